@@ -1,0 +1,153 @@
+// Dynamically typed values: rows, user info, property lists, JSON, parameters, user defaults.
+#pragma once
+
+#include "platform/foundation/NSDate.h"
+#include "platform/foundation/NSObject.h"
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <unordered_map>
+#include <utility>
+#include <variant>
+#include <vector>
+
+using NSData = std::vector<std::uint8_t>;
+
+class Value {
+public:
+    enum class Type { Null, Bool, Integer, Unsigned, Double, String, Data, Date, Array, Dictionary, Object };
+    using Array = std::vector<Value>;
+    class Dictionary;
+
+    Value() = default;
+    Value(std::nullptr_t) {}
+    Value(bool b) : storage_(b) {}
+    Value(int i) : storage_(static_cast<std::int64_t>(i)) {}
+    Value(long i) : storage_(static_cast<std::int64_t>(i)) {}
+    Value(long long i) : storage_(static_cast<std::int64_t>(i)) {}
+    Value(unsigned i) : storage_(static_cast<std::int64_t>(i)) {}
+    Value(unsigned long i) : storage_(static_cast<std::uint64_t>(i)) {}
+    Value(unsigned long long i) : storage_(static_cast<std::uint64_t>(i)) {}
+    Value(double d) : storage_(d) {}
+    Value(float f) : storage_(static_cast<double>(f)) {}
+    Value(const char* s) : storage_(std::string(s ? s : "")) {}
+    Value(std::string s) : storage_(std::move(s)) {}
+    Value(std::string_view s) : storage_(std::string(s)) {}
+    Value(NSData d) : storage_(std::make_shared<const NSData>(std::move(d))) {}
+    Value(NSDate d) : storage_(d) {}
+    Value(Array a);
+    Value(Dictionary d);
+    Value(std::shared_ptr<NSObject> o);
+    template <class T, class = std::enable_if_t<std::is_base_of_v<NSObject, T>>>
+    Value(std::shared_ptr<T> o) : Value(std::static_pointer_cast<NSObject>(std::move(o))) {}
+
+    Type type() const;
+    bool isNull() const { return type() == Type::Null; }
+    bool isNumber() const;  // bool, integer, unsigned or double
+    bool isBool() const { return type() == Type::Bool; }
+    bool isString() const { return type() == Type::String; }
+    bool isData() const { return type() == Type::Data; }
+    bool isDate() const { return type() == Type::Date; }
+    bool isArray() const { return type() == Type::Array; }
+    bool isDictionary() const { return type() == Type::Dictionary; }
+    bool isObject() const { return type() == Type::Object; }
+    // A number made from a floating-point value (CFNumberIsFloatType).
+    bool isFloatType() const { return type() == Type::Double; }
+    // The platform's type encoding of a number: "c" bool, "q" signed, "Q" unsigned, "d" double; "" otherwise.
+    const char* objCType() const;
+
+    // Conversions of numbers and numeric strings with the platform's rules: leading
+    // white space, sign and digits are read, anything else gives 0.
+    int intValue() const;
+    long integerValue() const;
+    long long longLongValue() const;
+    unsigned long long unsignedLongLongValue() const;
+    double doubleValue() const;
+    float floatValue() const { return static_cast<float>(doubleValue()); }
+    // Numbers: non-zero. Strings: "Y", "y", "T", "t" or a non-zero number after leading white space.
+    bool boolValue() const;
+    // Strings as they are; numbers as the platform prints them; otherwise the description.
+    std::string stringValue() const;
+
+    // Typed access; asking for the wrong type gives an empty value of the asked type.
+    const std::string& string() const;
+    const NSData& data() const;
+    NSDate date() const;
+    const Array& array() const;
+    Array& mutableArray();  // turns a non-array into an empty array first
+    const Dictionary& dictionary() const;
+    Dictionary& mutableDictionary();  // turns a non-dictionary into an empty dictionary first
+    std::shared_ptr<NSObject> object() const;
+    template <class T>
+    std::shared_ptr<T> objectAs() const { return std::dynamic_pointer_cast<T>(object()); }
+
+    // Dictionary member or array element; a null value when absent or of another type.
+    const Value& operator[](std::string_view key) const;
+    const Value& operator[](const char* key) const { return (*this)[std::string_view(key)]; }
+    const Value& operator[](std::size_t index) const;
+    const Value& operator[](int index) const { return (*this)[static_cast<std::size_t>(index)]; }
+    // Elements of an array, entries of a dictionary, else 0.
+    std::size_t count() const;
+
+    // Values are copied on write; this forces a private copy of every nested container.
+    Value deepCopy() const;
+    // Equality as the platform's isEqual: numbers compare by value (1 == 1.0 == true),
+    // containers element by element, objects through isEqual.
+    bool operator==(const Value& other) const;
+    bool operator!=(const Value& other) const { return !(*this == other); }
+    std::size_t hash() const;
+    // The platform's description, as "%@" prints it.
+    std::string description() const;
+
+    static const Value& null();
+
+private:
+    using Storage = std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string,
+                                 std::shared_ptr<const NSData>, NSDate, std::shared_ptr<Array>,
+                                 std::shared_ptr<Dictionary>, std::shared_ptr<NSObject>>;
+    Storage storage_;
+};
+
+// A string-keyed dictionary that enumerates in insertion order.
+class Value::Dictionary {
+public:
+    using Entry = std::pair<std::string, Value>;
+
+    Dictionary() = default;
+    Dictionary(std::initializer_list<Entry> entries);
+
+    std::size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+    bool contains(std::string_view key) const { return find(key) != nullptr; }
+    const Value* find(std::string_view key) const;
+    Value* find(std::string_view key);
+    // The value for a key, or a null value.
+    const Value& get(std::string_view key) const;
+    // Sets a key (kept at its place when present, appended otherwise).
+    void set(const std::string& key, Value value);
+    // Inserts a null value when the key is absent.
+    Value& operator[](const std::string& key);
+    bool erase(std::string_view key);
+    void clear();
+    std::vector<std::string> keys() const;
+
+    std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
+    std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+
+    bool operator==(const Dictionary& other) const;  // same keys and equal values, any order
+    bool operator!=(const Dictionary& other) const { return !(*this == other); }
+
+private:
+    void reindex();
+    std::vector<Entry> entries_;
+    std::unordered_map<std::string, std::size_t> index_;
+};
+
+template <>
+struct std::hash<Value> {
+    std::size_t operator()(const Value& v) const { return v.hash(); }
+};
