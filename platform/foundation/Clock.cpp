@@ -2,9 +2,9 @@
 #include "platform/foundation/Clock.h"
 
 #include <chrono>
-#include <condition_variable>
+#include <cmath>
+#include <ctime>
 #include <map>
-#include <mutex>
 #include <thread>
 
 namespace {
@@ -12,6 +12,12 @@ namespace {
 double realNow() {
     using namespace std::chrono;
     return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+double realUptime() {
+    timespec ts{};
+    clock_gettime(CLOCK_BOOTTIME, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
 struct Timer {
@@ -24,10 +30,15 @@ struct State {
     std::condition_variable changed;
     bool manual = false;
     double manualNow = 0;
+    double manualStart = 0;
+    double uptimeAtManualStart = 0;
     Clock::TimerId nextId = 1;
     std::multimap<double, Timer> timers;  // by fire time, then by scheduling order
-    std::thread worker;
+    std::map<Clock::TimerId, std::thread::id> firing;
     bool workerStarted = false;
+    std::function<void()> settleHook;
+    // advance() from two threads at once would interleave their timers.
+    std::recursive_mutex advanceMutex;
 };
 
 State& state() {
@@ -35,27 +46,55 @@ State& state() {
     return *s;
 }
 
-// Real mode: fires due timers on the clock's own thread.
+// Fires `first` with the state lock released; the lock is held again on return.
+void fireLocked(State& s, std::unique_lock<std::mutex>& lock, std::multimap<double, Timer>::iterator first) {
+    const Clock::TimerId id = first->second.id;
+    auto fire = std::move(first->second.fire);
+    s.timers.erase(first);
+    s.firing[id] = std::this_thread::get_id();
+    lock.unlock();
+    fire();
+    fire = nullptr;  // whatever the callback captured goes before cancel() returns
+    lock.lock();
+    s.firing.erase(id);
+    s.changed.notify_all();
+}
+
+// Real mode: fires due timers on the clock's own thread. Manual mode: fires only timers
+// that were already due when scheduled (a zero delay must not wait for an advance).
 void workerLoop() {
     State& s = state();
     std::unique_lock lock(s.mutex);
     for (;;) {
-        if (s.manual || s.timers.empty()) {
+        if (s.timers.empty()) {
             s.changed.wait(lock);
             continue;
         }
         auto first = s.timers.begin();
-        const double wait = first->first - realNow();
-        if (wait > 0) {
-            s.changed.wait_for(lock, std::chrono::duration<double>(std::min(wait, 3600.0)));
-            continue;
+        if (s.manual) {
+            if (first->first > s.manualNow) {
+                s.changed.wait(lock);
+                continue;
+            }
+        } else {
+            const double wait = first->first - realNow();
+            if (wait > 0) {
+                s.changed.wait_for(lock, std::chrono::duration<double>(std::min(wait, 3600.0)));
+                continue;
+            }
         }
-        auto fire = std::move(first->second.fire);
-        s.timers.erase(first);
-        lock.unlock();
-        fire();
-        lock.lock();
+        fireLocked(s, lock, first);
     }
+}
+
+void runSettle() {
+    State& s = state();
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(s.mutex);
+        hook = s.settleHook;
+    }
+    if (hook) hook();
 }
 
 }  // namespace
@@ -66,11 +105,20 @@ double Clock::now() {
     return s.manual ? s.manualNow : realNow();
 }
 
+double Clock::uptime() {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.manual ? s.uptimeAtManualStart + (s.manualNow - s.manualStart) : realUptime();
+}
+
 void Clock::setManual(double start) {
     State& s = state();
     std::lock_guard lock(s.mutex);
+    if (!s.manual) s.uptimeAtManualStart = realUptime();
+    else s.uptimeAtManualStart += s.manualNow - s.manualStart;
     s.manual = true;
     s.manualNow = start;
+    s.manualStart = start;
     s.changed.notify_all();
 }
 
@@ -91,31 +139,36 @@ bool Clock::isManual() {
 
 void Clock::advance(double seconds) {
     State& s = state();
-    std::unique_lock lock(s.mutex);
-    if (!s.manual) return;
-    const double target = s.manualNow + (seconds > 0 ? seconds : 0);
-    for (;;) {
-        auto first = s.timers.begin();
-        if (first == s.timers.end() || first->first > target) break;
-        if (first->first > s.manualNow) s.manualNow = first->first;
-        auto fire = std::move(first->second.fire);
-        s.timers.erase(first);
-        lock.unlock();
-        fire();
-        lock.lock();
+    std::lock_guard advancing(s.advanceMutex);
+    double target;
+    {
+        std::lock_guard lock(s.mutex);
+        if (!s.manual) return;
+        target = s.manualNow + (seconds > 0 ? seconds : 0);
     }
-    s.manualNow = target;
+    for (;;) {
+        runSettle();
+        std::unique_lock lock(s.mutex);
+        if (!s.manual) return;
+        auto first = s.timers.begin();
+        if (first == s.timers.end() || first->first > target) {
+            if (target > s.manualNow) s.manualNow = target;
+            s.changed.notify_all();
+            return;
+        }
+        if (first->first > s.manualNow) s.manualNow = first->first;
+        fireLocked(s, lock, first);
+    }
 }
 
 Clock::TimerId Clock::schedule(double fireTime, std::function<void()> fire) {
     State& s = state();
     std::lock_guard lock(s.mutex);
     const TimerId id = s.nextId++;
-    s.timers.emplace(fireTime, Timer{id, std::move(fire)});
+    s.timers.emplace(std::isnan(fireTime) ? 0.0 : fireTime, Timer{id, std::move(fire)});
     if (!s.workerStarted) {
         s.workerStarted = true;
-        s.worker = std::thread(workerLoop);
-        s.worker.detach();
+        std::thread(workerLoop).detach();
     }
     s.changed.notify_all();
     return id;
@@ -123,11 +176,47 @@ Clock::TimerId Clock::schedule(double fireTime, std::function<void()> fire) {
 
 void Clock::cancel(TimerId id) {
     State& s = state();
-    std::lock_guard lock(s.mutex);
+    std::unique_lock lock(s.mutex);
     for (auto it = s.timers.begin(); it != s.timers.end(); ++it) {
         if (it->second.id == id) {
+            auto fire = std::move(it->second.fire);
             s.timers.erase(it);
-            break;
+            lock.unlock();  // the callback's captures may take locks as they go
+            return;
         }
     }
+    for (;;) {
+        auto it = s.firing.find(id);
+        if (it == s.firing.end() || it->second == std::this_thread::get_id()) return;
+        s.changed.wait(lock);
+    }
+}
+
+void Clock::setSettleHook(std::function<void()> hook) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    s.settleHook = std::move(hook);
+}
+
+bool Clock::waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, double deadline,
+                      const std::function<bool()>& done, const std::function<void()>& waiting) {
+    if (done()) return true;
+    if (std::isinf(deadline) && deadline > 0) {
+        if (waiting) waiting();
+        while (!done()) cv.wait(lock);
+        return true;
+    }
+    if (now() >= deadline) return false;
+    std::mutex* mutex = lock.mutex();
+    const TimerId id = schedule(deadline, [mutex, &cv] {
+        std::lock_guard wake(*mutex);
+        cv.notify_all();
+    });
+    if (waiting) waiting();
+    while (!done() && now() < deadline) cv.wait(lock);
+    // The wake-up callback takes our mutex, so it must be released while cancelling.
+    lock.unlock();
+    cancel(id);
+    lock.lock();
+    return done();
 }

@@ -2,8 +2,10 @@
 // manual in tests, where advancing it fires what falls due in time order.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 
 class Clock {
 public:
@@ -11,6 +13,8 @@ public:
 
     // Seconds since 1970.
     static double now();
+    // Seconds since the machine started (CLOCK_BOOTTIME); in manual mode it moves with now().
+    static double uptime();
 
     // Freezes the clock at `start` (default: the real time now); only advance() moves it.
     static void setManual(double start);
@@ -18,11 +22,27 @@ public:
     static void setReal();
     static bool isManual();
     // Manual mode: moves time forward, firing due timers one by one in time order, with
-    // now() at each timer's own fire time while it fires.
+    // now() at each timer's own fire time while it fires. Before the first timer and after
+    // each one the settle hook runs, so work a timer handed on (a block on a queue, a timer
+    // on a run loop) has finished, and anything it re-armed inside the span fires too.
+    // advance(0) fires what is already due and settles.
     static void advance(double seconds);
 
     // Calls `fire` once when now() reaches `fireTime`. In real mode it runs on the clock's
-    // own thread, in manual mode inside advance(): it should only hand work on.
+    // own thread, in manual mode inside advance() (or on the clock's thread when it is
+    // already due as it is scheduled): it should only hand work on.
     static TimerId schedule(double fireTime, std::function<void()> fire);
+    // Drops a timer. When it is firing on another thread at that moment, waits until it has
+    // returned, so after cancel() its callback is not running and never will.
     static void cancel(TimerId id);
+
+    // Installed by the layer that runs queued work: waits until that work is idle.
+    static void setSettleHook(std::function<void()> hook);
+
+    // Waits on `cv` (with `lock` held) until `done()` holds or the clock reaches `deadline`
+    // (seconds since 1970; infinity waits for `done` alone). In manual mode the wait ends
+    // when advance() passes the deadline. `waiting`, when given, is called with the lock held
+    // once the wake-up at the deadline is in place, just before the first wait. Returns done().
+    static bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, double deadline,
+                          const std::function<bool()>& done, const std::function<void()>& waiting = nullptr);
 };

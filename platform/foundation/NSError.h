@@ -29,6 +29,7 @@ public:
 
     std::string description() const override;
     bool isEqual(const NSObject* other) const override;
+    std::size_t hash() const override;
 
 private:
     std::string domain_;

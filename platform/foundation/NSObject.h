@@ -11,7 +11,7 @@ class Value;
 
 class NSObject : public std::enable_shared_from_this<NSObject> {
 public:
-    NSObject() = default;
+    NSObject();  // defined where Value is complete, so this header needs only its declaration
     NSObject(const NSObject&) = delete;
     NSObject& operator=(const NSObject&) = delete;
     virtual ~NSObject();

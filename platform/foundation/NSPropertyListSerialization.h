@@ -4,6 +4,12 @@
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/Value.h"
 
+// Codes of NSCocoaErrorDomain for property-list failures.
+enum : long {
+    NSPropertyListReadCorruptError = 3840,
+    NSPropertyListWriteInvalidError = 3851,
+};
+
 class NSPropertyListSerialization {
 public:
     enum Format { NSPropertyListXMLFormat_v1_0 = 100, NSPropertyListBinaryFormat_v1_0 = 200 };

@@ -70,7 +70,7 @@ public:
     float floatValue() const { return static_cast<float>(doubleValue()); }
     // Numbers: non-zero. Strings: "Y", "y", "T", "t" or a non-zero number after leading white space.
     bool boolValue() const;
-    // Strings as they are; numbers as the platform prints them; otherwise the description.
+    // Strings as they are; numbers as the platform prints them; null as ""; otherwise the description.
     std::string stringValue() const;
 
     // Typed access; asking for the wrong type gives an empty value of the asked type.
@@ -131,6 +131,8 @@ public:
     void set(const std::string& key, Value value);
     // Inserts a null value when the key is absent.
     Value& operator[](const std::string& key);
+    // The value for a key, or a null value (as get).
+    const Value& operator[](std::string_view key) const { return get(key); }
     bool erase(std::string_view key);
     void clear();
     std::vector<std::string> keys() const;

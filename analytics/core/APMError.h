@@ -1,0 +1,37 @@
+// The one error shape of the measurement side, the one-line out-argument fillers, and the
+// monitor contexts that errors carry into the health sample.
+#pragma once
+
+#include "platform/foundation/NSError.h"
+#include "platform/foundation/Value.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+inline constexpr const char* APMErrorDomain = "com.vizudi.vuv.measurement.ErrorDomain";
+inline constexpr const char* APMMonitorContextKey = "APMMonitorContext";
+
+// An error of the measurement domain; an empty description or context is left out of the user info.
+NSErrorPtr apm_errorWithCode(std::int64_t code, const std::string& description);
+NSErrorPtr apm_errorWithCode(std::int64_t code, const std::string& description, const std::string& monitorContext);
+
+// Each filler stores a new error only when `error` is not null.
+void APMSetError(NSErrorPtr* error, std::int64_t code, const std::string& description);
+void APMSetErrorWithContext(NSErrorPtr* error, std::int64_t code, const std::string& description,
+                            const std::string& monitorContext);
+// Returns the flag; stores an error when it is false.
+bool APMCheckSuccess(bool flag, NSErrorPtr* error, std::int64_t code, const std::string& description);
+// True for a non-null value; stores an error otherwise.
+bool APMCheckNotNil(const Value& object, NSErrorPtr* error, std::int64_t code, const std::string& description);
+template <class T>
+bool APMCheckNotNil(const std::shared_ptr<T>& object, NSErrorPtr* error, std::int64_t code,
+                    const std::string& description) {
+    return APMCheckSuccess(object != nullptr, error, code, description);
+}
+bool APMCheckNotNull(const void* pointer, NSErrorPtr* error, std::int64_t code, const std::string& description);
+bool APMCheckNonZero(std::int64_t value, NSErrorPtr* error, std::int64_t code, const std::string& description);
+
+// The non-empty monitor contexts of the measurement errors among one log call's contexts,
+// in order, joined with commas.
+std::string APMMonitorContextFromContexts(const Value::Array& contexts);

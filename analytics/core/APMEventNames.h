@@ -1,0 +1,21 @@
+// The engine's event-name tables and failure-code names, and the public-name test, which
+// the debug display names and the validators read.
+#pragma once
+
+#include "platform/foundation/Value.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+// Public event name -> internal short name (33 entries), built once.
+const std::map<std::string, std::string>& APMInternalEventNamesByPublicName();
+// Internal short name -> public name, the inverse of the table above ("_cmp" -> "va_campaign").
+const std::map<std::string, std::string>& APMPublicEventNamesByInternalName();
+// The public names of the table that the application may still log: {"ad_impression": "_ai"}.
+const std::map<std::string, std::string>& APMAllowedReservedPublicEventNames();
+// Failure code (the value of "_err") -> its name, 0 "NoError" to 23.
+const std::map<std::int64_t, std::string>& APMFailureCodeNames();
+
+// A non-empty string not beginning with "_". A non-string logs 18002 and an empty string 18003.
+bool APMIsPublicName(const Value& name);

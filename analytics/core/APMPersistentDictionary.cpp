@@ -1,0 +1,123 @@
+// The property-list file store with coalesced deferred writes.
+#include "analytics/core/APMPersistentDictionary.h"
+
+#include "analytics/core/APMASLLogger.h"
+#include "analytics/core/APMFileLocations.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/NSString.h"
+#include "platform/services/VULLogger.h"
+
+namespace {
+
+constexpr const char* kLogService = "<ZevUzeviroreda>";
+
+void logWarning(std::int64_t code, const std::string& message) {
+    VULLogWarning(kLogService, false, APMASLLogger::messageCodeString(code), message);
+}
+
+void logError(std::int64_t code, const std::string& message) {
+    VULLogError(kLogService, false, APMASLLogger::messageCodeString(code), message);
+}
+
+}  // namespace
+
+std::shared_ptr<APMPersistentDictionary> APMPersistentDictionary::initWithFileName(const std::string& fileName) {
+    if (fileName.empty()) return nullptr;
+    const std::string path = APMApplicationSupportPlistPath(fileName);
+    if (path.empty()) return nullptr;
+    if (!NSFileManager::defaultManager()->createDirectoryAtPath(NSString::stringByDeletingLastPathComponent(path),
+                                                                true)) {
+        logError(43004, "Cannot create subdirectories for config plist files.");
+        return nullptr;
+    }
+    auto dictionary = std::make_shared<APMPersistentDictionary>();
+    dictionary->filePath_ = path;
+    if (NSFileManager::defaultManager()->fileExistsAtPath(path)) {
+        Value contents = NSPropertyListSerialization::propertyListWithContentsOfFile(path);
+        if (contents.isDictionary()) dictionary->content_ = contents.dictionary();
+    }
+    dictionary->serialQueue_ = DispatchQueue::create("APMPersistentDictionary");
+    return dictionary;
+}
+
+APMPersistentDictionary::~APMPersistentDictionary() {
+    if (hasPendingPersistence_) writeContent(content_, filePath_);
+}
+
+bool APMPersistentDictionary::hasPendingPersistence() const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return hasPendingPersistence_;
+}
+
+Value APMPersistentDictionary::objectForKey(const Value& key) {
+    if (!isValidKey(key)) {
+        logWarning(43001, "Cannot get object for invalid config key.");
+        return Value();
+    }
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return content_.get(key.string());
+}
+
+void APMPersistentDictionary::setObject(const Value& value, const Value& key) {
+    if (!isValidKey(key)) {
+        logWarning(43002, "Cannot set object for invalid config key.");
+        return;
+    }
+    if (value.isNull()) {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        if (content_.erase(key.string())) schedulePersistToDisk();
+        return;
+    }
+    if (!isAcceptedValue(value)) {
+        logWarning(43003,
+                   "Cannot set invalid object to config. Must be a string, number, array, dictionary, date, or data. "
+                   "Value " +
+                       value.description());
+        return;
+    }
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    const Value* current = content_.find(key.string());
+    if (current && *current == value) return;
+    content_.set(key.string(), value.deepCopy());
+    schedulePersistToDisk();
+}
+
+void APMPersistentDictionary::clearAllData() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (content_.empty()) return;
+    content_.clear();
+    schedulePersistToDisk();
+}
+
+void APMPersistentDictionary::schedulePersistToDisk() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (hasPendingPersistence_) return;
+    hasPendingPersistence_ = true;
+    std::weak_ptr<APMPersistentDictionary> weak = weakSelf<APMPersistentDictionary>();
+    serialQueue_->after(1.0, [weak] {
+        if (auto strong = weak.lock()) strong->persistToDisk();
+    });
+}
+
+void APMPersistentDictionary::persistToDisk() {
+    Value::Dictionary copy;
+    std::string path;
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        copy = content_;
+        path = filePath_;
+        hasPendingPersistence_ = false;
+    }
+    writeContent(copy, path);
+}
+
+void APMPersistentDictionary::writeContent(const Value::Dictionary& content, const std::string& path) {
+    NSErrorPtr error;
+    if (!NSPropertyListSerialization::writePropertyList(Value(content), path,
+                                                        NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0,
+                                                        &error)) {
+        logError(43000, "Cannot persist configs to disk");
+    }
+}

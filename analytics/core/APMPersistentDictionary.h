@@ -1,0 +1,47 @@
+// A typed key-value store over one property-list file in Application Support/Vizudi/Measurement,
+// held in memory and written back atomically one second after a change.
+#pragma once
+
+#include "analytics/core/APMConfigStore.h"
+#include "platform/foundation/NSObject.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+class DispatchQueue;
+
+class APMPersistentDictionary : public NSObject, public APMConfigStore {
+public:
+    // ".plist" is added unless the name has it. Empty for an empty name, a path that cannot be
+    // formed, or a folder that cannot be created (43004). A missing or unreadable file starts empty.
+    static std::shared_ptr<APMPersistentDictionary> initWithFileName(const std::string& fileName);
+    // A pending write happens at once.
+    ~APMPersistentDictionary() override;
+
+    const std::string& filePath() const { return filePath_; }
+    // The serial "APMPersistentDictionary" queue on which deferred writes run.
+    std::shared_ptr<DispatchQueue> serialQueue() const { return serialQueue_; }
+    bool hasPendingPersistence() const;
+
+    Value objectForKey(const Value& key) override;
+    void setObject(const Value& value, const Value& key) override;
+    void removeObjectForKey(const Value& key) override { setObject(Value(), key); }
+    void clearAllData() override;
+    // Writes follow their own schedule.
+    void synchronize() override {}
+
+    // Arranges one write a second from now unless one is pending.
+    void schedulePersistToDisk();
+    // Writes a copy of the content now.
+    void persistToDisk();
+
+private:
+    static void writeContent(const Value::Dictionary& content, const std::string& path);
+
+    std::string filePath_;
+    Value::Dictionary content_;
+    bool hasPendingPersistence_ = false;
+    std::shared_ptr<DispatchQueue> serialQueue_;
+    mutable std::recursive_mutex mutex_;
+};

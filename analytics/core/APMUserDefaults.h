@@ -1,0 +1,49 @@
+// A typed key-value store over the system preferences: either a user-defaults suite or the
+// CoreFoundation preferences of an application identifier (chosen by Info.plist).
+#pragma once
+
+#include "analytics/core/APMConfigStore.h"
+#include "platform/foundation/NSObject.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+class NSUserDefaults;
+
+class APMUserDefaults : public NSObject, public APMConfigStore {
+public:
+    // Info.plist "UseCFPreferencesLibrary": its boolean when it is a number, YES otherwise.
+    // Read once per process.
+    static bool userPreferenceEnabled();
+    // The shared suite-less store; its preferences file counts as already excluded from backup.
+    static std::shared_ptr<APMUserDefaults> standardUserDefaults();
+    static std::shared_ptr<APMUserDefaults> make() { return initWithSuiteName(""); }
+    // An empty name means the application's own domain.
+    static std::shared_ptr<APMUserDefaults> initWithSuiteName(const std::string& suiteName);
+
+    const std::string& suiteName() const { return suiteName_; }
+    bool useCFPreferencesLibrary() const;
+    // Switching on drops the user-defaults object; switching off makes one when there is none.
+    void setUseCFPreferencesLibrary(bool use);
+    bool isPreferenceFileExcluded() const;
+    void setIsPreferenceFileExcluded(bool excluded);
+
+    Value objectForKey(const Value& key) override;
+    void setObject(const Value& value, const Value& key) override;
+    void removeObjectForKey(const Value& key) override;
+    void clearAllData() override;
+    // Writes to disk, then (once) marks the suite's preferences file not to be backed up.
+    void synchronize() override;
+
+private:
+    void makeUserDefaultsLocked();
+    std::shared_ptr<NSUserDefaults> userDefaults() const;
+
+    std::string suiteName_;
+    std::string appNameRef_;
+    mutable std::mutex mutex_;
+    std::shared_ptr<NSUserDefaults> userDefaults_;
+    bool useCFPreferencesLibrary_ = true;
+    bool isPreferenceFileExcluded_ = false;
+};

@@ -1,0 +1,452 @@
+// One table-driven decoder, encoder and copier for every message; nanopb reads and writes tags, varints, fixed values and strings.
+#include "analytics/proto/APMPBCodec.h"
+
+#include "analytics/proto/APMPBLog.h"
+
+#include <pb_decode.h>
+#include <pb_encode.h>
+
+#include <array>
+#include <bit>
+#include <climits>
+#include <cstring>
+
+const char* APMPBMessageInfo::messageID() const { return schema ? schema->messageID() : nullptr; }
+const std::uint32_t* APMPBMessageInfo::fieldTypes() const { return schema ? schema->fieldTypes() : nullptr; }
+
+namespace {
+
+using Repeated = std::unique_ptr<APMPBRepeatedField>;
+using Nested = std::unique_ptr<APMPBMessageInfo>;
+
+const char* errorText(const pb_istream_t* stream) { return stream->errmsg ? stream->errmsg : "(none)"; }
+
+bool isPackable(APMPBFieldType value) {
+    return (value & (APMPBFieldTypeVarintMask | APMPBFieldTypeFloat | APMPBFieldTypeDouble)) != 0;
+}
+
+pb_wire_type_t wireTypeOf(APMPBFieldType value) {
+    if (value & APMPBFieldTypeVarintMask) return PB_WT_VARINT;
+    if (value == APMPBFieldTypeFloat) return PB_WT_32BIT;
+    if (value == APMPBFieldTypeDouble) return PB_WT_64BIT;
+    return PB_WT_STRING;
+}
+
+// The substream's failure becomes the parent's, as closing the substream would do.
+bool failWith(pb_istream_t* stream, const pb_istream_t& sub) {
+    if (!stream->errmsg) stream->errmsg = sub.errmsg;
+    return false;
+}
+
+APMPBCell copyCell(const APMPBCell& cell);
+
+std::unique_ptr<APMPBMessageInfo> copyRecord(const APMPBMessageInfo& source) {
+    auto copy = std::make_unique<APMPBMessageInfo>();
+    copy->schema = source.schema;
+    copy->fields.reserve(source.fields.size());
+    for (const APMPBCell& cell : source.fields) copy->fields.push_back(copyCell(cell));
+    return copy;
+}
+
+APMPBCell copyCell(const APMPBCell& cell) {
+    if (const auto* v = std::get_if<std::uint64_t>(&cell)) return *v;
+    if (const auto* s = std::get_if<std::string>(&cell)) return *s;
+    if (const auto* m = std::get_if<Nested>(&cell)) {
+        if (*m) return copyRecord(**m);
+        return {};
+    }
+    if (const auto* r = std::get_if<Repeated>(&cell)) {
+        auto list = std::make_unique<APMPBRepeatedField>();
+        if (*r) {
+            list->items.reserve((*r)->items.size());
+            for (const APMPBCell& item : (*r)->items) list->items.push_back(copyCell(item));
+        }
+        return list;
+    }
+    return {};
+}
+
+// ---- decoding ----
+
+bool decodeBody(pb_istream_t* stream, APMPBMessageInfo& info, int depth);
+
+// The counting pass: how many items each repeated field gets, so that every item list is
+// sized once. Item bytes are skipped, not parsed.
+bool countItems(pb_istream_t* stream, const APMPBMessageSchema& schema, std::uint32_t* counts) {
+    while (stream->bytes_left > 0) {
+        pb_wire_type_t wireType;
+        std::uint32_t tag;
+        bool eof;
+        if (!pb_decode_tag(stream, &wireType, &tag, &eof)) return false;
+        if (tag == 0) PB_RETURN_ERROR(stream, "zero tag");
+        const std::int32_t index = schema.indexForTag(tag);
+        if (index >= 0 && APMPBFieldTypeIsRepeated(schema.field(index).type)) {
+            const APMPBFieldType value = APMPBFieldTypeValue(schema.field(index).type);
+            if (wireType == PB_WT_STRING && isPackable(value)) {
+                pb_istream_t sub;
+                if (!pb_make_string_substream(stream, &sub)) return false;
+                if (value == APMPBFieldTypeFloat || value == APMPBFieldTypeDouble) {
+                    counts[index] += static_cast<std::uint32_t>(sub.bytes_left / (value == APMPBFieldTypeFloat ? 4 : 8));
+                } else {
+                    while (sub.bytes_left > 0) {
+                        std::uint64_t ignored;
+                        if (!pb_decode_varint(&sub, &ignored)) return failWith(stream, sub);
+                        ++counts[index];
+                    }
+                }
+                if (!pb_close_string_substream(stream, &sub)) return false;
+                continue;
+            }
+            ++counts[index];
+        }
+        if (!pb_skip_field(stream, wireType)) return false;
+    }
+    return true;
+}
+
+bool readScalar(pb_istream_t* stream, APMPBFieldType value, std::uint64_t* out) {
+    if (value & APMPBFieldTypeVarintMask) {
+        std::uint64_t raw;
+        if (!pb_decode_varint(stream, &raw)) return false;
+        if (value == APMPBFieldTypeBool) raw = raw != 0;
+        else if (value != APMPBFieldTypeInt64 && value != APMPBFieldTypeUInt64) raw &= 0xFFFFFFFFu;
+        *out = raw;
+        return true;
+    }
+    if (value == APMPBFieldTypeFloat) {
+        std::uint32_t bits;
+        if (!pb_decode_fixed32(stream, &bits)) return false;
+        *out = bits;
+        return true;
+    }
+    std::uint64_t bits;
+    if (!pb_decode_fixed64(stream, &bits)) return false;
+    *out = bits;
+    return true;
+}
+
+// Items of a repeated integer field keep the full varint; readers narrow them.
+bool readItemScalar(pb_istream_t* stream, APMPBFieldType value, std::uint64_t* out) {
+    if (value & APMPBFieldTypeVarintMask) return pb_decode_varint(stream, out);
+    return readScalar(stream, value, out);
+}
+
+bool readString(pb_istream_t* stream, std::string* out) {
+    pb_istream_t sub;
+    if (!pb_make_string_substream(stream, &sub)) return false;
+    if (sub.bytes_left > APMPBMaxStringLength) {
+        APMPBPrint("Unable to process proto stream. Buffer is too big. %zu > %d", sub.bytes_left,
+                   static_cast<int>(APMPBMaxStringLength));
+        PB_RETURN_ERROR(stream, "string too long");
+    }
+    out->resize(sub.bytes_left);
+    if (!pb_read(&sub, reinterpret_cast<pb_byte_t*>(out->data()), out->size())) {
+        out->clear();
+        return failWith(stream, sub);
+    }
+    return pb_close_string_substream(stream, &sub);
+}
+
+bool decodeNested(pb_istream_t* stream, APMPBMessageInfo& nested, int depth) {
+    pb_istream_t sub;
+    if (!pb_make_string_substream(stream, &sub)) return false;
+    if (!decodeBody(&sub, nested, depth)) return failWith(stream, sub);
+    return pb_close_string_substream(stream, &sub);
+}
+
+bool decodeField(pb_istream_t* stream, APMPBMessageInfo& info, std::int32_t index, pb_wire_type_t wireType,
+                 int depth) {
+    const APMPBFieldSchema& field = info.schema->field(index);
+    const APMPBFieldType value = APMPBFieldTypeValue(field.type);
+    APMPBCell& cell = info.fields[index];
+
+    if (!APMPBFieldTypeIsRepeated(field.type)) {
+        if (wireType != wireTypeOf(value)) PB_RETURN_ERROR(stream, "wrong wire type");
+        if (value == APMPBFieldTypeString || value == APMPBFieldTypeBytes) {
+            // The first occurrence of a single string is kept; later ones are skipped.
+            if (std::holds_alternative<std::string>(cell)) return pb_skip_field(stream, wireType);
+            std::string bytes;
+            if (!readString(stream, &bytes)) return false;
+            cell = std::move(bytes);
+            return true;
+        }
+        if (value == APMPBFieldTypeMessage) {
+            // A repeated occurrence merges into the record the first one made.
+            auto* nested = std::get_if<Nested>(&cell);
+            if (!nested || !*nested) {
+                auto record = std::make_unique<APMPBMessageInfo>();
+                APMPBInitMessageInfo(field.nested(), record.get());
+                cell = std::move(record);
+                nested = std::get_if<Nested>(&cell);
+            }
+            return decodeNested(stream, **nested, depth + 1);
+        }
+        std::uint64_t v;
+        if (!readScalar(stream, value, &v)) return false;
+        cell = v;
+        return true;
+    }
+
+    auto* list = std::get_if<Repeated>(&cell);
+    if (!list || !*list) {
+        cell = std::make_unique<APMPBRepeatedField>();
+        list = std::get_if<Repeated>(&cell);
+    }
+    std::vector<APMPBCell>& items = (*list)->items;
+    if (wireType == PB_WT_STRING && isPackable(value)) {
+        pb_istream_t sub;
+        if (!pb_make_string_substream(stream, &sub)) return false;
+        while (sub.bytes_left > 0) {
+            std::uint64_t v;
+            if (!readItemScalar(&sub, value, &v)) return failWith(stream, sub);
+            items.emplace_back(v);
+        }
+        return pb_close_string_substream(stream, &sub);
+    }
+    if (wireType != wireTypeOf(value)) PB_RETURN_ERROR(stream, "wrong wire type");
+    if (value == APMPBFieldTypeString || value == APMPBFieldTypeBytes) {
+        std::string bytes;
+        if (!readString(stream, &bytes)) return false;
+        items.emplace_back(std::move(bytes));
+        return true;
+    }
+    if (value == APMPBFieldTypeMessage) {
+        const APMPBMessageSchema& itemSchema = field.nested();
+        auto record = std::make_unique<APMPBMessageInfo>();
+        APMPBInitMessageInfo(itemSchema, record.get());
+        APMPBMessageInfo& item = *record;
+        // The item stays in its slot even when it fails; the caller drops the whole record.
+        items.emplace_back(std::move(record));
+        pb_istream_t sub;
+        if (!pb_make_string_substream(stream, &sub)) return false;
+        if (!decodeBody(&sub, item, depth + 1)) {
+            APMPBPrint("<ERROR> %s decoder failed: %s\n", itemSchema.messageID(), errorText(&sub));
+            APMPBPrint("<ERROR> %s decoder failed: Unable to decode repeated %s\n", itemSchema.messageID(),
+                       itemSchema.messageID());
+            return failWith(stream, sub);
+        }
+        return pb_close_string_substream(stream, &sub);
+    }
+    std::uint64_t v;
+    if (!readItemScalar(stream, value, &v)) return false;
+    items.emplace_back(v);
+    return true;
+}
+
+bool decodeBody(pb_istream_t* stream, APMPBMessageInfo& info, int depth) {
+    if (depth > APMPBMaxNestingDepth) PB_RETURN_ERROR(stream, "nesting too deep");
+    const APMPBMessageSchema& schema = *info.schema;
+    if (schema.hasRepeatedFields()) {
+        std::array<std::uint32_t, APMPBMessageSchema::kMaxFields> counts{};
+        pb_istream_t counting = *stream;  // a buffer stream: the copy reads without moving the original
+        if (!countItems(&counting, schema, counts.data())) return failWith(stream, counting);
+        for (std::size_t i = 0; i < schema.fieldCount(); ++i) {
+            if (counts[i] == 0) continue;
+            if (auto* list = std::get_if<Repeated>(&info.fields[i]); list && *list)
+                (*list)->items.reserve((*list)->items.size() + counts[i]);
+        }
+    }
+    while (stream->bytes_left > 0) {
+        pb_wire_type_t wireType;
+        std::uint32_t tag;
+        bool eof;
+        if (!pb_decode_tag(stream, &wireType, &tag, &eof)) return false;
+        if (tag == 0) PB_RETURN_ERROR(stream, "zero tag");
+        const std::int32_t index = schema.indexForTag(tag);
+        if (index < 0) {
+            if (!pb_skip_field(stream, wireType)) return false;
+            continue;
+        }
+        if (!decodeField(stream, info, index, wireType, depth)) return false;
+    }
+    return true;
+}
+
+// ---- encoding ----
+
+std::size_t varintSize(std::uint64_t v) { return v < 128 ? 1 : (static_cast<std::size_t>(std::bit_width(v)) + 6) / 7; }
+std::size_t tagSize(std::uint32_t tag) { return varintSize(static_cast<std::uint64_t>(tag) << 3); }
+
+// The varint of an integer cell: int32 is sign-extended to ten bytes when negative.
+std::uint64_t varintOf(APMPBFieldType value, std::uint64_t cell) {
+    if (value == APMPBFieldTypeInt32)
+        return static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<std::int32_t>(cell & 0xFFFFFFFFu)));
+    if (value == APMPBFieldTypeBool) return cell & 0xFF ? 1 : 0;
+    if (value == APMPBFieldTypeEnum || value == APMPBFieldTypeUInt32) return cell & 0xFFFFFFFFu;
+    return cell;
+}
+
+std::size_t scalarSize(APMPBFieldType value, std::uint64_t cell) {
+    if (value == APMPBFieldTypeFloat) return 4;
+    if (value == APMPBFieldTypeDouble) return 8;
+    return varintSize(varintOf(value, cell));
+}
+
+// Sizes every nested message once, in the order the write pass meets them, so a message
+// nested n deep is sized once and not n times.
+std::size_t measure(const APMPBMessageInfo& info, std::vector<std::size_t>& sizes);
+
+std::size_t measureNested(const APMPBMessageInfo& nested, std::uint32_t tag, std::vector<std::size_t>& sizes) {
+    const std::size_t slot = sizes.size();
+    sizes.push_back(0);
+    const std::size_t size = measure(nested, sizes);
+    sizes[slot] = size;
+    return tagSize(tag) + varintSize(size) + size;
+}
+
+std::size_t measure(const APMPBMessageInfo& info, std::vector<std::size_t>& sizes) {
+    const APMPBMessageSchema& schema = *info.schema;
+    std::size_t total = 0;
+    for (const std::int32_t index : schema.wireOrder()) {
+        const APMPBFieldSchema& field = schema.field(index);
+        const APMPBFieldType value = APMPBFieldTypeValue(field.type);
+        const APMPBCell& cell = info.fields[index];
+        if (const auto* v = std::get_if<std::uint64_t>(&cell)) {
+            total += tagSize(field.tag) + scalarSize(value, *v);
+        } else if (const auto* s = std::get_if<std::string>(&cell)) {
+            total += tagSize(field.tag) + varintSize(s->size()) + s->size();
+        } else if (const auto* m = std::get_if<Nested>(&cell)) {
+            if (*m) total += measureNested(**m, field.tag, sizes);
+        } else if (const auto* r = std::get_if<Repeated>(&cell)) {
+            if (!*r) continue;
+            for (const APMPBCell& item : (*r)->items) {
+                if (const auto* iv = std::get_if<std::uint64_t>(&item)) {
+                    total += tagSize(field.tag) + (value & APMPBFieldTypeVarintMask ? varintSize(*iv) : scalarSize(value, *iv));
+                } else if (const auto* is = std::get_if<std::string>(&item)) {
+                    total += tagSize(field.tag) + varintSize(is->size()) + is->size();
+                } else if (const auto* im = std::get_if<Nested>(&item); im && *im) {
+                    total += measureNested(**im, field.tag, sizes);
+                }
+            }
+        }
+    }
+    return total;
+}
+
+bool writeScalar(pb_ostream_t* out, APMPBFieldType value, std::uint32_t tag, std::uint64_t v, bool item) {
+    if (!pb_encode_tag(out, wireTypeOf(value), tag)) return false;
+    if (value == APMPBFieldTypeFloat) {
+        const std::uint32_t bits = static_cast<std::uint32_t>(v);
+        return pb_encode_fixed32(out, &bits);
+    }
+    if (value == APMPBFieldTypeDouble) return pb_encode_fixed64(out, &v);
+    // Items are written with their full cell value; single fields narrowed to their type.
+    return pb_encode_varint(out, item ? v : varintOf(value, v));
+}
+
+bool write(pb_ostream_t* out, const APMPBMessageInfo& info, const std::vector<std::size_t>& sizes, std::size_t& next);
+
+bool writeNested(pb_ostream_t* out, const APMPBMessageInfo& nested, std::uint32_t tag,
+                 const std::vector<std::size_t>& sizes, std::size_t& next) {
+    if (next >= sizes.size()) PB_RETURN_ERROR(out, "size table exhausted");
+    const std::size_t size = sizes[next++];
+    if (!pb_encode_tag(out, PB_WT_STRING, tag) || !pb_encode_varint(out, static_cast<std::uint64_t>(size))) return false;
+    const std::size_t body = out->bytes_written;
+    if (!write(out, nested, sizes, next)) return false;
+    if (out->bytes_written - body != size) PB_RETURN_ERROR(out, "submsg size changed");
+    return true;
+}
+
+bool write(pb_ostream_t* out, const APMPBMessageInfo& info, const std::vector<std::size_t>& sizes, std::size_t& next) {
+    const APMPBMessageSchema& schema = *info.schema;
+    for (const std::int32_t index : schema.wireOrder()) {
+        const APMPBFieldSchema& field = schema.field(index);
+        const APMPBFieldType value = APMPBFieldTypeValue(field.type);
+        const APMPBCell& cell = info.fields[index];
+        if (const auto* v = std::get_if<std::uint64_t>(&cell)) {
+            if (!writeScalar(out, value, field.tag, *v, false)) return false;
+        } else if (const auto* s = std::get_if<std::string>(&cell)) {
+            if (!pb_encode_tag(out, PB_WT_STRING, field.tag) ||
+                !pb_encode_string(out, reinterpret_cast<const pb_byte_t*>(s->data()), s->size()))
+                return false;
+        } else if (const auto* m = std::get_if<Nested>(&cell)) {
+            if (*m && !writeNested(out, **m, field.tag, sizes, next)) return false;
+        } else if (const auto* r = std::get_if<Repeated>(&cell)) {
+            if (!*r) continue;
+            // Repeated integers go out unpacked: one tag per item.
+            for (const APMPBCell& item : (*r)->items) {
+                if (const auto* iv = std::get_if<std::uint64_t>(&item)) {
+                    if (!writeScalar(out, value, field.tag, *iv, true)) return false;
+                } else if (const auto* is = std::get_if<std::string>(&item)) {
+                    if (!pb_encode_tag(out, PB_WT_STRING, field.tag) ||
+                        !pb_encode_string(out, reinterpret_cast<const pb_byte_t*>(is->data()), is->size()))
+                        return false;
+                } else if (const auto* im = std::get_if<Nested>(&item); im && *im) {
+                    if (!writeNested(out, **im, field.tag, sizes, next)) return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool APMPBInitMessageInfo(const APMPBMessageSchema& schema, APMPBMessageInfo* info) {
+    if (!info) return false;
+    info->schema = &schema;
+    info->fields.clear();
+    info->fields.resize(schema.fieldCount());
+    for (std::size_t i = 0; i < schema.fieldCount(); ++i) {
+        if (APMPBFieldTypeIsRepeated(schema.field(i).type)) info->fields[i] = std::make_unique<APMPBRepeatedField>();
+    }
+    return true;
+}
+
+bool APMPBDeallocMessageField(APMPBMessageInfo* info, std::int32_t index) {
+    if (!info || !info->schema) return false;
+    if (index < 0 || static_cast<std::size_t>(index) >= info->schema->fieldCount()) {
+        APMPBPrint("<ERROR> %s: Cannot deallocate field %d: Unknown field\n", info->schema->messageID(), index);
+        return false;
+    }
+    APMPBCell& cell = info->fields[index];
+    if (APMPBFieldTypeIsRepeated(info->schema->field(index).type)) {
+        auto* list = std::get_if<Repeated>(&cell);
+        if (list && *list) std::vector<APMPBCell>().swap((*list)->items);
+        else cell = std::make_unique<APMPBRepeatedField>();
+    } else {
+        cell = std::monostate{};
+    }
+    return true;
+}
+
+bool APMPBCopyMessageInfo(std::unique_ptr<APMPBMessageInfo>* destination, const APMPBMessageInfo* source) {
+    if (!destination || !source || !source->schema) return false;
+    *destination = copyRecord(*source);
+    return true;
+}
+
+bool APMPBDecode(const std::uint8_t* bytes, std::size_t length, APMPBMessageInfo* info) {
+    if (!info || !info->schema) {
+        APMPBPrint("<ERROR> %s decoder failed: message_info is NULL\n", info && info->schema ? info->messageID() : "(null)");
+        return false;
+    }
+    static const std::uint8_t kNoBytes = 0;
+    pb_istream_t stream = pb_istream_from_buffer(bytes ? bytes : &kNoBytes, bytes ? length : 0);
+    if (!decodeBody(&stream, *info, 0)) {
+        APMPBPrint("<ERROR> %s decoder failed: %s\n", info->messageID(), errorText(&stream));
+        return false;
+    }
+    return true;
+}
+
+std::int32_t APMPBEncode(const APMPBMessageInfo* info, NSData* out) {
+    if (!out) return -1;
+    out->clear();
+    if (!info || !info->schema) return -1;
+    std::vector<std::size_t> sizes;
+    const std::size_t total = measure(*info, sizes);
+    if (total > static_cast<std::size_t>(INT32_MAX)) {
+        APMPBPrint("<ERROR> %s encoder failed: message too large\n", info->messageID());
+        return -1;
+    }
+    NSData buffer(total);
+    pb_ostream_t stream = pb_ostream_from_buffer(buffer.data(), buffer.size());
+    std::size_t next = 0;
+    if (!write(&stream, *info, sizes, next) || stream.bytes_written != total) {
+        APMPBPrint("<ERROR> %s encoder failed: %s\n", info->messageID(), stream.errmsg ? stream.errmsg : "(none)");
+        return -1;
+    }
+    *out = std::move(buffer);
+    return static_cast<std::int32_t>(total);
+}

@@ -1,0 +1,30 @@
+// The record functions every message shares: make, release a field, copy, decode and encode,
+// all driven by the message's field table; nanopb's stream functions do the wire work.
+#pragma once
+
+#include "analytics/proto/APMPBMessageInfo.h"
+#include "analytics/proto/APMPBMessageSchema.h"
+#include "platform/foundation/Value.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+// Deepest nesting of messages below the top one that a decode accepts: configurations
+// arrive from the network, and self-nesting messages must not exhaust the stack.
+inline constexpr int APMPBMaxNestingDepth = 64;
+// Longest single string or bytes value, or string item, that a decode accepts.
+inline constexpr std::size_t APMPBMaxStringLength = 1048576;
+
+// Makes `info` an empty record of the message: single fields absent, repeated fields empty.
+bool APMPBInitMessageInfo(const APMPBMessageSchema& schema, APMPBMessageInfo* info);
+// Makes a single field absent, or empties a repeated one (its cell stays).
+bool APMPBDeallocMessageField(APMPBMessageInfo* info, std::int32_t index);
+// Replaces *destination with a deep copy of `source` that shares nothing with it.
+bool APMPBCopyMessageInfo(std::unique_ptr<APMPBMessageInfo>* destination, const APMPBMessageInfo* source);
+// Decodes wire bytes into an initialised record. On failure the record holds what was
+// decoded so far and the caller drops it; the failure is printed to standard output.
+bool APMPBDecode(const std::uint8_t* bytes, std::size_t length, APMPBMessageInfo* info);
+// Encodes a record in ascending tag order into *out (exactly the bytes written); the
+// length, or -1 on failure with *out left empty.
+std::int32_t APMPBEncode(const APMPBMessageInfo* info, NSData* out);

@@ -1,0 +1,70 @@
+// Groups: a count of unfinished work and the notifications waiting for it to reach zero.
+#include "platform/dispatch/DispatchGroup.h"
+
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/DispatchQuiescence.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+std::shared_ptr<DispatchGroup> DispatchGroup::create() { return std::shared_ptr<DispatchGroup>(new DispatchGroup); }
+
+void DispatchGroup::enter() {
+    std::lock_guard lock(mutex_);
+    ++count_;
+}
+
+void DispatchGroup::leave() {
+    std::vector<std::pair<std::shared_ptr<DispatchQueue>, std::function<void()>>> ready;
+    {
+        std::lock_guard lock(mutex_);
+        if (count_ == 0) {
+            std::fprintf(stderr, "dispatch: group left more often than entered; aborting.\n");
+            std::fflush(stderr);
+            std::abort();
+        }
+        if (--count_ > 0) return;
+        ready.swap(notifications_);
+    }
+    cv_.notify_all();
+    for (auto& [queue, block] : ready) queue->async(std::move(block));
+    DispatchQuiescence::changed();
+}
+
+void DispatchGroup::async(const std::shared_ptr<DispatchQueue>& queue, std::function<void()> block) {
+    enter();
+    auto self = this->self<DispatchGroup>();
+    queue->async([self, block = std::move(block)] {
+        struct Leave {
+            DispatchGroup* group;
+            ~Leave() { group->leave(); }
+        } leave{self.get()};
+        block();
+    });
+}
+
+void DispatchGroup::notify(const std::shared_ptr<DispatchQueue>& queue, std::function<void()> block) {
+    {
+        std::lock_guard lock(mutex_);
+        if (count_ > 0) {
+            notifications_.emplace_back(queue, std::move(block));
+            return;
+        }
+    }
+    queue->async(std::move(block));
+}
+
+bool DispatchGroup::wait(double deadline) {
+    {
+        std::lock_guard lock(mutex_);
+        if (count_ == 0) return true;
+    }
+    if (deadline <= Clock::now()) return false;
+    bool armed = false;  // see DispatchSemaphore::wait
+    DispatchQuiescence::BlockedScope blocked([this, deadline, &armed] {
+        std::lock_guard lock(mutex_);
+        return !armed || count_ == 0 || Clock::now() >= deadline;
+    });
+    std::unique_lock lock(mutex_);
+    return Clock::waitUntil(lock, cv_, deadline, [this] { return count_ == 0; }, [&armed] { armed = true; });
+}

@@ -1,0 +1,56 @@
+// Exception reporting for queued work and the per-thread stack of running queues.
+#include "platform/dispatch/DispatchGuard.h"
+
+#include <cstdio>
+#include <exception>
+#include <mutex>
+
+namespace {
+
+std::mutex handlerMutex;
+DispatchExceptionHandler& handlerSlot() {
+    static DispatchExceptionHandler* handler = new DispatchExceptionHandler;
+    return *handler;
+}
+
+thread_local std::vector<DispatchFrame> t_frames;
+
+void report(const std::string& where, const std::string& what) {
+    DispatchExceptionHandler handler;
+    {
+        std::lock_guard lock(handlerMutex);
+        handler = handlerSlot();
+    }
+    if (handler) {
+        try {
+            handler(where, what);
+            return;
+        } catch (...) {
+            // A failing handler must not take the process down either; fall back to stderr.
+        }
+    }
+    std::fprintf(stderr, "Uncaught exception in work on %s: %s\n", where.c_str(), what.c_str());
+}
+
+}  // namespace
+
+void invokeGuarded(const std::string& where, const std::function<void()>& block) {
+    try {
+        block();
+    } catch (const std::exception& e) {
+        report(where, e.what());
+    } catch (...) {
+        report(where, "an exception of unknown type");
+    }
+}
+
+void setDispatchExceptionHandler(DispatchExceptionHandler handler) {
+    std::lock_guard lock(handlerMutex);
+    handlerSlot() = std::move(handler);
+}
+
+const std::vector<DispatchFrame>& currentDispatchFrames() { return t_frames; }
+
+DispatchFrameScope::DispatchFrameScope(DispatchQueue* queue, bool barrier) { t_frames.push_back({queue, barrier}); }
+
+DispatchFrameScope::~DispatchFrameScope() { t_frames.pop_back(); }

@@ -1,0 +1,395 @@
+// Queues as chains ending in the thread pool or the main run loop: a serial queue submits one
+// drain at a time to its target, a concurrent queue submits each block (a barrier alone).
+#include "platform/dispatch/DispatchQueue.h"
+
+#include "platform/dispatch/DispatchBlock.h"
+#include "platform/dispatch/DispatchGuard.h"
+#include "platform/dispatch/DispatchQuiescence.h"
+#include "platform/dispatch/DispatchThreadPool.h"
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/dispatch/NSThread.h"
+#include "platform/foundation/Clock.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <vector>
+
+namespace {
+
+// Handshake of a sync: the queue reaches the caller's turn, the caller runs, the queue goes on.
+struct SyncState {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool started = false;
+    bool finished = false;
+    std::exception_ptr error;
+
+    void set(bool SyncState::*flag) {
+        {
+            std::lock_guard lock(mutex);
+            this->*flag = true;
+        }
+        cv.notify_all();
+        DispatchQuiescence::changed();
+    }
+    bool get(bool SyncState::*flag) {
+        std::lock_guard lock(mutex);
+        return this->*flag;
+    }
+    void wait(bool SyncState::*flag) {
+        std::unique_lock lock(mutex);
+        cv.wait(lock, [&] { return this->*flag; });
+    }
+};
+
+// A serial queue hands back to its target after this many blocks, so one busy queue cannot
+// hold a pool thread forever while others wait.
+constexpr std::size_t drainBatchLimit = 256;
+
+[[noreturn]] void abortDeadlock(const std::string& label) {
+    std::fprintf(stderr,
+                 "dispatch: sync onto queue \"%s\" from work already running on it (directly or through its "
+                 "target queues) would deadlock forever; aborting.\n",
+                 label.c_str());
+    std::fflush(stderr);
+    std::abort();
+}
+
+}  // namespace
+
+DispatchQueue::DispatchQueue(std::string label, Kind kind, Root root, int priority)
+    : label_(std::move(label)),
+      where_("queue \"" + label_ + "\""),
+      kind_(kind),
+      root_(root),
+      priority_(priority) {
+    DispatchQuiescence::install();
+}
+
+DispatchQueue::~DispatchQueue() = default;
+
+std::shared_ptr<DispatchQueue> DispatchQueue::create(const std::string& label, Kind kind,
+                                                     std::shared_ptr<DispatchQueue> target) {
+    std::shared_ptr<DispatchQueue> queue(new DispatchQueue(label, kind, Root::None, 0));
+    if (target) queue->setTargetQueue(std::move(target));
+    return queue;
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::mainQueue() {
+    static std::shared_ptr<DispatchQueue>* queue =
+        new std::shared_ptr<DispatchQueue>(new DispatchQueue("main-thread", Kind::Serial, Root::Main, 0));
+    return *queue;
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::globalQueue(Priority priority) {
+    static std::shared_ptr<DispatchQueue>* queues = [] {
+        const char* names[] = {"global.high", "global.default", "global.low", "global.background"};
+        auto* all = new std::shared_ptr<DispatchQueue>[DispatchThreadPool::priorityCount];
+        for (int i = 0; i < DispatchThreadPool::priorityCount; ++i) {
+            all[i].reset(new DispatchQueue(names[i], Kind::Concurrent, Root::Pool, i));
+        }
+        return all;
+    }();
+    const int index = static_cast<int>(priority);
+    return queues[index >= 0 && index < DispatchThreadPool::priorityCount ? index : 1];
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::currentQueue() {
+    const auto& frames = currentDispatchFrames();
+    if (frames.empty()) return nullptr;
+    return frames.back().queue->self<DispatchQueue>();
+}
+
+std::string DispatchQueue::currentQueueLabel() {
+    const auto& frames = currentDispatchFrames();
+    return frames.empty() ? std::string() : frames.back().queue->label();
+}
+
+Value DispatchQueue::getSpecific(const void* key) {
+    const auto& frames = currentDispatchFrames();
+    for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
+        Value value = it->queue->specific(key);
+        if (!value.isNull()) return value;
+    }
+    return Value();
+}
+
+void DispatchQueue::setExceptionHandler(std::function<void(const std::string&, const std::string&)> handler) {
+    setDispatchExceptionHandler(std::move(handler));
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::targetQueue() const {
+    if (root_ != Root::None) return nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        if (target_) return target_;
+    }
+    return globalQueue(Priority::Default);
+}
+
+void DispatchQueue::setTargetQueue(std::shared_ptr<DispatchQueue> target) {
+    if (root_ != Root::None) return;
+    for (auto q = target; q; q = q->targetQueue()) {
+        if (q.get() == this) {
+            std::fprintf(stderr, "dispatch: target queue of \"%s\" left unchanged: it would form a cycle.\n",
+                         label_.c_str());
+            return;
+        }
+    }
+    std::lock_guard lock(mutex_);
+    target_ = std::move(target);
+}
+
+void DispatchQueue::setSpecific(const void* key, Value value) {
+    std::lock_guard lock(mutex_);
+    if (value.isNull()) specifics_.erase(key);
+    else specifics_[key] = std::move(value);
+}
+
+Value DispatchQueue::specific(const void* key) const {
+    std::lock_guard lock(mutex_);
+    auto it = specifics_.find(key);
+    return it == specifics_.end() ? Value() : it->second;
+}
+
+std::string DispatchQueue::description() const {
+    return "<DispatchQueue: " + label_ + (isSerial() ? " (serial)>" : " (concurrent)>");
+}
+
+void DispatchQueue::async(std::function<void()> block) { enqueue(Item{std::move(block), false}); }
+
+void DispatchQueue::async(const std::shared_ptr<DispatchBlock>& block) {
+    enqueue(Item{[block] { block->perform(); }, false});
+}
+
+void DispatchQueue::asyncBarrier(std::function<void()> block) { enqueue(Item{std::move(block), true}); }
+
+void DispatchQueue::enqueue(Item item) {
+    if (root_ == Root::Pool) {
+        DispatchThreadPool::shared().submit(priority_, [this, block = std::move(item.block)] {
+            DispatchFrameScope frame(this, false);
+            invokeGuarded(where_, block);
+        });
+        return;
+    }
+    if (kind_ == Kind::Serial) {
+        bool schedule = false;
+        {
+            std::lock_guard lock(mutex_);
+            items_.push_back(std::move(item));
+            if (!drainScheduled_ && suspendCount_ == 0) schedule = drainScheduled_ = true;
+        }
+        if (schedule) scheduleDrain();
+        return;
+    }
+    std::deque<Item> toSubmit;
+    {
+        std::lock_guard lock(mutex_);
+        items_.push_back(std::move(item));
+        pumpLocked(toSubmit);
+    }
+    submitConcurrent(toSubmit);
+}
+
+void DispatchQueue::scheduleDrain() {
+    auto self = this->self<DispatchQueue>();
+    if (root_ == Root::Main) {
+        NSRunLoop::mainRunLoop()->post([self] { self->drain(); });
+    } else {
+        targetQueue()->enqueue(Item{[self] { self->drain(); }, false});
+    }
+}
+
+void DispatchQueue::drain() {
+    DispatchFrameScope frame(this, false);
+    // Only what is queued now, taken under one lock: a block that queues another runs it on
+    // a later turn.
+    std::deque<Item> batch;
+    {
+        std::lock_guard lock(mutex_);
+        if (items_.size() <= drainBatchLimit) {
+            batch.swap(items_);
+        } else {
+            for (std::size_t i = 0; i < drainBatchLimit; ++i) {
+                batch.push_back(std::move(items_.front()));
+                items_.pop_front();
+            }
+        }
+    }
+    while (!batch.empty()) {
+        if (suspendCount_.load(std::memory_order_acquire) > 0) {
+            // Suspended meanwhile: what was not started goes back to the front, in order.
+            std::lock_guard lock(mutex_);
+            while (!batch.empty()) {
+                items_.push_front(std::move(batch.back()));
+                batch.pop_back();
+            }
+            break;
+        }
+        std::function<void()> block = std::move(batch.front().block);
+        batch.pop_front();
+        invokeGuarded(where_, block);
+    }
+    bool again;
+    {
+        std::lock_guard lock(mutex_);
+        again = !items_.empty() && suspendCount_.load(std::memory_order_relaxed) == 0;
+        if (!again) drainScheduled_ = false;
+    }
+    if (again) scheduleDrain();
+}
+
+void DispatchQueue::pumpLocked(std::deque<Item>& toSubmit) {
+    while (!items_.empty() && suspendCount_ == 0 && !barrierRunning_) {
+        if (items_.front().barrier) {
+            if (running_ > 0) break;
+            barrierRunning_ = true;
+            toSubmit.push_back(std::move(items_.front()));
+            items_.pop_front();
+            break;
+        }
+        ++running_;
+        toSubmit.push_back(std::move(items_.front()));
+        items_.pop_front();
+    }
+}
+
+void DispatchQueue::submitConcurrent(std::deque<Item>& toSubmit) {
+    if (toSubmit.empty()) return;
+    auto self = this->self<DispatchQueue>();
+    auto target = targetQueue();
+    for (auto& item : toSubmit) {
+        const bool barrier = item.barrier;
+        target->enqueue(Item{[self, block = std::move(item.block), barrier] {
+                                 {
+                                     DispatchFrameScope frame(self.get(), barrier);
+                                     invokeGuarded(self->where_, block);
+                                 }
+                                 self->concurrentFinished(barrier);
+                             },
+                             false});
+    }
+}
+
+void DispatchQueue::concurrentFinished(bool barrier) {
+    std::deque<Item> toSubmit;
+    {
+        std::lock_guard lock(mutex_);
+        if (barrier) barrierRunning_ = false;
+        else --running_;
+        pumpLocked(toSubmit);
+    }
+    submitConcurrent(toSubmit);
+}
+
+void DispatchQueue::sync(const std::function<void()>& block) { runSync(block, false); }
+
+void DispatchQueue::syncBarrier(const std::function<void()>& block) { runSync(block, kind_ == Kind::Concurrent); }
+
+void DispatchQueue::checkNotDeadlocking(bool barrier) const {
+    if (root_ == Root::Main && NSThread::isMainThread()) abortDeadlock(label_);
+    const auto& frames = currentDispatchFrames();
+    if (frames.empty()) return;
+    std::shared_ptr<DispatchQueue> next;
+    for (const DispatchQueue* q = this; q; q = next.get()) {
+        for (const DispatchFrame& frame : frames) {
+            if (frame.queue != q) continue;
+            if (q->kind_ == Kind::Serial || frame.barrier || (q == this && barrier)) abortDeadlock(label_);
+        }
+        next = q->targetQueue();
+    }
+}
+
+void DispatchQueue::runSync(const std::function<void()>& block, bool barrier) {
+    checkNotDeadlocking(barrier);
+    if (root_ == Root::Pool) {
+        DispatchFrameScope frame(this, false);
+        block();
+        return;
+    }
+    auto state = std::make_shared<SyncState>();
+    if (root_ == Root::Main) {
+        // The main queue's work runs on the main thread.
+        async([state, &block] {
+            try {
+                block();
+            } catch (...) {
+                state->error = std::current_exception();
+            }
+            state->set(&SyncState::finished);
+        });
+        DispatchQuiescence::BlockedScope waiting([state] { return state->get(&SyncState::finished); });
+        state->wait(&SyncState::finished);
+        if (state->error) std::rethrow_exception(state->error);
+        return;
+    }
+    // Elsewhere the caller runs the block itself once the queue reaches its turn; the thread
+    // that reached it holds the queue (and its target chain) until the caller is done.
+    enqueue(Item{[state] {
+                     state->set(&SyncState::started);
+                     DispatchQuiescence::BlockedScope waiting([state] { return state->get(&SyncState::finished); });
+                     state->wait(&SyncState::finished);
+                 },
+                 barrier});
+    {
+        DispatchQuiescence::BlockedScope waiting([state] { return state->get(&SyncState::started); });
+        state->wait(&SyncState::started);
+    }
+    struct Release {
+        SyncState* state;
+        ~Release() { state->set(&SyncState::finished); }
+    } release{state.get()};
+    std::vector<DispatchQueue*> chain;
+    for (auto q = this->self<DispatchQueue>(); q; q = q->targetQueue()) chain.push_back(q.get());
+    std::vector<std::unique_ptr<DispatchFrameScope>> frames;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        frames.push_back(std::make_unique<DispatchFrameScope>(*it, *it == this && barrier));
+    }
+    block();
+}
+
+void DispatchQueue::after(double seconds, std::function<void()> block) {
+    afterDeadline(Clock::now() + seconds, std::move(block));
+}
+
+void DispatchQueue::after(double seconds, const std::shared_ptr<DispatchBlock>& block) {
+    after(seconds, [block] { block->perform(); });
+}
+
+void DispatchQueue::afterDeadline(double deadline, std::function<void()> block) {
+    if (deadline <= Clock::now()) {
+        async(std::move(block));
+        return;
+    }
+    auto self = this->self<DispatchQueue>();
+    Clock::schedule(deadline, [self, block = std::move(block)]() mutable { self->async(std::move(block)); });
+}
+
+void DispatchQueue::suspend() {
+    if (root_ != Root::None) return;
+    std::lock_guard lock(mutex_);
+    suspendCount_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void DispatchQueue::resume() {
+    if (root_ != Root::None) return;
+    std::deque<Item> toSubmit;
+    bool schedule = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (suspendCount_ == 0) {
+            std::fprintf(stderr, "dispatch: resume of queue \"%s\" that is not suspended; aborting.\n", label_.c_str());
+            std::abort();
+        }
+        if (suspendCount_.fetch_sub(1, std::memory_order_acq_rel) - 1 > 0) return;
+        if (kind_ == Kind::Serial) {
+            if (!items_.empty() && !drainScheduled_) schedule = drainScheduled_ = true;
+        } else {
+            pumpLocked(toSubmit);
+        }
+    }
+    if (schedule) scheduleDrain();
+    submitConcurrent(toSubmit);
+}

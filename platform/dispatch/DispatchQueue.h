@@ -1,0 +1,107 @@
+// Dispatch queues: serial and concurrent, with labels, target queues and queue-specific values;
+// global queues of each priority over one thread pool, and the main queue on the main run loop.
+#pragma once
+
+#include "platform/foundation/Executor.h"
+#include "platform/foundation/NSObject.h"
+#include "platform/foundation/Value.h"
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class DispatchBlock;
+
+class DispatchQueue : public NSObject, public Executor {
+public:
+    enum class Kind { Serial, Concurrent };
+    enum class Priority { High = 0, Default = 1, Low = 2, Background = 3 };
+
+    // A new queue; without a target it runs on the global queue of default priority.
+    static std::shared_ptr<DispatchQueue> create(const std::string& label, Kind kind = Kind::Serial,
+                                                 std::shared_ptr<DispatchQueue> target = nullptr);
+    static std::shared_ptr<DispatchQueue> mainQueue();
+    static std::shared_ptr<DispatchQueue> globalQueue(Priority priority = Priority::Default);
+
+    // The innermost queue the calling thread is running work of; empty when none.
+    static std::shared_ptr<DispatchQueue> currentQueue();
+    // Its label, "" when the thread runs no queue's work.
+    static std::string currentQueueLabel();
+    // The value for `key` on the current queue or, failing that, along its target chain.
+    static Value getSpecific(const void* key);
+
+    // Where an exception escaping a block is reported (queue description and what()); by
+    // default a line on standard error. The process always continues.
+    static void setExceptionHandler(std::function<void(const std::string& where, const std::string& what)> handler);
+
+    const std::string& label() const { return label_; }
+    bool isSerial() const { return kind_ == Kind::Serial; }
+    std::shared_ptr<DispatchQueue> targetQueue() const;
+    // Only for queues made by create(); set it before submitting work.
+    void setTargetQueue(std::shared_ptr<DispatchQueue> target);
+
+    // Queue-specific values; a null value removes the key.
+    void setSpecific(const void* key, Value value);
+    Value specific(const void* key) const;
+
+    void async(std::function<void()> block);
+    void async(const std::shared_ptr<DispatchBlock>& block);
+    // On a concurrent queue made by create(): runs alone, after everything before it and
+    // before everything after it. Elsewhere the same as async.
+    void asyncBarrier(std::function<void()> block);
+    // Runs `block` on the calling thread as work of this queue and returns when it is done.
+    // A sync onto a serial queue the caller is already running on (directly or through a
+    // target chain) would deadlock: it aborts with a message naming the queue.
+    void sync(const std::function<void()>& block);
+    void syncBarrier(const std::function<void()>& block);
+    // Submits `block` after `seconds` of clock time.
+    void after(double seconds, std::function<void()> block);
+    void after(double seconds, const std::shared_ptr<DispatchBlock>& block);
+    // Submits `block` when the clock reaches `deadline` (seconds since 1970).
+    void afterDeadline(double deadline, std::function<void()> block);
+
+    // Nothing new starts while suspended; calls nest. Global queues and the main queue ignore them.
+    void suspend();
+    void resume();
+
+    void post(std::function<void()> block) override { async(std::move(block)); }
+    std::string description() const override;
+
+    ~DispatchQueue() override;
+
+private:
+    enum class Root { None, Pool, Main };
+    struct Item {
+        std::function<void()> block;
+        bool barrier;
+    };
+
+    DispatchQueue(std::string label, Kind kind, Root root, int priority);
+    void enqueue(Item item);
+    void scheduleDrain();
+    void drain();
+    void pumpLocked(std::deque<Item>& toSubmit);
+    void submitConcurrent(std::deque<Item>& toSubmit);
+    void concurrentFinished(bool barrier);
+    void runSync(const std::function<void()>& block, bool barrier);
+    void checkNotDeadlocking(bool barrier) const;
+
+    const std::string label_;
+    const std::string where_;
+    const Kind kind_;
+    const Root root_;
+    const int priority_;
+
+    mutable std::mutex mutex_;
+    std::shared_ptr<DispatchQueue> target_;
+    std::map<const void*, Value> specifics_;
+    std::deque<Item> items_;
+    std::atomic<int> suspendCount_{0};  // written under mutex_, read by a running drain without it
+    bool drainScheduled_ = false;  // serial: a drain is submitted or running
+    int running_ = 0;              // concurrent: blocks running
+    bool barrierRunning_ = false;  // concurrent
+};

@@ -1,0 +1,143 @@
+// Settling for the manual clock: waits until no pool unit and no running run loop has work
+// that can make progress; threads waiting on a semaphore, a group or a sync do not count.
+#include "platform/dispatch/DispatchQuiescence.h"
+
+#include "platform/dispatch/DispatchThreadPool.h"
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/dispatch/NSThread.h"
+#include "platform/foundation/Clock.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Blocked {
+    std::function<bool()> canProceed;
+    bool poolWorker;
+};
+
+struct Registry {
+    std::mutex mutex;  // taken before any lock of a pool, run loop or waited-on object
+    std::map<std::thread::id, Blocked> blocked;
+    std::vector<NSRunLoop*> loops;
+    std::mutex notifyMutex;
+    std::condition_variable notify;
+    std::atomic<int> settlers{0};
+};
+
+Registry& registry() {
+    static Registry* r = new Registry;
+    return *r;
+}
+
+// Past this much real time a settle gives up with a warning rather than hang a test whose
+// work waits on something the clock cannot release (a lock the advancing thread holds).
+constexpr auto settleLimit = std::chrono::seconds(10);
+
+}  // namespace
+
+void DispatchQuiescence::install() {
+    static std::once_flag once;
+    std::call_once(once, [] { Clock::setSettleHook(&DispatchQuiescence::settle); });
+}
+
+void DispatchQuiescence::changed() {
+    Registry& r = registry();
+    if (r.settlers.load(std::memory_order_acquire) == 0) return;
+    std::lock_guard lock(r.notifyMutex);
+    r.notify.notify_all();
+}
+
+DispatchQuiescence::BlockedScope::BlockedScope(std::function<bool()> canProceed)
+    : poolWorker_(DispatchThreadPool::isRunningUnit()), registered_(false) {
+    Registry& r = registry();
+    {
+        std::lock_guard lock(r.mutex);
+        registered_ = r.blocked.emplace(std::this_thread::get_id(), Blocked{std::move(canProceed), poolWorker_}).second;
+    }
+    if (poolWorker_) DispatchThreadPool::shared().workerBlocked(true);
+    changed();
+}
+
+DispatchQuiescence::BlockedScope::~BlockedScope() {
+    Registry& r = registry();
+    if (registered_) {
+        std::function<bool()> dropped;
+        {
+            std::lock_guard lock(r.mutex);
+            auto it = r.blocked.find(std::this_thread::get_id());
+            dropped = std::move(it->second.canProceed);
+            r.blocked.erase(it);
+        }
+    }
+    if (poolWorker_) DispatchThreadPool::shared().workerBlocked(false);
+    changed();
+}
+
+void DispatchQuiescence::addRunLoop(NSRunLoop* loop) {
+    install();
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    r.loops.push_back(loop);
+}
+
+void DispatchQuiescence::removeRunLoop(NSRunLoop* loop) {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    r.loops.erase(std::remove(r.loops.begin(), r.loops.end(), loop), r.loops.end());
+}
+
+bool DispatchQuiescence::quiescent(NSRunLoop* callerLoop) {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto stuck = [&r](std::thread::id thread) {
+        auto it = r.blocked.find(thread);
+        return it != r.blocked.end() && !it->second.canProceed();
+    };
+    std::size_t waiting = 0;
+    std::size_t running = 0;
+    DispatchThreadPool::shared().snapshot(waiting, running);
+    if (waiting > 0) return false;
+    std::size_t stuckWorkers = DispatchThreadPool::isRunningUnit() ? 1 : 0;  // the caller itself
+    for (const auto& [thread, entry] : r.blocked) {
+        if (entry.poolWorker && !entry.canProceed()) ++stuckWorkers;
+    }
+    if (running > stuckWorkers) return false;
+    for (NSRunLoop* loop : r.loops) {
+        if (loop == callerLoop) {
+            if (loop->hasReadyWork(false)) return false;
+        } else if (loop->isRunning() && loop->hasReadyWork(true) && !stuck(loop->threadId())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void DispatchQuiescence::settle() {
+    if (!Clock::isManual()) return;
+    Registry& r = registry();
+    r.settlers.fetch_add(1, std::memory_order_acq_rel);
+    NSRunLoop* callerLoop = NSThread::isMainThread() ? NSRunLoop::mainRunLoop().get() : NSRunLoop::existingCurrentRunLoop();
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        // The caller's own run loop cannot run while the caller is here, so it is drained here.
+        if (callerLoop) callerLoop->drainReady();
+        if (quiescent(callerLoop)) break;
+        if (std::chrono::steady_clock::now() - start > settleLimit) {
+            std::fprintf(stderr, "Clock::advance: queued work did not settle within %lld s; firing the next timer anyway.\n",
+                         static_cast<long long>(settleLimit.count()));
+            break;
+        }
+        std::unique_lock lock(r.notifyMutex);
+        r.notify.wait_for(lock, std::chrono::milliseconds(1));
+    }
+    r.settlers.fetch_sub(1, std::memory_order_acq_rel);
+}

@@ -1,0 +1,39 @@
+// Knows when queued work has settled, so the manual clock can fire its next timer only after
+// the work the previous one handed on has run.
+#pragma once
+
+#include <functional>
+
+class NSRunLoop;
+
+class DispatchQuiescence {
+public:
+    // Installs the settle step into the clock; called when the first queue or run loop is made.
+    static void install();
+
+    // Something that may end a settle wait happened (work finished, a waiter was released).
+    static void changed();
+
+    // Marks the calling thread as waiting until `canProceed` holds: a waiting thread does not
+    // keep the clock from settling, and a waiting pool worker does not count against the pool.
+    // `canProceed` may take the lock of what it waits on, so the scope must be entered and
+    // left without holding that lock.
+    class BlockedScope {
+    public:
+        explicit BlockedScope(std::function<bool()> canProceed);
+        ~BlockedScope();
+        BlockedScope(const BlockedScope&) = delete;
+        BlockedScope& operator=(const BlockedScope&) = delete;
+
+    private:
+        bool poolWorker_;
+        bool registered_;
+    };
+
+    static void addRunLoop(NSRunLoop* loop);
+    static void removeRunLoop(NSRunLoop* loop);
+
+private:
+    static void settle();
+    static bool quiescent(NSRunLoop* callerLoop);
+};

@@ -1,0 +1,48 @@
+// Semaphores: a waiting thread is marked as blocked so the manual clock does not wait for it.
+#include "platform/dispatch/DispatchSemaphore.h"
+
+#include "platform/dispatch/DispatchQuiescence.h"
+
+std::shared_ptr<DispatchSemaphore> DispatchSemaphore::create(long value) {
+    if (value < 0) return nullptr;
+    return std::shared_ptr<DispatchSemaphore>(new DispatchSemaphore(value));
+}
+
+bool DispatchSemaphore::wait(double deadline) {
+    {
+        std::lock_guard lock(mutex_);
+        if (value_ > 0) {
+            --value_;
+            return true;
+        }
+    }
+    if (deadline <= Clock::now()) return false;
+    // Counts as stuck for the manual clock only once the wake-up at the deadline is armed:
+    // before that, an advance past the deadline would not know to wake it.
+    bool armed = false;
+    DispatchQuiescence::BlockedScope blocked([this, deadline, &armed] {
+        std::lock_guard lock(mutex_);
+        return !armed || value_ > 0 || Clock::now() >= deadline;
+    });
+    std::unique_lock lock(mutex_);
+    ++waiters_;
+    Clock::waitUntil(lock, cv_, deadline, [this] { return value_ > 0; }, [&armed] { armed = true; });
+    --waiters_;
+    if (value_ > 0) {
+        --value_;
+        return true;
+    }
+    return false;
+}
+
+bool DispatchSemaphore::signal() {
+    bool woke;
+    {
+        std::lock_guard lock(mutex_);
+        ++value_;
+        woke = waiters_ > 0;
+    }
+    if (woke) cv_.notify_one();
+    DispatchQuiescence::changed();
+    return woke;
+}

@@ -1,0 +1,113 @@
+// Bounded worker threads taking units by priority; more are started only while some are blocked.
+#include "platform/dispatch/DispatchThreadPool.h"
+
+#include "platform/dispatch/DispatchQuiescence.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace {
+thread_local bool t_runningUnit = false;
+constexpr std::size_t maxSpinning = 2;
+constexpr int spinRounds = 200;
+}  // namespace
+
+DispatchThreadPool& DispatchThreadPool::shared() {
+    static DispatchThreadPool* pool = new DispatchThreadPool;  // workers outlive static destruction
+    return *pool;
+}
+
+DispatchThreadPool::DispatchThreadPool()
+    : maxActive_(std::max<std::size_t>(4, 2 * std::max(1u, std::thread::hardware_concurrency()))) {}
+
+bool DispatchThreadPool::isRunningUnit() { return t_runningUnit; }
+
+bool DispatchThreadPool::hasWorkLocked() const { return waitingCount_ > 0; }
+
+void DispatchThreadPool::spawnLocked() {
+    ++threads_;
+    std::thread([this] { workerLoop(); }).detach();
+}
+
+void DispatchThreadPool::submit(int priority, std::function<void()> unit) {
+    priority = std::clamp(priority, 0, priorityCount - 1);
+    {
+        std::lock_guard lock(mutex_);
+        waiting_[priority].push_back(std::move(unit));
+        ++waitingCount_;
+        if (spinning_ > 0) {
+            // A worker looking for work takes it without a wake-up.
+        } else if (idle_ > 0) {
+            wake_.notify_one();
+        } else if (threads_ - blocked_ < maxActive_ && threads_ < hardCap_) {
+            spawnLocked();
+        }
+    }
+    DispatchQuiescence::changed();
+}
+
+void DispatchThreadPool::workerBlocked(bool blocked) {
+    std::lock_guard lock(mutex_);
+    if (blocked) {
+        ++blocked_;
+        if (hasWorkLocked() && idle_ == 0 && threads_ - blocked_ < maxActive_ && threads_ < hardCap_) spawnLocked();
+    } else {
+        --blocked_;
+    }
+}
+
+void DispatchThreadPool::snapshot(std::size_t& waiting, std::size_t& running) {
+    std::lock_guard lock(mutex_);
+    waiting = waitingCount_;
+    running = running_;
+}
+
+void DispatchThreadPool::workerLoop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (!hasWorkLocked() && spinning_ < maxSpinning) {
+            // Work often follows work at once (a serial queue refilled by its producer): look
+            // for it a little while before sleeping, which costs a wake-up on both sides.
+            ++spinning_;
+            lock.unlock();
+            for (int i = 0; i < spinRounds && waitingCount_.load(std::memory_order_relaxed) == 0; ++i) {
+                std::this_thread::yield();
+            }
+            lock.lock();
+            --spinning_;
+        }
+        while (!hasWorkLocked()) {
+            ++idle_;
+            // Threads started past the bound (while others were blocked) leave when idle.
+            const bool surplus = threads_ - blocked_ > maxActive_;
+            const bool timedOut = surplus && wake_.wait_for(lock, std::chrono::seconds(2)) == std::cv_status::timeout;
+            if (!surplus) wake_.wait(lock);
+            --idle_;
+            if (timedOut && !hasWorkLocked() && threads_ - blocked_ > maxActive_) {
+                --threads_;
+                return;
+            }
+        }
+        std::function<void()> unit;
+        for (auto& level : waiting_) {
+            if (!level.empty()) {
+                unit = std::move(level.front());
+                level.pop_front();
+                break;
+            }
+        }
+        --waitingCount_;
+        ++running_;
+        lock.unlock();
+        t_runningUnit = true;
+        unit();
+        unit = nullptr;
+        t_runningUnit = false;
+        lock.lock();
+        --running_;
+        lock.unlock();
+        DispatchQuiescence::changed();
+        lock.lock();
+    }
+}

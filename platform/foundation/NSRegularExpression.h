@@ -1,0 +1,47 @@
+// Regular expressions (ECMAScript syntax) over UTF-8 text, with match ranges in UTF-16 units
+// as the platform reports them.
+#pragma once
+
+#include "platform/foundation/NSError.h"
+#include "platform/foundation/NSObject.h"
+#include "platform/foundation/NSString.h"
+
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+enum NSRegularExpressionOptions : unsigned {
+    NSRegularExpressionCaseInsensitive = 1 << 0,
+    NSRegularExpressionIgnoreMetacharacters = 1 << 2,
+    NSRegularExpressionDotMatchesLineSeparators = 1 << 3,
+    NSRegularExpressionAnchorsMatchLines = 1 << 4,
+};
+
+// Code of NSCocoaErrorDomain for a pattern that does not compile.
+inline constexpr long NSFormattingError = 2048;
+
+class NSRegularExpression : public NSObject {
+public:
+    // Empty with *error when the pattern does not compile.
+    static std::shared_ptr<NSRegularExpression> regularExpressionWithPattern(const std::string& pattern,
+                                                                             unsigned options,
+                                                                             NSErrorPtr* error = nullptr);
+    // The pattern that matches `text` literally.
+    static std::string escapedPatternForString(const std::string& text);
+
+    const std::string& pattern() const { return pattern_; }
+    unsigned options() const { return options_; }
+
+    // The first match inside `range` (UTF-16 units, clamped to the string); {NSNotFound, 0} when none.
+    NSRange rangeOfFirstMatchInString(const std::string& string, NSRange range) const;
+    NSRange rangeOfFirstMatchInString(const std::string& string) const;
+    std::size_t numberOfMatchesInString(const std::string& string) const;
+    // The ranges of all matches, each with its capture groups (NSNotFound for a group that did not take part).
+    std::vector<std::vector<NSRange>> matchesInString(const std::string& string) const;
+
+private:
+    std::string pattern_;
+    unsigned options_ = 0;
+    std::regex regex_;
+};

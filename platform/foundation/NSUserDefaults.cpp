@@ -1,0 +1,473 @@
+// User defaults: one shared store per domain, loaded lazily from its property list and written
+// back by a writer thread that coalesces bursts of changes into one atomic file write.
+#include "platform/foundation/NSUserDefaults.h"
+
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSLocale.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/Sandbox.h"
+
+#include <sys/stat.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+constexpr const char* kGlobalDomain = "NSGlobalDomain";
+constexpr const char* kAppleLanguages = "AppleLanguages";
+
+bool isPropertyListValue(const Value& value) {
+    switch (value.type()) {
+    case Value::Type::Null:
+    case Value::Type::Object:
+        return false;
+    case Value::Type::Array:
+        for (const Value& element : value.array())
+            if (!isPropertyListValue(element)) return false;
+        return true;
+    case Value::Type::Dictionary:
+        for (const auto& entry : value.dictionary())
+            if (!isPropertyListValue(entry.second)) return false;
+        return true;
+    default:
+        return true;
+    }
+}
+
+// Identity of a file as last read or written, so synchronize notices a file replaced behind us.
+struct FileStamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    long long modifiedNanoseconds = 0;
+
+    bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp stampOf(const std::string& path) {
+    FileStamp stamp;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return stamp;
+    stamp.exists = true;
+    stamp.device = info.st_dev;
+    stamp.inode = info.st_ino;
+    stamp.size = info.st_size;
+    stamp.modifiedNanoseconds = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+    return stamp;
+}
+
+std::string pathForDomain(const std::string& domain) {
+    return Sandbox::preferences() + "/" + domain + ".plist";
+}
+
+}  // namespace
+
+struct NSUserDefaults::Store : std::enable_shared_from_this<NSUserDefaults::Store> {
+    explicit Store(std::string name) : domain(std::move(name)) {}
+
+    const std::string domain;
+
+    // Lock order: writeMutex, then mutex. writeMutex keeps file writes in snapshot order.
+    std::mutex writeMutex;
+    std::mutex mutex;
+    bool loaded = false;
+    std::string path;
+    Value::Dictionary values;
+    bool dirty = false;
+    bool queued = false;
+    FileStamp stamp;
+
+    // With `mutex` held.
+    void ensureLoaded() {
+        if (loaded) return;
+        path = pathForDomain(domain);
+        values.clear();
+        stamp = stampOf(path);
+        if (stamp.exists) {
+            NSErrorPtr error;
+            Value plist = NSPropertyListSerialization::propertyListWithContentsOfFile(path, &error);
+            if (plist.isDictionary()) {
+                values = plist.dictionary();
+            } else {
+                std::fprintf(stderr, "User defaults file %s could not be read (%s); the domain starts empty.\n",
+                             path.c_str(),
+                             error ? error->localizedDescription().c_str() : "not a dictionary");
+            }
+        }
+        loaded = true;
+    }
+
+    // With `mutex` held, after a change.
+    void markDirty();
+
+    // With `writeMutex` held: writes the current values when they changed.
+    bool flushLocked() {
+        Value::Dictionary snapshot;
+        std::string target;
+        {
+            std::lock_guard lock(mutex);
+            queued = false;
+            if (!loaded || !dirty) return true;
+            snapshot = values;
+            target = path;
+            dirty = false;
+        }
+        bool ok = true;
+        std::string failure;
+        std::error_code ec;
+        if (snapshot.empty()) {
+            // An emptied domain leaves no file behind, as a removed one.
+            std::filesystem::remove(target, ec);
+            if (ec) {
+                ok = false;
+                failure = ec.message();
+            }
+        } else {
+            std::filesystem::create_directories(std::filesystem::path(target).parent_path(), ec);
+            NSErrorPtr error;
+            ok = NSPropertyListSerialization::writePropertyList(
+                Value(std::move(snapshot)), target, NSPropertyListSerialization::NSPropertyListBinaryFormat_v1_0,
+                &error);
+            if (!ok) failure = error ? error->localizedDescription() : "unknown error";
+        }
+        std::lock_guard lock(mutex);
+        if (target == path) stamp = stampOf(target);
+        if (!ok) {
+            // Kept dirty so the next change or synchronize tries again.
+            dirty = true;
+            std::fprintf(stderr, "User defaults file %s could not be written: %s\n", target.c_str(), failure.c_str());
+        }
+        return ok;
+    }
+
+    bool flush() {
+        std::lock_guard lock(writeMutex);
+        return flushLocked();
+    }
+};
+
+namespace {
+
+// Writes dirty stores off the caller's thread; changes made while a write runs are written by
+// the next one, so a burst costs few writes.
+class Writer {
+public:
+    void enqueue(std::shared_ptr<NSUserDefaults::Store> store) {
+        std::lock_guard lock(mutex_);
+        pending_.push_back(std::move(store));
+        if (!started_) {
+            started_ = true;
+            std::thread([this] { run(); }).detach();
+        }
+        wake_.notify_one();
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return !pending_.empty(); });
+            auto store = std::move(pending_.front());
+            pending_.pop_front();
+            lock.unlock();
+            store->flush();
+            store.reset();
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::shared_ptr<NSUserDefaults::Store>> pending_;
+    bool started_ = false;
+};
+
+Writer& writer() {
+    static Writer* w = new Writer;  // never destroyed: its thread outlives static destruction
+    return *w;
+}
+
+struct Registry {
+    std::mutex mutex;
+    std::map<std::string, std::shared_ptr<NSUserDefaults::Store>> stores;
+    std::shared_ptr<NSUserDefaults> standard;
+
+    std::mutex registrationMutex;
+    Value::Dictionary registration;
+
+    std::vector<std::shared_ptr<NSUserDefaults::Store>> allStores() {
+        std::lock_guard lock(mutex);
+        std::vector<std::shared_ptr<NSUserDefaults::Store>> result;
+        for (auto& [name, store] : stores) result.push_back(store);
+        return result;
+    }
+};
+
+void flushAllAtExit();
+
+Registry& registry() {
+    static Registry* r = [] {
+        auto* created = new Registry;  // never destroyed: the exit flush and late writers use it
+        std::atexit(flushAllAtExit);
+        return created;
+    }();
+    return *r;
+}
+
+void flushAllAtExit() {
+    for (auto& store : registry().allStores()) store->flush();
+}
+
+}  // namespace
+
+void NSUserDefaults::Store::markDirty() {
+    dirty = true;
+    if (!queued) {
+        queued = true;
+        writer().enqueue(shared_from_this());
+    }
+}
+
+NSUserDefaults::NSUserDefaults(std::string domain, std::shared_ptr<Store> store)
+    : domain_(std::move(domain)), store_(std::move(store)) {}
+
+std::string NSUserDefaults::applicationDomain() {
+    auto bundle = NSBundle::mainBundle();
+    std::string identifier = bundle ? bundle->bundleIdentifier() : std::string();
+    return identifier.empty() ? std::string("app") : identifier;
+}
+
+bool NSUserDefaults::isValidDomainName(const std::string& domain) {
+    // The name becomes a file name under Library/Preferences and must stay there.
+    return !domain.empty() && domain != "." && domain != ".." && domain.find('/') == std::string::npos &&
+           domain.find('\0') == std::string::npos;
+}
+
+std::shared_ptr<NSUserDefaults::Store> NSUserDefaults::storeForDomain(const std::string& domain) {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto& slot = r.stores[domain];
+    if (!slot) slot = std::make_shared<Store>(domain);
+    return slot;
+}
+
+std::shared_ptr<NSUserDefaults> NSUserDefaults::standardUserDefaults() {
+    Registry& r = registry();
+    {
+        std::lock_guard lock(r.mutex);
+        if (r.standard) return r.standard;
+    }
+    const std::string domain = applicationDomain();
+    auto store = storeForDomain(domain);
+    std::lock_guard lock(r.mutex);
+    if (!r.standard) r.standard = std::shared_ptr<NSUserDefaults>(new NSUserDefaults(domain, std::move(store)));
+    return r.standard;
+}
+
+std::shared_ptr<NSUserDefaults> NSUserDefaults::initWithSuiteName(const std::string& suiteName) {
+    const std::string appDomain = standardUserDefaults()->domainName();
+    if (suiteName.empty()) return std::shared_ptr<NSUserDefaults>(new NSUserDefaults(appDomain, storeForDomain(appDomain)));
+    if (suiteName == appDomain || suiteName == kGlobalDomain || !isValidDomainName(suiteName)) {
+        std::fprintf(stderr, "\"%s\" cannot be used as a user defaults suite name.\n", suiteName.c_str());
+        return nullptr;
+    }
+    return std::shared_ptr<NSUserDefaults>(new NSUserDefaults(suiteName, storeForDomain(suiteName)));
+}
+
+Value NSUserDefaults::storeValue(const std::shared_ptr<Store>& store, const std::string& key) {
+    std::lock_guard lock(store->mutex);
+    store->ensureLoaded();
+    return store->values.get(key);
+}
+
+Value::Dictionary NSUserDefaults::storeContents(const std::shared_ptr<Store>& store) {
+    std::lock_guard lock(store->mutex);
+    store->ensureLoaded();
+    return store->values;
+}
+
+bool NSUserDefaults::storeUpdate(const std::shared_ptr<Store>& store, const Value::Dictionary& toSet,
+                                 const std::vector<std::string>& toRemove) {
+    for (const auto& entry : toSet) {
+        if (!isPropertyListValue(entry.second)) {
+            std::fprintf(stderr, "Attempt to set a non-property-list value %s for key %s in user defaults domain %s.\n",
+                         entry.second.description().c_str(), entry.first.c_str(), store->domain.c_str());
+            return false;
+        }
+    }
+    std::lock_guard lock(store->mutex);
+    store->ensureLoaded();
+    bool changed = false;
+    for (const auto& entry : toSet) {
+        store->values.set(entry.first, entry.second);
+        changed = true;
+    }
+    for (const std::string& key : toRemove) changed = store->values.erase(key) || changed;
+    if (changed) store->markDirty();
+    return true;
+}
+
+bool NSUserDefaults::storeSynchronize(const std::shared_ptr<Store>& store) {
+    std::lock_guard writeLock(store->writeMutex);
+    {
+        std::lock_guard lock(store->mutex);
+        if (!store->loaded) return true;
+        if (!store->dirty) {
+            // Nothing of ours to write: pick up a file that changed on disk since we read it.
+            if (stampOf(store->path) != store->stamp) store->loaded = false;
+            return true;
+        }
+    }
+    return store->flushLocked();
+}
+
+Value NSUserDefaults::globalValue(const std::string& key) {
+    if (key != kAppleLanguages) return {};
+    Value::Array languages;
+    for (const std::string& language : NSLocale::preferredLanguages()) languages.emplace_back(language);
+    return Value(std::move(languages));
+}
+
+Value NSUserDefaults::objectForKey(const std::string& key) const {
+    Value value = storeValue(store_, key);
+    if (!value.isNull()) return value;
+    value = globalValue(key);
+    if (!value.isNull()) return value;
+    Registry& r = registry();
+    std::lock_guard lock(r.registrationMutex);
+    return r.registration.get(key);
+}
+
+long NSUserDefaults::integerForKey(const std::string& key) const {
+    const Value value = objectForKey(key);
+    return value.isNumber() || value.isString() ? value.integerValue() : 0;
+}
+
+bool NSUserDefaults::boolForKey(const std::string& key) const {
+    const Value value = objectForKey(key);
+    return value.isNumber() || value.isString() ? value.boolValue() : false;
+}
+
+double NSUserDefaults::doubleForKey(const std::string& key) const {
+    const Value value = objectForKey(key);
+    return value.isNumber() || value.isString() ? value.doubleValue() : 0.0;
+}
+
+float NSUserDefaults::floatForKey(const std::string& key) const {
+    return static_cast<float>(doubleForKey(key));
+}
+
+std::string NSUserDefaults::stringForKey(const std::string& key) const {
+    const Value value = objectForKey(key);
+    if (value.isString()) return value.string();
+    if (value.isNumber()) return value.stringValue();
+    return {};
+}
+
+Value::Array NSUserDefaults::arrayForKey(const std::string& key) const {
+    const Value value = objectForKey(key);
+    return value.isArray() ? value.array() : Value::Array();
+}
+
+Value::Dictionary NSUserDefaults::dictionaryForKey(const std::string& key) const {
+    const Value value = objectForKey(key);
+    return value.isDictionary() ? value.dictionary() : Value::Dictionary();
+}
+
+NSData NSUserDefaults::dataForKey(const std::string& key) const {
+    const Value value = objectForKey(key);
+    return value.isData() ? value.data() : NSData();
+}
+
+bool NSUserDefaults::setObject(const Value& value, const std::string& key) {
+    if (value.isNull()) return storeUpdate(store_, {}, {key});
+    Value::Dictionary change;
+    change.set(key, value);
+    return storeUpdate(store_, change, {});
+}
+
+void NSUserDefaults::setInteger(long value, const std::string& key) { setObject(Value(value), key); }
+void NSUserDefaults::setBool(bool value, const std::string& key) { setObject(Value(value), key); }
+void NSUserDefaults::setDouble(double value, const std::string& key) { setObject(Value(value), key); }
+void NSUserDefaults::setFloat(float value, const std::string& key) { setObject(Value(value), key); }
+void NSUserDefaults::removeObjectForKey(const std::string& key) { storeUpdate(store_, {}, {key}); }
+
+void NSUserDefaults::registerDefaults(const Value::Dictionary& registrationDictionary) {
+    Registry& r = registry();
+    std::lock_guard lock(r.registrationMutex);
+    for (const auto& entry : registrationDictionary) r.registration.set(entry.first, entry.second);
+}
+
+bool NSUserDefaults::synchronize() { return storeSynchronize(store_); }
+
+Value::Dictionary NSUserDefaults::persistentDomainForName(const std::string& domainName) const {
+    if (!isValidDomainName(domainName)) return {};
+    return storeContents(storeForDomain(domainName));
+}
+
+void NSUserDefaults::setPersistentDomain(const Value::Dictionary& domain, const std::string& domainName) {
+    if (!isValidDomainName(domainName) || domainName == kGlobalDomain) return;
+    if (!isPropertyListValue(Value(domain))) {
+        std::fprintf(stderr, "Attempt to set a non-property-list persistent domain %s.\n", domainName.c_str());
+        return;
+    }
+    auto store = storeForDomain(domainName);
+    std::lock_guard lock(store->mutex);
+    store->ensureLoaded();
+    store->values = domain;
+    store->markDirty();
+}
+
+void NSUserDefaults::removePersistentDomainForName(const std::string& domainName) {
+    if (!isValidDomainName(domainName) || domainName == kGlobalDomain) return;
+    auto store = storeForDomain(domainName);
+    std::lock_guard writeLock(store->writeMutex);
+    std::lock_guard lock(store->mutex);
+    std::error_code ec;
+    std::filesystem::remove(pathForDomain(domainName), ec);
+    if (ec)
+        std::fprintf(stderr, "User defaults file of domain %s could not be removed: %s\n", domainName.c_str(),
+                     ec.message().c_str());
+    // Unloaded rather than emptied: a file moved into place later is what the domain holds.
+    store->values.clear();
+    store->dirty = false;
+    store->loaded = false;
+}
+
+Value::Dictionary NSUserDefaults::dictionaryRepresentation() const {
+    Value::Dictionary merged;
+    {
+        Registry& r = registry();
+        std::lock_guard lock(r.registrationMutex);
+        merged = r.registration;
+    }
+    merged.set(kAppleLanguages, globalValue(kAppleLanguages));
+    for (const auto& entry : storeContents(store_)) merged.set(entry.first, entry.second);
+    return merged;
+}
+
+void NSUserDefaults::resetStandardUserDefaults() {
+    Registry& r = registry();
+    for (auto& store : r.allStores()) {
+        std::lock_guard writeLock(store->writeMutex);
+        store->flushLocked();
+        std::lock_guard lock(store->mutex);
+        store->values.clear();
+        store->dirty = false;
+        store->loaded = false;
+    }
+    {
+        std::lock_guard lock(r.registrationMutex);
+        r.registration.clear();
+    }
+    std::lock_guard lock(r.mutex);
+    r.standard.reset();
+}

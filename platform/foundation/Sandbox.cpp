@@ -1,0 +1,76 @@
+// The run's home folder: chosen once (explicitly, from $APP_HOME, or made fresh) and
+// always holding the standard subfolders.
+#include "platform/foundation/Sandbox.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+std::mutex homeMutex;
+
+// Never destroyed: threads still finishing work at exit may ask for the home.
+std::string& currentHome() {
+    static auto* home = new std::string;
+    return *home;
+}
+
+void createStandardFolders(const std::string& home) {
+    for (const char* sub : {"Documents", "Library/Caches", "Library/Application Support",
+                            "Library/Preferences", "tmp"}) {
+        std::error_code ec;
+        std::filesystem::create_directories(std::filesystem::path(home) / sub, ec);
+        if (ec) std::fprintf(stderr, "Could not create %s/%s: %s\n", home.c_str(), sub, ec.message().c_str());
+    }
+}
+
+std::string makeTemporaryFolder() {
+    const char* tmpdir = std::getenv("TMPDIR");
+    std::string base = tmpdir && *tmpdir ? tmpdir : "/tmp";
+    std::string pattern = base + "/apphome.XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!mkdtemp(buffer.data())) {
+        // Without a home nothing can be stored; failing loudly beats writing somewhere unexpected.
+        std::fprintf(stderr, "Could not create a temporary home under %s: %s\n", base.c_str(), std::strerror(errno));
+        std::abort();
+    }
+    return buffer.data();
+}
+
+}  // namespace
+
+std::string Sandbox::home() {
+    std::lock_guard lock(homeMutex);
+    if (currentHome().empty()) {
+        const char* env = std::getenv("APP_HOME");
+        currentHome() = env && *env ? std::string(env) : makeTemporaryFolder();
+        createStandardFolders(currentHome());
+    }
+    return currentHome();
+}
+
+void Sandbox::setHome(const std::string& path) {
+    std::string absolute = std::filesystem::absolute(path).lexically_normal().string();
+    if (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
+    createStandardFolders(absolute);
+    std::lock_guard lock(homeMutex);
+    currentHome() = absolute;
+}
+
+std::string Sandbox::makeTemporaryHome() {
+    setHome(makeTemporaryFolder());
+    return home();
+}
+
+std::string Sandbox::documents() { return home() + "/Documents"; }
+std::string Sandbox::library() { return home() + "/Library"; }
+std::string Sandbox::caches() { return home() + "/Library/Caches"; }
+std::string Sandbox::applicationSupport() { return home() + "/Library/Application Support"; }
+std::string Sandbox::preferences() { return home() + "/Library/Preferences"; }
+std::string Sandbox::tmp() { return home() + "/tmp"; }

@@ -1,0 +1,67 @@
+// The utility library's logger.
+#include "platform/services/VULLogger.h"
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+std::atomic<int> gLevel{VULLoggerLevelNotice};
+std::mutex gHandlerMutex;
+VULLogHandler gHandler;
+
+}  // namespace
+
+void VULSetLoggerLevel(int level) {
+    if (level < VULLoggerLevelError || level > VULLoggerLevelDebug) return;
+    gLevel.store(level);
+}
+
+int VULLoggerLevel() { return gLevel.load(); }
+
+bool VULIsLoggableLevel(int level) { return level <= gLevel.load(); }
+
+void VULLogBasic(int level, const std::string& service, bool forceLog, const std::string& messageCode,
+                 const std::string& message) {
+    if (!forceLog && !VULIsLoggableLevel(level)) return;
+    std::string line = service + "[" + messageCode + "] " + message;
+    VULLogHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(gHandlerMutex);
+        handler = gHandler;
+    }
+    if (handler) {
+        handler(level, line);
+        return;
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+void VULLogError(const std::string& service, bool forceLog, const std::string& messageCode, const std::string& message) {
+    VULLogBasic(VULLoggerLevelError, service, forceLog, messageCode, message);
+}
+
+void VULLogWarning(const std::string& service, bool forceLog, const std::string& messageCode,
+                   const std::string& message) {
+    VULLogBasic(VULLoggerLevelWarning, service, forceLog, messageCode, message);
+}
+
+void VULLogNotice(const std::string& service, bool forceLog, const std::string& messageCode,
+                  const std::string& message) {
+    VULLogBasic(VULLoggerLevelNotice, service, forceLog, messageCode, message);
+}
+
+void VULLogInfo(const std::string& service, bool forceLog, const std::string& messageCode, const std::string& message) {
+    VULLogBasic(VULLoggerLevelInfo, service, forceLog, messageCode, message);
+}
+
+void VULLogDebug(const std::string& service, bool forceLog, const std::string& messageCode, const std::string& message) {
+    VULLogBasic(VULLoggerLevelDebug, service, forceLog, messageCode, message);
+}
+
+void VULSetLogHandler(VULLogHandler handler) {
+    std::lock_guard<std::mutex> lock(gHandlerMutex);
+    gHandler = std::move(handler);
+}

@@ -1,0 +1,255 @@
+// The wire rules of the table-driven codec: order, duplicates, packing, limits, hostile input and copies.
+#include "analytics/proto/APMPBCodec.h"
+#include "analytics/proto/APMPBEvent.h"
+#include "analytics/proto/APMPBEventParam.h"
+#include "analytics/proto/APMPBFieldAccess.h"
+#include "analytics/proto/APMPBMeasurementBundle.h"
+#include "analytics/proto/APMPBMeasurementConfig.h"
+#include "analytics/proto/APMPBProgram.h"
+#include "analytics/proto/APMPBRuntimeEntity.h"
+#include "analytics/proto/APMPBSequenceFilterResultTimestamp.h"
+#include "tests/analytics/proto/ProtoTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using prototest::bytes;
+using prototest::hex;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+using T = APMPBTestAllTypes;
+
+namespace {
+
+// A RuntimeEntity chain `depth` levels below the top one: each level is type 4 with the next in `value`.
+NSData nestedEntities(int depth) {
+    auto varintSize = [](std::size_t v) {
+        std::size_t n = 1;
+        while (v >= 0x80) v >>= 7, ++n;
+        return n;
+    };
+    // Lengths from the innermost (type 1, two bytes) outwards, then written outermost first.
+    std::vector<std::size_t> lengths = {2};
+    for (int i = 0; i < depth; ++i) lengths.push_back(2 + 1 + varintSize(lengths.back()) + lengths.back());
+    NSData out;
+    out.reserve(lengths.back());
+    for (int level = depth; level > 0; --level) {
+        out.insert(out.end(), {0x08, 0x04, 0x12});
+        for (std::size_t v = lengths[level - 1]; ; v >>= 7) {
+            out.push_back(static_cast<std::uint8_t>(v >= 0x80 ? (v & 0x7F) | 0x80 : v));
+            if (v < 0x80) break;
+        }
+    }
+    out.insert(out.end(), {0x08, 0x01});
+    return out;
+}
+
+}  // namespace
+
+TEST(APMPBCodec, NothingDecodesToAnEmptyMessageAndEncodesToNothing) {
+    auto fromEmpty = APMPBMeasurementBundle::initWithBuffer(NSData{});
+    ASSERT_NE(fromEmpty, nullptr);
+    auto fromNull = APMPBMeasurementBundle::initWithBuffer(nullptr, 0);
+    ASSERT_NE(fromNull, nullptr);
+    for (std::int32_t i = 0; i < 46; ++i) {
+        if (!APMPBFieldTypeIsRepeated(APMPBMeasurementBundle::schema().field(i).type)) {
+            EXPECT_FALSE(APMPBMessageHasField(fromEmpty, i)) << i;
+        }
+    }
+    EXPECT_TRUE(APMPBMessageGetArray(fromEmpty, APMPBMeasurementBundle::kEvents)->empty());
+    auto encoded = APMPBMeasurementBundle::make()->protoBuffer();
+    ASSERT_TRUE(encoded.has_value());
+    EXPECT_TRUE(encoded->empty());
+}
+
+TEST(APMPBCodec, FirstSingleStringWinsLastScalarWins) {
+    // name "a", timestamp 1, name "b", timestamp 2
+    auto event = APMPBEvent::initWithBuffer(bytes({0x12, 0x01, 'a', 0x18, 0x01, 0x12, 0x01, 'b', 0x18, 0x02}));
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(APMPBMessageGetString(event, APMPBEvent::kName), "a");
+    EXPECT_EQ(APMPBMessageGetInt64(event, APMPBEvent::kTimestampMillis), 2);
+}
+
+TEST(APMPBCodec, RepeatedItemsKeepWireOrderAndAbsentNestedStaysAbsent) {
+    auto a = APMPBEventParam::make();
+    APMPBMessageSetString(a, APMPBEventParam::kName, "first");
+    auto b = APMPBEventParam::make();
+    APMPBMessageSetString(b, APMPBEventParam::kName, "second");
+    auto event = APMPBEvent::make();
+    APMPBMessageSetArray(event, APMPBEvent::kParams, Value::Array{Value(a), Value(b)});
+    auto decoded = APMPBEvent::initWithBuffer(*event->protoBuffer());
+    auto params = APMPBMessageGetArray<APMPBEventParam>(decoded, APMPBEvent::kParams);
+    ASSERT_EQ(params->size(), 2u);
+    EXPECT_EQ(APMPBMessageGetString((*params)[0].objectAs<APMPBEventParam>(), APMPBEventParam::kName), "first");
+    EXPECT_EQ(APMPBMessageGetString((*params)[1].objectAs<APMPBEventParam>(), APMPBEventParam::kName), "second");
+
+    auto program = APMPBProgram::initWithBuffer(bytes({0x0A, 0x02, 0x08, 0x01}));
+    ASSERT_NE(program, nullptr);
+    EXPECT_FALSE(APMPBMessageHasField(program, APMPBProgram::kActivities));
+    EXPECT_EQ(APMPBMessageGetArray<APMPBRuntimeEntity>(program, APMPBProgram::kInstructions)->size(), 1u);
+}
+
+TEST(APMPBCodec, RepeatedSingleMessageOccurrencesMerge) {
+    // m { i64: 1, s: "x" } then m { i64: 2, s: "y", rs: "z" }: scalar last, string first, lists appended.
+    NSData first = prototest::lengthDelimited(10, bytes({0x28, 0x01, 0x4A, 0x01, 'x', 0x9A, 0x01, 0x01, 'w'}));
+    NSData second = prototest::lengthDelimited(10, bytes({0x28, 0x02, 0x4A, 0x01, 'y', 0x9A, 0x01, 0x01, 'z'}));
+    auto m = T::initWithBuffer(prototest::append(first, second));
+    ASSERT_NE(m, nullptr);
+    auto inner = APMPBMessageGetMessage<T>(m, T::kMessage);
+    EXPECT_EQ(APMPBMessageGetInt64(inner, T::kInt64), 2);
+    EXPECT_EQ(APMPBMessageGetString(inner, T::kString), "x");
+    EXPECT_EQ(*APMPBMessageGetArray(inner, T::kRepeatedString), (Value::Array{"w", "z"}));
+}
+
+TEST(APMPBCodec, NegativeInt32IsATenByteVarintAndEnumsAreUnsigned) {
+    auto m = T::make();
+    APMPBMessageSetInt32(m, T::kInt32, -1);
+    EXPECT_EQ(hex(*m->protoBuffer()), "18 FF FF FF FF FF FF FF FF FF 01");
+    auto back = T::initWithBuffer(*m->protoBuffer());
+    EXPECT_EQ(APMPBMessageGetInt32(back, T::kInt32), -1);
+    auto e = T::make();
+    APMPBMessageSetInt32(e, T::kEnum, -1);
+    EXPECT_EQ(hex(*e->protoBuffer()), "10 FF FF FF FF 0F");
+}
+
+TEST(APMPBCodec, FloatAndDoubleAreLittleEndianFixedWidth) {
+    auto m = T::initWithBuffer(bytes({0x3D, 0x00, 0x00, 0xC0, 0x3F, 0x41, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(APMPBMessageGetDouble(m, T::kDouble), 1.0);
+    EXPECT_EQ(hex(*m->protoBuffer()), "3D 00 00 C0 3F 41 00 00 00 00 00 00 F0 3F");
+}
+
+TEST(APMPBCodec, PackedIntegersAreReadAndWrittenBackUnpacked) {
+    // eval_timestamps (tag 2) packed as [1, 300], then one unpacked 5.
+    auto s = APMPBSequenceFilterResultTimestamp::initWithBuffer(
+        bytes({0x08, 0x07, 0x12, 0x03, 0x01, 0xAC, 0x02, 0x10, 0x05}));
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(*APMPBMessageGetArray(s, APMPBSequenceFilterResultTimestamp::kEvalTimestamps), (Value::Array{1, 300, 5}));
+    EXPECT_EQ(hex(*s->protoBuffer()), "08 07 10 01 10 AC 02 10 05");
+}
+
+TEST(APMPBCodec, UnknownTagsAreSkippedAndNotWrittenBack) {
+    // tag 99 varint, tag 100 string, tag 101 fixed32, tag 102 fixed64 around the name.
+    auto event = APMPBEvent::initWithBuffer(bytes({0x98, 0x06, 0x05, 0xA2, 0x06, 0x01, 'z', 0x12, 0x01, 'n', 0xAD,
+                                                   0x06, 1, 2, 3, 4, 0xB1, 0x06, 1, 2, 3, 4, 5, 6, 7, 8}));
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(hex(*event->protoBuffer()), "12 01 6E");
+}
+
+TEST(APMPBCodec, StringsUpToOneMebibyteDecodeAndLongerOnesFail) {
+    auto stringField = [](std::size_t n) {
+        return prototest::lengthDelimited(2, NSData(n, 'x'));
+    };
+    auto ok = APMPBEvent::initWithBuffer(stringField(APMPBMaxStringLength));
+    ASSERT_NE(ok, nullptr);
+    EXPECT_EQ(APMPBMessageGetString(ok, APMPBEvent::kName)->size(), APMPBMaxStringLength);
+    CaptureStdout();
+    auto tooLong = APMPBEvent::initWithBuffer(stringField(APMPBMaxStringLength + 1));
+    EXPECT_EQ(tooLong, nullptr);
+    EXPECT_EQ(GetCapturedStdout(),
+              "Unable to process proto stream. Buffer is too big. 1048577 > 1048576"
+              "<ERROR> Event decoder failed: string too long\n");
+}
+
+TEST(APMPBCodec, EmptyStringsSurviveEveryPath) {
+    // A two-pass message (Event has a repeated field) whose name is the empty string.
+    auto event = APMPBEvent::initWithBuffer(bytes({0x12, 0x00}));
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(APMPBMessageGetString(event, APMPBEvent::kName), std::string());
+    EXPECT_EQ(hex(*event->protoBuffer()), "12 00");
+    auto copy = APMPBEvent::initWithMessageInfo(event->messageInfo());
+    EXPECT_EQ(hex(*copy->protoBuffer()), "12 00");
+}
+
+TEST(APMPBCodec, HostileInputFailsWithTheStreamsErrorText) {
+    struct Case {
+        const char* what;
+        NSData input;
+        const char* output;
+    };
+    const std::vector<Case> cases = {
+        {"truncated varint", bytes({0x18, 0x80}), "<ERROR> Event decoder failed: end-of-stream\n"},
+        {"length past the end", bytes({0x12, 0x05, 'a'}), "<ERROR> Event decoder failed: end-of-stream\n"},
+        {"item length past the end", bytes({0x0A, 0x05, 0x0A}), "<ERROR> Event decoder failed: end-of-stream\n"},
+        {"wrong wire type for a string", bytes({0x10, 0x01}), "<ERROR> Event decoder failed: wrong wire type\n"},
+        {"wrong wire type for a scalar", bytes({0x1A, 0x00}), "<ERROR> Event decoder failed: wrong wire type\n"},
+        {"zero tag", bytes({0x00, 0x00}), "<ERROR> Event decoder failed: zero tag\n"},
+        {"group wire type", bytes({0x9B, 0x06}), "<ERROR> Event decoder failed: invalid wire_type\n"},
+        {"eleven-byte varint", bytes({0x18, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}),
+         "<ERROR> Event decoder failed: varint overflow\n"},
+    };
+    for (const Case& c : cases) {
+        CaptureStdout();
+        EXPECT_EQ(APMPBEvent::initWithBuffer(c.input), nullptr) << c.what;
+        EXPECT_EQ(GetCapturedStdout(), c.output) << c.what;
+    }
+}
+
+TEST(APMPBCodec, ACutShortItemFailsTheWholeDecode) {
+    // params item claims 4 bytes and holds a name cut short inside it.
+    CaptureStdout();
+    EXPECT_EQ(APMPBEvent::initWithBuffer(bytes({0x0A, 0x04, 0x0A, 0x05, 'a', 'b', 0x12, 0x01, 'n'})), nullptr);
+    EXPECT_EQ(GetCapturedStdout(),
+              "<ERROR> EventParam decoder failed: end-of-stream\n"
+              "<ERROR> EventParam decoder failed: Unable to decode repeated EventParam\n"
+              "<ERROR> Event decoder failed: end-of-stream\n");
+}
+
+TEST(APMPBCodec, NestingIsCappedAndDeepInputFailsCleanly) {
+    auto atCap = APMPBRuntimeEntity::initWithBuffer(nestedEntities(APMPBMaxNestingDepth));
+    ASSERT_NE(atCap, nullptr);
+    int depth = 0;
+    for (auto e = atCap; e; ++depth) {
+        auto values = APMPBMessageGetArray<APMPBRuntimeEntity>(e, APMPBRuntimeEntity::kValue);
+        e = values->empty() ? nullptr : (*values)[0].objectAs<APMPBRuntimeEntity>();
+    }
+    EXPECT_EQ(depth, APMPBMaxNestingDepth + 1);
+
+    CaptureStdout();
+    EXPECT_EQ(APMPBRuntimeEntity::initWithBuffer(nestedEntities(APMPBMaxNestingDepth + 1)), nullptr);
+    const std::string text = GetCapturedStdout();
+    EXPECT_NE(text.find("<ERROR> RuntimeEntity decoder failed: nesting too deep\n"), std::string::npos);
+
+    // 100000 levels inside a configuration's program: fails at the cap without exhausting the stack.
+    NSData program = prototest::lengthDelimited(1, nestedEntities(100000));
+    NSData config = prototest::lengthDelimited(9, program);
+    CaptureStdout();
+    EXPECT_EQ(APMPBMeasurementConfig::initWithBuffer(config), nullptr);
+    EXPECT_NE(GetCapturedStdout().find("nesting too deep"), std::string::npos);
+}
+
+TEST(APMPBCodec, CopiesShareNothingWithTheirSource) {
+    auto param = APMPBEventParam::make();
+    APMPBMessageSetString(param, APMPBEventParam::kName, "p");
+    auto event = APMPBEvent::make();
+    APMPBMessageSetString(event, APMPBEvent::kName, "e");
+    APMPBMessageSetArray(event, APMPBEvent::kParams, Value::Array{Value(param)});
+    const NSData before = *event->protoBuffer();
+
+    std::unique_ptr<APMPBMessageInfo> copy;
+    ASSERT_TRUE(APMPBCopyMessageInfo(&copy, event->messageInfo()));
+    auto fromCopy = APMPBEvent::initWithMessageInfo(copy.get());
+    APMPBMessageSetString(event, APMPBEvent::kName, "changed");
+    APMPBMessageClearField(event, APMPBEvent::kParams);
+    event.reset();
+    EXPECT_EQ(*fromCopy->protoBuffer(), before);
+    copy.reset();
+    EXPECT_EQ(*fromCopy->protoBuffer(), before);
+}
+
+TEST(APMPBCodec, RecordFunctionsRefuseBadArguments) {
+    auto event = APMPBEvent::make();
+    CaptureStdout();
+    EXPECT_FALSE(APMPBDeallocMessageField(event->messageInfo(), 5));
+    EXPECT_FALSE(APMPBDeallocMessageField(event->messageInfo(), -1));
+    EXPECT_EQ(GetCapturedStdout(),
+              "<ERROR> Event: Cannot deallocate field 5: Unknown field\n"
+              "<ERROR> Event: Cannot deallocate field -1: Unknown field\n");
+    EXPECT_FALSE(APMPBDeallocMessageField(nullptr, 0));
+    EXPECT_FALSE(APMPBInitMessageInfo(APMPBEvent::schema(), nullptr));
+    EXPECT_FALSE(APMPBCopyMessageInfo(nullptr, event->messageInfo()));
+    EXPECT_EQ(APMPBEncode(event->messageInfo(), nullptr), -1);
+    CaptureStdout();
+    APMPBMessageInfo uninitialised;
+    EXPECT_FALSE(APMPBDecode(nullptr, 0, &uninitialised));
+    EXPECT_EQ(GetCapturedStdout(), "<ERROR> (null) decoder failed: message_info is NULL\n");
+}

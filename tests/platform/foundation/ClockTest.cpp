@@ -1,0 +1,148 @@
+// The process clock: manual stepping fires timers in time order at their own times; deadline
+// waits end on an advance; real mode fires on time; cancel really stops a timer.
+#include "platform/foundation/Clock.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr double kStart = 2'000'000.0;
+
+class ManualClock : public ::testing::Test {
+protected:
+    void SetUp() override { Clock::setManual(kStart); }
+    void TearDown() override { Clock::setReal(); }
+};
+
+}  // namespace
+
+TEST_F(ManualClock, StandsStillUntilAdvancedAndUptimeMovesWithIt) {
+    EXPECT_TRUE(Clock::isManual());
+    EXPECT_EQ(Clock::now(), kStart);
+    const double uptime = Clock::uptime();
+    EXPECT_GT(uptime, 0);
+    Clock::advance(12.5);
+    EXPECT_EQ(Clock::now(), kStart + 12.5);
+    EXPECT_DOUBLE_EQ(Clock::uptime(), uptime + 12.5);
+    Clock::advance(-3);  // time never runs backwards
+    EXPECT_EQ(Clock::now(), kStart + 12.5);
+}
+
+TEST_F(ManualClock, AdvanceFiresDueTimersInTimeOrderAtTheirOwnTimes) {
+    std::vector<std::pair<int, double>> fired;
+    Clock::schedule(kStart + 30, [&] { fired.emplace_back(3, Clock::now()); });
+    Clock::schedule(kStart + 10, [&] { fired.emplace_back(1, Clock::now()); });
+    Clock::schedule(kStart + 20, [&] { fired.emplace_back(2, Clock::now()); });
+    Clock::schedule(kStart + 20, [&] { fired.emplace_back(22, Clock::now()); });  // same time: in order made
+    const auto late = Clock::schedule(kStart + 100, [&] { fired.emplace_back(9, Clock::now()); });
+    Clock::advance(50);
+    EXPECT_EQ(fired, (std::vector<std::pair<int, double>>{
+                         {1, kStart + 10}, {2, kStart + 20}, {22, kStart + 20}, {3, kStart + 30}}));
+    EXPECT_EQ(Clock::now(), kStart + 50);
+    Clock::cancel(late);
+    Clock::advance(100);
+    EXPECT_EQ(fired.size(), 4u);
+}
+
+TEST_F(ManualClock, ATimerScheduledByAFiringTimerInsideTheSpanFiresInTheSameAdvance) {
+    std::vector<double> fired;
+    std::function<void()> rearm = [&] {
+        fired.push_back(Clock::now());
+        if (fired.size() < 5) Clock::schedule(Clock::now() + 7, rearm);
+    };
+    Clock::schedule(kStart + 7, rearm);
+    Clock::advance(30);
+    EXPECT_EQ(fired, (std::vector<double>{kStart + 7, kStart + 14, kStart + 21, kStart + 28}));
+    Clock::advance(10);
+    EXPECT_EQ(fired.size(), 5u);
+}
+
+TEST_F(ManualClock, ATimerAlreadyDueFiresWithoutAnAdvance) {
+    std::promise<double> fired;
+    Clock::schedule(kStart - 5, [&] { fired.set_value(Clock::now()); });
+    auto result = fired.get_future();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(result.get(), kStart);
+}
+
+TEST_F(ManualClock, ADeadlineWaitEndsOnlyWhenAnAdvancePassesTheDeadline) {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool flag = false;
+    std::promise<void> waiting;
+    auto outcome = std::async(std::launch::async, [&] {
+        std::unique_lock lock(mutex);
+        const bool done = Clock::waitUntil(lock, cv, kStart + 60, [&] { return flag; }, [&] { waiting.set_value(); });
+        return std::make_pair(done, Clock::now());
+    });
+    // Wait (bounded) until the waiter's wake-up is armed, so the advance below must wake it.
+    ASSERT_EQ(waiting.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    Clock::advance(59);
+    EXPECT_EQ(outcome.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+    Clock::advance(1);
+    ASSERT_EQ(outcome.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    const auto [done, at] = outcome.get();
+    EXPECT_FALSE(done);
+    EXPECT_EQ(at, kStart + 60);
+}
+
+TEST_F(ManualClock, ADeadlineWaitEndsAtOnceWhenItsConditionIsMet) {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool flag = false;
+    auto outcome = std::async(std::launch::async, [&] {
+        std::unique_lock lock(mutex);
+        return Clock::waitUntil(lock, cv, kStart + 60, [&] { return flag; });
+    });
+    {
+        std::lock_guard lock(mutex);
+        flag = true;
+    }
+    cv.notify_all();
+    ASSERT_EQ(outcome.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_TRUE(outcome.get());
+    EXPECT_EQ(Clock::now(), kStart);
+}
+
+TEST(RealClock, FiresATimerNotBeforeItsTimeAndCancelStopsAnother) {
+    Clock::setReal();
+    EXPECT_FALSE(Clock::isManual());
+    const double before = Clock::now();
+    const auto wall = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    EXPECT_NEAR(before, wall, 1.0);
+
+    std::promise<double> fired;
+    std::atomic<bool> cancelledFired{false};
+    const auto cancelled = Clock::schedule(before + 0.02, [&] { cancelledFired = true; });
+    Clock::schedule(before + 0.05, [&] { fired.set_value(Clock::now()); });
+    Clock::cancel(cancelled);
+    auto result = fired.get_future();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_GE(result.get(), before + 0.05);
+    EXPECT_FALSE(cancelledFired.load());
+}
+
+TEST(RealClock, CancelWaitsForACallbackFiringOnAnotherThread) {
+    Clock::setReal();
+    std::promise<void> entered;
+    std::atomic<bool> cancelling{false};
+    std::atomic<bool> callbackDone{false};
+    const auto id = Clock::schedule(Clock::now(), [&] {
+        entered.set_value();
+        while (!cancelling.load()) std::this_thread::yield();
+        for (int i = 0; i < 10000; ++i) std::this_thread::yield();  // cancel() is under way by now
+        callbackDone = true;
+    });
+    ASSERT_EQ(entered.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    cancelling = true;
+    Clock::cancel(id);
+    EXPECT_TRUE(callbackDone.load());  // cancel returned only after the callback had finished
+}

@@ -1,0 +1,31 @@
+// MD5 against the reference vectors.
+#include "platform/foundation/Digest.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(DigestMD5, ReferenceVectors) {
+    const std::pair<std::string, const char*> vectors[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"a", "0cc175b9c0f1b6a831c399e269772661"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (const auto& [input, expected] : vectors) {
+        EXPECT_EQ(Digest::hexString(Digest::MD5(input)), expected) << input;
+        EXPECT_EQ(Digest::MD5(NSData(input.begin(), input.end())), Digest::MD5(input));
+    }
+}
+
+TEST(DigestMD5, BinaryInputWithZeros) {
+    const NSData data{0x00, 0xff, 0x00};
+    EXPECT_EQ(Digest::MD5(data).size(), 16u);
+    EXPECT_NE(Digest::MD5(data), Digest::MD5(NSData{0x00, 0xff}));
+    EXPECT_EQ(Digest::hexString(NSData{0x0a, 0xb0}), "0ab0");
+}
+
+}  // namespace

@@ -1,0 +1,325 @@
+// User defaults: typed values, the registration and global domains, persistence across a
+// simulated restart, suites, and concurrent writers.
+#include "platform/foundation/NSUserDefaults.h"
+
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSLocale.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/Sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::string preferencesFile(const std::string& domain) { return Sandbox::preferences() + "/" + domain + ".plist"; }
+
+Value::Dictionary readPreferencesFile(const std::string& domain) {
+    Value plist = NSPropertyListSerialization::propertyListWithContentsOfFile(preferencesFile(domain));
+    return plist.dictionary();
+}
+
+class NSUserDefaultsTest : public testing::Test {
+protected:
+    void SetUp() override { NSUserDefaults::resetStandardUserDefaults(); }
+    void TearDown() override { NSUserDefaults::resetStandardUserDefaults(); }
+
+    // A fresh suite per test, so tests sharing the process's stores don't see each other.
+    std::shared_ptr<NSUserDefaults> suite() {
+        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+        name_ = std::string("test.") + info->name();
+        auto defaults = NSUserDefaults::initWithSuiteName(name_);
+        defaults->removePersistentDomainForName(name_);
+        return defaults;
+    }
+    std::string name_;
+};
+
+TEST_F(NSUserDefaultsTest, TypedValuesRoundTripAndAbsentDiffersFromZero) {
+    auto defaults = suite();
+    EXPECT_TRUE(defaults->objectForKey("count").isNull());
+    EXPECT_EQ(defaults->integerForKey("count"), 0);
+
+    defaults->setInteger(0, "count");
+    EXPECT_FALSE(defaults->objectForKey("count").isNull());
+    EXPECT_EQ(defaults->integerForKey("count"), 0);
+    defaults->setInteger(-42, "count");
+    EXPECT_EQ(defaults->integerForKey("count"), -42);
+
+    defaults->setBool(true, "flag");
+    EXPECT_TRUE(defaults->boolForKey("flag"));
+    EXPECT_TRUE(defaults->objectForKey("flag").isBool());
+    defaults->setDouble(2.5, "ratio");
+    EXPECT_DOUBLE_EQ(defaults->doubleForKey("ratio"), 2.5);
+    EXPECT_TRUE(defaults->objectForKey("ratio").isFloatType());
+    defaults->setFloat(1.25f, "size");
+    EXPECT_FLOAT_EQ(defaults->floatForKey("size"), 1.25f);
+
+    defaults->setObject(Value("hello"), "greeting");
+    EXPECT_EQ(defaults->stringForKey("greeting"), "hello");
+    defaults->setObject(Value(Value::Array{Value(1), Value("two")}), "list");
+    ASSERT_EQ(defaults->arrayForKey("list").size(), 2u);
+    EXPECT_EQ(defaults->arrayForKey("list")[1].string(), "two");
+    defaults->setObject(Value(Value::Dictionary{{"a", Value(1)}}), "map");
+    EXPECT_EQ(defaults->dictionaryForKey("map").get("a").integerValue(), 1);
+    defaults->setObject(Value(NSData{1, 2, 3}), "blob");
+    EXPECT_EQ(defaults->dataForKey("blob"), (NSData{1, 2, 3}));
+
+    // A getter of another kind gives its empty value rather than a conversion.
+    EXPECT_TRUE(defaults->arrayForKey("greeting").empty());
+    EXPECT_TRUE(defaults->dictionaryForKey("list").empty());
+    EXPECT_TRUE(defaults->dataForKey("map").empty());
+    EXPECT_EQ(defaults->integerForKey("list"), 0);
+}
+
+TEST_F(NSUserDefaultsTest, NumbersAndStringsConvertLikeThePlatform) {
+    auto defaults = suite();
+    defaults->setInteger(17, "n");
+    EXPECT_EQ(defaults->stringForKey("n"), "17");
+    defaults->setObject(Value("42abc"), "s");
+    EXPECT_EQ(defaults->integerForKey("s"), 42);
+    defaults->setObject(Value("YES"), "yes");
+    EXPECT_TRUE(defaults->boolForKey("yes"));
+    defaults->setObject(Value("no"), "no");
+    EXPECT_FALSE(defaults->boolForKey("no"));
+    defaults->setObject(Value("3.75"), "d");
+    EXPECT_DOUBLE_EQ(defaults->doubleForKey("d"), 3.75);
+    defaults->setBool(true, "b");
+    EXPECT_EQ(defaults->integerForKey("b"), 1);
+}
+
+TEST_F(NSUserDefaultsTest, NullAndRemovalDeleteAndNonPropertyListValuesAreRefused) {
+    auto defaults = suite();
+    defaults->setInteger(5, "a");
+    defaults->setObject(Value(), "a");
+    EXPECT_TRUE(defaults->objectForKey("a").isNull());
+    defaults->setInteger(5, "b");
+    defaults->removeObjectForKey("b");
+    EXPECT_TRUE(defaults->objectForKey("b").isNull());
+
+    EXPECT_TRUE(defaults->setObject(Value("kept"), "c"));
+    EXPECT_FALSE(defaults->setObject(Value(std::make_shared<NSObject>()), "c"));
+    EXPECT_FALSE(defaults->setObject(Value(Value::Array{Value(1), Value()}), "c"));
+    EXPECT_EQ(defaults->stringForKey("c"), "kept");
+}
+
+TEST_F(NSUserDefaultsTest, RegistrationDomainIsConsultedLastAndNeverPersisted) {
+    auto defaults = suite();
+    defaults->registerDefaults({{"volume", Value(7)}, {"theme", Value("dark")}});
+    EXPECT_EQ(defaults->integerForKey("volume"), 7);
+    // Other objects, of other domains too, see the same registration domain.
+    EXPECT_EQ(NSUserDefaults::standardUserDefaults()->stringForKey("theme"), "dark");
+
+    defaults->setInteger(3, "volume");
+    EXPECT_EQ(defaults->integerForKey("volume"), 3);
+    defaults->removeObjectForKey("volume");
+    EXPECT_EQ(defaults->integerForKey("volume"), 7);
+
+    defaults->setBool(true, "stored");
+    ASSERT_TRUE(defaults->synchronize());
+    const auto onDisk = readPreferencesFile(name_);
+    EXPECT_TRUE(onDisk.contains("stored"));
+    EXPECT_FALSE(onDisk.contains("theme"));
+
+    NSUserDefaults::resetStandardUserDefaults();
+    auto restarted = NSUserDefaults::initWithSuiteName(name_);
+    EXPECT_TRUE(restarted->objectForKey("theme").isNull());
+    EXPECT_TRUE(restarted->boolForKey("stored"));
+}
+
+TEST_F(NSUserDefaultsTest, AppleLanguagesComesFromTheLocaleBeneathTheDomain) {
+    auto defaults = suite();
+    const auto saved = NSLocale::preferredLanguages();
+    NSLocale::setPreferredLanguages({"fr-CA", "uk"});
+    auto languages = defaults->arrayForKey("AppleLanguages");
+    ASSERT_EQ(languages.size(), 2u);
+    EXPECT_EQ(languages[0].string(), "fr-CA");
+    EXPECT_EQ(defaults->dictionaryRepresentation().get("AppleLanguages").count(), 2u);
+
+    defaults->setObject(Value(Value::Array{Value("pt-BR")}), "AppleLanguages");
+    EXPECT_EQ(defaults->arrayForKey("AppleLanguages")[0].string(), "pt-BR");
+    NSLocale::setPreferredLanguages(saved);
+}
+
+TEST_F(NSUserDefaultsTest, DictionaryRepresentationMergesDomainsInPrecedence) {
+    auto defaults = suite();
+    defaults->registerDefaults({{"shared", Value("registered")}, {"onlyRegistered", Value(1)}});
+    defaults->setObject(Value("persistent"), "shared");
+    const auto all = defaults->dictionaryRepresentation();
+    EXPECT_EQ(all.get("shared").string(), "persistent");
+    EXPECT_EQ(all.get("onlyRegistered").integerValue(), 1);
+    EXPECT_TRUE(all.contains("AppleLanguages"));
+}
+
+TEST_F(NSUserDefaultsTest, ValuesSurviveARestartThroughThePropertyListFile) {
+    auto defaults = suite();
+    defaults->setInteger(99, "launches");
+    defaults->setObject(Value(NSDate::dateWithTimeIntervalSince1970(1000.5)), "when");
+    ASSERT_TRUE(defaults->synchronize());
+    const auto onDisk = readPreferencesFile(name_);
+    EXPECT_EQ(onDisk.get("launches").integerValue(), 99);
+
+    // Unsynchronized changes are written by the restart's flush as they would be at exit.
+    defaults->setObject(Value("late"), "last");
+    NSUserDefaults::resetStandardUserDefaults();
+    auto restarted = NSUserDefaults::initWithSuiteName(name_);
+    EXPECT_EQ(restarted->integerForKey("launches"), 99);
+    EXPECT_DOUBLE_EQ(restarted->objectForKey("when").date().timeIntervalSince1970, 1000.5);
+    EXPECT_EQ(restarted->stringForKey("last"), "late");
+    // The old object shares the reloaded store rather than a stale copy.
+    EXPECT_EQ(defaults->stringForKey("last"), "late");
+}
+
+TEST_F(NSUserDefaultsTest, ChangesReachTheFileWithoutSynchronize) {
+    auto defaults = suite();
+    defaults->setInteger(1, "background");
+    // The writer thread writes on its own; wait for it (a thread, not the passing of time).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!readPreferencesFile(name_).contains("background") && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_EQ(readPreferencesFile(name_).get("background").integerValue(), 1);
+}
+
+TEST_F(NSUserDefaultsTest, SynchronizeRereadsAFileReplacedOnDisk) {
+    auto defaults = suite();
+    defaults->setInteger(1, "version");
+    ASSERT_TRUE(defaults->synchronize());
+    ASSERT_TRUE(NSPropertyListSerialization::writePropertyList(
+        Value(Value::Dictionary{{"version", Value(2)}, {"moved", Value(true)}}), preferencesFile(name_),
+        NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0));
+    ASSERT_TRUE(defaults->synchronize());
+    EXPECT_EQ(defaults->integerForKey("version"), 2);
+    EXPECT_TRUE(defaults->boolForKey("moved"));
+}
+
+TEST_F(NSUserDefaultsTest, AnUnreadableFileGivesAnEmptyDomainThatCanBeWrittenAgain) {
+    suite();
+    {
+        std::ofstream out(preferencesFile(name_));
+        out << "not a property list";
+    }
+    NSUserDefaults::resetStandardUserDefaults();
+    auto defaults = NSUserDefaults::initWithSuiteName(name_);
+    EXPECT_TRUE(defaults->persistentDomainForName(name_).empty());
+    defaults->setInteger(5, "fresh");
+    ASSERT_TRUE(defaults->synchronize());
+    EXPECT_EQ(readPreferencesFile(name_).get("fresh").integerValue(), 5);
+}
+
+TEST_F(NSUserDefaultsTest, SuitesAreSeparateDomainsSharedByTheirObjects) {
+    auto a = NSUserDefaults::initWithSuiteName("test.suite.a");
+    auto b = NSUserDefaults::initWithSuiteName("test.suite.b");
+    auto a2 = NSUserDefaults::initWithSuiteName("test.suite.a");
+    a->setInteger(1, "k");
+    b->setInteger(2, "k");
+    EXPECT_EQ(a2->integerForKey("k"), 1);
+    EXPECT_EQ(b->integerForKey("k"), 2);
+    a2->setInteger(3, "k");
+    EXPECT_EQ(a->integerForKey("k"), 3);
+
+    auto standard = NSUserDefaults::standardUserDefaults();
+    EXPECT_EQ(NSUserDefaults::initWithSuiteName("")->domainName(), standard->domainName());
+    EXPECT_EQ(NSUserDefaults::initWithSuiteName(standard->domainName()), nullptr);
+    EXPECT_EQ(NSUserDefaults::initWithSuiteName("NSGlobalDomain"), nullptr);
+    EXPECT_EQ(NSUserDefaults::initWithSuiteName("../escape"), nullptr);
+    EXPECT_EQ(NSUserDefaults::initWithSuiteName(".."), nullptr);
+}
+
+TEST_F(NSUserDefaultsTest, PersistentDomainsCanBeReadReplacedAndRemoved) {
+    auto defaults = suite();
+    defaults->setInteger(1, "x");
+    ASSERT_TRUE(defaults->synchronize());
+    ASSERT_TRUE(std::filesystem::exists(preferencesFile(name_)));
+
+    auto standard = NSUserDefaults::standardUserDefaults();
+    EXPECT_EQ(standard->persistentDomainForName(name_).get("x").integerValue(), 1);
+    standard->setPersistentDomain({{"y", Value("why")}}, name_);
+    EXPECT_TRUE(defaults->objectForKey("x").isNull());
+    EXPECT_EQ(defaults->stringForKey("y"), "why");
+
+    standard->removePersistentDomainForName(name_);
+    EXPECT_FALSE(std::filesystem::exists(preferencesFile(name_)));
+
+    // After removal the domain is read from disk again: a file moved into place is its content.
+    ASSERT_TRUE(NSPropertyListSerialization::writePropertyList(
+        Value(Value::Dictionary{{"movedIn", Value(8)}}), preferencesFile(name_),
+        NSPropertyListSerialization::NSPropertyListBinaryFormat_v1_0));
+    EXPECT_EQ(defaults->integerForKey("movedIn"), 8);
+    EXPECT_TRUE(defaults->objectForKey("y").isNull());
+
+    standard->removePersistentDomainForName(name_);
+    EXPECT_TRUE(defaults->objectForKey("movedIn").isNull());
+    EXPECT_TRUE(defaults->synchronize());
+    EXPECT_FALSE(std::filesystem::exists(preferencesFile(name_)));
+}
+
+TEST_F(NSUserDefaultsTest, TheStandardDomainIsTheMainBundleIdentifier) {
+    const std::string previousBundle = NSBundle::mainBundle() ? NSBundle::mainBundle()->bundlePath() : "";
+    EXPECT_EQ(NSUserDefaults::standardUserDefaults()->domainName(), "app");  // the test binary has no Info.plist
+
+    const std::string bundle = Sandbox::tmp() + "/Identified.app";
+    std::filesystem::create_directories(bundle);
+    ASSERT_TRUE(NSPropertyListSerialization::writePropertyList(
+        Value(Value::Dictionary{{"CFBundleIdentifier", Value("com.example.gallery")}}), bundle + "/Info.plist",
+        NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0));
+    NSBundle::setMainBundlePath(bundle);
+    NSUserDefaults::resetStandardUserDefaults();
+    auto standard = NSUserDefaults::standardUserDefaults();
+    EXPECT_EQ(standard->domainName(), "com.example.gallery");
+    standard->setInteger(1, "zoom");
+    ASSERT_TRUE(standard->synchronize());
+    EXPECT_TRUE(std::filesystem::exists(preferencesFile("com.example.gallery")));
+    EXPECT_EQ(NSUserDefaults::initWithSuiteName("com.example.gallery"), nullptr);
+    standard->removePersistentDomainForName("com.example.gallery");
+    NSBundle::setMainBundlePath(previousBundle);
+}
+
+TEST_F(NSUserDefaultsTest, AnEmptiedDomainLeavesNoFile) {
+    auto defaults = suite();
+    defaults->setInteger(1, "only");
+    ASSERT_TRUE(defaults->synchronize());
+    ASSERT_TRUE(std::filesystem::exists(preferencesFile(name_)));
+    defaults->removeObjectForKey("only");
+    ASSERT_TRUE(defaults->synchronize());
+    EXPECT_FALSE(std::filesystem::exists(preferencesFile(name_)));
+}
+
+TEST_F(NSUserDefaultsTest, ConcurrentWritersAndReadersLoseNothing) {
+    suite();
+    constexpr int kThreads = 8;
+    constexpr int kKeys = 200;
+    std::atomic<bool> mismatch{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            // Each thread its own object of the same suite: they share one store.
+            auto defaults = NSUserDefaults::initWithSuiteName(name_);
+            for (int k = 0; k < kKeys; ++k) {
+                const std::string key = "t" + std::to_string(t) + "k" + std::to_string(k);
+                defaults->setInteger(t * 1000 + k, key);
+                if (defaults->integerForKey(key) != t * 1000 + k) mismatch = true;
+                if (k % 50 == 0) defaults->synchronize();
+                if (k % 20 == 0) defaults->dictionaryRepresentation();
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_FALSE(mismatch);
+
+    NSUserDefaults::resetStandardUserDefaults();
+    const auto onDisk = readPreferencesFile(name_);
+    EXPECT_EQ(onDisk.size(), static_cast<std::size_t>(kThreads * kKeys));
+    auto restarted = NSUserDefaults::initWithSuiteName(name_);
+    for (int t = 0; t < kThreads; ++t)
+        for (int k = 0; k < kKeys; ++k)
+            ASSERT_EQ(restarted->integerForKey("t" + std::to_string(t) + "k" + std::to_string(k)), t * 1000 + k);
+}
+
+}  // namespace

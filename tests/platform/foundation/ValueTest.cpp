@@ -1,0 +1,232 @@
+// Value: the platform's conversions, numbers that remember their kind, equality and hashing
+// by value, copy-on-write containers and descriptions.
+#include "platform/foundation/Value.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <limits>
+#include <unordered_set>
+
+namespace {
+
+class Tagged : public NSObject {
+public:
+    explicit Tagged(int tag) : tag(tag) {}
+    bool isEqual(const NSObject* other) const override {
+        auto* t = dynamic_cast<const Tagged*>(other);
+        return t && t->tag == tag;
+    }
+    std::size_t hash() const override { return static_cast<std::size_t>(tag); }
+    std::string description() const override { return "tagged " + std::to_string(tag); }
+    int tag;
+};
+
+TEST(ValueConversions, NumericStringsReadLeadingWhitespaceSignAndDigits) {
+    EXPECT_EQ(Value("42").integerValue(), 42);
+    EXPECT_EQ(Value("  -42abc").intValue(), -42);
+    EXPECT_EQ(Value("\t\n+7").longLongValue(), 7);
+    EXPECT_EQ(Value("12.7").integerValue(), 12);
+    EXPECT_DOUBLE_EQ(Value(" 12.75xyz").doubleValue(), 12.75);
+    EXPECT_DOUBLE_EQ(Value("-1.5e3").doubleValue(), -1500);
+    EXPECT_DOUBLE_EQ(Value(".5").doubleValue(), 0.5);
+    for (const char* zero : {"", "abc", "- 5", "x12", "inf", "nan", "0x10", "+"}) {
+        EXPECT_EQ(Value(zero).integerValue(), 0) << zero;
+        EXPECT_EQ(Value(zero).doubleValue(), 0) << zero;
+    }
+}
+
+TEST(ValueConversions, OverflowSaturatesInsteadOfWrapping) {
+    EXPECT_EQ(Value("99999999999999999999").longLongValue(), LLONG_MAX);
+    EXPECT_EQ(Value("-99999999999999999999").longLongValue(), LLONG_MIN);
+    EXPECT_EQ(Value("-9223372036854775808").longLongValue(), LLONG_MIN);
+    EXPECT_EQ(Value("3000000000").intValue(), INT_MAX);
+    EXPECT_EQ(Value("-3000000000").intValue(), INT_MIN);
+    EXPECT_EQ(Value("18446744073709551615").unsignedLongLongValue(), ULLONG_MAX);
+    EXPECT_EQ(Value(1e300).longLongValue(), LLONG_MAX);
+    EXPECT_EQ(Value(-1e300).intValue(), INT_MIN);
+    EXPECT_EQ(Value(std::nan("")).integerValue(), 0);
+    EXPECT_EQ(Value(-2.9).intValue(), -2);
+    EXPECT_TRUE(std::isinf(Value("1e999").doubleValue()));
+}
+
+TEST(ValueConversions, BoolValueOfStringsFollowsThePlatform) {
+    for (const char* yes : {"Y", "yes", "T", "true", " 1", "-5", "007", "9lives"}) EXPECT_TRUE(Value(yes).boolValue()) << yes;
+    for (const char* no : {"", "0", "00", "no", "false", "0.5", "N", " "}) EXPECT_FALSE(Value(no).boolValue()) << no;
+    EXPECT_TRUE(Value(0.25).boolValue());
+    EXPECT_FALSE(Value(0).boolValue());
+    EXPECT_FALSE(Value().boolValue());
+}
+
+TEST(ValueConversions, NumbersRememberHowTheyWereMade) {
+    EXPECT_STREQ(Value(true).objCType(), "c");
+    EXPECT_STREQ(Value(5).objCType(), "q");
+    EXPECT_STREQ(Value(5ULL).objCType(), "Q");
+    EXPECT_STREQ(Value(5.0).objCType(), "d");
+    EXPECT_STREQ(Value("5").objCType(), "");
+    EXPECT_TRUE(Value(2.0f).isFloatType());
+    EXPECT_FALSE(Value(2).isFloatType());
+    EXPECT_TRUE(Value(false).isBool());
+    EXPECT_FALSE(Value(0).isBool());
+    EXPECT_EQ(Value(ULLONG_MAX).unsignedLongLongValue(), ULLONG_MAX);
+    EXPECT_EQ(Value(ULLONG_MAX).longLongValue(), -1);  // the platform keeps the bits
+}
+
+TEST(ValueConversions, StringValueOfNumbers) {
+    EXPECT_EQ(Value(true).stringValue(), "1");
+    EXPECT_EQ(Value(-12).stringValue(), "-12");
+    EXPECT_EQ(Value(ULLONG_MAX).stringValue(), "18446744073709551615");
+    EXPECT_EQ(Value(2.0).stringValue(), "2");
+    EXPECT_EQ(Value(0.1).stringValue(), "0.1");
+    EXPECT_EQ(Value(100.5).stringValue(), "100.5");
+    EXPECT_EQ(Value(1.0 / 3).stringValue(), "0.3333333333333333");
+    EXPECT_EQ(Value(1e20).stringValue(), "1e+20");
+    EXPECT_EQ(Value(1.5e-7).stringValue(), "1.5e-07");
+    EXPECT_EQ(Value(0.0001).stringValue(), "0.0001");
+    EXPECT_EQ(Value(123456789012.0).stringValue(), "123456789012");
+    EXPECT_EQ(Value().stringValue(), "");
+    EXPECT_EQ(Value("as is").stringValue(), "as is");
+}
+
+TEST(ValueAccess, AbsentDiffersFromPresentZero) {
+    Value v = Value::Dictionary{{"zero", 0}, {"list", Value::Array{1, "two"}}};
+    EXPECT_TRUE(v["missing"].isNull());
+    EXPECT_FALSE(v["zero"].isNull());
+    EXPECT_EQ(v["zero"].integerValue(), 0);
+    EXPECT_EQ(v["list"][1].string(), "two");
+    EXPECT_TRUE(v["list"][7].isNull());
+    EXPECT_TRUE(v["zero"]["deeper"].isNull());
+    EXPECT_EQ(v.count(), 2u);
+    EXPECT_EQ(Value(3).string(), "");
+    EXPECT_TRUE(Value("x").array().empty());
+}
+
+TEST(ValueContainers, CopiesAreIndependentAfterWrites) {
+    Value original = Value::Array{1, Value::Dictionary{{"k", "v"}}};
+    Value copy = original;
+    copy.mutableArray().push_back(3);
+    EXPECT_EQ(original.count(), 2u);
+    EXPECT_EQ(copy.count(), 3u);
+
+    Value deep = original.deepCopy();
+    deep.mutableArray()[1].mutableDictionary().set("k", "changed");
+    EXPECT_EQ(original[1]["k"].string(), "v");
+
+    Value nested = original;
+    Value inner = nested[1];
+    inner.mutableDictionary().set("new", true);
+    EXPECT_FALSE(original[1].dictionary().contains("new"));
+
+    Value scalar = 5;
+    scalar.mutableDictionary().set("a", 1);  // a non-dictionary becomes an empty one first
+    EXPECT_EQ(scalar.count(), 1u);
+}
+
+TEST(ValueContainers, DictionaryKeepsInsertionOrder) {
+    Value::Dictionary d{{"zebra", 1}, {"apple", 2}, {"mango", 3}};
+    d.set("apple", 20);
+    d["kiwi"] = 4;
+    EXPECT_EQ(d.keys(), (std::vector<std::string>{"zebra", "apple", "mango", "kiwi"}));
+    EXPECT_TRUE(d.erase("zebra"));
+    EXPECT_FALSE(d.erase("zebra"));
+    EXPECT_EQ(d.get("kiwi").integerValue(), 4);  // found through the rebuilt index
+    EXPECT_EQ(d.get("apple").integerValue(), 20);
+    EXPECT_EQ(d.keys(), (std::vector<std::string>{"apple", "mango", "kiwi"}));
+    Value::Dictionary dup{{"a", 1}, {"a", 2}};
+    EXPECT_EQ(dup.size(), 1u);
+    EXPECT_EQ(dup.get("a").integerValue(), 2);
+}
+
+TEST(ValueEquality, NumbersCompareByValueAcrossKinds) {
+    EXPECT_EQ(Value(1), Value(1.0));
+    EXPECT_EQ(Value(1), Value(true));
+    EXPECT_EQ(Value(1ULL), Value(1));
+    EXPECT_NE(Value(1.5), Value(1));
+    EXPECT_NE(Value(-1), Value(ULLONG_MAX));
+    EXPECT_EQ(Value(18446744073709551615ULL), Value(18446744073709551615ULL));
+    EXPECT_EQ(Value(9223372036854775808ULL), Value(9223372036854775808.0));
+    EXPECT_NE(Value(LLONG_MAX), Value(9223372036854775808.0));  // no rounding of the integer
+    EXPECT_EQ(Value(std::nan("")), Value(std::nan("")));
+    EXPECT_NE(Value(1), Value("1"));
+    EXPECT_EQ(Value(), Value(nullptr));
+    EXPECT_NE(Value(), Value(0));
+    EXPECT_EQ(Value(NSData{1, 2}), Value(NSData{1, 2}));
+    EXPECT_EQ(Value(NSDate{5}), Value(NSDate{5}));
+    EXPECT_NE(Value(NSDate{5}), Value(5));
+}
+
+TEST(ValueEquality, ContainersAndObjects) {
+    Value a = Value::Dictionary{{"x", 1}, {"y", Value::Array{1.0, "s"}}};
+    Value b = Value::Dictionary{{"y", Value::Array{true, "s"}}, {"x", 1.0}};
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(a.hash(), b.hash());
+    b.mutableDictionary().set("z", Value());
+    EXPECT_NE(a, b);
+    EXPECT_NE(Value(Value::Array{1, 2}), Value(Value::Array{2, 1}));
+
+    auto first = std::make_shared<Tagged>(7), second = std::make_shared<Tagged>(7);
+    EXPECT_EQ(Value(first), Value(second));
+    EXPECT_EQ(Value(first).hash(), Value(second).hash());
+    EXPECT_NE(Value(first), Value(std::make_shared<Tagged>(8)));
+    EXPECT_TRUE(Value(std::shared_ptr<Tagged>()).isNull());
+}
+
+TEST(ValueEquality, EqualValuesHashAlike) {
+    const std::vector<std::pair<Value, Value>> pairs = {
+        {Value(1), Value(1.0)},
+        {Value(true), Value(1ULL)},
+        {Value(0.0), Value(-0.0)},
+        {Value(9223372036854775808ULL), Value(9223372036854775808.0)},
+        {Value("text"), Value(std::string("text"))},
+        {Value(Value::Array{1, 2}), Value(Value::Array{1.0, 2ULL})},
+    };
+    for (const auto& [x, y] : pairs) {
+        ASSERT_EQ(x, y) << x.description();
+        EXPECT_EQ(x.hash(), y.hash()) << x.description();
+    }
+    std::unordered_set<Value> set{Value(1), Value(1.0), Value(true), Value("1"), Value(2)};
+    EXPECT_EQ(set.size(), 3u);
+}
+
+TEST(ValueDescription, ScalarsDatesAndData) {
+    EXPECT_EQ(Value().description(), "<null>");
+    EXPECT_EQ(Value("plain text").description(), "plain text");
+    EXPECT_EQ(Value(false).description(), "0");
+    EXPECT_EQ(Value(NSDate{978307200}).description(), "2001-01-01 00:00:00 +0000");
+    EXPECT_EQ(Value(NSDate{-1.5}).description(), "1969-12-31 23:59:58 +0000");
+    EXPECT_EQ(Value(NSData{0x0a, 0x0b, 0xff}).description(), "{length = 3, bytes = 0x0a0bff}");
+    NSData big(100);
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i);
+    EXPECT_EQ(Value(big).description(), "{length = 100, bytes = 0x0001020304050607 ... 60616263}");
+    EXPECT_EQ(Value(std::make_shared<Tagged>(3)).description(), "tagged 3");
+}
+
+TEST(ValueDescription, CollectionsInThePlatformLayout) {
+    Value v = Value::Dictionary{
+        {"name", "Ann Lee"},
+        {"count", 3},
+        {"list", Value::Array{"a", 1.5, Value(), Value::Array{}}},
+        {"empty", Value::Dictionary{}},
+        {"quote\"d", "caf\u00e9\n"},
+    };
+    EXPECT_EQ(v.description(),
+              "{\n"
+              "    count = 3;\n"
+              "    empty =     {\n"
+              "    };\n"
+              "    list =     (\n"
+              "        a,\n"
+              "        \"1.5\",\n"
+              "        \"<null>\",\n"
+              "                (\n"
+              "        )\n"
+              "    );\n"
+              "    name = \"Ann Lee\";\n"
+              "    \"quote\\\"d\" = \"caf\\U00e9\\n\";\n"
+              "}");
+    EXPECT_EQ(Value(Value::Array{}).description(), "(\n)");
+    EXPECT_EQ(Value(Value::Array{1, "x y"}).description(), "(\n    1,\n    \"x y\"\n)");
+}
+
+}  // namespace
