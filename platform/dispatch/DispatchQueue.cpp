@@ -44,9 +44,10 @@ struct SyncState {
     }
 };
 
-// A serial queue hands back to its target after this many blocks, so one busy queue cannot
-// hold a pool thread forever while others wait.
+// A serial queue hands back to its target after this many batches of at most this many
+// blocks, so one busy queue cannot hold a pool thread forever while others wait.
 constexpr std::size_t drainBatchLimit = 256;
+constexpr int drainRounds = 16;
 
 [[noreturn]] void abortDeadlock(const std::string& label) {
     std::fprintf(stderr,
@@ -168,10 +169,7 @@ void DispatchQueue::asyncBarrier(std::function<void()> block) { enqueue(Item{std
 
 void DispatchQueue::enqueue(Item item) {
     if (root_ == Root::Pool) {
-        DispatchThreadPool::shared().submit(priority_, [this, block = std::move(item.block)] {
-            DispatchFrameScope frame(this, false);
-            invokeGuarded(where_, block);
-        });
+        DispatchThreadPool::shared().submit(priority_, &DispatchQueue::runOnRoot, this, std::move(item.block));
         return;
     }
     if (kind_ == Kind::Serial) {
@@ -193,6 +191,12 @@ void DispatchQueue::enqueue(Item item) {
     submitConcurrent(toSubmit);
 }
 
+void DispatchQueue::runOnRoot(void* queue, const std::function<void()>& block) {
+    auto* root = static_cast<DispatchQueue*>(queue);
+    DispatchFrameScope frame(root, false);
+    invokeGuarded(root->where_, block);
+}
+
 void DispatchQueue::scheduleDrain() {
     auto self = this->self<DispatchQueue>();
     if (root_ == Root::Main) {
@@ -204,33 +208,42 @@ void DispatchQueue::scheduleDrain() {
 
 void DispatchQueue::drain() {
     DispatchFrameScope frame(this, false);
-    // Only what is queued now, taken under one lock: a block that queues another runs it on
-    // a later turn.
-    std::deque<Item> batch;
-    {
-        std::lock_guard lock(mutex_);
-        if (items_.size() <= drainBatchLimit) {
-            batch.swap(items_);
-        } else {
-            for (std::size_t i = 0; i < drainBatchLimit; ++i) {
-                batch.push_back(std::move(items_.front()));
-                items_.pop_front();
-            }
-        }
-    }
-    while (!batch.empty()) {
-        if (suspendCount_.load(std::memory_order_acquire) > 0) {
-            // Suspended meanwhile: what was not started goes back to the front, in order.
+    // The main queue runs one batch per run-loop turn; elsewhere a drain that finds more work
+    // goes on for a few batches before handing its thread back.
+    const int rounds = root_ == Root::Main ? 1 : drainRounds;
+    for (int round = 0; round < rounds; ++round) {
+        // Only what is queued now, taken under one lock: a block that queues another runs it
+        // in a later batch.
+        std::deque<Item> batch;
+        {
             std::lock_guard lock(mutex_);
-            while (!batch.empty()) {
-                items_.push_front(std::move(batch.back()));
-                batch.pop_back();
+            if (items_.empty() || suspendCount_.load(std::memory_order_relaxed) > 0) {
+                drainScheduled_ = false;
+                return;
             }
-            break;
+            if (items_.size() <= drainBatchLimit) {
+                batch.swap(items_);
+            } else {
+                for (std::size_t i = 0; i < drainBatchLimit; ++i) {
+                    batch.push_back(std::move(items_.front()));
+                    items_.pop_front();
+                }
+            }
         }
-        std::function<void()> block = std::move(batch.front().block);
-        batch.pop_front();
-        invokeGuarded(where_, block);
+        while (!batch.empty()) {
+            if (suspendCount_.load(std::memory_order_acquire) > 0) {
+                // Suspended meanwhile: what was not started goes back to the front, in order.
+                std::lock_guard lock(mutex_);
+                while (!batch.empty()) {
+                    items_.push_front(std::move(batch.back()));
+                    batch.pop_back();
+                }
+                break;
+            }
+            std::function<void()> block = std::move(batch.front().block);
+            batch.pop_front();
+            invokeGuarded(where_, block);
+        }
     }
     bool again;
     {

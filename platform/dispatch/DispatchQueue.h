@@ -83,6 +83,7 @@ private:
     DispatchQueue(std::string label, Kind kind, Root root, int priority);
     void enqueue(Item item);
     void scheduleDrain();
+    static void runOnRoot(void* queue, const std::function<void()>& block);
     void drain();
     void pumpLocked(std::deque<Item>& toSubmit);
     void submitConcurrent(std::deque<Item>& toSubmit);

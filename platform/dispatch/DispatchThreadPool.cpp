@@ -10,7 +10,18 @@
 namespace {
 thread_local bool t_runningUnit = false;
 constexpr std::size_t maxSpinning = 2;
-constexpr int spinRounds = 200;
+constexpr int spinRounds = 4000;
+
+// A short pause while spinning, cheaper than giving up the processor.
+inline void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#else
+    std::this_thread::yield();
+#endif
+}
 }  // namespace
 
 DispatchThreadPool& DispatchThreadPool::shared() {
@@ -30,11 +41,11 @@ void DispatchThreadPool::spawnLocked() {
     std::thread([this] { workerLoop(); }).detach();
 }
 
-void DispatchThreadPool::submit(int priority, std::function<void()> unit) {
+void DispatchThreadPool::submit(int priority, Runner run, void* context, std::function<void()> block) {
     priority = std::clamp(priority, 0, priorityCount - 1);
     {
         std::lock_guard lock(mutex_);
-        waiting_[priority].push_back(std::move(unit));
+        waiting_[priority].push_back(Unit{run, context, std::move(block)});
         ++waitingCount_;
         if (spinning_ > 0) {
             // A worker looking for work takes it without a wake-up.
@@ -72,7 +83,7 @@ void DispatchThreadPool::workerLoop() {
             ++spinning_;
             lock.unlock();
             for (int i = 0; i < spinRounds && waitingCount_.load(std::memory_order_relaxed) == 0; ++i) {
-                std::this_thread::yield();
+                relax();
             }
             lock.lock();
             --spinning_;
@@ -89,7 +100,7 @@ void DispatchThreadPool::workerLoop() {
                 return;
             }
         }
-        std::function<void()> unit;
+        Unit unit;
         for (auto& level : waiting_) {
             if (!level.empty()) {
                 unit = std::move(level.front());
@@ -99,10 +110,16 @@ void DispatchThreadPool::workerLoop() {
         }
         --waitingCount_;
         ++running_;
+        // A submit that counted on a spinning worker may have counted on this one, which
+        // takes only one unit: pass the rest on.
+        if (hasWorkLocked() && spinning_ == 0) {
+            if (idle_ > 0) wake_.notify_one();
+            else if (threads_ - blocked_ < maxActive_ && threads_ < hardCap_) spawnLocked();
+        }
         lock.unlock();
         t_runningUnit = true;
-        unit();
-        unit = nullptr;
+        unit.run(unit.context, unit.block);
+        unit.block = nullptr;
         t_runningUnit = false;
         lock.lock();
         --running_;

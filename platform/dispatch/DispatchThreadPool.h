@@ -15,7 +15,10 @@ public:
 
     static DispatchThreadPool& shared();
 
-    void submit(int priority, std::function<void()> unit);
+    // Runs `block` through `run(context, block)` on a pool thread (so the queue that owns the
+    // block can wrap it without allocating a second closure).
+    using Runner = void (*)(void* context, const std::function<void()>& block);
+    void submit(int priority, Runner run, void* context, std::function<void()> block);
 
     // A worker that blocks (semaphore, group, sync) does not count against the bound, so
     // blocked workers cannot starve the work that would release them.
@@ -37,7 +40,12 @@ private:
 
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<std::function<void()>> waiting_[priorityCount];
+    struct Unit {
+        Runner run;
+        void* context;
+        std::function<void()> block;
+    };
+    std::deque<Unit> waiting_[priorityCount];
     std::atomic<std::size_t> waitingCount_{0};  // written under mutex_; spinning workers read it without
     std::size_t spinning_ = 0;
     std::size_t threads_ = 0;
