@@ -565,12 +565,12 @@ Value::Dictionary::Dictionary(std::initializer_list<Entry> entries) {
 }
 
 const Value* Value::Dictionary::find(std::string_view key) const {
-    auto it = index_.find(std::string(key));
+    auto it = index_.find(key);
     return it == index_.end() ? nullptr : &entries_[it->second].second;
 }
 
 Value* Value::Dictionary::find(std::string_view key) {
-    auto it = index_.find(std::string(key));
+    auto it = index_.find(key);
     return it == index_.end() ? nullptr : &entries_[it->second].second;
 }
 
@@ -596,7 +596,7 @@ Value& Value::Dictionary::operator[](const std::string& key) {
 }
 
 bool Value::Dictionary::erase(std::string_view key) {
-    auto it = index_.find(std::string(key));
+    auto it = index_.find(key);
     if (it == index_.end()) return false;
     entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(it->second));
     reindex();

@@ -144,9 +144,14 @@ public:
     bool operator!=(const Dictionary& other) const { return !(*this == other); }
 
 private:
+    // Lookups by string_view without building a temporary string.
+    struct KeyHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+    };
     void reindex();
     std::vector<Entry> entries_;
-    std::unordered_map<std::string, std::size_t> index_;
+    std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>> index_;
 };
 
 template <>

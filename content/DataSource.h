@@ -1,0 +1,72 @@
+// The three-level picture catalogue model (categories, subcategories, picture rows) that every
+// picture screen reads, with favourites, subcategory deletion and search hooks.
+#pragma once
+
+#include "content/OESearch.h"
+#include "content/dataCat.h"
+#include "content/dataSubCat.h"
+#include "platform/foundation/NSNotification.h"
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+using CatList = std::shared_ptr<const std::vector<std::shared_ptr<dataCat>>>;
+using SubCatList = std::shared_ptr<const std::vector<std::shared_ptr<dataSubCat>>>;
+
+// Posted after favourites change; every source drops its cached lists on it.
+inline constexpr const char* kMessageDataUpdated = "MessageDataUpdated";
+
+class DataSource : public NSObject {
+public:
+    static std::shared_ptr<DataSource> make();
+    ~DataSource() override;
+
+    // Drops cached lists; the next request queries again.
+    virtual void dataUpdated() {}
+
+    // Abstract here: the base refuses them as the platform refuses an unknown operation.
+    virtual CatList catList();
+    virtual SubCatList subCatList(const std::shared_ptr<dataCat>& cat);
+    virtual ContentRowList list(const std::shared_ptr<dataSubCat>& subCat);
+
+    // The row at `index` of list(subCat); an empty row when there is none.
+    Value::Dictionary imageDataForCat(const std::shared_ptr<dataSubCat>& subCat, std::int32_t index);
+    // Every picture path of every subcategory of every category, in order, not de-duplicated;
+    // with `useLowImages` each prefixed with "low_".
+    std::vector<std::string> allPathsFiltered(const std::function<bool(const Value::Dictionary&)>& predicate,
+                                              bool useLowImages = false);
+    std::vector<std::string> allPaths() { return allPathsFiltered(nullptr); }
+
+    virtual bool mayAddToFavorites() { return false; }
+    virtual bool inFavorites(const Value::Dictionary&) { return false; }
+    virtual void addToFavorites(const Value::Dictionary& row);
+    virtual void deleteFromFavorites(const Value::Dictionary& row);
+
+    virtual bool alowDeleteSubCats() { return false; }
+    virtual void deleteSubCat(const std::shared_ptr<dataSubCat>& subCat);
+
+    std::shared_ptr<OESearch> search() const;
+    void setSearch(std::shared_ptr<OESearch> search);
+    virtual bool alowSearch();
+    virtual ContentRowList searchResult(const std::string& text);
+    virtual ContentRowList searchLast();
+    virtual void setLastSearch(ContentRowList rows);
+    void resetSearch() { setLastSearch(nullptr); }
+
+protected:
+    DataSource() = default;
+    // Registers for "MessageDataUpdated"; every factory calls it once the object is shared.
+    void observeDataUpdates();
+    [[noreturn]] void refuse(const char* operation) const;
+
+    mutable std::recursive_mutex stateMutex_;
+
+private:
+    void dataUpdatedNotification(const NSNotification&) { dataUpdated(); }
+
+    std::shared_ptr<OESearch> search_;
+    ContentRowList searchLast_;
+};

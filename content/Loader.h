@@ -1,0 +1,42 @@
+// Binds a database entry to its own engine (connection); over the images database it also
+// carries the user's favourites over from old images database files left in Documents.
+#pragma once
+
+#include "content/SQLiteEngine.h"
+#include "content/dbEntry.h"
+#include "engine/config/OEDBConfig.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class Loader : public NSObject {
+public:
+    static std::shared_ptr<Loader> loaderWithDBEntry(const std::shared_ptr<dbEntry>& entry);
+    // Opens the entry's database; for the images database the first loader of the process
+    // (per Documents folder) imports the favourites of every other "images*.sqlite" file there,
+    // while later loaders, on whatever thread, wait for that import to end and skip it.
+    static std::shared_ptr<Loader> initWithDBEntry(const std::shared_ptr<dbEntry>& entry);
+
+    // The engine; empty when the database could not be opened. A thread other than the one
+    // using this loader makes its own loader, or holds sql()->lock() around each use.
+    const std::shared_ptr<SQLiteEngine>& sql() const { return sql_; }
+    const std::shared_ptr<dbEntry>& entry() const { return entry_; }
+    const std::shared_ptr<OEDBConfig>& dbConfig() const { return dbConfig_; }
+
+    // Every value of one column of one table, in SQLite's order; empty on failure or when a
+    // name is not a plain identifier.
+    std::vector<std::string> objectfFromTable(const std::string& table, const std::string& field);
+
+    // Copies the favourites of Documents/<fileName> into this database in one transaction and
+    // deletes that file only when the copy succeeded (a file without favourites has nothing to
+    // lose and is deleted too). False, keeping the file, on any failure.
+    bool importOldFavorites(const std::string& fileName);
+
+private:
+    void importOldFavoritesOnce();
+
+    std::shared_ptr<dbEntry> entry_;
+    std::shared_ptr<SQLiteEngine> sql_;
+    std::shared_ptr<OEDBConfig> dbConfig_;
+};

@@ -1,0 +1,27 @@
+// A data source bound to a Loader, with favourites kept in the "favorites" table.
+#pragma once
+
+#include "content/DataSource.h"
+#include "content/Loader.h"
+
+class Loader_DataSource : public DataSource {
+public:
+    static std::shared_ptr<Loader_DataSource> initWithLoader(std::shared_ptr<Loader> loader);
+
+    const std::shared_ptr<Loader>& loader() const { return loader_; }
+
+    bool mayAddToFavorites() override { return true; }
+    // The picture number is the row's "index"; a database without the table gets it on the
+    // first favourite.
+    bool inFavorites(const Value::Dictionary& row) override;
+    void addToFavorites(const Value::Dictionary& row) override;
+    void deleteFromFavorites(const Value::Dictionary& row) override;
+
+protected:
+    explicit Loader_DataSource(std::shared_ptr<Loader> loader) : loader_(std::move(loader)) {}
+    // The loader's engine, or nothing when the database could not be opened.
+    std::shared_ptr<SQLiteEngine> engine() const { return loader_ ? loader_->sql() : nullptr; }
+
+private:
+    std::shared_ptr<Loader> loader_;
+};

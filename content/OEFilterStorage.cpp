@@ -1,0 +1,74 @@
+// Keeps the filter choice of each subcategory in a property-list file in Documents, one file
+// per grouping table and subcategory number.
+#include "content/OEFilterStorage.h"
+
+#include "content/ContentLog.h"
+#include "engine/config/FileSystem.h"
+#include "engine/config/OESQLIdentifier.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/NSString.h"
+
+namespace {
+
+// A record made without a table belongs to "subCat", as a plainly made record does.
+std::string tableOf(const std::shared_ptr<dataSubCat>& subCat) {
+    return subCat->catTable().empty() ? std::string("subCat") : subCat->catTable();
+}
+
+std::optional<std::vector<std::string>> readValues(const std::string& path) {
+    if (path.empty() || !NSFileManager::defaultManager()->fileExistsAtPath(path)) return std::nullopt;
+    const Value plist = NSPropertyListSerialization::propertyListWithContentsOfFile(path);
+    if (!plist.isArray()) return std::nullopt;
+    std::vector<std::string> values;
+    for (const auto& value : plist.array()) {
+        if (value.isString()) values.push_back(value.string());
+    }
+    return values;
+}
+
+}  // namespace
+
+std::string OEFilterStorage::filterPathForCatIndex(std::int32_t index, const std::string& table) {
+    if (!OESQLIdentifier::isPlain(table)) return "";
+    return FileSystem::sharedFileSystem()->safeDocumentsPathForFile(NSString::format("filter_%@_%d", table, index), true)
+        .value_or("");
+}
+
+std::string OEFilterStorage::legacyFilterPathForCatIndex(std::int32_t index) {
+    return FileSystem::sharedFileSystem()->safeDocumentsPathForFile(NSString::format("filter_%d", index), true).value_or("");
+}
+
+bool OEFilterStorage::saveFilter(const std::vector<std::string>& values, const std::shared_ptr<dataSubCat>& subCat) {
+    if (!subCat) return false;
+    const std::string table = tableOf(subCat);
+    const std::string path = filterPathForCatIndex(subCat->index(), table);
+    if (path.empty()) return false;
+    Value::Array array;
+    for (const auto& value : values) array.emplace_back(value);
+    if (!NSPropertyListSerialization::writePropertyList(Value(array), path,
+                                                        NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0)) {
+        ContentLog::log(NSString::format("The filter of %@ %d could not be saved.", table, subCat->index()));
+        return false;
+    }
+    FileSystem::setNoBackupAttribute(path);
+    // The old file would otherwise come back once this one is removed.
+    if (table == "subCat") NSFileManager::defaultManager()->removeItemAtPath(legacyFilterPathForCatIndex(subCat->index()));
+    return true;
+}
+
+std::optional<std::vector<std::string>> OEFilterStorage::filterForSubCat(const std::shared_ptr<dataSubCat>& subCat) {
+    if (!subCat) return std::nullopt;
+    const std::string table = tableOf(subCat);
+    if (auto values = readValues(filterPathForCatIndex(subCat->index(), table))) return values;
+    if (table == "subCat") return readValues(legacyFilterPathForCatIndex(subCat->index()));
+    return std::nullopt;
+}
+
+void OEFilterStorage::removeFilterForSubCat(const std::shared_ptr<dataSubCat>& subCat) {
+    if (!subCat) return;
+    const std::string table = tableOf(subCat);
+    auto manager = NSFileManager::defaultManager();
+    if (const std::string path = filterPathForCatIndex(subCat->index(), table); !path.empty()) manager->removeItemAtPath(path);
+    if (table == "subCat") manager->removeItemAtPath(legacyFilterPathForCatIndex(subCat->index()));
+}

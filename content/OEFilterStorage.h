@@ -1,0 +1,26 @@
+// Keeps the filter choice of each subcategory in a property-list file in Documents, one file
+// per grouping table and subcategory number.
+#pragma once
+
+#include "content/dataSubCat.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class OEFilterStorage {
+public:
+    // Documents/filter_<table>_<index>; "" when the table name is not a plain identifier or the
+    // Documents folder is unknown.
+    static std::string filterPathForCatIndex(std::int32_t index, const std::string& table = "subCat");
+    // The name earlier versions used for every table, Documents/filter_<index>; still read for "subCat".
+    static std::string legacyFilterPathForCatIndex(std::int32_t index);
+
+    // Writes the values atomically and marks the file not to be backed up.
+    static bool saveFilter(const std::vector<std::string>& values, const std::shared_ptr<dataSubCat>& subCat);
+    // The stored values; none when nothing readable is stored.
+    static std::optional<std::vector<std::string>> filterForSubCat(const std::shared_ptr<dataSubCat>& subCat);
+    static void removeFilterForSubCat(const std::shared_ptr<dataSubCat>& subCat);
+};

@@ -1,0 +1,60 @@
+// The wrapped source's subcategories regrouped by a column of their rows: one category per
+// distinct value, in the order the values first appear.
+#include "content/Regroup_DataSource.h"
+
+std::shared_ptr<Regroup_DataSource> Regroup_DataSource::initWithDataSource(std::shared_ptr<DataSource> source,
+                                                                           const std::string& field) {
+    std::shared_ptr<Regroup_DataSource> regroup(new Regroup_DataSource(std::move(source), field));
+    regroup->observeDataUpdates();
+    std::lock_guard guard(regroup->stateMutex_);
+    regroup->regroupLocked();
+    return regroup;
+}
+
+void Regroup_DataSource::dataUpdated() {
+    std::lock_guard guard(stateMutex_);
+    cats_.reset();
+    data_.clear();
+}
+
+void Regroup_DataSource::regroupLocked() {
+    std::vector<std::string> order;
+    std::map<std::string, std::vector<std::shared_ptr<dataSubCat>>> groups;
+    if (const auto cats = wrapped_ ? wrapped_->catList() : nullptr) {
+        for (const auto& cat : *cats) {
+            const auto subCats = wrapped_->subCatList(cat);
+            if (!subCats) continue;
+            for (const auto& subCat : *subCats) {
+                const std::string value = subCat->data().get(field_).stringValue();
+                auto [it, inserted] = groups.try_emplace(value);
+                if (inserted) order.push_back(value);
+                it->second.push_back(subCat);
+            }
+        }
+    }
+    auto cats = std::make_shared<std::vector<std::shared_ptr<dataCat>>>();
+    data_.clear();
+    for (const auto& value : order) {
+        cats->push_back(dataCat::dataCatWithName(value));
+        data_[value] = std::make_shared<const std::vector<std::shared_ptr<dataSubCat>>>(std::move(groups[value]));
+    }
+    cats_ = cats;
+}
+
+CatList Regroup_DataSource::catList() {
+    std::lock_guard guard(stateMutex_);
+    if (!cats_) regroupLocked();
+    return cats_;
+}
+
+SubCatList Regroup_DataSource::subCatList(const std::shared_ptr<dataCat>& cat) {
+    std::lock_guard guard(stateMutex_);
+    if (!cats_) regroupLocked();
+    if (!cat) return nullptr;
+    const auto it = data_.find(cat->name());
+    return it == data_.end() ? nullptr : it->second;
+}
+
+ContentRowList Regroup_DataSource::list(const std::shared_ptr<dataSubCat>& subCat) {
+    return wrapped_ ? wrapped_->list(subCat) : nullptr;
+}

@@ -1,0 +1,90 @@
+// The catalogue search: loads the picture-and-author table once per language and answers each
+// text from memory with a case-sensitive substring test on one column.
+#include "content/SQL_Search.h"
+
+#include "content/ContentSQL.h"
+#include "engine/config/OELocalizations.h"
+#include "engine/config/OESQLIdentifier.h"
+#include "platform/foundation/NSString.h"
+
+std::shared_ptr<SQL_Search> SQL_Search::sqlSearchWithLoader(std::shared_ptr<Loader> loader, const std::string& field) {
+    return initWithLoader(std::move(loader), field);
+}
+
+std::shared_ptr<SQL_Search> SQL_Search::initWithLoader(std::shared_ptr<Loader> loader, const std::string& field) {
+    return std::shared_ptr<SQL_Search>(new SQL_Search(std::move(loader), field));
+}
+
+std::string SQL_Search::lastRequest() const {
+    std::lock_guard guard(mutex_);
+    return lastRequest_;
+}
+
+void SQL_Search::setLastRequest(const std::string& sql) {
+    std::lock_guard guard(mutex_);
+    lastRequest_ = sql;
+}
+
+ContentRowList SQL_Search::requestResult() const {
+    std::lock_guard guard(mutex_);
+    return requestResult_;
+}
+
+void SQL_Search::setRequestResult(ContentRowList rows) {
+    std::lock_guard guard(mutex_);
+    requestResult_ = std::move(rows);
+}
+
+std::string SQL_Search::tableRequest() const {
+    const auto locale = OELocalizations::current();
+    const auto engine = loader_ ? loader_->sql() : nullptr;
+    std::string alias = locale->localizedAuthorField();
+    if (!OESQLIdentifier::isPlain(alias)) alias = locale->authorNameFieldKey();
+    return NSString::format(
+        "select images.*, %@ as %@, author.\"%@\" as %@ from images,author where author.\"index\"=images.author",
+        ContentSQL::authorNameExpression(engine, locale->languageStr()), alias, locale->descriptionFieldKey(),
+        locale->authorDescriptionFieldKey());
+}
+
+void SQL_Search::addData(Value::Dictionary row, ContentRows& result) { result.push_back(std::move(row)); }
+
+bool SQL_Search::contains(const Value::Dictionary& row, const std::string& column, const std::string& text) {
+    // A byte search of UTF-8 finds exactly the character sequences a character search would.
+    const Value* value = row.find(column);
+    return value && !text.empty() && value->string().find(text) != std::string::npos;
+}
+
+std::function<bool(const Value::Dictionary&)> SQL_Search::searchPredicate(const std::string& text) const {
+    return [column = field_, text](const Value::Dictionary& row) { return contains(row, column, text); };
+}
+
+std::optional<SQLCondition> SQL_Search::searchCondition(const std::string& text) const {
+    const auto column = OESQLIdentifier::quoted(field_);
+    if (!column) return std::nullopt;
+    return SQLCondition{NSString::format("LOWER(%@) LIKE ? ESCAPE '\\'", *column),
+                        {Value(ContentSQL::likeContainsPattern(NSString::lowercaseString(text)))}};
+}
+
+ContentRowList SQL_Search::result(const std::string& text) {
+    const std::string sql = tableRequest();
+    ContentRowList table;
+    {
+        // Held while loading, so two searches that start together load the table once.
+        std::lock_guard guard(mutex_);
+        if (sql != lastRequest_ || !requestResult_) {
+            ContentRows rows;
+            if (const auto engine = loader_ ? loader_->sql() : nullptr) {
+                for (auto& row : engine->rowsForRequest(sql)) addData(std::move(row), rows);
+            }
+            requestResult_ = std::make_shared<const ContentRows>(std::move(rows));
+            lastRequest_ = sql;
+        }
+        table = requestResult_;
+    }
+    const auto predicate = searchPredicate(text);
+    ContentRows found;
+    for (const auto& row : *table) {
+        if (predicate(row)) found.push_back(row);
+    }
+    return std::make_shared<const ContentRows>(std::move(found));
+}

@@ -1,0 +1,154 @@
+// The demo content: painters, paintings, groupings, composers, compositions, texts and
+// articles, with the counts the tests rely on.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// One text in the content languages; an empty entry is a missing translation (the reader
+// then falls back to English). "ru" is the base column, as in every content database.
+struct DemoText {
+    const char* ru = nullptr;
+    const char* en = nullptr;
+    const char* fr = nullptr;
+    const char* de = nullptr;
+    const char* it = nullptr;
+    const char* es = nullptr;
+    const char* ja = nullptr;
+    const char* zh = nullptr;
+
+    // The text of a language code ("ru", "en", "fr", ...); "" when missing.
+    std::string in(const std::string& language) const;
+};
+
+enum class DemoGenre { Portrait, Landscape, Religious, Mythology, StillLife, Everyday, History, Marine };
+
+struct DemoPainter {
+    int index;
+    DemoText name;
+    int born;
+    int died;
+    const char* bioEn;
+    const char* bioRu;  // nullptr for most painters; one painter has only this one
+};
+
+struct DemoPainting {
+    int index;
+    DemoText title;
+    int painter;
+    int year;
+    DemoGenre genre;
+    const char* aboutEn;
+};
+
+// A row of "subCat" or "subCat2".
+struct DemoGroup {
+    int index;
+    int bigCat;
+    DemoText name;
+    const char* descriptionEn;  // nullptr: the row's description columns are NULL
+    const char* filePath;       // "" for a group without a picture
+};
+
+struct DemoComposer {
+    int index;
+    DemoText name;
+    const char* bioEn;
+    int pictures;  // pictures of the composer in the media database's "images"
+};
+
+struct DemoComposition {
+    int index;
+    DemoText name;
+    int composer;
+    int genre;
+    int country;
+    const char* filepath;
+    const char* time;
+};
+
+struct DemoTextEntry {
+    int index;
+    int subCat;
+    const char* title;
+    const char* html;
+    const char* date;
+};
+
+struct DemoArticle {
+    const char* id;
+    int imageId;
+    const char* language;
+};
+
+class DemoCatalogue {
+public:
+    // Content languages besides the base column, in column order.
+    static const std::vector<std::string>& languages();
+
+    static const std::vector<DemoPainter>& painters();
+    static const std::vector<DemoPainting>& paintings();
+    static const std::vector<DemoText>& bigCats();  // "bigCat" rows 1, 2 (English name in "name")
+    static const std::vector<DemoGroup>& genreGroups();    // "subCat"
+    static const std::vector<DemoGroup>& centuryGroups();  // "subCat2"
+    // The "subCat" and "subCat2" row of a painting.
+    static int genreGroupOf(const DemoPainting& painting);
+    static int centuryGroupOf(const DemoPainting& painting);
+    // The "bigCat" of a painter's row: 1 for painters born before 1750, else 2.
+    static int bigCatOfPainter(const DemoPainter& painter);
+
+    static const std::vector<DemoComposer>& composers();
+    static const std::vector<DemoText>& musicGenres();
+    static const std::vector<DemoText>& countries();
+    static const std::vector<DemoComposition>& compositions();
+
+    static const std::vector<DemoText>& textCategories();
+    // "subCat" rows of the texts database: name, category, sort mode, description.
+    struct TextGroup {
+        int index;
+        const char* name;
+        int bigCat;
+        int sort;
+        const char* description;
+    };
+    static const std::vector<TextGroup>& textGroups();
+    static const std::vector<DemoTextEntry>& texts();
+
+    static const std::vector<DemoArticle>& articles();
+
+    // The file name of a painting's picture in "Data": "pNNNN.jpg", one ".JPG", one ".png".
+    static std::string imagePathOf(const DemoPainting& painting);
+    // "pNNNN_thumb.jpg" for a JPEG picture; "" for the PNG one (the thumbnail is the picture).
+    static std::string thumbnailPathOf(const DemoPainting& painting);
+    // Media pictures of a composer, "composers/cNN_K.jpg".
+    static std::vector<std::string> composerPicturesOf(const DemoComposer& composer);
+};
+
+// Counts of the demo content.
+inline constexpr std::size_t kDemoPaintingCount = 120;
+inline constexpr std::size_t kDemoPainterCount = 50;
+// Painters listed without any painting (they fold into the count-0 row of the author grouping).
+inline constexpr std::size_t kDemoPaintersWithoutPaintings = 1;
+inline constexpr std::size_t kDemoBigCatCount = 2;
+// "subCat" rows, and those that have pictures (one genre group is empty).
+inline constexpr std::size_t kDemoGenreGroupCount = 16;
+inline constexpr std::size_t kDemoGenreGroupsWithPaintings = 15;
+inline constexpr std::size_t kDemoCenturyGroupCount = 6;
+inline constexpr std::size_t kDemoComposerCount = 10;
+inline constexpr std::size_t kDemoComposersWithPictures = 9;
+inline constexpr std::size_t kDemoCompositionCount = 28;
+inline constexpr std::size_t kDemoMusicGenreCount = 5;
+inline constexpr std::size_t kDemoCountryCount = 7;
+inline constexpr std::size_t kDemoTextCategoryCount = 2;
+inline constexpr std::size_t kDemoTextGroupCount = 4;
+inline constexpr std::size_t kDemoTextCount = 12;
+inline constexpr std::size_t kDemoArticleCount = 12;
+
+// Picture sizes: the picture, its thumbnail, and the group pictures in "Data/cats".
+inline constexpr int kDemoPictureWidth = 320;
+inline constexpr int kDemoPictureHeight = 240;
+inline constexpr int kDemoThumbnailWidth = 80;
+inline constexpr int kDemoThumbnailHeight = 60;
+inline constexpr int kDemoGroupPictureWidth = 120;
+inline constexpr int kDemoGroupPictureHeight = 90;

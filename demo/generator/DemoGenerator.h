@@ -1,0 +1,44 @@
+// Writes a complete demo bundle folder: Info.plist and string tables copied from the source
+// bundle, the four content databases and the generated pictures. Deterministic: two runs write
+// the same bytes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class DemoGenerator {
+public:
+    struct Options {
+        // The folder holding Info.plist and the .lproj folders; the source tree's demo/bundle
+        // when empty.
+        std::string sourceBundle;
+        // Pictures are written unless turned off (database-only sandboxes of tests).
+        bool writePictures = true;
+        // The images database has no "favorites" table unless asked (it is created on the first
+        // favourite); with one, it holds these picture indexes.
+        bool favoritesTable = false;
+        std::vector<int> favorites;
+        // Extra picture rows without files, spread over the groups and painters (benchmarks).
+        int syntheticPictures = 0;
+    };
+
+    // The whole bundle into `folder` (created when missing; files of earlier runs replaced).
+    // False with a sentence in `error` when a file could not be written.
+    static bool writeBundle(const std::string& folder, const Options& options, std::string* error = nullptr);
+
+    // The single databases, at the given paths (an existing file there is replaced).
+    static bool writeImagesDatabase(const std::string& path, const Options& options, std::string* error = nullptr);
+    static bool writeMediaDatabase(const std::string& path, std::string* error = nullptr);
+    static bool writeTextsDatabase(const std::string& path, std::string* error = nullptr);
+    static bool writeArticlesDatabase(const std::string& path, std::string* error = nullptr);
+    // "Data/..." pictures of the paintings, groups, painters and composers under `folder`.
+    static bool writePictures(const std::string& folder, std::string* error = nullptr);
+
+    // The source tree's demo/bundle folder (compiled in).
+    static std::string defaultSourceBundle();
+    // The database file names inside the bundle.
+    static constexpr const char* kImagesDatabase = "images.sqlite";
+    static constexpr const char* kMediaDatabase = "media.sqlite";
+    static constexpr const char* kTextsDatabase = "texts.sqlite";
+    static constexpr const char* kArticlesDatabase = "articles.sqlite";
+};

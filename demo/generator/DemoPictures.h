@@ -1,0 +1,27 @@
+// Abstract pictures for the demo content: a distinct, deterministic composition per seed,
+// encoded as JPEG or PNG.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class DemoPictures {
+public:
+    struct Image {
+        int width = 0;
+        int height = 0;
+        std::vector<std::uint8_t> rgb;  // width * height * 3
+    };
+
+    // A composition of bands, discs and bars in a palette drawn from `seed`.
+    static Image compose(std::uint32_t seed, int width, int height);
+    // The image reduced by averaging blocks (width and height must divide the source's).
+    static Image shrink(const Image& image, int width, int height);
+
+    static std::vector<std::uint8_t> encodeJPEG(const Image& image, int quality = 82);
+    static std::vector<std::uint8_t> encodePNG(const Image& image);
+
+    // Writes the bytes, creating the parent folders; false with a sentence in `error` on failure.
+    static bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string* error);
+};

@@ -1,0 +1,51 @@
+// Reading settings over the standard user defaults.
+#include "engine/config/AppConfig.h"
+
+#include "engine/config/OEConfig.h"
+#include "platform/foundation/NSUserDefaults.h"
+
+#include <string_view>
+
+std::shared_ptr<AppConfig> AppConfig::sharedAppConfig() {
+    static const std::shared_ptr<AppConfig> shared = std::make_shared<AppConfig>();
+    return shared;
+}
+
+std::int64_t AppConfig::intValue(const std::string& key) const {
+    const Value stored = NSUserDefaults::standardUserDefaults()->objectForKey(key);
+    if (stored.isNull()) return defaultInt(key);
+    return static_cast<std::int64_t>(stored.intValue());
+}
+
+std::string AppConfig::strValue(const std::string& key) const {
+    const Value stored = NSUserDefaults::standardUserDefaults()->objectForKey(key);
+    if (stored.isNull()) return defaultStr(key);
+    return stored.stringValue();
+}
+
+void AppConfig::setInt(std::int64_t value, const std::string& key) {
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    defaults->setObject(Value(static_cast<long long>(value)), key);
+    defaults->synchronize();
+}
+
+void AppConfig::setStr(const std::string& value, const std::string& key) {
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    defaults->setObject(Value(value), key);
+    defaults->synchronize();
+}
+
+std::int64_t AppConfig::defaultInt(const std::string& key) const {
+    if (key == kFontSizeKey || key == kFontSizeTextsKey) {
+        const auto& text = OEConfig::current()->text();
+        if (!text) return 0;
+        return key == kFontSizeKey ? text->defFontSize() : text->textDefFontSize();
+    }
+    if (key == kTextAlignInfoKey || key == kTextAlignKey) return 1;
+    return 0;
+}
+
+std::string AppConfig::defaultStr(const std::string& key) const {
+    if (key == kFontNameKey) return "Times New Roman";
+    return {};
+}

@@ -1,0 +1,131 @@
+// Folders, paths, lookups and the do-not-back-up mark.
+#include "engine/config/FileSystem.h"
+
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSSearchPath.h"
+#include "platform/foundation/NSString.h"
+
+#include <initializer_list>
+
+std::shared_ptr<FileSystem> FileSystem::sharedFileSystem() {
+    static const std::shared_ptr<FileSystem> shared = std::make_shared<FileSystem>();
+    return shared;
+}
+
+std::string FileSystem::cachedFolder(std::optional<std::string>& slot, unsigned long directory) const {
+    std::lock_guard lock(mutex_);
+    if (slot) return *slot;
+    const auto folders = NSSearchPathForDirectoriesInDomains(static_cast<NSSearchPathDirectory>(directory),
+                                                             NSUserDomainMask, true);
+    if (folders.empty() || folders.front().empty()) return {};
+    slot = folders.front();
+    return *slot;
+}
+
+std::string FileSystem::documentsFolder() const { return cachedFolder(documentsFolder_, NSDocumentDirectory); }
+
+std::string FileSystem::libraryFolder() const { return cachedFolder(libraryFolder_, NSLibraryDirectory); }
+
+std::string FileSystem::cachesFolder() const { return cachedFolder(cachesFolder_, NSCachesDirectory); }
+
+void FileSystem::resetFolderCaches() {
+    std::lock_guard lock(mutex_);
+    documentsFolder_.reset();
+    libraryFolder_.reset();
+    cachesFolder_.reset();
+}
+
+namespace {
+// An unknown folder gives no path rather than one relative to wherever the process runs.
+std::string join(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return {};
+    return folder + "/" + name;
+}
+}  // namespace
+
+std::string FileSystem::documentsPathForFile(const std::string& name) const { return join(documentsFolder(), name); }
+
+std::string FileSystem::cachesPathForFile(const std::string& name) const { return join(cachesFolder(), name); }
+
+std::string FileSystem::libraryDocsFolder() const {
+    const std::string library = libraryFolder();
+    if (library.empty()) return {};
+    auto bundle = NSBundle::mainBundle();
+    const std::string folder = library + "/" + (bundle ? bundle->bundleIdentifier() : std::string()) + ".private_documents";
+    NSFileManager::defaultManager()->createDirectoryAtPath(folder, true);
+    return folder;
+}
+
+std::string FileSystem::libraryDocsPathForFile(const std::string& name) const { return join(libraryDocsFolder(), name); }
+
+std::string FileSystem::bundlePathForFile(const std::string& name) const {
+    auto bundle = NSBundle::mainBundle();
+    return bundle ? join(bundle->resourcePath(), name) : std::string();
+}
+
+bool FileSystem::fileExistInBundle(const std::string& name) const {
+    const std::string path = bundlePathForFile(name);
+    return !path.empty() && NSFileManager::defaultManager()->fileExistsAtPath(path);
+}
+
+namespace {
+std::optional<std::string> firstExisting(std::initializer_list<std::string> paths) {
+    auto manager = NSFileManager::defaultManager();
+    for (const std::string& path : paths) {
+        if (!path.empty() && manager->fileExistsAtPath(path)) return path;
+    }
+    return std::nullopt;
+}
+}  // namespace
+
+std::optional<std::string> FileSystem::findFilePath(const std::string& name) const {
+    return firstExisting({bundlePathForFile(name), documentsPathForFile(name), libraryDocsPathForFile(name),
+                          cachesPathForFile(name)});
+}
+
+std::optional<std::string> FileSystem::findFilePathInWritableLocation(const std::string& name) const {
+    return firstExisting({documentsPathForFile(name), libraryDocsPathForFile(name), cachesPathForFile(name)});
+}
+
+bool FileSystem::setNoBackupAttribute(const std::string& path) {
+    auto manager = NSFileManager::defaultManager();
+    if (path.empty() || !manager->fileExistsAtPath(path)) return false;
+    return manager->setExcludedFromBackup(true, path);
+}
+
+bool FileSystem::isSafeRelativePath(std::string_view relative) {
+    if (relative.empty() || relative.front() == '/') return false;
+    if (relative.find('\0') != std::string_view::npos) return false;
+    bool namesSomething = false;
+    std::size_t start = 0;
+    while (start <= relative.size()) {
+        std::size_t end = relative.find('/', start);
+        if (end == std::string_view::npos) end = relative.size();
+        const std::string_view component = relative.substr(start, end - start);
+        if (component == "..") return false;
+        if (!component.empty() && component != ".") namesSomething = true;
+        start = end + 1;
+    }
+    return namesSomething;
+}
+
+std::optional<std::string> FileSystem::safePathInFolder(const std::string& folder, const std::string& relative,
+                                                        bool createParentFolders) {
+    if (folder.empty() || !isSafeRelativePath(relative)) return std::nullopt;
+    const std::string path = folder + "/" + relative;
+    if (createParentFolders) {
+        const std::string parent = NSString::stringByDeletingLastPathComponent(path);
+        if (!NSFileManager::defaultManager()->createDirectoryAtPath(parent, true)) return std::nullopt;
+    }
+    return path;
+}
+
+std::optional<std::string> FileSystem::safeDocumentsPathForFile(const std::string& relative,
+                                                                bool createParentFolders) const {
+    return safePathInFolder(documentsFolder(), relative, createParentFolders);
+}
+
+std::optional<std::string> FileSystem::safeCachesPathForFile(const std::string& relative, bool createParentFolders) const {
+    return safePathInFolder(cachesFolder(), relative, createParentFolders);
+}

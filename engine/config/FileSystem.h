@@ -1,0 +1,61 @@
+// The application's folders, paths in them, file lookup across the bundle and the writable
+// folders, the do-not-back-up mark, and checked joins for relative paths that come from data.
+#pragma once
+
+#include "platform/foundation/NSObject.h"
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class FileSystem : public NSObject {
+public:
+    static std::shared_ptr<FileSystem> sharedFileSystem();
+
+    // Worked out once, under a lock, from the platform's search paths; "" while the platform
+    // cannot name the folder (then nothing is cached and the next call asks again).
+    std::string documentsFolder() const;
+    std::string libraryFolder() const;
+    std::string cachesFolder() const;
+    // Forgets the cached folders (a test that moves the sandbox home).
+    void resetFolderCaches();
+
+    // Folder + "/" + name, unchanged: a name may hold subfolders. "" when the folder is unknown.
+    std::string documentsPathForFile(const std::string& name) const;
+    std::string cachesPathForFile(const std::string& name) const;
+    // Library + "/<bundle identifier>.private_documents", created on every call.
+    std::string libraryDocsFolder() const;
+    std::string libraryDocsPathForFile(const std::string& name) const;
+    std::string bundlePathForFile(const std::string& name) const;
+    bool fileExistInBundle(const std::string& name) const;
+    // First existing of bundle, documents, library documents, caches.
+    std::optional<std::string> findFilePath(const std::string& name) const;
+    // First existing of documents, library documents, caches.
+    std::optional<std::string> findFilePathInWritableLocation(const std::string& name) const;
+
+    // Marks the file so that backups leave it out; false when the mark could not be set.
+    static bool setNoBackupAttribute(const std::string& path);
+
+    // A relative path taken from data (a database value, a server list) is safe when it is not
+    // empty, not absolute, and has no "." or ".." component and no NUL byte.
+    static bool isSafeRelativePath(std::string_view relative);
+    // folder + "/" + relative when it is safe, with the parent folders of the result created
+    // when asked; empty when refused or when a parent folder could not be made.
+    static std::optional<std::string> safePathInFolder(const std::string& folder, const std::string& relative,
+                                                       bool createParentFolders);
+    // The same inside the documents and caches folders.
+    std::optional<std::string> safeDocumentsPathForFile(const std::string& relative,
+                                                        bool createParentFolders = true) const;
+    std::optional<std::string> safeCachesPathForFile(const std::string& relative,
+                                                     bool createParentFolders = true) const;
+
+private:
+    std::string cachedFolder(std::optional<std::string>& slot, unsigned long directory) const;
+
+    mutable std::mutex mutex_;
+    mutable std::optional<std::string> documentsFolder_;
+    mutable std::optional<std::string> libraryFolder_;
+    mutable std::optional<std::string> cachesFolder_;
+};

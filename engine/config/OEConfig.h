@@ -1,0 +1,57 @@
+// The root of the configuration tree: the eight parts that adapt the engine to one product,
+// and the process-wide current configuration that the engine sets at start-up.
+#pragma once
+
+#include "engine/config/OEAppConfig.h"
+#include "engine/config/OEColorConfig.h"
+#include "engine/config/OEDBConfig.h"
+#include "engine/config/OEImagesConfig.h"
+#include "engine/config/OELocaleConfig.h"
+#include "engine/config/OEMediaConfig.h"
+#include "engine/config/OETextsConfig.h"
+#include "engine/config/OEURLFormatConfig.h"
+
+#include <memory>
+
+class OEConfig : public NSObject {
+public:
+    static std::shared_ptr<OEConfig> initWithAppConfig(
+        std::shared_ptr<OEAppConfig> appConfig, std::shared_ptr<OEColorConfig> colorConfig,
+        std::shared_ptr<OEDBConfig> dbConfig, std::shared_ptr<OEImagesConfig> imagesConfig,
+        std::shared_ptr<OELocaleConfig> localeConfig, std::shared_ptr<OEMediaConfig> mediaConfig,
+        std::shared_ptr<OETextsConfig> textConfig, std::shared_ptr<OEURLFormatConfig> urlFormatConfig);
+
+    // The configuration the engine runs with. Until setCurrent is called (the engine does it
+    // at start-up), the first call builds one from OEConfigFactory::defaultFactory() over the
+    // main bundle and keeps it. Never empty.
+    static std::shared_ptr<OEConfig> current();
+    // Replaces the current configuration; an empty pointer makes the next current() build anew.
+    static void setCurrent(std::shared_ptr<OEConfig> config);
+
+    const std::shared_ptr<OEAppConfig>& app() const { return app_; }
+    void setApp(std::shared_ptr<OEAppConfig> v) { app_ = std::move(v); }
+    const std::shared_ptr<OEColorConfig>& color() const { return color_; }
+    void setColor(std::shared_ptr<OEColorConfig> v) { color_ = std::move(v); }
+    const std::shared_ptr<OEDBConfig>& database() const { return database_; }
+    void setDatabase(std::shared_ptr<OEDBConfig> v) { database_ = std::move(v); }
+    const std::shared_ptr<OEImagesConfig>& images() const { return images_; }
+    void setImages(std::shared_ptr<OEImagesConfig> v) { images_ = std::move(v); }
+    const std::shared_ptr<OELocaleConfig>& locale() const { return locale_; }
+    void setLocale(std::shared_ptr<OELocaleConfig> v) { locale_ = std::move(v); }
+    const std::shared_ptr<OEMediaConfig>& media() const { return media_; }
+    void setMedia(std::shared_ptr<OEMediaConfig> v) { media_ = std::move(v); }
+    const std::shared_ptr<OETextsConfig>& text() const { return text_; }
+    void setText(std::shared_ptr<OETextsConfig> v) { text_ = std::move(v); }
+    const std::shared_ptr<OEURLFormatConfig>& urlFormat() const { return urlFormat_; }
+    void setUrlFormat(std::shared_ptr<OEURLFormatConfig> v) { urlFormat_ = std::move(v); }
+
+private:
+    std::shared_ptr<OEAppConfig> app_;
+    std::shared_ptr<OEColorConfig> color_;
+    std::shared_ptr<OEDBConfig> database_;
+    std::shared_ptr<OEImagesConfig> images_;
+    std::shared_ptr<OELocaleConfig> locale_;
+    std::shared_ptr<OEMediaConfig> media_;
+    std::shared_ptr<OETextsConfig> text_;
+    std::shared_ptr<OEURLFormatConfig> urlFormat_;
+};

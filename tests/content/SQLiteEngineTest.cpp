@@ -1,0 +1,189 @@
+// The SQLite access layer over real files: first-use copy, rows, bound values, bad databases
+// and one engine shared by threads.
+#include "content/SQLiteEngine.h"
+#include "content/List_DataSource.h"
+#include "engine/config/FileSystem.h"
+#include "engine/config/OEConfig.h"
+#include "platform/foundation/NSFileManager.h"
+#include "tests/content/ContentFixture.h"
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+using testing::HasSubstr;
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+class SQLiteEngineTest : public ContentFixture {};
+
+TEST_F(SQLiteEngineTest, FirstUseCopiesFromTheBundleOnceAndMarksTheCopy) {
+    makeDatabase(bundle() + "/first.sqlite", {"create table t (a text)", "insert into t values ('bundle')"});
+    auto engine = SQLiteEngine::init("first.sqlite");
+    ASSERT_TRUE(engine);
+    EXPECT_EQ(engine->path(), documents() + "/first.sqlite");
+    EXPECT_TRUE(exists(documents() + "/first.sqlite"));
+    EXPECT_TRUE(NSFileManager::defaultManager()->isExcludedFromBackup(documents() + "/first.sqlite"));
+    ASSERT_TRUE(engine->execRequest("insert into t values ('documents')"));
+    engine.reset();
+
+    // A changed bundle file does not replace the copy in Documents.
+    makeDatabase(bundle() + "/first.sqlite", {"create table t (a text)", "insert into t values ('new bundle')"});
+    auto again = SQLiteEngine::init("first.sqlite");
+    ASSERT_TRUE(again);
+    const auto rows = again->rowsForRequest("select a from t order by rowid");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].get("a").string(), "bundle");
+    EXPECT_EQ(rows[1].get("a").string(), "documents");
+}
+
+TEST_F(SQLiteEngineTest, MissingDatabaseAndUnsafeNamesGiveNoEngineAndASentence) {
+    CaptureStderr();
+    EXPECT_FALSE(SQLiteEngine::init("absent.sqlite"));
+    EXPECT_FALSE(SQLiteEngine::init("../outside.sqlite"));
+    EXPECT_FALSE(SQLiteEngine::init("/etc/passwd"));
+    const std::string log = GetCapturedStderr();
+    EXPECT_THAT(log, HasSubstr("absent.sqlite is neither in Documents nor in the bundle"));
+    EXPECT_THAT(log, HasSubstr("\"../outside.sqlite\" is not a plain file name"));
+    EXPECT_FALSE(exists(documents() + "/absent.sqlite"));
+}
+
+TEST_F(SQLiteEngineTest, RowsCarryColumnNamesWithNullAsEmptyAndTheLaterDuplicateWins) {
+    makeDatabase(bundle() + "/rows.sqlite", {"create table t (a text, b integer, c real)",
+                                             "insert into t values (NULL, 42, 1.5)"});
+    auto engine = SQLiteEngine::init("rows.sqlite");
+    ASSERT_TRUE(engine);
+    ASSERT_TRUE(engine->prepareRequest("select a, b, c, b as a from t"));
+    ASSERT_TRUE(engine->nextRow());
+    const auto row = engine->dataFromRow();
+    ASSERT_TRUE(row.contains("a"));
+    EXPECT_EQ(row.get("a").string(), "42");
+    EXPECT_EQ(row.get("b").string(), "42");
+    EXPECT_EQ(row.get("c").string(), "1.5");
+    EXPECT_EQ(engine->getString(0), std::optional<std::string>(""));
+    EXPECT_EQ(engine->getInt(1), 42);
+    EXPECT_DOUBLE_EQ(engine->getDouble(2), 1.5);
+    EXPECT_FALSE(engine->nextRow());
+}
+
+TEST_F(SQLiteEngineTest, StatementsAnswerAsTheirResultsAndGettersWithoutStatementAreNeutral) {
+    makeDatabase(bundle() + "/exec.sqlite", {"create table t (a integer primary key)"});
+    auto engine = SQLiteEngine::init("exec.sqlite");
+    ASSERT_TRUE(engine);
+    EXPECT_TRUE(engine->execRequest("insert into t values (1)"));
+    EXPECT_FALSE(engine->execRequest("insert into t values (1)"));  // primary key clash
+    CaptureStderr();
+    EXPECT_FALSE(engine->execRequest("selec nonsense"));
+    EXPECT_THAT(GetCapturedStderr(), HasSubstr("could not prepare a statement"));
+    EXPECT_EQ(engine->step(), SQLITE_ERROR);
+    EXPECT_EQ(engine->getString(0), std::nullopt);
+    EXPECT_EQ(engine->getInt(0), 0);
+    EXPECT_EQ(engine->getDouble(0), 0.0);
+    EXPECT_TRUE(engine->dataFromRow().empty());
+    EXPECT_FALSE(engine->bindString("x", 1));
+    EXPECT_EQ(engine->maxIdxForTable("t", "a"), 1);
+    EXPECT_EQ(engine->maxIdxForTable("t; drop table t", "a"), 0);
+    EXPECT_TRUE(engine->tableExists("t"));
+}
+
+TEST_F(SQLiteEngineTest, BoundValuesAreDataNeverSQL) {
+    makeDatabase(bundle() + "/bind.sqlite", {"create table t (a text)"});
+    auto engine = SQLiteEngine::init("bind.sqlite");
+    ASSERT_TRUE(engine);
+    const std::string hostile = "x'); drop table t; --";
+    ASSERT_TRUE(engine->execRequest("insert into t values (?)", {Value(hostile)}));
+    ASSERT_TRUE(engine->prepareRequest("select a from t where a = ?"));
+    ASSERT_TRUE(engine->bindString(hostile, 1));
+    ASSERT_TRUE(engine->nextRow());
+    EXPECT_EQ(engine->getString(0), hostile);
+    EXPECT_TRUE(engine->tableExists("t"));
+}
+
+TEST_F(SQLiteEngineTest, TransactionsRollBackWhole) {
+    makeDatabase(bundle() + "/tx.sqlite", {"create table t (a integer primary key)"});
+    auto engine = SQLiteEngine::init("tx.sqlite");
+    ASSERT_TRUE(engine);
+    EXPECT_FALSE(engine->runInTransaction({"insert into t values (1)", "insert into t values (1)"}));
+    EXPECT_TRUE(engine->rowsForRequest("select * from t").empty());
+    EXPECT_TRUE(engine->runInTransaction({"insert into t values (1)", "insert into t values (2)"}));
+    EXPECT_EQ(engine->rowsForRequest("select * from t").size(), 2u);
+}
+
+// Missing, empty, unreadable and corrupt databases: empty lists and a sentence, no crash.
+TEST_F(SQLiteEngineTest, BadDatabasesGiveEmptyListsAndASentence) {
+    struct Case {
+        const char* name;
+        std::function<void(ContentFixture*)> prepare;
+        const char* sentence;
+    };
+    const std::vector<Case> cases = {
+        {"missing", [](ContentFixture*) {}, "neither in Documents nor in the bundle"},
+        {"empty", [](ContentFixture* f) { writeFile(f->bundle() + "/images.sqlite", ""); }, "no such table"},
+        {"corrupt",
+         [](ContentFixture* f) { writeFile(f->bundle() + "/images.sqlite", std::string(4096, 'x')); },
+         "file is not a database"},
+        {"unreadable",
+         [](ContentFixture* f) {
+             writeFile(f->bundle() + "/images.sqlite", "");
+             // A folder where the file should be: unreadable even for root.
+             std::filesystem::create_directories(f->documents() + "/images.sqlite");
+         },
+         "images.sqlite"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        c.prepare(this);
+        reloadConfiguration();
+        // Configured as present, whatever the bundle holds now.
+        OEConfig::current()->database()->setImagesDBName("images.sqlite");
+        CaptureStderr();
+        auto source = List_DataSource::initWithLoader(imagesLoader());
+        const auto cats = source->catList();
+        ASSERT_TRUE(cats);
+        EXPECT_TRUE(cats->empty());
+        const auto subCats = source->subCatList(dataCat::dataCatWithName("x"));
+        ASSERT_TRUE(subCats);
+        EXPECT_TRUE(subCats->empty());
+        const auto rows = source->list(dataSubCat::emptySubCat());
+        ASSERT_TRUE(rows);
+        EXPECT_TRUE(rows->empty());
+        EXPECT_FALSE(source->inFavorites(Value::Dictionary{{"index", Value("1")}}));
+        EXPECT_TRUE(source->allPaths().empty());
+        EXPECT_THAT(GetCapturedStderr(), HasSubstr(c.sentence));
+    }
+}
+
+// One engine used by several threads: each holds the engine's lock around its statement, so no
+// thread steps or replaces another's statement.
+TEST_F(SQLiteEngineTest, ThreadsSharingAnEngineEachReadTheirWholeResult) {
+    std::vector<std::string> statements = {"create table t (a integer primary key, b text)"};
+    for (int i = 1; i <= 500; ++i) statements.push_back("insert into t values (" + std::to_string(i) + ", 'v')");
+    makeDatabase(bundle() + "/shared.sqlite", statements);
+    auto engine = SQLiteEngine::init("shared.sqlite");
+    ASSERT_TRUE(engine);
+    std::vector<int> counts(8, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 20; ++round) {
+                if (t % 2) {
+                    auto guard = engine->lock();
+                    int n = 0;
+                    if (engine->prepareRequest("select a from t where a > ?", {Value(0)})) {
+                        while (engine->nextRow()) n += engine->getInt(0) > 0;
+                    }
+                    engine->endRequest();
+                    counts[t] += n;
+                } else {
+                    counts[t] += static_cast<int>(engine->rowsForRequest("select * from t").size());
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    for (int t = 0; t < 8; ++t) EXPECT_EQ(counts[t], 500 * 20) << "thread " << t;
+}

@@ -1,0 +1,41 @@
+// The reading settings over the user defaults.
+#include "engine/config/AppConfig.h"
+#include "engine/config/OEConfigFactory.h"
+#include "platform/foundation/NSUserDefaults.h"
+
+#include <gtest/gtest.h>
+
+TEST(AppConfigDefaults, FromTheTableAndTheTextConfiguration) {
+    auto settings = AppConfig::sharedAppConfig();
+    auto config = OEConfigFactory::initWithAppServerLikesIdentifer("", "", "", "")->makeConfig();
+    OEConfig::setCurrent(config);
+    EXPECT_EQ(settings->intValue("FONT_SIZE_KEY"), 12);
+    EXPECT_EQ(settings->intValue("FONT_SIZE_TEXTS_KEY"), 16);
+    EXPECT_EQ(settings->intValue("text_align_info"), 1);
+    EXPECT_EQ(settings->intValue("text_align"), 1);
+    EXPECT_EQ(settings->intValue("unknown"), 0);
+    EXPECT_EQ(settings->strValue("fontName"), "Times New Roman");
+    EXPECT_EQ(settings->strValue("unknown"), "");
+    config->text()->setDefFontSize(14);
+    EXPECT_EQ(settings->intValue("FONT_SIZE_KEY"), 14);
+    OEConfig::setCurrent(nullptr);
+}
+
+TEST(AppConfigStorage, WrittenAtOnceAndKeptAcrossARestart) {
+    auto settings = AppConfig::sharedAppConfig();
+    settings->setInt(2, "text_align");
+    settings->setStr("Georgia", "fontName");
+    settings->setInt(0, "FONT_SIZE_KEY");  // a stored 0 is a value, not "nothing stored"
+    NSUserDefaults::resetStandardUserDefaults();
+    EXPECT_EQ(settings->intValue("text_align"), 2);
+    EXPECT_EQ(settings->strValue("fontName"), "Georgia");
+    EXPECT_EQ(settings->intValue("FONT_SIZE_KEY"), 0);
+}
+
+TEST(AppConfigStorage, ReadsStoredValuesAs32BitIntegers) {
+    auto settings = AppConfig::sharedAppConfig();
+    settings->setInt(4294967296LL + 18, "FONT_SIZE_TEXTS_KEY");
+    EXPECT_EQ(settings->intValue("FONT_SIZE_TEXTS_KEY"), 18);
+    NSUserDefaults::standardUserDefaults()->setObject(Value("15pt"), "text_align_info");
+    EXPECT_EQ(settings->intValue("text_align_info"), 15);
+}

@@ -1,0 +1,123 @@
+// Folders, lookups, the do-not-back-up mark and checked joins of relative paths from data.
+#include "engine/config/FileSystem.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSSearchPath.h"
+#include "platform/foundation/Sandbox.h"
+#include "tests/engine/config/TestBundle.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+namespace {
+
+void touch(const std::string& path) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path) << "x";
+}
+
+}  // namespace
+
+TEST(FileSystemFolders, AreTheSandboxFolders) {
+    auto fs = std::make_shared<FileSystem>();
+    EXPECT_EQ(fs->documentsFolder(), Sandbox::documents());
+    EXPECT_EQ(fs->cachesFolder(), Sandbox::caches());
+    EXPECT_EQ(fs->libraryFolder(), Sandbox::library());
+    EXPECT_EQ(fs->documentsPathForFile("Data/p1.jpg"), Sandbox::documents() + "/Data/p1.jpg");
+    EXPECT_EQ(fs->cachesPathForFile("x.tmp"), Sandbox::caches() + "/x.tmp");
+    EXPECT_EQ(FileSystem::sharedFileSystem(), FileSystem::sharedFileSystem());
+}
+
+TEST(FileSystemFolders, LibraryDocumentsFolderIsNamedAfterTheBundleAndCreated) {
+    TestBundle bundle;
+    bundle.writeInfoPlist("<key>CFBundleIdentifier</key><string>com.example.docs</string>");
+    auto fs = std::make_shared<FileSystem>();
+    const std::string folder = fs->libraryDocsFolder();
+    EXPECT_EQ(folder, Sandbox::library() + "/com.example.docs.private_documents");
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_EQ(fs->libraryDocsPathForFile("famous"), folder + "/famous");
+}
+
+TEST(FileSystemFolders, FilledOnceUnderConcurrentFirstCallers) {
+    auto fs = std::make_shared<FileSystem>();
+    std::vector<std::string> seen(32);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        threads.emplace_back([&, i] {
+            seen[i] = i % 3 == 0 ? fs->documentsFolder() : i % 3 == 1 ? fs->cachesFolder() : fs->libraryFolder();
+        });
+    }
+    for (auto& t : threads) t.join();
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        const std::string expected = i % 3 == 0 ? Sandbox::documents() : i % 3 == 1 ? Sandbox::caches() : Sandbox::library();
+        EXPECT_EQ(seen[i], expected);
+    }
+}
+
+TEST(FileSystemFolders, AnUnnamedFolderGivesNoPathAndIsNotCached) {
+    auto fs = std::make_shared<FileSystem>();
+    NSSearchPathSetUnavailable(true);
+    EXPECT_EQ(fs->documentsFolder(), "");
+    EXPECT_EQ(fs->documentsPathForFile("images.sqlite"), "");  // never a path relative to the working folder
+    EXPECT_FALSE(fs->findFilePathInWritableLocation("images.sqlite").has_value());
+    NSSearchPathSetUnavailable(false);
+    EXPECT_EQ(fs->documentsFolder(), Sandbox::documents());
+}
+
+TEST(FileSystemLookup, BundleFirstThenWritableFolders) {
+    TestBundle bundle;
+    bundle.writeInfoPlist("<key>CFBundleIdentifier</key><string>com.example.lookup</string>");
+    auto fs = std::make_shared<FileSystem>();
+    bundle.write("both.txt", "bundle");
+    touch(fs->documentsPathForFile("both.txt"));
+    touch(fs->cachesPathForFile("cached.txt"));
+    touch(fs->libraryDocsPathForFile("cached.txt"));
+
+    EXPECT_EQ(fs->findFilePath("both.txt"), bundle.path() + "/both.txt");
+    EXPECT_EQ(fs->findFilePathInWritableLocation("both.txt"), fs->documentsPathForFile("both.txt"));
+    EXPECT_EQ(fs->findFilePath("cached.txt"), fs->libraryDocsPathForFile("cached.txt"));
+    EXPECT_FALSE(fs->findFilePath("nowhere.txt").has_value());
+    EXPECT_TRUE(fs->fileExistInBundle("both.txt"));
+    EXPECT_FALSE(fs->fileExistInBundle("cached.txt"));
+    EXPECT_EQ(fs->bundlePathForFile("Data/p1.jpg"), bundle.path() + "/Data/p1.jpg");
+}
+
+TEST(FileSystemBackupMark, SetOnExistingFilesOnly) {
+    const std::string path = Sandbox::documents() + "/marked.sqlite";
+    touch(path);
+    EXPECT_TRUE(FileSystem::setNoBackupAttribute(path));
+    EXPECT_TRUE(NSFileManager::defaultManager()->isExcludedFromBackup(path));
+    EXPECT_FALSE(FileSystem::setNoBackupAttribute(Sandbox::documents() + "/absent.sqlite"));
+    EXPECT_FALSE(FileSystem::setNoBackupAttribute(""));
+}
+
+TEST(FileSystemSafePaths, RefusesAbsoluteAndParentComponents) {
+    for (const char* bad : {"", "/etc/passwd", "../x.jpg", "Data/../../x.jpg", "a/..", "..", ".", "./", "//"}) {
+        EXPECT_FALSE(FileSystem::isSafeRelativePath(bad)) << bad;
+        EXPECT_FALSE(FileSystem::safePathInFolder(Sandbox::documents(), bad, true).has_value()) << bad;
+    }
+    EXPECT_FALSE(FileSystem::isSafeRelativePath(std::string("a\0b", 3)));
+    for (const char* good : {"p0001.jpg", "Data/cats/genre_01.jpg", "a/track1.m4a", "..hidden", "x..y.jpg", "./p.jpg"}) {
+        EXPECT_TRUE(FileSystem::isSafeRelativePath(good)) << good;
+    }
+}
+
+TEST(FileSystemSafePaths, CreatesTheParentFoldersOfTheResult) {
+    auto fs = std::make_shared<FileSystem>();
+    const auto path = fs->safeDocumentsPathForFile("Data/hd/deep/p0001.jpg");
+    ASSERT_TRUE(path.has_value());
+    EXPECT_EQ(*path, Sandbox::documents() + "/Data/hd/deep/p0001.jpg");
+    EXPECT_TRUE(std::filesystem::is_directory(Sandbox::documents() + "/Data/hd/deep"));
+    EXPECT_FALSE(std::filesystem::exists(*path));
+
+    const auto cached = fs->safeCachesPathForFile("Data/thumbs/t.jpg", false);
+    ASSERT_TRUE(cached.has_value());
+    EXPECT_FALSE(std::filesystem::exists(Sandbox::caches() + "/Data/thumbs"));
+}
+
+TEST(FileSystemSafePaths, FailsWhenAParentCannotBeMade) {
+    touch(Sandbox::documents() + "/plainfile");
+    EXPECT_FALSE(FileSystem::safePathInFolder(Sandbox::documents(), "plainfile/inside.jpg", true).has_value());
+    EXPECT_FALSE(FileSystem::safePathInFolder("", "x.jpg", true).has_value());
+}

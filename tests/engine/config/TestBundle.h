@@ -1,0 +1,54 @@
+// A throw-away bundle folder for configuration tests: Info.plist, string tables and empty files.
+#pragma once
+
+#include "engine/config/OEConfig.h"
+#include "engine/config/OELocalizations.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/Sandbox.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+class TestBundle {
+public:
+    // A new, empty folder under the test home, made the main bundle; the engine's current
+    // configuration and localisations are forgotten so they are built again from it.
+    TestBundle() {
+        static std::atomic<int> counter{0};
+        path_ = Sandbox::home() + "/bundles/b" + std::to_string(counter++);
+        std::filesystem::create_directories(path_);
+        NSBundle::setMainBundlePath(path_);
+        OEConfig::setCurrent(nullptr);
+        OELocalizations::setCurrent(nullptr);
+    }
+
+    const std::string& path() const { return path_; }
+
+    void write(const std::string& relative, const std::string& contents) const {
+        const std::filesystem::path file = std::filesystem::path(path_) / relative;
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file, std::ios::binary) << contents;
+    }
+
+    // An XML Info.plist with the given inner <dict> body.
+    void writeInfoPlist(const std::string& dictBody) const {
+        write("Info.plist",
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+              "<plist version=\"1.0\"><dict>" + dictBody + "</dict></plist>\n");
+    }
+
+    static std::string engineDictionary(const std::string& host, const std::string& folder,
+                                        const std::string& extra = "<key>OEArticlesStyle</key><integer>2</integer>") {
+        return "<key>OstrelEngine</key><dict>"
+               "<key>OEServerHost</key><string>" + host + "</string>"
+               "<key>OEServerFolder</key><string>" + folder + "</string>"
+               "<key>OEServerLikesIdentifer</key><string>likes_demo</string>"
+               "<key>OEServerFamousIdentifer</key><string>famous_demo</string>" + extra + "</dict>";
+    }
+
+private:
+    std::string path_;
+};
