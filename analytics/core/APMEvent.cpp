@@ -1,0 +1,150 @@
+// Events: creation checks and the conversions to and from their message.
+#include "analytics/core/APMEvent.h"
+
+#include "analytics/core/APMDataTypeValidator.h"
+#include "analytics/core/APMMonitor.h"
+#include "analytics/proto/APMPBEvent.h"
+#include "analytics/proto/APMPBEventParam.h"
+#include "analytics/proto/APMPBFieldAccess.h"
+
+namespace {
+
+// One parameter message per entry; an array becomes nested item messages only at the top.
+Value::Array paramProtosFromParameters(const Value::Dictionary& parameters, const std::string& eventName,
+                                       bool nested) {
+    Value::Array protos;
+    for (const auto& [name, object] : parameters) {
+        auto value = object.objectAs<APMValue>();
+        if (!value) {
+            APMMeasurementMonitor()->logWithLevel(2, 16005, "Invalid event param value. Event name, param name",
+                                                  Value(eventName), Value(name));
+            continue;
+        }
+        auto param = APMPBEventParam::make();
+        APMPBMessageSetString(param, APMPBEventParam::kName, name);
+        if (value->isDouble()) {
+            APMPBMessageSetDouble(param, APMPBEventParam::kDoubleValue, value->doubleValue());
+        } else if (value->isInt64()) {
+            APMPBMessageSetInt64(param, APMPBEventParam::kIntValue, value->int64Value());
+        } else if (value->isString()) {
+            APMPBMessageSetString(param, APMPBEventParam::kStringValue, *value->stringValue());
+        } else if (value->isArray()) {
+            if (nested) {
+                APMMeasurementMonitor()->logWithLevel(2, 16007,
+                                                      "Nested params cannot have more than 1 level. Event name, "
+                                                      "param name",
+                                                      Value(eventName), Value(name));
+                continue;
+            }
+            Value::Array items;
+            for (const Value& item : *value->arrayValue()) {
+                auto itemParam = APMPBEventParam::make();
+                APMPBMessageSetArray(itemParam, APMPBEventParam::kParamValue,
+                                     paramProtosFromParameters(item.dictionary(), eventName, true));
+                items.push_back(Value(itemParam));
+            }
+            APMPBMessageSetArray(param, APMPBEventParam::kParamValue, items);
+        }
+        protos.push_back(Value(param));
+    }
+    return protos;
+}
+
+}  // namespace
+
+APMEvent::APMEvent(std::string origin, std::string name, double timestamp, double previousTimestamp,
+                   Value::Dictionary parameters)
+    : origin_(std::move(origin)),
+      name_(std::move(name)),
+      timestamp_(timestamp),
+      previousTimestamp_(previousTimestamp),
+      parameters_(std::move(parameters)) {}
+
+std::shared_ptr<APMEvent> APMEvent::initWithOrigin(const std::string& origin, bool isPublic, const std::string& name,
+                                                   double timestamp, double previousTimestamp,
+                                                   const Value::Dictionary& parameters) {
+    std::int64_t failure = 0;
+    if (!APMDataTypeValidator::isValidForwardedEventOrigin(Value(origin), &failure)) {
+        if (failure != APMDataTypeValidator::kNotForwardedOrigin) return nullptr;
+        if (!APMDataTypeValidator::isValidInternalEventOrigin(Value(origin), nullptr)) return nullptr;
+    }
+    if (isPublic && !APMDataTypeValidator::isValidPublicEventName(Value(name), nullptr)) return nullptr;
+    if (!APMDataTypeValidator::isValidInternalEventName(Value(name), nullptr)) return nullptr;
+    if (previousTimestamp > timestamp) {
+        APMMeasurementMonitor()->logWithLevel(5, 16002,
+                                              "Event created with previous timestamp after current timestamp");
+    }
+    Value::Dictionary copied = Value(parameters).deepCopy().dictionary();
+    copied.set("_o", Value(APMValue::initWithString(Value(origin))));
+    return std::make_shared<APMEvent>(origin, name, timestamp, previousTimestamp, std::move(copied));
+}
+
+std::shared_ptr<APMEvent> APMEvent::initWithEventProto(const std::shared_ptr<APMPBEvent>& proto) {
+    if (!proto) return nullptr;
+    const std::string name = APMPBMessageGetString(proto, APMPBEvent::kName).value_or("");
+    const double timestamp = static_cast<double>(APMPBMessageGetInt64(proto, APMPBEvent::kTimestampMillis)) / 1000.0;
+    const double previous =
+        static_cast<double>(APMPBMessageGetInt64(proto, APMPBEvent::kPreviousTimestampMillis)) / 1000.0;
+    std::string origin;
+    Value::Dictionary parameters;
+    for (const Value& item : APMPBMessageGetArray<APMPBEventParam>(proto, APMPBEvent::kParams).value_or(Value::Array{})) {
+        auto param = item.objectAs<APMPBEventParam>();
+        auto paramName = APMPBMessageGetString(param, APMPBEventParam::kName);
+        if (!paramName) {
+            APMMeasurementMonitor()->logWithLevel(2, 15000, "Ignoring parameter. Parameter name is nil. Event name",
+                                                  Value(name));
+            continue;
+        }
+        if (*paramName == "_o") {
+            auto text = APMPBMessageHasField(param, APMPBEventParam::kStringValue)
+                            ? APMPBMessageGetString(param, APMPBEventParam::kStringValue)
+                            : std::nullopt;
+            if (!text) {
+                APMMeasurementMonitor()->logWithLevel(
+                    2, 15001, "Cannot create an event from event proto. Origin parameter is not a string. Event name",
+                    Value(name));
+                return nullptr;
+            }
+            origin = *text;
+        } else if (APMPBMessageHasField(param, APMPBEventParam::kStringValue)) {
+            parameters.set(*paramName, Value(APMValue::initWithString(
+                                           Value(APMPBMessageGetString(param, APMPBEventParam::kStringValue)
+                                                     .value_or("")))));
+        } else if (APMPBMessageHasField(param, APMPBEventParam::kIntValue)) {
+            parameters.set(*paramName,
+                           Value(APMValue::initWithInt64(APMPBMessageGetInt64(param, APMPBEventParam::kIntValue))));
+        } else if (APMPBMessageHasField(param, APMPBEventParam::kDoubleValue)) {
+            parameters.set(*paramName, Value(APMValue::initWithDouble(
+                                           APMPBMessageGetDouble(param, APMPBEventParam::kDoubleValue))));
+        } else {
+            APMMeasurementMonitor()->logWithLevel(5, 15002,
+                                                  "Unknown event parameter type from converting an event proto into "
+                                                  "APMEvent instance. Event param name",
+                                                  Value(*paramName));
+        }
+    }
+    return initWithOrigin(origin, false, name, timestamp, previous, parameters);
+}
+
+bool APMEvent::isRealtime() const {
+    auto value = parameters_.get("_r").objectAs<APMValue>();
+    if (!value) return false;
+    if (!value->isInt64()) {
+        APMMeasurementMonitor()->logWithLevel(2, 16006, "Realtime parameter must be an int64. Event name",
+                                              Value(name_));
+        return false;
+    }
+    return value->int64Value() == 1;
+}
+
+std::shared_ptr<APMPBEvent> APMEvent::protoEvent() const {
+    auto message = APMPBEvent::make();
+    APMPBMessageSetString(message, APMPBEvent::kName, name_);
+    if (previousTimestamp_ > 2.220446049250313e-16) {
+        APMPBMessageSetInt64(message, APMPBEvent::kPreviousTimestampMillis,
+                             static_cast<std::int64_t>(previousTimestamp_ * 1000.0));
+    }
+    APMPBMessageSetInt64(message, APMPBEvent::kTimestampMillis, static_cast<std::int64_t>(timestamp_ * 1000.0));
+    APMPBMessageSetArray(message, APMPBEvent::kParams, paramProtosFromParameters(parameters_, name_, false));
+    return message;
+}

@@ -1,0 +1,389 @@
+// Opening, checking, statements, binding, transactions and errors of the SQLite store.
+#include "analytics/core/APMSqliteStore.h"
+
+#include "analytics/core/APMError.h"
+#include "analytics/core/APMFileLocations.h"
+#include "analytics/core/APMMonitor.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSString.h"
+
+#include <sqlite3.h>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+static_assert(kOpenFlags == 0x10006);
+
+bool containsCaseInsensitive(const std::string& text, const std::string& word) {
+    return NSString::rangeOfString(text, word, NSCaseInsensitiveSearch).location != NSNotFound;
+}
+
+}  // namespace
+
+APMSqliteStore::APMSqliteStore(std::string path) : databasePath_(std::move(path)) {}
+
+APMSqliteStore::~APMSqliteStore() { closeDatabase(); }
+
+std::shared_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::string& path, NSErrorPtr* error) {
+    if (!APMCheckSuccess(!path.empty(), error, 1, "Received empty database path on init")) return nullptr;
+    auto store = std::make_shared<APMSqliteStore>(path);
+    NSErrorPtr firstError;
+    if (store->openAndValidateDatabase(&firstError)) return store;
+    // Only a damaged file is worth its data: a busy, locked or full database keeps it and
+    // the open fails, so that a later attempt finds everything still there.
+    if (!store->lastOpenFailureWasCorruption()) {
+        store->closeDatabase();
+        setError(error, firstError);
+        return nullptr;
+    }
+    if (!store->closeAndDeleteDatabase()) {
+        setError(error, firstError);
+        return nullptr;
+    }
+    if (!store->openAndValidateDatabase(error)) return nullptr;
+    return store;
+}
+
+bool APMSqliteStore::isCorruptionCode(int code) const {
+    const int primary = code & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+bool APMSqliteStore::openAndValidateDatabase(NSErrorPtr* error) {
+    lastOpenFailureWasCorruption_ = false;
+    auto fileManager = NSFileManager::defaultManager();
+    if (fileManager->fileExistsAtPath(databasePath_)) {
+        auto attributes = fileManager->attributesOfItemAtPath(databasePath_, error);
+        if (!attributes) return false;
+        if (attributes->get(NSFileImmutable).boolValue() &&
+            !fileManager->setAttributes({{NSFileImmutable, Value(false)}}, databasePath_, error)) {
+            return false;
+        }
+    } else {
+        const std::string folder = NSString::stringByDeletingLastPathComponent(databasePath_);
+        if (!folder.empty() && !fileManager->createDirectoryAtPath(folder, true, {}, error)) return false;
+    }
+    closeDatabase();
+    const int rc = sqlite3_open_v2(databasePath_.c_str(), &handle_, kOpenFlags, nullptr);
+    if (rc != SQLITE_OK) {
+        lastOpenFailureWasCorruption_ = isCorruptionCode(rc);
+        setDatabaseError(error, "initialize sqlite handle");
+        closeDatabase();
+        return false;
+    }
+    NSErrorPtr backupError;
+    if (!APMExcludePathFromBackup(databasePath_, &backupError)) {
+        APMMeasurementMonitor()->logWithLevel(4, 34017, "Failed to exclude database file from backup",
+                                              Value(backupError));
+    }
+    if (!validateDatabaseWithError(error)) {
+        closeDatabase();
+        return false;
+    }
+    return true;
+}
+
+bool APMSqliteStore::validateDatabaseWithError(NSErrorPtr* error) {
+    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Validate database failed. Database not open.")) return false;
+    sqlite3_stmt* statement = prepareSQL("PRAGMA integrity_check", error);
+    if (!statement) {
+        lastOpenFailureWasCorruption_ = isCorruptionCode(sqlite3_extended_errcode(handle_));
+        return false;
+    }
+    const int rc = sqlite3_step(statement);
+    bool sound = false;
+    if (rc == SQLITE_ROW && sqlite3_column_count(statement) == 1) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        sound = text && std::string(text) == "ok";
+    }
+    if (!sound) {
+        // A row with any other answer is the check's verdict on the file itself.
+        lastOpenFailureWasCorruption_ = rc == SQLITE_ROW || isCorruptionCode(rc);
+        setDatabaseError(error, "validate database");
+    }
+    sqlite3_finalize(statement);
+    return sound;
+}
+
+void APMSqliteStore::finalizeAndClearStatements() {
+    for (auto& [query, statement] : statementCache_) sqlite3_finalize(statement);
+    statementCache_.clear();
+}
+
+void APMSqliteStore::closeDatabase() {
+    if (!handle_) return;
+    finalizeAndClearStatements();
+    const int rc = sqlite3_close(handle_);
+    if (rc != SQLITE_OK) {
+        APMMeasurementMonitor()->logWithLevel(1, 34018, "Failed to close database. Got error code", Value(rc));
+        // The connection is forgotten all the same; let SQLite release it once it can.
+        sqlite3_close_v2(handle_);
+    }
+    handle_ = nullptr;
+}
+
+bool APMSqliteStore::closeAndDeleteDatabase() {
+    closeDatabase();
+    auto fileManager = NSFileManager::defaultManager();
+    if (!fileManager->fileExistsAtPath(databasePath_)) return true;
+    fileManager->setAttributes({{NSFileImmutable, Value(false)}}, databasePath_, nullptr);
+    NSErrorPtr removeError;
+    if (!fileManager->removeItemAtPath(databasePath_, &removeError)) {
+        APMMeasurementMonitor()->logWithLevel(1, 34019, "Failed to delete database. Error", Value(removeError));
+        return false;
+    }
+    // The journal of an interrupted transaction belongs to the old file.
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+        const std::string sidecar = databasePath_ + suffix;
+        if (fileManager->fileExistsAtPath(sidecar)) fileManager->removeItemAtPath(sidecar, nullptr);
+    }
+    return true;
+}
+
+sqlite3_stmt* APMSqliteStore::prepareSQL(const std::string& sql, NSErrorPtr* error) {
+    if (!APMCheckSuccess(!sql.empty(), error, 1, "Received empty SQL string to prepare")) return nullptr;
+    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Prepare SQL failed. Database not open.")) return nullptr;
+    sqlite3_stmt* statement = nullptr;
+    const char* tail = nullptr;
+    int rc = SQLITE_ERROR;
+    if (sqlite3_libversion_number() >= 3020000) {
+        rc = sqlite3_prepare_v3(handle_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &statement, &tail);
+    }
+    if (rc != SQLITE_OK) {
+        statement = nullptr;
+        tail = nullptr;
+        rc = sqlite3_prepare_v2(handle_, sql.c_str(), -1, &statement, &tail);
+    }
+    if (rc != SQLITE_OK || !statement) {
+        setDatabaseError(error, "prepare statement");
+        if (statement) sqlite3_finalize(statement);
+        return nullptr;
+    }
+    if (tail && *tail != '\0') {
+        sqlite3_finalize(statement);
+        APMSetError(error, 1, "Query contained more than one SQL statement.");
+        return nullptr;
+    }
+    return statement;
+}
+
+sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, NSErrorPtr* error) {
+    return statementForQuery(query, Value::Array{}, error);
+}
+
+sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, const Value::Array& parameterValues,
+                                                NSErrorPtr* error) {
+    const bool hasParameters = query.find('?') != std::string::npos;
+    sqlite3_stmt* statement = nullptr;
+    bool cached = false;
+    if (auto hit = statementCache_.find(query); hit != statementCache_.end()) {
+        statement = hit->second;
+        cached = true;
+    } else if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Statement for query failed. Database not open.")) {
+        return nullptr;
+    }
+    // Checked on cache hits too: a cached statement run without its values would run with NULLs.
+    if (hasParameters && !APMCheckSuccess(!parameterValues.empty(), error, 1, "Received empty parameters")) {
+        return nullptr;
+    }
+    if (!statement) {
+        statement = prepareSQL(query, error);
+        if (!statement) return nullptr;
+        if (hasParameters || !containsCaseInsensitive(query, "WHERE")) {
+            statementCache_[query] = statement;
+            cached = true;
+        }
+    }
+    if (!parameterValues.empty() && !bindValues(parameterValues, statement, error)) {
+        if (cached) {
+            sqlite3_reset(statement);
+            sqlite3_clear_bindings(statement);
+        } else {
+            sqlite3_finalize(statement);
+        }
+        return nullptr;
+    }
+    return statement;
+}
+
+void APMSqliteStore::cleanUpStatement(sqlite3_stmt* statement, const std::string& query) {
+    if (!statement) return;
+    auto hit = statementCache_.find(query);
+    if (hit == statementCache_.end()) {
+        sqlite3_finalize(statement);
+        return;
+    }
+    if (hit->second != statement) {
+        APMMeasurementMonitor()->logWithLevel(5, 34016, "Statement is not the same one in the cache");
+        // Nobody else holds this one: finalizing it is the only way it is ever released.
+        sqlite3_finalize(statement);
+        return;
+    }
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+}
+
+bool APMSqliteStore::bindValues(const Value::Array& values, sqlite3_stmt* statement, NSErrorPtr* error) {
+    if (!APMCheckSuccess(statement != nullptr, error, 1, "Failed to bind to NULL statement")) return false;
+    sqlite3_clear_bindings(statement);
+    bool allBound = true;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const Value& value = values[i];
+        const int position = static_cast<int>(i + 1);
+        int rc = SQLITE_MISMATCH;
+        switch (value.type()) {
+        case Value::Type::Data: {
+            // Copied into SQLite: cached statements outlive the caller's buffers.
+            const NSData& data = value.data();
+            rc = data.empty() ? sqlite3_bind_zeroblob(statement, position, 0)
+                              : sqlite3_bind_blob64(statement, position, data.data(), data.size(), SQLITE_TRANSIENT);
+            break;
+        }
+        case Value::Type::Double:
+            rc = sqlite3_bind_double(statement, position, value.doubleValue());
+            break;
+        case Value::Type::Bool:
+        case Value::Type::Integer:
+        case Value::Type::Unsigned:
+            rc = sqlite3_bind_int64(statement, position, static_cast<sqlite3_int64>(value.longLongValue()));
+            break;
+        case Value::Type::String:
+            rc = sqlite3_bind_text64(statement, position, value.string().data(), value.string().size(),
+                                     SQLITE_TRANSIENT, SQLITE_UTF8);
+            break;
+        case Value::Type::Null:
+            rc = sqlite3_bind_null(statement, position);
+            break;
+        default:
+            break;
+        }
+        if (rc != SQLITE_OK) {
+            setDatabaseError(error, "bind values");
+            allBound = false;
+        }
+    }
+    return allBound;
+}
+
+bool APMSqliteStore::executeSQL(const std::string& sql, NSErrorPtr* error) {
+    sqlite3_stmt* statement = prepareSQL(sql, error);
+    if (!statement) return false;
+    return executeSQLStatement(statement, error);
+}
+
+bool APMSqliteStore::executeSQLStatement(sqlite3_stmt* statement, NSErrorPtr* error) {
+    if (!statement) return false;
+    const int rc = sqlite3_step(statement);
+    const bool done = rc == SQLITE_DONE;
+    if (!done) setDatabaseError(error, "execute statement");
+    sqlite3_finalize(statement);
+    return done;
+}
+
+std::optional<Value> APMSqliteStore::valueAtColumn(int column, sqlite3_stmt* statement) {
+    if (!statement) return std::nullopt;
+    switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_INTEGER:
+        return Value(static_cast<long long>(sqlite3_column_int64(statement, column)));
+    case SQLITE_FLOAT:
+        return Value(sqlite3_column_double(statement, column));
+    case SQLITE_TEXT: {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+        if (!text) return std::nullopt;
+        return Value(std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(statement, column))));
+    }
+    case SQLITE_BLOB: {
+        const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, column));
+        if (!bytes) return std::nullopt;
+        const int length = sqlite3_column_bytes(statement, column);
+        return Value(NSData(bytes, bytes + length));
+    }
+    case SQLITE_NULL:
+        return Value();
+    default:
+        return std::nullopt;
+    }
+}
+
+bool APMSqliteStore::beginTransaction() {
+    return handle_ && sqlite3_exec(handle_, "BEGIN EXCLUSIVE TRANSACTION", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool APMSqliteStore::endTransaction() {
+    return handle_ && sqlite3_exec(handle_, "END TRANSACTION", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool APMSqliteStore::rollbackTransaction() {
+    return handle_ && sqlite3_exec(handle_, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool APMSqliteStore::performTransactionWithError(NSErrorPtr* error, const std::function<bool()>& block) {
+    if (!APMCheckSuccess(static_cast<bool>(block), error, 1, "Received nil transaction block")) return false;
+    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Database not open")) return false;
+    if (!APMCheckSuccess(beginTransaction(), error, 3, "Failed to begin transaction")) return false;
+    bool succeeded = false;
+    try {
+        succeeded = block();
+    } catch (...) {
+        if (!rollbackTransaction()) {
+            APMMeasurementMonitor()->logWithLevel(1, 34009, "Failed to rollback transaction after exception");
+        }
+        throw;
+    }
+    if (succeeded) {
+        if (endTransaction()) return true;
+        APMSetError(error, 3, "Failed to end transaction");
+        // Left open, the transaction would make every later BEGIN fail and lose the writes at close.
+        if (sqlite3_get_autocommit(handle_) == 0 && !rollbackTransaction()) {
+            APMMeasurementMonitor()->logWithLevel(1, 34011, "Failed to rollback transaction");
+        }
+        return false;
+    }
+    APMSetError(error, 3, "Transaction failed");
+    if (!rollbackTransaction()) APMMeasurementMonitor()->logWithLevel(1, 34011, "Failed to rollback transaction");
+    return false;
+}
+
+std::optional<std::string> APMSqliteStore::lastErrorMessage() {
+    if (!handle_) {
+        APMMeasurementMonitor()->logWithLevel(1, 34022, "Failed to get last error message. Database not open");
+        return std::nullopt;
+    }
+    const char* message = sqlite3_errmsg(handle_);
+    return std::string(message ? message : "");
+}
+
+std::optional<std::string> APMSqliteStore::errorDescriptionForDatabaseOperation(const std::string& operation) {
+    if (!handle_) return std::nullopt;
+    const char* message = sqlite3_errmsg(handle_);
+    return NSString::format("Database operation \"%@\" failed with sqlite code %d and error message \"%@\"",
+                            operation, sqlite3_errcode(handle_), std::string(message ? message : ""));
+}
+
+std::string APMSqliteStore::monitorContextForDatabaseOperation(const std::string& operation) {
+    auto fileManager = NSFileManager::defaultManager();
+    const int code = handle_ ? sqlite3_errcode(handle_) : 0;
+    const std::string writable = fileManager->isWritableFileAtPath(databasePath_) ? "A" : "NA";
+    auto fileSystem = fileManager->attributesOfFileSystemForPath(databasePath_, nullptr);
+    if (!fileSystem) {
+        fileSystem = fileManager->attributesOfFileSystemForPath(
+            NSString::stringByDeletingLastPathComponent(databasePath_), nullptr);
+    }
+    std::string space;
+    if (fileSystem && fileSystem->contains(NSFileSystemFreeSize)) {
+        const double freeBytes = fileSystem->get(NSFileSystemFreeSize).doubleValue();
+        constexpr double kMiB = 1048576.0;
+        space = freeBytes >= kMiB ? std::to_string(static_cast<long long>(std::floor(std::log10(freeBytes / kMiB))))
+                                  : "-1";
+    }
+    return NSString::format("%@,%d,%@,%@", operation.empty() ? std::string("Unknown operation") : operation, code,
+                            writable, space);
+}
+
+void APMSqliteStore::setDatabaseError(NSErrorPtr* error, const std::string& operation) {
+    if (!error) return;
+    *error = apm_errorWithCode(3, errorDescriptionForDatabaseOperation(operation).value_or(""),
+                               monitorContextForDatabaseOperation(operation));
+}

@@ -1,0 +1,534 @@
+// Table upkeep (create, add columns, validate, migrate), row writes and deletes, and the
+// record and numeric queries of the SQLite store.
+#include "analytics/core/APMError.h"
+#include "analytics/core/APMMonitor.h"
+#include "analytics/core/APMSqliteStore.h"
+#include "platform/foundation/NSString.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+namespace {
+
+constexpr const char* kPrimaryKey = "PRIMARY KEY";
+
+bool isAcceptedRecordValue(const Value& value) {
+    return value.isNull() || value.isString() || value.isNumber() || value.isData();
+}
+
+std::string firstWord(const std::string& text) { return text.substr(0, text.find(' ')); }
+
+// An INTEGER PRIMARY KEY column is the rowid itself.
+bool aliasesRowID(const APMSqliteStore::ColumnInfo& columns) {
+    for (const auto& [name, type] : columns) {
+        if (name == kPrimaryKey) continue;
+        const std::string upper = NSString::uppercaseString(type);
+        if (firstWord(upper) == "INTEGER" && upper.find(kPrimaryKey) != std::string::npos) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// MARK: Tables
+
+bool APMSqliteStore::ensureTableWithName(const std::string& name, const ColumnInfo& elementaryColumnInfo,
+                                         const ColumnInfo& addOnColumnInfo, NSErrorPtr* error) {
+    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty table name for ensure table")) return false;
+    if (!APMCheckSuccess(!elementaryColumnInfo.empty(), error, 1,
+                         "Received empty elementary column info for ensure table")) {
+        return false;
+    }
+    std::string createSQL = NSString::format("CREATE TABLE IF NOT EXISTS %@ ( ", name);
+    std::vector<std::string> required;
+    for (const auto& [column, type] : elementaryColumnInfo) {
+        createSQL += NSString::format("%@ %@, ", column, type);
+        if (column != kPrimaryKey) required.push_back(column);
+    }
+    createSQL.replace(createSQL.size() - 2, 2, ");");
+    AddOnColumns addOns;
+    for (const auto& [column, type] : addOnColumnInfo) {
+        if (column.empty()) continue;
+        addOns.emplace_back(column, NSString::format("ALTER TABLE %@ ADD COLUMN %@ %@", name, column, type));
+    }
+    return ensureTableWithName(name, createSQL, required, addOns, error);
+}
+
+bool APMSqliteStore::ensureTableWithName(const std::string& name, const std::string& createSQL,
+                                         const std::vector<std::string>& requiredColumnNames,
+                                         const AddOnColumns& addOnColumns, NSErrorPtr* error) {
+    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty table name for ensure table")) return false;
+    if (!APMCheckSuccess(!requiredColumnNames.empty(), error, 1, "Received no table columns for ensure table")) {
+        return false;
+    }
+    if (!APMCheckSuccess(!createSQL.empty(), error, 1, "Received empty create statement for ensure table")) {
+        return false;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Ensure table failed. Database not open.")) return false;
+    auto exists = tableExists(name, error);
+    if (!exists) return false;
+    if (!*exists && !executeSQL(createSQL, error)) return false;
+    return validateTableWithName(name, requiredColumnNames, addOnColumns, error).value_or(false);
+}
+
+bool APMSqliteStore::ensureTableWithName(const std::string& name, const ColumnInfo& elementaryColumnInfo,
+                                         const ColumnInfo& addOnColumnInfo, const ModifyColumnInfo& modifyColumnInfo,
+                                         NSErrorPtr* error) {
+    if (!ensureTableWithName(name, elementaryColumnInfo, addOnColumnInfo, error)) return false;
+    if (modifyColumnInfo.empty()) return true;
+    auto modified = [&](const ColumnInfo& columns) {
+        ColumnInfo out;
+        for (const auto& [column, type] : columns) {
+            auto change = std::find_if(modifyColumnInfo.begin(), modifyColumnInfo.end(),
+                                       [&](const auto& entry) { return entry.first == column; });
+            out.emplace_back(column, change != modifyColumnInfo.end() ? change->second : type);
+        }
+        return out;
+    };
+    // The key constraint stays with the rebuilt table: without it a composite key would
+    // accept duplicates through INSERT OR REPLACE.
+    return ensureSchemaOfTableWithName(name, modified(elementaryColumnInfo), modified(addOnColumnInfo), error);
+}
+
+bool APMSqliteStore::ensureSchemaOfTableWithName(const std::string& name, const ColumnInfo& elementaryColumnInfo,
+                                                 const ColumnInfo& addOnColumnInfo, NSErrorPtr* error) {
+    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty table name for ensure table schema")) return false;
+    if (!APMCheckSuccess(!elementaryColumnInfo.empty(), error, 1, "Received empty column info for ensure table schema")) {
+        return false;
+    }
+    auto present = columnInfoForTableWithName(name, nullptr);
+    if (!APMCheckSuccess(present && !present->empty(), error, 2, "Table does not exist for ensure table schema")) {
+        return false;
+    }
+    std::map<std::string, std::string> expected;
+    for (const auto& [column, type] : elementaryColumnInfo) {
+        if (column != kPrimaryKey) expected[column] = firstWord(type);
+    }
+    for (const auto& [column, type] : addOnColumnInfo) expected[column] = type;
+    const std::map<std::string, std::string> actual(present->begin(), present->end());
+    if (actual == expected) return true;
+
+    const std::string oldName = name + "_old";
+    NSErrorPtr stepError;
+    NSErrorPtr transactionError;
+    const bool migrated = performTransactionWithError(&transactionError, [&] {
+        if (!renameTable(name, oldName, &stepError)) return false;
+        if (!ensureTableWithName(name, elementaryColumnInfo, addOnColumnInfo, &stepError)) return false;
+        auto newColumns = columnsForTableWithName(name, &stepError);
+        if (!newColumns) return false;
+        // Named columns and explicit rowids: the rows keep their insertion order, and a
+        // tolerated extra column of the old table does not break the copy.
+        std::vector<std::string> shared;
+        for (const auto& column : *newColumns) {
+            if (actual.count(column)) shared.push_back(column);
+        }
+        std::string columns = NSString::componentsJoinedByString(shared, ", ");
+        if (!aliasesRowID(elementaryColumnInfo)) columns = shared.empty() ? "rowid" : "rowid, " + columns;
+        if (!columns.empty() &&
+            !executeSQL(NSString::format("INSERT INTO %@ (%@) SELECT %@ FROM %@", name, columns, columns, oldName),
+                        &stepError)) {
+            return false;
+        }
+        return dropTableWithName(oldName, &stepError);
+    });
+    if (!migrated) setError(error, transactionError ? transactionError : stepError);
+    return migrated;
+}
+
+std::optional<bool> APMSqliteStore::validateTableWithName(const std::string& name,
+                                                          const std::vector<std::string>& requiredColumnNames,
+                                                          const AddOnColumns& addOnColumns, NSErrorPtr* error) {
+    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty table name for validate table")) return std::nullopt;
+    if (!APMCheckSuccess(!requiredColumnNames.empty(), error, 1, "Received no table columns for validate table")) {
+        return std::nullopt;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Validate table failed. Database not open.")) return false;
+    auto columns = columnsForTableWithName(name, error);
+    if (!columns || columns->empty()) return std::nullopt;
+    const std::set<std::string> present(columns->begin(), columns->end());
+    for (const auto& column : requiredColumnNames) {
+        if (!present.count(column)) {
+            APMSetError(error, 2, "Table is missing required columns");
+            return false;
+        }
+    }
+    std::set<std::string> unknown = present;
+    for (const auto& column : requiredColumnNames) unknown.erase(column);
+    for (const auto& [column, alterSQL] : addOnColumns) {
+        if (unknown.erase(column)) continue;
+        if (present.count(column)) continue;
+        if (!executeSQL(alterSQL, error)) return false;
+    }
+    if (unknown.empty()) return true;
+    const std::string query = NSString::format("PRAGMA table_info(%@)", name);
+    sqlite3_stmt* statement = statementForQuery(query, error);
+    if (!statement) return false;
+    bool refused = false;
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+        const auto* column = reinterpret_cast<const char*>(sqlite3_column_text(statement, 1));
+        if (column && unknown.count(column) && sqlite3_column_int(statement, 3) != 0) {
+            refused = true;
+            break;
+        }
+    }
+    cleanUpStatement(statement, query);
+    if (refused) {
+        APMSetError(error, 2, "Table contains unknown non-optional columns");
+        return false;
+    }
+    return true;
+}
+
+std::optional<bool> APMSqliteStore::tableExists(const std::string& name, NSErrorPtr* error) {
+    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty table name for table exists")) return std::nullopt;
+    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Table exists failed. Database not open.")) return std::nullopt;
+    sqlite3_stmt* statement = prepareSQL("SELECT name FROM sqlite_master WHERE type='table' AND name=?", error);
+    if (!statement) return std::nullopt;
+    if (!bindValues({Value(name)}, statement, error)) {
+        sqlite3_finalize(statement);
+        return std::nullopt;
+    }
+    const int rc = sqlite3_step(statement);
+    std::optional<bool> exists;
+    if (rc == SQLITE_ROW) exists = true;
+    else if (rc == SQLITE_DONE) exists = false;
+    else setDatabaseError(error, "execute statement");
+    sqlite3_finalize(statement);
+    return exists;
+}
+
+bool APMSqliteStore::dropTableWithName(const std::string& name, NSErrorPtr* error) {
+    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty table name for drop table")) return false;
+    return executeSQL(NSString::format("DROP TABLE %@", name), error);
+}
+
+bool APMSqliteStore::renameTable(const std::string& oldName, const std::string& newName, NSErrorPtr* error) {
+    if (!APMCheckSuccess(!oldName.empty(), error, 1, "Received empty old name for rename table")) return false;
+    if (!APMCheckSuccess(!newName.empty(), error, 1, "Received empty new name for rename table")) return false;
+    if (!APMCheckSuccess(oldName != newName, error, 1, "Received duplicate name for rename table")) return false;
+    return executeSQL(NSString::format("ALTER TABLE %@ RENAME TO %@", oldName, newName), error);
+}
+
+bool APMSqliteStore::copyContentsFromTable(const std::string& source, const std::string& destination,
+                                           NSErrorPtr* error) {
+    if (!APMCheckSuccess(!source.empty(), error, 1, "Received empty source name for copy table")) return false;
+    if (!APMCheckSuccess(!destination.empty(), error, 1, "Received empty destination name for copy table")) return false;
+    if (!APMCheckSuccess(source != destination, error, 1, "Received duplicate name for copy table")) return false;
+    return executeSQL(NSString::format("INSERT INTO %@ SELECT * FROM %@", destination, source), error);
+}
+
+std::optional<std::vector<std::string>> APMSqliteStore::columnsForTableWithName(const std::string& name,
+                                                                                NSErrorPtr* error) {
+    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty table name for get columns")) return std::nullopt;
+    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Get table columns failed. Database not open.")) {
+        return std::nullopt;
+    }
+    auto info = columnInfoForTableWithName(name, error);
+    if (!info) return std::nullopt;
+    std::vector<std::string> names;
+    for (const auto& [column, type] : *info) {
+        if (!column.empty()) names.push_back(column);
+    }
+    return names;
+}
+
+std::optional<std::vector<std::pair<std::string, std::string>>> APMSqliteStore::columnInfoForTableWithName(
+    const std::string& name, NSErrorPtr* error) {
+    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty table name for column info")) return std::nullopt;
+    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Get table column info failed. Database not open.")) {
+        return std::nullopt;
+    }
+    const std::string query = NSString::format("PRAGMA table_info(%@)", name);
+    sqlite3_stmt* statement = statementForQuery(query, error);
+    if (!statement) return std::nullopt;
+    std::vector<std::pair<std::string, std::string>> info;
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        const auto* column = reinterpret_cast<const char*>(sqlite3_column_text(statement, 1));
+        const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(statement, 2));
+        info.emplace_back(column ? column : "", type ? type : "");
+    }
+    std::optional<std::vector<std::pair<std::string, std::string>>> result;
+    if (rc == SQLITE_DONE) result = std::move(info);
+    else setDatabaseError(error, "execute statement");
+    cleanUpStatement(statement, query);
+    return result;
+}
+
+// MARK: Rows
+
+std::optional<std::int64_t> APMSqliteStore::rowCountForTableWithName(const std::string& name, NSErrorPtr* error) {
+    return rowCountForTableWithName(name, "", Value(), error);
+}
+
+std::optional<std::int64_t> APMSqliteStore::rowCountForTableWithName(const std::string& name,
+                                                                     const std::string& columnName,
+                                                                     const Value& columnValue, NSErrorPtr* error) {
+    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty table name for row count")) return std::nullopt;
+    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Row count failed. Database not open.")) return std::nullopt;
+    std::string query = NSString::format("SELECT count(1) FROM %@", name);
+    Value::Array values;
+    if (!columnName.empty() && !columnValue.isNull()) {
+        query += NSString::format(" WHERE %@=?", columnName);
+        values.push_back(columnValue);
+    }
+    auto count = numberForQuery(query, values, error);
+    if (!count) return std::nullopt;
+    return count->longLongValue();
+}
+
+sqlite3_stmt* APMSqliteStore::upsertStatementForRecord(const Value::Dictionary& record, const std::string& tableName,
+                                                       NSErrorPtr* error) {
+    if (!APMCheckSuccess(!tableName.empty(), error, 1, "Received empty table name for upsert")) return nullptr;
+    if (!APMCheckSuccess(!record.empty(), error, 1, "Received empty record for upsert")) return nullptr;
+    std::string columns = NSString::format("INSERT OR REPLACE INTO %@ (", tableName);
+    std::string placeholders;
+    Value::Array values;
+    for (const auto& [column, value] : record) {
+        if (!isAcceptedRecordValue(value)) {
+            APMMeasurementMonitor()->logWithLevel(4, 34020, "Record has value of unexpected type");
+            return nullptr;
+        }
+        columns += NSString::format("%@, ", column);
+        placeholders += "?, ";
+        values.push_back(value);
+    }
+    columns.replace(columns.size() - 2, 2, ") VALUES (");
+    placeholders.replace(placeholders.size() - 2, 2, ");");
+    sqlite3_stmt* statement = prepareSQL(columns + placeholders, error);
+    if (!statement) return nullptr;
+    if (!bindValues(values, statement, error)) {
+        sqlite3_finalize(statement);
+        return nullptr;
+    }
+    return statement;
+}
+
+bool APMSqliteStore::upsertRecord(const Value::Dictionary& record, const std::string& tableName, NSErrorPtr* error) {
+    if (!APMCheckSuccess(!record.empty(), error, 1, "Received empty record for upsert")) return false;
+    if (!APMCheckSuccess(!tableName.empty(), error, 1, "Received empty table name for upsert")) return false;
+    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Upsert record failed. Database not open.")) return false;
+    sqlite3_stmt* statement = upsertStatementForRecord(record, tableName, error);
+    if (!statement) return false;
+    return executeSQLStatement(statement, error);
+}
+
+sqlite3_stmt* APMSqliteStore::updateStatementForRecord(const Value::Dictionary& record, const std::string& tableName,
+                                                       const std::string& columnName, const Value& columnValue,
+                                                       NSErrorPtr* error) {
+    if (!APMCheckSuccess(!record.empty(), error, 1, "Empty record for update")) return nullptr;
+    if (!APMCheckSuccess(!tableName.empty(), error, 1, "Empty table name for update")) return nullptr;
+    if (!APMCheckSuccess(!columnName.empty(), error, 1, "Empty column name for update")) return nullptr;
+    if (!APMCheckSuccess(!columnValue.isNull(), error, 1, "Nil column value for update")) return nullptr;
+    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Update record failed. Database not open.")) return nullptr;
+    std::string assignments;
+    Value::Array values;
+    for (const auto& [column, value] : record) {
+        if (!isAcceptedRecordValue(value)) {
+            APMMeasurementMonitor()->logWithLevel(4, 34021, "Record has value of unexpected type (update)");
+            APMSetError(error, 1, "Failed to bind parameter of unexpected type to update statement");
+            return nullptr;
+        }
+        assignments += NSString::format("%@=?,", column);
+        values.push_back(value);
+    }
+    assignments.pop_back();
+    values.push_back(columnValue);
+    sqlite3_stmt* statement =
+        prepareSQL(NSString::format("UPDATE %@ SET %@ WHERE %@=?", tableName, assignments, columnName), error);
+    if (!statement) return nullptr;
+    if (!bindValues(values, statement, error)) {
+        sqlite3_finalize(statement);
+        return nullptr;
+    }
+    return statement;
+}
+
+bool APMSqliteStore::updateRecord(const Value::Dictionary& record, const std::string& tableName,
+                                  const std::string& columnName, const Value& columnValue, NSErrorPtr* error) {
+    sqlite3_stmt* statement = updateStatementForRecord(record, tableName, columnName, columnValue, error);
+    if (!statement) return false;
+    return executeSQLStatement(statement, error);
+}
+
+bool APMSqliteStore::updateAllRecordsInTableWithName(const std::string& tableName, const std::string& columnName,
+                                                     const Value& columnValue, NSErrorPtr* error) {
+    if (!APMCheckSuccess(!tableName.empty(), error, 1, "Empty table name for update")) return false;
+    if (!APMCheckSuccess(!columnName.empty(), error, 1, "Empty column name for update")) return false;
+    if (!APMCheckSuccess(!columnValue.isNull(), error, 1, "Nil column value for update")) return false;
+    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Update record failed. Database not open.")) return false;
+    const std::string query = NSString::format("UPDATE %@ SET %@=?", tableName, columnName);
+    sqlite3_stmt* statement = statementForQuery(query, {columnValue}, error);
+    if (!statement) return false;
+    const bool done = sqlite3_step(statement) == SQLITE_DONE;
+    if (!done) setDatabaseError(error, "update all records value");
+    cleanUpStatement(statement, query);
+    return done;
+}
+
+bool APMSqliteStore::increaseColumn(const std::string& column, std::int64_t value, const std::string& table,
+                                    const std::string& condition, const Value::Array& parameterValues,
+                                    NSErrorPtr* error) {
+    if (!APMCheckSuccess(!table.empty(), error, 1, "Empty table name for increase column")) return false;
+    if (!APMCheckSuccess(!column.empty(), error, 1, "Empty column name for increase column")) return false;
+    if (!APMCheckSuccess(!condition.empty(), error, 1, "Empty condition for increase column")) return false;
+    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Increase column failed. Database not open.")) return false;
+    auto info = columnInfoForTableWithName(table, nullptr);
+    const std::pair<std::string, std::string>* declared = nullptr;
+    if (info) {
+        for (const auto& entry : *info) {
+            if (entry.first == column) declared = &entry;
+        }
+    }
+    if (!APMCheckSuccess(declared != nullptr, error, 1, "Invalid column or table name")) return false;
+    if (!APMCheckSuccess(NSString::uppercaseString(declared->second) == "INTEGER", error, 1,
+                         "Column type is not integer.")) {
+        return false;
+    }
+    const std::string query = NSString::format("UPDATE %@ SET %@ = %@ + %lld WHERE %@", table, column, column,
+                                               static_cast<long long>(value), condition);
+    sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
+    if (!statement) return false;
+    const bool done = sqlite3_step(statement) == SQLITE_DONE;
+    if (!done) setDatabaseError(error, "increase records value");
+    cleanUpStatement(statement, query);
+    return done;
+}
+
+bool APMSqliteStore::deleteRecordFromTableWithName(const std::string& tableName, const std::string& columnName,
+                                                   const Value& columnValue, NSErrorPtr* error) {
+    if (!APMCheckSuccess(!tableName.empty(), error, 1, "Received empty table name for delete record")) return false;
+    if (!APMCheckSuccess(!columnName.empty(), error, 1, "Received empty column for delete record")) return false;
+    if (!APMCheckSuccess(!columnValue.isNull(), error, 1, "Received nil value for delete record")) return false;
+    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Delete record failed. Database not open.")) return false;
+    sqlite3_stmt* statement = prepareSQL(NSString::format("DELETE FROM %@ WHERE %@=?", tableName, columnName), error);
+    if (!statement) return false;
+    if (!bindValues({columnValue}, statement, error)) {
+        sqlite3_finalize(statement);
+        return false;
+    }
+    const bool done = sqlite3_step(statement) == SQLITE_DONE;
+    if (!done) setDatabaseError(error, "delete record");
+    sqlite3_finalize(statement);
+    return done;
+}
+
+std::optional<std::int64_t> APMSqliteStore::deleteRecordsFromTableWithName(const std::string& tableName,
+                                                                           const std::string& condition,
+                                                                           const Value::Array& parameterValues,
+                                                                           NSErrorPtr* error) {
+    if (!APMCheckSuccess(!tableName.empty(), error, 1, "Received empty table name for delete record")) {
+        return std::nullopt;
+    }
+    if (!APMCheckSuccess(!condition.empty(), error, 1, "Received empty condition for delete record")) {
+        return std::nullopt;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Delete records with condition failed. Database not open.")) {
+        return std::nullopt;
+    }
+    const std::string query = NSString::format("DELETE FROM %@ WHERE %@", tableName, condition);
+    sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
+    if (!statement) return std::nullopt;
+    std::optional<std::int64_t> deleted;
+    if (sqlite3_step(statement) == SQLITE_DONE) deleted = sqlite3_changes(handle_);
+    else setDatabaseError(error, "delete records with condition");
+    cleanUpStatement(statement, query);
+    return deleted;
+}
+
+bool APMSqliteStore::deleteAllRecordsFromTableWithName(const std::string& tableName, NSErrorPtr* error) {
+    if (!APMCheckSuccess(!tableName.empty(), error, 1, "Received empty table name for delete all records")) return false;
+    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Delete all records failed. Database not open.")) return false;
+    const std::string query = NSString::format("DELETE FROM %@", tableName);
+    sqlite3_stmt* statement = statementForQuery(query, error);
+    if (!statement) return false;
+    const bool done = sqlite3_step(statement) == SQLITE_DONE;
+    if (!done) setDatabaseError(error, "delete all records");
+    cleanUpStatement(statement, query);
+    return done;
+}
+
+// MARK: Queries
+
+std::optional<std::vector<Value::Dictionary>> APMSqliteStore::recordsForQuery(const std::string& query,
+                                                                              const Value::Array& parameterValues,
+                                                                              NSErrorPtr* error) {
+    return recordsForQuery(query, parameterValues, error, [](std::size_t, const Value::Dictionary&) { return true; });
+}
+
+std::optional<std::vector<Value::Dictionary>> APMSqliteStore::recordsForQuery(const std::string& query,
+                                                                              const Value::Array& parameterValues,
+                                                                              NSErrorPtr* error,
+                                                                              const RowFilter& filter) {
+    if (!APMCheckSuccess(!query.empty(), error, 1, "Received empty query for records for query")) return std::nullopt;
+    if (!APMCheckSuccess(static_cast<bool>(filter), error, 1, "Received empty filter for selecting records")) {
+        return std::nullopt;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Query records failed. Database not open.")) return std::nullopt;
+    if (!APMCheckSuccess(NSString::hasPrefix(NSString::lowercaseString(query.substr(0, 6)), "select"), error, 1,
+                         "Received invalid select query")) {
+        return std::nullopt;
+    }
+    sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
+    if (!statement) return std::nullopt;
+    std::vector<Value::Dictionary> rows;
+    std::size_t read = 0;
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        ++read;
+        Value::Dictionary row;
+        const int columns = sqlite3_column_count(statement);
+        for (int i = 0; i < columns; ++i) {
+            const char* name = sqlite3_column_name(statement, i);
+            if (!name) {
+                APMMeasurementMonitor()->logWithLevel(4, 34003, "Failed to get column name");
+                continue;
+            }
+            auto value = valueAtColumn(i, statement);
+            if (!value) {
+                APMMeasurementMonitor()->logWithLevel(4, 34004, "Value is nil for column", Value(name));
+                continue;
+            }
+            row.set(name, std::move(*value));
+        }
+        if (!filter(rows.size(), row)) {
+            rc = SQLITE_DONE;
+            break;
+        }
+        rows.push_back(std::move(row));
+    }
+    // A step that fails part-way is a failed read, not a shorter result.
+    std::optional<std::vector<Value::Dictionary>> result;
+    if (rc == SQLITE_DONE) {
+        if (read > 0 && rows.empty()) {
+            APMMeasurementMonitor()->logWithLevel(4, 34005, "Database contains records that were all filtered out");
+        }
+        result = std::move(rows);
+    } else {
+        setDatabaseError(error, "execute statement");
+    }
+    cleanUpStatement(statement, query);
+    return result;
+}
+
+std::optional<Value> APMSqliteStore::numberForQuery(const std::string& query, const Value::Array& parameterValues,
+                                                    NSErrorPtr* error) {
+    if (!APMCheckSuccess(!query.empty(), error, 1, "Received empty query to get numeric result")) return std::nullopt;
+    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Query numeric result failed. Database not open.")) {
+        return std::nullopt;
+    }
+    sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
+    if (!statement) return std::nullopt;
+    std::optional<Value> result;
+    if (sqlite3_step(statement) != SQLITE_ROW) {
+        setDatabaseError(error, "query numeric result");
+    } else if (auto value = valueAtColumn(0, statement); value && !value->isNull()) {
+        if (value->isNumber()) result = std::move(*value);
+        else APMSetError(error, 1, "Found result that was not numeric");
+    }
+    cleanUpStatement(statement, query);
+    return result;
+}

@@ -1,0 +1,133 @@
+// Crash safety: a child process writes raw events the way the engine does and is killed
+// with SIGKILL at random points; after each kill the file must be sound and hold every
+// event whose write returned success.
+#include "analytics/core/APMDatabase.h"
+
+#include "APMDatabaseTestSupport.h"
+#include "platform/foundation/Sandbox.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+constexpr const char* kDatabaseVariable = "APM_CRASH_DATABASE";
+constexpr const char* kLogVariable = "APM_CRASH_LOG";
+constexpr const char* kBaseVariable = "APM_CRASH_BASE";
+
+// Runs only in the child started below (the parent passes the variables and the filter).
+TEST(APMDatabaseCrashTest, DISABLED_WriterChild) {
+    const char* databasePath = std::getenv(kDatabaseVariable);
+    const char* logPath = std::getenv(kLogVariable);
+    const char* base = std::getenv(kBaseVariable);
+    ASSERT_TRUE(databasePath && logPath && base);
+    auto database = std::make_shared<APMDatabase>();
+    ASSERT_TRUE(database->initializeDatabaseResourcesWithContext("Init", databasePath, nullptr));
+    auto metadata = APMDatabaseTestBase::metadata();
+    const std::int64_t fingerprint = APMDatabaseTestBase::fingerprint(metadata);
+    const int log = open(logPath, O_WRONLY | O_CREAT | O_APPEND, 0644);
+    ASSERT_GE(log, 0);
+    const long long first = std::atoll(base);
+    // Bounded in case the parent is gone.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (long long sequence = first; std::chrono::steady_clock::now() < deadline; ++sequence) {
+        auto event = APMEvent::initWithOrigin("app", false, "_e", static_cast<double>(sequence), 0,
+                                              {{"seq", Value(APMValue::initWithInt64(sequence))}});
+        if (!database->insertIfNotExistsRawEventMetadata(metadata, nullptr)) continue;
+        database->deleteRawEventsOverAbsoluteLimit(nullptr);
+        if (!database->insertRawEvent(event, fingerprint, false, nullptr)) continue;
+        const std::string line = std::to_string(sequence) + "\n";
+        ASSERT_EQ(write(log, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    }
+    close(log);
+}
+
+std::set<long long> loggedSequences(const std::string& logPath) {
+    std::set<long long> sequences;
+    std::ifstream in(logPath);
+    long long value;
+    while (in >> value) sequences.insert(value);
+    return sequences;
+}
+
+TEST(APMDatabaseCrashTest, EveryAcknowledgedEventSurvivesSIGKILL) {
+    const std::string folder = Sandbox::tmp() + "/crash";
+    std::filesystem::create_directories(folder);
+    const std::string databasePath = folder + "/crash.sql";
+    const std::string logPath = folder + "/written.log";
+    const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
+    std::mt19937 random(std::random_device{}());
+    const auto started = std::chrono::steady_clock::now();
+    int kills = 0;
+    for (int round = 0; round < 25; ++round) {
+        if (round >= 20 && std::chrono::steady_clock::now() - started > std::chrono::seconds(45)) break;
+        std::vector<std::string> env;
+        for (char** entry = environ; *entry; ++entry) env.emplace_back(*entry);
+        env.push_back(std::string(kDatabaseVariable) + "=" + databasePath);
+        env.push_back(std::string(kLogVariable) + "=" + logPath);
+        env.push_back(std::string(kBaseVariable) + "=" + std::to_string((round + 1) * 1000000LL));
+        // The child's own temporary home then lives inside ours and goes with it.
+        env.push_back("TMPDIR=" + folder);
+        std::vector<char*> envp;
+        for (auto& entry : env) envp.push_back(entry.data());
+        envp.push_back(nullptr);
+        std::string filter = "--gtest_filter=APMDatabaseCrashTest.DISABLED_WriterChild";
+        std::string disabled = "--gtest_also_run_disabled_tests";
+        std::vector<char*> argv = {const_cast<char*>(exe.c_str()), filter.data(), disabled.data(), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        pid_t child = 0;
+        ASSERT_EQ(posix_spawn(&child, exe.c_str(), &actions, nullptr, argv.data(), envp.data()), 0);
+        posix_spawn_file_actions_destroy(&actions);
+
+        // Wait for the child's first acknowledged write of this round, then kill it somewhere later.
+        const std::size_t before = loggedSequences(logPath).size();
+        const auto waitUntil = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (loggedSequences(logPath).size() == before && std::chrono::steady_clock::now() < waitUntil) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 60000)(random)));
+        ASSERT_EQ(kill(child, SIGKILL), 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended before it was killed";
+        ++kills;
+
+        sqlite3* handle = nullptr;
+        ASSERT_EQ(sqlite3_open_v2(databasePath.c_str(), &handle, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+        sqlite3_stmt* statement = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(handle, "PRAGMA integrity_check", -1, &statement, nullptr), SQLITE_OK);
+        ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+        EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)), "ok");
+        sqlite3_finalize(statement);
+        std::set<long long> stored;
+        ASSERT_EQ(sqlite3_prepare_v2(handle, "SELECT timestamp FROM raw_events", -1, &statement, nullptr), SQLITE_OK);
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            stored.insert(static_cast<long long>(sqlite3_column_double(statement, 0)));
+        }
+        sqlite3_finalize(statement);
+        sqlite3_close(handle);
+        const auto logged = loggedSequences(logPath);
+        ASSERT_GT(logged.size(), before);
+        for (long long sequence : logged) ASSERT_TRUE(stored.count(sequence)) << "lost event " << sequence;
+    }
+    EXPECT_GE(kills, 20);
+}
+
+}  // namespace

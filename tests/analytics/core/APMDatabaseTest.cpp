@@ -1,0 +1,411 @@
+// The measurement database: schema and upgrades of old files, reset, generic rows, app
+// metadata and daily counts, raw events and the upload queue.
+#include "analytics/core/APMDatabase.h"
+
+#include "APMDatabaseTestSupport.h"
+#include "LogCapture.h"
+#include "analytics/core/APMAppMetadata.h"
+#include "analytics/core/APMDailyCounts.h"
+#include "analytics/core/APMEventAggregates.h"
+#include "analytics/core/APMRawEventData.h"
+#include "analytics/proto/APMPBEvent.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/services/VULGzip.h"
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+using APMDatabaseTest = APMDatabaseTestBase;
+
+const std::vector<std::string> kTables = {
+    "app_metadata", "raw_events_metadata", "raw_events",           "events",        "user_attributes",
+    "queue",        "event_filters",       "property_filters",     "audience_filter_values",
+    "purchase_transactions", "subscriptions", "conditional_properties", "main_event_params"};
+
+// MARK: Schema, upgrades and reset
+
+TEST_F(APMDatabaseTest, FreshFileHasEveryTableAndTheMetadataRow) {
+    for (const auto& table : kTables) EXPECT_EQ(store().tableExists(table, nullptr), std::optional<bool>(true)) << table;
+    auto info = store().columnInfoForTableWithName("raw_events", nullptr);
+    ASSERT_TRUE(info);
+    EXPECT_EQ((*info)[1], (std::pair<std::string, std::string>("timestamp", "REAL")));
+    EXPECT_EQ(store().rowCountForTableWithName("app_metadata", nullptr), std::optional<std::int64_t>(1));
+    EXPECT_TRUE(NSFileManager::defaultManager()->isExcludedFromBackup(path()));
+    NSErrorPtr error;
+    EXPECT_EQ(APMDatabase::initWithDatabaseName("", config_, &error), nullptr);
+    EXPECT_EQ(error->localizedDescription(), "Received empty database name in init");
+}
+
+TEST_F(APMDatabaseTest, OldFileGainsAddOnColumnsAndMigratesRawEventTimes) {
+    database_.reset();
+    const std::string oldName = "old-shape.sql";
+    const std::string oldPath = APMApplicationSupportPath(oldName);
+    sqlite3* handle = nullptr;
+    ASSERT_EQ(sqlite3_open(oldPath.c_str(), &handle), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(handle,
+                           "CREATE TABLE raw_events (name TEXT NOT NULL, timestamp INTEGER NOT NULL, "
+                           "metadata_fingerprint INTEGER NOT NULL, data BLOB NOT NULL);"
+                           "INSERT INTO raw_events VALUES ('a', 100, 1, x'00');"
+                           "INSERT INTO raw_events VALUES ('b', 200, 1, x'00');"
+                           "DELETE FROM raw_events WHERE name = 'a';"
+                           "INSERT INTO raw_events VALUES ('c', 300, 1, x'00');"
+                           "CREATE TABLE queue (data BLOB NOT NULL, bundle_end_timestamp REAL NOT NULL);"
+                           "INSERT INTO queue VALUES (x'01', 5.0);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(handle);
+
+    database_ = APMDatabase::initWithDatabaseName(oldName, config_, nullptr);
+    ASSERT_NE(database_, nullptr);
+    auto rows = store().recordsForQuery("SELECT rowid, name, timestamp, is_realtime FROM raw_events ORDER BY rowid", {},
+                                        nullptr);
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->size(), 2u);
+    EXPECT_EQ((*rows)[0].get("name").string(), "b");
+    EXPECT_EQ((*rows)[0].get("rowid").longLongValue(), 2);
+    EXPECT_EQ((*rows)[1].get("rowid").longLongValue(), 3);
+    EXPECT_TRUE((*rows)[0].get("timestamp").isFloatType());
+    EXPECT_TRUE((*rows)[0].get("is_realtime").isNull());
+    auto queueColumns = store().columnsForTableWithName("queue", nullptr);
+    EXPECT_EQ(*queueColumns, (std::vector<std::string>{"data", "bundle_end_timestamp", "is_realtime", "retry_count"}));
+    EXPECT_EQ(store().tableExists("raw_events_old", nullptr), std::optional<bool>(false));
+
+    database_.reset();
+    database_ = APMDatabase::initWithDatabaseName(oldName, config_, nullptr);
+    ASSERT_NE(database_, nullptr);
+    EXPECT_EQ(store().rowCountForTableWithName("raw_events", nullptr), std::optional<std::int64_t>(2));
+}
+
+TEST_F(APMDatabaseTest, ResetEmptiesEveryTableButTheMetadataRow) {
+    ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow), 1, false, nullptr));
+    ASSERT_TRUE(database_->insertBundle(bundle(kNow), false, nullptr));
+    ASSERT_TRUE(database_->reset(nullptr));
+    for (const auto& table : kTables) {
+        EXPECT_EQ(store().rowCountForTableWithName(table, nullptr),
+                  std::optional<std::int64_t>(table == "app_metadata" ? 1 : 0))
+            << table;
+    }
+}
+
+TEST_F(APMDatabaseTest, UnusableSchemaDeletesTheFileAndLeavesTheDatabaseClosed) {
+    const std::string badPath = APMApplicationSupportPath("bad-shape.sql");
+    sqlite3* handle = nullptr;
+    ASSERT_EQ(sqlite3_open(badPath.c_str(), &handle), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(handle, "CREATE TABLE events (name TEXT NOT NULL, surprise INTEGER NOT NULL)", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(handle);
+    LogCapture capture;
+    NSErrorPtr error;
+    EXPECT_FALSE(database_->initializeDatabaseResourcesWithContext("Reset", badPath, &error));
+    EXPECT_TRUE(capture.contains("[I-ACS012047]"));
+    EXPECT_TRUE(capture.contains("[I-ACS012002] Failed to create or validate required database tables (Reset)"));
+    EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(badPath));
+    // Nothing may "succeed" into the unlinked file.
+    EXPECT_FALSE(database_->insertRawEvent(event("_e", kNow), 1, false, &error));
+    EXPECT_EQ(error->code(), 2);
+    EXPECT_NE(error->localizedDescription().find("Database not open"), std::string::npos);
+    // The next opening starts empty.
+    EXPECT_NE(APMDatabase::initWithDatabaseName("bad-shape.sql", config_, nullptr), nullptr);
+}
+
+// MARK: Generic rows
+
+TEST_F(APMDatabaseTest, UpsertRespectsTableLimitExceptForExistingKeys) {
+    ASSERT_TRUE(database_->performTransaction([&] {
+        for (int i = 0; i < 1000; ++i) {
+            auto aggregates = APMEventAggregates::initWithName("e" + std::to_string(i), 1, 1, 1, kNow);
+            if (!database_->updateEventAggregates(aggregates, nullptr)) return false;
+        }
+        return true;
+    }));
+    NSErrorPtr error;
+    EXPECT_FALSE(database_->updateEventAggregates(APMEventAggregates::initWithName("new", 1, 1, 1, kNow), &error));
+    EXPECT_EQ(error->code(), 2);
+    EXPECT_EQ(error->localizedDescription(), "Failed to insert data type. Table is full");
+    EXPECT_TRUE(database_->updateEventAggregates(APMEventAggregates::initWithName("e5", 9, 9, 9, kNow), nullptr));
+    EXPECT_EQ(database_->eventAggregatesWithName("e5", nullptr)->lifetimeCount(), 9);
+
+    auto none = database_->dataTypesFromTableWithName("events", "name", Value("absent"), &error,
+                                                      [](const APMDatabase::Row&, NSErrorPtr*) {
+                                                          return std::make_shared<NSObject>();
+                                                      });
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none->empty());
+    EXPECT_FALSE(database_->updateDataType({{"name", Value("x")}}, "events", "name", Value("absent"), &error));
+    EXPECT_EQ(error->localizedDescription(), "Failed to update record. Item doesn't exist");
+}
+
+// MARK: App metadata and daily counts
+
+TEST_F(APMDatabaseTest, AppMetadataAndDailyCountsStartEmptyAndRoundTrip) {
+    auto metadata = database_->queryAppMetadata(nullptr);
+    ASSERT_NE(metadata, nullptr);
+    EXPECT_EQ(metadata->lastBundleIndex(), 0);
+    EXPECT_EQ(metadata->lastBundleStartTimestamp(), 0.0);
+    const auto expectedDay =
+        static_cast<std::int32_t>(std::floor((kNow - static_cast<std::int32_t>(config_->midnightOffset())) / 86400));
+    auto counts = database_->dailyCounts(nullptr);
+    ASSERT_NE(counts, nullptr);
+    EXPECT_EQ(counts->day(), expectedDay);
+    EXPECT_EQ(counts->allEventsCount(), 0);
+
+    metadata->incrementLastBundleIndex();
+    metadata->setLastBundleStartTimestamp(10.5);
+    metadata->setLastBundleEndTimestamp(20.5);
+    ASSERT_TRUE(database_->updateAppMetadata(metadata, nullptr));
+    counts->incrementCountsForCurrentDay(expectedDay, true, true, 3);
+    ASSERT_TRUE(database_->updateDailyCounts(counts, nullptr));
+    auto stored = database_->queryAppMetadata(nullptr);
+    EXPECT_EQ(stored->lastBundleIndex(), 1);
+    EXPECT_EQ(stored->lastBundleEndTimestamp(), 20.5);
+    auto storedCounts = database_->dailyCounts(nullptr);
+    EXPECT_EQ(storedCounts->publicEventsCount(), 3);
+    EXPECT_EQ(storedCounts->conversionsCount(), 1);
+    NSErrorPtr error;
+    EXPECT_FALSE(database_->updateDailyCounts(nullptr, &error));
+    EXPECT_EQ(error->code(), 3);
+}
+
+TEST(APMDailyCountsTest, DayChangesRestartCounters) {
+    auto counts = APMDailyCounts::initWithDay(5, 2, 9, 4, 1, 1);
+    counts->incrementCountsForCurrentDay(6, true, true, 3);
+    EXPECT_EQ(counts->conversionsCount(), 1);
+    EXPECT_EQ(counts->allEventsCount(), 3);
+    EXPECT_EQ(counts->publicEventsCount(), 3);
+    EXPECT_EQ(counts->errorEventsCount(), 0);
+    counts->incrementRealtimeCountsForCurrentDay(7);
+    EXPECT_EQ(counts->realtimeCount(), 1);
+    EXPECT_EQ(counts->allEventsCount(), 0);
+    counts->incrementErrorEventsCountForCurrentDay(7);
+    EXPECT_EQ(counts->allEventsCount(), 1);
+    EXPECT_EQ(counts->errorEventsCount(), 1);
+    counts->decrementAllEventsCount();
+    counts->decrementAllEventsCount();
+    EXPECT_EQ(counts->allEventsCount(), 0);
+
+    auto metadata = APMAppMetadata::initWithLastBundleIndex(std::numeric_limits<std::int32_t>::max(), 0, 0);
+    metadata->incrementLastBundleIndex();
+    EXPECT_EQ(metadata->lastBundleIndex(), 0);
+    EXPECT_EQ(APMAppMetadata::initWithLastBundleIndex(-1, 0, 0), nullptr);
+}
+
+// MARK: Raw events
+
+TEST_F(APMDatabaseTest, RawEventsShareMetadataAndReadBackWhole) {
+    auto bundleMetadata = metadata();
+    ASSERT_TRUE(database_->insertIfNotExistsRawEventMetadata(bundleMetadata, nullptr));
+    ASSERT_TRUE(database_->insertIfNotExistsRawEventMetadata(metadata(), nullptr));
+    EXPECT_EQ(store().rowCountForTableWithName("raw_events_metadata", nullptr), std::optional<std::int64_t>(1));
+    const std::int64_t fp = fingerprint(bundleMetadata);
+    auto stored = database_->queryRawEventsMetadataWithFingerprint(fp, nullptr);
+    ASSERT_NE(stored, nullptr);
+    EXPECT_EQ(APMPBMessageGetString(stored, APMPBMeasurementBundle::kPlatform), "ios");
+
+    Value::Dictionary item1 = {{"item_id", Value(APMValue::initWithString("a"))}};
+    Value::Dictionary item2 = {{"item_id", Value(APMValue::initWithString("b"))},
+                               {"price", Value(APMValue::initWithDouble(2.5))}};
+    auto source = APMEvent::initWithOrigin(
+        "auto", false, "purchase", kNow, kNow - 5,
+        {{"count", Value(APMValue::initWithInt64(3))},
+         {"items", Value(APMValue::initWithArray(Value(Value::Array{Value(item1), Value(item2)})))}});
+    ASSERT_TRUE(database_->insertRawEvent(source, fp, true, nullptr));
+    EXPECT_EQ(database_->containsRealtimeRawEventsWithError(nullptr), std::optional<bool>(true));
+    EXPECT_EQ(database_->isRawEventsTableEmpty(nullptr), std::optional<bool>(false));
+    EXPECT_EQ(database_->queryLatestRawEventTime(nullptr), std::optional<double>(kNow));
+
+    auto records = database_->rawEventsWithMetadataFingerprint(fp, nullptr, nullptr);
+    ASSERT_TRUE(records);
+    ASSERT_EQ(records->size(), 1u);
+    auto read = (*records)[0]->rawEvent();
+    EXPECT_EQ(read->name(), "purchase");
+    EXPECT_EQ(read->origin(), "auto");
+    EXPECT_EQ(read->timestamp(), kNow);
+    EXPECT_DOUBLE_EQ(read->previousTimestamp(), kNow - 5);
+    EXPECT_EQ(read->parameters().get("count").objectAs<APMValue>()->int64Value(), 3);
+    auto items = read->parameters().get("items").objectAs<APMValue>();
+    ASSERT_TRUE(items && items->isArray());
+    ASSERT_EQ(items->arrayValue()->size(), 2u);
+    EXPECT_EQ(*(*items->arrayValue())[1].dictionary().get("item_id").objectAs<APMValue>()->stringValue(), "b");
+    EXPECT_EQ((*items->arrayValue())[1].dictionary().get("price").objectAs<APMValue>()->doubleValue(), 2.5);
+
+    // The stored blob carries no name and the origin as "_o".
+    auto row = store().recordsForQuery("SELECT data FROM raw_events", {}, nullptr);
+    auto blob = APMPBEvent::initWithBuffer((*row)[0].get("data").data());
+    EXPECT_FALSE(APMPBMessageHasField(blob, APMPBEvent::kName));
+    EXPECT_EQ(database_->nextMetadataFingerprintToProcess(nullptr), std::optional<std::int64_t>(fp));
+    EXPECT_EQ(database_->containsRawEventWithMetadataFingerprint(fp, nullptr), std::optional<bool>(true));
+}
+
+TEST_F(APMDatabaseTest, RawEventReadsAreBoundedOrderedAndFiltered) {
+    NSErrorPtr error;
+    EXPECT_FALSE(database_->nextMetadataFingerprintToProcess(&error));
+    EXPECT_EQ(error, nullptr);
+    ASSERT_TRUE(database_->performTransaction([&] {
+        for (int i = 0; i < 1005; ++i) {
+            if (!database_->insertRawEvent(event("_e", kNow + i), 7, false, nullptr)) return false;
+        }
+        return true;
+    }));
+    auto records = database_->rawEventsWithMetadataFingerprint(7, nullptr, nullptr);
+    ASSERT_EQ(records->size(), 1000u);
+    EXPECT_EQ(records->front()->rawEvent()->timestamp(), kNow);
+    EXPECT_LT(records->front()->rowID(), records->back()->rowID());
+    auto filtered = database_->rawEventsWithMetadataFingerprint(
+        7, nullptr, [](std::size_t kept, const Value::Dictionary&) { return kept < 10; });
+    EXPECT_EQ(filtered->size(), 10u);
+    ASSERT_TRUE(database_->deleteRawEventsWithMaxRowID(filtered->back()->rowID(), nullptr));
+    EXPECT_EQ(store().rowCountForTableWithName("raw_events", nullptr), std::optional<std::int64_t>(995));
+
+    APMDatabase::setLimitsProvider([] { return APMDatabaseLimits{5, 2419200, 86400}; });
+    EXPECT_EQ(database_->deleteRawEventsOverAbsoluteLimit(nullptr), std::optional<std::int64_t>(991));
+    auto kept = database_->rawEventsWithMetadataFingerprint(7, nullptr, nullptr);
+    EXPECT_EQ(kept->front()->rawEvent()->timestamp(), kNow + 1001);
+    APMDatabase::setLimitsProvider([] { return APMDatabaseLimits{1, 2419200, 86400}; });
+    EXPECT_EQ(database_->deleteRawEventsOverAbsoluteLimit(nullptr), std::optional<std::int64_t>(4));
+    EXPECT_EQ(database_->isRawEventsTableEmpty(nullptr), std::optional<bool>(true));
+}
+
+TEST_F(APMDatabaseTest, StaleRawEventsGoWithTheirUnusedMetadata) {
+    auto oldMetadata = metadata("old");
+    auto newMetadata = metadata("new");
+    ASSERT_TRUE(database_->insertIfNotExistsRawEventMetadata(oldMetadata, nullptr));
+    ASSERT_TRUE(database_->insertIfNotExistsRawEventMetadata(newMetadata, nullptr));
+    ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow - 100000), fingerprint(oldMetadata), false, nullptr));
+    ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow + 100000), fingerprint(oldMetadata), false, nullptr));
+    ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow - 10), fingerprint(newMetadata), false, nullptr));
+    NSErrorPtr error;
+    EXPECT_FALSE(database_->deleteStaleRawEventsDataOlderThanMaxAge(-1, &error));
+    EXPECT_EQ(error->localizedDescription(), "Cannot delete stale raw events given negative time period");
+    ASSERT_TRUE(database_->deleteStaleRawEventsDataOlderThanMaxAge(1000, nullptr));
+    EXPECT_EQ(store().rowCountForTableWithName("raw_events", nullptr), std::optional<std::int64_t>(1));
+    EXPECT_FALSE(database_->queryRawEventsMetadataWithFingerprint(fingerprint(oldMetadata), nullptr));
+    EXPECT_TRUE(database_->queryRawEventsMetadataWithFingerprint(fingerprint(newMetadata), nullptr));
+}
+
+TEST_F(APMDatabaseTest, UnreadableRawEventRowsAreReported) {
+    ASSERT_TRUE(store().upsertRecord({{"name", Value("_e")},
+                                      {"timestamp", Value(kNow)},
+                                      {"metadata_fingerprint", Value(3)},
+                                      {"data", Value(NSData{0xFF, 0xFF, 0xFF})}},
+                                     "raw_events", nullptr));
+    NSErrorPtr error;
+    EXPECT_FALSE(database_->rawEventsWithMetadataFingerprint(3, &error, nullptr));
+    EXPECT_EQ(error->localizedDescription(), "Failed to parse event from data");
+    EXPECT_FALSE(database_->rawEventDataFromDictionary({{"rowid", Value(1)}}, &error));
+    EXPECT_EQ(error->localizedDescription(), "Unable to find event data in the database dictionary");
+    EXPECT_FALSE(database_->insertRawEvent(nullptr, 1, false, &error));
+    EXPECT_EQ(error->localizedDescription(), "Received empty event for inserting in the database");
+}
+
+// MARK: Upload queue
+
+TEST_F(APMDatabaseTest, BatchChoiceFollowsCountAndSizeLimits) {
+    NSErrorPtr error;
+    EXPECT_EQ(database_->isQueuedBundleTableEmpty(nullptr), std::optional<bool>(true));
+    // The third would fit after the first, but the walk ends at the second.
+    for (std::size_t size : {60u, 50u, 20u}) {
+        auto message = bundle(kNow, size);
+        ASSERT_EQ(message->protoBuffer()->size(), size);
+        ASSERT_TRUE(database_->insertBundle(message, size == 20, &error));
+    }
+    auto chosen = database_->queryBundlesWithCountLimit(10, 100, nullptr);
+    ASSERT_TRUE(chosen);
+    ASSERT_EQ(chosen->size(), 1u);
+    EXPECT_EQ(chosen->front().first->protoBuffer()->size(), 60u);
+    EXPECT_EQ(database_->queryBundlesWithCountLimit(10, 110, nullptr)->size(), 2u);
+    EXPECT_EQ(database_->queryBundlesWithCountLimit(10, 20, nullptr)->size(), 1u);  // the first, alone
+    EXPECT_TRUE(database_->queryBundlesWithCountLimit(0, 1000, nullptr)->empty());
+    EXPECT_EQ(database_->queryBundlesWithCountLimit(2, 1000, nullptr)->size(), 2u);
+    EXPECT_EQ(database_->containsRealtimeBundlesWithError(nullptr), std::optional<bool>(true));
+    EXPECT_EQ(database_->queryLatestBundleTime(nullptr), std::optional<double>(kNow));
+
+    // An undecodable row is skipped, not fatal.
+    ASSERT_TRUE(store().upsertRecord({{"data", Value(NSData{1, 2, 3})}, {"bundle_end_timestamp", Value(kNow)}}, "queue",
+                                     nullptr));
+    EXPECT_EQ(database_->queryBundlesWithCountLimit(10, 1000, nullptr)->size(), 3u);
+
+    const Value::Array ids = {Value(static_cast<long long>(chosen->front().second))};
+    EXPECT_EQ(database_->queryBundlesWithRowIDs(ids, nullptr)->size(), 1u);
+    EXPECT_FALSE(database_->deleteBundlesWithRowIDs({}, &error));
+    EXPECT_EQ(error->code(), 3);
+    EXPECT_EQ(error->localizedDescription(), "Received empty row IDs to process");
+    EXPECT_FALSE(database_->deleteBundlesWithRowIDs({Value("1")}, &error));
+    EXPECT_EQ(error->localizedDescription(), "Received invalid type for row ID to process");
+    ASSERT_TRUE(database_->deleteBundlesWithRowIDs(ids, nullptr));
+    EXPECT_EQ(store().rowCountForTableWithName("queue", nullptr), std::optional<std::int64_t>(3));
+}
+
+TEST_F(APMDatabaseTest, InsertChecksBundleAndStoresItCompressed) {
+    NSErrorPtr error;
+    EXPECT_FALSE(database_->insertBundle(APMPBMeasurementBundle::make(), false, &error));
+    EXPECT_EQ(error->localizedDescription(), "Failed to insert nil bundle");
+    auto noApp = bundle(kNow);
+    APMPBMessageClearField(noApp, APMPBMeasurementBundle::kAppId);
+    EXPECT_FALSE(database_->insertBundle(noApp, false, &error));
+    EXPECT_EQ(error->localizedDescription(), "Failed to insert bundle without App ID");
+    EXPECT_FALSE(database_->insertBundle(bundle(0), false, &error));
+    EXPECT_EQ(error->localizedDescription(), "Failed to insert bundle without valid timestamp");
+
+    ASSERT_TRUE(database_->insertBundle(bundle(kNow, 200), false, nullptr));
+    auto rows = store().recordsForQuery("SELECT data, retry_count FROM queue", {}, nullptr);
+    const NSData inflated = vul_dataByInflatingGzippedData((*rows)[0].get("data").data());
+    EXPECT_EQ(inflated.size(), 200u);
+    EXPECT_EQ((*rows)[0].get("retry_count").longLongValue(), 0);
+}
+
+TEST_F(APMDatabaseTest, OldBundlesAreStoredWithWarningAndPurgedOncePerInterval) {
+    LogCapture capture;
+    // The first insert purges (nothing yet) and stamps the time.
+    ASSERT_TRUE(database_->insertBundle(bundle(kNow - 40 * 86400.0), false, nullptr));
+    EXPECT_TRUE(capture.contains("[I-ACS012016] Storing bundle outside of the max uploading time span"));
+    EXPECT_EQ(config_->lastDeleteStaleBundlesTimestamp(), kNow);
+    EXPECT_EQ(database_->maybeDeleteStaleData(nullptr), std::optional<bool>(false));
+    EXPECT_EQ(store().rowCountForTableWithName("queue", nullptr), std::optional<std::int64_t>(1));
+    Clock::advance(86401);
+    ASSERT_TRUE(database_->insertBundle(bundle(Clock::now()), false, nullptr));
+    EXPECT_EQ(store().rowCountForTableWithName("queue", nullptr), std::optional<std::int64_t>(1));
+    EXPECT_EQ(config_->lastDeleteStaleBundlesTimestamp(), Clock::now());
+    NSErrorPtr error;
+    EXPECT_FALSE(database_->deleteStaleBundlesOlderThanMaxAge(-1, &error));
+    EXPECT_EQ(error->localizedDescription(), "Cannot delete stale bundles after negative time period");
+}
+
+TEST_F(APMDatabaseTest, RetryCountersCountOnlyTheGivenBundlesAndStopAtTheCap) {
+    ASSERT_TRUE(database_->insertBundle(bundle(kNow), false, nullptr));
+    auto queued = database_->queryBundlesWithCountLimit(1, 1000, nullptr)->front();
+    EXPECT_FALSE(APMPBMessageHasField(queued.first, APMPBMeasurementBundle::kRetryCount));
+    const Value::Array first = {Value(static_cast<long long>(queued.second))};
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(database_->incrementRetryCounterForBundlesWithIDs(first, nullptr));
+    queued = database_->queryBundlesWithCountLimit(1, 1000, nullptr)->front();
+    EXPECT_EQ(APMPBMessageGetInt32(queued.first, APMPBMeasurementBundle::kRetryCount), 3);
+
+    // A row at the cap stays there and is reported; a row from before the column counts from 0.
+    ASSERT_TRUE(store().upsertRecord({{"data", Value(vul_dataByGzippingData(*bundle(kNow)->protoBuffer()))},
+                                      {"bundle_end_timestamp", Value(kNow)},
+                                      {"retry_count", Value(2147483647)}},
+                                     "queue", nullptr));
+    ASSERT_TRUE(store().upsertRecord({{"data", Value(vul_dataByGzippingData(*bundle(kNow)->protoBuffer()))},
+                                      {"bundle_end_timestamp", Value(kNow)}},
+                                     "queue", nullptr));
+    const Value::Array capped = {Value(static_cast<long long>(queued.second + 1))};
+    const Value::Array legacy = {Value(static_cast<long long>(queued.second + 2))};
+    LogCapture capture;
+    ASSERT_TRUE(database_->incrementRetryCounterForBundlesWithIDs(legacy, nullptr));
+    EXPECT_FALSE(capture.contains("[I-ACS012054]"));
+    ASSERT_TRUE(database_->incrementRetryCounterForBundlesWithIDs(capped, nullptr));
+    EXPECT_TRUE(capture.contains("[I-ACS012054]"));
+    auto counts = store().recordsForQuery("SELECT retry_count FROM queue ORDER BY rowid", {}, nullptr);
+    EXPECT_EQ((*counts)[0].get("retry_count").longLongValue(), 3);
+    EXPECT_EQ((*counts)[1].get("retry_count").longLongValue(), 2147483647);
+    EXPECT_EQ((*counts)[2].get("retry_count").longLongValue(), 1);
+    NSErrorPtr error;
+    EXPECT_FALSE(database_->incrementRetryCounterForBundlesWithIDs({}, &error));
+    EXPECT_EQ(error->localizedDescription(), "Failed to increment retry counter");
+}
+
+}  // namespace

@@ -1,0 +1,411 @@
+// The SQLite store on real files: opening and recovery, statements and their cache,
+// binding, transactions, errors, table upkeep and migration, rows and queries.
+#include "analytics/core/APMSqliteStore.h"
+
+#include "LogCapture.h"
+#include "analytics/core/APMError.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/Sandbox.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <stdexcept>
+
+namespace {
+
+class APMSqliteStoreTest : public testing::Test {
+protected:
+    void SetUp() override {
+        static int counter = 0;
+        folder_ = Sandbox::tmp() + "/store-" + std::to_string(++counter);
+        path_ = folder_ + "/nested/test.sql";
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    std::shared_ptr<APMSqliteStore> open(NSErrorPtr* error = nullptr) {
+        return APMSqliteStore::initWithDatabasePath(path_, error);
+    }
+
+    // Statements alive on the connection: cached ones and leaked ones alike.
+    static int liveStatements(APMSqliteStore& store) {
+        int count = 0;
+        for (sqlite3_stmt* s = sqlite3_next_stmt(store.sqliteHandle(), nullptr); s;
+             s = sqlite3_next_stmt(store.sqliteHandle(), s)) {
+            ++count;
+        }
+        return count;
+    }
+
+    static void writeBytes(const std::string& path, const std::string& bytes) {
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    }
+
+    std::string folder_;
+    std::string path_;
+};
+
+APMSqliteStore::ColumnInfo pairs(std::initializer_list<std::pair<std::string, std::string>> list) { return list; }
+
+// MARK: Opening and recovery
+
+TEST_F(APMSqliteStoreTest, OpensCreatingFolderAndRefusesEmptyPath) {
+    auto store = open();
+    ASSERT_NE(store, nullptr);
+    EXPECT_TRUE(std::filesystem::exists(path_));
+    EXPECT_TRUE(NSFileManager::defaultManager()->isExcludedFromBackup(path_));
+    NSErrorPtr error;
+    EXPECT_EQ(APMSqliteStore::initWithDatabasePath("", &error), nullptr);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), 1);
+    EXPECT_EQ(error->localizedDescription(), "Received empty database path on init");
+}
+
+TEST_F(APMSqliteStoreTest, RandomBytesAndTruncatedFilesAreRecreatedEmpty) {
+    std::mt19937 random(7);
+    std::string garbage(8192, '\0');
+    for (char& c : garbage) c = static_cast<char>(random());
+    writeBytes(path_, garbage);
+    auto store = open();
+    ASSERT_NE(store, nullptr);
+    EXPECT_EQ(store->tableExists("anything", nullptr), std::optional<bool>(false));
+    EXPECT_TRUE(store->executeSQL("CREATE TABLE t (x BLOB)", nullptr));
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_TRUE(store->upsertRecord({{"x", Value(NSData(2000, static_cast<std::uint8_t>(i)))}}, "t", nullptr));
+    }
+    store.reset();
+    std::filesystem::resize_file(path_, std::filesystem::file_size(path_) / 3);
+    store = open();
+    ASSERT_NE(store, nullptr);
+    EXPECT_EQ(store->tableExists("t", nullptr), std::optional<bool>(false));
+}
+
+TEST_F(APMSqliteStoreTest, LockedDatabaseFailsToOpenAndKeepsItsData) {
+    {
+        auto store = open();
+        ASSERT_TRUE(store->executeSQL("CREATE TABLE kept (x INTEGER)", nullptr));
+        ASSERT_TRUE(store->upsertRecord({{"x", Value(42)}}, "kept", nullptr));
+    }
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE TRANSACTION", nullptr, nullptr, nullptr), SQLITE_OK);
+    NSErrorPtr error;
+    EXPECT_EQ(open(&error), nullptr);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), 3);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    auto store = open();
+    ASSERT_NE(store, nullptr);
+    EXPECT_EQ(store->numberForQuery("SELECT x FROM kept", {}, nullptr).value_or(Value()).longLongValue(), 42);
+}
+
+TEST_F(APMSqliteStoreTest, ImmutableFileIsMadeMutableBeforeOpenAndDelete) {
+    open();
+    auto fileManager = NSFileManager::defaultManager();
+    ASSERT_TRUE(fileManager->setAttributes({{NSFileImmutable, Value(true)}}, path_));
+    auto store = open();
+    ASSERT_NE(store, nullptr);
+    EXPECT_FALSE(fileManager->attributesOfItemAtPath(path_)->get(NSFileImmutable).boolValue());
+    ASSERT_TRUE(fileManager->setAttributes({{NSFileImmutable, Value(true)}}, path_));
+    EXPECT_TRUE(store->closeAndDeleteDatabase());
+    EXPECT_FALSE(fileManager->fileExistsAtPath(path_));
+    EXPECT_EQ(store->sqliteHandle(), nullptr);
+    EXPECT_TRUE(store->closeAndDeleteDatabase());
+}
+
+// MARK: Statements and binding
+
+TEST_F(APMSqliteStoreTest, PreparationRefusesSecondStatementsAndClosedStores) {
+    auto store = open();
+    NSErrorPtr error;
+    EXPECT_EQ(store->prepareSQL("SELECT 1; ", &error), nullptr);
+    EXPECT_EQ(error->localizedDescription(), "Query contained more than one SQL statement.");
+    EXPECT_EQ(store->prepareSQL("SELEC 1", &error), nullptr);
+    EXPECT_EQ(error->code(), 3);
+    EXPECT_NE(error->localizedDescription().find("prepare statement"), std::string::npos);
+    store->closeDatabase();
+    EXPECT_EQ(store->prepareSQL("SELECT 1", &error), nullptr);
+    EXPECT_EQ(error->code(), 2);
+    EXPECT_EQ(error->localizedDescription(), "Prepare SQL failed. Database not open.");
+    LogCapture capture;
+    EXPECT_FALSE(store->lastErrorMessage());
+    EXPECT_TRUE(capture.contains("[I-ACS034022]"));
+}
+
+TEST_F(APMSqliteStoreTest, CacheKeepsParameterisedAndUnconditionalQueriesOnly) {
+    auto store = open();
+    ASSERT_TRUE(store->executeSQL("CREATE TABLE t (x INTEGER)", nullptr));
+    const int base = liveStatements(*store);
+    const std::string withParameter = "SELECT count(1) FROM t WHERE x = ?";
+    sqlite3_stmt* first = store->statementForQuery(withParameter, {Value(1)}, nullptr);
+    store->cleanUpStatement(first, withParameter);
+    sqlite3_stmt* second = store->statementForQuery(withParameter, {Value(2)}, nullptr);
+    EXPECT_EQ(first, second);
+    store->cleanUpStatement(second, withParameter);
+    EXPECT_EQ(liveStatements(*store), base + 1);
+
+    const std::string literal = "SELECT count(1) FROM t WHERE x = 3";
+    store->cleanUpStatement(store->statementForQuery(literal, nullptr), literal);
+    EXPECT_EQ(liveStatements(*store), base + 1);
+    const std::string unconditional = "SELECT count(1) FROM t";
+    store->cleanUpStatement(store->statementForQuery(unconditional, nullptr), unconditional);
+    EXPECT_EQ(liveStatements(*store), base + 2);
+
+    // Parameters are checked on cache hits too, where a run without them would bind NULLs.
+    NSErrorPtr error;
+    EXPECT_EQ(store->statementForQuery(withParameter, {}, &error), nullptr);
+    EXPECT_EQ(error->localizedDescription(), "Received empty parameters");
+    EXPECT_FALSE(store->numberForQuery(withParameter, {}, nullptr));
+}
+
+TEST_F(APMSqliteStoreTest, BindsByTypeAndCopiesBlobs) {
+    auto store = open();
+    ASSERT_TRUE(store->executeSQL("CREATE TABLE t (v)", nullptr));
+    const std::string insert = "INSERT INTO t (v) VALUES (?)";
+    for (const Value& value : {Value(1.5), Value(2), Value(), Value("text")}) {
+        sqlite3_stmt* statement = store->statementForQuery(insert, {value}, nullptr);
+        ASSERT_NE(statement, nullptr);
+        ASSERT_EQ(sqlite3_step(statement), SQLITE_DONE);
+        store->cleanUpStatement(statement, insert);
+    }
+    {
+        // The buffer is gone before the statement runs.
+        auto buffer = std::make_unique<NSData>(NSData{1, 2, 3});
+        sqlite3_stmt* statement = store->statementForQuery(insert, {Value(*buffer)}, nullptr);
+        buffer.reset();
+        std::vector<NSData> churn(64, NSData(3, 0xEE));
+        ASSERT_EQ(sqlite3_step(statement), SQLITE_DONE);
+        store->cleanUpStatement(statement, insert);
+    }
+    auto rows = store->recordsForQuery("SELECT typeof(v) AS kind, v FROM t ORDER BY rowid", {}, nullptr);
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->size(), 5u);
+    EXPECT_EQ((*rows)[0].get("kind").string(), "real");
+    EXPECT_EQ((*rows)[1].get("kind").string(), "integer");
+    EXPECT_EQ((*rows)[2].get("kind").string(), "null");
+    EXPECT_TRUE((*rows)[2].get("v").isNull());
+    EXPECT_EQ((*rows)[3].get("kind").string(), "text");
+    EXPECT_EQ((*rows)[4].get("v").data(), (NSData{1, 2, 3}));
+
+    NSErrorPtr error;
+    EXPECT_EQ(store->statementForQuery(insert, {Value(NSDate(1.0))}, &error), nullptr);
+    EXPECT_EQ(error->code(), 3);
+    EXPECT_FALSE(store->bindValues({Value(1)}, nullptr, &error));
+    EXPECT_EQ(error->localizedDescription(), "Failed to bind to NULL statement");
+}
+
+// MARK: Transactions and errors
+
+TEST_F(APMSqliteStoreTest, TransactionsCommitRollBackAndRethrow) {
+    auto store = open();
+    ASSERT_TRUE(store->executeSQL("CREATE TABLE t (x INTEGER)", nullptr));
+    EXPECT_TRUE(store->performTransactionWithError(nullptr, [&] {
+        return store->upsertRecord({{"x", Value(1)}}, "t", nullptr);
+    }));
+    NSErrorPtr error;
+    EXPECT_FALSE(store->performTransactionWithError(&error, [&] {
+        store->upsertRecord({{"x", Value(2)}}, "t", nullptr);
+        return false;
+    }));
+    EXPECT_EQ(error->code(), 3);
+    EXPECT_EQ(error->localizedDescription(), "Transaction failed");
+    EXPECT_THROW(store->performTransactionWithError(nullptr,
+                                                    [&]() -> bool {
+                                                        store->upsertRecord({{"x", Value(3)}}, "t", nullptr);
+                                                        throw std::runtime_error("boom");
+                                                    }),
+                 std::runtime_error);
+    EXPECT_EQ(store->rowCountForTableWithName("t", nullptr), std::optional<std::int64_t>(1));
+
+    // Transactions do not nest.
+    EXPECT_TRUE(store->performTransactionWithError(nullptr, [&] {
+        NSErrorPtr inner;
+        EXPECT_FALSE(store->performTransactionWithError(&inner, [] { return true; }));
+        EXPECT_EQ(inner->localizedDescription(), "Failed to begin transaction");
+        return true;
+    }));
+}
+
+TEST_F(APMSqliteStoreTest, FailedCommitRollsBackSoLaterTransactionsWork) {
+    auto store = open();
+    ASSERT_TRUE(store->executeSQL("PRAGMA foreign_keys = ON", nullptr));
+    ASSERT_TRUE(store->executeSQL("CREATE TABLE parent (id INTEGER PRIMARY KEY)", nullptr));
+    ASSERT_TRUE(store->executeSQL(
+        "CREATE TABLE child (pid INTEGER REFERENCES parent(id) DEFERRABLE INITIALLY DEFERRED)", nullptr));
+    NSErrorPtr error;
+    // The dangling reference is only noticed at commit time.
+    EXPECT_FALSE(store->performTransactionWithError(&error, [&] {
+        return store->upsertRecord({{"pid", Value(99)}}, "child", nullptr);
+    }));
+    EXPECT_EQ(error->localizedDescription(), "Failed to end transaction");
+    EXPECT_EQ(sqlite3_get_autocommit(store->sqliteHandle()), 1);
+    EXPECT_EQ(store->rowCountForTableWithName("child", nullptr), std::optional<std::int64_t>(0));
+    EXPECT_TRUE(store->performTransactionWithError(nullptr, [&] {
+        return store->upsertRecord({{"id", Value(1)}}, "parent", nullptr);
+    }));
+}
+
+TEST_F(APMSqliteStoreTest, DatabaseErrorsCarryDescriptionAndMonitorContext) {
+    auto store = open();
+    NSErrorPtr error;
+    EXPECT_FALSE(store->executeSQL("INSERT INTO missing VALUES (1)", &error));
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), 3);
+    EXPECT_EQ(error->localizedDescription(),
+              "Database operation \"prepare statement\" failed with sqlite code 1 and error message \"no such table: "
+              "missing\"");
+    const std::string context = error->userInfo().get(APMMonitorContextKey).string();
+    EXPECT_TRUE(std::regex_match(context, std::regex("prepare statement,1,A,(-1|[0-9]+)"))) << context;
+    EXPECT_TRUE(std::regex_match(store->monitorContextForDatabaseOperation(""),
+                                 std::regex("Unknown operation,[0-9]+,A,(-1|[0-9]+)")));
+}
+
+// MARK: Tables
+
+TEST_F(APMSqliteStoreTest, EnsureCreatesAddsColumnsAndValidates) {
+    auto store = open();
+    const auto elementary = pairs({{"a", "INTEGER NOT NULL"}, {"b", "TEXT NOT NULL"}, {"PRIMARY KEY", "(a, b)"}});
+    ASSERT_TRUE(store->ensureTableWithName("t", elementary, pairs({{"c", "REAL"}}), nullptr));
+    EXPECT_EQ(store->columnsForTableWithName("t", nullptr), (std::vector<std::string>{"a", "b", "c"}));
+    ASSERT_TRUE(store->ensureTableWithName("t", elementary, pairs({{"c", "REAL"}, {"d", "BLOB"}}), nullptr));
+    EXPECT_EQ(store->columnsForTableWithName("t", nullptr), (std::vector<std::string>{"a", "b", "c", "d"}));
+
+    ASSERT_TRUE(store->executeSQL("ALTER TABLE t ADD COLUMN extra TEXT", nullptr));
+    EXPECT_TRUE(store->ensureTableWithName("t", elementary, {}, nullptr));
+    ASSERT_TRUE(store->executeSQL("CREATE TABLE strict (a INTEGER NOT NULL, x TEXT NOT NULL DEFAULT '')", nullptr));
+    NSErrorPtr error;
+    EXPECT_FALSE(store->ensureTableWithName("strict", pairs({{"a", "INTEGER NOT NULL"}}), {}, &error));
+    EXPECT_EQ(error->localizedDescription(), "Table contains unknown non-optional columns");
+    EXPECT_FALSE(store->ensureTableWithName("strict", pairs({{"z", "INTEGER"}}), {}, &error));
+    EXPECT_EQ(error->localizedDescription(), "Table is missing required columns");
+    EXPECT_FALSE(store->ensureTableWithName("", elementary, {}, &error));
+    EXPECT_EQ(error->localizedDescription(), "Received empty table name for ensure table");
+}
+
+TEST_F(APMSqliteStoreTest, MigrationChangesTypeKeepingRowsOrderAndKey) {
+    auto store = open();
+    const auto elementary = pairs({{"a", "INTEGER NOT NULL"}, {"b", "INTEGER NOT NULL"}, {"PRIMARY KEY", "(a, b)"}});
+    ASSERT_TRUE(store->ensureTableWithName("t", elementary, pairs({{"n", "TEXT"}}), nullptr));
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(store->upsertRecord({{"a", Value(i)}, {"b", Value(i)}, {"n", Value("x")}}, "t", nullptr));
+    }
+    ASSERT_TRUE(store->deleteRecordsFromTableWithName("t", "a = 1", {}, nullptr));
+    const auto before = store->recordsForQuery("SELECT rowid, * FROM t ORDER BY rowid", {}, nullptr);
+
+    ASSERT_TRUE(store->ensureTableWithName("t", elementary, pairs({{"n", "TEXT"}}), {{"b", "REAL NOT NULL"}}, nullptr));
+    auto info = store->columnInfoForTableWithName("t", nullptr);
+    ASSERT_TRUE(info);
+    EXPECT_EQ((*info)[1], (std::pair<std::string, std::string>("b", "REAL")));
+    EXPECT_EQ(store->tableExists("t_old", nullptr), std::optional<bool>(false));
+    const auto after = store->recordsForQuery("SELECT rowid, * FROM t ORDER BY rowid", {}, nullptr);
+    ASSERT_TRUE(before && after);
+    ASSERT_EQ(after->size(), before->size());
+    for (std::size_t i = 0; i < after->size(); ++i) {
+        EXPECT_EQ((*after)[i].get("rowid"), (*before)[i].get("rowid"));
+        EXPECT_EQ((*after)[i].get("a"), (*before)[i].get("a"));
+    }
+    // The composite key survives: a second row with the same key replaces the first.
+    ASSERT_TRUE(store->upsertRecord({{"a", Value(2)}, {"b", Value(2.0)}, {"n", Value("y")}}, "t", nullptr));
+    EXPECT_EQ(store->rowCountForTableWithName("t", nullptr), std::optional<std::int64_t>(4));
+
+    // A second run finds the types equal and leaves the table alone.
+    const auto rowidBefore = store->numberForQuery("SELECT max(rowid) FROM t", {}, nullptr)->longLongValue();
+    ASSERT_TRUE(store->ensureTableWithName("t", elementary, pairs({{"n", "TEXT"}}), {{"b", "REAL NOT NULL"}}, nullptr));
+    EXPECT_EQ(store->numberForQuery("SELECT max(rowid) FROM t", {}, nullptr)->longLongValue(), rowidBefore);
+}
+
+TEST_F(APMSqliteStoreTest, RenameCopyDropAndTheirChecks) {
+    auto store = open();
+    ASSERT_TRUE(store->executeSQL("CREATE TABLE a (x)", nullptr));
+    ASSERT_TRUE(store->executeSQL("CREATE TABLE b (x)", nullptr));
+    ASSERT_TRUE(store->upsertRecord({{"x", Value(1)}}, "a", nullptr));
+    EXPECT_TRUE(store->copyContentsFromTable("a", "b", nullptr));
+    EXPECT_EQ(store->rowCountForTableWithName("b", nullptr), std::optional<std::int64_t>(1));
+    NSErrorPtr error;
+    EXPECT_FALSE(store->renameTable("a", "a", &error));
+    EXPECT_EQ(error->localizedDescription(), "Received duplicate name for rename table");
+    EXPECT_FALSE(store->copyContentsFromTable("a", "a", &error));
+    EXPECT_EQ(error->localizedDescription(), "Received duplicate name for copy table");
+    EXPECT_TRUE(store->renameTable("a", "c", nullptr));
+    EXPECT_TRUE(store->dropTableWithName("c", nullptr));
+    EXPECT_EQ(store->tableExists("c", nullptr), std::optional<bool>(false));
+    EXPECT_FALSE(store->dropTableWithName("c", &error));
+    EXPECT_NE(error->localizedDescription().find("no such table: c"), std::string::npos);
+}
+
+// MARK: Rows and queries
+
+TEST_F(APMSqliteStoreTest, UpsertUpdateIncreaseAndDelete) {
+    auto store = open();
+    ASSERT_TRUE(store->executeSQL("CREATE TABLE t (k TEXT PRIMARY KEY, n integer, r REAL)", nullptr));
+    EXPECT_TRUE(store->upsertRecord({{"k", Value("a")}, {"n", Value(1)}, {"r", Value(0.5)}}, "t", nullptr));
+    EXPECT_TRUE(store->upsertRecord({{"k", Value("a")}, {"n", Value(2)}, {"r", Value(0.5)}}, "t", nullptr));
+    EXPECT_EQ(store->rowCountForTableWithName("t", nullptr), std::optional<std::int64_t>(1));
+    EXPECT_TRUE(store->updateRecord({{"r", Value(1.5)}}, "t", "k", Value("a"), nullptr));
+    EXPECT_TRUE(store->increaseColumn("n", 40, "t", "k = ?", {Value("a")}, nullptr));
+    EXPECT_EQ(store->numberForQuery("SELECT n FROM t", {}, nullptr)->longLongValue(), 42);
+    NSErrorPtr error;
+    EXPECT_FALSE(store->increaseColumn("r", 1, "t", "k = ?", {Value("a")}, &error));
+    EXPECT_EQ(error->localizedDescription(), "Column type is not integer.");
+    EXPECT_FALSE(store->increaseColumn("nope", 1, "t", "k = ?", {Value("a")}, &error));
+    EXPECT_EQ(error->localizedDescription(), "Invalid column or table name");
+
+    LogCapture capture;
+    error.reset();
+    EXPECT_FALSE(store->upsertRecord({{"k", Value(NSDate(0.0))}}, "t", &error));
+    EXPECT_EQ(error, nullptr);
+    EXPECT_TRUE(capture.contains("[I-ACS034020]"));
+    EXPECT_FALSE(store->updateRecord({{"k", Value(NSDate(0.0))}}, "t", "k", Value("a"), &error));
+    EXPECT_EQ(error->localizedDescription(), "Failed to bind parameter of unexpected type to update statement");
+
+    EXPECT_TRUE(store->upsertRecord({{"k", Value("b")}, {"n", Value(7)}}, "t", nullptr));
+    EXPECT_TRUE(store->updateAllRecordsInTableWithName("t", "n", Value(0), nullptr));
+    EXPECT_EQ(store->deleteRecordsFromTableWithName("t", "n = ?", {Value(0)}, nullptr), std::optional<std::int64_t>(2));
+    EXPECT_TRUE(store->upsertRecord({{"k", Value("c")}}, "t", nullptr));
+    EXPECT_TRUE(store->deleteRecordFromTableWithName("t", "k", Value("c"), nullptr));
+    EXPECT_EQ(store->rowCountForTableWithName("t", nullptr), std::optional<std::int64_t>(0));
+}
+
+TEST_F(APMSqliteStoreTest, RecordQueriesFilterAndRefuseNonSelects) {
+    auto store = open();
+    ASSERT_TRUE(store->executeSQL("CREATE TABLE t (x INTEGER, b BLOB)", nullptr));
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(store->upsertRecord({{"x", Value(i)}, {"b", Value(NSData{})}}, "t", nullptr));
+    int seen = 0;
+    LogCapture capture;
+    auto rows = store->recordsForQuery("SELECT x, b FROM t ORDER BY x", {}, nullptr,
+                                       [&](std::size_t kept, const Value::Dictionary&) {
+                                           ++seen;
+                                           return kept < 2;
+                                       });
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(rows->size(), 2u);
+    EXPECT_EQ(seen, 3);
+    // A zero-length blob reads as a missing key.
+    EXPECT_FALSE((*rows)[0].contains("b"));
+    EXPECT_TRUE(capture.contains("[I-ACS034004]"));
+    EXPECT_TRUE(store->recordsForQuery("SELECT x FROM t", {}, nullptr, [](std::size_t, const Value::Dictionary&) {
+        return false;
+    }));
+    EXPECT_TRUE(capture.contains("[I-ACS034005]"));
+
+    NSErrorPtr error;
+    EXPECT_FALSE(store->recordsForQuery(" SELECT x FROM t", {}, &error));
+    EXPECT_EQ(error->localizedDescription(), "Received invalid select query");
+    EXPECT_FALSE(store->recordsForQuery("DELETE FROM t", {}, &error));
+    EXPECT_TRUE(store->recordsForQuery("select x FROM t", {}, nullptr));
+
+    error.reset();
+    EXPECT_FALSE(store->numberForQuery("SELECT NULL", {}, &error));
+    EXPECT_EQ(error, nullptr);
+    EXPECT_FALSE(store->numberForQuery("SELECT 'text'", {}, &error));
+    EXPECT_EQ(error->localizedDescription(), "Found result that was not numeric");
+    EXPECT_EQ(store->numberForQuery("SELECT 2.5", {}, nullptr)->doubleValue(), 2.5);
+}
+
+}  // namespace
