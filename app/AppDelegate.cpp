@@ -1,0 +1,62 @@
+// The launch of the application and the life-cycle forwards to the engine.
+#include "app/AppDelegate.h"
+
+#include "engine/OECore.h"
+#include "engine/config/OEConfigFactory.h"
+#include "platform/foundation/ClassRegistry.h"
+#include "platform/services/RURAdi.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIScreen.h"
+#include "platform/ui/UIWindow.h"
+#include "uikit/OECoreStrings.h"
+
+const std::string& AppDelegate::registeredName() {
+    static const std::string name = "AppDelegate";
+    return name;
+}
+
+void AppDelegate::registerClass() {
+    ClassRegistry::registerClass(registeredName(), [] { return std::make_shared<AppDelegate>(); });
+}
+
+std::shared_ptr<OEConfig> AppDelegate::makeConfig() {
+    auto factory = OEConfigFactory::defaultFactory();
+    auto images = factory->makeImageConfigWith({OEImageCategory::gategoryWithIdentifer("subCat", OECoreString("By Janre")),
+                                                OEImageCategory::gategoryWithIdentifer("subCat2", OECoreString("By Name"))});
+    auto app = factory->makeAppConfig();
+    auto color = factory->makeColorConfig();
+    auto database = factory->makeDBConfig();
+    auto locale = factory->makeLocaleConfig();
+    auto media = factory->makeMediaConfig();
+    auto text = factory->makeTextConfig();
+    auto urlFormat = factory->makeURLFormatConfig();
+    return OEConfig::initWithAppConfig(app, color, database, images, locale, media, text, urlFormat);
+}
+
+bool AppDelegate::applicationDidFinishLaunchingWithOptions(UIApplication&, const Value::Dictionary&) {
+    RURAdi::configure();
+    OECore::setupWithConfig(makeConfig());
+    window_ = UIWindow::initWithFrame(UIScreen::mainScreen()->bounds());
+    OECore::instance()->showStartScreenInWindow(window_);
+    return true;
+}
+
+void AppDelegate::applicationWillResignActive(UIApplication& application) {
+    OECore::instance()->applicationWillResignActive(application);
+}
+
+void AppDelegate::applicationDidEnterBackground(UIApplication& application) {
+    OECore::instance()->applicationDidEnterBackground(application);
+}
+
+void AppDelegate::applicationWillEnterForeground(UIApplication& application) {
+    OECore::instance()->applicationWillEnterForeground(application);
+}
+
+void AppDelegate::applicationDidBecomeActive(UIApplication& application) {
+    OECore::instance()->applicationDidBecomeActive(application);
+}
+
+void AppDelegate::applicationWillTerminate(UIApplication& application) {
+    OECore::instance()->applicationWillTerminate(application);
+}

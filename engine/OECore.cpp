@@ -1,0 +1,191 @@
+// The engine singleton: the start-up sequence, the start screen and the life-cycle forwards.
+#include "engine/OECore.h"
+
+#include "content/tempDataSource.h"
+#include "engine/OEDefaultMenuSectionsFactory.h"
+#include "engine/OEMainMenu.h"
+#include "engine/config/AppInfo.h"
+#include "engine/config/OEConfigFactory.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIScreen.h"
+#include "platform/ui/UIWindow.h"
+#include "uikit/LaunchReminderManager.h"
+#include "uikit/OEIdleTimerManager.h"
+#include "uikit/OESideMenuContainerViewController.h"
+#include "uikit/RemindManager.h"
+#include "uikit/UIViewControllerOpenAdUrl.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+std::mutex instanceMutex;
+std::shared_ptr<OECore>& sharedSlot() {
+    static std::shared_ptr<OECore> engine;
+    return engine;
+}
+
+}  // namespace
+
+std::shared_ptr<OECore> OECore::instance() {
+    std::lock_guard lock(instanceMutex);
+    auto& engine = sharedSlot();
+    if (!engine) engine = std::make_shared<OECore>();
+    return engine;
+}
+
+void OECore::resetInstance() {
+    std::shared_ptr<OECore> old;
+    {
+        std::lock_guard lock(instanceMutex);
+        old.swap(sharedSlot());
+    }
+}
+
+const std::string& OECore::downloadReminderIdentifier() {
+    static const std::string identifier = "DwonloadImagesReminder";
+    return identifier;
+}
+
+void OECore::setup() {
+    setupWithConfig(OEConfigFactory::defaultFactory()->makeConfig());
+}
+
+void OECore::setupWithConfig(const std::shared_ptr<OEConfig>& config) {
+    setupWithConfig(config, AppInfo::appStoreId());
+}
+
+void OECore::setupWithConfig(const std::shared_ptr<OEConfig>& config, const std::string& appId) {
+    instance()->initializeWithConfig(config, appId);
+}
+
+bool OECore::initializeWithConfig(const std::shared_ptr<OEConfig>& config, const std::string& appId) {
+    if (initialized_) {
+        std::fprintf(stderr, "The engine has already started; a second start-up is refused.\n");
+        return false;
+    }
+    if (!config) {
+        std::fprintf(stderr, "The engine cannot start without a configuration.\n");
+        return false;
+    }
+    initialized_ = true;
+    config_ = config;
+    appId_ = appId;
+    // Layers below the engine read the configuration through the process-wide holder.
+    OEConfig::setCurrent(config_);
+
+    customizeInterface();
+    loadDefaults();
+    setupLocale();
+    setupIdleManager();
+    setupDownlloadsCounter();
+    setupReminders();
+    return true;
+}
+
+void OECore::loadDefaults() {
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    if (defaults->objectForKey("zoom").isNull() && UIScreen::mainScreen()->scale() > 1.0) defaults->setInteger(1, "zoom");
+    defaults->synchronize();
+}
+
+void OECore::setupLocale() {
+    locale_ = OELocalizations::initWithConfig(config_->locale());
+    OELocalizations::setCurrent(locale_);
+}
+
+void OECore::setupIdleManager() {
+    idleManager_ = OEIdleTimerManager::make();
+}
+
+void OECore::setupDownlloadsCounter() {
+    if (!downloadsCounter_) return;
+    downloadsCounter_->setup(hasImages() ? tempDataSource::tempImagesDataSource() : tempDataSource::tempMediaDataSource());
+}
+
+void OECore::setupReminders() {
+    auto reminders = LaunchReminderManager::instance();
+    if (isNeedDownloadReminder()) {
+        reminders->registerReminder(LaunchReminder::initWithIdentifer(
+            downloadReminderIdentifier(), 2, [weak = weakSelf<OECore>()] {
+                if (auto self = weak.lock()) self->showDownloadAlert();
+            }));
+    }
+    reminders->appLaunched();
+}
+
+bool OECore::hasImages() const {
+    return config_ && config_->database() && !config_->database()->imagesDBName().empty();
+}
+
+bool OECore::isNeedDownloadReminder() const {
+    return downloadsCounter_ && !downloadsCounter_->allFilesDownloaded();
+}
+
+void OECore::showDownloadAlert() {
+    if (!startScreenShown_) {
+        // Reached by the cold launch itself: there is no screen to show it over yet.
+        downloadAlertPending_ = true;
+        return;
+    }
+    if (!downloadsCounter_) return;
+    auto window = UIApplication::sharedApplication()->keyWindow();
+    auto top = window ? topController(window->rootViewController()) : nullptr;
+    if (!top) {
+        std::fprintf(stderr, "No screen to offer the download of all pictures over.\n");
+        return;
+    }
+    downloadsCounter_->showDownloadAlertFromController(top);
+}
+
+void OECore::showStartScreenInWindow(const std::shared_ptr<UIWindow>& window) {
+    if (startScreenShown_) {
+        std::fprintf(stderr, "The start screen is already shown; it is not built again.\n");
+        return;
+    }
+    if (!window) return;
+    auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle(AppInfo::displayName(), config_);
+    auto menu = OEMainMenu::initWithFactory(factory, config_);
+    auto container = OESideMenuContainerViewController::containerWithCenterViewController(nullptr, menu, nullptr);
+    container->setPanMode(OESideMenuPanModeNone);
+    viewController_ = container;
+    window->setRootViewController(container);
+    window->makeKeyAndVisible();
+    startScreenShown_ = true;
+
+    const auto& sections = menu->sections();
+    if (!sections.empty() && sections.front() && !sections.front()->items().empty()) {
+        const auto& item = sections.front()->items().front();
+        if (item && item->action()) item->action()(menu);
+    }
+
+    if (downloadAlertPending_) {
+        downloadAlertPending_ = false;
+        // After the launch has finished, over the first screen.
+        DispatchQueue::mainQueue()->async([weak = weakSelf<OECore>()] {
+            if (auto self = weak.lock()) self->showDownloadAlert();
+        });
+    }
+}
+
+void OECore::applicationWillResignActive(UIApplication&) {
+    RemindManager::sharedRemindManager()->suspend();
+}
+
+// None of the engine's present services works on in the background.
+void OECore::applicationDidEnterBackground(UIApplication&) {}
+
+void OECore::applicationWillEnterForeground(UIApplication&) {
+    LaunchReminderManager::instance()->appEnterForeground();
+}
+
+void OECore::applicationDidBecomeActive(UIApplication&) {
+    RemindManager::sharedRemindManager()->resume();
+}
+
+void OECore::applicationWillTerminate(UIApplication&) {
+    RemindManager::sharedRemindManager()->suspend();
+}

@@ -1,0 +1,105 @@
+// The engine singleton: holds the configuration and the long-lived services every screen
+// reaches through it, runs the start-up sequence once, puts the side-menu shell into the
+// window and receives the application's life-cycle changes.
+#pragma once
+
+#include "engine/config/OEConfig.h"
+#include "engine/config/OELocalizations.h"
+#include "platform/foundation/NSObject.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class DataSource;
+class OEIdleTimerManager;
+class UIApplication;
+class UIViewController;
+class UIWindow;
+
+class OECore : public NSObject {
+public:
+    // What the engine needs of the count of present pictures: the download-all offer at the
+    // second launch hangs on it. Installed by the service that counts, before the start-up
+    // sequence runs; without one, the counter step and the download reminder are skipped.
+    class DownloadsCounter {
+    public:
+        virtual ~DownloadsCounter() = default;
+        virtual void setup(const std::shared_ptr<DataSource>& source) = 0;
+        virtual bool allFilesDownloaded() const = 0;
+        virtual void showDownloadAlertFromController(const std::shared_ptr<UIViewController>& controller) = 0;
+    };
+
+    // The singleton, made once (thread-safe) on first use.
+    static std::shared_ptr<OECore> instance();
+    // Drops the singleton, so that the next instance() is a fresh engine as in a new process (tests).
+    static void resetInstance();
+
+    // The factory's whole configuration (three picture groupings), then setupWithConfig.
+    static void setup();
+    // With Info.plist's "AppId" as the store identifier.
+    static void setupWithConfig(const std::shared_ptr<OEConfig>& config);
+    static void setupWithConfig(const std::shared_ptr<OEConfig>& config, const std::string& appId);
+
+    // --- Properties -------------------------------------------------------------------------
+    const std::shared_ptr<OEConfig>& config() const { return config_; }
+    // The side-menu container, once the start screen stands; empty before.
+    const std::shared_ptr<UIViewController>& viewController() const { return viewController_; }
+    const std::shared_ptr<OEIdleTimerManager>& idleManager() const { return idleManager_; }
+    const std::shared_ptr<OELocalizations>& locale() const { return locale_; }
+    const std::string& appId() const { return appId_; }
+
+    std::shared_ptr<DownloadsCounter> downloadsCounter() const { return downloadsCounter_; }
+    void setDownloadsCounter(std::shared_ptr<DownloadsCounter> counter) { downloadsCounter_ = std::move(counter); }
+
+    // --- Start-up -----------------------------------------------------------------------------
+    // Stores the configuration and runs the start-up sequence. It runs once per process: a
+    // second call is refused (false, with a logged sentence) and changes nothing.
+    bool initializeWithConfig(const std::shared_ptr<OEConfig>& config, const std::string& appId);
+    bool isInitialized() const { return initialized_; }
+    // Builds the menu, the side-menu container with the menu on the left, shows the window and
+    // runs the first menu item's action. Once only, like the sequence.
+    void showStartScreenInWindow(const std::shared_ptr<UIWindow>& window);
+    bool isStartScreenShown() const { return startScreenShown_; }
+
+    // The steps, in the order the sequence runs them.
+    void customizeInterface();
+    void loadDefaults();
+    void setupLocale();
+    void setupIdleManager();
+    void setupDownlloadsCounter();
+    void setupReminders();
+
+    // The configuration names an images database.
+    bool hasImages() const;
+    // A downloads counter is installed and not every picture is present.
+    bool isNeedDownloadReminder() const;
+    // Offers the download of all pictures over the top-most screen. Asked for before the
+    // start screen stands (the reminder's launch is the cold launch itself), it waits for it.
+    void showDownloadAlert();
+    bool isDownloadAlertPending() const { return downloadAlertPending_; }
+
+    // --- Life cycle ---------------------------------------------------------------------------
+    void applicationWillResignActive(UIApplication& application);
+    void applicationDidEnterBackground(UIApplication& application);
+    void applicationWillEnterForeground(UIApplication& application);
+    void applicationDidBecomeActive(UIApplication& application);
+    void applicationWillTerminate(UIApplication& application);
+
+    // The identifier of the launch reminder that offers the download of all pictures.
+    static const std::string& downloadReminderIdentifier();  // "DwonloadImagesReminder"
+
+    OECore() = default;
+
+private:
+    std::shared_ptr<OEConfig> config_;
+    std::shared_ptr<UIViewController> viewController_;
+    std::shared_ptr<OEIdleTimerManager> idleManager_;
+    std::shared_ptr<OELocalizations> locale_;
+    std::shared_ptr<DownloadsCounter> downloadsCounter_;
+    std::string appId_;
+    bool initialized_ = false;
+    bool startScreenShown_ = false;
+    bool downloadAlertPending_ = false;
+};

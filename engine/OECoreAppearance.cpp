@@ -1,0 +1,57 @@
+// The global appearance the engine sets once at start, before any screen exists: tint of
+// bars, bar items, image views and alert contents; track and thumb images of sliders.
+#include "engine/OECore.h"
+
+#include "platform/foundation/Value.h"
+#include "platform/ui/UIAlertController.h"
+#include "platform/ui/UIAppearance.h"
+#include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UIColor.h"
+#include "platform/ui/UIControl.h"
+#include "platform/ui/UIDevice.h"
+#include "platform/ui/UIImage.h"
+#include "platform/ui/UIImageView.h"
+#include "platform/ui/UINavigationBar.h"
+#include "platform/ui/UISlider.h"
+#include "platform/ui/UIToolbar.h"
+
+namespace {
+
+constexpr unsigned kNormal = 0;
+
+// Sliders take these three images from their appearance as they come on screen.
+void registerSliderAppliers() {
+    using Setter = void (UISlider::*)(std::shared_ptr<UIImage>, unsigned);
+    const std::pair<const char*, Setter> properties[] = {{"minimumTrackImage@0", &UISlider::setMinimumTrackImage},
+                                                         {"maximumTrackImage@0", &UISlider::setMaximumTrackImage},
+                                                         {"thumbImage@0", &UISlider::setThumbImage}};
+    for (const auto& [property, setter] : properties) {
+        UIAppearance::registerApplier(property, [setter](UIView& view, const Value& value) {
+            auto* slider = dynamic_cast<UISlider*>(&view);
+            auto image = value.objectAs<UIImage>();
+            if (slider && image) (slider->*setter)(image, kNormal);
+        });
+    }
+}
+
+}  // namespace
+
+void OECore::customizeInterface() {
+    const int major = Value(UIDevice::currentDevice()->systemVersion()).intValue();
+    const auto tint = major >= 13 ? UIColor::labelColor() : UIColor::darkGrayColor();
+    UIAppearance::appearance<UIBarButtonItem>()->setValue("tintColor", Value(tint));
+    UIAppearance::appearance<UINavigationBar>()->setValue("tintColor", Value(tint));
+    UIAppearance::appearance<UIToolbar>()->setValue("tintColor", Value(tint));
+    UIAppearance::appearance<UIImageView>()->setValue("tintColor", Value(tint));
+    UIAppearance::appearanceWhenContainedIn<UIView, UIAlertController>()->setValue("tintColor", Value(tint));
+
+    const UIEdgeInsets caps{0, 4, 0, 4};
+    auto handle = UIImage::imageNamed("handle");
+    auto active = UIImage::imageNamed("Active");
+    auto inactive = UIImage::imageNamed("Innactive");
+    auto slider = UIAppearance::appearance<UISlider>();
+    registerSliderAppliers();
+    if (active) slider->setValue("minimumTrackImage", kNormal, Value(active->resizableImageWithCapInsets(caps)));
+    if (inactive) slider->setValue("maximumTrackImage", kNormal, Value(inactive->resizableImageWithCapInsets(caps)));
+    if (handle) slider->setValue("thumbImage", kNormal, Value(handle));
+}

@@ -1,0 +1,49 @@
+// The product's menu rows and what choosing them does.
+#include "engine/OEDefaultMenuItemFactory.h"
+
+#include "engine/OEMainMenu.h"
+#include "engine/ViewControllersConstructor.h"
+#include "uikit/OECoreStrings.h"
+#include "uikit/OESideMenuContainerViewController.h"
+
+std::shared_ptr<OEDefaultMenuItemFactory> OEDefaultMenuItemFactory::make() {
+    auto factory = std::make_shared<OEDefaultMenuItemFactory>();
+    factory->setScreenConstructor(OEMenuScreen::Gallery, &ViewControllersConstructor::constructGalleryViewController);
+    return factory;
+}
+
+void OEDefaultMenuItemFactory::setScreenConstructor(OEMenuScreen screen, ScreenConstructor constructor) {
+    if (constructor) constructors_[screen] = std::move(constructor);
+    else constructors_.erase(screen);
+}
+
+bool OEDefaultMenuItemFactory::canConstruct(OEMenuScreen screen) const { return constructors_.count(screen) != 0; }
+
+std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeCenterItem(OEMenuScreen screen,
+                                                                            const std::string& titleKey,
+                                                                            const std::string& imageName) const {
+    auto it = constructors_.find(screen);
+    if (it == constructors_.end()) return nullptr;
+    ScreenConstructor construct = it->second;
+    return OEMenuSectionItem::initWithTitle(OECoreString(titleKey), imageName,
+                                            [construct](const std::shared_ptr<OEMainMenu>& menu) {
+                                                auto container = menu ? menu->sideMenuContainer() : nullptr;
+                                                if (container) container->setCenterViewController(construct());
+                                            });
+}
+
+std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeGalleryItem() const {
+    return makeCenterItem(OEMenuScreen::Gallery, "GalleryMenu", "galleryengine");
+}
+
+std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeCompositionsItem() const {
+    return makeCenterItem(OEMenuScreen::MediaLibrary, "MediaLibrary", "music");
+}
+
+std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeFamousItem() const {
+    return makeCenterItem(OEMenuScreen::Famous, "Famous", "famous_paintings");
+}
+
+std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeArticlesItem() const {
+    return makeCenterItem(OEMenuScreen::Articles, "Articles", "famous_paintings");
+}

@@ -1,0 +1,41 @@
+// Makes the product's main-menu rows: localised title, bundle image and the action. A row
+// whose screen this build cannot construct is not made (the maker answers empty).
+#pragma once
+
+#include "engine/OEMenuSectionItem.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+
+class UIViewController;
+
+// The screens a menu row can put into the centre of the side menu.
+enum class OEMenuScreen { Gallery, MediaLibrary, Famous, Articles };
+
+class OEDefaultMenuItemFactory : public NSObject {
+public:
+    using ScreenConstructor = std::function<std::shared_ptr<UIViewController>()>;
+
+    // Knows the gallery (ViewControllersConstructor::constructGalleryViewController); the
+    // other screens join when their constructors are installed.
+    static std::shared_ptr<OEDefaultMenuItemFactory> make();
+
+    // Builds a new screen each time it is called; an empty one removes the screen.
+    void setScreenConstructor(OEMenuScreen screen, ScreenConstructor constructor);
+    bool canConstruct(OEMenuScreen screen) const;
+
+    // "GalleryMenu" / "galleryengine", "MediaLibrary" / "music", "Famous" / "famous_paintings",
+    // "Articles" / "famous_paintings": each puts a new screen into the centre. Empty when the
+    // screen cannot be built.
+    std::shared_ptr<OEMenuSectionItem> makeGalleryItem() const;
+    std::shared_ptr<OEMenuSectionItem> makeCompositionsItem() const;
+    std::shared_ptr<OEMenuSectionItem> makeFamousItem() const;
+    std::shared_ptr<OEMenuSectionItem> makeArticlesItem() const;
+
+private:
+    std::shared_ptr<OEMenuSectionItem> makeCenterItem(OEMenuScreen screen, const std::string& titleKey,
+                                                      const std::string& imageName) const;
+
+    std::map<OEMenuScreen, ScreenConstructor> constructors_;
+};

@@ -1,0 +1,29 @@
+// Composition of the product's main menu.
+#include "engine/OEDefaultMenuSectionsFactory.h"
+
+std::shared_ptr<OEDefaultMenuSectionsFactory> OEDefaultMenuSectionsFactory::initWithMainSectionTitle(
+    const std::string& title, std::shared_ptr<OEConfig> config) {
+    auto factory = std::make_shared<OEDefaultMenuSectionsFactory>();
+    factory->title_ = title;
+    factory->config_ = std::move(config);
+    factory->factory_ = OEDefaultMenuItemFactory::make();
+    return factory;
+}
+
+std::vector<std::shared_ptr<OEMenuSection>> OEDefaultMenuSectionsFactory::makeItems() {
+    return {mainSection()};
+}
+
+std::shared_ptr<OEMenuSection> OEDefaultMenuSectionsFactory::mainSection() const {
+    std::vector<std::shared_ptr<OEMenuSectionItem>> items;
+    auto add = [&items](std::shared_ptr<OEMenuSectionItem> item) {
+        if (item) items.push_back(std::move(item));
+    };
+    const auto& database = config_ ? config_->database() : nullptr;
+    const auto& app = config_ ? config_->app() : nullptr;
+    if (factory_ && database && !database->imagesDBName().empty()) add(factory_->makeGalleryItem());
+    if (factory_ && database && !database->mediaDBName().empty()) add(factory_->makeCompositionsItem());
+    if (factory_ && app && app->articlesStyle() == 2) add(factory_->makeFamousItem());
+    if (factory_ && app && app->articlesStyle() == 1) add(factory_->makeArticlesItem());
+    return OEMenuSection::initWithTitle(title_, std::move(items));
+}

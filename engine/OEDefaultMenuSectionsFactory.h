@@ -1,0 +1,34 @@
+// The product's main menu: which sections and rows show, from the engine configuration.
+#pragma once
+
+#include "engine/OEDefaultMenuItemFactory.h"
+#include "engine/OEMainMenuSectionsFactory.h"
+#include "engine/config/OEConfig.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class OEDefaultMenuSectionsFactory : public NSObject, public OEMainMenuSectionsFactory {
+public:
+    // The engine passes the application's display name as the main section's title.
+    static std::shared_ptr<OEDefaultMenuSectionsFactory> initWithMainSectionTitle(const std::string& title,
+                                                                                  std::shared_ptr<OEConfig> config);
+
+    const std::string& title() const { return title_; }
+    const std::shared_ptr<OEConfig>& config() const { return config_; }
+    std::shared_ptr<OEDefaultMenuItemFactory> factory() const { return factory_; }
+    void setFactory(std::shared_ptr<OEDefaultMenuItemFactory> factory) { factory_ = std::move(factory); }
+
+    // The main section, always, even with no rows.
+    std::vector<std::shared_ptr<OEMenuSection>> makeItems() override;
+
+    // Gallery with an images database, media library with a media database, famous paintings
+    // with articles style 2, articles with style 1; each only when its screen can be built.
+    std::shared_ptr<OEMenuSection> mainSection() const;
+
+private:
+    std::string title_;
+    std::shared_ptr<OEConfig> config_;
+    std::shared_ptr<OEDefaultMenuItemFactory> factory_;
+};

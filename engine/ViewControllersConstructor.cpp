@@ -1,0 +1,97 @@
+// Top-level screens and modal presentation.
+#include "engine/ViewControllersConstructor.h"
+
+#include "content/Loader.h"
+#include "content/List_DataSource.h"
+#include "content/SQL_Search_2fields.h"
+#include "content/dbEntry.h"
+#include "engine/OECore.h"
+#include "gallery/UIDBViewController_iPad.h"
+#include "gallery/UIDBViewController_iPhone.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIDevice.h"
+#include "platform/ui/UINavigationController.h"
+#include "platform/ui/UISplitViewController.h"
+#include "platform/ui/UIWindow.h"
+#include "uikit/UIViewControllerOpenAdUrl.h"
+
+#include <cstdio>
+
+namespace {
+
+// The pad's layouts only where the device says it is exactly a pad.
+bool isPad() {
+    auto device = UIDevice::currentDevice();
+    return device->canReportUserInterfaceIdiom() && device->userInterfaceIdiom() == UIUserInterfaceIdiom::Pad;
+}
+
+}  // namespace
+
+std::shared_ptr<UIViewController> ViewControllersConstructor::menuController() {
+    return OECore::instance()->viewController();
+}
+
+std::shared_ptr<UIViewController> ViewControllersConstructor::rootNavigationController() {
+    auto window = UIApplication::sharedApplication()->keyWindow();
+    return window ? window->rootViewController() : nullptr;
+}
+
+std::shared_ptr<UIViewController> ViewControllersConstructor::constructGalleryViewController() {
+    return detailsControllerWithController(dbController());
+}
+
+std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() {
+    auto loader = Loader::loaderWithDBEntry(dbEntry::defaultEntry());
+    auto source = List_DataSource::initWithLoader(loader);
+    std::shared_ptr<UIViewController> browser;
+    if (isPad())
+        browser = UIDBViewController_iPad::initWithSource(source);
+    else
+        browser = UIDBViewController_iPhone::initWithSource(source);
+
+    auto locale = OECore::instance()->locale();
+    if (!locale) locale = OELocalizations::current();
+    auto config = OECore::instance()->config();
+    if (!config) config = OEConfig::current();
+    std::string field1 = "name";
+    std::string field2 = "author_name";
+    if (!locale->isRussian()) {
+        const std::string localized = locale->localizedNameField();
+        field1 = config->images() && config->images()->onlyEnglishLocale() ? "name_en" : localized;
+        field2 = "author_" + localized;
+    }
+    source->setSearch(SQL_Search_2fields::sqlSearchWithLoader(loader, field1, field2));
+    return browser;
+}
+
+std::shared_ptr<UIViewController> ViewControllersConstructor::detailsControllerWithController(
+    const std::shared_ptr<UIViewController>& controller) {
+    std::shared_ptr<UIViewController> navigation = UINavigationController::initWithRootViewController(controller);
+    if (isPad()) return splitControllerWithControllers({navigation});
+    return navigation;
+}
+
+std::shared_ptr<UIViewController> ViewControllersConstructor::splitControllerWithControllers(
+    const std::vector<std::shared_ptr<UIViewController>>& controllers) {
+    auto split = UISplitViewController::make();
+    split->setViewControllers(controllers);
+    split->setPreferredDisplayMode(UISplitViewControllerDisplayMode::AllVisible);
+    return split;
+}
+
+void ViewControllersConstructor::showController(const std::shared_ptr<UIViewController>& controller, bool fullscreen) {
+    showModalityController(UINavigationController::initWithRootViewController(controller), fullscreen);
+}
+
+void ViewControllersConstructor::showModalityController(const std::shared_ptr<UIViewController>& controller,
+                                                        bool fullscreen) {
+    if (!controller) return;
+    controller->setModalTransitionStyle(UIModalTransitionStyle::CoverVertical);
+    if (fullscreen) controller->setModalPresentationStyle(UIModalPresentationStyle::FullScreen);
+    auto top = topController(rootNavigationController());
+    if (!top) {
+        std::fprintf(stderr, "There is no screen to present %s from.\n", controller->className().c_str());
+        return;
+    }
+    top->presentViewController(controller, true, nullptr);
+}

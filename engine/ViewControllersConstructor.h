@@ -1,0 +1,35 @@
+// Builds the application's top-level screens in the wrappers the device needs (a navigation
+// controller; on a pad also a split controller) and presents screens modally.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+class UIViewController;
+
+class ViewControllersConstructor {
+public:
+    // The engine's side-menu container.
+    static std::shared_ptr<UIViewController> menuController();
+    // The key window's root view controller.
+    static std::shared_ptr<UIViewController> rootNavigationController();
+
+    // The category browser over the whole catalogue, wrapped for the device.
+    static std::shared_ptr<UIViewController> constructGalleryViewController();
+    // The category browser (pad or phone variant) over the images database, with its search.
+    static std::shared_ptr<UIViewController> dbController();
+
+    // The controller in a new navigation controller; on a pad (idiom exactly 1) that in a
+    // split controller as well.
+    static std::shared_ptr<UIViewController> detailsControllerWithController(
+        const std::shared_ptr<UIViewController>& controller);
+    // A split controller with these screens, both columns shown.
+    static std::shared_ptr<UIViewController> splitControllerWithControllers(
+        const std::vector<std::shared_ptr<UIViewController>>& controllers);
+
+    // Wraps the controller in a navigation controller and presents that modally.
+    static void showController(const std::shared_ptr<UIViewController>& controller, bool fullscreen = false);
+    // Presents the controller from the top-most screen, sliding up; full screen on request,
+    // else in the platform's default style.
+    static void showModalityController(const std::shared_ptr<UIViewController>& controller, bool fullscreen);
+};

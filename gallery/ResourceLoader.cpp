@@ -1,0 +1,152 @@
+// Picture lookup across the storage areas and the viewed-pictures property list.
+#include "gallery/ResourceLoader.h"
+
+#include "content/DataSource.h"
+#include "engine/config/FileSystem.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIDevice.h"
+#include "platform/ui/UIImage.h"
+
+#include <mutex>
+
+namespace {
+
+constexpr const char* kLandscapeSuffix = "_land";
+constexpr const char* kDeviceSuffix = "";
+
+}  // namespace
+
+std::shared_ptr<ResourceLoader> ResourceLoader::sharedResourceLoader() {
+    static std::once_flag once;
+    static std::shared_ptr<ResourceLoader> shared;
+    std::call_once(once, [] { shared = make(); });
+    return shared;
+}
+
+std::shared_ptr<ResourceLoader> ResourceLoader::make() { return std::make_shared<ResourceLoader>(); }
+
+ResourceLoader::ResourceLoader() {
+    // The paged grid reads the device orientation when it lays out.
+    UIDevice::currentDevice()->beginGeneratingDeviceOrientationNotifications();
+}
+
+std::string ResourceLoader::appendToPath(const std::string& name, const std::string& suffix) {
+    const auto dot = name.find('.');
+    if (dot == std::string::npos) return name + suffix;
+    return name.substr(0, dot) + suffix + name.substr(dot);
+}
+
+std::string ResourceLoader::orientationPath(const std::string& name, long orientation) {
+    const bool landscape = orientation == 3 || orientation == 4;
+    return appendToPath(name, landscape ? kLandscapeSuffix : "");
+}
+
+std::string ResourceLoader::deviceSpecificPath(const std::string& name) { return appendToPath(name, kDeviceSuffix); }
+
+std::shared_ptr<UIImage> ResourceLoader::loadOrientationImage(const std::string& name, long orientation) const {
+    return UIImage::imageNamed(orientationPath(name, orientation));
+}
+
+std::shared_ptr<UIImage> ResourceLoader::loadImage(const std::string& name, long orientation) const {
+    return UIImage::imageNamed(deviceSpecificPath(orientationPath(name, orientation)));
+}
+
+std::shared_ptr<UIImage> ResourceLoader::loadImage(const std::string& name) const {
+    return loadImage(name, currentOrientation());
+}
+
+std::shared_ptr<UIImage> ResourceLoader::loadImageFrom(const std::string& relativePath) const {
+    // Paths come from the content databases: nothing outside the storage areas is read.
+    if (!FileSystem::isSafeRelativePath(relativePath)) return nullptr;
+    const auto path = FileSystem::sharedFileSystem()->findFilePath(relativePath);
+    if (!path) return nullptr;
+    return UIImage::imageWithContentsOfFile(*path);
+}
+
+bool ResourceLoader::fileExistsInCaches(const std::string& relativePath) const {
+    if (!FileSystem::isSafeRelativePath(relativePath)) return false;
+    return FileSystem::sharedFileSystem()->findFilePath(relativePath).has_value();
+}
+
+bool ResourceLoader::allImagesExists(const std::vector<std::string>& paths) const {
+    std::size_t present = 0;
+    for (const auto& path : paths) {
+        if (fileExistsInCaches("Data/" + path)) ++present;
+    }
+    return present == paths.size();
+}
+
+void ResourceLoader::deleteFileFromCashes(const std::string& relativePath) const {
+    if (!FileSystem::isSafeRelativePath(relativePath)) return;
+    const auto fileSystem = FileSystem::sharedFileSystem();
+    const auto manager = NSFileManager::defaultManager();
+    for (const auto& path : {fileSystem->documentsPathForFile(relativePath), fileSystem->cachesPathForFile(relativePath)}) {
+        if (!path.empty() && manager->fileExistsAtPath(path)) {
+            manager->removeItemAtPath(path);
+            return;
+        }
+    }
+}
+
+std::string ResourceLoader::storePath() const {
+    return FileSystem::sharedFileSystem()->documentsPathForFile(kViewedImagesFile);
+}
+
+bool ResourceLoader::loadStore() {
+    const std::string path = storePath();
+    if (path.empty() || !NSFileManager::defaultManager()->fileExistsAtPath(path)) return false;
+    const Value plist = NSPropertyListSerialization::propertyListWithContentsOfFile(path);
+    // An unreadable file counts as a store with nothing viewed; the next write replaces it.
+    newImages_ = plist.isDictionary() ? plist.dictionary() : Value::Dictionary();
+    return true;
+}
+
+void ResourceLoader::writeStore() const {
+    const std::string path = storePath();
+    if (path.empty() || !newImages_) return;
+    if (NSPropertyListSerialization::writePropertyList(Value(*newImages_), path,
+                                                       NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0)) {
+        FileSystem::setNoBackupAttribute(path);
+    }
+}
+
+void ResourceLoader::resetNewImages(const std::shared_ptr<DataSource>& source) {
+    if (newImages_) return;
+    if (loadStore()) return;
+    newImages_ = Value::Dictionary();
+    if (source) {
+        for (const auto& path : source->allPaths()) resetNewImage(path, false);
+    }
+    writeStore();
+}
+
+bool ResourceLoader::isNewImage(const std::string& path) {
+    if (!newImages_ && !loadStore()) return true;
+    const Value* viewed = newImages_->find(path);
+    return !viewed || !viewed->boolValue();
+}
+
+void ResourceLoader::resetNewImage(const std::string& path, bool store) {
+    if (path.empty()) return;
+    if (!newImages_ && !loadStore()) newImages_ = Value::Dictionary();
+    newImages_->set(path, Value(true));
+    if (store) writeStore();
+}
+
+long ResourceLoader::currentOrientation() const {
+    auto application = UIApplication::sharedApplication();
+    return application ? static_cast<long>(application->statusBarOrientation()) : 1;
+}
+
+void ResourceLoader::postDataChanged() const {
+    NSNotificationCenter::defaultCenter()->postNotificationName(kImagesDataChanged, nullptr);
+}
+
+void ResourceLoader::removeLoadedData() const {
+    const std::string documents = FileSystem::sharedFileSystem()->documentsFolder();
+    if (!documents.empty()) NSFileManager::defaultManager()->removeItemAtPath(documents + "/Data");
+    postDataChanged();
+}

@@ -1,0 +1,70 @@
+// The gallery's picture service: bundle pictures with their landscape variants, picture files
+// wherever they lie, presence and deletion of downloaded pictures, and the viewed-pictures store.
+#pragma once
+
+#include "platform/foundation/NSObject.h"
+#include "platform/foundation/Value.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class DataSource;
+class UIImage;
+
+// Posted (no object) when the set of downloaded pictures changed.
+inline constexpr const char* kImagesDataChanged = "ImagesDataChanged";
+
+class ResourceLoader : public NSObject {
+public:
+    static std::shared_ptr<ResourceLoader> sharedResourceLoader();
+    // A loader of its own (tests); the shared one is made the same way.
+    static std::shared_ptr<ResourceLoader> make();
+    ResourceLoader();
+
+    // The suffix goes before the first "." of the name, or at its end.
+    static std::string appendToPath(const std::string& name, const std::string& suffix);
+    // "_land" for the landscape interface orientations (3 and 4).
+    static std::string orientationPath(const std::string& name, long orientation);
+    static std::string deviceSpecificPath(const std::string& name);
+
+    // Bundle pictures by name, through the platform's named-image cache.
+    std::shared_ptr<UIImage> loadOrientationImage(const std::string& name, long orientation) const;
+    std::shared_ptr<UIImage> loadImage(const std::string& name, long orientation) const;
+    std::shared_ptr<UIImage> loadImage(const std::string& name) const;
+
+    // A picture file found in the bundle, Documents, the private documents or Caches, decoded
+    // afresh; empty when there is none or the path reaches outside those folders.
+    std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath) const;
+    // Whether the file is found in any of the four places.
+    bool fileExistsInCaches(const std::string& relativePath) const;
+    // Whether "Data/<path>" is found for every path; true for none.
+    bool allImagesExists(const std::vector<std::string>& paths) const;
+    // Documents/<path> when present, else Caches/<path>; at most one file, errors ignored.
+    void deleteFileFromCashes(const std::string& relativePath) const;
+    bool useLowImages() const { return false; }
+
+    // The viewed-pictures store ("viewed_images" in Documents). Seeding marks every picture of
+    // the source viewed when the store has never been written.
+    void resetNewImages(const std::shared_ptr<DataSource>& source);
+    bool isNewImage(const std::string& path);
+    void resetNewImage(const std::string& path, bool store);
+    void resetNewImage(const std::string& path) { resetNewImage(path, true); }
+    // Whether the store is in memory.
+    bool isStoreLoaded() const { return newImages_.has_value(); }
+
+    long currentOrientation() const;
+    void postDataChanged() const;
+    // Deletes Documents/Data and posts the change; the viewed store stays.
+    void removeLoadedData() const;
+
+    static constexpr const char* kViewedImagesFile = "viewed_images";
+
+private:
+    std::string storePath() const;
+    bool loadStore();
+    void writeStore() const;
+
+    std::optional<Value::Dictionary> newImages_;
+};

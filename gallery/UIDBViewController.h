@@ -1,0 +1,80 @@
+// The category browser: the subcategories of the images database in one of the configured
+// groupings, switched by a segmented control in the toolbar; one table delegate per grouping,
+// made on first use and kept.
+#pragma once
+
+#include "content/DataSource.h"
+#include "engine/config/OEImageCategory.h"
+#include "gallery/TableViewDelegate.h"
+#include "gallery/TableViewDelegateProtocol.h"
+#include "platform/ui/UIViewController.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class UIBarButtonItem;
+class UISegmentedControl;
+class UITableView;
+
+class UIDBViewController : public UIViewController, public TableViewDelegateProtocol {
+public:
+    // The groupings come from the configuration's images part.
+    UIDBViewController();
+
+    const std::shared_ptr<UITableView>& tableView() const { return tableView_; }
+    const std::shared_ptr<DataSource>& source() const { return source_; }
+    const std::shared_ptr<TableViewDelegate>& currentTableViewDelegate() const { return currentTableViewDelegate_; }
+    void setCurrentTableViewDelegate(std::shared_ptr<TableViewDelegate> delegate) {
+        currentTableViewDelegate_ = std::move(delegate);
+    }
+    std::int64_t mode() const { return mode_; }
+    void setMode(std::int64_t mode) { mode_ = mode; }
+    const std::map<std::string, std::shared_ptr<TableViewDelegate>>& tableDelegates() const { return tableDelegates_; }
+    const std::vector<std::shared_ptr<OEImageCategory>>& categories() const { return categories_; }
+    void setCategories(std::vector<std::shared_ptr<OEImageCategory>> categories) { categories_ = std::move(categories); }
+
+    void loadView() override;
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+
+    void setupNavBar();
+    void setupToolbar();
+    void setupTableView();
+    void showFirstCategory();
+
+    // The segmented control's action.
+    void segmentChanged(const std::shared_ptr<NSObject>& sender);
+    void modeChangedTo(std::int64_t mode);
+    // A grouping's own source over the grouping table, wrapped in its delegate and kept.
+    void regroupForCategory(const std::string& identifier);
+    void updateDelegateWithSource(const std::shared_ptr<DataSource>& source, const std::string& key);
+    // The information layout for "author", the picture layout (149 points high on a pad) for
+    // every other grouping; owned by this screen.
+    std::shared_ptr<TableViewDelegate> tableDelegateForGroup(const std::string& identifier,
+                                                             const std::shared_ptr<DataSource>& source);
+    // Drives the table with the delegate and scrolls the selected row to the middle (never
+    // the last row of its section).
+    void applyTableViewDelegate(const std::shared_ptr<TableViewDelegate>& delegate);
+    virtual NSIndexPath selectedRowIndexPath();
+
+    // The segmented control in the toolbar (empty before the view loads).
+    std::shared_ptr<UISegmentedControl> segmentedControl() const;
+
+    static constexpr std::uint64_t kPadCellHeight = 149;
+
+protected:
+    // The steps of initWithSource the variants share.
+    void setupWithSource(const std::shared_ptr<DataSource>& source);
+
+private:
+    std::shared_ptr<UITableView> tableView_;
+    std::shared_ptr<DataSource> source_;
+    std::shared_ptr<TableViewDelegate> currentTableViewDelegate_;
+    std::int64_t mode_ = 0;
+    std::map<std::string, std::shared_ptr<TableViewDelegate>> tableDelegates_;
+    std::vector<std::shared_ptr<OEImageCategory>> categories_;
+    std::shared_ptr<UIBarButtonItem> segmentItem_;
+};

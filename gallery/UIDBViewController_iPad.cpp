@@ -1,0 +1,74 @@
+// The pad category browser's selection memory: the remembered row counts only while the
+// grouping delegate it was chosen in drives the table.
+#include "gallery/UIDBViewController_iPad.h"
+
+#include "platform/ui/UITableView.h"
+
+std::shared_ptr<UIDBViewController_iPad> UIDBViewController_iPad::initWithSource(const std::shared_ptr<DataSource>& source) {
+    auto controller = std::make_shared<UIDBViewController_iPad>();
+    controller->setupWithSource(source);
+    const NSIndexPath first = NSIndexPath::indexPathForRow(0, 0);
+    controller->storeSelectedItem(first, subcatInSource(source, first));
+    return controller;
+}
+
+void UIDBViewController_iPad::viewDidLoad() {
+    UIDBViewController::viewDidLoad();
+    itemSelected(NSIndexPath::indexPathForRow(0, 0), source());
+}
+
+std::shared_ptr<dataSubCat> UIDBViewController_iPad::subcatInSource(const std::shared_ptr<DataSource>& source,
+                                                                    const NSIndexPath& indexPath) {
+    if (!source) return nullptr;
+    const auto cats = source->catList();
+    if (!cats || indexPath.section < 0 || indexPath.section >= static_cast<long>(cats->size())) return nullptr;
+    const auto subCats = source->subCatList((*cats)[static_cast<std::size_t>(indexPath.section)]);
+    if (!subCats || indexPath.row < 0 || indexPath.row >= static_cast<long>(subCats->size())) return nullptr;
+    return (*subCats)[static_cast<std::size_t>(indexPath.row)];
+}
+
+void UIDBViewController_iPad::storeSelectedItem(const NSIndexPath& indexPath, const std::shared_ptr<dataSubCat>& subCat) {
+    removeSelection();
+    lastSelectedInDelegate_ = currentTableViewDelegate();
+    curSelectedIndexPath_ = indexPath;
+    curSubCat_ = subCat;
+}
+
+void UIDBViewController_iPad::removeSelection() {
+    const auto current = currentTableViewDelegate();
+    if (curSelectedIndexPath_ && current && current == lastSelectedInDelegate() && tableView()) {
+        tableView()->deselectRowAtIndexPath(*curSelectedIndexPath_, false);
+    }
+    curSelectedIndexPath_.reset();
+}
+
+NSIndexPath UIDBViewController_iPad::selectedRowIndexPath() {
+    const auto current = currentTableViewDelegate();
+    if (current && current == lastSelectedInDelegate() && curSelectedIndexPath_) return *curSelectedIndexPath_;
+    return UIDBViewController::selectedRowIndexPath();
+}
+
+void UIDBViewController_iPad::scrollToSelected(bool animated) {
+    const auto current = currentTableViewDelegate();
+    if (!current || current != lastSelectedInDelegate() || !curSelectedIndexPath_ || !tableView()) return;
+    tableView()->scrollToRowAtIndexPath(*curSelectedIndexPath_, UITableViewScrollPositionMiddle, animated);
+}
+
+void UIDBViewController_iPad::viewWillAppear(bool animated) {
+    UIDBViewController::viewWillAppear(animated);
+    scrollToSelected(false);
+}
+
+void UIDBViewController_iPad::viewWillTransitionToSize(
+    CGSize size, const std::shared_ptr<UIViewControllerTransitionCoordinator>& coordinator) {
+    UIDBViewController::viewWillTransitionToSize(size, coordinator);
+    scrollToSelected(true);
+}
+
+void UIDBViewController_iPad::itemSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) {
+    storeSelectedItem(indexPath, subcatInSource(dataSource, indexPath));
+}
+
+bool UIDBViewController_iPad::isSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) {
+    return curSubCat_ && subcatInSource(dataSource, indexPath) == curSubCat_;
+}

@@ -1,0 +1,44 @@
+// The pad category browser: the master pane of a split screen; remembers the opened
+// subcategory and marks its row while its grouping is shown.
+#pragma once
+
+#include "content/dataSubCat.h"
+#include "gallery/UIDBViewController.h"
+
+#include <optional>
+
+class UIDBViewController_iPad : public UIDBViewController {
+public:
+    // Remembers row 0 of section 0 of the source from the start.
+    static std::shared_ptr<UIDBViewController_iPad> initWithSource(const std::shared_ptr<DataSource>& source);
+    UIDBViewController_iPad() = default;
+
+    const std::shared_ptr<dataSubCat>& curSubCat() const { return curSubCat_; }
+    void setCurSubCat(std::shared_ptr<dataSubCat> subCat) { curSubCat_ = std::move(subCat); }
+    std::shared_ptr<TableViewDelegate> lastSelectedInDelegate() const { return lastSelectedInDelegate_.lock(); }
+    void setLastSelectedInDelegate(const std::shared_ptr<TableViewDelegate>& delegate) { lastSelectedInDelegate_ = delegate; }
+    const std::optional<NSIndexPath>& curSelectedIndexPath() const { return curSelectedIndexPath_; }
+    void setCurSelectedIndexPath(std::optional<NSIndexPath> indexPath) { curSelectedIndexPath_ = indexPath; }
+
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+    void viewWillTransitionToSize(CGSize size,
+                                  const std::shared_ptr<UIViewControllerTransitionCoordinator>& coordinator) override;
+
+    // The record at `row` of the subcategories of category `section`; empty outside the lists.
+    static std::shared_ptr<dataSubCat> subcatInSource(const std::shared_ptr<DataSource>& source,
+                                                      const NSIndexPath& indexPath);
+    void storeSelectedItem(const NSIndexPath& indexPath, const std::shared_ptr<dataSubCat>& subCat);
+    void removeSelection();
+    NSIndexPath selectedRowIndexPath() override;
+    void scrollToSelected(bool animated);
+
+    void itemSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) override;
+    // The same record object as the remembered one (identity, not contents).
+    bool isSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) override;
+
+private:
+    std::shared_ptr<dataSubCat> curSubCat_;
+    std::weak_ptr<TableViewDelegate> lastSelectedInDelegate_;
+    std::optional<NSIndexPath> curSelectedIndexPath_;
+};

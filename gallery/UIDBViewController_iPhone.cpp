@@ -1,0 +1,15 @@
+// The phone category browser's row handling.
+#include "gallery/UIDBViewController_iPhone.h"
+
+#include "platform/ui/UITableView.h"
+
+std::shared_ptr<UIDBViewController_iPhone> UIDBViewController_iPhone::initWithSource(
+    const std::shared_ptr<DataSource>& source) {
+    auto controller = std::make_shared<UIDBViewController_iPhone>();
+    controller->setupWithSource(source);
+    return controller;
+}
+
+void UIDBViewController_iPhone::itemSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>&) {
+    tableView()->deselectRowAtIndexPath(indexPath, true);
+}

@@ -1,0 +1,14 @@
+// The phone category browser: lives in a navigation stack; never marks a row.
+#pragma once
+
+#include "gallery/UIDBViewController.h"
+
+class UIDBViewController_iPhone : public UIDBViewController {
+public:
+    static std::shared_ptr<UIDBViewController_iPhone> initWithSource(const std::shared_ptr<DataSource>& source);
+    UIDBViewController_iPhone() = default;
+
+    // A tapped row is deselected again, animated.
+    void itemSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) override;
+    bool isSelected(const NSIndexPath&, const std::shared_ptr<DataSource>&) override { return false; }
+};

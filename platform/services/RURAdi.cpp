@@ -1,0 +1,119 @@
+// The default app and the library registry of the platform core.
+#include "platform/services/RURAdi.h"
+
+#include "platform/services/VULLogger.h"
+
+namespace {
+
+const char* const kService = "[Rezavivi/Core]";
+
+struct Library {
+    std::shared_ptr<ZUVEzodaza> library;
+    std::string version;
+};
+
+struct Registry {
+    std::mutex mutex;
+    std::map<std::string, Library> libraries;
+    std::shared_ptr<RURAdi> defaultApp;
+};
+
+Registry& registry() {
+    static Registry* r = new Registry();  // libraries may register from static initialisers
+    return *r;
+}
+
+std::vector<std::shared_ptr<ZUVEzodaza>> librariesSnapshot() {
+    std::vector<std::shared_ptr<ZUVEzodaza>> out;
+    std::lock_guard lock(registry().mutex);
+    for (const auto& [name, library] : registry().libraries) out.push_back(library.library);
+    return out;
+}
+
+// Makes the eager components of `library` and tells it that the app is configured.
+void attach(const std::shared_ptr<RURAdi>& app, const std::shared_ptr<ZUVEzodaza>& library) {
+    for (const auto& component : library->componentsToRegister())
+        if (component && component->instantiationTiming() != DAZInstantiationTiming::Lazy)
+            app->componentForProtocol(component->protocolName());
+    library->configureWithApp(app);
+}
+
+}  // namespace
+
+void RURAdi::configure() {
+    auto options = RUROptions::defaultOptions();
+    if (!options) {
+        VULLogNotice(kService, false, "I-COR000012",
+                     "The bundle has no readable " + RUROptions::serviceFileName() +
+                         "; the default app is configured without an app id.");
+        options = RUROptions::initWithDictionary({});
+    }
+    configureWithOptions(std::move(options));
+}
+
+void RURAdi::configureWithOptions(std::shared_ptr<RUROptions> options) {
+    std::shared_ptr<RURAdi> app;
+    {
+        std::lock_guard lock(registry().mutex);
+        if (registry().defaultApp) {
+            VULLogError(kService, true, "I-COR000003", "The default app has already been configured.");
+            return;
+        }
+        if (!options) options = RUROptions::initWithDictionary({});
+        app = std::shared_ptr<RURAdi>(new RURAdi(std::move(options)));
+        registry().defaultApp = app;
+    }
+    for (const auto& library : librariesSnapshot()) attach(app, library);
+}
+
+bool RURAdi::isDefaultAppConfigured() {
+    std::lock_guard lock(registry().mutex);
+    return registry().defaultApp != nullptr;
+}
+
+std::shared_ptr<RURAdi> RURAdi::defaultApp() {
+    std::lock_guard lock(registry().mutex);
+    return registry().defaultApp;
+}
+
+void RURAdi::registerInternalLibrary(std::shared_ptr<ZUVEzodaza> library, const std::string& name,
+                                     const std::string& version) {
+    if (!library || name.empty()) return;
+    std::shared_ptr<RURAdi> app;
+    {
+        std::lock_guard lock(registry().mutex);
+        if (!registry().libraries.emplace(name, Library{library, version}).second) return;
+        app = registry().defaultApp;
+    }
+    if (app) attach(app, library);
+}
+
+std::vector<std::pair<std::string, std::string>> RURAdi::registeredLibraries() {
+    std::vector<std::pair<std::string, std::string>> out;
+    std::lock_guard lock(registry().mutex);
+    for (const auto& [name, library] : registry().libraries) out.emplace_back(name, library.version);
+    return out;
+}
+
+void RURAdi::reset() {
+    std::lock_guard lock(registry().mutex);
+    registry().libraries.clear();
+    registry().defaultApp.reset();
+}
+
+std::shared_ptr<DAZAvevavida> RURAdi::componentFor(const std::string& protocolName) const {
+    for (const auto& library : librariesSnapshot())
+        for (const auto& component : library->componentsToRegister())
+            if (component && component->protocolName() == protocolName) return component;
+    return nullptr;
+}
+
+std::shared_ptr<NSObject> RURAdi::componentForProtocol(const std::string& protocolName) {
+    std::lock_guard lock(mutex_);
+    if (auto it = instances_.find(protocolName); it != instances_.end()) return it->second;
+    auto component = componentFor(protocolName);
+    if (!component || !component->creationBlock()) return nullptr;
+    auto instance = component->creationBlock()(self<RURAdi>());
+    if (instance) instances_[protocolName] = instance;
+    return instance;
+}

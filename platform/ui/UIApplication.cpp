@@ -1,0 +1,305 @@
+// The application stand-in: life cycle driven from outside, recorded side effects, and the
+// main entry that runs the main run loop.
+#include "platform/ui/UIApplication.h"
+
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/ClassRegistry.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSProcessInfo.h"
+#include "platform/ui/UIDevice.h"
+#include "platform/ui/UIScreen.h"
+#include "platform/ui/UIViewController.h"
+#include "platform/ui/UIWindow.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+std::atomic<bool> inExtension{false};
+
+}  // namespace
+
+std::shared_ptr<UIApplication> UIApplication::sharedApplication() {
+    static auto* application = new std::shared_ptr<UIApplication>(new UIApplication);  // never destroyed
+    if (inExtension.load()) return nullptr;
+    return *application;
+}
+
+void UIApplication::setRunningInExtension(bool extension) { inExtension = extension; }
+
+bool UIApplication::launch(const std::string& delegateClassName, const Value::Dictionary& options) {
+    auto object = ClassRegistry::create(delegateClassName);
+    if (!object) {
+        std::fprintf(stderr, "No application delegate class named \"%s\" is registered.\n", delegateClassName.c_str());
+        return false;
+    }
+    if (!dynamic_cast<UIApplicationDelegate*>(object.get())) {
+        std::fprintf(stderr, "The class \"%s\" is not an application delegate.\n", delegateClassName.c_str());
+        return false;
+    }
+    return launchWithDelegate(object, options);
+}
+
+bool UIApplication::launchWithDelegate(const std::shared_ptr<NSObject>& delegate, const Value::Dictionary& options) {
+    setDelegate(delegate);
+    if (!delegate_) return false;
+    state_ = UIApplicationState::Inactive;
+    launched_ = true;
+    delegate_->applicationDidFinishLaunchingWithOptions(*this, options);
+    postLifeCycle(UIApplicationDidFinishLaunchingNotification, options);
+    becomeActive();
+    return true;
+}
+
+void UIApplication::setDelegate(const std::shared_ptr<NSObject>& delegate) {
+    delegateObject_ = delegate;
+    delegate_ = dynamic_cast<UIApplicationDelegate*>(delegate.get());
+    if (!delegate_) delegateObject_.reset();
+}
+
+std::shared_ptr<UIApplicationDelegate> UIApplication::delegate() const {
+    if (!delegate_) return nullptr;
+    return std::shared_ptr<UIApplicationDelegate>(delegateObject_, delegate_);
+}
+
+void UIApplication::postLifeCycle(const std::string& name, const Value::Dictionary& userInfo) {
+    NSNotificationCenter::defaultCenter()->postNotificationName(name, shared_from_this(), userInfo);
+}
+
+bool UIApplication::resignActive() {
+    if (state_ != UIApplicationState::Active) return false;
+    state_ = UIApplicationState::Inactive;
+    if (delegate_) delegate_->applicationWillResignActive(*this);
+    postLifeCycle(UIApplicationWillResignActiveNotification);
+    return true;
+}
+
+bool UIApplication::enterBackground() {
+    if (state_ == UIApplicationState::Background) return false;
+    resignActive();
+    state_ = UIApplicationState::Background;
+    if (delegate_) delegate_->applicationDidEnterBackground(*this);
+    postLifeCycle(UIApplicationDidEnterBackgroundNotification);
+    return true;
+}
+
+bool UIApplication::enterForeground() {
+    if (state_ != UIApplicationState::Background) return false;
+    state_ = UIApplicationState::Inactive;
+    if (delegate_) delegate_->applicationWillEnterForeground(*this);
+    postLifeCycle(UIApplicationWillEnterForegroundNotification);
+    becomeActive();
+    return true;
+}
+
+bool UIApplication::becomeActive() {
+    if (state_ != UIApplicationState::Inactive) return false;
+    state_ = UIApplicationState::Active;
+    if (delegate_) delegate_->applicationDidBecomeActive(*this);
+    postLifeCycle(UIApplicationDidBecomeActiveNotification);
+    return true;
+}
+
+void UIApplication::terminate() {
+    if (!launched_) return;
+    launched_ = false;
+    if (delegate_) delegate_->applicationWillTerminate(*this);
+    postLifeCycle(UIApplicationWillTerminateNotification);
+}
+
+std::shared_ptr<UIWindow> UIApplication::keyWindow() const { return keyWindow_.lock(); }
+
+std::vector<std::shared_ptr<UIWindow>> UIApplication::windows() const {
+    std::vector<std::shared_ptr<UIWindow>> out;
+    for (const auto& weak : windows_)
+        if (auto window = weak.lock()) out.push_back(window);
+    return out;
+}
+
+void UIApplication::registerWindow(const std::shared_ptr<UIWindow>& window) {
+    windows_.erase(std::remove_if(windows_.begin(), windows_.end(), [](const auto& w) { return w.expired(); }),
+                   windows_.end());
+    for (const auto& weak : windows_)
+        if (weak.lock() == window) return;
+    windows_.push_back(window);
+}
+
+void UIApplication::setKeyWindow(const std::shared_ptr<UIWindow>& window) {
+    registerWindow(window);
+    keyWindow_ = window;
+}
+
+void UIApplication::setIdleTimerDisabled(bool disabled) {
+    std::vector<std::function<void(bool)>> observers;
+    {
+        std::lock_guard lock(mutex_);
+        idleTimerDisabled_ = disabled;
+        idleLog_.push_back(disabled);
+        for (const auto& [token, observer] : idleObservers_) observers.push_back(observer);
+    }
+    for (const auto& observer : observers) observer(disabled);
+}
+
+std::vector<bool> UIApplication::idleTimerDisabledLog() const {
+    std::lock_guard lock(mutex_);
+    return idleLog_;
+}
+
+std::uint64_t UIApplication::addIdleTimerObserver(std::function<void(bool)> observer) {
+    std::lock_guard lock(mutex_);
+    const std::uint64_t token = nextToken_++;
+    idleObservers_[token] = std::move(observer);
+    return token;
+}
+
+void UIApplication::removeIdleTimerObserver(std::uint64_t token) {
+    std::lock_guard lock(mutex_);
+    idleObservers_.erase(token);
+}
+
+bool UIApplication::canOpenURL(const std::string& url) const {
+    std::function<bool(const std::string&)> policy;
+    {
+        std::lock_guard lock(mutex_);
+        policy = openPolicy_;
+    }
+    if (url.empty()) return false;
+    return policy ? policy(url) : true;
+}
+
+void UIApplication::openURL(const std::string& url, const Value::Dictionary& options, OpenURLCompletion completion) {
+    const bool opened = canOpenURL(url);
+    {
+        std::lock_guard lock(mutex_);
+        opened_.push_back({url, options, opened});
+    }
+    if (completion) NSRunLoop::mainRunLoop()->post([completion, opened] { completion(opened); });
+}
+
+void UIApplication::setOpenURLPolicy(std::function<bool(const std::string&)> policy) {
+    std::lock_guard lock(mutex_);
+    openPolicy_ = std::move(policy);
+}
+
+std::vector<UIApplication::OpenedURL> UIApplication::openedURLs() const {
+    std::lock_guard lock(mutex_);
+    return opened_;
+}
+
+void UIApplication::clearOpenedURLs() {
+    std::lock_guard lock(mutex_);
+    opened_.clear();
+}
+
+UIBackgroundTaskIdentifier UIApplication::beginBackgroundTaskWithName(const std::string& name,
+                                                                      std::function<void()> expirationHandler) {
+    std::lock_guard lock(mutex_);
+    const UIBackgroundTaskIdentifier id = nextToken_++;
+    tasks_[id] = {name, std::move(expirationHandler)};
+    return id;
+}
+
+UIBackgroundTaskIdentifier UIApplication::beginBackgroundTaskWithExpirationHandler(std::function<void()> handler) {
+    return beginBackgroundTaskWithName("", std::move(handler));
+}
+
+void UIApplication::endBackgroundTask(UIBackgroundTaskIdentifier identifier) {
+    std::lock_guard lock(mutex_);
+    tasks_.erase(identifier);
+}
+
+std::vector<UIBackgroundTaskIdentifier> UIApplication::openBackgroundTasks() const {
+    std::lock_guard lock(mutex_);
+    std::vector<UIBackgroundTaskIdentifier> out;
+    for (const auto& [id, task] : tasks_) out.push_back(id);
+    return out;
+}
+
+std::string UIApplication::backgroundTaskName(UIBackgroundTaskIdentifier identifier) const {
+    std::lock_guard lock(mutex_);
+    const auto it = tasks_.find(identifier);
+    return it == tasks_.end() ? std::string() : it->second.name;
+}
+
+void UIApplication::expireBackgroundTasks() {
+    // Handlers usually end their task and may begin new ones, so take them out first; each
+    // task's handler runs once even when the task stays open.
+    std::vector<std::function<void()>> handlers;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& [id, task] : tasks_) {
+            if (task.expirationHandler) handlers.push_back(std::move(task.expirationHandler));
+            task.expirationHandler = nullptr;
+        }
+    }
+    for (const auto& handler : handlers) handler();
+}
+
+bool UIApplication::sendRemoteControlEvent(UIEventSubtype subtype) {
+    return sendEvent(UIEvent::remoteControlEvent(subtype));
+}
+
+bool UIApplication::sendEvent(const std::shared_ptr<UIEvent>& event) {
+    if (!event || event->type() != UIEventType::RemoteControl || !receivingRemote_) return false;
+    std::shared_ptr<UIResponder> target = UIResponder::currentFirstResponder();
+    if (!target) target = keyWindow();
+    if (!target) target = std::static_pointer_cast<UIResponder>(shared_from_this());
+    target->remoteControlReceivedWithEvent(event);
+    return true;
+}
+
+std::shared_ptr<UIResponder> UIApplication::nextResponder() const {
+    return std::dynamic_pointer_cast<UIResponder>(delegateObject_);
+}
+
+void UIApplication::rotateTo(UIInterfaceOrientation orientation) {
+    const UIInterfaceOrientation from = statusBarOrientation();
+    if (from == orientation) return;
+    const bool landscape = UIInterfaceOrientationIsLandscape(orientation);
+    // The device turns the other way round from the interface in landscape.
+    UIDeviceOrientation device = UIDeviceOrientation::Portrait;
+    if (orientation == UIInterfaceOrientation::PortraitUpsideDown) device = UIDeviceOrientation::PortraitUpsideDown;
+    if (orientation == UIInterfaceOrientation::LandscapeLeft) device = UIDeviceOrientation::LandscapeRight;
+    if (orientation == UIInterfaceOrientation::LandscapeRight) device = UIDeviceOrientation::LandscapeLeft;
+    UIScreen::mainScreen()->setLandscape(landscape);
+    statusBarOrientation_ = orientation;
+    UIDevice::currentDevice()->setOrientation(device);
+    const CGRect bounds = UIScreen::mainScreen()->bounds();
+    const double duration = statusBarOrientationAnimationDuration();
+    for (const auto& window : windows()) {
+        if (window->screen() != UIScreen::mainScreen()) continue;
+        window->setFrame(bounds);
+        if (auto root = window->rootViewController())
+            root->rotate(from, orientation, bounds.size, duration);
+    }
+}
+
+void UIApplication::reset() {
+    delegateObject_.reset();
+    delegate_ = nullptr;
+    state_ = UIApplicationState::Inactive;
+    launched_ = false;
+    windows_.clear();
+    keyWindow_.reset();
+    idleTimerDisabled_ = false;
+    receivingRemote_ = false;
+    statusBarOrientation_ = UIInterfaceOrientation::Portrait;
+    statusBarHidden_ = false;
+    badgeNumber_ = 0;
+    std::lock_guard lock(mutex_);
+    idleLog_.clear();
+    idleObservers_.clear();
+    openPolicy_ = nullptr;
+    opened_.clear();
+    tasks_.clear();
+}
+
+int UIApplicationMain(int argc, char** argv, const std::string& delegateClassName) {
+    NSProcessInfo::setArguments(argc, argv);
+    auto application = UIApplication::sharedApplication();
+    if (!application->launch(delegateClassName)) return 1;
+    NSRunLoop::mainRunLoop()->run();
+    application->terminate();
+    return 0;
+}

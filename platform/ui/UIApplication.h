@@ -1,0 +1,185 @@
+// The running application: its delegate and life cycle, windows, orientation, the idle timer,
+// URL opening, background tasks and remote-control events. Everything the operating system
+// would do to it is a call the simulator or a test makes.
+#pragma once
+
+#include "platform/foundation/Value.h"
+#include "platform/ui/UIApplicationDelegate.h"
+#include "platform/ui/UIEvent.h"
+#include "platform/ui/UIResponder.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class UIWindow;
+
+enum class UIApplicationState : int { Active = 0, Inactive = 1, Background = 2 };
+
+// Interface orientations: the landscape values are the device's swapped, as on the platform.
+enum class UIInterfaceOrientation : int {
+    Unknown = 0,
+    Portrait = 1,
+    PortraitUpsideDown = 2,
+    LandscapeLeft = 4,
+    LandscapeRight = 3,
+};
+
+inline bool UIInterfaceOrientationIsLandscape(UIInterfaceOrientation o) {
+    return o == UIInterfaceOrientation::LandscapeLeft || o == UIInterfaceOrientation::LandscapeRight;
+}
+
+// Bit set of supported orientations: bit n stands for orientation n.
+using UIInterfaceOrientationMask = unsigned;
+inline constexpr UIInterfaceOrientationMask UIInterfaceOrientationMaskPortrait = 1u << 1;
+inline constexpr UIInterfaceOrientationMask UIInterfaceOrientationMaskPortraitUpsideDown = 1u << 2;
+inline constexpr UIInterfaceOrientationMask UIInterfaceOrientationMaskLandscapeRight = 1u << 3;
+inline constexpr UIInterfaceOrientationMask UIInterfaceOrientationMaskLandscapeLeft = 1u << 4;
+inline constexpr UIInterfaceOrientationMask UIInterfaceOrientationMaskLandscape =
+    UIInterfaceOrientationMaskLandscapeLeft | UIInterfaceOrientationMaskLandscapeRight;
+inline constexpr UIInterfaceOrientationMask UIInterfaceOrientationMaskAll =
+    UIInterfaceOrientationMaskPortrait | UIInterfaceOrientationMaskPortraitUpsideDown | UIInterfaceOrientationMaskLandscape;
+inline constexpr UIInterfaceOrientationMask UIInterfaceOrientationMaskAllButUpsideDown =
+    UIInterfaceOrientationMaskPortrait | UIInterfaceOrientationMaskLandscape;
+
+using UIBackgroundTaskIdentifier = std::uint64_t;
+inline constexpr UIBackgroundTaskIdentifier UIBackgroundTaskInvalid = 0;
+
+inline const std::string UIApplicationDidFinishLaunchingNotification = "UIApplicationDidFinishLaunchingNotification";
+inline const std::string UIApplicationWillResignActiveNotification = "UIApplicationWillResignActiveNotification";
+inline const std::string UIApplicationDidEnterBackgroundNotification = "UIApplicationDidEnterBackgroundNotification";
+inline const std::string UIApplicationWillEnterForegroundNotification = "UIApplicationWillEnterForegroundNotification";
+inline const std::string UIApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
+inline const std::string UIApplicationWillTerminateNotification = "UIApplicationWillTerminateNotification";
+inline const std::string UIApplicationLaunchOptionsURLKey = "UIApplicationLaunchOptionsURLKey";
+
+class UIApplication : public UIResponder {
+public:
+    using OpenURLCompletion = std::function<void(bool success)>;
+    struct OpenedURL {
+        std::string url;
+        Value::Dictionary options;
+        bool opened = false;
+    };
+
+    // The one application. Made on first use; none while the process plays an application
+    // extension (setRunningInExtension), where the platform has none either.
+    static std::shared_ptr<UIApplication> sharedApplication();
+    static void setRunningInExtension(bool extension);
+
+    // Makes the delegate from the class registered under `delegateClassName` and launches:
+    // did-finish-launching, its notification, then becoming active. False (with a message on
+    // standard error) when no such class is registered or it is not an application delegate.
+    bool launch(const std::string& delegateClassName, const Value::Dictionary& options = {});
+    // The same with a delegate object made by the caller (tests).
+    bool launchWithDelegate(const std::shared_ptr<NSObject>& delegate, const Value::Dictionary& options = {});
+
+    // Life-cycle changes as the system would make them; each calls the delegate, then posts
+    // the notification (object: the application). A change that does not apply to the current
+    // state (backgrounding a background application) does nothing and answers false.
+    bool resignActive();
+    bool enterBackground();   // resigns active first when active
+    bool enterForeground();   // then becomes active
+    bool becomeActive();
+    void terminate();
+    UIApplicationState applicationState() const { return state_.load(); }
+
+    std::shared_ptr<UIApplicationDelegate> delegate() const;
+    std::shared_ptr<NSObject> delegateObject() const { return delegateObject_; }
+    void setDelegate(const std::shared_ptr<NSObject>& delegate);
+
+    // Windows register themselves; the list holds the live ones in creation order.
+    std::shared_ptr<UIWindow> keyWindow() const;
+    std::vector<std::shared_ptr<UIWindow>> windows() const;
+    void registerWindow(const std::shared_ptr<UIWindow>& window);
+    void setKeyWindow(const std::shared_ptr<UIWindow>& window);
+
+    // Screen lock: settable from any thread; every set is logged and observers are told.
+    bool isIdleTimerDisabled() const { return idleTimerDisabled_.load(); }
+    void setIdleTimerDisabled(bool disabled);
+    std::vector<bool> idleTimerDisabledLog() const;
+    std::uint64_t addIdleTimerObserver(std::function<void(bool disabled)> observer);
+    void removeIdleTimerObserver(std::uint64_t token);
+
+    // URL opening: recorded; whether a URL opens is the policy's answer (yes by default). The
+    // completion runs on a later turn of the main run loop.
+    void openURL(const std::string& url, const Value::Dictionary& options, OpenURLCompletion completion);
+    bool canOpenURL(const std::string& url) const;
+    void setOpenURLPolicy(std::function<bool(const std::string& url)> policy);
+    std::vector<OpenedURL> openedURLs() const;
+    void clearOpenedURLs();
+
+    // Background tasks: ids above 0; expireBackgroundTasks() runs the handler of every task
+    // still open (as time running out would), once each.
+    UIBackgroundTaskIdentifier beginBackgroundTaskWithName(const std::string& name, std::function<void()> expirationHandler);
+    UIBackgroundTaskIdentifier beginBackgroundTaskWithExpirationHandler(std::function<void()> expirationHandler);
+    void endBackgroundTask(UIBackgroundTaskIdentifier identifier);
+    std::vector<UIBackgroundTaskIdentifier> openBackgroundTasks() const;
+    std::string backgroundTaskName(UIBackgroundTaskIdentifier identifier) const;
+    void expireBackgroundTasks();
+
+    // Remote-control events: only while receiving them, an injected event goes to the key
+    // window's first responder (else the key window) and up its responder chain (the
+    // application, then the delegate when it is a responder). False when not receiving.
+    void beginReceivingRemoteControlEvents() { receivingRemote_ = true; }
+    void endReceivingRemoteControlEvents() { receivingRemote_ = false; }
+    bool isReceivingRemoteControlEvents() const { return receivingRemote_.load(); }
+    bool sendRemoteControlEvent(UIEventSubtype subtype);
+    bool sendEvent(const std::shared_ptr<UIEvent>& event);
+
+    // Interface orientation. rotateTo turns device, screen and windows and tells the root
+    // controllers (size transition and the rotation callbacks).
+    UIInterfaceOrientation statusBarOrientation() const { return statusBarOrientation_.load(); }
+    void setStatusBarOrientation(UIInterfaceOrientation orientation) { statusBarOrientation_ = orientation; }
+    double statusBarOrientationAnimationDuration() const { return 0.3; }
+    void rotateTo(UIInterfaceOrientation orientation);
+    bool isStatusBarHidden() const { return statusBarHidden_; }
+    void setStatusBarHidden(bool hidden) { statusBarHidden_ = hidden; }
+    long applicationIconBadgeNumber() const { return badgeNumber_; }
+    void setApplicationIconBadgeNumber(long number) { badgeNumber_ = number; }
+
+    std::shared_ptr<UIResponder> nextResponder() const override;
+
+    // Drops windows, delegate, logs and tasks (between tests).
+    void reset();
+
+private:
+    UIApplication() = default;
+    void postLifeCycle(const std::string& name, const Value::Dictionary& userInfo = {});
+
+    struct BackgroundTask {
+        std::string name;
+        std::function<void()> expirationHandler;
+    };
+
+    std::shared_ptr<NSObject> delegateObject_;
+    UIApplicationDelegate* delegate_ = nullptr;
+    std::atomic<UIApplicationState> state_{UIApplicationState::Inactive};
+    bool launched_ = false;
+    std::vector<std::weak_ptr<UIWindow>> windows_;
+    std::weak_ptr<UIWindow> keyWindow_;
+
+    std::atomic<bool> idleTimerDisabled_{false};
+    std::atomic<bool> receivingRemote_{false};
+    std::atomic<UIInterfaceOrientation> statusBarOrientation_{UIInterfaceOrientation::Portrait};
+    bool statusBarHidden_ = false;
+    long badgeNumber_ = 0;
+
+    mutable std::mutex mutex_;  // guards the logs, policy, observers and tasks below
+    std::vector<bool> idleLog_;
+    std::map<std::uint64_t, std::function<void(bool)>> idleObservers_;
+    std::function<bool(const std::string&)> openPolicy_;
+    std::vector<OpenedURL> opened_;
+    std::map<UIBackgroundTaskIdentifier, BackgroundTask> tasks_;
+    std::uint64_t nextToken_ = 1;
+};
+
+// Creates the application and its delegate (the class registered under `delegateClassName`)
+// and runs the main run loop until it is stopped; then the application terminates. Returns 0,
+// or 1 when the delegate class is missing.
+int UIApplicationMain(int argc, char** argv, const std::string& delegateClassName);

@@ -1,0 +1,70 @@
+// The device the application runs on: interface idiom, system version, model and physical
+// orientation, all chosen by the host (simulator or test) rather than read from the machine.
+#pragma once
+
+#include "platform/foundation/NSObject.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+enum class UIUserInterfaceIdiom : int { Unspecified = -1, Phone = 0, Pad = 1 };
+
+enum class UIDeviceOrientation : int {
+    Unknown = 0,
+    Portrait = 1,
+    PortraitUpsideDown = 2,
+    LandscapeLeft = 3,
+    LandscapeRight = 4,
+    FaceUp = 5,
+    FaceDown = 6,
+};
+
+inline bool UIDeviceOrientationIsLandscape(UIDeviceOrientation o) {
+    return o == UIDeviceOrientation::LandscapeLeft || o == UIDeviceOrientation::LandscapeRight;
+}
+
+inline const std::string UIDeviceOrientationDidChangeNotification = "UIDeviceOrientationDidChangeNotification";
+
+class UIDevice : public NSObject {
+public:
+    static std::shared_ptr<UIDevice> currentDevice();
+
+    // Phone or pad: idiom, model and the main screen's size and scale together; the orientation
+    // goes back to portrait and the idiom becomes reportable again.
+    static void applyProfile(UIUserInterfaceIdiom idiom);
+
+    UIUserInterfaceIdiom userInterfaceIdiom() const;
+    // Callers ask before reading the idiom, as very old systems could not answer; a test can
+    // switch the answer off, and then the idiom reads as Unspecified.
+    bool canReportUserInterfaceIdiom() const;
+    void setCanReportUserInterfaceIdiom(bool can);
+    void setUserInterfaceIdiom(UIUserInterfaceIdiom idiom);
+
+    // "15.0" by default, from the process's operating-system version.
+    std::string systemVersion() const;
+    void setSystemVersion(const std::string& version);
+    std::string systemName() const { return "iOS"; }
+    // "iPhone" or "iPad" after the profile.
+    std::string model() const;
+    std::string localizedModel() const { return model(); }
+    std::string name() const { return model(); }
+
+    UIDeviceOrientation orientation() const;
+    // Posts the did-change notification (object: the device) when the orientation changes
+    // while notifications are being generated.
+    void setOrientation(UIDeviceOrientation orientation);
+    void beginGeneratingDeviceOrientationNotifications();
+    void endGeneratingDeviceOrientationNotifications();
+    bool isGeneratingDeviceOrientationNotifications() const;
+
+private:
+    UIDevice() = default;
+
+    mutable std::mutex mutex_;
+    UIUserInterfaceIdiom idiom_ = UIUserInterfaceIdiom::Phone;
+    bool canReportIdiom_ = true;
+    std::string systemVersion_;
+    UIDeviceOrientation orientation_ = UIDeviceOrientation::Portrait;
+    int generating_ = 0;
+};

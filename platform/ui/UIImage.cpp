@@ -1,0 +1,207 @@
+// Images decoded with stb_image; named images resolved in the main bundle by screen scale.
+#include "platform/ui/UIImage.h"
+
+#include "platform/foundation/FileData.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSString.h"
+
+#include <stb_image.h>
+#include <stb_image_write.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <optional>
+#include <map>
+#include <mutex>
+
+namespace {
+std::atomic<double> gScreenScale{1.0};
+std::mutex gCacheMutex;
+std::map<std::pair<std::string, double>, std::shared_ptr<UIImage>>& namedCache() {
+    static std::map<std::pair<std::string, double>, std::shared_ptr<UIImage>> cache;
+    return cache;
+}
+
+std::optional<NSData> readFile(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
+    return readDataFromFile(path);
+}
+
+// "name@2x.png" → 2; plain names → 1.
+double scaleFromFileName(const std::string& path) {
+    const std::string stem = NSString::stringByDeletingPathExtension(NSString::lastPathComponent(path));
+    const auto at = stem.rfind('@');
+    if (at == std::string::npos) return 1;
+    const std::string suffix = stem.substr(at + 1);
+    if (suffix.size() == 2 && suffix[1] == 'x' && suffix[0] >= '1' && suffix[0] <= '9') return suffix[0] - '0';
+    return 1;
+}
+
+void appendBytes(void* context, void* data, int size) {
+    auto* out = static_cast<NSData*>(context);
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    out->insert(out->end(), bytes, bytes + size);
+}
+}  // namespace
+
+UIImage::UIImage(std::vector<std::uint8_t> rgba, int pixelWidth, int pixelHeight, CGFloat scale)
+    : pixels_(std::make_shared<const std::vector<std::uint8_t>>(std::move(rgba))),
+      pixelWidth_(pixelWidth),
+      pixelHeight_(pixelHeight),
+      scale_(scale > 0 ? scale : 1) {}
+
+void UIImage::setScreenScale(CGFloat scale) { gScreenScale.store(scale > 0 ? scale : 1); }
+CGFloat UIImage::screenScale() { return gScreenScale.load(); }
+
+void UIImage::clearNamedCache() {
+    std::lock_guard lock(gCacheMutex);
+    namedCache().clear();
+}
+
+std::shared_ptr<UIImage> UIImage::decode(const NSData& data, CGFloat scale, const std::string& name) {
+    if (data.empty() || data.size() > static_cast<std::size_t>(INT32_MAX)) return nullptr;
+    int w = 0, h = 0, channels = 0;
+    unsigned char* pixels =
+        stbi_load_from_memory(data.data(), static_cast<int>(data.size()), &w, &h, &channels, STBI_rgb_alpha);
+    if (!pixels) return nullptr;
+    std::vector<std::uint8_t> rgba(pixels, pixels + static_cast<std::size_t>(w) * h * 4);
+    stbi_image_free(pixels);
+    auto image = std::make_shared<UIImage>(std::move(rgba), w, h, scale);
+    image->name_ = name;
+    return image;
+}
+
+std::shared_ptr<UIImage> UIImage::imageWithData(const NSData& data) { return decode(data, 1, ""); }
+
+std::shared_ptr<UIImage> UIImage::imageWithData(const NSData& data, CGFloat scale) { return decode(data, scale, ""); }
+
+std::shared_ptr<UIImage> UIImage::imageWithContentsOfFile(const std::string& path) {
+    auto data = readFile(path);
+    if (!data) return nullptr;
+    return decode(*data, scaleFromFileName(path), path);
+}
+
+std::shared_ptr<UIImage> UIImage::imageWithPixels(std::vector<std::uint8_t> rgba, int pixelWidth, int pixelHeight,
+                                                  CGFloat scale) {
+    if (pixelWidth < 0 || pixelHeight < 0 ||
+        rgba.size() != static_cast<std::size_t>(pixelWidth) * static_cast<std::size_t>(pixelHeight) * 4)
+        return nullptr;
+    return std::make_shared<UIImage>(std::move(rgba), pixelWidth, pixelHeight, scale);
+}
+
+std::shared_ptr<UIImage> UIImage::imageNamed(const std::string& name) {
+    if (name.empty()) return nullptr;
+    const double scale = screenScale();
+    const auto key = std::make_pair(name, scale);
+    {
+        std::lock_guard lock(gCacheMutex);
+        auto it = namedCache().find(key);
+        if (it != namedCache().end()) return it->second;
+    }
+    auto bundle = NSBundle::mainBundle();
+    if (!bundle) return nullptr;
+    const std::string folder = bundle->resourcePath();
+
+    // The variants for the screen's scale first, the others after, highest first.
+    std::vector<int> scales;
+    const int preferred = std::max(1, static_cast<int>(std::lround(scale)));
+    for (int s = preferred; s >= 1; --s) scales.push_back(s);
+    for (int s = preferred + 1; s <= 3; ++s) scales.push_back(s);
+
+    std::string stem = name, extension;
+    const std::string ext = NSString::lowercaseString(NSString::pathExtension(name));
+    if (ext == "png" || ext == "jpg" || ext == "jpeg") {
+        stem = NSString::stringByDeletingPathExtension(name);
+        extension = NSString::pathExtension(name);
+    }
+    std::vector<std::string> candidates;
+    for (int s : scales) {
+        const std::string suffix = s == 1 ? "" : "@" + std::to_string(s) + "x";
+        if (!extension.empty()) {
+            candidates.push_back(stem + suffix + "." + extension);
+        } else {
+            if (s == 1) candidates.push_back(name);
+            candidates.push_back(stem + suffix + ".png");
+            candidates.push_back(stem + suffix + ".jpg");
+        }
+    }
+    std::shared_ptr<UIImage> image;
+    for (const auto& candidate : candidates) {
+        const std::string path = NSString::stringByAppendingPathComponent(folder, candidate);
+        auto data = readFile(path);
+        if (!data) continue;
+        image = decode(*data, scaleFromFileName(candidate), name);
+        if (image) break;
+    }
+    if (image) {
+        std::lock_guard lock(gCacheMutex);
+        namedCache()[key] = image;
+    }
+    return image;
+}
+
+CGSize UIImage::size() const { return {pixelWidth_ / scale_, pixelHeight_ / scale_}; }
+
+std::shared_ptr<UIImage> UIImage::copyImage() const {
+    auto copy = std::make_shared<UIImage>(std::vector<std::uint8_t>{}, pixelWidth_, pixelHeight_, scale_);
+    copy->pixels_ = pixels_;
+    copy->name_ = name_;
+    copy->capInsets_ = capInsets_;
+    copy->resizingMode_ = resizingMode_;
+    copy->resizable_ = resizable_;
+    copy->renderingMode_ = renderingMode_;
+    return copy;
+}
+
+std::shared_ptr<UIImage> UIImage::resizableImageWithCapInsets(UIEdgeInsets capInsets) const {
+    return resizableImageWithCapInsets(capInsets, UIImageResizingModeTile);
+}
+
+std::shared_ptr<UIImage> UIImage::resizableImageWithCapInsets(UIEdgeInsets capInsets, UIImageResizingMode mode) const {
+    auto copy = copyImage();
+    copy->capInsets_ = capInsets;
+    copy->resizingMode_ = mode;
+    copy->resizable_ = true;
+    return copy;
+}
+
+std::shared_ptr<UIImage> UIImage::stretchableImageWithLeftCapWidth(int leftCapWidth, int topCapHeight) const {
+    const CGSize s = size();
+    UIEdgeInsets caps{static_cast<CGFloat>(topCapHeight), static_cast<CGFloat>(leftCapWidth), 0, 0};
+    if (topCapHeight > 0) caps.bottom = std::max(0.0, s.height - topCapHeight - 1);
+    if (leftCapWidth > 0) caps.right = std::max(0.0, s.width - leftCapWidth - 1);
+    return resizableImageWithCapInsets(caps, UIImageResizingModeStretch);
+}
+
+std::shared_ptr<UIImage> UIImage::imageWithRenderingMode(UIImageRenderingMode mode) const {
+    auto copy = copyImage();
+    copy->renderingMode_ = mode;
+    return copy;
+}
+
+NSData UIImage::pngData() const {
+    NSData out;
+    if (pixelWidth_ <= 0 || pixelHeight_ <= 0) return out;
+    stbi_write_png_to_func(appendBytes, &out, pixelWidth_, pixelHeight_, 4, pixels_->data(), pixelWidth_ * 4);
+    return out;
+}
+
+std::string UIImage::description() const {
+    return NSString::format("<UIImage: %p; %@; size {%g, %g} @%g>", static_cast<const void*>(this),
+                            name_.empty() ? std::string("anonymous") : name_, size().width, size().height, scale_);
+}
+
+NSData UIImagePNGRepresentation(const std::shared_ptr<UIImage>& image) {
+    return image ? image->pngData() : NSData{};
+}
+
+NSData UIImageJPEGRepresentation(const std::shared_ptr<UIImage>& image, CGFloat quality) {
+    NSData out;
+    if (!image || image->pixelWidth() <= 0 || image->pixelHeight() <= 0) return out;
+    const int q = std::clamp(static_cast<int>(std::lround(quality * 100)), 1, 100);
+    stbi_write_jpg_to_func(appendBytes, &out, image->pixelWidth(), image->pixelHeight(), 4, image->rgbaPixels().data(), q);
+    return out;
+}

@@ -1,0 +1,96 @@
+// Images: named from the bundle (with the @2x variant), from files and data; PNG and JPEG
+// decoded to know validity, pixel size and scale; resizable images with cap insets.
+#pragma once
+
+#include "platform/foundation/NSObject.h"
+#include "platform/foundation/Value.h"
+#include "platform/ui/CGGeometry.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+enum UIImageResizingMode : int {
+    UIImageResizingModeTile = 0,
+    UIImageResizingModeStretch = 1,
+};
+
+enum UIImageOrientation : int {
+    UIImageOrientationUp = 0,
+};
+
+enum UIImageRenderingMode : int {
+    UIImageRenderingModeAutomatic = 0,
+    UIImageRenderingModeAlwaysOriginal = 1,
+    UIImageRenderingModeAlwaysTemplate = 2,
+};
+
+class UIImage : public NSObject {
+public:
+    // Looks in the main bundle's resource folder for the name as given, then with ".png",
+    // preferring "name@2x.png" when the screen scale is 2 or more; cached by name. Empty when
+    // there is no such file or it is not a decodable image.
+    static std::shared_ptr<UIImage> imageNamed(const std::string& name);
+    static std::shared_ptr<UIImage> imageWithContentsOfFile(const std::string& path);
+    static std::shared_ptr<UIImage> imageWithData(const NSData& data);
+    static std::shared_ptr<UIImage> imageWithData(const NSData& data, CGFloat scale);
+    // An image of `size` points filled with the RGBA pixels given (row-major, 4 bytes each).
+    static std::shared_ptr<UIImage> imageWithPixels(std::vector<std::uint8_t> rgba, int pixelWidth, int pixelHeight,
+                                                    CGFloat scale);
+
+    // The scale imageNamed prefers; the screen sets it from its profile (1 by default).
+    static void setScreenScale(CGFloat scale);
+    static CGFloat screenScale();
+    // Forgets the named-image cache (tests changing bundles or scales).
+    static void clearNamedCache();
+
+    UIImage(std::vector<std::uint8_t> rgba, int pixelWidth, int pixelHeight, CGFloat scale);
+
+    // In points: pixels divided by scale.
+    CGSize size() const;
+    CGFloat scale() const { return scale_; }
+    int pixelWidth() const { return pixelWidth_; }
+    int pixelHeight() const { return pixelHeight_; }
+    // RGBA, 8 bits per channel, rows top to bottom.
+    const std::vector<std::uint8_t>& rgbaPixels() const { return *pixels_; }
+    UIImageOrientation imageOrientation() const { return UIImageOrientationUp; }
+
+    // The file name or resource name it came from ("" for data and pixels).
+    const std::string& name() const { return name_; }
+
+    std::shared_ptr<UIImage> resizableImageWithCapInsets(UIEdgeInsets capInsets) const;
+    std::shared_ptr<UIImage> resizableImageWithCapInsets(UIEdgeInsets capInsets, UIImageResizingMode mode) const;
+    // The older form: left cap width and top cap height; the right and bottom caps are the
+    // rest of the image less one pixel, as the platform does.
+    std::shared_ptr<UIImage> stretchableImageWithLeftCapWidth(int leftCapWidth, int topCapHeight) const;
+    UIEdgeInsets capInsets() const { return capInsets_; }
+    UIImageResizingMode resizingMode() const { return resizingMode_; }
+    bool isResizable() const { return resizable_; }
+
+    std::shared_ptr<UIImage> imageWithRenderingMode(UIImageRenderingMode mode) const;
+    UIImageRenderingMode renderingMode() const { return renderingMode_; }
+
+    // PNG bytes of the pixels.
+    NSData pngData() const;
+
+    std::string description() const override;
+
+private:
+    static std::shared_ptr<UIImage> decode(const NSData& data, CGFloat scale, const std::string& name);
+    std::shared_ptr<UIImage> copyImage() const;
+
+    std::shared_ptr<const std::vector<std::uint8_t>> pixels_;
+    int pixelWidth_;
+    int pixelHeight_;
+    CGFloat scale_;
+    std::string name_;
+    UIEdgeInsets capInsets_;
+    UIImageResizingMode resizingMode_ = UIImageResizingModeTile;
+    bool resizable_ = false;
+    UIImageRenderingMode renderingMode_ = UIImageRenderingModeAutomatic;
+};
+
+// PNG and JPEG encodings of an image; JPEG quality 0...1.
+NSData UIImagePNGRepresentation(const std::shared_ptr<UIImage>& image);
+NSData UIImageJPEGRepresentation(const std::shared_ptr<UIImage>& image, CGFloat quality);

@@ -1,0 +1,54 @@
+// The bar at the top of a navigation stack: the stack's navigation items (the top one's title
+// is shown in the middle), bar style, tint colours and translucency.
+#pragma once
+
+#include "platform/ui/UIBarStyle.h"
+#include "platform/ui/UIView.h"
+
+#include <memory>
+#include <vector>
+
+class UIColor;
+class UILabel;
+class UINavigationItem;
+
+class UINavigationBar : public UIView {
+public:
+    static std::shared_ptr<UINavigationBar> make() { return std::make_shared<UINavigationBar>(CGRectMake(0, 0, 320, 44)); }
+    static std::shared_ptr<UINavigationBar> initWithFrame(const CGRect& frame) {
+        return std::make_shared<UINavigationBar>(frame);
+    }
+    explicit UINavigationBar(const CGRect& frame);
+
+    // Bottom to top, as the stack.
+    const std::vector<std::shared_ptr<UINavigationItem>>& items() const { return items_; }
+    void setItems(std::vector<std::shared_ptr<UINavigationItem>> items, bool animated = false);
+    void pushNavigationItem(const std::shared_ptr<UINavigationItem>& item, bool animated);
+    std::shared_ptr<UINavigationItem> popNavigationItemAnimated(bool animated);
+    std::shared_ptr<UINavigationItem> topItem() const { return items_.empty() ? nullptr : items_.back(); }
+    // The item below the top one.
+    std::shared_ptr<UINavigationItem> backItem() const;
+
+    UIBarStyle barStyle() const { return barStyle_; }
+    void setBarStyle(UIBarStyle style);
+    std::shared_ptr<UIColor> barTintColor() const { return barTintColor_; }
+    void setBarTintColor(std::shared_ptr<UIColor> color);
+    bool isTranslucent() const { return translucent_; }
+    void setTranslucent(bool translucent) { translucent_ = translucent; }
+
+    // The label showing the top item's title (or its title view in its place).
+    std::shared_ptr<UILabel> titleLabel() const { return titleLabel_; }
+
+    CGSize sizeThatFits(const CGSize& size) const override { return {size.width, 44}; }
+    void layoutSubviews() override;
+
+private:
+    void updateBackground();
+
+    std::vector<std::shared_ptr<UINavigationItem>> items_;
+    UIBarStyle barStyle_ = UIBarStyleDefault;
+    std::shared_ptr<UIColor> barTintColor_;
+    bool translucent_ = true;
+    std::shared_ptr<UILabel> titleLabel_;
+    std::shared_ptr<UIView> shownTitleView_;
+};

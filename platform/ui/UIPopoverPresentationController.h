@@ -1,0 +1,39 @@
+// Where a popover (or an action sheet on a pad) points from: a bar item, or a rectangle of a
+// view, and the arrow directions allowed.
+#pragma once
+
+#include "platform/foundation/NSObject.h"
+#include "platform/ui/CGGeometry.h"
+
+#include <memory>
+
+class UIBarButtonItem;
+class UIView;
+
+enum UIPopoverArrowDirection : unsigned {
+    UIPopoverArrowDirectionUp = 1 << 0,
+    UIPopoverArrowDirectionDown = 1 << 1,
+    UIPopoverArrowDirectionLeft = 1 << 2,
+    UIPopoverArrowDirectionRight = 1 << 3,
+    UIPopoverArrowDirectionAny = 15,
+};
+
+class UIPopoverPresentationController : public NSObject {
+public:
+    std::shared_ptr<UIBarButtonItem> barButtonItem() const { return barButtonItem_.lock(); }
+    void setBarButtonItem(const std::shared_ptr<UIBarButtonItem>& item) { barButtonItem_ = item; }
+    std::shared_ptr<UIView> sourceView() const { return sourceView_.lock(); }
+    void setSourceView(const std::shared_ptr<UIView>& view) { sourceView_ = view; }
+    CGRect sourceRect() const { return sourceRect_; }
+    void setSourceRect(const CGRect& rect) { sourceRect_ = rect; }
+    unsigned permittedArrowDirections() const { return arrows_; }
+    void setPermittedArrowDirections(unsigned directions) { arrows_ = directions; }
+    // Anchored when it has a bar item or a source view.
+    bool isAnchored() const { return barButtonItem() || sourceView(); }
+
+private:
+    std::weak_ptr<UIBarButtonItem> barButtonItem_;
+    std::weak_ptr<UIView> sourceView_;
+    CGRect sourceRect_;
+    unsigned arrows_ = UIPopoverArrowDirectionAny;
+};

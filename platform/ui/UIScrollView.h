@@ -1,0 +1,143 @@
+// Scroll views: content size, offset (the bounds origin), insets, paging, zooming, and the
+// delegate calls, driven by tests and the simulator.
+#pragma once
+
+#include "platform/ui/UIView.h"
+
+#include <memory>
+
+class UIScrollView;
+
+class UIScrollViewDelegate {
+public:
+    virtual ~UIScrollViewDelegate() = default;
+    virtual void scrollViewDidScroll(const std::shared_ptr<UIScrollView>&) {}
+    virtual void scrollViewDidZoom(const std::shared_ptr<UIScrollView>&) {}
+    virtual void scrollViewWillBeginDragging(const std::shared_ptr<UIScrollView>&) {}
+    virtual void scrollViewDidEndDragging(const std::shared_ptr<UIScrollView>&, bool willDecelerate) {
+        (void)willDecelerate;
+    }
+    virtual void scrollViewWillBeginDecelerating(const std::shared_ptr<UIScrollView>&) {}
+    virtual void scrollViewDidEndDecelerating(const std::shared_ptr<UIScrollView>&) {}
+    virtual void scrollViewDidEndScrollingAnimation(const std::shared_ptr<UIScrollView>&) {}
+    // The view that zooms; none (the default) means the scroll view does not zoom.
+    virtual std::shared_ptr<UIView> viewForZoomingInScrollView(const std::shared_ptr<UIScrollView>&) { return nullptr; }
+    virtual void scrollViewWillBeginZooming(const std::shared_ptr<UIScrollView>&, const std::shared_ptr<UIView>&) {}
+    virtual void scrollViewDidEndZooming(const std::shared_ptr<UIScrollView>&, const std::shared_ptr<UIView>&,
+                                         CGFloat scale) {
+        (void)scale;
+    }
+};
+
+class UIScrollView : public UIView {
+public:
+    static std::shared_ptr<UIScrollView> make() { return std::make_shared<UIScrollView>(); }
+    static std::shared_ptr<UIScrollView> initWithFrame(const CGRect& frame) { return std::make_shared<UIScrollView>(frame); }
+
+    CGSize contentSize() const { return contentSize_; }
+    void setContentSize(CGSize size);
+    // The bounds origin. Setting it tells the delegate.
+    CGPoint contentOffset() const { return bounds().origin; }
+    void setContentOffset(CGPoint offset);
+    // Animated: the offset is set at once; did-end-scrolling-animation follows on the main
+    // run loop after 0.3 s of clock time.
+    void setContentOffset(CGPoint offset, bool animated);
+    UIEdgeInsets contentInset() const { return contentInset_; }
+    void setContentInset(UIEdgeInsets inset);
+    UIEdgeInsets scrollIndicatorInsets() const { return indicatorInsets_; }
+    void setScrollIndicatorInsets(UIEdgeInsets inset) { indicatorInsets_ = inset; }
+    // The inset the offset limits use (no automatic adjustment here).
+    UIEdgeInsets adjustedContentInset() const { return contentInset_; }
+    // The smallest and largest offsets a person can scroll to.
+    CGPoint minimumContentOffset() const;
+    CGPoint maximumContentOffset() const;
+
+    bool isScrollEnabled() const { return scrollEnabled_; }
+    void setScrollEnabled(bool enabled) { scrollEnabled_ = enabled; }
+    bool isPagingEnabled() const { return pagingEnabled_; }
+    void setPagingEnabled(bool enabled) { pagingEnabled_ = enabled; }
+    bool bounces() const { return bounces_; }
+    void setBounces(bool bounces) { bounces_ = bounces; }
+    bool alwaysBounceVertical() const { return alwaysBounceVertical_; }
+    void setAlwaysBounceVertical(bool bounce) { alwaysBounceVertical_ = bounce; }
+    bool alwaysBounceHorizontal() const { return alwaysBounceHorizontal_; }
+    void setAlwaysBounceHorizontal(bool bounce) { alwaysBounceHorizontal_ = bounce; }
+    bool showsHorizontalScrollIndicator() const { return showsHorizontal_; }
+    void setShowsHorizontalScrollIndicator(bool shows) { showsHorizontal_ = shows; }
+    bool showsVerticalScrollIndicator() const { return showsVertical_; }
+    void setShowsVerticalScrollIndicator(bool shows) { showsVertical_ = shows; }
+    bool scrollsToTop() const { return scrollsToTop_; }
+    void setScrollsToTop(bool scrolls) { scrollsToTop_ = scrolls; }
+    bool delaysContentTouches() const { return delaysContentTouches_; }
+    void setDelaysContentTouches(bool delays) { delaysContentTouches_ = delays; }
+    bool isDirectionalLockEnabled() const { return directionalLock_; }
+    void setDirectionalLockEnabled(bool enabled) { directionalLock_ = enabled; }
+    double decelerationRate() const { return decelerationRate_; }
+    void setDecelerationRate(double rate) { decelerationRate_ = rate; }
+    bool isDragging() const { return dragging_; }
+    bool isDecelerating() const { return decelerating_; }
+    bool isTracking() const { return dragging_; }
+
+    // Zooming: the delegate's zooming view is scaled by a transform; the content size follows.
+    CGFloat zoomScale() const { return zoomScale_; }
+    void setZoomScale(CGFloat scale);
+    void setZoomScale(CGFloat scale, bool animated);
+    CGFloat minimumZoomScale() const { return minimumZoomScale_; }
+    void setMinimumZoomScale(CGFloat scale) { minimumZoomScale_ = scale; }
+    CGFloat maximumZoomScale() const { return maximumZoomScale_; }
+    void setMaximumZoomScale(CGFloat scale) { maximumZoomScale_ = scale; }
+    bool bouncesZoom() const { return bouncesZoom_; }
+    void setBouncesZoom(bool bounces) { bouncesZoom_ = bounces; }
+    bool isZooming() const { return zooming_; }
+    // Zooms so that `rect` (in the zooming view's unscaled coordinates) fills the bounds as
+    // far as the scale limits allow, and scrolls it into view.
+    void zoomToRect(const CGRect& rect, bool animated);
+    void scrollRectToVisible(const CGRect& rect, bool animated);
+
+    std::shared_ptr<UIScrollViewDelegate> delegate() const { return delegate_.lock(); }
+    void setDelegate(const std::shared_ptr<UIScrollViewDelegate>& delegate) { delegate_ = delegate; }
+
+    // A person's scroll: begin dragging, offsets moving to `offset` (clamped unless the view
+    // bounces, snapped to pages when paging), end dragging, and with `decelerate` the
+    // deceleration calls. Nothing happens while scrolling is disabled.
+    void simulateScroll(CGPoint offset, bool decelerate = true);
+    // A person's pinch to `scale` (clamped to the limits) around the bounds centre.
+    void simulateZoom(CGFloat scale);
+
+    // Scroll views clip to their bounds.
+    UIScrollView();
+    explicit UIScrollView(const CGRect& frame);
+
+protected:
+    // Called after the offset changed (before the delegate hears of it).
+    virtual void contentOffsetDidChange() {}
+
+private:
+    CGPoint clampOffset(CGPoint offset) const;
+    void applyZoom(CGFloat scale, const CGPoint* anchor);
+    void notifyScroll();
+    void scheduleScrollAnimationEnd();
+
+    CGSize contentSize_;
+    UIEdgeInsets contentInset_;
+    UIEdgeInsets indicatorInsets_;
+    bool scrollEnabled_ = true;
+    bool pagingEnabled_ = false;
+    bool bounces_ = true;
+    bool alwaysBounceVertical_ = false;
+    bool alwaysBounceHorizontal_ = false;
+    bool showsHorizontal_ = true;
+    bool showsVertical_ = true;
+    bool scrollsToTop_ = true;
+    bool delaysContentTouches_ = true;
+    bool directionalLock_ = false;
+    double decelerationRate_ = 0.998;
+    bool dragging_ = false;
+    bool decelerating_ = false;
+    bool zooming_ = false;
+    CGFloat zoomScale_ = 1;
+    CGFloat minimumZoomScale_ = 1;
+    CGFloat maximumZoomScale_ = 1;
+    bool bouncesZoom_ = true;
+    std::weak_ptr<UIScrollViewDelegate> delegate_;
+};

@@ -1,0 +1,70 @@
+// Search bars: editing and the delegate calls a person's actions make.
+#include "platform/ui/UISearchBar.h"
+
+std::shared_ptr<UISearchBar> UISearchBar::self() { return std::static_pointer_cast<UISearchBar>(shared_from_this()); }
+
+void UISearchBar::setText(const std::string& text) {
+    text_ = text;
+    setNeedsDisplay();
+}
+
+void UISearchBar::setShowsCancelButton(bool shows, bool animated) {
+    (void)animated;
+    showsCancelButton_ = shows;
+    setNeedsLayout();
+}
+
+bool UISearchBar::becomeFirstResponder() {
+    if (isFirstResponder()) return true;
+    if (!canBecomeFirstResponder()) return false;
+    auto d = delegate();
+    if (d && !d->searchBarShouldBeginEditing(self())) return false;
+    if (!UIView::becomeFirstResponder()) return false;
+    if (d) d->searchBarTextDidBeginEditing(self());
+    return true;
+}
+
+bool UISearchBar::resignFirstResponder() {
+    if (!isFirstResponder()) return true;
+    auto d = delegate();
+    if (d && !d->searchBarShouldEndEditing(self())) return false;
+    if (!UIView::resignFirstResponder()) return false;
+    if (d) d->searchBarTextDidEndEditing(self());
+    return true;
+}
+
+bool UISearchBar::simulateTyping(const std::string& text) {
+    if (!isFirstResponder() && !becomeFirstResponder()) return false;
+    text_ += text;
+    setNeedsDisplay();
+    if (auto d = delegate()) d->textDidChange(self(), text_);
+    return true;
+}
+
+bool UISearchBar::simulateReplaceText(const std::string& text) {
+    if (!isFirstResponder() && !becomeFirstResponder()) return false;
+    if (text == text_) return true;
+    text_ = text;
+    setNeedsDisplay();
+    if (auto d = delegate()) d->textDidChange(self(), text_);
+    return true;
+}
+
+void UISearchBar::simulateSearchButton() {
+    if (auto d = delegate()) d->searchBarSearchButtonClicked(self());
+}
+
+void UISearchBar::simulateCancelButton() {
+    if (!showsCancelButton_) return;
+    if (auto d = delegate()) d->searchBarCancelButtonClicked(self());
+}
+
+void UISearchBar::simulateScopeTap(long index) {
+    if (index < 0 || index >= static_cast<long>(scopeTitles_.size()) || index == selectedScope_) return;
+    selectedScope_ = index;
+    if (auto d = delegate()) d->selectedScopeButtonIndexDidChange(self(), index);
+}
+
+CGSize UISearchBar::sizeThatFits(const CGSize& size) const {
+    return {size.width, showsScopeBar_ && !scopeTitles_.empty() ? 100.0 : 56.0};
+}

@@ -1,0 +1,98 @@
+// Text views: wrapped content sizes and typing through the delegate.
+#include "platform/ui/UITextView.h"
+
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/ui/NSStringDrawing.h"
+#include "platform/ui/UIColor.h"
+#include "platform/ui/UIFont.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+UITextView::UITextView() : UITextView(CGRectZero) {}
+
+UITextView::UITextView(const CGRect& frame)
+    : UIScrollView(frame), font_(UIFont::systemFontOfSize(12)), textColor_(UIColor::blackColor()) {}
+
+std::shared_ptr<UITextView> UITextView::self() { return std::static_pointer_cast<UITextView>(shared_from_this()); }
+
+void UITextView::setText(const std::string& text) {
+    text_ = text;
+    updateContentSize();
+    setNeedsDisplay();
+}
+
+void UITextView::setFont(std::shared_ptr<UIFont> font) {
+    font_ = font ? std::move(font) : UIFont::systemFontOfSize(12);
+    updateContentSize();
+}
+
+void UITextView::setTextContainerInset(UIEdgeInsets inset) {
+    textInset_ = inset;
+    updateContentSize();
+}
+
+void UITextView::setDelegate(const std::shared_ptr<UITextViewDelegate>& delegate) {
+    textDelegate_ = delegate;
+    UIScrollView::setDelegate(delegate);
+}
+
+CGSize UITextView::sizeThatFits(const CGSize& size) const {
+    // A 5-point line-fragment padding on each side, as the platform's text container.
+    const CGFloat padding = 5;
+    const CGFloat width = size.width - textInset_.left - textInset_.right - 2 * padding;
+    const CGSize text = NSStringSizeWithFont(text_.empty() ? std::string(" ") : text_, font_,
+                                             {std::max(1.0, width), std::numeric_limits<CGFloat>::infinity()},
+                                             NSLineBreakByWordWrapping);
+    return {size.width, std::ceil(text.height + textInset_.top + textInset_.bottom)};
+}
+
+void UITextView::updateContentSize() {
+    const CGSize fitted = sizeThatFits(bounds().size);
+    setContentSize({bounds().size.width, fitted.height});
+}
+
+void UITextView::layoutSubviews() {
+    UIScrollView::layoutSubviews();
+    updateContentSize();
+}
+
+bool UITextView::becomeFirstResponder() {
+    if (isFirstResponder()) return true;
+    if (!canBecomeFirstResponder()) return false;
+    auto d = delegate();
+    if (d && !d->textViewShouldBeginEditing(self())) return false;
+    if (!UIScrollView::becomeFirstResponder()) return false;
+    if (d) d->textViewDidBeginEditing(self());
+    return true;
+}
+
+bool UITextView::resignFirstResponder() {
+    if (!isFirstResponder()) return true;
+    auto d = delegate();
+    if (d && !d->textViewShouldEndEditing(self())) return false;
+    if (!UIScrollView::resignFirstResponder()) return false;
+    if (d) d->textViewDidEndEditing(self());
+    return true;
+}
+
+bool UITextView::replaceCharactersInRange(NSRange range, const std::string& replacement) {
+    if (!isFirstResponder()) return false;
+    const std::size_t length = NSString::utf16Length(text_);
+    if (range.location > length) return false;
+    range.length = std::min(range.length, length - range.location);
+    auto d = delegate();
+    if (d && !d->shouldChangeTextInRange(self(), range, replacement)) return false;
+    text_ = NSString::substringToIndex(text_, range.location) + replacement +
+            NSString::substringFromIndex(text_, range.location + range.length);
+    updateContentSize();
+    setNeedsDisplay();
+    if (d) d->textViewDidChange(self());
+    NSNotificationCenter::defaultCenter()->postNotificationName(UITextViewTextDidChangeNotification, shared_from_this());
+    return true;
+}
+
+bool UITextView::insertText(const std::string& text) {
+    return replaceCharactersInRange({NSString::utf16Length(text_), 0}, text);
+}

@@ -1,0 +1,71 @@
+// Toolbar layout: fixed items at their widths with 8-point gaps, flexible spaces sharing the rest.
+#include "platform/ui/UIToolbar.h"
+
+#include "platform/foundation/NSString.h"
+#include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UIFont.h"
+#include "platform/ui/UIImage.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+constexpr CGFloat kMargin = 8;
+constexpr CGFloat kGap = 8;
+}  // namespace
+
+void UIToolbar::setItems(std::vector<std::shared_ptr<UIBarButtonItem>> items, bool animated) {
+    (void)animated;
+    for (auto& item : items_)
+        if (item && item->customView() && item->customView()->superview().get() == this)
+            item->customView()->removeFromSuperview();
+    items_ = std::move(items);
+    for (auto& item : items_)
+        if (item && item->customView()) addSubview(item->customView());
+    setNeedsLayout();
+    layoutIfNeeded();
+}
+
+CGFloat UIToolbar::naturalWidth(const UIBarButtonItem& item) {
+    if (item.systemItem() == UIBarButtonSystemItemFlexibleSpace) return 0;
+    if (item.width() > 0) return item.width();
+    if (item.systemItem() == UIBarButtonSystemItemFixedSpace) return 0;
+    if (auto view = item.customView()) return view->frame().size.width;
+    if (!item.title().empty())
+        return std::ceil(NSString::utf16Length(item.title()) * UIFont::systemFontOfSize(17)->glyphWidth()) + 2 * kMargin;
+    if (auto image = item.image()) return image->size().width + 2 * kMargin;
+    return std::ceil(NSString::utf16Length(item.displayTitle()) * UIFont::systemFontOfSize(17)->glyphWidth()) +
+           2 * kMargin;
+}
+
+std::vector<CGRect> UIToolbar::itemFrames() const {
+    std::vector<CGRect> frames;
+    const CGRect b = bounds();
+    CGFloat fixed = 0;
+    int flexible = 0;
+    for (auto& item : items_) {
+        if (item->systemItem() == UIBarButtonSystemItemFlexibleSpace) ++flexible;
+        else fixed += naturalWidth(*item);
+    }
+    const CGFloat gaps = items_.empty() ? 0 : kGap * static_cast<CGFloat>(items_.size() - 1);
+    const CGFloat spare = std::max(0.0, b.size.width - 2 * kMargin - fixed - gaps);
+    const CGFloat share = flexible > 0 ? spare / flexible : 0;
+    CGFloat x = b.origin.x + kMargin;
+    for (auto& item : items_) {
+        const bool flex = item->systemItem() == UIBarButtonSystemItemFlexibleSpace;
+        const CGFloat w = flex ? share : naturalWidth(*item);
+        CGFloat h = b.size.height;
+        if (auto view = item->customView(); view && !flex) h = std::min(b.size.height, view->frame().size.height);
+        frames.push_back({{x, b.origin.y + (b.size.height - h) / 2}, {w, h}});
+        x += w + kGap;
+    }
+    return frames;
+}
+
+void UIToolbar::layoutSubviews() {
+    const auto frames = itemFrames();
+    for (std::size_t i = 0; i < items_.size(); ++i)
+        if (auto view = items_[i]->customView(); view && view->superview().get() == this) view->setFrame(frames[i]);
+}
+
+CGSize UIToolbar::sizeThatFits(const CGSize& size) const { return {size.width, 44}; }

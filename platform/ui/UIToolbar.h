@@ -1,0 +1,42 @@
+// Toolbars: a row of bar items laid out left to right, flexible spaces sharing what is left.
+#pragma once
+
+#include "platform/ui/UIBarStyle.h"
+#include "platform/ui/UIView.h"
+
+#include <memory>
+#include <vector>
+
+class UIBarButtonItem;
+class UIColor;
+
+class UIToolbar : public UIView {
+public:
+    static std::shared_ptr<UIToolbar> make() { return std::make_shared<UIToolbar>(); }
+    static std::shared_ptr<UIToolbar> initWithFrame(const CGRect& frame) { return std::make_shared<UIToolbar>(frame); }
+    using UIView::UIView;
+
+    const std::vector<std::shared_ptr<UIBarButtonItem>>& items() const { return items_; }
+    void setItems(std::vector<std::shared_ptr<UIBarButtonItem>> items, bool animated = false);
+    UIBarStyle barStyle() const { return barStyle_; }
+    void setBarStyle(UIBarStyle style) { barStyle_ = style; }
+    std::shared_ptr<UIColor> barTintColor() const { return barTintColor_; }
+    void setBarTintColor(std::shared_ptr<UIColor> color) { barTintColor_ = std::move(color); }
+    bool isTranslucent() const { return translucent_; }
+    void setTranslucent(bool translucent) { translucent_ = translucent; }
+
+    // Where each item sits, in the toolbar's coordinates (spaces included).
+    std::vector<CGRect> itemFrames() const;
+    void layoutSubviews() override;
+    CGSize sizeThatFits(const CGSize& size) const override;
+
+    // The width a bar item takes: its width when set, its custom view's, else its title's
+    // or image's with padding; 0 for a flexible space.
+    static CGFloat naturalWidth(const UIBarButtonItem& item);
+
+private:
+    std::vector<std::shared_ptr<UIBarButtonItem>> items_;
+    UIBarStyle barStyle_ = UIBarStyleDefault;
+    std::shared_ptr<UIColor> barTintColor_;
+    bool translucent_ = true;
+};

@@ -1,0 +1,173 @@
+// The simulator's command language: a verb, then a target, words or numbers.
+#include "simulator/SimCommand.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+std::string trim(const std::string& s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+    return s.substr(b, e - b);
+}
+
+// A target or text may be quoted so that it can hold leading or trailing spaces or a word
+// that would otherwise read as a direction or number.
+std::string unquote(const std::string& s) {
+    const std::string t = trim(s);
+    if (t.size() >= 2 && ((t.front() == '"' && t.back() == '"') || (t.front() == '\'' && t.back() == '\'')))
+        return t.substr(1, t.size() - 2);
+    return t;
+}
+
+std::vector<std::string> words(const std::string& s) {
+    std::vector<std::string> out;
+    std::istringstream in(s);
+    std::string w;
+    while (in >> w) out.push_back(w);
+    return out;
+}
+
+bool toNumber(const std::string& s, double& out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    const double v = std::strtod(s.c_str(), &end);
+    if (end == s.c_str() || *end != '\0') return false;
+    out = v;
+    return true;
+}
+
+bool isDirection(const std::string& w) { return w == "up" || w == "down" || w == "left" || w == "right"; }
+
+std::string joinWords(const std::vector<std::string>& w, std::size_t from, std::size_t to) {
+    std::string out;
+    for (std::size_t i = from; i < to; ++i) {
+        if (!out.empty()) out += ' ';
+        out += w[i];
+    }
+    return unquote(out);
+}
+
+SimCommand invalid(std::string message) {
+    SimCommand c;
+    c.kind = SimCommand::Kind::Invalid;
+    c.error = std::move(message);
+    return c;
+}
+
+}  // namespace
+
+SimCommand SimCommand::parse(const std::string& rawLine) {
+    const std::string line = trim(rawLine);
+    SimCommand c;
+    if (line.empty() || line[0] == '#') return c;
+
+    const std::size_t space = line.find_first_of(" \t");
+    std::string verb = line.substr(0, space);
+    for (char& ch : verb) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    const std::string rest = space == std::string::npos ? std::string() : trim(line.substr(space + 1));
+    const std::vector<std::string> args = words(rest);
+
+    if (verb == "show" || verb == "screen" || verb == "print") {
+        c.kind = Kind::Show;
+    } else if (verb == "tap" || verb == "doubletap" || verb == "longpress") {
+        if (rest.empty()) return invalid(verb + " needs a control number or a visible text");
+        c.kind = verb == "tap" ? Kind::Tap : verb == "doubletap" ? Kind::DoubleTap : Kind::LongPress;
+        c.target = unquote(rest);
+    } else if (verb == "type") {
+        // "type TEXT" types into the focused field; "type @N TEXT" taps field N first.
+        std::string body = rest;
+        if (!body.empty() && body[0] == '@') {
+            const std::size_t end = body.find_first_of(" \t");
+            c.target = body.substr(1, end == std::string::npos ? std::string::npos : end - 1);
+            body = end == std::string::npos ? std::string() : body.substr(end + 1);
+            if (c.target.empty()) return invalid("type @N needs a control number");
+        }
+        c.kind = Kind::Type;
+        c.text = unquote(body);
+    } else if (verb == "scroll" || verb == "swipe") {
+        std::size_t dir = args.size();
+        for (std::size_t i = 0; i < args.size(); ++i)
+            if (isDirection(args[i])) dir = i;
+        if (dir == args.size()) return invalid(verb + " needs a direction: up, down, left or right");
+        c.kind = verb == "scroll" ? Kind::Scroll : Kind::Swipe;
+        c.direction = args[dir];
+        c.target = joinWords(args, 0, dir);
+        c.distance = verb == "scroll" ? 200 : 0;
+        if (dir + 1 < args.size()) {
+            if (dir + 2 != args.size() || !toNumber(args[dir + 1], c.distance) || c.distance <= 0)
+                return invalid(verb + ": the distance after the direction must be a positive number of points");
+        }
+    } else if (verb == "pan") {
+        // pan [TARGET] DX DY [SPEED]
+        std::size_t n = args.size();
+        std::vector<double> numbers;
+        while (n > 0 && numbers.size() < 3) {
+            double v;
+            if (!toNumber(args[n - 1], v)) break;
+            numbers.insert(numbers.begin(), v);
+            --n;
+        }
+        if (numbers.size() < 2) return invalid("pan needs a distance: pan [TARGET] DX DY [SPEED]");
+        c.kind = Kind::Pan;
+        c.dx = numbers[0];
+        c.dy = numbers[1];
+        c.speed = numbers.size() == 3 ? numbers[2] : 500;
+        if (c.speed <= 0) return invalid("pan: the speed must be a positive number of points per second");
+        c.target = joinWords(args, 0, n);
+    } else if (verb == "back") {
+        c.kind = Kind::Back;
+    } else if (verb == "rotate") {
+        c.kind = Kind::Rotate;
+        c.direction = rest;
+        if (!c.direction.empty() && c.direction != "left" && c.direction != "right" && c.direction != "portrait" &&
+            c.direction != "landscape")
+            return invalid("rotate takes left, right, portrait or landscape");
+    } else if (verb == "background") {
+        c.kind = Kind::Background;
+    } else if (verb == "foreground") {
+        c.kind = Kind::Foreground;
+    } else if (verb == "advance" || verb == "wait") {
+        if (!toNumber(rest, c.seconds) || c.seconds < 0)
+            return invalid(verb + " needs a number of seconds (0 or more)");
+        c.kind = Kind::Advance;
+    } else if (verb == "shot") {
+        if (rest.empty()) return invalid("shot needs a file name, e.g. shot screen.png");
+        c.kind = Kind::Shot;
+        c.path = unquote(rest);
+    } else if (verb == "expect") {
+        if (rest.empty()) return invalid("expect needs the text to look for");
+        c.kind = Kind::Expect;
+        c.text = unquote(rest);
+    } else if (verb == "quit" || verb == "exit") {
+        c.kind = Kind::Quit;
+    } else if (verb == "help" || verb == "?") {
+        c.kind = Kind::Help;
+    } else {
+        return invalid("unknown command \"" + verb + "\" (help lists the commands)");
+    }
+    return c;
+}
+
+const char* SimCommand::helpText() {
+    return "Commands:\n"
+           "  show                      print the screen again\n"
+           "  tap N | tap TEXT          tap control N or the control showing TEXT\n"
+           "  doubletap N|TEXT          two quick taps\n"
+           "  longpress N|TEXT          press and hold\n"
+           "  type TEXT | type @N TEXT  type into the focused field (or field N)\n"
+           "  scroll [N] DIR [POINTS]   scroll a scroll view or table (DIR: up down left right)\n"
+           "  swipe [N] DIR             swipe across a view (pages turn)\n"
+           "  pan [N] DX DY [SPEED]     drag by DX, DY points at SPEED points per second\n"
+           "  back                      go back (navigation back button or close the modal screen)\n"
+           "  rotate [left|right|portrait|landscape]\n"
+           "  background | foreground   send the application to the background and back\n"
+           "  advance SECONDS           move the clock forward\n"
+           "  shot FILE.png             save a picture of the screen\n"
+           "  expect TEXT               fail unless TEXT is on the screen\n"
+           "  quit\n";
+}

@@ -1,0 +1,48 @@
+// One line of simulator input (typed or from a script) parsed into a command.
+#pragma once
+
+#include <string>
+
+struct SimCommand {
+    enum class Kind {
+        Empty,       // blank line or comment
+        Invalid,     // see `error`
+        Show,        // print the screen
+        Tap,         // tap a numbered control or a visible text
+        DoubleTap,
+        LongPress,
+        Type,        // type text into the focused field (or the numbered one first)
+        Scroll,      // scroll a scroll view by a distance in a direction
+        Swipe,       // a quick pan across a view (page turns)
+        Pan,         // a pan by (dx, dy) at a speed in points per second
+        Back,        // the navigation back button, or dismiss the top modal screen
+        Rotate,      // to landscape / portrait
+        Background,
+        Foreground,
+        Advance,     // move the manual clock
+        Shot,        // render the screen to a PNG file
+        Expect,      // fail unless the screen shows a text
+        Quit,
+        Help,
+    };
+
+    Kind kind = Kind::Empty;
+    // A control number ("3") or a visible text; empty when the command has no target.
+    std::string target;
+    // Typed or expected text.
+    std::string text;
+    // Scroll and swipe direction: "up", "down", "left" or "right"; rotate: "left", "right",
+    // "portrait" or "landscape".
+    std::string direction;
+    double dx = 0;
+    double dy = 0;
+    double distance = 0;
+    double speed = 0;
+    double seconds = 0;
+    std::string path;
+    std::string error;
+
+    static SimCommand parse(const std::string& line);
+    // The command list printed by `help`.
+    static const char* helpText();
+};

@@ -1,0 +1,235 @@
+// Drawing the view tree with cairo: each view in window coordinates, clipped like the tree.
+#include "simulator/SimRenderer.h"
+
+#include "platform/ui/NSStringDrawing.h"
+#include "platform/ui/UIAlertView.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIButton.h"
+#include "platform/ui/UIColor.h"
+#include "platform/ui/UIFont.h"
+#include "platform/ui/UIImage.h"
+#include "platform/ui/UIImageView.h"
+#include "platform/ui/UILabel.h"
+#include "platform/ui/UIScreen.h"
+#include "platform/ui/UITextField.h"
+#include "platform/ui/UIWindow.h"
+
+#include <cairo.h>
+#include <fontconfig/fontconfig.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+void setColor(cairo_t* cr, const std::shared_ptr<UIColor>& color, double alpha) {
+    cairo_set_source_rgba(cr, color->red(), color->green(), color->blue(), color->alpha() * alpha);
+}
+
+void roundedRect(cairo_t* cr, const CGRect& r, double radius) {
+    radius = std::min({radius, r.size.width / 2, r.size.height / 2});
+    if (radius <= 0) {
+        cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
+        return;
+    }
+    const double x = r.origin.x, y = r.origin.y, w = r.size.width, h = r.size.height;
+    cairo_new_sub_path(cr);
+    cairo_arc(cr, x + w - radius, y + radius, radius, -M_PI / 2, 0);
+    cairo_arc(cr, x + w - radius, y + h - radius, radius, 0, M_PI / 2);
+    cairo_arc(cr, x + radius, y + h - radius, radius, M_PI / 2, M_PI);
+    cairo_arc(cr, x + radius, y + radius, radius, M_PI, 3 * M_PI / 2);
+    cairo_close_path(cr);
+}
+
+// The image's pixels as a cairo surface (premultiplied, native byte order).
+cairo_surface_t* surfaceOf(const UIImage& image) {
+    const int w = image.pixelWidth(), h = image.pixelHeight();
+    if (w <= 0 || h <= 0) return nullptr;
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_surface_flush(s);
+    unsigned char* data = cairo_image_surface_get_data(s);
+    const int stride = cairo_image_surface_get_stride(s);
+    const auto& px = image.rgbaPixels();
+    for (int y = 0; y < h; ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(data + y * stride);
+        for (int x = 0; x < w; ++x) {
+            const std::size_t i = (static_cast<std::size_t>(y) * w + x) * 4;
+            if (i + 3 >= px.size()) break;
+            const std::uint32_t a = px[i + 3];
+            const std::uint32_t r = px[i] * a / 255, g = px[i + 1] * a / 255, b = px[i + 2] * a / 255;
+            row[x] = (a << 24) | (r << 16) | (g << 8) | b;
+        }
+    }
+    cairo_surface_mark_dirty(s);
+    return s;
+}
+
+void drawImage(cairo_t* cr, const std::shared_ptr<UIImage>& image, const CGRect& box, UIViewContentMode mode,
+               double alpha) {
+    if (!image) return;
+    cairo_surface_t* s = surfaceOf(*image);
+    if (!s) return;
+    const CGSize size = image->size();
+    double sx = box.size.width / std::max(1.0, size.width), sy = box.size.height / std::max(1.0, size.height);
+    CGRect target = box;
+    switch (mode) {
+        case UIViewContentModeScaleToFill: break;
+        case UIViewContentModeScaleAspectFit:
+        case UIViewContentModeScaleAspectFill: {
+            const double k = mode == UIViewContentModeScaleAspectFit ? std::min(sx, sy) : std::max(sx, sy);
+            sx = sy = k;
+            target.size = {size.width * k, size.height * k};
+            target.origin = {box.origin.x + (box.size.width - target.size.width) / 2,
+                             box.origin.y + (box.size.height - target.size.height) / 2};
+            break;
+        }
+        default:
+            sx = sy = 1;
+            target.size = size;
+            target.origin = {box.origin.x + (box.size.width - size.width) / 2,
+                             box.origin.y + (box.size.height - size.height) / 2};
+    }
+    cairo_save(cr);
+    cairo_rectangle(cr, box.origin.x, box.origin.y, box.size.width, box.size.height);
+    cairo_clip(cr);
+    cairo_translate(cr, target.origin.x, target.origin.y);
+    // Pixels to points, then to the target size.
+    cairo_scale(cr, sx * size.width / image->pixelWidth(), sy * size.height / image->pixelHeight());
+    cairo_set_source_surface(cr, s, 0, 0);
+    cairo_paint_with_alpha(cr, alpha);
+    cairo_restore(cr);
+    cairo_surface_destroy(s);
+}
+
+void drawText(cairo_t* cr, const std::string& text, const std::shared_ptr<UIFont>& font,
+              const std::shared_ptr<UIColor>& color, const CGRect& box, NSTextAlignment alignment, int lines,
+              double alpha) {
+    if (text.empty() || !font) return;
+    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL,
+                           font->isBold() ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, font->pointSize());
+    setColor(cr, color ? color : UIColor::blackColor(), alpha);
+    auto wrapped = NSStringLayoutLines(text, font, lines == 1 ? 0 : box.size.width);
+    const std::size_t maxLines = lines > 0 ? static_cast<std::size_t>(lines) : wrapped.size();
+    if (wrapped.size() > maxLines) wrapped.resize(maxLines);
+    const double lineHeight = font->lineHeight();
+    double y = box.origin.y + (box.size.height - lineHeight * static_cast<double>(wrapped.size())) / 2;
+    // Cairo's font is wider or narrower than the fixed metrics the layout used, so text is
+    // not clipped to its own box (views that clip still clip it).
+    cairo_save(cr);
+    for (const auto& l : wrapped) {
+        cairo_text_extents_t ext;
+        cairo_text_extents(cr, l.c_str(), &ext);
+        double x = box.origin.x;
+        if (alignment == NSTextAlignmentCenter) x += (box.size.width - ext.x_advance) / 2;
+        else if (alignment == NSTextAlignmentRight) x += box.size.width - ext.x_advance;
+        cairo_move_to(cr, x, y + font->ascender());
+        cairo_show_text(cr, l.c_str());
+        y += lineHeight;
+    }
+    cairo_restore(cr);
+}
+
+void drawView(cairo_t* cr, const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window, double alpha) {
+    if (view->isHidden() || view->alpha() < 0.01) return;
+    alpha *= view->alpha();
+    const CGRect r = view->convertRectToView(view->bounds(), window);
+    const auto layer = view->layer();
+    const double radius = layer->cornerRadius();
+    cairo_save(cr);
+    if (auto bg = view->backgroundColor()) {
+        roundedRect(cr, r, radius);
+        setColor(cr, bg, alpha);
+        cairo_fill(cr);
+    }
+    if (view->clipsToBounds() || layer->masksToBounds()) {
+        roundedRect(cr, r, radius);
+        cairo_clip(cr);
+    }
+    if (auto iv = std::dynamic_pointer_cast<UIImageView>(view)) {
+        drawImage(cr, iv->currentImage(), r, view->contentMode(), alpha);
+    } else if (auto label = std::dynamic_pointer_cast<UILabel>(view)) {
+        drawText(cr, label->text(), label->font(), label->textColor(), r, label->textAlignment(), label->numberOfLines(),
+                 alpha);
+    } else if (auto field = std::dynamic_pointer_cast<UITextField>(view)) {
+        const bool empty = field->text().empty();
+        drawText(cr, empty ? field->placeholder() : field->text(), field->font(),
+                 empty ? UIColor::lightGrayColor() : field->textColor(), CGRectInset(r, 4, 0), NSTextAlignmentLeft, 1,
+                 alpha);
+    }
+    if (auto button = std::dynamic_pointer_cast<UIButton>(view)) {
+        // The button's own image and title label are subviews; an image without a view of
+        // its own is drawn centred.
+        if (button->subviews().empty()) {
+            drawImage(cr, button->currentImage(), r, UIViewContentModeCenter, alpha);
+            drawText(cr, button->currentTitle(), UIFont::systemFontOfSize(18), button->currentTitleColor(), r,
+                     NSTextAlignmentCenter, 1, alpha);
+        }
+    }
+    for (const auto& sub : view->subviews()) drawView(cr, sub, window, alpha);
+    cairo_restore(cr);
+    if (layer->borderWidth() > 0) {
+        cairo_save(cr);
+        roundedRect(cr, CGRectInset(r, layer->borderWidth() / 2, layer->borderWidth() / 2), radius);
+        setColor(cr, layer->borderColor(), alpha);
+        cairo_set_line_width(cr, layer->borderWidth());
+        cairo_stroke(cr);
+        cairo_restore(cr);
+    }
+}
+
+}  // namespace
+
+bool SimRenderer::writePNG(const std::string& path, std::string& error) {
+    const CGRect screen = UIScreen::mainScreen()->bounds();
+    const int width = static_cast<int>(std::lround(screen.size.width));
+    const int height = static_cast<int>(std::lround(screen.size.height));
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_t* cr = cairo_create(surface);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_paint(cr);
+    if (auto app = UIApplication::sharedApplication()) {
+        auto windows = app->windows();
+        std::stable_sort(windows.begin(), windows.end(),
+                         [](const auto& a, const auto& b) { return a->windowLevel() < b->windowLevel(); });
+        for (const auto& window : windows) {
+            if (window->isHidden() || window->screen() != UIScreen::mainScreen()) continue;
+            cairo_save(cr);
+            const CGRect f = window->frame();
+            cairo_translate(cr, f.origin.x, f.origin.y);
+            drawView(cr, window, window, 1.0);
+            cairo_restore(cr);
+        }
+    }
+    // Older alerts float above everything.
+    for (const auto& alert : UIAlertView::visibleAlertViews()) {
+        cairo_set_source_rgba(cr, 0, 0, 0, 0.4);
+        cairo_paint(cr);
+        const CGRect box = CGRectMake((width - 270) / 2.0, height / 2.0 - 70, 270, 140);
+        roundedRect(cr, box, 13);
+        cairo_set_source_rgb(cr, 0.97, 0.97, 0.97);
+        cairo_fill(cr);
+        drawText(cr, alert->title(), UIFont::boldSystemFontOfSize(17), UIColor::blackColor(),
+                 CGRectMake(box.origin.x + 16, box.origin.y + 10, 238, 30), NSTextAlignmentCenter, 1, 1);
+        drawText(cr, alert->message(), UIFont::systemFontOfSize(13), UIColor::blackColor(),
+                 CGRectMake(box.origin.x + 16, box.origin.y + 40, 238, 50), NSTextAlignmentCenter, 3, 1);
+        std::string buttons;
+        for (long i = 0; i < alert->numberOfButtons(); ++i) buttons += (i ? "   " : "") + alert->buttonTitleAtIndex(i);
+        drawText(cr, buttons, UIFont::systemFontOfSize(17), UIColor::systemBlueColor(),
+                 CGRectMake(box.origin.x + 16, box.origin.y + 96, 238, 36), NSTextAlignmentCenter, 1, 1);
+    }
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    const cairo_status_t status = cairo_surface_write_to_png(surface, path.c_str());
+    cairo_surface_destroy(surface);
+    if (status != CAIRO_STATUS_SUCCESS) {
+        error = "could not write " + path + ": " + cairo_status_to_string(status);
+        return false;
+    }
+    return true;
+}
+
+void SimRenderer::releaseCaches() {
+    cairo_debug_reset_static_data();
+    FcFini();
+}

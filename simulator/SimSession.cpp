@@ -1,0 +1,317 @@
+// Carrying out simulator commands against the running application.
+#include "simulator/SimSession.h"
+
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/Clock.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UIDevice.h"
+#include "platform/ui/UIImage.h"
+#include "platform/ui/UINavigationController.h"
+#include "platform/ui/UIAlertView.h"
+#include "platform/ui/UIScrollView.h"
+#include "platform/ui/UISegmentedControl.h"
+#include "platform/ui/UITableView.h"
+#include "platform/ui/UITableViewCell.h"
+#include "platform/ui/UITextField.h"
+#include "platform/ui/UIWindow.h"
+#include "simulator/SimRenderer.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+std::shared_ptr<UIWindow> keyWindow() {
+    auto app = UIApplication::sharedApplication();
+    return app ? app->keyWindow() : nullptr;
+}
+
+CGPoint centreInWindow(const std::shared_ptr<UIView>& view) {
+    auto window = view->window();
+    CGRect r = view->convertRectToView(view->bounds(), window);
+    if (window) r = CGRectIntersection(r, window->bounds());
+    return {CGRectGetMidX(r), CGRectGetMidY(r)};
+}
+
+// The topmost presented controller above the key window's root.
+std::shared_ptr<UIViewController> topPresented() {
+    auto window = keyWindow();
+    if (!window) return nullptr;
+    std::shared_ptr<UIViewController> top;
+    for (auto vc = window->rootViewController(); vc; vc = vc->presentedViewController())
+        if (vc->presentingViewController()) top = vc;
+    return top;
+}
+
+void collectNavigations(const std::shared_ptr<UIViewController>& vc, std::vector<std::shared_ptr<UINavigationController>>& out) {
+    if (!vc || !vc->isVisible()) return;
+    if (auto nav = std::dynamic_pointer_cast<UINavigationController>(vc)) out.push_back(nav);
+    for (const auto& child : vc->childrenForAppearance()) collectNavigations(child, out);
+    collectNavigations(vc->presentedViewController(), out);
+}
+
+}  // namespace
+
+SimSession::SimSession(bool pad) {
+    Clock::setManual();
+    UIDevice::applyProfile(pad ? UIUserInterfaceIdiom::Pad : UIUserInterfaceIdiom::Phone);
+    UIImage::setScreenScale(2.0);
+}
+
+SimSession::~SimSession() {
+    if (launched_) UIApplication::sharedApplication()->terminate();
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+}
+
+bool SimSession::launch(const std::string& delegateClassName) {
+    launched_ = UIApplication::sharedApplication()->launch(delegateClassName);
+    settle();
+    return launched_;
+}
+
+void SimSession::settle() {
+    Clock::advance(0);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    if (auto app = UIApplication::sharedApplication())
+        for (const auto& window : app->windows()) window->layoutAndDisplayIfNeeded();
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+}
+
+void SimSession::pass(double seconds) {
+    Clock::advance(seconds);
+    settle();
+}
+
+SimScreen SimSession::screen() {
+    settle();
+    return SimScreen::capture();
+}
+
+SimSession::Result SimSession::execute(const SimCommand& c) {
+    Result r;
+    switch (c.kind) {
+        case SimCommand::Kind::Empty:
+        case SimCommand::Kind::Show:
+        case SimCommand::Kind::Help:
+            return r;
+        case SimCommand::Kind::Invalid:
+            r.ok = false;
+            r.message = c.error;
+            return r;
+        case SimCommand::Kind::Quit:
+            r.quit = true;
+            return r;
+        case SimCommand::Kind::Tap: return tap(c, 1, 0);
+        case SimCommand::Kind::DoubleTap: return tap(c, 2, 0);
+        case SimCommand::Kind::LongPress: return tap(c, 1, 1.0);
+        case SimCommand::Kind::Type: return type(c);
+        case SimCommand::Kind::Scroll: return scroll(c);
+        case SimCommand::Kind::Swipe:
+        case SimCommand::Kind::Pan: return swipeOrPan(c);
+        case SimCommand::Kind::Back: return back();
+        case SimCommand::Kind::Rotate: {
+            auto app = UIApplication::sharedApplication();
+            UIInterfaceOrientation to = UIInterfaceOrientation::LandscapeLeft;
+            if (c.direction == "right") to = UIInterfaceOrientation::LandscapeRight;
+            else if (c.direction == "portrait") to = UIInterfaceOrientation::Portrait;
+            else if (c.direction.empty() && UIInterfaceOrientationIsLandscape(app->statusBarOrientation()))
+                to = UIInterfaceOrientation::Portrait;
+            app->rotateTo(to);
+            pass(app->statusBarOrientationAnimationDuration());
+            return r;
+        }
+        case SimCommand::Kind::Background:
+            if (!UIApplication::sharedApplication()->enterBackground()) r.message = "already in the background";
+            settle();
+            return r;
+        case SimCommand::Kind::Foreground:
+            if (!UIApplication::sharedApplication()->enterForeground()) r.message = "already in the foreground";
+            settle();
+            return r;
+        case SimCommand::Kind::Advance:
+            pass(c.seconds);
+            return r;
+        case SimCommand::Kind::Shot: {
+            settle();
+            std::string error;
+            if (!SimRenderer::writePNG(c.path, error)) {
+                r.ok = false;
+                r.message = error;
+            } else {
+                r.message = "saved " + c.path;
+            }
+            return r;
+        }
+        case SimCommand::Kind::Expect: {
+            auto s = screen();
+            if (!s.contains(c.text)) {
+                r.ok = false;
+                r.expectFailed = true;
+                r.message = "expected \"" + c.text + "\" on the screen, but it is not there";
+            }
+            return r;
+        }
+    }
+    return r;
+}
+
+SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
+    Result r;
+    auto s = screen();
+    const SimTarget* target = s.find(c.target);
+    if (!target) {
+        r.ok = false;
+        r.message = "nothing to tap called \"" + c.target + "\" on the screen";
+        return r;
+    }
+    switch (target->kind) {
+        case SimTarget::Kind::BackButton:
+            target->navigation->popViewControllerAnimated(true);
+            break;
+        case SimTarget::Kind::BarItem:
+            target->item->simulateTap();
+            break;
+        case SimTarget::Kind::AlertViewButton:
+            target->alertView->tapButtonAtIndex(target->buttonIndex);
+            break;
+        case SimTarget::Kind::View: {
+            // A segment of a control shown in a bar is chosen by its number.
+            if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(target->view); seg && target->buttonIndex >= 0) {
+                seg->simulateTapOnSegment(static_cast<std::size_t>(target->buttonIndex));
+                break;
+            }
+            auto window = target->view->window();
+            if (!window) {
+                r.ok = false;
+                r.message = "that is no longer on the screen";
+                return r;
+            }
+            const CGPoint p = centreInWindow(target->view);
+            // A table row is chosen through its table, as a touch on it would (tables do not
+            // select rows from raw touches).
+            if (auto cell = std::dynamic_pointer_cast<UITableViewCell>(target->view); cell && hold == 0 && taps == 1) {
+                std::shared_ptr<UITableView> table;
+                for (auto v = cell->superview(); v && !table; v = v->superview())
+                    table = std::dynamic_pointer_cast<UITableView>(v);
+                if (table) {
+                    if (auto indexPath = table->indexPathForCell(cell)) {
+                        table->simulateTapOnRow(*indexPath);
+                        break;
+                    }
+                }
+            }
+            // A text field takes the focus through its own tap (a touch alone does not focus it).
+            if (auto field = std::dynamic_pointer_cast<UITextField>(target->view); field && hold == 0 && taps == 1)
+                field->simulateTap();
+            else if (hold > 0) window->longPress(p, hold);
+            else window->tap(p, taps);
+            break;
+        }
+    }
+    pass(actionTime());
+    return r;
+}
+
+SimSession::Result SimSession::type(const SimCommand& c) {
+    Result r;
+    if (!c.target.empty()) {
+        SimCommand tapIt;
+        tapIt.target = c.target;
+        r = tap(tapIt, 1, 0);
+        if (!r.ok) return r;
+    }
+    auto field = std::dynamic_pointer_cast<UITextField>(UIResponder::currentFirstResponder());
+    if (!field) {
+        r.ok = false;
+        r.message = "no text field is taking typing (tap one first)";
+        return r;
+    }
+    field->insertText(c.text);
+    pass(actionTime());
+    return r;
+}
+
+SimSession::Result SimSession::scroll(const SimCommand& c) {
+    Result r;
+    auto s = screen();
+    std::shared_ptr<UIScrollView> view;
+    if (!c.target.empty()) {
+        const SimTarget* t = s.find(c.target);
+        for (auto v = t ? t->view : nullptr; v && !view; v = v->superview()) view = std::dynamic_pointer_cast<UIScrollView>(v);
+    } else if (!s.scrollViews().empty()) {
+        view = std::dynamic_pointer_cast<UIScrollView>(s.scrollViews().front());
+    }
+    if (!view) {
+        r.ok = false;
+        r.message = "nothing to scroll";
+        return r;
+    }
+    CGPoint offset = view->contentOffset();
+    if (c.direction == "down") offset.y += c.distance;
+    if (c.direction == "up") offset.y -= c.distance;
+    if (c.direction == "right") offset.x += c.distance;
+    if (c.direction == "left") offset.x -= c.distance;
+    view->simulateScroll(offset);
+    pass(actionTime());
+    return r;
+}
+
+SimSession::Result SimSession::swipeOrPan(const SimCommand& c) {
+    Result r;
+    auto window = keyWindow();
+    if (!window) {
+        r.ok = false;
+        r.message = "no window on the screen";
+        return r;
+    }
+    CGPoint from{CGRectGetMidX(window->bounds()), CGRectGetMidY(window->bounds())};
+    if (!c.target.empty()) {
+        auto s = screen();
+        const SimTarget* t = s.find(c.target);
+        if (!t || !t->view) {
+            r.ok = false;
+            r.message = "nothing called \"" + c.target + "\" to drag on the screen";
+            return r;
+        }
+        from = centreInWindow(t->view);
+    }
+    double dx = c.dx, dy = c.dy, speed = c.speed;
+    if (c.kind == SimCommand::Kind::Swipe) {
+        // A quick flick across most of the width or height, starting on the far side.
+        const double w = window->bounds().size.width * 0.6, h = window->bounds().size.height * 0.4;
+        speed = 1500;
+        if (c.direction == "left") { dx = -w; from.x += w / 2; }
+        if (c.direction == "right") { dx = w; from.x -= w / 2; }
+        if (c.direction == "up") { dy = -h; from.y += h / 2; }
+        if (c.direction == "down") { dy = h; from.y -= h / 2; }
+    }
+    window->pan(from, dx, dy, speed);
+    pass(actionTime());
+    return r;
+}
+
+SimSession::Result SimSession::back() {
+    Result r;
+    // The screen on top decides: a stack inside it goes back, else it closes; with nothing
+    // presented, the window's own stacks go back, innermost first.
+    auto top = topPresented();
+    std::vector<std::shared_ptr<UINavigationController>> navs;
+    if (top) collectNavigations(top, navs);
+    else if (auto window = keyWindow()) collectNavigations(window->rootViewController(), navs);
+    for (auto it = navs.rbegin(); it != navs.rend(); ++it) {
+        if ((*it)->showsBackButton()) {
+            (*it)->popViewControllerAnimated(true);
+            pass(actionTime());
+            return r;
+        }
+    }
+    if (top) {
+        top->dismissViewControllerAnimated(true, nullptr);
+        pass(actionTime());
+        return r;
+    }
+    r.ok = false;
+    r.message = "there is nothing to go back from";
+    return r;
+}

@@ -1,0 +1,42 @@
+// One run of the application under the simulator: launch with a device profile and the clock
+// in manual mode, then commands in, screens out.
+#pragma once
+
+#include "simulator/SimCommand.h"
+#include "simulator/SimScreen.h"
+
+#include <string>
+
+class SimSession {
+public:
+    struct Result {
+        bool ok = true;      // false: the command failed (message says why)
+        bool quit = false;   // the session is over
+        bool expectFailed = false;
+        std::string message;
+    };
+
+    // Chooses the device (before launch) and freezes the clock.
+    explicit SimSession(bool pad);
+    ~SimSession();
+
+    // False when no delegate class of that name is registered.
+    bool launch(const std::string& delegateClassName);
+    Result execute(const SimCommand& command);
+    // Runs what is due now and lays out and displays the windows.
+    void settle();
+    SimScreen screen();
+
+    // The clock time a touch command takes, so that short transitions finish.
+    static double actionTime() { return 0.5; }
+
+private:
+    Result tap(const SimCommand& command, int taps, double hold);
+    Result type(const SimCommand& command);
+    Result scroll(const SimCommand& command);
+    Result swipeOrPan(const SimCommand& command);
+    Result back();
+    void pass(double seconds);
+
+    bool launched_ = false;
+};

@@ -1,0 +1,117 @@
+// ostrel-sim: runs the application on a bundle and a home folder, prints its screen as text
+// and carries out commands typed at the terminal or read from a script.
+#include "platform/foundation/ClassRegistry.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/Sandbox.h"
+#include "simulator/SimCommand.h"
+#include "simulator/SimRenderer.h"
+#include "simulator/SimSession.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+namespace {
+
+// The class the application registers as its delegate.
+const char* const kApplicationDelegate = "AppDelegate";
+
+void usage() {
+    std::fprintf(stderr,
+                 "usage: ostrel-sim --bundle DIR --home DIR [--device phone|pad] [--script FILE] [--delegate NAME]\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    NSProcessInfo::setArguments(argc, argv);
+    std::string bundle, home, script, delegate, device = "phone";
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) return false;
+            out = argv[++i];
+            return true;
+        };
+        bool ok = true;
+        if (arg == "--bundle") ok = value(bundle);
+        else if (arg == "--home") ok = value(home);
+        else if (arg == "--device") ok = value(device);
+        else if (arg == "--script") ok = value(script);
+        else if (arg == "--delegate") ok = value(delegate);
+        else if (arg == "--help" || arg == "-h") {
+            usage();
+            std::fputs(SimCommand::helpText(), stderr);
+            return 0;
+        } else ok = false;
+        if (!ok) {
+            usage();
+            return 64;
+        }
+    }
+    if (device != "phone" && device != "pad") {
+        std::fprintf(stderr, "--device takes phone or pad\n");
+        return 64;
+    }
+    const std::string delegateName = delegate.empty() ? kApplicationDelegate : delegate;
+    if (!ClassRegistry::isRegistered(delegateName)) {
+        if (delegate.empty())
+            std::fprintf(stderr, "No application delegate is registered in this build: the application is not part "
+                                 "of it yet. Run a registered one with --delegate NAME.\n");
+        else
+            std::fprintf(stderr, "No application delegate named \"%s\" is registered.\n", delegateName.c_str());
+        return 2;
+    }
+    if (!bundle.empty()) NSBundle::setMainBundlePath(bundle);
+    if (!home.empty()) Sandbox::setHome(home);
+
+    // Runs after the session is gone, whichever way main returns.
+    struct ReleaseCaches {
+        ~ReleaseCaches() { SimRenderer::releaseCaches(); }
+    } releaseCaches;
+    SimSession session(device == "pad");
+    if (!session.launch(delegateName)) return 2;
+
+    std::ifstream file;
+    const bool fromScript = !script.empty();
+    if (fromScript) {
+        file.open(script);
+        if (!file) {
+            std::fprintf(stderr, "cannot read the script %s\n", script.c_str());
+            return 66;
+        }
+    }
+    std::istream& in = fromScript ? static_cast<std::istream&>(file) : std::cin;
+    if (!fromScript) std::cout << session.screen().text() << "> " << std::flush;
+
+    std::string line;
+    int lineNumber = 0;
+    while (std::getline(in, line)) {
+        ++lineNumber;
+        const SimCommand command = SimCommand::parse(line);
+        if (command.kind == SimCommand::Kind::Empty) {
+            if (!fromScript) std::cout << "> " << std::flush;
+            continue;
+        }
+        if (fromScript) std::cout << "> " << line << "\n";
+        if (command.kind == SimCommand::Kind::Help) std::cout << SimCommand::helpText();
+        const SimSession::Result result = session.execute(command);
+        if (result.quit) break;
+        if (!result.ok) {
+            if (fromScript) {
+                std::cerr << script << ":" << lineNumber << ": " << result.message << "\n";
+                std::cerr << "The screen was:\n" << session.screen().text();
+                return 1;
+            }
+            std::cout << "! " << result.message << "\n";
+        } else if (!result.message.empty()) {
+            std::cout << result.message << "\n";
+        }
+        if (!fromScript || command.kind == SimCommand::Kind::Show) std::cout << session.screen().text();
+        if (!fromScript) std::cout << "> " << std::flush;
+    }
+    std::cout << std::flush;
+    return 0;
+}

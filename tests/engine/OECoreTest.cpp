@@ -1,0 +1,267 @@
+// The engine's start-up over the demo bundle with all, some or none of its databases: the order
+// and conditions of the steps, the start screen, the download offer at the second launch (cold
+// and on a return to the foreground), the refused second run, and the life-cycle table.
+#include "engine/OECore.h"
+
+#include "content/Loader_DataSource.h"
+#include "engine/OEMainMenu.h"
+#include "engine/config/OEConfigFactory.h"
+#include "gallery/UIDBViewController_iPhone.h"
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/Clock.h"
+#include "platform/ui/UIColor.h"
+#include "platform/ui/UINavigationBar.h"
+#include "platform/ui/UINavigationController.h"
+#include "platform/ui/UIScreen.h"
+#include "platform/ui/UIWindow.h"
+#include "tests/engine/DemoLaunchFixture.h"
+#include "uikit/OEIdleTimerManager.h"
+#include "uikit/OESideMenuContainerViewController.h"
+#include "uikit/RemindManager.h"
+
+namespace {
+
+const char* const kDownloadCountKey = "com.norvane.LaunchReminderManager.DwonloadImagesReminder";
+
+// Stands in for the count of present pictures and records what the engine asks of it, with
+// what the engine had already done when it was set up.
+class RecordingCounter : public OECore::DownloadsCounter {
+public:
+    explicit RecordingCounter(bool allDownloaded) : allDownloaded(allDownloaded) {}
+
+    void setup(const std::shared_ptr<DataSource>& source) override {
+        auto loaderSource = std::dynamic_pointer_cast<Loader_DataSource>(source);
+        setUpOver.push_back(loaderSource ? loaderSource->loader()->entry()->dbPath() : "?");
+        auto engine = OECore::instance();
+        stepsBefore = {engine->locale() != nullptr, engine->idleManager() != nullptr,
+                       !NSUserDefaults::standardUserDefaults()->objectForKey("zoom").isNull(),
+                       UIAppearance::appearance<UINavigationBar>()->hasValue("tintColor")};
+        launchCountAtSetup = NSUserDefaults::standardUserDefaults()->integerForKey(kDownloadCountKey);
+    }
+    bool allFilesDownloaded() const override {
+        ++asked;
+        return allDownloaded;
+    }
+    void showDownloadAlertFromController(const std::shared_ptr<UIViewController>& controller) override {
+        alertsOver.push_back(controller);
+    }
+
+    bool allDownloaded;
+    std::vector<std::string> setUpOver;
+    std::vector<bool> stepsBefore;
+    long launchCountAtSetup = -1;
+    mutable int asked = 0;
+    std::vector<std::shared_ptr<UIViewController>> alertsOver;
+};
+
+class EngineStart : public DemoLaunchFixture {
+protected:
+    // Starts the engine with the factory's configuration and, when asked, the start screen.
+    std::shared_ptr<OECore> start(const std::shared_ptr<RecordingCounter>& counter, bool screen = true) {
+        auto engine = OECore::instance();
+        engine->setDownloadsCounter(counter);
+        OECore::setup();
+        if (screen) {
+            window = UIWindow::make();
+            engine->showStartScreenInWindow(window);
+        }
+        return engine;
+    }
+    std::shared_ptr<OESideMenuContainerViewController> container() const {
+        return std::dynamic_pointer_cast<OESideMenuContainerViewController>(window->rootViewController());
+    }
+
+    std::shared_ptr<UIWindow> window;
+};
+
+}  // namespace
+
+TEST_F(EngineStart, WithAllDatabasesEveryStepRunsInOrderAndTheGalleryIsInTheCentre) {
+    makeBundle(DemoDatabases::All);
+    auto counter = std::make_shared<RecordingCounter>(true);
+    int launches = 0;
+    LaunchReminderManager::instance()->registerReminder(LaunchReminder::initWithIdentifer("Probe", 1, [&] { ++launches; }));
+    auto engine = start(counter);
+
+    ASSERT_TRUE(engine->isInitialized());
+    EXPECT_EQ(engine->appId(), "1047320005");
+    EXPECT_EQ(engine->config(), OEConfig::current());
+    EXPECT_EQ(engine->config()->database()->imagesDBName(), "images.sqlite");
+    EXPECT_EQ(engine->config()->database()->mediaDBName(), "media.sqlite");
+    EXPECT_EQ(engine->locale(), OELocalizations::current());
+    EXPECT_EQ(engine->idleManager()->application(), UIApplication::sharedApplication());
+    EXPECT_TRUE(engine->hasImages());
+    // Appearance, defaults, locale and idle manager were in place when the counter was set
+    // up (over the images list), and the launch was counted after that.
+    EXPECT_EQ(counter->setUpOver, (std::vector<std::string>{"images.sqlite"}));
+    EXPECT_EQ(counter->stepsBefore, (std::vector<bool>{true, true, true, true}));
+    EXPECT_EQ(counter->asked, 1);
+    EXPECT_EQ(launches, 1);
+    EXPECT_EQ(NSUserDefaults::standardUserDefaults()->integerForKey("zoom"), 1);
+    EXPECT_TRUE(UIAppearance::appearance<UINavigationBar>()->value("tintColor").objectAs<UIColor>()->isEqual(
+        UIColor::labelColor().get()));
+    // Everything done, no reminder was registered.
+    EXPECT_TRUE(LaunchReminderManager::instance()->reminders().empty());
+
+    auto shell = container();
+    ASSERT_NE(shell, nullptr);
+    EXPECT_EQ(engine->viewController(), shell);
+    EXPECT_TRUE(window->isKeyWindow());
+    EXPECT_EQ(shell->panMode(), OESideMenuPanModeNone);
+    auto menu = std::dynamic_pointer_cast<OEMainMenu>(shell->leftMenuViewController());
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(shell->rightMenuViewController(), nullptr);
+    ASSERT_FALSE(menu->sections().empty());
+    EXPECT_EQ(menu->sections().front()->title(), "Ostrel Gallery");
+    auto navigation = std::dynamic_pointer_cast<UINavigationController>(shell->centerViewController());
+    ASSERT_NE(navigation, nullptr);
+    EXPECT_NE(std::dynamic_pointer_cast<UIDBViewController_iPhone>(navigation->topViewController()), nullptr);
+}
+
+TEST_F(EngineStart, WithOnlyTheImagesDatabaseTheCounterUsesTheImagesList) {
+    makeBundle(DemoDatabases::ImagesOnly);
+    auto counter = std::make_shared<RecordingCounter>(true);
+    auto engine = start(counter);
+    EXPECT_EQ(engine->config()->database()->mediaDBName(), "");
+    EXPECT_TRUE(engine->hasImages());
+    EXPECT_EQ(counter->setUpOver, (std::vector<std::string>{"images.sqlite"}));
+    auto navigation = std::dynamic_pointer_cast<UINavigationController>(container()->centerViewController());
+    ASSERT_NE(navigation, nullptr);
+    EXPECT_NE(std::dynamic_pointer_cast<UIDBViewController_iPhone>(navigation->topViewController()), nullptr);
+}
+
+TEST_F(EngineStart, WithNoDatabaseTheCounterUsesTheMediaListAndTheCentreStaysEmpty) {
+    makeBundle(DemoDatabases::None);
+    auto counter = std::make_shared<RecordingCounter>(true);
+    auto engine = start(counter);
+    EXPECT_FALSE(engine->hasImages());
+    EXPECT_EQ(engine->config()->database()->imagesDBName(), "");
+    EXPECT_EQ(counter->setUpOver, (std::vector<std::string>{""}));  // the media name, empty here
+    auto shell = container();
+    ASSERT_NE(shell, nullptr);
+    auto menu = std::dynamic_pointer_cast<OEMainMenu>(shell->leftMenuViewController());
+    ASSERT_NE(menu, nullptr);
+    ASSERT_FALSE(menu->sections().empty());
+    EXPECT_TRUE(menu->sections().front()->items().empty());
+    EXPECT_EQ(shell->centerViewController(), nullptr);
+}
+
+TEST_F(EngineStart, WithoutACounterTheCounterStepAndTheDownloadReminderAreSkipped) {
+    makeBundle(DemoDatabases::All);
+    auto engine = start(nullptr);
+    EXPECT_FALSE(engine->isNeedDownloadReminder());
+    EXPECT_TRUE(LaunchReminderManager::instance()->reminders().empty());
+    EXPECT_TRUE(NSUserDefaults::standardUserDefaults()->objectForKey(kDownloadCountKey).isNull());
+    engine->showDownloadAlert();  // nothing to offer with
+    EXPECT_NE(container(), nullptr);
+}
+
+TEST_F(EngineStart, TheZoomDefaultNeedsASharpScreenAndNeverReplacesAValue) {
+    makeBundle(DemoDatabases::ImagesOnly);
+    UIScreen::mainScreen()->setScale(1.0);
+    auto engine = start(nullptr, false);
+    EXPECT_TRUE(NSUserDefaults::standardUserDefaults()->objectForKey("zoom").isNull());
+
+    freshProcess();  // back to scale 2
+    NSUserDefaults::standardUserDefaults()->setObject(Value("big"), "zoom");
+    start(nullptr, false);
+    EXPECT_EQ(NSUserDefaults::standardUserDefaults()->objectForKey("zoom"), Value("big"));
+}
+
+TEST_F(EngineStart, AnOfferDueAtAColdLaunchWaitsForTheStartScreen) {
+    makeBundle(DemoDatabases::All);
+    NSUserDefaults::standardUserDefaults()->setInteger(1, kDownloadCountKey);  // the first launch was counted
+    auto counter = std::make_shared<RecordingCounter>(false);
+    auto engine = start(counter, false);
+    EXPECT_EQ(NSUserDefaults::standardUserDefaults()->integerForKey(kDownloadCountKey), 2);
+    EXPECT_TRUE(engine->isDownloadAlertPending());
+    EXPECT_TRUE(counter->alertsOver.empty());
+
+    window = UIWindow::make();
+    engine->showStartScreenInWindow(window);
+    EXPECT_TRUE(counter->alertsOver.empty()) << "offered only once the launch is over";
+    EXPECT_FALSE(engine->isDownloadAlertPending());
+    ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return !counter->alertsOver.empty(); }, 10));
+    EXPECT_EQ(counter->alertsOver, (std::vector<std::shared_ptr<UIViewController>>{container()}));
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_EQ(counter->alertsOver.size(), 1u);
+
+    // The reminder is spent: the next launch counts on without offering again.
+    freshProcess();
+    auto again = std::make_shared<RecordingCounter>(false);
+    start(again);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_TRUE(again->alertsOver.empty());
+    EXPECT_EQ(NSUserDefaults::standardUserDefaults()->integerForKey(kDownloadCountKey), 3);
+}
+
+TEST_F(EngineStart, AnOfferDueOnAReturnToTheForegroundShowsOverTheTopMostScreen) {
+    makeBundle(DemoDatabases::All);
+    auto counter = std::make_shared<RecordingCounter>(false);
+    auto engine = start(counter);
+    EXPECT_EQ(LaunchReminderManager::instance()->reminders().size(), 1u);
+    auto modal = UIViewController::make();
+    container()->presentViewController(modal, false, nullptr);
+    engine->applicationWillEnterForeground(*UIApplication::sharedApplication());
+    EXPECT_EQ(counter->alertsOver, (std::vector<std::shared_ptr<UIViewController>>{modal}));
+    EXPECT_TRUE(LaunchReminderManager::instance()->reminders().empty());
+}
+
+TEST_F(EngineStart, ASecondRunOfTheSequenceAndOfTheStartScreenIsRefused) {
+    makeBundle(DemoDatabases::All);
+    auto counter = std::make_shared<RecordingCounter>(false);
+    auto engine = start(counter);
+    auto config = engine->config();
+    auto idle = engine->idleManager();
+    auto shell = engine->viewController();
+
+    EXPECT_FALSE(engine->initializeWithConfig(OEConfigFactory::defaultFactory()->makeConfig(), "other"));
+    OECore::setup();
+    EXPECT_EQ(engine->config(), config);
+    EXPECT_EQ(engine->idleManager(), idle);
+    EXPECT_EQ(engine->appId(), "1047320005");
+    EXPECT_EQ(counter->setUpOver.size(), 1u);
+    EXPECT_EQ(NSUserDefaults::standardUserDefaults()->integerForKey(kDownloadCountKey), 1);
+    EXPECT_EQ(LaunchReminderManager::instance()->reminders().size(), 1u);
+
+    auto otherWindow = UIWindow::make();
+    engine->showStartScreenInWindow(otherWindow);
+    EXPECT_EQ(otherWindow->rootViewController(), nullptr);
+    EXPECT_EQ(engine->viewController(), shell);
+    EXPECT_FALSE(OECore::instance()->initializeWithConfig(nullptr, ""));
+}
+
+TEST_F(EngineStart, TheLifeCycleSuspendsAndResumesTheRemindersAndCountsForegroundEntries) {
+    makeBundle(DemoDatabases::ImagesOnly);
+    Clock::setManual(3'000'000.0);
+    auto engine = start(nullptr);
+    auto& app = *UIApplication::sharedApplication();
+    auto reminder = TimeReminder::initWithInterval(10'000, "LifeCycleProbe", [] {});
+    RemindManager::sharedRemindManager()->add(reminder);
+    int shown = 0;
+    LaunchReminderManager::instance()->registerReminder(LaunchReminder::initWithIdentifer("Cycle", 2, [&] { ++shown; }));
+    auto stored = [] { return NSUserDefaults::standardUserDefaults()->doubleForKey("LifeCycleProbe"); };
+
+    Clock::advance(30);
+    engine->applicationWillResignActive(app);
+    EXPECT_FALSE(reminder->isTicking());
+    EXPECT_EQ(stored(), 30);
+    engine->applicationDidEnterBackground(app);
+    EXPECT_FALSE(reminder->isTicking());
+    EXPECT_EQ(shown, 0);
+    engine->applicationWillEnterForeground(app);  // counted launch 1
+    EXPECT_EQ(shown, 0);
+    Clock::advance(20);
+    engine->applicationDidBecomeActive(app);
+    EXPECT_TRUE(reminder->isTicking());
+    EXPECT_EQ(reminder->currentTime(), 50);
+    engine->applicationWillEnterForeground(app);  // counted launch 2
+    EXPECT_EQ(shown, 1);
+    Clock::advance(10);
+    engine->applicationWillTerminate(app);
+    EXPECT_FALSE(reminder->isTicking());
+    EXPECT_EQ(stored(), 60);
+
+    RemindManager::sharedRemindManager()->remove(reminder);
+    Clock::setReal();
+}

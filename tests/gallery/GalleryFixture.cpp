@@ -1,0 +1,97 @@
+// The gallery tests' sandbox over a generated demo bundle.
+#include "tests/gallery/GalleryFixture.h"
+
+#include "content/dbEntry.h"
+#include "demo/generator/DemoGenerator.h"
+#include "engine/config/FileSystem.h"
+#include "engine/config/OEConfig.h"
+#include "engine/config/OEConfigFactory.h"
+#include "engine/config/OELocalizations.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/foundation/Sandbox.h"
+#include "platform/ui/UIImage.h"
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+namespace fs = std::filesystem;
+
+const std::string& GalleryFixture::bundle() {
+    static const std::string folder = [] {
+        const std::string path = Sandbox::tmp() + "/gallery-demo-bundle";
+        std::string error;
+        DemoGenerator::Options options;
+        if (!DemoGenerator::writeBundle(path, options, &error)) ADD_FAILURE() << error;
+        return path;
+    }();
+    return folder;
+}
+
+void GalleryFixture::SetUp() {
+    for (const auto& folder : {Sandbox::documents(), Sandbox::caches()}) {
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(folder, ignored)) fs::remove_all(entry.path(), ignored);
+    }
+    NSBundle::setMainBundlePath(bundle());
+    NSBundle::resetCaches();
+    UIImage::clearNamedCache();
+    NSUserDefaults::standardUserDefaults()->setObject(Value(Value::Array{Value("en")}), "AppleLanguages");
+    configureGroupings({{"subCat", "By Janre"}, {"subCat2", "By Name"}});
+}
+
+void GalleryFixture::TearDown() {
+    OEConfig::setCurrent(nullptr);
+    OELocalizations::setCurrent(nullptr);
+    NSUserDefaults::standardUserDefaults()->removeObjectForKey("AppleLanguages");
+}
+
+void GalleryFixture::configureGroupings(const std::vector<std::pair<std::string, std::string>>& groupings) {
+    auto factory = OEConfigFactory::defaultFactory();
+    auto config = factory->makeConfig();
+    std::vector<std::shared_ptr<OEImageCategory>> categories;
+    for (const auto& [identifier, titleKey] : groupings) {
+        categories.push_back(
+            OEImageCategory::gategoryWithIdentifer(identifier, NSLocalizedStringFromTable(titleKey, "Core")));
+    }
+    config->setImages(factory->makeImageConfigWith(categories));
+    OEConfig::setCurrent(config);
+    OELocalizations::setCurrent(nullptr);
+}
+
+std::shared_ptr<Loader> GalleryFixture::imagesLoader() { return Loader::loaderWithDBEntry(dbEntry::defaultEntry()); }
+
+std::shared_ptr<List_DataSource> GalleryFixture::catalogue() { return List_DataSource::initWithLoader(imagesLoader()); }
+
+void GalleryFixture::writePNG(const std::string& path, int width, int height) {
+    fs::create_directories(fs::path(path).parent_path());
+    auto image = UIImage::imageWithPixels(std::vector<std::uint8_t>(static_cast<std::size_t>(width * height * 4), 200),
+                                          width, height, 1);
+    const NSData bytes = UIImagePNGRepresentation(image);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+}
+
+void GalleryFixture::writeText(const std::string& path, const std::string& text) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+bool GalleryFixture::exists(const std::string& path) { return fs::exists(path); }
+
+const DemoPainting& GalleryFixture::paintingWithExtension(const std::string& extension) {
+    for (const auto& painting : DemoCatalogue::paintings()) {
+        const std::string path = DemoCatalogue::imagePathOf(painting);
+        if (path.size() > extension.size() && path.compare(path.size() - extension.size(), extension.size(), extension) == 0)
+            return painting;
+    }
+    ADD_FAILURE() << "no demo painting with " << extension;
+    return DemoCatalogue::paintings().front();
+}
+
+std::vector<std::string> GalleryFixture::distinctPicturePaths() {
+    std::set<std::string> paths;
+    for (const auto& painting : DemoCatalogue::paintings()) paths.insert(DemoCatalogue::imagePathOf(painting));
+    return {paths.begin(), paths.end()};
+}

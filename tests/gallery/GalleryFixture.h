@@ -1,0 +1,38 @@
+// The sandbox of the gallery tests: one generated demo bundle (databases and pictures) per
+// test process as the main bundle, fresh Documents and Caches for every test, English, and
+// the product's two groupings in the configuration.
+#pragma once
+
+#include "content/List_DataSource.h"
+#include "content/Loader.h"
+#include "demo/generator/DemoCatalogue.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class GalleryFixture : public testing::Test {
+public:
+    // The bundle folder, written on first use.
+    static const std::string& bundle();
+
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The configuration with these groupings (identifier, title key of "Core").
+    void configureGroupings(const std::vector<std::pair<std::string, std::string>>& groupings);
+    std::shared_ptr<Loader> imagesLoader();
+    std::shared_ptr<List_DataSource> catalogue();
+
+    // A small PNG written at `path` (folders made).
+    static void writePNG(const std::string& path, int width = 4, int height = 3);
+    static void writeText(const std::string& path, const std::string& text);
+    static bool exists(const std::string& path);
+    // The demo painting with the given picture file extension (".jpg", ".JPG", ".png").
+    static const DemoPainting& paintingWithExtension(const std::string& extension);
+    static std::vector<std::string> distinctPicturePaths();
+};

@@ -1,0 +1,191 @@
+// Picture loading and caching over the demo bundle's real JPEGs: suffixes, the lookup order of
+// the storage areas, presence and deletion, the viewed-pictures store and its file.
+#include "gallery/ResourceLoader.h"
+
+#include "content/ListOtherSubCat_DataSource.h"
+#include "engine/config/FileSystem.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/Sandbox.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIImage.h"
+#include "tests/gallery/GalleryFixture.h"
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ResourceLoaderTest : public GalleryFixture {
+protected:
+    void SetUp() override {
+        GalleryFixture::SetUp();
+        loader_ = ResourceLoader::make();
+    }
+    std::string storeFile() const { return Sandbox::documents() + "/viewed_images"; }
+    std::shared_ptr<ResourceLoader> loader_;
+};
+
+}  // namespace
+
+TEST_F(ResourceLoaderTest, SuffixesGoBeforeTheFirstDotAndOnlyLandscapeGetsOne) {
+    EXPECT_EQ(ResourceLoader::appendToPath("bg.png", "_land"), "bg_land.png");
+    EXPECT_EQ(ResourceLoader::appendToPath("a.b.png", "_land"), "a_land.b.png");
+    EXPECT_EQ(ResourceLoader::appendToPath("photo", "_land"), "photo_land");
+    EXPECT_EQ(ResourceLoader::orientationPath("photo.jpg", 3), "photo_land.jpg");
+    EXPECT_EQ(ResourceLoader::orientationPath("photo.jpg", 4), "photo_land.jpg");
+    EXPECT_EQ(ResourceLoader::orientationPath("photo.jpg", 1), "photo.jpg");
+    EXPECT_EQ(ResourceLoader::orientationPath("photo.jpg", 2), "photo.jpg");
+    EXPECT_EQ(ResourceLoader::orientationPath("photo.jpg", 7), "photo.jpg");
+    EXPECT_EQ(ResourceLoader::deviceSpecificPath("photo.jpg"), "photo.jpg");
+    EXPECT_FALSE(loader_->useLowImages());
+}
+
+TEST_F(ResourceLoaderTest, BundlePicturesFollowTheInterfaceOrientation) {
+    const std::string extra = Sandbox::tmp() + "/orientation-bundle";
+    fs::create_directories(extra);
+    fs::copy_file(bundle() + "/Info.plist", extra + "/Info.plist", fs::copy_options::overwrite_existing);
+    writePNG(extra + "/bg.png", 4, 3);
+    writePNG(extra + "/bg_land.png", 6, 3);
+    NSBundle::setMainBundlePath(extra);
+    UIImage::clearNamedCache();
+
+    ASSERT_TRUE(loader_->loadImage("bg.png", 1));
+    EXPECT_EQ(loader_->loadImage("bg.png", 1)->pixelWidth(), 4);
+    EXPECT_EQ(loader_->loadImage("bg.png", 4)->pixelWidth(), 6);
+    EXPECT_EQ(loader_->loadOrientationImage("bg.png", 3)->pixelWidth(), 6);
+    UIApplication::sharedApplication()->setStatusBarOrientation(UIInterfaceOrientation::LandscapeLeft);
+    EXPECT_EQ(loader_->currentOrientation(), 4);
+    EXPECT_EQ(loader_->loadImage("bg.png")->pixelWidth(), 6);
+    UIApplication::sharedApplication()->setStatusBarOrientation(UIInterfaceOrientation::Portrait);
+    EXPECT_FALSE(loader_->loadImage("missing.png", 1));
+    NSBundle::setMainBundlePath(bundle());
+}
+
+TEST_F(ResourceLoaderTest, PictureFilesAreDecodedFromWhereverTheyLie) {
+    const auto& painting = paintingWithExtension(".jpg");
+    const auto picture = loader_->loadImageFrom("Data/" + DemoCatalogue::imagePathOf(painting));
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->pixelWidth(), kDemoPictureWidth);
+    EXPECT_EQ(picture->pixelHeight(), kDemoPictureHeight);
+    const auto thumbnail = loader_->loadImageFrom("Data/" + DemoCatalogue::thumbnailPathOf(painting));
+    ASSERT_TRUE(thumbnail);
+    EXPECT_EQ(thumbnail->pixelWidth(), kDemoThumbnailWidth);
+    const auto& group = DemoCatalogue::genreGroups().front();
+    const auto groupPicture = loader_->loadImageFrom(std::string("Data/cats/") + group.filePath + ".jpg");
+    ASSERT_TRUE(groupPicture);
+    EXPECT_EQ(groupPicture->pixelHeight(), kDemoGroupPictureHeight);
+
+    // Only in Caches, only in Documents: found all the same.
+    writePNG(Sandbox::caches() + "/Data/cached_only.png", 5, 5);
+    writePNG(Sandbox::documents() + "/Data/downloaded.png", 7, 7);
+    EXPECT_EQ(loader_->loadImageFrom("Data/cached_only.png")->pixelWidth(), 5);
+    EXPECT_EQ(loader_->loadImageFrom("Data/downloaded.png")->pixelWidth(), 7);
+    EXPECT_TRUE(loader_->fileExistsInCaches("Data/cached_only.png"));
+
+    EXPECT_FALSE(loader_->loadImageFrom("Data/nothing.jpg"));
+    writeText(Sandbox::documents() + "/Data/broken.jpg", "not a picture");
+    EXPECT_FALSE(loader_->loadImageFrom("Data/broken.jpg"));
+}
+
+TEST_F(ResourceLoaderTest, PathsFromDataCannotReachOutsideTheStorageAreas) {
+    writePNG(Sandbox::home() + "/outside.png");
+    ASSERT_TRUE(exists(Sandbox::documents() + "/../outside.png"));
+    EXPECT_FALSE(loader_->loadImageFrom("../outside.png"));
+    EXPECT_FALSE(loader_->fileExistsInCaches("Data/../../outside.png"));
+    loader_->deleteFileFromCashes("../outside.png");
+    EXPECT_TRUE(exists(Sandbox::home() + "/outside.png"));
+    EXPECT_FALSE(loader_->loadImageFrom(Sandbox::home() + "/outside.png"));
+}
+
+TEST_F(ResourceLoaderTest, AllPicturesArePresentOnlyWhenEveryOneIsFound) {
+    EXPECT_TRUE(loader_->allImagesExists({}));
+    const auto paths = distinctPicturePaths();
+    EXPECT_TRUE(loader_->allImagesExists(paths));
+    auto withMissing = paths;
+    withMissing.push_back("p9999.jpg");
+    EXPECT_FALSE(loader_->allImagesExists(withMissing));
+}
+
+TEST_F(ResourceLoaderTest, DeletingTakesTheDocumentsCopyFirstAndOnlyOneFile) {
+    writeText(Sandbox::documents() + "/Data/twice.jpg", "d");
+    writeText(Sandbox::caches() + "/Data/twice.jpg", "c");
+    loader_->deleteFileFromCashes("Data/twice.jpg");
+    EXPECT_FALSE(exists(Sandbox::documents() + "/Data/twice.jpg"));
+    EXPECT_TRUE(exists(Sandbox::caches() + "/Data/twice.jpg"));
+    loader_->deleteFileFromCashes("Data/twice.jpg");
+    EXPECT_FALSE(exists(Sandbox::caches() + "/Data/twice.jpg"));
+    loader_->deleteFileFromCashes("Data/twice.jpg");
+}
+
+TEST_F(ResourceLoaderTest, TheFirstRunMarksTheWholeCatalogueViewedInOneFile) {
+    EXPECT_TRUE(loader_->isNewImage("p0001.jpg"));
+    EXPECT_FALSE(loader_->isStoreLoaded());
+
+    loader_->resetNewImages(catalogue());
+    ASSERT_TRUE(exists(storeFile()));
+    const Value plist = NSPropertyListSerialization::propertyListWithContentsOfFile(storeFile());
+    ASSERT_TRUE(plist.isDictionary());
+    const auto paths = distinctPicturePaths();
+    EXPECT_EQ(plist.dictionary().size(), paths.size());
+    for (const auto& path : paths) {
+        EXPECT_TRUE(plist.dictionary().get(path).boolValue()) << path;
+        EXPECT_FALSE(loader_->isNewImage(path)) << path;
+    }
+    EXPECT_TRUE(NSFileManager::defaultManager()->isExcludedFromBackup(storeFile()));
+
+    // A picture that reaches the catalogue later is new until it is shown.
+    EXPECT_TRUE(loader_->isNewImage("p0999.jpg"));
+    loader_->resetNewImage("p0999.jpg");
+    EXPECT_FALSE(loader_->isNewImage("p0999.jpg"));
+
+    // Another process reads the same file and seeds nothing more.
+    auto later = ResourceLoader::make();
+    later->resetNewImages(ListOtherSubCat_DataSource::initWithLoader(imagesLoader(), "subCat2"));
+    EXPECT_FALSE(later->isNewImage("p0999.jpg"));
+    EXPECT_TRUE(later->isNewImage("p1000.jpg"));
+    EXPECT_EQ(NSPropertyListSerialization::propertyListWithContentsOfFile(storeFile()).dictionary().size(),
+              paths.size() + 1);
+}
+
+TEST_F(ResourceLoaderTest, MarksWithoutStoringStayInMemoryAndEmptyPathsAreIgnored) {
+    loader_->resetNewImage("a.jpg", false);
+    EXPECT_TRUE(loader_->isStoreLoaded());
+    EXPECT_FALSE(loader_->isNewImage("a.jpg"));
+    EXPECT_FALSE(exists(storeFile()));
+
+    loader_->resetNewImage("");
+    EXPECT_FALSE(exists(storeFile()));
+    loader_->resetNewImage("b.jpg");
+    const Value plist = NSPropertyListSerialization::propertyListWithContentsOfFile(storeFile());
+    EXPECT_EQ(plist.dictionary().size(), 2u);
+    loader_->resetNewImage("");
+    EXPECT_EQ(NSPropertyListSerialization::propertyListWithContentsOfFile(storeFile()).dictionary().size(), 2u);
+
+    // The store is already in memory: seeding changes nothing.
+    loader_->resetNewImages(catalogue());
+    EXPECT_EQ(NSPropertyListSerialization::propertyListWithContentsOfFile(storeFile()).dictionary().size(), 2u);
+}
+
+TEST_F(ResourceLoaderTest, RemovingDownloadsDeletesTheDataFolderKeepsTheStoreAndAlwaysPosts) {
+    int posted = 0;
+    auto observer = NSNotificationCenter::defaultCenter()->addObserverForName(
+        kImagesDataChanged, nullptr, nullptr, [&](const NSNotification&) { ++posted; });
+    loader_->removeLoadedData();
+    EXPECT_EQ(posted, 1);
+
+    writeText(Sandbox::documents() + "/Data/p1.jpg", "x");
+    writeText(Sandbox::documents() + "/Data/sub/p2.jpg", "y");
+    loader_->resetNewImage("p1.jpg");
+    loader_->removeLoadedData();
+    EXPECT_EQ(posted, 2);
+    EXPECT_FALSE(exists(Sandbox::documents() + "/Data"));
+    EXPECT_TRUE(exists(storeFile()));
+    EXPECT_FALSE(loader_->isNewImage("p1.jpg"));
+    loader_->postDataChanged();
+    EXPECT_EQ(posted, 3);
+    NSNotificationCenter::defaultCenter()->removeObserver(observer);
+}

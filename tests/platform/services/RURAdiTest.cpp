@@ -1,0 +1,145 @@
+// The platform core: configuring the default app from the bundle's service property list,
+// once only, and the libraries and components registered before and after that.
+#include "platform/services/RURAdi.h"
+
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/Sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+class Counter : public NSObject {};
+
+// A library that counts what the core asks of it.
+class RecordingLibrary : public ZUVEzodaza {
+public:
+    std::vector<std::shared_ptr<DAZAvevavida>> componentsToRegister() const override {
+        ++listed;
+        return {DAZAvevavida::componentWithProtocol("EagerProtocol", DAZInstantiationTiming::AlwaysEager, {},
+                                                    [this](const std::shared_ptr<RURAdi>&) {
+                                                        ++eagerMade;
+                                                        return std::make_shared<Counter>();
+                                                    }),
+                DAZAvevavida::componentWithProtocol("LazyProtocol", DAZInstantiationTiming::Lazy, {"EagerProtocol"},
+                                                    [this](const std::shared_ptr<RURAdi>& app) {
+                                                        ++lazyMade;
+                                                        dependency = app->componentForProtocol("EagerProtocol");
+                                                        return std::make_shared<Counter>();
+                                                    })};
+    }
+    void configureWithApp(const std::shared_ptr<RURAdi>& app) override { configuredWith.push_back(app); }
+
+    mutable int listed = 0;
+    mutable int eagerMade = 0;
+    mutable int lazyMade = 0;
+    mutable std::shared_ptr<NSObject> dependency;
+    std::vector<std::shared_ptr<RURAdi>> configuredWith;
+};
+
+class PlatformCore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RURAdi::reset();
+        bundle = Sandbox::tmp() + "/core-bundle-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::filesystem::create_directories(bundle);
+        NSBundle::setMainBundlePath(bundle);
+    }
+    void TearDown() override { RURAdi::reset(); }
+    void writePlist(const std::string& name, const Value::Dictionary& contents) {
+        ASSERT_TRUE(NSPropertyListSerialization::writePropertyList(Value(contents), bundle + "/" + name,
+                                                                   NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0));
+        NSBundle::resetCaches();
+    }
+
+    std::string bundle;
+};
+
+}  // namespace
+
+TEST_F(PlatformCore, ConfiguresFromTheServiceListAndTheInfoSwitches) {
+    writePlist("Info.plist", {{"CFBundleIdentifier", Value("com.example.core")},
+                              {"REZAVIVI_ANALYTICS_COLLECTION_ENABLED", Value(false)},
+                              {"REZAVIVI_ANALYTICS_COLLECTION_DEACTIVATED", Value(true)}});
+    writePlist("VizudiService-Info.plist", {{"VIZUDI_APP_ID", Value("1:123:ios:abc")}, {"ZEVIV_APP_ID", Value("z-1")}});
+    EXPECT_FALSE(RURAdi::isDefaultAppConfigured());
+    EXPECT_EQ(RURAdi::defaultApp(), nullptr);
+    RURAdi::configure();
+    ASSERT_TRUE(RURAdi::isDefaultAppConfigured());
+    auto app = RURAdi::defaultApp();
+    EXPECT_EQ(app->name(), "__RUR_DEFAULT");
+    EXPECT_EQ(app->options()->vizudiAppID(), "1:123:ios:abc");
+    EXPECT_EQ(app->options()->dictionary()["ZEVIV_APP_ID"], Value("z-1"));
+    EXPECT_FALSE(app->options()->isAnalyticsCollectionEnabled());
+    EXPECT_TRUE(app->options()->isAnalyticsCollectionDeactivated());
+}
+
+TEST_F(PlatformCore, WithoutAServiceListTheAppIsConfiguredWithoutAnIdAndOnlyOnce) {
+    auto library = std::make_shared<RecordingLibrary>();
+    RURAdi::registerInternalLibrary(library, "rez-analytics", "9.0.0");
+    RURAdi::configure();
+    auto app = RURAdi::defaultApp();
+    ASSERT_NE(app, nullptr);
+    EXPECT_EQ(app->options()->vizudiAppID(), "");
+    EXPECT_TRUE(app->options()->isAnalyticsCollectionEnabled());
+    EXPECT_FALSE(app->options()->isAnalyticsCollectionDeactivated());
+    EXPECT_EQ(library->configuredWith, (std::vector<std::shared_ptr<RURAdi>>{app}));
+
+    RURAdi::configureWithOptions(RUROptions::initWithDictionary({{"VIZUDI_APP_ID", Value("other")}}));
+    EXPECT_EQ(RURAdi::defaultApp(), app);
+    EXPECT_EQ(app->options()->vizudiAppID(), "");
+    EXPECT_EQ(library->configuredWith.size(), 1u);
+}
+
+TEST_F(PlatformCore, AnUnreadableServiceListIsReportedAndLeftOut) {
+    std::ofstream(bundle + "/VizudiService-Info.plist") << "not a property list";
+    NSBundle::resetCaches();
+    NSErrorPtr error;
+    EXPECT_EQ(RUROptions::initWithContentsOfFile(bundle + "/VizudiService-Info.plist", &error), nullptr);
+    EXPECT_NE(error, nullptr);
+    error.reset();
+    EXPECT_EQ(RUROptions::initWithContentsOfFile(bundle + "/missing.plist", &error), nullptr);
+    EXPECT_NE(error, nullptr);
+    NSPropertyListSerialization::writePropertyList(Value(Value::Array{Value(1)}), bundle + "/Array.plist",
+                                                   NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0);
+    error.reset();
+    EXPECT_EQ(RUROptions::initWithContentsOfFile(bundle + "/Array.plist", &error), nullptr);
+    EXPECT_NE(error, nullptr);
+    RURAdi::configure();
+    ASSERT_TRUE(RURAdi::isDefaultAppConfigured());
+    EXPECT_EQ(RURAdi::defaultApp()->options()->vizudiAppID(), "");
+}
+
+TEST_F(PlatformCore, ComponentsAreMadeEagerlyOrOnFirstRequestAndKept) {
+    auto library = std::make_shared<RecordingLibrary>();
+    RURAdi::registerInternalLibrary(library, "vude-dozuzudov", "9.0.0");
+    RURAdi::registerInternalLibrary(std::make_shared<RecordingLibrary>(), "vude-dozuzudov", "1.0.0");  // ignored
+    EXPECT_EQ(RURAdi::registeredLibraries(),
+              (std::vector<std::pair<std::string, std::string>>{{"vude-dozuzudov", "9.0.0"}}));
+    RURAdi::configure();
+    auto app = RURAdi::defaultApp();
+    EXPECT_EQ(library->eagerMade, 1);
+    EXPECT_EQ(library->lazyMade, 0);
+    auto lazy = app->componentForProtocol("LazyProtocol");
+    ASSERT_NE(lazy, nullptr);
+    EXPECT_EQ(app->componentForProtocol("LazyProtocol"), lazy);
+    EXPECT_EQ(library->lazyMade, 1);
+    EXPECT_EQ(library->dependency, app->componentForProtocol("EagerProtocol"));
+    EXPECT_EQ(library->eagerMade, 1);
+    EXPECT_EQ(app->componentForProtocol("NoSuchProtocol"), nullptr);
+}
+
+TEST_F(PlatformCore, ALibraryRegisteredAfterConfigurationIsToldAtOnce) {
+    RURAdi::configure();
+    auto late = std::make_shared<RecordingLibrary>();
+    RURAdi::registerInternalLibrary(late, "late", "2.0");
+    EXPECT_EQ(late->configuredWith, (std::vector<std::shared_ptr<RURAdi>>{RURAdi::defaultApp()}));
+    EXPECT_EQ(late->eagerMade, 1);
+    RURAdi::registerInternalLibrary(nullptr, "nothing", "1");
+    RURAdi::registerInternalLibrary(std::make_shared<RecordingLibrary>(), "", "1");
+    EXPECT_EQ(RURAdi::registeredLibraries().size(), 1u);
+}

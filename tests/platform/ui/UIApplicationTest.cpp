@@ -1,0 +1,244 @@
+// The application: launch by class name, the life cycle with its delegate calls and
+// notifications in order, background tasks and their expiry, the idle timer from threads,
+// URL opening, remote-control events, rotation, device and screen profiles, the keyboard.
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/ClassRegistry.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIDevice.h"
+#include "platform/ui/UIKeyboard.h"
+#include "platform/ui/UIScreen.h"
+#include "platform/ui/UITextField.h"
+#include "platform/ui/UIViewController.h"
+#include "platform/ui/UIWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+std::vector<std::string> calls;
+
+class Delegate : public UIResponder, public UIApplicationDelegate {
+public:
+    std::vector<UIEventSubtype> remote;
+    bool applicationDidFinishLaunchingWithOptions(UIApplication& app, const Value::Dictionary&) override {
+        calls.push_back("launch");
+        EXPECT_EQ(app.applicationState(), UIApplicationState::Inactive);
+        return true;
+    }
+    void applicationWillResignActive(UIApplication&) override { calls.push_back("resign"); }
+    void applicationDidEnterBackground(UIApplication&) override { calls.push_back("background"); }
+    void applicationWillEnterForeground(UIApplication&) override { calls.push_back("foreground"); }
+    void applicationDidBecomeActive(UIApplication&) override { calls.push_back("active"); }
+    void applicationWillTerminate(UIApplication&) override { calls.push_back("terminate"); }
+    void remoteControlReceivedWithEvent(const std::shared_ptr<UIEvent>& e) override { remote.push_back(e->subtype()); }
+};
+
+class Rotating : public UIViewController {
+public:
+    void viewWillTransitionToSize(CGSize size, const std::shared_ptr<UIViewControllerTransitionCoordinator>& c) override {
+        UIViewController::viewWillTransitionToSize(size, c);
+        calls.push_back("size " + std::to_string(int(size.width)) + "x" + std::to_string(int(size.height)));
+    }
+    void willRotateToInterfaceOrientation(UIInterfaceOrientation, double) override { calls.push_back("willRotate"); }
+    void didRotateFromInterfaceOrientation(UIInterfaceOrientation from) override {
+        calls.push_back("didRotate from " + std::to_string(int(from)));
+    }
+};
+
+class ApplicationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Clock::setManual(100);
+        app = UIApplication::sharedApplication();
+        app->reset();
+        UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
+        calls.clear();
+        observer = std::make_shared<NSObject>();
+        for (const auto& name : {UIApplicationDidFinishLaunchingNotification, UIApplicationWillResignActiveNotification,
+                                 UIApplicationDidEnterBackgroundNotification, UIApplicationWillEnterForegroundNotification,
+                                 UIApplicationDidBecomeActiveNotification, UIApplicationWillTerminateNotification})
+            NSNotificationCenter::defaultCenter()->addObserver(
+                observer, [](const NSNotification& n) { calls.push_back(n.name()); }, name);
+    }
+    void TearDown() override {
+        NSNotificationCenter::defaultCenter()->removeObserver(observer);
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+        app->reset();
+        UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
+        Clock::setReal();
+    }
+    std::shared_ptr<UIApplication> app;
+    std::shared_ptr<NSObject> observer;
+};
+
+}  // namespace
+
+TEST_F(ApplicationTest, LaunchesTheRegisteredDelegateAndRunsTheLifeCycleInOrder) {
+    EXPECT_FALSE(app->launch("NoSuchDelegate"));
+    ClassRegistry::registerClass("TestAppDelegate", [] { return std::make_shared<Delegate>(); });
+    ASSERT_TRUE(app->launch("TestAppDelegate"));
+    EXPECT_TRUE(std::dynamic_pointer_cast<Delegate>(app->delegateObject()));
+    EXPECT_EQ(app->applicationState(), UIApplicationState::Active);
+    EXPECT_TRUE(app->enterBackground());
+    EXPECT_FALSE(app->enterBackground());
+    EXPECT_EQ(app->applicationState(), UIApplicationState::Background);
+    EXPECT_TRUE(app->enterForeground());
+    app->terminate();
+    EXPECT_EQ(calls, (std::vector<std::string>{
+                         "launch", UIApplicationDidFinishLaunchingNotification, "active",
+                         UIApplicationDidBecomeActiveNotification, "resign", UIApplicationWillResignActiveNotification,
+                         "background", UIApplicationDidEnterBackgroundNotification, "foreground",
+                         UIApplicationWillEnterForegroundNotification, "active", UIApplicationDidBecomeActiveNotification,
+                         "terminate", UIApplicationWillTerminateNotification}));
+    ClassRegistry::unregisterClass("TestAppDelegate");
+}
+
+TEST_F(ApplicationTest, BackgroundTasksGetDistinctIdsAndExpiryRunsEachHandlerOnce) {
+    int expired = 0;
+    UIBackgroundTaskIdentifier first = UIBackgroundTaskInvalid;
+    first = app->beginBackgroundTaskWithName("player", [&] {
+        ++expired;
+        app->endBackgroundTask(first);
+    });
+    const auto second = app->beginBackgroundTaskWithExpirationHandler([&] { ++expired; });  // never ends itself
+    EXPECT_GT(first, UIBackgroundTaskInvalid);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(app->backgroundTaskName(first), "player");
+    app->expireBackgroundTasks();
+    EXPECT_EQ(expired, 2);
+    EXPECT_EQ(app->openBackgroundTasks(), std::vector<UIBackgroundTaskIdentifier>{second});
+    app->expireBackgroundTasks();
+    EXPECT_EQ(expired, 2);
+    app->endBackgroundTask(second);
+    app->endBackgroundTask(UIBackgroundTaskInvalid);
+    EXPECT_TRUE(app->openBackgroundTasks().empty());
+}
+
+TEST_F(ApplicationTest, IdleTimerIsSafeFromManyThreadsAndEveryChangeIsObserved) {
+    std::atomic<int> told{0};
+    app->addIdleTimerObserver([&](bool) { ++told; });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([this, t] {
+            for (int i = 0; i < 200; ++i) app->setIdleTimerDisabled((i + t) % 2 == 0);
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(told.load(), 1600);
+    EXPECT_EQ(app->idleTimerDisabledLog().size(), 1600u);
+    app->setIdleTimerDisabled(false);
+    EXPECT_FALSE(app->isIdleTimerDisabled());
+    EXPECT_FALSE(app->idleTimerDisabledLog().back());
+}
+
+TEST_F(ApplicationTest, OpenURLIsRecordedWithThePolicysAnswerAndCompletesLater) {
+    app->setOpenURLPolicy([](const std::string& url) { return url.rfind("itms-apps:", 0) == 0; });
+    EXPECT_TRUE(app->canOpenURL("itms-apps://itunes.apple.com/app/id42?action=write-review"));
+    EXPECT_FALSE(app->canOpenURL("mailto:x@y"));
+    int answers = 0;
+    bool opened = true;
+    app->openURL("mailto:x@y", {}, [&](bool ok) {
+        ++answers;
+        opened = ok;
+    });
+    EXPECT_EQ(answers, 0);  // never inside the call
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_EQ(answers, 1);
+    EXPECT_FALSE(opened);
+    ASSERT_EQ(app->openedURLs().size(), 1u);
+    EXPECT_EQ(app->openedURLs()[0].url, "mailto:x@y");
+}
+
+TEST_F(ApplicationTest, RemoteControlEventsReachTheResponderChainOnlyWhileReceiving) {
+    auto delegate = std::make_shared<Delegate>();
+    app->setDelegate(delegate);
+    EXPECT_FALSE(app->sendRemoteControlEvent(UIEventSubtype::RemoteControlPlay));
+    app->beginReceivingRemoteControlEvents();
+    EXPECT_TRUE(app->sendRemoteControlEvent(UIEventSubtype::RemoteControlNextTrack));
+    EXPECT_TRUE(app->sendRemoteControlEvent(static_cast<UIEventSubtype>(105)));
+    EXPECT_EQ(delegate->remote, (std::vector<UIEventSubtype>{UIEventSubtype::RemoteControlNextTrack,
+                                                             UIEventSubtype::RemoteControlPreviousTrack}));
+}
+
+TEST_F(ApplicationTest, RotationTurnsScreenWindowAndDeviceAndTellsTheRoot) {
+    auto device = UIDevice::currentDevice();
+    device->beginGeneratingDeviceOrientationNotifications();
+    int orientationNotes = 0;
+    NSNotificationCenter::defaultCenter()->addObserver(observer, [&](const NSNotification&) { ++orientationNotes; },
+                                                       UIDeviceOrientationDidChangeNotification);
+    auto root = std::make_shared<Rotating>();
+    auto window = UIWindow::make();
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
+    calls.clear();
+    app->rotateTo(UIInterfaceOrientation::LandscapeLeft);
+    EXPECT_EQ(UIScreen::mainScreen()->bounds(), CGRectMake(0, 0, 667, 375));
+    EXPECT_EQ(window->frame(), CGRectMake(0, 0, 667, 375));
+    EXPECT_EQ(root->view()->frame(), CGRectMake(0, 0, 667, 375));
+    EXPECT_EQ(device->orientation(), UIDeviceOrientation::LandscapeRight);
+    EXPECT_EQ(app->statusBarOrientation(), UIInterfaceOrientation::LandscapeLeft);
+    EXPECT_EQ(orientationNotes, 1);
+    EXPECT_EQ(calls, (std::vector<std::string>{"size 667x375", "willRotate", "didRotate from 1"}));
+    device->endGeneratingDeviceOrientationNotifications();
+    app->rotateTo(UIInterfaceOrientation::Portrait);
+    EXPECT_EQ(orientationNotes, 1);
+    EXPECT_EQ(UIScreen::mainScreen()->bounds(), CGRectMake(0, 0, 375, 667));
+}
+
+TEST_F(ApplicationTest, DeviceProfilesAndTheIdiomThatCannotBeReported) {
+    auto device = UIDevice::currentDevice();
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
+    EXPECT_EQ(device->userInterfaceIdiom(), UIUserInterfaceIdiom::Pad);
+    EXPECT_EQ(device->model(), "iPad");
+    EXPECT_EQ(UIScreen::mainScreen()->bounds(), CGRectMake(0, 0, 768, 1024));
+    EXPECT_EQ(UIScreen::mainScreen()->scale(), 2.0);
+    device->setCanReportUserInterfaceIdiom(false);
+    EXPECT_FALSE(device->canReportUserInterfaceIdiom());
+    EXPECT_EQ(device->userInterfaceIdiom(), UIUserInterfaceIdiom::Unspecified);
+    EXPECT_EQ(std::make_shared<UIViewController>()->supportedInterfaceOrientations(),
+              UIInterfaceOrientationMaskAllButUpsideDown);
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
+    EXPECT_EQ(device->model(), "iPhone");
+    EXPECT_EQ(device->systemVersion(), "15.0");
+    device->setSystemVersion("13.7");
+    EXPECT_EQ(device->systemVersion(), "13.7");
+    device->setSystemVersion("");
+    auto external = UIScreen::make({1920, 1080}, 1);
+    int connected = 0;
+    NSNotificationCenter::defaultCenter()->addObserver(observer, [&](const NSNotification& n) {
+        if (n.object() == external) ++connected;
+    }, UIScreenDidConnectNotification);
+    UIScreen::connectScreen(external);
+    UIScreen::connectScreen(external);
+    EXPECT_EQ(connected, 1);
+    EXPECT_EQ(UIScreen::screens().size(), 2u);
+    UIScreen::disconnectScreen(external);
+    EXPECT_EQ(UIScreen::screens().size(), 1u);
+}
+
+TEST_F(ApplicationTest, KeyboardShowsForTextFieldsWithItsEndFrameAndHidesWhenTheyResign) {
+    auto window = UIWindow::make();
+    window->makeKeyAndVisible();
+    auto field = UITextField::initWithFrame(CGRectMake(10, 100, 200, 30));
+    window->addSubview(field);
+    std::vector<std::string> names;
+    std::vector<CGRect> ends;
+    std::vector<double> durations;
+    for (const auto& name : {UIKeyboardWillShowNotification, UIKeyboardWillHideNotification})
+        NSNotificationCenter::defaultCenter()->addObserver(observer, [&](const NSNotification& n) {
+            names.push_back(n.name());
+            ends.push_back(UIKeyboard::rectFromUserInfo(n.userInfo(), UIKeyboardFrameEndUserInfoKey));
+            durations.push_back(n.userInfo()[UIKeyboardAnimationDurationUserInfoKey].doubleValue());
+        }, name);
+    ASSERT_TRUE(field->becomeFirstResponder());
+    EXPECT_TRUE(UIKeyboard::isVisible());
+    ASSERT_TRUE(field->resignFirstResponder());
+    EXPECT_FALSE(UIKeyboard::isVisible());
+    EXPECT_EQ(names, (std::vector<std::string>{UIKeyboardWillShowNotification, UIKeyboardWillHideNotification}));
+    EXPECT_EQ(ends[0], CGRectMake(0, 451, 375, 216));
+    EXPECT_EQ(ends[1], CGRectMake(0, 667, 375, 216));
+    EXPECT_EQ(durations[0], 0.25);
+}

@@ -1,0 +1,133 @@
+// Images: real PNG and JPEG bytes decoded to size and pixels, corrupt data refused, named
+// images from the bundle by screen scale, resizable caps.
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/Sandbox.h"
+#include "platform/ui/UIImage.h"
+
+#include <gtest/gtest.h>
+#include <stb_image_write.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace {
+
+void collect(void* context, void* data, int size) {
+    auto* out = static_cast<NSData*>(context);
+    out->insert(out->end(), static_cast<std::uint8_t*>(data), static_cast<std::uint8_t*>(data) + size);
+}
+
+// A w × h picture: red on the left half, blue on the right.
+std::vector<std::uint8_t> halves(int w, int h) {
+    std::vector<std::uint8_t> px(static_cast<std::size_t>(w) * h * 4);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            auto* p = &px[(static_cast<std::size_t>(y) * w + x) * 4];
+            p[0] = x < w / 2 ? 255 : 0;
+            p[2] = x < w / 2 ? 0 : 255;
+            p[3] = 255;
+        }
+    return px;
+}
+
+NSData png(int w, int h) {
+    NSData out;
+    const auto px = halves(w, h);
+    stbi_write_png_to_func(collect, &out, w, h, 4, px.data(), w * 4);
+    return out;
+}
+
+NSData jpeg(int w, int h) {
+    NSData out;
+    const auto px = halves(w, h);
+    stbi_write_jpg_to_func(collect, &out, w, h, 4, px.data(), 95);
+    return out;
+}
+
+void writeFile(const std::filesystem::path& path, const NSData& data) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), data.size());
+}
+
+TEST(ImageDecoding, PngAndJpegBytesGiveTheirPixelSizeAndPixels) {
+    auto image = UIImage::imageWithData(png(8, 4));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->size(), CGSizeMake(8, 4));
+    EXPECT_EQ(image->pixelWidth(), 8);
+    ASSERT_EQ(image->rgbaPixels().size(), 8u * 4 * 4);
+    EXPECT_EQ(image->rgbaPixels()[0], 255);      // red at the left
+    EXPECT_EQ(image->rgbaPixels()[7 * 4 + 2], 255);  // blue at the right
+
+    auto photo = UIImage::imageWithData(jpeg(16, 8), 2);
+    ASSERT_TRUE(photo);
+    EXPECT_EQ(photo->size(), CGSizeMake(8, 4));  // scale 2: points are half the pixels
+    EXPECT_GT(photo->rgbaPixels()[0], 200);
+
+    // What the image encodes decodes back to the same picture.
+    auto again = UIImage::imageWithData(UIImagePNGRepresentation(image));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->rgbaPixels(), image->rgbaPixels());
+    EXPECT_FALSE(UIImageJPEGRepresentation(image, 0.8).empty());
+}
+
+TEST(ImageDecoding, CorruptTruncatedOrEmptyDataAndMissingFilesGiveNone) {
+    NSData text = {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'};
+    EXPECT_FALSE(UIImage::imageWithData(text));
+    EXPECT_FALSE(UIImage::imageWithData(NSData{}));
+    NSData cut = png(32, 32);
+    cut.resize(cut.size() / 2);
+    EXPECT_FALSE(UIImage::imageWithData(cut));
+    EXPECT_FALSE(UIImage::imageWithContentsOfFile("/nonexistent/picture.png"));
+    EXPECT_FALSE(UIImage::imageWithPixels({1, 2, 3}, 1, 1, 1));
+}
+
+TEST(NamedImages, TheScaleVariantIsPreferredAndAMissingNameGivesNone) {
+    const auto bundle = std::filesystem::path(Sandbox::home()) / "ImageBundle";
+    std::filesystem::create_directories(bundle);
+    NSBundle::setMainBundlePath(bundle.string());
+    writeFile(bundle / "menu.png", png(20, 10));
+    writeFile(bundle / "menu@2x.png", png(40, 20));
+    writeFile(bundle / "handle.png", png(6, 6));
+    writeFile(bundle / "br280x50.png", png(280, 50));
+    writeFile(bundle / "broken.png", NSData{1, 2, 3});
+    UIImage::clearNamedCache();
+
+    UIImage::setScreenScale(1);
+    auto one = UIImage::imageNamed("menu");
+    ASSERT_TRUE(one);
+    EXPECT_EQ(one->scale(), 1);
+    EXPECT_EQ(one->size(), CGSizeMake(20, 10));
+    EXPECT_EQ(UIImage::imageNamed("menu"), one);  // cached
+
+    UIImage::setScreenScale(2);
+    auto two = UIImage::imageNamed("menu");
+    ASSERT_TRUE(two);
+    EXPECT_EQ(two->scale(), 2);
+    EXPECT_EQ(two->size(), CGSizeMake(20, 10));
+    auto onlyOne = UIImage::imageNamed("handle");  // no @2x: the plain file
+    ASSERT_TRUE(onlyOne);
+    EXPECT_EQ(onlyOne->scale(), 1);
+    EXPECT_EQ(UIImage::imageNamed("br280x50.png")->size(), CGSizeMake(280, 50));
+
+    EXPECT_FALSE(UIImage::imageNamed("absent"));
+    EXPECT_FALSE(UIImage::imageNamed("broken"));
+    EXPECT_FALSE(UIImage::imageNamed(""));
+    UIImage::setScreenScale(1);
+}
+
+TEST(ResizableImages, CapInsetsAndModesAreKeptOnACopySharingThePixels) {
+    auto image = UIImage::imageWithData(png(30, 20));
+    ASSERT_TRUE(image);
+    auto resizable = image->resizableImageWithCapInsets(UIEdgeInsetsMake(10, 15, 10, 15), UIImageResizingModeStretch);
+    EXPECT_TRUE(resizable->isResizable());
+    EXPECT_FALSE(image->isResizable());
+    EXPECT_EQ(resizable->capInsets(), UIEdgeInsetsMake(10, 15, 10, 15));
+    EXPECT_EQ(resizable->resizingMode(), UIImageResizingModeStretch);
+    EXPECT_EQ(&resizable->rgbaPixels(), &image->rgbaPixels());
+    auto stretch = image->stretchableImageWithLeftCapWidth(10, 5);
+    EXPECT_EQ(stretch->capInsets(), UIEdgeInsetsMake(5, 10, 14, 19));
+}
+
+}  // namespace

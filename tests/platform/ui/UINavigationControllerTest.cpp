@@ -1,0 +1,108 @@
+// Navigation stacks: the appearance order of push and pop (animated ones finishing on the
+// clock), parent bookkeeping, the back button and pop-to-root.
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/Clock.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIDevice.h"
+#include "platform/ui/UINavigationController.h"
+#include "platform/ui/UINavigationItem.h"
+#include "platform/ui/UIView.h"
+#include "platform/ui/UIWindow.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::vector<std::string> journal;
+
+class Page : public UIViewController {
+public:
+    explicit Page(std::string name) : name_(std::move(name)) { setTitle(name_); }
+    void viewWillAppear(bool a) override {
+        UIViewController::viewWillAppear(a);
+        journal.push_back(name_ + ".willAppear");
+    }
+    void viewDidAppear(bool a) override {
+        UIViewController::viewDidAppear(a);
+        journal.push_back(name_ + ".didAppear");
+    }
+    void viewWillDisappear(bool a) override {
+        UIViewController::viewWillDisappear(a);
+        journal.push_back(name_ + ".willDisappear");
+    }
+    void viewDidDisappear(bool a) override {
+        UIViewController::viewDidDisappear(a);
+        journal.push_back(name_ + ".didDisappear");
+    }
+
+private:
+    std::string name_;
+};
+
+class NavigationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Clock::setManual(10);
+        UIApplication::sharedApplication()->reset();
+        UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
+        journal.clear();
+    }
+    void TearDown() override {
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+        UIApplication::sharedApplication()->reset();
+        Clock::setReal();
+    }
+};
+
+}  // namespace
+
+TEST_F(NavigationTest, PushAndPopFollowThePlatformOrderAndKeepTheStack) {
+    auto a = std::make_shared<Page>("A");
+    auto b = std::make_shared<Page>("B");
+    auto nav = UINavigationController::initWithRootViewController(a);
+    auto window = UIWindow::make();
+    window->setRootViewController(nav);
+    window->makeKeyAndVisible();
+    EXPECT_EQ(journal, (std::vector<std::string>{"A.willAppear", "A.didAppear"}));
+    EXPECT_EQ(a->navigationController(), nav);
+    EXPECT_FALSE(nav->showsBackButton());
+    // The content sits under the status strip and the bar.
+    EXPECT_EQ(a->view()->frame(), CGRectMake(0, 64, 375, 603));
+
+    journal.clear();
+    nav->pushViewController(b, true);
+    EXPECT_EQ(journal, (std::vector<std::string>{"A.willDisappear", "B.willAppear"}));
+    Clock::advance(UIViewController::transitionDuration());
+    EXPECT_EQ(journal, (std::vector<std::string>{"A.willDisappear", "B.willAppear", "A.didDisappear", "B.didAppear"}));
+    EXPECT_EQ(nav->topViewController(), b);
+    EXPECT_EQ(b->parentViewController(), nav);
+    EXPECT_EQ(a->view()->superview(), nullptr);
+    EXPECT_TRUE(nav->showsBackButton());
+    EXPECT_EQ(nav->backButtonTitle(), "A");
+    nav->pushViewController(b, false);  // already on the stack: refused
+    EXPECT_EQ(nav->viewControllers().size(), 2u);
+
+    journal.clear();
+    EXPECT_EQ(nav->popViewControllerAnimated(false), b);
+    EXPECT_EQ(journal, (std::vector<std::string>{"B.willDisappear", "A.willAppear", "B.didDisappear", "A.didAppear"}));
+    EXPECT_EQ(b->parentViewController(), nullptr);
+    EXPECT_EQ(nav->popViewControllerAnimated(false), nullptr);
+}
+
+TEST_F(NavigationTest, PopToRootTakesTheWholeStackAndOnlyTheTopAppearsOrDisappears) {
+    auto a = std::make_shared<Page>("A");
+    auto b = std::make_shared<Page>("B");
+    auto c = std::make_shared<Page>("C");
+    auto nav = UINavigationController::initWithRootViewController(a);
+    auto window = UIWindow::make();
+    window->setRootViewController(nav);
+    window->makeKeyAndVisible();
+    nav->setViewControllers({a, b, c}, false);
+    journal.clear();
+    c->navigationItem()->setHidesBackButton(true);
+    EXPECT_FALSE(nav->showsBackButton());
+    const auto popped = nav->popToRootViewControllerAnimated(false);
+    EXPECT_EQ(popped, (std::vector<std::shared_ptr<UIViewController>>{b, c}));
+    EXPECT_EQ(journal, (std::vector<std::string>{"C.willDisappear", "A.willAppear", "C.didDisappear", "A.didAppear"}));
+    EXPECT_EQ(nav->viewControllers().size(), 1u);
+}

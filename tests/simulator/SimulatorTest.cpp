@@ -1,0 +1,133 @@
+// The simulator end to end: ostrel-sim runs the sample application from scripts (passing and
+// failing expectations, taps by number and text, navigation, alerts, a picture of the screen);
+// its command language on its own.
+#include "platform/foundation/Sandbox.h"
+#include "platform/ui/UIImage.h"
+#include "simulator/SimCommand.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+struct SimRun {
+    int status = -1;
+    std::string output;
+};
+
+// Runs ostrel-sim with `arguments` (and the script, when given), capturing both streams.
+SimRun simulate(const std::string& arguments, const std::string& script = "") {
+    const std::string dir = Sandbox::tmp();
+    std::string command = std::string(OSTREL_SIM) + " --home " + Sandbox::home() + " --bundle " + dir + " " + arguments;
+    if (!script.empty()) {
+        const std::string path = dir + "/script.txt";
+        std::ofstream(path) << script;
+        command += " --script " + path;
+    }
+    command += " 2>&1 </dev/null";
+    SimRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
+    const int raw = pclose(pipe);
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return run;
+}
+
+std::array<int, 4> pixel(const UIImage& image, int x, int y) {
+    const auto& px = image.rgbaPixels();
+    const std::size_t i = (static_cast<std::size_t>(y) * image.pixelWidth() + x) * 4;
+    return {px[i], px[i + 1], px[i + 2], px[i + 3]};
+}
+
+}  // namespace
+
+TEST(SimulatorRun, ScriptDrivesTheSampleApplicationAndSavesAPicture) {
+    const std::string shot = Sandbox::tmp() + "/screen.png";
+    const SimRun run = simulate("--delegate SimSampleAppDelegate",
+                             "# the home screen\n"
+                             "expect == Sample ==\n"
+                             "expect Hello from the sample\n"
+                             "tap Count\n"
+                             "tap Count\n"
+                             "expect Taps: 2\n"
+                             "tap Reset\n"
+                             "expect Taps: 0\n"
+                             "tap Your name\n"
+                             "type Ada\n"
+                             "expect field \"Ada\"\n"
+                             "shot " + shot + "\n"
+                             "tap Ask\n"
+                             "expect Reset the count?\n"
+                             "tap No\n"
+                             "tap Details\n"
+                             "expect == Details ==\n"
+                             "expect Second screen\n"
+                             "back\n"
+                             "expect == Sample ==\n"
+                             "show\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("Hello from the sample"), std::string::npos);
+
+    auto image = UIImage::imageWithContentsOfFile(shot);
+    ASSERT_TRUE(image) << run.output;
+    EXPECT_EQ(image->pixelWidth(), 375);
+    EXPECT_EQ(image->pixelHeight(), 667);
+    // The red swatch of the home screen (200, 100, 100 x 50 in its view, which starts below
+    // the 20-point status strip and the 44-point bar).
+    EXPECT_EQ(pixel(*image, 250, 64 + 125), (std::array<int, 4>{255, 0, 0, 255}));
+    // Plain white background beside it.
+    EXPECT_EQ(pixel(*image, 340, 64 + 125), (std::array<int, 4>{255, 255, 255, 255}));
+}
+
+TEST(SimulatorRun, FailedExpectationStopsTheScriptWithAClearMessage) {
+    const SimRun run = simulate("--delegate SimSampleAppDelegate", "expect Hello from the sample\n"
+                                                                "expect Goodbye\n"
+                                                                "tap Count\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("script.txt:2: expected \"Goodbye\" on the screen, but it is not there"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("The screen was:"), std::string::npos);
+}
+
+TEST(SimulatorRun, AnUnknownDelegateIsRefusedWithExitTwo) {
+    const SimRun run = simulate("--delegate NoSuchThing");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.output.find("No application delegate named \"NoSuchThing\" is registered."), std::string::npos)
+        << run.output;
+}
+
+TEST(SimulatorCommands, ParsesTargetsDirectionsAndNumbers) {
+    auto tap = SimCommand::parse("  tap \"Open link\"  ");
+    EXPECT_EQ(tap.kind, SimCommand::Kind::Tap);
+    EXPECT_EQ(tap.target, "Open link");
+    auto scroll = SimCommand::parse("scroll 4 down 120");
+    EXPECT_EQ(scroll.kind, SimCommand::Kind::Scroll);
+    EXPECT_EQ(scroll.target, "4");
+    EXPECT_EQ(scroll.direction, "down");
+    EXPECT_EQ(scroll.distance, 120);
+    auto pan = SimCommand::parse("pan Menu 200 0 800");
+    EXPECT_EQ(pan.kind, SimCommand::Kind::Pan);
+    EXPECT_EQ(pan.target, "Menu");
+    EXPECT_EQ(pan.dx, 200);
+    EXPECT_EQ(pan.speed, 800);
+    auto type = SimCommand::parse("type @3 hello world");
+    EXPECT_EQ(type.target, "3");
+    EXPECT_EQ(type.text, "hello world");
+    EXPECT_EQ(SimCommand::parse("# a comment").kind, SimCommand::Kind::Empty);
+    EXPECT_EQ(SimCommand::parse("advance 2.5").seconds, 2.5);
+    for (const char* bad : {"advance -1", "advance soon", "scroll sideways", "pan 10", "frobnicate", "tap", "rotate up"}) {
+        auto c = SimCommand::parse(bad);
+        EXPECT_EQ(c.kind, SimCommand::Kind::Invalid) << bad;
+        EXPECT_FALSE(c.error.empty()) << bad;
+    }
+}

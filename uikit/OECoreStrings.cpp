@@ -1,0 +1,9 @@
+// Lookups in the main bundle's "Core" table.
+#include "uikit/OECoreStrings.h"
+
+#include "platform/foundation/NSBundle.h"
+
+std::string OECoreString(const std::string& key) {
+    auto bundle = NSBundle::mainBundle();
+    return bundle ? bundle->localizedStringForKey(key, "", "Core") : key;
+}
