@@ -459,7 +459,7 @@ TEST(APMPBPeer, PackedInputIsReadAndWrittenBackUnpacked) {
     const NSData packed = Protoc::encode("ResultData",
         "status: 1 status: 18446744073709551615 results: 1 results: 0\n"
         "sequence_filter_timestamps { filter_id: 2 eval_timestamps: -5 eval_timestamps: 6 }\n",
-        "apm_packed.proto");
+        true);
     const NSData unpacked = Protoc::encode("ResultData",
         "status: 1 status: 18446744073709551615 results: 1 results: 0\n"
         "sequence_filter_timestamps { filter_id: 2 eval_timestamps: -5 eval_timestamps: 6 }\n");
@@ -468,7 +468,7 @@ TEST(APMPBPeer, PackedInputIsReadAndWrittenBackUnpacked) {
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(*data->protoBuffer(), unpacked);
 
-    const NSData packedIds = Protoc::encode("MeasurementBundle", "experiment_ids: 3 experiment_ids: 300", "apm_packed.proto");
+    const NSData packedIds = Protoc::encode("MeasurementBundle", "experiment_ids: 3 experiment_ids: 300", true);
     EXPECT_EQ(prototest::hex(packedIds), "EA 02 03 03 AC 02");
     auto bundle = B::initWithBuffer(packedIds);
     ASSERT_NE(bundle, nullptr);

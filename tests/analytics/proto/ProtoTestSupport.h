@@ -107,14 +107,32 @@ public:
         return run("--decode=apm." + message + " -I " + proto() + " apm.proto", input);
     }
     static std::string decodeRaw(const NSData& input) { return run("--decode_raw", input); }
-    // `protoc --encode=apm.<message>` of text; the bytes. `file` picks another .proto in the folder.
-    static NSData encode(const std::string& message, const std::string& text, const std::string& file = "apm.proto") {
-        const std::string out = run("--encode=apm." + message + " -I " + proto() + " " + file,
+    // `protoc --encode=apm.<message>` of text; the bytes. `packed` reads the schema with the
+    // repeated scalars of packedSchema() packed, to produce packed input.
+    static NSData encode(const std::string& message, const std::string& text, bool packed = false) {
+        const std::string folder = packed ? packedSchemaFolder() : proto();
+        const std::string out = run("--encode=apm." + message + " -I " + folder + " apm.proto",
                                     NSData(text.begin(), text.end()));
         return NSData(out.begin(), out.end());
     }
 
 private:
+    // apm.proto with experiment_ids, status and eval_timestamps packed, written into the test home.
+    static std::string packedSchemaFolder() {
+        const std::string folder = Sandbox::tmp() + "/packed-schema";
+        std::ifstream in(proto() + "/apm.proto");
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (const std::string field : {"repeated uint32 experiment_ids = 45", "repeated uint64 status = 1",
+                                        "repeated int64 eval_timestamps = 2"}) {
+            const std::size_t at = text.find(field + ";");
+            EXPECT_NE(at, std::string::npos) << field;
+            if (at != std::string::npos) text.insert(at + field.size(), " [packed = true]");
+        }
+        std::filesystem::create_directories(folder);
+        std::ofstream(folder + "/apm.proto") << text;
+        return folder;
+    }
+
     static std::string run(const std::string& arguments, const NSData& input) {
         static std::atomic<int> counter{0};
         const std::string base = Sandbox::tmp() + "/protoc-" + std::to_string(counter++);
