@@ -99,24 +99,23 @@ void OESideMenuContainerViewController::removeChildViewControllerFromContainer(
     if (auto v = controller->viewIfLoaded()) v->removeFromSuperview();
 }
 
+bool OESideMenuContainerViewController::installMenuViewController(std::shared_ptr<UIViewController>& slot,
+                                                                  const std::shared_ptr<UIViewController>& controller) {
+    removeChildViewControllerFromContainer(slot);
+    slot = controller;
+    if (!slot) return false;
+    addChildViewController(slot);
+    if (menuContainerView_->superview()) menuContainerView_->insertSubview(slot->view(), 0);
+    slot->didMoveToParentViewController(self());
+    return true;
+}
+
 void OESideMenuContainerViewController::setLeftMenuViewController(const std::shared_ptr<UIViewController>& controller) {
-    removeChildViewControllerFromContainer(leftMenu_);
-    leftMenu_ = controller;
-    if (!leftMenu_) return;
-    addChildViewController(leftMenu_);
-    if (menuContainerView_->superview()) menuContainerView_->insertSubview(leftMenu_->view(), 0);
-    leftMenu_->didMoveToParentViewController(self());
-    if (viewHasAppeared_) setLeftSideMenuFrameToClosedPosition();
+    if (installMenuViewController(leftMenu_, controller) && viewHasAppeared_) setLeftSideMenuFrameToClosedPosition();
 }
 
 void OESideMenuContainerViewController::setRightMenuViewController(const std::shared_ptr<UIViewController>& controller) {
-    removeChildViewControllerFromContainer(rightMenu_);
-    rightMenu_ = controller;
-    if (!rightMenu_) return;
-    addChildViewController(rightMenu_);
-    if (menuContainerView_->superview()) menuContainerView_->insertSubview(rightMenu_->view(), 0);
-    rightMenu_->didMoveToParentViewController(self());
-    if (viewHasAppeared_) setRightSideMenuFrameToClosedPosition();
+    if (installMenuViewController(rightMenu_, controller) && viewHasAppeared_) setRightSideMenuFrameToClosedPosition();
 }
 
 void OESideMenuContainerViewController::setCenterViewController(const std::shared_ptr<UIViewController>& controller) {

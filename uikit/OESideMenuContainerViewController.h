@@ -159,6 +159,9 @@ private:
     void setDefaultSettings();
     void sendStateEventNotification(OESideMenuStateEvent event);
     void removeChildViewControllerFromContainer(const std::shared_ptr<UIViewController>& controller);
+    // Replaces the menu held in `slot`; false when the new menu is none.
+    bool installMenuViewController(std::shared_ptr<UIViewController>& slot,
+                                   const std::shared_ptr<UIViewController>& controller);
     void addGestureRecognizers();
     void addCenterGestureRecognizers();
     void removeCenterGestureRecognizers();
