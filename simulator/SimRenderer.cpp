@@ -4,14 +4,19 @@
 #include "platform/ui/NSStringDrawing.h"
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIApplication.h"
+#include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
+#include "platform/ui/UINavigationBar.h"
+#include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIScreen.h"
+#include "platform/ui/UISegmentedControl.h"
 #include "platform/ui/UITextField.h"
+#include "platform/ui/UIToolbar.h"
 #include "platform/ui/UIWindow.h"
 
 #include <cairo.h>
@@ -130,7 +135,97 @@ void drawText(cairo_t* cr, const std::string& text, const std::shared_ptr<UIFont
     cairo_restore(cr);
 }
 
-void drawView(cairo_t* cr, const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window, double alpha) {
+void drawView(cairo_t* cr, const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& root, double alpha);
+
+// Segments are drawn by the control itself, not by subviews: an outline in the tint colour,
+// the selected segment filled, titles or images centred in each segment.
+void drawSegments(cairo_t* cr, const UISegmentedControl& control, const CGRect& r, double alpha) {
+    const auto tint = control.tintColor() ? control.tintColor() : UIColor::systemBlueColor();
+    cairo_save(cr);
+    cairo_set_line_width(cr, 1);
+    for (std::size_t i = 0; i < control.numberOfSegments(); ++i) {
+        CGRect seg = control.frameForSegmentAtIndex(i);
+        seg.origin = {r.origin.x + seg.origin.x - control.bounds().origin.x,
+                      r.origin.y + seg.origin.y - control.bounds().origin.y};
+        const bool on = static_cast<int>(i) == control.selectedSegmentIndex();
+        if (on) {
+            cairo_rectangle(cr, seg.origin.x, seg.origin.y, seg.size.width, seg.size.height);
+            setColor(cr, tint, alpha);
+            cairo_fill(cr);
+        }
+        if (auto image = control.imageForSegmentAtIndex(i)) {
+            drawImage(cr, image, seg, UIViewContentModeCenter, alpha);
+        } else {
+            drawText(cr, control.titleForSegmentAtIndex(i), control.titleFont(), on ? UIColor::whiteColor() : tint, seg,
+                     NSTextAlignmentCenter, 1, alpha);
+        }
+        if (i > 0) {
+            cairo_move_to(cr, seg.origin.x, seg.origin.y);
+            cairo_line_to(cr, seg.origin.x, seg.origin.y + seg.size.height);
+        }
+    }
+    roundedRect(cr, CGRectInset(r, 0.5, 0.5), 4);
+    setColor(cr, tint, alpha);
+    cairo_stroke(cr);
+    cairo_restore(cr);
+}
+
+// A bar item that has no view of its own: its image, else its title, in the tint colour.
+void drawBarItem(cairo_t* cr, const UIBarButtonItem& item, const std::shared_ptr<UIColor>& barTint, const CGRect& box,
+                 double alpha) {
+    if (item.isSpace()) return;
+    auto tint = item.tintColor() ? item.tintColor() : barTint;
+    if (!tint) tint = UIColor::systemBlueColor();
+    if (!item.isEnabled()) tint = UIColor::lightGrayColor();
+    if (auto image = item.image()) drawImage(cr, image, box, UIViewContentModeCenter, alpha);
+    else drawText(cr, item.displayTitle(), UIFont::systemFontOfSize(17), tint, box, NSTextAlignmentCenter, 1, alpha);
+}
+
+// Toolbar items without a custom view are not views, so the bar draws them where it lays them out.
+void drawToolbarItems(cairo_t* cr, const UIToolbar& bar, const CGRect& r, double alpha) {
+    const auto frames = bar.itemFrames();
+    const auto& items = bar.items();
+    for (std::size_t i = 0; i < items.size() && i < frames.size(); ++i) {
+        if (items[i]->customView()) continue;
+        CGRect box = frames[i];
+        box.origin = {r.origin.x + box.origin.x - bar.bounds().origin.x, r.origin.y + box.origin.y - bar.bounds().origin.y};
+        drawBarItem(cr, *items[i], bar.tintColor(), box, alpha);
+    }
+}
+
+// The top item's bar buttons: left ones from the left edge, right ones from the right edge.
+// Custom views that the bar does not hold as subviews are drawn in their slot.
+void drawNavigationItems(cairo_t* cr, const UINavigationBar& bar, const CGRect& r, double alpha) {
+    auto top = bar.topItem();
+    if (!top) return;
+    constexpr double kInset = 8;
+    auto place = [&](const std::shared_ptr<UIBarButtonItem>& item, double x) {
+        const double w = UIToolbar::naturalWidth(*item);
+        double h = r.size.height;
+        auto view = item->customView();
+        if (view) h = std::min(h, view->frame().size.height);
+        const CGRect box = CGRectMake(x, r.origin.y + (r.size.height - h) / 2, w, h);
+        if (!view) {
+            drawBarItem(cr, *item, bar.tintColor(), box, alpha);
+        } else if (!view->isDescendantOfView(&bar)) {
+            cairo_save(cr);
+            cairo_translate(cr, box.origin.x - view->bounds().origin.x, box.origin.y - view->bounds().origin.y);
+            drawView(cr, view, view, alpha);
+            cairo_restore(cr);
+        }
+        return w;
+    };
+    double x = r.origin.x + kInset;
+    for (const auto& item : top->leftBarButtonItems()) x += place(item, x) + kInset;
+    double right = r.origin.x + r.size.width - kInset;
+    for (const auto& item : top->rightBarButtonItems()) {
+        right -= UIToolbar::naturalWidth(*item);
+        place(item, right);
+        right -= kInset;
+    }
+}
+
+void drawView(cairo_t* cr, const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& window, double alpha) {
     if (view->isHidden() || view->alpha() < 0.01) return;
     alpha *= view->alpha();
     const CGRect r = view->convertRectToView(view->bounds(), window);
@@ -156,6 +251,13 @@ void drawView(cairo_t* cr, const std::shared_ptr<UIView>& view, const std::share
         drawText(cr, empty ? field->placeholder() : field->text(), field->font(),
                  empty ? UIColor::lightGrayColor() : field->textColor(), CGRectInset(r, 4, 0), NSTextAlignmentLeft, 1,
                  alpha);
+    }
+    if (auto segmented = std::dynamic_pointer_cast<UISegmentedControl>(view)) {
+        drawSegments(cr, *segmented, r, alpha);
+    } else if (auto toolbar = std::dynamic_pointer_cast<UIToolbar>(view)) {
+        drawToolbarItems(cr, *toolbar, r, alpha);
+    } else if (auto navBar = std::dynamic_pointer_cast<UINavigationBar>(view)) {
+        drawNavigationItems(cr, *navBar, r, alpha);
     }
     if (auto button = std::dynamic_pointer_cast<UIButton>(view)) {
         // The button's own image and title label are subviews; an image without a view of

@@ -33,9 +33,24 @@ std::shared_ptr<UIView> UITableViewCell::contentView() {
     if (!contentView_) {
         contentView_ = UIView::initWithFrame(bounds());
         contentView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
-        addSubview(contentView_);
     }
+    attachContentView();
     return contentView_;
+}
+
+void UITableViewCell::attachContentView() {
+    // Subclass constructors ask for the content view before the cell has an owner; adding it
+    // then would leave it listed as a subview without a link back to the cell, so it waits.
+    if (!contentView_ || contentView_->superview() || weak_from_this().expired()) return;
+    std::size_t index = 0;
+    for (const auto& sub : subviews())
+        if (sub == backgroundView_ || sub == selectedBackgroundView_) ++index;
+    insertSubview(contentView_, index);
+}
+
+void UITableViewCell::willMoveToSuperview(const std::shared_ptr<UIView>& newSuperview) {
+    attachContentView();
+    UIView::willMoveToSuperview(newSuperview);
 }
 
 std::shared_ptr<UILabel> UITableViewCell::textLabel() {
@@ -156,6 +171,7 @@ CGFloat UITableViewCell::accessoryWidth() const {
 }
 
 void UITableViewCell::layoutSubviews() {
+    attachContentView();
     const CGRect b = bounds();
     const CGFloat accessory = accessoryWidth();
     if (contentView_) contentView_->setFrame({b.origin, {std::max(0.0, b.size.width - accessory), b.size.height}});

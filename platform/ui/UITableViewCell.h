@@ -87,6 +87,7 @@ public:
     virtual void prepareForReuse();
 
     void layoutSubviews() override;
+    void willMoveToSuperview(const std::shared_ptr<UIView>& newSuperview) override;
     std::string description() const override;
 
     // The width the accessory takes at the right.
@@ -94,6 +95,7 @@ public:
 
 private:
     void showSelectionBackground();
+    void attachContentView();
 
     UITableViewCellStyle style_ = UITableViewCellStyleDefault;
     std::string reuseIdentifier_;

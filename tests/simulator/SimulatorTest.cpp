@@ -4,26 +4,19 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIImage.h"
 #include "simulator/SimCommand.h"
+#include "tests/fixtures/Subprocess.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 namespace {
 
-struct SimRun {
-    int status = -1;
-    std::string output;
-};
-
 // Runs ostrel-sim with `arguments` (and the script, when given), capturing both streams.
-SimRun simulate(const std::string& arguments, const std::string& script = "") {
+ProcessRun simulate(const std::string& arguments, const std::string& script = "") {
     const std::string dir = Sandbox::tmp();
     std::string command = std::string(OSTREL_SIM) + " --home " + Sandbox::home() + " --bundle " + dir + " " + arguments;
     if (!script.empty()) {
@@ -32,15 +25,7 @@ SimRun simulate(const std::string& arguments, const std::string& script = "") {
         command += " --script " + path;
     }
     command += " 2>&1 </dev/null";
-    SimRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-    const int raw = pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
+    return runCommand(command);
 }
 
 std::array<int, 4> pixel(const UIImage& image, int x, int y) {
@@ -53,7 +38,7 @@ std::array<int, 4> pixel(const UIImage& image, int x, int y) {
 
 TEST(SimulatorRun, ScriptDrivesTheSampleApplicationAndSavesAPicture) {
     const std::string shot = Sandbox::tmp() + "/screen.png";
-    const SimRun run = simulate("--delegate SimSampleAppDelegate",
+    const ProcessRun run = simulate("--delegate SimSampleAppDelegate",
                              "# the home screen\n"
                              "expect == Sample ==\n"
                              "expect Hello from the sample\n"
@@ -90,7 +75,7 @@ TEST(SimulatorRun, ScriptDrivesTheSampleApplicationAndSavesAPicture) {
 }
 
 TEST(SimulatorRun, FailedExpectationStopsTheScriptWithAClearMessage) {
-    const SimRun run = simulate("--delegate SimSampleAppDelegate", "expect Hello from the sample\n"
+    const ProcessRun run = simulate("--delegate SimSampleAppDelegate", "expect Hello from the sample\n"
                                                                 "expect Goodbye\n"
                                                                 "tap Count\n");
     EXPECT_EQ(run.status, 1);
@@ -100,7 +85,7 @@ TEST(SimulatorRun, FailedExpectationStopsTheScriptWithAClearMessage) {
 }
 
 TEST(SimulatorRun, AnUnknownDelegateIsRefusedWithExitTwo) {
-    const SimRun run = simulate("--delegate NoSuchThing");
+    const ProcessRun run = simulate("--delegate NoSuchThing");
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.output.find("No application delegate named \"NoSuchThing\" is registered."), std::string::npos)
         << run.output;

@@ -1,0 +1,64 @@
+// Table cells: cell subclasses that build their parts in their constructors still end up with
+// the content view inside the cell, so its labels sit where the cell is.
+#include "platform/ui/UILabel.h"
+#include "platform/ui/UITableViewCell.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+namespace {
+
+// Builds its label in the constructor, before any shared pointer owns the cell.
+class BuiltInConstructorCell : public UITableViewCell {
+public:
+    BuiltInConstructorCell() : UITableViewCell(UITableViewCellStyleDefault, "Built") {
+        setFrame(CGRectMake(0, 0, 320, 80));
+        label = UILabel::initWithFrame(CGRectMake(20, 10, 200, 30));
+        label->setText("Portraits");
+        contentView()->addSubview(label);
+    }
+    std::shared_ptr<UILabel> label;
+};
+
+long countOf(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& child) {
+    const auto& subs = parent->subviews();
+    return static_cast<long>(std::count(subs.begin(), subs.end(), child));
+}
+
+}  // namespace
+
+TEST(UITableViewCellContentView, ConstructorMadeContentViewJoinsTheCellOnceOwned) {
+    auto cell = std::make_shared<BuiltInConstructorCell>();
+    auto content = cell->contentView();
+    EXPECT_EQ(content->superview(), cell);
+    EXPECT_EQ(countOf(cell, content), 1);
+    EXPECT_EQ(cell->label->superview(), content);
+}
+
+TEST(UITableViewCellContentView, LabelsFollowTheCellIntoItsSuperview) {
+    auto table = UIView::initWithFrame(CGRectMake(0, 0, 320, 400));
+    auto first = std::make_shared<BuiltInConstructorCell>();
+    auto second = std::make_shared<BuiltInConstructorCell>();
+    first->setFrame(CGRectMake(0, 0, 320, 80));
+    second->setFrame(CGRectMake(0, 80, 320, 80));
+    // Added straight away, without asking for the content view first, as a table does.
+    table->addSubview(first);
+    table->addSubview(second);
+    const CGRect a = first->label->convertRectToView(first->label->bounds(), table);
+    const CGRect b = second->label->convertRectToView(second->label->bounds(), table);
+    EXPECT_DOUBLE_EQ(a.origin.y, 10);
+    EXPECT_DOUBLE_EQ(b.origin.y, 90);
+    EXPECT_TRUE(second->label->isDescendantOfView(table));
+    EXPECT_EQ(countOf(second, second->contentView()), 1);
+}
+
+TEST(UITableViewCellContentView, LateContentViewStaysAboveTheBackground) {
+    auto cell = std::make_shared<BuiltInConstructorCell>();
+    cell->setBackgroundView(UIView::make());
+    cell->layoutIfNeeded();
+    ASSERT_EQ(cell->subviews().size(), 2u);
+    EXPECT_EQ(cell->subviews()[0], cell->backgroundView());
+    EXPECT_EQ(cell->subviews()[1], cell->contentView());
+}
