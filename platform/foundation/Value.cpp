@@ -565,13 +565,15 @@ Value::Dictionary::Dictionary(std::initializer_list<Entry> entries) {
 }
 
 const Value* Value::Dictionary::find(std::string_view key) const {
-    auto it = index_.find(key);
-    return it == index_.end() ? nullptr : &entries_[it->second].second;
+    if (!index_) return nullptr;  // moved from
+    auto it = index_->find(key);
+    return it == index_->end() ? nullptr : &entries_[it->second].second;
 }
 
 Value* Value::Dictionary::find(std::string_view key) {
-    auto it = index_.find(key);
-    return it == index_.end() ? nullptr : &entries_[it->second].second;
+    if (!index_) return nullptr;  // moved from
+    auto it = index_->find(key);
+    return it == index_->end() ? nullptr : &entries_[it->second].second;
 }
 
 const Value& Value::Dictionary::get(std::string_view key) const {
@@ -584,20 +586,21 @@ void Value::Dictionary::set(const std::string& key, Value value) {
         *existing = std::move(value);
         return;
     }
-    index_.emplace(key, entries_.size());
+    mutableIndex().emplace(key, entries_.size());
     entries_.emplace_back(key, std::move(value));
 }
 
 Value& Value::Dictionary::operator[](const std::string& key) {
     if (Value* existing = find(key)) return *existing;
-    index_.emplace(key, entries_.size());
+    mutableIndex().emplace(key, entries_.size());
     entries_.emplace_back(key, Value());
     return entries_.back().second;
 }
 
 bool Value::Dictionary::erase(std::string_view key) {
-    auto it = index_.find(key);
-    if (it == index_.end()) return false;
+    if (!index_) return false;
+    auto it = index_->find(key);
+    if (it == index_->end()) return false;
     entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(it->second));
     reindex();
     return true;
@@ -605,7 +608,7 @@ bool Value::Dictionary::erase(std::string_view key) {
 
 void Value::Dictionary::clear() {
     entries_.clear();
-    index_.clear();
+    index_ = std::make_shared<Index>();
 }
 
 std::vector<std::string> Value::Dictionary::keys() const {
@@ -624,7 +627,17 @@ bool Value::Dictionary::operator==(const Dictionary& other) const {
     return true;
 }
 
+Value::Dictionary::Index& Value::Dictionary::mutableIndex() {
+    if (!index_) {
+        index_ = std::make_shared<Index>();
+    } else if (index_.use_count() > 1) {
+        index_ = std::make_shared<Index>(*index_);
+    }
+    return *index_;
+}
+
 void Value::Dictionary::reindex() {
-    index_.clear();
-    for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].first, i);
+    auto index = std::make_shared<Index>();
+    for (std::size_t i = 0; i < entries_.size(); ++i) index->emplace(entries_[i].first, i);
+    index_ = std::move(index);
 }

@@ -149,9 +149,13 @@ private:
         using is_transparent = void;
         std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
     };
+    using Index = std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>>;
+    // The key index is shared between copies until one of them adds or removes a key, so
+    // copying a dictionary (rows made from one prototype) does not rebuild it.
+    Index& mutableIndex();
     void reindex();
     std::vector<Entry> entries_;
-    std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>> index_;
+    std::shared_ptr<Index> index_ = std::make_shared<Index>();
 };
 
 template <>

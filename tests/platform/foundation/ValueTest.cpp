@@ -230,3 +230,23 @@ TEST(ValueDescription, CollectionsInThePlatformLayout) {
 }
 
 }  // namespace
+
+TEST(ValueDictionary, CopiesShareNoKeysOnceEitherChanges) {
+    Value::Dictionary prototype{{"a", Value(1)}, {"b", Value(2)}};
+    Value::Dictionary copy = prototype;
+    copy.set("c", Value(3));
+    *copy.find("a") = Value(10);
+    EXPECT_FALSE(prototype.contains("c"));
+    EXPECT_EQ(prototype.get("a"), Value(1));
+    EXPECT_EQ(copy.get("c"), Value(3));
+    EXPECT_TRUE(prototype.erase("b"));
+    EXPECT_EQ(copy.get("b"), Value(2));
+    EXPECT_EQ(prototype.keys(), (std::vector<std::string>{"a"}));
+
+    Value::Dictionary moved = std::move(copy);
+    EXPECT_EQ(moved.get("a"), Value(10));
+    copy.clear();  // a moved-from dictionary stays usable
+    EXPECT_EQ(copy.find("a"), nullptr);
+    copy.set("z", Value(1));
+    EXPECT_EQ(copy.get("z"), Value(1));
+}
