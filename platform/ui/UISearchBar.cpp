@@ -14,13 +14,21 @@ void UISearchBar::setShowsCancelButton(bool shows, bool animated) {
     setNeedsLayout();
 }
 
+template <class Call>
+void UISearchBar::tell(Call call) {
+    auto d = delegate();
+    if (d) call(*d);
+    auto owner = ownerObserver_.lock();
+    if (owner && owner != d) call(*owner);
+}
+
 bool UISearchBar::becomeFirstResponder() {
     if (isFirstResponder()) return true;
     if (!canBecomeFirstResponder()) return false;
     auto d = delegate();
     if (d && !d->searchBarShouldBeginEditing(self())) return false;
     if (!UIView::becomeFirstResponder()) return false;
-    if (d) d->searchBarTextDidBeginEditing(self());
+    tell([&](UISearchBarDelegate& x) { x.searchBarTextDidBeginEditing(self()); });
     return true;
 }
 
@@ -29,7 +37,7 @@ bool UISearchBar::resignFirstResponder() {
     auto d = delegate();
     if (d && !d->searchBarShouldEndEditing(self())) return false;
     if (!UIView::resignFirstResponder()) return false;
-    if (d) d->searchBarTextDidEndEditing(self());
+    tell([&](UISearchBarDelegate& x) { x.searchBarTextDidEndEditing(self()); });
     return true;
 }
 
@@ -37,7 +45,7 @@ bool UISearchBar::simulateTyping(const std::string& text) {
     if (!isFirstResponder() && !becomeFirstResponder()) return false;
     text_ += text;
     setNeedsDisplay();
-    if (auto d = delegate()) d->textDidChange(self(), text_);
+    tell([&](UISearchBarDelegate& x) { x.textDidChange(self(), text_); });
     return true;
 }
 
@@ -46,7 +54,7 @@ bool UISearchBar::simulateReplaceText(const std::string& text) {
     if (text == text_) return true;
     text_ = text;
     setNeedsDisplay();
-    if (auto d = delegate()) d->textDidChange(self(), text_);
+    tell([&](UISearchBarDelegate& x) { x.textDidChange(self(), text_); });
     return true;
 }
 
@@ -56,7 +64,7 @@ void UISearchBar::simulateSearchButton() {
 
 void UISearchBar::simulateCancelButton() {
     if (!showsCancelButton_) return;
-    if (auto d = delegate()) d->searchBarCancelButtonClicked(self());
+    tell([&](UISearchBarDelegate& x) { x.searchBarCancelButtonClicked(self()); });
 }
 
 void UISearchBar::simulateScopeTap(long index) {

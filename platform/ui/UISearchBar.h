@@ -63,6 +63,9 @@ public:
 
     std::shared_ptr<UISearchBarDelegate> delegate() const { return delegate_.lock(); }
     void setDelegate(const std::shared_ptr<UISearchBarDelegate>& delegate) { delegate_ = delegate; }
+    // The search controller that owns the bar follows editing, typing and cancelling whoever
+    // the delegate is; it does not take part in the should-begin and should-end decisions.
+    void setOwnerObserver(const std::shared_ptr<UISearchBarDelegate>& observer) { ownerObserver_ = observer; }
 
     bool canBecomeFirstResponder() const override { return !isHidden(); }
     bool becomeFirstResponder() override;
@@ -80,6 +83,9 @@ public:
 
 private:
     std::shared_ptr<UISearchBar> self();
+    // Runs `call` on the delegate, then on the owner observer when it is another object.
+    template <class Call>
+    void tell(Call call);
 
     std::string text_;
     std::string placeholder_;
@@ -93,4 +99,5 @@ private:
     std::shared_ptr<UIColor> barTintColor_;
     bool translucent_ = true;
     std::weak_ptr<UISearchBarDelegate> delegate_;
+    std::weak_ptr<UISearchBarDelegate> ownerObserver_;
 };
