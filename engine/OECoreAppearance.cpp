@@ -1,5 +1,6 @@
-// The global appearance the engine sets once at start, before any screen exists: tint of
-// bars, bar items, image views and alert contents; track and thumb images of sliders.
+// The global appearance the engine sets once at start, before any screen exists: bar
+// backgrounds from system 15, tint of bars, bar items, image views and alert contents; track
+// and thumb images of sliders.
 #include "engine/OECore.h"
 
 #include "platform/foundation/Value.h"
@@ -38,6 +39,16 @@ void registerSliderAppliers() {
 
 void OECore::customizeInterface() {
     const int major = Value(UIDevice::currentDevice()->systemVersion()).intValue();
+    if (major >= 15) {
+        auto navigation = UINavigationBarAppearance::make();
+        navigation->configureWithDefaultBackground();
+        UIAppearance::appearance<UINavigationBar>()->setValue("standardAppearance", Value(navigation));
+        UIAppearance::appearance<UINavigationBar>()->setValue("scrollEdgeAppearance", Value(navigation));
+        auto toolbar = UIToolbarAppearance::make();
+        toolbar->configureWithDefaultBackground();
+        UIAppearance::appearance<UIToolbar>()->setValue("standardAppearance", Value(toolbar));
+        UIAppearance::appearance<UIToolbar>()->setValue("scrollEdgeAppearance", Value(toolbar));
+    }
     const auto tint = major >= 13 ? UIColor::labelColor() : UIColor::darkGrayColor();
     UIAppearance::appearance<UIBarButtonItem>()->setValue("tintColor", Value(tint));
     UIAppearance::appearance<UINavigationBar>()->setValue("tintColor", Value(tint));

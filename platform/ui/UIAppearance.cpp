@@ -1,6 +1,9 @@
 // The appearance registry and its application to views coming on screen.
 #include "platform/ui/UIAppearance.h"
 
+#include "platform/ui/UINavigationBar.h"
+#include "platform/ui/UIToolbar.h"
+
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIView.h"
 
@@ -26,6 +29,14 @@ Registry& registry() {
         };
         r->appliers["backgroundColor"] = [](UIView& view, const Value& v) {
             if (auto color = std::dynamic_pointer_cast<UIColor>(v.object())) view.setBackgroundColor(color);
+        };
+        r->appliers["standardAppearance"] = [](UIView& view, const Value& v) {
+            if (auto* bar = dynamic_cast<UINavigationBar*>(&view)) bar->setStandardAppearance(v.objectAs<UINavigationBarAppearance>());
+            if (auto* bar = dynamic_cast<UIToolbar*>(&view)) bar->setStandardAppearance(v.objectAs<UIToolbarAppearance>());
+        };
+        r->appliers["scrollEdgeAppearance"] = [](UIView& view, const Value& v) {
+            if (auto* bar = dynamic_cast<UINavigationBar*>(&view)) bar->setScrollEdgeAppearance(v.objectAs<UINavigationBarAppearance>());
+            if (auto* bar = dynamic_cast<UIToolbar*>(&view)) bar->setScrollEdgeAppearance(v.objectAs<UIToolbarAppearance>());
         };
     });
     return *r;

@@ -2,6 +2,7 @@
 // is shown in the middle), bar style, tint colours and translucency.
 #pragma once
 
+#include "platform/ui/UIBarAppearance.h"
 #include "platform/ui/UIBarStyle.h"
 #include "platform/ui/UIView.h"
 
@@ -42,6 +43,12 @@ public:
     CGSize sizeThatFits(const CGSize& size) const override { return {size.width, 44}; }
     void layoutSubviews() override;
 
+    // The background for normal scrolling and at the scroll edge (system 13 and later).
+    std::shared_ptr<UINavigationBarAppearance> standardAppearance() const { return standardAppearance_; }
+    void setStandardAppearance(std::shared_ptr<UINavigationBarAppearance> appearance) { standardAppearance_ = std::move(appearance); }
+    std::shared_ptr<UINavigationBarAppearance> scrollEdgeAppearance() const { return scrollEdgeAppearance_; }
+    void setScrollEdgeAppearance(std::shared_ptr<UINavigationBarAppearance> appearance) { scrollEdgeAppearance_ = std::move(appearance); }
+
 private:
     void updateBackground();
 
@@ -51,4 +58,6 @@ private:
     bool translucent_ = true;
     std::shared_ptr<UILabel> titleLabel_;
     std::shared_ptr<UIView> shownTitleView_;
+    std::shared_ptr<UINavigationBarAppearance> standardAppearance_;
+    std::shared_ptr<UINavigationBarAppearance> scrollEdgeAppearance_;
 };

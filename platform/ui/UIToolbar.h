@@ -1,6 +1,7 @@
 // Toolbars: a row of bar items laid out left to right, flexible spaces sharing what is left.
 #pragma once
 
+#include "platform/ui/UIBarAppearance.h"
 #include "platform/ui/UIBarStyle.h"
 #include "platform/ui/UIView.h"
 
@@ -34,9 +35,17 @@ public:
     // or image's with padding; 0 for a flexible space.
     static CGFloat naturalWidth(const UIBarButtonItem& item);
 
+    // The background for normal scrolling and at the scroll edge (system 13 and later).
+    std::shared_ptr<UIToolbarAppearance> standardAppearance() const { return standardAppearance_; }
+    void setStandardAppearance(std::shared_ptr<UIToolbarAppearance> appearance) { standardAppearance_ = std::move(appearance); }
+    std::shared_ptr<UIToolbarAppearance> scrollEdgeAppearance() const { return scrollEdgeAppearance_; }
+    void setScrollEdgeAppearance(std::shared_ptr<UIToolbarAppearance> appearance) { scrollEdgeAppearance_ = std::move(appearance); }
+
 private:
     std::vector<std::shared_ptr<UIBarButtonItem>> items_;
     UIBarStyle barStyle_ = UIBarStyleDefault;
     std::shared_ptr<UIColor> barTintColor_;
     bool translucent_ = true;
+    std::shared_ptr<UIToolbarAppearance> standardAppearance_;
+    std::shared_ptr<UIToolbarAppearance> scrollEdgeAppearance_;
 };

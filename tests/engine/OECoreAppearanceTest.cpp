@@ -117,3 +117,33 @@ TEST_F(InterfaceAppearance, MissingImagesLeaveTheSlidersAlone) {
     window->makeKeyAndVisible();
     EXPECT_EQ(slider->thumbImageForState(0), nullptr);
 }
+
+TEST_F(InterfaceAppearance, FromSystem15BarsComingOnScreenTakeTheDefaultBackgroundForBothEdges) {
+    const auto barsOnScreen = [] {
+        auto navigation = UINavigationBar::initWithFrame(CGRectMake(0, 0, 320, 44));
+        auto toolbar = UIToolbar::initWithFrame(CGRectMake(0, 400, 320, 44));
+        auto screen = UIViewController::make();
+        screen->view()->addSubview(navigation);
+        screen->view()->addSubview(toolbar);
+        auto window = UIWindow::make();
+        window->setRootViewController(screen);
+        window->makeKeyAndVisible();
+        return std::make_pair(navigation, toolbar);
+    };
+
+    UIDevice::currentDevice()->setSystemVersion("15.0");
+    OECore().customizeInterface();
+    auto [navigation, toolbar] = barsOnScreen();
+    ASSERT_NE(navigation->standardAppearance(), nullptr);
+    EXPECT_EQ(navigation->standardAppearance(), navigation->scrollEdgeAppearance());
+    EXPECT_EQ(navigation->standardAppearance()->background(), UIBarAppearance::Background::Default);
+    ASSERT_NE(toolbar->standardAppearance(), nullptr);
+    EXPECT_EQ(toolbar->standardAppearance(), toolbar->scrollEdgeAppearance());
+
+    UIAppearance::reset();
+    UIDevice::currentDevice()->setSystemVersion("14.2");
+    OECore().customizeInterface();
+    auto [oldNavigation, oldToolbar] = barsOnScreen();
+    EXPECT_EQ(oldNavigation->standardAppearance(), nullptr);
+    EXPECT_EQ(oldToolbar->scrollEdgeAppearance(), nullptr);
+}
