@@ -3,6 +3,7 @@
 
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/NSString.h"
+#include "platform/ui/VisibleCells.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -202,22 +203,11 @@ void UICollectionView::updateVisibleCells() {
         for (std::size_t i = 0; i < frames_[s].size(); ++i)
             if (CGRectIntersectsRect(frames_[s][i], visibleRect))
                 needed.push_back({static_cast<long>(s), static_cast<long>(i)});
-    const std::set<NSIndexPath> neededSet(needed.begin(), needed.end());
-    for (auto it = visible_.begin(); it != visible_.end();) {
-        if (neededSet.count(it->first)) {
-            ++it;
-            continue;
-        }
-        auto cell = it->second;
-        const NSIndexPath path = it->first;
-        it = visible_.erase(it);
-        enqueue(cell, path);
-    }
     auto ds = dataSource();
-    for (const auto& path : needed) {
-        auto it = visible_.find(path);
-        if (it == visible_.end()) {
-            if (!ds) break;
+    reconcileVisibleCells(
+        visible_, needed, [&](const auto& cell, const NSIndexPath& path) { enqueue(cell, path); },
+        [&](const NSIndexPath& path) -> std::shared_ptr<UICollectionViewCell> {
+            if (!ds) return nullptr;
             auto cell = ds->cellForItemAtIndexPath(me, path);
             if (!cell) {
                 std::fprintf(stderr,
@@ -227,15 +217,15 @@ void UICollectionView::updateVisibleCells() {
                              "-dequeueReusableCellWithReuseIdentifier:forIndexPath:'\n");
                 std::abort();
             }
-            visible_[path] = cell;
+            return cell;
+        },
+        [&](const std::shared_ptr<UICollectionViewCell>& cell, const NSIndexPath& path) {
             cell->setSelected(std::find(selected_.begin(), selected_.end(), path) != selected_.end());
             insertSubview(cell, backgroundView_ ? 1 : 0);
             cell->setFrame(frameForItemAtIndexPath(path));
             if (auto d = delegate()) d->willDisplayCell(me, cell, path);
-        } else {
-            it->second->setFrame(frameForItemAtIndexPath(path));
-        }
-    }
+        },
+        [&](const auto& cell, const NSIndexPath& path) { cell->setFrame(frameForItemAtIndexPath(path)); });
     updatingCells_ = false;
 }
 
@@ -252,21 +242,14 @@ void UICollectionView::layoutSubviews() {
     updateVisibleCells();
 }
 
-std::vector<NSIndexPath> UICollectionView::indexPathsForVisibleItems() const {
-    std::vector<NSIndexPath> paths;
-    for (const auto& [path, cell] : visible_) paths.push_back(path);
-    return paths;
-}
+std::vector<NSIndexPath> UICollectionView::indexPathsForVisibleItems() const { return visiblePaths(visible_); }
 
 std::vector<std::shared_ptr<UICollectionViewCell>> UICollectionView::visibleCells() const {
-    std::vector<std::shared_ptr<UICollectionViewCell>> cells;
-    for (const auto& [path, cell] : visible_) cells.push_back(cell);
-    return cells;
+    return visibleCellList(visible_);
 }
 
 std::shared_ptr<UICollectionViewCell> UICollectionView::cellForItemAtIndexPath(const NSIndexPath& indexPath) const {
-    auto it = visible_.find(indexPath);
-    return it == visible_.end() ? nullptr : it->second;
+    return visibleCellAt(visible_, indexPath);
 }
 
 std::optional<NSIndexPath> UICollectionView::indexPathForCell(const std::shared_ptr<UICollectionViewCell>& cell) const {

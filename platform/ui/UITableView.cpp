@@ -3,6 +3,7 @@
 #include "platform/ui/UITableView.h"
 
 #include "platform/foundation/NSString.h"
+#include "platform/ui/VisibleCells.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UILabel.h"
@@ -249,39 +250,28 @@ void UITableView::updateVisibleCells() {
             if (y >= CGRectGetMaxY(visibleRect)) break;
         }
     }
-    const std::set<NSIndexPath> neededSet(needed.begin(), needed.end());
-    for (auto it = visible_.begin(); it != visible_.end();) {
-        if (neededSet.count(it->first)) {
-            ++it;
-            continue;
-        }
-        auto cell = it->second;
-        const NSIndexPath path = it->first;
-        it = visible_.erase(it);
-        enqueue(cell, path);
-    }
     auto ds = dataSource();
-    for (const NSIndexPath& path : needed) {
-        auto it = visible_.find(path);
-        std::shared_ptr<UITableViewCell> cell;
-        if (it != visible_.end()) {
-            cell = it->second;
-        } else {
-            if (!ds) break;
-            cell = ds->cellForRowAtIndexPath(me, path);
+    reconcileVisibleCells(
+        visible_, needed, [&](const auto& cell, const NSIndexPath& path) { enqueue(cell, path); },
+        [&](const NSIndexPath& path) -> std::shared_ptr<UITableViewCell> {
+            if (!ds) return nullptr;
+            auto cell = ds->cellForRowAtIndexPath(me, path);
             if (!cell)
                 inconsistency(NSString::format("UITableView (%p) failed to obtain a cell from its dataSource for row %ld "
                                                "in section %ld",
                                                static_cast<const void*>(this), path.row, path.section));
-            visible_[path] = cell;
+            return cell;
+        },
+        [&](const std::shared_ptr<UITableViewCell>& cell, const NSIndexPath& path) {
             cell->setSelected(std::find(selected_.begin(), selected_.end(), path) != selected_.end(), false);
             cell->setEditing(editing_, false);
             insertSubview(cell, backgroundView_ ? 1 : 0);
             cell->setFrame(rectForRowAtIndexPath(path));
             if (auto d = delegate()) d->willDisplayCell(me, cell, path);
-        }
-        cell->setFrame(rectForRowAtIndexPath(path));
-    }
+            // The delegate may have moved it.
+            cell->setFrame(rectForRowAtIndexPath(path));
+        },
+        [&](const auto& cell, const NSIndexPath& path) { cell->setFrame(rectForRowAtIndexPath(path)); });
     updatingCells_ = false;
 }
 
@@ -298,21 +288,12 @@ void UITableView::layoutSubviews() {
     updateVisibleCells();
 }
 
-std::vector<NSIndexPath> UITableView::indexPathsForVisibleRows() const {
-    std::vector<NSIndexPath> paths;
-    for (const auto& [path, cell] : visible_) paths.push_back(path);
-    return paths;
-}
+std::vector<NSIndexPath> UITableView::indexPathsForVisibleRows() const { return visiblePaths(visible_); }
 
-std::vector<std::shared_ptr<UITableViewCell>> UITableView::visibleCells() const {
-    std::vector<std::shared_ptr<UITableViewCell>> cells;
-    for (const auto& [path, cell] : visible_) cells.push_back(cell);
-    return cells;
-}
+std::vector<std::shared_ptr<UITableViewCell>> UITableView::visibleCells() const { return visibleCellList(visible_); }
 
 std::shared_ptr<UITableViewCell> UITableView::cellForRowAtIndexPath(const NSIndexPath& indexPath) const {
-    auto it = visible_.find(indexPath);
-    return it == visible_.end() ? nullptr : it->second;
+    return visibleCellAt(visible_, indexPath);
 }
 
 std::shared_ptr<UIView> UITableView::headerViewForSection(long section) const {
