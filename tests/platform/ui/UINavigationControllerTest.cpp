@@ -8,6 +8,7 @@
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIView.h"
 #include "platform/ui/UIWindow.h"
+#include "tests/platform/ui/JournaledController.h"
 
 #include <gtest/gtest.h>
 
@@ -15,28 +16,9 @@ namespace {
 
 std::vector<std::string> journal;
 
-class Page : public UIViewController {
+class Page : public JournaledController {
 public:
-    explicit Page(std::string name) : name_(std::move(name)) { setTitle(name_); }
-    void viewWillAppear(bool a) override {
-        UIViewController::viewWillAppear(a);
-        journal.push_back(name_ + ".willAppear");
-    }
-    void viewDidAppear(bool a) override {
-        UIViewController::viewDidAppear(a);
-        journal.push_back(name_ + ".didAppear");
-    }
-    void viewWillDisappear(bool a) override {
-        UIViewController::viewWillDisappear(a);
-        journal.push_back(name_ + ".willDisappear");
-    }
-    void viewDidDisappear(bool a) override {
-        UIViewController::viewDidDisappear(a);
-        journal.push_back(name_ + ".didDisappear");
-    }
-
-private:
-    std::string name_;
+    explicit Page(std::string name) : JournaledController(std::move(name), journal) { setTitle(this->name()); }
 };
 
 class NavigationTest : public ::testing::Test {

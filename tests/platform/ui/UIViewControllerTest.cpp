@@ -7,6 +7,7 @@
 #include "platform/ui/UIView.h"
 #include "platform/ui/UIViewController.h"
 #include "platform/ui/UIWindow.h"
+#include "tests/platform/ui/JournaledController.h"
 
 #include <gtest/gtest.h>
 
@@ -17,38 +18,19 @@ namespace {
 
 std::vector<std::string> journal;
 
-class Screen : public UIViewController {
+class Screen : public JournaledController {
 public:
-    explicit Screen(std::string name) : name_(std::move(name)) {}
+    explicit Screen(std::string name) : JournaledController(std::move(name), journal) {}
     static std::shared_ptr<Screen> named(const std::string& name) { return std::make_shared<Screen>(name); }
-    void viewDidLoad() override { journal.push_back(name_ + ".load"); }
-    void viewWillAppear(bool a) override {
-        UIViewController::viewWillAppear(a);
-        journal.push_back(name_ + ".willAppear");
-    }
-    void viewDidAppear(bool a) override {
-        UIViewController::viewDidAppear(a);
-        journal.push_back(name_ + ".didAppear");
-    }
-    void viewWillDisappear(bool a) override {
-        UIViewController::viewWillDisappear(a);
-        journal.push_back(name_ + ".willDisappear");
-    }
-    void viewDidDisappear(bool a) override {
-        UIViewController::viewDidDisappear(a);
-        journal.push_back(name_ + ".didDisappear");
-    }
+    void viewDidLoad() override { note("load"); }
     void willMoveToParentViewController(const std::shared_ptr<UIViewController>& p) override {
         UIViewController::willMoveToParentViewController(p);
-        journal.push_back(name_ + (p ? ".willMoveTo" : ".willMoveToNil"));
+        note(p ? "willMoveTo" : "willMoveToNil");
     }
     void didMoveToParentViewController(const std::shared_ptr<UIViewController>& p) override {
         UIViewController::didMoveToParentViewController(p);
-        journal.push_back(name_ + (p ? ".didMoveTo" : ".didMoveToNil"));
+        note(p ? "didMoveTo" : "didMoveToNil");
     }
-
-private:
-    std::string name_;
 };
 
 class ViewControllerTest : public ::testing::Test {
