@@ -38,7 +38,18 @@ UIView::~UIView() {
     layer_->opacity_ = static_cast<float>(alpha_);
     layer_->hidden_ = hidden_;
     layer_->masksToBounds_ = clipsToBounds_;
-    for (auto& sub : subviews_) sub->superview_.reset();
+    for (auto& sub : subviews_) {
+        sub->superview_.reset();
+        sub->superviewRaw_ = nullptr;
+    }
+}
+
+std::shared_ptr<UIView> UIView::superview() const {
+    if (auto parent = superview_.lock()) return parent;
+    if (!superviewRaw_) return nullptr;
+    auto parent = lockView(superviewRaw_);
+    if (parent) superview_ = parent;
+    return parent;
 }
 
 // --- Geometry ---------------------------------------------------------------------------
@@ -177,7 +188,7 @@ void UIView::setBackgroundColor(std::shared_ptr<UIColor> color) {
 }
 
 std::shared_ptr<UIColor> UIView::tintColor() const {
-    for (const UIView* v = this; v; v = v->superview_.lock().get())
+    for (const UIView* v = this; v; v = v->superviewRaw_)
         if (v->tintColor_) return v->tintColor_;
     return UIColor::systemBlueColor();
 }
@@ -228,6 +239,7 @@ void UIView::insertSubview(const std::shared_ptr<UIView>& viewRef, std::size_t i
     if (windowChanges) view->notifyWindowChange(oldWindow, newWindow, false);
     view->detachFromSuperview(true);
     view->superview_ = self;
+    view->superviewRaw_ = this;
     subviews_.insert(subviews_.begin() + std::min(index, subviews_.size()), view);
     if (windowChanges) view->notifyWindowChange(oldWindow, newWindow, true);
     view->didMoveToSuperview();
@@ -286,6 +298,7 @@ void UIView::detachFromSuperview(bool notify) {
     auto it = std::find(parent->subviews_.begin(), parent->subviews_.end(), self);
     if (it != parent->subviews_.end()) parent->subviews_.erase(it);
     superview_.reset();
+    superviewRaw_ = nullptr;
     parent->setNeedsLayout();
 }
 
@@ -338,9 +351,7 @@ std::shared_ptr<UIView> UIView::windowView() const {
 
 const UIView* UIView::rootView() const {
     const UIView* v = this;
-    while (auto parent = v->superview_.lock()) {
-        v = parent.get();
-    }
+    while (v->superviewRaw_) v = v->superviewRaw_;
     return v;
 }
 
@@ -365,8 +376,7 @@ CGAffineTransform UIView::transformToAncestor(const UIView* ancestor) const {
     const UIView* v = this;
     while (v && v != ancestor) {
         m = CGAffineTransformConcat(m, v->transformToSuperview());
-        auto parent = v->superview_.lock();
-        v = parent.get();
+        v = v->superviewRaw_;
     }
     return m;
 }

@@ -107,7 +107,7 @@ public:
     void setAutoresizesSubviews(bool autoresizes) { autoresizesSubviews_ = autoresizes; }
 
     // --- Hierarchy ----------------------------------------------------------------------
-    std::shared_ptr<UIView> superview() const { return superview_.lock(); }
+    std::shared_ptr<UIView> superview() const;
     // Back to front.
     const std::vector<std::shared_ptr<UIView>>& subviews() const { return subviews_; }
     // Moves `view` to the front of this view's subviews (taking it from its old superview).
@@ -310,7 +310,11 @@ private:
     bool autoresizesSubviews_ = true;
     bool translatesAutoresizing_ = true;
 
-    std::weak_ptr<UIView> superview_;
+    // The parent. A view that adds subviews in its own constructor has no owner yet to link
+    // weakly to, so the plain pointer stands in until the owner exists; it is valid while this
+    // view is in the parent's list, and the parent clears it when it goes.
+    mutable std::weak_ptr<UIView> superview_;
+    UIView* superviewRaw_ = nullptr;
     std::vector<std::shared_ptr<UIView>> subviews_;
     std::weak_ptr<UIResponder> viewController_;
     std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers_;

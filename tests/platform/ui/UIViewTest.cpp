@@ -93,6 +93,40 @@ TEST(ViewHierarchy, ARemovedSubviewStaysAliveWhileTheCallerHoldsIt) {
 
 // --- Autoresizing -----------------------------------------------------------------------
 
+// A view that builds its children in its constructor, before anything owns it.
+class Badge : public UIView {
+public:
+    Badge() : UIView(CGRectMake(10, 20, 100, 40)), label(UIView::initWithFrame(CGRectMake(5, 5, 50, 20))) {
+        addSubview(label);
+    }
+    std::shared_ptr<UIView> label;
+};
+
+TEST(ViewHierarchy, SubviewsAddedInAConstructorKnowTheirParentOnceItIsOwned) {
+    auto root = viewAt(0, 0, 320, 480);
+    auto badge = std::make_shared<Badge>();
+    EXPECT_EQ(badge->label->superview(), badge);
+    root->addSubview(badge);
+    EXPECT_TRUE(badge->label->isDescendantOfView(root.get()));
+    const CGRect inRoot = badge->label->convertRectToView(badge->label->bounds(), root);
+    EXPECT_EQ(inRoot.origin.x, 15);
+    EXPECT_EQ(inRoot.origin.y, 25);
+    const auto red = UIColor::redColor();
+    root->setTintColor(red);
+    EXPECT_EQ(badge->label->tintColor(), red);
+
+    badge->label->removeFromSuperview();
+    EXPECT_TRUE(badge->subviews().empty());
+    EXPECT_EQ(badge->label->superview(), nullptr);
+
+    // A child that outlives its parent is left without one.
+    auto other = std::make_shared<Badge>();
+    auto label = other->label;
+    other.reset();
+    EXPECT_EQ(label->superview(), nullptr);
+    EXPECT_FALSE(label->isDescendantOfView(root.get()));
+}
+
 TEST(Autoresizing, FlexibleMarginsWidthAndHeightFollowTheSuperviewsNewSize) {
     auto root = viewAt(0, 0, 320, 480);
     auto fill = viewAt(0, 0, 320, 480);
