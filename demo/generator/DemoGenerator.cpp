@@ -2,6 +2,7 @@
 #include "demo/generator/DemoGenerator.h"
 
 #include "demo/generator/DemoCatalogue.h"
+#include "demo/generator/DemoIcons.h"
 #include "demo/generator/DemoPictures.h"
 
 #include <sqlite3.h>
@@ -535,5 +536,6 @@ bool DemoGenerator::writeBundle(const std::string& folder, const Options& option
            writeMediaDatabase(folder + "/" + kMediaDatabase, error) &&
            writeTextsDatabase(folder + "/" + kTextsDatabase, error) &&
            writeArticlesDatabase(folder + "/" + kArticlesDatabase, error) &&
+           DemoIcons::writeIcons(folder, error) &&
            (!options.writePictures || writePictures(folder, error));
 }

@@ -1,6 +1,6 @@
 // Writes a complete demo bundle folder: Info.plist and string tables copied from the source
-// bundle, the four content databases and the generated pictures. Deterministic: two runs write
-// the same bytes.
+// bundle, the four content databases, the interface icons and the generated pictures.
+// Deterministic: two runs write the same bytes.
 #pragma once
 
 #include <string>
@@ -12,7 +12,8 @@ public:
         // The folder holding Info.plist and the .lproj folders; the source tree's demo/bundle
         // when empty.
         std::string sourceBundle;
-        // Pictures are written unless turned off (database-only sandboxes of tests).
+        // Pictures are written unless turned off (database-only sandboxes of tests); the
+        // interface icons always are.
         bool writePictures = true;
         // The images database has no "favorites" table unless asked (it is created on the first
         // favourite); with one, it holds these picture indexes.

@@ -139,6 +139,15 @@ std::vector<std::uint8_t> DemoPictures::encodePNG(const Image& image) {
     return out;
 }
 
+std::vector<std::uint8_t> DemoPictures::encodePNG(const ImageRGBA& image) {
+    std::vector<std::uint8_t> out;
+    if (image.width <= 0 || image.height <= 0 ||
+        image.rgba.size() != static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * 4)
+        return out;
+    stbi_write_png_to_func(appendBytes, &out, image.width, image.height, 4, image.rgba.data(), image.width * 4);
+    return out;
+}
+
 bool DemoPictures::writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string* error) {
     std::error_code ec;
     const std::filesystem::path target(path);

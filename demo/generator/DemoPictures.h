@@ -1,5 +1,5 @@
 // Abstract pictures for the demo content: a distinct, deterministic composition per seed,
-// encoded as JPEG or PNG.
+// encoded as JPEG or PNG; RGBA images (interface icons) encoded as PNG with their alpha.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,11 @@ public:
         int height = 0;
         std::vector<std::uint8_t> rgb;  // width * height * 3
     };
+    struct ImageRGBA {
+        int width = 0;
+        int height = 0;
+        std::vector<std::uint8_t> rgba;  // width * height * 4, not premultiplied
+    };
 
     // A composition of bands, discs and bars in a palette drawn from `seed`.
     static Image compose(std::uint32_t seed, int width, int height);
@@ -21,6 +26,7 @@ public:
 
     static std::vector<std::uint8_t> encodeJPEG(const Image& image, int quality = 82);
     static std::vector<std::uint8_t> encodePNG(const Image& image);
+    static std::vector<std::uint8_t> encodePNG(const ImageRGBA& image);
 
     // Writes the bytes, creating the parent folders; false with a sentence in `error` on failure.
     static bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string* error);

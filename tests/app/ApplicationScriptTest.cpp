@@ -56,7 +56,7 @@ TEST(ApplicationScript, StartsOnTheGalleryChoosesItFromTheMenuSwitchesGroupingAn
                                 "# the gallery is in the centre at start, grouped by genre\n"
                                 "expect row \"" + genre + "\"\n"
                                 "# the menu button opens the side menu with the application's name\n"
-                                "tap item\n"
+                                "tap menu\n"
                                 "expect Ostrel Gallery\n"
                                 "expect row \"Gallery\"\n"
                                 "tap 2\n"

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     if (output.empty()) {
         std::fprintf(stderr,
                      "Usage: ostrel-demo [--source <bundle folder>] [--synthetic <rows>] [--no-pictures] <output folder>\n"
-                     "Writes the demo bundle: Info.plist, string tables, content databases and pictures.\n");
+                     "Writes the demo bundle: Info.plist, string tables, content databases, icons and pictures.\n");
         return 2;
     }
     std::string error;

@@ -1,0 +1,307 @@
+// Icons drawn in point coordinates on a supersampled canvas: each shape is an inside test, and
+// a pixel's coverage is the share of its 4×4 samples inside.
+#include "demo/generator/DemoIcons.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <map>
+#include <numbers>
+
+namespace {
+
+using Shape = std::function<bool(double, double)>;
+
+struct Colour {
+    double r, g, b, a;
+};
+// The bars' tint (dark grey), so the icons read the same as the tinted titles beside them.
+constexpr Colour kInk{85 / 255.0, 85 / 255.0, 85 / 255.0, 1};
+constexpr Colour kLight{184 / 255.0, 184 / 255.0, 184 / 255.0, 1};
+constexpr Colour kWhite{1, 1, 1, 1};
+
+struct Point {
+    double x, y;
+};
+
+class Canvas {
+public:
+    Canvas(int width, int height, int scale)
+        : width_(width * scale), height_(height * scale), scale_(scale),
+          pixels_(static_cast<std::size_t>(width_) * height_ * 4, 0.0) {}
+
+    // Source-over with the coverage of `shape`; premultiplied while drawing.
+    void fill(const Shape& shape, Colour colour) {
+        paint(shape, [&](double* px, double coverage) {
+            const double a = colour.a * coverage;
+            px[0] = colour.r * a + px[0] * (1 - a);
+            px[1] = colour.g * a + px[1] * (1 - a);
+            px[2] = colour.b * a + px[2] * (1 - a);
+            px[3] = a + px[3] * (1 - a);
+        });
+    }
+
+    // Cuts the shape out, leaving it transparent.
+    void erase(const Shape& shape) {
+        paint(shape, [](double* px, double coverage) {
+            for (int c = 0; c < 4; ++c) px[c] *= 1 - coverage;
+        });
+    }
+
+    DemoPictures::ImageRGBA image() const {
+        DemoPictures::ImageRGBA out{width_, height_, std::vector<std::uint8_t>(pixels_.size())};
+        for (std::size_t i = 0; i < pixels_.size(); i += 4) {
+            const double a = pixels_[i + 3];
+            for (int c = 0; c < 3; ++c)
+                out.rgba[i + c] = a > 0 ? static_cast<std::uint8_t>(std::lround(std::clamp(pixels_[i + c] / a, 0.0, 1.0) * 255)) : 0;
+            out.rgba[i + 3] = static_cast<std::uint8_t>(std::lround(std::clamp(a, 0.0, 1.0) * 255));
+        }
+        return out;
+    }
+
+private:
+    template <typename Blend>
+    void paint(const Shape& shape, Blend blend) {
+        constexpr int kSamples = 4;
+        for (int y = 0; y < height_; ++y)
+            for (int x = 0; x < width_; ++x) {
+                int inside = 0;
+                for (int j = 0; j < kSamples; ++j)
+                    for (int i = 0; i < kSamples; ++i)
+                        inside += shape((x + (i + 0.5) / kSamples) / scale_, (y + (j + 0.5) / kSamples) / scale_);
+                if (inside) blend(&pixels_[(static_cast<std::size_t>(y) * width_ + x) * 4],
+                                  static_cast<double>(inside) / (kSamples * kSamples));
+            }
+    }
+
+    int width_, height_, scale_;
+    std::vector<double> pixels_;
+};
+
+// --- Shapes, in points ---------------------------------------------------------------------
+
+Shape circle(double cx, double cy, double r) {
+    return [=](double x, double y) { return std::hypot(x - cx, y - cy) <= r; };
+}
+
+Shape ring(double cx, double cy, double r, double width) {
+    return [=](double x, double y) { return std::abs(std::hypot(x - cx, y - cy) - r) <= width / 2; };
+}
+
+// An ellipse with half-axes a and b turned by `angle` radians.
+Shape ellipse(double cx, double cy, double a, double b, double angle) {
+    const double c = std::cos(angle), s = std::sin(angle);
+    return [=](double x, double y) {
+        const double u = (x - cx) * c + (y - cy) * s, v = -(x - cx) * s + (y - cy) * c;
+        return (u * u) / (a * a) + (v * v) / (b * b) <= 1;
+    };
+}
+
+Shape ellipseRing(double cx, double cy, double a, double b, double width) {
+    const auto outer = ellipse(cx, cy, a + width / 2, b + width / 2, 0);
+    const auto inner = ellipse(cx, cy, a - width / 2, b - width / 2, 0);
+    return [=](double x, double y) { return outer(x, y) && !inner(x, y); };
+}
+
+Shape roundedRect(double left, double top, double width, double height, double radius) {
+    return [=](double x, double y) {
+        if (x < left || y < top || x > left + width || y > top + height) return false;
+        const double cx = std::clamp(x, left + radius, left + width - radius);
+        const double cy = std::clamp(y, top + radius, top + height - radius);
+        return std::hypot(x - cx, y - cy) <= radius;
+    };
+}
+
+double distanceToSegment(double x, double y, Point a, Point b) {
+    const double dx = b.x - a.x, dy = b.y - a.y;
+    const double length2 = dx * dx + dy * dy;
+    const double t = length2 > 0 ? std::clamp(((x - a.x) * dx + (y - a.y) * dy) / length2, 0.0, 1.0) : 0;
+    return std::hypot(x - (a.x + t * dx), y - (a.y + t * dy));
+}
+
+// A stroked open path with round caps and joins.
+Shape polyline(std::vector<Point> points, double width) {
+    return [points = std::move(points), width](double x, double y) {
+        for (std::size_t i = 1; i < points.size(); ++i)
+            if (distanceToSegment(x, y, points[i - 1], points[i]) <= width / 2) return true;
+        return false;
+    };
+}
+
+Shape line(Point a, Point b, double width) { return polyline({a, b}, width); }
+
+// Even-odd filled polygon.
+Shape polygon(std::vector<Point> points) {
+    return [points = std::move(points)](double x, double y) {
+        bool inside = false;
+        for (std::size_t i = 0, j = points.size() - 1; i < points.size(); j = i++) {
+            const Point& p = points[i];
+            const Point& q = points[j];
+            if ((p.y > y) != (q.y > y) && x < (q.x - p.x) * (y - p.y) / (q.y - p.y) + p.x) inside = !inside;
+        }
+        return inside;
+    };
+}
+
+std::vector<Point> starPoints(double cx, double cy, double outer, double inner) {
+    std::vector<Point> points;
+    for (int k = 0; k < 10; ++k) {
+        const double angle = -std::numbers::pi / 2 + k * std::numbers::pi / 5;
+        const double r = k % 2 ? inner : outer;
+        points.push_back({cx + r * std::cos(angle), cy + r * std::sin(angle)});
+    }
+    return points;
+}
+
+Shape both(Shape a, Shape b) {
+    return [=](double x, double y) { return a(x, y) && b(x, y); };
+}
+
+Shape without(Shape a, Shape b) {
+    return [=](double x, double y) { return a(x, y) && !b(x, y); };
+}
+
+// --- The icons -----------------------------------------------------------------------------
+
+struct Icon {
+    int width, height;
+    std::function<void(Canvas&)> draw;
+};
+
+void star(Canvas& c) { c.fill(polygon(starPoints(11, 11.6, 9.6, 4.1)), kInk); }
+
+const std::map<std::string, Icon>& icons() {
+    static const std::map<std::string, Icon> table = {
+        // Navigation-bar buttons, 22 points.
+        {"menu", {22, 22, [](Canvas& c) {
+             for (double y : {6.0, 11.0, 16.0}) c.fill(line({4, y}, {18, y}, 2.2), kInk);
+         }}},
+        {"favorite", {22, 22, [](Canvas& c) { star(c); }}},
+        {"lupa", {22, 22, [](Canvas& c) {
+             c.fill(ring(9, 9, 5.6, 2), kInk);
+             c.fill(line({13.3, 13.3}, {18.6, 18.6}, 2.8), kInk);
+         }}},
+        // The mark of a picked row, in the row's corner.
+        {"new_item", {20, 20, [](Canvas& c) {
+             c.fill(circle(10, 10, 8.5), kInk);
+             c.fill(polyline({{6, 10.2}, {8.8, 13}, {14, 7.2}}, 2), kWhite);
+         }}},
+        // Main-menu rows, 30 points.
+        {"galleryengine", {30, 30, [](Canvas& c) {
+             c.fill(without(roundedRect(3, 5, 24, 20, 2), roundedRect(5, 7, 20, 16, 0.5)), kInk);
+             c.fill(polygon({{6.5, 21.5}, {12, 13.5}, {16, 18.5}, {19, 15.5}, {23.5, 21.5}}), kInk);
+             c.fill(circle(20, 11.3, 2), kInk);
+         }}},
+        {"music", {30, 30, [](Canvas& c) {
+             c.fill(ellipse(9, 22, 3.6, 2.6, -0.35), kInk);
+             c.fill(ellipse(21, 20, 3.6, 2.6, -0.35), kInk);
+             c.fill(line({11.9, 21}, {11.9, 7.5}, 1.8), kInk);
+             c.fill(line({23.9, 19}, {23.9, 5.5}, 1.8), kInk);
+             c.fill(polygon({{11, 6.6}, {24.8, 4.4}, {24.8, 8.2}, {11, 10.4}}), kInk);
+         }}},
+        // An open book with lines of text cut out of its pages.
+        {"famous_paintings", {30, 30, [](Canvas& c) {
+             c.fill(polygon({{3, 7.5}, {14, 9.5}, {14, 25}, {3, 23}}), kInk);
+             c.fill(polygon({{16, 9.5}, {27, 7.5}, {27, 23}, {16, 25}}), kInk);
+             for (double y : {12.5, 16.0, 19.5}) {
+                 c.erase(line({5.5, y - 1.2}, {11.5, y}, 1.1));
+                 c.erase(line({18.5, y}, {24.5, y - 1.2}, 1.1));
+             }
+         }}},
+        {"download", {30, 30, [](Canvas& c) {
+             c.fill(line({15, 4}, {15, 14}, 2.4), kInk);
+             c.fill(polygon({{9.5, 12.5}, {20.5, 12.5}, {15, 19.5}}), kInk);
+             c.fill(polyline({{5, 17}, {5, 25}, {25, 25}, {25, 17}}, 2.4), kInk);
+         }}},
+        // A gear: a disc with eight teeth and a hole.
+        {"settings", {30, 30, [](Canvas& c) {
+             const Shape teeth = [](double x, double y) {
+                 for (int k = 0; k < 8; ++k) {
+                     const double angle = k * std::numbers::pi / 4, dx = x - 15, dy = y - 15;
+                     const double u = dx * std::cos(angle) + dy * std::sin(angle);
+                     const double v = -dx * std::sin(angle) + dy * std::cos(angle);
+                     if (u >= 6 && u <= 12.5 && std::abs(v) <= 2.6 - (u - 6) * 0.12) return true;
+                 }
+                 return false;
+             };
+             c.fill(circle(15, 15, 9), kInk);
+             c.fill(teeth, kInk);
+             c.erase(circle(15, 15, 3.8));
+         }}},
+        {"support", {30, 30, [](Canvas& c) {
+             c.fill(without(roundedRect(3.5, 7.5, 23, 16, 2), roundedRect(5.5, 9.5, 19, 12, 0.5)), kInk);
+             c.fill(polyline({{5.5, 9.8}, {15, 17}, {24.5, 9.8}}, 2), kInk);
+         }}},
+        {"other_apps", {30, 30, [](Canvas& c) {
+             for (double x : {5.0, 16.0})
+                 for (double y : {5.0, 16.0}) c.fill(roundedRect(x, y, 9, 9, 2), kInk);
+         }}},
+        // A globe: outline, a meridian, the equator and two parallels.
+        {"website", {30, 30, [](Canvas& c) {
+             const Shape inside = circle(15, 15, 11);
+             c.fill(ring(15, 15, 11, 1.8), kInk);
+             c.fill(ellipseRing(15, 15, 4.8, 11, 1.5), kInk);
+             c.fill(line({15, 4}, {15, 26}, 1.5), kInk);
+             c.fill(both(line({4, 15}, {26, 15}, 1.5), inside), kInk);
+             for (double y : {9.5, 20.5}) c.fill(both(line({4, y}, {26, y}, 1.4), inside), kInk);
+         }}},
+        // Slider parts: a round thumb and the two tracks, whose ends are the 4-point caps.
+        {"handle", {24, 24, [](Canvas& c) {
+             c.fill(circle(12, 13, 10), {0, 0, 0, 0.18});
+             c.fill(circle(12, 12, 10), {150 / 255.0, 150 / 255.0, 150 / 255.0, 1});
+             c.fill(circle(12, 12, 9.2), kWhite);
+         }}},
+        {"Active", {10, 6, [](Canvas& c) { c.fill(roundedRect(0, 1.5, 10, 3, 1.5), kInk); }}},
+        {"Innactive", {10, 6, [](Canvas& c) { c.fill(roundedRect(0, 1.5, 10, 3, 1.5), kLight); }}},
+        // The background of light titled buttons, stretched between 20-point caps.
+        {"br280x50.png", {280, 50, [](Canvas& c) {
+             c.fill(roundedRect(1, 1, 278, 48, 10), {51 / 255.0, 51 / 255.0, 51 / 255.0, 1});
+             c.fill(roundedRect(2, 2, 276, 46, 9), kInk);
+             // The sheen stays inside the top cap, so the stretched rows are all alike.
+             c.fill(roundedRect(2, 2, 276, 18, 9), {1, 1, 1, 0.12});
+         }}},
+    };
+    return table;
+}
+
+std::string stemOf(const std::string& name) {
+    const std::string png = ".png";
+    if (name.size() > png.size() && name.compare(name.size() - png.size(), png.size(), png) == 0)
+        return name.substr(0, name.size() - png.size());
+    return name;
+}
+
+}  // namespace
+
+const std::vector<std::string>& DemoIcons::names() {
+    static const std::vector<std::string> list = [] {
+        std::vector<std::string> out;
+        for (const auto& [name, icon] : icons()) out.push_back(name);
+        return out;
+    }();
+    return list;
+}
+
+std::pair<int, int> DemoIcons::pointSize(const std::string& name) {
+    const auto it = icons().find(name);
+    if (it == icons().end()) return {0, 0};
+    return {it->second.width, it->second.height};
+}
+
+DemoPictures::ImageRGBA DemoIcons::draw(const std::string& name, int scale) {
+    const auto it = icons().find(name);
+    if (it == icons().end() || scale < 1) return {};
+    Canvas canvas(it->second.width, it->second.height, scale);
+    it->second.draw(canvas);
+    return canvas.image();
+}
+
+bool DemoIcons::writeIcons(const std::string& folder, std::string* error) {
+    for (const auto& name : names()) {
+        const std::string stem = folder + "/" + stemOf(name);
+        if (!DemoPictures::writeFile(stem + ".png", DemoPictures::encodePNG(draw(name, 1)), error) ||
+            !DemoPictures::writeFile(stem + "@2x.png", DemoPictures::encodePNG(draw(name, 2)), error))
+            return false;
+    }
+    return true;
+}
