@@ -39,12 +39,10 @@ std::shared_ptr<UIView> UITableViewCell::contentView() {
 }
 
 void UITableViewCell::attachContentView() {
-    // Subclass constructors ask for the content view before the cell has an owner; adding it
-    // then would leave it listed as a subview without a link back to the cell, so it waits.
-    if (!contentView_ || contentView_->superview() || weak_from_this().expired()) return;
+    if (!contentView_ || contentView_->superview()) return;
     std::size_t index = 0;
     for (const auto& sub : subviews())
-        if (sub == backgroundView_ || sub == selectedBackgroundView_) ++index;
+        if (sub == backgroundView_ || sub == selectedBackgroundView_ || sub == defaultSelectedBackground_) ++index;
     insertSubview(contentView_, index);
 }
 
@@ -123,25 +121,32 @@ void UITableViewCell::setBackgroundView(std::shared_ptr<UIView> view) {
 
 void UITableViewCell::setSelectedBackgroundView(std::shared_ptr<UIView> view) {
     if (selectedBackgroundView_) selectedBackgroundView_->removeFromSuperview();
+    if (defaultSelectedBackground_) defaultSelectedBackground_->removeFromSuperview();
     selectedBackgroundView_ = std::move(view);
     showSelectionBackground();
 }
 
 void UITableViewCell::showSelectionBackground() {
-    if (!selectedBackgroundView_) return;
     const bool show = (selected_ || highlighted_) && selectionStyle_ != UITableViewCellSelectionStyleNone;
-    if (show && !selectedBackgroundView_->superview()) {
-        selectedBackgroundView_->setFrame(bounds());
-        insertSubview(selectedBackgroundView_, backgroundView_ ? 1 : 0);
-    } else if (!show && selectedBackgroundView_->superview()) {
-        selectedBackgroundView_->removeFromSuperview();
+    // Without a background of its own a selected cell is drawn in the system's light grey.
+    if (!selectedBackgroundView_ && show && !defaultSelectedBackground_) {
+        defaultSelectedBackground_ = UIView::initWithFrame(bounds());
+        defaultSelectedBackground_->setBackgroundColor(UIColor::colorWithWhite(0.82, 1.0));
+    }
+    const auto& view = selectedBackgroundView_ ? selectedBackgroundView_ : defaultSelectedBackground_;
+    if (!view) return;
+    if (show && !view->superview()) {
+        view->setFrame(bounds());
+        insertSubview(view, backgroundView_ ? 1 : 0);
+    } else if (!show && view->superview()) {
+        view->removeFromSuperview();
     }
 }
 
 void UITableViewCell::setSelected(bool selected, bool animated) {
     (void)animated;
     selected_ = selected;
-    if (!weak_from_this().expired()) showSelectionBackground();
+    showSelectionBackground();
     if (textLabel_) textLabel_->setHighlighted(selected_ || highlighted_);
     if (detailTextLabel_) detailTextLabel_->setHighlighted(selected_ || highlighted_);
 }
@@ -149,7 +154,7 @@ void UITableViewCell::setSelected(bool selected, bool animated) {
 void UITableViewCell::setHighlighted(bool highlighted, bool animated) {
     (void)animated;
     highlighted_ = highlighted;
-    if (!weak_from_this().expired()) showSelectionBackground();
+    showSelectionBackground();
 }
 
 void UITableViewCell::setEditing(bool editing, bool animated) {
@@ -177,6 +182,7 @@ void UITableViewCell::layoutSubviews() {
     if (contentView_) contentView_->setFrame({b.origin, {std::max(0.0, b.size.width - accessory), b.size.height}});
     if (backgroundView_) backgroundView_->setFrame(b);
     if (selectedBackgroundView_) selectedBackgroundView_->setFrame(b);
+    if (defaultSelectedBackground_) defaultSelectedBackground_->setFrame(b);
     if (accessoryView_) {
         const CGSize s = accessoryView_->frame().size;
         accessoryView_->setFrame({{CGRectGetMaxX(b) - kMargin - s.width, (b.size.height - s.height) / 2}, s});

@@ -108,6 +108,7 @@ private:
     std::shared_ptr<UIView> accessoryView_;
     std::shared_ptr<UIView> backgroundView_;
     std::shared_ptr<UIView> selectedBackgroundView_;
+    std::shared_ptr<UIView> defaultSelectedBackground_;
     UITableViewCellSelectionStyle selectionStyle_ = UITableViewCellSelectionStyleDefault;
     int indentationLevel_ = 0;
     bool showsReorderControl_ = false;

@@ -1,5 +1,5 @@
 // Table cells: cell subclasses that build their parts in their constructors still end up with
-// the content view inside the cell, so its labels sit where the cell is.
+// the content view inside the cell, and a selected cell shows a background under its content.
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UITableViewCell.h"
 
@@ -61,4 +61,32 @@ TEST(UITableViewCellContentView, LateContentViewStaysAboveTheBackground) {
     ASSERT_EQ(cell->subviews().size(), 2u);
     EXPECT_EQ(cell->subviews()[0], cell->backgroundView());
     EXPECT_EQ(cell->subviews()[1], cell->contentView());
+}
+
+TEST(UITableViewCellSelection, ASelectedCellShowsGreyUnderItsContentUnlessItsStyleIsNone) {
+    auto cell = std::make_shared<BuiltInConstructorCell>();
+    cell->setSelected(true, false);
+    ASSERT_EQ(cell->subviews().size(), 2u);
+    const auto grey = cell->subviews()[0];
+    EXPECT_EQ(cell->subviews()[1], cell->contentView());
+    ASSERT_NE(grey->backgroundColor(), nullptr);
+    EXPECT_TRUE(CGRectEqualToRect(grey->frame(), cell->bounds()));
+    // The property stays what the owner set: nothing.
+    EXPECT_EQ(cell->selectedBackgroundView(), nullptr);
+
+    cell->setSelected(false, false);
+    EXPECT_EQ(cell->subviews().size(), 1u);
+
+    // A background of the owner's own replaces the grey.
+    auto own = UIView::make();
+    cell->setSelectedBackgroundView(own);
+    cell->setHighlighted(true, false);
+    ASSERT_EQ(cell->subviews().size(), 2u);
+    EXPECT_EQ(cell->subviews()[0], own);
+    cell->setHighlighted(false, false);
+
+    auto plain = std::make_shared<BuiltInConstructorCell>();
+    plain->setSelectionStyle(UITableViewCellSelectionStyleNone);
+    plain->setSelected(true, false);
+    EXPECT_EQ(plain->subviews().size(), 1u);
 }
