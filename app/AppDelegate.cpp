@@ -2,7 +2,7 @@
 #include "app/AppDelegate.h"
 
 #include "engine/OECore.h"
-#include "engine/config/OEConfigFactory.h"
+#include "config/OEConfigFactory.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/services/RURAdi.h"
 #include "platform/ui/UIApplication.h"

@@ -2,7 +2,7 @@
 // starts the engine, shows the start screen in a new window and forwards the life cycle.
 #pragma once
 
-#include "engine/config/OEConfig.h"
+#include "config/OEConfig.h"
 #include "platform/ui/UIApplicationDelegate.h"
 #include "platform/ui/UIResponder.h"
 

@@ -3,8 +3,8 @@
 #include "content/ContentSQL.h"
 
 #include "content/SQLiteEngine.h"
-#include "engine/config/OELocalizations.h"
-#include "engine/config/OESQLIdentifier.h"
+#include "config/OELocalizations.h"
+#include "config/OESQLIdentifier.h"
 #include "platform/foundation/NSString.h"
 
 #include <set>

@@ -4,8 +4,8 @@
 
 #include "content/ContentLog.h"
 #include "content/ContentSQL.h"
-#include "engine/config/OELocalizations.h"
-#include "engine/config/OESQLIdentifier.h"
+#include "config/OELocalizations.h"
+#include "config/OESQLIdentifier.h"
 #include "platform/foundation/NSString.h"
 
 std::shared_ptr<ListOtherSubCat_DataSource> ListOtherSubCat_DataSource::initWithLoader(std::shared_ptr<Loader> loader,

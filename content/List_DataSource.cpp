@@ -4,8 +4,8 @@
 
 #include "content/ContentLog.h"
 #include "content/ContentSQL.h"
-#include "engine/config/FileSystem.h"
-#include "engine/config/OESQLIdentifier.h"
+#include "config/FileSystem.h"
+#include "config/OESQLIdentifier.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
 

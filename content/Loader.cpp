@@ -3,9 +3,9 @@
 #include "content/Loader.h"
 
 #include "content/ContentLog.h"
-#include "engine/config/FileSystem.h"
-#include "engine/config/OEConfig.h"
-#include "engine/config/OESQLIdentifier.h"
+#include "config/FileSystem.h"
+#include "config/OEConfig.h"
+#include "config/OESQLIdentifier.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSRegularExpression.h"
 #include "platform/foundation/NSString.h"

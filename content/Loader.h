@@ -4,7 +4,7 @@
 
 #include "content/SQLiteEngine.h"
 #include "content/dbEntry.h"
-#include "engine/config/OEDBConfig.h"
+#include "config/OEDBConfig.h"
 
 #include <memory>
 #include <string>

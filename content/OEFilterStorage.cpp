@@ -3,8 +3,8 @@
 #include "content/OEFilterStorage.h"
 
 #include "content/ContentLog.h"
-#include "engine/config/FileSystem.h"
-#include "engine/config/OESQLIdentifier.h"
+#include "config/FileSystem.h"
+#include "config/OESQLIdentifier.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/NSString.h"

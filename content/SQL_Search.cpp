@@ -3,8 +3,8 @@
 #include "content/SQL_Search.h"
 
 #include "content/ContentSQL.h"
-#include "engine/config/OELocalizations.h"
-#include "engine/config/OESQLIdentifier.h"
+#include "config/OELocalizations.h"
+#include "config/OESQLIdentifier.h"
 #include "platform/foundation/NSString.h"
 
 std::shared_ptr<SQL_Search> SQL_Search::sqlSearchWithLoader(std::shared_ptr<Loader> loader, const std::string& field) {

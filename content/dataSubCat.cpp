@@ -2,7 +2,7 @@
 #include "content/dataSubCat.h"
 
 #include "content/SQLiteEngine.h"
-#include "engine/config/OELocalizations.h"
+#include "config/OELocalizations.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Names a content database: its file name (in Documents and in the bundle) and a display name.
 #include "content/dbEntry.h"
 
-#include "engine/config/OEConfig.h"
+#include "config/OEConfig.h"
 #include "platform/foundation/NSString.h"
 
 std::shared_ptr<dbEntry> dbEntry::initWithPath(const std::string& path, const std::string& name) {

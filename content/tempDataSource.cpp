@@ -1,7 +1,7 @@
 // Ready-built catalogue sources over the images database and over the media database.
 #include "content/tempDataSource.h"
 
-#include "engine/config/OEConfig.h"
+#include "config/OEConfig.h"
 
 std::shared_ptr<List_DataSource> tempDataSource::tempImagesDataSource() {
     return List_DataSource::initWithLoader(Loader::loaderWithDBEntry(dbEntry::defaultEntry()));

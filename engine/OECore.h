@@ -3,8 +3,8 @@
 // window and receives the application's life-cycle changes.
 #pragma once
 
-#include "engine/config/OEConfig.h"
-#include "engine/config/OELocalizations.h"
+#include "config/OEConfig.h"
+#include "config/OELocalizations.h"
 #include "platform/foundation/NSObject.h"
 
 #include <functional>

@@ -3,7 +3,7 @@
 
 #include "engine/OEDefaultMenuItemFactory.h"
 #include "engine/OEMainMenuSectionsFactory.h"
-#include "engine/config/OEConfig.h"
+#include "config/OEConfig.h"
 
 #include <memory>
 #include <string>

@@ -4,7 +4,7 @@
 
 #include "engine/OEMainMenuSectionsFactory.h"
 #include "engine/OEMenuSection.h"
-#include "engine/config/OEConfig.h"
+#include "config/OEConfig.h"
 #include "platform/ui/UITableView.h"
 #include "platform/ui/UIViewController.h"
 

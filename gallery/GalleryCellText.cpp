@@ -1,7 +1,7 @@
 // Localised values through the engine's localisations, and the case-insensitive replacement.
 #include "gallery/GalleryCellText.h"
 
-#include "engine/config/OELocalizations.h"
+#include "config/OELocalizations.h"
 #include "platform/ui/UIDevice.h"
 
 #include <cctype>

@@ -2,7 +2,7 @@
 #include "gallery/ResourceLoader.h"
 
 #include "content/DataSource.h"
-#include "engine/config/FileSystem.h"
+#include "config/FileSystem.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSPropertyListSerialization.h"

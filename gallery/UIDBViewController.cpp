@@ -4,7 +4,7 @@
 #include "content/ListOtherSubCat_DataSource.h"
 #include "content/Loader.h"
 #include "content/dbEntry.h"
-#include "engine/config/OEConfig.h"
+#include "config/OEConfig.h"
 #include "gallery/ImageCell_TableViewDelegate.h"
 #include "gallery/ResourceLoader.h"
 #include "gallery/StandartCellInfo_TableViewDelegate.h"

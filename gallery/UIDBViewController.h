@@ -4,7 +4,7 @@
 #pragma once
 
 #include "content/DataSource.h"
-#include "engine/config/OEImageCategory.h"
+#include "config/OEImageCategory.h"
 #include "gallery/TableViewDelegate.h"
 #include "gallery/TableViewDelegateProtocol.h"
 #include "platform/ui/UIViewController.h"

@@ -2,8 +2,8 @@
 // cannot be seen, numbering what can be tapped.
 #include "simulator/SimScreen.h"
 
-#include "platform/services/BPMKNumberBadgeView.h"
-#include "platform/services/MBProgressHUD.h"
+#include "platform/widgets/BPMKNumberBadgeView.h"
+#include "platform/widgets/MBProgressHUD.h"
 #include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIApplication.h"

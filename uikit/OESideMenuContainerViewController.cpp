@@ -2,7 +2,7 @@
 // menu frames, the pan and tap gestures and the keyboard's shortening of the centre.
 #include "uikit/OESideMenuContainerViewController.h"
 
-#include "engine/config/OEConfig.h"
+#include "config/OEConfig.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIDevice.h"

@@ -1,7 +1,7 @@
 // The promotion cell: backgrounds in the configured colour and the underlined label.
 #include "uikit/UIAdsCell.h"
 
-#include "engine/config/OEConfig.h"
+#include "config/OEConfig.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/ui/NSAttributedString.h"
 #include "platform/ui/UIColor.h"

@@ -1,8 +1,8 @@
 // The badge bar item: the badge view set up with the engine's colours over the custom view.
 #include "uikit/UIBadgeBarButtonItem.h"
 
-#include "engine/config/OEConfig.h"
-#include "platform/services/BPMKNumberBadgeView.h"
+#include "config/OEConfig.h"
+#include "platform/widgets/BPMKNumberBadgeView.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIFont.h"

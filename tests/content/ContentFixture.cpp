@@ -4,9 +4,9 @@
 
 #include "content/SQLiteEngine.h"
 #include "demo/generator/DemoGenerator.h"
-#include "engine/config/FileSystem.h"
-#include "engine/config/OEConfig.h"
-#include "engine/config/OELocalizations.h"
+#include "config/FileSystem.h"
+#include "config/OEConfig.h"
+#include "config/OELocalizations.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"

@@ -6,8 +6,8 @@
 #include "content/List_DataSource.h"
 #include "content/SQL_Search_2fields.h"
 #include "demo/generator/DemoCatalogue.h"
-#include "engine/config/OEConfig.h"
-#include "engine/config/OELocalizations.h"
+#include "config/OEConfig.h"
+#include "config/OELocalizations.h"
 #include "tests/content/ContentFixture.h"
 
 #include <map>

@@ -2,8 +2,8 @@
 // and one engine shared by threads.
 #include "content/SQLiteEngine.h"
 #include "content/List_DataSource.h"
-#include "engine/config/FileSystem.h"
-#include "engine/config/OEConfig.h"
+#include "config/FileSystem.h"
+#include "config/OEConfig.h"
 #include "platform/foundation/NSFileManager.h"
 #include "tests/content/ContentFixture.h"
 

@@ -5,8 +5,8 @@
 
 #include "demo/generator/DemoGenerator.h"
 #include "engine/OECore.h"
-#include "engine/config/OEConfig.h"
-#include "engine/config/OELocalizations.h"
+#include "config/OEConfig.h"
+#include "config/OELocalizations.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"

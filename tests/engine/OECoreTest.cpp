@@ -5,7 +5,7 @@
 
 #include "content/Loader_DataSource.h"
 #include "engine/OEMainMenu.h"
-#include "engine/config/OEConfigFactory.h"
+#include "config/OEConfigFactory.h"
 #include "gallery/UIDBViewController_iPhone.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"

@@ -3,7 +3,7 @@
 // header, and a selection that runs the item's action before the side menu closes.
 #include "engine/OEMainMenu.h"
 
-#include "engine/config/OEConfig.h"
+#include "config/OEConfig.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotificationCenter.h"

@@ -3,7 +3,7 @@
 #include "engine/ViewControllersConstructor.h"
 
 #include "content/SQL_Search_2fields.h"
-#include "engine/config/OEConfigFactory.h"
+#include "config/OEConfigFactory.h"
 #include "gallery/UIDBViewController_iPad.h"
 #include "gallery/UIDBViewController_iPhone.h"
 #include "platform/foundation/NSLocale.h"

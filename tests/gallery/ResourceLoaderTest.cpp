@@ -3,7 +3,7 @@
 #include "gallery/ResourceLoader.h"
 
 #include "content/ListOtherSubCat_DataSource.h"
-#include "engine/config/FileSystem.h"
+#include "config/FileSystem.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"

@@ -3,7 +3,7 @@
 // buttons, picking, search results and the owner's callbacks.
 #include "content/AllImagesList_DataSource.h"
 #include "content/ListOtherSubCat_DataSource.h"
-#include "engine/config/OELocalizations.h"
+#include "config/OELocalizations.h"
 #include "gallery/DetailCell_TableViewDelegate.h"
 #include "gallery/ImageCellSearch_TableViewDelegate.h"
 #include "gallery/ImageCellSelectable_TableViewDelegate.h"

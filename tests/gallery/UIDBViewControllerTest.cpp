@@ -5,7 +5,7 @@
 #include "gallery/UIDBViewController_iPhone.h"
 
 #include "content/ListOtherSubCat_DataSource.h"
-#include "engine/config/OEConfig.h"
+#include "config/OEConfig.h"
 #include "gallery/ImageCell_TableViewDelegate.h"
 #include "gallery/StandartCellInfo_TableViewDelegate.h"
 #include "gallery/UIImageCell.h"

@@ -2,8 +2,8 @@
 // numeric badge (frame over the button, hidden at zero, colours by system version).
 #include "uikit/OEBadge.h"
 
-#include "engine/config/OEConfig.h"
-#include "platform/services/BPMKNumberBadgeView.h"
+#include "config/OEConfig.h"
+#include "platform/widgets/BPMKNumberBadgeView.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIDevice.h"

@@ -1,6 +1,6 @@
 // The shared cells and small views: the promotion cell, the information cell's button path,
 // the close button's drawing, the colour and Base64 extensions.
-#include "engine/config/OEConfig.h"
+#include "config/OEConfig.h"
 #include "platform/ui/CGContext.h"
 #include "platform/ui/NSAttributedString.h"
 #include "platform/ui/UIButton.h"

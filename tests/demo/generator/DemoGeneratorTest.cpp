@@ -2,8 +2,8 @@
 // byte-for-byte determinism.
 #include "demo/generator/DemoCatalogue.h"
 #include "demo/generator/DemoGenerator.h"
-#include "engine/config/AppInfo.h"
-#include "engine/config/OEConfigFactory.h"
+#include "config/AppInfo.h"
+#include "config/OEConfigFactory.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/Sandbox.h"

@@ -1,5 +1,5 @@
 // Validation and quoting of SQL identifiers taken from configuration.
-#include "engine/config/OESQLIdentifier.h"
+#include "config/OESQLIdentifier.h"
 
 namespace {
 bool isLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }

@@ -1,5 +1,5 @@
 // Info.plist values of the main bundle, with one logged sentence when the engine's part is missing.
-#include "engine/config/AppInfo.h"
+#include "config/AppInfo.h"
 
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"

@@ -1,7 +1,7 @@
 // The images part of the configuration: storage type, search language and the groupings.
 #pragma once
 
-#include "engine/config/OEImageCategory.h"
+#include "config/OEImageCategory.h"
 
 #include <cstdint>
 #include <memory>

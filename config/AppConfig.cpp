@@ -1,7 +1,7 @@
 // Reading settings over the standard user defaults.
-#include "engine/config/AppConfig.h"
+#include "config/AppConfig.h"
 
-#include "engine/config/OEConfig.h"
+#include "config/OEConfig.h"
 #include "platform/foundation/NSUserDefaults.h"
 
 #include <string_view>

@@ -1,5 +1,5 @@
 // Folders, paths, lookups and the do-not-back-up mark.
-#include "engine/config/FileSystem.h"
+#include "config/FileSystem.h"
 
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"

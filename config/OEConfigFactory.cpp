@@ -1,8 +1,8 @@
 // This product's configuration values.
-#include "engine/config/OEConfigFactory.h"
+#include "config/OEConfigFactory.h"
 
-#include "engine/config/AppInfo.h"
-#include "engine/config/OESQLIdentifier.h"
+#include "config/AppInfo.h"
+#include "config/OESQLIdentifier.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSString.h"
 

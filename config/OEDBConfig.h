@@ -2,9 +2,9 @@
 // bundle ("" when a kind is absent), the name field key and the fixed table layouts.
 #pragma once
 
-#include "engine/config/OEDBCatTableConfig.h"
-#include "engine/config/OEDBSubcatTableConfig.h"
-#include "engine/config/OEDBTextsTableConfig.h"
+#include "config/OEDBCatTableConfig.h"
+#include "config/OEDBSubcatTableConfig.h"
+#include "config/OEDBTextsTableConfig.h"
 
 #include <memory>
 #include <string>

@@ -2,7 +2,7 @@
 // found among the bundle's SQLite files, fixed table layouts, languages, sizes and URL formats.
 #pragma once
 
-#include "engine/config/OEConfig.h"
+#include "config/OEConfig.h"
 
 #include <memory>
 #include <string>

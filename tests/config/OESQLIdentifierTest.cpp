@@ -1,5 +1,5 @@
 // Identifiers from configuration that end up in SQL.
-#include "engine/config/OESQLIdentifier.h"
+#include "config/OESQLIdentifier.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The configuration tree built from a bundle: database discovery, URL formats, Info.plist values
 // and the defaults when the Info.plist is broken.
-#include "engine/config/AppInfo.h"
-#include "engine/config/OEConfigFactory.h"
+#include "config/AppInfo.h"
+#include "config/OEConfigFactory.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSString.h"
-#include "tests/engine/config/TestBundle.h"
+#include "tests/config/TestBundle.h"
 
 #include <gtest/gtest.h>
 

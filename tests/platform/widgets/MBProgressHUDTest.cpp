@@ -1,7 +1,7 @@
 // The progress overlay: covering its host, its label, and hiding with and without animation.
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
-#include "platform/services/MBProgressHUD.h"
+#include "platform/widgets/MBProgressHUD.h"
 #include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UILabel.h"
 

@@ -1,5 +1,5 @@
 // The progress overlay: a bezel with a spinner and labels, laid out in the middle of the host.
-#include "platform/services/MBProgressHUD.h"
+#include "platform/widgets/MBProgressHUD.h"
 
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/ui/UIActivityIndicatorView.h"

@@ -3,7 +3,7 @@
 // values with the fall-back to the default language.
 #pragma once
 
-#include "engine/config/OELocaleConfig.h"
+#include "config/OELocaleConfig.h"
 #include "platform/foundation/Value.h"
 
 #include <memory>

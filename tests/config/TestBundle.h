@@ -1,8 +1,8 @@
 // A throw-away bundle folder for configuration tests: Info.plist, string tables and empty files.
 #pragma once
 
-#include "engine/config/OEConfig.h"
-#include "engine/config/OELocalizations.h"
+#include "config/OEConfig.h"
+#include "config/OELocalizations.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Sandbox.h"
 

@@ -1,7 +1,7 @@
 // The configuration root and the process-wide current configuration.
-#include "engine/config/OEConfig.h"
+#include "config/OEConfig.h"
 
-#include "engine/config/OEConfigFactory.h"
+#include "config/OEConfigFactory.h"
 
 #include <mutex>
 

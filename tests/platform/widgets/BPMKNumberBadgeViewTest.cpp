@@ -1,5 +1,5 @@
 // The numeric badge: its text, hiding at zero, and what it draws.
-#include "platform/services/BPMKNumberBadgeView.h"
+#include "platform/widgets/BPMKNumberBadgeView.h"
 #include "platform/ui/CGContext.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"

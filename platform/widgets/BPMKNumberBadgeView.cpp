@@ -1,5 +1,5 @@
 // The badge: a rounded pill sized to its number, drawn into the view's recording context.
-#include "platform/services/BPMKNumberBadgeView.h"
+#include "platform/widgets/BPMKNumberBadgeView.h"
 
 #include "platform/ui/CGContext.h"
 #include "platform/ui/NSStringDrawing.h"

@@ -1,8 +1,8 @@
 // Display language, per-language column names and localised row values.
-#include "engine/config/OELocalizations.h"
+#include "config/OELocalizations.h"
 
-#include "engine/config/OEConfig.h"
-#include "engine/config/OEConfigFactory.h"
+#include "config/OEConfig.h"
+#include "config/OEConfigFactory.h"
 #include "platform/foundation/NSUserDefaults.h"
 
 #include <mutex>

@@ -2,14 +2,14 @@
 // and the process-wide current configuration that the engine sets at start-up.
 #pragma once
 
-#include "engine/config/OEAppConfig.h"
-#include "engine/config/OEColorConfig.h"
-#include "engine/config/OEDBConfig.h"
-#include "engine/config/OEImagesConfig.h"
-#include "engine/config/OELocaleConfig.h"
-#include "engine/config/OEMediaConfig.h"
-#include "engine/config/OETextsConfig.h"
-#include "engine/config/OEURLFormatConfig.h"
+#include "config/OEAppConfig.h"
+#include "config/OEColorConfig.h"
+#include "config/OEDBConfig.h"
+#include "config/OEImagesConfig.h"
+#include "config/OELocaleConfig.h"
+#include "config/OEMediaConfig.h"
+#include "config/OETextsConfig.h"
+#include "config/OEURLFormatConfig.h"
 
 #include <memory>
 

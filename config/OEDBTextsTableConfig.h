@@ -1,7 +1,7 @@
 // Layout of the texts table ("texts"): its name and the positions of its columns.
 #pragma once
 
-#include "engine/config/OEDBTableColumn.h"
+#include "config/OEDBTableColumn.h"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
 // The reading settings over the user defaults.
-#include "engine/config/AppConfig.h"
-#include "engine/config/OEConfigFactory.h"
+#include "config/AppConfig.h"
+#include "config/OEConfigFactory.h"
 #include "platform/foundation/NSUserDefaults.h"
 
 #include <gtest/gtest.h>

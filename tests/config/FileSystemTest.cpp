@@ -1,9 +1,9 @@
 // Folders, lookups, the do-not-back-up mark and checked joins of relative paths from data.
-#include "engine/config/FileSystem.h"
+#include "config/FileSystem.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSSearchPath.h"
 #include "platform/foundation/Sandbox.h"
-#include "tests/engine/config/TestBundle.h"
+#include "tests/config/TestBundle.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Display language, per-language column names and values with their fall-back.
-#include "engine/config/OEConfigFactory.h"
-#include "engine/config/OELocalizations.h"
+#include "config/OEConfigFactory.h"
+#include "config/OELocalizations.h"
 #include "platform/foundation/NSLocale.h"
 
 #include <gtest/gtest.h>

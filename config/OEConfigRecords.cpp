@@ -1,12 +1,12 @@
 // The plain records of the configuration tree: their initialisers and descriptions.
-#include "engine/config/OEAppConfig.h"
-#include "engine/config/OEColorConfig.h"
-#include "engine/config/OEDBConfig.h"
-#include "engine/config/OEImagesConfig.h"
-#include "engine/config/OELocaleConfig.h"
-#include "engine/config/OEMediaConfig.h"
-#include "engine/config/OETextsConfig.h"
-#include "engine/config/OEURLFormatConfig.h"
+#include "config/OEAppConfig.h"
+#include "config/OEColorConfig.h"
+#include "config/OEDBConfig.h"
+#include "config/OEImagesConfig.h"
+#include "config/OELocaleConfig.h"
+#include "config/OEMediaConfig.h"
+#include "config/OETextsConfig.h"
+#include "config/OEURLFormatConfig.h"
 #include "platform/foundation/NSString.h"
 
 std::shared_ptr<OEDBTableColumn> OEDBTableColumn::columnWithIndex(std::int32_t index, const std::string& key) {

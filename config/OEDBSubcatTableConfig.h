@@ -1,7 +1,7 @@
 // Layout of the subcategories table ("subCat"): its name and its index, name and category columns.
 #pragma once
 
-#include "engine/config/OEDBTableColumn.h"
+#include "config/OEDBTableColumn.h"
 
 #include <memory>
 #include <string>

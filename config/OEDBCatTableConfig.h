@@ -1,7 +1,7 @@
 // Layout of the categories table ("bigCat"): its name and its index and name columns.
 #pragma once
 
-#include "engine/config/OEDBTableColumn.h"
+#include "config/OEDBTableColumn.h"
 
 #include <memory>
 #include <string>
