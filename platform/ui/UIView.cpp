@@ -8,6 +8,8 @@
 #include "platform/ui/UIColor.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <set>
 
 namespace {
@@ -433,7 +435,16 @@ CGRect UIView::convertRectFromView(const CGRect& rect, const std::shared_ptr<UIV
 // --- Layout -----------------------------------------------------------------------------
 
 void UIView::scheduleRenderPass() {
-    if (queuedForPass_ || !NSThread::isMainThread()) return;
+    // Views belong to the main thread: a change from elsewhere would race the render pass.
+    if (!NSThread::isMainThread()) {
+        std::fprintf(stderr,
+                     "UIView: a %s was changed off the main thread; views may only be used on the main "
+                     "thread; aborting.\n",
+                     className().c_str());
+        std::fflush(stderr);
+        std::abort();
+    }
+    if (queuedForPass_) return;
     auto self = weak_from_this();
     if (self.expired()) return;
     queuedForPass_ = true;

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -309,6 +310,12 @@ TEST(ViewPasses, FrameObserversSeeEveryChangeAndTheRunLoopLaysOutAndDrawsOnce) {
     EXPECT_EQ(ops[3].value, 2);
     EXPECT_TRUE(ops[3].color->isEqual(UIColor::whiteColor().get()));
     EXPECT_EQ(ops[3].path.elements.size(), 1u);
+}
+
+TEST(ViewPassesDeathTest, AChangeOffTheMainThreadAbortsInsteadOfBeingDropped) {
+    auto view = viewAt(0, 0, 10, 10);
+    EXPECT_DEATH({ std::thread([&] { view->setNeedsLayout(); }).join(); },
+                 "UIView: a UIView was changed off the main thread");
 }
 
 TEST(ViewPasses, TheResponderChainRunsThroughTheOwningControllerToTheSuperview) {
