@@ -26,8 +26,9 @@ void registerSliderAppliers() {
     const std::pair<const char*, Setter> properties[] = {{"minimumTrackImage@0", &UISlider::setMinimumTrackImage},
                                                          {"maximumTrackImage@0", &UISlider::setMaximumTrackImage},
                                                          {"thumbImage@0", &UISlider::setThumbImage}};
-    for (const auto& [property, setter] : properties) {
-        UIAppearance::registerApplier(property, [setter](UIView& view, const Value& value) {
+    for (const auto& entry : properties) {
+        const Setter setter = entry.second;  // a structured binding cannot be captured before C++20 in clang 14
+        UIAppearance::registerApplier(entry.first, [setter](UIView& view, const Value& value) {
             auto* slider = dynamic_cast<UISlider*>(&view);
             auto image = value.objectAs<UIImage>();
             if (slider && image) (slider->*setter)(image, kNormal);
