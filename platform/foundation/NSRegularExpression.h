@@ -1,5 +1,6 @@
-// Regular expressions (ECMAScript syntax) over UTF-8 text, with match ranges in UTF-16 units
-// as the platform reports them.
+// Regular expressions (Perl-compatible syntax, Unicode-aware) over UTF-8 text, with match ranges
+// in UTF-16 units as the platform reports them. Matching is bounded: a pattern that would
+// backtrack without end fails as no match instead of hanging or exhausting the stack.
 #pragma once
 
 #include "platform/foundation/NSError.h"
@@ -7,7 +8,6 @@
 #include "platform/foundation/NSString.h"
 
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -20,6 +20,10 @@ enum NSRegularExpressionOptions : unsigned {
 
 // Code of NSCocoaErrorDomain for a pattern that does not compile.
 inline constexpr long NSFormattingError = 2048;
+// User-info keys of that error besides "NSInvalidValue": why the pattern was refused, and where
+// (UTF-16 units into the pattern).
+inline constexpr const char* NSRegularExpressionErrorMessageKey = "NSRegularExpressionErrorMessage";
+inline constexpr const char* NSRegularExpressionErrorOffsetKey = "NSRegularExpressionErrorOffset";
 
 class NSRegularExpression : public NSObject {
 public:
@@ -30,18 +34,26 @@ public:
     // The pattern that matches `text` literally.
     static std::string escapedPatternForString(const std::string& text);
 
+    ~NSRegularExpression() override;
+
     const std::string& pattern() const { return pattern_; }
     unsigned options() const { return options_; }
 
+    // Invalid UTF-8 in a searched string reads as U+FFFD, one per byte, as NSString counts it.
+    // A match that exceeds the matcher's limits is logged on standard error and reported as no match.
     // The first match inside `range` (UTF-16 units, clamped to the string); {NSNotFound, 0} when none.
     NSRange rangeOfFirstMatchInString(const std::string& string, NSRange range) const;
     NSRange rangeOfFirstMatchInString(const std::string& string) const;
+    // 0 when matching exceeded the limits.
     std::size_t numberOfMatchesInString(const std::string& string) const;
-    // The ranges of all matches, each with its capture groups (NSNotFound for a group that did not take part).
+    // The ranges of all matches, each with its capture groups (NSNotFound for a group that did not
+    // take part); empty when matching exceeded the limits.
     std::vector<std::vector<NSRange>> matchesInString(const std::string& string) const;
 
 private:
+    struct Compiled;
+
     std::string pattern_;
     unsigned options_ = 0;
-    std::regex regex_;
+    std::unique_ptr<Compiled> compiled_;
 };
