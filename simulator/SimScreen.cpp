@@ -28,6 +28,7 @@
 #include "platform/ui/UIWindow.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -352,10 +353,18 @@ void SimScreen::walk(const std::shared_ptr<UIView>& view, const std::shared_ptr<
     for (const auto& sub : subviews) walk(sub, window, childDepth);
 }
 
+bool SimScreen::isNumber(const std::string& target) {
+    return !target.empty() &&
+           std::all_of(target.begin(), target.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 const SimTarget* SimScreen::find(const std::string& numberOrText) const {
-    if (!numberOrText.empty() && std::all_of(numberOrText.begin(), numberOrText.end(), ::isdigit)) {
-        const std::size_t n = std::stoul(numberOrText);
-        if (n >= 1 && n <= targets_.size()) return &targets_[n - 1];
+    if (isNumber(numberOrText)) {
+        // A number too large to read is no number on the screen either.
+        std::size_t n = 0;
+        const char* end = numberOrText.data() + numberOrText.size();
+        const auto [at, error] = std::from_chars(numberOrText.data(), end, n);
+        if (error == std::errc() && at == end && n >= 1 && n <= targets_.size()) return &targets_[n - 1];
         return nullptr;
     }
     for (const auto& t : targets_)
