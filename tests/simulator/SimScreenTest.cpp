@@ -40,6 +40,8 @@ protected:
         UIApplication::sharedApplication()->reset();
         Clock::setReal();
     }
+    // The font caches the shots filled stay for the process unless released.
+    static void TearDownTestSuite() { SimRenderer::releaseCaches(); }
 
     // A picture file of one colour, read back from the file.
     std::shared_ptr<UIImage> picture(const std::string& name, std::uint8_t red) {
