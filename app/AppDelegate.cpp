@@ -4,11 +4,39 @@
 #include "engine/OECore.h"
 #include "config/OEConfigFactory.h"
 #include "platform/foundation/ClassRegistry.h"
+#include "platform/foundation/NSBundle.h"
 #include "platform/services/RURAdi.h"
 #include "platform/ui/UIApplication.h"
+#include "platform/ui/UIColor.h"
+#include "platform/ui/UILabel.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIWindow.h"
 #include "uikit/OECoreStrings.h"
+#include "uikit/OESideMenuContainerViewController.h"
+
+#include <cstdio>
+
+namespace {
+
+const char* const kNoPicturesDatabase = "No pictures database was found: the bundle holds no images*.sqlite file.";
+
+// Stands in the centre when there is nothing else to show, saying why.
+class MissingContentController : public UIViewController {
+public:
+    void viewDidLoad() override {
+        UIViewController::viewDidLoad();
+        auto v = view();
+        v->setBackgroundColor(UIColor::whiteColor());
+        auto label = UILabel::initWithFrame(CGRectInset(v->bounds(), 20, 20));
+        label->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+        label->setNumberOfLines(0);
+        label->setTextAlignment(NSTextAlignmentCenter);
+        label->setText(kNoPicturesDatabase);
+        v->addSubview(label);
+    }
+};
+
+}  // namespace
 
 const std::string& AppDelegate::registeredName() {
     static const std::string name = "AppDelegate";
@@ -38,6 +66,13 @@ bool AppDelegate::applicationDidFinishLaunchingWithOptions(UIApplication&, const
     OECore::setupWithConfig(makeConfig());
     window_ = UIWindow::initWithFrame(UIScreen::mainScreen()->bounds());
     OECore::instance()->showStartScreenInWindow(window_);
+    if (!OECore::instance()->hasImages()) {
+        std::fprintf(stderr, "No pictures database was found: the bundle %s holds no images*.sqlite file.\n",
+                     NSBundle::mainBundle()->bundlePath().c_str());
+        auto container = std::dynamic_pointer_cast<OESideMenuContainerViewController>(OECore::instance()->viewController());
+        if (container && !container->centerViewController())
+            container->setCenterViewController(std::make_shared<MissingContentController>());
+    }
     return true;
 }
 

@@ -1,7 +1,11 @@
 // The simulator's command language: a verb, then a target, words or numbers.
 #include "simulator/SimCommand.h"
 
+#include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <vector>
@@ -32,13 +36,24 @@ std::vector<std::string> words(const std::string& s) {
     return out;
 }
 
-bool toNumber(const std::string& s, double& out) {
-    if (s.empty()) return false;
+enum class NumberWord { None, NotFinite, Finite };
+
+// Whether a word reads as a number, and whether that number is finite: "nan", "inf" and
+// values beyond a double's range read as numbers but are refused by every command.
+NumberWord readNumber(const std::string& s, double& out) {
+    if (s.empty() || std::isspace(static_cast<unsigned char>(s[0]))) return NumberWord::None;
     char* end = nullptr;
     const double v = std::strtod(s.c_str(), &end);
-    if (end == s.c_str() || *end != '\0') return false;
+    if (end == s.c_str() || *end != '\0') return NumberWord::None;
+    if (!std::isfinite(v)) return NumberWord::NotFinite;
     out = v;
-    return true;
+    return NumberWord::Finite;
+}
+
+std::string bound(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.15g", v);
+    return buf;
 }
 
 bool isDirection(const std::string& w) { return w == "up" || w == "down" || w == "left" || w == "right"; }
@@ -99,16 +114,20 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
         c.target = joinWords(args, 0, dir);
         c.distance = verb == "scroll" ? 200 : 0;
         if (dir + 1 < args.size()) {
-            if (dir + 2 != args.size() || !toNumber(args[dir + 1], c.distance) || c.distance <= 0)
-                return invalid(verb + ": the distance after the direction must be a positive number of points");
+            if (dir + 2 != args.size() || readNumber(args[dir + 1], c.distance) != NumberWord::Finite ||
+                !(c.distance > 0 && c.distance <= kMaxPoints))
+                return invalid(verb + ": the distance after the direction must be a number of points above 0 and at most " +
+                               bound(kMaxPoints));
         }
     } else if (verb == "pan") {
         // pan [TARGET] DX DY [SPEED]
         std::size_t n = args.size();
         std::vector<double> numbers;
         while (n > 0 && numbers.size() < 3) {
-            double v;
-            if (!toNumber(args[n - 1], v)) break;
+            double v = 0;
+            const NumberWord word = readNumber(args[n - 1], v);
+            if (word == NumberWord::None) break;
+            if (word == NumberWord::NotFinite) return invalid("pan: " + args[n - 1] + " is not a finite number");
             numbers.insert(numbers.begin(), v);
             --n;
         }
@@ -117,7 +136,11 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
         c.dx = numbers[0];
         c.dy = numbers[1];
         c.speed = numbers.size() == 3 ? numbers[2] : 500;
-        if (c.speed <= 0) return invalid("pan: the speed must be a positive number of points per second");
+        if (std::fabs(c.dx) > kMaxPoints || std::fabs(c.dy) > kMaxPoints)
+            return invalid("pan: DX and DY must be at most " + bound(kMaxPoints) + " points either way");
+        if (c.speed < kMinSpeed || c.speed > kMaxSpeed)
+            return invalid("pan: the speed must be from " + bound(kMinSpeed) + " to " + bound(kMaxSpeed) +
+                           " points per second");
         c.target = joinWords(args, 0, n);
     } else if (verb == "back") {
         c.kind = Kind::Back;
@@ -132,8 +155,8 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
     } else if (verb == "foreground") {
         c.kind = Kind::Foreground;
     } else if (verb == "advance" || verb == "wait") {
-        if (!toNumber(rest, c.seconds) || c.seconds < 0)
-            return invalid(verb + " needs a number of seconds (0 or more)");
+        if (readNumber(rest, c.seconds) != NumberWord::Finite || c.seconds < 0 || c.seconds > kMaxSeconds)
+            return invalid(verb + " needs a number of seconds from 0 to " + bound(kMaxSeconds));
         c.kind = Kind::Advance;
     } else if (verb == "shot") {
         if (rest.empty()) return invalid("shot needs a file name, e.g. shot screen.png");
@@ -149,6 +172,15 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
         c.kind = Kind::Help;
     } else {
         return invalid("unknown command \"" + verb + "\" (help lists the commands)");
+    }
+    // A control number no screen reaches is a typing slip, refused before it meets a screen.
+    if (!c.target.empty() && std::all_of(c.target.begin(), c.target.end(), [](char ch) { return ch >= '0' && ch <= '9'; })) {
+        unsigned long n = 0;
+        const char* end = c.target.data() + c.target.size();
+        const auto [at, error] = std::from_chars(c.target.data(), end, n);
+        if (error != std::errc() || at != end || n > kMaxControlNumber)
+            return invalid(verb + ": " + c.target + " is no control number (a screen numbers at most " +
+                           bound(kMaxControlNumber) + ")");
     }
     return c;
 }

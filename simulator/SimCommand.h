@@ -42,6 +42,14 @@ struct SimCommand {
     std::string path;
     std::string error;
 
+    // Bounds on the numbers a command takes, so that no command runs away with time or memory:
+    // distances and offsets in points, speeds in points per second, clock time in seconds.
+    static constexpr double kMaxPoints = 100000;
+    static constexpr double kMinSpeed = 1;
+    static constexpr double kMaxSpeed = 100000;
+    static constexpr double kMaxSeconds = 366.0 * 24 * 60 * 60;
+    static constexpr double kMaxControlNumber = 99999;
+
     static SimCommand parse(const std::string& line);
     // The command list printed by `help`.
     static const char* helpText();

@@ -24,6 +24,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -106,23 +108,19 @@ void drawImage(cairo_t* cr, const std::shared_ptr<UIImage>& image, const CGRect&
     cairo_surface_destroy(s);
 }
 
-void drawText(cairo_t* cr, const std::string& text, const std::shared_ptr<UIFont>& font,
-              const std::shared_ptr<UIColor>& color, const CGRect& box, NSTextAlignment alignment, int lines,
-              double alpha) {
-    if (text.empty() || !font) return;
+void drawLines(cairo_t* cr, const std::vector<std::string>& lines, const std::shared_ptr<UIFont>& font,
+               const std::shared_ptr<UIColor>& color, const CGRect& box, NSTextAlignment alignment, double alpha) {
+    if (lines.empty() || !font) return;
     cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL,
                            font->isBold() ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, font->pointSize());
     setColor(cr, color ? color : UIColor::blackColor(), alpha);
-    auto wrapped = NSStringLayoutLines(text, font, lines == 1 ? 0 : box.size.width);
-    const std::size_t maxLines = lines > 0 ? static_cast<std::size_t>(lines) : wrapped.size();
-    if (wrapped.size() > maxLines) wrapped.resize(maxLines);
     const double lineHeight = font->lineHeight();
-    double y = box.origin.y + (box.size.height - lineHeight * static_cast<double>(wrapped.size())) / 2;
+    double y = box.origin.y + (box.size.height - lineHeight * static_cast<double>(lines.size())) / 2;
     // Cairo's font is wider or narrower than the fixed metrics the layout used, so text is
     // not clipped to its own box (views that clip still clip it).
     cairo_save(cr);
-    for (const auto& l : wrapped) {
+    for (const auto& l : lines) {
         cairo_text_extents_t ext;
         cairo_text_extents(cr, l.c_str(), &ext);
         double x = box.origin.x;
@@ -133,6 +131,19 @@ void drawText(cairo_t* cr, const std::string& text, const std::shared_ptr<UIFont
         y += lineHeight;
     }
     cairo_restore(cr);
+}
+
+// Text that is not a label's: up to `lines` lines wrapped to the box (one: not wrapped). Only
+// what the box can show is laid out; cairo's glyphs may be narrower than the layout's, so a
+// line is read to twice the box's width.
+void drawText(cairo_t* cr, const std::string& text, const std::shared_ptr<UIFont>& font,
+              const std::shared_ptr<UIColor>& color, const CGRect& box, NSTextAlignment alignment, int lines,
+              double alpha) {
+    if (text.empty() || !font || lines <= 0) return;
+    drawLines(cr,
+              NSStringLayoutLines(text, font, lines == 1 ? 0 : box.size.width, NSLineBreakByWordWrapping,
+                                  static_cast<std::size_t>(lines), 2 * box.size.width),
+              font, color, box, alignment, alpha);
 }
 
 void drawView(cairo_t* cr, const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& root, double alpha);
@@ -244,8 +255,10 @@ void drawView(cairo_t* cr, const std::shared_ptr<UIView>& view, const std::share
     if (auto iv = std::dynamic_pointer_cast<UIImageView>(view)) {
         drawImage(cr, iv->currentImage(), r, view->contentMode(), alpha);
     } else if (auto label = std::dynamic_pointer_cast<UILabel>(view)) {
-        drawText(cr, label->text(), label->font(), label->textColor(), r, label->textAlignment(), label->numberOfLines(),
-                 alpha);
+        // As the label lays itself out: the lines that fit, the last one truncated.
+        auto font = label->font();
+        if (label->effectiveFontSize() != font->pointSize()) font = font->fontWithSize(label->effectiveFontSize());
+        drawLines(cr, label->visibleLines(), font, label->textColor(), r, label->textAlignment(), alpha);
     } else if (auto field = std::dynamic_pointer_cast<UITextField>(view)) {
         const bool empty = field->text().empty();
         drawText(cr, empty ? field->placeholder() : field->text(), field->font(),

@@ -2,6 +2,7 @@
 // cannot be seen, numbering what can be tapped.
 #include "simulator/SimScreen.h"
 
+#include "platform/foundation/NSString.h"
 #include "platform/widgets/BPMKNumberBadgeView.h"
 #include "platform/widgets/MBProgressHUD.h"
 #include "platform/ui/UIActivityIndicatorView.h"
@@ -28,13 +29,24 @@
 #include "platform/ui/UIWindow.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 
 namespace {
 
-std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+// No screen shows more text than this many characters; a longer text is cut there.
+constexpr std::size_t kScreenfulOfCharacters = 4000;
+
+std::string screenful(const std::string& s) {
+    if (s.size() <= kScreenfulOfCharacters) return s;  // never more characters than bytes
+    std::size_t at = 0;
+    for (std::size_t count = 0; at < s.size() && count < kScreenfulOfCharacters; ++count) NSString::nextCodePoint(s, at);
+    return at < s.size() ? s.substr(0, at) + "\u2026" : s;
+}
+
+std::string quoted(const std::string& s) { return "\"" + screenful(s) + "\""; }
 
 std::string numberText(double v) {
     char buf[32];
@@ -92,14 +104,14 @@ SimScreen SimScreen::capture() {
         screen.walk(window, window, 0);
     }
     for (const auto& alert : UIAlertView::visibleAlertViews()) {
-        screen.line(0, "== alert: " + alert->title() + " ==");
-        if (!alert->message().empty()) screen.line(1, alert->message());
+        screen.line(0, "== alert: " + screenful(alert->title()) + " ==");
+        if (!alert->message().empty()) screen.line(1, screenful(alert->message()));
         for (long i = 0; i < alert->numberOfButtons(); ++i) {
             SimTarget t;
             t.kind = SimTarget::Kind::AlertViewButton;
             t.alertView = alert;
             t.buttonIndex = i;
-            t.text = alert->buttonTitleAtIndex(i);
+            t.text = screenful(alert->buttonTitleAtIndex(i));
             const int n = screen.number(t);
             screen.line(1, "[" + std::to_string(n) + "] " + t.text);
         }
@@ -120,14 +132,14 @@ void SimScreen::navigationBar(const std::shared_ptr<UINavigationController>& nav
     auto top = nav->topViewController();
     if (!top) return;
     auto item = top->navigationItem();
-    std::string title = item->title().empty() ? top->title() : item->title();
+    std::string title = screenful(item->title().empty() ? top->title() : item->title());
     line(depth, "== " + (title.empty() ? std::string("(untitled)") : title) + " ==");
     std::string row;
     if (nav->showsBackButton()) {
         SimTarget t;
         t.kind = SimTarget::Kind::BackButton;
         t.navigation = nav;
-        t.text = nav->backButtonTitle();
+        t.text = screenful(nav->backButtonTitle());
         const int n = number(t);
         row += "[" + std::to_string(n) + "] < " + t.text + "  ";
     }
@@ -155,7 +167,7 @@ std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it) {
             t.kind = SimTarget::Kind::View;
             t.view = seg;
             t.buttonIndex = static_cast<long>(i);
-            t.text = seg->titleForSegmentAtIndex(i);
+            t.text = screenful(seg->titleForSegmentAtIndex(i));
             const bool on = static_cast<int>(i) == seg->selectedSegmentIndex();
             row += "[" + std::to_string(number(t)) + "] " + (on ? "<" + t.text + ">" : t.text) + "  ";
         }
@@ -164,7 +176,7 @@ std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it) {
     SimTarget t;
     t.kind = SimTarget::Kind::BarItem;
     t.item = it;
-    t.text = itemText(it);
+    t.text = screenful(itemText(it));
     const int n = number(t);
     return "[" + std::to_string(n) + "] " + t.text + (it->isEnabled() ? "" : " (disabled)") + "  ";
 }
@@ -180,7 +192,7 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, bool& numbe
         if (!hud->detailsLabel()->text().empty()) t += " " + quoted(hud->detailsLabel()->text());
         return t + ")";
     }
-    if (auto badge = std::dynamic_pointer_cast<BPMKNumberBadgeView>(view)) return "(badge " + badge->text() + ")";
+    if (auto badge = std::dynamic_pointer_cast<BPMKNumberBadgeView>(view)) return "(badge " + screenful(badge->text()) + ")";
     if (auto field = std::dynamic_pointer_cast<UITextField>(view)) {
         numbered = true;
         skipChildren = true;
@@ -215,7 +227,7 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, bool& numbe
         std::string t = "segments";
         for (std::size_t i = 0; i < seg->numberOfSegments(); ++i) {
             const bool on = static_cast<int>(i) == seg->selectedSegmentIndex();
-            t += std::string(" ") + (on ? "<" : "") + seg->titleForSegmentAtIndex(i) + (on ? ">" : "");
+            t += std::string(" ") + (on ? "<" : "") + screenful(seg->titleForSegmentAtIndex(i)) + (on ? ">" : "");
         }
         return t;
     }
@@ -352,10 +364,18 @@ void SimScreen::walk(const std::shared_ptr<UIView>& view, const std::shared_ptr<
     for (const auto& sub : subviews) walk(sub, window, childDepth);
 }
 
+bool SimScreen::isNumber(const std::string& target) {
+    return !target.empty() &&
+           std::all_of(target.begin(), target.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 const SimTarget* SimScreen::find(const std::string& numberOrText) const {
-    if (!numberOrText.empty() && std::all_of(numberOrText.begin(), numberOrText.end(), ::isdigit)) {
-        const std::size_t n = std::stoul(numberOrText);
-        if (n >= 1 && n <= targets_.size()) return &targets_[n - 1];
+    if (isNumber(numberOrText)) {
+        // A number too large to read is no number on the screen either.
+        std::size_t n = 0;
+        const char* end = numberOrText.data() + numberOrText.size();
+        const auto [at, error] = std::from_chars(numberOrText.data(), end, n);
+        if (error == std::errc() && at == end && n >= 1 && n <= targets_.size()) return &targets_[n - 1];
         return nullptr;
     }
     for (const auto& t : targets_)

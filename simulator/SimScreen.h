@@ -37,6 +37,8 @@ public:
     const std::vector<SimTarget>& targets() const { return targets_; }  // number N is targets()[N-1]
     // By number ("3") or by text: an exact match first, then the first target containing it.
     const SimTarget* find(const std::string& numberOrText) const;
+    // Whether a target names a control by number (digits only).
+    static bool isNumber(const std::string& target);
     // The scroll views on screen, in reading order.
     const std::vector<std::shared_ptr<UIView>>& scrollViews() const { return scrollViews_; }
 

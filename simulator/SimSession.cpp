@@ -162,7 +162,10 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
     const SimTarget* target = s.find(c.target);
     if (!target) {
         r.ok = false;
-        r.message = "nothing to tap called \"" + c.target + "\" on the screen";
+        r.message = SimScreen::isNumber(c.target)
+                        ? "there is no control numbered " + c.target + " on the screen (it shows " +
+                              std::to_string(s.targets().size()) + ")"
+                        : "nothing to tap called \"" + c.target + "\" on the screen";
         return r;
     }
     switch (target->kind) {

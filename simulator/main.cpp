@@ -9,6 +9,7 @@
 #include "simulator/SimSession.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -66,6 +67,15 @@ int main(int argc, char** argv) {
     }
     if (!bundle.empty()) NSBundle::setMainBundlePath(bundle);
     if (!home.empty()) Sandbox::setHome(home);
+    // Without its bundle the application would start on an empty screen and say nothing.
+    const std::string bundleFolder = NSBundle::mainBundle()->bundlePath();
+    std::error_code noFolder;
+    if (!std::filesystem::is_directory(bundleFolder, noFolder)) {
+        std::fprintf(stderr, "The bundle folder %s does not exist; give the folder the application's resources are in "
+                             "with --bundle DIR.\n",
+                     bundleFolder.c_str());
+        return 66;
+    }
 
     // Runs after the session is gone, whichever way main returns.
     struct ReleaseCaches {
@@ -88,6 +98,7 @@ int main(int argc, char** argv) {
 
     std::string line;
     int lineNumber = 0;
+    int refused = 0;
     while (std::getline(in, line)) {
         ++lineNumber;
         const SimCommand command = SimCommand::parse(line);
@@ -102,6 +113,12 @@ int main(int argc, char** argv) {
         if (!result.ok) {
             if (fromScript) {
                 std::cerr << script << ":" << lineNumber << ": " << result.message << "\n";
+                // A line that does not read as a command is skipped and the run goes on; one that
+                // failed on the screen leaves the rest of the script meaningless.
+                if (command.kind == SimCommand::Kind::Invalid) {
+                    ++refused;
+                    continue;
+                }
                 std::cerr << "The screen was:\n" << session.screen().text();
                 return 1;
             }
@@ -113,5 +130,9 @@ int main(int argc, char** argv) {
         if (!fromScript) std::cout << "> " << std::flush;
     }
     std::cout << std::flush;
+    if (refused > 0) {
+        std::cerr << script << ": " << refused << (refused == 1 ? " line was" : " lines were") << " refused\n";
+        return 1;
+    }
     return 0;
 }

@@ -462,6 +462,8 @@ std::string fromUTF32(std::u32string_view s) {
     return out;
 }
 
+char32_t nextCodePoint(std::string_view s, std::size_t& i) { return decodeOne(s, i); }
+
 std::size_t utf16Length(std::string_view s) {
     std::size_t units = 0;
     for (std::size_t i = 0; i < s.size();) units += unitsOf(decodeOne(s, i));

@@ -120,6 +120,8 @@ std::string fromUTF16(std::u16string_view s);
 std::u32string toUTF32(std::string_view s);
 std::string fromUTF32(std::u32string_view s);
 void appendUTF8(std::string& out, char32_t codePoint);
+// The code point at byte `i`, moving `i` past it; for reading long text without copying it.
+char32_t nextCodePoint(std::string_view s, std::size_t& i);
 
 // Lengths and indexes in UTF-16 units ("length"), and code points (UTF-32 length).
 std::size_t utf16Length(std::string_view s);

@@ -80,17 +80,18 @@ NSStringAttributes NSAttributedString::attributesAtIndex(std::size_t index, NSRa
 }
 
 CGRect NSAttributedString::boundingRectWithSize(CGSize size, unsigned options) const {
-    const auto glyphs = TextLayout::glyphs(*this);
-    const CGFloat emptyHeight = UIFont::systemFontOfSize(12)->lineHeight();
+    TextLayoutOptions layout;
+    layout.emptyLineHeight = UIFont::systemFontOfSize(12)->lineHeight();
+    layout.keepGlyphs = false;
     if (options & NSStringDrawingUsesLineFragmentOrigin) {
-        NSLineBreakMode mode = NSLineBreakByWordWrapping;
-        if (!runs_.empty() && runs_.front().attributes.lineBreakMode) mode = *runs_.front().attributes.lineBreakMode;
-        return {{0, 0}, TextLayout::size(TextLayout::lines(glyphs, size.width, mode, emptyHeight))};
+        layout.width = size.width;
+        layout.mode = NSLineBreakByWordWrapping;
+        if (!runs_.empty() && runs_.front().attributes.lineBreakMode) layout.mode = *runs_.front().attributes.lineBreakMode;
+    } else {
+        layout.mode = NSLineBreakByClipping;
+        layout.newlinesAsSpaces = true;
     }
-    auto single = glyphs;
-    for (auto& g : single)
-        if (g.codePoint == U'\n') g.codePoint = U' ';
-    return {{0, 0}, TextLayout::size(TextLayout::lines(single, 0, NSLineBreakByClipping, emptyHeight))};
+    return {{0, 0}, TextLayout::size(TextLayout::layout(*this, layout).lines)};
 }
 
 CGSize NSAttributedString::size() const { return boundingRectWithSize({0, 0}, 0).size; }

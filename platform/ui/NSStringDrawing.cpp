@@ -16,17 +16,23 @@ std::shared_ptr<UIFont> orDefault(const std::shared_ptr<UIFont>& font) {
 }  // namespace
 
 std::vector<std::string> NSStringLayoutLines(const std::string& text, const std::shared_ptr<UIFont>& font,
-                                             CGFloat width, NSLineBreakMode mode) {
+                                             CGFloat width, NSLineBreakMode mode, std::size_t maxLines,
+                                             CGFloat visibleWidth) {
     const auto f = orDefault(font);
-    const auto glyphs = TextLayout::glyphs(text, f);
-    const auto lines = TextLayout::lines(glyphs, width, mode, f->lineHeight());
+    TextLayoutOptions options;
+    options.width = width;
+    options.mode = mode;
+    options.emptyLineHeight = f->lineHeight();
+    options.maxLines = maxLines;
+    options.visibleWidth = visibleWidth;
+    const auto layout = TextLayout::layout(text, f, options);
     std::vector<std::string> out;
-    for (const auto& line : lines) {
-        std::u32string chars;
+    for (const auto& line : layout.lines) {
         std::size_t end = line.end;
-        while (end > line.begin && glyphs[end - 1].codePoint == U' ') --end;
-        for (std::size_t i = line.begin; i < end; ++i) chars.push_back(glyphs[i].codePoint);
-        out.push_back(NSString::fromUTF32(chars));
+        while (end > line.begin && layout.glyphs[end - 1].codePoint == U' ') --end;
+        std::string chars;
+        for (std::size_t i = line.begin; i < end; ++i) NSString::appendUTF8(chars, layout.glyphs[i].codePoint);
+        out.push_back(std::move(chars));
     }
     return out;
 }
@@ -35,20 +41,30 @@ CGFloat NSStringLineWidth(const std::string& text, const std::shared_ptr<UIFont>
     return static_cast<CGFloat>(NSString::utf16Length(text)) * orDefault(font)->glyphWidth();
 }
 
+namespace {
+// The lines' sizes alone: the text is read through but none of it is kept.
+TextLayoutOptions measuring(const UIFont& font, CGFloat width, NSLineBreakMode mode) {
+    TextLayoutOptions options;
+    options.width = width;
+    options.mode = mode;
+    options.emptyLineHeight = font.lineHeight();
+    options.keepGlyphs = false;
+    return options;
+}
+}  // namespace
+
 CGSize NSStringSizeWithFont(const std::string& text, const std::shared_ptr<UIFont>& font) {
     const auto f = orDefault(font);
-    const auto lines = TextLayout::lines(TextLayout::glyphs(text, f), 0, NSLineBreakByClipping, f->lineHeight());
-    return TextLayout::size(lines);
+    return TextLayout::size(TextLayout::layout(text, f, measuring(*f, 0, NSLineBreakByClipping)).lines);
 }
 
 CGSize NSStringSizeWithFont(const std::string& text, const std::shared_ptr<UIFont>& font, CGSize size,
                             NSLineBreakMode mode) {
     const auto f = orDefault(font);
-    const auto lines = TextLayout::lines(TextLayout::glyphs(text, f), size.width, mode, f->lineHeight());
-    std::size_t maxLines = 0;
+    auto options = measuring(*f, size.width, mode);
     if (std::isfinite(size.height) && size.height > 0)
-        maxLines = std::max<std::size_t>(1, static_cast<std::size_t>(std::floor(size.height / f->lineHeight() + 1e-9)));
-    CGSize result = TextLayout::size(lines, maxLines);
+        options.maxLines = std::max<std::size_t>(1, static_cast<std::size_t>(std::floor(size.height / f->lineHeight() + 1e-9)));
+    CGSize result = TextLayout::size(TextLayout::layout(text, f, options).lines);
     // Lines that do not wrap are cut (truncated) to the width.
     if (std::isfinite(size.width) && size.width > 0) result.width = std::min(result.width, size.width);
     return result;
@@ -57,19 +73,15 @@ CGSize NSStringSizeWithFont(const std::string& text, const std::shared_ptr<UIFon
 CGRect NSStringBoundingRectWithSize(const std::string& text, CGSize size, unsigned options,
                                     const NSStringAttributes& attributes) {
     const auto f = orDefault(attributes.font);
-    const auto glyphs = TextLayout::glyphs(text, f);
-    CGSize result;
+    auto layout = measuring(*f, 0, NSLineBreakByClipping);
     if (options & NSStringDrawingUsesLineFragmentOrigin) {
-        const NSLineBreakMode mode = attributes.lineBreakMode.value_or(NSLineBreakByWordWrapping);
-        result = TextLayout::size(TextLayout::lines(glyphs, size.width, mode, f->lineHeight()));
+        layout.width = size.width;
+        layout.mode = attributes.lineBreakMode.value_or(NSLineBreakByWordWrapping);
     } else {
         // Without line fragments the text is one line, newlines included.
-        std::vector<TextLayoutGlyph> single = glyphs;
-        for (auto& g : single)
-            if (g.codePoint == U'\n') g.codePoint = U' ';
-        result = TextLayout::size(TextLayout::lines(single, 0, NSLineBreakByClipping, f->lineHeight()));
+        layout.newlinesAsSpaces = true;
     }
-    return {{0, 0}, result};
+    return {{0, 0}, TextLayout::size(TextLayout::layout(text, f, layout).lines)};
 }
 
 CGSize NSStringSizeWithAttributes(const std::string& text, const NSStringAttributes& attributes) {

@@ -4,6 +4,8 @@
 #include "platform/ui/CGGeometry.h"
 #include "platform/ui/NSAttributedString.h"
 
+#include <cstddef>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,9 +15,12 @@ class UIFont;
 // The lines `text` breaks into when laid out `width` points wide with `font` (an infinite or
 // non-positive width breaks at newlines only). Word wrapping breaks after spaces and breaks a
 // word longer than the width; character wrapping breaks anywhere; the other modes keep each
-// paragraph on one line.
+// paragraph on one line. Only the first `maxLines` lines (0: all) are laid out, and a line
+// that does not wrap only up to the first character ending past `visibleWidth`.
 std::vector<std::string> NSStringLayoutLines(const std::string& text, const std::shared_ptr<UIFont>& font,
-                                             CGFloat width, NSLineBreakMode mode = NSLineBreakByWordWrapping);
+                                             CGFloat width, NSLineBreakMode mode = NSLineBreakByWordWrapping,
+                                             std::size_t maxLines = 0,
+                                             CGFloat visibleWidth = std::numeric_limits<CGFloat>::infinity());
 
 // The width of one line of text (no wrapping).
 CGFloat NSStringLineWidth(const std::string& text, const std::shared_ptr<UIFont>& font);

@@ -1,4 +1,5 @@
-// Images decoded with stb_image; named images resolved in the main bundle by screen scale.
+// Images read with stb_image (the header at once, the pixels on first use); named images
+// resolved in the main bundle by screen scale.
 #include "platform/ui/UIImage.h"
 
 #include "platform/foundation/FileData.h"
@@ -11,13 +12,22 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <map>
 #include <mutex>
 
+struct UIImage::Pixels {
+    std::mutex mutex;
+    std::atomic<bool> ready{false};
+    NSData encoded;  // dropped once decoded
+    std::vector<std::uint8_t> rgba;
+};
+
 namespace {
 std::atomic<double> gScreenScale{1.0};
+std::atomic<std::uint64_t> gDecodedPictures{0};
 std::mutex gCacheMutex;
 std::map<std::pair<std::string, double>, std::shared_ptr<UIImage>>& namedCache() {
     static std::map<std::pair<std::string, double>, std::shared_ptr<UIImage>> cache;
@@ -48,10 +58,35 @@ void appendBytes(void* context, void* data, int size) {
 }  // namespace
 
 UIImage::UIImage(std::vector<std::uint8_t> rgba, int pixelWidth, int pixelHeight, CGFloat scale)
-    : pixels_(std::make_shared<const std::vector<std::uint8_t>>(std::move(rgba))),
-      pixelWidth_(pixelWidth),
-      pixelHeight_(pixelHeight),
-      scale_(scale > 0 ? scale : 1) {}
+    : pixels_(std::make_shared<Pixels>()), pixelWidth_(pixelWidth), pixelHeight_(pixelHeight), scale_(scale > 0 ? scale : 1) {
+    pixels_->rgba = std::move(rgba);
+    pixels_->ready.store(true, std::memory_order_release);
+}
+
+const std::vector<std::uint8_t>& UIImage::rgbaPixels() const {
+    Pixels& p = *pixels_;
+    if (p.ready.load(std::memory_order_acquire)) return p.rgba;
+    std::lock_guard lock(p.mutex);
+    if (p.ready.load(std::memory_order_relaxed)) return p.rgba;
+    int w = 0, h = 0, channels = 0;
+    unsigned char* decoded = stbi_load_from_memory(p.encoded.data(), static_cast<int>(p.encoded.size()), &w, &h,
+                                                   &channels, STBI_rgb_alpha);
+    const std::size_t bytes = static_cast<std::size_t>(pixelWidth_) * static_cast<std::size_t>(pixelHeight_) * 4;
+    if (decoded && w == pixelWidth_ && h == pixelHeight_) {
+        p.rgba.assign(decoded, decoded + bytes);
+    } else {
+        std::fprintf(stderr, "The picture %s does not decode past its header; it is drawn empty.\n",
+                     name_.empty() ? "from memory" : name_.c_str());
+        p.rgba.assign(bytes, 0);
+    }
+    if (decoded) stbi_image_free(decoded);
+    ++gDecodedPictures;
+    NSData().swap(p.encoded);
+    p.ready.store(true, std::memory_order_release);
+    return p.rgba;
+}
+
+std::uint64_t UIImage::decodedPictureCount() { return gDecodedPictures.load(); }
 
 void UIImage::setScreenScale(CGFloat scale) { gScreenScale.store(scale > 0 ? scale : 1); }
 CGFloat UIImage::screenScale() { return gScreenScale.load(); }
@@ -61,15 +96,20 @@ void UIImage::clearNamedCache() {
     namedCache().clear();
 }
 
-std::shared_ptr<UIImage> UIImage::decode(const NSData& data, CGFloat scale, const std::string& name) {
+std::shared_ptr<UIImage> UIImage::decode(NSData data, CGFloat scale, const std::string& name) {
     if (data.empty() || data.size() > static_cast<std::size_t>(INT32_MAX)) return nullptr;
+    // Only the header now: the size decides whether the picture is taken at all.
     int w = 0, h = 0, channels = 0;
-    unsigned char* pixels =
-        stbi_load_from_memory(data.data(), static_cast<int>(data.size()), &w, &h, &channels, STBI_rgb_alpha);
-    if (!pixels) return nullptr;
-    std::vector<std::uint8_t> rgba(pixels, pixels + static_cast<std::size_t>(w) * h * 4);
-    stbi_image_free(pixels);
-    auto image = std::make_shared<UIImage>(std::move(rgba), w, h, scale);
+    if (!stbi_info_from_memory(data.data(), static_cast<int>(data.size()), &w, &h, &channels) || w <= 0 || h <= 0)
+        return nullptr;
+    if (static_cast<std::int64_t>(w) * h > kMaxPixelCount) {
+        std::fprintf(stderr, "The picture %s claims %d x %d pixels, more than the %lld a picture may have; it is not loaded.\n",
+                     name.empty() ? "from memory" : name.c_str(), w, h, static_cast<long long>(kMaxPixelCount));
+        return nullptr;
+    }
+    auto image = std::make_shared<UIImage>(std::vector<std::uint8_t>{}, w, h, scale);
+    image->pixels_->encoded = std::move(data);
+    image->pixels_->ready.store(false, std::memory_order_release);
     image->name_ = name;
     return image;
 }
@@ -81,7 +121,7 @@ std::shared_ptr<UIImage> UIImage::imageWithData(const NSData& data, CGFloat scal
 std::shared_ptr<UIImage> UIImage::imageWithContentsOfFile(const std::string& path) {
     auto data = readFile(path);
     if (!data) return nullptr;
-    return decode(*data, scaleFromFileName(path), path);
+    return decode(std::move(*data), scaleFromFileName(path), path);
 }
 
 std::shared_ptr<UIImage> UIImage::imageWithPixels(std::vector<std::uint8_t> rgba, int pixelWidth, int pixelHeight,
@@ -133,7 +173,7 @@ std::shared_ptr<UIImage> UIImage::imageNamed(const std::string& name) {
         const std::string path = NSString::stringByAppendingPathComponent(folder, candidate);
         auto data = readFile(path);
         if (!data) continue;
-        image = decode(*data, scaleFromFileName(candidate), name);
+        image = decode(std::move(*data), scaleFromFileName(candidate), name);
         if (image) break;
     }
     if (image) {
@@ -185,7 +225,7 @@ std::shared_ptr<UIImage> UIImage::imageWithRenderingMode(UIImageRenderingMode mo
 NSData UIImage::pngData() const {
     NSData out;
     if (pixelWidth_ <= 0 || pixelHeight_ <= 0) return out;
-    stbi_write_png_to_func(appendBytes, &out, pixelWidth_, pixelHeight_, 4, pixels_->data(), pixelWidth_ * 4);
+    stbi_write_png_to_func(appendBytes, &out, pixelWidth_, pixelHeight_, 4, rgbaPixels().data(), pixelWidth_ * 4);
     return out;
 }
 

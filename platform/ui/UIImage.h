@@ -1,5 +1,6 @@
 // Images: named from the bundle (with the @2x variant), from files and data; PNG and JPEG
-// decoded to know validity, pixel size and scale; resizable images with cap insets.
+// known by their header (validity, pixel size, scale) and decoded when their pixels are first
+// needed; resizable images with cap insets.
 #pragma once
 
 #include "platform/foundation/NSObject.h"
@@ -28,6 +29,11 @@ enum UIImageRenderingMode : int {
 
 class UIImage : public NSObject {
 public:
+    // The most pixels a picture may claim: eight times the largest tablet screen (2732 x 2048),
+    // room for any painting shown zoomed. A picture over it is refused from its header, before
+    // anything is decoded, and is treated as missing (with a logged sentence).
+    static constexpr std::int64_t kMaxPixelCount = 48'000'000;
+
     // Looks in the main bundle's resource folder for the name as given, then with ".png",
     // preferring "name@2x.png" when the screen scale is 2 or more; cached by name. Empty when
     // there is no such file or it is not a decodable image.
@@ -52,8 +58,12 @@ public:
     CGFloat scale() const { return scale_; }
     int pixelWidth() const { return pixelWidth_; }
     int pixelHeight() const { return pixelHeight_; }
-    // RGBA, 8 bits per channel, rows top to bottom.
-    const std::vector<std::uint8_t>& rgbaPixels() const { return *pixels_; }
+    // RGBA, 8 bits per channel, rows top to bottom; decoded here on first use. Bytes whose
+    // header read well but whose body does not decode give transparent pixels (and a logged
+    // sentence).
+    const std::vector<std::uint8_t>& rgbaPixels() const;
+    // How many pictures this process has decoded to pixels so far.
+    static std::uint64_t decodedPictureCount();
     UIImageOrientation imageOrientation() const { return UIImageOrientationUp; }
 
     // The file name or resource name it came from ("" for data and pixels).
@@ -77,10 +87,12 @@ public:
     std::string description() const override;
 
 private:
-    static std::shared_ptr<UIImage> decode(const NSData& data, CGFloat scale, const std::string& name);
+    static std::shared_ptr<UIImage> decode(NSData data, CGFloat scale, const std::string& name);
     std::shared_ptr<UIImage> copyImage() const;
 
-    std::shared_ptr<const std::vector<std::uint8_t>> pixels_;
+    // Shared with the resizable and re-rendered copies, so a picture decodes once for all.
+    struct Pixels;
+    std::shared_ptr<Pixels> pixels_;
     int pixelWidth_;
     int pixelHeight_;
     CGFloat scale_;

@@ -101,16 +101,24 @@ namespace {
 NSLineBreakMode wrapMode(NSLineBreakMode mode) {
     return mode == NSLineBreakByCharWrapping ? NSLineBreakByCharWrapping : NSLineBreakByWordWrapping;
 }
+
+// The label's text as it is held: attributed, or plain in the label's font.
+TextLayoutResult layoutOf(const NSAttributedString* attributed, const std::string& text,
+                          const std::shared_ptr<UIFont>& font, const TextLayoutOptions& options) {
+    return attributed ? TextLayout::layout(*attributed, options) : TextLayout::layout(text, font, options);
+}
 }  // namespace
 
 CGSize UILabel::sizeThatFits(const CGSize& size) const {
-    const auto text = displayText();
-    if (text->length() == 0) return {0, 0};
-    const auto glyphs = TextLayout::glyphs(*text);
+    if (text_.empty()) return {0, 0};
     const bool wraps = numberOfLines_ != 1 && size.width > 0;
-    const auto lines = TextLayout::lines(glyphs, wraps ? size.width : 0,
-                                         wraps ? wrapMode(lineBreakMode_) : NSLineBreakByClipping, font_->lineHeight());
-    const CGSize measured = TextLayout::size(lines, numberOfLines_ > 0 ? static_cast<std::size_t>(numberOfLines_) : 0);
+    TextLayoutOptions options;
+    options.width = wraps ? size.width : 0;
+    options.mode = wraps ? wrapMode(lineBreakMode_) : NSLineBreakByClipping;
+    options.emptyLineHeight = font_->lineHeight();
+    options.maxLines = numberOfLines_ > 0 ? static_cast<std::size_t>(numberOfLines_) : 0;
+    options.keepGlyphs = false;
+    const CGSize measured = TextLayout::size(layoutOf(attributed_.get(), text_, font_, options).lines);
     return {std::ceil(measured.width - 1e-9), std::ceil(measured.height - 1e-9)};
 }
 
@@ -121,10 +129,13 @@ CGSize UILabel::intrinsicContentSize() const {
 CGFloat UILabel::effectiveFontSize() const {
     const CGFloat size = font_->pointSize();
     if (!adjustsFontSize_ || numberOfLines_ != 1 || bounds().size.width <= 0) return size;
-    const auto text = displayText();
-    const CGFloat width = TextLayout::size(TextLayout::lines(TextLayout::glyphs(*text), 0, NSLineBreakByClipping,
-                                                             font_->lineHeight()))
-                              .width;
+    TextLayoutOptions options;
+    options.mode = NSLineBreakByClipping;
+    options.emptyLineHeight = font_->lineHeight();
+    options.keepGlyphs = false;
+    // Text wider than this shrinks by the smallest factor however much wider it is.
+    if (minimumScaleFactor_ > 0) options.visibleWidth = bounds().size.width / minimumScaleFactor_;
+    const CGFloat width = TextLayout::size(layoutOf(attributed_.get(), text_, font_, options).lines).width;
     if (width <= bounds().size.width) return size;
     const CGFloat scale = std::max(minimumScaleFactor_, bounds().size.width / width);
     return size * std::min(1.0, scale);
@@ -133,19 +144,25 @@ CGFloat UILabel::effectiveFontSize() const {
 namespace {
 // Lays the label's text out in `rect`: wrapped, cut to the line limit and to what fits the
 // height, the last line truncated with an ellipsis when text is left over or it is too wide.
-std::vector<PlacedLine> placeLines(const NSAttributedString& source, const UIFont& baseFont, CGFloat fontScale,
-                                   int numberOfLines, NSLineBreakMode breakMode, NSTextAlignment alignment,
-                                   const CGRect& rect) {
+// Only what can show is read: the lines that fit and, of a line that does not wrap, what
+// fits the width.
+std::vector<PlacedLine> placeLines(const NSAttributedString* attributed, const std::string& text,
+                                   const std::shared_ptr<UIFont>& baseFont, const NSStringAttributes& plainAttributes,
+                                   CGFloat fontScale, int numberOfLines, NSLineBreakMode breakMode,
+                                   NSTextAlignment alignment, const CGRect& rect) {
     std::vector<PlacedLine> placed;
-    if (source.length() == 0) return placed;
-    auto glyphs = TextLayout::glyphs(source);
-    for (auto& g : glyphs) {
-        g.advance *= fontScale;
-        g.lineHeight *= fontScale;
-    }
+    if (text.empty()) return placed;
     const bool wraps = numberOfLines != 1;
-    auto lines = TextLayout::lines(glyphs, wraps ? rect.size.width : 0,
-                                   wraps ? wrapMode(breakMode) : NSLineBreakByClipping, baseFont.lineHeight() * fontScale);
+    TextLayoutOptions options;
+    options.width = wraps ? rect.size.width : 0;
+    options.mode = wraps ? wrapMode(breakMode) : NSLineBreakByClipping;
+    options.emptyLineHeight = baseFont->lineHeight() * fontScale;
+    options.fontScale = fontScale;
+    options.maxLines = numberOfLines > 0 ? static_cast<std::size_t>(numberOfLines) : 0;
+    options.maxHeight = rect.size.height;
+    options.visibleWidth = rect.size.width;
+    const auto layout = layoutOf(attributed, text, baseFont, options);
+    auto lines = layout.lines;
     std::size_t limit = numberOfLines > 0 ? static_cast<std::size_t>(numberOfLines) : lines.size();
     // Only whole lines that fit the height show (at least one).
     CGFloat used = 0;
@@ -156,31 +173,17 @@ std::vector<PlacedLine> placeLines(const NSAttributedString& source, const UIFon
         ++fitting;
     }
     limit = std::min(limit, std::max<std::size_t>(1, fitting));
-    const bool leftOver = lines.size() > limit;
+    const bool leftOver = lines.size() > limit || layout.stoppedEarly;
     lines.resize(std::min(lines.size(), limit));
 
     const CGSize total = TextLayout::size(lines);
     CGFloat y = rect.origin.y + (rect.size.height - total.height) / 2;
-    const std::u32string all = [&] {
-        std::u32string s;
-        for (const auto& g : glyphs) s.push_back(g.codePoint);
-        return s;
-    }();
-    const std::vector<std::size_t> utf16Offsets = [&] {
-        std::vector<std::size_t> offsets;
-        std::size_t at = 0;
-        for (char32_t c : all) {
-            offsets.push_back(at);
-            at += c > 0xFFFF ? 2 : 1;
-        }
-        offsets.push_back(at);
-        return offsets;
-    }();
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const auto& line = lines[i];
         std::size_t end = line.end;
-        while (end > line.begin && all[end - 1] == U' ') --end;
-        std::u32string chars = all.substr(line.begin, end - line.begin);
+        while (end > line.begin && layout.glyphs[end - 1].codePoint == U' ') --end;
+        std::u32string chars;
+        for (std::size_t k = line.begin; k < end; ++k) chars.push_back(layout.glyphs[k].codePoint);
         CGFloat width = line.width;
         const bool last = i + 1 == lines.size();
         const bool truncates = breakMode != NSLineBreakByClipping && breakMode != NSLineBreakByWordWrapping &&
@@ -196,7 +199,7 @@ std::vector<PlacedLine> placeLines(const NSAttributedString& source, const UIFon
         CGFloat x = rect.origin.x;
         if (alignment == NSTextAlignmentCenter) x += (rect.size.width - width) / 2;
         else if (alignment == NSTextAlignmentRight) x += rect.size.width - width;
-        NSStringAttributes attributes = source.attributesAtIndex(utf16Offsets[line.begin]);
+        NSStringAttributes attributes = attributed ? attributed->attributesAtIndex(line.location) : plainAttributes;
         placed.push_back({NSString::fromUTF32(chars), {{x, y}, {width, line.height}}, attributes});
         y += line.height;
     }
@@ -215,7 +218,11 @@ void UILabel::drawTextInRect(const CGRect& rect) {
     auto context = UIGraphicsGetCurrentContext();
     if (!context) return;
     const CGFloat scale = font_->pointSize() > 0 ? effectiveFontSize() / font_->pointSize() : 1;
-    for (const auto& line : placeLines(*displayText(), *font_, scale, numberOfLines_, lineBreakMode_, alignment_, rect)) {
+    NSStringAttributes plain;
+    plain.font = font_;
+    plain.foregroundColor = textColor_;
+    for (const auto& line : placeLines(attributed_.get(), text_, font_, plain, scale, numberOfLines_, lineBreakMode_,
+                                       alignment_, rect)) {
         CGContext::Operation op(CGContext::Operation::Kind::DrawText);
         op.text = line.text;
         op.rect = line.rect;
@@ -237,7 +244,10 @@ void UILabel::drawRect(const CGRect& rect) {
 std::vector<std::string> UILabel::visibleLines() const {
     std::vector<std::string> out;
     const CGFloat scale = font_->pointSize() > 0 ? effectiveFontSize() / font_->pointSize() : 1;
-    for (const auto& line : placeLines(*displayText(), *font_, scale, numberOfLines_, lineBreakMode_, alignment_, bounds()))
+    NSStringAttributes plain;
+    plain.font = font_;
+    for (const auto& line : placeLines(attributed_.get(), text_, font_, plain, scale, numberOfLines_, lineBreakMode_,
+                                       alignment_, bounds()))
         out.push_back(line.text);
     return out;
 }

@@ -265,7 +265,11 @@ void UIWindow::pan(CGPoint from, CGFloat dx, CGFloat dy, CGFloat speed) {
     auto self = shared_from_this();
     const double distance = std::hypot(dx, dy);
     const double duration = speed > 0 ? distance / speed : 0.25;
-    const int steps = std::max(2, static_cast<int>(std::ceil(duration * 60)));
+    if (!std::isfinite(duration)) return;
+    // Steps of 1/60 s, but never more than a ten-second drag takes: a longer one moves in
+    // longer steps at the same speed.
+    constexpr double kMaxSteps = 600;
+    const int steps = static_cast<int>(std::clamp(std::ceil(duration * 60), 2.0, kMaxSteps));
     auto touch = touchDown(from);
     for (int i = 1; i <= steps; ++i) {
         step(duration / steps);

@@ -69,7 +69,8 @@ public:
     // timers due meanwhile fire in order; otherwise time stamps are spaced without waiting.
     void tap(CGPoint windowPoint, int taps = 1);
     void longPress(CGPoint windowPoint, double seconds = 1.0);
-    // Moves in steps of 1/60 s from `from` by (dx, dy) at `speed` points per second.
+    // Moves in steps of 1/60 s (at most 600 of them, longer ones for a longer drag) from
+    // `from` by (dx, dy) at `speed` points per second; nothing when that takes forever.
     void pan(CGPoint from, CGFloat dx, CGFloat dy, CGFloat speed);
 
 private:

@@ -104,3 +104,18 @@ TEST(ApplicationScript, StartsOnTheGalleryChoosesItFromTheMenuSwitchesGroupingAn
     EXPECT_EQ(image->pixelWidth(), 375);
     EXPECT_EQ(image->pixelHeight(), 667);
 }
+
+TEST(ApplicationScript, ABundleWithoutItsPicturesDatabaseSaysSoOnTheScreenAndOnStandardError) {
+    const std::string bundle = Sandbox::tmp() + "/bundle-without-pictures";
+    DemoGenerator::Options options;
+    options.writePictures = false;
+    std::string error;
+    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, options, &error)) << error;
+    ASSERT_TRUE(std::filesystem::remove(bundle + "/images.sqlite"));
+
+    const ProcessRun run = simulate(bundle, "expect No pictures database was found\n");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("No pictures database was found: the bundle " + bundle + " holds no images*.sqlite file."),
+              std::string::npos)
+        << run.output;
+}

@@ -84,6 +84,37 @@ TEST(SimulatorRun, FailedExpectationStopsTheScriptWithAClearMessage) {
     EXPECT_NE(run.output.find("The screen was:"), std::string::npos);
 }
 
+TEST(SimulatorRun, NumbersOutOfBoundsAreRefusedLineByLineAndTheRunGoesOn) {
+    const ProcessRun run = simulate("--delegate SimSampleAppDelegate", "tap 99999999999999999999\n"
+                                                                "pan 30000000 0 1\n"
+                                                                "scroll down nan\n"
+                                                                "advance inf\n"
+                                                                "pan 10 0 1e-300\n"
+                                                                "tap Count\n"
+                                                                "expect Taps: 1\n"
+                                                                "# the longest drag there is, at the slowest speed\n"
+                                                                "pan 100000 100000 1\n"
+                                                                "tap Count\n"
+                                                                "expect Taps: 2\n");
+    EXPECT_EQ(run.status, 1) << run.output;
+    for (const char* refused : {"script.txt:1: tap: 99999999999999999999 is no control number",
+                                "script.txt:2: pan: DX and DY must be at most 100000 points",
+                                "script.txt:3: scroll: the distance after the direction must be a number",
+                                "script.txt:4: advance needs a number of seconds from 0 to 31622400",
+                                "script.txt:5: pan: the speed must be from 1 to 100000", "5 lines were refused"})
+        EXPECT_NE(run.output.find(refused), std::string::npos) << refused << "\n" << run.output;
+    EXPECT_EQ(run.output.find("expected"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("The screen was"), std::string::npos) << run.output;
+}
+
+TEST(SimulatorRun, AMissingBundleFolderIsNamedAndEndsTheRun) {
+    const std::string missing = Sandbox::tmp() + "/no-such-bundle";
+    const ProcessRun run = runCommand(std::string(OSTREL_SIM) + " --home " + Sandbox::home() + " --bundle " + missing +
+                                      " --delegate SimSampleAppDelegate 2>&1 </dev/null");
+    EXPECT_EQ(run.status, 66);
+    EXPECT_NE(run.output.find("The bundle folder " + missing + " does not exist"), std::string::npos) << run.output;
+}
+
 TEST(SimulatorRun, AnUnknownDelegateIsRefusedWithExitTwo) {
     const ProcessRun run = simulate("--delegate NoSuchThing");
     EXPECT_EQ(run.status, 2);
@@ -110,7 +141,13 @@ TEST(SimulatorCommands, ParsesTargetsDirectionsAndNumbers) {
     EXPECT_EQ(type.text, "hello world");
     EXPECT_EQ(SimCommand::parse("# a comment").kind, SimCommand::Kind::Empty);
     EXPECT_EQ(SimCommand::parse("advance 2.5").seconds, 2.5);
-    for (const char* bad : {"advance -1", "advance soon", "scroll sideways", "pan 10", "frobnicate", "tap", "rotate up"}) {
+    // The bounds themselves are allowed.
+    for (const char* edge : {"tap 99999", "advance 31622400", "pan 0 -100000 1", "scroll down 100000"})
+        EXPECT_NE(SimCommand::parse(edge).kind, SimCommand::Kind::Invalid) << edge;
+    for (const char* bad : {"advance -1", "advance soon", "scroll sideways", "pan 10", "frobnicate", "tap", "rotate up",
+                            "advance nan", "advance 1e400", "advance 31622401", "scroll down inf", "scroll down 0",
+                            "scroll 3 up 100001", "pan 10 -nan", "pan 0 -100001", "pan 10 0 100001",
+                            "tap 100000", "type @123456789012 x", "swipe 99999999999999999999999 left"}) {
         auto c = SimCommand::parse(bad);
         EXPECT_EQ(c.kind, SimCommand::Kind::Invalid) << bad;
         EXPECT_FALSE(c.error.empty()) << bad;

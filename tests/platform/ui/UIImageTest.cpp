@@ -76,11 +76,84 @@ TEST(ImageDecoding, CorruptTruncatedOrEmptyDataAndMissingFilesGiveNone) {
     NSData text = {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'};
     EXPECT_FALSE(UIImage::imageWithData(text));
     EXPECT_FALSE(UIImage::imageWithData(NSData{}));
-    NSData cut = png(32, 32);
-    cut.resize(cut.size() / 2);
-    EXPECT_FALSE(UIImage::imageWithData(cut));
     EXPECT_FALSE(UIImage::imageWithContentsOfFile("/nonexistent/picture.png"));
     EXPECT_FALSE(UIImage::imageWithPixels({1, 2, 3}, 1, 1, 1));
+
+    // A whole header with half a body is an image of that size; its pixels come out empty.
+    NSData cut = png(32, 32);
+    cut.resize(cut.size() / 2);
+    auto half = UIImage::imageWithData(cut);
+    ASSERT_TRUE(half);
+    EXPECT_EQ(half->size(), CGSizeMake(32, 32));
+    EXPECT_EQ(half->rgbaPixels(), std::vector<std::uint8_t>(32u * 32 * 4, 0));
+}
+
+TEST(ImageDecoding, PixelsAreDecodedOnFirstUseOnceForTheImageAndItsCopies) {
+    const auto before = UIImage::decodedPictureCount();
+    auto image = UIImage::imageWithData(png(8, 4));
+    ASSERT_TRUE(image);
+    auto resizable = image->resizableImageWithCapInsets(UIEdgeInsetsMake(1, 1, 1, 1));
+    EXPECT_EQ(image->size(), CGSizeMake(8, 4));
+    EXPECT_EQ(resizable->pixelWidth(), 8);
+    EXPECT_EQ(UIImage::decodedPictureCount(), before);
+
+    EXPECT_EQ(resizable->rgbaPixels()[0], 255);
+    EXPECT_EQ(UIImage::decodedPictureCount(), before + 1);
+    EXPECT_EQ(image->rgbaPixels()[7 * 4 + 2], 255);
+    EXPECT_FALSE(UIImagePNGRepresentation(image).empty());
+    EXPECT_EQ(UIImage::decodedPictureCount(), before + 1);
+}
+
+// `data` with the size its header states replaced: the JPEG frame header or the PNG IHDR.
+NSData claimingSize(NSData data, std::uint32_t w, std::uint32_t h) {
+    auto put = [&](std::size_t at, std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) data[at + i] = static_cast<std::uint8_t>(v >> (8 * (bytes - 1 - i)));
+    };
+    if (data[0] == 0x89) {
+        put(16, w, 4);
+        put(20, h, 4);
+        return data;
+    }
+    for (std::size_t at = 2; at + 9 < data.size() && data[at] == 0xFF;) {
+        if (data[at + 1] == 0xC0) {
+            put(at + 5, h, 2);
+            put(at + 7, w, 2);
+            return data;
+        }
+        at += 2 + (static_cast<std::size_t>(data[at + 2]) << 8 | data[at + 3]);
+    }
+    ADD_FAILURE() << "no frame header";
+    return data;
+}
+
+TEST(ImageDecoding, APictureClaimingMorePixelsThanTheBoundIsRefusedFromItsHeaderAlone) {
+    // A small real JPEG whose header says 16384 x 16384: decoding it would take gigabytes.
+    const NSData huge = claimingSize(jpeg(16, 16), 16384, 16384);
+    ASSERT_LT(huge.size(), 2048u);
+    const auto before = UIImage::decodedPictureCount();
+    EXPECT_FALSE(UIImage::imageWithData(huge));
+
+    // A named picture that is refused is missing: the next candidate is taken.
+    const auto bundle = std::filesystem::path(Sandbox::home()) / "HugeBundle";
+    writeFile(bundle / "painting.jpg", huge);
+    writeFile(bundle / "painting@2x.png", claimingSize(png(8, 8), 9000, 9000));
+    writeFile(bundle / "painting.png", png(8, 8));
+    NSBundle::setMainBundlePath(bundle.string());
+    UIImage::clearNamedCache();
+    UIImage::setScreenScale(2);
+    auto named = UIImage::imageNamed("painting");
+    UIImage::setScreenScale(1);
+    UIImage::clearNamedCache();
+    ASSERT_TRUE(named);
+    EXPECT_EQ(named->pixelWidth(), 8);
+    EXPECT_FALSE(UIImage::imageWithContentsOfFile((bundle / "painting.jpg").string()));
+
+    // The bound itself is allowed: 8000 x 6000 is known by its header, not decoded.
+    auto largest = UIImage::imageWithData(claimingSize(png(8, 8), 8000, 6000));
+    ASSERT_TRUE(largest);
+    EXPECT_EQ(static_cast<std::int64_t>(largest->pixelWidth()) * largest->pixelHeight(), UIImage::kMaxPixelCount);
+    EXPECT_FALSE(UIImage::imageWithData(claimingSize(png(8, 8), 8000, 6001)));
+    EXPECT_EQ(UIImage::decodedPictureCount(), before);
 }
 
 TEST(NamedImages, TheScaleVariantIsPreferredAndAMissingNameGivesNone) {

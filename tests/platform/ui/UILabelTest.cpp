@@ -118,6 +118,55 @@ TEST(LabelDrawing, TheLinesAreDrawnAlignedInTheLabelsColour) {
     EXPECT_FALSE(label->isUserInteractionEnabled());
 }
 
+TEST(LabelDrawing, AHugeTextShowsWhatAShortTextWithTheSameBeginningShows) {
+    // 50 MB of words: only the beginning can show, and it must show as it would in a short text.
+    std::string huge = "Category ";
+    while (huge.size() < 50'000'000) huge += "abcdefghi ";
+    const std::string beginning = huge.substr(0, 1000);
+    auto font = UIFont::systemFontOfSize(10);  // 5 points a character, lines 12 high
+    auto shown = [&](const std::string& text, int lines, CGFloat w, CGFloat h) {
+        auto label = UILabel::initWithFrame(CGRectMake(0, 0, w, h));
+        label->setFont(font);
+        label->setNumberOfLines(lines);
+        label->setText(text);
+        return label->visibleLines();
+    };
+    const auto oneLine = shown(huge, 1, 100, 20);
+    EXPECT_EQ(oneLine, (std::vector<std::string>{"Category abcdefghi\xE2\x80\xA6"}));
+    EXPECT_EQ(oneLine, shown(beginning, 1, 100, 20));
+    const auto wrapped = shown(huge, 0, 100, 40);
+    EXPECT_EQ(wrapped, (std::vector<std::string>{"Category abcdefghi", "abcdefghi abcdefghi", "abcdefghi abcdefghi\xE2\x80\xA6"}));
+    EXPECT_EQ(wrapped, shown(beginning, 0, 100, 40));
+    EXPECT_EQ(shown(huge, 2, 100, 400), shown(beginning, 2, 100, 400));
+
+    // Attributed: the runs keep their fonts in the lines drawn.
+    NSStringAttributes bold;
+    bold.font = UIFont::boldSystemFontOfSize(10);
+    auto text = NSMutableAttributedString::initWithString("Big ", bold);
+    NSStringAttributes plain;
+    plain.font = font;
+    text->appendString(huge, plain);
+    auto label = UILabel::initWithFrame(CGRectMake(0, 0, 100, 26));
+    label->setNumberOfLines(0);
+    label->setAttributedText(text);
+    label->displayIfNeeded();
+    const auto& ops = label->lastDrawing()->operations();
+    ASSERT_EQ(ops.size(), 2u);
+    EXPECT_EQ(ops[0].text, "Big Category");
+    EXPECT_TRUE(ops[0].font->isBold());
+    EXPECT_EQ(ops[1].text, "abcdefghi abcdefghi\xE2\x80\xA6");
+    EXPECT_FALSE(ops[1].font->isBold());
+
+    // Measuring still covers the whole text.
+    auto measured = UILabel::make();
+    measured->setFont(font);
+    measured->setText(huge);
+    EXPECT_EQ(measured->sizeThatFits({0, 0}), CGSizeMake(5.0 * huge.size() - 5, 12));  // the last space does not count
+    EXPECT_EQ(NSStringLayoutLines(huge, font, 100, NSLineBreakByWordWrapping, 2),
+              (std::vector<std::string>{"Category abcdefghi", "abcdefghi abcdefghi"}));
+    EXPECT_EQ(NSStringLayoutLines(huge, font, 0, NSLineBreakByWordWrapping, 1, 30), (std::vector<std::string>{"Categor"}));
+}
+
 TEST(Colors, ComponentsReadBackForGreysAndRgbAndPatternsRefuse) {
     CGFloat r = -1, g = -1, b = -1, a = -1, w = -1;
     EXPECT_TRUE(UIColor::colorWithWhite(0.3, 0.5)->getRed(&r, &g, &b, &a));

@@ -1,0 +1,118 @@
+// The screen read as text and drawn as a picture, in process: the text screen decodes no
+// picture (a shot decodes each one once), and a huge label shows only its beginning in both.
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Sandbox.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIColor.h"
+#include "platform/ui/UIDevice.h"
+#include "platform/ui/UIFont.h"
+#include "platform/ui/UIImage.h"
+#include "platform/ui/UIImageView.h"
+#include "platform/ui/UILabel.h"
+#include "platform/ui/UIViewController.h"
+#include "platform/ui/UIWindow.h"
+#include "simulator/SimRenderer.h"
+#include "simulator/SimScreen.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+class ScreenTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Clock::setManual(100);
+        UIApplication::sharedApplication()->reset();
+        UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
+        root = UIViewController::make();
+        window = UIWindow::make();
+        window->setRootViewController(root);
+        window->makeKeyAndVisible();
+        root->view()->setBackgroundColor(UIColor::whiteColor());
+    }
+    void TearDown() override {
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+        UIApplication::sharedApplication()->reset();
+        Clock::setReal();
+    }
+    // The font caches the shots filled stay for the process unless released.
+    static void TearDownTestSuite() { SimRenderer::releaseCaches(); }
+
+    // A picture file of one colour, read back from the file.
+    std::shared_ptr<UIImage> picture(const std::string& name, std::uint8_t red) {
+        std::vector<std::uint8_t> px(20 * 20 * 4, 255);
+        for (std::size_t i = 0; i < px.size(); i += 4) px[i + 1] = px[i + 2] = 0, px[i] = red;
+        const std::string path = Sandbox::tmp() + "/" + name;
+        const NSData png = UIImagePNGRepresentation(UIImage::imageWithPixels(px, 20, 20, 1));
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(png.data()), png.size());
+        return UIImage::imageWithContentsOfFile(path);
+    }
+
+    std::shared_ptr<UIViewController> root;
+    std::shared_ptr<UIWindow> window;
+};
+
+TEST_F(ScreenTest, TheTextScreenDecodesNoPictureAndAShotDecodesEachOnce) {
+    const auto before = UIImage::decodedPictureCount();
+    for (int i = 0; i < 3; ++i) {
+        auto view = UIImageView::initWithImage(picture("picture" + std::to_string(i) + ".png", 200 + 20 * i));
+        view->setFrame(CGRectMake(20 + 60 * i, 100, 40, 40));
+        root->view()->addSubview(view);
+    }
+    window->layoutAndDisplayIfNeeded();
+
+    const SimScreen screen = SimScreen::capture();
+    EXPECT_TRUE(screen.contains("image " + Sandbox::tmp() + "/picture2.png")) << screen.text();
+    EXPECT_EQ(UIImage::decodedPictureCount(), before);
+
+    const std::string shot = Sandbox::tmp() + "/pictures.png";
+    std::string error;
+    ASSERT_TRUE(SimRenderer::writePNG(shot, error)) << error;
+    EXPECT_EQ(UIImage::decodedPictureCount(), before + 3);
+    auto drawn = UIImage::imageWithContentsOfFile(shot);
+    ASSERT_TRUE(drawn);
+    const auto& px = drawn->rgbaPixels();
+    const std::size_t third = (static_cast<std::size_t>(120) * drawn->pixelWidth() + 160) * 4;
+    EXPECT_EQ(px[third], 240);
+    EXPECT_EQ(px[third + 1], 0);
+
+    ASSERT_TRUE(SimRenderer::writePNG(shot, error)) << error;
+    (void)SimScreen::capture();
+    EXPECT_EQ(UIImage::decodedPictureCount(), before + 4);  // the pictures once, and the shot read back
+}
+
+TEST_F(ScreenTest, AHugeLabelShowsItsBeginningOnTheTextScreenAndInTheShot) {
+    std::string huge = "Category ";
+    while (huge.size() < 50'000'000) huge += "abcdefghi ";
+    auto label = UILabel::initWithFrame(CGRectMake(20, 100, 200, 30));
+    label->setText(huge);
+    root->view()->addSubview(label);
+    window->layoutAndDisplayIfNeeded();
+
+    const SimScreen screen = SimScreen::capture();
+    EXPECT_LT(screen.text().size(), 5000u);
+    EXPECT_TRUE(screen.contains("\"" + huge.substr(0, 4000) + "\xE2\x80\xA6\"")) << screen.text().substr(0, 200);
+
+    const std::string shot = Sandbox::tmp() + "/label.png";
+    std::string error;
+    ASSERT_TRUE(SimRenderer::writePNG(shot, error)) << error;
+    // The label's first line is drawn: dark pixels in its box, none right of it.
+    auto drawn = UIImage::imageWithContentsOfFile(shot);
+    ASSERT_TRUE(drawn);
+    auto darkIn = [&](int x0, int x1) {
+        int dark = 0;
+        const auto& px = drawn->rgbaPixels();
+        for (int y = 100; y < 130; ++y)
+            for (int x = x0; x < x1; ++x) dark += px[(static_cast<std::size_t>(y) * drawn->pixelWidth() + x) * 4] < 128;
+        return dark;
+    };
+    EXPECT_GT(darkIn(20, 220), 50);
+    EXPECT_EQ(darkIn(240, 375), 0);
+}
+
+}  // namespace
