@@ -1,6 +1,7 @@
 // The measurement engine's own SQLite database: its thirteen tables, the generic row
 // operations, and the typed operations on raw events, the upload queue, counters, user
 // attributes, audience filters, configuration, purchases and conditional properties.
+// One class, one file of definitions per group of tables (named at each MARK below).
 // Every call runs on the engine's worker queue; the database has no lock of its own.
 #pragma once
 
@@ -47,11 +48,7 @@ public:
     // A queued bundle read back and the rowid of its queue row.
     using QueuedBundle = std::pair<std::shared_ptr<APMPBMeasurementBundle>, std::int64_t>;
 
-    // The engine's current limits; the defaults until a provider is set. Values are clamped.
-    static void setLimitsProvider(std::function<APMDatabaseLimits()> provider);
-    static APMDatabaseLimits limits();
-
-    // MARK: File, opening and schema
+    // MARK: File, opening, reset and transactions (APMDatabase.cpp)
 
     // Opens "<Application Support>/Vizudi/Measurement/<name>", ensures the tables and the
     // app metadata row. Nil when any of it fails.
@@ -60,7 +57,6 @@ public:
                                                              NSErrorPtr* error);
     bool initializeDatabaseResourcesWithContext(const std::string& context, const std::string& databasePath,
                                                 NSErrorPtr* error);
-    bool ensureAllTables();
     // Deletes the file and starts again empty. After a failure the database stays closed:
     // later calls fail with "Database not open" instead of writing to a deleted file.
     bool reset(NSErrorPtr* error);
@@ -69,6 +65,14 @@ public:
 
     const std::shared_ptr<APMSqliteStore>& sqliteStore() const { return sqliteStore_; }
     const std::shared_ptr<APMPersistedConfig>& persistedConfig() const { return persistedConfig_; }
+
+    // MARK: Schema (APMDatabaseSchema.cpp)
+
+    // Creates missing tables and columns and migrates changed column types; false at the first
+    // table that does not pass.
+    bool ensureAllTables();
+
+    // MARK: Generic rows and shared column encodings (APMDatabaseRows.cpp)
 
     // Generic rows: "SELECT rowid, * ..." through the block; nil results are skipped.
     std::optional<std::vector<std::shared_ptr<NSObject>>> allDataTypesFromTableWithName(
@@ -82,8 +86,10 @@ public:
                         const Value& columnValue, std::int64_t tableLimit, NSErrorPtr* error);
     bool updateDataType(const Row& record, const std::string& table, const std::string& columnName,
                         const Value& columnValue, NSErrorPtr* error);
+    // The value column: text, real or integer (an array stores 0).
+    static Value valueColumnFromValue(const std::shared_ptr<APMValue>& value);
 
-    // MARK: App metadata and daily counts
+    // MARK: App metadata and daily counts (APMDatabaseAppMetadata.cpp)
 
     bool initializeAppMetadata();
     std::shared_ptr<APMAppMetadata> queryAppMetadata(NSErrorPtr* error);
@@ -93,14 +99,13 @@ public:
     // floor((now - midnight offset) / 86400).
     std::int32_t currentDay();
 
-    // MARK: Raw events and their metadata
+    // MARK: Raw events and their metadata (APMDatabaseRawEvents.cpp)
 
     bool insertIfNotExistsRawEventMetadata(const std::shared_ptr<APMPBMeasurementBundle>& metadata,
                                            NSErrorPtr* error);
     std::shared_ptr<APMPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(std::int64_t fingerprint,
                                                                                   NSErrorPtr* error);
     bool deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fingerprint, NSErrorPtr* error);
-    bool deleteUnusedRawEventsMetadata(NSErrorPtr* error);
     std::optional<bool> isRawEventsTableEmpty(NSErrorPtr* error);
     bool insertRawEvent(const std::shared_ptr<APMEvent>& event, std::int64_t metadataFingerprint, bool isRealtime,
                         NSErrorPtr* error);
@@ -110,14 +115,11 @@ public:
         std::int64_t fingerprint, NSErrorPtr* error, const APMSqliteStore::RowFilter& eventFilter);
     std::optional<bool> containsRawEventWithMetadataFingerprint(std::int64_t fingerprint, NSErrorPtr* error);
     bool deleteRawEventsWithMaxRowID(std::int64_t rowID, NSErrorPtr* error);
-    // Keeps the newest maxEventsStored - 1 rows; the number deleted.
-    std::optional<std::int64_t> deleteRawEventsOverAbsoluteLimit(NSErrorPtr* error);
-    bool deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, NSErrorPtr* error);
     std::optional<std::int64_t> nextMetadataFingerprintToProcess(NSErrorPtr* error);
     std::shared_ptr<APMRawEventData> rawEventDataFromDictionary(const Row& row, NSErrorPtr* error);
     std::optional<bool> containsRealtimeRawEventsWithError(NSErrorPtr* error);
 
-    // MARK: Upload queue
+    // MARK: Upload queue (APMDatabaseQueue.cpp)
 
     std::optional<bool> isQueuedBundleTableEmpty(NSErrorPtr* error);
     bool insertBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle, bool isRealtime, NSErrorPtr* error);
@@ -129,13 +131,23 @@ public:
                                                                         std::int64_t sizeLimit, NSErrorPtr* error);
     std::optional<std::vector<QueuedBundle>> queryBundlesWithRowIDs(const Value::Array& rowIDs, NSErrorPtr* error);
     bool deleteBundlesWithRowIDs(const Value::Array& rowIDs, NSErrorPtr* error);
-    // Purges stale raw events and bundles at most once per interval: true when it ran.
-    std::optional<bool> maybeDeleteStaleData(NSErrorPtr* error);
-    bool deleteStaleBundlesOlderThanMaxAge(double maxAge, NSErrorPtr* error);
     std::optional<double> queryLatestBundleTime(NSErrorPtr* error);
     std::optional<bool> containsRealtimeBundlesWithError(NSErrorPtr* error);
 
-    // MARK: Event aggregates
+    // MARK: Storage limits and purges (APMDatabaseMaintenance.cpp)
+
+    // The engine's current limits; the defaults until a provider is set. Values are clamped.
+    static void setLimitsProvider(std::function<APMDatabaseLimits()> provider);
+    static APMDatabaseLimits limits();
+    // Purges stale raw events and bundles at most once per interval: true when it ran.
+    std::optional<bool> maybeDeleteStaleData(NSErrorPtr* error);
+    bool deleteStaleBundlesOlderThanMaxAge(double maxAge, NSErrorPtr* error);
+    bool deleteUnusedRawEventsMetadata(NSErrorPtr* error);
+    // Keeps the newest maxEventsStored - 1 rows; the number deleted.
+    std::optional<std::int64_t> deleteRawEventsOverAbsoluteLimit(NSErrorPtr* error);
+    bool deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, NSErrorPtr* error);
+
+    // MARK: Event aggregates (APMDatabaseEventAggregates.cpp)
 
     std::optional<std::int64_t> publicEventCount(NSErrorPtr* error);
     std::optional<std::vector<std::shared_ptr<APMEventAggregates>>> allEventAggregates(NSErrorPtr* error);
@@ -143,7 +155,7 @@ public:
     bool updateEventAggregates(const std::shared_ptr<APMEventAggregates>& eventAggregates, NSErrorPtr* error);
     bool clearCurrentSessionCounts(NSErrorPtr* error);
 
-    // MARK: User attributes
+    // MARK: User attributes (APMDatabaseUserAttributes.cpp)
 
     std::optional<std::int64_t> publicUserAttributeCount(NSErrorPtr* error);
     std::optional<std::int64_t> userAttributeCountForOrigin(const std::string& origin, NSErrorPtr* error);
@@ -155,10 +167,8 @@ public:
         bool includeInternal, NSErrorPtr* error);
     bool updateUserAttribute(const std::shared_ptr<APMUserAttribute>& userAttribute, NSErrorPtr* error);
     bool deleteUserAttributeWithName(const std::string& name, NSErrorPtr* error);
-    // The value column: text, real or integer (an array stores 0).
-    static Value valueColumnFromValue(const std::shared_ptr<APMValue>& value);
 
-    // MARK: Audience filters and results
+    // MARK: Audience filters and results (APMDatabaseAudienceFilters.cpp)
 
     std::map<std::int32_t, std::shared_ptr<APMFilterResult>> allFilterResults(NSErrorPtr* error);
     std::optional<std::vector<std::int64_t>> allAudienceIDs(NSErrorPtr* error);
@@ -180,18 +190,21 @@ public:
     bool deleteAllEventFilters(NSErrorPtr* error);
     bool deleteAllPropertyFilters(NSErrorPtr* error);
 
-    // MARK: Remote configuration, purchases and subscriptions
+    // MARK: Remote configuration (APMDatabaseRemoteConfig.cpp)
 
     bool updateRemoteConfig(const std::shared_ptr<APMPBMeasurementConfig>& config, NSErrorPtr* error);
     bool updateRemoteConfigSuccessfulTimestamp(double timestamp, NSErrorPtr* error);
     std::shared_ptr<APMPBMeasurementConfig> queryMeasurementConfigWithError(NSErrorPtr* error);
     std::optional<double> lastRemoteConfigUpdateTimestamp(NSErrorPtr* error);
+
+    // MARK: Purchase and subscription de-duplication (APMDatabaseDeduplication.cpp)
+
     // True when new and now recorded, false when already known (or empty); nothing on failure.
     std::optional<bool> insertIfNotDuplicatePurchaseFingerprint(const std::string& fingerprint, NSErrorPtr* error);
     std::optional<bool> insertIfNotDuplicateSubscriptionID(const std::string& subscriptionID, NSErrorPtr* error);
     std::optional<std::int64_t> deleteSubscriptionsOverLimit(NSErrorPtr* error);
 
-    // MARK: Conditional user properties and complex events
+    // MARK: Conditional user properties (APMDatabaseConditionalProperties.cpp)
 
     std::shared_ptr<APMConditionalUserProperty> conditionalUserPropertyWithName(const std::string& name,
                                                                                 NSErrorPtr* error);
@@ -209,6 +222,9 @@ public:
         const std::string& prefix, const std::string& origin, NSErrorPtr* error);
     std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>> conditionalUserPropertiesWithCondition(
         const std::string& condition, const Value::Array& parameterValues, NSErrorPtr* error);
+
+    // MARK: Complex events (APMDatabaseComplexEvents.cpp)
+
     std::optional<std::pair<std::shared_ptr<APMEvent>, std::int64_t>> mainEventAndChildCountPairWithEventID(
         std::int64_t eventID, NSErrorPtr* error);
     bool updateComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID, std::int64_t childEventCount,
@@ -226,6 +242,9 @@ private:
     std::optional<QueuedBundle> queuedBundleFromRow(const Row& row, NSErrorPtr* error);
     std::shared_ptr<APMUserAttribute> userAttributeFromRow(const Row& row, NSErrorPtr* error);
     std::shared_ptr<APMConditionalUserProperty> conditionalUserPropertyFromRow(const Row& row, NSErrorPtr* error);
+    // An event stored as its encoded message (conditional properties, complex events).
+    static std::shared_ptr<APMEvent> eventFromBlob(const Value& blob, NSErrorPtr* error);
+    static std::optional<NSData> blobFromEvent(const std::shared_ptr<APMEvent>& event);
 
     std::shared_ptr<APMSqliteStore> sqliteStore_;
     std::shared_ptr<APMPersistedConfig> persistedConfig_;

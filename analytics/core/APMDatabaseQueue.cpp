@@ -1,9 +1,9 @@
-// The upload queue: gzip-compressed bundles, the size-budgeted choice of one batch, retry
-// counters and the stale-data purge.
+// The upload queue: gzip-compressed bundles, the size-budgeted choice of one batch and the
+// retry counters.
 #include "analytics/core/APMDatabase.h"
+
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMMonitor.h"
-#include "analytics/core/APMPersistedConfig.h"
 #include "analytics/proto/APMPBFieldAccess.h"
 #include "analytics/proto/APMPBMeasurementBundle.h"
 #include "platform/foundation/Clock.h"
@@ -161,26 +161,6 @@ bool APMDatabase::incrementRetryCounterForBundlesWithIDs(const Value::Array& row
     Value::Array values = rowIDs;
     values.push_back(Value(kMaxRetryCount));
     return sqliteStore_->increaseColumn("retry_count", 1, "queue", *condition + " AND retry_count < ?", values, error);
-}
-
-std::optional<bool> APMDatabase::maybeDeleteStaleData(NSErrorPtr* error) {
-    const double now = Clock::now();
-    const double last = persistedConfig_ ? persistedConfig_->lastDeleteStaleBundlesTimestamp() : 0.0;
-    const APMDatabaseLimits current = limits();
-    if (std::fabs(now - last) <= current.databaseDeleteStaleBundlesInterval) return false;
-    if (!deleteStaleRawEventsDataOlderThanMaxAge(current.maxQueueTime, error)) return std::nullopt;
-    if (!deleteStaleBundlesOlderThanMaxAge(current.maxQueueTime, error)) return std::nullopt;
-    if (persistedConfig_) persistedConfig_->setLastDeleteStaleBundlesTimestamp(now);
-    return true;
-}
-
-bool APMDatabase::deleteStaleBundlesOlderThanMaxAge(double maxAge, NSErrorPtr* error) {
-    if (!APMCheckSuccess(maxAge >= 0, error, 1, "Cannot delete stale bundles after negative time period")) return false;
-    if (!requireStore(error)) return false;
-    return sqliteStore_
-        ->deleteRecordsFromTableWithName("queue", "abs(bundle_end_timestamp - cast(? as REAL)) > cast(? as REAL)",
-                                         {Value(Clock::now()), Value(maxAge)}, error)
-        .has_value();
 }
 
 std::optional<double> APMDatabase::queryLatestBundleTime(NSErrorPtr* error) {

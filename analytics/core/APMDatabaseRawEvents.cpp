@@ -1,6 +1,7 @@
-// Raw events and the shared bundle metadata they point to.
-#include "analytics/core/APMDataUtil.h"
+// Raw events waiting to be bundled and the shared bundle metadata they point to.
 #include "analytics/core/APMDatabase.h"
+
+#include "analytics/core/APMDataUtil.h"
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMEvent.h"
 #include "analytics/core/APMRawEventData.h"
@@ -9,7 +10,6 @@
 #include "analytics/proto/APMPBEventParam.h"
 #include "analytics/proto/APMPBFieldAccess.h"
 #include "analytics/proto/APMPBMeasurementBundle.h"
-#include "platform/foundation/Clock.h"
 
 namespace {
 
@@ -103,15 +103,6 @@ bool APMDatabase::deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fin
         .has_value();
 }
 
-bool APMDatabase::deleteUnusedRawEventsMetadata(NSErrorPtr* error) {
-    if (!requireStore(error)) return false;
-    return sqliteStore_
-        ->deleteRecordsFromTableWithName(
-            "raw_events_metadata",
-            "metadata_fingerprint NOT IN (SELECT DISTINCT metadata_fingerprint FROM raw_events)", {}, error)
-        .has_value();
-}
-
 std::optional<bool> APMDatabase::isRawEventsTableEmpty(NSErrorPtr* error) {
     return booleanForQuery("SELECT NOT EXISTS (SELECT 1 FROM raw_events LIMIT 1)", {}, error);
 }
@@ -170,27 +161,6 @@ bool APMDatabase::deleteRawEventsWithMaxRowID(std::int64_t rowID, NSErrorPtr* er
     return sqliteStore_
         ->deleteRecordsFromTableWithName("raw_events", "rowid <= ?", {Value(static_cast<long long>(rowID))}, error)
         .has_value();
-}
-
-std::optional<std::int64_t> APMDatabase::deleteRawEventsOverAbsoluteLimit(NSErrorPtr* error) {
-    if (!requireStore(error)) return std::nullopt;
-    const std::int32_t keep = limits().maxEventsStored - 1;
-    return sqliteStore_->deleteRecordsFromTableWithName(
-        "raw_events", "rowid IN (SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT -1 OFFSET ?)", {Value(keep)},
-        error);
-}
-
-bool APMDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, NSErrorPtr* error) {
-    if (!APMCheckSuccess(maxAge >= 0, error, 1, "Cannot delete stale raw events given negative time period")) {
-        return false;
-    }
-    if (!requireStore(error)) return false;
-    auto deleted = sqliteStore_->deleteRecordsFromTableWithName(
-        "raw_events", "abs(timestamp - cast(? as REAL)) > cast(? as REAL)", {Value(Clock::now()), Value(maxAge)},
-        error);
-    if (!deleted) return false;
-    if (*deleted == 0) return true;
-    return deleteUnusedRawEventsMetadata(error);
 }
 
 std::optional<std::int64_t> APMDatabase::nextMetadataFingerprintToProcess(NSErrorPtr* error) {

@@ -1,7 +1,7 @@
-// User attributes: one row per property name, and the value column encoding shared with
-// the conditional properties.
-#include "analytics/core/APMDataTypeValidator.h"
+// User attributes: one row per property name.
 #include "analytics/core/APMDatabase.h"
+
+#include "analytics/core/APMDataTypeValidator.h"
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMNameTables.h"
 #include "analytics/core/APMUserAttribute.h"
@@ -12,13 +12,6 @@ namespace {
 constexpr std::int64_t kUserAttributesLimit = 1000;
 
 }  // namespace
-
-Value APMDatabase::valueColumnFromValue(const std::shared_ptr<APMValue>& value) {
-    if (!value) return Value();
-    if (const std::string* text = value->stringValue()) return Value(*text);
-    if (value->isDouble()) return Value(value->doubleValue());
-    return Value(static_cast<long long>(value->int64Value()));
-}
 
 std::shared_ptr<APMUserAttribute> APMDatabase::userAttributeFromRow(const Row& row, NSErrorPtr* error) {
     if (!APMCheckSuccess(!row.empty(), error, 3, "Received empty dictionary for getting user property")) return nullptr;

@@ -1,4 +1,4 @@
-// Audience event and property filters and the per-audience results.
+// Audience event and property filters, and the per-audience filter results.
 #include "analytics/core/APMDatabase.h"
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMEventFilter.h"
