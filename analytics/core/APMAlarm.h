@@ -17,8 +17,8 @@ class DispatchQueue;
 class APMAlarm : public NSObject {
 public:
     // An empty name becomes "Timer".
-    static std::shared_ptr<APMAlarm> initWithDispatchQueue(std::shared_ptr<DispatchQueue> queue,
-                                                           const std::string& name);
+    [[nodiscard]] static std::shared_ptr<APMAlarm> initWithDispatchQueue(std::shared_ptr<DispatchQueue> queue,
+                                                                         const std::string& name);
     ~APMAlarm() override;
 
     // Replaces any pending run; the block runs once on the queue after `delay` seconds of clock

@@ -10,7 +10,9 @@
 std::shared_ptr<APMDatabase> APMDatabase::initWithDatabaseName(const std::string& name,
                                                                std::shared_ptr<APMPersistedConfig> persistedConfig,
                                                                NSErrorPtr* error) {
-    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty database name in init")) return nullptr;
+    if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument, "Received empty database name in init")) {
+        return nullptr;
+    }
     auto database = std::make_shared<APMDatabase>();
     if (!database->initializeDatabaseResourcesWithContext("Init", APMApplicationSupportPath(name), error)) {
         return nullptr;
@@ -38,13 +40,13 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
                                            context),
                 Value(deleteError));
         }
-        APMSetError(error, 2, message);
+        APMSetError(error, APMErrorFailedPrecondition, message);
         return false;
     }
     if (!initializeAppMetadata()) {
         const std::string message = NSString::format("Failed to initialize App Metadata table (%@)", context);
         monitor->logWithLevel(1, 12004, message);
-        APMSetError(error, 2, message);
+        APMSetError(error, APMErrorFailedPrecondition, message);
         return false;
     }
     return true;
@@ -53,7 +55,8 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
 bool APMDatabase::reset(NSErrorPtr* error) {
     if (!requireStore(error)) return false;
     const std::string path = sqliteStore_->databasePath();
-    if (!APMCheckSuccess(sqliteStore_->closeAndDeleteDatabase(), error, 2, "Failed to delete database data")) {
+    if (!APMCheckSuccess(sqliteStore_->closeAndDeleteDatabase(), error, APMErrorFailedPrecondition,
+                         "Failed to delete database data")) {
         return false;
     }
     return initializeDatabaseResourcesWithContext("Reset", path, error);
@@ -71,5 +74,5 @@ bool APMDatabase::performTransaction(const std::function<bool()>& block) {
 }
 
 bool APMDatabase::requireStore(NSErrorPtr* error) const {
-    return APMCheckSuccess(sqliteStore_ != nullptr, error, 2, "Database not open");
+    return APMCheckSuccess(sqliteStore_ != nullptr, error, APMErrorFailedPrecondition, "Database not open");
 }

@@ -13,7 +13,9 @@
 namespace {
 
 std::shared_ptr<NSObject> appMetadataFromRow(const APMDatabase::Row& row, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!row.empty(), error, 3, "Received empty dictionary for getting app metadata")) return nullptr;
+    if (!APMCheckSuccess(!row.empty(), error, APMErrorStorage, "Received empty dictionary for getting app metadata")) {
+        return nullptr;
+    }
     const Value& start = row.get("last_bundle_start_timestamp");
     return APMAppMetadata::initWithLastBundleIndex(static_cast<std::int32_t>(row.get("last_bundle_index").longLongValue()),
                                                    start.isNull() ? 0.0 : start.doubleValue(),
@@ -53,7 +55,7 @@ std::shared_ptr<APMAppMetadata> APMDatabase::queryAppMetadata(NSErrorPtr* error)
 }
 
 bool APMDatabase::updateAppMetadata(const std::shared_ptr<APMAppMetadata>& appMetadata, NSErrorPtr* error) {
-    if (!APMCheckSuccess(appMetadata != nullptr, error, 3,
+    if (!APMCheckSuccess(appMetadata != nullptr, error, APMErrorStorage,
                          "Received empty app metadata for getting dictionary representation")) {
         return false;
     }
@@ -69,8 +71,10 @@ std::int32_t APMDatabase::currentDay() {
 std::shared_ptr<APMDailyCounts> APMDatabase::dailyCounts(NSErrorPtr* error) {
     const std::int32_t day = currentDay();
     auto objects = dataTypesFromTableWithName(
-        "app_metadata", "rowid", Value("1"), error, [day](const Row& row, NSErrorPtr* rowError) -> std::shared_ptr<NSObject> {
-            if (!APMCheckSuccess(!row.empty(), rowError, 3, "Received empty dictionary for getting daily counts")) {
+        "app_metadata", "rowid", Value("1"), error,
+        [day](const Row& row, NSErrorPtr* rowError) -> std::shared_ptr<NSObject> {
+            if (!APMCheckSuccess(!row.empty(), rowError, APMErrorStorage,
+                                 "Received empty dictionary for getting daily counts")) {
                 return nullptr;
             }
             auto count = [&](const char* column) {
@@ -89,7 +93,7 @@ std::shared_ptr<APMDailyCounts> APMDatabase::dailyCounts(NSErrorPtr* error) {
 }
 
 bool APMDatabase::updateDailyCounts(const std::shared_ptr<APMDailyCounts>& dailyCounts, NSErrorPtr* error) {
-    if (!APMCheckSuccess(dailyCounts != nullptr, error, 3,
+    if (!APMCheckSuccess(dailyCounts != nullptr, error, APMErrorStorage,
                          "Received empty daily counts for getting dictionary representation")) {
         return false;
     }

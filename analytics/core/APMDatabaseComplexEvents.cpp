@@ -15,9 +15,12 @@ std::optional<std::pair<std::shared_ptr<APMEvent>, std::int64_t>> APMDatabase::m
     const Row& row = rows->front();
     const Value& blob = row.get("main_event");
     auto event = blob.isNull() ? nullptr : eventFromBlob(blob, nullptr);
-    if (!APMCheckSuccess(event != nullptr, error, 3, "Main event blob is nil in database")) return std::nullopt;
+    if (!APMCheckSuccess(event != nullptr, error, APMErrorStorage, "Main event blob is nil in database")) {
+        return std::nullopt;
+    }
     const Value& children = row.get("children_to_process");
-    if (!APMCheckSuccess(!children.isNull(), error, 3, "Complex event does not have children count in database")) {
+    if (!APMCheckSuccess(!children.isNull(), error, APMErrorStorage,
+                         "Complex event does not have children count in database")) {
         return std::nullopt;
     }
     return std::make_pair(event, static_cast<std::int64_t>(children.longLongValue()));
@@ -26,9 +29,11 @@ std::optional<std::pair<std::shared_ptr<APMEvent>, std::int64_t>> APMDatabase::m
 bool APMDatabase::updateComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID, std::int64_t childEventCount,
                                                                      const std::shared_ptr<APMEvent>& mainEvent,
                                                                      NSErrorPtr* error) {
-    if (!APMCheckSuccess(mainEvent != nullptr, error, 1, "Received nil main event")) return false;
+    if (!APMCheckSuccess(mainEvent != nullptr, error, APMErrorInvalidArgument, "Received nil main event")) return false;
     auto blob = blobFromEvent(mainEvent);
-    if (!APMCheckSuccess(blob && !blob->empty(), error, 1, "Cannot create the main event blob")) return false;
+    if (!APMCheckSuccess(blob && !blob->empty(), error, APMErrorInvalidArgument, "Cannot create the main event blob")) {
+        return false;
+    }
     if (!requireStore(error)) return false;
     const Row row = {{"main_event", Value(std::move(*blob))},
                      {"event_id", Value(static_cast<long long>(eventID))},

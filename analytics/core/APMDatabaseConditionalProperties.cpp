@@ -59,14 +59,14 @@ std::shared_ptr<APMConditionalUserProperty> APMDatabase::conditionalUserProperty
 
 bool APMDatabase::updateConditionalUserProperty(const std::shared_ptr<APMConditionalUserProperty>& property,
                                                 NSErrorPtr* error) {
-    if (!APMCheckSuccess(property != nullptr, error, 3,
+    if (!APMCheckSuccess(property != nullptr, error, APMErrorStorage,
                          "Received empty conditional user property for getting dictionary representation") ||
-        !APMCheckSuccess(!property->name().empty(), error, 3,
+        !APMCheckSuccess(!property->name().empty(), error, APMErrorStorage,
                          "Received conditional user property with empty name for getting dictionary representation") ||
-        !APMCheckSuccess(!property->origin().empty(), error, 3,
+        !APMCheckSuccess(!property->origin().empty(), error, APMErrorStorage,
                          "Received conditional user property with empty origin for getting dictionary "
                          "representation") ||
-        !APMCheckSuccess(property->value() != nullptr, error, 3,
+        !APMCheckSuccess(property->value() != nullptr, error, APMErrorStorage,
                          "Received conditional user property with nil value for getting dictionary representation")) {
         return false;
     }
@@ -105,7 +105,7 @@ APMDatabase::expiredConditionalUserPropertiesWithError(NSErrorPtr* error) {
 
 std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
 APMDatabase::triggeredConditionalUserPropertiesWithEventName(const std::string& eventName, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!eventName.empty(), error, 1,
+    if (!APMCheckSuccess(!eventName.empty(), error, APMErrorInvalidArgument,
                          "Received nil/empty event name for querying triggered conditional user properties")) {
         return std::nullopt;
     }
@@ -138,7 +138,7 @@ APMDatabase::conditionalUserPropertiesWithPrefix(const std::string& prefix, cons
 std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
 APMDatabase::conditionalUserPropertiesWithCondition(const std::string& condition, const Value::Array& parameterValues,
                                                     NSErrorPtr* error) {
-    if (!APMCheckSuccess(!condition.empty(), error, 1,
+    if (!APMCheckSuccess(!condition.empty(), error, APMErrorInvalidArgument,
                          "Received empty condition for querying a conditional user property")) {
         return std::nullopt;
     }

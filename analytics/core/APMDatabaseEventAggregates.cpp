@@ -52,11 +52,11 @@ std::shared_ptr<APMEventAggregates> APMDatabase::eventAggregatesWithName(const s
 }
 
 bool APMDatabase::updateEventAggregates(const std::shared_ptr<APMEventAggregates>& eventAggregates, NSErrorPtr* error) {
-    if (!APMCheckSuccess(eventAggregates != nullptr, error, 3,
+    if (!APMCheckSuccess(eventAggregates != nullptr, error, APMErrorStorage,
                          "Received empty event aggregates object for getting dictionary representation")) {
         return false;
     }
-    if (!APMCheckSuccess(!eventAggregates->name().empty(), error, 1,
+    if (!APMCheckSuccess(!eventAggregates->name().empty(), error, APMErrorInvalidArgument,
                          "Received event aggregates object with empty name for getting dictionary representation")) {
         return false;
     }

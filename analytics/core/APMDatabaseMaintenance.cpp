@@ -53,7 +53,10 @@ std::optional<bool> APMDatabase::maybeDeleteStaleData(NSErrorPtr* error) {
 }
 
 bool APMDatabase::deleteStaleBundlesOlderThanMaxAge(double maxAge, NSErrorPtr* error) {
-    if (!APMCheckSuccess(maxAge >= 0, error, 1, "Cannot delete stale bundles after negative time period")) return false;
+    if (!APMCheckSuccess(maxAge >= 0, error, APMErrorInvalidArgument,
+                         "Cannot delete stale bundles after negative time period")) {
+        return false;
+    }
     if (!requireStore(error)) return false;
     return sqliteStore_
         ->deleteRecordsFromTableWithName("queue", "abs(bundle_end_timestamp - cast(? as REAL)) > cast(? as REAL)",
@@ -62,7 +65,8 @@ bool APMDatabase::deleteStaleBundlesOlderThanMaxAge(double maxAge, NSErrorPtr* e
 }
 
 bool APMDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, NSErrorPtr* error) {
-    if (!APMCheckSuccess(maxAge >= 0, error, 1, "Cannot delete stale raw events given negative time period")) {
+    if (!APMCheckSuccess(maxAge >= 0, error, APMErrorInvalidArgument,
+                         "Cannot delete stale raw events given negative time period")) {
         return false;
     }
     if (!requireStore(error)) return false;

@@ -19,9 +19,11 @@ constexpr std::int64_t kMaxRetryCount = std::numeric_limits<std::int32_t>::max()
 
 // "rowid IN (?,?,...)" for the ids, which are bound in list order.
 std::optional<std::string> rowIDCondition(const Value::Array& rowIDs, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!rowIDs.empty(), error, 3, "Received empty row IDs to process")) return std::nullopt;
+    if (!APMCheckSuccess(!rowIDs.empty(), error, APMErrorStorage, "Received empty row IDs to process")) {
+        return std::nullopt;
+    }
     for (const Value& rowID : rowIDs) {
-        if (!APMCheckSuccess(rowID.isNumber(), error, 3, "Received invalid type for row ID to process")) {
+        if (!APMCheckSuccess(rowID.isNumber(), error, APMErrorStorage, "Received invalid type for row ID to process")) {
             return std::nullopt;
         }
     }
@@ -39,13 +41,16 @@ std::optional<bool> APMDatabase::isQueuedBundleTableEmpty(NSErrorPtr* error) {
 bool APMDatabase::insertBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle, bool isRealtime,
                                NSErrorPtr* error) {
     const NSData bytes = bundle ? bundle->protoBuffer().value_or(NSData{}) : NSData{};
-    if (!APMCheckSuccess(!bytes.empty(), error, 1, "Failed to insert nil bundle")) return false;
-    if (!APMCheckSuccess(!APMPBMessageGetString(bundle, APMPBMeasurementBundle::kAppId).value_or("").empty(), error, 1,
-                         "Failed to insert bundle without App ID")) {
+    if (!APMCheckSuccess(!bytes.empty(), error, APMErrorInvalidArgument, "Failed to insert nil bundle")) return false;
+    if (!APMCheckSuccess(!APMPBMessageGetString(bundle, APMPBMeasurementBundle::kAppId).value_or("").empty(), error,
+                         APMErrorInvalidArgument, "Failed to insert bundle without App ID")) {
         return false;
     }
     const std::int64_t endMillis = APMPBMessageGetInt64(bundle, APMPBMeasurementBundle::kEndTimestampMillis);
-    if (!APMCheckSuccess(endMillis >= 1, error, 1, "Failed to insert bundle without valid timestamp")) return false;
+    if (!APMCheckSuccess(endMillis >= 1, error, APMErrorInvalidArgument,
+                         "Failed to insert bundle without valid timestamp")) {
+        return false;
+    }
     if (!maybeDeleteStaleData(error).has_value()) return false;
     auto monitor = APMMeasurementMonitor();
     const double endTime = static_cast<double>(endMillis) / 1000.0;
@@ -53,7 +58,9 @@ bool APMDatabase::insertBundle(const std::shared_ptr<APMPBMeasurementBundle>& bu
         monitor->logWithLevel(4, 12016, "Storing bundle outside of the max uploading time span");
     }
     NSData compressed = vul_dataByGzippingData(bytes, nullptr);
-    if (!APMCheckSuccess(!compressed.empty(), error, 2, "Failed to compress bundle")) return false;
+    if (!APMCheckSuccess(!compressed.empty(), error, APMErrorFailedPrecondition, "Failed to compress bundle")) {
+        return false;
+    }
     monitor->logWithLevel(7, 12018, "Saving bundle. size (bytes)", Value(std::to_string(compressed.size())));
     const Row row = {{"bundle_end_timestamp", Value(endTime)},
                      {"data", Value(std::move(compressed))},
@@ -64,19 +71,22 @@ bool APMDatabase::insertBundle(const std::shared_ptr<APMPBMeasurementBundle>& bu
 }
 
 std::optional<APMDatabase::QueuedBundle> APMDatabase::queuedBundleFromRow(const Row& row, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!row.empty(), error, 3, "Cannot process empty rowData")) return std::nullopt;
+    if (!APMCheckSuccess(!row.empty(), error, APMErrorStorage, "Cannot process empty rowData")) return std::nullopt;
     const Value& data = row.get("data");
-    if (!APMCheckSuccess(data.isData() && !data.data().empty(), error, 3, "Cannot decompress an empty bundle data")) {
+    if (!APMCheckSuccess(data.isData() && !data.data().empty(), error, APMErrorStorage,
+                         "Cannot decompress an empty bundle data")) {
         return std::nullopt;
     }
     NSErrorPtr inflateError;
     const NSData inflated = vul_dataByInflatingGzippedData(data.data(), &inflateError);
     if (inflated.empty()) {
-        APMSetError(error, 2, inflateError ? inflateError->localizedDescription() : std::string());
+        APMSetError(error, APMErrorFailedPrecondition,
+                    inflateError ? inflateError->localizedDescription() : std::string());
         return std::nullopt;
     }
     auto bundle = APMPBMeasurementBundle::initWithBuffer(inflated);
-    if (!APMCheckSuccess(bundle != nullptr, error, 2, "Unable to parse bundle from decompressed data")) {
+    if (!APMCheckSuccess(bundle != nullptr, error, APMErrorFailedPrecondition,
+                         "Unable to parse bundle from decompressed data")) {
         return std::nullopt;
     }
     const Value& retryCount = row.get("retry_count");
@@ -134,7 +144,9 @@ bool APMDatabase::deleteBundlesWithRowIDs(const Value::Array& rowIDs, NSErrorPtr
 }
 
 bool APMDatabase::incrementRetryCounterForBundlesWithIDs(const Value::Array& rowIDs, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!rowIDs.empty(), error, 1, "Failed to increment retry counter")) return false;
+    if (!APMCheckSuccess(!rowIDs.empty(), error, APMErrorInvalidArgument, "Failed to increment retry counter")) {
+        return false;
+    }
     auto condition = rowIDCondition(rowIDs, error);
     if (!condition) return false;
     if (!requireStore(error)) return false;

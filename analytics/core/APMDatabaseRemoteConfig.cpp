@@ -8,9 +8,11 @@
 
 bool APMDatabase::updateRemoteConfig(const std::shared_ptr<APMPBMeasurementConfig>& config, NSErrorPtr* error) {
     const NSData bytes = config ? config->protoBuffer().value_or(NSData{}) : NSData{};
-    if (!APMCheckSuccess(!bytes.empty(), error, 1, "Invalid measurement config data")) return false;
+    if (!APMCheckSuccess(!bytes.empty(), error, APMErrorInvalidArgument, "Invalid measurement config data")) {
+        return false;
+    }
     if (!APMCheckSuccess(!APMPBMessageGetString(config, APMPBMeasurementConfig::kVuvAppId).value_or("").empty(), error,
-                         1, "Missing Vizudi app ID in measurement configuration")) {
+                         APMErrorInvalidArgument, "Missing Vizudi app ID in measurement configuration")) {
         return false;
     }
     const Row row = {{"remote_config_data", Value(bytes)}, {"remote_config_timestamp", Value(Clock::now())}};
@@ -28,7 +30,9 @@ std::shared_ptr<APMPBMeasurementConfig> APMDatabase::queryMeasurementConfigWithE
     const Value& data = rows->front().get("remote_config_data");
     if (!data.isData() || data.data().empty()) return nullptr;
     auto config = APMPBMeasurementConfig::initWithBuffer(data.data());
-    if (!APMCheckSuccess(config != nullptr, error, 2, "Remote config data is corrupted")) return nullptr;
+    if (!APMCheckSuccess(config != nullptr, error, APMErrorFailedPrecondition, "Remote config data is corrupted")) {
+        return nullptr;
+    }
     return config;
 }
 

@@ -10,7 +10,8 @@
 
 std::optional<std::vector<std::shared_ptr<NSObject>>> APMDatabase::allDataTypesFromTableWithName(
     const std::string& table, std::int64_t tableLimit, NSErrorPtr* error, const CreateDataTypeBlock& block) {
-    if (!APMCheckSuccess(static_cast<bool>(block), error, 1, "Received nil block to get all data types")) {
+    if (!APMCheckSuccess(static_cast<bool>(block), error, APMErrorInvalidArgument,
+                         "Received nil block to get all data types")) {
         return std::nullopt;
     }
     if (!requireStore(error)) return std::nullopt;
@@ -28,16 +29,20 @@ std::optional<std::vector<std::shared_ptr<NSObject>>> APMDatabase::allDataTypesF
 std::optional<std::vector<std::shared_ptr<NSObject>>> APMDatabase::dataTypesFromTableWithName(
     const std::string& table, const std::string& columnName, const Value& columnValue, NSErrorPtr* error,
     const CreateDataTypeBlock& block) {
-    if (!APMCheckSuccess(!table.empty(), error, 1, "Received empty table name to create data type from table")) {
+    if (!APMCheckSuccess(!table.empty(), error, APMErrorInvalidArgument,
+                         "Received empty table name to create data type from table")) {
         return std::nullopt;
     }
-    if (!APMCheckSuccess(!columnName.empty(), error, 1, "Received empty column name to create data type from table")) {
+    if (!APMCheckSuccess(!columnName.empty(), error, APMErrorInvalidArgument,
+                         "Received empty column name to create data type from table")) {
         return std::nullopt;
     }
-    if (!APMCheckSuccess(!columnValue.isNull(), error, 1, "Received nil column value to create data type from table")) {
+    if (!APMCheckSuccess(!columnValue.isNull(), error, APMErrorInvalidArgument,
+                         "Received nil column value to create data type from table")) {
         return std::nullopt;
     }
-    if (!APMCheckSuccess(static_cast<bool>(block), error, 2, "Received nil block to create data type from table")) {
+    if (!APMCheckSuccess(static_cast<bool>(block), error, APMErrorFailedPrecondition,
+                         "Received nil block to create data type from table")) {
         return std::nullopt;
     }
     if (!requireStore(error)) return std::nullopt;
@@ -49,29 +54,38 @@ std::optional<std::vector<std::shared_ptr<NSObject>>> APMDatabase::dataTypesFrom
         if (auto object = block(row, error)) objects.push_back(std::move(object));
     }
     if (!rows->empty() && objects.empty()) {
-        APMSetError(error, 2, "Failed to initialize data types from dictionaries");
+        APMSetError(error, APMErrorFailedPrecondition, "Failed to initialize data types from dictionaries");
         return std::nullopt;
     }
     return objects;
 }
 
 bool APMDatabase::insertDataType(const Row& record, const std::string& table, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!table.empty(), error, 1, "Received empty table name for inserting")) return false;
-    if (!APMCheckSuccess(!record.empty(), error, 2, "Failed to insert empty record")) return false;
+    if (!APMCheckSuccess(!table.empty(), error, APMErrorInvalidArgument, "Received empty table name for inserting")) {
+        return false;
+    }
+    if (!APMCheckSuccess(!record.empty(), error, APMErrorFailedPrecondition, "Failed to insert empty record")) {
+        return false;
+    }
     if (!requireStore(error)) return false;
     return sqliteStore_->upsertRecord(record, table, error);
 }
 
 bool APMDatabase::upsertDataType(const Row& record, const std::string& table, const std::string& columnName,
                                  const Value& columnValue, std::int64_t tableLimit, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!record.empty(), error, 1, "Received empty data type to upsert")) return false;
-    if (!APMCheckSuccess(!table.empty(), error, 1, "Received empty table name for checking upsert")) return false;
+    if (!APMCheckSuccess(!record.empty(), error, APMErrorInvalidArgument, "Received empty data type to upsert")) {
+        return false;
+    }
+    if (!APMCheckSuccess(!table.empty(), error, APMErrorInvalidArgument,
+                         "Received empty table name for checking upsert")) {
+        return false;
+    }
     if (!requireStore(error)) return false;
     auto keyCount = sqliteStore_->rowCountForTableWithName(table, columnName, columnValue, error);
     if (!keyCount) return false;
     auto tableCount = sqliteStore_->rowCountForTableWithName(table, error);
     if (!tableCount) return false;
-    if (!APMCheckSuccess(*keyCount > 0 || *tableCount < tableLimit, error, 2,
+    if (!APMCheckSuccess(*keyCount > 0 || *tableCount < tableLimit, error, APMErrorFailedPrecondition,
                          "Failed to insert data type. Table is full")) {
         return false;
     }
@@ -80,12 +94,19 @@ bool APMDatabase::upsertDataType(const Row& record, const std::string& table, co
 
 bool APMDatabase::updateDataType(const Row& record, const std::string& table, const std::string& columnName,
                                  const Value& columnValue, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!record.empty(), error, 1, "Received empty data type to update")) return false;
-    if (!APMCheckSuccess(!table.empty(), error, 1, "Received empty table name for updating")) return false;
+    if (!APMCheckSuccess(!record.empty(), error, APMErrorInvalidArgument, "Received empty data type to update")) {
+        return false;
+    }
+    if (!APMCheckSuccess(!table.empty(), error, APMErrorInvalidArgument, "Received empty table name for updating")) {
+        return false;
+    }
     if (!requireStore(error)) return false;
     auto keyCount = sqliteStore_->rowCountForTableWithName(table, columnName, columnValue, error);
     if (!keyCount) return false;
-    if (!APMCheckSuccess(*keyCount > 0, error, 2, "Failed to update record. Item doesn't exist")) return false;
+    if (!APMCheckSuccess(*keyCount > 0, error, APMErrorFailedPrecondition,
+                         "Failed to update record. Item doesn't exist")) {
+        return false;
+    }
     return sqliteStore_->updateRecord(record, table, columnName, columnValue, error);
 }
 
@@ -113,13 +134,19 @@ Value APMDatabase::valueColumnFromValue(const std::shared_ptr<APMValue>& value) 
 }
 
 std::shared_ptr<APMEvent> APMDatabase::eventFromBlob(const Value& blob, NSErrorPtr* error) {
-    if (!APMCheckSuccess(blob.isData(), error, 2, "Failed to convert data to an event. Data must be a NSData instance")) {
+    if (!APMCheckSuccess(blob.isData(), error, APMErrorFailedPrecondition,
+                         "Failed to convert data to an event. Data must be a NSData instance")) {
         return nullptr;
     }
     auto proto = APMPBEvent::initWithBuffer(blob.data());
-    if (!APMCheckSuccess(proto != nullptr, error, 2, "Failed to parse event from data")) return nullptr;
+    if (!APMCheckSuccess(proto != nullptr, error, APMErrorFailedPrecondition, "Failed to parse event from data")) {
+        return nullptr;
+    }
     auto event = APMEvent::initWithEventProto(proto);
-    if (!APMCheckSuccess(event != nullptr, error, 2, "Failed to initialize event from proto data")) return nullptr;
+    if (!APMCheckSuccess(event != nullptr, error, APMErrorFailedPrecondition,
+                         "Failed to initialize event from proto data")) {
+        return nullptr;
+    }
     return event;
 }
 

@@ -14,7 +14,9 @@ constexpr std::int64_t kUserAttributesLimit = 1000;
 }  // namespace
 
 std::shared_ptr<APMUserAttribute> APMDatabase::userAttributeFromRow(const Row& row, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!row.empty(), error, 3, "Received empty dictionary for getting user property")) return nullptr;
+    if (!APMCheckSuccess(!row.empty(), error, APMErrorStorage, "Received empty dictionary for getting user property")) {
+        return nullptr;
+    }
     auto value = APMValue::valueFromObject(row.get("value"));
     if (!value) return nullptr;
     return APMUserAttribute::initWithOrigin(row.get("origin").stringValue(), row.get("name").stringValue(), value,
@@ -30,7 +32,8 @@ std::optional<std::int64_t> APMDatabase::publicUserAttributeCount(NSErrorPtr* er
 }
 
 std::optional<std::int64_t> APMDatabase::userAttributeCountForOrigin(const std::string& origin, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!origin.empty(), error, 1, "Received empty user property origin for count query")) {
+    if (!APMCheckSuccess(!origin.empty(), error, APMErrorInvalidArgument,
+                         "Received empty user property origin for count query")) {
         return std::nullopt;
     }
     if (!requireStore(error)) return std::nullopt;
@@ -41,7 +44,8 @@ std::optional<std::int64_t> APMDatabase::userAttributeCountForOrigin(const std::
 }
 
 std::optional<bool> APMDatabase::containsUserAttributeWithName(const std::string& name, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty user property name for exists query")) {
+    if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument,
+                         "Received empty user property name for exists query")) {
         return std::nullopt;
     }
     return booleanForQuery("SELECT EXISTS (SELECT 1 FROM user_attributes WHERE name = ? LIMIT 1)", {Value(name)},
@@ -97,20 +101,21 @@ std::optional<std::vector<std::shared_ptr<APMUserAttribute>>> APMDatabase::userA
 }
 
 bool APMDatabase::updateUserAttribute(const std::shared_ptr<APMUserAttribute>& userAttribute, NSErrorPtr* error) {
-    if (!APMCheckSuccess(userAttribute != nullptr, error, 3,
+    if (!APMCheckSuccess(userAttribute != nullptr, error, APMErrorStorage,
                          "Received empty user property for getting dictionary representation")) {
         return false;
     }
-    if (!APMCheckSuccess(!userAttribute->origin().empty(), error, 3,
+    if (!APMCheckSuccess(!userAttribute->origin().empty(), error, APMErrorStorage,
                          "Received user property with empty origin for getting dictionary representation")) {
         return false;
     }
-    if (!APMCheckSuccess(!userAttribute->name().empty(), error, 1,
+    if (!APMCheckSuccess(!userAttribute->name().empty(), error, APMErrorInvalidArgument,
                          "Received user property with empty name for getting dictionary representation")) {
         return false;
     }
     const std::string* text = userAttribute->value() ? userAttribute->value()->stringValue() : nullptr;
-    if (!APMCheckSuccess(!text || !text->empty(), error, 1, "Received empty string value for user property")) {
+    if (!APMCheckSuccess(!text || !text->empty(), error, APMErrorInvalidArgument,
+                         "Received empty string value for user property")) {
         return false;
     }
     const Row row = {{"origin", Value(userAttribute->origin())},

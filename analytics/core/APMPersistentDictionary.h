@@ -15,7 +15,7 @@ class APMPersistentDictionary : public NSObject, public APMConfigStore {
 public:
     // ".plist" is added unless the name has it. Empty for an empty name, a path that cannot be
     // formed, or a folder that cannot be created (43004). A missing or unreadable file starts empty.
-    static std::shared_ptr<APMPersistentDictionary> initWithFileName(const std::string& fileName);
+    [[nodiscard]] static std::shared_ptr<APMPersistentDictionary> initWithFileName(const std::string& fileName);
     // A pending write happens at once.
     ~APMPersistentDictionary() override;
 

@@ -27,7 +27,9 @@ APMSqliteStore::APMSqliteStore(std::string path) : databasePath_(std::move(path)
 APMSqliteStore::~APMSqliteStore() { closeDatabase(); }
 
 std::shared_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::string& path, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!path.empty(), error, 1, "Received empty database path on init")) return nullptr;
+    if (!APMCheckSuccess(!path.empty(), error, APMErrorInvalidArgument, "Received empty database path on init")) {
+        return nullptr;
+    }
     auto store = std::make_shared<APMSqliteStore>(path);
     NSErrorPtr firstError;
     if (store->openAndValidateDatabase(&firstError)) return store;
@@ -86,7 +88,10 @@ bool APMSqliteStore::openAndValidateDatabase(NSErrorPtr* error) {
 }
 
 bool APMSqliteStore::validateDatabaseWithError(NSErrorPtr* error) {
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Validate database failed. Database not open.")) return false;
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                         "Validate database failed. Database not open.")) {
+        return false;
+    }
     sqlite3_stmt* statement = prepareSQL("PRAGMA integrity_check", error);
     if (!statement) {
         lastOpenFailureWasCorruption_ = isCorruptionCode(sqlite3_extended_errcode(handle_));
@@ -143,8 +148,13 @@ bool APMSqliteStore::closeAndDeleteDatabase() {
 }
 
 sqlite3_stmt* APMSqliteStore::prepareSQL(const std::string& sql, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!sql.empty(), error, 1, "Received empty SQL string to prepare")) return nullptr;
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Prepare SQL failed. Database not open.")) return nullptr;
+    if (!APMCheckSuccess(!sql.empty(), error, APMErrorInvalidArgument, "Received empty SQL string to prepare")) {
+        return nullptr;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                         "Prepare SQL failed. Database not open.")) {
+        return nullptr;
+    }
     sqlite3_stmt* statement = nullptr;
     const char* tail = nullptr;
     int rc = SQLITE_ERROR;
@@ -163,7 +173,7 @@ sqlite3_stmt* APMSqliteStore::prepareSQL(const std::string& sql, NSErrorPtr* err
     }
     if (tail && *tail != '\0') {
         sqlite3_finalize(statement);
-        APMSetError(error, 1, "Query contained more than one SQL statement.");
+        APMSetError(error, APMErrorInvalidArgument, "Query contained more than one SQL statement.");
         return nullptr;
     }
     return statement;
@@ -181,11 +191,13 @@ sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, const 
     if (auto hit = statementCache_.find(query); hit != statementCache_.end()) {
         statement = hit->second;
         cached = true;
-    } else if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Statement for query failed. Database not open.")) {
+    } else if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                                "Statement for query failed. Database not open.")) {
         return nullptr;
     }
     // Checked on cache hits too: a cached statement run without its values would run with NULLs.
-    if (hasParameters && !APMCheckSuccess(!parameterValues.empty(), error, 1, "Received empty parameters")) {
+    if (hasParameters &&
+        !APMCheckSuccess(!parameterValues.empty(), error, APMErrorInvalidArgument, "Received empty parameters")) {
         return nullptr;
     }
     if (!statement) {
@@ -226,7 +238,9 @@ void APMSqliteStore::cleanUpStatement(sqlite3_stmt* statement, const std::string
 }
 
 bool APMSqliteStore::bindValues(const Value::Array& values, sqlite3_stmt* statement, NSErrorPtr* error) {
-    if (!APMCheckSuccess(statement != nullptr, error, 1, "Failed to bind to NULL statement")) return false;
+    if (!APMCheckSuccess(statement != nullptr, error, APMErrorInvalidArgument, "Failed to bind to NULL statement")) {
+        return false;
+    }
     sqlite3_clear_bindings(statement);
     bool allBound = true;
     for (std::size_t i = 0; i < values.size(); ++i) {
@@ -320,9 +334,11 @@ bool APMSqliteStore::rollbackTransaction() {
 }
 
 bool APMSqliteStore::performTransactionWithError(NSErrorPtr* error, const std::function<bool()>& block) {
-    if (!APMCheckSuccess(static_cast<bool>(block), error, 1, "Received nil transaction block")) return false;
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Database not open")) return false;
-    if (!APMCheckSuccess(beginTransaction(), error, 3, "Failed to begin transaction")) return false;
+    if (!APMCheckSuccess(static_cast<bool>(block), error, APMErrorInvalidArgument, "Received nil transaction block")) {
+        return false;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition, "Database not open")) return false;
+    if (!APMCheckSuccess(beginTransaction(), error, APMErrorStorage, "Failed to begin transaction")) return false;
     bool succeeded = false;
     try {
         succeeded = block();
@@ -334,14 +350,14 @@ bool APMSqliteStore::performTransactionWithError(NSErrorPtr* error, const std::f
     }
     if (succeeded) {
         if (endTransaction()) return true;
-        APMSetError(error, 3, "Failed to end transaction");
+        APMSetError(error, APMErrorStorage, "Failed to end transaction");
         // Left open, the transaction would make every later BEGIN fail and lose the writes at close.
         if (sqlite3_get_autocommit(handle_) == 0 && !rollbackTransaction()) {
             APMMeasurementMonitor()->logWithLevel(1, 34011, "Failed to rollback transaction");
         }
         return false;
     }
-    APMSetError(error, 3, "Transaction failed");
+    APMSetError(error, APMErrorStorage, "Transaction failed");
     if (!rollbackTransaction()) APMMeasurementMonitor()->logWithLevel(1, 34011, "Failed to rollback transaction");
     return false;
 }
@@ -384,6 +400,6 @@ std::string APMSqliteStore::monitorContextForDatabaseOperation(const std::string
 
 void APMSqliteStore::setDatabaseError(NSErrorPtr* error, const std::string& operation) {
     if (!error) return;
-    *error = apm_errorWithCode(3, errorDescriptionForDatabaseOperation(operation).value_or(""),
+    *error = apm_errorWithCode(APMErrorStorage, errorDescriptionForDatabaseOperation(operation).value_or(""),
                                monitorContextForDatabaseOperation(operation));
 }

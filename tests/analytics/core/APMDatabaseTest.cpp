@@ -6,6 +6,7 @@
 #include "LogCapture.h"
 #include "analytics/core/APMAppMetadata.h"
 #include "analytics/core/APMDailyCounts.h"
+#include "analytics/core/APMError.h"
 #include "analytics/core/APMEventAggregates.h"
 #include "analytics/core/APMRawEventData.h"
 #include "analytics/proto/APMPBEvent.h"
@@ -107,7 +108,7 @@ TEST_F(APMDatabaseTest, UnusableSchemaDeletesTheFileAndLeavesTheDatabaseClosed) 
     EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(badPath));
     // Nothing may "succeed" into the unlinked file.
     EXPECT_FALSE(database_->insertRawEvent(event("_e", kNow), 1, false, &error));
-    EXPECT_EQ(error->code(), 2);
+    EXPECT_EQ(error->code(), APMErrorFailedPrecondition);
     EXPECT_NE(error->localizedDescription().find("Database not open"), std::string::npos);
     // The next opening starts empty.
     EXPECT_NE(APMDatabase::initWithDatabaseName("bad-shape.sql", config_, nullptr), nullptr);
@@ -125,7 +126,7 @@ TEST_F(APMDatabaseTest, UpsertRespectsTableLimitExceptForExistingKeys) {
     }));
     NSErrorPtr error;
     EXPECT_FALSE(database_->updateEventAggregates(APMEventAggregates::initWithName("new", 1, 1, 1, kNow), &error));
-    EXPECT_EQ(error->code(), 2);
+    EXPECT_EQ(error->code(), APMErrorFailedPrecondition);
     EXPECT_EQ(error->localizedDescription(), "Failed to insert data type. Table is full");
     EXPECT_TRUE(database_->updateEventAggregates(APMEventAggregates::initWithName("e5", 9, 9, 9, kNow), nullptr));
     EXPECT_EQ(database_->eventAggregatesWithName("e5", nullptr)->lifetimeCount(), 9);
@@ -168,7 +169,7 @@ TEST_F(APMDatabaseTest, AppMetadataAndDailyCountsStartEmptyAndRoundTrip) {
     EXPECT_EQ(storedCounts->conversionsCount(), 1);
     NSErrorPtr error;
     EXPECT_FALSE(database_->updateDailyCounts(nullptr, &error));
-    EXPECT_EQ(error->code(), 3);
+    EXPECT_EQ(error->code(), APMErrorStorage);
 }
 
 TEST(APMDailyCountsTest, DayChangesRestartCounters) {
@@ -332,7 +333,7 @@ TEST_F(APMDatabaseTest, BatchChoiceFollowsCountAndSizeLimits) {
     const Value::Array ids = {Value(static_cast<long long>(chosen->front().second))};
     EXPECT_EQ(database_->queryBundlesWithRowIDs(ids, nullptr)->size(), 1u);
     EXPECT_FALSE(database_->deleteBundlesWithRowIDs({}, &error));
-    EXPECT_EQ(error->code(), 3);
+    EXPECT_EQ(error->code(), APMErrorStorage);
     EXPECT_EQ(error->localizedDescription(), "Received empty row IDs to process");
     EXPECT_FALSE(database_->deleteBundlesWithRowIDs({Value("1")}, &error));
     EXPECT_EQ(error->localizedDescription(), "Received invalid type for row ID to process");

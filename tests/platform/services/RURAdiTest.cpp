@@ -108,7 +108,9 @@ TEST_F(PlatformCore, AnUnreadableServiceListIsReportedAndLeftOut) {
                                                    NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0);
     error.reset();
     EXPECT_EQ(RUROptions::initWithContentsOfFile(bundle + "/Array.plist", &error), nullptr);
-    EXPECT_NE(error, nullptr);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->domain(), RURErrorDomain);
+    EXPECT_EQ(error->code(), RURErrorInvalidServiceList);
     RURAdi::configure();
     ASSERT_TRUE(RURAdi::isDefaultAppConfigured());
     EXPECT_EQ(RURAdi::defaultApp()->options()->vizudiAppID(), "");
