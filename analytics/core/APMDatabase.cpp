@@ -18,15 +18,32 @@ std::shared_ptr<APMDatabase> APMDatabase::initWithDatabaseName(const std::string
         return nullptr;
     }
     database->persistedConfig_ = std::move(persistedConfig);
+    // Opened wherever the owner happens to be; used on the owner's queue.
+    database->detachFromSequence();
     return database;
+}
+
+void APMDatabase::detachFromSequence() {
+    sequenceChecker_.detach();
+    if (sqliteStore_) sqliteStore_->detachFromSequence();
 }
 
 bool APMDatabase::initializeDatabaseResourcesWithContext(const std::string& context, const std::string& databasePath,
                                                          NSErrorPtr* error) {
-    auto store = APMSqliteStore::initWithDatabasePath(databasePath, error);
-    if (!store) return false;
-    sqliteStore_ = store;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto monitor = APMMeasurementMonitor();
+    NSErrorPtr openError;
+    auto store = APMSqliteStore::initWithDatabasePath(databasePath, &openError);
+    if (!store) {
+        // A folder that cannot be made, a full disk, a locked file: nothing is written, and
+        // whatever was open before (a reset) is gone, so later calls fail as "Database not open".
+        sqliteStore_.reset();
+        monitor->logWithLevel(1, 12001, NSString::format("Failed to open database file (%@). Error", context),
+                              openError ? Value(openError) : Value());
+        setError(error, openError);
+        return false;
+    }
+    sqliteStore_ = store;
     if (!ensureAllTables()) {
         const std::string message =
             NSString::format("Failed to create or validate required database tables (%@)", context);
@@ -53,6 +70,7 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
 }
 
 bool APMDatabase::reset(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return false;
     const std::string path = sqliteStore_->databasePath();
     if (!APMCheckSuccess(sqliteStore_->closeAndDeleteDatabase(), error, APMErrorFailedPrecondition,
@@ -63,6 +81,7 @@ bool APMDatabase::reset(NSErrorPtr* error) {
 }
 
 bool APMDatabase::performTransaction(const std::function<bool()>& block) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     NSErrorPtr error;
     if (!requireStore(&error)) return false;
     const bool succeeded = sqliteStore_->performTransactionWithError(&error, block);

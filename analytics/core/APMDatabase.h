@@ -2,10 +2,12 @@
 // operations, and the typed operations on raw events, the upload queue, counters, user
 // attributes, audience filters, configuration, purchases and conditional properties.
 // One class, one file of definitions per group of tables (named at each MARK below).
-// Every call runs on the engine's worker queue; the database has no lock of its own.
+// The database lives on one sequence (the engine's worker queue) and has no lock of its own:
+// in debug and sanitizer builds every operation asserts that sequence.
 #pragma once
 
 #include "analytics/core/APMSqliteStore.h"
+#include "platform/dispatch/SequenceChecker.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
@@ -51,7 +53,8 @@ public:
     // MARK: File, opening, reset and transactions (APMDatabase.cpp)
 
     // Opens "<Application Support>/Vizudi/Measurement/<name>", ensures the tables and the
-    // app metadata row. Nil when any of it fails.
+    // app metadata row. Nil when any of it fails. The database it returns is bound to no
+    // sequence yet: its first operation binds it (and its store).
     [[nodiscard]] static std::shared_ptr<APMDatabase> initWithDatabaseName(
         const std::string& name, std::shared_ptr<APMPersistedConfig> persistedConfig, NSErrorPtr* error);
     [[nodiscard]] bool initializeDatabaseResourcesWithContext(const std::string& context,
@@ -61,6 +64,9 @@ public:
     [[nodiscard]] bool reset(NSErrorPtr* error);
     // One exclusive transaction around the block: committed on true, rolled back otherwise.
     [[nodiscard]] bool performTransaction(const std::function<bool()>& block);
+
+    // Hands the database (and its store) to another sequence: the next operation binds again.
+    void detachFromSequence();
 
     const std::shared_ptr<APMSqliteStore>& sqliteStore() const { return sqliteStore_; }
     const std::shared_ptr<APMPersistedConfig>& persistedConfig() const { return persistedConfig_; }
@@ -269,4 +275,5 @@ private:
 
     std::shared_ptr<APMSqliteStore> sqliteStore_;
     std::shared_ptr<APMPersistedConfig> persistedConfig_;
+    SequenceChecker sequenceChecker_{"APMDatabase"};
 };

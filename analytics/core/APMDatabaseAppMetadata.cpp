@@ -32,6 +32,7 @@ APMDatabase::Row appMetadataRow(const APMAppMetadata& metadata) {
 }  // namespace
 
 bool APMDatabase::initializeAppMetadata() {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return performTransaction([this] {
         NSErrorPtr error;
         if (queryAppMetadata(&error)) return true;
@@ -49,12 +50,14 @@ bool APMDatabase::initializeAppMetadata() {
 }
 
 std::shared_ptr<APMAppMetadata> APMDatabase::queryAppMetadata(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto objects = dataTypesFromTableWithName("app_metadata", "rowid", Value("1"), error, appMetadataFromRow);
     if (!objects || objects->empty()) return nullptr;
     return std::static_pointer_cast<APMAppMetadata>(objects->front());
 }
 
 bool APMDatabase::updateAppMetadata(const std::shared_ptr<APMAppMetadata>& appMetadata, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(appMetadata != nullptr, error, APMErrorStorage,
                          "Received empty app metadata for getting dictionary representation")) {
         return false;
@@ -63,12 +66,14 @@ bool APMDatabase::updateAppMetadata(const std::shared_ptr<APMAppMetadata>& appMe
 }
 
 std::int32_t APMDatabase::currentDay() {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     const double offset = persistedConfig_ ? static_cast<double>(static_cast<std::int32_t>(persistedConfig_->midnightOffset()))
                                            : 0.0;
     return static_cast<std::int32_t>(std::floor((Clock::now() - offset) / 86400.0));
 }
 
 std::shared_ptr<APMDailyCounts> APMDatabase::dailyCounts(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     const std::int32_t day = currentDay();
     auto objects = dataTypesFromTableWithName(
         "app_metadata", "rowid", Value("1"), error,
@@ -93,6 +98,7 @@ std::shared_ptr<APMDailyCounts> APMDatabase::dailyCounts(NSErrorPtr* error) {
 }
 
 bool APMDatabase::updateDailyCounts(const std::shared_ptr<APMDailyCounts>& dailyCounts, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(dailyCounts != nullptr, error, APMErrorStorage,
                          "Received empty daily counts for getting dictionary representation")) {
         return false;

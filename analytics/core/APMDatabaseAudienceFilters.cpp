@@ -73,6 +73,7 @@ std::optional<std::vector<std::shared_ptr<T>>> cast(std::optional<std::vector<st
 
 std::optional<std::map<std::int32_t, std::shared_ptr<APMFilterResult>>> APMDatabase::allFilterResults(
     NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto objects = cast<APMFilterResult>(allDataTypesFromTableWithName("audience_filter_values", -1, error,
                                                                        filterResultFromRow));
     // A failed read is not "no results": the caller would go on to delete or keep results it never saw.
@@ -83,6 +84,7 @@ std::optional<std::map<std::int32_t, std::shared_ptr<APMFilterResult>>> APMDatab
 }
 
 std::optional<std::vector<std::int64_t>> APMDatabase::allAudienceIDs(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     auto rows = sqliteStore_->recordsForQuery(
         "SELECT audience_id FROM event_filters UNION SELECT audience_id FROM property_filters", {}, error);
@@ -101,6 +103,7 @@ std::optional<std::vector<std::int64_t>> APMDatabase::allAudienceIDs(NSErrorPtr*
 
 std::optional<std::vector<std::shared_ptr<APMEventFilter>>> APMDatabase::eventFiltersForEventName(
     const std::string& eventName, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!eventName.empty(), error, APMErrorInvalidArgument,
                          "Received empty event name for getting event filters")) {
         return std::nullopt;
@@ -111,6 +114,7 @@ std::optional<std::vector<std::shared_ptr<APMEventFilter>>> APMDatabase::eventFi
 
 std::optional<std::vector<std::shared_ptr<APMPropertyFilter>>> APMDatabase::propertyFiltersForPropertyName(
     const std::string& propertyName, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!propertyName.empty(), error, APMErrorInvalidArgument,
                          "Received empty property name for getting property filters")) {
         return std::nullopt;
@@ -120,6 +124,7 @@ std::optional<std::vector<std::shared_ptr<APMPropertyFilter>>> APMDatabase::prop
 }
 
 std::shared_ptr<APMFilterResult> APMDatabase::filterResultForAudienceID(std::int32_t audienceID, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto objects = cast<APMFilterResult>(
         dataTypesFromTableWithName("audience_filter_values", "audience_id", Value(audienceID), error, filterResultFromRow));
     if (!objects || objects->empty()) return nullptr;
@@ -128,6 +133,7 @@ std::shared_ptr<APMFilterResult> APMDatabase::filterResultForAudienceID(std::int
 
 bool APMDatabase::deleteFilterResults(const std::vector<std::shared_ptr<APMFilterResult>>& filterResults,
                                       NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!filterResults.empty(), error, APMErrorInvalidArgument,
                          "Received empty filter results to delete")) {
         return false;
@@ -152,6 +158,7 @@ bool APMDatabase::deleteFilterResults(const std::vector<std::shared_ptr<APMFilte
 
 std::optional<std::map<std::int64_t, std::vector<std::int64_t>>> APMDatabase::allSessionScopedFilters(
     NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     auto rows = sqliteStore_->recordsForQuery(
         "SELECT audience_id, filter_id FROM event_filters WHERE session_scoped = 1 UNION SELECT audience_id, "
@@ -167,6 +174,7 @@ std::optional<std::map<std::int64_t, std::vector<std::int64_t>>> APMDatabase::al
 
 bool APMDatabase::updateEventFilters(const std::vector<std::shared_ptr<APMEventFilter>>& eventFilters,
                                      NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!eventFilters.empty(), error, APMErrorInvalidArgument,
                          "Received empty event filters to update")) {
         return false;
@@ -193,6 +201,7 @@ bool APMDatabase::updateEventFilters(const std::vector<std::shared_ptr<APMEventF
 
 bool APMDatabase::updatePropertyFilters(const std::vector<std::shared_ptr<APMPropertyFilter>>& propertyFilters,
                                         NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!propertyFilters.empty(), error, APMErrorInvalidArgument,
                          "Received empty property filters to update")) {
         return false;
@@ -220,6 +229,7 @@ bool APMDatabase::updatePropertyFilters(const std::vector<std::shared_ptr<APMPro
 
 bool APMDatabase::updateFilterResults(const std::vector<std::shared_ptr<APMFilterResult>>& filterResults,
                                       NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!filterResults.empty(), error, APMErrorInvalidArgument,
                          "Received empty filter results to update")) {
         return false;
@@ -269,6 +279,7 @@ bool deleteFilters(APMSqliteStore& store, const std::string& table, const std::v
 
 bool APMDatabase::deleteEventFilters(const std::vector<std::shared_ptr<APMEventFilter>>& eventFilters,
                                      NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!eventFilters.empty(), error, APMErrorInvalidArgument,
                          "Received empty event filters to delete")) {
         return false;
@@ -280,6 +291,7 @@ bool APMDatabase::deleteEventFilters(const std::vector<std::shared_ptr<APMEventF
 
 bool APMDatabase::deletePropertyFilters(const std::vector<std::shared_ptr<APMPropertyFilter>>& propertyFilters,
                                         NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!propertyFilters.empty(), error, APMErrorInvalidArgument,
                          "Received empty property filters to delete")) {
         return false;
@@ -291,11 +303,13 @@ bool APMDatabase::deletePropertyFilters(const std::vector<std::shared_ptr<APMPro
 }
 
 bool APMDatabase::deleteAllEventFilters(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return false;
     return sqliteStore_->deleteAllRecordsFromTableWithName("event_filters", error);
 }
 
 bool APMDatabase::deleteAllPropertyFilters(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return false;
     return sqliteStore_->deleteAllRecordsFromTableWithName("property_filters", error);
 }

@@ -7,6 +7,7 @@
 
 std::optional<std::pair<std::shared_ptr<APMEvent>, std::int64_t>> APMDatabase::mainEventAndChildCountPairWithEventID(
     std::int64_t eventID, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     auto rows = sqliteStore_->recordsForQuery(
         NSString::format("SELECT * FROM %@ WHERE event_id=? LIMIT 1", std::string("main_event_params")),
@@ -29,6 +30,7 @@ std::optional<std::pair<std::shared_ptr<APMEvent>, std::int64_t>> APMDatabase::m
 bool APMDatabase::updateComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID, std::int64_t childEventCount,
                                                                      const std::shared_ptr<APMEvent>& mainEvent,
                                                                      NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(mainEvent != nullptr, error, APMErrorInvalidArgument, "Received nil main event")) return false;
     auto blob = blobFromEvent(mainEvent);
     if (!APMCheckSuccess(blob && !blob->empty(), error, APMErrorInvalidArgument, "Cannot create the main event blob")) {
@@ -42,6 +44,7 @@ bool APMDatabase::updateComplexEventForAudienceEvaluationWithEventID(std::int64_
 }
 
 bool APMDatabase::deleteComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return false;
     return sqliteStore_
         ->deleteRecordsFromTableWithName("main_event_params", "event_id=?", {Value(static_cast<long long>(eventID))},

@@ -49,6 +49,7 @@ std::shared_ptr<APMConditionalUserProperty> APMDatabase::conditionalUserProperty
 
 std::shared_ptr<APMConditionalUserProperty> APMDatabase::conditionalUserPropertyWithName(const std::string& name,
                                                                                          NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto objects = dataTypesFromTableWithName(
         "conditional_properties", "name", Value(name), error, [this](const Row& row, NSErrorPtr* rowError) {
             return std::shared_ptr<NSObject>(conditionalUserPropertyFromRow(row, rowError));
@@ -59,6 +60,7 @@ std::shared_ptr<APMConditionalUserProperty> APMDatabase::conditionalUserProperty
 
 bool APMDatabase::updateConditionalUserProperty(const std::shared_ptr<APMConditionalUserProperty>& property,
                                                 NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(property != nullptr, error, APMErrorStorage,
                          "Received empty conditional user property for getting dictionary representation") ||
         !APMCheckSuccess(!property->name().empty(), error, APMErrorStorage,
@@ -87,24 +89,28 @@ bool APMDatabase::updateConditionalUserProperty(const std::shared_ptr<APMConditi
 }
 
 bool APMDatabase::deleteConditionalUserPropertyWithName(const std::string& name, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return false;
     return sqliteStore_->deleteRecordFromTableWithName("conditional_properties", "name", Value(name), error);
 }
 
 std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
 APMDatabase::timedOutConditionalUserPropertiesWithError(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return conditionalUserPropertiesWithCondition("active=0 and abs(? - creation_timestamp) > trigger_timeout",
                                                   {Value(Clock::now())}, error);
 }
 
 std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
 APMDatabase::expiredConditionalUserPropertiesWithError(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return conditionalUserPropertiesWithCondition("active=1 and abs(? - triggered_timestamp) > time_to_live",
                                                   {Value(Clock::now())}, error);
 }
 
 std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
 APMDatabase::triggeredConditionalUserPropertiesWithEventName(const std::string& eventName, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!eventName.empty(), error, APMErrorInvalidArgument,
                          "Received nil/empty event name for querying triggered conditional user properties")) {
         return std::nullopt;
@@ -117,6 +123,7 @@ APMDatabase::triggeredConditionalUserPropertiesWithEventName(const std::string& 
 std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
 APMDatabase::conditionalUserPropertiesWithPrefix(const std::string& prefix, const std::string& origin,
                                                  NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     // Exact comparisons: LIKE would treat "_" in prefixes such as "_exp_" as a wildcard and
     // ignore case.
     std::vector<std::string> conditions;
@@ -138,6 +145,7 @@ APMDatabase::conditionalUserPropertiesWithPrefix(const std::string& prefix, cons
 std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
 APMDatabase::conditionalUserPropertiesWithCondition(const std::string& condition, const Value::Array& parameterValues,
                                                     NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!condition.empty(), error, APMErrorInvalidArgument,
                          "Received empty condition for querying a conditional user property")) {
         return std::nullopt;

@@ -13,6 +13,7 @@ constexpr std::int64_t kDeduplicationLimit = 1000;
 // error: answering "new" after a failed write would report the purchase twice.
 std::optional<bool> APMDatabase::insertIfNotDuplicatePurchaseFingerprint(const std::string& fingerprint,
                                                                          NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (fingerprint.empty()) return false;
     if (!requireStore(error)) return std::nullopt;
     auto exists = booleanForQuery("SELECT EXISTS (SELECT 1 FROM purchase_transactions WHERE fingerprint = ? LIMIT 1)",
@@ -33,6 +34,7 @@ std::optional<bool> APMDatabase::insertIfNotDuplicatePurchaseFingerprint(const s
 
 std::optional<bool> APMDatabase::insertIfNotDuplicateSubscriptionID(const std::string& subscriptionID,
                                                                     NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (subscriptionID.empty()) return false;
     if (!requireStore(error)) return std::nullopt;
     auto exists = booleanForQuery("SELECT EXISTS (SELECT 1 FROM subscriptions WHERE subscription_id = ? LIMIT 1)",
@@ -46,6 +48,7 @@ std::optional<bool> APMDatabase::insertIfNotDuplicateSubscriptionID(const std::s
 }
 
 std::optional<std::int64_t> APMDatabase::deleteSubscriptionsOverLimit(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     return sqliteStore_->deleteRecordsFromTableWithName(
         "subscriptions", "rowid IN (SELECT rowid FROM subscriptions ORDER BY rowid DESC LIMIT -1 OFFSET ?)",

@@ -42,6 +42,7 @@ APMDatabaseLimits APMDatabase::limits() {
 }
 
 std::optional<bool> APMDatabase::maybeDeleteStaleData(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     const double now = Clock::now();
     const double last = persistedConfig_ ? persistedConfig_->lastDeleteStaleBundlesTimestamp() : 0.0;
     const APMDatabaseLimits current = limits();
@@ -53,6 +54,7 @@ std::optional<bool> APMDatabase::maybeDeleteStaleData(NSErrorPtr* error) {
 }
 
 bool APMDatabase::deleteStaleBundlesOlderThanMaxAge(double maxAge, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(maxAge >= 0, error, APMErrorInvalidArgument,
                          "Cannot delete stale bundles after negative time period")) {
         return false;
@@ -65,6 +67,7 @@ bool APMDatabase::deleteStaleBundlesOlderThanMaxAge(double maxAge, NSErrorPtr* e
 }
 
 bool APMDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(maxAge >= 0, error, APMErrorInvalidArgument,
                          "Cannot delete stale raw events given negative time period")) {
         return false;
@@ -79,6 +82,7 @@ bool APMDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, NSError
 }
 
 bool APMDatabase::deleteUnusedRawEventsMetadata(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return false;
     return sqliteStore_
         ->deleteRecordsFromTableWithName(
@@ -88,6 +92,7 @@ bool APMDatabase::deleteUnusedRawEventsMetadata(NSErrorPtr* error) {
 }
 
 std::optional<std::int64_t> APMDatabase::deleteRawEventsOverAbsoluteLimit(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     const std::int32_t keep = limits().maxEventsStored - 1;
     return sqliteStore_->deleteRecordsFromTableWithName(

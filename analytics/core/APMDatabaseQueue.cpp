@@ -35,11 +35,13 @@ std::optional<std::string> rowIDCondition(const Value::Array& rowIDs, NSErrorPtr
 }  // namespace
 
 std::optional<bool> APMDatabase::isQueuedBundleTableEmpty(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return booleanForQuery("SELECT NOT EXISTS (SELECT 1 FROM queue LIMIT 1)", {}, error);
 }
 
 bool APMDatabase::insertBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle, bool isRealtime,
                                NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     const NSData bytes = bundle ? bundle->protoBuffer().value_or(NSData{}) : NSData{};
     if (!APMCheckSuccess(!bytes.empty(), error, APMErrorInvalidArgument, "Failed to insert nil bundle")) return false;
     if (!APMCheckSuccess(!APMPBMessageGetString(bundle, APMPBMeasurementBundle::kAppId).value_or("").empty(), error,
@@ -102,6 +104,7 @@ std::optional<APMDatabase::QueuedBundle> APMDatabase::queuedBundleFromRow(const 
 std::optional<std::vector<APMDatabase::QueuedBundle>> APMDatabase::queryBundlesWithCountLimit(std::int64_t countLimit,
                                                                                               std::int64_t sizeLimit,
                                                                                               NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     auto rows = sqliteStore_->recordsForQuery("SELECT rowid, data, retry_count FROM queue ORDER BY rowid ASC LIMIT ?",
                                               {Value(static_cast<long long>(countLimit))}, error);
@@ -123,6 +126,7 @@ std::optional<std::vector<APMDatabase::QueuedBundle>> APMDatabase::queryBundlesW
 
 std::optional<std::vector<APMDatabase::QueuedBundle>> APMDatabase::queryBundlesWithRowIDs(const Value::Array& rowIDs,
                                                                                           NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto condition = rowIDCondition(rowIDs, error);
     if (!condition) return std::nullopt;
     if (!requireStore(error)) return std::nullopt;
@@ -137,6 +141,7 @@ std::optional<std::vector<APMDatabase::QueuedBundle>> APMDatabase::queryBundlesW
 }
 
 bool APMDatabase::deleteBundlesWithRowIDs(const Value::Array& rowIDs, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto condition = rowIDCondition(rowIDs, error);
     if (!condition) return false;
     if (!requireStore(error)) return false;
@@ -144,6 +149,7 @@ bool APMDatabase::deleteBundlesWithRowIDs(const Value::Array& rowIDs, NSErrorPtr
 }
 
 bool APMDatabase::incrementRetryCounterForBundlesWithIDs(const Value::Array& rowIDs, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!rowIDs.empty(), error, APMErrorInvalidArgument, "Failed to increment retry counter")) {
         return false;
     }
@@ -176,9 +182,11 @@ bool APMDatabase::incrementRetryCounterForBundlesWithIDs(const Value::Array& row
 }
 
 std::optional<double> APMDatabase::queryLatestBundleTime(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return doubleForQuery("SELECT MAX(bundle_end_timestamp) FROM queue", {}, error);
 }
 
 std::optional<bool> APMDatabase::containsRealtimeBundlesWithError(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return booleanForQuery("SELECT EXISTS (SELECT 1 FROM queue WHERE is_realtime = 1 LIMIT 1)", {}, error);
 }

@@ -72,6 +72,7 @@ std::optional<Value::Dictionary> decodeEventParam(const std::shared_ptr<APMPBEve
 
 bool APMDatabase::insertIfNotExistsRawEventMetadata(const std::shared_ptr<APMPBMeasurementBundle>& metadata,
                                                     NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     const NSData bytes = metadata ? metadata->protoBuffer().value_or(NSData{}) : NSData{};
     if (!APMCheckSuccess(!bytes.empty(), error, APMErrorStorage,
                          "Received empty measurement bundle metadata for getting dictionary representation")) {
@@ -86,6 +87,7 @@ bool APMDatabase::insertIfNotExistsRawEventMetadata(const std::shared_ptr<APMPBM
 
 std::shared_ptr<APMPBMeasurementBundle> APMDatabase::queryRawEventsMetadataWithFingerprint(std::int64_t fingerprint,
                                                                                            NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto objects = dataTypesFromTableWithName(
         "raw_events_metadata", "metadata_fingerprint", Value(static_cast<long long>(fingerprint)), error,
         [](const Row& row, NSErrorPtr* rowError) -> std::shared_ptr<NSObject> {
@@ -105,6 +107,7 @@ std::shared_ptr<APMPBMeasurementBundle> APMDatabase::queryRawEventsMetadataWithF
 }
 
 bool APMDatabase::deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fingerprint, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return false;
     return sqliteStore_
         ->deleteRecordsFromTableWithName("raw_events_metadata", "metadata_fingerprint == ?",
@@ -113,11 +116,13 @@ bool APMDatabase::deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fin
 }
 
 std::optional<bool> APMDatabase::isRawEventsTableEmpty(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return booleanForQuery("SELECT NOT EXISTS (SELECT 1 FROM raw_events LIMIT 1)", {}, error);
 }
 
 bool APMDatabase::insertRawEvent(const std::shared_ptr<APMEvent>& event, std::int64_t metadataFingerprint,
                                  bool isRealtime, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(event != nullptr, error, APMErrorInvalidArgument,
                          "Received empty event for inserting in the database")) {
         return false;
@@ -139,11 +144,13 @@ bool APMDatabase::insertRawEvent(const std::shared_ptr<APMEvent>& event, std::in
 }
 
 std::optional<double> APMDatabase::queryLatestRawEventTime(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return doubleForQuery("SELECT MAX(timestamp) FROM raw_events", {}, error);
 }
 
 std::optional<std::vector<std::shared_ptr<APMRawEventData>>> APMDatabase::rawEventsWithMetadataFingerprint(
     std::int64_t fingerprint, NSErrorPtr* error, const APMSqliteStore::RowFilter& eventFilter) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     const APMSqliteStore::RowFilter keepAll = [](std::size_t, const Row&) { return true; };
     auto rows = sqliteStore_->recordsForQuery(
@@ -164,11 +171,13 @@ std::optional<std::vector<std::shared_ptr<APMRawEventData>>> APMDatabase::rawEve
 }
 
 std::optional<bool> APMDatabase::containsRawEventWithMetadataFingerprint(std::int64_t fingerprint, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return booleanForQuery("SELECT EXISTS (SELECT 1 FROM raw_events WHERE metadata_fingerprint = ? LIMIT 1)",
                            {Value(static_cast<long long>(fingerprint))}, error);
 }
 
 bool APMDatabase::deleteRawEventsWithMaxRowID(std::int64_t rowID, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return false;
     return sqliteStore_
         ->deleteRecordsFromTableWithName("raw_events", "rowid <= ?", {Value(static_cast<long long>(rowID))}, error)
@@ -176,6 +185,7 @@ bool APMDatabase::deleteRawEventsWithMaxRowID(std::int64_t rowID, NSErrorPtr* er
 }
 
 std::optional<std::int64_t> APMDatabase::nextMetadataFingerprintToProcess(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     auto rows = sqliteStore_->recordsForQuery("SELECT metadata_fingerprint, MIN(rowid) FROM raw_events", {}, error);
     if (!rows) return std::nullopt;
@@ -189,6 +199,7 @@ std::optional<std::int64_t> APMDatabase::nextMetadataFingerprintToProcess(NSErro
 }
 
 std::shared_ptr<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const Row& row, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!row.empty(), error, APMErrorInvalidArgument,
                          "Received empty dictionary for getting raw event data")) {
         return nullptr;
@@ -250,5 +261,6 @@ std::shared_ptr<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const R
 }
 
 std::optional<bool> APMDatabase::containsRealtimeRawEventsWithError(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return booleanForQuery("SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = 1 LIMIT 1)", {}, error);
 }

@@ -7,6 +7,7 @@
 #include "platform/foundation/Clock.h"
 
 bool APMDatabase::updateRemoteConfig(const std::shared_ptr<APMPBMeasurementConfig>& config, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     const NSData bytes = config ? config->protoBuffer().value_or(NSData{}) : NSData{};
     if (!APMCheckSuccess(!bytes.empty(), error, APMErrorInvalidArgument, "Invalid measurement config data")) {
         return false;
@@ -20,10 +21,12 @@ bool APMDatabase::updateRemoteConfig(const std::shared_ptr<APMPBMeasurementConfi
 }
 
 bool APMDatabase::updateRemoteConfigSuccessfulTimestamp(double timestamp, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return updateDataType({{"remote_config_timestamp", Value(timestamp)}}, "app_metadata", "rowid", Value("1"), error);
 }
 
 std::shared_ptr<APMPBMeasurementConfig> APMDatabase::queryMeasurementConfigWithError(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return nullptr;
     auto rows = sqliteStore_->recordsForQuery("SELECT remote_config_data FROM app_metadata LIMIT 1", {}, error);
     if (!rows || rows->empty()) return nullptr;
@@ -37,5 +40,6 @@ std::shared_ptr<APMPBMeasurementConfig> APMDatabase::queryMeasurementConfigWithE
 }
 
 std::optional<double> APMDatabase::lastRemoteConfigUpdateTimestamp(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return doubleForQuery("SELECT remote_config_timestamp FROM app_metadata LIMIT 1", {}, error);
 }

@@ -10,6 +10,7 @@
 
 std::optional<std::vector<std::shared_ptr<NSObject>>> APMDatabase::allDataTypesFromTableWithName(
     const std::string& table, std::int64_t tableLimit, NSErrorPtr* error, const CreateDataTypeBlock& block) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(static_cast<bool>(block), error, APMErrorInvalidArgument,
                          "Received nil block to get all data types")) {
         return std::nullopt;
@@ -29,6 +30,7 @@ std::optional<std::vector<std::shared_ptr<NSObject>>> APMDatabase::allDataTypesF
 std::optional<std::vector<std::shared_ptr<NSObject>>> APMDatabase::dataTypesFromTableWithName(
     const std::string& table, const std::string& columnName, const Value& columnValue, NSErrorPtr* error,
     const CreateDataTypeBlock& block) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!table.empty(), error, APMErrorInvalidArgument,
                          "Received empty table name to create data type from table")) {
         return std::nullopt;
@@ -61,6 +63,7 @@ std::optional<std::vector<std::shared_ptr<NSObject>>> APMDatabase::dataTypesFrom
 }
 
 bool APMDatabase::insertDataType(const Row& record, const std::string& table, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!table.empty(), error, APMErrorInvalidArgument, "Received empty table name for inserting")) {
         return false;
     }
@@ -73,6 +76,7 @@ bool APMDatabase::insertDataType(const Row& record, const std::string& table, NS
 
 bool APMDatabase::upsertDataType(const Row& record, const std::string& table, const std::string& columnName,
                                  const Value& columnValue, std::int64_t tableLimit, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!record.empty(), error, APMErrorInvalidArgument, "Received empty data type to upsert")) {
         return false;
     }
@@ -94,6 +98,7 @@ bool APMDatabase::upsertDataType(const Row& record, const std::string& table, co
 
 bool APMDatabase::updateDataType(const Row& record, const std::string& table, const std::string& columnName,
                                  const Value& columnValue, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!record.empty(), error, APMErrorInvalidArgument, "Received empty data type to update")) {
         return false;
     }

@@ -110,6 +110,7 @@ const std::vector<TableSchema>& measurementSchema() {
 }  // namespace
 
 bool APMDatabase::ensureAllTables() {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!sqliteStore_) return false;
     for (const auto& table : measurementSchema()) {
         NSErrorPtr error;

@@ -24,6 +24,7 @@ std::shared_ptr<APMUserAttribute> APMDatabase::userAttributeFromRow(const Row& r
 }
 
 std::optional<std::int64_t> APMDatabase::publicUserAttributeCount(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     auto count = sqliteStore_->numberForQuery(
         "SELECT count(1) FROM user_attributes WHERE name NOT LIKE '!_%' ESCAPE '!'", {}, error);
@@ -32,6 +33,7 @@ std::optional<std::int64_t> APMDatabase::publicUserAttributeCount(NSErrorPtr* er
 }
 
 std::optional<std::int64_t> APMDatabase::userAttributeCountForOrigin(const std::string& origin, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!origin.empty(), error, APMErrorInvalidArgument,
                          "Received empty user property origin for count query")) {
         return std::nullopt;
@@ -44,6 +46,7 @@ std::optional<std::int64_t> APMDatabase::userAttributeCountForOrigin(const std::
 }
 
 std::optional<bool> APMDatabase::containsUserAttributeWithName(const std::string& name, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument,
                          "Received empty user property name for exists query")) {
         return std::nullopt;
@@ -53,6 +56,7 @@ std::optional<bool> APMDatabase::containsUserAttributeWithName(const std::string
 }
 
 std::shared_ptr<APMUserAttribute> APMDatabase::userAttributeWithName(const std::string& name, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto objects = dataTypesFromTableWithName("user_attributes", "name", Value(name), error,
                                               [this](const Row& row, NSErrorPtr* rowError) {
                                                   return std::shared_ptr<NSObject>(userAttributeFromRow(row, rowError));
@@ -63,6 +67,7 @@ std::shared_ptr<APMUserAttribute> APMDatabase::userAttributeWithName(const std::
 
 std::optional<std::vector<std::shared_ptr<APMUserAttribute>>> APMDatabase::allLifetimeValueUserAttributes(
     NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     // A literal prefix: with LIKE the underscores of "_ltv_" would match any character.
     auto rows = sqliteStore_->recordsForQuery(
@@ -80,6 +85,7 @@ std::optional<std::vector<std::shared_ptr<APMUserAttribute>>> APMDatabase::allLi
 
 std::optional<std::vector<std::shared_ptr<APMUserAttribute>>> APMDatabase::userAttributesIncludingInternal(
     bool includeInternal, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto objects = allDataTypesFromTableWithName("user_attributes", kUserAttributesLimit, error,
                                                  [this](const Row& row, NSErrorPtr*) {
                                                      return std::shared_ptr<NSObject>(userAttributeFromRow(row, nullptr));
@@ -101,6 +107,7 @@ std::optional<std::vector<std::shared_ptr<APMUserAttribute>>> APMDatabase::userA
 }
 
 bool APMDatabase::updateUserAttribute(const std::shared_ptr<APMUserAttribute>& userAttribute, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(userAttribute != nullptr, error, APMErrorStorage,
                          "Received empty user property for getting dictionary representation")) {
         return false;
@@ -126,6 +133,7 @@ bool APMDatabase::updateUserAttribute(const std::shared_ptr<APMUserAttribute>& u
 }
 
 bool APMDatabase::deleteUserAttributeWithName(const std::string& name, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return false;
     return sqliteStore_->deleteRecordFromTableWithName("user_attributes", "name", Value(name), error);
 }

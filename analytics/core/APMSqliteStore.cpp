@@ -24,7 +24,7 @@ bool containsCaseInsensitive(const std::string& text, const std::string& word) {
 
 APMSqliteStore::APMSqliteStore(std::string path) : databasePath_(std::move(path)) {}
 
-APMSqliteStore::~APMSqliteStore() { closeDatabase(); }
+APMSqliteStore::~APMSqliteStore() { closeHandle(); }
 
 std::shared_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::string& path, NSErrorPtr* error) {
     if (!APMCheckSuccess(!path.empty(), error, APMErrorInvalidArgument, "Received empty database path on init")) {
@@ -32,7 +32,10 @@ std::shared_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::
     }
     auto store = std::make_shared<APMSqliteStore>(path);
     NSErrorPtr firstError;
-    if (store->openAndValidateDatabase(&firstError)) return store;
+    if (store->openAndValidateDatabase(&firstError)) {
+        store->detachFromSequence();
+        return store;
+    }
     // Only a damaged file is worth its data: a busy, locked or full database keeps it and
     // the open fails, so that a later attempt finds everything still there.
     if (!store->lastOpenFailureWasCorruption()) {
@@ -45,6 +48,7 @@ std::shared_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::
         return nullptr;
     }
     if (!store->openAndValidateDatabase(error)) return nullptr;
+    store->detachFromSequence();
     return store;
 }
 
@@ -54,6 +58,7 @@ bool APMSqliteStore::isCorruptionCode(int code) const {
 }
 
 bool APMSqliteStore::openAndValidateDatabase(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     lastOpenFailureWasCorruption_ = false;
     auto fileManager = NSFileManager::defaultManager();
     if (fileManager->fileExistsAtPath(databasePath_)) {
@@ -88,6 +93,7 @@ bool APMSqliteStore::openAndValidateDatabase(NSErrorPtr* error) {
 }
 
 bool APMSqliteStore::validateDatabaseWithError(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
                          "Validate database failed. Database not open.")) {
         return false;
@@ -113,13 +119,20 @@ bool APMSqliteStore::validateDatabaseWithError(NSErrorPtr* error) {
 }
 
 void APMSqliteStore::finalizeAndClearStatements() {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     for (auto& [query, statement] : statementCache_) sqlite3_finalize(statement);
     statementCache_.clear();
 }
 
 void APMSqliteStore::closeDatabase() {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    closeHandle();
+}
+
+void APMSqliteStore::closeHandle() {
     if (!handle_) return;
-    finalizeAndClearStatements();
+    for (auto& [query, statement] : statementCache_) sqlite3_finalize(statement);
+    statementCache_.clear();
     const int rc = sqlite3_close(handle_);
     if (rc != SQLITE_OK) {
         APMMeasurementMonitor()->logWithLevel(1, 34018, "Failed to close database. Got error code", Value(rc));
@@ -130,6 +143,7 @@ void APMSqliteStore::closeDatabase() {
 }
 
 bool APMSqliteStore::closeAndDeleteDatabase() {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     closeDatabase();
     auto fileManager = NSFileManager::defaultManager();
     if (!fileManager->fileExistsAtPath(databasePath_)) return true;
@@ -148,6 +162,7 @@ bool APMSqliteStore::closeAndDeleteDatabase() {
 }
 
 sqlite3_stmt* APMSqliteStore::prepareSQL(const std::string& sql, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!sql.empty(), error, APMErrorInvalidArgument, "Received empty SQL string to prepare")) {
         return nullptr;
     }
@@ -180,11 +195,13 @@ sqlite3_stmt* APMSqliteStore::prepareSQL(const std::string& sql, NSErrorPtr* err
 }
 
 sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return statementForQuery(query, Value::Array{}, error);
 }
 
 sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, const Value::Array& parameterValues,
                                                 NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     const bool hasParameters = query.find('?') != std::string::npos;
     sqlite3_stmt* statement = nullptr;
     bool cached = false;
@@ -221,6 +238,7 @@ sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, const 
 }
 
 void APMSqliteStore::cleanUpStatement(sqlite3_stmt* statement, const std::string& query) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!statement) return;
     auto hit = statementCache_.find(query);
     if (hit == statementCache_.end()) {
@@ -238,6 +256,7 @@ void APMSqliteStore::cleanUpStatement(sqlite3_stmt* statement, const std::string
 }
 
 bool APMSqliteStore::bindValues(const Value::Array& values, sqlite3_stmt* statement, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(statement != nullptr, error, APMErrorInvalidArgument, "Failed to bind to NULL statement")) {
         return false;
     }
@@ -282,12 +301,14 @@ bool APMSqliteStore::bindValues(const Value::Array& values, sqlite3_stmt* statem
 }
 
 bool APMSqliteStore::executeSQL(const std::string& sql, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     sqlite3_stmt* statement = prepareSQL(sql, error);
     if (!statement) return false;
     return executeSQLStatement(statement, error);
 }
 
 bool APMSqliteStore::executeSQLStatement(sqlite3_stmt* statement, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!statement) return false;
     const int rc = sqlite3_step(statement);
     const bool done = rc == SQLITE_DONE;
@@ -297,6 +318,7 @@ bool APMSqliteStore::executeSQLStatement(sqlite3_stmt* statement, NSErrorPtr* er
 }
 
 std::optional<Value> APMSqliteStore::valueAtColumn(int column, sqlite3_stmt* statement) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!statement) return std::nullopt;
     switch (sqlite3_column_type(statement, column)) {
     case SQLITE_INTEGER:
@@ -322,18 +344,22 @@ std::optional<Value> APMSqliteStore::valueAtColumn(int column, sqlite3_stmt* sta
 }
 
 bool APMSqliteStore::beginTransaction() {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return handle_ && sqlite3_exec(handle_, "BEGIN EXCLUSIVE TRANSACTION", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 bool APMSqliteStore::endTransaction() {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return handle_ && sqlite3_exec(handle_, "END TRANSACTION", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 bool APMSqliteStore::rollbackTransaction() {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return handle_ && sqlite3_exec(handle_, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 bool APMSqliteStore::performTransactionWithError(NSErrorPtr* error, const std::function<bool()>& block) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(static_cast<bool>(block), error, APMErrorInvalidArgument, "Received nil transaction block")) {
         return false;
     }
@@ -363,6 +389,7 @@ bool APMSqliteStore::performTransactionWithError(NSErrorPtr* error, const std::f
 }
 
 std::optional<std::string> APMSqliteStore::lastErrorMessage() {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!handle_) {
         APMMeasurementMonitor()->logWithLevel(1, 34022, "Failed to get last error message. Database not open");
         return std::nullopt;
@@ -372,6 +399,7 @@ std::optional<std::string> APMSqliteStore::lastErrorMessage() {
 }
 
 std::optional<std::string> APMSqliteStore::errorDescriptionForDatabaseOperation(const std::string& operation) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!handle_) return std::nullopt;
     const char* message = sqlite3_errmsg(handle_);
     return NSString::format("Database operation \"%@\" failed with sqlite code %d and error message \"%@\"",
@@ -379,6 +407,7 @@ std::optional<std::string> APMSqliteStore::errorDescriptionForDatabaseOperation(
 }
 
 std::string APMSqliteStore::monitorContextForDatabaseOperation(const std::string& operation) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto fileManager = NSFileManager::defaultManager();
     const int code = handle_ ? sqlite3_errcode(handle_) : 0;
     const std::string writable = fileManager->isWritableFileAtPath(databasePath_) ? "A" : "NA";
@@ -399,6 +428,7 @@ std::string APMSqliteStore::monitorContextForDatabaseOperation(const std::string
 }
 
 void APMSqliteStore::setDatabaseError(NSErrorPtr* error, const std::string& operation) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!error) return;
     *error = apm_errorWithCode(APMErrorStorage, errorDescriptionForDatabaseOperation(operation).value_or(""),
                                monitorContextForDatabaseOperation(operation));

@@ -1,8 +1,10 @@
 // The generic wrapper over one SQLite database file: opening with an integrity check,
 // cached statements, binding, exclusive transactions, table upkeep, rows and queries.
-// It knows nothing of the schemas built on it.
+// It knows nothing of the schemas built on it. A store lives on one sequence (its owner's) and
+// asserts it in debug and sanitizer builds.
 #pragma once
 
+#include "platform/dispatch/SequenceChecker.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
@@ -33,10 +35,14 @@ public:
 
     // Opens (creating the file and its folder) and checks the file. A file SQLite reports as
     // corrupt or not a database is deleted and created again once; any other failure (busy,
-    // locked, full, unreadable) leaves the file alone and gives no store.
+    // locked, full, unreadable) leaves the file alone and gives no store. The store returned
+    // is bound to no sequence yet.
     [[nodiscard]] static std::shared_ptr<APMSqliteStore> initWithDatabasePath(const std::string& path,
                                                                               NSErrorPtr* error);
     ~APMSqliteStore() override;
+
+    // The next operation binds the store to its caller's sequence.
+    void detachFromSequence() { sequenceChecker_.detach(); }
 
     sqlite3* sqliteHandle() const { return handle_; }
     const std::string& databasePath() const { return databasePath_; }
@@ -151,9 +157,12 @@ public:
 
 private:
     bool isCorruptionCode(int code) const;
+    // closeDatabase without the sequence check, for the destructor (the last owner may be anywhere).
+    void closeHandle();
 
     sqlite3* handle_ = nullptr;
     std::string databasePath_;
     std::unordered_map<std::string, sqlite3_stmt*> statementCache_;
     bool lastOpenFailureWasCorruption_ = false;
+    SequenceChecker sequenceChecker_{"APMSqliteStore"};
 };

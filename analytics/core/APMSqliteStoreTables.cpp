@@ -37,6 +37,7 @@ bool aliasesRowID(const APMSqliteStore::ColumnInfo& columns) {
 
 bool APMSqliteStore::ensureTableWithName(const std::string& name, const ColumnInfo& elementaryColumnInfo,
                                          const ColumnInfo& addOnColumnInfo, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument, "Received empty table name for ensure table")) {
         return false;
     }
@@ -62,6 +63,7 @@ bool APMSqliteStore::ensureTableWithName(const std::string& name, const ColumnIn
 bool APMSqliteStore::ensureTableWithName(const std::string& name, const std::string& createSQL,
                                          const std::vector<std::string>& requiredColumnNames,
                                          const AddOnColumns& addOnColumns, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument, "Received empty table name for ensure table")) {
         return false;
     }
@@ -86,6 +88,7 @@ bool APMSqliteStore::ensureTableWithName(const std::string& name, const std::str
 bool APMSqliteStore::ensureTableWithName(const std::string& name, const ColumnInfo& elementaryColumnInfo,
                                          const ColumnInfo& addOnColumnInfo, const ModifyColumnInfo& modifyColumnInfo,
                                          NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!ensureTableWithName(name, elementaryColumnInfo, addOnColumnInfo, error)) return false;
     if (modifyColumnInfo.empty()) return true;
     auto modified = [&](const ColumnInfo& columns) {
@@ -104,6 +107,7 @@ bool APMSqliteStore::ensureTableWithName(const std::string& name, const ColumnIn
 
 bool APMSqliteStore::ensureSchemaOfTableWithName(const std::string& name, const ColumnInfo& elementaryColumnInfo,
                                                  const ColumnInfo& addOnColumnInfo, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument,
                          "Received empty table name for ensure table schema")) {
         return false;
@@ -155,6 +159,7 @@ bool APMSqliteStore::ensureSchemaOfTableWithName(const std::string& name, const 
 std::optional<bool> APMSqliteStore::validateTableWithName(const std::string& name,
                                                           const std::vector<std::string>& requiredColumnNames,
                                                           const AddOnColumns& addOnColumns, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument,
                          "Received empty table name for validate table")) {
         return std::nullopt;
@@ -204,6 +209,7 @@ std::optional<bool> APMSqliteStore::validateTableWithName(const std::string& nam
 }
 
 std::optional<bool> APMSqliteStore::tableExists(const std::string& name, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument, "Received empty table name for table exists")) {
         return std::nullopt;
     }
@@ -227,6 +233,7 @@ std::optional<bool> APMSqliteStore::tableExists(const std::string& name, NSError
 }
 
 bool APMSqliteStore::dropTableWithName(const std::string& name, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument, "Received empty table name for drop table")) {
         return false;
     }
@@ -234,6 +241,7 @@ bool APMSqliteStore::dropTableWithName(const std::string& name, NSErrorPtr* erro
 }
 
 bool APMSqliteStore::renameTable(const std::string& oldName, const std::string& newName, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!oldName.empty(), error, APMErrorInvalidArgument,
                          "Received empty old name for rename table")) {
         return false;
@@ -251,6 +259,7 @@ bool APMSqliteStore::renameTable(const std::string& oldName, const std::string& 
 
 bool APMSqliteStore::copyContentsFromTable(const std::string& source, const std::string& destination,
                                            NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!source.empty(), error, APMErrorInvalidArgument,
                          "Received empty source name for copy table")) {
         return false;
@@ -268,6 +277,7 @@ bool APMSqliteStore::copyContentsFromTable(const std::string& source, const std:
 
 std::optional<std::vector<std::string>> APMSqliteStore::columnsForTableWithName(const std::string& name,
                                                                                 NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument, "Received empty table name for get columns")) {
         return std::nullopt;
     }
@@ -286,6 +296,7 @@ std::optional<std::vector<std::string>> APMSqliteStore::columnsForTableWithName(
 
 std::optional<std::vector<std::pair<std::string, std::string>>> APMSqliteStore::columnInfoForTableWithName(
     const std::string& name, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument, "Received empty table name for column info")) {
         return std::nullopt;
     }
@@ -313,12 +324,14 @@ std::optional<std::vector<std::pair<std::string, std::string>>> APMSqliteStore::
 // MARK: Rows
 
 std::optional<std::int64_t> APMSqliteStore::rowCountForTableWithName(const std::string& name, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return rowCountForTableWithName(name, "", Value(), error);
 }
 
 std::optional<std::int64_t> APMSqliteStore::rowCountForTableWithName(const std::string& name,
                                                                      const std::string& columnName,
                                                                      const Value& columnValue, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument, "Received empty table name for row count")) {
         return std::nullopt;
     }
@@ -339,6 +352,7 @@ std::optional<std::int64_t> APMSqliteStore::rowCountForTableWithName(const std::
 
 sqlite3_stmt* APMSqliteStore::upsertStatementForRecord(const Value::Dictionary& record, const std::string& tableName,
                                                        NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument, "Received empty table name for upsert")) {
         return nullptr;
     }
@@ -369,6 +383,7 @@ sqlite3_stmt* APMSqliteStore::upsertStatementForRecord(const Value::Dictionary& 
 }
 
 bool APMSqliteStore::upsertRecord(const Value::Dictionary& record, const std::string& tableName, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!record.empty(), error, APMErrorInvalidArgument, "Received empty record for upsert")) {
         return false;
     }
@@ -387,6 +402,7 @@ bool APMSqliteStore::upsertRecord(const Value::Dictionary& record, const std::st
 sqlite3_stmt* APMSqliteStore::updateStatementForRecord(const Value::Dictionary& record, const std::string& tableName,
                                                        const std::string& columnName, const Value& columnValue,
                                                        NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!record.empty(), error, APMErrorInvalidArgument, "Empty record for update")) return nullptr;
     if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument, "Empty table name for update")) {
         return nullptr;
@@ -427,6 +443,7 @@ sqlite3_stmt* APMSqliteStore::updateStatementForRecord(const Value::Dictionary& 
 
 bool APMSqliteStore::updateRecord(const Value::Dictionary& record, const std::string& tableName,
                                   const std::string& columnName, const Value& columnValue, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     sqlite3_stmt* statement = updateStatementForRecord(record, tableName, columnName, columnValue, error);
     if (!statement) return false;
     return executeSQLStatement(statement, error);
@@ -434,6 +451,7 @@ bool APMSqliteStore::updateRecord(const Value::Dictionary& record, const std::st
 
 bool APMSqliteStore::updateAllRecordsInTableWithName(const std::string& tableName, const std::string& columnName,
                                                      const Value& columnValue, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument, "Empty table name for update")) {
         return false;
     }
@@ -459,6 +477,7 @@ bool APMSqliteStore::updateAllRecordsInTableWithName(const std::string& tableNam
 bool APMSqliteStore::increaseColumn(const std::string& column, std::int64_t value, const std::string& table,
                                     const std::string& condition, const Value::Array& parameterValues,
                                     NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!table.empty(), error, APMErrorInvalidArgument, "Empty table name for increase column")) {
         return false;
     }
@@ -498,6 +517,7 @@ bool APMSqliteStore::increaseColumn(const std::string& column, std::int64_t valu
 
 bool APMSqliteStore::deleteRecordFromTableWithName(const std::string& tableName, const std::string& columnName,
                                                    const Value& columnValue, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument,
                          "Received empty table name for delete record")) {
         return false;
@@ -530,6 +550,7 @@ std::optional<std::int64_t> APMSqliteStore::deleteRecordsFromTableWithName(const
                                                                            const std::string& condition,
                                                                            const Value::Array& parameterValues,
                                                                            NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument,
                          "Received empty table name for delete record")) {
         return std::nullopt;
@@ -553,6 +574,7 @@ std::optional<std::int64_t> APMSqliteStore::deleteRecordsFromTableWithName(const
 }
 
 bool APMSqliteStore::deleteAllRecordsFromTableWithName(const std::string& tableName, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument,
                          "Received empty table name for delete all records")) {
         return false;
@@ -575,6 +597,7 @@ bool APMSqliteStore::deleteAllRecordsFromTableWithName(const std::string& tableN
 std::optional<std::vector<Value::Dictionary>> APMSqliteStore::recordsForQuery(const std::string& query,
                                                                               const Value::Array& parameterValues,
                                                                               NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return recordsForQuery(query, parameterValues, error, [](std::size_t, const Value::Dictionary&) { return true; });
 }
 
@@ -582,6 +605,7 @@ std::optional<std::vector<Value::Dictionary>> APMSqliteStore::recordsForQuery(co
                                                                               const Value::Array& parameterValues,
                                                                               NSErrorPtr* error,
                                                                               const RowFilter& filter) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!query.empty(), error, APMErrorInvalidArgument,
                          "Received empty query for records for query")) {
         return std::nullopt;
@@ -642,6 +666,7 @@ std::optional<std::vector<Value::Dictionary>> APMSqliteStore::recordsForQuery(co
 
 std::optional<Value> APMSqliteStore::numberForQuery(const std::string& query, const Value::Array& parameterValues,
                                                     NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!query.empty(), error, APMErrorInvalidArgument,
                          "Received empty query to get numeric result")) {
         return std::nullopt;

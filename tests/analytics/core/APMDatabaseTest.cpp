@@ -10,13 +10,20 @@
 #include "analytics/core/APMEventAggregates.h"
 #include "analytics/core/APMRawEventData.h"
 #include "analytics/proto/APMPBEvent.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/Sandbox.h"
 #include "platform/services/VULGzip.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <limits>
+#include <thread>
 
 namespace {
 
@@ -112,6 +119,40 @@ TEST_F(APMDatabaseTest, UnusableSchemaDeletesTheFileAndLeavesTheDatabaseClosed) 
     EXPECT_NE(error->localizedDescription().find("Database not open"), std::string::npos);
     // The next opening starts empty.
     EXPECT_NE(APMDatabase::initWithDatabaseName("bad-shape.sql", config_, nullptr), nullptr);
+}
+
+TEST_F(APMDatabaseTest, AFolderThatCannotBeMadeFailsTheOpeningThroughTheMonitor) {
+    const std::string root = Sandbox::tmp() + "/unmakeable";
+    std::filesystem::remove_all(root);
+    ASSERT_TRUE(std::filesystem::create_directories(root + "/read-only"));
+    std::ofstream(root + "/plain-file") << "a file, not a folder";
+    // No one, root included, makes a folder under a regular file.
+    std::vector<std::string> paths = {root + "/plain-file/Vizudi/Measurement/m.sql"};
+    ASSERT_EQ(chmod((root + "/read-only").c_str(), 0555), 0);
+    struct RestoreMode {
+        std::string path;
+        ~RestoreMode() { chmod(path.c_str(), 0755); }
+    } restore{root + "/read-only"};
+    // A read-only folder stops only a process without the privilege to ignore its mode (not root).
+    if (access((root + "/read-only").c_str(), W_OK) != 0) {
+        paths.push_back(root + "/read-only/Vizudi/Measurement/m.sql");  // the folder cannot be made
+        paths.push_back(root + "/read-only/m.sql");                     // the file cannot be made
+    }
+    for (const auto& databasePath : paths) {
+        SCOPED_TRACE(databasePath);
+        LogCapture capture;
+        auto database = std::make_shared<APMDatabase>();
+        NSErrorPtr error;
+        EXPECT_FALSE(database->initializeDatabaseResourcesWithContext("Init", databasePath, &error));
+        ASSERT_NE(error, nullptr);
+        const auto lines = capture.matching("[I-ACS012001] Failed to open database file (Init). Error");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(error->localizedDescription()), std::string::npos) << lines[0];
+        EXPECT_FALSE(std::filesystem::exists(databasePath));
+        // Closed, not half-open: every later call fails plainly.
+        EXPECT_FALSE(database->insertRawEvent(event("_e", kNow), 1, false, &error));
+        EXPECT_EQ(error->localizedDescription(), "Database not open");
+    }
 }
 
 // MARK: Generic rows
@@ -408,5 +449,24 @@ TEST_F(APMDatabaseTest, RetryCountersCountOnlyTheGivenBundlesAndStopAtTheCap) {
     EXPECT_FALSE(database_->incrementRetryCounterForBundlesWithIDs({}, &error));
     EXPECT_EQ(error->localizedDescription(), "Failed to increment retry counter");
 }
+
+#if !defined(NDEBUG) || defined(OSTREL_SEQUENCE_CHECKS)
+using APMDatabaseDeathTest = APMDatabaseTestBase;
+
+TEST_F(APMDatabaseDeathTest, LivesOnOneSequenceUntilHandedOn) {
+    ASSERT_TRUE(database_->isRawEventsTableEmpty(nullptr));  // binds it to this thread
+    EXPECT_DEATH(std::thread([&] { (void)database_->isRawEventsTableEmpty(nullptr); }).join(),
+                 "APMDatabase::isRawEventsTableEmpty called from a thread outside any serial queue");
+    // Handed to a worker queue, the database and its store work there and nowhere else.
+    database_->detachFromSequence();
+    auto worker = DispatchQueue::create("test.measurement.worker");
+    bool inserted = false;
+    worker->sync([&] { inserted = database_->insertRawEvent(event("_e", kNow), 1, false, nullptr); });
+    EXPECT_TRUE(inserted);
+    EXPECT_DEATH((void)database_->isRawEventsTableEmpty(nullptr), "APMDatabase::isRawEventsTableEmpty called from");
+    EXPECT_DEATH((void)store().rowCountForTableWithName("raw_events", nullptr),
+                 "APMSqliteStore::rowCountForTableWithName called from");
+}
+#endif
 
 }  // namespace
