@@ -1,8 +1,6 @@
 // The purchase and subscription lists that keep a purchase from being reported twice.
 #include "analytics/core/APMDatabase.h"
 
-#include "analytics/core/APMError.h"
-
 namespace {
 
 constexpr std::int64_t kDeduplicationLimit = 1000;
