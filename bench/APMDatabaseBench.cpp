@@ -61,10 +61,11 @@ void BM_RawEventsOnePerCall(benchmark::State& state) {
     double timestamp = 1700000000;
     for (auto _ : state) {
         // The engine's order for each accepted event: metadata, trim, insert.
-        database->insertIfNotExistsRawEventMetadata(metadata, nullptr);
-        database->deleteRawEventsOverAbsoluteLimit(nullptr);
-        if (!database->insertRawEvent(screenView(timestamp += 1), fingerprint, false, nullptr)) {
-            state.SkipWithError("insert failed");
+        if (!database->insertIfNotExistsRawEventMetadata(metadata, nullptr) ||
+            !database->deleteRawEventsOverAbsoluteLimit(nullptr) ||
+            !database->insertRawEvent(screenView(timestamp += 1), fingerprint, false, nullptr)) {
+            state.SkipWithError("write failed");
+            break;
         }
     }
     state.SetItemsProcessed(state.iterations());
@@ -107,7 +108,7 @@ BENCHMARK(BM_RawEventsPlainInsertsOneTransaction)->Arg(10000)->Unit(benchmark::k
 void BM_QueueSelectionOver10000Bundles(benchmark::State& state) {
     auto database = openDatabase("bench-queue.sql");
     if (database->queryBundlesWithCountLimit(1, 1, nullptr)->empty()) {
-        database->performTransaction([&] {
+        const bool filled = database->performTransaction([&] {
             for (int i = 0; i < 10000; ++i) {
                 auto bundle = bundleMetadata();
                 APMPBMessageSetInt64(bundle, APMPBMeasurementBundle::kEndTimestampMillis,
@@ -119,6 +120,10 @@ void BM_QueueSelectionOver10000Bundles(benchmark::State& state) {
             }
             return true;
         });
+        if (!filled) {
+            state.SkipWithError("filling the queue failed");
+            return;
+        }
     }
     const std::int64_t countLimit = state.range(0);
     const std::int64_t sizeLimit = state.range(1);

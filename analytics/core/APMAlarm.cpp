@@ -13,20 +13,24 @@ std::shared_ptr<APMAlarm> APMAlarm::initWithDispatchQueue(std::shared_ptr<Dispat
     return alarm;
 }
 
-APMAlarm::~APMAlarm() { cancel(); }
+APMAlarm::~APMAlarm() { stopTimer(); }
 
 bool APMAlarm::hasActiveTimer() const {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return timer_ && !timer_->testCancel();
 }
 
 std::optional<NSDate> APMAlarm::scheduledTimestamp() const {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return scheduledTimestamp_;
 }
 
 void APMAlarm::cancel() {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    stopTimer();
+}
+
+void APMAlarm::stopTimer() {
     if (!scheduledTimestamp_) return;
     APMMeasurementMonitor()->logWithLevel(7, 2003, name_ + " canceled");
     if (timer_ && !timer_->testCancel()) timer_->cancel();
@@ -35,11 +39,11 @@ void APMAlarm::cancel() {
 }
 
 void APMAlarm::runAfterDelay(double delay, std::function<void()> block) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!block) {
         APMMeasurementMonitor()->logWithLevel(1, 2000, name_ + " tried to schedule an empty block");
         return;
     }
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
     cancel();
     scheduledTimestamp_ = NSDate::dateWithTimeIntervalSinceNow(delay);
     std::weak_ptr<APMAlarm> weak = weakSelf<APMAlarm>();

@@ -9,9 +9,9 @@
 class APMAppMetadata : public NSObject {
 public:
     // Nil (and logged) for a negative index.
-    static std::shared_ptr<APMAppMetadata> initWithLastBundleIndex(std::int32_t lastBundleIndex,
-                                                                   double lastBundleStartTimestamp,
-                                                                   double lastBundleEndTimestamp);
+    [[nodiscard]] static std::shared_ptr<APMAppMetadata> initWithLastBundleIndex(std::int32_t lastBundleIndex,
+                                                                                 double lastBundleStartTimestamp,
+                                                                                 double lastBundleEndTimestamp);
 
     std::int32_t lastBundleIndex() const { return lastBundleIndex_; }
     // Adds one; at INT32_MAX the index starts again at 0.

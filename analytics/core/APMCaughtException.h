@@ -12,11 +12,11 @@
 class APMCaughtException : public NSObject {
 public:
     // Call-stack lines use the platform's "index module address symbol + offset" shape.
-    static std::shared_ptr<APMCaughtException> initWithName(const std::string& name, const std::string& reason,
-                                                            std::vector<std::string> callStackSymbols = {});
+    [[nodiscard]] static std::shared_ptr<APMCaughtException> initWithName(
+        const std::string& name, const std::string& reason, std::vector<std::string> callStackSymbols = {});
     // From the exception being handled (or any stored one): std::exception gives its type and
     // what(); anything else is named "unknown exception".
-    static std::shared_ptr<APMCaughtException> fromExceptionPtr(const std::exception_ptr& exception);
+    [[nodiscard]] static std::shared_ptr<APMCaughtException> fromExceptionPtr(const std::exception_ptr& exception);
 
     const std::string& name() const { return name_; }
     const std::string& reason() const { return reason_; }

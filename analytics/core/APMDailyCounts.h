@@ -8,9 +8,11 @@
 
 class APMDailyCounts : public NSObject {
 public:
-    static std::shared_ptr<APMDailyCounts> initWithDay(std::int32_t day, std::int32_t conversionsCount,
-                                                       std::int32_t allEventsCount, std::int32_t publicEventsCount,
-                                                       std::int32_t errorEventsCount, std::int32_t realtimeCount);
+    [[nodiscard]] static std::shared_ptr<APMDailyCounts> initWithDay(std::int32_t day, std::int32_t conversionsCount,
+                                                                     std::int32_t allEventsCount,
+                                                                     std::int32_t publicEventsCount,
+                                                                     std::int32_t errorEventsCount,
+                                                                     std::int32_t realtimeCount);
 
     std::int32_t day() const { return day_; }
     std::int32_t conversionsCount() const { return conversionsCount_; }

@@ -35,25 +35,25 @@ public:
     static bool hasReservedPrefixes(const std::string& name);
 
     // Lengths in UTF-32 units; messages begin with the type's label.
-    static bool isValidString(const Value& object, std::int64_t minLength, std::int64_t maxLength,
-                              std::int64_t type, std::int64_t* failureCode);
+    [[nodiscard]] static bool isValidString(const Value& object, std::int64_t minLength, std::int64_t maxLength,
+                                            std::int64_t type, std::int64_t* failureCode);
     // Non-empty, at most maxLength, only letters, digits and "_".
-    static bool isValidInternalName(const Value& name, std::int64_t maxLength, std::int64_t type,
-                                    std::int64_t* failureCode);
-    // As above, and the first character is a letter.
-    static bool isValidPublicName(const Value& name, std::int64_t maxLength, std::int64_t type,
-                                  std::int64_t* failureCode);
-    // An APMValue object; a string value within the bounds, other kinds pass.
-    static bool isValidValue(const Value& value, std::int64_t minLength, std::int64_t maxLength, std::int64_t type,
-                             std::int64_t* failureCode);
-
-    static bool isValidPublicEventName(const Value& name, std::int64_t* failureCode);
-    static bool isValidInternalEventName(const Value& name, std::int64_t* failureCode);
-    static bool isValidInternalEventOrigin(const Value& origin, std::int64_t* failureCode);
-    // Ends with "+gtm" (else code 6, not logged) and the part before is an internal name.
-    static bool isValidForwardedEventOrigin(const Value& origin, std::int64_t* failureCode);
-    static bool isValidInternalUserAttributeName(const Value& name, std::int64_t* failureCode);
-    // Strings of 1 to 36, or 1 to 256 for "_id", "_gbraid" and "_psmvalue".
-    static bool isValidInternalUserAttributeValue(const Value& value, const std::string& name,
+    [[nodiscard]] static bool isValidInternalName(const Value& name, std::int64_t maxLength, std::int64_t type,
                                                   std::int64_t* failureCode);
+    // As above, and the first character is a letter.
+    [[nodiscard]] static bool isValidPublicName(const Value& name, std::int64_t maxLength, std::int64_t type,
+                                                std::int64_t* failureCode);
+    // An APMValue object; a string value within the bounds, other kinds pass.
+    [[nodiscard]] static bool isValidValue(const Value& value, std::int64_t minLength, std::int64_t maxLength,
+                                           std::int64_t type, std::int64_t* failureCode);
+
+    [[nodiscard]] static bool isValidPublicEventName(const Value& name, std::int64_t* failureCode);
+    [[nodiscard]] static bool isValidInternalEventName(const Value& name, std::int64_t* failureCode);
+    [[nodiscard]] static bool isValidInternalEventOrigin(const Value& origin, std::int64_t* failureCode);
+    // Ends with "+gtm" (else code 6, not logged) and the part before is an internal name.
+    [[nodiscard]] static bool isValidForwardedEventOrigin(const Value& origin, std::int64_t* failureCode);
+    [[nodiscard]] static bool isValidInternalUserAttributeName(const Value& name, std::int64_t* failureCode);
+    // Strings of 1 to 36, or 1 to 256 for "_id", "_gbraid" and "_psmvalue".
+    [[nodiscard]] static bool isValidInternalUserAttributeValue(const Value& value, const std::string& name,
+                                                                std::int64_t* failureCode);
 };

@@ -17,9 +17,9 @@ std::int64_t apm_64LeastSignificantBits(const NSData& data);
 std::int64_t apm_64LSBMD5(const NSData& data);
 
 // 32 lower-case hex digits of the MD5 of the UTF-8 bytes; nothing for invalid UTF-8.
-std::optional<std::string> apm_MD5String(const std::string& text);
+[[nodiscard]] std::optional<std::string> apm_MD5String(const std::string& text);
 // "+" becomes a blank, then percent escapes are decoded; nothing when they are malformed.
-std::optional<std::string> apm_stringByUnescapingFromURLArgument(const std::string& text);
+[[nodiscard]] std::optional<std::string> apm_stringByUnescapingFromURLArgument(const std::string& text);
 // Code points (a character outside the basic plane counts once).
 std::size_t apm_UTF32Length(const std::string& text);
 // Little-endian UTF-32 of the text into `buffer`, whole characters only, at most `maxBytes`.

@@ -1,10 +1,13 @@
 // The measurement engine's own SQLite database: its thirteen tables, the generic row
 // operations, and the typed operations on raw events, the upload queue, counters, user
 // attributes, audience filters, configuration, purchases and conditional properties.
-// Every call runs on the engine's worker queue; the database has no lock of its own.
+// One class, one file of definitions per group of tables (named at each MARK below).
+// The database lives on one sequence (the engine's worker queue) and has no lock of its own:
+// in debug and sanitizer builds every operation asserts that sequence.
 #pragma once
 
 #include "analytics/core/APMSqliteStore.h"
+#include "platform/dispatch/SequenceChecker.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
@@ -47,186 +50,230 @@ public:
     // A queued bundle read back and the rowid of its queue row.
     using QueuedBundle = std::pair<std::shared_ptr<APMPBMeasurementBundle>, std::int64_t>;
 
-    // The engine's current limits; the defaults until a provider is set. Values are clamped.
-    static void setLimitsProvider(std::function<APMDatabaseLimits()> provider);
-    static APMDatabaseLimits limits();
-
-    // MARK: File, opening and schema
+    // MARK: File, opening, reset and transactions (APMDatabase.cpp)
 
     // Opens "<Application Support>/Vizudi/Measurement/<name>", ensures the tables and the
-    // app metadata row. Nil when any of it fails.
-    static std::shared_ptr<APMDatabase> initWithDatabaseName(const std::string& name,
-                                                             std::shared_ptr<APMPersistedConfig> persistedConfig,
-                                                             NSErrorPtr* error);
-    bool initializeDatabaseResourcesWithContext(const std::string& context, const std::string& databasePath,
-                                                NSErrorPtr* error);
-    bool ensureAllTables();
+    // app metadata row. Nil when any of it fails. The database it returns is bound to no
+    // sequence yet: its first operation binds it (and its store).
+    [[nodiscard]] static std::shared_ptr<APMDatabase> initWithDatabaseName(
+        const std::string& name, std::shared_ptr<APMPersistedConfig> persistedConfig, NSErrorPtr* error);
+    [[nodiscard]] bool initializeDatabaseResourcesWithContext(const std::string& context,
+                                                              const std::string& databasePath, NSErrorPtr* error);
     // Deletes the file and starts again empty. After a failure the database stays closed:
     // later calls fail with "Database not open" instead of writing to a deleted file.
-    bool reset(NSErrorPtr* error);
+    [[nodiscard]] bool reset(NSErrorPtr* error);
     // One exclusive transaction around the block: committed on true, rolled back otherwise.
-    bool performTransaction(const std::function<bool()>& block);
+    [[nodiscard]] bool performTransaction(const std::function<bool()>& block);
+
+    // Hands the database (and its store) to another sequence: the next operation binds again.
+    void detachFromSequence();
 
     const std::shared_ptr<APMSqliteStore>& sqliteStore() const { return sqliteStore_; }
     const std::shared_ptr<APMPersistedConfig>& persistedConfig() const { return persistedConfig_; }
 
+    // MARK: Schema (APMDatabaseSchema.cpp)
+
+    // Creates missing tables and columns and migrates changed column types; false at the first
+    // table that does not pass.
+    [[nodiscard]] bool ensureAllTables();
+
+    // MARK: Generic rows and shared column encodings (APMDatabaseRows.cpp)
+
     // Generic rows: "SELECT rowid, * ..." through the block; nil results are skipped.
-    std::optional<std::vector<std::shared_ptr<NSObject>>> allDataTypesFromTableWithName(
+    [[nodiscard]] std::optional<std::vector<std::shared_ptr<NSObject>>> allDataTypesFromTableWithName(
         const std::string& table, std::int64_t tableLimit, NSErrorPtr* error, const CreateDataTypeBlock& block);
-    std::optional<std::vector<std::shared_ptr<NSObject>>> dataTypesFromTableWithName(
+    [[nodiscard]] std::optional<std::vector<std::shared_ptr<NSObject>>> dataTypesFromTableWithName(
         const std::string& table, const std::string& columnName, const Value& columnValue, NSErrorPtr* error,
         const CreateDataTypeBlock& block);
-    bool insertDataType(const Row& record, const std::string& table, NSErrorPtr* error);
+    [[nodiscard]] bool insertDataType(const Row& record, const std::string& table, NSErrorPtr* error);
     // Refused with "Table is full" when the key is new and the table holds tableLimit rows.
-    bool upsertDataType(const Row& record, const std::string& table, const std::string& columnName,
-                        const Value& columnValue, std::int64_t tableLimit, NSErrorPtr* error);
-    bool updateDataType(const Row& record, const std::string& table, const std::string& columnName,
-                        const Value& columnValue, NSErrorPtr* error);
-
-    // MARK: App metadata and daily counts
-
-    bool initializeAppMetadata();
-    std::shared_ptr<APMAppMetadata> queryAppMetadata(NSErrorPtr* error);
-    bool updateAppMetadata(const std::shared_ptr<APMAppMetadata>& appMetadata, NSErrorPtr* error);
-    std::shared_ptr<APMDailyCounts> dailyCounts(NSErrorPtr* error);
-    bool updateDailyCounts(const std::shared_ptr<APMDailyCounts>& dailyCounts, NSErrorPtr* error);
-    // floor((now - midnight offset) / 86400).
-    std::int32_t currentDay();
-
-    // MARK: Raw events and their metadata
-
-    bool insertIfNotExistsRawEventMetadata(const std::shared_ptr<APMPBMeasurementBundle>& metadata,
-                                           NSErrorPtr* error);
-    std::shared_ptr<APMPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(std::int64_t fingerprint,
-                                                                                  NSErrorPtr* error);
-    bool deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fingerprint, NSErrorPtr* error);
-    bool deleteUnusedRawEventsMetadata(NSErrorPtr* error);
-    std::optional<bool> isRawEventsTableEmpty(NSErrorPtr* error);
-    bool insertRawEvent(const std::shared_ptr<APMEvent>& event, std::int64_t metadataFingerprint, bool isRealtime,
-                        NSErrorPtr* error);
-    std::optional<double> queryLatestRawEventTime(NSErrorPtr* error);
-    // At most 1000, oldest first, while the filter agrees.
-    std::optional<std::vector<std::shared_ptr<APMRawEventData>>> rawEventsWithMetadataFingerprint(
-        std::int64_t fingerprint, NSErrorPtr* error, const APMSqliteStore::RowFilter& eventFilter);
-    std::optional<bool> containsRawEventWithMetadataFingerprint(std::int64_t fingerprint, NSErrorPtr* error);
-    bool deleteRawEventsWithMaxRowID(std::int64_t rowID, NSErrorPtr* error);
-    // Keeps the newest maxEventsStored - 1 rows; the number deleted.
-    std::optional<std::int64_t> deleteRawEventsOverAbsoluteLimit(NSErrorPtr* error);
-    bool deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, NSErrorPtr* error);
-    std::optional<std::int64_t> nextMetadataFingerprintToProcess(NSErrorPtr* error);
-    std::shared_ptr<APMRawEventData> rawEventDataFromDictionary(const Row& row, NSErrorPtr* error);
-    std::optional<bool> containsRealtimeRawEventsWithError(NSErrorPtr* error);
-
-    // MARK: Upload queue
-
-    std::optional<bool> isQueuedBundleTableEmpty(NSErrorPtr* error);
-    bool insertBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle, bool isRealtime, NSErrorPtr* error);
-    // Row ids are numbers; counters stop at INT32_MAX.
-    bool incrementRetryCounterForBundlesWithIDs(const Value::Array& rowIDs, NSErrorPtr* error);
-    // Oldest first within the count limit; the first bundle always, later ones while the
-    // uncompressed sizes fit the size limit.
-    std::optional<std::vector<QueuedBundle>> queryBundlesWithCountLimit(std::int64_t countLimit,
-                                                                        std::int64_t sizeLimit, NSErrorPtr* error);
-    std::optional<std::vector<QueuedBundle>> queryBundlesWithRowIDs(const Value::Array& rowIDs, NSErrorPtr* error);
-    bool deleteBundlesWithRowIDs(const Value::Array& rowIDs, NSErrorPtr* error);
-    // Purges stale raw events and bundles at most once per interval: true when it ran.
-    std::optional<bool> maybeDeleteStaleData(NSErrorPtr* error);
-    bool deleteStaleBundlesOlderThanMaxAge(double maxAge, NSErrorPtr* error);
-    std::optional<double> queryLatestBundleTime(NSErrorPtr* error);
-    std::optional<bool> containsRealtimeBundlesWithError(NSErrorPtr* error);
-
-    // MARK: Event aggregates
-
-    std::optional<std::int64_t> publicEventCount(NSErrorPtr* error);
-    std::optional<std::vector<std::shared_ptr<APMEventAggregates>>> allEventAggregates(NSErrorPtr* error);
-    std::shared_ptr<APMEventAggregates> eventAggregatesWithName(const std::string& name, NSErrorPtr* error);
-    bool updateEventAggregates(const std::shared_ptr<APMEventAggregates>& eventAggregates, NSErrorPtr* error);
-    bool clearCurrentSessionCounts(NSErrorPtr* error);
-
-    // MARK: User attributes
-
-    std::optional<std::int64_t> publicUserAttributeCount(NSErrorPtr* error);
-    std::optional<std::int64_t> userAttributeCountForOrigin(const std::string& origin, NSErrorPtr* error);
-    std::optional<bool> containsUserAttributeWithName(const std::string& name, NSErrorPtr* error);
-    std::shared_ptr<APMUserAttribute> userAttributeWithName(const std::string& name, NSErrorPtr* error);
-    // Names beginning with "_ltv_" (literally), newest set first.
-    std::optional<std::vector<std::shared_ptr<APMUserAttribute>>> allLifetimeValueUserAttributes(NSErrorPtr* error);
-    std::optional<std::vector<std::shared_ptr<APMUserAttribute>>> userAttributesIncludingInternal(
-        bool includeInternal, NSErrorPtr* error);
-    bool updateUserAttribute(const std::shared_ptr<APMUserAttribute>& userAttribute, NSErrorPtr* error);
-    bool deleteUserAttributeWithName(const std::string& name, NSErrorPtr* error);
+    [[nodiscard]] bool upsertDataType(const Row& record, const std::string& table, const std::string& columnName,
+                                      const Value& columnValue, std::int64_t tableLimit, NSErrorPtr* error);
+    [[nodiscard]] bool updateDataType(const Row& record, const std::string& table, const std::string& columnName,
+                                      const Value& columnValue, NSErrorPtr* error);
     // The value column: text, real or integer (an array stores 0).
     static Value valueColumnFromValue(const std::shared_ptr<APMValue>& value);
 
-    // MARK: Audience filters and results
+    // MARK: App metadata and daily counts (APMDatabaseAppMetadata.cpp)
 
-    std::map<std::int32_t, std::shared_ptr<APMFilterResult>> allFilterResults(NSErrorPtr* error);
-    std::optional<std::vector<std::int64_t>> allAudienceIDs(NSErrorPtr* error);
-    std::optional<std::vector<std::shared_ptr<APMEventFilter>>> eventFiltersForEventName(const std::string& eventName,
-                                                                                         NSErrorPtr* error);
-    std::optional<std::vector<std::shared_ptr<APMPropertyFilter>>> propertyFiltersForPropertyName(
+    [[nodiscard]] bool initializeAppMetadata();
+    [[nodiscard]] std::shared_ptr<APMAppMetadata> queryAppMetadata(NSErrorPtr* error);
+    [[nodiscard]] bool updateAppMetadata(const std::shared_ptr<APMAppMetadata>& appMetadata, NSErrorPtr* error);
+    [[nodiscard]] std::shared_ptr<APMDailyCounts> dailyCounts(NSErrorPtr* error);
+    [[nodiscard]] bool updateDailyCounts(const std::shared_ptr<APMDailyCounts>& dailyCounts, NSErrorPtr* error);
+    // floor((now - midnight offset) / 86400).
+    std::int32_t currentDay();
+
+    // MARK: Raw events and their metadata (APMDatabaseRawEvents.cpp)
+
+    [[nodiscard]] bool insertIfNotExistsRawEventMetadata(const std::shared_ptr<APMPBMeasurementBundle>& metadata,
+                                                         NSErrorPtr* error);
+    [[nodiscard]] std::shared_ptr<APMPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(
+        std::int64_t fingerprint, NSErrorPtr* error);
+    [[nodiscard]] bool deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fingerprint, NSErrorPtr* error);
+    [[nodiscard]] std::optional<bool> isRawEventsTableEmpty(NSErrorPtr* error);
+    [[nodiscard]] bool insertRawEvent(const std::shared_ptr<APMEvent>& event, std::int64_t metadataFingerprint,
+                                      bool isRealtime, NSErrorPtr* error);
+    [[nodiscard]] std::optional<double> queryLatestRawEventTime(NSErrorPtr* error);
+    // At most 1000, oldest first, while the filter agrees.
+    [[nodiscard]] std::optional<std::vector<std::shared_ptr<APMRawEventData>>> rawEventsWithMetadataFingerprint(
+        std::int64_t fingerprint, NSErrorPtr* error, const APMSqliteStore::RowFilter& eventFilter);
+    [[nodiscard]] std::optional<bool> containsRawEventWithMetadataFingerprint(std::int64_t fingerprint,
+                                                                              NSErrorPtr* error);
+    [[nodiscard]] bool deleteRawEventsWithMaxRowID(std::int64_t rowID, NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::int64_t> nextMetadataFingerprintToProcess(NSErrorPtr* error);
+    [[nodiscard]] std::shared_ptr<APMRawEventData> rawEventDataFromDictionary(const Row& row, NSErrorPtr* error);
+    [[nodiscard]] std::optional<bool> containsRealtimeRawEventsWithError(NSErrorPtr* error);
+
+    // MARK: Upload queue (APMDatabaseQueue.cpp)
+
+    [[nodiscard]] std::optional<bool> isQueuedBundleTableEmpty(NSErrorPtr* error);
+    [[nodiscard]] bool insertBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle, bool isRealtime,
+                                    NSErrorPtr* error);
+    // Row ids are numbers; counters stop at INT32_MAX.
+    [[nodiscard]] bool incrementRetryCounterForBundlesWithIDs(const Value::Array& rowIDs, NSErrorPtr* error);
+    // Oldest first within the count limit; the first bundle always, later ones while the
+    // uncompressed sizes fit the size limit.
+    [[nodiscard]] std::optional<std::vector<QueuedBundle>> queryBundlesWithCountLimit(std::int64_t countLimit,
+                                                                                      std::int64_t sizeLimit,
+                                                                                      NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::vector<QueuedBundle>> queryBundlesWithRowIDs(const Value::Array& rowIDs,
+                                                                                  NSErrorPtr* error);
+    [[nodiscard]] bool deleteBundlesWithRowIDs(const Value::Array& rowIDs, NSErrorPtr* error);
+    [[nodiscard]] std::optional<double> queryLatestBundleTime(NSErrorPtr* error);
+    [[nodiscard]] std::optional<bool> containsRealtimeBundlesWithError(NSErrorPtr* error);
+
+    // MARK: Storage limits and purges (APMDatabaseMaintenance.cpp)
+
+    // The engine's current limits; the defaults until a provider is set. Values are clamped.
+    static void setLimitsProvider(std::function<APMDatabaseLimits()> provider);
+    static APMDatabaseLimits limits();
+    // Purges stale raw events and bundles at most once per interval: true when it ran.
+    [[nodiscard]] std::optional<bool> maybeDeleteStaleData(NSErrorPtr* error);
+    [[nodiscard]] bool deleteStaleBundlesOlderThanMaxAge(double maxAge, NSErrorPtr* error);
+    [[nodiscard]] bool deleteUnusedRawEventsMetadata(NSErrorPtr* error);
+    // Keeps the newest maxEventsStored - 1 rows; the number deleted.
+    [[nodiscard]] std::optional<std::int64_t> deleteRawEventsOverAbsoluteLimit(NSErrorPtr* error);
+    [[nodiscard]] bool deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, NSErrorPtr* error);
+
+    // MARK: Event aggregates (APMDatabaseEventAggregates.cpp)
+
+    [[nodiscard]] std::optional<std::int64_t> publicEventCount(NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::vector<std::shared_ptr<APMEventAggregates>>> allEventAggregates(NSErrorPtr* error);
+    [[nodiscard]] std::shared_ptr<APMEventAggregates> eventAggregatesWithName(const std::string& name,
+                                                                              NSErrorPtr* error);
+    [[nodiscard]] bool updateEventAggregates(const std::shared_ptr<APMEventAggregates>& eventAggregates,
+                                             NSErrorPtr* error);
+    [[nodiscard]] bool clearCurrentSessionCounts(NSErrorPtr* error);
+
+    // MARK: User attributes (APMDatabaseUserAttributes.cpp)
+
+    [[nodiscard]] std::optional<std::int64_t> publicUserAttributeCount(NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::int64_t> userAttributeCountForOrigin(const std::string& origin, NSErrorPtr* error);
+    [[nodiscard]] std::optional<bool> containsUserAttributeWithName(const std::string& name, NSErrorPtr* error);
+    [[nodiscard]] std::shared_ptr<APMUserAttribute> userAttributeWithName(const std::string& name, NSErrorPtr* error);
+    // Names beginning with "_ltv_" (literally), newest set first.
+    [[nodiscard]] std::optional<std::vector<std::shared_ptr<APMUserAttribute>>> allLifetimeValueUserAttributes(
+        NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::vector<std::shared_ptr<APMUserAttribute>>> userAttributesIncludingInternal(
+        bool includeInternal, NSErrorPtr* error);
+    [[nodiscard]] bool updateUserAttribute(const std::shared_ptr<APMUserAttribute>& userAttribute, NSErrorPtr* error);
+    [[nodiscard]] bool deleteUserAttributeWithName(const std::string& name, NSErrorPtr* error);
+
+    // MARK: Audience filters and results (APMDatabaseAudienceFilters.cpp)
+
+    // Audience id -> its stored result; nothing (and the error) when the table cannot be read.
+    [[nodiscard]] std::optional<std::map<std::int32_t, std::shared_ptr<APMFilterResult>>> allFilterResults(
+        NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::vector<std::int64_t>> allAudienceIDs(NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::vector<std::shared_ptr<APMEventFilter>>> eventFiltersForEventName(
+        const std::string& eventName, NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::vector<std::shared_ptr<APMPropertyFilter>>> propertyFiltersForPropertyName(
         const std::string& propertyName, NSErrorPtr* error);
-    std::shared_ptr<APMFilterResult> filterResultForAudienceID(std::int32_t audienceID, NSErrorPtr* error);
-    bool deleteFilterResults(const std::vector<std::shared_ptr<APMFilterResult>>& filterResults, NSErrorPtr* error);
+    [[nodiscard]] std::shared_ptr<APMFilterResult> filterResultForAudienceID(std::int32_t audienceID,
+                                                                             NSErrorPtr* error);
+    [[nodiscard]] bool deleteFilterResults(const std::vector<std::shared_ptr<APMFilterResult>>& filterResults,
+                                           NSErrorPtr* error);
     // Audience id -> its session-scoped filter ids.
-    std::optional<std::map<std::int64_t, std::vector<std::int64_t>>> allSessionScopedFilters(NSErrorPtr* error);
-    bool updateEventFilters(const std::vector<std::shared_ptr<APMEventFilter>>& eventFilters, NSErrorPtr* error);
-    bool updatePropertyFilters(const std::vector<std::shared_ptr<APMPropertyFilter>>& propertyFilters,
-                               NSErrorPtr* error);
-    bool updateFilterResults(const std::vector<std::shared_ptr<APMFilterResult>>& filterResults, NSErrorPtr* error);
-    bool deleteEventFilters(const std::vector<std::shared_ptr<APMEventFilter>>& eventFilters, NSErrorPtr* error);
-    bool deletePropertyFilters(const std::vector<std::shared_ptr<APMPropertyFilter>>& propertyFilters,
-                               NSErrorPtr* error);
-    bool deleteAllEventFilters(NSErrorPtr* error);
-    bool deleteAllPropertyFilters(NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::map<std::int64_t, std::vector<std::int64_t>>> allSessionScopedFilters(
+        NSErrorPtr* error);
+    [[nodiscard]] bool updateEventFilters(const std::vector<std::shared_ptr<APMEventFilter>>& eventFilters,
+                                          NSErrorPtr* error);
+    [[nodiscard]] bool updatePropertyFilters(const std::vector<std::shared_ptr<APMPropertyFilter>>& propertyFilters,
+                                             NSErrorPtr* error);
+    [[nodiscard]] bool updateFilterResults(const std::vector<std::shared_ptr<APMFilterResult>>& filterResults,
+                                           NSErrorPtr* error);
+    [[nodiscard]] bool deleteEventFilters(const std::vector<std::shared_ptr<APMEventFilter>>& eventFilters,
+                                          NSErrorPtr* error);
+    [[nodiscard]] bool deletePropertyFilters(const std::vector<std::shared_ptr<APMPropertyFilter>>& propertyFilters,
+                                             NSErrorPtr* error);
+    [[nodiscard]] bool deleteAllEventFilters(NSErrorPtr* error);
+    [[nodiscard]] bool deleteAllPropertyFilters(NSErrorPtr* error);
 
-    // MARK: Remote configuration, purchases and subscriptions
+    // MARK: Remote configuration (APMDatabaseRemoteConfig.cpp)
 
-    bool updateRemoteConfig(const std::shared_ptr<APMPBMeasurementConfig>& config, NSErrorPtr* error);
-    bool updateRemoteConfigSuccessfulTimestamp(double timestamp, NSErrorPtr* error);
-    std::shared_ptr<APMPBMeasurementConfig> queryMeasurementConfigWithError(NSErrorPtr* error);
-    std::optional<double> lastRemoteConfigUpdateTimestamp(NSErrorPtr* error);
+    [[nodiscard]] bool updateRemoteConfig(const std::shared_ptr<APMPBMeasurementConfig>& config, NSErrorPtr* error);
+    [[nodiscard]] bool updateRemoteConfigSuccessfulTimestamp(double timestamp, NSErrorPtr* error);
+    [[nodiscard]] std::shared_ptr<APMPBMeasurementConfig> queryMeasurementConfigWithError(NSErrorPtr* error);
+    [[nodiscard]] std::optional<double> lastRemoteConfigUpdateTimestamp(NSErrorPtr* error);
+
+    // MARK: Purchase and subscription de-duplication (APMDatabaseDeduplication.cpp)
+
     // True when new and now recorded, false when already known (or empty); nothing on failure.
-    std::optional<bool> insertIfNotDuplicatePurchaseFingerprint(const std::string& fingerprint, NSErrorPtr* error);
-    std::optional<bool> insertIfNotDuplicateSubscriptionID(const std::string& subscriptionID, NSErrorPtr* error);
-    std::optional<std::int64_t> deleteSubscriptionsOverLimit(NSErrorPtr* error);
+    [[nodiscard]] std::optional<bool> insertIfNotDuplicatePurchaseFingerprint(const std::string& fingerprint,
+                                                                              NSErrorPtr* error);
+    [[nodiscard]] std::optional<bool> insertIfNotDuplicateSubscriptionID(const std::string& subscriptionID,
+                                                                         NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::int64_t> deleteSubscriptionsOverLimit(NSErrorPtr* error);
 
-    // MARK: Conditional user properties and complex events
+    // MARK: Conditional user properties (APMDatabaseConditionalProperties.cpp)
 
-    std::shared_ptr<APMConditionalUserProperty> conditionalUserPropertyWithName(const std::string& name,
-                                                                                NSErrorPtr* error);
-    bool updateConditionalUserProperty(const std::shared_ptr<APMConditionalUserProperty>& property,
-                                       NSErrorPtr* error);
-    bool deleteConditionalUserPropertyWithName(const std::string& name, NSErrorPtr* error);
-    std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>> timedOutConditionalUserPropertiesWithError(
-        NSErrorPtr* error);
-    std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>> expiredConditionalUserPropertiesWithError(
-        NSErrorPtr* error);
-    std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
+    [[nodiscard]] std::shared_ptr<APMConditionalUserProperty> conditionalUserPropertyWithName(const std::string& name,
+                                                                                              NSErrorPtr* error);
+    [[nodiscard]] bool updateConditionalUserProperty(const std::shared_ptr<APMConditionalUserProperty>& property,
+                                                     NSErrorPtr* error);
+    [[nodiscard]] bool deleteConditionalUserPropertyWithName(const std::string& name, NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
+    timedOutConditionalUserPropertiesWithError(NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
+    expiredConditionalUserPropertiesWithError(NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
     triggeredConditionalUserPropertiesWithEventName(const std::string& eventName, NSErrorPtr* error);
     // Names that begin with the prefix and origins equal to the origin (either may be empty).
-    std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>> conditionalUserPropertiesWithPrefix(
-        const std::string& prefix, const std::string& origin, NSErrorPtr* error);
-    std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>> conditionalUserPropertiesWithCondition(
-        const std::string& condition, const Value::Array& parameterValues, NSErrorPtr* error);
-    std::optional<std::pair<std::shared_ptr<APMEvent>, std::int64_t>> mainEventAndChildCountPairWithEventID(
-        std::int64_t eventID, NSErrorPtr* error);
-    bool updateComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID, std::int64_t childEventCount,
-                                                            const std::shared_ptr<APMEvent>& mainEvent,
-                                                            NSErrorPtr* error);
-    bool deleteComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID, NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
+    conditionalUserPropertiesWithPrefix(const std::string& prefix, const std::string& origin, NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
+    conditionalUserPropertiesWithCondition(const std::string& condition, const Value::Array& parameterValues,
+                                           NSErrorPtr* error);
+
+    // MARK: Complex events (APMDatabaseComplexEvents.cpp)
+
+    [[nodiscard]] std::optional<std::pair<std::shared_ptr<APMEvent>, std::int64_t>>
+    mainEventAndChildCountPairWithEventID(std::int64_t eventID, NSErrorPtr* error);
+    [[nodiscard]] bool updateComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID,
+                                                                          std::int64_t childEventCount,
+                                                                          const std::shared_ptr<APMEvent>& mainEvent,
+                                                                          NSErrorPtr* error);
+    [[nodiscard]] bool deleteComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID, NSErrorPtr* error);
 
     APMDatabase() = default;
 
 private:
     // Store calls when there is no store (a failed first open): "Database not open".
-    bool requireStore(NSErrorPtr* error) const;
-    std::optional<bool> booleanForQuery(const std::string& query, const Value::Array& values, NSErrorPtr* error);
-    std::optional<double> doubleForQuery(const std::string& query, const Value::Array& values, NSErrorPtr* error);
-    std::optional<QueuedBundle> queuedBundleFromRow(const Row& row, NSErrorPtr* error);
-    std::shared_ptr<APMUserAttribute> userAttributeFromRow(const Row& row, NSErrorPtr* error);
-    std::shared_ptr<APMConditionalUserProperty> conditionalUserPropertyFromRow(const Row& row, NSErrorPtr* error);
+    [[nodiscard]] bool requireStore(NSErrorPtr* error) const;
+    [[nodiscard]] std::optional<bool> booleanForQuery(const std::string& query, const Value::Array& values,
+                                                      NSErrorPtr* error);
+    [[nodiscard]] std::optional<double> doubleForQuery(const std::string& query, const Value::Array& values,
+                                                       NSErrorPtr* error);
+    [[nodiscard]] std::optional<QueuedBundle> queuedBundleFromRow(const Row& row, NSErrorPtr* error);
+    [[nodiscard]] std::shared_ptr<APMUserAttribute> userAttributeFromRow(const Row& row, NSErrorPtr* error);
+    [[nodiscard]] std::shared_ptr<APMConditionalUserProperty> conditionalUserPropertyFromRow(const Row& row,
+                                                                                             NSErrorPtr* error);
+    // An event stored as its encoded message (conditional properties, complex events).
+    [[nodiscard]] static std::shared_ptr<APMEvent> eventFromBlob(const Value& blob, NSErrorPtr* error);
+    static std::optional<NSData> blobFromEvent(const std::shared_ptr<APMEvent>& event);
 
     std::shared_ptr<APMSqliteStore> sqliteStore_;
     std::shared_ptr<APMPersistedConfig> persistedConfig_;
+    SequenceChecker sequenceChecker_{"APMDatabase"};
 };

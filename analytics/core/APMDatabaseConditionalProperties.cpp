@@ -1,33 +1,16 @@
-// Conditional user properties and the main events of complex events.
-#include "analytics/core/APMConditionalUserProperty.h"
+// Conditional user properties: set when their trigger event comes, timed out or expired by time.
 #include "analytics/core/APMDatabase.h"
+
+#include "analytics/core/APMConditionalUserProperty.h"
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMEvent.h"
 #include "analytics/core/APMValue.h"
-#include "analytics/proto/APMPBEvent.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSString.h"
 
 namespace {
 
 constexpr std::int64_t kConditionalPropertiesLimit = 1000;
-
-std::shared_ptr<APMEvent> eventFromBlob(const Value& blob, NSErrorPtr* error) {
-    if (!APMCheckSuccess(blob.isData(), error, 2, "Failed to convert data to an event. Data must be a NSData instance")) {
-        return nullptr;
-    }
-    auto proto = APMPBEvent::initWithBuffer(blob.data());
-    if (!APMCheckSuccess(proto != nullptr, error, 2, "Failed to parse event from data")) return nullptr;
-    auto event = APMEvent::initWithEventProto(proto);
-    if (!APMCheckSuccess(event != nullptr, error, 2, "Failed to initialize event from proto data")) return nullptr;
-    return event;
-}
-
-std::optional<NSData> blobFromEvent(const std::shared_ptr<APMEvent>& event) {
-    if (!event) return std::nullopt;
-    auto proto = event->protoEvent();
-    return proto ? proto->protoBuffer() : std::nullopt;
-}
 
 }  // namespace
 
@@ -66,6 +49,7 @@ std::shared_ptr<APMConditionalUserProperty> APMDatabase::conditionalUserProperty
 
 std::shared_ptr<APMConditionalUserProperty> APMDatabase::conditionalUserPropertyWithName(const std::string& name,
                                                                                          NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto objects = dataTypesFromTableWithName(
         "conditional_properties", "name", Value(name), error, [this](const Row& row, NSErrorPtr* rowError) {
             return std::shared_ptr<NSObject>(conditionalUserPropertyFromRow(row, rowError));
@@ -76,14 +60,15 @@ std::shared_ptr<APMConditionalUserProperty> APMDatabase::conditionalUserProperty
 
 bool APMDatabase::updateConditionalUserProperty(const std::shared_ptr<APMConditionalUserProperty>& property,
                                                 NSErrorPtr* error) {
-    if (!APMCheckSuccess(property != nullptr, error, 3,
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(property != nullptr, error, APMErrorStorage,
                          "Received empty conditional user property for getting dictionary representation") ||
-        !APMCheckSuccess(!property->name().empty(), error, 3,
+        !APMCheckSuccess(!property->name().empty(), error, APMErrorStorage,
                          "Received conditional user property with empty name for getting dictionary representation") ||
-        !APMCheckSuccess(!property->origin().empty(), error, 3,
+        !APMCheckSuccess(!property->origin().empty(), error, APMErrorStorage,
                          "Received conditional user property with empty origin for getting dictionary "
                          "representation") ||
-        !APMCheckSuccess(property->value() != nullptr, error, 3,
+        !APMCheckSuccess(property->value() != nullptr, error, APMErrorStorage,
                          "Received conditional user property with nil value for getting dictionary representation")) {
         return false;
     }
@@ -104,25 +89,29 @@ bool APMDatabase::updateConditionalUserProperty(const std::shared_ptr<APMConditi
 }
 
 bool APMDatabase::deleteConditionalUserPropertyWithName(const std::string& name, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return false;
     return sqliteStore_->deleteRecordFromTableWithName("conditional_properties", "name", Value(name), error);
 }
 
 std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
 APMDatabase::timedOutConditionalUserPropertiesWithError(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return conditionalUserPropertiesWithCondition("active=0 and abs(? - creation_timestamp) > trigger_timeout",
                                                   {Value(Clock::now())}, error);
 }
 
 std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
 APMDatabase::expiredConditionalUserPropertiesWithError(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return conditionalUserPropertiesWithCondition("active=1 and abs(? - triggered_timestamp) > time_to_live",
                                                   {Value(Clock::now())}, error);
 }
 
 std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
 APMDatabase::triggeredConditionalUserPropertiesWithEventName(const std::string& eventName, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!eventName.empty(), error, 1,
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!eventName.empty(), error, APMErrorInvalidArgument,
                          "Received nil/empty event name for querying triggered conditional user properties")) {
         return std::nullopt;
     }
@@ -134,6 +123,7 @@ APMDatabase::triggeredConditionalUserPropertiesWithEventName(const std::string& 
 std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
 APMDatabase::conditionalUserPropertiesWithPrefix(const std::string& prefix, const std::string& origin,
                                                  NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     // Exact comparisons: LIKE would treat "_" in prefixes such as "_exp_" as a wildcard and
     // ignore case.
     std::vector<std::string> conditions;
@@ -155,7 +145,8 @@ APMDatabase::conditionalUserPropertiesWithPrefix(const std::string& prefix, cons
 std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
 APMDatabase::conditionalUserPropertiesWithCondition(const std::string& condition, const Value::Array& parameterValues,
                                                     NSErrorPtr* error) {
-    if (!APMCheckSuccess(!condition.empty(), error, 1,
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!condition.empty(), error, APMErrorInvalidArgument,
                          "Received empty condition for querying a conditional user property")) {
         return std::nullopt;
     }
@@ -171,43 +162,4 @@ APMDatabase::conditionalUserPropertiesWithCondition(const std::string& condition
         properties.push_back(std::move(property));
     }
     return properties;
-}
-
-std::optional<std::pair<std::shared_ptr<APMEvent>, std::int64_t>> APMDatabase::mainEventAndChildCountPairWithEventID(
-    std::int64_t eventID, NSErrorPtr* error) {
-    if (!requireStore(error)) return std::nullopt;
-    auto rows = sqliteStore_->recordsForQuery(
-        NSString::format("SELECT * FROM %@ WHERE event_id=? LIMIT 1", std::string("main_event_params")),
-        {Value(static_cast<long long>(eventID))}, error);
-    if (!rows || rows->empty()) return std::nullopt;
-    const Row& row = rows->front();
-    const Value& blob = row.get("main_event");
-    auto event = blob.isNull() ? nullptr : eventFromBlob(blob, nullptr);
-    if (!APMCheckSuccess(event != nullptr, error, 3, "Main event blob is nil in database")) return std::nullopt;
-    const Value& children = row.get("children_to_process");
-    if (!APMCheckSuccess(!children.isNull(), error, 3, "Complex event does not have children count in database")) {
-        return std::nullopt;
-    }
-    return std::make_pair(event, static_cast<std::int64_t>(children.longLongValue()));
-}
-
-bool APMDatabase::updateComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID, std::int64_t childEventCount,
-                                                                     const std::shared_ptr<APMEvent>& mainEvent,
-                                                                     NSErrorPtr* error) {
-    if (!APMCheckSuccess(mainEvent != nullptr, error, 1, "Received nil main event")) return false;
-    auto blob = blobFromEvent(mainEvent);
-    if (!APMCheckSuccess(blob && !blob->empty(), error, 1, "Cannot create the main event blob")) return false;
-    if (!requireStore(error)) return false;
-    const Row row = {{"main_event", Value(std::move(*blob))},
-                     {"event_id", Value(static_cast<long long>(eventID))},
-                     {"children_to_process", Value(static_cast<long long>(childEventCount))}};
-    return sqliteStore_->upsertRecord(row, "main_event_params", error);
-}
-
-bool APMDatabase::deleteComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID, NSErrorPtr* error) {
-    if (!requireStore(error)) return false;
-    return sqliteStore_
-        ->deleteRecordsFromTableWithName("main_event_params", "event_id=?", {Value(static_cast<long long>(eventID))},
-                                         error)
-        .has_value();
 }

@@ -1,9 +1,9 @@
-// The upload queue: gzip-compressed bundles, the size-budgeted choice of one batch, retry
-// counters and the stale-data purge.
+// The upload queue: gzip-compressed bundles, the size-budgeted choice of one batch and the
+// retry counters.
 #include "analytics/core/APMDatabase.h"
+
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMMonitor.h"
-#include "analytics/core/APMPersistedConfig.h"
 #include "analytics/proto/APMPBFieldAccess.h"
 #include "analytics/proto/APMPBMeasurementBundle.h"
 #include "platform/foundation/Clock.h"
@@ -19,9 +19,11 @@ constexpr std::int64_t kMaxRetryCount = std::numeric_limits<std::int32_t>::max()
 
 // "rowid IN (?,?,...)" for the ids, which are bound in list order.
 std::optional<std::string> rowIDCondition(const Value::Array& rowIDs, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!rowIDs.empty(), error, 3, "Received empty row IDs to process")) return std::nullopt;
+    if (!APMCheckSuccess(!rowIDs.empty(), error, APMErrorStorage, "Received empty row IDs to process")) {
+        return std::nullopt;
+    }
     for (const Value& rowID : rowIDs) {
-        if (!APMCheckSuccess(rowID.isNumber(), error, 3, "Received invalid type for row ID to process")) {
+        if (!APMCheckSuccess(rowID.isNumber(), error, APMErrorStorage, "Received invalid type for row ID to process")) {
             return std::nullopt;
         }
     }
@@ -33,19 +35,24 @@ std::optional<std::string> rowIDCondition(const Value::Array& rowIDs, NSErrorPtr
 }  // namespace
 
 std::optional<bool> APMDatabase::isQueuedBundleTableEmpty(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return booleanForQuery("SELECT NOT EXISTS (SELECT 1 FROM queue LIMIT 1)", {}, error);
 }
 
 bool APMDatabase::insertBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle, bool isRealtime,
                                NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     const NSData bytes = bundle ? bundle->protoBuffer().value_or(NSData{}) : NSData{};
-    if (!APMCheckSuccess(!bytes.empty(), error, 1, "Failed to insert nil bundle")) return false;
-    if (!APMCheckSuccess(!APMPBMessageGetString(bundle, APMPBMeasurementBundle::kAppId).value_or("").empty(), error, 1,
-                         "Failed to insert bundle without App ID")) {
+    if (!APMCheckSuccess(!bytes.empty(), error, APMErrorInvalidArgument, "Failed to insert nil bundle")) return false;
+    if (!APMCheckSuccess(!APMPBMessageGetString(bundle, APMPBMeasurementBundle::kAppId).value_or("").empty(), error,
+                         APMErrorInvalidArgument, "Failed to insert bundle without App ID")) {
         return false;
     }
     const std::int64_t endMillis = APMPBMessageGetInt64(bundle, APMPBMeasurementBundle::kEndTimestampMillis);
-    if (!APMCheckSuccess(endMillis >= 1, error, 1, "Failed to insert bundle without valid timestamp")) return false;
+    if (!APMCheckSuccess(endMillis >= 1, error, APMErrorInvalidArgument,
+                         "Failed to insert bundle without valid timestamp")) {
+        return false;
+    }
     if (!maybeDeleteStaleData(error).has_value()) return false;
     auto monitor = APMMeasurementMonitor();
     const double endTime = static_cast<double>(endMillis) / 1000.0;
@@ -53,7 +60,9 @@ bool APMDatabase::insertBundle(const std::shared_ptr<APMPBMeasurementBundle>& bu
         monitor->logWithLevel(4, 12016, "Storing bundle outside of the max uploading time span");
     }
     NSData compressed = vul_dataByGzippingData(bytes, nullptr);
-    if (!APMCheckSuccess(!compressed.empty(), error, 2, "Failed to compress bundle")) return false;
+    if (!APMCheckSuccess(!compressed.empty(), error, APMErrorFailedPrecondition, "Failed to compress bundle")) {
+        return false;
+    }
     monitor->logWithLevel(7, 12018, "Saving bundle. size (bytes)", Value(std::to_string(compressed.size())));
     const Row row = {{"bundle_end_timestamp", Value(endTime)},
                      {"data", Value(std::move(compressed))},
@@ -64,19 +73,22 @@ bool APMDatabase::insertBundle(const std::shared_ptr<APMPBMeasurementBundle>& bu
 }
 
 std::optional<APMDatabase::QueuedBundle> APMDatabase::queuedBundleFromRow(const Row& row, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!row.empty(), error, 3, "Cannot process empty rowData")) return std::nullopt;
+    if (!APMCheckSuccess(!row.empty(), error, APMErrorStorage, "Cannot process empty rowData")) return std::nullopt;
     const Value& data = row.get("data");
-    if (!APMCheckSuccess(data.isData() && !data.data().empty(), error, 3, "Cannot decompress an empty bundle data")) {
+    if (!APMCheckSuccess(data.isData() && !data.data().empty(), error, APMErrorStorage,
+                         "Cannot decompress an empty bundle data")) {
         return std::nullopt;
     }
     NSErrorPtr inflateError;
     const NSData inflated = vul_dataByInflatingGzippedData(data.data(), &inflateError);
     if (inflated.empty()) {
-        APMSetError(error, 2, inflateError ? inflateError->localizedDescription() : std::string());
+        APMSetError(error, APMErrorFailedPrecondition,
+                    inflateError ? inflateError->localizedDescription() : std::string());
         return std::nullopt;
     }
     auto bundle = APMPBMeasurementBundle::initWithBuffer(inflated);
-    if (!APMCheckSuccess(bundle != nullptr, error, 2, "Unable to parse bundle from decompressed data")) {
+    if (!APMCheckSuccess(bundle != nullptr, error, APMErrorFailedPrecondition,
+                         "Unable to parse bundle from decompressed data")) {
         return std::nullopt;
     }
     const Value& retryCount = row.get("retry_count");
@@ -92,6 +104,7 @@ std::optional<APMDatabase::QueuedBundle> APMDatabase::queuedBundleFromRow(const 
 std::optional<std::vector<APMDatabase::QueuedBundle>> APMDatabase::queryBundlesWithCountLimit(std::int64_t countLimit,
                                                                                               std::int64_t sizeLimit,
                                                                                               NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     auto rows = sqliteStore_->recordsForQuery("SELECT rowid, data, retry_count FROM queue ORDER BY rowid ASC LIMIT ?",
                                               {Value(static_cast<long long>(countLimit))}, error);
@@ -113,6 +126,7 @@ std::optional<std::vector<APMDatabase::QueuedBundle>> APMDatabase::queryBundlesW
 
 std::optional<std::vector<APMDatabase::QueuedBundle>> APMDatabase::queryBundlesWithRowIDs(const Value::Array& rowIDs,
                                                                                           NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto condition = rowIDCondition(rowIDs, error);
     if (!condition) return std::nullopt;
     if (!requireStore(error)) return std::nullopt;
@@ -127,6 +141,7 @@ std::optional<std::vector<APMDatabase::QueuedBundle>> APMDatabase::queryBundlesW
 }
 
 bool APMDatabase::deleteBundlesWithRowIDs(const Value::Array& rowIDs, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto condition = rowIDCondition(rowIDs, error);
     if (!condition) return false;
     if (!requireStore(error)) return false;
@@ -134,7 +149,10 @@ bool APMDatabase::deleteBundlesWithRowIDs(const Value::Array& rowIDs, NSErrorPtr
 }
 
 bool APMDatabase::incrementRetryCounterForBundlesWithIDs(const Value::Array& rowIDs, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!rowIDs.empty(), error, 1, "Failed to increment retry counter")) return false;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!rowIDs.empty(), error, APMErrorInvalidArgument, "Failed to increment retry counter")) {
+        return false;
+    }
     auto condition = rowIDCondition(rowIDs, error);
     if (!condition) return false;
     if (!requireStore(error)) return false;
@@ -163,30 +181,12 @@ bool APMDatabase::incrementRetryCounterForBundlesWithIDs(const Value::Array& row
     return sqliteStore_->increaseColumn("retry_count", 1, "queue", *condition + " AND retry_count < ?", values, error);
 }
 
-std::optional<bool> APMDatabase::maybeDeleteStaleData(NSErrorPtr* error) {
-    const double now = Clock::now();
-    const double last = persistedConfig_ ? persistedConfig_->lastDeleteStaleBundlesTimestamp() : 0.0;
-    const APMDatabaseLimits current = limits();
-    if (std::fabs(now - last) <= current.databaseDeleteStaleBundlesInterval) return false;
-    if (!deleteStaleRawEventsDataOlderThanMaxAge(current.maxQueueTime, error)) return std::nullopt;
-    if (!deleteStaleBundlesOlderThanMaxAge(current.maxQueueTime, error)) return std::nullopt;
-    if (persistedConfig_) persistedConfig_->setLastDeleteStaleBundlesTimestamp(now);
-    return true;
-}
-
-bool APMDatabase::deleteStaleBundlesOlderThanMaxAge(double maxAge, NSErrorPtr* error) {
-    if (!APMCheckSuccess(maxAge >= 0, error, 1, "Cannot delete stale bundles after negative time period")) return false;
-    if (!requireStore(error)) return false;
-    return sqliteStore_
-        ->deleteRecordsFromTableWithName("queue", "abs(bundle_end_timestamp - cast(? as REAL)) > cast(? as REAL)",
-                                         {Value(Clock::now()), Value(maxAge)}, error)
-        .has_value();
-}
-
 std::optional<double> APMDatabase::queryLatestBundleTime(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return doubleForQuery("SELECT MAX(bundle_end_timestamp) FROM queue", {}, error);
 }
 
 std::optional<bool> APMDatabase::containsRealtimeBundlesWithError(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return booleanForQuery("SELECT EXISTS (SELECT 1 FROM queue WHERE is_realtime = 1 LIMIT 1)", {}, error);
 }

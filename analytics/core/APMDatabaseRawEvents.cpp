@@ -1,6 +1,7 @@
-// Raw events and the shared bundle metadata they point to.
-#include "analytics/core/APMDataUtil.h"
+// Raw events waiting to be bundled and the shared bundle metadata they point to.
 #include "analytics/core/APMDatabase.h"
+
+#include "analytics/core/APMDataUtil.h"
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMEvent.h"
 #include "analytics/core/APMRawEventData.h"
@@ -9,7 +10,6 @@
 #include "analytics/proto/APMPBEventParam.h"
 #include "analytics/proto/APMPBFieldAccess.h"
 #include "analytics/proto/APMPBMeasurementBundle.h"
-#include "platform/foundation/Clock.h"
 
 namespace {
 
@@ -20,9 +20,14 @@ constexpr std::int64_t kRawEventsReadLimit = 1000;
 // fields) may be nameless; such an item simply contributes nothing.
 std::optional<Value::Dictionary> decodeEventParam(const std::shared_ptr<APMPBEventParam>& param, bool nested,
                                                   NSErrorPtr* error) {
-    if (!APMCheckSuccess(param != nullptr, error, 1, "Failed to parse empty event params data")) return std::nullopt;
+    if (!APMCheckSuccess(param != nullptr, error, APMErrorInvalidArgument, "Failed to parse empty event params data")) {
+        return std::nullopt;
+    }
     auto name = APMPBMessageGetString(param, APMPBEventParam::kName);
-    if (!nested && !APMCheckSuccess(name.has_value(), error, 1, "Event parameter name is empty")) return std::nullopt;
+    if (!nested &&
+        !APMCheckSuccess(name.has_value(), error, APMErrorInvalidArgument, "Event parameter name is empty")) {
+        return std::nullopt;
+    }
     std::shared_ptr<APMValue> value;
     if (APMPBMessageHasField(param, APMPBEventParam::kStringValue)) {
         value = APMValue::initWithString(Value(APMPBMessageGetString(param, APMPBEventParam::kStringValue).value_or("")));
@@ -37,7 +42,10 @@ std::optional<Value::Dictionary> decodeEventParam(const std::shared_ptr<APMPBEve
         return result;
     }
     auto items = APMPBMessageGetArray<APMPBEventParam>(param, APMPBEventParam::kParamValue).value_or(Value::Array{});
-    if (!APMCheckSuccess(!items.empty(), error, 2, "Failed to parse invalid event params data")) return std::nullopt;
+    if (!APMCheckSuccess(!items.empty(), error, APMErrorFailedPrecondition,
+                         "Failed to parse invalid event params data")) {
+        return std::nullopt;
+    }
     if (!nested) {
         Value::Array list;
         for (const Value& item : items) {
@@ -64,8 +72,9 @@ std::optional<Value::Dictionary> decodeEventParam(const std::shared_ptr<APMPBEve
 
 bool APMDatabase::insertIfNotExistsRawEventMetadata(const std::shared_ptr<APMPBMeasurementBundle>& metadata,
                                                     NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     const NSData bytes = metadata ? metadata->protoBuffer().value_or(NSData{}) : NSData{};
-    if (!APMCheckSuccess(!bytes.empty(), error, 3,
+    if (!APMCheckSuccess(!bytes.empty(), error, APMErrorStorage,
                          "Received empty measurement bundle metadata for getting dictionary representation")) {
         return false;
     }
@@ -78,14 +87,16 @@ bool APMDatabase::insertIfNotExistsRawEventMetadata(const std::shared_ptr<APMPBM
 
 std::shared_ptr<APMPBMeasurementBundle> APMDatabase::queryRawEventsMetadataWithFingerprint(std::int64_t fingerprint,
                                                                                            NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto objects = dataTypesFromTableWithName(
         "raw_events_metadata", "metadata_fingerprint", Value(static_cast<long long>(fingerprint)), error,
         [](const Row& row, NSErrorPtr* rowError) -> std::shared_ptr<NSObject> {
-            if (!APMCheckSuccess(!row.empty(), rowError, 3, "Received empty dictionary for getting measurement bundle")) {
+            if (!APMCheckSuccess(!row.empty(), rowError, APMErrorStorage,
+                                 "Received empty dictionary for getting measurement bundle")) {
                 return nullptr;
             }
             const Value& metadata = row.get("metadata");
-            if (!APMCheckSuccess(metadata.isData() && !metadata.data().empty(), rowError, 3,
+            if (!APMCheckSuccess(metadata.isData() && !metadata.data().empty(), rowError, APMErrorStorage,
                                  "Event metadata should not be empty for getting measurement bundle")) {
                 return nullptr;
             }
@@ -96,6 +107,7 @@ std::shared_ptr<APMPBMeasurementBundle> APMDatabase::queryRawEventsMetadataWithF
 }
 
 bool APMDatabase::deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fingerprint, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return false;
     return sqliteStore_
         ->deleteRecordsFromTableWithName("raw_events_metadata", "metadata_fingerprint == ?",
@@ -103,27 +115,23 @@ bool APMDatabase::deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fin
         .has_value();
 }
 
-bool APMDatabase::deleteUnusedRawEventsMetadata(NSErrorPtr* error) {
-    if (!requireStore(error)) return false;
-    return sqliteStore_
-        ->deleteRecordsFromTableWithName(
-            "raw_events_metadata",
-            "metadata_fingerprint NOT IN (SELECT DISTINCT metadata_fingerprint FROM raw_events)", {}, error)
-        .has_value();
-}
-
 std::optional<bool> APMDatabase::isRawEventsTableEmpty(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return booleanForQuery("SELECT NOT EXISTS (SELECT 1 FROM raw_events LIMIT 1)", {}, error);
 }
 
 bool APMDatabase::insertRawEvent(const std::shared_ptr<APMEvent>& event, std::int64_t metadataFingerprint,
                                  bool isRealtime, NSErrorPtr* error) {
-    if (!APMCheckSuccess(event != nullptr, error, 1, "Received empty event for inserting in the database")) return false;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(event != nullptr, error, APMErrorInvalidArgument,
+                         "Received empty event for inserting in the database")) {
+        return false;
+    }
     auto record = APMRawEventData::initWithRawEvent(event, 0, metadataFingerprint);
     auto proto = record ? event->protoEvent() : nullptr;
     if (proto) APMPBMessageClearField(proto, APMPBEvent::kName);
     auto data = proto ? proto->protoBuffer() : std::nullopt;
-    if (!APMCheckSuccess(data.has_value(), error, 3,
+    if (!APMCheckSuccess(data.has_value(), error, APMErrorStorage,
                          "Received empty raw event data for getting dictionary representation")) {
         return false;
     }
@@ -136,11 +144,13 @@ bool APMDatabase::insertRawEvent(const std::shared_ptr<APMEvent>& event, std::in
 }
 
 std::optional<double> APMDatabase::queryLatestRawEventTime(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return doubleForQuery("SELECT MAX(timestamp) FROM raw_events", {}, error);
 }
 
 std::optional<std::vector<std::shared_ptr<APMRawEventData>>> APMDatabase::rawEventsWithMetadataFingerprint(
     std::int64_t fingerprint, NSErrorPtr* error, const APMSqliteStore::RowFilter& eventFilter) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     const APMSqliteStore::RowFilter keepAll = [](std::size_t, const Row&) { return true; };
     auto rows = sqliteStore_->recordsForQuery(
@@ -161,43 +171,26 @@ std::optional<std::vector<std::shared_ptr<APMRawEventData>>> APMDatabase::rawEve
 }
 
 std::optional<bool> APMDatabase::containsRawEventWithMetadataFingerprint(std::int64_t fingerprint, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return booleanForQuery("SELECT EXISTS (SELECT 1 FROM raw_events WHERE metadata_fingerprint = ? LIMIT 1)",
                            {Value(static_cast<long long>(fingerprint))}, error);
 }
 
 bool APMDatabase::deleteRawEventsWithMaxRowID(std::int64_t rowID, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return false;
     return sqliteStore_
         ->deleteRecordsFromTableWithName("raw_events", "rowid <= ?", {Value(static_cast<long long>(rowID))}, error)
         .has_value();
 }
 
-std::optional<std::int64_t> APMDatabase::deleteRawEventsOverAbsoluteLimit(NSErrorPtr* error) {
-    if (!requireStore(error)) return std::nullopt;
-    const std::int32_t keep = limits().maxEventsStored - 1;
-    return sqliteStore_->deleteRecordsFromTableWithName(
-        "raw_events", "rowid IN (SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT -1 OFFSET ?)", {Value(keep)},
-        error);
-}
-
-bool APMDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, NSErrorPtr* error) {
-    if (!APMCheckSuccess(maxAge >= 0, error, 1, "Cannot delete stale raw events given negative time period")) {
-        return false;
-    }
-    if (!requireStore(error)) return false;
-    auto deleted = sqliteStore_->deleteRecordsFromTableWithName(
-        "raw_events", "abs(timestamp - cast(? as REAL)) > cast(? as REAL)", {Value(Clock::now()), Value(maxAge)},
-        error);
-    if (!deleted) return false;
-    if (*deleted == 0) return true;
-    return deleteUnusedRawEventsMetadata(error);
-}
-
 std::optional<std::int64_t> APMDatabase::nextMetadataFingerprintToProcess(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     auto rows = sqliteStore_->recordsForQuery("SELECT metadata_fingerprint, MIN(rowid) FROM raw_events", {}, error);
     if (!rows) return std::nullopt;
-    if (!APMCheckSuccess(rows->size() == 1, error, 2, "Only one event metadata should be processed")) {
+    if (!APMCheckSuccess(rows->size() == 1, error, APMErrorFailedPrecondition,
+                         "Only one event metadata should be processed")) {
         return std::nullopt;
     }
     const Value& fingerprint = rows->front().get("metadata_fingerprint");
@@ -206,19 +199,28 @@ std::optional<std::int64_t> APMDatabase::nextMetadataFingerprintToProcess(NSErro
 }
 
 std::shared_ptr<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const Row& row, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!row.empty(), error, 1, "Received empty dictionary for getting raw event data")) return nullptr;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!row.empty(), error, APMErrorInvalidArgument,
+                         "Received empty dictionary for getting raw event data")) {
+        return nullptr;
+    }
     const Value& rowID = row.get("rowid");
     const Value& data = row.get("data");
     const Value& fingerprint = row.get("metadata_fingerprint");
-    if (!APMCheckSuccess(!rowID.isNull(), error, 1, "Unable to find row ID in the database dictionary")) return nullptr;
-    if (!APMCheckSuccess(!data.isNull(), error, 1, "Unable to find event data in the database dictionary")) {
+    if (!APMCheckSuccess(!rowID.isNull(), error, APMErrorInvalidArgument,
+                         "Unable to find row ID in the database dictionary")) {
         return nullptr;
     }
-    if (!APMCheckSuccess(!fingerprint.isNull(), error, 1, "Unable to find event metadata in the database dictionary")) {
+    if (!APMCheckSuccess(!data.isNull(), error, APMErrorInvalidArgument,
+                         "Unable to find event data in the database dictionary")) {
+        return nullptr;
+    }
+    if (!APMCheckSuccess(!fingerprint.isNull(), error, APMErrorInvalidArgument,
+                         "Unable to find event metadata in the database dictionary")) {
         return nullptr;
     }
     auto proto = data.isData() ? APMPBEvent::initWithBuffer(data.data()) : nullptr;
-    if (!APMCheckSuccess(proto != nullptr, error, 3, "Failed to parse event from data")) return nullptr;
+    if (!APMCheckSuccess(proto != nullptr, error, APMErrorStorage, "Failed to parse event from data")) return nullptr;
     const std::string name = row.get("name").stringValue();
     const double timestamp = row.get("timestamp").doubleValue();
     const double previous =
@@ -232,31 +234,33 @@ std::shared_ptr<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const R
             origin = APMPBMessageHasField(param, APMPBEventParam::kStringValue)
                          ? APMPBMessageGetString(param, APMPBEventParam::kStringValue)
                          : std::nullopt;
-            if (!APMCheckSuccess(origin.has_value(), error, 2,
+            if (!APMCheckSuccess(origin.has_value(), error, APMErrorFailedPrecondition,
                                  "Cannot create an event from database. Origin parameter is not a string")) {
                 return nullptr;
             }
             continue;
         }
         auto decoded = decodeEventParam(param, false, error);
-        if (!APMCheckSuccess(decoded && paramName && decoded->contains(*paramName), error, 2,
+        if (!APMCheckSuccess(decoded && paramName && decoded->contains(*paramName), error, APMErrorFailedPrecondition,
                              "Failed to parse event params data")) {
             return nullptr;
         }
         parameters.set(*paramName, decoded->get(*paramName));
     }
-    if (!APMCheckSuccess(origin && !origin->empty(), error, 2,
+    if (!APMCheckSuccess(origin && !origin->empty(), error, APMErrorFailedPrecondition,
                          "Cannot create an event from database. Missing origin parameter")) {
         return nullptr;
     }
     auto event = APMEvent::initWithOrigin(*origin, false, name, timestamp, previous, parameters);
     auto record = APMRawEventData::initWithRawEvent(event, rowID.longLongValue(), fingerprint.longLongValue());
-    if (!APMCheckSuccess(record != nullptr, error, 2, "Failed to initialize raw event data from dictionary")) {
+    if (!APMCheckSuccess(record != nullptr, error, APMErrorFailedPrecondition,
+                         "Failed to initialize raw event data from dictionary")) {
         return nullptr;
     }
     return record;
 }
 
 std::optional<bool> APMDatabase::containsRealtimeRawEventsWithError(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return booleanForQuery("SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = 1 LIMIT 1)", {}, error);
 }

@@ -1,7 +1,7 @@
-// User attributes: one row per property name, and the value column encoding shared with
-// the conditional properties.
-#include "analytics/core/APMDataTypeValidator.h"
+// User attributes: one row per property name.
 #include "analytics/core/APMDatabase.h"
+
+#include "analytics/core/APMDataTypeValidator.h"
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMNameTables.h"
 #include "analytics/core/APMUserAttribute.h"
@@ -13,15 +13,10 @@ constexpr std::int64_t kUserAttributesLimit = 1000;
 
 }  // namespace
 
-Value APMDatabase::valueColumnFromValue(const std::shared_ptr<APMValue>& value) {
-    if (!value) return Value();
-    if (const std::string* text = value->stringValue()) return Value(*text);
-    if (value->isDouble()) return Value(value->doubleValue());
-    return Value(static_cast<long long>(value->int64Value()));
-}
-
 std::shared_ptr<APMUserAttribute> APMDatabase::userAttributeFromRow(const Row& row, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!row.empty(), error, 3, "Received empty dictionary for getting user property")) return nullptr;
+    if (!APMCheckSuccess(!row.empty(), error, APMErrorStorage, "Received empty dictionary for getting user property")) {
+        return nullptr;
+    }
     auto value = APMValue::valueFromObject(row.get("value"));
     if (!value) return nullptr;
     return APMUserAttribute::initWithOrigin(row.get("origin").stringValue(), row.get("name").stringValue(), value,
@@ -29,6 +24,7 @@ std::shared_ptr<APMUserAttribute> APMDatabase::userAttributeFromRow(const Row& r
 }
 
 std::optional<std::int64_t> APMDatabase::publicUserAttributeCount(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     auto count = sqliteStore_->numberForQuery(
         "SELECT count(1) FROM user_attributes WHERE name NOT LIKE '!_%' ESCAPE '!'", {}, error);
@@ -37,7 +33,9 @@ std::optional<std::int64_t> APMDatabase::publicUserAttributeCount(NSErrorPtr* er
 }
 
 std::optional<std::int64_t> APMDatabase::userAttributeCountForOrigin(const std::string& origin, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!origin.empty(), error, 1, "Received empty user property origin for count query")) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!origin.empty(), error, APMErrorInvalidArgument,
+                         "Received empty user property origin for count query")) {
         return std::nullopt;
     }
     if (!requireStore(error)) return std::nullopt;
@@ -48,7 +46,9 @@ std::optional<std::int64_t> APMDatabase::userAttributeCountForOrigin(const std::
 }
 
 std::optional<bool> APMDatabase::containsUserAttributeWithName(const std::string& name, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty user property name for exists query")) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument,
+                         "Received empty user property name for exists query")) {
         return std::nullopt;
     }
     return booleanForQuery("SELECT EXISTS (SELECT 1 FROM user_attributes WHERE name = ? LIMIT 1)", {Value(name)},
@@ -56,6 +56,7 @@ std::optional<bool> APMDatabase::containsUserAttributeWithName(const std::string
 }
 
 std::shared_ptr<APMUserAttribute> APMDatabase::userAttributeWithName(const std::string& name, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto objects = dataTypesFromTableWithName("user_attributes", "name", Value(name), error,
                                               [this](const Row& row, NSErrorPtr* rowError) {
                                                   return std::shared_ptr<NSObject>(userAttributeFromRow(row, rowError));
@@ -66,6 +67,7 @@ std::shared_ptr<APMUserAttribute> APMDatabase::userAttributeWithName(const std::
 
 std::optional<std::vector<std::shared_ptr<APMUserAttribute>>> APMDatabase::allLifetimeValueUserAttributes(
     NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     // A literal prefix: with LIKE the underscores of "_ltv_" would match any character.
     auto rows = sqliteStore_->recordsForQuery(
@@ -83,6 +85,7 @@ std::optional<std::vector<std::shared_ptr<APMUserAttribute>>> APMDatabase::allLi
 
 std::optional<std::vector<std::shared_ptr<APMUserAttribute>>> APMDatabase::userAttributesIncludingInternal(
     bool includeInternal, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto objects = allDataTypesFromTableWithName("user_attributes", kUserAttributesLimit, error,
                                                  [this](const Row& row, NSErrorPtr*) {
                                                      return std::shared_ptr<NSObject>(userAttributeFromRow(row, nullptr));
@@ -104,20 +107,22 @@ std::optional<std::vector<std::shared_ptr<APMUserAttribute>>> APMDatabase::userA
 }
 
 bool APMDatabase::updateUserAttribute(const std::shared_ptr<APMUserAttribute>& userAttribute, NSErrorPtr* error) {
-    if (!APMCheckSuccess(userAttribute != nullptr, error, 3,
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(userAttribute != nullptr, error, APMErrorStorage,
                          "Received empty user property for getting dictionary representation")) {
         return false;
     }
-    if (!APMCheckSuccess(!userAttribute->origin().empty(), error, 3,
+    if (!APMCheckSuccess(!userAttribute->origin().empty(), error, APMErrorStorage,
                          "Received user property with empty origin for getting dictionary representation")) {
         return false;
     }
-    if (!APMCheckSuccess(!userAttribute->name().empty(), error, 1,
+    if (!APMCheckSuccess(!userAttribute->name().empty(), error, APMErrorInvalidArgument,
                          "Received user property with empty name for getting dictionary representation")) {
         return false;
     }
     const std::string* text = userAttribute->value() ? userAttribute->value()->stringValue() : nullptr;
-    if (!APMCheckSuccess(!text || !text->empty(), error, 1, "Received empty string value for user property")) {
+    if (!APMCheckSuccess(!text || !text->empty(), error, APMErrorInvalidArgument,
+                         "Received empty string value for user property")) {
         return false;
     }
     const Row row = {{"origin", Value(userAttribute->origin())},
@@ -128,6 +133,7 @@ bool APMDatabase::updateUserAttribute(const std::shared_ptr<APMUserAttribute>& u
 }
 
 bool APMDatabase::deleteUserAttributeWithName(const std::string& name, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return false;
     return sqliteStore_->deleteRecordFromTableWithName("user_attributes", "name", Value(name), error);
 }

@@ -12,6 +12,13 @@
 inline constexpr const char* APMErrorDomain = "com.vizudi.vuv.measurement.ErrorDomain";
 inline constexpr const char* APMMonitorContextKey = "APMMonitorContext";
 
+// The codes of the measurement domain.
+enum APMErrorCode : long {
+    APMErrorInvalidArgument = 1,     // a missing, empty or malformed argument
+    APMErrorFailedPrecondition = 2,  // a state that forbids the operation, or stored data that cannot be used
+    APMErrorStorage = 3,             // SQLite failed, or a record cannot be turned into its row or back
+};
+
 // An error of the measurement domain; an empty description or context is left out of the user info.
 NSErrorPtr apm_errorWithCode(std::int64_t code, const std::string& description);
 NSErrorPtr apm_errorWithCode(std::int64_t code, const std::string& description, const std::string& monitorContext);
@@ -21,16 +28,19 @@ void APMSetError(NSErrorPtr* error, std::int64_t code, const std::string& descri
 void APMSetErrorWithContext(NSErrorPtr* error, std::int64_t code, const std::string& description,
                             const std::string& monitorContext);
 // Returns the flag; stores an error when it is false.
-bool APMCheckSuccess(bool flag, NSErrorPtr* error, std::int64_t code, const std::string& description);
+[[nodiscard]] bool APMCheckSuccess(bool flag, NSErrorPtr* error, std::int64_t code, const std::string& description);
 // True for a non-null value; stores an error otherwise.
-bool APMCheckNotNil(const Value& object, NSErrorPtr* error, std::int64_t code, const std::string& description);
+[[nodiscard]] bool APMCheckNotNil(const Value& object, NSErrorPtr* error, std::int64_t code,
+                                  const std::string& description);
 template <class T>
-bool APMCheckNotNil(const std::shared_ptr<T>& object, NSErrorPtr* error, std::int64_t code,
-                    const std::string& description) {
+[[nodiscard]] bool APMCheckNotNil(const std::shared_ptr<T>& object, NSErrorPtr* error, std::int64_t code,
+                                  const std::string& description) {
     return APMCheckSuccess(object != nullptr, error, code, description);
 }
-bool APMCheckNotNull(const void* pointer, NSErrorPtr* error, std::int64_t code, const std::string& description);
-bool APMCheckNonZero(std::int64_t value, NSErrorPtr* error, std::int64_t code, const std::string& description);
+[[nodiscard]] bool APMCheckNotNull(const void* pointer, NSErrorPtr* error, std::int64_t code,
+                                   const std::string& description);
+[[nodiscard]] bool APMCheckNonZero(std::int64_t value, NSErrorPtr* error, std::int64_t code,
+                                   const std::string& description);
 
 // The non-empty monitor contexts of the measurement errors among one log call's contexts,
 // in order, joined with commas.

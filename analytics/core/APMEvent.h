@@ -16,12 +16,13 @@ public:
     // Nil when the origin is neither a forwarded ("+gtm") nor an internal origin, or when the
     // name is not a valid internal name (and, for a public event, a valid public name).
     // Parameters are name -> APMValue objects; "_o" is set to the origin.
-    static std::shared_ptr<APMEvent> initWithOrigin(const std::string& origin, bool isPublic, const std::string& name,
-                                                    double timestamp, double previousTimestamp,
-                                                    const Value::Dictionary& parameters);
+    [[nodiscard]] static std::shared_ptr<APMEvent> initWithOrigin(const std::string& origin, bool isPublic,
+                                                                  const std::string& name, double timestamp,
+                                                                  double previousTimestamp,
+                                                                  const Value::Dictionary& parameters);
     // Name, timestamps and string, int and double parameters of the message; "_o" must be a
     // string and becomes the origin, else nil.
-    static std::shared_ptr<APMEvent> initWithEventProto(const std::shared_ptr<APMPBEvent>& proto);
+    [[nodiscard]] static std::shared_ptr<APMEvent> initWithEventProto(const std::shared_ptr<APMPBEvent>& proto);
 
     const std::string& origin() const { return origin_; }
     const std::string& name() const { return name_; }
@@ -31,7 +32,7 @@ public:
     bool isRealtime() const;
     // The message form: name, times in truncated milliseconds (the previous one only when set),
     // and one parameter message per entry, array items nested one level.
-    std::shared_ptr<APMPBEvent> protoEvent() const;
+    [[nodiscard]] std::shared_ptr<APMPBEvent> protoEvent() const;
 
     APMEvent(std::string origin, std::string name, double timestamp, double previousTimestamp,
              Value::Dictionary parameters);

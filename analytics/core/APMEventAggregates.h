@@ -12,10 +12,11 @@
 class APMEventAggregates : public NSObject {
 public:
     // Nil for an invalid internal name or a negative count.
-    static std::shared_ptr<APMEventAggregates> initWithName(const std::string& name, std::int32_t lifetimeCount,
-                                                            std::int32_t currentBundleCount,
-                                                            std::int32_t currentSessionCount,
-                                                            double lastFireTimestamp);
+    [[nodiscard]] static std::shared_ptr<APMEventAggregates> initWithName(const std::string& name,
+                                                                          std::int32_t lifetimeCount,
+                                                                          std::int32_t currentBundleCount,
+                                                                          std::int32_t currentSessionCount,
+                                                                          double lastFireTimestamp);
 
     const std::string& name() const { return name_; }
     std::int32_t lifetimeCount() const { return lifetimeCount_; }

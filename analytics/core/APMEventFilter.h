@@ -10,9 +10,11 @@
 
 class APMEventFilter : public NSObject {
 public:
-    static std::shared_ptr<APMEventFilter> initWithAudienceID(std::int32_t audienceID, std::int32_t filterID,
-                                                              const std::string& eventName, const NSData& data,
-                                                              bool sessionScoped, bool dynamic, bool sequence) {
+    [[nodiscard]] static std::shared_ptr<APMEventFilter> initWithAudienceID(std::int32_t audienceID,
+                                                                            std::int32_t filterID,
+                                                                            const std::string& eventName,
+                                                                            const NSData& data, bool sessionScoped,
+                                                                            bool dynamic, bool sequence) {
         return std::make_shared<APMEventFilter>(audienceID, filterID, eventName, data, sessionScoped, dynamic,
                                                 sequence);
     }

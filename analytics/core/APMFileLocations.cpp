@@ -53,7 +53,7 @@ std::string APMApplicationSupportPlistPath(const std::string& name) {
 
 bool APMDeleteFileAtPath(const std::string& path, NSErrorPtr* error) {
     if (path.empty()) {
-        APMSetError(error, 1, "Received empty path for deleting file");
+        APMSetError(error, APMErrorInvalidArgument, "Received empty path for deleting file");
         return false;
     }
     return NSFileManager::defaultManager()->removeItemAtPath(path, error);

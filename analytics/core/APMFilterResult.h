@@ -10,9 +10,9 @@
 
 class APMFilterResult : public NSObject {
 public:
-    static std::shared_ptr<APMFilterResult> initWithAudienceID(std::int32_t audienceID,
-                                                               std::optional<NSData> currentResults,
-                                                               std::optional<NSData> previousResults) {
+    [[nodiscard]] static std::shared_ptr<APMFilterResult> initWithAudienceID(std::int32_t audienceID,
+                                                                             std::optional<NSData> currentResults,
+                                                                             std::optional<NSData> previousResults) {
         return std::make_shared<APMFilterResult>(audienceID, std::move(currentResults), std::move(previousResults));
     }
 

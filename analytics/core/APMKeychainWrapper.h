@@ -11,16 +11,18 @@ class APMKeychainWrapper {
 public:
     // True when the keychain accepted the write. An existing item is updated; an item the read
     // does not see (empty data) but that exists is updated too rather than failing as a duplicate.
-    static bool upsertKeychainValue(const Value& value, const std::string& identifier, const std::string& appID);
+    [[nodiscard]] static bool upsertKeychainValue(const Value& value, const std::string& identifier,
+                                                  const std::string& appID);
     // The stored string; nothing for a missing or empty item.
-    static std::optional<std::string> keychainValueWithIdentifier(const std::string& identifier,
-                                                                  const std::string& appID);
+    [[nodiscard]] static std::optional<std::string> keychainValueWithIdentifier(const std::string& identifier,
+                                                                                const std::string& appID);
     static void deleteKeychainValueWithIdentifier(const std::string& identifier, const std::string& appID);
 
     // Class, service, generic attribute and account; nothing when either identifier is empty.
-    static std::optional<Value::Dictionary> searchDirectoryForIdentifier(const std::string& identifier,
-                                                                         const std::string& appID);
-    static std::optional<NSData> keychainDataWithIdentifier(const std::string& identifier, const std::string& appID);
+    [[nodiscard]] static std::optional<Value::Dictionary> searchDirectoryForIdentifier(const std::string& identifier,
+                                                                                       const std::string& appID);
+    [[nodiscard]] static std::optional<NSData> keychainDataWithIdentifier(const std::string& identifier,
+                                                                          const std::string& appID);
     // True when the item's account or generic attribute is stored as something other than a string.
     static bool isMigrationNeededForIdentifier(const std::string& identifier, const std::string& appID);
     static void migrateKeychainDataToStringWithIdentifier(const std::string& identifier, const std::string& appID);

@@ -20,11 +20,12 @@ class DispatchQueue;
 class APMMonitor : public NSObject {
 public:
     // Level 6 and a console sink over the utility logger.
-    static std::shared_ptr<APMMonitor> initWithLibraryVersion(std::int64_t libraryVersion);
+    [[nodiscard]] static std::shared_ptr<APMMonitor> initWithLibraryVersion(std::int64_t libraryVersion);
     // Reads the switches from the launch arguments and the stored values unless the process
     // is a store installation, and queues the sample migration and load.
-    static std::shared_ptr<APMMonitor> initWithLogLevel(std::int64_t logLevel, std::shared_ptr<APMLogging> logger,
-                                                        std::int64_t libraryVersion);
+    [[nodiscard]] static std::shared_ptr<APMMonitor> initWithLogLevel(std::int64_t logLevel,
+                                                                      std::shared_ptr<APMLogging> logger,
+                                                                      std::int64_t libraryVersion);
     ~APMMonitor() override;
 
     // The core call: prints when loggable, samples when monitorable. Contexts are any values;

@@ -13,7 +13,7 @@
 class APMMonitoringSampledData : public NSObject {
 public:
     // Keeps a copy of the array when it is a valid entry, else starts without one.
-    static std::shared_ptr<APMMonitoringSampledData> initWithArray(const Value& array);
+    [[nodiscard]] static std::shared_ptr<APMMonitoringSampledData> initWithArray(const Value& array);
 
     // Counts one message and keeps it with probability 1/population.
     void insertOrUpdateSampledDataWithKey(const std::string& key, const std::string& encodedContext);

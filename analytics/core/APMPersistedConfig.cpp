@@ -66,12 +66,19 @@ std::shared_ptr<APMPersistedConfig> APMPersistedConfig::initWithSuiteName(const 
     auto config = std::make_shared<APMPersistedConfig>();
     config->name_ = suiteName;
     if (persistentConfigInApplicationSupportEnabled()) {
-        APMMoveSuitePlistToApplicationSupport(suiteName);
+        // Not fatal: the settings then start afresh in Application Support and the old file stays put.
+        if (!APMMoveSuitePlistToApplicationSupport(suiteName)) {
+            APMMeasurementMonitor()->logWithLevel(2, 27003, "Failed to move the settings file to Application Support",
+                                                  Value(suiteName));
+        }
         config->userDefaults_ = APMPersistentDictionary::initWithFileName(suiteName);
         config->usesApplicationSupport_ = config->userDefaults_ != nullptr;
     }
     if (!config->userDefaults_) {
-        APMMoveSuitePlistToPreferences(suiteName);
+        if (!APMMoveSuitePlistToPreferences(suiteName)) {
+            APMMeasurementMonitor()->logWithLevel(2, 27004, "Failed to move the settings file to Preferences",
+                                                  Value(suiteName));
+        }
         config->userDefaults_ = APMUserDefaults::initWithSuiteName(suiteName);
     }
     config->shouldCheckConfigStoreMigrationFlag_ = true;

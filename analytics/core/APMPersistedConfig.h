@@ -22,10 +22,10 @@ public:
     static std::shared_ptr<APMPersistedConfig> sharedInstance();
     // Moves the suite's file to where the engine's switch says it lives and opens that store:
     // a plist file in Application Support, or the suite's user defaults. Empty for an empty name.
-    static std::shared_ptr<APMPersistedConfig> initWithSuiteName(const std::string& suiteName);
+    [[nodiscard]] static std::shared_ptr<APMPersistedConfig> initWithSuiteName(const std::string& suiteName);
     // Over a given backing store, without moving any file.
-    static std::shared_ptr<APMPersistedConfig> initWithSuiteName(const std::string& suiteName,
-                                                                 std::shared_ptr<APMConfigStore> store);
+    [[nodiscard]] static std::shared_ptr<APMPersistedConfig> initWithSuiteName(const std::string& suiteName,
+                                                                               std::shared_ptr<APMConfigStore> store);
     ~APMPersistedConfig() override;
 
     // The engine's switch for the next launch, in the suite "APMAnalyticsSuiteName".

@@ -47,7 +47,7 @@ APMPersistentDictionary::~APMPersistentDictionary() {
 }
 
 bool APMPersistentDictionary::hasPendingPersistence() const {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     return hasPendingPersistence_;
 }
 
@@ -56,7 +56,7 @@ Value APMPersistentDictionary::objectForKey(const Value& key) {
         logWarning(43001, "Cannot get object for invalid config key.");
         return Value();
     }
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     return content_.get(key.string());
 }
 
@@ -66,8 +66,8 @@ void APMPersistentDictionary::setObject(const Value& value, const Value& key) {
         return;
     }
     if (value.isNull()) {
-        std::lock_guard<std::recursive_mutex> lock(mutex_);
-        if (content_.erase(key.string())) schedulePersistToDisk();
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (content_.erase(key.string())) schedulePersistToDiskLocked();
         return;
     }
     if (!isAcceptedValue(value)) {
@@ -77,22 +77,26 @@ void APMPersistentDictionary::setObject(const Value& value, const Value& key) {
                        value.description());
         return;
     }
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     const Value* current = content_.find(key.string());
     if (current && *current == value) return;
     content_.set(key.string(), value.deepCopy());
-    schedulePersistToDisk();
+    schedulePersistToDiskLocked();
 }
 
 void APMPersistentDictionary::clearAllData() {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     if (content_.empty()) return;
     content_.clear();
-    schedulePersistToDisk();
+    schedulePersistToDiskLocked();
 }
 
 void APMPersistentDictionary::schedulePersistToDisk() {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
+    schedulePersistToDiskLocked();
+}
+
+void APMPersistentDictionary::schedulePersistToDiskLocked() {
     if (hasPendingPersistence_) return;
     hasPendingPersistence_ = true;
     std::weak_ptr<APMPersistentDictionary> weak = weakSelf<APMPersistentDictionary>();
@@ -105,7 +109,7 @@ void APMPersistentDictionary::persistToDisk() {
     Value::Dictionary copy;
     std::string path;
     {
-        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         copy = content_;
         path = filePath_;
         hasPendingPersistence_ = false;

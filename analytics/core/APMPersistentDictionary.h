@@ -15,7 +15,7 @@ class APMPersistentDictionary : public NSObject, public APMConfigStore {
 public:
     // ".plist" is added unless the name has it. Empty for an empty name, a path that cannot be
     // formed, or a folder that cannot be created (43004). A missing or unreadable file starts empty.
-    static std::shared_ptr<APMPersistentDictionary> initWithFileName(const std::string& fileName);
+    [[nodiscard]] static std::shared_ptr<APMPersistentDictionary> initWithFileName(const std::string& fileName);
     // A pending write happens at once.
     ~APMPersistentDictionary() override;
 
@@ -39,9 +39,14 @@ public:
 private:
     static void writeContent(const Value::Dictionary& content, const std::string& path);
 
+    // Arranges the deferred write; mutex_ is held.
+    void schedulePersistToDiskLocked();
+
     std::string filePath_;
+    std::shared_ptr<DispatchQueue> serialQueue_;
+    // The content is changed by callers on any queue and read by the deferred write on
+    // serialQueue_: a real cross-thread share, so it keeps a lock.
+    mutable std::mutex mutex_;
     Value::Dictionary content_;
     bool hasPendingPersistence_ = false;
-    std::shared_ptr<DispatchQueue> serialQueue_;
-    mutable std::recursive_mutex mutex_;
 };

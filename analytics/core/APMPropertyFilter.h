@@ -10,9 +10,11 @@
 
 class APMPropertyFilter : public NSObject {
 public:
-    static std::shared_ptr<APMPropertyFilter> initWithAudienceID(std::int32_t audienceID, std::int32_t filterID,
-                                                              const std::string& propertyName, const NSData& data,
-                                                              bool sessionScoped, bool dynamic, bool sequence) {
+    [[nodiscard]] static std::shared_ptr<APMPropertyFilter> initWithAudienceID(std::int32_t audienceID,
+                                                                               std::int32_t filterID,
+                                                                               const std::string& propertyName,
+                                                                               const NSData& data, bool sessionScoped,
+                                                                               bool dynamic, bool sequence) {
         return std::make_shared<APMPropertyFilter>(audienceID, filterID, propertyName, data, sessionScoped, dynamic,
                                                 sequence);
     }

@@ -10,8 +10,9 @@
 class APMRawEventData : public NSObject {
 public:
     // Nil (and logged) without an event or with a negative row id; row id 0 is a record to write.
-    static std::shared_ptr<APMRawEventData> initWithRawEvent(const std::shared_ptr<APMEvent>& rawEvent,
-                                                             std::int64_t rowID, std::int64_t metadataFingerprint);
+    [[nodiscard]] static std::shared_ptr<APMRawEventData> initWithRawEvent(const std::shared_ptr<APMEvent>& rawEvent,
+                                                                           std::int64_t rowID,
+                                                                           std::int64_t metadataFingerprint);
 
     const std::shared_ptr<APMEvent>& rawEvent() const { return rawEvent_; }
     std::int64_t rowID() const { return rowID_; }

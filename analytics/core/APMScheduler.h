@@ -13,7 +13,7 @@ class DispatchQueue;
 class APMScheduler : public NSObject {
 public:
     // A serial queue with the label, targeted at the background global queue.
-    static std::shared_ptr<APMScheduler> initWithWorkerQueueLabel(const std::string& label);
+    [[nodiscard]] static std::shared_ptr<APMScheduler> initWithWorkerQueueLabel(const std::string& label);
 
     // An empty block logs 30005; an exception from the block logs 30000.
     void scheduleOnWorkerQueueBlockID(const std::string& blockID, std::function<void()> block);
@@ -26,7 +26,7 @@ public:
     bool isOnWorkerQueue() const;
 
     // False (and 30001) on the main thread, true elsewhere.
-    static bool checkOnBackgroundThreadWithMethodName(const std::string& methodName);
+    [[nodiscard]] static bool checkOnBackgroundThreadWithMethodName(const std::string& methodName);
 
 private:
     std::shared_ptr<DispatchQueue> workerQueue_;

@@ -24,13 +24,18 @@ bool containsCaseInsensitive(const std::string& text, const std::string& word) {
 
 APMSqliteStore::APMSqliteStore(std::string path) : databasePath_(std::move(path)) {}
 
-APMSqliteStore::~APMSqliteStore() { closeDatabase(); }
+APMSqliteStore::~APMSqliteStore() { closeHandle(); }
 
 std::shared_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::string& path, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!path.empty(), error, 1, "Received empty database path on init")) return nullptr;
+    if (!APMCheckSuccess(!path.empty(), error, APMErrorInvalidArgument, "Received empty database path on init")) {
+        return nullptr;
+    }
     auto store = std::make_shared<APMSqliteStore>(path);
     NSErrorPtr firstError;
-    if (store->openAndValidateDatabase(&firstError)) return store;
+    if (store->openAndValidateDatabase(&firstError)) {
+        store->detachFromSequence();
+        return store;
+    }
     // Only a damaged file is worth its data: a busy, locked or full database keeps it and
     // the open fails, so that a later attempt finds everything still there.
     if (!store->lastOpenFailureWasCorruption()) {
@@ -43,6 +48,7 @@ std::shared_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::
         return nullptr;
     }
     if (!store->openAndValidateDatabase(error)) return nullptr;
+    store->detachFromSequence();
     return store;
 }
 
@@ -52,6 +58,7 @@ bool APMSqliteStore::isCorruptionCode(int code) const {
 }
 
 bool APMSqliteStore::openAndValidateDatabase(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     lastOpenFailureWasCorruption_ = false;
     auto fileManager = NSFileManager::defaultManager();
     if (fileManager->fileExistsAtPath(databasePath_)) {
@@ -86,7 +93,11 @@ bool APMSqliteStore::openAndValidateDatabase(NSErrorPtr* error) {
 }
 
 bool APMSqliteStore::validateDatabaseWithError(NSErrorPtr* error) {
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Validate database failed. Database not open.")) return false;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                         "Validate database failed. Database not open.")) {
+        return false;
+    }
     sqlite3_stmt* statement = prepareSQL("PRAGMA integrity_check", error);
     if (!statement) {
         lastOpenFailureWasCorruption_ = isCorruptionCode(sqlite3_extended_errcode(handle_));
@@ -108,13 +119,20 @@ bool APMSqliteStore::validateDatabaseWithError(NSErrorPtr* error) {
 }
 
 void APMSqliteStore::finalizeAndClearStatements() {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     for (auto& [query, statement] : statementCache_) sqlite3_finalize(statement);
     statementCache_.clear();
 }
 
 void APMSqliteStore::closeDatabase() {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    closeHandle();
+}
+
+void APMSqliteStore::closeHandle() {
     if (!handle_) return;
-    finalizeAndClearStatements();
+    for (auto& [query, statement] : statementCache_) sqlite3_finalize(statement);
+    statementCache_.clear();
     const int rc = sqlite3_close(handle_);
     if (rc != SQLITE_OK) {
         APMMeasurementMonitor()->logWithLevel(1, 34018, "Failed to close database. Got error code", Value(rc));
@@ -125,6 +143,7 @@ void APMSqliteStore::closeDatabase() {
 }
 
 bool APMSqliteStore::closeAndDeleteDatabase() {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     closeDatabase();
     auto fileManager = NSFileManager::defaultManager();
     if (!fileManager->fileExistsAtPath(databasePath_)) return true;
@@ -143,8 +162,14 @@ bool APMSqliteStore::closeAndDeleteDatabase() {
 }
 
 sqlite3_stmt* APMSqliteStore::prepareSQL(const std::string& sql, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!sql.empty(), error, 1, "Received empty SQL string to prepare")) return nullptr;
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Prepare SQL failed. Database not open.")) return nullptr;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!sql.empty(), error, APMErrorInvalidArgument, "Received empty SQL string to prepare")) {
+        return nullptr;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                         "Prepare SQL failed. Database not open.")) {
+        return nullptr;
+    }
     sqlite3_stmt* statement = nullptr;
     const char* tail = nullptr;
     int rc = SQLITE_ERROR;
@@ -163,29 +188,33 @@ sqlite3_stmt* APMSqliteStore::prepareSQL(const std::string& sql, NSErrorPtr* err
     }
     if (tail && *tail != '\0') {
         sqlite3_finalize(statement);
-        APMSetError(error, 1, "Query contained more than one SQL statement.");
+        APMSetError(error, APMErrorInvalidArgument, "Query contained more than one SQL statement.");
         return nullptr;
     }
     return statement;
 }
 
 sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return statementForQuery(query, Value::Array{}, error);
 }
 
 sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, const Value::Array& parameterValues,
                                                 NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     const bool hasParameters = query.find('?') != std::string::npos;
     sqlite3_stmt* statement = nullptr;
     bool cached = false;
     if (auto hit = statementCache_.find(query); hit != statementCache_.end()) {
         statement = hit->second;
         cached = true;
-    } else if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Statement for query failed. Database not open.")) {
+    } else if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                                "Statement for query failed. Database not open.")) {
         return nullptr;
     }
     // Checked on cache hits too: a cached statement run without its values would run with NULLs.
-    if (hasParameters && !APMCheckSuccess(!parameterValues.empty(), error, 1, "Received empty parameters")) {
+    if (hasParameters &&
+        !APMCheckSuccess(!parameterValues.empty(), error, APMErrorInvalidArgument, "Received empty parameters")) {
         return nullptr;
     }
     if (!statement) {
@@ -209,6 +238,7 @@ sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, const 
 }
 
 void APMSqliteStore::cleanUpStatement(sqlite3_stmt* statement, const std::string& query) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!statement) return;
     auto hit = statementCache_.find(query);
     if (hit == statementCache_.end()) {
@@ -226,7 +256,10 @@ void APMSqliteStore::cleanUpStatement(sqlite3_stmt* statement, const std::string
 }
 
 bool APMSqliteStore::bindValues(const Value::Array& values, sqlite3_stmt* statement, NSErrorPtr* error) {
-    if (!APMCheckSuccess(statement != nullptr, error, 1, "Failed to bind to NULL statement")) return false;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(statement != nullptr, error, APMErrorInvalidArgument, "Failed to bind to NULL statement")) {
+        return false;
+    }
     sqlite3_clear_bindings(statement);
     bool allBound = true;
     for (std::size_t i = 0; i < values.size(); ++i) {
@@ -268,12 +301,14 @@ bool APMSqliteStore::bindValues(const Value::Array& values, sqlite3_stmt* statem
 }
 
 bool APMSqliteStore::executeSQL(const std::string& sql, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     sqlite3_stmt* statement = prepareSQL(sql, error);
     if (!statement) return false;
     return executeSQLStatement(statement, error);
 }
 
 bool APMSqliteStore::executeSQLStatement(sqlite3_stmt* statement, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!statement) return false;
     const int rc = sqlite3_step(statement);
     const bool done = rc == SQLITE_DONE;
@@ -283,6 +318,7 @@ bool APMSqliteStore::executeSQLStatement(sqlite3_stmt* statement, NSErrorPtr* er
 }
 
 std::optional<Value> APMSqliteStore::valueAtColumn(int column, sqlite3_stmt* statement) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!statement) return std::nullopt;
     switch (sqlite3_column_type(statement, column)) {
     case SQLITE_INTEGER:
@@ -308,21 +344,27 @@ std::optional<Value> APMSqliteStore::valueAtColumn(int column, sqlite3_stmt* sta
 }
 
 bool APMSqliteStore::beginTransaction() {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return handle_ && sqlite3_exec(handle_, "BEGIN EXCLUSIVE TRANSACTION", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 bool APMSqliteStore::endTransaction() {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return handle_ && sqlite3_exec(handle_, "END TRANSACTION", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 bool APMSqliteStore::rollbackTransaction() {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return handle_ && sqlite3_exec(handle_, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 bool APMSqliteStore::performTransactionWithError(NSErrorPtr* error, const std::function<bool()>& block) {
-    if (!APMCheckSuccess(static_cast<bool>(block), error, 1, "Received nil transaction block")) return false;
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Database not open")) return false;
-    if (!APMCheckSuccess(beginTransaction(), error, 3, "Failed to begin transaction")) return false;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(static_cast<bool>(block), error, APMErrorInvalidArgument, "Received nil transaction block")) {
+        return false;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition, "Database not open")) return false;
+    if (!APMCheckSuccess(beginTransaction(), error, APMErrorStorage, "Failed to begin transaction")) return false;
     bool succeeded = false;
     try {
         succeeded = block();
@@ -334,19 +376,20 @@ bool APMSqliteStore::performTransactionWithError(NSErrorPtr* error, const std::f
     }
     if (succeeded) {
         if (endTransaction()) return true;
-        APMSetError(error, 3, "Failed to end transaction");
+        APMSetError(error, APMErrorStorage, "Failed to end transaction");
         // Left open, the transaction would make every later BEGIN fail and lose the writes at close.
         if (sqlite3_get_autocommit(handle_) == 0 && !rollbackTransaction()) {
             APMMeasurementMonitor()->logWithLevel(1, 34011, "Failed to rollback transaction");
         }
         return false;
     }
-    APMSetError(error, 3, "Transaction failed");
+    APMSetError(error, APMErrorStorage, "Transaction failed");
     if (!rollbackTransaction()) APMMeasurementMonitor()->logWithLevel(1, 34011, "Failed to rollback transaction");
     return false;
 }
 
 std::optional<std::string> APMSqliteStore::lastErrorMessage() {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!handle_) {
         APMMeasurementMonitor()->logWithLevel(1, 34022, "Failed to get last error message. Database not open");
         return std::nullopt;
@@ -356,6 +399,7 @@ std::optional<std::string> APMSqliteStore::lastErrorMessage() {
 }
 
 std::optional<std::string> APMSqliteStore::errorDescriptionForDatabaseOperation(const std::string& operation) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!handle_) return std::nullopt;
     const char* message = sqlite3_errmsg(handle_);
     return NSString::format("Database operation \"%@\" failed with sqlite code %d and error message \"%@\"",
@@ -363,6 +407,7 @@ std::optional<std::string> APMSqliteStore::errorDescriptionForDatabaseOperation(
 }
 
 std::string APMSqliteStore::monitorContextForDatabaseOperation(const std::string& operation) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto fileManager = NSFileManager::defaultManager();
     const int code = handle_ ? sqlite3_errcode(handle_) : 0;
     const std::string writable = fileManager->isWritableFileAtPath(databasePath_) ? "A" : "NA";
@@ -383,7 +428,8 @@ std::string APMSqliteStore::monitorContextForDatabaseOperation(const std::string
 }
 
 void APMSqliteStore::setDatabaseError(NSErrorPtr* error, const std::string& operation) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!error) return;
-    *error = apm_errorWithCode(3, errorDescriptionForDatabaseOperation(operation).value_or(""),
+    *error = apm_errorWithCode(APMErrorStorage, errorDescriptionForDatabaseOperation(operation).value_or(""),
                                monitorContextForDatabaseOperation(operation));
 }

@@ -1,8 +1,10 @@
 // The generic wrapper over one SQLite database file: opening with an integrity check,
 // cached statements, binding, exclusive transactions, table upkeep, rows and queries.
-// It knows nothing of the schemas built on it.
+// It knows nothing of the schemas built on it. A store lives on one sequence (its owner's) and
+// asserts it in debug and sanitizer builds.
 #pragma once
 
+#include "platform/dispatch/SequenceChecker.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
@@ -33,109 +35,119 @@ public:
 
     // Opens (creating the file and its folder) and checks the file. A file SQLite reports as
     // corrupt or not a database is deleted and created again once; any other failure (busy,
-    // locked, full, unreadable) leaves the file alone and gives no store.
-    static std::shared_ptr<APMSqliteStore> initWithDatabasePath(const std::string& path, NSErrorPtr* error);
+    // locked, full, unreadable) leaves the file alone and gives no store. The store returned
+    // is bound to no sequence yet.
+    [[nodiscard]] static std::shared_ptr<APMSqliteStore> initWithDatabasePath(const std::string& path,
+                                                                              NSErrorPtr* error);
     ~APMSqliteStore() override;
+
+    // The next operation binds the store to its caller's sequence.
+    void detachFromSequence() { sequenceChecker_.detach(); }
 
     sqlite3* sqliteHandle() const { return handle_; }
     const std::string& databasePath() const { return databasePath_; }
 
-    bool openAndValidateDatabase(NSErrorPtr* error);
-    bool validateDatabaseWithError(NSErrorPtr* error);
+    [[nodiscard]] bool openAndValidateDatabase(NSErrorPtr* error);
+    [[nodiscard]] bool validateDatabaseWithError(NSErrorPtr* error);
     void closeDatabase();
     // Closes, clears the immutable mark and removes the file; a missing file counts as deleted.
-    bool closeAndDeleteDatabase();
+    [[nodiscard]] bool closeAndDeleteDatabase();
     void finalizeAndClearStatements();
 
     // Statements. Every statement obtained here goes back through cleanUpStatement (or is
     // finalized by executeSQLStatement).
-    sqlite3_stmt* prepareSQL(const std::string& sql, NSErrorPtr* error);
-    sqlite3_stmt* statementForQuery(const std::string& query, const Value::Array& parameterValues,
-                                    NSErrorPtr* error);
-    sqlite3_stmt* statementForQuery(const std::string& query, NSErrorPtr* error);
+    [[nodiscard]] sqlite3_stmt* prepareSQL(const std::string& sql, NSErrorPtr* error);
+    [[nodiscard]] sqlite3_stmt* statementForQuery(const std::string& query, const Value::Array& parameterValues,
+                                                  NSErrorPtr* error);
+    [[nodiscard]] sqlite3_stmt* statementForQuery(const std::string& query, NSErrorPtr* error);
     void cleanUpStatement(sqlite3_stmt* statement, const std::string& query);
     // Strings, numbers (REAL when floating), data (copied into SQLite) and null; anything else fails.
-    bool bindValues(const Value::Array& values, sqlite3_stmt* statement, NSErrorPtr* error);
-    bool executeSQL(const std::string& sql, NSErrorPtr* error);
-    bool executeSQLStatement(sqlite3_stmt* statement, NSErrorPtr* error);
+    [[nodiscard]] bool bindValues(const Value::Array& values, sqlite3_stmt* statement, NSErrorPtr* error);
+    [[nodiscard]] bool executeSQL(const std::string& sql, NSErrorPtr* error);
+    [[nodiscard]] bool executeSQLStatement(sqlite3_stmt* statement, NSErrorPtr* error);
     // The current row's value; null for SQL NULL, nothing for an unreadable column (a
     // zero-length blob included).
-    std::optional<Value> valueAtColumn(int column, sqlite3_stmt* statement);
+    [[nodiscard]] std::optional<Value> valueAtColumn(int column, sqlite3_stmt* statement);
 
     // BEGIN EXCLUSIVE; the block's true commits, false rolls back, an exception rolls back and
     // is raised again. A failed commit is rolled back too, so the connection leaves the transaction.
-    bool performTransactionWithError(NSErrorPtr* error, const std::function<bool()>& block);
-    bool beginTransaction();
-    bool endTransaction();
-    bool rollbackTransaction();
+    [[nodiscard]] bool performTransactionWithError(NSErrorPtr* error, const std::function<bool()>& block);
+    [[nodiscard]] bool beginTransaction();
+    [[nodiscard]] bool endTransaction();
+    [[nodiscard]] bool rollbackTransaction();
 
     // Errors.
-    std::optional<std::string> lastErrorMessage();
-    std::optional<std::string> errorDescriptionForDatabaseOperation(const std::string& operation);
+    [[nodiscard]] std::optional<std::string> lastErrorMessage();
+    [[nodiscard]] std::optional<std::string> errorDescriptionForDatabaseOperation(const std::string& operation);
     // "op,rc,A|NA,floor(log10(MiB free))|-1|(empty)".
     std::string monitorContextForDatabaseOperation(const std::string& operation);
     void setDatabaseError(NSErrorPtr* error, const std::string& operation);
 
     // Tables.
-    bool ensureTableWithName(const std::string& name, const ColumnInfo& elementaryColumnInfo,
-                             const ColumnInfo& addOnColumnInfo, NSErrorPtr* error);
+    [[nodiscard]] bool ensureTableWithName(const std::string& name, const ColumnInfo& elementaryColumnInfo,
+                                           const ColumnInfo& addOnColumnInfo, NSErrorPtr* error);
     // Also migrates the table through "<name>_old" when a column's declared type differs;
     // the rebuilt table keeps its key constraint and its rows' rowids.
-    bool ensureTableWithName(const std::string& name, const ColumnInfo& elementaryColumnInfo,
-                             const ColumnInfo& addOnColumnInfo, const ModifyColumnInfo& modifyColumnInfo,
-                             NSErrorPtr* error);
-    bool ensureSchemaOfTableWithName(const std::string& name, const ColumnInfo& elementaryColumnInfo,
-                                     const ColumnInfo& addOnColumnInfo, NSErrorPtr* error);
-    bool ensureTableWithName(const std::string& name, const std::string& createSQL,
-                             const std::vector<std::string>& requiredColumnNames, const AddOnColumns& addOnColumns,
-                             NSErrorPtr* error);
-    std::optional<bool> validateTableWithName(const std::string& name,
-                                              const std::vector<std::string>& requiredColumnNames,
-                                              const AddOnColumns& addOnColumns, NSErrorPtr* error);
-    std::optional<bool> tableExists(const std::string& name, NSErrorPtr* error);
-    bool dropTableWithName(const std::string& name, NSErrorPtr* error);
-    bool renameTable(const std::string& oldName, const std::string& newName, NSErrorPtr* error);
-    bool copyContentsFromTable(const std::string& source, const std::string& destination, NSErrorPtr* error);
-    std::optional<std::vector<std::string>> columnsForTableWithName(const std::string& name, NSErrorPtr* error);
+    [[nodiscard]] bool ensureTableWithName(const std::string& name, const ColumnInfo& elementaryColumnInfo,
+                                           const ColumnInfo& addOnColumnInfo, const ModifyColumnInfo& modifyColumnInfo,
+                                           NSErrorPtr* error);
+    [[nodiscard]] bool ensureSchemaOfTableWithName(const std::string& name, const ColumnInfo& elementaryColumnInfo,
+                                                   const ColumnInfo& addOnColumnInfo, NSErrorPtr* error);
+    [[nodiscard]] bool ensureTableWithName(const std::string& name, const std::string& createSQL,
+                                           const std::vector<std::string>& requiredColumnNames,
+                                           const AddOnColumns& addOnColumns, NSErrorPtr* error);
+    [[nodiscard]] std::optional<bool> validateTableWithName(const std::string& name,
+                                                            const std::vector<std::string>& requiredColumnNames,
+                                                            const AddOnColumns& addOnColumns, NSErrorPtr* error);
+    [[nodiscard]] std::optional<bool> tableExists(const std::string& name, NSErrorPtr* error);
+    [[nodiscard]] bool dropTableWithName(const std::string& name, NSErrorPtr* error);
+    [[nodiscard]] bool renameTable(const std::string& oldName, const std::string& newName, NSErrorPtr* error);
+    [[nodiscard]] bool copyContentsFromTable(const std::string& source, const std::string& destination,
+                                             NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::vector<std::string>> columnsForTableWithName(const std::string& name,
+                                                                                  NSErrorPtr* error);
     // Column name -> declared type, in table order.
-    std::optional<std::vector<std::pair<std::string, std::string>>> columnInfoForTableWithName(
+    [[nodiscard]] std::optional<std::vector<std::pair<std::string, std::string>>> columnInfoForTableWithName(
         const std::string& name, NSErrorPtr* error);
 
     // Rows.
-    std::optional<std::int64_t> rowCountForTableWithName(const std::string& name, NSErrorPtr* error);
-    std::optional<std::int64_t> rowCountForTableWithName(const std::string& name, const std::string& columnName,
-                                                         const Value& columnValue, NSErrorPtr* error);
-    bool upsertRecord(const Value::Dictionary& record, const std::string& tableName, NSErrorPtr* error);
-    bool updateRecord(const Value::Dictionary& record, const std::string& tableName, const std::string& columnName,
-                      const Value& columnValue, NSErrorPtr* error);
-    bool updateAllRecordsInTableWithName(const std::string& tableName, const std::string& columnName,
-                                         const Value& columnValue, NSErrorPtr* error);
-    bool increaseColumn(const std::string& column, std::int64_t value, const std::string& table,
-                        const std::string& condition, const Value::Array& parameterValues, NSErrorPtr* error);
-    bool deleteRecordFromTableWithName(const std::string& tableName, const std::string& columnName,
-                                       const Value& columnValue, NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::int64_t> rowCountForTableWithName(const std::string& name, NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::int64_t> rowCountForTableWithName(const std::string& name,
+                                                                       const std::string& columnName,
+                                                                       const Value& columnValue, NSErrorPtr* error);
+    [[nodiscard]] bool upsertRecord(const Value::Dictionary& record, const std::string& tableName, NSErrorPtr* error);
+    [[nodiscard]] bool updateRecord(const Value::Dictionary& record, const std::string& tableName,
+                                    const std::string& columnName, const Value& columnValue, NSErrorPtr* error);
+    [[nodiscard]] bool updateAllRecordsInTableWithName(const std::string& tableName, const std::string& columnName,
+                                                       const Value& columnValue, NSErrorPtr* error);
+    [[nodiscard]] bool increaseColumn(const std::string& column, std::int64_t value, const std::string& table,
+                                      const std::string& condition, const Value::Array& parameterValues,
+                                      NSErrorPtr* error);
+    [[nodiscard]] bool deleteRecordFromTableWithName(const std::string& tableName, const std::string& columnName,
+                                                     const Value& columnValue, NSErrorPtr* error);
     // The number of rows deleted.
-    std::optional<std::int64_t> deleteRecordsFromTableWithName(const std::string& tableName,
-                                                               const std::string& condition,
-                                                               const Value::Array& parameterValues,
-                                                               NSErrorPtr* error);
-    bool deleteAllRecordsFromTableWithName(const std::string& tableName, NSErrorPtr* error);
-    sqlite3_stmt* upsertStatementForRecord(const Value::Dictionary& record, const std::string& tableName,
-                                           NSErrorPtr* error);
-    sqlite3_stmt* updateStatementForRecord(const Value::Dictionary& record, const std::string& tableName,
-                                           const std::string& columnName, const Value& columnValue,
-                                           NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::int64_t> deleteRecordsFromTableWithName(const std::string& tableName,
+                                                                             const std::string& condition,
+                                                                             const Value::Array& parameterValues,
+                                                                             NSErrorPtr* error);
+    [[nodiscard]] bool deleteAllRecordsFromTableWithName(const std::string& tableName, NSErrorPtr* error);
+    [[nodiscard]] sqlite3_stmt* upsertStatementForRecord(const Value::Dictionary& record, const std::string& tableName,
+                                                         NSErrorPtr* error);
+    [[nodiscard]] sqlite3_stmt* updateStatementForRecord(const Value::Dictionary& record, const std::string& tableName,
+                                                         const std::string& columnName, const Value& columnValue,
+                                                         NSErrorPtr* error);
 
     // Queries: rows as dictionaries keyed by result column name, in SQLite's order.
-    std::optional<std::vector<Value::Dictionary>> recordsForQuery(const std::string& query,
-                                                                  const Value::Array& parameterValues,
-                                                                  NSErrorPtr* error, const RowFilter& filter);
-    std::optional<std::vector<Value::Dictionary>> recordsForQuery(const std::string& query,
-                                                                  const Value::Array& parameterValues,
-                                                                  NSErrorPtr* error);
+    [[nodiscard]] std::optional<std::vector<Value::Dictionary>> recordsForQuery(const std::string& query,
+                                                                                const Value::Array& parameterValues,
+                                                                                NSErrorPtr* error,
+                                                                                const RowFilter& filter);
+    [[nodiscard]] std::optional<std::vector<Value::Dictionary>> recordsForQuery(const std::string& query,
+                                                                                const Value::Array& parameterValues,
+                                                                                NSErrorPtr* error);
     // The first column of the first row: a number, or nothing for NULL (no error) or failure.
-    std::optional<Value> numberForQuery(const std::string& query, const Value::Array& parameterValues,
-                                        NSErrorPtr* error);
+    [[nodiscard]] std::optional<Value> numberForQuery(const std::string& query, const Value::Array& parameterValues,
+                                                      NSErrorPtr* error);
 
     // Whether the last failed open met a file SQLite calls damaged (corrupt, not a database,
     // or an integrity check other than "ok").
@@ -145,9 +157,12 @@ public:
 
 private:
     bool isCorruptionCode(int code) const;
+    // closeDatabase without the sequence check, for the destructor (the last owner may be anywhere).
+    void closeHandle();
 
     sqlite3* handle_ = nullptr;
     std::string databasePath_;
     std::unordered_map<std::string, sqlite3_stmt*> statementCache_;
     bool lastOpenFailureWasCorruption_ = false;
+    SequenceChecker sequenceChecker_{"APMSqliteStore"};
 };

@@ -37,8 +37,11 @@ bool aliasesRowID(const APMSqliteStore::ColumnInfo& columns) {
 
 bool APMSqliteStore::ensureTableWithName(const std::string& name, const ColumnInfo& elementaryColumnInfo,
                                          const ColumnInfo& addOnColumnInfo, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty table name for ensure table")) return false;
-    if (!APMCheckSuccess(!elementaryColumnInfo.empty(), error, 1,
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument, "Received empty table name for ensure table")) {
+        return false;
+    }
+    if (!APMCheckSuccess(!elementaryColumnInfo.empty(), error, APMErrorInvalidArgument,
                          "Received empty elementary column info for ensure table")) {
         return false;
     }
@@ -60,14 +63,22 @@ bool APMSqliteStore::ensureTableWithName(const std::string& name, const ColumnIn
 bool APMSqliteStore::ensureTableWithName(const std::string& name, const std::string& createSQL,
                                          const std::vector<std::string>& requiredColumnNames,
                                          const AddOnColumns& addOnColumns, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty table name for ensure table")) return false;
-    if (!APMCheckSuccess(!requiredColumnNames.empty(), error, 1, "Received no table columns for ensure table")) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument, "Received empty table name for ensure table")) {
         return false;
     }
-    if (!APMCheckSuccess(!createSQL.empty(), error, 1, "Received empty create statement for ensure table")) {
+    if (!APMCheckSuccess(!requiredColumnNames.empty(), error, APMErrorInvalidArgument,
+                         "Received no table columns for ensure table")) {
         return false;
     }
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Ensure table failed. Database not open.")) return false;
+    if (!APMCheckSuccess(!createSQL.empty(), error, APMErrorInvalidArgument,
+                         "Received empty create statement for ensure table")) {
+        return false;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                         "Ensure table failed. Database not open.")) {
+        return false;
+    }
     auto exists = tableExists(name, error);
     if (!exists) return false;
     if (!*exists && !executeSQL(createSQL, error)) return false;
@@ -77,6 +88,7 @@ bool APMSqliteStore::ensureTableWithName(const std::string& name, const std::str
 bool APMSqliteStore::ensureTableWithName(const std::string& name, const ColumnInfo& elementaryColumnInfo,
                                          const ColumnInfo& addOnColumnInfo, const ModifyColumnInfo& modifyColumnInfo,
                                          NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!ensureTableWithName(name, elementaryColumnInfo, addOnColumnInfo, error)) return false;
     if (modifyColumnInfo.empty()) return true;
     auto modified = [&](const ColumnInfo& columns) {
@@ -95,12 +107,18 @@ bool APMSqliteStore::ensureTableWithName(const std::string& name, const ColumnIn
 
 bool APMSqliteStore::ensureSchemaOfTableWithName(const std::string& name, const ColumnInfo& elementaryColumnInfo,
                                                  const ColumnInfo& addOnColumnInfo, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty table name for ensure table schema")) return false;
-    if (!APMCheckSuccess(!elementaryColumnInfo.empty(), error, 1, "Received empty column info for ensure table schema")) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument,
+                         "Received empty table name for ensure table schema")) {
+        return false;
+    }
+    if (!APMCheckSuccess(!elementaryColumnInfo.empty(), error, APMErrorInvalidArgument,
+                         "Received empty column info for ensure table schema")) {
         return false;
     }
     auto present = columnInfoForTableWithName(name, nullptr);
-    if (!APMCheckSuccess(present && !present->empty(), error, 2, "Table does not exist for ensure table schema")) {
+    if (!APMCheckSuccess(present && !present->empty(), error, APMErrorFailedPrecondition,
+                         "Table does not exist for ensure table schema")) {
         return false;
     }
     std::map<std::string, std::string> expected;
@@ -141,17 +159,25 @@ bool APMSqliteStore::ensureSchemaOfTableWithName(const std::string& name, const 
 std::optional<bool> APMSqliteStore::validateTableWithName(const std::string& name,
                                                           const std::vector<std::string>& requiredColumnNames,
                                                           const AddOnColumns& addOnColumns, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty table name for validate table")) return std::nullopt;
-    if (!APMCheckSuccess(!requiredColumnNames.empty(), error, 1, "Received no table columns for validate table")) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument,
+                         "Received empty table name for validate table")) {
         return std::nullopt;
     }
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Validate table failed. Database not open.")) return false;
+    if (!APMCheckSuccess(!requiredColumnNames.empty(), error, APMErrorInvalidArgument,
+                         "Received no table columns for validate table")) {
+        return std::nullopt;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                         "Validate table failed. Database not open.")) {
+        return false;
+    }
     auto columns = columnsForTableWithName(name, error);
     if (!columns || columns->empty()) return std::nullopt;
     const std::set<std::string> present(columns->begin(), columns->end());
     for (const auto& column : requiredColumnNames) {
         if (!present.count(column)) {
-            APMSetError(error, 2, "Table is missing required columns");
+            APMSetError(error, APMErrorFailedPrecondition, "Table is missing required columns");
             return false;
         }
     }
@@ -176,15 +202,21 @@ std::optional<bool> APMSqliteStore::validateTableWithName(const std::string& nam
     }
     cleanUpStatement(statement, query);
     if (refused) {
-        APMSetError(error, 2, "Table contains unknown non-optional columns");
+        APMSetError(error, APMErrorFailedPrecondition, "Table contains unknown non-optional columns");
         return false;
     }
     return true;
 }
 
 std::optional<bool> APMSqliteStore::tableExists(const std::string& name, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty table name for table exists")) return std::nullopt;
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Table exists failed. Database not open.")) return std::nullopt;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument, "Received empty table name for table exists")) {
+        return std::nullopt;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                         "Table exists failed. Database not open.")) {
+        return std::nullopt;
+    }
     sqlite3_stmt* statement = prepareSQL("SELECT name FROM sqlite_master WHERE type='table' AND name=?", error);
     if (!statement) return std::nullopt;
     if (!bindValues({Value(name)}, statement, error)) {
@@ -201,29 +233,56 @@ std::optional<bool> APMSqliteStore::tableExists(const std::string& name, NSError
 }
 
 bool APMSqliteStore::dropTableWithName(const std::string& name, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty table name for drop table")) return false;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument, "Received empty table name for drop table")) {
+        return false;
+    }
     return executeSQL(NSString::format("DROP TABLE %@", name), error);
 }
 
 bool APMSqliteStore::renameTable(const std::string& oldName, const std::string& newName, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!oldName.empty(), error, 1, "Received empty old name for rename table")) return false;
-    if (!APMCheckSuccess(!newName.empty(), error, 1, "Received empty new name for rename table")) return false;
-    if (!APMCheckSuccess(oldName != newName, error, 1, "Received duplicate name for rename table")) return false;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!oldName.empty(), error, APMErrorInvalidArgument,
+                         "Received empty old name for rename table")) {
+        return false;
+    }
+    if (!APMCheckSuccess(!newName.empty(), error, APMErrorInvalidArgument,
+                         "Received empty new name for rename table")) {
+        return false;
+    }
+    if (!APMCheckSuccess(oldName != newName, error, APMErrorInvalidArgument,
+                         "Received duplicate name for rename table")) {
+        return false;
+    }
     return executeSQL(NSString::format("ALTER TABLE %@ RENAME TO %@", oldName, newName), error);
 }
 
 bool APMSqliteStore::copyContentsFromTable(const std::string& source, const std::string& destination,
                                            NSErrorPtr* error) {
-    if (!APMCheckSuccess(!source.empty(), error, 1, "Received empty source name for copy table")) return false;
-    if (!APMCheckSuccess(!destination.empty(), error, 1, "Received empty destination name for copy table")) return false;
-    if (!APMCheckSuccess(source != destination, error, 1, "Received duplicate name for copy table")) return false;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!source.empty(), error, APMErrorInvalidArgument,
+                         "Received empty source name for copy table")) {
+        return false;
+    }
+    if (!APMCheckSuccess(!destination.empty(), error, APMErrorInvalidArgument,
+                         "Received empty destination name for copy table")) {
+        return false;
+    }
+    if (!APMCheckSuccess(source != destination, error, APMErrorInvalidArgument,
+                         "Received duplicate name for copy table")) {
+        return false;
+    }
     return executeSQL(NSString::format("INSERT INTO %@ SELECT * FROM %@", destination, source), error);
 }
 
 std::optional<std::vector<std::string>> APMSqliteStore::columnsForTableWithName(const std::string& name,
                                                                                 NSErrorPtr* error) {
-    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty table name for get columns")) return std::nullopt;
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Get table columns failed. Database not open.")) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument, "Received empty table name for get columns")) {
+        return std::nullopt;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                         "Get table columns failed. Database not open.")) {
         return std::nullopt;
     }
     auto info = columnInfoForTableWithName(name, error);
@@ -237,8 +296,12 @@ std::optional<std::vector<std::string>> APMSqliteStore::columnsForTableWithName(
 
 std::optional<std::vector<std::pair<std::string, std::string>>> APMSqliteStore::columnInfoForTableWithName(
     const std::string& name, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty table name for column info")) return std::nullopt;
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Get table column info failed. Database not open.")) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument, "Received empty table name for column info")) {
+        return std::nullopt;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                         "Get table column info failed. Database not open.")) {
         return std::nullopt;
     }
     const std::string query = NSString::format("PRAGMA table_info(%@)", name);
@@ -261,14 +324,21 @@ std::optional<std::vector<std::pair<std::string, std::string>>> APMSqliteStore::
 // MARK: Rows
 
 std::optional<std::int64_t> APMSqliteStore::rowCountForTableWithName(const std::string& name, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return rowCountForTableWithName(name, "", Value(), error);
 }
 
 std::optional<std::int64_t> APMSqliteStore::rowCountForTableWithName(const std::string& name,
                                                                      const std::string& columnName,
                                                                      const Value& columnValue, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!name.empty(), error, 1, "Received empty table name for row count")) return std::nullopt;
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Row count failed. Database not open.")) return std::nullopt;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument, "Received empty table name for row count")) {
+        return std::nullopt;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                         "Row count failed. Database not open.")) {
+        return std::nullopt;
+    }
     std::string query = NSString::format("SELECT count(1) FROM %@", name);
     Value::Array values;
     if (!columnName.empty() && !columnValue.isNull()) {
@@ -282,8 +352,13 @@ std::optional<std::int64_t> APMSqliteStore::rowCountForTableWithName(const std::
 
 sqlite3_stmt* APMSqliteStore::upsertStatementForRecord(const Value::Dictionary& record, const std::string& tableName,
                                                        NSErrorPtr* error) {
-    if (!APMCheckSuccess(!tableName.empty(), error, 1, "Received empty table name for upsert")) return nullptr;
-    if (!APMCheckSuccess(!record.empty(), error, 1, "Received empty record for upsert")) return nullptr;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument, "Received empty table name for upsert")) {
+        return nullptr;
+    }
+    if (!APMCheckSuccess(!record.empty(), error, APMErrorInvalidArgument, "Received empty record for upsert")) {
+        return nullptr;
+    }
     std::string columns = NSString::format("INSERT OR REPLACE INTO %@ (", tableName);
     std::string placeholders;
     Value::Array values;
@@ -308,9 +383,17 @@ sqlite3_stmt* APMSqliteStore::upsertStatementForRecord(const Value::Dictionary& 
 }
 
 bool APMSqliteStore::upsertRecord(const Value::Dictionary& record, const std::string& tableName, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!record.empty(), error, 1, "Received empty record for upsert")) return false;
-    if (!APMCheckSuccess(!tableName.empty(), error, 1, "Received empty table name for upsert")) return false;
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Upsert record failed. Database not open.")) return false;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!record.empty(), error, APMErrorInvalidArgument, "Received empty record for upsert")) {
+        return false;
+    }
+    if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument, "Received empty table name for upsert")) {
+        return false;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                         "Upsert record failed. Database not open.")) {
+        return false;
+    }
     sqlite3_stmt* statement = upsertStatementForRecord(record, tableName, error);
     if (!statement) return false;
     return executeSQLStatement(statement, error);
@@ -319,17 +402,28 @@ bool APMSqliteStore::upsertRecord(const Value::Dictionary& record, const std::st
 sqlite3_stmt* APMSqliteStore::updateStatementForRecord(const Value::Dictionary& record, const std::string& tableName,
                                                        const std::string& columnName, const Value& columnValue,
                                                        NSErrorPtr* error) {
-    if (!APMCheckSuccess(!record.empty(), error, 1, "Empty record for update")) return nullptr;
-    if (!APMCheckSuccess(!tableName.empty(), error, 1, "Empty table name for update")) return nullptr;
-    if (!APMCheckSuccess(!columnName.empty(), error, 1, "Empty column name for update")) return nullptr;
-    if (!APMCheckSuccess(!columnValue.isNull(), error, 1, "Nil column value for update")) return nullptr;
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Update record failed. Database not open.")) return nullptr;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!record.empty(), error, APMErrorInvalidArgument, "Empty record for update")) return nullptr;
+    if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument, "Empty table name for update")) {
+        return nullptr;
+    }
+    if (!APMCheckSuccess(!columnName.empty(), error, APMErrorInvalidArgument, "Empty column name for update")) {
+        return nullptr;
+    }
+    if (!APMCheckSuccess(!columnValue.isNull(), error, APMErrorInvalidArgument, "Nil column value for update")) {
+        return nullptr;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                         "Update record failed. Database not open.")) {
+        return nullptr;
+    }
     std::string assignments;
     Value::Array values;
     for (const auto& [column, value] : record) {
         if (!isAcceptedRecordValue(value)) {
             APMMeasurementMonitor()->logWithLevel(4, 34021, "Record has value of unexpected type (update)");
-            APMSetError(error, 1, "Failed to bind parameter of unexpected type to update statement");
+            APMSetError(error, APMErrorInvalidArgument,
+                        "Failed to bind parameter of unexpected type to update statement");
             return nullptr;
         }
         assignments += NSString::format("%@=?,", column);
@@ -349,6 +443,7 @@ sqlite3_stmt* APMSqliteStore::updateStatementForRecord(const Value::Dictionary& 
 
 bool APMSqliteStore::updateRecord(const Value::Dictionary& record, const std::string& tableName,
                                   const std::string& columnName, const Value& columnValue, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     sqlite3_stmt* statement = updateStatementForRecord(record, tableName, columnName, columnValue, error);
     if (!statement) return false;
     return executeSQLStatement(statement, error);
@@ -356,10 +451,20 @@ bool APMSqliteStore::updateRecord(const Value::Dictionary& record, const std::st
 
 bool APMSqliteStore::updateAllRecordsInTableWithName(const std::string& tableName, const std::string& columnName,
                                                      const Value& columnValue, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!tableName.empty(), error, 1, "Empty table name for update")) return false;
-    if (!APMCheckSuccess(!columnName.empty(), error, 1, "Empty column name for update")) return false;
-    if (!APMCheckSuccess(!columnValue.isNull(), error, 1, "Nil column value for update")) return false;
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Update record failed. Database not open.")) return false;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument, "Empty table name for update")) {
+        return false;
+    }
+    if (!APMCheckSuccess(!columnName.empty(), error, APMErrorInvalidArgument, "Empty column name for update")) {
+        return false;
+    }
+    if (!APMCheckSuccess(!columnValue.isNull(), error, APMErrorInvalidArgument, "Nil column value for update")) {
+        return false;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                         "Update record failed. Database not open.")) {
+        return false;
+    }
     const std::string query = NSString::format("UPDATE %@ SET %@=?", tableName, columnName);
     sqlite3_stmt* statement = statementForQuery(query, {columnValue}, error);
     if (!statement) return false;
@@ -372,10 +477,20 @@ bool APMSqliteStore::updateAllRecordsInTableWithName(const std::string& tableNam
 bool APMSqliteStore::increaseColumn(const std::string& column, std::int64_t value, const std::string& table,
                                     const std::string& condition, const Value::Array& parameterValues,
                                     NSErrorPtr* error) {
-    if (!APMCheckSuccess(!table.empty(), error, 1, "Empty table name for increase column")) return false;
-    if (!APMCheckSuccess(!column.empty(), error, 1, "Empty column name for increase column")) return false;
-    if (!APMCheckSuccess(!condition.empty(), error, 1, "Empty condition for increase column")) return false;
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Increase column failed. Database not open.")) return false;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!table.empty(), error, APMErrorInvalidArgument, "Empty table name for increase column")) {
+        return false;
+    }
+    if (!APMCheckSuccess(!column.empty(), error, APMErrorInvalidArgument, "Empty column name for increase column")) {
+        return false;
+    }
+    if (!APMCheckSuccess(!condition.empty(), error, APMErrorInvalidArgument, "Empty condition for increase column")) {
+        return false;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                         "Increase column failed. Database not open.")) {
+        return false;
+    }
     auto info = columnInfoForTableWithName(table, nullptr);
     const std::pair<std::string, std::string>* declared = nullptr;
     if (info) {
@@ -383,8 +498,10 @@ bool APMSqliteStore::increaseColumn(const std::string& column, std::int64_t valu
             if (entry.first == column) declared = &entry;
         }
     }
-    if (!APMCheckSuccess(declared != nullptr, error, 1, "Invalid column or table name")) return false;
-    if (!APMCheckSuccess(NSString::uppercaseString(declared->second) == "INTEGER", error, 1,
+    if (!APMCheckSuccess(declared != nullptr, error, APMErrorInvalidArgument, "Invalid column or table name")) {
+        return false;
+    }
+    if (!APMCheckSuccess(NSString::uppercaseString(declared->second) == "INTEGER", error, APMErrorInvalidArgument,
                          "Column type is not integer.")) {
         return false;
     }
@@ -400,10 +517,23 @@ bool APMSqliteStore::increaseColumn(const std::string& column, std::int64_t valu
 
 bool APMSqliteStore::deleteRecordFromTableWithName(const std::string& tableName, const std::string& columnName,
                                                    const Value& columnValue, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!tableName.empty(), error, 1, "Received empty table name for delete record")) return false;
-    if (!APMCheckSuccess(!columnName.empty(), error, 1, "Received empty column for delete record")) return false;
-    if (!APMCheckSuccess(!columnValue.isNull(), error, 1, "Received nil value for delete record")) return false;
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Delete record failed. Database not open.")) return false;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument,
+                         "Received empty table name for delete record")) {
+        return false;
+    }
+    if (!APMCheckSuccess(!columnName.empty(), error, APMErrorInvalidArgument,
+                         "Received empty column for delete record")) {
+        return false;
+    }
+    if (!APMCheckSuccess(!columnValue.isNull(), error, APMErrorInvalidArgument,
+                         "Received nil value for delete record")) {
+        return false;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                         "Delete record failed. Database not open.")) {
+        return false;
+    }
     sqlite3_stmt* statement = prepareSQL(NSString::format("DELETE FROM %@ WHERE %@=?", tableName, columnName), error);
     if (!statement) return false;
     if (!bindValues({columnValue}, statement, error)) {
@@ -420,13 +550,17 @@ std::optional<std::int64_t> APMSqliteStore::deleteRecordsFromTableWithName(const
                                                                            const std::string& condition,
                                                                            const Value::Array& parameterValues,
                                                                            NSErrorPtr* error) {
-    if (!APMCheckSuccess(!tableName.empty(), error, 1, "Received empty table name for delete record")) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument,
+                         "Received empty table name for delete record")) {
         return std::nullopt;
     }
-    if (!APMCheckSuccess(!condition.empty(), error, 1, "Received empty condition for delete record")) {
+    if (!APMCheckSuccess(!condition.empty(), error, APMErrorInvalidArgument,
+                         "Received empty condition for delete record")) {
         return std::nullopt;
     }
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Delete records with condition failed. Database not open.")) {
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                         "Delete records with condition failed. Database not open.")) {
         return std::nullopt;
     }
     const std::string query = NSString::format("DELETE FROM %@ WHERE %@", tableName, condition);
@@ -440,8 +574,15 @@ std::optional<std::int64_t> APMSqliteStore::deleteRecordsFromTableWithName(const
 }
 
 bool APMSqliteStore::deleteAllRecordsFromTableWithName(const std::string& tableName, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!tableName.empty(), error, 1, "Received empty table name for delete all records")) return false;
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Delete all records failed. Database not open.")) return false;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument,
+                         "Received empty table name for delete all records")) {
+        return false;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                         "Delete all records failed. Database not open.")) {
+        return false;
+    }
     const std::string query = NSString::format("DELETE FROM %@", tableName);
     sqlite3_stmt* statement = statementForQuery(query, error);
     if (!statement) return false;
@@ -456,6 +597,7 @@ bool APMSqliteStore::deleteAllRecordsFromTableWithName(const std::string& tableN
 std::optional<std::vector<Value::Dictionary>> APMSqliteStore::recordsForQuery(const std::string& query,
                                                                               const Value::Array& parameterValues,
                                                                               NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     return recordsForQuery(query, parameterValues, error, [](std::size_t, const Value::Dictionary&) { return true; });
 }
 
@@ -463,13 +605,21 @@ std::optional<std::vector<Value::Dictionary>> APMSqliteStore::recordsForQuery(co
                                                                               const Value::Array& parameterValues,
                                                                               NSErrorPtr* error,
                                                                               const RowFilter& filter) {
-    if (!APMCheckSuccess(!query.empty(), error, 1, "Received empty query for records for query")) return std::nullopt;
-    if (!APMCheckSuccess(static_cast<bool>(filter), error, 1, "Received empty filter for selecting records")) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!query.empty(), error, APMErrorInvalidArgument,
+                         "Received empty query for records for query")) {
         return std::nullopt;
     }
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Query records failed. Database not open.")) return std::nullopt;
-    if (!APMCheckSuccess(NSString::hasPrefix(NSString::lowercaseString(query.substr(0, 6)), "select"), error, 1,
-                         "Received invalid select query")) {
+    if (!APMCheckSuccess(static_cast<bool>(filter), error, APMErrorInvalidArgument,
+                         "Received empty filter for selecting records")) {
+        return std::nullopt;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                         "Query records failed. Database not open.")) {
+        return std::nullopt;
+    }
+    if (!APMCheckSuccess(NSString::hasPrefix(NSString::lowercaseString(query.substr(0, 6)), "select"), error,
+                         APMErrorInvalidArgument, "Received invalid select query")) {
         return std::nullopt;
     }
     sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
@@ -516,8 +666,13 @@ std::optional<std::vector<Value::Dictionary>> APMSqliteStore::recordsForQuery(co
 
 std::optional<Value> APMSqliteStore::numberForQuery(const std::string& query, const Value::Array& parameterValues,
                                                     NSErrorPtr* error) {
-    if (!APMCheckSuccess(!query.empty(), error, 1, "Received empty query to get numeric result")) return std::nullopt;
-    if (!APMCheckSuccess(handle_ != nullptr, error, 2, "Query numeric result failed. Database not open.")) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!query.empty(), error, APMErrorInvalidArgument,
+                         "Received empty query to get numeric result")) {
+        return std::nullopt;
+    }
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
+                         "Query numeric result failed. Database not open.")) {
         return std::nullopt;
     }
     sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
@@ -527,7 +682,8 @@ std::optional<Value> APMSqliteStore::numberForQuery(const std::string& query, co
         setDatabaseError(error, "query numeric result");
     } else if (auto value = valueAtColumn(0, statement); value && !value->isNull()) {
         if (value->isNumber()) result = std::move(*value);
-        else APMSetError(error, 1, "Found result that was not numeric");
+        else
+            APMSetError(error, APMErrorInvalidArgument, "Found result that was not numeric");
     }
     cleanUpStatement(statement, query);
     return result;

@@ -13,9 +13,10 @@ class APMPBUserAttribute;
 class APMUserAttribute : public NSObject {
 public:
     // Nil unless the name and then the value pass the internal user-property checks.
-    static std::shared_ptr<APMUserAttribute> initWithOrigin(const std::string& origin, const std::string& name,
-                                                            const std::shared_ptr<APMValue>& value,
-                                                            double lastSetTimestamp);
+    [[nodiscard]] static std::shared_ptr<APMUserAttribute> initWithOrigin(const std::string& origin,
+                                                                          const std::string& name,
+                                                                          const std::shared_ptr<APMValue>& value,
+                                                                          double lastSetTimestamp);
 
     const std::string& origin() const { return origin_; }
     const std::string& name() const { return name_; }
@@ -24,7 +25,7 @@ public:
     // A non-empty name not beginning with "_".
     bool isPublic() const;
     // Name, one value field by kind (none for arrays) and the time in truncated milliseconds.
-    std::shared_ptr<APMPBUserAttribute> protoUserAttribute() const;
+    [[nodiscard]] std::shared_ptr<APMPBUserAttribute> protoUserAttribute() const;
 
     APMUserAttribute(std::string origin, std::string name, std::shared_ptr<APMValue> value, double lastSetTimestamp);
 

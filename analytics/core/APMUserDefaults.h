@@ -20,7 +20,7 @@ public:
     static std::shared_ptr<APMUserDefaults> standardUserDefaults();
     static std::shared_ptr<APMUserDefaults> make() { return initWithSuiteName(""); }
     // An empty name means the application's own domain.
-    static std::shared_ptr<APMUserDefaults> initWithSuiteName(const std::string& suiteName);
+    [[nodiscard]] static std::shared_ptr<APMUserDefaults> initWithSuiteName(const std::string& suiteName);
 
     const std::string& suiteName() const { return suiteName_; }
     bool useCFPreferencesLibrary() const;

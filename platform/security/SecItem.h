@@ -37,15 +37,15 @@ inline constexpr const char* kSecReturnAttributes = "r_Attributes";
 
 // Adds an item with the given attributes (and kSecValueData). errSecDuplicateItem when an item
 // of the same class, service and account exists; errSecParam without a class.
-OSStatus SecItemAdd(const Value::Dictionary& attributes, Value* result);
+[[nodiscard]] OSStatus SecItemAdd(const Value::Dictionary& attributes, Value* result);
 // Finds items whose attributes equal every attribute of the query (strings and data compare
 // by their bytes). The result is the data, the attributes (with kSecValueData when data is
 // asked for too), or an array of those with kSecMatchLimitAll.
-OSStatus SecItemCopyMatching(const Value::Dictionary& query, Value* result);
+[[nodiscard]] OSStatus SecItemCopyMatching(const Value::Dictionary& query, Value* result);
 // Sets the given attributes (and data) on every matching item.
-OSStatus SecItemUpdate(const Value::Dictionary& query, const Value::Dictionary& attributesToUpdate);
+[[nodiscard]] OSStatus SecItemUpdate(const Value::Dictionary& query, const Value::Dictionary& attributesToUpdate);
 // Removes every matching item.
-OSStatus SecItemDelete(const Value::Dictionary& query);
+[[nodiscard]] OSStatus SecItemDelete(const Value::Dictionary& query);
 
 // The store file: "<home>/Keychain/keychain.plist" unless set; an empty path restores that.
 std::string SecKeychainStorePath();

@@ -8,4 +8,4 @@ using SecRandomRef = const SecRandomGenerator*;
 inline constexpr SecRandomRef kSecRandomDefault = nullptr;
 
 // errSecSuccess (0) when `count` bytes were written; -1 with errno set when the generator failed.
-int SecRandomCopyBytes(SecRandomRef rnd, std::size_t count, void* bytes);
+[[nodiscard]] int SecRandomCopyBytes(SecRandomRef rnd, std::size_t count, void* bytes);

@@ -21,10 +21,10 @@ class DAZAvevavida : public NSObject {
 public:
     using Creation = std::function<std::shared_ptr<NSObject>(const std::shared_ptr<RURAdi>& app)>;
 
-    static std::shared_ptr<DAZAvevavida> componentWithProtocol(const std::string& protocolName,
-                                                               DAZInstantiationTiming timing,
-                                                               std::vector<std::string> dependencies,
-                                                               Creation creationBlock);
+    [[nodiscard]] static std::shared_ptr<DAZAvevavida> componentWithProtocol(const std::string& protocolName,
+                                                                             DAZInstantiationTiming timing,
+                                                                             std::vector<std::string> dependencies,
+                                                                             Creation creationBlock);
 
     const std::string& protocolName() const { return protocolName_; }
     DAZInstantiationTiming instantiationTiming() const { return timing_; }

@@ -109,11 +109,21 @@ std::shared_ptr<DAZAvevavida> RURAdi::componentFor(const std::string& protocolNa
 }
 
 std::shared_ptr<NSObject> RURAdi::componentForProtocol(const std::string& protocolName) {
-    std::lock_guard lock(mutex_);
-    if (auto it = instances_.find(protocolName); it != instances_.end()) return it->second;
+    // A protocol nobody serves yet gets no slot: a library registered later may serve it.
     auto component = componentFor(protocolName);
     if (!component || !component->creationBlock()) return nullptr;
-    auto instance = component->creationBlock()(self<RURAdi>());
-    if (instance) instances_[protocolName] = instance;
-    return instance;
+    std::shared_ptr<Slot> slot;
+    {
+        std::lock_guard lock(mutex_);
+        auto& entry = instances_[protocolName];
+        if (!entry) entry = std::make_shared<Slot>();
+        slot = entry;
+    }
+    std::call_once(slot->made, [&] { slot->instance = component->creationBlock()(self<RURAdi>()); });
+    if (!slot->instance) {
+        // Nothing made: the next request tries again.
+        std::lock_guard lock(mutex_);
+        if (auto it = instances_.find(protocolName); it != instances_.end() && it->second == slot) instances_.erase(it);
+    }
+    return slot->instance;
 }

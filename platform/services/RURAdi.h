@@ -51,6 +51,14 @@ private:
 
     const std::string name_;
     const std::shared_ptr<RUROptions> options_;
-    std::recursive_mutex mutex_;  // a creation closure may ask for its dependencies
-    std::map<std::string, std::shared_ptr<NSObject>> instances_;
+    // One per protocol asked for: the instance is made once even when several threads ask at
+    // the same time, and a creation closure may ask for its dependencies meanwhile.
+    struct Slot {
+        std::once_flag made;
+        std::shared_ptr<NSObject> instance;
+    };
+    // Components are asked for from any thread; the lock covers the table only, never a
+    // creation closure.
+    std::mutex mutex_;
+    std::map<std::string, std::shared_ptr<Slot>> instances_;
 };

@@ -29,10 +29,12 @@ std::shared_ptr<RUROptions> RUROptions::initWithContentsOfFile(const std::string
     const Value plist = NSPropertyListSerialization::propertyListWithContentsOfFile(path, &readError);
     if (!plist.isDictionary()) {
         if (error)
-            *error = readError ? readError
-                               : NSError::errorWithDomain("com.rezavivi.core", 1,
-                                                          {{NSLocalizedDescriptionKey, Value("The service property list is not a dictionary.")},
-                                                           {"NSFilePath", Value(path)}});
+            *error = readError
+                         ? readError
+                         : NSError::errorWithDomain(
+                               RURErrorDomain, RURErrorInvalidServiceList,
+                               {{NSLocalizedDescriptionKey, Value("The service property list is not a dictionary.")},
+                                {"NSFilePath", Value(path)}});
         return nullptr;
     }
     return initWithDictionary(plist.dictionary());

@@ -8,12 +8,19 @@
 #include <memory>
 #include <string>
 
+inline constexpr const char* RURErrorDomain = "com.rezavivi.core";
+
+enum RURErrorCode : long {
+    RURErrorInvalidServiceList = 1,  // the service property list is not a dictionary
+};
+
 class RUROptions : public NSObject {
 public:
     // From the main bundle; empty when it has no readable service property list.
-    static std::shared_ptr<RUROptions> defaultOptions();
+    [[nodiscard]] static std::shared_ptr<RUROptions> defaultOptions();
     // Empty (with the error) when the file is missing or not a dictionary property list.
-    static std::shared_ptr<RUROptions> initWithContentsOfFile(const std::string& path, NSErrorPtr* error = nullptr);
+    [[nodiscard]] static std::shared_ptr<RUROptions> initWithContentsOfFile(const std::string& path,
+                                                                            NSErrorPtr* error = nullptr);
     static std::shared_ptr<RUROptions> initWithDictionary(Value::Dictionary dictionary);
 
     static const std::string& serviceFileName();  // "VizudiService-Info.plist"

@@ -12,7 +12,7 @@ enum VULGzipErrorCode : long {
 };
 
 // A gzip stream of the data; empty data and *error on failure.
-NSData vul_dataByGzippingData(const NSData& data, NSErrorPtr* error = nullptr);
+[[nodiscard]] NSData vul_dataByGzippingData(const NSData& data, NSErrorPtr* error = nullptr);
 // The inflated bytes of a gzip (or zlib) stream; empty data and *error when the stream is
 // malformed or truncated. Empty input inflates to empty data without an error.
-NSData vul_dataByInflatingGzippedData(const NSData& data, NSErrorPtr* error = nullptr);
+[[nodiscard]] NSData vul_dataByInflatingGzippedData(const NSData& data, NSErrorPtr* error = nullptr);

@@ -1,5 +1,5 @@
 // Named one-shot alarms over the manual clock: firing, re-arming from the handler, cancelling,
-// replacing, and their log lines.
+// replacing, and their log lines. An alarm lives on its queue, so the tests arm and read it there.
 #include "analytics/core/APMAlarm.h"
 
 #include "LogCapture.h"
@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 
 namespace {
 
@@ -24,6 +25,7 @@ protected:
         Clock::advance(seconds);
         queue->sync([] {});
     }
+    void onQueue(const std::function<void()>& block) { queue->sync(block); }
     std::shared_ptr<DispatchQueue> queue;
 };
 
@@ -36,19 +38,23 @@ TEST_F(APMAlarmTest, RearmsItselfFromItsOwnHandler) {
         EXPECT_FALSE(alarm->scheduledTimestamp());  // cleared before the block runs
         if (fired < 3) alarm->runAfterDelay(600, handler);
     };
-    alarm->runAfterDelay(600, handler);
-    EXPECT_TRUE(alarm->hasActiveTimer());
-    EXPECT_EQ(alarm->scheduledTimestamp()->timeIntervalSince1970, 1600);
+    onQueue([&] {
+        alarm->runAfterDelay(600, handler);
+        EXPECT_TRUE(alarm->hasActiveTimer());
+        EXPECT_EQ(alarm->scheduledTimestamp()->timeIntervalSince1970, 1600);
+    });
     advance(599);
     EXPECT_EQ(fired.load(), 0);
     advance(1);
     EXPECT_EQ(fired.load(), 1);
-    EXPECT_EQ(alarm->scheduledTimestamp()->timeIntervalSince1970, 2200);
+    onQueue([&] { EXPECT_EQ(alarm->scheduledTimestamp()->timeIntervalSince1970, 2200); });
     advance(600);
     advance(600);
     EXPECT_EQ(fired.load(), 3);
-    EXPECT_FALSE(alarm->scheduledTimestamp());
-    EXPECT_FALSE(alarm->hasActiveTimer());
+    onQueue([&] {
+        EXPECT_FALSE(alarm->scheduledTimestamp());
+        EXPECT_FALSE(alarm->hasActiveTimer());
+    });
     advance(6000);
     EXPECT_EQ(fired.load(), 3);
 
@@ -63,12 +69,14 @@ TEST_F(APMAlarmTest, RearmsItselfFromItsOwnHandler) {
 TEST_F(APMAlarmTest, ReplacingAndCancelling) {
     LogCapture capture;
     auto alarm = APMAlarm::initWithDispatchQueue(queue, "");
-    alarm->cancel();  // never armed: nothing logged
+    onQueue([&] { alarm->cancel(); });  // never armed: nothing logged
     EXPECT_TRUE(capture.matching("Timer").empty());
     std::atomic<int> first{0};
     std::atomic<int> second{0};
-    alarm->runAfterDelay(10, [&] { ++first; });
-    alarm->runAfterDelay(20, [&] { ++second; });
+    onQueue([&] {
+        alarm->runAfterDelay(10, [&] { ++first; });
+        alarm->runAfterDelay(20, [&] { ++second; });
+    });
     advance(30);
     EXPECT_EQ(first.load(), 0);
     EXPECT_EQ(second.load(), 1);
@@ -79,15 +87,20 @@ TEST_F(APMAlarmTest, ReplacingAndCancelling) {
     EXPECT_TRUE(capture.contains("[I-ACS002001] Timer fired"));
 
     capture.clear();
-    alarm->cancel();  // after firing: nothing pending, nothing logged
-    alarm->runAfterDelay(5, nullptr);
+    onQueue([&] {
+        alarm->cancel();  // after firing: nothing pending, nothing logged
+        alarm->runAfterDelay(5, nullptr);
+    });
     EXPECT_TRUE(capture.contains("[I-ACS002000] Timer tried to schedule an empty block"));
-    EXPECT_FALSE(alarm->hasActiveTimer());
+    EXPECT_EQ(capture.matching("canceled").size(), 0u);
 
     std::atomic<int> third{0};
-    alarm->runAfterDelay(5, [&] { ++third; });
-    alarm->cancel();
-    EXPECT_FALSE(alarm->scheduledTimestamp());
+    onQueue([&] {
+        EXPECT_FALSE(alarm->hasActiveTimer());
+        alarm->runAfterDelay(5, [&] { ++third; });
+        alarm->cancel();
+        EXPECT_FALSE(alarm->scheduledTimestamp());
+    });
     advance(10);
     EXPECT_EQ(third.load(), 0);
 }
@@ -95,11 +108,22 @@ TEST_F(APMAlarmTest, ReplacingAndCancelling) {
 TEST_F(APMAlarmTest, DestroyingAnArmedAlarmCancelsIt) {
     std::atomic<int> fired{0};
     {
+        // Armed on its queue, let go of on this thread.
         auto alarm = APMAlarm::initWithDispatchQueue(queue, "Engagement timer");
-        alarm->runAfterDelay(1, [&] { ++fired; });
+        onQueue([&] { alarm->runAfterDelay(1, [&] { ++fired; }); });
     }
     advance(5);
     EXPECT_EQ(fired.load(), 0);
 }
+
+#if !defined(NDEBUG) || defined(OSTREL_SEQUENCE_CHECKS)
+using APMAlarmDeathTest = APMAlarmTest;
+
+TEST_F(APMAlarmDeathTest, UseFromAnotherSequenceAborts) {
+    auto alarm = APMAlarm::initWithDispatchQueue(queue, "Measurement timer");
+    onQueue([&] { alarm->runAfterDelay(600, [] {}); });
+    EXPECT_DEATH(alarm->cancel(), "APMAlarm::cancel called from .*lives on another sequence");
+}
+#endif
 
 }  // namespace

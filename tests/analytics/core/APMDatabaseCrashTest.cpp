@@ -48,7 +48,7 @@ TEST(APMDatabaseCrashTest, DISABLED_WriterChild) {
         auto event = APMEvent::initWithOrigin("app", false, "_e", static_cast<double>(sequence), 0,
                                               {{"seq", Value(APMValue::initWithInt64(sequence))}});
         if (!database->insertIfNotExistsRawEventMetadata(metadata, nullptr)) continue;
-        database->deleteRawEventsOverAbsoluteLimit(nullptr);
+        if (!database->deleteRawEventsOverAbsoluteLimit(nullptr)) continue;
         if (!database->insertRawEvent(event, fingerprint, false, nullptr)) continue;
         const std::string line = std::to_string(sequence) + "\n";
         ASSERT_EQ(write(log, line.data(), line.size()), static_cast<ssize_t>(line.size()));

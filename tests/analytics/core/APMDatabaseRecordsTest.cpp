@@ -1,6 +1,7 @@
 // The measurement database's stored records: event counters, user attributes, audience
 // filters and results, configuration and purchases, conditional properties and complex events.
 #include "APMDatabaseTestSupport.h"
+#include "analytics/core/APMError.h"
 #include "analytics/core/APMConditionalUserProperty.h"
 #include "analytics/core/APMEventAggregates.h"
 #include "analytics/core/APMEventFilter.h"
@@ -9,6 +10,8 @@
 #include "analytics/core/APMUserAttribute.h"
 #include "analytics/proto/APMPBEventFilter.h"
 #include "analytics/proto/APMPBMeasurementConfig.h"
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -78,7 +81,7 @@ TEST_F(APMDatabaseRecordsTest, UserAttributesKeepTheirKindOriginAndTime) {
 
     NSErrorPtr error;
     EXPECT_FALSE(database_->updateUserAttribute(attribute("x", Value(1), 1.0, ""), &error));
-    EXPECT_EQ(error->code(), 3);
+    EXPECT_EQ(error->code(), APMErrorStorage);
     EXPECT_EQ(error->localizedDescription(),
               "Received user property with empty origin for getting dictionary representation");
     EXPECT_EQ(database_->userAttributeWithName("x", nullptr), nullptr);
@@ -166,7 +169,10 @@ TEST_F(APMDatabaseRecordsTest, FilterResultsStoreMissingPreviousAsNull) {
     ASSERT_NE(read, nullptr);
     EXPECT_EQ(read->currentResults(), std::optional<NSData>(NSData{1}));
     EXPECT_FALSE(read->previousResults());
-    EXPECT_EQ(database_->allFilterResults(nullptr).size(), 2u);
+    auto all = database_->allFilterResults(nullptr);
+    ASSERT_TRUE(all);
+    EXPECT_EQ(all->size(), 2u);
+    EXPECT_EQ(all->at(7)->previousResults(), std::optional<NSData>(NSData{3}));
     ASSERT_TRUE(database_->deleteFilterResults({three, three}, nullptr));
     EXPECT_EQ(database_->filterResultForAudienceID(3, nullptr), nullptr);
     NSErrorPtr error;
@@ -174,6 +180,39 @@ TEST_F(APMDatabaseRecordsTest, FilterResultsStoreMissingPreviousAsNull) {
                                                 &error));
     EXPECT_EQ(error->localizedDescription(),
               "Received filter result with empty data for getting dictionary representation");
+}
+
+TEST_F(APMDatabaseRecordsTest, UnreadableFilterResultsAreAFailureNotAnEmptyList) {
+    NSErrorPtr error;
+    auto none = database_->allFilterResults(&error);
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none->empty());
+    EXPECT_EQ(error, nullptr);
+    ASSERT_TRUE(
+        database_->updateFilterResults({APMFilterResult::initWithAudienceID(3, NSData{1}, std::nullopt)}, nullptr));
+
+    // Another connection holds the file: the read fails and says why.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path().c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_FALSE(database_->allFilterResults(&error));
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), APMErrorStorage);
+    EXPECT_NE(error->localizedDescription().find("database is locked"), std::string::npos)
+        << error->localizedDescription();
+    EXPECT_FALSE(database_->allFilterResults(nullptr));
+    ASSERT_EQ(sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
+    error.reset();
+    auto after = database_->allFilterResults(&error);
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->size(), 1u);
+
+    // A file that lost the table fails the same way.
+    ASSERT_EQ(sqlite3_exec(other, "DROP TABLE audience_filter_values", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    EXPECT_FALSE(database_->allFilterResults(&error));
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), APMErrorStorage);
 }
 
 // MARK: Configuration, purchases and subscriptions
@@ -300,7 +339,7 @@ TEST_F(APMDatabaseRecordsTest, EventsRoundTripAndBadBlobsFailTheRecord) {
     EXPECT_FALSE(database_->conditionalUserPropertiesWithPrefix("", "", nullptr));
     NSErrorPtr error;
     EXPECT_FALSE(database_->updateConditionalUserProperty(conditional("", "app", kNow, false), &error));
-    EXPECT_EQ(error->code(), 3);
+    EXPECT_EQ(error->code(), APMErrorStorage);
 }
 
 TEST_F(APMDatabaseRecordsTest, ComplexEventsKeepTheirMainEventAndChildCount) {

@@ -6,16 +6,24 @@
 #include "LogCapture.h"
 #include "analytics/core/APMAppMetadata.h"
 #include "analytics/core/APMDailyCounts.h"
+#include "analytics/core/APMError.h"
 #include "analytics/core/APMEventAggregates.h"
 #include "analytics/core/APMRawEventData.h"
 #include "analytics/proto/APMPBEvent.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/Sandbox.h"
 #include "platform/services/VULGzip.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <limits>
+#include <thread>
 
 namespace {
 
@@ -107,10 +115,44 @@ TEST_F(APMDatabaseTest, UnusableSchemaDeletesTheFileAndLeavesTheDatabaseClosed) 
     EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(badPath));
     // Nothing may "succeed" into the unlinked file.
     EXPECT_FALSE(database_->insertRawEvent(event("_e", kNow), 1, false, &error));
-    EXPECT_EQ(error->code(), 2);
+    EXPECT_EQ(error->code(), APMErrorFailedPrecondition);
     EXPECT_NE(error->localizedDescription().find("Database not open"), std::string::npos);
     // The next opening starts empty.
     EXPECT_NE(APMDatabase::initWithDatabaseName("bad-shape.sql", config_, nullptr), nullptr);
+}
+
+TEST_F(APMDatabaseTest, AFolderThatCannotBeMadeFailsTheOpeningThroughTheMonitor) {
+    const std::string root = Sandbox::tmp() + "/unmakeable";
+    std::filesystem::remove_all(root);
+    ASSERT_TRUE(std::filesystem::create_directories(root + "/read-only"));
+    std::ofstream(root + "/plain-file") << "a file, not a folder";
+    // No one, root included, makes a folder under a regular file.
+    std::vector<std::string> paths = {root + "/plain-file/Vizudi/Measurement/m.sql"};
+    ASSERT_EQ(chmod((root + "/read-only").c_str(), 0555), 0);
+    struct RestoreMode {
+        std::string path;
+        ~RestoreMode() { chmod(path.c_str(), 0755); }
+    } restore{root + "/read-only"};
+    // A read-only folder stops only a process without the privilege to ignore its mode (not root).
+    if (access((root + "/read-only").c_str(), W_OK) != 0) {
+        paths.push_back(root + "/read-only/Vizudi/Measurement/m.sql");  // the folder cannot be made
+        paths.push_back(root + "/read-only/m.sql");                     // the file cannot be made
+    }
+    for (const auto& databasePath : paths) {
+        SCOPED_TRACE(databasePath);
+        LogCapture capture;
+        auto database = std::make_shared<APMDatabase>();
+        NSErrorPtr error;
+        EXPECT_FALSE(database->initializeDatabaseResourcesWithContext("Init", databasePath, &error));
+        ASSERT_NE(error, nullptr);
+        const auto lines = capture.matching("[I-ACS012001] Failed to open database file (Init). Error");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(error->localizedDescription()), std::string::npos) << lines[0];
+        EXPECT_FALSE(std::filesystem::exists(databasePath));
+        // Closed, not half-open: every later call fails plainly.
+        EXPECT_FALSE(database->insertRawEvent(event("_e", kNow), 1, false, &error));
+        EXPECT_EQ(error->localizedDescription(), "Database not open");
+    }
 }
 
 // MARK: Generic rows
@@ -125,7 +167,7 @@ TEST_F(APMDatabaseTest, UpsertRespectsTableLimitExceptForExistingKeys) {
     }));
     NSErrorPtr error;
     EXPECT_FALSE(database_->updateEventAggregates(APMEventAggregates::initWithName("new", 1, 1, 1, kNow), &error));
-    EXPECT_EQ(error->code(), 2);
+    EXPECT_EQ(error->code(), APMErrorFailedPrecondition);
     EXPECT_EQ(error->localizedDescription(), "Failed to insert data type. Table is full");
     EXPECT_TRUE(database_->updateEventAggregates(APMEventAggregates::initWithName("e5", 9, 9, 9, kNow), nullptr));
     EXPECT_EQ(database_->eventAggregatesWithName("e5", nullptr)->lifetimeCount(), 9);
@@ -168,7 +210,7 @@ TEST_F(APMDatabaseTest, AppMetadataAndDailyCountsStartEmptyAndRoundTrip) {
     EXPECT_EQ(storedCounts->conversionsCount(), 1);
     NSErrorPtr error;
     EXPECT_FALSE(database_->updateDailyCounts(nullptr, &error));
-    EXPECT_EQ(error->code(), 3);
+    EXPECT_EQ(error->code(), APMErrorStorage);
 }
 
 TEST(APMDailyCountsTest, DayChangesRestartCounters) {
@@ -332,7 +374,7 @@ TEST_F(APMDatabaseTest, BatchChoiceFollowsCountAndSizeLimits) {
     const Value::Array ids = {Value(static_cast<long long>(chosen->front().second))};
     EXPECT_EQ(database_->queryBundlesWithRowIDs(ids, nullptr)->size(), 1u);
     EXPECT_FALSE(database_->deleteBundlesWithRowIDs({}, &error));
-    EXPECT_EQ(error->code(), 3);
+    EXPECT_EQ(error->code(), APMErrorStorage);
     EXPECT_EQ(error->localizedDescription(), "Received empty row IDs to process");
     EXPECT_FALSE(database_->deleteBundlesWithRowIDs({Value("1")}, &error));
     EXPECT_EQ(error->localizedDescription(), "Received invalid type for row ID to process");
@@ -407,5 +449,24 @@ TEST_F(APMDatabaseTest, RetryCountersCountOnlyTheGivenBundlesAndStopAtTheCap) {
     EXPECT_FALSE(database_->incrementRetryCounterForBundlesWithIDs({}, &error));
     EXPECT_EQ(error->localizedDescription(), "Failed to increment retry counter");
 }
+
+#if !defined(NDEBUG) || defined(OSTREL_SEQUENCE_CHECKS)
+using APMDatabaseDeathTest = APMDatabaseTestBase;
+
+TEST_F(APMDatabaseDeathTest, LivesOnOneSequenceUntilHandedOn) {
+    ASSERT_TRUE(database_->isRawEventsTableEmpty(nullptr));  // binds it to this thread
+    EXPECT_DEATH(std::thread([&] { (void)database_->isRawEventsTableEmpty(nullptr); }).join(),
+                 "APMDatabase::isRawEventsTableEmpty called from a thread outside any serial queue");
+    // Handed to a worker queue, the database and its store work there and nowhere else.
+    database_->detachFromSequence();
+    auto worker = DispatchQueue::create("test.measurement.worker");
+    bool inserted = false;
+    worker->sync([&] { inserted = database_->insertRawEvent(event("_e", kNow), 1, false, nullptr); });
+    EXPECT_TRUE(inserted);
+    EXPECT_DEATH((void)database_->isRawEventsTableEmpty(nullptr), "APMDatabase::isRawEventsTableEmpty called from");
+    EXPECT_DEATH((void)store().rowCountForTableWithName("raw_events", nullptr),
+                 "APMSqliteStore::rowCountForTableWithName called from");
+}
+#endif
 
 }  // namespace

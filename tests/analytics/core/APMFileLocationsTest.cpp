@@ -54,7 +54,7 @@ TEST(APMFileLocationsTest, DeleteAndBackupExclusion) {
     NSErrorPtr error;
     EXPECT_FALSE(APMDeleteFileAtPath("", &error));
     ASSERT_NE(error, nullptr);
-    EXPECT_EQ(error->code(), 1);
+    EXPECT_EQ(error->code(), APMErrorInvalidArgument);
     EXPECT_EQ(error->localizedDescription(), "Received empty path for deleting file");
     EXPECT_FALSE(APMDeleteFileAtPath(path, &error));  // already gone
 }

@@ -62,7 +62,7 @@ TEST_F(APMSqliteStoreTest, OpensCreatingFolderAndRefusesEmptyPath) {
     NSErrorPtr error;
     EXPECT_EQ(APMSqliteStore::initWithDatabasePath("", &error), nullptr);
     ASSERT_NE(error, nullptr);
-    EXPECT_EQ(error->code(), 1);
+    EXPECT_EQ(error->code(), APMErrorInvalidArgument);
     EXPECT_EQ(error->localizedDescription(), "Received empty database path on init");
 }
 
@@ -97,7 +97,7 @@ TEST_F(APMSqliteStoreTest, LockedDatabaseFailsToOpenAndKeepsItsData) {
     NSErrorPtr error;
     EXPECT_EQ(open(&error), nullptr);
     ASSERT_NE(error, nullptr);
-    EXPECT_EQ(error->code(), 3);
+    EXPECT_EQ(error->code(), APMErrorStorage);
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);
     auto store = open();
@@ -127,11 +127,11 @@ TEST_F(APMSqliteStoreTest, PreparationRefusesSecondStatementsAndClosedStores) {
     EXPECT_EQ(store->prepareSQL("SELECT 1; ", &error), nullptr);
     EXPECT_EQ(error->localizedDescription(), "Query contained more than one SQL statement.");
     EXPECT_EQ(store->prepareSQL("SELEC 1", &error), nullptr);
-    EXPECT_EQ(error->code(), 3);
+    EXPECT_EQ(error->code(), APMErrorStorage);
     EXPECT_NE(error->localizedDescription().find("prepare statement"), std::string::npos);
     store->closeDatabase();
     EXPECT_EQ(store->prepareSQL("SELECT 1", &error), nullptr);
-    EXPECT_EQ(error->code(), 2);
+    EXPECT_EQ(error->code(), APMErrorFailedPrecondition);
     EXPECT_EQ(error->localizedDescription(), "Prepare SQL failed. Database not open.");
     LogCapture capture;
     EXPECT_FALSE(store->lastErrorMessage());
@@ -195,7 +195,7 @@ TEST_F(APMSqliteStoreTest, BindsByTypeAndCopiesBlobs) {
 
     NSErrorPtr error;
     EXPECT_EQ(store->statementForQuery(insert, {Value(NSDate(1.0))}, &error), nullptr);
-    EXPECT_EQ(error->code(), 3);
+    EXPECT_EQ(error->code(), APMErrorStorage);
     EXPECT_FALSE(store->bindValues({Value(1)}, nullptr, &error));
     EXPECT_EQ(error->localizedDescription(), "Failed to bind to NULL statement");
 }
@@ -210,17 +210,18 @@ TEST_F(APMSqliteStoreTest, TransactionsCommitRollBackAndRethrow) {
     }));
     NSErrorPtr error;
     EXPECT_FALSE(store->performTransactionWithError(&error, [&] {
-        store->upsertRecord({{"x", Value(2)}}, "t", nullptr);
+        EXPECT_TRUE(store->upsertRecord({{"x", Value(2)}}, "t", nullptr));
         return false;
     }));
-    EXPECT_EQ(error->code(), 3);
+    EXPECT_EQ(error->code(), APMErrorStorage);
     EXPECT_EQ(error->localizedDescription(), "Transaction failed");
-    EXPECT_THROW(store->performTransactionWithError(nullptr,
-                                                    [&]() -> bool {
-                                                        store->upsertRecord({{"x", Value(3)}}, "t", nullptr);
-                                                        throw std::runtime_error("boom");
-                                                    }),
-                 std::runtime_error);
+    EXPECT_THROW(
+        (void)store->performTransactionWithError(nullptr,
+                                                 [&]() -> bool {
+                                                     EXPECT_TRUE(store->upsertRecord({{"x", Value(3)}}, "t", nullptr));
+                                                     throw std::runtime_error("boom");
+                                                 }),
+        std::runtime_error);
     EXPECT_EQ(store->rowCountForTableWithName("t", nullptr), std::optional<std::int64_t>(1));
 
     // Transactions do not nest.
@@ -256,7 +257,7 @@ TEST_F(APMSqliteStoreTest, DatabaseErrorsCarryDescriptionAndMonitorContext) {
     NSErrorPtr error;
     EXPECT_FALSE(store->executeSQL("INSERT INTO missing VALUES (1)", &error));
     ASSERT_NE(error, nullptr);
-    EXPECT_EQ(error->code(), 3);
+    EXPECT_EQ(error->code(), APMErrorStorage);
     EXPECT_EQ(error->localizedDescription(),
               "Database operation \"prepare statement\" failed with sqlite code 1 and error message \"no such table: "
               "missing\"");

@@ -29,7 +29,8 @@ protected:
         // Start from an empty store.
         Value::Dictionary all;
         all.set(kSecClass, kSecClassGenericPassword);
-        SecItemDelete(all);
+        const OSStatus status = SecItemDelete(all);
+        ASSERT_TRUE(status == errSecSuccess || status == errSecItemNotFound) << status;
     }
 };
 

@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace {
 
@@ -34,9 +36,10 @@ public:
     }
     void configureWithApp(const std::shared_ptr<RURAdi>& app) override { configuredWith.push_back(app); }
 
-    mutable int listed = 0;
-    mutable int eagerMade = 0;
-    mutable int lazyMade = 0;
+    // Components are asked for from several threads in one test.
+    mutable std::atomic<int> listed{0};
+    mutable std::atomic<int> eagerMade{0};
+    mutable std::atomic<int> lazyMade{0};
     mutable std::shared_ptr<NSObject> dependency;
     std::vector<std::shared_ptr<RURAdi>> configuredWith;
 };
@@ -108,7 +111,9 @@ TEST_F(PlatformCore, AnUnreadableServiceListIsReportedAndLeftOut) {
                                                    NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0);
     error.reset();
     EXPECT_EQ(RUROptions::initWithContentsOfFile(bundle + "/Array.plist", &error), nullptr);
-    EXPECT_NE(error, nullptr);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->domain(), RURErrorDomain);
+    EXPECT_EQ(error->code(), RURErrorInvalidServiceList);
     RURAdi::configure();
     ASSERT_TRUE(RURAdi::isDefaultAppConfigured());
     EXPECT_EQ(RURAdi::defaultApp()->options()->vizudiAppID(), "");
@@ -122,15 +127,37 @@ TEST_F(PlatformCore, ComponentsAreMadeEagerlyOrOnFirstRequestAndKept) {
               (std::vector<std::pair<std::string, std::string>>{{"vude-dozuzudov", "9.0.0"}}));
     RURAdi::configure();
     auto app = RURAdi::defaultApp();
-    EXPECT_EQ(library->eagerMade, 1);
-    EXPECT_EQ(library->lazyMade, 0);
+    EXPECT_EQ(library->eagerMade.load(), 1);
+    EXPECT_EQ(library->lazyMade.load(), 0);
     auto lazy = app->componentForProtocol("LazyProtocol");
     ASSERT_NE(lazy, nullptr);
     EXPECT_EQ(app->componentForProtocol("LazyProtocol"), lazy);
-    EXPECT_EQ(library->lazyMade, 1);
+    EXPECT_EQ(library->lazyMade.load(), 1);
     EXPECT_EQ(library->dependency, app->componentForProtocol("EagerProtocol"));
-    EXPECT_EQ(library->eagerMade, 1);
+    EXPECT_EQ(library->eagerMade.load(), 1);
     EXPECT_EQ(app->componentForProtocol("NoSuchProtocol"), nullptr);
+}
+
+TEST_F(PlatformCore, FirstRequestsFromManyThreadsMakeOneInstance) {
+    auto library = std::make_shared<RecordingLibrary>();
+    RURAdi::registerInternalLibrary(library, "vude-dozuzudov", "9.0.0");
+    RURAdi::configure();
+    auto app = RURAdi::defaultApp();
+    std::atomic<bool> go{false};
+    std::vector<std::shared_ptr<NSObject>> made(8);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < made.size(); ++i) {
+        threads.emplace_back([&, i] {
+            while (!go.load()) std::this_thread::yield();
+            made[i] = app->componentForProtocol("LazyProtocol");
+        });
+    }
+    go = true;
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(library->lazyMade.load(), 1);
+    ASSERT_NE(made[0], nullptr);
+    for (const auto& instance : made) EXPECT_EQ(instance, made[0]);
+    EXPECT_EQ(library->dependency, app->componentForProtocol("EagerProtocol"));
 }
 
 TEST_F(PlatformCore, ALibraryRegisteredAfterConfigurationIsToldAtOnce) {
@@ -138,7 +165,7 @@ TEST_F(PlatformCore, ALibraryRegisteredAfterConfigurationIsToldAtOnce) {
     auto late = std::make_shared<RecordingLibrary>();
     RURAdi::registerInternalLibrary(late, "late", "2.0");
     EXPECT_EQ(late->configuredWith, (std::vector<std::shared_ptr<RURAdi>>{RURAdi::defaultApp()}));
-    EXPECT_EQ(late->eagerMade, 1);
+    EXPECT_EQ(late->eagerMade.load(), 1);
     RURAdi::registerInternalLibrary(nullptr, "nothing", "1");
     RURAdi::registerInternalLibrary(std::make_shared<RecordingLibrary>(), "", "1");
     EXPECT_EQ(RURAdi::registeredLibraries().size(), 1u);

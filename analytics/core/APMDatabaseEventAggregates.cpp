@@ -30,6 +30,7 @@ std::shared_ptr<NSObject> eventAggregatesFromRow(const APMDatabase::Row& row, NS
 }  // namespace
 
 std::optional<std::int64_t> APMDatabase::publicEventCount(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     auto count = sqliteStore_->numberForQuery("SELECT count(1) FROM events WHERE name NOT LIKE '!_%' ESCAPE '!'", {},
                                               error);
@@ -38,6 +39,7 @@ std::optional<std::int64_t> APMDatabase::publicEventCount(NSErrorPtr* error) {
 }
 
 std::optional<std::vector<std::shared_ptr<APMEventAggregates>>> APMDatabase::allEventAggregates(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto objects = allDataTypesFromTableWithName("events", kEventsLimit, error, eventAggregatesFromRow);
     if (!objects) return std::nullopt;
     std::vector<std::shared_ptr<APMEventAggregates>> aggregates;
@@ -46,17 +48,19 @@ std::optional<std::vector<std::shared_ptr<APMEventAggregates>>> APMDatabase::all
 }
 
 std::shared_ptr<APMEventAggregates> APMDatabase::eventAggregatesWithName(const std::string& name, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto objects = dataTypesFromTableWithName("events", "name", Value(name), error, eventAggregatesFromRow);
     if (!objects || objects->empty()) return nullptr;
     return std::static_pointer_cast<APMEventAggregates>(objects->front());
 }
 
 bool APMDatabase::updateEventAggregates(const std::shared_ptr<APMEventAggregates>& eventAggregates, NSErrorPtr* error) {
-    if (!APMCheckSuccess(eventAggregates != nullptr, error, 3,
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(eventAggregates != nullptr, error, APMErrorStorage,
                          "Received empty event aggregates object for getting dictionary representation")) {
         return false;
     }
-    if (!APMCheckSuccess(!eventAggregates->name().empty(), error, 1,
+    if (!APMCheckSuccess(!eventAggregates->name().empty(), error, APMErrorInvalidArgument,
                          "Received event aggregates object with empty name for getting dictionary representation")) {
         return false;
     }
@@ -76,6 +80,7 @@ bool APMDatabase::updateEventAggregates(const std::shared_ptr<APMEventAggregates
 }
 
 bool APMDatabase::clearCurrentSessionCounts(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return false;
     return sqliteStore_->updateAllRecordsInTableWithName("events", "current_session_count", Value(0), error);
 }

@@ -1,4 +1,4 @@
-// Audience event and property filters and the per-audience results.
+// Audience event and property filters, and the per-audience filter results.
 #include "analytics/core/APMDatabase.h"
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMEventFilter.h"
@@ -21,7 +21,9 @@ std::int32_t int32Column(const APMDatabase::Row& row, const char* column) {
 }
 
 std::shared_ptr<NSObject> filterResultFromRow(const APMDatabase::Row& row, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!row.empty(), error, 3, "Received empty dictionary for getting filter result")) return nullptr;
+    if (!APMCheckSuccess(!row.empty(), error, APMErrorStorage, "Received empty dictionary for getting filter result")) {
+        return nullptr;
+    }
     auto data = [&](const char* column) -> std::optional<NSData> {
         const Value& value = row.get(column);
         if (!value.isData()) return std::nullopt;
@@ -32,7 +34,9 @@ std::shared_ptr<NSObject> filterResultFromRow(const APMDatabase::Row& row, NSErr
 }
 
 std::shared_ptr<NSObject> eventFilterFromRow(const APMDatabase::Row& row, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!row.empty(), error, 3, "Received empty dictionary for getting event filter")) return nullptr;
+    if (!APMCheckSuccess(!row.empty(), error, APMErrorStorage, "Received empty dictionary for getting event filter")) {
+        return nullptr;
+    }
     const NSData& data = row.get("data").data();
     // The flags come from the message; the column serves the session-scoped queries only.
     auto message = APMPBEventFilter::initWithBuffer(data);
@@ -44,7 +48,8 @@ std::shared_ptr<NSObject> eventFilterFromRow(const APMDatabase::Row& row, NSErro
 }
 
 std::shared_ptr<NSObject> propertyFilterFromRow(const APMDatabase::Row& row, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!row.empty(), error, 3, "Received empty dictionary for getting property filter")) {
+    if (!APMCheckSuccess(!row.empty(), error, APMErrorStorage,
+                         "Received empty dictionary for getting property filter")) {
         return nullptr;
     }
     const NSData& data = row.get("data").data();
@@ -66,16 +71,20 @@ std::optional<std::vector<std::shared_ptr<T>>> cast(std::optional<std::vector<st
 
 }  // namespace
 
-std::map<std::int32_t, std::shared_ptr<APMFilterResult>> APMDatabase::allFilterResults(NSErrorPtr* error) {
-    std::map<std::int32_t, std::shared_ptr<APMFilterResult>> results;
+std::optional<std::map<std::int32_t, std::shared_ptr<APMFilterResult>>> APMDatabase::allFilterResults(
+    NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto objects = cast<APMFilterResult>(allDataTypesFromTableWithName("audience_filter_values", -1, error,
                                                                        filterResultFromRow));
-    if (!objects) return results;
+    // A failed read is not "no results": the caller would go on to delete or keep results it never saw.
+    if (!objects) return std::nullopt;
+    std::map<std::int32_t, std::shared_ptr<APMFilterResult>> results;
     for (auto& result : *objects) results[result->audienceID()] = result;
     return results;
 }
 
 std::optional<std::vector<std::int64_t>> APMDatabase::allAudienceIDs(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     auto rows = sqliteStore_->recordsForQuery(
         "SELECT audience_id FROM event_filters UNION SELECT audience_id FROM property_filters", {}, error);
@@ -83,7 +92,8 @@ std::optional<std::vector<std::int64_t>> APMDatabase::allAudienceIDs(NSErrorPtr*
     std::vector<std::int64_t> ids;
     for (const auto& row : *rows) {
         const Value& id = row.get("audience_id");
-        if (!APMCheckSuccess(!id.isNull(), error, 1, "Received nil audience ID for querying all audience IDs")) {
+        if (!APMCheckSuccess(!id.isNull(), error, APMErrorInvalidArgument,
+                             "Received nil audience ID for querying all audience IDs")) {
             return std::nullopt;
         }
         ids.push_back(id.longLongValue());
@@ -93,7 +103,9 @@ std::optional<std::vector<std::int64_t>> APMDatabase::allAudienceIDs(NSErrorPtr*
 
 std::optional<std::vector<std::shared_ptr<APMEventFilter>>> APMDatabase::eventFiltersForEventName(
     const std::string& eventName, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!eventName.empty(), error, 1, "Received empty event name for getting event filters")) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!eventName.empty(), error, APMErrorInvalidArgument,
+                         "Received empty event name for getting event filters")) {
         return std::nullopt;
     }
     return cast<APMEventFilter>(
@@ -102,7 +114,9 @@ std::optional<std::vector<std::shared_ptr<APMEventFilter>>> APMDatabase::eventFi
 
 std::optional<std::vector<std::shared_ptr<APMPropertyFilter>>> APMDatabase::propertyFiltersForPropertyName(
     const std::string& propertyName, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!propertyName.empty(), error, 1, "Received empty property name for getting property filters")) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!propertyName.empty(), error, APMErrorInvalidArgument,
+                         "Received empty property name for getting property filters")) {
         return std::nullopt;
     }
     return cast<APMPropertyFilter>(dataTypesFromTableWithName("property_filters", "property_name", Value(propertyName),
@@ -110,6 +124,7 @@ std::optional<std::vector<std::shared_ptr<APMPropertyFilter>>> APMDatabase::prop
 }
 
 std::shared_ptr<APMFilterResult> APMDatabase::filterResultForAudienceID(std::int32_t audienceID, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto objects = cast<APMFilterResult>(
         dataTypesFromTableWithName("audience_filter_values", "audience_id", Value(audienceID), error, filterResultFromRow));
     if (!objects || objects->empty()) return nullptr;
@@ -118,11 +133,18 @@ std::shared_ptr<APMFilterResult> APMDatabase::filterResultForAudienceID(std::int
 
 bool APMDatabase::deleteFilterResults(const std::vector<std::shared_ptr<APMFilterResult>>& filterResults,
                                       NSErrorPtr* error) {
-    if (!APMCheckSuccess(!filterResults.empty(), error, 1, "Received empty filter results to delete")) return false;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!filterResults.empty(), error, APMErrorInvalidArgument,
+                         "Received empty filter results to delete")) {
+        return false;
+    }
     std::vector<std::string> ids;
     std::set<std::int32_t> seen;
     for (const auto& result : filterResults) {
-        if (!APMCheckSuccess(result != nullptr, error, 1, "Received unknown type to delete filter result")) return false;
+        if (!APMCheckSuccess(result != nullptr, error, APMErrorInvalidArgument,
+                             "Received unknown type to delete filter result")) {
+            return false;
+        }
         if (seen.insert(result->audienceID()).second) ids.push_back(std::to_string(result->audienceID()));
     }
     if (!requireStore(error)) return false;
@@ -136,6 +158,7 @@ bool APMDatabase::deleteFilterResults(const std::vector<std::shared_ptr<APMFilte
 
 std::optional<std::map<std::int64_t, std::vector<std::int64_t>>> APMDatabase::allSessionScopedFilters(
     NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     auto rows = sqliteStore_->recordsForQuery(
         "SELECT audience_id, filter_id FROM event_filters WHERE session_scoped = 1 UNION SELECT audience_id, "
@@ -151,14 +174,18 @@ std::optional<std::map<std::int64_t, std::vector<std::int64_t>>> APMDatabase::al
 
 bool APMDatabase::updateEventFilters(const std::vector<std::shared_ptr<APMEventFilter>>& eventFilters,
                                      NSErrorPtr* error) {
-    if (!APMCheckSuccess(!eventFilters.empty(), error, 1, "Received empty event filters to update")) return false;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!eventFilters.empty(), error, APMErrorInvalidArgument,
+                         "Received empty event filters to update")) {
+        return false;
+    }
     if (!requireStore(error)) return false;
     for (const auto& filter : eventFilters) {
-        if (!APMCheckSuccess(filter != nullptr, error, 3,
+        if (!APMCheckSuccess(filter != nullptr, error, APMErrorStorage,
                              "Received empty event filter for getting dictionary representation") ||
-            !APMCheckSuccess(!filter->eventName().empty(), error, 3,
+            !APMCheckSuccess(!filter->eventName().empty(), error, APMErrorStorage,
                              "Received event filter with empty event name for getting dictionary representation") ||
-            !APMCheckSuccess(!filter->data().empty(), error, 3,
+            !APMCheckSuccess(!filter->data().empty(), error, APMErrorStorage,
                              "Received event filter with empty data for getting dictionary representation")) {
             return false;
         }
@@ -174,15 +201,19 @@ bool APMDatabase::updateEventFilters(const std::vector<std::shared_ptr<APMEventF
 
 bool APMDatabase::updatePropertyFilters(const std::vector<std::shared_ptr<APMPropertyFilter>>& propertyFilters,
                                         NSErrorPtr* error) {
-    if (!APMCheckSuccess(!propertyFilters.empty(), error, 1, "Received empty property filters to update")) return false;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!propertyFilters.empty(), error, APMErrorInvalidArgument,
+                         "Received empty property filters to update")) {
+        return false;
+    }
     if (!requireStore(error)) return false;
     for (const auto& filter : propertyFilters) {
-        if (!APMCheckSuccess(filter != nullptr, error, 3,
+        if (!APMCheckSuccess(filter != nullptr, error, APMErrorStorage,
                              "Received empty property filter for getting dictionary representation") ||
-            !APMCheckSuccess(!filter->propertyName().empty(), error, 3,
+            !APMCheckSuccess(!filter->propertyName().empty(), error, APMErrorStorage,
                              "Received property filter with empty property name for getting dictionary "
                              "representation") ||
-            !APMCheckSuccess(!filter->data().empty(), error, 3,
+            !APMCheckSuccess(!filter->data().empty(), error, APMErrorStorage,
                              "Received property filter with empty data for getting dictionary representation")) {
             return false;
         }
@@ -198,12 +229,16 @@ bool APMDatabase::updatePropertyFilters(const std::vector<std::shared_ptr<APMPro
 
 bool APMDatabase::updateFilterResults(const std::vector<std::shared_ptr<APMFilterResult>>& filterResults,
                                       NSErrorPtr* error) {
-    if (!APMCheckSuccess(!filterResults.empty(), error, 1, "Received empty filter results to update")) return false;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!filterResults.empty(), error, APMErrorInvalidArgument,
+                         "Received empty filter results to update")) {
+        return false;
+    }
     if (!requireStore(error)) return false;
     for (const auto& result : filterResults) {
-        if (!APMCheckSuccess(result != nullptr, error, 3,
+        if (!APMCheckSuccess(result != nullptr, error, APMErrorStorage,
                              "Received empty filter result for getting dictionary representation") ||
-            !APMCheckSuccess(result->currentResults() && !result->currentResults()->empty(), error, 3,
+            !APMCheckSuccess(result->currentResults() && !result->currentResults()->empty(), error, APMErrorStorage,
                              "Received filter result with empty data for getting dictionary representation")) {
             return false;
         }
@@ -222,10 +257,10 @@ namespace {
 template <class Filter>
 bool deleteFilters(APMSqliteStore& store, const std::string& table, const std::vector<std::shared_ptr<Filter>>& filters,
                    const char* emptyMessage, const char* unknownMessage, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!filters.empty(), error, 1, emptyMessage)) return false;
+    if (!APMCheckSuccess(!filters.empty(), error, APMErrorInvalidArgument, emptyMessage)) return false;
     std::vector<std::string> terms;
     for (const auto& filter : filters) {
-        if (!APMCheckSuccess(filter != nullptr, error, 1, unknownMessage)) return false;
+        if (!APMCheckSuccess(filter != nullptr, error, APMErrorInvalidArgument, unknownMessage)) return false;
         terms.push_back(
             NSString::format("(audience_id=%d AND filter_id=%d)", filter->audienceID(), filter->filterID()));
     }
@@ -244,7 +279,11 @@ bool deleteFilters(APMSqliteStore& store, const std::string& table, const std::v
 
 bool APMDatabase::deleteEventFilters(const std::vector<std::shared_ptr<APMEventFilter>>& eventFilters,
                                      NSErrorPtr* error) {
-    if (!APMCheckSuccess(!eventFilters.empty(), error, 1, "Received empty event filters to delete")) return false;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!eventFilters.empty(), error, APMErrorInvalidArgument,
+                         "Received empty event filters to delete")) {
+        return false;
+    }
     if (!requireStore(error)) return false;
     return deleteFilters(*sqliteStore_, "event_filters", eventFilters, "Received empty event filters to delete",
                          "Received unknown type to delete event filter", error);
@@ -252,7 +291,9 @@ bool APMDatabase::deleteEventFilters(const std::vector<std::shared_ptr<APMEventF
 
 bool APMDatabase::deletePropertyFilters(const std::vector<std::shared_ptr<APMPropertyFilter>>& propertyFilters,
                                         NSErrorPtr* error) {
-    if (!APMCheckSuccess(!propertyFilters.empty(), error, 1, "Received empty property filters to delete")) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(!propertyFilters.empty(), error, APMErrorInvalidArgument,
+                         "Received empty property filters to delete")) {
         return false;
     }
     if (!requireStore(error)) return false;
@@ -262,11 +303,13 @@ bool APMDatabase::deletePropertyFilters(const std::vector<std::shared_ptr<APMPro
 }
 
 bool APMDatabase::deleteAllEventFilters(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return false;
     return sqliteStore_->deleteAllRecordsFromTableWithName("event_filters", error);
 }
 
 bool APMDatabase::deleteAllPropertyFilters(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return false;
     return sqliteStore_->deleteAllRecordsFromTableWithName("property_filters", error);
 }

@@ -1,0 +1,101 @@
+// Keeping the database within bounds: the remote configuration's storage limits, the
+// once-per-interval purge of stale raw events and bundles, and the raw-event count limit.
+#include "analytics/core/APMDatabase.h"
+
+#include "analytics/core/APMError.h"
+#include "analytics/core/APMPersistedConfig.h"
+#include "platform/foundation/Clock.h"
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+namespace {
+
+std::mutex& limitsMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::function<APMDatabaseLimits()>& limitsProvider() {
+    static std::function<APMDatabaseLimits()> provider;
+    return provider;
+}
+
+}  // namespace
+
+void APMDatabase::setLimitsProvider(std::function<APMDatabaseLimits()> provider) {
+    std::lock_guard<std::mutex> lock(limitsMutex());
+    limitsProvider() = std::move(provider);
+}
+
+APMDatabaseLimits APMDatabase::limits() {
+    APMDatabaseLimits limits;
+    {
+        std::lock_guard<std::mutex> lock(limitsMutex());
+        if (limitsProvider()) limits = limitsProvider()();
+    }
+    limits.maxEventsStored = std::clamp<std::int32_t>(limits.maxEventsStored, 0, 1000000);
+    limits.maxQueueTime = std::clamp(limits.maxQueueTime, 604800.0, 7862400.0);
+    limits.databaseDeleteStaleBundlesInterval = std::clamp(limits.databaseDeleteStaleBundlesInterval, 3600.0, 604800.0);
+    return limits;
+}
+
+std::optional<bool> APMDatabase::maybeDeleteStaleData(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    const double now = Clock::now();
+    const double last = persistedConfig_ ? persistedConfig_->lastDeleteStaleBundlesTimestamp() : 0.0;
+    const APMDatabaseLimits current = limits();
+    if (std::fabs(now - last) <= current.databaseDeleteStaleBundlesInterval) return false;
+    if (!deleteStaleRawEventsDataOlderThanMaxAge(current.maxQueueTime, error)) return std::nullopt;
+    if (!deleteStaleBundlesOlderThanMaxAge(current.maxQueueTime, error)) return std::nullopt;
+    if (persistedConfig_) persistedConfig_->setLastDeleteStaleBundlesTimestamp(now);
+    return true;
+}
+
+bool APMDatabase::deleteStaleBundlesOlderThanMaxAge(double maxAge, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(maxAge >= 0, error, APMErrorInvalidArgument,
+                         "Cannot delete stale bundles after negative time period")) {
+        return false;
+    }
+    if (!requireStore(error)) return false;
+    return sqliteStore_
+        ->deleteRecordsFromTableWithName("queue", "abs(bundle_end_timestamp - cast(? as REAL)) > cast(? as REAL)",
+                                         {Value(Clock::now()), Value(maxAge)}, error)
+        .has_value();
+}
+
+bool APMDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(maxAge >= 0, error, APMErrorInvalidArgument,
+                         "Cannot delete stale raw events given negative time period")) {
+        return false;
+    }
+    if (!requireStore(error)) return false;
+    auto deleted = sqliteStore_->deleteRecordsFromTableWithName(
+        "raw_events", "abs(timestamp - cast(? as REAL)) > cast(? as REAL)", {Value(Clock::now()), Value(maxAge)},
+        error);
+    if (!deleted) return false;
+    if (*deleted == 0) return true;
+    return deleteUnusedRawEventsMetadata(error);
+}
+
+bool APMDatabase::deleteUnusedRawEventsMetadata(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!requireStore(error)) return false;
+    return sqliteStore_
+        ->deleteRecordsFromTableWithName(
+            "raw_events_metadata",
+            "metadata_fingerprint NOT IN (SELECT DISTINCT metadata_fingerprint FROM raw_events)", {}, error)
+        .has_value();
+}
+
+std::optional<std::int64_t> APMDatabase::deleteRawEventsOverAbsoluteLimit(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!requireStore(error)) return std::nullopt;
+    const std::int32_t keep = limits().maxEventsStored - 1;
+    return sqliteStore_->deleteRecordsFromTableWithName(
+        "raw_events", "rowid IN (SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT -1 OFFSET ?)", {Value(keep)},
+        error);
+}
