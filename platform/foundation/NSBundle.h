@@ -20,7 +20,7 @@ public:
     static std::shared_ptr<NSBundle> mainBundle();
     static void setMainBundlePath(const std::string& path);
     // One object per folder; empty when `path` is not a folder.
-    static std::shared_ptr<NSBundle> bundleWithPath(const std::string& path);
+    [[nodiscard]] static std::shared_ptr<NSBundle> bundleWithPath(const std::string& path);
     // Drops every bundle's cached Info.plist, tables and language choice (files changed on disk).
     static void resetCaches();
 

@@ -51,7 +51,7 @@ TEST(NSJSONReading, MalformedTextIsAnError) {
         EXPECT_TRUE(v.isNull()) << json;
         ASSERT_TRUE(error) << json;
         EXPECT_EQ(error->domain(), NSCocoaErrorDomain);
-        EXPECT_EQ(error->code(), 3840);
+        EXPECT_EQ(error->code(), NSPropertyListReadCorruptError);
         EXPECT_FALSE(error->userInfo().get("NSDebugDescription").string().empty()) << json;
     }
     NSErrorPtr error;
@@ -63,7 +63,7 @@ TEST(NSJSONReading, FragmentsNeedTheOption) {
     NSErrorPtr error;
     EXPECT_TRUE(parse("42", &error).isNull());
     ASSERT_TRUE(error);
-    EXPECT_EQ(error->code(), 3840);
+    EXPECT_EQ(error->code(), NSPropertyListReadCorruptError);
     error.reset();
     EXPECT_EQ(parse("42", &error, NSJSONReadingFragmentsAllowed).integerValue(), 42);
     EXPECT_EQ(parse("\"s\"", &error, NSJSONReadingFragmentsAllowed).string(), "s");
