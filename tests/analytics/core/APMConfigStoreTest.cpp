@@ -172,7 +172,7 @@ TEST_F(APMPersistentDictionaryTest, SurvivesARestartAndWritesWhenReleased) {
 TEST_F(APMPersistentDictionaryTest, RefusalsAndUnreadableFiles) {
     Warnings warnings;
     const std::string path = APMApplicationSupportPlistPath("com.test.broken");
-    NSFileManager::defaultManager()->createFileAtPath(path, NSData{'x', 'y'});
+    ASSERT_TRUE(NSFileManager::defaultManager()->createFileAtPath(path, NSData{'x', 'y'}));
     auto dictionary = APMPersistentDictionary::initWithFileName("com.test.broken");
     ASSERT_NE(dictionary, nullptr);
     EXPECT_TRUE(dictionary->objectForKey("anything").isNull());
