@@ -4,6 +4,7 @@
 
 #include "platform/foundation/PropertyListCodec.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -185,11 +186,26 @@ public:
             corrupt("offset table out of bounds");
         count_ = count;
         cache_.resize(count);
+        shapes_.resize(count);
         inProgress_.assign(count, false);
-        return object(top, 0);
+        maxWeight_ = kExpansionPerByte * d_.size() + kExpansionAllowance;
+        Shape shape;
+        return object(top, 0, shape);
     }
 
 private:
+    // What an object becomes once read: its values counted at every place they appear (as the
+    // writers will meet them), and how many levels of containers it holds.
+    struct Shape {
+        std::uint64_t weight = 1;
+        int height = 0;
+    };
+
+    // A shared object is read once but counts wherever it appears, so a few bytes may stand for
+    // more values than anything could write or hold; this much per byte of input is taken.
+    static constexpr std::uint64_t kExpansionPerByte = 256;
+    static constexpr std::uint64_t kExpansionAllowance = 4096;
+
     std::uint64_t bigEndian(std::uint64_t at, std::uint64_t size) const {
         if (at > d_.size() || size > d_.size() - at) corrupt("read past the end");
         std::uint64_t value = 0;
@@ -216,19 +232,33 @@ private:
         return value;
     }
 
-    Value object(std::uint64_t ref, int depth) {
+    Value object(std::uint64_t ref, int depth, Shape& shape) {
         if (ref >= count_) corrupt("object reference out of range");
-        if (cache_[ref]) return *cache_[ref];  // shared objects are decoded once
-        if (inProgress_[ref]) corrupt("object graph has a cycle");
-        if (depth > kMaxDepth) corrupt("property list nested too deeply");
-        inProgress_[ref] = true;
-        Value result = decode(bigEndian(tableOffset_ + ref * offsetSize_, offsetSize_), depth);
-        inProgress_[ref] = false;
-        cache_[ref] = result;
-        return result;
+        if (!cache_[ref]) {
+            // Shared objects are decoded once.
+            if (inProgress_[ref]) corrupt("object graph has a cycle");
+            if (depth > kMaxDepth) corrupt("property list nested too deeply");
+            inProgress_[ref] = true;
+            Shape own;
+            Value result = decode(bigEndian(tableOffset_ + ref * offsetSize_, offsetSize_), depth, own);
+            inProgress_[ref] = false;
+            cache_[ref] = std::move(result);
+            shapes_[ref] = own;
+        }
+        shape = shapes_[ref];
+        // Read first higher up, a shared object may reach deeper here.
+        if (depth + shape.height > kMaxDepth) corrupt("property list nested too deeply");
+        return *cache_[ref];
     }
 
-    Value decode(std::uint64_t at, int depth) {
+    // Adds a child's shape to its container's.
+    void include(Shape& container, const Shape& child) const {
+        container.weight += child.weight;
+        container.height = std::max(container.height, child.height + 1);
+        if (container.weight > maxWeight_) corrupt("shared objects expand beyond bounds");
+    }
+
+    Value decode(std::uint64_t at, int depth, Shape& shape) {
         if (at < 8) corrupt("object offset inside the header");
         checkSpan(at, 1);
         const std::uint8_t marker = d_[at++];
@@ -306,7 +336,11 @@ private:
             checkSpan(at, n * refSize_);
             Value::Array items;
             items.reserve(n);
-            for (std::uint64_t i = 0; i < n; ++i) items.push_back(object(bigEndian(at + i * refSize_, refSize_), depth + 1));
+            for (std::uint64_t i = 0; i < n; ++i) {
+                Shape child;
+                items.push_back(object(bigEndian(at + i * refSize_, refSize_), depth + 1, child));
+                include(shape, child);
+            }
             return Value(std::move(items));
         }
         case 0xD0: {
@@ -315,9 +349,12 @@ private:
             checkSpan(at, 2 * n * refSize_);
             Value::Dictionary entries;
             for (std::uint64_t i = 0; i < n; ++i) {
-                const Value key = object(bigEndian(at + i * refSize_, refSize_), depth + 1);
+                Shape keyShape, valueShape;
+                const Value key = object(bigEndian(at + i * refSize_, refSize_), depth + 1, keyShape);
                 if (!key.isString()) corrupt("dictionary key is not a string");
-                entries.set(key.string(), object(bigEndian(at + (n + i) * refSize_, refSize_), depth + 1));
+                entries.set(key.string(), object(bigEndian(at + (n + i) * refSize_, refSize_), depth + 1, valueShape));
+                include(shape, keyShape);
+                include(shape, valueShape);
             }
             return Value(std::move(entries));
         }
@@ -328,7 +365,9 @@ private:
     const NSData& d_;
     std::uint64_t offsetSize_ = 0, refSize_ = 0, tableOffset_ = 0, count_ = 0;
     std::vector<std::optional<Value>> cache_;
+    std::vector<Shape> shapes_;
     std::vector<bool> inProgress_;
+    std::uint64_t maxWeight_ = 0;
 };
 
 }  // namespace

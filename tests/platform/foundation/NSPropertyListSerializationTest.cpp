@@ -377,6 +377,66 @@ TEST(PropertyListErrors, DamagedBinaryIsAnErrorNeverACrash) {
     }
 }
 
+namespace {
+
+// A binary property list of arrays (each a list of object numbers) followed by the string "a",
+// whose number is arrays.size(); two-byte offsets and references.
+NSData binaryOfArrays(const std::vector<std::vector<int>>& arrays) {
+    NSData data = bytes("bplist00");
+    auto appendTwo = [&](std::uint64_t n) {
+        data.push_back(static_cast<std::uint8_t>(n >> 8));
+        data.push_back(static_cast<std::uint8_t>(n));
+    };
+    std::vector<std::uint64_t> offsets;
+    for (const auto& array : arrays) {
+        offsets.push_back(data.size());
+        data.push_back(static_cast<std::uint8_t>(0xA0 | array.size()));
+        for (const int ref : array) appendTwo(static_cast<std::uint64_t>(ref));
+    }
+    offsets.push_back(data.size());
+    data.push_back(0x51);
+    data.push_back('a');
+    const std::uint64_t table = data.size();
+    for (const auto offset : offsets) appendTwo(offset);
+    NSData trailer(32, 0);
+    trailer[6] = trailer[7] = 2;
+    for (int i = 0; i < 8; ++i) {
+        trailer[15 - i] = static_cast<std::uint8_t>(offsets.size() >> (8 * i));
+        trailer[31 - i] = static_cast<std::uint8_t>(table >> (8 * i));
+    }
+    data.insert(data.end(), trailer.begin(), trailer.end());
+    return data;
+}
+
+}  // namespace
+
+// Objects shared by reference count at every place they appear: a chain of arrays each holding
+// the next twice is tiny on disk and astronomically large once read, and an object read first
+// near the top may be shared again far below, nesting deeper than the writers go.
+TEST(PropertyListErrors, BinarySharingThatExpandsBeyondBoundsIsRefused) {
+    auto doubling = [](int links) {
+        std::vector<std::vector<int>> arrays;
+        for (int i = 0; i < links; ++i) arrays.push_back({i + 1, i + 1});
+        return binaryOfArrays(arrays);
+    };
+    EXPECT_EQ(NSPropertyListSerialization::propertyListWithData(doubling(4))[0][1][0][1], Value("a"));
+    expectCorrupt(doubling(64), "2^64 elements once expanded");
+
+    // Object 0 holds chain S (objects 1..n) and chain C (objects n+1..2n), whose end holds S again.
+    auto sharedDeep = [](int n) {
+        std::vector<std::vector<int>> arrays{{1, n + 1}};
+        for (int i = 1; i < n; ++i) arrays.push_back({i + 1});
+        arrays.push_back({2 * n + 1});
+        for (int i = n + 1; i < 2 * n; ++i) arrays.push_back({i + 1});
+        arrays.push_back({1});
+        return binaryOfArrays(arrays);
+    };
+    const Value shared = NSPropertyListSerialization::propertyListWithData(sharedDeep(200));
+    ASSERT_FALSE(shared.isNull());
+    EXPECT_FALSE(NSPropertyListSerialization::dataWithPropertyList(shared, kBinary).empty());
+    expectCorrupt(sharedDeep(300), "shared chain reaching depth 601");
+}
+
 TEST(PropertyListErrors, BinaryCyclesAndBadReferencesAreRefused) {
     auto binary = [](std::vector<std::uint8_t> objects, std::uint8_t count, std::uint8_t top,
                      std::vector<std::uint8_t> offsets) {
