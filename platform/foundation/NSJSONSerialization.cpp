@@ -148,7 +148,12 @@ struct Writer {
                 failure = std::isnan(d) ? "Invalid number value (NaN) in JSON write." : "Invalid number value (infinite) in JSON write.";
                 return false;
             }
-            out += v.stringValue();
+            // From 2^53 on, the shortest digits of a whole double padded with zeros are another
+            // integer than the double, and would read back as that integer: write its own digits.
+            if (std::fabs(d) >= 9007199254740992.0 && std::fabs(d) < 1e17)
+                out += std::to_string(static_cast<long long>(d));
+            else
+                out += v.stringValue();
             return true;
         }
         case Value::Type::String: return string(v.string());

@@ -103,6 +103,20 @@ TEST(NSJSONWriting, RoundTripKeepsValuesAndOrder) {
     EXPECT_EQ(back["list"][0].dictionary().keys(), (std::vector<std::string>{"z", "a"}));
 }
 
+// Whole doubles between 2^53 and 10^17 are written with their own digits: the shortest digits
+// padded with zeros would read back as another integer.
+TEST(NSJSONWriting, LargeWholeDoublesReadBackAsTheSameNumber) {
+    for (const double d : {88888088888888896.0, -9007199254740994.0, 1e16, 9007199254740992.0}) {
+        const NSData written = NSJSONSerialization::dataWithJSONObject(Value(d), NSJSONWritingFragmentsAllowed);
+        NSErrorPtr error;
+        const Value back = NSJSONSerialization::JSONObjectWithData(written, NSJSONReadingFragmentsAllowed, &error);
+        EXPECT_EQ(back, Value(d)) << text(written);
+    }
+    EXPECT_EQ(text(NSJSONSerialization::dataWithJSONObject(Value(88888088888888896.0), NSJSONWritingFragmentsAllowed)),
+              "88888088888888896");
+    EXPECT_EQ(text(NSJSONSerialization::dataWithJSONObject(Value(1e17), NSJSONWritingFragmentsAllowed)), "1e+17");
+}
+
 TEST(NSJSONWriting, UnrepresentableValuesAreErrors) {
     const Value cases[] = {
         Value::Array{NSDate{0}},          Value::Array{NSData{1}},
