@@ -317,6 +317,8 @@ std::string NSBundle::pathForResource(const std::string& name, const std::string
     if (!extension.empty() && extension[0] == '.') extension.erase(0, 1);
     std::string file = name;
     if (!extension.empty() && !NSString::hasSuffix(name, "." + extension)) file += "." + extension;
+    // The name is one file name in the folder; folders below come through `directory`.
+    if (!isSafePathComponent(file)) return {};
     const std::string sub = directory.empty() ? std::string() : "/" + directory;
 
     std::vector<std::string> folders{""};

@@ -118,6 +118,8 @@ TEST_F(BundleTest, ResourcesAreFoundAtTheTopThenInTheChosenLanguage) {
     EXPECT_EQ(bundle()->pathForResource("br280x50", ".png"), bundle()->bundlePath() + "/br280x50.png");
     EXPECT_EQ(bundle()->pathForResource("inner", "sqlite", "Data"), bundle()->bundlePath() + "/Data/inner.sqlite");
     EXPECT_EQ(bundle()->pathForResource("missing", "sqlite"), "");
+    EXPECT_EQ(bundle()->pathForResource("../" + fs::path(path).filename().string() + "/images", "sqlite"), "")
+        << "a name is one file name";
     EXPECT_EQ(bundle()->pathForResource("only-french", "png"), "") << "English chosen: no French resources";
 
     NSLocale::setPreferredLanguages({"fr"});
