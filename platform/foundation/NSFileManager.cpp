@@ -1,4 +1,4 @@
-// File-system operations over POSIX calls, with errors in the platform's Cocoa codes.
+// File-system operations through FileIO, with errors in the platform's Cocoa codes.
 // Immutability is kept here per inode (chattr needs privileges CI lacks); the backup mark
 // uses an extended attribute and falls back to a small registry file.
 #include "platform/foundation/NSFileManager.h"
