@@ -25,14 +25,18 @@ std::string AppConfig::strValue(const std::string& key) const {
 
 void AppConfig::setInt(std::int64_t value, const std::string& key) {
     auto defaults = NSUserDefaults::standardUserDefaults();
-    defaults->setObject(Value(static_cast<long long>(value)), key);
-    defaults->synchronize();
+    // A number is always a property-list value.
+    (void)defaults->setObject(Value(static_cast<long long>(value)), key);
+    // A failed write is told by the defaults, which keep the value and write it with the next change.
+    (void)defaults->synchronize();
 }
 
 void AppConfig::setStr(const std::string& value, const std::string& key) {
     auto defaults = NSUserDefaults::standardUserDefaults();
-    defaults->setObject(Value(value), key);
-    defaults->synchronize();
+    // A string is always a property-list value.
+    (void)defaults->setObject(Value(value), key);
+    // A failed write is told by the defaults, which keep the value and write it with the next change.
+    (void)defaults->synchronize();
 }
 
 std::int64_t AppConfig::defaultInt(const std::string& key) const {

@@ -5,7 +5,9 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSSearchPath.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/PathComponent.h"
 
+#include <cstdio>
 #include <initializer_list>
 
 std::shared_ptr<FileSystem> FileSystem::sharedFileSystem() {
@@ -52,8 +54,14 @@ std::string FileSystem::libraryDocsFolder() const {
     const std::string library = libraryFolder();
     if (library.empty()) return {};
     auto bundle = NSBundle::mainBundle();
-    const std::string folder = library + "/" + (bundle ? bundle->bundleIdentifier() : std::string()) + ".private_documents";
-    NSFileManager::defaultManager()->createDirectoryAtPath(folder, true);
+    const std::string folder = library + "/" +
+                               safePathComponent(bundle ? bundle->bundleIdentifier() : std::string(), "",
+                                                 "The bundle identifier") +
+                               ".private_documents";
+    NSErrorPtr error;
+    // The path is still the one to use: the write into it fails with its own error.
+    if (!NSFileManager::defaultManager()->createDirectoryAtPath(folder, true, {}, &error))
+        std::fprintf(stderr, "%s\n", error->localizedDescription().c_str());
     return folder;
 }
 

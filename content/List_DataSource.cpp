@@ -108,7 +108,9 @@ void List_DataSource::deleteSubCat(const std::shared_ptr<dataSubCat>& subCat) {
     // from the database names no file of ours.
     auto removeIn = [&](bool caches, const std::string& relative) {
         const auto path = caches ? fs->safeCachesPathForFile(relative, false) : fs->safeDocumentsPathForFile(relative, false);
-        if (path && manager->fileExistsAtPath(*path)) manager->removeItemAtPath(*path);
+        NSErrorPtr error;
+        if (path && manager->fileExistsAtPath(*path) && !manager->removeItemAtPath(*path, &error))
+            ContentLog::log(NSString::format("A file of the deleted subcategory stays: %@", error->localizedDescription()));
     };
 
     const std::string subCatPicture = subCat->imagePath().value_or("");

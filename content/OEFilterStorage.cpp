@@ -27,6 +27,14 @@ std::optional<std::vector<std::string>> readValues(const std::string& path) {
     return values;
 }
 
+// A filter file that is there and will not go is told: the filter it holds would come back.
+void removeFilterFile(const std::string& path) {
+    auto manager = NSFileManager::defaultManager();
+    NSErrorPtr error;
+    if (!path.empty() && manager->fileExistsAtPath(path) && !manager->removeItemAtPath(path, &error))
+        ContentLog::log(NSString::format("A filter file stays: %@", error->localizedDescription()));
+}
+
 }  // namespace
 
 std::string OEFilterStorage::filterPathForCatIndex(std::int32_t index, const std::string& table) {
@@ -53,7 +61,7 @@ bool OEFilterStorage::saveFilter(const std::vector<std::string>& values, const s
     }
     FileSystem::setNoBackupAttribute(path);
     // The old file would otherwise come back once this one is removed.
-    if (table == "subCat") NSFileManager::defaultManager()->removeItemAtPath(legacyFilterPathForCatIndex(subCat->index()));
+    if (table == "subCat") removeFilterFile(legacyFilterPathForCatIndex(subCat->index()));
     return true;
 }
 
@@ -68,7 +76,6 @@ std::optional<std::vector<std::string>> OEFilterStorage::filterForSubCat(const s
 void OEFilterStorage::removeFilterForSubCat(const std::shared_ptr<dataSubCat>& subCat) {
     if (!subCat) return;
     const std::string table = tableOf(subCat);
-    auto manager = NSFileManager::defaultManager();
-    if (const std::string path = filterPathForCatIndex(subCat->index(), table); !path.empty()) manager->removeItemAtPath(path);
-    if (table == "subCat") manager->removeItemAtPath(legacyFilterPathForCatIndex(subCat->index()));
+    if (const std::string path = filterPathForCatIndex(subCat->index(), table); !path.empty()) removeFilterFile(path);
+    if (table == "subCat") removeFilterFile(legacyFilterPathForCatIndex(subCat->index()));
 }

@@ -115,10 +115,12 @@ std::shared_ptr<SQLiteEngine> SQLiteEngine::init(const std::string& fileName) {
         // Copy beside the target and rename, so an interrupted copy never leaves a partial database
         // that would be used, unrefreshed, from then on.
         const std::string partial = *target + ".copying";
-        manager->removeItemAtPath(partial);
+        // Usually there is none; one that will not go makes the copy below fail and say so.
+        (void)manager->removeItemAtPath(partial);
         NSErrorPtr error;
         if (!manager->copyItemAtPath(bundled, partial, &error) || !manager->moveItemAtPath(partial, *target, &error)) {
-            manager->removeItemAtPath(partial);
+            // The failure to tell is the copy's; a leftover is removed before the next attempt.
+            (void)manager->removeItemAtPath(partial);
             ContentLog::log(NSString::format("The content database %@ could not be copied from the bundle: %@.", fileName,
                                              error ? error->localizedDescription() : std::string("unknown error")));
             return nullptr;

@@ -89,7 +89,8 @@ bool OECore::initializeWithConfig(const std::shared_ptr<OEConfig>& config, const
 void OECore::loadDefaults() {
     auto defaults = NSUserDefaults::standardUserDefaults();
     if (defaults->objectForKey("zoom").isNull() && UIScreen::mainScreen()->scale() > 1.0) defaults->setInteger(1, "zoom");
-    defaults->synchronize();
+    // A failed write is told by the defaults, which keep the value and write it with the next change.
+    (void)defaults->synchronize();
 }
 
 void OECore::setupLocale() {

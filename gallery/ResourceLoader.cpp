@@ -10,6 +10,7 @@
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIImage.h"
 
+#include <cstdio>
 #include <mutex>
 
 namespace {
@@ -85,7 +86,9 @@ void ResourceLoader::deleteFileFromCashes(const std::string& relativePath) const
     const auto manager = NSFileManager::defaultManager();
     for (const auto& path : {fileSystem->documentsPathForFile(relativePath), fileSystem->cachesPathForFile(relativePath)}) {
         if (!path.empty() && manager->fileExistsAtPath(path)) {
-            manager->removeItemAtPath(path);
+            NSErrorPtr error;
+            if (!manager->removeItemAtPath(path, &error))
+                std::fprintf(stderr, "%s\n", error->localizedDescription().c_str());
             return;
         }
     }
@@ -147,6 +150,9 @@ void ResourceLoader::postDataChanged() const {
 
 void ResourceLoader::removeLoadedData() const {
     const std::string documents = FileSystem::sharedFileSystem()->documentsFolder();
-    if (!documents.empty()) NSFileManager::defaultManager()->removeItemAtPath(documents + "/Data");
+    NSErrorPtr error;
+    if (!documents.empty() && NSFileManager::defaultManager()->fileExistsAtPath(documents + "/Data") &&
+        !NSFileManager::defaultManager()->removeItemAtPath(documents + "/Data", &error))
+        std::fprintf(stderr, "The loaded pictures could not all be removed: %s\n", error->localizedDescription().c_str());
     postDataChanged();
 }

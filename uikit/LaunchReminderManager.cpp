@@ -46,7 +46,8 @@ void LaunchReminderManager::checkAppLaunch() {
         defaults->setInteger(count, k);
         if (checkReminder(reminder, count)) std::erase(reminders_, reminder);
     }
-    defaults->synchronize();
+    // A failed write is told by the defaults, which keep the value and write it with the next change.
+    (void)defaults->synchronize();
 }
 
 bool LaunchReminderManager::checkReminder(const std::shared_ptr<LaunchReminder>& reminder, long launchCount) {

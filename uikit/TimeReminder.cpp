@@ -43,7 +43,8 @@ void TimeReminder::stopTimer() {
 void TimeReminder::storeLastTickTime() {
     auto defaults = NSUserDefaults::standardUserDefaults();
     defaults->setDouble(currentTime_, key_);
-    defaults->synchronize();
+    // A failed write is told by the defaults, which keep the value and write it with the next change.
+    (void)defaults->synchronize();
 }
 
 void TimeReminder::timerTick(const std::shared_ptr<NSTimer>& timer) {

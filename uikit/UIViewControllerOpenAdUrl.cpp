@@ -183,7 +183,8 @@ void showLeft(const std::shared_ptr<UIViewController>& controller) {
     if (container->menuState() == OESideMenuStateClosed) {
         auto defaults = NSUserDefaults::standardUserDefaults();
         defaults->setInteger(0, kBadgeViewValueKey);
-        defaults->synchronize();
+        // A failed write is told by the defaults, which keep the value and write it with the next change.
+        (void)defaults->synchronize();
         if (auto button = menuButton(controller)) button->setNumber(0);
         container->setMenuState(OESideMenuStateLeftMenuOpen);
     } else {
@@ -204,7 +205,8 @@ void newappsDetected(const std::shared_ptr<UIViewController>& controller, const 
     if (last < found) {
         defaults->setInteger(found, kBadgeViewValueKey);
         defaults->setInteger(found, kBadgeViewLastValueKey);
-        defaults->synchronize();
+        // A failed write is told by the defaults, which keep the value and write it with the next change.
+        (void)defaults->synchronize();
     } else if (found <= 0 || defaults->integerForKey(kBadgeViewValueKey) != found) {
         return;
     }
@@ -216,7 +218,8 @@ void newappsDetected(const std::shared_ptr<UIViewController>& controller, const 
 void newappsReseted(const std::shared_ptr<UIViewController>&, const NSNotification&) {
     auto defaults = NSUserDefaults::standardUserDefaults();
     defaults->setInteger(0, kBadgeViewLastValueKey);
-    defaults->synchronize();
+    // A failed write is told by the defaults, which keep the value and write it with the next change.
+    (void)defaults->synchronize();
 }
 
 void setNewAppsCountProvider(std::function<long()> provider_) {

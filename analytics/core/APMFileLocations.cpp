@@ -95,9 +95,11 @@ bool APMMoveSuitePlistToPreferences(const std::string& suiteName) {
         NSUserDefaults::standardUserDefaults()->removePersistentDomainForName(suiteName);
         auto suite = NSUserDefaults::initWithSuiteName(suiteName);
         if (suite) {
-            for (const auto& [key, value] : contents.dictionary()) suite->setObject(value, key);
-            // The domain removal deleted the moved file: write the values back now.
-            suite->synchronize();
+            // Values read from a property list are property-list values: none is refused.
+            for (const auto& [key, value] : contents.dictionary()) (void)suite->setObject(value, key);
+            // The domain removal deleted the moved file: write the values back now. A failed write
+            // keeps them pending in the defaults, which write them with the next change.
+            (void)suite->synchronize();
         }
     }
     return moved;

@@ -147,7 +147,8 @@ bool APMSqliteStore::closeAndDeleteDatabase() {
     closeDatabase();
     auto fileManager = NSFileManager::defaultManager();
     if (!fileManager->fileExistsAtPath(databasePath_)) return true;
-    fileManager->setAttributes({{NSFileImmutable, Value(false)}}, databasePath_, nullptr);
+    // Clearing the mark cannot fail on an existing file; if it did, the removal below says so.
+    (void)fileManager->setAttributes({{NSFileImmutable, Value(false)}}, databasePath_, nullptr);
     NSErrorPtr removeError;
     if (!fileManager->removeItemAtPath(databasePath_, &removeError)) {
         APMMeasurementMonitor()->logWithLevel(1, 34019, "Failed to delete database. Error", Value(removeError));
@@ -156,7 +157,8 @@ bool APMSqliteStore::closeAndDeleteDatabase() {
     // The journal of an interrupted transaction belongs to the old file.
     for (const char* suffix : {"-journal", "-wal", "-shm"}) {
         const std::string sidecar = databasePath_ + suffix;
-        if (fileManager->fileExistsAtPath(sidecar)) fileManager->removeItemAtPath(sidecar, nullptr);
+        if (fileManager->fileExistsAtPath(sidecar) && !fileManager->removeItemAtPath(sidecar, &removeError))
+            APMMeasurementMonitor()->logWithLevel(1, 34019, "Failed to delete database. Error", Value(removeError));
     }
     return true;
 }

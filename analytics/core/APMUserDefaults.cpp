@@ -104,7 +104,8 @@ void APMUserDefaults::setObject(const Value& value, const Value& key) {
     }
     auto defaults = userDefaults();
     if (value.isNull()) {
-        if (defaults) defaults->setObject(Value(), key.string());
+        // A removal refuses nothing.
+        if (defaults) (void)defaults->setObject(Value(), key.string());
         else CFPreferencesSetAppValue(key.string(), Value(), appNameRef_);
         return;
     }
@@ -113,8 +114,10 @@ void APMUserDefaults::setObject(const Value& value, const Value& key) {
                               value.description());
         return;
     }
-    if (defaults) defaults->setObject(value, key.string());
-    else CFPreferencesSetAppValue(key.string(), value.deepCopy(), appNameRef_);
+    if (!defaults) CFPreferencesSetAppValue(key.string(), value.deepCopy(), appNameRef_);
+    else if (!defaults->setObject(value, key.string()))
+        logWarning(41003, "Cannot set invalid object to user defaults. Must be a string or number or an array. Value " +
+                              value.description());
 }
 
 void APMUserDefaults::removeObjectForKey(const Value& key) {
@@ -145,7 +148,7 @@ void APMUserDefaults::clearAllData() {
 
 void APMUserDefaults::synchronize() {
     if (auto defaults = userDefaults()) {
-        defaults->synchronize();
+        if (!defaults->synchronize()) logError(41004, "Cannot synchronize user defaults to disk");
     } else if (!CFPreferencesAppSynchronize(appNameRef_)) {
         logError(41004, "Cannot synchronize user defaults to disk");
     }

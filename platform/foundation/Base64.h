@@ -22,4 +22,4 @@ enum NSDataBase64DecodingOptions : unsigned {
 std::string base64EncodedString(const NSData& data, unsigned options = 0);
 // Nothing for malformed text: a character outside the alphabet (unless ignored by the option),
 // a length that is not a whole number of quartets, or padding anywhere but at the end.
-std::optional<NSData> dataFromBase64String(std::string_view text, unsigned options = 0);
+[[nodiscard]] std::optional<NSData> dataFromBase64String(std::string_view text, unsigned options = 0);

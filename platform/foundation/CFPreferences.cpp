@@ -36,7 +36,8 @@ public:
     }
     static void update(const std::shared_ptr<Store>& s, const Value::Dictionary& toSet,
                        const std::vector<std::string>& toRemove) {
-        if (s) NSUserDefaults::storeUpdate(s, toSet, toRemove);
+        // The preferences setters return nothing: a refused value has been told on standard error.
+        if (s) (void)NSUserDefaults::storeUpdate(s, toSet, toRemove);
     }
     static bool synchronize(const std::shared_ptr<Store>& s) { return s && NSUserDefaults::storeSynchronize(s); }
 };

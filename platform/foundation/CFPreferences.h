@@ -35,6 +35,6 @@ void CFPreferencesSetMultiple(const Value::Dictionary& keysToSet, const std::vec
 
 // Writes the application's pending changes (or rereads a file changed on disk); false when the
 // write failed.
-bool CFPreferencesAppSynchronize(const std::string& applicationID);
-bool CFPreferencesSynchronize(const std::string& applicationID, const std::string& userName,
-                              const std::string& hostName);
+[[nodiscard]] bool CFPreferencesAppSynchronize(const std::string& applicationID);
+[[nodiscard]] bool CFPreferencesSynchronize(const std::string& applicationID, const std::string& userName,
+                                            const std::string& hostName);

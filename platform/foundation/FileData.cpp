@@ -1,29 +1,60 @@
-// Whole-file reads and writes. An atomic write goes to a temporary file in the same folder,
-// is flushed to disk and then renamed over the destination, so a crash at any point leaves
-// the old file or the new one, never a mixture.
+// Whole-file reads and writes through FileIO. An atomic write goes to a temporary file in the
+// same folder, is flushed to disk and then renamed over the destination, so a crash at any
+// point leaves the old file or the new one, never a mixture; the temporary file a crash leaves
+// is removed by a later process writing the same file.
 #include "platform/foundation/FileData.h"
 
+#include "platform/foundation/FileError.h"
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSFileManager.h"
 
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
+#include <random>
+#include <string_view>
 
 namespace {
 
-bool writeAll(int fd, const NSData& data) {
-    std::size_t written = 0;
-    while (written < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    return true;
+constexpr std::string_view kTemporaryMarker = ".tmp-";
+constexpr std::string_view kEarlierPropertyListMarker = ".plist.";
+constexpr std::size_t kSuffixLength = 6;
+
+// When this process started, on the coarse clock the kernel stamps files with: every file this
+// process has touched is at least as new.
+const timespec processStart = [] {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return now;
+}();
+
+bool olderThanThisProcess(const struct stat& info) {
+    return info.st_mtim.tv_sec < processStart.tv_sec ||
+           (info.st_mtim.tv_sec == processStart.tv_sec && info.st_mtim.tv_nsec < processStart.tv_nsec);
+}
+
+bool isAlphanumeric(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+
+// The destination's name when `name` is a temporary file of the atomic writer, else empty.
+std::string_view temporaryTarget(std::string_view name, bool earlierPropertyListNames) {
+    if (name.size() < 2 + kSuffixLength || name[0] != '.') return {};
+    for (const char c : name.substr(name.size() - kSuffixLength))
+        if (!isAlphanumeric(c)) return {};
+    const std::string_view rest = name.substr(1, name.size() - 1 - kSuffixLength);
+    if (rest.size() > kTemporaryMarker.size() && rest.ends_with(kTemporaryMarker))
+        return rest.substr(0, rest.size() - kTemporaryMarker.size());
+    if (earlierPropertyListNames && rest.size() > kEarlierPropertyListMarker.size() &&
+        rest.ends_with(kEarlierPropertyListMarker))
+        return rest.substr(0, rest.size() - 1);
+    return {};
+}
+
+std::string randomSuffix() {
+    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 generator{std::random_device{}()};
+    std::string suffix;
+    for (std::size_t i = 0; i < kSuffixLength; ++i) suffix += alphabet[generator() % (sizeof alphabet - 1)];
+    return suffix;
 }
 
 std::string parentFolder(const std::string& path) {
@@ -33,60 +64,76 @@ std::string parentFolder(const std::string& path) {
     return path.substr(0, slash);
 }
 
+std::string nameOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Removes the stale temporaries in `folder` whose destination `accept` takes; returns the count.
+template <class Accept>
+std::size_t removeStale(FileIO& io, const std::string& folder, bool earlierPropertyListNames, Accept accept) {
+    std::vector<std::string> names;
+    if (io.listFolder(folder, names) != 0) return 0;
+    std::size_t removed = 0;
+    for (const std::string& name : names) {
+        const std::string_view target = temporaryTarget(name, earlierPropertyListNames);
+        if (target.empty() || !accept(target)) continue;
+        const std::string path = folder + "/" + name;
+        struct stat info {};
+        if (io.status(path, false, info) != 0 || !S_ISREG(info.st_mode) || !olderThanThisProcess(info)) continue;
+        if (io.remove(path) == 0) ++removed;
+    }
+    return removed;
+}
+
 bool fail(NSErrorPtr* error, int err, const std::string& path) {
-    setError(error, NSError::posix(err, path));
+    setError(error, fileErrorForErrno(err, path, true));
     return false;
 }
 
-bool writeInPlace(const NSData& data, const std::string& path, NSErrorPtr* error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return fail(error, errno, path);
-    if (!writeAll(fd, data)) {
-        const int err = errno;
-        ::close(fd);
-        return fail(error, err, path);
-    }
-    if (::close(fd) != 0) return fail(error, errno, path);
-    return true;
+bool writeInPlace(FileIO& io, const NSData& data, const std::string& path, NSErrorPtr* error) {
+    int fd = -1;
+    if (const int err = io.open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644, fd)) return fail(error, err, path);
+    int err = io.write(fd, data.data(), data.size());
+    const int closeError = io.close(fd);
+    if (!err) err = closeError;
+    return err ? fail(error, err, path) : true;
 }
 
-bool writeAtomically(const NSData& data, const std::string& path, NSErrorPtr* error) {
+bool writeAtomically(FileIO& io, const NSData& data, const std::string& path, NSErrorPtr* error) {
     const std::string folder = parentFolder(path);
-    const auto slash = path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string pattern = folder + "/." + name + ".XXXXXX";
-    std::vector<char> tempPath(pattern.begin(), pattern.end());
-    tempPath.push_back('\0');
+    const std::string name = nameOf(path);
+    removeStale(io, folder, false, [&](std::string_view target) { return target == name; });
 
-    const int fd = ::mkstemp(tempPath.data());
-    if (fd < 0) return fail(error, errno, path);
-    auto abandon = [&](int err) {
-        ::close(fd);
-        ::unlink(tempPath.data());
-        return fail(error, err, path);
-    };
+    std::string temporary;
+    int fd = -1;
+    int err = EEXIST;
+    for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+        temporary = folder + "/." + name + std::string(kTemporaryMarker) + randomSuffix();
+        err = io.open(temporary, O_WRONLY | O_CREAT | O_EXCL, 0600, fd);
+    }
+    if (err) return fail(error, err, path);
 
-    // mkstemp makes the file private; keep the mode of the file being replaced, else the usual one.
+    // The temporary file starts private; give it the mode of the file it replaces, else the usual one.
     struct stat existing {};
-    const mode_t mode = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644;
-    if (::fchmod(fd, mode) != 0) return abandon(errno);
-    if (!writeAll(fd, data)) return abandon(errno);
-    if (::fsync(fd) != 0) return abandon(errno);
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(tempPath.data());
+    const mode_t mode = io.status(path, true, existing) == 0 ? (existing.st_mode & 07777) : 0644;
+    err = io.setMode(temporary, mode);
+    if (!err) err = io.write(fd, data.data(), data.size());
+    if (!err) err = io.sync(fd);
+    const int closeError = io.close(fd);
+    if (!err) err = closeError;
+    if (!err) err = io.rename(temporary, path, true);
+    if (err) {
+        // The failure to report is the one above; a temporary that will not go is swept by a later write.
+        (void)io.remove(temporary);
         return fail(error, err, path);
     }
-    if (::rename(tempPath.data(), path.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(tempPath.data());
-        return fail(error, err, path);
-    }
-    // The rename itself is only durable once the folder is flushed; failing here changes nothing.
-    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        ::fsync(folderFd);
-        ::close(folderFd);
+    // The rename itself is only durable once the folder is flushed; the new contents are in place
+    // whether or not that works, so its failure is not the write's.
+    int folderFd = -1;
+    if (io.open(folder, O_RDONLY | O_DIRECTORY, 0, folderFd) == 0) {
+        (void)io.sync(folderFd);
+        (void)io.close(folderFd);
     }
     return true;
 }
@@ -94,39 +141,39 @@ bool writeAtomically(const NSData& data, const std::string& path, NSErrorPtr* er
 }  // namespace
 
 std::optional<NSData> readDataFromFile(const std::string& path, NSErrorPtr* error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        setError(error, NSError::posix(errno, path));
-        return std::nullopt;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        const int err = S_ISDIR(info.st_mode) ? EISDIR : errno;
-        ::close(fd);
-        setError(error, NSError::posix(err, path));
+    const auto io = FileIO::current();
+    int fd = -1;
+    if (const int err = io->open(path, O_RDONLY, 0, fd)) {
+        setError(error, fileErrorForErrno(err, path, false));
         return std::nullopt;
     }
     NSData data;
-    if (info.st_size > 0) data.reserve(static_cast<std::size_t>(info.st_size));
+    struct stat info {};
+    if (io->status(path, true, info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+        data.reserve(static_cast<std::size_t>(info.st_size));
     std::uint8_t buffer[65536];
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            const int err = errno;
-            ::close(fd);
-            setError(error, NSError::posix(err, path));
+        std::size_t got = 0;
+        if (const int err = io->read(fd, buffer, sizeof buffer, got)) {
+            // A read-only descriptor has nothing to lose on close.
+            (void)io->close(fd);
+            setError(error, fileErrorForErrno(err, path, false));
             return std::nullopt;
         }
-        data.insert(data.end(), buffer, buffer + n);
+        if (got == 0) break;
+        data.insert(data.end(), buffer, buffer + got);
     }
-    ::close(fd);
+    (void)io->close(fd);
     return data;
 }
 
 bool writeDataToFile(const NSData& data, const std::string& path, bool atomically, NSErrorPtr* error) {
     // Items marked immutable through the file manager refuse writes as the kernel flag would.
     if (NSFileManager::defaultManager()->isImmutableOrInImmutableFolder(path)) return fail(error, EPERM, path);
-    return atomically ? writeAtomically(data, path, error) : writeInPlace(data, path, error);
+    const auto io = FileIO::current();
+    return atomically ? writeAtomically(*io, data, path, error) : writeInPlace(*io, data, path, error);
+}
+
+std::size_t removeStaleTemporaryFiles(const std::string& folder, bool earlierPropertyListNames) {
+    return removeStale(*FileIO::current(), folder, earlierPropertyListNames, [](std::string_view) { return true; });
 }

@@ -4,8 +4,17 @@
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/Value.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
-std::optional<NSData> readDataFromFile(const std::string& path, NSErrorPtr* error = nullptr);
-bool writeDataToFile(const NSData& data, const std::string& path, bool atomically, NSErrorPtr* error = nullptr);
+// Failures are file errors of NSCocoaErrorDomain (FileError.h) naming `path`.
+[[nodiscard]] std::optional<NSData> readDataFromFile(const std::string& path, NSErrorPtr* error = nullptr);
+[[nodiscard]] bool writeDataToFile(const NSData& data, const std::string& path, bool atomically,
+                                   NSErrorPtr* error = nullptr);
+
+// Removes the temporary files that atomic writes into `folder` left when their process died:
+// files of the writer's naming (".<name>.tmp-XXXXXX") last changed before this process started.
+// With `earlierPropertyListNames` also the ".<name>.plist.XXXXXX" of earlier versions, for
+// folders that hold nothing but property lists. Returns how many were removed.
+std::size_t removeStaleTemporaryFiles(const std::string& folder, bool earlierPropertyListNames = false);

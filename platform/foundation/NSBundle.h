@@ -20,7 +20,7 @@ public:
     static std::shared_ptr<NSBundle> mainBundle();
     static void setMainBundlePath(const std::string& path);
     // One object per folder; empty when `path` is not a folder.
-    static std::shared_ptr<NSBundle> bundleWithPath(const std::string& path);
+    [[nodiscard]] static std::shared_ptr<NSBundle> bundleWithPath(const std::string& path);
     // Drops every bundle's cached Info.plist, tables and language choice (files changed on disk).
     static void resetCaches();
 
@@ -47,7 +47,7 @@ public:
     std::vector<std::string> preferredLocalizations() const;
 
     // `name` with the extension `type` ("" when the name has it), in `directory` of the
-    // bundle: the top first, then the chosen .lproj; "" when absent.
+    // bundle: the top first, then the chosen .lproj; "" when absent or not one file name.
     std::string pathForResource(const std::string& name, const std::string& type,
                                 const std::string& directory = "") const;
     // Every file with the extension (all files for ""), in the top of `directory` and in the

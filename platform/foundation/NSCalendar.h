@@ -34,7 +34,7 @@ public:
     NSDate startOfDayForDate(NSDate date) const;
     bool isDateInSameDay(NSDate a, NSDate b) const;
     // Empty when a field is out of its range (month 13, 30 February, hour 24...).
-    std::optional<NSDate> dateFromComponents(const NSDateComponents& components) const;
+    [[nodiscard]] std::optional<NSDate> dateFromComponents(const NSDateComponents& components) const;
 
     // Proleptic Gregorian day numbers, counted from 1970-01-01.
     static std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day);

@@ -30,7 +30,7 @@ public:
 
     std::string stringFromDate(NSDate date) const;
     // Empty unless the whole text matches; fields the pattern lacks default to 1970-01-01 00:00:00.
-    std::optional<NSDate> dateFromString(const std::string& text) const;
+    [[nodiscard]] std::optional<NSDate> dateFromString(const std::string& text) const;
 
     struct Token {
         char letter = 0;  // 0 for literal text

@@ -1,9 +1,10 @@
-// File-system operations over POSIX calls, with errors in the platform's Cocoa codes.
+// File-system operations through FileIO, with errors in the platform's Cocoa codes.
 // Immutability is kept here per inode (chattr needs privileges CI lacks); the backup mark
 // uses an extended attribute and falls back to a small registry file.
 #include "platform/foundation/NSFileManager.h"
 
 #include "platform/foundation/FileData.h"
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
 
@@ -12,7 +13,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
@@ -59,10 +59,18 @@ bool isUnder(const std::string& path, const std::string& folder) {
                               (folder == "/" || path[folder.size()] == '/'));
 }
 
-std::optional<InodeKey> inodeOf(const std::string& path) {
+std::optional<struct stat> statusOf(const std::string& path, bool followLinks) {
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) return std::nullopt;
-    return InodeKey{info.st_dev, info.st_ino};
+    if (FileIO::current()->status(path, followLinks, info) != 0) return std::nullopt;
+    return info;
+}
+
+bool exists(const std::string& path) { return statusOf(path, false).has_value(); }
+
+std::optional<InodeKey> inodeOf(const std::string& path) {
+    const auto info = statusOf(path, false);
+    if (!info) return std::nullopt;
+    return InodeKey{info->st_dev, info->st_ino};
 }
 
 bool isImmutableItem(const std::string& path) {
@@ -78,61 +86,112 @@ bool anyImmutable() {
 }
 
 // The first immutable item at or below `path`, if any.
-std::optional<std::string> immutableWithin(const std::string& path) {
-    if (!anyImmutable()) return std::nullopt;
+std::optional<std::string> immutableBelow(FileIO& io, const std::string& path) {
     if (isImmutableItem(path)) return path;
-    std::error_code ec;
-    if (!fs::is_directory(fs::symlink_status(path, ec))) return std::nullopt;
-    for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
-        if (isImmutableItem(it->path().string())) return it->path().string();
-    }
+    struct stat info {};
+    std::vector<std::string> names;
+    if (io.status(path, false, info) != 0 || !S_ISDIR(info.st_mode) || io.listFolder(path, names) != 0)
+        return std::nullopt;
+    for (const std::string& name : names)
+        if (auto found = immutableBelow(io, path + "/" + name)) return found;
     return std::nullopt;
 }
 
-long cocoaCodeForErrno(int err, bool writing) {
-    switch (err) {
-    case ENOENT: return writing ? NSFileNoSuchFileError : NSFileReadNoSuchFileError;
-    case EEXIST:
-    case ENOTEMPTY: return NSFileWriteFileExistsError;
-    case EACCES:
-    case EPERM: return writing ? NSFileWriteNoPermissionError : NSFileReadNoPermissionError;
-    case ENOSPC:
-    case EDQUOT: return NSFileWriteOutOfSpaceError;
-    case EROFS: return NSFileWriteVolumeReadOnlyError;
-    default: return writing ? NSFileWriteUnknownError : NSFileReadUnknownError;
-    }
-}
-
-std::string describe(long code, const std::string& path) {
-    const std::string name = "\u201c" + fs::path(path).filename().string() + "\u201d";
-    switch (code) {
-    case NSFileNoSuchFileError:
-    case NSFileReadNoSuchFileError: return "The file " + name + " couldn\u2019t be opened because there is no such file.";
-    case NSFileWriteFileExistsError: return "The file " + name + " couldn\u2019t be saved because a file with the same name already exists.";
-    case NSFileWriteNoPermissionError: return "You don\u2019t have permission to save the file " + name + ".";
-    case NSFileReadNoPermissionError: return "The file " + name + " couldn\u2019t be opened because you don\u2019t have permission to view it.";
-    case NSFileWriteOutOfSpaceError: return "The file " + name + " couldn\u2019t be saved because there isn\u2019t enough space.";
-    case NSFileWriteVolumeReadOnlyError: return "The file " + name + " couldn\u2019t be saved because the volume is read only.";
-    default: return "The file " + name + " couldn\u2019t be accessed.";
-    }
+std::optional<std::string> immutableWithin(const std::string& path) {
+    if (!anyImmutable()) return std::nullopt;
+    return immutableBelow(*FileIO::current(), path);
 }
 
 bool fileError(NSErrorPtr* error, long code, int err, const std::string& path) {
-    if (!error) return false;
-    Value::Dictionary info{{NSFilePathErrorKey, path}, {NSLocalizedDescriptionKey, describe(code, path)}};
-    if (err) info.set(NSUnderlyingErrorKey, Value(NSError::posix(err, path)));
-    *error = NSError::errorWithDomain(NSCocoaErrorDomain, code, info);
+    setError(error, fileErrorWithCode(code, path, err));
     return false;
 }
 
 bool errnoError(NSErrorPtr* error, int err, const std::string& path, bool writing) {
-    return fileError(error, cocoaCodeForErrno(err, writing), err, path);
+    setError(error, fileErrorForErrno(err, path, writing));
+    return false;
 }
 
-bool exists(const std::string& path) {
+// A folder with everything in it, depth first; 0 or the first errno.
+int removeTree(FileIO& io, const std::string& path) {
     struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
+    if (const int err = io.status(path, false, info)) return err;
+    if (S_ISDIR(info.st_mode)) {
+        std::vector<std::string> names;
+        if (const int err = io.listFolder(path, names)) return err;
+        for (const std::string& name : names)
+            if (const int err = removeTree(io, path + "/" + name)) return err;
+    }
+    return io.remove(path);
+}
+
+// Where a copy stopped: the errno, and whether reading the source or writing the copy failed.
+struct CopyFailure {
+    int err = 0;
+    bool reading = false;
+};
+
+CopyFailure copyFile(FileIO& io, const std::string& source, const std::string& destination, mode_t mode) {
+    int in = -1;
+    if (const int err = io.open(source, O_RDONLY, 0, in)) return {err, true};
+    int out = -1;
+    CopyFailure failure{io.open(destination, O_WRONLY | O_CREAT | O_EXCL, 0600, out), false};
+    if (!failure.err) {
+        std::vector<std::uint8_t> buffer(1 << 16);
+        for (;;) {
+            std::size_t got = 0;
+            if (const int err = io.read(in, buffer.data(), buffer.size(), got)) {
+                failure = {err, true};
+                break;
+            }
+            if (got == 0) break;
+            if (const int err = io.write(out, buffer.data(), got)) {
+                failure = {err, false};
+                break;
+            }
+        }
+        const int closeError = io.close(out);
+        if (!failure.err && closeError) failure = {closeError, false};
+        if (!failure.err) failure = {io.setMode(destination, mode), false};
+    }
+    // Nothing written through the source's descriptor can be lost on close.
+    (void)io.close(in);
+    return failure;
+}
+
+CopyFailure copyItem(FileIO& io, const std::string& source, const std::string& destination) {
+    struct stat info {};
+    if (const int err = io.status(source, false, info)) return {err, true};
+    if (S_ISLNK(info.st_mode)) {
+        // A link holds no data to run out of space on; it is made as it is.
+        std::error_code ec;
+        fs::copy_symlink(source, destination, ec);
+        return {ec.value(), false};
+    }
+    if (S_ISDIR(info.st_mode)) {
+        // Made private while it fills, then given the source's mode, which may forbid writing into it.
+        if (const int err = io.makeFolder(destination, 0700)) return {err, false};
+        std::vector<std::string> names;
+        if (const int err = io.listFolder(source, names)) return {err, true};
+        for (const std::string& name : names) {
+            const CopyFailure failure = copyItem(io, source + "/" + name, destination + "/" + name);
+            if (failure.err) return failure;
+        }
+        return {io.setMode(destination, info.st_mode & 07777), false};
+    }
+    if (!S_ISREG(info.st_mode)) return {ENOTSUP, true};
+    return copyFile(io, source, destination, info.st_mode & 07777);
+}
+
+bool copyTree(const std::string& source, const std::string& destination, NSErrorPtr* error) {
+    const auto io = FileIO::current();
+    const CopyFailure failure = copyItem(*io, source, destination);
+    if (!failure.err) return true;
+    // No partial copy stays behind; what cannot be removed is left to the caller's next attempt,
+    // which fails on it as an existing destination.
+    (void)removeTree(*io, destination);
+    return failure.reading ? errnoError(error, failure.err, source, false)
+                           : errnoError(error, failure.err, destination, true);
 }
 
 // The registry of backup marks on file systems without user extended attributes.
@@ -142,7 +201,11 @@ std::set<std::string> loadBackupRegistry() {
     std::set<std::string> paths;
     const std::string file = backupRegistryPath();
     if (!exists(file)) return paths;
-    const Value list = NSPropertyListSerialization::propertyListWithContentsOfFile(file);
+    NSErrorPtr error;
+    const Value list = NSPropertyListSerialization::propertyListWithContentsOfFile(file, &error);
+    if (error)
+        std::fprintf(stderr, "The backup marks in %s could not be read: %s\n", file.c_str(),
+                     error->localizedDescription().c_str());
     for (const Value& item : list.array())
         if (item.isString()) paths.insert(item.string());
     return paths;
@@ -170,18 +233,11 @@ void updateBackupRegistry(const std::string& from, const std::string* to) {
         changed = true;
         if (to) updated.insert(*to + path.substr(from.size()));
     }
-    if (changed) saveBackupRegistry(updated, nullptr);
-}
-
-bool copyRecursively(const std::string& source, const std::string& destination, NSErrorPtr* error) {
-    std::error_code ec;
-    fs::copy(source, destination, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove_all(destination, ignored);
-        return errnoError(error, ec.value(), destination, true);
-    }
-    return true;
+    NSErrorPtr error;
+    // The move or removal itself succeeded; a stale mark only costs a backup exclusion.
+    if (changed && !saveBackupRegistry(updated, &error))
+        std::fprintf(stderr, "The backup marks could not be updated after a change under %s: %s\n", from.c_str(),
+                     error ? error->localizedDescription().c_str() : "unknown error");
 }
 
 }  // namespace
@@ -195,9 +251,10 @@ std::shared_ptr<NSFileManager> NSFileManager::defaultManager() {
 bool NSFileManager::fileExistsAtPath(const std::string& path) const { return fileExistsAtPath(path, nullptr); }
 
 bool NSFileManager::fileExistsAtPath(const std::string& path, bool* isDirectory) const {
-    struct stat info {};
-    if (path.empty() || ::stat(path.c_str(), &info) != 0) return false;
-    if (isDirectory) *isDirectory = S_ISDIR(info.st_mode);
+    if (path.empty()) return false;
+    const auto info = statusOf(path, true);
+    if (!info) return false;
+    if (isDirectory) *isDirectory = S_ISDIR(info->st_mode);
     return true;
 }
 
@@ -219,29 +276,19 @@ bool NSFileManager::createDirectoryAtPath(const std::string& path, bool withInte
         return fileError(error, NSFileWriteFileExistsError, EEXIST, path);
     }
     if (isImmutableOrInImmutableFolder(path)) return errnoError(error, EPERM, path, true);
-    if (withIntermediateDirectories) {
-        std::error_code ec;
-        fs::create_directories(path, ec);
-        if (ec) return errnoError(error, ec.value(), path, true);
-    } else if (::mkdir(path.c_str(), 0755) != 0) {
-        return errnoError(error, errno, path, true);
-    }
+    const auto io = FileIO::current();
+    const int err = withIntermediateDirectories ? io->makeFolders(path, 0755) : io->makeFolder(path, 0755);
+    if (err) return errnoError(error, err, path, true);
     return attributes.empty() || setAttributes(attributes, path, error);
 }
 
 std::optional<std::vector<std::string>> NSFileManager::contentsOfDirectoryAtPath(const std::string& path,
                                                                                  NSErrorPtr* error) const {
-    DIR* dir = ::opendir(path.c_str());
-    if (!dir) {
-        errnoError(error, errno, path, false);
+    std::vector<std::string> names;
+    if (const int err = FileIO::current()->listFolder(path, names)) {
+        errnoError(error, err, path, false);
         return std::nullopt;
     }
-    std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    ::closedir(dir);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -250,7 +297,7 @@ bool NSFileManager::copyItemAtPath(const std::string& source, const std::string&
     if (!exists(source)) return fileError(error, NSFileNoSuchFileError, ENOENT, source);
     if (exists(destination)) return fileError(error, NSFileWriteFileExistsError, EEXIST, destination);
     if (isImmutableItem(parentOf(destination))) return errnoError(error, EPERM, destination, true);
-    return copyRecursively(source, destination, error);
+    return copyTree(source, destination, error);
 }
 
 bool NSFileManager::moveItemAtPath(const std::string& source, const std::string& destination, NSErrorPtr* error) {
@@ -260,17 +307,13 @@ bool NSFileManager::moveItemAtPath(const std::string& source, const std::string&
         return errnoError(error, EPERM, source, true);
 
     // No-replace rename closes the gap between the check above and the move.
-    int rc = ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE);
-    if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) rc = ::rename(source.c_str(), destination.c_str());
-    if (rc != 0) {
-        const int err = errno;
+    const auto io = FileIO::current();
+    if (const int err = io->rename(source, destination, false)) {
         if (err == EEXIST) return fileError(error, NSFileWriteFileExistsError, EEXIST, destination);
         if (err != EXDEV) return errnoError(error, err, source, true);
         // Another file system: copy, then remove the original.
-        if (!copyRecursively(source, destination, error)) return false;
-        std::error_code ec;
-        fs::remove_all(source, ec);
-        if (ec) return errnoError(error, ec.value(), source, true);
+        if (!copyTree(source, destination, error)) return false;
+        if (const int removeError = removeTree(*io, source)) return errnoError(error, removeError, source, true);
     }
     const std::string from = normalized(source), to = normalized(destination);
     updateBackupRegistry(from, &to);
@@ -281,9 +324,7 @@ bool NSFileManager::removeItemAtPath(const std::string& path, NSErrorPtr* error)
     if (path.empty() || !exists(path)) return fileError(error, NSFileNoSuchFileError, ENOENT, path);
     if (isImmutableItem(parentOf(path))) return errnoError(error, EPERM, path, true);
     if (const auto locked = immutableWithin(path)) return errnoError(error, EPERM, *locked, true);
-    std::error_code ec;
-    fs::remove_all(path, ec);
-    if (ec) return errnoError(error, ec.value(), path, true);
+    if (const int err = removeTree(*FileIO::current(), path)) return errnoError(error, err, path, true);
     updateBackupRegistry(normalized(path), nullptr);
     return true;
 }
@@ -291,8 +332,8 @@ bool NSFileManager::removeItemAtPath(const std::string& path, NSErrorPtr* error)
 std::optional<Value::Dictionary> NSFileManager::attributesOfItemAtPath(const std::string& path,
                                                                        NSErrorPtr* error) const {
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) {
-        errnoError(error, errno, path, false);
+    if (const int err = FileIO::current()->status(path, false, info)) {
+        errnoError(error, err, path, false);
         return std::nullopt;
     }
     const char* type = S_ISREG(info.st_mode)   ? NSFileTypeRegular
@@ -327,8 +368,8 @@ bool NSFileManager::setAttributes(const Value::Dictionary& attributes, const std
     const bool otherChanges = attributes.contains(NSFilePosixPermissions) || attributes.contains(NSFileModificationDate);
     if (otherChanges && isImmutableItem(path)) return errnoError(error, EPERM, path, true);
     if (const Value* permissions = attributes.find(NSFilePosixPermissions)) {
-        if (::chmod(path.c_str(), static_cast<mode_t>(permissions->integerValue() & 07777)) != 0)
-            return errnoError(error, errno, path, true);
+        const auto mode = static_cast<mode_t>(permissions->integerValue() & 07777);
+        if (const int err = FileIO::current()->setMode(path, mode)) return errnoError(error, err, path, true);
     }
     if (const Value* modified = attributes.find(NSFileModificationDate)) {
         const double seconds = modified->isDate() ? modified->date().timeIntervalSince1970 : modified->doubleValue();

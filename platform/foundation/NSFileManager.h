@@ -2,6 +2,7 @@
 // kernel cannot keep for us here: immutability and the do-not-back-up flag.
 #pragma once
 
+#include "platform/foundation/FileError.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
@@ -26,19 +27,6 @@ inline constexpr const char* NSFileSystemFreeSize = "NSFileSystemFreeSize";
 inline constexpr const char* NSFileSystemNodes = "NSFileSystemNodes";
 inline constexpr const char* NSFileSystemFreeNodes = "NSFileSystemFreeNodes";
 
-// Codes of NSCocoaErrorDomain used for file failures.
-enum : long {
-    NSFileNoSuchFileError = 4,
-    NSFileReadUnknownError = 256,
-    NSFileReadNoPermissionError = 257,
-    NSFileReadNoSuchFileError = 260,
-    NSFileWriteUnknownError = 512,
-    NSFileWriteNoPermissionError = 513,
-    NSFileWriteFileExistsError = 516,
-    NSFileWriteOutOfSpaceError = 640,
-    NSFileWriteVolumeReadOnlyError = 642,
-};
-
 // The extended attribute that carries the do-not-back-up mark where the file system allows it.
 inline constexpr const char* kExcludedFromBackupAttribute = "user.com.apple.MobileBackup";
 
@@ -54,34 +42,40 @@ public:
 
     // Without intermediates the parent must exist and the path must not; with them an
     // existing folder is success.
-    bool createDirectoryAtPath(const std::string& path, bool withIntermediateDirectories,
-                               const Value::Dictionary& attributes = {}, NSErrorPtr* error = nullptr);
+    [[nodiscard]] bool createDirectoryAtPath(const std::string& path, bool withIntermediateDirectories,
+                                             const Value::Dictionary& attributes = {}, NSErrorPtr* error = nullptr);
     // Entry names (no "." or ".."), sorted.
-    std::optional<std::vector<std::string>> contentsOfDirectoryAtPath(const std::string& path,
-                                                                      NSErrorPtr* error = nullptr) const;
+    [[nodiscard]] std::optional<std::vector<std::string>> contentsOfDirectoryAtPath(const std::string& path,
+                                                                                    NSErrorPtr* error = nullptr) const;
     // Both fail with NSFileWriteFileExistsError when the destination exists.
-    bool copyItemAtPath(const std::string& source, const std::string& destination, NSErrorPtr* error = nullptr);
-    bool moveItemAtPath(const std::string& source, const std::string& destination, NSErrorPtr* error = nullptr);
+    // Copying a file onto a full disk fails with NSFileWriteOutOfSpaceError naming the destination,
+    // and leaves no partial copy.
+    [[nodiscard]] bool copyItemAtPath(const std::string& source, const std::string& destination,
+                                      NSErrorPtr* error = nullptr);
+    [[nodiscard]] bool moveItemAtPath(const std::string& source, const std::string& destination,
+                                      NSErrorPtr* error = nullptr);
     // Files and whole folders; nothing is removed when anything inside is immutable.
-    bool removeItemAtPath(const std::string& path, NSErrorPtr* error = nullptr);
+    [[nodiscard]] bool removeItemAtPath(const std::string& path, NSErrorPtr* error = nullptr);
 
     // NSFileSize, NSFileModificationDate, NSFileType, NSFilePosixPermissions, NSFileImmutable.
-    std::optional<Value::Dictionary> attributesOfItemAtPath(const std::string& path,
-                                                            NSErrorPtr* error = nullptr) const;
+    [[nodiscard]] std::optional<Value::Dictionary> attributesOfItemAtPath(const std::string& path,
+                                                                          NSErrorPtr* error = nullptr) const;
     // Honours NSFileImmutable, NSFilePosixPermissions and NSFileModificationDate; an immutable
     // item accepts no change but the clearing of its immutability.
-    bool setAttributes(const Value::Dictionary& attributes, const std::string& path, NSErrorPtr* error = nullptr);
+    [[nodiscard]] bool setAttributes(const Value::Dictionary& attributes, const std::string& path,
+                                     NSErrorPtr* error = nullptr);
     // NSFileSystemSize, NSFileSystemFreeSize (space available to this process), the node counts.
-    std::optional<Value::Dictionary> attributesOfFileSystemForPath(const std::string& path,
-                                                                   NSErrorPtr* error = nullptr) const;
+    [[nodiscard]] std::optional<Value::Dictionary> attributesOfFileSystemForPath(const std::string& path,
+                                                                                 NSErrorPtr* error = nullptr) const;
 
     // Writes atomically, replacing a file already there, then applies the attributes.
-    bool createFileAtPath(const std::string& path, const NSData& contents, const Value::Dictionary& attributes = {});
-    std::optional<NSData> contentsAtPath(const std::string& path) const;
+    [[nodiscard]] bool createFileAtPath(const std::string& path, const NSData& contents,
+                                        const Value::Dictionary& attributes = {});
+    [[nodiscard]] std::optional<NSData> contentsAtPath(const std::string& path) const;
 
     // The do-not-back-up mark: an extended attribute where the file system takes one, else
     // a registry kept under the home's Library. Reading sees either.
-    bool setExcludedFromBackup(bool excluded, const std::string& path, NSErrorPtr* error = nullptr);
+    [[nodiscard]] bool setExcludedFromBackup(bool excluded, const std::string& path, NSErrorPtr* error = nullptr);
     bool isExcludedFromBackup(const std::string& path) const;
     // Tests turn extended attributes off to exercise the registry on any file system.
     static void setUsesExtendedAttributes(bool uses);

@@ -11,17 +11,16 @@
 
 namespace {
 
-constexpr long kJSONReadError = 3840;
-constexpr long kJSONWriteError = 3852;
 // Deeper nesting is refused rather than risking the stack in recursive consumers.
 constexpr std::size_t kMaxDepth = 512;
 
 NSErrorPtr jsonError(long code, const std::string& debugDescription) {
     Value::Dictionary info;
     info.set("NSDebugDescription", debugDescription);
-    info.set(NSLocalizedDescriptionKey, code == kJSONReadError
-                                            ? "The data couldn\u2019t be read because it isn\u2019t in the correct format."
-                                            : "The data couldn\u2019t be written because it isn\u2019t in the correct format.");
+    info.set(NSLocalizedDescriptionKey,
+             code == NSPropertyListReadCorruptError
+                 ? "The data couldn\u2019t be read because it isn\u2019t in the correct format."
+                 : "The data couldn\u2019t be written because it isn\u2019t in the correct format.");
     return NSError::errorWithDomain(NSCocoaErrorDomain, code, info);
 }
 
@@ -149,7 +148,12 @@ struct Writer {
                 failure = std::isnan(d) ? "Invalid number value (NaN) in JSON write." : "Invalid number value (infinite) in JSON write.";
                 return false;
             }
-            out += v.stringValue();
+            // From 2^53 on, the shortest digits of a whole double padded with zeros are another
+            // integer than the double, and would read back as that integer: write its own digits.
+            if (std::fabs(d) >= 9007199254740992.0 && std::fabs(d) < 1e17)
+                out += std::to_string(static_cast<long long>(d));
+            else
+                out += v.stringValue();
             return true;
         }
         case Value::Type::String: return string(v.string());
@@ -200,18 +204,18 @@ Value NSJSONSerialization::JSONObjectWithData(const NSData& data, NSErrorPtr* er
 
 Value NSJSONSerialization::JSONObjectWithData(const NSData& data, unsigned options, NSErrorPtr* error) {
     if (data.empty()) {
-        setError(error, jsonError(kJSONReadError, "Unable to parse empty data."));
+        setError(error, jsonError(NSPropertyListReadCorruptError, "Unable to parse empty data."));
         return Value();
     }
     Builder builder;
     const bool ok = nlohmann::json::sax_parse(data.begin(), data.end(), &builder, nlohmann::json::input_format_t::json,
                                               /*strict=*/true);
     if (!ok) {
-        setError(error, jsonError(kJSONReadError, builder.failure.empty() ? "Malformed JSON." : builder.failure));
+        setError(error, jsonError(NSPropertyListReadCorruptError, builder.failure.empty() ? "Malformed JSON." : builder.failure));
         return Value();
     }
     if (!(options & NSJSONReadingFragmentsAllowed) && !builder.root.isArray() && !builder.root.isDictionary()) {
-        setError(error, jsonError(kJSONReadError,
+        setError(error, jsonError(NSPropertyListReadCorruptError,
                                   "JSON text did not start with array or object and option to allow fragments not set."));
         return Value();
     }
@@ -220,13 +224,13 @@ Value NSJSONSerialization::JSONObjectWithData(const NSData& data, unsigned optio
 
 NSData NSJSONSerialization::dataWithJSONObject(const Value& object, unsigned options, NSErrorPtr* error) {
     if (!(options & NSJSONWritingFragmentsAllowed) && !object.isArray() && !object.isDictionary()) {
-        setError(error, jsonError(kJSONWriteError, "Invalid top-level type in JSON write."));
+        setError(error, jsonError(NSPropertyListWriteInvalidError, "Invalid top-level type in JSON write."));
         return {};
     }
     Writer writer;
     writer.options = options;
     if (!writer.value(object, 0)) {
-        setError(error, jsonError(kJSONWriteError, writer.failure));
+        setError(error, jsonError(NSPropertyListWriteInvalidError, writer.failure));
         return {};
     }
     return NSData(writer.out.begin(), writer.out.end());

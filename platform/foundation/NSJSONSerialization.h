@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/foundation/NSError.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Value.h"
 
 enum NSJSONReadingOptions : unsigned {
@@ -23,14 +24,15 @@ public:
     // Objects keep their key order; integers stay integers (unsigned beyond the signed range),
     // other numbers are doubles. A top-level value that is neither an array nor an object
     // needs NSJSONReadingFragmentsAllowed. On failure: a null value and *error in
-    // NSCocoaErrorDomain, code 3840, its NSDebugDescription telling what and where.
-    static Value JSONObjectWithData(const NSData& data, NSErrorPtr* error = nullptr);
-    static Value JSONObjectWithData(const NSData& data, unsigned options, NSErrorPtr* error);
+    // NSCocoaErrorDomain, code NSPropertyListReadCorruptError, its NSDebugDescription telling
+    // what and where.
+    [[nodiscard]] static Value JSONObjectWithData(const NSData& data, NSErrorPtr* error = nullptr);
+    [[nodiscard]] static Value JSONObjectWithData(const NSData& data, unsigned options, NSErrorPtr* error);
 
     // Compact unless NSJSONWritingPrettyPrinted (passing `true` asks for it). Dates, data,
     // objects, NaN, infinities, text that is not UTF-8, or a bare scalar without
     // NSJSONWritingFragmentsAllowed give empty data and *error.
-    static NSData dataWithJSONObject(const Value& object, unsigned options = 0, NSErrorPtr* error = nullptr);
+    [[nodiscard]] static NSData dataWithJSONObject(const Value& object, unsigned options = 0, NSErrorPtr* error = nullptr);
 
     // Whether dataWithJSONObject would succeed with default options.
     static bool isValidJSONObject(const Value& object);

@@ -2,18 +2,22 @@
 // back by a writer thread that coalesces bursts of changes into one atomic file write.
 #include "platform/foundation/NSUserDefaults.h"
 
+#include "platform/foundation/FileData.h"
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/PathComponent.h"
 #include "platform/foundation/Sandbox.h"
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
-#include <filesystem>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -55,7 +59,7 @@ struct FileStamp {
 FileStamp stampOf(const std::string& path) {
     FileStamp stamp;
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return stamp;
+    if (FileIO::current()->status(path, true, info) != 0) return stamp;
     stamp.exists = true;
     stamp.device = info.st_dev;
     stamp.inode = info.st_ino;
@@ -66,6 +70,19 @@ FileStamp stampOf(const std::string& path) {
 
 std::string pathForDomain(const std::string& domain) {
     return Sandbox::preferences() + "/" + domain + ".plist";
+}
+
+// Removes a domain's file; a file already gone is success. Returns 0 or the errno.
+int removeDomainFile(const std::string& path) {
+    const int err = FileIO::current()->remove(path);
+    return err == ENOENT ? 0 : err;
+}
+
+// The temporary files of writes a killed process never finished pile up in the preferences
+// folders otherwise; nothing of this process is writing there yet when this runs.
+void removeStaleTemporaryPreferences() {
+    for (const std::string& folder : {Sandbox::preferences(), Sandbox::preferences() + "/ByHost"})
+        removeStaleTemporaryFiles(folder, true);
 }
 
 }  // namespace
@@ -109,7 +126,7 @@ struct NSUserDefaults::Store : std::enable_shared_from_this<NSUserDefaults::Stor
     void markDirty();
 
     // With `writeMutex` held: writes the current values when they changed.
-    bool flushLocked() {
+    [[nodiscard]] bool flushLocked() {
         Value::Dictionary snapshot;
         std::string target;
         {
@@ -122,16 +139,15 @@ struct NSUserDefaults::Store : std::enable_shared_from_this<NSUserDefaults::Stor
         }
         bool ok = true;
         std::string failure;
-        std::error_code ec;
         if (snapshot.empty()) {
             // An emptied domain leaves no file behind, as a removed one.
-            std::filesystem::remove(target, ec);
-            if (ec) {
+            if (const int err = removeDomainFile(target)) {
                 ok = false;
-                failure = ec.message();
+                failure = std::strerror(err);
             }
         } else {
-            std::filesystem::create_directories(std::filesystem::path(target).parent_path(), ec);
+            // ByHost domains live in a folder of their own; a failure here shows in the write below.
+            (void)FileIO::current()->makeFolders(target.substr(0, target.find_last_of('/')));
             NSErrorPtr error;
             ok = NSPropertyListSerialization::writePropertyList(
                 Value(std::move(snapshot)), target, NSPropertyListSerialization::NSPropertyListBinaryFormat_v1_0,
@@ -141,14 +157,15 @@ struct NSUserDefaults::Store : std::enable_shared_from_this<NSUserDefaults::Stor
         std::lock_guard lock(mutex);
         if (target == path) stamp = stampOf(target);
         if (!ok) {
-            // Kept dirty so the next change or synchronize tries again.
+            // Kept dirty so the next change or synchronize tries again; the values stay in memory
+            // and the file on disk stays as it was.
             dirty = true;
             std::fprintf(stderr, "User defaults file %s could not be written: %s\n", target.c_str(), failure.c_str());
         }
         return ok;
     }
 
-    bool flush() {
+    [[nodiscard]] bool flush() {
         std::lock_guard lock(writeMutex);
         return flushLocked();
     }
@@ -178,7 +195,8 @@ private:
             auto store = std::move(pending_.front());
             pending_.pop_front();
             lock.unlock();
-            store->flush();
+            // A failed write has told why and stays pending for the next change or synchronize.
+            (void)store->flush();
             store.reset();
             lock.lock();
         }
@@ -199,6 +217,8 @@ struct Registry {
     std::mutex mutex;
     std::map<std::string, std::shared_ptr<NSUserDefaults::Store>> stores;
     std::shared_ptr<NSUserDefaults> standard;
+    // Whether this process (or, after a simulated restart, this run) has swept the stale temporaries.
+    bool swept = false;
 
     std::mutex registrationMutex;
     Value::Dictionary registration;
@@ -223,7 +243,8 @@ Registry& registry() {
 }
 
 void flushAllAtExit() {
-    for (auto& store : registry().allStores()) store->flush();
+    // A failed write has told why; at exit there is no one left to tell.
+    for (auto& store : registry().allStores()) (void)store->flush();
 }
 
 }  // namespace
@@ -241,19 +262,23 @@ NSUserDefaults::NSUserDefaults(std::string domain, std::shared_ptr<Store> store)
 
 std::string NSUserDefaults::applicationDomain() {
     auto bundle = NSBundle::mainBundle();
-    std::string identifier = bundle ? bundle->bundleIdentifier() : std::string();
-    return identifier.empty() ? std::string("app") : identifier;
+    const std::string identifier = bundle ? bundle->bundleIdentifier() : std::string();
+    // An identifier that would put the file outside the preferences folder counts as none.
+    return safePathComponent(identifier, "app", "The bundle identifier");
 }
 
 bool NSUserDefaults::isValidDomainName(const std::string& domain) {
     // The name becomes a file name under Library/Preferences and must stay there.
-    return !domain.empty() && domain != "." && domain != ".." && domain.find('/') == std::string::npos &&
-           domain.find('\0') == std::string::npos;
+    return isSafePathComponent(domain);
 }
 
 std::shared_ptr<NSUserDefaults::Store> NSUserDefaults::storeForDomain(const std::string& domain) {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
+    if (!r.swept) {
+        r.swept = true;
+        removeStaleTemporaryPreferences();
+    }
     auto& slot = r.stores[domain];
     if (!slot) slot = std::make_shared<Store>(domain);
     return slot;
@@ -394,11 +419,12 @@ bool NSUserDefaults::setObject(const Value& value, const std::string& key) {
     return storeUpdate(store_, change, {});
 }
 
-void NSUserDefaults::setInteger(long value, const std::string& key) { setObject(Value(value), key); }
-void NSUserDefaults::setBool(bool value, const std::string& key) { setObject(Value(value), key); }
-void NSUserDefaults::setDouble(double value, const std::string& key) { setObject(Value(value), key); }
-void NSUserDefaults::setFloat(float value, const std::string& key) { setObject(Value(value), key); }
-void NSUserDefaults::removeObjectForKey(const std::string& key) { storeUpdate(store_, {}, {key}); }
+// A number is always a property-list value, and a removal refuses nothing: these cannot fail.
+void NSUserDefaults::setInteger(long value, const std::string& key) { (void)setObject(Value(value), key); }
+void NSUserDefaults::setBool(bool value, const std::string& key) { (void)setObject(Value(value), key); }
+void NSUserDefaults::setDouble(double value, const std::string& key) { (void)setObject(Value(value), key); }
+void NSUserDefaults::setFloat(float value, const std::string& key) { (void)setObject(Value(value), key); }
+void NSUserDefaults::removeObjectForKey(const std::string& key) { (void)storeUpdate(store_, {}, {key}); }
 
 void NSUserDefaults::registerDefaults(const Value::Dictionary& registrationDictionary) {
     Registry& r = registry();
@@ -431,11 +457,9 @@ void NSUserDefaults::removePersistentDomainForName(const std::string& domainName
     auto store = storeForDomain(domainName);
     std::lock_guard writeLock(store->writeMutex);
     std::lock_guard lock(store->mutex);
-    std::error_code ec;
-    std::filesystem::remove(pathForDomain(domainName), ec);
-    if (ec)
+    if (const int err = removeDomainFile(pathForDomain(domainName)))
         std::fprintf(stderr, "User defaults file of domain %s could not be removed: %s\n", domainName.c_str(),
-                     ec.message().c_str());
+                     std::strerror(err));
     // Unloaded rather than emptied: a file moved into place later is what the domain holds.
     store->values.clear();
     store->dirty = false;
@@ -458,7 +482,8 @@ void NSUserDefaults::resetStandardUserDefaults() {
     Registry& r = registry();
     for (auto& store : r.allStores()) {
         std::lock_guard writeLock(store->writeMutex);
-        store->flushLocked();
+        // A failed write has told why; the restart goes ahead with what is on disk, as a real one would.
+        (void)store->flushLocked();
         std::lock_guard lock(store->mutex);
         store->values.clear();
         store->dirty = false;
@@ -470,4 +495,5 @@ void NSUserDefaults::resetStandardUserDefaults() {
     }
     std::lock_guard lock(r.mutex);
     r.standard.reset();
+    r.swept = false;
 }

@@ -15,7 +15,7 @@ public:
     static std::shared_ptr<NSUserDefaults> standardUserDefaults();
     // A named suite; an empty name gives the application's domain. Empty for the application's
     // own identifier, "NSGlobalDomain" and names that are not plain file names.
-    static std::shared_ptr<NSUserDefaults> initWithSuiteName(const std::string& suiteName);
+    [[nodiscard]] static std::shared_ptr<NSUserDefaults> initWithSuiteName(const std::string& suiteName);
 
     // The domain this object reads and writes.
     const std::string& domainName() const { return domain_; }
@@ -37,7 +37,7 @@ public:
 
     // Stores a property-list value (null removes the key). A value a property list cannot hold
     // (objects, nulls inside containers) is refused with false and a message, nothing stored.
-    bool setObject(const Value& value, const std::string& key);
+    [[nodiscard]] bool setObject(const Value& value, const std::string& key);
     void setInteger(long value, const std::string& key);
     void setBool(bool value, const std::string& key);
     void setDouble(double value, const std::string& key);
@@ -47,8 +47,9 @@ public:
     // Values consulted after every persistent domain; kept in memory only.
     void registerDefaults(const Value::Dictionary& registrationDictionary);
     // Writes pending changes now; with none pending, reads the file again when it changed on
-    // disk. False when a write failed.
-    bool synchronize();
+    // disk. False when a write failed (told on standard error): the file keeps its old contents,
+    // this process keeps the new values, and the next change or synchronize writes them again.
+    [[nodiscard]] bool synchronize();
 
     // Whole domains by name. Removing deletes the file, and the next read of the domain goes
     // back to disk.
@@ -76,9 +77,9 @@ private:
     static bool isValidDomainName(const std::string& domain);
     static Value storeValue(const std::shared_ptr<Store>& store, const std::string& key);
     static Value::Dictionary storeContents(const std::shared_ptr<Store>& store);
-    static bool storeUpdate(const std::shared_ptr<Store>& store, const Value::Dictionary& toSet,
-                            const std::vector<std::string>& toRemove);
-    static bool storeSynchronize(const std::shared_ptr<Store>& store);
+    [[nodiscard]] static bool storeUpdate(const std::shared_ptr<Store>& store, const Value::Dictionary& toSet,
+                                          const std::vector<std::string>& toRemove);
+    [[nodiscard]] static bool storeSynchronize(const std::shared_ptr<Store>& store);
     static Value globalValue(const std::string& key);
 
     std::string domain_;

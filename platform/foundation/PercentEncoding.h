@@ -36,4 +36,4 @@ std::string stringByAddingPercentEncodingWithAllowedCharacters(std::string_view 
                                                                const URLAllowedCharacterSet& allowed);
 // Nothing when a "%" is not followed by two hex digits or the decoded bytes are not UTF-8.
 // "+" stays "+".
-std::optional<std::string> stringByRemovingPercentEncoding(std::string_view s);
+[[nodiscard]] std::optional<std::string> stringByRemovingPercentEncoding(std::string_view s);

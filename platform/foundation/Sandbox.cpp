@@ -2,6 +2,8 @@
 // always holding the standard subfolders.
 #include "platform/foundation/Sandbox.h"
 
+#include "platform/foundation/FileIO.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,11 +23,12 @@ std::string& currentHome() {
 }
 
 void createStandardFolders(const std::string& home) {
+    const auto io = FileIO::current();
     for (const char* sub : {"Documents", "Library/Caches", "Library/Application Support",
                             "Library/Preferences", "tmp"}) {
-        std::error_code ec;
-        std::filesystem::create_directories(std::filesystem::path(home) / sub, ec);
-        if (ec) std::fprintf(stderr, "Could not create %s/%s: %s\n", home.c_str(), sub, ec.message().c_str());
+        // A missing folder shows again, with its own error, at the first write into it.
+        if (const int err = io->makeFolders(home + "/" + sub))
+            std::fprintf(stderr, "Could not create %s/%s: %s\n", home.c_str(), sub, std::strerror(err));
     }
 }
 

@@ -11,9 +11,9 @@
 class SecureRandom {
 public:
     // Fills `count` bytes; false with *errorCode (an errno value) when the kernel refuses.
-    static bool randomBytes(void* buffer, std::size_t count, int* errorCode = nullptr);
-    static std::optional<NSData> randomData(std::size_t count, int* errorCode = nullptr);
-    static std::optional<std::uint64_t> randomUInt64(int* errorCode = nullptr);
+    [[nodiscard]] static bool randomBytes(void* buffer, std::size_t count, int* errorCode = nullptr);
+    [[nodiscard]] static std::optional<NSData> randomData(std::size_t count, int* errorCode = nullptr);
+    [[nodiscard]] static std::optional<std::uint64_t> randomUInt64(int* errorCode = nullptr);
     // Makes randomBytes fail with `error` (an errno value) until called again with 0.
     static void setFailureForTesting(int error);
 

@@ -36,6 +36,6 @@ TEST(AppConfigStorage, ReadsStoredValuesAs32BitIntegers) {
     auto settings = AppConfig::sharedAppConfig();
     settings->setInt(4294967296LL + 18, "FONT_SIZE_TEXTS_KEY");
     EXPECT_EQ(settings->intValue("FONT_SIZE_TEXTS_KEY"), 18);
-    NSUserDefaults::standardUserDefaults()->setObject(Value("15pt"), "text_align_info");
+    ASSERT_TRUE(NSUserDefaults::standardUserDefaults()->setObject(Value("15pt"), "text_align_info"));
     EXPECT_EQ(settings->intValue("text_align_info"), 15);
 }

@@ -39,6 +39,17 @@ TEST(FileSystemFolders, LibraryDocumentsFolderIsNamedAfterTheBundleAndCreated) {
     EXPECT_EQ(fs->libraryDocsPathForFile("famous"), folder + "/famous");
 }
 
+// An identifier that would lead out of Library counts as none.
+TEST(FileSystemFolders, LibraryDocumentsFolderStaysInTheLibraryWhateverTheIdentifier) {
+    for (const char* identifier : {"../../../x", "a/b", ".."}) {
+        TestBundle bundle;
+        bundle.writeInfoPlist(std::string("<key>CFBundleIdentifier</key><string>") + identifier + "</string>");
+        auto fs = std::make_shared<FileSystem>();
+        EXPECT_EQ(fs->libraryDocsFolder(), Sandbox::library() + "/.private_documents") << identifier;
+    }
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(Sandbox::home()).parent_path() / "x.private_documents"));
+}
+
 TEST(FileSystemFolders, FilledOnceUnderConcurrentFirstCallers) {
     auto fs = std::make_shared<FileSystem>();
     std::vector<std::string> seen(32);

@@ -74,7 +74,8 @@ void ContentFixture::reloadConfiguration() {
 }
 
 void ContentFixture::setLanguage(const std::string& language) {
-    NSUserDefaults::standardUserDefaults()->setObject(Value(Value::Array{Value(language)}), "AppleLanguages");
+    ASSERT_TRUE(
+        NSUserDefaults::standardUserDefaults()->setObject(Value(Value::Array{Value(language)}), "AppleLanguages"));
 }
 
 void ContentFixture::makeDatabase(const std::string& path, const std::vector<std::string>& statements) {

@@ -163,7 +163,7 @@ TEST_F(EngineStart, TheZoomDefaultNeedsASharpScreenAndNeverReplacesAValue) {
     EXPECT_TRUE(NSUserDefaults::standardUserDefaults()->objectForKey("zoom").isNull());
 
     freshProcess();  // back to scale 2
-    NSUserDefaults::standardUserDefaults()->setObject(Value("big"), "zoom");
+    ASSERT_TRUE(NSUserDefaults::standardUserDefaults()->setObject(Value("big"), "zoom"));
     start(nullptr, false);
     EXPECT_EQ(NSUserDefaults::standardUserDefaults()->objectForKey("zoom"), Value("big"));
 }

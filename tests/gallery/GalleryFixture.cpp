@@ -37,7 +37,8 @@ void GalleryFixture::SetUp() {
     NSBundle::setMainBundlePath(bundle());
     NSBundle::resetCaches();
     UIImage::clearNamedCache();
-    NSUserDefaults::standardUserDefaults()->setObject(Value(Value::Array{Value("en")}), "AppleLanguages");
+    ASSERT_TRUE(
+        NSUserDefaults::standardUserDefaults()->setObject(Value(Value::Array{Value("en")}), "AppleLanguages"));
     configureGroupings({{"subCat", "By Janre"}, {"subCat2", "By Name"}});
 }
 

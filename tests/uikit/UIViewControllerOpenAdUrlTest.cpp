@@ -226,7 +226,7 @@ protected:
         UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
         defaults()->removeObjectForKey(kBadgeViewValueKey);
         defaults()->removeObjectForKey(kBadgeViewLastValueKey);
-        defaults()->synchronize();
+        ASSERT_TRUE(defaults()->synchronize());
         setNewAppsCountProvider([this] { return checkerCount; });
     }
     void TearDown() override {

@@ -8,6 +8,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/NSString.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/services/VULLogger.h"
 
@@ -172,7 +173,9 @@ TEST_F(APMPersistentDictionaryTest, SurvivesARestartAndWritesWhenReleased) {
 TEST_F(APMPersistentDictionaryTest, RefusalsAndUnreadableFiles) {
     Warnings warnings;
     const std::string path = APMApplicationSupportPlistPath("com.test.broken");
-    NSFileManager::defaultManager()->createFileAtPath(path, NSData{'x', 'y'});
+    auto manager = NSFileManager::defaultManager();
+    ASSERT_TRUE(manager->createDirectoryAtPath(NSString::stringByDeletingLastPathComponent(path), true));
+    ASSERT_TRUE(manager->createFileAtPath(path, NSData{'x', 'y'}));
     auto dictionary = APMPersistentDictionary::initWithFileName("com.test.broken");
     ASSERT_NE(dictionary, nullptr);
     EXPECT_TRUE(dictionary->objectForKey("anything").isNull());

@@ -85,7 +85,7 @@ TEST(APMFileLocationsTest, MoveFileRules) {
 TEST(APMFileLocationsTest, SuitePlistMovesBothWays) {
     const std::string suite = "com.test.moves";
     auto defaults = NSUserDefaults::initWithSuiteName(suite);
-    defaults->setObject(Value("value"), "key");
+    ASSERT_TRUE(defaults->setObject(Value("value"), "key"));
     ASSERT_TRUE(defaults->synchronize());
     ASSERT_TRUE(NSFileManager::defaultManager()->fileExistsAtPath(APMPreferencesPlistPath(suite)));
 

@@ -1,13 +1,17 @@
-// Whole-file reads and writes: contents, errors with errno, and atomic replacement that a
-// process killed mid-write cannot leave half-done.
+// Whole-file reads and writes: contents, errors that say what happened, atomic replacement
+// that a process killed mid-write or a failing disk cannot leave half-done, and the sweeping
+// of the temporary files killed writers leave.
 #include "platform/foundation/FileData.h"
 
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/FaultyFileIO.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -60,26 +64,31 @@ TEST(FileDataReadWrite, AtomicReplacementKeepsTheFileMode) {
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
-TEST(FileDataErrors, FailuresCarryErrnoAndPath) {
+TEST(FileDataErrors, FailuresCarryACodeThePathAndTheErrno) {
     const std::string folder = freshFolder();
     NSErrorPtr error;
     EXPECT_FALSE(readDataFromFile(folder + "/missing", &error).has_value());
     ASSERT_NE(error, nullptr);
-    EXPECT_EQ(error->domain(), NSPOSIXErrorDomain);
-    EXPECT_EQ(error->code(), ENOENT);
+    EXPECT_EQ(error->domain(), NSCocoaErrorDomain);
+    EXPECT_EQ(error->code(), NSFileReadNoSuchFileError);
     EXPECT_EQ(error->userInfo().get(NSFilePathErrorKey), Value(folder + "/missing"));
+    const Value underlying = error->userInfo().get(NSUnderlyingErrorKey);
+    ASSERT_TRUE(underlying.isObject());
+    EXPECT_EQ(std::dynamic_pointer_cast<NSError>(underlying.object())->code(), ENOENT);
 
     error.reset();
     EXPECT_FALSE(readDataFromFile(folder, &error).has_value());
     ASSERT_NE(error, nullptr);
-    EXPECT_EQ(error->code(), EISDIR);
+    EXPECT_EQ(error->code(), NSFileReadUnknownError);
+    EXPECT_NE(error->localizedDescription().find("Is a directory"), std::string::npos) << error->description();
 
     for (const bool atomically : {false, true}) {
         error.reset();
         EXPECT_FALSE(writeDataToFile(text("x"), folder + "/no/such/folder/file", atomically, &error));
         ASSERT_NE(error, nullptr);
-        EXPECT_EQ(error->domain(), NSPOSIXErrorDomain);
-        EXPECT_EQ(error->code(), ENOENT);
+        EXPECT_EQ(error->domain(), NSCocoaErrorDomain);
+        EXPECT_EQ(error->code(), NSFileNoSuchFileError);
+        EXPECT_EQ(error->userInfo().get(NSFilePathErrorKey), Value(folder + "/no/such/folder/file"));
     }
     // Writing over a folder fails and leaves it alone.
     std::filesystem::create_directories(folder + "/sub/inner");
@@ -98,7 +107,7 @@ TEST(FileDataErrors, ImmutableFilesRefuseWrites) {
         NSErrorPtr error;
         EXPECT_FALSE(writeDataToFile(text("changed"), path, atomically, &error));
         ASSERT_NE(error, nullptr);
-        EXPECT_EQ(error->code(), EPERM);
+        EXPECT_EQ(error->code(), NSFileWriteNoPermissionError);
     }
     EXPECT_EQ(readDataFromFile(path), text("original"));
     ASSERT_TRUE(manager->setAttributes({{NSFileImmutable, Value(false)}}, path));
@@ -147,4 +156,107 @@ TEST(FileDataAtomicity, KilledWriterLeavesOldOrNewContentsNeverAMixture) {
             }
         }
     }
+}
+
+namespace {
+
+// Sets the file's modification time back, as a file left by an earlier run has it.
+void makeOld(const std::string& path) {
+    timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = std::time(nullptr) - 3600;
+    times[0].tv_nsec = times[1].tv_nsec = 0;
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+struct WriteFault {
+    const char* label;
+    FaultyFileIO::Operation operation;
+    int err;
+    long code;
+    const char* sentence;  // a part of the description
+};
+
+}  // namespace
+
+// Every step of an atomic write failing: the error says what happened and names the destination,
+// the old contents stay whole, and the temporary file is gone.
+TEST(FileDataFaults, AFailingAtomicWriteKeepsTheOldFileAndLeavesNoTemporary) {
+    using Op = FaultyFileIO::Operation;
+    const WriteFault faults[] = {
+        {"full disk", Op::Write, ENOSPC, NSFileWriteOutOfSpaceError, "there is no space left"},
+        {"quota", Op::Write, EDQUOT, NSFileWriteOutOfSpaceError, "there is no space left"},
+        {"failing sync", Op::Sync, EIO, NSFileWriteUnknownError, "Input/output error"},
+        {"failing close", Op::Close, EIO, NSFileWriteUnknownError, "Input/output error"},
+        {"failed rename", Op::Rename, EIO, NSFileWriteUnknownError, "Input/output error"},
+        {"read-only volume", Op::AnyChange, EROFS, NSFileWriteVolumeReadOnlyError, "the volume is read only"},
+        {"no permission", Op::AnyChange, EACCES, NSFileWriteNoPermissionError, "permission to save"},
+    };
+    const std::string folder = freshFolder();
+    const std::string path = folder + "/state.bin";
+    const NSData old(100000, 'o');
+    ASSERT_TRUE(writeDataToFile(old, path, true));
+    for (const WriteFault& fault : faults) {
+        FaultInjection injection;
+        injection->inject(fault.operation, folder + "/*", fault.err);
+        NSErrorPtr error;
+        EXPECT_FALSE(writeDataToFile(NSData(200000, 'n'), path, true, &error)) << fault.label;
+        EXPECT_GT(injection->injected(), 0) << fault.label;
+        ASSERT_NE(error, nullptr) << fault.label;
+        EXPECT_EQ(error->domain(), NSCocoaErrorDomain) << fault.label;
+        EXPECT_EQ(error->code(), fault.code) << fault.label;
+        EXPECT_NE(error->localizedDescription().find(fault.sentence), std::string::npos)
+            << fault.label << ": " << error->localizedDescription();
+        EXPECT_NE(error->localizedDescription().find("\u201cstate.bin\u201d"), std::string::npos) << fault.label;
+        EXPECT_EQ(error->userInfo().get(NSFilePathErrorKey), Value(path)) << fault.label;
+        EXPECT_EQ(readDataFromFile(path), old) << fault.label;
+        EXPECT_EQ(entries(folder), std::vector<std::string>{"state.bin"}) << fault.label;
+    }
+    EXPECT_TRUE(writeDataToFile(NSData(3, 'n'), path, true)) << "the real file system is back";
+    EXPECT_EQ(readDataFromFile(path), NSData(3, 'n'));
+}
+
+TEST(FileDataFaults, ReadErrorsAndInPlaceWritesSayWhatHappened) {
+    const std::string path = freshFolder() + "/data.bin";
+    ASSERT_TRUE(writeDataToFile(text("contents"), path, false));
+    FaultInjection injection;
+    injection->ioError(FaultyFileIO::Operation::Read, "*/data.bin");
+    NSErrorPtr error;
+    EXPECT_FALSE(readDataFromFile(path, &error).has_value());
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), NSFileReadUnknownError);
+    EXPECT_NE(error->localizedDescription().find("couldn\u2019t be read: Input/output error"), std::string::npos)
+        << error->localizedDescription();
+
+    injection->noSpace("*/data.bin");
+    error.reset();
+    EXPECT_FALSE(writeDataToFile(NSData(1000, 'x'), path, false, &error));
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), NSFileWriteOutOfSpaceError);
+}
+
+// Temporary files of writers killed in an earlier run go at the next write of the same file;
+// one younger than this process may belong to a write going on, and others are not the writer's.
+TEST(FileDataTemporaries, AStaleTemporaryOfTheSameFileGoesAtTheNextWrite) {
+    const std::string folder = freshFolder();
+    const std::vector<std::string> stale{".state.bin.tmp-a1B2c3", ".state.bin.tmp-ZZZZZZ"};
+    const std::vector<std::string> kept{".other.bin.tmp-a1B2c3", ".state.bin.tmp-short", ".state.bin.backup",
+                                        "notes.txt"};
+    for (const auto& name : stale) {
+        ASSERT_TRUE(writeDataToFile(text("partial"), folder + "/" + name, false));
+        makeOld(folder + "/" + name);
+    }
+    for (const auto& name : kept) {
+        ASSERT_TRUE(writeDataToFile(text("keep"), folder + "/" + name, false));
+        makeOld(folder + "/" + name);
+    }
+    const std::string young = ".state.bin.tmp-Young1";
+    ASSERT_TRUE(writeDataToFile(text("in progress"), folder + "/" + young, false));
+
+    ASSERT_TRUE(writeDataToFile(text("new"), folder + "/state.bin", true));
+    std::vector<std::string> expected = kept;
+    expected.push_back(young);
+    expected.push_back("state.bin");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(entries(folder), expected);
+    EXPECT_EQ(readDataFromFile(folder + "/state.bin"), text("new"));
 }

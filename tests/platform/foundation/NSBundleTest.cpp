@@ -97,10 +97,12 @@ TEST_F(BundleTest, BundlesAreSharedPerFolderAndTheMainOneIsSettable) {
 
     info({{"CFBundleIdentifier", Value("com.example.main")}});
     file("en.lproj/Core.strings", "\"Hello\" = \"Hello from main\";");
+    const std::string previous = NSBundle::mainBundle()->bundlePath();
     NSBundle::setMainBundlePath(path);
     EXPECT_EQ(NSBundle::mainBundle()->bundleIdentifier(), "com.example.main");
     EXPECT_EQ(NSLocalizedStringFromTable("Hello", "Core"), "Hello from main");
     EXPECT_EQ(NSLocalizedString("Unknown key"), "Unknown key");
+    NSBundle::setMainBundlePath(previous);
 }
 
 TEST_F(BundleTest, ResourcesAreFoundAtTheTopThenInTheChosenLanguage) {
@@ -116,6 +118,8 @@ TEST_F(BundleTest, ResourcesAreFoundAtTheTopThenInTheChosenLanguage) {
     EXPECT_EQ(bundle()->pathForResource("br280x50", ".png"), bundle()->bundlePath() + "/br280x50.png");
     EXPECT_EQ(bundle()->pathForResource("inner", "sqlite", "Data"), bundle()->bundlePath() + "/Data/inner.sqlite");
     EXPECT_EQ(bundle()->pathForResource("missing", "sqlite"), "");
+    EXPECT_EQ(bundle()->pathForResource("../" + fs::path(path).filename().string() + "/images", "sqlite"), "")
+        << "a name is one file name";
     EXPECT_EQ(bundle()->pathForResource("only-french", "png"), "") << "English chosen: no French resources";
 
     NSLocale::setPreferredLanguages({"fr"});
@@ -203,6 +207,17 @@ TEST_F(BundleTest, MissingKeysTablesAndDamagedFilesFallBackToValueOrKey) {
     EXPECT_EQ(b->localizedStringForKey("Unknown", "Default", "Core"), "Default");
     EXPECT_EQ(b->localizedStringForKey("Known", "", "NoSuchTable"), "Known");
     for (const char* table : {"Broken", "Unterminated", "BadUTF16"})
+        EXPECT_EQ(b->localizedStringForKey("Known", "", table), "Known") << table;
+}
+
+// A table name is one file name: one that climbs out of the language folder names no table.
+TEST_F(BundleTest, TableNamesThatAreNotOneFileNameFindNothing) {
+    file("en.lproj/Core.strings", "\"Known\" = \"Known text\";");
+    file("Escape.strings", "\"Known\" = \"escaped\";");
+    file("en.lproj/sub/Nested.strings", "\"Known\" = \"nested\";");
+    auto b = bundle();
+    EXPECT_EQ(b->localizedStringForKey("Known", "", "Core"), "Known text");
+    for (const char* table : {"../Escape", "sub/Nested", "..", "."})
         EXPECT_EQ(b->localizedStringForKey("Known", "", table), "Known") << table;
 }
 

@@ -7,8 +7,10 @@
 
 namespace {
 
+enum : long { kTestFailure = 7 };
+
 bool failingOperation(NSErrorPtr* error) {
-    setError(error, NSError::errorWithDomain("TestDomain", 7));
+    setError(error, NSError::errorWithDomain("TestDomain", kTestFailure));
     return false;
 }
 
@@ -42,7 +44,7 @@ TEST(NSErrorValues, OutArgumentIsOptional) {
     NSErrorPtr error;
     EXPECT_FALSE(failingOperation(&error));
     ASSERT_TRUE(error);
-    EXPECT_EQ(error->code(), 7);
+    EXPECT_EQ(error->code(), kTestFailure);
     EXPECT_FALSE(failingOperation(nullptr));
 }
 

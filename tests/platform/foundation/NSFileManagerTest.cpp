@@ -1,9 +1,11 @@
 // The file manager against real files in the test home: results and errors of each
-// operation, the immutable mark, free space and the do-not-back-up mark.
+// operation, failures of the disk under it, the immutable mark, free space and the
+// do-not-back-up mark.
 #include "platform/foundation/NSFileManager.h"
 
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/FaultyFileIO.h"
 
 #include <gtest/gtest.h>
 
@@ -140,6 +142,67 @@ TEST_F(FileManagerTest, RemoveIsRecursiveAndReportsMissingItems) {
     EXPECT_FALSE(fs::exists(root + "/tree"));
     EXPECT_FALSE(manager->removeItemAtPath(root + "/tree", &error));
     expectCocoaError(error, NSFileNoSuchFileError);
+}
+
+// A disk that fills up during a copy: the error says there is no space, names the copy, and no
+// partial copy stays; a move across file systems that falls back on copying does the same.
+TEST_F(FileManagerTest, CopyAndMoveOntoAFullDiskSayNoSpaceAndLeaveNoPartialCopy) {
+    fs::create_directories(root + "/tree/sub");
+    write(root + "/tree/one", std::string(200000, '1'));
+    write(root + "/tree/sub/two", "2");
+    FaultInjection injection;
+    injection->noSpace("*/copy/sub/two");
+    NSErrorPtr error;
+    EXPECT_FALSE(manager->copyItemAtPath(root + "/tree", root + "/copy", &error));
+    expectCocoaError(error, NSFileWriteOutOfSpaceError);
+    EXPECT_EQ(error->localizedDescription(),
+              "The file \u201ccopy\u201d couldn\u2019t be saved because there is no space left on the volume.");
+    EXPECT_EQ(error->userInfo().get(NSFilePathErrorKey), Value(root + "/copy"));
+    EXPECT_FALSE(fs::exists(root + "/copy"));
+
+    injection->failRename(root + "/tree", EXDEV);
+    error.reset();
+    EXPECT_FALSE(manager->moveItemAtPath(root + "/tree", root + "/copy", &error));
+    expectCocoaError(error, NSFileWriteOutOfSpaceError, "move by copying");
+    EXPECT_FALSE(fs::exists(root + "/copy"));
+    EXPECT_EQ(read(root + "/tree/sub/two"), "2") << "the original stays whole";
+
+    // Reading the source failing is told as a read of the source.
+    injection->clear();
+    injection->ioError(FaultyFileIO::Operation::Read, "*/tree/one");
+    error.reset();
+    EXPECT_FALSE(manager->copyItemAtPath(root + "/tree", root + "/copy", &error));
+    expectCocoaError(error, NSFileReadUnknownError, "unreadable source");
+    EXPECT_EQ(error->userInfo().get(NSFilePathErrorKey), Value(root + "/tree"));
+    EXPECT_FALSE(fs::exists(root + "/copy"));
+
+    injection->clear();
+    ASSERT_TRUE(manager->moveItemAtPath(root + "/tree", root + "/copy", &error));
+    EXPECT_EQ(read(root + "/copy/sub/two"), "2");
+}
+
+TEST_F(FileManagerTest, AReadOnlyFolderRefusesNewFoldersRemovalsAndModes) {
+    write(root + "/file", "x");
+    FaultInjection injection;
+    injection->readOnly(root + "/*");
+    NSErrorPtr error;
+    EXPECT_FALSE(manager->createDirectoryAtPath(root + "/a/b", true, {}, &error));
+    expectCocoaError(error, NSFileWriteVolumeReadOnlyError, "folder");
+    error.reset();
+    EXPECT_FALSE(manager->removeItemAtPath(root + "/file", &error));
+    expectCocoaError(error, NSFileWriteVolumeReadOnlyError, "removal");
+    error.reset();
+    EXPECT_FALSE(manager->setAttributes({{NSFilePosixPermissions, Value(0600)}}, root + "/file", &error));
+    expectCocoaError(error, NSFileWriteVolumeReadOnlyError, "mode");
+    injection->clear();
+    injection->readOnly(root + "/*", EACCES);
+    error.reset();
+    EXPECT_FALSE(manager->createFileAtPath(root + "/new", NSData{'x'}));
+    EXPECT_FALSE(manager->moveItemAtPath(root + "/file", root + "/moved", &error));
+    expectCocoaError(error, NSFileWriteNoPermissionError, "move");
+    EXPECT_EQ(read(root + "/file"), "x");
+    EXPECT_FALSE(fs::exists(root + "/a"));
+    EXPECT_FALSE(fs::exists(root + "/new"));
 }
 
 TEST_F(FileManagerTest, AttributesReportSizeDateAndType) {

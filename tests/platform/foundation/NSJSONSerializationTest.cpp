@@ -51,7 +51,7 @@ TEST(NSJSONReading, MalformedTextIsAnError) {
         EXPECT_TRUE(v.isNull()) << json;
         ASSERT_TRUE(error) << json;
         EXPECT_EQ(error->domain(), NSCocoaErrorDomain);
-        EXPECT_EQ(error->code(), 3840);
+        EXPECT_EQ(error->code(), NSPropertyListReadCorruptError);
         EXPECT_FALSE(error->userInfo().get("NSDebugDescription").string().empty()) << json;
     }
     NSErrorPtr error;
@@ -63,7 +63,7 @@ TEST(NSJSONReading, FragmentsNeedTheOption) {
     NSErrorPtr error;
     EXPECT_TRUE(parse("42", &error).isNull());
     ASSERT_TRUE(error);
-    EXPECT_EQ(error->code(), 3840);
+    EXPECT_EQ(error->code(), NSPropertyListReadCorruptError);
     error.reset();
     EXPECT_EQ(parse("42", &error, NSJSONReadingFragmentsAllowed).integerValue(), 42);
     EXPECT_EQ(parse("\"s\"", &error, NSJSONReadingFragmentsAllowed).string(), "s");
@@ -101,6 +101,20 @@ TEST(NSJSONWriting, RoundTripKeepsValuesAndOrder) {
     EXPECT_EQ(back["big"].type(), Value::Type::Unsigned);
     EXPECT_EQ(back["pi"].type(), Value::Type::Double);
     EXPECT_EQ(back["list"][0].dictionary().keys(), (std::vector<std::string>{"z", "a"}));
+}
+
+// Whole doubles between 2^53 and 10^17 are written with their own digits: the shortest digits
+// padded with zeros would read back as another integer.
+TEST(NSJSONWriting, LargeWholeDoublesReadBackAsTheSameNumber) {
+    for (const double d : {88888088888888896.0, -9007199254740994.0, 1e16, 9007199254740992.0}) {
+        const NSData written = NSJSONSerialization::dataWithJSONObject(Value(d), NSJSONWritingFragmentsAllowed);
+        NSErrorPtr error;
+        const Value back = NSJSONSerialization::JSONObjectWithData(written, NSJSONReadingFragmentsAllowed, &error);
+        EXPECT_EQ(back, Value(d)) << text(written);
+    }
+    EXPECT_EQ(text(NSJSONSerialization::dataWithJSONObject(Value(88888088888888896.0), NSJSONWritingFragmentsAllowed)),
+              "88888088888888896");
+    EXPECT_EQ(text(NSJSONSerialization::dataWithJSONObject(Value(1e17), NSJSONWritingFragmentsAllowed)), "1e+17");
 }
 
 TEST(NSJSONWriting, UnrepresentableValuesAreErrors) {

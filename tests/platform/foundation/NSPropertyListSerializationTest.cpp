@@ -3,7 +3,9 @@
 #include "platform/foundation/NSPropertyListSerialization.h"
 
 #include "platform/foundation/FileData.h"
+#include "platform/foundation/FileError.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/FaultyFileIO.h"
 
 #include <gtest/gtest.h>
 #include <plist/plist.h>
@@ -148,8 +150,79 @@ TEST(PropertyListRoundTrip, FilesAreWrittenAndReadBack) {
     const Value missing = NSPropertyListSerialization::propertyListWithContentsOfFile(path + ".none", &error);
     EXPECT_TRUE(missing.isNull());
     ASSERT_NE(error, nullptr);
-    EXPECT_EQ(error->domain(), NSPOSIXErrorDomain);
-    EXPECT_EQ(error->code(), ENOENT);
+    EXPECT_EQ(error->domain(), NSCocoaErrorDomain);
+    EXPECT_EQ(error->code(), NSFileReadNoSuchFileError);
+}
+
+// Each way a disk fails under a write: the error says which, and the old file is still there.
+TEST(PropertyListRoundTrip, AFailingDiskKeepsTheOldFileAndSaysWhatHappened) {
+    using Op = FaultyFileIO::Operation;
+    struct Fault {
+        Op operation;
+        int err;
+        long code;
+    };
+    const Fault faults[] = {{Op::Write, ENOSPC, NSFileWriteOutOfSpaceError},
+                            {Op::Write, EIO, NSFileWriteUnknownError},
+                            {Op::Rename, EIO, NSFileWriteUnknownError},
+                            {Op::AnyChange, EROFS, NSFileWriteVolumeReadOnlyError},
+                            {Op::AnyChange, EACCES, NSFileWriteNoPermissionError}};
+    const std::string path = Sandbox::tmp() + "/faults.plist";
+    ASSERT_TRUE(NSPropertyListSerialization::writePropertyList(Value("old"), path, kBinary));
+    for (const Format format : {kXML, kBinary}) {
+        for (const Fault& fault : faults) {
+            FaultInjection injection;
+            injection->inject(fault.operation, Sandbox::tmp() + "/*faults.plist*", fault.err);
+            NSErrorPtr error;
+            EXPECT_FALSE(NSPropertyListSerialization::writePropertyList(everyKind(false), path, format, &error));
+            ASSERT_NE(error, nullptr) << fault.err;
+            EXPECT_EQ(error->code(), fault.code) << fault.err;
+            EXPECT_EQ(NSPropertyListSerialization::propertyListWithContentsOfFile(path), Value("old")) << fault.err;
+        }
+    }
+    FaultInjection injection;
+    injection->ioError(Op::Read, path);
+    NSErrorPtr error;
+    EXPECT_TRUE(NSPropertyListSerialization::propertyListWithContentsOfFile(path, &error).isNull());
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), NSFileReadUnknownError);
+}
+
+// Whatever the writers write, the reader takes back: NUL characters in strings and keys, dates
+// before year 1 and after year 9999. Files written earlier with NUL characters read too.
+TEST(PropertyListRoundTrip, NulCharactersAndDatesBeyondFourDigitYearsReadBack) {
+    const Value original(Value::Dictionary{
+        {std::string("key\0with nul", 12), Value(std::string("/pictures/a\0b.jpg", 17))},
+        {"controls", Value(std::string("\x01\x1f\x7f", 3))},
+        {"year 14645", Value(NSDate{400000000000.0})},
+        {"year -10706", Value(NSDate{-400000000000.0})},
+        {"year 10000", Value(NSDate{253402300800.0})},
+        {"year 0", Value(NSDate{-62167219200.0})},
+    });
+    for (const Format format : {kXML, kBinary}) EXPECT_EQ(roundTrip(original, format), original) << format;
+    const NSData xml = NSPropertyListSerialization::dataWithPropertyList(original, kXML);
+    const std::string text(xml.begin(), xml.end());
+    EXPECT_NE(text.find("<date>10000-01-01T00:00:00Z</date>"), std::string::npos) << text;
+    EXPECT_NE(text.find("<date>0000-01-01T00:00:00Z</date>"), std::string::npos) << text;
+
+    const std::string earlier = "<plist><array><string>a&#x0;b</string><string>&#0;</string></array></plist>";
+    EXPECT_EQ(NSPropertyListSerialization::propertyListWithData(bytes(earlier)),
+              Value(Value::Array{Value(std::string("a\0b", 3)), Value(std::string(1, '\0'))}));
+}
+
+// Dates the XML form has no text for are refused when written, and never read.
+TEST(PropertyListErrors, DatesBeyondTheXMLFormAreRefusedWithAnError) {
+    for (const double seconds : {1e16, -1e16, std::numeric_limits<double>::infinity(), std::nan("")}) {
+        NSErrorPtr error;
+        EXPECT_TRUE(NSPropertyListSerialization::dataWithPropertyList(Value(NSDate{seconds}), kXML, &error).empty());
+        ASSERT_NE(error, nullptr) << seconds;
+        EXPECT_EQ(error->code(), NSPropertyListWriteInvalidError);
+        EXPECT_FALSE(NSPropertyListSerialization::dataWithPropertyList(Value(NSDate{seconds}), kBinary).empty());
+    }
+    const std::string head = "<plist><date>";
+    for (const char* date : {"99999999-01-01T00:00:00Z", "1000000000-01-01T00:00:00Z", "123-01-01T00:00:00Z",
+                             "2023-1-01T00:00:00Z", "+2023-01-01T00:00:00Z", "2023-01-01T00:00:00"})
+        expectCorrupt(bytes(head + date + "</date></plist>"), date);
 }
 
 TEST(PropertyListInterop, LibplistReadsWhatWeWrite) {
@@ -252,7 +325,6 @@ TEST(PropertyListErrors, MalformedXMLIsAnError) {
         "<date>2023-01-01 00:00:00</date>",
         "<data>@@@@</data>",
         "<string>a &bogus; b</string>",
-        "<string>a &#0; b</string>",
         "<string>unterminated",
         "<string>a<b/>c</string>",
         "<string>\xC3\x28</string>",
@@ -303,6 +375,66 @@ TEST(PropertyListErrors, DamagedBinaryIsAnErrorNeverACrash) {
         const Value value = NSPropertyListSerialization::propertyListWithData(damaged, &error);
         EXPECT_NE(value.isNull(), error == nullptr) << "round " << round;
     }
+}
+
+namespace {
+
+// A binary property list of arrays (each a list of object numbers) followed by the string "a",
+// whose number is arrays.size(); two-byte offsets and references.
+NSData binaryOfArrays(const std::vector<std::vector<int>>& arrays) {
+    NSData data = bytes("bplist00");
+    auto appendTwo = [&](std::uint64_t n) {
+        data.push_back(static_cast<std::uint8_t>(n >> 8));
+        data.push_back(static_cast<std::uint8_t>(n));
+    };
+    std::vector<std::uint64_t> offsets;
+    for (const auto& array : arrays) {
+        offsets.push_back(data.size());
+        data.push_back(static_cast<std::uint8_t>(0xA0 | array.size()));
+        for (const int ref : array) appendTwo(static_cast<std::uint64_t>(ref));
+    }
+    offsets.push_back(data.size());
+    data.push_back(0x51);
+    data.push_back('a');
+    const std::uint64_t table = data.size();
+    for (const auto offset : offsets) appendTwo(offset);
+    NSData trailer(32, 0);
+    trailer[6] = trailer[7] = 2;
+    for (int i = 0; i < 8; ++i) {
+        trailer[15 - i] = static_cast<std::uint8_t>(offsets.size() >> (8 * i));
+        trailer[31 - i] = static_cast<std::uint8_t>(table >> (8 * i));
+    }
+    data.insert(data.end(), trailer.begin(), trailer.end());
+    return data;
+}
+
+}  // namespace
+
+// Objects shared by reference count at every place they appear: a chain of arrays each holding
+// the next twice is tiny on disk and astronomically large once read, and an object read first
+// near the top may be shared again far below, nesting deeper than the writers go.
+TEST(PropertyListErrors, BinarySharingThatExpandsBeyondBoundsIsRefused) {
+    auto doubling = [](int links) {
+        std::vector<std::vector<int>> arrays;
+        for (int i = 0; i < links; ++i) arrays.push_back({i + 1, i + 1});
+        return binaryOfArrays(arrays);
+    };
+    EXPECT_EQ(NSPropertyListSerialization::propertyListWithData(doubling(4))[0][1][0][1], Value("a"));
+    expectCorrupt(doubling(64), "2^64 elements once expanded");
+
+    // Object 0 holds chain S (objects 1..n) and chain C (objects n+1..2n), whose end holds S again.
+    auto sharedDeep = [](int n) {
+        std::vector<std::vector<int>> arrays{{1, n + 1}};
+        for (int i = 1; i < n; ++i) arrays.push_back({i + 1});
+        arrays.push_back({2 * n + 1});
+        for (int i = n + 1; i < 2 * n; ++i) arrays.push_back({i + 1});
+        arrays.push_back({1});
+        return binaryOfArrays(arrays);
+    };
+    const Value shared = NSPropertyListSerialization::propertyListWithData(sharedDeep(200));
+    ASSERT_FALSE(shared.isNull());
+    EXPECT_FALSE(NSPropertyListSerialization::dataWithPropertyList(shared, kBinary).empty());
+    expectCorrupt(sharedDeep(300), "shared chain reaching depth 601");
 }
 
 TEST(PropertyListErrors, BinaryCyclesAndBadReferencesAreRefused) {

@@ -1,16 +1,21 @@
 // User defaults: typed values, the registration and global domains, persistence across a
-// simulated restart, suites, and concurrent writers.
+// simulated restart, suites, concurrent writers, a failing disk, and the leftovers of killed
+// writers.
 #include "platform/foundation/NSUserDefaults.h"
 
+#include "platform/foundation/FileData.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/FaultyFileIO.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -62,14 +67,14 @@ TEST_F(NSUserDefaultsTest, TypedValuesRoundTripAndAbsentDiffersFromZero) {
     defaults->setFloat(1.25f, "size");
     EXPECT_FLOAT_EQ(defaults->floatForKey("size"), 1.25f);
 
-    defaults->setObject(Value("hello"), "greeting");
+    ASSERT_TRUE(defaults->setObject(Value("hello"), "greeting"));
     EXPECT_EQ(defaults->stringForKey("greeting"), "hello");
-    defaults->setObject(Value(Value::Array{Value(1), Value("two")}), "list");
+    ASSERT_TRUE(defaults->setObject(Value(Value::Array{Value(1), Value("two")}), "list"));
     ASSERT_EQ(defaults->arrayForKey("list").size(), 2u);
     EXPECT_EQ(defaults->arrayForKey("list")[1].string(), "two");
-    defaults->setObject(Value(Value::Dictionary{{"a", Value(1)}}), "map");
+    ASSERT_TRUE(defaults->setObject(Value(Value::Dictionary{{"a", Value(1)}}), "map"));
     EXPECT_EQ(defaults->dictionaryForKey("map").get("a").integerValue(), 1);
-    defaults->setObject(Value(NSData{1, 2, 3}), "blob");
+    ASSERT_TRUE(defaults->setObject(Value(NSData{1, 2, 3}), "blob"));
     EXPECT_EQ(defaults->dataForKey("blob"), (NSData{1, 2, 3}));
 
     // A getter of another kind gives its empty value rather than a conversion.
@@ -83,13 +88,13 @@ TEST_F(NSUserDefaultsTest, NumbersAndStringsConvertLikeThePlatform) {
     auto defaults = suite();
     defaults->setInteger(17, "n");
     EXPECT_EQ(defaults->stringForKey("n"), "17");
-    defaults->setObject(Value("42abc"), "s");
+    ASSERT_TRUE(defaults->setObject(Value("42abc"), "s"));
     EXPECT_EQ(defaults->integerForKey("s"), 42);
-    defaults->setObject(Value("YES"), "yes");
+    ASSERT_TRUE(defaults->setObject(Value("YES"), "yes"));
     EXPECT_TRUE(defaults->boolForKey("yes"));
-    defaults->setObject(Value("no"), "no");
+    ASSERT_TRUE(defaults->setObject(Value("no"), "no"));
     EXPECT_FALSE(defaults->boolForKey("no"));
-    defaults->setObject(Value("3.75"), "d");
+    ASSERT_TRUE(defaults->setObject(Value("3.75"), "d"));
     EXPECT_DOUBLE_EQ(defaults->doubleForKey("d"), 3.75);
     defaults->setBool(true, "b");
     EXPECT_EQ(defaults->integerForKey("b"), 1);
@@ -98,7 +103,7 @@ TEST_F(NSUserDefaultsTest, NumbersAndStringsConvertLikeThePlatform) {
 TEST_F(NSUserDefaultsTest, NullAndRemovalDeleteAndNonPropertyListValuesAreRefused) {
     auto defaults = suite();
     defaults->setInteger(5, "a");
-    defaults->setObject(Value(), "a");
+    ASSERT_TRUE(defaults->setObject(Value(), "a"));
     EXPECT_TRUE(defaults->objectForKey("a").isNull());
     defaults->setInteger(5, "b");
     defaults->removeObjectForKey("b");
@@ -143,7 +148,7 @@ TEST_F(NSUserDefaultsTest, AppleLanguagesComesFromTheLocaleBeneathTheDomain) {
     EXPECT_EQ(languages[0].string(), "fr-CA");
     EXPECT_EQ(defaults->dictionaryRepresentation().get("AppleLanguages").count(), 2u);
 
-    defaults->setObject(Value(Value::Array{Value("pt-BR")}), "AppleLanguages");
+    ASSERT_TRUE(defaults->setObject(Value(Value::Array{Value("pt-BR")}), "AppleLanguages"));
     EXPECT_EQ(defaults->arrayForKey("AppleLanguages")[0].string(), "pt-BR");
     NSLocale::setPreferredLanguages(saved);
 }
@@ -151,7 +156,7 @@ TEST_F(NSUserDefaultsTest, AppleLanguagesComesFromTheLocaleBeneathTheDomain) {
 TEST_F(NSUserDefaultsTest, DictionaryRepresentationMergesDomainsInPrecedence) {
     auto defaults = suite();
     defaults->registerDefaults({{"shared", Value("registered")}, {"onlyRegistered", Value(1)}});
-    defaults->setObject(Value("persistent"), "shared");
+    ASSERT_TRUE(defaults->setObject(Value("persistent"), "shared"));
     const auto all = defaults->dictionaryRepresentation();
     EXPECT_EQ(all.get("shared").string(), "persistent");
     EXPECT_EQ(all.get("onlyRegistered").integerValue(), 1);
@@ -161,13 +166,13 @@ TEST_F(NSUserDefaultsTest, DictionaryRepresentationMergesDomainsInPrecedence) {
 TEST_F(NSUserDefaultsTest, ValuesSurviveARestartThroughThePropertyListFile) {
     auto defaults = suite();
     defaults->setInteger(99, "launches");
-    defaults->setObject(Value(NSDate::dateWithTimeIntervalSince1970(1000.5)), "when");
+    ASSERT_TRUE(defaults->setObject(Value(NSDate::dateWithTimeIntervalSince1970(1000.5)), "when"));
     ASSERT_TRUE(defaults->synchronize());
     const auto onDisk = readPreferencesFile(name_);
     EXPECT_EQ(onDisk.get("launches").integerValue(), 99);
 
     // Unsynchronized changes are written by the restart's flush as they would be at exit.
-    defaults->setObject(Value("late"), "last");
+    ASSERT_TRUE(defaults->setObject(Value("late"), "last"));
     NSUserDefaults::resetStandardUserDefaults();
     auto restarted = NSUserDefaults::initWithSuiteName(name_);
     EXPECT_EQ(restarted->integerForKey("launches"), 99);
@@ -281,6 +286,104 @@ TEST_F(NSUserDefaultsTest, TheStandardDomainIsTheMainBundleIdentifier) {
     NSBundle::setMainBundlePath(previousBundle);
 }
 
+// A full disk, a failed rename or a read-only folder under synchronize: it says false, the file
+// keeps what it had, this process keeps the new value, and a later synchronize writes it.
+TEST_F(NSUserDefaultsTest, AFailedWriteReportsFailureAndLosesNothing) {
+    using Op = FaultyFileIO::Operation;
+    struct Fault {
+        const char* label;
+        Op operation;
+        int err;
+    };
+    const Fault faults[] = {{"full disk", Op::Write, ENOSPC},
+                            {"failed rename", Op::Rename, EIO},
+                            {"failing sync", Op::Sync, EIO},
+                            {"read-only folder", Op::AnyChange, EROFS},
+                            {"folder without permission", Op::AnyChange, EACCES}};
+    auto defaults = suite();
+    const std::string file = preferencesFile(name_);
+    ASSERT_TRUE(defaults->setObject(Value("first"), "key"));
+    for (const Fault& fault : faults) {
+        // Settles the writer thread: nothing is left for it to write while the fault is in place.
+        ASSERT_TRUE(defaults->synchronize()) << fault.label;
+        const auto before = readDataFromFile(file);
+        ASSERT_TRUE(before.has_value());
+        {
+            FaultInjection injection;
+            injection->inject(fault.operation, Sandbox::preferences() + "/*", fault.err);
+            ASSERT_TRUE(defaults->setObject(Value(fault.label), "key"));
+            EXPECT_FALSE(defaults->synchronize()) << fault.label;
+            EXPECT_GT(injection->injected(), 0) << fault.label;
+            EXPECT_EQ(readDataFromFile(file), before) << fault.label;
+            EXPECT_EQ(defaults->stringForKey("key"), fault.label);
+        }
+    }
+    ASSERT_TRUE(defaults->synchronize());
+    EXPECT_EQ(readPreferencesFile(name_).get("key"), Value("folder without permission"));
+}
+
+namespace {
+
+void writeOldFile(const std::string& path) {
+    ASSERT_TRUE(writeDataToFile(NSData{'x'}, path, false));
+    timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = std::time(nullptr) - 3600;
+    times[0].tv_nsec = times[1].tv_nsec = 0;
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+}  // namespace
+
+// Writers killed in earlier runs leave temporary files; the first use of defaults in a run sweeps
+// them (those of this writer and of earlier versions), and touches nothing else.
+TEST_F(NSUserDefaultsTest, TheFirstUseSweepsTheTemporariesOfKilledWriters) {
+    auto defaults = suite();
+    ASSERT_TRUE(defaults->setObject(Value("kept"), "key"));
+    ASSERT_TRUE(defaults->synchronize());
+    const auto contents = readDataFromFile(preferencesFile(name_));
+    const std::string folder = Sandbox::preferences();
+    std::filesystem::create_directories(folder + "/ByHost");
+    const std::vector<std::string> stale{"/." + name_ + ".plist.tmp-a1B2c3", "/." + name_ + ".plist.Q9w8E7",
+                                         "/ByHost/.other.plist.tmp-000000"};
+    const std::vector<std::string> kept{"/." + name_ + ".plist.tmp-young1", "/notes.txt", "/.hidden.file"};
+    for (const auto& name : stale) writeOldFile(folder + name);
+    for (const auto& name : kept) ASSERT_TRUE(writeDataToFile(NSData{'k'}, folder + name, false));
+    writeOldFile(folder + "/notes.txt");
+
+    NSUserDefaults::resetStandardUserDefaults();
+    auto restarted = NSUserDefaults::initWithSuiteName(name_);
+    for (const auto& name : stale) EXPECT_FALSE(std::filesystem::exists(folder + name)) << name;
+    for (const auto& name : kept) EXPECT_TRUE(std::filesystem::exists(folder + name)) << name;
+    EXPECT_EQ(readDataFromFile(preferencesFile(name_)), contents);
+    EXPECT_EQ(restarted->stringForKey("key"), "kept");
+    for (const auto& name : kept) std::filesystem::remove(folder + name);
+}
+
+// A bundle identifier that would put the defaults file outside the preferences folder counts as
+// none: the domain is "app".
+TEST_F(NSUserDefaultsTest, AnIdentifierThatWouldLeaveThePreferencesFolderCountsAsNone) {
+    const std::string previousBundle = NSBundle::mainBundle() ? NSBundle::mainBundle()->bundlePath() : "";
+    const std::string bundle = Sandbox::tmp() + "/Escaping.app";
+    std::filesystem::create_directories(bundle);
+    const std::string outside = std::filesystem::path(Sandbox::home()).parent_path().string() + "/x.plist";
+    for (const std::string& identifier : {std::string("../../../x"), std::string("a/b"), std::string(".."),
+                                         std::string("a\0b", 3), std::string(300, 'a')}) {
+        ASSERT_TRUE(NSPropertyListSerialization::writePropertyList(
+            Value(Value::Dictionary{{"CFBundleIdentifier", Value(identifier)}}), bundle + "/Info.plist",
+            NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0));
+        NSBundle::setMainBundlePath(bundle);
+        NSUserDefaults::resetStandardUserDefaults();
+        auto standard = NSUserDefaults::standardUserDefaults();
+        EXPECT_EQ(standard->domainName(), "app") << identifier;
+        standard->setInteger(1, "zoom");
+        ASSERT_TRUE(standard->synchronize());
+        EXPECT_TRUE(std::filesystem::exists(preferencesFile("app")));
+        EXPECT_FALSE(std::filesystem::exists(outside));
+        standard->removePersistentDomainForName("app");
+    }
+    NSBundle::setMainBundlePath(previousBundle);
+}
+
 TEST_F(NSUserDefaultsTest, AnEmptiedDomainLeavesNoFile) {
     auto defaults = suite();
     defaults->setInteger(1, "only");
@@ -305,8 +408,8 @@ TEST_F(NSUserDefaultsTest, ConcurrentWritersAndReadersLoseNothing) {
                 const std::string key = "t" + std::to_string(t) + "k" + std::to_string(k);
                 defaults->setInteger(t * 1000 + k, key);
                 if (defaults->integerForKey(key) != t * 1000 + k) mismatch = true;
-                if (k % 50 == 0) defaults->synchronize();
-                if (k % 20 == 0) defaults->dictionaryRepresentation();
+                if (k % 50 == 0 && !defaults->synchronize()) mismatch = true;
+                if (k % 20 == 0 && defaults->dictionaryRepresentation().empty()) mismatch = true;
             }
         });
     }

@@ -3,6 +3,7 @@
 
 #include "platform/foundation/NSSearchPath.h"
 #include "platform/foundation/NSString.h"
+#include "tests/fixtures/FaultyFileIO.h"
 
 #include <gtest/gtest.h>
 
@@ -52,6 +53,19 @@ TEST(SandboxHome, SetHomeCreatesTheFoldersAndMovesEveryPath) {
     EXPECT_EQ(Sandbox::home(), expected);
     expectStandardFolders(Sandbox::home());
     EXPECT_EQ(Sandbox::documents(), Sandbox::home() + "/Documents");
+}
+
+// A folder that cannot be made is told and the others are still made.
+TEST(SandboxHome, AFolderThatCannotBeMadeLeavesTheOthers) {
+    HomeGuard guard;
+    const std::string other = Sandbox::tmp() + "/refused caches";
+    FaultInjection injection;
+    injection->inject(FaultyFileIO::Operation::MakeFolder, "*/Library/Caches", EACCES);
+    Sandbox::setHome(other);
+    EXPECT_EQ(injection->injected(), 1);
+    EXPECT_FALSE(fs::exists(other + "/Library/Caches"));
+    for (const char* sub : {"Documents", "Library/Application Support", "Library/Preferences", "tmp"})
+        EXPECT_TRUE(fs::is_directory(other + "/" + sub)) << sub;
 }
 
 TEST(SandboxHome, TemporaryHomesAreFreshAndUnderTMPDIR) {

@@ -107,8 +107,8 @@ TEST_F(PlatformCore, AnUnreadableServiceListIsReportedAndLeftOut) {
     error.reset();
     EXPECT_EQ(RUROptions::initWithContentsOfFile(bundle + "/missing.plist", &error), nullptr);
     EXPECT_NE(error, nullptr);
-    NSPropertyListSerialization::writePropertyList(Value(Value::Array{Value(1)}), bundle + "/Array.plist",
-                                                   NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0);
+    ASSERT_TRUE(NSPropertyListSerialization::writePropertyList(Value(Value::Array{Value(1)}), bundle + "/Array.plist",
+                                                               NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0));
     error.reset();
     EXPECT_EQ(RUROptions::initWithContentsOfFile(bundle + "/Array.plist", &error), nullptr);
     ASSERT_NE(error, nullptr);

@@ -1,0 +1,56 @@
+// The file and folder operations the foundation's readers and writers make, behind one small
+// interface: POSIX by default, replaceable process-wide so tests can inject faults.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class FileIO {
+public:
+    virtual ~FileIO() = default;
+
+    // The instance in use: the POSIX one unless a ScopedFileIO installed another. Callers keep
+    // the pointer for the length of one operation, so an uninstall never pulls it from under them.
+    static std::shared_ptr<FileIO> current();
+    // The POSIX one, for doubles that wrap it.
+    static std::shared_ptr<FileIO> posix();
+
+    // Each returns 0 on success or an errno value.
+    [[nodiscard]] virtual int open(const std::string& path, int flags, mode_t mode, int& fd) = 0;
+    // Up to `size` bytes; `got` is 0 at the end of the file.
+    [[nodiscard]] virtual int read(int fd, std::uint8_t* buffer, std::size_t size, std::size_t& got) = 0;
+    // All `size` bytes, or an error.
+    [[nodiscard]] virtual int write(int fd, const std::uint8_t* bytes, std::size_t size) = 0;
+    [[nodiscard]] virtual int sync(int fd) = 0;
+    [[nodiscard]] virtual int close(int fd) = 0;
+    // Without `replace`, an existing destination fails with EEXIST.
+    [[nodiscard]] virtual int rename(const std::string& from, const std::string& to, bool replace) = 0;
+    // A file, a link or an empty folder.
+    [[nodiscard]] virtual int remove(const std::string& path) = 0;
+    [[nodiscard]] virtual int makeFolder(const std::string& path, mode_t mode) = 0;
+    // Entry names without "." and "..", in no particular order.
+    [[nodiscard]] virtual int listFolder(const std::string& path, std::vector<std::string>& names) = 0;
+    [[nodiscard]] virtual int status(const std::string& path, bool followLinks, struct stat& info) = 0;
+    [[nodiscard]] virtual int setMode(const std::string& path, mode_t mode) = 0;
+
+    // Every missing folder along `path`; an existing folder is success, anything else ENOTDIR.
+    [[nodiscard]] int makeFolders(const std::string& path, mode_t mode = 0755);
+};
+
+// Installs `io` as FileIO::current() for its lifetime and puts the previous one back after.
+class ScopedFileIO {
+public:
+    explicit ScopedFileIO(std::shared_ptr<FileIO> io);
+    ~ScopedFileIO();
+    ScopedFileIO(const ScopedFileIO&) = delete;
+    ScopedFileIO& operator=(const ScopedFileIO&) = delete;
+
+private:
+    std::shared_ptr<FileIO> previous_;
+};
