@@ -7,9 +7,10 @@
 
 namespace {
 
-// The C library hands blocks of up to 32 MiB back to its own free lists instead of the
-// system once one of that size was freed; a larger block would be mapped anew, and its
-// pages faulted in again, on every decode.
+// Once the C library has seen a block of up to 32 MiB freed, it keeps blocks of that size
+// for the next allocation instead of returning them to the system, as long as the memory
+// freed together stays under twice the largest one. Within that, the next decode reuses
+// the same memory instead of having its pages faulted in anew.
 constexpr std::size_t kLargestBlock = (std::size_t{32} << 20) - (std::size_t{64} << 10);
 constexpr std::size_t kSmallestBlock = 1024;
 
@@ -27,7 +28,7 @@ std::size_t APMPBArena::firstBlockFor(std::size_t length) {
 }
 
 void* APMPBArena::allocateInNewBlock(std::size_t size, std::size_t alignment) {
-    // Blocks double, so all of a tree's blocks together stay under twice its largest one.
+    // Doubling keeps all of a tree's blocks together under twice its largest one.
     std::size_t bytes = std::max(nextBlock_, sizeof(Block) + size + alignment);
     nextBlock_ = std::min(nextBlock_ * 2, kLargestBlock);
     auto* block = static_cast<Block*>(::operator new(bytes));

@@ -1,5 +1,5 @@
-// Memory of records, cells, lists and bytes: each piece taken from an arena or the heap,
-// and given back only when it came from the heap.
+// Memory of records, cells and lists: each piece taken from an arena or the heap, and given
+// back only when it came from the heap.
 #include "analytics/proto/APMPBMessageInfo.h"
 
 #include "analytics/proto/APMPBMessageSchema.h"
@@ -7,14 +7,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <new>
 
 namespace {
-
-[[noreturn]] void tooLarge(const char* what) {
-    std::fprintf(stderr, "APMPBMessageInfo: %s too large\n", what);
-    std::abort();
-}
 
 // Most items a list holds: its capacity has 31 bits.
 constexpr std::size_t kMaxItems = 0x7FFFFFFF;
@@ -27,31 +22,6 @@ void APMPBRecordDelete::operator()(APMPBMessageInfo* info) const {
 
 const char* APMPBMessageInfo::messageID() const { return schema ? schema->messageID() : nullptr; }
 const std::uint32_t* APMPBMessageInfo::fieldTypes() const { return schema ? schema->fieldTypes() : nullptr; }
-
-APMPBBytes::APMPBBytes(std::string_view bytes, APMPBArena* arena) : APMPBBytes(ofLength(bytes.size(), arena)) {
-    if (!bytes.empty()) std::memcpy(data_, bytes.data(), bytes.size());
-}
-
-APMPBBytes APMPBBytes::ofLength(std::size_t length, APMPBArena* arena) {
-    if (length > UINT32_MAX) tooLarge("string");
-    APMPBBytes bytes;
-    bytes.size_ = static_cast<std::uint32_t>(length);
-    bytes.heap_ = arena == nullptr;
-    if (length > 0) bytes.data_ = static_cast<char*>(arena ? arena->allocate(length, 1) : ::operator new(length));
-    return bytes;
-}
-
-APMPBBytes& APMPBBytes::operator=(APMPBBytes&& other) noexcept {
-    if (this != &other) {
-        this->~APMPBBytes();
-        new (this) APMPBBytes(std::move(other));
-    }
-    return *this;
-}
-
-APMPBBytes::~APMPBBytes() {
-    if (heap_ && data_) ::operator delete(data_);
-}
 
 APMPBList& APMPBList::operator=(APMPBList&& other) noexcept {
     if (this != &other) {
@@ -75,7 +45,10 @@ void APMPBList::release() {
 
 void APMPBList::reserve(std::size_t count, APMPBArena* arena) {
     if (count <= capacity_) return;
-    if (count > kMaxItems) tooLarge("list");
+    if (count > kMaxItems) {
+        std::fprintf(stderr, "APMPBList: list too large\n");
+        std::abort();
+    }
     const std::size_t bytes = count * sizeof(APMPBCell);
     auto* items = static_cast<APMPBCell*>(arena ? arena->allocate(bytes, alignof(APMPBCell)) : ::operator new(bytes));
     for (std::uint32_t i = 0; i < size_; ++i) {

@@ -2,12 +2,12 @@
 #pragma once
 
 #include "analytics/proto/APMPBArena.h"
+#include "analytics/proto/APMPBBytes.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <new>
-#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -25,29 +25,6 @@ struct APMPBRecordDelete {
     void operator()(APMPBMessageInfo* info) const;
 };
 using APMPBRecordPtr = std::unique_ptr<APMPBMessageInfo, APMPBRecordDelete>;
-
-// The bytes of a string or bytes cell.
-class APMPBBytes {
-public:
-    APMPBBytes(std::string_view bytes, APMPBArena* arena);
-    // `length` bytes for the caller to fill.
-    static APMPBBytes ofLength(std::size_t length, APMPBArena* arena);
-    APMPBBytes(APMPBBytes&& other) noexcept
-        : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)), heap_(other.heap_) {}
-    APMPBBytes& operator=(APMPBBytes&& other) noexcept;
-    ~APMPBBytes();
-
-    char* data() { return data_; }
-    const char* data() const { return data_; }
-    std::size_t size() const { return size_; }
-    std::string_view view() const { return {data_, size_}; }
-
-private:
-    APMPBBytes() = default;
-    char* data_ = nullptr;
-    std::uint32_t size_ = 0;
-    bool heap_ = false;
-};
 
 // A repeated field's items. The caller names the memory each growth takes; the list frees
 // what it took from the heap.
