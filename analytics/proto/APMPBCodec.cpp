@@ -6,18 +6,12 @@
 #include <pb_decode.h>
 #include <pb_encode.h>
 
-#include <array>
+#include <algorithm>
 #include <bit>
 #include <climits>
 #include <cstring>
 
-const char* APMPBMessageInfo::messageID() const { return schema ? schema->messageID() : nullptr; }
-const std::uint32_t* APMPBMessageInfo::fieldTypes() const { return schema ? schema->fieldTypes() : nullptr; }
-
 namespace {
-
-using Repeated = std::unique_ptr<APMPBRepeatedField>;
-using Nested = std::unique_ptr<APMPBMessageInfo>;
 
 const char* errorText(const pb_istream_t* stream) { return stream->errmsg ? stream->errmsg : "(none)"; }
 
@@ -38,29 +32,49 @@ bool failWith(pb_istream_t* stream, const pb_istream_t& sub) {
     return false;
 }
 
+// Empty lists in the repeated fields' cells; the other cells stay absent.
+void makeLists(APMPBMessageInfo& info) {
+    const APMPBMessageSchema& schema = *info.schema;
+    for (std::size_t i = 0; i < schema.fieldCount(); ++i) {
+        if (APMPBFieldTypeIsRepeated(schema.field(i).type)) info.fields[i].emplace<APMPBList>();
+    }
+}
+
+// A new empty record of `schema` in `arena`, with its cells right behind it.
+APMPBRecordPtr arenaRecord(const APMPBMessageSchema& schema, APMPBArena* arena) {
+    const std::size_t count = schema.fieldCount();
+    void* memory = arena->allocate(sizeof(APMPBMessageInfo) + count * sizeof(APMPBCell), alignof(APMPBMessageInfo));
+    static_assert(sizeof(APMPBMessageInfo) % alignof(APMPBCell) == 0);
+    auto* info = new (memory) APMPBMessageInfo();
+    auto* cells = reinterpret_cast<APMPBCell*>(info + 1);
+    for (std::size_t i = 0; i < count; ++i) new (&cells[i]) APMPBCell();
+    info->schema = &schema;
+    info->fields.adopt(cells, count);
+    makeLists(*info);
+    return APMPBRecordPtr(info);
+}
+
 APMPBCell copyCell(const APMPBCell& cell);
 
 std::unique_ptr<APMPBMessageInfo> copyRecord(const APMPBMessageInfo& source) {
     auto copy = std::make_unique<APMPBMessageInfo>();
     copy->schema = source.schema;
-    copy->fields.reserve(source.fields.size());
-    for (const APMPBCell& cell : source.fields) copy->fields.push_back(copyCell(cell));
+    copy->fields.reset(source.fields.size());
+    for (std::size_t i = 0; i < source.fields.size(); ++i) copy->fields[i] = copyCell(source.fields[i]);
     return copy;
 }
 
 APMPBCell copyCell(const APMPBCell& cell) {
     if (const auto* v = std::get_if<std::uint64_t>(&cell)) return *v;
-    if (const auto* s = std::get_if<std::string>(&cell)) return *s;
-    if (const auto* m = std::get_if<Nested>(&cell)) {
-        if (*m) return copyRecord(**m);
+    if (const auto* s = std::get_if<APMPBBytes>(&cell)) return APMPBBytes(s->view(), nullptr);
+    if (const auto* m = std::get_if<APMPBRecordPtr>(&cell)) {
+        if (*m) return APMPBRecordPtr(copyRecord(**m).release());
         return {};
     }
-    if (const auto* r = std::get_if<Repeated>(&cell)) {
-        auto list = std::make_unique<APMPBRepeatedField>();
-        if (*r) {
-            list->items.reserve((*r)->items.size());
-            for (const APMPBCell& item : (*r)->items) list->items.push_back(copyCell(item));
-        }
+    if (const auto* r = std::get_if<APMPBList>(&cell)) {
+        APMPBList list;
+        list.reserve(r->size(), nullptr);
+        for (const APMPBCell& item : *r) list.append(nullptr) = copyCell(item);
         return list;
     }
     return {};
@@ -68,39 +82,30 @@ APMPBCell copyCell(const APMPBCell& cell) {
 
 // ---- decoding ----
 
-bool decodeBody(pb_istream_t* stream, APMPBMessageInfo& info, int depth);
+// One pass over the bytes. Every record, list and string is made in the arena of the top record.
+struct Decoding {
+    APMPBArena* arena;
+    // List items that first sizes may still reserve ahead of the items that fill them: an
+    // item takes at least two bytes, and nested lists must not each count the same bytes.
+    std::size_t unfilledBudget;
+};
 
-// The counting pass: how many items each repeated field gets, so that every item list is
-// sized once. Item bytes are skipped, not parsed.
-bool countItems(pb_istream_t* stream, const APMPBMessageSchema& schema, std::uint32_t* counts) {
-    while (stream->bytes_left > 0) {
-        pb_wire_type_t wireType;
-        std::uint32_t tag;
-        bool eof;
-        if (!pb_decode_tag(stream, &wireType, &tag, &eof)) return false;
-        if (tag == 0) PB_RETURN_ERROR(stream, "zero tag");
-        const std::int32_t index = schema.indexForTag(tag);
-        if (index >= 0 && APMPBFieldTypeIsRepeated(schema.field(index).type)) {
-            const APMPBFieldType value = APMPBFieldTypeValue(schema.field(index).type);
-            if (wireType == PB_WT_STRING && isPackable(value)) {
-                pb_istream_t sub;
-                if (!pb_make_string_substream(stream, &sub)) return false;
-                if (value == APMPBFieldTypeFloat || value == APMPBFieldTypeDouble) {
-                    counts[index] += static_cast<std::uint32_t>(sub.bytes_left / (value == APMPBFieldTypeFloat ? 4 : 8));
-                } else {
-                    while (sub.bytes_left > 0) {
-                        std::uint64_t ignored;
-                        if (!pb_decode_varint(&sub, &ignored)) return failWith(stream, sub);
-                        ++counts[index];
-                    }
-                }
-                if (!pb_close_string_substream(stream, &sub)) return false;
-                continue;
-            }
-            ++counts[index];
-        }
-        if (!pb_skip_field(stream, wireType)) return false;
-    }
+bool decodeBody(pb_istream_t* stream, APMPBMessageInfo& info, int depth, Decoding& decoding);
+
+// The length of a length-delimited value; one that runs past the end fails as reading it would.
+bool readLength(pb_istream_t* stream, std::uint32_t* length) {
+    if (!pb_decode_varint32(stream, length)) return false;
+    if (*length > stream->bytes_left) PB_RETURN_ERROR(stream, "end-of-stream");
+    return true;
+}
+
+// The length-delimited value that follows, as a substream the caller closes.
+bool openSubstream(pb_istream_t* stream, pb_istream_t* sub) {
+    std::uint32_t length;
+    if (!readLength(stream, &length)) return false;
+    *sub = *stream;
+    sub->bytes_left = length;
+    stream->bytes_left -= length;
     return true;
 }
 
@@ -131,31 +136,37 @@ bool readItemScalar(pb_istream_t* stream, APMPBFieldType value, std::uint64_t* o
     return readScalar(stream, value, out);
 }
 
-bool readString(pb_istream_t* stream, std::string* out) {
-    pb_istream_t sub;
-    if (!pb_make_string_substream(stream, &sub)) return false;
-    if (sub.bytes_left > APMPBMaxStringLength) {
-        APMPBPrint("Unable to process proto stream. Buffer is too big. %zu > %d", sub.bytes_left,
+// Reads a string or bytes value into `cell`, made in `arena`.
+bool readString(pb_istream_t* stream, APMPBCell& cell, APMPBArena* arena) {
+    std::uint32_t length;
+    if (!readLength(stream, &length)) return false;
+    if (length > APMPBMaxStringLength) {
+        APMPBPrint("Unable to process proto stream. Buffer is too big. %zu > %d", static_cast<std::size_t>(length),
                    static_cast<int>(APMPBMaxStringLength));
         PB_RETURN_ERROR(stream, "string too long");
     }
-    out->resize(sub.bytes_left);
-    if (!pb_read(&sub, reinterpret_cast<pb_byte_t*>(out->data()), out->size())) {
-        out->clear();
-        return failWith(stream, sub);
-    }
+    APMPBBytes& bytes = cell.emplace<APMPBBytes>(APMPBBytes::ofLength(length, arena));
+    return pb_read(stream, reinterpret_cast<pb_byte_t*>(bytes.data()), length);
+}
+
+bool decodeNested(pb_istream_t* stream, APMPBMessageInfo& nested, int depth, Decoding& decoding) {
+    pb_istream_t sub;
+    if (!openSubstream(stream, &sub)) return false;
+    if (!decodeBody(&sub, nested, depth, decoding)) return failWith(stream, sub);
     return pb_close_string_substream(stream, &sub);
 }
 
-bool decodeNested(pb_istream_t* stream, APMPBMessageInfo& nested, int depth) {
-    pb_istream_t sub;
-    if (!pb_make_string_substream(stream, &sub)) return false;
-    if (!decodeBody(&sub, nested, depth)) return failWith(stream, sub);
-    return pb_close_string_substream(stream, &sub);
+// Items a list is first sized for, from the length of its first item and the bytes left
+// after it: a list of similar items is then sized once.
+std::size_t expectedItems(std::size_t itemLength, std::size_t bytesAfter, Decoding& decoding) {
+    const std::size_t ahead = std::min(bytesAfter / (itemLength + 2), decoding.unfilledBudget);
+    decoding.unfilledBudget -= ahead;
+    return 1 + ahead;
 }
 
 bool decodeField(pb_istream_t* stream, APMPBMessageInfo& info, std::int32_t index, pb_wire_type_t wireType,
-                 int depth) {
+                 int depth, Decoding& decoding) {
+    APMPBArena* arena = decoding.arena;
     const APMPBFieldSchema& field = info.schema->field(index);
     const APMPBFieldType value = APMPBFieldTypeValue(field.type);
     APMPBCell& cell = info.fields[index];
@@ -164,22 +175,14 @@ bool decodeField(pb_istream_t* stream, APMPBMessageInfo& info, std::int32_t inde
         if (wireType != wireTypeOf(value)) PB_RETURN_ERROR(stream, "wrong wire type");
         if (value == APMPBFieldTypeString || value == APMPBFieldTypeBytes) {
             // The first occurrence of a single string is kept; later ones are skipped.
-            if (std::holds_alternative<std::string>(cell)) return pb_skip_field(stream, wireType);
-            std::string bytes;
-            if (!readString(stream, &bytes)) return false;
-            cell = std::move(bytes);
-            return true;
+            if (std::holds_alternative<APMPBBytes>(cell)) return pb_skip_field(stream, wireType);
+            return readString(stream, cell, arena);
         }
         if (value == APMPBFieldTypeMessage) {
             // A repeated occurrence merges into the record the first one made.
-            auto* nested = std::get_if<Nested>(&cell);
-            if (!nested || !*nested) {
-                auto record = std::make_unique<APMPBMessageInfo>();
-                APMPBInitMessageInfo(field.nested(), record.get());
-                cell = std::move(record);
-                nested = std::get_if<Nested>(&cell);
-            }
-            return decodeNested(stream, **nested, depth + 1);
+            auto* nested = std::get_if<APMPBRecordPtr>(&cell);
+            if (!nested || !*nested) nested = &cell.emplace<APMPBRecordPtr>(arenaRecord(field.nested(), arena));
+            return decodeNested(stream, **nested, depth + 1, decoding);
         }
         std::uint64_t v;
         if (!readScalar(stream, value, &v)) return false;
@@ -187,39 +190,31 @@ bool decodeField(pb_istream_t* stream, APMPBMessageInfo& info, std::int32_t inde
         return true;
     }
 
-    auto* list = std::get_if<Repeated>(&cell);
-    if (!list || !*list) {
-        cell = std::make_unique<APMPBRepeatedField>();
-        list = std::get_if<Repeated>(&cell);
-    }
-    std::vector<APMPBCell>& items = (*list)->items;
+    auto* list = std::get_if<APMPBList>(&cell);
+    if (!list) list = &cell.emplace<APMPBList>();
+    APMPBList& items = *list;
     if (wireType == PB_WT_STRING && isPackable(value)) {
         pb_istream_t sub;
-        if (!pb_make_string_substream(stream, &sub)) return false;
+        if (!openSubstream(stream, &sub)) return false;
         while (sub.bytes_left > 0) {
             std::uint64_t v;
             if (!readItemScalar(&sub, value, &v)) return failWith(stream, sub);
-            items.emplace_back(v);
+            items.append(arena) = v;
         }
         return pb_close_string_substream(stream, &sub);
     }
     if (wireType != wireTypeOf(value)) PB_RETURN_ERROR(stream, "wrong wire type");
     if (value == APMPBFieldTypeString || value == APMPBFieldTypeBytes) {
-        std::string bytes;
-        if (!readString(stream, &bytes)) return false;
-        items.emplace_back(std::move(bytes));
-        return true;
+        return readString(stream, items.append(arena), arena);
     }
     if (value == APMPBFieldTypeMessage) {
         const APMPBMessageSchema& itemSchema = field.nested();
-        auto record = std::make_unique<APMPBMessageInfo>();
-        APMPBInitMessageInfo(itemSchema, record.get());
-        APMPBMessageInfo& item = *record;
-        // The item stays in its slot even when it fails; the caller drops the whole record.
-        items.emplace_back(std::move(record));
         pb_istream_t sub;
-        if (!pb_make_string_substream(stream, &sub)) return false;
-        if (!decodeBody(&sub, item, depth + 1)) {
+        if (!openSubstream(stream, &sub)) return false;
+        if (items.capacity() == 0) items.reserve(expectedItems(sub.bytes_left, stream->bytes_left, decoding), arena);
+        // The item stays in its slot even when it fails; the caller drops the whole record.
+        APMPBMessageInfo& item = *std::get<APMPBRecordPtr>(items.append(arena) = arenaRecord(itemSchema, arena));
+        if (!decodeBody(&sub, item, depth + 1, decoding)) {
             APMPBPrint("<ERROR> %s decoder failed: %s\n", itemSchema.messageID(), errorText(&sub));
             APMPBPrint("<ERROR> %s decoder failed: Unable to decode repeated %s\n", itemSchema.messageID(),
                        itemSchema.messageID());
@@ -229,23 +224,13 @@ bool decodeField(pb_istream_t* stream, APMPBMessageInfo& info, std::int32_t inde
     }
     std::uint64_t v;
     if (!readItemScalar(stream, value, &v)) return false;
-    items.emplace_back(v);
+    items.append(arena) = v;
     return true;
 }
 
-bool decodeBody(pb_istream_t* stream, APMPBMessageInfo& info, int depth) {
+bool decodeBody(pb_istream_t* stream, APMPBMessageInfo& info, int depth, Decoding& decoding) {
     if (depth > APMPBMaxNestingDepth) PB_RETURN_ERROR(stream, "nesting too deep");
     const APMPBMessageSchema& schema = *info.schema;
-    if (schema.hasRepeatedFields()) {
-        std::array<std::uint32_t, APMPBMessageSchema::kMaxFields> counts{};
-        pb_istream_t counting = *stream;  // a buffer stream: the copy reads without moving the original
-        if (!countItems(&counting, schema, counts.data())) return failWith(stream, counting);
-        for (std::size_t i = 0; i < schema.fieldCount(); ++i) {
-            if (counts[i] == 0) continue;
-            if (auto* list = std::get_if<Repeated>(&info.fields[i]); list && *list)
-                (*list)->items.reserve((*list)->items.size() + counts[i]);
-        }
-    }
     while (stream->bytes_left > 0) {
         pb_wire_type_t wireType;
         std::uint32_t tag;
@@ -257,7 +242,7 @@ bool decodeBody(pb_istream_t* stream, APMPBMessageInfo& info, int depth) {
             if (!pb_skip_field(stream, wireType)) return false;
             continue;
         }
-        if (!decodeField(stream, info, index, wireType, depth)) return false;
+        if (!decodeField(stream, info, index, wireType, depth, decoding)) return false;
     }
     return true;
 }
@@ -303,18 +288,17 @@ std::size_t measure(const APMPBMessageInfo& info, std::vector<std::size_t>& size
         const APMPBCell& cell = info.fields[index];
         if (const auto* v = std::get_if<std::uint64_t>(&cell)) {
             total += tagSize(field.tag) + scalarSize(value, *v);
-        } else if (const auto* s = std::get_if<std::string>(&cell)) {
+        } else if (const auto* s = std::get_if<APMPBBytes>(&cell)) {
             total += tagSize(field.tag) + varintSize(s->size()) + s->size();
-        } else if (const auto* m = std::get_if<Nested>(&cell)) {
+        } else if (const auto* m = std::get_if<APMPBRecordPtr>(&cell)) {
             if (*m) total += measureNested(**m, field.tag, sizes);
-        } else if (const auto* r = std::get_if<Repeated>(&cell)) {
-            if (!*r) continue;
-            for (const APMPBCell& item : (*r)->items) {
+        } else if (const auto* r = std::get_if<APMPBList>(&cell)) {
+            for (const APMPBCell& item : *r) {
                 if (const auto* iv = std::get_if<std::uint64_t>(&item)) {
                     total += tagSize(field.tag) + (value & APMPBFieldTypeVarintMask ? varintSize(*iv) : scalarSize(value, *iv));
-                } else if (const auto* is = std::get_if<std::string>(&item)) {
+                } else if (const auto* is = std::get_if<APMPBBytes>(&item)) {
                     total += tagSize(field.tag) + varintSize(is->size()) + is->size();
-                } else if (const auto* im = std::get_if<Nested>(&item); im && *im) {
+                } else if (const auto* im = std::get_if<APMPBRecordPtr>(&item); im && *im) {
                     total += measureNested(**im, field.tag, sizes);
                 }
             }
@@ -355,23 +339,22 @@ bool write(pb_ostream_t* out, const APMPBMessageInfo& info, const std::vector<st
         const APMPBCell& cell = info.fields[index];
         if (const auto* v = std::get_if<std::uint64_t>(&cell)) {
             if (!writeScalar(out, value, field.tag, *v, false)) return false;
-        } else if (const auto* s = std::get_if<std::string>(&cell)) {
+        } else if (const auto* s = std::get_if<APMPBBytes>(&cell)) {
             if (!pb_encode_tag(out, PB_WT_STRING, field.tag) ||
                 !pb_encode_string(out, reinterpret_cast<const pb_byte_t*>(s->data()), s->size()))
                 return false;
-        } else if (const auto* m = std::get_if<Nested>(&cell)) {
+        } else if (const auto* m = std::get_if<APMPBRecordPtr>(&cell)) {
             if (*m && !writeNested(out, **m, field.tag, sizes, next)) return false;
-        } else if (const auto* r = std::get_if<Repeated>(&cell)) {
-            if (!*r) continue;
+        } else if (const auto* r = std::get_if<APMPBList>(&cell)) {
             // Repeated integers go out unpacked: one tag per item.
-            for (const APMPBCell& item : (*r)->items) {
+            for (const APMPBCell& item : *r) {
                 if (const auto* iv = std::get_if<std::uint64_t>(&item)) {
                     if (!writeScalar(out, value, field.tag, *iv, true)) return false;
-                } else if (const auto* is = std::get_if<std::string>(&item)) {
+                } else if (const auto* is = std::get_if<APMPBBytes>(&item)) {
                     if (!pb_encode_tag(out, PB_WT_STRING, field.tag) ||
                         !pb_encode_string(out, reinterpret_cast<const pb_byte_t*>(is->data()), is->size()))
                         return false;
-                } else if (const auto* im = std::get_if<Nested>(&item); im && *im) {
+                } else if (const auto* im = std::get_if<APMPBRecordPtr>(&item); im && *im) {
                     if (!writeNested(out, **im, field.tag, sizes, next)) return false;
                 }
             }
@@ -384,12 +367,12 @@ bool write(pb_ostream_t* out, const APMPBMessageInfo& info, const std::vector<st
 
 bool APMPBInitMessageInfo(const APMPBMessageSchema& schema, APMPBMessageInfo* info) {
     if (!info) return false;
+    // The old cells go before the arena that may hold what they point to.
+    info->fields.reset(0);
+    info->arena.reset();
     info->schema = &schema;
-    info->fields.clear();
-    info->fields.resize(schema.fieldCount());
-    for (std::size_t i = 0; i < schema.fieldCount(); ++i) {
-        if (APMPBFieldTypeIsRepeated(schema.field(i).type)) info->fields[i] = std::make_unique<APMPBRepeatedField>();
-    }
+    info->fields.reset(schema.fieldCount());
+    makeLists(*info);
     return true;
 }
 
@@ -401,9 +384,7 @@ bool APMPBDeallocMessageField(APMPBMessageInfo* info, std::int32_t index) {
     }
     APMPBCell& cell = info->fields[index];
     if (APMPBFieldTypeIsRepeated(info->schema->field(index).type)) {
-        auto* list = std::get_if<Repeated>(&cell);
-        if (list && *list) std::vector<APMPBCell>().swap((*list)->items);
-        else cell = std::make_unique<APMPBRepeatedField>();
+        cell.emplace<APMPBList>();
     } else {
         cell = std::monostate{};
     }
@@ -422,8 +403,11 @@ bool APMPBDecode(const std::uint8_t* bytes, std::size_t length, APMPBMessageInfo
         return false;
     }
     static const std::uint8_t kNoBytes = 0;
-    pb_istream_t stream = pb_istream_from_buffer(bytes ? bytes : &kNoBytes, bytes ? length : 0);
-    if (!decodeBody(&stream, *info, 0)) {
+    if (!bytes) length = 0;
+    pb_istream_t stream = pb_istream_from_buffer(bytes ? bytes : &kNoBytes, length);
+    if (length > 0 && !info->arena) info->arena = std::make_unique<APMPBArena>(APMPBArena::firstBlockFor(length));
+    Decoding decoding{info->arena.get(), length / 2};
+    if (!decodeBody(&stream, *info, 0, decoding)) {
         APMPBPrint("<ERROR> %s decoder failed: %s\n", info->messageID(), errorText(&stream));
         return false;
     }

@@ -17,14 +17,15 @@ inline constexpr int APMPBMaxNestingDepth = 64;
 inline constexpr std::size_t APMPBMaxStringLength = 1048576;
 
 // Makes `info` an empty record of the message: single fields absent, repeated fields empty.
-bool APMPBInitMessageInfo(const APMPBMessageSchema& schema, APMPBMessageInfo* info);
+[[nodiscard]] bool APMPBInitMessageInfo(const APMPBMessageSchema& schema, APMPBMessageInfo* info);
 // Makes a single field absent, or empties a repeated one (its cell stays).
-bool APMPBDeallocMessageField(APMPBMessageInfo* info, std::int32_t index);
+[[nodiscard]] bool APMPBDeallocMessageField(APMPBMessageInfo* info, std::int32_t index);
 // Replaces *destination with a deep copy of `source` that shares nothing with it.
-bool APMPBCopyMessageInfo(std::unique_ptr<APMPBMessageInfo>* destination, const APMPBMessageInfo* source);
-// Decodes wire bytes into an initialised record. On failure the record holds what was
+[[nodiscard]] bool APMPBCopyMessageInfo(std::unique_ptr<APMPBMessageInfo>* destination, const APMPBMessageInfo* source);
+// Decodes wire bytes into an initialised record in one pass; the records and strings below
+// it are made in an arena the record then owns. On failure the record holds what was
 // decoded so far and the caller drops it; the failure is printed to standard output.
-bool APMPBDecode(const std::uint8_t* bytes, std::size_t length, APMPBMessageInfo* info);
+[[nodiscard]] bool APMPBDecode(const std::uint8_t* bytes, std::size_t length, APMPBMessageInfo* info);
 // Encodes a record in ascending tag order into *out (exactly the bytes written); the
 // length, or -1 on failure with *out left empty.
-std::int32_t APMPBEncode(const APMPBMessageInfo* info, NSData* out);
+[[nodiscard]] std::int32_t APMPBEncode(const APMPBMessageInfo* info, NSData* out);

@@ -10,8 +10,6 @@
 
 namespace {
 
-using Repeated = std::unique_ptr<APMPBRepeatedField>;
-using Nested = std::unique_ptr<APMPBMessageInfo>;
 
 APMPBMessageInfo* recordOf(NANOMessageBase* message) {
     APMPBMessageInfo* info = message ? message->messageInfo() : nullptr;
@@ -48,7 +46,7 @@ const std::uint64_t* scalarCell(const APMPBMessageInfo* info, std::int32_t index
     return std::get_if<std::uint64_t>(&info->fields[index]);
 }
 
-bool isValidUTF8(const std::string& s) {
+bool isValidUTF8(std::string_view s) {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     const auto* end = p + s.size();
     while (p < end) {
@@ -140,13 +138,16 @@ bool itemFromValue(const Value& value, APMPBFieldType type, APMPBCell* item) {
             expected = "Enum fields expect NSNumber";
             break;
         case APMPBFieldTypeString:
-            if (value.isString()) { *item = value.string(); return true; }
+            if (value.isString()) {
+                item->emplace<APMPBBytes>(value.string(), nullptr);
+                return true;
+            }
             expected = "String fields expect NSString";
             break;
         case APMPBFieldTypeBytes:
             if (value.isData()) {
                 const NSData& data = value.data();
-                *item = std::string(reinterpret_cast<const char*>(data.data()), data.size());
+                item->emplace<APMPBBytes>(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), nullptr);
                 return true;
             }
             expected = "Bytes fields expect NSData";
@@ -154,8 +155,11 @@ bool itemFromValue(const Value& value, APMPBFieldType type, APMPBCell* item) {
         case APMPBFieldTypeMessage: {
             const auto message = value.objectAs<NANOMessageBase>();
             const APMPBMessageInfo* record = message ? message->messageInfo() : nullptr;
-            Nested copy;
-            if (record && APMPBCopyMessageInfo(&copy, record)) { *item = std::move(copy); return true; }
+            std::unique_ptr<APMPBMessageInfo> copy;
+            if (record && APMPBCopyMessageInfo(&copy, record)) {
+                *item = APMPBRecordPtr(copy.release());
+                return true;
+            }
             expected = "Message fields expect NANOMessageBase";
             break;
         }
@@ -182,13 +186,13 @@ std::optional<Value> valueFromItem(const APMPBCell& item, APMPBFieldType type, A
             case APMPBFieldTypeDouble: return Value(std::bit_cast<double>(*v));
             default: break;
         }
-    } else if (const auto* s = std::get_if<std::string>(&item)) {
+    } else if (const auto* s = std::get_if<APMPBBytes>(&item)) {
         if (kind == APMPBFieldTypeString) {
-            if (!isValidUTF8(*s)) return std::nullopt;
-            return Value(*s);
+            if (!isValidUTF8(s->view())) return std::nullopt;
+            return Value(std::string(s->view()));
         }
-        if (kind == APMPBFieldTypeBytes) return Value(NSData(s->begin(), s->end()));
-    } else if (const auto* m = std::get_if<Nested>(&item); m && *m && kind == APMPBFieldTypeMessage) {
+        if (kind == APMPBFieldTypeBytes) return Value(NSData(s->data(), s->data() + s->size()));
+    } else if (const auto* m = std::get_if<APMPBRecordPtr>(&item); m && *m && kind == APMPBFieldTypeMessage) {
         if (!factory) {
             APMPBSystemLog("<ERROR> Provided class doesn't implement initWithMessageInfo: method. Class: %s", "(null)");
             return std::nullopt;
@@ -204,13 +208,10 @@ std::optional<Value> valueFromItem(const APMPBCell& item, APMPBFieldType type, A
     return std::nullopt;
 }
 
-APMPBRepeatedField* repeatedCell(APMPBMessageInfo* info, std::int32_t index) {
-    auto* list = std::get_if<Repeated>(&info->fields[index]);
-    if (!list || !*list) {
-        APMPBSystemLog("<ERROR> Repeated field should have been allocated");
-        return nullptr;
-    }
-    return list->get();
+APMPBList* repeatedCell(APMPBMessageInfo* info, std::int32_t index) {
+    auto* list = std::get_if<APMPBList>(&info->fields[index]);
+    if (!list) APMPBSystemLog("<ERROR> Repeated field should have been allocated");
+    return list;
 }
 
 }  // namespace
@@ -234,7 +235,8 @@ void APMPBMessageClearField(APMPBMessageRef message, std::int32_t index) {
         APMPBSystemLog("ProtocolBuffer message hasn't been initialized. ClearField can't be performed");
         return;
     }
-    APMPBDeallocMessageField(info, index);
+    // An unknown index is reported by the record function; there is nothing more to do here.
+    static_cast<void>(APMPBDeallocMessageField(info, index));
 }
 
 bool APMPBMessageGetBool(APMPBConstMessageRef message, std::int32_t index) {
@@ -301,20 +303,17 @@ std::optional<std::string> APMPBMessageGetString(APMPBConstMessageRef message, s
     const APMPBMessageInfo* info = recordOf(message.get());
     if (!info) return logMissingRecord("GetString"), std::nullopt;
     if (!fieldIs(info, index, APMPBFieldTypeString, false, "STRING")) return std::nullopt;
-    const auto* s = std::get_if<std::string>(&info->fields[index]);
-    if (!s || !isValidUTF8(*s)) return std::nullopt;
-    return *s;
+    const auto* s = std::get_if<APMPBBytes>(&info->fields[index]);
+    if (!s || !isValidUTF8(s->view())) return std::nullopt;
+    return std::string(s->view());
 }
 
 void APMPBMessageSetString(APMPBMessageRef message, std::int32_t index, std::optional<std::string_view> value) {
     APMPBMessageInfo* info = recordOf(message.get());
     if (!info) return logMissingRecord("SetString");
     if (!fieldIs(info, index, APMPBFieldTypeString, false, "STRING")) return;
-    if (!value) {
-        APMPBDeallocMessageField(info, index);
-        return;
-    }
-    info->fields[index] = std::string(*value);
+    if (!value) info->fields[index] = std::monostate{};
+    else info->fields[index].emplace<APMPBBytes>(*value, nullptr);
 }
 
 std::shared_ptr<NANOMessageBase> APMPBMessageGetMessage(APMPBConstMessageRef message, std::int32_t index,
@@ -322,7 +321,7 @@ std::shared_ptr<NANOMessageBase> APMPBMessageGetMessage(APMPBConstMessageRef mes
     const APMPBMessageInfo* info = recordOf(message.get());
     if (!info) return logMissingRecord("GetMessage"), nullptr;
     if (!fieldIs(info, index, APMPBFieldTypeMessage, false, "MESSAGE")) return nullptr;
-    const auto* nested = std::get_if<Nested>(&info->fields[index]);
+    const auto* nested = std::get_if<APMPBRecordPtr>(&info->fields[index]);
     if (!nested || !*nested) return nullptr;
     if (!factory) {
         APMPBSystemLog("<ERROR> Provided class doesn't implement initWithMessageInfo: method. Class: %s", "(null)");
@@ -336,11 +335,11 @@ void APMPBMessageSetMessage(APMPBMessageRef message, std::int32_t index, APMPBCo
     if (!info) return logMissingRecord("SetMessage");
     if (!fieldIs(info, index, APMPBFieldTypeMessage, false, "MESSAGE")) return;
     // Copy before releasing, so that a message set into its own field copies what it was.
-    Nested copy;
+    std::unique_ptr<APMPBMessageInfo> copy;
     const APMPBMessageInfo* source = value.get() ? value.get()->messageInfo() : nullptr;
     const bool copied = source && APMPBCopyMessageInfo(&copy, source);
-    APMPBDeallocMessageField(info, index);
-    if (copied) info->fields[index] = std::move(copy);
+    if (copied) info->fields[index] = APMPBRecordPtr(copy.release());
+    else info->fields[index] = std::monostate{};
 }
 
 std::optional<Value::Array> APMPBMessageGetArray(APMPBConstMessageRef message, std::int32_t index,
@@ -348,12 +347,12 @@ std::optional<Value::Array> APMPBMessageGetArray(APMPBConstMessageRef message, s
     const APMPBMessageInfo* info = recordOf(message.get());
     if (!info) return logMissingRecord("GetArray"), std::nullopt;
     if (!fieldIs(info, index, APMPBFieldTypeValueMask, true, "REPEATED")) return std::nullopt;
-    const APMPBRepeatedField* list = repeatedCell(const_cast<APMPBMessageInfo*>(info), index);
+    const APMPBList* list = repeatedCell(const_cast<APMPBMessageInfo*>(info), index);
     if (!list) return std::nullopt;
     const APMPBFieldType type = info->schema->field(index).type;
     Value::Array values;
-    values.reserve(list->items.size());
-    for (const APMPBCell& item : list->items) {
+    values.reserve(list->size());
+    for (const APMPBCell& item : *list) {
         if (auto value = valueFromItem(item, type, itemFactory)) values.push_back(std::move(*value));
     }
     return values;
@@ -363,18 +362,18 @@ void APMPBMessageSetArray(APMPBMessageRef message, std::int32_t index, const std
     APMPBMessageInfo* info = recordOf(message.get());
     if (!info) return logMissingRecord("SetArray");
     if (!fieldIs(info, index, APMPBFieldTypeValueMask, true, "REPEATED")) return;
-    APMPBRepeatedField* list = repeatedCell(info, index);
+    APMPBList* list = repeatedCell(info, index);
     if (!list) return;
-    APMPBDeallocMessageField(info, index);
+    *list = APMPBList();
     if (!values) return;
     const APMPBFieldType type = info->schema->field(index).type;
-    list->items.reserve(values->size());
+    list->reserve(values->size(), nullptr);
     for (const Value& value : *values) {
         APMPBCell item;
         if (!itemFromValue(value, type, &item)) {
-            APMPBDeallocMessageField(info, index);
+            *list = APMPBList();
             return;
         }
-        list->items.push_back(std::move(item));
+        list->append(nullptr) = std::move(item);
     }
 }

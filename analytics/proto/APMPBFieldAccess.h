@@ -57,16 +57,16 @@ void APMPBMessageSetInt64(APMPBMessageRef message, std::int32_t index, std::int6
 double APMPBMessageGetDouble(APMPBConstMessageRef message, std::int32_t index);
 void APMPBMessageSetDouble(APMPBMessageRef message, std::int32_t index, double value);
 // nullopt when absent or when the bytes are not valid UTF-8.
-std::optional<std::string> APMPBMessageGetString(APMPBConstMessageRef message, std::int32_t index);
+[[nodiscard]] std::optional<std::string> APMPBMessageGetString(APMPBConstMessageRef message, std::int32_t index);
 // nullopt clears the field.
 void APMPBMessageSetString(APMPBMessageRef message, std::int32_t index, std::optional<std::string_view> value);
 
 // A new message object (a deep copy) made by `factory`; null when absent, when no factory
 // is given, or when the nested record is of another message than the factory makes.
-std::shared_ptr<NANOMessageBase> APMPBMessageGetMessage(APMPBConstMessageRef message, std::int32_t index,
+[[nodiscard]] std::shared_ptr<NANOMessageBase> APMPBMessageGetMessage(APMPBConstMessageRef message, std::int32_t index,
                                                         APMPBMessageFactory factory);
 template <class T>
-std::shared_ptr<T> APMPBMessageGetMessage(APMPBConstMessageRef message, std::int32_t index) {
+[[nodiscard]] std::shared_ptr<T> APMPBMessageGetMessage(APMPBConstMessageRef message, std::int32_t index) {
     return std::static_pointer_cast<T>(APMPBMessageGetMessage(message, index, &T::messageFromInfo));
 }
 // Stores a deep copy of `value`'s record; none clears the field.
@@ -74,10 +74,10 @@ void APMPBMessageSetMessage(APMPBMessageRef message, std::int32_t index, APMPBCo
 
 // A repeated field as values: numbers, strings, data, or message objects made by
 // `itemFactory` (deep copies). Items that cannot be converted are left out. nullopt on misuse.
-std::optional<Value::Array> APMPBMessageGetArray(APMPBConstMessageRef message, std::int32_t index,
+[[nodiscard]] std::optional<Value::Array> APMPBMessageGetArray(APMPBConstMessageRef message, std::int32_t index,
                                                  APMPBMessageFactory itemFactory = nullptr);
 template <class T>
-std::optional<Value::Array> APMPBMessageGetArray(APMPBConstMessageRef message, std::int32_t index) {
+[[nodiscard]] std::optional<Value::Array> APMPBMessageGetArray(APMPBConstMessageRef message, std::int32_t index) {
     return APMPBMessageGetArray(message, index, &T::messageFromInfo);
 }
 // Replaces a repeated field with copies of the values; nullopt empties it. All or nothing:

@@ -25,22 +25,22 @@ public:
     static std::shared_ptr<Derived> make() { return initWithMessageInfo(nullptr); }
     // A new empty message for null; else a deep copy of a record of this message, or null
     // when the record belongs to another message.
-    static std::shared_ptr<Derived> initWithMessageInfo(const APMPBMessageInfo* info) {
+    [[nodiscard]] static std::shared_ptr<Derived> initWithMessageInfo(const APMPBMessageInfo* info) {
         auto message = std::make_shared<Derived>(Token{});
         if (!message->adoptCopyOf(info)) return nullptr;
         return message;
     }
     // The message parsed from wire bytes; no bytes give an empty message; null when they do not decode.
-    static std::shared_ptr<Derived> initWithBuffer(const NSData& data) {
+    [[nodiscard]] static std::shared_ptr<Derived> initWithBuffer(const NSData& data) {
         return initWithBuffer(data.data(), data.size());
     }
-    static std::shared_ptr<Derived> initWithBuffer(const std::uint8_t* bytes, std::size_t length) {
+    [[nodiscard]] static std::shared_ptr<Derived> initWithBuffer(const std::uint8_t* bytes, std::size_t length) {
         auto message = std::make_shared<Derived>(Token{});
         if (!message->adoptDecoded(bytes, length)) return nullptr;
         return message;
     }
     // The factory the accessors take for nested messages of this class.
-    static std::shared_ptr<NANOMessageBase> messageFromInfo(const APMPBMessageInfo* info) {
+    [[nodiscard]] static std::shared_ptr<NANOMessageBase> messageFromInfo(const APMPBMessageInfo* info) {
         return initWithMessageInfo(info);
     }
 

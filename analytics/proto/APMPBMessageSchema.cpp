@@ -17,7 +17,6 @@ namespace {
 
 APMPBMessageSchema::APMPBMessageSchema(const char* messageID, std::initializer_list<APMPBFieldSchema> fields)
     : messageID_(messageID), fields_(fields) {
-    if (fields_.size() > kMaxFields) badTable(messageID, "too many fields", static_cast<std::int32_t>(fields_.size()));
     std::uint32_t largestTag = 0;
     for (std::size_t i = 0; i < fields_.size(); ++i) {
         const APMPBFieldSchema& f = fields_[i];
@@ -29,7 +28,6 @@ APMPBMessageSchema::APMPBMessageSchema(const char* messageID, std::initializer_l
             badTable(messageID, "bad value type", f.index);
         if ((APMPBFieldTypeValue(f.type) == APMPBFieldTypeMessage) != (f.nested != nullptr))
             badTable(messageID, "nested message mismatch", f.index);
-        if (APMPBFieldTypeIsRepeated(f.type)) hasRepeatedFields_ = true;
         largestTag = std::max(largestTag, f.tag);
         types_.push_back(f.type);
         wireOrder_.push_back(f.index);

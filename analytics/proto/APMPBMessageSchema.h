@@ -37,10 +37,6 @@ public:
     std::int32_t indexForTag(std::uint32_t tag) const {
         return tag < tagToIndex_.size() ? tagToIndex_[tag] : -1;
     }
-    bool hasRepeatedFields() const { return hasRepeatedFields_; }
-
-    // Most fields any message has; the codec counts repeated items in a fixed array of this size.
-    static constexpr std::size_t kMaxFields = 64;
 
 private:
     const char* messageID_;
@@ -48,5 +44,4 @@ private:
     std::vector<APMPBFieldType> types_;
     std::vector<std::int32_t> wireOrder_;
     std::vector<std::int32_t> tagToIndex_;
-    bool hasRepeatedFields_ = false;
 };

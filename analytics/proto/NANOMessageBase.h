@@ -27,7 +27,7 @@ public:
     const APMPBMessageInfo* messageInfo() const { return messageInfo_.get(); }
 
     // The encoded message; nullopt when there is no record or encoding fails.
-    std::optional<NSData> protoBuffer() const;
+    [[nodiscard]] std::optional<NSData> protoBuffer() const;
 
     // The record functions of this message, so that code holding any message can make,
     // clear and copy records of it without knowing its class.
@@ -39,9 +39,9 @@ protected:
     NANOMessageBase() = default;
     // initWithMessageInfo: an empty record for null, else a deep copy of a record of this
     // message; false for a record of another message.
-    bool adoptCopyOf(const APMPBMessageInfo* info);
+    [[nodiscard]] bool adoptCopyOf(const APMPBMessageInfo* info);
     // initWithBuffer: the decoded record; false when the bytes do not decode.
-    bool adoptDecoded(const std::uint8_t* bytes, std::size_t length);
+    [[nodiscard]] bool adoptDecoded(const std::uint8_t* bytes, std::size_t length);
 
 private:
     std::unique_ptr<APMPBMessageInfo> messageInfo_;
