@@ -11,9 +11,9 @@ class NSURL : public NSObject {
 public:
     // Empty unless `string` is an absolute URL made only of characters legal in a URL (no
     // spaces, no characters beyond ASCII: encode them first).
-    static std::shared_ptr<NSURL> URLWithString(const std::string& string);
+    [[nodiscard]] static std::shared_ptr<NSURL> URLWithString(const std::string& string);
     // "file://" and the path, percent-encoded where needed.
-    static std::shared_ptr<NSURL> fileURLWithPath(const std::string& path);
+    [[nodiscard]] static std::shared_ptr<NSURL> fileURLWithPath(const std::string& path);
 
     // The string as given.
     const std::string& absoluteString() const { return string_; }

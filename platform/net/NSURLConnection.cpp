@@ -117,11 +117,12 @@ void NSURLConnection::start() {
         if (started_ || ended_) return;
         started_ = true;
         if (!target_) target_ = NSRunLoop::currentRunLoop();
+        // Before the transfer starts: its end, on another thread, lets go of this.
+        context = shared_from_this();
         transfer_ = URLTransfer::make(*request_, request_->timeoutInterval(),
                                       std::make_shared<Client>(self<NSURLConnection>()));
         transfer = transfer_;
     }
-    context = shared_from_this();
     transfer->start();
 }
 
