@@ -1,0 +1,26 @@
+// A request whose URL, method, header fields, body, time-out and cache policy can be set.
+#pragma once
+
+#include "platform/net/NSURLRequest.h"
+
+class NSMutableURLRequest : public NSURLRequest {
+public:
+    static std::shared_ptr<NSMutableURLRequest> requestWithURL(std::shared_ptr<NSURL> url);
+    static std::shared_ptr<NSMutableURLRequest> requestWithURL(std::shared_ptr<NSURL> url,
+                                                               NSURLRequestCachePolicy cachePolicy,
+                                                               double timeoutInterval);
+
+    void setURL(std::shared_ptr<NSURL> url) { url_ = std::move(url); }
+    void setHTTPMethod(const std::string& method) { method_ = method; }
+    // Replaces the field, matched case-insensitively; no value removes it.
+    void setValue(std::optional<std::string> value, const std::string& field);
+    // Appends to the field, comma-separated, or sets it.
+    void addValue(const std::string& value, const std::string& field);
+    void setHTTPBody(NSData body) { body_ = std::move(body); }
+    void setTimeoutInterval(double seconds);
+    void setCachePolicy(NSURLRequestCachePolicy policy) { cachePolicy_ = policy; }
+
+private:
+    friend class NSURLRequest;
+    NSMutableURLRequest() = default;
+};

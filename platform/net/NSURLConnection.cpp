@@ -1,0 +1,212 @@
+// Connections: the transfer's reports queue up as events; a pump on the delivery target hands
+// them to the delegate in order, holding them back while a trust challenge is unanswered.
+#include "platform/net/NSURLConnection.h"
+
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/net/NSHTTPURLResponse.h"
+#include "platform/net/NSURL.h"
+#include "platform/net/NSURLAuthenticationChallenge.h"
+#include "platform/net/NSURLConnectionDelegate.h"
+#include "platform/net/NSURLError.h"
+#include "platform/net/NSURLRequest.h"
+#include "platform/net/URLTransfer.h"
+
+void NSURLAuthenticationChallenge::useCredential(const NSURLCredential&) { answer(true); }
+
+void NSURLAuthenticationChallenge::answer(bool proceed) {
+    Answer answer;
+    {
+        std::lock_guard lock(mutex_);
+        answer = std::move(answer_);
+        answer_ = nullptr;
+    }
+    if (answer) answer(proceed);
+}
+
+// Holds its connection for as long as the transfer runs.
+class NSURLConnection::Client : public URLTransferClient {
+public:
+    explicit Client(std::shared_ptr<NSURLConnection> connection) : connection_(std::move(connection)) {}
+
+    void transferReceivedResponse(const std::shared_ptr<NSHTTPURLResponse>& response) override {
+        const auto& url = response->URL();
+        if (url && url->scheme() == "https") {
+            NSURLProtectionSpace space;
+            space.host = url->host();
+            space.port = url->port().value_or(443);
+            space.protocol = "https";
+            space.serverTrust = std::make_shared<SecTrust>(SecTrust{space.host, space.port});
+            std::weak_ptr<NSURLConnection> weak = connection_;
+            connection_->push(
+                [weak, space](const std::shared_ptr<NSURLConnectionDelegate>& delegate) {
+                    auto connection = weak.lock();
+                    if (!connection || !delegate->connectionCanAuthenticateAgainstProtectionSpace(connection, space)) return;
+                    {
+                        std::lock_guard lock(connection->mutex_);
+                        connection->awaiting_ = true;
+                    }
+                    auto challenge = std::make_shared<NSURLAuthenticationChallenge>(space, [weak](bool proceed) {
+                        if (auto answered = weak.lock()) answered->challengeAnswered(proceed);
+                    });
+                    delegate->connectionDidReceiveAuthenticationChallenge(connection, challenge);
+                },
+                false);
+        }
+        std::weak_ptr<NSURLConnection> weak = connection_;
+        connection_->push(
+            [weak, response](const std::shared_ptr<NSURLConnectionDelegate>& delegate) {
+                if (auto connection = weak.lock()) delegate->connectionDidReceiveResponse(connection, response);
+            },
+            false);
+    }
+
+    NSErrorPtr transferReceivedData(const char* bytes, std::size_t size) override {
+        std::weak_ptr<NSURLConnection> weak = connection_;
+        connection_->push(
+            [weak, data = NSData(bytes, bytes + size)](const std::shared_ptr<NSURLConnectionDelegate>& delegate) {
+                if (auto connection = weak.lock()) delegate->connectionDidReceiveData(connection, data);
+            },
+            false);
+        return nullptr;
+    }
+
+    void transferCompleted(NSErrorPtr error) override {
+        std::weak_ptr<NSURLConnection> weak = connection_;
+        connection_->push(
+            [weak, error](const std::shared_ptr<NSURLConnectionDelegate>& delegate) {
+                auto connection = weak.lock();
+                if (!connection) return;
+                if (error) delegate->connectionDidFailWithError(connection, error);
+                else delegate->connectionDidFinishLoading(connection);
+            },
+            true);
+    }
+
+private:
+    const std::shared_ptr<NSURLConnection> connection_;
+};
+
+NSURLConnection::NSURLConnection(std::shared_ptr<NSURLRequest> request, std::shared_ptr<NSURLConnectionDelegate> delegate)
+    : request_(std::move(request)), delegate_(std::move(delegate)) {}
+
+std::shared_ptr<NSURLConnection> NSURLConnection::connectionWithRequest(std::shared_ptr<NSURLRequest> request,
+                                                                        std::shared_ptr<NSURLConnectionDelegate> delegate) {
+    return initWithRequest(std::move(request), std::move(delegate), true);
+}
+
+std::shared_ptr<NSURLConnection> NSURLConnection::initWithRequest(std::shared_ptr<NSURLRequest> request,
+                                                                  std::shared_ptr<NSURLConnectionDelegate> delegate,
+                                                                  bool startImmediately) {
+    if (!request || !delegate) return nullptr;
+    std::shared_ptr<NSURLConnection> connection(new NSURLConnection(std::move(request), std::move(delegate)));
+    if (startImmediately) connection->start();
+    return connection;
+}
+
+void NSURLConnection::scheduleInRunLoop(const std::shared_ptr<NSRunLoop>& runLoop) { setDelegateQueue(runLoop); }
+
+void NSURLConnection::setDelegateQueue(std::shared_ptr<Executor> queue) {
+    std::lock_guard lock(mutex_);
+    if (!started_) target_ = std::move(queue);
+}
+
+void NSURLConnection::start() {
+    std::shared_ptr<URLTransfer> transfer;
+    {
+        std::lock_guard lock(mutex_);
+        if (started_ || ended_) return;
+        started_ = true;
+        if (!target_) target_ = NSRunLoop::currentRunLoop();
+        // Before the transfer starts: its end, on another thread, lets go of this.
+        context = shared_from_this();
+        transfer_ = URLTransfer::make(*request_, request_->timeoutInterval(),
+                                      std::make_shared<Client>(self<NSURLConnection>()));
+        transfer = transfer_;
+    }
+    transfer->start();
+}
+
+void NSURLConnection::cancel() {
+    std::shared_ptr<URLTransfer> transfer;
+    {
+        std::lock_guard lock(mutex_);
+        if (ended_) return;
+        ended_ = true;
+        pending_.clear();
+        transfer = transfer_;
+    }
+    if (transfer) transfer->cancel(makeURLError(NSURLErrorCancelled, request_->URL() ? request_->URL()->absoluteString() : ""));
+    end();
+}
+
+void NSURLConnection::push(Event event, bool final) {
+    std::shared_ptr<Executor> target;
+    {
+        std::lock_guard lock(mutex_);
+        if (ended_) return;
+        pending_.emplace_back(std::move(event), final);
+        target = target_;
+    }
+    target->post([connection = self<NSURLConnection>()] { connection->pump(); });
+}
+
+void NSURLConnection::pump() {
+    auto keep = self<NSURLConnection>();
+    for (;;) {
+        Event event;
+        bool final;
+        std::shared_ptr<NSURLConnectionDelegate> delegate;
+        {
+            std::lock_guard lock(mutex_);
+            if (ended_ || awaiting_ || pending_.empty()) return;
+            event = std::move(pending_.front().first);
+            final = pending_.front().second;
+            pending_.pop_front();
+            if (final) ended_ = true;
+            delegate = delegate_;
+        }
+        if (delegate) event(delegate);
+        if (final) {
+            end();
+            return;
+        }
+    }
+}
+
+void NSURLConnection::challengeAnswered(bool proceed) {
+    std::shared_ptr<URLTransfer> transfer;
+    {
+        std::lock_guard lock(mutex_);
+        if (!awaiting_ || ended_) return;
+        transfer = transfer_;
+    }
+    if (!proceed) {
+        const std::string url = request_->URL() ? request_->URL()->absoluteString() : "";
+        // What the server sent while the challenge was out is dropped; only the failure remains.
+        if (transfer) transfer->cancel(makeURLError(NSURLErrorCancelled, url));
+        std::lock_guard lock(mutex_);
+        pending_.clear();
+        std::weak_ptr<NSURLConnection> weak = weakSelf<NSURLConnection>();
+        pending_.emplace_back(
+            [weak, error = makeURLError(NSURLErrorCancelled, url)](const std::shared_ptr<NSURLConnectionDelegate>& delegate) {
+                if (auto connection = weak.lock()) delegate->connectionDidFailWithError(connection, error);
+            },
+            true);
+    }
+    std::shared_ptr<Executor> target;
+    {
+        std::lock_guard lock(mutex_);
+        awaiting_ = false;
+        target = target_;
+    }
+    target->post([connection = self<NSURLConnection>()] { connection->pump(); });
+}
+
+void NSURLConnection::end() {
+    {
+        std::lock_guard lock(mutex_);
+        delegate_.reset();
+        transfer_.reset();
+    }
+    context.reset();  // may release this connection: the last thing done here
+}

@@ -1,0 +1,60 @@
+// Delegate-style loading: the delegate is told of the response, each data portion and the end
+// on the run loop (or queue) the connection is scheduled on, never inside the call that
+// caused it. The connection keeps itself and its delegate until it ends.
+#pragma once
+
+#include "platform/foundation/Executor.h"
+#include "platform/foundation/NSError.h"
+#include "platform/foundation/NSObject.h"
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class NSRunLoop;
+class NSURLConnectionDelegate;
+class NSURLRequest;
+class URLTransfer;
+
+class NSURLConnection : public NSObject {
+public:
+    // Starts at once, scheduled on the current thread's run loop.
+    static std::shared_ptr<NSURLConnection> connectionWithRequest(std::shared_ptr<NSURLRequest> request,
+                                                                  std::shared_ptr<NSURLConnectionDelegate> delegate);
+    // With `startImmediately` false, schedule it (or not: start() takes the current thread's
+    // run loop) and start it.
+    static std::shared_ptr<NSURLConnection> initWithRequest(std::shared_ptr<NSURLRequest> request,
+                                                            std::shared_ptr<NSURLConnectionDelegate> delegate,
+                                                            bool startImmediately);
+
+    // Before start(): where the delegate is called.
+    void scheduleInRunLoop(const std::shared_ptr<NSRunLoop>& runLoop);
+    void setDelegateQueue(std::shared_ptr<Executor> queue);
+    void start();
+    // No delegate call follows, not even one already on its way.
+    void cancel();
+
+    const std::shared_ptr<NSURLRequest>& originalRequest() const { return request_; }
+
+private:
+    class Client;
+    using Event = std::function<void(const std::shared_ptr<NSURLConnectionDelegate>&)>;
+
+    NSURLConnection(std::shared_ptr<NSURLRequest> request, std::shared_ptr<NSURLConnectionDelegate> delegate);
+    // From the network side: queues an event and a pump on the delivery target.
+    void push(Event event, bool final);
+    void pump();
+    void challengeAnswered(bool proceed);
+    void end();
+
+    const std::shared_ptr<NSURLRequest> request_;
+    std::mutex mutex_;
+    std::shared_ptr<NSURLConnectionDelegate> delegate_;
+    std::shared_ptr<Executor> target_;
+    std::shared_ptr<URLTransfer> transfer_;
+    std::deque<std::pair<Event, bool>> pending_;
+    bool started_ = false;
+    bool ended_ = false;     // finished, failed or cancelled: nothing more is delivered
+    bool awaiting_ = false;  // a challenge is out: events wait
+};

@@ -1,0 +1,33 @@
+// Loading failures: the NSURLErrorDomain codes this layer reports, and how libcurl's map to them.
+#pragma once
+
+#include "platform/foundation/NSError.h"
+
+#include <string>
+
+inline constexpr const char* NSURLErrorDomain = "NSURLErrorDomain";
+inline constexpr const char* NSURLErrorFailingURLStringErrorKey = "NSErrorFailingURLStringKey";
+inline constexpr const char* NSDebugDescriptionErrorKey = "NSDebugDescription";
+
+enum : long {
+    NSURLErrorUnknown = -1,
+    NSURLErrorCancelled = -999,
+    NSURLErrorBadURL = -1000,
+    NSURLErrorTimedOut = -1001,
+    NSURLErrorUnsupportedURL = -1002,
+    NSURLErrorCannotFindHost = -1003,
+    NSURLErrorCannotConnectToHost = -1004,
+    NSURLErrorNetworkConnectionLost = -1005,
+    NSURLErrorHTTPTooManyRedirects = -1007,
+    NSURLErrorBadServerResponse = -1011,
+    NSURLErrorSecureConnectionFailed = -1200,
+    NSURLErrorServerCertificateUntrusted = -1202,
+    NSURLErrorCannotCreateFile = -3000,
+    NSURLErrorCannotWriteToFile = -3003,
+};
+
+// An NSURLErrorDomain error with the platform's description, the failing URL and, when
+// given, a detail for diagnostics.
+NSErrorPtr makeURLError(long code, const std::string& url, const std::string& detail = {});
+// The error for a libcurl result code (a CURLcode), with curl's own message as the detail.
+NSErrorPtr makeURLErrorFromCurl(int curlCode, const std::string& url, const std::string& curlMessage);

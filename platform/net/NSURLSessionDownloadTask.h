@@ -1,0 +1,32 @@
+// A task that writes the body to a file under the sandbox's tmp folder as it arrives.
+#pragma once
+
+#include "platform/net/NSURLSessionTask.h"
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+class NSURL;
+
+class NSURLSessionDownloadTask : public NSURLSessionTask {
+public:
+    // `location` is the file URL of the complete body, removed when the handler returns: move
+    // it to keep it. On failure the location and the response are null and no file is left.
+    using CompletionHandler = std::function<void(const std::shared_ptr<NSURL>& location,
+                                                 const std::shared_ptr<NSHTTPURLResponse>& response,
+                                                 const NSErrorPtr& error)>;
+    ~NSURLSessionDownloadTask() override;
+
+private:
+    friend class NSURLSession;
+    NSURLSessionDownloadTask(unsigned long identifier, std::shared_ptr<NSURLRequest> request, double idleTimeout,
+                             std::shared_ptr<Executor> queue, CompletionHandler handler);
+    NSErrorPtr receiveData(const char* bytes, std::size_t size) override;
+    void complete(const std::shared_ptr<NSHTTPURLResponse>& response, const NSErrorPtr& error) override;
+    bool openFile();
+
+    CompletionHandler handler_;
+    std::string path_;
+    std::FILE* file_ = nullptr;  // the network thread's until completion
+};

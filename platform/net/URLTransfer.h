@@ -1,0 +1,96 @@
+// One HTTP(S) load on the network thread: a libcurl easy handle in the process's one multi
+// handle. Used by connections and session tasks, which turn its reports into their own.
+#pragma once
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/NSError.h"
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+class NSHTTPURLResponse;
+class NSURLRequest;
+
+// What a transfer reports. transferReceivedResponse and transferReceivedData run on the
+// network thread with the transfer's lock held: they must only hand work on and must not
+// call back into the transfer. transferCompleted comes exactly once, after every other
+// report, on whichever thread ended the transfer (network thread, clock, a cancelling
+// caller), without the lock; it too should only hand work on.
+class URLTransferClient {
+public:
+    virtual ~URLTransferClient() = default;
+    virtual void transferReceivedResponse(const std::shared_ptr<NSHTTPURLResponse>& response) = 0;
+    // An error stops the transfer and becomes its completion error.
+    virtual NSErrorPtr transferReceivedData(const char* bytes, std::size_t size) = 0;
+    // Null on success (any HTTP status); the response, when one came, was reported before.
+    virtual void transferCompleted(NSErrorPtr error) = 0;
+};
+
+class URLTransfer : public std::enable_shared_from_this<URLTransfer> {
+public:
+    // A transfer of `request` that fails with NSURLErrorTimedOut after `idleTimeout` seconds of
+    // clock time without progress (non-positive: the request default). The client is held
+    // until it has been told of the completion.
+    static std::shared_ptr<URLTransfer> make(const NSURLRequest& request, double idleTimeout,
+                                             std::shared_ptr<URLTransferClient> client);
+    // Starts loading, unless it was cancelled first.
+    void start();
+
+    // Ends the transfer with `error` unless it has ended already; true when this call ended it.
+    bool cancel(NSErrorPtr error);
+
+    URLTransfer(const URLTransfer&) = delete;
+    URLTransfer& operator=(const URLTransfer&) = delete;
+    ~URLTransfer();
+
+private:
+    friend class URLNetworkThread;
+    using HeaderFields = std::vector<std::pair<std::string, std::string>>;
+
+    URLTransfer() = default;
+    bool configure(const NSURLRequest& request);
+    bool configured_ = false;
+    void armTimerLocked(double at);
+    void timerFired();
+    bool complete(NSErrorPtr error);
+    void noteActivity();
+    void headerLine(std::string_view line);
+    void deliverResponseLocked();
+    std::size_t receiveData(const char* bytes, std::size_t size);
+    void finishedInCurl(int curlCode);
+
+    static std::size_t onHeader(char* buffer, std::size_t size, std::size_t count, void* self);
+    static std::size_t onData(char* buffer, std::size_t size, std::size_t count, void* self);
+    static int onProgress(void* self, curl_off_t downloadTotal, curl_off_t downloaded, curl_off_t uploadTotal,
+                          curl_off_t uploaded);
+
+    std::mutex mutex_;
+    bool done_ = false;
+    std::shared_ptr<URLTransferClient> client_;
+    Clock::TimerId timer_ = 0;
+    double timeout_ = 0;
+    std::atomic<double> lastActivity_{0};
+
+    // Set up before the transfer starts; then the network thread's alone.
+    CURL* easy_ = nullptr;
+    curl_slist* requestHeaders_ = nullptr;
+    curl_slist* connectTo_ = nullptr;
+    std::string url_;
+    NSData body_;
+    std::string authorities_;
+    bool followsRedirects_ = true;
+    char errorBuffer_[CURL_ERROR_SIZE] = {};
+    curl_off_t uploaded_ = 0;
+    long status_ = 0;
+    std::string version_;
+    HeaderFields fields_;
+    bool responseDelivered_ = false;
+    NSErrorPtr dataError_;
+};

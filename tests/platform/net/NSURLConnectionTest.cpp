@@ -1,0 +1,201 @@
+// Delegate-style loading: the order of delegate calls and where they run (the main run loop,
+// another thread's run loop, a queue), failures, and a cancel that silences everything after it.
+#include "tests/platform/net/NetTestSupport.h"
+
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/dispatch/NSThread.h"
+#include "platform/net/NSURLConnection.h"
+#include "platform/net/NSURLConnectionDelegate.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <future>
+#include <thread>
+
+namespace {
+
+// Keeps a journal of what it was told; `cancelOnData` cancels from inside the first data call.
+class Recorder : public NSURLConnectionDelegate {
+public:
+    struct Entry {
+        std::string what;
+        std::thread::id thread;
+        std::string queue;
+    };
+
+    void connectionDidReceiveResponse(const std::shared_ptr<NSURLConnection>&,
+                                      const std::shared_ptr<NSHTTPURLResponse>& r) override {
+        response = r;
+        note("response");
+    }
+    void connectionDidReceiveData(const std::shared_ptr<NSURLConnection>& connection, const NSData& data) override {
+        body.append(data.begin(), data.end());
+        note("data");
+        if (cancelOnData) connection->cancel();
+    }
+    void connectionDidFinishLoading(const std::shared_ptr<NSURLConnection>&) override { note("finish"); }
+    void connectionDidFailWithError(const std::shared_ptr<NSURLConnection>&, const NSErrorPtr& e) override {
+        error = e;
+        note("fail");
+    }
+
+    bool ended() {
+        std::lock_guard lock(mutex);
+        return !journal.empty() && (journal.back().what == "finish" || journal.back().what == "fail");
+    }
+    std::vector<std::string> kinds() {
+        std::lock_guard lock(mutex);
+        std::vector<std::string> out;
+        for (const auto& entry : journal) {
+            if (out.empty() || out.back() != entry.what) out.push_back(entry.what);
+        }
+        return out;
+    }
+    std::vector<Entry> entries() {
+        std::lock_guard lock(mutex);
+        return journal;
+    }
+
+    std::shared_ptr<NSHTTPURLResponse> response;
+    std::string body;
+    NSErrorPtr error;
+    bool cancelOnData = false;
+
+private:
+    void note(const char* what) {
+        std::lock_guard lock(mutex);
+        journal.push_back({what, std::this_thread::get_id(), DispatchQueue::currentQueueLabel()});
+    }
+    std::mutex mutex;
+    std::vector<Entry> journal;
+};
+
+std::shared_ptr<NSURLRequest> requestFor(const std::string& url) {
+    return NSURLRequest::requestWithURL(NSURL::URLWithString(url));
+}
+
+bool pumpMainUntil(const std::function<bool()>& done) {
+    return NSRunLoop::mainRunLoop()->runUntil(done, kNetSafety);
+}
+
+}  // namespace
+
+using NSURLConnectionTest = NetTest;
+
+TEST_F(NSURLConnectionTest, TheDelegateHearsResponseThenPortionsThenFinishOnlyWhereItIsScheduled) {
+    LoopbackServer server;
+    const std::string big = patternBody(400 * 1024);
+    LoopbackServer::Response chunked = textResponse(big);
+    chunked.framing = LoopbackServer::Framing::Chunked;
+    server.serve("/big", chunked);
+
+    // The main run loop: nothing arrives until it runs, even once the server has answered.
+    auto onMain = std::make_shared<Recorder>();
+    auto connection = NSURLConnection::connectionWithRequest(requestFor(server.url("/big")), onMain);
+    ASSERT_TRUE(server.waitForRequests("/big"));
+    EXPECT_TRUE(onMain->entries().empty());
+    ASSERT_TRUE(pumpMainUntil([&] { return onMain->ended(); }));
+    EXPECT_EQ(onMain->kinds(), (std::vector<std::string>{"response", "data", "finish"}));
+    EXPECT_GT(onMain->entries().size(), 3u);  // the body came in several portions
+    EXPECT_TRUE(onMain->body == big);
+    EXPECT_EQ(onMain->response->statusCode(), 200);
+    EXPECT_EQ(onMain->response->expectedContentLength(), -1);
+    for (const auto& entry : onMain->entries()) EXPECT_EQ(entry.thread, NSThread::mainThreadId());
+
+    // Another thread's run loop.
+    std::promise<std::shared_ptr<NSRunLoop>> loopOf;
+    std::thread worker([&] {
+        auto loop = NSRunLoop::currentRunLoop();
+        loopOf.set_value(loop);
+        loop->run();
+    });
+    auto workerLoop = loopOf.get_future().get();
+    auto onWorker = std::make_shared<Recorder>();
+    auto scheduled = NSURLConnection::initWithRequest(requestFor(server.url("/big")), onWorker, false);
+    scheduled->scheduleInRunLoop(workerLoop);
+    scheduled->start();
+    ASSERT_TRUE(pumpMainUntil([&] { return onWorker->ended(); }));
+    workerLoop->performBlock([workerLoop] { workerLoop->stop(); });
+    worker.join();
+    EXPECT_EQ(onWorker->kinds(), (std::vector<std::string>{"response", "data", "finish"}));
+    EXPECT_TRUE(onWorker->body == big);
+    for (const auto& entry : onWorker->entries()) EXPECT_NE(entry.thread, NSThread::mainThreadId());
+
+    // A queue.
+    auto onQueue = std::make_shared<Recorder>();
+    auto queued = NSURLConnection::initWithRequest(requestFor(server.url("/big")), onQueue, false);
+    queued->setDelegateQueue(DispatchQueue::create("test.net.connection"));
+    queued->start();
+    ASSERT_TRUE(pumpMainUntil([&] { return onQueue->ended(); }));
+    EXPECT_TRUE(onQueue->body == big);
+    for (const auto& entry : onQueue->entries()) EXPECT_EQ(entry.queue, "test.net.connection");
+}
+
+TEST_F(NSURLConnectionTest, StatusErrorsAreAnswersWhileTransportFailuresEndInOneFailure) {
+    LoopbackServer server;
+    const std::string big = patternBody(300 * 1024);
+    server.serve("/broken", textResponse(big));
+    LoopbackServer::Fault reset;
+    reset.resetAfter = 120 * 1024;
+    server.setFault("/broken", reset);
+
+    auto missing = std::make_shared<Recorder>();
+    NSURLConnection::connectionWithRequest(requestFor(server.url("/missing")), missing);
+    ASSERT_TRUE(pumpMainUntil([&] { return missing->ended(); }));
+    EXPECT_EQ(missing->kinds(), (std::vector<std::string>{"response", "data", "finish"}));
+    EXPECT_EQ(missing->response->statusCode(), 404);
+
+    auto broken = std::make_shared<Recorder>();
+    NSURLConnection::connectionWithRequest(requestFor(server.url("/broken")), broken);
+    ASSERT_TRUE(pumpMainUntil([&] { return broken->ended(); }));
+    EXPECT_EQ(broken->kinds(), (std::vector<std::string>{"response", "data", "fail"}));
+    EXPECT_EQ(broken->error->code(), NSURLErrorNetworkConnectionLost);
+    EXPECT_LE(broken->body.size(), 120u * 1024);
+
+    // A port bound on 127.0.0.1 but not listening refuses the connection.
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    auto refused = std::make_shared<Recorder>();
+    NSURLConnection::connectionWithRequest(
+        requestFor("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/"), refused);
+    ASSERT_TRUE(pumpMainUntil([&] { return refused->ended(); }));
+    close(fd);
+    EXPECT_EQ(refused->kinds(), (std::vector<std::string>{"fail"}));
+    EXPECT_EQ(refused->error->code(), NSURLErrorCannotConnectToHost);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_EQ(broken->kinds().size(), 3u);
+}
+
+TEST_F(NSURLConnectionTest, ACancelSilencesTheDelegateEvenForPortionsAlreadyOnTheirWay) {
+    LoopbackServer server;
+    server.serve("/stalls", textResponse(patternBody(600 * 1024)));
+    LoopbackServer::Fault stall;
+    stall.stallAfter = 200 * 1024;
+    stall.pieceSize = 8 * 1024;
+    server.setFault("/stalls", stall);
+
+    auto recorder = std::make_shared<Recorder>();
+    recorder->cancelOnData = true;
+    std::weak_ptr<NSURLConnection> weak = NSURLConnection::connectionWithRequest(requestFor(server.url("/stalls")), recorder);
+    // Many portions are queued for the run loop before it first runs.
+    ASSERT_TRUE(server.waitForStalls(1));
+    ASSERT_TRUE(pumpMainUntil([&] { return !recorder->entries().empty() && recorder->entries().back().what == "data"; }));
+    server.releaseStalls();
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_EQ(recorder->kinds(), (std::vector<std::string>{"response", "data"}));
+    EXPECT_EQ(recorder->entries().size(), 2u);
+    // The connection let go of itself and its delegate.
+    EXPECT_TRUE(pumpMainUntil([&] { return weak.expired(); }));
+    EXPECT_EQ(recorder.use_count(), 1);
+}
