@@ -68,4 +68,6 @@ TEST(ClassRegistry, RegistrationAndLookupFromManyThreads) {
     EXPECT_GT(made.load(), 0);
     EXPECT_TRUE(ClassRegistry::isRegistered("Class0"));
     EXPECT_TRUE(ClassRegistry::isRegistered("Class1"));
+    ClassRegistry::unregisterClass("Class0");
+    ClassRegistry::unregisterClass("Class1");
 }
