@@ -107,3 +107,8 @@ void APMKeychainWrapper::migrateKeychainDataToStringWithIdentifier(const std::st
     changes.set(kSecAttrAccount, identifier);
     SecItemUpdate(*query, changes);
 }
+
+void APMKeychainWrapper::forgetMigrations() {
+    std::lock_guard<std::mutex> lock(gMigrationMutex);
+    gMigrated.clear();
+}
