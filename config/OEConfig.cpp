@@ -44,3 +44,8 @@ void OEConfig::setCurrent(std::shared_ptr<OEConfig> config) {
     std::lock_guard lock(currentMutex);
     currentConfig = std::move(config);
 }
+
+std::shared_ptr<OEConfig> OEConfig::currentIfSet() {
+    std::lock_guard lock(currentMutex);
+    return currentConfig;
+}

@@ -27,6 +27,9 @@ public:
     static std::shared_ptr<OEConfig> current();
     // Replaces the current configuration; an empty pointer makes the next current() build anew.
     static void setCurrent(std::shared_ptr<OEConfig> config);
+    // The current configuration when one was set or built, else empty; current() is unchanged
+    // (the test harness checks that no test leaves one behind).
+    static std::shared_ptr<OEConfig> currentIfSet();
 
     const std::shared_ptr<OEAppConfig>& app() const { return app_; }
     void setApp(std::shared_ptr<OEAppConfig> v) { app_ = std::move(v); }

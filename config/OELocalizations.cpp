@@ -109,3 +109,8 @@ std::string OELocalizations::localizedDescriptionFieldValue(const Value::Diction
 std::string OELocalizations::localizedAuthorDescriptionFieldValue(const Value::Dictionary& row) const {
     return localizedValueFor(authorDescriptionFieldKey(), row);
 }
+
+std::shared_ptr<OELocalizations> OELocalizations::currentIfSet() {
+    std::lock_guard lock(currentMutex);
+    return currentLocalizations;
+}

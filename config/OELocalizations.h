@@ -18,6 +18,8 @@ public:
     // locale part, made on first use and kept. Never empty.
     static std::shared_ptr<OELocalizations> current();
     static void setCurrent(std::shared_ptr<OELocalizations> localizations);
+    // The current localisations when set or made, else empty; current() is unchanged.
+    static std::shared_ptr<OELocalizations> currentIfSet();
 
     const std::shared_ptr<OELocaleConfig>& config() const { return config_; }
 

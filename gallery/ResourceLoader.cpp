@@ -34,6 +34,8 @@ ResourceLoader::ResourceLoader() {
     UIDevice::currentDevice()->beginGeneratingDeviceOrientationNotifications();
 }
 
+ResourceLoader::~ResourceLoader() { UIDevice::currentDevice()->endGeneratingDeviceOrientationNotifications(); }
+
 std::string ResourceLoader::appendToPath(const std::string& name, const std::string& suffix) {
     const auto dot = name.find('.');
     if (dot == std::string::npos) return name + suffix;

@@ -22,6 +22,7 @@ public:
     // A loader of its own (tests); the shared one is made the same way.
     static std::shared_ptr<ResourceLoader> make();
     ResourceLoader();
+    ~ResourceLoader() override;
 
     // The suffix goes before the first "." of the name, or at its end.
     static std::string appendToPath(const std::string& name, const std::string& suffix);

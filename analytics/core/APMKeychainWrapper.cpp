@@ -111,3 +111,8 @@ void APMKeychainWrapper::migrateKeychainDataToStringWithIdentifier(const std::st
     // process tries again.
     (void)SecItemUpdate(*query, changes);
 }
+
+void APMKeychainWrapper::forgetMigrations() {
+    std::lock_guard<std::mutex> lock(gMigrationMutex);
+    gMigrated.clear();
+}

@@ -26,4 +26,7 @@ public:
     // True when the item's account or generic attribute is stored as something other than a string.
     static bool isMigrationNeededForIdentifier(const std::string& identifier, const std::string& appID);
     static void migrateKeychainDataToStringWithIdentifier(const std::string& identifier, const std::string& appID);
+    // Forgets which identifiers this process has migrated, as a new process would (the test
+    // harness does so when it gives the next test a keychain of its own).
+    static void forgetMigrations();
 };

@@ -13,6 +13,7 @@ class NSNotificationObserverToken : public NSObject {};
 }  // namespace
 
 struct NSNotificationCenter::Registration {
+    std::uint64_t sequence = 0;  // order of registration, for registrationMark
     const NSObject* observerKey = nullptr;
     bool weakObserver = false;
     std::weak_ptr<NSObject> observer;
@@ -75,6 +76,7 @@ void NSNotificationCenter::add(std::shared_ptr<Registration> registration) {
         dead.push_back(std::move(existing));
         return true;
     });
+    registration->sequence = nextSequence_++;
     registrations_.push_back(std::move(registration));
 }
 
@@ -171,4 +173,32 @@ void NSNotificationCenter::postNotification(const std::shared_ptr<NSNotification
 void NSNotificationCenter::postNotificationName(const std::string& name, const std::shared_ptr<NSObject>& object,
                                                 const Value::Dictionary& userInfo) {
     postNotification(NSNotification::notificationWithName(name, object, userInfo));
+}
+
+std::uint64_t NSNotificationCenter::registrationMark() {
+    std::lock_guard lock(mutex_);
+    return nextSequence_;
+}
+
+std::vector<std::string> NSNotificationCenter::liveRegistrationNamesSince(std::uint64_t mark) {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> names;
+    for (const auto& registration : registrations_) {
+        if (registration->sequence >= mark && !registration->isDead()) names.push_back(registration->name);
+    }
+    return names;
+}
+
+void NSNotificationCenter::removeRegistrationsSince(std::uint64_t mark) {
+    std::vector<std::shared_ptr<Registration>> removed;
+    {
+        std::lock_guard lock(mutex_);
+        std::erase_if(registrations_, [&](std::shared_ptr<Registration>& registration) {
+            if (registration->sequence < mark) return false;
+            registration->markRemoved();
+            removed.push_back(std::move(registration));
+            return true;
+        });
+    }
+    // Handlers are destroyed here, outside the lock, as in remove().
 }

@@ -7,6 +7,7 @@
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -54,6 +55,13 @@ public:
     void postNotificationName(const std::string& name, const std::shared_ptr<NSObject>& object,
                               const Value::Dictionary& userInfo = {});
 
+    // For the test harness, which checks that a test leaves no registration behind: a mark of
+    // the registrations made so far, the names ("" for any) of those made after a mark that can
+    // still deliver, and their removal.
+    std::uint64_t registrationMark();
+    std::vector<std::string> liveRegistrationNamesSince(std::uint64_t mark);
+    void removeRegistrationsSince(std::uint64_t mark);
+
 private:
     struct Registration;
 
@@ -63,4 +71,5 @@ private:
 
     std::mutex mutex_;
     std::vector<std::shared_ptr<Registration>> registrations_;  // in registration order
+    std::uint64_t nextSequence_ = 0;
 };

@@ -18,6 +18,10 @@ namespace {
 class ApplicationLaunch : public DemoLaunchFixture {
 protected:
     void SetUp() override { makeBundle(DemoDatabases::All); }
+    void TearDown() override {
+        ClassRegistry::unregisterClass("AppDelegate");
+        DemoLaunchFixture::TearDown();
+    }
 };
 
 }  // namespace

@@ -1,4 +1,5 @@
 // Display language, per-language column names and values with their fall-back.
+#include "config/OEConfig.h"
 #include "config/OEConfigFactory.h"
 #include "config/OELocalizations.h"
 #include "platform/foundation/NSLocale.h"
@@ -13,7 +14,11 @@ protected:
         localizations_ = OELocalizations::initWithConfig(
             OEConfigFactory::initWithAppServerLikesIdentifer("", "", "", "")->makeLocaleConfig());
     }
-    void TearDown() override { NSLocale::resetPreferredLanguages(); }
+    // The name key comes from the current configuration, which a test may have had built.
+    void TearDown() override {
+        NSLocale::resetPreferredLanguages();
+        OEConfig::setCurrent(nullptr);
+    }
 
     void speak(const std::string& language) { NSLocale::setPreferredLanguages({language, "en"}); }
 

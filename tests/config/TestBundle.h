@@ -5,6 +5,7 @@
 #include "config/OELocalizations.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/ScopedMainBundle.h"
 
 #include <atomic>
 #include <filesystem>
@@ -14,14 +15,15 @@
 class TestBundle {
 public:
     // A new, empty folder under the test home, made the main bundle; the engine's current
-    // configuration and localisations are forgotten so they are built again from it.
-    TestBundle() {
-        static std::atomic<int> counter{0};
-        path_ = Sandbox::home() + "/bundles/b" + std::to_string(counter++);
-        std::filesystem::create_directories(path_);
-        NSBundle::setMainBundlePath(path_);
+    // configuration and localisations are forgotten so they are built again from it. All
+    // three go back as they were when the object goes.
+    TestBundle() : path_(makeFolder()), mainBundle_(path_) {
         OEConfig::setCurrent(nullptr);
         OELocalizations::setCurrent(nullptr);
+    }
+    ~TestBundle() {
+        OEConfig::setCurrent(previousConfig_);
+        OELocalizations::setCurrent(previousLocalizations_);
     }
 
     const std::string& path() const { return path_; }
@@ -50,5 +52,15 @@ public:
     }
 
 private:
+    static std::string makeFolder() {
+        static std::atomic<int> counter{0};
+        std::string path = Sandbox::home() + "/bundles/b" + std::to_string(counter++);
+        std::filesystem::create_directories(path);
+        return path;
+    }
+
+    std::shared_ptr<OEConfig> previousConfig_ = OEConfig::currentIfSet();
+    std::shared_ptr<OELocalizations> previousLocalizations_ = OELocalizations::currentIfSet();
     std::string path_;
+    ScopedMainBundle mainBundle_;
 };

@@ -52,8 +52,7 @@ void ContentFixture::SetUp() {
     fs::create_directories(bundle_);
     // The demo Info.plist, so the configuration is the product's, server values included.
     fs::copy_file(DemoGenerator::defaultSourceBundle() + "/Info.plist", bundle_ + "/Info.plist");
-    NSBundle::setMainBundlePath(bundle_);
-    NSBundle::resetCaches();
+    mainBundle_.emplace(bundle_);
     setLanguage("en");
     reloadConfiguration();
 }
@@ -62,6 +61,7 @@ void ContentFixture::TearDown() {
     OEConfig::setCurrent(nullptr);
     OELocalizations::setCurrent(nullptr);
     NSUserDefaults::standardUserDefaults()->removeObjectForKey("AppleLanguages");
+    mainBundle_.reset();
 }
 
 std::string ContentFixture::documents() const { return Sandbox::documents(); }

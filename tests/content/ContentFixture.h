@@ -3,10 +3,12 @@
 #pragma once
 
 #include "content/Loader.h"
+#include "tests/fixtures/ScopedMainBundle.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,7 @@ protected:
 
 private:
     std::string bundle_;
+    std::optional<ScopedMainBundle> mainBundle_;
 };
 
 // The hand-made catalogue (every count in the tests is read off these rows):

@@ -156,6 +156,7 @@ TEST(DefaultMenuActionTest, ChoosingARowPutsANewScreenInTheCentreAndTheMenuClose
 
     UIApplication::sharedApplication()->reset();
     Clock::setReal();
+    OEConfig::setCurrent(nullptr);  // the side menu's colours built it
 }
 
 // --- Over the demo bundle -------------------------------------------------------------------------

@@ -49,7 +49,9 @@ protected:
     void TearDown() override {
         settle();
         UIApplication::sharedApplication()->reset();
+        UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
         Clock::setReal();
+        OEConfig::setCurrent(nullptr);  // the side menu's colours build it on first use
     }
     static void settle() {
         NSRunLoop::mainRunLoop()->runUntilIdle();

@@ -11,6 +11,7 @@
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIImage.h"
+#include "tests/fixtures/TestFolders.h"
 
 #include <filesystem>
 #include <fstream>
@@ -20,7 +21,8 @@ namespace fs = std::filesystem;
 
 const std::string& GalleryFixture::bundle() {
     static const std::string folder = [] {
-        const std::string path = Sandbox::tmp() + "/gallery-demo-bundle";
+        // Shared by the tests of the process, which only read it: each test has its own home.
+        const std::string path = TestFolders::shared() + "/gallery-demo-bundle";
         std::string error;
         DemoGenerator::Options options;
         if (!DemoGenerator::writeBundle(path, options, &error)) ADD_FAILURE() << error;
@@ -34,8 +36,7 @@ void GalleryFixture::SetUp() {
         std::error_code ignored;
         for (const auto& entry : fs::directory_iterator(folder, ignored)) fs::remove_all(entry.path(), ignored);
     }
-    NSBundle::setMainBundlePath(bundle());
-    NSBundle::resetCaches();
+    mainBundle_.emplace(bundle());
     UIImage::clearNamedCache();
     ASSERT_TRUE(
         NSUserDefaults::standardUserDefaults()->setObject(Value(Value::Array{Value("en")}), "AppleLanguages"));
@@ -46,6 +47,8 @@ void GalleryFixture::TearDown() {
     OEConfig::setCurrent(nullptr);
     OELocalizations::setCurrent(nullptr);
     NSUserDefaults::standardUserDefaults()->removeObjectForKey("AppleLanguages");
+    mainBundle_.reset();
+    UIImage::clearNamedCache();
 }
 
 void GalleryFixture::configureGroupings(const std::vector<std::pair<std::string, std::string>>& groupings) {

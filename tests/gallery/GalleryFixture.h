@@ -6,11 +6,13 @@
 #include "content/List_DataSource.h"
 #include "content/Loader.h"
 #include "demo/generator/DemoCatalogue.h"
+#include "tests/fixtures/ScopedMainBundle.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,4 +37,7 @@ protected:
     // The demo painting with the given picture file extension (".jpg", ".JPG", ".png").
     static const DemoPainting& paintingWithExtension(const std::string& extension);
     static std::vector<std::string> distinctPicturePaths();
+
+private:
+    std::optional<ScopedMainBundle> mainBundle_;
 };

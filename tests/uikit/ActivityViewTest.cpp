@@ -3,6 +3,7 @@
 // and the touches it swallows.
 #include "uikit/ActivityView.h"
 
+#include "config/OEConfig.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -40,6 +41,7 @@ protected:
         UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
         UIApplication::sharedApplication()->reset();
         Clock::setReal();
+        OEConfig::setCurrent(nullptr);  // the overlay's colours build it on first use
     }
     // A ticking reminder listed with the shared remind manager.
     std::shared_ptr<TimeReminder> listReminder() {
@@ -77,7 +79,6 @@ TEST_F(ActivityViewTest, TheOverlayDimsTheWholeWindowAroundACentredBox) {
     ASSERT_TRUE(spinner);
     EXPECT_TRUE(spinner->isAnimating());
     EXPECT_EQ(spinner->activityIndicatorViewStyle(), UIActivityIndicatorViewStyleWhiteLarge);
-    EXPECT_TRUE(ActivityView::sharedActivityView() == ActivityView::sharedActivityView());
 }
 
 TEST_F(ActivityViewTest, AButtonSitsTenPointsUnderTheMessage) {

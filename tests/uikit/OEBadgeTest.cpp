@@ -54,7 +54,10 @@ TEST(OEBadgeTest, SizesCarryTheInsetsAndDrawingLeavesThemOut) {
 
 class BadgeBarItemTest : public ::testing::Test {
 protected:
-    void TearDown() override { UIDevice::currentDevice()->setSystemVersion("15.0"); }
+    void TearDown() override {
+        UIDevice::currentDevice()->setSystemVersion("15.0");
+        OEConfig::setCurrent(nullptr);  // the badge's colours build it on first use
+    }
     static std::shared_ptr<UIButton> button() { return UIButton::initWithFrame(CGRectMake(0, 0, 30, 30)); }
 };
 

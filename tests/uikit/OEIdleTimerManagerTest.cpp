@@ -23,6 +23,8 @@ protected:
         logStart = app->idleTimerDisabledLog().size();
         manager = OEIdleTimerManager::make();
     }
+    // A test may leave the switch off on purpose (its manager gone while holding it).
+    void TearDown() override { app->reset(); }
     // The switches made since the test began.
     std::vector<bool> switches() const {
         const auto log = app->idleTimerDisabledLog();

@@ -3,6 +3,7 @@
 // the keyboard and the parent-chain lookup.
 #include "uikit/OESideMenuContainerViewController.h"
 
+#include "config/OEConfig.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -37,6 +38,7 @@ protected:
         UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
         UIApplication::sharedApplication()->reset();
         Clock::setReal();
+        OEConfig::setCurrent(nullptr);  // the container's colours build it on first use
     }
 
     // Records the events of `c` from now on.

@@ -80,6 +80,7 @@ TEST(UIAdsCellTest, TheCellIsReusedFromTheTableUnderItsIdentifier) {
               "Need more classical music? Get it free right now!");
     table->reloadData();
     EXPECT_EQ(table->cellForRowAtIndexPath({0, 0}), first);
+    OEConfig::setCurrent(nullptr);  // the cell's colours built it
 }
 
 TEST(UIStandartInfoCellTest, TheInformationButtonTellsTheDelegateAndIsIgnoredWithoutOne) {

@@ -3,6 +3,7 @@
 // simulated restart.
 #include "uikit/UIViewControllerOpenAdUrl.h"
 
+#include "config/OEConfig.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSBundle.h"
@@ -10,6 +11,7 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/ScopedMainBundle.h"
 #include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIButton.h"
@@ -172,14 +174,13 @@ TEST(BarButtonHelpersTest, SegmentedItemSelectsAndReportsChanges) {
 }
 
 TEST(BarButtonHelpersTest, ImageButtonsTakeTheImagesSizeOrNone) {
-    const std::string previous = NSBundle::mainBundle()->bundlePath();
     const std::string folder = Sandbox::home() + "/ImageBundle";
     std::filesystem::create_directories(folder);
     auto image = UIImage::imageWithPixels(std::vector<std::uint8_t>(60 * 44 * 4, 200), 60, 44, 1);
     const NSData png = UIImagePNGRepresentation(image);
     std::ofstream(folder + "/menu@2x.png", std::ios::binary)
         .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
-    NSBundle::setMainBundlePath(folder);
+    ScopedMainBundle mainBundle(folder);
     UIImage::clearNamedCache();
 
     int taps = 0;
@@ -192,8 +193,6 @@ TEST(BarButtonHelpersTest, ImageButtonsTakeTheImagesSizeOrNone) {
     EXPECT_EQ(taps, 1);
     EXPECT_EQ(UIButtonCommon::makeCustomButtonWithImage("no such image", nullptr, nullptr)->frame().size,
               (CGSize{0, 0}));
-
-    NSBundle::setMainBundlePath(previous);
     UIImage::clearNamedCache();
 }
 
@@ -235,6 +234,7 @@ protected:
         NSRunLoop::mainRunLoop()->runUntilIdle();
         UIApplication::sharedApplication()->reset();
         Clock::setReal();
+        OEConfig::setCurrent(nullptr);  // the side menu's colours build it on first use
     }
     static std::shared_ptr<NSUserDefaults> defaults() { return NSUserDefaults::standardUserDefaults(); }
     static void settle() {

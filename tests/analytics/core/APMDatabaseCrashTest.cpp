@@ -10,6 +10,9 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +31,9 @@ namespace {
 constexpr const char* kDatabaseVariable = "APM_CRASH_DATABASE";
 constexpr const char* kLogVariable = "APM_CRASH_LOG";
 constexpr const char* kBaseVariable = "APM_CRASH_BASE";
+// The pauses before each kill come from a seed printed at the start and named in every failure;
+// setting this variable to it replays the same pauses.
+constexpr const char* kSeedVariable = "APM_CRASH_SEED";
 
 // Runs only in the child started below (the parent passes the variables and the filter).
 TEST(APMDatabaseCrashTest, DISABLED_WriterChild) {
@@ -70,7 +76,12 @@ TEST(APMDatabaseCrashTest, EveryAcknowledgedEventSurvivesSIGKILL) {
     const std::string databasePath = folder + "/crash.sql";
     const std::string logPath = folder + "/written.log";
     const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
-    std::mt19937 random(std::random_device{}());
+    const char* fixedSeed = std::getenv(kSeedVariable);
+    const std::uint32_t seed = fixedSeed && *fixedSeed ? static_cast<std::uint32_t>(std::strtoul(fixedSeed, nullptr, 10))
+                                                       : std::random_device{}();
+    std::printf("Kill points from seed %u (%s=%u replays them)\n", seed, kSeedVariable, seed);
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
     const auto started = std::chrono::steady_clock::now();
     int kills = 0;
     for (int round = 0; round < 25; ++round) {
@@ -80,8 +91,6 @@ TEST(APMDatabaseCrashTest, EveryAcknowledgedEventSurvivesSIGKILL) {
         env.push_back(std::string(kDatabaseVariable) + "=" + databasePath);
         env.push_back(std::string(kLogVariable) + "=" + logPath);
         env.push_back(std::string(kBaseVariable) + "=" + std::to_string((round + 1) * 1000000LL));
-        // The child's own temporary home then lives inside ours and goes with it.
-        env.push_back("TMPDIR=" + folder);
         std::vector<char*> envp;
         for (auto& entry : env) envp.push_back(entry.data());
         envp.push_back(nullptr);

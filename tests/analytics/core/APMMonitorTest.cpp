@@ -12,6 +12,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/ScopedMainBundle.h"
 #include "platform/services/VULAppEnvironmentUtil.h"
 
 #include <gtest/gtest.h>
@@ -42,6 +43,7 @@ public:
 class APMMonitorTest : public testing::Test {
 protected:
     void SetUp() override {
+        launchArguments = NSProcessInfo::processInfo()->arguments();
         NSProcessInfo::setArguments(std::vector<std::string>{"app"});
         VULSetLoggerLevel(VULLoggerLevelDebug);
         logger = std::make_shared<RecordingLogger>();
@@ -49,7 +51,7 @@ protected:
     void TearDown() override {
         // Their queued sample work finishes before the next test changes the stores.
         for (auto& monitor : made) monitor->monitorQueue()->sync([] {});
-        NSProcessInfo::setArguments(std::vector<std::string>{"app"});
+        NSProcessInfo::setArguments(launchArguments);
         auto standard = APMUserDefaults::standardUserDefaults();
         standard->removeObjectForKey("/vizudi/measurement/debug_mode");
         standard->removeObjectForKey("/vizudi/measurement/verbose_logging");
@@ -68,6 +70,7 @@ protected:
         return logger->lines;
     }
     std::shared_ptr<RecordingLogger> logger;
+    std::vector<std::string> launchArguments;
 };
 
 TEST_F(APMMonitorTest, LevelClassesAndNames) {
@@ -231,7 +234,7 @@ TEST_F(APMMonitorTest, SwitchesFromLaunchArgumentsPersistAcrossLaunches) {
 TEST_F(APMMonitorTest, StoreInstallationIgnoresSwitches) {
     const std::string bundle = Sandbox::tmp() + "/Store.app";
     std::filesystem::create_directories(bundle + "/SC_Info");
-    NSBundle::setMainBundlePath(bundle);
+    ScopedMainBundle mainBundle(bundle);
     VULAppEnvironmentUtil::setDeviceModel("iPhone14,2");
     NSProcessInfo::setArguments(std::vector<std::string>{"app", "-APMAnalyticsDebugEnabled"});
     auto monitor = makeMonitor();

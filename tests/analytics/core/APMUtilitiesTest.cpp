@@ -11,6 +11,7 @@
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/SecureRandom.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/ScopedMainBundle.h"
 
 #include <gtest/gtest.h>
 
@@ -120,7 +121,7 @@ TEST(APMUtilitiesTest, EnvironmentChecks) {
     info.set("UIApplicationSceneManifest", Value::Dictionary{});
     ASSERT_TRUE(NSPropertyListSerialization::writePropertyList(Value(info), bundle + "/Info.plist",
                                                                NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0));
-    NSBundle::setMainBundlePath(bundle);
+    ScopedMainBundle mainBundle(bundle);
     EXPECT_TRUE(APMHasSceneManifest());
     EXPECT_EQ(APMUIApplicationDidBecomeActiveNotification(), "UIApplicationDidBecomeActiveNotification");
     EXPECT_EQ(APMUIWindowDidResignKeyNotification(), "UIWindowDidResignKeyNotification");

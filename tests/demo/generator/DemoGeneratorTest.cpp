@@ -7,6 +7,8 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/ScopedMainBundle.h"
+#include "tests/fixtures/TestFolders.h"
 
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb_image.h>
@@ -69,7 +71,8 @@ private:
     sqlite3* db_ = nullptr;
 };
 
-std::string bundleFolder() { return Sandbox::home() + "/demo-bundle"; }
+// Written once per process and only read: outside the homes of the tests.
+std::string bundleFolder() { return TestFolders::shared() + "/demo-bundle"; }
 
 class DemoBundleTest : public testing::Test {
 protected:
@@ -320,8 +323,7 @@ TEST_F(DemoBundleTest, PicturesAreDistinct) {
 }
 
 TEST_F(DemoBundleTest, TheBundleReadsAsTheApplicationsBundle) {
-    NSBundle::setMainBundlePath(bundleFolder());
-    OEConfig::setCurrent(nullptr);
+    ScopedMainBundle mainBundle(bundleFolder());
     EXPECT_EQ(AppInfo::bundleId(), "com.norvane.ostrelgallery");
     EXPECT_EQ(AppInfo::appServerHost(), "http://127.0.0.1:8470");
     EXPECT_EQ(AppInfo::appServerFolder(), "gallery");

@@ -4,6 +4,8 @@
 #include "demo/generator/DemoIcons.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/ScopedMainBundle.h"
+#include "tests/fixtures/TestFolders.h"
 #include "platform/ui/UIImage.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 
 namespace {
 
@@ -44,16 +47,19 @@ protected:
         std::string error;
         ASSERT_TRUE(DemoGenerator::writeBundle(folder(), options, &error)) << error;
     }
-    static std::string folder() { return Sandbox::home() + "/icon-bundle"; }
+    // Written once per process and only read: outside the homes of the tests.
+    static std::string folder() { return TestFolders::shared() + "/icon-bundle"; }
 
     void SetUp() override {
-        NSBundle::setMainBundlePath(folder());
+        mainBundle_.emplace(folder());
         UIImage::clearNamedCache();
     }
     void TearDown() override {
         UIImage::setScreenScale(1);
         UIImage::clearNamedCache();
+        mainBundle_.reset();
     }
+    std::optional<ScopedMainBundle> mainBundle_;
 
     static std::shared_ptr<UIImage> load(const std::string& name, int scale) {
         UIImage::setScreenScale(scale);

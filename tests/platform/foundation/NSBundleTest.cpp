@@ -7,6 +7,7 @@
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/ScopedMainBundle.h"
 
 #include <gtest/gtest.h>
 
@@ -97,12 +98,10 @@ TEST_F(BundleTest, BundlesAreSharedPerFolderAndTheMainOneIsSettable) {
 
     info({{"CFBundleIdentifier", Value("com.example.main")}});
     file("en.lproj/Core.strings", "\"Hello\" = \"Hello from main\";");
-    const std::string previous = NSBundle::mainBundle()->bundlePath();
-    NSBundle::setMainBundlePath(path);
+    ScopedMainBundle main(path);
     EXPECT_EQ(NSBundle::mainBundle()->bundleIdentifier(), "com.example.main");
     EXPECT_EQ(NSLocalizedStringFromTable("Hello", "Core"), "Hello from main");
     EXPECT_EQ(NSLocalizedString("Unknown key"), "Unknown key");
-    NSBundle::setMainBundlePath(previous);
 }
 
 TEST_F(BundleTest, ResourcesAreFoundAtTheTopThenInTheChosenLanguage) {

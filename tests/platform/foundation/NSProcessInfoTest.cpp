@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 TEST(ProcessInfo, ArgumentsAndNameComeFromMain) {
+    const auto launched = NSProcessInfo::processInfo()->arguments();
     const char* argv[] = {"/opt/app/bin/Gallery", "-RURDebugEnabled", "--bundle", "/tmp/b"};
     NSProcessInfo::setArguments(4, argv);
     const auto info = NSProcessInfo::processInfo();
@@ -16,6 +17,7 @@ TEST(ProcessInfo, ArgumentsAndNameComeFromMain) {
     EXPECT_TRUE(info->arguments().empty());
     EXPECT_FALSE(info->processName().empty()) << "falls back to the kernel's name";
     EXPECT_EQ(info->processIdentifier(), static_cast<int>(::getpid()));
+    NSProcessInfo::setArguments(launched);
 }
 
 TEST(ProcessInfo, EnvironmentIsReadAtTheTimeOfTheCall) {

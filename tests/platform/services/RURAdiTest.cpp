@@ -5,6 +5,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/ScopedMainBundle.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <optional>
 
 namespace {
 
@@ -50,9 +52,12 @@ protected:
         RURAdi::reset();
         bundle = Sandbox::tmp() + "/core-bundle-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::filesystem::create_directories(bundle);
-        NSBundle::setMainBundlePath(bundle);
+        mainBundle.emplace(bundle);
     }
-    void TearDown() override { RURAdi::reset(); }
+    void TearDown() override {
+        RURAdi::reset();
+        mainBundle.reset();
+    }
     void writePlist(const std::string& name, const Value::Dictionary& contents) {
         ASSERT_TRUE(NSPropertyListSerialization::writePropertyList(Value(contents), bundle + "/" + name,
                                                                    NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0));
@@ -60,6 +65,7 @@ protected:
     }
 
     std::string bundle;
+    std::optional<ScopedMainBundle> mainBundle;
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIImage.h"
+#include "tests/fixtures/ScopedMainBundle.h"
 
 #include <gtest/gtest.h>
 #include <stb_image_write.h>
@@ -159,7 +160,7 @@ TEST(ImageDecoding, APictureClaimingMorePixelsThanTheBoundIsRefusedFromItsHeader
 TEST(NamedImages, TheScaleVariantIsPreferredAndAMissingNameGivesNone) {
     const auto bundle = std::filesystem::path(Sandbox::home()) / "ImageBundle";
     std::filesystem::create_directories(bundle);
-    NSBundle::setMainBundlePath(bundle.string());
+    ScopedMainBundle mainBundle(bundle.string());
     writeFile(bundle / "menu.png", png(20, 10));
     writeFile(bundle / "menu@2x.png", png(40, 20));
     writeFile(bundle / "handle.png", png(6, 6));
@@ -188,6 +189,7 @@ TEST(NamedImages, TheScaleVariantIsPreferredAndAMissingNameGivesNone) {
     EXPECT_FALSE(UIImage::imageNamed("broken"));
     EXPECT_FALSE(UIImage::imageNamed(""));
     UIImage::setScreenScale(1);
+    UIImage::clearNamedCache();
 }
 
 TEST(ResizableImages, CapInsetsAndModesAreKeptOnACopySharingThePixels) {

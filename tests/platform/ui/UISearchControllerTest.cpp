@@ -32,6 +32,8 @@ struct Fixture {
         search->setSearchResultsUpdater(recorder);
         search->setDelegate(recorder);
     }
+    // Typing made the bar the first responder, which shows the keyboard.
+    ~Fixture() { (void)search->searchBar()->resignFirstResponder(); }
 };
 
 using Log = std::vector<std::string>;
