@@ -139,7 +139,7 @@ TEST(ImageDecoding, APictureClaimingMorePixelsThanTheBoundIsRefusedFromItsHeader
     writeFile(bundle / "painting.jpg", huge);
     writeFile(bundle / "painting@2x.png", claimingSize(png(8, 8), 9000, 9000));
     writeFile(bundle / "painting.png", png(8, 8));
-    NSBundle::setMainBundlePath(bundle.string());
+    ScopedMainBundle mainBundle(bundle.string());
     UIImage::clearNamedCache();
     UIImage::setScreenScale(2);
     auto named = UIImage::imageNamed("painting");
