@@ -10,10 +10,9 @@
 #include <string>
 #include <string_view>
 
+// One per run, made by the engine and handed to whoever reads or writes the folders.
 class FileSystem : public NSObject {
 public:
-    static std::shared_ptr<FileSystem> sharedFileSystem();
-
     // Worked out once, under a lock, from the platform's search paths; "" while the platform
     // cannot name the folder (then nothing is cached and the next call asks again).
     std::string documentsFolder() const;

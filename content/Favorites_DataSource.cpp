@@ -25,7 +25,7 @@ ContentRowList Favorites_DataSource::list(const std::shared_ptr<dataSubCat>&) {
     if (favorites_) return favorites_;
     ContentRows rows;
     if (const auto sql = engine(); sql && sql->tableExists("favorites")) {
-        rows = sql->rowsForRequest("select images.*" + ContentSQL::authorColumns(sql) +
+        rows = sql->rowsForRequest("select images.*" + ContentSQL::authorColumns(sql, localizations()) +
                                    " from images,favorites,author where images.\"index\" = favorites.\"index\" and "
                                    "author.\"index\"=images.author");
     }

@@ -4,7 +4,6 @@
 
 #include "content/ContentLog.h"
 #include "content/ContentSQL.h"
-#include "config/FileSystem.h"
 #include "config/OESQLIdentifier.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
@@ -49,7 +48,7 @@ std::vector<std::shared_ptr<dataSubCat>> List_DataSource::loadSubCats(const std:
     if (!db) return subCats;
     for (const auto& row : db->rowsForRequest(sql)) {
         if (!keepEmpty && row.get("images_count").intValue() < 1) continue;
-        auto subCat = dataSubCat::dataSubCatFromRow(row);
+        auto subCat = dataSubCat::dataSubCatFromRow(row, localizations());
         subCat->setCatTable(groupingTable());
         subCats.push_back(std::move(subCat));
     }
@@ -70,9 +69,10 @@ SubCatList List_DataSource::subCatList(const std::shared_ptr<dataCat>& cat) {
 }
 
 std::string List_DataSource::requestStringForCat(const std::shared_ptr<dataSubCat>& subCat) {
+    if (!loader()) return {};
     const auto column = OESQLIdentifier::quoted(groupingTable());
-    return ContentSQL::pictureSelect(engine(), NSString::format("images.%@=%d", column.value_or("\"subCat\""),
-                                                                subCat ? subCat->index() : -1));
+    return ContentSQL::pictureSelect(engine(), localizations(), NSString::format("images.%@=%d", column.value_or("\"subCat\""),
+                                                                           subCat ? subCat->index() : -1));
 }
 
 std::string List_DataSource::catKey(const std::shared_ptr<dataSubCat>& subCat) {
@@ -101,13 +101,13 @@ ContentRowList List_DataSource::list(const std::shared_ptr<dataSubCat>& subCat) 
 }
 
 void List_DataSource::deleteSubCat(const std::shared_ptr<dataSubCat>& subCat) {
-    if (!subCat) return;
-    auto fs = FileSystem::sharedFileSystem();
+    if (!subCat || !loader()) return;
+    const FileSystem& fs = loader()->fileSystem();
     auto manager = NSFileManager::defaultManager();
     // Only paths that stay inside the folder are touched; a value with ".." or a leading "/"
     // from the database names no file of ours.
     auto removeIn = [&](bool caches, const std::string& relative) {
-        const auto path = caches ? fs->safeCachesPathForFile(relative, false) : fs->safeDocumentsPathForFile(relative, false);
+        const auto path = caches ? fs.safeCachesPathForFile(relative, false) : fs.safeDocumentsPathForFile(relative, false);
         if (path && manager->fileExistsAtPath(*path)) manager->removeItemAtPath(*path);
     };
 

@@ -3,8 +3,6 @@
 #include "content/Loader.h"
 
 #include "content/ContentLog.h"
-#include "config/FileSystem.h"
-#include "config/OEConfig.h"
 #include "config/OESQLIdentifier.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSRegularExpression.h"
@@ -15,13 +13,18 @@
 
 #include <sqlite3.h>
 
-std::shared_ptr<Loader> Loader::loaderWithDBEntry(const std::shared_ptr<dbEntry>& entry) { return initWithDBEntry(entry); }
+std::shared_ptr<Loader> Loader::loaderWithDBEntry(const std::shared_ptr<dbEntry>& entry, const OEContext& context) {
+    return initWithDBEntry(entry, context);
+}
 
-std::shared_ptr<Loader> Loader::initWithDBEntry(const std::shared_ptr<dbEntry>& entry) {
+std::shared_ptr<Loader> Loader::initWithDBEntry(const std::shared_ptr<dbEntry>& entry, const OEContext& context) {
     auto loader = std::make_shared<Loader>();
-    loader->dbConfig_ = OEConfig::current()->database();
+    loader->context_ = context;
+    loader->dbConfig_ = context.config ? context.config->database() : nullptr;
     loader->entry_ = entry ? entry : dbEntry::initWithPath("", "");
-    if (!loader->entry_->dbPath().empty()) loader->sql_ = SQLiteEngine::init(loader->entry_->dbPath());
+    if (!loader->entry_->dbPath().empty()) {
+        loader->sql_ = SQLiteEngine::init(loader->entry_->dbPath(), *context.fileSystem);
+    }
     if (loader->sql_ && loader->dbConfig_ && loader->entry_->dbPath() == loader->dbConfig_->imagesDBName()) {
         loader->importOldFavoritesOnce();
     }
@@ -36,7 +39,7 @@ void Loader::importOldFavoritesOnce() {
     std::lock_guard guard(mutex);
     if (!done.insert(sql_->path()).second) return;
 
-    const std::string documents = FileSystem::sharedFileSystem()->documentsFolder();
+    const std::string documents = fileSystem().documentsFolder();
     if (documents.empty()) return;
     const auto names = NSFileManager::defaultManager()->contentsOfDirectoryAtPath(documents);
     if (!names) return;
@@ -50,8 +53,7 @@ void Loader::importOldFavoritesOnce() {
 
 bool Loader::importOldFavorites(const std::string& fileName) {
     if (!sql_ || !dbConfig_ || fileName == dbConfig_->imagesDBName()) return false;
-    auto fs = FileSystem::sharedFileSystem();
-    const auto path = fs->safeDocumentsPathForFile(fileName, false);
+    const auto path = fileSystem().safeDocumentsPathForFile(fileName, false);
     auto manager = NSFileManager::defaultManager();
     if (!path || !manager->fileExistsAtPath(*path)) return false;
 

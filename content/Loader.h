@@ -4,7 +4,7 @@
 
 #include "content/SQLiteEngine.h"
 #include "content/dbEntry.h"
-#include "config/OEDBConfig.h"
+#include "config/OEContext.h"
 
 #include <memory>
 #include <string>
@@ -12,17 +12,22 @@
 
 class Loader : public NSObject {
 public:
-    static std::shared_ptr<Loader> loaderWithDBEntry(const std::shared_ptr<dbEntry>& entry);
-    // Opens the entry's database; for the images database the first loader of the process
-    // (per Documents folder) imports the favourites of every other "images*.sqlite" file there,
-    // while later loaders, on whatever thread, wait for that import to end and skip it.
-    static std::shared_ptr<Loader> initWithDBEntry(const std::shared_ptr<dbEntry>& entry);
+    static std::shared_ptr<Loader> loaderWithDBEntry(const std::shared_ptr<dbEntry>& entry, const OEContext& context);
+    // Opens the entry's database in the context's Documents folder; for the context's images
+    // database the first loader of the process (per file) imports the favourites of every other
+    // "images*.sqlite" file there, while later loaders, on whatever thread, wait for that import
+    // to end and skip it. The context's members must all be set; the data sources over this
+    // loader read their localisations and file locations from it.
+    static std::shared_ptr<Loader> initWithDBEntry(const std::shared_ptr<dbEntry>& entry, const OEContext& context);
 
     // The engine; empty when the database could not be opened. A thread other than the one
     // using this loader makes its own loader, or holds sql()->lock() around each use.
     const std::shared_ptr<SQLiteEngine>& sql() const { return sql_; }
     const std::shared_ptr<dbEntry>& entry() const { return entry_; }
+    const OEContext& appContext() const { return context_; }
     const std::shared_ptr<OEDBConfig>& dbConfig() const { return dbConfig_; }
+    const OELocalizations& localizations() const { return *context_.localizations; }
+    const FileSystem& fileSystem() const { return *context_.fileSystem; }
 
     // Every value of one column of one table, in SQLite's order; empty on failure or when a
     // name is not a plain identifier.
@@ -37,6 +42,7 @@ private:
     void importOldFavoritesOnce();
 
     std::shared_ptr<dbEntry> entry_;
+    OEContext context_;
     std::shared_ptr<SQLiteEngine> sql_;
     std::shared_ptr<OEDBConfig> dbConfig_;
 };

@@ -21,6 +21,8 @@ protected:
     explicit Loader_DataSource(std::shared_ptr<Loader> loader) : loader_(std::move(loader)) {}
     // The loader's engine, or nothing when the database could not be opened.
     std::shared_ptr<SQLiteEngine> engine() const { return loader_ ? loader_->sql() : nullptr; }
+    // The loader's localisations; only where there is a loader.
+    const OELocalizations& localizations() const { return loader_->localizations(); }
 
 private:
     std::shared_ptr<Loader> loader_;

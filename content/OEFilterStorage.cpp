@@ -3,7 +3,6 @@
 #include "content/OEFilterStorage.h"
 
 #include "content/ContentLog.h"
-#include "config/FileSystem.h"
 #include "config/OESQLIdentifier.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
@@ -29,20 +28,20 @@ std::optional<std::vector<std::string>> readValues(const std::string& path) {
 
 }  // namespace
 
-std::string OEFilterStorage::filterPathForCatIndex(std::int32_t index, const std::string& table) {
+std::string OEFilterStorage::filterPathForCatIndex(const FileSystem& files, std::int32_t index, const std::string& table) {
     if (!OESQLIdentifier::isPlain(table)) return "";
-    return FileSystem::sharedFileSystem()->safeDocumentsPathForFile(NSString::format("filter_%@_%d", table, index), true)
-        .value_or("");
+    return files.safeDocumentsPathForFile(NSString::format("filter_%@_%d", table, index), true).value_or("");
 }
 
-std::string OEFilterStorage::legacyFilterPathForCatIndex(std::int32_t index) {
-    return FileSystem::sharedFileSystem()->safeDocumentsPathForFile(NSString::format("filter_%d", index), true).value_or("");
+std::string OEFilterStorage::legacyFilterPathForCatIndex(const FileSystem& files, std::int32_t index) {
+    return files.safeDocumentsPathForFile(NSString::format("filter_%d", index), true).value_or("");
 }
 
-bool OEFilterStorage::saveFilter(const std::vector<std::string>& values, const std::shared_ptr<dataSubCat>& subCat) {
+bool OEFilterStorage::saveFilter(const FileSystem& files, const std::vector<std::string>& values,
+                                 const std::shared_ptr<dataSubCat>& subCat) {
     if (!subCat) return false;
     const std::string table = tableOf(subCat);
-    const std::string path = filterPathForCatIndex(subCat->index(), table);
+    const std::string path = filterPathForCatIndex(files, subCat->index(), table);
     if (path.empty()) return false;
     Value::Array array;
     for (const auto& value : values) array.emplace_back(value);
@@ -53,22 +52,25 @@ bool OEFilterStorage::saveFilter(const std::vector<std::string>& values, const s
     }
     FileSystem::setNoBackupAttribute(path);
     // The old file would otherwise come back once this one is removed.
-    if (table == "subCat") NSFileManager::defaultManager()->removeItemAtPath(legacyFilterPathForCatIndex(subCat->index()));
+    if (table == "subCat") NSFileManager::defaultManager()->removeItemAtPath(legacyFilterPathForCatIndex(files, subCat->index()));
     return true;
 }
 
-std::optional<std::vector<std::string>> OEFilterStorage::filterForSubCat(const std::shared_ptr<dataSubCat>& subCat) {
+std::optional<std::vector<std::string>> OEFilterStorage::filterForSubCat(const FileSystem& files,
+                                                                         const std::shared_ptr<dataSubCat>& subCat) {
     if (!subCat) return std::nullopt;
     const std::string table = tableOf(subCat);
-    if (auto values = readValues(filterPathForCatIndex(subCat->index(), table))) return values;
-    if (table == "subCat") return readValues(legacyFilterPathForCatIndex(subCat->index()));
+    if (auto values = readValues(filterPathForCatIndex(files, subCat->index(), table))) return values;
+    if (table == "subCat") return readValues(legacyFilterPathForCatIndex(files, subCat->index()));
     return std::nullopt;
 }
 
-void OEFilterStorage::removeFilterForSubCat(const std::shared_ptr<dataSubCat>& subCat) {
+void OEFilterStorage::removeFilterForSubCat(const FileSystem& files, const std::shared_ptr<dataSubCat>& subCat) {
     if (!subCat) return;
     const std::string table = tableOf(subCat);
     auto manager = NSFileManager::defaultManager();
-    if (const std::string path = filterPathForCatIndex(subCat->index(), table); !path.empty()) manager->removeItemAtPath(path);
-    if (table == "subCat") manager->removeItemAtPath(legacyFilterPathForCatIndex(subCat->index()));
+    if (const std::string path = filterPathForCatIndex(files, subCat->index(), table); !path.empty()) {
+        manager->removeItemAtPath(path);
+    }
+    if (table == "subCat") manager->removeItemAtPath(legacyFilterPathForCatIndex(files, subCat->index()));
 }

@@ -7,8 +7,10 @@
 #include <algorithm>
 
 std::shared_ptr<RegroupByData_DataSource> RegroupByData_DataSource::initWithDataSource(
-    std::shared_ptr<DataSource> source, const std::string& field, const std::string& descriptionField) {
-    std::shared_ptr<RegroupByData_DataSource> regroup(new RegroupByData_DataSource(std::move(source), field, descriptionField));
+    std::shared_ptr<DataSource> source, const std::string& field, const std::string& descriptionField,
+    std::shared_ptr<OELocalizations> locale) {
+    std::shared_ptr<RegroupByData_DataSource> regroup(
+        new RegroupByData_DataSource(std::move(source), field, descriptionField, std::move(locale)));
     regroup->observeDataUpdates();
     std::lock_guard guard(regroup->stateMutex_);
     regroup->regroupLocked();
@@ -44,7 +46,7 @@ void RegroupByData_DataSource::regroupLocked() {
                     // A value always stands under the same letter, so a value seen before has its record.
                     auto [itemIt, newValue] = items.try_emplace(value);
                     if (newValue) {
-                        auto record = dataSubCat::dataSubCatWithName(value);
+                        auto record = dataSubCat::dataSubCatWithName(value, *locale_);
                         record->setSubCatDescription(row.get(descr_).stringValue());
                         letterIt->second.push_back(record);
                     }

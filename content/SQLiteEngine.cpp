@@ -90,14 +90,13 @@ SQLiteEngine::~SQLiteEngine() {
     if (db_) sqlite3_close_v2(db_);
 }
 
-std::shared_ptr<SQLiteEngine> SQLiteEngine::init(const std::string& fileName) {
+std::shared_ptr<SQLiteEngine> SQLiteEngine::init(const std::string& fileName, const FileSystem& fileSystem) {
     if (!FileSystem::isSafeRelativePath(fileName)) {
         ContentLog::log(NSString::format("The content database name \"%@\" is not a plain file name, so it is not opened.",
                                          fileName));
         return nullptr;
     }
-    auto fs = FileSystem::sharedFileSystem();
-    const auto target = fs->safeDocumentsPathForFile(fileName, true);
+    const auto target = fileSystem.safeDocumentsPathForFile(fileName, true);
     if (!target) {
         ContentLog::log(NSString::format("The Documents folder is not available for the content database %@.", fileName));
         return nullptr;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+class FileSystem;
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -21,7 +22,7 @@ class SQLiteEngine : public NSObject {
 public:
     // Opens Documents/<fileName>, copying the bundle resource of that name there first when
     // Documents has none. Empty when neither exists or the name is not a plain relative path.
-    static std::shared_ptr<SQLiteEngine> init(const std::string& fileName);
+    static std::shared_ptr<SQLiteEngine> init(const std::string& fileName, const FileSystem& fileSystem);
     // Opens a database file at a path as it is, creating it when asked (tools that build databases).
     static std::shared_ptr<SQLiteEngine> initWithPath(const std::string& path, bool create = false);
     ~SQLiteEngine() override;

@@ -9,6 +9,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/ui/UIApplication.h"
+#include "platform/ui/UIColor.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIWindow.h"
 #include "uikit/LaunchReminderManager.h"
@@ -74,8 +75,7 @@ bool OECore::initializeWithConfig(const std::shared_ptr<OEConfig>& config, const
     initialized_ = true;
     config_ = config;
     appId_ = appId;
-    // Layers below the engine read the configuration through the process-wide holder.
-    OEConfig::setCurrent(config_);
+    resourceLoader_ = ResourceLoader::make(fileSystem_);
 
     customizeInterface();
     loadDefaults();
@@ -93,8 +93,8 @@ void OECore::loadDefaults() {
 }
 
 void OECore::setupLocale() {
-    locale_ = OELocalizations::initWithConfig(config_->locale());
-    OELocalizations::setCurrent(locale_);
+    locale_ = OELocalizations::initWithConfig(config_->locale(),
+                                              config_->database() ? config_->database()->nameFieldKey() : "");
 }
 
 void OECore::setupIdleManager() {
@@ -103,7 +103,9 @@ void OECore::setupIdleManager() {
 
 void OECore::setupDownlloadsCounter() {
     if (!downloadsCounter_) return;
-    downloadsCounter_->setup(hasImages() ? tempDataSource::tempImagesDataSource() : tempDataSource::tempMediaDataSource());
+    const OEContext context = appContext();
+    downloadsCounter_->setup(hasImages() ? tempDataSource::tempImagesDataSource(context)
+                                         : tempDataSource::tempMediaDataSource(context));
 }
 
 void OECore::setupReminders() {
@@ -149,7 +151,9 @@ void OECore::showStartScreenInWindow(const std::shared_ptr<UIWindow>& window) {
     if (!window) return;
     auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle(AppInfo::displayName(), config_);
     auto menu = OEMainMenu::initWithFactory(factory, config_);
-    auto container = OESideMenuContainerViewController::containerWithCenterViewController(nullptr, menu, nullptr);
+    const auto c = config_->color() ? config_->color()->backgroundColor() : OEColorConfig::Color::groupTableViewBackground();
+    auto container = OESideMenuContainerViewController::containerWithCenterViewController(
+        nullptr, menu, nullptr, UIColor::colorWithRed(c.red, c.green, c.blue, c.alpha));
     container->setPanMode(OESideMenuPanModeNone);
     viewController_ = container;
     window->setRootViewController(container);

@@ -1,10 +1,13 @@
-// The engine singleton: holds the configuration and the long-lived services every screen
-// reaches through it, runs the start-up sequence once, puts the side-menu shell into the
-// window and receives the application's life-cycle changes.
+// The engine singleton: holds the configuration and the long-lived services, runs the start-up
+// sequence once, puts the side-menu shell into the window and receives the application's
+// life-cycle changes. It is where the application's parts are wired together: the layers below
+// get the configuration, localisations, file locations and picture service handed in from here.
 #pragma once
 
 #include "config/OEConfig.h"
+#include "config/OEContext.h"
 #include "config/OELocalizations.h"
+#include "gallery/GalleryContext.h"
 #include "platform/foundation/NSObject.h"
 
 #include <functional>
@@ -49,6 +52,13 @@ public:
     const std::shared_ptr<OEIdleTimerManager>& idleManager() const { return idleManager_; }
     const std::shared_ptr<OELocalizations>& locale() const { return locale_; }
     const std::string& appId() const { return appId_; }
+    const std::shared_ptr<FileSystem>& fileSystem() const { return fileSystem_; }
+    // Made at start-up; empty before.
+    const std::shared_ptr<ResourceLoader>& resourceLoader() const { return resourceLoader_; }
+    // What the layers below are handed: the configuration, the localisations and the file
+    // locations (the first two empty before start-up).
+    OEContext appContext() const { return OEContext{config_, locale_, fileSystem_}; }
+    GalleryContext galleryContext() const { return GalleryContext{appContext(), resourceLoader_}; }
 
     std::shared_ptr<DownloadsCounter> downloadsCounter() const { return downloadsCounter_; }
     void setDownloadsCounter(std::shared_ptr<DownloadsCounter> counter) { downloadsCounter_ = std::move(counter); }
@@ -97,6 +107,8 @@ private:
     std::shared_ptr<UIViewController> viewController_;
     std::shared_ptr<OEIdleTimerManager> idleManager_;
     std::shared_ptr<OELocalizations> locale_;
+    std::shared_ptr<FileSystem> fileSystem_ = std::make_shared<FileSystem>();
+    std::shared_ptr<ResourceLoader> resourceLoader_;
     std::shared_ptr<DownloadsCounter> downloadsCounter_;
     std::string appId_;
     bool initialized_ = false;

@@ -2,15 +2,12 @@
 #include "gallery/ResourceLoader.h"
 
 #include "content/DataSource.h"
-#include "config/FileSystem.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIImage.h"
-
-#include <mutex>
 
 namespace {
 
@@ -19,16 +16,11 @@ constexpr const char* kDeviceSuffix = "";
 
 }  // namespace
 
-std::shared_ptr<ResourceLoader> ResourceLoader::sharedResourceLoader() {
-    static std::once_flag once;
-    static std::shared_ptr<ResourceLoader> shared;
-    std::call_once(once, [] { shared = make(); });
-    return shared;
+std::shared_ptr<ResourceLoader> ResourceLoader::make(std::shared_ptr<FileSystem> fileSystem) {
+    return std::make_shared<ResourceLoader>(std::move(fileSystem));
 }
 
-std::shared_ptr<ResourceLoader> ResourceLoader::make() { return std::make_shared<ResourceLoader>(); }
-
-ResourceLoader::ResourceLoader() {
+ResourceLoader::ResourceLoader(std::shared_ptr<FileSystem> fileSystem) : fileSystem_(std::move(fileSystem)) {
     // The paged grid reads the device orientation when it lays out.
     UIDevice::currentDevice()->beginGeneratingDeviceOrientationNotifications();
 }
@@ -61,14 +53,14 @@ std::shared_ptr<UIImage> ResourceLoader::loadImage(const std::string& name) cons
 std::shared_ptr<UIImage> ResourceLoader::loadImageFrom(const std::string& relativePath) const {
     // Paths come from the content databases: nothing outside the storage areas is read.
     if (!FileSystem::isSafeRelativePath(relativePath)) return nullptr;
-    const auto path = FileSystem::sharedFileSystem()->findFilePath(relativePath);
+    const auto path = fileSystem_->findFilePath(relativePath);
     if (!path) return nullptr;
     return UIImage::imageWithContentsOfFile(*path);
 }
 
 bool ResourceLoader::fileExistsInCaches(const std::string& relativePath) const {
     if (!FileSystem::isSafeRelativePath(relativePath)) return false;
-    return FileSystem::sharedFileSystem()->findFilePath(relativePath).has_value();
+    return fileSystem_->findFilePath(relativePath).has_value();
 }
 
 bool ResourceLoader::allImagesExists(const std::vector<std::string>& paths) const {
@@ -81,9 +73,8 @@ bool ResourceLoader::allImagesExists(const std::vector<std::string>& paths) cons
 
 void ResourceLoader::deleteFileFromCashes(const std::string& relativePath) const {
     if (!FileSystem::isSafeRelativePath(relativePath)) return;
-    const auto fileSystem = FileSystem::sharedFileSystem();
     const auto manager = NSFileManager::defaultManager();
-    for (const auto& path : {fileSystem->documentsPathForFile(relativePath), fileSystem->cachesPathForFile(relativePath)}) {
+    for (const auto& path : {fileSystem_->documentsPathForFile(relativePath), fileSystem_->cachesPathForFile(relativePath)}) {
         if (!path.empty() && manager->fileExistsAtPath(path)) {
             manager->removeItemAtPath(path);
             return;
@@ -92,7 +83,7 @@ void ResourceLoader::deleteFileFromCashes(const std::string& relativePath) const
 }
 
 std::string ResourceLoader::storePath() const {
-    return FileSystem::sharedFileSystem()->documentsPathForFile(kViewedImagesFile);
+    return fileSystem_->documentsPathForFile(kViewedImagesFile);
 }
 
 bool ResourceLoader::loadStore() {
@@ -146,7 +137,7 @@ void ResourceLoader::postDataChanged() const {
 }
 
 void ResourceLoader::removeLoadedData() const {
-    const std::string documents = FileSystem::sharedFileSystem()->documentsFolder();
+    const std::string documents = fileSystem_->documentsFolder();
     if (!documents.empty()) NSFileManager::defaultManager()->removeItemAtPath(documents + "/Data");
     postDataChanged();
 }

@@ -2,7 +2,7 @@
 // wherever they lie, presence and deletion of downloaded pictures, and the viewed-pictures store.
 #pragma once
 
-#include "platform/foundation/NSObject.h"
+#include "config/FileSystem.h"
 #include "platform/foundation/Value.h"
 
 #include <memory>
@@ -18,10 +18,9 @@ inline constexpr const char* kImagesDataChanged = "ImagesDataChanged";
 
 class ResourceLoader : public NSObject {
 public:
-    static std::shared_ptr<ResourceLoader> sharedResourceLoader();
-    // A loader of its own (tests); the shared one is made the same way.
-    static std::shared_ptr<ResourceLoader> make();
-    ResourceLoader();
+    // One per run, made by the engine over its file locations and handed to the picture screens.
+    static std::shared_ptr<ResourceLoader> make(std::shared_ptr<FileSystem> fileSystem);
+    explicit ResourceLoader(std::shared_ptr<FileSystem> fileSystem);
 
     // The suffix goes before the first "." of the name, or at its end.
     static std::string appendToPath(const std::string& name, const std::string& suffix);
@@ -66,5 +65,6 @@ private:
     bool loadStore();
     void writeStore() const;
 
+    std::shared_ptr<FileSystem> fileSystem_;
     std::optional<Value::Dictionary> newImages_;
 };

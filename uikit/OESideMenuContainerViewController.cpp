@@ -2,7 +2,6 @@
 // menu frames, the pan and tap gestures and the keyboard's shortening of the centre.
 #include "uikit/OESideMenuContainerViewController.h"
 
-#include "config/OEConfig.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIDevice.h"
@@ -28,16 +27,18 @@ const std::vector<std::shared_ptr<UIViewController>>* screensOf(const std::share
 }
 }  // namespace
 
-std::shared_ptr<OESideMenuContainerViewController> OESideMenuContainerViewController::make() {
+std::shared_ptr<OESideMenuContainerViewController> OESideMenuContainerViewController::make(
+    std::shared_ptr<UIColor> background) {
     auto container = std::make_shared<OESideMenuContainerViewController>();
+    container->background_ = std::move(background);
     container->setDefaultSettings();
     return container;
 }
 
 std::shared_ptr<OESideMenuContainerViewController> OESideMenuContainerViewController::containerWithCenterViewController(
     const std::shared_ptr<UIViewController>& center, const std::shared_ptr<UIViewController>& leftMenu,
-    const std::shared_ptr<UIViewController>& rightMenu) {
-    auto container = make();
+    const std::shared_ptr<UIViewController>& rightMenu, std::shared_ptr<UIColor> background) {
+    auto container = make(std::move(background));
     container->setLeftMenuViewController(leftMenu);
     container->setCenterViewController(center);
     container->setRightMenuViewController(rightMenu);
@@ -73,8 +74,7 @@ void OESideMenuContainerViewController::setDefaultSettings() {
 
 void OESideMenuContainerViewController::viewDidLoad() {
     UIViewController::viewDidLoad();
-    const auto c = OEConfig::current()->color()->backgroundColor();
-    view()->setBackgroundColor(UIColor::colorWithRed(c.red, c.green, c.blue, c.alpha));
+    view()->setBackgroundColor(background_);
     addKeyboardObserver();
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 
 class OESideMenuShadow;
+class UIColor;
 class UIPanGestureRecognizer;
 class UITapGestureRecognizer;
 
@@ -51,12 +52,13 @@ class OESideMenuContainerViewController : public UIViewController, public UIGest
 public:
     using Completion = std::function<void()>;
 
-    // With the default settings applied (which on a phone loads the view already).
-    static std::shared_ptr<OESideMenuContainerViewController> make();
+    // With the default settings applied (which on a phone loads the view already); the view
+    // takes `background` (the configuration's background colour) when it loads.
+    static std::shared_ptr<OESideMenuContainerViewController> make(std::shared_ptr<UIColor> background);
     // Sets the left menu, the centre and the right menu, in that order; any may be empty.
     static std::shared_ptr<OESideMenuContainerViewController> containerWithCenterViewController(
         const std::shared_ptr<UIViewController>& center, const std::shared_ptr<UIViewController>& leftMenu,
-        const std::shared_ptr<UIViewController>& rightMenu);
+        const std::shared_ptr<UIViewController>& rightMenu, std::shared_ptr<UIColor> background);
     ~OESideMenuContainerViewController() override;
 
     // --- Screens ------------------------------------------------------------------------
@@ -172,6 +174,7 @@ private:
     std::shared_ptr<UIView> centerView() const;
     std::shared_ptr<OESideMenuContainerViewController> self();
 
+    std::shared_ptr<UIColor> background_;
     std::shared_ptr<UIViewController> center_;
     std::shared_ptr<UIViewController> leftMenu_;
     std::shared_ptr<UIViewController> rightMenu_;

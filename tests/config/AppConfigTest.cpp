@@ -6,9 +6,8 @@
 #include <gtest/gtest.h>
 
 TEST(AppConfigDefaults, FromTheTableAndTheTextConfiguration) {
-    auto settings = AppConfig::sharedAppConfig();
     auto config = OEConfigFactory::initWithAppServerLikesIdentifer("", "", "", "")->makeConfig();
-    OEConfig::setCurrent(config);
+    auto settings = AppConfig::initWithTextsConfig(config->text());
     EXPECT_EQ(settings->intValue("FONT_SIZE_KEY"), 12);
     EXPECT_EQ(settings->intValue("FONT_SIZE_TEXTS_KEY"), 16);
     EXPECT_EQ(settings->intValue("text_align_info"), 1);
@@ -18,11 +17,11 @@ TEST(AppConfigDefaults, FromTheTableAndTheTextConfiguration) {
     EXPECT_EQ(settings->strValue("unknown"), "");
     config->text()->setDefFontSize(14);
     EXPECT_EQ(settings->intValue("FONT_SIZE_KEY"), 14);
-    OEConfig::setCurrent(nullptr);
+    EXPECT_EQ(AppConfig::initWithTextsConfig(nullptr)->intValue("FONT_SIZE_KEY"), 0);
 }
 
 TEST(AppConfigStorage, WrittenAtOnceAndKeptAcrossARestart) {
-    auto settings = AppConfig::sharedAppConfig();
+    auto settings = AppConfig::initWithTextsConfig(nullptr);
     settings->setInt(2, "text_align");
     settings->setStr("Georgia", "fontName");
     settings->setInt(0, "FONT_SIZE_KEY");  // a stored 0 is a value, not "nothing stored"
@@ -33,7 +32,7 @@ TEST(AppConfigStorage, WrittenAtOnceAndKeptAcrossARestart) {
 }
 
 TEST(AppConfigStorage, ReadsStoredValuesAs32BitIntegers) {
-    auto settings = AppConfig::sharedAppConfig();
+    auto settings = AppConfig::initWithTextsConfig(nullptr);
     settings->setInt(4294967296LL + 18, "FONT_SIZE_TEXTS_KEY");
     EXPECT_EQ(settings->intValue("FONT_SIZE_TEXTS_KEY"), 18);
     NSUserDefaults::standardUserDefaults()->setObject(Value("15pt"), "text_align_info");

@@ -237,19 +237,3 @@ TEST(AppInfoDefaults, MissingInfoPlistSaysSo) {
     EXPECT_NE(testing::internal::GetCapturedStderr().find("has no Info.plist"), std::string::npos);
     EXPECT_EQ(AppInfo::appStoreId(), "");
 }
-
-TEST(OEConfigCurrent, BuiltFromTheMainBundleUntilSetAndReplaceable) {
-    TestBundle bundle;
-    bundle.writeInfoPlist(TestBundle::engineDictionary("http://127.0.0.1:1", "f"));
-    bundle.write("texts.sqlite", "");
-    auto first = OEConfig::current();
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first->database()->textDBName(), "texts.sqlite");
-    EXPECT_EQ(OEConfig::current(), first);  // kept, not rebuilt
-
-    auto mine = OEConfigFactory::initWithAppServerLikesIdentifer("l", "f", "F", "H")->makeConfig();
-    OEConfig::setCurrent(mine);
-    EXPECT_EQ(OEConfig::current(), mine);
-    OEConfig::setCurrent(nullptr);
-    EXPECT_NE(OEConfig::current(), mine);
-}

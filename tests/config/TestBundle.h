@@ -1,8 +1,6 @@
 // A throw-away bundle folder for configuration tests: Info.plist, string tables and empty files.
 #pragma once
 
-#include "config/OEConfig.h"
-#include "config/OELocalizations.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Sandbox.h"
 
@@ -13,15 +11,12 @@
 
 class TestBundle {
 public:
-    // A new, empty folder under the test home, made the main bundle; the engine's current
-    // configuration and localisations are forgotten so they are built again from it.
+    // A new, empty folder under the test home, made the main bundle.
     TestBundle() {
         static std::atomic<int> counter{0};
         path_ = Sandbox::home() + "/bundles/b" + std::to_string(counter++);
         std::filesystem::create_directories(path_);
         NSBundle::setMainBundlePath(path_);
-        OEConfig::setCurrent(nullptr);
-        OELocalizations::setCurrent(nullptr);
     }
 
     const std::string& path() const { return path_; }

@@ -16,7 +16,7 @@ protected:
         auto guard = engine->lock();
         EXPECT_TRUE(engine->prepareRequest(sql));
         EXPECT_TRUE(engine->nextRow());
-        return dataSubCat::dataSubCatFromDB(engine);
+        return dataSubCat::dataSubCatFromDB(engine, locale());
     }
     std::shared_ptr<Loader> loader_;
 };
@@ -72,7 +72,7 @@ TEST_F(CatalogueRecordsTest, NamesFollowTheLanguageWithTheFallBack) {
     setLanguage("ru");
     EXPECT_EQ(fromQuery("select * from subCat where \"index\" = 1")->name(), "Портреты");
     setLanguage("de");
-    auto named = dataSubCat::dataSubCatWithName("Ein Name");
+    auto named = dataSubCat::dataSubCatWithName("Ein Name", locale());
     EXPECT_EQ(named->data().get("name_de").string(), "Ein Name");
     EXPECT_EQ(named->name(), "Ein Name");
     EXPECT_EQ(named->index(), -1);

@@ -98,7 +98,7 @@ TEST_F(LoaderTest, OtherDatabasesNeverScanDocuments) {
     makeDatabase(bundle() + "/media.sqlite", {"create table compositions (a)"});
     reloadConfiguration();
     writeOldFavourites("images_stay.sqlite", {1});
-    auto loader = Loader::loaderWithDBEntry(dbEntry::initWithPath("media.sqlite", "Music"));
+    auto loader = Loader::loaderWithDBEntry(dbEntry::initWithPath("media.sqlite", "Music"), context());
     ASSERT_TRUE(loader->sql());
     EXPECT_TRUE(exists(documents() + "/images_stay.sqlite"));
 }
@@ -114,8 +114,8 @@ TEST_F(LoaderTest, ColumnValuesAndRefusedIdentifiers) {
     EXPECT_TRUE(loader->objectfFromTable("bigCat\" union select sql from sqlite_master --", "name").empty());
     EXPECT_TRUE(loader->objectfFromTable("bigCat", "name\"").empty());
     EXPECT_THAT(GetCapturedStderr(), HasSubstr("is not a plain identifier"));
-    auto entry = dbEntry::defaultEntry();
+    auto entry = dbEntry::defaultEntry(context().config->database());
     EXPECT_EQ(entry->dbPath(), "images.sqlite");
     EXPECT_EQ(entry->dbName(), "Gallery");
-    EXPECT_EQ(dbEntry::articlesEntry()->dbName(), "Articles");
+    EXPECT_EQ(dbEntry::articlesEntry(context().config->database())->dbName(), "Articles");
 }

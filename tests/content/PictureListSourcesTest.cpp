@@ -121,6 +121,6 @@ TEST_F(PictureListSourcesTest, APathAloneIsAOneRowList) {
     ASSERT_EQ(first->size(), 1u);
     EXPECT_EQ(first->front().size(), 1u);
     EXPECT_EQ(first->front().get("imagePath").string(), "Data/p0001.jpg");
-    EXPECT_EQ(*path->list(dataSubCat::dataSubCatWithName("any")), *first);
+    EXPECT_EQ(*path->list(dataSubCat::dataSubCatWithName("any", locale())), *first);
     EXPECT_FALSE(path->mayAddToFavorites());
 }

@@ -21,7 +21,7 @@ class SQLiteEngineTest : public ContentFixture {};
 
 TEST_F(SQLiteEngineTest, FirstUseCopiesFromTheBundleOnceAndMarksTheCopy) {
     makeDatabase(bundle() + "/first.sqlite", {"create table t (a text)", "insert into t values ('bundle')"});
-    auto engine = SQLiteEngine::init("first.sqlite");
+    auto engine = SQLiteEngine::init("first.sqlite", files());
     ASSERT_TRUE(engine);
     EXPECT_EQ(engine->path(), documents() + "/first.sqlite");
     EXPECT_TRUE(exists(documents() + "/first.sqlite"));
@@ -31,7 +31,7 @@ TEST_F(SQLiteEngineTest, FirstUseCopiesFromTheBundleOnceAndMarksTheCopy) {
 
     // A changed bundle file does not replace the copy in Documents.
     makeDatabase(bundle() + "/first.sqlite", {"create table t (a text)", "insert into t values ('new bundle')"});
-    auto again = SQLiteEngine::init("first.sqlite");
+    auto again = SQLiteEngine::init("first.sqlite", files());
     ASSERT_TRUE(again);
     const auto rows = again->rowsForRequest("select a from t order by rowid");
     ASSERT_EQ(rows.size(), 2u);
@@ -41,9 +41,9 @@ TEST_F(SQLiteEngineTest, FirstUseCopiesFromTheBundleOnceAndMarksTheCopy) {
 
 TEST_F(SQLiteEngineTest, MissingDatabaseAndUnsafeNamesGiveNoEngineAndASentence) {
     CaptureStderr();
-    EXPECT_FALSE(SQLiteEngine::init("absent.sqlite"));
-    EXPECT_FALSE(SQLiteEngine::init("../outside.sqlite"));
-    EXPECT_FALSE(SQLiteEngine::init("/etc/passwd"));
+    EXPECT_FALSE(SQLiteEngine::init("absent.sqlite", files()));
+    EXPECT_FALSE(SQLiteEngine::init("../outside.sqlite", files()));
+    EXPECT_FALSE(SQLiteEngine::init("/etc/passwd", files()));
     const std::string log = GetCapturedStderr();
     EXPECT_THAT(log, HasSubstr("absent.sqlite is neither in Documents nor in the bundle"));
     EXPECT_THAT(log, HasSubstr("\"../outside.sqlite\" is not a plain file name"));
@@ -53,7 +53,7 @@ TEST_F(SQLiteEngineTest, MissingDatabaseAndUnsafeNamesGiveNoEngineAndASentence) 
 TEST_F(SQLiteEngineTest, RowsCarryColumnNamesWithNullAsEmptyAndTheLaterDuplicateWins) {
     makeDatabase(bundle() + "/rows.sqlite", {"create table t (a text, b integer, c real)",
                                              "insert into t values (NULL, 42, 1.5)"});
-    auto engine = SQLiteEngine::init("rows.sqlite");
+    auto engine = SQLiteEngine::init("rows.sqlite", files());
     ASSERT_TRUE(engine);
     ASSERT_TRUE(engine->prepareRequest("select a, b, c, b as a from t"));
     ASSERT_TRUE(engine->nextRow());
@@ -70,7 +70,7 @@ TEST_F(SQLiteEngineTest, RowsCarryColumnNamesWithNullAsEmptyAndTheLaterDuplicate
 
 TEST_F(SQLiteEngineTest, StatementsAnswerAsTheirResultsAndGettersWithoutStatementAreNeutral) {
     makeDatabase(bundle() + "/exec.sqlite", {"create table t (a integer primary key)"});
-    auto engine = SQLiteEngine::init("exec.sqlite");
+    auto engine = SQLiteEngine::init("exec.sqlite", files());
     ASSERT_TRUE(engine);
     EXPECT_TRUE(engine->execRequest("insert into t values (1)"));
     EXPECT_FALSE(engine->execRequest("insert into t values (1)"));  // primary key clash
@@ -90,7 +90,7 @@ TEST_F(SQLiteEngineTest, StatementsAnswerAsTheirResultsAndGettersWithoutStatemen
 
 TEST_F(SQLiteEngineTest, BoundValuesAreDataNeverSQL) {
     makeDatabase(bundle() + "/bind.sqlite", {"create table t (a text)"});
-    auto engine = SQLiteEngine::init("bind.sqlite");
+    auto engine = SQLiteEngine::init("bind.sqlite", files());
     ASSERT_TRUE(engine);
     const std::string hostile = "x'); drop table t; --";
     ASSERT_TRUE(engine->execRequest("insert into t values (?)", {Value(hostile)}));
@@ -103,7 +103,7 @@ TEST_F(SQLiteEngineTest, BoundValuesAreDataNeverSQL) {
 
 TEST_F(SQLiteEngineTest, TransactionsRollBackWhole) {
     makeDatabase(bundle() + "/tx.sqlite", {"create table t (a integer primary key)"});
-    auto engine = SQLiteEngine::init("tx.sqlite");
+    auto engine = SQLiteEngine::init("tx.sqlite", files());
     ASSERT_TRUE(engine);
     EXPECT_FALSE(engine->runInTransaction({"insert into t values (1)", "insert into t values (1)"}));
     EXPECT_TRUE(engine->rowsForRequest("select * from t").empty());
@@ -139,7 +139,7 @@ TEST_F(SQLiteEngineTest, BadDatabasesGiveEmptyListsAndASentence) {
         c.prepare(this);
         reloadConfiguration();
         // Configured as present, whatever the bundle holds now.
-        OEConfig::current()->database()->setImagesDBName("images.sqlite");
+        context().config->database()->setImagesDBName("images.sqlite");
         CaptureStderr();
         auto source = List_DataSource::initWithLoader(imagesLoader());
         const auto cats = source->catList();
@@ -163,7 +163,7 @@ TEST_F(SQLiteEngineTest, ThreadsSharingAnEngineEachReadTheirWholeResult) {
     std::vector<std::string> statements = {"create table t (a integer primary key, b text)"};
     for (int i = 1; i <= 500; ++i) statements.push_back("insert into t values (" + std::to_string(i) + ", 'v')");
     makeDatabase(bundle() + "/shared.sqlite", statements);
-    auto engine = SQLiteEngine::init("shared.sqlite");
+    auto engine = SQLiteEngine::init("shared.sqlite", files());
     ASSERT_TRUE(engine);
     std::vector<int> counts(8, 0);
     std::vector<std::thread> threads;

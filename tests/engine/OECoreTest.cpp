@@ -85,10 +85,16 @@ TEST_F(EngineStart, WithAllDatabasesEveryStepRunsInOrderAndTheGalleryIsInTheCent
 
     ASSERT_TRUE(engine->isInitialized());
     EXPECT_EQ(engine->appId(), "1047320005");
-    EXPECT_EQ(engine->config(), OEConfig::current());
     EXPECT_EQ(engine->config()->database()->imagesDBName(), "images.sqlite");
     EXPECT_EQ(engine->config()->database()->mediaDBName(), "media.sqlite");
-    EXPECT_EQ(engine->locale(), OELocalizations::current());
+    // What the layers below are handed: the localisations over the configuration's locale part.
+    ASSERT_TRUE(engine->locale());
+    EXPECT_EQ(engine->locale()->config(), engine->config()->locale());
+    const GalleryContext handed = engine->galleryContext();
+    EXPECT_EQ(handed.app.config, engine->config());
+    EXPECT_EQ(handed.app.localizations, engine->locale());
+    ASSERT_TRUE(handed.resources);
+    EXPECT_EQ(handed.resources, engine->resourceLoader());
     EXPECT_EQ(engine->idleManager()->application(), UIApplication::sharedApplication());
     EXPECT_TRUE(engine->hasImages());
     // Appearance, defaults, locale and idle manager were in place when the counter was set

@@ -9,6 +9,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UIColor.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
@@ -121,7 +122,7 @@ TEST(DefaultMenuActionTest, ChoosingARowPutsANewScreenInTheCentreAndTheMenuClose
         return built.back();
     });
     auto menu = OEMainMenu::initWithFactory(factory, c);
-    auto container = OESideMenuContainerViewController::containerWithCenterViewController(nullptr, menu, nullptr);
+    auto container = OESideMenuContainerViewController::containerWithCenterViewController(nullptr, menu, nullptr, UIColor::whiteColor());
     auto window = UIWindow::make();
     window->setRootViewController(container);
     window->makeKeyAndVisible();

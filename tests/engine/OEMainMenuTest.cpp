@@ -198,7 +198,8 @@ TEST_F(MainMenuTest, TheHeaderLabelEndsEightPointsShortOfTheRightEdge) {
 TEST_F(MainMenuTest, ChoosingARowRunsItsActionWhileOpenThenClosesTheMenu) {
     auto m = menu();
     auto container =
-        OESideMenuContainerViewController::containerWithCenterViewController(UIViewController::make(), m, nullptr);
+        OESideMenuContainerViewController::containerWithCenterViewController(UIViewController::make(), m, nullptr,
+                                                                             UIColor::whiteColor());
     auto window = UIWindow::make();
     window->setRootViewController(container);
     window->makeKeyAndVisible();

@@ -6,6 +6,7 @@
 #include "content/List_DataSource.h"
 #include "content/Loader.h"
 #include "demo/generator/DemoCatalogue.h"
+#include "gallery/GalleryContext.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -23,8 +24,11 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // The configuration with these groupings (identifier, title key of "Core").
+    // The configuration with these groupings (identifier, title key of "Core"), in a new context.
     void configureGroupings(const std::vector<std::pair<std::string, std::string>>& groupings);
+    // The configuration, localisations, file locations and a picture service of the test's own.
+    const GalleryContext& galleryContext() const { return context_; }
+    const OELocalizations& locale() const { return context_.localizations(); }
     std::shared_ptr<Loader> imagesLoader();
     std::shared_ptr<List_DataSource> catalogue();
 
@@ -35,4 +39,7 @@ protected:
     // The demo painting with the given picture file extension (".jpg", ".JPG", ".png").
     static const DemoPainting& paintingWithExtension(const std::string& extension);
     static std::vector<std::string> distinctPicturePaths();
+
+private:
+    GalleryContext context_;
 };

@@ -83,7 +83,7 @@ protected:
 }  // namespace
 
 TEST_F(TableDelegatesTest, PictureRowsShowTheGroupPictureBesideItsName) {
-    drive(ImageCell_TableViewDelegate::initWithDataSource(catalogue()));
+    drive(ImageCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext()));
     EXPECT_EQ(table_->numberOfSections(), static_cast<long>(kDemoBigCatCount));
     EXPECT_EQ(totalRows(), static_cast<long>(kDemoGenreGroupsWithPaintings));
 
@@ -106,7 +106,7 @@ TEST_F(TableDelegatesTest, PictureRowsShowTheGroupPictureBesideItsName) {
 }
 
 TEST_F(TableDelegatesTest, AGroupWithoutDescriptionHasNoInformationButtonAndOneWithoutPictureIsATextRow) {
-    drive(ImageCell_TableViewDelegate::initWithDataSource(catalogue()));
+    drive(ImageCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext()));
     int noDescription = 0, noPicture = 0;
     for (const auto& group : DemoCatalogue::genreGroups()) {
         if (!group.descriptionEn) noDescription = group.index;
@@ -132,7 +132,7 @@ TEST_F(TableDelegatesTest, AGroupWithoutDescriptionHasNoInformationButtonAndOneW
 }
 
 TEST_F(TableDelegatesTest, ThePadRowHeightMovesThePictureAndTheLabels) {
-    auto delegate = ImageCell_TableViewDelegate::initWithDataSource(catalogue());
+    auto delegate = ImageCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext());
     delegate->setCellHeight(149);
     drive(delegate);
     const NSIndexPath first = pathOfGroup(1);
@@ -144,7 +144,7 @@ TEST_F(TableDelegatesTest, ThePadRowHeightMovesThePictureAndTheLabels) {
 }
 
 TEST_F(TableDelegatesTest, PictureLabelsEndTenPointsShortOfTheEdgeAndStartAt118) {
-    auto delegate = ImageCell_TableViewDelegate::initWithDataSource(catalogue());
+    auto delegate = ImageCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext());
     auto cell = UIImageCell::initWithStyle(UITableViewCellStyleDefault, "ImageCell");
     ASSERT_EQ(cell->contentView()->bounds().size.width, 320);
     auto label = UILabel::initWithFrame(CGRectMake(100, 5, 300, 20));
@@ -156,7 +156,7 @@ TEST_F(TableDelegatesTest, PictureLabelsEndTenPointsShortOfTheEdgeAndStartAt118)
     delegate->checkFrame(label, cell);
     EXPECT_EQ(label->frame(), CGRectMake(152, 5, 100, 20));
 
-    auto info = StandartCellInfo_TableViewDelegate::initWithDataSource(catalogue());
+    auto info = StandartCellInfo_TableViewDelegate::initWithDataSource(catalogue(), galleryContext());
     label->setFrame(CGRectMake(4, 0, 100, 20));
     info->checkFrame(label, cell);
     EXPECT_EQ(label->frame(), CGRectMake(10, 0, 94, 20));
@@ -166,7 +166,7 @@ TEST_F(TableDelegatesTest, PictureLabelsEndTenPointsShortOfTheEdgeAndStartAt118)
 
 TEST_F(TableDelegatesTest, TapsAndInformationButtonsReachTheOwner) {
     auto source = catalogue();
-    drive(ImageCell_TableViewDelegate::initWithDataSource(source));
+    drive(ImageCell_TableViewDelegate::initWithDataSource(source, galleryContext()));
     const NSIndexPath first = pathOfGroup(1);
     table_->simulateTapOnRow(first);
     ASSERT_EQ(owner_->selected.size(), 1u);
@@ -186,7 +186,7 @@ TEST_F(TableDelegatesTest, TapsAndInformationButtonsReachTheOwner) {
 
 TEST_F(TableDelegatesTest, TheRowTheOwnerCallsSelectedIsSelectedWithoutScrolling) {
     owner_->marked = NSIndexPath{1, 2};
-    drive(ImageCell_TableViewDelegate::initWithDataSource(catalogue()));
+    drive(ImageCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext()));
     EXPECT_EQ(table_->indexPathForSelectedRow(), (NSIndexPath{1, 2}));
     EXPECT_TRUE(table_->cellForRowAtIndexPath({1, 2})->isSelected());
     EXPECT_FALSE(table_->cellForRowAtIndexPath({0, 0})->isSelected());
@@ -195,7 +195,7 @@ TEST_F(TableDelegatesTest, TheRowTheOwnerCallsSelectedIsSelectedWithoutScrolling
 
 TEST_F(TableDelegatesTest, ThePainterListCountsPicturesAndOffersInformationWhereThereIsSome) {
     auto source = ListOtherSubCat_DataSource::initWithLoader(imagesLoader(), "author");
-    drive(StandartCellInfo_TableViewDelegate::initWithDataSource(source));
+    drive(StandartCellInfo_TableViewDelegate::initWithDataSource(source, galleryContext()));
     int withButton = 0, withoutButton = 0;
     for (long s = 0; s < table_->numberOfSections(); ++s) {
         for (long r = 0; r < table_->numberOfRowsInSection(s); ++r) {
@@ -203,9 +203,9 @@ TEST_F(TableDelegatesTest, ThePainterListCountsPicturesAndOffersInformationWhere
             ASSERT_TRUE(cell);
             const auto record = delegate_->subCatForIndexPath({s, r});
             const auto rows = source->list(record);
-            EXPECT_EQ(cell->label()->text(), OELocalizations::current()->localizedNameFieldValue(record->data()));
+            EXPECT_EQ(cell->label()->text(), locale().localizedNameFieldValue(record->data()));
             EXPECT_EQ(cell->detail()->text(), "paintings " + std::to_string(rows ? rows->size() : 0));
-            const bool described = !OELocalizations::current()->localizedDescriptionFieldValue(record->data()).empty();
+            const bool described = !locale().localizedDescriptionFieldValue(record->data()).empty();
             EXPECT_EQ(cell->infoButton()->isHidden(), !described) << cell->label()->text();
             (described ? withButton : withoutButton)++;
             EXPECT_EQ(cell->delegate(), std::dynamic_pointer_cast<UIInfoCellDelegate>(delegate_));
@@ -226,7 +226,7 @@ TEST_F(TableDelegatesTest, PickingTogglesTheSharedMarksAndRedrawsTheRow) {
     writePNG(bundle() + "/new_item.png");
     UIImage::clearNamedCache();
     auto picks = std::make_shared<Value::Dictionary>();
-    auto delegate = ImageCellSelectable_TableViewDelegate::initWithDataSource(catalogue(), picks);
+    auto delegate = ImageCellSelectable_TableViewDelegate::initWithDataSource(catalogue(), galleryContext(), picks);
     EXPECT_EQ(delegate->selectedCats(), picks);
     drive(delegate);
     const NSIndexPath first = pathOfGroup(1);
@@ -253,7 +253,7 @@ TEST_F(TableDelegatesTest, PickingTogglesTheSharedMarksAndRedrawsTheRow) {
     EXPECT_FALSE(cell->selectImageMark()->image());
 
     auto listPicks = StandartCellInfoSelectable_TableViewDelegate::initWithDataSource(
-        ListOtherSubCat_DataSource::initWithLoader(imagesLoader(), "subCat2"));
+        ListOtherSubCat_DataSource::initWithLoader(imagesLoader(), "subCat2"), galleryContext());
     drive(listPicks);
     table_->simulateTapOnRow({0, 0});
     const auto record = delegate_->subCatForIndexPath({0, 0});
@@ -287,7 +287,7 @@ TEST_F(TableDelegatesTest, SearchRowsShowTheMatchThumbnailAuthorAndName) {
                                                              rowWithPath(DemoCatalogue::imagePathOf(png)), extra, missing});
     source->setLastSearch(results);
 
-    drive(ImageCellSearch_TableViewDelegate::initWithDataSource(source));
+    drive(ImageCellSearch_TableViewDelegate::initWithDataSource(source, galleryContext()));
     ASSERT_EQ(table_->numberOfSections(), 1);
     ASSERT_EQ(table_->numberOfRowsInSection(0), 5);
     EXPECT_EQ(table_->rectForRowAtIndexPath({0, 0}).size.height, 120);
@@ -320,7 +320,7 @@ TEST_F(TableDelegatesTest, SearchRowsShowTheMatchThumbnailAuthorAndName) {
 
 TEST_F(TableDelegatesTest, ThePlainTextAndTallLayoutsMarkTheOwnersRow) {
     owner_->marked = NSIndexPath{0, 1};
-    drive(StandartCell_TableViewDelegate::initWithDataSource(catalogue()));
+    drive(StandartCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext()));
     auto cell = table_->cellForRowAtIndexPath(pathOfGroup(1));
     EXPECT_EQ(cell->reuseIdentifier(), "standartCell");
     EXPECT_EQ(cell->textLabel()->text(), genreGroup(1).name.en);
@@ -329,14 +329,14 @@ TEST_F(TableDelegatesTest, ThePlainTextAndTallLayoutsMarkTheOwnersRow) {
     EXPECT_EQ(table_->rectForRowAtIndexPath({0, 0}).size.height, 44);
     EXPECT_EQ(table_->indexPathForSelectedRow(), (NSIndexPath{0, 1}));
 
-    drive(DetailCell_TableViewDelegate::initWithDataSource(catalogue()));
+    drive(DetailCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext()));
     EXPECT_EQ(table_->rectForRowAtIndexPath({0, 0}).size.height, 80);
     EXPECT_TRUE(std::dynamic_pointer_cast<UIDetailCell>(table_->cellForRowAtIndexPath({0, 0})));
     EXPECT_EQ(table_->indexPathForSelectedRow(), (NSIndexPath{0, 1}));
 
     // The tall layout shares the "standartCell" identifier: a table of its own.
     table_ = UITableView::initWithFrame(CGRectMake(0, 0, 320, 4000));
-    drive(iPadCell_TableViewDelegate::initWithDataSource(catalogue()));
+    drive(iPadCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext()));
     EXPECT_EQ(table_->rectForRowAtIndexPath({0, 0}).size.height, 150);
     auto tall = table_->cellForRowAtIndexPath({0, 0});
     EXPECT_TRUE(std::dynamic_pointer_cast<UIImageView>(tall->backgroundView()));

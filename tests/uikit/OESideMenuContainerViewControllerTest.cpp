@@ -7,6 +7,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/ui/UIApplication.h"
+#include "platform/ui/UIColor.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIKeyboard.h"
 #include "platform/ui/UINavigationController.h"
@@ -61,7 +62,7 @@ protected:
         center = UIViewController::make();
         left = UIViewController::make();
         right = withRight ? UIViewController::make() : nullptr;
-        auto c = OESideMenuContainerViewController::containerWithCenterViewController(center, left, right);
+        auto c = OESideMenuContainerViewController::containerWithCenterViewController(center, left, right, background);
         window = UIWindow::make();
         window->setRootViewController(c);
         window->makeKeyAndVisible();
@@ -71,6 +72,7 @@ protected:
 
     double centerX() const { return center->view()->frame().origin.x; }
 
+    const std::shared_ptr<UIColor> background = UIColor::colorWithRed(0.9, 0.8, 0.7, 1);
     std::shared_ptr<NSObject> token;
     std::vector<int> events;
     std::vector<int> statesAtEvent;
@@ -118,7 +120,7 @@ TEST_F(SideMenuTest, MenuWidthFollowsTheDeviceAtCreation) {
         UIDevice::applyProfile(k.idiom);
         UIScreen::mainScreen()->setPortraitSize({k.screenWidth, 800});
         UIDevice::currentDevice()->setCanReportUserInterfaceIdiom(k.reports);
-        auto c = OESideMenuContainerViewController::make();
+        auto c = OESideMenuContainerViewController::make(background);
         EXPECT_DOUBLE_EQ(c->leftMenuWidth(), k.expected) << k.screenWidth;
         EXPECT_DOUBLE_EQ(c->rightMenuWidth(), k.expected) << k.screenWidth;
         EXPECT_EQ(c->panMode(), OESideMenuPanModeDefault);
@@ -135,7 +137,7 @@ TEST_F(SideMenuTest, ANewContainerAnnouncesOneCloseAndStartsClosed) {
     auto t = NSNotificationCenter::defaultCenter()->addObserverForName(
         OESideMenuStateNotificationEvent, nullptr, nullptr,
         [&seen](const NSNotification& n) { seen.push_back(n.userInfo().get("eventType").intValue()); });
-    auto c = OESideMenuContainerViewController::make();
+    auto c = OESideMenuContainerViewController::make(background);
     EXPECT_EQ(seen, (std::vector<int>{2}));
     settle();
     EXPECT_EQ(seen, (std::vector<int>{2, 3}));
@@ -260,7 +262,7 @@ TEST_F(SideMenuTest, StatusBarAndOrientationQuestionsGoToTheCentresScreen) {
 
 TEST_F(SideMenuTest, DurationIsWidthOverDistanceWithoutPanSpeedCappedAtTheMaximum) {
     UIScreen::mainScreen()->setPortraitSize({320, 568});
-    auto c = OESideMenuContainerViewController::make();
+    auto c = OESideMenuContainerViewController::make(background);
     ASSERT_DOUBLE_EQ(c->leftMenuWidth(), 270);
     const double base = static_cast<double>(0.2f);
     EXPECT_DOUBLE_EQ(c->animationDurationFromStartPosition(0, 270), base);
@@ -458,6 +460,7 @@ TEST_F(SideMenuTest, ANewCentreTakesTheOldOnesPositionAndSlidesClosedWithTheMenu
 
 TEST_F(SideMenuTest, MenusSitInTheMenuAreaBehindTheCentre) {
     auto c = shown();
+    EXPECT_EQ(c->view()->backgroundColor(), background);
     EXPECT_EQ(c->view()->subviews().front(), c->menuContainerView());
     EXPECT_EQ(left->view()->superview(), c->menuContainerView());
     EXPECT_EQ(right->view()->superview(), c->menuContainerView());

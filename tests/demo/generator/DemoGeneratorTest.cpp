@@ -321,7 +321,6 @@ TEST_F(DemoBundleTest, PicturesAreDistinct) {
 
 TEST_F(DemoBundleTest, TheBundleReadsAsTheApplicationsBundle) {
     NSBundle::setMainBundlePath(bundleFolder());
-    OEConfig::setCurrent(nullptr);
     EXPECT_EQ(AppInfo::bundleId(), "com.norvane.ostrelgallery");
     EXPECT_EQ(AppInfo::appServerHost(), "http://127.0.0.1:8470");
     EXPECT_EQ(AppInfo::appServerFolder(), "gallery");
@@ -350,7 +349,6 @@ TEST_F(DemoBundleTest, TheBundleReadsAsTheApplicationsBundle) {
         EXPECT_EQ(en, keysOf(bundleFolder() + "/de.lproj/" + table + ".strings")) << table;
     }
     NSLocale::resetPreferredLanguages();
-    OEConfig::setCurrent(nullptr);
 }
 
 TEST(DemoGeneratorDeterminism, TwoRunsWriteTheSameBytes) {
