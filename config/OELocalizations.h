@@ -13,7 +13,7 @@
 class OELocalizations : public NSObject {
 public:
     // `nameFieldKey` is the database part's base name column; "" stands for "name".
-    static std::shared_ptr<OELocalizations> initWithConfig(std::shared_ptr<OELocaleConfig> config,
+    [[nodiscard]] static std::shared_ptr<OELocalizations> initWithConfig(std::shared_ptr<OELocaleConfig> config,
                                                            const std::string& nameFieldKey = "name");
 
     const std::shared_ptr<OELocaleConfig>& config() const { return config_; }

@@ -29,8 +29,8 @@ void DataSource::refuse(const char* operation) const {
 CatList DataSource::catList() { refuse("catList"); }
 SubCatList DataSource::subCatList(const std::shared_ptr<dataCat>&) { refuse("subCatList:"); }
 ContentRowList DataSource::list(const std::shared_ptr<dataSubCat>&) { refuse("list:"); }
-void DataSource::addToFavorites(const Value::Dictionary&) { refuse("addToFavorites:"); }
-void DataSource::deleteFromFavorites(const Value::Dictionary&) { refuse("deleteFromFavorites:"); }
+bool DataSource::addToFavorites(const Value::Dictionary&, NSErrorPtr*) { refuse("addToFavorites:"); }
+bool DataSource::deleteFromFavorites(const Value::Dictionary&, NSErrorPtr*) { refuse("deleteFromFavorites:"); }
 void DataSource::deleteSubCat(const std::shared_ptr<dataSubCat>&) { refuse("deleteSubCat:"); }
 
 Value::Dictionary DataSource::imageDataForCat(const std::shared_ptr<dataSubCat>& subCat, std::int32_t index) {

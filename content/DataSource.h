@@ -2,6 +2,7 @@
 // picture screen reads, with favourites, subcategory deletion and search hooks.
 #pragma once
 
+#include "content/ContentError.h"
 #include "content/OESearch.h"
 #include "content/dataCat.h"
 #include "content/dataSubCat.h"
@@ -42,8 +43,10 @@ public:
 
     virtual bool mayAddToFavorites() { return false; }
     virtual bool inFavorites(const Value::Dictionary&) { return false; }
-    virtual void addToFavorites(const Value::Dictionary& row);
-    virtual void deleteFromFavorites(const Value::Dictionary& row);
+    // True when the picture is (respectively is no longer) a favourite afterwards; false with an
+    // error of OEContentErrorDomain when that could not be stored.
+    [[nodiscard]] virtual bool addToFavorites(const Value::Dictionary& row, NSErrorPtr* error = nullptr);
+    [[nodiscard]] virtual bool deleteFromFavorites(const Value::Dictionary& row, NSErrorPtr* error = nullptr);
 
     virtual bool alowDeleteSubCats() { return false; }
     virtual void deleteSubCat(const std::shared_ptr<dataSubCat>& subCat);

@@ -41,12 +41,14 @@ void Favorites_DataSource::changed() {
     NSNotificationCenter::defaultCenter()->postNotificationName(kMessageDataUpdated, nullptr);
 }
 
-void Favorites_DataSource::addToFavorites(const Value::Dictionary& row) {
-    Loader_DataSource::addToFavorites(row);
+bool Favorites_DataSource::addToFavorites(const Value::Dictionary& row, NSErrorPtr* error) {
+    if (!Loader_DataSource::addToFavorites(row, error)) return false;
     changed();
+    return true;
 }
 
-void Favorites_DataSource::deleteFromFavorites(const Value::Dictionary& row) {
-    Loader_DataSource::deleteFromFavorites(row);
+bool Favorites_DataSource::deleteFromFavorites(const Value::Dictionary& row, NSErrorPtr* error) {
+    if (!Loader_DataSource::deleteFromFavorites(row, error)) return false;
     changed();
+    return true;
 }

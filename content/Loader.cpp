@@ -13,6 +13,13 @@
 
 #include <sqlite3.h>
 
+namespace {
+// The code of a statement's failure as the import reports it.
+OEContentErrorCode codeOf(const NSErrorPtr& failure) {
+    return failure && failure->code() == OEContentErrorBusy ? OEContentErrorBusy : OEContentErrorStatement;
+}
+}  // namespace
+
 std::shared_ptr<Loader> Loader::loaderWithDBEntry(const std::shared_ptr<dbEntry>& entry, const OEContext& context) {
     return initWithDBEntry(entry, context);
 }
@@ -47,48 +54,64 @@ void Loader::importOldFavoritesOnce() {
     for (const auto& name : *names) {
         if (name == dbConfig_->imagesDBName()) continue;
         if (pattern->rangeOfFirstMatchInString(name).location == NSNotFound) continue;
-        importOldFavorites(name);
+        NSErrorPtr error;
+        if (!importOldFavorites(name, &error)) {
+            // The file stays, so the next start tries again; the insert skips what is there.
+            ContentLog::log(NSString::format("%@ The file is kept.", error->localizedDescription()));
+        }
     }
 }
 
-bool Loader::importOldFavorites(const std::string& fileName) {
-    if (!sql_ || !dbConfig_ || fileName == dbConfig_->imagesDBName()) return false;
+bool Loader::importOldFavorites(const std::string& fileName, NSErrorPtr* error) {
+    // `cause` is the engine's own sentence, when there is one.
+    auto fail = [&](OEContentErrorCode code, const std::string& why, const NSErrorPtr& cause = nullptr) {
+        std::string sentence = NSString::format("The old favourites file %@ %@.", fileName, why);
+        if (cause) sentence += " " + cause->localizedDescription();
+        setError(error, contentError(code, sentence));
+        return false;
+    };
+    if (!sql_ || !dbConfig_) return fail(OEContentErrorNotOpen, "has no open images database to go into");
+    if (fileName == dbConfig_->imagesDBName()) return fail(OEContentErrorNoSuchFile, "is the images database itself");
     const auto path = fileSystem().safeDocumentsPathForFile(fileName, false);
     auto manager = NSFileManager::defaultManager();
-    if (!path || !manager->fileExistsAtPath(*path)) return false;
+    if (!path || !manager->fileExistsAtPath(*path)) return fail(OEContentErrorNoSuchFile, "is not in Documents");
 
     auto guard = sql_->lock();
     // The path is bound, never formatted into the statement: any character may be in the name.
-    if (!sql_->execRequest("attach database ? as old", {Value(*path)})) {
-        sql_->endRequest();
-        ContentLog::log(NSString::format("The old favourites file %@ could not be attached; it is kept.", fileName));
-        return false;
-    }
+    NSErrorPtr failure;
+    const bool attached = sql_->execRequest("attach database ? as old", {Value(*path)}, &failure);
     sql_->endRequest();
+    if (!attached) return fail(codeOf(failure), "could not be attached", failure);
 
     bool copied = false;
-    if (sql_->prepareRequest("select 1 from old.sqlite_master where type = 'table' and name = 'favorites'")) {
-        const int rc = sql_->step();
+    if (sql_->prepareRequest("select 1 from old.sqlite_master where type = 'table' and name = 'favorites'", {},
+                             &failure)) {
+        const int rc = sql_->step(&failure);
         sql_->endRequest();
         if (rc == SQLITE_DONE) {
             copied = true;  // an old file without favourites has nothing to carry over
         } else if (rc == SQLITE_ROW) {
-            copied = sql_->runInTransaction({
-                "create table if not exists favorites (\"index\" integer primary key)",
-                "insert or ignore into favorites(\"index\") select \"index\" from old.favorites",
-            });
+            copied = sql_->runInTransaction(
+                {
+                    "create table if not exists favorites (\"index\" integer primary key)",
+                    "insert or ignore into favorites(\"index\") select \"index\" from old.favorites",
+                },
+                &failure);
         }
     }
-    sql_->execRequest("detach database old");
-    sql_->endRequest();
-
-    if (!copied) {
-        ContentLog::log(NSString::format("The favourites of the old file %@ could not be copied; the file is kept.", fileName));
+    // Detached whatever happened above. A file that could not be detached is not deleted, and
+    // the failure goes to the caller: the connection must not keep it attached unseen.
+    NSErrorPtr detachFailure;
+    if (!sql_->detachDatabase("old", &detachFailure)) {
+        setError(error, detachFailure);
         return false;
     }
-    NSErrorPtr error;
-    if (!manager->removeItemAtPath(*path, &error)) {
-        ContentLog::log(NSString::format("The old favourites file %@ was imported but could not be deleted.", fileName));
+    if (!copied) return fail(codeOf(failure), "could not be copied", failure);
+    NSErrorPtr removal;
+    if (!manager->removeItemAtPath(*path, &removal)) {
+        // The favourites are in; a later start imports the same rows again, which changes nothing.
+        ContentLog::log(NSString::format("The old favourites file %@ was imported but could not be deleted: %@.",
+                                         fileName, removal ? removal->localizedDescription() : std::string("unknown error")));
     }
     return true;
 }

@@ -31,12 +31,15 @@ public:
 
     // Every value of one column of one table, in SQLite's order; empty on failure or when a
     // name is not a plain identifier.
-    std::vector<std::string> objectfFromTable(const std::string& table, const std::string& field);
+    [[nodiscard]] std::vector<std::string> objectfFromTable(const std::string& table, const std::string& field);
 
     // Copies the favourites of Documents/<fileName> into this database in one transaction and
-    // deletes that file only when the copy succeeded (a file without favourites has nothing to
-    // lose and is deleted too). False, keeping the file, on any failure.
-    bool importOldFavorites(const std::string& fileName);
+    // deletes that file only when the copy succeeded and the file was detached again (a file
+    // without favourites has nothing to lose and is deleted too). False, keeping the file, on any
+    // failure, with an error of OEContentErrorDomain: OEContentErrorNotOpen, OEContentErrorNoSuchFile
+    // (absent, or the images database itself, or not a plain name), OEContentErrorStatement (it
+    // could not be attached or read), OEContentErrorBusy, OEContentErrorDetach.
+    [[nodiscard]] bool importOldFavorites(const std::string& fileName, NSErrorPtr* error = nullptr);
 
 private:
     void importOldFavoritesOnce();

@@ -12,10 +12,11 @@ public:
 
     bool mayAddToFavorites() override { return true; }
     // The picture number is the row's "index"; a database without the table gets it on the
-    // first favourite.
+    // first favourite. Adding a favourite again changes nothing and answers true; without an open
+    // database both answer false with OEContentErrorNotOpen.
     bool inFavorites(const Value::Dictionary& row) override;
-    void addToFavorites(const Value::Dictionary& row) override;
-    void deleteFromFavorites(const Value::Dictionary& row) override;
+    [[nodiscard]] bool addToFavorites(const Value::Dictionary& row, NSErrorPtr* error = nullptr) override;
+    [[nodiscard]] bool deleteFromFavorites(const Value::Dictionary& row, NSErrorPtr* error = nullptr) override;
 
 protected:
     explicit Loader_DataSource(std::shared_ptr<Loader> loader) : loader_(std::move(loader)) {}

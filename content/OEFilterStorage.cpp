@@ -50,7 +50,10 @@ bool OEFilterStorage::saveFilter(const FileSystem& files, const std::vector<std:
         ContentLog::log(NSString::format("The filter of %@ %d could not be saved.", table, subCat->index()));
         return false;
     }
-    FileSystem::setNoBackupAttribute(path);
+    if (!FileSystem::setNoBackupAttribute(path)) {
+        ContentLog::log(NSString::format("The filter of %@ %d could not be marked to stay out of backups.", table,
+                                         subCat->index()));
+    }
     // The old file would otherwise come back once this one is removed.
     if (table == "subCat") NSFileManager::defaultManager()->removeItemAtPath(legacyFilterPathForCatIndex(files, subCat->index()));
     return true;
@@ -65,12 +68,19 @@ std::optional<std::vector<std::string>> OEFilterStorage::filterForSubCat(const F
     return std::nullopt;
 }
 
-void OEFilterStorage::removeFilterForSubCat(const FileSystem& files, const std::shared_ptr<dataSubCat>& subCat) {
-    if (!subCat) return;
+bool OEFilterStorage::removeFilterForSubCat(const FileSystem& files, const std::shared_ptr<dataSubCat>& subCat,
+                                            NSErrorPtr* error) {
+    if (!subCat) return true;
     const std::string table = tableOf(subCat);
+    std::vector<std::string> paths = {filterPathForCatIndex(files, subCat->index(), table)};
+    if (table == "subCat") paths.push_back(legacyFilterPathForCatIndex(files, subCat->index()));
     auto manager = NSFileManager::defaultManager();
-    if (const std::string path = filterPathForCatIndex(files, subCat->index(), table); !path.empty()) {
-        manager->removeItemAtPath(path);
+    for (const auto& path : paths) {
+        if (path.empty() || !manager->fileExistsAtPath(path)) continue;
+        if (!manager->removeItemAtPath(path, error)) {
+            ContentLog::log(NSString::format("The filter of %@ %d could not be removed.", table, subCat->index()));
+            return false;
+        }
     }
-    if (table == "subCat") manager->removeItemAtPath(legacyFilterPathForCatIndex(files, subCat->index()));
+    return true;
 }

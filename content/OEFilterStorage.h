@@ -4,6 +4,7 @@
 
 #include "content/dataSubCat.h"
 #include "config/FileSystem.h"
+#include "platform/foundation/NSError.h"
 
 #include <cstdint>
 #include <memory>
@@ -21,10 +22,13 @@ public:
     static std::string legacyFilterPathForCatIndex(const FileSystem& files, std::int32_t index);
 
     // Writes the values atomically and marks the file not to be backed up.
-    static bool saveFilter(const FileSystem& files, const std::vector<std::string>& values,
+    [[nodiscard]] static bool saveFilter(const FileSystem& files, const std::vector<std::string>& values,
                            const std::shared_ptr<dataSubCat>& subCat);
     // The stored values; none when nothing readable is stored.
-    static std::optional<std::vector<std::string>> filterForSubCat(const FileSystem& files,
+    [[nodiscard]] static std::optional<std::vector<std::string>> filterForSubCat(const FileSystem& files,
                                                                    const std::shared_ptr<dataSubCat>& subCat);
-    static void removeFilterForSubCat(const FileSystem& files, const std::shared_ptr<dataSubCat>& subCat);
+    // Removes the stored filter (both names for "subCat"); false, with the file manager's
+    // error, when a file that is there could not be removed (it would come back on the next read).
+    [[nodiscard]] static bool removeFilterForSubCat(const FileSystem& files, const std::shared_ptr<dataSubCat>& subCat,
+                                                    NSErrorPtr* error = nullptr);
 };

@@ -35,7 +35,7 @@ public:
     // "LOWER("<field>") LIKE ? ESCAPE '\'" with the lower-cased text, its wildcards escaped, as
     // the bound value: a quote, "%" or ";" typed finds exactly that text. None when the field
     // is not a plain identifier.
-    std::optional<SQLCondition> searchCondition(const std::string& text) const;
+    [[nodiscard]] std::optional<SQLCondition> searchCondition(const std::string& text) const;
     // Every loaded row joins the table through this hook.
     virtual void addData(Value::Dictionary row, ContentRows& result);
 

@@ -51,16 +51,14 @@ const std::string& OECore::downloadReminderIdentifier() {
     return identifier;
 }
 
-void OECore::setup() {
-    setupWithConfig(OEConfigFactory::defaultFactory()->makeConfig());
+bool OECore::setup() { return setupWithConfig(OEConfigFactory::defaultFactory()->makeConfig()); }
+
+bool OECore::setupWithConfig(const std::shared_ptr<OEConfig>& config) {
+    return setupWithConfig(config, AppInfo::appStoreId());
 }
 
-void OECore::setupWithConfig(const std::shared_ptr<OEConfig>& config) {
-    setupWithConfig(config, AppInfo::appStoreId());
-}
-
-void OECore::setupWithConfig(const std::shared_ptr<OEConfig>& config, const std::string& appId) {
-    instance()->initializeWithConfig(config, appId);
+bool OECore::setupWithConfig(const std::shared_ptr<OEConfig>& config, const std::string& appId) {
+    return instance()->initializeWithConfig(config, appId);
 }
 
 bool OECore::initializeWithConfig(const std::shared_ptr<OEConfig>& config, const std::string& appId) {
@@ -146,6 +144,10 @@ void OECore::showDownloadAlert() {
 void OECore::showStartScreenInWindow(const std::shared_ptr<UIWindow>& window) {
     if (startScreenShown_) {
         std::fprintf(stderr, "The start screen is already shown; it is not built again.\n");
+        return;
+    }
+    if (!initialized_) {
+        std::fprintf(stderr, "The start screen needs the engine started first; it is not built.\n");
         return;
     }
     if (!window) return;

@@ -40,10 +40,10 @@ public:
     static void resetInstance();
 
     // The factory's whole configuration (three picture groupings), then setupWithConfig.
-    static void setup();
-    // With Info.plist's "AppId" as the store identifier.
-    static void setupWithConfig(const std::shared_ptr<OEConfig>& config);
-    static void setupWithConfig(const std::shared_ptr<OEConfig>& config, const std::string& appId);
+    [[nodiscard]] static bool setup();
+    // With Info.plist's "AppId" as the store identifier. What initializeWithConfig answers.
+    [[nodiscard]] static bool setupWithConfig(const std::shared_ptr<OEConfig>& config);
+    [[nodiscard]] static bool setupWithConfig(const std::shared_ptr<OEConfig>& config, const std::string& appId);
 
     // --- Properties -------------------------------------------------------------------------
     const std::shared_ptr<OEConfig>& config() const { return config_; }
@@ -66,10 +66,10 @@ public:
     // --- Start-up -----------------------------------------------------------------------------
     // Stores the configuration and runs the start-up sequence. It runs once per process: a
     // second call is refused (false, with a logged sentence) and changes nothing.
-    bool initializeWithConfig(const std::shared_ptr<OEConfig>& config, const std::string& appId);
+    [[nodiscard]] bool initializeWithConfig(const std::shared_ptr<OEConfig>& config, const std::string& appId);
     bool isInitialized() const { return initialized_; }
     // Builds the menu, the side-menu container with the menu on the left, shows the window and
-    // runs the first menu item's action. Once only, like the sequence.
+    // runs the first menu item's action. Once only, like the sequence, and only after it.
     void showStartScreenInWindow(const std::shared_ptr<UIWindow>& window);
     bool isStartScreenShown() const { return startScreenShown_; }
 

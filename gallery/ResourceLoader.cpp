@@ -1,6 +1,7 @@
 // Picture lookup across the storage areas and the viewed-pictures property list.
 #include "gallery/ResourceLoader.h"
 
+#include "content/ContentLog.h"
 #include "content/DataSource.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -98,9 +99,14 @@ bool ResourceLoader::loadStore() {
 void ResourceLoader::writeStore() const {
     const std::string path = storePath();
     if (path.empty() || !newImages_) return;
-    if (NSPropertyListSerialization::writePropertyList(Value(*newImages_), path,
-                                                       NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0)) {
-        FileSystem::setNoBackupAttribute(path);
+    // The marks stay in memory either way; a later write tries again.
+    if (!NSPropertyListSerialization::writePropertyList(Value(*newImages_), path,
+                                                        NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0)) {
+        ContentLog::log("The viewed pictures could not be written; they are kept for this run only.");
+        return;
+    }
+    if (!FileSystem::setNoBackupAttribute(path)) {
+        ContentLog::log("The viewed pictures file could not be marked to stay out of backups.");
     }
 }
 

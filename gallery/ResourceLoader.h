@@ -35,7 +35,7 @@ public:
 
     // A picture file found in the bundle, Documents, the private documents or Caches, decoded
     // afresh; empty when there is none or the path reaches outside those folders.
-    std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath) const;
+    [[nodiscard]] std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath) const;
     // Whether the file is found in any of the four places.
     bool fileExistsInCaches(const std::string& relativePath) const;
     // Whether "Data/<path>" is found for every path; true for none.
@@ -62,7 +62,7 @@ public:
 
 private:
     std::string storePath() const;
-    bool loadStore();
+    [[nodiscard]] bool loadStore();
     void writeStore() const;
 
     std::shared_ptr<FileSystem> fileSystem_;

@@ -202,7 +202,7 @@ TEST_F(List_DataSourceTest, ReadyMadeSourcesOpenTheImagesAndTheMediaDatabases) {
 TEST(DataSourceDeathTest, TheAbstractBaseRefusesItsLevels) {
     auto base = DataSource::make();
     EXPECT_DEATH(base->catList(), "unrecognized selector");
-    EXPECT_DEATH(base->addToFavorites({}), "unrecognized selector");
+    EXPECT_DEATH((void)base->addToFavorites({}), "unrecognized selector");
     EXPECT_FALSE(base->mayAddToFavorites());
     EXPECT_FALSE(base->alowSearch());
     EXPECT_EQ(base->searchResult("x"), nullptr);

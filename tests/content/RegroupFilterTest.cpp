@@ -61,7 +61,7 @@ TEST_F(RegroupFilterTest, FilterKeepsMatchingRowsInTheWrappedOrder) {
 
     // Favourites go to the wrapped source.
     EXPECT_TRUE(filter->mayAddToFavorites());
-    filter->addToFavorites(Value::Dictionary{{"index", Value("6")}});
+    EXPECT_TRUE(filter->addToFavorites(Value::Dictionary{{"index", Value("6")}}));
     EXPECT_TRUE(catalogue_->inFavorites(Value::Dictionary{{"index", Value("6")}}));
 
     insertPicture(7, 1, 2, "Another Monet");
@@ -144,7 +144,7 @@ TEST_F(RegroupFilterTest, FilterFilesAreKeptPerTableAndIndexAndTheOldNameIsStill
     EXPECT_TRUE(NSFileManager::defaultManager()->isExcludedFromBackup(documents() + "/filter_subCat2_1"));
 
     // Forgetting one table's filter leaves the other's alone.
-    OEFilterStorage::removeFilterForSubCat(files(), secondOne);
+    EXPECT_TRUE(OEFilterStorage::removeFilterForSubCat(files(), secondOne));
     EXPECT_EQ(OEFilterStorage::filterForSubCat(files(), secondOne), std::nullopt);
     EXPECT_EQ(OEFilterStorage::filterForSubCat(files(), subCatOne), (std::vector<std::string>{"Rembrandt", "Turner"}));
 

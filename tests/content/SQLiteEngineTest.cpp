@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -109,6 +110,73 @@ TEST_F(SQLiteEngineTest, TransactionsRollBackWhole) {
     EXPECT_TRUE(engine->rowsForRequest("select * from t").empty());
     EXPECT_TRUE(engine->runInTransaction({"insert into t values (1)", "insert into t values (2)"}));
     EXPECT_EQ(engine->rowsForRequest("select * from t").size(), 2u);
+}
+
+// A second connection on the same file holds the write lock: a write waits for it up to the
+// busy time-out (SQLite's own handler, so real time, kept short here), then fails as busy and
+// writes nothing; once the lock is gone the same write goes through.
+TEST_F(SQLiteEngineTest, AWriteWaitsForAnotherConnectionsLockUpToTheTimeOutThenFailsBusy) {
+    using namespace std::chrono_literals;
+    makeDatabase(bundle() + "/busy.sqlite", {"create table t (a integer primary key)"});
+    auto engine = SQLiteEngine::init("busy.sqlite", files());
+    ASSERT_TRUE(engine);
+    auto other = SQLiteEngine::initWithPath(documents() + "/busy.sqlite");
+    ASSERT_TRUE(other);
+    ASSERT_TRUE(other->execRequest("begin immediate"));
+    ASSERT_TRUE(other->execRequest("insert into t values (1)"));
+    other->endRequest();
+
+    engine->setBusyTimeout(150ms);
+    CaptureStderr();
+    NSErrorPtr error;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(engine->execRequest("insert into t values (2)", {}, &error));
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_THAT(GetCapturedStderr(), HasSubstr("database is locked"));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), OEContentErrorDomain);
+    EXPECT_EQ(error->code(), OEContentErrorBusy);
+    EXPECT_GE(waited, 150ms);
+    EXPECT_LT(waited, 5s);  // the time-out set, not the default one
+
+    ASSERT_TRUE(other->execRequest("commit"));
+    other->endRequest();
+    EXPECT_TRUE(engine->execRequest("insert into t values (2)"));
+    EXPECT_EQ(engine->rowsForRequest("select a from t").size(), 2u);
+}
+
+// A detach that SQLite refuses because a transaction holds the attached database is reported;
+// the transaction is rolled back and the database detached, so nothing stays attached unseen.
+TEST_F(SQLiteEngineTest, ARefusedDetachIsReportedAndTheDatabaseDoesNotStayAttached) {
+    makeDatabase(bundle() + "/main.sqlite", {"create table t (a)"});
+    makeDatabase(documents() + "/other.sqlite", {"create table o (a)"});
+    auto engine = SQLiteEngine::init("main.sqlite", files());
+    ASSERT_TRUE(engine);
+    const auto attachedNames = [&] {
+        std::vector<std::string> names;
+        for (const auto& row : engine->rowsForRequest("pragma database_list")) names.push_back(row.get("name").string());
+        return names;
+    };
+    ASSERT_TRUE(engine->execRequest("attach database ? as old", {Value(documents() + "/other.sqlite")}));
+    EXPECT_TRUE(engine->detachDatabase("old"));
+    EXPECT_EQ(attachedNames(), std::vector<std::string>{"main"});
+
+    ASSERT_TRUE(engine->execRequest("attach database ? as old", {Value(documents() + "/other.sqlite")}));
+    ASSERT_TRUE(engine->execRequest("begin"));
+    ASSERT_TRUE(engine->execRequest("insert into old.o values (1)"));
+    CaptureStderr();
+    NSErrorPtr error;
+    EXPECT_FALSE(engine->detachDatabase("old", &error));
+    EXPECT_THAT(GetCapturedStderr(), HasSubstr("could not be detached"));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), OEContentErrorDomain);
+    EXPECT_EQ(error->code(), OEContentErrorDetach);
+    EXPECT_THAT(error->localizedDescription(), HasSubstr("database old is locked"));
+    EXPECT_THAT(error->localizedDescription(), HasSubstr("detached then"));
+    EXPECT_EQ(attachedNames(), std::vector<std::string>{"main"});
+    auto other = SQLiteEngine::initWithPath(documents() + "/other.sqlite");
+    ASSERT_TRUE(other);
+    EXPECT_TRUE(other->rowsForRequest("select * from o").empty());  // the unfinished write is gone
 }
 
 // Missing, empty, unreadable and corrupt databases: empty lists and a sentence, no crash.

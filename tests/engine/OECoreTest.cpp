@@ -60,7 +60,7 @@ protected:
     std::shared_ptr<OECore> start(const std::shared_ptr<RecordingCounter>& counter, bool screen = true) {
         auto engine = OECore::instance();
         engine->setDownloadsCounter(counter);
-        OECore::setup();
+        EXPECT_TRUE(OECore::setup());
         if (screen) {
             window = UIWindow::make();
             engine->showStartScreenInWindow(window);
@@ -222,7 +222,7 @@ TEST_F(EngineStart, ASecondRunOfTheSequenceAndOfTheStartScreenIsRefused) {
     auto shell = engine->viewController();
 
     EXPECT_FALSE(engine->initializeWithConfig(OEConfigFactory::defaultFactory()->makeConfig(), "other"));
-    OECore::setup();
+    EXPECT_FALSE(OECore::setup());
     EXPECT_EQ(engine->config(), config);
     EXPECT_EQ(engine->idleManager(), idle);
     EXPECT_EQ(engine->appId(), "1047320005");

@@ -168,7 +168,7 @@ class DefaultMenuOnDemo : public DemoLaunchFixture {};
 TEST_F(DefaultMenuOnDemo, TheBrowsersMenuButtonOpensTheMenuAndTheGalleryRowBringsAFreshBrowser) {
     makeBundle(DemoDatabases::ImagesOnly);
     Clock::setManual(100);
-    OECore::setup();
+    ASSERT_TRUE(OECore::setup());
     auto window = UIWindow::make();
     OECore::instance()->showStartScreenInWindow(window);
     auto shell = std::dynamic_pointer_cast<OESideMenuContainerViewController>(window->rootViewController());

@@ -18,7 +18,7 @@ class ScreenConstruction : public DemoLaunchFixture {
 protected:
     void SetUp() override {
         makeBundle(DemoDatabases::ImagesOnly);
-        OECore::instance()->initializeWithConfig(OEConfigFactory::defaultFactory()->makeConfig(), "");
+        ASSERT_TRUE(OECore::instance()->initializeWithConfig(OEConfigFactory::defaultFactory()->makeConfig(), ""));
     }
     void TearDown() override {
         NSLocale::resetPreferredLanguages();
