@@ -167,7 +167,6 @@ void BM_AllPicturesStepOnly(benchmark::State& state) {
     auto engine = shared->sql();
     std::size_t rows = 0;
     for (auto _ : state) {
-        auto guard = engine->lock();
         rows = 0;
         if (!engine->prepareRequest(sql)) break;
         int count = -1;

@@ -6,6 +6,7 @@
 #include "content/OESearch.h"
 #include "content/dataCat.h"
 #include "content/dataSubCat.h"
+#include "platform/dispatch/SequenceChecker.h"
 #include "platform/foundation/NSNotification.h"
 
 #include <functional>
@@ -20,6 +21,10 @@ using SubCatList = std::shared_ptr<const std::vector<std::shared_ptr<dataSubCat>
 // Posted after favourites change; every source drops its cached lists on it.
 inline constexpr const char* kMessageDataUpdated = "MessageDataUpdated";
 
+// A source and its cached levels live on one sequence, the main thread in the application (the
+// first sequence that uses them); a use from elsewhere aborts in checked builds. Only the search
+// object is read from another queue (the searches typed run on a search queue), so only it is
+// locked.
 class DataSource : public NSObject {
 public:
     static std::shared_ptr<DataSource> make();
@@ -65,11 +70,13 @@ protected:
     void observeDataUpdates();
     [[noreturn]] void refuse(const char* operation) const;
 
-    mutable std::recursive_mutex stateMutex_;
+    // Guards the cached levels of every source.
+    SequenceChecker sequence_{"DataSource"};
 
 private:
     void dataUpdatedNotification(const NSNotification&) { dataUpdated(); }
 
+    mutable std::mutex searchMutex_;
     std::shared_ptr<OESearch> search_;
     ContentRowList searchLast_;
 };

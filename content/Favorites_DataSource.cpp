@@ -21,7 +21,7 @@ SubCatList Favorites_DataSource::subCatList(const std::shared_ptr<dataCat>&) {
 }
 
 ContentRowList Favorites_DataSource::list(const std::shared_ptr<dataSubCat>&) {
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (favorites_) return favorites_;
     ContentRows rows;
     if (const auto sql = engine(); sql && sql->tableExists("favorites")) {
@@ -35,7 +35,7 @@ ContentRowList Favorites_DataSource::list(const std::shared_ptr<dataSubCat>&) {
 
 void Favorites_DataSource::changed() {
     {
-        std::lock_guard guard(stateMutex_);
+        OSTREL_CHECK_SEQUENCE(sequence_);
         favorites_.reset();
     }
     NSNotificationCenter::defaultCenter()->postNotificationName(kMessageDataUpdated, nullptr);

@@ -20,7 +20,7 @@ std::shared_ptr<ListOtherSubCat_DataSource> ListOtherSubCat_DataSource::initWith
 
 SubCatList ListOtherSubCat_DataSource::subCatList(const std::shared_ptr<dataCat>& cat) {
     const std::string key = cat ? levelKey(cat->name(), cat->index()) : levelKey("", -1);
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (auto it = subCatCache_.find(key); it != subCatCache_.end()) return it->second;
     std::vector<std::shared_ptr<dataSubCat>> records;
     if (const auto t = loader() ? OESQLIdentifier::quoted(table_) : std::nullopt) {
@@ -43,7 +43,7 @@ SubCatList ListOtherSubCat_DataSource::subCatList(const std::shared_ptr<dataCat>
 
 ContentRowList ListOtherSubCat_DataSource::list(const std::shared_ptr<dataSubCat>& subCat) {
     const std::string key = catKey(subCat);
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     auto it = listCache_.find(key);
     if (it == listCache_.end()) {
         ContentRows rows;

@@ -21,18 +21,17 @@ std::string List_DataSource::levelKey(const std::string& name, std::int32_t inde
 }
 
 void List_DataSource::dataUpdated() {
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     catCache_.reset();
     subCatCache_.clear();
     listCache_.clear();
 }
 
 CatList List_DataSource::catList() {
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (catCache_) return catCache_;
     auto cats = std::make_shared<std::vector<std::shared_ptr<dataCat>>>();
     if (const auto sql = engine()) {
-        auto engineGuard = sql->lock();
         if (sql->prepareRequest("select * from bigCat")) {
             while (sql->nextRow()) cats->push_back(dataCat::dataCatFromDB(sql));
         }
@@ -57,7 +56,7 @@ std::vector<std::shared_ptr<dataSubCat>> List_DataSource::loadSubCats(const std:
 
 SubCatList List_DataSource::subCatList(const std::shared_ptr<dataCat>& cat) {
     const std::string key = cat ? levelKey(cat->name(), cat->index()) : levelKey("", -1);
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (auto it = subCatCache_.find(key); it != subCatCache_.end()) return it->second;
     const std::string sql = NSString::format(
         "select subcat.*, count(images.\"index\") as images_count from subCat left join images on subcat.\"index\" = "
@@ -93,7 +92,7 @@ ContentRows List_DataSource::loadRows(const std::string& sql) {
 
 ContentRowList List_DataSource::list(const std::shared_ptr<dataSubCat>& subCat) {
     const std::string key = catKey(subCat);
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (auto it = listCache_.find(key); it != listCache_.end()) return it->second;
     auto rows = std::make_shared<const ContentRows>(loadRows(requestStringForCat(subCat)));
     listCache_[key] = rows;
@@ -130,7 +129,7 @@ void List_DataSource::deleteSubCat(const std::shared_ptr<dataSubCat>& subCat) {
     }
 
     {
-        std::lock_guard guard(stateMutex_);
+        OSTREL_CHECK_SEQUENCE(sequence_);
         listCache_.erase(catKey(subCat));
         for (auto& [key, cached] : subCatCache_) {
             if (!cached) continue;

@@ -35,6 +35,8 @@ std::shared_ptr<Loader> Loader::initWithDBEntry(const std::shared_ptr<dbEntry>& 
     if (loader->sql_ && loader->dbConfig_ && loader->entry_->dbPath() == loader->dbConfig_->imagesDBName()) {
         loader->importOldFavoritesOnce();
     }
+    // Made here, used wherever the loader goes next.
+    if (loader->sql_) loader->sql_->detachFromSequence();
     return loader;
 }
 
@@ -76,7 +78,6 @@ bool Loader::importOldFavorites(const std::string& fileName, NSErrorPtr* error) 
     auto manager = NSFileManager::defaultManager();
     if (!path || !manager->fileExistsAtPath(*path)) return fail(OEContentErrorNoSuchFile, "is not in Documents");
 
-    auto guard = sql_->lock();
     // The path is bound, never formatted into the statement: any character may be in the name.
     NSErrorPtr failure;
     const bool attached = sql_->execRequest("attach database ? as old", {Value(*path)}, &failure);
@@ -125,7 +126,6 @@ std::vector<std::string> Loader::objectfFromTable(const std::string& table, cons
         ContentLog::log(NSString::format("The table or column name \"%@\".\"%@\" is not a plain identifier.", table, field));
         return values;
     }
-    auto guard = sql_->lock();
     // The favourites upload at every start asks before the first favourite made the table.
     if (!sql_->tableExists(table)) return values;
     if (!sql_->prepareRequest(NSString::format("select %@ from %@", *quotedField, *quotedTable))) return values;

@@ -20,8 +20,8 @@ public:
     // loader read their localisations and file locations from it.
     static std::shared_ptr<Loader> initWithDBEntry(const std::shared_ptr<dbEntry>& entry, const OEContext& context);
 
-    // The engine; empty when the database could not be opened. A thread other than the one
-    // using this loader makes its own loader, or holds sql()->lock() around each use.
+    // The engine; empty when the database could not be opened. It lives on the sequence that
+    // uses it first after the loader was made: a thread or queue of its own makes its own loader.
     const std::shared_ptr<SQLiteEngine>& sql() const { return sql_; }
     const std::shared_ptr<dbEntry>& entry() const { return entry_; }
     const OEContext& appContext() const { return context_; }

@@ -10,7 +10,6 @@ std::shared_ptr<Loader_DataSource> Loader_DataSource::initWithLoader(std::shared
 bool Loader_DataSource::inFavorites(const Value::Dictionary& row) {
     const auto sql = engine();
     if (!sql) return false;
-    auto guard = sql->lock();
     // Asked for often (every page of the pager): a missing table is a plain "no", not a failure.
     if (!sql->tableExists("favorites")) return false;
     const bool found = sql->prepareRequest("select * from favorites where \"index\"=?", {Value(row.get("index").intValue())}) &&
@@ -30,7 +29,6 @@ bool Loader_DataSource::addToFavorites(const Value::Dictionary& row, NSErrorPtr*
     const auto sql = engine();
     if (!sql) return notOpen(error);
     const Value index(row.get("index").intValue());
-    auto guard = sql->lock();
     if (!sql->tableExists("favorites")) {
         const bool made = sql->execRequest("create table favorites (\"index\" integer primary key)", {}, error);
         sql->endRequest();
@@ -48,7 +46,6 @@ bool Loader_DataSource::addToFavorites(const Value::Dictionary& row, NSErrorPtr*
 bool Loader_DataSource::deleteFromFavorites(const Value::Dictionary& row, NSErrorPtr* error) {
     const auto sql = engine();
     if (!sql) return notOpen(error);
-    auto guard = sql->lock();
     if (!sql->tableExists("favorites")) return true;
     const bool deleted =
         sql->execRequest("delete from favorites where \"index\"=?", {Value(row.get("index").intValue())}, error);

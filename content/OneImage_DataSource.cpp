@@ -12,7 +12,7 @@ std::shared_ptr<OneImage_DataSource> OneImage_DataSource::initWithLoader(std::sh
 }
 
 ContentRowList OneImage_DataSource::list(const std::shared_ptr<dataSubCat>&) {
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (!rows_) {
         ContentRows rows;
         if (const auto sql = engine()) {

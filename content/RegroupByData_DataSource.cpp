@@ -12,19 +12,19 @@ std::shared_ptr<RegroupByData_DataSource> RegroupByData_DataSource::initWithData
     std::shared_ptr<RegroupByData_DataSource> regroup(
         new RegroupByData_DataSource(std::move(source), field, descriptionField, std::move(locale)));
     regroup->observeDataUpdates();
-    std::lock_guard guard(regroup->stateMutex_);
-    regroup->regroupLocked();
+    regroup->rebuildGroups();
     return regroup;
 }
 
 void RegroupByData_DataSource::dataUpdated() {
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     cats_.reset();
     data_.clear();
     items_.clear();
 }
 
-void RegroupByData_DataSource::regroupLocked() {
+void RegroupByData_DataSource::rebuildGroups() {
+    OSTREL_CHECK_SEQUENCE(sequence_);
     std::vector<std::shared_ptr<dataCat>> cats;
     std::map<std::string, std::vector<std::shared_ptr<dataSubCat>>> letters;
     std::map<std::string, ContentRows> items;
@@ -70,22 +70,22 @@ void RegroupByData_DataSource::regroupLocked() {
 }
 
 CatList RegroupByData_DataSource::catList() {
-    std::lock_guard guard(stateMutex_);
-    if (!cats_) regroupLocked();
+    OSTREL_CHECK_SEQUENCE(sequence_);
+    if (!cats_) rebuildGroups();
     return cats_;
 }
 
 SubCatList RegroupByData_DataSource::subCatList(const std::shared_ptr<dataCat>& cat) {
-    std::lock_guard guard(stateMutex_);
-    if (!cats_) regroupLocked();
+    OSTREL_CHECK_SEQUENCE(sequence_);
+    if (!cats_) rebuildGroups();
     if (!cat) return nullptr;
     const auto it = data_.find(cat->name());
     return it == data_.end() ? nullptr : it->second;
 }
 
 ContentRowList RegroupByData_DataSource::list(const std::shared_ptr<dataSubCat>& subCat) {
-    std::lock_guard guard(stateMutex_);
-    if (!cats_) regroupLocked();
+    OSTREL_CHECK_SEQUENCE(sequence_);
+    if (!cats_) rebuildGroups();
     if (!subCat) return nullptr;
     const auto it = items_.find(subCat->name());
     return it == items_.end() ? nullptr : it->second;

@@ -33,7 +33,7 @@ private:
                              std::shared_ptr<OELocalizations> locale)
         : WrappedDataSource(std::move(source)), field_(std::move(field)), descr_(std::move(descr)),
           locale_(std::move(locale)) {}
-    void regroupLocked();
+    void rebuildGroups();
 
     std::string field_;
     std::string descr_;

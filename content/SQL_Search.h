@@ -27,8 +27,9 @@ public:
     ContentRowList requestResult() const;
     void setRequestResult(ContentRowList rows);
 
-    // The rows whose searched column contains `text`; nothing matches an empty text. Safe to
-    // call from a search queue while other threads use the same loader.
+    // The rows whose searched column contains `text`; nothing matches an empty text. The
+    // searches typed run on a search queue: a search made for that has a loader of its own,
+    // whose engine then lives on that queue.
     ContentRowList result(const std::string& text) override;
     // True when the row's `field` contains the text.
     virtual std::function<bool(const Value::Dictionary&)> searchPredicate(const std::string& text) const;

@@ -9,6 +9,8 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
 
+#include <mutex>
+
 #include <sqlite3.h>
 
 namespace {
@@ -159,7 +161,7 @@ bool SQLiteEngine::open(bool create) {
 }
 
 void SQLiteEngine::setBusyTimeout(std::chrono::milliseconds timeout) {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     busyTimeout_ = timeout;
     if (db_) sqlite3_busy_timeout(db_, static_cast<int>(timeout.count()));
 }
@@ -187,7 +189,7 @@ void SQLiteEngine::reportFailure(const std::string& what, const std::string& sql
 }
 
 bool SQLiteEngine::prepareRequest(const std::string& sql, const Value::Array& parameters, NSErrorPtr* error) {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     finalizeLocked();
     if (!db_) {
         reportFailure("is not open", sql, SQLITE_MISUSE, error);
@@ -212,7 +214,7 @@ bool SQLiteEngine::prepareRequest(const std::string& sql, const Value::Array& pa
 }
 
 bool SQLiteEngine::execRequest(const std::string& sql, const Value::Array& parameters, NSErrorPtr* error) {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     endRequest();
     if (!prepareRequest(sql, parameters, error)) return false;
     const int rc = step(error);
@@ -220,7 +222,7 @@ bool SQLiteEngine::execRequest(const std::string& sql, const Value::Array& param
 }
 
 int SQLiteEngine::step(NSErrorPtr* error) {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (!dbps_) {
         setError(error, contentError(OEContentErrorStatement, "There is no statement to step."));
         return SQLITE_ERROR;
@@ -235,33 +237,33 @@ int SQLiteEngine::step(NSErrorPtr* error) {
 bool SQLiteEngine::nextRow(NSErrorPtr* error) { return step(error) == SQLITE_ROW; }
 
 void SQLiteEngine::endRequest() {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     finalizeLocked();
 }
 
 std::int32_t SQLiteEngine::getInt(int column) const {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     return dbps_ ? sqlite3_column_int(dbps_, column) : 0;
 }
 
 std::int64_t SQLiteEngine::getInt64(int column) const {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     return dbps_ ? sqlite3_column_int64(dbps_, column) : 0;
 }
 
 std::optional<std::string> SQLiteEngine::getString(int column) const {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (!dbps_) return std::nullopt;
     return columnText(dbps_, column);
 }
 
 double SQLiteEngine::getDouble(int column) const {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     return dbps_ ? sqlite3_column_double(dbps_, column) : 0.0;
 }
 
 Value::Dictionary SQLiteEngine::dataFromRow() const {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (!dbps_) return {};
     return rowOf(dbps_);
 }
@@ -273,7 +275,7 @@ std::int64_t SQLiteEngine::maxIdxForTable(const std::string& table, const std::s
         ContentLog::log(NSString::format("The table or column name \"%@\".\"%@\" is not a plain identifier.", table, column));
         return 0;
     }
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (!prepareRequest(NSString::format("select max(%@) from %@", *quotedColumn, *quotedTable))) return 0;
     const std::int64_t max = nextRow() ? getInt64(0) : 0;
     endRequest();
@@ -283,14 +285,14 @@ std::int64_t SQLiteEngine::maxIdxForTable(const std::string& table, const std::s
 bool SQLiteEngine::bindString(const std::string& value, int index) { return bindValue(Value(value), index); }
 
 bool SQLiteEngine::bindValue(const Value& value, int index) {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (!dbps_) return false;
     return bindOne(dbps_, value, index);
 }
 
 std::vector<Value::Dictionary> SQLiteEngine::rowsForRequest(const std::string& sql, const Value::Array& parameters,
                                                             NSErrorPtr* error) {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     std::vector<Value::Dictionary> rows;
     // A private statement: the current one of a caller's loop stays untouched.
     if (!db_) {
@@ -321,7 +323,7 @@ std::vector<Value::Dictionary> SQLiteEngine::rowsForRequest(const std::string& s
 }
 
 bool SQLiteEngine::runInTransaction(const std::vector<std::string>& statements, NSErrorPtr* error) {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     const bool begun = execRequest("BEGIN IMMEDIATE", {}, error);
     endRequest();
     if (!begun) return false;
@@ -348,7 +350,7 @@ bool SQLiteEngine::runInTransaction(const std::vector<std::string>& statements, 
 }
 
 bool SQLiteEngine::detachDatabase(const std::string& schema, NSErrorPtr* error) {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     const auto quoted = OESQLIdentifier::quoted(schema);
     if (!quoted) {
         setError(error, contentError(OEContentErrorStatement,
@@ -386,7 +388,7 @@ bool SQLiteEngine::tableExists(const std::string& table) {
 }
 
 std::set<std::string> SQLiteEngine::columnsOfTable(const std::string& table) {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (auto it = columnCache_.find(table); it != columnCache_.end()) return it->second;
     std::set<std::string> columns;
     const auto quoted = OESQLIdentifier::quoted(table);
@@ -400,6 +402,6 @@ std::set<std::string> SQLiteEngine::columnsOfTable(const std::string& table) {
 }
 
 std::string SQLiteEngine::lastErrorMessage() const {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     return db_ ? std::string(sqlite3_errmsg(db_)) : std::string("not open");
 }

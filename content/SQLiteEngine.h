@@ -3,13 +3,13 @@
 #pragma once
 
 #include "content/ContentError.h"
+#include "platform/dispatch/SequenceChecker.h"
 #include "platform/foundation/Value.h"
 
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -33,10 +33,11 @@ public:
     std::chrono::milliseconds busyTimeout() const { return busyTimeout_; }
     void setBusyTimeout(std::chrono::milliseconds timeout);
 
-    // Every operation below locks the engine for its own duration. A caller that runs a
-    // statement over several calls (prepare, nextRow, get...) holds lock() across them, so
-    // another thread can never step or replace the statement in between.
-    std::unique_lock<std::recursive_mutex> lock() const { return std::unique_lock(mutex_); }
+    // An engine and its current statement live on one sequence (queue or thread): the first one
+    // that uses it after it was made or handed over; a use from elsewhere is a programming error
+    // that aborts in checked builds. Nothing is locked: a thread of its own opens its own engine.
+    // Handing the engine to another sequence: the next use binds it there.
+    void detachFromSequence() { sequence_.detach(); }
 
     // Failures below are logged, except a constraint's refusal, which is an expected answer (a
     // favourite added twice), and fill `error` when given: OEContentErrorStatement,
@@ -69,7 +70,7 @@ public:
     [[nodiscard]] bool bindString(const std::string& value, int index);
     [[nodiscard]] bool bindValue(const Value& value, int index);
 
-    // The whole result of one query, prepared, stepped and ended under the lock; what was read
+    // The whole result of one query in a statement of its own; what was read
     // before a failure (logged; `error` filled when given).
     [[nodiscard]] std::vector<Value::Dictionary> rowsForRequest(const std::string& sql,
                                                                 const Value::Array& parameters = {},
@@ -98,7 +99,7 @@ private:
     // Logs SQLite's refusal of `sql` (unless it is a constraint's) and fills `error`.
     void reportFailure(const std::string& what, const std::string& sql, int rc, NSErrorPtr* error) const;
 
-    mutable std::recursive_mutex mutex_;
+    SequenceChecker sequence_{"SQLiteEngine"};
     std::chrono::milliseconds busyTimeout_{5000};
     std::string path_;
     sqlite3* db_ = nullptr;

@@ -50,8 +50,8 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() {
     const GalleryContext context = engine->galleryContext();
     const auto& config = context.app.config;
     const auto& locale = context.app.localizations;
-    auto loader = Loader::loaderWithDBEntry(dbEntry::defaultEntry(config->database()), context.app);
-    auto source = List_DataSource::initWithLoader(loader);
+    auto source = List_DataSource::initWithLoader(Loader::loaderWithDBEntry(dbEntry::defaultEntry(config->database()),
+                                                                            context.app));
     std::shared_ptr<UIViewController> browser;
     if (isPad())
         browser = UIDBViewController_iPad::initWithSource(source, context);
@@ -65,7 +65,9 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() {
         field1 = config->images() && config->images()->onlyEnglishLocale() ? "name_en" : localized;
         field2 = "author_" + localized;
     }
-    source->setSearch(SQL_Search_2fields::sqlSearchWithLoader(loader, field1, field2));
+    // The searches typed run on a queue of their own, so the search gets a connection of its own.
+    auto searchLoader = Loader::loaderWithDBEntry(dbEntry::defaultEntry(config->database()), context.app);
+    source->setSearch(SQL_Search_2fields::sqlSearchWithLoader(searchLoader, field1, field2));
     return browser;
 }
 

@@ -13,7 +13,6 @@ protected:
     }
     std::shared_ptr<dataSubCat> fromQuery(const std::string& sql) {
         auto engine = loader_->sql();
-        auto guard = engine->lock();
         EXPECT_TRUE(engine->prepareRequest(sql));
         EXPECT_TRUE(engine->nextRow());
         return dataSubCat::dataSubCatFromDB(engine, locale());

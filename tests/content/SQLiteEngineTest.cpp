@@ -225,27 +225,24 @@ TEST_F(SQLiteEngineTest, BadDatabasesGiveEmptyListsAndASentence) {
     }
 }
 
-// One engine used by several threads: each holds the engine's lock around its statement, so no
-// thread steps or replaces another's statement.
-TEST_F(SQLiteEngineTest, ThreadsSharingAnEngineEachReadTheirWholeResult) {
+// Threads with engines of their own read one file at the same time; the first uses copy it from
+// the bundle once between them.
+TEST_F(SQLiteEngineTest, ThreadsWithEnginesOfTheirOwnReadOneFileTogether) {
     std::vector<std::string> statements = {"create table t (a integer primary key, b text)"};
     for (int i = 1; i <= 500; ++i) statements.push_back("insert into t values (" + std::to_string(i) + ", 'v')");
     makeDatabase(bundle() + "/shared.sqlite", statements);
-    auto engine = SQLiteEngine::init("shared.sqlite", files());
-    ASSERT_TRUE(engine);
     std::vector<int> counts(8, 0);
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&, t] {
+            auto engine = SQLiteEngine::init("shared.sqlite", files());
+            if (!engine) return;
             for (int round = 0; round < 20; ++round) {
                 if (t % 2) {
-                    auto guard = engine->lock();
-                    int n = 0;
                     if (engine->prepareRequest("select a from t where a > ?", {Value(0)})) {
-                        while (engine->nextRow()) n += engine->getInt(0) > 0;
+                        while (engine->nextRow()) counts[t] += engine->getInt(0) > 0;
                     }
                     engine->endRequest();
-                    counts[t] += n;
                 } else {
                     counts[t] += static_cast<int>(engine->rowsForRequest("select * from t").size());
                 }
@@ -254,4 +251,23 @@ TEST_F(SQLiteEngineTest, ThreadsSharingAnEngineEachReadTheirWholeResult) {
     }
     for (auto& thread : threads) thread.join();
     for (int t = 0; t < 8; ++t) EXPECT_EQ(counts[t], 500 * 20) << "thread " << t;
+    EXPECT_FALSE(exists(documents() + "/shared.sqlite.copying"));
 }
+
+#if !defined(NDEBUG) || defined(OSTREL_SEQUENCE_CHECKS)
+using SQLiteEngineDeathTest = SQLiteEngineTest;
+
+// An engine lives on the sequence that first used it: another thread's use aborts, naming it.
+TEST_F(SQLiteEngineDeathTest, AnEngineUsedFromASecondThreadAborts) {
+    makeDatabase(bundle() + "/one.sqlite", {"create table t (a)"});
+    auto engine = SQLiteEngine::init("one.sqlite", files());
+    ASSERT_TRUE(engine);
+    ASSERT_TRUE(engine->execRequest("insert into t values (1)"));
+    EXPECT_DEATH(
+        {
+            std::thread other([&] { (void)engine->execRequest("insert into t values (2)"); });
+            other.join();
+        },
+        "SQLiteEngine::execRequest called from");
+}
+#endif
