@@ -1,6 +1,7 @@
 // The window's root screen: a centre screen over a menu area with a left and a right menu.
 // Opening a menu slides the centre sideways by the menu's width; every state change is
-// announced before and after with "OESideMenuStateNotificationEvent".
+// announced before and after with "OESideMenuStateNotificationEvent". Pans and the keyboard are
+// handled in units of their own (OESideMenuPanHandler, OESideMenuKeyboard).
 #pragma once
 
 #include "platform/foundation/NSNotification.h"
@@ -12,6 +13,8 @@
 #include <memory>
 #include <string>
 
+class OESideMenuKeyboard;
+class OESideMenuPanHandler;
 class OESideMenuShadow;
 class UIColor;
 class UIPanGestureRecognizer;
@@ -87,9 +90,11 @@ public:
 
     OESideMenuPanMode panMode() const { return panMode_; }
     void setPanMode(OESideMenuPanMode mode) { panMode_ = mode; }
-    OESideMenuPanDirection panDirection() const { return panDirection_; }
-    CGPoint panGestureOrigin() const { return panGestureOrigin_; }
+    OESideMenuPanDirection panDirection() const;
+    CGPoint panGestureOrigin() const;
+    // The speed of the pan that started the running move (for its duration); 0 otherwise.
     double panGestureVelocity() const { return panGestureVelocity_; }
+    void setPanGestureVelocity(double velocity) { panGestureVelocity_ = velocity; }
     bool viewHasAppeared() const { return viewHasAppeared_; }
 
     // --- Widths and animation settings --------------------------------------------------
@@ -132,6 +137,7 @@ public:
     // Each call makes a new recogniser with the container as target and delegate.
     std::shared_ptr<UIPanGestureRecognizer> panGestureRecognizer();
     std::shared_ptr<UITapGestureRecognizer> centerTapGestureRecognizer();
+    // Pans are worked out by the container's pan handler (OESideMenuPanHandler).
     void handlePan(const std::shared_ptr<UIPanGestureRecognizer>& recognizer);
     void handleLeftPan(const std::shared_ptr<UIPanGestureRecognizer>& recognizer);
     void handleRightPan(const std::shared_ptr<UIPanGestureRecognizer>& recognizer);
@@ -141,7 +147,8 @@ public:
     bool gestureRecognizerShouldReceiveTouch(UIGestureRecognizer& recognizer, UITouch& touch) override;
 
     // --- Keyboard -----------------------------------------------------------------------
-    // The centre ends at the keyboard's top edge (frame in window coordinates).
+    // The centre ends at the keyboard's top edge (frame in window coordinates); the keyboard's
+    // notifications are followed by OESideMenuKeyboard from the time the view loads.
     void updateWithKeyboardFrame(const CGRect& keyboardFrame, double duration);
 
     // --- Status bar, orientation, life cycle --------------------------------------------
@@ -155,7 +162,7 @@ public:
     void willAnimateRotationToInterfaceOrientation(UIInterfaceOrientation orientation, double duration) override;
     void didRotateFromInterfaceOrientation(UIInterfaceOrientation from) override;
 
-    OESideMenuContainerViewController() = default;
+    OESideMenuContainerViewController();
 
 private:
     void setDefaultSettings();
@@ -169,8 +176,6 @@ private:
     void removeCenterGestureRecognizers();
     void addKeyboardObserver();
     void removeKeyboardObservers();
-    void keyboardWillShow(const NSNotification& notification);
-    void keyboardWillHide(const NSNotification& notification);
     std::shared_ptr<UIView> centerView() const;
     std::shared_ptr<OESideMenuContainerViewController> self();
 
@@ -184,10 +189,10 @@ private:
     // taken off again instead of piling up when a centre is set anew.
     std::weak_ptr<UIGestureRecognizer> centerTap_;
     std::weak_ptr<UIGestureRecognizer> centerPan_;
+    std::unique_ptr<OESideMenuPanHandler> pan_;
+    std::shared_ptr<OESideMenuKeyboard> keyboard_;
     OESideMenuState menuState_ = OESideMenuStateClosed;
     OESideMenuPanMode panMode_ = OESideMenuPanModeDefault;
-    OESideMenuPanDirection panDirection_ = OESideMenuPanDirectionNone;
-    CGPoint panGestureOrigin_;
     double panGestureVelocity_ = 0;
     double leftMenuWidth_ = 0;
     double rightMenuWidth_ = 0;

@@ -346,6 +346,53 @@ TEST_F(SideMenuTest, ASlowPanReleasedPastHalfOpensByTheWidthRuleAndAShortOneSnap
     EXPECT_DOUBLE_EQ(centerX(), 0);
 }
 
+// A released pan counts where 0.35 s more at its release speed would take it. From closed, 60
+// points to the right open the left menu (270 wide on a 320-point screen) when that lies past
+// half the menu, 135: from (135 - 60) / 0.35 = 214.3 points per second.
+TEST_F(SideMenuTest, AShortPanOpensTheMenuOnlyAboveTheThresholdSpeed) {
+    UIScreen::mainScreen()->setPortraitSize({320, 568});
+    auto c = shown();
+    ASSERT_DOUBLE_EQ(c->leftMenuWidth(), 270);
+    window->pan({40, 300}, 60, 0, 210);  // ends at 60 + 73.5 = 133.5
+    settle();
+    EXPECT_EQ(c->menuState(), OESideMenuStateClosed);
+    EXPECT_DOUBLE_EQ(centerX(), 0);
+
+    window->pan({40, 300}, 60, 0, 220);  // ends at 60 + 77 = 137
+    settle();
+    EXPECT_EQ(c->menuState(), OESideMenuStateLeftMenuOpen);
+    EXPECT_DOUBLE_EQ(centerX(), 270);
+}
+
+// From the open left menu a pan closes it when its projection ends left of where it began. The
+// finger goes 60 points left, then flicks 20 back: released at 270 - 40 = 230, the menu closes
+// below (270 - 230) / 0.35 = 114.3 points per second of the flick back and stays open above.
+TEST_F(SideMenuTest, APanFlickedBackClosesTheMenuOnlyBelowTheThresholdSpeed) {
+    UIScreen::mainScreen()->setPortraitSize({320, 568});
+    auto c = shown();
+    const auto flickBack = [this](double backSpeed) {
+        const CGPoint from{300, 300};
+        auto touch = window->touchDown(from);
+        for (int i = 1; i <= 6; ++i) {
+            Clock::advance(0.02);
+            window->touchMove(touch, {from.x - 10 * i, from.y});
+        }
+        Clock::advance(20 / backSpeed);
+        window->touchMove(touch, {from.x - 40, from.y});
+        window->touchUp(touch);
+        settle();
+    };
+    c->setMenuState(OESideMenuStateLeftMenuOpen);
+    settle();
+    flickBack(120);  // ends at 230 + 42 = 272
+    EXPECT_EQ(c->menuState(), OESideMenuStateLeftMenuOpen);
+    EXPECT_DOUBLE_EQ(centerX(), 270);
+
+    flickBack(110);  // ends at 230 + 38.5 = 268.5
+    EXPECT_EQ(c->menuState(), OESideMenuStateClosed);
+    EXPECT_DOUBLE_EQ(centerX(), 0);
+}
+
 TEST_F(SideMenuTest, PansCloseAnOpenMenuButNeverPushItFurtherOpen) {
     UIScreen::mainScreen()->setPortraitSize({320, 568});
     auto c = shown();
