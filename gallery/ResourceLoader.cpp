@@ -26,6 +26,9 @@ ResourceLoader::ResourceLoader(std::shared_ptr<FileSystem> fileSystem) : fileSys
     UIDevice::currentDevice()->beginGeneratingDeviceOrientationNotifications();
 }
 
+// The device's notifications are counted: each loader takes back the interest it registered.
+ResourceLoader::~ResourceLoader() { UIDevice::currentDevice()->endGeneratingDeviceOrientationNotifications(); }
+
 std::string ResourceLoader::appendToPath(const std::string& name, const std::string& suffix) {
     const auto dot = name.find('.');
     if (dot == std::string::npos) return name + suffix;

@@ -21,6 +21,7 @@ public:
     // One per run, made by the engine over its file locations and handed to the picture screens.
     static std::shared_ptr<ResourceLoader> make(std::shared_ptr<FileSystem> fileSystem);
     explicit ResourceLoader(std::shared_ptr<FileSystem> fileSystem);
+    ~ResourceLoader() override;
 
     // The suffix goes before the first "." of the name, or at its end.
     static std::string appendToPath(const std::string& name, const std::string& suffix);
