@@ -5,7 +5,30 @@
 
 #include <gtest/gtest.h>
 
-TEST(AppConfigDefaults, FromTheTableAndTheTextConfiguration) {
+namespace {
+
+// The settings start unset and are taken out again, so no test sees another's.
+class AppConfigTest : public testing::Test {
+protected:
+    void SetUp() override { clear(); }
+    void TearDown() override { clear(); }
+    static void clear() {
+        // Defaults of the bundle the process has now, as a restart would read them.
+        NSUserDefaults::resetStandardUserDefaults();
+        auto defaults = NSUserDefaults::standardUserDefaults();
+        for (const char* key : {kFontSizeKey, kFontSizeTextsKey, kTextAlignInfoKey, kTextAlignKey, kFontNameKey}) {
+            defaults->removeObjectForKey(key);
+        }
+        defaults->synchronize();
+    }
+};
+
+using AppConfigDefaults = AppConfigTest;
+using AppConfigStorage = AppConfigTest;
+
+}  // namespace
+
+TEST_F(AppConfigDefaults, FromTheTableAndTheTextConfiguration) {
     auto config = OEConfigFactory::initWithAppServerLikesIdentifer("", "", "", "")->makeConfig();
     auto settings = AppConfig::initWithTextsConfig(config->text());
     EXPECT_EQ(settings->intValue("FONT_SIZE_KEY"), 12);
@@ -20,7 +43,7 @@ TEST(AppConfigDefaults, FromTheTableAndTheTextConfiguration) {
     EXPECT_EQ(AppConfig::initWithTextsConfig(nullptr)->intValue("FONT_SIZE_KEY"), 0);
 }
 
-TEST(AppConfigStorage, WrittenAtOnceAndKeptAcrossARestart) {
+TEST_F(AppConfigStorage, WrittenAtOnceAndKeptAcrossARestart) {
     auto settings = AppConfig::initWithTextsConfig(nullptr);
     settings->setInt(2, "text_align");
     settings->setStr("Georgia", "fontName");
@@ -31,7 +54,7 @@ TEST(AppConfigStorage, WrittenAtOnceAndKeptAcrossARestart) {
     EXPECT_EQ(settings->intValue("FONT_SIZE_KEY"), 0);
 }
 
-TEST(AppConfigStorage, ReadsStoredValuesAs32BitIntegers) {
+TEST_F(AppConfigStorage, ReadsStoredValuesAs32BitIntegers) {
     auto settings = AppConfig::initWithTextsConfig(nullptr);
     settings->setInt(4294967296LL + 18, "FONT_SIZE_TEXTS_KEY");
     EXPECT_EQ(settings->intValue("FONT_SIZE_TEXTS_KEY"), 18);
