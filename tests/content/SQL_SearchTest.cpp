@@ -114,7 +114,7 @@ TEST_F(SQL_SearchTest, ASearchWithItsOwnLoaderAnswersOnItsQueueWhileTheMainThrea
     auto queue = DispatchQueue::create("search");
     std::atomic<int> wrong{0};
     for (int i = 0; i < 40; ++i) {
-        queue->async([&] {
+        queue->async([&, i] {
             if (indexes(source->searchResult(i % 2 ? "Rembrandt" : "Monet")) !=
                 (i % 2 ? std::vector<std::string>{"1", "4"} : std::vector<std::string>{"2", "3"}))
                 ++wrong;
