@@ -84,7 +84,7 @@ Value::Dictionary rowOf(sqlite3_stmt* stmt) {
 SQLiteEngine::SQLiteEngine(std::string path) : path_(std::move(path)) {}
 
 SQLiteEngine::~SQLiteEngine() {
-    finalizeLocked();
+    finalizeStatement();
     if (db_) sqlite3_close_v2(db_);
 }
 
@@ -166,7 +166,7 @@ void SQLiteEngine::setBusyTimeout(std::chrono::milliseconds timeout) {
     if (db_) sqlite3_busy_timeout(db_, static_cast<int>(timeout.count()));
 }
 
-void SQLiteEngine::finalizeLocked() {
+void SQLiteEngine::finalizeStatement() {
     if (dbps_) {
         sqlite3_finalize(dbps_);
         dbps_ = nullptr;
@@ -190,7 +190,7 @@ void SQLiteEngine::reportFailure(const std::string& what, const std::string& sql
 
 bool SQLiteEngine::prepareRequest(const std::string& sql, const Value::Array& parameters, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequence_);
-    finalizeLocked();
+    finalizeStatement();
     if (!db_) {
         reportFailure("is not open", sql, SQLITE_MISUSE, error);
         return false;
@@ -238,7 +238,7 @@ bool SQLiteEngine::nextRow(NSErrorPtr* error) { return step(error) == SQLITE_ROW
 
 void SQLiteEngine::endRequest() {
     OSTREL_CHECK_SEQUENCE(sequence_);
-    finalizeLocked();
+    finalizeStatement();
 }
 
 std::int32_t SQLiteEngine::getInt(int column) const {
@@ -349,6 +349,13 @@ bool SQLiteEngine::runInTransaction(const std::vector<std::string>& statements, 
     return done;
 }
 
+bool SQLiteEngine::isAttached(const std::string& schema) {
+    for (const auto& row : rowsForRequest("pragma database_list")) {
+        if (row.get("name").string() == schema) return true;
+    }
+    return false;
+}
+
 bool SQLiteEngine::detachDatabase(const std::string& schema, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequence_);
     const auto quoted = OESQLIdentifier::quoted(schema);
@@ -362,20 +369,22 @@ bool SQLiteEngine::detachDatabase(const std::string& schema, NSErrorPtr* error) 
     const std::string refusal = lastErrorMessage();
     endRequest();
     if (detached) return true;
-    // Only an open transaction holds an attached database here (statements are finalized): end it
-    // and try once more, so the database does not stay attached behind the caller's back.
+    // Statements are finalized, so only an open transaction (a commit and its rollback both
+    // refused) can still hold the database: end it and try once more, so that it does not stay
+    // attached behind the caller's back.
     bool recovered = false;
-    if (db_ && !sqlite3_get_autocommit(db_)) {
-        NSErrorPtr ignoredBecauseReported;
-        const bool rolledBack = execRequest("ROLLBACK", {}, &ignoredBecauseReported);
+    if (isAttached(schema) && db_ && !sqlite3_get_autocommit(db_)) {
+        NSErrorPtr loggedAlready;
+        const bool rolledBack = execRequest("ROLLBACK", {}, &loggedAlready);
         endRequest();
-        recovered = rolledBack && execRequest(sql, {}, &ignoredBecauseReported);
+        recovered = rolledBack && execRequest(sql, {}, &loggedAlready);
         endRequest();
     }
-    const std::string sentence = NSString::format(
-        "The database %@ could not be detached from %@ (%@); %@.", schema, fileNameOf(path_), refusal,
-        recovered ? std::string("the open transaction was rolled back and it was detached then")
-                  : std::string("it stays attached"));
+    std::string outcome = "it is not attached";
+    if (recovered) outcome = "after rolling back the open transaction it is detached";
+    else if (isAttached(schema)) outcome = "it stays attached";
+    const std::string sentence = NSString::format("The database %@ could not be detached from %@ (%@); %@.", schema,
+                                                  fileNameOf(path_), refusal, outcome);
     ContentLog::log(sentence);
     setError(error, contentError(OEContentErrorDetach, sentence));
     return false;

@@ -80,7 +80,7 @@ public:
     // Detaches the database attached under `schema`. When SQLite refuses (a transaction left open
     // holds it), the failure is logged and reported as OEContentErrorDetach, the open transaction
     // is rolled back and the detach tried once more, so nothing stays attached unseen; the error
-    // says whether that second try succeeded.
+    // says whether the database is still attached.
     [[nodiscard]] bool detachDatabase(const std::string& schema, NSErrorPtr* error = nullptr);
 
     // Schema questions asked to build statements that do not name absent columns; a failure
@@ -95,7 +95,9 @@ public:
 private:
     explicit SQLiteEngine(std::string path);
     bool open(bool create);
-    void finalizeLocked();
+    void finalizeStatement();
+    // Whether `schema` names an attached database.
+    bool isAttached(const std::string& schema);
     // Logs SQLite's refusal of `sql` (unless it is a constraint's) and fills `error`.
     void reportFailure(const std::string& what, const std::string& sql, int rc, NSErrorPtr* error) const;
 

@@ -172,7 +172,7 @@ TEST_F(SQLiteEngineTest, ARefusedDetachIsReportedAndTheDatabaseDoesNotStayAttach
     EXPECT_EQ(error->domain(), OEContentErrorDomain);
     EXPECT_EQ(error->code(), OEContentErrorDetach);
     EXPECT_THAT(error->localizedDescription(), HasSubstr("database old is locked"));
-    EXPECT_THAT(error->localizedDescription(), HasSubstr("detached then"));
+    EXPECT_THAT(error->localizedDescription(), HasSubstr("after rolling back the open transaction it is detached"));
     EXPECT_EQ(attachedNames(), std::vector<std::string>{"main"});
     auto other = SQLiteEngine::initWithPath(documents() + "/other.sqlite");
     ASSERT_TRUE(other);
