@@ -63,7 +63,8 @@ std::shared_ptr<OEConfig> AppDelegate::makeConfig() {
 
 bool AppDelegate::applicationDidFinishLaunchingWithOptions(UIApplication&, const Value::Dictionary&) {
     RURAdi::configure();
-    OECore::setupWithConfig(makeConfig());
+    // A refused start has said why; there is nothing to show then.
+    if (!OECore::setupWithConfig(makeConfig())) return false;
     window_ = UIWindow::initWithFrame(UIScreen::mainScreen()->bounds());
     OECore::instance()->showStartScreenInWindow(window_);
     if (!OECore::instance()->hasImages()) {

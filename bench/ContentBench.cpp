@@ -4,8 +4,8 @@
 #include "content/List_DataSource.h"
 #include "content/SQL_Search_2fields.h"
 #include "content/SQLiteEngine.h"
-#include "config/OEConfig.h"
-#include "config/OELocalizations.h"
+#include "config/OEConfigFactory.h"
+#include "config/OEContext.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/Sandbox.h"
@@ -109,11 +109,18 @@ void makeCatalogue() {
     require(db->execRequest("commit"), "commit");
     db.reset();
     NSBundle::setMainBundlePath(bundle);
-    OEConfig::setCurrent(nullptr);
-    OELocalizations::setCurrent(nullptr);
+    NSBundle::resetCaches();
 }
 
-std::shared_ptr<Loader> loader() { return Loader::loaderWithDBEntry(dbEntry::defaultEntry()); }
+// The configuration of the catalogue's bundle, made once it is written.
+const OEContext& context() {
+    static const OEContext made = OEContext::withConfig(OEConfigFactory::defaultFactory()->makeConfig());
+    return made;
+}
+
+std::shared_ptr<Loader> loader() {
+    return Loader::loaderWithDBEntry(dbEntry::defaultEntry(context().config->database()), context());
+}
 
 void reportPerRow(benchmark::State& state, std::size_t rows) {
     state.counters["rows"] = static_cast<double>(rows);
@@ -160,7 +167,6 @@ void BM_AllPicturesStepOnly(benchmark::State& state) {
     auto engine = shared->sql();
     std::size_t rows = 0;
     for (auto _ : state) {
-        auto guard = engine->lock();
         rows = 0;
         if (!engine->prepareRequest(sql)) break;
         int count = -1;

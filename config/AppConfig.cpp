@@ -1,14 +1,12 @@
 // Reading settings over the standard user defaults.
 #include "config/AppConfig.h"
 
-#include "config/OEConfig.h"
 #include "platform/foundation/NSUserDefaults.h"
 
-#include <string_view>
-
-std::shared_ptr<AppConfig> AppConfig::sharedAppConfig() {
-    static const std::shared_ptr<AppConfig> shared = std::make_shared<AppConfig>();
-    return shared;
+std::shared_ptr<AppConfig> AppConfig::initWithTextsConfig(std::shared_ptr<OETextsConfig> textsConfig) {
+    auto settings = std::make_shared<AppConfig>();
+    settings->texts_ = std::move(textsConfig);
+    return settings;
 }
 
 std::int64_t AppConfig::intValue(const std::string& key) const {
@@ -41,9 +39,8 @@ void AppConfig::setStr(const std::string& value, const std::string& key) {
 
 std::int64_t AppConfig::defaultInt(const std::string& key) const {
     if (key == kFontSizeKey || key == kFontSizeTextsKey) {
-        const auto& text = OEConfig::current()->text();
-        if (!text) return 0;
-        return key == kFontSizeKey ? text->defFontSize() : text->textDefFontSize();
+        if (!texts_) return 0;
+        return key == kFontSizeKey ? texts_->defFontSize() : texts_->textDefFontSize();
     }
     if (key == kTextAlignInfoKey || key == kTextAlignKey) return 1;
     return 0;

@@ -2,7 +2,7 @@
 // with defaults that partly come from the engine configuration's text part.
 #pragma once
 
-#include "platform/foundation/NSObject.h"
+#include "config/OETextsConfig.h"
 
 #include <cstdint>
 #include <memory>
@@ -17,7 +17,8 @@ inline constexpr const char* kFontNameKey = "fontName";
 
 class AppConfig : public NSObject {
 public:
-    static std::shared_ptr<AppConfig> sharedAppConfig();
+    // The font-size defaults come from `textsConfig`, read at every call; without one they are 0.
+    static std::shared_ptr<AppConfig> initWithTextsConfig(std::shared_ptr<OETextsConfig> textsConfig);
 
     // The stored value read as a signed 32-bit integer, else defaultInt.
     std::int64_t intValue(const std::string& key) const;
@@ -32,4 +33,7 @@ public:
     std::int64_t defaultInt(const std::string& key) const;
     // "fontName" "Times New Roman", any other key "".
     std::string defaultStr(const std::string& key) const;
+
+private:
+    std::shared_ptr<OETextsConfig> texts_;
 };

@@ -5,6 +5,7 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/NSString.h"
+#include "platform/ui/UIDevice.h"
 
 #include <cstdio>
 #include <mutex>
@@ -15,7 +16,6 @@ namespace {
 constexpr const char* kEngineDictionaryKey = "OstrelEngine";
 
 std::mutex stateMutex;
-std::function<long()> idiomProvider;
 std::set<std::string> reportedBundles;
 
 // Says once per bundle folder why the engine runs on its defaults.
@@ -59,18 +59,9 @@ std::string AppInfo::appVersion() { return infoString("CFBundleShortVersionStrin
 std::string AppInfo::appBuild() { return infoString("CFBundleVersion"); }
 
 std::string AppInfo::idiom() {
-    std::function<long()> provider;
-    {
-        std::lock_guard lock(stateMutex);
-        provider = idiomProvider;
-    }
-    if (!provider) return "iPhone";
-    return provider() != 0 ? "iPad" : "iPhone";
-}
-
-void AppInfo::setIdiomProvider(std::function<long()> provider) {
-    std::lock_guard lock(stateMutex);
-    idiomProvider = std::move(provider);
+    const auto device = UIDevice::currentDevice();
+    if (!device->canReportUserInterfaceIdiom()) return "iPhone";
+    return device->userInterfaceIdiom() != UIUserInterfaceIdiom::Phone ? "iPad" : "iPhone";
 }
 
 std::string AppInfo::appInfoString() {

@@ -4,7 +4,6 @@
 #include "platform/foundation/Value.h"
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 class AppInfo {
@@ -14,11 +13,9 @@ public:
     static std::string displayName();
     static std::string appVersion();  // "CFBundleShortVersionString"
     static std::string appBuild();    // "CFBundleVersion"
-    // "iPad" for any idiom other than the phone's (0), "iPhone" otherwise and when no idiom
-    // can be reported (no provider installed).
+    // "iPad" when the current device reports any idiom other than the phone's (0), "iPhone"
+    // otherwise and when it cannot report one.
     static std::string idiom();
-    // The interface layer installs the device's idiom here; an empty function removes it.
-    static void setIdiomProvider(std::function<long()> provider);
     // "<name> (version <version>(<build>), <idiom> <system version>)".
     static std::string appInfoString();
     // "AppId", whatever its kind, as a string; "" when absent.

@@ -10,11 +10,6 @@
 #include <cstdio>
 #include <initializer_list>
 
-std::shared_ptr<FileSystem> FileSystem::sharedFileSystem() {
-    static const std::shared_ptr<FileSystem> shared = std::make_shared<FileSystem>();
-    return shared;
-}
-
 std::string FileSystem::cachedFolder(std::optional<std::string>& slot, unsigned long directory) const {
     std::lock_guard lock(mutex_);
     if (slot) return *slot;

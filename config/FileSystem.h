@@ -10,10 +10,9 @@
 #include <string>
 #include <string_view>
 
+// One per run, made by the engine and handed to whoever reads or writes the folders.
 class FileSystem : public NSObject {
 public:
-    static std::shared_ptr<FileSystem> sharedFileSystem();
-
     // Worked out once, under a lock, from the platform's search paths; "" while the platform
     // cannot name the folder (then nothing is cached and the next call asks again).
     std::string documentsFolder() const;
@@ -31,24 +30,24 @@ public:
     std::string bundlePathForFile(const std::string& name) const;
     bool fileExistInBundle(const std::string& name) const;
     // First existing of bundle, documents, library documents, caches.
-    std::optional<std::string> findFilePath(const std::string& name) const;
+    [[nodiscard]] std::optional<std::string> findFilePath(const std::string& name) const;
     // First existing of documents, library documents, caches.
-    std::optional<std::string> findFilePathInWritableLocation(const std::string& name) const;
+    [[nodiscard]] std::optional<std::string> findFilePathInWritableLocation(const std::string& name) const;
 
     // Marks the file so that backups leave it out; false when the mark could not be set.
-    static bool setNoBackupAttribute(const std::string& path);
+    [[nodiscard]] static bool setNoBackupAttribute(const std::string& path);
 
     // A relative path taken from data (a database value, a server list) is safe when it is not
     // empty, not absolute, and has no "." or ".." component and no NUL byte.
-    static bool isSafeRelativePath(std::string_view relative);
+    [[nodiscard]] static bool isSafeRelativePath(std::string_view relative);
     // folder + "/" + relative when it is safe, with the parent folders of the result created
     // when asked; empty when refused or when a parent folder could not be made.
-    static std::optional<std::string> safePathInFolder(const std::string& folder, const std::string& relative,
+    [[nodiscard]] static std::optional<std::string> safePathInFolder(const std::string& folder, const std::string& relative,
                                                        bool createParentFolders);
     // The same inside the documents and caches folders.
-    std::optional<std::string> safeDocumentsPathForFile(const std::string& relative,
+    [[nodiscard]] std::optional<std::string> safeDocumentsPathForFile(const std::string& relative,
                                                         bool createParentFolders = true) const;
-    std::optional<std::string> safeCachesPathForFile(const std::string& relative,
+    [[nodiscard]] std::optional<std::string> safeCachesPathForFile(const std::string& relative,
                                                      bool createParentFolders = true) const;
 
 private:

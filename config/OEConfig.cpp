@@ -1,14 +1,5 @@
-// The configuration root and the process-wide current configuration.
+// The configuration root.
 #include "config/OEConfig.h"
-
-#include "config/OEConfigFactory.h"
-
-#include <mutex>
-
-namespace {
-std::mutex currentMutex;
-std::shared_ptr<OEConfig> currentConfig;
-}  // namespace
 
 std::shared_ptr<OEConfig> OEConfig::initWithAppConfig(
     std::shared_ptr<OEAppConfig> appConfig, std::shared_ptr<OEColorConfig> colorConfig,
@@ -25,27 +16,4 @@ std::shared_ptr<OEConfig> OEConfig::initWithAppConfig(
     c->text_ = std::move(textConfig);
     c->urlFormat_ = std::move(urlFormatConfig);
     return c;
-}
-
-std::shared_ptr<OEConfig> OEConfig::current() {
-    {
-        std::lock_guard lock(currentMutex);
-        if (currentConfig) return currentConfig;
-    }
-    // Built outside the lock: the factory reads the bundle, which may take a while, and two
-    // racing first callers build equal trees, of which the first stored wins.
-    auto built = OEConfigFactory::defaultFactory()->makeConfig();
-    std::lock_guard lock(currentMutex);
-    if (!currentConfig) currentConfig = std::move(built);
-    return currentConfig;
-}
-
-void OEConfig::setCurrent(std::shared_ptr<OEConfig> config) {
-    std::lock_guard lock(currentMutex);
-    currentConfig = std::move(config);
-}
-
-std::shared_ptr<OEConfig> OEConfig::currentIfSet() {
-    std::lock_guard lock(currentMutex);
-    return currentConfig;
 }

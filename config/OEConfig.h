@@ -1,5 +1,4 @@
-// The root of the configuration tree: the eight parts that adapt the engine to one product,
-// and the process-wide current configuration that the engine sets at start-up.
+// The root of the configuration tree: the eight parts that adapt the engine to one product.
 #pragma once
 
 #include "config/OEAppConfig.h"
@@ -20,16 +19,6 @@ public:
         std::shared_ptr<OEDBConfig> dbConfig, std::shared_ptr<OEImagesConfig> imagesConfig,
         std::shared_ptr<OELocaleConfig> localeConfig, std::shared_ptr<OEMediaConfig> mediaConfig,
         std::shared_ptr<OETextsConfig> textConfig, std::shared_ptr<OEURLFormatConfig> urlFormatConfig);
-
-    // The configuration the engine runs with. Until setCurrent is called (the engine does it
-    // at start-up), the first call builds one from OEConfigFactory::defaultFactory() over the
-    // main bundle and keeps it. Never empty.
-    static std::shared_ptr<OEConfig> current();
-    // Replaces the current configuration; an empty pointer makes the next current() build anew.
-    static void setCurrent(std::shared_ptr<OEConfig> config);
-    // The current configuration when one was set or built, else empty; current() is unchanged
-    // (the test harness checks that no test leaves one behind).
-    static std::shared_ptr<OEConfig> currentIfSet();
 
     const std::shared_ptr<OEAppConfig>& app() const { return app_; }
     void setApp(std::shared_ptr<OEAppConfig> v) { app_ = std::move(v); }

@@ -1,41 +1,19 @@
 // Display language, per-language column names and localised row values.
 #include "config/OELocalizations.h"
 
-#include "config/OEConfig.h"
-#include "config/OEConfigFactory.h"
 #include "platform/foundation/NSUserDefaults.h"
 
-#include <mutex>
-
 namespace {
-std::mutex currentMutex;
-std::shared_ptr<OELocalizations> currentLocalizations;
 constexpr const char* kRussian = "ru";
 }  // namespace
 
-std::shared_ptr<OELocalizations> OELocalizations::initWithConfig(std::shared_ptr<OELocaleConfig> config) {
+std::shared_ptr<OELocalizations> OELocalizations::initWithConfig(std::shared_ptr<OELocaleConfig> config,
+                                                                 const std::string& nameFieldKey) {
     if (!config) return nullptr;
     auto l = std::make_shared<OELocalizations>();
     l->config_ = std::move(config);
+    l->nameFieldKey_ = nameFieldKey.empty() ? std::string("name") : nameFieldKey;
     return l;
-}
-
-std::shared_ptr<OELocalizations> OELocalizations::current() {
-    {
-        std::lock_guard lock(currentMutex);
-        if (currentLocalizations) return currentLocalizations;
-    }
-    auto locale = OEConfig::current()->locale();
-    if (!locale) locale = OEConfigFactory::initWithAppServerLikesIdentifer("", "", "", "")->makeLocaleConfig();
-    auto made = initWithConfig(std::move(locale));
-    std::lock_guard lock(currentMutex);
-    if (!currentLocalizations) currentLocalizations = std::move(made);
-    return currentLocalizations;
-}
-
-void OELocalizations::setCurrent(std::shared_ptr<OELocalizations> localizations) {
-    std::lock_guard lock(currentMutex);
-    currentLocalizations = std::move(localizations);
 }
 
 std::string OELocalizations::languageStr() const {
@@ -53,12 +31,6 @@ bool OELocalizations::isRussian() const { return languageStr() == kRussian; }
 bool OELocalizations::isEnglish() const { return languageStr() == "en"; }
 
 bool OELocalizations::isInExeption() const { return config_->exceptions().count(languageStr()) > 0; }
-
-std::string OELocalizations::nameFieldKey() const {
-    const auto& database = OEConfig::current()->database();
-    if (database && !database->nameFieldKey().empty()) return database->nameFieldKey();
-    return "name";
-}
 
 std::string OELocalizations::formatLocalizedField(const std::string& key, const std::string& locale) const {
     if (locale == kRussian) return key;
@@ -108,9 +80,4 @@ std::string OELocalizations::localizedDescriptionFieldValue(const Value::Diction
 
 std::string OELocalizations::localizedAuthorDescriptionFieldValue(const Value::Dictionary& row) const {
     return localizedValueFor(authorDescriptionFieldKey(), row);
-}
-
-std::shared_ptr<OELocalizations> OELocalizations::currentIfSet() {
-    std::lock_guard lock(currentMutex);
-    return currentLocalizations;
 }

@@ -12,14 +12,9 @@
 
 class OELocalizations : public NSObject {
 public:
-    static std::shared_ptr<OELocalizations> initWithConfig(std::shared_ptr<OELocaleConfig> config);
-
-    // The engine's localisations. Until setCurrent is called, one over OEConfig::current()'s
-    // locale part, made on first use and kept. Never empty.
-    static std::shared_ptr<OELocalizations> current();
-    static void setCurrent(std::shared_ptr<OELocalizations> localizations);
-    // The current localisations when set or made, else empty; current() is unchanged.
-    static std::shared_ptr<OELocalizations> currentIfSet();
+    // `nameFieldKey` is the database part's base name column; "" stands for "name".
+    [[nodiscard]] static std::shared_ptr<OELocalizations> initWithConfig(std::shared_ptr<OELocaleConfig> config,
+                                                           const std::string& nameFieldKey = "name");
 
     const std::shared_ptr<OELocaleConfig>& config() const { return config_; }
 
@@ -30,7 +25,7 @@ public:
     bool isInExeption() const;
 
     // Base keys.
-    std::string nameFieldKey() const;  // the database part's nameFieldKey ("name")
+    const std::string& nameFieldKey() const { return nameFieldKey_; }
     std::string authorNameFieldKey() const { return "author_name"; }
     std::string descriptionFieldKey() const { return "description"; }
     std::string authorDescriptionFieldKey() const { return "author_description"; }
@@ -57,4 +52,5 @@ public:
 
 private:
     std::shared_ptr<OELocaleConfig> config_;
+    std::string nameFieldKey_;
 };

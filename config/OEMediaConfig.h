@@ -15,7 +15,7 @@ public:
     std::int64_t mediaFormatType() const { return mediaFormatType_; }
     void setMediaFormatType(std::int64_t value) { mediaFormatType_ = value; }
     // 0 "m4a", 1 "mp3", 2 "loseless"; no string for any other type.
-    std::optional<std::string> mediaFormat() const;
+    [[nodiscard]] std::optional<std::string> mediaFormat() const;
 
 private:
     std::int64_t mediaFormatType_ = 0;

@@ -8,7 +8,7 @@
 
 class OESQLIdentifier {
 public:
-    static bool isPlain(std::string_view name);
+    [[nodiscard]] static bool isPlain(std::string_view name);
     // "\"name\"" for a plain name; empty otherwise.
-    static std::optional<std::string> quoted(std::string_view name);
+    [[nodiscard]] static std::optional<std::string> quoted(std::string_view name);
 };

@@ -10,5 +10,6 @@ std::shared_ptr<AllImagesList_DataSource> AllImagesList_DataSource::initWithLoad
 }
 
 std::string AllImagesList_DataSource::requestStringForCat(const std::shared_ptr<dataSubCat>&) {
-    return ContentSQL::pictureSelect(engine(), "");
+    if (!loader()) return {};
+    return ContentSQL::pictureSelect(engine(), localizations(), "");
 }

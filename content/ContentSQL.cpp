@@ -43,35 +43,34 @@ void appendAliases(std::string& out, const std::set<std::string>& columns, const
 
 namespace ContentSQL {
 
-std::string authorColumns(const std::shared_ptr<SQLiteEngine>& engine) {
-    const auto locale = OELocalizations::current();
+std::string authorColumns(const std::shared_ptr<SQLiteEngine>& engine, const OELocalizations& locale) {
     const auto columns = engine ? engine->columnsOfTable("author") : std::set<std::string>();
     std::string out;
-    appendAliases(out, columns, *locale, "name", locale->authorNameFieldKey());
-    appendAliases(out, columns, *locale, "description", locale->authorDescriptionFieldKey());
+    appendAliases(out, columns, locale, "name", locale.authorNameFieldKey());
+    appendAliases(out, columns, locale, "description", locale.authorDescriptionFieldKey());
     return out;
 }
 
-std::string pictureSelect(const std::shared_ptr<SQLiteEngine>& engine, const std::string& condition,
-                          const std::string& tail) {
-    std::string sql = "select images.*" + authorColumns(engine) + " from images,author where ";
+std::string pictureSelect(const std::shared_ptr<SQLiteEngine>& engine, const OELocalizations& locale,
+                          const std::string& condition, const std::string& tail) {
+    std::string sql = "select images.*" + authorColumns(engine, locale) + " from images,author where ";
     if (!condition.empty()) sql += condition + " and ";
     sql += "author.\"index\"=images.author" + tail;
     return sql;
 }
 
-std::string authorNameExpression(const std::shared_ptr<SQLiteEngine>& engine, const std::string& language) {
-    const auto locale = OELocalizations::current();
+std::string authorNameExpression(const std::shared_ptr<SQLiteEngine>& engine, const OELocalizations& locale,
+                                 const std::string& language) {
     const auto columns = engine ? engine->columnsOfTable("author") : std::set<std::string>();
-    return languageExpression(columns, *locale, "name", language);
+    return languageExpression(columns, locale, "name", language);
 }
 
-std::string authorOrderColumn(const std::shared_ptr<SQLiteEngine>& engine, const std::string& language) {
-    const auto locale = OELocalizations::current();
+std::string authorOrderColumn(const std::shared_ptr<SQLiteEngine>& engine, const OELocalizations& locale,
+                              const std::string& language) {
     const auto columns = engine ? engine->columnsOfTable("author") : std::set<std::string>();
-    const std::string wanted = locale->formatLocalizedField(locale->nameFieldKey(), language);
+    const std::string wanted = locale.formatLocalizedField(locale.nameFieldKey(), language);
     if (columns.count(wanted) && OESQLIdentifier::isPlain(wanted)) return wanted;
-    const std::string fallback = locale->formatLocalizedField(locale->nameFieldKey(), locale->config()->defaultLanguage());
+    const std::string fallback = locale.formatLocalizedField(locale.nameFieldKey(), locale.config()->defaultLanguage());
     if (columns.count(fallback) && OESQLIdentifier::isPlain(fallback)) return fallback;
     return "name";
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+class OELocalizations;
 class SQLiteEngine;
 
 namespace ContentSQL {
@@ -16,17 +17,19 @@ namespace ContentSQL {
 // default language's column (except for the exception languages, as in the localisation
 // rules); a column the author table lacks is replaced by the fall-back, so a missing language
 // never fails the whole statement.
-std::string authorColumns(const std::shared_ptr<SQLiteEngine>& engine);
+std::string authorColumns(const std::shared_ptr<SQLiteEngine>& engine, const OELocalizations& locale);
 // "select images.*,<authorColumns> from images,author where <condition> and
 // author."index"=images.author" (the condition left out when empty), then `tail`.
-std::string pictureSelect(const std::shared_ptr<SQLiteEngine>& engine, const std::string& condition,
-                          const std::string& tail = " order by author.\"name\"");
+std::string pictureSelect(const std::shared_ptr<SQLiteEngine>& engine, const OELocalizations& locale,
+                          const std::string& condition, const std::string& tail = " order by author.\"name\"");
 // The expression giving the author's name column of one language (its fall-back included),
 // as in authorColumns.
-std::string authorNameExpression(const std::shared_ptr<SQLiteEngine>& engine, const std::string& language);
+std::string authorNameExpression(const std::shared_ptr<SQLiteEngine>& engine, const OELocalizations& locale,
+                                 const std::string& language);
 // An existing author column for ordering by a language's name: that language's, else the
 // default language's, else the base column.
-std::string authorOrderColumn(const std::shared_ptr<SQLiteEngine>& engine, const std::string& language);
+std::string authorOrderColumn(const std::shared_ptr<SQLiteEngine>& engine, const OELocalizations& locale,
+                              const std::string& language);
 
 // "%<text>%" with "\", "%" and "_" escaped by "\" (for "LIKE ? ESCAPE '\'").
 std::string likeContainsPattern(std::string_view text);

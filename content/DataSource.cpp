@@ -29,8 +29,8 @@ void DataSource::refuse(const char* operation) const {
 CatList DataSource::catList() { refuse("catList"); }
 SubCatList DataSource::subCatList(const std::shared_ptr<dataCat>&) { refuse("subCatList:"); }
 ContentRowList DataSource::list(const std::shared_ptr<dataSubCat>&) { refuse("list:"); }
-void DataSource::addToFavorites(const Value::Dictionary&) { refuse("addToFavorites:"); }
-void DataSource::deleteFromFavorites(const Value::Dictionary&) { refuse("deleteFromFavorites:"); }
+bool DataSource::addToFavorites(const Value::Dictionary&, NSErrorPtr*) { refuse("addToFavorites:"); }
+bool DataSource::deleteFromFavorites(const Value::Dictionary&, NSErrorPtr*) { refuse("deleteFromFavorites:"); }
 void DataSource::deleteSubCat(const std::shared_ptr<dataSubCat>&) { refuse("deleteSubCat:"); }
 
 Value::Dictionary DataSource::imageDataForCat(const std::shared_ptr<dataSubCat>& subCat, std::int32_t index) {
@@ -62,12 +62,12 @@ std::vector<std::string> DataSource::allPathsFiltered(const std::function<bool(c
 }
 
 std::shared_ptr<OESearch> DataSource::search() const {
-    std::lock_guard guard(stateMutex_);
+    std::lock_guard guard(searchMutex_);
     return search_;
 }
 
 void DataSource::setSearch(std::shared_ptr<OESearch> search) {
-    std::lock_guard guard(stateMutex_);
+    std::lock_guard guard(searchMutex_);
     search_ = std::move(search);
 }
 
@@ -79,11 +79,11 @@ ContentRowList DataSource::searchResult(const std::string& text) {
 }
 
 ContentRowList DataSource::searchLast() {
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     return searchLast_;
 }
 
 void DataSource::setLastSearch(ContentRowList rows) {
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     searchLast_ = std::move(rows);
 }

@@ -2,9 +2,11 @@
 // picture screen reads, with favourites, subcategory deletion and search hooks.
 #pragma once
 
+#include "content/ContentError.h"
 #include "content/OESearch.h"
 #include "content/dataCat.h"
 #include "content/dataSubCat.h"
+#include "platform/dispatch/SequenceChecker.h"
 #include "platform/foundation/NSNotification.h"
 
 #include <functional>
@@ -19,6 +21,10 @@ using SubCatList = std::shared_ptr<const std::vector<std::shared_ptr<dataSubCat>
 // Posted after favourites change; every source drops its cached lists on it.
 inline constexpr const char* kMessageDataUpdated = "MessageDataUpdated";
 
+// A source and its cached levels live on one sequence, the main thread in the application (the
+// first sequence that uses them); a use from elsewhere aborts in checked builds. Only the search
+// object is read from another queue (the searches typed run on a search queue), so only it is
+// locked.
 class DataSource : public NSObject {
 public:
     static std::shared_ptr<DataSource> make();
@@ -42,8 +48,10 @@ public:
 
     virtual bool mayAddToFavorites() { return false; }
     virtual bool inFavorites(const Value::Dictionary&) { return false; }
-    virtual void addToFavorites(const Value::Dictionary& row);
-    virtual void deleteFromFavorites(const Value::Dictionary& row);
+    // True when the picture is (respectively is no longer) a favourite afterwards; false with an
+    // error of OEContentErrorDomain when that could not be stored.
+    [[nodiscard]] virtual bool addToFavorites(const Value::Dictionary& row, NSErrorPtr* error = nullptr);
+    [[nodiscard]] virtual bool deleteFromFavorites(const Value::Dictionary& row, NSErrorPtr* error = nullptr);
 
     virtual bool alowDeleteSubCats() { return false; }
     virtual void deleteSubCat(const std::shared_ptr<dataSubCat>& subCat);
@@ -62,11 +70,13 @@ protected:
     void observeDataUpdates();
     [[noreturn]] void refuse(const char* operation) const;
 
-    mutable std::recursive_mutex stateMutex_;
+    // Guards the cached levels of every source.
+    SequenceChecker sequence_{"DataSource"};
 
 private:
     void dataUpdatedNotification(const NSNotification&) { dataUpdated(); }
 
+    mutable std::mutex searchMutex_;
     std::shared_ptr<OESearch> search_;
     ContentRowList searchLast_;
 };

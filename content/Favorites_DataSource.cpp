@@ -21,11 +21,11 @@ SubCatList Favorites_DataSource::subCatList(const std::shared_ptr<dataCat>&) {
 }
 
 ContentRowList Favorites_DataSource::list(const std::shared_ptr<dataSubCat>&) {
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (favorites_) return favorites_;
     ContentRows rows;
     if (const auto sql = engine(); sql && sql->tableExists("favorites")) {
-        rows = sql->rowsForRequest("select images.*" + ContentSQL::authorColumns(sql) +
+        rows = sql->rowsForRequest("select images.*" + ContentSQL::authorColumns(sql, localizations()) +
                                    " from images,favorites,author where images.\"index\" = favorites.\"index\" and "
                                    "author.\"index\"=images.author");
     }
@@ -35,18 +35,20 @@ ContentRowList Favorites_DataSource::list(const std::shared_ptr<dataSubCat>&) {
 
 void Favorites_DataSource::changed() {
     {
-        std::lock_guard guard(stateMutex_);
+        OSTREL_CHECK_SEQUENCE(sequence_);
         favorites_.reset();
     }
     NSNotificationCenter::defaultCenter()->postNotificationName(kMessageDataUpdated, nullptr);
 }
 
-void Favorites_DataSource::addToFavorites(const Value::Dictionary& row) {
-    Loader_DataSource::addToFavorites(row);
+bool Favorites_DataSource::addToFavorites(const Value::Dictionary& row, NSErrorPtr* error) {
+    if (!Loader_DataSource::addToFavorites(row, error)) return false;
     changed();
+    return true;
 }
 
-void Favorites_DataSource::deleteFromFavorites(const Value::Dictionary& row) {
-    Loader_DataSource::deleteFromFavorites(row);
+bool Favorites_DataSource::deleteFromFavorites(const Value::Dictionary& row, NSErrorPtr* error) {
+    if (!Loader_DataSource::deleteFromFavorites(row, error)) return false;
     changed();
+    return true;
 }

@@ -14,8 +14,9 @@ public:
     // Kept across other sources' updates: only this source's add and delete rebuild it.
     ContentRowList list(const std::shared_ptr<dataSubCat>& subCat) override;
 
-    void addToFavorites(const Value::Dictionary& row) override;
-    void deleteFromFavorites(const Value::Dictionary& row) override;
+    // A change that was stored announces "MessageDataUpdated"; a failure announces nothing.
+    [[nodiscard]] bool addToFavorites(const Value::Dictionary& row, NSErrorPtr* error = nullptr) override;
+    [[nodiscard]] bool deleteFromFavorites(const Value::Dictionary& row, NSErrorPtr* error = nullptr) override;
 
 private:
     explicit Favorites_DataSource(std::shared_ptr<Loader> loader) : Loader_DataSource(std::move(loader)) {}

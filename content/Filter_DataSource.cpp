@@ -15,7 +15,7 @@ std::shared_ptr<Filter_DataSource> Filter_DataSource::initWithDataSource(std::sh
 }
 
 void Filter_DataSource::dataUpdated() {
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     filteredList_.reset();
 }
 
@@ -33,7 +33,7 @@ ContentRowList Filter_DataSource::filter() {
 }
 
 ContentRowList Filter_DataSource::list(const std::shared_ptr<dataSubCat>&) {
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (!filteredList_) filteredList_ = filter();
     return filteredList_;
 }

@@ -12,7 +12,7 @@ std::shared_ptr<ImagesWithIds_DataSource> ImagesWithIds_DataSource::initWithLoad
 }
 
 ContentRowList ImagesWithIds_DataSource::list(const std::shared_ptr<dataSubCat>&) {
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (rows_) return rows_;
     ContentRows rows;
     for (const auto& identifier : identifiers_) {

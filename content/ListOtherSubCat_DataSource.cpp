@@ -4,7 +4,6 @@
 
 #include "content/ContentLog.h"
 #include "content/ContentSQL.h"
-#include "config/OELocalizations.h"
 #include "config/OESQLIdentifier.h"
 #include "platform/foundation/NSString.h"
 
@@ -21,14 +20,14 @@ std::shared_ptr<ListOtherSubCat_DataSource> ListOtherSubCat_DataSource::initWith
 
 SubCatList ListOtherSubCat_DataSource::subCatList(const std::shared_ptr<dataCat>& cat) {
     const std::string key = cat ? levelKey(cat->name(), cat->index()) : levelKey("", -1);
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (auto it = subCatCache_.find(key); it != subCatCache_.end()) return it->second;
     std::vector<std::shared_ptr<dataSubCat>> records;
-    if (const auto t = OESQLIdentifier::quoted(table_)) {
+    if (const auto t = loader() ? OESQLIdentifier::quoted(table_) : std::nullopt) {
         std::string order;
         if (table_ == "author") {
             const std::string column =
-                ContentSQL::authorOrderColumn(engine(), OELocalizations::current()->languageStr());
+                ContentSQL::authorOrderColumn(engine(), localizations(), localizations().languageStr());
             order = NSString::format(" order by %@.\"%@\"", *t, column);
         }
         const std::string sql = NSString::format(
@@ -44,13 +43,13 @@ SubCatList ListOtherSubCat_DataSource::subCatList(const std::shared_ptr<dataCat>
 
 ContentRowList ListOtherSubCat_DataSource::list(const std::shared_ptr<dataSubCat>& subCat) {
     const std::string key = catKey(subCat);
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     auto it = listCache_.find(key);
     if (it == listCache_.end()) {
         ContentRows rows;
-        if (const auto t = OESQLIdentifier::quoted(table_)) {
-            rows = loadRows(
-                ContentSQL::pictureSelect(engine(), NSString::format("images.%@=%d", *t, subCat ? subCat->index() : -1)));
+        if (const auto t = loader() ? OESQLIdentifier::quoted(table_) : std::nullopt) {
+            rows = loadRows(ContentSQL::pictureSelect(engine(), localizations(),
+                                                      NSString::format("images.%@=%d", *t, subCat ? subCat->index() : -1)));
         }
         it = listCache_.emplace(key, std::make_shared<const ContentRows>(std::move(rows))).first;
     }

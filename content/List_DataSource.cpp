@@ -4,7 +4,6 @@
 
 #include "content/ContentLog.h"
 #include "content/ContentSQL.h"
-#include "config/FileSystem.h"
 #include "config/OESQLIdentifier.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
@@ -22,18 +21,17 @@ std::string List_DataSource::levelKey(const std::string& name, std::int32_t inde
 }
 
 void List_DataSource::dataUpdated() {
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     catCache_.reset();
     subCatCache_.clear();
     listCache_.clear();
 }
 
 CatList List_DataSource::catList() {
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (catCache_) return catCache_;
     auto cats = std::make_shared<std::vector<std::shared_ptr<dataCat>>>();
     if (const auto sql = engine()) {
-        auto engineGuard = sql->lock();
         if (sql->prepareRequest("select * from bigCat")) {
             while (sql->nextRow()) cats->push_back(dataCat::dataCatFromDB(sql));
         }
@@ -49,7 +47,7 @@ std::vector<std::shared_ptr<dataSubCat>> List_DataSource::loadSubCats(const std:
     if (!db) return subCats;
     for (const auto& row : db->rowsForRequest(sql)) {
         if (!keepEmpty && row.get("images_count").intValue() < 1) continue;
-        auto subCat = dataSubCat::dataSubCatFromRow(row);
+        auto subCat = dataSubCat::dataSubCatFromRow(row, localizations());
         subCat->setCatTable(groupingTable());
         subCats.push_back(std::move(subCat));
     }
@@ -58,7 +56,7 @@ std::vector<std::shared_ptr<dataSubCat>> List_DataSource::loadSubCats(const std:
 
 SubCatList List_DataSource::subCatList(const std::shared_ptr<dataCat>& cat) {
     const std::string key = cat ? levelKey(cat->name(), cat->index()) : levelKey("", -1);
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (auto it = subCatCache_.find(key); it != subCatCache_.end()) return it->second;
     const std::string sql = NSString::format(
         "select subcat.*, count(images.\"index\") as images_count from subCat left join images on subcat.\"index\" = "
@@ -70,9 +68,10 @@ SubCatList List_DataSource::subCatList(const std::shared_ptr<dataCat>& cat) {
 }
 
 std::string List_DataSource::requestStringForCat(const std::shared_ptr<dataSubCat>& subCat) {
+    if (!loader()) return {};
     const auto column = OESQLIdentifier::quoted(groupingTable());
-    return ContentSQL::pictureSelect(engine(), NSString::format("images.%@=%d", column.value_or("\"subCat\""),
-                                                                subCat ? subCat->index() : -1));
+    return ContentSQL::pictureSelect(engine(), localizations(), NSString::format("images.%@=%d", column.value_or("\"subCat\""),
+                                                                           subCat ? subCat->index() : -1));
 }
 
 std::string List_DataSource::catKey(const std::shared_ptr<dataSubCat>& subCat) {
@@ -93,7 +92,7 @@ ContentRows List_DataSource::loadRows(const std::string& sql) {
 
 ContentRowList List_DataSource::list(const std::shared_ptr<dataSubCat>& subCat) {
     const std::string key = catKey(subCat);
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (auto it = listCache_.find(key); it != listCache_.end()) return it->second;
     auto rows = std::make_shared<const ContentRows>(loadRows(requestStringForCat(subCat)));
     listCache_[key] = rows;
@@ -101,13 +100,13 @@ ContentRowList List_DataSource::list(const std::shared_ptr<dataSubCat>& subCat) 
 }
 
 void List_DataSource::deleteSubCat(const std::shared_ptr<dataSubCat>& subCat) {
-    if (!subCat) return;
-    auto fs = FileSystem::sharedFileSystem();
+    if (!subCat || !loader()) return;
+    const FileSystem& fs = loader()->fileSystem();
     auto manager = NSFileManager::defaultManager();
     // Only paths that stay inside the folder are touched; a value with ".." or a leading "/"
     // from the database names no file of ours.
     auto removeIn = [&](bool caches, const std::string& relative) {
-        const auto path = caches ? fs->safeCachesPathForFile(relative, false) : fs->safeDocumentsPathForFile(relative, false);
+        const auto path = caches ? fs.safeCachesPathForFile(relative, false) : fs.safeDocumentsPathForFile(relative, false);
         NSErrorPtr error;
         if (path && manager->fileExistsAtPath(*path) && !manager->removeItemAtPath(*path, &error))
             ContentLog::log(NSString::format("A file of the deleted subcategory stays: %@", error->localizedDescription()));
@@ -132,7 +131,7 @@ void List_DataSource::deleteSubCat(const std::shared_ptr<dataSubCat>& subCat) {
     }
 
     {
-        std::lock_guard guard(stateMutex_);
+        OSTREL_CHECK_SEQUENCE(sequence_);
         listCache_.erase(catKey(subCat));
         for (auto& [key, cached] : subCatCache_) {
             if (!cached) continue;

@@ -3,8 +3,6 @@
 #include "content/Loader.h"
 
 #include "content/ContentLog.h"
-#include "config/FileSystem.h"
-#include "config/OEConfig.h"
 #include "config/OESQLIdentifier.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSRegularExpression.h"
@@ -15,16 +13,30 @@
 
 #include <sqlite3.h>
 
-std::shared_ptr<Loader> Loader::loaderWithDBEntry(const std::shared_ptr<dbEntry>& entry) { return initWithDBEntry(entry); }
+namespace {
+// The code of a statement's failure as the import reports it.
+OEContentErrorCode codeOf(const NSErrorPtr& failure) {
+    return failure && failure->code() == OEContentErrorBusy ? OEContentErrorBusy : OEContentErrorStatement;
+}
+}  // namespace
 
-std::shared_ptr<Loader> Loader::initWithDBEntry(const std::shared_ptr<dbEntry>& entry) {
+std::shared_ptr<Loader> Loader::loaderWithDBEntry(const std::shared_ptr<dbEntry>& entry, const OEContext& context) {
+    return initWithDBEntry(entry, context);
+}
+
+std::shared_ptr<Loader> Loader::initWithDBEntry(const std::shared_ptr<dbEntry>& entry, const OEContext& context) {
     auto loader = std::make_shared<Loader>();
-    loader->dbConfig_ = OEConfig::current()->database();
+    loader->context_ = context;
+    loader->dbConfig_ = context.config ? context.config->database() : nullptr;
     loader->entry_ = entry ? entry : dbEntry::initWithPath("", "");
-    if (!loader->entry_->dbPath().empty()) loader->sql_ = SQLiteEngine::init(loader->entry_->dbPath());
+    if (!loader->entry_->dbPath().empty()) {
+        loader->sql_ = SQLiteEngine::init(loader->entry_->dbPath(), *context.fileSystem);
+    }
     if (loader->sql_ && loader->dbConfig_ && loader->entry_->dbPath() == loader->dbConfig_->imagesDBName()) {
         loader->importOldFavoritesOnce();
     }
+    // Made here, used wherever the loader goes next.
+    if (loader->sql_) loader->sql_->detachFromSequence();
     return loader;
 }
 
@@ -36,7 +48,7 @@ void Loader::importOldFavoritesOnce() {
     std::lock_guard guard(mutex);
     if (!done.insert(sql_->path()).second) return;
 
-    const std::string documents = FileSystem::sharedFileSystem()->documentsFolder();
+    const std::string documents = fileSystem().documentsFolder();
     if (documents.empty()) return;
     const auto names = NSFileManager::defaultManager()->contentsOfDirectoryAtPath(documents);
     if (!names) return;
@@ -44,49 +56,63 @@ void Loader::importOldFavoritesOnce() {
     for (const auto& name : *names) {
         if (name == dbConfig_->imagesDBName()) continue;
         if (pattern->rangeOfFirstMatchInString(name).location == NSNotFound) continue;
-        importOldFavorites(name);
+        NSErrorPtr error;
+        if (!importOldFavorites(name, &error)) {
+            // The file stays, so the next start tries again; the insert skips what is there.
+            ContentLog::log(NSString::format("%@ The file is kept.", error->localizedDescription()));
+        }
     }
 }
 
-bool Loader::importOldFavorites(const std::string& fileName) {
-    if (!sql_ || !dbConfig_ || fileName == dbConfig_->imagesDBName()) return false;
-    auto fs = FileSystem::sharedFileSystem();
-    const auto path = fs->safeDocumentsPathForFile(fileName, false);
-    auto manager = NSFileManager::defaultManager();
-    if (!path || !manager->fileExistsAtPath(*path)) return false;
-
-    auto guard = sql_->lock();
-    // The path is bound, never formatted into the statement: any character may be in the name.
-    if (!sql_->execRequest("attach database ? as old", {Value(*path)})) {
-        sql_->endRequest();
-        ContentLog::log(NSString::format("The old favourites file %@ could not be attached; it is kept.", fileName));
+bool Loader::importOldFavorites(const std::string& fileName, NSErrorPtr* error) {
+    // `cause` is the engine's own sentence, when there is one.
+    auto fail = [&](OEContentErrorCode code, const std::string& why, const NSErrorPtr& cause = nullptr) {
+        std::string sentence = NSString::format("The old favourites file %@ %@.", fileName, why);
+        if (cause) sentence += " " + cause->localizedDescription();
+        setError(error, contentError(code, sentence));
         return false;
-    }
+    };
+    if (!sql_ || !dbConfig_) return fail(OEContentErrorNotOpen, "has no open images database to go into");
+    if (fileName == dbConfig_->imagesDBName()) return fail(OEContentErrorNoSuchFile, "is the images database itself");
+    const auto path = fileSystem().safeDocumentsPathForFile(fileName, false);
+    auto manager = NSFileManager::defaultManager();
+    if (!path || !manager->fileExistsAtPath(*path)) return fail(OEContentErrorNoSuchFile, "is not in Documents");
+
+    // The path is bound, never formatted into the statement: any character may be in the name.
+    NSErrorPtr failure;
+    const bool attached = sql_->execRequest("attach database ? as old", {Value(*path)}, &failure);
     sql_->endRequest();
+    if (!attached) return fail(codeOf(failure), "could not be attached", failure);
 
     bool copied = false;
-    if (sql_->prepareRequest("select 1 from old.sqlite_master where type = 'table' and name = 'favorites'")) {
-        const int rc = sql_->step();
+    if (sql_->prepareRequest("select 1 from old.sqlite_master where type = 'table' and name = 'favorites'", {},
+                             &failure)) {
+        const int rc = sql_->step(&failure);
         sql_->endRequest();
         if (rc == SQLITE_DONE) {
             copied = true;  // an old file without favourites has nothing to carry over
         } else if (rc == SQLITE_ROW) {
-            copied = sql_->runInTransaction({
-                "create table if not exists favorites (\"index\" integer primary key)",
-                "insert or ignore into favorites(\"index\") select \"index\" from old.favorites",
-            });
+            copied = sql_->runInTransaction(
+                {
+                    "create table if not exists favorites (\"index\" integer primary key)",
+                    "insert or ignore into favorites(\"index\") select \"index\" from old.favorites",
+                },
+                &failure);
         }
     }
-    sql_->execRequest("detach database old");
-    sql_->endRequest();
-
-    if (!copied) {
-        ContentLog::log(NSString::format("The favourites of the old file %@ could not be copied; the file is kept.", fileName));
+    // Detached whatever happened above. A file that could not be detached is not deleted, and
+    // the failure goes to the caller: the connection must not keep it attached unseen.
+    NSErrorPtr detachFailure;
+    if (!sql_->detachDatabase("old", &detachFailure)) {
+        setError(error, detachFailure);
         return false;
     }
-    NSErrorPtr error;
-    if (!manager->removeItemAtPath(*path, &error)) {
-        ContentLog::log(NSString::format("The old favourites file %@ was imported but could not be deleted.", fileName));
+    if (!copied) return fail(codeOf(failure), "could not be copied", failure);
+    NSErrorPtr removal;
+    if (!manager->removeItemAtPath(*path, &removal)) {
+        // The favourites are in; a later start imports the same rows again, which changes nothing.
+        ContentLog::log(NSString::format("The old favourites file %@ was imported but could not be deleted: %@.",
+                                         fileName, removal ? removal->localizedDescription() : std::string("unknown error")));
     }
     return true;
 }
@@ -100,7 +126,6 @@ std::vector<std::string> Loader::objectfFromTable(const std::string& table, cons
         ContentLog::log(NSString::format("The table or column name \"%@\".\"%@\" is not a plain identifier.", table, field));
         return values;
     }
-    auto guard = sql_->lock();
     // The favourites upload at every start asks before the first favourite made the table.
     if (!sql_->tableExists(table)) return values;
     if (!sql_->prepareRequest(NSString::format("select %@ from %@", *quotedField, *quotedTable))) return values;

@@ -10,7 +10,6 @@ std::shared_ptr<Loader_DataSource> Loader_DataSource::initWithLoader(std::shared
 bool Loader_DataSource::inFavorites(const Value::Dictionary& row) {
     const auto sql = engine();
     if (!sql) return false;
-    auto guard = sql->lock();
     // Asked for often (every page of the pager): a missing table is a plain "no", not a failure.
     if (!sql->tableExists("favorites")) return false;
     const bool found = sql->prepareRequest("select * from favorites where \"index\"=?", {Value(row.get("index").intValue())}) &&
@@ -19,21 +18,37 @@ bool Loader_DataSource::inFavorites(const Value::Dictionary& row) {
     return found;
 }
 
-void Loader_DataSource::addToFavorites(const Value::Dictionary& row) {
+namespace {
+bool notOpen(NSErrorPtr* error) {
+    setError(error, contentError(OEContentErrorNotOpen, "The catalogue database is not open; favourites cannot change."));
+    return false;
+}
+}  // namespace
+
+bool Loader_DataSource::addToFavorites(const Value::Dictionary& row, NSErrorPtr* error) {
     const auto sql = engine();
-    if (!sql) return;
+    if (!sql) return notOpen(error);
     const Value index(row.get("index").intValue());
-    auto guard = sql->lock();
-    if (!sql->tableExists("favorites")) sql->execRequest("create table favorites (\"index\" integer primary key)");
-    sql->execRequest("insert into favorites(\"index\") values(?)", {index});
+    if (!sql->tableExists("favorites")) {
+        const bool made = sql->execRequest("create table favorites (\"index\" integer primary key)", {}, error);
+        sql->endRequest();
+        if (!made) return false;
+    }
+    NSErrorPtr failure;
+    const bool inserted = sql->execRequest("insert into favorites(\"index\") values(?)", {index}, &failure);
     sql->endRequest();
+    // The key refuses a picture that is a favourite already: it stays one, nothing changed.
+    if (inserted || (failure && failure->code() == OEContentErrorConstraint)) return true;
+    setError(error, failure);
+    return false;
 }
 
-void Loader_DataSource::deleteFromFavorites(const Value::Dictionary& row) {
+bool Loader_DataSource::deleteFromFavorites(const Value::Dictionary& row, NSErrorPtr* error) {
     const auto sql = engine();
-    if (!sql) return;
-    auto guard = sql->lock();
-    if (!sql->tableExists("favorites")) return;
-    sql->execRequest("delete from favorites where \"index\"=?", {Value(row.get("index").intValue())});
+    if (!sql) return notOpen(error);
+    if (!sql->tableExists("favorites")) return true;
+    const bool deleted =
+        sql->execRequest("delete from favorites where \"index\"=?", {Value(row.get("index").intValue())}, error);
     sql->endRequest();
+    return deleted;
 }

@@ -12,15 +12,18 @@ public:
 
     bool mayAddToFavorites() override { return true; }
     // The picture number is the row's "index"; a database without the table gets it on the
-    // first favourite.
+    // first favourite. Adding a favourite again changes nothing and answers true; without an open
+    // database both answer false with OEContentErrorNotOpen.
     bool inFavorites(const Value::Dictionary& row) override;
-    void addToFavorites(const Value::Dictionary& row) override;
-    void deleteFromFavorites(const Value::Dictionary& row) override;
+    [[nodiscard]] bool addToFavorites(const Value::Dictionary& row, NSErrorPtr* error = nullptr) override;
+    [[nodiscard]] bool deleteFromFavorites(const Value::Dictionary& row, NSErrorPtr* error = nullptr) override;
 
 protected:
     explicit Loader_DataSource(std::shared_ptr<Loader> loader) : loader_(std::move(loader)) {}
     // The loader's engine, or nothing when the database could not be opened.
     std::shared_ptr<SQLiteEngine> engine() const { return loader_ ? loader_->sql() : nullptr; }
+    // The loader's localisations; only where there is a loader.
+    const OELocalizations& localizations() const { return loader_->localizations(); }
 
 private:
     std::shared_ptr<Loader> loader_;

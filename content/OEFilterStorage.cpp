@@ -3,7 +3,6 @@
 #include "content/OEFilterStorage.h"
 
 #include "content/ContentLog.h"
-#include "config/FileSystem.h"
 #include "config/OESQLIdentifier.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
@@ -37,20 +36,20 @@ void removeFilterFile(const std::string& path) {
 
 }  // namespace
 
-std::string OEFilterStorage::filterPathForCatIndex(std::int32_t index, const std::string& table) {
+std::string OEFilterStorage::filterPathForCatIndex(const FileSystem& files, std::int32_t index, const std::string& table) {
     if (!OESQLIdentifier::isPlain(table)) return "";
-    return FileSystem::sharedFileSystem()->safeDocumentsPathForFile(NSString::format("filter_%@_%d", table, index), true)
-        .value_or("");
+    return files.safeDocumentsPathForFile(NSString::format("filter_%@_%d", table, index), true).value_or("");
 }
 
-std::string OEFilterStorage::legacyFilterPathForCatIndex(std::int32_t index) {
-    return FileSystem::sharedFileSystem()->safeDocumentsPathForFile(NSString::format("filter_%d", index), true).value_or("");
+std::string OEFilterStorage::legacyFilterPathForCatIndex(const FileSystem& files, std::int32_t index) {
+    return files.safeDocumentsPathForFile(NSString::format("filter_%d", index), true).value_or("");
 }
 
-bool OEFilterStorage::saveFilter(const std::vector<std::string>& values, const std::shared_ptr<dataSubCat>& subCat) {
+bool OEFilterStorage::saveFilter(const FileSystem& files, const std::vector<std::string>& values,
+                                 const std::shared_ptr<dataSubCat>& subCat) {
     if (!subCat) return false;
     const std::string table = tableOf(subCat);
-    const std::string path = filterPathForCatIndex(subCat->index(), table);
+    const std::string path = filterPathForCatIndex(files, subCat->index(), table);
     if (path.empty()) return false;
     Value::Array array;
     for (const auto& value : values) array.emplace_back(value);
@@ -59,23 +58,37 @@ bool OEFilterStorage::saveFilter(const std::vector<std::string>& values, const s
         ContentLog::log(NSString::format("The filter of %@ %d could not be saved.", table, subCat->index()));
         return false;
     }
-    FileSystem::setNoBackupAttribute(path);
+    if (!FileSystem::setNoBackupAttribute(path)) {
+        ContentLog::log(NSString::format("The filter of %@ %d could not be marked to stay out of backups.", table,
+                                         subCat->index()));
+    }
     // The old file would otherwise come back once this one is removed.
-    if (table == "subCat") removeFilterFile(legacyFilterPathForCatIndex(subCat->index()));
+    if (table == "subCat") removeFilterFile(legacyFilterPathForCatIndex(files, subCat->index()));
     return true;
 }
 
-std::optional<std::vector<std::string>> OEFilterStorage::filterForSubCat(const std::shared_ptr<dataSubCat>& subCat) {
+std::optional<std::vector<std::string>> OEFilterStorage::filterForSubCat(const FileSystem& files,
+                                                                         const std::shared_ptr<dataSubCat>& subCat) {
     if (!subCat) return std::nullopt;
     const std::string table = tableOf(subCat);
-    if (auto values = readValues(filterPathForCatIndex(subCat->index(), table))) return values;
-    if (table == "subCat") return readValues(legacyFilterPathForCatIndex(subCat->index()));
+    if (auto values = readValues(filterPathForCatIndex(files, subCat->index(), table))) return values;
+    if (table == "subCat") return readValues(legacyFilterPathForCatIndex(files, subCat->index()));
     return std::nullopt;
 }
 
-void OEFilterStorage::removeFilterForSubCat(const std::shared_ptr<dataSubCat>& subCat) {
-    if (!subCat) return;
+bool OEFilterStorage::removeFilterForSubCat(const FileSystem& files, const std::shared_ptr<dataSubCat>& subCat,
+                                            NSErrorPtr* error) {
+    if (!subCat) return true;
     const std::string table = tableOf(subCat);
-    if (const std::string path = filterPathForCatIndex(subCat->index(), table); !path.empty()) removeFilterFile(path);
-    if (table == "subCat") removeFilterFile(legacyFilterPathForCatIndex(subCat->index()));
+    std::vector<std::string> paths = {filterPathForCatIndex(files, subCat->index(), table)};
+    if (table == "subCat") paths.push_back(legacyFilterPathForCatIndex(files, subCat->index()));
+    auto manager = NSFileManager::defaultManager();
+    for (const auto& path : paths) {
+        if (path.empty() || !manager->fileExistsAtPath(path)) continue;
+        if (!manager->removeItemAtPath(path, error)) {
+            ContentLog::log(NSString::format("The filter of %@ %d could not be removed.", table, subCat->index()));
+            return false;
+        }
+    }
+    return true;
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "content/dataSubCat.h"
+#include "config/FileSystem.h"
+#include "platform/foundation/NSError.h"
 
 #include <cstdint>
 #include <memory>
@@ -14,13 +16,19 @@ class OEFilterStorage {
 public:
     // Documents/filter_<table>_<index>; "" when the table name is not a plain identifier or the
     // Documents folder is unknown.
-    static std::string filterPathForCatIndex(std::int32_t index, const std::string& table = "subCat");
+    static std::string filterPathForCatIndex(const FileSystem& files, std::int32_t index,
+                                             const std::string& table = "subCat");
     // The name earlier versions used for every table, Documents/filter_<index>; still read for "subCat".
-    static std::string legacyFilterPathForCatIndex(std::int32_t index);
+    static std::string legacyFilterPathForCatIndex(const FileSystem& files, std::int32_t index);
 
     // Writes the values atomically and marks the file not to be backed up.
-    static bool saveFilter(const std::vector<std::string>& values, const std::shared_ptr<dataSubCat>& subCat);
+    [[nodiscard]] static bool saveFilter(const FileSystem& files, const std::vector<std::string>& values,
+                           const std::shared_ptr<dataSubCat>& subCat);
     // The stored values; none when nothing readable is stored.
-    static std::optional<std::vector<std::string>> filterForSubCat(const std::shared_ptr<dataSubCat>& subCat);
-    static void removeFilterForSubCat(const std::shared_ptr<dataSubCat>& subCat);
+    [[nodiscard]] static std::optional<std::vector<std::string>> filterForSubCat(const FileSystem& files,
+                                                                   const std::shared_ptr<dataSubCat>& subCat);
+    // Removes the stored filter (both names for "subCat"); false, with the file manager's
+    // error, when a file that is there could not be removed (it would come back on the next read).
+    [[nodiscard]] static bool removeFilterForSubCat(const FileSystem& files, const std::shared_ptr<dataSubCat>& subCat,
+                                                    NSErrorPtr* error = nullptr);
 };

@@ -12,12 +12,12 @@ std::shared_ptr<OneImage_DataSource> OneImage_DataSource::initWithLoader(std::sh
 }
 
 ContentRowList OneImage_DataSource::list(const std::shared_ptr<dataSubCat>&) {
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (!rows_) {
         ContentRows rows;
         if (const auto sql = engine()) {
-            rows = sql->rowsForRequest(
-                ContentSQL::pictureSelect(sql, NSString::format("images.\"index\"=%lld", static_cast<long long>(imageIndex_))));
+            rows = sql->rowsForRequest(ContentSQL::pictureSelect(
+                sql, localizations(), NSString::format("images.\"index\"=%lld", static_cast<long long>(imageIndex_))));
         }
         rows_ = std::make_shared<const ContentRows>(std::move(rows));
     }

@@ -7,22 +7,24 @@
 #include <algorithm>
 
 std::shared_ptr<RegroupByData_DataSource> RegroupByData_DataSource::initWithDataSource(
-    std::shared_ptr<DataSource> source, const std::string& field, const std::string& descriptionField) {
-    std::shared_ptr<RegroupByData_DataSource> regroup(new RegroupByData_DataSource(std::move(source), field, descriptionField));
+    std::shared_ptr<DataSource> source, const std::string& field, const std::string& descriptionField,
+    std::shared_ptr<OELocalizations> locale) {
+    std::shared_ptr<RegroupByData_DataSource> regroup(
+        new RegroupByData_DataSource(std::move(source), field, descriptionField, std::move(locale)));
     regroup->observeDataUpdates();
-    std::lock_guard guard(regroup->stateMutex_);
-    regroup->regroupLocked();
+    regroup->rebuildGroups();
     return regroup;
 }
 
 void RegroupByData_DataSource::dataUpdated() {
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     cats_.reset();
     data_.clear();
     items_.clear();
 }
 
-void RegroupByData_DataSource::regroupLocked() {
+void RegroupByData_DataSource::rebuildGroups() {
+    OSTREL_CHECK_SEQUENCE(sequence_);
     std::vector<std::shared_ptr<dataCat>> cats;
     std::map<std::string, std::vector<std::shared_ptr<dataSubCat>>> letters;
     std::map<std::string, ContentRows> items;
@@ -44,7 +46,7 @@ void RegroupByData_DataSource::regroupLocked() {
                     // A value always stands under the same letter, so a value seen before has its record.
                     auto [itemIt, newValue] = items.try_emplace(value);
                     if (newValue) {
-                        auto record = dataSubCat::dataSubCatWithName(value);
+                        auto record = dataSubCat::dataSubCatWithName(value, *locale_);
                         record->setSubCatDescription(row.get(descr_).stringValue());
                         letterIt->second.push_back(record);
                     }
@@ -68,22 +70,22 @@ void RegroupByData_DataSource::regroupLocked() {
 }
 
 CatList RegroupByData_DataSource::catList() {
-    std::lock_guard guard(stateMutex_);
-    if (!cats_) regroupLocked();
+    OSTREL_CHECK_SEQUENCE(sequence_);
+    if (!cats_) rebuildGroups();
     return cats_;
 }
 
 SubCatList RegroupByData_DataSource::subCatList(const std::shared_ptr<dataCat>& cat) {
-    std::lock_guard guard(stateMutex_);
-    if (!cats_) regroupLocked();
+    OSTREL_CHECK_SEQUENCE(sequence_);
+    if (!cats_) rebuildGroups();
     if (!cat) return nullptr;
     const auto it = data_.find(cat->name());
     return it == data_.end() ? nullptr : it->second;
 }
 
 ContentRowList RegroupByData_DataSource::list(const std::shared_ptr<dataSubCat>& subCat) {
-    std::lock_guard guard(stateMutex_);
-    if (!cats_) regroupLocked();
+    OSTREL_CHECK_SEQUENCE(sequence_);
+    if (!cats_) rebuildGroups();
     if (!subCat) return nullptr;
     const auto it = items_.find(subCat->name());
     return it == items_.end() ? nullptr : it->second;

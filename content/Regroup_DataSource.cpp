@@ -6,18 +6,18 @@ std::shared_ptr<Regroup_DataSource> Regroup_DataSource::initWithDataSource(std::
                                                                            const std::string& field) {
     std::shared_ptr<Regroup_DataSource> regroup(new Regroup_DataSource(std::move(source), field));
     regroup->observeDataUpdates();
-    std::lock_guard guard(regroup->stateMutex_);
-    regroup->regroupLocked();
+    regroup->rebuildGroups();
     return regroup;
 }
 
 void Regroup_DataSource::dataUpdated() {
-    std::lock_guard guard(stateMutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     cats_.reset();
     data_.clear();
 }
 
-void Regroup_DataSource::regroupLocked() {
+void Regroup_DataSource::rebuildGroups() {
+    OSTREL_CHECK_SEQUENCE(sequence_);
     std::vector<std::string> order;
     std::map<std::string, std::vector<std::shared_ptr<dataSubCat>>> groups;
     if (const auto cats = wrapped_ ? wrapped_->catList() : nullptr) {
@@ -42,14 +42,14 @@ void Regroup_DataSource::regroupLocked() {
 }
 
 CatList Regroup_DataSource::catList() {
-    std::lock_guard guard(stateMutex_);
-    if (!cats_) regroupLocked();
+    OSTREL_CHECK_SEQUENCE(sequence_);
+    if (!cats_) rebuildGroups();
     return cats_;
 }
 
 SubCatList Regroup_DataSource::subCatList(const std::shared_ptr<dataCat>& cat) {
-    std::lock_guard guard(stateMutex_);
-    if (!cats_) regroupLocked();
+    OSTREL_CHECK_SEQUENCE(sequence_);
+    if (!cats_) rebuildGroups();
     if (!cat) return nullptr;
     const auto it = data_.find(cat->name());
     return it == data_.end() ? nullptr : it->second;

@@ -24,7 +24,7 @@ public:
 private:
     Regroup_DataSource(std::shared_ptr<DataSource> source, std::string field)
         : WrappedDataSource(std::move(source)), field_(std::move(field)) {}
-    void regroupLocked();
+    void rebuildGroups();
 
     std::string field_;
     CatList cats_;

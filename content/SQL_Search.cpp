@@ -36,14 +36,14 @@ void SQL_Search::setRequestResult(ContentRowList rows) {
 }
 
 std::string SQL_Search::tableRequest() const {
-    const auto locale = OELocalizations::current();
-    const auto engine = loader_ ? loader_->sql() : nullptr;
-    std::string alias = locale->localizedAuthorField();
-    if (!OESQLIdentifier::isPlain(alias)) alias = locale->authorNameFieldKey();
+    if (!loader_) return {};
+    const OELocalizations& locale = loader_->localizations();
+    std::string alias = locale.localizedAuthorField();
+    if (!OESQLIdentifier::isPlain(alias)) alias = locale.authorNameFieldKey();
     return NSString::format(
         "select images.*, %@ as %@, author.\"%@\" as %@ from images,author where author.\"index\"=images.author",
-        ContentSQL::authorNameExpression(engine, locale->languageStr()), alias, locale->descriptionFieldKey(),
-        locale->authorDescriptionFieldKey());
+        ContentSQL::authorNameExpression(loader_->sql(), locale, locale.languageStr()), alias,
+        locale.descriptionFieldKey(), locale.authorDescriptionFieldKey());
 }
 
 void SQL_Search::addData(Value::Dictionary row, ContentRows& result) { result.push_back(std::move(row)); }

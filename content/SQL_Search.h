@@ -27,15 +27,16 @@ public:
     ContentRowList requestResult() const;
     void setRequestResult(ContentRowList rows);
 
-    // The rows whose searched column contains `text`; nothing matches an empty text. Safe to
-    // call from a search queue while other threads use the same loader.
+    // The rows whose searched column contains `text`; nothing matches an empty text. The
+    // searches typed run on a search queue: a search made for that has a loader of its own,
+    // whose engine then lives on that queue.
     ContentRowList result(const std::string& text) override;
     // True when the row's `field` contains the text.
     virtual std::function<bool(const Value::Dictionary&)> searchPredicate(const std::string& text) const;
     // "LOWER("<field>") LIKE ? ESCAPE '\'" with the lower-cased text, its wildcards escaped, as
     // the bound value: a quote, "%" or ";" typed finds exactly that text. None when the field
     // is not a plain identifier.
-    std::optional<SQLCondition> searchCondition(const std::string& text) const;
+    [[nodiscard]] std::optional<SQLCondition> searchCondition(const std::string& text) const;
     // Every loaded row joins the table through this hook.
     virtual void addData(Value::Dictionary row, ContentRows& result);
 

@@ -9,13 +9,11 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
 
+#include <mutex>
+
 #include <sqlite3.h>
 
 namespace {
-
-// Concurrent connections on one file (a reader while a favourite is written) wait for each
-// other instead of failing at once.
-constexpr int kBusyTimeoutMs = 5000;
 
 std::string fileNameOf(const std::string& path) { return NSString::lastPathComponent(path); }
 
@@ -86,18 +84,17 @@ Value::Dictionary rowOf(sqlite3_stmt* stmt) {
 SQLiteEngine::SQLiteEngine(std::string path) : path_(std::move(path)) {}
 
 SQLiteEngine::~SQLiteEngine() {
-    finalizeLocked();
+    finalizeStatement();
     if (db_) sqlite3_close_v2(db_);
 }
 
-std::shared_ptr<SQLiteEngine> SQLiteEngine::init(const std::string& fileName) {
+std::shared_ptr<SQLiteEngine> SQLiteEngine::init(const std::string& fileName, const FileSystem& fileSystem) {
     if (!FileSystem::isSafeRelativePath(fileName)) {
         ContentLog::log(NSString::format("The content database name \"%@\" is not a plain file name, so it is not opened.",
                                          fileName));
         return nullptr;
     }
-    auto fs = FileSystem::sharedFileSystem();
-    const auto target = fs->safeDocumentsPathForFile(fileName, true);
+    const auto target = fileSystem.safeDocumentsPathForFile(fileName, true);
     if (!target) {
         ContentLog::log(NSString::format("The Documents folder is not available for the content database %@.", fileName));
         return nullptr;
@@ -125,7 +122,10 @@ std::shared_ptr<SQLiteEngine> SQLiteEngine::init(const std::string& fileName) {
                                              error ? error->localizedDescription() : std::string("unknown error")));
             return nullptr;
         }
-        FileSystem::setNoBackupAttribute(*target);
+        if (!FileSystem::setNoBackupAttribute(*target)) {
+            ContentLog::log(NSString::format("The content database %@ could not be marked to stay out of backups.",
+                                             fileName));
+        }
     }
     std::shared_ptr<SQLiteEngine> engine(new SQLiteEngine(*target));
     if (!engine->open(false)) return nullptr;
@@ -149,43 +149,65 @@ bool SQLiteEngine::open(bool create) {
         db_ = nullptr;
         return false;
     }
-    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    // Concurrent connections on one file (a reader while a favourite is written) wait for each
+    // other instead of failing at once.
+    sqlite3_busy_timeout(db_, static_cast<int>(busyTimeout_.count()));
     // Catalogue lists sort wide rows (every column of a picture and its author); sorting them in
     // memory rather than in temporary files keeps a whole-catalogue list several times faster.
-    sqlite3_exec(db_, "pragma temp_store = memory", nullptr, nullptr, nullptr);
+    // Without it they are only slower, so a refusal is noted and the database used all the same.
+    if (sqlite3_exec(db_, "pragma temp_store = memory", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        ContentLog::log(NSString::format("The content database %@ sorts in temporary files: %@.", fileNameOf(path_),
+                                         std::string(sqlite3_errmsg(db_))));
+    }
     return true;
 }
 
-void SQLiteEngine::finalizeLocked() {
+void SQLiteEngine::setBusyTimeout(std::chrono::milliseconds timeout) {
+    OSTREL_CHECK_SEQUENCE(sequence_);
+    busyTimeout_ = timeout;
+    if (db_) sqlite3_busy_timeout(db_, static_cast<int>(timeout.count()));
+}
+
+void SQLiteEngine::finalizeStatement() {
     if (dbps_) {
         sqlite3_finalize(dbps_);
         dbps_ = nullptr;
     }
 }
 
-void SQLiteEngine::logFailure(const std::string& what, const std::string& sql) const {
+void SQLiteEngine::reportFailure(const std::string& what, const std::string& sql, int rc, NSErrorPtr* error) const {
     // The statement's first words say which query failed without echoing whole statements.
     std::string head = sql.substr(0, 60);
     if (sql.size() > 60) head += "...";
-    ContentLog::log(NSString::format("The content database %@ %@ (%@): %@.", fileNameOf(path_), what, head,
-                                     std::string(db_ ? sqlite3_errmsg(db_) : "not open")));
+    const std::string sentence = NSString::format("The content database %@ %@ (%@): %@.", fileNameOf(path_), what,
+                                                  head, std::string(db_ ? sqlite3_errmsg(db_) : "not open"));
+    const int primary = rc & 0xff;
+    OEContentErrorCode code = OEContentErrorStatement;
+    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) code = OEContentErrorBusy;
+    if (primary == SQLITE_CONSTRAINT) code = OEContentErrorConstraint;
+    // A primary-key clash is an expected answer (a favourite added twice), not a fault.
+    if (code != OEContentErrorConstraint) ContentLog::log(sentence);
+    setError(error, contentError(code, sentence));
 }
 
-bool SQLiteEngine::prepareRequest(const std::string& sql, const Value::Array& parameters) {
-    std::lock_guard guard(mutex_);
-    finalizeLocked();
-    if (!db_) return false;
+bool SQLiteEngine::prepareRequest(const std::string& sql, const Value::Array& parameters, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequence_);
+    finalizeStatement();
+    if (!db_) {
+        reportFailure("is not open", sql, SQLITE_MISUSE, error);
+        return false;
+    }
     sqlite3_stmt* stmt = nullptr;
     const int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr);
-    if (rc != SQLITE_OK) {
-        logFailure("could not prepare a statement", sql);
+    if (rc != SQLITE_OK || !stmt) {
+        reportFailure("could not prepare a statement", sql, rc == SQLITE_OK ? SQLITE_MISUSE : rc, error);
         if (stmt) sqlite3_finalize(stmt);
         return false;
     }
     for (std::size_t i = 0; i < parameters.size(); ++i) {
-        if (!stmt || !bindOne(stmt, parameters[i], static_cast<int>(i) + 1)) {
-            logFailure("could not bind a value", sql);
-            if (stmt) sqlite3_finalize(stmt);
+        if (!bindOne(stmt, parameters[i], static_cast<int>(i) + 1)) {
+            reportFailure("could not bind a value", sql, SQLITE_RANGE, error);
+            sqlite3_finalize(stmt);
             return false;
         }
     }
@@ -193,55 +215,57 @@ bool SQLiteEngine::prepareRequest(const std::string& sql, const Value::Array& pa
     return true;
 }
 
-bool SQLiteEngine::execRequest(const std::string& sql, const Value::Array& parameters) {
-    std::lock_guard guard(mutex_);
+bool SQLiteEngine::execRequest(const std::string& sql, const Value::Array& parameters, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequence_);
     endRequest();
-    if (!prepareRequest(sql, parameters)) return false;
-    const int rc = step();
+    if (!prepareRequest(sql, parameters, error)) return false;
+    const int rc = step(error);
     return rc == SQLITE_ROW || rc == SQLITE_DONE;
 }
 
-int SQLiteEngine::step() {
-    std::lock_guard guard(mutex_);
-    if (!dbps_) return SQLITE_ERROR;
+int SQLiteEngine::step(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequence_);
+    if (!dbps_) {
+        setError(error, contentError(OEContentErrorStatement, "There is no statement to step."));
+        return SQLITE_ERROR;
+    }
     const int rc = sqlite3_step(dbps_);
-    // A primary-key clash is an expected answer (a favourite added twice), not a fault.
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE && (rc & 0xff) != SQLITE_CONSTRAINT) {
-        logFailure("could not step a statement", sqlite3_sql(dbps_) ? sqlite3_sql(dbps_) : "");
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        reportFailure("could not step a statement", sqlite3_sql(dbps_) ? sqlite3_sql(dbps_) : "", rc, error);
     }
     return rc;
 }
 
-bool SQLiteEngine::nextRow() { return step() == SQLITE_ROW; }
+bool SQLiteEngine::nextRow(NSErrorPtr* error) { return step(error) == SQLITE_ROW; }
 
 void SQLiteEngine::endRequest() {
-    std::lock_guard guard(mutex_);
-    finalizeLocked();
+    OSTREL_CHECK_SEQUENCE(sequence_);
+    finalizeStatement();
 }
 
 std::int32_t SQLiteEngine::getInt(int column) const {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     return dbps_ ? sqlite3_column_int(dbps_, column) : 0;
 }
 
 std::int64_t SQLiteEngine::getInt64(int column) const {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     return dbps_ ? sqlite3_column_int64(dbps_, column) : 0;
 }
 
 std::optional<std::string> SQLiteEngine::getString(int column) const {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (!dbps_) return std::nullopt;
     return columnText(dbps_, column);
 }
 
 double SQLiteEngine::getDouble(int column) const {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     return dbps_ ? sqlite3_column_double(dbps_, column) : 0.0;
 }
 
 Value::Dictionary SQLiteEngine::dataFromRow() const {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (!dbps_) return {};
     return rowOf(dbps_);
 }
@@ -253,33 +277,40 @@ std::int64_t SQLiteEngine::maxIdxForTable(const std::string& table, const std::s
         ContentLog::log(NSString::format("The table or column name \"%@\".\"%@\" is not a plain identifier.", table, column));
         return 0;
     }
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (!prepareRequest(NSString::format("select max(%@) from %@", *quotedColumn, *quotedTable))) return 0;
-    return nextRow() ? getInt64(0) : 0;
+    const std::int64_t max = nextRow() ? getInt64(0) : 0;
+    endRequest();
+    return max;
 }
 
 bool SQLiteEngine::bindString(const std::string& value, int index) { return bindValue(Value(value), index); }
 
 bool SQLiteEngine::bindValue(const Value& value, int index) {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (!dbps_) return false;
     return bindOne(dbps_, value, index);
 }
 
-std::vector<Value::Dictionary> SQLiteEngine::rowsForRequest(const std::string& sql, const Value::Array& parameters) {
-    std::lock_guard guard(mutex_);
+std::vector<Value::Dictionary> SQLiteEngine::rowsForRequest(const std::string& sql, const Value::Array& parameters,
+                                                            NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequence_);
     std::vector<Value::Dictionary> rows;
     // A private statement: the current one of a caller's loop stays untouched.
-    if (!db_) return rows;
+    if (!db_) {
+        reportFailure("is not open", sql, SQLITE_MISUSE, error);
+        return rows;
+    }
     sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr) != SQLITE_OK || !stmt) {
-        logFailure("could not prepare a statement", sql);
+    const int prepared = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr);
+    if (prepared != SQLITE_OK || !stmt) {
+        reportFailure("could not prepare a statement", sql, prepared == SQLITE_OK ? SQLITE_MISUSE : prepared, error);
         if (stmt) sqlite3_finalize(stmt);
         return rows;
     }
     for (std::size_t i = 0; i < parameters.size(); ++i) {
         if (!bindOne(stmt, parameters[i], static_cast<int>(i) + 1)) {
-            logFailure("could not bind a value", sql);
+            reportFailure("could not bind a value", sql, SQLITE_RANGE, error);
             sqlite3_finalize(stmt);
             return rows;
         }
@@ -288,32 +319,77 @@ std::vector<Value::Dictionary> SQLiteEngine::rowsForRequest(const std::string& s
     const auto prototype = rowPrototype(names);
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) rows.push_back(rowOf(stmt, names, prototype));
-    if (rc != SQLITE_DONE) logFailure("could not read all rows", sql);
+    if (rc != SQLITE_DONE) reportFailure("could not read all rows", sql, rc, error);
     sqlite3_finalize(stmt);
     return rows;
 }
 
-bool SQLiteEngine::runInTransaction(const std::vector<std::string>& statements) {
-    std::lock_guard guard(mutex_);
-    if (!execRequest("BEGIN IMMEDIATE")) {
+bool SQLiteEngine::runInTransaction(const std::vector<std::string>& statements, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequence_);
+    const bool begun = execRequest("BEGIN IMMEDIATE", {}, error);
+    endRequest();
+    if (!begun) return false;
+    bool done = true;
+    for (const auto& sql : statements) {
+        done = execRequest(sql, {}, error);
         endRequest();
+        if (!done) break;
+    }
+    if (done) {
+        done = execRequest("COMMIT", {}, error);
+        endRequest();
+    }
+    if (!done) {
+        // A refused commit leaves the transaction open; the first failure is the one reported.
+        NSErrorPtr ignoredBecauseReported;
+        if (!execRequest("ROLLBACK", {}, &ignoredBecauseReported) && !sqlite3_get_autocommit(db_)) {
+            ContentLog::log(NSString::format("The content database %@ keeps a transaction open after a failure.",
+                                             fileNameOf(path_)));
+        }
+        endRequest();
+    }
+    return done;
+}
+
+bool SQLiteEngine::isAttached(const std::string& schema) {
+    for (const auto& row : rowsForRequest("pragma database_list")) {
+        if (row.get("name").string() == schema) return true;
+    }
+    return false;
+}
+
+bool SQLiteEngine::detachDatabase(const std::string& schema, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequence_);
+    const auto quoted = OESQLIdentifier::quoted(schema);
+    if (!quoted) {
+        setError(error, contentError(OEContentErrorStatement,
+                                     NSString::format("\"%@\" is not a plain database name.", schema)));
         return false;
     }
-    for (const auto& sql : statements) {
-        if (!execRequest(sql)) {
-            endRequest();
-            execRequest("ROLLBACK");
-            endRequest();
-            return false;
-        }
-    }
-    const bool committed = execRequest("COMMIT");
+    const std::string sql = "detach database " + *quoted;
+    const bool detached = execRequest(sql);
+    const std::string refusal = lastErrorMessage();
     endRequest();
-    if (!committed) {
-        execRequest("ROLLBACK");
+    if (detached) return true;
+    // Statements are finalized, so only an open transaction (a commit and its rollback both
+    // refused) can still hold the database: end it and try once more, so that it does not stay
+    // attached behind the caller's back.
+    bool recovered = false;
+    if (isAttached(schema) && db_ && !sqlite3_get_autocommit(db_)) {
+        NSErrorPtr loggedAlready;
+        const bool rolledBack = execRequest("ROLLBACK", {}, &loggedAlready);
+        endRequest();
+        recovered = rolledBack && execRequest(sql, {}, &loggedAlready);
         endRequest();
     }
-    return committed;
+    std::string outcome = "it is not attached";
+    if (recovered) outcome = "after rolling back the open transaction it is detached";
+    else if (isAttached(schema)) outcome = "it stays attached";
+    const std::string sentence = NSString::format("The database %@ could not be detached from %@ (%@); %@.", schema,
+                                                  fileNameOf(path_), refusal, outcome);
+    ContentLog::log(sentence);
+    setError(error, contentError(OEContentErrorDetach, sentence));
+    return false;
 }
 
 bool SQLiteEngine::tableExists(const std::string& table) {
@@ -323,7 +399,7 @@ bool SQLiteEngine::tableExists(const std::string& table) {
 }
 
 std::set<std::string> SQLiteEngine::columnsOfTable(const std::string& table) {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     if (auto it = columnCache_.find(table); it != columnCache_.end()) return it->second;
     std::set<std::string> columns;
     const auto quoted = OESQLIdentifier::quoted(table);
@@ -337,6 +413,6 @@ std::set<std::string> SQLiteEngine::columnsOfTable(const std::string& table) {
 }
 
 std::string SQLiteEngine::lastErrorMessage() const {
-    std::lock_guard guard(mutex_);
+    OSTREL_CHECK_SEQUENCE(sequence_);
     return db_ ? std::string(sqlite3_errmsg(db_)) : std::string("not open");
 }

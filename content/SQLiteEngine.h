@@ -2,18 +2,20 @@
 // use) with its single current statement; rows come back as dictionaries of strings.
 #pragma once
 
-#include "platform/foundation/NSObject.h"
+#include "content/ContentError.h"
+#include "platform/dispatch/SequenceChecker.h"
 #include "platform/foundation/Value.h"
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+class FileSystem;
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -21,48 +23,70 @@ class SQLiteEngine : public NSObject {
 public:
     // Opens Documents/<fileName>, copying the bundle resource of that name there first when
     // Documents has none. Empty when neither exists or the name is not a plain relative path.
-    static std::shared_ptr<SQLiteEngine> init(const std::string& fileName);
+    [[nodiscard]] static std::shared_ptr<SQLiteEngine> init(const std::string& fileName, const FileSystem& fileSystem);
     // Opens a database file at a path as it is, creating it when asked (tools that build databases).
-    static std::shared_ptr<SQLiteEngine> initWithPath(const std::string& path, bool create = false);
+    [[nodiscard]] static std::shared_ptr<SQLiteEngine> initWithPath(const std::string& path, bool create = false);
     ~SQLiteEngine() override;
 
-    // Every operation below locks the engine for its own duration. A caller that runs a
-    // statement over several calls (prepare, nextRow, get...) holds lock() across them, so
-    // another thread can never step or replace the statement in between.
-    std::unique_lock<std::recursive_mutex> lock() const { return std::unique_lock(mutex_); }
+    // How long a statement waits for another connection's lock before it fails with
+    // OEContentErrorBusy; 5 seconds unless set.
+    std::chrono::milliseconds busyTimeout() const { return busyTimeout_; }
+    void setBusyTimeout(std::chrono::milliseconds timeout);
+
+    // An engine and its current statement live on one sequence (queue or thread): the first one
+    // that uses it after it was made or handed over; a use from elsewhere is a programming error
+    // that aborts in checked builds. Nothing is locked: a thread of its own opens its own engine.
+    // Handing the engine to another sequence: the next use binds it there.
+    void detachFromSequence() { sequence_.detach(); }
+
+    // Failures below are logged, except a constraint's refusal, which is an expected answer (a
+    // favourite added twice), and fill `error` when given: OEContentErrorStatement,
+    // OEContentErrorBusy or OEContentErrorConstraint, with SQLite's message.
 
     // Finalizes the current statement and prepares `sql`, binding `parameters` (1-based, in
     // order: strings, integers, doubles, data, null) when given. False leaves no statement.
-    bool prepareRequest(const std::string& sql, const Value::Array& parameters = {});
+    [[nodiscard]] bool prepareRequest(const std::string& sql, const Value::Array& parameters = {},
+                                      NSErrorPtr* error = nullptr);
     // endRequest, prepareRequest, one step: true when the step gave a row or finished.
-    bool execRequest(const std::string& sql, const Value::Array& parameters = {});
+    [[nodiscard]] bool execRequest(const std::string& sql, const Value::Array& parameters = {},
+                                   NSErrorPtr* error = nullptr);
     // The SQLite result of one step; 1 (SQLITE_ERROR) without a statement.
-    int step();
-    bool nextRow();
+    [[nodiscard]] int step(NSErrorPtr* error = nullptr);
+    // True with a row; false at the end and on a failure (which fills `error`).
+    [[nodiscard]] bool nextRow(NSErrorPtr* error = nullptr);
     void endRequest();
 
     std::int32_t getInt(int column) const;
     std::int64_t getInt64(int column) const;
     // "" for NULL; nothing without a current statement.
-    std::optional<std::string> getString(int column) const;
+    [[nodiscard]] std::optional<std::string> getString(int column) const;
     double getDouble(int column) const;
     // Column name → text of the current row (NULL as ""); a later same-named column wins.
     Value::Dictionary dataFromRow() const;
 
     // "select max(column) from table"; 0 when no row or an identifier is not plain.
-    std::int64_t maxIdxForTable(const std::string& table, const std::string& column);
+    [[nodiscard]] std::int64_t maxIdxForTable(const std::string& table, const std::string& column);
     // Binds to the current statement (1-based); false without a statement or on a bad index.
-    bool bindString(const std::string& value, int index);
-    bool bindValue(const Value& value, int index);
+    [[nodiscard]] bool bindString(const std::string& value, int index);
+    [[nodiscard]] bool bindValue(const Value& value, int index);
 
-    // The whole result of one query, prepared, stepped and ended under the lock.
-    std::vector<Value::Dictionary> rowsForRequest(const std::string& sql, const Value::Array& parameters = {});
+    // The whole result of one query in a statement of its own; what was read
+    // before a failure (logged; `error` filled when given).
+    [[nodiscard]] std::vector<Value::Dictionary> rowsForRequest(const std::string& sql,
+                                                                const Value::Array& parameters = {},
+                                                                NSErrorPtr* error = nullptr);
     // Runs the statements in one transaction; rolls back and answers false when one fails.
-    bool runInTransaction(const std::vector<std::string>& statements);
+    [[nodiscard]] bool runInTransaction(const std::vector<std::string>& statements, NSErrorPtr* error = nullptr);
+    // Detaches the database attached under `schema`. When SQLite refuses (a transaction left open
+    // holds it), the failure is logged and reported as OEContentErrorDetach, the open transaction
+    // is rolled back and the detach tried once more, so nothing stays attached unseen; the error
+    // says whether the database is still attached.
+    [[nodiscard]] bool detachDatabase(const std::string& schema, NSErrorPtr* error = nullptr);
 
-    // Schema questions asked to build statements that do not name absent columns.
-    bool tableExists(const std::string& table);
-    std::set<std::string> columnsOfTable(const std::string& table);
+    // Schema questions asked to build statements that do not name absent columns; a failure
+    // reads as "no such table" and no columns.
+    [[nodiscard]] bool tableExists(const std::string& table);
+    [[nodiscard]] std::set<std::string> columnsOfTable(const std::string& table);
 
     // The path of the open file, and SQLite's last error text.
     const std::string& path() const { return path_; }
@@ -71,10 +95,14 @@ public:
 private:
     explicit SQLiteEngine(std::string path);
     bool open(bool create);
-    void finalizeLocked();
-    void logFailure(const std::string& what, const std::string& sql) const;
+    void finalizeStatement();
+    // Whether `schema` names an attached database.
+    bool isAttached(const std::string& schema);
+    // Logs SQLite's refusal of `sql` (unless it is a constraint's) and fills `error`.
+    void reportFailure(const std::string& what, const std::string& sql, int rc, NSErrorPtr* error) const;
 
-    mutable std::recursive_mutex mutex_;
+    SequenceChecker sequence_{"SQLiteEngine"};
+    std::chrono::milliseconds busyTimeout_{5000};
     std::string path_;
     sqlite3* db_ = nullptr;
     sqlite3_stmt* dbps_ = nullptr;

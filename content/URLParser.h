@@ -14,7 +14,7 @@ public:
     // The pairs after the first "?" (else the first "#"), each split at its first "=" with the
     // value percent-decoded; a part without "=" gives its key an empty value. None when the text
     // has neither separator.
-    static std::optional<Value::Dictionary> parseURL(const std::string& text);
+    [[nodiscard]] static std::optional<Value::Dictionary> parseURL(const std::string& text);
     // UTF-8 percent-encoding that leaves only letters, digits and "-._~" as they are.
     static std::string percentEncode(const std::string& text);
 };

@@ -2,12 +2,19 @@
 // and, unless the wrapper has its own search object, searches go to the wrapped source.
 #include "content/WrappedDataSource.h"
 
-void WrappedDataSource::addToFavorites(const Value::Dictionary& row) {
-    if (wrapped_) wrapped_->addToFavorites(row);
+namespace {
+bool noSource(NSErrorPtr* error) {
+    setError(error, contentError(OEContentErrorNotOpen, "There is no source to keep favourites in."));
+    return false;
+}
+}  // namespace
+
+bool WrappedDataSource::addToFavorites(const Value::Dictionary& row, NSErrorPtr* error) {
+    return wrapped_ ? wrapped_->addToFavorites(row, error) : noSource(error);
 }
 
-void WrappedDataSource::deleteFromFavorites(const Value::Dictionary& row) {
-    if (wrapped_) wrapped_->deleteFromFavorites(row);
+bool WrappedDataSource::deleteFromFavorites(const Value::Dictionary& row, NSErrorPtr* error) {
+    return wrapped_ ? wrapped_->deleteFromFavorites(row, error) : noSource(error);
 }
 
 bool WrappedDataSource::alowSearch() {

@@ -10,8 +10,9 @@ public:
 
     bool mayAddToFavorites() override { return wrapped_ && wrapped_->mayAddToFavorites(); }
     bool inFavorites(const Value::Dictionary& row) override { return wrapped_ && wrapped_->inFavorites(row); }
-    void addToFavorites(const Value::Dictionary& row) override;
-    void deleteFromFavorites(const Value::Dictionary& row) override;
+    // Without a wrapped source: false with OEContentErrorNotOpen.
+    [[nodiscard]] bool addToFavorites(const Value::Dictionary& row, NSErrorPtr* error = nullptr) override;
+    [[nodiscard]] bool deleteFromFavorites(const Value::Dictionary& row, NSErrorPtr* error = nullptr) override;
 
     bool alowSearch() override;
     ContentRowList searchResult(const std::string& text) override;

@@ -9,7 +9,6 @@ std::shared_ptr<dataCat> dataCat::emptyCat() { return make(); }
 std::shared_ptr<dataCat> dataCat::dataCatFromDB(const std::shared_ptr<SQLiteEngine>& engine) {
     auto cat = make();
     if (!engine) return cat;
-    auto guard = engine->lock();
     cat->index_ = engine->getInt(0);
     cat->name_ = engine->getString(1).value_or("");
     return cat;

@@ -24,12 +24,13 @@ std::shared_ptr<dataSubCat> dataSubCat::make() {
 
 std::shared_ptr<dataSubCat> dataSubCat::emptySubCat() { return make(); }
 
-std::shared_ptr<dataSubCat> dataSubCat::dataSubCatFromDB(const std::shared_ptr<SQLiteEngine>& engine) {
-    if (!engine) return dataSubCatFromRow({});
-    return dataSubCatFromRow(engine->dataFromRow());
+std::shared_ptr<dataSubCat> dataSubCat::dataSubCatFromDB(const std::shared_ptr<SQLiteEngine>& engine,
+                                                         const OELocalizations& locale) {
+    if (!engine) return dataSubCatFromRow({}, locale);
+    return dataSubCatFromRow(engine->dataFromRow(), locale);
 }
 
-std::shared_ptr<dataSubCat> dataSubCat::dataSubCatFromRow(const Value::Dictionary& row) {
+std::shared_ptr<dataSubCat> dataSubCat::dataSubCatFromRow(const Value::Dictionary& row, const OELocalizations& locale) {
     auto sub = std::make_shared<dataSubCat>();
     sub->data_ = row;
     sub->index_ = row.get("index").intValue();
@@ -37,15 +38,15 @@ std::shared_ptr<dataSubCat> dataSubCat::dataSubCatFromRow(const Value::Dictionar
     sub->subCatDescription_ = column(row, "description");
     sub->detailText_ = column(row, "date");
     sub->imagePath_ = column(row, "filePath");
-    sub->name_ = OELocalizations::current()->localizedNameFieldValue(row);
+    sub->name_ = locale.localizedNameFieldValue(row);
     return sub;
 }
 
-std::shared_ptr<dataSubCat> dataSubCat::dataSubCatWithName(const std::string& name) {
+std::shared_ptr<dataSubCat> dataSubCat::dataSubCatWithName(const std::string& name, const OELocalizations& locale) {
     auto sub = std::make_shared<dataSubCat>();
     sub->name_ = name;
     sub->subCatDescription_ = "";
     sub->imagePath_ = "";
-    sub->data_.set(OELocalizations::current()->localizedNameField(), Value(name));
+    sub->data_.set(locale.localizedNameField(), Value(name));
     return sub;
 }

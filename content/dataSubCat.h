@@ -4,6 +4,8 @@
 #include "content/dataCat.h"
 #include "platform/foundation/Value.h"
 
+class OELocalizations;
+
 #include <optional>
 
 class dataSubCat : public dataCat {
@@ -13,11 +15,12 @@ public:
     static std::shared_ptr<dataSubCat> make();
     static std::shared_ptr<dataSubCat> emptySubCat();
     // The engine's current row: index, bigCat, description, date, filePath and the localised name.
-    static std::shared_ptr<dataSubCat> dataSubCatFromDB(const std::shared_ptr<SQLiteEngine>& engine);
-    // A name only; its row holds the name under the current language's name column.
-    static std::shared_ptr<dataSubCat> dataSubCatWithName(const std::string& name);
-    // Built from an already read row (the sources read rows under the engine's lock).
-    static std::shared_ptr<dataSubCat> dataSubCatFromRow(const Value::Dictionary& row);
+    static std::shared_ptr<dataSubCat> dataSubCatFromDB(const std::shared_ptr<SQLiteEngine>& engine,
+                                                        const OELocalizations& locale);
+    // A name only; its row holds the name under the display language's name column.
+    static std::shared_ptr<dataSubCat> dataSubCatWithName(const std::string& name, const OELocalizations& locale);
+    // Built from an already read row.
+    static std::shared_ptr<dataSubCat> dataSubCatFromRow(const Value::Dictionary& row, const OELocalizations& locale);
 
     // Subcategory records come only from the subcategory factories.
     static std::shared_ptr<dataCat> emptyCat() { return nullptr; }

@@ -1,7 +1,6 @@
 // Names a content database: its file name (in Documents and in the bundle) and a display name.
 #include "content/dbEntry.h"
 
-#include "config/OEConfig.h"
 #include "platform/foundation/NSString.h"
 
 std::shared_ptr<dbEntry> dbEntry::initWithPath(const std::string& path, const std::string& name) {
@@ -11,13 +10,11 @@ std::shared_ptr<dbEntry> dbEntry::initWithPath(const std::string& path, const st
     return entry;
 }
 
-std::shared_ptr<dbEntry> dbEntry::defaultEntry() {
-    const auto& db = OEConfig::current()->database();
+std::shared_ptr<dbEntry> dbEntry::defaultEntry(const std::shared_ptr<OEDBConfig>& db) {
     return initWithPath(db ? db->imagesDBName() : std::string(), db ? db->defaultDBName() : std::string());
 }
 
-std::shared_ptr<dbEntry> dbEntry::articlesEntry() {
-    const auto& db = OEConfig::current()->database();
+std::shared_ptr<dbEntry> dbEntry::articlesEntry(const std::shared_ptr<OEDBConfig>& db) {
     return initWithPath(db ? db->articlesDBName() : std::string(), "Articles");
 }
 

@@ -1,7 +1,7 @@
 // Names a content database: its file name (in Documents and in the bundle) and a display name.
 #pragma once
 
-#include "platform/foundation/NSObject.h"
+#include "config/OEDBConfig.h"
 
 #include <memory>
 #include <string>
@@ -9,10 +9,10 @@
 class dbEntry : public NSObject {
 public:
     static std::shared_ptr<dbEntry> initWithPath(const std::string& path, const std::string& name);
-    // The images database of the current configuration, under its default display name.
-    static std::shared_ptr<dbEntry> defaultEntry();
-    // The articles database of the current configuration, named "Articles".
-    static std::shared_ptr<dbEntry> articlesEntry();
+    // The images database of the database configuration, under its default display name.
+    static std::shared_ptr<dbEntry> defaultEntry(const std::shared_ptr<OEDBConfig>& database);
+    // The articles database of the database configuration, named "Articles".
+    static std::shared_ptr<dbEntry> articlesEntry(const std::shared_ptr<OEDBConfig>& database);
 
     const std::string& dbPath() const { return dbPath_; }
     void setDbPath(const std::string& path) { dbPath_ = path; }

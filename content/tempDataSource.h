@@ -5,7 +5,7 @@
 
 class tempDataSource {
 public:
-    static std::shared_ptr<List_DataSource> tempImagesDataSource();
+    static std::shared_ptr<List_DataSource> tempImagesDataSource(const OEContext& context);
     // The music database carries its own picture tables.
-    static std::shared_ptr<List_DataSource> tempMediaDataSource();
+    static std::shared_ptr<List_DataSource> tempMediaDataSource(const OEContext& context);
 };

@@ -9,6 +9,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/ui/UIApplication.h"
+#include "platform/ui/UIColor.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIWindow.h"
 #include "uikit/LaunchReminderManager.h"
@@ -45,21 +46,24 @@ void OECore::resetInstance() {
     }
 }
 
+bool OECore::hasInstance() {
+    std::lock_guard lock(instanceMutex);
+    return sharedSlot() != nullptr;
+}
+
 const std::string& OECore::downloadReminderIdentifier() {
     static const std::string identifier = "DwonloadImagesReminder";
     return identifier;
 }
 
-void OECore::setup() {
-    setupWithConfig(OEConfigFactory::defaultFactory()->makeConfig());
+bool OECore::setup() { return setupWithConfig(OEConfigFactory::defaultFactory()->makeConfig()); }
+
+bool OECore::setupWithConfig(const std::shared_ptr<OEConfig>& config) {
+    return setupWithConfig(config, AppInfo::appStoreId());
 }
 
-void OECore::setupWithConfig(const std::shared_ptr<OEConfig>& config) {
-    setupWithConfig(config, AppInfo::appStoreId());
-}
-
-void OECore::setupWithConfig(const std::shared_ptr<OEConfig>& config, const std::string& appId) {
-    instance()->initializeWithConfig(config, appId);
+bool OECore::setupWithConfig(const std::shared_ptr<OEConfig>& config, const std::string& appId) {
+    return instance()->initializeWithConfig(config, appId);
 }
 
 bool OECore::initializeWithConfig(const std::shared_ptr<OEConfig>& config, const std::string& appId) {
@@ -74,8 +78,7 @@ bool OECore::initializeWithConfig(const std::shared_ptr<OEConfig>& config, const
     initialized_ = true;
     config_ = config;
     appId_ = appId;
-    // Layers below the engine read the configuration through the process-wide holder.
-    OEConfig::setCurrent(config_);
+    resourceLoader_ = ResourceLoader::make(fileSystem_);
 
     customizeInterface();
     loadDefaults();
@@ -94,8 +97,8 @@ void OECore::loadDefaults() {
 }
 
 void OECore::setupLocale() {
-    locale_ = OELocalizations::initWithConfig(config_->locale());
-    OELocalizations::setCurrent(locale_);
+    locale_ = OELocalizations::initWithConfig(config_->locale(),
+                                              config_->database() ? config_->database()->nameFieldKey() : "");
 }
 
 void OECore::setupIdleManager() {
@@ -104,7 +107,9 @@ void OECore::setupIdleManager() {
 
 void OECore::setupDownlloadsCounter() {
     if (!downloadsCounter_) return;
-    downloadsCounter_->setup(hasImages() ? tempDataSource::tempImagesDataSource() : tempDataSource::tempMediaDataSource());
+    const OEContext context = appContext();
+    downloadsCounter_->setup(hasImages() ? tempDataSource::tempImagesDataSource(context)
+                                         : tempDataSource::tempMediaDataSource(context));
 }
 
 void OECore::setupReminders() {
@@ -147,10 +152,16 @@ void OECore::showStartScreenInWindow(const std::shared_ptr<UIWindow>& window) {
         std::fprintf(stderr, "The start screen is already shown; it is not built again.\n");
         return;
     }
+    if (!initialized_) {
+        std::fprintf(stderr, "The start screen needs the engine started first; it is not built.\n");
+        return;
+    }
     if (!window) return;
     auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle(AppInfo::displayName(), config_);
     auto menu = OEMainMenu::initWithFactory(factory, config_);
-    auto container = OESideMenuContainerViewController::containerWithCenterViewController(nullptr, menu, nullptr);
+    const auto c = config_->color() ? config_->color()->backgroundColor() : OEColorConfig::Color::groupTableViewBackground();
+    auto container = OESideMenuContainerViewController::containerWithCenterViewController(
+        nullptr, menu, nullptr, UIColor::colorWithRed(c.red, c.green, c.blue, c.alpha));
     container->setPanMode(OESideMenuPanModeNone);
     viewController_ = container;
     window->setRootViewController(container);

@@ -1,10 +1,13 @@
-// The engine singleton: holds the configuration and the long-lived services every screen
-// reaches through it, runs the start-up sequence once, puts the side-menu shell into the
-// window and receives the application's life-cycle changes.
+// The engine singleton: holds the configuration and the long-lived services, runs the start-up
+// sequence once, puts the side-menu shell into the window and receives the application's
+// life-cycle changes. It is where the application's parts are wired together: the layers below
+// get the configuration, localisations, file locations and picture service handed in from here.
 #pragma once
 
 #include "config/OEConfig.h"
+#include "config/OEContext.h"
 #include "config/OELocalizations.h"
+#include "gallery/GalleryContext.h"
 #include "platform/foundation/NSObject.h"
 
 #include <functional>
@@ -35,12 +38,14 @@ public:
     static std::shared_ptr<OECore> instance();
     // Drops the singleton, so that the next instance() is a fresh engine as in a new process (tests).
     static void resetInstance();
+    // Whether instance() has made the engine since the last reset (the test harness checks it).
+    static bool hasInstance();
 
     // The factory's whole configuration (three picture groupings), then setupWithConfig.
-    static void setup();
-    // With Info.plist's "AppId" as the store identifier.
-    static void setupWithConfig(const std::shared_ptr<OEConfig>& config);
-    static void setupWithConfig(const std::shared_ptr<OEConfig>& config, const std::string& appId);
+    [[nodiscard]] static bool setup();
+    // With Info.plist's "AppId" as the store identifier. What initializeWithConfig answers.
+    [[nodiscard]] static bool setupWithConfig(const std::shared_ptr<OEConfig>& config);
+    [[nodiscard]] static bool setupWithConfig(const std::shared_ptr<OEConfig>& config, const std::string& appId);
 
     // --- Properties -------------------------------------------------------------------------
     const std::shared_ptr<OEConfig>& config() const { return config_; }
@@ -49,6 +54,13 @@ public:
     const std::shared_ptr<OEIdleTimerManager>& idleManager() const { return idleManager_; }
     const std::shared_ptr<OELocalizations>& locale() const { return locale_; }
     const std::string& appId() const { return appId_; }
+    const std::shared_ptr<FileSystem>& fileSystem() const { return fileSystem_; }
+    // Made at start-up; empty before.
+    const std::shared_ptr<ResourceLoader>& resourceLoader() const { return resourceLoader_; }
+    // What the layers below are handed: the configuration, the localisations and the file
+    // locations (the first two empty before start-up).
+    OEContext appContext() const { return OEContext{config_, locale_, fileSystem_}; }
+    GalleryContext galleryContext() const { return GalleryContext{appContext(), resourceLoader_}; }
 
     std::shared_ptr<DownloadsCounter> downloadsCounter() const { return downloadsCounter_; }
     void setDownloadsCounter(std::shared_ptr<DownloadsCounter> counter) { downloadsCounter_ = std::move(counter); }
@@ -56,10 +68,10 @@ public:
     // --- Start-up -----------------------------------------------------------------------------
     // Stores the configuration and runs the start-up sequence. It runs once per process: a
     // second call is refused (false, with a logged sentence) and changes nothing.
-    bool initializeWithConfig(const std::shared_ptr<OEConfig>& config, const std::string& appId);
+    [[nodiscard]] bool initializeWithConfig(const std::shared_ptr<OEConfig>& config, const std::string& appId);
     bool isInitialized() const { return initialized_; }
     // Builds the menu, the side-menu container with the menu on the left, shows the window and
-    // runs the first menu item's action. Once only, like the sequence.
+    // runs the first menu item's action. Once only, like the sequence, and only after it.
     void showStartScreenInWindow(const std::shared_ptr<UIWindow>& window);
     bool isStartScreenShown() const { return startScreenShown_; }
 
@@ -97,6 +109,8 @@ private:
     std::shared_ptr<UIViewController> viewController_;
     std::shared_ptr<OEIdleTimerManager> idleManager_;
     std::shared_ptr<OELocalizations> locale_;
+    std::shared_ptr<FileSystem> fileSystem_ = std::make_shared<FileSystem>();
+    std::shared_ptr<ResourceLoader> resourceLoader_;
     std::shared_ptr<DownloadsCounter> downloadsCounter_;
     std::string appId_;
     bool initialized_ = false;

@@ -1,6 +1,6 @@
 // The global appearance the engine sets once at start, before any screen exists: bar
-// backgrounds from system 15, tint of bars, bar items, image views and alert contents; track
-// and thumb images of sliders.
+// backgrounds from system 15, tint of bars, bar items, image views, search bars and alert
+// contents; track and thumb images of sliders.
 #include "engine/OECore.h"
 
 #include "platform/foundation/Value.h"
@@ -13,6 +13,7 @@
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UINavigationBar.h"
+#include "platform/ui/UISearchBar.h"
 #include "platform/ui/UISlider.h"
 #include "platform/ui/UIToolbar.h"
 
@@ -55,6 +56,7 @@ void OECore::customizeInterface() {
     UIAppearance::appearance<UINavigationBar>()->setValue("tintColor", Value(tint));
     UIAppearance::appearance<UIToolbar>()->setValue("tintColor", Value(tint));
     UIAppearance::appearance<UIImageView>()->setValue("tintColor", Value(tint));
+    UIAppearance::appearance<UISearchBar>()->setValue("tintColor", Value(tint));
     UIAppearance::appearanceWhenContainedIn<UIView, UIAlertController>()->setValue("tintColor", Value(tint));
 
     const UIEdgeInsets caps{0, 4, 0, 4};

@@ -14,7 +14,8 @@
 
 namespace {
 std::shared_ptr<UIColor> backgroundColor(const std::shared_ptr<OEConfig>& config) {
-    const auto c = (config ? config : OEConfig::current())->color()->backgroundColor();
+    const auto c = config && config->color() ? config->color()->backgroundColor()
+                                             : OEColorConfig::Color::groupTableViewBackground();
     return UIColor::colorWithRed(c.red, c.green, c.blue, c.alpha);
 }
 }  // namespace

@@ -37,22 +37,27 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::rootNavigationCont
 }
 
 std::shared_ptr<UIViewController> ViewControllersConstructor::constructGalleryViewController() {
-    return detailsControllerWithController(dbController());
+    auto browser = dbController();
+    return browser ? detailsControllerWithController(browser) : nullptr;
 }
 
 std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() {
-    auto loader = Loader::loaderWithDBEntry(dbEntry::defaultEntry());
-    auto source = List_DataSource::initWithLoader(loader);
+    const auto engine = OECore::instance();
+    if (!engine->isInitialized()) {
+        std::fprintf(stderr, "The gallery cannot be built before the engine has started.\n");
+        return nullptr;
+    }
+    const GalleryContext context = engine->galleryContext();
+    const auto& config = context.app.config;
+    const auto& locale = context.app.localizations;
+    auto source = List_DataSource::initWithLoader(Loader::loaderWithDBEntry(dbEntry::defaultEntry(config->database()),
+                                                                            context.app));
     std::shared_ptr<UIViewController> browser;
     if (isPad())
-        browser = UIDBViewController_iPad::initWithSource(source);
+        browser = UIDBViewController_iPad::initWithSource(source, context);
     else
-        browser = UIDBViewController_iPhone::initWithSource(source);
+        browser = UIDBViewController_iPhone::initWithSource(source, context);
 
-    auto locale = OECore::instance()->locale();
-    if (!locale) locale = OELocalizations::current();
-    auto config = OECore::instance()->config();
-    if (!config) config = OEConfig::current();
     std::string field1 = "name";
     std::string field2 = "author_name";
     if (!locale->isRussian()) {
@@ -60,7 +65,9 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() {
         field1 = config->images() && config->images()->onlyEnglishLocale() ? "name_en" : localized;
         field2 = "author_" + localized;
     }
-    source->setSearch(SQL_Search_2fields::sqlSearchWithLoader(loader, field1, field2));
+    // The searches typed run on a queue of their own, so the search gets a connection of its own.
+    auto searchLoader = Loader::loaderWithDBEntry(dbEntry::defaultEntry(config->database()), context.app);
+    source->setSearch(SQL_Search_2fields::sqlSearchWithLoader(searchLoader, field1, field2));
     return browser;
 }
 

@@ -14,10 +14,11 @@ public:
     // The key window's root view controller.
     static std::shared_ptr<UIViewController> rootNavigationController();
 
-    // The category browser over the whole catalogue, wrapped for the device.
-    static std::shared_ptr<UIViewController> constructGalleryViewController();
-    // The category browser (pad or phone variant) over the images database, with its search.
-    static std::shared_ptr<UIViewController> dbController();
+    // The category browser over the whole catalogue, wrapped for the device; empty when dbController is.
+    [[nodiscard]] static std::shared_ptr<UIViewController> constructGalleryViewController();
+    // The category browser (pad or phone variant) over the images database, with its search, in
+    // the engine's context; empty, with a sentence, before the engine has started.
+    [[nodiscard]] static std::shared_ptr<UIViewController> dbController();
 
     // The controller in a new navigation controller; on a pad (idiom exactly 1) that in a
     // split controller as well.

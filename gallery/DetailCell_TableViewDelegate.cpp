@@ -7,8 +7,8 @@
 #include "uikit/UIDetailCell.h"
 
 std::shared_ptr<DetailCell_TableViewDelegate> DetailCell_TableViewDelegate::initWithDataSource(
-    const std::shared_ptr<DataSource>& dataSource) {
-    return std::make_shared<DetailCell_TableViewDelegate>(dataSource);
+    const std::shared_ptr<DataSource>& dataSource, const GalleryContext& context) {
+    return std::make_shared<DetailCell_TableViewDelegate>(dataSource, context);
 }
 
 std::shared_ptr<UITableViewCell> DetailCell_TableViewDelegate::cellForRowAtIndexPath(
@@ -36,6 +36,7 @@ CGFloat DetailCell_TableViewDelegate::heightForRowAtIndexPath(const std::shared_
 
 void DetailCell_TableViewDelegate::setParams(const std::shared_ptr<UIDetailCell>& cell,
                                              const std::shared_ptr<dataSubCat>& record) const {
-    cell->mainText()->setText(record ? GalleryCellText::localizedName(record->data()) : "");
+    cell->mainText()->setText(
+        record ? GalleryCellText::localizedName(galleryContext().localizations(), record->data()) : "");
     cell->detailText()->setText("");
 }

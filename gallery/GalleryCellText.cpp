@@ -1,23 +1,22 @@
-// Localised values through the engine's localisations, and the case-insensitive replacement.
+// Localised values through the given localisations, and the case-insensitive replacement.
 #include "gallery/GalleryCellText.h"
 
-#include "config/OELocalizations.h"
 #include "platform/ui/UIDevice.h"
 
 #include <cctype>
 
 namespace GalleryCellText {
 
-std::string localizedName(const Value::Dictionary& row) {
-    return OELocalizations::current()->localizedNameFieldValue(row);
+std::string localizedName(const OELocalizations& locale, const Value::Dictionary& row) {
+    return locale.localizedNameFieldValue(row);
 }
 
-std::string localizedDescription(const Value::Dictionary& row) {
-    return OELocalizations::current()->localizedDescriptionFieldValue(row);
+std::string localizedDescription(const OELocalizations& locale, const Value::Dictionary& row) {
+    return locale.localizedDescriptionFieldValue(row);
 }
 
-std::string localizedAuthor(const Value::Dictionary& row) {
-    return OELocalizations::current()->localizedAuthorFieldValue(row);
+std::string localizedAuthor(const OELocalizations& locale, const Value::Dictionary& row) {
+    return locale.localizedAuthorFieldValue(row);
 }
 
 bool isPhone() {

@@ -2,14 +2,15 @@
 // phone test of the cell fonts.
 #pragma once
 
+#include "config/OELocalizations.h"
 #include "platform/foundation/Value.h"
 
 #include <string>
 
 namespace GalleryCellText {
-std::string localizedName(const Value::Dictionary& row);
-std::string localizedDescription(const Value::Dictionary& row);
-std::string localizedAuthor(const Value::Dictionary& row);
+std::string localizedName(const OELocalizations& locale, const Value::Dictionary& row);
+std::string localizedDescription(const OELocalizations& locale, const Value::Dictionary& row);
+std::string localizedAuthor(const OELocalizations& locale, const Value::Dictionary& row);
 // The phone idiom, or a device that cannot tell its idiom.
 bool isPhone();
 // Every occurrence of `from` (compared without letter case) replaced by `to`.

@@ -10,8 +10,8 @@
 #include "platform/ui/UILabel.h"
 
 std::shared_ptr<ImageCellSearch_TableViewDelegate> ImageCellSearch_TableViewDelegate::initWithDataSource(
-    const std::shared_ptr<DataSource>& dataSource) {
-    return std::make_shared<ImageCellSearch_TableViewDelegate>(dataSource);
+    const std::shared_ptr<DataSource>& dataSource, const GalleryContext& context) {
+    return std::make_shared<ImageCellSearch_TableViewDelegate>(dataSource, context);
 }
 
 std::size_t ImageCellSearch_TableViewDelegate::sheetIndex() const { return CellsGallery::kImageCellPosters; }
@@ -23,8 +23,8 @@ long ImageCellSearch_TableViewDelegate::numberOfRowsInSection(const std::shared_
     return rows ? static_cast<long>(rows->size()) : 0;
 }
 
-std::shared_ptr<UIImage> ImageCellSearch_TableViewDelegate::thumbnailForImagePath(const std::string& imagePath) {
-    const auto loader = ResourceLoader::sharedResourceLoader();
+std::shared_ptr<UIImage> ImageCellSearch_TableViewDelegate::thumbnailForImagePath(const std::string& imagePath) const {
+    const auto& loader = galleryContext().resources;
     auto thumbnail =
         loader->loadImageFrom("Data/" + GalleryCellText::replacingCaseInsensitive(imagePath, ".jpg", "_thumb.jpg"));
     if (!thumbnail) {
@@ -48,8 +48,8 @@ std::shared_ptr<UITableViewCell> ImageCellSearch_TableViewDelegate::cellForRowAt
         row = (*rows)[static_cast<std::size_t>(indexPath.row)];
     }
     cell->image()->setImage(thumbnailForImagePath(row.get("imagePath").stringValue()));
-    cell->mainText()->setText(GalleryCellText::localizedAuthor(row));
-    cell->detailText()->setText(GalleryCellText::localizedName(row));
+    cell->mainText()->setText(GalleryCellText::localizedAuthor(galleryContext().localizations(), row));
+    cell->detailText()->setText(GalleryCellText::localizedName(galleryContext().localizations(), row));
     cell->mainText()->setFont(UIFont::systemFontOfSize(20));
     checkFrame(cell->mainText(), cell);
     checkFrame(cell->detailText(), cell);

@@ -6,8 +6,8 @@
 
 class ImageCellSearch_TableViewDelegate : public ImageCell_TableViewDelegate {
 public:
-    static std::shared_ptr<ImageCellSearch_TableViewDelegate> initWithDataSource(
-        const std::shared_ptr<DataSource>& dataSource);
+    static std::shared_ptr<ImageCellSearch_TableViewDelegate> initWithDataSource(const std::shared_ptr<DataSource>& dataSource,
+                                                                                 const GalleryContext& context);
     using ImageCell_TableViewDelegate::ImageCell_TableViewDelegate;
 
     long numberOfSectionsInTableView(const std::shared_ptr<UITableView>& tableView) override;
@@ -19,7 +19,7 @@ public:
     void didSelectRowAtIndexPath(const std::shared_ptr<UITableView>& tableView, const NSIndexPath& indexPath) override;
 
     // "Data/<path>" with ".jpg" made "_thumb.jpg", else with ".png" made "_thumb.png".
-    static std::shared_ptr<UIImage> thumbnailForImagePath(const std::string& imagePath);
+    std::shared_ptr<UIImage> thumbnailForImagePath(const std::string& imagePath) const;
 
 protected:
     std::size_t sheetIndex() const override;

@@ -8,13 +8,14 @@
 #include "platform/ui/UIImageView.h"
 
 std::shared_ptr<ImageCellSelectable_TableViewDelegate> ImageCellSelectable_TableViewDelegate::initWithDataSource(
-    const std::shared_ptr<DataSource>& dataSource, std::shared_ptr<Value::Dictionary> selectedCats) {
-    return std::make_shared<ImageCellSelectable_TableViewDelegate>(dataSource, std::move(selectedCats));
+    const std::shared_ptr<DataSource>& dataSource, const GalleryContext& context,
+                       std::shared_ptr<Value::Dictionary> selectedCats) {
+    return std::make_shared<ImageCellSelectable_TableViewDelegate>(dataSource, context, std::move(selectedCats));
 }
 
 ImageCellSelectable_TableViewDelegate::ImageCellSelectable_TableViewDelegate(
-    std::shared_ptr<DataSource> dataSource, std::shared_ptr<Value::Dictionary> selectedCats)
-    : ImageCell_TableViewDelegate(std::move(dataSource)),
+    std::shared_ptr<DataSource> dataSource, GalleryContext context, std::shared_ptr<Value::Dictionary> selectedCats)
+    : ImageCell_TableViewDelegate(std::move(dataSource), std::move(context)),
       selectedCats_(selectedCats ? std::move(selectedCats) : std::make_shared<Value::Dictionary>()) {}
 
 std::size_t ImageCellSelectable_TableViewDelegate::sheetIndex() const { return CellsGallery::kImageCellSelectable; }

@@ -7,8 +7,9 @@ class ImageCellSelectable_TableViewDelegate : public ImageCell_TableViewDelegate
 public:
     // With a dictionary given, the picks go into that very object, so its creator sees them.
     static std::shared_ptr<ImageCellSelectable_TableViewDelegate> initWithDataSource(
-        const std::shared_ptr<DataSource>& dataSource, std::shared_ptr<Value::Dictionary> selectedCats = nullptr);
-    ImageCellSelectable_TableViewDelegate(std::shared_ptr<DataSource> dataSource,
+        const std::shared_ptr<DataSource>& dataSource, const GalleryContext& context,
+        std::shared_ptr<Value::Dictionary> selectedCats = nullptr);
+    ImageCellSelectable_TableViewDelegate(std::shared_ptr<DataSource> dataSource, GalleryContext context,
                                           std::shared_ptr<Value::Dictionary> selectedCats);
 
     void setCurrentCellParams(const std::shared_ptr<UIImageCell>& cell, const std::shared_ptr<UITableView>& tableView,

@@ -11,8 +11,8 @@
 #include "platform/ui/UILabel.h"
 
 std::shared_ptr<ImageCell_TableViewDelegate> ImageCell_TableViewDelegate::initWithDataSource(
-    const std::shared_ptr<DataSource>& dataSource) {
-    return std::make_shared<ImageCell_TableViewDelegate>(dataSource);
+    const std::shared_ptr<DataSource>& dataSource, const GalleryContext& context) {
+    return std::make_shared<ImageCell_TableViewDelegate>(dataSource, context);
 }
 
 std::size_t ImageCell_TableViewDelegate::sheetIndex() const { return CellsGallery::kImageCell; }
@@ -59,7 +59,7 @@ void ImageCell_TableViewDelegate::setCurrentCellParams(const std::shared_ptr<UII
                                                        const NSIndexPath& indexPath) {
     const auto record = subCatForIndexPath(indexPath);
     const std::string imagePath = record ? record->imagePath().value_or("") : "";
-    const auto loader = ResourceLoader::sharedResourceLoader();
+    const auto& loader = galleryContext().resources;
     auto picture = loader->loadImageFrom("Data/cats/" + imagePath + ".jpg");
     if (!picture) picture = loader->loadImageFrom("Data/cats/" + imagePath + ".png");
     cell->image()->setImage(picture);
@@ -79,7 +79,8 @@ void ImageCell_TableViewDelegate::setCurrentCellParams(const std::shared_ptr<UII
     checkFrame(cell->mainText(), cell);
     checkFrame(cell->detailText(), cell);
     markSelection(tableView, cell, indexPath);
-    cell->infoButton()->setHidden(!record || GalleryCellText::localizedDescription(record->data()).empty());
+    cell->infoButton()->setHidden(
+        !record || GalleryCellText::localizedDescription(galleryContext().localizations(), record->data()).empty());
 
     std::weak_ptr<ImageCell_TableViewDelegate> weakSelf = self<ImageCell_TableViewDelegate>();
     cell->setInfoClickBlock([weakSelf](const std::shared_ptr<UIImageCell>& tapped) {

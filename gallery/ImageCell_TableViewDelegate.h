@@ -12,7 +12,8 @@ class UILabel;
 
 class ImageCell_TableViewDelegate : public DetailCell_TableViewDelegate {
 public:
-    static std::shared_ptr<ImageCell_TableViewDelegate> initWithDataSource(const std::shared_ptr<DataSource>& dataSource);
+    static std::shared_ptr<ImageCell_TableViewDelegate> initWithDataSource(const std::shared_ptr<DataSource>& dataSource,
+                                                                           const GalleryContext& context);
     using DetailCell_TableViewDelegate::DetailCell_TableViewDelegate;
 
     std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(const std::shared_ptr<UITableView>& tableView,

@@ -1,8 +1,8 @@
 // Picture lookup across the storage areas and the viewed-pictures property list.
 #include "gallery/ResourceLoader.h"
 
+#include "content/ContentLog.h"
 #include "content/DataSource.h"
-#include "config/FileSystem.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
@@ -11,7 +11,6 @@
 #include "platform/ui/UIImage.h"
 
 #include <cstdio>
-#include <mutex>
 
 namespace {
 
@@ -20,20 +19,16 @@ constexpr const char* kDeviceSuffix = "";
 
 }  // namespace
 
-std::shared_ptr<ResourceLoader> ResourceLoader::sharedResourceLoader() {
-    static std::once_flag once;
-    static std::shared_ptr<ResourceLoader> shared;
-    std::call_once(once, [] { shared = make(); });
-    return shared;
+std::shared_ptr<ResourceLoader> ResourceLoader::make(std::shared_ptr<FileSystem> fileSystem) {
+    return std::make_shared<ResourceLoader>(std::move(fileSystem));
 }
 
-std::shared_ptr<ResourceLoader> ResourceLoader::make() { return std::make_shared<ResourceLoader>(); }
-
-ResourceLoader::ResourceLoader() {
+ResourceLoader::ResourceLoader(std::shared_ptr<FileSystem> fileSystem) : fileSystem_(std::move(fileSystem)) {
     // The paged grid reads the device orientation when it lays out.
     UIDevice::currentDevice()->beginGeneratingDeviceOrientationNotifications();
 }
 
+// The device's notifications are counted: each loader takes back the interest it registered.
 ResourceLoader::~ResourceLoader() { UIDevice::currentDevice()->endGeneratingDeviceOrientationNotifications(); }
 
 std::string ResourceLoader::appendToPath(const std::string& name, const std::string& suffix) {
@@ -64,14 +59,14 @@ std::shared_ptr<UIImage> ResourceLoader::loadImage(const std::string& name) cons
 std::shared_ptr<UIImage> ResourceLoader::loadImageFrom(const std::string& relativePath) const {
     // Paths come from the content databases: nothing outside the storage areas is read.
     if (!FileSystem::isSafeRelativePath(relativePath)) return nullptr;
-    const auto path = FileSystem::sharedFileSystem()->findFilePath(relativePath);
+    const auto path = fileSystem_->findFilePath(relativePath);
     if (!path) return nullptr;
     return UIImage::imageWithContentsOfFile(*path);
 }
 
 bool ResourceLoader::fileExistsInCaches(const std::string& relativePath) const {
     if (!FileSystem::isSafeRelativePath(relativePath)) return false;
-    return FileSystem::sharedFileSystem()->findFilePath(relativePath).has_value();
+    return fileSystem_->findFilePath(relativePath).has_value();
 }
 
 bool ResourceLoader::allImagesExists(const std::vector<std::string>& paths) const {
@@ -84,9 +79,8 @@ bool ResourceLoader::allImagesExists(const std::vector<std::string>& paths) cons
 
 void ResourceLoader::deleteFileFromCashes(const std::string& relativePath) const {
     if (!FileSystem::isSafeRelativePath(relativePath)) return;
-    const auto fileSystem = FileSystem::sharedFileSystem();
     const auto manager = NSFileManager::defaultManager();
-    for (const auto& path : {fileSystem->documentsPathForFile(relativePath), fileSystem->cachesPathForFile(relativePath)}) {
+    for (const auto& path : {fileSystem_->documentsPathForFile(relativePath), fileSystem_->cachesPathForFile(relativePath)}) {
         if (!path.empty() && manager->fileExistsAtPath(path)) {
             NSErrorPtr error;
             if (!manager->removeItemAtPath(path, &error))
@@ -97,7 +91,7 @@ void ResourceLoader::deleteFileFromCashes(const std::string& relativePath) const
 }
 
 std::string ResourceLoader::storePath() const {
-    return FileSystem::sharedFileSystem()->documentsPathForFile(kViewedImagesFile);
+    return fileSystem_->documentsPathForFile(kViewedImagesFile);
 }
 
 bool ResourceLoader::loadStore() {
@@ -112,9 +106,14 @@ bool ResourceLoader::loadStore() {
 void ResourceLoader::writeStore() const {
     const std::string path = storePath();
     if (path.empty() || !newImages_) return;
-    if (NSPropertyListSerialization::writePropertyList(Value(*newImages_), path,
-                                                       NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0)) {
-        FileSystem::setNoBackupAttribute(path);
+    // The marks stay in memory either way; a later write tries again.
+    if (!NSPropertyListSerialization::writePropertyList(Value(*newImages_), path,
+                                                        NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0)) {
+        ContentLog::log("The viewed pictures could not be written; they are kept for this run only.");
+        return;
+    }
+    if (!FileSystem::setNoBackupAttribute(path)) {
+        ContentLog::log("The viewed pictures file could not be marked to stay out of backups.");
     }
 }
 
@@ -151,7 +150,7 @@ void ResourceLoader::postDataChanged() const {
 }
 
 void ResourceLoader::removeLoadedData() const {
-    const std::string documents = FileSystem::sharedFileSystem()->documentsFolder();
+    const std::string documents = fileSystem_->documentsFolder();
     NSErrorPtr error;
     if (!documents.empty() && NSFileManager::defaultManager()->fileExistsAtPath(documents + "/Data") &&
         !NSFileManager::defaultManager()->removeItemAtPath(documents + "/Data", &error))

@@ -2,7 +2,7 @@
 // wherever they lie, presence and deletion of downloaded pictures, and the viewed-pictures store.
 #pragma once
 
-#include "platform/foundation/NSObject.h"
+#include "config/FileSystem.h"
 #include "platform/foundation/Value.h"
 
 #include <memory>
@@ -18,10 +18,9 @@ inline constexpr const char* kImagesDataChanged = "ImagesDataChanged";
 
 class ResourceLoader : public NSObject {
 public:
-    static std::shared_ptr<ResourceLoader> sharedResourceLoader();
-    // A loader of its own (tests); the shared one is made the same way.
-    static std::shared_ptr<ResourceLoader> make();
-    ResourceLoader();
+    // One per run, made by the engine over its file locations and handed to the picture screens.
+    static std::shared_ptr<ResourceLoader> make(std::shared_ptr<FileSystem> fileSystem);
+    explicit ResourceLoader(std::shared_ptr<FileSystem> fileSystem);
     ~ResourceLoader() override;
 
     // The suffix goes before the first "." of the name, or at its end.
@@ -37,7 +36,7 @@ public:
 
     // A picture file found in the bundle, Documents, the private documents or Caches, decoded
     // afresh; empty when there is none or the path reaches outside those folders.
-    std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath) const;
+    [[nodiscard]] std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath) const;
     // Whether the file is found in any of the four places.
     bool fileExistsInCaches(const std::string& relativePath) const;
     // Whether "Data/<path>" is found for every path; true for none.
@@ -64,8 +63,9 @@ public:
 
 private:
     std::string storePath() const;
-    bool loadStore();
+    [[nodiscard]] bool loadStore();
     void writeStore() const;
 
+    std::shared_ptr<FileSystem> fileSystem_;
     std::optional<Value::Dictionary> newImages_;
 };

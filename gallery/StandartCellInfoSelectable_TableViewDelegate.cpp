@@ -8,13 +8,14 @@
 #include "uikit/UIStandartInfoCellSelectable.h"
 
 std::shared_ptr<StandartCellInfoSelectable_TableViewDelegate> StandartCellInfoSelectable_TableViewDelegate::
-    initWithDataSource(const std::shared_ptr<DataSource>& dataSource, std::shared_ptr<Value::Dictionary> selectedCats) {
-    return std::make_shared<StandartCellInfoSelectable_TableViewDelegate>(dataSource, std::move(selectedCats));
+    initWithDataSource(const std::shared_ptr<DataSource>& dataSource, const GalleryContext& context,
+                       std::shared_ptr<Value::Dictionary> selectedCats) {
+    return std::make_shared<StandartCellInfoSelectable_TableViewDelegate>(dataSource, context, std::move(selectedCats));
 }
 
 StandartCellInfoSelectable_TableViewDelegate::StandartCellInfoSelectable_TableViewDelegate(
-    std::shared_ptr<DataSource> dataSource, std::shared_ptr<Value::Dictionary> selectedCats)
-    : StandartCellInfo_TableViewDelegate(std::move(dataSource)),
+    std::shared_ptr<DataSource> dataSource, GalleryContext context, std::shared_ptr<Value::Dictionary> selectedCats)
+    : StandartCellInfo_TableViewDelegate(std::move(dataSource), std::move(context)),
       selectedCats_(selectedCats ? std::move(selectedCats) : std::make_shared<Value::Dictionary>()) {}
 
 std::size_t StandartCellInfoSelectable_TableViewDelegate::sheetIndex() const {

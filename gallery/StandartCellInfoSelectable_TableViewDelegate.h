@@ -7,8 +7,9 @@ class StandartCellInfoSelectable_TableViewDelegate : public StandartCellInfo_Tab
 public:
     // With a dictionary given, the picks go into that very object, so its creator sees them.
     static std::shared_ptr<StandartCellInfoSelectable_TableViewDelegate> initWithDataSource(
-        const std::shared_ptr<DataSource>& dataSource, std::shared_ptr<Value::Dictionary> selectedCats = nullptr);
-    StandartCellInfoSelectable_TableViewDelegate(std::shared_ptr<DataSource> dataSource,
+        const std::shared_ptr<DataSource>& dataSource, const GalleryContext& context,
+        std::shared_ptr<Value::Dictionary> selectedCats = nullptr);
+    StandartCellInfoSelectable_TableViewDelegate(std::shared_ptr<DataSource> dataSource, GalleryContext context,
                                                  std::shared_ptr<Value::Dictionary> selectedCats);
 
     void setCurrentCellParams(const std::shared_ptr<UIStandartInfoCell>& cell,

@@ -10,8 +10,8 @@
 #include "uikit/UIStandartInfoCell.h"
 
 std::shared_ptr<StandartCellInfo_TableViewDelegate> StandartCellInfo_TableViewDelegate::initWithDataSource(
-    const std::shared_ptr<DataSource>& dataSource) {
-    return std::make_shared<StandartCellInfo_TableViewDelegate>(dataSource);
+    const std::shared_ptr<DataSource>& dataSource, const GalleryContext& context) {
+    return std::make_shared<StandartCellInfo_TableViewDelegate>(dataSource, context);
 }
 
 std::size_t StandartCellInfo_TableViewDelegate::sheetIndex() const { return CellsGallery::kStandartCellInfo; }
@@ -38,7 +38,7 @@ void StandartCellInfo_TableViewDelegate::setCurrentCellParams(const std::shared_
                                                               const NSIndexPath& indexPath) {
     const auto record = subCatForIndexPath(indexPath);
     if (record) {
-        cell->label()->setText(GalleryCellText::localizedName(record->data()));
+        cell->label()->setText(GalleryCellText::localizedName(galleryContext().localizations(), record->data()));
         // Counted through the source for every row it fills.
         const auto pictures = dataSource()->list(record);
         const long count = pictures ? static_cast<long>(pictures->size()) : 0;
@@ -53,7 +53,7 @@ void StandartCellInfo_TableViewDelegate::setCurrentCellParams(const std::shared_
 }
 
 bool StandartCellInfo_TableViewDelegate::needInfoButton(const std::shared_ptr<dataSubCat>& record) const {
-    return record && !GalleryCellText::localizedDescription(record->data()).empty();
+    return record && !GalleryCellText::localizedDescription(galleryContext().localizations(), record->data()).empty();
 }
 
 void StandartCellInfo_TableViewDelegate::checkFrame(const std::shared_ptr<UILabel>& label,

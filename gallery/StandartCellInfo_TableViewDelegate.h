@@ -11,8 +11,8 @@ class UIStandartInfoCell;
 
 class StandartCellInfo_TableViewDelegate : public StandartCell_TableViewDelegate, public UIInfoCellDelegate {
 public:
-    static std::shared_ptr<StandartCellInfo_TableViewDelegate> initWithDataSource(
-        const std::shared_ptr<DataSource>& dataSource);
+    static std::shared_ptr<StandartCellInfo_TableViewDelegate> initWithDataSource(const std::shared_ptr<DataSource>& dataSource,
+                                                                                  const GalleryContext& context);
     using StandartCell_TableViewDelegate::StandartCell_TableViewDelegate;
 
     std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(const std::shared_ptr<UITableView>& tableView,

@@ -6,8 +6,8 @@
 #include "platform/ui/UILabel.h"
 
 std::shared_ptr<StandartCell_TableViewDelegate> StandartCell_TableViewDelegate::initWithDataSource(
-    const std::shared_ptr<DataSource>& dataSource) {
-    return std::make_shared<StandartCell_TableViewDelegate>(dataSource);
+    const std::shared_ptr<DataSource>& dataSource, const GalleryContext& context) {
+    return std::make_shared<StandartCell_TableViewDelegate>(dataSource, context);
 }
 
 std::shared_ptr<UITableViewCell> StandartCell_TableViewDelegate::cellForRowAtIndexPath(
@@ -20,7 +20,7 @@ std::shared_ptr<UITableViewCell> StandartCell_TableViewDelegate::cellForRowAtInd
         cell->setSelectionStyle(UITableViewCellSelectionStyleGray);
     }
     if (const auto record = subCatForIndexPath(indexPath)) {
-        cell->textLabel()->setText(GalleryCellText::localizedName(record->data()));
+        cell->textLabel()->setText(GalleryCellText::localizedName(galleryContext().localizations(), record->data()));
     }
     if (GalleryCellText::isPhone()) cell->textLabel()->setFont(UIFont::systemFontOfSize(17));
     markSelection(tableView, cell, indexPath);

@@ -5,7 +5,8 @@
 
 class StandartCell_TableViewDelegate : public TableViewDelegate {
 public:
-    static std::shared_ptr<StandartCell_TableViewDelegate> initWithDataSource(const std::shared_ptr<DataSource>& dataSource);
+    static std::shared_ptr<StandartCell_TableViewDelegate> initWithDataSource(const std::shared_ptr<DataSource>& dataSource,
+                                                                              const GalleryContext& context);
     using TableViewDelegate::TableViewDelegate;
 
     std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(const std::shared_ptr<UITableView>& tableView,

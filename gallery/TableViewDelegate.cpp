@@ -1,8 +1,9 @@
 // The table delegates' common part: counts from the catalogue levels, taps to the owner.
 #include "gallery/TableViewDelegate.h"
 
-std::shared_ptr<TableViewDelegate> TableViewDelegate::initWithDataSource(const std::shared_ptr<DataSource>& dataSource) {
-    return std::make_shared<TableViewDelegate>(dataSource);
+std::shared_ptr<TableViewDelegate> TableViewDelegate::initWithDataSource(const std::shared_ptr<DataSource>& dataSource,
+                                                                         const GalleryContext& context) {
+    return std::make_shared<TableViewDelegate>(dataSource, context);
 }
 
 CatList TableViewDelegate::categories() const { return dataSource_ ? dataSource_->catList() : nullptr; }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "content/DataSource.h"
+#include "gallery/GalleryContext.h"
 #include "gallery/TableViewDelegateProtocol.h"
 #include "platform/ui/UITableView.h"
 
@@ -12,14 +13,17 @@
 
 class TableViewDelegate : public NSObject, public UITableViewDataSource, public UITableViewDelegate {
 public:
-    static std::shared_ptr<TableViewDelegate> initWithDataSource(const std::shared_ptr<DataSource>& dataSource);
-    explicit TableViewDelegate(std::shared_ptr<DataSource> dataSource) : dataSource_(std::move(dataSource)) {}
+    static std::shared_ptr<TableViewDelegate> initWithDataSource(const std::shared_ptr<DataSource>& dataSource,
+                                                                 const GalleryContext& context);
+    TableViewDelegate(std::shared_ptr<DataSource> dataSource, GalleryContext context)
+        : dataSource_(std::move(dataSource)), context_(std::move(context)) {}
 
     // The owner, held weakly.
     std::shared_ptr<TableViewDelegateProtocol> delegate() const { return delegate_.lock(); }
     void setDelegate(const std::shared_ptr<TableViewDelegateProtocol>& delegate) { delegate_ = delegate; }
     const std::shared_ptr<DataSource>& dataSource() const { return dataSource_; }
     void setDataSource(std::shared_ptr<DataSource> dataSource) { dataSource_ = std::move(dataSource); }
+    const GalleryContext& galleryContext() const { return context_; }
 
     // The record at `row` of the subcategories of category `section`; empty outside the lists.
     std::shared_ptr<dataSubCat> subCatForIndexPath(const NSIndexPath& indexPath) const;
@@ -45,4 +49,5 @@ protected:
 private:
     std::weak_ptr<TableViewDelegateProtocol> delegate_;
     std::shared_ptr<DataSource> dataSource_;
+    GalleryContext context_;
 };

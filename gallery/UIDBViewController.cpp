@@ -4,7 +4,6 @@
 #include "content/ListOtherSubCat_DataSource.h"
 #include "content/Loader.h"
 #include "content/dbEntry.h"
-#include "config/OEConfig.h"
 #include "gallery/ImageCell_TableViewDelegate.h"
 #include "gallery/ResourceLoader.h"
 #include "gallery/StandartCellInfo_TableViewDelegate.h"
@@ -19,14 +18,14 @@
 #include "uikit/UIBarButtonItemCommon.h"
 #include "uikit/UIViewControllerOpenAdUrl.h"
 
-UIDBViewController::UIDBViewController() {
-    const auto config = OEConfig::current();
-    if (config->images()) categories_ = config->images()->imagesCategories();
+UIDBViewController::UIDBViewController(GalleryContext context) : context_(std::move(context)) {
+    const auto& config = context_.app.config;
+    if (config && config->images()) categories_ = config->images()->imagesCategories();
 }
 
 void UIDBViewController::setupWithSource(const std::shared_ptr<DataSource>& source) {
     // The first run marks every picture present now as already seen.
-    ResourceLoader::sharedResourceLoader()->resetNewImages(source);
+    context_.resources->resetNewImages(source);
     source_ = source;
     mode_ = 0;
     tableDelegates_.clear();
@@ -40,9 +39,10 @@ void UIDBViewController::loadView() {
 
 void UIDBViewController::viewDidLoad() {
     UIViewController::viewDidLoad();
-    const auto color = OEConfig::current()->color()->backgroundColor();
-    view()->setBackgroundColor(UIColor::colorWithRed(color.red, color.green, color.blue, color.alpha));
-    sideMenu_addButton(self<UIDBViewController>());
+    const auto color = backgroundColor();
+    const auto background = UIColor::colorWithRed(color.red, color.green, color.blue, color.alpha);
+    view()->setBackgroundColor(background);
+    sideMenu_addButton(self<UIDBViewController>(), background);
     setupNavBar();
     setupToolbar();
     setupTableView();
@@ -98,7 +98,8 @@ void UIDBViewController::modeChangedTo(std::int64_t mode) {
 }
 
 void UIDBViewController::regroupForCategory(const std::string& identifier) {
-    auto loader = Loader::loaderWithDBEntry(dbEntry::defaultEntry());
+    const auto& app = context_.app;
+    auto loader = Loader::loaderWithDBEntry(dbEntry::defaultEntry(app.config ? app.config->database() : nullptr), app);
     updateDelegateWithSource(ListOtherSubCat_DataSource::initWithLoader(loader, identifier), identifier);
 }
 
@@ -112,9 +113,9 @@ std::shared_ptr<TableViewDelegate> UIDBViewController::tableDelegateForGroup(con
                                                                              const std::shared_ptr<DataSource>& source) {
     std::shared_ptr<TableViewDelegate> delegate;
     if (identifier == "author") {
-        delegate = StandartCellInfo_TableViewDelegate::initWithDataSource(source);
+        delegate = StandartCellInfo_TableViewDelegate::initWithDataSource(source, context_);
     } else {
-        auto pictures = ImageCell_TableViewDelegate::initWithDataSource(source);
+        auto pictures = ImageCell_TableViewDelegate::initWithDataSource(source, context_);
         if (UIDevice::currentDevice()->userInterfaceIdiom() == UIUserInterfaceIdiom::Pad) {
             pictures->setCellHeight(kPadCellHeight);
         }
@@ -137,6 +138,11 @@ void UIDBViewController::applyTableViewDelegate(const std::shared_ptr<TableViewD
 }
 
 NSIndexPath UIDBViewController::selectedRowIndexPath() { return NSIndexPath::indexPathForRow(0, 0); }
+
+OEColorConfig::Color UIDBViewController::backgroundColor() const {
+    const auto& config = context_.app.config;
+    return config && config->color() ? config->color()->backgroundColor() : OEColorConfig::Color::groupTableViewBackground();
+}
 
 void UIDBViewController::viewWillAppear(bool animated) {
     UIViewController::viewWillAppear(animated);

@@ -5,6 +5,7 @@
 
 #include "content/DataSource.h"
 #include "config/OEImageCategory.h"
+#include "gallery/GalleryContext.h"
 #include "gallery/TableViewDelegate.h"
 #include "gallery/TableViewDelegateProtocol.h"
 #include "platform/ui/UIViewController.h"
@@ -21,9 +22,10 @@ class UITableView;
 
 class UIDBViewController : public UIViewController, public TableViewDelegateProtocol {
 public:
-    // The groupings come from the configuration's images part.
-    UIDBViewController();
+    // The groupings and the background come from the context's configuration.
+    explicit UIDBViewController(GalleryContext context);
 
+    const GalleryContext& galleryContext() const { return context_; }
     const std::shared_ptr<UITableView>& tableView() const { return tableView_; }
     const std::shared_ptr<DataSource>& source() const { return source_; }
     const std::shared_ptr<TableViewDelegate>& currentTableViewDelegate() const { return currentTableViewDelegate_; }
@@ -62,6 +64,8 @@ public:
 
     // The segmented control in the toolbar (empty before the view loads).
     std::shared_ptr<UISegmentedControl> segmentedControl() const;
+    // The configuration's background colour (the platform's grouped background without one).
+    OEColorConfig::Color backgroundColor() const;
 
     static constexpr std::uint64_t kPadCellHeight = 149;
 
@@ -70,6 +74,7 @@ protected:
     void setupWithSource(const std::shared_ptr<DataSource>& source);
 
 private:
+    GalleryContext context_;
     std::shared_ptr<UITableView> tableView_;
     std::shared_ptr<DataSource> source_;
     std::shared_ptr<TableViewDelegate> currentTableViewDelegate_;

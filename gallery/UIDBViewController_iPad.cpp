@@ -4,8 +4,9 @@
 
 #include "platform/ui/UITableView.h"
 
-std::shared_ptr<UIDBViewController_iPad> UIDBViewController_iPad::initWithSource(const std::shared_ptr<DataSource>& source) {
-    auto controller = std::make_shared<UIDBViewController_iPad>();
+std::shared_ptr<UIDBViewController_iPad> UIDBViewController_iPad::initWithSource(const std::shared_ptr<DataSource>& source,
+                                                                                const GalleryContext& context) {
+    auto controller = std::make_shared<UIDBViewController_iPad>(context);
     controller->setupWithSource(source);
     const NSIndexPath first = NSIndexPath::indexPathForRow(0, 0);
     controller->storeSelectedItem(first, subcatInSource(source, first));

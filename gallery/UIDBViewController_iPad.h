@@ -10,8 +10,9 @@
 class UIDBViewController_iPad : public UIDBViewController {
 public:
     // Remembers row 0 of section 0 of the source from the start.
-    static std::shared_ptr<UIDBViewController_iPad> initWithSource(const std::shared_ptr<DataSource>& source);
-    UIDBViewController_iPad() = default;
+    static std::shared_ptr<UIDBViewController_iPad> initWithSource(const std::shared_ptr<DataSource>& source,
+                                                                     const GalleryContext& context);
+    explicit UIDBViewController_iPad(GalleryContext context) : UIDBViewController(std::move(context)) {}
 
     const std::shared_ptr<dataSubCat>& curSubCat() const { return curSubCat_; }
     void setCurSubCat(std::shared_ptr<dataSubCat> subCat) { curSubCat_ = std::move(subCat); }

@@ -4,8 +4,8 @@
 #include "platform/ui/UITableView.h"
 
 std::shared_ptr<UIDBViewController_iPhone> UIDBViewController_iPhone::initWithSource(
-    const std::shared_ptr<DataSource>& source) {
-    auto controller = std::make_shared<UIDBViewController_iPhone>();
+    const std::shared_ptr<DataSource>& source, const GalleryContext& context) {
+    auto controller = std::make_shared<UIDBViewController_iPhone>(context);
     controller->setupWithSource(source);
     return controller;
 }

@@ -5,8 +5,9 @@
 
 class UIDBViewController_iPhone : public UIDBViewController {
 public:
-    static std::shared_ptr<UIDBViewController_iPhone> initWithSource(const std::shared_ptr<DataSource>& source);
-    UIDBViewController_iPhone() = default;
+    static std::shared_ptr<UIDBViewController_iPhone> initWithSource(const std::shared_ptr<DataSource>& source,
+                                                                     const GalleryContext& context);
+    explicit UIDBViewController_iPhone(GalleryContext context) : UIDBViewController(std::move(context)) {}
 
     // A tapped row is deselected again, animated.
     void itemSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) override;

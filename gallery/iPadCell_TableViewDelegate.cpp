@@ -4,8 +4,8 @@
 #include "platform/ui/UIImageView.h"
 
 std::shared_ptr<iPadCell_TableViewDelegate> iPadCell_TableViewDelegate::initWithDataSource(
-    const std::shared_ptr<DataSource>& dataSource) {
-    return std::make_shared<iPadCell_TableViewDelegate>(dataSource);
+    const std::shared_ptr<DataSource>& dataSource, const GalleryContext& context) {
+    return std::make_shared<iPadCell_TableViewDelegate>(dataSource, context);
 }
 
 std::shared_ptr<UITableViewCell> iPadCell_TableViewDelegate::cellForRowAtIndexPath(

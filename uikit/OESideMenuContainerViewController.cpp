@@ -1,17 +1,17 @@
 // The side-menu container: state changes with their events, the animated centre offsets,
-// menu frames, the pan and tap gestures and the keyboard's shortening of the centre.
+// menu frames and the gesture recognisers it puts on the centre and the menu area.
 #include "uikit/OESideMenuContainerViewController.h"
 
-#include "config/OEConfig.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIDevice.h"
-#include "platform/ui/UIKeyboard.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UIPanGestureRecognizer.h"
 #include "platform/ui/UISplitViewController.h"
 #include "platform/ui/UITapGestureRecognizer.h"
 #include "platform/ui/UIView.h"
+#include "uikit/OESideMenuKeyboard.h"
+#include "uikit/OESideMenuPanHandler.h"
 #include "uikit/OESideMenuShadow.h"
 
 #include <algorithm>
@@ -28,21 +28,26 @@ const std::vector<std::shared_ptr<UIViewController>>* screensOf(const std::share
 }
 }  // namespace
 
-std::shared_ptr<OESideMenuContainerViewController> OESideMenuContainerViewController::make() {
+std::shared_ptr<OESideMenuContainerViewController> OESideMenuContainerViewController::make(
+    std::shared_ptr<UIColor> background) {
     auto container = std::make_shared<OESideMenuContainerViewController>();
+    container->background_ = std::move(background);
     container->setDefaultSettings();
     return container;
 }
 
 std::shared_ptr<OESideMenuContainerViewController> OESideMenuContainerViewController::containerWithCenterViewController(
     const std::shared_ptr<UIViewController>& center, const std::shared_ptr<UIViewController>& leftMenu,
-    const std::shared_ptr<UIViewController>& rightMenu) {
-    auto container = make();
+    const std::shared_ptr<UIViewController>& rightMenu, std::shared_ptr<UIColor> background) {
+    auto container = make(std::move(background));
     container->setLeftMenuViewController(leftMenu);
     container->setCenterViewController(center);
     container->setRightMenuViewController(rightMenu);
     return container;
 }
+
+OESideMenuContainerViewController::OESideMenuContainerViewController()
+    : pan_(std::make_unique<OESideMenuPanHandler>(*this)) {}
 
 OESideMenuContainerViewController::~OESideMenuContainerViewController() { removeKeyboardObservers(); }
 
@@ -73,8 +78,7 @@ void OESideMenuContainerViewController::setDefaultSettings() {
 
 void OESideMenuContainerViewController::viewDidLoad() {
     UIViewController::viewDidLoad();
-    const auto c = OEConfig::current()->color()->backgroundColor();
-    view()->setBackgroundColor(UIColor::colorWithRed(c.red, c.green, c.blue, c.alpha));
+    view()->setBackgroundColor(background_);
     addKeyboardObserver();
 }
 
@@ -440,137 +444,30 @@ void OESideMenuContainerViewController::centerViewControllerTapped(const std::sh
     if (menuState_ != OESideMenuStateClosed) setMenuState(OESideMenuStateClosed);
 }
 
+OESideMenuPanDirection OESideMenuContainerViewController::panDirection() const { return pan_->direction(); }
+
+CGPoint OESideMenuContainerViewController::panGestureOrigin() const { return pan_->origin(); }
+
 void OESideMenuContainerViewController::handlePan(const std::shared_ptr<UIPanGestureRecognizer>& recognizer) {
-    auto v = centerView();
-    if (!recognizer || !v) return;
-    if (recognizer->state() == UIGestureRecognizerState::Began) {
-        panGestureOrigin_ = v->frame().origin;
-        panDirection_ = OESideMenuPanDirectionNone;
-    }
-    if (panDirection_ == OESideMenuPanDirectionNone) {
-        const double t = recognizer->translationInView(v).x;
-        if (t > 0) {
-            panDirection_ = OESideMenuPanDirectionRight;
-            if (leftMenu_ && menuState_ == OESideMenuStateClosed) leftMenuWillShow();
-        } else if (t < 0) {
-            panDirection_ = OESideMenuPanDirectionLeft;
-            if (rightMenu_ && menuState_ == OESideMenuStateClosed) rightMenuWillShow();
-        }
-    }
-    // An open menu is not pushed further open.
-    if ((menuState_ == OESideMenuStateRightMenuOpen && panDirection_ == OESideMenuPanDirectionLeft) ||
-        (menuState_ == OESideMenuStateLeftMenuOpen && panDirection_ == OESideMenuPanDirectionRight)) {
-        panDirection_ = OESideMenuPanDirectionNone;
-        return;
-    }
-    if (panDirection_ == OESideMenuPanDirectionLeft) handleLeftPan(recognizer);
-    else if (panDirection_ == OESideMenuPanDirectionRight) handleRightPan(recognizer);
+    if (recognizer) pan_->handlePan(*recognizer);
 }
 
 void OESideMenuContainerViewController::handleRightPan(const std::shared_ptr<UIPanGestureRecognizer>& recognizer) {
-    if (!leftMenu_ && menuState_ == OESideMenuStateClosed) return;
-    auto v = centerView();
-    if (!v) return;
-    const CGPoint origin = panGestureOrigin_;
-    double x = origin.x + recognizer->translationInView(v).x;
-    x = std::clamp(x, -rightMenuWidth_, std::max(-rightMenuWidth_, leftMenuWidth_));
-    x = menuState_ == OESideMenuStateRightMenuOpen ? std::min(x, 0.0) : std::max(x, 0.0);
-
-    if (recognizer->state() != UIGestureRecognizerState::Ended) {
-        setCenterViewControllerOffset(x);
-        return;
-    }
-    const double velocity = recognizer->velocityInView(v).x;
-    const double projected = x + 0.35 * velocity;
-    const double width = v->frame().size.width;
-    if (menuState_ != OESideMenuStateClosed) {
-        if (projected > origin.x) {
-            panGestureVelocity_ = velocity;
-            setMenuState(OESideMenuStateClosed);
-        } else {
-            panGestureVelocity_ = 0;
-            setCenterViewControllerOffset(origin.x, true, nullptr);
-        }
-    } else if (projected > width * 0.5 || projected > leftMenuWidth_ * 0.5) {
-        panGestureVelocity_ = velocity;
-        setMenuState(OESideMenuStateLeftMenuOpen);
-    } else {
-        panGestureVelocity_ = 0;
-        setCenterViewControllerOffset(0, true, nullptr);
-    }
-    panDirection_ = OESideMenuPanDirectionNone;
+    if (recognizer) pan_->handleRightPan(*recognizer);
 }
 
 void OESideMenuContainerViewController::handleLeftPan(const std::shared_ptr<UIPanGestureRecognizer>& recognizer) {
-    if (!rightMenu_ && menuState_ == OESideMenuStateClosed) return;
-    auto v = centerView();
-    if (!v) return;
-    const CGPoint origin = panGestureOrigin_;
-    double x = origin.x + recognizer->translationInView(v).x;
-    x = std::clamp(x, -rightMenuWidth_, std::max(-rightMenuWidth_, leftMenuWidth_));
-    x = menuState_ == OESideMenuStateLeftMenuOpen ? std::max(x, 0.0) : std::min(x, 0.0);
-    setCenterViewControllerOffset(x);
-
-    if (recognizer->state() != UIGestureRecognizerState::Ended) {
-        setCenterViewControllerOffset(x);
-        return;
-    }
-    const double velocity = recognizer->velocityInView(v).x;
-    const double projected = x + 0.35 * velocity;
-    const double width = v->frame().size.width;
-    if (menuState_ != OESideMenuStateClosed) {
-        if (projected < origin.x) {
-            panGestureVelocity_ = velocity;
-            setMenuState(OESideMenuStateClosed);
-        } else {
-            panGestureVelocity_ = 0;
-            setCenterViewControllerOffset(origin.x, true, nullptr);
-        }
-    } else if (projected < -width * 0.5 || projected < -rightMenuWidth_ * 0.5) {
-        panGestureVelocity_ = velocity;
-        setMenuState(OESideMenuStateRightMenuOpen);
-    } else {
-        panGestureVelocity_ = 0;
-        setCenterViewControllerOffset(0, true, nullptr);
-    }
-    // The direction stays; the next pan's start clears it.
+    if (recognizer) pan_->handleLeftPan(*recognizer);
 }
 
 // --- Keyboard -----------------------------------------------------------------------------
 
-void OESideMenuContainerViewController::addKeyboardObserver() {
-    auto center = NSNotificationCenter::defaultCenter();
-    center->addObserver(self(), &OESideMenuContainerViewController::keyboardWillShow, UIKeyboardWillShowNotification);
-    center->addObserver(self(), &OESideMenuContainerViewController::keyboardWillHide, UIKeyboardWillHideNotification);
-}
+void OESideMenuContainerViewController::addKeyboardObserver() { keyboard_ = OESideMenuKeyboard::observeFor(self()); }
 
-void OESideMenuContainerViewController::removeKeyboardObservers() {
-    auto center = NSNotificationCenter::defaultCenter();
-    center->removeObserver(this, UIKeyboardWillShowNotification, nullptr);
-    center->removeObserver(this, UIKeyboardWillHideNotification, nullptr);
-}
-
-void OESideMenuContainerViewController::keyboardWillShow(const NSNotification& notification) {
-    const auto& info = notification.userInfo();
-    updateWithKeyboardFrame(UIKeyboard::rectFromUserInfo(info, UIKeyboardFrameEndUserInfoKey),
-                            static_cast<double>(info.get(UIKeyboardAnimationDurationUserInfoKey).floatValue()));
-}
-
-void OESideMenuContainerViewController::keyboardWillHide(const NSNotification& notification) {
-    keyboardWillShow(notification);
-}
+void OESideMenuContainerViewController::removeKeyboardObservers() { keyboard_.reset(); }
 
 void OESideMenuContainerViewController::updateWithKeyboardFrame(const CGRect& keyboardFrame, double duration) {
-    // Screens inside the centre present from the container, so look at both.
-    if (!center_ || center_->presentedViewController() || presentedViewController()) return;
-    auto v = centerView();
-    const CGRect k = v->convertRectFromView(keyboardFrame, nullptr);
-    const CGRect bounds = view()->bounds();
-    const CGRect target{bounds.origin, {bounds.size.width, bounds.size.height - (bounds.size.height - k.origin.y)}};
-    std::weak_ptr<UIView> weakView = v;
-    UIView::animateWithDuration(duration, [weakView, target] {
-        if (auto view = weakView.lock()) view->setFrame(target);
-    });
+    OESideMenuKeyboard::fitCentre(*this, keyboardFrame, duration);
 }
 
 // --- Status bar and orientation -----------------------------------------------------------

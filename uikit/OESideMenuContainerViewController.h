@@ -1,6 +1,7 @@
 // The window's root screen: a centre screen over a menu area with a left and a right menu.
 // Opening a menu slides the centre sideways by the menu's width; every state change is
-// announced before and after with "OESideMenuStateNotificationEvent".
+// announced before and after with "OESideMenuStateNotificationEvent". Pans and the keyboard are
+// handled in units of their own (OESideMenuPanHandler, OESideMenuKeyboard).
 #pragma once
 
 #include "platform/foundation/NSNotification.h"
@@ -12,7 +13,10 @@
 #include <memory>
 #include <string>
 
+class OESideMenuKeyboard;
+class OESideMenuPanHandler;
 class OESideMenuShadow;
+class UIColor;
 class UIPanGestureRecognizer;
 class UITapGestureRecognizer;
 
@@ -51,12 +55,13 @@ class OESideMenuContainerViewController : public UIViewController, public UIGest
 public:
     using Completion = std::function<void()>;
 
-    // With the default settings applied (which on a phone loads the view already).
-    static std::shared_ptr<OESideMenuContainerViewController> make();
+    // With the default settings applied (which on a phone loads the view already); the view
+    // takes `background` (the configuration's background colour) when it loads.
+    static std::shared_ptr<OESideMenuContainerViewController> make(std::shared_ptr<UIColor> background);
     // Sets the left menu, the centre and the right menu, in that order; any may be empty.
     static std::shared_ptr<OESideMenuContainerViewController> containerWithCenterViewController(
         const std::shared_ptr<UIViewController>& center, const std::shared_ptr<UIViewController>& leftMenu,
-        const std::shared_ptr<UIViewController>& rightMenu);
+        const std::shared_ptr<UIViewController>& rightMenu, std::shared_ptr<UIColor> background);
     ~OESideMenuContainerViewController() override;
 
     // --- Screens ------------------------------------------------------------------------
@@ -85,9 +90,11 @@ public:
 
     OESideMenuPanMode panMode() const { return panMode_; }
     void setPanMode(OESideMenuPanMode mode) { panMode_ = mode; }
-    OESideMenuPanDirection panDirection() const { return panDirection_; }
-    CGPoint panGestureOrigin() const { return panGestureOrigin_; }
+    OESideMenuPanDirection panDirection() const;
+    CGPoint panGestureOrigin() const;
+    // The speed of the pan that started the running move (for its duration); 0 otherwise.
     double panGestureVelocity() const { return panGestureVelocity_; }
+    void setPanGestureVelocity(double velocity) { panGestureVelocity_ = velocity; }
     bool viewHasAppeared() const { return viewHasAppeared_; }
 
     // --- Widths and animation settings --------------------------------------------------
@@ -130,6 +137,7 @@ public:
     // Each call makes a new recogniser with the container as target and delegate.
     std::shared_ptr<UIPanGestureRecognizer> panGestureRecognizer();
     std::shared_ptr<UITapGestureRecognizer> centerTapGestureRecognizer();
+    // Pans are worked out by the container's pan handler (OESideMenuPanHandler).
     void handlePan(const std::shared_ptr<UIPanGestureRecognizer>& recognizer);
     void handleLeftPan(const std::shared_ptr<UIPanGestureRecognizer>& recognizer);
     void handleRightPan(const std::shared_ptr<UIPanGestureRecognizer>& recognizer);
@@ -139,7 +147,8 @@ public:
     bool gestureRecognizerShouldReceiveTouch(UIGestureRecognizer& recognizer, UITouch& touch) override;
 
     // --- Keyboard -----------------------------------------------------------------------
-    // The centre ends at the keyboard's top edge (frame in window coordinates).
+    // The centre ends at the keyboard's top edge (frame in window coordinates); the keyboard's
+    // notifications are followed by OESideMenuKeyboard from the time the view loads.
     void updateWithKeyboardFrame(const CGRect& keyboardFrame, double duration);
 
     // --- Status bar, orientation, life cycle --------------------------------------------
@@ -153,7 +162,7 @@ public:
     void willAnimateRotationToInterfaceOrientation(UIInterfaceOrientation orientation, double duration) override;
     void didRotateFromInterfaceOrientation(UIInterfaceOrientation from) override;
 
-    OESideMenuContainerViewController() = default;
+    OESideMenuContainerViewController();
 
 private:
     void setDefaultSettings();
@@ -167,11 +176,10 @@ private:
     void removeCenterGestureRecognizers();
     void addKeyboardObserver();
     void removeKeyboardObservers();
-    void keyboardWillShow(const NSNotification& notification);
-    void keyboardWillHide(const NSNotification& notification);
     std::shared_ptr<UIView> centerView() const;
     std::shared_ptr<OESideMenuContainerViewController> self();
 
+    std::shared_ptr<UIColor> background_;
     std::shared_ptr<UIViewController> center_;
     std::shared_ptr<UIViewController> leftMenu_;
     std::shared_ptr<UIViewController> rightMenu_;
@@ -181,10 +189,10 @@ private:
     // taken off again instead of piling up when a centre is set anew.
     std::weak_ptr<UIGestureRecognizer> centerTap_;
     std::weak_ptr<UIGestureRecognizer> centerPan_;
+    std::unique_ptr<OESideMenuPanHandler> pan_;
+    std::shared_ptr<OESideMenuKeyboard> keyboard_;
     OESideMenuState menuState_ = OESideMenuStateClosed;
     OESideMenuPanMode panMode_ = OESideMenuPanModeDefault;
-    OESideMenuPanDirection panDirection_ = OESideMenuPanDirectionNone;
-    CGPoint panGestureOrigin_;
     double panGestureVelocity_ = 0;
     double leftMenuWidth_ = 0;
     double rightMenuWidth_ = 0;

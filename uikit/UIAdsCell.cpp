@@ -1,7 +1,6 @@
 // The promotion cell: backgrounds in the configured colour and the underlined label.
 #include "uikit/UIAdsCell.h"
 
-#include "config/OEConfig.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/ui/NSAttributedString.h"
 #include "platform/ui/UIColor.h"
@@ -9,37 +8,40 @@
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UITableView.h"
 
-std::shared_ptr<UIView> UIAdsCell::cellBackground() {
+std::shared_ptr<UIView> UIAdsCell::cellBackground(const std::shared_ptr<UIColor>& color) {
     auto view = UIView::initWithFrame(CGRectZero);
     view->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
-    const auto color = OEConfig::current()->color()->backgroundColor();
-    view->setBackgroundColor(UIColor::colorWithRed(color.red, color.green, color.blue, color.alpha));
+    view->setBackgroundColor(color);
     return view;
 }
 
-std::shared_ptr<UIAdsCell> UIAdsCell::cellForTable(const std::shared_ptr<UITableView>& tableView) {
+std::shared_ptr<UIAdsCell> UIAdsCell::cellForTable(const std::shared_ptr<UITableView>& tableView,
+                                                   const std::shared_ptr<UIColor>& background) {
     if (tableView) {
         if (auto cell = std::dynamic_pointer_cast<UIAdsCell>(tableView->dequeueReusableCellWithIdentifier(kReuseIdentifier))) {
             return cell;
         }
     }
-    return initWithStyle(UITableViewCellStyleDefault, kReuseIdentifier);
+    return initWithStyle(UITableViewCellStyleDefault, kReuseIdentifier, background);
 }
 
-std::shared_ptr<UIAdsCell> UIAdsCell::sonvaleAdCell(const std::shared_ptr<UITableView>& tableView) {
-    auto cell = cellForTable(tableView);
+std::shared_ptr<UIAdsCell> UIAdsCell::sonvaleAdCell(const std::shared_ptr<UITableView>& tableView,
+                                                    const std::shared_ptr<UIColor>& background) {
+    auto cell = cellForTable(tableView, background);
     cell->setLabelText(NSLocalizedStringFromTable("Need more classical music? Get it free right now!", "Core"));
     return cell;
 }
 
-std::shared_ptr<UIAdsCell> UIAdsCell::initWithStyle(UITableViewCellStyle style, const std::string& reuseIdentifier) {
-    return std::make_shared<UIAdsCell>(style, reuseIdentifier);
+std::shared_ptr<UIAdsCell> UIAdsCell::initWithStyle(UITableViewCellStyle style, const std::string& reuseIdentifier,
+                                                    const std::shared_ptr<UIColor>& background) {
+    return std::make_shared<UIAdsCell>(style, reuseIdentifier, background);
 }
 
-UIAdsCell::UIAdsCell(UITableViewCellStyle style, const std::string& reuseIdentifier)
+UIAdsCell::UIAdsCell(UITableViewCellStyle style, const std::string& reuseIdentifier,
+                     const std::shared_ptr<UIColor>& background)
     : UITableViewCell(style, reuseIdentifier) {
-    setBackgroundView(cellBackground());
-    setSelectedBackgroundView(cellBackground());
+    setBackgroundView(cellBackground(background));
+    setSelectedBackgroundView(cellBackground(background));
     setSelectionStyle(UITableViewCellSelectionStyleNone);
     auto content = contentView();
     const CGSize size = content->bounds().size;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+class UIColor;
 class UILabel;
 class UITableView;
 
@@ -13,14 +14,17 @@ class UIAdsCell : public UITableViewCell {
 public:
     static constexpr const char* kReuseIdentifier = "UIAdsCell";
 
-    // A flexible view in the configured background colour.
-    static std::shared_ptr<UIView> cellBackground();
-    // A cell waiting for reuse in the table, else a new one.
-    static std::shared_ptr<UIAdsCell> cellForTable(const std::shared_ptr<UITableView>& tableView);
+    // A flexible view in the given colour (the configuration's background colour).
+    static std::shared_ptr<UIView> cellBackground(const std::shared_ptr<UIColor>& color);
+    // A cell waiting for reuse in the table, else a new one over that background.
+    static std::shared_ptr<UIAdsCell> cellForTable(const std::shared_ptr<UITableView>& tableView,
+                                                   const std::shared_ptr<UIColor>& background);
     // The cell with the localised promotion line.
-    static std::shared_ptr<UIAdsCell> sonvaleAdCell(const std::shared_ptr<UITableView>& tableView);
-    static std::shared_ptr<UIAdsCell> initWithStyle(UITableViewCellStyle style, const std::string& reuseIdentifier);
-    UIAdsCell(UITableViewCellStyle style, const std::string& reuseIdentifier);
+    static std::shared_ptr<UIAdsCell> sonvaleAdCell(const std::shared_ptr<UITableView>& tableView,
+                                                    const std::shared_ptr<UIColor>& background);
+    static std::shared_ptr<UIAdsCell> initWithStyle(UITableViewCellStyle style, const std::string& reuseIdentifier,
+                                                    const std::shared_ptr<UIColor>& background);
+    UIAdsCell(UITableViewCellStyle style, const std::string& reuseIdentifier, const std::shared_ptr<UIColor>& background);
 
     const std::shared_ptr<UILabel>& label() const { return label_; }
     // The text with a single underline.

@@ -1,7 +1,6 @@
 // The badge bar item: the badge view set up with the engine's colours over the custom view.
 #include "uikit/UIBadgeBarButtonItem.h"
 
-#include "config/OEConfig.h"
 #include "platform/widgets/BPMKNumberBadgeView.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIDevice.h"
@@ -15,14 +14,14 @@ int majorSystemVersion() { return std::atoi(UIDevice::currentDevice()->systemVer
 }  // namespace
 
 std::shared_ptr<UIBadgeBarButtonItem> UIBadgeBarButtonItem::initWithCustomView(const std::shared_ptr<UIView>& view,
-                                                                               std::int64_t number) {
+                                                                               std::int64_t number,
+                                                                               const std::shared_ptr<UIColor>& fill) {
     auto item = std::make_shared<UIBadgeBarButtonItem>();
     item->setCustomView(view);
     const CGSize size = view ? view->frame().size : CGSize{};
     item->badge_ = BPMKNumberBadgeView::initWithFrame(
         CGRectMake(0.43 * size.width, -0.3 * size.height, size.width, size.height));
     auto color = majorSystemVersion() >= 13 ? UIColor::labelColor() : UIColor::darkGrayColor();
-    const auto fill = OEConfig::current()->color()->backgroundColor();
     auto& badge = *item->badge_;
     badge.setHideWhenZero(true);
     badge.setFont(UIFont::systemFontOfSize(12));
@@ -30,7 +29,7 @@ std::shared_ptr<UIBadgeBarButtonItem> UIBadgeBarButtonItem::initWithCustomView(c
     badge.setShine(false);
     badge.setStrokeColor(color);
     badge.setTextColor(color);
-    badge.setFillColor(UIColor::colorWithRed(fill.red, fill.green, fill.blue, fill.alpha));
+    badge.setFillColor(fill);
     badge.setShadowOffset({0, 0});
     badge.setValue(static_cast<long>(number));
     if (view) view->addSubview(item->badge_);

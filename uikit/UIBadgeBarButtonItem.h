@@ -8,13 +8,16 @@
 #include <memory>
 
 class BPMKNumberBadgeView;
+class UIColor;
 
 class UIBadgeBarButtonItem : public UIBarButtonItem {
 public:
     // The badge covers the view's size, shifted right by 43 % of its width and up by 30 % of
-    // its height; hidden at 0; it takes no touches, so taps reach the button under it.
+    // its height; hidden at 0; it takes no touches, so taps reach the button under it. Filled
+    // with `fill` (the configuration's background colour).
     static std::shared_ptr<UIBadgeBarButtonItem> initWithCustomView(const std::shared_ptr<UIView>& view,
-                                                                    std::int64_t number);
+                                                                    std::int64_t number,
+                                                                    const std::shared_ptr<UIColor>& fill);
 
     std::int64_t number() const;
     void setNumber(std::int64_t number);

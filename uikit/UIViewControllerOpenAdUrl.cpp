@@ -154,13 +154,13 @@ void updateMultilineTitle(const std::shared_ptr<UIViewController>& controller, c
 
 // --- The menu button ------------------------------------------------------------------------------
 
-void sideMenu_addButton(const std::shared_ptr<UIViewController>& controller) {
+void sideMenu_addButton(const std::shared_ptr<UIViewController>& controller, const std::shared_ptr<UIColor>& badgeFill) {
     std::weak_ptr<UIViewController> weak = controller;
     auto button = UIButtonCommon::makeCustomButtonWithImage("menu", controller, [weak](const std::shared_ptr<NSObject>&) {
         if (auto c = weak.lock()) showLeft(c);
     });
     const long stored = NSUserDefaults::standardUserDefaults()->integerForKey(kBadgeViewValueKey);
-    controller->navigationItem()->setLeftBarButtonItem(UIBadgeBarButtonItem::initWithCustomView(button, stored));
+    controller->navigationItem()->setLeftBarButtonItem(UIBadgeBarButtonItem::initWithCustomView(button, stored, badgeFill));
 
     auto center = NSNotificationCenter::defaultCenter();
     center->addObserver(

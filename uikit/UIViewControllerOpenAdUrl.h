@@ -65,9 +65,9 @@ void setMultilineTitle(const std::shared_ptr<UIViewController>& controller);
 void updateMultilineTitle(const std::shared_ptr<UIViewController>& controller, const std::string& text);
 
 // --- The menu button --------------------------------------------------------------------------
-// The left bar button: the "menu" image with the stored badge count; follows the checker's
-// found and reset messages for as long as the controller lives.
-void sideMenu_addButton(const std::shared_ptr<UIViewController>& controller);
+// The left bar button: the "menu" image with the stored badge count, the badge filled with
+// `badgeFill`; follows the checker's found and reset messages for as long as the controller lives.
+void sideMenu_addButton(const std::shared_ptr<UIViewController>& controller, const std::shared_ptr<UIColor>& badgeFill);
 // Opens the side menu (clearing the stored count and the badge) when it is closed, else
 // closes it.
 void showLeft(const std::shared_ptr<UIViewController>& controller);

@@ -5,10 +5,32 @@
 
 #include <gtest/gtest.h>
 
-TEST(AppConfigDefaults, FromTheTableAndTheTextConfiguration) {
-    auto settings = AppConfig::sharedAppConfig();
+namespace {
+
+// The settings start unset and are taken out again, so no test sees another's.
+class AppConfigTest : public testing::Test {
+protected:
+    void SetUp() override { clear(); }
+    void TearDown() override { clear(); }
+    static void clear() {
+        // Defaults of the bundle the process has now, as a restart would read them.
+        NSUserDefaults::resetStandardUserDefaults();
+        auto defaults = NSUserDefaults::standardUserDefaults();
+        for (const char* key : {kFontSizeKey, kFontSizeTextsKey, kTextAlignInfoKey, kTextAlignKey, kFontNameKey}) {
+            defaults->removeObjectForKey(key);
+        }
+        ASSERT_TRUE(defaults->synchronize());
+    }
+};
+
+using AppConfigDefaults = AppConfigTest;
+using AppConfigStorage = AppConfigTest;
+
+}  // namespace
+
+TEST_F(AppConfigDefaults, FromTheTableAndTheTextConfiguration) {
     auto config = OEConfigFactory::initWithAppServerLikesIdentifer("", "", "", "")->makeConfig();
-    OEConfig::setCurrent(config);
+    auto settings = AppConfig::initWithTextsConfig(config->text());
     EXPECT_EQ(settings->intValue("FONT_SIZE_KEY"), 12);
     EXPECT_EQ(settings->intValue("FONT_SIZE_TEXTS_KEY"), 16);
     EXPECT_EQ(settings->intValue("text_align_info"), 1);
@@ -18,11 +40,11 @@ TEST(AppConfigDefaults, FromTheTableAndTheTextConfiguration) {
     EXPECT_EQ(settings->strValue("unknown"), "");
     config->text()->setDefFontSize(14);
     EXPECT_EQ(settings->intValue("FONT_SIZE_KEY"), 14);
-    OEConfig::setCurrent(nullptr);
+    EXPECT_EQ(AppConfig::initWithTextsConfig(nullptr)->intValue("FONT_SIZE_KEY"), 0);
 }
 
-TEST(AppConfigStorage, WrittenAtOnceAndKeptAcrossARestart) {
-    auto settings = AppConfig::sharedAppConfig();
+TEST_F(AppConfigStorage, WrittenAtOnceAndKeptAcrossARestart) {
+    auto settings = AppConfig::initWithTextsConfig(nullptr);
     settings->setInt(2, "text_align");
     settings->setStr("Georgia", "fontName");
     settings->setInt(0, "FONT_SIZE_KEY");  // a stored 0 is a value, not "nothing stored"
@@ -32,8 +54,8 @@ TEST(AppConfigStorage, WrittenAtOnceAndKeptAcrossARestart) {
     EXPECT_EQ(settings->intValue("FONT_SIZE_KEY"), 0);
 }
 
-TEST(AppConfigStorage, ReadsStoredValuesAs32BitIntegers) {
-    auto settings = AppConfig::sharedAppConfig();
+TEST_F(AppConfigStorage, ReadsStoredValuesAs32BitIntegers) {
+    auto settings = AppConfig::initWithTextsConfig(nullptr);
     settings->setInt(4294967296LL + 18, "FONT_SIZE_TEXTS_KEY");
     EXPECT_EQ(settings->intValue("FONT_SIZE_TEXTS_KEY"), 18);
     ASSERT_TRUE(NSUserDefaults::standardUserDefaults()->setObject(Value("15pt"), "text_align_info"));

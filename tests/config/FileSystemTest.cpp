@@ -26,7 +26,6 @@ TEST(FileSystemFolders, AreTheSandboxFolders) {
     EXPECT_EQ(fs->libraryFolder(), Sandbox::library());
     EXPECT_EQ(fs->documentsPathForFile("Data/p1.jpg"), Sandbox::documents() + "/Data/p1.jpg");
     EXPECT_EQ(fs->cachesPathForFile("x.tmp"), Sandbox::caches() + "/x.tmp");
-    EXPECT_EQ(FileSystem::sharedFileSystem(), FileSystem::sharedFileSystem());
 }
 
 TEST(FileSystemFolders, LibraryDocumentsFolderIsNamedAfterTheBundleAndCreated) {

@@ -4,6 +4,7 @@
 #include "config/OEConfigFactory.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSString.h"
+#include "platform/ui/UIDevice.h"
 #include "tests/config/TestBundle.h"
 
 #include <gtest/gtest.h>
@@ -185,13 +186,18 @@ TEST(AppInfoValues, ReadFromInfoPlistAndEngineDictionary) {
     EXPECT_EQ(AppInfo::appInfoString(), "Gallery (version 3.2(320), iPhone 15.0)");
 }
 
-TEST(AppInfoValues, IdiomFollowsTheInstalledProvider) {
-    EXPECT_EQ(AppInfo::idiom(), "iPhone");
-    AppInfo::setIdiomProvider([] { return 1L; });
+TEST(AppInfoValues, IdiomIsTheDevicesAndThePadSaysSoInTheInformationString) {
+    TestBundle bundle;
+    bundle.writeInfoPlist("<key>CFBundleDisplayName</key><string>Gallery</string>"
+                          "<key>CFBundleShortVersionString</key><string>3.2</string>"
+                          "<key>CFBundleVersion</key><string>320</string>");
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
     EXPECT_EQ(AppInfo::idiom(), "iPad");
-    AppInfo::setIdiomProvider([] { return 0L; });
+    EXPECT_EQ(AppInfo::appInfoString(), "Gallery (version 3.2(320), iPad 15.0)");
+    // A device that cannot tell its idiom counts as a phone.
+    UIDevice::currentDevice()->setCanReportUserInterfaceIdiom(false);
     EXPECT_EQ(AppInfo::idiom(), "iPhone");
-    AppInfo::setIdiomProvider(nullptr);
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
     EXPECT_EQ(AppInfo::idiom(), "iPhone");
 }
 
@@ -236,20 +242,4 @@ TEST(AppInfoDefaults, MissingInfoPlistSaysSo) {
     EXPECT_TRUE(AppInfo::ostrelEngineInfo().empty());
     EXPECT_NE(testing::internal::GetCapturedStderr().find("has no Info.plist"), std::string::npos);
     EXPECT_EQ(AppInfo::appStoreId(), "");
-}
-
-TEST(OEConfigCurrent, BuiltFromTheMainBundleUntilSetAndReplaceable) {
-    TestBundle bundle;
-    bundle.writeInfoPlist(TestBundle::engineDictionary("http://127.0.0.1:1", "f"));
-    bundle.write("texts.sqlite", "");
-    auto first = OEConfig::current();
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first->database()->textDBName(), "texts.sqlite");
-    EXPECT_EQ(OEConfig::current(), first);  // kept, not rebuilt
-
-    auto mine = OEConfigFactory::initWithAppServerLikesIdentifer("l", "f", "F", "H")->makeConfig();
-    OEConfig::setCurrent(mine);
-    EXPECT_EQ(OEConfig::current(), mine);
-    OEConfig::setCurrent(nullptr);
-    EXPECT_NE(OEConfig::current(), mine);
 }

@@ -1,6 +1,7 @@
 // Display language, per-language column names and values with their fall-back.
 #include "config/OEConfig.h"
 #include "config/OEConfigFactory.h"
+#include "config/OEContext.h"
 #include "config/OELocalizations.h"
 #include "platform/foundation/NSLocale.h"
 
@@ -14,11 +15,7 @@ protected:
         localizations_ = OELocalizations::initWithConfig(
             OEConfigFactory::initWithAppServerLikesIdentifer("", "", "", "")->makeLocaleConfig());
     }
-    // The name key comes from the current configuration, which a test may have had built.
-    void TearDown() override {
-        NSLocale::resetPreferredLanguages();
-        OEConfig::setCurrent(nullptr);
-    }
+    void TearDown() override { NSLocale::resetPreferredLanguages(); }
 
     void speak(const std::string& language) { NSLocale::setPreferredLanguages({language, "en"}); }
 
@@ -126,28 +123,21 @@ TEST_F(OELocalizationsTest, ShortcutsUseTheirBaseKeys) {
     EXPECT_EQ(localizations_->localizedAuthorDescriptionFieldValue(kRow), "");
 }
 
-TEST_F(OELocalizationsTest, NameKeyComesFromTheCurrentConfiguration) {
-    auto config = OEConfigFactory::initWithAppServerLikesIdentifer("", "", "", "")->makeConfig();
-    config->database()->setNameFieldKey("title");
-    OEConfig::setCurrent(config);
+TEST_F(OELocalizationsTest, NameKeyIsTheOneHandedIn) {
+    const auto locale = OEConfigFactory::initWithAppServerLikesIdentifer("", "", "", "")->makeLocaleConfig();
     speak("fr");
-    EXPECT_EQ(localizations_->localizedNameField(), "title_fr");
-    OEConfig::setCurrent(nullptr);
+    EXPECT_EQ(OELocalizations::initWithConfig(locale, "title")->localizedNameField(), "title_fr");
+    EXPECT_EQ(OELocalizations::initWithConfig(locale, "")->localizedNameField(), "name_fr");
+    EXPECT_EQ(localizations_->localizedNameField(), "name_fr");
 }
 
-TEST(OELocalizationsCurrent, MadeOverTheCurrentConfigurationUntilSet) {
+TEST(OEContextTest, LocalisationsOfAContextFollowItsConfiguration) {
     auto config = OEConfigFactory::initWithAppServerLikesIdentifer("", "", "", "")->makeConfig();
-    config->locale()->setDefaultLanguage("de");
-    OEConfig::setCurrent(config);
-    OELocalizations::setCurrent(nullptr);
-    auto current = OELocalizations::current();
-    ASSERT_TRUE(current);
-    EXPECT_EQ(current->config(), config->locale());
-    EXPECT_EQ(OELocalizations::current(), current);
-
-    auto mine = OELocalizations::initWithConfig(config->locale());
-    OELocalizations::setCurrent(mine);
-    EXPECT_EQ(OELocalizations::current(), mine);
-    OELocalizations::setCurrent(nullptr);
-    OEConfig::setCurrent(nullptr);
+    config->database()->setNameFieldKey("title");
+    const OEContext context = OEContext::withConfig(config);
+    ASSERT_TRUE(context.localizations);
+    ASSERT_TRUE(context.fileSystem);
+    EXPECT_EQ(context.config, config);
+    EXPECT_EQ(context.localizations->config(), config->locale());
+    EXPECT_EQ(context.localizations->nameFieldKey(), "title");
 }

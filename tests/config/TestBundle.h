@@ -1,8 +1,6 @@
 // A throw-away bundle folder for configuration tests: Info.plist, string tables and empty files.
 #pragma once
 
-#include "config/OEConfig.h"
-#include "config/OELocalizations.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/ScopedMainBundle.h"
@@ -14,17 +12,8 @@
 
 class TestBundle {
 public:
-    // A new, empty folder under the test home, made the main bundle; the engine's current
-    // configuration and localisations are forgotten so they are built again from it. All
-    // three go back as they were when the object goes.
-    TestBundle() : path_(makeFolder()), mainBundle_(path_) {
-        OEConfig::setCurrent(nullptr);
-        OELocalizations::setCurrent(nullptr);
-    }
-    ~TestBundle() {
-        OEConfig::setCurrent(previousConfig_);
-        OELocalizations::setCurrent(previousLocalizations_);
-    }
+    // A new, empty folder under the test home, made the main bundle until the object goes.
+    TestBundle() : path_(makeFolder()), mainBundle_(path_) {}
 
     const std::string& path() const { return path_; }
 
@@ -38,7 +27,6 @@ public:
     void writeInfoPlist(const std::string& dictBody) const {
         write("Info.plist",
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-              "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
               "<plist version=\"1.0\"><dict>" + dictBody + "</dict></plist>\n");
     }
 
@@ -59,8 +47,6 @@ private:
         return path;
     }
 
-    std::shared_ptr<OEConfig> previousConfig_ = OEConfig::currentIfSet();
-    std::shared_ptr<OELocalizations> previousLocalizations_ = OELocalizations::currentIfSet();
     std::string path_;
     ScopedMainBundle mainBundle_;
 };

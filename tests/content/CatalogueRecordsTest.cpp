@@ -13,10 +13,9 @@ protected:
     }
     std::shared_ptr<dataSubCat> fromQuery(const std::string& sql) {
         auto engine = loader_->sql();
-        auto guard = engine->lock();
         EXPECT_TRUE(engine->prepareRequest(sql));
         EXPECT_TRUE(engine->nextRow());
-        return dataSubCat::dataSubCatFromDB(engine);
+        return dataSubCat::dataSubCatFromDB(engine, locale());
     }
     std::shared_ptr<Loader> loader_;
 };
@@ -72,7 +71,7 @@ TEST_F(CatalogueRecordsTest, NamesFollowTheLanguageWithTheFallBack) {
     setLanguage("ru");
     EXPECT_EQ(fromQuery("select * from subCat where \"index\" = 1")->name(), "Портреты");
     setLanguage("de");
-    auto named = dataSubCat::dataSubCatWithName("Ein Name");
+    auto named = dataSubCat::dataSubCatWithName("Ein Name", locale());
     EXPECT_EQ(named->data().get("name_de").string(), "Ein Name");
     EXPECT_EQ(named->name(), "Ein Name");
     EXPECT_EQ(named->index(), -1);

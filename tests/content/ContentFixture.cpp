@@ -4,9 +4,7 @@
 
 #include "content/SQLiteEngine.h"
 #include "demo/generator/DemoGenerator.h"
-#include "config/FileSystem.h"
-#include "config/OEConfig.h"
-#include "config/OELocalizations.h"
+#include "config/OEConfigFactory.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
@@ -58,8 +56,6 @@ void ContentFixture::SetUp() {
 }
 
 void ContentFixture::TearDown() {
-    OEConfig::setCurrent(nullptr);
-    OELocalizations::setCurrent(nullptr);
     NSUserDefaults::standardUserDefaults()->removeObjectForKey("AppleLanguages");
     mainBundle_.reset();
 }
@@ -69,8 +65,7 @@ std::string ContentFixture::caches() const { return Sandbox::caches(); }
 
 void ContentFixture::reloadConfiguration() {
     NSBundle::resetCaches();
-    OEConfig::setCurrent(nullptr);
-    OELocalizations::setCurrent(nullptr);
+    context_ = OEContext::withConfig(OEConfigFactory::defaultFactory()->makeConfig());
 }
 
 void ContentFixture::setLanguage(const std::string& language) {
@@ -103,7 +98,9 @@ void ContentFixture::writeDemoCatalogue(bool favoritesTable, const std::vector<i
     reloadConfiguration();
 }
 
-std::shared_ptr<Loader> ContentFixture::imagesLoader() { return Loader::loaderWithDBEntry(dbEntry::defaultEntry()); }
+std::shared_ptr<Loader> ContentFixture::imagesLoader() {
+    return Loader::loaderWithDBEntry(dbEntry::defaultEntry(context_.config->database()), context_);
+}
 
 void ContentFixture::writeFile(const std::string& path, const std::string& bytes) {
     fs::create_directories(fs::path(path).parent_path());

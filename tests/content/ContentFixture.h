@@ -4,6 +4,7 @@
 
 #include "content/Loader.h"
 #include "tests/fixtures/ScopedMainBundle.h"
+#include "config/OEContext.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -18,6 +19,10 @@ public:
     const std::string& bundle() const { return bundle_; }
     std::string documents() const;
     std::string caches() const;
+    // The configuration, localisations and file locations built from the bundle.
+    const OEContext& context() const { return context_; }
+    const OELocalizations& locale() const { return *context_.localizations; }
+    const FileSystem& files() const { return *context_.fileSystem; }
 
 protected:
     void SetUp() override;
@@ -40,6 +45,7 @@ protected:
 private:
     std::string bundle_;
     std::optional<ScopedMainBundle> mainBundle_;
+    OEContext context_;
 };
 
 // The hand-made catalogue (every count in the tests is read off these rows):

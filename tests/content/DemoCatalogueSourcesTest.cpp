@@ -37,7 +37,7 @@ protected:
 };
 
 TEST_F(DemoCatalogueSourcesTest, TheConfigurationFindsTheGeneratedDatabase) {
-    EXPECT_EQ(OEConfig::current()->database()->imagesDBName(), "images.sqlite");
+    EXPECT_EQ(context().config->database()->imagesDBName(), "images.sqlite");
     EXPECT_EQ(imagesLoader()->objectfFromTable("images", "index").size(), kDemoPaintingCount);
 }
 
@@ -111,7 +111,7 @@ TEST_F(DemoCatalogueSourcesTest, CenturyAndPainterGroupingsCountEveryPainting) {
 
 TEST_F(DemoCatalogueSourcesTest, EveryLanguageHasItsAuthorColumnsAndNamesNeverComeOutEmpty) {
     const auto rows = AllImagesList_DataSource::initWithLoader(imagesLoader())->list(nullptr);
-    const auto locale = OELocalizations::current();
+    const auto locale = context().localizations;
     for (const auto& language : locale->config()->supportedLanguages()) {
         SCOPED_TRACE(language);
         setLanguage(language);

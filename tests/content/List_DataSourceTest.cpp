@@ -84,7 +84,7 @@ TEST_F(List_DataSourceTest, PictureRowsCarryAuthorColumnsOfEveryLanguageWithTheF
     ASSERT_EQ(rows->size(), 3u);
     const auto& monet = (*rows)[0];
     const auto& rembrandt = (*rows)[1];
-    const auto locale = OELocalizations::current();
+    const auto locale = context().localizations;
     for (const auto& language : locale->config()->supportedLanguages()) {
         SCOPED_TRACE(language);
         EXPECT_TRUE(monet.contains(locale->formatLocalizedField("author_name", language)));
@@ -101,7 +101,7 @@ TEST_F(List_DataSourceTest, PictureRowsCarryAuthorColumnsOfEveryLanguageWithTheF
 
     // The reader's fall-back agrees with the columns for a language the table lacks.
     setLanguage("zh-Hans-CN");
-    EXPECT_EQ(OELocalizations::current()->localizedAuthorFieldValue(monet), "Monet");
+    EXPECT_EQ(locale->localizedAuthorFieldValue(monet), "Monet");
 }
 
 TEST_F(List_DataSourceTest, ListsAreCachedUntilMessageDataUpdated) {
@@ -193,8 +193,8 @@ TEST_F(List_DataSourceTest, AllPathsWalkEveryLevelInOrder) {
 TEST_F(List_DataSourceTest, ReadyMadeSourcesOpenTheImagesAndTheMediaDatabases) {
     makeDatabase(bundle() + "/media.sqlite", kMiniCatalogue);
     reloadConfiguration();
-    EXPECT_EQ(tempDataSource::tempImagesDataSource()->catList()->size(), 3u);
-    auto media = tempDataSource::tempMediaDataSource();
+    EXPECT_EQ(tempDataSource::tempImagesDataSource(context())->catList()->size(), 3u);
+    auto media = tempDataSource::tempMediaDataSource(context());
     EXPECT_EQ(media->loader()->entry()->dbPath(), "media.sqlite");
     EXPECT_EQ(media->catList()->size(), 3u);
 }
@@ -202,7 +202,7 @@ TEST_F(List_DataSourceTest, ReadyMadeSourcesOpenTheImagesAndTheMediaDatabases) {
 TEST(DataSourceDeathTest, TheAbstractBaseRefusesItsLevels) {
     auto base = DataSource::make();
     EXPECT_DEATH(base->catList(), "unrecognized selector");
-    EXPECT_DEATH(base->addToFavorites({}), "unrecognized selector");
+    EXPECT_DEATH((void)base->addToFavorites({}), "unrecognized selector");
     EXPECT_FALSE(base->mayAddToFavorites());
     EXPECT_FALSE(base->alowSearch());
     EXPECT_EQ(base->searchResult("x"), nullptr);

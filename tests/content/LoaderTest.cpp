@@ -36,7 +36,8 @@ TEST_F(LoaderTest, OldFavouritesAreImportedOnceAndOnlyACopiedFileIsDeleted) {
     auto loader = imagesLoader();
     ASSERT_TRUE(loader->sql());
     const std::string log = GetCapturedStderr();
-    EXPECT_THAT(log, HasSubstr("images_broken.sqlite could not be attached; it is kept")) << log;
+    EXPECT_THAT(log, HasSubstr("images_broken.sqlite could not be attached")) << log;
+    EXPECT_THAT(log, HasSubstr("The file is kept.")) << log;
     EXPECT_THAT(favourites(loader), ElementsAre("1", "4"));
     EXPECT_FALSE(exists(documents() + "/" + hostile));
     EXPECT_TRUE(exists(documents() + "/images_broken.sqlite"));
@@ -56,9 +57,18 @@ TEST_F(LoaderTest, OldFavouritesAreImportedOnceAndOnlyACopiedFileIsDeleted) {
     EXPECT_TRUE(second->importOldFavorites("images_later.sqlite"));
     EXPECT_THAT(favourites(second), ElementsAre("1", "2", "4"));
     EXPECT_FALSE(exists(documents() + "/images_later.sqlite"));
-    EXPECT_FALSE(second->importOldFavorites("images-import-a.sqlite"));
-    EXPECT_FALSE(second->importOldFavorites("images_absent.sqlite"));
-    EXPECT_FALSE(second->importOldFavorites("../images_x.sqlite"));
+    for (const char* name : {"images-import-a.sqlite", "images_absent.sqlite", "../images_x.sqlite"}) {
+        NSErrorPtr error;
+        EXPECT_FALSE(second->importOldFavorites(name, &error)) << name;
+        ASSERT_TRUE(error) << name;
+        EXPECT_EQ(error->domain(), OEContentErrorDomain);
+        EXPECT_EQ(error->code(), OEContentErrorNoSuchFile) << name;
+    }
+    NSErrorPtr broken;
+    EXPECT_FALSE(second->importOldFavorites("images_broken.sqlite", &broken));
+    ASSERT_TRUE(broken);
+    EXPECT_EQ(broken->code(), OEContentErrorStatement);
+    EXPECT_THAT(broken->localizedDescription(), HasSubstr("file is not a database"));
 }
 
 TEST_F(LoaderTest, ImportKeepsExistingFavouritesAndMergesDuplicates) {
@@ -98,7 +108,7 @@ TEST_F(LoaderTest, OtherDatabasesNeverScanDocuments) {
     makeDatabase(bundle() + "/media.sqlite", {"create table compositions (a)"});
     reloadConfiguration();
     writeOldFavourites("images_stay.sqlite", {1});
-    auto loader = Loader::loaderWithDBEntry(dbEntry::initWithPath("media.sqlite", "Music"));
+    auto loader = Loader::loaderWithDBEntry(dbEntry::initWithPath("media.sqlite", "Music"), context());
     ASSERT_TRUE(loader->sql());
     EXPECT_TRUE(exists(documents() + "/images_stay.sqlite"));
 }
@@ -114,8 +124,8 @@ TEST_F(LoaderTest, ColumnValuesAndRefusedIdentifiers) {
     EXPECT_TRUE(loader->objectfFromTable("bigCat\" union select sql from sqlite_master --", "name").empty());
     EXPECT_TRUE(loader->objectfFromTable("bigCat", "name\"").empty());
     EXPECT_THAT(GetCapturedStderr(), HasSubstr("is not a plain identifier"));
-    auto entry = dbEntry::defaultEntry();
+    auto entry = dbEntry::defaultEntry(context().config->database());
     EXPECT_EQ(entry->dbPath(), "images.sqlite");
     EXPECT_EQ(entry->dbName(), "Gallery");
-    EXPECT_EQ(dbEntry::articlesEntry()->dbName(), "Articles");
+    EXPECT_EQ(dbEntry::articlesEntry(context().config->database())->dbName(), "Articles");
 }

@@ -74,7 +74,7 @@ TEST_F(PictureListSourcesTest, FavouritesRoundTripCreatesTheTableAndAnnouncesCha
     EXPECT_TRUE(favourites->mayAddToFavorites());
 
     const auto cataloguedBefore = catalogue->list(nullptr);
-    favourites->addToFavorites(picture(4));
+    EXPECT_TRUE(favourites->addToFavorites(picture(4)));
     EXPECT_EQ(posts, 1);
     EXPECT_TRUE(favourites->inFavorites(picture(4)));
     EXPECT_THAT(indexes(favourites->list(nullptr)), ElementsAre("4"));
@@ -86,13 +86,51 @@ TEST_F(PictureListSourcesTest, FavouritesRoundTripCreatesTheTableAndAnnouncesCha
     insertFavouriteDirectly(5);
     NSNotificationCenter::defaultCenter()->postNotificationName(kMessageDataUpdated, nullptr);
     EXPECT_THAT(indexes(favourites->list(nullptr)), ElementsAre("4"));
-    favourites->addToFavorites(picture(4));  // already there: nothing changes
+    EXPECT_TRUE(favourites->addToFavorites(picture(4)));  // already there: nothing changes
     EXPECT_THAT(indexes(favourites->list(nullptr)), ElementsAre("4", "5"));
 
-    favourites->deleteFromFavorites(picture(4));
+    EXPECT_TRUE(favourites->deleteFromFavorites(picture(4)));
     EXPECT_FALSE(favourites->inFavorites(picture(4)));
     EXPECT_THAT(indexes(favourites->list(nullptr)), ElementsAre("5"));
     EXPECT_EQ(posts, 4);
+    NSNotificationCenter::defaultCenter()->removeObserver(observer);
+}
+
+// A favourite that cannot be stored is a failure the caller sees, and nobody is told of a change.
+TEST_F(PictureListSourcesTest, FavouritesThatCannotBeStoredFailAndAnnounceNothing) {
+    int posts = 0;
+    auto observer = std::make_shared<NSObject>();
+    NSNotificationCenter::defaultCenter()->addObserver(observer, [&](const NSNotification&) { ++posts; },
+                                                       kMessageDataUpdated);
+    // A database that could not be opened.
+    auto closed = Favorites_DataSource::initWithLoader(
+        Loader::loaderWithDBEntry(dbEntry::initWithPath("absent.sqlite", "Absent"), context()));
+    testing::internal::CaptureStderr();
+    NSErrorPtr error;
+    EXPECT_FALSE(closed->addToFavorites(picture(4), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), OEContentErrorNotOpen);
+    error.reset();
+    EXPECT_FALSE(closed->deleteFromFavorites(picture(4), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), OEContentErrorNotOpen);
+
+    // A "favorites" table of another shape refuses the insert.
+    auto favourites = Favorites_DataSource::initWithLoader(imagesLoader());
+    {
+        auto engine = SQLiteEngine::initWithPath(documents() + "/images.sqlite");
+        ASSERT_TRUE(engine);
+        ASSERT_TRUE(engine->execRequest("create table favorites (picture text)"));
+    }
+    error.reset();
+    EXPECT_FALSE(favourites->addToFavorites(picture(4), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), OEContentErrorDomain);
+    EXPECT_EQ(error->code(), OEContentErrorStatement);
+    EXPECT_NE(error->localizedDescription().find("no column named index"), std::string::npos)
+        << error->localizedDescription();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(posts, 0);
     NSNotificationCenter::defaultCenter()->removeObserver(observer);
 }
 
@@ -121,6 +159,6 @@ TEST_F(PictureListSourcesTest, APathAloneIsAOneRowList) {
     ASSERT_EQ(first->size(), 1u);
     EXPECT_EQ(first->front().size(), 1u);
     EXPECT_EQ(first->front().get("imagePath").string(), "Data/p0001.jpg");
-    EXPECT_EQ(*path->list(dataSubCat::dataSubCatWithName("any")), *first);
+    EXPECT_EQ(*path->list(dataSubCat::dataSubCatWithName("any", locale())), *first);
     EXPECT_FALSE(path->mayAddToFavorites());
 }

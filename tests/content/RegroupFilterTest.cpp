@@ -61,7 +61,7 @@ TEST_F(RegroupFilterTest, FilterKeepsMatchingRowsInTheWrappedOrder) {
 
     // Favourites go to the wrapped source.
     EXPECT_TRUE(filter->mayAddToFavorites());
-    filter->addToFavorites(Value::Dictionary{{"index", Value("6")}});
+    EXPECT_TRUE(filter->addToFavorites(Value::Dictionary{{"index", Value("6")}}));
     EXPECT_TRUE(catalogue_->inFavorites(Value::Dictionary{{"index", Value("6")}}));
 
     insertPicture(7, 1, 2, "Another Monet");
@@ -89,7 +89,7 @@ TEST_F(RegroupFilterTest, AlphabeticalIndexKeepsLetterCasesApartAndSortsWithoutC
     insertPicture(7, 4, 4, "");
     insertPicture(8, 4, 4, "Tarot");
     NSNotificationCenter::defaultCenter()->postNotificationName(kMessageDataUpdated, nullptr);
-    auto index = RegroupByData_DataSource::initWithDataSource(catalogue_, "name_en", "author_name_en");
+    auto index = RegroupByData_DataSource::initWithDataSource(catalogue_, "name_en", "author_name_en", context().localizations);
     EXPECT_THAT(names(index->catList()), ElementsAre(" ", "I", "L", "N", "n", "T", "W"));
     EXPECT_THAT(names(index->subCatList(dataCat::dataCatWithName("T"))), ElementsAre("Tarot", "The Fighting Temeraire"));
     const auto nightWatch = index->subCatList(dataCat::dataCatWithName("N"))->front();
@@ -99,7 +99,7 @@ TEST_F(RegroupFilterTest, AlphabeticalIndexKeepsLetterCasesApartAndSortsWithoutC
     EXPECT_FALSE(index->catExists("Z"));
     EXPECT_TRUE(index->subCatExists("night study", "n"));
     EXPECT_FALSE(index->subCatExists("night study", "N"));
-    EXPECT_THAT(indexes(index->list(dataSubCat::dataSubCatWithName(""))), ElementsAre("7"));
+    EXPECT_THAT(indexes(index->list(dataSubCat::dataSubCatWithName("", locale()))), ElementsAre("7"));
 }
 
 TEST_F(RegroupFilterTest, WrappersPassSearchesOnUnlessTheyHaveTheirOwn) {
@@ -129,30 +129,30 @@ TEST_F(RegroupFilterTest, FilterFilesAreKeptPerTableAndIndexAndTheOldNameIsStill
     secondOne->setIndex(1);
     secondOne->setCatTable("subCat2");
 
-    EXPECT_EQ(OEFilterStorage::filterForSubCat(subCatOne), std::nullopt);
+    EXPECT_EQ(OEFilterStorage::filterForSubCat(files(), subCatOne), std::nullopt);
     // A choice stored by an earlier version under the old name is found for "subCat" only.
     ASSERT_TRUE(NSPropertyListSerialization::writePropertyList(Value(Value::Array{Value("Monet")}),
                                                                documents() + "/filter_1",
                                                                NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0));
-    EXPECT_EQ(OEFilterStorage::filterForSubCat(subCatOne), std::vector<std::string>{"Monet"});
-    EXPECT_EQ(OEFilterStorage::filterForSubCat(secondOne), std::nullopt);
+    EXPECT_EQ(OEFilterStorage::filterForSubCat(files(), subCatOne), std::vector<std::string>{"Monet"});
+    EXPECT_EQ(OEFilterStorage::filterForSubCat(files(), secondOne), std::nullopt);
 
-    ASSERT_TRUE(OEFilterStorage::saveFilter({"Rembrandt", "Turner"}, subCatOne));
-    ASSERT_TRUE(OEFilterStorage::saveFilter({"XIX"}, secondOne));
-    EXPECT_EQ(OEFilterStorage::filterPathForCatIndex(1), documents() + "/filter_subCat_1");
+    ASSERT_TRUE(OEFilterStorage::saveFilter(files(), {"Rembrandt", "Turner"}, subCatOne));
+    ASSERT_TRUE(OEFilterStorage::saveFilter(files(), {"XIX"}, secondOne));
+    EXPECT_EQ(OEFilterStorage::filterPathForCatIndex(files(), 1), documents() + "/filter_subCat_1");
     EXPECT_FALSE(exists(documents() + "/filter_1"));
     EXPECT_TRUE(NSFileManager::defaultManager()->isExcludedFromBackup(documents() + "/filter_subCat2_1"));
 
     // Forgetting one table's filter leaves the other's alone.
-    OEFilterStorage::removeFilterForSubCat(secondOne);
-    EXPECT_EQ(OEFilterStorage::filterForSubCat(secondOne), std::nullopt);
-    EXPECT_EQ(OEFilterStorage::filterForSubCat(subCatOne), (std::vector<std::string>{"Rembrandt", "Turner"}));
+    EXPECT_TRUE(OEFilterStorage::removeFilterForSubCat(files(), secondOne));
+    EXPECT_EQ(OEFilterStorage::filterForSubCat(files(), secondOne), std::nullopt);
+    EXPECT_EQ(OEFilterStorage::filterForSubCat(files(), subCatOne), (std::vector<std::string>{"Rembrandt", "Turner"}));
 
     writeFile(documents() + "/filter_subCat_2", "not a property list");
     auto two = dataSubCat::emptySubCat();
     two->setIndex(2);
-    EXPECT_EQ(OEFilterStorage::filterForSubCat(two), std::nullopt);
+    EXPECT_EQ(OEFilterStorage::filterForSubCat(files(), two), std::nullopt);
     auto hostile = dataSubCat::emptySubCat();
     hostile->setCatTable("../x");
-    EXPECT_FALSE(OEFilterStorage::saveFilter({"a"}, hostile));
+    EXPECT_FALSE(OEFilterStorage::saveFilter(files(), {"a"}, hostile));
 }

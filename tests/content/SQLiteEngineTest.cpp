@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -21,7 +22,7 @@ class SQLiteEngineTest : public ContentFixture {};
 
 TEST_F(SQLiteEngineTest, FirstUseCopiesFromTheBundleOnceAndMarksTheCopy) {
     makeDatabase(bundle() + "/first.sqlite", {"create table t (a text)", "insert into t values ('bundle')"});
-    auto engine = SQLiteEngine::init("first.sqlite");
+    auto engine = SQLiteEngine::init("first.sqlite", files());
     ASSERT_TRUE(engine);
     EXPECT_EQ(engine->path(), documents() + "/first.sqlite");
     EXPECT_TRUE(exists(documents() + "/first.sqlite"));
@@ -31,7 +32,7 @@ TEST_F(SQLiteEngineTest, FirstUseCopiesFromTheBundleOnceAndMarksTheCopy) {
 
     // A changed bundle file does not replace the copy in Documents.
     makeDatabase(bundle() + "/first.sqlite", {"create table t (a text)", "insert into t values ('new bundle')"});
-    auto again = SQLiteEngine::init("first.sqlite");
+    auto again = SQLiteEngine::init("first.sqlite", files());
     ASSERT_TRUE(again);
     const auto rows = again->rowsForRequest("select a from t order by rowid");
     ASSERT_EQ(rows.size(), 2u);
@@ -41,9 +42,9 @@ TEST_F(SQLiteEngineTest, FirstUseCopiesFromTheBundleOnceAndMarksTheCopy) {
 
 TEST_F(SQLiteEngineTest, MissingDatabaseAndUnsafeNamesGiveNoEngineAndASentence) {
     CaptureStderr();
-    EXPECT_FALSE(SQLiteEngine::init("absent.sqlite"));
-    EXPECT_FALSE(SQLiteEngine::init("../outside.sqlite"));
-    EXPECT_FALSE(SQLiteEngine::init("/etc/passwd"));
+    EXPECT_FALSE(SQLiteEngine::init("absent.sqlite", files()));
+    EXPECT_FALSE(SQLiteEngine::init("../outside.sqlite", files()));
+    EXPECT_FALSE(SQLiteEngine::init("/etc/passwd", files()));
     const std::string log = GetCapturedStderr();
     EXPECT_THAT(log, HasSubstr("absent.sqlite is neither in Documents nor in the bundle"));
     EXPECT_THAT(log, HasSubstr("\"../outside.sqlite\" is not a plain file name"));
@@ -53,7 +54,7 @@ TEST_F(SQLiteEngineTest, MissingDatabaseAndUnsafeNamesGiveNoEngineAndASentence) 
 TEST_F(SQLiteEngineTest, RowsCarryColumnNamesWithNullAsEmptyAndTheLaterDuplicateWins) {
     makeDatabase(bundle() + "/rows.sqlite", {"create table t (a text, b integer, c real)",
                                              "insert into t values (NULL, 42, 1.5)"});
-    auto engine = SQLiteEngine::init("rows.sqlite");
+    auto engine = SQLiteEngine::init("rows.sqlite", files());
     ASSERT_TRUE(engine);
     ASSERT_TRUE(engine->prepareRequest("select a, b, c, b as a from t"));
     ASSERT_TRUE(engine->nextRow());
@@ -70,7 +71,7 @@ TEST_F(SQLiteEngineTest, RowsCarryColumnNamesWithNullAsEmptyAndTheLaterDuplicate
 
 TEST_F(SQLiteEngineTest, StatementsAnswerAsTheirResultsAndGettersWithoutStatementAreNeutral) {
     makeDatabase(bundle() + "/exec.sqlite", {"create table t (a integer primary key)"});
-    auto engine = SQLiteEngine::init("exec.sqlite");
+    auto engine = SQLiteEngine::init("exec.sqlite", files());
     ASSERT_TRUE(engine);
     EXPECT_TRUE(engine->execRequest("insert into t values (1)"));
     EXPECT_FALSE(engine->execRequest("insert into t values (1)"));  // primary key clash
@@ -90,7 +91,7 @@ TEST_F(SQLiteEngineTest, StatementsAnswerAsTheirResultsAndGettersWithoutStatemen
 
 TEST_F(SQLiteEngineTest, BoundValuesAreDataNeverSQL) {
     makeDatabase(bundle() + "/bind.sqlite", {"create table t (a text)"});
-    auto engine = SQLiteEngine::init("bind.sqlite");
+    auto engine = SQLiteEngine::init("bind.sqlite", files());
     ASSERT_TRUE(engine);
     const std::string hostile = "x'); drop table t; --";
     ASSERT_TRUE(engine->execRequest("insert into t values (?)", {Value(hostile)}));
@@ -103,12 +104,79 @@ TEST_F(SQLiteEngineTest, BoundValuesAreDataNeverSQL) {
 
 TEST_F(SQLiteEngineTest, TransactionsRollBackWhole) {
     makeDatabase(bundle() + "/tx.sqlite", {"create table t (a integer primary key)"});
-    auto engine = SQLiteEngine::init("tx.sqlite");
+    auto engine = SQLiteEngine::init("tx.sqlite", files());
     ASSERT_TRUE(engine);
     EXPECT_FALSE(engine->runInTransaction({"insert into t values (1)", "insert into t values (1)"}));
     EXPECT_TRUE(engine->rowsForRequest("select * from t").empty());
     EXPECT_TRUE(engine->runInTransaction({"insert into t values (1)", "insert into t values (2)"}));
     EXPECT_EQ(engine->rowsForRequest("select * from t").size(), 2u);
+}
+
+// A second connection on the same file holds the write lock: a write waits for it up to the
+// busy time-out (SQLite's own handler, so real time, kept short here), then fails as busy and
+// writes nothing; once the lock is gone the same write goes through.
+TEST_F(SQLiteEngineTest, AWriteWaitsForAnotherConnectionsLockUpToTheTimeOutThenFailsBusy) {
+    using namespace std::chrono_literals;
+    makeDatabase(bundle() + "/busy.sqlite", {"create table t (a integer primary key)"});
+    auto engine = SQLiteEngine::init("busy.sqlite", files());
+    ASSERT_TRUE(engine);
+    auto other = SQLiteEngine::initWithPath(documents() + "/busy.sqlite");
+    ASSERT_TRUE(other);
+    ASSERT_TRUE(other->execRequest("begin immediate"));
+    ASSERT_TRUE(other->execRequest("insert into t values (1)"));
+    other->endRequest();
+
+    engine->setBusyTimeout(150ms);
+    CaptureStderr();
+    NSErrorPtr error;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(engine->execRequest("insert into t values (2)", {}, &error));
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_THAT(GetCapturedStderr(), HasSubstr("database is locked"));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), OEContentErrorDomain);
+    EXPECT_EQ(error->code(), OEContentErrorBusy);
+    EXPECT_GE(waited, 150ms);
+    EXPECT_LT(waited, 5s);  // the time-out set, not the default one
+
+    ASSERT_TRUE(other->execRequest("commit"));
+    other->endRequest();
+    EXPECT_TRUE(engine->execRequest("insert into t values (2)"));
+    EXPECT_EQ(engine->rowsForRequest("select a from t").size(), 2u);
+}
+
+// A detach that SQLite refuses because a transaction holds the attached database is reported;
+// the transaction is rolled back and the database detached, so nothing stays attached unseen.
+TEST_F(SQLiteEngineTest, ARefusedDetachIsReportedAndTheDatabaseDoesNotStayAttached) {
+    makeDatabase(bundle() + "/main.sqlite", {"create table t (a)"});
+    makeDatabase(documents() + "/other.sqlite", {"create table o (a)"});
+    auto engine = SQLiteEngine::init("main.sqlite", files());
+    ASSERT_TRUE(engine);
+    const auto attachedNames = [&] {
+        std::vector<std::string> names;
+        for (const auto& row : engine->rowsForRequest("pragma database_list")) names.push_back(row.get("name").string());
+        return names;
+    };
+    ASSERT_TRUE(engine->execRequest("attach database ? as old", {Value(documents() + "/other.sqlite")}));
+    EXPECT_TRUE(engine->detachDatabase("old"));
+    EXPECT_EQ(attachedNames(), std::vector<std::string>{"main"});
+
+    ASSERT_TRUE(engine->execRequest("attach database ? as old", {Value(documents() + "/other.sqlite")}));
+    ASSERT_TRUE(engine->execRequest("begin"));
+    ASSERT_TRUE(engine->execRequest("insert into old.o values (1)"));
+    CaptureStderr();
+    NSErrorPtr error;
+    EXPECT_FALSE(engine->detachDatabase("old", &error));
+    EXPECT_THAT(GetCapturedStderr(), HasSubstr("could not be detached"));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), OEContentErrorDomain);
+    EXPECT_EQ(error->code(), OEContentErrorDetach);
+    EXPECT_THAT(error->localizedDescription(), HasSubstr("database old is locked"));
+    EXPECT_THAT(error->localizedDescription(), HasSubstr("after rolling back the open transaction it is detached"));
+    EXPECT_EQ(attachedNames(), std::vector<std::string>{"main"});
+    auto other = SQLiteEngine::initWithPath(documents() + "/other.sqlite");
+    ASSERT_TRUE(other);
+    EXPECT_TRUE(other->rowsForRequest("select * from o").empty());  // the unfinished write is gone
 }
 
 // Missing, empty, unreadable and corrupt databases: empty lists and a sentence, no crash.
@@ -139,7 +207,7 @@ TEST_F(SQLiteEngineTest, BadDatabasesGiveEmptyListsAndASentence) {
         c.prepare(this);
         reloadConfiguration();
         // Configured as present, whatever the bundle holds now.
-        OEConfig::current()->database()->setImagesDBName("images.sqlite");
+        context().config->database()->setImagesDBName("images.sqlite");
         CaptureStderr();
         auto source = List_DataSource::initWithLoader(imagesLoader());
         const auto cats = source->catList();
@@ -157,27 +225,24 @@ TEST_F(SQLiteEngineTest, BadDatabasesGiveEmptyListsAndASentence) {
     }
 }
 
-// One engine used by several threads: each holds the engine's lock around its statement, so no
-// thread steps or replaces another's statement.
-TEST_F(SQLiteEngineTest, ThreadsSharingAnEngineEachReadTheirWholeResult) {
+// Threads with engines of their own read one file at the same time; the first uses copy it from
+// the bundle once between them.
+TEST_F(SQLiteEngineTest, ThreadsWithEnginesOfTheirOwnReadOneFileTogether) {
     std::vector<std::string> statements = {"create table t (a integer primary key, b text)"};
     for (int i = 1; i <= 500; ++i) statements.push_back("insert into t values (" + std::to_string(i) + ", 'v')");
     makeDatabase(bundle() + "/shared.sqlite", statements);
-    auto engine = SQLiteEngine::init("shared.sqlite");
-    ASSERT_TRUE(engine);
     std::vector<int> counts(8, 0);
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&, t] {
+            auto engine = SQLiteEngine::init("shared.sqlite", files());
+            if (!engine) return;
             for (int round = 0; round < 20; ++round) {
                 if (t % 2) {
-                    auto guard = engine->lock();
-                    int n = 0;
                     if (engine->prepareRequest("select a from t where a > ?", {Value(0)})) {
-                        while (engine->nextRow()) n += engine->getInt(0) > 0;
+                        while (engine->nextRow()) counts[t] += engine->getInt(0) > 0;
                     }
                     engine->endRequest();
-                    counts[t] += n;
                 } else {
                     counts[t] += static_cast<int>(engine->rowsForRequest("select * from t").size());
                 }
@@ -186,4 +251,23 @@ TEST_F(SQLiteEngineTest, ThreadsSharingAnEngineEachReadTheirWholeResult) {
     }
     for (auto& thread : threads) thread.join();
     for (int t = 0; t < 8; ++t) EXPECT_EQ(counts[t], 500 * 20) << "thread " << t;
+    EXPECT_FALSE(exists(documents() + "/shared.sqlite.copying"));
 }
+
+#if !defined(NDEBUG) || defined(OSTREL_SEQUENCE_CHECKS)
+using SQLiteEngineDeathTest = SQLiteEngineTest;
+
+// An engine lives on the sequence that first used it: another thread's use aborts, naming it.
+TEST_F(SQLiteEngineDeathTest, AnEngineUsedFromASecondThreadAborts) {
+    makeDatabase(bundle() + "/one.sqlite", {"create table t (a)"});
+    auto engine = SQLiteEngine::init("one.sqlite", files());
+    ASSERT_TRUE(engine);
+    ASSERT_TRUE(engine->execRequest("insert into t values (1)"));
+    EXPECT_DEATH(
+        {
+            std::thread other([&] { (void)engine->execRequest("insert into t values (2)"); });
+            other.join();
+        },
+        "SQLiteEngine::execRequest called from");
+}
+#endif

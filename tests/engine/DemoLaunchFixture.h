@@ -5,8 +5,6 @@
 
 #include "demo/generator/DemoGenerator.h"
 #include "engine/OECore.h"
-#include "config/OEConfig.h"
-#include "config/OELocalizations.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
@@ -58,8 +56,6 @@ protected:
         OECore::resetInstance();
         LaunchReminderManager::resetInstance();
         RURAdi::reset();
-        OEConfig::setCurrent(nullptr);
-        OELocalizations::setCurrent(nullptr);
         UIAppearance::reset();
         UIApplication::sharedApplication()->reset();
         UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);

@@ -1,5 +1,6 @@
-// The appearance set at start: the tint by system version on bars, bar items, image views and
-// alert contents; the slider images, applied to sliders that come on screen afterwards.
+// The appearance set at start: the tint by system version on bars, bar items, image views,
+// search bars and alert contents; the slider images, applied to sliders that come on screen
+// afterwards.
 #include "engine/OECore.h"
 
 #include "platform/foundation/NSBundle.h"
@@ -12,6 +13,7 @@
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UINavigationBar.h"
+#include "platform/ui/UISearchBar.h"
 #include "platform/ui/UISlider.h"
 #include "platform/ui/UIToolbar.h"
 #include "platform/ui/UIWindow.h"
@@ -60,6 +62,7 @@ TEST_F(InterfaceAppearance, TheTintIsTheLabelColourFromSystem13AndDarkGreyBefore
     EXPECT_TRUE(tinted(UIAppearance::appearance<UINavigationBar>(), label));
     EXPECT_TRUE(tinted(UIAppearance::appearance<UIToolbar>(), label));
     EXPECT_TRUE(tinted(UIAppearance::appearance<UIImageView>(), label));
+    EXPECT_TRUE(tinted(UIAppearance::appearance<UISearchBar>(), label));
     EXPECT_TRUE(tinted(UIAppearance::appearanceWhenContainedIn<UIView, UIAlertController>(), label));
     EXPECT_FALSE(UIAppearance::appearance<UIView>()->hasValue("tintColor"));
 
@@ -67,7 +70,24 @@ TEST_F(InterfaceAppearance, TheTintIsTheLabelColourFromSystem13AndDarkGreyBefore
     UIDevice::currentDevice()->setSystemVersion("12.4");
     OECore().customizeInterface();
     EXPECT_TRUE(tinted(UIAppearance::appearance<UINavigationBar>(), UIColor::darkGrayColor()));
+    EXPECT_TRUE(tinted(UIAppearance::appearance<UISearchBar>(), UIColor::darkGrayColor()));
     EXPECT_TRUE(tinted(UIAppearance::appearanceWhenContainedIn<UIView, UIAlertController>(), UIColor::darkGrayColor()));
+}
+
+TEST_F(InterfaceAppearance, SearchBarsComingOnScreenTakeTheTintButPlainViewsDoNot) {
+    UIDevice::currentDevice()->setSystemVersion("15.0");
+    OECore().customizeInterface();
+    auto search = UISearchBar::make();
+    auto plain = UIView::initWithFrame(CGRectMake(0, 100, 50, 50));
+    auto screen = UIViewController::make();
+    screen->view()->addSubview(search);
+    screen->view()->addSubview(plain);
+    auto window = UIWindow::make();
+    window->setRootViewController(screen);
+    window->makeKeyAndVisible();
+    ASSERT_NE(search->tintColor(), nullptr);
+    EXPECT_TRUE(search->tintColor()->isEqual(UIColor::labelColor().get()));
+    EXPECT_FALSE(plain->tintColor() && plain->tintColor()->isEqual(UIColor::labelColor().get()));
 }
 
 TEST_F(InterfaceAppearance, SlidersComingOnScreenTakeTheTrackAndThumbImages) {

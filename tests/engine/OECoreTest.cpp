@@ -60,7 +60,7 @@ protected:
     std::shared_ptr<OECore> start(const std::shared_ptr<RecordingCounter>& counter, bool screen = true) {
         auto engine = OECore::instance();
         engine->setDownloadsCounter(counter);
-        OECore::setup();
+        EXPECT_TRUE(OECore::setup());
         if (screen) {
             window = UIWindow::make();
             engine->showStartScreenInWindow(window);
@@ -85,10 +85,16 @@ TEST_F(EngineStart, WithAllDatabasesEveryStepRunsInOrderAndTheGalleryIsInTheCent
 
     ASSERT_TRUE(engine->isInitialized());
     EXPECT_EQ(engine->appId(), "1047320005");
-    EXPECT_EQ(engine->config(), OEConfig::current());
     EXPECT_EQ(engine->config()->database()->imagesDBName(), "images.sqlite");
     EXPECT_EQ(engine->config()->database()->mediaDBName(), "media.sqlite");
-    EXPECT_EQ(engine->locale(), OELocalizations::current());
+    // What the layers below are handed: the localisations over the configuration's locale part.
+    ASSERT_TRUE(engine->locale());
+    EXPECT_EQ(engine->locale()->config(), engine->config()->locale());
+    const GalleryContext handed = engine->galleryContext();
+    EXPECT_EQ(handed.app.config, engine->config());
+    EXPECT_EQ(handed.app.localizations, engine->locale());
+    ASSERT_TRUE(handed.resources);
+    EXPECT_EQ(handed.resources, engine->resourceLoader());
     EXPECT_EQ(engine->idleManager()->application(), UIApplication::sharedApplication());
     EXPECT_TRUE(engine->hasImages());
     // Appearance, defaults, locale and idle manager were in place when the counter was set
@@ -216,7 +222,7 @@ TEST_F(EngineStart, ASecondRunOfTheSequenceAndOfTheStartScreenIsRefused) {
     auto shell = engine->viewController();
 
     EXPECT_FALSE(engine->initializeWithConfig(OEConfigFactory::defaultFactory()->makeConfig(), "other"));
-    OECore::setup();
+    EXPECT_FALSE(OECore::setup());
     EXPECT_EQ(engine->config(), config);
     EXPECT_EQ(engine->idleManager(), idle);
     EXPECT_EQ(engine->appId(), "1047320005");

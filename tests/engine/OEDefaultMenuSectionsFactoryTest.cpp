@@ -9,6 +9,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UIColor.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
@@ -121,7 +122,7 @@ TEST(DefaultMenuActionTest, ChoosingARowPutsANewScreenInTheCentreAndTheMenuClose
         return built.back();
     });
     auto menu = OEMainMenu::initWithFactory(factory, c);
-    auto container = OESideMenuContainerViewController::containerWithCenterViewController(nullptr, menu, nullptr);
+    auto container = OESideMenuContainerViewController::containerWithCenterViewController(nullptr, menu, nullptr, UIColor::whiteColor());
     auto window = UIWindow::make();
     window->setRootViewController(container);
     window->makeKeyAndVisible();
@@ -156,7 +157,6 @@ TEST(DefaultMenuActionTest, ChoosingARowPutsANewScreenInTheCentreAndTheMenuClose
 
     UIApplication::sharedApplication()->reset();
     Clock::setReal();
-    OEConfig::setCurrent(nullptr);  // the side menu's colours built it
 }
 
 // --- Over the demo bundle -------------------------------------------------------------------------
@@ -168,7 +168,7 @@ class DefaultMenuOnDemo : public DemoLaunchFixture {};
 TEST_F(DefaultMenuOnDemo, TheBrowsersMenuButtonOpensTheMenuAndTheGalleryRowBringsAFreshBrowser) {
     makeBundle(DemoDatabases::ImagesOnly);
     Clock::setManual(100);
-    OECore::setup();
+    ASSERT_TRUE(OECore::setup());
     auto window = UIWindow::make();
     OECore::instance()->showStartScreenInWindow(window);
     auto shell = std::dynamic_pointer_cast<OESideMenuContainerViewController>(window->rootViewController());

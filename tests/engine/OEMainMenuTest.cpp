@@ -51,7 +51,6 @@ protected:
         UIApplication::sharedApplication()->reset();
         UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
         Clock::setReal();
-        OEConfig::setCurrent(nullptr);  // the side menu's colours build it on first use
     }
     static void settle() {
         NSRunLoop::mainRunLoop()->runUntilIdle();
@@ -200,7 +199,8 @@ TEST_F(MainMenuTest, TheHeaderLabelEndsEightPointsShortOfTheRightEdge) {
 TEST_F(MainMenuTest, ChoosingARowRunsItsActionWhileOpenThenClosesTheMenu) {
     auto m = menu();
     auto container =
-        OESideMenuContainerViewController::containerWithCenterViewController(UIViewController::make(), m, nullptr);
+        OESideMenuContainerViewController::containerWithCenterViewController(UIViewController::make(), m, nullptr,
+                                                                             UIColor::whiteColor());
     auto window = UIWindow::make();
     window->setRootViewController(container);
     window->makeKeyAndVisible();

@@ -2,6 +2,7 @@
 // columns per language, and modal presentation from the top-most screen.
 #include "engine/ViewControllersConstructor.h"
 
+#include "content/Loader_DataSource.h"
 #include "content/SQL_Search_2fields.h"
 #include "config/OEConfigFactory.h"
 #include "gallery/UIDBViewController_iPad.h"
@@ -18,7 +19,7 @@ class ScreenConstruction : public DemoLaunchFixture {
 protected:
     void SetUp() override {
         makeBundle(DemoDatabases::ImagesOnly);
-        OECore::instance()->initializeWithConfig(OEConfigFactory::defaultFactory()->makeConfig(), "");
+        ASSERT_TRUE(OECore::instance()->initializeWithConfig(OEConfigFactory::defaultFactory()->makeConfig(), ""));
     }
     void TearDown() override {
         NSLocale::resetPreferredLanguages();
@@ -32,6 +33,9 @@ protected:
         auto search = std::dynamic_pointer_cast<SQL_Search_2fields>(browser->source()->search());
         EXPECT_NE(search, nullptr);
         if (!search) return {};
+        // The search runs on a queue of its own and so has a connection of its own.
+        auto listed = std::dynamic_pointer_cast<Loader_DataSource>(browser->source());
+        EXPECT_TRUE(listed && search->loader() && listed->loader() != search->loader());
         return {search->field(), search->field2()};
     }
 };

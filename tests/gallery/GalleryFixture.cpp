@@ -3,10 +3,7 @@
 
 #include "content/dbEntry.h"
 #include "demo/generator/DemoGenerator.h"
-#include "config/FileSystem.h"
-#include "config/OEConfig.h"
 #include "config/OEConfigFactory.h"
-#include "config/OELocalizations.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
@@ -44,8 +41,6 @@ void GalleryFixture::SetUp() {
 }
 
 void GalleryFixture::TearDown() {
-    OEConfig::setCurrent(nullptr);
-    OELocalizations::setCurrent(nullptr);
     NSUserDefaults::standardUserDefaults()->removeObjectForKey("AppleLanguages");
     mainBundle_.reset();
     UIImage::clearNamedCache();
@@ -60,11 +55,13 @@ void GalleryFixture::configureGroupings(const std::vector<std::pair<std::string,
             OEImageCategory::gategoryWithIdentifer(identifier, NSLocalizedStringFromTable(titleKey, "Core")));
     }
     config->setImages(factory->makeImageConfigWith(categories));
-    OEConfig::setCurrent(config);
-    OELocalizations::setCurrent(nullptr);
+    context_.app = OEContext::withConfig(config);
+    context_.resources = ResourceLoader::make(context_.app.fileSystem);
 }
 
-std::shared_ptr<Loader> GalleryFixture::imagesLoader() { return Loader::loaderWithDBEntry(dbEntry::defaultEntry()); }
+std::shared_ptr<Loader> GalleryFixture::imagesLoader() {
+    return Loader::loaderWithDBEntry(dbEntry::defaultEntry(context_.app.config->database()), context_.app);
+}
 
 std::shared_ptr<List_DataSource> GalleryFixture::catalogue() { return List_DataSource::initWithLoader(imagesLoader()); }
 

@@ -7,6 +7,7 @@
 #include "content/Loader.h"
 #include "demo/generator/DemoCatalogue.h"
 #include "tests/fixtures/ScopedMainBundle.h"
+#include "gallery/GalleryContext.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -25,8 +26,11 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // The configuration with these groupings (identifier, title key of "Core").
+    // The configuration with these groupings (identifier, title key of "Core"), in a new context.
     void configureGroupings(const std::vector<std::pair<std::string, std::string>>& groupings);
+    // The configuration, localisations, file locations and a picture service of the test's own.
+    const GalleryContext& galleryContext() const { return context_; }
+    const OELocalizations& locale() const { return context_.localizations(); }
     std::shared_ptr<Loader> imagesLoader();
     std::shared_ptr<List_DataSource> catalogue();
 
@@ -40,4 +44,5 @@ protected:
 
 private:
     std::optional<ScopedMainBundle> mainBundle_;
+    GalleryContext context_;
 };

@@ -23,7 +23,7 @@ class ResourceLoaderTest : public GalleryFixture {
 protected:
     void SetUp() override {
         GalleryFixture::SetUp();
-        loader_ = ResourceLoader::make();
+        loader_ = ResourceLoader::make(galleryContext().app.fileSystem);
     }
     std::string storeFile() const { return Sandbox::documents() + "/viewed_images"; }
     std::shared_ptr<ResourceLoader> loader_;
@@ -143,7 +143,7 @@ TEST_F(ResourceLoaderTest, TheFirstRunMarksTheWholeCatalogueViewedInOneFile) {
     EXPECT_FALSE(loader_->isNewImage("p0999.jpg"));
 
     // Another process reads the same file and seeds nothing more.
-    auto later = ResourceLoader::make();
+    auto later = ResourceLoader::make(galleryContext().app.fileSystem);
     later->resetNewImages(ListOtherSubCat_DataSource::initWithLoader(imagesLoader(), "subCat2"));
     EXPECT_FALSE(later->isNewImage("p0999.jpg"));
     EXPECT_TRUE(later->isNewImage("p1000.jpg"));

@@ -105,7 +105,7 @@ protected:
 }  // namespace
 
 TEST_F(TableDelegatesTest, PictureRowsShowTheGroupPictureBesideItsName) {
-    drive(ImageCell_TableViewDelegate::initWithDataSource(catalogue()));
+    drive(ImageCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext()));
     EXPECT_EQ(table_->numberOfSections(), static_cast<long>(kDemoBigCatCount));
     EXPECT_EQ(totalRows(), static_cast<long>(kDemoGenreGroupsWithPaintings));
 
@@ -124,7 +124,7 @@ TEST_F(TableDelegatesTest, PictureRowsShowTheGroupPictureBesideItsName) {
     EXPECT_EQ(cell->selectionStyle(), UITableViewCellSelectionStyleGray);
     EXPECT_FALSE(cell->infoButton()->isHidden());
 
-    EXPECT_EQ(screenOf(ImageCell_TableViewDelegate::initWithDataSource(catalogue())), R"([1] row "Portraits"
+    EXPECT_EQ(screenOf(ImageCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext())), R"([1] row "Portraits"
 [2] row "Religious Scenes"
 [3] row "Mythology"
 [4] row "Still Life"
@@ -134,7 +134,7 @@ TEST_F(TableDelegatesTest, PictureRowsShowTheGroupPictureBesideItsName) {
 }
 
 TEST_F(TableDelegatesTest, AGroupWithoutDescriptionHasNoInformationButtonAndOneWithoutPictureIsATextRow) {
-    drive(ImageCell_TableViewDelegate::initWithDataSource(catalogue()));
+    drive(ImageCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext()));
     int noDescription = 0, noPicture = 0;
     for (const auto& group : DemoCatalogue::genreGroups()) {
         if (!group.descriptionEn) noDescription = group.index;
@@ -160,12 +160,12 @@ TEST_F(TableDelegatesTest, AGroupWithoutDescriptionHasNoInformationButtonAndOneW
 }
 
 TEST_F(TableDelegatesTest, ThePadRowHeightMovesThePictureAndTheLabels) {
-    drive(ImageCell_TableViewDelegate::initWithDataSource(catalogue()));
+    drive(ImageCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext()));
     auto phone = std::dynamic_pointer_cast<UIImageCell>(table_->cellForRowAtIndexPath(pathOfGroup(1)));
     ASSERT_TRUE(phone);
     const CGFloat phonePicture = phone->image()->frame().size.width;
 
-    auto delegate = ImageCell_TableViewDelegate::initWithDataSource(catalogue());
+    auto delegate = ImageCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext());
     delegate->setCellHeight(149);
     EXPECT_EQ(screenOf(delegate), R"([1] row "Portraits"
 [2] row "Religious Scenes"
@@ -180,7 +180,7 @@ TEST_F(TableDelegatesTest, ThePadRowHeightMovesThePictureAndTheLabels) {
 }
 
 TEST_F(TableDelegatesTest, PictureLabelsEndTenPointsShortOfTheEdgeAndStartAt118) {
-    auto delegate = ImageCell_TableViewDelegate::initWithDataSource(catalogue());
+    auto delegate = ImageCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext());
     auto cell = UIImageCell::initWithStyle(UITableViewCellStyleDefault, "ImageCell");
     ASSERT_EQ(cell->contentView()->bounds().size.width, 320);
     auto label = UILabel::initWithFrame(CGRectMake(100, 5, 300, 20));
@@ -192,7 +192,7 @@ TEST_F(TableDelegatesTest, PictureLabelsEndTenPointsShortOfTheEdgeAndStartAt118)
     delegate->checkFrame(label, cell);
     EXPECT_EQ(label->frame(), CGRectMake(152, 5, 100, 20));
 
-    auto info = StandartCellInfo_TableViewDelegate::initWithDataSource(catalogue());
+    auto info = StandartCellInfo_TableViewDelegate::initWithDataSource(catalogue(), galleryContext());
     label->setFrame(CGRectMake(4, 0, 100, 20));
     info->checkFrame(label, cell);
     EXPECT_EQ(label->frame(), CGRectMake(10, 0, 94, 20));
@@ -202,7 +202,7 @@ TEST_F(TableDelegatesTest, PictureLabelsEndTenPointsShortOfTheEdgeAndStartAt118)
 
 TEST_F(TableDelegatesTest, TapsAndInformationButtonsReachTheOwner) {
     auto source = catalogue();
-    drive(ImageCell_TableViewDelegate::initWithDataSource(source));
+    drive(ImageCell_TableViewDelegate::initWithDataSource(source, galleryContext()));
     const NSIndexPath first = pathOfGroup(1);
     table_->simulateTapOnRow(first);
     ASSERT_EQ(owner_->selected.size(), 1u);
@@ -222,7 +222,7 @@ TEST_F(TableDelegatesTest, TapsAndInformationButtonsReachTheOwner) {
 
 TEST_F(TableDelegatesTest, TheRowTheOwnerCallsSelectedIsSelectedWithoutScrolling) {
     owner_->marked = NSIndexPath{1, 2};
-    drive(ImageCell_TableViewDelegate::initWithDataSource(catalogue()));
+    drive(ImageCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext()));
     EXPECT_EQ(table_->indexPathForSelectedRow(), (NSIndexPath{1, 2}));
     EXPECT_TRUE(table_->cellForRowAtIndexPath({1, 2})->isSelected());
     EXPECT_FALSE(table_->cellForRowAtIndexPath({0, 0})->isSelected());
@@ -231,7 +231,7 @@ TEST_F(TableDelegatesTest, TheRowTheOwnerCallsSelectedIsSelectedWithoutScrolling
 
 TEST_F(TableDelegatesTest, ThePainterListCountsPicturesAndOffersInformationWhereThereIsSome) {
     auto source = ListOtherSubCat_DataSource::initWithLoader(imagesLoader(), "author");
-    drive(StandartCellInfo_TableViewDelegate::initWithDataSource(source));
+    drive(StandartCellInfo_TableViewDelegate::initWithDataSource(source, galleryContext()));
     int withButton = 0, withoutButton = 0;
     for (long s = 0; s < table_->numberOfSections(); ++s) {
         for (long r = 0; r < table_->numberOfRowsInSection(s); ++r) {
@@ -239,9 +239,9 @@ TEST_F(TableDelegatesTest, ThePainterListCountsPicturesAndOffersInformationWhere
             ASSERT_TRUE(cell);
             const auto record = delegate_->subCatForIndexPath({s, r});
             const auto rows = source->list(record);
-            EXPECT_EQ(cell->label()->text(), OELocalizations::current()->localizedNameFieldValue(record->data()));
+            EXPECT_EQ(cell->label()->text(), locale().localizedNameFieldValue(record->data()));
             EXPECT_EQ(cell->detail()->text(), "paintings " + std::to_string(rows ? rows->size() : 0));
-            const bool described = !OELocalizations::current()->localizedDescriptionFieldValue(record->data()).empty();
+            const bool described = !locale().localizedDescriptionFieldValue(record->data()).empty();
             EXPECT_EQ(cell->infoButton()->isHidden(), !described) << cell->label()->text();
             (described ? withButton : withoutButton)++;
             EXPECT_EQ(cell->delegate(), std::dynamic_pointer_cast<UIInfoCellDelegate>(delegate_));
@@ -256,7 +256,7 @@ TEST_F(TableDelegatesTest, ThePainterListCountsPicturesAndOffersInformationWhere
     ASSERT_EQ(owner_->infoCells.size(), 1u);
     EXPECT_EQ(owner_->infoCells[0], cell);
 
-    EXPECT_EQ(screenOf(StandartCellInfo_TableViewDelegate::initWithDataSource(source)), R"([1] row "Albrecht Dürer" "paintings 2"
+    EXPECT_EQ(screenOf(StandartCellInfo_TableViewDelegate::initWithDataSource(source, galleryContext())), R"([1] row "Albrecht Dürer" "paintings 2"
 [2] row "Antoine Watteau" "paintings 1"
 [3] row "Canaletto" "paintings 2"
 [4] row "Caravaggio" "paintings 3"
@@ -279,7 +279,7 @@ TEST_F(TableDelegatesTest, PickingTogglesTheSharedMarksAndRedrawsTheRow) {
     writePNG(bundle() + "/new_item.png");
     UIImage::clearNamedCache();
     auto picks = std::make_shared<Value::Dictionary>();
-    auto delegate = ImageCellSelectable_TableViewDelegate::initWithDataSource(catalogue(), picks);
+    auto delegate = ImageCellSelectable_TableViewDelegate::initWithDataSource(catalogue(), galleryContext(), picks);
     EXPECT_EQ(delegate->selectedCats(), picks);
     drive(delegate);
     const NSIndexPath first = pathOfGroup(1);
@@ -306,7 +306,7 @@ TEST_F(TableDelegatesTest, PickingTogglesTheSharedMarksAndRedrawsTheRow) {
     EXPECT_FALSE(cell->selectImageMark()->image());
 
     auto listPicks = StandartCellInfoSelectable_TableViewDelegate::initWithDataSource(
-        ListOtherSubCat_DataSource::initWithLoader(imagesLoader(), "subCat2"));
+        ListOtherSubCat_DataSource::initWithLoader(imagesLoader(), "subCat2"), galleryContext());
     drive(listPicks);
     table_->simulateTapOnRow({0, 0});
     const auto record = delegate_->subCatForIndexPath({0, 0});
@@ -340,7 +340,7 @@ TEST_F(TableDelegatesTest, SearchRowsShowTheMatchThumbnailAuthorAndName) {
                                                              rowWithPath(DemoCatalogue::imagePathOf(png)), extra, missing});
     source->setLastSearch(results);
 
-    drive(ImageCellSearch_TableViewDelegate::initWithDataSource(source));
+    drive(ImageCellSearch_TableViewDelegate::initWithDataSource(source, galleryContext()));
     ASSERT_EQ(table_->numberOfSections(), 1);
     ASSERT_EQ(table_->numberOfRowsInSection(0), 5);
 
@@ -372,7 +372,7 @@ TEST_F(TableDelegatesTest, SearchRowsShowTheMatchThumbnailAuthorAndName) {
 
 TEST_F(TableDelegatesTest, ThePlainTextAndTallLayoutsMarkTheOwnersRow) {
     owner_->marked = NSIndexPath{0, 1};
-    drive(StandartCell_TableViewDelegate::initWithDataSource(catalogue()));
+    drive(StandartCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext()));
     auto cell = table_->cellForRowAtIndexPath(pathOfGroup(1));
     EXPECT_EQ(cell->reuseIdentifier(), "standartCell");
     EXPECT_EQ(cell->textLabel()->text(), genreGroup(1).name.en);
@@ -380,11 +380,11 @@ TEST_F(TableDelegatesTest, ThePlainTextAndTallLayoutsMarkTheOwnersRow) {
     EXPECT_EQ(cell->accessoryType(), UITableViewCellAccessoryDisclosureIndicator);
     EXPECT_EQ(table_->indexPathForSelectedRow(), (NSIndexPath{0, 1}));
 
-    drive(DetailCell_TableViewDelegate::initWithDataSource(catalogue()));
+    drive(DetailCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext()));
     EXPECT_TRUE(std::dynamic_pointer_cast<UIDetailCell>(table_->cellForRowAtIndexPath({0, 0})));
     EXPECT_EQ(table_->indexPathForSelectedRow(), (NSIndexPath{0, 1}));
 
-    EXPECT_EQ(screenOf(StandartCell_TableViewDelegate::initWithDataSource(catalogue())), R"([1] row "Portraits"
+    EXPECT_EQ(screenOf(StandartCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext())), R"([1] row "Portraits"
 [2] row "Religious Scenes"
 [3] row "Mythology"
 [4] row "Still Life"
@@ -400,7 +400,7 @@ TEST_F(TableDelegatesTest, ThePlainTextAndTallLayoutsMarkTheOwnersRow) {
 [14] row "Religious Scenes"
 [15] row "Still Life"
 )");
-    EXPECT_EQ(screenOf(DetailCell_TableViewDelegate::initWithDataSource(catalogue())), R"([1] row "Portraits"
+    EXPECT_EQ(screenOf(DetailCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext())), R"([1] row "Portraits"
 [2] row "Religious Scenes"
 [3] row "Mythology"
 [4] row "Still Life"
@@ -413,7 +413,7 @@ TEST_F(TableDelegatesTest, ThePlainTextAndTallLayoutsMarkTheOwnersRow) {
 
     // The tall layout shares the "standartCell" identifier: a table of its own.
     table_ = UITableView::initWithFrame(CGRectMake(0, 0, 320, 4000));
-    drive(iPadCell_TableViewDelegate::initWithDataSource(catalogue()));
+    drive(iPadCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext()));
     EXPECT_GT(table_->rectForRowAtIndexPath({0, 0}).size.height, 80);
     auto tall = table_->cellForRowAtIndexPath({0, 0});
     EXPECT_TRUE(std::dynamic_pointer_cast<UIImageView>(tall->backgroundView()));

@@ -73,7 +73,7 @@ protected:
 
 TEST_F(UIDBViewControllerTest, ThePhoneBrowserOpensOnTheGenreGroupingOfItsSource) {
     auto source = catalogue();
-    auto browser = UIDBViewController_iPhone::initWithSource(source);
+    auto browser = UIDBViewController_iPhone::initWithSource(source, galleryContext());
     EXPECT_FALSE(browser->isViewLoaded());
     EXPECT_EQ(browser->mode(), 0);
     EXPECT_TRUE(browser->tableDelegates().empty());
@@ -83,7 +83,7 @@ TEST_F(UIDBViewControllerTest, ThePhoneBrowserOpensOnTheGenreGroupingOfItsSource
     EXPECT_EQ(browser->navigationItem()->backBarButtonItem()->title(), "Back");
     EXPECT_TRUE(browser->navigationItem()->leftBarButtonItem());
     EXPECT_FALSE(navigation_->isToolbarHidden());
-    const auto color = OEConfig::current()->color()->backgroundColor();
+    const auto color = galleryContext().app.config->color()->backgroundColor();
     EXPECT_DOUBLE_EQ(browser->view()->backgroundColor()->red(), color.red);
 
     ASSERT_EQ(browser->toolbarItems().size(), 3u);
@@ -122,7 +122,7 @@ TEST_F(UIDBViewControllerTest, ThePhoneBrowserOpensOnTheGenreGroupingOfItsSource
 
 TEST_F(UIDBViewControllerTest, AGroupingIsReadOnceWhenFirstChosenAndReusedAfterwards) {
     auto source = catalogue();
-    show(UIDBViewController_iPhone::initWithSource(source), {375, 667});
+    show(UIDBViewController_iPhone::initWithSource(source, galleryContext()), {375, 667});
     const auto first = browser_->currentTableViewDelegate();
 
     choose(1);
@@ -150,7 +150,7 @@ TEST_F(UIDBViewControllerTest, AGroupingIsReadOnceWhenFirstChosenAndReusedAfterw
 
 TEST_F(UIDBViewControllerTest, TheAuthorGroupingListsPaintersWithTheirCounts) {
     configureGroupings({{"subCat", "By Century"}, {"subCat2", "By Janre"}, {"author", "By Name"}});
-    show(UIDBViewController_iPhone::initWithSource(catalogue()), {375, 667});
+    show(UIDBViewController_iPhone::initWithSource(catalogue(), galleryContext()), {375, 667});
     ASSERT_EQ(browser_->segmentedControl()->numberOfSegments(), 3u);
     choose(2);
     auto delegate = std::dynamic_pointer_cast<StandartCellInfo_TableViewDelegate>(browser_->currentTableViewDelegate());
@@ -164,7 +164,7 @@ TEST_F(UIDBViewControllerTest, TheAuthorGroupingListsPaintersWithTheirCounts) {
 }
 
 TEST_F(UIDBViewControllerTest, ThePhoneNeverKeepsARowSelected) {
-    show(UIDBViewController_iPhone::initWithSource(catalogue()), {375, 667});
+    show(UIDBViewController_iPhone::initWithSource(catalogue(), galleryContext()), {375, 667});
     EXPECT_FALSE(table()->indexPathForSelectedRow());
     table()->simulateTapOnRow({0, 1});
     EXPECT_FALSE(table()->indexPathForSelectedRow());
@@ -175,7 +175,7 @@ TEST_F(UIDBViewControllerTest, ThePhoneNeverKeepsARowSelected) {
 TEST_F(UIDBViewControllerTest, ThePadMarksTheFirstSubcategoryAndMovesTheMarkOnATap) {
     UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
     auto source = catalogue();
-    auto browser = UIDBViewController_iPad::initWithSource(source);
+    auto browser = UIDBViewController_iPad::initWithSource(source, galleryContext());
     const auto firstRecord = (*source->subCatList((*source->catList())[0]))[0];
     EXPECT_EQ(browser->curSubCat(), firstRecord);
     EXPECT_EQ(browser->curSelectedIndexPath(), (NSIndexPath{0, 0}));
@@ -199,7 +199,7 @@ TEST_F(UIDBViewControllerTest, ThePadMarksTheFirstSubcategoryAndMovesTheMarkOnAT
 
 TEST_F(UIDBViewControllerTest, ThePadMarkBelongsToItsGroupingAndComesBackWithIt) {
     UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
-    auto browser = UIDBViewController_iPad::initWithSource(catalogue());
+    auto browser = UIDBViewController_iPad::initWithSource(catalogue(), galleryContext());
     show(browser, {768, 600});
     table()->simulateTapOnRow({1, 5});
     const auto remembered = browser->curSubCat();
@@ -226,7 +226,7 @@ TEST_F(UIDBViewControllerTest, ThePadMarkBelongsToItsGroupingAndComesBackWithIt)
 
 TEST_F(UIDBViewControllerTest, ThePadNeverScrollsToTheLastRowOfASection) {
     UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
-    auto browser = UIDBViewController_iPad::initWithSource(catalogue());
+    auto browser = UIDBViewController_iPad::initWithSource(catalogue(), galleryContext());
     show(browser, {768, 600});
     const NSIndexPath last = lastRowOf(table(), 1);
     table()->simulateTapOnRow(last);
@@ -249,7 +249,7 @@ TEST_F(UIDBViewControllerTest, ThePadNeverScrollsToTheLastRowOfASection) {
 TEST_F(UIDBViewControllerTest, AfterTheSourceDropsItsListsNoRowIsMarkedUntilTheNextTap) {
     UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
     auto source = catalogue();
-    auto browser = UIDBViewController_iPad::initWithSource(source);
+    auto browser = UIDBViewController_iPad::initWithSource(source, galleryContext());
     show(browser, {768, 1024});
     ASSERT_FALSE(table()->indexPathsForSelectedRows().empty());
 
@@ -264,7 +264,7 @@ TEST_F(UIDBViewControllerTest, AfterTheSourceDropsItsListsNoRowIsMarkedUntilTheN
 }
 
 TEST_F(UIDBViewControllerTest, EveryAppearanceHandsTheScreenBackToTheKeptDelegates) {
-    show(UIDBViewController_iPhone::initWithSource(catalogue()), {375, 667});
+    show(UIDBViewController_iPhone::initWithSource(catalogue(), galleryContext()), {375, 667});
     choose(1);
     for (const auto& [identifier, delegate] : browser_->tableDelegates()) delegate->setDelegate(nullptr);
     navigation_->setToolbarHidden(true);

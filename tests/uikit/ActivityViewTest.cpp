@@ -3,7 +3,6 @@
 // and the touches it swallows.
 #include "uikit/ActivityView.h"
 
-#include "config/OEConfig.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -41,7 +40,6 @@ protected:
         UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
         UIApplication::sharedApplication()->reset();
         Clock::setReal();
-        OEConfig::setCurrent(nullptr);  // the overlay's colours build it on first use
     }
     // A ticking reminder listed with the shared remind manager.
     std::shared_ptr<TimeReminder> listReminder() {

@@ -2,7 +2,6 @@
 // numeric badge (frame over the button, hidden at zero, colours by system version).
 #include "uikit/OEBadge.h"
 
-#include "config/OEConfig.h"
 #include "platform/widgets/BPMKNumberBadgeView.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
@@ -56,14 +55,13 @@ class BadgeBarItemTest : public ::testing::Test {
 protected:
     void TearDown() override {
         UIDevice::currentDevice()->setSystemVersion("15.0");
-        OEConfig::setCurrent(nullptr);  // the badge's colours build it on first use
     }
     static std::shared_ptr<UIButton> button() { return UIButton::initWithFrame(CGRectMake(0, 0, 30, 30)); }
 };
 
 TEST_F(BadgeBarItemTest, TheBadgeSitsUpAndRightOfTheButtonAndIgnoresTouches) {
     auto b = button();
-    auto item = UIBadgeBarButtonItem::initWithCustomView(b, 0);
+    auto item = UIBadgeBarButtonItem::initWithCustomView(b, 0, UIColor::whiteColor());
     const CGRect f = item->badge()->frame();
     EXPECT_NEAR(f.origin.x, 12.9, 1e-9);
     EXPECT_NEAR(f.origin.y, -9.0, 1e-9);
@@ -77,7 +75,7 @@ TEST_F(BadgeBarItemTest, TheBadgeSitsUpAndRightOfTheButtonAndIgnoresTouches) {
 }
 
 TEST_F(BadgeBarItemTest, ZeroHidesTheBadgeAndOtherNumbersShowIt) {
-    auto item = UIBadgeBarButtonItem::initWithCustomView(button(), 0);
+    auto item = UIBadgeBarButtonItem::initWithCustomView(button(), 0, UIColor::whiteColor());
     EXPECT_TRUE(item->badge()->isHidden());
     item->setNumber(4);
     EXPECT_FALSE(item->badge()->isHidden());
@@ -86,23 +84,22 @@ TEST_F(BadgeBarItemTest, ZeroHidesTheBadgeAndOtherNumbersShowIt) {
     item->setNumber(0);
     EXPECT_TRUE(item->badge()->isHidden());
 
-    auto two = UIBadgeBarButtonItem::initWithCustomView(button(), 2);
+    auto two = UIBadgeBarButtonItem::initWithCustomView(button(), 2, UIColor::whiteColor());
     EXPECT_FALSE(two->badge()->isHidden());
     EXPECT_EQ(two->badge()->text(), "2");
 }
 
-TEST_F(BadgeBarItemTest, ColoursFollowTheSystemVersionAndTheConfiguration) {
-    const auto bg = OEConfig::current()->color()->backgroundColor();
-    auto fill = UIColor::colorWithRed(bg.red, bg.green, bg.blue, bg.alpha);
+TEST_F(BadgeBarItemTest, ColoursFollowTheSystemVersionAndTheFillHandedIn) {
+    auto fill = UIColor::colorWithRed(0.1, 0.2, 0.3, 1);
 
     UIDevice::currentDevice()->setSystemVersion("13.0");
-    auto modern = UIBadgeBarButtonItem::initWithCustomView(button(), 1);
+    auto modern = UIBadgeBarButtonItem::initWithCustomView(button(), 1, fill);
     EXPECT_TRUE(modern->badge()->strokeColor()->isEqual(UIColor::labelColor().get()));
     EXPECT_TRUE(modern->badge()->textColor()->isEqual(UIColor::labelColor().get()));
     EXPECT_TRUE(modern->badge()->fillColor()->isEqual(fill.get()));
 
     UIDevice::currentDevice()->setSystemVersion("12.4");
-    auto older = UIBadgeBarButtonItem::initWithCustomView(button(), 1);
+    auto older = UIBadgeBarButtonItem::initWithCustomView(button(), 1, UIColor::whiteColor());
     EXPECT_TRUE(older->badge()->strokeColor()->isEqual(UIColor::darkGrayColor().get()));
     EXPECT_TRUE(older->badge()->textColor()->isEqual(UIColor::darkGrayColor().get()));
 }

@@ -3,11 +3,11 @@
 // the keyboard and the parent-chain lookup.
 #include "uikit/OESideMenuContainerViewController.h"
 
-#include "config/OEConfig.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/ui/UIApplication.h"
+#include "platform/ui/UIColor.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIKeyboard.h"
 #include "platform/ui/UINavigationController.h"
@@ -38,7 +38,6 @@ protected:
         UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
         UIApplication::sharedApplication()->reset();
         Clock::setReal();
-        OEConfig::setCurrent(nullptr);  // the container's colours build it on first use
     }
 
     // Records the events of `c` from now on.
@@ -63,7 +62,7 @@ protected:
         center = UIViewController::make();
         left = UIViewController::make();
         right = withRight ? UIViewController::make() : nullptr;
-        auto c = OESideMenuContainerViewController::containerWithCenterViewController(center, left, right);
+        auto c = OESideMenuContainerViewController::containerWithCenterViewController(center, left, right, background);
         window = UIWindow::make();
         window->setRootViewController(c);
         window->makeKeyAndVisible();
@@ -73,6 +72,7 @@ protected:
 
     double centerX() const { return center->view()->frame().origin.x; }
 
+    const std::shared_ptr<UIColor> background = UIColor::colorWithRed(0.9, 0.8, 0.7, 1);
     std::shared_ptr<NSObject> token;
     std::vector<int> events;
     std::vector<int> statesAtEvent;
@@ -120,7 +120,7 @@ TEST_F(SideMenuTest, MenuWidthFollowsTheDeviceAtCreation) {
         UIDevice::applyProfile(k.idiom);
         UIScreen::mainScreen()->setPortraitSize({k.screenWidth, 800});
         UIDevice::currentDevice()->setCanReportUserInterfaceIdiom(k.reports);
-        auto c = OESideMenuContainerViewController::make();
+        auto c = OESideMenuContainerViewController::make(background);
         EXPECT_DOUBLE_EQ(c->leftMenuWidth(), k.expected) << k.screenWidth;
         EXPECT_DOUBLE_EQ(c->rightMenuWidth(), k.expected) << k.screenWidth;
         EXPECT_EQ(c->panMode(), OESideMenuPanModeDefault);
@@ -137,7 +137,7 @@ TEST_F(SideMenuTest, ANewContainerAnnouncesOneCloseAndStartsClosed) {
     auto t = NSNotificationCenter::defaultCenter()->addObserverForName(
         OESideMenuStateNotificationEvent, nullptr, nullptr,
         [&seen](const NSNotification& n) { seen.push_back(n.userInfo().get("eventType").intValue()); });
-    auto c = OESideMenuContainerViewController::make();
+    auto c = OESideMenuContainerViewController::make(background);
     EXPECT_EQ(seen, (std::vector<int>{2}));
     settle();
     EXPECT_EQ(seen, (std::vector<int>{2, 3}));
@@ -262,7 +262,7 @@ TEST_F(SideMenuTest, StatusBarAndOrientationQuestionsGoToTheCentresScreen) {
 
 TEST_F(SideMenuTest, DurationIsWidthOverDistanceWithoutPanSpeedCappedAtTheMaximum) {
     UIScreen::mainScreen()->setPortraitSize({320, 568});
-    auto c = OESideMenuContainerViewController::make();
+    auto c = OESideMenuContainerViewController::make(background);
     ASSERT_DOUBLE_EQ(c->leftMenuWidth(), 270);
     const double base = static_cast<double>(0.2f);
     EXPECT_DOUBLE_EQ(c->animationDurationFromStartPosition(0, 270), base);
@@ -342,6 +342,53 @@ TEST_F(SideMenuTest, ASlowPanReleasedPastHalfOpensByTheWidthRuleAndAShortOneSnap
     Clock::advance(0.3);
     window->touchUp(touch);
     settle();
+    EXPECT_EQ(c->menuState(), OESideMenuStateClosed);
+    EXPECT_DOUBLE_EQ(centerX(), 0);
+}
+
+// A released pan counts where 0.35 s more at its release speed would take it. From closed, 60
+// points to the right open the left menu (270 wide on a 320-point screen) when that lies past
+// half the menu, 135: from (135 - 60) / 0.35 = 214.3 points per second.
+TEST_F(SideMenuTest, AShortPanOpensTheMenuOnlyAboveTheThresholdSpeed) {
+    UIScreen::mainScreen()->setPortraitSize({320, 568});
+    auto c = shown();
+    ASSERT_DOUBLE_EQ(c->leftMenuWidth(), 270);
+    window->pan({40, 300}, 60, 0, 210);  // ends at 60 + 73.5 = 133.5
+    settle();
+    EXPECT_EQ(c->menuState(), OESideMenuStateClosed);
+    EXPECT_DOUBLE_EQ(centerX(), 0);
+
+    window->pan({40, 300}, 60, 0, 220);  // ends at 60 + 77 = 137
+    settle();
+    EXPECT_EQ(c->menuState(), OESideMenuStateLeftMenuOpen);
+    EXPECT_DOUBLE_EQ(centerX(), 270);
+}
+
+// From the open left menu a pan closes it when its projection ends left of where it began. The
+// finger goes 60 points left, then flicks 20 back: released at 270 - 40 = 230, the menu closes
+// below (270 - 230) / 0.35 = 114.3 points per second of the flick back and stays open above.
+TEST_F(SideMenuTest, APanFlickedBackClosesTheMenuOnlyBelowTheThresholdSpeed) {
+    UIScreen::mainScreen()->setPortraitSize({320, 568});
+    auto c = shown();
+    const auto flickBack = [this](double backSpeed) {
+        const CGPoint from{300, 300};
+        auto touch = window->touchDown(from);
+        for (int i = 1; i <= 6; ++i) {
+            Clock::advance(0.02);
+            window->touchMove(touch, {from.x - 10 * i, from.y});
+        }
+        Clock::advance(20 / backSpeed);
+        window->touchMove(touch, {from.x - 40, from.y});
+        window->touchUp(touch);
+        settle();
+    };
+    c->setMenuState(OESideMenuStateLeftMenuOpen);
+    settle();
+    flickBack(120);  // ends at 230 + 42 = 272
+    EXPECT_EQ(c->menuState(), OESideMenuStateLeftMenuOpen);
+    EXPECT_DOUBLE_EQ(centerX(), 270);
+
+    flickBack(110);  // ends at 230 + 38.5 = 268.5
     EXPECT_EQ(c->menuState(), OESideMenuStateClosed);
     EXPECT_DOUBLE_EQ(centerX(), 0);
 }
@@ -460,6 +507,7 @@ TEST_F(SideMenuTest, ANewCentreTakesTheOldOnesPositionAndSlidesClosedWithTheMenu
 
 TEST_F(SideMenuTest, MenusSitInTheMenuAreaBehindTheCentre) {
     auto c = shown();
+    EXPECT_EQ(c->view()->backgroundColor(), background);
     EXPECT_EQ(c->view()->subviews().front(), c->menuContainerView());
     EXPECT_EQ(left->view()->superview(), c->menuContainerView());
     EXPECT_EQ(right->view()->superview(), c->menuContainerView());

@@ -1,6 +1,5 @@
 // The shared cells and small views: the promotion cell, the information cell's button path,
 // the close button's drawing, the colour and Base64 extensions.
-#include "config/OEConfig.h"
 #include "platform/ui/CGContext.h"
 #include "platform/ui/NSAttributedString.h"
 #include "platform/ui/UIButton.h"
@@ -35,7 +34,7 @@ public:
     long numberOfRowsInSection(const std::shared_ptr<UITableView>&, long) override { return rows; }
     std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(const std::shared_ptr<UITableView>& table,
                                                            const NSIndexPath&) override {
-        return UIAdsCell::sonvaleAdCell(table);
+        return UIAdsCell::sonvaleAdCell(table, UIColor::whiteColor());
     }
     long rows = 1;
 };
@@ -49,8 +48,8 @@ std::vector<CGContext::Operation> drawingOf(const std::shared_ptr<UIView>& view)
 }  // namespace
 
 TEST(UIAdsCellTest, ThePromotionLineIsUnderlinedCentredAndInThePromotionColour) {
-    OEConfig::current()->color()->setBackgroundColor({0.1, 0.2, 0.3, 1});
-    auto cell = UIAdsCell::initWithStyle(UITableViewCellStyleDefault, UIAdsCell::kReuseIdentifier);
+    auto cell = UIAdsCell::initWithStyle(UITableViewCellStyleDefault, UIAdsCell::kReuseIdentifier,
+                                         UIColor::colorWithRed(0.1, 0.2, 0.3, 1));
     EXPECT_EQ(cell->selectionStyle(), UITableViewCellSelectionStyleNone);
     ASSERT_TRUE(cell->backgroundView());
     EXPECT_NE(cell->backgroundView(), cell->selectedBackgroundView());
@@ -65,7 +64,6 @@ TEST(UIAdsCellTest, ThePromotionLineIsUnderlinedCentredAndInThePromotionColour) 
     ASSERT_EQ(text->runs().size(), 1u);
     EXPECT_EQ(text->runs()[0].attributes.underlineStyle, NSUnderlineStyleSingle);
     EXPECT_EQ(cell->label()->text(), "Free music");
-    OEConfig::setCurrent(nullptr);
 }
 
 TEST(UIAdsCellTest, TheCellIsReusedFromTheTableUnderItsIdentifier) {
@@ -80,7 +78,6 @@ TEST(UIAdsCellTest, TheCellIsReusedFromTheTableUnderItsIdentifier) {
               "Need more classical music? Get it free right now!");
     table->reloadData();
     EXPECT_EQ(table->cellForRowAtIndexPath({0, 0}), first);
-    OEConfig::setCurrent(nullptr);  // the cell's colours built it
 }
 
 TEST(UIStandartInfoCellTest, TheInformationButtonTellsTheDelegateAndIsIgnoredWithoutOne) {

@@ -3,7 +3,6 @@
 // simulated restart.
 #include "uikit/UIViewControllerOpenAdUrl.h"
 
-#include "config/OEConfig.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSBundle.h"
@@ -234,7 +233,6 @@ protected:
         NSRunLoop::mainRunLoop()->runUntilIdle();
         UIApplication::sharedApplication()->reset();
         Clock::setReal();
-        OEConfig::setCurrent(nullptr);  // the side menu's colours build it on first use
     }
     static std::shared_ptr<NSUserDefaults> defaults() { return NSUserDefaults::standardUserDefaults(); }
     static void settle() {
@@ -252,12 +250,13 @@ protected:
     std::shared_ptr<UIViewController> screenInMenu() {
         screen = UIViewController::make();
         container = OESideMenuContainerViewController::containerWithCenterViewController(
-            UINavigationController::initWithRootViewController(screen), UIViewController::make(), nullptr);
+            UINavigationController::initWithRootViewController(screen), UIViewController::make(), nullptr,
+            UIColor::whiteColor());
         window = UIWindow::make();
         window->setRootViewController(container);
         window->makeKeyAndVisible();
         settle();
-        sideMenu_addButton(screen);
+        sideMenu_addButton(screen, UIColor::whiteColor());
         return screen;
     }
 
@@ -291,7 +290,7 @@ TEST_F(MenuButtonTest, TheButtonStartsWithTheStoredCountAndOpensTheMenu) {
 TEST_F(MenuButtonTest, NewCountsShowOnceUntilTheCheckerIsReset) {
     auto first = screenInMenu();
     auto other = UIViewController::make();
-    sideMenu_addButton(other);
+    sideMenu_addButton(other, UIColor::whiteColor());
 
     checkerCount = 3;
     post(NewAppsFoundMessage);
@@ -345,14 +344,14 @@ TEST_F(MenuButtonTest, TheCountSurvivesARestartUntilTheMenuIsOpened) {
     settle();
     NSUserDefaults::resetStandardUserDefaults();
     auto again = UIViewController::make();
-    sideMenu_addButton(again);
+    sideMenu_addButton(again, UIColor::whiteColor());
     EXPECT_EQ(badgeOf(again), 0);
     EXPECT_EQ(defaults()->integerForKey(kBadgeViewLastValueKey), 4);
 }
 
 TEST_F(MenuButtonTest, AScreenOutsideAMenuIgnoresTheButton) {
     auto lone = UIViewController::make();
-    sideMenu_addButton(lone);
+    sideMenu_addButton(lone, UIColor::whiteColor());
     defaults()->setInteger(7, kBadgeViewValueKey);
     showLeft(lone);
     EXPECT_EQ(defaults()->integerForKey(kBadgeViewValueKey), 7);

@@ -352,7 +352,6 @@ TEST_F(DemoBundleTest, TheBundleReadsAsTheApplicationsBundle) {
         EXPECT_EQ(en, keysOf(bundleFolder() + "/de.lproj/" + table + ".strings")) << table;
     }
     NSLocale::resetPreferredLanguages();
-    OEConfig::setCurrent(nullptr);
 }
 
 TEST(DemoGeneratorDeterminism, TwoRunsWriteTheSameBytes) {
