@@ -5,13 +5,10 @@
 #include "content/ContentLog.h"
 #include "config/FileSystem.h"
 #include "config/OESQLIdentifier.h"
-#include "platform/foundation/FileError.h"
-#include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
 
-#include <fcntl.h>
 
 #include <mutex>
 
@@ -83,22 +80,6 @@ Value::Dictionary rowOf(sqlite3_stmt* stmt) {
     return rowOf(stmt, names, rowPrototype(names));
 }
 
-// Flushes a finished copy to the disk before it is renamed into place: a disk that fails only
-// on the flush, or a crash before the data is written, must not leave a half database under the
-// real name.
-bool syncFile(const std::string& path, NSErrorPtr* error) {
-    const auto io = FileIO::current();
-    int fd = -1;
-    int err = io->open(path, O_RDONLY, 0, fd);
-    if (!err) {
-        err = io->sync(fd);
-        const int closeError = io->close(fd);
-        if (!err) err = closeError;
-    }
-    if (err) setError(error, fileErrorForErrno(err, path, true));
-    return err == 0;
-}
-
 }  // namespace
 
 SQLiteEngine::SQLiteEngine(std::string path) : path_(std::move(path)) {}
@@ -135,7 +116,7 @@ std::shared_ptr<SQLiteEngine> SQLiteEngine::init(const std::string& fileName, co
         // Usually there is none; one that will not go makes the copy below fail and say so.
         (void)manager->removeItemAtPath(partial);
         NSErrorPtr error;
-        if (!manager->copyItemAtPath(bundled, partial, &error) || !syncFile(partial, &error) ||
+        if (!manager->copyItemAtPath(bundled, partial, &error) ||
             !manager->moveItemAtPath(partial, *target, &error)) {
             // The failure to tell is the copy's; a leftover is removed before the next attempt.
             (void)manager->removeItemAtPath(partial);
