@@ -105,10 +105,12 @@ TEST_F(ResourceLoaderTest, PathsFromDataCannotReachOutsideTheStorageAreas) {
 
 TEST_F(ResourceLoaderTest, AllPicturesArePresentOnlyWhenEveryOneIsFound) {
     EXPECT_TRUE(loader_->allImagesExists({}));
-    const auto paths = distinctPicturePaths();
-    EXPECT_TRUE(loader_->allImagesExists(paths));
-    auto withMissing = paths;
-    withMissing.push_back("p9999.jpg");
+    std::vector<std::string> bundled, onServer;
+    for (const auto& painting : DemoCatalogue::paintings())
+        (DemoCatalogue::isOnServerOnly(painting) ? onServer : bundled).push_back(DemoCatalogue::imagePathOf(painting));
+    EXPECT_TRUE(loader_->allImagesExists(bundled));
+    auto withMissing = bundled;
+    withMissing.push_back(onServer.front());
     EXPECT_FALSE(loader_->allImagesExists(withMissing));
 }
 
