@@ -499,12 +499,16 @@ TEST(DemoServerHost, IsSetInACopyOfTheBundleAndNotInTheOriginal) {
     ASSERT_TRUE(DemoGenerator::setServerHost(copy, "http://127.0.0.1:40123", &error)) << error;
     EXPECT_TRUE(bytesOf(bundle + "/Info.plist") == before);
 
-    NSBundle::setMainBundlePath(copy);
-    EXPECT_EQ(AppInfo::appServerHost(), "http://127.0.0.1:40123");
-    EXPECT_EQ(AppInfo::appServerFolder(), "gallery");
-    EXPECT_EQ(AppInfo::bundleId(), "com.norvane.ostrelgallery");
-    NSBundle::setMainBundlePath(bundle);
-    EXPECT_EQ(AppInfo::appServerHost(), "http://127.0.0.1:8470");
+    {
+        ScopedMainBundle main(copy);
+        EXPECT_EQ(AppInfo::appServerHost(), "http://127.0.0.1:40123");
+        EXPECT_EQ(AppInfo::appServerFolder(), "gallery");
+        EXPECT_EQ(AppInfo::bundleId(), "com.norvane.ostrelgallery");
+    }
+    {
+        ScopedMainBundle main(bundle);
+        EXPECT_EQ(AppInfo::appServerHost(), "http://127.0.0.1:8470");
+    }
     EXPECT_FALSE(DemoGenerator::setServerHost(Sandbox::home() + "/nowhere", "http://127.0.0.1:1", &error));
     EXPECT_NE(error.find("nowhere"), std::string::npos);
 }

@@ -5,6 +5,7 @@
 #include "demo/server/ContentServer.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/TestFolders.h"
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
@@ -77,7 +78,8 @@ Fetched fetch(const std::string& url, const std::string& method = "GET", const s
     return fetched;
 }
 
-std::string folder() { return Sandbox::home() + "/demo-server"; }
+// Written once per process and only read, but for the link one test adds and removes.
+std::string folder() { return TestFolders::shared() + "/demo-server"; }
 
 std::string bytesOf(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
