@@ -44,6 +44,13 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
         return false;
     }
     sqliteStore_ = store;
+    // Measurement data takes the cheaper commit (see APMSqliteStore::useWriteAheadLog); a file
+    // that cannot switch goes on with its rollback journal.
+    NSErrorPtr walError;
+    if (!sqliteStore_->useWriteAheadLog(&walError)) {
+        monitor->logWithLevel(2, 12007, "Failed to switch the database to write-ahead logging. Error",
+                              walError ? Value(walError) : Value());
+    }
     if (!ensureAllTables()) {
         const std::string message =
             NSString::format("Failed to create or validate required database tables (%@)", context);

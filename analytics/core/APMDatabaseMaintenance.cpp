@@ -95,6 +95,16 @@ std::optional<std::int64_t> APMDatabase::deleteRawEventsOverAbsoluteLimit(NSErro
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     const std::int32_t keep = limits().maxEventsStored - 1;
+    // The delete walks the table from its newest row; while the rowids of the oldest and the
+    // newest row span no more rows than are kept, there is nothing beyond them to delete.
+    NSErrorPtr spanError;
+    auto span = sqliteStore_->numberForQuery("SELECT max(rowid) - min(rowid) + 1 FROM raw_events", {}, &spanError);
+    if (!span) {
+        if (!spanError) return 0;  // an empty table
+        setError(error, spanError);
+        return std::nullopt;
+    }
+    if (span->longLongValue() <= keep) return 0;
     return sqliteStore_->deleteRecordsFromTableWithName(
         "raw_events", "rowid IN (SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT -1 OFFSET ?)", {Value(keep)},
         error);

@@ -118,6 +118,23 @@ bool APMSqliteStore::validateDatabaseWithError(NSErrorPtr* error) {
     return sound;
 }
 
+bool APMSqliteStore::useWriteAheadLog(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition, "Database not open")) return false;
+    // The pragma answers the mode in force, which stays the old one when WAL cannot be had.
+    sqlite3_stmt* statement = prepareSQL("PRAGMA journal_mode=WAL", error);
+    if (!statement) return false;
+    const int rc = sqlite3_step(statement);
+    const auto* mode = rc == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)) : nullptr;
+    const bool wal = mode && NSString::lowercaseString(mode) == "wal";
+    if (!wal) {
+        if (rc == SQLITE_ROW) APMSetError(error, APMErrorStorage, "SQLite kept the journal mode " + std::string(mode ? mode : ""));
+        else setDatabaseError(error, "set journal mode");
+    }
+    sqlite3_finalize(statement);
+    return wal && executeSQL("PRAGMA synchronous=NORMAL", error);
+}
+
 void APMSqliteStore::finalizeAndClearStatements() {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     for (auto& [query, statement] : statementCache_) sqlite3_finalize(statement);

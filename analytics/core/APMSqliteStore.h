@@ -49,6 +49,10 @@ public:
 
     [[nodiscard]] bool openAndValidateDatabase(NSErrorPtr* error);
     [[nodiscard]] bool validateDatabaseWithError(NSErrorPtr* error);
+    // Write-ahead logging with a sync at checkpoints only: a killed process loses no committed
+    // transaction, a power cut may lose the last ones. False (the file keeps its rollback
+    // journal) when SQLite refuses.
+    [[nodiscard]] bool useWriteAheadLog(NSErrorPtr* error);
     void closeDatabase();
     // Closes, clears the immutable mark and removes the file; a missing file counts as deleted.
     [[nodiscard]] bool closeAndDeleteDatabase();
@@ -115,6 +119,7 @@ public:
     [[nodiscard]] std::optional<std::int64_t> rowCountForTableWithName(const std::string& name,
                                                                        const std::string& columnName,
                                                                        const Value& columnValue, NSErrorPtr* error);
+    // Through a statement prepared once per table and column list.
     [[nodiscard]] bool upsertRecord(const Value::Dictionary& record, const std::string& tableName, NSErrorPtr* error);
     [[nodiscard]] bool updateRecord(const Value::Dictionary& record, const std::string& tableName,
                                     const std::string& columnName, const Value& columnValue, NSErrorPtr* error);
@@ -131,6 +136,7 @@ public:
                                                                              const Value::Array& parameterValues,
                                                                              NSErrorPtr* error);
     [[nodiscard]] bool deleteAllRecordsFromTableWithName(const std::string& tableName, NSErrorPtr* error);
+    // A statement of its own, bound; executeSQLStatement runs and finalizes it.
     [[nodiscard]] sqlite3_stmt* upsertStatementForRecord(const Value::Dictionary& record, const std::string& tableName,
                                                          NSErrorPtr* error);
     [[nodiscard]] sqlite3_stmt* updateStatementForRecord(const Value::Dictionary& record, const std::string& tableName,
@@ -157,6 +163,9 @@ public:
 
 private:
     bool isCorruptionCode(int code) const;
+    // "INSERT OR REPLACE INTO <table> (<columns>) VALUES (?, ...);" and the values in column order.
+    std::optional<std::string> upsertQueryForRecord(const Value::Dictionary& record, const std::string& tableName,
+                                                    Value::Array& values, NSErrorPtr* error);
     // closeDatabase without the sequence check, for the destructor (the last owner may be anywhere).
     void closeHandle();
 

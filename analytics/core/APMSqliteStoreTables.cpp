@@ -350,30 +350,41 @@ std::optional<std::int64_t> APMSqliteStore::rowCountForTableWithName(const std::
     return count->longLongValue();
 }
 
-sqlite3_stmt* APMSqliteStore::upsertStatementForRecord(const Value::Dictionary& record, const std::string& tableName,
-                                                       NSErrorPtr* error) {
-    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+std::optional<std::string> APMSqliteStore::upsertQueryForRecord(const Value::Dictionary& record,
+                                                                 const std::string& tableName, Value::Array& values,
+                                                                 NSErrorPtr* error) {
     if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument, "Received empty table name for upsert")) {
-        return nullptr;
+        return std::nullopt;
     }
     if (!APMCheckSuccess(!record.empty(), error, APMErrorInvalidArgument, "Received empty record for upsert")) {
-        return nullptr;
+        return std::nullopt;
     }
-    std::string columns = NSString::format("INSERT OR REPLACE INTO %@ (", tableName);
+    std::string columns = "INSERT OR REPLACE INTO " + tableName + " (";
     std::string placeholders;
-    Value::Array values;
+    values.clear();
+    values.reserve(record.size());
     for (const auto& [column, value] : record) {
         if (!isAcceptedRecordValue(value)) {
             APMMeasurementMonitor()->logWithLevel(4, 34020, "Record has value of unexpected type");
-            return nullptr;
+            return std::nullopt;
         }
-        columns += NSString::format("%@, ", column);
+        columns += column;
+        columns += ", ";
         placeholders += "?, ";
         values.push_back(value);
     }
     columns.replace(columns.size() - 2, 2, ") VALUES (");
     placeholders.replace(placeholders.size() - 2, 2, ");");
-    sqlite3_stmt* statement = prepareSQL(columns + placeholders, error);
+    return columns + placeholders;
+}
+
+sqlite3_stmt* APMSqliteStore::upsertStatementForRecord(const Value::Dictionary& record, const std::string& tableName,
+                                                       NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    Value::Array values;
+    const auto query = upsertQueryForRecord(record, tableName, values, error);
+    if (!query) return nullptr;
+    sqlite3_stmt* statement = prepareSQL(*query, error);
     if (!statement) return nullptr;
     if (!bindValues(values, statement, error)) {
         sqlite3_finalize(statement);
@@ -394,9 +405,16 @@ bool APMSqliteStore::upsertRecord(const Value::Dictionary& record, const std::st
                          "Upsert record failed. Database not open.")) {
         return false;
     }
-    sqlite3_stmt* statement = upsertStatementForRecord(record, tableName, error);
+    // The same columns give the same text: the statement is prepared once and kept.
+    Value::Array values;
+    const auto query = upsertQueryForRecord(record, tableName, values, error);
+    if (!query) return false;
+    sqlite3_stmt* statement = statementForQuery(*query, values, error);
     if (!statement) return false;
-    return executeSQLStatement(statement, error);
+    const bool done = sqlite3_step(statement) == SQLITE_DONE;
+    if (!done) setDatabaseError(error, "execute statement");
+    cleanUpStatement(statement, *query);
+    return done;
 }
 
 sqlite3_stmt* APMSqliteStore::updateStatementForRecord(const Value::Dictionary& record, const std::string& tableName,

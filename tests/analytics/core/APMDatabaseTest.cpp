@@ -46,6 +46,18 @@ TEST_F(APMDatabaseTest, FreshFileHasEveryTableAndTheMetadataRow) {
     EXPECT_EQ((*info)[1], (std::pair<std::string, std::string>("timestamp", "REAL")));
     EXPECT_EQ(store().rowCountForTableWithName("app_metadata", nullptr), std::optional<std::int64_t>(1));
     EXPECT_TRUE(NSFileManager::defaultManager()->isExcludedFromBackup(path()));
+    // A write-ahead log synced at checkpoints, also after a reset.
+    for (int pass = 0; pass < 2; ++pass) {
+        std::string mode;
+        sqlite3_exec(store().sqliteHandle(), "PRAGMA journal_mode; PRAGMA synchronous",
+                     [](void* out, int, char** values, char**) {
+                         *static_cast<std::string*>(out) += std::string(values[0] ? values[0] : "") + " ";
+                         return 0;
+                     },
+                     &mode, nullptr);
+        EXPECT_EQ(mode, "wal 1 ");  // synchronous NORMAL
+        ASSERT_TRUE(database_->reset(nullptr));
+    }
     NSErrorPtr error;
     EXPECT_EQ(APMDatabase::initWithDatabaseName("", config_, &error), nullptr);
     EXPECT_EQ(error->localizedDescription(), "Received empty database name in init");
@@ -352,6 +364,19 @@ TEST_F(APMDatabaseTest, RawEventReadsAreBoundedOrderedAndFiltered) {
     APMDatabase::setLimitsProvider([] { return APMDatabaseLimits{1, 2419200, 86400}; });
     EXPECT_EQ(database_->deleteRawEventsOverAbsoluteLimit(nullptr), std::optional<std::int64_t>(4));
     EXPECT_EQ(database_->isRawEventsTableEmpty(nullptr), std::optional<bool>(true));
+    EXPECT_EQ(database_->deleteRawEventsOverAbsoluteLimit(nullptr), std::optional<std::int64_t>(0));
+
+    // Rows whose rowids span more than the limit but whose count is within it stay too.
+    APMDatabase::setLimitsProvider([] { return APMDatabaseLimits{4, 2419200, 86400}; });
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow + i), 7, false, nullptr));
+    ASSERT_TRUE(store().deleteRecordsFromTableWithName("raw_events", "timestamp > ? AND timestamp < ?",
+                                                       {Value(kNow), Value(kNow + 4)}, nullptr));
+    EXPECT_EQ(database_->deleteRawEventsOverAbsoluteLimit(nullptr), std::optional<std::int64_t>(0));
+    EXPECT_EQ(store().rowCountForTableWithName("raw_events", nullptr), std::optional<std::int64_t>(3));
+    ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow + 9), 7, false, nullptr));
+    EXPECT_EQ(database_->deleteRawEventsOverAbsoluteLimit(nullptr), std::optional<std::int64_t>(1));
+    EXPECT_EQ(database_->rawEventsWithMetadataFingerprint(7, nullptr, nullptr)->front()->rawEvent()->timestamp(),
+              kNow + 4);
 }
 
 TEST_F(APMDatabaseTest, StaleRawEventsGoWithTheirUnusedMetadata) {
