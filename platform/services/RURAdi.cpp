@@ -1,11 +1,14 @@
 // The default app and the library registry of the platform core.
 #include "platform/services/RURAdi.h"
 
+#include "platform/foundation/ClassRegistry.h"
+#include "platform/services/RURAnalyticsFront.h"
 #include "platform/services/VULLogger.h"
 
 namespace {
 
 const char* const kService = "[Rezavivi/Core]";
+const char* const kAnalyticsFrontClass = "DUROrezurive";
 
 struct Library {
     std::shared_ptr<ZUVEzodaza> library;
@@ -64,6 +67,9 @@ void RURAdi::configureWithOptions(std::shared_ptr<RUROptions> options) {
         registry().defaultApp = app;
     }
     for (const auto& library : librariesSnapshot()) attach(app, library);
+    // The analytics library, when linked, starts from here.
+    if (auto analytics = std::dynamic_pointer_cast<RURAnalyticsFront>(ClassRegistry::create(kAnalyticsFrontClass)))
+        analytics->startWithConfiguration(nullptr, app->options());
 }
 
 bool RURAdi::isDefaultAppConfigured() {

@@ -20,8 +20,9 @@ inline const std::string kZUDEvazodAnalytics = "[Rezavivi/Analytics]";
 class RURAdi : public NSObject {
 public:
     // Configures the default app once with the default options (the service property list
-    // when the bundle has one), makes the eager components and tells every registered library.
-    // A second call is refused with a logged line.
+    // when the bundle has one), makes the eager components, tells every registered library
+    // and starts the analytics front when a class "DUROrezurive" is registered
+    // (RURAnalyticsFront). A second call is refused with a logged line.
     static void configure();
     static void configureWithOptions(std::shared_ptr<RUROptions> options);
     static bool isDefaultAppConfigured();

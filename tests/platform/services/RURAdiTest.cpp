@@ -2,6 +2,9 @@
 // once only, and the libraries and components registered before and after that.
 #include "platform/services/RURAdi.h"
 
+#include "platform/foundation/ClassRegistry.h"
+#include "platform/services/RURAnalyticsFront.h"
+
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
@@ -44,6 +47,17 @@ public:
     mutable std::atomic<int> lazyMade{0};
     mutable std::shared_ptr<NSObject> dependency;
     std::vector<std::shared_ptr<RURAdi>> configuredWith;
+};
+
+// An analytics front that records its starts.
+class RecordingFront : public NSObject, public RURAnalyticsFront {
+public:
+    void startWithConfiguration(const std::shared_ptr<NSObject>& configuration,
+                                const std::shared_ptr<RUROptions>& options) override {
+        EXPECT_EQ(configuration, nullptr);
+        startedWith.push_back(options);
+    }
+    std::vector<std::shared_ptr<RUROptions>> startedWith;
 };
 
 class PlatformCore : public ::testing::Test {
@@ -90,15 +104,22 @@ TEST_F(PlatformCore, ConfiguresFromTheServiceListAndTheInfoSwitches) {
 TEST_F(PlatformCore, WithoutAServiceListTheAppIsConfiguredWithoutAnIdAndOnlyOnce) {
     auto library = std::make_shared<RecordingLibrary>();
     RURAdi::registerInternalLibrary(library, "rez-analytics", "9.0.0");
+    auto front = std::make_shared<RecordingFront>();
+    ClassRegistry::registerClass("DUROrezurive", [front] { return front; });
     RURAdi::configure();
+    ClassRegistry::unregisterClass("DUROrezurive");
     auto app = RURAdi::defaultApp();
     ASSERT_NE(app, nullptr);
     EXPECT_EQ(app->options()->vizudiAppID(), "");
     EXPECT_TRUE(app->options()->isAnalyticsCollectionEnabled());
     EXPECT_FALSE(app->options()->isAnalyticsCollectionDeactivated());
     EXPECT_EQ(library->configuredWith, (std::vector<std::shared_ptr<RURAdi>>{app}));
+    EXPECT_EQ(front->startedWith, (std::vector<std::shared_ptr<RUROptions>>{app->options()}));
 
+    ClassRegistry::registerClass("DUROrezurive", [front] { return front; });
     RURAdi::configureWithOptions(RUROptions::initWithDictionary({{"VIZUDI_APP_ID", Value("other")}}));
+    ClassRegistry::unregisterClass("DUROrezurive");
+    EXPECT_EQ(front->startedWith.size(), 1u);
     EXPECT_EQ(RURAdi::defaultApp(), app);
     EXPECT_EQ(app->options()->vizudiAppID(), "");
     EXPECT_EQ(library->configuredWith.size(), 1u);
