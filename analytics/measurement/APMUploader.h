@@ -24,7 +24,7 @@ class NSHTTPURLResponse;
 // needs. Called on the engine's worker queue unless said otherwise.
 class APMUploaderContext : public APMBundlerContext {
 public:
-    // The owner of the worker queue everything here runs on.
+    // The owner of the worker queue everything here runs on. Any thread.
     virtual std::shared_ptr<APMScheduler> scheduler() = 0;
     // The engine's network object; empty when it could not be made.
     virtual std::shared_ptr<DIDEderazi> network() = 0;
@@ -73,9 +73,21 @@ public:
 
     // MARK: Upload
 
+    // One batch as it is posted: the encoded message and the queue rows it carries.
+    struct Batch {
+        NSData payload;
+        Value::Array bundleIDs;
+    };
+
     // Bundles raw events (while the configuration is fresh), then posts one batch of queued
     // bundles; with nothing queued, fetches the configuration once it has expired.
     void uploadData();
+    // The next batch without posting it: the oldest queued bundles (the first always, then
+    // within the count and size limits) stamped with identity, consent and data controls, as
+    // far as they share one app id and device id. Queued bundles without an app id, which no
+    // service would take, are deleted. Nothing (and the error) when the queue cannot be read;
+    // nothing without an error when no bundle waits.
+    [[nodiscard]] std::optional<Batch> nextBatch(NSErrorPtr* error);
     void networkUploadCompletionHandlerWithResponse(const std::shared_ptr<NSHTTPURLResponse>& response,
                                                     const NSErrorPtr& error);
 
@@ -94,16 +106,14 @@ public:
     void reachabilityDidChange() override;
 
 private:
-    struct Batch;
-
-    std::optional<Batch> nextBatch(APMUploaderContext& context, bool& failed);
     void setUploadInProgressWithBundleIDs(const Value::Array& bundleIDs);
     void incrementRetryCounter(APMUploaderContext& context);
     bool removeBundlesFromDatabaseWithIDs(APMUploaderContext& context, const Value::Array& bundleIDs);
     bool applyConfiguration(APMUploaderContext& context, const NSData& body);
+    // Cancels the timer and ends the background task; the reachability delegate is set when
+    // waiting for the network, cleared otherwise.
     void stopScheduling(APMUploaderContext& context, bool waitForReachability);
-    void suspendUploads();
-    void clearReachabilityDelegate(APMUploaderContext& context);
+    void runUploadOnWorkerQueue();
 
     std::weak_ptr<APMUploaderContext> context_;
     std::shared_ptr<APMBundler> bundler_;
