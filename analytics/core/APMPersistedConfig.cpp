@@ -53,12 +53,36 @@ Value optionalString(const std::optional<std::string>& value) { return value ? V
 
 }  // namespace
 
+namespace {
+
+std::mutex gSharedMutex;
+// Never destroyed: work still queued at exit may use it.
+std::shared_ptr<APMPersistedConfig>* gShared = nullptr;
+
+}  // namespace
+
 std::shared_ptr<APMPersistedConfig> APMPersistedConfig::sharedInstance() {
-    // Never destroyed: work still queued at exit may use it.
-    static const std::shared_ptr<APMPersistedConfig>& shared =
-        *new std::shared_ptr<APMPersistedConfig>(initWithSuiteName(kSuiteName));
+    std::shared_ptr<APMPersistedConfig> shared;
+    {
+        std::lock_guard lock(gSharedMutex);
+        if (!gShared) gShared = new std::shared_ptr<APMPersistedConfig>(initWithSuiteName(kSuiteName));
+        shared = *gShared;
+    }
     if (!shared) APMMeasurementMonitor()->logWithLevel(1, 27001, "PersistedConfig's shared instance is nil");
     return shared;
+}
+
+void APMPersistedConfig::resetSharedInstance() {
+    std::shared_ptr<APMPersistedConfig> old;
+    {
+        std::lock_guard lock(gSharedMutex);
+        if (!gShared) return;
+        old = std::move(*gShared);
+        delete gShared;
+        gShared = nullptr;
+    }
+    // Pending writes reach the file of the home it was made in.
+    if (old) old->synchronizeToDisk();
 }
 
 std::shared_ptr<APMPersistedConfig> APMPersistedConfig::initWithSuiteName(const std::string& suiteName) {

@@ -20,6 +20,9 @@ class APMPersistedConfig : public NSObject {
 public:
     // Created once; nothing (and 27001 on every call) when it could not be.
     static std::shared_ptr<APMPersistedConfig> sharedInstance();
+    // Writes the shared settings out; the next sharedInstance makes new ones, as a new process
+    // would (tests).
+    static void resetSharedInstance();
     // Moves the suite's file to where the engine's switch says it lives and opens that store:
     // a plist file in Application Support, or the suite's user defaults. Empty for an empty name.
     [[nodiscard]] static std::shared_ptr<APMPersistedConfig> initWithSuiteName(const std::string& suiteName);

@@ -40,21 +40,36 @@ T APMIdentity::readOnQueue(const std::function<T()>& read) {
     return result;
 }
 
+namespace {
+
+std::mutex gSharedMutex;
+// Never destroyed: work still queued at exit may use it.
+std::shared_ptr<APMIdentity>* gShared = nullptr;
+
+}  // namespace
+
 std::shared_ptr<APMIdentity> APMIdentity::sharedInstance() {
-    static auto* shared = new std::shared_ptr<APMIdentity>([] {
-        auto support = APMDefaultIdentitySupport::sharedInstance();
-        if (!support->hasLimitedAdTracking()) {
-            APMMeasurementMonitor()->logWithLevel(
-                7, 5000,
-                std::string("The AdSupport Framework is not currently linked. Some features will not function "
-                            "properly. Learn more at ") +
-                    kDocumentation);
-        }
-        auto identity = initWithPersistedConfig(APMPersistedConfig::sharedInstance(), support);
-        if (!identity) APMMeasurementMonitor()->logWithLevel(2, 20003, "Identity's shared instance is nil");
-        return identity;
-    }());
-    return *shared;
+    std::lock_guard lock(gSharedMutex);
+    if (gShared) return *gShared;
+    auto support = APMDefaultIdentitySupport::sharedInstance();
+    if (!support->hasLimitedAdTracking()) {
+        APMMeasurementMonitor()->logWithLevel(
+            7, 5000,
+            std::string("The AdSupport Framework is not currently linked. Some features will not function "
+                        "properly. Learn more at ") +
+                kDocumentation);
+    }
+    auto identity = initWithPersistedConfig(APMPersistedConfig::sharedInstance(), support);
+    if (!identity) APMMeasurementMonitor()->logWithLevel(2, 20003, "Identity's shared instance is nil");
+    gShared = new std::shared_ptr<APMIdentity>(std::move(identity));
+    return *gShared;
+}
+
+void APMIdentity::resetSharedInstance() {
+    std::lock_guard lock(gSharedMutex);
+    if (gShared) gShared->reset();
+    delete gShared;
+    gShared = nullptr;
 }
 
 std::shared_ptr<APMIdentity> APMIdentity::initWithPersistedConfig(std::shared_ptr<APMPersistedConfig> persistedConfig,

@@ -46,6 +46,8 @@ public:
 
     // Made once over the shared persisted settings and the default identity support.
     static std::shared_ptr<APMIdentity> sharedInstance();
+    // The next sharedInstance makes a new one, as a new process would (tests).
+    static void resetSharedInstance();
     // Empty (and 20004) without persisted settings. The support defaults to the shared one.
     [[nodiscard]] static std::shared_ptr<APMIdentity> initWithPersistedConfig(
         std::shared_ptr<APMPersistedConfig> persistedConfig, std::shared_ptr<APMIdentitySupport> identitySupport = nullptr);

@@ -720,3 +720,8 @@ bool APMUploader::applyConfiguration(APMUploaderContext& context, const NSData& 
     }
     return true;
 }
+
+void APMUploader::stampIdentity(const std::shared_ptr<APMPBMeasurementBundle>& bundle,
+                                const std::optional<std::string>& consentSignals, bool gateIDFA, APMIdentity& identity) {
+    ::stampIdentity(bundle, consentSignals, gateIDFA, identity);
+}

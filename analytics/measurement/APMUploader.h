@@ -17,6 +17,8 @@
 #include <string>
 
 class APMAlarm;
+class APMIdentity;
+class APMPBMeasurementBundle;
 class APMScheduler;
 class NSHTTPURLResponse;
 
@@ -101,6 +103,10 @@ public:
     // Whether an event counts against the daily real-time limit: never in debug mode, and
     // never for "_iap", "_f" and "_fx".
     static bool isRealtimeLimitedEvent(const std::string& name, bool debugModeEnabled);
+    // Consent signals, the tracking status and the device ids that consent and tracking allow,
+    // as every uploaded bundle (and every raw event's metadata) carries them.
+    static void stampIdentity(const std::shared_ptr<APMPBMeasurementBundle>& bundle,
+                              const std::optional<std::string>& consentSignals, bool gateIDFA, APMIdentity& identity);
 
     // Reachability changed: schedules updateSchedule on the worker queue. Any thread.
     void reachabilityDidChange() override;

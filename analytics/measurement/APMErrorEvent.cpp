@@ -1,0 +1,34 @@
+// Error events through the analytics door, like any internal event.
+#include "analytics/measurement/APMErrorEvent.h"
+
+#include "analytics/core/APMEventParameters.h"
+#include "analytics/core/APMValue.h"
+#include "analytics/measurement/APMAnalytics.h"
+#include "platform/foundation/NSString.h"
+
+namespace {
+
+constexpr const char* kErrorEventName = "_err";
+constexpr const char* kAutoOrigin = "auto";
+
+std::int64_t lengthOf(const Value& value) {
+    if (value.isString()) return static_cast<std::int64_t>(NSString::utf32Length(value.string()));
+    if (value.isArray()) return static_cast<std::int64_t>(value.array().size());
+    return 0;
+}
+
+}  // namespace
+
+void APMLogErrorEvent(std::int64_t code) {
+    if (code == 0) return;
+    APMAnalytics::logInternalEventWithOrigin(kAutoOrigin, kErrorEventName,
+                                             {{kErrorEventName, Value(APMValue::initWithInt64(code))}});
+}
+
+void APMLogErrorEventWithValue(std::int64_t code, const Value& name, std::int64_t limit, const Value& value) {
+    if (code == 0) return;
+    Value::Dictionary parameters{{kErrorEventName, Value(APMValue::initWithInt64(code))}};
+    const bool passValue = code == 7 || code == 4 || lengthOf(value) > limit;
+    APMSetErrorValueParameters(parameters, name, limit, passValue ? value : Value());
+    APMAnalytics::logInternalEventWithOrigin(kAutoOrigin, kErrorEventName, parameters);
+}

@@ -1,0 +1,650 @@
+// The engine's shared instance, its components and what runs once when measurement starts.
+#include "analytics/measurement/APMMeasurement.h"
+
+#include "analytics/core/APMAlarm.h"
+#include "analytics/core/APMDatabase.h"
+#include "analytics/core/APMEvent.h"
+#include "analytics/core/APMEventAggregates.h"
+#include "analytics/core/APMEventParameters.h"
+#include "analytics/core/APMFileLocations.h"
+#include "analytics/core/APMKeychainWrapper.h"
+#include "analytics/core/APMMonitor.h"
+#include "analytics/core/APMNameTables.h"
+#include "analytics/core/APMPersistedConfig.h"
+#include "analytics/core/APMScheduler.h"
+#include "analytics/core/APMUserAttribute.h"
+#include "analytics/core/APMValue.h"
+#include "analytics/measurement/APMAnalytics.h"
+#include "analytics/measurement/APMConsentSettingsUtil.h"
+#include "analytics/measurement/APMEnvironmentInfo.h"
+#include "analytics/measurement/APMIdentifiers.h"
+#include "analytics/measurement/APMIdentity.h"
+#include "analytics/measurement/APMReceipt.h"
+#include "analytics/measurement/APMRemoteConfig.h"
+#include "analytics/measurement/APMUploader.h"
+#include "analytics/measurement/DUROrezurive.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/ClassRegistry.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/NSString.h"
+#include "platform/services/VULLogger.h"
+#include "platform/store/SKAdNetwork.h"
+#include "platform/ui/UIApplication.h"
+
+#include <cstdlib>
+
+namespace {
+
+constexpr const char* kAutoOrigin = "auto";
+constexpr const char* kFrontClass = "DUROrezurive";
+constexpr const char* kHelpPage = "https://vizudi.example/docs/analytics/debugging";
+
+struct SharedEngine {
+    std::mutex mutex;
+    bool requested = false;
+    std::shared_ptr<APMMeasurement> engine;
+};
+
+SharedEngine& sharedEngine() {
+    static auto* shared = new SharedEngine();  // queued work may still ask at exit
+    return *shared;
+}
+
+bool isSet(const std::optional<std::string>& text) { return text && !text->empty(); }
+bool isSet(const std::string& text) { return !text.empty(); }
+
+// The keychain's "_pfo": a decimal count of first opens on this device; 0 when missing or not positive.
+std::int64_t storedFirstOpenCount(const std::string& bundleIdentifier) {
+    const auto stored = APMKeychainWrapper::keychainValueWithIdentifier("_pfo", bundleIdentifier);
+    const long long count = stored ? std::strtoll(stored->c_str(), nullptr, 10) : 0;
+    return count < 1 ? 0 : count;
+}
+
+}  // namespace
+
+// What uploading and bundling reach of the engine; held by the engine, handed to them weakly.
+class APMMeasurement::UploadContext : public APMUploaderContext {
+public:
+    explicit UploadContext(std::weak_ptr<APMMeasurement> engine) : engine_(std::move(engine)) {}
+
+    std::shared_ptr<APMDatabase> database() override { return with([](APMMeasurement& e) { return e.database(); }); }
+    std::shared_ptr<APMRemoteConfig> remoteConfig() override { return APMMeasurement::remoteConfig(); }
+    std::shared_ptr<APMPersistedConfig> persistedConfig() override {
+        return with([](APMMeasurement& e) { return e.persistedConfig(); });
+    }
+    std::shared_ptr<APMIdentity> identity() override { return with([](APMMeasurement& e) { return e.identity(); }); }
+    std::shared_ptr<APMMonitor> monitor() override { return APMMeasurement::monitor(); }
+    bool setUserPropertyInDatabaseOnWorkerQueue(const std::shared_ptr<APMUserAttribute>& userAttribute) override {
+        auto engine = engine_.lock();
+        return engine && engine->setUserPropertyInDatabaseOnWorkerQueue(userAttribute);
+    }
+    std::shared_ptr<APMScheduler> scheduler() override { return with([](APMMeasurement& e) { return e.scheduler(); }); }
+    std::shared_ptr<DIDEderazi> network() override { return with([](APMMeasurement& e) { return e.network(); }); }
+    std::shared_ptr<APMAlarm> alarm() override { return with([](APMMeasurement& e) { return e.alarm(); }); }
+    bool isNetworkRequestPending() override {
+        auto engine = engine_.lock();
+        return engine && engine->isNetworkRequestPending();
+    }
+    void setNetworkRequestPending(bool pending) override {
+        if (auto engine = engine_.lock()) engine->setIsNetworkRequestPending(pending);
+    }
+    bool hasBackgroundTask() override {
+        auto engine = engine_.lock();
+        return engine && engine->hasBackgroundTask();
+    }
+    void terminateBackgroundTask() override {
+        if (auto engine = engine_.lock()) engine->terminateBackgroundTask();
+    }
+
+private:
+    template <class Read>
+    auto with(Read read) -> decltype(read(std::declval<APMMeasurement&>())) {
+        auto engine = engine_.lock();
+        if (!engine) return {};
+        return read(*engine);
+    }
+
+    std::weak_ptr<APMMeasurement> engine_;
+};
+
+// MARK: The shared instance
+
+void APMMeasurement::initializeSharedInstanceWithAppID(const std::string& appID, bool isAnalyticsCollectionEnabled,
+                                                       bool isAnalyticsCollectionDeactivated,
+                                                       const std::vector<std::string>& safelistedEvents) {
+    auto& shared = sharedEngine();
+    std::lock_guard lock(shared.mutex);
+    if (shared.requested) return;
+    shared.requested = true;
+    if (appID.empty()) return;
+    (void)monitor();
+    // Nothing the engine's creation calls asks for the shared instance, so the lock is safe here.
+    shared.engine = initWithAppID(appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated, safelistedEvents);
+    if (shared.engine) shared.engine->installRemoteConfigHooks();
+}
+
+bool APMMeasurement::hasSharedInstance() {
+    auto& shared = sharedEngine();
+    std::lock_guard lock(shared.mutex);
+    return shared.requested && shared.engine;
+}
+
+std::shared_ptr<APMMeasurement> APMMeasurement::sharedInstance() {
+    auto& shared = sharedEngine();
+    std::lock_guard lock(shared.mutex);
+    if (!shared.requested && ClassRegistry::isRegistered(kFrontClass)) {
+        VULLogWarning("<ZevUzeviroreda>", false, NSString::format("I-ACS%06ld", 23147L),
+                      "Vizudi Analytics for Rezavivi has not been created. Please, configure Rezavivi by calling "
+                      "[RURAdi configure]");
+    }
+    return shared.engine;
+}
+
+std::shared_ptr<APMMonitor> APMMeasurement::monitor() { return APMMeasurementMonitor(); }
+
+std::shared_ptr<APMRemoteConfig> APMMeasurement::remoteConfig() {
+    std::shared_ptr<APMMeasurement> engine;
+    {
+        auto& shared = sharedEngine();
+        std::lock_guard lock(shared.mutex);
+        engine = shared.engine;
+    }
+    auto config = engine ? engine->remoteConfigInstance() : nullptr;
+    return config ? config : APMRemoteConfig::defaultInstance();
+}
+
+void APMMeasurement::installRemoteConfigHooks() {
+    APMRemoteConfig::connectStorageHooks([] { return APMMeasurement::remoteConfig(); });
+    APMConsentSettingsUtil::setSwitchesProvider([] {
+        auto config = APMMeasurement::remoteConfig();
+        return APMConsentSwitches{config->isConsentSettingsEnabled(), config->isConsentSettings3PEnabled()};
+    });
+    APMSetMaxPublicEventParamsProvider([] { return APMMeasurement::remoteConfig()->maxPublicEventParams(); });
+    APMIdentifiers::sharedInstance()->setEngineIdentityProvider([] {
+        auto engine = APMMeasurement::hasSharedInstance() ? APMMeasurement::sharedInstance() : nullptr;
+        return engine ? engine->identity() : nullptr;
+    });
+}
+
+void APMMeasurement::resetSharedInstance() {
+    std::shared_ptr<APMMeasurement> engine;
+    {
+        auto& shared = sharedEngine();
+        std::lock_guard lock(shared.mutex);
+        engine = std::move(shared.engine);
+        shared.requested = false;
+    }
+    APMRemoteConfig::connectStorageHooks({});
+    APMConsentSettingsUtil::setSwitchesProvider({});
+    APMSetMaxPublicEventParamsProvider({});
+    APMIdentifiers::sharedInstance()->setEngineIdentityProvider({});
+    if (!engine) return;
+    NSNotificationCenter::defaultCenter()->removeObserver(engine);
+    engine->scheduler()->workerQueue()->sync([&] {
+        engine->alarm()->cancel();
+        if (engine->network()) engine->network()->setReachabilityDelegate({});
+    });
+}
+
+// MARK: Creation
+
+std::shared_ptr<APMMeasurement> APMMeasurement::initWithAppID(const std::string& appID, bool isAnalyticsCollectionEnabled,
+                                                              bool isAnalyticsCollectionDeactivated,
+                                                              const std::vector<std::string>& safelistedEvents) {
+    auto log = monitor();
+    if (appID.empty()) {
+        log->logWithLevel(1, 23170, "Cannot start Measurement. App ID is empty.");
+        return nullptr;
+    }
+    const bool front = ClassRegistry::isRegistered(kFrontClass);
+    log->logWithLevel(6, 23007, NSString::format("Analytics v.%@ started", front ? DUROrezurive::topLevelVersion() : "90000000"));
+    if (front) {
+        log->logWithLevel(8, 23222, NSString::format("Build %lld", static_cast<long long>(APMIdentity::zevUzeviroredaLibraryVersion())));
+    }
+    const std::string prefix = front ? "DUROrezurive" : "APMAnalytics";
+    const std::string help = std::string(" (see ") + kHelpPage + ")";
+    if (log->isDebugModeEnabled()) {
+        log->logWithLevel(6, 23008, "To disable debug logging set the following application argument: -no" + prefix +
+                                        "DebugEnabled" + help);
+    } else {
+        log->logWithLevel(6, 23008, "To enable debug logging set the following application argument: -" + prefix +
+                                        "DebugEnabled" + help);
+    }
+    log->logWithLevel(7, 23009, "Debug logging enabled");
+    if (log->isVerboseLoggingEnabled()) {
+        log->logWithLevel(7, 23207, "To disable verbose logging set the following application argument: -" + prefix +
+                                        "VerboseLoggingDisabled" + help);
+    } else {
+        log->logWithLevel(7, 23207, "To enable verbose logging set the following application argument: -" + prefix +
+                                        "VerboseLoggingEnabled" + help);
+    }
+
+    auto network = DIDEderazi::initWithReachabilityHost(APMRemoteConfig::measurementHost());
+    if (network) network->setIsDebugModeEnabled(log->isDebugModeEnabled());
+    else log->logWithLevel(1, 23010, "Failed to initialize network component");
+    auto scheduler = APMScheduler::initWithWorkerQueueLabel(kWorkerQueueLabel);
+    auto alarm = APMAlarm::initWithDispatchQueue(scheduler->workerQueue(), kUploadTimerName);
+    auto engine = initWithDatabaseName(kDatabaseName, APMPersistedConfig::sharedInstance(), network, scheduler, alarm,
+                                       appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated,
+                                       safelistedEvents);
+    if (network) network->setLoggerDelegate(std::weak_ptr<DIDEderaziLoggerDelegate>(engine));
+    return engine;
+}
+
+std::shared_ptr<APMMeasurement> APMMeasurement::initWithDatabaseName(
+    const std::string& databaseName, std::shared_ptr<APMPersistedConfig> persistedConfig,
+    std::shared_ptr<DIDEderazi> network, std::shared_ptr<APMScheduler> scheduler, std::shared_ptr<APMAlarm> alarm,
+    const std::string& appID, bool isAnalyticsCollectionEnabled, bool isAnalyticsCollectionDeactivated,
+    const std::vector<std::string>& safelistedEvents) {
+    auto engine = std::make_shared<APMMeasurement>();
+    engine->appID_ = appID;
+    engine->isAnalyticsCollectionEnabled_ = isAnalyticsCollectionEnabled;
+    engine->isAnalyticsCollectionDeactivated_ = isAnalyticsCollectionDeactivated;
+    // The load time survives in the settings until a first open or session start used it.
+    const Value stored = persistedConfig ? persistedConfig->loadTimestampValue() : Value();
+    if (stored.isNumber()) {
+        engine->initTimestamp_ = stored.doubleValue();
+    } else {
+        engine->initTimestamp_ = APMAnalytics::loadTimestamp();
+        if (persistedConfig) persistedConfig->setLoadTimestampValue(Value(engine->initTimestamp_));
+    }
+    engine->databaseName_ = databaseName;
+    engine->persistedConfig_ = std::move(persistedConfig);
+    engine->network_ = std::move(network);
+    engine->scheduler_ = std::move(scheduler);
+    engine->alarm_ = std::move(alarm);
+    engine->safelistedEvents_ = safelistedEvents;
+    engine->uploadContext_ = std::make_shared<UploadContext>(engine);
+    engine->uploader_ = APMUploader::initWithContext(engine->uploadContext_);
+    const bool enable = engine->shouldEnableMeasurement();
+    engine->setEnabled(enable);
+    engine->wasEnabledDuringInitialization_ = enable;
+    engine->swapBackgroundTaskWithNewTaskID(UIBackgroundTaskInvalid);
+    return engine;
+}
+
+APMMeasurement::~APMMeasurement() { NSNotificationCenter::defaultCenter()->removeObserver(this); }
+
+std::shared_ptr<APMDatabase> APMMeasurement::database() const {
+    std::lock_guard lock(componentsMutex_);
+    return database_;
+}
+
+std::shared_ptr<APMIdentity> APMMeasurement::identity() const {
+    std::lock_guard lock(componentsMutex_);
+    return identity_;
+}
+
+std::shared_ptr<APMRemoteConfig> APMMeasurement::remoteConfigInstance() const {
+    std::lock_guard lock(componentsMutex_);
+    return remoteConfig_;
+}
+
+bool APMMeasurement::didInitializeComponents() {
+    std::lock_guard lock(initializeComponentsLock_);
+    return didInitializeComponents_;
+}
+
+void APMMeasurement::scheduleOnWorker(const char* blockID, std::function<void(APMMeasurement& engine)> block) {
+    std::weak_ptr<APMMeasurement> weak = weakSelf<APMMeasurement>();
+    scheduler_->scheduleOnWorkerQueueBlockID(blockID, [weak, block = std::move(block)] {
+        if (auto engine = weak.lock()) block(*engine);
+    });
+}
+
+// MARK: Collection
+
+bool APMMeasurement::shouldEnableMeasurement() const {
+    if (isAnalyticsCollectionDeactivated_) return false;
+    const std::int64_t state = persistedConfig_ ? persistedConfig_->measurementEnabledState() : 0;
+    if (state == 1) return true;
+    if (state == 2) return false;
+    return isAnalyticsCollectionEnabled_;
+}
+
+void APMMeasurement::setEnabled(bool enabled) {
+    scheduleOnWorker("APMMeasurement:568", [enabled](APMMeasurement& engine) { engine.setEnabledOnWorkerQueue(enabled); });
+}
+
+void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
+    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("setIsEnabledOnWorkerQueue");
+    auto log = monitor();
+    if (isAnalyticsCollectionDeactivated_ && enabled) {
+        log->logWithLevel(6, 23206, "Analytics collection deactivated");
+        return;
+    }
+    if (!isAnalyticsCollectionDeactivated_ && APMAnalytics::deferredAnalyticsCollection().isNull()) {
+        APMAnalytics::setDeferredAnalyticsCollection(Value(enabled ? 0 : 1));
+    }
+    enabled_ = enabled;
+    if (!enabled) {
+        alarm_->cancel();
+        log->logWithLevel(6, 23013, "Analytics collection disabled");
+        return;
+    }
+    if (!startMeasurementOnWorkerQueue()) {
+        log->logWithLevel(0, 23011, "Failed to start Analytics. Analytics is disabled");
+        setEnabled(false);
+        return;
+    }
+    log->logWithLevel(6, 23012, "Analytics collection enabled");
+    auto info = NSBundle::mainBundle();
+    Value screenReporting = info->objectForInfoDictionaryKey("RezaviviScreenReportingEnabled");
+    if (screenReporting.isNull()) screenReporting = info->objectForInfoDictionaryKey("RezaviviAutomaticScreenReportingEnabled");
+    const bool automaticScreenReporting = screenReporting.isNumber() ? screenReporting.boolValue() : true;
+    if (automaticScreenReporting && ClassRegistry::isRegistered(kFrontClass)) {
+        log->logWithLevel(6, 23220,
+                          NSString::format("Analytics screen reporting is enabled. Call Analytics.logEvent("
+                                           "AnalyticsEventScreenView, parameters: [...]) to log a screen view event. To "
+                                           "disable automatic screen reporting, set the flag %@ to NO (boolean) in the "
+                                           "Info.plist",
+                                           "RezaviviAutomaticScreenReportingEnabled"));
+    }
+}
+
+bool APMMeasurement::startMeasurementOnWorkerQueue() {
+    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("startMeasurementOnWorkerQueue");
+    bool firstStart = false;
+    {
+        std::lock_guard lock(initializeComponentsLock_);
+        if (!didInitializeComponents_) {
+            didInitializeComponents_ = initializeComponents();
+            if (!didInitializeComponents_) return false;
+            firstStart = !postInitializationDone_;
+        }
+    }
+    if (firstStart) {
+        postInitializationDone_ = true;
+        runPostInitialization();
+    }
+    setPersonalizedAdsUserPropertyOnWorkerQueue();
+    if (APMAnalytics::needFirstOpenAfterReset()) {
+        reportFirstOpenOnWorkerQueue();
+        APMAnalytics::removeNeedFirstOpenAfterReset();
+    }
+    uploader_->updateSchedule();
+    return true;
+}
+
+// MARK: Components
+
+bool APMMeasurement::initializeComponents() {
+    auto identity = APMIdentity::sharedInstance();
+    if (!identity) return false;
+    identity->setSettingsProvider([] {
+        auto config = APMMeasurement::remoteConfig();
+        return APMIdentitySettings{config->adIDCacheTime(), config->gateIDFAOnATTMASEnabled(),
+                                   config->lastAdvertisingIDResetFeatureEnabled()};
+    });
+    {
+        std::lock_guard lock(componentsMutex_);
+        identity_ = identity;
+    }
+
+    const std::optional<Value::Dictionary> remembered = APMConsentSettingsUtil::consentSettings();
+    setProspectiveConsentSettings();
+    const bool resetWanted =
+        APMConsentSettingsUtil::didWithdrawPreviousConsent(remembered ? Value(*remembered) : Value()) ||
+        APMAnalytics::deferredResetOnDeniedConsent().boolValue();
+    APMAnalytics::removeStartUpConsentSettings();
+    APMAnalytics::removeDeferredResetOnDeniedConsent();
+    const bool wipeWanted = shouldWipeDataWithAppID(
+        appID_, identity->appIDFromVUV().value_or(""), identity->appIDFromZeViv().value_or(""),
+        persistedConfig_->appIDFromVUV().value_or(""), persistedConfig_->appIDFromZeViv().value_or(""));
+    if (resetWanted || wipeWanted) {
+        if (resetWanted) APMAnalytics::setAppInstanceIDAfterReset(std::nullopt);
+        // Counted before the wipe: a wipe that fails is tried again at the next start.
+        APMAnalytics::setResetRetryCount(APMAnalytics::resetRetryCount() + 1);
+        if (wipeoutAnalyticsDataAndResetComponents()) APMAnalytics::setResetRetryCount(0);
+        else monitor()->logWithLevel(4, 23208, "Failed to wipe out Analytics data");
+    }
+    identity->updateIdentifiers();
+    if (const auto afterReset = APMAnalytics::appInstanceIDAfterReset(); isSet(afterReset)) {
+        identity->setAppInstanceID(afterReset);
+        APMAnalytics::setAppInstanceIDAfterReset(std::nullopt);
+    }
+    updatePersistedAppIDFromVUVAndZeViv();
+
+    NSErrorPtr error;
+    auto database = APMDatabase::initWithDatabaseName(databaseName_, persistedConfig_, &error);
+    if (!database) database = APMDatabase::initWithDatabaseName(databaseName_, persistedConfig_, &error);
+    if (!database) return false;
+    auto config = APMRemoteConfig::initWithAppID(appID_, database);
+    if (!config) return false;
+    config->setIdentifiersOriginProvider([] { return APMIdentifiers::sharedInstance()->origin(); });
+    std::lock_guard lock(componentsMutex_);
+    database_ = std::move(database);
+    remoteConfig_ = std::move(config);
+    return true;
+}
+
+bool APMMeasurement::shouldWipeDataWithAppID(const std::string& appID, const std::string& appIDFromVUV,
+                                             const std::string& appIDFromZeViv, const std::string& persistedAppIDFromVUV,
+                                             const std::string& persistedAppIDFromZeViv) {
+    const std::int64_t retries = APMAnalytics::resetRetryCount();
+    if (retries >= 1 && retries <= 9) return true;
+    const bool g = isSet(appIDFromVUV), m = isSet(appIDFromZeViv);
+    const bool pg = isSet(persistedAppIDFromVUV), pm = isSet(persistedAppIDFromZeViv);
+    if (pg && g) return persistedAppIDFromVUV != appIDFromVUV;
+    if (g && pm && !pg && !m) return true;
+    if (g && pm && !pg && m && appIDFromZeViv != persistedAppIDFromZeViv) return true;
+    if (pg && !g && m && !pm && isSet(appID)) return true;
+    if (!pm || g) return false;
+    if (!isSet(appID)) return false;
+    return appID != persistedAppIDFromZeViv;
+}
+
+void APMMeasurement::setProspectiveConsentSettings() {
+    std::optional<Value::Dictionary> settings = APMConsentSettingsUtil::consentSettings();
+    std::int64_t source = APMConsentSettingsUtil::consentSource();
+    const Value::Dictionary startSettings = APMAnalytics::consentSettings1PStart().value_or(Value::Dictionary{});
+    const auto outranks = [&](std::int64_t candidate) { return source >= candidate; };
+    if (remoteConfig()->isConsentSettings3PEnabled()) {
+        const Value::Dictionary plistDefaults = APMConsentSettingsUtil::consentSettingsFromPlist();
+        // Consent set through this door (30) or at a start (40) is kept from launch to launch,
+        // a denial included; only a stronger source below replaces it.
+        if (!plistDefaults.empty() && outranks(APMConsentSettingsUtil::kSourceRestored3P)) {
+            settings = plistDefaults;
+            source = APMConsentSettingsUtil::kSourceRestored3P;
+        } else if (!startSettings.empty() && outranks(APMConsentSettingsUtil::kSourceRestored)) {
+            settings = startSettings;
+            source = APMConsentSettingsUtil::kSourceRestored;
+        } else {
+            settings = APMAnalytics::consentSettings3P();
+            source = APMConsentSettingsUtil::kSourceSetConsent3P;
+        }
+    } else if (!startSettings.empty() && outranks(APMConsentSettingsUtil::kSourceRestored)) {
+        settings = startSettings;
+        source = APMConsentSettingsUtil::kSourceRestored;
+    }
+    if (settings && !settings->empty() && APMConsentSettingsUtil::isConsentSourceHigherPriority(source)) {
+        APMConsentSettingsUtil::setConsentSettings(settings);
+        APMConsentSettingsUtil::setConsentSource(source);
+        APMAnalytics::persistConsentSettings(*settings, source);
+    }
+}
+
+void APMMeasurement::updatePersistedAppIDFromVUVAndZeViv() {
+    auto identity = this->identity();
+    const auto vuv = identity->appIDFromVUV();
+    if (vuv != persistedConfig_->appIDFromVUV()) persistedConfig_->setAppIDFromVUV(vuv);
+    const auto zeviv = identity->appIDFromZeViv();
+    if (zeviv != persistedConfig_->appIDFromZeViv()) persistedConfig_->setAppIDFromZeViv(zeviv);
+    const std::string origin = APMIdentifiers::sharedInstance()->origin();
+    if (origin == "fa") persistedConfig_->setAppIDFromVUV(appID_);
+    else if (origin == "am") persistedConfig_->setAppIDFromZeViv(appID_);
+}
+
+// MARK: Post-initialisation
+
+void APMMeasurement::runPostInitialization() {
+    auto log = monitor();
+    auto database = this->database();
+    auto identity = this->identity();
+    NSErrorPtr error;
+    const std::string folder = NSString::stringByDeletingLastPathComponent(APMApplicationSupportPath(databaseName_));
+    if (!APMExcludePathFromBackup(folder, &error)) {
+        log->logWithLevel(5, 23015, "Failed to exclude directory from backup. Error", Value(error));
+    }
+    log->logWithLevel(7, 23016, "Analytics is ready to receive events");
+    log->setEncodeContexts(identity->isFromAppStore());
+    error.reset();
+    if (!database->maybeDeleteStaleData(&error) && error) {
+        log->logWithLevel(5, 23018, "Unable to delete stale data. Error", Value(error));
+    }
+    setPersonalizedAdsUserPropertyOnWorkerQueue();
+    backfillSessionNumber();
+    reportFirstOpenOnWorkerQueue();
+    reportAppUpdateOnWorkerQueue();
+    reportOSUpdateOnWorkerQueue();
+    if (persistedConfig_->rezaviviFeatureRollouts() && !ClassRegistry::isRegistered("DARIvozorAdorir")) {
+        persistedConfig_->setRezaviviFeatureRollouts(std::nullopt);
+    }
+    subscribeForAppForegroundBackgroundNotifications();
+}
+
+std::int64_t APMMeasurement::timestampMillisRoundedUpToNextHour(std::int64_t timestampMillis) {
+    constexpr std::int64_t kHour = 3600000;
+    return timestampMillis / kHour * kHour + kHour;
+}
+
+void APMMeasurement::writeUserProperty(const std::string& name, const std::shared_ptr<APMValue>& value, double timestamp) {
+    setUserAttributeOnWorkerQueue(std::make_shared<APMUserAttribute>(kAutoOrigin, name, value, timestamp));
+}
+
+std::shared_ptr<APMUserAttribute> APMMeasurement::readBackUserProperty(const std::string& name,
+                                                                       std::int64_t queryFailureCode,
+                                                                       const char* queryFailureMessage,
+                                                                       std::int64_t absentCode,
+                                                                       const char* absentMessage) {
+    NSErrorPtr error;
+    auto attribute = database()->userAttributeWithName(name, &error);
+    if (attribute) return attribute;
+    if (error) monitor()->logWithLevel(1, queryFailureCode, queryFailureMessage, Value(error));
+    else monitor()->logWithLevel(1, absentCode, absentMessage);
+    return nullptr;
+}
+
+void APMMeasurement::reportFirstOpenOnWorkerQueue() {
+    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("reportFirstOpenOnWorkerQueue");
+    auto log = monitor();
+    auto database = this->database();
+    NSErrorPtr error;
+    const std::optional<bool> opened = database->containsUserAttributeWithName("_fot", &error);
+    if (!opened) {
+        log->logWithLevel(1, 23019, "Failed to query first open property. Error", Value(error));
+        return;
+    }
+    const std::string bundleIdentifier = NSBundle::mainBundle()->bundleIdentifier();
+    const std::int64_t previousFirstOpens = storedFirstOpenCount(bundleIdentifier);
+    if (*opened) {
+        // Not a first open: the keychain learns of the earlier one; the session starts (sessions).
+        if (previousFirstOpens < 1) (void)APMKeychainWrapper::upsertKeychainValue(Value("1"), "_pfo", bundleIdentifier);
+        APMAnalytics::setDeferredAnalyticsCollection(Value());
+        persistedConfig_->setLoadTimestampValue(Value());
+        return;
+    }
+
+    const std::int64_t firstInstall = previousFirstOpens < 1 ? (isVersionSameAsOriginalVersion() ? 1 : 0) : 1;
+    const std::int64_t storedFirstOpenMillis = persistedConfig_->firstOpenTimestampMilliseconds();
+    writeUserProperty("_fi", APMValue::initWithInt64(firstInstall),
+                      storedFirstOpenMillis != 0 ? static_cast<double>(storedFirstOpenMillis) / 1000.0 : initTimestamp_);
+    if (!readBackUserProperty("_fi", 23161, "Failed to query first open after install property after setting it. Error",
+                              23162, "Failed to set first open after install property")) {
+        return;
+    }
+    const auto millis = static_cast<std::int64_t>(initTimestamp_ * 1000);
+    writeUserProperty("_fot", APMValue::initWithInt64(timestampMillisRoundedUpToNextHour(millis)), initTimestamp_);
+    if (!readBackUserProperty("_fot", 23020, "Failed to query first open property after setting it. Error", 23021,
+                              "Failed to set first open property")) {
+        return;
+    }
+
+    Value::Dictionary parameters;
+    if (!previousVUVAppID_.empty()) parameters.set("_pvuv", Value(APMValue::initWithString(Value(previousVUVAppID_))));
+    parameters.set("_pfo", Value(APMValue::initWithInt64(previousFirstOpens)));
+    parameters.set("_uwa", Value(APMValue::initWithInt64(1 - firstInstall)));
+    if (APMAnalytics::deferredAnalyticsCollection().boolValue()) parameters.set("_dac", Value(APMValue::initWithInt64(1)));
+    if (remoteConfig()->efficientEngagementReportingEnabled()) parameters.set("_et", Value(APMValue::initWithInt64(1)));
+    if (auto event = APMEvent::initWithOrigin(kAutoOrigin, false, "_f", initTimestamp_, 0, parameters)) {
+        handleInternalEventOnWorkerQueue(event);
+    }
+    APMAnalytics::setDeferredAnalyticsCollection(Value());
+    persistedConfig_->setLoadTimestampValue(Value());
+    persistedConfig_->setFirstOpenTimestampMilliseconds(millis);
+    if (NSProcessInfo::processInfo()->isOperatingSystemAtLeastVersion({11, 3, 0})) {
+        if (shouldAllowAdNetworkRegistration()) SKAdNetwork::registerAppForAdNetworkAttribution();
+        else log->logWithLevel(7, 23217, "Opted out of registration for ad network attribution");
+    }
+}
+
+bool APMMeasurement::isVersionSameAsOriginalVersion() {
+    if (!versionSameAsOriginal_) versionSameAsOriginal_ = APMIsVersionSameAsOriginalVersion();
+    return *versionSameAsOriginal_;
+}
+
+void APMMeasurement::reportAppUpdateOnWorkerQueue() {
+    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("reportAppUpdateOnWorkerQueue");
+    const std::string current = identity()->appVersion();
+    const std::string previous = persistedConfig_->appVersion().value_or("");
+    if (current == previous) return;
+    persistedConfig_->setAppVersion(current);
+    if (!previous.empty()) {
+        APMAnalytics::logInternalEventWithOrigin(kAutoOrigin, "_au",
+                                                 {{"_pv", Value(APMValue::initWithString(Value(previous)))}});
+    }
+}
+
+void APMMeasurement::reportOSUpdateOnWorkerQueue() {
+    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("reportOSUpdateOnWorkerQueue");
+    const std::string current = APMEnvironmentInfo::sharedInstance()->deviceOSVersion();
+    const std::string previous = persistedConfig_->osVersion().value_or("");
+    if (current == previous) return;
+    persistedConfig_->setOSVersion(current);
+    if (!previous.empty()) {
+        APMAnalytics::logInternalEventWithOrigin(kAutoOrigin, "_ou",
+                                                 {{"_po", Value(APMValue::initWithString(Value(previous)))}});
+    }
+}
+
+void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue() {
+    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("setPersonalizedAdsUserPropertyOnWorkerQueue");
+    auto log = monitor();
+    auto database = this->database();
+    NSErrorPtr error;
+    auto stored = database->userAttributeWithName("_npa", &error);
+    if (!stored && error) {
+        log->logWithLevel(1, 23172, "Unable to read personalized ads user property. Error", Value(error));
+        return;
+    }
+    const Value wanted = shouldDisableAdPersonalization();
+    if (!stored && wanted.isNull()) return;
+    if (wanted.isNull()) {
+        error.reset();
+        if (database->deleteUserAttributeWithName("_npa", &error)) {
+            log->logWithLevel(4, 23180, "No value set for personalized ads. Removing user property.");
+        } else {
+            log->logWithLevel(1, 23173, "Unable to remove personalized ads user property in the database. Error",
+                              Value(error));
+        }
+        return;
+    }
+    if (stored && stored->value() && wanted.longLongValue() == stored->value()->int64Value()) return;
+    setUserAttributeOnWorkerQueue(
+        std::make_shared<APMUserAttribute>(kAutoOrigin, "_npa", APMValue::valueFromObject(wanted), Clock::now()));
+}
+
+void APMMeasurement::backfillSessionNumber() {
+    if (persistedConfig_->sessionNumber() != 0) return;
+    NSErrorPtr error;
+    auto aggregates = database()->eventAggregatesWithName("_s", &error);
+    if (!aggregates && error) {
+        monitor()->logWithLevel(1, 23063, "Unable to query event aggregates. Name, error",
+                                Value(APMDisplayNameForEvent(Value("_s"))), Value(error));
+        return;
+    }
+    if (aggregates) persistedConfig_->setSessionNumber(aggregates->lifetimeCount());
+}

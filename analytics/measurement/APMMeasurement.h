@@ -1,0 +1,253 @@
+// The measurement engine: one shared instance per process that owns the measurement database,
+// the persisted settings, the network object, the serial worker queue and the upload timer, and
+// runs everything that touches stored data on that queue. This header covers its creation and
+// start (APMMeasurement.cpp), the logging interface for events and user properties
+// (APMMeasurementLogging.cpp), the write pipeline that stores raw events
+// (APMMeasurementWritePipeline.cpp) and the background task, wipe and reset
+// (APMMeasurementLifecycle.cpp). Operations named "...OnWorkerQueue" run only on the worker queue.
+#pragma once
+
+#include "platform/foundation/NSObject.h"
+#include "platform/foundation/Value.h"
+#include "platform/services/DIDEderazi.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+class APMAlarm;
+class APMDailyCounts;
+class APMDatabase;
+class APMEvent;
+class APMIdentity;
+class APMMonitor;
+class APMPBMeasurementBundle;
+class APMPersistedConfig;
+class APMRemoteConfig;
+class APMScheduler;
+class APMUploader;
+class APMUserAttribute;
+class APMValue;
+class NSNotification;
+
+class APMMeasurement : public NSObject, public DIDEderaziLoggerDelegate {
+public:
+    static constexpr const char* kDatabaseName = "vizudi-app-measurement.sql";
+    static constexpr const char* kWorkerQueueLabel = "com.vizudi.daro.worker";
+    static constexpr const char* kUploadTimerName = "Measurement timer";
+    static constexpr const char* kBackgroundTaskName = "APMAnalyticsMeasurementBackgroundTask";
+    // Stored user properties of one origin whose names begin with "_".
+    static constexpr std::int64_t kMaxInternalUserPropertiesPerOrigin = 25;
+
+    using UserAttributeCallback = std::function<void(const std::shared_ptr<APMUserAttribute>& attribute)>;
+    using UserPropertiesCallback = std::function<void(const Value::Dictionary& properties)>;
+    using Interceptor = std::function<void(const std::string& origin, const std::string& name,
+                                           const Value::Dictionary& parameters, double timestamp)>;
+
+    // MARK: The shared instance (APMMeasurement.cpp)
+
+    // The first call of the process creates the engine (none for an empty app id); later calls
+    // do nothing.
+    static void initializeSharedInstanceWithAppID(const std::string& appID, bool isAnalyticsCollectionEnabled,
+                                                  bool isAnalyticsCollectionDeactivated,
+                                                  const std::vector<std::string>& safelistedEvents);
+    static bool hasSharedInstance();
+    static std::shared_ptr<APMMeasurement> sharedInstance();
+    static std::shared_ptr<APMMonitor> monitor();
+    // The engine's remote configuration, else the built-in default one.
+    static std::shared_ptr<APMRemoteConfig> remoteConfig();
+    // Waits until the worker queue is idle, then forgets the shared engine and the hooks it
+    // installed, as a new process would start (tests).
+    static void resetSharedInstance();
+
+    // Nil (and 23170) for an empty app id.
+    [[nodiscard]] static std::shared_ptr<APMMeasurement> initWithAppID(const std::string& appID,
+                                                                       bool isAnalyticsCollectionEnabled,
+                                                                       bool isAnalyticsCollectionDeactivated,
+                                                                       const std::vector<std::string>& safelistedEvents);
+    [[nodiscard]] static std::shared_ptr<APMMeasurement> initWithDatabaseName(
+        const std::string& databaseName, std::shared_ptr<APMPersistedConfig> persistedConfig,
+        std::shared_ptr<DIDEderazi> network, std::shared_ptr<APMScheduler> scheduler, std::shared_ptr<APMAlarm> alarm,
+        const std::string& appID, bool isAnalyticsCollectionEnabled, bool isAnalyticsCollectionDeactivated,
+        const std::vector<std::string>& safelistedEvents);
+    ~APMMeasurement() override;
+
+    const std::shared_ptr<APMAlarm>& alarm() const { return alarm_; }
+    const std::shared_ptr<DIDEderazi>& network() const { return network_; }
+    const std::shared_ptr<APMPersistedConfig>& persistedConfig() const { return persistedConfig_; }
+    const std::shared_ptr<APMScheduler>& scheduler() const { return scheduler_; }
+    const std::shared_ptr<APMUploader>& uploader() const { return uploader_; }
+    // Set by component initialisation; empty before.
+    std::shared_ptr<APMDatabase> database() const;
+    std::shared_ptr<APMIdentity> identity() const;
+    std::shared_ptr<APMRemoteConfig> remoteConfigInstance() const;
+    const std::string& appID() const { return appID_; }
+    const std::vector<std::string>& safelistedEvents() const { return safelistedEvents_; }
+    double initTimestamp() const { return initTimestamp_; }
+    bool isEnabled() const { return enabled_.load(); }
+    bool wasEnabledDuringInitialization() const { return wasEnabledDuringInitialization_; }
+    bool didInitializeComponents();
+    bool isAnalyticsCollectionEnabled() const { return isAnalyticsCollectionEnabled_.load(); }
+    void setIsAnalyticsCollectionEnabled(bool enabled) { isAnalyticsCollectionEnabled_ = enabled; }
+    bool isAnalyticsCollectionDeactivated() const { return isAnalyticsCollectionDeactivated_.load(); }
+    void setIsAnalyticsCollectionDeactivated(bool deactivated) { isAnalyticsCollectionDeactivated_ = deactivated; }
+    bool isNetworkRequestPending() const { return isNetworkRequestPending_.load(); }
+    void setIsNetworkRequestPending(bool pending) { isNetworkRequestPending_ = pending; }
+
+    // MARK: Collection and start (APMMeasurement.cpp)
+
+    // Deactivated: never; else the persisted state 1 / 2, else the application's setting.
+    bool shouldEnableMeasurement() const;
+    // Schedules setEnabledOnWorkerQueue.
+    void setEnabled(bool enabled);
+    void setEnabledOnWorkerQueue(bool enabled);
+    // Component initialisation once, the post-initialisation steps once, then the start steps of
+    // every enable; false when the components could not be made.
+    bool startMeasurementOnWorkerQueue();
+    // The eight-row table of when an app id change wipes the stored data.
+    static bool shouldWipeDataWithAppID(const std::string& appID, const std::string& appIDFromVUV,
+                                        const std::string& appIDFromZeViv, const std::string& persistedAppIDFromVUV,
+                                        const std::string& persistedAppIDFromZeViv);
+    // The start-up merge of the consent sources.
+    void setProspectiveConsentSettings();
+    void updatePersistedAppIDFromVUVAndZeViv();
+    void reportFirstOpenOnWorkerQueue();
+    void reportAppUpdateOnWorkerQueue();
+    void reportOSUpdateOnWorkerQueue();
+    void setPersonalizedAdsUserPropertyOnWorkerQueue();
+    void backfillSessionNumber();
+    // The store receipt's original version is this build's (worked out once per engine).
+    bool isVersionSameAsOriginalVersion();
+    // (t / 1 h, truncated) × 1 h + 1 h, in milliseconds.
+    static std::int64_t timestampMillisRoundedUpToNextHour(std::int64_t timestampMillis);
+
+    // MARK: Logging interface (APMMeasurementLogging.cpp)
+
+    void logEventWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,
+                            const Value::Dictionary& parameters, double timestamp, bool enabled, bool ignoreEnabled,
+                            bool ignoreInterceptor, Interceptor interceptor, const Value::Dictionary& addedScreenParameters);
+    void logEventOnWorkerQueueWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,
+                                         const Value::Dictionary& parameters, double timestamp, bool enabled,
+                                         bool ignoreEnabled, bool ignoreInterceptor, const Interceptor& interceptor,
+                                         const Value::Dictionary& addedScreenParameters);
+    void logEvent(const std::shared_ptr<APMEvent>& event);
+    void logEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event, bool notifyEventListeners);
+    // The engine's own events: default parameters (but for "_err"), the pipeline, the listeners.
+    void handleInternalEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event);
+    Value::Dictionary parametersWithAddedDefaultEventParameters(const Value::Dictionary& parameters);
+    void setDefaultEventParameters(const std::optional<Value::Dictionary>& parameters);
+    void handleSetDefaultEventParametersOnWorkerQueue(const std::optional<Value::Dictionary>& parameters);
+    void setUserAttribute(const std::shared_ptr<APMUserAttribute>& userAttribute);
+    void removeUserAttribute(const std::shared_ptr<APMUserAttribute>& userAttribute);
+    void setUserAttributeOnWorkerQueue(const std::shared_ptr<APMUserAttribute>& userAttribute);
+    void removeUserAttributeOnWorkerQueue(const std::shared_ptr<APMUserAttribute>& userAttribute);
+    // Stores with the per-origin limits, whether collection is on or not; true when stored.
+    bool setUserPropertyInDatabaseOnWorkerQueue(const std::shared_ptr<APMUserAttribute>& userAttribute);
+    void setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
+    // Callbacks run on the global queue of background priority.
+    void userAttributeWithName(const std::string& name, UserAttributeCallback callback);
+    void userPropertiesIncludingInternal(bool includeInternal, UserPropertiesCallback callback);
+    void maxUserPropertiesForOrigin(const std::string& origin, std::function<void(std::int64_t)> callback);
+    // A boolean number 0/1 for "_npa", or null when nothing says.
+    Value shouldDisableAdPersonalization() const;
+    bool shouldAllowAdNetworkRegistration() const;
+
+    // MARK: Write pipeline (APMMeasurementWritePipeline.cpp)
+
+    void handleEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event);
+    // From the block list on; the engine's own events ("_ssr", "_fx") enter here.
+    void writeEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event);
+    void writeSessionStartEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event);
+    void writeFilteredEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event);
+    std::shared_ptr<APMEvent> eventAfterSafelistingEvent(const std::shared_ptr<APMEvent>& event);
+    bool dedupeSubscriptionEvent(const std::shared_ptr<APMEvent>& event);
+    bool shouldDropDuplicatedSessionStartWithRolloutEvent(const std::shared_ptr<APMEvent>& event);
+    std::shared_ptr<APMEvent> appExceptionEventWithRezaviviFeatureRollouts(const std::shared_ptr<APMEvent>& event);
+    bool shouldProcessEvent(const std::shared_ptr<APMEvent>& event, APMDailyCounts& dailyCounts, bool isPublicEvent);
+    bool isRealtimeEvent(const std::shared_ptr<APMEvent>& event, APMDailyCounts& dailyCounts);
+    void maybeAddDebugAndRealtimeParameters(const std::shared_ptr<APMEvent>& event);
+    bool writeEvent(const std::shared_ptr<APMEvent>& event, bool isPublicEvent, bool isRealtime);
+    std::shared_ptr<APMPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
+        const std::vector<std::shared_ptr<APMUserAttribute>>& userAttributes);
+    // Writes "_fx" (realtime) in a later block of the worker queue.
+    void logFirstOpenConsentedEvent(double timestamp);
+
+    // MARK: Background task, wipe and reset (APMMeasurementLifecycle.cpp)
+
+    // Exchanges the held background task; a real old one is ended.
+    void swapBackgroundTaskWithNewTaskID(std::uint64_t taskID);
+    bool hasBackgroundTask() const;
+    // Writes the persisted settings out and ends the held task.
+    void terminateBackgroundTask();
+    // Main thread: the settings are written, a background task begins and an upload is queued
+    // behind every event already queued.
+    void handleAppWillResignActiveEvent(const NSNotification& notification);
+    void handleAppWillEnterForegroundNotification(const NSNotification& notification);
+    void subscribeForAppForegroundBackgroundNotifications();
+    // The stored data, the persisted settings and the monitor's samples go; true when done.
+    bool wipeoutAnalyticsDataAndResetComponents();
+    // Off the main thread and never on the worker queue: the wipe and a new first open, in one
+    // block of the worker queue.
+    bool resetAnalyticsDataWithAppInstanceID(const std::optional<std::string>& appInstanceID);
+
+    // The network object's messages, at the monitor's levels.
+    void DIDEderazi_logWithLevel(int level, std::int64_t messageCode, const std::string& message,
+                                 const Value::Array& contexts) override;
+
+    APMMeasurement() = default;
+
+private:
+    class UploadContext;
+
+    // Identity, consent, wipe, identifiers, database and remote configuration.
+    bool initializeComponents();
+    void runPostInitialization();
+    void installRemoteConfigHooks();
+    // One block on the worker queue holding the engine weakly.
+    void scheduleOnWorker(const char* blockID, std::function<void(APMMeasurement& engine)> block);
+    void writeUserProperty(const std::string& name, const std::shared_ptr<APMValue>& value, double timestamp);
+    std::shared_ptr<APMUserAttribute> readBackUserProperty(const std::string& name, std::int64_t queryFailureCode,
+                                                          const char* queryFailureMessage, std::int64_t absentCode,
+                                                          const char* absentMessage);
+    void raiseThinnedLimit(std::int64_t overBy, std::int64_t level, std::int64_t code, const std::string& message,
+                           const Value& context1, const Value& context2);
+
+    std::string databaseName_ = kDatabaseName;
+    std::mutex initializeComponentsLock_;
+    bool didInitializeComponents_ = false;
+    bool postInitializationDone_ = false;
+    std::shared_ptr<APMAlarm> alarm_;
+    std::shared_ptr<DIDEderazi> network_;
+    std::shared_ptr<APMPersistedConfig> persistedConfig_;
+    std::shared_ptr<APMScheduler> scheduler_;
+    std::shared_ptr<UploadContext> uploadContext_;
+    std::shared_ptr<APMUploader> uploader_;
+    // Written once on the worker queue, read from any thread.
+    mutable std::mutex componentsMutex_;
+    std::shared_ptr<APMDatabase> database_;
+    std::shared_ptr<APMIdentity> identity_;
+    std::shared_ptr<APMRemoteConfig> remoteConfig_;
+
+    std::string previousVUVAppID_;
+    std::optional<bool> versionSameAsOriginal_;
+    std::atomic<std::uint64_t> backgroundUpdateTask_{0};
+    double initTimestamp_ = 0;
+    std::string appID_;
+    std::vector<std::string> safelistedEvents_;
+    std::atomic<bool> enabled_{false};
+    bool wasEnabledDuringInitialization_ = false;
+    std::atomic<bool> isAnalyticsCollectionEnabled_{false};
+    std::atomic<bool> isAnalyticsCollectionDeactivated_{false};
+    std::atomic<bool> isNetworkRequestPending_{false};
+    // Decided inside the storing transaction, acted on once it committed.
+    struct AfterCommit {
+        std::optional<double> firstOpenConsentedTimestamp;
+        bool unmatchedFirstOpen = false;
+        bool storedFirstOpen = false;
+    } afterCommit_;
+};

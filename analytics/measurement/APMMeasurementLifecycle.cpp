@@ -1,0 +1,169 @@
+// The engine along the application's life: the background task that lets an upload finish after
+// the application leaves the foreground, the weekly configuration refresh, the wipe of all
+// analytics data, the reset with a new first open, and the network object's messages.
+#include "analytics/measurement/APMMeasurement.h"
+
+#include "analytics/core/APMAlarm.h"
+#include "analytics/core/APMDatabase.h"
+#include "analytics/core/APMFileLocations.h"
+#include "analytics/core/APMMonitor.h"
+#include "analytics/core/APMPersistedConfig.h"
+#include "analytics/core/APMScheduler.h"
+#include "analytics/measurement/APMAnalytics.h"
+#include "analytics/measurement/APMConsentSettingsUtil.h"
+#include "analytics/measurement/APMIdentity.h"
+#include "analytics/measurement/APMRemoteConfig.h"
+#include "analytics/measurement/APMUploader.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSNotification.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/ui/UIApplication.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr double kWeek = 604800;
+
+}  // namespace
+
+// MARK: Background task
+
+void APMMeasurement::swapBackgroundTaskWithNewTaskID(std::uint64_t taskID) {
+    const std::uint64_t old = backgroundUpdateTask_.exchange(taskID);
+    if (old == UIBackgroundTaskInvalid) return;
+    monitor()->logWithLevel(7, 23142, "Cancelling background upload task. Task ID ", Value(static_cast<unsigned long long>(old)));
+    if (auto application = UIApplication::sharedApplication()) application->endBackgroundTask(old);
+}
+
+bool APMMeasurement::hasBackgroundTask() const { return backgroundUpdateTask_.load() != UIBackgroundTaskInvalid; }
+
+void APMMeasurement::terminateBackgroundTask() {
+    persistedConfig_->synchronizeToDisk();
+    swapBackgroundTaskWithNewTaskID(UIBackgroundTaskInvalid);
+}
+
+void APMMeasurement::subscribeForAppForegroundBackgroundNotifications() {
+    auto center = NSNotificationCenter::defaultCenter();
+    auto engine = self<APMMeasurement>();
+    APMMeasurement* target = engine.get();
+    center->addObserver(
+        engine,
+        [target](const NSNotification&) {
+            if (!APMMeasurement::remoteConfig()->blocklistInternal()) return;
+            target->scheduleOnWorker("APMMeasurement:3672", [](APMMeasurement& engine) {
+                const double age = std::fabs(Clock::now() - APMMeasurement::remoteConfig()->lastRemoteConfigUpdateTimestamp());
+                if (age < kWeek) return;
+                if (engine.uploader()->isNetworkReadyForRequest()) engine.uploader()->fetchRemoteConfig();
+                else monitor()->logWithLevel(8, 23143, "Network operation is pending. Ignoring request to fetch configuration");
+            });
+        },
+        UIApplicationDidBecomeActiveNotification);
+    center->addObserver(engine, &APMMeasurement::handleAppWillResignActiveEvent, UIApplicationWillResignActiveNotification);
+    center->addObserver(engine, &APMMeasurement::handleAppWillEnterForegroundNotification,
+                        UIApplicationWillEnterForegroundNotification);
+}
+
+void APMMeasurement::handleAppWillResignActiveEvent(const NSNotification&) {
+    persistedConfig_->synchronizeToDisk();
+    monitor()->logWithLevel(8, 23144, "App will resign active state. Scheduling data upload");
+    auto application = UIApplication::sharedApplication();
+    if (!application) return;
+    std::weak_ptr<APMMeasurement> weak = weakSelf<APMMeasurement>();
+    const std::uint64_t task = application->beginBackgroundTaskWithName(kBackgroundTaskName, [weak] {
+        if (auto engine = weak.lock()) engine->terminateBackgroundTask();
+    });
+    swapBackgroundTaskWithNewTaskID(task);
+    monitor()->logWithLevel(8, 23145, "Background task started. Task ID", Value(static_cast<unsigned long long>(task)));
+    // Behind every event already queued at the door.
+    APMAnalytics::queueOperationWithBlock([weak] {
+        if (auto engine = weak.lock()) {
+            engine->scheduleOnWorker("APMMeasurement:3714", [](APMMeasurement& e) { e.uploader()->uploadData(); });
+        }
+    });
+}
+
+void APMMeasurement::handleAppWillEnterForegroundNotification(const NSNotification&) { terminateBackgroundTask(); }
+
+// MARK: Wipe and reset
+
+bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
+    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("wipeoutAnalyticsDataAndResetComponents");
+    auto log = monitor();
+    log->logWithLevel(6, 23171, "Resetting App Measurement data");
+    previousVUVAppID_ = persistedConfig_->appIDFromVUV().value_or("");
+    persistedConfig_->clearValues();
+    log->clearMonitoringData();
+    if (auto database = this->database()) {
+        NSErrorPtr error;
+        if (!database->reset(&error)) {
+            log->logWithLevel(1, 23209, "Failed to reset database", Value(error));
+            return false;
+        }
+        if (auto config = remoteConfigInstance()) config->reset();
+    } else {
+        // Before the components exist: the file goes, with its log and index (a write-ahead log
+        // left behind would be read into the next database of that name).
+        const std::string path = APMApplicationSupportPath(databaseName_);
+        auto fileManager = NSFileManager::defaultManager();
+        for (const std::string& file : {path, path + "-wal", path + "-shm", path + "-journal"}) {
+            if (!fileManager->fileExistsAtPath(file)) continue;
+            NSErrorPtr error;
+            if (!APMDeleteFileAtPath(file, &error) && error) {
+                log->logWithLevel(1, 23014, "Failed to delete old database file. Error", Value(error));
+            }
+        }
+    }
+    if (auto identity = this->identity()) {
+        identity->updateIdentifiers();
+        identity->resetEphemeralAppInstanceID();
+    }
+    return true;
+}
+
+bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const std::optional<std::string>& appInstanceID) {
+    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("resetAnalyticsData");
+    auto log = monitor();
+    const bool empty = !appInstanceID || appInstanceID->empty();
+    if (empty) {
+        if (!APMConsentSettingsUtil::isAnalyticsStorageDenied()) {
+            log->logWithLevel(1, 23167, "Cannot reset with an empty app instance ID");
+            return false;
+        }
+        log->logWithLevel(7, 23218, "Resetting with an empty app instance ID");
+    }
+    const double loadTimestamp = APMAnalytics::loadTimestamp();
+    bool wiped = false;
+    // One block: no event is written between the wipe and the new first open.
+    scheduler_->dispatchSyncOnWorkerQueueBlockID("APMMeasurement:3129", [&] {
+        wiped = wipeoutAnalyticsDataAndResetComponents();
+        if (!wiped) return;
+        persistedConfig_->setAppInstanceID(appInstanceID);
+        if (identity()) updatePersistedAppIDFromVUVAndZeViv();
+        log->logWithLevel(6, 23168, "Analytics data has been reset");
+        if (!isAnalyticsCollectionDeactivated_ && APMAnalytics::deferredAnalyticsCollection().isNull()) {
+            APMAnalytics::setDeferredAnalyticsCollection(Value(isEnabled() ? 0 : 1));
+        }
+        initTimestamp_ = loadTimestamp;
+        persistedConfig_->setLoadTimestampValue(Value(loadTimestamp));
+        if (isEnabled() && database()) reportFirstOpenOnWorkerQueue();
+    });
+    return wiped;
+}
+
+// MARK: The network object's messages
+
+void APMMeasurement::DIDEderazi_logWithLevel(int level, std::int64_t messageCode, const std::string& message,
+                                             const Value::Array& contexts) {
+    std::int64_t mapped = 3;
+    switch (level) {
+    case 3: mapped = 1; break;
+    case 4: mapped = 4; break;
+    case 5: mapped = 3; break;
+    case 6: mapped = 6; break;
+    case 7: mapped = 7; break;
+    default: break;
+    }
+    monitor()->logWithLevel(mapped, messageCode, message, contexts);
+}

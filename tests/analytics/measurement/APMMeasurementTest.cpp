@@ -1,0 +1,75 @@
+// The engine's start as the application makes it: first open once per installation (and what a
+// reinstallation with the keychain kept reports), the app and system update events, the wipe
+// after an app id change, the reset, and what the start does with consent.
+#include "EngineTestSupport.h"
+
+#include "analytics/core/APMKeychainWrapper.h"
+#include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/Sandbox.h"
+#include "platform/store/SKAdNetwork.h"
+
+#include <filesystem>
+
+namespace {
+
+class APMMeasurementTest : public EngineTest {
+protected:
+    // The value of a stored user property, as text.
+    static std::string userProperty(const std::string& name) {
+        auto table = rows("SELECT value FROM user_attributes WHERE name = '" + name + "'");
+        return table.empty() ? "" : table[0][0];
+    }
+    // A parameter of the first stored raw event of that name, read back through the engine's record.
+    static Value rawEventParameter(const std::string& eventName, const std::string& parameter) {
+        Value found;
+        auto database = APMMeasurement::sharedInstance()->database();
+        APMMeasurement::sharedInstance()->scheduler()->dispatchSyncOnWorkerQueueBlockID("test", [&] {
+            auto rows = database->sqliteStore()->recordsForQuery(
+                "SELECT rowid, * FROM raw_events WHERE name = ? ORDER BY rowid LIMIT 1", {Value(eventName)}, nullptr);
+            if (!rows || rows->empty()) return;
+            auto record = database->rawEventDataFromDictionary(rows->front(), nullptr);
+            const Value& value = record ? record->rawEvent()->parameters().get(parameter) : Value::null();
+            if (auto typed = value.isObject() ? value.objectAs<APMValue>() : nullptr) found = typed->value();
+        });
+        return found;
+    }
+};
+
+}  // namespace
+
+TEST_F(APMMeasurementTest, FirstOpenIsWrittenOnceAndAgainAfterAReinstallThatKeptTheKeychain) {
+    LogCapture capture;
+    const std::size_t registrations = SKAdNetwork::registrationCount();
+    start();
+    ASSERT_TRUE(APMMeasurement::hasSharedInstance());
+    EXPECT_TRUE(engine()->isEnabled());
+    EXPECT_EQ(rawEventNames(), std::vector<std::string>{"_f"});
+    // No receipt: not the originally installed version, no first open before on this device.
+    EXPECT_EQ(rawEventParameter("_f", "_uwa"), Value(1LL));
+    EXPECT_EQ(rawEventParameter("_f", "_pfo"), Value(0LL));
+    EXPECT_EQ(rawEventParameter("_f", "_c"), Value(1LL));  // a default conversion
+    EXPECT_EQ(userProperty("_fi"), "0");
+    EXPECT_EQ(userProperty("_fot"), std::to_string(APMMeasurement::timestampMillisRoundedUpToNextHour(
+                                        static_cast<std::int64_t>(kNow * 1000))));
+    EXPECT_EQ(APMKeychainWrapper::keychainValueWithIdentifier("_pfo", kBundleIdentifier), std::optional<std::string>("1"));
+    EXPECT_EQ(SKAdNetwork::registrationCount(), registrations + 1);
+    EXPECT_TRUE(capture.contains("[I-ACS023016] Analytics is ready to receive events"));
+
+    restart();
+    EXPECT_EQ(rawEventNames(), std::vector<std::string>{"_f"});
+
+    // A reinstall: the container goes, the keychain stays.
+    settle();
+    forgetProcess();
+    NSUserDefaults::resetStandardUserDefaults();
+    for (const char* folder : {"Library", "Documents"}) std::filesystem::remove_all(Sandbox::home() + "/" + folder);
+    NSUserDefaults::resetStandardUserDefaults();
+    pointAtClosedPort();
+    APMAnalytics::load();
+    start();
+    EXPECT_EQ(rawEventNames(), std::vector<std::string>{"_f"});
+    EXPECT_EQ(rawEventParameter("_f", "_uwa"), Value(0LL));
+    EXPECT_EQ(rawEventParameter("_f", "_pfo"), Value(1LL));
+    EXPECT_EQ(userProperty("_fi"), "1");
+    EXPECT_EQ(APMKeychainWrapper::keychainValueWithIdentifier("_pfo", kBundleIdentifier), std::optional<std::string>("2"));
+}

@@ -1,0 +1,129 @@
+// The measurement engine started as the application starts it, in the test's home on the manual
+// clock: "restart" forgets every process-wide piece of the analytics and starts again on the
+// same files, as a new launch would. Stored rows are read with SQLite directly.
+#pragma once
+
+#include "MeasurementTestSupport.h"
+#include "analytics/core/APMFileLocations.h"
+#include "analytics/core/APMMonitor.h"
+#include "analytics/core/APMPersistedConfig.h"
+#include "analytics/core/APMRawEventData.h"
+#include "analytics/core/APMScheduler.h"
+#include "analytics/core/APMEvent.h"
+#include "analytics/core/APMDatabase.h"
+#include "analytics/core/APMValue.h"
+#include "analytics/measurement/APMAnalytics.h"
+#include "analytics/measurement/APMConsentSettingsUtil.h"
+#include "analytics/measurement/APMIdentity.h"
+#include "analytics/measurement/APMMeasurement.h"
+#include "analytics/measurement/APMRemoteConfig.h"
+#include "analytics/measurement/DUROrezurive.h"
+#include "platform/foundation/ClassRegistry.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/security/SecItem.h"
+#include "tests/analytics/core/LogCapture.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <string>
+#include <vector>
+
+class EngineTest : public testing::Test {
+public:
+    static constexpr double kNow = 1'700'000'000;  // 22:13:20 GMT
+    static constexpr const char* kAppID = "1:1234567890:ios:abcdef";
+    static constexpr const char* kBundleIdentifier = "com.example.gallery";
+
+    // Every process-wide piece of the analytics, forgotten as a new process starts.
+    static void forgetProcess() {
+        APMMeasurement::resetSharedInstance();
+        APMAnalytics::resetProcessState();
+        APMIdentity::resetSharedInstance();
+        APMPersistedConfig::resetSharedInstance();
+        APMConsentSettingsUtil::setConsentSettings(std::nullopt);
+        (void)APMConsentSettingsUtil::consentSource();
+    }
+
+protected:
+    void SetUp() override {
+        Clock::setManual(kNow);
+        writeInfo({});
+        // Nothing leaves the machine: an upload that falls due meets a closed loopback port.
+        pointAtClosedPort();
+        DUROrezurive::load();
+    }
+    void TearDown() override {
+        settle();
+        forgetProcess();
+        ClassRegistry::unregisterClass("DUROrezurive");
+        APMMeasurementMonitor()->setDebugModeEnabled(false);
+        Clock::setReal();
+    }
+
+    static void pointAtClosedPort() {
+        ASSERT_TRUE(NSUserDefaults::standardUserDefaults()->setObject(Value("127.0.0.1:9"),
+                                                                      APMRemoteConfig::kMeasurementHostDefaultsKey));
+    }
+
+    // Info.plist of the test's bundle, with `extra` entries.
+    void writeInfo(const Value::Dictionary& extra) {
+        Value::Dictionary info{{"CFBundleIdentifier", Value(kBundleIdentifier)},
+                               {"CFBundleShortVersionString", Value("2.1")},
+                               {"CFBundleVersion", Value("21")}};
+        for (const auto& [key, value] : extra) info.set(key, value);
+        bundle.writePlist("Info.plist", Value(info));
+    }
+
+    // The platform core's start: origin "fa" with its collection switches.
+    void start(const Value::Dictionary& options = {}, const std::string& appID = kAppID) {
+        Value::Dictionary all{{APMAnalytics::kCollectionEnabledKey, Value(true)},
+                              {APMAnalytics::kCollectionDeactivatedKey, Value(false)},
+                              {APMAnalytics::kLogTagKey, Value("[Test/Analytics]")}};
+        for (const auto& [key, value] : options) all.set(key, value);
+        APMAnalytics::startWithAppID(appID, "fa", all);
+        settle();
+    }
+    void restart(const Value::Dictionary& options = {}) {
+        settle();
+        forgetProcess();
+        APMAnalytics::load();
+        start(options);
+    }
+    // Runs whatever is queued (door, worker, main run loop) to the end.
+    static void settle() { Clock::advance(0); }
+
+    std::shared_ptr<APMMeasurement> engine() { return APMMeasurement::sharedInstance(); }
+
+    // Rows of a query on the measurement database, each column as text.
+    static std::vector<std::vector<std::string>> rows(const std::string& sql) {
+        std::vector<std::vector<std::string>> out;
+        sqlite3* handle = nullptr;
+        const std::string path = APMApplicationSupportPath(APMMeasurement::kDatabaseName);
+        if (sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            sqlite3_exec(handle, sql.c_str(),
+                         [](void* target, int count, char** values, char**) {
+                             auto& table = *static_cast<std::vector<std::vector<std::string>>*>(target);
+                             table.emplace_back();
+                             for (int i = 0; i < count; ++i) table.back().push_back(values[i] ? values[i] : "NULL");
+                             return 0;
+                         },
+                         &out, nullptr);
+        }
+        sqlite3_close(handle);
+        return out;
+    }
+    // The names of the stored raw events, oldest first.
+    static std::vector<std::string> rawEventNames() {
+        std::vector<std::string> names;
+        for (const auto& row : rows("SELECT name FROM raw_events ORDER BY rowid")) names.push_back(row[0]);
+        return names;
+    }
+    static long long count(const std::string& sql) {
+        auto table = rows(sql);
+        return table.empty() ? -1 : std::stoll(table[0][0]);
+    }
+
+    TestBundle bundle;
+};
