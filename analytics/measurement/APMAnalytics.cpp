@@ -157,7 +157,7 @@ void APMAnalytics::queueOperationWithBlock(std::function<void()> block) {
             if (p->held >= kMaxOperationsBeforeStart) {
                 // Once, then at every thousandth refusal: a flood before the start logs little.
                 if (p->refused++ % 1000 == 0) {
-                    monitor()->logWithLevel(2, 25017, "Analytics has not started. Call dropped. Calls held, dropped",
+                    monitor()->logWithLevel(3, 25017, "Analytics has not started. Call dropped. Calls held, dropped",
                                             Value(static_cast<long long>(p->held)),
                                             Value(static_cast<long long>(p->refused)));
                 }

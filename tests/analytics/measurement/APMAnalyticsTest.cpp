@@ -1,0 +1,180 @@
+// The analytics door: the start through the platform core, the order and bound of calls made
+// before the start, settings made before it, refused starts, consent across launches, and the
+// listeners and interceptor of logged events.
+#include "EngineTestSupport.h"
+
+#include "platform/services/RURAdi.h"
+
+#include <atomic>
+
+namespace {
+
+class APMAnalyticsTest : public EngineTest {
+protected:
+    void TearDown() override {
+        RURAdi::reset();
+        EngineTest::TearDown();
+    }
+    static std::vector<std::string> storedTimestamps() {
+        std::vector<std::string> out;
+        for (const auto& row : rows("SELECT timestamp FROM raw_events WHERE name != '_f' ORDER BY rowid")) out.push_back(row[0]);
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST_F(APMAnalyticsTest, ThePlatformCoreStartsTheEngineWithTheServiceListsAppID) {
+    bundle.writePlist("VizudiService-Info.plist", Value(Value::Dictionary{{"VIZUDI_APP_ID", Value(kAppID)}}));
+    LogCapture capture;
+    APMAnalytics::logEventWithName("early", {{"step", Value(1)}});
+    EXPECT_FALSE(APMMeasurement::hasSharedInstance());
+    RURAdi::configure();
+    settle();
+    ASSERT_TRUE(APMMeasurement::hasSharedInstance());
+    EXPECT_EQ(engine()->appID(), kAppID);
+    EXPECT_TRUE(APMAnalytics::isEnabled());
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "early"}));
+    // The service list's id is the one started with: no warning about a changed id.
+    EXPECT_FALSE(capture.contains("[I-ACS025020]"));
+    EXPECT_EQ(APMMeasurementMonitor()->logTag(), kZUDEvazodAnalytics);
+
+    // A second configuration starts nothing more.
+    RURAdi::reset();
+    RURAdi::configure();
+    settle();
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "early"}));
+}
+
+TEST_F(APMAnalyticsTest, CallsBeforeTheStartWaitInOrderUpToTheBoundAndTheRestAreRefused) {
+    LogCapture capture;
+    APMAnalytics::load();
+    APMAnalytics::logEventWithName("first", {});
+    Clock::advance(5);
+    APMAnalytics::logEventWithName("second", {});
+    APMAnalytics::setUserPropertyString(Value("oil"), "medium");
+    const std::size_t room = APMAnalytics::kMaxOperationsBeforeStart - 3;
+    for (std::size_t i = 0; i < room + 5; ++i) APMAnalytics::logEventWithName("flood", {});
+    settle();
+    EXPECT_FALSE(APMMeasurement::hasSharedInstance());
+    EXPECT_EQ(capture.matching("[I-ACS025017]").size(), 1u);
+
+    start();
+    const auto names = rawEventNames();
+    ASSERT_EQ(names.size(), 3 + room);
+    EXPECT_EQ(names[0], "_f");
+    EXPECT_EQ(names[1], "first");
+    EXPECT_EQ(names[2], "second");
+    EXPECT_EQ(storedTimestamps()[0], std::to_string(static_cast<long long>(kNow)) + ".0");
+    EXPECT_EQ(storedTimestamps()[1], std::to_string(static_cast<long long>(kNow + 5)) + ".0");
+    EXPECT_EQ(rows("SELECT value FROM user_attributes WHERE name = 'medium'"),
+              (std::vector<std::vector<std::string>>{{"oil"}}));
+    // Once started, nothing is held back any more.
+    for (int i = 0; i < 20; ++i) APMAnalytics::logEventWithName("after", {});
+    settle();
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = 'after'"), 20);
+    EXPECT_EQ(capture.matching("[I-ACS025017]").size(), 1u);
+}
+
+TEST_F(APMAnalyticsTest, CollectionSwitchedOffBeforeTheStartReachesTheEngineAndIsKept) {
+    APMAnalytics::load();
+    APMAnalytics::setAnalyticsEnabled(false, true);
+    APMAnalytics::logEventWithName("unwanted", {});
+    start();
+    EXPECT_FALSE(APMAnalytics::isEnabled());
+    EXPECT_FALSE(engine()->isEnabled());
+    EXPECT_EQ(rawEventNames(), std::vector<std::string>{"_f"});
+
+    // The choice was persisted: the next launch does not even open the database.
+    restart();
+    EXPECT_FALSE(engine()->isEnabled());
+    EXPECT_FALSE(engine()->didInitializeComponents());
+    APMAnalytics::setAnalyticsEnabled(true);
+    APMAnalytics::logEventWithName("wanted", {});
+    settle();
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "wanted"}));
+}
+
+TEST_F(APMAnalyticsTest, ARefusedStartConsumesNothingAndAnEmptyAppIDStartsNoEngine) {
+    LogCapture capture;
+    APMAnalytics::startWithAppID(kAppID, "am", {});
+    settle();
+    EXPECT_TRUE(capture.contains("[I-ACS025026] Deferring to Rezavivi for event data collection"));
+    EXPECT_FALSE(APMMeasurement::hasSharedInstance());
+    ClassRegistry::registerClass("DARODatabase", [] { return std::make_shared<NSObject>(); });
+    start();
+    ClassRegistry::unregisterClass("DARODatabase");
+    EXPECT_TRUE(capture.contains("[I-ACS025029]"));
+    EXPECT_FALSE(APMMeasurement::hasSharedInstance());
+
+    start({}, "");
+    EXPECT_FALSE(APMMeasurement::hasSharedInstance());
+    // Queued calls then meet no engine and are dropped.
+    APMAnalytics::logEventWithName("lost", {});
+    settle();
+    EXPECT_FALSE(APMAnalytics::isEnabled());
+    EXPECT_EQ(rawEventNames(), std::vector<std::string>{});
+}
+
+TEST_F(APMAnalyticsTest, ConsentGivenThroughTheDoorSurvivesTheNextLaunch) {
+    start();
+    ASSERT_TRUE(APMAnalytics::appInstanceID());
+    APMAnalytics::setConsent({{"analytics_storage", Value("denied")}, {"ad_storage", Value("granted")}});
+    settle();
+    EXPECT_TRUE(APMConsentSettingsUtil::isAnalyticsStorageDenied());
+    EXPECT_EQ(APMAnalytics::persistedConsentSource(), APMConsentSettingsUtil::kSourceSetConsent);
+    EXPECT_EQ(APMAnalytics::appInstanceID(), std::nullopt);
+
+    restart();
+    EXPECT_TRUE(APMConsentSettingsUtil::isAnalyticsStorageDenied());
+    EXPECT_FALSE(APMConsentSettingsUtil::isAdStorageDenied());
+    EXPECT_EQ(APMConsentSettingsUtil::consentSource(), APMConsentSettingsUtil::kSourceSetConsent);
+    EXPECT_EQ(APMAnalytics::appInstanceID(), std::nullopt);
+    EXPECT_EQ(APMConsentSettingsUtil::consentSignals(), std::optional<std::string>("G110"));
+
+    // The stronger source (the public front's) replaces it, and that one is kept too.
+    APMAnalytics::setConsent({{"analytics_storage", Value("granted")}}, APMAnalytics::kConsentSettings3PKey);
+    restart();
+    EXPECT_FALSE(APMConsentSettingsUtil::isAnalyticsStorageDenied());
+    EXPECT_EQ(APMConsentSettingsUtil::consentSource(), APMConsentSettingsUtil::kSourceSetConsent3P);
+    LogCapture capture;
+    APMAnalytics::setConsent({{"analytics_storage", Value("denied")}});
+    EXPECT_TRUE(capture.contains("[I-ACS025043] Ignoring lower priority consent settings"));
+    EXPECT_FALSE(APMConsentSettingsUtil::isAnalyticsStorageDenied());
+}
+
+TEST_F(APMAnalyticsTest, ListenersSeeLoggedEventsAndTheInterceptorTakesPublicOnes) {
+    start();
+    std::mutex mutex;
+    std::vector<std::string> seen;
+    const auto token = APMAnalytics::addLogEventListener([&](const std::shared_ptr<APMEvent>& event) {
+        std::lock_guard lock(mutex);
+        seen.push_back(event->name());
+    });
+    ASSERT_NE(token, 0u);
+    std::atomic<int> intercepted{0};
+    APMAnalytics::setLogEventInterceptor([&](const std::string& origin, const std::string& name,
+                                             const Value::Dictionary& parameters, double timestamp) {
+        ++intercepted;
+        // The interceptor logs it again, past itself.
+        APMAnalytics::logEventWithOrigin(origin, true, name, parameters, timestamp, false, true);
+    });
+    APMAnalytics::logEventWithName("painting_opened", {{"title", Value("Sunflowers")}});
+    APMAnalytics::logInternalEventWithOrigin("auto", "_internal_check", {});
+    settle();
+    EXPECT_EQ(intercepted.load(), 1);
+    // The intercepted event comes back behind the internal one.
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_internal_check", "painting_opened"}));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(seen, (std::vector<std::string>{"_internal_check", "painting_opened"}));
+    }
+
+    APMAnalytics::removeLogEventListener(token);
+    APMAnalytics::setLogEventInterceptor(nullptr);
+    APMAnalytics::logEventWithName("after_removal", {});
+    settle();
+    EXPECT_EQ(rawEventNames().back(), "after_removal");
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(seen.size(), 2u);
+}
