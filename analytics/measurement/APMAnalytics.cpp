@@ -15,6 +15,7 @@
 #include "analytics/measurement/APMIdentity.h"
 #include "analytics/measurement/APMInfoPlistFileUtil.h"
 #include "analytics/measurement/APMMeasurement.h"
+#include "analytics/measurement/APMMeasurementNames.h"
 #include "analytics/measurement/APMRemoteConfig.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/NSOperationQueue.h"
@@ -32,10 +33,8 @@ namespace {
 constexpr const char* kQueueLabel = "APMAnalyticsQueue";
 constexpr const char* kSuiteName = "APMAnalyticsSuiteName";
 constexpr const char* kAppOrigin = "app";
-constexpr const char* kAutoOrigin = "auto";
 constexpr const char* kCoreOrigin = "fa";
 constexpr const char* kAdsOrigin = "am";
-constexpr const char* kFrontClass = "DUROrezurive";
 
 // Keys of the suite.
 constexpr const char* kResetRetryCountKey = "reset_retry_count";
@@ -51,10 +50,7 @@ constexpr std::int64_t kErrorInvalidUserPropertyName = 6;
 constexpr std::int64_t kErrorUserPropertyValueTooLong = 7;
 constexpr std::int64_t kErrorEventNameIsReserved = 13;
 constexpr std::int64_t kErrorUserPropertyNameIsReserved = 15;
-constexpr std::int64_t kMaxEventNameLength = 40;
 constexpr std::int64_t kMaxUserPropertyLength = 24;
-
-std::shared_ptr<APMMonitor> monitor() { return APMMeasurementMonitor(); }
 
 // The engine when one was created; never the warning of sharedInstance.
 std::shared_ptr<APMMeasurement> engine() {
@@ -157,7 +153,7 @@ void APMAnalytics::queueOperationWithBlock(std::function<void()> block) {
             if (p->held >= kMaxOperationsBeforeStart) {
                 // Once, then at every thousandth refusal: a flood before the start logs little.
                 if (p->refused++ % 1000 == 0) {
-                    monitor()->logWithLevel(3, 25017, "Analytics has not started. Call dropped. Calls held, dropped",
+                    APMMeasurementMonitor()->logWithLevel(3, 25017, "Analytics has not started. Call dropped. Calls held, dropped",
                                             Value(static_cast<long long>(p->held)),
                                             Value(static_cast<long long>(p->refused)));
                 }
@@ -181,14 +177,14 @@ void APMAnalytics::unsuspendOperationQueue() {
 
 void APMAnalytics::startWithAppID(const std::string& appID, const std::string& origin,
                                   const Value::Dictionary& options) {
-    auto log = monitor();
+    auto log = APMMeasurementMonitor();
     if (ClassRegistry::isRegistered("DARODatabase")) {
         log->logWithLevel(1, 25029,
                           "Detected an older version of Vizudi Analytics for Rezavivi framework. Data collection will "
                           "be disabled. Please upgrade to the latest version of Vizudi Analytics for Rezavivi");
         return;
     }
-    if (ClassRegistry::isRegistered(kFrontClass)) {
+    if (ClassRegistry::isRegistered(kAPMFrontClass)) {
         if (origin != kCoreOrigin) {
             log->logWithLevel(3, 25026, "Deferring to Rezavivi for event data collection");
             return;
@@ -287,7 +283,7 @@ void APMAnalytics::logEventWithOrigin(const std::string& origin, const std::stri
     }
     const std::int64_t code =
         failureCode == APMDataTypeValidator::kReserved ? kErrorEventNameIsReserved : kErrorInvalidEventName;
-    APMLogErrorEventWithValue(code, Value(name), kMaxEventNameLength, Value(name));
+    APMLogErrorEventWithValue(code, Value(name), kAPMMaxEventNameLength, Value(name));
 }
 
 void APMAnalytics::logInternalEventWithOrigin(const std::string& origin, const std::string& name,
@@ -350,7 +346,7 @@ void APMAnalytics::setUserPropertyString(const Value& value, const std::string& 
     if (name == "allow_personalized_ads") {
         queueOperationWithBlock([value] {
             const bool enabled = process()->enabled.load();
-            if (!enabled) monitor()->logWithLevel(7, 25033, "Personalized Ads property changed while Analytics is disabled");
+            if (!enabled) APMMeasurementMonitor()->logWithLevel(7, 25033, "Personalized Ads property changed while Analytics is disabled");
             const Value allow = value.isNull() ? Value() : Value(value.boolValue());
             if (auto persisted = APMPersistedConfig::sharedInstance()) persisted->setAllowPersonalizedAds(allow);
             auto measurement = engine();
@@ -358,10 +354,10 @@ void APMAnalytics::setUserPropertyString(const Value& value, const std::string& 
             const Value disable = measurement->shouldDisableAdPersonalization();
             if (!disable.isNull()) {
                 measurement->setUserAttribute(APMUserAttribute::initWithOrigin(
-                    kAutoOrigin, "_npa", APMValue::valueFromObject(disable), Clock::now()));
+                    kAPMAutoOrigin, "_npa", APMValue::valueFromObject(disable), Clock::now()));
             } else {
                 measurement->removeUserAttribute(std::make_shared<APMUserAttribute>(
-                    kAutoOrigin, "_npa", APMValue::initWithInt64(0), Clock::now()));
+                    kAPMAutoOrigin, "_npa", APMValue::initWithInt64(0), Clock::now()));
             }
         });
         return;
@@ -376,7 +372,7 @@ void APMAnalytics::setUserPropertyString(const Value& value, const std::string& 
         return;
     }
     if (!value.isString()) {
-        monitor()->logWithLevel(0, 25003, "User property must be NSString. Value", value);
+        APMMeasurementMonitor()->logWithLevel(0, 25003, "User property must be NSString. Value", value);
         return;
     }
     auto attributeValue = APMValue::initWithString(value);
@@ -391,7 +387,7 @@ void APMAnalytics::setUserID(const Value& userID) {
     if (userID.isString()) {
         sharedInstance()->setInternalUserProperty(userID, "_id", kAppOrigin);
     } else if (!userID.isNull()) {
-        monitor()->logWithLevel(0, 25004, "User ID must be NSString. User ID", userID);
+        APMMeasurementMonitor()->logWithLevel(0, 25004, "User ID must be NSString. User ID", userID);
     } else {
         removeInternalUserAttributeForName("_id");
         if (APMMeasurement::remoteConfig()->lastAdvertisingIDResetFeatureEnabled()) {
@@ -412,7 +408,7 @@ void APMAnalytics::setUserAttributeNumber(const Value& value, const std::string&
     }
     if (!value.isNumber()) return;
     const Value number = value.isFloatType() ? Value(value.doubleValue()) : Value(value.longLongValue());
-    sharedInstance()->setInternalUserProperty(number, name, kAutoOrigin);
+    sharedInstance()->setInternalUserProperty(number, name, kAPMAutoOrigin);
 }
 
 void APMAnalytics::setInternalUserProperty(const Value& value, const std::string& name, const std::string& origin) {
@@ -423,7 +419,7 @@ void APMAnalytics::setInternalUserProperty(const Value& value, const std::string
     }
     const std::size_t originLength = NSString::utf32Length(origin);
     if (originLength < 1 || originLength > 32) {
-        monitor()->logWithLevel(2, 25005, "Unable to set user property. Origin is invalid. Origin, name", Value(origin),
+        APMMeasurementMonitor()->logWithLevel(2, 25005, "Unable to set user property. Origin is invalid. Origin, name", Value(origin),
                                 Value(name));
         return;
     }
@@ -455,17 +451,17 @@ void APMAnalytics::userPropertiesIncludingInternal(bool includeInternal, const s
                                                    UserPropertiesCallback callback) {
     queueOperationWithBlock([includeInternal, queue, callback] {
         if (!callback) {
-            monitor()->logWithLevel(2, 25006, "Analytics userProperties callback cannot be nil");
+            APMMeasurementMonitor()->logWithLevel(2, 25006, "Analytics userProperties callback cannot be nil");
             return;
         }
         if (!queue) {
-            monitor()->logWithLevel(2, 25007, "Cannot query for Analytics user properties. Queue cannot be nil");
+            APMMeasurementMonitor()->logWithLevel(2, 25007, "Cannot query for Analytics user properties. Queue cannot be nil");
             DispatchQueue::mainQueue()->async([callback] { callback({}); });
             return;
         }
         auto measurement = engine();
         if (!process()->enabled.load() || !measurement) {
-            monitor()->logWithLevel(5, 25008, "Cannot query for public user properties when Analytics is disabled");
+            APMMeasurementMonitor()->logWithLevel(5, 25008, "Cannot query for public user properties when Analytics is disabled");
             queue->async([callback] { callback({}); });
             return;
         }
@@ -478,17 +474,17 @@ void APMAnalytics::userPropertiesIncludingInternal(bool includeInternal, const s
 void APMAnalytics::maxUserPropertiesForOrigin(const std::string& origin, const std::shared_ptr<DispatchQueue>& queue,
                                               MaxUserPropertiesCallback callback) {
     if (origin.empty()) {
-        monitor()->logWithLevel(2, 25009,
+        APMMeasurementMonitor()->logWithLevel(2, 25009,
                                 "Cannot query Analytics for max user properties. Origin must be a non-empty string");
         return;
     }
     if (!queue) {
-        monitor()->logWithLevel(2, 25010, "Cannot query Analytics for max user properties. Queue cannot be nil. Origin",
+        APMMeasurementMonitor()->logWithLevel(2, 25010, "Cannot query Analytics for max user properties. Queue cannot be nil. Origin",
                                 Value(origin));
         return;
     }
     if (!callback) {
-        monitor()->logWithLevel(
+        APMMeasurementMonitor()->logWithLevel(
             2, 25011,
             "Cannot query Analytics for max user properties. MaxUserProperties callback cannot be nil. Origin",
             Value(origin));
@@ -544,7 +540,7 @@ void APMAnalytics::resetAnalyticsData() {
     setNeedFirstOpenAfterReset(true);
     std::optional<std::string> appInstanceID = APMIdentity::randomAppInstanceID();
     if (appInstanceID->empty()) {
-        monitor()->logWithLevel(1, 25039, "Cannot generate a new app instance ID");
+        APMMeasurementMonitor()->logWithLevel(1, 25039, "Cannot generate a new app instance ID");
         return;
     }
     if (APMConsentSettingsUtil::isAnalyticsStorageDenied()) appInstanceID.reset();
@@ -552,7 +548,7 @@ void APMAnalytics::resetAnalyticsData() {
     queueOperationWithBlock([appInstanceID] {
         auto measurement = engine();
         if (!measurement || !measurement->resetAnalyticsDataWithAppInstanceID(appInstanceID)) {
-            monitor()->logWithLevel(1, 25037, "Failed to reset Analytics data");
+            APMMeasurementMonitor()->logWithLevel(1, 25037, "Failed to reset Analytics data");
             return;
         }
         setResetRetryCount(0);
@@ -572,7 +568,7 @@ void APMAnalytics::observeNotificationsForAnalyticsConfiguration(const std::shar
 void APMAnalytics::handleSetEnabled(const NSNotification& notification) {
     const Value& entry = notification.userInfo().get(kConfigurationSetEnabledNotification);
     if (entry.isNumber()) setAnalyticsEnabled(entry.boolValue(), false);
-    else monitor()->logWithLevel(4, 25000, "Received setEnabled notification without NSNumber", entry);
+    else APMMeasurementMonitor()->logWithLevel(4, 25000, "Received setEnabled notification without NSNumber", entry);
 }
 
 // MARK: Consent
@@ -587,19 +583,19 @@ void APMAnalytics::setConsent(const Value::Dictionary& consent, const std::strin
     Value::Dictionary entries = APMConsentSettingsUtil::consentSettingsFromDictionary(consent);
     for (const std::string& name : entries.keys()) {
         if (isConsentValue(entries.get(name))) continue;
-        monitor()->logWithLevel(3, 25042,
+        APMMeasurementMonitor()->logWithLevel(3, 25042,
                                 "Valid consent values are 'granted' and 'denied'. Ignoring invalid consent setting",
                                 entries.get(name));
         entries.erase(name);
     }
     if (entries.empty()) {
-        monitor()->logWithLevel(3, 25041, "Discarding empty consent settings");
+        APMMeasurementMonitor()->logWithLevel(3, 25041, "Discarding empty consent settings");
         return;
     }
     const std::int64_t source =
         thirdParty ? APMConsentSettingsUtil::kSourceSetConsent3P : APMConsentSettingsUtil::kSourceSetConsent;
     if (!APMConsentSettingsUtil::isConsentSourceHigherPriority(source)) {
-        monitor()->logWithLevel(3, 25043, "Ignoring lower priority consent settings");
+        APMMeasurementMonitor()->logWithLevel(3, 25043, "Ignoring lower priority consent settings");
         return;
     }
     const Value previous = suite()->objectForKey(Value(key));
@@ -708,7 +704,7 @@ void APMAnalytics::setLogEventInterceptor(Interceptor interceptor) {
 
 APMAnalytics::ListenerToken APMAnalytics::addLogEventListener(Listener listener) {
     if (!listener) {
-        monitor()->logWithLevel(2, 25012, "Attempted addition of nil log event listener.");
+        APMMeasurementMonitor()->logWithLevel(2, 25012, "Attempted addition of nil log event listener.");
         return 0;
     }
     auto p = process();
@@ -725,15 +721,15 @@ APMAnalytics::ListenerToken APMAnalytics::addLogEventListener(Listener listener)
 
 void APMAnalytics::removeLogEventListener(ListenerToken token) {
     if (token == 0) {
-        monitor()->logWithLevel(2, 25013, "Attempted removal of nil log event.");
+        APMMeasurementMonitor()->logWithLevel(2, 25013, "Attempted removal of nil log event.");
         return;
     }
     auto p = process();
     queueOperationWithBlock([p, token] {
         if (!p->listeners) {
-            monitor()->logWithLevel(2, 25014, "Attempted removal of nil log event listener.");
+            APMMeasurementMonitor()->logWithLevel(2, 25014, "Attempted removal of nil log event listener.");
         } else if (p->listeners->erase(token) == 0) {
-            monitor()->logWithLevel(2, 25015, "Attempted removal of log event listener with invalid token.");
+            APMMeasurementMonitor()->logWithLevel(2, 25015, "Attempted removal of log event listener with invalid token.");
         } else {
             --p->listenerCount;
         }

@@ -4,12 +4,12 @@
 #include "analytics/core/APMEventParameters.h"
 #include "analytics/core/APMValue.h"
 #include "analytics/measurement/APMAnalytics.h"
+#include "analytics/measurement/APMMeasurementNames.h"
 #include "platform/foundation/NSString.h"
 
 namespace {
 
 constexpr const char* kErrorEventName = "_err";
-constexpr const char* kAutoOrigin = "auto";
 
 std::int64_t lengthOf(const Value& value) {
     if (value.isString()) return static_cast<std::int64_t>(NSString::utf32Length(value.string()));
@@ -21,7 +21,7 @@ std::int64_t lengthOf(const Value& value) {
 
 void APMLogErrorEvent(std::int64_t code) {
     if (code == 0) return;
-    APMAnalytics::logInternalEventWithOrigin(kAutoOrigin, kErrorEventName,
+    APMAnalytics::logInternalEventWithOrigin(kAPMAutoOrigin, kErrorEventName,
                                              {{kErrorEventName, Value(APMValue::initWithInt64(code))}});
 }
 
@@ -30,5 +30,5 @@ void APMLogErrorEventWithValue(std::int64_t code, const Value& name, std::int64_
     Value::Dictionary parameters{{kErrorEventName, Value(APMValue::initWithInt64(code))}};
     const bool passValue = code == 7 || code == 4 || lengthOf(value) > limit;
     APMSetErrorValueParameters(parameters, name, limit, passValue ? value : Value());
-    APMAnalytics::logInternalEventWithOrigin(kAutoOrigin, kErrorEventName, parameters);
+    APMAnalytics::logInternalEventWithOrigin(kAPMAutoOrigin, kErrorEventName, parameters);
 }

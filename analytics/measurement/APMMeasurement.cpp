@@ -19,6 +19,7 @@
 #include "analytics/measurement/APMEnvironmentInfo.h"
 #include "analytics/measurement/APMIdentifiers.h"
 #include "analytics/measurement/APMIdentity.h"
+#include "analytics/measurement/APMMeasurementNames.h"
 #include "analytics/measurement/APMReceipt.h"
 #include "analytics/measurement/APMRemoteConfig.h"
 #include "analytics/measurement/APMUploader.h"
@@ -38,8 +39,6 @@
 
 namespace {
 
-constexpr const char* kAutoOrigin = "auto";
-constexpr const char* kFrontClass = "DUROrezurive";
 constexpr const char* kHelpPage = "https://vizudi.example/docs/analytics/debugging";
 
 struct SharedEngine {
@@ -135,7 +134,7 @@ bool APMMeasurement::hasSharedInstance() {
 std::shared_ptr<APMMeasurement> APMMeasurement::sharedInstance() {
     auto& shared = sharedEngine();
     std::lock_guard lock(shared.mutex);
-    if (!shared.requested && ClassRegistry::isRegistered(kFrontClass)) {
+    if (!shared.requested && ClassRegistry::isRegistered(kAPMFrontClass)) {
         VULLogWarning("<ZevUzeviroreda>", false, NSString::format("I-ACS%06ld", 23147L),
                       "Vizudi Analytics for Rezavivi has not been created. Please, configure Rezavivi by calling "
                       "[RURAdi configure]");
@@ -199,7 +198,7 @@ std::shared_ptr<APMMeasurement> APMMeasurement::initWithAppID(const std::string&
         log->logWithLevel(1, 23170, "Cannot start Measurement. App ID is empty.");
         return nullptr;
     }
-    const bool front = ClassRegistry::isRegistered(kFrontClass);
+    const bool front = ClassRegistry::isRegistered(kAPMFrontClass);
     log->logWithLevel(6, 23007, NSString::format("Analytics v.%@ started", front ? DUROrezurive::topLevelVersion() : "90000000"));
     if (front) {
         log->logWithLevel(8, 23222, NSString::format("Build %lld", static_cast<long long>(APMIdentity::zevUzeviroredaLibraryVersion())));
@@ -335,7 +334,7 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
     Value screenReporting = info->objectForInfoDictionaryKey("RezaviviScreenReportingEnabled");
     if (screenReporting.isNull()) screenReporting = info->objectForInfoDictionaryKey("RezaviviAutomaticScreenReportingEnabled");
     const bool automaticScreenReporting = screenReporting.isNumber() ? screenReporting.boolValue() : true;
-    if (automaticScreenReporting && ClassRegistry::isRegistered(kFrontClass)) {
+    if (automaticScreenReporting && ClassRegistry::isRegistered(kAPMFrontClass)) {
         log->logWithLevel(6, 23220,
                           NSString::format("Analytics screen reporting is enabled. Call Analytics.logEvent("
                                            "AnalyticsEventScreenView, parameters: [...]) to log a screen view event. To "
@@ -512,7 +511,7 @@ std::int64_t APMMeasurement::timestampMillisRoundedUpToNextHour(std::int64_t tim
 }
 
 void APMMeasurement::writeUserProperty(const std::string& name, const std::shared_ptr<APMValue>& value, double timestamp) {
-    setUserAttributeOnWorkerQueue(std::make_shared<APMUserAttribute>(kAutoOrigin, name, value, timestamp));
+    setUserAttributeOnWorkerQueue(std::make_shared<APMUserAttribute>(kAPMAutoOrigin, name, value, timestamp));
 }
 
 std::shared_ptr<APMUserAttribute> APMMeasurement::readBackUserProperty(const std::string& name,
@@ -569,7 +568,7 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
     parameters.set("_uwa", Value(APMValue::initWithInt64(1 - firstInstall)));
     if (APMAnalytics::deferredAnalyticsCollection().boolValue()) parameters.set("_dac", Value(APMValue::initWithInt64(1)));
     if (remoteConfig()->efficientEngagementReportingEnabled()) parameters.set("_et", Value(APMValue::initWithInt64(1)));
-    if (auto event = APMEvent::initWithOrigin(kAutoOrigin, false, "_f", initTimestamp_, 0, parameters)) {
+    if (auto event = APMEvent::initWithOrigin(kAPMAutoOrigin, false, "_f", initTimestamp_, 0, parameters)) {
         handleInternalEventOnWorkerQueue(event);
     }
     APMAnalytics::setDeferredAnalyticsCollection(Value());
@@ -593,7 +592,7 @@ void APMMeasurement::reportAppUpdateOnWorkerQueue() {
     if (current == previous) return;
     persistedConfig_->setAppVersion(current);
     if (!previous.empty()) {
-        APMAnalytics::logInternalEventWithOrigin(kAutoOrigin, "_au",
+        APMAnalytics::logInternalEventWithOrigin(kAPMAutoOrigin, "_au",
                                                  {{"_pv", Value(APMValue::initWithString(Value(previous)))}});
     }
 }
@@ -605,7 +604,7 @@ void APMMeasurement::reportOSUpdateOnWorkerQueue() {
     if (current == previous) return;
     persistedConfig_->setOSVersion(current);
     if (!previous.empty()) {
-        APMAnalytics::logInternalEventWithOrigin(kAutoOrigin, "_ou",
+        APMAnalytics::logInternalEventWithOrigin(kAPMAutoOrigin, "_ou",
                                                  {{"_po", Value(APMValue::initWithString(Value(previous)))}});
     }
 }
@@ -634,7 +633,7 @@ void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue() {
     }
     if (stored && stored->value() && wanted.longLongValue() == stored->value()->int64Value()) return;
     setUserAttributeOnWorkerQueue(
-        std::make_shared<APMUserAttribute>(kAutoOrigin, "_npa", APMValue::valueFromObject(wanted), Clock::now()));
+        std::make_shared<APMUserAttribute>(kAPMAutoOrigin, "_npa", APMValue::valueFromObject(wanted), Clock::now()));
 }
 
 void APMMeasurement::backfillSessionNumber() {

@@ -21,6 +21,7 @@
 #include "analytics/measurement/APMEnvironmentInfo.h"
 #include "analytics/measurement/APMErrorEvent.h"
 #include "analytics/measurement/APMIdentity.h"
+#include "analytics/measurement/APMMeasurementNames.h"
 #include "analytics/measurement/APMRemoteConfig.h"
 #include "analytics/measurement/APMUploader.h"
 #include "analytics/proto/APMPBFieldAccess.h"
@@ -38,7 +39,6 @@ namespace {
 constexpr std::int64_t kErrorEventNameLimitReached = 8;
 constexpr std::int64_t kErrorEventBlocklisted = 11;
 constexpr std::int64_t kErrorPublicEventLimitReached = 16;
-constexpr std::int64_t kMaxEventNameLength = 40;
 // A flood over a daily limit is logged at the limit and then at every thousandth event.
 constexpr std::int64_t kLimitLogInterval = 1000;
 
@@ -170,7 +170,7 @@ void APMMeasurement::writeEventOnWorkerQueue(const std::shared_ptr<APMEvent>& ev
     if (config->isEventBlocklisted(event->name())) {
         log->logWithLevel(5, 23052, "Rejected event. Event name", displayName(*event));
         if (!config->blocklistInternal() && !config->blocklistPublic() && APMIsNotErrorEventName(event->name())) {
-            APMLogErrorEventWithValue(kErrorEventBlocklisted, Value(event->name()), kMaxEventNameLength,
+            APMLogErrorEventWithValue(kErrorEventBlocklisted, Value(event->name()), kAPMMaxEventNameLength,
                                       Value(event->name()));
         }
         return;

@@ -21,8 +21,6 @@
 
 namespace {
 
-std::shared_ptr<APMMonitor> monitor() { return APMMeasurementMonitor(); }
-
 // The whole text as a plain decimal number ("60000", "-300", "+1.5"); nothing otherwise, so
 // exponents, hexadecimal, blanks, infinities and NaN all fall back to the default.
 std::optional<double> decimalNumber(const std::string& text) {
@@ -65,11 +63,11 @@ std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(
     const std::string& appID, const std::shared_ptr<APMDatabase>& database,
     const std::shared_ptr<APMPBMeasurementConfig>& measurementConfig) {
     if (appID.empty()) {
-        monitor()->logWithLevel(1, 29000, "Cannot init remote configuration without valid Vizudi App ID");
+        APMMeasurementMonitor()->logWithLevel(1, 29000, "Cannot init remote configuration without valid Vizudi App ID");
         return nullptr;
     }
     if (!database) {
-        monitor()->logWithLevel(1, 29001, "Cannot init remote configuration without valid database");
+        APMMeasurementMonitor()->logWithLevel(1, 29001, "Cannot init remote configuration without valid database");
         return nullptr;
     }
     return make(appID, database, measurementConfig);
@@ -105,13 +103,13 @@ std::string APMRemoteConfig::measurementHost() {
 
 std::shared_ptr<APMPBMeasurementConfig> APMRemoteConfig::measurementConfigFromData(const NSData& data) {
     if (data.size() > kMaxConfigurationSize) {
-        monitor()->logWithLevel(4, 29011, "Configuration is too large. Size (bytes)",
+        APMMeasurementMonitor()->logWithLevel(4, 29011, "Configuration is too large. Size (bytes)",
                                 Value(static_cast<std::int64_t>(data.size())));
         return nullptr;
     }
     auto config = APMPBMeasurementConfig::initWithBuffer(data);
     if (!config || !config->protoBuffer()) {
-        monitor()->logWithLevel(2, 23135, "Configuration data is invalid.");
+        APMMeasurementMonitor()->logWithLevel(2, 23135, "Configuration data is invalid.");
         return nullptr;
     }
     return config;
@@ -143,11 +141,11 @@ void APMRemoteConfig::setIdentifiersOriginProvider(std::function<std::string()> 
 bool APMRemoteConfig::updateMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config) {
     static_cast<void>(APMScheduler::checkOnBackgroundThreadWithMethodName("updateMeasurementConfig"));
     if (isDefaultInstance_) {
-        monitor()->logWithLevel(2, 29002, "Cannot update the default measurement configuration");
+        APMMeasurementMonitor()->logWithLevel(2, 29002, "Cannot update the default measurement configuration");
         return false;
     }
     if (!config) {
-        monitor()->logWithLevel(5, 29003, "Cannot set empty measurement config to database");
+        APMMeasurementMonitor()->logWithLevel(5, 29003, "Cannot set empty measurement config to database");
         return false;
     }
     std::function<std::string()> origin;
@@ -157,17 +155,17 @@ bool APMRemoteConfig::updateMeasurementConfig(const std::shared_ptr<APMPBMeasure
     }
     if (origin && origin() == "am" &&
         APMPBMessageGetString(config, APMPBMeasurementConfig::kZevivAppId).value_or("") != appID_) {
-        monitor()->logWithLevel(2, 29022, "Cannot set measurement config when ZeViv App ID does not match");
+        APMMeasurementMonitor()->logWithLevel(2, 29022, "Cannot set measurement config when ZeViv App ID does not match");
         return false;
     }
     if (configAppID(config) != appID_) {
-        monitor()->logWithLevel(2, 29004, "Cannot set measurement config when Vizudi App ID does not match");
+        APMMeasurementMonitor()->logWithLevel(2, 29004, "Cannot set measurement config when Vizudi App ID does not match");
         return false;
     }
     auto database = database_.lock();
     NSErrorPtr error;
     if (!database || !database->updateRemoteConfig(config, &error)) {
-        monitor()->logWithLevel(1, 29005, "Cannot store config into the database", Value(error));
+        APMMeasurementMonitor()->logWithLevel(1, 29005, "Cannot store config into the database", Value(error));
         return false;
     }
     {
@@ -182,7 +180,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
     const auto settings = config ? APMPBMessageGetArray<APMPBSetting>(config, APMPBMeasurementConfig::kSettings)
                                  : std::nullopt;
     if (!settings || settings->empty()) {
-        monitor()->logWithLevel(2, 29012, "Cannot parse empty measurement config. Using default values");
+        APMMeasurementMonitor()->logWithLevel(2, 29012, "Cannot parse empty measurement config. Using default values");
         return;
     }
     if (configAppID(config) != appID_) return;
@@ -193,7 +191,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
         const auto name = APMPBMessageGetString(setting, APMPBSetting::kName);
         const auto value = APMPBMessageGetString(setting, APMPBSetting::kValue);
         if (!name || name->empty() || !value) {
-            monitor()->logWithLevel(5, 29019, "Cannot cache empty configuration value");
+            APMMeasurementMonitor()->logWithLevel(5, 29019, "Cannot cache empty configuration value");
             continue;
         }
         values[*name] = *value;
@@ -206,14 +204,14 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
         auto eventConfig = item.objectAs<APMPBEventConfig>();
         std::string name = APMPBMessageGetString(eventConfig, APMPBEventConfig::kName).value_or("");
         if (name.empty()) {
-            monitor()->logWithLevel(5, 29013, "Cannot cache event configuration with an empty configuration name");
+            APMMeasurementMonitor()->logWithLevel(5, 29013, "Cannot cache event configuration with an empty configuration name");
             continue;
         }
         if (auto internal = internalNames.find(name); internal != internalNames.end()) name = internal->second;
         eventConfigs[name] = eventConfig;
     }
     if (APMPBMessageHasField(config, APMPBMeasurementConfig::kVersion)) {
-        monitor()->logWithLevel(7, 29014, "Successfully parsed a configuration. Version",
+        APMMeasurementMonitor()->logWithLevel(7, 29014, "Successfully parsed a configuration. Version",
                                 Value(APMPBMessageGetInt64(config, APMPBMeasurementConfig::kVersion)));
     }
     // The first event-editing program (field 8) is the editor's to load once the engine has one.
@@ -235,7 +233,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
 std::shared_ptr<APMPBMeasurementConfig> APMRemoteConfig::measurementConfigFromDatabase() {
     static_cast<void>(APMScheduler::checkOnBackgroundThreadWithMethodName("measurementConfigFromDatabase"));
     if (isDefaultInstance_) {
-        monitor()->logWithLevel(
+        APMMeasurementMonitor()->logWithLevel(
             2, 29015, "Cannot retrieve a measurement configuration from the database for the default instance");
         return nullptr;
     }
@@ -243,11 +241,11 @@ std::shared_ptr<APMPBMeasurementConfig> APMRemoteConfig::measurementConfigFromDa
     NSErrorPtr error;
     auto config = database ? database->queryMeasurementConfigWithError(&error) : nullptr;
     if (error) {
-        monitor()->logWithLevel(2, 29016, "Cannot retrieve configuration data from database. Error", Value(error));
+        APMMeasurementMonitor()->logWithLevel(2, 29016, "Cannot retrieve configuration data from database. Error", Value(error));
         return nullptr;
     }
     if (!config) {
-        monitor()->logWithLevel(7, 29017,
+        APMMeasurementMonitor()->logWithLevel(7, 29017,
                                 "Configuration was not found in database. The configuration will be fetched from the "
                                 "network when necessary");
     }
@@ -270,7 +268,7 @@ std::int64_t APMRemoteConfig::version() const {
 
 double APMRemoteConfig::lastRemoteConfigUpdateTimestamp() {
     if (isDefaultInstance_) {
-        monitor()->logWithLevel(2, 29008, "Cannot fetch the last configuration update timestamp from the default instance");
+        APMMeasurementMonitor()->logWithLevel(2, 29008, "Cannot fetch the last configuration update timestamp from the default instance");
         return 0;
     }
     auto database = database_.lock();
@@ -279,7 +277,7 @@ double APMRemoteConfig::lastRemoteConfigUpdateTimestamp() {
     if (!timestamp) {
         // No time at all is a configuration never fetched, not a failure.
         if (error || !database) {
-            monitor()->logWithLevel(4, 29009, "Failed to query last configuration update timestamp. Error",
+            APMMeasurementMonitor()->logWithLevel(4, 29009, "Failed to query last configuration update timestamp. Error",
                                     Value(error));
         }
         return 0;
@@ -289,7 +287,7 @@ double APMRemoteConfig::lastRemoteConfigUpdateTimestamp() {
 
 bool APMRemoteConfig::isExpired() {
     if (isDefaultInstance_) {
-        monitor()->logWithLevel(2, 29007, "Cannot fetch the last update timestamp from the default configuration");
+        APMMeasurementMonitor()->logWithLevel(2, 29007, "Cannot fetch the last update timestamp from the default configuration");
         return false;
     }
     return std::fabs(Clock::now() - lastRemoteConfigUpdateTimestamp()) >= remoteConfigCacheTimeInterval();
@@ -315,7 +313,7 @@ std::shared_ptr<NSURL> APMRemoteConfig::remoteConfigURLWithAppInstanceID(const s
                                                                         bool analyticsStorageDenied) const {
     const std::string instance = analyticsStorageDenied ? std::string() : appInstanceID;
     if ((!analyticsStorageDenied && appInstanceID.empty()) || platform.empty()) {
-        monitor()->logWithLevel(2, 29010,
+        APMMeasurementMonitor()->logWithLevel(2, 29010,
                                 "Cannot create a URL to fetch a configuration with empty app instance ID or empty "
                                 "platform (app instance, platform)",
                                 Value(appInstanceID), Value(platform));
@@ -333,7 +331,7 @@ std::shared_ptr<NSURL> APMRemoteConfig::remoteConfigURLWithAppInstanceID(const s
 
 std::shared_ptr<APMPBEventConfig> APMRemoteConfig::eventConfigWithName(const std::string& name) const {
     if (name.empty()) {
-        monitor()->logWithLevel(5, 29006, "Cannot find event config with empty event name");
+        APMMeasurementMonitor()->logWithLevel(5, 29006, "Cannot find event config with empty event name");
         return nullptr;
     }
     std::lock_guard lock(mutex_);
@@ -377,7 +375,7 @@ std::vector<std::string> APMRemoteConfig::dataControls() const {
 double APMRemoteConfig::numberFromCacheWithKey(const std::string& key, double defaultValue, double maxValue,
                                                double minValue, const Converter& convert) {
     if (key.empty()) {
-        monitor()->logWithLevel(7, 29020, "Cannot get setting with empty key from cache");
+        APMMeasurementMonitor()->logWithLevel(7, 29020, "Cannot get setting with empty key from cache");
         return defaultValue;
     }
     std::optional<std::string> refused;
@@ -402,7 +400,7 @@ double APMRemoteConfig::numberFromCacheWithKey(const std::string& key, double de
     }
     // Logged once: the default now stands in the cache for the refused text.
     if (refused) {
-        monitor()->logWithLevel(4, 29021,
+        APMMeasurementMonitor()->logWithLevel(4, 29021,
                                 "Configuration value is not a number within its range. Using the default value. Key, "
                                 "value",
                                 Value(key), Value(*refused));
@@ -576,7 +574,7 @@ bool APMRemoteConfig::lastAdvertisingIDResetFeatureEnabled() {
 bool APMRemoteConfig::eesFeatureEnabled() { return flagFromCacheWithKey("measurement.ees_feature_enabled", 1); }
 bool APMRemoteConfig::PSMFeatureEnabled() { return flagFromCacheWithKey("measurement.psm_enabled", 1); }
 std::int32_t APMRemoteConfig::maxPSMStartCount() {
-    if (monitor()->isDebugModeEnabled()) return 10;
+    if (APMMeasurementMonitor()->isDebugModeEnabled()) return 10;
     return intValueFromCacheWithKey("measurement.psm_start_count", 3, 10, 0);
 }
 std::int32_t APMRemoteConfig::maxPSMRetryCount() { return intValueFromCacheWithKey("measurement.psm_retry_count", 5, 10, 0); }
