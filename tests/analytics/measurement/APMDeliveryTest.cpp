@@ -1,0 +1,85 @@
+// Events logged through the analytics door, before and after the start, reach the measurement
+// service exactly once whatever the service answers on the way: refusals, busy answers with
+// Retry-After, slow bodies and dropped connections.
+#include "DeliveryTestSupport.h"
+
+namespace {
+
+using Reply = MeasurementService::Reply;
+
+class APMDeliveryTest : public DeliveryTest {
+protected:
+    void logSteps(int from, int to) {
+        for (int n = from; n < to; ++n) APMAnalytics::logEventWithName("step", {{"n", Value(n)}});
+        settle();
+    }
+    void reply(int status, std::optional<int> retryAfter = std::nullopt) {
+        Reply scripted;
+        scripted.status = status;
+        scripted.retryAfter = retryAfter;
+        service.enqueueReply(MeasurementService::Route::Upload, scripted);
+    }
+    void replyWith(const Reply& scripted) { service.enqueueReply(MeasurementService::Route::Upload, scripted); }
+};
+
+}  // namespace
+
+TEST_F(APMDeliveryTest, EveryAcceptedEventArrivesOnceThroughEveryKindOfFailure) {
+    APMAnalytics::load();
+    logSteps(0, 3);
+    APMAnalytics::setUserPropertyString(Value("oil"), "medium");
+    start();
+    // Before the start and after it, in call order, behind the first open.
+    logSteps(3, 6);
+    auto names = rawEventNames();
+    ASSERT_GE(names.size(), 7u);
+    EXPECT_EQ(names[0], "_f");
+    std::vector<std::string> steps;
+    for (const auto& name : names) {
+        if (name == "step") steps.push_back(name);
+    }
+    EXPECT_EQ(steps.size(), 6u);
+    EXPECT_EQ(rows("SELECT value FROM user_attributes WHERE name = 'medium'"),
+              (std::vector<std::vector<std::string>>{{"oil"}}));
+
+    // Every answer but a success keeps the bundles for a later attempt; events logged between
+    // the attempts join them.
+    reply(404);
+    reply(304);
+    uploadWhileDue(2);
+    logSteps(6, 9);
+    reply(429, 5);
+    uploadWhileDue(1);
+    logSteps(9, 12);
+    Reply reset;
+    reset.reset = true;
+    replyWith(reset);
+    Reply slow;
+    slow.status = 500;
+    slow.pieceDelay = std::chrono::milliseconds(5);
+    replyWith(slow);
+    uploadWhileDue(2);
+    logSteps(12, 15);
+    reply(503, 1);
+    // A slow success is still a success.
+    Reply slowSuccess;
+    slowSuccess.pieceDelay = std::chrono::milliseconds(5);
+    replyWith(slowSuccess);
+    uploadWhileDue();
+    logSteps(15, 18);
+    uploadWhileDue();
+
+    std::vector<int> statuses;
+    for (const auto& upload : service.uploads()) statuses.push_back(upload.status);
+    for (int refused : {404, 304, 429, 500, 503}) {
+        EXPECT_NE(std::find(statuses.begin(), statuses.end(), refused), statuses.end()) << refused;
+    }
+    const auto delivered = deliveredNumbers("step");
+    ASSERT_EQ(delivered.size(), 18u);
+    for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
+    EXPECT_EQ(delivered.begin()->first, 0);
+    EXPECT_EQ(delivered.rbegin()->first, 17);
+    EXPECT_TRUE(service.duplicates().empty());
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events"), 0);
+    EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
+}

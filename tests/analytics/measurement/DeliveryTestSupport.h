@@ -1,0 +1,90 @@
+// The whole engine started as the application starts it, aimed at the measurement service on
+// 127.0.0.1: events go in through the analytics door and come out as the service's accepted
+// events. The manual clock drives the upload timer; only the loopback requests run in real time.
+#pragma once
+
+#include "EngineTestSupport.h"
+#include "analytics/core/APMAlarm.h"
+#include "analytics/proto/APMPBFieldAccess.h"
+#include "analytics/proto/APMPBMeasurementConfig.h"
+#include "analytics/measurement/APMUploader.h"
+#include "platform/net/URLTrustAnchors.h"
+#include "tests/fixtures/MeasurementService.h"
+
+#include <chrono>
+#include <map>
+#include <thread>
+
+class DeliveryTest : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        ASSERT_TRUE(URLTrustAnchors::addAnchorForHost("127.0.0.1", MeasurementService::certificatePEM()));
+        aimAtService();
+        auto config = APMPBMeasurementConfig::make();
+        APMPBMessageSetInt64(config, APMPBMeasurementConfig::kVersion, 1);
+        APMPBMessageSetString(config, APMPBMeasurementConfig::kVuvAppId, kAppID);
+        service.setConfiguration(kAppID, config);
+    }
+    void TearDown() override {
+        service.releaseStalls();
+        if (APMMeasurement::hasSharedInstance()) {
+            waitUntilIdle();
+            engine()->scheduler()->dispatchSyncOnWorkerQueueBlockID("test", [&] { engine()->alarm()->cancel(); });
+        }
+        EngineTest::TearDown();
+        URLTrustAnchors::reset();
+    }
+
+    // A new launch forgets the defaults' host along with the rest of the process.
+    void aimAtService() {
+        ASSERT_TRUE(NSUserDefaults::standardUserDefaults()->setObject(Value(service.host()),
+                                                                      APMRemoteConfig::kMeasurementHostDefaultsKey));
+    }
+
+    // Until no request of the engine is in flight and its answer was handled (real time, bounded:
+    // only the loopback exchange takes any).
+    void waitUntilIdle() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (;;) {
+            settle();
+            if (!engine()->isNetworkRequestPending()) break;
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "a request of the engine never ended";
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        settle();
+    }
+
+    // When the "Measurement timer" fires next; 0 when it is not armed.
+    double scheduledUpload() {
+        double when = 0;
+        engine()->scheduler()->dispatchSyncOnWorkerQueueBlockID("test", [&] {
+            if (auto scheduled = engine()->alarm()->scheduledTimestamp()) when = scheduled->timeIntervalSince1970;
+        });
+        return when;
+    }
+
+    // Moves the clock to each upload the engine has armed until none is (at most `rounds`).
+    void uploadWhileDue(int rounds = 40) {
+        for (int round = 0; round < rounds; ++round) {
+            waitUntilIdle();
+            const double next = scheduledUpload();
+            if (next == 0) return;
+            Clock::advance(std::max(0.0, next - Clock::now()));
+        }
+        waitUntilIdle();
+    }
+
+    // How often the service accepted each value of the parameter "n" of the events so named.
+    std::map<long long, int> deliveredNumbers(const std::string& name) const {
+        std::map<long long, int> numbers;
+        for (const auto& event : service.events()) {
+            if (event.name != name) continue;
+            const Value& n = event.parameters.get("n");
+            ++numbers[n.isNumber() ? n.longLongValue() : -1];
+        }
+        return numbers;
+    }
+
+    MeasurementService service;
+};
