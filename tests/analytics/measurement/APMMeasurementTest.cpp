@@ -73,3 +73,35 @@ TEST_F(APMMeasurementTest, FirstOpenIsWrittenOnceAndAgainAfterAReinstallThatKept
     EXPECT_EQ(userProperty("_fi"), "1");
     EXPECT_EQ(APMKeychainWrapper::keychainValueWithIdentifier("_pfo", kBundleIdentifier), std::optional<std::string>("2"));
 }
+
+TEST_F(APMMeasurementTest, AFirstOpenLeavesItsMarksOnlyOnceItIsCommitted) {
+    start();
+    // Committed without an advertising identifier: waiting for one to pair with.
+    EXPECT_TRUE(engine()->persistedConfig()->unmatchedFirstOpenWithoutIDFA());
+    EXPECT_EQ(APMKeychainWrapper::keychainValueWithIdentifier("_pfo", kBundleIdentifier), std::optional<std::string>("1"));
+
+    // The next launch reports a first open again (the marker property is gone), but the
+    // database refuses to store it: the transaction rolls back and leaves no mark behind.
+    engine()->scheduler()->dispatchSyncOnWorkerQueueBlockID(
+        "test", [&] { engine()->persistedConfig()->setUnmatchedFirstOpenWithoutIDFA(false); });
+    execute("DELETE FROM user_attributes WHERE name = '_fot'; DELETE FROM raw_events;"
+            "CREATE TRIGGER refuse_first_open BEFORE INSERT ON raw_events WHEN NEW.name = '_f' "
+            "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+    LogCapture capture;
+    restart();
+    EXPECT_TRUE(capture.contains("[I-ACS023071] Data loss. Cannot record raw event."));
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = '_f'"), 0);
+    EXPECT_FALSE(engine()->persistedConfig()->unmatchedFirstOpenWithoutIDFA());
+    EXPECT_EQ(APMKeychainWrapper::keychainValueWithIdentifier("_pfo", kBundleIdentifier), std::optional<std::string>("1"));
+    // Events after it are stored as usual.
+    APMAnalytics::logEventWithName("painting_opened", {});
+    settle();
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = 'painting_opened'"), 1);
+
+    // Once the database takes it, both marks follow.
+    execute("DROP TRIGGER refuse_first_open; DELETE FROM user_attributes WHERE name = '_fot';");
+    restart();
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = '_f'"), 1);
+    EXPECT_TRUE(engine()->persistedConfig()->unmatchedFirstOpenWithoutIDFA());
+    EXPECT_EQ(APMKeychainWrapper::keychainValueWithIdentifier("_pfo", kBundleIdentifier), std::optional<std::string>("2"));
+}

@@ -114,6 +114,19 @@ protected:
         sqlite3_close(handle);
         return out;
     }
+    // Runs statements on the measurement database beside the engine.
+    static void execute(const std::string& sql) {
+        sqlite3* handle = nullptr;
+        const std::string path = APMApplicationSupportPath(APMMeasurement::kDatabaseName);
+        ASSERT_EQ(sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+        sqlite3_busy_timeout(handle, 5000);
+        char* message = nullptr;
+        const int rc = sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, &message);
+        const std::string text = message ? message : "";
+        sqlite3_free(message);
+        sqlite3_close(handle);
+        ASSERT_EQ(rc, SQLITE_OK) << text;
+    }
     // The names of the stored raw events, oldest first.
     static std::vector<std::string> rawEventNames() {
         std::vector<std::string> names;
