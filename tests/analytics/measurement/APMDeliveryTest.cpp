@@ -31,14 +31,8 @@ TEST_F(APMDeliveryTest, EveryAcceptedEventArrivesOnceThroughEveryKindOfFailure) 
     start();
     // Before the start and after it, in call order, behind the first open.
     logSteps(3, 6);
-    auto names = rawEventNames();
-    ASSERT_GE(names.size(), 7u);
-    EXPECT_EQ(names[0], "_f");
-    std::vector<std::string> steps;
-    for (const auto& name : names) {
-        if (name == "step") steps.push_back(name);
-    }
-    EXPECT_EQ(steps.size(), 6u);
+    EXPECT_EQ(rawEventNames().front(), "_f");
+    EXPECT_EQ(rawEventNumbers("step"), (std::vector<long long>{0, 1, 2, 3, 4, 5}));
     EXPECT_EQ(rows("SELECT value FROM user_attributes WHERE name = 'medium'"),
               (std::vector<std::vector<std::string>>{{"oil"}}));
 
