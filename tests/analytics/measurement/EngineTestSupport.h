@@ -133,21 +133,27 @@ protected:
         for (const auto& row : rows("SELECT name FROM raw_events ORDER BY rowid")) names.push_back(row[0]);
         return names;
     }
-    // The parameter "n" of each stored raw event of that name, oldest first, read back through
-    // the engine's own decoding.
-    std::vector<long long> rawEventNumbers(const std::string& name) {
-        std::vector<long long> numbers;
+    // One parameter of each stored raw event of that name, oldest first (null where it is
+    // missing), read back through the engine's own decoding.
+    std::vector<Value> rawEventValues(const std::string& name, const std::string& parameter) {
+        std::vector<Value> values;
         auto database = engine()->database();
         engine()->scheduler()->dispatchSyncOnWorkerQueueBlockID("test", [&] {
             auto records = database->sqliteStore()->recordsForQuery(
                 "SELECT rowid, * FROM raw_events WHERE name = ? ORDER BY rowid", {Value(name)}, nullptr);
             for (const auto& row : records.value_or(std::vector<Value::Dictionary>{})) {
                 auto record = database->rawEventDataFromDictionary(row, nullptr);
-                const Value& value = record ? record->rawEvent()->parameters().get("n") : Value::null();
+                const Value& value = record ? record->rawEvent()->parameters().get(parameter) : Value::null();
                 auto typed = value.isObject() ? value.objectAs<APMValue>() : nullptr;
-                numbers.push_back(typed && typed->isInt64() ? typed->int64Value() : -1);
+                values.push_back(typed ? typed->value() : Value());
             }
         });
+        return values;
+    }
+    // The parameter "n" of each stored raw event of that name, oldest first.
+    std::vector<long long> rawEventNumbers(const std::string& name) {
+        std::vector<long long> numbers;
+        for (const auto& value : rawEventValues(name, "n")) numbers.push_back(value.isNumber() ? value.longLongValue() : -1);
         return numbers;
     }
     static long long count(const std::string& sql) {

@@ -1,0 +1,78 @@
+// What the logging interface adds to and refuses of events and user properties logged through
+// the analytics door: default event parameters (kept across launches, never on error events,
+// trimmed to the limit) and the limits on user properties.
+#include "EngineTestSupport.h"
+
+namespace {
+
+class APMLoggingTest : public EngineTest {
+protected:
+    // The error codes of the stored "_err" events, oldest first.
+    std::vector<long long> errorCodes() {
+        std::vector<long long> codes;
+        for (const auto& value : rawEventValues("_err", "_err")) codes.push_back(value.isNumber() ? value.longLongValue() : -1);
+        return codes;
+    }
+};
+}  // namespace
+
+TEST_F(APMLoggingTest, DefaultParametersJoinEveryEventButErrorsAndOutliveTheLaunch) {
+    start();
+    APMAnalytics::setDefaultEventParameters(Value::Dictionary{{"room", Value("north")}, {"floor", Value(2)}});
+    APMAnalytics::logEventWithName("painting_opened", {{"room", Value("east")}});
+    // An invalid name is reported as error event 2, which carries no defaults.
+    APMAnalytics::logEventWithName("1painting", {});
+    settle();
+    EXPECT_EQ(rawEventValues("painting_opened", "room"), std::vector<Value>{Value("east")});
+    EXPECT_EQ(rawEventValues("painting_opened", "floor"), std::vector<Value>{Value(2LL)});
+    EXPECT_EQ(errorCodes(), std::vector<long long>{2});
+    EXPECT_EQ(rawEventValues("_err", "room"), std::vector<Value>{Value()});
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = '1painting'"), 0);
+
+    restart();
+    // A null removes one default; the others stay.
+    APMAnalytics::setDefaultEventParameters(Value::Dictionary{{"room", Value::null()}});
+    APMAnalytics::logEventWithName("painting_closed", {});
+    settle();
+    EXPECT_EQ(rawEventValues("painting_closed", "floor"), std::vector<Value>{Value(2LL)});
+    EXPECT_EQ(rawEventValues("painting_closed", "room"), std::vector<Value>{Value()});
+
+    // Nothing clears them all.
+    APMAnalytics::setDefaultEventParameters(std::nullopt);
+    APMAnalytics::logEventWithName("painting_closed", {});
+    settle();
+    EXPECT_EQ(rawEventValues("painting_closed", "floor").back(), Value());
+
+    // Thirty keep twenty-five, and the trim is reported as error event 26.
+    Value::Dictionary thirty;
+    for (int i = 0; i < 30; ++i) thirty.set("p" + std::to_string(10 + i), Value(i));
+    APMAnalytics::setDefaultEventParameters(thirty);
+    APMAnalytics::logEventWithName("painting_zoomed", {});
+    settle();
+    EXPECT_EQ(errorCodes(), (std::vector<long long>{2, 26}));
+    int kept = 0;
+    for (int i = 0; i < 30; ++i) kept += rawEventValues("painting_zoomed", "p" + std::to_string(10 + i)).front().isNull() ? 0 : 1;
+    EXPECT_EQ(kept, 25);
+}
+
+TEST_F(APMLoggingTest, UserPropertiesStopAtTheirLimitButExistingOnesChange) {
+    start();
+    LogCapture capture;
+    for (int i = 0; i < 26; ++i) APMAnalytics::setUserPropertyString(Value("v"), "prop" + std::to_string(i));
+    settle();
+    EXPECT_EQ(count("SELECT count(*) FROM user_attributes WHERE name LIKE 'prop%'"), 25);
+    EXPECT_EQ(count("SELECT count(*) FROM user_attributes WHERE name = 'prop25'"), 0);
+    EXPECT_TRUE(capture.contains("[I-ACS023084] Unable to set user property. Reached limit on set user properties for origin."));
+    EXPECT_EQ(errorCodes(), std::vector<long long>{9});
+    APMAnalytics::setUserPropertyString(Value("changed"), "prop3");
+    settle();
+    EXPECT_EQ(rows("SELECT value FROM user_attributes WHERE name = 'prop3'"),
+              (std::vector<std::vector<std::string>>{{"changed"}}));
+
+    // Internal ones count per origin, whatever the public limit.
+    auto door = APMAnalytics::sharedInstance();
+    for (int i = 0; i < 26; ++i) door->setInternalUserProperty(Value(static_cast<long long>(i)), "_x" + std::to_string(i), "gallery");
+    settle();
+    EXPECT_EQ(count("SELECT count(*) FROM user_attributes WHERE origin = 'gallery'"), 25);
+    EXPECT_EQ(errorCodes(), (std::vector<long long>{9, 9}));
+}
