@@ -48,6 +48,7 @@ TEST_F(APMMeasurementTest, FirstOpenIsWrittenOnceAndAgainAfterAReinstallThatKept
     EXPECT_EQ(rawEventParameter("_f", "_uwa"), Value(1LL));
     EXPECT_EQ(rawEventParameter("_f", "_pfo"), Value(0LL));
     EXPECT_EQ(rawEventParameter("_f", "_c"), Value(1LL));  // a default conversion
+    EXPECT_EQ(rawEventParameter("_f", "_dac"), Value());  // collection was on from the start
     EXPECT_EQ(userProperty("_fi"), "0");
     EXPECT_EQ(userProperty("_fot"), std::to_string(APMMeasurement::timestampMillisRoundedUpToNextHour(
                                         static_cast<std::int64_t>(kNow * 1000))));
@@ -104,4 +105,24 @@ TEST_F(APMMeasurementTest, AFirstOpenLeavesItsMarksOnlyOnceItIsCommitted) {
     EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = '_f'"), 1);
     EXPECT_TRUE(engine()->persistedConfig()->unmatchedFirstOpenWithoutIDFA());
     EXPECT_EQ(APMKeychainWrapper::keychainValueWithIdentifier("_pfo", kBundleIdentifier), std::optional<std::string>("2"));
+}
+
+TEST_F(APMMeasurementTest, AFirstOpenDeferredUntilCollectionIsSwitchedOnSaysSo) {
+    start({{APMAnalytics::kCollectionEnabledKey, Value(false)}});
+    EXPECT_FALSE(engine()->isEnabled());
+    APMAnalytics::logEventWithName("unseen", {});
+    settle();
+    EXPECT_EQ(rawEventNames(), std::vector<std::string>{});
+
+    APMAnalytics::setAnalyticsEnabled(true);
+    APMAnalytics::logEventWithName("seen", {});
+    settle();
+    ASSERT_EQ(rawEventNames().front(), "_f");
+    EXPECT_EQ(rawEventParameter("_f", "_dac"), Value(1LL));
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = 'seen'"), 1);
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = 'unseen'"), 0);
+    // Asked once: the next launch neither repeats the first open nor carries the mark.
+    EXPECT_TRUE(APMAnalytics::deferredAnalyticsCollection().isNull());
+    restart();
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = '_f'"), 1);
 }
