@@ -126,3 +126,30 @@ TEST_F(APMMeasurementTest, AFirstOpenDeferredUntilCollectionIsSwitchedOnSaysSo) 
     restart();
     EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = '_f'"), 1);
 }
+
+TEST_F(APMMeasurementTest, ANewAppIDWipesTheOldDataAndNamesThePreviousOne) {
+    constexpr const char* kOtherAppID = "1:1234567890:ios:fedcba";
+    start();
+    APMAnalytics::logEventWithName("painting_opened", {});
+    APMAnalytics::setUserPropertyString(Value("oil"), "medium");
+    settle();
+    ASSERT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "painting_opened"}));
+
+    settle();
+    forgetProcess();
+    APMAnalytics::load();
+    start({}, kOtherAppID);
+    // Nothing of the old app's is left; the first open of the new one says where it came from.
+    EXPECT_EQ(rawEventNames(), std::vector<std::string>{"_f"});
+    EXPECT_EQ(rawEventParameter("_f", "_pvuv"), Value(kAppID));
+    EXPECT_EQ(count("SELECT count(*) FROM user_attributes WHERE name = 'medium'"), 0);
+    EXPECT_EQ(engine()->persistedConfig()->appIDFromVUV(), std::optional<std::string>(kOtherAppID));
+
+    // The same id again wipes nothing.
+    APMAnalytics::logEventWithName("painting_closed", {});
+    settle();
+    forgetProcess();
+    APMAnalytics::load();
+    start({}, kOtherAppID);
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "painting_closed"}));
+}
