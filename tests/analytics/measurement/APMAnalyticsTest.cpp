@@ -184,3 +184,38 @@ TEST_F(APMAnalyticsTest, ListenersSeeLoggedEventsAndTheInterceptorTakesPublicOne
     std::lock_guard lock(mutex);
     EXPECT_EQ(seen.size(), 2u);
 }
+
+TEST_F(APMAnalyticsTest, WithdrawnConsentResetsTheDataAtOnceOrAtTheNextStart) {
+    start();
+    APMAnalytics::setConsent({{"analytics_storage", Value("granted")}});
+    APMAnalytics::logEventWithName("painting_opened", {});
+    settle();
+    ASSERT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "painting_opened"}));
+
+    // Withdrawn with the engine running: reset now, and the next first open is written.
+    APMAnalytics::setConsent({{"analytics_storage", Value("denied")}});
+    settle();
+    EXPECT_EQ(rawEventNames(), std::vector<std::string>{"_f"});
+    EXPECT_TRUE(APMAnalytics::deferredResetOnDeniedConsent().isNull());
+
+    // Granted again, something logged, and withdrawn before the next launch's engine exists:
+    // the reset waits for the start.
+    APMAnalytics::setConsent({{"analytics_storage", Value("granted")}});
+    APMAnalytics::logEventWithName("painting_closed", {});
+    settle();
+    ASSERT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "painting_closed"}));
+    forgetProcess();
+    APMAnalytics::load();
+    APMAnalytics::setConsent({{"analytics_storage", Value("denied")}});
+    EXPECT_TRUE(APMAnalytics::deferredResetOnDeniedConsent().boolValue());
+    start();
+    EXPECT_TRUE(APMAnalytics::deferredResetOnDeniedConsent().isNull());
+    EXPECT_EQ(rawEventNames(), std::vector<std::string>{"_f"});
+
+    // Settings without a valid value change nothing.
+    LogCapture capture;
+    APMAnalytics::setConsent({{"analytics_storage", Value("GRANTED")}, {"other", Value("granted")}});
+    EXPECT_TRUE(capture.contains("[I-ACS025042]"));
+    EXPECT_TRUE(capture.contains("[I-ACS025041] Discarding empty consent settings"));
+    EXPECT_TRUE(APMConsentSettingsUtil::isAnalyticsStorageDenied());
+}
