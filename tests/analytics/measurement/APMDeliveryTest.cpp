@@ -77,3 +77,33 @@ TEST_F(APMDeliveryTest, EveryAcceptedEventArrivesOnceThroughEveryKindOfFailure) 
     EXPECT_EQ(count("SELECT count(*) FROM raw_events"), 0);
     EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
 }
+
+TEST_F(APMDeliveryTest, EventsLoggedWhileAnUploadHangsFollowItOnce) {
+    start();
+    logSteps(0, 5);
+    Reply stall;
+    stall.stall = true;
+    replyWith(stall);
+    Clock::advance(scheduledUpload() - Clock::now());
+    ASSERT_TRUE(service.waitForUploads(1));
+    // The worker goes on while the request hangs.
+    logSteps(5, 10);
+    EXPECT_EQ(rawEventNumbers("step"), (std::vector<long long>{5, 6, 7, 8, 9}));
+    // Minutes of the clock without an answer end the request.
+    for (int minute = 0; minute < 3 && engine()->isNetworkRequestPending(); ++minute) {
+        Clock::advance(60);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (engine()->isNetworkRequestPending() && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    EXPECT_FALSE(engine()->isNetworkRequestPending());
+    service.releaseStalls();
+    uploadWhileDue();
+
+    const auto delivered = deliveredNumbers("step");
+    ASSERT_EQ(delivered.size(), 10u);
+    for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
+    EXPECT_TRUE(service.duplicates().empty());
+    EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
+}
