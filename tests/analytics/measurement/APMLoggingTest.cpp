@@ -3,6 +3,10 @@
 // trimmed to the limit) and the limits on user properties.
 #include "EngineTestSupport.h"
 
+#include "analytics/proto/APMPBFieldAccess.h"
+#include "analytics/proto/APMPBMeasurementBundle.h"
+#include "analytics/proto/APMPBUserAttribute.h"
+
 namespace {
 
 class APMLoggingTest : public EngineTest {
@@ -75,4 +79,44 @@ TEST_F(APMLoggingTest, UserPropertiesStopAtTheirLimitButExistingOnesChange) {
     settle();
     EXPECT_EQ(count("SELECT count(*) FROM user_attributes WHERE origin = 'gallery'"), 25);
     EXPECT_EQ(errorCodes(), (std::vector<long long>{9, 9}));
+}
+
+TEST_F(APMLoggingTest, EachEventCarriesTheUserPropertiesSetBeforeIt) {
+    // The string value of the user property "medium" in the metadata of each stored "step" event.
+    auto mediumOfSteps = [&] {
+        std::vector<std::string> values;
+        auto database = engine()->database();
+        engine()->scheduler()->dispatchSyncOnWorkerQueueBlockID("test", [&] {
+            auto records = database->sqliteStore()->recordsForQuery(
+                "SELECT rowid, * FROM raw_events WHERE name = 'step' ORDER BY rowid", {}, nullptr);
+            for (const auto& row : records.value_or(std::vector<Value::Dictionary>{})) {
+                auto record = database->rawEventDataFromDictionary(row, nullptr);
+                auto metadata = record ? database->queryRawEventsMetadataWithFingerprint(record->metadataFingerprint(), nullptr)
+                                       : nullptr;
+                std::string found = "-";
+                const auto attributes = metadata ? APMPBMessageGetArray<APMPBUserAttribute>(
+                                                       metadata, APMPBMeasurementBundle::kUserAttributes)
+                                                 : std::nullopt;
+                for (const Value& item : attributes.value_or(Value::Array{})) {
+                    auto attribute = item.objectAs<APMPBUserAttribute>();
+                    if (APMPBMessageGetString(attribute, APMPBUserAttribute::kName) == std::optional<std::string>("medium")) {
+                        found = APMPBMessageGetString(attribute, APMPBUserAttribute::kStringValue).value_or("?");
+                    }
+                }
+                values.push_back(found);
+            }
+        });
+        return values;
+    };
+    APMAnalytics::load();
+    APMAnalytics::logEventWithName("step", {});
+    APMAnalytics::setUserPropertyString(Value("oil"), "medium");
+    APMAnalytics::logEventWithName("step", {});
+    start();
+    APMAnalytics::setUserPropertyString(Value("tempera"), "medium");
+    APMAnalytics::logEventWithName("step", {});
+    APMAnalytics::setUserPropertyString(Value::null(), "medium");
+    APMAnalytics::logEventWithName("step", {});
+    settle();
+    EXPECT_EQ(mediumOfSteps(), (std::vector<std::string>{"-", "oil", "tempera", "-"}));
 }
