@@ -119,3 +119,17 @@ TEST_F(APMWritePipelineTest, ABlocklistedEventIsNotStoredAndReportedOnce) {
     EXPECT_EQ(errorCodes(), std::vector<long long>{11});
     EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = 'banned'"), 0);
 }
+
+TEST_F(APMWritePipelineTest, EachItemOfAnEventCountsTowardTheDay) {
+    start();
+    configure({{"measurement.upload.max_events_per_day", "60"}});
+    Value::Array items;
+    for (const char* id : {"a", "b", "c", "d", "e"}) items.push_back(Value(Value::Dictionary{{"item_id", Value(id)}}));
+    APMAnalytics::logEventWithName("view_item_list", {{"items", Value(items)}});
+    APMAnalytics::logEventWithName("view_item_list", {{"items", Value(items)}});
+    settle();
+    ASSERT_EQ(count("SELECT count(*) FROM raw_events WHERE name = 'view_item_list'"), 2);
+    logNumbered("_tick", 0, 60, false);
+    // Two events of five items each used up twelve of the sixty.
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events"), 50);
+}
