@@ -162,13 +162,16 @@ TEST_F(APMAnalyticsTest, ListenersSeeLoggedEventsAndTheInterceptorTakesPublicOne
     });
     APMAnalytics::logEventWithName("painting_opened", {{"title", Value("Sunflowers")}});
     APMAnalytics::logInternalEventWithOrigin("auto", "_internal_check", {});
+    // Ad exposure is stored but shown to neither.
+    APMAnalytics::logEventWithOrigin("am", "ad_shown", {});
+    APMAnalytics::logInternalEventWithOrigin("auto", "_xa", {});
     settle();
     EXPECT_EQ(intercepted.load(), 1);
     // The intercepted event comes back once, through the door again, so it may land on either side
     // of the internal one.
     auto names = rawEventNames();
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"_f", "_internal_check", "painting_opened"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"_f", "_internal_check", "_xa", "ad_shown", "painting_opened"}));
     {
         std::lock_guard lock(mutex);
         auto sorted = seen;
