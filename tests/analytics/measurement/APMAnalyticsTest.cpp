@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <thread>
 
 namespace {
 
@@ -221,4 +222,37 @@ TEST_F(APMAnalyticsTest, WithdrawnConsentResetsTheDataAtOnceOrAtTheNextStart) {
     EXPECT_TRUE(capture.contains("[I-ACS025042]"));
     EXPECT_TRUE(capture.contains("[I-ACS025041] Discarding empty consent settings"));
     EXPECT_TRUE(APMConsentSettingsUtil::isAnalyticsStorageDenied());
+}
+
+TEST_F(APMAnalyticsTest, EventsFromSeveralThreadsAreStoredInTheOrderOfTheirTimestamps) {
+    start();
+    std::atomic<int> running{2};
+    auto logger = [&](const char* name) {
+        for (int n = 0; n < 300; ++n) {
+            const double stamp = Clock::now();
+            APMAnalytics::logEventWithName(name, {{"n", Value(n)}});
+            // Each waits for the clock to move before its next event, so the stamps interleave.
+            while (Clock::now() == stamp) std::this_thread::yield();
+        }
+        --running;
+    };
+    std::thread first(logger, "from_first");
+    std::thread second(logger, "from_second");
+    // The clock moves while they log.
+    while (running.load() > 0) Clock::advance(0.001);
+    first.join();
+    second.join();
+    settle();
+    const auto stamps = rows("SELECT timestamp FROM raw_events WHERE name LIKE 'from_%' ORDER BY rowid");
+    ASSERT_EQ(stamps.size(), 600u);
+    for (std::size_t i = 1; i < stamps.size(); ++i) {
+        ASSERT_LE(std::stod(stamps[i - 1][0]), std::stod(stamps[i][0])) << "row " << i;
+    }
+    EXPECT_LT(std::stod(stamps.front()[0]), std::stod(stamps.back()[0]));
+    // Each thread's own events keep their order.
+    for (const char* name : {"from_first", "from_second"}) {
+        const auto numbers = rawEventNumbers(name);
+        ASSERT_EQ(numbers.size(), 300u);
+        EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end())) << name;
+    }
 }
