@@ -256,3 +256,35 @@ TEST_F(APMAnalyticsTest, EventsFromSeveralThreadsAreStoredInTheOrderOfTheirTimes
         EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end())) << name;
     }
 }
+
+TEST_F(APMAnalyticsTest, AResetWipesTheDataAndWritesOneNewFirstOpen) {
+    start();
+    APMAnalytics::logEventWithName("painting_opened", {});
+    settle();
+    const auto before = APMAnalytics::appInstanceID();
+    ASSERT_TRUE(before);
+
+    APMAnalytics::resetAnalyticsData();
+    APMAnalytics::logEventWithName("painting_closed", {});
+    settle();
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "painting_closed"}));
+    const auto after = APMAnalytics::appInstanceID();
+    ASSERT_TRUE(after);
+    EXPECT_NE(*after, *before);
+    EXPECT_EQ(APMAnalytics::resetRetryCount(), 0);
+    // Switching collection off and on, and the next launch, repeat no first open.
+    APMAnalytics::setAnalyticsEnabled(false);
+    APMAnalytics::setAnalyticsEnabled(true);
+    settle();
+    restart();
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = '_f'"), 1);
+    EXPECT_EQ(APMAnalytics::appInstanceID(), after);
+
+    // With analytics storage denied no new id is chosen or kept for later.
+    APMAnalytics::setConsent({{"analytics_storage", Value("denied")}});
+    settle();
+    APMAnalytics::resetAnalyticsData();
+    settle();
+    EXPECT_EQ(APMAnalytics::appInstanceIDAfterReset(), std::nullopt);
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = '_f'"), 1);
+}
