@@ -537,6 +537,23 @@ std::size_t Value::hash() const {
     }
 }
 
+std::string Value::className() const {
+    switch (type()) {
+        case Type::Null: return "NSNull";
+        case Type::Bool:
+        case Type::Integer:
+        case Type::Unsigned:
+        case Type::Double: return "NSNumber";
+        case Type::String: return "NSString";
+        case Type::Data: return "NSData";
+        case Type::Date: return "NSDate";
+        case Type::Array: return "NSArray";
+        case Type::Dictionary: return "NSDictionary";
+        case Type::Object: return object() ? object()->className() : "nil";
+    }
+    return "nil";
+}
+
 std::string Value::description() const {
     switch (storage_.index()) {
     case kNull: return "<null>";

@@ -102,6 +102,9 @@ public:
     std::size_t hash() const;
     // The platform's description, as "%@" prints it.
     std::string description() const;
+    // The class a value of this kind has on the platform ("NSString", "NSNumber"...), or the
+    // object's own; "nil" for an empty object. Log lines name kinds this way.
+    std::string className() const;
 
     static const Value& null();
 

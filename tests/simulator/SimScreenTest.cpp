@@ -14,6 +14,7 @@
 #include "platform/ui/UIWindow.h"
 #include "simulator/SimRenderer.h"
 #include "simulator/SimScreen.h"
+#include "tests/fixtures/KeyWindowTest.h"
 
 #include <gtest/gtest.h>
 
@@ -23,22 +24,11 @@
 
 namespace {
 
-class ScreenTest : public ::testing::Test {
+class ScreenTest : public KeyWindowTest {
 protected:
     void SetUp() override {
-        Clock::setManual(100);
-        UIApplication::sharedApplication()->reset();
-        UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
-        root = UIViewController::make();
-        window = UIWindow::make();
-        window->setRootViewController(root);
-        window->makeKeyAndVisible();
+        KeyWindowTest::SetUp();
         root->view()->setBackgroundColor(UIColor::whiteColor());
-    }
-    void TearDown() override {
-        NSRunLoop::mainRunLoop()->runUntilIdle();
-        UIApplication::sharedApplication()->reset();
-        Clock::setReal();
     }
     // The font caches the shots filled stay for the process unless released.
     static void TearDownTestSuite() { SimRenderer::releaseCaches(); }
@@ -52,9 +42,6 @@ protected:
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(png.data()), png.size());
         return UIImage::imageWithContentsOfFile(path);
     }
-
-    std::shared_ptr<UIViewController> root;
-    std::shared_ptr<UIWindow> window;
 };
 
 TEST_F(ScreenTest, TheTextScreenDecodesNoPictureAndAShotDecodesEachOnce) {
