@@ -91,7 +91,8 @@ bool BundlingPass::run(bool& consumed) {
     NSErrorPtr error;
     const std::optional<std::int64_t> fingerprint = database_->nextMetadataFingerprintToProcess(&error);
     if (!fingerprint) {
-        if (error) monitor_->logWithLevel(1, 23095, "Unable to fetch next event metadata. Error", Value(error));
+        if (!error) return true;  // nothing waits
+        monitor_->logWithLevel(1, 23095, "Unable to fetch next event metadata. Error", Value(error));
         return false;
     }
 
@@ -99,7 +100,7 @@ bool BundlingPass::run(bool& consumed) {
     std::optional<RawEvents> rawEvents = rawEventsWithMetadataFingerprint(*fingerprint, undecodableRowID);
     if (undecodableRowID) {
         // The oldest raw event can never be read back: drop it rather than hold back the rest.
-        monitor_->logWithLevel(2, 23301, "Dropping a raw event that cannot be read. RowID",
+        monitor_->logWithLevel(4, 23301, "Dropping a raw event that cannot be read. RowID",
                                Value(static_cast<long long>(*undecodableRowID)));
         consumed = consumeRawEvents(*undecodableRowID, *fingerprint);
         return consumed;
@@ -116,7 +117,7 @@ bool BundlingPass::run(bool& consumed) {
             return false;
         }
         // Without its device, app and user fields the group belongs to no app: it cannot be sent.
-        monitor_->logWithLevel(2, 23302, "Dropping raw events without their metadata. Metadata fingerprint",
+        monitor_->logWithLevel(4, 23302, "Dropping raw events without their metadata. Metadata fingerprint",
                                Value(static_cast<long long>(*fingerprint)));
         consumed = consumeRawEvents(rawEvents->back()->rowID(), *fingerprint);
         return consumed;

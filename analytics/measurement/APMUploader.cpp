@@ -474,7 +474,7 @@ std::optional<APMUploader::Batch> APMUploader::nextBatch(NSErrorPtr* error) {
             bundles = std::move(*queued);
             break;
         }
-        monitor->logWithLevel(2, 23303, "Deleting queued bundles without a Vizudi App ID. Count",
+        monitor->logWithLevel(4, 23303, "Deleting queued bundles without a Vizudi App ID. Count",
                               Value(static_cast<long long>(unusable.size())));
         if (!database->deleteBundlesWithRowIDs(unusable, error)) return std::nullopt;
     }
