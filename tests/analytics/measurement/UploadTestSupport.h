@@ -244,12 +244,16 @@ public:
     void writeRawEvents(const std::vector<std::shared_ptr<APMEvent>>& events,
                         const std::shared_ptr<APMPBMeasurementBundle>& bundleMetadata = metadata()) {
         onWorker([&] {
-            ASSERT_TRUE(context->database_->insertIfNotExistsRawEventMetadata(bundleMetadata, nullptr));
-            const std::int64_t fingerprint = apm_64LSBMD5(*bundleMetadata->protoBuffer());
-            for (const auto& event : events) {
-                ASSERT_NE(event, nullptr);
-                ASSERT_TRUE(context->database_->insertRawEvent(event, fingerprint, event->isRealtime(), nullptr));
-            }
+            auto& database = *context->database_;
+            const bool committed = database.performTransaction([&] {
+                if (!database.insertIfNotExistsRawEventMetadata(bundleMetadata, nullptr)) return false;
+                const std::int64_t fingerprint = apm_64LSBMD5(*bundleMetadata->protoBuffer());
+                for (const auto& event : events) {
+                    if (!event || !database.insertRawEvent(event, fingerprint, event->isRealtime(), nullptr)) return false;
+                }
+                return true;
+            });
+            ASSERT_TRUE(committed);
         });
     }
 
