@@ -126,11 +126,20 @@ TEST_F(APMBundlerTest, GroupsShareMetadataClockHourAndConsecutiveRows) {
     // Every raw event and its metadata are gone; the aggregates carry the previous fire time.
     EXPECT_EQ(count("raw_events"), 0);
     EXPECT_EQ(count("raw_events_metadata"), 0);
-    writeRawEvents({event("a", hour_ + 2)});
+    // Events of one name in one bundle chain their fire times, and the stored row counts them all.
+    writeRawEvents({event("a", hour_ + 2), event("a", hour_ + 3)});
     applyConfig(makeMeasurementConfig({}, 12));
     EXPECT_TRUE(bundle());
     auto last = queuedBundles().back().first;
+    ASSERT_EQ(eventsOf(last).size(), 2u);
     EXPECT_EQ(APMPBMessageGetInt64(eventsOf(last)[0], APMPBEvent::kPreviousTimestampMillis), millis(hour_ - 2));
+    EXPECT_EQ(APMPBMessageGetInt64(eventsOf(last)[1], APMPBEvent::kPreviousTimestampMillis), millis(hour_ + 2));
+    onWorker([&] {
+        auto aggregates = context->database_->eventAggregatesWithName("a", nullptr);
+        ASSERT_TRUE(aggregates);
+        EXPECT_EQ(aggregates->lifetimeCount(), 3);
+        EXPECT_EQ(aggregates->lastFireTimestamp(), hour_ + 3);
+    });
     EXPECT_EQ(APMPBMessageGetInt64(last, APMPBMeasurementBundle::kConfigVersion), 12);
 }
 
@@ -144,25 +153,34 @@ TEST_F(APMBundlerTest, GroupsStayWithinTheEventCountAndSizeButAlwaysTakeTheFirst
     EXPECT_EQ(eventsOf(bundles[0].first).size(), 1000u);
     EXPECT_EQ(eventsOf(bundles[1].first).size(), 500u);
 
-    // Under a size limit of two and a half events, two events make a group.
-    onWorker([&] { ASSERT_TRUE(context->database_->deleteBundlesWithRowIDs(
-                       {Value(static_cast<long long>(bundles[0].second)), Value(static_cast<long long>(bundles[1].second))},
-                       nullptr)); });
+    // A group's encoded events stay below the size limit: two events fit under a limit one byte
+    // above their size, not under one equal to it.
+    onWorker([&] {
+        ASSERT_TRUE(context->database_->deleteBundlesWithRowIDs(
+            {Value(static_cast<long long>(bundles[0].second)), Value(static_cast<long long>(bundles[1].second))}, nullptr));
+    });
     auto sample = event("tick", hour_, {{"i", Value(1000)}});
     const std::size_t size = sample->protoEvent()->protoBuffer()->size();
-    applyConfig(makeMeasurementConfig({{"measurement.upload.max_batch_size", std::to_string(size * 5 / 2)}}));
+    applyConfig(makeMeasurementConfig({{"measurement.upload.max_batch_size", std::to_string(2 * size + 1)}}));
     writeRawEvents({sample, event("tick", hour_, {{"i", Value(1001)}}), event("tick", hour_, {{"i", Value(1002)}})});
     EXPECT_EQ(bundleAll(), 2);
     bundles = queuedBundles();
     ASSERT_EQ(bundles.size(), 2u);
     EXPECT_EQ(eventsOf(bundles[0].first).size(), 2u);
     EXPECT_EQ(eventsOf(bundles[1].first).size(), 1u);
+    applyConfig(makeMeasurementConfig({{"measurement.upload.max_batch_size", std::to_string(2 * size)}}));
+    writeRawEvents({event("tick", hour_, {{"i", Value(1003)}}), event("tick", hour_, {{"i", Value(1004)}})});
+    EXPECT_EQ(bundleAll(), 2);
+    ASSERT_EQ(queuedBundles().size(), 4u);
+    Value::Array rowIDs;
+    for (const auto& queued : queuedBundles()) rowIDs.push_back(Value(static_cast<long long>(queued.second)));
+    onWorker([&] { ASSERT_TRUE(context->database_->deleteBundlesWithRowIDs(rowIDs, nullptr)); });
 
     // A limit no event fits under: each event goes alone, none holds back the rest.
     applyConfig(makeMeasurementConfig({{"measurement.upload.max_batch_size", "0"}}));
     writeRawEvents({event("tick", hour_), event("tick", hour_ + 1), event("tick", hour_ + 2)});
     EXPECT_EQ(bundleAll(), 3);
-    EXPECT_EQ(queuedBundles().size(), 5u);
+    EXPECT_EQ(queuedBundles().size(), 3u);
     EXPECT_EQ(count("raw_events"), 0);
 }
 
@@ -294,36 +312,41 @@ TEST_F(APMBundlerTest, EngagementTotalsAndSessionStarts) {
 
 TEST_F(APMBundlerTest, RawEventsThatCanNeverBeSentAreDropped) {
     LogCapture capture;
-    // An unreadable row leads the table.
     auto bundleMetadata = metadata();
     writeRawEvents({}, bundleMetadata);
     const std::int64_t fingerprint = apm_64LSBMD5(*bundleMetadata->protoBuffer());
-    onWorker([&] {
-        ASSERT_TRUE(context->database_->sqliteStore()->upsertRecord(
-            {{"name", Value("tick")},
-             {"timestamp", Value(hour_)},
-             {"metadata_fingerprint", Value(static_cast<long long>(fingerprint))},
-             {"data", Value(NSData{0xff, 0xff, 0xff})},
-             {"is_realtime", Value(0)}},
-            "raw_events", nullptr));
-    });
-    writeRawEvents({event("tick", hour_ + 1)}, bundleMetadata);
+    auto unreadable = [&](double timestamp) {
+        onWorker([&] {
+            ASSERT_TRUE(context->database_->sqliteStore()->upsertRecord(
+                {{"name", Value("tick")},
+                 {"timestamp", Value(timestamp)},
+                 {"metadata_fingerprint", Value(static_cast<long long>(fingerprint))},
+                 {"data", Value(NSData{0xff, 0xff, 0xff})},
+                 {"is_realtime", Value(0)}},
+                "raw_events", nullptr));
+        });
+    };
+    // An unreadable row alone in its group leads the table.
+    unreadable(hour_ - 3600);
+    // One inside a group goes with it.
+    writeRawEvents({event("tick", hour_)}, bundleMetadata);
+    unreadable(hour_ + 1);
+    writeRawEvents({event("tick", hour_ + 2)}, bundleMetadata);
     // Rows whose metadata is missing.
-    onWorker([&] {
-        ASSERT_TRUE(context->database_->insertRawEvent(event("orphan", hour_ + 2), 42, false, nullptr));
-    });
-    writeRawEvents({event("tick", hour_ + 3)}, bundleMetadata);
+    onWorker([&] { ASSERT_TRUE(context->database_->insertRawEvent(event("orphan", hour_ + 3), 42, false, nullptr)); });
+    writeRawEvents({event("tick", hour_ + 4)}, bundleMetadata);
 
     EXPECT_TRUE(bundle());
     EXPECT_TRUE(capture.contains("[I-ACS023301] Dropping a raw event that cannot be read. RowID: 1"));
     EXPECT_TRUE(bundle());
+    EXPECT_TRUE(capture.contains("[I-ACS023304] Dropping raw events that cannot be read. Count: 1"));
     EXPECT_TRUE(bundle());
     EXPECT_TRUE(capture.contains("[I-ACS023302] Dropping raw events without their metadata. Metadata fingerprint: 42"));
     EXPECT_TRUE(bundle());
     EXPECT_FALSE(bundle());
     auto bundles = queuedBundles();
     ASSERT_EQ(bundles.size(), 2u);
-    EXPECT_EQ(namesOf(bundles[0].first), (std::vector<std::string>{"tick"}));
+    EXPECT_EQ(eventsOf(bundles[0].first).size(), 2u);
     EXPECT_EQ(namesOf(bundles[1].first), (std::vector<std::string>{"tick"}));
     EXPECT_EQ(count("raw_events"), 0);
 }
