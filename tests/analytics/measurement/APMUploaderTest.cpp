@@ -207,6 +207,21 @@ TEST_F(APMUploaderTest, BatchesKeepToTheCountAndSizeLimits) {
     EXPECT_EQ(uploads[2].batch.bundles, 1u);
     EXPECT_GT(uploads[2].size, 100u * 1024);
     EXPECT_TRUE(queuedBundles().empty());
+
+    // A queue led by a whole batch of rows that cannot be read: they are deleted, and the
+    // bundle behind them goes.
+    LogCapture capture;
+    service.clearReceived();
+    executeSQL("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100) "
+               "INSERT INTO queue (data, bundle_end_timestamp) SELECT x'ffff', " + std::to_string(kNow) + " FROM n");
+    queue(queuedBundle(kNow - 1));
+    uploadData();
+    ASSERT_EQ(service.uploads().size(), 1u);
+    EXPECT_EQ(service.uploads()[0].batch.bundles, 1u);
+    EXPECT_TRUE(capture.contains("[I-ACS023305] Deleting queued bundles that cannot be read. Count: 100"));
+    bool empty = false;
+    onWorker([&] { empty = context->database_->isQueuedBundleTableEmpty(nullptr).value_or(false); });
+    EXPECT_TRUE(empty);
 }
 
 TEST_F(APMUploaderTest, ABatchHoldsOneAppAndOneDeviceAndNothingWithoutAnAppID) {
