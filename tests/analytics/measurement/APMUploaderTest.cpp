@@ -464,6 +464,31 @@ TEST_F(APMUploaderTest, AFailedDeleteSuspendsUploadsAndNothingIsSentTwice) {
     EXPECT_TRUE(queuedBundles().empty());
 }
 
+TEST_F(APMUploaderTest, AnUnreadableBootTimeSendsNothingTwice) {
+    applyConfig(makeMeasurementConfig({}));
+    writeRawEvents({event("level_up", kNow - 2), event("level_up", kNow - 1)});
+    executeSQL("CREATE TRIGGER keep_queue BEFORE DELETE ON queue BEGIN SELECT RAISE(ABORT, 'kept'); END");
+    Clock::setUptimeUnreadable(true);
+    uploadData();
+    ASSERT_EQ(service.uploads().size(), 1u);
+
+    // The suspension holds while its length cannot be measured.
+    writeRawEvents({event("level_up", kNow)});
+    Clock::advance(7200);
+    updateSchedule();
+    settle();
+    uploadData();
+    EXPECT_EQ(service.uploads().size(), 1u);
+
+    // Once it can, uploads resume without the bundle the service already has.
+    Clock::setUptimeUnreadable(false);
+    updateSchedule();
+    settle();
+    ASSERT_EQ(service.uploads().size(), 2u);
+    EXPECT_EQ(service.events().size(), 3u);
+    EXPECT_TRUE(service.duplicates().empty());
+}
+
 TEST_F(APMUploaderTest, ConfigurationFetchAnswers) {
     VerboseLogCapture capture;
     const std::time_t modified = static_cast<std::time_t>(kNow) - 86400;
