@@ -1,0 +1,546 @@
+// Bundling of raw events: one group, one transaction, one queued bundle.
+#include "analytics/measurement/APMBundler.h"
+
+#include "analytics/core/APMAEU.h"
+#include "analytics/core/APMAppMetadata.h"
+#include "analytics/core/APMDailyCounts.h"
+#include "analytics/core/APMDatabase.h"
+#include "analytics/core/APMEvent.h"
+#include "analytics/core/APMEventAggregates.h"
+#include "analytics/core/APMEventNames.h"
+#include "analytics/core/APMMonitor.h"
+#include "analytics/core/APMNameTables.h"
+#include "analytics/core/APMPersistedConfig.h"
+#include "analytics/core/APMRawEventData.h"
+#include "analytics/core/APMScheduler.h"
+#include "analytics/core/APMUserAttribute.h"
+#include "analytics/core/APMValue.h"
+#include "analytics/measurement/APMConsentSettingsUtil.h"
+#include "analytics/measurement/APMIdentity.h"
+#include "analytics/measurement/APMRemoteConfig.h"
+#include "analytics/measurement/APMUploader.h"
+#include "analytics/proto/APMPBEvent.h"
+#include "analytics/proto/APMPBFieldAccess.h"
+#include "analytics/proto/APMPBMeasurementBundle.h"
+#include "analytics/proto/APMPBUserAttribute.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/NSBundle.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+
+namespace {
+
+using RawEvents = std::vector<std::shared_ptr<APMRawEventData>>;
+using Events = std::vector<std::shared_ptr<APMEvent>>;
+
+std::int64_t milliseconds(double seconds) { return static_cast<std::int64_t>(seconds * 1000); }
+
+std::size_t varintLength(std::size_t value) {
+    std::size_t length = 1;
+    while (value >= 0x80) {
+        value >>= 7;
+        ++length;
+    }
+    return length;
+}
+
+Value eventName(const std::shared_ptr<APMEvent>& event) { return Value(APMDisplayNameForEvent(Value(event->name()))); }
+
+Value eventParameters(const std::shared_ptr<APMEvent>& event) {
+    return Value(APMDescriptionForParameters(Value(event->parameters())));
+}
+
+bool hasInt64Parameter(const APMEvent& event, const char* name, std::int64_t* value = nullptr) {
+    auto parameter = event.parameters().get(name).objectAs<APMValue>();
+    if (!parameter || !parameter->isInt64()) return false;
+    if (value) *value = parameter->int64Value();
+    return true;
+}
+
+// The engine's parts one call of bundleRawEvents works with, and its steps.
+class BundlingPass {
+public:
+    explicit BundlingPass(APMBundlerContext& context)
+        : context_(context),
+          database_(context.database()),
+          config_(context.remoteConfig()),
+          monitor_(context.monitor()) {}
+
+    bool ready() const { return database_ && config_ && monitor_; }
+    APMDatabase& database() { return *database_; }
+
+    // The transaction's body: true commits. `consumed` tells whether the oldest raw events left.
+    bool run(bool& consumed);
+
+private:
+    std::optional<RawEvents> rawEventsWithMetadataFingerprint(std::int64_t fingerprint,
+                                                              std::optional<std::int64_t>& undecodableRowID);
+    std::optional<Events> processRawEvents(const RawEvents& rawEvents, std::int64_t fingerprint);
+    static std::shared_ptr<APMRawEventData> internalEventFromPublicEvent(const std::shared_ptr<APMRawEventData>& raw);
+    static std::shared_ptr<APMRawEventData> validatePurchaseEvent(const std::shared_ptr<APMRawEventData>& raw);
+    bool checkConversion(const std::shared_ptr<APMRawEventData>& raw, APMDailyCounts& dailyCounts);
+    bool checkRealtime(const std::shared_ptr<APMRawEventData>& raw, APMDailyCounts& dailyCounts);
+    void evaluationTimeFromRawEvents(const RawEvents& rawEvents, const std::shared_ptr<APMPBMeasurementBundle>& bundle);
+    std::optional<Events> eventsAfterUpdatingEventAggregates(const Events& events);
+    bool updateAppMetadataForBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle, double start, double end);
+    bool updateUserEngagement(std::int64_t engagement, const std::shared_ptr<APMPBMeasurementBundle>& bundle,
+                              bool sessionScoped);
+    void addBundleMetadataIntoBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle, double start, double end);
+    bool consumeRawEvents(std::int64_t lastRowID, std::int64_t fingerprint);
+
+    APMBundlerContext& context_;
+    std::shared_ptr<APMDatabase> database_;
+    std::shared_ptr<APMRemoteConfig> config_;
+    std::shared_ptr<APMMonitor> monitor_;
+};
+
+bool BundlingPass::run(bool& consumed) {
+    NSErrorPtr error;
+    const std::optional<std::int64_t> fingerprint = database_->nextMetadataFingerprintToProcess(&error);
+    if (!fingerprint) {
+        if (!error) return true;  // nothing waits
+        monitor_->logWithLevel(1, 23095, "Unable to fetch next event metadata. Error", Value(error));
+        return false;
+    }
+
+    std::optional<std::int64_t> undecodableRowID;
+    std::optional<RawEvents> rawEvents = rawEventsWithMetadataFingerprint(*fingerprint, undecodableRowID);
+    if (undecodableRowID) {
+        // The oldest raw event can never be read back: drop it rather than hold back the rest.
+        monitor_->logWithLevel(4, 23301, "Dropping a raw event that cannot be read. RowID",
+                               Value(static_cast<long long>(*undecodableRowID)));
+        consumed = consumeRawEvents(*undecodableRowID, *fingerprint);
+        return consumed;
+    }
+    if (!rawEvents) return false;
+    if (rawEvents->empty()) return true;
+
+    std::shared_ptr<APMPBMeasurementBundle> bundle =
+        database_->queryRawEventsMetadataWithFingerprint(*fingerprint, &error);
+    if (!bundle) {
+        if (error) {
+            monitor_->logWithLevel(1, 23098, "Unable to fetch event metadata. Metadata fingerprint, error",
+                                   Value(static_cast<long long>(*fingerprint)), Value(error));
+            return false;
+        }
+        // Without its device, app and user fields the group belongs to no app: it cannot be sent.
+        monitor_->logWithLevel(4, 23302, "Dropping raw events without their metadata. Metadata fingerprint",
+                               Value(static_cast<long long>(*fingerprint)));
+        consumed = consumeRawEvents(rawEvents->back()->rowID(), *fingerprint);
+        return consumed;
+    }
+
+    std::optional<Events> events = processRawEvents(*rawEvents, *fingerprint);
+    if (!events) return false;
+    if (events->empty()) return true;
+
+    evaluationTimeFromRawEvents(*rawEvents, bundle);
+    events = eventsAfterUpdatingEventAggregates(*events);
+    if (!events) return false;
+
+    Value::Array protos;
+    protos.reserve(events->size());
+    bool realtime = false;
+    for (const auto& event : *events) {
+        if (auto proto = event->protoEvent()) protos.push_back(Value(proto));
+        realtime = realtime || event->isRealtime();
+    }
+    APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kEvents, protos);
+
+    double start = std::numeric_limits<double>::max();
+    double end = std::numeric_limits<double>::min();
+    for (const auto& raw : *rawEvents) {
+        start = std::min(start, raw->rawEvent()->timestamp());
+        end = std::max(end, raw->rawEvent()->timestamp());
+    }
+    if (!updateAppMetadataForBundle(bundle, start, end)) return false;
+
+    addBundleMetadataIntoBundle(bundle, start, end);
+    if (!database_->insertBundle(bundle, realtime, &error)) {
+        if (error) monitor_->logWithLevel(1, 23115, "Unable to insert bundle. Error", Value(error));
+        return false;
+    }
+    if (config_->isConsentSettingsEnabled()) monitor_->logWithLevel(8, 23221, APMConsentSettingsUtil::description());
+    monitor_->logWithLevel(7, 23116, "Bundle added to the upload queue. BundleID, timestamp (ms)",
+                           Value(APMPBMessageGetInt32(bundle, APMPBMeasurementBundle::kBundleIndex)),
+                           Value(APMPBMessageGetInt64(bundle, APMPBMeasurementBundle::kEndTimestampMillis)));
+
+    consumed = consumeRawEvents(rawEvents->back()->rowID(), *fingerprint);
+    return consumed;
+}
+
+// The oldest rows of the fingerprint that share a clock hour, have consecutive row ids and stay
+// within the event count and size limits. The first row is always taken, whatever its size, so
+// no single event can hold back the queue.
+std::optional<RawEvents> BundlingPass::rawEventsWithMetadataFingerprint(
+    std::int64_t fingerprint, std::optional<std::int64_t>& undecodableRowID) {
+    const std::int64_t maxEvents = config_->uploadMaxEventsPerBundle();
+    const std::int64_t maxSize = config_->uploadMaxSizeLimitBytes();
+    std::int64_t hour = 0;
+    std::int64_t totalSize = 0;
+    std::int64_t lastRowID = 0;
+    std::optional<APMDatabase::Row> firstRow;
+    std::size_t taken = 0;
+    // Decided on the stored columns: the database makes the events of the rows taken.
+    auto filter = [&](std::size_t index, const APMDatabase::Row& row) {
+        if (index > 0 && static_cast<std::int64_t>(index) >= maxEvents) return false;
+        const std::int64_t rowID = row.get("rowid").longLongValue();
+        const auto rowHour =
+            static_cast<std::int64_t>(std::trunc(std::floor(row.get("timestamp").doubleValue()) / 3600.0));
+        if (index == 0) {
+            hour = rowHour;
+            firstRow = row;
+        } else if (rowHour != hour || rowID != lastRowID + 1) {
+            return false;
+        }
+        // The stored message is the event's own without its name: add the name's field.
+        const std::size_t nameLength = row.get("name").stringValue().size();
+        const Value& data = row.get("data");
+        const auto size = static_cast<std::int64_t>((data.isData() ? data.data().size() : 0) + 1 +
+                                                    varintLength(nameLength) + nameLength);
+        if (index > 0 && totalSize + size >= maxSize) return false;
+        totalSize += size;
+        lastRowID = rowID;
+        ++taken;
+        return true;
+    };
+    NSErrorPtr error;
+    auto rows = database_->rawEventsWithMetadataFingerprint(fingerprint, &error, filter);
+    if (!rows) {
+        NSErrorPtr rowError;
+        if (firstRow && !database_->rawEventDataFromDictionary(*firstRow, &rowError)) {
+            monitor_->logWithLevel(4, 23096, "Failed to filter raw event. Error", Value(rowError));
+            undecodableRowID = firstRow->get("rowid").longLongValue();
+            return std::nullopt;
+        }
+        if (error) monitor_->logWithLevel(1, 23097, "Inconsistent state, raw event is expected. Error", Value(error));
+        return std::nullopt;
+    }
+    // Rows the database could not read go with the group.
+    if (rows->size() < taken) {
+        monitor_->logWithLevel(4, 23304, "Dropping raw events that cannot be read. Count",
+                               Value(static_cast<long long>(taken - rows->size())));
+    }
+    return rows;
+}
+
+std::optional<Events> BundlingPass::processRawEvents(const RawEvents& rawEvents, std::int64_t fingerprint) {
+    const bool blocklistInternalOnly = config_->blocklistInternal() && !config_->blocklistPublic();
+    const bool removeRedundantEngagement = config_->redundantEngagementRemovalEnabled();
+    const auto& reservedNames = APMAllowedReservedPublicEventNames();
+    RawEvents kept;
+    kept.reserve(rawEvents.size());
+    for (const auto& raw : rawEvents) {
+        const std::string& name = raw->rawEvent()->name();
+        const auto reserved = reservedNames.find(name);
+        const bool mapped = reserved != reservedNames.end();
+        if (!(mapped && blocklistInternalOnly)) {
+            if (config_->isEventBlocklisted(name) || (mapped && config_->isEventBlocklisted(reserved->second))) {
+                monitor_->logWithLevel(4, 23099, "Rejected event. Event name", eventName(raw->rawEvent()));
+                continue;
+            }
+            std::int64_t firstRun = 0;
+            if (removeRedundantEngagement && name == "_e" && hasInt64Parameter(*raw->rawEvent(), "_fr", &firstRun) &&
+                firstRun == 1) {
+                continue;
+            }
+        }
+        kept.push_back(raw);
+    }
+    if (kept.empty()) {
+        if (!consumeRawEvents(rawEvents.back()->rowID(), fingerprint)) return std::nullopt;
+        monitor_->logWithLevel(4, 23100, "Rejected all events.");
+        return Events{};
+    }
+
+    NSErrorPtr error;
+    std::shared_ptr<APMDailyCounts> dailyCounts = database_->dailyCounts(&error);
+    if (!dailyCounts) {
+        monitor_->logWithLevel(1, 23101, "Failed to query daily event counts. Error", Value(error));
+        return std::nullopt;
+    }
+    Events events;
+    events.reserve(kept.size());
+    bool countsChanged = false;
+    std::shared_ptr<APMEvent> last;
+    for (auto raw : kept) {
+        raw = internalEventFromPublicEvent(raw);
+        countsChanged = checkConversion(raw, *dailyCounts) || countsChanged;
+        countsChanged = checkRealtime(raw, *dailyCounts) || countsChanged;
+        raw = validatePurchaseEvent(raw);
+        last = raw->rawEvent();
+        events.push_back(raw->rawEvent());
+    }
+    if (countsChanged && !database_->updateDailyCounts(dailyCounts, &error)) {
+        monitor_->logWithLevel(2, 23106, "Failed to update daily event counts. Name, error", eventName(last),
+                               Value(error));
+        return std::nullopt;
+    }
+    return events;
+}
+
+std::shared_ptr<APMRawEventData> BundlingPass::internalEventFromPublicEvent(const std::shared_ptr<APMRawEventData>& raw) {
+    const APMEvent& event = *raw->rawEvent();
+    const auto& reservedNames = APMAllowedReservedPublicEventNames();
+    const auto reserved = reservedNames.find(event.name());
+    if (reserved == reservedNames.end()) return raw;
+    auto internal = std::make_shared<APMEvent>(event.origin(), reserved->second, event.timestamp(),
+                                               event.previousTimestamp(), event.parameters());
+    return std::make_shared<APMRawEventData>(std::move(internal), raw->rowID(), raw->metadataFingerprint());
+}
+
+bool BundlingPass::checkConversion(const std::shared_ptr<APMRawEventData>& raw, APMDailyCounts& dailyCounts) {
+    const auto& event = raw->rawEvent();
+    if (config_->isEventCustomConversion(event->name())) event->setConversion(true);
+    if (!APMIsPublicName(Value(event->name())) || !event->isConversion()) return false;
+    const std::int32_t limit = config_->maxConversionsPerDay();
+    if (dailyCounts.conversionsCount() >= limit) {
+        event->setConversion(false);
+        monitor_->logWithLevel(3, 23102, "Too many conversion events. Not logging event as conversion. Name, limit",
+                               eventName(event), Value(limit));
+        return false;
+    }
+    // One more conversion; the event itself was counted when it was written.
+    dailyCounts.incrementCountsForCurrentDay(database_->currentDay(), false, true);
+    dailyCounts.decrementAllEventsCount();
+    return true;
+}
+
+bool BundlingPass::checkRealtime(const std::shared_ptr<APMRawEventData>& raw, APMDailyCounts& dailyCounts) {
+    const auto& event = raw->rawEvent();
+    if (!event->isRealtime() && !event->isConversion()) return false;
+    if (!APMUploader::isRealtimeLimitedEvent(event->name(), monitor_->isDebugModeEnabled())) {
+        event->setRealtime(true);
+        monitor_->logWithLevel(7, 23105,
+                               "Event is not subject to real-time event count daily limit. Marking an event as "
+                               "real-time. Event name, parameters",
+                               eventName(event), eventParameters(event));
+        return false;
+    }
+    if (dailyCounts.realtimeCount() < config_->maxRealtimeEventCountPerDay()) {
+        dailyCounts.incrementRealtimeCountsForCurrentDay(database_->currentDay());
+        event->setRealtime(true);
+        monitor_->logWithLevel(7, 23103,
+                               "Event is under real-time event count daily limit. Marking the event as real-time. "
+                               "Event name, parameters",
+                               eventName(event), eventParameters(event));
+        return true;
+    }
+    event->setRealtime(false);
+    monitor_->logWithLevel(4, 23104,
+                           "Number of real-time events is over the real-time event count daily limit. Event is no "
+                           "longer real-time. Event name, parameters",
+                           eventName(event), eventParameters(event));
+    return false;
+}
+
+std::shared_ptr<APMRawEventData> BundlingPass::validatePurchaseEvent(const std::shared_ptr<APMRawEventData>& raw) {
+    const auto& event = raw->rawEvent();
+    if (event->name() != "_iap") return raw;
+    Value::Dictionary parameters = event->parameters();
+    if (APMAEU::isASRS()) parameters.set("sandbox", Value(APMValue::initWithInt64(1)));
+    parameters.set("validated", Value(APMValue::initWithInt64(1)));
+    auto validated = event->copyWithParameters(parameters);
+    if (!validated) return raw;
+    return std::make_shared<APMRawEventData>(std::move(validated), raw->rowID(), raw->metadataFingerprint());
+}
+
+void BundlingPass::evaluationTimeFromRawEvents(const RawEvents& rawEvents,
+                                               const std::shared_ptr<APMPBMeasurementBundle>& bundle) {
+    const bool sessionStart = std::any_of(rawEvents.begin(), rawEvents.end(),
+                                          [](const auto& raw) { return raw->rawEvent()->name() == "_s"; });
+    NSErrorPtr error;
+    if (sessionStart && !database_->clearCurrentSessionCounts(&error)) {
+        monitor_->logWithLevel(1, 23185, "Failed to clear event session counts. Error", Value(error));
+        return;
+    }
+    std::int64_t engagement = 0;
+    for (const auto& raw : rawEvents) {
+        std::int64_t time = 0;
+        if (hasInt64Parameter(*raw->rawEvent(), "_et", &time) && !raw->rawEvent()->parameters().contains("_fr")) {
+            engagement += time;
+        }
+    }
+    if (!updateUserEngagement(engagement, bundle, false)) return;
+    if (sessionStart && !database_->deleteUserAttributeWithName("_se", &error)) {
+        monitor_->logWithLevel(1, 23188, "Unable to delete session engagement property on session start. Error",
+                               Value(error));
+        return;
+    }
+    static_cast<void>(updateUserEngagement(engagement, bundle, true));
+}
+
+bool BundlingPass::updateUserEngagement(std::int64_t engagement, const std::shared_ptr<APMPBMeasurementBundle>& bundle,
+                                        bool sessionScoped) {
+    if (engagement < 0) {
+        monitor_->logWithLevel(2, 23186, "User engagement time is negative.");
+        return false;
+    }
+    if (engagement == 0) return true;
+    const std::string name = sessionScoped ? "_se" : "_lte";
+    NSErrorPtr error;
+    auto stored = database_->userAttributeWithName(name, &error);
+    if (!stored && error) {
+        monitor_->logWithLevel(1, 23187, "Failed to query for user engagement user property. Name, error",
+                               Value(APMDisplayNameForUserProperty(Value(name))), Value(error));
+        return false;
+    }
+    std::int64_t total = engagement;
+    if (stored && stored->value() && stored->value()->isInt64()) total += stored->value()->int64Value();
+    const double now = Clock::now();
+    auto property = APMUserAttribute::initWithOrigin("auto", name, APMValue::initWithInt64(total), now);
+    if (!property || !context_.setUserPropertyInDatabaseOnWorkerQueue(property)) return false;
+
+    Value::Array attributes =
+        APMPBMessageGetArray<APMPBUserAttribute>(bundle, APMPBMeasurementBundle::kUserAttributes).value_or(Value::Array{});
+    bool found = false;
+    for (const Value& item : attributes) {
+        auto attribute = item.objectAs<APMPBUserAttribute>();
+        if (APMPBMessageGetString(attribute, APMPBUserAttribute::kName).value_or("") != name) continue;
+        APMPBMessageSetInt64(attribute, APMPBUserAttribute::kIntValue, total);
+        APMPBMessageSetInt64(attribute, APMPBUserAttribute::kSetTimestampMillis, milliseconds(now));
+        found = true;
+    }
+    if (!found) {
+        if (auto proto = property->protoUserAttribute()) attributes.push_back(Value(proto));
+    }
+    APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kUserAttributes, attributes);
+    return true;
+}
+
+std::optional<Events> BundlingPass::eventsAfterUpdatingEventAggregates(const Events& events) {
+    // Each name's row is read once and written once: the same rows and previous times as a read
+    // and a write per event, without thousands of statements for a large bundle.
+    std::map<std::string, std::shared_ptr<APMEventAggregates>> aggregatesByName;
+    Events updated;
+    updated.reserve(events.size());
+    for (auto event : events) {
+        auto& aggregates = aggregatesByName[event->name()];
+        if (!aggregates) {
+            NSErrorPtr error;
+            aggregates = database_->eventAggregatesWithName(event->name(), &error);
+            if (!aggregates && error) {
+                monitor_->logWithLevel(1, 23107, "Failed to query event aggregates. Name, error", eventName(event),
+                                       Value(error));
+                return std::nullopt;
+            }
+            if (!aggregates) {
+                aggregates = APMEventAggregates::initWithName(event->name(), 1, 1, 1, event->timestamp());
+                if (!aggregates) {
+                    monitor_->logWithLevel(1, 23108, "Failed to update event aggregates. Error", Value());
+                    return std::nullopt;
+                }
+                updated.push_back(std::move(event));
+                continue;
+            }
+        }
+        // Its parameters were checked when it was written: a copy with the previous time only.
+        event = std::make_shared<APMEvent>(event->origin(), event->name(), event->timestamp(),
+                                           aggregates->lastFireTimestamp(), event->parameters());
+        aggregates->incrementCurrentBundleCount();
+        aggregates->incrementLifetimeCount();
+        aggregates->incrementCurrentSessionCount();
+        aggregates->setLastFireTimestamp(event->timestamp());
+        updated.push_back(std::move(event));
+    }
+    for (const auto& [name, aggregates] : aggregatesByName) {
+        NSErrorPtr error;
+        if (!database_->updateEventAggregates(aggregates, &error)) {
+            monitor_->logWithLevel(1, 23108, "Failed to update event aggregates. Error", Value(error));
+            return std::nullopt;
+        }
+    }
+    return updated;
+}
+
+bool BundlingPass::updateAppMetadataForBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle, double start,
+                                              double end) {
+    NSErrorPtr error;
+    std::shared_ptr<APMAppMetadata> metadata = database_->queryAppMetadata(&error);
+    if (!metadata) {
+        monitor_->logWithLevel(1, 23111, "Unable to fetch app metadata for bundling events. Error", Value(error));
+        return false;
+    }
+    const double previousStart = metadata->lastBundleStartTimestamp();
+    const double previousEnd = metadata->lastBundleEndTimestamp();
+    if (previousEnd > 0) {
+        APMPBMessageSetInt64(bundle, APMPBMeasurementBundle::kPreviousBundleEndTimestampMillis, milliseconds(previousEnd));
+    }
+    if (previousStart > 0 || previousEnd > 0) {
+        APMPBMessageSetInt64(bundle, APMPBMeasurementBundle::kPreviousBundleStartTimestampMillis,
+                             milliseconds(previousStart > 0 ? previousStart : previousEnd));
+    }
+    metadata->incrementLastBundleIndex();
+    metadata->setLastBundleStartTimestamp(start);
+    metadata->setLastBundleEndTimestamp(end);
+    APMPBMessageSetInt32(bundle, APMPBMeasurementBundle::kBundleIndex, metadata->lastBundleIndex());
+    if (!database_->updateAppMetadata(metadata, &error)) {
+        monitor_->logWithLevel(1, 23112, "Unable to update the app metadata. Error", Value(error));
+        return false;
+    }
+    return true;
+}
+
+void BundlingPass::addBundleMetadataIntoBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle, double start,
+                                               double end) {
+    auto persisted = context_.persistedConfig();
+    const std::optional<std::string> monitoring = monitor_->monitoringDataForDispatchWithSamplePeriod(
+        config_->monitoringSamplePeriod(), persisted ? persisted->lastMonitorDataSampledTimestamp() : 0);
+    if (monitoring && !monitoring->empty()) {
+        APMPBMessageSetString(bundle, APMPBMeasurementBundle::kMonitoringData, *monitoring);
+        if (persisted) persisted->setLastMonitorDataSampledTimestamp(Clock::now());
+    }
+    const std::int64_t version = config_->version();
+    if (version >= 0) APMPBMessageSetInt64(bundle, APMPBMeasurementBundle::kConfigVersion, version);
+    if (APMPBMessageGetString(bundle, APMPBMeasurementBundle::kAppId).value_or("").empty()) {
+        auto identity = context_.identity();
+        std::string appID = identity ? identity->appID() : std::string();
+        if (appID.empty()) appID = NSBundle::mainBundle()->bundleIdentifier();
+        APMPBMessageSetString(bundle, APMPBMeasurementBundle::kAppId, appID);
+    }
+    APMPBMessageSetInt64(bundle, APMPBMeasurementBundle::kStartTimestampMillis, milliseconds(start));
+    APMPBMessageSetInt64(bundle, APMPBMeasurementBundle::kEndTimestampMillis, milliseconds(end));
+}
+
+bool BundlingPass::consumeRawEvents(std::int64_t lastRowID, std::int64_t fingerprint) {
+    NSErrorPtr error;
+    if (!database_->deleteRawEventsWithMaxRowID(lastRowID, &error)) {
+        monitor_->logWithLevel(1, 23119, "Unable to delete raw events. RowID, error",
+                               Value(static_cast<long long>(lastRowID)), Value(error));
+        return false;
+    }
+    const std::optional<bool> stillUsed = database_->containsRawEventWithMetadataFingerprint(fingerprint, &error);
+    if (!stillUsed) {
+        monitor_->logWithLevel(1, 23120, "Unable to query existence of raw event. Metadata, error",
+                               Value(static_cast<long long>(fingerprint)), Value(error));
+        return false;
+    }
+    if (!*stillUsed && !database_->deleteRawEventMetadataWithMetadataFingerprint(fingerprint, &error)) {
+        monitor_->logWithLevel(1, 23121, "Unable to delete raw event metadata. Metadata, error",
+                               Value(static_cast<long long>(fingerprint)), Value(error));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::shared_ptr<APMBundler> APMBundler::initWithContext(std::weak_ptr<APMBundlerContext> context) {
+    auto bundler = std::make_shared<APMBundler>();
+    bundler->context_ = std::move(context);
+    return bundler;
+}
+
+bool APMBundler::bundleRawEvents() {
+    auto context = context_.lock();
+    if (!context) return false;
+    static_cast<void>(APMScheduler::checkOnBackgroundThreadWithMethodName("bundleRawEvents"));
+    BundlingPass pass(*context);
+    if (!pass.ready()) return false;
+    bool consumed = false;
+    const bool committed = pass.database().performTransaction([&] { return pass.run(consumed); });
+    return committed && consumed;
+}

@@ -1,0 +1,734 @@
+// Upload scheduling, the upload of batches and the configuration fetch.
+#include "analytics/measurement/APMUploader.h"
+
+#include "analytics/core/APMAlarm.h"
+#include "analytics/core/APMDataUtil.h"
+#include "analytics/core/APMDatabase.h"
+#include "analytics/core/APMMonitor.h"
+#include "analytics/core/APMPersistedConfig.h"
+#include "analytics/core/APMScheduler.h"
+#include "analytics/measurement/APMConsentSettingsUtil.h"
+#include "analytics/measurement/APMIdentity.h"
+#include "analytics/measurement/APMRemoteConfig.h"
+#include "analytics/proto/APMPBFieldAccess.h"
+#include "analytics/proto/APMPBMeasurementBatch.h"
+#include "analytics/proto/APMPBMeasurementBundle.h"
+#include "analytics/proto/APMPBMeasurementConfig.h"
+#include "analytics/proto/APMPBUserAttribute.h"
+#include "platform/foundation/Clock.h"
+#include "platform/net/NSHTTPURLResponse.h"
+#include "platform/net/NSURL.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
+// The version the event-editing runtime reports; the configuration request carries it.
+constexpr std::int64_t kEventEditingRuntimeVersion = 0;
+constexpr const char* kPlatform = "ios";
+
+using Bundle = std::shared_ptr<APMPBMeasurementBundle>;
+
+std::string stringField(const Bundle& bundle, std::int32_t field) {
+    return APMPBMessageGetString(bundle, field).value_or("");
+}
+
+// The answer's status; a request that failed on the way (even after its status line) has none.
+long statusOf(const std::shared_ptr<NSHTTPURLResponse>& response, const NSErrorPtr& error) {
+    return response && !error ? response->statusCode() : 0;
+}
+
+bool isBackoffStatus(long status) {
+    return status == kDIDEderaziHTTPStatusCodeCannotAcceptTraffic || status == kDIDEderaziHTTPStatusCodeUnavailable;
+}
+
+// Consent signals, the tracking status and the device ids consent and tracking allow.
+void stampIdentity(const Bundle& bundle, const std::optional<std::string>& consentSignals, bool gateIDFA,
+                   APMIdentity& identity) {
+    bool adStorageDenied = false;
+    bool analyticsStorageDenied = false;
+    if (consentSignals && consentSignals->size() >= 4) {
+        APMPBMessageSetString(bundle, APMPBMeasurementBundle::kConsentSignals, *consentSignals);
+        adStorageDenied = (*consentSignals)[2] == '0';
+        analyticsStorageDenied = (*consentSignals)[3] == '0';
+    } else if (!consentSignals || consentSignals->empty()) {
+        APMPBMessageClearField(bundle, APMPBMeasurementBundle::kConsentSignals);
+    }
+    bool idfaAllowed = true;
+    if (APMIdentity::iOS14OrAbove()) {
+        const std::uint64_t status = identity.appleConsentStatus();
+        if (status != kAPMTrackingStatusUnavailable) {
+            APMPBMessageSetInt32(bundle, APMPBMeasurementBundle::kTrackingAuthorizationStatus,
+                                 static_cast<std::int32_t>(status));
+        }
+        idfaAllowed = status == kAPMTrackingStatusAuthorized || !gateIDFA;
+    }
+    const bool hasLimitedAdTracking = identity.hasLimitedAdTracking();
+    const std::string resettableDeviceID = identity.resettableDeviceID().value_or("");
+    if (hasLimitedAdTracking && idfaAllowed && !adStorageDenied && !resettableDeviceID.empty()) {
+        if (!APMPBMessageHasField(bundle, APMPBMeasurementBundle::kResettableDeviceId)) {
+            APMPBMessageSetString(bundle, APMPBMeasurementBundle::kResettableDeviceId, resettableDeviceID);
+        }
+        APMPBMessageClearField(bundle, APMPBMeasurementBundle::kVendorDeviceId);
+    } else if (const auto vendorID = identity.identifierForVendor(); vendorID && !analyticsStorageDenied) {
+        if (!APMPBMessageHasField(bundle, APMPBMeasurementBundle::kVendorDeviceId)) {
+            APMPBMessageSetString(bundle, APMPBMeasurementBundle::kVendorDeviceId, *vendorID);
+        }
+        APMPBMessageClearField(bundle, APMPBMeasurementBundle::kResettableDeviceId);
+    } else {
+        APMPBMessageClearField(bundle, APMPBMeasurementBundle::kResettableDeviceId);
+        APMPBMessageClearField(bundle, APMPBMeasurementBundle::kVendorDeviceId);
+    }
+    const std::string appInstanceID = identity.appInstanceID().value_or("");
+    if (!analyticsStorageDenied && !appInstanceID.empty() &&
+        !APMPBMessageHasField(bundle, APMPBMeasurementBundle::kAppInstanceId)) {
+        APMPBMessageSetString(bundle, APMPBMeasurementBundle::kAppInstanceId, appInstanceID);
+    }
+    if (adStorageDenied) APMPBMessageClearField(bundle, APMPBMeasurementBundle::kResettableDeviceId);
+    if (analyticsStorageDenied) {
+        APMPBMessageClearField(bundle, APMPBMeasurementBundle::kVendorDeviceId);
+        APMPBMessageClearField(bundle, APMPBMeasurementBundle::kAppInstanceId);
+    }
+    if (hasLimitedAdTracking) {
+        APMPBMessageSetBool(bundle, APMPBMeasurementBundle::kLimitedAdTracking, identity.limitedAdTracking());
+    }
+}
+
+// Removes what the configuration's data controls withhold, and lists them.
+void applyDataControls(const Bundle& bundle, const std::vector<std::string>& controls, APMIdentity& identity) {
+    const auto listed = [&](const char* name) { return std::find(controls.begin(), controls.end(), name) != controls.end(); };
+    if (listed("app_instance_id")) {
+        APMPBMessageClearField(bundle, APMPBMeasurementBundle::kAppInstanceId);
+        APMPBMessageSetString(bundle, APMPBMeasurementBundle::kEphemeralAppInstanceId,
+                              identity.ephemeralAppInstanceID());
+    }
+    if (listed("user_id")) {
+        Value::Array attributes = APMPBMessageGetArray<APMPBUserAttribute>(bundle, APMPBMeasurementBundle::kUserAttributes)
+                                      .value_or(Value::Array{});
+        std::erase_if(attributes, [](const Value& item) {
+            return APMPBMessageGetString(item.objectAs<APMPBUserAttribute>(), APMPBUserAttribute::kName) == "_id";
+        });
+        APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kUserAttributes, attributes);
+    }
+    if (listed("os_version") || listed("device_info")) APMPBMessageClearField(bundle, APMPBMeasurementBundle::kOsVersion);
+    if (listed("device_model") || listed("device_info")) {
+        APMPBMessageClearField(bundle, APMPBMeasurementBundle::kDeviceModel);
+    }
+    if (!controls.empty()) {
+        Value::Array names;
+        for (const auto& control : controls) names.push_back(Value(control));
+        APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kRedactedFields, names);
+    }
+}
+
+// The longest leading run of bundles of app `appID` whose device id agrees with the one in use.
+std::vector<APMDatabase::QueuedBundle> filteredBundlesWithCompatibleAppID(
+    APMMonitor& monitor, const std::string& appID, const std::string& resettableDeviceID,
+    const std::string& vendorDeviceID, const std::vector<APMDatabase::QueuedBundle>& bundles) {
+    if (!resettableDeviceID.empty() && !vendorDeviceID.empty()) {
+        monitor.logWithLevel(2, 23042, "Bundle filter must not specify both resettableDeviceID and vendorDeviceID");
+        return {};
+    }
+    const bool resettable = !resettableDeviceID.empty();
+    const std::string& deviceID = resettable ? resettableDeviceID : vendorDeviceID;
+    const std::int32_t deviceField =
+        resettable ? APMPBMeasurementBundle::kResettableDeviceId : APMPBMeasurementBundle::kVendorDeviceId;
+    std::vector<APMDatabase::QueuedBundle> fitting;
+    for (const auto& queued : bundles) {
+        if (stringField(queued.first, APMPBMeasurementBundle::kVuvAppId) != appID) break;
+        const std::string own = stringField(queued.first, deviceField);
+        if (!own.empty() && !deviceID.empty() && own != deviceID) break;
+        fitting.push_back(queued);
+    }
+    return fitting;
+}
+
+}  // namespace
+
+std::shared_ptr<APMUploader> APMUploader::initWithContext(std::weak_ptr<APMUploaderContext> context) {
+    auto uploader = std::make_shared<APMUploader>();
+    uploader->bundler_ = APMBundler::initWithContext(context);
+    uploader->context_ = std::move(context);
+    return uploader;
+}
+
+bool APMUploader::isRealtimeLimitedEvent(const std::string& name, bool debugModeEnabled) {
+    return !debugModeEnabled && name != "_iap" && name != "_f" && name != "_fx";
+}
+
+// MARK: Scheduling
+
+bool APMUploader::hasDataToUpload() {
+    auto context = context_.lock();
+    if (!context) return false;
+    auto database = context->database();
+    if (!database) return false;
+    NSErrorPtr error;
+    const std::optional<bool> queueEmpty = database->isQueuedBundleTableEmpty(&error);
+    if (!queueEmpty) {
+        context->monitor()->logWithLevel(1, 23117, "Failed to check if queue table is empty. Error", Value(error));
+        return false;
+    }
+    if (!*queueEmpty) return true;
+    const std::optional<bool> rawEventsEmpty = database->isRawEventsTableEmpty(&error);
+    if (!rawEventsEmpty) {
+        context->monitor()->logWithLevel(1, 23118, "Failed to check if raw events table is empty. Error", Value(error));
+        return false;
+    }
+    return !*rawEventsEmpty;
+}
+
+double APMUploader::nextUploadingTime() {
+    auto context = context_.lock();
+    if (!context) return 0;
+    auto database = context->database();
+    auto config = context->remoteConfig();
+    auto persisted = context->persistedConfig();
+    auto monitor = context->monitor();
+    if (!database || !config || !persisted) return 0;
+
+    const double lastSuccess = persisted->lastSuccessfulUploadTimestamp();
+    const double lastFailure = persisted->lastFailedUploadTimestamp();
+    NSErrorPtr error;
+    const std::optional<double> latestBundle = database->queryLatestBundleTime(&error);
+    if (!latestBundle && error) {
+        monitor->logWithLevel(5, 23030, "Failed to query latest bundle time. Error", Value(error));
+    }
+    error.reset();
+    const std::optional<double> latestRawEvent = database->queryLatestRawEventTime(&error);
+    if (!latestRawEvent && error) {
+        monitor->logWithLevel(5, 23029, "Failed to query latest raw event time. Error", Value(error));
+    }
+    const double latest = std::max(latestBundle.value_or(0), latestRawEvent.value_or(0));
+    if (std::fabs(latest) < kEpsilon) return 0;
+
+    const bool debug = monitor->isDebugModeEnabled();
+    bool realtime = debug;
+    if (!realtime) {
+        error.reset();
+        const std::optional<bool> realtimeBundles = database->containsRealtimeBundlesWithError(&error);
+        if (!realtimeBundles) {
+            monitor->logWithLevel(5, 23031, "Failed to query for real-time bundle indicator. Error", Value(error));
+        }
+        realtime = realtimeBundles.value_or(false);
+    }
+    if (!realtime) {
+        error.reset();
+        const std::optional<bool> realtimeRawEvents = database->containsRealtimeRawEventsWithError(&error);
+        if (!realtimeRawEvents) {
+            monitor->logWithLevel(5, 23032, "Failed to query for real-time raw event indicator. Error", Value(error));
+        }
+        realtime = realtimeRawEvents.value_or(false);
+    }
+    const double interval = realtime ? config->uploadingRealTimeInterval() : config->uploadingInterval();
+    const double now = Clock::now();
+    // The newest data, or as far before now as a clock change put it in the future.
+    const double base = now - std::fabs(latest - now);
+    double next = std::fabs(now - lastSuccess) < interval ? lastSuccess + interval
+                                                          : base + config->uploadingInitialDelayInterval();
+    if (lastFailure >= base) {
+        const double retryInterval = config->uploadingRetryInterval();
+        const std::int32_t retries = config->uploadingRetryCount();
+        for (std::int32_t step = 0; step < retries; ++step) {
+            next += retryInterval * std::ldexp(1.0, step);
+            if (next > lastFailure) return next;
+        }
+        return 0;
+    }
+    return debug ? std::min(next, base + config->uploadingDebugModeInterval()) : next;
+}
+
+void APMUploader::updateSchedule() {
+    auto context = context_.lock();
+    if (!context) return;
+    auto monitor = context->monitor();
+    if (suspendedUploadTimestamp_) {
+        const double elapsed = std::fabs(Clock::uptime() - *suspendedUploadTimestamp_);
+        if (elapsed < kUploadSuspensionInterval) {
+            monitor->logWithLevel(3, 23023, "Upload has been suspended. Will update scheduling later. Seconds",
+                                  Value(kUploadSuspensionInterval - elapsed));
+            stopScheduling(*context, false);
+            return;
+        }
+        suspendedUploadTimestamp_.reset();
+    }
+    if (!hasDataToUpload()) {
+        monitor->logWithLevel(8, 23024, "No data to upload. Upload task will not be scheduled");
+        stopScheduling(*context, false);
+        return;
+    }
+    double next = nextUploadingTime();
+    if (std::fabs(next) < kEpsilon) {
+        monitor->logWithLevel(8, 23025, "No next uploading time. Upload task will not be scheduled");
+        stopScheduling(*context, false);
+        return;
+    }
+    auto network = context->network();
+    if (!network || !network->isNetworkConnected()) {
+        monitor->logWithLevel(8, 23026, "No network. Upload task will not be scheduled");
+        stopScheduling(*context, true);
+        return;
+    }
+    network->setReachabilityDelegate({});
+
+    auto persisted = context->persistedConfig();
+    auto config = context->remoteConfig();
+    const double now = Clock::now();
+    const double backoff = persisted ? persisted->lastBackoffTimestamp() : 0;
+    const double backoffInterval = config->uploadingBackoffInterval();
+    if (backoff != 0 && now - backoff < backoffInterval) next = std::max(next, backoff + backoffInterval);
+
+    auto alarm = context->alarm();
+    if (!alarm) return;
+    const std::optional<NSDate> scheduled = alarm->scheduledTimestamp();
+    if (scheduled && scheduled->timeIntervalSince1970 != 0 && scheduled->timeIntervalSince1970 <= next) {
+        monitor->logWithLevel(8, 23027, "Do not schedule an upload task. Task already exists. Will be executed in seconds",
+                              Value(scheduled->timeIntervalSince1970 - now));
+        return;
+    }
+    double delay = next - now;
+    if (std::fabs(delay) < kEpsilon) delay = 0.001;
+    std::weak_ptr<APMUploader> weak = weakSelf<APMUploader>();
+    alarm->runAfterDelay(delay, [weak] {
+        if (auto uploader = weak.lock()) uploader->runUploadOnWorkerQueue();
+    });
+    monitor->logWithLevel(8, 23028, "Upload task scheduled to be executed in approx. (s)", Value(delay));
+}
+
+void APMUploader::runUploadOnWorkerQueue() {
+    auto context = context_.lock();
+    auto scheduler = context ? context->scheduler() : nullptr;
+    if (!scheduler) return;
+    std::weak_ptr<APMUploader> weak = weakSelf<APMUploader>();
+    scheduler->scheduleOnWorkerQueueBlockID("APMMeasurement:1656", [weak] {
+        if (auto uploader = weak.lock()) uploader->uploadData();
+    });
+}
+
+void APMUploader::stopScheduling(APMUploaderContext& context, bool waitForReachability) {
+    if (auto network = context.network()) {
+        if (waitForReachability) {
+            network->setReachabilityDelegate(std::weak_ptr<DIDEderaziReachabilityDelegate>(self<APMUploader>()));
+        } else {
+            network->setReachabilityDelegate({});
+        }
+    }
+    if (auto alarm = context.alarm()) alarm->cancel();
+    context.terminateBackgroundTask();
+}
+
+void APMUploader::reachabilityDidChange() {
+    auto context = context_.lock();
+    auto scheduler = context ? context->scheduler() : nullptr;
+    if (!scheduler) return;
+    std::weak_ptr<APMUploader> weak = weakSelf<APMUploader>();
+    scheduler->scheduleOnWorkerQueueBlockID("APMMeasurement:989", [weak] {
+        if (auto uploader = weak.lock()) uploader->updateSchedule();
+    });
+}
+
+void APMUploader::uploadDataOrRegisterAlarm() {
+    auto context = context_.lock();
+    if (!context) return;
+    auto network = context->network();
+    if (network && network->isNetworkConnected() && hasDataToUpload()) {
+        uploadData();
+    } else {
+        updateSchedule();
+    }
+}
+
+bool APMUploader::isNetworkReadyForRequest() {
+    auto context = context_.lock();
+    if (!context) return false;
+    auto network = context->network();
+    const bool networkBusy = network && network->hasUploadInProgress();
+    if (!context->isNetworkRequestPending()) return !networkBusy;
+    if (!networkBusy) {
+        context->monitor()->logWithLevel(1, 23041, "Analytics is uploading but network is not uploading");
+    }
+    return false;
+}
+
+bool APMUploader::shouldUseBackgroundSession() {
+    auto context = context_.lock();
+    if (!context) return false;
+    auto config = context->remoteConfig();
+    return config && config->isNetworkBackgroundSessionEnabled() && context->hasBackgroundTask();
+}
+
+// MARK: Upload
+
+void APMUploader::uploadData() {
+    auto context = context_.lock();
+    if (!context) return;
+    auto monitor = context->monitor();
+    auto config = context->remoteConfig();
+    auto persisted = context->persistedConfig();
+    auto network = context->network();
+    auto scheduler = context->scheduler();
+    if (suspendedUploadTimestamp_) {
+        updateSchedule();
+        return;
+    }
+    monitor->logWithLevel(8, 23033, "Starting data upload");
+    if (!isNetworkReadyForRequest()) {
+        monitor->logWithLevel(8, 23034, "Network operation is pending. Ignoring upload request");
+        return;
+    }
+    if (!network || !network->isNetworkConnected()) {
+        monitor->logWithLevel(7, 23035, "Network not connected, ignoring upload request");
+        updateSchedule();
+        return;
+    }
+    if (!config || !persisted || !scheduler) return;
+
+    if (!config->isExpired()) {
+        const std::int32_t limit = config->maxBundlesCreatedPerIteration();
+        for (std::int32_t created = 0; created < limit && bundler_->bundleRawEvents(); ++created) {
+        }
+    }
+
+    NSErrorPtr error;
+    std::optional<Batch> batch = nextBatch(&error);
+    if (!batch) {
+        if (error) {
+            monitor->logWithLevel(1, 23036, "Failed to query bundles. Error", Value(error));
+            context->terminateBackgroundTask();
+            return;
+        }
+        monitor->logWithLevel(8, 23037, "No data to upload");
+        if (config->isExpired()) {
+            fetchRemoteConfig();
+        } else {
+            context->terminateBackgroundTask();
+        }
+        return;
+    }
+
+    const double now = Clock::now();
+    const double lastSuccess = persisted->lastSuccessfulUploadTimestamp();
+    if (lastSuccess != 0) {
+        monitor->logWithLevel(8, 23038, "Uploading events. Elapsed time since last successful upload (s)",
+                              Value(std::fabs(now - lastSuccess)));
+    }
+    if (monitor->isLoggableLevel(7)) {
+        monitor->logWithLevel(7, 23039, "Measurement data sent to network. Timestamp (ms), data",
+                              Value(static_cast<long long>(now * 1000)),
+                              Value(static_cast<long long>(batch->payload.size())));
+    }
+    setUploadInProgressWithBundleIDs(batch->bundleIDs);
+    // Counted as failed until an answer says otherwise.
+    persisted->setLastFailedUploadTimestamp(now);
+
+    context->setNetworkRequestPending(true);
+    network->setTimeoutInterval(config->networkTimeout());
+    std::weak_ptr<APMUploader> weak = weakSelf<APMUploader>();
+    const std::string sessionID = network->postURL(
+        config->uploadURL(), batch->payload, scheduler->workerQueue(), shouldUseBackgroundSession(),
+        [weak](const std::shared_ptr<NSHTTPURLResponse>& response, const NSData&, const NSErrorPtr& error) {
+            auto uploader = weak.lock();
+            if (!uploader) return;
+            if (auto context = uploader->context_.lock()) context->setNetworkRequestPending(false);
+            uploader->networkUploadCompletionHandlerWithResponse(response, error);
+        });
+    if (sessionID.empty()) {
+        monitor->logWithLevel(2, 23040, "Unable to create network session.");
+        uploadingBundleIDs_.clear();
+    }
+}
+
+std::optional<APMUploader::Batch> APMUploader::nextBatch(NSErrorPtr* error) {
+    auto context = context_.lock();
+    if (!context) return std::nullopt;
+    auto database = context->database();
+    auto config = context->remoteConfig();
+    auto identity = context->identity();
+    auto monitor = context->monitor();
+    if (!database || !config || !identity) return std::nullopt;
+
+    // Bundles the service has but the database kept: delete them first, and never send them again.
+    if (!deliveredBundleIDs_.empty()) {
+        Value::Array delivered;
+        for (std::int64_t rowID : deliveredBundleIDs_) delivered.push_back(Value(static_cast<long long>(rowID)));
+        if (removeBundlesFromDatabaseWithIDs(*context, delivered)) deliveredBundleIDs_.clear();
+    }
+
+    std::vector<APMDatabase::QueuedBundle> bundles;
+    for (;;) {
+        const std::int64_t countLimit =
+            config->uploadMaxBundlesLimit() + static_cast<std::int64_t>(deliveredBundleIDs_.size());
+        std::vector<std::int64_t> unreadable;
+        auto queued =
+            database->queryBundlesWithCountLimit(countLimit, config->uploadMaxSizeLimitBytes(), error, &unreadable);
+        if (!queued) return std::nullopt;
+        // A bundle that cannot be read back can never be sent: left in place it would take a
+        // batch's slot for ever, and a queue led by enough of them would send nothing.
+        if (!unreadable.empty()) {
+            monitor->logWithLevel(4, 23305, "Deleting queued bundles that cannot be read. Count",
+                                  Value(static_cast<long long>(unreadable.size())));
+            Value::Array rowIDs;
+            for (std::int64_t rowID : unreadable) rowIDs.push_back(Value(static_cast<long long>(rowID)));
+            if (!database->deleteBundlesWithRowIDs(rowIDs, error)) return std::nullopt;
+            if (queued->empty()) continue;
+        }
+        std::erase_if(*queued, [&](const auto& item) { return deliveredBundleIDs_.contains(item.second); });
+        // A bundle without an app id can never be taken by the service; it must not hold the queue.
+        Value::Array unusable;
+        while (!queued->empty() && stringField(queued->front().first, APMPBMeasurementBundle::kVuvAppId).empty()) {
+            unusable.push_back(Value(static_cast<long long>(queued->front().second)));
+            queued->erase(queued->begin());
+        }
+        if (unusable.empty()) {
+            bundles = std::move(*queued);
+            break;
+        }
+        monitor->logWithLevel(4, 23303, "Deleting queued bundles without a Vizudi App ID. Count",
+                              Value(static_cast<long long>(unusable.size())));
+        if (!database->deleteBundlesWithRowIDs(unusable, error)) return std::nullopt;
+    }
+    if (bundles.empty()) return std::nullopt;
+
+    const std::optional<std::string> consentSignals = APMConsentSettingsUtil::consentSignals();
+    const bool gateIDFA = config->gateIDFAOnATTMASEnabled();
+    for (const auto& queued : bundles) stampIdentity(queued.first, consentSignals, gateIDFA, *identity);
+
+    const std::string appID = stringField(bundles.front().first, APMPBMeasurementBundle::kVuvAppId);
+    std::string resettableDeviceID;
+    std::string vendorDeviceID;
+    for (const auto& queued : bundles) {
+        resettableDeviceID = stringField(queued.first, APMPBMeasurementBundle::kResettableDeviceId);
+        if (!resettableDeviceID.empty()) break;
+    }
+    if (resettableDeviceID.empty()) {
+        for (const auto& queued : bundles) {
+            vendorDeviceID = stringField(queued.first, APMPBMeasurementBundle::kVendorDeviceId);
+            if (!vendorDeviceID.empty()) break;
+        }
+    }
+    bundles = filteredBundlesWithCompatibleAppID(*monitor, appID, resettableDeviceID, vendorDeviceID, bundles);
+    if (bundles.empty()) return std::nullopt;
+
+    const auto nowMillis = static_cast<std::int64_t>(Clock::now() * 1000);
+    const std::vector<std::string> dataControls = config->dataControls();
+    const bool checksum = config->checksumEnabled();
+    Batch batch;
+    Value::Array messages;
+    messages.reserve(bundles.size());
+    for (const auto& [bundle, rowID] : bundles) {
+        APMPBMessageSetInt64(bundle, APMPBMeasurementBundle::kUploadLibraryVersion,
+                             APMIdentity::zevUzeviroredaLibraryVersion());
+        APMPBMessageSetInt64(bundle, APMPBMeasurementBundle::kUploadTimestampMillis, nowMillis);
+        applyDataControls(bundle, dataControls, *identity);
+        if (checksum) {
+            APMPBMessageClearField(bundle, APMPBMeasurementBundle::kChecksum);
+            APMPBMessageSetInt64(bundle, APMPBMeasurementBundle::kChecksum,
+                                 apm_64LSBMD5(bundle->protoBuffer().value_or(NSData{})));
+        }
+        messages.push_back(Value(bundle));
+        batch.bundleIDs.push_back(Value(static_cast<long long>(rowID)));
+    }
+    auto message = APMPBMeasurementBatch::make();
+    APMPBMessageSetArray(message, APMPBMeasurementBatch::kBundles, messages);
+    std::optional<NSData> payload = message->protoBuffer();
+    if (!payload) return std::nullopt;
+    batch.payload = std::move(*payload);
+    return batch;
+}
+
+void APMUploader::setUploadInProgressWithBundleIDs(const Value::Array& bundleIDs) {
+    auto context = context_.lock();
+    if (!context) return;
+    if (bundleIDs.empty()) {
+        context->monitor()->logWithLevel(2, 23046, "Bundle list is empty. Cancelling upload");
+        return;
+    }
+    if (!uploadingBundleIDs_.empty()) {
+        context->monitor()->logWithLevel(2, 23047, "Set uploading progress before finishing the previous upload");
+        return;
+    }
+    uploadingBundleIDs_ = bundleIDs;
+}
+
+void APMUploader::networkUploadCompletionHandlerWithResponse(const std::shared_ptr<NSHTTPURLResponse>& response,
+                                                             const NSErrorPtr& error) {
+    auto context = context_.lock();
+    if (!context) return;
+    auto monitor = context->monitor();
+    auto persisted = context->persistedConfig();
+    auto config = context->remoteConfig();
+    if (!persisted || !config) return;
+    const long status = statusOf(response, error);
+    const double now = Clock::now();
+    if (status == kDIDEderaziHTTPStatusOK || status == kDIDEderaziHTTPStatusNoContent) {
+        monitor->logWithLevel(7, 23044, "Successful upload. Got network response. Code, size", Value(status),
+                              Value(static_cast<long long>(response->expectedContentLength())));
+        persisted->setLastSuccessfulUploadTimestamp(now);
+        persisted->setLastFailedUploadTimestamp(0);
+        persisted->setLastBackoffTimestamp(0);
+        updateSchedule();
+        if (!uploadingBundleIDs_.empty() && !removeBundlesFromDatabaseWithIDs(*context, uploadingBundleIDs_)) {
+            monitor->logWithLevel(1, 23045, "Unable to delete uploaded bundles. Uploads will be suspended for seconds",
+                                  Value(kUploadSuspensionInterval));
+            suspendedUploadTimestamp_ = Clock::uptime();
+            for (const Value& rowID : uploadingBundleIDs_) deliveredBundleIDs_.insert(rowID.longLongValue());
+        } else {
+            suspendedUploadTimestamp_.reset();
+        }
+        uploadingBundleIDs_.clear();
+        auto network = context->network();
+        if (network && network->isNetworkConnected() && hasDataToUpload()) {
+            uploadData();
+        } else if (config->isExpired()) {
+            uploadData();
+        } else {
+            updateSchedule();
+        }
+        return;
+    }
+    persisted->setLastFailedUploadTimestamp(now);
+    if (isBackoffStatus(status)) persisted->setLastBackoffTimestamp(now);
+    monitor->logWithLevel(7, 23043, "Network upload failed. Will retry later. Code, error", Value(status), Value(error));
+    incrementRetryCounter(*context);
+    uploadingBundleIDs_.clear();
+    updateSchedule();
+}
+
+void APMUploader::incrementRetryCounter(APMUploaderContext& context) {
+    if (uploadingBundleIDs_.empty()) return;
+    NSErrorPtr error;
+    if (!context.database()->incrementRetryCounterForBundlesWithIDs(uploadingBundleIDs_, &error)) {
+        context.monitor()->logWithLevel(2, 23166, "Failed to update the bundles' retry counts. Error", Value(error));
+    }
+}
+
+bool APMUploader::removeBundlesFromDatabaseWithIDs(APMUploaderContext& context, const Value::Array& bundleIDs) {
+    NSErrorPtr error;
+    if (!context.database()->deleteBundlesWithRowIDs(bundleIDs, &error)) {
+        context.monitor()->logWithLevel(1, 23122, "Failed to delete bundles from database. Error", Value(error));
+        return false;
+    }
+    return true;
+}
+
+// MARK: Configuration fetch
+
+void APMUploader::fetchRemoteConfig() {
+    auto context = context_.lock();
+    if (!context) return;
+    auto monitor = context->monitor();
+    auto config = context->remoteConfig();
+    auto identity = context->identity();
+    auto persisted = context->persistedConfig();
+    auto network = context->network();
+    auto scheduler = context->scheduler();
+    if (!config || !identity || !persisted || !scheduler) return;
+    std::shared_ptr<NSURL> url = config->remoteConfigURLWithAppInstanceID(
+        identity->appInstanceID().value_or(""), kPlatform, APMIdentity::zevUzeviroredaLibraryVersion(),
+        kEventEditingRuntimeVersion, APMConsentSettingsUtil::isAnalyticsStorageDenied());
+    if (!url || !network) {
+        monitor->logWithLevel(2, 23125, "Invalid server URL to get configuration");
+        return;
+    }
+    monitor->logWithLevel(8, 23126, "Fetching configuration from the server");
+    Value::Dictionary headers;
+    const Value lastModified = persisted->configServerLastModifiedString();
+    if (lastModified.isString() && !lastModified.string().empty()) headers.set("If-Modified-Since", lastModified);
+    const std::string etag = persisted->configServerETag().value_or("");
+    if (!etag.empty()) headers.set("If-None-Match", Value(etag));
+
+    context->setNetworkRequestPending(true);
+    network->setTimeoutInterval(config->networkTimeout());
+    std::weak_ptr<APMUploader> weak = weakSelf<APMUploader>();
+    network->getURL(url, headers, scheduler->workerQueue(), shouldUseBackgroundSession(),
+                    [weak](const std::shared_ptr<NSHTTPURLResponse>& response, const NSData& data,
+                           const NSErrorPtr& error) {
+                        auto uploader = weak.lock();
+                        if (!uploader) return;
+                        if (auto context = uploader->context_.lock()) context->setNetworkRequestPending(false);
+                        uploader->networkRemoteConfigFetchCompletionHandler(response, data, error);
+                    });
+}
+
+void APMUploader::networkRemoteConfigFetchCompletionHandler(const std::shared_ptr<NSHTTPURLResponse>& response,
+                                                           const NSData& data, const NSErrorPtr& error) {
+    auto context = context_.lock();
+    if (!context) return;
+    auto monitor = context->monitor();
+    auto persisted = context->persistedConfig();
+    auto database = context->database();
+    if (!persisted || !database) return;
+    const long status = statusOf(response, error);
+    const double now = Clock::now();
+    monitor->logWithLevel(8, 23127, "Fetched configuration. Status code", Value(status));
+
+    const bool content = status == kDIDEderaziHTTPStatusOK || status == kDIDEderaziHTTPStatusNoContent;
+    const bool unchanged =
+        status == kDIDEderaziHTTPStatusCodeNotModified || status == kDIDEderaziHTTPStatusCodeNotFound;
+    if (!content && !unchanged) {
+        monitor->logWithLevel(3, 23128, "Network request failed to fetch remote config. Code, Error", Value(status),
+                              Value(error));
+        persisted->setLastFailedUploadTimestamp(now);
+        if (isBackoffStatus(status)) persisted->setLastBackoffTimestamp(now);
+        monitor->logWithLevel(3, 23129, "Network fetch failed. Will retry later. Code, error", Value(status),
+                              Value(error));
+        updateSchedule();
+        return;
+    }
+
+    const std::optional<std::string> lastModified = response->valueForHTTPHeaderField("Last-Modified");
+    const std::optional<std::string> etag = response->valueForHTTPHeaderField("ETag");
+    // A 304 confirms the configuration those validators named: without new ones, they stay.
+    const bool notModified = status == kDIDEderaziHTTPStatusCodeNotModified;
+    if (lastModified || !notModified) persisted->setConfigServerLastModifiedString(lastModified);
+    if (etag || !notModified) persisted->setConfigServerETag(etag);
+    persisted->setLastFailedUploadTimestamp(0);
+    persisted->setLastBackoffTimestamp(0);
+    if (status == kDIDEderaziHTTPStatusCodeNotFound) {
+        monitor->logWithLevel(3, 23130, "Configuration not found. Using default configuration");
+    } else if (notModified) {
+        monitor->logWithLevel(8, 23131, "Configuration has not been modified. Using the same configuration. Code",
+                              Value(status));
+    } else {
+        monitor->logWithLevel(8, 23133, "Successfully fetched configuration from the server. Code, size", Value(status),
+                              Value(static_cast<long long>(response->expectedContentLength())));
+    }
+
+    NSErrorPtr timestampError;
+    if (!database->updateRemoteConfigSuccessfulTimestamp(now, &timestampError)) {
+        if (content) {
+            monitor->logWithLevel(1, 23134, "Failed to set last set timestamp in database. Error", Value(timestampError));
+        } else {
+            monitor->logWithLevel(1, 23132, "Failed to update config last set timestamp. Error", Value(timestampError));
+        }
+        suspendedUploadTimestamp_ = Clock::uptime();
+    } else {
+        suspendedUploadTimestamp_.reset();
+    }
+    if (content && !data.empty()) {
+        static_cast<void>(database->performTransaction([&] { return applyConfiguration(*context, data); }));
+    }
+    uploadDataOrRegisterAlarm();
+}
+
+bool APMUploader::applyConfiguration(APMUploaderContext& context, const NSData& body) {
+    auto monitor = context.monitor();
+    std::shared_ptr<APMPBMeasurementConfig> config = APMRemoteConfig::measurementConfigFromData(body);
+    if (!config) return false;
+    auto identity = context.identity();
+    const std::optional<std::string> appID = identity ? identity->appIDFromVUV() : std::nullopt;
+    if (!appID || APMPBMessageGetString(config, APMPBMeasurementConfig::kVuvAppId) != *appID) {
+        monitor->logWithLevel(2, 23136, "Configuration does not have valid Vizudi App ID.");
+        return false;
+    }
+    // Audience definitions are not part of the stored configuration.
+    APMPBMessageClearField(config, APMPBMeasurementConfig::kAudiences);
+    if (!context.remoteConfig()->updateMeasurementConfig(config)) {
+        monitor->logWithLevel(2, 23138, "Failed to update configuration with new server configuration", Value(body));
+        return false;
+    }
+    return true;
+}
