@@ -83,10 +83,11 @@ void List_DataSource::addImageData(Value::Dictionary row, ContentRows& rows) {
 }
 
 ContentRows List_DataSource::loadRows(const std::string& sql) {
-    ContentRows rows;
     const auto db = engine();
-    if (!db) return rows;
-    for (auto& row : db->rowsForRequest(sql)) addImageData(std::move(row), rows);
+    if (!db) return {};
+    // Filtered where they were read: no second array of rows.
+    ContentRows rows = db->rowsForRequest(sql);
+    std::erase_if(rows, [this](const Value::Dictionary& row) { return !checkIfNeedAddData(row); });
     return rows;
 }
 
