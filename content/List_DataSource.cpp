@@ -100,6 +100,30 @@ ContentRowList List_DataSource::list(const std::shared_ptr<dataSubCat>& subCat) 
     return rows;
 }
 
+std::vector<std::string> List_DataSource::allPathsInAnyOrder() {
+    std::vector<std::string> paths;
+    const auto column = OESQLIdentifier::quoted(groupingTable());
+    const auto db = engine();
+    if (!column || !db) return paths;
+    // The subcategories the walk would visit (their lists are cached for the screens anyway),
+    // and of their pictures what their lists select.
+    std::string groups;
+    if (const auto cats = catList()) {
+        for (const auto& cat : *cats) {
+            const auto subCats = subCatList(cat);
+            if (!subCats) continue;
+            for (const auto& subCat : *subCats) groups += (groups.empty() ? "" : ",") + std::to_string(subCat->index());
+        }
+    }
+    if (groups.empty()) return paths;
+    const auto rows = db->rowsForRequest(NSString::format(
+        "select images.\"imagePath\" from images,author where images.%@ in (%@) and author.\"index\"=images.author",
+        *column, groups));
+    paths.reserve(rows.size());
+    for (const auto& row : rows) paths.push_back(row.get("imagePath").stringValue());
+    return paths;
+}
+
 void List_DataSource::deleteSubCat(const std::shared_ptr<dataSubCat>& subCat) {
     if (!subCat || !loader()) return;
     const FileSystem& fs = loader()->fileSystem();

@@ -122,7 +122,7 @@ void ResourceLoader::resetNewImages(const std::shared_ptr<DataSource>& source) {
     if (loadStore()) return;
     newImages_ = Value::Dictionary();
     if (source) {
-        for (const auto& path : source->allPaths()) resetNewImage(path, false);
+        for (const auto& path : source->allPathsInAnyOrder()) resetNewImage(path, false);
     }
     writeStore();
 }
