@@ -45,9 +45,9 @@ std::vector<std::shared_ptr<dataSubCat>> List_DataSource::loadSubCats(const std:
     std::vector<std::shared_ptr<dataSubCat>> subCats;
     const auto db = engine();
     if (!db) return subCats;
-    for (const auto& row : db->rowsForRequest(sql)) {
+    for (auto& row : db->rowsForRequest(sql)) {
         if (!keepEmpty && row.get("images_count").intValue() < 1) continue;
-        auto subCat = dataSubCat::dataSubCatFromRow(row, localizations());
+        auto subCat = dataSubCat::dataSubCatFromRow(std::move(row), localizations());
         subCat->setCatTable(groupingTable());
         subCats.push_back(std::move(subCat));
     }
