@@ -561,7 +561,7 @@ const Value& Value::null() {
 }
 
 std::shared_ptr<const Value::Dictionary::Keys> Value::Dictionary::Keys::make(const std::vector<std::string>& names) {
-    auto keys = std::make_shared<Keys>();
+    std::shared_ptr<Keys> keys(new Keys());
     keys->names_.reserve(names.size());
     for (const auto& name : names) {
         if (keys->position(name) == npos) keys->append(name);
@@ -648,10 +648,10 @@ bool Value::Dictionary::operator==(const Dictionary& other) const {
 
 Value::Dictionary::Keys& Value::Dictionary::mutableKeys() {
     if (!keys_) {
-        keys_ = std::make_shared<Keys>();
+        keys_ = std::shared_ptr<Keys>(new Keys());
     } else if (keys_.use_count() > 1) {
-        keys_ = std::make_shared<Keys>(*keys_);
+        keys_ = std::shared_ptr<Keys>(new Keys(*keys_));
     }
-    // Every table is made non-const (make, or above) and this dictionary is its only holder now.
+    // No table is made const (see Keys), and this dictionary is its only holder now.
     return const_cast<Keys&>(*keys_);
 }

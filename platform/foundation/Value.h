@@ -140,6 +140,11 @@ public:
 
     private:
         friend class Dictionary;
+        // Made only by make and by dictionaries, always changeable: a dictionary changes a table
+        // in place once it is the table's only holder.
+        Keys() = default;
+        Keys(const Keys&) = default;
+        Keys& operator=(const Keys&) = delete;
         // Appends a key that is not there yet.
         void append(const std::string& key);
         void erase(std::size_t position);
