@@ -85,6 +85,7 @@ bool Loader::importOldFavorites(const std::string& fileName, NSErrorPtr* error) 
     if (!attached) return fail(codeOf(failure), "could not be attached", failure);
 
     bool copied = false;
+    bool hadFavorites = false;
     if (sql_->prepareRequest("select 1 from old.sqlite_master where type = 'table' and name = 'favorites'", {},
                              &failure)) {
         const int rc = sql_->step(&failure);
@@ -92,6 +93,7 @@ bool Loader::importOldFavorites(const std::string& fileName, NSErrorPtr* error) 
         if (rc == SQLITE_DONE) {
             copied = true;  // an old file without favourites has nothing to carry over
         } else if (rc == SQLITE_ROW) {
+            hadFavorites = true;
             copied = sql_->runInTransaction(
                 {
                     "create table if not exists favorites (\"index\" integer primary key)",
@@ -110,9 +112,25 @@ bool Loader::importOldFavorites(const std::string& fileName, NSErrorPtr* error) 
     if (!copied) return fail(codeOf(failure), "could not be copied", failure);
     NSErrorPtr removal;
     if (!manager->removeItemAtPath(*path, &removal)) {
-        // The favourites are in; a later start imports the same rows again, which changes nothing.
-        ContentLog::log(NSString::format("The old favourites file %@ was imported but could not be deleted: %@.",
-                                         fileName, removal ? removal->localizedDescription() : std::string("unknown error")));
+        std::string outcome;
+        if (hadFavorites) {
+            // The favourites are in. Left as it is, the file would bring back at the next start any
+            // favourite the user removes in the meantime, so its own favourites are emptied instead
+            // and a later start finds nothing to add, only the file to delete.
+            bool emptied = sql_->execRequest("attach database ? as old", {Value(*path)});
+            sql_->endRequest();
+            if (emptied) {
+                emptied = sql_->execRequest("delete from old.favorites");
+                sql_->endRequest();
+                emptied = sql_->detachDatabase("old") && emptied;
+            }
+            outcome = emptied ? " Its favourites were emptied, so they are not imported again."
+                              : " Its favourites are imported again at the next start.";
+        }
+        ContentLog::log(NSString::format("The old favourites file %@ was imported but could not be deleted. %@%@",
+                                         fileName,
+                                         removal ? removal->localizedDescription() : std::string("Unknown error."),
+                                         outcome));
     }
     return true;
 }

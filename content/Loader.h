@@ -35,7 +35,9 @@ public:
 
     // Copies the favourites of Documents/<fileName> into this database in one transaction and
     // deletes that file only when the copy succeeded and the file was detached again (a file
-    // without favourites has nothing to lose and is deleted too). False, keeping the file, on any
+    // without favourites has nothing to lose and is deleted too). A copied file that will not be
+    // deleted is logged and has its favourites emptied, so that a later import does not bring back
+    // favourites removed in the meantime; that still answers true. False, keeping the file, on any
     // failure, with an error of OEContentErrorDomain: OEContentErrorNotOpen, OEContentErrorNoSuchFile
     // (absent, or the images database itself, or not a plain name), OEContentErrorStatement (it
     // could not be attached or read), OEContentErrorBusy, OEContentErrorDetach.

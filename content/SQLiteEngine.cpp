@@ -9,6 +9,7 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
 
+
 #include <mutex>
 
 #include <sqlite3.h>
@@ -117,11 +118,12 @@ std::shared_ptr<SQLiteEngine> SQLiteEngine::init(const std::string& fileName, co
         // Usually there is none; one that will not go makes the copy below fail and say so.
         (void)manager->removeItemAtPath(partial);
         NSErrorPtr error;
-        if (!manager->copyItemAtPath(bundled, partial, &error) || !manager->moveItemAtPath(partial, *target, &error)) {
+        if (!manager->copyItemAtPath(bundled, partial, &error) ||
+            !manager->moveItemAtPath(partial, *target, &error)) {
             // The failure to tell is the copy's; a leftover is removed before the next attempt.
             (void)manager->removeItemAtPath(partial);
-            ContentLog::log(NSString::format("The content database %@ could not be copied from the bundle: %@.", fileName,
-                                             error ? error->localizedDescription() : std::string("unknown error")));
+            ContentLog::log(NSString::format("The content database %@ could not be copied from the bundle. %@", fileName,
+                                             error ? error->localizedDescription() : std::string("Unknown error.")));
             return nullptr;
         }
         if (!FileSystem::setNoBackupAttribute(*target)) {

@@ -106,10 +106,14 @@ bool ResourceLoader::loadStore() {
 void ResourceLoader::writeStore() const {
     const std::string path = storePath();
     if (path.empty() || !newImages_) return;
-    // The marks stay in memory either way; a later write tries again.
+    // The write is atomic, so a failed one leaves the previous file as it was. The marks stay in
+    // memory either way, and the next write saves them all.
+    NSErrorPtr error;
     if (!NSPropertyListSerialization::writePropertyList(Value(*newImages_), path,
-                                                        NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0)) {
-        ContentLog::log("The viewed pictures could not be written; they are kept for this run only.");
+                                                        NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0,
+                                                        &error)) {
+        ContentLog::log("The viewed pictures could not be written; they are kept in memory until the next write. " +
+                        (error ? error->localizedDescription() : std::string("Unknown error.")));
         return;
     }
     if (!FileSystem::setNoBackupAttribute(path)) {

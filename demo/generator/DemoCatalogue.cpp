@@ -1,6 +1,7 @@
 // The groupings, the music library, the texts and the articles of the demo content.
 #include "demo/generator/DemoCatalogue.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -390,4 +391,14 @@ std::vector<std::string> DemoCatalogue::composerPicturesOf(const DemoComposer& c
         names.emplace_back(name);
     }
     return names;
+}
+
+bool DemoCatalogue::isOnServerOnly(const DemoPainting& painting) { return painting.index % 5 == 4; }
+
+std::string DemoCatalogue::serverThumbnailPathOf(const std::string& imagePath) {
+    const std::size_t n = imagePath.size();
+    if (n < 4) return imagePath;
+    std::string extension = imagePath.substr(n - 4);
+    for (auto& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".jpg" ? imagePath.substr(0, n - 4) + "_thumb.jpg" : imagePath;
 }

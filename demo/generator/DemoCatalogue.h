@@ -123,6 +123,13 @@ public:
     static std::string thumbnailPathOf(const DemoPainting& painting);
     // Media pictures of a composer, "composers/cNN_K.jpg".
     static std::vector<std::string> composerPicturesOf(const DemoComposer& composer);
+
+    // Paintings whose picture and thumbnail are on the content server only, so the application
+    // downloads them: one in five, none of them the upper-case or the PNG one.
+    static bool isOnServerOnly(const DemoPainting& painting);
+    // The server's name of a picture's thumbnail, as clients ask for it: ".jpg" in any case
+    // becomes "_thumb.jpg"; other pictures keep their name.
+    static std::string serverThumbnailPathOf(const std::string& imagePath);
 };
 
 // Counts of the demo content.
@@ -152,3 +159,6 @@ inline constexpr int kDemoThumbnailWidth = 80;
 inline constexpr int kDemoThumbnailHeight = 60;
 inline constexpr int kDemoGroupPictureWidth = 120;
 inline constexpr int kDemoGroupPictureHeight = 90;
+// High-resolution files on the content server.
+inline constexpr int kDemoHDPictureWidth = 640;
+inline constexpr int kDemoHDPictureHeight = 480;

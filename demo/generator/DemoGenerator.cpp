@@ -4,10 +4,13 @@
 #include "demo/generator/DemoCatalogue.h"
 #include "demo/generator/DemoIcons.h"
 #include "demo/generator/DemoPictures.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
 
+#include <nlohmann/json.hpp>
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -241,6 +244,30 @@ std::string authorPicture(int painter) {
     return name;
 }
 
+// The "has_hd_ipad" and "has_hd_iphone" flags; the server has a high-resolution file for every
+// painting with either.
+bool hasHDForPad(const DemoPainting& painting) { return painting.index % 3 != 0; }
+bool hasHDForPhone(const DemoPainting& painting) { return painting.index % 4 != 0; }
+
+// The composition of a composer's k-th picture (from 0).
+std::uint32_t composerPictureSeed(const DemoComposer& composer, std::uint32_t k) {
+    return 4000u + static_cast<std::uint32_t>(composer.index) * 10 + k;
+}
+
+// A painting's picture at a size and its thumbnail, encoded as the picture's extension says.
+struct PaintingFiles {
+    std::vector<std::uint8_t> picture;
+    std::vector<std::uint8_t> thumbnail;
+};
+
+PaintingFiles paintingFiles(const DemoPainting& painting, int width, int height) {
+    const auto image = DemoPictures::compose(static_cast<std::uint32_t>(painting.index), width, height);
+    const auto small = DemoPictures::shrink(image, kDemoThumbnailWidth, kDemoThumbnailHeight);
+    if (DemoCatalogue::thumbnailPathOf(painting).empty())
+        return {DemoPictures::encodePNG(image), DemoPictures::encodePNG(small)};
+    return {DemoPictures::encodeJPEG(image), DemoPictures::encodeJPEG(small)};
+}
+
 }  // namespace
 
 std::string DemoGenerator::defaultSourceBundle() { return OSTREL_DEMO_SOURCE_BUNDLE; }
@@ -283,8 +310,8 @@ bool DemoGenerator::writeImagesDatabase(const std::string& path, const Options& 
                                 DemoCatalogue::imagePathOf(painting)};
         appendTexts(cells, painting.title);
         appendTexts(cells, paintingDescription(painting, storage));
-        cells.emplace_back(std::string(painting.index % 3 == 0 ? "0" : "1"));
-        cells.emplace_back(std::string(painting.index % 4 == 0 ? "0" : "1"));
+        cells.emplace_back(std::string(hasHDForPad(painting) ? "1" : "0"));
+        cells.emplace_back(std::string(hasHDForPhone(painting) ? "1" : "0"));
         cells.emplace_back(resolutionOf(painting.index));
         cells.emplace_back(std::string(painting.index % 10 == 1 ? "1" : ""));
         db.insert("images", columns, cells);
@@ -458,15 +485,13 @@ bool DemoGenerator::writePictures(const std::string& folder, std::string* error)
     };
 
     for (const auto& painting : DemoCatalogue::paintings()) {
-        const std::uint32_t seed = static_cast<std::uint32_t>(painting.index);
-        const std::string path = data + "/" + DemoCatalogue::imagePathOf(painting);
-        const std::string thumbnail = DemoCatalogue::thumbnailPathOf(painting);
-        if (thumbnail.empty()) {
-            const auto image = DemoPictures::compose(seed, kDemoPictureWidth, kDemoPictureHeight);
-            if (!DemoPictures::writeFile(path, DemoPictures::encodePNG(image), error)) return false;
-        } else if (!jpeg(path, seed, kDemoPictureWidth, kDemoPictureHeight, true, data + "/" + thumbnail)) {
+        if (DemoCatalogue::isOnServerOnly(painting)) continue;
+        const PaintingFiles files = paintingFiles(painting, kDemoPictureWidth, kDemoPictureHeight);
+        if (!DemoPictures::writeFile(data + "/" + DemoCatalogue::imagePathOf(painting), files.picture, error))
             return false;
-        }
+        // The PNG picture is its own thumbnail in the bundle.
+        const std::string thumbnail = DemoCatalogue::thumbnailPathOf(painting);
+        if (!thumbnail.empty() && !DemoPictures::writeFile(data + "/" + thumbnail, files.thumbnail, error)) return false;
     }
     // Group and painter pictures for the browser's rows.
     for (const auto& group : DemoCatalogue::genreGroups()) {
@@ -489,7 +514,7 @@ bool DemoGenerator::writePictures(const std::string& folder, std::string* error)
         std::uint32_t k = 0;
         for (const auto& picture : DemoCatalogue::composerPicturesOf(composer)) {
             const std::string thumbnail = picture.substr(0, picture.size() - 4) + "_thumb.jpg";
-            if (!jpeg(data + "/" + picture, 4000u + static_cast<std::uint32_t>(composer.index) * 10 + k++,
+            if (!jpeg(data + "/" + picture, composerPictureSeed(composer, k++),
                       kDemoPictureWidth, kDemoPictureHeight, true, data + "/" + thumbnail))
                 return false;
         }
@@ -538,4 +563,150 @@ bool DemoGenerator::writeBundle(const std::string& folder, const Options& option
            writeArticlesDatabase(folder + "/" + kArticlesDatabase, error) &&
            DemoIcons::writeIcons(folder, error) &&
            (!options.writePictures || writePictures(folder, error));
+}
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// The painting of an English title, for the fixtures' famous posts and likes.
+int paintingTitled(const char* english) {
+    for (const auto& painting : DemoCatalogue::paintings())
+        if (painting.title.en && std::strcmp(painting.title.en, english) == 0) return painting.index;
+    return 0;
+}
+
+bool writeText(const std::string& path, const std::string& text, std::string* error) {
+    return DemoPictures::writeFile(path, std::vector<std::uint8_t>(text.begin(), text.end()), error);
+}
+
+std::string page(const std::string& title, const std::string& body) {
+    return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + title + "</title></head>\n<body><h1>" +
+           title + "</h1>\n<p>" + body + "</p></body></html>\n";
+}
+
+// A famous post with its title per language; the pages live on the server ("{host}" is the
+// server's own address, filled in when it loads the fixtures).
+Json famousPost(int textId, const char* painting, const std::vector<std::pair<const char*, std::string>>& titles,
+                const std::string& folder, std::string* error, bool* ok) {
+    Json languages = Json::object();
+    for (const auto& [language, title] : titles) {
+        const std::string name = "famous_" + std::to_string(textId) + "_" + language + ".html";
+        *ok = *ok && writeText(folder + "/pages/" + name, page(title, std::string("About ") + painting + "."), error);
+        languages[language] = {{"title", title}, {"url", "{host}/pages/" + name}};
+    }
+    return {{"text_id", textId}, {"picture_id", paintingTitled(painting)}, {"lng", languages}};
+}
+
+}  // namespace
+
+bool DemoGenerator::writeServerFolder(const std::string& folder, const Options& options, std::string* error) {
+    const std::string source = options.sourceBundle.empty() ? defaultSourceBundle() : options.sourceBundle;
+    NSErrorPtr readError;
+    const Value info = NSPropertyListSerialization::propertyListWithContentsOfFile(source + "/Info.plist", &readError);
+    const Value& engine = info["OstrelEngine"];
+    const std::string serverFolder = engine["OEServerFolder"].stringValue();
+    if (!info.isDictionary() || serverFolder.empty()) {
+        fail(error, "The source bundle " + source + " has no Info.plist naming the server folder.");
+        return false;
+    }
+    const std::string pictures = folder + "/pic/" + serverFolder + "/";
+    const std::string data = folder + "/data/" + serverFolder + "/";
+    for (const auto& painting : DemoCatalogue::paintings()) {
+        const std::string path = DemoCatalogue::imagePathOf(painting);
+        const PaintingFiles files = paintingFiles(painting, kDemoPictureWidth, kDemoPictureHeight);
+        if (!DemoPictures::writeFile(pictures + path, files.picture, error) ||
+            !DemoPictures::writeFile(data + "thumbs/" + DemoCatalogue::serverThumbnailPathOf(path), files.thumbnail,
+                                     error))
+            return false;
+        if (!hasHDForPad(painting) && !hasHDForPhone(painting)) continue;
+        if (!DemoPictures::writeFile(data + path,
+                                     paintingFiles(painting, kDemoHDPictureWidth, kDemoHDPictureHeight).picture, error))
+            return false;
+    }
+    for (const auto& composer : DemoCatalogue::composers()) {
+        std::uint32_t k = 0;
+        for (const auto& picture : DemoCatalogue::composerPicturesOf(composer)) {
+            const auto image = DemoPictures::compose(composerPictureSeed(composer, k++), kDemoPictureWidth,
+                                                     kDemoPictureHeight);
+            const auto small = DemoPictures::shrink(image, kDemoThumbnailWidth, kDemoThumbnailHeight);
+            if (!DemoPictures::writeFile(pictures + picture, DemoPictures::encodeJPEG(image), error) ||
+                !DemoPictures::writeFile(data + "thumbs/" + DemoCatalogue::serverThumbnailPathOf(picture),
+                                         DemoPictures::encodeJPEG(small), error))
+                return false;
+        }
+    }
+
+    const int monaLisa = paintingTitled("Mona Lisa"), starryNight = paintingTitled("The Starry Night"),
+              greatWave = paintingTitled("The Great Wave off Kanagawa"), nightWatch = paintingTitled("The Night Watch"),
+              pearlEarring = paintingTitled("Girl with a Pearl Earring"), ninthWave = paintingTitled("The Ninth Wave");
+    const int unknownPicture = 99999;
+    // Counts as numbers, one as text (both forms are in use); the popular list in rank order with
+    // an id given as text, a null id and an id no catalogue has.
+    Json likes = {{std::to_string(monaLisa), 2300000}, {std::to_string(starryNight), "1480"},
+                  {std::to_string(greatWave), 960},     {std::to_string(unknownPicture), 700},
+                  {std::to_string(nightWatch), 412},    {std::to_string(pearlEarring), 37},
+                  {std::to_string(ninthWave), 5}};
+    Json popular = {monaLisa, std::to_string(starryNight), nullptr, greatWave, unknownPicture, nightWatch,
+                    pearlEarring, ninthWave};
+
+    bool ok = true;
+    Json famous = Json::array();
+    famous.push_back(famousPost(7, "Mona Lisa", {{"en", "The smile everyone knows"}, {"de", "Das bekannteste Lächeln"}},
+                                folder, error, &ok));
+    famous.push_back(famousPost(8, "The Starry Night",
+                                {{"en", "A night sky in motion"}, {"de", "Ein Nachthimmel in Bewegung"}}, folder, error, &ok));
+    famous.push_back(famousPost(9, "The Great Wave off Kanagawa",
+                                {{"en", "One wave, thirty-six views"}, {"de", "Eine Welle, sechsunddreißig Ansichten"}},
+                                folder, error, &ok));
+    // No English title: shown only to readers of German or French.
+    famous.push_back(famousPost(10, "The Night Watch",
+                                {{"de", "Die Nachtwache bei Tageslicht"}, {"fr", "La Ronde de nuit en plein jour"}},
+                                folder, error, &ok));
+
+    Json messages = Json::array();
+    auto message = [&](const char* id, const char* title, const char* text, Json buttons) {
+        messages.push_back({{"id", id}, {"title", title}, {"msg", text}, {"buttons", std::move(buttons)}});
+    };
+    auto button = [](const char* title, const char* action, const std::string& url) {
+        return Json{{"title", title}, {"action", action}, {"url", url}};
+    };
+    message("m1", "Welcome", "The gallery now fetches pictures from its server.",
+            Json::array({button("Open", "OPEN_LINK", "{host}/pages/news_m1.html"), button("Close", "CLOSE", "")}));
+    message("m2", "New paintings", "More paintings are waiting on the server.",
+            Json::array({button("OK", "CLOSE", "")}));
+    message("m3", "Music", "Listen to the composers while the paintings play.",
+            Json::array({button("Listen", "OPEN_LINK", "{host}/pages/news_m3.html"), button("Later", "LATER", "")}));
+    ok = ok && writeText(folder + "/pages/news_m1.html", page("Welcome", "Pictures now come from the server."), error) &&
+         writeText(folder + "/pages/news_m3.html", page("Music", "Composers and their works."), error);
+
+    const Json fixtures = {{"bundleIdentifier", info["CFBundleIdentifier"].stringValue()},
+                           {"likesIdentifier", engine["OEServerLikesIdentifer"].stringValue()},
+                           {"famousIdentifier", engine["OEServerFamousIdentifer"].stringValue()},
+                           {"likes", likes},
+                           {"popular", popular},
+                           {"famous", famous},
+                           {"messages", messages},
+                           {"applicationsCount", 15}};
+    return ok && writeText(folder + "/" + kServerFixtures, fixtures.dump(2) + "\n", error);
+}
+
+bool DemoGenerator::setServerHost(const std::string& bundleFolder, const std::string& host, std::string* error) {
+    const std::string path = bundleFolder + "/Info.plist";
+    NSErrorPtr failure;
+    Value info = NSPropertyListSerialization::propertyListWithContentsOfFile(path, &failure);
+    if (!info.isDictionary()) {
+        fail(error, "Could not read " + path + (failure ? ": " + failure->localizedDescription() : "") + ".");
+        return false;
+    }
+    Value engine = info["OstrelEngine"];
+    engine.mutableDictionary().set("OEServerHost", Value(host));
+    info.mutableDictionary().set("OstrelEngine", engine);
+    // Written to a temporary file and renamed over the old one.
+    if (!NSPropertyListSerialization::writePropertyList(info, path, NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0,
+                                                        &failure)) {
+        fail(error, "Could not write " + path + (failure ? ": " + failure->localizedDescription() : "") + ".");
+        return false;
+    }
+    return true;
 }

@@ -1,6 +1,6 @@
 // Writes a complete demo bundle folder: Info.plist and string tables copied from the source
-// bundle, the four content databases, the interface icons and the generated pictures.
-// Deterministic: two runs write the same bytes.
+// bundle, the four content databases, the interface icons and the generated pictures; and the
+// folder the demo content server serves. Deterministic: two runs write the same bytes.
 #pragma once
 
 #include <string>
@@ -32,8 +32,20 @@ public:
     static bool writeMediaDatabase(const std::string& path, std::string* error = nullptr);
     static bool writeTextsDatabase(const std::string& path, std::string* error = nullptr);
     static bool writeArticlesDatabase(const std::string& path, std::string* error = nullptr);
-    // "Data/..." pictures of the paintings, groups, painters and composers under `folder`.
+    // "Data/..." pictures of the paintings, groups, painters and composers under `folder`; the
+    // paintings on the server only are left out.
     static bool writePictures(const std::string& folder, std::string* error = nullptr);
+
+    // The content server's folder, laid out as its URLs: every painting and composer picture
+    // under "pic/<F>/", their thumbnails under "data/<F>/thumbs/", the high-resolution files of
+    // the paintings with an HD flag under "data/<F>/", the pages the fixtures link to under
+    // "pages/", and the server's fixtures (likes, popular list, famous posts, remote messages,
+    // applications count) in "fixtures.json". F and the identifiers come from the source
+    // bundle's Info.plist.
+    static bool writeServerFolder(const std::string& folder, const Options& options, std::string* error = nullptr);
+    // Sets "OstrelEngine" -> "OEServerHost" in a bundle's Info.plist. The file is replaced, never
+    // written in place, so a hard-linked copy of a bundle leaves the original as it was.
+    static bool setServerHost(const std::string& bundleFolder, const std::string& host, std::string* error = nullptr);
 
     // The source tree's demo/bundle folder (compiled in).
     static std::string defaultSourceBundle();
@@ -42,4 +54,6 @@ public:
     static constexpr const char* kMediaDatabase = "media.sqlite";
     static constexpr const char* kTextsDatabase = "texts.sqlite";
     static constexpr const char* kArticlesDatabase = "articles.sqlite";
+    // The fixtures file inside the server's folder.
+    static constexpr const char* kServerFixtures = "fixtures.json";
 };

@@ -150,6 +150,9 @@ CopyFailure copyFile(FileIO& io, const std::string& source, const std::string& d
                 break;
             }
         }
+        // On disk before anyone renames the copy into place: a crash must not leave a short file
+        // under the final name.
+        if (!failure.err) failure = {io.sync(out), false};
         const int closeError = io.close(out);
         if (!failure.err && closeError) failure = {closeError, false};
         if (!failure.err) failure = {io.setMode(destination, mode), false};

@@ -1,9 +1,12 @@
-// Loaders: the one-time import of old favourites (hostile names, broken files, many threads)
-// and reading one column.
+// Loaders: the one-time import of old favourites (hostile names, broken files, many threads,
+// a failing disk) and reading one column.
 #include "content/Loader.h"
+#include "content/Favorites_DataSource.h"
 #include "tests/content/ContentFixture.h"
+#include "tests/fixtures/FaultyFileIO.h"
 
 #include <algorithm>
+#include <functional>
 #include <thread>
 
 using testing::ElementsAre;
@@ -101,6 +104,96 @@ TEST_F(LoaderTest, LoadersMadeTogetherOnManyThreadsImportOnce) {
         EXPECT_THAT(favourites(loader), ElementsAre("2", "3", "5"));
     }
     EXPECT_FALSE(exists(documents() + "/images_old.sqlite"));
+}
+
+// The first start copies the images database from the bundle; a disk that fails on the way
+// leaves nothing under the database's name, and the next start copies it and imports.
+TEST_F(LoaderTest, AFailedCopyOfTheBundleDatabaseLeavesNothingToOpenAndTheNextStartCopiesAndImports) {
+    writeMiniCatalogue("images-import-e.sqlite");
+    writeOldFavourites("images_old.sqlite", {2, 5});
+    const std::string copy = documents() + "/images-import-e.sqlite";
+    const std::string partial = copy + ".copying";
+    using Operation = FaultyFileIO::Operation;
+    const struct {
+        const char* fault;
+        std::function<void(FaultInjection&)> inject;
+        const char* says;
+    } cases[] = {
+        {"no space", [&](FaultInjection& io) { io->noSpace(partial); },
+         "The file \u201cimages-import-e.sqlite.copying\u201d couldn\u2019t be saved because there is no space left on "
+         "the volume."},
+        {"write error", [&](FaultInjection& io) { io->ioError(Operation::Write, partial); }, "Input/output error"},
+        {"read error", [&](FaultInjection& io) { io->ioError(Operation::Read, bundle() + "/images-import-e.sqlite"); },
+         "couldn\u2019t be read: Input/output error"},
+        // The copy is flushed before it takes the database's name: a disk that fails only then
+        // must not leave a database that merely looks whole.
+        {"flush error", [&](FaultInjection& io) { io->ioError(Operation::Sync, partial); }, "Input/output error"},
+        {"failed rename", [&](FaultInjection& io) { io->failRename(copy); }, "Input/output error"},
+        // Not even the half copy can be removed: it stays under its own name, never opened.
+        {"no space and no removal",
+         [&](FaultInjection& io) {
+             io->noSpace(partial);
+             io->ioError(Operation::Remove, partial);
+         },
+         "there is no space left on the volume"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        FaultInjection injection;
+        c.inject(injection);
+        CaptureStderr();
+        auto loader = imagesLoader();
+        const std::string log = GetCapturedStderr();
+        EXPECT_GT(injection->injected(), 0);
+        EXPECT_FALSE(loader->sql());
+        EXPECT_THAT(log, HasSubstr("The content database images-import-e.sqlite could not be copied from the bundle. "));
+        EXPECT_THAT(log, HasSubstr(c.says));
+        EXPECT_FALSE(exists(copy));
+        EXPECT_TRUE(exists(documents() + "/images_old.sqlite"));
+    }
+    EXPECT_TRUE(exists(partial));
+
+    auto loader = imagesLoader();
+    ASSERT_TRUE(loader->sql());
+    EXPECT_EQ(loader->objectfFromTable("images", "index").size(), 6u);
+    EXPECT_THAT(favourites(loader), ElementsAre("2", "5"));
+    EXPECT_FALSE(exists(documents() + "/images_old.sqlite"));
+    EXPECT_FALSE(exists(partial));
+}
+
+// Favourites are a set, so importing a file again adds nothing twice; but a file that outlives
+// its import must not bring back a favourite the user removed since.
+TEST_F(LoaderTest, AnImportedFileThatCannotBeDeletedIsReportedAndBringsNothingBack) {
+    writeMiniCatalogue("images-import-f.sqlite");
+    writeOldFavourites("images_old.sqlite", {1, 2});
+    const std::string old = documents() + "/images_old.sqlite";
+    const std::string reported =
+        "The old favourites file images_old.sqlite was imported but could not be deleted. The file "
+        "\u201cimages_old.sqlite\u201d couldn\u2019t be saved: Input/output error. Its favourites were emptied, so "
+        "they are not imported again.";
+    FaultInjection injection;
+    injection->ioError(FaultyFileIO::Operation::Remove, old);
+    CaptureStderr();
+    auto loader = imagesLoader();
+    EXPECT_THAT(GetCapturedStderr(), HasSubstr(reported));
+    EXPECT_THAT(favourites(loader), ElementsAre("1", "2"));
+    EXPECT_TRUE(exists(old));
+
+    {
+        auto source = Favorites_DataSource::initWithLoader(loader);
+        ASSERT_TRUE(source->deleteFromFavorites({{"index", Value("2")}}));
+    }
+    // The next start: still not deletable, and nothing comes back.
+    CaptureStderr();
+    EXPECT_TRUE(loader->importOldFavorites("images_old.sqlite"));
+    EXPECT_THAT(GetCapturedStderr(), HasSubstr("could not be deleted"));
+    EXPECT_THAT(favourites(loader), ElementsAre("1"));
+
+    // The start after the disk recovered deletes it.
+    injection->clear();
+    EXPECT_TRUE(loader->importOldFavorites("images_old.sqlite"));
+    EXPECT_THAT(favourites(loader), ElementsAre("1"));
+    EXPECT_FALSE(exists(old));
 }
 
 TEST_F(LoaderTest, OtherDatabasesNeverScanDocuments) {

@@ -11,9 +11,11 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIImage.h"
+#include "tests/fixtures/FaultyFileIO.h"
 #include "tests/gallery/GalleryFixture.h"
 
 #include <filesystem>
+#include <functional>
 
 namespace fs = std::filesystem;
 
@@ -103,10 +105,12 @@ TEST_F(ResourceLoaderTest, PathsFromDataCannotReachOutsideTheStorageAreas) {
 
 TEST_F(ResourceLoaderTest, AllPicturesArePresentOnlyWhenEveryOneIsFound) {
     EXPECT_TRUE(loader_->allImagesExists({}));
-    const auto paths = distinctPicturePaths();
-    EXPECT_TRUE(loader_->allImagesExists(paths));
-    auto withMissing = paths;
-    withMissing.push_back("p9999.jpg");
+    std::vector<std::string> bundled, onServer;
+    for (const auto& painting : DemoCatalogue::paintings())
+        (DemoCatalogue::isOnServerOnly(painting) ? onServer : bundled).push_back(DemoCatalogue::imagePathOf(painting));
+    EXPECT_TRUE(loader_->allImagesExists(bundled));
+    auto withMissing = bundled;
+    withMissing.push_back(onServer.front());
     EXPECT_FALSE(loader_->allImagesExists(withMissing));
 }
 
@@ -168,6 +172,57 @@ TEST_F(ResourceLoaderTest, MarksWithoutStoringStayInMemoryAndEmptyPathsAreIgnore
     // The store is already in memory: seeding changes nothing.
     loader_->resetNewImages(catalogue());
     EXPECT_EQ(NSPropertyListSerialization::propertyListWithContentsOfFile(storeFile()).dictionary().size(), 2u);
+}
+
+TEST_F(ResourceLoaderTest, AFailedWriteIsLoggedKeepsTheOldFileAndTheNextWriteSavesEveryMark) {
+    using testing::HasSubstr;
+    loader_->resetNewImage("first.jpg");
+    ASSERT_TRUE(exists(storeFile()));
+    const std::string inDocuments = Sandbox::documents() + "/*";
+    const struct {
+        const char* fault;
+        std::function<void(FaultInjection&)> inject;
+        const char* says;
+    } cases[] = {
+        {"no space", [&](FaultInjection& io) { io->noSpace(inDocuments); },
+         "The file \u201cviewed_images\u201d couldn\u2019t be saved because there is no space left on the volume."},
+        {"failed rename", [&](FaultInjection& io) { io->failRename(storeFile()); }, "Input/output error"},
+        {"read-only folder", [&](FaultInjection& io) { io->readOnly(inDocuments); }, "the volume is read only"},
+    };
+    std::vector<std::string> marked = {"first.jpg"};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        const std::string picture = std::string(c.fault) + ".jpg";
+        {
+            FaultInjection injection;
+            c.inject(injection);
+            testing::internal::CaptureStderr();
+            loader_->resetNewImage(picture);
+            const std::string log = testing::internal::GetCapturedStderr();
+            EXPECT_GT(injection->injected(), 0);
+            EXPECT_THAT(log, HasSubstr("The viewed pictures could not be written; they are kept in memory until the "
+                                       "next write. "));
+            EXPECT_THAT(log, HasSubstr(c.says));
+        }
+        marked.push_back(picture);
+        for (const auto& path : marked) EXPECT_FALSE(loader_->isNewImage(path)) << path;
+        // The file is the one before the failure, whole, with no temporary beside it.
+        NSErrorPtr error;
+        const Value plist = NSPropertyListSerialization::propertyListWithContentsOfFile(storeFile(), &error);
+        EXPECT_EQ(error, nullptr);
+        EXPECT_EQ(plist.dictionary().size(), 1u);
+        EXPECT_TRUE(plist.dictionary().get("first.jpg").boolValue());
+        for (const auto& entry : fs::directory_iterator(Sandbox::documents())) {
+            EXPECT_EQ(entry.path().filename().string().rfind(".viewed_images", 0), std::string::npos) << entry.path();
+        }
+    }
+
+    loader_->resetNewImage("last.jpg");
+    marked.push_back("last.jpg");
+    auto later = ResourceLoader::make(galleryContext().app.fileSystem);
+    for (const auto& path : marked) EXPECT_FALSE(later->isNewImage(path)) << path;
+    EXPECT_TRUE(later->isNewImage("never.jpg"));
+    EXPECT_EQ(NSPropertyListSerialization::propertyListWithContentsOfFile(storeFile()).dictionary().size(), marked.size());
 }
 
 TEST_F(ResourceLoaderTest, RemovingDownloadsDeletesTheDataFolderKeepsTheStoreAndAlwaysPosts) {

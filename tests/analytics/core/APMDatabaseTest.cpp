@@ -12,8 +12,10 @@
 #include "analytics/proto/APMPBEvent.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSString.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/services/VULGzip.h"
+#include "tests/fixtures/FaultyFileIO.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -22,6 +24,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <thread>
 
@@ -153,6 +156,45 @@ TEST_F(APMDatabaseTest, AFolderThatCannotBeMadeFailsTheOpeningThroughTheMonitor)
         EXPECT_FALSE(database->insertRawEvent(event("_e", kNow), 1, false, &error));
         EXPECT_EQ(error->localizedDescription(), "Database not open");
     }
+}
+
+// The folder is made on first use through the file manager: a full or read-only disk stops the
+// opening with the file system's own sentence through the monitor, until the disk recovers.
+TEST_F(APMDatabaseTest, AFullOrReadOnlyDiskStopsTheFirstOpeningUntilItRecovers) {
+    database_.reset();
+    const std::string folder = NSString::stringByDeletingLastPathComponent(path());
+    std::filesystem::remove_all(NSString::stringByDeletingLastPathComponent(folder));
+    const struct {
+        const char* fault;
+        std::function<void(FaultInjection&)> inject;
+        const char* says;
+    } cases[] = {
+        {"no space",
+         [](FaultInjection& io) { io->inject(FaultyFileIO::Operation::MakeFolder, "*/Vizudi", ENOSPC); },
+         "The file \u201cMeasurement\u201d couldn\u2019t be saved because there is no space left on the volume."},
+        {"read only", [](FaultInjection& io) { io->readOnly("*/Vizudi*"); },
+         "The file \u201cMeasurement\u201d couldn\u2019t be saved because the volume is read only."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        LogCapture capture;
+        FaultInjection injection;
+        c.inject(injection);
+        NSErrorPtr error;
+        EXPECT_EQ(APMDatabase::initWithDatabaseName(name_, config_, &error), nullptr);
+        EXPECT_GT(injection->injected(), 0);
+        ASSERT_NE(error, nullptr);
+        EXPECT_EQ(error->localizedDescription(), c.says);
+        const auto lines = capture.matching("[I-ACS012001] Failed to open database file (Init). Error");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(c.says), std::string::npos) << lines[0];
+        EXPECT_FALSE(std::filesystem::exists(folder));
+    }
+
+    database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
+    ASSERT_NE(database_, nullptr);
+    ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow), 1, false, nullptr));
+    EXPECT_EQ(store().rowCountForTableWithName("raw_events", nullptr), std::optional<std::int64_t>(1));
 }
 
 // MARK: Generic rows

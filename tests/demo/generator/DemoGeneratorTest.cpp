@@ -14,6 +14,7 @@
 #include <stb_image.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -284,18 +285,29 @@ TEST_F(DemoBundleTest, ArticlesPointAtExistingPictures) {
         EXPECT_EQ(images.count("select count(*) from images where \"index\" == " + row[0]), 1) << row[0];
 }
 
-TEST_F(DemoBundleTest, EveryReferencedPictureExistsAndDecodes) {
-    Database db(file("images.sqlite"));
-    for (const auto& row : db.rows("select imagePath from images")) {
-        const auto size = pictureSize(file("Data/" + row[0]));
-        EXPECT_EQ(size, std::make_pair(kDemoPictureWidth, kDemoPictureHeight)) << row[0];
-    }
+TEST_F(DemoBundleTest, EveryBundledPictureExistsAndDecodes) {
+    std::size_t serverOnly = 0;
     for (const auto& painting : DemoCatalogue::paintings()) {
+        const std::string picture = file("Data/" + DemoCatalogue::imagePathOf(painting));
         const std::string thumbnail = DemoCatalogue::thumbnailPathOf(painting);
+        if (DemoCatalogue::isOnServerOnly(painting)) {
+            ++serverOnly;
+            EXPECT_FALSE(fs::exists(picture)) << picture;
+            EXPECT_FALSE(fs::exists(file("Data/" + thumbnail))) << thumbnail;
+            continue;
+        }
+        EXPECT_EQ(pictureSize(picture), std::make_pair(kDemoPictureWidth, kDemoPictureHeight)) << picture;
         if (thumbnail.empty()) continue;
         EXPECT_EQ(pictureSize(file("Data/" + thumbnail)), std::make_pair(kDemoThumbnailWidth, kDemoThumbnailHeight))
             << thumbnail;
     }
+    EXPECT_EQ(serverOnly, kDemoPaintingCount / 5);
+    // Without the server, every genre group still shows pictures of its own.
+    std::map<int, int> bundledPerGroup;
+    for (const auto& painting : DemoCatalogue::paintings())
+        bundledPerGroup[DemoCatalogue::genreGroupOf(painting)] += DemoCatalogue::isOnServerOnly(painting) ? 0 : 1;
+    for (const auto& [group, bundled] : bundledPerGroup) EXPECT_GT(bundled, 0) << "group " << group;
+    Database db(file("images.sqlite"));
     for (const char* sql : {"select filePath from subCat", "select filePath from subCat2", "select filePath from author"}) {
         for (const auto& row : db.rows(sql)) {
             if (row[0].empty()) continue;
@@ -317,9 +329,13 @@ TEST_F(DemoBundleTest, EveryReferencedPictureExistsAndDecodes) {
 
 TEST_F(DemoBundleTest, PicturesAreDistinct) {
     std::set<std::vector<std::uint8_t>> seen;
-    for (const auto& painting : DemoCatalogue::paintings())
+    std::size_t bundled = 0;
+    for (const auto& painting : DemoCatalogue::paintings()) {
+        if (DemoCatalogue::isOnServerOnly(painting)) continue;
         seen.insert(bytesOf(file("Data/" + DemoCatalogue::imagePathOf(painting))));
-    EXPECT_EQ(seen.size(), kDemoPaintingCount);
+        ++bundled;
+    }
+    EXPECT_EQ(seen.size(), bundled);
 }
 
 TEST_F(DemoBundleTest, TheBundleReadsAsTheApplicationsBundle) {
@@ -409,10 +425,104 @@ TEST(DemoGeneratorFailures, UnwritableTargetIsReported) {
     EXPECT_FALSE(error.empty());
 }
 
+TEST(DemoServerFolder, HoldsEveryPictureThumbnailAndHighResolutionFileUnderItsURLPath) {
+    const std::string server = Sandbox::home() + "/server";
+    std::string error;
+    ASSERT_TRUE(DemoGenerator::writeServerFolder(server, {}, &error)) << error;
+    const std::string bundle = Sandbox::home() + "/server-bundle";
+    DemoGenerator::Options options;
+    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, options, &error)) << error;
+    std::size_t highResolution = 0;
+    for (const auto& painting : DemoCatalogue::paintings()) {
+        const std::string path = DemoCatalogue::imagePathOf(painting);
+        const std::string picture = server + "/pic/gallery/" + path;
+        EXPECT_EQ(pictureSize(picture), std::make_pair(kDemoPictureWidth, kDemoPictureHeight)) << path;
+        if (!DemoCatalogue::isOnServerOnly(painting)) {
+            EXPECT_TRUE(bytesOf(picture) == bytesOf(bundle + "/Data/" + path)) << path;
+        }
+        EXPECT_EQ(pictureSize(server + "/data/gallery/thumbs/" + DemoCatalogue::serverThumbnailPathOf(path)),
+                  std::make_pair(kDemoThumbnailWidth, kDemoThumbnailHeight))
+            << path;
+        const auto hd = pictureSize(server + "/data/gallery/" + path);
+        if (hd.first) {
+            EXPECT_EQ(hd, std::make_pair(kDemoHDPictureWidth, kDemoHDPictureHeight)) << path;
+            ++highResolution;
+        }
+    }
+    EXPECT_TRUE(fs::exists(server + "/data/gallery/thumbs/p0007_thumb.jpg"));
+    EXPECT_TRUE(fs::exists(server + "/data/gallery/thumbs/p0013.png"));
+    // Files exactly for the pictures that offer HD on either device.
+    Database db(bundle + "/images.sqlite");
+    EXPECT_EQ(static_cast<long>(highResolution),
+              db.count("select count(*) from images where has_hd_ipad = '1' or has_hd_iphone = '1'"));
+    EXPECT_LT(highResolution, kDemoPaintingCount);
+    for (const auto& row : Database(bundle + "/media.sqlite").rows("select imagePath from images"))
+        EXPECT_NE(pictureSize(server + "/pic/gallery/" + row[0]).first, 0) << row[0];
+
+    // The fixtures name what the bundle's Info.plist names, and pages that exist.
+    std::ifstream in(server + "/" + DemoGenerator::kServerFixtures);
+    const auto fixtures = nlohmann::json::parse(in, nullptr, false);
+    ASSERT_TRUE(fixtures.is_object());
+    EXPECT_EQ(fixtures["bundleIdentifier"], "com.norvane.ostrelgallery");
+    EXPECT_EQ(fixtures["likesIdentifier"], "ostrel_gallery");
+    EXPECT_EQ(fixtures["famousIdentifier"], "ostrel_gallery_famous");
+    EXPECT_EQ(fixtures["applicationsCount"], 15);
+    EXPECT_EQ(fixtures["messages"].size(), 3u);
+    const auto& popular = fixtures["popular"];
+    EXPECT_TRUE(std::any_of(popular.begin(), popular.end(), [](const auto& id) { return id.is_null(); }));
+    EXPECT_TRUE(std::any_of(popular.begin(), popular.end(), [](const auto& id) { return id.is_string(); }));
+    EXPECT_TRUE(std::any_of(popular.begin(), popular.end(), [](const auto& id) {
+        return id.is_number() && id.template get<std::size_t>() > kDemoPaintingCount;
+    }));
+    std::size_t withoutEnglish = 0;
+    for (const auto& post : fixtures["famous"]) {
+        EXPECT_GE(post["picture_id"].get<int>(), 1);
+        withoutEnglish += post["lng"].contains("en") ? 0 : 1;
+        for (const auto& [language, entry] : post["lng"].items()) {
+            const std::string url = entry["url"];
+            ASSERT_EQ(url.rfind("{host}/", 0), 0u) << url;
+            EXPECT_TRUE(fs::exists(server + url.substr(6))) << url;
+        }
+    }
+    EXPECT_EQ(withoutEnglish, 1u);
+}
+
+TEST(DemoServerHost, IsSetInACopyOfTheBundleAndNotInTheOriginal) {
+    const std::string bundle = Sandbox::home() + "/host-bundle", copy = Sandbox::home() + "/host-copy";
+    DemoGenerator::Options options;
+    options.writePictures = false;
+    std::string error;
+    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, options, &error)) << error;
+    fs::create_directories(copy);
+    fs::create_hard_link(bundle + "/Info.plist", copy + "/Info.plist");
+    const auto before = bytesOf(bundle + "/Info.plist");
+    ASSERT_TRUE(DemoGenerator::setServerHost(copy, "http://127.0.0.1:40123", &error)) << error;
+    EXPECT_TRUE(bytesOf(bundle + "/Info.plist") == before);
+
+    {
+        ScopedMainBundle main(copy);
+        EXPECT_EQ(AppInfo::appServerHost(), "http://127.0.0.1:40123");
+        EXPECT_EQ(AppInfo::appServerFolder(), "gallery");
+        EXPECT_EQ(AppInfo::bundleId(), "com.norvane.ostrelgallery");
+    }
+    {
+        ScopedMainBundle main(bundle);
+        EXPECT_EQ(AppInfo::appServerHost(), "http://127.0.0.1:8470");
+    }
+    EXPECT_FALSE(DemoGenerator::setServerHost(Sandbox::home() + "/nowhere", "http://127.0.0.1:1", &error));
+    EXPECT_NE(error.find("nowhere"), std::string::npos);
+}
+
 TEST(OstrelDemoTool, WritesTheBundleNamedOnTheCommandLine) {
     const std::string folder = Sandbox::home() + "/tool-bundle";
     EXPECT_EQ(std::system((std::string(OSTREL_DEMO_TOOL) + " --no-pictures '" + folder + "'").c_str()), 0);
     EXPECT_TRUE(fs::exists(folder + "/images.sqlite"));
     EXPECT_TRUE(fs::exists(folder + "/de.lproj/Core.strings"));
     EXPECT_NE(std::system((std::string(OSTREL_DEMO_TOOL) + " 2>/dev/null").c_str()), 0);
+    const std::string server = Sandbox::home() + "/tool-server";
+    EXPECT_EQ(std::system((std::string(OSTREL_DEMO_TOOL) + " --no-pictures --server '" + server + "' '" + folder + "'").c_str()), 0);
+    EXPECT_TRUE(fs::exists(server + "/fixtures.json"));
+    EXPECT_EQ(std::system((std::string(OSTREL_DEMO_TOOL) + " --server-host http://127.0.0.1:9 '" + folder + "'").c_str()), 0);
+    std::ifstream in(folder + "/Info.plist");
+    EXPECT_NE(std::string(std::istreambuf_iterator<char>(in), {}).find("http://127.0.0.1:9<"), std::string::npos);
 }

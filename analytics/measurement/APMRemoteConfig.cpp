@@ -1,0 +1,605 @@
+// The measurement configuration in force and its typed, range-checked settings.
+#include "analytics/measurement/APMRemoteConfig.h"
+
+#include "analytics/core/APMDataUtil.h"
+#include "analytics/core/APMEventNames.h"
+#include "analytics/core/APMMonitor.h"
+#include "analytics/core/APMPersistedConfig.h"
+#include "analytics/core/APMScheduler.h"
+#include "analytics/proto/APMPBDataControl.h"
+#include "analytics/proto/APMPBEventConfig.h"
+#include "analytics/proto/APMPBFieldAccess.h"
+#include "analytics/proto/APMPBMeasurementConfig.h"
+#include "analytics/proto/APMPBSetting.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/foundation/PercentEncoding.h"
+#include "platform/net/NSURL.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+std::shared_ptr<APMMonitor> monitor() { return APMMeasurementMonitor(); }
+
+// The whole text as a plain decimal number ("60000", "-300", "+1.5"); nothing otherwise, so
+// exponents, hexadecimal, blanks, infinities and NaN all fall back to the default.
+std::optional<double> decimalNumber(const std::string& text) {
+    std::string_view digits = text;
+    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+    if (digits.empty() || digits.front() == '+') return std::nullopt;
+    double value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value,
+                                              std::chars_format::fixed);
+    if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+// The time reader's conversion: whole milliseconds to seconds.
+std::optional<double> millisecondsToSeconds(double milliseconds) {
+    // Beyond int64 the milliseconds are no number at all.
+    if (!(std::fabs(milliseconds) < 9.2e18)) return std::nullopt;
+    return static_cast<double>(static_cast<std::int64_t>(milliseconds)) / 1000.0;
+}
+
+std::string configAppID(const std::shared_ptr<APMPBMeasurementConfig>& config) {
+    return APMPBMessageGetString(config, APMPBMeasurementConfig::kVuvAppId).value_or("");
+}
+
+}  // namespace
+
+std::shared_ptr<APMRemoteConfig> APMRemoteConfig::defaultInstance() {
+    // Never destroyed: getters may run from work still queued at exit.
+    static const std::shared_ptr<APMRemoteConfig>& instance =
+        *new std::shared_ptr<APMRemoteConfig>(make("", nullptr, nullptr));
+    return instance;
+}
+
+std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(const std::string& appID,
+                                                                const std::shared_ptr<APMDatabase>& database) {
+    return initWithAppID(appID, database, nullptr);
+}
+
+std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(
+    const std::string& appID, const std::shared_ptr<APMDatabase>& database,
+    const std::shared_ptr<APMPBMeasurementConfig>& measurementConfig) {
+    if (appID.empty()) {
+        monitor()->logWithLevel(1, 29000, "Cannot init remote configuration without valid Vizudi App ID");
+        return nullptr;
+    }
+    if (!database) {
+        monitor()->logWithLevel(1, 29001, "Cannot init remote configuration without valid database");
+        return nullptr;
+    }
+    return make(appID, database, measurementConfig);
+}
+
+std::shared_ptr<APMRemoteConfig> APMRemoteConfig::make(
+    const std::string& appID, const std::shared_ptr<APMDatabase>& database,
+    const std::shared_ptr<APMPBMeasurementConfig>& measurementConfig) {
+    auto config = std::make_shared<APMRemoteConfig>();
+    config->appID_ = appID;
+    config->database_ = database;
+    // The experiment client registers here once experiments exist; until then the four settings
+    // that experiments may override read the configuration alone.
+    config->isDefaultInstance_ = !database && appID.empty();
+    if (config->isDefaultInstance_) return config;
+    if (measurementConfig) {
+        // A refused configuration is logged by the update; the instance then starts without one.
+        static_cast<void>(config->updateMeasurementConfig(measurementConfig));
+    } else if (auto stored = config->measurementConfigFromDatabase()) {
+        {
+            std::lock_guard lock(config->mutex_);
+            config->remoteConfigProto_ = stored;
+        }
+        config->parseRemoteConfigFromMeasurementConfig(stored);
+    }
+    return config;
+}
+
+std::string APMRemoteConfig::measurementHost() {
+    const std::string host = NSUserDefaults::standardUserDefaults()->stringForKey(kMeasurementHostDefaultsKey);
+    return host.empty() ? kDefaultMeasurementHost : host;
+}
+
+std::shared_ptr<APMPBMeasurementConfig> APMRemoteConfig::measurementConfigFromData(const NSData& data) {
+    if (data.size() > kMaxConfigurationSize) {
+        monitor()->logWithLevel(4, 29011, "Configuration is too large. Size (bytes)",
+                                Value(static_cast<std::int64_t>(data.size())));
+        return nullptr;
+    }
+    auto config = APMPBMeasurementConfig::initWithBuffer(data);
+    if (!config || !config->protoBuffer()) {
+        monitor()->logWithLevel(2, 23135, "Configuration data is invalid.");
+        return nullptr;
+    }
+    return config;
+}
+
+void APMRemoteConfig::connectStorageHooks(std::function<std::shared_ptr<APMRemoteConfig>()> current) {
+    if (!current) {
+        APMDatabase::setLimitsProvider(nullptr);
+        APMPersistedConfig::setStoreChoiceProvider(nullptr);
+        return;
+    }
+    APMDatabase::setLimitsProvider([current] {
+        auto config = current();
+        return (config ? config : defaultInstance())->databaseLimits();
+    });
+    // Only a configuration of the engine's own decides where the settings live next launch.
+    APMPersistedConfig::setStoreChoiceProvider([current]() -> std::optional<bool> {
+        auto config = current();
+        if (!config || config == defaultInstance()) return std::nullopt;
+        return config->persistentConfigInApplicationSupportEnabled();
+    });
+}
+
+void APMRemoteConfig::setIdentifiersOriginProvider(std::function<std::string()> provider) {
+    std::lock_guard lock(mutex_);
+    identifiersOrigin_ = std::move(provider);
+}
+
+bool APMRemoteConfig::updateMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config) {
+    static_cast<void>(APMScheduler::checkOnBackgroundThreadWithMethodName("updateMeasurementConfig"));
+    if (isDefaultInstance_) {
+        monitor()->logWithLevel(2, 29002, "Cannot update the default measurement configuration");
+        return false;
+    }
+    if (!config) {
+        monitor()->logWithLevel(5, 29003, "Cannot set empty measurement config to database");
+        return false;
+    }
+    std::function<std::string()> origin;
+    {
+        std::lock_guard lock(mutex_);
+        origin = identifiersOrigin_;
+    }
+    if (origin && origin() == "am" &&
+        APMPBMessageGetString(config, APMPBMeasurementConfig::kZevivAppId).value_or("") != appID_) {
+        monitor()->logWithLevel(2, 29022, "Cannot set measurement config when ZeViv App ID does not match");
+        return false;
+    }
+    if (configAppID(config) != appID_) {
+        monitor()->logWithLevel(2, 29004, "Cannot set measurement config when Vizudi App ID does not match");
+        return false;
+    }
+    auto database = database_.lock();
+    NSErrorPtr error;
+    if (!database || !database->updateRemoteConfig(config, &error)) {
+        monitor()->logWithLevel(1, 29005, "Cannot store config into the database", Value(error));
+        return false;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        remoteConfigProto_ = config;
+    }
+    parseRemoteConfigFromMeasurementConfig(config);
+    return true;
+}
+
+void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config) {
+    const auto settings = config ? APMPBMessageGetArray<APMPBSetting>(config, APMPBMeasurementConfig::kSettings)
+                                 : std::nullopt;
+    if (!settings || settings->empty()) {
+        monitor()->logWithLevel(2, 29012, "Cannot parse empty measurement config. Using default values");
+        return;
+    }
+    if (configAppID(config) != appID_) return;
+
+    std::map<std::string, CachedSetting> values;
+    for (const Value& item : *settings) {
+        auto setting = item.objectAs<APMPBSetting>();
+        const auto name = APMPBMessageGetString(setting, APMPBSetting::kName);
+        const auto value = APMPBMessageGetString(setting, APMPBSetting::kValue);
+        if (!name || name->empty() || !value) {
+            monitor()->logWithLevel(5, 29019, "Cannot cache empty configuration value");
+            continue;
+        }
+        values[*name] = *value;
+    }
+
+    std::map<std::string, std::shared_ptr<APMPBEventConfig>> eventConfigs;
+    const auto& internalNames = APMInternalEventNamesByPublicName();
+    for (const Value& item :
+         APMPBMessageGetArray<APMPBEventConfig>(config, APMPBMeasurementConfig::kEventConfig).value_or(Value::Array{})) {
+        auto eventConfig = item.objectAs<APMPBEventConfig>();
+        std::string name = APMPBMessageGetString(eventConfig, APMPBEventConfig::kName).value_or("");
+        if (name.empty()) {
+            monitor()->logWithLevel(5, 29013, "Cannot cache event configuration with an empty configuration name");
+            continue;
+        }
+        if (auto internal = internalNames.find(name); internal != internalNames.end()) name = internal->second;
+        eventConfigs[name] = eventConfig;
+    }
+    if (APMPBMessageHasField(config, APMPBMeasurementConfig::kVersion)) {
+        monitor()->logWithLevel(7, 29014, "Successfully parsed a configuration. Version",
+                                Value(APMPBMessageGetInt64(config, APMPBMeasurementConfig::kVersion)));
+    }
+    // The first event-editing program (field 8) is the editor's to load once the engine has one.
+
+    std::vector<std::string> dataControls;
+    for (const Value& item :
+         APMPBMessageGetArray<APMPBDataControl>(config, APMPBMeasurementConfig::kDataControls).value_or(Value::Array{})) {
+        if (auto name = APMPBMessageGetString(item.objectAs<APMPBDataControl>(), APMPBDataControl::kName)) {
+            dataControls.push_back(*name);
+        }
+    }
+
+    std::lock_guard lock(mutex_);
+    cachedValueByRemoteConfigKeys_ = std::move(values);
+    cachedEventConfigByEventName_ = std::move(eventConfigs);
+    cachedDataControls_ = std::move(dataControls);
+}
+
+std::shared_ptr<APMPBMeasurementConfig> APMRemoteConfig::measurementConfigFromDatabase() {
+    static_cast<void>(APMScheduler::checkOnBackgroundThreadWithMethodName("measurementConfigFromDatabase"));
+    if (isDefaultInstance_) {
+        monitor()->logWithLevel(
+            2, 29015, "Cannot retrieve a measurement configuration from the database for the default instance");
+        return nullptr;
+    }
+    auto database = database_.lock();
+    NSErrorPtr error;
+    auto config = database ? database->queryMeasurementConfigWithError(&error) : nullptr;
+    if (error) {
+        monitor()->logWithLevel(2, 29016, "Cannot retrieve configuration data from database. Error", Value(error));
+        return nullptr;
+    }
+    if (!config) {
+        monitor()->logWithLevel(7, 29017,
+                                "Configuration was not found in database. The configuration will be fetched from the "
+                                "network when necessary");
+    }
+    return config;
+}
+
+void APMRemoteConfig::reset() {
+    std::lock_guard lock(mutex_);
+    cachedValueByRemoteConfigKeys_.clear();
+    cachedEventConfigByEventName_.clear();
+    cachedDataControls_.clear();
+    if (!isDefaultInstance_) remoteConfigProto_.reset();
+}
+
+std::int64_t APMRemoteConfig::version() const {
+    std::lock_guard lock(mutex_);
+    if (!remoteConfigProto_ || !APMPBMessageHasField(remoteConfigProto_, APMPBMeasurementConfig::kVersion)) return -1;
+    return APMPBMessageGetInt64(remoteConfigProto_, APMPBMeasurementConfig::kVersion);
+}
+
+double APMRemoteConfig::lastRemoteConfigUpdateTimestamp() {
+    if (isDefaultInstance_) {
+        monitor()->logWithLevel(2, 29008, "Cannot fetch the last configuration update timestamp from the default instance");
+        return 0;
+    }
+    auto database = database_.lock();
+    NSErrorPtr error;
+    const auto timestamp = database ? database->lastRemoteConfigUpdateTimestamp(&error) : std::nullopt;
+    if (!timestamp) {
+        // No time at all is a configuration never fetched, not a failure.
+        if (error || !database) {
+            monitor()->logWithLevel(4, 29009, "Failed to query last configuration update timestamp. Error",
+                                    Value(error));
+        }
+        return 0;
+    }
+    return *timestamp;
+}
+
+bool APMRemoteConfig::isExpired() {
+    if (isDefaultInstance_) {
+        monitor()->logWithLevel(2, 29007, "Cannot fetch the last update timestamp from the default configuration");
+        return false;
+    }
+    return std::fabs(Clock::now() - lastRemoteConfigUpdateTimestamp()) >= remoteConfigCacheTimeInterval();
+}
+
+std::shared_ptr<NSURL> APMRemoteConfig::uploadURL() const {
+    std::string subdomain;
+    {
+        std::lock_guard lock(mutex_);
+        if (remoteConfigProto_) {
+            subdomain =
+                APMPBMessageGetString(remoteConfigProto_, APMPBMeasurementConfig::kUploadSubdomain).value_or("");
+        }
+    }
+    const std::string host = subdomain.empty() ? measurementHost() : subdomain + "." + measurementHost();
+    return NSURL::URLWithString("https://" + host + "/a");
+}
+
+std::shared_ptr<NSURL> APMRemoteConfig::remoteConfigURLWithAppInstanceID(const std::string& appInstanceID,
+                                                                        const std::string& platform,
+                                                                        std::int64_t SDKVersion,
+                                                                        std::int64_t runtimeVersion,
+                                                                        bool analyticsStorageDenied) const {
+    const std::string instance = analyticsStorageDenied ? std::string() : appInstanceID;
+    if ((!analyticsStorageDenied && appInstanceID.empty()) || platform.empty()) {
+        monitor()->logWithLevel(2, 29010,
+                                "Cannot create a URL to fetch a configuration with empty app instance ID or empty "
+                                "platform (app instance, platform)",
+                                Value(appInstanceID), Value(platform));
+        return nullptr;
+    }
+    const Value::Dictionary query = {{"app_instance_id", Value(instance)},
+                                     {"platform", Value(platform)},
+                                     {"vuv_version", Value(static_cast<long long>(SDKVersion))},
+                                     {"runtime_version", Value(static_cast<long long>(runtimeVersion))}};
+    const std::string path =
+        stringByAddingPercentEncodingWithAllowedCharacters(appID_, URLAllowedCharacterSet::URLPathAllowed()
+                                                                       .removingCharactersInString("/?#"));
+    return NSURL::URLWithString("https://" + measurementHost() + "/config/app/" + path + "?" + apm_queryString(query));
+}
+
+std::shared_ptr<APMPBEventConfig> APMRemoteConfig::eventConfigWithName(const std::string& name) const {
+    if (name.empty()) {
+        monitor()->logWithLevel(5, 29006, "Cannot find event config with empty event name");
+        return nullptr;
+    }
+    std::lock_guard lock(mutex_);
+    auto found = cachedEventConfigByEventName_.find(name);
+    return found == cachedEventConfigByEventName_.end() ? nullptr : found->second;
+}
+
+bool APMRemoteConfig::isEventBlocklisted(const std::string& name) {
+    auto config = eventConfigWithName(name);
+    if (config && APMPBMessageHasField(config, APMPBEventConfig::kBlocklisted) &&
+        APMPBMessageGetBool(config, APMPBEventConfig::kBlocklisted)) {
+        return true;
+    }
+    return APMIsPublicName(Value(name)) ? blocklistPublic() : blocklistInternal();
+}
+
+bool APMRemoteConfig::isEventCustomConversion(const std::string& name) const {
+    auto config = eventConfigWithName(name);
+    return config && APMPBMessageGetBool(config, APMPBEventConfig::kCustomConversion);
+}
+
+bool APMRemoteConfig::eventHasSamplingRate(const std::string& name) const {
+    auto config = eventConfigWithName(name);
+    return config && APMPBMessageHasField(config, APMPBEventConfig::kSamplingRate);
+}
+
+std::int32_t APMRemoteConfig::samplingRateForEvent(const std::string& name) const {
+    auto config = eventConfigWithName(name);
+    if (!config || !APMPBMessageHasField(config, APMPBEventConfig::kSamplingRate)) return 1;
+    const std::int32_t rate = APMPBMessageGetInt32(config, APMPBEventConfig::kSamplingRate);
+    return rate >= 2 && rate <= 65535 ? rate : 1;
+}
+
+std::vector<std::string> APMRemoteConfig::dataControls() const {
+    std::lock_guard lock(mutex_);
+    return cachedDataControls_;
+}
+
+// MARK: Typed reading
+
+double APMRemoteConfig::numberFromCacheWithKey(const std::string& key, double defaultValue, double maxValue,
+                                               double minValue, const Converter& convert) {
+    if (key.empty()) {
+        monitor()->logWithLevel(7, 29020, "Cannot get setting with empty key from cache");
+        return defaultValue;
+    }
+    std::optional<std::string> refused;
+    double result = defaultValue;
+    {
+        std::lock_guard lock(mutex_);
+        auto found = cachedValueByRemoteConfigKeys_.find(key);
+        if (found == cachedValueByRemoteConfigKeys_.end()) {
+            cachedValueByRemoteConfigKeys_[key] = defaultValue;
+            return defaultValue;
+        }
+        if (const double* number = std::get_if<double>(&found->second)) return *number;
+        const std::string& text = std::get<std::string>(found->second);
+        std::optional<double> number = decimalNumber(text);
+        if (number && convert) number = convert(*number);
+        if (number && *number >= minValue && *number <= maxValue) {
+            result = *number;
+        } else {
+            refused = text;
+        }
+        found->second = result;
+    }
+    // Logged once: the default now stands in the cache for the refused text.
+    if (refused) {
+        monitor()->logWithLevel(4, 29021,
+                                "Configuration value is not a number within its range. Using the default value. Key, "
+                                "value",
+                                Value(key), Value(*refused));
+    }
+    return result;
+}
+
+std::int32_t APMRemoteConfig::intValueFromCacheWithKey(const std::string& key, std::int32_t defaultValue,
+                                                       std::int32_t maxValue, std::int32_t minValue) {
+    return static_cast<std::int32_t>(numberFromCacheWithKey(key, defaultValue, maxValue, minValue, nullptr));
+}
+
+std::int64_t APMRemoteConfig::int64ValueFromCacheWithKey(const std::string& key, std::int64_t defaultValue,
+                                                         std::int64_t maxValue, std::int64_t minValue) {
+    return static_cast<std::int64_t>(numberFromCacheWithKey(key, static_cast<double>(defaultValue),
+                                                            static_cast<double>(maxValue),
+                                                            static_cast<double>(minValue), nullptr));
+}
+
+double APMRemoteConfig::timeIntervalInSecondsFromCacheWithKey(const std::string& key, double defaultValue,
+                                                              double maxValue, double minValue) {
+    return numberFromCacheWithKey(key, defaultValue, maxValue, minValue, millisecondsToSeconds);
+}
+
+bool APMRemoteConfig::flagFromCacheWithKey(const std::string& key, std::int32_t defaultValue) {
+    return intValueFromCacheWithKey(key, defaultValue, 1, 0) == 1;
+}
+
+// MARK: Settings
+
+double APMRemoteConfig::uploadingBackoffInterval() {
+    return timeIntervalInSecondsFromCacheWithKey("measurement.upload.backoff_period", 43200, 604800, 3600);
+}
+std::int32_t APMRemoteConfig::maxAudienceCount() {
+    return intValueFromCacheWithKey("measurement.audience.max_count", 50, 500, 0);
+}
+std::int32_t APMRemoteConfig::maxFiltersPerAudience() {
+    return intValueFromCacheWithKey("measurement.audience.filter_max_count_per_audience", 10, 100, 0);
+}
+std::int32_t APMRemoteConfig::maxFilterResultCount() {
+    return intValueFromCacheWithKey("measurement.audience.filter_result_max_count", 200, 2000, 0);
+}
+std::int32_t APMRemoteConfig::maxParametersPerFilter() {
+    return intValueFromCacheWithKey("measurement.audience.parameter_max_count_filter", 25, 250, 0);
+}
+double APMRemoteConfig::databaseDeleteStaleBundlesInterval() {
+    return timeIntervalInSecondsFromCacheWithKey("measurement.upload.stale_data_deletion_interval", 86400, 604800,
+                                                 3600);
+}
+double APMRemoteConfig::maxQueueTime() {
+    return timeIntervalInSecondsFromCacheWithKey("measurement.upload.max_queue_time", 2419200, 7862400, 604800);
+}
+double APMRemoteConfig::adIDCacheTime() {
+    return timeIntervalInSecondsFromCacheWithKey("measurement.ad_id_cache_time", 1, 86400, 0);
+}
+bool APMRemoteConfig::gateIDFAOnATTMASEnabled() {
+    return intValueFromCacheWithKey("measurement.attmas_gate", 0, 1, 0) != 0;
+}
+double APMRemoteConfig::monitoringSamplePeriod() {
+    return timeIntervalInSecondsFromCacheWithKey("measurement.monitoring.sample_period_millis", 86400, 604800, 0);
+}
+// The next four switches are the ones the experiments framework may override; until it runs,
+// the configuration alone decides them.
+bool APMRemoteConfig::isNetworkBackgroundSessionEnabled() {
+    return flagFromCacheWithKey("measurement.network.background_session_enabled", 0);
+}
+bool APMRemoteConfig::efficientEngagementReportingEnabled() {
+    return flagFromCacheWithKey("measurement.collection.efficient_engagement_reporting_enabled", 0);
+}
+bool APMRemoteConfig::redundantEngagementRemovalEnabled() {
+    return flagFromCacheWithKey("measurement.collection.redundant_engagement_removal_enabled", 0);
+}
+bool APMRemoteConfig::persistentConfigInApplicationSupportEnabled() {
+    return flagFromCacheWithKey("measurement.persistent_config_in_application_support_enabled", 0);
+}
+double APMRemoteConfig::networkTimeout() {
+    return timeIntervalInSecondsFromCacheWithKey("measurement.network.network_timeout", 60, 3600, 30);
+}
+double APMRemoteConfig::sessionDefaultMinimumInterval() {
+    return timeIntervalInSecondsFromCacheWithKey("measurement.session.default_minimum_interval", 10, 86400, 0);
+}
+double APMRemoteConfig::sessionDefaultTimeoutInterval() {
+    return timeIntervalInSecondsFromCacheWithKey("measurement.session.default_timeout_interval", 1800, 86400, 0);
+}
+double APMRemoteConfig::sessionEventUserEngagementInterval() {
+    return timeIntervalInSecondsFromCacheWithKey("measurement.session.event_user_engagement_interval", 3600, 86400, 0);
+}
+bool APMRemoteConfig::configurableLimitsEnabled() {
+    return flagFromCacheWithKey("measurement.upload.configurable_limits_enabled", 1);
+}
+std::int32_t APMRemoteConfig::maxConversionsPerDay() {
+    return intValueFromCacheWithKey("measurement.upload.max_conversions_per_day", 10000, 1000000, 0);
+}
+std::int32_t APMRemoteConfig::maxEventsPerDay() {
+    return intValueFromCacheWithKey("measurement.upload.max_events_per_day", 100000, 1000000, 0);
+}
+std::int32_t APMRemoteConfig::maxPublicEventsPerDay() {
+    return intValueFromCacheWithKey("measurement.upload.max_public_events_per_day", 50000, 1000000, 0);
+}
+std::int32_t APMRemoteConfig::maxErrorEventsPerDay() {
+    return intValueFromCacheWithKey("measurement.upload.max_error_events_per_day", 1000, 1000000, 0);
+}
+std::int32_t APMRemoteConfig::maxTrackedCurrencies() {
+    return intValueFromCacheWithKey("measurement.lifetimevalue.max_currency_tracked", 4, 100, 1);
+}
+std::int32_t APMRemoteConfig::maxPublicUserProperties() {
+    if (!configurableLimitsEnabled()) return 25;
+    return intValueFromCacheWithKey("measurement.upload.max_public_user_properties", 25, 100, 25);
+}
+std::int32_t APMRemoteConfig::maxEventNameCardinality() {
+    if (!configurableLimitsEnabled()) return 500;
+    return intValueFromCacheWithKey("measurement.upload.max_event_name_cardinality", 500, 2000, 500);
+}
+std::int32_t APMRemoteConfig::maxPublicEventParams() {
+    if (!configurableLimitsEnabled()) return 25;
+    return intValueFromCacheWithKey("measurement.upload.max_public_event_params", 25, 100, 25);
+}
+std::int32_t APMRemoteConfig::maxEventsStored() {
+    return intValueFromCacheWithKey("measurement.store.max_stored_events_per_app", 100000, 1000000, 0);
+}
+double APMRemoteConfig::uploadingInterval() {
+    return timeIntervalInSecondsFromCacheWithKey("measurement.upload.interval", 3600, 86400, 15);
+}
+double APMRemoteConfig::uploadingInitialDelayInterval() {
+    return timeIntervalInSecondsFromCacheWithKey("measurement.upload.initial_upload_delay_time", 15, 86400, 1);
+}
+std::int64_t APMRemoteConfig::uploadMaxBundlesLimit() {
+    return int64ValueFromCacheWithKey("measurement.upload.max_bundles", 100, 10000, 1);
+}
+std::int64_t APMRemoteConfig::uploadMaxEventsPerBundle() {
+    return int64ValueFromCacheWithKey("measurement.upload.max_events_per_bundle", 1000, 1000000, 1);
+}
+std::int64_t APMRemoteConfig::uploadMaxSizeLimitBytes() {
+    return int64ValueFromCacheWithKey("measurement.upload.max_batch_size", 65536, 10485760, 0);
+}
+std::int32_t APMRemoteConfig::uploadingRetryCount() {
+    return intValueFromCacheWithKey("measurement.upload.retry_count", 6, 24, 1);
+}
+double APMRemoteConfig::uploadingRetryInterval() {
+    return timeIntervalInSecondsFromCacheWithKey("measurement.upload.retry_time", 1800, 86400, 60);
+}
+// A count, read as the number it is (not through the milliseconds reader).
+std::int32_t APMRemoteConfig::maxBundlesCreatedPerIteration() {
+    return intValueFromCacheWithKey("measurement.upload.max_bundles_created_per_iteration", 100, 10000, 1);
+}
+std::int32_t APMRemoteConfig::maxRealtimeEventCountPerDay() {
+    return intValueFromCacheWithKey("measurement.upload.max_realtime_events_per_day", 10, 10, 0);
+}
+double APMRemoteConfig::uploadingDebugModeInterval() {
+    return timeIntervalInSecondsFromCacheWithKey("measurement.upload.debug_upload_interval", 1, 15, 1);
+}
+double APMRemoteConfig::uploadingRealTimeInterval() {
+    return timeIntervalInSecondsFromCacheWithKey("measurement.upload.realtime_upload_interval", 10, 15, 10);
+}
+bool APMRemoteConfig::blocklistInternal() { return flagFromCacheWithKey("measurement.upload.blacklist_internal", 0); }
+bool APMRemoteConfig::blocklistPublic() { return flagFromCacheWithKey("measurement.upload.blacklist_public", 0); }
+bool APMRemoteConfig::isEventSamplingEnabled() { return flagFromCacheWithKey("measurement.event_sampling_enabled", 0); }
+std::int32_t APMRemoteConfig::analyticsAccountTimeZoneOffsetMinutes() {
+    return intValueFromCacheWithKey("measurement.account.time_zone_offset_minutes", 0, 900, -900);
+}
+bool APMRemoteConfig::checksumEnabled() { return flagFromCacheWithKey("measurement.quality.checksum", 0); }
+bool APMRemoteConfig::appBackgroundedEventEnabled() {
+    return flagFromCacheWithKey("measurement.lifecycle.app_backgrounded_tracking", 1);
+}
+bool APMRemoteConfig::appInBackgroundParameterEnabled() {
+    return flagFromCacheWithKey("measurement.lifecycle.app_in_background_parameter", 1);
+}
+bool APMRemoteConfig::lastAdvertisingIDResetFeatureEnabled() {
+    return flagFromCacheWithKey("measurement.last_advertising_id_reset_feature_enabled", 1);
+}
+bool APMRemoteConfig::eesFeatureEnabled() { return flagFromCacheWithKey("measurement.ees_feature_enabled", 1); }
+bool APMRemoteConfig::PSMFeatureEnabled() { return flagFromCacheWithKey("measurement.psm_enabled", 1); }
+std::int32_t APMRemoteConfig::maxPSMStartCount() {
+    if (monitor()->isDebugModeEnabled()) return 10;
+    return intValueFromCacheWithKey("measurement.psm_start_count", 3, 10, 0);
+}
+std::int32_t APMRemoteConfig::maxPSMRetryCount() { return intValueFromCacheWithKey("measurement.psm_retry_count", 5, 10, 0); }
+double APMRemoteConfig::PSMRetryInterval() {
+    return timeIntervalInSecondsFromCacheWithKey("measurement.psm_retry_interval", 300, 1800, 30);
+}
+bool APMRemoteConfig::isDeferredDeepLinkEnabled() {
+    return intValueFromCacheWithKey("measurement.ddl.enabled", 1, 1, 0) != 0;
+}
+std::int32_t APMRemoteConfig::maxDeferredDeepLinkRetryCount() {
+    return intValueFromCacheWithKey("measurement.ddl.retry_count", 5, 10, 0);
+}
+double APMRemoteConfig::attributionCacheTTLInterval() {
+    return timeIntervalInSecondsFromCacheWithKey("measurement.attribution.cache.ttl", 604800, 2592000, 86400);
+}
+double APMRemoteConfig::remoteConfigCacheTimeInterval() {
+    return timeIntervalInSecondsFromCacheWithKey("measurement.config.cache_time", 3600, 86400, 60);
+}
+bool APMRemoteConfig::isConsentSettingsEnabled() { return flagFromCacheWithKey("measurement.api.consent_settings", 1); }
+bool APMRemoteConfig::isConsentSettings3PEnabled() {
+    return flagFromCacheWithKey("measurement.api.consent_settings_3p", 1);
+}
+
+APMDatabaseLimits APMRemoteConfig::databaseLimits() {
+    return {maxEventsStored(), maxQueueTime(), databaseDeleteStaleBundlesInterval()};
+}

@@ -1,0 +1,202 @@
+// The engine's view of the measurement configuration the measurement service sends: typed,
+// range-checked settings, per-event configuration, data controls and the service's URLs.
+// Getters may be called from any queue; updating and reading the database belong on the
+// engine's worker queue.
+#pragma once
+
+#include "analytics/core/APMDatabase.h"
+#include "platform/foundation/NSObject.h"
+#include "platform/foundation/Value.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+class APMPBEventConfig;
+class APMPBMeasurementConfig;
+class NSURL;
+
+class APMRemoteConfig : public NSObject {
+public:
+    // Where the measurement service lives when the standard user defaults name no other host.
+    static constexpr const char* kDefaultMeasurementHost = "app-measurement.vizudi.com";
+    // The standard user defaults key that points the engine at another host ("host" or "host:port").
+    static constexpr const char* kMeasurementHostDefaultsKey = "APMMeasurementEndpointHost";
+    // Larger configuration bodies are refused before decoding.
+    static constexpr std::size_t kMaxConfigurationSize = 1024 * 1024;
+
+    // The built-in configuration used before any has been fetched: no app id, no database, every
+    // getter at its default. Compared by identity.
+    static std::shared_ptr<APMRemoteConfig> defaultInstance();
+    // Nil with 29000 for an empty app id and 29001 without a database. The stored configuration,
+    // when there is one, becomes the configuration in force.
+    [[nodiscard]] static std::shared_ptr<APMRemoteConfig> initWithAppID(const std::string& appID,
+                                                                        const std::shared_ptr<APMDatabase>& database);
+    // As above, but a given configuration is stored and put in force instead of the stored one.
+    [[nodiscard]] static std::shared_ptr<APMRemoteConfig> initWithAppID(
+        const std::string& appID, const std::shared_ptr<APMDatabase>& database,
+        const std::shared_ptr<APMPBMeasurementConfig>& measurementConfig);
+
+    // The host (and port) of the measurement service: the standard user defaults' value under
+    // kMeasurementHostDefaultsKey, else kDefaultMeasurementHost.
+    static std::string measurementHost();
+
+    // A configuration body as the service sent it: nil (and 29011 or 23135) when it is too large,
+    // does not decode, or cannot be encoded again.
+    [[nodiscard]] static std::shared_ptr<APMPBMeasurementConfig> measurementConfigFromData(const NSData& data);
+
+    // Hands the database its storage limits and the persisted settings their store choice from
+    // whatever configuration `current` names at each use (the default instance when it names
+    // none); an empty function disconnects both.
+    static void connectStorageHooks(std::function<std::shared_ptr<APMRemoteConfig>()> current);
+
+    bool isDefaultInstance() const { return isDefaultInstance_; }
+    const std::string& appID() const { return appID_; }
+
+    // Who started the engine ("fa", or "am" for the ads library, whose configurations must
+    // also carry the app id as their ZeViv app id). Asked at every update.
+    void setIdentifiersOriginProvider(std::function<std::string()> provider);
+
+    // Stores the configuration in the database and puts it in force. Refused (and logged) for the
+    // default instance, a nil configuration, another app id, or a store failure; the
+    // configuration in force then stays.
+    [[nodiscard]] bool updateMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config);
+    // Refills the setting and event caches and the data controls from the configuration.
+    void parseRemoteConfigFromMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config);
+    [[nodiscard]] std::shared_ptr<APMPBMeasurementConfig> measurementConfigFromDatabase();
+    // Empty caches and data controls; a real instance also drops its configuration in force.
+    void reset();
+
+    // Field 0 of the configuration in force, -1 without one.
+    std::int64_t version() const;
+    // Seconds since 1970 of the last successful fetch; 0 for the default instance or on failure.
+    double lastRemoteConfigUpdateTimestamp();
+    // At least remoteConfigCacheTimeInterval since the last fetch (NO for the default instance).
+    bool isExpired();
+
+    // "https://<host>/a", or "https://<subdomain>.<host>/a" when the configuration names one.
+    std::shared_ptr<NSURL> uploadURL() const;
+    // "https://<host>/config/app/<app id>?app_instance_id=…&platform=…&vuv_version=…&runtime_version=…".
+    // The app instance id goes empty while analytics storage is denied; otherwise an empty app
+    // instance id or platform gives nil (29010).
+    [[nodiscard]] std::shared_ptr<NSURL> remoteConfigURLWithAppInstanceID(const std::string& appInstanceID,
+                                                                          const std::string& platform,
+                                                                          std::int64_t SDKVersion,
+                                                                          std::int64_t runtimeVersion,
+                                                                          bool analyticsStorageDenied) const;
+
+    // Per-event configuration, by internal event name (public names are looked up as their
+    // internal ones).
+    [[nodiscard]] std::shared_ptr<APMPBEventConfig> eventConfigWithName(const std::string& name) const;
+    bool isEventBlocklisted(const std::string& name);
+    bool isEventCustomConversion(const std::string& name) const;
+    bool eventHasSamplingRate(const std::string& name) const;
+    // 2..65535 from the event's configuration, else 1.
+    std::int32_t samplingRateForEvent(const std::string& name) const;
+
+    std::vector<std::string> dataControls() const;
+
+    // The readers behind the getters: the cached number, else the setting's text read as a
+    // decimal number, else the default. A number outside [minValue, maxValue] gives the default.
+    std::int32_t intValueFromCacheWithKey(const std::string& key, std::int32_t defaultValue, std::int32_t maxValue,
+                                          std::int32_t minValue);
+    std::int64_t int64ValueFromCacheWithKey(const std::string& key, std::int64_t defaultValue, std::int64_t maxValue,
+                                            std::int64_t minValue);
+    // The setting holds milliseconds; bounds, default and result are seconds.
+    double timeIntervalInSecondsFromCacheWithKey(const std::string& key, double defaultValue, double maxValue,
+                                                 double minValue);
+
+    // Settings (seconds for intervals).
+    double uploadingBackoffInterval();
+    std::int32_t maxAudienceCount();
+    std::int32_t maxFiltersPerAudience();
+    std::int32_t maxFilterResultCount();
+    std::int32_t maxParametersPerFilter();
+    double databaseDeleteStaleBundlesInterval();
+    double maxQueueTime();
+    double adIDCacheTime();
+    bool gateIDFAOnATTMASEnabled();
+    double monitoringSamplePeriod();
+    bool isNetworkBackgroundSessionEnabled();
+    double networkTimeout();
+    double sessionDefaultMinimumInterval();
+    double sessionDefaultTimeoutInterval();
+    double sessionEventUserEngagementInterval();
+    bool efficientEngagementReportingEnabled();
+    bool redundantEngagementRemovalEnabled();
+    bool configurableLimitsEnabled();
+    std::int32_t maxConversionsPerDay();
+    std::int32_t maxEventsPerDay();
+    std::int32_t maxPublicEventsPerDay();
+    std::int32_t maxErrorEventsPerDay();
+    std::int32_t maxTrackedCurrencies();
+    std::int32_t maxPublicUserProperties();
+    std::int32_t maxEventNameCardinality();
+    std::int32_t maxPublicEventParams();
+    std::int32_t maxEventsStored();
+    double uploadingInterval();
+    double uploadingInitialDelayInterval();
+    std::int64_t uploadMaxBundlesLimit();
+    std::int64_t uploadMaxEventsPerBundle();
+    std::int64_t uploadMaxSizeLimitBytes();
+    std::int32_t uploadingRetryCount();
+    double uploadingRetryInterval();
+    std::int32_t maxBundlesCreatedPerIteration();
+    std::int32_t maxRealtimeEventCountPerDay();
+    double uploadingDebugModeInterval();
+    double uploadingRealTimeInterval();
+    bool blocklistInternal();
+    bool blocklistPublic();
+    bool isEventSamplingEnabled();
+    std::int32_t analyticsAccountTimeZoneOffsetMinutes();
+    bool checksumEnabled();
+    bool appBackgroundedEventEnabled();
+    bool appInBackgroundParameterEnabled();
+    bool lastAdvertisingIDResetFeatureEnabled();
+    bool eesFeatureEnabled();
+    bool PSMFeatureEnabled();
+    std::int32_t maxPSMStartCount();
+    std::int32_t maxPSMRetryCount();
+    double PSMRetryInterval();
+    bool isDeferredDeepLinkEnabled();
+    std::int32_t maxDeferredDeepLinkRetryCount();
+    double attributionCacheTTLInterval();
+    double remoteConfigCacheTimeInterval();
+    bool isConsentSettingsEnabled();
+    bool isConsentSettings3PEnabled();
+    bool persistentConfigInApplicationSupportEnabled();
+
+    // The three storage limits the database reads on every use.
+    APMDatabaseLimits databaseLimits();
+
+    APMRemoteConfig() = default;
+
+private:
+    // A setting as the configuration gave it (text), or its number once a typed reader read it.
+    using CachedSetting = std::variant<std::string, double>;
+    using Converter = std::function<std::optional<double>(double)>;
+
+    static std::shared_ptr<APMRemoteConfig> make(const std::string& appID, const std::shared_ptr<APMDatabase>& database,
+                                                 const std::shared_ptr<APMPBMeasurementConfig>& measurementConfig);
+    double numberFromCacheWithKey(const std::string& key, double defaultValue, double maxValue, double minValue,
+                                  const Converter& convert);
+    bool flagFromCacheWithKey(const std::string& key, std::int32_t defaultValue);
+
+    bool isDefaultInstance_ = false;
+    std::string appID_;
+    std::weak_ptr<APMDatabase> database_;
+    std::function<std::string()> identifiersOrigin_;
+
+    // Guards everything below.
+    mutable std::mutex mutex_;
+    std::shared_ptr<APMPBMeasurementConfig> remoteConfigProto_;
+    std::map<std::string, CachedSetting> cachedValueByRemoteConfigKeys_;
+    std::map<std::string, std::shared_ptr<APMPBEventConfig>> cachedEventConfigByEventName_;
+    std::vector<std::string> cachedDataControls_;
+};

@@ -1,0 +1,101 @@
+// ostrel-content-server: serves a folder written by `ostrel-demo --server` on 127.0.0.1 until
+// it is interrupted or terminated. Its first line on standard output is
+// "listening on 127.0.0.1:PORT"; every request follows as a line of its own.
+#include "demo/server/ContentServer.h"
+
+#include <httplib.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <pthread.h>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+int usage() {
+    std::fprintf(stderr,
+                 "Usage: ostrel-content-server [--port N] [--fixtures FILE]\n"
+                 "                             [--fault 'path=/P&kind=K[&...]']... FOLDER\n"
+                 "Serves FOLDER on 127.0.0.1 (port 0, the default, picks a free one) with the likes,\n"
+                 "famous posts, remote messages and applications count of FOLDER/fixtures.json.\n"
+                 "Fault kinds: status (code=N), html, suspended, chunked, slow (delay=MS, piece=BYTES),\n"
+                 "stall (after=BYTES), reset (after=BYTES), wrong-range (start=BYTE). While running,\n"
+                 "POST /__fault?path=...&kind=... sets one, DELETE /__fault removes them, POST\n"
+                 "/__release lets stalled bodies go on, GET /__log lists the requests.\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ContentServer::Options options;
+    std::vector<std::pair<std::string, ContentServerFault>> faults;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--port" && hasValue) {
+            char* end = nullptr;
+            const long port = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || port < 0 || port > 65535) return usage();
+            options.port = static_cast<int>(port);
+        } else if (arg == "--fixtures" && hasValue) {
+            options.fixtures = argv[++i];
+        } else if (arg == "--fault" && hasValue) {
+            httplib::Params parameters;
+            httplib::detail::parse_query_text(argv[++i], parameters);
+            const auto path = parameters.find("path");
+            std::string error;
+            const auto fault = ContentServerFault::fromParameters(parameters, &error);
+            if (path == parameters.end() || path->second.empty() || path->second[0] != '/') {
+                std::fprintf(stderr, "A fault needs a path starting with \"/\": %s\n", argv[i]);
+                return 2;
+            }
+            if (!fault) {
+                std::fprintf(stderr, "%s\n", error.c_str());
+                return 2;
+            }
+            faults.emplace_back(path->second, *fault);
+        } else if (arg[0] != '-' && options.folder.empty()) {
+            options.folder = arg;
+        } else {
+            return usage();
+        }
+    }
+    if (options.folder.empty()) return usage();
+
+    // The server's threads inherit the blocked signals; this thread waits for them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    std::mutex output;
+    options.log = [&output](const std::string& line) {
+        std::lock_guard lock(output);
+        std::fprintf(stdout, "%s\n", line.c_str());
+        std::fflush(stdout);
+    };
+    std::string error;
+    auto server = ContentServer::start(options, &error);
+    if (!server) {
+        std::fprintf(stderr, "ostrel-content-server: %s\n", error.c_str());
+        return 1;
+    }
+    for (const auto& [path, fault] : faults) server->setFault(path, fault);
+    {
+        std::lock_guard lock(output);
+        std::fprintf(stdout, "listening on 127.0.0.1:%d\n", server->port());
+        for (const auto& [path, fault] : faults) std::fprintf(stdout, "fault %s: %s\n", path.c_str(), fault.description().c_str());
+        std::fflush(stdout);
+    }
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    server.reset();
+    return 0;
+}
