@@ -12,6 +12,7 @@
 #include "platform/ui/UIScrollView.h"
 #include "platform/ui/UISegmentedControl.h"
 #include "platform/ui/UITableView.h"
+#include "platform/ui/UICollectionView.h"
 #include "platform/ui/UITableViewCell.h"
 #include "platform/ui/UITextField.h"
 #include "platform/ui/UIWindow.h"
@@ -217,6 +218,18 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
                 if (table) {
                     if (auto indexPath = table->indexPathForCell(cell)) {
                         table->simulateTapOnRow(*indexPath);
+                        break;
+                    }
+                }
+            }
+            // A grid cell too, through its collection view.
+            if (auto cell = std::dynamic_pointer_cast<UICollectionViewCell>(target->view); cell && hold == 0 && taps == 1) {
+                std::shared_ptr<UICollectionView> grid;
+                for (auto v = cell->superview(); v && !grid; v = v->superview())
+                    grid = std::dynamic_pointer_cast<UICollectionView>(v);
+                if (grid) {
+                    if (auto indexPath = grid->indexPathForCell(cell)) {
+                        grid->simulateTapOnItem(*indexPath);
                         break;
                     }
                 }

@@ -186,6 +186,18 @@ const std::map<std::string, Icon>& icons() {
              c.fill(circle(10, 10, 8.5), kInk);
              c.fill(polyline({{6, 10.2}, {8.8, 13}, {14, 7.2}}, 2), kWhite);
          }}},
+        // The sign of a thumbnail whose high-resolution file is on the device: a tag with "HD"
+        // cut out of it, so the picture shows through the letters.
+        {"hd", {24, 14, [](Canvas& c) {
+             c.fill(roundedRect(1, 1, 22, 12, 2.5), kInk);
+             const Shape letters = [](double x, double y) {
+                 return line({5, 4}, {5, 10}, 1.6)(x, y) || line({10, 4}, {10, 10}, 1.6)(x, y) ||
+                        line({5, 7}, {10, 7}, 1.4)(x, y) || line({13.5, 4}, {13.5, 10}, 1.6)(x, y) ||
+                        (ring(15.5, 7, 3, 1.6)(x, y) && x >= 15.5) || line({13.5, 4.8}, {15.6, 4.8}, 1.6)(x, y) ||
+                        line({13.5, 9.2}, {15.6, 9.2}, 1.6)(x, y);
+             };
+             c.erase(letters);
+         }}},
         // Main-menu rows, 30 points.
         {"galleryengine", {30, 30, [](Canvas& c) {
              c.fill(without(roundedRect(3, 5, 24, 20, 2), roundedRect(5, 7, 20, 16, 0.5)), kInk);

@@ -17,6 +17,7 @@ class UIView;
 class UIBarButtonItem;
 class UINavigationItem;
 class UINavigationController;
+class UISplitViewController;
 class UIPopoverPresentationController;
 class UIViewControllerTransitionCoordinator;
 
@@ -127,7 +128,8 @@ public:
     virtual void didMoveToParentViewController(const std::shared_ptr<UIViewController>& parent);
     // The nearest navigation controller up the parent chain (or of the presenting one).
     std::shared_ptr<UINavigationController> navigationController() const;
-    std::shared_ptr<UIViewController> splitViewController() const { return nullptr; }
+    // The nearest split controller up the parent chain.
+    std::shared_ptr<UISplitViewController> splitViewController() const;
 
     // --- Modal presentation ---------------------------------------------------------------
     // Presents from the controller that defines the context: with a presentation already
