@@ -3,13 +3,14 @@
 // description strip, the buttons and the viewed marks following; the controls hidden and shown
 // by single taps (the pages told the spinner style); zoom by double tap; the close item of a
 // presented pager; the full-name hint; and a picture that is on the content server only,
-// downloaded into Documents "Data" while its page is shown.
+// downloaded into Documents "Data" while its page is shown; the thumbnail screen opening it.
 #include "gallery/PhotoPageViewController.h"
 
 #include "content/List_DataSource.h"
 #include "gallery/ImageScrollView.h"
 #include "gallery/ImageViewController.h"
 #include "gallery/PhotoviewTitleView.h"
+#include "gallery/UIThumbailViewController.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -365,4 +366,22 @@ TEST_F(PhotoPagerTest, APictureOnTheServerOnlyIsDownloadedWhileItsPageIsShownAnd
     EXPECT_TRUE(exists(Sandbox::documents() + "/Data/" + path));
     EXPECT_FALSE(galleryContext().resources->isNewImage(path));
     EXPECT_EQ(strip(), nameOf(remote));
+}
+
+TEST_F(PhotoPagerTest, TheThumbnailScreenOpensThePagerOverItsPicturesAtTheOneTapped) {
+    auto source = catalogue();
+    auto group = source->subCatList(source->catList()->front())->front();
+    auto thumbnails = UIThumbailViewController::initWithDataSource(source, group, true, galleryContext());
+    nav_ = UINavigationController::initWithRootViewController(thumbnails);
+    showWindow();
+    ASSERT_GE(thumbnails->images().size(), 3u);
+    thumbnails->showImage(2);
+    pass(1);
+    pager_ = std::dynamic_pointer_cast<PhotoPageViewController>(nav_->topViewController());
+    ASSERT_TRUE(pager_);
+    EXPECT_EQ(pager_->currentImageIndex(), 2);
+    EXPECT_EQ(*pager_->imagesData(), thumbnails->images());
+    EXPECT_EQ(pager_->dataSource(), thumbnails->dataSource());
+    EXPECT_EQ(title(), authorOf(2));
+    EXPECT_TRUE(nav_->showsBackButton());
 }
