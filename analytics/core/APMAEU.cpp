@@ -7,6 +7,7 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/services/VULAppEnvironmentUtil.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -21,36 +22,35 @@ constexpr std::uint32_t kMachExecute = 0x2;
 constexpr std::uint32_t kEncryptionInfo32 = 33;
 constexpr std::uint32_t kEncryptionInfo64 = 44;
 
-std::uint32_t readWord(const std::vector<char>& bytes, std::size_t offset) {
+std::uint32_t readWord(const NSData& bytes, std::size_t offset) {
     std::uint32_t word = 0;
     std::memcpy(&word, bytes.data() + offset, sizeof word);
     return word;
 }
 
-// Walks the load commands of a Mach-O executable image for its encryption command. Images of
-// other formats (ELF here) carry no such command.
-bool imageIsEncrypted(const std::vector<char>& image) {
+bool isMachOExecutable(const NSData& image) {
     if (image.size() < 28) return false;
     const std::uint32_t magic = readWord(image, 0);
-    if (magic != kMachMagic32 && magic != kMachMagic64) return false;
-    if (readWord(image, 12) != kMachExecute) return false;
-    const std::uint32_t commandCount = readWord(image, 16);
-    const std::size_t headerSize = magic == kMachMagic64 ? 32 : 28;
-    const std::uint32_t wanted = magic == kMachMagic64 ? kEncryptionInfo64 : kEncryptionInfo32;
-    std::size_t offset = headerSize;
-    for (std::uint32_t i = 0; i < commandCount; ++i) {
-        if (offset + 8 > image.size()) return false;
-        const std::uint32_t command = readWord(image, offset);
-        const std::uint32_t size = readWord(image, offset + 4);
-        if (command == wanted) {
-            if (offset + 20 > image.size()) return false;
-            return readWord(image, offset + 16) != 0;  // the crypt id, fifth word
-        }
-        if (size < 8) return false;
-        offset += size;
-    }
-    return false;
+    return (magic == kMachMagic32 || magic == kMachMagic64) && readWord(image, 12) == kMachExecute;
 }
+
+// The images of this process: its executable's first bytes, where a Mach-O header and its
+// load commands would be.
+class ProcessImageInfo : public APMImageInfo {
+public:
+    std::vector<NSData> loadedImageHeaders() const override {
+        std::ifstream file("/proc/self/exe", std::ios::binary);
+        if (!file) return {};
+        std::vector<char> head(64 * 1024);
+        file.read(head.data(), static_cast<std::streamsize>(head.size()));
+        head.resize(static_cast<std::size_t>(file.gcount()));
+        return {NSData(head.begin(), head.end())};
+    }
+};
+
+std::mutex gImageMutex;
+std::shared_ptr<APMImageInfo> gImageInfo;
+std::optional<bool> gEncrypted;
 
 }  // namespace
 
@@ -85,16 +85,40 @@ bool APMAEU::isASRS() {
     return url && NSString::lastPathComponent(*url) == "sandboxReceipt";
 }
 
+bool APMAEU::mainImageEncryptionFlag(const std::vector<NSData>& images) {
+    auto image = std::find_if(images.begin(), images.end(), isMachOExecutable);
+    if (image == images.end()) return false;
+    const bool is64 = readWord(*image, 0) == kMachMagic64;
+    const std::uint32_t commandCount = readWord(*image, 16);
+    const std::uint32_t wanted = is64 ? kEncryptionInfo64 : kEncryptionInfo32;
+    std::size_t offset = is64 ? 32 : 28;
+    for (std::uint32_t i = 0; i < commandCount; ++i) {
+        if (offset + 8 > image->size()) return false;
+        const std::uint32_t command = readWord(*image, offset);
+        const std::uint32_t size = readWord(*image, offset + 4);
+        if (command == wanted) {
+            if (offset + 20 > image->size()) return false;
+            return readWord(*image, offset + 16) != 0;  // the crypt id, fifth word
+        }
+        if (size < 8) return false;  // a malformed command would loop in place
+        offset += size;
+    }
+    return false;
+}
+
 bool APMAEU::isMainImageEncrypted() {
-    static const bool encrypted = [] {
-        std::ifstream file("/proc/self/exe", std::ios::binary);
-        if (!file) return false;
-        std::vector<char> head(64 * 1024);
-        file.read(head.data(), static_cast<std::streamsize>(head.size()));
-        head.resize(static_cast<std::size_t>(file.gcount()));
-        return imageIsEncrypted(head);
-    }();
-    return encrypted;
+    std::lock_guard<std::mutex> lock(gImageMutex);
+    if (!gEncrypted) {
+        const std::shared_ptr<APMImageInfo> source = gImageInfo ? gImageInfo : std::make_shared<ProcessImageInfo>();
+        gEncrypted = mainImageEncryptionFlag(source->loadedImageHeaders());
+    }
+    return *gEncrypted;
+}
+
+void APMAEU::setImageInfo(std::shared_ptr<APMImageInfo> imageInfo) {
+    std::lock_guard<std::mutex> lock(gImageMutex);
+    gImageInfo = std::move(imageInfo);
+    gEncrypted.reset();
 }
 
 bool APMAEU::isFAS() {

@@ -2,8 +2,20 @@
 // the application was installed from the App Store (which switches debugging aids off).
 #pragma once
 
+#include "platform/foundation/Value.h"
+
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
+
+// Where the install-source test finds the images the process has loaded: each one's Mach-O
+// header followed by its load commands, in load order.
+class APMImageInfo {
+public:
+    virtual ~APMImageInfo() = default;
+    virtual std::vector<NSData> loadedImageHeaders() const = 0;
+};
 
 class APMAEU {
 public:
@@ -22,7 +34,14 @@ public:
     // Installed from the App Store: not a simulator, not a test store, and either an
     // "SC_Info" folder in the bundle or an encrypted main image without an embedded profile.
     static bool isFAS();
-    // The main executable carries a 64-bit (command 44) or 32-bit (command 33) encryption
-    // command with a non-zero crypt id. Computed once.
+
+    // The first executable image's encryption command (44 in a 64-bit image, 33 in a 32-bit
+    // one, found within the header's command count) has a non-zero crypt id. Images that are
+    // not Mach-O executables, and commands running past the bytes, count as none.
+    static bool mainImageEncryptionFlag(const std::vector<NSData>& images);
+    // The flag of the loaded images, computed once per image source.
     static bool isMainImageEncrypted();
+    // Replaces the image source; empty restores the process's own (here only its executable,
+    // an ELF file, which never carries the command).
+    static void setImageInfo(std::shared_ptr<APMImageInfo> imageInfo);
 };

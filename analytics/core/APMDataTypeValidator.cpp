@@ -1,12 +1,14 @@
-// Reserved name prefixes and the base checks on names and values.
+// The validator's checks and their messages.
 #include "analytics/core/APMDataTypeValidator.h"
 
 #include "analytics/core/APMEventNames.h"
 #include "analytics/core/APMMonitor.h"
+#include "analytics/core/APMNameTables.h"
 #include "analytics/core/APMValue.h"
+#include "platform/foundation/NSRegularExpression.h"
 #include "platform/foundation/NSString.h"
 
-#include <locale>
+#include <algorithm>
 
 namespace {
 
@@ -31,32 +33,49 @@ bool fail(std::int64_t* failureCode, std::int64_t code) {
     return false;
 }
 
-// Letters as Unicode classifies them, from the UTF-8 C locale's tables when the system has them.
-const std::ctype<wchar_t>* unicodeClassifier() {
-    static const std::ctype<wchar_t>* classifier = [] () -> const std::ctype<wchar_t>* {
-        try {
-            static const std::locale locale("C.UTF-8");
-            return &std::use_facet<std::ctype<wchar_t>>(locale);
-        } catch (const std::exception&) {
-            return nullptr;
-        }
-    }();
-    return classifier;
+// Unicode general categories through the regular-expression engine; ASCII, nearly every name
+// the engine sees, never reaches it.
+bool matchesWholly(const std::shared_ptr<NSRegularExpression>& expression, char32_t character) {
+    const std::string text = NSString::fromUTF32(std::u32string(1, character));
+    return expression && expression->numberOfMatchesInString(text) == 1;
 }
 
-bool isLetter(char32_t c) {
-    if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    const auto* classifier = unicodeClassifier();
-    return classifier && classifier->is(std::ctype_base::alpha, static_cast<wchar_t>(c));
+const std::shared_ptr<NSRegularExpression>& letterExpression() {
+    static const auto* expression =
+        new std::shared_ptr<NSRegularExpression>(NSRegularExpression::regularExpressionWithPattern("\\A\\p{L}\\z", 0));
+    return *expression;
 }
 
-bool isNameCharacter(char32_t c) {
-    if (c < 0x80) return isLetter(c) || (c >= '0' && c <= '9') || c == '_';
-    const auto* classifier = unicodeClassifier();
-    return classifier && classifier->is(std::ctype_base::alnum, static_cast<wchar_t>(c));
+const std::shared_ptr<NSRegularExpression>& nameCharacterExpression() {
+    static const auto* expression = new std::shared_ptr<NSRegularExpression>(
+        NSRegularExpression::regularExpressionWithPattern("\\A[\\p{L}\\p{Nd}_]\\z", 0));
+    return *expression;
+}
+
+std::string classNameOf(const Value& value) {
+    if (value.isObject() && value.object()) return value.object()->className();
+    switch (value.type()) {
+    case Value::Type::String: return "NSString";
+    case Value::Type::Array: return "NSArray";
+    case Value::Type::Dictionary: return "NSDictionary";
+    case Value::Type::Data: return "NSData";
+    case Value::Type::Date: return "NSDate";
+    case Value::Type::Null: return "NSNull";
+    default: return "NSNumber";
+    }
 }
 
 }  // namespace
+
+bool APMDataTypeValidator::isLetter(char32_t c) {
+    if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    return matchesWholly(letterExpression(), c);
+}
+
+bool APMDataTypeValidator::isNameCharacter(char32_t c) {
+    if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    return matchesWholly(nameCharacterExpression(), c);
+}
 
 bool APMDataTypeValidator::hasReservedPrefixes(const std::string& name) {
     for (const char* prefix : {"rezavivi_", "vizudi_", "va_"}) {
@@ -68,7 +87,8 @@ bool APMDataTypeValidator::hasReservedPrefixes(const std::string& name) {
 bool APMDataTypeValidator::isValidString(const Value& object, std::int64_t minLength, std::int64_t maxLength,
                                          std::int64_t type, std::int64_t* failureCode) {
     auto monitor = APMMeasurementMonitor();
-    const std::int64_t level = (type == 3 || type == 5) ? 3 : 0;
+    const bool valueType = type == kEventParameterValue || type == kUserPropertyValue;
+    const std::int64_t level = valueType ? 3 : 0;
     if (object.isNull()) {
         monitor->logWithLevel(level, 13001, label(type) + " is required and can't be nil");
         return fail(failureCode, kMissing);
@@ -79,7 +99,7 @@ bool APMDataTypeValidator::isValidString(const Value& object, std::int64_t minLe
     }
     const auto length = static_cast<std::int64_t>(NSString::utf32Length(object.string()));
     if (length == 0 && minLength >= 1) {
-        if (type != 3 && type != 5) monitor->logWithLevel(level, 13001, label(type) + " is required and can't be empty");
+        if (!valueType) monitor->logWithLevel(level, 13001, label(type) + " is required and can't be empty");
         return fail(failureCode, kMissing);
     }
     if (length > maxLength) {
@@ -131,10 +151,8 @@ bool APMDataTypeValidator::isValidValue(const Value& value, std::int64_t minLeng
     }
     auto typed = value.objectAs<APMValue>();
     if (!typed) {
-        const std::string className = value.isObject() && value.object() ? value.object()->className()
-                                                                         : std::string("Value");
         APMMeasurementMonitor()->logWithLevel(3, 13005, label(type) + " must be a APMValue instance. value",
-                                              Value(className));
+                                              Value(classNameOf(value)));
         return fail(failureCode, kWrongType);
     }
     if (typed->isString()) return isValidString(typed->value(), minLength, maxLength, type, failureCode);
@@ -171,6 +189,47 @@ bool APMDataTypeValidator::isValidForwardedEventOrigin(const Value& origin, std:
     return isValidInternalName(Value(text.substr(0, text.size() - 4)), 32, kEventOrigin, failureCode);
 }
 
+bool APMDataTypeValidator::isValidPublicEventParameterName(const Value& name, std::int64_t* failureCode) {
+    if (!isValidPublicName(name, 40, kEventParameterName, failureCode)) return false;
+    if (hasReservedPrefixes(name.string())) {
+        APMMeasurementMonitor()->logWithLevel(0, 13008, "Parameter name uses reserved prefix. Ignoring parameter",
+                                              name);
+        return fail(failureCode, kReserved);
+    }
+    return true;
+}
+
+bool APMDataTypeValidator::isValidInternalEventParameterName(const Value& name, std::int64_t* failureCode) {
+    return isValidInternalName(name, 40, kEventParameterName, failureCode);
+}
+
+bool APMDataTypeValidator::isValidPublicEventParameterValue(const Value& value, std::int64_t* failureCode) {
+    return isValidValue(value, 0, 100, kEventParameterValue, failureCode);
+}
+
+bool APMDataTypeValidator::isValidInternalEventParameterValue(const Value& value, std::int64_t* failureCode) {
+    return isValidValue(value, 0, 256, kEventParameterValue, failureCode);
+}
+
+bool APMDataTypeValidator::isValidPublicUserAttributeName(const Value& name, std::int64_t* failureCode) {
+    if (!isValidPublicName(name, 24, kUserPropertyName, failureCode)) return false;
+    if (APMInternalUserPropertyNamesByPublicName().count(name.string())) {
+        APMMeasurementMonitor()->logWithLevel(0, 13009, "User property name is reserved. Ignoring user property",
+                                              name);
+        return fail(failureCode, kReserved);
+    }
+    if (hasReservedPrefixes(name.string())) {
+        APMMeasurementMonitor()->logWithLevel(0, 13010,
+                                              "User property name uses reserved prefix. Ignoring user property", name);
+        return fail(failureCode, kReserved);
+    }
+    return true;
+}
+
+bool APMDataTypeValidator::isValidPublicUserAttributeValue(const Value& value, std::int64_t* failureCode) {
+    return isValidValue(value, 1, 36, kUserPropertyValue, failureCode);
+}
+
 bool APMDataTypeValidator::isValidInternalUserAttributeName(const Value& name, std::int64_t* failureCode) {
     return isValidInternalName(name, 24, kUserPropertyName, failureCode);
 }
@@ -179,4 +238,89 @@ bool APMDataTypeValidator::isValidInternalUserAttributeValue(const Value& value,
                                                              std::int64_t* failureCode) {
     const bool longValue = name == "_id" || name == "_gbraid" || name == "_psmvalue";
     return isValidValue(value, 1, longValue ? 256 : 36, kUserPropertyValue, failureCode);
+}
+
+bool APMDataTypeValidator::isValidScreenParameterValue(const Value& value, std::int64_t* failureCode) {
+    return isValidString(value, 1, 100, kScreenParameterValue, failureCode);
+}
+
+bool APMDataTypeValidator::isValidConditionalUserPropertyOrigin(const Value& origin, std::int64_t* failureCode) {
+    return isValidInternalName(origin, 32, kConditionalUserPropertyOrigin, failureCode);
+}
+
+bool APMDataTypeValidator::isValidConditionalUserPropertyName(const Value& name, std::int64_t* failureCode) {
+    return isValidInternalName(name, 24, kConditionalUserPropertyName, failureCode);
+}
+
+bool APMDataTypeValidator::isValidConditionalUserPropertyValue(const Value& value, std::int64_t* failureCode) {
+    return isValidValue(value, 1, 36, kConditionalUserPropertyValue, failureCode);
+}
+
+bool APMDataTypeValidator::isValidNumericValue(const Value& value, std::int64_t* failureCode) {
+    auto typed = value.objectAs<APMValue>();
+    if (typed && (typed->isInt64() || typed->isDouble())) return true;
+    const std::string* text = typed ? typed->stringValue() : nullptr;
+    APMMeasurementMonitor()->logWithLevel(3, 13011,
+                                          label(kEventParameterValue) + " must be specified with a numeric type. value",
+                                          text ? Value(*text) : Value());
+    return fail(failureCode, kNotNumeric);
+}
+
+bool APMDataTypeValidator::isValidCurrencyCode(const Value& value, std::int64_t* failureCode) {
+    auto typed = value.objectAs<APMValue>();
+    const std::string* text = typed ? typed->stringValue() : nullptr;
+    if (text) {
+        // Unit by unit, as the platform's character sets test: half of a surrogate pair is
+        // no letter.
+        const std::u16string units = NSString::toUTF16(*text);
+        const bool letters = std::all_of(units.begin(), units.end(), [](char16_t unit) {
+            return (unit < 0xD800 || unit > 0xDFFF) && isLetter(unit);
+        });
+        if (units.size() == 3 && letters) return true;
+    }
+    APMMeasurementMonitor()->logWithLevel(
+        3, 13012,
+        label(kEventParameterValue) + NSString::format(" must contain a %d-letter ISO_4217 currency code. value", 3),
+        value);
+    return fail(failureCode, kInvalidCurrency);
+}
+
+bool APMDataTypeValidator::isValidArrayParamForEvent(const std::string& eventName, const std::string& paramName,
+                                                     std::int64_t arrayCount, bool isNestedArrayParam,
+                                                     std::int64_t* failureCode) {
+    auto monitor = APMMeasurementMonitor();
+    if (isNestedArrayParam) {
+        monitor->logWithLevel(0, 13013, "Nested array parameters are not allowed. Name", Value(paramName));
+        return fail(failureCode, kNestedArray);
+    }
+    if (!APMIsEcommerceEventName(eventName)) {
+        monitor->logWithLevel(0, 13013,
+                              "Only ecommerce events are allowed to contain array parameters. Invalid ecommerce name",
+                              Value(eventName));
+        return fail(failureCode, kArrayInNonEcommerceEvent);
+    }
+    if (paramName != "items") {
+        monitor->logWithLevel(0, 13013,
+                              label(kEventParameterName) +
+                                  NSString::format(" is an invalid ecommerce items. The name of array parameters for "
+                                                   "ecommerce should be \"%s\". Invalid parameter name",
+                                                   "items"),
+                              Value(paramName));
+        return fail(failureCode, kArrayNotNamedItems);
+    }
+    if (arrayCount > kMaxArrayItems) {
+        monitor->logWithLevel(0, 13013,
+                              NSString::format("Array parameter has too many items. The maximum number of supported "
+                                               "items is %d. Invalid array size",
+                                               static_cast<int>(kMaxArrayItems)),
+                              Value(static_cast<long long>(arrayCount)));
+        return fail(failureCode, kTooManyArrayItems);
+    }
+    return true;
+}
+
+bool APMDataTypeValidator::isValidArrayParamItem(const Value& item, std::int64_t* failureCode) {
+    if (item.isDictionary()) return true;
+    APMMeasurementMonitor()->logWithLevel(0, 13014, "Array param must be a dictionary. Parameters", item);
+    return fail(failureCode, kArrayItemNotDictionary);
 }

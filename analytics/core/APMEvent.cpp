@@ -2,10 +2,13 @@
 #include "analytics/core/APMEvent.h"
 
 #include "analytics/core/APMDataTypeValidator.h"
+#include "analytics/core/APMEventParameters.h"
 #include "analytics/core/APMMonitor.h"
 #include "analytics/proto/APMPBEvent.h"
 #include "analytics/proto/APMPBEventParam.h"
 #include "analytics/proto/APMPBFieldAccess.h"
+
+#include <optional>
 
 namespace {
 
@@ -74,9 +77,11 @@ std::shared_ptr<APMEvent> APMEvent::initWithOrigin(const std::string& origin, bo
         APMMeasurementMonitor()->logWithLevel(5, 16002,
                                               "Event created with previous timestamp after current timestamp");
     }
-    Value::Dictionary copied = Value(parameters).deepCopy().dictionary();
-    copied.set("_o", Value(APMValue::initWithString(Value(origin))));
-    return std::make_shared<APMEvent>(origin, name, timestamp, previousTimestamp, std::move(copied));
+    Value::Dictionary sanitized = APMSanitizeEventParameters(parameters, name, isPublic, false);
+    sanitized.set("_o", Value(APMValue::initWithString(Value(origin))));
+    auto event = std::make_shared<APMEvent>(origin, name, timestamp, previousTimestamp, std::move(sanitized));
+    if (event->shouldValidateParams() && !APMCheckValueAndCurrency(event->parameters_)) event->parameters_.erase("_c");
+    return event;
 }
 
 std::shared_ptr<APMEvent> APMEvent::initWithEventProto(const std::shared_ptr<APMPBEvent>& proto) {
@@ -126,6 +131,43 @@ std::shared_ptr<APMEvent> APMEvent::initWithEventProto(const std::shared_ptr<APM
     return initWithOrigin(origin, false, name, timestamp, previous, parameters);
 }
 
+std::shared_ptr<APMEvent> APMEvent::copy() const {
+    return initWithOrigin(origin_, false, name_, timestamp_, previousTimestamp_, parameters_);
+}
+
+std::shared_ptr<APMEvent> APMEvent::copyWithParameters(const Value::Dictionary& parameters) const {
+    return initWithOrigin(origin_, false, name_, timestamp_, previousTimestamp_, parameters);
+}
+
+std::shared_ptr<APMEvent> APMEvent::copyWithPreviousTimestamp(double previousTimestamp) const {
+    return initWithOrigin(origin_, false, name_, timestamp_, previousTimestamp, parameters_);
+}
+
+bool APMEvent::isInt64One(const char* parameter) const {
+    auto value = parameters_.get(parameter).objectAs<APMValue>();
+    return value && value->isInt64() && value->int64Value() == 1;
+}
+
+void APMEvent::setInt64One(const char* parameter, bool on) {
+    if (on) parameters_.set(parameter, Value(APMValue::initWithInt64(1)));
+    else parameters_.erase(parameter);
+}
+
+bool APMEvent::isConversion() const { return isInt64One("_c"); }
+
+void APMEvent::setConversion(bool conversion) {
+    if (conversion) {
+        if (!APMCheckValueAndCurrency(parameters_)) return;
+        setInt64One("_c", true);
+        auto error = parameters_.get("_err").objectAs<APMValue>();
+        if (error && error->isInt64() && error->int64Value() == 10) parameters_.erase("_err");
+        return;
+    }
+    if (!parameters_.contains("_c")) return;
+    parameters_.erase("_c");
+    APMSetErrorCodeIfAbsent(parameters_, 10);
+}
+
 bool APMEvent::isRealtime() const {
     auto value = parameters_.get("_r").objectAs<APMValue>();
     if (!value) return false;
@@ -135,6 +177,66 @@ bool APMEvent::isRealtime() const {
         return false;
     }
     return value->int64Value() == 1;
+}
+
+void APMEvent::setRealtime(bool realtime) { setInt64One("_r", realtime); }
+
+bool APMEvent::isDebug() const { return isInt64One("_dbg"); }
+
+void APMEvent::setDebug(bool debug) { setInt64One("_dbg", debug); }
+
+bool APMEvent::shouldValidateParams() const {
+    return isConversion() || name_ == "ad_impression" || name_ == "_ai";
+}
+
+void APMEvent::applyParameters(const Value::Dictionary& defaultParameters) {
+    if (defaultParameters.empty()) return;
+    Value::Dictionary merged = APMSanitizeEventParameters(defaultParameters, std::nullopt, true, false);
+    if (merged.empty()) return;
+    for (const auto& [name, value] : parameters_) merged.set(name, value);
+    parameters_ = std::move(merged);
+}
+
+bool APMEvent::addScreenParameters(const Value::Dictionary& screenParameters) {
+    if (screenParameters.empty() || APMHasScreenParameters(parameters_)) return false;
+    const Value& instance = screenParameters.get("_si");
+    std::shared_ptr<APMValue> instanceValue;
+    if (auto value = instance.objectAs<APMValue>(); value && value->isInt64()) {
+        instanceValue = value;
+    } else if (instance.isNumber()) {
+        instanceValue = APMValue::initWithInt64(instance.longLongValue());
+    } else {
+        return false;
+    }
+    // A screen text arrives plain or as a string value; either must be a valid screen text.
+    auto screenText = [](const Value& object) -> std::optional<std::string> {
+        if (auto value = object.objectAs<APMValue>()) {
+            if (const std::string* text = value->stringValue()) return *text;
+            return std::nullopt;
+        }
+        if (object.isString()) return object.string();
+        return std::nullopt;
+    };
+    std::optional<std::string> screenClass;
+    if (const Value* object = screenParameters.find("_sc")) {
+        screenClass = screenText(*object);
+        if (!screenClass || !APMDataTypeValidator::isValidScreenParameterValue(Value(*screenClass), nullptr)) {
+            APMMeasurementMonitor()->logWithLevel(3, 16003, "Received invalid screen class", *object);
+            return false;
+        }
+    }
+    std::optional<std::string> screenName;
+    if (const Value* object = screenParameters.find("_sn")) {
+        screenName = screenText(*object);
+        if (!screenName || !APMDataTypeValidator::isValidScreenParameterValue(Value(*screenName), nullptr)) {
+            APMMeasurementMonitor()->logWithLevel(3, 16004, "Received invalid screen name", *object);
+            return false;
+        }
+    }
+    parameters_.set("_si", Value(instanceValue));
+    if (screenClass) parameters_.set("_sc", Value(APMValue::initWithString(Value(*screenClass))));
+    if (screenName) parameters_.set("_sn", Value(APMValue::initWithString(Value(*screenName))));
+    return true;
 }
 
 std::shared_ptr<APMPBEvent> APMEvent::protoEvent() const {
@@ -147,4 +249,28 @@ std::shared_ptr<APMPBEvent> APMEvent::protoEvent() const {
     APMPBMessageSetInt64(message, APMPBEvent::kTimestampMillis, static_cast<std::int64_t>(timestamp_ * 1000.0));
     APMPBMessageSetArray(message, APMPBEvent::kParams, paramProtosFromParameters(parameters_, name_, false));
     return message;
+}
+
+bool APMIsErrorEvent(const APMEvent& event) {
+    if (event.name().empty()) {
+        APMMeasurementMonitor()->logWithLevel(2, 18004, "Cannot check the event name. Name is empty");
+        return false;
+    }
+    return event.name() == "_err";
+}
+
+bool APMIsSubscriptionEvent(const APMEvent& event) {
+    if (event.name() == "_assc" || event.name() == "_assr") return true;
+    if (event.name() != "_iap") return false;
+    auto subscription = event.parameters().get("subscription").objectAs<APMValue>();
+    return subscription && subscription->isInt64() && subscription->int64Value() == 1;
+}
+
+std::int64_t APMCountArrayParameterItems(const APMEvent& event) {
+    std::int64_t count = 0;
+    for (const auto& [name, object] : event.parameters()) {
+        auto value = object.objectAs<APMValue>();
+        if (value && value->isArray()) count += static_cast<std::int64_t>(value->arrayValue()->size());
+    }
+    return count;
 }

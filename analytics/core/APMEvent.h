@@ -1,11 +1,13 @@
 // The record an analytics event travels in: origin, internal name, timestamps and its
-// parameters (name -> APMValue), with its message form for storage and upload.
+// parameters (name -> APMValue), sanitised on creation, with the flags that ride in them and
+// its message form for storage and upload.
 #pragma once
 
 #include "analytics/core/APMValue.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -14,8 +16,9 @@ class APMPBEvent;
 class APMEvent : public NSObject {
 public:
     // Nil when the origin is neither a forwarded ("+gtm") nor an internal origin, or when the
-    // name is not a valid internal name (and, for a public event, a valid public name).
-    // Parameters are name -> APMValue objects; "_o" is set to the origin.
+    // name is not a valid internal name (and, for a public event, a valid public name). The
+    // parameters are sanitised (public rules for a public event), "_o" is set to the origin,
+    // and "_c" is dropped when the value-and-currency rule fails where it applies.
     [[nodiscard]] static std::shared_ptr<APMEvent> initWithOrigin(const std::string& origin, bool isPublic,
                                                                   const std::string& name, double timestamp,
                                                                   double previousTimestamp,
@@ -24,12 +27,37 @@ public:
     // string and becomes the origin, else nil.
     [[nodiscard]] static std::shared_ptr<APMEvent> initWithEventProto(const std::shared_ptr<APMPBEvent>& proto);
 
+    // New events of the same origin, name and times (but the one replaced), made as internal
+    // events, so their parameters are sanitised again.
+    [[nodiscard]] std::shared_ptr<APMEvent> copy() const;
+    [[nodiscard]] std::shared_ptr<APMEvent> copyWithParameters(const Value::Dictionary& parameters) const;
+    [[nodiscard]] std::shared_ptr<APMEvent> copyWithPreviousTimestamp(double previousTimestamp) const;
+
     const std::string& origin() const { return origin_; }
     const std::string& name() const { return name_; }
     double timestamp() const { return timestamp_; }
     double previousTimestamp() const { return previousTimestamp_; }
     const Value::Dictionary& parameters() const { return parameters_; }
+
+    // "_c" is int64 1. Setting it needs the value-and-currency rule to pass, and clears an
+    // "_err" of 10; clearing it records failure 10 ("ConversionEventLimitReached").
+    bool isConversion() const;
+    void setConversion(bool conversion);
+    // "_r" is int64 1 (another kind logs 16006 and reads as not realtime).
     bool isRealtime() const;
+    void setRealtime(bool realtime);
+    // "_dbg" is int64 1.
+    bool isDebug() const;
+    void setDebug(bool debug);
+    // Conversions and ad impressions must carry a valid value and currency.
+    bool shouldValidateParams() const;
+
+    // Default parameters, sanitised as public ones, under the event's own (which win).
+    void applyParameters(const Value::Dictionary& defaultParameters);
+    // Adds "_si" (int64, required) and "_sc"/"_sn" (valid screen texts, optional) unless the
+    // event has screen parameters already; false when nothing was added.
+    bool addScreenParameters(const Value::Dictionary& screenParameters);
+
     // The message form: name, times in truncated milliseconds (the previous one only when set),
     // and one parameter message per entry, array items nested one level.
     [[nodiscard]] std::shared_ptr<APMPBEvent> protoEvent() const;
@@ -38,9 +66,19 @@ public:
              Value::Dictionary parameters);
 
 private:
+    bool isInt64One(const char* parameter) const;
+    void setInt64One(const char* parameter, bool on);
+
     std::string origin_;
     std::string name_;
     double timestamp_ = 0;
     double previousTimestamp_ = 0;
     Value::Dictionary parameters_;
 };
+
+// The name is "_err" (an empty name logs 18004 and is not).
+bool APMIsErrorEvent(const APMEvent& event);
+// "_assc", "_assr", and "_iap" whose "subscription" is int64 1.
+bool APMIsSubscriptionEvent(const APMEvent& event);
+// The items of all its array parameters.
+std::int64_t APMCountArrayParameterItems(const APMEvent& event);

@@ -3,6 +3,38 @@
 
 #include "analytics/core/APMMonitor.h"
 
+#include <algorithm>
+#include <array>
+
+namespace {
+
+template <std::size_t N>
+bool contains(const std::array<std::string_view, N>& names, std::string_view name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+constexpr std::array<std::string_view, 20> kEcommerceEventNames = {
+    "add_payment_info", "add_shipping_info", "add_to_cart",     "add_to_wishlist",     "begin_checkout",
+    "purchase",         "refund",            "remove_from_cart", "select_item",         "select_promotion",
+    "view_cart",        "view_item",         "view_item_list",  "view_promotion",      "ecommerce_purchase",
+    "checkout_progress", "purchase_refund",  "select_content",  "set_checkout_option", "view_search_results",
+};
+
+constexpr std::array<std::string_view, 33> kEcommerceParameterNames = {
+    "affiliation",    "coupon",         "creative_name",  "creative_slot",  "currency",       "discount",
+    "index",          "item_id",        "item_brand",     "item_category",  "item_category2", "item_category3",
+    "item_category4", "item_category5", "item_list_name", "item_list_id",   "item_name",      "item_variant",
+    "location_id",    "payment_type",   "price",          "promotion_id",   "promotion_name", "quantity",
+    "shipping",       "shipping_tier",  "tax",            "transaction_id", "value",          "checkout_step",
+    "checkout_option", "item_list",     "item_location_id",
+};
+
+constexpr std::array<std::string_view, 5> kDefaultConversionEventNames = {
+    "ecommerce_purchase", "_f", "_iap", "purchase", "refund",
+};
+
+}  // namespace
+
 const std::map<std::string, std::string>& APMInternalEventNamesByPublicName() {
     static const std::map<std::string, std::string>& table = *new std::map<std::string, std::string>{
         {"adunit_exposure", "_xu"},
@@ -101,3 +133,11 @@ bool APMIsPublicName(const Value& name) {
     }
     return name.string()[0] != '_';
 }
+
+bool APMIsNotErrorEventName(std::string_view name) { return name != "_err"; }
+
+bool APMIsEcommerceEventName(std::string_view name) { return contains(kEcommerceEventNames, name); }
+
+bool APMIsEcommerceParameterName(std::string_view name) { return contains(kEcommerceParameterNames, name); }
+
+bool APMIsDefaultConversionEventName(std::string_view name) { return contains(kDefaultConversionEventNames, name); }

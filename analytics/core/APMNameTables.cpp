@@ -3,10 +3,12 @@
 
 #include "analytics/core/APMEventNames.h"
 #include "analytics/core/APMMonitor.h"
+#include "analytics/core/APMValue.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/NSString.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 const std::map<std::string, std::string>& APMInternalParameterNamesByPublicName() {
@@ -128,11 +130,16 @@ std::string APMDescriptionForParameters(const Value& parameters) {
     std::vector<std::string> lines;
     for (const auto& [key, value] : parameters.dictionary()) {
         std::string valueText;
-        if (key == "_err" && value.type() == Value::Type::Integer) {
+        // Events carry their failure code as an int64 value; plain numbers come from elsewhere.
+        std::optional<std::int64_t> code;
+        if (key == "_err") {
+            if (value.type() == Value::Type::Integer) code = value.longLongValue();
+            else if (auto typed = value.objectAs<APMValue>(); typed && typed->isInt64()) code = typed->int64Value();
+        }
+        if (code) {
             const auto& names = APMFailureCodeNames();
-            const std::int64_t code = value.longLongValue();
-            auto it = names.find(code);
-            valueText = it != names.end() ? it->second + " (" + std::to_string(code) + ")" : std::to_string(code);
+            auto it = names.find(*code);
+            valueText = it != names.end() ? it->second + " (" + std::to_string(*code) + ")" : std::to_string(*code);
         } else {
             valueText = value.description();
         }

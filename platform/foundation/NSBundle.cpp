@@ -97,6 +97,11 @@ std::map<std::string, std::shared_ptr<NSBundle>>& bundlesByPath() {
     return *bundles;
 }
 
+std::map<std::string, std::string>& bundlePathsByClass() {
+    static auto* paths = new std::map<std::string, std::string>;
+    return *paths;
+}
+
 std::string canonicalFolder(const std::string& path) {
     std::error_code ec;
     fs::path absolute = fs::absolute(path, ec);
@@ -139,6 +144,25 @@ std::shared_ptr<NSBundle> NSBundle::bundleWithPath(const std::string& path) {
     auto& bundle = bundlesByPath()[folder];
     if (!bundle) bundle = std::make_shared<NSBundle>(folder);
     return bundle;
+}
+
+std::shared_ptr<NSBundle> NSBundle::bundleForClass(const std::string& className) {
+    std::string path;
+    {
+        std::lock_guard lock(bundlesMutex);
+        auto it = bundlePathsByClass().find(className);
+        if (it != bundlePathsByClass().end()) path = it->second;
+    }
+    if (!path.empty()) {
+        if (auto bundle = bundleWithPath(path)) return bundle;
+    }
+    return mainBundle();
+}
+
+void NSBundle::setBundlePathForClass(const std::string& className, const std::string& path) {
+    std::lock_guard lock(bundlesMutex);
+    if (path.empty()) bundlePathsByClass().erase(className);
+    else bundlePathsByClass()[className] = path;
 }
 
 void NSBundle::resetCaches() {

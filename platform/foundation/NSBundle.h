@@ -21,6 +21,11 @@ public:
     static void setMainBundlePath(const std::string& path);
     // One object per folder; empty when `path` is not a folder.
     [[nodiscard]] static std::shared_ptr<NSBundle> bundleWithPath(const std::string& path);
+    // The bundle holding the code of the class `className`: the folder set for it (a framework
+    // shipped as a bundle of its own), else the main bundle, into which code links here.
+    static std::shared_ptr<NSBundle> bundleForClass(const std::string& className);
+    // An empty path forgets the class's folder.
+    static void setBundlePathForClass(const std::string& className, const std::string& path);
     // Drops every bundle's cached Info.plist, tables and language choice (files changed on disk).
     static void resetCaches();
 

@@ -1,40 +1,23 @@
-// Device model and system version of the running machine, or those the host set.
+// Device model and system version of the phone the process stands for, or those the host set.
 #include "platform/services/VULAppEnvironmentUtil.h"
 
-#include <sys/utsname.h>
+#include "platform/foundation/NSProcessInfo.h"
 
 #include <mutex>
 
 namespace {
 
+constexpr const char* kDefaultDeviceModel = "iPhone14,2";
+
 std::mutex gMutex;
 std::string gDeviceModel;
 std::string gSystemVersion;
 
-std::string machineReleaseMajorMinor(const char* release) {
-    std::string out;
-    int dots = 0;
-    for (const char* p = release; *p; ++p) {
-        if (*p == '.') {
-            if (++dots == 2) break;
-        } else if (*p < '0' || *p > '9') {
-            break;
-        }
-        out += *p;
-    }
-    return out;
-}
-
 }  // namespace
 
 std::string VULAppEnvironmentUtil::deviceModel() {
-    {
-        std::lock_guard<std::mutex> lock(gMutex);
-        if (!gDeviceModel.empty()) return gDeviceModel;
-    }
-    struct utsname name {};
-    if (uname(&name) != 0) return {};
-    return name.machine;
+    std::lock_guard<std::mutex> lock(gMutex);
+    return gDeviceModel.empty() ? kDefaultDeviceModel : gDeviceModel;
 }
 
 std::string VULAppEnvironmentUtil::systemVersion() {
@@ -42,9 +25,10 @@ std::string VULAppEnvironmentUtil::systemVersion() {
         std::lock_guard<std::mutex> lock(gMutex);
         if (!gSystemVersion.empty()) return gSystemVersion;
     }
-    struct utsname name {};
-    if (uname(&name) != 0) return {};
-    return machineReleaseMajorMinor(name.release);
+    const NSOperatingSystemVersion v = NSProcessInfo::processInfo()->operatingSystemVersion();
+    std::string text = std::to_string(v.majorVersion) + "." + std::to_string(v.minorVersion);
+    if (v.patchVersion != 0) text += "." + std::to_string(v.patchVersion);
+    return text;
 }
 
 void VULAppEnvironmentUtil::setDeviceModel(const std::string& model) {

@@ -55,6 +55,21 @@ std::string UIDevice::systemVersion() const {
     return out;
 }
 
+std::shared_ptr<NSUUID> UIDevice::identifierForVendor() const {
+    std::lock_guard lock(mutex_);
+    if (!vendorIdentifierMade_) {
+        vendorIdentifier_ = NSUUID::UUID();
+        vendorIdentifierMade_ = true;
+    }
+    return vendorIdentifier_;
+}
+
+void UIDevice::setIdentifierForVendor(std::shared_ptr<NSUUID> identifier) {
+    std::lock_guard lock(mutex_);
+    vendorIdentifier_ = std::move(identifier);
+    vendorIdentifierMade_ = true;
+}
+
 void UIDevice::setSystemVersion(const std::string& version) {
     std::lock_guard lock(mutex_);
     systemVersion_ = version;

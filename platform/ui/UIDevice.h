@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/NSUUID.h"
 
 #include <memory>
 #include <mutex>
@@ -50,6 +51,11 @@ public:
     std::string localizedModel() const { return model(); }
     std::string name() const { return model(); }
 
+    // The identifier the device keeps for this application's vendor: random, made at first
+    // read, unless the host sets one; none after setting none (as while the device is locked).
+    std::shared_ptr<NSUUID> identifierForVendor() const;
+    void setIdentifierForVendor(std::shared_ptr<NSUUID> identifier);
+
     UIDeviceOrientation orientation() const;
     // Posts the did-change notification (object: the device) when the orientation changes
     // while notifications are being generated.
@@ -67,4 +73,6 @@ private:
     std::string systemVersion_;
     UIDeviceOrientation orientation_ = UIDeviceOrientation::Portrait;
     int generating_ = 0;
+    mutable bool vendorIdentifierMade_ = false;
+    mutable std::shared_ptr<NSUUID> vendorIdentifier_;
 };

@@ -4,6 +4,7 @@
 #include "analytics/core/APMDataTypeValidator.h"
 #include "analytics/core/APMEventNames.h"
 #include "analytics/core/APMMonitor.h"
+#include "analytics/core/APMValue.h"
 #include "platform/foundation/ClassRegistry.h"
 
 #include <gtest/gtest.h>
@@ -70,6 +71,9 @@ TEST_F(APMNameTablesTest, DebugParameterDescription) {
               "}");
     EXPECT_EQ(APMDescriptionForParameters(Value(Value::Dictionary{{"_err", Value(99)}})),
               "{\n    va_error (_err) = 99;\n}");
+    // As an event carries it.
+    EXPECT_EQ(APMDescriptionForParameters(Value(Value::Dictionary{{"_err", Value(APMValue::initWithInt64(19))}})),
+              "{\n    va_error (_err) = CurrencyCodeIsMissingOrInvalid (19);\n}");
     EXPECT_EQ(APMDescriptionForParameters(Value("x")), "x");
 }
 

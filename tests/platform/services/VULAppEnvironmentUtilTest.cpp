@@ -1,19 +1,23 @@
-// The device the process stands for: the machine's own unless the host names one.
+// The device the process stands for: a phone, never the build machine, unless the host names one.
 #include "platform/services/VULAppEnvironmentUtil.h"
 
-#include <gtest/gtest.h>
-#include <sys/utsname.h>
+#include "platform/foundation/NSProcessInfo.h"
 
-TEST(VULAppEnvironmentUtilTest, MachineValuesUnlessSet) {
-    struct utsname name {};
-    ASSERT_EQ(uname(&name), 0);
-    EXPECT_EQ(VULAppEnvironmentUtil::deviceModel(), name.machine);
-    EXPECT_FALSE(VULAppEnvironmentUtil::systemVersion().empty());
-    VULAppEnvironmentUtil::setDeviceModel("iPhone14,2");
-    VULAppEnvironmentUtil::setSystemVersion("17.2");
+#include <gtest/gtest.h>
+
+TEST(VULAppEnvironmentUtilTest, PhoneValuesUnlessSet) {
     EXPECT_EQ(VULAppEnvironmentUtil::deviceModel(), "iPhone14,2");
+    EXPECT_EQ(VULAppEnvironmentUtil::systemVersion(), "15.0");
+    NSProcessInfo::setOperatingSystemVersion({16, 4, 1});
+    EXPECT_EQ(VULAppEnvironmentUtil::systemVersion(), "16.4.1");
+    NSProcessInfo::setOperatingSystemVersion({15, 0, 0});
+
+    VULAppEnvironmentUtil::setDeviceModel("iPad13,1");
+    VULAppEnvironmentUtil::setSystemVersion("17.2");
+    EXPECT_EQ(VULAppEnvironmentUtil::deviceModel(), "iPad13,1");
     EXPECT_EQ(VULAppEnvironmentUtil::systemVersion(), "17.2");
     VULAppEnvironmentUtil::setDeviceModel("");
     VULAppEnvironmentUtil::setSystemVersion("");
-    EXPECT_EQ(VULAppEnvironmentUtil::deviceModel(), name.machine);
+    EXPECT_EQ(VULAppEnvironmentUtil::deviceModel(), "iPhone14,2");
+    EXPECT_EQ(VULAppEnvironmentUtil::systemVersion(), "15.0");
 }

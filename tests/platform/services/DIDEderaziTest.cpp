@@ -1,0 +1,351 @@
+// The network object against an HTTPS server on loopback: completions run once on the given
+// queue whatever happens, the in-progress flag, time-outs on clock time, reachability changes
+// reaching the delegate, its log calls, and the background-session hand-off.
+#include "platform/services/DIDEderazi.h"
+
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/Clock.h"
+#include "platform/net/NSHTTPURLResponse.h"
+#include "platform/net/NSURL.h"
+#include "platform/net/NSURLError.h"
+#include "platform/net/SCNetworkReachability.h"
+#include "platform/net/URLTrustAnchors.h"
+#include "tests/fixtures/LoopbackServer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+
+namespace {
+
+constexpr double kSafety = 20.0;  // real seconds; a bound on waits for the network, not a timing
+
+// What a completion was given, how often it ran, and what it saw of the network object. The
+// record is shared with the completion, which may run after a failed test has returned.
+class Recorder {
+public:
+    struct Outcome {
+        int calls = 0;
+        long status = 0;
+        std::string body;
+        Value::Dictionary headers;
+        NSErrorPtr error;
+        std::string queueLabel;
+        bool uploadInProgressInside = true;
+    };
+
+    DIDEderazi::CompletionHandler handler(const std::shared_ptr<DIDEderazi>& network) {
+        std::weak_ptr<DIDEderazi> weak = network;
+        return [state = state_, weak](const std::shared_ptr<NSHTTPURLResponse>& response, const NSData& data,
+                                      const NSErrorPtr& error) {
+            std::lock_guard lock(state->mutex);
+            Outcome& outcome = state->outcome;
+            ++outcome.calls;
+            outcome.status = response ? response->statusCode() : 0;
+            outcome.headers = response ? response->allHeaderFields() : Value::Dictionary{};
+            outcome.body.assign(data.begin(), data.end());
+            outcome.error = error;
+            outcome.queueLabel = DispatchQueue::currentQueueLabel();
+            if (auto network = weak.lock()) outcome.uploadInProgressInside = network->hasUploadInProgress();
+            state->changed.notify_all();
+        };
+    }
+    Outcome wait() {
+        std::unique_lock lock(state_->mutex);
+        state_->changed.wait_for(lock, std::chrono::duration<double>(kSafety),
+                                 [this] { return state_->outcome.calls > 0; });
+        return state_->outcome;
+    }
+    // After the queue ran everything before this call.
+    int callsAfterDraining(const std::shared_ptr<DispatchQueue>& queue) {
+        queue->sync([] {});
+        std::lock_guard lock(state_->mutex);
+        return state_->outcome.calls;
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        Outcome outcome;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+class RecordingLogger : public DIDEderaziLoggerDelegate {
+public:
+    void DIDEderazi_logWithLevel(int level, std::int64_t messageCode, const std::string& message,
+                                 const Value::Array& contexts) override {
+        std::lock_guard lock(mutex);
+        lines.push_back({level, messageCode, message, contexts});
+    }
+    struct Line {
+        int level;
+        std::int64_t code;
+        std::string message;
+        Value::Array contexts;
+    };
+    std::vector<Line> snapshot() {
+        std::lock_guard lock(mutex);
+        return lines;
+    }
+    std::mutex mutex;
+    std::vector<Line> lines;
+};
+
+class CountingReachabilityDelegate : public DIDEderaziReachabilityDelegate {
+public:
+    void reachabilityDidChange() override {
+        std::lock_guard lock(mutex);
+        ++calls;
+        changed.notify_all();
+    }
+    bool waitForCalls(int count) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::duration<double>(kSafety), [&] { return calls >= count; });
+    }
+    int count() {
+        std::lock_guard lock(mutex);
+        return calls;
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    int calls = 0;
+};
+
+LoopbackServer::Response answer(int status, std::string body = "", LoopbackServer::Headers headers = {}) {
+    LoopbackServer::Response response;
+    response.status = status;
+    response.body = std::move(body);
+    response.headers = std::move(headers);
+    return response;
+}
+
+class DIDEderaziTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(URLTrustAnchors::addAnchorForHost("127.0.0.1", LoopbackServer::certificatePEM()));
+        network = DIDEderazi::initWithReachabilityHost("127.0.0.1");
+        ASSERT_TRUE(network);
+    }
+    void TearDown() override {
+        URLTrustAnchors::reset();
+        SCNetworkReachability::setNetworkReachable(true);
+        Clock::setReal();
+    }
+
+    LoopbackServer server{LoopbackServer::Scheme::Https};
+    std::shared_ptr<DIDEderazi> network;
+    std::shared_ptr<DispatchQueue> worker = DispatchQueue::create("test.didederazi.worker");
+};
+
+TEST_F(DIDEderaziTest, RequestsReachTheServerAndCompleteOnceOnTheGivenQueue) {
+    server.serve("/a", answer(204));
+    server.serve("/config/app/1", answer(304, "", {{"ETag", "\"v2\""}, {"Last-Modified", "Tue, 01 Oct 2024"}}));
+
+    const NSData payload = {0x0a, 0x00, 0xff, 0x12, 0x00};
+    Recorder posted;
+    const std::string sessionID =
+        network->postURL(NSURL::URLWithString(server.url("/a")), payload, worker, false, posted.handler(network));
+    EXPECT_FALSE(sessionID.empty());
+    EXPECT_TRUE(network->hasUploadInProgress());
+    Recorder::Outcome got = posted.wait();
+    ASSERT_EQ(got.calls, 1);
+    ASSERT_FALSE(got.error) << got.error->description();
+    EXPECT_EQ(got.status, kDIDEderaziHTTPStatusNoContent);
+    EXPECT_EQ(got.queueLabel, "test.didederazi.worker");
+    // A completion that starts the next request must find none in flight.
+    EXPECT_FALSE(got.uploadInProgressInside);
+    EXPECT_FALSE(network->hasUploadInProgress());
+    ASSERT_EQ(server.requestsFor("/a").size(), 1u);
+    EXPECT_EQ(server.requestsFor("/a")[0].method, "POST");
+    EXPECT_EQ(server.requestsFor("/a")[0].body, std::string(payload.begin(), payload.end()));
+
+    Recorder fetched;
+    network->getURL(NSURL::URLWithString(server.url("/config/app/1?platform=ios")),
+                    {{"If-None-Match", Value("\"v1\"")}, {"If-Modified-Since", Value("Mon, 30 Sep 2024")}}, worker,
+                    false, fetched.handler(network));
+    got = fetched.wait();
+    ASSERT_EQ(got.calls, 1);
+    EXPECT_EQ(got.status, kDIDEderaziHTTPStatusCodeNotModified);
+    EXPECT_EQ(got.headers.get("ETag").string(), "\"v2\"");
+    const LoopbackServer::Request request = server.requestsFor("/config/app/1").at(0);
+    EXPECT_EQ(request.method, "GET");
+    EXPECT_EQ(request.query, "platform=ios");
+    EXPECT_EQ(request.header("If-None-Match"), "\"v1\"");
+    EXPECT_EQ(request.header("If-Modified-Since"), "Mon, 30 Sep 2024");
+
+    // Every status comes through as it is, with its body.
+    for (long status : {kDIDEderaziHTTPStatusOK, kDIDEderaziHTTPStatusCodeNotFound,
+                        kDIDEderaziHTTPStatusCodeCannotAcceptTraffic, kDIDEderaziHTTPStatusCodeUnavailable}) {
+        server.serve("/status", answer(static_cast<int>(status), "body " + std::to_string(status)));
+        Recorder recorder;
+        network->getURL(NSURL::URLWithString(server.url("/status")), {}, worker, false, recorder.handler(network));
+        got = recorder.wait();
+        EXPECT_EQ(got.calls, 1);
+        EXPECT_EQ(got.status, status);
+        EXPECT_EQ(got.body, "body " + std::to_string(status));
+        EXPECT_EQ(recorder.callsAfterDraining(worker), 1);
+    }
+}
+
+TEST_F(DIDEderaziTest, FailuresCompleteOnceWithAnErrorAndNoResponse) {
+    // No URL: no session, and the completion still runs.
+    Recorder noURL;
+    EXPECT_EQ(network->postURL(nullptr, {1, 2}, worker, false, noURL.handler(network)), "");
+    Recorder::Outcome got = noURL.wait();
+    EXPECT_EQ(got.calls, 1);
+    ASSERT_TRUE(got.error);
+    EXPECT_EQ(got.error->code(), NSURLErrorBadURL);
+    EXPECT_EQ(got.queueLabel, "test.didederazi.worker");
+
+    // A connection reset in the middle of the body.
+    server.serve("/reset", answer(200, std::string(64 * 1024, 'x')));
+    LoopbackServer::Fault reset;
+    reset.resetAfter = 1024;
+    server.setFault("/reset", reset);
+    Recorder resetRecorder;
+    network->getURL(NSURL::URLWithString(server.url("/reset")), {}, worker, false, resetRecorder.handler(network));
+    got = resetRecorder.wait();
+    EXPECT_EQ(got.calls, 1);
+    EXPECT_TRUE(got.error);
+    EXPECT_EQ(got.status, 0);
+    EXPECT_TRUE(got.body.empty());
+
+    // Nothing listens on port 1 of loopback.
+    Recorder refused;
+    network->postURL(NSURL::URLWithString("https://127.0.0.1:1/a"), {1}, worker, false, refused.handler(network));
+    got = refused.wait();
+    EXPECT_EQ(got.calls, 1);
+    EXPECT_TRUE(got.error);
+    EXPECT_FALSE(network->hasUploadInProgress());
+    EXPECT_EQ(refused.callsAfterDraining(worker), 1);
+}
+
+TEST_F(DIDEderaziTest, TheTimeoutOfTheNextRequestsRunsOnClockTime) {
+    Clock::setManual(2'000'000);
+    // The server holds its answer back: once the request is in, nothing moves but the clock.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    server.handle("/slow", [released](const LoopbackServer::Request&) {
+        released.wait();
+        return answer(200, "late");
+    });
+
+    network->setTimeoutInterval(30);
+    Recorder recorder;
+    network->getURL(NSURL::URLWithString(server.url("/slow")), {}, worker, false, recorder.handler(network));
+    ASSERT_TRUE(server.waitForRequests("/slow"));
+    Clock::advance(29);
+    EXPECT_EQ(recorder.callsAfterDraining(worker), 0);
+    EXPECT_TRUE(network->hasUploadInProgress());
+    Clock::advance(2);
+    Recorder::Outcome got = recorder.wait();
+    release.set_value();
+    ASSERT_EQ(got.calls, 1);
+    ASSERT_TRUE(got.error);
+    EXPECT_EQ(got.error->code(), NSURLErrorTimedOut);
+    Clock::advance(600);
+    EXPECT_EQ(recorder.callsAfterDraining(worker), 1);
+    EXPECT_FALSE(network->hasUploadInProgress());
+}
+
+TEST_F(DIDEderaziTest, TheReachabilityDelegateHearsChangesOnlyWhileSet) {
+    EXPECT_EQ(DIDEderazi::initWithReachabilityHost(""), nullptr);
+    EXPECT_TRUE(network->isNetworkConnected());
+    auto delegate = std::make_shared<CountingReachabilityDelegate>();
+    network->setReachabilityDelegate(delegate);
+
+    SCNetworkReachability::setNetworkReachable(false);
+    ASSERT_TRUE(delegate->waitForCalls(1));
+    EXPECT_FALSE(network->isNetworkConnected());
+    // No change, no call.
+    SCNetworkReachability::setNetworkReachable(false);
+
+    network->setReachabilityDelegate({});
+    SCNetworkReachability::setNetworkReachable(true);
+    EXPECT_TRUE(network->isNetworkConnected());
+    network->setReachabilityDelegate(delegate);
+    SCNetworkReachability::setNetworkReachable(false);
+    ASSERT_TRUE(delegate->waitForCalls(2));
+    // Calls arrive in order on one queue: a stray one would have come before the second.
+    EXPECT_EQ(delegate->count(), 2);
+
+    // A delegate that went away is not called, and nothing breaks.
+    delegate.reset();
+    SCNetworkReachability::setNetworkReachable(true);
+    EXPECT_TRUE(network->isNetworkConnected());
+}
+
+TEST_F(DIDEderaziTest, TheLoggerHearsFailuresAlwaysAndRequestsInDebugMode) {
+    server.serve("/ok", answer(200, "fine"));
+    auto logger = std::make_shared<RecordingLogger>();
+    network->setLoggerDelegate(logger);
+
+    Recorder quiet;
+    network->getURL(NSURL::URLWithString(server.url("/ok")), {}, worker, false, quiet.handler(network));
+    quiet.wait();
+    EXPECT_TRUE(logger->snapshot().empty());
+
+    network->setIsDebugModeEnabled(true);
+    Recorder loud;
+    network->getURL(NSURL::URLWithString(server.url("/ok")), {}, worker, false, loud.handler(network));
+    loud.wait();
+    std::vector<RecordingLogger::Line> lines = logger->snapshot();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].code, kDIDEderaziMessageRequestStarted);
+    EXPECT_EQ(lines[0].contexts.at(1).string(), server.url("/ok"));
+    EXPECT_EQ(lines[1].code, kDIDEderaziMessageRequestCompleted);
+    EXPECT_EQ(lines[1].contexts.at(1).longLongValue(), 200);
+
+    network->setIsDebugModeEnabled(false);
+    Recorder failed;
+    network->getURL(nullptr, {}, worker, false, failed.handler(network));
+    failed.wait();
+    lines = logger->snapshot();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2].code, kDIDEderaziMessageInvalidURL);
+    EXPECT_EQ(lines[2].level, 3);
+}
+
+TEST_F(DIDEderaziTest, ABackgroundSessionHandOffCompletesAfterItsRequests) {
+    server.serve("/a", answer(200, "stalled"));
+    LoopbackServer::Fault stall;
+    stall.stallAfter = 0;
+    server.setFault("/a", stall);
+    server.serve("/b", answer(200, "body"));
+
+    Recorder upload;
+    const std::string sessionID =
+        network->postURL(NSURL::URLWithString(server.url("/a")), {1}, worker, true, upload.handler(network));
+    EXPECT_EQ(sessionID.rfind("com.vizudi.DIDEderazi.background.", 0), 0u);
+    bool handedBack = false;
+    network->handleEventsForBackgroundURLSessionID(sessionID, [&handedBack] { handedBack = true; });
+    ASSERT_TRUE(server.waitForStalls(1));
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_FALSE(handedBack);
+
+    server.releaseStalls();
+    EXPECT_EQ(upload.wait().calls, 1);
+    EXPECT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return handedBack; }, kSafety));
+
+    // A session this object does not know (or no longer runs) is handed back at once.
+    bool unknown = false;
+    network->handleEventsForBackgroundURLSessionID("com.vizudi.DIDEderazi.background.999", [&unknown] { unknown = true; });
+    EXPECT_FALSE(unknown);
+    EXPECT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return unknown; }, kSafety));
+
+    // An ordinary request gets an identifier of its own too.
+    Recorder plain;
+    const std::string plainID =
+        network->getURL(NSURL::URLWithString(server.url("/b")), {}, worker, false, plain.handler(network));
+    EXPECT_FALSE(plainID.empty());
+    EXPECT_NE(plainID, sessionID);
+    EXPECT_EQ(plain.wait().body, "body");
+}
+
+}  // namespace
