@@ -102,6 +102,11 @@ void GalleryFixture::writeText(const std::string& path, const std::string& text)
 
 bool GalleryFixture::exists(const std::string& path) { return fs::exists(path); }
 
+std::string GalleryFixture::bytesOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 const DemoPainting& GalleryFixture::paintingWithExtension(const std::string& extension) {
     for (const auto& painting : DemoCatalogue::paintings()) {
         const std::string path = DemoCatalogue::imagePathOf(painting);

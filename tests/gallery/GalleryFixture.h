@@ -44,6 +44,8 @@ protected:
     static void writePNG(const std::string& path, int width = 4, int height = 3);
     static void writeText(const std::string& path, const std::string& text);
     static bool exists(const std::string& path);
+    // The file's bytes; empty when it cannot be read.
+    static std::string bytesOf(const std::string& path);
     // The demo painting with the given picture file extension (".jpg", ".JPG", ".png").
     static const DemoPainting& paintingWithExtension(const std::string& extension);
     static std::vector<std::string> distinctPicturePaths();

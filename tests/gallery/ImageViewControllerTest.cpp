@@ -166,11 +166,6 @@ TEST_F(ImageViewControllerTest, TheHighResolutionPictureFadesInAndAMissingOneFal
 
 namespace {
 
-std::string bytesOf(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // The pages download from the demo's content server, started for each test on a free port.
 class PictureDownloadTest : public ImageViewControllerTest {
 protected:

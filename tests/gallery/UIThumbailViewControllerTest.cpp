@@ -44,11 +44,6 @@ namespace {
 
 constexpr double kSafety = 20.0;
 
-std::string bytesOf(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 Value::Dictionary rowFor(const std::string& imagePath) { return {{"imagePath", Value(imagePath)}}; }
 
 const DemoPainting& painting(bool onServerOnly, int skip = 0) {
