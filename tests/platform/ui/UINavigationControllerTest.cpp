@@ -8,6 +8,7 @@
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UIToolbar.h"
 #include "platform/ui/UINavigationItem.h"
+#include "platform/ui/UILabel.h"
 #include "platform/ui/UIView.h"
 #include "platform/ui/UIWindow.h"
 #include "tests/platform/ui/JournaledController.h"
@@ -63,6 +64,11 @@ TEST_F(NavigationTest, PushAndPopFollowThePlatformOrderAndKeepTheStack) {
     EXPECT_EQ(a->view()->superview(), nullptr);
     EXPECT_TRUE(nav->showsBackButton());
     EXPECT_EQ(nav->backButtonTitle(), "A");
+    // A title changed while the screen is shown reaches the bar with the next pass; the screen
+    // below no longer drives it.
+    b->setTitle("B2");
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_EQ(nav->navigationBar()->titleLabel()->text(), "B2");
     nav->pushViewController(b, false);  // already on the stack: refused
     EXPECT_EQ(nav->viewControllers().size(), 2u);
 
