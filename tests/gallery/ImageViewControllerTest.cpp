@@ -286,6 +286,20 @@ TEST_F(PictureDownloadTest, ABodyThatIsNoPictureIsNotKeptAndShowsTheOfflinePictu
     EXPECT_EQ(bytesOf(Sandbox::documents() + "/Data/" + path), bytesOf(serverFolder() + "/pic/gallery/" + path));
 }
 
+TEST_F(PictureDownloadTest, APictureThatCannotBePutInPlaceIsNotKeptAnywhere) {
+    const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
+    // A file where the Data folder belongs: the downloaded picture has nowhere to go.
+    writeText(Sandbox::documents() + "/Data", "not a folder");
+    show(path);
+    settle();
+    awaitDownload();
+    ASSERT_EQ(picturesAsked().size(), 1u);
+    EXPECT_TRUE(showsOffline());
+    EXPECT_FALSE(galleryContext().resources->fileExistsInCaches("Data/" + path));
+    EXPECT_TRUE(filesIn(Sandbox::caches()).empty()) << filesIn(Sandbox::caches()).front();
+    EXPECT_TRUE(journal_->events.empty());
+}
+
 TEST_F(PictureDownloadTest, ANameThatWouldLeaveDataIsNeitherAskedForNorWritten) {
     show("../viewed_images");
     settle();
