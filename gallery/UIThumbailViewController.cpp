@@ -2,10 +2,13 @@
 // the pager.
 #include "gallery/UIThumbailViewController.h"
 
+#include "gallery/PhotoPageViewController.h"
+
 #include "content/Filter_DataSource.h"
 #include "content/OEFilterStorage.h"
 #include "gallery/CellsGallery.h"
 #include "gallery/GalleryCellText.h"
+#include "gallery/PhotoPageViewController.h"
 #include "gallery/UIImageCell.h"
 #include "gallery/UIThumbCollectionCell.h"
 #include "platform/dispatch/DispatchQueue.h"
@@ -245,7 +248,12 @@ void UIThumbailViewController::showImage(std::size_t index) {
     if (auto pager = photoControllerForImage(index)) showPhotoController(pager);
 }
 
-std::shared_ptr<UIViewController> UIThumbailViewController::photoControllerForImage(std::size_t) { return nullptr; }
+std::shared_ptr<UIViewController> UIThumbailViewController::photoControllerForImage(std::size_t index) {
+    auto pager = PhotoPageViewController::initWithImagesData(std::make_shared<const ContentRows>(images()), dataSubCat_,
+                                                             static_cast<std::int64_t>(index), context_);
+    if (pager) pager->setDataSource(dataSource());
+    return pager;
+}
 
 void UIThumbailViewController::showPhotoController(const std::shared_ptr<UIViewController>& controller) {
     if (UIDevice::currentDevice()->userInterfaceIdiom() == UIUserInterfaceIdiom::Pad) {

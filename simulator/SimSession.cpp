@@ -19,7 +19,9 @@
 #include "simulator/SimRenderer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace {
 
@@ -141,6 +143,21 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
                 r.message = error;
             } else {
                 r.message = "saved " + c.path;
+            }
+            return r;
+        }
+        case SimCommand::Kind::Await: {
+            // The network answers in real time: the application runs on while it is waited for.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(c.seconds);
+            while (!screen().contains(c.text)) {
+                if (std::chrono::steady_clock::now() >= deadline) {
+                    r.ok = false;
+                    r.expectFailed = true;
+                    r.message = "waited " + std::to_string(static_cast<int>(c.seconds)) + " s for \"" + c.text +
+                                "\" on the screen, but it did not come";
+                    return r;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
             return r;
         }

@@ -257,6 +257,19 @@ const std::map<std::string, Icon>& icons() {
              c.fill(both(line({4, 15}, {26, 15}, 1.5), inside), kInk);
              for (double y : {9.5, 20.5}) c.fill(both(line({4, y}, {26, y}, 1.4), inside), kInk);
          }}},
+        // The pager's previous and next buttons.
+        {"back", {22, 22, [](Canvas& c) { c.fill(polyline({{14, 4}, {7, 11}, {14, 18}}, 2.4), kInk); }}},
+        {"forward", {22, 22, [](Canvas& c) { c.fill(polyline({{8, 4}, {15, 11}, {8, 18}}, 2.4), kInk); }}},
+        // A page whose picture can be neither read nor downloaded: a cloud, crossed out.
+        {"offline", {100, 100, [](Canvas& c) {
+             const Shape cloud = [](double x, double y) {
+                 return circle(36, 52, 16)(x, y) || circle(56, 44, 20)(x, y) || circle(72, 56, 13)(x, y) ||
+                        roundedRect(22, 52, 62, 16, 8)(x, y);
+             };
+             c.fill(cloud, kInk);
+             c.erase(line({18, 18}, {82, 82}, 12));
+             c.fill(line({20, 20}, {80, 80}, 5), kInk);
+         }}},
         // Slider parts: a round thumb and the two tracks, whose ends are the 4-point caps.
         {"handle", {24, 24, [](Canvas& c) {
              c.fill(circle(12, 13, 10), {0, 0, 0, 0.18});

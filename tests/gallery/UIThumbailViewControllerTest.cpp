@@ -5,7 +5,6 @@
 #include "gallery/UIThumbailViewController.h"
 
 #include "content/OEFilterStorage.h"
-#include "demo/generator/DemoGenerator.h"
 #include "demo/server/ContentServer.h"
 #include "gallery/UIImageCell.h"
 #include "gallery/UIThumbCollectionCell.h"
@@ -32,7 +31,6 @@
 #include "simulator/SimScreen.h"
 #include "simulator/SimSession.h"
 #include "tests/fixtures/LoopbackServer.h"
-#include "tests/fixtures/TestFolders.h"
 #include "tests/gallery/GalleryFixture.h"
 
 #include <atomic>
@@ -45,21 +43,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double kSafety = 20.0;
-
-const std::string& serverFolder() {
-    static const std::string folder = [] {
-        const std::string path = TestFolders::shared() + "/gallery-content-server";
-        std::string error;
-        if (!DemoGenerator::writeServerFolder(path, {}, &error)) ADD_FAILURE() << error;
-        return path;
-    }();
-    return folder;
-}
-
-std::string bytesOf(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 Value::Dictionary rowFor(const std::string& imagePath) { return {{"imagePath", Value(imagePath)}}; }
 
