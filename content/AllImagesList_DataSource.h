@@ -9,6 +9,8 @@ public:
 
     std::string requestStringForCat(const std::shared_ptr<dataSubCat>& subCat) override;
     std::string catKey(const std::shared_ptr<dataSubCat>&) override { return "##AllImagesKey"; }
+    // Its lists do not select by group: the walk (over the one cached list).
+    std::vector<std::string> allPathsInAnyOrder() override { return DataSource::allPathsInAnyOrder(); }
 
 protected:
     explicit AllImagesList_DataSource(std::shared_ptr<Loader> loader) : List_DataSource(std::move(loader)) {}

@@ -12,6 +12,8 @@ public:
     const Value::Array& identifiers() const { return identifiers_; }
     // Unknown numbers are skipped, repeated ones repeat; data updates do not rebuild it.
     ContentRowList list(const std::shared_ptr<dataSubCat>& subCat = nullptr) override;
+    // Its list does not select by group: the walk.
+    std::vector<std::string> allPathsInAnyOrder() override { return DataSource::allPathsInAnyOrder(); }
 
 private:
     ImagesWithIds_DataSource(std::shared_ptr<Loader> loader, Value::Array identifiers)

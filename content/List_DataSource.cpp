@@ -45,9 +45,9 @@ std::vector<std::shared_ptr<dataSubCat>> List_DataSource::loadSubCats(const std:
     std::vector<std::shared_ptr<dataSubCat>> subCats;
     const auto db = engine();
     if (!db) return subCats;
-    for (const auto& row : db->rowsForRequest(sql)) {
+    for (auto& row : db->rowsForRequest(sql)) {
         if (!keepEmpty && row.get("images_count").intValue() < 1) continue;
-        auto subCat = dataSubCat::dataSubCatFromRow(row, localizations());
+        auto subCat = dataSubCat::dataSubCatFromRow(std::move(row), localizations());
         subCat->setCatTable(groupingTable());
         subCats.push_back(std::move(subCat));
     }
@@ -83,10 +83,11 @@ void List_DataSource::addImageData(Value::Dictionary row, ContentRows& rows) {
 }
 
 ContentRows List_DataSource::loadRows(const std::string& sql) {
-    ContentRows rows;
     const auto db = engine();
-    if (!db) return rows;
-    for (auto& row : db->rowsForRequest(sql)) addImageData(std::move(row), rows);
+    if (!db) return {};
+    // Filtered where they were read: no second array of rows.
+    ContentRows rows = db->rowsForRequest(sql);
+    std::erase_if(rows, [this](const Value::Dictionary& row) { return !checkIfNeedAddData(row); });
     return rows;
 }
 
@@ -97,6 +98,30 @@ ContentRowList List_DataSource::list(const std::shared_ptr<dataSubCat>& subCat) 
     auto rows = std::make_shared<const ContentRows>(loadRows(requestStringForCat(subCat)));
     listCache_[key] = rows;
     return rows;
+}
+
+std::vector<std::string> List_DataSource::allPathsInAnyOrder() {
+    std::vector<std::string> paths;
+    const auto column = OESQLIdentifier::quoted(groupingTable());
+    const auto db = engine();
+    if (!column || !db) return paths;
+    // The subcategories the walk would visit (their lists are cached for the screens anyway),
+    // and of their pictures what their lists select.
+    std::string groups;
+    if (const auto cats = catList()) {
+        for (const auto& cat : *cats) {
+            const auto subCats = subCatList(cat);
+            if (!subCats) continue;
+            for (const auto& subCat : *subCats) groups += (groups.empty() ? "" : ",") + std::to_string(subCat->index());
+        }
+    }
+    if (groups.empty()) return paths;
+    const auto rows = db->rowsForRequest(NSString::format(
+        "select images.\"imagePath\" from images,author where images.%@ in (%@) and author.\"index\"=images.author",
+        *column, groups));
+    paths.reserve(rows.size());
+    for (const auto& row : rows) paths.push_back(row.get("imagePath").stringValue());
+    return paths;
 }
 
 void List_DataSource::deleteSubCat(const std::shared_ptr<dataSubCat>& subCat) {

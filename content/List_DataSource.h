@@ -29,6 +29,9 @@ public:
     // "Data/hd-<path>" and its thumbnail in Documents and Caches.
     void deleteSubCat(const std::shared_ptr<dataSubCat>& subCat) override;
 
+    // One query: the pictures with an author whose group is one of the listed subcategories.
+    std::vector<std::string> allPathsInAnyOrder() override;
+
     // The table the subcategory records are rows of, and the picture column that points at it.
     virtual std::string groupingTable() const { return "subCat"; }
 

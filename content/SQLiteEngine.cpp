@@ -48,37 +48,39 @@ std::string columnText(sqlite3_stmt* stmt, int column) {
     return std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)));
 }
 
-std::vector<std::string> columnNames(sqlite3_stmt* stmt) {
-    std::vector<std::string> names;
-    const int count = sqlite3_column_count(stmt);
-    for (int i = 0; i < count; ++i) {
-        const char* name = sqlite3_column_name(stmt, i);
-        names.emplace_back(name ? name : "");
+// The shape of a statement's rows: one key table that every row shares, and the place in it of
+// each column's value (a later column of the same name takes the earlier one's place).
+struct RowShape {
+    std::shared_ptr<const Value::Dictionary::Keys> keys;
+    std::vector<std::size_t> places;
+
+    explicit RowShape(sqlite3_stmt* stmt) {
+        const int count = sqlite3_column_count(stmt);
+        std::vector<std::string> names;
+        names.reserve(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            const char* name = sqlite3_column_name(stmt, i);
+            names.emplace_back(name ? name : "");
+        }
+        keys = Value::Dictionary::Keys::make(names);
+        places.reserve(names.size());
+        for (const auto& name : names) places.push_back(keys->position(name));
     }
-    return names;
-}
 
-// The keys of a statement's rows, laid out once; each row starts as a copy and has its values
-// filled in, which is cheaper than growing a dictionary column by column.
-Value::Dictionary rowPrototype(const std::vector<std::string>& names) {
-    Value::Dictionary prototype;
-    for (const auto& name : names) prototype.set(name, Value());
-    return prototype;
-}
-
-Value::Dictionary rowOf(sqlite3_stmt* stmt, const std::vector<std::string>& names, const Value::Dictionary& prototype) {
-    Value::Dictionary row = prototype;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        // A later column of the same name overwrites the earlier one's value.
-        *row.find(names[i]) = Value(columnText(stmt, static_cast<int>(i)));
+    // The current row, each value read once straight into its place.
+    Value::Dictionary row(sqlite3_stmt* stmt) const {
+        std::vector<Value> values;
+        if (places.size() == keys->size()) {
+            // Every name once: column i is key i.
+            values.reserve(places.size());
+            for (std::size_t i = 0; i < places.size(); ++i) values.emplace_back(columnText(stmt, static_cast<int>(i)));
+        } else {
+            values.resize(keys->size());
+            for (std::size_t i = 0; i < places.size(); ++i) values[places[i]] = Value(columnText(stmt, static_cast<int>(i)));
+        }
+        return Value::Dictionary(keys, std::move(values));
     }
-    return row;
-}
-
-Value::Dictionary rowOf(sqlite3_stmt* stmt) {
-    const auto names = columnNames(stmt);
-    return rowOf(stmt, names, rowPrototype(names));
-}
+};
 
 }  // namespace
 
@@ -142,7 +144,9 @@ std::shared_ptr<SQLiteEngine> SQLiteEngine::initWithPath(const std::string& path
 
 bool SQLiteEngine::open(bool create) {
     // Content databases open without the create flag: one that vanished must not come back empty.
-    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_FULLMUTEX;
+    // A connection is used from one sequence at a time (asserted in checked builds), so SQLite
+    // need not lock it on every call: a list reads each column of each row through two calls.
+    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         ContentLog::log(NSString::format("The content database %@ could not be opened: %@.", fileNameOf(path_),
@@ -245,6 +249,11 @@ void SQLiteEngine::endRequest() {
     finalizeStatement();
 }
 
+int SQLiteEngine::columnCount() const {
+    OSTREL_CHECK_SEQUENCE(sequence_);
+    return dbps_ ? sqlite3_column_count(dbps_) : 0;
+}
+
 std::int32_t SQLiteEngine::getInt(int column) const {
     OSTREL_CHECK_SEQUENCE(sequence_);
     return dbps_ ? sqlite3_column_int(dbps_, column) : 0;
@@ -269,7 +278,7 @@ double SQLiteEngine::getDouble(int column) const {
 Value::Dictionary SQLiteEngine::dataFromRow() const {
     OSTREL_CHECK_SEQUENCE(sequence_);
     if (!dbps_) return {};
-    return rowOf(dbps_);
+    return RowShape(dbps_).row(dbps_);
 }
 
 std::int64_t SQLiteEngine::maxIdxForTable(const std::string& table, const std::string& column) {
@@ -317,10 +326,9 @@ std::vector<Value::Dictionary> SQLiteEngine::rowsForRequest(const std::string& s
             return rows;
         }
     }
-    const auto names = columnNames(stmt);
-    const auto prototype = rowPrototype(names);
+    const RowShape shape(stmt);
     int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) rows.push_back(rowOf(stmt, names, prototype));
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) rows.push_back(shape.row(stmt));
     if (rc != SQLITE_DONE) reportFailure("could not read all rows", sql, rc, error);
     sqlite3_finalize(stmt);
     return rows;

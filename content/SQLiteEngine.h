@@ -56,6 +56,8 @@ public:
     [[nodiscard]] bool nextRow(NSErrorPtr* error = nullptr);
     void endRequest();
 
+    // The columns of the current statement's rows; 0 without a statement.
+    int columnCount() const;
     std::int32_t getInt(int column) const;
     std::int64_t getInt64(int column) const;
     // "" for NULL; nothing without a current statement.

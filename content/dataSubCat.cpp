@@ -30,15 +30,16 @@ std::shared_ptr<dataSubCat> dataSubCat::dataSubCatFromDB(const std::shared_ptr<S
     return dataSubCatFromRow(engine->dataFromRow(), locale);
 }
 
-std::shared_ptr<dataSubCat> dataSubCat::dataSubCatFromRow(const Value::Dictionary& row, const OELocalizations& locale) {
+std::shared_ptr<dataSubCat> dataSubCat::dataSubCatFromRow(Value::Dictionary row, const OELocalizations& locale) {
     auto sub = std::make_shared<dataSubCat>();
-    sub->data_ = row;
     sub->index_ = row.get("index").intValue();
     sub->bigCatIndex_ = row.get("bigCat").intValue();
     sub->subCatDescription_ = column(row, "description");
     sub->detailText_ = column(row, "date");
     sub->imagePath_ = column(row, "filePath");
     sub->name_ = locale.localizedNameFieldValue(row);
+    // Taken, not copied: a row may carry very long texts.
+    sub->data_ = std::move(row);
     return sub;
 }
 

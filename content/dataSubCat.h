@@ -20,7 +20,7 @@ public:
     // A name only; its row holds the name under the display language's name column.
     static std::shared_ptr<dataSubCat> dataSubCatWithName(const std::string& name, const OELocalizations& locale);
     // Built from an already read row.
-    static std::shared_ptr<dataSubCat> dataSubCatFromRow(const Value::Dictionary& row, const OELocalizations& locale);
+    static std::shared_ptr<dataSubCat> dataSubCatFromRow(Value::Dictionary row, const OELocalizations& locale);
 
     // Subcategory records come only from the subcategory factories.
     static std::shared_ptr<dataCat> emptyCat() { return nullptr; }

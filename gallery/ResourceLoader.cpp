@@ -3,6 +3,7 @@
 
 #include "content/ContentLog.h"
 #include "content/DataSource.h"
+#include "platform/foundation/FileError.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
@@ -96,16 +97,30 @@ std::string ResourceLoader::storePath() const {
 
 bool ResourceLoader::loadStore() {
     const std::string path = storePath();
-    if (path.empty() || !NSFileManager::defaultManager()->fileExistsAtPath(path)) return false;
-    const Value plist = NSPropertyListSerialization::propertyListWithContentsOfFile(path);
-    // An unreadable file counts as a store with nothing viewed; the next write replaces it.
+    if (path.empty()) return false;
+    // Read first rather than asking whether the file exists: only a file that is surely absent
+    // may be seeded and written.
+    NSErrorPtr error;
+    const Value plist = NSPropertyListSerialization::propertyListWithContentsOfFile(path, &error);
+    if (error && error->code() == NSFileReadNoSuchFileError) return false;
+    if (error && error->code() != NSPropertyListReadCorruptError) {
+        // There but not readable (a failing disk, no permission): the marks in it may come back,
+        // so this run keeps its marks in memory and leaves the file alone.
+        ContentLog::log("The viewed pictures could not be read; new marks are kept in memory only and the file is "
+                        "left as it is. " + error->localizedDescription());
+        storeUnreadable_ = true;
+        newImages_ = Value::Dictionary();
+        return true;
+    }
+    // Read whole but not a property list of marks: nothing in it can be kept, the next write
+    // replaces it.
     newImages_ = plist.isDictionary() ? plist.dictionary() : Value::Dictionary();
     return true;
 }
 
 void ResourceLoader::writeStore() const {
     const std::string path = storePath();
-    if (path.empty() || !newImages_) return;
+    if (path.empty() || !newImages_ || storeUnreadable_) return;
     // The write is atomic, so a failed one leaves the previous file as it was. The marks stay in
     // memory either way, and the next write saves them all.
     NSErrorPtr error;
@@ -126,7 +141,7 @@ void ResourceLoader::resetNewImages(const std::shared_ptr<DataSource>& source) {
     if (loadStore()) return;
     newImages_ = Value::Dictionary();
     if (source) {
-        for (const auto& path : source->allPaths()) resetNewImage(path, false);
+        for (const auto& path : source->allPathsInAnyOrder()) resetNewImage(path, false);
     }
     writeStore();
 }

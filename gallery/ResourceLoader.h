@@ -46,7 +46,8 @@ public:
     bool useLowImages() const { return false; }
 
     // The viewed-pictures store ("viewed_images" in Documents). Seeding marks every picture of
-    // the source viewed when the store has never been written.
+    // the source viewed when the store has never been written. A file that is there but cannot
+    // be read is left alone: the marks of this run stay in memory.
     void resetNewImages(const std::shared_ptr<DataSource>& source);
     bool isNewImage(const std::string& path);
     void resetNewImage(const std::string& path, bool store);
@@ -68,4 +69,6 @@ private:
 
     std::shared_ptr<FileSystem> fileSystem_;
     std::optional<Value::Dictionary> newImages_;
+    // The file is there but could not be read: it is never written over.
+    bool storeUnreadable_ = false;
 };

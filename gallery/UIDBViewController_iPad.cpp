@@ -2,6 +2,9 @@
 // grouping delegate it was chosen in drives the table.
 #include "gallery/UIDBViewController_iPad.h"
 
+#include "gallery/UIThumbailViewController.h"
+#include "platform/ui/UINavigationController.h"
+#include "platform/ui/UISplitViewController.h"
 #include "platform/ui/UITableView.h"
 
 std::shared_ptr<UIDBViewController_iPad> UIDBViewController_iPad::initWithSource(const std::shared_ptr<DataSource>& source,
@@ -67,7 +70,19 @@ void UIDBViewController_iPad::viewWillTransitionToSize(
 }
 
 void UIDBViewController_iPad::itemSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) {
-    storeSelectedItem(indexPath, subcatInSource(dataSource, indexPath));
+    auto subCat = subcatInSource(dataSource, indexPath);
+    storeSelectedItem(indexPath, subCat);
+    if (!subCat) return;
+    presentDetailsController(UIThumbailViewController::initWithDataSource(dataSource, subCat, mode() == 0, galleryContext()));
+}
+
+void UIDBViewController_iPad::presentDetailsController(const std::shared_ptr<UIViewController>& controller) {
+    auto split = splitViewController();
+    if (!split) return;
+    std::vector<std::shared_ptr<UIViewController>> panes;
+    if (!split->viewControllers().empty()) panes.push_back(split->viewControllers().front());
+    panes.push_back(UINavigationController::initWithRootViewController(controller));
+    split->setViewControllers(panes);
 }
 
 bool UIDBViewController_iPad::isSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) {

@@ -34,7 +34,11 @@ public:
     NSIndexPath selectedRowIndexPath() override;
     void scrollToSelected(bool animated);
 
+    // Remembers the row and puts the subcategory's thumbnail screen into the detail pane
+    // (filtering allowed in the first grouping only).
     void itemSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) override;
+    // The controller, in a new navigation controller, becomes the split screen's second pane.
+    void presentDetailsController(const std::shared_ptr<UIViewController>& controller);
     // The same record object as the remembered one (identity, not contents).
     bool isSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) override;
 

@@ -1,6 +1,9 @@
 // The phone category browser's row handling.
 #include "gallery/UIDBViewController_iPhone.h"
 
+#include "gallery/UIDBViewController_iPad.h"
+#include "gallery/UIThumbailViewController.h"
+#include "platform/ui/UINavigationController.h"
 #include "platform/ui/UITableView.h"
 
 std::shared_ptr<UIDBViewController_iPhone> UIDBViewController_iPhone::initWithSource(
@@ -10,6 +13,10 @@ std::shared_ptr<UIDBViewController_iPhone> UIDBViewController_iPhone::initWithSo
     return controller;
 }
 
-void UIDBViewController_iPhone::itemSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>&) {
+void UIDBViewController_iPhone::itemSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) {
+    if (auto subCat = UIDBViewController_iPad::subcatInSource(dataSource, indexPath)) {
+        auto thumbnails = UIThumbailViewController::initWithDataSource(dataSource, subCat, mode() == 0, galleryContext());
+        if (auto navigation = navigationController()) navigation->pushViewController(thumbnails, true);
+    }
     tableView()->deselectRowAtIndexPath(indexPath, true);
 }

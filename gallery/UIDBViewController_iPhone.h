@@ -9,7 +9,8 @@ public:
                                                                      const GalleryContext& context);
     explicit UIDBViewController_iPhone(GalleryContext context) : UIDBViewController(std::move(context)) {}
 
-    // A tapped row is deselected again, animated.
+    // Pushes the thumbnail screen of the tapped subcategory (filtering allowed in the first
+    // grouping only), then deselects the row, animated.
     void itemSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) override;
     bool isSelected(const NSIndexPath&, const std::shared_ptr<DataSource>&) override { return false; }
 };

@@ -19,12 +19,18 @@ UIImageCell::UIImageCell(UITableViewCellStyle style, const std::string& reuseIde
     content->setFrame(bounds());
     image_ = UIImageView::initWithFrame(CGRectMake(8, 7, height - 15, height - 15));
     image_->setContentMode(UIViewContentModeScaleAspectFit);
+    // The picture keeps its margins as the row grows or shrinks; the texts and the button stay
+    // centred beside it.
+    image_->setAutoresizingMask(UIViewAutoresizingFlexibleHeight);
     content->addSubview(image_);
+    const unsigned centred = UIViewAutoresizingFlexibleTopMargin | UIViewAutoresizingFlexibleBottomMargin;
     mainText()->setFrame(CGRectMake(height + 3, height / 2 - 34, 320 - height - 3 - 49, 30));
+    mainText()->setAutoresizingMask(mainText()->autoresizingMask() | centred);
     detailText()->setFrame(CGRectMake(height + 3, height / 2 + 2, 320 - height - 3 - 49, 24));
+    detailText()->setAutoresizingMask(detailText()->autoresizingMask() | centred);
     infoButton_ = UIButton::buttonWithType(UIButtonTypeInfoDark);
     infoButton_->setFrame(CGRectMake(320 - 44, (height - 44) / 2, 44, 44));
-    infoButton_->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin);
+    infoButton_->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin | centred);
     content->addSubview(infoButton_);
 }
 

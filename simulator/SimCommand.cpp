@@ -166,6 +166,11 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
         if (rest.empty()) return invalid("expect needs the text to look for");
         c.kind = Kind::Expect;
         c.text = unquote(rest);
+    } else if (verb == "await") {
+        if (rest.empty()) return invalid("await needs the text to wait for");
+        c.kind = Kind::Await;
+        c.text = unquote(rest);
+        c.seconds = kAwaitSeconds;
     } else if (verb == "quit" || verb == "exit") {
         c.kind = Kind::Quit;
     } else if (verb == "help" || verb == "?") {
@@ -201,5 +206,6 @@ const char* SimCommand::helpText() {
            "  advance SECONDS           move the clock forward\n"
            "  shot FILE.png             save a picture of the screen\n"
            "  expect TEXT               fail unless TEXT is on the screen\n"
+           "  await TEXT                wait (up to 15 s of real time) for TEXT, as for a download\n"
            "  quit\n";
 }

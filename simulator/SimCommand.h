@@ -22,6 +22,7 @@ struct SimCommand {
         Advance,     // move the manual clock
         Shot,        // render the screen to a PNG file
         Expect,      // fail unless the screen shows a text
+        Await,       // wait in real time (what comes over the network) until the screen shows a text
         Quit,
         Help,
     };
@@ -49,6 +50,8 @@ struct SimCommand {
     static constexpr double kMaxSpeed = 100000;
     static constexpr double kMaxSeconds = 366.0 * 24 * 60 * 60;
     static constexpr double kMaxControlNumber = 99999;
+    // The real time `await` waits at most.
+    static constexpr double kAwaitSeconds = 15;
 
     static SimCommand parse(const std::string& line);
     // The command list printed by `help`.

@@ -239,6 +239,8 @@ void drawNavigationItems(cairo_t* cr, const UINavigationBar& bar, const CGRect& 
 void drawView(cairo_t* cr, const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& window, double alpha) {
     if (view->isHidden() || view->alpha() < 0.01) return;
     alpha *= view->alpha();
+    // A disabled button is drawn faded, as the platform dims its image (a pager's arrow at an end).
+    if (auto button = std::dynamic_pointer_cast<UIButton>(view); button && !button->isEnabled()) alpha *= 0.35;
     const CGRect r = view->convertRectToView(view->bounds(), window);
     const auto layer = view->layer();
     const double radius = layer->cornerRadius();

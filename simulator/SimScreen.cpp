@@ -10,6 +10,7 @@
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIButton.h"
+#include "platform/ui/UICollectionView.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
@@ -254,6 +255,30 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, bool& numbe
     if (std::dynamic_pointer_cast<UITableViewCell>(view)) {
         numbered = true;
         return "row";
+    }
+    if (auto cell = std::dynamic_pointer_cast<UICollectionViewCell>(view)) {
+        // A grid cell reads as its picture's file name, then the signs laid over it.
+        numbered = true;
+        skipChildren = true;
+        std::vector<std::string> pictures;
+        bool busy = false;
+        std::function<void(const std::shared_ptr<UIView>&)> collect = [&](const std::shared_ptr<UIView>& v) {
+            if (v->isHidden()) return;
+            if (auto image = std::dynamic_pointer_cast<UIImageView>(v)) {
+                auto picture = image->currentImage();
+                pictures.push_back(picture ? NSString::lastPathComponent(picture->name()) : "");
+            }
+            if (auto spinner = std::dynamic_pointer_cast<UIActivityIndicatorView>(v); spinner && spinner->isAnimating())
+                busy = true;
+            for (const auto& sub : v->subviews()) collect(sub);
+        };
+        collect(cell);
+        std::string t = "cell";
+        if (!pictures.empty() && !pictures.front().empty()) t += " " + quoted(pictures.front());
+        for (std::size_t i = 1; i < pictures.size(); ++i)
+            if (!pictures[i].empty()) t += " +" + screenful(pictures[i]);
+        if (busy) t += " (busy)";
+        return t;
     }
     if (!view->gestureRecognizers().empty() && view->isUserInteractionEnabled()) {
         numbered = true;

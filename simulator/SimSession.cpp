@@ -12,13 +12,16 @@
 #include "platform/ui/UIScrollView.h"
 #include "platform/ui/UISegmentedControl.h"
 #include "platform/ui/UITableView.h"
+#include "platform/ui/UICollectionView.h"
 #include "platform/ui/UITableViewCell.h"
 #include "platform/ui/UITextField.h"
 #include "platform/ui/UIWindow.h"
 #include "simulator/SimRenderer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace {
 
@@ -143,6 +146,21 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
             }
             return r;
         }
+        case SimCommand::Kind::Await: {
+            // The network answers in real time: the application runs on while it is waited for.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(c.seconds);
+            while (!screen().contains(c.text)) {
+                if (std::chrono::steady_clock::now() >= deadline) {
+                    r.ok = false;
+                    r.expectFailed = true;
+                    r.message = "waited " + std::to_string(static_cast<int>(c.seconds)) + " s for \"" + c.text +
+                                "\" on the screen, but it did not come";
+                    return r;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            return r;
+        }
         case SimCommand::Kind::Expect: {
             auto s = screen();
             if (!s.contains(c.text)) {
@@ -200,6 +218,18 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
                 if (table) {
                     if (auto indexPath = table->indexPathForCell(cell)) {
                         table->simulateTapOnRow(*indexPath);
+                        break;
+                    }
+                }
+            }
+            // A grid cell too, through its collection view.
+            if (auto cell = std::dynamic_pointer_cast<UICollectionViewCell>(target->view); cell && hold == 0 && taps == 1) {
+                std::shared_ptr<UICollectionView> grid;
+                for (auto v = cell->superview(); v && !grid; v = v->superview())
+                    grid = std::dynamic_pointer_cast<UICollectionView>(v);
+                if (grid) {
+                    if (auto indexPath = grid->indexPathForCell(cell)) {
+                        grid->simulateTapOnItem(*indexPath);
                         break;
                     }
                 }

@@ -52,18 +52,6 @@ const std::shared_ptr<NSRegularExpression>& nameCharacterExpression() {
     return *expression;
 }
 
-std::string classNameOf(const Value& value) {
-    if (value.isObject() && value.object()) return value.object()->className();
-    switch (value.type()) {
-    case Value::Type::String: return "NSString";
-    case Value::Type::Array: return "NSArray";
-    case Value::Type::Dictionary: return "NSDictionary";
-    case Value::Type::Data: return "NSData";
-    case Value::Type::Date: return "NSDate";
-    case Value::Type::Null: return "NSNull";
-    default: return "NSNumber";
-    }
-}
 
 }  // namespace
 
@@ -152,7 +140,7 @@ bool APMDataTypeValidator::isValidValue(const Value& value, std::int64_t minLeng
     auto typed = value.objectAs<APMValue>();
     if (!typed) {
         APMMeasurementMonitor()->logWithLevel(3, 13005, label(type) + " must be a APMValue instance. value",
-                                              Value(classNameOf(value)));
+                                              Value(value.className()));
         return fail(failureCode, kWrongType);
     }
     if (typed->isString()) return isValidString(typed->value(), minLength, maxLength, type, failureCode);

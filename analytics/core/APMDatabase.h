@@ -133,10 +133,11 @@ public:
     // Row ids are numbers; counters stop at INT32_MAX.
     [[nodiscard]] bool incrementRetryCounterForBundlesWithIDs(const Value::Array& rowIDs, NSErrorPtr* error);
     // Oldest first within the count limit; the first bundle always, later ones while the
-    // uncompressed sizes fit the size limit.
-    [[nodiscard]] std::optional<std::vector<QueuedBundle>> queryBundlesWithCountLimit(std::int64_t countLimit,
-                                                                                      std::int64_t sizeLimit,
-                                                                                      NSErrorPtr* error);
+    // uncompressed sizes fit the size limit. Rows that cannot be read are passed over; when
+    // `unreadableRowIDs` is given, it receives those among the rows read.
+    [[nodiscard]] std::optional<std::vector<QueuedBundle>> queryBundlesWithCountLimit(
+        std::int64_t countLimit, std::int64_t sizeLimit, NSErrorPtr* error,
+        std::vector<std::int64_t>* unreadableRowIDs = nullptr);
     [[nodiscard]] std::optional<std::vector<QueuedBundle>> queryBundlesWithRowIDs(const Value::Array& rowIDs,
                                                                                   NSErrorPtr* error);
     [[nodiscard]] bool deleteBundlesWithRowIDs(const Value::Array& rowIDs, NSErrorPtr* error);

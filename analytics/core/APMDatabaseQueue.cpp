@@ -101,9 +101,8 @@ std::optional<APMDatabase::QueuedBundle> APMDatabase::queuedBundleFromRow(const 
     return QueuedBundle{bundle, rowID.longLongValue()};
 }
 
-std::optional<std::vector<APMDatabase::QueuedBundle>> APMDatabase::queryBundlesWithCountLimit(std::int64_t countLimit,
-                                                                                              std::int64_t sizeLimit,
-                                                                                              NSErrorPtr* error) {
+std::optional<std::vector<APMDatabase::QueuedBundle>> APMDatabase::queryBundlesWithCountLimit(
+    std::int64_t countLimit, std::int64_t sizeLimit, NSErrorPtr* error, std::vector<std::int64_t>* unreadableRowIDs) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     auto rows = sqliteStore_->recordsForQuery("SELECT rowid, data, retry_count FROM queue ORDER BY rowid ASC LIMIT ?",
@@ -113,7 +112,10 @@ std::optional<std::vector<APMDatabase::QueuedBundle>> APMDatabase::queryBundlesW
     std::int64_t total = 0;
     for (const auto& row : *rows) {
         auto queued = queuedBundleFromRow(row, nullptr);
-        if (!queued) continue;
+        if (!queued) {
+            if (unreadableRowIDs && !row.get("rowid").isNull()) unreadableRowIDs->push_back(row.get("rowid").longLongValue());
+            continue;
+        }
         // Measured as sent: the message encoded again, not the stored gzip bytes.
         const auto size = static_cast<std::int64_t>(queued->first->protoBuffer().value_or(NSData{}).size());
         if (!chosen.empty() && total + size > sizeLimit) break;

@@ -20,18 +20,6 @@ std::function<std::int64_t()> gMaxPublicEventParamsProvider;
 
 Value int64Value(std::int64_t number) { return Value(APMValue::initWithInt64(number)); }
 
-std::string typeName(const Value& value) {
-    if (value.isObject() && value.object()) return value.object()->className();
-    switch (value.type()) {
-    case Value::Type::String: return "NSString";
-    case Value::Type::Array: return "NSArray";
-    case Value::Type::Dictionary: return "NSDictionary";
-    case Value::Type::Data: return "NSData";
-    case Value::Type::Date: return "NSDate";
-    case Value::Type::Null: return "NSNull";
-    default: return "NSNumber";
-    }
-}
 
 bool isPublicKey(const std::string& name) { return !name.empty() && name[0] != '_'; }
 
@@ -168,7 +156,7 @@ Value::Dictionary APMSanitizeEventParameters(const Value::Dictionary& parameters
             removed.push_back(name);
             APMMeasurementMonitor()->logWithLevel(
                 3, 18015, "Event parameter value must be of type NSString, NSNumber or NSArray. Type",
-                Value(typeName(object)));
+                Value(object.className()));
             continue;
         }
 
@@ -275,7 +263,7 @@ void APMRecordParameterError(Value::Dictionary& parameters, std::int64_t code, c
 void APMSetErrorValueParameters(Value::Dictionary& parameters, const Value& name, std::int64_t limit,
                                 const Value& value) {
     if (parameters.contains("_ev") || parameters.contains("_el")) return;
-    std::string text = name.isString() ? name.string() : name.isNull() ? std::string("(nil)") : typeName(name);
+    std::string text = name.isString() ? name.string() : name.isNull() ? std::string("(nil)") : name.className();
     if (static_cast<std::int64_t>(NSString::utf32Length(text)) > limit) {
         text = NSString::substringToUTF32Length(text, static_cast<std::size_t>(std::max<std::int64_t>(limit, 0))) +
                "...";

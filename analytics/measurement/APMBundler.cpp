@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 
 namespace {
 
@@ -36,6 +37,15 @@ using RawEvents = std::vector<std::shared_ptr<APMRawEventData>>;
 using Events = std::vector<std::shared_ptr<APMEvent>>;
 
 std::int64_t milliseconds(double seconds) { return static_cast<std::int64_t>(seconds * 1000); }
+
+std::size_t varintLength(std::size_t value) {
+    std::size_t length = 1;
+    while (value >= 0x80) {
+        value >>= 7;
+        ++length;
+    }
+    return length;
+}
 
 Value eventName(const std::shared_ptr<APMEvent>& event) { return Value(APMDisplayNameForEvent(Value(event->name()))); }
 
@@ -91,7 +101,8 @@ bool BundlingPass::run(bool& consumed) {
     NSErrorPtr error;
     const std::optional<std::int64_t> fingerprint = database_->nextMetadataFingerprintToProcess(&error);
     if (!fingerprint) {
-        if (error) monitor_->logWithLevel(1, 23095, "Unable to fetch next event metadata. Error", Value(error));
+        if (!error) return true;  // nothing waits
+        monitor_->logWithLevel(1, 23095, "Unable to fetch next event metadata. Error", Value(error));
         return false;
     }
 
@@ -99,7 +110,7 @@ bool BundlingPass::run(bool& consumed) {
     std::optional<RawEvents> rawEvents = rawEventsWithMetadataFingerprint(*fingerprint, undecodableRowID);
     if (undecodableRowID) {
         // The oldest raw event can never be read back: drop it rather than hold back the rest.
-        monitor_->logWithLevel(2, 23301, "Dropping a raw event that cannot be read. RowID",
+        monitor_->logWithLevel(4, 23301, "Dropping a raw event that cannot be read. RowID",
                                Value(static_cast<long long>(*undecodableRowID)));
         consumed = consumeRawEvents(*undecodableRowID, *fingerprint);
         return consumed;
@@ -116,7 +127,7 @@ bool BundlingPass::run(bool& consumed) {
             return false;
         }
         // Without its device, app and user fields the group belongs to no app: it cannot be sent.
-        monitor_->logWithLevel(2, 23302, "Dropping raw events without their metadata. Metadata fingerprint",
+        monitor_->logWithLevel(4, 23302, "Dropping raw events without their metadata. Metadata fingerprint",
                                Value(static_cast<long long>(*fingerprint)));
         consumed = consumeRawEvents(rawEvents->back()->rowID(), *fingerprint);
         return consumed;
@@ -171,39 +182,49 @@ std::optional<RawEvents> BundlingPass::rawEventsWithMetadataFingerprint(
     std::int64_t hour = 0;
     std::int64_t totalSize = 0;
     std::int64_t lastRowID = 0;
-    RawEvents accepted;
+    std::optional<APMDatabase::Row> firstRow;
+    std::size_t taken = 0;
+    // Decided on the stored columns: the database makes the events of the rows taken.
     auto filter = [&](std::size_t index, const APMDatabase::Row& row) {
         if (index > 0 && static_cast<std::int64_t>(index) >= maxEvents) return false;
-        NSErrorPtr rowError;
-        auto raw = database_->rawEventDataFromDictionary(row, &rowError);
-        if (!raw) {
-            monitor_->logWithLevel(4, 23096, "Failed to filter raw event. Error", Value(rowError));
-            if (index == 0) undecodableRowID = row.get("rowid").longLongValue();
-            return false;
-        }
+        const std::int64_t rowID = row.get("rowid").longLongValue();
         const auto rowHour =
-            static_cast<std::int64_t>(std::trunc(std::floor(raw->rawEvent()->timestamp()) / 3600.0));
+            static_cast<std::int64_t>(std::trunc(std::floor(row.get("timestamp").doubleValue()) / 3600.0));
         if (index == 0) {
             hour = rowHour;
-        } else if (rowHour != hour || raw->rowID() != lastRowID + 1) {
+            firstRow = row;
+        } else if (rowHour != hour || rowID != lastRowID + 1) {
             return false;
         }
-        auto proto = raw->rawEvent()->protoEvent();
-        const auto size = static_cast<std::int64_t>(proto ? proto->protoBuffer().value_or(NSData{}).size() : 0);
+        // The stored message is the event's own without its name: add the name's field.
+        const std::size_t nameLength = row.get("name").stringValue().size();
+        const Value& data = row.get("data");
+        const auto size = static_cast<std::int64_t>((data.isData() ? data.data().size() : 0) + 1 +
+                                                    varintLength(nameLength) + nameLength);
         if (index > 0 && totalSize + size >= maxSize) return false;
         totalSize += size;
-        lastRowID = raw->rowID();
-        accepted.push_back(std::move(raw));
+        lastRowID = rowID;
+        ++taken;
         return true;
     };
     NSErrorPtr error;
     auto rows = database_->rawEventsWithMetadataFingerprint(fingerprint, &error, filter);
     if (!rows) {
+        NSErrorPtr rowError;
+        if (firstRow && !database_->rawEventDataFromDictionary(*firstRow, &rowError)) {
+            monitor_->logWithLevel(4, 23096, "Failed to filter raw event. Error", Value(rowError));
+            undecodableRowID = firstRow->get("rowid").longLongValue();
+            return std::nullopt;
+        }
         if (error) monitor_->logWithLevel(1, 23097, "Inconsistent state, raw event is expected. Error", Value(error));
         return std::nullopt;
     }
-    // The records the filter made are the rows the read accepted.
-    return accepted;
+    // Rows the database could not read go with the group.
+    if (rows->size() < taken) {
+        monitor_->logWithLevel(4, 23304, "Dropping raw events that cannot be read. Count",
+                               Value(static_cast<long long>(taken - rows->size())));
+    }
+    return rows;
 }
 
 std::optional<Events> BundlingPass::processRawEvents(const RawEvents& rawEvents, std::int64_t fingerprint) {
@@ -391,30 +412,46 @@ bool BundlingPass::updateUserEngagement(std::int64_t engagement, const std::shar
 }
 
 std::optional<Events> BundlingPass::eventsAfterUpdatingEventAggregates(const Events& events) {
+    // Each name's row is read once and written once: the same rows and previous times as a read
+    // and a write per event, without thousands of statements for a large bundle.
+    std::map<std::string, std::shared_ptr<APMEventAggregates>> aggregatesByName;
     Events updated;
     updated.reserve(events.size());
     for (auto event : events) {
+        auto& aggregates = aggregatesByName[event->name()];
+        if (!aggregates) {
+            NSErrorPtr error;
+            aggregates = database_->eventAggregatesWithName(event->name(), &error);
+            if (!aggregates && error) {
+                monitor_->logWithLevel(1, 23107, "Failed to query event aggregates. Name, error", eventName(event),
+                                       Value(error));
+                return std::nullopt;
+            }
+            if (!aggregates) {
+                aggregates = APMEventAggregates::initWithName(event->name(), 1, 1, 1, event->timestamp());
+                if (!aggregates) {
+                    monitor_->logWithLevel(1, 23108, "Failed to update event aggregates. Error", Value());
+                    return std::nullopt;
+                }
+                updated.push_back(std::move(event));
+                continue;
+            }
+        }
+        // Its parameters were checked when it was written: a copy with the previous time only.
+        event = std::make_shared<APMEvent>(event->origin(), event->name(), event->timestamp(),
+                                           aggregates->lastFireTimestamp(), event->parameters());
+        aggregates->incrementCurrentBundleCount();
+        aggregates->incrementLifetimeCount();
+        aggregates->incrementCurrentSessionCount();
+        aggregates->setLastFireTimestamp(event->timestamp());
+        updated.push_back(std::move(event));
+    }
+    for (const auto& [name, aggregates] : aggregatesByName) {
         NSErrorPtr error;
-        auto aggregates = database_->eventAggregatesWithName(event->name(), &error);
-        if (!aggregates && error) {
-            monitor_->logWithLevel(1, 23107, "Failed to query event aggregates. Name, error", eventName(event),
-                                   Value(error));
-            return std::nullopt;
-        }
-        if (aggregates) {
-            if (auto copy = event->copyWithPreviousTimestamp(aggregates->lastFireTimestamp())) event = copy;
-            aggregates->incrementCurrentBundleCount();
-            aggregates->incrementLifetimeCount();
-            aggregates->incrementCurrentSessionCount();
-            aggregates->setLastFireTimestamp(event->timestamp());
-        } else {
-            aggregates = APMEventAggregates::initWithName(event->name(), 1, 1, 1, event->timestamp());
-        }
-        if (!aggregates || !database_->updateEventAggregates(aggregates, &error)) {
+        if (!database_->updateEventAggregates(aggregates, &error)) {
             monitor_->logWithLevel(1, 23108, "Failed to update event aggregates. Error", Value(error));
             return std::nullopt;
         }
-        updated.push_back(std::move(event));
     }
     return updated;
 }

@@ -461,8 +461,20 @@ std::optional<APMUploader::Batch> APMUploader::nextBatch(NSErrorPtr* error) {
     for (;;) {
         const std::int64_t countLimit =
             config->uploadMaxBundlesLimit() + static_cast<std::int64_t>(deliveredBundleIDs_.size());
-        auto queued = database->queryBundlesWithCountLimit(countLimit, config->uploadMaxSizeLimitBytes(), error);
+        std::vector<std::int64_t> unreadable;
+        auto queued =
+            database->queryBundlesWithCountLimit(countLimit, config->uploadMaxSizeLimitBytes(), error, &unreadable);
         if (!queued) return std::nullopt;
+        // A bundle that cannot be read back can never be sent: left in place it would take a
+        // batch's slot for ever, and a queue led by enough of them would send nothing.
+        if (!unreadable.empty()) {
+            monitor->logWithLevel(4, 23305, "Deleting queued bundles that cannot be read. Count",
+                                  Value(static_cast<long long>(unreadable.size())));
+            Value::Array rowIDs;
+            for (std::int64_t rowID : unreadable) rowIDs.push_back(Value(static_cast<long long>(rowID)));
+            if (!database->deleteBundlesWithRowIDs(rowIDs, error)) return std::nullopt;
+            if (queued->empty()) continue;
+        }
         std::erase_if(*queued, [&](const auto& item) { return deliveredBundleIDs_.contains(item.second); });
         // A bundle without an app id can never be taken by the service; it must not hold the queue.
         Value::Array unusable;
@@ -474,7 +486,7 @@ std::optional<APMUploader::Batch> APMUploader::nextBatch(NSErrorPtr* error) {
             bundles = std::move(*queued);
             break;
         }
-        monitor->logWithLevel(2, 23303, "Deleting queued bundles without a Vizudi App ID. Count",
+        monitor->logWithLevel(4, 23303, "Deleting queued bundles without a Vizudi App ID. Count",
                               Value(static_cast<long long>(unusable.size())));
         if (!database->deleteBundlesWithRowIDs(unusable, error)) return std::nullopt;
     }

@@ -72,22 +72,6 @@ bool isValidUTF8(std::string_view s) {
 }
 
 // The platform class name of a value, as the "%@" of a class prints it.
-std::string classNameOf(const Value& value) {
-    switch (value.type()) {
-        case Value::Type::Null: return "NSNull";
-        case Value::Type::Bool:
-        case Value::Type::Integer:
-        case Value::Type::Unsigned:
-        case Value::Type::Double: return "NSNumber";
-        case Value::Type::String: return "NSString";
-        case Value::Type::Data: return "NSData";
-        case Value::Type::Date: return "NSDate";
-        case Value::Type::Array: return "NSArray";
-        case Value::Type::Dictionary: return "NSDictionary";
-        case Value::Type::Object: return value.object() ? value.object()->className() : "nil";
-    }
-    return "nil";
-}
 
 // A number's signed 64-bit value, without undefined conversions of out-of-range doubles.
 std::int64_t int64Of(const Value& value) {
@@ -167,7 +151,7 @@ bool itemFromValue(const Value& value, APMPBFieldType type, APMPBCell* item) {
             APMPBSystemLog("<ERROR> Unable to convert ObjC object to byte data. Unknown type. %d", static_cast<int>(type));
             return false;
     }
-    APMPBSystemLog("<ERROR> Invalid object type. %s. Type: %s", expected, classNameOf(value).c_str());
+    APMPBSystemLog("<ERROR> Invalid object type. %s. Type: %s", expected, value.className().c_str());
     return false;
 }
 

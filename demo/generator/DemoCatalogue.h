@@ -153,12 +153,12 @@ inline constexpr std::size_t kDemoTextCount = 12;
 inline constexpr std::size_t kDemoArticleCount = 12;
 
 // Picture sizes: the picture, its thumbnail, and the group pictures in "Data/cats".
-inline constexpr int kDemoPictureWidth = 320;
-inline constexpr int kDemoPictureHeight = 240;
+inline constexpr int kDemoPictureWidth = 640;
+inline constexpr int kDemoPictureHeight = 480;
 inline constexpr int kDemoThumbnailWidth = 80;
 inline constexpr int kDemoThumbnailHeight = 60;
 inline constexpr int kDemoGroupPictureWidth = 120;
 inline constexpr int kDemoGroupPictureHeight = 90;
 // High-resolution files on the content server.
-inline constexpr int kDemoHDPictureWidth = 640;
-inline constexpr int kDemoHDPictureHeight = 480;
+inline constexpr int kDemoHDPictureWidth = 960;
+inline constexpr int kDemoHDPictureHeight = 720;

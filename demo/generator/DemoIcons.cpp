@@ -186,6 +186,18 @@ const std::map<std::string, Icon>& icons() {
              c.fill(circle(10, 10, 8.5), kInk);
              c.fill(polyline({{6, 10.2}, {8.8, 13}, {14, 7.2}}, 2), kWhite);
          }}},
+        // The sign of a thumbnail whose high-resolution file is on the device: a tag with "HD"
+        // cut out of it, so the picture shows through the letters.
+        {"hd", {24, 14, [](Canvas& c) {
+             c.fill(roundedRect(1, 1, 22, 12, 2.5), kInk);
+             const Shape letters = [](double x, double y) {
+                 return line({5, 4}, {5, 10}, 1.6)(x, y) || line({10, 4}, {10, 10}, 1.6)(x, y) ||
+                        line({5, 7}, {10, 7}, 1.4)(x, y) || line({13.5, 4}, {13.5, 10}, 1.6)(x, y) ||
+                        (ring(15.5, 7, 3, 1.6)(x, y) && x >= 15.5) || line({13.5, 4.8}, {15.6, 4.8}, 1.6)(x, y) ||
+                        line({13.5, 9.2}, {15.6, 9.2}, 1.6)(x, y);
+             };
+             c.erase(letters);
+         }}},
         // Main-menu rows, 30 points.
         {"galleryengine", {30, 30, [](Canvas& c) {
              c.fill(without(roundedRect(3, 5, 24, 20, 2), roundedRect(5, 7, 20, 16, 0.5)), kInk);
@@ -244,6 +256,19 @@ const std::map<std::string, Icon>& icons() {
              c.fill(line({15, 4}, {15, 26}, 1.5), kInk);
              c.fill(both(line({4, 15}, {26, 15}, 1.5), inside), kInk);
              for (double y : {9.5, 20.5}) c.fill(both(line({4, y}, {26, y}, 1.4), inside), kInk);
+         }}},
+        // The pager's previous and next buttons.
+        {"back", {22, 22, [](Canvas& c) { c.fill(polyline({{14, 4}, {7, 11}, {14, 18}}, 2.4), kInk); }}},
+        {"forward", {22, 22, [](Canvas& c) { c.fill(polyline({{8, 4}, {15, 11}, {8, 18}}, 2.4), kInk); }}},
+        // A page whose picture can be neither read nor downloaded: a cloud, crossed out.
+        {"offline", {100, 100, [](Canvas& c) {
+             const Shape cloud = [](double x, double y) {
+                 return circle(36, 52, 16)(x, y) || circle(56, 44, 20)(x, y) || circle(72, 56, 13)(x, y) ||
+                        roundedRect(22, 52, 62, 16, 8)(x, y);
+             };
+             c.fill(cloud, kInk);
+             c.erase(line({18, 18}, {82, 82}, 12));
+             c.fill(line({20, 20}, {80, 80}, 5), kInk);
          }}},
         // Slider parts: a round thumb and the two tracks, whose ends are the 4-point caps.
         {"handle", {24, 24, [](Canvas& c) {

@@ -14,9 +14,10 @@ double realNow() {
     return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
+// -1 when the boot time cannot be read.
 double realUptime() {
     timespec ts{};
-    clock_gettime(CLOCK_BOOTTIME, &ts);
+    if (clock_gettime(CLOCK_BOOTTIME, &ts) != 0 || ts.tv_sec == 0) return -1;
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
@@ -31,6 +32,7 @@ struct State {
     bool manual = false;
     double manualNow = 0;
     double manualStart = 0;
+    bool uptimeUnreadable = false;
     double uptimeAtManualStart = 0;
     Clock::TimerId nextId = 1;
     std::multimap<double, Timer> timers;  // by fire time, then by scheduling order
@@ -108,7 +110,14 @@ double Clock::now() {
 double Clock::uptime() {
     State& s = state();
     std::lock_guard lock(s.mutex);
-    return s.manual ? s.uptimeAtManualStart + (s.manualNow - s.manualStart) : realUptime();
+    if (!s.manual) return realUptime();
+    return s.uptimeUnreadable ? -1 : s.uptimeAtManualStart + (s.manualNow - s.manualStart);
+}
+
+void Clock::setUptimeUnreadable(bool unreadable) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    s.uptimeUnreadable = unreadable;
 }
 
 void Clock::setManual(double start) {
@@ -128,6 +137,7 @@ void Clock::setReal() {
     State& s = state();
     std::lock_guard lock(s.mutex);
     s.manual = false;
+    s.uptimeUnreadable = false;
     s.changed.notify_all();
 }
 

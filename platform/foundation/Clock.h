@@ -13,8 +13,12 @@ public:
 
     // Seconds since 1970.
     static double now();
-    // Seconds since the machine started (CLOCK_BOOTTIME); in manual mode it moves with now().
+    // Seconds since the machine started (CLOCK_BOOTTIME), -1 when the boot time cannot be read;
+    // in manual mode it moves with now().
     static double uptime();
+    // Manual mode: the boot time cannot be read while set, as when the system call fails;
+    // setReal() clears it.
+    static void setUptimeUnreadable(bool unreadable);
 
     // Freezes the clock at `start` (default: the real time now); only advance() moves it.
     static void setManual(double start);

@@ -181,6 +181,7 @@ void NSBundle::resetCaches() {
 
 void NSBundle::resetLocked() const {
     chosen_.reset();
+    searchOrder_.reset();
     tables_.clear();
 }
 
@@ -272,12 +273,13 @@ std::vector<std::string> NSBundle::preferredLocalizations() const {
 }
 
 // The localizations whose tables are consulted, in order, ending with the top folder ("").
-std::vector<std::string> NSBundle::tableSearchOrderLocked() const {
+const std::vector<std::string>& NSBundle::tableSearchOrderLocked() const {
+    const std::string chosen = chosenLocked();  // first: a change of languages resets both
+    if (searchOrder_) return *searchOrder_;
     std::vector<std::string> order;
     auto add = [&](const std::string& name) {
         if (std::find(order.begin(), order.end(), name) == order.end()) order.push_back(name);
     };
-    const std::string chosen = chosenLocked();
     if (!chosen.empty()) add(chosen);
     const std::vector<std::string> all = localizations();
     const Value& region = infoLocked().get("CFBundleDevelopmentRegion");
@@ -286,7 +288,7 @@ std::vector<std::string> NSBundle::tableSearchOrderLocked() const {
         if (const auto match = matchLanguage(fallback, all)) add(*match);
     }
     add("");
-    return order;
+    return searchOrder_.emplace(std::move(order));
 }
 
 const std::optional<Value::Dictionary>& NSBundle::tableLocked(const std::string& localization,

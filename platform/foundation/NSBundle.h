@@ -72,7 +72,7 @@ private:
     void refreshIfLanguagesChanged() const;
     const Value::Dictionary& infoLocked() const;
     std::string chosenLocked() const;
-    std::vector<std::string> tableSearchOrderLocked() const;
+    const std::vector<std::string>& tableSearchOrderLocked() const;
     const std::optional<Value::Dictionary>& tableLocked(const std::string& localization, const std::string& table) const;
     void resetLocked() const;
 
@@ -80,6 +80,8 @@ private:
     mutable std::mutex mutex_;
     mutable std::optional<Value::Dictionary> info_;
     mutable std::optional<std::string> chosen_;
+    // Worked out with the choice: every localized string goes through it.
+    mutable std::optional<std::vector<std::string>> searchOrder_;
     mutable std::uint64_t languagesGeneration_ = 0;
     mutable std::map<std::pair<std::string, std::string>, std::optional<Value::Dictionary>> tables_;
 };

@@ -14,6 +14,8 @@ inline constexpr const char* NSUnderlyingErrorKey = "NSUnderlyingError";
 inline constexpr const char* NSFilePathErrorKey = "NSFilePath";
 inline constexpr const char* NSCocoaErrorDomain = "NSCocoaErrorDomain";
 inline constexpr const char* NSPOSIXErrorDomain = "NSPOSIXErrorDomain";
+// Status codes of the system and of servers, carried as they are.
+inline constexpr const char* NSOSStatusErrorDomain = "NSOSStatusErrorDomain";
 
 class NSError : public NSObject {
 public:

@@ -170,17 +170,18 @@ struct Writer {
             return true;
         }
         case Value::Type::Dictionary: {
-            std::vector<const Value::Dictionary::Entry*> entries;
-            for (const auto& entry : v.dictionary()) entries.push_back(&entry);
+            std::vector<std::pair<const std::string*, const Value*>> entries;
+            for (const auto& [key, element] : v.dictionary()) entries.emplace_back(&key, &element);
             if (options & NSJSONWritingSortedKeys)
-                std::sort(entries.begin(), entries.end(), [](auto* a, auto* b) { return a->first < b->first; });
+                std::sort(entries.begin(), entries.end(),
+                          [](const auto& a, const auto& b) { return *a.first < *b.first; });
             out += '{';
             for (std::size_t i = 0; i < entries.size(); ++i) {
                 if (i) out += ',';
                 newline(level + 1);
-                if (!string(entries[i]->first)) return false;
+                if (!string(*entries[i].first)) return false;
                 out += pretty() ? " : " : ":";
-                if (!value(entries[i]->second, level + 1)) return false;
+                if (!value(*entries[i].second, level + 1)) return false;
             }
             if (!entries.empty()) newline(level);
             out += '}';

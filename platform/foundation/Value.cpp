@@ -222,13 +222,13 @@ void describe(std::string& out, const Value& value, int level) {
         out += indent(level) + ")";
     } else if (value.isDictionary()) {
         // The platform lists string keys in ascending order.
-        std::vector<const Value::Dictionary::Entry*> entries;
-        for (const auto& entry : value.dictionary()) entries.push_back(&entry);
-        std::sort(entries.begin(), entries.end(), [](auto* a, auto* b) { return a->first < b->first; });
+        std::vector<std::pair<const std::string*, const Value*>> entries;
+        for (const auto& [key, element] : value.dictionary()) entries.emplace_back(&key, &element);
+        std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return *a.first < *b.first; });
         out += "{\n";
-        for (const auto* entry : entries) {
-            out += indent(level + 1) + quoteIfNeeded(entry->first) + " = ";
-            describeElement(out, entry->second, level + 1);
+        for (const auto& [key, element] : entries) {
+            out += indent(level + 1) + quoteIfNeeded(*key) + " = ";
+            describeElement(out, *element, level + 1);
             out += ";\n";
         }
         out += indent(level) + "}";
@@ -537,6 +537,23 @@ std::size_t Value::hash() const {
     }
 }
 
+std::string Value::className() const {
+    switch (type()) {
+        case Type::Null: return "NSNull";
+        case Type::Bool:
+        case Type::Integer:
+        case Type::Unsigned:
+        case Type::Double: return "NSNumber";
+        case Type::String: return "NSString";
+        case Type::Data: return "NSData";
+        case Type::Date: return "NSDate";
+        case Type::Array: return "NSArray";
+        case Type::Dictionary: return "NSDictionary";
+        case Type::Object: return object() ? object()->className() : "nil";
+    }
+    return "nil";
+}
+
 std::string Value::description() const {
     switch (storage_.index()) {
     case kNull: return "<null>";
@@ -560,20 +577,48 @@ const Value& Value::null() {
     return *v;
 }
 
+std::shared_ptr<const Value::Dictionary::Keys> Value::Dictionary::Keys::make(const std::vector<std::string>& names) {
+    std::shared_ptr<Keys> keys(new Keys());
+    keys->names_.reserve(names.size());
+    for (const auto& name : names) {
+        if (keys->position(name) == npos) keys->append(name);
+    }
+    return keys;
+}
+
+std::size_t Value::Dictionary::Keys::position(std::string_view key) const {
+    const auto it = index_.find(key);
+    return it == index_.end() ? npos : it->second;
+}
+
+void Value::Dictionary::Keys::append(const std::string& key) {
+    index_.emplace(key, names_.size());
+    names_.push_back(key);
+}
+
+void Value::Dictionary::Keys::erase(std::size_t position) {
+    index_.erase(names_[position]);
+    names_.erase(names_.begin() + static_cast<std::ptrdiff_t>(position));
+    for (std::size_t i = position; i < names_.size(); ++i) index_.find(names_[i])->second = i;
+}
+
 Value::Dictionary::Dictionary(std::initializer_list<Entry> entries) {
     for (const auto& [key, value] : entries) set(key, value);
 }
 
+Value::Dictionary::Dictionary(std::shared_ptr<const Keys> keys, std::vector<Value> values)
+    : keys_(std::move(keys)), values_(std::move(values)) {
+    values_.resize(keys_ ? keys_->size() : 0);
+}
+
 const Value* Value::Dictionary::find(std::string_view key) const {
-    if (!index_) return nullptr;  // moved from
-    auto it = index_->find(key);
-    return it == index_->end() ? nullptr : &entries_[it->second].second;
+    const std::size_t at = position(key);
+    return at == Keys::npos ? nullptr : &values_[at];
 }
 
 Value* Value::Dictionary::find(std::string_view key) {
-    if (!index_) return nullptr;  // moved from
-    auto it = index_->find(key);
-    return it == index_->end() ? nullptr : &entries_[it->second].second;
+    const std::size_t at = position(key);
+    return at == Keys::npos ? nullptr : &values_[at];
 }
 
 const Value& Value::Dictionary::get(std::string_view key) const {
@@ -582,62 +627,48 @@ const Value& Value::Dictionary::get(std::string_view key) const {
 }
 
 void Value::Dictionary::set(const std::string& key, Value value) {
-    if (Value* existing = find(key)) {
-        *existing = std::move(value);
-        return;
-    }
-    mutableIndex().emplace(key, entries_.size());
-    entries_.emplace_back(key, std::move(value));
+    (*this)[key] = std::move(value);
 }
 
 Value& Value::Dictionary::operator[](const std::string& key) {
     if (Value* existing = find(key)) return *existing;
-    mutableIndex().emplace(key, entries_.size());
-    entries_.emplace_back(key, Value());
-    return entries_.back().second;
+    mutableKeys().append(key);
+    return values_.emplace_back();
 }
 
 bool Value::Dictionary::erase(std::string_view key) {
-    if (!index_) return false;
-    auto it = index_->find(key);
-    if (it == index_->end()) return false;
-    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(it->second));
-    reindex();
+    const std::size_t at = position(key);
+    if (at == Keys::npos) return false;
+    mutableKeys().erase(at);
+    values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(at));
     return true;
 }
 
 void Value::Dictionary::clear() {
-    entries_.clear();
-    index_ = std::make_shared<Index>();
+    keys_.reset();
+    values_.clear();
 }
 
 std::vector<std::string> Value::Dictionary::keys() const {
-    std::vector<std::string> out;
-    out.reserve(entries_.size());
-    for (const auto& entry : entries_) out.push_back(entry.first);
-    return out;
+    if (!keys_) return {};
+    return keys_->names_;
 }
 
 bool Value::Dictionary::operator==(const Dictionary& other) const {
     if (size() != other.size()) return false;
-    for (const auto& [key, value] : entries_) {
+    for (const auto& [key, value] : *this) {
         const Value* theirs = other.find(key);
         if (!theirs || *theirs != value) return false;
     }
     return true;
 }
 
-Value::Dictionary::Index& Value::Dictionary::mutableIndex() {
-    if (!index_) {
-        index_ = std::make_shared<Index>();
-    } else if (index_.use_count() > 1) {
-        index_ = std::make_shared<Index>(*index_);
+Value::Dictionary::Keys& Value::Dictionary::mutableKeys() {
+    if (!keys_) {
+        keys_ = std::shared_ptr<Keys>(new Keys());
+    } else if (keys_.use_count() > 1) {
+        keys_ = std::shared_ptr<Keys>(new Keys(*keys_));
     }
-    return *index_;
-}
-
-void Value::Dictionary::reindex() {
-    auto index = std::make_shared<Index>();
-    for (std::size_t i = 0; i < entries_.size(); ++i) index->emplace(entries_[i].first, i);
-    index_ = std::move(index);
+    // No table is made const (see Keys), and this dictionary is its only holder now.
+    return const_cast<Keys&>(*keys_);
 }

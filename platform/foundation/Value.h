@@ -102,6 +102,9 @@ public:
     std::size_t hash() const;
     // The platform's description, as "%@" prints it.
     std::string description() const;
+    // The class a value of this kind has on the platform ("NSString", "NSNumber"...), or the
+    // object's own; "nil" for an empty object. Log lines name kinds this way.
+    std::string className() const;
 
     static const Value& null();
 
@@ -112,16 +115,59 @@ private:
     Storage storage_;
 };
 
-// A string-keyed dictionary that enumerates in insertion order.
+// A string-keyed dictionary that enumerates in insertion order. Its keys live in a table that
+// copies share until one of them adds or removes a key, so dictionaries with the same keys (the
+// rows of one query, made by position over one table) each hold only their values.
 class Value::Dictionary {
 public:
     using Entry = std::pair<std::string, Value>;
+    // One entry as iteration yields it.
+    struct EntryRef {
+        const std::string& first;
+        const Value& second;
+        operator Entry() const { return Entry(first, second); }
+    };
+    class const_iterator;
+
+    // Distinct keys in order, shared by the dictionaries made over them.
+    class Keys {
+    public:
+        static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+        // A name given again keeps its first place.
+        static std::shared_ptr<const Keys> make(const std::vector<std::string>& names);
+
+        std::size_t size() const { return names_.size(); }
+        const std::string& operator[](std::size_t position) const { return names_[position]; }
+        // The place of a key, or npos.
+        std::size_t position(std::string_view key) const;
+
+    private:
+        friend class Dictionary;
+        // Made only by make and by dictionaries, always changeable: a dictionary changes a table
+        // in place once it is the table's only holder.
+        Keys() = default;
+        Keys(const Keys&) = default;
+        Keys& operator=(const Keys&) = delete;
+        // Appends a key that is not there yet.
+        void append(const std::string& key);
+        void erase(std::size_t position);
+
+        // Lookups by string_view without building a temporary string.
+        struct KeyHash {
+            using is_transparent = void;
+            std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+        };
+        std::vector<std::string> names_;
+        std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>> index_;
+    };
 
     Dictionary() = default;
     Dictionary(std::initializer_list<Entry> entries);
+    // The value of keys[i] is values[i]: missing values are null, extra ones are dropped.
+    Dictionary(std::shared_ptr<const Keys> keys, std::vector<Value> values);
 
-    std::size_t size() const { return entries_.size(); }
-    bool empty() const { return entries_.empty(); }
+    std::size_t size() const { return values_.size(); }
+    bool empty() const { return values_.empty(); }
     bool contains(std::string_view key) const { return find(key) != nullptr; }
     const Value* find(std::string_view key) const;
     Value* find(std::string_view key);
@@ -137,26 +183,56 @@ public:
     void clear();
     std::vector<std::string> keys() const;
 
-    std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
-    std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+    const_iterator begin() const;
+    const_iterator end() const;
 
     bool operator==(const Dictionary& other) const;  // same keys and equal values, any order
     bool operator!=(const Dictionary& other) const { return !(*this == other); }
 
 private:
-    // Lookups by string_view without building a temporary string.
-    struct KeyHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
-    };
-    using Index = std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>>;
-    // The key index is shared between copies until one of them adds or removes a key, so
-    // copying a dictionary (rows made from one prototype) does not rebuild it.
-    Index& mutableIndex();
-    void reindex();
-    std::vector<Entry> entries_;
-    std::shared_ptr<Index> index_ = std::make_shared<Index>();
+    std::size_t position(std::string_view key) const { return keys_ ? keys_->position(key) : Keys::npos; }
+    // The keys, made private to this dictionary first when shared.
+    Keys& mutableKeys();
+    std::shared_ptr<const Keys> keys_;
+    std::vector<Value> values_;
 };
+
+// Iterates the entries in order, yielding each as an EntryRef.
+class Value::Dictionary::const_iterator {
+public:
+    using iterator_category = std::input_iterator_tag;
+    using value_type = Entry;
+    using difference_type = std::ptrdiff_t;
+    using reference = EntryRef;
+    struct pointer {
+        EntryRef entry;
+        const EntryRef* operator->() const { return &entry; }
+    };
+
+    const_iterator() = default;
+    EntryRef operator*() const { return EntryRef{(*dictionary_->keys_)[position_], dictionary_->values_[position_]}; }
+    pointer operator->() const { return pointer{**this}; }
+    const_iterator& operator++() {
+        ++position_;
+        return *this;
+    }
+    const_iterator operator++(int) {
+        const_iterator before = *this;
+        ++position_;
+        return before;
+    }
+    bool operator==(const const_iterator& other) const { return position_ == other.position_; }
+    bool operator!=(const const_iterator& other) const { return position_ != other.position_; }
+
+private:
+    friend class Dictionary;
+    const_iterator(const Dictionary* dictionary, std::size_t position) : dictionary_(dictionary), position_(position) {}
+    const Dictionary* dictionary_ = nullptr;
+    std::size_t position_ = 0;
+};
+
+inline Value::Dictionary::const_iterator Value::Dictionary::begin() const { return const_iterator(this, 0); }
+inline Value::Dictionary::const_iterator Value::Dictionary::end() const { return const_iterator(this, values_.size()); }
 
 template <>
 struct std::hash<Value> {

@@ -106,6 +106,10 @@ void UIGestureRecognizer::setState(UIGestureRecognizerState newState) {
     }
     if (newState != UIGestureRecognizerState::Began && newState != UIGestureRecognizerState::Recognized) return;
 
+    if (!canBegin()) {
+        setState(UIGestureRecognizerState::Failed);
+        return;
+    }
     if (auto d = delegate()) {
         if (!d->gestureRecognizerShouldBegin(*this)) {
             setState(UIGestureRecognizerState::Failed);
@@ -121,10 +125,15 @@ void UIGestureRecognizer::setState(UIGestureRecognizerState newState) {
             return;
         }
     }
+    const auto taking = activeRecognizers();
     for (const auto& weakOther : requiredToFail_) {
         auto other = weakOther.lock();
         if (!other) continue;
         if (other->state_ == UIGestureRecognizerState::Failed) continue;
+        // One that does not see these touches (its view is out of the way) cannot recognise them.
+        if (other->state_ == UIGestureRecognizerState::Possible &&
+            std::find(taking.begin(), taking.end(), other) == taking.end())
+            continue;
         if (other->state_ == UIGestureRecognizerState::Possible) {
             // Wait for the other one to decide.
             pending_ = newState;

@@ -108,8 +108,13 @@ public:
     void attachToView(const std::shared_ptr<UIView>& view) { view_ = view; }
     // Touches this recogniser holds now.
     const UITouchList& touches() const { return touches_; }
+    // Drops lifted or cancelled touches of a gesture this recogniser has left (failed or
+    // cancelled), without any state change.
+    void forgetTouches(const UITouchList& touches) { removeTouches(touches); }
 
 protected:
+    // A subclass's own condition for leaving Possible (asked before the delegate's).
+    virtual bool canBegin() { return true; }
     // Subclasses keep the touch list current through these.
     void addTouches(const UITouchList& touches);
     void removeTouches(const UITouchList& touches);

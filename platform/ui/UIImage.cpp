@@ -23,6 +23,7 @@ struct UIImage::Pixels {
     std::atomic<bool> ready{false};
     NSData encoded;  // dropped once decoded
     std::vector<std::uint8_t> rgba;
+    bool failed = false;  // the body did not decode; written before `ready`
 };
 
 namespace {
@@ -78,12 +79,18 @@ const std::vector<std::uint8_t>& UIImage::rgbaPixels() const {
         std::fprintf(stderr, "The picture %s does not decode past its header; it is drawn empty.\n",
                      name_.empty() ? "from memory" : name_.c_str());
         p.rgba.assign(bytes, 0);
+        p.failed = true;
     }
     if (decoded) stbi_image_free(decoded);
     ++gDecodedPictures;
     NSData().swap(p.encoded);
     p.ready.store(true, std::memory_order_release);
     return p.rgba;
+}
+
+bool UIImage::decodes() const {
+    rgbaPixels();
+    return !pixels_->failed;
 }
 
 std::uint64_t UIImage::decodedPictureCount() { return gDecodedPictures.load(); }

@@ -62,6 +62,8 @@ public:
     // header read well but whose body does not decode give transparent pixels (and a logged
     // sentence).
     const std::vector<std::uint8_t>& rgbaPixels() const;
+    // Decodes the pixels now if they are not yet, and answers whether the body decoded.
+    bool decodes() const;
     // How many pictures this process has decoded to pixels so far.
     static std::uint64_t decodedPictureCount();
     UIImageOrientation imageOrientation() const { return UIImageOrientationUp; }

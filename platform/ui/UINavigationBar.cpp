@@ -6,6 +6,8 @@
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationItem.h"
 
+#include <algorithm>
+
 UINavigationBar::UINavigationBar(const CGRect& frame) : UIView(frame) {
     titleLabel_ = UILabel::make();
     titleLabel_->setFont(UIFont::boldSystemFontOfSize(17));
@@ -20,7 +22,15 @@ void UINavigationBar::updateBackground() {
 }
 
 void UINavigationBar::setItems(std::vector<std::shared_ptr<UINavigationItem>> items, bool) {
+    for (auto& old : items_)
+        if (std::find(items.begin(), items.end(), old) == items.end()) old->setChangeHandler(nullptr);
     items_ = std::move(items);
+    // A title or bar items changed on an item already shown (a pager's page turn) show at once.
+    std::weak_ptr<UIView> weak = self<UIView>();
+    for (auto& item : items_)
+        item->setChangeHandler([weak] {
+            if (auto bar = weak.lock()) bar->setNeedsLayout();
+        });
     setNeedsLayout();
     layoutIfNeeded();
 }

@@ -204,21 +204,22 @@ void UINavigationController::setToolbarHidden(bool hidden, bool animated) {
     updateBars(animated);
 }
 
-CGRect UINavigationController::contentFrame() {
+CGRect UINavigationController::contentFrame(const UIViewController& screen) {
     auto v = view();
     const CGRect b = v->bounds();
     const UIEdgeInsets safe = v->window() ? v->safeAreaInsets() : UIEdgeInsetsZero;
+    const unsigned under = screen.edgesForExtendedLayout();
     CGFloat top = b.origin.y;
     CGFloat bottom = CGRectGetMaxY(b);
-    if (!barHidden_) top += safe.top + barHeight();
-    if (!toolbarHidden_) bottom -= barHeight() + safe.bottom;
+    if (!barHidden_ && !((under & UIRectEdgeTop) && navigationBar()->isTranslucent())) top += safe.top + barHeight();
+    if (!toolbarHidden_ && !((under & UIRectEdgeBottom) && toolbar()->isTranslucent())) bottom -= barHeight() + safe.bottom;
     return CGRectMake(b.origin.x, top, b.size.width, std::max(0.0, bottom - top));
 }
 
 void UINavigationController::showTop(const std::shared_ptr<UIViewController>& top) {
     auto container = view();
     auto v = top->view();
-    v->setFrame(contentFrame());
+    v->setFrame(contentFrame(*top));
     v->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
     if (v->superview() != container) container->insertSubview(v, 0);
     else container->sendSubviewToBack(v);
@@ -241,7 +242,7 @@ void UINavigationController::updateBars(bool /*animated*/) {
     if (auto top = topViewController()) {
         tb->setItems(top->toolbarItems(), false);
         if (auto tv = top->viewIfLoaded())
-            if (tv->superview() == v) tv->setFrame(contentFrame());
+            if (tv->superview() == v) tv->setFrame(contentFrame(*top));
     }
     v->bringSubviewToFront(bar);
     v->bringSubviewToFront(tb);

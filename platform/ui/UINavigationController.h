@@ -81,7 +81,8 @@ public:
 private:
     // Replaces the stack; `animated` transitions from the old top to the new one.
     void transition(std::vector<std::shared_ptr<UIViewController>> stack, bool animated, bool pushing);
-    CGRect contentFrame();
+    // Between the bars, or under a translucent one along an edge the screen extends.
+    CGRect contentFrame(const UIViewController& screen);
     void showTop(const std::shared_ptr<UIViewController>& top);
 
     std::shared_ptr<UINavigationBar> bar_;

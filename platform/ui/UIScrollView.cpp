@@ -3,13 +3,29 @@
 #include "platform/ui/UIScrollView.h"
 
 #include "platform/dispatch/NSRunLoop.h"
+#include "platform/ui/UIPanGestureRecognizer.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
 constexpr double kScrollAnimationDuration = 0.3;
-}
+
+// The scroll view's pan: it leaves drags it cannot follow to the recognisers above.
+class ScrollViewPan : public UIPanGestureRecognizer {
+public:
+    explicit ScrollViewPan(std::weak_ptr<UIScrollView> scroll) : scroll_(std::move(scroll)) {}
+
+protected:
+    bool canBegin() override {
+        auto scroll = scroll_.lock();
+        return scroll && scroll->canScrollTowards(translationInView(nullptr));
+    }
+
+private:
+    std::weak_ptr<UIScrollView> scroll_;
+};
+}  // namespace
 
 UIScrollView::UIScrollView() : UIScrollView(CGRectZero) {}
 
@@ -165,4 +181,52 @@ void UIScrollView::simulateZoom(CGFloat scale) {
     applyZoom(scale, nullptr);
     zooming_ = false;
     d->scrollViewDidEndZooming(self, view, zoomScale_);
+}
+
+std::shared_ptr<UIPanGestureRecognizer> UIScrollView::panGestureRecognizer() {
+    if (pan_) return pan_;
+    auto self = std::static_pointer_cast<UIScrollView>(shared_from_this());
+    pan_ = std::make_shared<ScrollViewPan>(self);
+    pan_->setMaximumNumberOfTouches(1);
+    pan_->addTarget(self, &UIScrollView::handlePan);
+    addGestureRecognizer(pan_);
+    return pan_;
+}
+
+bool UIScrollView::canScrollTowards(CGPoint translation) const {
+    if (!scrollEnabled_ || !isUserInteractionEnabled()) return false;
+    // Dragging the finger one way moves the offset the other way.
+    constexpr double kSlack = 0.5;
+    const CGPoint offset = contentOffset(), min = minimumContentOffset(), max = maximumContentOffset();
+    if (std::fabs(translation.x) >= std::fabs(translation.y)) {
+        if (translation.x < 0) return offset.x < max.x - kSlack || alwaysBounceHorizontal_;
+        return offset.x > min.x + kSlack || alwaysBounceHorizontal_;
+    }
+    if (translation.y < 0) return offset.y < max.y - kSlack || alwaysBounceVertical_;
+    return offset.y > min.y + kSlack || alwaysBounceVertical_;
+}
+
+void UIScrollView::handlePan(const std::shared_ptr<UIPanGestureRecognizer>& pan) {
+    if (!pan) return;
+    auto self = std::static_pointer_cast<UIScrollView>(shared_from_this());
+    auto d = delegate();
+    const CGPoint t = pan->translationInView(nullptr);
+    switch (pan->state()) {
+        case UIGestureRecognizerState::Began:
+            panStartOffset_ = contentOffset();
+            dragging_ = true;
+            if (d) d->scrollViewWillBeginDragging(self);
+            [[fallthrough]];
+        case UIGestureRecognizerState::Changed:
+            setContentOffset(clampOffset({panStartOffset_.x - t.x, panStartOffset_.y - t.y}));
+            break;
+        case UIGestureRecognizerState::Ended:
+        case UIGestureRecognizerState::Cancelled:
+            setContentOffset(clampOffset({panStartOffset_.x - t.x, panStartOffset_.y - t.y}));
+            dragging_ = false;
+            if (d) d->scrollViewDidEndDragging(self, false);
+            break;
+        default:
+            break;
+    }
 }

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class UIPanGestureRecognizer;
 class UIScrollView;
 
 class UIScrollViewDelegate {
@@ -104,6 +105,16 @@ public:
     // A person's pinch to `scale` (clamped to the limits) around the bounds centre.
     void simulateZoom(CGFloat scale);
 
+    // The scroll view's own pan, made and attached the first time it is asked for (until then
+    // touches pass the scroll view by; tests and the simulator's scroll command use
+    // simulateScroll). It begins only when the drag can move the content (see
+    // canScrollTowards), so a drag it cannot follow goes on to the recognisers above it (a
+    // pager's pages turn); while it runs the content follows the finger within its limits.
+    std::shared_ptr<UIPanGestureRecognizer> panGestureRecognizer();
+    // Whether a drag by `translation` (finger movement, in points) would move the content:
+    // scrolling enabled and room left in the drag's main direction.
+    bool canScrollTowards(CGPoint translation) const;
+
     // Scroll views clip to their bounds.
     UIScrollView();
     explicit UIScrollView(const CGRect& frame);
@@ -117,6 +128,7 @@ private:
     void applyZoom(CGFloat scale, const CGPoint* anchor);
     void notifyScroll();
     void scheduleScrollAnimationEnd();
+    void handlePan(const std::shared_ptr<UIPanGestureRecognizer>& pan);
 
     CGSize contentSize_;
     UIEdgeInsets contentInset_;
@@ -140,4 +152,6 @@ private:
     CGFloat maximumZoomScale_ = 1;
     bool bouncesZoom_ = true;
     std::weak_ptr<UIScrollViewDelegate> delegate_;
+    std::shared_ptr<UIPanGestureRecognizer> pan_;
+    CGPoint panStartOffset_;
 };

@@ -8,6 +8,7 @@
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIPopoverPresentationController.h"
 #include "platform/ui/UIScreen.h"
+#include "platform/ui/UISplitViewController.h"
 #include "platform/ui/UIView.h"
 #include "platform/ui/UIViewControllerTransitionCoordinator.h"
 #include "platform/ui/UIWindow.h"
@@ -233,6 +234,12 @@ void UIViewController::didMoveToParentViewController(const std::shared_ptr<UIVie
 std::shared_ptr<UINavigationController> UIViewController::navigationController() const {
     for (auto p = parent_.lock(); p; p = p->parent_.lock())
         if (p->isNavigationController()) return std::static_pointer_cast<UINavigationController>(p);
+    return nullptr;
+}
+
+std::shared_ptr<UISplitViewController> UIViewController::splitViewController() const {
+    for (auto p = parent_.lock(); p; p = p->parent_.lock())
+        if (auto split = std::dynamic_pointer_cast<UISplitViewController>(p)) return split;
     return nullptr;
 }
 

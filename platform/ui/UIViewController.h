@@ -17,6 +17,7 @@ class UIView;
 class UIBarButtonItem;
 class UINavigationItem;
 class UINavigationController;
+class UISplitViewController;
 class UIPopoverPresentationController;
 class UIViewControllerTransitionCoordinator;
 
@@ -34,6 +35,15 @@ enum class UIModalPresentationStyle : int {
 };
 
 enum class UIModalTransitionStyle : int { CoverVertical = 0, FlipHorizontal = 1, CrossDissolve = 2, PartialCurl = 3 };
+
+enum UIRectEdge : unsigned {
+    UIRectEdgeNone = 0,
+    UIRectEdgeTop = 1 << 0,
+    UIRectEdgeLeft = 1 << 1,
+    UIRectEdgeBottom = 1 << 2,
+    UIRectEdgeRight = 1 << 3,
+    UIRectEdgeAll = UIRectEdgeTop | UIRectEdgeLeft | UIRectEdgeBottom | UIRectEdgeRight,
+};
 
 enum class UIStatusBarStyle : int { Default = 0, LightContent = 1, DarkContent = 3 };
 
@@ -118,7 +128,8 @@ public:
     virtual void didMoveToParentViewController(const std::shared_ptr<UIViewController>& parent);
     // The nearest navigation controller up the parent chain (or of the presenting one).
     std::shared_ptr<UINavigationController> navigationController() const;
-    std::shared_ptr<UIViewController> splitViewController() const { return nullptr; }
+    // The nearest split controller up the parent chain.
+    std::shared_ptr<UISplitViewController> splitViewController() const;
 
     // --- Modal presentation ---------------------------------------------------------------
     // Presents from the controller that defines the context: with a presentation already
@@ -146,6 +157,12 @@ public:
     std::shared_ptr<UIPopoverPresentationController> popoverPresentationController();
     // Clock time of an animated presentation or dismissal.
     static double transitionDuration() { return 0.35; }
+
+    // The edges along which the view reaches under its navigation controller's translucent
+    // bar and toolbar. The stand-in's default is none: screens sit between the bars (the
+    // platform extends every screen under them and insets its scroll views instead).
+    unsigned edgesForExtendedLayout() const { return edgesForExtendedLayout_; }
+    void setEdgesForExtendedLayout(unsigned edges) { edgesForExtendedLayout_ = edges; }
 
     // --- Status bar and orientation -------------------------------------------------------
     virtual bool prefersStatusBarHidden() const { return false; }
@@ -216,6 +233,7 @@ private:
     std::string title_;
     std::shared_ptr<UINavigationItem> navigationItem_;
     std::vector<std::shared_ptr<UIBarButtonItem>> toolbarItems_;
+    unsigned edgesForExtendedLayout_ = UIRectEdgeNone;
     std::shared_ptr<UIBarButtonItem> editButtonItem_;
     bool hidesBottomBarWhenPushed_ = false;
     bool editing_ = false;

@@ -202,7 +202,11 @@ void UIWindow::deliver(const std::shared_ptr<UITouch>& touch, int phase) {
     for (const auto& r : entry.recognizers) {
         if (phase == 0) UIGestureRecognizer::addActive(r);
         const auto s = r->state();
-        if (s == UIGestureRecognizerState::Failed || s == UIGestureRecognizerState::Cancelled) continue;
+        if (s == UIGestureRecognizerState::Failed || s == UIGestureRecognizerState::Cancelled) {
+            // Out of the gesture, it still lets go of the lifted touch, so that it resets.
+            if (phase >= 2) r->forgetTouches(touches);
+            continue;
+        }
         if (s == UIGestureRecognizerState::Ended && phase != 2) continue;
         switch (phase) {
             case 0: r->touchesBegan(touches, event); break;

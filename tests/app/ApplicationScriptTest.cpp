@@ -1,9 +1,11 @@
 // The application end to end in the simulator, as a person uses it: it starts on the demo
 // bundle with the gallery's category browser in the centre of the side-menu shell; the menu
 // opens, the gallery is chosen again, its first row shows its group's picture, the grouping is
-// switched, and pictures of the screen are saved.
+// switched, and pictures of the screen are saved. A subcategory's grid opens its pictures in
+// the full-screen pager, downloaded from the content server and kept for later without it.
 #include "demo/generator/DemoCatalogue.h"
 #include "demo/generator/DemoGenerator.h"
+#include "demo/server/ContentServer.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIImage.h"
 #include "tests/fixtures/Subprocess.h"
@@ -39,6 +41,34 @@ std::array<double, 3> meanColour(const UIImage& image, int x0, int y0, int x1, i
             for (int c = 0; c < 3; ++c) sum[c] += px[(static_cast<std::size_t>(y) * image.pixelWidth() + x) * 4 + c];
     const double n = static_cast<double>(x1 - x0) * (y1 - y0);
     return {sum[0] / n, sum[1] / n, sum[2] / n};
+}
+
+// The last "image PATH" the screen listed in `output`, "" when none.
+std::string lastImageShown(const std::string& output) {
+    std::string path;
+    const std::regex line("image (\\S+)");
+    for (auto it = std::sregex_iterator(output.begin(), output.end(), line); it != std::sregex_iterator(); ++it)
+        path = (*it)[1].str();
+    return path;
+}
+
+// Expects `shot` to show `picture` scaled by `scale` with its top-left corner at (x, y) points:
+// the mean colours of a 3 x 3 grid of blocks inside the part of the picture between `from`
+// and `to` (shot points) agree.
+void expectPictureAt(const UIImage& shot, const UIImage& picture, double scale, double x, double y, CGPoint from,
+                     CGPoint to) {
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            const double x0 = from.x + (to.x - from.x) * i / 3 + 4, x1 = from.x + (to.x - from.x) * (i + 1) / 3 - 4;
+            const double y0 = from.y + (to.y - from.y) * j / 3 + 4, y1 = from.y + (to.y - from.y) * (j + 1) / 3 - 4;
+            const auto drawn = meanColour(shot, static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1),
+                                          static_cast<int>(y1));
+            const auto expected =
+                meanColour(picture, static_cast<int>((x0 - x) / scale), static_cast<int>((y0 - y) / scale),
+                           static_cast<int>((x1 - x) / scale), static_cast<int>((y1 - y) / scale));
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(drawn[c], expected[c], 14.0) << "block " << i << "," << j << " channel " << c;
+        }
 }
 
 }  // namespace
@@ -118,4 +148,92 @@ TEST(ApplicationScript, ABundleWithoutItsPicturesDatabaseSaysSoOnTheScreenAndOnS
     EXPECT_NE(run.output.find("No pictures database was found: the bundle " + bundle + " holds no images*.sqlite file."),
               std::string::npos)
         << run.output;
+}
+
+TEST(ApplicationScript, ASubcategorysGridOpensItsPicturesFromTheServerInThePagerAndKeepsThemForLater) {
+    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
+    const std::string served = Sandbox::tmp() + "/demo-server";
+    std::string error;
+    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
+    ASSERT_TRUE(DemoGenerator::writeServerFolder(served, {}, &error)) << error;
+    auto server = ContentServer::start({served, "", 0, {}}, &error);
+    ASSERT_TRUE(server) << error;
+    ASSERT_TRUE(DemoGenerator::setServerHost(bundle, server->host(), &error)) << error;
+
+    // The first row of the gallery and a painting of it that only the server has.
+    const DemoGroup& group = DemoCatalogue::genreGroups().front();
+    const DemoPainting* painting = nullptr;
+    for (const auto& p : DemoCatalogue::paintings())
+        if (!painting && DemoCatalogue::isOnServerOnly(p) && DemoCatalogue::genreGroupOf(p) == group.index) painting = &p;
+    ASSERT_NE(painting, nullptr);
+    const std::string imagePath = DemoCatalogue::imagePathOf(*painting);
+    const std::string thumbnail = DemoCatalogue::serverThumbnailPathOf(imagePath);
+    const std::string title = painting->title.in("en");
+    const std::string pagerShot = Sandbox::tmp() + "/pager.png";
+    const std::string zoomShot = Sandbox::tmp() + "/pager-zoomed.png";
+    const std::string gridShot = Sandbox::tmp() + "/grid.png";
+
+    // Control 5 is the pager's page: the innermost of its areas, under the two of the shell.
+    ProcessRun run = simulate(bundle,
+                              "tap " + group.name.in("en") + "\n"
+                              "expect == " + group.name.in("en") + " ==\n"
+                              "expect <Grid>\n"
+                              "await " + thumbnail + "\n"
+                              "shot " + gridShot + "\n"
+                              "tap " + thumbnail + "\n"
+                              "expect \"" + title + "\"\n"
+                              "await Documents/Data/" + imagePath + "\n"
+                              "shot " + pagerShot + "\n"
+                              "tap forward\n"
+                              "await /Data/p\n"
+                              "show\n"
+                              "doubletap 5\n"
+                              "show\n"
+                              "shot " + zoomShot + "\n"
+                              "back\n"
+                              "expect == " + group.name.in("en") + " ==\n"
+                              "expect " + thumbnail + "\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+
+    // The picture was downloaded into Documents as the server has it.
+    const std::string home = Sandbox::tmp() + "/app-home";
+    std::ifstream downloaded(home + "/Documents/Data/" + imagePath, std::ios::binary);
+    std::ifstream original(served + "/pic/gallery/" + imagePath, std::ios::binary);
+    ASSERT_TRUE(downloaded && original);
+    EXPECT_TRUE(std::equal(std::istreambuf_iterator<char>(downloaded), std::istreambuf_iterator<char>(),
+                           std::istreambuf_iterator<char>(original), std::istreambuf_iterator<char>()));
+
+    // The pager shows it fitted to the width of the 375 x 667 screen, centred between top and
+    // bottom: the server's file decoded agrees with the shot.
+    auto picture = UIImage::imageWithContentsOfFile(served + "/pic/gallery/" + imagePath);
+    auto shot = UIImage::imageWithContentsOfFile(pagerShot);
+    ASSERT_TRUE(picture && shot) << run.output;
+    ASSERT_EQ(shot->pixelWidth(), 375);
+    const double fit = 375.0 / picture->pixelWidth();
+    const double top = (667 - picture->pixelHeight() * fit) / 2;
+    expectPictureAt(*shot, *picture, fit, 0, top, {10, top + 10}, {365, 667 - top - 10});
+    EXPECT_TRUE(UIImage::imageWithContentsOfFile(gridShot)) << run.output;
+
+    // Next shows another painting; the double tap in the middle shows it at one point per
+    // pixel around the same middle.
+    const std::size_t next = run.output.find("> tap forward");
+    ASSERT_NE(next, std::string::npos);
+    const std::string nextImage = lastImageShown(run.output.substr(next, run.output.find("> doubletap") - next));
+    ASSERT_FALSE(nextImage.empty()) << run.output;
+    EXPECT_EQ(nextImage.find(imagePath), std::string::npos) << nextImage;
+    auto nextPicture = UIImage::imageWithContentsOfFile(nextImage);
+    auto zoomed = UIImage::imageWithContentsOfFile(zoomShot);
+    ASSERT_TRUE(nextPicture && zoomed) << run.output;
+    const double w = nextPicture->pixelWidth(), h = nextPicture->pixelHeight();
+    ASSERT_GT(w, 375) << "the demo paintings are wider than the screen, so the double tap has room to zoom";
+    expectPictureAt(*zoomed, *nextPicture, 1.0, 187.5 - w / 2, 333.5 - h / 2, {40, 333.5 - h / 2 + 20},
+                    {335, 333.5 + h / 2 - 20});
+
+    // Without the server, the downloaded picture opens again from Documents.
+    server.reset();
+    run = simulate(bundle,
+                   "tap " + group.name.in("en") + "\n"
+                   "tap " + thumbnail + "\n"
+                   "await Documents/Data/" + imagePath + "\n");
+    EXPECT_EQ(run.status, 0) << run.output;
 }

@@ -1,5 +1,7 @@
 // The catalogue source and the grouping by another table over the hand-made catalogue:
 // levels, order, author columns of every language, caches, deletion and all paths.
+#include "content/AllImagesInSelectedCats_DataSource.h"
+#include "content/ImagesWithIds_DataSource.h"
 #include "content/ListOtherSubCat_DataSource.h"
 #include "content/List_DataSource.h"
 #include "content/tempDataSource.h"
@@ -8,6 +10,8 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/content/ContentFixture.h"
+
+#include <algorithm>
 
 using testing::ElementsAre;
 using testing::HasSubstr;
@@ -188,6 +192,34 @@ TEST_F(List_DataSourceTest, AllPathsWalkEveryLevelInOrder) {
     EXPECT_THAT(source_->allPathsFiltered([](const Value::Dictionary& row) { return row.get("inapp").string() == "1"; },
                                           true),
                 ElementsAre("low_p0001.jpg"));
+}
+
+TEST_F(List_DataSourceTest, PathsInAnyOrderAreThePathsOfTheWalk) {
+    // Pictures no list shows: without an author, in a subcategory of no category, in no group.
+    auto engine = SQLiteEngine::initWithPath(documents() + "/images.sqlite");
+    ASSERT_TRUE(engine->execRequest("insert into subCat (\"index\", name, bigCat) values (5, 'Lost', 9)"));
+    ASSERT_TRUE(engine->execRequest("insert into images (\"index\", subCat, subCat2, author, imagePath) values "
+                                    "(7, 1, 1, 99, 'no-author.jpg'), (8, 5, 9, 1, 'lost.jpg'), (9, NULL, NULL, 1, 'none.jpg')"));
+    auto sorted = [](std::vector<std::string> paths) {
+        std::sort(paths.begin(), paths.end());
+        paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+        return paths;
+    };
+    EXPECT_THAT(sorted(source_->allPathsInAnyOrder()),
+                ElementsAre("p0001.jpg", "p0002.jpg", "p0003.JPG", "p0004.png", "p0006.jpg", "sea/p0005.jpg"));
+    const std::vector<std::shared_ptr<DataSource>> sources = {
+        source_,
+        ListOtherSubCat_DataSource::initWithLoader(imagesLoader(), "subCat2"),
+        ListOtherSubCat_DataSource::initWithLoader(imagesLoader(), "author"),
+        AllImagesList_DataSource::initWithLoader(imagesLoader()),
+        AllImagesInSelectedCats_DataSource::initWithLoader(imagesLoader(), Value::Dictionary{{"2", true}}, "subCat"),
+        ImagesWithIds_DataSource::initWithLoader(imagesLoader(), {Value(3), Value(7), Value(5)}),
+    };
+    for (const auto& source : sources) {
+        SCOPED_TRACE(source->className());
+        EXPECT_FALSE(source->allPaths().empty());
+        EXPECT_EQ(sorted(source->allPathsInAnyOrder()), sorted(source->allPaths()));
+    }
 }
 
 TEST_F(List_DataSourceTest, ReadyMadeSourcesOpenTheImagesAndTheMediaDatabases) {

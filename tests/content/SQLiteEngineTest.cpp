@@ -67,6 +67,22 @@ TEST_F(SQLiteEngineTest, RowsCarryColumnNamesWithNullAsEmptyAndTheLaterDuplicate
     EXPECT_EQ(engine->getInt(1), 42);
     EXPECT_DOUBLE_EQ(engine->getDouble(2), 1.5);
     EXPECT_FALSE(engine->nextRow());
+
+    // Whole results: rows filled by position over one set of keys still answer by name, and each
+    // row changes alone.
+    ASSERT_TRUE(engine->execRequest("insert into t values ('x', 7, NULL)"));
+    auto rows = engine->rowsForRequest("select c, a, b, b as c from t order by rowid");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].keys(), (std::vector<std::string>{"c", "a", "b"}));
+    EXPECT_EQ(rows[0], (Value::Dictionary{{"a", ""}, {"b", "42"}, {"c", "42"}}));
+    EXPECT_EQ(rows[1], (Value::Dictionary{{"a", "x"}, {"b", "7"}, {"c", "7"}}));
+    rows[1].set("d", Value("new"));
+    rows[1].erase("a");
+    *rows[1].find("b") = Value("8");
+    EXPECT_EQ(rows[0], (Value::Dictionary{{"a", ""}, {"b", "42"}, {"c", "42"}}));
+    EXPECT_EQ(rows[1].keys(), (std::vector<std::string>{"c", "b", "d"}));
+    EXPECT_EQ(rows[1].get("b").string(), "8");
+    EXPECT_EQ(rows[1].get("d").string(), "new");
 }
 
 TEST_F(SQLiteEngineTest, StatementsAnswerAsTheirResultsAndGettersWithoutStatementAreNeutral) {

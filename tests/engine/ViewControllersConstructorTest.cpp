@@ -7,6 +7,7 @@
 #include "config/OEConfigFactory.h"
 #include "gallery/UIDBViewController_iPad.h"
 #include "gallery/UIDBViewController_iPhone.h"
+#include "gallery/UIThumbailViewController.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UISplitViewController.h"
@@ -61,8 +62,16 @@ TEST_F(ScreenConstruction, ThePadGetsItInASplitControllerShowingBothColumns) {
     auto navigation = std::dynamic_pointer_cast<UINavigationController>(split->viewControllers().front());
     ASSERT_NE(navigation, nullptr);
     EXPECT_NE(std::dynamic_pointer_cast<UIDBViewController_iPad>(navigation->topViewController()), nullptr);
-    // The one column fills the split screen.
-    EXPECT_EQ(navigation->view()->frame().size.width, split->view()->bounds().size.width);
+    // Once the browser is loaded, its first subcategory's thumbnails fill the second column.
+    const CGFloat width = split->view()->bounds().size.width;
+    ASSERT_EQ(split->viewControllers().size(), 2u);
+    EXPECT_EQ(split->viewControllers().front(), navigation);
+    auto detail = std::dynamic_pointer_cast<UINavigationController>(split->viewControllers().back());
+    ASSERT_NE(detail, nullptr);
+    EXPECT_NE(std::dynamic_pointer_cast<UIThumbailViewController>(detail->topViewController()), nullptr);
+    split->view()->layoutIfNeeded();
+    EXPECT_EQ(navigation->view()->frame().size.width, UISplitViewController::primaryColumnWidth());
+    EXPECT_EQ(detail->view()->frame().size.width, width - UISplitViewController::primaryColumnWidth());
 }
 
 TEST_F(ScreenConstruction, ADeviceThatCannotTellItsIdiomIsTreatedAsAPhone) {

@@ -28,6 +28,27 @@ const std::string& GalleryFixture::bundle() {
     return folder;
 }
 
+const std::string& GalleryFixture::serverFolder() {
+    static const std::string folder = [] {
+        const std::string path = TestFolders::shared() + "/gallery-server";
+        std::string error;
+        if (!DemoGenerator::writeServerFolder(path, {}, &error)) ADD_FAILURE() << error;
+        return path;
+    }();
+    return folder;
+}
+
+std::unique_ptr<ContentServer> GalleryFixture::startContentServer() {
+    std::string error;
+    auto server = ContentServer::start({serverFolder(), "", 0, {}}, &error);
+    if (!server) {
+        ADD_FAILURE() << error;
+        return nullptr;
+    }
+    context_.app.config->urlFormat()->setImages(server->host() + "/pic/gallery/%@");
+    return server;
+}
+
 void GalleryFixture::SetUp() {
     for (const auto& folder : {Sandbox::documents(), Sandbox::caches()}) {
         std::error_code ignored;
@@ -80,6 +101,11 @@ void GalleryFixture::writeText(const std::string& path, const std::string& text)
 }
 
 bool GalleryFixture::exists(const std::string& path) { return fs::exists(path); }
+
+std::string GalleryFixture::bytesOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 const DemoPainting& GalleryFixture::paintingWithExtension(const std::string& extension) {
     for (const auto& painting : DemoCatalogue::paintings()) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "content/List_DataSource.h"
+#include "demo/server/ContentServer.h"
 #include "content/Loader.h"
 #include "demo/generator/DemoCatalogue.h"
 #include "tests/fixtures/ScopedMainBundle.h"
@@ -21,6 +22,8 @@ class GalleryFixture : public testing::Test {
 public:
     // The bundle folder, written on first use.
     static const std::string& bundle();
+    // The content server's folder, written on first use.
+    static const std::string& serverFolder();
 
 protected:
     void SetUp() override;
@@ -33,11 +36,16 @@ protected:
     const OELocalizations& locale() const { return context_.localizations(); }
     std::shared_ptr<Loader> imagesLoader();
     std::shared_ptr<List_DataSource> catalogue();
+    // The demo's content server on a free loopback port, the configuration's picture address
+    // pointing at it; empty (with a failure) when it does not start.
+    std::unique_ptr<ContentServer> startContentServer();
 
     // A small PNG written at `path` (folders made).
     static void writePNG(const std::string& path, int width = 4, int height = 3);
     static void writeText(const std::string& path, const std::string& text);
     static bool exists(const std::string& path);
+    // The file's bytes; empty when it cannot be read.
+    static std::string bytesOf(const std::string& path);
     // The demo painting with the given picture file extension (".jpg", ".JPG", ".png").
     static const DemoPainting& paintingWithExtension(const std::string& extension);
     static std::vector<std::string> distinctPicturePaths();

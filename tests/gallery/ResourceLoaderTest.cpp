@@ -14,7 +14,9 @@
 #include "tests/fixtures/FaultyFileIO.h"
 #include "tests/gallery/GalleryFixture.h"
 
+#include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
 namespace fs = std::filesystem;
@@ -28,6 +30,11 @@ protected:
         loader_ = ResourceLoader::make(galleryContext().app.fileSystem);
     }
     std::string storeFile() const { return Sandbox::documents() + "/viewed_images"; }
+    // Past any injected faults.
+    std::string storeText() const {
+        std::ifstream in(storeFile(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
     std::shared_ptr<ResourceLoader> loader_;
 };
 
@@ -223,6 +230,50 @@ TEST_F(ResourceLoaderTest, AFailedWriteIsLoggedKeepsTheOldFileAndTheNextWriteSav
     for (const auto& path : marked) EXPECT_FALSE(later->isNewImage(path)) << path;
     EXPECT_TRUE(later->isNewImage("never.jpg"));
     EXPECT_EQ(NSPropertyListSerialization::propertyListWithContentsOfFile(storeFile()).dictionary().size(), marked.size());
+}
+
+TEST_F(ResourceLoaderTest, AStoreThatCannotBeReadIsNeverWrittenOverButOneThatIsNotAListIs) {
+    using testing::HasSubstr;
+    loader_->resetNewImage("kept.jpg");
+    const std::string before = storeText();
+    const struct {
+        const char* fault;
+        FaultyFileIO::Operation operation;
+        int err;
+        const char* says;
+    } cases[] = {
+        {"failing disk", FaultyFileIO::Operation::Read, EIO, "couldn\u2019t be read: Input/output error."},
+        {"no permission", FaultyFileIO::Operation::Open, EACCES, "you don\u2019t have permission to view it"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        FaultInjection injection;
+        injection->inject(c.operation, storeFile(), c.err);
+        auto later = ResourceLoader::make(galleryContext().app.fileSystem);
+        testing::internal::CaptureStderr();
+        later->resetNewImages(catalogue());
+        later->resetNewImage("seen.jpg");
+        EXPECT_FALSE(later->isNewImage("seen.jpg"));
+        EXPECT_TRUE(later->isNewImage("kept.jpg"));
+        const std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_GT(injection->injected(), 0);
+        const std::string says = "The viewed pictures could not be read; new marks are kept in memory only";
+        EXPECT_THAT(log, HasSubstr(says));
+        EXPECT_EQ(log.find(says), log.rfind(says)) << "logged once";
+        EXPECT_THAT(log, HasSubstr(c.says));
+        EXPECT_EQ(storeText(), before);
+    }
+    auto recovered = ResourceLoader::make(galleryContext().app.fileSystem);
+    EXPECT_FALSE(recovered->isNewImage("kept.jpg"));
+    EXPECT_TRUE(recovered->isNewImage("seen.jpg"));
+
+    // Read whole but damaged: nothing in it can be kept, so the next mark replaces it.
+    writeText(storeFile(), "<plist><dict><key>kept.jpg</key>");
+    auto afterDamage = ResourceLoader::make(galleryContext().app.fileSystem);
+    EXPECT_TRUE(afterDamage->isNewImage("kept.jpg"));
+    afterDamage->resetNewImage("seen.jpg");
+    EXPECT_EQ(NSPropertyListSerialization::propertyListWithContentsOfFile(storeFile()).dictionary().keys(),
+              std::vector<std::string>{"seen.jpg"});
 }
 
 TEST_F(ResourceLoaderTest, RemovingDownloadsDeletesTheDataFolderKeepsTheStoreAndAlwaysPosts) {

@@ -176,6 +176,9 @@ TEST_F(TableDelegatesTest, ThePadRowHeightMovesThePictureAndTheLabels) {
     auto cell = std::dynamic_pointer_cast<UIImageCell>(table_->cellForRowAtIndexPath(pathOfGroup(1)));
     ASSERT_TRUE(cell);
     EXPECT_GT(cell->image()->frame().size.width, phonePicture);
+    // The picture grows with the row, not only in width: a square with the row's margins.
+    EXPECT_EQ(cell->image()->frame().size, CGSizeMake(149 - 15, 149 - 15));
+    EXPECT_EQ(CGRectGetMaxY(cell->image()->frame()) + 8, 149);
     EXPECT_GT(cell->mainText()->frame().origin.x, CGRectGetMaxX(cell->image()->frame()));
 }
 

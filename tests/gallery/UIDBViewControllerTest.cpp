@@ -9,7 +9,9 @@
 #include "gallery/ImageCell_TableViewDelegate.h"
 #include "gallery/StandartCellInfo_TableViewDelegate.h"
 #include "gallery/UIImageCell.h"
+#include "gallery/UIThumbailViewController.h"
 #include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/ui/UIApplication.h"
@@ -20,6 +22,7 @@
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UISegmentedControl.h"
+#include "platform/ui/UISplitViewController.h"
 #include "platform/ui/UITableView.h"
 #include "platform/ui/UIWindow.h"
 #include "tests/gallery/GalleryFixture.h"
@@ -34,6 +37,7 @@ namespace {
 class UIDBViewControllerTest : public GalleryFixture {
 protected:
     void TearDown() override {
+        Clock::setReal();
         window_.reset();
         NSRunLoop::mainRunLoop()->runUntilIdle();
         UIApplication::sharedApplication()->reset();
@@ -163,13 +167,73 @@ TEST_F(UIDBViewControllerTest, TheAuthorGroupingListsPaintersWithTheirCounts) {
     EXPECT_EQ(table()->rectForRowAtIndexPath({0, 0}).size.height, 44);
 }
 
-TEST_F(UIDBViewControllerTest, ThePhoneNeverKeepsARowSelected) {
-    show(UIDBViewController_iPhone::initWithSource(catalogue(), galleryContext()), {375, 667});
+TEST_F(UIDBViewControllerTest, ThePhonePushesTheTappedSubcategoryAndKeepsNoRowSelected) {
+    Clock::setManual();
+    auto source = catalogue();
+    show(UIDBViewController_iPhone::initWithSource(source, galleryContext()), {375, 667});
     EXPECT_FALSE(table()->indexPathForSelectedRow());
     table()->simulateTapOnRow({0, 1});
     EXPECT_FALSE(table()->indexPathForSelectedRow());
     EXPECT_FALSE(browser_->isSelected({0, 1}, browser_->source()));
     EXPECT_FALSE(table()->cellForRowAtIndexPath({0, 1})->isSelected());
+
+    auto thumbnails = std::dynamic_pointer_cast<UIThumbailViewController>(navigation_->topViewController());
+    ASSERT_TRUE(thumbnails);
+    EXPECT_EQ(thumbnails->dataSubCat(), (*source->subCatList((*source->catList())[0]))[1]);
+    EXPECT_EQ(thumbnails->originalDataSource(), source);
+    EXPECT_TRUE(thumbnails->alowFilter());
+    Clock::advance(1);
+    EXPECT_TRUE(thumbnails->hasAppeared());
+    navigation_->popViewControllerAnimated(false);
+
+    // Opened from another grouping, the screen offers no filter.
+    choose(1);
+    table()->simulateTapOnRow({0, 0});
+    thumbnails = std::dynamic_pointer_cast<UIThumbailViewController>(navigation_->topViewController());
+    ASSERT_TRUE(thumbnails);
+    EXPECT_EQ(thumbnails->originalDataSource(), browser_->tableDelegates().at("subCat2")->dataSource());
+    EXPECT_FALSE(thumbnails->alowFilter());
+    Clock::advance(1);
+    EXPECT_TRUE(thumbnails->hasAppeared());
+}
+
+TEST_F(UIDBViewControllerTest, ThePadShowsTheChosenSubcategoryInTheDetailPane) {
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
+    auto source = catalogue();
+    auto browser = UIDBViewController_iPad::initWithSource(source, galleryContext());
+    auto master = UINavigationController::initWithRootViewController(browser);
+    auto split = UISplitViewController::make();
+    split->setViewControllers({master});
+    window_ = UIWindow::initWithFrame({{0, 0}, {1024, 768}});
+    window_->setRootViewController(split);
+    window_->makeKeyAndVisible();
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    browser_ = browser;
+
+    auto detail = [&] {
+        EXPECT_EQ(split->viewControllers().size(), 2u);
+        EXPECT_EQ(split->viewControllers().front(), master);
+        auto navigation = std::dynamic_pointer_cast<UINavigationController>(split->viewControllers().back());
+        return navigation ? std::dynamic_pointer_cast<UIThumbailViewController>(navigation->topViewController()) : nullptr;
+    };
+    // The first subcategory fills the pane from the start.
+    auto first = detail();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->dataSubCat(), browser->curSubCat());
+    EXPECT_TRUE(first->alowFilter());
+
+    table()->simulateTapOnRow({1, 2});
+    auto chosen = detail();
+    ASSERT_TRUE(chosen);
+    EXPECT_NE(chosen, first);
+    EXPECT_EQ(chosen->dataSubCat(), (*source->subCatList((*source->catList())[1]))[2]);
+
+    choose(1);
+    table()->simulateTapOnRow({0, 1});
+    auto regrouped = detail();
+    ASSERT_TRUE(regrouped);
+    EXPECT_FALSE(regrouped->alowFilter());
+    EXPECT_EQ(regrouped->dataSubCat(), browser->curSubCat());
 }
 
 TEST_F(UIDBViewControllerTest, ThePadMarksTheFirstSubcategoryAndMovesTheMarkOnATap) {

@@ -4,6 +4,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIApplication.h"
+#include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIFont.h"
@@ -14,6 +15,7 @@
 #include "platform/ui/UIWindow.h"
 #include "simulator/SimRenderer.h"
 #include "simulator/SimScreen.h"
+#include "tests/fixtures/KeyWindowTest.h"
 
 #include <gtest/gtest.h>
 
@@ -23,22 +25,11 @@
 
 namespace {
 
-class ScreenTest : public ::testing::Test {
+class ScreenTest : public KeyWindowTest {
 protected:
     void SetUp() override {
-        Clock::setManual(100);
-        UIApplication::sharedApplication()->reset();
-        UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
-        root = UIViewController::make();
-        window = UIWindow::make();
-        window->setRootViewController(root);
-        window->makeKeyAndVisible();
+        KeyWindowTest::SetUp();
         root->view()->setBackgroundColor(UIColor::whiteColor());
-    }
-    void TearDown() override {
-        NSRunLoop::mainRunLoop()->runUntilIdle();
-        UIApplication::sharedApplication()->reset();
-        Clock::setReal();
     }
     // The font caches the shots filled stay for the process unless released.
     static void TearDownTestSuite() { SimRenderer::releaseCaches(); }
@@ -52,9 +43,6 @@ protected:
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(png.data()), png.size());
         return UIImage::imageWithContentsOfFile(path);
     }
-
-    std::shared_ptr<UIViewController> root;
-    std::shared_ptr<UIWindow> window;
 };
 
 TEST_F(ScreenTest, TheTextScreenDecodesNoPictureAndAShotDecodesEachOnce) {
@@ -116,3 +104,27 @@ TEST_F(ScreenTest, AHugeLabelShowsItsBeginningOnTheTextScreenAndInTheShot) {
 }
 
 }  // namespace
+
+TEST_F(ScreenTest, ADisabledButtonsImageIsDrawnFaded) {
+    const auto image = picture("arrow.png", 0);  // blue
+    std::vector<std::shared_ptr<UIButton>> buttons;
+    for (int i = 0; i < 2; ++i) {
+        auto button = UIButton::make();
+        button->setImage(image, UIControlStateNormal);
+        button->setFrame(CGRectMake(40 + 100 * i, 100, 20, 20));
+        root->view()->addSubview(button);
+        buttons.push_back(button);
+    }
+    buttons[1]->setEnabled(false);
+    window->layoutAndDisplayIfNeeded();
+
+    const std::string shot = Sandbox::tmp() + "/buttons.png";
+    std::string error;
+    ASSERT_TRUE(SimRenderer::writePNG(shot, error)) << error;
+    auto drawn = UIImage::imageWithContentsOfFile(shot);
+    ASSERT_TRUE(drawn);
+    auto red = [&](int x, int y) { return drawn->rgbaPixels()[(static_cast<std::size_t>(y) * drawn->pixelWidth() + x) * 4]; };
+    EXPECT_LT(red(50, 110), 10);    // the enabled one in full
+    EXPECT_GT(red(150, 110), 140);  // the disabled one mostly the white under it
+    EXPECT_LT(red(150, 110), 230);
+}

@@ -46,7 +46,7 @@ TEST(SimulatorRun, ScriptDrivesTheSampleApplicationAndSavesAPicture) {
                              "tap Count\n"
                              "expect Taps: 2\n"
                              "tap Reset\n"
-                             "expect Taps: 0\n"
+                             "await Taps: 0\n"
                              "tap Your name\n"
                              "type Ada\n"
                              "expect field \"Ada\"\n"
@@ -141,12 +141,16 @@ TEST(SimulatorCommands, ParsesTargetsDirectionsAndNumbers) {
     EXPECT_EQ(type.text, "hello world");
     EXPECT_EQ(SimCommand::parse("# a comment").kind, SimCommand::Kind::Empty);
     EXPECT_EQ(SimCommand::parse("advance 2.5").seconds, 2.5);
+    auto await = SimCommand::parse("await \"12 pictures\"");
+    EXPECT_EQ(await.kind, SimCommand::Kind::Await);
+    EXPECT_EQ(await.text, "12 pictures");
+    EXPECT_EQ(await.seconds, SimCommand::kAwaitSeconds);
     // The bounds themselves are allowed.
     for (const char* edge : {"tap 99999", "advance 31622400", "pan 0 -100000 1", "scroll down 100000"})
         EXPECT_NE(SimCommand::parse(edge).kind, SimCommand::Kind::Invalid) << edge;
     for (const char* bad : {"advance -1", "advance soon", "scroll sideways", "pan 10", "frobnicate", "tap", "rotate up",
                             "advance nan", "advance 1e400", "advance 31622401", "scroll down inf", "scroll down 0",
-                            "scroll 3 up 100001", "pan 10 -nan", "pan 0 -100001", "pan 10 0 100001",
+                            "scroll 3 up 100001", "await", "pan 10 -nan", "pan 0 -100001", "pan 10 0 100001",
                             "tap 100000", "type @123456789012 x", "swipe 99999999999999999999999 left"}) {
         auto c = SimCommand::parse(bad);
         EXPECT_EQ(c.kind, SimCommand::Kind::Invalid) << bad;

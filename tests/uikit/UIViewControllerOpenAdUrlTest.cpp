@@ -31,6 +31,7 @@
 #include "uikit/UIBadgeBarButtonItem.h"
 #include "uikit/UIBarButtonItemCommon.h"
 #include "uikit/UIButtonCommon.h"
+#include "tests/fixtures/KeyWindowTest.h"
 
 #include <gtest/gtest.h>
 
@@ -79,25 +80,12 @@ TEST(AlertHelpersTest, InformationAndErrorAlertsHaveOneOk) {
     EXPECT_EQ(titles(note), (std::vector<std::string>{OECoreString("Ok")}));
 }
 
-class PresentingTest : public ::testing::Test {
+class PresentingTest : public KeyWindowTest {
 protected:
-    void SetUp() override {
-        Clock::setManual(100);
-        UIApplication::sharedApplication()->reset();
-        UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
-        root = UIViewController::make();
-        window = UIWindow::make();
-        window->setRootViewController(root);
-        window->makeKeyAndVisible();
-    }
     void TearDown() override {
         Clock::advance(5);
-        NSRunLoop::mainRunLoop()->runUntilIdle();
-        UIApplication::sharedApplication()->reset();
-        Clock::setReal();
+        KeyWindowTest::TearDown();
     }
-    std::shared_ptr<UIWindow> window;
-    std::shared_ptr<UIViewController> root;
 };
 
 TEST_F(PresentingTest, PresentersShowTheirAlertFromTheController) {

@@ -3,6 +3,7 @@
 #include "analytics/core/APMPersistedConfig.h"
 
 #include "LogCapture.h"
+#include "MemoryConfigStore.h"
 #include "analytics/core/APMFileLocations.h"
 #include "analytics/core/APMUserDefaults.h"
 #include "platform/dispatch/DispatchQueue.h"
@@ -18,21 +19,6 @@
 namespace {
 
 class Opaque : public NSObject {};
-
-// Counts synchronize calls reaching the backing store.
-class CountingStore : public APMConfigStore {
-public:
-    Value objectForKey(const Value& key) override { return values.get(key.string()); }
-    void setObject(const Value& value, const Value& key) override {
-        if (value.isNull()) values.erase(key.string());
-        else values.set(key.string(), value);
-    }
-    void removeObjectForKey(const Value& key) override { values.erase(key.string()); }
-    void clearAllData() override { values.clear(); }
-    void synchronize() override { ++synchronized; }
-    Value::Dictionary values;
-    int synchronized = 0;
-};
 
 class APMPersistedConfigTest : public testing::Test {
 protected:
@@ -169,7 +155,7 @@ TEST_F(APMPersistedConfigTest, DictionariesAPropertyListCannotHoldAreRefused) {
 
 TEST_F(APMPersistedConfigTest, WritesOfABurstSynchronizeOnceASecondAfterTheLast) {
     Clock::setManual(0);
-    auto counting = std::make_shared<CountingStore>();
+    auto counting = std::make_shared<MemoryConfigStore>();
     auto config = APMPersistedConfig::initWithSuiteName("com.test.sync", counting);
     // Writes at 0.0 s, 0.5 s and 0.9 s.
     config->setSessionNumber(1);

@@ -1,4 +1,5 @@
-// Measurement settings kept in memory, for tests that need a settings store but no file.
+// Measurement settings kept in memory, for tests that need a settings store but no file; counts
+// the calls that would reach the disk.
 #pragma once
 
 #include "analytics/core/APMConfigStore.h"
@@ -12,6 +13,7 @@ public:
     }
     void removeObjectForKey(const Value& key) override { values.erase(key.string()); }
     void clearAllData() override { values.clear(); }
-    void synchronize() override {}
+    void synchronize() override { ++synchronized; }
     Value::Dictionary values;
+    int synchronized = 0;
 };

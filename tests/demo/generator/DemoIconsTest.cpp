@@ -28,11 +28,13 @@ struct Expected {
 // The names the application asks for, with the point sizes its bars, rows and controls expect.
 const Expected kExpected[] = {
     {"menu", 22, 22, true},          {"favorite", 22, 22, true},      {"lupa", 22, 22, true},
-    {"new_item", 20, 20, true},      {"galleryengine", 30, 30, true}, {"music", 30, 30, true},
+    {"new_item", 20, 20, true},      {"hd", 24, 14, true},
+    {"galleryengine", 30, 30, true}, {"music", 30, 30, true},
     {"famous_paintings", 30, 30, true}, {"download", 30, 30, true},
     {"settings", 30, 30, true},      {"support", 30, 30, true},       {"other_apps", 30, 30, true},
     {"website", 30, 30, true},       {"handle", 24, 24, false},       {"Active", 10, 6, true},
-    {"Innactive", 10, 6, false},     {"br280x50.png", 280, 50, true},
+    {"Innactive", 10, 6, false},     {"br280x50.png", 280, 50, true},  {"back", 22, 22, true},
+    {"forward", 22, 22, true},       {"offline", 100, 100, true},
 };
 
 int alphaAt(const UIImage& image, int x, int y) {

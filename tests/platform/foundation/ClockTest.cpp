@@ -32,6 +32,11 @@ TEST_F(ManualClock, StandsStillUntilAdvancedAndUptimeMovesWithIt) {
     Clock::advance(12.5);
     EXPECT_EQ(Clock::now(), kStart + 12.5);
     EXPECT_DOUBLE_EQ(Clock::uptime(), uptime + 12.5);
+    // An unreadable boot time reads as -1; the uptime comes back unchanged.
+    Clock::setUptimeUnreadable(true);
+    EXPECT_EQ(Clock::uptime(), -1);
+    Clock::setUptimeUnreadable(false);
+    EXPECT_DOUBLE_EQ(Clock::uptime(), uptime + 12.5);
     Clock::advance(-3);  // time never runs backwards
     EXPECT_EQ(Clock::now(), kStart + 12.5);
 }

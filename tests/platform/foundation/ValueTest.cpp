@@ -250,3 +250,28 @@ TEST(ValueDictionary, CopiesShareNoKeysOnceEitherChanges) {
     copy.set("z", Value(1));
     EXPECT_EQ(copy.get("z"), Value(1));
 }
+
+TEST(ValueDictionary, DictionariesOverOneKeyTableAnswerByNameAndChangeAlone) {
+    const auto keys = Value::Dictionary::Keys::make({"b", "a", "b", "c"});
+    ASSERT_EQ(keys->size(), 3u);  // "b" keeps its first place
+    EXPECT_EQ(keys->position("c"), 2u);
+    EXPECT_EQ(keys->position("z"), Value::Dictionary::Keys::npos);
+
+    Value::Dictionary few(keys, {Value(1)});  // missing values are null
+    Value::Dictionary many(keys, {Value(1), Value(2), Value(3), Value(4)});  // extra ones dropped
+    EXPECT_EQ(few.size(), 3u);
+    EXPECT_TRUE(few.contains("c"));
+    EXPECT_TRUE(few.get("c").isNull());
+    EXPECT_EQ(many.get("c"), Value(3));
+    std::vector<std::pair<std::string, Value>> entries(many.begin(), many.end());
+    EXPECT_EQ(entries, (std::vector<std::pair<std::string, Value>>{{"b", 1}, {"a", 2}, {"c", 3}}));
+
+    many.set("d", Value(5));
+    EXPECT_FALSE(few.contains("d"));
+    EXPECT_EQ(keys->size(), 3u);
+    EXPECT_TRUE(few.erase("b"));
+    EXPECT_EQ(many.get("b"), Value(1));
+    EXPECT_EQ(many.keys(), (std::vector<std::string>{"b", "a", "c", "d"}));
+    EXPECT_EQ(few.keys(), (std::vector<std::string>{"a", "c"}));
+    EXPECT_EQ(few.get("a"), Value());
+}

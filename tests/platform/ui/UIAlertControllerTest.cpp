@@ -9,30 +9,13 @@
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UITextField.h"
 #include "platform/ui/UIWindow.h"
+#include "tests/fixtures/KeyWindowTest.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-class AlertTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        Clock::setManual(100);
-        UIApplication::sharedApplication()->reset();
-        UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
-        root = UIViewController::make();
-        window = UIWindow::make();
-        window->setRootViewController(root);
-        window->makeKeyAndVisible();
-    }
-    void TearDown() override {
-        NSRunLoop::mainRunLoop()->runUntilIdle();
-        UIApplication::sharedApplication()->reset();
-        Clock::setReal();
-    }
-    std::shared_ptr<UIViewController> root;
-    std::shared_ptr<UIWindow> window;
-};
+class AlertTest : public KeyWindowTest {};
 
 class Listener : public NSObject, public UIAlertViewDelegate {
 public:

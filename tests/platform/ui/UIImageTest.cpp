@@ -87,6 +87,12 @@ TEST(ImageDecoding, CorruptTruncatedOrEmptyDataAndMissingFilesGiveNone) {
     ASSERT_TRUE(half);
     EXPECT_EQ(half->size(), CGSizeMake(32, 32));
     EXPECT_EQ(half->rgbaPixels(), std::vector<std::uint8_t>(32u * 32 * 4, 0));
+    // Which the image owns up to, as a whole one does not.
+    EXPECT_FALSE(half->decodes());
+    auto whole = UIImage::imageWithData(png(32, 32));
+    ASSERT_TRUE(whole);
+    EXPECT_TRUE(whole->decodes());
+    EXPECT_EQ(whole->rgbaPixels()[0], 255);
 }
 
 TEST(ImageDecoding, PixelsAreDecodedOnFirstUseOnceForTheImageAndItsCopies) {

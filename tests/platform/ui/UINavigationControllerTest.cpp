@@ -4,8 +4,11 @@
 #include "platform/foundation/Clock.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIDevice.h"
+#include "platform/ui/UINavigationBar.h"
 #include "platform/ui/UINavigationController.h"
+#include "platform/ui/UIToolbar.h"
 #include "platform/ui/UINavigationItem.h"
+#include "platform/ui/UILabel.h"
 #include "platform/ui/UIView.h"
 #include "platform/ui/UIWindow.h"
 #include "tests/platform/ui/JournaledController.h"
@@ -61,6 +64,11 @@ TEST_F(NavigationTest, PushAndPopFollowThePlatformOrderAndKeepTheStack) {
     EXPECT_EQ(a->view()->superview(), nullptr);
     EXPECT_TRUE(nav->showsBackButton());
     EXPECT_EQ(nav->backButtonTitle(), "A");
+    // A title changed while the screen is shown reaches the bar with the next pass; the screen
+    // below no longer drives it.
+    b->setTitle("B2");
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_EQ(nav->navigationBar()->titleLabel()->text(), "B2");
     nav->pushViewController(b, false);  // already on the stack: refused
     EXPECT_EQ(nav->viewControllers().size(), 2u);
 
@@ -87,4 +95,25 @@ TEST_F(NavigationTest, PopToRootTakesTheWholeStackAndOnlyTheTopAppearsOrDisappea
     EXPECT_EQ(popped, (std::vector<std::shared_ptr<UIViewController>>{b, c}));
     EXPECT_EQ(journal, (std::vector<std::string>{"C.willDisappear", "A.willAppear", "C.didDisappear", "A.didAppear"}));
     EXPECT_EQ(nav->viewControllers().size(), 1u);
+}
+
+TEST_F(NavigationTest, AScreenExtendedUnderTheBarsFillsTheWindowWhileTheBarsAreTranslucent) {
+    auto a = std::make_shared<Page>("A");
+    a->setEdgesForExtendedLayout(UIRectEdgeAll);
+    auto nav = UINavigationController::initWithRootViewController(a);
+    nav->setToolbarHidden(false);
+    auto window = UIWindow::make();
+    window->setRootViewController(nav);
+    window->makeKeyAndVisible();
+    EXPECT_EQ(a->view()->frame(), CGRectMake(0, 0, 375, 667));
+    // Hiding the bars changes nothing for it.
+    nav->setNavigationBarHidden(true);
+    nav->setToolbarHidden(true);
+    EXPECT_EQ(a->view()->frame(), CGRectMake(0, 0, 375, 667));
+    // Opaque bars keep it between them.
+    nav->navigationBar()->setTranslucent(false);
+    nav->toolbar()->setTranslucent(false);
+    nav->setNavigationBarHidden(false);
+    nav->setToolbarHidden(false);
+    EXPECT_EQ(a->view()->frame(), CGRectMake(0, 64, 375, 667 - 64 - 44));
 }

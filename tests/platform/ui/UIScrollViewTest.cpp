@@ -1,8 +1,14 @@
 // Scroll views: a person's scroll with paging and the delegate calls in order, zooming the
-// delegate's view, and the animated offset's end on the clock.
+// delegate's view, the animated offset's end on the clock, and the scroll view's own pan
+// competing with a pan and a double tap of the views around it.
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIDevice.h"
+#include "platform/ui/UIPanGestureRecognizer.h"
 #include "platform/ui/UIScrollView.h"
+#include "platform/ui/UITapGestureRecognizer.h"
+#include "platform/ui/UIWindow.h"
 
 #include <gtest/gtest.h>
 
@@ -87,6 +93,75 @@ TEST(ScrollViews, AnAnimatedOffsetEndsItsAnimationWhenTheClockPassesIt) {
     Clock::advance(0.1);
     NSRunLoop::mainRunLoop()->runUntilIdle();
     EXPECT_EQ(watcher->calls.back(), "endAnimation");
+    Clock::setReal();
+}
+
+class Counter : public NSObject {
+public:
+    int outerPans = 0;
+    int doubleTaps = 0;
+    void onPan(const std::shared_ptr<UIPanGestureRecognizer>& pan) {
+        if (pan->state() == UIGestureRecognizerState::Ended) ++outerPans;
+    }
+    void onDoubleTap(const std::shared_ptr<UITapGestureRecognizer>&) { ++doubleTaps; }
+};
+
+TEST(ScrollViews, TheirPanFollowsDragsTheyCanScrollAndLeavesTheRestToTheViewsAbove) {
+    Clock::setManual(4000);
+    UIApplication::sharedApplication()->reset();
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
+    auto window = UIWindow::make();
+    window->makeKeyAndVisible();
+    // A page with its own pan (as a pager has) and a double tap that waits for the scroll
+    // view's pan to fail, around a scroll view whose content is twice as wide as it.
+    auto page = UIView::initWithFrame(window->bounds());
+    window->addSubview(page);
+    auto counter = std::make_shared<Counter>();
+    page->addGestureRecognizer(UIPanGestureRecognizer::initWithTarget(counter, &Counter::onPan));
+    auto scroll = UIScrollView::initWithFrame(page->bounds());
+    page->addSubview(scroll);
+    scroll->setContentSize({750, 667});
+    auto doubleTap = UITapGestureRecognizer::initWithTarget(counter, &Counter::onDoubleTap);
+    doubleTap->setNumberOfTapsRequired(2);
+    doubleTap->requireGestureRecognizerToFail(scroll->panGestureRecognizer());
+    page->addGestureRecognizer(doubleTap);
+    EXPECT_EQ(scroll->panGestureRecognizer(), scroll->panGestureRecognizer());
+
+    // Towards the content's end: the content follows the finger, the page's pan sees nothing.
+    window->pan({300, 300}, -200, 0, 400);
+    Clock::advance(1);
+    EXPECT_EQ(scroll->contentOffset(), CGPointMake(200, 0));
+    EXPECT_EQ(counter->outerPans, 0);
+    // Past the end it stops at the edge.
+    window->pan({300, 300}, -300, 0, 400);
+    Clock::advance(1);
+    EXPECT_EQ(scroll->contentOffset(), CGPointMake(375, 0));
+    // At the edge a further drag that way is the page's, and so is any vertical drag.
+    window->pan({300, 300}, -200, 0, 400);
+    Clock::advance(1);
+    window->pan({200, 500}, 0, -200, 400);
+    Clock::advance(1);
+    EXPECT_EQ(scroll->contentOffset(), CGPointMake(375, 0));
+    EXPECT_EQ(counter->outerPans, 2);
+    // A double tap does not move, so the scroll view's pan fails and the tap is recognised.
+    window->tap({200, 300}, 2);
+    Clock::advance(1);
+    EXPECT_EQ(counter->doubleTaps, 1);
+    // With scrolling off every drag goes to the page.
+    scroll->setScrollEnabled(false);
+    window->pan({100, 300}, 200, 0, 400);
+    Clock::advance(1);
+    EXPECT_EQ(scroll->contentOffset(), CGPointMake(375, 0));
+    EXPECT_EQ(counter->outerPans, 3);
+    // A scroll view that takes no touches at all does not hold the double tap back.
+    scroll->setUserInteractionEnabled(false);
+    window->tap({200, 300}, 2);
+    Clock::advance(1);
+    EXPECT_EQ(counter->doubleTaps, 2);
+
+    window.reset();
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    UIApplication::sharedApplication()->reset();
     Clock::setReal();
 }
 

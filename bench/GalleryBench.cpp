@@ -1,0 +1,235 @@
+// The gallery's main road under load. The thumbnail screen of a 1,000-picture subcategory of
+// the 50,000-picture catalogue, scrolled end to end a screen at a time with every thumbnail on
+// the device and each shown thumbnail decoded as a display pass would, against stb_image alone
+// reading and decoding the same files; both reported per screen of cells. And 1,000 sequential
+// 50 KB GETs through HTTPrequest from the content server on 127.0.0.1, against libcurl's own
+// easy loop on the same server; both reported per request.
+#include "bench/support/BenchCatalogue.h"
+#include "content/HTTPrequest.h"
+#include "content/List_DataSource.h"
+#include "demo/server/ContentServer.h"
+#include "gallery/GalleryContext.h"
+#include "gallery/UIThumbCollectionCell.h"
+#include "gallery/UIThumbailViewController.h"
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/FileData.h"
+#include "platform/foundation/NSString.h"
+#include "platform/ui/UIImage.h"
+#include "platform/ui/UIImageView.h"
+#include "platform/ui/UINavigationController.h"
+#include "platform/ui/UIWindow.h"
+
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+#include <stb_image.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+void require(bool ok, const char* what) {
+    if (!ok) {
+        std::fprintf(stderr, "Setting up the gallery benchmark failed: %s\n", what);
+        std::exit(1);
+    }
+}
+
+void reportPer(benchmark::State& state, const char* name, double perIteration) {
+    state.counters[name] = benchmark::Counter(perIteration, benchmark::Counter::kIsIterationInvariantRate |
+                                                                benchmark::Counter::kInvert);
+}
+
+// --- The thumbnail screen ----------------------------------------------------------------------
+
+// The first subcategory's thumbnails, written into Caches "Data" as 80 x 60 JPEG files of their
+// own, and its screen in a phone's window.
+struct ThumbnailScreen {
+    GalleryContext context;
+    std::vector<std::string> files;
+    std::shared_ptr<UIThumbailViewController> screen;
+    std::shared_ptr<UIWindow> window;
+    long screensPerScroll = 0;
+};
+
+ThumbnailScreen& thumbnailScreen() {
+    static ThumbnailScreen made = [] {
+        makeBenchCatalogue();
+        ThumbnailScreen s;
+        s.context.app = benchContext();
+        s.context.resources = ResourceLoader::make(s.context.app.fileSystem);
+        auto source = List_DataSource::initWithLoader(benchLoader());
+        auto subCat = source->subCatList(source->catList()->front())->front();
+        const auto rows = source->list(subCat);
+        require(rows && rows->size() == static_cast<std::size_t>(kBenchPictures / kBenchSubCats), "the subcategory");
+        const std::string folder = s.context.app.fileSystem->cachesFolder() + "/Data";
+        std::filesystem::create_directories(folder);
+        int n = 0;
+        for (const auto& row : *rows) {
+            std::vector<std::uint8_t> rgba(80 * 60 * 4);
+            for (std::size_t i = 0; i < rgba.size(); i += 4) {
+                const std::size_t x = (i / 4) % 80, y = (i / 4) / 80;
+                rgba[i] = static_cast<std::uint8_t>(x * 3 + n);
+                rgba[i + 1] = static_cast<std::uint8_t>(y * 4 + n * 7);
+                rgba[i + 2] = static_cast<std::uint8_t>((x ^ y) + n * 13);
+                rgba[i + 3] = 255;
+            }
+            ++n;
+            const std::string path =
+                folder + "/" + UIThumbailViewController::thumbnailPath(row.get("imagePath").stringValue());
+            require(writeDataToFile(UIImageJPEGRepresentation(UIImage::imageWithPixels(rgba, 80, 60, 1), 0.8), path, false),
+                    "a thumbnail");
+            s.files.push_back(path);
+        }
+        s.screen = UIThumbailViewController::initWithDataSource(source, subCat, true, s.context);
+        s.window = UIWindow::initWithFrame({{0, 0}, {375, 667}});
+        s.window->setRootViewController(UINavigationController::initWithRootViewController(s.screen));
+        s.window->makeKeyAndVisible();
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+        s.window->layoutIfNeeded();
+        const auto& grid = s.screen->gridView();
+        require(grid->numberOfItemsInSection(0) == static_cast<long>(rows->size()), "the grid");
+        const CGFloat page = grid->bounds().size.height;
+        s.screensPerScroll = static_cast<long>(std::ceil((grid->contentSize().height - page) / page)) + 1;
+        return s;
+    }();
+    return made;
+}
+
+void BM_ThumbnailScreenScroll(benchmark::State& state) {
+    auto& s = thumbnailScreen();
+    const auto& grid = s.screen->gridView();
+    const CGFloat page = grid->bounds().size.height;
+    const CGFloat end = grid->contentSize().height - page;
+    long cells = 0;
+    for (auto _ : state) {
+        cells = 0;
+        for (long screen = 0; screen < s.screensPerScroll; ++screen) {
+            grid->setContentOffset({0, std::min(end, screen * page)});
+            for (const auto& cell : grid->visibleCells()) {
+                auto image = std::static_pointer_cast<UIThumbCollectionCell>(cell)->imageView()->image();
+                require(image != nullptr, "a thumbnail found on the device");
+                benchmark::DoNotOptimize(image->rgbaPixels().data());
+                ++cells;
+            }
+        }
+    }
+    require(cells > 0, "cells on the screen");
+    state.counters["screens"] = static_cast<double>(s.screensPerScroll);
+    state.counters["cells_per_screen"] = static_cast<double>(cells) / static_cast<double>(s.screensPerScroll);
+    reportPer(state, "per_screen", static_cast<double>(s.screensPerScroll));
+}
+BENCHMARK(BM_ThumbnailScreenScroll)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The floor: every thumbnail of the subcategory read and decoded once by stb_image.
+void BM_ThumbnailDecodeStbOnly(benchmark::State& state) {
+    auto& s = thumbnailScreen();
+    for (auto _ : state) {
+        for (const auto& path : s.files) {
+            std::ifstream in(path, std::ios::binary);
+            const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+            int w = 0, h = 0, channels = 0;
+            unsigned char* pixels = stbi_load_from_memory(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                                          static_cast<int>(bytes.size()), &w, &h, &channels, 4);
+            benchmark::DoNotOptimize(pixels);
+            stbi_image_free(pixels);
+        }
+    }
+    state.counters["screens"] = static_cast<double>(s.screensPerScroll);
+    reportPer(state, "per_screen", static_cast<double>(s.screensPerScroll));
+}
+BENCHMARK(BM_ThumbnailDecodeStbOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// --- The HTTP layer ----------------------------------------------------------------------------
+
+constexpr std::size_t kBodySize = 50 * 1024;
+constexpr int kGets = 1000;
+
+struct Served {
+    std::string folder;
+    std::unique_ptr<ContentServer> server;
+    std::string url;
+    std::shared_ptr<FileSystem> fileSystem = std::make_shared<FileSystem>();
+
+    ~Served() {
+        server.reset();
+        std::error_code ignored;
+        if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
+    }
+};
+
+Served& served() {
+    static Served s;
+    if (s.server) return s;
+    {
+        std::string folder = (std::filesystem::temp_directory_path() / "ostrel-gallery-bench-XXXXXX").string();
+        require(mkdtemp(folder.data()) != nullptr, "the served folder");
+        s.folder = folder;
+        std::filesystem::create_directories(folder + "/pic/gallery");
+        std::string body(kBodySize, '\0');
+        for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>((i * 131) ^ (i >> 7));
+        std::ofstream(folder + "/pic/gallery/picture50k.jpg", std::ios::binary) << body;
+        std::string error;
+        s.server = ContentServer::start({folder, "", 0, {}}, &error);
+        require(s.server != nullptr, error.c_str());
+        s.url = s.server->host() + "/pic/gallery/picture50k.jpg";
+    }
+    return s;
+}
+
+class Received : public HTTPrequestDelegate {
+public:
+    void httpRequestDataLoaded(const std::shared_ptr<HTTPrequest>&, const NSData& data) override {
+        size = data.size();
+        done = true;
+    }
+    void httpRequestError(const std::shared_ptr<HTTPrequest>&, const NSErrorPtr&) override { done = true; }
+    bool done = false;
+    std::size_t size = 0;
+};
+
+void BM_HTTPrequestSequentialGets(benchmark::State& state) {
+    auto& s = served();
+    auto received = std::make_shared<Received>();
+    for (auto _ : state) {
+        received->done = false;
+        received->size = 0;
+        auto request = HTTPrequest::make(s.fileSystem);
+        request->setDelegate(received);
+        request->sendRequest(s.url);
+        NSRunLoop::mainRunLoop()->runUntil([&] { return received->done; }, 30);
+        require(received->size == kBodySize, "a whole body");
+    }
+    s.server->clearRequests();
+}
+// One iteration is one GET: the time shown is per request, on the wall clock.
+BENCHMARK(BM_HTTPrequestSequentialGets)->Iterations(kGets)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+std::size_t countBytes(char*, std::size_t size, std::size_t count, void* total) {
+    *static_cast<std::size_t*>(total) += size * count;
+    return size * count;
+}
+
+// The floor: one easy handle, its connection kept, asked again and again.
+void BM_CurlEasyLoop(benchmark::State& state) {
+    auto& s = served();
+    CURL* curl = curl_easy_init();
+    std::size_t total = 0;
+    curl_easy_setopt(curl, CURLOPT_URL, s.url.c_str());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, countBytes);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &total);
+    for (auto _ : state) {
+        total = 0;
+        require(curl_easy_perform(curl) == CURLE_OK && total == kBodySize, "a whole body over curl");
+    }
+    curl_easy_cleanup(curl);
+    s.server->clearRequests();
+}
+BENCHMARK(BM_CurlEasyLoop)->Iterations(kGets)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,28 @@
+// The texts of one picture row as the gallery shows them: the localised author, name and
+// description, and the full name "author - name".
+#pragma once
+
+#include "config/OELocalizations.h"
+#include "platform/foundation/Value.h"
+
+#include <string>
+#include <utility>
+
+class ImageInfo {
+public:
+    // The localisations must outlive the object; the row is copied.
+    ImageInfo(const OELocalizations& locale, Value::Dictionary row) : locale_(locale), row_(std::move(row)) {}
+
+    std::string author() const { return locale_.localizedAuthorFieldValue(row_); }
+    std::string name() const { return locale_.localizedNameFieldValue(row_); }
+    std::string imageDescription() const { return locale_.localizedDescriptionFieldValue(row_); }
+    // imageTextWithSeparator(" - ").
+    std::string fullName() const { return imageTextWithSeparator(" - "); }
+    // The author, the separator when there is an author (an author's closing "." gives way to
+    // a "." separator), then the name.
+    std::string imageTextWithSeparator(const std::string& separator) const;
+
+private:
+    const OELocalizations& locale_;
+    Value::Dictionary row_;
+};

@@ -1,0 +1,276 @@
+// The picture page: reading, decoding and fading the picture in, downloading a missing one,
+// the spinner, and the taps.
+#include "gallery/ImageViewController.h"
+
+#include "gallery/ImageScrollView.h"
+#include "gallery/ResourceLoader.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/PercentEncoding.h"
+#include "platform/ui/UIActivityIndicatorView.h"
+#include "platform/ui/UIPanGestureRecognizer.h"
+#include "platform/ui/UIColor.h"
+#include "platform/ui/UIImage.h"
+#include "platform/ui/UITapGestureRecognizer.h"
+#include "uikit/UIViewToast.h"
+
+#include <cstdio>
+
+namespace {
+constexpr double kFadeDuration = 0.2;
+
+std::string standardPicturePath(const std::string& imagePath) { return "Data/" + imagePath; }
+std::string hdPicturePath(const std::string& imagePath) { return "Data/hd-" + imagePath; }
+
+// The picture at `relative`, decoded here; none when it is missing or does not decode.
+std::shared_ptr<UIImage> readPicture(const ResourceLoader& resources, const std::string& relative) {
+    auto image = resources.loadImageFrom(relative);
+    if (!image || !image->decodes()) return nullptr;
+    return image;
+}
+}  // namespace
+
+std::shared_ptr<ImageViewController> ImageViewController::initWithImageData(Value::Dictionary row,
+                                                                            GalleryContext context) {
+    auto page = std::make_shared<ImageViewController>(std::move(row), std::move(context));
+    NSNotificationCenter::defaultCenter()->addObserver(page, &ImageViewController::changeIndicatorStyle,
+                                                       kImageViewControllerChangeLoadIndicatorStyleMessage);
+    return page;
+}
+
+ImageViewController::ImageViewController(Value::Dictionary row, GalleryContext context)
+    : context_(std::move(context)), imageData_(std::move(row)) {}
+
+ImageViewController::~ImageViewController() {
+    NSNotificationCenter::defaultCenter()->removeObserver(this);
+    if (downloadRequest_) downloadRequest_->cancel();
+}
+
+std::shared_ptr<UIImage> ImageViewController::image() const { return scrollView_ ? scrollView_->image() : nullptr; }
+
+void ImageViewController::changeIndicatorStyle(const NSNotification& notification) {
+    setLoadActivityStyle(notification.userInfo().get("style").integerValue());
+}
+
+void ImageViewController::viewDidLoad() {
+    UIViewController::viewDidLoad();
+    alreadyShowed_ = false;
+    const CGRect bounds = view()->bounds();
+    backgroundView_ = UIView::initWithFrame(bounds);
+    backgroundView_->setBackgroundColor(UIColor::clearColor());
+    backgroundView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+    view()->addSubview(backgroundView_);
+
+    scrollView_ = ImageScrollView::initWithFrame(bounds);
+    scrollView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+    scrollView_->setAutoresizesSubviews(true);
+    scrollView_->setAlpha(0);
+    scrollView_->setUserInteractionEnabled(scrollEnabled_);
+    view()->addSubview(scrollView_);
+
+    auto self = this->self<ImageViewController>();
+    auto doubleTap = UITapGestureRecognizer::initWithTarget(self, &ImageViewController::doubleTapClick);
+    doubleTap->setNumberOfTapsRequired(2);
+    doubleTap->requireGestureRecognizerToFail(scrollView_->panGestureRecognizer());
+    view()->addGestureRecognizer(doubleTap);
+    auto singleTap = UITapGestureRecognizer::initWithTarget(self, &ImageViewController::tapClick);
+    singleTap->requireGestureRecognizerToFail(doubleTap);
+    view()->addGestureRecognizer(singleTap);
+}
+
+void ImageViewController::viewWillAppear(bool animated) {
+    UIViewController::viewWillAppear(animated);
+    if (!image() && !alreadyShowed_) {
+        alreadyShowed_ = true;
+        showDownloadIndicator();
+        displayImage(hdImage_, WhenMissing::Download);
+    } else {
+        hideDownloadIndictor();
+    }
+}
+
+void ImageViewController::viewDidDisappear(bool animated) {
+    UIViewController::viewDidDisappear(animated);
+    // A page that comes back reads its standard picture again; none is held off screen.
+    if (scrollView_) scrollView_->setImage(nullptr);
+    alreadyShowed_ = false;
+    hdImage_ = false;
+}
+
+void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
+    // The block holds neither the page nor its row: the page may go while the file is read.
+    auto weak = weakSelf<ImageViewController>();
+    auto resources = context_.resources;
+    const std::string path = imagePath();
+    DispatchQueue::globalQueue()->async([weak, resources, path, hd, whenMissing] {
+        std::shared_ptr<UIImage> image;
+        bool shownHD = false;
+        if (hd && !path.empty()) {
+            image = readPicture(*resources, hdPicturePath(path));
+            shownHD = image != nullptr;
+        }
+        if (!image && !path.empty()) image = readPicture(*resources, standardPicturePath(path));
+        DispatchQueue::mainQueue()->async([weak, image, hd, shownHD, whenMissing] {
+            auto self = weak.lock();
+            if (!self) return;
+            if (image) {
+                self->pictureInPlace(image, hd, shownHD);
+                return;
+            }
+            self->scrollView_->setImage(nullptr);
+            switch (whenMissing) {
+                case WhenMissing::Nothing: break;
+                case WhenMissing::Download: self->startDownload(); break;
+                case WhenMissing::Discard: {
+                    // A download that is no picture stays neither on the device nor counted.
+                    if (auto file = self->context_.app.fileSystem->safeDocumentsPathForFile(
+                            standardPicturePath(self->imagePath()), false)) {
+                        auto files = NSFileManager::defaultManager();
+                        if (files->fileExistsAtPath(*file) && !files->removeItemAtPath(*file))
+                            std::fprintf(stderr, "The downloaded picture %s does not decode and could not be removed.\n",
+                                         file->c_str());
+                    }
+                    self->setOfflineImage();
+                    break;
+                }
+            }
+        });
+    });
+}
+
+void ImageViewController::pictureInPlace(const std::shared_ptr<UIImage>& image, bool wantedHD, bool shownHD) {
+    // A wanted high-resolution picture that is missing reads as not wanted from now on, unless
+    // the wish changed meanwhile.
+    if (wantedHD && !shownHD && hdImage_) hdImage_ = false;
+    scrollView_->setImage(image);
+    auto weak = weakSelf<ImageViewController>();
+    DispatchQueue::mainQueue()->async([weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->hideDownloadIndictor();
+        NSNotificationCenter::defaultCenter()->postNotificationName(kImageViewControllerImageWillShow, self);
+        if (self->scrollView_->alpha() >= 1) return;
+        UIView::animateWithDuration(
+            kFadeDuration,
+            [weak] {
+                if (auto me = weak.lock()) me->scrollView_->setAlpha(1);
+            },
+            [weak](bool) {
+                if (auto me = weak.lock())
+                    NSNotificationCenter::defaultCenter()->postNotificationName(kImageViewControllerImageDidShow, me);
+            });
+    });
+}
+
+void ImageViewController::startDownload() {
+    if (downloadRequest_) return;
+    const std::string path = imagePath();
+    const auto& config = context_.app.config;
+    const std::string format = config && config->urlFormat() ? config->urlFormat()->images() : std::string();
+    const auto slot = format.find("%@");
+    // A picture with no name, a name that would leave "Data", or no address: nothing to fetch.
+    if (!FileSystem::isSafeRelativePath(path) || slot == std::string::npos) {
+        hideDownloadIndictor();
+        setOfflineImage();
+        return;
+    }
+    showDownloadIndicator();
+    std::string url = format;
+    url.replace(slot, 2, stringByAddingPercentEncodingWithAllowedCharacters(path, URLAllowedCharacterSet::URLPathAllowed()));
+    downloadRequest_ = HTTPrequest::make(context_.app.fileSystem);
+    downloadRequest_->setDelegate(self<ImageViewController>());
+    downloadRequest_->setDownloadToFile(true);
+    downloadRequest_->sendRequest(url);
+}
+
+void ImageViewController::httpRequestDataFileLoaded(const std::shared_ptr<HTTPrequest>& request,
+                                                    const std::string& temporaryPath) {
+    if (request != downloadRequest_) return;
+    downloadRequest_.reset();
+    hideDownloadIndictor();
+    auto files = NSFileManager::defaultManager();
+    const auto destination = context_.app.fileSystem->safeDocumentsPathForFile(standardPicturePath(imagePath()), true);
+    NSErrorPtr error;
+    if (!destination) {
+        std::fprintf(stderr, "The folder for the downloaded picture %s could not be made.\n", imagePath().c_str());
+        if (!files->removeItemAtPath(temporaryPath)) std::fprintf(stderr, "%s stays behind.\n", temporaryPath.c_str());
+    } else {
+        // A file already there (one that did not decode) gives way to the new one.
+        if (files->fileExistsAtPath(*destination) && !files->removeItemAtPath(*destination, &error))
+            std::fprintf(stderr, "The old picture %s could not be removed: %s\n", destination->c_str(),
+                         error ? error->localizedDescription().c_str() : "");
+        if (!files->moveItemAtPath(temporaryPath, *destination, &error)) {
+            std::fprintf(stderr, "The downloaded picture could not be moved to %s: %s\n", destination->c_str(),
+                         error ? error->localizedDescription().c_str() : "");
+            if (!files->removeItemAtPath(temporaryPath)) std::fprintf(stderr, "%s stays behind.\n", temporaryPath.c_str());
+        } else if (!FileSystem::setNoBackupAttribute(*destination)) {
+            std::fprintf(stderr, "The downloaded picture %s could not be kept out of backups.\n", destination->c_str());
+        }
+    }
+    // What decides is whether the picture is now in place and decodes.
+    scrollView_->setAlpha(0);
+    displayImage(false, WhenMissing::Discard);
+}
+
+void ImageViewController::httpRequestError(const std::shared_ptr<HTTPrequest>& request, const NSErrorPtr&) {
+    if (request != downloadRequest_) return;
+    downloadRequest_.reset();
+    hideDownloadIndictor();
+    setOfflineImage();
+}
+
+void ImageViewController::setOfflineImage() {
+    scrollView_->setImage(UIImage::imageNamed(kOfflineImageName));
+    scrollView_->setAlpha(1);
+    scrollView_->setScrollEnabled(false);
+}
+
+void ImageViewController::showDownloadIndicator() {
+    hideDownloadIndictor();
+    loadIndicator_ = showActivityIndicatorWithStyle(
+        backgroundView_, static_cast<UIActivityIndicatorViewStyle>(loadActivityStyle_), true);
+}
+
+void ImageViewController::hideDownloadIndictor() {
+    if (!loadIndicator_) return;
+    loadIndicator_->removeFromSuperview();
+    loadIndicator_.reset();
+}
+
+void ImageViewController::setLoadActivityStyle(std::int64_t style) {
+    loadActivityStyle_ = style;
+    if (loadIndicator_) loadIndicator_->setActivityIndicatorViewStyle(static_cast<UIActivityIndicatorViewStyle>(style));
+}
+
+void ImageViewController::setScrollEnabled(bool enabled) {
+    scrollEnabled_ = enabled;
+    if (!scrollView_) return;
+    scrollView_->setUserInteractionEnabled(enabled);
+    if (!enabled) scrollView_->zoomToStart();
+}
+
+void ImageViewController::setHdImage(bool hd) {
+    if (hd == hdImage_) return;
+    hdImage_ = hd;
+    if (!scrollView_) return;
+    auto weak = weakSelf<ImageViewController>();
+    UIView::animateWithDuration(
+        kFadeDuration,
+        [weak] {
+            if (auto self = weak.lock()) self->scrollView_->setAlpha(0);
+        },
+        [weak, hd](bool) {
+            if (auto self = weak.lock()) self->displayImage(hd, WhenMissing::Nothing);
+        });
+}
+
+void ImageViewController::tapClick(const std::shared_ptr<UITapGestureRecognizer>& recognizer) {
+    if (!recognizer || recognizer->state() != UIGestureRecognizerState::Ended) return;
+    NSNotificationCenter::defaultCenter()->postNotificationName(kTapImageViewGotSingleTap, self<ImageViewController>());
+}
+
+void ImageViewController::doubleTapClick(const std::shared_ptr<UITapGestureRecognizer>& recognizer) {
+    if (!scrollEnabled_ || !recognizer || recognizer->state() != UIGestureRecognizerState::Ended) return;
+    scrollView_->doubleClick(recognizer->locationInView(view()));
+}

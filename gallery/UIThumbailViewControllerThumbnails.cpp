@@ -1,0 +1,181 @@
+// The thumbnail pipeline and the signs over thumbnails: the file on the device first, else the
+// content server's thumbnail, kept in Caches "Data" only when it is a picture.
+#include "gallery/UIThumbailViewController.h"
+
+#include "gallery/GalleryCellText.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/FileData.h"
+#include "platform/foundation/NSString.h"
+#include "platform/foundation/NSStringFormat.h"
+#include "platform/foundation/PercentEncoding.h"
+#include "platform/net/NSHTTPURLResponse.h"
+#include "platform/net/NSURL.h"
+#include "platform/net/NSURLSession.h"
+#include "platform/ui/UIActivityIndicatorView.h"
+#include "platform/ui/UIImage.h"
+#include "platform/ui/UIImageView.h"
+#include "uikit/UIViewToast.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace {
+
+// The image view's slot naming the load it waits for; a later configuration replaces it.
+const char kThumbnailLoadKey = 0;
+std::atomic<std::int64_t> gNextLoad{1};
+// Marks the spinner of a load, so the next load of the view takes it away.
+constexpr long kLoadSpinnerTag = 0x7468756d;
+
+// Each path component encoded, the separators kept.
+std::string encodedPath(const std::string& path) {
+    static const URLAllowedCharacterSet allowed = URLAllowedCharacterSet::URLPathAllowed().removingCharactersInString("/;");
+    std::vector<std::string> parts = NSString::componentsSeparatedByString(path, "/");
+    for (auto& part : parts) part = stringByAddingPercentEncodingWithAllowedCharacters(part, allowed);
+    return NSString::componentsJoinedByString(parts, "/");
+}
+
+bool isSuccess(const std::shared_ptr<NSHTTPURLResponse>& response) {
+    return response && response->statusCode() >= 200 && response->statusCode() < 300;
+}
+
+}  // namespace
+
+std::string UIThumbailViewController::thumbnailPath(const std::string& imagePath) {
+    return GalleryCellText::replacingCaseInsensitive(imagePath, ".jpg", "_thumb.jpg");
+}
+
+void UIThumbailViewController::loadThumbnailForImageView(const std::shared_ptr<UIImageView>& imageView,
+                                                         const Value::Dictionary& image, const GalleryContext& context) {
+    if (!imageView) return;
+    const std::int64_t load = gNextLoad.fetch_add(1);
+    imageView->setAssociatedValue(&kThumbnailLoadKey, Value(static_cast<long long>(load)));
+    const auto subviews = imageView->subviews();
+    for (const auto& subview : subviews)
+        if (subview->tag() == kLoadSpinnerTag) subview->removeFromSuperview();
+
+    const std::string thumbnail = thumbnailPath(image.get("imagePath").stringValue());
+    // A value of the database names a file inside "Data" or none at all.
+    if (!FileSystem::isSafeRelativePath(thumbnail)) {
+        imageView->setImage(nullptr);
+        return;
+    }
+    const std::string relative = "Data/" + thumbnail;
+    auto picture = context.resources ? context.resources->loadImageFrom(relative) : nullptr;
+    // Set at once: a reused view drops the picture of the row it showed before.
+    imageView->setImage(picture);
+    if (picture) return;
+    const auto& config = context.app.config;
+    const auto& fileSystem = context.app.fileSystem;
+    if (!config || !config->urlFormat() || config->urlFormat()->thumbs().empty() || !fileSystem) return;
+    auto url = NSURL::URLWithString(NSString::format(config->urlFormat()->thumbs(), encodedPath(thumbnail)));
+    if (!url) return;
+
+    auto spinner = showGrayActivityIndicator(imageView, true);
+    spinner->setTag(kLoadSpinnerTag);
+    std::weak_ptr<UIImageView> weakView = imageView;
+    auto task = NSURLSession::sharedSession()->dataTaskWithURL(
+        url, [weakView, spinner, load, relative, fileSystem](const NSData& data,
+                                                            const std::shared_ptr<NSHTTPURLResponse>& response,
+                                                            const NSErrorPtr& error) {
+            // On the session's queue: only a picture the server meant to send is kept.
+            std::shared_ptr<UIImage> fetched;
+            if (!error && isSuccess(response)) {
+                auto decoded = UIImage::imageWithData(data);
+                if (decoded && decoded->decodes()) {
+                    fetched = decoded;
+                    NSErrorPtr writeError;
+                    const auto path = fileSystem->safeCachesPathForFile(relative, true);
+                    if (path && writeDataToFile(data, *path, true, &writeError)) {
+                        (void)FileSystem::setNoBackupAttribute(*path);
+                        // The same picture, known by its file as the next lookup will find it.
+                        if (auto kept = UIImage::imageWithContentsOfFile(*path)) fetched = kept;
+                    } else {
+                        std::fprintf(stderr, "The thumbnail %s could not be kept in Caches: %s\n", relative.c_str(),
+                                     writeError ? writeError->localizedDescription().c_str() : "no place for it");
+                    }
+                }
+            }
+            DispatchQueue::mainQueue()->async([weakView, spinner, load, fetched] {
+                auto view = weakView.lock();
+                // A view configured for another row since then keeps what it shows now.
+                if (!view || view->associatedValue(&kThumbnailLoadKey).longLongValue() != load) return;
+                view->setImage(fetched);
+                spinner->removeFromSuperview();
+            });
+        });
+    task->resume();
+}
+
+std::shared_ptr<UIImageView> UIThumbailViewController::addImageSign(const std::string& imageName,
+                                                                    const std::shared_ptr<UIView>& view) {
+    auto image = UIImage::imageNamed(imageName);
+    auto sign = UIImageView::initWithFrame({{0, 0}, image ? image->size() : CGSize{0, 0}});
+    sign->setImage(image);
+    view->addSubview(sign);
+    return sign;
+}
+
+CGRect UIThumbailViewController::newSignFrameIn(const std::shared_ptr<UIView>& container, CGRect originalRect) {
+    const CGFloat height = container->frame().size.height;
+    return {{3, height - originalRect.size.height - 3}, originalRect.size};
+}
+
+CGRect UIThumbailViewController::hdSignFrameIn(const std::shared_ptr<UIView>& container, CGRect originalRect) {
+    const CGFloat width = container->frame().size.width;
+    return {{width - originalRect.size.width - 5, 5}, originalRect.size};
+}
+
+bool UIThumbailViewController::hdImageExists(const Value::Dictionary& image, const GalleryContext& context) {
+    const std::string imagePath = image.get("imagePath").stringValue();
+    if (imagePath.empty() || !context.app.fileSystem) return false;
+    const std::string relative = "Data/hd-" + imagePath;
+    return FileSystem::isSafeRelativePath(relative) &&
+           context.app.fileSystem->findFilePathInWritableLocation(relative).has_value();
+}
+
+void UIThumbailViewController::configureThumbImageView(const std::shared_ptr<UIImageView>& imageView,
+                                                       const Value::Dictionary& image, std::size_t) {
+    const auto subviews = imageView->subviews();
+    for (const auto& subview : subviews) subview->removeFromSuperview();
+    loadThumbnailForImageView(imageView, image, context_);
+    addNewItemSignTo(imageView, image);
+    addHdSignTo(imageView, image);
+}
+
+bool UIThumbailViewController::needNewItemSign(const Value::Dictionary& image) {
+    return !image.get("inapp").stringValue().empty() && context_.resources &&
+           context_.resources->isNewImage(image.get("imagePath").stringValue());
+}
+
+void UIThumbailViewController::addNewItemSignTo(const std::shared_ptr<UIImageView>& imageView,
+                                                const Value::Dictionary& image) {
+    if (!needNewItemSign(image)) return;
+    auto sign = addImageSign("new_item", imageView);
+    sign->setAutoresizingMask(UIViewAutoresizingFlexibleRightMargin | UIViewAutoresizingFlexibleTopMargin);
+    sign->setFrame(newSignFrameIn(imageView, sign->frame()));
+}
+
+void UIThumbailViewController::addHdSignTo(const std::shared_ptr<UIImageView>& imageView,
+                                           const Value::Dictionary& image) {
+    if (!hdImageExists(image, context_)) return;
+    auto sign = addImageSign("hd", imageView);
+    sign->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin);
+    sign->setFrame(hdSignFrameIn(imageView, sign->frame()));
+}
+
+std::string UIThumbailViewController::imageText(const Value::Dictionary& image, const std::string& separator) const {
+    std::string author = textForField(context_.localizations().authorNameFieldKey(), image);
+    const std::string name = textForField(context_.localizations().nameFieldKey(), image);
+    std::string text;
+    if (!author.empty()) {
+        if (author.back() == '.') author.pop_back();
+        text = author + separator;
+    }
+    if (!name.empty()) text += name;
+    return text;
+}
+
+std::string UIThumbailViewController::textForField(const std::string& field, const Value::Dictionary& image) const {
+    return context_.localizations().localizedValueFor(field, image);
+}

@@ -1,0 +1,354 @@
+// Bundling of raw events over a real database: groups, limits, the block list and reserved
+// names, daily limits, purchases, engagement totals, aggregates and the bundle's index and span,
+// and raw events that can never be sent.
+#include "UploadTestSupport.h"
+
+#include "analytics/core/APMDailyCounts.h"
+#include "analytics/core/APMEventAggregates.h"
+#include "analytics/proto/APMPBEventParam.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+
+namespace {
+
+class APMBundlerTest : public UploadTestBase {
+protected:
+    bool bundle() {
+        bool stored = false;
+        onWorker([&] { stored = uploader->bundler()->bundleRawEvents(); });
+        return stored;
+    }
+    // Bundles until nothing more is consumed; how many calls stored something.
+    int bundleAll() {
+        int count = 0;
+        while (bundle()) ++count;
+        return count;
+    }
+    std::int64_t count(const std::string& table) {
+        std::int64_t rows = -1;
+        onWorker([&] {
+            auto result = context->database_->sqliteStore()->recordsForQuery("SELECT COUNT(*) AS n FROM " + table, {},
+                                                                            nullptr);
+            if (result && !result->empty()) rows = result->front().get("n").longLongValue();
+        });
+        return rows;
+    }
+
+    static std::vector<std::shared_ptr<APMPBEvent>> eventsOf(const std::shared_ptr<APMPBMeasurementBundle>& bundle) {
+        std::vector<std::shared_ptr<APMPBEvent>> events;
+        for (const Value& item :
+             APMPBMessageGetArray<APMPBEvent>(bundle, APMPBMeasurementBundle::kEvents).value_or(Value::Array{})) {
+            events.push_back(item.objectAs<APMPBEvent>());
+        }
+        return events;
+    }
+    static std::vector<std::string> namesOf(const std::shared_ptr<APMPBMeasurementBundle>& bundle) {
+        std::vector<std::string> names;
+        for (const auto& event : eventsOf(bundle)) names.push_back(APMPBMessageGetString(event, APMPBEvent::kName).value_or(""));
+        return names;
+    }
+    static std::optional<std::int64_t> intParameter(const std::shared_ptr<APMPBEvent>& event, const std::string& name) {
+        for (const Value& item : APMPBMessageGetArray<APMPBEventParam>(event, APMPBEvent::kParams).value_or(Value::Array{})) {
+            auto param = item.objectAs<APMPBEventParam>();
+            if (APMPBMessageGetString(param, APMPBEventParam::kName) == name &&
+                APMPBMessageHasField(param, APMPBEventParam::kIntValue)) {
+                return APMPBMessageGetInt64(param, APMPBEventParam::kIntValue);
+            }
+        }
+        return std::nullopt;
+    }
+    static std::map<std::string, std::int64_t> userProperties(const std::shared_ptr<APMPBMeasurementBundle>& bundle) {
+        std::map<std::string, std::int64_t> values;
+        for (const Value& item : APMPBMessageGetArray<APMPBUserAttribute>(bundle, APMPBMeasurementBundle::kUserAttributes)
+                                     .value_or(Value::Array{})) {
+            auto attribute = item.objectAs<APMPBUserAttribute>();
+            values[APMPBMessageGetString(attribute, APMPBUserAttribute::kName).value_or("")] =
+                APMPBMessageGetInt64(attribute, APMPBUserAttribute::kIntValue);
+        }
+        return values;
+    }
+    std::int64_t storedUserProperty(const std::string& name) {
+        std::int64_t value = -1;
+        onWorker([&] {
+            auto stored = context->database_->userAttributeWithName(name, nullptr);
+            if (stored && stored->value()->isInt64()) value = stored->value()->int64Value();
+        });
+        return value;
+    }
+    static std::shared_ptr<APMEvent> realtime(std::shared_ptr<APMEvent> event) {
+        event->setRealtime(true);
+        return event;
+    }
+    static std::int64_t millis(double seconds) { return static_cast<std::int64_t>(seconds * 1000); }
+
+    // The start of the hour kNow falls in.
+    const double hour_ = std::floor(kNow / 3600) * 3600;
+};
+
+TEST_F(APMBundlerTest, GroupsShareMetadataClockHourAndConsecutiveRows) {
+    EXPECT_FALSE(bundle());
+    auto other = metadata(kTestAppID, "16.0");
+    writeRawEvents({event("a", hour_ - 2), event("b", hour_ - 1), event("c", hour_)});
+    writeRawEvents({event("d", hour_)}, other);
+    writeRawEvents({event("e", hour_ + 1)});
+
+    // The oldest row leads; a new clock hour and another fingerprint's row each end a group.
+    EXPECT_EQ(bundleAll(), 4);
+    auto bundles = queuedBundles();
+    ASSERT_EQ(bundles.size(), 4u);
+    EXPECT_EQ(namesOf(bundles[0].first), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(namesOf(bundles[1].first), (std::vector<std::string>{"c"}));
+    EXPECT_EQ(namesOf(bundles[2].first), (std::vector<std::string>{"d"}));
+    EXPECT_EQ(APMPBMessageGetString(bundles[2].first, APMPBMeasurementBundle::kOsVersion), "16.0");
+    EXPECT_EQ(namesOf(bundles[3].first), (std::vector<std::string>{"e"}));
+
+    // Index and span, and the previous bundle's span from the second bundle on.
+    const auto& first = bundles[0].first;
+    EXPECT_EQ(APMPBMessageGetInt32(first, APMPBMeasurementBundle::kBundleIndex), 1);
+    EXPECT_EQ(APMPBMessageGetInt64(first, APMPBMeasurementBundle::kStartTimestampMillis), millis(hour_ - 2));
+    EXPECT_EQ(APMPBMessageGetInt64(first, APMPBMeasurementBundle::kEndTimestampMillis), millis(hour_ - 1));
+    EXPECT_FALSE(APMPBMessageHasField(first, APMPBMeasurementBundle::kPreviousBundleStartTimestampMillis));
+    EXPECT_FALSE(APMPBMessageHasField(first, APMPBMeasurementBundle::kPreviousBundleEndTimestampMillis));
+    EXPECT_EQ(APMPBMessageGetString(first, APMPBMeasurementBundle::kVuvAppId), kTestAppID);
+    EXPECT_EQ(APMPBMessageGetString(first, APMPBMeasurementBundle::kAppId), kTestBundleID);
+    EXPECT_FALSE(APMPBMessageHasField(first, APMPBMeasurementBundle::kConfigVersion));
+    const auto& second = bundles[1].first;
+    EXPECT_EQ(APMPBMessageGetInt32(second, APMPBMeasurementBundle::kBundleIndex), 2);
+    EXPECT_EQ(APMPBMessageGetInt64(second, APMPBMeasurementBundle::kPreviousBundleStartTimestampMillis),
+              millis(hour_ - 2));
+    EXPECT_EQ(APMPBMessageGetInt64(second, APMPBMeasurementBundle::kPreviousBundleEndTimestampMillis),
+              millis(hour_ - 1));
+    EXPECT_EQ(APMPBMessageGetInt32(bundles[3].first, APMPBMeasurementBundle::kBundleIndex), 4);
+
+    // Every raw event and its metadata are gone; the aggregates carry the previous fire time.
+    EXPECT_EQ(count("raw_events"), 0);
+    EXPECT_EQ(count("raw_events_metadata"), 0);
+    // Events of one name in one bundle chain their fire times, and the stored row counts them all.
+    writeRawEvents({event("a", hour_ + 2), event("a", hour_ + 3)});
+    applyConfig(makeMeasurementConfig({}, 12));
+    EXPECT_TRUE(bundle());
+    auto last = queuedBundles().back().first;
+    ASSERT_EQ(eventsOf(last).size(), 2u);
+    EXPECT_EQ(APMPBMessageGetInt64(eventsOf(last)[0], APMPBEvent::kPreviousTimestampMillis), millis(hour_ - 2));
+    EXPECT_EQ(APMPBMessageGetInt64(eventsOf(last)[1], APMPBEvent::kPreviousTimestampMillis), millis(hour_ + 2));
+    onWorker([&] {
+        auto aggregates = context->database_->eventAggregatesWithName("a", nullptr);
+        ASSERT_TRUE(aggregates);
+        EXPECT_EQ(aggregates->lifetimeCount(), 3);
+        EXPECT_EQ(aggregates->lastFireTimestamp(), hour_ + 3);
+    });
+    EXPECT_EQ(APMPBMessageGetInt64(last, APMPBMeasurementBundle::kConfigVersion), 12);
+}
+
+TEST_F(APMBundlerTest, GroupsStayWithinTheEventCountAndSizeButAlwaysTakeTheFirst) {
+    std::vector<std::shared_ptr<APMEvent>> many;
+    for (int i = 0; i < 1500; ++i) many.push_back(event("tick", hour_ + i * 0.001, {{"i", Value(i)}}));
+    writeRawEvents(many);
+    EXPECT_EQ(bundleAll(), 2);
+    auto bundles = queuedBundles();
+    ASSERT_EQ(bundles.size(), 2u);
+    EXPECT_EQ(eventsOf(bundles[0].first).size(), 1000u);
+    EXPECT_EQ(eventsOf(bundles[1].first).size(), 500u);
+
+    // A group's encoded events stay below the size limit: two events fit under a limit one byte
+    // above their size, not under one equal to it.
+    onWorker([&] {
+        ASSERT_TRUE(context->database_->deleteBundlesWithRowIDs(
+            {Value(static_cast<long long>(bundles[0].second)), Value(static_cast<long long>(bundles[1].second))}, nullptr));
+    });
+    auto sample = event("tick", hour_, {{"i", Value(1000)}});
+    const std::size_t size = sample->protoEvent()->protoBuffer()->size();
+    applyConfig(makeMeasurementConfig({{"measurement.upload.max_batch_size", std::to_string(2 * size + 1)}}));
+    writeRawEvents({sample, event("tick", hour_, {{"i", Value(1001)}}), event("tick", hour_, {{"i", Value(1002)}})});
+    EXPECT_EQ(bundleAll(), 2);
+    bundles = queuedBundles();
+    ASSERT_EQ(bundles.size(), 2u);
+    EXPECT_EQ(eventsOf(bundles[0].first).size(), 2u);
+    EXPECT_EQ(eventsOf(bundles[1].first).size(), 1u);
+    applyConfig(makeMeasurementConfig({{"measurement.upload.max_batch_size", std::to_string(2 * size)}}));
+    writeRawEvents({event("tick", hour_, {{"i", Value(1003)}}), event("tick", hour_, {{"i", Value(1004)}})});
+    EXPECT_EQ(bundleAll(), 2);
+    ASSERT_EQ(queuedBundles().size(), 4u);
+    Value::Array rowIDs;
+    for (const auto& queued : queuedBundles()) rowIDs.push_back(Value(static_cast<long long>(queued.second)));
+    onWorker([&] { ASSERT_TRUE(context->database_->deleteBundlesWithRowIDs(rowIDs, nullptr)); });
+
+    // A limit no event fits under: each event goes alone, none holds back the rest.
+    applyConfig(makeMeasurementConfig({{"measurement.upload.max_batch_size", "0"}}));
+    writeRawEvents({event("tick", hour_), event("tick", hour_ + 1), event("tick", hour_ + 2)});
+    EXPECT_EQ(bundleAll(), 3);
+    EXPECT_EQ(queuedBundles().size(), 3u);
+    EXPECT_EQ(count("raw_events"), 0);
+}
+
+TEST_F(APMBundlerTest, AnUploadPassCreatesAtMostTheConfiguredNumberOfBundles) {
+    applyConfig(makeMeasurementConfig({{"measurement.upload.max_bundles_created_per_iteration", "2"}}));
+    for (int i = 0; i < 5; ++i) writeRawEvents({event("tick", hour_ - 5 * 3600 + i * 3600)});
+    onWorker([&] { uploader->uploadData(); });
+    settle();
+    // Two per pass, each pass followed by the next while data remains.
+    auto uploads = service.uploads();
+    ASSERT_EQ(uploads.size(), 3u);
+    EXPECT_EQ(uploads[0].batch.bundles, 2u);
+    EXPECT_EQ(uploads[1].batch.bundles, 2u);
+    EXPECT_EQ(uploads[2].batch.bundles, 1u);
+    EXPECT_EQ(service.events().size(), 5u);
+}
+
+TEST_F(APMBundlerTest, TheBlockListRejectsAndReservedNamesAreMapped) {
+    LogCapture capture;
+    // (A configuration without settings is not read at all.)
+    auto config = makeMeasurementConfig({{"measurement.upload.blacklist_public", "0"}});
+    addEventConfig(config, "level_up", true, false);
+    applyConfig(config);
+    writeRawEvents({event("level_up", hour_), event("ad_impression", hour_), event("spend", hour_)});
+    EXPECT_TRUE(bundle());
+    EXPECT_EQ(namesOf(queuedBundles().back().first), (std::vector<std::string>{"_ai", "spend"}));
+    EXPECT_TRUE(capture.contains("[I-ACS023099] Rejected event. Event name: level_up"));
+
+    // Internal events blocked, public ones not: an ad impression still goes, as "_ai".
+    config = makeMeasurementConfig({{"measurement.upload.blacklist_internal", "1"}});
+    addEventConfig(config, "_ai", true, false);
+    applyConfig(config);
+    writeRawEvents({event("ad_impression", hour_ + 1), event("_e", hour_ + 1), event("spend", hour_ + 1)});
+    EXPECT_TRUE(bundle());
+    EXPECT_EQ(namesOf(queuedBundles().back().first), (std::vector<std::string>{"_ai", "spend"}));
+
+    // A group rejected whole is removed, and no bundle is made of it.
+    config = makeMeasurementConfig({{"measurement.collection.redundant_engagement_removal_enabled", "1"}});
+    addEventConfig(config, "spend", true, false);
+    applyConfig(config);
+    writeRawEvents({event("spend", hour_ + 2), event("spend", hour_ + 2)});
+    EXPECT_FALSE(bundle());
+    EXPECT_TRUE(capture.contains("[I-ACS023100] Rejected all events."));
+    EXPECT_EQ(count("raw_events"), 0);
+    EXPECT_EQ(queuedBundles().size(), 2u);
+    // Redundant engagement: an "_e" of a first run is left out.
+    writeRawEvents({event("_e", hour_ + 3, {{"_et", Value(5)}, {"_fr", Value(1)}}), event("_e", hour_ + 3, {{"_et", Value(7)}})});
+    EXPECT_TRUE(bundle());
+    auto events = eventsOf(queuedBundles().back().first);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(intParameter(events[0], "_et"), 7);
+}
+
+TEST_F(APMBundlerTest, DailyLimitsOfConversionsAndRealtimeEvents) {
+    LogCapture capture;
+    auto config = makeMeasurementConfig({{"measurement.upload.max_conversions_per_day", "2"},
+                                         {"measurement.upload.max_realtime_events_per_day", "2"}});
+    addEventConfig(config, "level_up", false, true);
+    applyConfig(config);
+    writeRawEvents({event("level_up", hour_), event("level_up", hour_ + 1), event("level_up", hour_ + 2),
+                    realtime(event("spend", hour_ + 3)), realtime(event("_f", hour_ + 4)),
+                    event("_iap", hour_ + 5, {{"product_id", Value("gold")}})});
+    EXPECT_TRUE(bundle());
+    auto events = eventsOf(queuedBundles().back().first);
+    ASSERT_EQ(events.size(), 6u);
+    // Two conversions a day; conversions are real-time and count against that limit too.
+    EXPECT_EQ(intParameter(events[0], "_c"), 1);
+    EXPECT_EQ(intParameter(events[0], "_r"), 1);
+    EXPECT_EQ(intParameter(events[1], "_c"), 1);
+    EXPECT_EQ(intParameter(events[1], "_r"), 1);
+    EXPECT_EQ(intParameter(events[2], "_c"), std::nullopt);
+    EXPECT_EQ(intParameter(events[2], "_err"), 10);
+    EXPECT_TRUE(capture.contains("[I-ACS023102] Too many conversion events. Not logging event as conversion. "
+                                 "Name, limit: level_up, 2"));
+    // The real-time limit is reached; first opens are not subject to it.
+    EXPECT_EQ(intParameter(events[3], "_r"), std::nullopt);
+    EXPECT_TRUE(capture.contains("[I-ACS023104] Number of real-time events is over the real-time event count daily "
+                                 "limit."));
+    EXPECT_EQ(intParameter(events[4], "_r"), 1);
+    // Purchases are marked as validated.
+    EXPECT_EQ(intParameter(events[5], "validated"), 1);
+    EXPECT_EQ(intParameter(events[5], "sandbox"), std::nullopt);
+
+    std::shared_ptr<APMDailyCounts> counts;
+    onWorker([&] { counts = context->database_->dailyCounts(nullptr); });
+    ASSERT_NE(counts, nullptr);
+    EXPECT_EQ(counts->conversionsCount(), 2);
+    EXPECT_EQ(counts->realtimeCount(), 2);
+
+    // In debug mode nothing counts against the real-time limit.
+    APMMeasurementMonitor()->setDebugModeEnabled(true);
+    writeRawEvents({realtime(event("spend", hour_ + 6))});
+    EXPECT_TRUE(bundle());
+    EXPECT_EQ(intParameter(eventsOf(queuedBundles().back().first)[0], "_r"), 1);
+}
+
+TEST_F(APMBundlerTest, EngagementTotalsAndSessionStarts) {
+    // The metadata carries the engagement total as it was when the events were written.
+    auto withTotal = metadata();
+    auto stale = APMPBUserAttribute::make();
+    APMPBMessageSetString(stale, APMPBUserAttribute::kName, "_lte");
+    APMPBMessageSetInt64(stale, APMPBUserAttribute::kIntValue, 999);
+    APMPBMessageSetArray(withTotal, APMPBMeasurementBundle::kUserAttributes, Value::Array{Value(stale)});
+    writeRawEvents({event("_e", hour_, {{"_et", Value(1000)}}), event("_e", hour_ + 1, {{"_et", Value(500)}}),
+                    event("_e", hour_ + 2, {{"_et", Value(300)}, {"_fr", Value(1)}})},
+                   withTotal);
+    EXPECT_TRUE(bundle());
+    auto properties = userProperties(queuedBundles().back().first);
+    EXPECT_EQ(properties.size(), 2u);
+    EXPECT_EQ(properties["_lte"], 1500);
+    EXPECT_EQ(properties["_se"], 1500);
+    EXPECT_EQ(storedUserProperty("_lte"), 1500);
+    EXPECT_EQ(storedUserProperty("_se"), 1500);
+
+    // A session start resets the session total and the session counts.
+    writeRawEvents({event("_s", hour_ + 3), event("_e", hour_ + 4, {{"_et", Value(200)}})});
+    EXPECT_TRUE(bundle());
+    properties = userProperties(queuedBundles().back().first);
+    EXPECT_EQ(properties["_lte"], 1700);
+    EXPECT_EQ(properties["_se"], 200);
+    EXPECT_EQ(storedUserProperty("_se"), 200);
+    std::shared_ptr<APMEventAggregates> engagement;
+    onWorker([&] { engagement = context->database_->eventAggregatesWithName("_e", nullptr); });
+    ASSERT_NE(engagement, nullptr);
+    EXPECT_EQ(engagement->lifetimeCount(), 4);
+    EXPECT_EQ(engagement->currentSessionCount(), 1);
+    EXPECT_DOUBLE_EQ(engagement->lastFireTimestamp(), hour_ + 4);
+}
+
+TEST_F(APMBundlerTest, RawEventsThatCanNeverBeSentAreDropped) {
+    LogCapture capture;
+    auto bundleMetadata = metadata();
+    writeRawEvents({}, bundleMetadata);
+    const std::int64_t fingerprint = apm_64LSBMD5(*bundleMetadata->protoBuffer());
+    auto unreadable = [&](double timestamp) {
+        onWorker([&] {
+            ASSERT_TRUE(context->database_->sqliteStore()->upsertRecord(
+                {{"name", Value("tick")},
+                 {"timestamp", Value(timestamp)},
+                 {"metadata_fingerprint", Value(static_cast<long long>(fingerprint))},
+                 {"data", Value(NSData{0xff, 0xff, 0xff})},
+                 {"is_realtime", Value(0)}},
+                "raw_events", nullptr));
+        });
+    };
+    // An unreadable row alone in its group leads the table.
+    unreadable(hour_ - 3600);
+    // One inside a group goes with it.
+    writeRawEvents({event("tick", hour_)}, bundleMetadata);
+    unreadable(hour_ + 1);
+    writeRawEvents({event("tick", hour_ + 2)}, bundleMetadata);
+    // Rows whose metadata is missing.
+    onWorker([&] { ASSERT_TRUE(context->database_->insertRawEvent(event("orphan", hour_ + 3), 42, false, nullptr)); });
+    writeRawEvents({event("tick", hour_ + 4)}, bundleMetadata);
+
+    EXPECT_TRUE(bundle());
+    EXPECT_TRUE(capture.contains("[I-ACS023301] Dropping a raw event that cannot be read. RowID: 1"));
+    EXPECT_TRUE(bundle());
+    EXPECT_TRUE(capture.contains("[I-ACS023304] Dropping raw events that cannot be read. Count: 1"));
+    EXPECT_TRUE(bundle());
+    EXPECT_TRUE(capture.contains("[I-ACS023302] Dropping raw events without their metadata. Metadata fingerprint: 42"));
+    EXPECT_TRUE(bundle());
+    EXPECT_FALSE(bundle());
+    auto bundles = queuedBundles();
+    ASSERT_EQ(bundles.size(), 2u);
+    EXPECT_EQ(eventsOf(bundles[0].first).size(), 2u);
+    EXPECT_EQ(namesOf(bundles[1].first), (std::vector<std::string>{"tick"}));
+    EXPECT_EQ(count("raw_events"), 0);
+}
+
+}  // namespace

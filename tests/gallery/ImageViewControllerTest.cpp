@@ -1,0 +1,310 @@
+// A picture page on its own in a phone window: the picture read off the main thread behind a
+// spinner and faded in with its two notifications; the spinner's style following the pager's
+// message; the picture dropped when the page goes and read again when it comes back; the
+// high-resolution picture faded in and out, and a missing one falling back to the standard.
+// Against the content server on 127.0.0.1: a missing picture downloaded into Documents "Data"
+// once and read from there afterwards; the "offline" picture for an error status, for a body
+// that is no picture (which is not kept) and for a name that would leave "Data".
+#include "gallery/ImageViewController.h"
+
+#include "gallery/ImageScrollView.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/Sandbox.h"
+#include "platform/ui/UIActivityIndicatorView.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIDevice.h"
+#include "platform/ui/UIImage.h"
+#include "platform/ui/UIWindow.h"
+#include "tests/gallery/GalleryFixture.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+class Journal : public NSObject {
+public:
+    std::vector<std::string> events;
+    std::vector<std::shared_ptr<NSObject>> senders;
+    void willShow(const NSNotification& note) { add("will show", note); }
+    void didShow(const NSNotification& note) { add("did show", note); }
+    void add(const std::string& event, const NSNotification& note) {
+        events.push_back(event);
+        senders.push_back(note.object());
+    }
+};
+
+class ImageViewControllerTest : public GalleryFixture {
+protected:
+    void SetUp() override {
+        GalleryFixture::SetUp();
+        Clock::setManual(20'000);
+        UIApplication::sharedApplication()->reset();
+        UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
+        auto center = NSNotificationCenter::defaultCenter();
+        center->addObserver(journal_, &Journal::willShow, kImageViewControllerImageWillShow);
+        center->addObserver(journal_, &Journal::didShow, kImageViewControllerImageDidShow);
+    }
+    void TearDown() override {
+        NSNotificationCenter::defaultCenter()->removeObserver(journal_);
+        page_.reset();
+        window_.reset();
+        settle();
+        UIApplication::sharedApplication()->reset();
+        Clock::setReal();
+        GalleryFixture::TearDown();
+    }
+    static void settle() {
+        for (int i = 0; i < 4; ++i) {
+            Clock::advance(0);
+            NSRunLoop::mainRunLoop()->runUntilIdle();
+        }
+    }
+    static void pass(double seconds) {
+        Clock::advance(seconds);
+        settle();
+    }
+    // A painting whose picture the bundle holds.
+    static const DemoPainting& localPainting() {
+        for (const auto& painting : DemoCatalogue::paintings())
+            if (!DemoCatalogue::isOnServerOnly(painting)) return painting;
+        return DemoCatalogue::paintings().front();
+    }
+    // The page as the window's screen; it appears at once.
+    void show(const std::string& imagePath) {
+        page_ = ImageViewController::initWithImageData(Value::Dictionary{{"imagePath", Value(imagePath)}}, galleryContext());
+        window_ = UIWindow::make();
+        window_->setRootViewController(page_);
+        window_->makeKeyAndVisible();
+    }
+
+    std::shared_ptr<Journal> journal_ = std::make_shared<Journal>();
+    std::shared_ptr<ImageViewController> page_;
+    std::shared_ptr<UIWindow> window_;
+};
+
+}  // namespace
+
+TEST_F(ImageViewControllerTest, ThePictureIsReadBehindASpinnerAndFadesInWithItsTwoNotifications) {
+    show(DemoCatalogue::imagePathOf(localPainting()));
+    // Nothing is read on the main thread: the page waits behind a gray spinner.
+    ASSERT_TRUE(page_->loadIndicator());
+    EXPECT_TRUE(page_->loadIndicator()->isAnimating());
+    EXPECT_EQ(page_->loadIndicator()->activityIndicatorViewStyle(), UIActivityIndicatorViewStyleGray);
+    EXPECT_FALSE(page_->image());
+    EXPECT_EQ(page_->scrollView()->alpha(), 0);
+    // The pager switches the spinner to white while its controls are hidden.
+    NSNotificationCenter::defaultCenter()->postNotificationName(kImageViewControllerChangeLoadIndicatorStyleMessage,
+                                                                nullptr, {{"style", Value(std::int64_t{1})}});
+    EXPECT_EQ(page_->loadActivityStyle(), 1);
+    EXPECT_EQ(page_->loadIndicator()->activityIndicatorViewStyle(), UIActivityIndicatorViewStyleWhite);
+
+    settle();
+    ASSERT_TRUE(page_->image());
+    EXPECT_EQ(page_->image()->pixelWidth(), kDemoPictureWidth);
+    EXPECT_FALSE(page_->loadIndicator());
+    EXPECT_EQ(journal_->events, (std::vector<std::string>{"will show"}));
+    pass(0.19);
+    EXPECT_EQ(journal_->events.size(), 1u);
+    pass(0.02);
+    EXPECT_EQ(journal_->events, (std::vector<std::string>{"will show", "did show"}));
+    EXPECT_EQ(journal_->senders.back(), page_);
+    EXPECT_EQ(page_->scrollView()->alpha(), 1);
+
+    // Gone, the page holds no picture; back, it reads it again, with no fade this time.
+    page_->beginAppearanceTransition(false, false);
+    page_->endAppearanceTransition();
+    EXPECT_FALSE(page_->image());
+    page_->beginAppearanceTransition(true, false);
+    page_->endAppearanceTransition();
+    settle();
+    ASSERT_TRUE(page_->image());
+    EXPECT_EQ(journal_->events, (std::vector<std::string>{"will show", "did show", "will show"}));
+}
+
+TEST_F(ImageViewControllerTest, TheHighResolutionPictureFadesInAndAMissingOneFallsBackToTheStandard) {
+    const std::string path = DemoCatalogue::imagePathOf(localPainting());
+    show(path);
+    pass(1);
+    ASSERT_TRUE(page_->image());
+
+    // None on the device yet: the standard picture comes back and HD reads as not wanted.
+    page_->setHdImage(true);
+    EXPECT_TRUE(page_->hdImage());
+    pass(0.2);
+    settle();
+    EXPECT_FALSE(page_->hdImage());
+    ASSERT_TRUE(page_->image());
+    EXPECT_EQ(page_->image()->pixelWidth(), kDemoPictureWidth);
+
+    writePNG(Sandbox::documents() + "/Data/hd-" + path, 640, 480);
+    page_->setHdImage(true);
+    pass(0.2);
+    settle();
+    EXPECT_TRUE(page_->hdImage());
+    ASSERT_TRUE(page_->image());
+    EXPECT_EQ(page_->image()->pixelWidth(), 640);
+    pass(0.2);
+    EXPECT_EQ(page_->scrollView()->alpha(), 1);
+
+    page_->setHdImage(false);
+    pass(0.2);
+    settle();
+    ASSERT_TRUE(page_->image());
+    EXPECT_EQ(page_->image()->pixelWidth(), kDemoPictureWidth);
+
+    // A page that goes away forgets the wish: it comes back in the standard resolution.
+    page_->setHdImage(true);
+    pass(1);
+    page_->beginAppearanceTransition(false, false);
+    page_->endAppearanceTransition();
+    EXPECT_FALSE(page_->hdImage());
+}
+
+namespace {
+
+// The pages download from the demo's content server, started for each test on a free port.
+class PictureDownloadTest : public ImageViewControllerTest {
+protected:
+    void SetUp() override {
+        ImageViewControllerTest::SetUp();
+        server_ = startContentServer();
+        ASSERT_TRUE(server_);
+    }
+    void TearDown() override {
+        ImageViewControllerTest::TearDown();
+        server_.reset();
+    }
+    static const DemoPainting& serverOnlyPainting() {
+        for (const auto& painting : DemoCatalogue::paintings())
+            if (DemoCatalogue::isOnServerOnly(painting)) return painting;
+        return DemoCatalogue::paintings().front();
+    }
+    // Runs the main run loop until the page's download has ended, in real time (the answer
+    // comes over the loopback network), then what follows on the queues.
+    void awaitDownload() {
+        ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return page_->downloadRequest() == nullptr; }, 10));
+        settle();
+    }
+    std::vector<ContentServer::LoggedRequest> picturesAsked() const {
+        std::vector<ContentServer::LoggedRequest> out;
+        for (const auto& r : server_->requests())
+            if (r.path.rfind("/pic/", 0) == 0) out.push_back(r);
+        return out;
+    }
+    static std::vector<std::string> filesIn(const std::string& folder) {
+        std::vector<std::string> names;
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, ignored))
+            if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+        return names;
+    }
+    bool showsOffline() const {
+        return page_->image() && page_->image() == UIImage::imageNamed(ImageViewController::kOfflineImageName);
+    }
+
+    std::unique_ptr<ContentServer> server_;
+};
+
+}  // namespace
+
+TEST_F(PictureDownloadTest, AMissingPictureIsDownloadedIntoDocumentsDataOnceAndReadFromThereAfterwards) {
+    const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
+    ASSERT_FALSE(exists(bundle() + "/Data/" + path));
+    show(path);
+    settle();
+    ASSERT_TRUE(page_->downloadRequest());
+    ASSERT_TRUE(page_->loadIndicator());
+    awaitDownload();
+
+    const std::string stored = Sandbox::documents() + "/Data/" + path;
+    ASSERT_TRUE(exists(stored));
+    EXPECT_EQ(bytesOf(stored), bytesOf(serverFolder() + "/pic/gallery/" + path));
+    ASSERT_TRUE(page_->image());
+    EXPECT_FALSE(showsOffline());
+    EXPECT_EQ(page_->image()->pixelWidth(), kDemoPictureWidth);
+    EXPECT_FALSE(page_->loadIndicator());
+    pass(0.2);
+    EXPECT_EQ(journal_->events, (std::vector<std::string>{"will show", "did show"}));
+    // No download file is left in Caches.
+    EXPECT_TRUE(filesIn(Sandbox::caches()).empty()) << filesIn(Sandbox::caches()).front();
+    ASSERT_EQ(picturesAsked().size(), 1u);
+    EXPECT_EQ(picturesAsked().front().path, "/pic/gallery/" + path);
+    EXPECT_EQ(picturesAsked().front().method, "GET");
+
+    // Back on screen, the page reads the file: the server is not asked again.
+    page_->beginAppearanceTransition(false, false);
+    page_->endAppearanceTransition();
+    page_->beginAppearanceTransition(true, false);
+    page_->endAppearanceTransition();
+    settle();
+    EXPECT_FALSE(page_->downloadRequest());
+    ASSERT_TRUE(page_->image());
+    EXPECT_EQ(picturesAsked().size(), 1u);
+}
+
+TEST_F(PictureDownloadTest, AnErrorStatusShowsTheOfflinePictureAndKeepsNothing) {
+    const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
+    server_->setFault("/pic/gallery/" + path, {ContentServerFault::Kind::Status, 404});
+    show(path);
+    settle();
+    awaitDownload();
+    EXPECT_TRUE(showsOffline());
+    EXPECT_EQ(page_->scrollView()->alpha(), 1);
+    EXPECT_FALSE(page_->scrollView()->isScrollEnabled());
+    EXPECT_FALSE(page_->loadIndicator());
+    EXPECT_FALSE(exists(Sandbox::documents() + "/Data/" + path));
+    EXPECT_TRUE(journal_->events.empty());
+}
+
+TEST_F(PictureDownloadTest, ABodyThatIsNoPictureIsNotKeptAndShowsTheOfflinePicture) {
+    const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
+    server_->setFault("/pic/gallery/" + path, {ContentServerFault::Kind::Html});
+    show(path);
+    settle();
+    awaitDownload();
+    EXPECT_TRUE(showsOffline());
+    // Not on the device, so nothing counts it as downloaded and the next visit tries again.
+    EXPECT_FALSE(galleryContext().resources->fileExistsInCaches("Data/" + path));
+    EXPECT_TRUE(filesIn(Sandbox::caches()).empty());
+    EXPECT_TRUE(journal_->events.empty());
+
+    // A stored file that does not decode is replaced by the next download.
+    writeText(Sandbox::documents() + "/Data/" + path, "\xFF\xD8\xFF broken");
+    server_->removeFaults();
+    page_->beginAppearanceTransition(false, false);
+    page_->endAppearanceTransition();
+    page_->beginAppearanceTransition(true, false);
+    page_->endAppearanceTransition();
+    settle();
+    awaitDownload();
+    ASSERT_TRUE(page_->image());
+    EXPECT_FALSE(showsOffline());
+    EXPECT_EQ(bytesOf(Sandbox::documents() + "/Data/" + path), bytesOf(serverFolder() + "/pic/gallery/" + path));
+}
+
+TEST_F(PictureDownloadTest, APictureThatCannotBePutInPlaceIsNotKeptAnywhere) {
+    const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
+    // A file where the Data folder belongs: the downloaded picture has nowhere to go.
+    writeText(Sandbox::documents() + "/Data", "not a folder");
+    show(path);
+    settle();
+    awaitDownload();
+    ASSERT_EQ(picturesAsked().size(), 1u);
+    EXPECT_TRUE(showsOffline());
+    EXPECT_FALSE(galleryContext().resources->fileExistsInCaches("Data/" + path));
+    EXPECT_TRUE(filesIn(Sandbox::caches()).empty()) << filesIn(Sandbox::caches()).front();
+    EXPECT_TRUE(journal_->events.empty());
+}
+
+TEST_F(PictureDownloadTest, ANameThatWouldLeaveDataIsNeitherAskedForNorWritten) {
+    show("../viewed_images");
+    settle();
+    EXPECT_FALSE(page_->downloadRequest());
+    EXPECT_TRUE(showsOffline());
+    EXPECT_TRUE(picturesAsked().empty());
+    EXPECT_FALSE(page_->loadIndicator());
+}

@@ -1,0 +1,539 @@
+// The thumbnail pipeline against the demo content server on 127.0.0.1 (files on the device,
+// fetches kept only when they are pictures, paths kept inside their folders, recycled views),
+// the signs, and the thumbnail screen: its grid and list as the simulator shows them, the page
+// curl between them, the grid's geometry, the filter rule, reloads and the way to the pager.
+#include "gallery/UIThumbailViewController.h"
+
+#include "content/OEFilterStorage.h"
+#include "demo/server/ContentServer.h"
+#include "gallery/UIImageCell.h"
+#include "gallery/UIThumbCollectionCell.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/Sandbox.h"
+#include "platform/net/NSURLSession.h"
+#include "platform/ui/UIActivityIndicatorView.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UIFont.h"
+#include "platform/ui/UIDevice.h"
+#include "platform/ui/UIImage.h"
+#include "platform/ui/UIImageView.h"
+#include "platform/ui/UILabel.h"
+#include "platform/ui/UINavigationController.h"
+#include "platform/ui/UISegmentedControl.h"
+#include "platform/ui/UISplitViewController.h"
+#include "platform/ui/UIViewAnimation.h"
+#include "platform/ui/UIWindow.h"
+#include "simulator/SimCommand.h"
+#include "simulator/SimScreen.h"
+#include "simulator/SimSession.h"
+#include "tests/fixtures/LoopbackServer.h"
+#include "tests/gallery/GalleryFixture.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kSafety = 20.0;
+
+Value::Dictionary rowFor(const std::string& imagePath) { return {{"imagePath", Value(imagePath)}}; }
+
+const DemoPainting& painting(bool onServerOnly, int skip = 0) {
+    for (const auto& candidate : DemoCatalogue::paintings()) {
+        const std::string path = DemoCatalogue::imagePathOf(candidate);
+        if (DemoCatalogue::isOnServerOnly(candidate) == onServerOnly && path.ends_with(".jpg") && skip-- == 0)
+            return candidate;
+    }
+    ADD_FAILURE() << "no such demo painting";
+    return DemoCatalogue::paintings().front();
+}
+
+bool spinning(const std::shared_ptr<UIView>& view) {
+    for (const auto& sub : view->subviews())
+        if (std::dynamic_pointer_cast<UIActivityIndicatorView>(sub)) return true;
+    return false;
+}
+
+std::string pictureName(const std::shared_ptr<UIImageView>& view) {
+    auto image = view->image();
+    return image ? fs::path(image->name()).filename().string() : "";
+}
+
+// Opens the pager as a plain screen titled with the picture's index.
+class PagedThumbnails : public UIThumbailViewController {
+public:
+    using UIThumbailViewController::UIThumbailViewController;
+    std::shared_ptr<UIViewController> photoControllerForImage(std::size_t index) override {
+        auto pager = UIViewController::make();
+        pager->setTitle("pager at " + std::to_string(index));
+        return pager;
+    }
+};
+
+class ThumbnailTest : public GalleryFixture {
+protected:
+    // One server for the suite: a stopping server waits out its clients' idle connections.
+    static void SetUpTestSuite() {
+        std::string error;
+        suiteServer_ = ContentServer::start({serverFolder(), "", 0, {}}, &error);
+        ASSERT_TRUE(suiteServer_) << error;
+    }
+    static void TearDownTestSuite() { suiteServer_.reset(); }
+    void SetUp() override {
+        GalleryFixture::SetUp();
+        ASSERT_TRUE(suiteServer_);
+        server_ = suiteServer_.get();
+        server_->removeFaults();
+        server_->clearRequests();
+        pointThumbnailsAt(server_->host());
+    }
+    void TearDown() override {
+        window_.reset();
+        screen_.reset();
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+        server_->releaseStalls();
+        server_->removeFaults();
+        UIApplication::sharedApplication()->reset();
+        UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
+        UIView::clearAnimationLog();
+        UIImage::setScreenScale(1);
+        Clock::setReal();
+        GalleryFixture::TearDown();
+    }
+    void pointThumbnailsAt(const std::string& host) {
+        galleryContext().app.config->urlFormat()->setThumbs(host + "/data/gallery/thumbs/%@");
+    }
+    static bool pumpUntil(const std::function<bool()>& done) { return NSRunLoop::mainRunLoop()->runUntil(done, kSafety); }
+    // Every fetch handed to the session so far has reached the main queue and run there.
+    static void flushFetches() {
+        auto flushed = std::make_shared<std::atomic<bool>>(false);
+        NSURLSession::sharedSession()->delegateQueue()->post(
+            [flushed] { DispatchQueue::mainQueue()->async([flushed] { *flushed = true; }); });
+        ASSERT_TRUE(pumpUntil([&] { return flushed->load(); }));
+    }
+    std::vector<std::string> thumbnailRequests() {
+        std::vector<std::string> paths;
+        for (const auto& request : server_->requests())
+            if (request.path.starts_with("/data/gallery/thumbs/")) paths.push_back(request.path.substr(21));
+        return paths;
+    }
+    std::string cached(const std::string& relative) const { return Sandbox::caches() + "/Data/" + relative; }
+
+    // The screen of `subCat` in a navigation controller of a window of `size`.
+    std::shared_ptr<PagedThumbnails> show(const std::shared_ptr<dataSubCat>& subCat, CGSize size, bool alowFilter = true,
+                                          std::shared_ptr<DataSource> source = nullptr) {
+        auto screen = std::make_shared<PagedThumbnails>(source ? source : catalogue(), subCat, alowFilter, galleryContext());
+        screen_ = screen;
+        navigation_ = UINavigationController::initWithRootViewController(screen);
+        window_ = UIWindow::initWithFrame({{0, 0}, size});
+        window_->setRootViewController(navigation_);
+        window_->makeKeyAndVisible();
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+        window_->layoutIfNeeded();
+        return screen;
+    }
+    // The text screen once every thumbnail on it has come.
+    std::string settledScreen() {
+        EXPECT_TRUE(pumpUntil([] {
+            NSRunLoop::mainRunLoop()->runUntilIdle();
+            return !SimScreen::capture().contains("(busy)");
+        }));
+        window_->layoutIfNeeded();
+        return SimScreen::capture().text();
+    }
+    // The genre group with the fewest paintings, four or more, among those with a painting on
+    // the server only.
+    std::shared_ptr<dataSubCat> smallGroupWithServerPictures() {
+        auto source = catalogue();
+        std::shared_ptr<dataSubCat> best;
+        std::size_t fewest = SIZE_MAX;
+        for (const auto& cat : *source->catList()) {
+            for (const auto& subCat : *source->subCatList(cat)) {
+                const auto rows = source->list(subCat);
+                bool remote = false;
+                for (const auto& row : *rows)
+                    for (const auto& p : DemoCatalogue::paintings())
+                        if (DemoCatalogue::imagePathOf(p) == row.get("imagePath").stringValue() &&
+                            DemoCatalogue::isOnServerOnly(p))
+                            remote = true;
+                if (remote && rows->size() >= 4 && rows->size() < fewest) {
+                    fewest = rows->size();
+                    best = subCat;
+                }
+            }
+        }
+        return best;
+    }
+
+    static inline std::unique_ptr<ContentServer> suiteServer_;
+    ContentServer* server_ = nullptr;
+    std::shared_ptr<UIThumbailViewController> screen_;
+    std::shared_ptr<UINavigationController> navigation_;
+    std::shared_ptr<UIWindow> window_;
+};
+
+}  // namespace
+
+TEST_F(ThumbnailTest, AThumbnailComesFromTheDeviceOrOnceFromTheServer) {
+    EXPECT_EQ(UIThumbailViewController::thumbnailPath("p0001.jpg"), "p0001_thumb.jpg");
+    EXPECT_EQ(UIThumbailViewController::thumbnailPath("p0002.JPG"), "p0002_thumb.jpg");
+    EXPECT_EQ(UIThumbailViewController::thumbnailPath("p0003.png"), "p0003.png");
+
+    // In the bundle: at once, without asking the server.
+    const std::string local = DemoCatalogue::imagePathOf(painting(false));
+    auto view = UIImageView::initWithFrame(CGRectMake(0, 0, 100, 100));
+    UIThumbailViewController::loadThumbnailForImageView(view, rowFor(local), galleryContext());
+    EXPECT_EQ(pictureName(view), DemoCatalogue::thumbnailPathOf(painting(false)));
+    EXPECT_FALSE(spinning(view));
+    const std::string upper = DemoCatalogue::imagePathOf(paintingWithExtension(".JPG"));
+    UIThumbailViewController::loadThumbnailForImageView(view, rowFor(upper), galleryContext());
+    EXPECT_EQ(pictureName(view), UIThumbailViewController::thumbnailPath(upper));
+
+    // On the server only: a spinner, then the fetched picture, kept in Caches.
+    const std::string remote = DemoCatalogue::imagePathOf(painting(true));
+    const std::string thumbnail = UIThumbailViewController::thumbnailPath(remote);
+    UIThumbailViewController::loadThumbnailForImageView(view, rowFor(remote), galleryContext());
+    EXPECT_FALSE(view->image());
+    EXPECT_TRUE(spinning(view));
+    ASSERT_TRUE(pumpUntil([&] { return !spinning(view); }));
+    ASSERT_TRUE(view->image());
+    EXPECT_EQ(view->image()->pixelWidth(), kDemoThumbnailWidth);
+    EXPECT_EQ(bytesOf(cached(thumbnail)), bytesOf(serverFolder() + "/data/gallery/thumbs/" + thumbnail));
+    EXPECT_EQ(thumbnailRequests(), std::vector<std::string>{thumbnail});
+
+    // The next time it is on the device.
+    auto again = UIImageView::initWithFrame(CGRectMake(0, 0, 100, 100));
+    UIThumbailViewController::loadThumbnailForImageView(again, rowFor(remote), galleryContext());
+    EXPECT_EQ(pictureName(again), thumbnail);
+    EXPECT_FALSE(spinning(again));
+    EXPECT_EQ(thumbnailRequests().size(), 1u);
+}
+
+TEST_F(ThumbnailTest, OnlyAPictureThatCameWithSuccessIsKept) {
+    const std::string remote = DemoCatalogue::imagePathOf(painting(true));
+    const std::string thumbnail = UIThumbailViewController::thumbnailPath(remote);
+    const std::string served = "/data/gallery/thumbs/" + thumbnail;
+    auto view = UIImageView::initWithFrame(CGRectMake(0, 0, 100, 100));
+    auto fetch = [&](const Value::Dictionary& row) {
+        UIThumbailViewController::loadThumbnailForImageView(view, row, galleryContext());
+        EXPECT_TRUE(pumpUntil([&] { return !spinning(view); }));
+    };
+
+    fetch(rowFor("nowhere.jpg"));  // 404
+    EXPECT_FALSE(view->image());
+    EXPECT_FALSE(exists(cached("nowhere_thumb.jpg")));
+
+    std::vector<std::pair<std::string, ContentServerFault>> faults;
+    ContentServerFault failing;
+    failing.kind = ContentServerFault::Kind::Status;
+    failing.status = 500;
+    faults.emplace_back("500", failing);
+    ContentServerFault page;
+    page.kind = ContentServerFault::Kind::Html;  // an error page served with 200
+    faults.emplace_back("html", page);
+    ContentServerFault cut;
+    cut.kind = ContentServerFault::Kind::Reset;
+    cut.after = 100;
+    faults.emplace_back("reset", cut);
+    for (const auto& [name, fault] : faults) {
+        SCOPED_TRACE(name);
+        server_->setFault(served, fault);
+        fetch(rowFor(remote));
+        EXPECT_FALSE(view->image());
+        EXPECT_FALSE(exists(cached(thumbnail)));
+    }
+    EXPECT_EQ(thumbnailRequests().size(), 4u);
+
+    // A whole answer whose picture stops half-way does not decode.
+    LoopbackServer loopback;
+    LoopbackServer::Response half;
+    half.body = bytesOf(serverFolder() + served).substr(0, 300);
+    const std::string png = DemoCatalogue::imagePathOf(paintingWithExtension(".png"));
+    writePNG(Sandbox::home() + "/whole.png", 64, 64);
+    LoopbackServer::Response truncatedPNG;
+    truncatedPNG.body = bytesOf(Sandbox::home() + "/whole.png");
+    truncatedPNG.body.resize(truncatedPNG.body.size() / 2);
+    loopback.serve(served, half);
+    loopback.serve("/data/gallery/thumbs/half.png", truncatedPNG);
+    // A picture, but sent as the answer of a failure (a placeholder for what is missing).
+    LoopbackServer::Response placeholder;
+    placeholder.status = 404;
+    placeholder.body = bytesOf(Sandbox::home() + "/whole.png");
+    loopback.serve("/data/gallery/thumbs/placeholder.png", placeholder);
+    pointThumbnailsAt(loopback.url(""));
+    for (const std::string& path : {remote, std::string("half.png"), std::string("placeholder.png")}) {
+        SCOPED_TRACE(path);
+        fetch(rowFor(path));
+        EXPECT_FALSE(view->image());
+        EXPECT_FALSE(exists(cached(UIThumbailViewController::thumbnailPath(path))));
+    }
+    EXPECT_EQ(loopback.requests().size(), 3u);
+
+    // Mended, it is fetched again and kept.
+    server_->removeFaults();
+    pointThumbnailsAt(server_->host());
+    fetch(rowFor(remote));
+    ASSERT_TRUE(view->image());
+    EXPECT_TRUE(exists(cached(thumbnail)));
+}
+
+TEST_F(ThumbnailTest, PathsFromTheDatabaseStayInTheirFoldersAndGoIntoURLsEncoded) {
+    LoopbackServer loopback;
+    writePNG(Sandbox::home() + "/any.png", 8, 8);
+    LoopbackServer::Response picture;
+    picture.body = bytesOf(Sandbox::home() + "/any.png");
+    picture.contentType = "image/png";
+    loopback.handlePrefix("/", [picture](const LoopbackServer::Request&) { return picture; });
+    pointThumbnailsAt(loopback.url(""));
+    auto view = UIImageView::initWithFrame(CGRectMake(0, 0, 100, 100));
+
+    for (const char* hostile : {"../../escaped.jpg", "/tmp/absolute.jpg", "a/../../../up.jpg"}) {
+        SCOPED_TRACE(hostile);
+        UIThumbailViewController::loadThumbnailForImageView(view, rowFor(hostile), galleryContext());
+        EXPECT_FALSE(spinning(view));
+        EXPECT_FALSE(view->image());
+    }
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_TRUE(loopback.requests().empty());
+    EXPECT_FALSE(exists(Sandbox::home() + "/escaped_thumb.jpg"));
+    EXPECT_FALSE(exists(Sandbox::caches() + "/escaped_thumb.jpg"));
+
+    // Subfolders are made; spaces, "#", "?" and letters beyond ASCII are encoded.
+    const std::string awkward = "sub folder/caf\xC3\xA9 #1?.jpg";
+    UIThumbailViewController::loadThumbnailForImageView(view, rowFor(awkward), galleryContext());
+    ASSERT_TRUE(pumpUntil([&] { return !spinning(view); }));
+    ASSERT_EQ(loopback.requests().size(), 1u);
+    EXPECT_EQ(loopback.requests().front().path, "/data/gallery/thumbs/sub folder/caf\xC3\xA9 #1?_thumb.jpg");
+    EXPECT_TRUE(loopback.requests().front().query.empty());
+    EXPECT_TRUE(view->image());
+    EXPECT_TRUE(exists(cached("sub folder/caf\xC3\xA9 #1?_thumb.jpg")));
+}
+
+TEST_F(ThumbnailTest, AReusedViewNeverShowsTheThumbnailOfTheRowItShowedBefore) {
+    const std::string slow = DemoCatalogue::imagePathOf(painting(true, 0));
+    const std::string quick = DemoCatalogue::imagePathOf(painting(true, 1));
+    const std::string local = DemoCatalogue::imagePathOf(painting(false));
+    ContentServerFault stall;
+    stall.kind = ContentServerFault::Kind::Stall;
+    stall.after = 0;
+    server_->setFault("/data/gallery/thumbs/" + UIThumbailViewController::thumbnailPath(slow), stall);
+
+    auto view = UIImageView::initWithFrame(CGRectMake(0, 0, 100, 100));
+    UIThumbailViewController::loadThumbnailForImageView(view, rowFor(slow), galleryContext());
+    ASSERT_TRUE(server_->waitForStalls(1, kSafety));
+    // Reused for a picture on the device, then for one the server sends at once.
+    UIThumbailViewController::loadThumbnailForImageView(view, rowFor(local), galleryContext());
+    EXPECT_EQ(pictureName(view), UIThumbailViewController::thumbnailPath(local));
+    UIThumbailViewController::loadThumbnailForImageView(view, rowFor(quick), galleryContext());
+    ASSERT_TRUE(pumpUntil([&] { return view->image() != nullptr; }));
+    EXPECT_EQ(pictureName(view), UIThumbailViewController::thumbnailPath(quick));
+
+    // The first fetch ends now, and is kept for later, but leaves the view alone.
+    server_->releaseStalls();
+    ASSERT_TRUE(pumpUntil([&] { return exists(cached(UIThumbailViewController::thumbnailPath(slow))); }));
+    flushFetches();
+    EXPECT_EQ(pictureName(view), UIThumbailViewController::thumbnailPath(quick));
+}
+
+TEST_F(ThumbnailTest, SignsSitInTheirCornersAndTheAuthorLineFollowsItsRules) {
+    auto screen = UIThumbailViewController::initWithDataSource(catalogue(), smallGroupWithServerPictures(), true,
+                                                               galleryContext());
+    const std::string local = DemoCatalogue::imagePathOf(painting(false));
+    Value::Dictionary row = rowFor(local);
+    auto view = UIImageView::initWithFrame(CGRectMake(0, 0, 102, 102));
+
+    // Never viewed, and offered as new: the "new" sign; an HD file on the device: the HD sign.
+    row.set("inapp", Value("1"));
+    writeText(Sandbox::documents() + "/Data/hd-" + local, "high resolution");
+    screen->configureThumbImageView(view, row, 0);
+    ASSERT_EQ(view->subviews().size(), 2u);
+    const auto newSign = std::dynamic_pointer_cast<UIImageView>(view->subviews()[0]);
+    const auto hdSign = std::dynamic_pointer_cast<UIImageView>(view->subviews()[1]);
+    ASSERT_TRUE(newSign && hdSign);
+    EXPECT_EQ(newSign->image()->name(), "new_item");
+    EXPECT_EQ(newSign->frame(), CGRectMake(3, 102 - 20 - 3, 20, 20));
+    EXPECT_EQ(hdSign->image()->name(), "hd");
+    EXPECT_EQ(hdSign->frame(), CGRectMake(102 - 24 - 5, 5, 24, 14));
+    view->setFrame(CGRectMake(0, 0, 150, 120));
+    EXPECT_EQ(hdSign->frame().origin, CGPointMake(150 - 24 - 5, 5));
+    EXPECT_EQ(newSign->frame().origin, CGPointMake(3, 120 - 20 - 3));
+
+    // Configured again: the old signs go first; viewed, or not offered as new, no "new" sign.
+    galleryContext().resources->resetNewImage(local);
+    screen->configureThumbImageView(view, row, 0);
+    ASSERT_EQ(view->subviews().size(), 1u);
+    row.set("inapp", Value(""));
+    fs::remove(Sandbox::documents() + "/Data/hd-" + local);
+    screen->configureThumbImageView(view, row, 0);
+    EXPECT_TRUE(view->subviews().empty());
+
+    Value::Dictionary named{{"author_name", Value("J. Smith.")}, {"author_name_en", Value("J. Smith.")},
+                            {"name", Value("Sea")}, {"name_en", Value("Sea")}};
+    EXPECT_EQ(screen->imageText(named, " - "), "J. Smith - Sea");
+    named.set("author_name_en", Value(""));
+    named.set("author_name", Value(""));
+    EXPECT_EQ(screen->imageText(named, " - "), "Sea");
+    named.set("author_name_en", Value("."));
+    named.set("name_en", Value(""));
+    named.set("name", Value(""));
+    EXPECT_EQ(screen->imageText(named, " - "), " - ");
+}
+
+TEST_F(ThumbnailTest, TheGridAndTheListShowTheSubcategoryAndCurlFromOneToTheOther) {
+    Clock::setManual();
+    const auto subCat = smallGroupWithServerPictures();
+    ASSERT_TRUE(subCat);
+    auto screen = show(subCat, {320, 480});
+    // Both views are there; only the grid is on screen, and it fills the view.
+    ASSERT_TRUE(screen->gridView() && screen->listView());
+    EXPECT_TRUE(screen->gridView()->superview());
+    EXPECT_FALSE(screen->listView()->superview());
+    EXPECT_EQ(screen->gridView()->frame(), screen->view()->bounds());
+    EXPECT_EQ(screen->selectedMode(), 0u);
+
+    // The thumbnails on the server only are fetched; a picture offered as new and never seen
+    // carries the "new" sign.
+    EXPECT_EQ(settledScreen(), R"(== Everyday Life ==
+[1] cell "p0044_thumb.jpg"
+[2] cell "p0043_thumb.jpg"
+[3] cell "p0020_thumb.jpg"
+[4] cell "p0021_thumb.jpg" +new_item
+[5] cell "p0038_thumb.jpg"
+[6] cell "p0040_thumb.jpg"
+-- toolbar: [7] <Grid>  [8] List  
+)");
+    // Three columns of 102-point squares, 2 points apart, 5 in from the edges.
+    EXPECT_EQ(screen->gridView()->frameForItemAtIndexPath({0, 0}), CGRectMake(5, 5, 102, 102));
+    EXPECT_EQ(screen->gridView()->frameForItemAtIndexPath({0, 1}), CGRectMake(109, 5, 102, 102));
+    EXPECT_EQ(screen->gridView()->frameForItemAtIndexPath({0, 3}), CGRectMake(5, 109, 102, 102));
+
+    auto segments = [&] {
+        return std::dynamic_pointer_cast<UISegmentedControl>(screen->toolbaritems().at(1)->customView());
+    };
+    segments()->simulateTapOnSegment(1);
+    EXPECT_EQ(screen->selectedMode(), 1u);
+    EXPECT_FALSE(screen->gridView()->superview());
+    EXPECT_TRUE(screen->listView()->superview());
+    auto curl = UIView::animationLog().back();
+    EXPECT_EQ(curl->transition, UIViewAnimationTransitionCurlUp);
+    EXPECT_EQ(curl->duration, UIThumbailViewController::kModeSwitchDuration);
+    EXPECT_EQ(curl->transitionView.lock(), screen->view());
+    EXPECT_EQ(settledScreen(), R"(== Everyday Life ==
+[1] row "Jean-Honoré Fragonard" "The Swing"
+[2] row "Canaletto" "The Stonemason's Yard"
+[3] row "Pieter Bruegel the Elder" "Netherlandish Proverbs"
+-- toolbar: [4] Grid  [5] <List>  
+)");
+    auto row = std::dynamic_pointer_cast<UIImageCell>(screen->listView()->cellForRowAtIndexPath({0, 0}));
+    ASSERT_TRUE(row);
+    EXPECT_EQ(screen->listView()->rectForRowAtIndexPath({0, 0}).size.height, 130);
+    EXPECT_EQ(row->mainText()->font()->pointSize(), 16);
+    EXPECT_EQ(row->selectionStyle(), UITableViewCellSelectionStyleGray);
+
+    segments()->simulateTapOnSegment(0);
+    EXPECT_EQ(UIView::animationLog().back()->transition, UIViewAnimationTransitionCurlDown);
+    EXPECT_TRUE(screen->gridView()->superview());
+    // The mode already shown curls down too, and reloads it.
+    const int reloads = screen->gridView()->reloadCount();
+    screen->switchToMode(0);
+    EXPECT_EQ(UIView::animationLog().back()->transition, UIViewAnimationTransitionCurlDown);
+    EXPECT_EQ(screen->gridView()->reloadCount(), reloads + 1);
+}
+
+TEST_F(ThumbnailTest, GridSquaresFollowTheWidthOnAPhoneAndAreFixedOnAPad) {
+    EXPECT_EQ(UIThumbailViewController::widthWitItemsInRow(320), 102);
+    EXPECT_EQ(UIThumbailViewController::widthWitItemsInRow(375), 120);
+    EXPECT_EQ(UIThumbailViewController::widthWitItemsInRow(414), 99);
+    EXPECT_EQ(UIThumbailViewController::widthWitItemsInRow(568), 110);
+    EXPECT_EQ(UIThumbailViewController::widthWitItemsInRow(60), 50);  // never fewer than one column
+
+    // Turned sideways, the grid lays itself out again for the new width.
+    auto phone = show(smallGroupWithServerPictures(), {320, 568});
+    window_->setFrame(CGRectMake(0, 0, 568, 320));
+    window_->layoutIfNeeded();
+    phone->willAnimateRotationToInterfaceOrientation(UIInterfaceOrientation::LandscapeLeft, 0.3);
+    EXPECT_EQ(phone->gridView()->frameForItemAtIndexPath({0, 4}), CGRectMake(5 + 4 * 112, 5, 110, 110));
+
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
+    auto pad = show(smallGroupWithServerPictures(), {703, 704});
+    auto layout = pad->gridView()->collectionViewLayout();
+    EXPECT_EQ(layout->minimumInteritemSpacing(), 10);
+    EXPECT_EQ(pad->gridView()->frameForItemAtIndexPath({0, 0}), CGRectMake(5, 5, 128, 128));
+    EXPECT_EQ(pad->gridView()->frameForItemAtIndexPath({0, 1}).size, CGSizeMake(128, 128));
+}
+
+TEST_F(ThumbnailTest, ATappedPictureOpensThePagerPushedOnAPhoneAndPresentedOnAPad) {
+    auto screen = show(smallGroupWithServerPictures(), {320, 480});
+    SimSession session(false);
+    ASSERT_TRUE(session.screen().contains("[5] cell"));
+    EXPECT_TRUE(session.execute(SimCommand::parse("tap 5")).ok);
+    EXPECT_EQ(navigation_->topViewController()->title(), "pager at 4");
+    // Left selected, the cell would open the pager again when shown once more.
+    EXPECT_TRUE(screen->gridView()->indexPathsForSelectedItems().empty());
+    navigation_->popViewControllerAnimated(false);
+    session.settle();
+
+    screen->switchToMode(UIThumbailViewController::kModeList);
+    screen->listView()->simulateTapOnRow({0, 2});
+    EXPECT_EQ(navigation_->topViewController()->title(), "pager at 2");
+    EXPECT_FALSE(screen->listView()->indexPathForSelectedRow());
+    navigation_->popViewControllerAnimated(false);
+
+    // On a pad: full screen, cross-dissolving, presented by the split screen.
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
+    auto pad = std::make_shared<PagedThumbnails>(catalogue(), smallGroupWithServerPictures(), true, galleryContext());
+    auto split = UISplitViewController::make();
+    split->setViewControllers({UINavigationController::initWithRootViewController(UIViewController::make()),
+                               UINavigationController::initWithRootViewController(pad)});
+    window_ = UIWindow::initWithFrame({{0, 0}, {1024, 768}});
+    window_->setRootViewController(split);
+    window_->makeKeyAndVisible();
+    session.settle();
+    pad->showImage(1);
+    Clock::advance(1);
+    auto presented = std::dynamic_pointer_cast<UINavigationController>(split->presentedViewController());
+    ASSERT_TRUE(presented);
+    EXPECT_EQ(presented->topViewController()->title(), "pager at 1");
+    EXPECT_EQ(presented->modalTransitionStyle(), UIModalTransitionStyle::CrossDissolve);
+    EXPECT_EQ(presented->modalPresentationStyle(), UIModalPresentationStyle::FullScreen);
+    presented->dismissViewControllerAnimated(false, nullptr);
+    session.settle();
+    EXPECT_FALSE(split->presentedViewController());
+}
+
+TEST_F(ThumbnailTest, ChangedDataReloadsTheViewOnScreenAndTheFilterIsKeptOnlyWhereAllowed) {
+    const auto subCat = smallGroupWithServerPictures();
+    const auto all = catalogue()->list(subCat);
+    const std::string author = locale().localizedAuthorFieldValue(all->front());
+    std::size_t byAuthor = 0;
+    for (const auto& row : *all) byAuthor += locale().localizedAuthorFieldValue(row) == author;
+    ASSERT_LT(byAuthor, all->size());
+    ASSERT_TRUE(OEFilterStorage::saveFilter(*galleryContext().app.fileSystem, {author}, subCat));
+
+    // Allowed: the stored choice applies.
+    auto screen = show(subCat, {320, 480});
+    EXPECT_EQ(screen->images().size(), byAuthor);
+    EXPECT_EQ(screen->filter(), std::vector<std::string>{author});
+    EXPECT_EQ(screen->gridView()->numberOfItemsInSection(0), static_cast<long>(byAuthor));
+
+    // A change of the data reloads the grid on screen, not the list.
+    const int gridReloads = screen->gridView()->reloadCount();
+    screen->listView()->clearUpdateLog();
+    NSNotificationCenter::defaultCenter()->postNotificationName(kMessageDataUpdated, nullptr);
+    EXPECT_EQ(screen->gridView()->reloadCount(), gridReloads + 1);
+    EXPECT_TRUE(screen->listView()->updateLog().empty());
+
+    // Not allowed: the whole list, and the stored choice is forgotten.
+    auto unfiltered = show(subCat, {320, 480}, false);
+    EXPECT_EQ(unfiltered->images().size(), all->size());
+    EXPECT_FALSE(OEFilterStorage::filterForSubCat(*galleryContext().app.fileSystem, subCat));
+    EXPECT_EQ(unfiltered->toolbaritems().size(), 3u);
+}
