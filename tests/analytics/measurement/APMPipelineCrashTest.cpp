@@ -4,7 +4,6 @@
 // uploads every event a child saw committed, each exactly once.
 #include "DeliveryTestSupport.h"
 
-#include "analytics/proto/APMPBSetting.h"
 #include "platform/foundation/Sandbox.h"
 
 #include <fcntl.h>
@@ -72,13 +71,7 @@ TEST_F(APMPipelineCrashTest, DISABLED_LoggingChild) {
     APMAnalytics::load();
     start();
     // A configuration fresh for a day, as if just fetched: the upload timer bundles before it posts.
-    auto config = APMPBMeasurementConfig::make();
-    APMPBMessageSetInt64(config, APMPBMeasurementConfig::kVersion, 1);
-    APMPBMessageSetString(config, APMPBMeasurementConfig::kVuvAppId, kAppID);
-    auto cacheTime = APMPBSetting::make();
-    APMPBMessageSetString(cacheTime, APMPBSetting::kName, "measurement.config.cache_time");
-    APMPBMessageSetString(cacheTime, APMPBSetting::kValue, "86400000");
-    APMPBMessageSetArray(config, APMPBMeasurementConfig::kSettings, Value::Array{Value(cacheTime)});
+    auto config = makeMeasurementConfig({{"measurement.config.cache_time", "86400000"}}, 1, kAppID);
     bool applied = false;
     engine()->scheduler()->dispatchSyncOnWorkerQueueBlockID(
         "test", [&] { applied = engine()->remoteConfigInstance()->updateMeasurementConfig(config); });

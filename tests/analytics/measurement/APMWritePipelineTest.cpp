@@ -2,10 +2,7 @@
 // and the error events they raise, the allowlist given at start, and the remote block list.
 #include "EngineTestSupport.h"
 
-#include "analytics/proto/APMPBEventConfig.h"
-#include "analytics/proto/APMPBFieldAccess.h"
-#include "analytics/proto/APMPBMeasurementConfig.h"
-#include "analytics/proto/APMPBSetting.h"
+#include "UploadTestSupport.h"
 
 namespace {
 
@@ -13,23 +10,8 @@ class APMWritePipelineTest : public EngineTest {
 protected:
     // Applies a configuration with these settings and one blocklisted event name, as a fetch would.
     void configure(const std::vector<std::pair<std::string, std::string>>& settings, const std::string& blocklisted = "") {
-        auto config = APMPBMeasurementConfig::make();
-        APMPBMessageSetInt64(config, APMPBMeasurementConfig::kVersion, 1);
-        APMPBMessageSetString(config, APMPBMeasurementConfig::kVuvAppId, kAppID);
-        Value::Array items;
-        for (const auto& [name, value] : settings) {
-            auto setting = APMPBSetting::make();
-            APMPBMessageSetString(setting, APMPBSetting::kName, name);
-            APMPBMessageSetString(setting, APMPBSetting::kValue, value);
-            items.push_back(Value(setting));
-        }
-        APMPBMessageSetArray(config, APMPBMeasurementConfig::kSettings, items);
-        if (!blocklisted.empty()) {
-            auto event = APMPBEventConfig::make();
-            APMPBMessageSetString(event, APMPBEventConfig::kName, blocklisted);
-            APMPBMessageSetBool(event, APMPBEventConfig::kBlocklisted, true);
-            APMPBMessageSetArray(config, APMPBMeasurementConfig::kEventConfig, Value::Array{Value(event)});
-        }
+        auto config = makeMeasurementConfig(settings, 1, kAppID);
+        if (!blocklisted.empty()) addEventConfig(config, blocklisted, true, false);
         bool applied = false;
         engine()->scheduler()->dispatchSyncOnWorkerQueueBlockID(
             "test", [&] { applied = engine()->remoteConfigInstance()->updateMeasurementConfig(config); });

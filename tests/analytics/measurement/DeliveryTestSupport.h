@@ -4,12 +4,7 @@
 #pragma once
 
 #include "EngineTestSupport.h"
-#include "analytics/core/APMAlarm.h"
-#include "analytics/proto/APMPBFieldAccess.h"
-#include "analytics/proto/APMPBMeasurementConfig.h"
-#include "analytics/measurement/APMUploader.h"
-#include "platform/net/URLTrustAnchors.h"
-#include "tests/fixtures/MeasurementService.h"
+#include "UploadTestSupport.h"
 
 #include <chrono>
 #include <map>
@@ -21,10 +16,7 @@ protected:
         EngineTest::SetUp();
         ASSERT_TRUE(URLTrustAnchors::addAnchorForHost("127.0.0.1", MeasurementService::certificatePEM()));
         aimAtService();
-        auto config = APMPBMeasurementConfig::make();
-        APMPBMessageSetInt64(config, APMPBMeasurementConfig::kVersion, 1);
-        APMPBMessageSetString(config, APMPBMeasurementConfig::kVuvAppId, kAppID);
-        service.setConfiguration(kAppID, config);
+        service.setConfiguration(kAppID, makeMeasurementConfig({}, 1, kAppID));
     }
     void TearDown() override {
         service.releaseStalls();
