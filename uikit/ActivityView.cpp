@@ -30,7 +30,10 @@ std::shared_ptr<UIWindow> hostWindow() {
     auto application = UIApplication::sharedApplication();
     if (!application) return nullptr;
     auto key = application->keyWindow();
-    if (key && typeid(*key) == typeid(UIWindow)) return key;
+    if (key) {
+        const UIWindow& window = *key;
+        if (typeid(window) == typeid(UIWindow)) return key;
+    }
     const auto windows = application->windows();
     return windows.empty() ? nullptr : windows.back();
 }

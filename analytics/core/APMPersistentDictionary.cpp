@@ -1,27 +1,12 @@
 // The property-list file store with coalesced deferred writes.
 #include "analytics/core/APMPersistentDictionary.h"
 
-#include "analytics/core/APMASLLogger.h"
+#include "analytics/core/APMStoreLog.h"
 #include "analytics/core/APMFileLocations.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/NSString.h"
-#include "platform/services/VULLogger.h"
-
-namespace {
-
-constexpr const char* kLogService = "<ZevUzeviroreda>";
-
-void logWarning(std::int64_t code, const std::string& message) {
-    VULLogWarning(kLogService, false, APMASLLogger::messageCodeString(code), message);
-}
-
-void logError(std::int64_t code, const std::string& message) {
-    VULLogError(kLogService, false, APMASLLogger::messageCodeString(code), message);
-}
-
-}  // namespace
 
 std::shared_ptr<APMPersistentDictionary> APMPersistentDictionary::initWithFileName(const std::string& fileName) {
     if (fileName.empty()) return nullptr;
@@ -29,7 +14,7 @@ std::shared_ptr<APMPersistentDictionary> APMPersistentDictionary::initWithFileNa
     if (path.empty()) return nullptr;
     if (!NSFileManager::defaultManager()->createDirectoryAtPath(NSString::stringByDeletingLastPathComponent(path),
                                                                 true)) {
-        logError(43004, "Cannot create subdirectories for config plist files.");
+        APMStoreLogError(43004, "Cannot create subdirectories for config plist files.");
         return nullptr;
     }
     auto dictionary = std::make_shared<APMPersistentDictionary>();
@@ -53,7 +38,7 @@ bool APMPersistentDictionary::hasPendingPersistence() const {
 
 Value APMPersistentDictionary::objectForKey(const Value& key) {
     if (!isValidKey(key)) {
-        logWarning(43001, "Cannot get object for invalid config key.");
+        APMStoreLogWarning(43001, "Cannot get object for invalid config key.");
         return Value();
     }
     std::lock_guard<std::mutex> lock(mutex_);
@@ -62,7 +47,7 @@ Value APMPersistentDictionary::objectForKey(const Value& key) {
 
 void APMPersistentDictionary::setObject(const Value& value, const Value& key) {
     if (!isValidKey(key)) {
-        logWarning(43002, "Cannot set object for invalid config key.");
+        APMStoreLogWarning(43002, "Cannot set object for invalid config key.");
         return;
     }
     if (value.isNull()) {
@@ -71,7 +56,7 @@ void APMPersistentDictionary::setObject(const Value& value, const Value& key) {
         return;
     }
     if (!isAcceptedValue(value)) {
-        logWarning(43003,
+        APMStoreLogWarning(43003,
                    "Cannot set invalid object to config. Must be a string, number, array, dictionary, date, or data. "
                    "Value " +
                        value.description());
@@ -122,6 +107,6 @@ void APMPersistentDictionary::writeContent(const Value::Dictionary& content, con
     if (!NSPropertyListSerialization::writePropertyList(Value(content), path,
                                                         NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0,
                                                         &error)) {
-        logError(43000, "Cannot persist configs to disk");
+        APMStoreLogError(43000, "Cannot persist configs to disk");
     }
 }

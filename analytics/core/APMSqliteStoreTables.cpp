@@ -95,7 +95,7 @@ bool APMSqliteStore::ensureTableWithName(const std::string& name, const ColumnIn
         ColumnInfo out;
         for (const auto& [column, type] : columns) {
             auto change = std::find_if(modifyColumnInfo.begin(), modifyColumnInfo.end(),
-                                       [&](const auto& entry) { return entry.first == column; });
+                                       [&name = column](const auto& entry) { return entry.first == name; });
             out.emplace_back(column, change != modifyColumnInfo.end() ? change->second : type);
         }
         return out;

@@ -1,29 +1,14 @@
 // The typed store over user defaults or CoreFoundation preferences.
 #include "analytics/core/APMUserDefaults.h"
 
-#include "analytics/core/APMASLLogger.h"
+#include "analytics/core/APMStoreLog.h"
 #include "analytics/core/APMFileLocations.h"
 #include "platform/foundation/CFPreferences.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSUserDefaults.h"
-#include "platform/services/VULLogger.h"
 
 #include <mutex>
-
-namespace {
-
-constexpr const char* kLogService = "<ZevUzeviroreda>";
-
-void logWarning(std::int64_t code, const std::string& message) {
-    VULLogWarning(kLogService, false, APMASLLogger::messageCodeString(code), message);
-}
-
-void logError(std::int64_t code, const std::string& message) {
-    VULLogError(kLogService, false, APMASLLogger::messageCodeString(code), message);
-}
-
-}  // namespace
 
 bool APMUserDefaults::userPreferenceEnabled() {
     static const bool enabled = [] {
@@ -90,7 +75,7 @@ void APMUserDefaults::setIsPreferenceFileExcluded(bool excluded) {
 
 Value APMUserDefaults::objectForKey(const Value& key) {
     if (!isValidKey(key)) {
-        logWarning(41001, "Cannot get object for invalid user default key.");
+        APMStoreLogWarning(41001, "Cannot get object for invalid user default key.");
         return Value();
     }
     if (auto defaults = userDefaults()) return defaults->objectForKey(key.string());
@@ -99,7 +84,7 @@ Value APMUserDefaults::objectForKey(const Value& key) {
 
 void APMUserDefaults::setObject(const Value& value, const Value& key) {
     if (!isValidKey(key)) {
-        logWarning(41002, "Cannot set object for invalid user default key.");
+        APMStoreLogWarning(41002, "Cannot set object for invalid user default key.");
         return;
     }
     auto defaults = userDefaults();
@@ -110,13 +95,13 @@ void APMUserDefaults::setObject(const Value& value, const Value& key) {
         return;
     }
     if (!isAcceptedValue(value)) {
-        logWarning(41003, "Cannot set invalid object to user defaults. Must be a string or number or an array. Value " +
+        APMStoreLogWarning(41003, "Cannot set invalid object to user defaults. Must be a string or number or an array. Value " +
                               value.description());
         return;
     }
     if (!defaults) CFPreferencesSetAppValue(key.string(), value.deepCopy(), appNameRef_);
     else if (!defaults->setObject(value, key.string()))
-        logWarning(41003, "Cannot set invalid object to user defaults. Must be a string or number or an array. Value " +
+        APMStoreLogWarning(41003, "Cannot set invalid object to user defaults. Must be a string or number or an array. Value " +
                               value.description());
 }
 
@@ -127,7 +112,7 @@ void APMUserDefaults::removeObjectForKey(const Value& key) {
         return;
     }
     if (!isValidKey(key)) {
-        logWarning(41002, "Cannot set object for invalid user default key.");
+        APMStoreLogWarning(41002, "Cannot set object for invalid user default key.");
         return;
     }
     defaults->removeObjectForKey(key.string());
@@ -148,9 +133,9 @@ void APMUserDefaults::clearAllData() {
 
 void APMUserDefaults::synchronize() {
     if (auto defaults = userDefaults()) {
-        if (!defaults->synchronize()) logError(41004, "Cannot synchronize user defaults to disk");
+        if (!defaults->synchronize()) APMStoreLogError(41004, "Cannot synchronize user defaults to disk");
     } else if (!CFPreferencesAppSynchronize(appNameRef_)) {
-        logError(41004, "Cannot synchronize user defaults to disk");
+        APMStoreLogError(41004, "Cannot synchronize user defaults to disk");
     }
     std::lock_guard<std::mutex> lock(mutex_);
     if (isPreferenceFileExcluded_) return;
@@ -160,7 +145,7 @@ void APMUserDefaults::synchronize() {
     if (APMExcludePathFromBackup(path, &error)) {
         isPreferenceFileExcluded_ = true;
     } else {
-        logWarning(41000, "Failed to exclude preferences file from backup. Error code " +
+        APMStoreLogWarning(41000, "Failed to exclude preferences file from backup. Error code " +
                               (error ? error->description() : std::string("(null)")));
     }
 }

@@ -54,11 +54,6 @@ Reply json(std::string body) {
     return reply;
 }
 
-std::string parameter(const Parameters& parameters, const char* key) {
-    const auto found = parameters.find(key);
-    return found == parameters.end() ? std::string() : found->second;
-}
-
 std::string contentTypeOf(const fs::path& path) {
     std::string extension = path.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
@@ -185,11 +180,11 @@ struct ContentServer::State {
 
     // A high-resolution file sent by e-mail: only checked, as nothing is sent from here.
     Reply sendByMail(const Parameters& query) const {
-        if (parameter(query, "mail_to").find('@') == std::string::npos) return text(400, "No e-mail address");
+        if (ContentServerStore::parameter(query, "mail_to").find('@') == std::string::npos) return text(400, "No e-mail address");
         int status = 0;
-        if (!resolve("/data/" + parameter(query, "dir_name") + "/" + parameter(query, "fname"), &status))
+        if (!resolve("/data/" + ContentServerStore::parameter(query, "dir_name") + "/" + ContentServerStore::parameter(query, "fname"), &status))
             return text(status, status == 400 ? "Bad Request" : "No such file");
-        return text(200, "The file is on its way to " + parameter(query, "mail_to") + ".");
+        return text(200, "The file is on its way to " + ContentServerStore::parameter(query, "mail_to") + ".");
     }
 
     Reply route(const httplib::Request& request) const {
@@ -225,7 +220,7 @@ struct ContentServer::State {
             return text(200, "ok");
         }
         if (path == "/__fault" && method == "POST") {
-            const std::string target = parameter(request.params, "path");
+            const std::string target = ContentServerStore::parameter(request.params, "path");
             if (target.empty() || target[0] != '/') return text(400, "The fault needs a path starting with \"/\".");
             std::string error;
             const auto fault = ContentServerFault::fromParameters(request.params, &error);
@@ -237,7 +232,7 @@ struct ContentServer::State {
         if (path == "/__fault" && method == "DELETE") {
             {
                 std::lock_guard lock(mutex);
-                if (request.has_param("path")) faults.erase(parameter(request.params, "path"));
+                if (request.has_param("path")) faults.erase(ContentServerStore::parameter(request.params, "path"));
                 else faults.clear();
             }
             release();

@@ -31,11 +31,6 @@ void replaceHost(Json& value, const std::string& host) {
     }
 }
 
-std::string parameter(const ContentServerStore::Parameters& query, const char* key) {
-    const auto found = query.find(key);
-    return found == query.end() ? std::string() : found->second;
-}
-
 std::string failure(const std::string& sentence) { return Json{{"error", sentence}}.dump(); }
 
 }  // namespace
@@ -164,4 +159,9 @@ std::string ContentServerStore::applicationsList() const {
     const NSData data = NSPropertyListSerialization::dataWithPropertyList(
         Value(std::move(list)), NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0);
     return {data.begin(), data.end()};
+}
+
+std::string ContentServerStore::parameter(const Parameters& query, const char* key) {
+    const auto found = query.find(key);
+    return found == query.end() ? std::string() : found->second;
 }

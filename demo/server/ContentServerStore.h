@@ -25,6 +25,8 @@
 class ContentServerStore {
 public:
     using Parameters = std::multimap<std::string, std::string>;
+    // The first value of `key`, "" when absent.
+    static std::string parameter(const Parameters& query, const char* key);
 
     // Empty, with a sentence in `error`, when the text is not such an object.
     static std::unique_ptr<ContentServerStore> fromJSON(const std::string& text, std::string* error);

@@ -1,17 +1,8 @@
 // Requests: header fields are matched without regard to case, as HTTP wants.
 #include "platform/net/NSURLRequest.h"
 
+#include "platform/net/HTTPFieldName.h"
 #include "platform/net/NSMutableURLRequest.h"
-
-#include <strings.h>
-
-namespace {
-
-bool sameField(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-}  // namespace
 
 std::shared_ptr<NSURLRequest> NSURLRequest::requestWithURL(std::shared_ptr<NSURL> url) {
     return NSMutableURLRequest::requestWithURL(std::move(url));
@@ -24,7 +15,7 @@ std::shared_ptr<NSURLRequest> NSURLRequest::requestWithURL(std::shared_ptr<NSURL
 
 std::optional<std::string> NSURLRequest::valueForHTTPHeaderField(std::string_view field) const {
     for (const auto& [name, value] : headers_) {
-        if (sameField(name, field)) return value;
+        if (sameHTTPFieldName(name, field)) return value;
     }
     return std::nullopt;
 }
@@ -68,7 +59,7 @@ std::shared_ptr<NSMutableURLRequest> NSMutableURLRequest::requestWithURL(std::sh
 
 void NSMutableURLRequest::setValue(std::optional<std::string> value, const std::string& field) {
     for (auto it = headers_.begin(); it != headers_.end(); ++it) {
-        if (!sameField(it->first, field)) continue;
+        if (!sameHTTPFieldName(it->first, field)) continue;
         if (value) it->second = std::move(*value);
         else headers_.erase(it);
         return;
@@ -78,7 +69,7 @@ void NSMutableURLRequest::setValue(std::optional<std::string> value, const std::
 
 void NSMutableURLRequest::addValue(const std::string& value, const std::string& field) {
     for (auto& [name, existing] : headers_) {
-        if (sameField(name, field)) {
+        if (sameHTTPFieldName(name, field)) {
             existing += ", " + value;
             return;
         }

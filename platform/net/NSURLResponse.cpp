@@ -2,16 +2,12 @@
 #include "platform/net/NSHTTPURLResponse.h"
 
 #include "platform/foundation/NSString.h"
+#include "platform/net/HTTPFieldName.h"
 
 #include <cctype>
 #include <cstdlib>
-#include <strings.h>
 
 namespace {
-
-bool sameField(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 std::string mimeTypeOf(std::string contentType) {
     const auto semicolon = contentType.find(';');
@@ -41,7 +37,7 @@ std::shared_ptr<NSHTTPURLResponse> NSHTTPURLResponse::initWithURL(std::shared_pt
     for (auto& [name, value] : headerFields) {
         std::string key = name;
         for (const auto& [existing, _] : response->fields_) {
-            if (sameField(existing, name)) key = existing;
+            if (sameHTTPFieldName(existing, name)) key = existing;
         }
         Value* present = response->fields_.find(key);
         if (present) *present = present->string() + ", " + value;
@@ -59,7 +55,7 @@ std::shared_ptr<NSHTTPURLResponse> NSHTTPURLResponse::initWithURL(std::shared_pt
 
 std::optional<std::string> NSHTTPURLResponse::valueForHTTPHeaderField(std::string_view field) const {
     for (const auto& [name, value] : fields_) {
-        if (sameField(name, field)) return value.string();
+        if (sameHTTPFieldName(name, field)) return value.string();
     }
     return std::nullopt;
 }

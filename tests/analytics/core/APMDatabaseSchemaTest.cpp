@@ -1,6 +1,7 @@
 // The database file as SQLite's own command-line shell sees it: the thirteen tables with
 // their columns, types, NOT NULL flags and keys.
 #include "APMDatabaseTestSupport.h"
+#include "tests/fixtures/Subprocess.h"
 
 #include <cstdio>
 #include <string>
@@ -14,15 +15,10 @@ namespace {
 using APMDatabaseSchemaTest = APMDatabaseTestBase;
 
 std::string runShell(const std::string& path, const std::string& command) {
-    const std::string line = std::string("'") + APM_SQLITE3_CLI + "' -batch -readonly '" + path + "' \"" + command +
-                             "\" 2>&1";
-    std::string output;
-    if (FILE* pipe = popen(line.c_str(), "r")) {
-        char buffer[4096];
-        while (std::size_t read = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, read);
-        pclose(pipe);
-    }
-    return output;
+    // Appended piece by piece: gcc 12 misreads the chained concatenation as an overflow.
+    std::string line = "'";
+    line.append(APM_SQLITE3_CLI).append("' -batch -readonly '").append(path).append("' \"").append(command);
+    return runCommand(line.append("\" 2>&1")).output;
 }
 
 const char* const kExpectedColumns =

@@ -2,7 +2,7 @@
 // in-memory settings store, and builders of events and bundles.
 #pragma once
 
-#include "analytics/core/APMConfigStore.h"
+#include "tests/analytics/core/MemoryConfigStore.h"
 #include "analytics/core/APMDataUtil.h"
 #include "analytics/core/APMDatabase.h"
 #include "analytics/core/APMEvent.h"
@@ -17,19 +17,6 @@
 
 #include <atomic>
 #include <string>
-
-class MemoryConfigStore : public APMConfigStore {
-public:
-    Value objectForKey(const Value& key) override { return values.get(key.string()); }
-    void setObject(const Value& value, const Value& key) override {
-        if (value.isNull()) values.erase(key.string());
-        else values.set(key.string(), value);
-    }
-    void removeObjectForKey(const Value& key) override { values.erase(key.string()); }
-    void clearAllData() override { values.clear(); }
-    void synchronize() override {}
-    Value::Dictionary values;
-};
 
 class APMDatabaseTestBase : public testing::Test {
 public:

@@ -194,7 +194,7 @@ TEST_F(APMSqliteStoreTest, BindsByTypeAndCopiesBlobs) {
     EXPECT_EQ((*rows)[4].get("v").data(), (NSData{1, 2, 3}));
 
     NSErrorPtr error;
-    EXPECT_EQ(store->statementForQuery(insert, {Value(NSDate(1.0))}, &error), nullptr);
+    EXPECT_EQ(store->statementForQuery(insert, {Value(NSDate{1.0})}, &error), nullptr);
     EXPECT_EQ(error->code(), APMErrorStorage);
     EXPECT_FALSE(store->bindValues({Value(1)}, nullptr, &error));
     EXPECT_EQ(error->localizedDescription(), "Failed to bind to NULL statement");
@@ -359,10 +359,10 @@ TEST_F(APMSqliteStoreTest, UpsertUpdateIncreaseAndDelete) {
 
     LogCapture capture;
     error.reset();
-    EXPECT_FALSE(store->upsertRecord({{"k", Value(NSDate(0.0))}}, "t", &error));
+    EXPECT_FALSE(store->upsertRecord({{"k", Value(NSDate{0.0})}}, "t", &error));
     EXPECT_EQ(error, nullptr);
     EXPECT_TRUE(capture.contains("[I-ACS034020]"));
-    EXPECT_FALSE(store->updateRecord({{"k", Value(NSDate(0.0))}}, "t", "k", Value("a"), &error));
+    EXPECT_FALSE(store->updateRecord({{"k", Value(NSDate{0.0})}}, "t", "k", Value("a"), &error));
     EXPECT_EQ(error->localizedDescription(), "Failed to bind parameter of unexpected type to update statement");
 
     EXPECT_TRUE(store->upsertRecord({{"k", Value("b")}, {"n", Value(7)}}, "t", nullptr));

@@ -164,12 +164,14 @@ void expectOnlySampled(const std::string& message, int population = 1) {
 
 class APMRemoteConfigTest : public APMDatabaseTestBase {
 protected:
+    // The sample may hold a line another test logged at a real time the manual clock has not
+    // reached, which would never be taken: start from none.
     void SetUp() override {
         APMDatabaseTestBase::SetUp();
-        takeSample();
+        APMMeasurementMonitor()->clearMonitoringData();
     }
     void TearDown() override {
-        takeSample();
+        APMMeasurementMonitor()->clearMonitoringData();
         APMRemoteConfig::connectStorageHooks(nullptr);
         APMPersistedConfig::setPersistentConfigInApplicationSupportEnabled(false);
         NSUserDefaults::standardUserDefaults()->removeObjectForKey(APMRemoteConfig::kMeasurementHostDefaultsKey);

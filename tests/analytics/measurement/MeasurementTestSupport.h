@@ -2,7 +2,7 @@
 // back afterwards, and settings kept in memory.
 #pragma once
 
-#include "analytics/core/APMConfigStore.h"
+#include "tests/analytics/core/MemoryConfigStore.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
@@ -41,16 +41,3 @@ private:
     std::string path_;
 };
 
-// Settings in memory.
-class MemoryConfigStore : public APMConfigStore {
-public:
-    Value objectForKey(const Value& key) override { return values.get(key.string()); }
-    void setObject(const Value& value, const Value& key) override {
-        if (value.isNull()) values.erase(key.string());
-        else values.set(key.string(), value);
-    }
-    void removeObjectForKey(const Value& key) override { values.erase(key.string()); }
-    void clearAllData() override { values.clear(); }
-    void synchronize() override {}
-    Value::Dictionary values;
-};
