@@ -15,6 +15,7 @@
 #include "analytics/measurement/APMIdentity.h"
 #include "analytics/measurement/APMInfoPlistFileUtil.h"
 #include "analytics/measurement/APMMeasurement.h"
+#include "analytics/measurement/APMMeasurementShared.h"
 #include "analytics/measurement/APMRemoteConfig.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/NSOperationQueue.h"
@@ -29,13 +30,16 @@
 
 namespace {
 
+using APMMeasurementShared::kAutoOrigin;
+using APMMeasurementShared::kFrontClass;
+using APMMeasurementShared::kMaxEventNameLength;
+using APMMeasurementShared::monitor;
+
 constexpr const char* kQueueLabel = "APMAnalyticsQueue";
 constexpr const char* kSuiteName = "APMAnalyticsSuiteName";
 constexpr const char* kAppOrigin = "app";
-constexpr const char* kAutoOrigin = "auto";
 constexpr const char* kCoreOrigin = "fa";
 constexpr const char* kAdsOrigin = "am";
-constexpr const char* kFrontClass = "DUROrezurive";
 
 // Keys of the suite.
 constexpr const char* kResetRetryCountKey = "reset_retry_count";
@@ -51,10 +55,7 @@ constexpr std::int64_t kErrorInvalidUserPropertyName = 6;
 constexpr std::int64_t kErrorUserPropertyValueTooLong = 7;
 constexpr std::int64_t kErrorEventNameIsReserved = 13;
 constexpr std::int64_t kErrorUserPropertyNameIsReserved = 15;
-constexpr std::int64_t kMaxEventNameLength = 40;
 constexpr std::int64_t kMaxUserPropertyLength = 24;
-
-std::shared_ptr<APMMonitor> monitor() { return APMMeasurementMonitor(); }
 
 // The engine when one was created; never the warning of sharedInstance.
 std::shared_ptr<APMMeasurement> engine() {

@@ -4,12 +4,14 @@
 #include "analytics/core/APMEventParameters.h"
 #include "analytics/core/APMValue.h"
 #include "analytics/measurement/APMAnalytics.h"
+#include "analytics/measurement/APMMeasurementShared.h"
 #include "platform/foundation/NSString.h"
 
 namespace {
 
+using APMMeasurementShared::kAutoOrigin;
+
 constexpr const char* kErrorEventName = "_err";
-constexpr const char* kAutoOrigin = "auto";
 
 std::int64_t lengthOf(const Value& value) {
     if (value.isString()) return static_cast<std::int64_t>(NSString::utf32Length(value.string()));

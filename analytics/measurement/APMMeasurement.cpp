@@ -19,6 +19,7 @@
 #include "analytics/measurement/APMEnvironmentInfo.h"
 #include "analytics/measurement/APMIdentifiers.h"
 #include "analytics/measurement/APMIdentity.h"
+#include "analytics/measurement/APMMeasurementShared.h"
 #include "analytics/measurement/APMReceipt.h"
 #include "analytics/measurement/APMRemoteConfig.h"
 #include "analytics/measurement/APMUploader.h"
@@ -38,8 +39,9 @@
 
 namespace {
 
-constexpr const char* kAutoOrigin = "auto";
-constexpr const char* kFrontClass = "DUROrezurive";
+using APMMeasurementShared::kAutoOrigin;
+using APMMeasurementShared::kFrontClass;
+
 constexpr const char* kHelpPage = "https://vizudi.example/docs/analytics/debugging";
 
 struct SharedEngine {

@@ -21,6 +21,7 @@
 #include "analytics/measurement/APMEnvironmentInfo.h"
 #include "analytics/measurement/APMErrorEvent.h"
 #include "analytics/measurement/APMIdentity.h"
+#include "analytics/measurement/APMMeasurementShared.h"
 #include "analytics/measurement/APMRemoteConfig.h"
 #include "analytics/measurement/APMUploader.h"
 #include "analytics/proto/APMPBFieldAccess.h"
@@ -35,10 +36,11 @@
 
 namespace {
 
+using APMMeasurementShared::kMaxEventNameLength;
+
 constexpr std::int64_t kErrorEventNameLimitReached = 8;
 constexpr std::int64_t kErrorEventBlocklisted = 11;
 constexpr std::int64_t kErrorPublicEventLimitReached = 16;
-constexpr std::int64_t kMaxEventNameLength = 40;
 // A flood over a daily limit is logged at the limit and then at every thousandth event.
 constexpr std::int64_t kLimitLogInterval = 1000;
 

@@ -6,6 +6,7 @@
 #include "analytics/core/APMMonitor.h"
 #include "analytics/core/APMPersistedConfig.h"
 #include "analytics/core/APMScheduler.h"
+#include "analytics/measurement/APMMeasurementShared.h"
 #include "analytics/proto/APMPBDataControl.h"
 #include "analytics/proto/APMPBEventConfig.h"
 #include "analytics/proto/APMPBFieldAccess.h"
@@ -21,7 +22,7 @@
 
 namespace {
 
-std::shared_ptr<APMMonitor> monitor() { return APMMeasurementMonitor(); }
+using APMMeasurementShared::monitor;
 
 // The whole text as a plain decimal number ("60000", "-300", "+1.5"); nothing otherwise, so
 // exponents, hexadecimal, blanks, infinities and NaN all fall back to the default.
