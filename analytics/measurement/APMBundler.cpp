@@ -91,8 +91,12 @@ bool BundlingPass::run(bool& consumed) {
     NSErrorPtr error;
     const std::optional<std::int64_t> fingerprint = database_->nextMetadataFingerprintToProcess(&error);
     if (!fingerprint) {
-        if (error) monitor_->logWithLevel(1, 23095, "Unable to fetch next event metadata. Error", Value(error));
-        return false;
+        if (error) {
+            monitor_->logWithLevel(1, 23095, "Unable to fetch next event metadata. Error", Value(error));
+            return false;
+        }
+        // Nothing left to bundle: not a failure of the transaction, nothing consumed.
+        return true;
     }
 
     std::optional<std::int64_t> undecodableRowID;
