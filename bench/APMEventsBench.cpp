@@ -96,7 +96,7 @@ struct Engine {
         DUROrezurive::load();
         RURAdi::configure();
         std::atomic<bool> started{false};
-        APMAnalytics::queue()->async([&started] { started = true; });
+        APMAnalytics::queueOperationWithBlock([&started] { started = true; });
         NSRunLoop::mainRunLoop()->runUntil([&started] { return started.load(); }, 600);
         if (!APMMeasurement::hasSharedInstance()) {
             std::fprintf(stderr, "the measurement engine did not start\n");
@@ -110,12 +110,13 @@ struct Engine {
                                                           {"category", Value("Portraits")},
                                                           {"zoomed", Value(i % 2 == 0 ? 1LL : 0LL)}});
     }
-    // Waits until every event logged so far is handled and persisted: the door hands each event
-    // to the worker queue, which writes it. The main run loop runs meanwhile, as in the
-    // application (the engine asks the main thread for the application's state).
+    // Waits until every event logged so far is handled and persisted: the door's operation queue
+    // hands each event to its serial queue, which hands it to the worker queue, which writes it.
+    // The main run loop runs meanwhile, as in the application (the engine asks the main thread
+    // for the application's state).
     static void settle() {
         std::atomic<bool> done{false};
-        APMAnalytics::queue()->async([&done] {
+        APMAnalytics::queueOperationWithBlock([&done] {
             APMMeasurement::sharedInstance()->scheduler()->workerQueue()->async([&done] { done = true; });
         });
         if (!NSRunLoop::mainRunLoop()->runUntil([&done] { return done.load(); }, 600)) {
