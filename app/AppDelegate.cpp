@@ -1,6 +1,7 @@
 // The launch of the application and the life-cycle forwards to the engine.
 #include "app/AppDelegate.h"
 
+#include "analytics/measurement/DUROrezurive.h"
 #include "engine/OECore.h"
 #include "config/OEConfigFactory.h"
 #include "platform/foundation/ClassRegistry.h"
@@ -15,6 +16,7 @@
 #include "uikit/OESideMenuContainerViewController.h"
 
 #include <cstdio>
+#include <mutex>
 
 namespace {
 
@@ -45,6 +47,14 @@ const std::string& AppDelegate::registeredName() {
 
 void AppDelegate::registerClass() {
     ClassRegistry::registerClass(registeredName(), [] { return std::make_shared<AppDelegate>(); });
+}
+
+void AppDelegate::registerClassWithAnalytics() {
+    ClassRegistry::registerClass(registeredName(), [] {
+        static std::once_flag loaded;
+        std::call_once(loaded, [] { DUROrezurive::load(); });
+        return std::make_shared<AppDelegate>();
+    });
 }
 
 std::shared_ptr<OEConfig> AppDelegate::makeConfig() {

@@ -15,6 +15,10 @@ public:
     static const std::string& registeredName();  // "AppDelegate"
     // Registers the class under that name (before the application main function runs).
     static void registerClass();
+    // The same for a host that runs the whole application: creating the delegate first runs the
+    // analytics library's load hooks (once), so the platform core starts the measurement engine
+    // at launch. Not at static initialisation: the bundle and home folders are not set yet.
+    static void registerClassWithAnalytics();
 
     // The product's configuration: the factory's parts with two picture groupings,
     // "subCat" ("By Janre") and "subCat2" ("By Name").

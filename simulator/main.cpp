@@ -3,7 +3,9 @@
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
+#include "platform/net/URLTrustAnchors.h"
 #include "simulator/SimCommand.h"
 #include "simulator/SimRenderer.h"
 #include "simulator/SimSession.h"
@@ -13,6 +15,8 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -21,7 +25,19 @@ const char* const kApplicationDelegate = "AppDelegate";
 
 void usage() {
     std::fprintf(stderr,
-                 "usage: ostrel-sim --bundle DIR --home DIR [--device phone|pad] [--script FILE] [--delegate NAME]\n");
+                 "usage: ostrel-sim --bundle DIR --home DIR [--device phone|pad] [--script FILE] [--delegate NAME]\n"
+                 "                  [--default KEY=VALUE]... [--trust-anchor HOST=PEMFILE]...\n"
+                 "--default sets a user default for this run only (a string; nothing is stored), for instance\n"
+                 "the host of a service the application talks to; --trust-anchor trusts the certificates in\n"
+                 "PEMFILE for connections to HOST alone (a test server's own certificate).\n");
+}
+
+// "KEY=VALUE" split at the first '='; false when there is none or the key is empty.
+bool splitPair(const std::string& text, std::pair<std::string, std::string>& out) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos || equals == 0) return false;
+    out = {text.substr(0, equals), text.substr(equals + 1)};
+    return true;
 }
 
 }  // namespace
@@ -29,6 +45,7 @@ void usage() {
 int main(int argc, char** argv) {
     NSProcessInfo::setArguments(argc, argv);
     std::string bundle, home, script, delegate, device = "phone";
+    std::vector<std::pair<std::string, std::string>> defaults, anchors;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](std::string& out) {
@@ -42,6 +59,12 @@ int main(int argc, char** argv) {
         else if (arg == "--device") ok = value(device);
         else if (arg == "--script") ok = value(script);
         else if (arg == "--delegate") ok = value(delegate);
+        else if (arg == "--default" || arg == "--trust-anchor") {
+            std::string text;
+            std::pair<std::string, std::string> pair;
+            ok = value(text) && splitPair(text, pair);
+            if (ok) (arg == "--default" ? defaults : anchors).push_back(std::move(pair));
+        }
         else if (arg == "--help" || arg == "-h") {
             usage();
             std::fputs(SimCommand::helpText(), stderr);
@@ -75,6 +98,21 @@ int main(int argc, char** argv) {
                              "with --bundle DIR.\n",
                      bundleFolder.c_str());
         return 66;
+    }
+
+    // Both before the launch: the application reads them as it starts.
+    if (!defaults.empty()) {
+        Value::Dictionary registered;
+        for (const auto& [key, text] : defaults) registered.set(key, Value(text));
+        NSUserDefaults::standardUserDefaults()->registerDefaults(registered);
+    }
+    for (const auto& [host, path] : anchors) {
+        NSErrorPtr error;
+        if (!URLTrustAnchors::addAnchorFileForHost(host, path, &error)) {
+            std::fprintf(stderr, "No certificate to trust for %s could be read from %s: %s\n", host.c_str(),
+                         path.c_str(), error ? error->localizedDescription().c_str() : "unknown error");
+            return 66;
+        }
     }
 
     // Runs after the session is gone, whichever way main returns.

@@ -96,9 +96,11 @@ std::optional<std::int64_t> APMDatabase::deleteRawEventsOverAbsoluteLimit(NSErro
     if (!requireStore(error)) return std::nullopt;
     const std::int32_t keep = limits().maxEventsStored - 1;
     // The delete walks the table from its newest row; while the rowids of the oldest and the
-    // newest row span no more rows than are kept, there is nothing beyond them to delete.
+    // newest row span no more rows than are kept, there is nothing beyond them to delete. Each
+    // end on its own is one lookup; both in one aggregate would read the whole table.
     NSErrorPtr spanError;
-    auto span = sqliteStore_->numberForQuery("SELECT max(rowid) - min(rowid) + 1 FROM raw_events", {}, &spanError);
+    auto span = sqliteStore_->numberForQuery(
+        "SELECT (SELECT max(rowid) FROM raw_events) - (SELECT min(rowid) FROM raw_events) + 1", {}, &spanError);
     if (!span) {
         if (!spanError) return 0;  // an empty table
         setError(error, spanError);

@@ -121,5 +121,18 @@ bool APMDatabase::ensureAllTables() {
             return false;
         }
     }
+    // The upload schedule is worked out after every event, asking for the newest raw event and
+    // for any real-time one; without these indexes each question reads the whole table, so the
+    // cost of an event grew with the number of events waiting to be bundled.
+    for (const char* index : {"CREATE INDEX IF NOT EXISTS raw_events_timestamp ON raw_events (timestamp)",
+                              "CREATE INDEX IF NOT EXISTS raw_events_realtime ON raw_events (is_realtime) "
+                              "WHERE is_realtime = 1"}) {
+        NSErrorPtr error;
+        if (!sqliteStore_->executeSQL(index, &error)) {
+            APMMeasurementMonitor()->logWithLevel(1, 12047, "Failed to ensure table. Table, error", Value("raw_events"),
+                                                  error ? Value(error) : Value());
+            return false;
+        }
+    }
     return true;
 }

@@ -5,6 +5,6 @@
 #include "platform/ui/UIApplication.h"
 
 int main(int argc, char** argv) {
-    AppDelegate::registerClass();
+    AppDelegate::registerClassWithAnalytics();
     return UIApplicationMain(argc, argv, AppDelegate::registeredName());
 }

@@ -539,15 +539,20 @@ bool DemoGenerator::writeBundle(const std::string& folder, const Options& option
         fail(error, "Could not create " + folder + ": " + ec.message() + ".");
         return false;
     }
-    // Info.plist and every .lproj folder, replacing what an earlier run left.
-    fs::copy_file(source + "/Info.plist", folder + "/Info.plist", fs::copy_options::overwrite_existing, ec);
-    if (ec) {
-        fail(error, "Could not copy Info.plist into " + folder + ": " + ec.message() + ".");
-        return false;
-    }
-    std::vector<fs::path> tables;
-    for (const auto& entry : fs::directory_iterator(source, ec))
+    // The property lists (Info.plist, the analytics service's) and every .lproj folder,
+    // replacing what an earlier run left.
+    std::vector<fs::path> plists, tables;
+    for (const auto& entry : fs::directory_iterator(source, ec)) {
         if (entry.is_directory() && entry.path().extension() == ".lproj") tables.push_back(entry.path());
+        else if (entry.is_regular_file() && entry.path().extension() == ".plist") plists.push_back(entry.path());
+    }
+    for (const auto& plist : plists) {
+        fs::copy_file(plist, fs::path(folder) / plist.filename(), fs::copy_options::overwrite_existing, ec);
+        if (ec) {
+            fail(error, "Could not copy " + plist.filename().string() + " into " + folder + ": " + ec.message() + ".");
+            return false;
+        }
+    }
     for (const auto& lproj : tables) {
         const fs::path target = fs::path(folder) / lproj.filename();
         fs::remove_all(target, ec);

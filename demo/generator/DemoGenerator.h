@@ -1,6 +1,7 @@
-// Writes a complete demo bundle folder: Info.plist and string tables copied from the source
-// bundle, the four content databases, the interface icons and the generated pictures; and the
-// folder the demo content server serves. Deterministic: two runs write the same bytes.
+// Writes a complete demo bundle folder: the property lists (Info.plist, the analytics service's)
+// and string tables copied from the source bundle, the four content databases, the interface
+// icons and the generated pictures; and the folder the demo content server serves.
+// Deterministic: two runs write the same bytes.
 #pragma once
 
 #include <string>
@@ -9,8 +10,8 @@
 class DemoGenerator {
 public:
     struct Options {
-        // The folder holding Info.plist and the .lproj folders; the source tree's demo/bundle
-        // when empty.
+        // The folder holding the property lists and the .lproj folders; the source tree's
+        // demo/bundle when empty.
         std::string sourceBundle;
         // Pictures are written unless turned off (database-only sandboxes of tests); the
         // interface icons always are.

@@ -338,6 +338,37 @@ void DispatchQueue::runSync(const std::function<void()>& block, bool barrier) {
         if (state->error) std::rethrow_exception(state->error);
         return;
     }
+    // A serial queue straight on a global queue, with nothing queued or running, is taken by
+    // the caller at once: no pool thread has to reach its turn and hand it over, which costs
+    // two thread wake-ups for every synchronous call.
+    if (kind_ == Kind::Serial) {
+        auto target = targetQueue();
+        bool claimed = false;
+        if (target && target->root_ == Root::Pool) {
+            std::lock_guard lock(mutex_);
+            if (!drainScheduled_ && items_.empty() && suspendCount_.load(std::memory_order_relaxed) == 0)
+                claimed = drainScheduled_ = true;
+        }
+        if (claimed) {
+            // Work queued meanwhile waited for the queue; it runs once the caller is done.
+            struct Handback {
+                DispatchQueue* queue;
+                ~Handback() {
+                    bool again;
+                    {
+                        std::lock_guard lock(queue->mutex_);
+                        again = !queue->items_.empty() && queue->suspendCount_.load(std::memory_order_relaxed) == 0;
+                        if (!again) queue->drainScheduled_ = false;
+                    }
+                    if (again) queue->scheduleDrain();
+                }
+            } handback{this};
+            DispatchFrameScope targetFrame(target.get(), false);
+            DispatchFrameScope frame(this, barrier);
+            block();
+            return;
+        }
+    }
     // Elsewhere the caller runs the block itself once the queue reaches its turn; the thread
     // that reached it holds the queue (and its target chain) until the caller is done.
     enqueue(Item{[state] {

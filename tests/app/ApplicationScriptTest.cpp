@@ -21,14 +21,16 @@
 
 namespace {
 
-// Runs ostrel-sim, without --delegate (the application itself), on `bundle` with `script`.
+// Runs ostrel-sim, without --delegate (the application itself), on `bundle` with `script`. The
+// measurement engine it starts is pointed at a closed loopback port: nothing leaves the machine.
 ProcessRun simulate(const std::string& bundle, const std::string& script) {
     const std::string home = Sandbox::tmp() + "/app-home";
     std::filesystem::create_directories(home);
     const std::string path = Sandbox::tmp() + "/app-script.txt";
     std::ofstream(path) << script;
-    const std::string command =
-        std::string(OSTREL_SIM) + " --bundle " + bundle + " --home " + home + " --script " + path + " 2>&1 </dev/null";
+    const std::string command = std::string(OSTREL_SIM) + " --bundle " + bundle + " --home " + home +
+                                " --default APMMeasurementEndpointHost=127.0.0.1:9 --script " + path +
+                                " 2>&1 </dev/null";
     return runCommand(command);
 }
 

@@ -6,6 +6,7 @@
 #include "config/OEConfigFactory.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSLocale.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/ScopedMainBundle.h"
 #include "tests/fixtures/TestFolders.h"
@@ -345,6 +346,12 @@ TEST_F(DemoBundleTest, TheBundleReadsAsTheApplicationsBundle) {
     EXPECT_EQ(AppInfo::appServerFolder(), "gallery");
     EXPECT_EQ(AppInfo::articlesStyle(), 1u);
     EXPECT_FALSE(AppInfo::appStoreId().empty());
+    // The analytics platform core configures its default app from this list's app id.
+    const std::string service = NSBundle::mainBundle()->pathForResource("VizudiService-Info", "plist");
+    ASSERT_FALSE(service.empty());
+    const Value servicePlist = NSPropertyListSerialization::propertyListWithContentsOfFile(service);
+    ASSERT_TRUE(servicePlist.isDictionary());
+    EXPECT_FALSE(servicePlist.dictionary().get("VIZUDI_APP_ID").stringValue().empty());
     auto config = OEConfigFactory::defaultFactory()->makeConfig();
     EXPECT_EQ(config->database()->imagesDBName(), "images.sqlite");
     EXPECT_EQ(config->database()->mediaDBName(), "media.sqlite");

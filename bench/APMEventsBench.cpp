@@ -1,0 +1,258 @@
+// Events through the whole engine: logged at the public door, handled on the worker queue and
+// persisted, one transaction per event; against plain SQLite running the very statements the
+// engine ran for one event (taken from SQLite's statement trace of its connection), with the
+// same journal mode (WAL) and sync level (NORMAL), one transaction per event, on a file with the
+// same schema. Both report events per second and the memory the process holds (RSS).
+#include "analytics/measurement/APMAnalytics.h"
+#include "analytics/measurement/APMMeasurement.h"
+#include "analytics/measurement/APMRemoteConfig.h"
+#include "analytics/measurement/DUROrezurive.h"
+#include "analytics/core/APMFileLocations.h"
+#include "analytics/core/APMScheduler.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/foundation/Sandbox.h"
+#include "platform/services/RURAdi.h"
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kAppID = "1:104732000500:ios:7c3e91a0d25f4b68";
+// Events per timed batch, and batches per run: 20,000 events stay under the default daily limit
+// of public events (50,000), so every event logged is persisted.
+constexpr int kBatch = 100;
+constexpr int kBatches = 200;
+
+double residentBytes() {
+    long pages = 0, resident = 0;
+    std::ifstream statm("/proc/self/statm");
+    statm >> pages >> resident;
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
+}
+
+// The statements run on the engine's connections while recording, expanded with their values.
+struct Trace {
+    std::mutex mutex;
+    std::atomic<bool> recording{false};
+    std::vector<std::string> statements;
+};
+Trace& trace() {
+    static Trace t;
+    return t;
+}
+
+int traceStatement(unsigned, void*, void* statement, void*) {
+    if (!trace().recording.load()) return 0;
+    char* sql = sqlite3_expanded_sql(static_cast<sqlite3_stmt*>(statement));
+    if (!sql) return 0;
+    std::lock_guard lock(trace().mutex);
+    trace().statements.emplace_back(sql);
+    sqlite3_free(sql);
+    return 0;
+}
+
+// Every connection the process opens (the engine's among them) reports its statements.
+int watchConnection(sqlite3* db, const char**, const void*) {
+    sqlite3_trace_v2(db, SQLITE_TRACE_STMT, traceStatement, nullptr);
+    return SQLITE_OK;
+}
+
+// The engine as the application starts it, in a fresh home. Uploads would meet a closed loopback
+// port (none falls due within the run: the first waits an hour).
+struct Engine {
+    Engine() {
+        sqlite3_auto_extension(reinterpret_cast<void (*)()>(watchConnection));
+        Sandbox::setHome(Sandbox::makeTemporaryHome());
+        const std::string bundle = Sandbox::tmp() + "/Bench.app";
+        std::filesystem::create_directories(bundle);
+        const Value info(Value::Dictionary{{"CFBundleIdentifier", Value("com.example.bench")},
+                                           {"CFBundleShortVersionString", Value("1.0")},
+                                           {"CFBundleVersion", Value("1")}});
+        if (!NSPropertyListSerialization::writePropertyList(info, bundle + "/Info.plist",
+                                                            NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0))
+            std::fprintf(stderr, "cannot write the bench bundle's Info.plist\n");
+        const Value service(Value::Dictionary{{"VIZUDI_APP_ID", Value(kAppID)}});
+        if (!NSPropertyListSerialization::writePropertyList(service, bundle + "/VizudiService-Info.plist",
+                                                            NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0))
+            std::fprintf(stderr, "cannot write the bench bundle's service property list\n");
+        NSBundle::setMainBundlePath(bundle);
+        (void)NSUserDefaults::standardUserDefaults()->setObject(Value("127.0.0.1:9"),
+                                                               APMRemoteConfig::kMeasurementHostDefaultsKey);
+        DUROrezurive::load();
+        RURAdi::configure();
+        std::atomic<bool> started{false};
+        APMAnalytics::queueOperationWithBlock([&started] { started = true; });
+        NSRunLoop::mainRunLoop()->runUntil([&started] { return started.load(); }, 600);
+        if (!APMMeasurement::hasSharedInstance()) {
+            std::fprintf(stderr, "the measurement engine did not start\n");
+            std::exit(1);
+        }
+        settle();
+    }
+
+    static void log(int i) {
+        APMAnalytics::logEventWithName("picture_viewed", {{"picture_id", Value(static_cast<long long>(i))},
+                                                          {"category", Value("Portraits")},
+                                                          {"zoomed", Value(i % 2 == 0 ? 1LL : 0LL)}});
+    }
+    // Waits until every event logged so far is handled and persisted: the door's operation queue
+    // hands each event to its serial queue, which hands it to the worker queue, which writes it.
+    // The main run loop runs meanwhile, as in the application (the engine asks the main thread
+    // for the application's state).
+    static void settle() {
+        std::atomic<bool> done{false};
+        APMAnalytics::queueOperationWithBlock([&done] {
+            APMMeasurement::sharedInstance()->scheduler()->workerQueue()->async([&done] { done = true; });
+        });
+        if (!NSRunLoop::mainRunLoop()->runUntil([&done] { return done.load(); }, 600)) {
+            std::fprintf(stderr, "the engine did not settle\n");
+            std::exit(1);
+        }
+    }
+
+    static Engine& shared() {
+        static Engine engine;
+        return engine;
+    }
+};
+
+long long storedRawEvents(sqlite3* db) {
+    sqlite3_stmt* count = nullptr;
+    long long n = -1;
+    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM raw_events", -1, &count, nullptr) == SQLITE_OK &&
+        sqlite3_step(count) == SQLITE_ROW)
+        n = sqlite3_column_int64(count, 0);
+    sqlite3_finalize(count);
+    return n;
+}
+
+void BM_EngineEventsLoggedAndPersisted(benchmark::State& state) {
+    Engine::shared();
+    const std::string path = APMApplicationSupportPath(APMMeasurement::kDatabaseName);
+    sqlite3* reader = nullptr;
+    sqlite3_open_v2(path.c_str(), &reader, SQLITE_OPEN_READONLY, nullptr);
+    const long long before = storedRawEvents(reader);
+    int next = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < kBatch; ++i) Engine::log(next++);
+        Engine::settle();
+    }
+    const long long stored = storedRawEvents(reader) - before;
+    sqlite3_close(reader);
+    if (stored != next) state.SkipWithError(("persisted " + std::to_string(stored) + " of " + std::to_string(next)).c_str());
+    state.SetItemsProcessed(stored);
+    state.counters["rss_MiB"] = residentBytes() / (1024.0 * 1024.0);
+}
+BENCHMARK(BM_EngineEventsLoggedAndPersisted)->Unit(benchmark::kMillisecond)->Iterations(kBatches)->UseRealTime();
+
+// One event's statements on the engine's connection: from the BEGIN of its transaction to the
+// BEGIN of the next event's.
+std::vector<std::string> statementsOfOneEvent() {
+    Engine::shared();
+    for (int i = 0; i < 3; ++i) Engine::log(1'000'000 + i);
+    Engine::settle();
+    {
+        std::lock_guard lock(trace().mutex);
+        trace().statements.clear();
+    }
+    trace().recording = true;
+    Engine::log(2'000'000);
+    Engine::log(2'000'001);
+    Engine::settle();
+    trace().recording = false;
+    std::lock_guard lock(trace().mutex);
+    std::vector<std::string> one;
+    for (const auto& sql : trace().statements) {
+        if (sql.rfind("BEGIN", 0) == 0 && !one.empty() && one.front().rfind("BEGIN", 0) == 0) break;
+        if (!one.empty() || sql.rfind("BEGIN", 0) == 0) one.push_back(sql);
+    }
+    return one;
+}
+
+void BM_PlainSQLiteSameStatements(benchmark::State& state) {
+    const std::vector<std::string> statements = statementsOfOneEvent();
+    if (statements.empty()) {
+        state.SkipWithError("no statement of the engine was traced");
+        return;
+    }
+    // A file with the engine's schema, in the engine's journal mode and sync level.
+    const std::string enginePath = APMApplicationSupportPath(APMMeasurement::kDatabaseName);
+    const std::string path = Sandbox::tmp() + "/plain-events.sqlite";
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
+    sqlite3* engineDB = nullptr;
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(enginePath.c_str(), &engineDB, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    sqlite3_stmt* schema = nullptr;
+    sqlite3_prepare_v2(engineDB,
+                       "SELECT sql FROM sqlite_master WHERE sql NOT NULL AND name NOT LIKE 'sqlite_%' "
+                       "ORDER BY type = 'index'",
+                       -1, &schema, nullptr);
+    while (sqlite3_step(schema) == SQLITE_ROW)
+        sqlite3_exec(db, reinterpret_cast<const char*>(sqlite3_column_text(schema, 0)), nullptr, nullptr, nullptr);
+    sqlite3_finalize(schema);
+    sqlite3_close(engineDB);
+
+    std::vector<sqlite3_stmt*> prepared;
+    for (const auto& sql : statements) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+            state.SkipWithError(("cannot prepare: " + sql + ": " + sqlite3_errmsg(db)).c_str());
+            break;
+        }
+        prepared.push_back(statement);
+    }
+    std::string failure;
+    for (auto _ : state) {
+        for (int i = 0; i < kBatch && failure.empty(); ++i) {
+            for (std::size_t s = 0; s < prepared.size(); ++s) {
+                int rc;
+                while ((rc = sqlite3_step(prepared[s])) == SQLITE_ROW) {
+                }
+                sqlite3_reset(prepared[s]);
+                if (rc != SQLITE_DONE) {
+                    failure = statements[s] + ": " + sqlite3_errmsg(db);
+                    break;
+                }
+            }
+        }
+    }
+    for (auto* statement : prepared) sqlite3_finalize(statement);
+    sqlite3_close(db);
+    if (!failure.empty()) state.SkipWithError(failure.c_str());
+    state.SetItemsProcessed(state.iterations() * kBatch);
+    state.counters["statements_per_event"] = static_cast<double>(statements.size());
+    state.counters["rss_MiB"] = residentBytes() / (1024.0 * 1024.0);
+}
+BENCHMARK(BM_PlainSQLiteSameStatements)->Unit(benchmark::kMillisecond)->Iterations(kBatches)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    // Prints the statements replayed for each plain SQLite event, for a reader of the figures.
+    if (std::getenv("APM_EVENTS_BENCH_STATEMENTS")) {
+        for (const auto& sql : statementsOfOneEvent()) std::fprintf(stderr, "%s\n", sql.c_str());
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
