@@ -27,6 +27,7 @@
 #include "platform/ui/UITableView.h"
 #include "platform/ui/UIWebView.h"
 #include "platform/ui/UIWindow.h"
+#include "simulator/SimScreen.h"
 #include "tests/gallery/GalleryFixture.h"
 #include "uikit/UIStandartInfoCell.h"
 
@@ -216,6 +217,10 @@ TEST_F(UIInfoViewTest, AnAuthorRowsInformationButtonPresentsTheAuthorsBiographyO
     // The stored alignment starts as justified.
     EXPECT_EQ(imageName(info->alignButton()), "ajustify");
     EXPECT_TRUE(info->navigationController()->isToolbarHidden());
+    const std::string screen = SimScreen::capture().text();
+    EXPECT_NE(screen.find(std::string("page \"") + painter.bioEn), std::string::npos) << screen;
+    EXPECT_NE(screen.find("button \"image ajustify\""), std::string::npos) << screen;
+    EXPECT_NE(screen.find("button \"A+\""), std::string::npos) << screen;
 
     auto close = info->navigationItem()->leftBarButtonItem();
     ASSERT_TRUE(close);
