@@ -12,6 +12,8 @@
 #include "uikit/OEGridViewCell.h"
 #include "uikit/UIGridViewWithPageControll.h"
 
+#include <cstdint>
+
 void UIGridViewController::loadView() {
     gridView_ = UIGridViewWithPageControll::initWithFrame(UIScreen::mainScreen()->bounds());
     auto grid = gridView_->gridView();

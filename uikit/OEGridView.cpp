@@ -6,6 +6,7 @@
 #include "uikit/OEGridViewCell.h"
 
 #include <cmath>
+#include <utility>
 
 std::shared_ptr<OEGridView> OEGridView::initWithFrame(const CGRect& frame) {
     auto grid = std::make_shared<OEGridView>(frame);

@@ -5,6 +5,8 @@
 #include "platform/ui/UIPageControl.h"
 #include "uikit/OEGridView.h"
 
+#include <algorithm>
+
 std::shared_ptr<UIGridViewWithPageControll> UIGridViewWithPageControll::initWithFrame(const CGRect& frame) {
     auto container = std::make_shared<UIGridViewWithPageControll>(frame);
     container->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
