@@ -1,5 +1,5 @@
 // The texts of one picture row as the gallery shows them: the localised author, name and
-// description, and the full name "author - name".
+// description, the author's description, and the full name "author - name".
 #pragma once
 
 #include "config/OELocalizations.h"
@@ -16,6 +16,9 @@ public:
     std::string author() const { return locale_.localizedAuthorFieldValue(row_); }
     std::string name() const { return locale_.localizedNameFieldValue(row_); }
     std::string imageDescription() const { return locale_.localizedDescriptionFieldValue(row_); }
+    std::string authorDescription() const { return locale_.localizedAuthorDescriptionFieldValue(row_); }
+    // Any localised field of the row by its base name.
+    std::string textForField(const std::string& field) const { return locale_.localizedValueFor(field, row_); }
     // imageTextWithSeparator(" - ").
     std::string fullName() const { return imageTextWithSeparator(" - "); }
     // The author, the separator when there is an author (an author's closing "." gives way to

@@ -7,6 +7,8 @@
 #include "gallery/ImageCell_TableViewDelegate.h"
 #include "gallery/ResourceLoader.h"
 #include "gallery/StandartCellInfo_TableViewDelegate.h"
+#include "gallery/UIDBViewController_iPad.h"
+#include "gallery/UIInfoView.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIColor.h"
@@ -138,6 +140,18 @@ void UIDBViewController::applyTableViewDelegate(const std::shared_ptr<TableViewD
 }
 
 NSIndexPath UIDBViewController::selectedRowIndexPath() { return NSIndexPath::indexPathForRow(0, 0); }
+
+std::shared_ptr<UIInfoView> UIDBViewController::infoViewForIndexPath(const NSIndexPath& indexPath,
+                                                                     const std::shared_ptr<DataSource>& source) const {
+    auto info = UIInfoView::initWithContext(context_);
+    // Only rows with a description show the button, so the row is there.
+    if (auto subCat = UIDBViewController_iPad::subcatInSource(source, indexPath)) {
+        const auto& locale = context_.localizations();
+        info->setAuthor(locale.localizedNameFieldValue(subCat->data()));
+        info->setText(locale.localizedDescriptionFieldValue(subCat->data()));
+    }
+    return info;
+}
 
 OEColorConfig::Color UIDBViewController::backgroundColor() const {
     const auto& config = context_.app.config;

@@ -17,6 +17,7 @@
 #include <vector>
 
 class UIBarButtonItem;
+class UIInfoView;
 class UISegmentedControl;
 class UITableView;
 
@@ -61,6 +62,10 @@ public:
     // the last row of its section).
     void applyTableViewDelegate(const std::shared_ptr<TableViewDelegate>& delegate);
     virtual NSIndexPath selectedRowIndexPath();
+    // The information screen of the subcategory at the row: its localised name as the title,
+    // its localised description as the text.
+    std::shared_ptr<UIInfoView> infoViewForIndexPath(const NSIndexPath& indexPath,
+                                                     const std::shared_ptr<DataSource>& source) const;
 
     // The segmented control in the toolbar (empty before the view loads).
     std::shared_ptr<UISegmentedControl> segmentedControl() const;

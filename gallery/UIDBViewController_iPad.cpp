@@ -2,6 +2,7 @@
 // grouping delegate it was chosen in drives the table.
 #include "gallery/UIDBViewController_iPad.h"
 
+#include "gallery/UIInfoView.h"
 #include "gallery/UIThumbailViewController.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UISplitViewController.h"
@@ -87,4 +88,15 @@ void UIDBViewController_iPad::presentDetailsController(const std::shared_ptr<UIV
 
 bool UIDBViewController_iPad::isSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) {
     return curSubCat_ && subcatInSource(dataSource, indexPath) == curSubCat_;
+}
+
+void UIDBViewController_iPad::showInfoForCell(const std::shared_ptr<UITableViewCell>& cell,
+                                              const std::shared_ptr<DataSource>& dataSource) {
+    const auto indexPath = tableView()->indexPathForCell(cell);
+    if (!indexPath) return;
+    preesentSubController(UINavigationController::initWithRootViewController(infoViewForIndexPath(*indexPath, dataSource)));
+}
+
+void UIDBViewController_iPad::preesentSubController(const std::shared_ptr<UIViewController>& controller) {
+    presentViewController(controller, true, nullptr);
 }

@@ -41,6 +41,10 @@ public:
     void presentDetailsController(const std::shared_ptr<UIViewController>& controller);
     // The same record object as the remembered one (identity, not contents).
     bool isSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) override;
+    // The row's information screen in a new navigation controller, presented over the split screen.
+    void showInfoForCell(const std::shared_ptr<UITableViewCell>& cell, const std::shared_ptr<DataSource>& dataSource) override;
+    // Presents the controller modally, animated.
+    void preesentSubController(const std::shared_ptr<UIViewController>& controller);
 
 private:
     std::shared_ptr<dataSubCat> curSubCat_;

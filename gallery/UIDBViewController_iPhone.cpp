@@ -2,6 +2,7 @@
 #include "gallery/UIDBViewController_iPhone.h"
 
 #include "gallery/UIDBViewController_iPad.h"
+#include "gallery/UIInfoView.h"
 #include "gallery/UIThumbailViewController.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UITableView.h"
@@ -19,4 +20,12 @@ void UIDBViewController_iPhone::itemSelected(const NSIndexPath& indexPath, const
         if (auto navigation = navigationController()) navigation->pushViewController(thumbnails, true);
     }
     tableView()->deselectRowAtIndexPath(indexPath, true);
+}
+
+void UIDBViewController_iPhone::showInfoForCell(const std::shared_ptr<UITableViewCell>& cell,
+                                                const std::shared_ptr<DataSource>& dataSource) {
+    const auto indexPath = tableView()->indexPathForCell(cell);
+    if (!indexPath) return;
+    presentViewController(UINavigationController::initWithRootViewController(infoViewForIndexPath(*indexPath, dataSource)),
+                          true, nullptr);
 }

@@ -27,6 +27,7 @@
 #include "platform/ui/UITextField.h"
 #include "platform/ui/UIToolbar.h"
 #include "platform/ui/UIViewController.h"
+#include "platform/ui/UIWebView.h"
 #include "platform/ui/UIWindow.h"
 
 #include <algorithm>
@@ -248,6 +249,13 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, bool& numbe
         return "control";
     }
     if (auto label = std::dynamic_pointer_cast<UILabel>(view)) return label->text().empty() ? "" : quoted(label->text());
+    if (auto web = std::dynamic_pointer_cast<UIWebView>(view)) {
+        skipChildren = true;
+        // One screen line: paragraphs run on.
+        std::string text = web->text();
+        std::replace(text.begin(), text.end(), '\n', ' ');
+        return text.empty() ? "" : "page " + quoted(text);
+    }
     if (auto image = std::dynamic_pointer_cast<UIImageView>(view)) {
         auto img = image->currentImage();
         return img && !img->name().empty() ? "image " + img->name() : "";

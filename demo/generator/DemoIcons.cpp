@@ -260,6 +260,14 @@ const std::map<std::string, Icon>& icons() {
         // The pager's previous and next buttons.
         {"back", {22, 22, [](Canvas& c) { c.fill(polyline({{14, 4}, {7, 11}, {14, 18}}, 2.4), kInk); }}},
         {"forward", {22, 22, [](Canvas& c) { c.fill(polyline({{8, 4}, {15, 11}, {8, 18}}, 2.4), kInk); }}},
+        // The information screen's alignment button: lines flush left, or filling the width.
+        {"aleft", {22, 22, [](Canvas& c) {
+             const double lengths[] = {16, 10, 16, 8};
+             for (int i = 0; i < 4; ++i) c.fill(line({3, 5 + 4.0 * i}, {3 + lengths[i], 5 + 4.0 * i}, 1.6), kInk);
+         }}},
+        {"ajustify", {22, 22, [](Canvas& c) {
+             for (int i = 0; i < 4; ++i) c.fill(line({3, 5 + 4.0 * i}, {19, 5 + 4.0 * i}, 1.6), kInk);
+         }}},
         // A page whose picture can be neither read nor downloaded: a cloud, crossed out.
         {"offline", {100, 100, [](Canvas& c) {
              const Shape cloud = [](double x, double y) {

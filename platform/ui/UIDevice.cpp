@@ -22,6 +22,7 @@ void UIDevice::applyProfile(UIUserInterfaceIdiom idiom) {
     screen->setPortraitSize(idiom == UIUserInterfaceIdiom::Pad ? UIScreen::padSize() : UIScreen::phoneSize());
     screen->setScale(2.0);
     screen->setLandscape(false);
+    screen->setUserInterfaceStyle(UIUserInterfaceStyle::Light);
 }
 
 UIUserInterfaceIdiom UIDevice::userInterfaceIdiom() const {

@@ -91,3 +91,13 @@ void UIScreen::setLandscape(bool landscape) {
     std::lock_guard lock(mutex_);
     landscape_ = landscape;
 }
+
+UIUserInterfaceStyle UIScreen::userInterfaceStyle() const {
+    std::lock_guard lock(mutex_);
+    return style_;
+}
+
+void UIScreen::setUserInterfaceStyle(UIUserInterfaceStyle style) {
+    std::lock_guard lock(mutex_);
+    style_ = style;
+}

@@ -13,6 +13,9 @@
 inline const std::string UIScreenDidConnectNotification = "UIScreenDidConnectNotification";
 inline const std::string UIScreenDidDisconnectNotification = "UIScreenDidDisconnectNotification";
 
+// The light or dark appearance the person chose for the system.
+enum class UIUserInterfaceStyle : int { Unspecified = 0, Light = 1, Dark = 2 };
+
 class UIScreen : public NSObject {
 public:
     static std::shared_ptr<UIScreen> mainScreen();
@@ -43,6 +46,9 @@ public:
     void setScale(CGFloat scale);
     // Called by the application when the interface turns.
     void setLandscape(bool landscape);
+    // The screen's trait: light unless the host chose dark.
+    UIUserInterfaceStyle userInterfaceStyle() const;
+    void setUserInterfaceStyle(UIUserInterfaceStyle style);
 
 private:
     UIScreen(CGSize size, CGFloat scale);
@@ -51,4 +57,5 @@ private:
     CGSize portraitSize_;
     CGFloat scale_;
     bool landscape_ = false;
+    UIUserInterfaceStyle style_ = UIUserInterfaceStyle::Light;
 };
