@@ -1,6 +1,9 @@
 // The engine singleton: the start-up sequence, the start screen and the life-cycle forwards.
 #include "engine/OECore.h"
 
+#include "content/Loader.h"
+#include "content/OELikesManager.h"
+#include "content/dbEntry.h"
 #include "content/tempDataSource.h"
 #include "engine/OEDefaultMenuSectionsFactory.h"
 #include "engine/OEMainMenu.h"
@@ -86,6 +89,8 @@ bool OECore::initializeWithConfig(const std::shared_ptr<OEConfig>& config, const
     setupIdleManager();
     setupDownlloadsCounter();
     setupReminders();
+    setupLikesManager();
+    sendFavorites();
     return true;
 }
 
@@ -121,6 +126,19 @@ void OECore::setupReminders() {
             }));
     }
     reminders->appLaunched();
+}
+
+void OECore::setupLikesManager() { likesManager_ = OELikesManager::initWithConfig(config_); }
+
+void OECore::sendFavorites() {
+    if (!hasImages() || !likesManager_) return;
+    DispatchQueue::globalQueue()->async([context = appContext(), likes = likesManager_] {
+        // A connection of its own: the main thread's loaders live on the main thread.
+        auto loader = Loader::loaderWithDBEntry(dbEntry::defaultEntry(context.config->database()), context);
+        Value::Array identifiers;
+        for (const auto& index : loader->objectfFromTable("favorites", "index")) identifiers.emplace_back(index);
+        likes->postLikesForIdentifiers(identifiers, nullptr);
+    });
 }
 
 bool OECore::hasImages() const {

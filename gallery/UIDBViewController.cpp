@@ -7,6 +7,7 @@
 #include "gallery/ImageCell_TableViewDelegate.h"
 #include "gallery/ResourceLoader.h"
 #include "gallery/StandartCellInfo_TableViewDelegate.h"
+#include "gallery/UIFavoritesImagesViewController.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIColor.h"
@@ -51,6 +52,11 @@ void UIDBViewController::viewDidLoad() {
 
 void UIDBViewController::setupNavBar() {
     navigationItem()->setTitle(NSLocalizedString("IMAGES_TITLE"));
+    std::weak_ptr<UIDBViewController> weakSelf = self<UIDBViewController>();
+    navigationItem()->setRightBarButtonItem(UIBarButtonItemCommon::makePlainButtonWithImageName(
+        "favorite", self<UIDBViewController>(), [weakSelf](const std::shared_ptr<NSObject>&) {
+            if (auto me = weakSelf.lock()) me->showFavorites();
+        }));
     navigationItem()->setBackBarButtonItem(UIBarButtonItemCommon::makeBackButton());
 }
 
@@ -138,6 +144,10 @@ void UIDBViewController::applyTableViewDelegate(const std::shared_ptr<TableViewD
 }
 
 NSIndexPath UIDBViewController::selectedRowIndexPath() { return NSIndexPath::indexPathForRow(0, 0); }
+
+std::shared_ptr<UIViewController> UIDBViewController::favoritesViewController() {
+    return UIFavoritesImagesViewController::make(context_);
+}
 
 OEColorConfig::Color UIDBViewController::backgroundColor() const {
     const auto& config = context_.app.config;

@@ -42,6 +42,7 @@ public:
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
 
+    // The title, the favourites button on the right and the back button.
     void setupNavBar();
     void setupToolbar();
     void setupTableView();
@@ -61,6 +62,11 @@ public:
     // the last row of its section).
     void applyTableViewDelegate(const std::shared_ptr<TableViewDelegate>& delegate);
     virtual NSIndexPath selectedRowIndexPath();
+
+    // A new favourites and most liked pictures screen.
+    std::shared_ptr<UIViewController> favoritesViewController();
+    // The favourites button's action; each variant shows the screen its own way.
+    virtual void showFavorites() = 0;
 
     // The segmented control in the toolbar (empty before the view loads).
     std::shared_ptr<UISegmentedControl> segmentedControl() const;

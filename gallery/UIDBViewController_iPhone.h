@@ -13,4 +13,6 @@ public:
     // grouping only), then deselects the row, animated.
     void itemSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) override;
     bool isSelected(const NSIndexPath&, const std::shared_ptr<DataSource>&) override { return false; }
+    // Pushes the favourites screen, animated.
+    void showFavorites() override;
 };
