@@ -9,6 +9,7 @@
 #include "engine/OEMainMenu.h"
 #include "config/AppInfo.h"
 #include "config/OEConfigFactory.h"
+#include "platform/dispatch/DispatchGroup.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/ui/UIApplication.h"
@@ -47,6 +48,7 @@ void OECore::resetInstance() {
         std::lock_guard lock(instanceMutex);
         old.swap(sharedSlot());
     }
+    if (old && old->favoritesUpload_) old->favoritesUpload_->wait();
 }
 
 bool OECore::hasInstance() {
@@ -132,12 +134,15 @@ void OECore::setupLikesManager() { likesManager_ = OELikesManager::initWithConfi
 
 void OECore::sendFavorites() {
     if (!hasImages() || !likesManager_) return;
-    DispatchQueue::globalQueue()->async([context = appContext(), likes = likesManager_] {
+    if (!favoritesUpload_) favoritesUpload_ = DispatchGroup::create();
+    favoritesUpload_->enter();
+    DispatchQueue::globalQueue()->async([context = appContext(), likes = likesManager_, upload = favoritesUpload_] {
         // A connection of its own: the main thread's loaders live on the main thread.
         auto loader = Loader::loaderWithDBEntry(dbEntry::defaultEntry(context.config->database()), context);
         Value::Array identifiers;
         for (const auto& index : loader->objectfFromTable("favorites", "index")) identifiers.emplace_back(index);
-        likes->postLikesForIdentifiers(identifiers, nullptr);
+        // The outcome is not looked at: what failed is sent again at the next launch.
+        likes->postLikesForIdentifiers(identifiers, [upload](const NSErrorPtr&) { upload->leave(); });
     });
 }
 

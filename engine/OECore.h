@@ -16,6 +16,7 @@
 #include <vector>
 
 class DataSource;
+class DispatchGroup;
 class OEIdleTimerManager;
 class OELikesManager;
 class UIApplication;
@@ -37,7 +38,8 @@ public:
 
     // The singleton, made once (thread-safe) on first use.
     static std::shared_ptr<OECore> instance();
-    // Drops the singleton, so that the next instance() is a fresh engine as in a new process (tests).
+    // Drops the singleton, so that the next instance() is a fresh engine as in a new process
+    // (tests). Its favourites upload ends first, so nothing of it reaches the next engine's files.
     static void resetInstance();
     // Whether instance() has made the engine since the last reset (the test harness checks it).
     static bool hasInstance();
@@ -116,6 +118,8 @@ private:
     std::shared_ptr<OEIdleTimerManager> idleManager_;
     std::shared_ptr<OELocalizations> locale_;
     std::shared_ptr<OELikesManager> likesManager_;
+    // Held from the start of the favourites upload until the server has answered it.
+    std::shared_ptr<DispatchGroup> favoritesUpload_;
     std::shared_ptr<FileSystem> fileSystem_ = std::make_shared<FileSystem>();
     std::shared_ptr<ResourceLoader> resourceLoader_;
     std::shared_ptr<DownloadsCounter> downloadsCounter_;
