@@ -1,14 +1,11 @@
 // Joins a parameter dictionary onto a URL and splits a URL's query into a dictionary.
 #include "content/URLParser.h"
 
+#include "content/NSStringLikes.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/PercentEncoding.h"
 
-std::string URLParser::percentEncode(const std::string& text) {
-    static const URLAllowedCharacterSet allowed = URLAllowedCharacterSet::characterSetWithCharactersInString(
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~");
-    return stringByAddingPercentEncodingWithAllowedCharacters(text, allowed);
-}
+std::string URLParser::percentEncode(const std::string& text) { return NSStringLikes::percentEncode(text); }
 
 std::string URLParser::constructURL(const std::string& url, const std::optional<Value::Dictionary>& params) {
     if (!params) return url;

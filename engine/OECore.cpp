@@ -1,11 +1,15 @@
 // The engine singleton: the start-up sequence, the start screen and the life-cycle forwards.
 #include "engine/OECore.h"
 
+#include "content/Loader.h"
+#include "content/OELikesManager.h"
+#include "content/dbEntry.h"
 #include "content/tempDataSource.h"
 #include "engine/OEDefaultMenuSectionsFactory.h"
 #include "engine/OEMainMenu.h"
 #include "config/AppInfo.h"
 #include "config/OEConfigFactory.h"
+#include "platform/dispatch/DispatchGroup.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/ui/UIApplication.h"
@@ -44,6 +48,7 @@ void OECore::resetInstance() {
         std::lock_guard lock(instanceMutex);
         old.swap(sharedSlot());
     }
+    if (old && old->favoritesUpload_) old->favoritesUpload_->wait();
 }
 
 bool OECore::hasInstance() {
@@ -86,6 +91,8 @@ bool OECore::initializeWithConfig(const std::shared_ptr<OEConfig>& config, const
     setupIdleManager();
     setupDownlloadsCounter();
     setupReminders();
+    setupLikesManager();
+    sendFavorites();
     return true;
 }
 
@@ -121,6 +128,22 @@ void OECore::setupReminders() {
             }));
     }
     reminders->appLaunched();
+}
+
+void OECore::setupLikesManager() { likesManager_ = OELikesManager::initWithConfig(config_); }
+
+void OECore::sendFavorites() {
+    if (!hasImages() || !likesManager_) return;
+    if (!favoritesUpload_) favoritesUpload_ = DispatchGroup::create();
+    favoritesUpload_->enter();
+    DispatchQueue::globalQueue()->async([context = appContext(), likes = likesManager_, upload = favoritesUpload_] {
+        // A connection of its own: the main thread's loaders live on the main thread.
+        auto loader = Loader::loaderWithDBEntry(dbEntry::defaultEntry(context.config->database()), context);
+        Value::Array identifiers;
+        for (const auto& index : loader->objectfFromTable("favorites", "index")) identifiers.emplace_back(index);
+        // The outcome is not looked at: what failed is sent again at the next launch.
+        likes->postLikesForIdentifiers(identifiers, [upload](const NSErrorPtr&) { upload->leave(); });
+    });
 }
 
 bool OECore::hasImages() const {

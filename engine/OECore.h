@@ -16,7 +16,9 @@
 #include <vector>
 
 class DataSource;
+class DispatchGroup;
 class OEIdleTimerManager;
+class OELikesManager;
 class UIApplication;
 class UIViewController;
 class UIWindow;
@@ -36,7 +38,8 @@ public:
 
     // The singleton, made once (thread-safe) on first use.
     static std::shared_ptr<OECore> instance();
-    // Drops the singleton, so that the next instance() is a fresh engine as in a new process (tests).
+    // Drops the singleton, so that the next instance() is a fresh engine as in a new process
+    // (tests). Its favourites upload ends first, so nothing of it reaches the next engine's files.
     static void resetInstance();
     // Whether instance() has made the engine since the last reset (the test harness checks it).
     static bool hasInstance();
@@ -53,6 +56,7 @@ public:
     const std::shared_ptr<UIViewController>& viewController() const { return viewController_; }
     const std::shared_ptr<OEIdleTimerManager>& idleManager() const { return idleManager_; }
     const std::shared_ptr<OELocalizations>& locale() const { return locale_; }
+    const std::shared_ptr<OELikesManager>& likesManager() const { return likesManager_; }
     const std::string& appId() const { return appId_; }
     const std::shared_ptr<FileSystem>& fileSystem() const { return fileSystem_; }
     // Made at start-up; empty before.
@@ -60,7 +64,7 @@ public:
     // What the layers below are handed: the configuration, the localisations and the file
     // locations (the first two empty before start-up).
     OEContext appContext() const { return OEContext{config_, locale_, fileSystem_}; }
-    GalleryContext galleryContext() const { return GalleryContext{appContext(), resourceLoader_}; }
+    GalleryContext galleryContext() const { return GalleryContext{appContext(), resourceLoader_, likesManager_}; }
 
     std::shared_ptr<DownloadsCounter> downloadsCounter() const { return downloadsCounter_; }
     void setDownloadsCounter(std::shared_ptr<DownloadsCounter> counter) { downloadsCounter_ = std::move(counter); }
@@ -82,6 +86,10 @@ public:
     void setupIdleManager();
     void setupDownlloadsCounter();
     void setupReminders();
+    void setupLikesManager();
+    // Posts every favourite picture as a like, on a background queue; returns at once. Only the
+    // likes not yet set on this device are sent.
+    void sendFavorites();
 
     // The configuration names an images database.
     bool hasImages() const;
@@ -109,6 +117,9 @@ private:
     std::shared_ptr<UIViewController> viewController_;
     std::shared_ptr<OEIdleTimerManager> idleManager_;
     std::shared_ptr<OELocalizations> locale_;
+    std::shared_ptr<OELikesManager> likesManager_;
+    // Held from the start of the favourites upload until the server has answered it.
+    std::shared_ptr<DispatchGroup> favoritesUpload_;
     std::shared_ptr<FileSystem> fileSystem_ = std::make_shared<FileSystem>();
     std::shared_ptr<ResourceLoader> resourceLoader_;
     std::shared_ptr<DownloadsCounter> downloadsCounter_;

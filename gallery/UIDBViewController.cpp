@@ -9,6 +9,7 @@
 #include "gallery/StandartCellInfo_TableViewDelegate.h"
 #include "gallery/UIDBViewController_iPad.h"
 #include "gallery/UIInfoView.h"
+#include "gallery/UIFavoritesImagesViewController.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIColor.h"
@@ -53,6 +54,11 @@ void UIDBViewController::viewDidLoad() {
 
 void UIDBViewController::setupNavBar() {
     navigationItem()->setTitle(NSLocalizedString("IMAGES_TITLE"));
+    std::weak_ptr<UIDBViewController> weakSelf = self<UIDBViewController>();
+    navigationItem()->setRightBarButtonItem(UIBarButtonItemCommon::makePlainButtonWithImageName(
+        "favorite", self<UIDBViewController>(), [weakSelf](const std::shared_ptr<NSObject>&) {
+            if (auto me = weakSelf.lock()) me->showFavorites();
+        }));
     navigationItem()->setBackBarButtonItem(UIBarButtonItemCommon::makeBackButton());
 }
 
@@ -151,6 +157,10 @@ std::shared_ptr<UIInfoView> UIDBViewController::infoViewForIndexPath(const NSInd
         info->setText(locale.localizedDescriptionFieldValue(subCat->data()));
     }
     return info;
+}
+
+std::shared_ptr<UIViewController> UIDBViewController::favoritesViewController() {
+    return UIFavoritesImagesViewController::make(context_);
 }
 
 OEColorConfig::Color UIDBViewController::backgroundColor() const {

@@ -43,6 +43,7 @@ public:
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
 
+    // The title, the favourites button on the right and the back button.
     void setupNavBar();
     void setupToolbar();
     void setupTableView();
@@ -66,6 +67,11 @@ public:
     // its localised description as the text.
     std::shared_ptr<UIInfoView> infoViewForIndexPath(const NSIndexPath& indexPath,
                                                      const std::shared_ptr<DataSource>& source) const;
+
+    // A new favourites and most liked pictures screen.
+    std::shared_ptr<UIViewController> favoritesViewController();
+    // The favourites button's action; each variant shows the screen its own way.
+    virtual void showFavorites() = 0;
 
     // The segmented control in the toolbar (empty before the view loads).
     std::shared_ptr<UISegmentedControl> segmentedControl() const;

@@ -77,6 +77,13 @@ void UIDBViewController_iPad::itemSelected(const NSIndexPath& indexPath, const s
     presentDetailsController(UIThumbailViewController::initWithDataSource(dataSource, subCat, mode() == 0, galleryContext()));
 }
 
+void UIDBViewController_iPad::showFavorites() {
+    removeSelection();
+    lastSelectedInDelegate_.reset();
+    curSubCat_.reset();
+    presentDetailsController(favoritesViewController());
+}
+
 void UIDBViewController_iPad::presentDetailsController(const std::shared_ptr<UIViewController>& controller) {
     auto split = splitViewController();
     if (!split) return;

@@ -37,6 +37,9 @@ public:
     // Remembers the row and puts the subcategory's thumbnail screen into the detail pane
     // (filtering allowed in the first grouping only).
     void itemSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) override;
+    // Forgets the opened subcategory (no row is marked) and puts the favourites screen into the
+    // detail pane.
+    void showFavorites() override;
     // The controller, in a new navigation controller, becomes the split screen's second pane.
     void presentDetailsController(const std::shared_ptr<UIViewController>& controller);
     // The same record object as the remembered one (identity, not contents).

@@ -14,6 +14,10 @@ std::shared_ptr<UIDBViewController_iPhone> UIDBViewController_iPhone::initWithSo
     return controller;
 }
 
+void UIDBViewController_iPhone::showFavorites() {
+    if (auto navigation = navigationController()) navigation->pushViewController(favoritesViewController(), true);
+}
+
 void UIDBViewController_iPhone::itemSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) {
     if (auto subCat = UIDBViewController_iPad::subcatInSource(dataSource, indexPath)) {
         auto thumbnails = UIThumbailViewController::initWithDataSource(dataSource, subCat, mode() == 0, galleryContext());

@@ -15,4 +15,6 @@ public:
     bool isSelected(const NSIndexPath&, const std::shared_ptr<DataSource>&) override { return false; }
     // The row's information screen in a new navigation controller, presented.
     void showInfoForCell(const std::shared_ptr<UITableViewCell>& cell, const std::shared_ptr<DataSource>& dataSource) override;
+    // Pushes the favourites screen, animated.
+    void showFavorites() override;
 };

@@ -152,6 +152,8 @@ void SimScreen::navigationBar(const std::shared_ptr<UINavigationController>& nav
         }
     };
     addItems(item->leftBarButtonItems());
+    // A segmented control in the title's place reads like one in a toolbar.
+    if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(item->titleView())) row += segments(seg);
     if (!item->rightBarButtonItems().empty()) {
         row += "| ";
         auto right = item->rightBarButtonItems();
@@ -161,20 +163,22 @@ void SimScreen::navigationBar(const std::shared_ptr<UINavigationController>& nav
     if (!row.empty()) line(depth + 1, row);
 }
 
-std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it) {
-    if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(it->customView())) {
-        std::string row;
-        for (std::size_t i = 0; i < seg->numberOfSegments(); ++i) {
-            SimTarget t;
-            t.kind = SimTarget::Kind::View;
-            t.view = seg;
-            t.buttonIndex = static_cast<long>(i);
-            t.text = screenful(seg->titleForSegmentAtIndex(i));
-            const bool on = static_cast<int>(i) == seg->selectedSegmentIndex();
-            row += "[" + std::to_string(number(t)) + "] " + (on ? "<" + t.text + ">" : t.text) + "  ";
-        }
-        return row;
+std::string SimScreen::segments(const std::shared_ptr<UISegmentedControl>& seg) {
+    std::string row;
+    for (std::size_t i = 0; i < seg->numberOfSegments(); ++i) {
+        SimTarget t;
+        t.kind = SimTarget::Kind::View;
+        t.view = seg;
+        t.buttonIndex = static_cast<long>(i);
+        t.text = screenful(seg->titleForSegmentAtIndex(i));
+        const bool on = static_cast<int>(i) == seg->selectedSegmentIndex();
+        row += "[" + std::to_string(number(t)) + "] " + (on ? "<" + t.text + ">" : t.text) + "  ";
     }
+    return row;
+}
+
+std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it) {
+    if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(it->customView())) return segments(seg);
     SimTarget t;
     t.kind = SimTarget::Kind::BarItem;
     t.item = it;

@@ -12,6 +12,7 @@
 class UIView;
 class UIWindow;
 class UIBarButtonItem;
+class UISegmentedControl;
 class UIAlertView;
 class UINavigationController;
 
@@ -49,6 +50,8 @@ private:
     void navigationBar(const std::shared_ptr<UINavigationController>& nav, int depth);
     // Numbers a bar item (each segment of a segmented control on its own) and answers its text.
     std::string barItem(const std::shared_ptr<UIBarButtonItem>& item);
+    // Numbers each segment of the control and answers their texts, the selected one in <>.
+    std::string segments(const std::shared_ptr<UISegmentedControl>& control);
     std::string describe(const std::shared_ptr<UIView>& view, bool& numbered, bool& skipChildren);
 
     std::string text_;

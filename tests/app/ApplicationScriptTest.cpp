@@ -2,7 +2,8 @@
 // bundle with the gallery's category browser in the centre of the side-menu shell; the menu
 // opens, the gallery is chosen again, its first row shows its group's picture, the grouping is
 // switched, and pictures of the screen are saved. A subcategory's grid opens its pictures in
-// the full-screen pager, downloaded from the content server and kept for later without it.
+// the full-screen pager, downloaded from the content server and kept for later without it. A
+// favourite is posted as a like at the next launch and listed in the favourites screen.
 #include "demo/generator/DemoCatalogue.h"
 #include "demo/generator/DemoGenerator.h"
 #include "demo/server/ContentServer.h"
@@ -11,6 +12,7 @@
 #include "tests/fixtures/Subprocess.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <array>
 #include <cstdlib>
@@ -238,4 +240,70 @@ TEST(ApplicationScript, ASubcategorysGridOpensItsPicturesFromTheServerInThePager
                    "tap " + thumbnail + "\n"
                    "await Documents/Data/" + imagePath + "\n");
     EXPECT_EQ(run.status, 0) << run.output;
+}
+
+TEST(ApplicationScript, AFavouriteIsPostedAsALikeAndShownInTheFavouritesAfterARestart) {
+    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
+    const std::string served = Sandbox::tmp() + "/demo-server";
+    std::string error;
+    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
+    ASSERT_TRUE(DemoGenerator::writeServerFolder(served, {}, &error)) << error;
+    auto server = ContentServer::start({served, "", 0, {}}, &error);
+    ASSERT_TRUE(server) << error;
+    ASSERT_TRUE(DemoGenerator::setServerHost(bundle, server->host(), &error)) << error;
+
+    // A painting on the device; the most liked one.
+    const DemoPainting* favourite = nullptr;
+    const DemoPainting* mostLiked = nullptr;
+    for (const auto& p : DemoCatalogue::paintings()) {
+        if (!favourite && !DemoCatalogue::isOnServerOnly(p) && DemoCatalogue::imagePathOf(p).ends_with(".jpg"))
+            favourite = &p;
+        if (p.title.en && std::string(p.title.en) == "Mona Lisa") mostLiked = &p;
+    }
+    ASSERT_TRUE(favourite && mostLiked);
+    const std::string favouriteThumbnail = DemoCatalogue::thumbnailPathOf(*favourite);
+    const std::string mostLikedThumbnail =
+        DemoCatalogue::serverThumbnailPathOf(DemoCatalogue::imagePathOf(*mostLiked));
+    const std::string shot = Sandbox::tmp() + "/favourites.png";
+
+    // The favourites button opens an empty favourites list; the popular list comes from the server.
+    ProcessRun run = simulate(bundle,
+                              "tap favorite\n"
+                              "expect == Favorites ==\n"
+                              "expect <Favorites>\n"
+                              "tap Popular\n"
+                              "expect == Popular ==\n"
+                              "await " + mostLikedThumbnail + "\n"
+                              "tap Favorites\n"
+                              "expect <Favorites>\n"
+                              "show\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::string lastScreen = run.output.substr(run.output.rfind("> show"));
+    EXPECT_EQ(lastScreen.find("cell"), std::string::npos) << lastScreen;
+
+    // The pager's favourite button is not there: the picture becomes a favourite in the
+    // database the application keeps in Documents, as that button stores it.
+    const std::string database = Sandbox::tmp() + "/app-home/Documents/images.sqlite";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
+    const std::string insert = "create table if not exists favorites (\"index\" integer primary key);"
+                               "insert into favorites(\"index\") values(" + std::to_string(favourite->index) + ");";
+    EXPECT_EQ(sqlite3_exec(db, insert.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    server->clearRequests();
+
+    // After the restart the favourite is in the list, and it was posted as a like at launch.
+    run = simulate(bundle,
+                   "tap favorite\n"
+                   "await " + favouriteThumbnail + "\n"
+                   "shot " + shot + "\n"
+                   "tap Popular\n"
+                   "await " + mostLikedThumbnail + "\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_TRUE(UIImage::imageWithContentsOfFile(shot)) << run.output;
+    std::vector<std::string> likes;
+    for (const auto& request : server->requests())
+        if (request.path == "/likes/likes.php") likes.push_back(request.method + " " + request.query);
+    EXPECT_EQ(likes, (std::vector<std::string>{"POST app_id=ostrel_gallery&id=" + std::to_string(favourite->index),
+                                               "GET app_id=ostrel_gallery&sort=desc&count=100"}));
 }

@@ -26,13 +26,16 @@ enum class DemoDatabases { All, ImagesOnly, None };
 class DemoLaunchFixture : public ::testing::Test {
 protected:
     // Writes the bundle (without pictures: the launch only reads databases) and makes it the
-    // main bundle; the defaults of the bundle's domain start empty.
-    void makeBundle(DemoDatabases databases) {
+    // main bundle; the defaults of the bundle's domain start empty. The images database holds
+    // these favourites.
+    void makeBundle(DemoDatabases databases, const std::vector<int>& favorites = {}) {
         static std::atomic<int> counter{0};
         if (previousBundle.empty()) previousBundle = NSBundle::mainBundle()->bundlePath();
         bundle = Sandbox::home() + "/demo-bundles/b" + std::to_string(counter++);
         DemoGenerator::Options options;
         options.writePictures = false;
+        options.favoritesTable = !favorites.empty();
+        options.favorites = favorites;
         std::string error;
         ASSERT_TRUE(DemoGenerator::writeBundle(bundle, options, &error)) << error;
         std::vector<std::string> drop;

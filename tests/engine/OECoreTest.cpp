@@ -1,9 +1,14 @@
 // The engine's start-up over the demo bundle with all, some or none of its databases: the order
 // and conditions of the steps, the start screen, the download offer at the second launch (cold
-// and on a return to the foreground), the refused second run, and the life-cycle table.
+// and on a return to the foreground), the refused second run, the life-cycle table, and the
+// favourites posted as likes at every launch.
 #include "engine/OECore.h"
 
+#include "content/Favorites_DataSource.h"
 #include "content/Loader_DataSource.h"
+#include "content/OELikesManager.h"
+#include "content/dbEntry.h"
+#include "demo/server/ContentServer.h"
 #include "engine/OEMainMenu.h"
 #include "config/OEConfigFactory.h"
 #include "gallery/UIDBViewController_iPhone.h"
@@ -18,6 +23,8 @@
 #include "uikit/OEIdleTimerManager.h"
 #include "uikit/OESideMenuContainerViewController.h"
 #include "uikit/RemindManager.h"
+
+#include <fstream>
 
 namespace {
 
@@ -270,4 +277,41 @@ TEST_F(EngineStart, TheLifeCycleSuspendsAndResumesTheRemindersAndCountsForegroun
 
     RemindManager::sharedRemindManager()->remove(reminder);
     Clock::setReal();
+}
+
+TEST_F(EngineStart, EveryLaunchPostsTheFavouritesNotYetLikedFromABackgroundQueue) {
+    makeBundle(DemoDatabases::ImagesOnly, {6, 30});
+    const std::string served = Sandbox::tmp() + "/likes-server";
+    std::filesystem::create_directories(served);
+    std::ofstream(served + "/fixtures.json") << R"({"likesIdentifier": "ostrel_gallery", "likes": {"6": 4}})";
+    std::string error;
+    auto server = ContentServer::start({served, "", 0, {}}, &error);
+    ASSERT_TRUE(server) << error;
+    ASSERT_TRUE(DemoGenerator::setServerHost(bundle, server->host(), &error)) << error;
+    NSBundle::resetCaches();
+    auto likesPosts = [&] {
+        std::vector<std::string> posts;
+        for (const auto& request : server->requests())
+            if (request.path == "/likes/likes.php") posts.push_back(request.method + " " + request.query);
+        return posts;
+    };
+    auto engine = start(std::make_shared<RecordingCounter>(true), false);
+    ASSERT_TRUE(engine->likesManager());
+    EXPECT_EQ(engine->galleryContext().likes, engine->likesManager());
+    auto storage = engine->likesManager()->storage();
+    ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil(
+        [&] { return storage->isLikeSetForIdentifier(Value(6)) && storage->isLikeSetForIdentifier(Value(30)); }, 20));
+    EXPECT_EQ(likesPosts(), std::vector<std::string>{"POST app_id=ostrel_gallery&id=6,30"});
+
+    // The next launch sends only the favourite added since.
+    auto loader = Loader::loaderWithDBEntry(dbEntry::defaultEntry(engine->config()->database()), engine->appContext());
+    ASSERT_TRUE(Favorites_DataSource::initWithLoader(loader)->addToFavorites({{"index", Value(91)}}));
+    loader.reset();
+    engine.reset();
+    freshProcess();
+    engine = start(std::make_shared<RecordingCounter>(true), false);
+    storage = engine->likesManager()->storage();
+    ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return storage->isLikeSetForIdentifier(Value(91)); }, 20));
+    EXPECT_EQ(likesPosts(), (std::vector<std::string>{"POST app_id=ostrel_gallery&id=6,30",
+                                                      "POST app_id=ostrel_gallery&id=91"}));
 }

@@ -9,6 +9,7 @@
 #include "gallery/ImageCell_TableViewDelegate.h"
 #include "gallery/StandartCellInfo_TableViewDelegate.h"
 #include "gallery/UIImageCell.h"
+#include "gallery/UIFavoritesImagesViewController.h"
 #include "gallery/UIThumbailViewController.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
@@ -234,6 +235,50 @@ TEST_F(UIDBViewControllerTest, ThePadShowsTheChosenSubcategoryInTheDetailPane) {
     ASSERT_TRUE(regrouped);
     EXPECT_FALSE(regrouped->alowFilter());
     EXPECT_EQ(regrouped->dataSubCat(), browser->curSubCat());
+}
+
+TEST_F(UIDBViewControllerTest, TheFavouritesButtonPushesTheFavouritesScreenOnThePhone) {
+    Clock::setManual();
+    show(UIDBViewController_iPhone::initWithSource(catalogue(), galleryContext()), {375, 667});
+    auto button = browser_->navigationItem()->rightBarButtonItem();
+    ASSERT_TRUE(button);
+    ASSERT_TRUE(button->image());
+    EXPECT_EQ(button->image()->name(), "favorite");
+    button->simulateTap();
+    auto favourites = std::dynamic_pointer_cast<UIFavoritesImagesViewController>(navigation_->topViewController());
+    ASSERT_TRUE(favourites);
+    EXPECT_EQ(favourites->selectedFavoritesMode(), UIFavoritesImagesViewController::kModeFavorites);
+    EXPECT_TRUE(favourites->alowFilter());
+    Clock::advance(1);
+    EXPECT_TRUE(favourites->hasAppeared());
+}
+
+TEST_F(UIDBViewControllerTest, ThePadShowsFavouritesInTheDetailPaneAndForgetsTheMarkedRow) {
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
+    auto browser = UIDBViewController_iPad::initWithSource(catalogue(), galleryContext());
+    auto master = UINavigationController::initWithRootViewController(browser);
+    auto split = UISplitViewController::make();
+    split->setViewControllers({master});
+    window_ = UIWindow::initWithFrame({{0, 0}, {1024, 768}});
+    window_->setRootViewController(split);
+    window_->makeKeyAndVisible();
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    browser_ = browser;
+    table()->simulateTapOnRow({0, 2});
+    ASSERT_TRUE(browser->curSubCat());
+
+    browser->navigationItem()->rightBarButtonItem()->simulateTap();
+    ASSERT_EQ(split->viewControllers().size(), 2u);
+    EXPECT_EQ(split->viewControllers().front(), master);
+    auto navigation = std::dynamic_pointer_cast<UINavigationController>(split->viewControllers().back());
+    ASSERT_TRUE(navigation);
+    EXPECT_TRUE(std::dynamic_pointer_cast<UIFavoritesImagesViewController>(navigation->topViewController()));
+    EXPECT_FALSE(browser->curSubCat());
+    EXPECT_FALSE(browser->curSelectedIndexPath());
+    EXPECT_FALSE(table()->indexPathForSelectedRow());
+    EXPECT_FALSE(browser->isSelected({0, 2}, browser->source()));
+    // A grouping switch and back scrolls to the first row, as nothing is remembered.
+    EXPECT_EQ(browser->selectedRowIndexPath(), NSIndexPath::indexPathForRow(0, 0));
 }
 
 TEST_F(UIDBViewControllerTest, ThePadMarksTheFirstSubcategoryAndMovesTheMarkOnATap) {

@@ -1,0 +1,34 @@
+// The errors of the engine's server clients.
+#include "content/NSErrorOERequest.h"
+
+#include "platform/foundation/NSString.h"
+
+namespace NSErrorOERequest {
+
+std::string errorDomainWithSubdomain(const std::string& subdomain) {
+    return NSString::stringByAppendingPathComponent("com.norvane.ostrelEngine", subdomain);
+}
+
+NSErrorPtr requestErrorWithDescription(const std::string& description, const std::string& subdomain) {
+    return NSError::errorWithDomain(errorDomainWithSubdomain(subdomain), OERequestErrorServer,
+                                    {{NSLocalizedDescriptionKey, Value(description)}});
+}
+
+NSErrorPtr requestWrongResultFormatError(const std::string& subdomain) {
+    return NSError::errorWithDomain(errorDomainWithSubdomain(subdomain), OERequestErrorWrongResultFormat,
+                                    {{NSLocalizedDescriptionKey, Value("Wrong result format")}});
+}
+
+NSErrorPtr likesErrorWithDescription(const std::string& description) {
+    return requestErrorWithDescription(description, kLikesSubdomain);
+}
+
+NSErrorPtr likesWrongResultFormatError() { return requestWrongResultFormatError(kLikesSubdomain); }
+
+NSErrorPtr famousPaintigsErrorWithDescription(const std::string& description) {
+    return requestErrorWithDescription(description, kFamousSubdomain);
+}
+
+NSErrorPtr famousWrongResultFormatError() { return requestWrongResultFormatError(kFamousSubdomain); }
+
+}  // namespace NSErrorOERequest
