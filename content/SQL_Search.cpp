@@ -66,20 +66,27 @@ std::optional<SQLCondition> SQL_Search::searchCondition(const std::string& text)
 }
 
 ContentRowList SQL_Search::result(const std::string& text) {
-    const std::string sql = tableRequest();
+    // Nothing matches an empty text: answered without the database, so the search screens can
+    // ask for it on the main thread.
+    if (text.empty()) return std::make_shared<const ContentRows>();
     ContentRowList table;
     {
+        // The search's connection is used only under this lock, from whichever queue searches
+        // (a search queue, another screen's queue, the main thread), and handed back afterwards.
         // Held while loading, so two searches that start together load the table once.
         std::lock_guard guard(mutex_);
+        const auto engine = loader_ ? loader_->sql() : nullptr;
+        const std::string sql = tableRequest();
         if (sql != lastRequest_ || !requestResult_) {
             ContentRows rows;
-            if (const auto engine = loader_ ? loader_->sql() : nullptr) {
+            if (engine) {
                 for (auto& row : engine->rowsForRequest(sql)) addData(std::move(row), rows);
             }
             requestResult_ = std::make_shared<const ContentRows>(std::move(rows));
             lastRequest_ = sql;
         }
         table = requestResult_;
+        if (engine) engine->detachFromSequence();
     }
     const auto predicate = searchPredicate(text);
     ContentRows found;

@@ -27,9 +27,10 @@ public:
     ContentRowList requestResult() const;
     void setRequestResult(ContentRowList rows);
 
-    // The rows whose searched column contains `text`; nothing matches an empty text. The
-    // searches typed run on a search queue: a search made for that has a loader of its own,
-    // whose engine then lives on that queue.
+    // The rows whose searched column contains `text`; nothing matches an empty text (answered
+    // without the database). Callable from any queue: the search's connection is used only under
+    // the search's lock and handed back after each use, so the search needs a loader of its own,
+    // never one another queue (the main thread's lists) uses.
     ContentRowList result(const std::string& text) override;
     // True when the row's `field` contains the text.
     virtual std::function<bool(const Value::Dictionary&)> searchPredicate(const std::string& text) const;

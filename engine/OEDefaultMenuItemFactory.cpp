@@ -47,3 +47,10 @@ std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeFamousItem() co
 std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeArticlesItem() const {
     return makeCenterItem(OEMenuScreen::Articles, "Articles", "famous_paintings");
 }
+
+std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeSettingsItem() const {
+    return OEMenuSectionItem::initWithTitle(OECoreString("Settings"), "settings",
+                                            [](const std::shared_ptr<OEMainMenu>&) {
+                                                ViewControllersConstructor::showSettings();
+                                            });
+}

@@ -32,6 +32,8 @@ public:
     std::shared_ptr<OEMenuSectionItem> makeCompositionsItem() const;
     std::shared_ptr<OEMenuSectionItem> makeFamousItem() const;
     std::shared_ptr<OEMenuSectionItem> makeArticlesItem() const;
+    // "Settings" / "settings": presents the settings screen.
+    std::shared_ptr<OEMenuSectionItem> makeSettingsItem() const;
 
 private:
     std::shared_ptr<OEMenuSectionItem> makeCenterItem(OEMenuScreen screen, const std::string& titleKey,

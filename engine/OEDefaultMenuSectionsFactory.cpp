@@ -1,6 +1,8 @@
 // Composition of the product's main menu.
 #include "engine/OEDefaultMenuSectionsFactory.h"
 
+#include "uikit/OECoreStrings.h"
+
 std::shared_ptr<OEDefaultMenuSectionsFactory> OEDefaultMenuSectionsFactory::initWithMainSectionTitle(
     const std::string& title, std::shared_ptr<OEConfig> config) {
     auto factory = std::make_shared<OEDefaultMenuSectionsFactory>();
@@ -11,7 +13,13 @@ std::shared_ptr<OEDefaultMenuSectionsFactory> OEDefaultMenuSectionsFactory::init
 }
 
 std::vector<std::shared_ptr<OEMenuSection>> OEDefaultMenuSectionsFactory::makeItems() {
-    return {mainSection()};
+    return {mainSection(), settingsSection()};
+}
+
+std::shared_ptr<OEMenuSection> OEDefaultMenuSectionsFactory::settingsSection() const {
+    std::vector<std::shared_ptr<OEMenuSectionItem>> items;
+    if (factory_) items.push_back(factory_->makeSettingsItem());
+    return OEMenuSection::initWithTitle(OECoreString("Settings"), std::move(items));
 }
 
 std::shared_ptr<OEMenuSection> OEDefaultMenuSectionsFactory::mainSection() const {

@@ -20,12 +20,14 @@ public:
     std::shared_ptr<OEDefaultMenuItemFactory> factory() const { return factory_; }
     void setFactory(std::shared_ptr<OEDefaultMenuItemFactory> factory) { factory_ = std::move(factory); }
 
-    // The main section, always, even with no rows.
+    // The main section, always, even with no rows; then the "Settings" section.
     std::vector<std::shared_ptr<OEMenuSection>> makeItems() override;
 
     // Gallery with an images database, media library with a media database, famous paintings
     // with articles style 2, articles with style 1; each only when its screen can be built.
     std::shared_ptr<OEMenuSection> mainSection() const;
+    // "Settings" with its one row.
+    std::shared_ptr<OEMenuSection> settingsSection() const;
 
 private:
     std::string title_;

@@ -8,6 +8,7 @@
 #include "engine/OECore.h"
 #include "gallery/UIDBViewController_iPad.h"
 #include "gallery/UIDBViewController_iPhone.h"
+#include "gallery/UISettings.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UINavigationController.h"
@@ -69,6 +70,15 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() {
     auto searchLoader = Loader::loaderWithDBEntry(dbEntry::defaultEntry(config->database()), context.app);
     source->setSearch(SQL_Search_2fields::sqlSearchWithLoader(searchLoader, field1, field2));
     return browser;
+}
+
+void ViewControllersConstructor::showSettings() {
+    const auto engine = OECore::instance();
+    if (!engine->isInitialized()) {
+        std::fprintf(stderr, "The settings cannot be shown before the engine has started.\n");
+        return;
+    }
+    showController(UISettings::initWithNibName("Settings", engine->galleryContext()));
 }
 
 std::shared_ptr<UIViewController> ViewControllersConstructor::detailsControllerWithController(

@@ -20,6 +20,10 @@ public:
     // the engine's context; empty, with a sentence, before the engine has started.
     [[nodiscard]] static std::shared_ptr<UIViewController> dbController();
 
+    // Presents the settings screen in a navigation controller; nothing, with a sentence, before
+    // the engine has started.
+    static void showSettings();
+
     // The controller in a new navigation controller; on a pad (idiom exactly 1) that in a
     // split controller as well.
     static std::shared_ptr<UIViewController> detailsControllerWithController(

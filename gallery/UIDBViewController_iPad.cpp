@@ -2,11 +2,14 @@
 // grouping delegate it was chosen in drives the table.
 #include "gallery/UIDBViewController_iPad.h"
 
+#include "gallery/GallerySearchViewController.h"
 #include "gallery/UIInfoView.h"
 #include "gallery/UIThumbailViewController.h"
 #include "platform/ui/UINavigationController.h"
+#include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UISplitViewController.h"
 #include "platform/ui/UITableView.h"
+#include "uikit/UIViewControllerOpenAdUrl.h"
 
 std::shared_ptr<UIDBViewController_iPad> UIDBViewController_iPad::initWithSource(const std::shared_ptr<DataSource>& source,
                                                                                 const GalleryContext& context) {
@@ -19,7 +22,27 @@ std::shared_ptr<UIDBViewController_iPad> UIDBViewController_iPad::initWithSource
 
 void UIDBViewController_iPad::viewDidLoad() {
     UIDBViewController::viewDidLoad();
+    setupNavigationBar();
     itemSelected(NSIndexPath::indexPathForRow(0, 0), source());
+}
+
+void UIDBViewController_iPad::setupNavigationBar() {
+    std::vector<std::shared_ptr<UIBarButtonItem>> items;
+    if (auto existing = navigationItem()->rightBarButtonItem()) items.push_back(existing);
+    std::weak_ptr<UIDBViewController_iPad> weakSelf = self<UIDBViewController_iPad>();
+    items.push_back(makePlainButtonWithImageName(self<UIDBViewController_iPad>(), "lupa",
+                                                 [weakSelf](const std::shared_ptr<NSObject>&) {
+                                                     if (auto me = weakSelf.lock()) me->searchClick();
+                                                 }));
+    navigationItem()->setRightBarButtonItems(items);
+}
+
+void UIDBViewController_iPad::searchClick() {
+    auto search = GallerySearchViewController::initWithSource(source(), galleryContext());
+    search->setCancelBlock([](const std::shared_ptr<UISearchViewController>& controller) {
+        controller->dismissViewControllerAnimated(true, nullptr);
+    });
+    preesentSubController(search);
 }
 
 std::shared_ptr<dataSubCat> UIDBViewController_iPad::subcatInSource(const std::shared_ptr<DataSource>& source,

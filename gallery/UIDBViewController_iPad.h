@@ -22,6 +22,10 @@ public:
     void setCurSelectedIndexPath(std::optional<NSIndexPath> indexPath) { curSelectedIndexPath_ = indexPath; }
 
     void viewDidLoad() override;
+    // The search button ("lupa") after the right bar button already there.
+    void setupNavigationBar();
+    // Presents the picture search over the browser's source; its cancel button dismisses it.
+    void searchClick();
     void viewWillAppear(bool animated) override;
     void viewWillTransitionToSize(CGSize size,
                                   const std::shared_ptr<UIViewControllerTransitionCoordinator>& coordinator) override;

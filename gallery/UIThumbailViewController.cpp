@@ -9,6 +9,7 @@
 #include "gallery/CellsGallery.h"
 #include "gallery/GalleryCellText.h"
 #include "gallery/PhotoPageViewController.h"
+#include "gallery/UIFilter.h"
 #include "gallery/UIImageCell.h"
 #include "gallery/UIThumbCollectionCell.h"
 #include "platform/dispatch/DispatchQueue.h"
@@ -178,6 +179,8 @@ void UIThumbailViewController::setDataSource(std::shared_ptr<DataSource> dataSou
     originalDataSource_ = std::move(dataSource);
     setFilterOff();
     filter_.clear();
+    // A filter chosen over the old source means nothing over the new one.
+    if (alowFilter_) updateFilterButton();
     dataUpdated();
 }
 
@@ -196,6 +199,27 @@ void UIThumbailViewController::filterSelectedItems(const std::vector<std::string
     if (!values.empty()) setFilterOn(context_.localizations().localizedAuthorField(), values);
     else setFilterOff();
     dataUpdated();
+    updateFilterButton();
+}
+
+void UIThumbailViewController::updateFilterButton() {
+    std::weak_ptr<UIThumbailViewController> weakSelf = self<UIThumbailViewController>();
+    navigationItem()->setRightBarButtonItem(makePlainButtonWithImageName(
+        self<UIThumbailViewController>(), filter_.empty() ? "filter_off" : "filter_on",
+        [weakSelf](const std::shared_ptr<NSObject>&) {
+            if (auto me = weakSelf.lock()) me->filterClick();
+        }));
+}
+
+void UIThumbailViewController::filterClick() {
+    auto filter = UIFilter::filterWithDataSource(originalDataSource_, dataSubCat_,
+                                                 context_.localizations().localizedAuthorField(), filter_, context_);
+    filter->setDelegate(self<UIThumbailViewController>());
+    auto navigation = UINavigationController::initWithRootViewController(filter);
+    const bool pad = UIDevice::currentDevice()->userInterfaceIdiom() == UIUserInterfaceIdiom::Pad;
+    navigation->setModalPresentationStyle(pad ? UIModalPresentationStyle::FormSheet
+                                              : UIModalPresentationStyle::FullScreen);
+    presentViewController(navigation, true, nullptr);
 }
 
 void UIThumbailViewController::setFilterOn(const std::string& field, const std::vector<std::string>& values) {

@@ -7,6 +7,7 @@
 
 #include "content/DataSource.h"
 #include "content/dataSubCat.h"
+#include "gallery/FilterProtocol.h"
 #include "gallery/GalleryContext.h"
 #include "platform/ui/UICollectionView.h"
 #include "platform/ui/UITableView.h"
@@ -25,7 +26,8 @@ class UIThumbailViewController : public UIViewController,
                                  public UICollectionViewDataSource,
                                  public UICollectionViewDelegateFlowLayout,
                                  public UITableViewDataSource,
-                                 public UITableViewDelegate {
+                                 public UITableViewDelegate,
+                                 public FilterProtocol {
 public:
     enum Mode : unsigned long { kModeGrid = 0, kModeList = 1 };
     static constexpr CGFloat kListRowHeight = 130;
@@ -63,7 +65,8 @@ public:
     const std::shared_ptr<DataSource>& originalDataSource() const { return originalDataSource_; }
     // The source the screen reads: the original one, or a filter over it.
     const std::shared_ptr<DataSource>& dataSource() const { return filteredDataSource_; }
-    // A new unfiltered source: the filter goes off (its stored values too) and the list is read again.
+    // A new unfiltered source: the filter goes off (its stored values, the selection and the
+    // button too) and the list is read again.
     void setDataSource(std::shared_ptr<DataSource> dataSource);
     const std::shared_ptr<::dataSubCat>& dataSubCat() const { return dataSubCat_; }
     // The pictures shown: item i of the grid and row i of the list are images()[i].
@@ -91,9 +94,15 @@ public:
     // The stored filter of the subcategory is applied when filtering is allowed, else removed.
     void checkFilter();
     // The chosen author names; none turns the filter off.
-    void filterSelectedItems(const std::vector<std::string>& values);
+    void filterSelectedItems(const std::vector<std::string>& values) override;
     void setFilterOn(const std::string& field, const std::vector<std::string>& values);
     void setFilterOff();
+    // The right bar button: "filter_on" while a filter is chosen, else "filter_off"; opens the
+    // filter screen.
+    void updateFilterButton();
+    // The filter screen over the unfiltered source's authors with the current choice, as a form
+    // sheet on a pad and full screen elsewhere.
+    void filterClick();
 
     // Opens the full-screen pager at the picture.
     void showImage(std::size_t index);

@@ -181,6 +181,21 @@ const std::map<std::string, Icon>& icons() {
              c.fill(ring(9, 9, 5.6, 2), kInk);
              c.fill(line({13.3, 13.3}, {18.6, 18.6}, 2.8), kInk);
          }}},
+        // The thumbnail screen's filter button: a funnel, filled while a filter is on.
+        {"filter_on", {22, 22, [](Canvas& c) {
+             c.fill(polygon({{3, 4}, {19, 4}, {13, 11.5}, {13, 18.5}, {9, 16.5}, {9, 11.5}}), kInk);
+         }}},
+        {"filter_off", {22, 22, [](Canvas& c) {
+             c.fill(polyline({{3, 4}, {19, 4}, {13, 11.5}, {13, 18.5}, {9, 16.5}, {9, 11.5}, {3, 4}}, 1.6), kInk);
+         }}},
+        // The filter screen's check boxes.
+        {"cb_dark_on", {22, 22, [](Canvas& c) {
+             c.fill(roundedRect(2, 2, 18, 18, 3), kInk);
+             c.erase(polyline({{6, 11}, {9.5, 14.5}, {16, 7.5}}, 2.2));
+         }}},
+        {"cb_dark_off", {22, 22, [](Canvas& c) {
+             c.fill(without(roundedRect(2, 2, 18, 18, 3), roundedRect(3.8, 3.8, 14.4, 14.4, 1.8)), kInk);
+         }}},
         // The mark of a picked row, in the row's corner.
         {"new_item", {20, 20, [](Canvas& c) {
              c.fill(circle(10, 10, 8.5), kInk);

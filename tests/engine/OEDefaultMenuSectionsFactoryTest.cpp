@@ -77,13 +77,17 @@ TEST(DefaultMenuCompositionTest, RowsFollowTheDatabasesAndTheArticlesStyle) {
     }
 }
 
-TEST(DefaultMenuCompositionTest, TheMainSectionStandsAloneTitledAfterTheApplicationEvenWhenEmpty) {
+TEST(DefaultMenuCompositionTest, TheMainSectionComesFirstTitledAfterTheApplicationEvenWhenEmptyThenSettings) {
     auto factory = withAllScreens(config("", "", 0));
     auto sections = factory->makeItems();
-    ASSERT_EQ(sections.size(), 1u);
+    ASSERT_EQ(sections.size(), 2u);
     EXPECT_EQ(sections[0]->title(), "Ostrel");
     EXPECT_TRUE(sections[0]->items().empty());
     EXPECT_EQ(factory->title(), "Ostrel");
+    EXPECT_EQ(sections[1]->title(), OECoreString("Settings"));
+    ASSERT_EQ(sections[1]->items().size(), 1u);
+    EXPECT_EQ(sections[1]->items()[0]->title(), OECoreString("Settings"));
+    EXPECT_EQ(sections[1]->items()[0]->imageName(), "settings");
 }
 
 TEST(DefaultMenuCompositionTest, RowsWhoseScreenCannotBeBuiltAreLeftOut) {
