@@ -45,12 +45,14 @@ public:
     void showDownloadAlertFromController(const std::shared_ptr<UIViewController>& controller) override {
         alertsOver.push_back(controller);
     }
+    void checkDownloadedFiles() override { ++recounts; }
 
     bool allDownloaded;
     std::vector<std::string> setUpOver;
     std::vector<bool> stepsBefore;
     long launchCountAtSetup = -1;
     mutable int asked = 0;
+    int recounts = 0;
     std::vector<std::shared_ptr<UIViewController>> alertsOver;
 };
 
