@@ -45,14 +45,6 @@ std::vector<std::string> alertMessages() {
 
 std::string text(const std::string& key) { return FileListDownloader::localized(key); }
 
-// The shared overlay listens for orientation changes from its making on, for the life of the
-// process: made before the first test, as the application makes it before any screen.
-class SharedOverlay : public testing::Environment {
-public:
-    void SetUp() override { (void)ActivityView::sharedActivityView(); }
-};
-const auto* const sharedOverlay = testing::AddGlobalTestEnvironment(new SharedOverlay);
-
 class ListDownloadTest : public GalleryFixture {
 protected:
     void SetUp() override {
