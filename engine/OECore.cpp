@@ -7,6 +7,7 @@
 #include "content/tempDataSource.h"
 #include "engine/OEDefaultMenuSectionsFactory.h"
 #include "engine/OEMainMenu.h"
+#include "gallery/DownloadedImagesCount.h"
 #include "config/AppInfo.h"
 #include "config/OEConfigFactory.h"
 #include "platform/dispatch/DispatchGroup.h"
@@ -113,7 +114,7 @@ void OECore::setupIdleManager() {
 }
 
 void OECore::setupDownlloadsCounter() {
-    if (!downloadsCounter_) return;
+    if (!downloadsCounter_) downloadsCounter_ = DownloadedImagesCount::make(galleryContext(), idleManager_);
     const OEContext context = appContext();
     downloadsCounter_->setup(hasImages() ? tempDataSource::tempImagesDataSource(context)
                                          : tempDataSource::tempMediaDataSource(context));
@@ -181,6 +182,7 @@ void OECore::showStartScreenInWindow(const std::shared_ptr<UIWindow>& window) {
     }
     if (!window) return;
     auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle(AppInfo::displayName(), config_);
+    factory->setDownloadsCounter(downloadsCounter_);
     auto menu = OEMainMenu::initWithFactory(factory, config_);
     const auto c = config_->color() ? config_->color()->backgroundColor() : OEColorConfig::Color::groupTableViewBackground();
     auto container = OESideMenuContainerViewController::containerWithCenterViewController(

@@ -7,6 +7,7 @@
 #include "config/OEConfig.h"
 #include "config/OEContext.h"
 #include "config/OELocalizations.h"
+#include "gallery/DownloadsCounter.h"
 #include "gallery/GalleryContext.h"
 #include "platform/foundation/NSObject.h"
 
@@ -25,16 +26,10 @@ class UIWindow;
 
 class OECore : public NSObject {
 public:
-    // What the engine needs of the count of present pictures: the download-all offer at the
-    // second launch hangs on it. Installed by the service that counts, before the start-up
-    // sequence runs; without one, the counter step and the download reminder are skipped.
-    class DownloadsCounter {
-    public:
-        virtual ~DownloadsCounter() = default;
-        virtual void setup(const std::shared_ptr<DataSource>& source) = 0;
-        virtual bool allFilesDownloaded() const = 0;
-        virtual void showDownloadAlertFromController(const std::shared_ptr<UIViewController>& controller) = 0;
-    };
+    // The count of present pictures: the download-all offer at the second launch and the
+    // menu's download row hang on it. A test may install its own before the start-up sequence;
+    // otherwise the sequence makes the gallery's.
+    using DownloadsCounter = ::DownloadsCounter;
 
     // The singleton, made once (thread-safe) on first use.
     static std::shared_ptr<OECore> instance();

@@ -1,7 +1,12 @@
 // The product's menu rows and what choosing them does.
 #include "engine/OEDefaultMenuItemFactory.h"
 
+#include "content/tempDataSource.h"
+#include "engine/OECore.h"
 #include "engine/OEMainMenu.h"
+#include "gallery/AllImagesDownloader.h"
+#include "platform/ui/UIAlertAction.h"
+#include "uikit/UIViewControllerOpenAdUrl.h"
 #include "engine/ViewControllersConstructor.h"
 #include "uikit/OECoreStrings.h"
 #include "uikit/OESideMenuContainerViewController.h"
@@ -53,4 +58,25 @@ std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeSettingsItem() 
                                             [](const std::shared_ptr<OEMainMenu>&) {
                                                 ViewControllersConstructor::showSettings();
                                             });
+}
+
+std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeDownloadAllItem() const {
+    return OEMenuSectionItem::initWithTitle(OECoreString("Download All Images"), "download",
+                                            [](const std::shared_ptr<OEMainMenu>& menu) {
+                                                downloadAllActionFromController(menu);
+                                            });
+}
+
+void OEDefaultMenuItemFactory::downloadAllActionFromController(const std::shared_ptr<UIViewController>& controller) {
+    if (!controller) return;
+    auto confirm = UIAlertAction::actionWithTitle(
+        OECoreString("Download"), UIAlertActionStyle::Default, [](const std::shared_ptr<UIAlertAction>&) {
+            auto engine = OECore::instance();
+            if (!engine->isInitialized()) return;
+            auto downloader = AllImagesDownloader::initWithDataSource(
+                tempDataSource::tempImagesDataSource(engine->appContext()), engine->galleryContext(),
+                engine->idleManager(), engine->downloadsCounter());
+            downloader->downloadAllImages(nullptr);
+        });
+    showAskAlertWithMessage(controller, OECoreString("Do you realy want to download all images?"), confirm);
 }

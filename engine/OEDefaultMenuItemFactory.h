@@ -32,6 +32,12 @@ public:
     std::shared_ptr<OEMenuSectionItem> makeCompositionsItem() const;
     std::shared_ptr<OEMenuSectionItem> makeFamousItem() const;
     std::shared_ptr<OEMenuSectionItem> makeArticlesItem() const;
+    // "Download All Images" / "download": asks, then downloads every missing picture.
+    std::shared_ptr<OEMenuSectionItem> makeDownloadAllItem() const;
+    // "Attention" with "Do you realy want to download all images?", "Download" and "Cancel";
+    // confirming starts the download of all pictures of the images list over the engine's
+    // context, its idle-timer manager and its count of present pictures.
+    static void downloadAllActionFromController(const std::shared_ptr<UIViewController>& controller);
     // "Settings" / "settings": presents the settings screen.
     std::shared_ptr<OEMenuSectionItem> makeSettingsItem() const;
 

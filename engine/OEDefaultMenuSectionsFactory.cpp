@@ -13,7 +13,10 @@ std::shared_ptr<OEDefaultMenuSectionsFactory> OEDefaultMenuSectionsFactory::init
 }
 
 std::vector<std::shared_ptr<OEMenuSection>> OEDefaultMenuSectionsFactory::makeItems() {
-    return {mainSection(), settingsSection()};
+    std::vector<std::shared_ptr<OEMenuSection>> sections{mainSection()};
+    if (auto secondary = secondarySection(); !secondary->items().empty()) sections.push_back(std::move(secondary));
+    sections.push_back(settingsSection());
+    return sections;
 }
 
 std::shared_ptr<OEMenuSection> OEDefaultMenuSectionsFactory::settingsSection() const {
@@ -34,4 +37,11 @@ std::shared_ptr<OEMenuSection> OEDefaultMenuSectionsFactory::mainSection() const
     if (factory_ && app && app->articlesStyle() == 2) add(factory_->makeFamousItem());
     if (factory_ && app && app->articlesStyle() == 1) add(factory_->makeArticlesItem());
     return OEMenuSection::initWithTitle(title_, std::move(items));
+}
+
+std::shared_ptr<OEMenuSection> OEDefaultMenuSectionsFactory::secondarySection() const {
+    std::vector<std::shared_ptr<OEMenuSectionItem>> items;
+    if (factory_ && downloadsCounter_ && !downloadsCounter_->allFilesDownloaded())
+        if (auto item = factory_->makeDownloadAllItem()) items.push_back(std::move(item));
+    return OEMenuSection::initWithTitle(OECoreString("Additional"), std::move(items));
 }

@@ -4,6 +4,7 @@
 #include "engine/OEDefaultMenuItemFactory.h"
 #include "engine/OEMainMenuSectionsFactory.h"
 #include "config/OEConfig.h"
+#include "gallery/DownloadsCounter.h"
 
 #include <memory>
 #include <string>
@@ -19,13 +20,19 @@ public:
     const std::shared_ptr<OEConfig>& config() const { return config_; }
     std::shared_ptr<OEDefaultMenuItemFactory> factory() const { return factory_; }
     void setFactory(std::shared_ptr<OEDefaultMenuItemFactory> factory) { factory_ = std::move(factory); }
+    // The count of present pictures the download row asks; without one there is no such row.
+    std::shared_ptr<DownloadsCounter> downloadsCounter() const { return downloadsCounter_; }
+    void setDownloadsCounter(std::shared_ptr<DownloadsCounter> counter) { downloadsCounter_ = std::move(counter); }
 
-    // The main section, always, even with no rows; then the "Settings" section.
+    // The main section, always, even with no rows; then "Additional" when it has a row; then
+    // the "Settings" section.
     std::vector<std::shared_ptr<OEMenuSection>> makeItems() override;
 
     // Gallery with an images database, media library with a media database, famous paintings
     // with articles style 2, articles with style 1; each only when its screen can be built.
     std::shared_ptr<OEMenuSection> mainSection() const;
+    // "Download All Images" while a picture is missing.
+    std::shared_ptr<OEMenuSection> secondarySection() const;
     // "Settings" with its one row.
     std::shared_ptr<OEMenuSection> settingsSection() const;
 
@@ -33,4 +40,5 @@ private:
     std::string title_;
     std::shared_ptr<OEConfig> config_;
     std::shared_ptr<OEDefaultMenuItemFactory> factory_;
+    std::shared_ptr<DownloadsCounter> downloadsCounter_;
 };

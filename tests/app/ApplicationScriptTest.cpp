@@ -4,6 +4,8 @@
 // switched, and pictures of the screen are saved. A subcategory's grid opens its pictures in
 // the full-screen pager, downloaded from the content server and kept for later without it. A
 // favourite is posted as a like at the next launch and listed in the favourites screen.
+// Downloading all pictures from the menu stops at a file the server fails; the second launch
+// offers the rest, and once every picture is there the menu row is gone.
 #include "demo/generator/DemoCatalogue.h"
 #include "demo/generator/DemoGenerator.h"
 #include "demo/server/ContentServer.h"
@@ -306,4 +308,71 @@ TEST(ApplicationScript, AFavouriteIsPostedAsALikeAndShownInTheFavouritesAfterARe
         if (request.path == "/likes/likes.php") likes.push_back(request.method + " " + request.query);
     EXPECT_EQ(likes, (std::vector<std::string>{"POST app_id=ostrel_gallery&id=" + std::to_string(favourite->index),
                                                "GET app_id=ostrel_gallery&sort=desc&count=100"}));
+}
+
+TEST(ApplicationScript, DownloadingAllPicturesStopsAtAFileTheServerFailsAndTheSecondLaunchOffersTheRest) {
+    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
+    const std::string served = Sandbox::tmp() + "/demo-server";
+    std::string error;
+    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
+    ASSERT_TRUE(DemoGenerator::writeServerFolder(served, {}, &error)) << error;
+    auto server = ContentServer::start({served, "", 0, {}}, &error);
+    ASSERT_TRUE(server) << error;
+    ASSERT_TRUE(DemoGenerator::setServerHost(bundle, server->host(), &error)) << error;
+    std::vector<std::string> serverOnly;
+    for (const auto& p : DemoCatalogue::paintings())
+        if (DemoCatalogue::isOnServerOnly(p)) serverOnly.push_back(DemoCatalogue::imagePathOf(p));
+    const std::string failing = serverOnly[serverOnly.size() / 2];
+    server->setFault("/pic/gallery/" + failing, {ContentServerFault::Kind::Status, 500});
+    const std::string data = Sandbox::tmp() + "/app-home/Documents/Data/";
+    auto downloaded = [&] {
+        std::size_t n = 0;
+        for (const auto& name : serverOnly) n += std::filesystem::exists(data + name) ? 1 : 0;
+        return n;
+    };
+
+    // Row 3 of the open menu is the download row, under "Additional".
+    ProcessRun run = simulate(bundle,
+                              "tap menu\n"
+                              "advance 1\n"
+                              "expect Additional\n"
+                              "expect [3] row \"Download All Pictures\"\n"
+                              "tap 3\n"
+                              "advance 1\n"
+                              "expect Do you really want to download all pictures?\n"
+                              "tap Download\n"
+                              "await Download failed: Server returned status code 500\n"
+                              "tap OK\n"
+                              "advance 1\n"
+                              "tap menu\n"
+                              "advance 1\n"
+                              "expect Download All Pictures\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_FALSE(std::filesystem::exists(data + failing));
+    const std::size_t first = downloaded();
+    ASSERT_LT(first, serverOnly.size());
+    EXPECT_EQ(server->requests().back().path, "/pic/gallery/" + failing);
+
+    // The second launch offers what is missing; accepted, every picture comes and the row goes.
+    server->removeFault("/pic/gallery/" + failing);
+    server->clearRequests();
+    const std::string missing = std::to_string(serverOnly.size() - first);
+    run = simulate(bundle,
+                   "advance 1\n"
+                   "expect Done\n"
+                   "expect Download the " + missing + " pictures that are not on this device yet\n"
+                   "tap OK\n"
+                   "await All pictures are downloaded\n"
+                   "tap OK\n"
+                   "advance 1\n"
+                   "tap menu\n"
+                   "advance 1\n"
+                   "show\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(downloaded(), serverOnly.size());
+    EXPECT_EQ(server->requests().size(), serverOnly.size() - first) << "nothing fetched twice";
+    const std::size_t menu = run.output.rfind("> show");
+    ASSERT_NE(menu, std::string::npos);
+    EXPECT_NE(run.output.find("Ostrel Gallery", menu), std::string::npos) << run.output.substr(menu);
+    EXPECT_EQ(run.output.find("Download All Pictures", menu), std::string::npos) << run.output.substr(menu);
 }

@@ -10,6 +10,9 @@
 #include "content/dbEntry.h"
 #include "demo/server/ContentServer.h"
 #include "engine/OEMainMenu.h"
+#include "demo/generator/DemoCatalogue.h"
+#include "gallery/DownloadedImagesCount.h"
+#include "uikit/OECoreStrings.h"
 #include "config/OEConfigFactory.h"
 #include "gallery/UIDBViewController_iPhone.h"
 #include "platform/dispatch/NSRunLoop.h"
@@ -50,15 +53,23 @@ public:
         return allDownloaded;
     }
     void showDownloadAlertFromController(const std::shared_ptr<UIViewController>& controller) override {
-        alertsOver.push_back(controller);
+        shownOver.push_back(controller);
     }
+    // Held weakly: the menu holds the counter, and the screens shown over hold the menu.
+    std::vector<std::shared_ptr<UIViewController>> alertsOver() const {
+        std::vector<std::shared_ptr<UIViewController>> out;
+        for (const auto& weak : shownOver) out.push_back(weak.lock());
+        return out;
+    }
+    void checkDownloadedFiles() override { ++recounts; }
 
     bool allDownloaded;
     std::vector<std::string> setUpOver;
     std::vector<bool> stepsBefore;
     long launchCountAtSetup = -1;
     mutable int asked = 0;
-    std::vector<std::shared_ptr<UIViewController>> alertsOver;
+    int recounts = 0;
+    std::vector<std::weak_ptr<UIViewController>> shownOver;
 };
 
 class EngineStart : public DemoLaunchFixture {
@@ -108,7 +119,8 @@ TEST_F(EngineStart, WithAllDatabasesEveryStepRunsInOrderAndTheGalleryIsInTheCent
     // up (over the images list), and the launch was counted after that.
     EXPECT_EQ(counter->setUpOver, (std::vector<std::string>{"images.sqlite"}));
     EXPECT_EQ(counter->stepsBefore, (std::vector<bool>{true, true, true, true}));
-    EXPECT_EQ(counter->asked, 1);
+    // Once for the reminder, once for the menu's download row.
+    EXPECT_EQ(counter->asked, 2);
     EXPECT_EQ(launches, 1);
     EXPECT_EQ(NSUserDefaults::standardUserDefaults()->integerForKey("zoom"), 1);
     EXPECT_TRUE(UIAppearance::appearance<UINavigationBar>()->value("tintColor").objectAs<UIColor>()->isEqual(
@@ -159,14 +171,25 @@ TEST_F(EngineStart, WithNoDatabaseTheCounterUsesTheMediaListAndTheCentreStaysEmp
     EXPECT_EQ(shell->centerViewController(), nullptr);
 }
 
-TEST_F(EngineStart, WithoutACounterTheCounterStepAndTheDownloadReminderAreSkipped) {
-    makeBundle(DemoDatabases::All);
+TEST_F(EngineStart, WithoutAnInstalledCounterTheEngineCountsThePicturesOnTheDevice) {
+    makeBundle(DemoDatabases::All);  // databases only: every picture is still to be downloaded
     auto engine = start(nullptr);
-    EXPECT_FALSE(engine->isNeedDownloadReminder());
-    EXPECT_TRUE(LaunchReminderManager::instance()->reminders().empty());
-    EXPECT_TRUE(NSUserDefaults::standardUserDefaults()->objectForKey(kDownloadCountKey).isNull());
-    engine->showDownloadAlert();  // nothing to offer with
-    EXPECT_NE(container(), nullptr);
+    auto counter = std::dynamic_pointer_cast<DownloadedImagesCount>(engine->downloadsCounter());
+    ASSERT_NE(counter, nullptr);
+    EXPECT_EQ(counter->totalFiles(), static_cast<std::int64_t>(kDemoPaintingCount));
+    EXPECT_EQ(counter->downloadedCount(), 0);
+    EXPECT_TRUE(engine->isNeedDownloadReminder());
+    EXPECT_EQ(LaunchReminderManager::instance()->reminders().size(), 1u);
+    EXPECT_EQ(NSUserDefaults::standardUserDefaults()->integerForKey(kDownloadCountKey), 1);
+
+    auto menu = std::dynamic_pointer_cast<OEMainMenu>(container()->leftMenuViewController());
+    ASSERT_NE(menu, nullptr);
+    const auto& sections = menu->sections();
+    ASSERT_EQ(sections.size(), 2u);
+    EXPECT_EQ(sections[1]->title(), OECoreString("Additional"));
+    ASSERT_EQ(sections[1]->items().size(), 1u);
+    EXPECT_EQ(sections[1]->items()[0]->title(), OECoreString("Download All Images"));
+    EXPECT_EQ(sections[1]->items()[0]->imageName(), "download");
 }
 
 TEST_F(EngineStart, TheZoomDefaultNeedsASharpScreenAndNeverReplacesAValue) {
@@ -188,23 +211,23 @@ TEST_F(EngineStart, AnOfferDueAtAColdLaunchWaitsForTheStartScreen) {
     auto engine = start(counter, false);
     EXPECT_EQ(NSUserDefaults::standardUserDefaults()->integerForKey(kDownloadCountKey), 2);
     EXPECT_TRUE(engine->isDownloadAlertPending());
-    EXPECT_TRUE(counter->alertsOver.empty());
+    EXPECT_TRUE(counter->alertsOver().empty());
 
     window = UIWindow::make();
     engine->showStartScreenInWindow(window);
-    EXPECT_TRUE(counter->alertsOver.empty()) << "offered only once the launch is over";
+    EXPECT_TRUE(counter->alertsOver().empty()) << "offered only once the launch is over";
     EXPECT_FALSE(engine->isDownloadAlertPending());
-    ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return !counter->alertsOver.empty(); }, 10));
-    EXPECT_EQ(counter->alertsOver, (std::vector<std::shared_ptr<UIViewController>>{container()}));
+    ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return !counter->alertsOver().empty(); }, 10));
+    EXPECT_EQ(counter->alertsOver(), (std::vector<std::shared_ptr<UIViewController>>{container()}));
     NSRunLoop::mainRunLoop()->runUntilIdle();
-    EXPECT_EQ(counter->alertsOver.size(), 1u);
+    EXPECT_EQ(counter->alertsOver().size(), 1u);
 
     // The reminder is spent: the next launch counts on without offering again.
     freshProcess();
     auto again = std::make_shared<RecordingCounter>(false);
     start(again);
     NSRunLoop::mainRunLoop()->runUntilIdle();
-    EXPECT_TRUE(again->alertsOver.empty());
+    EXPECT_TRUE(again->alertsOver().empty());
     EXPECT_EQ(NSUserDefaults::standardUserDefaults()->integerForKey(kDownloadCountKey), 3);
 }
 
@@ -216,7 +239,7 @@ TEST_F(EngineStart, AnOfferDueOnAReturnToTheForegroundShowsOverTheTopMostScreen)
     auto modal = UIViewController::make();
     container()->presentViewController(modal, false, nullptr);
     engine->applicationWillEnterForeground(*UIApplication::sharedApplication());
-    EXPECT_EQ(counter->alertsOver, (std::vector<std::shared_ptr<UIViewController>>{modal}));
+    EXPECT_EQ(counter->alertsOver(), (std::vector<std::shared_ptr<UIViewController>>{modal}));
     EXPECT_TRUE(LaunchReminderManager::instance()->reminders().empty());
 }
 

@@ -7,6 +7,7 @@
 #include "engine/OEMainMenu.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
+#include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIColor.h"
@@ -111,6 +112,63 @@ TEST(DefaultMenuCompositionTest, ItemsCarryTheirImagesAndNoBadge) {
         EXPECT_TRUE(item->badge().empty());
         EXPECT_TRUE(item->identifer().empty());
     }
+}
+
+namespace {
+
+// A count of present pictures that answers what it is told.
+class FixedCounter : public DownloadsCounter {
+public:
+    void setup(const std::shared_ptr<DataSource>&) override {}
+    bool allFilesDownloaded() const override { return all; }
+    void checkDownloadedFiles() override {}
+    void showDownloadAlertFromController(const std::shared_ptr<UIViewController>&) override {}
+    bool all = false;
+};
+
+}  // namespace
+
+TEST(DefaultMenuCompositionTest, TheDownloadRowShowsWhileAPictureIsMissingAndAsksBeforeAnything) {
+    Clock::setManual(100);
+    UIApplication::sharedApplication()->reset();
+    auto factory = withAllScreens(config("images.sqlite", "", 0));
+    EXPECT_EQ(factory->makeItems().size(), 1u) << "no count, no row";
+
+    auto counter = std::make_shared<FixedCounter>();
+    factory->setDownloadsCounter(counter);
+    auto sections = factory->makeItems();
+    ASSERT_EQ(sections.size(), 2u);
+    EXPECT_EQ(sections[1]->title(), OECoreString("Additional"));
+    ASSERT_EQ(sections[1]->items().size(), 1u);
+    const auto row = sections[1]->items()[0];
+    EXPECT_EQ(row->title(), OECoreString("Download All Images"));
+    EXPECT_EQ(row->imageName(), "download");
+    counter->all = true;
+    EXPECT_EQ(factory->makeItems().size(), 1u);
+
+    // Choosing it only asks: "Attention", "Download" first, "Cancel" second.
+    auto menu = OEMainMenu::initWithFactory(factory, factory->config());
+    auto window = UIWindow::make();
+    window->setRootViewController(menu);
+    window->makeKeyAndVisible();
+    row->action()(menu);
+    auto alert = std::dynamic_pointer_cast<UIAlertController>(menu->presentedViewController());
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->title(), OECoreString("Attention"));
+    EXPECT_EQ(alert->message(), OECoreString("Do you realy want to download all images?"));
+    ASSERT_EQ(alert->actions().size(), 2u);
+    EXPECT_EQ(alert->actions()[0]->title(), OECoreString("Download"));
+    EXPECT_EQ(alert->actions()[0]->style(), UIAlertActionStyle::Default);
+    EXPECT_EQ(alert->actions()[1]->title(), OECoreString("Cancel"));
+    alert->tapActionAtIndex(1);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    Clock::advance(5);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_EQ(menu->presentedViewController(), nullptr);
+
+    window.reset();
+    UIApplication::sharedApplication()->reset();
+    Clock::setReal();
 }
 
 TEST(DefaultMenuActionTest, ChoosingARowPutsANewScreenInTheCentreAndTheMenuCloses) {

@@ -9,12 +9,25 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIImage.h"
 #include "tests/fixtures/TestFolders.h"
+#include "uikit/ActivityView.h"
 
 #include <filesystem>
 #include <fstream>
 #include <set>
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// The shared activity overlay listens for orientation changes from its making on, for the life
+// of the process: made before the first test, as the application makes it before any screen.
+class SharedOverlay : public testing::Environment {
+public:
+    void SetUp() override { (void)ActivityView::sharedActivityView(); }
+};
+const auto* const sharedOverlay = testing::AddGlobalTestEnvironment(new SharedOverlay);
+
+}  // namespace
 
 const std::string& GalleryFixture::bundle() {
     static const std::string folder = [] {

@@ -1,0 +1,100 @@
+// Counting the present pictures of the source, and the offer to download the missing ones.
+#include "gallery/DownloadedImagesCount.h"
+
+#include "content/DataSource.h"
+#include "content/tempDataSource.h"
+#include "gallery/AllImagesDownloader.h"
+#include "platform/foundation/FileIO.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSString.h"
+#include "uikit/OECoreStrings.h"
+#include "uikit/UIViewControllerOpenAdUrl.h"
+
+#include <cstdint>
+
+std::shared_ptr<DownloadedImagesCount> DownloadedImagesCount::make(GalleryContext context,
+                                                                   std::shared_ptr<OEIdleTimerManager> idleManager) {
+    auto counter = std::make_shared<DownloadedImagesCount>(std::move(context), std::move(idleManager));
+    NSNotificationCenter::defaultCenter()->addObserver(counter, &DownloadedImagesCount::imagesDataChanged,
+                                                       kImagesDataChanged);
+    return counter;
+}
+
+DownloadedImagesCount::DownloadedImagesCount(GalleryContext context, std::shared_ptr<OEIdleTimerManager> idleManager)
+    : context_(std::move(context)), idleManager_(std::move(idleManager)) {}
+
+namespace {
+
+std::int32_t storageType(const GalleryContext& context) {
+    const auto& config = context.app.config;
+    return config && config->images() ? config->images()->imageStorageType() : 0;
+}
+
+bool picturesComeAndGo(std::int32_t type) { return type == 2 || type == 3; }
+
+}  // namespace
+
+void DownloadedImagesCount::setup(const std::shared_ptr<DataSource>& source) {
+    source_ = source;
+    const auto type = storageType(context_);
+    if (type == 1) count_ = totalFiles();
+    else if (picturesComeAndGo(type)) checkDownloadedFiles();
+}
+
+void DownloadedImagesCount::checkDownloadedFiles() {
+    std::int64_t present = 0;
+    if (source_ && context_.resources) {
+        for (const auto& path : source_->allPaths())
+            if (context_.resources->fileExistsInCaches("Data/" + path)) ++present;
+    }
+    count_ = present;
+}
+
+void DownloadedImagesCount::imagesDataChanged(const NSNotification&) {
+    if (source_ && picturesComeAndGo(storageType(context_))) checkDownloadedFiles();
+}
+
+std::int64_t DownloadedImagesCount::totalFiles() const {
+    return source_ ? static_cast<std::int64_t>(source_->allPaths().size()) : 0;
+}
+
+// Another screen may count a picture it fetched again; the row and the offer go once every
+// picture is there, however far the count went.
+bool DownloadedImagesCount::allFilesDownloaded() const { return count_ >= totalFiles(); }
+
+std::string DownloadedImagesCount::downloadMessage() const {
+    long missing = 0;
+    std::int64_t presentBytes = 0;
+    long measured = 0;
+    if (source_ && context_.resources && context_.app.fileSystem) {
+        auto io = FileIO::current();
+        for (const auto& path : source_->allPaths()) {
+            const auto found = context_.app.fileSystem->findFilePath("Data/" + path);
+            struct stat info {};
+            if (!found || !FileSystem::isSafeRelativePath(path)) {
+                ++missing;
+            } else if (io->status(*found, true, info) == 0) {
+                presentBytes += info.st_size;
+                ++measured;
+            }
+        }
+    }
+    constexpr std::int64_t kMegabyte = 1024 * 1024;
+    const std::int64_t estimate = measured ? presentBytes / measured * missing : 0;
+    // Rounded up: a download is never announced as nothing.
+    const long megabytes = static_cast<long>((estimate + kMegabyte - 1) / kMegabyte);
+    return NSString::format(OECoreString(kDownloadMessageKey), missing, megabytes);
+}
+
+void DownloadedImagesCount::showDownloadAlertFromController(const std::shared_ptr<UIViewController>& controller) {
+    if (!controller) return;
+    showAskAlertWithTitle(controller, OECoreString("Complete"), downloadMessage(),
+                          [weak = weakSelf<DownloadedImagesCount>()] {
+                              auto me = weak.lock();
+                              if (!me) return;
+                              auto downloader = AllImagesDownloader::initWithDataSource(
+                                  tempDataSource::tempImagesDataSource(me->context_.app), me->context_,
+                                  me->idleManager_, me);
+                              downloader->downloadAllImages(nullptr);
+                          });
+}

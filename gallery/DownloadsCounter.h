@@ -1,0 +1,20 @@
+// What the engine, the menu and the download of all pictures need of the count of present
+// pictures: the download offer and the menu row hang on it, and a finished download recounts it.
+#pragma once
+
+#include <memory>
+
+class DataSource;
+class UIViewController;
+
+class DownloadsCounter {
+public:
+    virtual ~DownloadsCounter() = default;
+    // Takes the source whose pictures are counted and counts them.
+    virtual void setup(const std::shared_ptr<DataSource>& source) = 0;
+    virtual bool allFilesDownloaded() const = 0;
+    // Counts again from the files on the device.
+    virtual void checkDownloadedFiles() = 0;
+    // Asks whether to download the missing pictures, over `controller`.
+    virtual void showDownloadAlertFromController(const std::shared_ptr<UIViewController>& controller) = 0;
+};

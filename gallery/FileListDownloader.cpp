@@ -1,0 +1,187 @@
+// The list download: one picture at a time, skipping those on the device, each saved only when
+// it is a picture and the write succeeded.
+#include "gallery/FileListDownloader.h"
+
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/FileData.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSString.h"
+#include "platform/foundation/PercentEncoding.h"
+#include "platform/ui/UIButton.h"
+#include "platform/ui/UIImage.h"
+#include "uikit/ActivityView.h"
+#include "uikit/OEIdleTimerManager.h"
+
+#include <cstdio>
+
+namespace {
+
+const char* const kErrorDomain = "FileListDownloader";
+enum FileListDownloaderError : long { kNotAPicture = 1, kNoAddress = 2 };
+
+NSErrorPtr downloadError(FileListDownloaderError code, const std::string& description) {
+    return NSError::errorWithDomain(kErrorDomain, code, {{NSLocalizedDescriptionKey, Value(description)}});
+}
+
+}  // namespace
+
+std::string FileListDownloader::localized(const std::string& key) {
+    return NSBundle::mainBundle()->localizedStringForKey(key, "", "FileDownloader");
+}
+
+std::shared_ptr<FileListDownloader> FileListDownloader::initWithArray(std::vector<std::string> list,
+                                                                      GalleryContext context,
+                                                                      std::shared_ptr<OEIdleTimerManager> idleManager) {
+    return std::make_shared<FileListDownloader>(std::move(list), std::move(context), std::move(idleManager));
+}
+
+FileListDownloader::FileListDownloader(std::vector<std::string> list, GalleryContext context,
+                                       std::shared_ptr<OEIdleTimerManager> idleManager)
+    : list_(std::move(list)), context_(std::move(context)), idleManager_(std::move(idleManager)) {}
+
+std::optional<std::string> FileListDownloader::curItem() const {
+    if (!current_ || *current_ >= list_.size()) return std::nullopt;
+    return list_[*current_];
+}
+
+void FileListDownloader::startDownload(std::function<void()> completion,
+                                       std::function<void(const std::string&)> fileDownloaded) {
+    if (running_) return;
+    running_ = true;
+    completitionBlock_ = std::move(completion);
+    fileDownloadedBlock_ = std::move(fileDownloaded);
+    context = self<FileListDownloader>();
+    if (idleManager_) idleManager_->setIdleTimerDisabled(true, self<FileListDownloader>());
+
+    auto overlay = ActivityView::sharedActivityView();
+    // The caller may have put the overlay up already; it then gets the message.
+    if (overlay->isShown()) overlay->setMessageForActivityIndicator(localized("Loading..."));
+    else overlay->showActivityIndicatorWithMessage(localized("Loading..."));
+    if (auto cancel = overlay->addCancelButton())
+        cancel->addTarget(self<FileListDownloader>(), &FileListDownloader::downloadCancelClick, UIControlEventTouchUpInside);
+
+    current_.reset();
+    downloadNextItem();
+}
+
+void FileListDownloader::downloadNextItem() {
+    while (running_) {
+        const std::size_t next = current_ ? *current_ + 1 : 0;
+        if (next >= list_.size()) {
+            current_ = list_.size();
+            showAllDOwnloadedAlert();
+            return;
+        }
+        current_ = next;
+        const auto resources = context_.resources;
+        if (resources && resources->fileExistsInCaches("Data/" + list_[next])) continue;
+        startLoadItem(next);
+        return;
+    }
+}
+
+void FileListDownloader::startLoadItem(std::size_t index) {
+    const std::string& name = list_[index];
+    const auto& config = context_.app.config;
+    const std::string format = config && config->urlFormat() ? config->urlFormat()->images() : std::string();
+    const auto slot = format.find("%@");
+    if (!FileSystem::isSafeRelativePath(name) || slot == std::string::npos) {
+        // Told like any failed request, on a later turn.
+        auto weak = weakSelf<FileListDownloader>();
+        DispatchQueue::mainQueue()->async([weak, name] {
+            auto me = weak.lock();
+            if (!me || !me->running_) return;
+            me->httpRequestError(nullptr, downloadError(kNoAddress, "No address for " + name));
+        });
+        return;
+    }
+    std::string url = format;
+    url.replace(slot, 2, stringByAddingPercentEncodingWithAllowedCharacters(name, URLAllowedCharacterSet::URLPathAllowed()));
+    request_ = HTTPrequest::make(context_.app.fileSystem);
+    request_->setDelegate(self<FileListDownloader>());
+    request_->sendRequest(url);
+}
+
+bool FileListDownloader::savePicture(const std::string& name, const NSData& body, std::string& savedPath) const {
+    const auto& fileSystem = context_.app.fileSystem;
+    const auto path = fileSystem ? fileSystem->safeDocumentsPathForFile("Data/" + name, true) : std::nullopt;
+    NSErrorPtr error;
+    if (!path || !writeDataToFile(body, *path, true, &error)) {
+        std::fprintf(stderr, "File not saved: %s (%s)\n", name.c_str(),
+                     error ? error->localizedDescription().c_str() : "no folder for it");
+        return false;
+    }
+    if (!FileSystem::setNoBackupAttribute(*path))
+        std::fprintf(stderr, "The picture %s could not be kept out of backups.\n", path->c_str());
+    savedPath = *path;
+    return true;
+}
+
+void FileListDownloader::httpRequestDataLoaded(const std::shared_ptr<HTTPrequest>& request, const NSData& body) {
+    if (!running_ || request != request_) return;
+    request_.reset();
+    const std::string name = list_[*current_];
+    // A page in place of a picture (a portal, an error page sent with 200) is a failed download.
+    auto picture = UIImage::imageWithData(body);
+    if (!picture || !picture->decodes()) {
+        httpRequestError(nullptr, downloadError(kNotAPicture, "The server did not send a picture for " + name));
+        return;
+    }
+    std::string saved;
+    if (savePicture(name, body, saved)) {
+        if (fileDownloadedBlock_) fileDownloadedBlock_(saved);
+        if (!running_) return;
+        ActivityView::sharedActivityView()->setMessageForActivityIndicator(NSString::format(
+            localized("Loading %ld/%ld"), static_cast<long>(*current_ + 1), static_cast<long>(list_.size())));
+    }
+    downloadNextItem();
+}
+
+void FileListDownloader::httpRequestError(const std::shared_ptr<HTTPrequest>& request, const NSErrorPtr& error) {
+    if (!running_ || (request && request != request_)) return;
+    request_.reset();
+    std::string message = localized("Error downloading");
+    if (error) {
+        endLoading();
+        message += ": " + error->localizedDescription();
+        UIAlertView::initWithTitle("", message, nullptr, localized("Ok"), {})->show();
+        return;
+    }
+    // The server stopped answering: the user decides, and the run waits for the answer.
+    message += ": " + localized("timeout");
+    askingRetry_ = true;
+    UIAlertView::initWithTitle("", message, self<FileListDownloader>(), localized("Cancel"), {localized("Retry")})->show();
+}
+
+void FileListDownloader::alertViewDidDismissWithButtonIndex(UIAlertView& alertView, long buttonIndex) {
+    if (!askingRetry_) return;
+    askingRetry_ = false;
+    if (!running_) return;
+    if (buttonIndex == alertView.cancelButtonIndex()) endLoading();
+    else startLoadItem(*current_);
+}
+
+void FileListDownloader::downloadCancelClick(const std::shared_ptr<NSObject>&) {
+    if (!running_) return;
+    if (request_) request_->cancel();
+    request_.reset();
+    endLoading();
+}
+
+void FileListDownloader::showAllDOwnloadedAlert() {
+    UIAlertView::initWithTitle("", localized("All images downloaded"), nullptr, localized("Ok"), {})->show();
+    endLoading();
+}
+
+void FileListDownloader::endLoading() {
+    if (!running_) return;
+    running_ = false;
+    auto keep = self<FileListDownloader>();
+    if (idleManager_) idleManager_->setIdleTimerDisabled(false, keep);
+    ActivityView::sharedActivityView()->hideActivityIndicator();
+    auto completion = std::move(completitionBlock_);
+    completitionBlock_ = nullptr;
+    fileDownloadedBlock_ = nullptr;
+    if (completion) completion();
+    context.reset();
+}
