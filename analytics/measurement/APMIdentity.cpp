@@ -299,7 +299,11 @@ std::optional<std::string> APMIdentity::identifierForVendor() {
     return text;
 }
 
-bool APMIdentity::isFromAppStore() const { return APMAEU::isFAS(); }
+bool APMIdentity::isFromAppStore() const {
+    // Where the application came from cannot change while it runs; the look-up reads files.
+    std::call_once(fromAppStoreOnce_, [this] { fromAppStore_ = APMAEU::isFAS(); });
+    return fromAppStore_;
+}
 
 void APMIdentity::enforceConsentSettings() {
     if (removeDeniedPersistedValues()) {

@@ -136,6 +136,8 @@ private:
     std::string rezaviviInstallationID_;
     std::atomic<bool> appIDFromVUVReplaced_{false};
     std::atomic<bool> appIDFromZeVivReplaced_{false};
+    mutable std::once_flag fromAppStoreOnce_;
+    mutable bool fromAppStore_ = false;
 
     // Fixed at creation.
     std::string appID_;
