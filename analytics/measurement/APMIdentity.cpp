@@ -21,7 +21,6 @@
 #include <cmath>
 #include <limits>
 
-
 namespace {
 
 constexpr const char* kIDFVCollectionKey = "VIZUDI_ANALYTICS_IDFV_COLLECTION_ENABLED";
