@@ -263,7 +263,7 @@ private:
     // Store calls when there is no store (a failed first open): "Database not open".
     [[nodiscard]] bool requireStore(NSErrorPtr* error) const;
     [[nodiscard]] std::optional<bool> booleanForQuery(const std::string& query, const Value::Array& values,
-                                                      NSErrorPtr* error);
+                                                      NSErrorPtr* error, bool fixedText = false);
     [[nodiscard]] std::optional<double> doubleForQuery(const std::string& query, const Value::Array& values,
                                                        NSErrorPtr* error);
     [[nodiscard]] std::optional<QueuedBundle> queuedBundleFromRow(const Row& row, NSErrorPtr* error);

@@ -190,5 +190,6 @@ std::optional<double> APMDatabase::queryLatestBundleTime(NSErrorPtr* error) {
 
 std::optional<bool> APMDatabase::containsRealtimeBundlesWithError(NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    return booleanForQuery("SELECT EXISTS (SELECT 1 FROM queue WHERE is_realtime = 1 LIMIT 1)", {}, error);
+    // The literal lets the partial index serve it; asked after every event, so kept prepared.
+    return booleanForQuery("SELECT EXISTS (SELECT 1 FROM queue WHERE is_realtime = 1 LIMIT 1)", {}, error, true);
 }

@@ -262,5 +262,6 @@ std::shared_ptr<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const R
 
 std::optional<bool> APMDatabase::containsRealtimeRawEventsWithError(NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    return booleanForQuery("SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = 1 LIMIT 1)", {}, error);
+    // The literal lets the partial index serve it; asked after every event, so kept prepared.
+    return booleanForQuery("SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = 1 LIMIT 1)", {}, error, true);
 }

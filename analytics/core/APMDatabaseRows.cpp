@@ -116,9 +116,9 @@ bool APMDatabase::updateDataType(const Row& record, const std::string& table, co
 }
 
 std::optional<bool> APMDatabase::booleanForQuery(const std::string& query, const Value::Array& values,
-                                                 NSErrorPtr* error) {
+                                                 NSErrorPtr* error, bool fixedText) {
     if (!requireStore(error)) return std::nullopt;
-    auto number = sqliteStore_->numberForQuery(query, values, error);
+    auto number = sqliteStore_->numberForQuery(query, values, error, fixedText);
     if (!number) return std::nullopt;
     return number->boolValue();
 }

@@ -219,7 +219,7 @@ sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, NSErro
 }
 
 sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, const Value::Array& parameterValues,
-                                                NSErrorPtr* error) {
+                                                NSErrorPtr* error, bool fixedText) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     const bool hasParameters = query.find('?') != std::string::npos;
     sqlite3_stmt* statement = nullptr;
@@ -239,7 +239,7 @@ sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, const 
     if (!statement) {
         statement = prepareSQL(query, error);
         if (!statement) return nullptr;
-        if (hasParameters || !containsCaseInsensitive(query, "WHERE")) {
+        if (hasParameters || fixedText || !containsCaseInsensitive(query, "WHERE")) {
             statementCache_[query] = statement;
             cached = true;
         }
@@ -362,19 +362,30 @@ std::optional<Value> APMSqliteStore::valueAtColumn(int column, sqlite3_stmt* sta
     }
 }
 
+bool APMSqliteStore::runCachedStatement(const std::string& sql) {
+    if (!handle_) return false;
+    // Kept prepared: every event's transaction runs these, and parsing them each time costs more
+    // than running them.
+    sqlite3_stmt* statement = statementForQuery(sql, nullptr);
+    if (!statement) return false;
+    const bool done = sqlite3_step(statement) == SQLITE_DONE;
+    cleanUpStatement(statement, sql);
+    return done;
+}
+
 bool APMSqliteStore::beginTransaction() {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    return handle_ && sqlite3_exec(handle_, "BEGIN EXCLUSIVE TRANSACTION", nullptr, nullptr, nullptr) == SQLITE_OK;
+    return runCachedStatement("BEGIN EXCLUSIVE TRANSACTION");
 }
 
 bool APMSqliteStore::endTransaction() {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    return handle_ && sqlite3_exec(handle_, "END TRANSACTION", nullptr, nullptr, nullptr) == SQLITE_OK;
+    return runCachedStatement("END TRANSACTION");
 }
 
 bool APMSqliteStore::rollbackTransaction() {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    return handle_ && sqlite3_exec(handle_, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK;
+    return runCachedStatement("ROLLBACK");
 }
 
 bool APMSqliteStore::performTransactionWithError(NSErrorPtr* error, const std::function<bool()>& block) {

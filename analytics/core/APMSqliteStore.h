@@ -61,8 +61,10 @@ public:
     // Statements. Every statement obtained here goes back through cleanUpStatement (or is
     // finalized by executeSQLStatement).
     [[nodiscard]] sqlite3_stmt* prepareSQL(const std::string& sql, NSErrorPtr* error);
+    // Kept prepared when it has values to bind or no WHERE clause, or when `fixedText` says its
+    // text never varies (literals in its WHERE clause included).
     [[nodiscard]] sqlite3_stmt* statementForQuery(const std::string& query, const Value::Array& parameterValues,
-                                                  NSErrorPtr* error);
+                                                  NSErrorPtr* error, bool fixedText = false);
     [[nodiscard]] sqlite3_stmt* statementForQuery(const std::string& query, NSErrorPtr* error);
     void cleanUpStatement(sqlite3_stmt* statement, const std::string& query);
     // Strings, numbers (REAL when floating), data (copied into SQLite) and null; anything else fails.
@@ -153,7 +155,7 @@ public:
                                                                                 NSErrorPtr* error);
     // The first column of the first row: a number, or nothing for NULL (no error) or failure.
     [[nodiscard]] std::optional<Value> numberForQuery(const std::string& query, const Value::Array& parameterValues,
-                                                      NSErrorPtr* error);
+                                                      NSErrorPtr* error, bool fixedText = false);
 
     // Whether the last failed open met a file SQLite calls damaged (corrupt, not a database,
     // or an integrity check other than "ok").
@@ -166,6 +168,12 @@ private:
     // "INSERT OR REPLACE INTO <table> (<columns>) VALUES (?, ...);" and the values in column order.
     std::optional<std::string> upsertQueryForRecord(const Value::Dictionary& record, const std::string& tableName,
                                                     Value::Array& values, NSErrorPtr* error);
+    // "UPDATE <table> SET <column>=?,... WHERE <key>=?" and the values in that order.
+    std::optional<std::string> updateQueryForRecord(const Value::Dictionary& record, const std::string& tableName,
+                                                    const std::string& columnName, const Value& columnValue,
+                                                    Value::Array& values, NSErrorPtr* error);
+    // Runs a statement without values through the statement cache; true when it completed.
+    bool runCachedStatement(const std::string& sql);
     // closeDatabase without the sequence check, for the destructor (the last owner may be anywhere).
     void closeHandle();
 

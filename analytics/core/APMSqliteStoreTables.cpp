@@ -417,40 +417,54 @@ bool APMSqliteStore::upsertRecord(const Value::Dictionary& record, const std::st
     return done;
 }
 
-sqlite3_stmt* APMSqliteStore::updateStatementForRecord(const Value::Dictionary& record, const std::string& tableName,
-                                                       const std::string& columnName, const Value& columnValue,
-                                                       NSErrorPtr* error) {
-    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    if (!APMCheckSuccess(!record.empty(), error, APMErrorInvalidArgument, "Empty record for update")) return nullptr;
+std::optional<std::string> APMSqliteStore::updateQueryForRecord(const Value::Dictionary& record,
+                                                                 const std::string& tableName,
+                                                                 const std::string& columnName, const Value& columnValue,
+                                                                 Value::Array& values, NSErrorPtr* error) {
+    if (!APMCheckSuccess(!record.empty(), error, APMErrorInvalidArgument, "Empty record for update")) {
+        return std::nullopt;
+    }
     if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument, "Empty table name for update")) {
-        return nullptr;
+        return std::nullopt;
     }
     if (!APMCheckSuccess(!columnName.empty(), error, APMErrorInvalidArgument, "Empty column name for update")) {
-        return nullptr;
+        return std::nullopt;
     }
     if (!APMCheckSuccess(!columnValue.isNull(), error, APMErrorInvalidArgument, "Nil column value for update")) {
-        return nullptr;
+        return std::nullopt;
     }
     if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
                          "Update record failed. Database not open.")) {
-        return nullptr;
+        return std::nullopt;
     }
-    std::string assignments;
-    Value::Array values;
+    std::string query = "UPDATE " + tableName + " SET ";
+    values.clear();
+    values.reserve(record.size() + 1);
     for (const auto& [column, value] : record) {
         if (!isAcceptedRecordValue(value)) {
             APMMeasurementMonitor()->logWithLevel(4, 34021, "Record has value of unexpected type (update)");
             APMSetError(error, APMErrorInvalidArgument,
                         "Failed to bind parameter of unexpected type to update statement");
-            return nullptr;
+            return std::nullopt;
         }
-        assignments += NSString::format("%@=?,", column);
+        query += column;
+        query += "=?,";
         values.push_back(value);
     }
-    assignments.pop_back();
+    query.back() = ' ';
+    query += "WHERE " + columnName + "=?";
     values.push_back(columnValue);
-    sqlite3_stmt* statement =
-        prepareSQL(NSString::format("UPDATE %@ SET %@ WHERE %@=?", tableName, assignments, columnName), error);
+    return query;
+}
+
+sqlite3_stmt* APMSqliteStore::updateStatementForRecord(const Value::Dictionary& record, const std::string& tableName,
+                                                       const std::string& columnName, const Value& columnValue,
+                                                       NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    Value::Array values;
+    const auto query = updateQueryForRecord(record, tableName, columnName, columnValue, values, error);
+    if (!query) return nullptr;
+    sqlite3_stmt* statement = prepareSQL(*query, error);
     if (!statement) return nullptr;
     if (!bindValues(values, statement, error)) {
         sqlite3_finalize(statement);
@@ -462,9 +476,16 @@ sqlite3_stmt* APMSqliteStore::updateStatementForRecord(const Value::Dictionary& 
 bool APMSqliteStore::updateRecord(const Value::Dictionary& record, const std::string& tableName,
                                   const std::string& columnName, const Value& columnValue, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    sqlite3_stmt* statement = updateStatementForRecord(record, tableName, columnName, columnValue, error);
+    // The same columns give the same text: the statement is prepared once and kept.
+    Value::Array values;
+    const auto query = updateQueryForRecord(record, tableName, columnName, columnValue, values, error);
+    if (!query) return false;
+    sqlite3_stmt* statement = statementForQuery(*query, values, error);
     if (!statement) return false;
-    return executeSQLStatement(statement, error);
+    const bool done = sqlite3_step(statement) == SQLITE_DONE;
+    if (!done) setDatabaseError(error, "execute statement");
+    cleanUpStatement(statement, *query);
+    return done;
 }
 
 bool APMSqliteStore::updateAllRecordsInTableWithName(const std::string& tableName, const std::string& columnName,
@@ -683,7 +704,7 @@ std::optional<std::vector<Value::Dictionary>> APMSqliteStore::recordsForQuery(co
 }
 
 std::optional<Value> APMSqliteStore::numberForQuery(const std::string& query, const Value::Array& parameterValues,
-                                                    NSErrorPtr* error) {
+                                                    NSErrorPtr* error, bool fixedText) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!query.empty(), error, APMErrorInvalidArgument,
                          "Received empty query to get numeric result")) {
@@ -693,7 +714,7 @@ std::optional<Value> APMSqliteStore::numberForQuery(const std::string& query, co
                          "Query numeric result failed. Database not open.")) {
         return std::nullopt;
     }
-    sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
+    sqlite3_stmt* statement = statementForQuery(query, parameterValues, error, fixedText);
     if (!statement) return std::nullopt;
     std::optional<Value> result;
     if (sqlite3_step(statement) != SQLITE_ROW) {

@@ -18,6 +18,8 @@
 #include "platform/foundation/NSUUID.h"
 #include "platform/ui/UIDevice.h"
 
+#include <cmath>
+#include <limits>
 
 namespace {
 
@@ -166,33 +168,45 @@ APMIdentitySettings APMIdentity::settings() const {
 }
 
 std::uint64_t APMIdentity::appleConsentStatus() {
-    updateIdentifiers();
-    return readOnQueue<std::uint64_t>([this] { return appleConsentStatus_; });
+    return readOnQueue<std::uint64_t>([this] {
+        updateIdentifiersOnQueue();
+        return appleConsentStatus_;
+    });
 }
 
 bool APMIdentity::hasLimitedAdTracking() {
-    updateIdentifiers();
-    return readOnQueue<bool>([this] { return support_->hasLimitedAdTracking(); });
+    return readOnQueue<bool>([this] {
+        updateIdentifiersOnQueue();
+        return support_->hasLimitedAdTracking();
+    });
 }
 
 bool APMIdentity::limitedAdTracking() {
-    updateIdentifiers();
-    return readOnQueue<bool>([this] { return limitedAdTracking_; });
+    return readOnQueue<bool>([this] {
+        updateIdentifiersOnQueue();
+        return limitedAdTracking_;
+    });
 }
 
 std::optional<std::string> APMIdentity::resettableDeviceID() {
-    updateIdentifiers();
-    return readOnQueue<std::optional<std::string>>([this] { return resettableDeviceID_; });
+    return readOnQueue<std::optional<std::string>>([this] {
+        updateIdentifiersOnQueue();
+        return resettableDeviceID_;
+    });
 }
 
 std::optional<std::string> APMIdentity::appInstanceID() {
-    updateIdentifiers();
-    return readOnQueue<std::optional<std::string>>([this] { return persistedConfig_->appInstanceID(); });
+    return readOnQueue<std::optional<std::string>>([this] {
+        updateIdentifiersOnQueue();
+        return persistedConfig_->appInstanceID();
+    });
 }
 
 std::optional<std::string> APMIdentity::hashedResettableDeviceID() {
-    updateIdentifiers();
-    return readOnQueue<std::optional<std::string>>([this] { return persistedConfig_->hashedResettableDeviceID(); });
+    return readOnQueue<std::optional<std::string>>([this] {
+        updateIdentifiersOnQueue();
+        return persistedConfig_->hashedResettableDeviceID();
+    });
 }
 
 std::optional<std::string> APMIdentity::appIDFromVUV() {
@@ -225,16 +239,16 @@ bool APMIdentity::shouldSetLastAdvertisingIDResetUserProperty() {
 }
 
 void APMIdentity::setAppInstanceID(const std::optional<std::string>& appInstanceID) {
-    queue_->async([config = persistedConfig_, appInstanceID] { config->setAppInstanceID(appInstanceID); });
+    post([config = persistedConfig_, appInstanceID] { config->setAppInstanceID(appInstanceID); });
 }
 
 void APMIdentity::setShouldSetLastAdvertisingIDResetUserProperty(bool value) {
-    queue_->async([config = persistedConfig_, value] { config->setShouldSetLastAdvertisingIDResetUserProperty(value); });
+    post([config = persistedConfig_, value] { config->setShouldSetLastAdvertisingIDResetUserProperty(value); });
 }
 
 void APMIdentity::resetEphemeralAppInstanceID() {
     std::weak_ptr<APMIdentity> weak = self<APMIdentity>();
-    queue_->async([weak] {
+    post([weak] {
         if (auto identity = weak.lock()) identity->ephemeralAppInstanceID_.reset();
     });
 }
@@ -246,7 +260,7 @@ void APMIdentity::setAppIDFromVUV(const std::string& appID) {
     }
     if (appIDFromVUVReplaced_.exchange(true)) return;
     std::weak_ptr<APMIdentity> weak = self<APMIdentity>();
-    queue_->async([weak, appID] {
+    post([weak, appID] {
         if (auto identity = weak.lock()) identity->appIDFromVUV_ = appID;
     });
 }
@@ -258,7 +272,7 @@ void APMIdentity::setAppIDFromZeViv(const std::string& appID) {
     }
     if (appIDFromZeVivReplaced_.exchange(true)) return;
     std::weak_ptr<APMIdentity> weak = self<APMIdentity>();
-    queue_->async([weak, appID] {
+    post([weak, appID] {
         if (auto identity = weak.lock()) identity->appIDFromZeViv_ = appID;
     });
 }
@@ -278,18 +292,22 @@ std::optional<std::string> APMIdentity::identifierForVendor() {
     if (!vendorID) return std::nullopt;
     const std::string text = vendorID->UUIDString();
     std::weak_ptr<APMIdentity> weak = self<APMIdentity>();
-    queue_->async([weak, text] {
+    post([weak, text] {
         if (auto identity = weak.lock()) identity->identifierForVendorString_ = text;
     });
     return text;
 }
 
-bool APMIdentity::isFromAppStore() const { return APMAEU::isFAS(); }
+bool APMIdentity::isFromAppStore() const {
+    // Where the application came from cannot change while it runs; the look-up reads files.
+    std::call_once(fromAppStoreOnce_, [this] { fromAppStore_ = APMAEU::isFAS(); });
+    return fromAppStore_;
+}
 
 void APMIdentity::enforceConsentSettings() {
     if (removeDeniedPersistedValues()) {
         std::weak_ptr<APMIdentity> weak = self<APMIdentity>();
-        queue_->async([weak] {
+        post([weak] {
             if (auto identity = weak.lock()) identity->resettableDeviceID_.reset();
         });
     }
@@ -307,9 +325,33 @@ bool APMIdentity::removeDeniedPersistedValues() {
     return adStorageDenied;
 }
 
+void APMIdentity::post(std::function<void()> work) {
+    pending_->fetch_add(1, std::memory_order_acq_rel);
+    queue_->async([pending = pending_, work = std::move(work)] {
+        struct Done {
+            std::atomic<int>* pending;
+            ~Done() { pending->fetch_sub(1, std::memory_order_acq_rel); }
+        } done{pending.get()};
+        work();
+    });
+}
+
+bool APMIdentity::refreshWouldDoNothing() {
+    if (pending_->load(std::memory_order_acquire) != 0) return false;
+    const double last = lastRefresh_.load(std::memory_order_acquire);
+    if (std::isnan(last)) return false;
+    const double now = Clock::now();
+    if (!(last < now) || now - last >= settings().adIDCacheTime) return false;
+    if (APMConsentSettingsUtil::isAdStorageDenied() || APMConsentSettingsUtil::isAnalyticsStorageDenied()) return false;
+    return !isEmpty(persistedConfig_->appInstanceID());
+}
+
 void APMIdentity::updateIdentifiers() {
+    // Asked for before every event: queued only when the refresh has something to do, so the
+    // queue stays idle and the reads that follow run at once on their caller's thread.
+    if (refreshWouldDoNothing()) return;
     std::weak_ptr<APMIdentity> weak = self<APMIdentity>();
-    queue_->async([weak] {
+    post([weak] {
         if (auto identity = weak.lock()) identity->updateIdentifiersOnQueue();
     });
 }
@@ -375,6 +417,7 @@ void APMIdentity::updateIdentifiersOnQueue() {
         if (!adStorageDenied) persistedConfig_->setHashedResettableDeviceID(hash);
     }
     lastAppInstanceIDUpdateTimestamp_ = now;
+    lastRefresh_.store(now, std::memory_order_release);
     limitedAdTracking_ = limited;
     resettableDeviceID_ = resettableDeviceID;
     appleConsentStatus_ = status;

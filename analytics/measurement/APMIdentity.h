@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -64,7 +65,7 @@ public:
     // The engine installs its remote configuration's reader; empty restores the defaults.
     void setSettingsProvider(SettingsProvider provider);
 
-    // Reads that start a refresh first (queued ahead of the read, so they see its result).
+    // Reads that refresh first (in the same turn of the queue, so they see its result).
     std::uint64_t appleConsentStatus();
     bool hasLimitedAdTracking();
     bool limitedAdTracking();
@@ -119,6 +120,11 @@ private:
     // True when ad storage is denied, so the advertising id held here must go too.
     bool removeDeniedPersistedValues();
     void updateIdentifiersOnQueue();
+    // Work for the queue, counted in pending_ until it has run.
+    void post(std::function<void()> work);
+    // True when a refresh queued now would change nothing: no work of the identity's is
+    // waiting, consent removes nothing, and the values are younger than the cache time.
+    bool refreshWouldDoNothing();
     template <class T>
     T readOnQueue(const std::function<T()>& read);
 
@@ -130,6 +136,8 @@ private:
     std::string rezaviviInstallationID_;
     std::atomic<bool> appIDFromVUVReplaced_{false};
     std::atomic<bool> appIDFromZeVivReplaced_{false};
+    mutable std::once_flag fromAppStoreOnce_;
+    mutable bool fromAppStore_ = false;
 
     // Fixed at creation.
     std::string appID_;
@@ -138,6 +146,10 @@ private:
     std::optional<std::int32_t> appVersionMinor_;
     std::optional<std::int32_t> appVersionRelease_;
     std::optional<bool> isIDFVCollectionEnabled_;
+
+    std::shared_ptr<std::atomic<int>> pending_ = std::make_shared<std::atomic<int>>(0);
+    // The last refresh's time, for callers off the queue; NaN before the first.
+    std::atomic<double> lastRefresh_{std::numeric_limits<double>::quiet_NaN()};
 
     // The queue's.
     std::optional<double> lastAppInstanceIDUpdateTimestamp_;

@@ -5,6 +5,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/dispatch/NSThread.h"
+#include "platform/dispatch/SequenceChecker.h"
 #include "tests/platform/dispatch/DispatchTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -228,6 +229,61 @@ TEST(Sync, FromManyThreadsWhileAsyncWorkRunsStaysExclusive) {
     queue->sync([] {});
     EXPECT_EQ(counter, 6 * 300 * 2);
     EXPECT_EQ(probe.overlaps(), 0);
+}
+
+TEST(Sync, OntoAnIdleQueueHoldsItAsItsWorkUntilDone) {
+    static char key;
+    auto queue = DispatchQueue::create("test.sync.idle");
+    queue->setSpecific(&key, Value("idle"));
+    SequenceChecker checker("IdleQueueProbe");
+    Latch bound(1);
+    queue->async([&] {
+        EXPECT_TRUE(checker.calledOnValidSequence());
+        bound.countDown();
+    });
+    ASSERT_TRUE(bound.waitFor());
+    queue->sync([] {});  // the queue is idle from here on
+
+    ExclusivityProbe probe;
+    std::vector<int> order;
+    Latch ran(2);
+    Value specific;
+    bool onSequence = false;
+    queue->sync([&] {
+        probe.enter();
+        specific = DispatchQueue::getSpecific(&key);
+        onSequence = checker.calledOnValidSequence();
+        // Queued from elsewhere while the caller holds the queue: it waits for the caller.
+        std::thread other([&] {
+            for (int i = 1; i <= 2; ++i) {
+                queue->async([&, i] {
+                    probe.enter();
+                    order.push_back(i);
+                    probe.leave();
+                    ran.countDown();
+                });
+            }
+        });
+        other.join();
+        EXPECT_FALSE(ran.waitFor(0.05));
+        order.push_back(0);
+        probe.leave();
+    });
+    ASSERT_TRUE(ran.waitFor());
+    EXPECT_EQ(specific, Value("idle"));
+    EXPECT_TRUE(onSequence);
+    EXPECT_FALSE(checker.calledOnValidSequence());
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(probe.overlaps(), 0);
+
+    // A block that throws gives the queue back too.
+    Latch after(1);
+    EXPECT_THROW(queue->sync([&] {
+        queue->async([&] { after.countDown(); });
+        throw std::runtime_error("thrown inside sync");
+    }),
+                 std::runtime_error);
+    EXPECT_TRUE(after.waitFor());
 }
 
 TEST(Sync, OntoAnotherQueueFromAQueueAndOntoAConcurrentQueueFromInsideIt) {
