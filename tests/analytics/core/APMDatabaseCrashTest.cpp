@@ -6,6 +6,8 @@
 #include "APMDatabaseTestSupport.h"
 #include "platform/foundation/Sandbox.h"
 
+#include "tests/fixtures/CrashChild.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -19,7 +21,6 @@
 #include <random>
 #include <set>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -86,31 +87,14 @@ TEST(APMDatabaseCrashTest, EveryAcknowledgedEventSurvivesSIGKILL) {
     int kills = 0;
     for (int round = 0; round < 25; ++round) {
         if (round >= 20 && std::chrono::steady_clock::now() - started > std::chrono::seconds(45)) break;
-        std::vector<std::string> env;
-        for (char** entry = environ; *entry; ++entry) env.emplace_back(*entry);
-        env.push_back(std::string(kDatabaseVariable) + "=" + databasePath);
-        env.push_back(std::string(kLogVariable) + "=" + logPath);
-        env.push_back(std::string(kBaseVariable) + "=" + std::to_string((round + 1) * 1000000LL));
-        std::vector<char*> envp;
-        for (auto& entry : env) envp.push_back(entry.data());
-        envp.push_back(nullptr);
-        std::string filter = "--gtest_filter=APMDatabaseCrashTest.DISABLED_WriterChild";
-        std::string disabled = "--gtest_also_run_disabled_tests";
-        std::vector<char*> argv = {const_cast<char*>(exe.c_str()), filter.data(), disabled.data(), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        pid_t child = 0;
-        ASSERT_EQ(posix_spawn(&child, exe.c_str(), &actions, nullptr, argv.data(), envp.data()), 0);
-        posix_spawn_file_actions_destroy(&actions);
+        const pid_t child = spawnDisabledTest(exe, "APMDatabaseCrashTest.DISABLED_WriterChild",
+                                              {std::string(kDatabaseVariable) + "=" + databasePath, std::string(kLogVariable) + "=" + logPath,
+                                               std::string(kBaseVariable) + "=" + std::to_string((round + 1) * 1000000LL)});
+        ASSERT_GT(child, 0);
 
         // Wait for the child's first acknowledged write of this round, then kill it somewhere later.
         const std::size_t before = loggedSequences(logPath).size();
-        const auto waitUntil = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (loggedSequences(logPath).size() == before && std::chrono::steady_clock::now() < waitUntil) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        waitForMore(before, [&] { return loggedSequences(logPath).size(); });
         std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 60000)(random)));
         ASSERT_EQ(kill(child, SIGKILL), 0);
         int status = 0;

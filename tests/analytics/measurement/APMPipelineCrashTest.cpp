@@ -5,10 +5,10 @@
 #include "DeliveryTestSupport.h"
 
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/CrashChild.h"
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -111,31 +111,15 @@ TEST_F(APMPipelineCrashTest, EveryCommittedEventSurvivesSIGKILLAndIsUploadedOnce
 
     constexpr int kRounds = 10;
     for (int round = 0; round < kRounds; ++round) {
-        std::vector<std::string> env;
-        for (char** entry = environ; *entry; ++entry) env.emplace_back(*entry);
-        env.push_back(std::string(kHomeVariable) + "=" + Sandbox::home());
-        env.push_back(std::string(kLogVariable) + "=" + logPath);
-        env.push_back(std::string(kBaseVariable) + "=" + std::to_string((round + 1) * 1000000LL));
-        std::vector<char*> envp;
-        for (auto& entry : env) envp.push_back(entry.data());
-        envp.push_back(nullptr);
-        std::string filter = "--gtest_filter=APMPipelineCrashTest.DISABLED_LoggingChild";
-        std::string disabled = "--gtest_also_run_disabled_tests";
-        std::vector<char*> argv = {const_cast<char*>(exe.c_str()), filter.data(), disabled.data(), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        pid_t child = 0;
-        ASSERT_EQ(posix_spawn(&child, exe.c_str(), &actions, nullptr, argv.data(), envp.data()), 0);
-        posix_spawn_file_actions_destroy(&actions);
+        const pid_t child = spawnDisabledTest(exe, "APMPipelineCrashTest.DISABLED_LoggingChild",
+                                              {std::string(kHomeVariable) + "=" + Sandbox::home(),
+                                               std::string(kLogVariable) + "=" + logPath,
+                                               std::string(kBaseVariable) + "=" + std::to_string((round + 1) * 1000000LL)});
+        ASSERT_GT(child, 0);
 
         // Kill it somewhere after its first committed event of this round.
         const std::size_t before = loggedNumbers(logPath).size();
-        const auto waitUntil = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (loggedNumbers(logPath).size() == before && std::chrono::steady_clock::now() < waitUntil) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        waitForMore(before, [&] { return loggedNumbers(logPath).size(); });
         std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 150000)(random)));
         ASSERT_EQ(kill(child, SIGKILL), 0);
         int status = 0;
