@@ -77,6 +77,21 @@ void expectPictureAt(const UIImage& shot, const UIImage& picture, double scale, 
         }
 }
 
+// The demo bundle and the server's folder in the test's folder, the content server on
+// 127.0.0.1 serving that folder, and the bundle pointed at it.
+struct ServedDemo {
+    std::string bundle = Sandbox::tmp() + "/demo-bundle";
+    std::string served = Sandbox::tmp() + "/demo-server";
+    std::unique_ptr<ContentServer> server;
+
+    bool start(std::string* error) {
+        if (!DemoGenerator::writeBundle(bundle, {}, error) || !DemoGenerator::writeServerFolder(served, {}, error))
+            return false;
+        server = ContentServer::start({served, "", 0, {}}, error);
+        return server && DemoGenerator::setServerHost(bundle, server->host(), error);
+    }
+};
+
 }  // namespace
 
 TEST(ApplicationScript, StartsOnTheGalleryChoosesItFromTheMenuSwitchesGroupingAndTakesAShot) {
@@ -157,14 +172,12 @@ TEST(ApplicationScript, ABundleWithoutItsPicturesDatabaseSaysSoOnTheScreenAndOnS
 }
 
 TEST(ApplicationScript, ASubcategorysGridOpensItsPicturesFromTheServerInThePagerAndKeepsThemForLater) {
-    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
-    const std::string served = Sandbox::tmp() + "/demo-server";
+    ServedDemo demo;
     std::string error;
-    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
-    ASSERT_TRUE(DemoGenerator::writeServerFolder(served, {}, &error)) << error;
-    auto server = ContentServer::start({served, "", 0, {}}, &error);
-    ASSERT_TRUE(server) << error;
-    ASSERT_TRUE(DemoGenerator::setServerHost(bundle, server->host(), &error)) << error;
+    ASSERT_TRUE(demo.start(&error)) << error;
+    const std::string& bundle = demo.bundle;
+    const std::string& served = demo.served;
+    auto& server = demo.server;
 
     // The first row of the gallery and a painting of it that only the server has.
     const DemoGroup& group = DemoCatalogue::genreGroups().front();
@@ -245,14 +258,11 @@ TEST(ApplicationScript, ASubcategorysGridOpensItsPicturesFromTheServerInThePager
 }
 
 TEST(ApplicationScript, AFavouriteIsPostedAsALikeAndShownInTheFavouritesAfterARestart) {
-    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
-    const std::string served = Sandbox::tmp() + "/demo-server";
+    ServedDemo demo;
     std::string error;
-    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
-    ASSERT_TRUE(DemoGenerator::writeServerFolder(served, {}, &error)) << error;
-    auto server = ContentServer::start({served, "", 0, {}}, &error);
-    ASSERT_TRUE(server) << error;
-    ASSERT_TRUE(DemoGenerator::setServerHost(bundle, server->host(), &error)) << error;
+    ASSERT_TRUE(demo.start(&error)) << error;
+    const std::string& bundle = demo.bundle;
+    auto& server = demo.server;
 
     // A painting on the device; the most liked one.
     const DemoPainting* favourite = nullptr;
@@ -311,14 +321,11 @@ TEST(ApplicationScript, AFavouriteIsPostedAsALikeAndShownInTheFavouritesAfterARe
 }
 
 TEST(ApplicationScript, DownloadingAllPicturesStopsAtAFileTheServerFailsAndTheSecondLaunchOffersTheRest) {
-    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
-    const std::string served = Sandbox::tmp() + "/demo-server";
+    ServedDemo demo;
     std::string error;
-    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
-    ASSERT_TRUE(DemoGenerator::writeServerFolder(served, {}, &error)) << error;
-    auto server = ContentServer::start({served, "", 0, {}}, &error);
-    ASSERT_TRUE(server) << error;
-    ASSERT_TRUE(DemoGenerator::setServerHost(bundle, server->host(), &error)) << error;
+    ASSERT_TRUE(demo.start(&error)) << error;
+    const std::string& bundle = demo.bundle;
+    auto& server = demo.server;
     std::vector<std::string> serverOnly;
     for (const auto& p : DemoCatalogue::paintings())
         if (DemoCatalogue::isOnServerOnly(p)) serverOnly.push_back(DemoCatalogue::imagePathOf(p));
