@@ -258,13 +258,13 @@ std::shared_ptr<UIPopoverPresentationController> UIViewController::popoverPresen
 }
 
 // The controller a presentation hangs from: for the context styles the nearest ancestor that
-// defines the context, otherwise the root of the containment tree (or its topmost presented
-// screen, since presenting from a covered screen shows on top of what covers it).
-std::shared_ptr<UIViewController> UIViewController::presentationContext() {
-    auto self = std::static_pointer_cast<UIViewController>(shared_from_this());
-    auto root = self;
+// defines the context, otherwise the root of the containment tree.
+std::shared_ptr<UIViewController> UIViewController::presentationContext(UIModalPresentationStyle style) {
+    const bool inContext =
+        style == UIModalPresentationStyle::CurrentContext || style == UIModalPresentationStyle::OverCurrentContext;
+    auto root = std::static_pointer_cast<UIViewController>(shared_from_this());
     while (auto parent = root->parentViewController()) {
-        if (root->definesPresentationContext_) break;
+        if (inContext && root->definesPresentationContext_) break;
         root = parent;
     }
     return root;
@@ -318,7 +318,7 @@ CGRect presentedFrame(const std::shared_ptr<UIViewController>& controller, const
 void UIViewController::presentViewController(const std::shared_ptr<UIViewController>& controller, bool animated,
                                              Completion completion) {
     if (!controller) return;
-    auto host = presentationContext();
+    auto host = presentationContext(controller->modalPresentationStyle());
     // Presenting from a screen that already presents: the platform refuses and says so.
     if (host->presented_) {
         std::fprintf(stderr, "Attempt to present %s on %s which is already presenting %s\n",

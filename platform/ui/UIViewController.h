@@ -219,7 +219,7 @@ private:
                      const std::shared_ptr<UIViewControllerTransitionCoordinator>& coordinator, int phase);
     void finishPresentation(const std::shared_ptr<UIViewController>& presented, bool animated, Completion completion);
     void finishDismissal(const std::shared_ptr<UIViewController>& presented, bool animated, Completion completion);
-    std::shared_ptr<UIViewController> presentationContext();
+    std::shared_ptr<UIViewController> presentationContext(UIModalPresentationStyle style);
 
     std::shared_ptr<UIView> view_;
     bool loadingView_ = false;

@@ -132,19 +132,22 @@ TEST(DefaultMenuCompositionTest, TheDownloadRowShowsWhileAPictureIsMissingAndAsk
     Clock::setManual(100);
     UIApplication::sharedApplication()->reset();
     auto factory = withAllScreens(config("images.sqlite", "", 0));
-    EXPECT_EQ(factory->makeItems().size(), 1u) << "no count, no row";
+    EXPECT_EQ(factory->makeItems().size(), 2u) << "no count, no row";
 
     auto counter = std::make_shared<FixedCounter>();
     factory->setDownloadsCounter(counter);
     auto sections = factory->makeItems();
-    ASSERT_EQ(sections.size(), 2u);
+    ASSERT_EQ(sections.size(), 3u);
     EXPECT_EQ(sections[1]->title(), OECoreString("Additional"));
+    EXPECT_EQ(sections[2]->title(), OECoreString("Settings"));
     ASSERT_EQ(sections[1]->items().size(), 1u);
     const auto row = sections[1]->items()[0];
     EXPECT_EQ(row->title(), OECoreString("Download All Images"));
     EXPECT_EQ(row->imageName(), "download");
     counter->all = true;
-    EXPECT_EQ(factory->makeItems().size(), 1u);
+    sections = factory->makeItems();
+    ASSERT_EQ(sections.size(), 2u);
+    EXPECT_EQ(sections[1]->title(), OECoreString("Settings"));
 
     // Choosing it only asks: "Attention", "Download" first, "Cancel" second.
     auto menu = OEMainMenu::initWithFactory(factory, factory->config());

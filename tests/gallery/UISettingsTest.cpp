@@ -111,5 +111,4 @@ TEST_F(UISettingsTest, DeletingTheDownloadedPicturesAsksFirstAndRunsBehindTheOve
     ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return !exists(picture); }, 20.0));
     EXPECT_FALSE(exists(Sandbox::documents() + "/Data"));
     EXPECT_FALSE(ActivityView::sharedActivityView()->isShown());
-    ActivityView::sharedActivityView()->removeObservers();
 }

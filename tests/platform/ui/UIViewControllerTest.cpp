@@ -138,6 +138,29 @@ TEST_F(ViewControllerTest, SheetLeavesPresenterVisibleAndSecondPresentationIsRef
     EXPECT_EQ(a->presentedViewController(), nullptr);
 }
 
+TEST_F(ViewControllerTest, OnlyTheContextStylesStopAtAChildThatDefinesTheContext) {
+    auto parent = Screen::named("P");
+    auto child = Screen::named("C");
+    auto window = showRoot(parent);
+    parent->addChildViewController(child);
+    parent->view()->addSubview(child->view());
+    child->didMoveToParentViewController(parent);
+    child->setDefinesPresentationContext(true);
+
+    auto full = Screen::named("F");
+    child->presentViewController(full, false, nullptr);
+    EXPECT_EQ(full->presentingViewController(), parent);
+    EXPECT_EQ(child->presentedViewController(), nullptr);
+    parent->dismissViewControllerAnimated(false, nullptr);
+
+    auto over = Screen::named("O");
+    over->setModalPresentationStyle(UIModalPresentationStyle::OverCurrentContext);
+    child->presentViewController(over, false, nullptr);
+    EXPECT_EQ(over->presentingViewController(), child);
+    EXPECT_EQ(parent->presentedViewController(), nullptr);
+    child->dismissViewControllerAnimated(false, nullptr);
+}
+
 TEST_F(ViewControllerTest, ContainmentForwardsAppearanceToChildrenAndRemovalMakesThemDisappear) {
     auto parent = Screen::named("P");
     auto child = Screen::named("C");
