@@ -4,6 +4,8 @@
 #include "content/dbEntry.h"
 #include "demo/generator/DemoGenerator.h"
 #include "config/OEConfigFactory.h"
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
@@ -134,4 +136,16 @@ std::vector<std::string> GalleryFixture::distinctPicturePaths() {
     std::set<std::string> paths;
     for (const auto& painting : DemoCatalogue::paintings()) paths.insert(DemoCatalogue::imagePathOf(painting));
     return {paths.begin(), paths.end()};
+}
+
+void GalleryFixture::settle() {
+    for (int i = 0; i < 4; ++i) {
+        Clock::advance(0);
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+    }
+}
+
+void GalleryFixture::pass(double seconds) {
+    Clock::advance(seconds);
+    settle();
 }

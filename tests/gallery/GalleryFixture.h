@@ -49,6 +49,10 @@ protected:
     // The demo painting with the given picture file extension (".jpg", ".JPG", ".png").
     static const DemoPainting& paintingWithExtension(const std::string& extension);
     static std::vector<std::string> distinctPicturePaths();
+    // Runs what is due, including work the main queue gets from background queues.
+    static void settle();
+    // Moves the manual clock on by `seconds`, then settles.
+    static void pass(double seconds);
 
 private:
     std::optional<ScopedMainBundle> mainBundle_;

@@ -57,16 +57,6 @@ protected:
         Clock::setReal();
         GalleryFixture::TearDown();
     }
-    static void settle() {
-        for (int i = 0; i < 4; ++i) {
-            Clock::advance(0);
-            NSRunLoop::mainRunLoop()->runUntilIdle();
-        }
-    }
-    static void pass(double seconds) {
-        Clock::advance(seconds);
-        settle();
-    }
     // A painting whose picture the bundle holds.
     static const DemoPainting& localPainting() {
         for (const auto& painting : DemoCatalogue::paintings())

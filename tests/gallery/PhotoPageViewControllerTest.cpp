@@ -64,17 +64,6 @@ protected:
         GalleryFixture::TearDown();
     }
 
-    // Runs what is due, including pictures read on the background queue.
-    static void settle() {
-        for (int i = 0; i < 4; ++i) {
-            Clock::advance(0);
-            NSRunLoop::mainRunLoop()->runUntilIdle();
-        }
-    }
-    static void pass(double seconds) {
-        Clock::advance(seconds);
-        settle();
-    }
 
     // The rows of the first genre group whose pictures the bundle holds.
     ContentRowList localRows() {
