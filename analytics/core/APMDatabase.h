@@ -274,7 +274,28 @@ private:
     [[nodiscard]] static std::shared_ptr<APMEvent> eventFromBlob(const Value& blob, NSErrorPtr* error);
     static std::optional<NSData> blobFromEvent(const std::shared_ptr<APMEvent>& event);
 
+    // What the upload schedule asks after every event, answered from memory while the rows behind
+    // an answer stay as they were: the store reports every change, which forgets the answers it
+    // may touch, except that a raw event inserted here is folded into them.
+    struct UploadFacts {
+        std::optional<bool> rawEventsEmpty;
+        std::optional<bool> realtimeRawEvents;
+        std::optional<std::optional<double>> latestRawEventTime;
+        std::optional<bool> queueEmpty;
+        std::optional<bool> realtimeBundles;
+        std::optional<std::optional<double>> latestBundleTime;
+    };
+    void tableChanged(const char* table, bool inserted);
+    // A kept answer, else the query's (kept when it succeeded).
+    [[nodiscard]] std::optional<bool> keptBoolean(std::optional<bool>& kept, const std::string& query,
+                                                  NSErrorPtr* error, bool fixedText = false);
+    [[nodiscard]] std::optional<double> keptDouble(std::optional<std::optional<double>>& kept,
+                                                   const std::string& query, NSErrorPtr* error);
+
     std::shared_ptr<APMSqliteStore> sqliteStore_;
     std::shared_ptr<APMPersistedConfig> persistedConfig_;
+    UploadFacts uploadFacts_;
+    // The raw event insertRawEvent is writing: its timestamp and real-time mark.
+    std::optional<std::pair<double, bool>> insertingRawEvent_;
     SequenceChecker sequenceChecker_{"APMDatabase"};
 };
