@@ -48,6 +48,7 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
     }
     sqliteStore_ = store;
     uploadFacts_ = {};
+    storedMetadataFingerprint_.reset();
     std::weak_ptr<APMDatabase> weak = weakSelf<APMDatabase>();
     sqliteStore_->setChangeObserver([weak](const char* table, bool inserted) {
         if (auto database = weak.lock()) database->tableChanged(table, inserted);
@@ -102,6 +103,7 @@ bool APMDatabase::performTransaction(const std::function<bool()>& block) {
     const bool succeeded = sqliteStore_->performTransactionWithError(&error, block);
     if (!succeeded) {
         uploadFacts_ = {};
+        storedMetadataFingerprint_.reset();
         APMMeasurementMonitor()->logWithLevel(
             1, 12056, NSString::format("Transaction failed. %@", error ? error->localizedDescription() : std::string()));
     }
@@ -115,10 +117,13 @@ bool APMDatabase::requireStore(NSErrorPtr* error) const {
 void APMDatabase::tableChanged(const char* table, bool inserted) {
     if (!table) {
         uploadFacts_ = {};
+        storedMetadataFingerprint_.reset();
         return;
     }
     const std::string_view name(table);
-    if (name == "queue") {
+    if (name == "raw_events_metadata") {
+        storedMetadataFingerprint_.reset();
+    } else if (name == "queue") {
         uploadFacts_.queueEmpty.reset();
         uploadFacts_.realtimeBundles.reset();
         uploadFacts_.latestBundleTime.reset();

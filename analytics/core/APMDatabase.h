@@ -295,6 +295,9 @@ private:
     std::shared_ptr<APMSqliteStore> sqliteStore_;
     std::shared_ptr<APMPersistedConfig> persistedConfig_;
     UploadFacts uploadFacts_;
+    // Metadata known to be stored and readable, while raw_events_metadata stays as it was: most
+    // events share their metadata with the one before.
+    std::optional<std::int64_t> storedMetadataFingerprint_;
     // The raw event insertRawEvent is writing: its timestamp and real-time mark.
     std::optional<std::pair<double, bool>> insertingRawEvent_;
     SequenceChecker sequenceChecker_{"APMDatabase"};

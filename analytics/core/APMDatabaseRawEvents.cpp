@@ -79,7 +79,11 @@ bool APMDatabase::insertIfNotExistsRawEventMetadata(const std::shared_ptr<APMPBM
         return false;
     }
     const std::int64_t fingerprint = apm_64LSBMD5(bytes);
-    if (queryRawEventsMetadataWithFingerprint(fingerprint, nullptr)) return true;
+    if (storedMetadataFingerprint_ == fingerprint && sqliteStore_) return true;
+    if (queryRawEventsMetadataWithFingerprint(fingerprint, nullptr)) {
+        storedMetadataFingerprint_ = fingerprint;
+        return true;
+    }
     const Row row = {{"metadata_fingerprint", Value(static_cast<long long>(fingerprint))}, {"metadata", Value(bytes)}};
     return upsertDataType(row, "raw_events_metadata", "metadata_fingerprint", Value(static_cast<long long>(fingerprint)),
                           kRawEventsMetadataLimit, error);

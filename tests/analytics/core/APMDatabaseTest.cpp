@@ -336,6 +336,11 @@ TEST_F(APMDatabaseTest, RawEventsShareMetadataAndReadBackWhole) {
     EXPECT_FALSE(APMPBMessageHasField(blob, APMPBEvent::kName));
     EXPECT_EQ(database_->nextMetadataFingerprintToProcess(nullptr), std::optional<std::int64_t>(fp));
     EXPECT_EQ(database_->containsRawEventWithMetadataFingerprint(fp, nullptr), std::optional<bool>(true));
+
+    // Metadata known to be stored is stored again once its row went.
+    ASSERT_TRUE(database_->deleteRawEventMetadataWithMetadataFingerprint(fp, nullptr));
+    ASSERT_TRUE(database_->insertIfNotExistsRawEventMetadata(metadata(), nullptr));
+    EXPECT_NE(database_->queryRawEventsMetadataWithFingerprint(fp, nullptr), nullptr);
 }
 
 TEST_F(APMDatabaseTest, RawEventReadsAreBoundedOrderedAndFiltered) {
