@@ -47,8 +47,7 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
         return false;
     }
     sqliteStore_ = store;
-    uploadFacts_ = {};
-    storedMetadataFingerprint_.reset();
+    forgetKeptAnswers();
     std::weak_ptr<APMDatabase> weak = weakSelf<APMDatabase>();
     sqliteStore_->setChangeObserver([weak](const char* table, bool inserted) {
         if (auto database = weak.lock()) database->tableChanged(table, inserted);
@@ -102,8 +101,7 @@ bool APMDatabase::performTransaction(const std::function<bool()>& block) {
     if (!requireStore(&error)) return false;
     const bool succeeded = sqliteStore_->performTransactionWithError(&error, block);
     if (!succeeded) {
-        uploadFacts_ = {};
-        storedMetadataFingerprint_.reset();
+        forgetKeptAnswers();
         APMMeasurementMonitor()->logWithLevel(
             1, 12056, NSString::format("Transaction failed. %@", error ? error->localizedDescription() : std::string()));
     }
@@ -114,15 +112,26 @@ bool APMDatabase::requireStore(NSErrorPtr* error) const {
     return APMCheckSuccess(sqliteStore_ != nullptr, error, APMErrorFailedPrecondition, "Database not open");
 }
 
+void APMDatabase::forgetKeptAnswers() {
+    uploadFacts_ = {};
+    storedMetadataFingerprint_.reset();
+    storedEventNames_.clear();
+    writtenDailyCounts_.reset();
+}
+
 void APMDatabase::tableChanged(const char* table, bool inserted) {
     if (!table) {
-        uploadFacts_ = {};
-        storedMetadataFingerprint_.reset();
+        forgetKeptAnswers();
         return;
     }
     const std::string_view name(table);
     if (name == "raw_events_metadata") {
         storedMetadataFingerprint_.reset();
+    } else if (name == "events") {
+        storedEventNames_.clear();
+    } else if (name == "app_metadata") {
+        writtenDailyCounts_.reset();
+        if (dailyCountsWriteReachedRow_) dailyCountsWriteReachedRow_ = true;
     } else if (name == "queue") {
         uploadFacts_.queueEmpty.reset();
         uploadFacts_.realtimeBundles.reset();

@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <unordered_set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -163,6 +164,9 @@ public:
     [[nodiscard]] std::optional<std::vector<std::shared_ptr<APMEventAggregates>>> allEventAggregates(NSErrorPtr* error);
     [[nodiscard]] std::shared_ptr<APMEventAggregates> eventAggregatesWithName(const std::string& name,
                                                                               NSErrorPtr* error);
+    // Whether a readable aggregate row of that name is stored; nothing (and the error) when the
+    // row cannot be read.
+    [[nodiscard]] std::optional<bool> hasEventAggregatesWithName(const std::string& name, NSErrorPtr* error);
     [[nodiscard]] bool updateEventAggregates(const std::shared_ptr<APMEventAggregates>& eventAggregates,
                                              NSErrorPtr* error);
     [[nodiscard]] bool clearCurrentSessionCounts(NSErrorPtr* error);
@@ -286,6 +290,7 @@ private:
         std::optional<std::optional<double>> latestBundleTime;
     };
     void tableChanged(const char* table, bool inserted);
+    void forgetKeptAnswers();
     // A kept answer, else the query's (kept when it succeeded).
     [[nodiscard]] std::optional<bool> keptBoolean(std::optional<bool>& kept, const std::string& query,
                                                   NSErrorPtr* error, bool fixedText = false);
@@ -298,6 +303,12 @@ private:
     // Metadata known to be stored and readable, while raw_events_metadata stays as it was: most
     // events share their metadata with the one before.
     std::optional<std::int64_t> storedMetadataFingerprint_;
+    // Names with a readable aggregate row, while the events table stays as it was.
+    std::unordered_set<std::string> storedEventNames_;
+    // The daily counts last written, while the app metadata row stays as written; and whether
+    // the write in progress reached the row.
+    std::shared_ptr<APMDailyCounts> writtenDailyCounts_;
+    std::optional<bool> dailyCountsWriteReachedRow_;
     // The raw event insertRawEvent is writing: its timestamp and real-time mark.
     std::optional<std::pair<double, bool>> insertingRawEvent_;
     SequenceChecker sequenceChecker_{"APMDatabase"};

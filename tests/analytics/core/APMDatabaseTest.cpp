@@ -263,6 +263,14 @@ TEST_F(APMDatabaseTest, AppMetadataAndDailyCountsStartEmptyAndRoundTrip) {
     auto storedCounts = database_->dailyCounts(nullptr);
     EXPECT_EQ(storedCounts->publicEventsCount(), 3);
     EXPECT_EQ(storedCounts->conversionsCount(), 1);
+    // The counts read back are a copy, and follow a write to the row that went another way.
+    storedCounts->incrementCountsForCurrentDay(expectedDay, true, false, 1);
+    EXPECT_EQ(database_->dailyCounts(nullptr)->publicEventsCount(), 3);
+    ASSERT_TRUE(store().updateRecord({{"daily_public_events_count", Value(7)}}, "app_metadata", "rowid", Value(1), nullptr));
+    EXPECT_EQ(database_->dailyCounts(nullptr)->publicEventsCount(), 7);
+    // A rolled-back write leaves the stored counts.
+    EXPECT_FALSE(database_->performTransaction([&] { return database_->updateDailyCounts(storedCounts, nullptr) && false; }));
+    EXPECT_EQ(database_->dailyCounts(nullptr)->publicEventsCount(), 7);
     NSErrorPtr error;
     EXPECT_FALSE(database_->updateDailyCounts(nullptr, &error));
     EXPECT_EQ(error->code(), APMErrorStorage);
