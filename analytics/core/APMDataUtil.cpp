@@ -16,7 +16,18 @@ std::int64_t apm_64LeastSignificantBits(const NSData& data) {
     return static_cast<std::int64_t>(value);
 }
 
-std::int64_t apm_64LSBMD5(const NSData& data) { return apm_64LeastSignificantBits(apm_MD5Data(data)); }
+std::int64_t apm_64LSBMD5(const NSData& data) {
+    // Every event's metadata is hashed twice, and mostly the same bytes as the last event's: a
+    // comparison is far cheaper than the digest.
+    thread_local NSData lastData;
+    thread_local std::int64_t lastFingerprint = 0;
+    thread_local bool known = false;
+    if (known && data == lastData) return lastFingerprint;
+    lastFingerprint = apm_64LeastSignificantBits(apm_MD5Data(data));
+    lastData = data;
+    known = true;
+    return lastFingerprint;
+}
 
 std::optional<std::string> apm_MD5String(const std::string& text) {
     if (!NSString::isValidUTF8(text)) return std::nullopt;

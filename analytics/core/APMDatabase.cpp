@@ -7,6 +7,9 @@
 #include "analytics/core/APMMonitor.h"
 #include "platform/foundation/NSString.h"
 
+#include <algorithm>
+#include <string_view>
+
 std::shared_ptr<APMDatabase> APMDatabase::initWithDatabaseName(const std::string& name,
                                                                std::shared_ptr<APMPersistedConfig> persistedConfig,
                                                                NSErrorPtr* error) {
@@ -44,6 +47,11 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
         return false;
     }
     sqliteStore_ = store;
+    forgetKeptAnswers();
+    std::weak_ptr<APMDatabase> weak = weakSelf<APMDatabase>();
+    sqliteStore_->setChangeObserver([weak](const char* table, bool inserted) {
+        if (auto database = weak.lock()) database->tableChanged(table, inserted);
+    });
     // Measurement data takes the cheaper commit (see APMSqliteStore::useWriteAheadLog); a file
     // that cannot switch goes on with its rollback journal.
     NSErrorPtr walError;
@@ -93,6 +101,7 @@ bool APMDatabase::performTransaction(const std::function<bool()>& block) {
     if (!requireStore(&error)) return false;
     const bool succeeded = sqliteStore_->performTransactionWithError(&error, block);
     if (!succeeded) {
+        forgetKeptAnswers();
         APMMeasurementMonitor()->logWithLevel(
             1, 12056, NSString::format("Transaction failed. %@", error ? error->localizedDescription() : std::string()));
     }
@@ -101,4 +110,64 @@ bool APMDatabase::performTransaction(const std::function<bool()>& block) {
 
 bool APMDatabase::requireStore(NSErrorPtr* error) const {
     return APMCheckSuccess(sqliteStore_ != nullptr, error, APMErrorFailedPrecondition, "Database not open");
+}
+
+void APMDatabase::forgetKeptAnswers() {
+    uploadFacts_ = {};
+    storedMetadataFingerprint_.reset();
+    storedEventNames_.clear();
+    writtenDailyCounts_.reset();
+}
+
+void APMDatabase::tableChanged(const char* table, bool inserted) {
+    if (!table) {
+        forgetKeptAnswers();
+        return;
+    }
+    const std::string_view name(table);
+    if (name == "raw_events_metadata") {
+        storedMetadataFingerprint_.reset();
+    } else if (name == "events") {
+        storedEventNames_.clear();
+    } else if (name == "app_metadata") {
+        writtenDailyCounts_.reset();
+        if (dailyCountsWriteReachedRow_) dailyCountsWriteReachedRow_ = true;
+    } else if (name == "queue") {
+        uploadFacts_.queueEmpty.reset();
+        uploadFacts_.realtimeBundles.reset();
+        uploadFacts_.latestBundleTime.reset();
+    } else if (name == "raw_events") {
+        if (inserted && insertingRawEvent_) {
+            const auto [timestamp, realtime] = *insertingRawEvent_;
+            uploadFacts_.rawEventsEmpty = false;
+            if (auto& latest = uploadFacts_.latestRawEventTime) {
+                *latest = latest->has_value() ? std::max(**latest, timestamp) : timestamp;
+            }
+            if (realtime) uploadFacts_.realtimeRawEvents = true;
+        } else {
+            uploadFacts_.rawEventsEmpty.reset();
+            uploadFacts_.realtimeRawEvents.reset();
+            uploadFacts_.latestRawEventTime.reset();
+        }
+    }
+}
+
+std::optional<bool> APMDatabase::keptBoolean(std::optional<bool>& kept, const std::string& query, NSErrorPtr* error,
+                                             bool fixedText) {
+    if (kept && sqliteStore_) return kept;
+    kept = booleanForQuery(query, {}, error, fixedText);
+    return kept;
+}
+
+std::optional<double> APMDatabase::keptDouble(std::optional<std::optional<double>>& kept, const std::string& query,
+                                              NSErrorPtr* error) {
+    if (kept && sqliteStore_) return *kept;
+    NSErrorPtr queryError;
+    const std::optional<double> answer = doubleForQuery(query, {}, &queryError);
+    if (queryError) {
+        if (error) *error = queryError;
+        return std::nullopt;
+    }
+    kept = answer;
+    return answer;
 }

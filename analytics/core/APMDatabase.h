@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <unordered_set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -163,6 +164,9 @@ public:
     [[nodiscard]] std::optional<std::vector<std::shared_ptr<APMEventAggregates>>> allEventAggregates(NSErrorPtr* error);
     [[nodiscard]] std::shared_ptr<APMEventAggregates> eventAggregatesWithName(const std::string& name,
                                                                               NSErrorPtr* error);
+    // Whether a readable aggregate row of that name is stored; nothing (and the error) when the
+    // row cannot be read.
+    [[nodiscard]] std::optional<bool> hasEventAggregatesWithName(const std::string& name, NSErrorPtr* error);
     [[nodiscard]] bool updateEventAggregates(const std::shared_ptr<APMEventAggregates>& eventAggregates,
                                              NSErrorPtr* error);
     [[nodiscard]] bool clearCurrentSessionCounts(NSErrorPtr* error);
@@ -274,7 +278,38 @@ private:
     [[nodiscard]] static std::shared_ptr<APMEvent> eventFromBlob(const Value& blob, NSErrorPtr* error);
     static std::optional<NSData> blobFromEvent(const std::shared_ptr<APMEvent>& event);
 
+    // What the upload schedule asks after every event, answered from memory while the rows behind
+    // an answer stay as they were: the store reports every change, which forgets the answers it
+    // may touch, except that a raw event inserted here is folded into them.
+    struct UploadFacts {
+        std::optional<bool> rawEventsEmpty;
+        std::optional<bool> realtimeRawEvents;
+        std::optional<std::optional<double>> latestRawEventTime;
+        std::optional<bool> queueEmpty;
+        std::optional<bool> realtimeBundles;
+        std::optional<std::optional<double>> latestBundleTime;
+    };
+    void tableChanged(const char* table, bool inserted);
+    void forgetKeptAnswers();
+    // A kept answer, else the query's (kept when it succeeded).
+    [[nodiscard]] std::optional<bool> keptBoolean(std::optional<bool>& kept, const std::string& query,
+                                                  NSErrorPtr* error, bool fixedText = false);
+    [[nodiscard]] std::optional<double> keptDouble(std::optional<std::optional<double>>& kept,
+                                                   const std::string& query, NSErrorPtr* error);
+
     std::shared_ptr<APMSqliteStore> sqliteStore_;
     std::shared_ptr<APMPersistedConfig> persistedConfig_;
+    UploadFacts uploadFacts_;
+    // Metadata known to be stored and readable, while raw_events_metadata stays as it was: most
+    // events share their metadata with the one before.
+    std::optional<std::int64_t> storedMetadataFingerprint_;
+    // Names with a readable aggregate row, while the events table stays as it was.
+    std::unordered_set<std::string> storedEventNames_;
+    // The daily counts last written, while the app metadata row stays as written; and whether
+    // the write in progress reached the row.
+    std::shared_ptr<APMDailyCounts> writtenDailyCounts_;
+    std::optional<bool> dailyCountsWriteReachedRow_;
+    // The raw event insertRawEvent is writing: its timestamp and real-time mark.
+    std::optional<std::pair<double, bool>> insertingRawEvent_;
     SequenceChecker sequenceChecker_{"APMDatabase"};
 };

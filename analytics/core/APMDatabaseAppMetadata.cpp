@@ -75,6 +75,11 @@ std::int32_t APMDatabase::currentDay() {
 std::shared_ptr<APMDailyCounts> APMDatabase::dailyCounts(NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     const std::int32_t day = currentDay();
+    if (writtenDailyCounts_ && sqliteStore_) {
+        const APMDailyCounts& kept = *writtenDailyCounts_;
+        return APMDailyCounts::initWithDay(kept.day(), kept.conversionsCount(), kept.allEventsCount(),
+                                           kept.publicEventsCount(), kept.errorEventsCount(), kept.realtimeCount());
+    }
     auto objects = dataTypesFromTableWithName(
         "app_metadata", "rowid", Value("1"), error,
         [day](const Row& row, NSErrorPtr* rowError) -> std::shared_ptr<NSObject> {
@@ -109,5 +114,13 @@ bool APMDatabase::updateDailyCounts(const std::shared_ptr<APMDailyCounts>& daily
                      {"daily_public_events_count", Value(dailyCounts->publicEventsCount())},
                      {"daily_error_events_count", Value(dailyCounts->errorEventsCount())},
                      {"daily_real_time_conversion_events_count", Value(dailyCounts->realtimeCount())}};
-    return updateDataType(row, "app_metadata", "rowid", Value("1"), error);
+    dailyCountsWriteReachedRow_ = false;
+    const bool updated = updateDataType(row, "app_metadata", "rowid", Value("1"), error);
+    if (updated && *dailyCountsWriteReachedRow_) {
+        writtenDailyCounts_ = APMDailyCounts::initWithDay(dailyCounts->day(), dailyCounts->conversionsCount(),
+                                                          dailyCounts->allEventsCount(), dailyCounts->publicEventsCount(),
+                                                          dailyCounts->errorEventsCount(), dailyCounts->realtimeCount());
+    }
+    dailyCountsWriteReachedRow_.reset();
+    return updated;
 }

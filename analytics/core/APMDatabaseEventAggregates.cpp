@@ -54,6 +54,19 @@ std::shared_ptr<APMEventAggregates> APMDatabase::eventAggregatesWithName(const s
     return std::static_pointer_cast<APMEventAggregates>(objects->front());
 }
 
+std::optional<bool> APMDatabase::hasEventAggregatesWithName(const std::string& name, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (sqliteStore_ && storedEventNames_.count(name)) return true;
+    NSErrorPtr queryError;
+    if (eventAggregatesWithName(name, &queryError)) {
+        storedEventNames_.insert(name);
+        return true;
+    }
+    if (!queryError) return false;
+    if (error) *error = queryError;
+    return std::nullopt;
+}
+
 bool APMDatabase::updateEventAggregates(const std::shared_ptr<APMEventAggregates>& eventAggregates, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(eventAggregates != nullptr, error, APMErrorStorage,

@@ -36,7 +36,7 @@ std::optional<std::string> rowIDCondition(const Value::Array& rowIDs, NSErrorPtr
 
 std::optional<bool> APMDatabase::isQueuedBundleTableEmpty(NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    return booleanForQuery("SELECT NOT EXISTS (SELECT 1 FROM queue LIMIT 1)", {}, error);
+    return keptBoolean(uploadFacts_.queueEmpty, "SELECT NOT EXISTS (SELECT 1 FROM queue LIMIT 1)", error);
 }
 
 bool APMDatabase::insertBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle, bool isRealtime,
@@ -185,11 +185,12 @@ bool APMDatabase::incrementRetryCounterForBundlesWithIDs(const Value::Array& row
 
 std::optional<double> APMDatabase::queryLatestBundleTime(NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    return doubleForQuery("SELECT MAX(bundle_end_timestamp) FROM queue", {}, error);
+    return keptDouble(uploadFacts_.latestBundleTime, "SELECT MAX(bundle_end_timestamp) FROM queue", error);
 }
 
 std::optional<bool> APMDatabase::containsRealtimeBundlesWithError(NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     // The literal lets the partial index serve it; asked after every event, so kept prepared.
-    return booleanForQuery("SELECT EXISTS (SELECT 1 FROM queue WHERE is_realtime = 1 LIMIT 1)", {}, error, true);
+    return keptBoolean(uploadFacts_.realtimeBundles, "SELECT EXISTS (SELECT 1 FROM queue WHERE is_realtime = 1 LIMIT 1)",
+                       error, true);
 }

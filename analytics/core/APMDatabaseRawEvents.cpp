@@ -79,7 +79,11 @@ bool APMDatabase::insertIfNotExistsRawEventMetadata(const std::shared_ptr<APMPBM
         return false;
     }
     const std::int64_t fingerprint = apm_64LSBMD5(bytes);
-    if (queryRawEventsMetadataWithFingerprint(fingerprint, nullptr)) return true;
+    if (storedMetadataFingerprint_ == fingerprint && sqliteStore_) return true;
+    if (queryRawEventsMetadataWithFingerprint(fingerprint, nullptr)) {
+        storedMetadataFingerprint_ = fingerprint;
+        return true;
+    }
     const Row row = {{"metadata_fingerprint", Value(static_cast<long long>(fingerprint))}, {"metadata", Value(bytes)}};
     return upsertDataType(row, "raw_events_metadata", "metadata_fingerprint", Value(static_cast<long long>(fingerprint)),
                           kRawEventsMetadataLimit, error);
@@ -117,7 +121,7 @@ bool APMDatabase::deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fin
 
 std::optional<bool> APMDatabase::isRawEventsTableEmpty(NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    return booleanForQuery("SELECT NOT EXISTS (SELECT 1 FROM raw_events LIMIT 1)", {}, error);
+    return keptBoolean(uploadFacts_.rawEventsEmpty, "SELECT NOT EXISTS (SELECT 1 FROM raw_events LIMIT 1)", error);
 }
 
 bool APMDatabase::insertRawEvent(const std::shared_ptr<APMEvent>& event, std::int64_t metadataFingerprint,
@@ -140,12 +144,16 @@ bool APMDatabase::insertRawEvent(const std::shared_ptr<APMEvent>& event, std::in
                      {"metadata_fingerprint", Value(static_cast<long long>(metadataFingerprint))},
                      {"data", Value(std::move(*data))},
                      {"is_realtime", Value(isRealtime ? 1 : 0)}};
-    return insertDataType(row, "raw_events", error);
+    insertingRawEvent_ = {event->timestamp(), isRealtime};
+    const bool inserted = insertDataType(row, "raw_events", error);
+    insertingRawEvent_.reset();
+    if (!inserted) tableChanged(nullptr, false);
+    return inserted;
 }
 
 std::optional<double> APMDatabase::queryLatestRawEventTime(NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    return doubleForQuery("SELECT MAX(timestamp) FROM raw_events", {}, error);
+    return keptDouble(uploadFacts_.latestRawEventTime, "SELECT MAX(timestamp) FROM raw_events", error);
 }
 
 std::optional<std::vector<std::shared_ptr<APMRawEventData>>> APMDatabase::rawEventsWithMetadataFingerprint(
@@ -263,5 +271,6 @@ std::shared_ptr<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const R
 std::optional<bool> APMDatabase::containsRealtimeRawEventsWithError(NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     // The literal lets the partial index serve it; asked after every event, so kept prepared.
-    return booleanForQuery("SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = 1 LIMIT 1)", {}, error, true);
+    return keptBoolean(uploadFacts_.realtimeRawEvents, "SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = 1 LIMIT 1)",
+                       error, true);
 }

@@ -24,7 +24,10 @@ bool containsCaseInsensitive(const std::string& text, const std::string& word) {
 
 APMSqliteStore::APMSqliteStore(std::string path) : databasePath_(std::move(path)) {}
 
-APMSqliteStore::~APMSqliteStore() { closeHandle(); }
+APMSqliteStore::~APMSqliteStore() {
+    changeObserver_ = {};
+    closeHandle();
+}
 
 std::shared_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::string& path, NSErrorPtr* error) {
     if (!APMCheckSuccess(!path.empty(), error, APMErrorInvalidArgument, "Received empty database path on init")) {
@@ -74,12 +77,21 @@ bool APMSqliteStore::openAndValidateDatabase(NSErrorPtr* error) {
     }
     closeDatabase();
     const int rc = sqlite3_open_v2(databasePath_.c_str(), &handle_, kOpenFlags, nullptr);
+    notifyChange(nullptr, false);
     if (rc != SQLITE_OK) {
         lastOpenFailureWasCorruption_ = isCorruptionCode(rc);
         setDatabaseError(error, "initialize sqlite handle");
         closeDatabase();
         return false;
     }
+    sqlite3_update_hook(
+        handle_,
+        [](void* store, int operation, const char*, const char* table, sqlite3_int64) {
+            static_cast<APMSqliteStore*>(store)->notifyChange(table, operation == SQLITE_INSERT);
+        },
+        this);
+    sqlite3_rollback_hook(
+        handle_, [](void* store) { static_cast<APMSqliteStore*>(store)->notifyChange(nullptr, false); }, this);
     NSErrorPtr backupError;
     if (!APMExcludePathFromBackup(databasePath_, &backupError)) {
         APMMeasurementMonitor()->logWithLevel(4, 34017, "Failed to exclude database file from backup",
@@ -148,6 +160,7 @@ void APMSqliteStore::closeDatabase() {
 
 void APMSqliteStore::closeHandle() {
     if (!handle_) return;
+    notifyChange(nullptr, false);
     for (auto& [query, statement] : statementCache_) sqlite3_finalize(statement);
     statementCache_.clear();
     const int rc = sqlite3_close(handle_);
@@ -329,6 +342,8 @@ bool APMSqliteStore::executeSQL(const std::string& sql, NSErrorPtr* error) {
 bool APMSqliteStore::executeSQLStatement(sqlite3_stmt* statement, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!statement) return false;
+    // Schema changes (a dropped or renamed table) reach no row hook.
+    notifyChange(nullptr, false);
     const int rc = sqlite3_step(statement);
     const bool done = rc == SQLITE_DONE;
     if (!done) setDatabaseError(error, "execute statement");

@@ -30,6 +30,10 @@ public:
     using ModifyColumnInfo = std::vector<std::pair<std::string, std::string>>;
     // Column name -> "ALTER TABLE ... ADD COLUMN ..." text.
     using AddOnColumns = std::vector<std::pair<std::string, std::string>>;
+    // Told what changed on the connection, for answers kept in memory above it: a row written to
+    // `table` (`inserted` when added), or with no table anything at all (a rollback, a statement
+    // run as text, a table emptied at once, the connection closed or opened).
+    using ChangeObserver = std::function<void(const char* table, bool inserted)>;
     // Called with the number of rows kept so far and the next row; false stops the read.
     using RowFilter = std::function<bool(std::size_t keptCount, const Value::Dictionary& row)>;
 
@@ -54,6 +58,7 @@ public:
     // journal) when SQLite refuses.
     [[nodiscard]] bool useWriteAheadLog(NSErrorPtr* error);
     void closeDatabase();
+    void setChangeObserver(ChangeObserver observer) { changeObserver_ = std::move(observer); }
     // Closes, clears the immutable mark and removes the file; a missing file counts as deleted.
     [[nodiscard]] bool closeAndDeleteDatabase();
     void finalizeAndClearStatements();
@@ -176,8 +181,12 @@ private:
     bool runCachedStatement(const std::string& sql);
     // closeDatabase without the sequence check, for the destructor (the last owner may be anywhere).
     void closeHandle();
+    void notifyChange(const char* table, bool inserted) {
+        if (changeObserver_) changeObserver_(table, inserted);
+    }
 
     sqlite3* handle_ = nullptr;
+    ChangeObserver changeObserver_;
     std::string databasePath_;
     std::unordered_map<std::string, sqlite3_stmt*> statementCache_;
     bool lastOpenFailureWasCorruption_ = false;

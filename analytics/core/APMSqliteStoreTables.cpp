@@ -625,6 +625,8 @@ bool APMSqliteStore::deleteAllRecordsFromTableWithName(const std::string& tableN
     const std::string query = NSString::format("DELETE FROM %@", tableName);
     sqlite3_stmt* statement = statementForQuery(query, error);
     if (!statement) return false;
+    // SQLite empties the table at once, past the row hook.
+    notifyChange(tableName.c_str(), false);
     const bool done = sqlite3_step(statement) == SQLITE_DONE;
     if (!done) setDatabaseError(error, "delete all records");
     cleanUpStatement(statement, query);

@@ -290,12 +290,12 @@ bool APMMeasurement::writeEvent(const std::shared_ptr<APMEvent>& event, bool isP
     auto log = monitor();
     auto database = this->database();
     NSErrorPtr error;
-    auto aggregates = database->eventAggregatesWithName(event->name(), &error);
-    if (!aggregates && error) {
+    const std::optional<bool> aggregated = database->hasEventAggregatesWithName(event->name(), &error);
+    if (!aggregated) {
         log->logWithLevel(1, 23063, "Cannot query event aggregates. Name, error", displayName(*event), Value(error));
         return false;
     }
-    if (!aggregates) {
+    if (!*aggregated) {
         if (isPublicEvent) {
             const std::optional<std::int64_t> names = database->publicEventCount(&error);
             if (!names) {

@@ -59,6 +59,10 @@ TEST_F(APMDatabaseRecordsTest, EventAggregatesRoundTripWithDefaultsForOldRows) {
     for (const auto& aggregates : *all) EXPECT_EQ(aggregates->currentSessionCount(), 0);
     EXPECT_EQ(database_->eventAggregatesWithName("purchase", nullptr)->lifetimeCount(), 2);
     EXPECT_EQ(database_->eventAggregatesWithName("absent", nullptr), nullptr);
+    EXPECT_EQ(database_->hasEventAggregatesWithName("absent", nullptr), std::optional<bool>(false));
+    EXPECT_EQ(database_->hasEventAggregatesWithName("purchase", nullptr), std::optional<bool>(true));
+    ASSERT_TRUE(store().deleteRecordFromTableWithName("events", "name", Value("purchase"), nullptr));
+    EXPECT_EQ(database_->hasEventAggregatesWithName("purchase", nullptr), std::optional<bool>(false));
 }
 
 // MARK: User attributes

@@ -27,6 +27,7 @@
 #include <functional>
 #include <limits>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -262,6 +263,14 @@ TEST_F(APMDatabaseTest, AppMetadataAndDailyCountsStartEmptyAndRoundTrip) {
     auto storedCounts = database_->dailyCounts(nullptr);
     EXPECT_EQ(storedCounts->publicEventsCount(), 3);
     EXPECT_EQ(storedCounts->conversionsCount(), 1);
+    // The counts read back are a copy, and follow a write to the row that went another way.
+    storedCounts->incrementCountsForCurrentDay(expectedDay, true, false, 1);
+    EXPECT_EQ(database_->dailyCounts(nullptr)->publicEventsCount(), 3);
+    ASSERT_TRUE(store().updateRecord({{"daily_public_events_count", Value(7)}}, "app_metadata", "rowid", Value(1), nullptr));
+    EXPECT_EQ(database_->dailyCounts(nullptr)->publicEventsCount(), 7);
+    // A rolled-back write leaves the stored counts.
+    EXPECT_FALSE(database_->performTransaction([&] { return database_->updateDailyCounts(storedCounts, nullptr) && false; }));
+    EXPECT_EQ(database_->dailyCounts(nullptr)->publicEventsCount(), 7);
     NSErrorPtr error;
     EXPECT_FALSE(database_->updateDailyCounts(nullptr, &error));
     EXPECT_EQ(error->code(), APMErrorStorage);
@@ -335,6 +344,11 @@ TEST_F(APMDatabaseTest, RawEventsShareMetadataAndReadBackWhole) {
     EXPECT_FALSE(APMPBMessageHasField(blob, APMPBEvent::kName));
     EXPECT_EQ(database_->nextMetadataFingerprintToProcess(nullptr), std::optional<std::int64_t>(fp));
     EXPECT_EQ(database_->containsRawEventWithMetadataFingerprint(fp, nullptr), std::optional<bool>(true));
+
+    // Metadata known to be stored is stored again once its row went.
+    ASSERT_TRUE(database_->deleteRawEventMetadataWithMetadataFingerprint(fp, nullptr));
+    ASSERT_TRUE(database_->insertIfNotExistsRawEventMetadata(metadata(), nullptr));
+    EXPECT_NE(database_->queryRawEventsMetadataWithFingerprint(fp, nullptr), nullptr);
 }
 
 TEST_F(APMDatabaseTest, RawEventReadsAreBoundedOrderedAndFiltered) {
@@ -377,6 +391,37 @@ TEST_F(APMDatabaseTest, RawEventReadsAreBoundedOrderedAndFiltered) {
     EXPECT_EQ(database_->deleteRawEventsOverAbsoluteLimit(nullptr), std::optional<std::int64_t>(1));
     EXPECT_EQ(database_->rawEventsWithMetadataFingerprint(7, nullptr, nullptr)->front()->rawEvent()->timestamp(),
               kNow + 4);
+}
+
+// The answers the upload schedule asks after every event are kept in memory: every way the rows
+// change (an insert, a rolled-back one, a delete, an emptied table, a reset) must show in them.
+TEST_F(APMDatabaseTest, UploadScheduleAnswersFollowEveryChange) {
+    auto facts = [&] {
+        return std::make_tuple(database_->isRawEventsTableEmpty(nullptr), database_->queryLatestRawEventTime(nullptr),
+                               database_->containsRealtimeRawEventsWithError(nullptr),
+                               database_->isQueuedBundleTableEmpty(nullptr), database_->queryLatestBundleTime(nullptr),
+                               database_->containsRealtimeBundlesWithError(nullptr));
+    };
+    using Facts = decltype(facts());
+    const std::optional<double> none;
+    EXPECT_EQ(facts(), Facts(true, none, false, true, none, false));
+    ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow), 1, false, nullptr));
+    EXPECT_EQ(facts(), Facts(false, kNow, false, true, none, false));
+    ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow - 50), 1, true, nullptr));
+    EXPECT_EQ(facts(), Facts(false, kNow, true, true, none, false));
+    EXPECT_FALSE(database_->performTransaction([&] {
+        return database_->insertRawEvent(event("_e", kNow + 50), 1, true, nullptr) &&
+               database_->insertBundle(bundle(kNow + 9), true, nullptr) && false;
+    }));
+    EXPECT_EQ(facts(), Facts(false, kNow, true, true, none, false));
+    ASSERT_TRUE(database_->insertBundle(bundle(kNow + 9), true, nullptr));
+    EXPECT_EQ(facts(), Facts(false, kNow, true, false, kNow + 9, true));
+    ASSERT_TRUE(store().deleteRecordsFromTableWithName("raw_events", "is_realtime = 1", {}, nullptr));
+    EXPECT_EQ(facts(), Facts(false, kNow, false, false, kNow + 9, true));
+    ASSERT_TRUE(store().deleteAllRecordsFromTableWithName("queue", nullptr));
+    EXPECT_EQ(facts(), Facts(false, kNow, false, true, none, false));
+    ASSERT_TRUE(database_->reset(nullptr));
+    EXPECT_EQ(facts(), Facts(true, none, false, true, none, false));
 }
 
 TEST_F(APMDatabaseTest, StaleRawEventsGoWithTheirUnusedMetadata) {
