@@ -256,20 +256,19 @@ TEST_F(ThumbnailTest, OnlyAPictureThatCameWithSuccessIsKept) {
     LoopbackServer loopback;
     LoopbackServer::Response half;
     half.body = bytesOf(serverFolder() + served).substr(0, 300);
-    const std::string png = DemoCatalogue::imagePathOf(paintingWithExtension(".png"));
     writePNG(Sandbox::home() + "/whole.png", 64, 64);
     LoopbackServer::Response truncatedPNG;
     truncatedPNG.body = bytesOf(Sandbox::home() + "/whole.png");
     truncatedPNG.body.resize(truncatedPNG.body.size() / 2);
     loopback.serve(served, half);
     loopback.serve("/data/gallery/thumbs/half.png", truncatedPNG);
-    // A picture, but sent as the answer of a failure (a placeholder for what is missing).
-    LoopbackServer::Response placeholder;
-    placeholder.status = 404;
-    placeholder.body = bytesOf(Sandbox::home() + "/whole.png");
-    loopback.serve("/data/gallery/thumbs/placeholder.png", placeholder);
+    // A whole picture, but as the body of a 404: a server's "not found" image is no thumbnail.
+    LoopbackServer::Response notFoundPicture;
+    notFoundPicture.status = 404;
+    notFoundPicture.body = bytesOf(Sandbox::home() + "/whole.png");
+    loopback.serve("/data/gallery/thumbs/not-found.png", notFoundPicture);
     pointThumbnailsAt(loopback.url(""));
-    for (const std::string& path : {remote, std::string("half.png"), std::string("placeholder.png")}) {
+    for (const std::string& path : {remote, std::string("half.png"), std::string("not-found.png")}) {
         SCOPED_TRACE(path);
         fetch(rowFor(path));
         EXPECT_FALSE(view->image());

@@ -12,6 +12,7 @@
 #include "platform/net/NSURL.h"
 #include "tests/analytics/core/APMDatabaseTestSupport.h"
 #include "tests/analytics/core/LogCapture.h"
+#include "tests/analytics/measurement/UploadTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -30,18 +31,7 @@ using Settings = std::vector<std::pair<std::string, std::string>>;
 
 std::shared_ptr<APMPBMeasurementConfig> makeConfig(const Settings& settings, const std::string& appID = kAppID,
                                                    std::int64_t version = 7) {
-    auto config = APMPBMeasurementConfig::make();
-    APMPBMessageSetInt64(config, APMPBMeasurementConfig::kVersion, version);
-    APMPBMessageSetString(config, APMPBMeasurementConfig::kVuvAppId, appID);
-    Value::Array items;
-    for (const auto& [name, value] : settings) {
-        auto setting = APMPBSetting::make();
-        APMPBMessageSetString(setting, APMPBSetting::kName, name);
-        APMPBMessageSetString(setting, APMPBSetting::kValue, value);
-        items.push_back(Value(setting));
-    }
-    APMPBMessageSetArray(config, APMPBMeasurementConfig::kSettings, items);
-    return config;
+    return makeMeasurementConfig(settings, version, appID);
 }
 
 std::shared_ptr<APMPBEventConfig> eventConfig(const std::string& name, std::optional<bool> blocklisted,
