@@ -8,7 +8,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
-
+#include "platform/sqlite/SQLiteVFS.h"
 
 #include <mutex>
 
@@ -147,7 +147,7 @@ bool SQLiteEngine::open(bool create) {
     // A connection is used from one sequence at a time (asserted in checked builds), so SQLite
     // need not lock it on every call: a list reads each column of each row through two calls.
     const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
-    int rc = sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr);
+    int rc = sqlite3_open_v2(path_.c_str(), &db_, flags, SQLiteFileIOVFSName());
     if (rc != SQLITE_OK) {
         ContentLog::log(NSString::format("The content database %@ could not be opened: %@.", fileNameOf(path_),
                                          std::string(db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc))));

@@ -8,6 +8,8 @@
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/NSString.h"
 
+#include <algorithm>
+
 std::shared_ptr<APMPersistentDictionary> APMPersistentDictionary::initWithFileName(const std::string& fileName) {
     if (fileName.empty()) return nullptr;
     const std::string path = APMApplicationSupportPlistPath(fileName);
@@ -28,7 +30,8 @@ std::shared_ptr<APMPersistentDictionary> APMPersistentDictionary::initWithFileNa
 }
 
 APMPersistentDictionary::~APMPersistentDictionary() {
-    if (hasPendingPersistence_) writeContent(content_, filePath_);
+    // A change whose write failed is written now too, so it is not lost with the dictionary.
+    if (hasPendingPersistence_ || version_ != savedVersion_) (void)writeContent(content_, filePath_);
 }
 
 bool APMPersistentDictionary::hasPendingPersistence() const {
@@ -52,7 +55,9 @@ void APMPersistentDictionary::setObject(const Value& value, const Value& key) {
     }
     if (value.isNull()) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (content_.erase(key.string())) schedulePersistToDiskLocked();
+        if (!content_.erase(key.string())) return;
+        ++version_;
+        schedulePersistToDiskLocked();
         return;
     }
     if (!isAcceptedValue(value)) {
@@ -66,6 +71,7 @@ void APMPersistentDictionary::setObject(const Value& value, const Value& key) {
     const Value* current = content_.find(key.string());
     if (current && *current == value) return;
     content_.set(key.string(), value.deepCopy());
+    ++version_;
     schedulePersistToDiskLocked();
 }
 
@@ -73,6 +79,7 @@ void APMPersistentDictionary::clearAllData() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (content_.empty()) return;
     content_.clear();
+    ++version_;
     schedulePersistToDiskLocked();
 }
 
@@ -86,27 +93,36 @@ void APMPersistentDictionary::schedulePersistToDiskLocked() {
     hasPendingPersistence_ = true;
     std::weak_ptr<APMPersistentDictionary> weak = weakSelf<APMPersistentDictionary>();
     serialQueue_->after(1.0, [weak] {
-        if (auto strong = weak.lock()) strong->persistToDisk();
+        // A failure is logged, and the next change or the release writes again.
+        if (auto strong = weak.lock()) (void)strong->persistToDisk();
     });
 }
 
-void APMPersistentDictionary::persistToDisk() {
+bool APMPersistentDictionary::persistToDisk() {
     Value::Dictionary copy;
     std::string path;
+    std::uint64_t version = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         copy = content_;
         path = filePath_;
+        version = version_;
         hasPendingPersistence_ = false;
     }
-    writeContent(copy, path);
+    if (!writeContent(copy, path)) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    // A later write may have landed first: the file never goes back to an older version.
+    savedVersion_ = std::max(savedVersion_, version);
+    return true;
 }
 
-void APMPersistentDictionary::writeContent(const Value::Dictionary& content, const std::string& path) {
+bool APMPersistentDictionary::writeContent(const Value::Dictionary& content, const std::string& path) {
     NSErrorPtr error;
-    if (!NSPropertyListSerialization::writePropertyList(Value(content), path,
-                                                        NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0,
-                                                        &error)) {
-        APMStoreLogError(43000, "Cannot persist configs to disk");
+    if (NSPropertyListSerialization::writePropertyList(Value(content), path,
+                                                       NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0,
+                                                       &error)) {
+        return true;
     }
+    APMStoreLogError(43000, "Cannot persist configs to disk");
+    return false;
 }

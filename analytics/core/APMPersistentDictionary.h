@@ -5,6 +5,7 @@
 #include "analytics/core/APMConfigStore.h"
 #include "platform/foundation/NSObject.h"
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,11 +34,12 @@ public:
 
     // Arranges one write a second from now unless one is pending.
     void schedulePersistToDisk();
-    // Writes a copy of the content now.
-    void persistToDisk();
+    // Writes a copy of the content now; false when the write failed (logged), in which case the
+    // content is written again with the next change, or when the dictionary is released.
+    [[nodiscard]] bool persistToDisk();
 
 private:
-    static void writeContent(const Value::Dictionary& content, const std::string& path);
+    [[nodiscard]] static bool writeContent(const Value::Dictionary& content, const std::string& path);
 
     // Arranges the deferred write; mutex_ is held.
     void schedulePersistToDiskLocked();
@@ -49,4 +51,7 @@ private:
     mutable std::mutex mutex_;
     Value::Dictionary content_;
     bool hasPendingPersistence_ = false;
+    // Counts the changes; the file holds the content as of savedVersion_.
+    std::uint64_t version_ = 0;
+    std::uint64_t savedVersion_ = 0;
 };

@@ -6,6 +6,7 @@
 #include "analytics/core/APMMonitor.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
+#include "platform/sqlite/SQLiteVFS.h"
 
 #include <sqlite3.h>
 
@@ -76,7 +77,7 @@ bool APMSqliteStore::openAndValidateDatabase(NSErrorPtr* error) {
         if (!folder.empty() && !fileManager->createDirectoryAtPath(folder, true, {}, error)) return false;
     }
     closeDatabase();
-    const int rc = sqlite3_open_v2(databasePath_.c_str(), &handle_, kOpenFlags, nullptr);
+    const int rc = sqlite3_open_v2(databasePath_.c_str(), &handle_, kOpenFlags, SQLiteFileIOVFSName());
     notifyChange(nullptr, false);
     if (rc != SQLITE_OK) {
         lastOpenFailureWasCorruption_ = isCorruptionCode(rc);

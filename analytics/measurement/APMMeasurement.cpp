@@ -35,6 +35,8 @@
 #include "platform/store/SKAdNetwork.h"
 #include "platform/ui/UIApplication.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 
 namespace {
@@ -186,6 +188,20 @@ void APMMeasurement::resetSharedInstance() {
         engine->alarm()->cancel();
         if (engine->network()) engine->network()->setReachabilityDelegate({});
     });
+}
+
+void APMMeasurement::setIsNetworkRequestPending(bool pending) {
+    {
+        std::lock_guard lock(networkRequestMutex_);
+        isNetworkRequestPending_ = pending;
+    }
+    if (!pending) networkRequestEnded_.notify_all();
+}
+
+bool APMMeasurement::waitUntilNoNetworkRequestPending(double seconds) const {
+    std::unique_lock lock(networkRequestMutex_);
+    return networkRequestEnded_.wait_for(lock, std::chrono::duration<double>(std::max(seconds, 0.0)),
+                                         [this] { return !isNetworkRequestPending_.load(); });
 }
 
 // MARK: Creation

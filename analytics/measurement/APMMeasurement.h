@@ -12,6 +12,7 @@
 #include "platform/services/DIDEderazi.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -97,7 +98,10 @@ public:
     bool isAnalyticsCollectionDeactivated() const { return isAnalyticsCollectionDeactivated_.load(); }
     void setIsAnalyticsCollectionDeactivated(bool deactivated) { isAnalyticsCollectionDeactivated_ = deactivated; }
     bool isNetworkRequestPending() const { return isNetworkRequestPending_.load(); }
-    void setIsNetworkRequestPending(bool pending) { isNetworkRequestPending_ = pending; }
+    void setIsNetworkRequestPending(bool pending);
+    // Waits, at most `seconds` of real time, until no request of the engine is in flight;
+    // whether none is.
+    [[nodiscard]] bool waitUntilNoNetworkRequestPending(double seconds) const;
 
     // MARK: Collection and start (APMMeasurement.cpp)
 
@@ -244,6 +248,8 @@ private:
     std::atomic<bool> isAnalyticsCollectionEnabled_{false};
     std::atomic<bool> isAnalyticsCollectionDeactivated_{false};
     std::atomic<bool> isNetworkRequestPending_{false};
+    mutable std::mutex networkRequestMutex_;
+    mutable std::condition_variable networkRequestEnded_;
     // Decided inside the storing transaction, acted on once it committed.
     struct AfterCommit {
         std::optional<double> firstOpenConsentedTimestamp;

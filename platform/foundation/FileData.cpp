@@ -11,14 +11,13 @@
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
-#include <random>
 #include <string_view>
 
 namespace {
 
 constexpr std::string_view kTemporaryMarker = ".tmp-";
 constexpr std::string_view kEarlierPropertyListMarker = ".plist.";
-constexpr std::size_t kSuffixLength = 6;
+constexpr std::size_t kSuffixLength = 6;  // what FileIO::createUnique adds
 
 // When this process started, on the coarse clock the kernel stamps files with: every file this
 // process has touched is at least as new.
@@ -47,14 +46,6 @@ std::string_view temporaryTarget(std::string_view name, bool earlierPropertyList
         rest.ends_with(kEarlierPropertyListMarker))
         return rest.substr(0, rest.size() - 1);
     return {};
-}
-
-std::string randomSuffix() {
-    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::mt19937_64 generator{std::random_device{}()};
-    std::string suffix;
-    for (std::size_t i = 0; i < kSuffixLength; ++i) suffix += alphabet[generator() % (sizeof alphabet - 1)];
-    return suffix;
 }
 
 std::string parentFolder(const std::string& path) {
@@ -107,11 +98,7 @@ bool writeAtomically(FileIO& io, const NSData& data, const std::string& path, NS
 
     std::string temporary;
     int fd = -1;
-    int err = EEXIST;
-    for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
-        temporary = folder + "/." + name + std::string(kTemporaryMarker) + randomSuffix();
-        err = io.open(temporary, O_WRONLY | O_CREAT | O_EXCL, 0600, fd);
-    }
+    int err = io.createUnique(folder + "/." + name + std::string(kTemporaryMarker), "", fd, temporary);
     if (err) return fail(error, err, path);
 
     // The temporary file starts private; give it the mode of the file it replaces, else the usual one.

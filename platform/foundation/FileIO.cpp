@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <random>
 #include <unistd.h>
 #include <utility>
 
@@ -84,6 +85,67 @@ public:
     int setMode(const std::string& path, mode_t mode) override {
         return ::chmod(path.c_str(), mode) == 0 ? 0 : errno;
     }
+
+    int readAt(int fd, std::uint64_t offset, std::uint8_t* buffer, std::size_t size, std::size_t& got) override {
+        for (;;) {
+            const ssize_t n = ::pread(fd, buffer, size, static_cast<off_t>(offset));
+            if (n >= 0) {
+                got = static_cast<std::size_t>(n);
+                return 0;
+            }
+            if (errno != EINTR) return errno;
+        }
+    }
+
+    int writeAt(int fd, std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) override {
+        std::size_t written = 0;
+        while (written < size) {
+            const ssize_t n = ::pwrite(fd, bytes + written, size - written, static_cast<off_t>(offset + written));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return errno;
+            }
+            // A disk that takes nothing more without saying why is a full one.
+            if (n == 0) return ENOSPC;
+            written += static_cast<std::size_t>(n);
+        }
+        return 0;
+    }
+
+    int truncate(int fd, std::uint64_t size) override {
+        for (;;) {
+            if (::ftruncate(fd, static_cast<off_t>(size)) == 0) return 0;
+            if (errno != EINTR) return errno;
+        }
+    }
+
+    int statusOf(int fd, struct stat& info) override { return ::fstat(fd, &info) == 0 ? 0 : errno; }
+
+    int lock(int fd, short type, std::uint64_t start, std::uint64_t length) override {
+        struct flock range = rangeOf(type, start, length);
+        for (;;) {
+            if (::fcntl(fd, F_OFD_SETLK, &range) == 0) return 0;
+            if (errno == EINTR) continue;
+            return errno == EACCES ? EAGAIN : errno;
+        }
+    }
+
+    int lockedElsewhere(int fd, short type, std::uint64_t start, std::uint64_t length, bool& locked) override {
+        struct flock range = rangeOf(type, start, length);
+        if (::fcntl(fd, F_OFD_GETLK, &range) != 0) return errno;
+        locked = range.l_type != F_UNLCK;
+        return 0;
+    }
+
+private:
+    static struct flock rangeOf(short type, std::uint64_t start, std::uint64_t length) {
+        struct flock range {};
+        range.l_type = type;
+        range.l_whence = SEEK_SET;
+        range.l_start = static_cast<off_t>(start);
+        range.l_len = static_cast<off_t>(length);
+        return range;  // l_pid stays 0, as open-file locks require
+    }
 };
 
 std::mutex slotMutex;
@@ -118,6 +180,20 @@ int FileIO::makeFolders(const std::string& path, mode_t mode) {
     const int err = makeFolder(path, mode);
     // Another thread or process may have made it in the meantime.
     if (err == EEXIST && status(path, true, info) == 0 && S_ISDIR(info.st_mode)) return 0;
+    return err;
+}
+
+int FileIO::createUnique(const std::string& prefix, const std::string& suffix, int& fd, std::string& path) {
+    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 generator{std::random_device{}()};
+    int err = EEXIST;
+    for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+        std::string name = prefix;
+        for (int i = 0; i < 6; ++i) name += alphabet[generator() % (sizeof alphabet - 1)];
+        name += suffix;
+        err = open(name, O_WRONLY | O_CREAT | O_EXCL, 0600, fd);
+        if (!err) path = std::move(name);
+    }
     return err;
 }
 

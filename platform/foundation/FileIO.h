@@ -39,8 +39,28 @@ public:
     [[nodiscard]] virtual int status(const std::string& path, bool followLinks, struct stat& info) = 0;
     [[nodiscard]] virtual int setMode(const std::string& path, mode_t mode) = 0;
 
+    // Positioned reads and writes (a database's pages), leaving the file position alone.
+    // Up to `size` bytes from `offset`; `got` is 0 at the end of the file.
+    [[nodiscard]] virtual int readAt(int fd, std::uint64_t offset, std::uint8_t* buffer, std::size_t size,
+                                     std::size_t& got) = 0;
+    // All `size` bytes at `offset`, or an error.
+    [[nodiscard]] virtual int writeAt(int fd, std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) = 0;
+    // Cuts or extends the open file to `size` bytes.
+    [[nodiscard]] virtual int truncate(int fd, std::uint64_t size) = 0;
+    [[nodiscard]] virtual int statusOf(int fd, struct stat& info) = 0;
+    // Byte-range locks owned by the open file rather than the process: they conflict between two
+    // descriptors of one process, and closing another descriptor of the file never drops them.
+    // `type` is F_RDLCK, F_WRLCK or F_UNLCK; a conflicting lock held elsewhere is EAGAIN.
+    [[nodiscard]] virtual int lock(int fd, short type, std::uint64_t start, std::uint64_t length) = 0;
+    // Whether another open file holds a lock over the range that a lock of `type` would meet.
+    [[nodiscard]] virtual int lockedElsewhere(int fd, short type, std::uint64_t start, std::uint64_t length,
+                                              bool& locked) = 0;
+
     // Every missing folder along `path`; an existing folder is success, anything else ENOTDIR.
     [[nodiscard]] int makeFolders(const std::string& path, mode_t mode = 0755);
+    // A new file named `prefix`, six random letters and digits, then `suffix`, open to write and
+    // readable by its owner alone; its name goes to `path`.
+    [[nodiscard]] int createUnique(const std::string& prefix, const std::string& suffix, int& fd, std::string& path);
 };
 
 // Installs `io` as FileIO::current() for its lifetime and puts the previous one back after.

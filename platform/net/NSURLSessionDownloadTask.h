@@ -3,10 +3,11 @@
 
 #include "platform/net/NSURLSessionTask.h"
 
-#include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
+class FileIO;
 class NSURL;
 
 class NSURLSessionDownloadTask : public NSURLSessionTask {
@@ -25,8 +26,12 @@ private:
     NSErrorPtr receiveData(const char* bytes, std::size_t size) override;
     void complete(const std::shared_ptr<NSHTTPURLResponse>& response, const NSErrorPtr& error) override;
     bool openFile();
+    // Closes the file; 0 or the errno of a failed close.
+    int closeFile();
 
     CompletionHandler handler_;
+    // The network thread's until completion. The file system that made the file serves it to the end.
+    std::shared_ptr<FileIO> io_;
     std::string path_;
-    std::FILE* file_ = nullptr;  // the network thread's until completion
+    int fd_ = -1;
 };

@@ -3,6 +3,7 @@
 #include "platform/net/NSURLSessionDataTask.h"
 #include "platform/net/NSURLSessionDownloadTask.h"
 
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/net/NSHTTPURLResponse.h"
 #include "platform/net/NSURL.h"
@@ -10,9 +11,7 @@
 #include "platform/net/NSURLRequest.h"
 #include "platform/net/URLTransfer.h"
 
-#include <cstdlib>
-#include <unistd.h>
-#include <vector>
+#include <cstdint>
 
 // Holds its task for as long as the transfer runs, as the platform's sessions hold theirs.
 class NSURLSessionTask::Client : public URLTransferClient {
@@ -119,26 +118,28 @@ NSURLSessionDownloadTask::NSURLSessionDownloadTask(unsigned long identifier, std
     : NSURLSessionTask(identifier, std::move(request), idleTimeout, std::move(queue)), handler_(std::move(handler)) {}
 
 NSURLSessionDownloadTask::~NSURLSessionDownloadTask() {
-    if (file_) std::fclose(file_);
-    if (!path_.empty()) unlink(path_.c_str());
+    // Completion never came (the process is ending): nothing is left behind.
+    (void)closeFile();
+    if (!path_.empty()) (void)io_->remove(path_);
 }
 
 bool NSURLSessionDownloadTask::openFile() {
-    std::string pattern = Sandbox::tmp() + "/URLDownload_XXXXXX.tmp";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const int fd = mkstemps(buffer.data(), 4);
-    if (fd < 0) return false;
-    path_ = buffer.data();
-    file_ = fdopen(fd, "wb");
-    if (!file_) close(fd);
-    return file_ != nullptr;
+    io_ = FileIO::current();
+    return io_->createUnique(Sandbox::tmp() + "/URLDownload_", ".tmp", fd_, path_) == 0;
+}
+
+int NSURLSessionDownloadTask::closeFile() {
+    if (fd_ < 0) return 0;
+    const int err = io_->close(fd_);
+    fd_ = -1;
+    return err;
 }
 
 NSErrorPtr NSURLSessionDownloadTask::receiveData(const char* bytes, std::size_t size) {
     const std::string url = originalRequest()->URL() ? originalRequest()->URL()->absoluteString() : "";
-    if (!file_ && !openFile()) return makeURLError(NSURLErrorCannotCreateFile, url, path_);
-    if (std::fwrite(bytes, 1, size, file_) != size) return makeURLError(NSURLErrorCannotWriteToFile, url, path_);
+    if (fd_ < 0 && !openFile()) return makeURLError(NSURLErrorCannotCreateFile, url, path_);
+    if (io_->write(fd_, reinterpret_cast<const std::uint8_t*>(bytes), size) != 0)
+        return makeURLError(NSURLErrorCannotWriteToFile, url, path_);
     return nullptr;
 }
 
@@ -148,12 +149,11 @@ void NSURLSessionDownloadTask::complete(const std::shared_ptr<NSHTTPURLResponse>
     NSErrorPtr failure = error;
     const std::string url = originalRequest()->URL() ? originalRequest()->URL()->absoluteString() : "";
     // An empty body still makes a file.
-    if (!failure && !file_ && !openFile()) failure = makeURLError(NSURLErrorCannotCreateFile, url, path_);
-    // Buffered bytes that cannot reach the disk are a failed download too.
-    if (file_ && std::fclose(file_) != 0 && !failure) failure = makeURLError(NSURLErrorCannotWriteToFile, url, path_);
-    file_ = nullptr;
+    if (!failure && fd_ < 0 && path_.empty() && !openFile()) failure = makeURLError(NSURLErrorCannotCreateFile, url, path_);
+    // Bytes that cannot reach the disk are a failed download too.
+    if (closeFile() != 0 && !failure) failure = makeURLError(NSURLErrorCannotWriteToFile, url, path_);
     std::shared_ptr<NSURL> location = failure ? nullptr : NSURL::fileURLWithPath(path_);
     if (handler) handler(location, failure ? nullptr : response, failure);
-    if (!path_.empty()) unlink(path_.c_str());
+    if (!path_.empty()) (void)io_->remove(path_);
     path_.clear();
 }

@@ -2,10 +2,12 @@
 // a process-wide lock.
 #include "platform/security/SecItem.h"
 
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/NSString.h"
 #include "platform/foundation/Sandbox.h"
 
-#include <filesystem>
+#include <cerrno>
 #include <mutex>
 #include <optional>
 #include <string_view>
@@ -54,14 +56,17 @@ bool samePrimaryKey(const Value::Dictionary& a, const Value::Dictionary& b) {
 
 std::string storePathLocked() {
     if (!gStorePath.empty()) return gStorePath;
-    return (std::filesystem::path(Sandbox::home()) / "Keychain" / "keychain.plist").string();
+    return Sandbox::home() + "/Keychain/keychain.plist";
 }
 
-// Items of the store; nullopt when the file exists but cannot be read, so it is never overwritten.
+// Items of the store; nullopt when the file may exist but cannot be read (a failed look at
+// it included), so that it is never overwritten by a store that never read it.
 std::optional<std::vector<Value::Dictionary>> loadLocked() {
     const std::string path = storePathLocked();
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return std::vector<Value::Dictionary>{};
+    struct stat info {};
+    const int err = FileIO::current()->status(path, true, info);
+    if (err == ENOENT) return std::vector<Value::Dictionary>{};
+    if (err) return std::nullopt;
     NSErrorPtr error;
     Value plist = NSPropertyListSerialization::propertyListWithContentsOfFile(path, &error);
     if (!plist.isArray()) return std::nullopt;
@@ -73,12 +78,12 @@ std::optional<std::vector<Value::Dictionary>> loadLocked() {
 }
 
 bool saveLocked(const std::vector<Value::Dictionary>& items) {
-    const std::filesystem::path path = storePathLocked();
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
+    const std::string path = storePathLocked();
+    // The write below reports a folder that could not be made.
+    (void)FileIO::current()->makeFolders(NSString::stringByDeletingLastPathComponent(path));
     Value::Array array;
     for (const auto& item : items) array.emplace_back(item);
-    return NSPropertyListSerialization::writePropertyList(Value(std::move(array)), path.string(),
+    return NSPropertyListSerialization::writePropertyList(Value(std::move(array)), path,
                                                           NSPropertyListSerialization::NSPropertyListBinaryFormat_v1_0);
 }
 

@@ -8,6 +8,7 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "tests/content/ContentFixture.h"
+#include "tests/fixtures/FaultyFileIO.h"
 
 using testing::ElementsAre;
 
@@ -155,4 +156,61 @@ TEST_F(RegroupFilterTest, FilterFilesAreKeptPerTableAndIndexAndTheOldNameIsStill
     auto hostile = dataSubCat::emptySubCat();
     hostile->setCatTable("../x");
     EXPECT_FALSE(OEFilterStorage::saveFilter(files(), {"a"}, hostile));
+}
+
+// The filter files through a full or failing disk: a choice that cannot be saved is reported
+// and the one stored before stays in force (the old name's file included); a file that will not
+// go is reported and still read.
+TEST_F(RegroupFilterTest, AFilterThatCannotBeSavedOrRemovedIsReportedAndTheStoredOneStays) {
+    using testing::HasSubstr;
+    auto subCat = dataSubCat::emptySubCat();
+    subCat->setIndex(1);
+    const std::string path = documents() + "/filter_subCat_1";
+    const std::string legacy = documents() + "/filter_1";
+    ASSERT_TRUE(NSPropertyListSerialization::writePropertyList(Value(Value::Array{Value("Monet")}), legacy,
+                                                               NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0));
+    const struct {
+        const char* fault;
+        FaultyFileIO::Operation operation;
+        std::string pattern;
+        int err;
+    } cases[] = {
+        {"no space", FaultyFileIO::Operation::Write, documents() + "/.filter_subCat_1.tmp-*", ENOSPC},
+        {"failing flush", FaultyFileIO::Operation::Sync, documents() + "/.filter_subCat_1.tmp-*", EIO},
+        {"failed rename", FaultyFileIO::Operation::Rename, path, EIO},
+        {"read-only folder", FaultyFileIO::Operation::AnyChange, documents() + "/*", EROFS},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        FaultInjection io;
+        io->inject(c.operation, c.pattern, c.err);
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(OEFilterStorage::saveFilter(files(), {"Turner"}, subCat));
+        EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("The filter of subCat 1 could not be saved."));
+        EXPECT_GT(io->injected(), 0);
+        EXPECT_EQ(OEFilterStorage::filterForSubCat(files(), subCat), std::vector<std::string>{"Monet"});
+        EXPECT_FALSE(exists(path));
+    }
+
+    // Saved, while the old file will not go: the new name is read first, so the choice holds.
+    {
+        FaultInjection io;
+        io->ioError(FaultyFileIO::Operation::Remove, legacy);
+        testing::internal::CaptureStderr();
+        EXPECT_TRUE(OEFilterStorage::saveFilter(files(), {"Turner"}, subCat));
+        EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("A filter file stays"));
+        EXPECT_EQ(OEFilterStorage::filterForSubCat(files(), subCat), std::vector<std::string>{"Turner"});
+    }
+    {
+        FaultInjection io;
+        io->ioError(FaultyFileIO::Operation::Remove, path);
+        testing::internal::CaptureStderr();
+        NSErrorPtr error;
+        EXPECT_FALSE(OEFilterStorage::removeFilterForSubCat(files(), subCat, &error));
+        EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("The filter of subCat 1 could not be removed."));
+        EXPECT_NE(error, nullptr);
+        EXPECT_EQ(OEFilterStorage::filterForSubCat(files(), subCat), std::vector<std::string>{"Turner"});
+    }
+    ASSERT_TRUE(OEFilterStorage::removeFilterForSubCat(files(), subCat));
+    EXPECT_EQ(OEFilterStorage::filterForSubCat(files(), subCat), std::nullopt);
 }

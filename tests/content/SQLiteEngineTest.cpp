@@ -6,6 +6,7 @@
 #include "config/OEConfig.h"
 #include "platform/foundation/NSFileManager.h"
 #include "tests/content/ContentFixture.h"
+#include "tests/fixtures/FaultyFileIO.h"
 
 #include <sqlite3.h>
 
@@ -126,6 +127,60 @@ TEST_F(SQLiteEngineTest, TransactionsRollBackWhole) {
     EXPECT_TRUE(engine->rowsForRequest("select * from t").empty());
     EXPECT_TRUE(engine->runInTransaction({"insert into t values (1)", "insert into t values (2)"}));
     EXPECT_EQ(engine->rowsForRequest("select * from t").size(), 2u);
+}
+
+// The database's files go through the file system in use: a write that meets a full or failing
+// disk is reported as the statement's failure, and every row committed before it is still there
+// when the database is opened again.
+TEST_F(SQLiteEngineTest, AWriteThatMeetsAFullOrFailingDiskFailsAndEarlierRowsStay) {
+    makeDatabase(bundle() + "/disk.sqlite", {"create table t (a integer primary key, b blob)",
+                                             "insert into t values (1, zeroblob(5000))"});
+    const std::string path = documents() + "/disk.sqlite";
+    struct Case {
+        const char* fault;
+        std::string pattern;
+        FaultyFileIO::Operation operation;
+        int err;
+    } cases[] = {
+        {"no space for the journal", path + "-journal", FaultyFileIO::Operation::Write, ENOSPC},
+        {"a failing journal flush", path + "-journal", FaultyFileIO::Operation::Sync, EIO},
+        {"no space in the database", path, FaultyFileIO::Operation::Write, ENOSPC},
+        {"a failing database write", path, FaultyFileIO::Operation::Write, EIO},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        {
+            FaultInjection io;
+            auto engine = SQLiteEngine::init("disk.sqlite", files());
+            ASSERT_TRUE(engine);
+            ASSERT_TRUE(engine->execRequest("insert into t values (2, zeroblob(5000))"));
+            engine->endRequest();
+            io->inject(c.operation, c.pattern, c.err);
+            CaptureStderr();
+            NSErrorPtr error;
+            EXPECT_FALSE(engine->runInTransaction(
+                {"insert into t values (3, zeroblob(9000))", "update t set b = zeroblob(10) where a = 1"}, &error));
+            NSErrorPtr single;
+            EXPECT_FALSE(engine->execRequest("insert into t values (4, zeroblob(9000))", {}, &single));
+            engine->endRequest();
+            const std::string log = GetCapturedStderr();
+            EXPECT_GT(io->injected(), 0);
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->domain(), OEContentErrorDomain);
+            ASSERT_TRUE(single);
+            EXPECT_THAT(log, HasSubstr("The content database disk.sqlite"));
+            EXPECT_THAT(log, testing::AnyOf(HasSubstr("database or disk is full"), HasSubstr("disk I/O error")));
+        }
+        auto reopened = SQLiteEngine::init("disk.sqlite", files());
+        ASSERT_TRUE(reopened);
+        const auto rows = reopened->rowsForRequest("select a, length(b) as size from t order by a");
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[0].get("size").string(), "5000");
+        EXPECT_EQ(rows[1].get("a").string(), "2");
+        EXPECT_EQ(reopened->rowsForRequest("pragma integrity_check").front().get("integrity_check").string(), "ok");
+        ASSERT_TRUE(reopened->execRequest("delete from t where a = 2"));
+        reopened->endRequest();
+    }
 }
 
 // A second connection on the same file holds the write lock: a write waits for it up to the

@@ -18,10 +18,12 @@
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIWindow.h"
+#include "tests/fixtures/FaultyFileIO.h"
 #include "tests/gallery/GalleryFixture.h"
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 namespace {
 
@@ -288,6 +290,54 @@ TEST_F(PictureDownloadTest, APictureThatCannotBePutInPlaceIsNotKeptAnywhere) {
     EXPECT_FALSE(galleryContext().resources->fileExistsInCaches("Data/" + path));
     EXPECT_TRUE(filesIn(Sandbox::caches()).empty()) << filesIn(Sandbox::caches()).front();
     EXPECT_TRUE(journal_->events.empty());
+}
+
+// The downloaded picture goes into Documents "Data" through the file system in use: a move that
+// fails, or a copy onto another disk that fills up, keeps nothing half-written anywhere, shows
+// the offline picture and says why; the next visit downloads it again and keeps it.
+TEST_F(PictureDownloadTest, APictureThatCannotBeSavedIsNotKeptAnywhereAndTheNextVisitSavesIt) {
+    using testing::HasSubstr;
+    const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
+    const std::string stored = Sandbox::documents() + "/Data/" + path;
+    const struct {
+        const char* fault;
+        std::function<void(FaultInjection&)> inject;
+        const char* says;
+    } cases[] = {
+        {"failed move", [&](FaultInjection& io) { io->failRename(stored); }, "Input/output error"},
+        {"another disk that fills up",
+         [&](FaultInjection& io) {
+             io->failRename(stored, EXDEV);
+             io->noSpace(stored);
+         },
+         "no space left on the volume"},
+    };
+    std::size_t asked = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        FaultInjection io;
+        c.inject(io);
+        journal_->events.clear();
+        testing::internal::CaptureStderr();
+        show(path);
+        settle();
+        awaitDownload();
+        const std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(picturesAsked().size(), ++asked);
+        EXPECT_GT(io->injected(), 0);
+        EXPECT_THAT(log, HasSubstr("The downloaded picture could not be moved to " + stored));
+        EXPECT_THAT(log, HasSubstr(c.says));
+        EXPECT_TRUE(showsOffline());
+        EXPECT_FALSE(exists(stored));
+        EXPECT_TRUE(filesIn(Sandbox::caches()).empty()) << filesIn(Sandbox::caches()).front();
+        EXPECT_TRUE(journal_->events.empty());
+    }
+    show(path);
+    settle();
+    awaitDownload();
+    EXPECT_EQ(picturesAsked().size(), asked + 1);
+    EXPECT_FALSE(showsOffline());
+    EXPECT_EQ(bytesOf(stored), bytesOf(serverFolder() + "/pic/gallery/" + path));
 }
 
 TEST_F(PictureDownloadTest, ANameThatWouldLeaveDataIsNeitherAskedForNorWritten) {

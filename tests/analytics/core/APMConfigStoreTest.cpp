@@ -11,6 +11,7 @@
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/services/VULLogger.h"
+#include "tests/fixtures/FaultyFileIO.h"
 
 #include <gtest/gtest.h>
 
@@ -168,6 +169,53 @@ TEST_F(APMPersistentDictionaryTest, SurvivesARestartAndWritesWhenReleased) {
     EXPECT_EQ(reopened->stringForKey("key"), "v");
     reopened->clearAllData();
     EXPECT_TRUE(reopened->hasPendingPersistence());
+}
+
+// A write that fails is logged and reported, never taken for done: the content stays in memory,
+// the next change writes it along, and so does the release when no change comes.
+TEST_F(APMPersistentDictionaryTest, AFailedWriteKeepsTheContentForTheNextChangeOrTheRelease) {
+    Warnings warnings;
+    auto dictionary = APMPersistentDictionary::initWithFileName("com.test.failing");
+    ASSERT_NE(dictionary, nullptr);
+    const std::string path = dictionary->filePath();
+    const std::string folder = NSString::stringByDeletingLastPathComponent(path);
+    for (const char* fault : {"no space", "failed rename"}) {
+        SCOPED_TRACE(fault);
+        FaultInjection io;
+        if (std::string(fault) == "no space") io->noSpace(folder + "/.com.test.failing.plist.tmp-*");
+        else io->failRename(path);
+        dictionary->setObject(Value(fault), fault);
+        Clock::advance(1);
+        waitForWrite(dictionary);
+        EXPECT_GT(io->injected(), 0);
+        EXPECT_TRUE(warnings.contains("[I-ACS043000] Cannot persist configs to disk"));
+        EXPECT_FALSE(dictionary->persistToDisk());
+        EXPECT_EQ(dictionary->stringForKey(fault), fault);
+        EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(path));
+    }
+    // The next change carries the ones that did not reach the disk.
+    dictionary->setObject(Value(3), "third");
+    Clock::advance(1);
+    waitForWrite(dictionary);
+    Value written = onDisk(path);
+    EXPECT_EQ(written["no space"].string(), "no space");
+    EXPECT_EQ(written["failed rename"].string(), "failed rename");
+    EXPECT_EQ(written["third"].intValue(), 3);
+
+    {
+        FaultInjection io;
+        io->failRename(path);
+        dictionary->setObject(Value("last"), "last");
+        Clock::advance(1);
+        waitForWrite(dictionary);
+        EXPECT_GT(io->injected(), 0);
+        EXPECT_FALSE(dictionary->hasPendingPersistence());
+    }
+    EXPECT_TRUE(onDisk(path)["last"].isNull());
+    // No change comes: the release writes what the failed write left unsaved.
+    dictionary.reset();
+    EXPECT_EQ(onDisk(path)["last"].string(), "last");
+    EXPECT_EQ(onDisk(path)["third"].intValue(), 3);
 }
 
 TEST_F(APMPersistentDictionaryTest, RefusalsAndUnreadableFiles) {

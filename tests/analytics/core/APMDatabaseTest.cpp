@@ -210,6 +210,37 @@ TEST_F(APMDatabaseTest, AFullOrReadOnlyDiskStopsTheFirstOpeningUntilItRecovers) 
     EXPECT_EQ(store().rowCountForTableWithName("raw_events", nullptr), std::optional<std::int64_t>(1));
 }
 
+// The engine's raw events through a disk that fails under them: each refused event is reported,
+// none is stored in part, and the events stored before it are all there after a reopen.
+TEST_F(APMDatabaseTest, AnEventThatMeetsAFullOrFailingDiskIsRefusedAndTheStoredOnesStay) {
+    database_.reset();
+    for (const int err : {ENOSPC, EIO}) {
+        SCOPED_TRACE(err);
+        {
+            FaultInjection io;
+            database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
+            ASSERT_NE(database_, nullptr);
+            const auto before = store().rowCountForTableWithName("raw_events", nullptr);
+            ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow), 1, false, nullptr));
+            io->inject(FaultyFileIO::Operation::Write, path() + "-wal", err);
+            NSErrorPtr error;
+            EXPECT_FALSE(database_->insertRawEvent(event("refused", kNow), 1, false, &error));
+            EXPECT_NE(error, nullptr);
+            EXPECT_GT(io->injected(), 0);
+            io->clear();
+            EXPECT_EQ(store().rowCountForTableWithName("raw_events", nullptr), before.value_or(-1) + 1);
+            database_.reset();
+        }
+        database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
+        ASSERT_NE(database_, nullptr);
+        EXPECT_EQ(store().rowCountForTableWithName("raw_events", "name", Value("refused"), nullptr),
+                  std::optional<std::int64_t>(0));
+        database_.reset();
+    }
+    database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
+    EXPECT_EQ(store().rowCountForTableWithName("raw_events", nullptr), std::optional<std::int64_t>(2));
+}
+
 // MARK: Generic rows
 
 TEST_F(APMDatabaseTest, UpsertRespectsTableLimitExceptForExistingKeys) {

@@ -6,6 +6,7 @@
 #include "analytics/core/APMError.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/FaultyFileIO.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -250,6 +251,48 @@ TEST_F(APMSqliteStoreTest, FailedCommitRollsBackSoLaterTransactionsWork) {
     EXPECT_TRUE(store->performTransactionWithError(nullptr, [&] {
         return store->upsertRecord({{"id", Value(1)}}, "parent", nullptr);
     }));
+}
+
+// The store's files go through the file system in use, in write-ahead logging as the engine
+// runs it: a transaction whose log cannot be written fails and says so, nothing of it stays,
+// and every row committed before it is there after a reopen.
+TEST_F(APMSqliteStoreTest, ATransactionThatMeetsAFullOrFailingDiskFailsAndEarlierRowsStay) {
+    for (const int err : {ENOSPC, EIO}) {
+        SCOPED_TRACE(err);
+        std::filesystem::remove_all(folder_);
+        {
+            FaultInjection io;
+            auto store = open();
+            ASSERT_NE(store, nullptr);
+            ASSERT_TRUE(store->useWriteAheadLog(nullptr));
+            ASSERT_TRUE(store->executeSQL("CREATE TABLE t (x INTEGER, body BLOB)", nullptr));
+            EXPECT_TRUE(std::filesystem::exists(path_ + "-shm"));
+            for (int x = 1; x <= 2; ++x) {
+                ASSERT_TRUE(store->performTransactionWithError(nullptr, [&] {
+                    return store->upsertRecord({{"x", Value(x)}, {"body", Value(NSData(6000, 'b'))}}, "t", nullptr);
+                }));
+            }
+            io->inject(FaultyFileIO::Operation::Write, path_ + "-wal", err);
+            NSErrorPtr error;
+            EXPECT_FALSE(store->performTransactionWithError(&error, [&] {
+                return store->upsertRecord({{"x", Value(3)}, {"body", Value(NSData(6000, 'b'))}}, "t", nullptr);
+            }));
+            ASSERT_NE(error, nullptr);
+            EXPECT_EQ(error->code(), APMErrorStorage);
+            EXPECT_GT(io->injected(), 0);
+            EXPECT_EQ(sqlite3_get_autocommit(store->sqliteHandle()), 1);
+            // Once the disk is back, the store writes again.
+            io->clear();
+            EXPECT_EQ(store->rowCountForTableWithName("t", nullptr), std::optional<std::int64_t>(2));
+            ASSERT_TRUE(store->performTransactionWithError(nullptr, [&] {
+                return store->upsertRecord({{"x", Value(4)}}, "t", nullptr);
+            }));
+        }
+        auto reopened = open();
+        ASSERT_NE(reopened, nullptr);
+        EXPECT_EQ(reopened->rowCountForTableWithName("t", nullptr), std::optional<std::int64_t>(3));
+        EXPECT_EQ(reopened->rowCountForTableWithName("t", "x", Value(3), nullptr), std::optional<std::int64_t>(0));
+    }
 }
 
 TEST_F(APMSqliteStoreTest, DatabaseErrorsCarryDescriptionAndMonitorContext) {

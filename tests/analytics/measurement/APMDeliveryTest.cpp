@@ -92,10 +92,7 @@ TEST_F(APMDeliveryTest, EventsLoggedWhileAnUploadHangsFollowItOnce) {
     // Minutes of the clock without an answer end the request.
     for (int minute = 0; minute < 3 && engine()->isNetworkRequestPending(); ++minute) {
         Clock::advance(60);
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (engine()->isNetworkRequestPending() && std::chrono::steady_clock::now() < until) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        (void)engine()->waitUntilNoNetworkRequestPending(2);
     }
     EXPECT_FALSE(engine()->isNetworkRequestPending());
     service.releaseStalls();

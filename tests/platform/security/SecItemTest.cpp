@@ -5,6 +5,7 @@
 
 #include "platform/foundation/SecureRandom.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/FaultyFileIO.h"
 
 #include <gtest/gtest.h>
 
@@ -138,6 +139,47 @@ TEST_F(SecItemTest, UnreadableStoreIsNeverOverwritten) {
     EXPECT_EQ(SecItemAdd(attributes, nullptr), errSecIO);
     EXPECT_EQ(std::filesystem::file_size(path), std::string("not a property list").size());
     SecKeychainSetStorePath("");
+}
+
+// A store that cannot be looked at or written is an I/O failure, never an empty one: nothing
+// reads as missing, and no write replaces items that were never read.
+TEST_F(SecItemTest, AFailingDiskIsAnErrorAndNeverReplacesTheStore) {
+    Value::Dictionary kept = item("app", "kept");
+    kept.set(kSecValueData, bytes("v"));
+    ASSERT_EQ(SecItemAdd(kept, nullptr), errSecSuccess);
+    const std::string store = SecKeychainStorePath();
+    const std::string folder = std::filesystem::path(store).parent_path().string();
+    Value::Dictionary added = item("app", "added");
+    added.set(kSecValueData, bytes("w"));
+    Value::Dictionary query = item("app", "kept");
+    query.set(kSecReturnData, true);
+    Value::Dictionary change;
+    change.set(kSecValueData, bytes("changed"));
+    Value result;
+    {
+        FaultInjection io;
+        io->ioError(FaultyFileIO::Operation::Status, store);
+        EXPECT_EQ(SecItemCopyMatching(query, &result), errSecIO);
+        EXPECT_EQ(SecItemAdd(added, nullptr), errSecIO);
+        EXPECT_EQ(SecItemUpdate(item("app", "kept"), change), errSecIO);
+        EXPECT_EQ(SecItemDelete(item("app", "kept")), errSecIO);
+        EXPECT_GE(io->injected(), 4);
+    }
+    for (const auto& fault : {std::pair{"no space", ENOSPC}, std::pair{"failed rename", EIO}}) {
+        SCOPED_TRACE(fault.first);
+        FaultInjection io;
+        if (fault.second == ENOSPC) io->noSpace(folder + "/.keychain.plist.tmp-*");
+        else io->failRename(store);
+        EXPECT_EQ(SecItemAdd(added, nullptr), errSecIO);
+        EXPECT_EQ(SecItemUpdate(item("app", "kept"), change), errSecIO);
+        EXPECT_EQ(SecItemDelete(item("app", "kept")), errSecIO);
+        EXPECT_GT(io->injected(), 0);
+    }
+    ASSERT_EQ(SecItemCopyMatching(query, &result), errSecSuccess);
+    EXPECT_EQ(result.data(), bytes("v"));
+    EXPECT_EQ(SecItemCopyMatching(item("app", "added"), nullptr), errSecItemNotFound);
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        EXPECT_EQ(entry.path().filename(), "keychain.plist") << "a temporary file stays";
 }
 
 TEST(SecRandomTest, CopiesBytesAndReportsFailure) {

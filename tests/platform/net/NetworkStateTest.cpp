@@ -1,0 +1,57 @@
+// The network's process-wide switches are checked state: a test that leaves a host rewrite, a
+// trust anchor or an unreachable network behind is told so, and the switch is put back.
+#include "platform/net/SCNetworkReachability.h"
+#include "platform/net/URLHostRewrite.h"
+#include "platform/net/URLTrustAnchors.h"
+#include "tests/fixtures/LoopbackServer.h"
+#include "tests/fixtures/ProcessState.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+namespace {
+
+const ProcessState::Piece* piece(const std::string& name) {
+    for (const auto& registered : ProcessState::pieces())
+        if (registered.name == name) return &registered;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(NetworkState, EachSwitchLeftChangedReadsAsALeakAndIsPutBack) {
+    URLHostRewrite::map("fixed.example", 443, 1);
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        std::function<bool()> asBefore;
+    } cases[] = {
+        {"URL host rewrite rules",
+         [] {
+             URLHostRewrite::map("other.example", 0, 2);
+             URLHostRewrite::map("fixed.example", 443, 3);
+         },
+         [] {
+             return URLHostRewrite::connectToEntries() == std::vector<std::string>{"fixed.example:443:127.0.0.1:1"};
+         }},
+        {"URL trust anchors",
+         [] { ASSERT_TRUE(URLTrustAnchors::addAnchorForHost("127.0.0.1", LoopbackServer::certificatePEM())); },
+         [] { return URLTrustAnchors::isEmpty(); }},
+        {"network reachability", [] { SCNetworkReachability::setNetworkReachable(false); },
+         [] { return SCNetworkReachability::isNetworkReachable(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto* state = piece(c.name);
+        ASSERT_NE(state, nullptr);
+        const auto before = state->capture();
+        c.change();
+        EXPECT_NE(state->capture().description, before.description);
+        before.restore();
+        EXPECT_EQ(state->capture().description, before.description);
+        EXPECT_TRUE(c.asBefore());
+    }
+    URLHostRewrite::reset();
+}

@@ -1,0 +1,215 @@
+// SQLite over the file-system seam: rows committed in either journal mode survive a reopen; a
+// commit that meets a full or failing disk fails and leaves every earlier row in place; two
+// connections of one process lock each other out, and lock out SQLite's own unix layer; a
+// failed look for a journal, or a failed read, is an error rather than an empty answer.
+#include "platform/sqlite/SQLiteVFS.h"
+
+#include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/FaultyFileIO.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Operation = FaultyFileIO::Operation;
+
+// One connection: through the seam, or through SQLite's default layer when `vfs` is null.
+class Connection {
+public:
+    explicit Connection(const std::string& path, const char* vfs = SQLiteFileIOVFSName()) {
+        rc_ = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, vfs);
+    }
+    ~Connection() { close(); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    int openResult() const { return rc_; }
+    int close() {
+        const int rc = db_ ? sqlite3_close(db_) : SQLITE_OK;
+        db_ = nullptr;
+        return rc;
+    }
+    // The extended result code.
+    int exec(const std::string& sql) {
+        const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+        return rc == SQLITE_OK ? rc : sqlite3_extended_errcode(db_);
+    }
+    // The first column of every row; empty on failure, with the code in `rc`.
+    std::vector<std::string> column(const std::string& sql, int* rc = nullptr) {
+        std::vector<std::string> values;
+        const int result = sqlite3_exec(
+            db_, sql.c_str(),
+            [](void* out, int, char** row, char**) {
+                static_cast<std::vector<std::string>*>(out)->push_back(row[0] ? row[0] : "NULL");
+                return 0;
+            },
+            &values, nullptr);
+        if (rc) *rc = result == SQLITE_OK ? result : sqlite3_extended_errcode(db_);
+        return result == SQLITE_OK ? values : std::vector<std::string>{};
+    }
+    bool inTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
+
+private:
+    sqlite3* db_ = nullptr;
+    int rc_ = SQLITE_ERROR;
+};
+
+class SQLiteVFSTest : public testing::Test {
+protected:
+    std::string path_ = Sandbox::tmp() + "/rows.sqlite";
+
+    // Three committed rows, one transaction each, in `mode`.
+    static void committedRows(Connection& db, const std::string& mode) {
+        ASSERT_EQ(db.column("PRAGMA journal_mode=" + mode), std::vector<std::string>{mode});
+        ASSERT_EQ(db.exec("CREATE TABLE t(n INTEGER PRIMARY KEY, body BLOB)"), SQLITE_OK);
+        for (int n = 1; n <= 3; ++n)
+            ASSERT_EQ(db.exec("INSERT INTO t VALUES(" + std::to_string(n) + ", zeroblob(9000))"), SQLITE_OK);
+    }
+    std::vector<std::string> rowsAfterReopen() {
+        Connection db(path_);
+        EXPECT_EQ(db.openResult(), SQLITE_OK);
+        EXPECT_EQ(db.column("PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+        return db.column("SELECT n FROM t ORDER BY n");
+    }
+};
+
+const std::vector<std::string> kThree = {"1", "2", "3"};
+
+}  // namespace
+
+TEST_F(SQLiteVFSTest, RowsCommittedInEitherJournalModeSurviveAReopenAndReachTheUnixLayer) {
+    for (const std::string mode : {"delete", "wal"}) {
+        SCOPED_TRACE(mode);
+        std::filesystem::remove(path_);
+        {
+            Connection db(path_);
+            ASSERT_EQ(db.openResult(), SQLITE_OK);
+            committedRows(db, mode);
+            EXPECT_EQ(std::filesystem::exists(path_ + "-wal"), mode == "wal");
+            EXPECT_EQ(std::filesystem::exists(path_ + "-shm"), mode == "wal");
+            // A connection on SQLite's own layer shares the log's memory and sees every row.
+            Connection plain(path_, nullptr);
+            EXPECT_EQ(plain.column("SELECT n FROM t ORDER BY n"), kThree);
+            ASSERT_EQ(db.exec("INSERT INTO t VALUES(4, NULL)"), SQLITE_OK);
+            EXPECT_EQ(plain.column("SELECT count(*) FROM t"), std::vector<std::string>{"4"});
+            EXPECT_EQ(plain.close(), SQLITE_OK);
+            EXPECT_EQ(db.close(), SQLITE_OK);
+        }
+        // The last connection folds the log into the database and removes it.
+        EXPECT_FALSE(std::filesystem::exists(path_ + "-wal"));
+        EXPECT_FALSE(std::filesystem::exists(path_ + "-journal"));
+        EXPECT_EQ(rowsAfterReopen(), (std::vector<std::string>{"1", "2", "3", "4"}));
+    }
+}
+
+TEST_F(SQLiteVFSTest, ATransactionThatMeetsAFullOrFailingDiskFailsAndKeepsEveryEarlierRow) {
+    struct Case {
+        const char* mode;
+        const char* synchronous;
+        const char* file;  // suffix of the database's path
+        Operation operation;
+        int err;
+        int primary;
+    } cases[] = {
+        {"delete", "full", "-journal", Operation::Write, ENOSPC, SQLITE_FULL},
+        {"delete", "full", "-journal", Operation::Sync, EIO, SQLITE_IOERR},
+        {"delete", "full", "", Operation::Write, ENOSPC, SQLITE_FULL},
+        {"delete", "full", "", Operation::Write, EIO, SQLITE_IOERR},
+        {"delete", "full", "", Operation::Sync, EIO, SQLITE_IOERR},
+        {"delete", "full", "-journal", Operation::Remove, EIO, SQLITE_IOERR},
+        {"wal", "normal", "-wal", Operation::Write, ENOSPC, SQLITE_FULL},
+        {"wal", "normal", "-wal", Operation::Write, EIO, SQLITE_IOERR},
+        {"wal", "full", "-wal", Operation::Sync, EIO, SQLITE_IOERR},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.mode) + " " + c.file + " " + std::to_string(static_cast<int>(c.operation)) + " " +
+                     std::to_string(c.err));
+        for (const char* suffix : {"", "-journal", "-wal", "-shm"}) std::filesystem::remove(path_ + suffix);
+        {
+            FaultInjection io;
+            Connection db(path_);
+            ASSERT_EQ(db.openResult(), SQLITE_OK);
+            committedRows(db, c.mode);
+            ASSERT_EQ(db.exec(std::string("PRAGMA synchronous=") + c.synchronous), SQLITE_OK);
+            io->inject(c.operation, path_ + c.file, c.err);
+            // The rollback journal takes each page's old content as the page first changes: its
+            // write fails before the commit does.
+            int rc = SQLITE_OK;
+            for (const char* sql : {"BEGIN", "INSERT INTO t VALUES(4, zeroblob(9000))",
+                                    "UPDATE t SET body = zeroblob(100) WHERE n = 1", "COMMIT"}) {
+                if ((rc = db.exec(sql)) != SQLITE_OK) break;
+            }
+            EXPECT_EQ(rc & 0xff, c.primary) << rc;
+            EXPECT_GT(io->injected(), 0);
+            // The disk still fails: whatever the connection tries to put back fails too, and the
+            // next opening has to mend it.
+            if (db.inTransaction()) (void)db.exec("ROLLBACK");
+            (void)db.close();
+        }
+        // A failed flush leaves it open whether the log's frames reached the disk (the log
+        // may still hold the whole transaction): all of it or none, never a part.
+        const auto rows = rowsAfterReopen();
+        const auto firstBody = Connection(path_).column("SELECT length(body) FROM t WHERE n = 1");
+        if (c.operation == Operation::Sync && rows.size() == 4) {
+            EXPECT_EQ(firstBody, std::vector<std::string>{"100"});
+        } else {
+            EXPECT_EQ(rows, kThree);
+            EXPECT_EQ(firstBody, std::vector<std::string>{"9000"});
+        }
+    }
+}
+
+TEST_F(SQLiteVFSTest, TwoConnectionsOfOneProcessLockEachOtherOutAndTheUnixLayerToo) {
+    Connection first(path_);
+    committedRows(first, "delete");
+    Connection second(path_);
+    Connection plain(path_, nullptr);
+
+    // One writer at a time, whichever layer it is on.
+    ASSERT_EQ(first.exec("BEGIN IMMEDIATE"), SQLITE_OK);
+    EXPECT_EQ(second.exec("BEGIN IMMEDIATE"), SQLITE_BUSY);
+    EXPECT_EQ(plain.exec("BEGIN IMMEDIATE"), SQLITE_BUSY);
+    ASSERT_EQ(first.exec("INSERT INTO t VALUES(4, NULL)"), SQLITE_OK);
+    // A reader holds off the commit that would change what it reads.
+    ASSERT_EQ(second.exec("BEGIN"), SQLITE_OK);
+    EXPECT_EQ(second.column("SELECT count(*) FROM t"), std::vector<std::string>{"3"});
+    EXPECT_EQ(first.exec("COMMIT"), SQLITE_BUSY);
+    ASSERT_EQ(second.exec("COMMIT"), SQLITE_OK);
+    ASSERT_EQ(first.exec("COMMIT"), SQLITE_OK);
+    EXPECT_EQ(plain.column("SELECT count(*) FROM t"), std::vector<std::string>{"4"});
+
+    ASSERT_EQ(plain.exec("BEGIN IMMEDIATE"), SQLITE_OK);
+    EXPECT_EQ(first.exec("BEGIN IMMEDIATE"), SQLITE_BUSY);
+    ASSERT_EQ(plain.exec("ROLLBACK"), SQLITE_OK);
+    ASSERT_EQ(first.exec("BEGIN IMMEDIATE"), SQLITE_OK);
+    ASSERT_EQ(first.exec("ROLLBACK"), SQLITE_OK);
+}
+
+TEST_F(SQLiteVFSTest, AFailedLookOrReadIsAnErrorNotAnEmptyAnswer) {
+    {
+        Connection db(path_);
+        committedRows(db, "delete");
+    }
+    FaultInjection io;
+    Connection db(path_);
+    ASSERT_EQ(db.openResult(), SQLITE_OK);
+    // Whether a journal is left over decides whether the database is whole.
+    io->ioError(Operation::Status, path_ + "-journal");
+    int rc = SQLITE_OK;
+    EXPECT_TRUE(db.column("SELECT n FROM t", &rc).empty());
+    EXPECT_EQ(rc, SQLITE_IOERR_ACCESS);
+    io->clear();
+    EXPECT_EQ(db.column("SELECT n FROM t ORDER BY n"), kThree);
+
+    Connection fresh(path_);
+    io->ioError(Operation::Read, path_);
+    EXPECT_TRUE(fresh.column("SELECT n FROM t", &rc).empty());
+    EXPECT_EQ(rc & 0xff, SQLITE_IOERR) << rc;
+    io->clear();
+    EXPECT_EQ(fresh.column("SELECT n FROM t ORDER BY n"), kThree);
+}
