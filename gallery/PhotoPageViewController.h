@@ -172,6 +172,8 @@ private:
     // counted as released when the pager (and so the token) goes.
     std::shared_ptr<NSObject> slideshowHold_;
     std::map<std::string, std::int64_t> likesCount_;
+    // Local changes of each picture's count: an answer asked for before the latest one is stale.
+    std::map<std::string, std::uint64_t> likesChanges_;
     std::int64_t imageIndex_;
     std::int64_t lastSeenImageIndex_ = -1;
     std::shared_ptr<UIPageViewController> pageViewController_;

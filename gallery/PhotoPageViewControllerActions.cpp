@@ -38,11 +38,14 @@ void PhotoPageViewController::requestLikes(const Value::Dictionary& row) {
     const std::string index = row.get("index").stringValue();
     // The answer comes on the network's queue; the count is kept and shown on the main queue.
     std::weak_ptr<PhotoPageViewController> weak = self<PhotoPageViewController>();
-    context_.likes->getLikesForIdentifier(row.get("index").integerValue(), [weak, index](long count, const NSErrorPtr& error) {
+    const std::uint64_t changes = likesChanges_[index];
+    context_.likes->getLikesForIdentifier(row.get("index").integerValue(), [weak, index, changes](long count,
+                                                                                               const NSErrorPtr& error) {
         if (error) return;
-        DispatchQueue::mainQueue()->async([weak, index, count] {
+        DispatchQueue::mainQueue()->async([weak, index, changes, count] {
             auto me = weak.lock();
-            if (!me) return;
+            // A like or unlike made since the question was asked is newer than this answer.
+            if (!me || me->likesChanges_[index] != changes) return;
             me->likesCount_[index] = count;
             me->checkFavoriteButton();
         });
@@ -82,7 +85,9 @@ void PhotoPageViewController::favoriteClick() {
         if (context_.likes) context_.likes->postLikesForIdentifiers(identifiers, nullptr);
         delta = 1;
     }
-    // The server's count replaces this one at the next page change.
+    // The server's count replaces this one at the next page change; answers asked for before
+    // this change do not.
+    ++likesChanges_[index];
     const auto known = likesCount_.find(index);
     likesCount_[index] = std::max<std::int64_t>((known == likesCount_.end() ? 0 : known->second) + delta, 0);
     checkFavoriteButton();

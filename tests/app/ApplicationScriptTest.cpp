@@ -50,10 +50,11 @@ std::array<double, 3> meanColour(const UIImage& image, int x0, int y0, int x1, i
     return {sum[0] / n, sum[1] / n, sum[2] / n};
 }
 
-// The last "image PATH" the screen listed in `output`, "" when none.
+// The last picture file ("image /PATH") the screen listed in `output`, "" when none; buttons
+// showing a named image ("image i") are not pictures.
 std::string lastImageShown(const std::string& output) {
     std::string path;
-    const std::regex line("image (\\S+)");
+    const std::regex line("image (/\\S+)");
     for (auto it = std::sregex_iterator(output.begin(), output.end(), line); it != std::sregex_iterator(); ++it)
         path = (*it)[1].str();
     return path;

@@ -224,6 +224,34 @@ TEST_F(PagerActionsTest, TheFavouriteToggleStoresItLikesItOnTheServerAndMovesThe
     EXPECT_EQ(pager_->likesCount().at(std::to_string(quiet)), 0);
 }
 
+TEST_F(PagerActionsTest, ACountAskedForBeforeALikeDoesNotUndoIt) {
+    const int pearl = demoPaintingTitled("Girl with a Pearl Earring");
+    const int quiet = localRows(1)->front().get("index").intValue();
+    // The answers to the page's questions wait at the server.
+    ContentServerFault stall;
+    stall.kind = ContentServerFault::Kind::Stall;
+    stall.after = 0;
+    server_->setFault("/likes/likes.php", stall);
+    push(rowsWithIds({Value(pearl), Value(quiet)}));
+    ASSERT_TRUE(server_->waitForStalls(1, kNetworkWait));
+    pager_->likesButton()->simulateTap();
+    EXPECT_EQ(likesTitle(), " 1");  // no count known yet: one like, this one
+
+    // The answers come, asked for before the like: the like stays shown.
+    server_->removeFaults();
+    server_->releaseStalls();
+    ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil(
+        [&] { return NSUserDefaults::standardUserDefaults()->boolForKey("like_set_for_image_" + std::to_string(pearl)); },
+        kNetworkWait));
+    pass(0.5);
+    EXPECT_EQ(likesTitle(), " 1");
+    EXPECT_TRUE(pager_->likesButton()->liked());
+    // The next page change asks again: the server's count, with this like.
+    pager_->clickNext();
+    pager_->clickPrev();
+    ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return likesTitle() == " 38"; }, kNetworkWait)) << likesTitle();
+}
+
 TEST_F(PagerActionsTest, AFavouriteWithNoCountKnownStaysAtZeroWhenTakenBack) {
     const auto rows = localRows(2);
     ASSERT_TRUE(source_->addToFavorites(rows->front()));
