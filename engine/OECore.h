@@ -59,7 +59,9 @@ public:
     // What the layers below are handed: the configuration, the localisations and the file
     // locations (the first two empty before start-up).
     OEContext appContext() const { return OEContext{config_, locale_, fileSystem_}; }
-    GalleryContext galleryContext() const { return GalleryContext{appContext(), resourceLoader_, likesManager_}; }
+    GalleryContext galleryContext() const {
+        return GalleryContext{appContext(), resourceLoader_, likesManager_, idleManager_};
+    }
 
     std::shared_ptr<DownloadsCounter> downloadsCounter() const { return downloadsCounter_; }
     void setDownloadsCounter(std::shared_ptr<DownloadsCounter> counter) { downloadsCounter_ = std::move(counter); }

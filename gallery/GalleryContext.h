@@ -1,10 +1,12 @@
 // What the picture screens and their table layouts are handed: the run's configuration,
-// localisations and file locations, its picture service and its likes client.
+// localisations and file locations, its picture service, its likes client and the keeper of
+// the screen lock.
 #pragma once
 
 #include "config/OEContext.h"
 #include "content/OELikesManager.h"
 #include "gallery/ResourceLoader.h"
+#include "uikit/OEIdleTimerManager.h"
 
 #include <memory>
 
@@ -13,6 +15,8 @@ struct GalleryContext {
     std::shared_ptr<ResourceLoader> resources;
     // Empty before start-up: the most liked pictures then cannot be asked for.
     std::shared_ptr<OELikesManager> likes;
+    // Takes and releases holds on the screen lock; empty before start-up (nothing is held then).
+    std::shared_ptr<OEIdleTimerManager> idle;
 
     const OELocalizations& localizations() const { return *app.localizations; }
 };

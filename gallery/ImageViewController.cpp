@@ -2,6 +2,7 @@
 // the spinner, and the taps.
 #include "gallery/ImageViewController.h"
 
+#include "gallery/ImageLoader.h"
 #include "gallery/ImageScrollView.h"
 #include "gallery/ResourceLoader.h"
 #include "platform/dispatch/DispatchQueue.h"
@@ -19,9 +20,6 @@
 
 namespace {
 constexpr double kFadeDuration = 0.2;
-
-std::string standardPicturePath(const std::string& imagePath) { return "Data/" + imagePath; }
-std::string hdPicturePath(const std::string& imagePath) { return "Data/hd-" + imagePath; }
 
 // The picture at `relative`, decoded here; none when it is missing or does not decode.
 std::shared_ptr<UIImage> readPicture(const ResourceLoader& resources, const std::string& relative) {
@@ -107,10 +105,10 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
         std::shared_ptr<UIImage> image;
         bool shownHD = false;
         if (hd && !path.empty()) {
-            image = readPicture(*resources, hdPicturePath(path));
+            image = readPicture(*resources, ImageLoader::hdImagePath(path));
             shownHD = image != nullptr;
         }
-        if (!image && !path.empty()) image = readPicture(*resources, standardPicturePath(path));
+        if (!image && !path.empty()) image = readPicture(*resources, ImageLoader::imagePath(path));
         DispatchQueue::mainQueue()->async([weak, image, hd, shownHD, whenMissing] {
             auto self = weak.lock();
             if (!self) return;
@@ -125,7 +123,7 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
                 case WhenMissing::Discard: {
                     // A download that is no picture stays neither on the device nor counted.
                     if (auto file = self->context_.app.fileSystem->safeDocumentsPathForFile(
-                            standardPicturePath(self->imagePath()), false)) {
+                            ImageLoader::imagePath(self->imagePath()), false)) {
                         auto files = NSFileManager::defaultManager();
                         if (files->fileExistsAtPath(*file) && !files->removeItemAtPath(*file))
                             std::fprintf(stderr, "The downloaded picture %s does not decode and could not be removed.\n",
@@ -190,7 +188,7 @@ void ImageViewController::httpRequestDataFileLoaded(const std::shared_ptr<HTTPre
     downloadRequest_.reset();
     hideDownloadIndictor();
     auto files = NSFileManager::defaultManager();
-    const auto destination = context_.app.fileSystem->safeDocumentsPathForFile(standardPicturePath(imagePath()), true);
+    const auto destination = context_.app.fileSystem->safeDocumentsPathForFile(ImageLoader::imagePath(imagePath()), true);
     NSErrorPtr error;
     if (!destination) {
         std::fprintf(stderr, "The folder for the downloaded picture %s could not be made.\n", imagePath().c_str());

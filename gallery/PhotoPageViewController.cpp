@@ -5,8 +5,11 @@
 #include "gallery/ImageViewController.h"
 #include "gallery/PhotoviewTitleView.h"
 #include "gallery/ResourceLoader.h"
+#include "gallery/SecondWindowController.h"
+#include "gallery/UILikesButton.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/NSRunLoop.h"
+#include "platform/dispatch/NSTimer.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/ui/UIApplication.h"
@@ -36,7 +39,11 @@ PhotoPageViewController::PhotoPageViewController(ContentRowList rows, std::int64
     setEdgesForExtendedLayout(UIRectEdgeAll);
 }
 
-PhotoPageViewController::~PhotoPageViewController() { NSNotificationCenter::defaultCenter()->removeObserver(this); }
+PhotoPageViewController::~PhotoPageViewController() {
+    NSNotificationCenter::defaultCenter()->removeObserver(this);
+    // The slideshow's hold on the screen lock goes with its token, released as the pager goes.
+    if (slideShowTimer_) slideShowTimer_->invalidate();
+}
 
 std::shared_ptr<UIColor> PhotoPageViewController::backgroundColor() const {
     const auto& config = context_.app.config;
@@ -47,15 +54,34 @@ std::shared_ptr<UIColor> PhotoPageViewController::backgroundColor() const {
 
 void PhotoPageViewController::viewDidLoad() {
     UIViewController::viewDidLoad();
+    likesCount_.clear();
     view()->setBackgroundColor(backgroundColor());
     constructPageViewController();
     constructToolBar();
     setToolbarItems(normalToolbarItems_);
     if (!hideControlls_) constructDescription();
-    setViewControllerForIndex(imageIndex_);
 
     auto self = this->self<PhotoPageViewController>();
     std::weak_ptr<PhotoPageViewController> weak = self;
+    if (!hideControlls_) {
+        if (mayAddToFavorites()) {
+            likesButton_ = UILikesButton::initWithFrame(CGRectZero);
+            likesButton_->sizeToFit();
+            likesButton_->addTarget(
+                self,
+                [weak](const std::shared_ptr<NSObject>&) {
+                    if (auto me = weak.lock()) me->favoriteClick();
+                },
+                UIControlEventTouchUpInside);
+            favoritesButton_ = UIBarButtonItem::initWithCustomView(likesButton_);
+        }
+        authorInfoButton_ = customBarButtonItemWithImageName(self, "i", [weak](const std::shared_ptr<NSObject>&) {
+            if (auto me = weak.lock()) me->infoClick();
+        });
+    }
+    setViewControllerForIndex(imageIndex_);
+    checkFavoriteButton();
+
     auto nav = navigationController();
     if (nav && nav->viewControllers().size() == 1 && nav->viewControllers().front() == self) {
         navigationItem()->setHidesBackButton(true);
@@ -65,8 +91,13 @@ void PhotoPageViewController::viewDidLoad() {
             }));
     }
     navigationItem()->setBackBarButtonItem(UIBarButtonItemCommon::makeBackButton());
-    NSNotificationCenter::defaultCenter()->addObserver(self, &PhotoPageViewController::imageTapNotification,
-                                                       kTapImageViewGotSingleTap);
+    auto center = NSNotificationCenter::defaultCenter();
+    center->addObserver(self, &PhotoPageViewController::imageTapNotification, kTapImageViewGotSingleTap);
+    center->addObserver(self, &PhotoPageViewController::imageDidShowNotification, kImageViewControllerImageDidShow);
+    center->addObserver(self, &PhotoPageViewController::imageWillShowNotification, kImageViewControllerImageWillShow);
+    secondWindow_ = SecondWindowController::make();
+    slideShowDeleay_ = NSUserDefaults::standardUserDefaults()->integerForKey("slideshowDelay") + 4;
+    if (slideShow_) slideShowClick();
 }
 
 void PhotoPageViewController::constructPageViewController() {
@@ -86,17 +117,30 @@ void PhotoPageViewController::constructPageViewController() {
 
 void PhotoPageViewController::constructToolBar() {
     normalToolbarItems_.clear();
-    if (hideControlls_ || count() < 2) return;
-    std::weak_ptr<PhotoPageViewController> weak = self<PhotoPageViewController>();
+    slideshowToolbarItems_.clear();
+    if (hideControlls_) return;
     auto self = this->self<PhotoPageViewController>();
-    prevButton_ = customBarButtonItemWithImageName(self, "back", [weak](const std::shared_ptr<NSObject>&) {
-        if (auto me = weak.lock()) me->clickPrev();
-    });
-    nextButton_ = customBarButtonItemWithImageName(self, "forward", [weak](const std::shared_ptr<NSObject>&) {
-        if (auto me = weak.lock()) me->clickNext();
-    });
-    normalToolbarItems_ = {UIBarButtonItemCommon::makeFlexButton(), prevButton_, UIBarButtonItemCommon::makeFlexButton(),
-                           nextButton_, UIBarButtonItemCommon::makeFlexButton()};
+    std::weak_ptr<PhotoPageViewController> weak = self;
+    auto item = [&](const char* image, void (PhotoPageViewController::*action)()) {
+        return customBarButtonItemWithImageName(self, image, [weak, action](const std::shared_ptr<NSObject>&) {
+            if (auto me = weak.lock()) ((*me).*action)();
+        });
+    };
+    auto flex = [] { return UIBarButtonItemCommon::makeFlexButton(); };
+    menuButton_ = item("action", &PhotoPageViewController::clickMenu);
+    // Always made, so the page checks have a button to show or hide.
+    hdImageBarButton_ = item("button_hd", &PhotoPageViewController::toggleHdClick);
+    if (count() < 2) {
+        normalToolbarItems_ = {menuButton_, flex()};
+        return;
+    }
+    prevButton_ = item("back", &PhotoPageViewController::clickPrev);
+    nextButton_ = item("forward", &PhotoPageViewController::clickNext);
+    slideShowButton_ = item("slide", &PhotoPageViewController::slideShowClick);
+    pauseButton_ = item("pause_slide", &PhotoPageViewController::slideShowClick);
+    normalToolbarItems_ = {menuButton_, flex(), prevButton_, flex(), hdImageBarButton_, flex(),
+                           nextButton_, flex(), slideShowButton_};
+    slideshowToolbarItems_ = {flex(), pauseButton_};
 }
 
 CGRect PhotoPageViewController::descriptionFrame() const {
@@ -110,7 +154,8 @@ CGRect PhotoPageViewController::descriptionFrame() const {
 }
 
 void PhotoPageViewController::constructDescription() {
-    descriptionView_ = PhotoviewTitleView::initWithFrame(descriptionFrame());
+    descriptionView_ = PhotoviewTitleView::initWithFrame(descriptionFrame(), context_);
+    descriptionView_->setNavigationController(navigationController());
     descriptionView_->setBackgroundColor(view()->backgroundColor());
     descriptionView_->setTitleFont(UIFont::systemFontOfSize(13));
     descriptionView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleTopMargin);
@@ -139,7 +184,7 @@ std::shared_ptr<ImageViewController> PhotoPageViewController::currentImageViewCo
 std::shared_ptr<ImageViewController> PhotoPageViewController::viewControllerForIndex(std::int64_t index) {
     auto page = ImageViewController::initWithImageData((*imagesData_)[static_cast<std::size_t>(index)], context_);
     page->setIndex(index);
-    page->setScrollEnabled(true);
+    page->setScrollEnabled(!slideShowEnabled_);
     page->setLoadActivityStyle(controllsHidden_ ? 1 : 2);
     return page;
 }
@@ -154,14 +199,14 @@ void PhotoPageViewController::setViewControllerForIndex(std::int64_t index) {
 std::shared_ptr<UIViewController> PhotoPageViewController::pageViewControllerViewControllerAfterViewController(
     UIPageViewController&, const std::shared_ptr<UIViewController>& page) {
     auto current = std::dynamic_pointer_cast<ImageViewController>(page);
-    if (!current || current->index() >= count() - 1) return nullptr;
+    if (slideShowEnabled_ || !current || current->index() >= count() - 1) return nullptr;
     return viewControllerForIndex(current->index() + 1);
 }
 
 std::shared_ptr<UIViewController> PhotoPageViewController::pageViewControllerViewControllerBeforeViewController(
     UIPageViewController&, const std::shared_ptr<UIViewController>& page) {
     auto current = std::dynamic_pointer_cast<ImageViewController>(page);
-    if (!current || current->index() < 1) return nullptr;
+    if (slideShowEnabled_ || !current || current->index() < 1) return nullptr;
     return viewControllerForIndex(current->index() - 1);
 }
 
@@ -174,9 +219,11 @@ void PhotoPageViewController::pageViewControllerDidFinishAnimatingPreviousViewCo
 
 void PhotoPageViewController::viewControllerDidSet(const std::shared_ptr<ImageViewController>& page) {
     const auto& row = (*imagesData_)[static_cast<std::size_t>(page->index())];
+    requestLikes(row);
     updateTitle(row);
     updateDescription(row);
     checkButtons();
+    updateExternal(page);
     imageIndex_ = page->index();
 
     // Marked seen on a later turn of the main run loop.
@@ -186,13 +233,20 @@ void PhotoPageViewController::viewControllerDidSet(const std::shared_ptr<ImageVi
 
     // With the controls away, the picture's full name shows for a moment on each new picture.
     if (NSUserDefaults::standardUserDefaults()->boolForKey("fullScreenHintsEnabled") && controllsHidden_ &&
-        lastSeenImageIndex_ != imageIndex_)
+        !slideShowEnabled_ && lastSeenImageIndex_ != imageIndex_)
         makeToast(page->view(), ImageInfo(context_.localizations(), row).fullName());
     lastSeenImageIndex_ = imageIndex_;
 }
 
 void PhotoPageViewController::updateTitle(const Value::Dictionary& row) {
-    setTitle(ImageInfo(context_.localizations(), row).author());
+    const ImageInfo info(context_.localizations(), row);
+    setTitle(info.author());
+    if (hideControlls_) return;
+    // The like item is the outermost; the author's item only when there is something to read.
+    std::vector<std::shared_ptr<UIBarButtonItem>> items;
+    if (favoritesButton_) items.push_back(favoritesButton_);
+    if (authorInfoButton_ && !info.authorDescription().empty()) items.push_back(authorInfoButton_);
+    navigationItem()->setRightBarButtonItems(items);
 }
 
 void PhotoPageViewController::updateDescription(const Value::Dictionary& row) {
@@ -203,10 +257,13 @@ void PhotoPageViewController::updateDescription(const Value::Dictionary& row) {
 }
 
 void PhotoPageViewController::checkButtons() {
-    if (count() < 2 || !prevButton_ || !nextButton_) return;
-    const std::int64_t index = currentImageIndex();
-    prevButton_->setEnabled(index != 0);
-    nextButton_->setEnabled(index != count() - 1);
+    if (count() >= 2 && prevButton_ && nextButton_) {
+        const std::int64_t index = currentImageIndex();
+        prevButton_->setEnabled(index != 0);
+        nextButton_->setEnabled(index != count() - 1);
+    }
+    updateHDButton();
+    checkFavoriteButton();
 }
 
 void PhotoPageViewController::setControlsHidden(bool hidden, bool animated) {
@@ -238,7 +295,8 @@ void PhotoPageViewController::setControlsHidden(bool hidden, bool animated) {
                     if (me->descriptionView_) me->descriptionView_->setUserInteractionEnabled(true);
             });
         DispatchQueue::mainQueue()->async([weak] {
-            if (auto me = weak.lock()) me->setToolbarItems(me->normalToolbarItems_, true);
+            if (auto me = weak.lock())
+                me->setToolbarItems(me->slideShowEnabled_ ? me->slideshowToolbarItems_ : me->normalToolbarItems_, true);
         });
         center->postNotificationName(kPhotoControllerControllsShowedMessage, nullptr);
         return;

@@ -32,6 +32,16 @@ std::shared_ptr<UIInfoView> UIInfoView::initWithContext(GalleryContext context) 
     return std::make_shared<UIInfoView>(std::move(context));
 }
 
+std::shared_ptr<UIInfoView> UIInfoView::presentInfo(const std::shared_ptr<UIViewController>& presenter,
+                                                    GalleryContext context, const std::string& author,
+                                                    const std::string& text) {
+    auto info = initWithContext(std::move(context));
+    info->setAuthor(author);
+    info->setText(text);
+    presenter->presentViewController(UINavigationController::initWithRootViewController(info), true, nullptr);
+    return info;
+}
+
 UIInfoView::UIInfoView(GalleryContext context)
     : context_(std::move(context)),
       settings_(AppConfig::initWithTextsConfig(context_.app.config ? context_.app.config->text() : nullptr)) {}
@@ -85,9 +95,13 @@ void UIInfoView::viewDidLoad() {
     changeAlignButtonImage();
     showText();
 
-    // The send item needs a mail composer, which the platform stand-ins do not have yet: the
-    // screen shows none, as on a device without a mail account.
     std::weak_ptr<UIInfoView> weakSelf = self<UIInfoView>();
+    if (MFMailComposeViewController::canSendMail()) {
+        navigationItem()->setRightBarButtonItem(
+            customBarButtonItemWithImageName(self<UIInfoView>(), "action", [weakSelf](const std::shared_ptr<NSObject>&) {
+                if (auto me = weakSelf.lock()) me->sendEmail();
+            }));
+    }
     if (presentingViewController()) {
         navigationItem()->setLeftBarButtonItem(
             makeCloseButtonWithTitle(self<UIInfoView>(), NSLocalizedStringFromTable("Back", "Core"),
@@ -168,3 +182,17 @@ void UIInfoView::fontZoomInClick() {
 }
 
 void UIInfoView::closeClick() { dismissViewControllerAnimated(true, nullptr); }
+
+void UIInfoView::sendEmail() {
+    if (!MFMailComposeViewController::canSendMail()) return;
+    auto composer = MFMailComposeViewController::make();
+    composer->setMailComposeDelegate(self<UIInfoView>());
+    composer->setSubject(author_);
+    composer->setMessageBody(text_, true);
+    presentViewController(composer, true, nullptr);
+}
+
+void UIInfoView::mailComposeControllerDidFinishWithResult(const std::shared_ptr<MFMailComposeViewController>& controller,
+                                                          MFMailComposeResult, const NSErrorPtr&) {
+    controller->dismissViewControllerAnimated(true, nullptr);
+}

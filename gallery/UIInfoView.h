@@ -1,10 +1,12 @@
 // The information screen: a title of at most two lines over a text shown as a web page, with
-// buttons for the text's alignment and a smaller or larger font. Alignment and font size are
-// reading settings shared by every information screen.
+// buttons for the text's alignment and a smaller or larger font, and an item that sends the text
+// by e-mail when the device can send mail. Alignment and font size are reading settings shared
+// by every information screen.
 #pragma once
 
 #include "config/AppConfig.h"
 #include "gallery/GalleryContext.h"
+#include "platform/messageui/MFMailComposeViewController.h"
 #include "platform/ui/UIViewController.h"
 
 #include <cstdint>
@@ -15,7 +17,7 @@ class UIButton;
 class UILabel;
 class UIWebView;
 
-class UIInfoView : public UIViewController {
+class UIInfoView : public UIViewController, public MFMailComposeViewControllerDelegate {
 public:
     static constexpr std::int64_t kAlignLeft = 0;
     static constexpr std::int64_t kAlignJustify = 1;
@@ -27,6 +29,11 @@ public:
     // text, wraps it in a navigation controller and presents it.
     static std::shared_ptr<UIInfoView> initWithContext(GalleryContext context);
     explicit UIInfoView(GalleryContext context);
+    // A screen with this title and text, in a new navigation controller that `presenter`
+    // presents, animated.
+    static std::shared_ptr<UIInfoView> presentInfo(const std::shared_ptr<UIViewController>& presenter,
+                                                   GalleryContext context, const std::string& author,
+                                                   const std::string& text);
 
     // The body, an HTML fragment or plain text, put into the page unchanged.
     const std::string& text() const { return text_; }
@@ -55,6 +62,11 @@ public:
     void fontZoomOutClick();
     void fontZoomInClick();
     void closeClick();
+    // A mail with the title as subject and the text as its HTML body, when the device can send
+    // mail; the composer is dismissed whatever its result.
+    void sendEmail();
+    void mailComposeControllerDidFinishWithResult(const std::shared_ptr<MFMailComposeViewController>& controller,
+                                                  MFMailComposeResult result, const NSErrorPtr& error) override;
 
 private:
     GalleryContext context_;

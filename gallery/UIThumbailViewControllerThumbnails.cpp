@@ -3,11 +3,12 @@
 #include "gallery/UIThumbailViewController.h"
 
 #include "gallery/GalleryCellText.h"
+#include "gallery/ImageLoader.h"
+#include "gallery/PictureURL.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSStringFormat.h"
-#include "platform/foundation/PercentEncoding.h"
 #include "platform/net/NSHTTPURLResponse.h"
 #include "platform/net/NSURL.h"
 #include "platform/net/NSURLSession.h"
@@ -26,14 +27,6 @@ const char kThumbnailLoadKey = 0;
 std::atomic<std::int64_t> gNextLoad{1};
 // Marks the spinner of a load, so the next load of the view takes it away.
 constexpr long kLoadSpinnerTag = 0x7468756d;
-
-// Each path component encoded, the separators kept.
-std::string encodedPath(const std::string& path) {
-    static const URLAllowedCharacterSet allowed = URLAllowedCharacterSet::URLPathAllowed().removingCharactersInString("/;");
-    std::vector<std::string> parts = NSString::componentsSeparatedByString(path, "/");
-    for (auto& part : parts) part = stringByAddingPercentEncodingWithAllowedCharacters(part, allowed);
-    return NSString::componentsJoinedByString(parts, "/");
-}
 
 bool isSuccess(const std::shared_ptr<NSHTTPURLResponse>& response) {
     return response && response->statusCode() >= 200 && response->statusCode() < 300;
@@ -68,7 +61,7 @@ void UIThumbailViewController::loadThumbnailForImageView(const std::shared_ptr<U
     const auto& config = context.app.config;
     const auto& fileSystem = context.app.fileSystem;
     if (!config || !config->urlFormat() || config->urlFormat()->thumbs().empty() || !fileSystem) return;
-    auto url = NSURL::URLWithString(NSString::format(config->urlFormat()->thumbs(), encodedPath(thumbnail)));
+    auto url = NSURL::URLWithString(NSString::format(config->urlFormat()->thumbs(), encodedPicturePath(thumbnail)));
     if (!url) return;
 
     auto spinner = showGrayActivityIndicator(imageView, true);
@@ -127,11 +120,7 @@ CGRect UIThumbailViewController::hdSignFrameIn(const std::shared_ptr<UIView>& co
 }
 
 bool UIThumbailViewController::hdImageExists(const Value::Dictionary& image, const GalleryContext& context) {
-    const std::string imagePath = image.get("imagePath").stringValue();
-    if (imagePath.empty() || !context.app.fileSystem) return false;
-    const std::string relative = "Data/hd-" + imagePath;
-    return FileSystem::isSafeRelativePath(relative) &&
-           context.app.fileSystem->findFilePathInWritableLocation(relative).has_value();
+    return ImageLoader::hdImageExists(image, context);
 }
 
 void UIThumbailViewController::configureThumbImageView(const std::shared_ptr<UIImageView>& imageView,

@@ -171,6 +171,26 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
         c.kind = Kind::Await;
         c.text = unquote(rest);
         c.seconds = kAwaitSeconds;
+    } else if (verb == "display") {
+        // display connect [WIDTHxHEIGHT] | display disconnect
+        if (args.empty() || (args[0] != "connect" && args[0] != "disconnect") ||
+            (args[0] == "disconnect" && args.size() > 1) || args.size() > 2)
+            return invalid("display takes connect [WIDTHxHEIGHT] or disconnect");
+        c.kind = Kind::Display;
+        c.direction = args[0];
+        c.dx = kDefaultDisplayWidth;
+        c.dy = kDefaultDisplayHeight;
+        if (args.size() == 2) {
+            const std::size_t x = args[1].find('x');
+            double w = 0, h = 0;
+            if (x == std::string::npos || readNumber(args[1].substr(0, x), w) != NumberWord::Finite ||
+                readNumber(args[1].substr(x + 1), h) != NumberWord::Finite || !(w >= 1 && w <= kMaxDisplaySide) ||
+                !(h >= 1 && h <= kMaxDisplaySide))
+                return invalid("display connect: the size is WIDTHxHEIGHT in points, each from 1 to " +
+                               bound(kMaxDisplaySide));
+            c.dx = w;
+            c.dy = h;
+        }
     } else if (verb == "quit" || verb == "exit") {
         c.kind = Kind::Quit;
     } else if (verb == "help" || verb == "?") {
@@ -207,5 +227,7 @@ const char* SimCommand::helpText() {
            "  shot FILE.png             save a picture of the screen\n"
            "  expect TEXT               fail unless TEXT is on the screen\n"
            "  await TEXT                wait (up to 15 s of real time) for TEXT, as for a download\n"
+           "  display connect [WxH]     connect an external screen (1920x1080 points unless given)\n"
+           "  display disconnect        disconnect it\n"
            "  quit\n";
 }

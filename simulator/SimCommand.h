@@ -23,6 +23,7 @@ struct SimCommand {
         Shot,        // render the screen to a PNG file
         Expect,      // fail unless the screen shows a text
         Await,       // wait in real time (what comes over the network) until the screen shows a text
+        Display,     // connect or disconnect an external screen
         Quit,
         Help,
     };
@@ -33,7 +34,7 @@ struct SimCommand {
     // Typed or expected text.
     std::string text;
     // Scroll and swipe direction: "up", "down", "left" or "right"; rotate: "left", "right",
-    // "portrait" or "landscape".
+    // "portrait" or "landscape"; display: "connect" or "disconnect".
     std::string direction;
     double dx = 0;
     double dy = 0;
@@ -50,6 +51,10 @@ struct SimCommand {
     static constexpr double kMaxSpeed = 100000;
     static constexpr double kMaxSeconds = 366.0 * 24 * 60 * 60;
     static constexpr double kMaxControlNumber = 99999;
+    // An external screen's size in points: 1920 x 1080 unless given, at most this either way.
+    static constexpr double kDefaultDisplayWidth = 1920;
+    static constexpr double kDefaultDisplayHeight = 1080;
+    static constexpr double kMaxDisplaySide = 8192;
     // The real time `await` waits at most.
     static constexpr double kAwaitSeconds = 15;
 

@@ -19,6 +19,7 @@
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIPageControl.h"
 #include "platform/ui/UIProgressView.h"
+#include "platform/ui/UIScreen.h"
 #include "platform/ui/UIScrollView.h"
 #include "platform/ui/UISegmentedControl.h"
 #include "platform/ui/UISlider.h"
@@ -94,7 +95,8 @@ SimScreen SimScreen::capture() {
         return a != key && b == key;
     });
     for (const auto& window : windows) {
-        if (window->isHidden()) continue;
+        // Windows of external screens are listed with their screen, below.
+        if (window->isHidden() || window->screen() != UIScreen::mainScreen()) continue;
         std::vector<std::shared_ptr<UIViewController>> controllers;
         controllersOf(window->rootViewController(), controllers);
         for (const auto& vc : controllers) {
@@ -105,6 +107,7 @@ SimScreen SimScreen::capture() {
         }
         screen.walk(window, window, 0);
     }
+    screen.externalScreens(windows);
     for (const auto& alert : UIAlertView::visibleAlertViews()) {
         screen.line(0, "== alert: " + screenful(alert->title()) + " ==");
         if (!alert->message().empty()) screen.line(1, screenful(alert->message()));
@@ -119,6 +122,25 @@ SimScreen SimScreen::capture() {
         }
     }
     return screen;
+}
+
+void SimScreen::externalScreens(const std::vector<std::shared_ptr<UIWindow>>& windows) {
+    const auto screens = UIScreen::screens();
+    for (std::size_t i = 1; i < screens.size(); ++i) {
+        const CGRect bounds = screens[i]->bounds();
+        std::string shown = "nothing shown";
+        for (const auto& window : windows) {
+            if (window->isHidden() || window->screen() != screens[i]) continue;
+            const auto views = window->subviews();
+            if (views.empty()) continue;
+            // What is on top: an image by its file, else the view's kind.
+            auto image = std::dynamic_pointer_cast<UIImageView>(views.back());
+            auto picture = image ? image->currentImage() : nullptr;
+            shown = picture && !picture->name().empty() ? "image " + picture->name() : views.back()->className();
+        }
+        line(0, "-- external screen " + numberText(bounds.size.width) + "x" + numberText(bounds.size.height) + ": " +
+                    shown);
+    }
 }
 
 void SimScreen::line(int depth, const std::string& text) {
@@ -178,6 +200,8 @@ std::string SimScreen::segments(const std::shared_ptr<UISegmentedControl>& seg) 
 }
 
 std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it) {
+    // A button hidden inside its item cannot be seen or tapped.
+    if (auto custom = it->customView(); custom && custom->isHidden()) return "";
     if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(it->customView())) return segments(seg);
     SimTarget t;
     t.kind = SimTarget::Kind::BarItem;

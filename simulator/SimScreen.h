@@ -1,6 +1,7 @@
 // A snapshot of what the screen shows, as text: navigation bars with their buttons, the
 // visible views in reading order with a number on everything that can be tapped, toolbars,
-// overlays and alerts. The numbers lead back to what they stand for.
+// overlays, alerts, and what each external screen shows. The numbers lead back to what they
+// stand for.
 #pragma once
 
 #include "platform/ui/CGGeometry.h"
@@ -46,6 +47,8 @@ public:
 private:
     void walk(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window, int depth);
     void line(int depth, const std::string& text);
+    // A line per connected external screen: its size and what its window shows.
+    void externalScreens(const std::vector<std::shared_ptr<UIWindow>>& windows);
     int number(SimTarget target);
     void navigationBar(const std::shared_ptr<UINavigationController>& nav, int depth);
     // Numbers a bar item (each segment of a segmented control on its own) and answers its text.

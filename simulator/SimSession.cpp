@@ -9,6 +9,7 @@
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UIAlertView.h"
+#include "platform/ui/UIScreen.h"
 #include "platform/ui/UIScrollView.h"
 #include "platform/ui/UISegmentedControl.h"
 #include "platform/ui/UITableView.h"
@@ -63,6 +64,7 @@ SimSession::SimSession(bool pad) {
 }
 
 SimSession::~SimSession() {
+    if (external_) UIScreen::disconnectScreen(external_);
     if (launched_) UIApplication::sharedApplication()->terminate();
     NSRunLoop::mainRunLoop()->runUntilIdle();
 }
@@ -113,6 +115,7 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
         case SimCommand::Kind::Swipe:
         case SimCommand::Kind::Pan: return swipeOrPan(c);
         case SimCommand::Kind::Back: return back();
+        case SimCommand::Kind::Display: return display(c);
         case SimCommand::Kind::Rotate: {
             auto app = UIApplication::sharedApplication();
             UIInterfaceOrientation to = UIInterfaceOrientation::LandscapeLeft;
@@ -346,5 +349,28 @@ SimSession::Result SimSession::back() {
     }
     r.ok = false;
     r.message = "there is nothing to go back from";
+    return r;
+}
+
+SimSession::Result SimSession::display(const SimCommand& c) {
+    Result r;
+    if (c.direction == "connect") {
+        if (external_) {
+            r.ok = false;
+            r.message = "an external screen is connected already";
+            return r;
+        }
+        external_ = UIScreen::make({c.dx, c.dy}, 1);
+        UIScreen::connectScreen(external_);
+    } else {
+        if (!external_) {
+            r.ok = false;
+            r.message = "no external screen is connected";
+            return r;
+        }
+        UIScreen::disconnectScreen(external_);
+        external_.reset();
+    }
+    pass(actionTime());
     return r;
 }

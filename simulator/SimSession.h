@@ -5,7 +5,10 @@
 #include "simulator/SimCommand.h"
 #include "simulator/SimScreen.h"
 
+#include <memory>
 #include <string>
+
+class UIScreen;
 
 class SimSession {
 public:
@@ -36,7 +39,10 @@ private:
     Result scroll(const SimCommand& command);
     Result swipeOrPan(const SimCommand& command);
     Result back();
+    Result display(const SimCommand& command);
     void pass(double seconds);
 
     bool launched_ = false;
+    // The external screen while one is connected.
+    std::shared_ptr<UIScreen> external_;
 };

@@ -170,6 +170,18 @@ struct Icon {
 
 void star(Canvas& c) { c.fill(polygon(starPoints(11, 11.6, 9.6, 4.1)), kInk); }
 
+// The letters "HD" of a 24 x 14 tag whose top-left corner is at (x0, y0).
+Shape hdLetters(double x0, double y0) {
+    return [=](double x, double y) {
+        x -= x0;
+        y -= y0;
+        return line({5, 4}, {5, 10}, 1.6)(x, y) || line({10, 4}, {10, 10}, 1.6)(x, y) ||
+               line({5, 7}, {10, 7}, 1.4)(x, y) || line({13.5, 4}, {13.5, 10}, 1.6)(x, y) ||
+               (ring(15.5, 7, 3, 1.6)(x, y) && x >= 15.5) || line({13.5, 4.8}, {15.6, 4.8}, 1.6)(x, y) ||
+               line({13.5, 9.2}, {15.6, 9.2}, 1.6)(x, y);
+    };
+}
+
 const std::map<std::string, Icon>& icons() {
     static const std::map<std::string, Icon> table = {
         // Navigation-bar buttons, 22 points.
@@ -205,13 +217,7 @@ const std::map<std::string, Icon>& icons() {
         // cut out of it, so the picture shows through the letters.
         {"hd", {24, 14, [](Canvas& c) {
              c.fill(roundedRect(1, 1, 22, 12, 2.5), kInk);
-             const Shape letters = [](double x, double y) {
-                 return line({5, 4}, {5, 10}, 1.6)(x, y) || line({10, 4}, {10, 10}, 1.6)(x, y) ||
-                        line({5, 7}, {10, 7}, 1.4)(x, y) || line({13.5, 4}, {13.5, 10}, 1.6)(x, y) ||
-                        (ring(15.5, 7, 3, 1.6)(x, y) && x >= 15.5) || line({13.5, 4.8}, {15.6, 4.8}, 1.6)(x, y) ||
-                        line({13.5, 9.2}, {15.6, 9.2}, 1.6)(x, y);
-             };
-             c.erase(letters);
+             c.erase(hdLetters(0, 0));
          }}},
         // Main-menu rows, 30 points.
         {"galleryengine", {30, 30, [](Canvas& c) {
@@ -275,6 +281,41 @@ const std::map<std::string, Icon>& icons() {
         // The pager's previous and next buttons.
         {"back", {22, 22, [](Canvas& c) { c.fill(polyline({{14, 4}, {7, 11}, {14, 18}}, 2.4), kInk); }}},
         {"forward", {22, 22, [](Canvas& c) { c.fill(polyline({{8, 4}, {15, 11}, {8, 18}}, 2.4), kInk); }}},
+        // The pager's menu: a tray with an arrow leaving it.
+        {"action", {22, 22, [](Canvas& c) {
+             c.fill(polyline({{7, 9}, {4, 9}, {4, 20}, {18, 20}, {18, 9}, {15, 9}}, 1.8), kInk);
+             c.fill(line({11, 2.5}, {11, 14}, 1.8), kInk);
+             c.fill(polyline({{7.5, 6}, {11, 2.5}, {14.5, 6}}, 1.8), kInk);
+         }}},
+        // The pager's high-resolution switch: an outlined "HD" tag, filled while the
+        // high-resolution picture shows.
+        {"button_hd", {30, 22, [](Canvas& c) {
+             c.fill(without(roundedRect(3, 4, 24, 14, 2.5), roundedRect(4.6, 5.6, 20.8, 10.8, 1.2)), kInk);
+             c.fill(hdLetters(3, 4), kInk);
+         }}},
+        {"button_hd_up", {30, 22, [](Canvas& c) {
+             c.fill(roundedRect(3, 4, 24, 14, 2.5), kInk);
+             c.erase(hdLetters(3, 4));
+         }}},
+        // The slideshow's start and pause.
+        {"slide", {22, 22, [](Canvas& c) { c.fill(polygon({{6, 3.5}, {18.5, 11}, {6, 18.5}}), kInk); }}},
+        {"pause_slide", {22, 22, [](Canvas& c) {
+             c.fill(roundedRect(5, 4, 4.2, 14, 1), kInk);
+             c.fill(roundedRect(12.8, 4, 4.2, 14, 1), kInk);
+         }}},
+        // Information: a ringed "i".
+        {"i", {22, 22, [](Canvas& c) {
+             c.fill(ring(11, 11, 8.6, 1.8), kInk);
+             c.fill(circle(11, 6.8, 1.4), kInk);
+             c.fill(line({11, 9.8}, {11, 15.6}, 2.2), kInk);
+         }}},
+        // The pager's like button: a star, filled for a favourite.
+        {"favorite_on", {22, 22, [](Canvas& c) { star(c); }}},
+        {"favorite_off", {22, 22, [](Canvas& c) {
+             auto points = starPoints(11, 11.6, 9.2, 3.9);
+             points.push_back(points.front());
+             c.fill(polyline(points, 1.6), kInk);
+         }}},
         // The information screen's alignment button: lines flush left, or filling the width.
         {"aleft", {22, 22, [](Canvas& c) {
              const double lengths[] = {16, 10, 16, 8};

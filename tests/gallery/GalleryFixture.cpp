@@ -13,6 +13,7 @@
 #include "tests/fixtures/TestFolders.h"
 #include "uikit/ActivityView.h"
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -136,6 +137,13 @@ std::vector<std::string> GalleryFixture::distinctPicturePaths() {
     std::set<std::string> paths;
     for (const auto& painting : DemoCatalogue::paintings()) paths.insert(DemoCatalogue::imagePathOf(painting));
     return {paths.begin(), paths.end()};
+}
+
+int GalleryFixture::demoPaintingTitled(const char* english) {
+    for (const auto& painting : DemoCatalogue::paintings())
+        if (painting.title.en && std::strcmp(painting.title.en, english) == 0) return painting.index;
+    ADD_FAILURE() << "no demo painting " << english;
+    return 0;
 }
 
 void GalleryFixture::settle() {

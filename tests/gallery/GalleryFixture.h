@@ -20,6 +20,8 @@
 
 class GalleryFixture : public testing::Test {
 public:
+    // The real time a test waits at most for the content server's answer.
+    static constexpr double kNetworkWait = 20.0;
     // The bundle folder, written on first use.
     static const std::string& bundle();
     // The content server's folder, written on first use.
@@ -49,6 +51,8 @@ protected:
     // The demo painting with the given picture file extension (".jpg", ".JPG", ".png").
     static const DemoPainting& paintingWithExtension(const std::string& extension);
     static std::vector<std::string> distinctPicturePaths();
+    // The "index" of the demo painting with this English title.
+    static int demoPaintingTitled(const char* english);
     // Runs what is due, including work the main queue gets from background queues.
     static void settle();
     // Moves the manual clock on by `seconds`, then settles.

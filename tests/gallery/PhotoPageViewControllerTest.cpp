@@ -149,7 +149,8 @@ TEST_F(PhotoPagerTest, SwipesAndTheToolbarPageWithoutWrappingAndTheTitleStripAnd
     EXPECT_EQ(pager_->view()->frame(), CGRectMake(0, 0, 375, 667));
 
     // The screen: the picture under the pager's, the page's and the zoom view's touch areas,
-    // the name in the strip, the author over the list's back button, the arrows.
+    // the name in the strip with its information button, the author over the list's back
+    // button and the author's information item, the menu, the arrows, HD and the slideshow.
     std::string screen = SimScreen::capture().text();
     const auto at = screen.find(bundle());
     ASSERT_NE(at, std::string::npos) << screen;
@@ -159,9 +160,10 @@ TEST_F(PhotoPagerTest, SwipesAndTheToolbarPageWithoutWrappingAndTheTitleStripAnd
     [3] area
       image <bundle>/Data/p0010.jpg
 "Self-Portrait at Twenty-Eight"
+[4] button "image i"
 == Albrecht Dürer ==
-  [4] < List  
--- toolbar: [5] back (disabled)  [6] forward  
+  [5] < List  | [6] i  
+-- toolbar: [7] action  [8] back (disabled)  [9] button_hd  [10] forward  [11] slide  
 )");
 
     EXPECT_FALSE(swipe(false));  // nothing before the first
@@ -203,13 +205,17 @@ TEST_F(PhotoPagerTest, SwipesAndTheToolbarPageWithoutWrappingAndTheTitleStripAnd
     EXPECT_EQ(title(), authorOf(1));
 }
 
-TEST_F(PhotoPagerTest, OnePictureHasNoArrowsAndCannotBeSwiped) {
+TEST_F(PhotoPagerTest, OnePictureHasOnlyTheMenuAndCannotBeSwiped) {
     auto rows = localRows();
     make(std::make_shared<const ContentRows>(ContentRows{rows->front()}), 0);
     nav_ = UINavigationController::initWithRootViewController(pager_);
     showWindow();
-    EXPECT_TRUE(pager_->toolbarItems().empty());
+    // The menu alone: no arrows, no HD, no slideshow.
+    ASSERT_EQ(pager_->toolbarItems().size(), 2u);
+    EXPECT_EQ(pager_->toolbarItems().front(), pager_->menuButton());
+    EXPECT_TRUE(pager_->toolbarItems().back()->isSpace());
     EXPECT_FALSE(pager_->prevButton());
+    EXPECT_FALSE(pager_->slideShowButton());
     EXPECT_FALSE(swipe(true));
     EXPECT_FALSE(swipe(false));
     EXPECT_FALSE(nav_->isToolbarHidden());
@@ -223,7 +229,10 @@ TEST_F(PhotoPagerTest, SingleTapsHideAndShowTheControlsAndTellThePagesTheSpinner
     const CGRect stripFrame = pager_->descriptionFrame();
     EXPECT_EQ(stripFrame, CGRectMake(0, 667 - 44 - 44, 375, 44));
     EXPECT_EQ(pager_->descriptionView()->frame(), stripFrame);
-    EXPECT_EQ(pager_->descriptionView()->titleLabel()->frame().size.width, 375 - 10);
+    // The first picture has a description: the label leaves room for the information button.
+    ASSERT_FALSE(pager_->descriptionView()->descriptionText().empty());
+    EXPECT_FALSE(pager_->descriptionView()->infoButton()->isHidden());
+    EXPECT_EQ(pager_->descriptionView()->titleLabel()->frame().size.width, 375 - 20 - 44);
     EXPECT_EQ(pager_->descriptionView()->titleFont()->pointSize(), 13);
     EXPECT_EQ(page()->loadActivityStyle(), 2);
 
@@ -254,7 +263,8 @@ TEST_F(PhotoPagerTest, SingleTapsHideAndShowTheControlsAndTellThePagesTheSpinner
     EXPECT_FALSE(pager_->prefersStatusBarHidden());
     EXPECT_EQ(page()->loadActivityStyle(), 2);
     EXPECT_EQ(listener->styles, (std::vector<std::int64_t>{1, 2}));
-    EXPECT_EQ(pager_->toolbarItems().size(), 5u);
+    EXPECT_EQ(pager_->toolbarItems(), pager_->normalToolbarItems());
+    EXPECT_EQ(pager_->toolbarItems().size(), 9u);
 
     // On the pad the status bar never hides.
     UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);

@@ -22,18 +22,10 @@
 #include "tests/gallery/GalleryFixture.h"
 
 #include <atomic>
-#include <cstring>
 
 namespace {
 
 constexpr double kFavoritesWait = 20.0;
-
-int demoPaintingTitled(const char* english) {
-    for (const auto& painting : DemoCatalogue::paintings())
-        if (painting.title.en && std::strcmp(painting.title.en, english) == 0) return painting.index;
-    ADD_FAILURE() << "no demo painting " << english;
-    return 0;
-}
 
 class FavoritesScreenTest : public GalleryFixture {
 protected:

@@ -17,8 +17,10 @@
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIDevice.h"
+#include "platform/ui/UIFont.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UILabel.h"
+#include "platform/ui/UINavigationBar.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIScreen.h"
@@ -30,6 +32,7 @@
 #include "simulator/SimScreen.h"
 #include "tests/gallery/GalleryFixture.h"
 #include "uikit/UIStandartInfoCell.h"
+#include "uikit/UIViewControllerOpenAdUrl.h"
 
 namespace {
 
@@ -265,4 +268,49 @@ TEST_F(UIInfoViewTest, AGenreRowsInformationButtonPresentsItsDescriptionOnThePad
     EXPECT_EQ(info->author(), described->name.en);
     EXPECT_EQ(info->webView()->text(), described->descriptionEn);
     EXPECT_TRUE(info->navigationItem()->leftBarButtonItem());
+}
+
+TEST_F(UIInfoViewTest, TheSendItemMailsTheTextWhenTheDeviceCanSendMail) {
+    auto presenter = UIViewController::make();
+    show(presenter, UIScreen::mainScreen()->bounds().size);
+    auto info = UIInfoView::presentInfo(presenter, galleryContext(), "Vermeer", "<p>Light from the <b>left</b>.</p>");
+    pass(1);
+    ASSERT_EQ(presentedInfo(), info);
+    auto send = info->navigationItem()->rightBarButtonItem();
+    ASSERT_TRUE(send);
+    EXPECT_EQ(send->displayTitle().empty() ? imageName(std::dynamic_pointer_cast<UIButton>(send->customView())) : "",
+              "action");
+
+    send->simulateTap();
+    pass(1);
+    auto composer = std::dynamic_pointer_cast<MFMailComposeViewController>(topController(presenter));
+    ASSERT_TRUE(composer);
+    EXPECT_EQ(composer->subject(), "Vermeer");
+    EXPECT_EQ(composer->messageBody(), "<p>Light from the <b>left</b>.</p>");
+    EXPECT_TRUE(composer->isBodyHTML());
+    EXPECT_TRUE(composer->toRecipients().empty());
+    // Whatever the result, the composer goes and the information stays.
+    composer->finishWithResult(MFMailComposeResult::Failed, NSError::errorWithDomain("MFMailComposeErrorDomain", 1));
+    pass(1);
+    EXPECT_FALSE(std::dynamic_pointer_cast<MFMailComposeViewController>(topController(presenter)));
+    EXPECT_EQ(presentedInfo(), info);
+    send->simulateTap();
+    pass(1);
+    composer = std::dynamic_pointer_cast<MFMailComposeViewController>(topController(presenter));
+    ASSERT_TRUE(composer);
+    composer->sendButton()->simulateTap();
+    pass(1);
+    EXPECT_FALSE(std::dynamic_pointer_cast<MFMailComposeViewController>(topController(presenter)));
+
+    // No mail account: no send item, and sending does nothing.
+    info->closeClick();
+    pass(1);
+    MFMailComposeViewController::setCanSendMail(false);
+    auto plain = UIInfoView::presentInfo(presenter, galleryContext(), "Vermeer", "text");
+    pass(1);
+    EXPECT_FALSE(plain->navigationItem()->rightBarButtonItem());
+    plain->sendEmail();
+    pass(1);
+    EXPECT_FALSE(std::dynamic_pointer_cast<MFMailComposeViewController>(topController(presenter)));
+    MFMailComposeViewController::setCanSendMail(true);
 }

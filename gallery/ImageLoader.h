@@ -1,0 +1,38 @@
+// A picture's two files on the device: the standard one ("Data/<picture>") and the
+// high-resolution one ("Data/hd-<picture>"), named from the row's "imagePath", found and read.
+#pragma once
+
+#include "gallery/GalleryContext.h"
+#include "platform/foundation/Value.h"
+
+#include <memory>
+#include <string>
+
+class UIImage;
+
+class ImageLoader : public NSObject {
+public:
+    // "Data/hd-<imagePath>" and "Data/<imagePath>", relative to the folders searched.
+    static std::string hdImagePath(const Value::Dictionary& row);
+    static std::string imagePath(const Value::Dictionary& row);
+    static std::string hdImagePath(const std::string& imagePath) { return "Data/hd-" + imagePath; }
+    static std::string imagePath(const std::string& imagePath) { return "Data/" + imagePath; }
+    // The high-resolution file is in a writable folder (Documents, the private Library folder
+    // or Caches; never the bundle). A name that would lead out of those folders is never there.
+    static bool hdImageExists(const Value::Dictionary& row, const GalleryContext& context);
+
+    static std::shared_ptr<ImageLoader> initWithImageData(Value::Dictionary row, GalleryContext context);
+    ImageLoader(Value::Dictionary row, GalleryContext context);
+
+    const Value::Dictionary& imageData() const { return imageData_; }
+    // The picture read from the device, or none (missing, or a name leading out of the folders).
+    std::shared_ptr<UIImage> standartQualityImage() const;
+    std::shared_ptr<UIImage> hdQualityImage() const;
+    std::shared_ptr<UIImage> getImage() const { return hdQualityImage(); }
+
+private:
+    std::shared_ptr<UIImage> load(const std::string& relative) const;
+
+    Value::Dictionary imageData_;
+    GalleryContext context_;
+};

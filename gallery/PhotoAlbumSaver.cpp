@@ -1,0 +1,71 @@
+// Access to the photo album and saving into it.
+#include "gallery/PhotoAlbumSaver.h"
+
+#include "config/AppInfo.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/NSString.h"
+#include "platform/photos/PHAssetChangeRequest.h"
+#include "platform/photos/PHPhotoLibrary.h"
+#include "platform/ui/UIAlertController.h"
+#include "platform/ui/UIImage.h"
+#include "uikit/ActivityView.h"
+#include "uikit/OECoreStrings.h"
+#include "uikit/UIAlertControllerFactory.h"
+
+#include <cstdio>
+
+std::shared_ptr<UIAlertController> PhotoAlbumSaver::deniedAccessAlert() {
+    return UIAlertControllerFactory::errorAlertWithMessage(
+        NSString::format(OECoreString(kDeniedAccessKey), AppInfo::displayName()));
+}
+
+void PhotoAlbumSaver::authorize(std::function<void(bool granted)> block) {
+    if (PHPhotoLibrary::authorizationStatus() == PHAuthorizationStatus::Authorized) {
+        if (block) block(true);
+        return;
+    }
+    PHPhotoLibrary::requestAuthorization([block = std::move(block)](PHAuthorizationStatus status) {
+        if (block) block(status == PHAuthorizationStatus::Authorized);
+    });
+}
+
+void PhotoAlbumSaver::saveImage(const std::shared_ptr<UIImage>& image, const std::shared_ptr<UIViewController>& controller,
+                                const std::shared_ptr<OEIdleTimerManager>& idle, Completion completion) {
+    std::weak_ptr<UIViewController> weakController = controller;
+    authorize([image, weakController, idle, completion = std::move(completion)](bool granted) mutable {
+        DispatchQueue::mainQueue()->async([image, weakController, idle, granted, completion = std::move(completion)] {
+            if (!granted) {
+                if (auto owner = weakController.lock()) owner->presentViewController(deniedAccessAlert(), true, nullptr);
+                if (completion) completion(Result::Denied);
+                return;
+            }
+            // The hold belongs to this save alone, so another holder's release cannot end it.
+            auto token = std::make_shared<NSObject>();
+            if (idle) idle->setIdleTimerDisabled(true, token);
+            ActivityView::sharedActivityView()->showActivityIndicatorWithMessage(OECoreString("SavingToPhotoalbum"));
+            PHPhotoLibrary::sharedPhotoLibrary()->performChanges(
+                [image] { (void)PHAssetChangeRequest::creationRequestForAssetFromImage(image); },
+                [token, idle, completion](bool success, const NSErrorPtr& error) {
+                    if (!success)
+                        std::fprintf(stderr, "The picture could not be saved to the photo album: %s\n",
+                                     error ? error->localizedDescription().c_str() : "no reason given");
+                    DispatchQueue::mainQueue()->async([token, idle, completion, success] {
+                        ActivityView::sharedActivityView()->hideActivityIndicator();
+                        if (idle) idle->setIdleTimerDisabled(false, token);
+                        if (completion) completion(success ? Result::Saved : Result::Failed);
+                    });
+                });
+        });
+    });
+}
+
+void PhotoAlbumSaver::saveImageFrom(const std::string& path, const std::shared_ptr<UIViewController>& controller,
+                                    const std::shared_ptr<OEIdleTimerManager>& idle, Completion completion) {
+    auto image = UIImage::imageWithContentsOfFile(path);
+    if (!image || !image->decodes()) {
+        std::fprintf(stderr, "%s is no picture: nothing was saved to the photo album.\n", path.c_str());
+        if (completion) DispatchQueue::mainQueue()->async([completion] { completion(Result::Failed); });
+        return;
+    }
+    saveImage(image, controller, idle, std::move(completion));
+}

@@ -1,0 +1,275 @@
+// The photo library's permission, its prompt, and saving pictures into the home's library folder.
+#include "platform/photos/PHPhotoLibrary.h"
+
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/FileData.h"
+#include "platform/foundation/FileIO.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSString.h"
+#include "platform/foundation/Sandbox.h"
+#include "platform/photos/PHAssetChangeRequest.h"
+#include "platform/ui/UIAlertView.h"
+#include "platform/ui/UIImage.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+namespace {
+
+constexpr const char* kErrorDomain = "PHPhotosErrorDomain";
+constexpr long kAccessUserDeniedCode = 3311;
+constexpr long kSaveFailedCode = -1;
+
+class Prompt;
+
+struct LibraryState {
+    std::mutex mutex;
+    PHAuthorizationStatus status = PHAuthorizationStatus::NotDetermined;
+    std::optional<PHAuthorizationStatus> promptAnswer;
+    NSErrorPtr failNext;
+    // The prompt on screen and the handlers waiting for its answer.
+    std::shared_ptr<Prompt> prompt;
+    std::vector<PHPhotoLibrary::AuthorizationHandler> waiting;
+    // Bumped by reset, so a prompt of an earlier test answers nobody.
+    std::uint64_t generation = 0;
+};
+
+LibraryState& state() {
+    static auto* s = new LibraryState;  // never destroyed: background answers may outlive main
+    return *s;
+}
+
+// The creation requests of the change running on this thread.
+thread_local std::vector<std::shared_ptr<PHAssetChangeRequest>>* pendingRequests = nullptr;
+
+void answer(std::vector<PHPhotoLibrary::AuthorizationHandler> handlers, PHAuthorizationStatus status) {
+    if (handlers.empty()) return;
+    DispatchQueue::globalQueue()->async([handlers = std::move(handlers), status] {
+        for (const auto& handler : handlers)
+            if (handler) handler(status);
+    });
+}
+
+// The permission prompt: its answer becomes the status and goes to every waiting handler.
+class Prompt : public NSObject, public UIAlertViewDelegate {
+public:
+    explicit Prompt(std::uint64_t generation) : generation_(generation) {}
+
+    void show() {
+        auto displayName = NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleDisplayName").stringValue();
+        if (displayName.empty()) displayName = NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleName").stringValue();
+        alert_ = UIAlertView::initWithTitle(
+            "Allow \u201c" + displayName + "\u201d to add to your photos?", "", self<Prompt>(),
+            PHPhotoLibrary::kDontAllowTitle, {PHPhotoLibrary::kAllowTitle});
+        alert_->show();
+    }
+    void dismiss() {
+        if (alert_ && alert_->isVisible()) alert_->dismissWithClickedButtonIndex(alert_->cancelButtonIndex(), false);
+    }
+
+    void alertViewClickedButtonAtIndex(UIAlertView& alert, long index) override {
+        const auto status =
+            index == alert.cancelButtonIndex() ? PHAuthorizationStatus::Denied : PHAuthorizationStatus::Authorized;
+        std::vector<PHPhotoLibrary::AuthorizationHandler> handlers;
+        {
+            auto& s = state();
+            std::lock_guard lock(s.mutex);
+            if (s.generation != generation_ || s.prompt.get() != this) return;
+            s.status = status;
+            handlers.swap(s.waiting);
+        }
+        answer(std::move(handlers), status);
+    }
+    void alertViewDidDismissWithButtonIndex(UIAlertView&, long) override {
+        auto keep = self<Prompt>();
+        auto& s = state();
+        std::lock_guard lock(s.mutex);
+        if (s.prompt.get() == this) s.prompt.reset();
+    }
+
+private:
+    const std::uint64_t generation_;
+    std::shared_ptr<UIAlertView> alert_;
+};
+
+std::string pictureName(long number) { return NSString::format("IMG_%04ld.PNG", number); }
+
+bool isPictureName(const std::string& name) {
+    return name.size() == 12 && name.rfind("IMG_", 0) == 0 && name.compare(8, 4, ".PNG") == 0 &&
+           std::all_of(name.begin() + 4, name.begin() + 8, [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::vector<std::string> pictureNames() {
+    std::vector<std::string> names;
+    if (FileIO::current()->listFolder(PHPhotoLibrary::folder(), names) != 0) return {};
+    names.erase(std::remove_if(names.begin(), names.end(), [](const std::string& n) { return !isPictureName(n); }),
+                names.end());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool mayAdd(PHAuthorizationStatus status) {
+    return status == PHAuthorizationStatus::Authorized || status == PHAuthorizationStatus::Limited;
+}
+
+// Writes the pictures as new files; on any failure removes those written and answers the error.
+NSErrorPtr save(const std::vector<std::shared_ptr<PHAssetChangeRequest>>& requests) {
+    const std::string folder = PHPhotoLibrary::folder();
+    if (const int err = FileIO::current()->makeFolders(folder); err != 0) return NSError::posix(err, folder);
+    const auto existing = pictureNames();
+    long next = existing.empty() ? 1 : std::atol(existing.back().substr(4, 4).c_str()) + 1;
+    std::vector<std::string> written;
+    for (const auto& request : requests) {
+        NSErrorPtr error;
+        const std::string path = folder + "/" + pictureName(next++);
+        const NSData bytes = request->image() ? UIImagePNGRepresentation(request->image()) : NSData();
+        if (bytes.empty()) {
+            error = NSError::errorWithDomain(kErrorDomain, kSaveFailedCode,
+                                             {{NSLocalizedDescriptionKey, Value("The picture has no pixels.")}});
+        } else if (writeDataToFile(bytes, path, true, &error)) {
+            written.push_back(path);
+            continue;
+        }
+        for (const auto& done : written)
+            if (FileIO::current()->remove(done) != 0) std::fprintf(stderr, "The photo library could not remove %s.\n", done.c_str());
+        return error;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::shared_ptr<PHAssetChangeRequest> PHAssetChangeRequest::creationRequestForAssetFromImage(
+    const std::shared_ptr<UIImage>& image) {
+    if (!pendingRequests) {
+        std::fprintf(stderr, "PHAssetChangeRequest may only be made inside a photo-library change block.\n");
+        std::abort();
+    }
+    auto request = std::make_shared<PHAssetChangeRequest>(image);
+    pendingRequests->push_back(request);
+    return request;
+}
+
+PHPhotoLibrary::PHPhotoLibrary() : queue_(DispatchQueue::create("photos.library.changes")) {}
+
+std::shared_ptr<PHPhotoLibrary> PHPhotoLibrary::sharedPhotoLibrary() {
+    static auto* library = new std::shared_ptr<PHPhotoLibrary>(std::make_shared<PHPhotoLibrary>());  // never destroyed
+    return *library;
+}
+
+PHAuthorizationStatus PHPhotoLibrary::authorizationStatus() {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.status;
+}
+
+void PHPhotoLibrary::requestAuthorization(AuthorizationHandler handler) {
+    auto& s = state();
+    std::unique_lock lock(s.mutex);
+    if (s.status != PHAuthorizationStatus::NotDetermined) {
+        const auto status = s.status;
+        lock.unlock();
+        answer({std::move(handler)}, status);
+        return;
+    }
+    if (s.promptAnswer) {
+        s.status = *s.promptAnswer;
+        const auto status = s.status;
+        lock.unlock();
+        answer({std::move(handler)}, status);
+        return;
+    }
+    s.waiting.push_back(std::move(handler));
+    if (s.prompt) return;  // already asking: the one answer goes to every handler
+    s.prompt = std::make_shared<Prompt>(s.generation);
+    std::weak_ptr<Prompt> prompt = s.prompt;
+    lock.unlock();
+    NSRunLoop::mainRunLoop()->post([prompt] {
+        if (auto shown = prompt.lock()) shown->show();
+    });
+}
+
+void PHPhotoLibrary::performChanges(std::function<void()> changes, ChangeCompletion completion) {
+    queue_->async([changes = std::move(changes), completion = std::move(completion)] {
+        std::vector<std::shared_ptr<PHAssetChangeRequest>> requests;
+        pendingRequests = &requests;
+        if (changes) changes();
+        pendingRequests = nullptr;
+
+        NSErrorPtr error;
+        {
+            auto& s = state();
+            std::lock_guard lock(s.mutex);
+            if (!mayAdd(s.status)) {
+                error = NSError::errorWithDomain(kErrorDomain, kAccessUserDeniedCode,
+                                                 {{NSLocalizedDescriptionKey, Value("The person has not allowed access to the photos.")}});
+            } else if (s.failNext) {
+                error = s.failNext;
+                s.failNext.reset();
+            }
+        }
+        if (!error) error = save(requests);
+        if (completion) completion(!error, error);
+    });
+}
+
+void PHPhotoLibrary::setAuthorizationStatus(PHAuthorizationStatus status) {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    s.status = status;
+}
+
+void PHPhotoLibrary::setPromptAnswer(std::optional<PHAuthorizationStatus> answer) {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    s.promptAnswer = answer;
+}
+
+bool PHPhotoLibrary::isPromptShowing() {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.prompt != nullptr;
+}
+
+void PHPhotoLibrary::failNextChange(const NSErrorPtr& error) {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    s.failNext = error;
+}
+
+std::string PHPhotoLibrary::folder() { return Sandbox::home() + "/Media/DCIM"; }
+
+std::vector<std::string> PHPhotoLibrary::savedPictures() {
+    std::vector<std::string> paths;
+    for (const auto& name : pictureNames()) paths.push_back(folder() + "/" + name);
+    return paths;
+}
+
+void PHPhotoLibrary::reset() {
+    std::shared_ptr<Prompt> prompt;
+    {
+        auto& s = state();
+        std::lock_guard lock(s.mutex);
+        s.status = PHAuthorizationStatus::NotDetermined;
+        s.promptAnswer.reset();
+        s.failNext.reset();
+        s.waiting.clear();
+        ++s.generation;
+        prompt.swap(s.prompt);
+    }
+    if (prompt) prompt->dismiss();
+}
+
+std::string PHPhotoLibrary::stateDescription() {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    std::string text = "status " + std::to_string(static_cast<int>(s.status));
+    if (s.promptAnswer) text += ", prompt answered " + std::to_string(static_cast<int>(*s.promptAnswer));
+    if (s.failNext) text += ", next change fails";
+    if (s.prompt) text += ", prompt showing";
+    if (!s.waiting.empty()) text += ", " + std::to_string(s.waiting.size()) + " waiting";
+    return text;
+}

@@ -1,0 +1,197 @@
+// The photo library: the permission standing, asked once with a prompt the person answers (or
+// the host scripted), answers always on a background thread; changes that save all their
+// pictures into the home's library folder or none, and fail without permission or when the
+// host made them fail.
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/dispatch/NSThread.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/FileError.h"
+#include "platform/foundation/Sandbox.h"
+#include "platform/photos/PHAssetChangeRequest.h"
+#include "platform/photos/PHPhotoLibrary.h"
+#include "platform/ui/UIAlertView.h"
+#include "platform/ui/UIImage.h"
+#include "tests/fixtures/FaultyFileIO.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <mutex>
+
+namespace {
+
+std::shared_ptr<UIImage> picture(int width, int height, std::uint8_t shade) {
+    return UIImage::imageWithPixels(std::vector<std::uint8_t>(static_cast<std::size_t>(width * height * 4), shade), width,
+                                    height, 1);
+}
+
+// What an answer brought, and whether it came on the main thread.
+struct Heard {
+    std::mutex mutex;
+    std::vector<PHAuthorizationStatus> statuses;
+    std::atomic<int> onMain{0};
+    std::atomic<int> count{0};
+    void hear(PHAuthorizationStatus status) {
+        if (NSThread::isMainThread()) ++onMain;
+        std::lock_guard lock(mutex);
+        statuses.push_back(status);
+        ++count;
+    }
+};
+
+class PhotoLibraryTest : public testing::Test {
+protected:
+    void SetUp() override { Clock::setManual(100); }
+    void TearDown() override {
+        settle();
+        PHPhotoLibrary::reset();
+        Clock::setReal();
+    }
+    static void settle() {
+        Clock::advance(0);
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+    }
+    static bool waitFor(const std::function<bool()>& done) { return NSRunLoop::mainRunLoop()->runUntil(done, 10); }
+
+    // Saves the pictures in one change and answers (success, error domain and code).
+    static std::tuple<bool, std::string, long> change(const std::vector<std::shared_ptr<UIImage>>& pictures) {
+        std::atomic<bool> finished{false};
+        bool ok = false;
+        NSErrorPtr failure;
+        PHPhotoLibrary::sharedPhotoLibrary()->performChanges(
+            [pictures] {
+                for (const auto& p : pictures) (void)PHAssetChangeRequest::creationRequestForAssetFromImage(p);
+            },
+            [&](bool success, const NSErrorPtr& error) {
+                ok = success;
+                failure = error;
+                finished = true;
+            });
+        EXPECT_TRUE(waitFor([&] { return finished.load(); }));
+        return {ok, failure ? failure->domain() : "", failure ? failure->code() : 0};
+    }
+};
+
+}  // namespace
+
+TEST_F(PhotoLibraryTest, ANotDeterminedPermissionIsAskedOnceAndTheAnswerGoesToEveryWaitingHandler) {
+    EXPECT_EQ(PHPhotoLibrary::authorizationStatus(), PHAuthorizationStatus::NotDetermined);
+    Heard heard;
+    PHPhotoLibrary::requestAuthorization([&](PHAuthorizationStatus s) { heard.hear(s); });
+    PHPhotoLibrary::requestAuthorization([&](PHAuthorizationStatus s) { heard.hear(s); });
+    settle();
+    // One prompt for both, on the main thread, with the application's name.
+    ASSERT_EQ(UIAlertView::visibleAlertViews().size(), 1u);
+    auto prompt = UIAlertView::visibleAlertViews().front();
+    EXPECT_TRUE(PHPhotoLibrary::isPromptShowing());
+    EXPECT_EQ(prompt->buttonTitleAtIndex(prompt->cancelButtonIndex()), PHPhotoLibrary::kDontAllowTitle);
+    EXPECT_EQ(heard.count.load(), 0);
+
+    ASSERT_TRUE(prompt->tapButtonAtIndex(prompt->firstOtherButtonIndex()));  // Allow
+    ASSERT_TRUE(waitFor([&] { return heard.count.load() == 2; }));
+    EXPECT_EQ(heard.statuses, (std::vector<PHAuthorizationStatus>{PHAuthorizationStatus::Authorized,
+                                                                   PHAuthorizationStatus::Authorized}));
+    EXPECT_EQ(heard.onMain.load(), 0);
+    EXPECT_FALSE(PHPhotoLibrary::isPromptShowing());
+    EXPECT_EQ(PHPhotoLibrary::authorizationStatus(), PHAuthorizationStatus::Authorized);
+
+    // Decided once: later requests answer at once, without a prompt.
+    PHPhotoLibrary::requestAuthorization([&](PHAuthorizationStatus s) { heard.hear(s); });
+    ASSERT_TRUE(waitFor([&] { return heard.count.load() == 3; }));
+    EXPECT_TRUE(UIAlertView::visibleAlertViews().empty());
+}
+
+TEST_F(PhotoLibraryTest, ARefusalOrAScriptedAnswerDecidesAndTheSettingsCanChangeIt) {
+    Heard heard;
+    PHPhotoLibrary::requestAuthorization([&](PHAuthorizationStatus s) { heard.hear(s); });
+    settle();
+    ASSERT_EQ(UIAlertView::visibleAlertViews().size(), 1u);
+    auto prompt = UIAlertView::visibleAlertViews().front();
+    ASSERT_TRUE(prompt->tapButtonAtIndex(prompt->cancelButtonIndex()));
+    ASSERT_TRUE(waitFor([&] { return heard.count.load() == 1; }));
+    EXPECT_EQ(heard.statuses.back(), PHAuthorizationStatus::Denied);
+    EXPECT_EQ(PHPhotoLibrary::authorizationStatus(), PHAuthorizationStatus::Denied);
+
+    // A scripted answer is given without a prompt while the status is open.
+    PHPhotoLibrary::setAuthorizationStatus(PHAuthorizationStatus::NotDetermined);
+    PHPhotoLibrary::setPromptAnswer(PHAuthorizationStatus::Limited);
+    PHPhotoLibrary::requestAuthorization([&](PHAuthorizationStatus s) { heard.hear(s); });
+    ASSERT_TRUE(waitFor([&] { return heard.count.load() == 2; }));
+    EXPECT_EQ(heard.statuses.back(), PHAuthorizationStatus::Limited);
+    EXPECT_TRUE(UIAlertView::visibleAlertViews().empty());
+
+    // A prompt left unanswered goes with a reset and answers nobody.
+    PHPhotoLibrary::reset();
+    PHPhotoLibrary::requestAuthorization([&](PHAuthorizationStatus s) { heard.hear(s); });
+    settle();
+    ASSERT_EQ(UIAlertView::visibleAlertViews().size(), 1u);
+    PHPhotoLibrary::reset();
+    settle();
+    EXPECT_TRUE(UIAlertView::visibleAlertViews().empty());
+    EXPECT_EQ(heard.count.load(), 2);
+    EXPECT_EQ(PHPhotoLibrary::stateDescription(), "status 0");
+}
+
+TEST_F(PhotoLibraryTest, AChangeSavesItsPicturesInOrderIntoTheHomesLibraryFolder) {
+    PHPhotoLibrary::setAuthorizationStatus(PHAuthorizationStatus::Authorized);
+    EXPECT_EQ(PHPhotoLibrary::folder(), Sandbox::home() + "/Media/DCIM");
+    EXPECT_TRUE(PHPhotoLibrary::savedPictures().empty());
+
+    const auto [ok, domain, code] = change({picture(6, 4, 10), picture(3, 5, 200)});
+    EXPECT_TRUE(ok) << domain << " " << code;
+    auto saved = PHPhotoLibrary::savedPictures();
+    ASSERT_EQ(saved.size(), 2u);
+    EXPECT_EQ(saved[0], PHPhotoLibrary::folder() + "/IMG_0001.PNG");
+    auto first = UIImage::imageWithContentsOfFile(saved[0]);
+    auto second = UIImage::imageWithContentsOfFile(saved[1]);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->pixelWidth(), 6);
+    EXPECT_EQ(second->pixelHeight(), 5);
+    EXPECT_EQ(second->rgbaPixels()[0], 200);
+
+    // Numbers go on after the last one.
+    EXPECT_TRUE(std::get<0>(change({picture(2, 2, 50)})));
+    saved = PHPhotoLibrary::savedPictures();
+    ASSERT_EQ(saved.size(), 3u);
+    EXPECT_EQ(saved[2], PHPhotoLibrary::folder() + "/IMG_0003.PNG");
+}
+
+TEST_F(PhotoLibraryTest, WithoutPermissionOrWhenMadeToFailAChangeSavesNothing) {
+    for (auto status : {PHAuthorizationStatus::NotDetermined, PHAuthorizationStatus::Denied,
+                        PHAuthorizationStatus::Restricted}) {
+        PHPhotoLibrary::setAuthorizationStatus(status);
+        const auto [ok, domain, code] = change({picture(2, 2, 1)});
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(domain, "PHPhotosErrorDomain");
+        EXPECT_EQ(code, 3311);
+    }
+    EXPECT_TRUE(PHPhotoLibrary::savedPictures().empty());
+
+    PHPhotoLibrary::setAuthorizationStatus(PHAuthorizationStatus::Authorized);
+    PHPhotoLibrary::failNextChange(NSError::errorWithDomain("Test", 7));
+    const auto [ok, domain, code] = change({picture(2, 2, 1), picture(2, 2, 2)});
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(domain, "Test");
+    EXPECT_EQ(code, 7);
+    EXPECT_TRUE(PHPhotoLibrary::savedPictures().empty());
+    // Only the next one.
+    EXPECT_TRUE(std::get<0>(change({picture(2, 2, 1)})));
+    EXPECT_EQ(PHPhotoLibrary::savedPictures().size(), 1u);
+}
+
+TEST_F(PhotoLibraryTest, AFullDiskPartWayLeavesNoneOfTheChangesPictures) {
+    PHPhotoLibrary::setAuthorizationStatus(PHAuthorizationStatus::Authorized);
+    auto faulty = std::make_shared<FaultyFileIO>();
+    // The second picture's file meets a full disk.
+    faulty->inject(FaultyFileIO::Operation::Write, "*IMG_0002*", ENOSPC);
+    {
+        ScopedFileIO scoped(faulty);
+        const auto [ok, domain, code] = change({picture(4, 4, 9), picture(4, 4, 8), picture(4, 4, 7)});
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(domain, NSCocoaErrorDomain);
+        EXPECT_EQ(code, NSFileWriteOutOfSpaceError);
+    }
+    EXPECT_GE(faulty->injected(), 1);
+    EXPECT_TRUE(PHPhotoLibrary::savedPictures().empty());
+}
