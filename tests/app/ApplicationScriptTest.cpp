@@ -282,11 +282,13 @@ TEST(ApplicationScript, AFavouriteIsPostedAsALikeAndShownInTheFavouritesAfterARe
         DemoCatalogue::serverThumbnailPathOf(DemoCatalogue::imagePathOf(*mostLiked));
     const std::string shot = Sandbox::tmp() + "/favourites.png";
 
-    // The favourites button opens an empty favourites list; the popular list comes from the server.
+    // The favourites button opens an empty favourites list, which says so; the popular list
+    // comes from the server.
     ProcessRun run = simulate(bundle,
                               "tap favorite\n"
                               "expect == Favorites ==\n"
                               "expect <Favorites>\n"
+                              "expect (empty grid)\n"
                               "tap Popular\n"
                               "expect == Popular ==\n"
                               "await " + mostLikedThumbnail + "\n"
