@@ -5,6 +5,7 @@
 #include "engine/OECore.h"
 #include "config/OEConfigFactory.h"
 #include "platform/foundation/ClassRegistry.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/services/RURAdi.h"
 #include "platform/ui/UIApplication.h"
@@ -78,8 +79,8 @@ bool AppDelegate::applicationDidFinishLaunchingWithOptions(UIApplication&, const
     window_ = UIWindow::initWithFrame(UIScreen::mainScreen()->bounds());
     OECore::instance()->showStartScreenInWindow(window_);
     if (!OECore::instance()->hasImages()) {
-        std::fprintf(stderr, "No pictures database was found: the bundle %s holds no images*.sqlite file.\n",
-                     NSBundle::mainBundle()->bundlePath().c_str());
+        Diagnostics::tellf("No pictures database was found: the bundle %s holds no images*.sqlite file.",
+                           NSBundle::mainBundle()->bundlePath().c_str());
         auto container = std::dynamic_pointer_cast<OESideMenuContainerViewController>(OECore::instance()->viewController());
         if (container && !container->centerViewController())
             container->setCenterViewController(std::make_shared<MissingContentController>());

@@ -1,6 +1,7 @@
 // Info.plist values of the main bundle, with one logged sentence when the engine's part is missing.
 #include "config/AppInfo.h"
 
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
@@ -24,7 +25,7 @@ void reportOnce(const std::string& bundlePath, const std::string& sentence) {
         std::lock_guard lock(stateMutex);
         if (!reportedBundles.insert(bundlePath).second) return;
     }
-    std::fprintf(stderr, "%s\n", sentence.c_str());
+    Diagnostics::note(sentence);
 }
 
 Value::Dictionary infoDictionary() {
@@ -119,9 +120,9 @@ std::string AppInfo::appServerHost() {
 std::uint64_t AppInfo::articlesStyle() {
     const Value v = ostrelEngineInfo().get("OEArticlesStyle");
     if (v.isNull()) {
-        std::fprintf(stderr,
-                     "Articles style not defined. Add OEArticlesStyle key to OstrelEngine in Info.plist or there will "
-                     "be no section with articles. You can ignore this warning.\n");
+        Diagnostics::note(
+            "Articles style not defined. Add OEArticlesStyle key to OstrelEngine in Info.plist or there will be no "
+            "section with articles. You can ignore this warning.");
         return 0;
     }
     const long style = v.integerValue();

@@ -1,6 +1,7 @@
 // Folders, paths, lookups and the do-not-back-up mark.
 #include "config/FileSystem.h"
 
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSSearchPath.h"
@@ -56,7 +57,7 @@ std::string FileSystem::libraryDocsFolder() const {
     NSErrorPtr error;
     // The path is still the one to use: the write into it fails with its own error.
     if (!NSFileManager::defaultManager()->createDirectoryAtPath(folder, true, {}, &error))
-        std::fprintf(stderr, "%s\n", error->localizedDescription().c_str());
+        Diagnostics::note(error->localizedDescription());
     return folder;
 }
 

@@ -3,6 +3,7 @@
 
 #include "config/AppInfo.h"
 #include "config/OESQLIdentifier.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSString.h"
 
@@ -125,8 +126,9 @@ std::shared_ptr<OEImagesConfig> OEConfigFactory::makeImageConfigWith(
     for (const auto& category : categories) {
         if (!category) continue;
         if (!OESQLIdentifier::isPlain(category->identifer())) {
-            std::fprintf(stderr, "The picture grouping \"%s\" is left out: its identifier is not a plain table or column name.\n",
-                         category->identifer().c_str());
+            Diagnostics::notef(
+                "The picture grouping \"%s\" is left out: its identifier is not a plain table or column name.",
+                category->identifer().c_str());
             continue;
         }
         kept.push_back(category);

@@ -1,16 +1,10 @@
-// Diagnostics of the content layer: one plain sentence per line on standard error.
+// Diagnostics of the content layer: one plain sentence per line among the process's diagnostics.
 #include "content/ContentLog.h"
 
-#include <cstdio>
-#include <mutex>
+#include "platform/foundation/Diagnostics.h"
 
 namespace ContentLog {
 
-void log(const std::string& sentence) {
-    static std::mutex mutex;
-    std::lock_guard guard(mutex);
-    std::fprintf(stderr, "%s\n", sentence.c_str());
-    std::fflush(stderr);
-}
+void log(const std::string& sentence) { Diagnostics::note(sentence); }
 
 }  // namespace ContentLog

@@ -1,4 +1,4 @@
-// Diagnostics of the content layer: one plain sentence per line on standard error.
+// Diagnostics of the content layer: one plain sentence per line among the process's diagnostics.
 #pragma once
 
 #include <string>

@@ -12,6 +12,7 @@
 #include "config/OEConfigFactory.h"
 #include "platform/dispatch/DispatchGroup.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIColor.h"
@@ -74,11 +75,11 @@ bool OECore::setupWithConfig(const std::shared_ptr<OEConfig>& config, const std:
 
 bool OECore::initializeWithConfig(const std::shared_ptr<OEConfig>& config, const std::string& appId) {
     if (initialized_) {
-        std::fprintf(stderr, "The engine has already started; a second start-up is refused.\n");
+        Diagnostics::note("The engine has already started; a second start-up is refused.");
         return false;
     }
     if (!config) {
-        std::fprintf(stderr, "The engine cannot start without a configuration.\n");
+        Diagnostics::note("The engine cannot start without a configuration.");
         return false;
     }
     initialized_ = true;
@@ -165,7 +166,7 @@ void OECore::showDownloadAlert() {
     auto window = UIApplication::sharedApplication()->keyWindow();
     auto top = window ? topController(window->rootViewController()) : nullptr;
     if (!top) {
-        std::fprintf(stderr, "No screen to offer the download of all pictures over.\n");
+        Diagnostics::note("No screen to offer the download of all pictures over.");
         return;
     }
     downloadsCounter_->showDownloadAlertFromController(top);
@@ -173,11 +174,11 @@ void OECore::showDownloadAlert() {
 
 void OECore::showStartScreenInWindow(const std::shared_ptr<UIWindow>& window) {
     if (startScreenShown_) {
-        std::fprintf(stderr, "The start screen is already shown; it is not built again.\n");
+        Diagnostics::note("The start screen is already shown; it is not built again.");
         return;
     }
     if (!initialized_) {
-        std::fprintf(stderr, "The start screen needs the engine started first; it is not built.\n");
+        Diagnostics::note("The start screen needs the engine started first; it is not built.");
         return;
     }
     if (!window) return;

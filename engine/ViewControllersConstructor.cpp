@@ -9,6 +9,7 @@
 #include "gallery/UIDBViewController_iPad.h"
 #include "gallery/UIDBViewController_iPhone.h"
 #include "gallery/UISettings.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UINavigationController.h"
@@ -45,7 +46,7 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::constructGalleryVi
 std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() {
     const auto engine = OECore::instance();
     if (!engine->isInitialized()) {
-        std::fprintf(stderr, "The gallery cannot be built before the engine has started.\n");
+        Diagnostics::note("The gallery cannot be built before the engine has started.");
         return nullptr;
     }
     const GalleryContext context = engine->galleryContext();
@@ -75,7 +76,7 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() {
 void ViewControllersConstructor::showSettings() {
     const auto engine = OECore::instance();
     if (!engine->isInitialized()) {
-        std::fprintf(stderr, "The settings cannot be shown before the engine has started.\n");
+        Diagnostics::note("The settings cannot be shown before the engine has started.");
         return;
     }
     showController(UISettings::initWithNibName("Settings", engine->galleryContext()));
@@ -107,7 +108,7 @@ void ViewControllersConstructor::showModalityController(const std::shared_ptr<UI
     if (fullscreen) controller->setModalPresentationStyle(UIModalPresentationStyle::FullScreen);
     auto top = topController(rootNavigationController());
     if (!top) {
-        std::fprintf(stderr, "There is no screen to present %s from.\n", controller->className().c_str());
+        Diagnostics::notef("There is no screen to present %s from.", controller->className().c_str());
         return;
     }
     top->presentViewController(controller, true, nullptr);

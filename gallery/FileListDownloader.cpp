@@ -3,6 +3,7 @@
 #include "gallery/FileListDownloader.h"
 
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSString.h"
@@ -107,12 +108,12 @@ bool FileListDownloader::savePicture(const std::string& name, const NSData& body
     const auto path = fileSystem ? fileSystem->safeDocumentsPathForFile("Data/" + name, true) : std::nullopt;
     NSErrorPtr error;
     if (!path || !writeDataToFile(body, *path, true, &error)) {
-        std::fprintf(stderr, "File not saved: %s (%s)\n", name.c_str(),
-                     error ? error->localizedDescription().c_str() : "no folder for it");
+        Diagnostics::notef("File not saved: %s (%s)", name.c_str(),
+                           error ? error->localizedDescription().c_str() : "no folder for it");
         return false;
     }
     if (!FileSystem::setNoBackupAttribute(*path))
-        std::fprintf(stderr, "The picture %s could not be kept out of backups.\n", path->c_str());
+        Diagnostics::notef("The picture %s could not be kept out of backups.", path->c_str());
     savedPath = *path;
     return true;
 }

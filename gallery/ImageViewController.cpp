@@ -6,6 +6,7 @@
 #include "gallery/ImageScrollView.h"
 #include "gallery/ResourceLoader.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/PercentEncoding.h"
@@ -126,8 +127,8 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
                             ImageLoader::imagePath(self->imagePath()), false)) {
                         auto files = NSFileManager::defaultManager();
                         if (files->fileExistsAtPath(*file) && !files->removeItemAtPath(*file))
-                            std::fprintf(stderr, "The downloaded picture %s does not decode and could not be removed.\n",
-                                         file->c_str());
+                            Diagnostics::notef("The downloaded picture %s does not decode and could not be removed.",
+                                               file->c_str());
                     }
                     self->setOfflineImage();
                     break;
@@ -191,19 +192,19 @@ void ImageViewController::httpRequestDataFileLoaded(const std::shared_ptr<HTTPre
     const auto destination = context_.app.fileSystem->safeDocumentsPathForFile(ImageLoader::imagePath(imagePath()), true);
     NSErrorPtr error;
     if (!destination) {
-        std::fprintf(stderr, "The folder for the downloaded picture %s could not be made.\n", imagePath().c_str());
-        if (!files->removeItemAtPath(temporaryPath)) std::fprintf(stderr, "%s stays behind.\n", temporaryPath.c_str());
+        Diagnostics::notef("The folder for the downloaded picture %s could not be made.", imagePath().c_str());
+        if (!files->removeItemAtPath(temporaryPath)) Diagnostics::notef("%s stays behind.", temporaryPath.c_str());
     } else {
         // A file already there (one that did not decode) gives way to the new one.
         if (files->fileExistsAtPath(*destination) && !files->removeItemAtPath(*destination, &error))
-            std::fprintf(stderr, "The old picture %s could not be removed: %s\n", destination->c_str(),
-                         error ? error->localizedDescription().c_str() : "");
+            Diagnostics::notef("The old picture %s could not be removed: %s", destination->c_str(),
+                               error ? error->localizedDescription().c_str() : "");
         if (!files->moveItemAtPath(temporaryPath, *destination, &error)) {
-            std::fprintf(stderr, "The downloaded picture could not be moved to %s: %s\n", destination->c_str(),
-                         error ? error->localizedDescription().c_str() : "");
-            if (!files->removeItemAtPath(temporaryPath)) std::fprintf(stderr, "%s stays behind.\n", temporaryPath.c_str());
+            Diagnostics::notef("The downloaded picture could not be moved to %s: %s", destination->c_str(),
+                               error ? error->localizedDescription().c_str() : "");
+            if (!files->removeItemAtPath(temporaryPath)) Diagnostics::notef("%s stays behind.", temporaryPath.c_str());
         } else if (!FileSystem::setNoBackupAttribute(*destination)) {
-            std::fprintf(stderr, "The downloaded picture %s could not be kept out of backups.\n", destination->c_str());
+            Diagnostics::notef("The downloaded picture %s could not be kept out of backups.", destination->c_str());
         }
     }
     // What decides is whether the picture is now in place and decodes.

@@ -3,6 +3,7 @@
 
 #include "content/ContentLog.h"
 #include "content/DataSource.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/FileError.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -85,7 +86,7 @@ void ResourceLoader::deleteFileFromCashes(const std::string& relativePath) const
         if (!path.empty() && manager->fileExistsAtPath(path)) {
             NSErrorPtr error;
             if (!manager->removeItemAtPath(path, &error))
-                std::fprintf(stderr, "%s\n", error->localizedDescription().c_str());
+                Diagnostics::note(error->localizedDescription());
             return;
         }
     }
@@ -173,6 +174,6 @@ void ResourceLoader::removeLoadedData() const {
     NSErrorPtr error;
     if (!documents.empty() && NSFileManager::defaultManager()->fileExistsAtPath(documents + "/Data") &&
         !NSFileManager::defaultManager()->removeItemAtPath(documents + "/Data", &error))
-        std::fprintf(stderr, "The loaded pictures could not all be removed: %s\n", error->localizedDescription().c_str());
+        Diagnostics::notef("The loaded pictures could not all be removed: %s", error->localizedDescription().c_str());
     postDataChanged();
 }

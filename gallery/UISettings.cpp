@@ -6,6 +6,7 @@
 #include "content/Loader.h"
 #include "content/dbEntry.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSUserDefaults.h"
@@ -33,7 +34,7 @@ std::string settingsString(const std::string& key) { return NSLocalizedStringFro
 void store(const std::function<void(NSUserDefaults&)>& write) {
     auto defaults = NSUserDefaults::standardUserDefaults();
     write(*defaults);
-    if (!defaults->synchronize()) std::fprintf(stderr, "The settings could not be written; they hold for this run.\n");
+    if (!defaults->synchronize()) Diagnostics::note("The settings could not be written; they hold for this run.");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "gallery/UIThumbailViewController.h"
 
 #include "gallery/PhotoPageViewController.h"
+#include "platform/foundation/Diagnostics.h"
 
 #include "content/Filter_DataSource.h"
 #include "content/OEFilterStorage.h"
@@ -225,8 +226,8 @@ void UIThumbailViewController::filterClick() {
 void UIThumbailViewController::setFilterOn(const std::string& field, const std::vector<std::string>& values) {
     filteredDataSource_ = Filter_DataSource::initWithDataSource(originalDataSource_, dataSubCat_, field, values);
     if (dataSubCat_ && !OEFilterStorage::saveFilter(*context_.app.fileSystem, values, dataSubCat_)) {
-        std::fprintf(stderr, "The filter of the subcategory %d could not be stored; it applies until the screen closes.\n",
-                     static_cast<int>(dataSubCat_->index()));
+        Diagnostics::notef("The filter of the subcategory %d could not be stored; it applies until the screen closes.",
+                           static_cast<int>(dataSubCat_->index()));
     }
 }
 
@@ -234,8 +235,8 @@ void UIThumbailViewController::setFilterOff() {
     filteredDataSource_ = originalDataSource_;
     NSErrorPtr error;
     if (dataSubCat_ && !OEFilterStorage::removeFilterForSubCat(*context_.app.fileSystem, dataSubCat_, &error)) {
-        std::fprintf(stderr, "The stored filter of the subcategory %d could not be removed: %s\n",
-                     static_cast<int>(dataSubCat_->index()), error ? error->localizedDescription().c_str() : "");
+        Diagnostics::notef("The stored filter of the subcategory %d could not be removed: %s",
+                           static_cast<int>(dataSubCat_->index()), error ? error->localizedDescription().c_str() : "");
     }
 }
 

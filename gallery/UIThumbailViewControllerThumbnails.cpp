@@ -6,6 +6,7 @@
 #include "gallery/ImageLoader.h"
 #include "gallery/PictureURL.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSStringFormat.h"
@@ -84,8 +85,8 @@ void UIThumbailViewController::loadThumbnailForImageView(const std::shared_ptr<U
                         // The same picture, known by its file as the next lookup will find it.
                         if (auto kept = UIImage::imageWithContentsOfFile(*path)) fetched = kept;
                     } else {
-                        std::fprintf(stderr, "The thumbnail %s could not be kept in Caches: %s\n", relative.c_str(),
-                                     writeError ? writeError->localizedDescription().c_str() : "no place for it");
+                        Diagnostics::notef("The thumbnail %s could not be kept in Caches: %s", relative.c_str(),
+                                           writeError ? writeError->localizedDescription().c_str() : "no place for it");
                     }
                 }
             }

@@ -104,6 +104,25 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
         }
         c.kind = Kind::Type;
         c.text = unquote(body);
+    } else if (verb == "set") {
+        // set TARGET VALUE: the value is the last word, or the last quoted text.
+        std::string target, value;
+        if (rest.size() >= 2 && (rest.back() == '"' || rest.back() == '\'')) {
+            const std::size_t open = rest.rfind(rest.back(), rest.size() - 2);
+            if (open != std::string::npos) {
+                target = trim(rest.substr(0, open));
+                value = rest.substr(open + 1, rest.size() - open - 2);
+            }
+        } else if (const std::size_t space = rest.find_last_of(" \t"); space != std::string::npos) {
+            target = trim(rest.substr(0, space));
+            value = rest.substr(space + 1);
+        }
+        if (target.empty() || value.empty())
+            return invalid("set needs a control and a value: set N VALUE (a slider's number, a segment's title or "
+                           "place, on or off)");
+        c.kind = Kind::Set;
+        c.target = unquote(target);
+        c.text = value;
     } else if (verb == "scroll" || verb == "swipe") {
         std::size_t dir = args.size();
         for (std::size_t i = 0; i < args.size(); ++i)
@@ -120,10 +139,11 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
                                bound(kMaxPoints));
         }
     } else if (verb == "pan") {
-        // pan [TARGET] DX DY [SPEED]
+        // pan [TARGET] DX DY [SPEED]: two numbers are DX DY; three are N DX DY (a control
+        // number first), so a speed comes fourth after a number or third after a text.
         std::size_t n = args.size();
         std::vector<double> numbers;
-        while (n > 0 && numbers.size() < 3) {
+        while (n > 0 && numbers.size() < 4) {
             double v = 0;
             const NumberWord word = readNumber(args[n - 1], v);
             if (word == NumberWord::None) break;
@@ -132,6 +152,15 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
             --n;
         }
         if (numbers.size() < 2) return invalid("pan needs a distance: pan [TARGET] DX DY [SPEED]");
+        // With a text target every number is a distance or the speed; without one, the first of
+        // three or four numbers is the control.
+        if (n == 0 && numbers.size() >= 3) {
+            ++n;
+            numbers.erase(numbers.begin());
+        } else if (numbers.size() == 4) {
+            ++n;
+            numbers.erase(numbers.begin());
+        }
         c.kind = Kind::Pan;
         c.dx = numbers[0];
         c.dy = numbers[1];
@@ -162,6 +191,8 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
         if (rest.empty()) return invalid("shot needs a file name, e.g. shot screen.png");
         c.kind = Kind::Shot;
         c.path = unquote(rest);
+        if (SimCommand::shotFormat(c.path).empty())
+            return invalid("shot: name the file .png or .jpg (.jpeg), the formats a shot is written in");
     } else if (verb == "expect") {
         if (rest.empty()) return invalid("expect needs the text to look for");
         c.kind = Kind::Expect;
@@ -210,21 +241,35 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
     return c;
 }
 
+std::string SimCommand::shotFormat(const std::string& path) {
+    const std::size_t dot = path.find_last_of('.');
+    const std::size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string extension = path.substr(dot + 1);
+    for (char& ch : extension) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (extension == "png") return "png";
+    if (extension == "jpg" || extension == "jpeg") return "jpeg";
+    return "";
+}
+
 const char* SimCommand::helpText() {
     return "Commands:\n"
            "  show                      print the screen again\n"
            "  tap N | tap TEXT          tap control N or the control showing TEXT\n"
            "  doubletap N|TEXT          two quick taps\n"
            "  longpress N|TEXT          press and hold\n"
-           "  type TEXT | type @N TEXT  type into the focused field (or field N)\n"
+           "  type TEXT | type @N TEXT  type into the focused field or search bar (or field N)\n"
+           "  set N|TEXT VALUE          move a slider to VALUE, choose a segment by its title or place\n"
+           "                            (1 = first), turn a switch on or off\n"
            "  scroll [N] DIR [POINTS]   scroll a scroll view or table (DIR: up down left right)\n"
            "  swipe [N] DIR             swipe across a view (pages turn)\n"
-           "  pan [N] DX DY [SPEED]     drag by DX, DY points at SPEED points per second\n"
+           "  pan [N|TEXT] DX DY [SPEED]  drag from control N (else mid-screen) by DX, DY points at\n"
+           "                            SPEED points per second (500 unless given)\n"
            "  back                      go back (navigation back button or close the modal screen)\n"
            "  rotate [left|right|portrait|landscape]\n"
            "  background | foreground   send the application to the background and back\n"
            "  advance SECONDS           move the clock forward\n"
-           "  shot FILE.png             save a picture of the screen\n"
+           "  shot FILE.png|FILE.jpg    save a picture of the screen (PNG or JPEG, as the name says)\n"
            "  expect TEXT               fail unless TEXT is on the screen\n"
            "  await TEXT                wait (up to 15 s of real time) for TEXT, as for a download\n"
            "  display connect [WxH]     connect an external screen (1920x1080 points unless given)\n"

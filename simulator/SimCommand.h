@@ -12,6 +12,7 @@ struct SimCommand {
         DoubleTap,
         LongPress,
         Type,        // type text into the focused field (or the numbered one first)
+        Set,         // a slider to a value, segments to one of theirs, a switch on or off
         Scroll,      // scroll a scroll view by a distance in a direction
         Swipe,       // a quick pan across a view (page turns)
         Pan,         // a pan by (dx, dy) at a speed in points per second
@@ -20,7 +21,7 @@ struct SimCommand {
         Background,
         Foreground,
         Advance,     // move the manual clock
-        Shot,        // render the screen to a PNG file
+        Shot,        // render the screen to a PNG or JPEG file
         Expect,      // fail unless the screen shows a text
         Await,       // wait in real time (what comes over the network) until the screen shows a text
         Display,     // connect or disconnect an external screen
@@ -31,7 +32,7 @@ struct SimCommand {
     Kind kind = Kind::Empty;
     // A control number ("3") or a visible text; empty when the command has no target.
     std::string target;
-    // Typed or expected text.
+    // Typed or expected text; the value `set` gives.
     std::string text;
     // Scroll and swipe direction: "up", "down", "left" or "right"; rotate: "left", "right",
     // "portrait" or "landscape"; display: "connect" or "disconnect".
@@ -59,6 +60,8 @@ struct SimCommand {
     static constexpr double kAwaitSeconds = 15;
 
     static SimCommand parse(const std::string& line);
+    // "png" or "jpeg" as a shot's file name asks (by its extension), "" for neither.
+    static std::string shotFormat(const std::string& path);
     // The command list printed by `help`.
     static const char* helpText();
 };

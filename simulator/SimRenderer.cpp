@@ -1,6 +1,8 @@
 // Drawing the view tree with cairo: each view in window coordinates, clipped like the tree.
 #include "simulator/SimRenderer.h"
 
+#include "simulator/SimCommand.h"
+
 #include "platform/ui/NSStringDrawing.h"
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIApplication.h"
@@ -12,9 +14,13 @@
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationBar.h"
+#include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIScreen.h"
+#include "platform/ui/UISearchBar.h"
 #include "platform/ui/UISegmentedControl.h"
+#include "platform/ui/UISlider.h"
+#include "platform/ui/UISwitch.h"
 #include "platform/ui/UITextField.h"
 #include "platform/ui/UIToolbar.h"
 #include "platform/ui/UIWindow.h"
@@ -23,11 +29,23 @@
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <fstream>
 #include <cmath>
 #include <string>
 #include <vector>
 
 namespace {
+
+// Where a picture is drawn, and the list of what it shows.
+struct Canvas {
+    cairo_t* cr;
+    std::vector<SimDrawnElement>* drawn;
+
+    void note(std::string kind, const CGRect& frame, std::string text = "") const {
+        if (drawn) drawn->push_back({std::move(kind), frame, std::move(text)});
+    }
+};
 
 void setColor(cairo_t* cr, const std::shared_ptr<UIColor>& color, double alpha) {
     cairo_set_source_rgba(cr, color->red(), color->green(), color->blue(), color->alpha() * alpha);
@@ -146,12 +164,27 @@ void drawText(cairo_t* cr, const std::string& text, const std::shared_ptr<UIFont
               font, color, box, alignment, alpha);
 }
 
-void drawView(cairo_t* cr, const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& root, double alpha);
+void drawView(const Canvas& canvas, const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& window,
+              double alpha);
+
+std::shared_ptr<UIColor> tintOf(const UIView& view) {
+    auto tint = view.tintColor();
+    return tint ? tint : UIColor::systemBlueColor();
+}
+
+// Text drawn and listed as drawn.
+void drawCaption(const Canvas& canvas, const std::string& kind, const std::string& text,
+                 const std::shared_ptr<UIFont>& font, const std::shared_ptr<UIColor>& color, const CGRect& box,
+                 NSTextAlignment alignment, double alpha) {
+    drawText(canvas.cr, text, font, color, box, alignment, 1, alpha);
+    canvas.note(kind, box, text);
+}
 
 // Segments are drawn by the control itself, not by subviews: an outline in the tint colour,
 // the selected segment filled, titles or images centred in each segment.
-void drawSegments(cairo_t* cr, const UISegmentedControl& control, const CGRect& r, double alpha) {
-    const auto tint = control.tintColor() ? control.tintColor() : UIColor::systemBlueColor();
+void drawSegments(const Canvas& canvas, const UISegmentedControl& control, const CGRect& r, double alpha) {
+    cairo_t* cr = canvas.cr;
+    const auto tint = tintOf(control);
     cairo_save(cr);
     cairo_set_line_width(cr, 1);
     for (std::size_t i = 0; i < control.numberOfSegments(); ++i) {
@@ -166,9 +199,10 @@ void drawSegments(cairo_t* cr, const UISegmentedControl& control, const CGRect& 
         }
         if (auto image = control.imageForSegmentAtIndex(i)) {
             drawImage(cr, image, seg, UIViewContentModeCenter, alpha);
+            canvas.note("segment", seg);
         } else {
-            drawText(cr, control.titleForSegmentAtIndex(i), control.titleFont(), on ? UIColor::whiteColor() : tint, seg,
-                     NSTextAlignmentCenter, 1, alpha);
+            drawCaption(canvas, "segment", control.titleForSegmentAtIndex(i), control.titleFont(),
+                        on ? UIColor::whiteColor() : tint, seg, NSTextAlignmentCenter, alpha);
         }
         if (i > 0) {
             cairo_move_to(cr, seg.origin.x, seg.origin.y);
@@ -181,32 +215,182 @@ void drawSegments(cairo_t* cr, const UISegmentedControl& control, const CGRect& 
     cairo_restore(cr);
 }
 
+// A track with the part up to the value in the tint colour, and a round white thumb there.
+void drawSlider(const Canvas& canvas, const UISlider& slider, const CGRect& r, double alpha) {
+    cairo_t* cr = canvas.cr;
+    constexpr double kThumb = 28;
+    const double range = slider.maximumValue() - slider.minimumValue();
+    const double fraction = range > 0 ? (slider.value() - slider.minimumValue()) / range : 0;
+    const double left = r.origin.x + kThumb / 2, right = CGRectGetMaxX(r) - kThumb / 2;
+    const double x = left + (right - left) * std::clamp(fraction, 0.0, 1.0);
+    const double y = CGRectGetMidY(r);
+    cairo_save(cr);
+    const auto minTint = slider.minimumTrackTintColor() ? slider.minimumTrackTintColor() : tintOf(slider);
+    const auto maxTint = slider.maximumTrackTintColor() ? slider.maximumTrackTintColor() : UIColor::lightGrayColor();
+    roundedRect(cr, CGRectMake(left, y - 2, std::max(0.0, x - left), 4), 2);
+    setColor(cr, minTint, alpha);
+    cairo_fill(cr);
+    roundedRect(cr, CGRectMake(x, y - 2, std::max(0.0, right - x), 4), 2);
+    setColor(cr, maxTint, alpha);
+    cairo_fill(cr);
+    if (auto thumb = slider.thumbImageForState(slider.state())) {
+        const CGRect box = CGRectMake(x - kThumb / 2, y - kThumb / 2, kThumb, kThumb);
+        drawImage(cr, thumb, box, UIViewContentModeCenter, alpha);
+    } else {
+        cairo_arc(cr, x, y, kThumb / 2 - 0.5, 0, 2 * M_PI);
+        cairo_set_source_rgba(cr, 1, 1, 1, alpha);
+        cairo_fill_preserve(cr);
+        cairo_set_source_rgba(cr, 0.6, 0.6, 0.6, alpha);
+        cairo_set_line_width(cr, 1);
+        cairo_stroke(cr);
+    }
+    cairo_restore(cr);
+    canvas.note("slider", r);
+}
+
+// A pill, filled in the on colour when on and outlined when off, with its knob at that end.
+void drawSwitch(const Canvas& canvas, const UISwitch& control, const CGRect& r, double alpha) {
+    cairo_t* cr = canvas.cr;
+    const auto onTint = control.onTintColor() ? control.onTintColor() : UIColor::colorWithRed(0.2, 0.78, 0.35, 1);
+    const double radius = r.size.height / 2;
+    cairo_save(cr);
+    roundedRect(cr, CGRectInset(r, 0.5, 0.5), radius);
+    if (control.isOn()) {
+        setColor(cr, onTint, alpha);
+        cairo_fill(cr);
+    } else {
+        cairo_set_source_rgba(cr, 0.85, 0.85, 0.85, alpha);
+        cairo_set_line_width(cr, 1.5);
+        cairo_stroke(cr);
+    }
+    const double knobX = control.isOn() ? CGRectGetMaxX(r) - radius : r.origin.x + radius;
+    cairo_arc(cr, knobX, CGRectGetMidY(r), radius - 2, 0, 2 * M_PI);
+    cairo_set_source_rgba(cr, 1, 1, 1, alpha);
+    cairo_fill_preserve(cr);
+    cairo_set_source_rgba(cr, 0.7, 0.7, 0.7, alpha);
+    cairo_set_line_width(cr, 0.5);
+    cairo_stroke(cr);
+    cairo_restore(cr);
+    canvas.note("switch", r, control.isOn() ? "on" : "off");
+}
+
+// The information button's sign: an "i" in a ring of the tint colour, centred in the button.
+void drawInfoSign(const Canvas& canvas, const UIButton& button, const CGRect& r, double alpha) {
+    cairo_t* cr = canvas.cr;
+    const auto tint = button.buttonType() == UIButtonTypeInfoLight ? UIColor::whiteColor() : tintOf(button);
+    const double radius = std::min({11.0, r.size.width / 2 - 1, r.size.height / 2 - 1});
+    if (radius <= 2) return;
+    const double cx = CGRectGetMidX(r), cy = CGRectGetMidY(r);
+    cairo_save(cr);
+    setColor(cr, tint, alpha);
+    cairo_set_line_width(cr, 1.5);
+    cairo_arc(cr, cx, cy, radius, 0, 2 * M_PI);
+    cairo_stroke(cr);
+    cairo_arc(cr, cx, cy - radius * 0.45, radius * 0.14, 0, 2 * M_PI);
+    cairo_fill(cr);
+    cairo_rectangle(cr, cx - radius * 0.1, cy - radius * 0.2, radius * 0.2, radius * 0.75);
+    cairo_fill(cr);
+    cairo_restore(cr);
+    canvas.note("info button", r);
+}
+
+// The bar behind, the rounded field with the typed text or the placeholder, and Cancel at the
+// right when the bar shows it.
+void drawSearchBar(const Canvas& canvas, const UISearchBar& bar, const CGRect& r, double alpha) {
+    cairo_t* cr = canvas.cr;
+    cairo_save(cr);
+    if (!bar.backgroundColor()) {
+        cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
+        if (auto tint = bar.barTintColor()) setColor(cr, tint, alpha);
+        else cairo_set_source_rgba(cr, 0.97, 0.97, 0.97, alpha);
+        cairo_fill(cr);
+    }
+    const auto font = UIFont::systemFontOfSize(17);
+    double fieldRight = CGRectGetMaxX(r) - 8;
+    if (bar.showsCancelButton()) {
+        const CGRect cancel = CGRectMake(CGRectGetMaxX(r) - 72, r.origin.y, 64, r.size.height);
+        drawCaption(canvas, "bar button", "Cancel", font, tintOf(bar), cancel, NSTextAlignmentRight, alpha);
+        fieldRight = cancel.origin.x - 8;
+    }
+    const CGRect field =
+        CGRectMake(r.origin.x + 8, CGRectGetMidY(r) - 18, std::max(0.0, fieldRight - r.origin.x - 8), 36);
+    roundedRect(cr, field, 10);
+    cairo_set_source_rgba(cr, 0.89, 0.89, 0.91, alpha);
+    cairo_fill(cr);
+    // The magnifier.
+    cairo_set_source_rgba(cr, 0.55, 0.55, 0.58, alpha);
+    cairo_set_line_width(cr, 1.5);
+    cairo_arc(cr, field.origin.x + 16, CGRectGetMidY(field) - 1, 5, 0, 2 * M_PI);
+    cairo_stroke(cr);
+    cairo_move_to(cr, field.origin.x + 19.5, CGRectGetMidY(field) + 2.5);
+    cairo_line_to(cr, field.origin.x + 23, CGRectGetMidY(field) + 6);
+    cairo_stroke(cr);
+    cairo_restore(cr);
+    const bool empty = bar.text().empty();
+    const std::string shown = empty ? (bar.placeholder().empty() ? "Search" : bar.placeholder()) : bar.text();
+    drawText(cr, shown, font, empty ? UIColor::grayColor() : UIColor::blackColor(),
+             CGRectMake(field.origin.x + 30, field.origin.y, std::max(0.0, field.size.width - 36), field.size.height),
+             NSTextAlignmentLeft, 1, alpha);
+    canvas.note("search bar", r, bar.text());
+}
+
 // A bar item that has no view of its own: its image, else its title, in the tint colour.
-void drawBarItem(cairo_t* cr, const UIBarButtonItem& item, const std::shared_ptr<UIColor>& barTint, const CGRect& box,
-                 double alpha) {
+void drawBarItem(const Canvas& canvas, const UIBarButtonItem& item, const std::shared_ptr<UIColor>& barTint,
+                 const CGRect& box, double alpha) {
     if (item.isSpace()) return;
     auto tint = item.tintColor() ? item.tintColor() : barTint;
     if (!tint) tint = UIColor::systemBlueColor();
     if (!item.isEnabled()) tint = UIColor::lightGrayColor();
-    if (auto image = item.image()) drawImage(cr, image, box, UIViewContentModeCenter, alpha);
-    else drawText(cr, item.displayTitle(), UIFont::systemFontOfSize(17), tint, box, NSTextAlignmentCenter, 1, alpha);
+    if (auto image = item.image()) {
+        drawImage(canvas.cr, image, box, UIViewContentModeCenter, alpha);
+        canvas.note("bar button", box, image->name());
+    } else {
+        drawCaption(canvas, "bar button", item.displayTitle(), UIFont::systemFontOfSize(17), tint, box,
+                    NSTextAlignmentCenter, alpha);
+    }
 }
 
 // Toolbar items without a custom view are not views, so the bar draws them where it lays them out.
-void drawToolbarItems(cairo_t* cr, const UIToolbar& bar, const CGRect& r, double alpha) {
+void drawToolbarItems(const Canvas& canvas, const UIToolbar& bar, const CGRect& r, double alpha) {
     const auto frames = bar.itemFrames();
     const auto& items = bar.items();
     for (std::size_t i = 0; i < items.size() && i < frames.size(); ++i) {
         if (items[i]->customView()) continue;
         CGRect box = frames[i];
         box.origin = {r.origin.x + box.origin.x - bar.bounds().origin.x, r.origin.y + box.origin.y - bar.bounds().origin.y};
-        drawBarItem(cr, *items[i], bar.tintColor(), box, alpha);
+        drawBarItem(canvas, *items[i], bar.tintColor(), box, alpha);
     }
 }
 
-// The top item's bar buttons: left ones from the left edge, right ones from the right edge.
-// Custom views that the bar does not hold as subviews are drawn in their slot.
-void drawNavigationItems(cairo_t* cr, const UINavigationBar& bar, const CGRect& r, double alpha) {
+// The back button: a chevron and the title of the screen below, in the tint colour; answers
+// the width it takes.
+double drawBackButton(const Canvas& canvas, const std::string& title, const std::shared_ptr<UIColor>& barTint,
+                      const CGRect& r, double alpha) {
+    cairo_t* cr = canvas.cr;
+    const auto tint = barTint ? barTint : UIColor::systemBlueColor();
+    const auto font = UIFont::systemFontOfSize(17);
+    const double textWidth = std::min(NSStringSizeWithFont(title, font).width, r.size.width / 3);
+    const CGRect box = CGRectMake(r.origin.x + 8, r.origin.y, 20 + textWidth, r.size.height);
+    const double cy = CGRectGetMidY(r);
+    cairo_save(cr);
+    setColor(cr, tint, alpha);
+    cairo_set_line_width(cr, 3);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    cairo_move_to(cr, box.origin.x + 11, cy - 10);
+    cairo_line_to(cr, box.origin.x + 2, cy);
+    cairo_line_to(cr, box.origin.x + 11, cy + 10);
+    cairo_stroke(cr);
+    cairo_restore(cr);
+    drawText(cr, title, font, tint, CGRectMake(box.origin.x + 20, r.origin.y, textWidth, r.size.height),
+             NSTextAlignmentLeft, 1, alpha);
+    canvas.note("back button", box, title);
+    return box.size.width + 8;
+}
+
+// The top item's bar buttons: the back button and the left ones from the left edge, right ones
+// from the right edge. Custom views that the bar does not hold as subviews are drawn in their slot.
+void drawNavigationItems(const Canvas& canvas, const UINavigationBar& bar, const CGRect& r, double alpha) {
     auto top = bar.topItem();
     if (!top) return;
     constexpr double kInset = 8;
@@ -217,16 +401,21 @@ void drawNavigationItems(cairo_t* cr, const UINavigationBar& bar, const CGRect& 
         if (view) h = std::min(h, view->frame().size.height);
         const CGRect box = CGRectMake(x, r.origin.y + (r.size.height - h) / 2, w, h);
         if (!view) {
-            drawBarItem(cr, *item, bar.tintColor(), box, alpha);
+            drawBarItem(canvas, *item, bar.tintColor(), box, alpha);
         } else if (!view->isDescendantOfView(&bar)) {
-            cairo_save(cr);
-            cairo_translate(cr, box.origin.x - view->bounds().origin.x, box.origin.y - view->bounds().origin.y);
-            drawView(cr, view, view, alpha);
-            cairo_restore(cr);
+            cairo_save(canvas.cr);
+            cairo_translate(canvas.cr, box.origin.x - view->bounds().origin.x, box.origin.y - view->bounds().origin.y);
+            drawView(canvas, view, view, alpha);
+            cairo_restore(canvas.cr);
         }
         return w;
     };
     double x = r.origin.x + kInset;
+    // The stack the bar belongs to decides whether a back button shows, and its title.
+    auto owner = bar.superview() ? std::dynamic_pointer_cast<UINavigationController>(bar.superview()->viewController())
+                                 : nullptr;
+    if (owner && owner->navigationBar().get() == &bar && owner->showsBackButton())
+        x = r.origin.x + drawBackButton(canvas, owner->backButtonTitle(), bar.tintColor(), r, alpha);
     for (const auto& item : top->leftBarButtonItems()) x += place(item, x) + kInset;
     double right = r.origin.x + r.size.width - kInset;
     for (const auto& item : top->rightBarButtonItems()) {
@@ -236,7 +425,9 @@ void drawNavigationItems(cairo_t* cr, const UINavigationBar& bar, const CGRect& 
     }
 }
 
-void drawView(cairo_t* cr, const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& window, double alpha) {
+void drawView(const Canvas& canvas, const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& window,
+              double alpha) {
+    cairo_t* cr = canvas.cr;
     if (view->isHidden() || view->alpha() < 0.01) return;
     alpha *= view->alpha();
     // A disabled button is drawn faded, as the platform dims its image (a pager's arrow at an end).
@@ -260,7 +451,9 @@ void drawView(cairo_t* cr, const std::shared_ptr<UIView>& view, const std::share
         // As the label lays itself out: the lines that fit, the last one truncated.
         auto font = label->font();
         if (label->effectiveFontSize() != font->pointSize()) font = font->fontWithSize(label->effectiveFontSize());
-        drawLines(cr, label->visibleLines(), font, label->textColor(), r, label->textAlignment(), alpha);
+        const auto lines = label->visibleLines();
+        drawLines(cr, lines, font, label->textColor(), r, label->textAlignment(), alpha);
+        if (!lines.empty()) canvas.note("text", r, label->text());
     } else if (auto field = std::dynamic_pointer_cast<UITextField>(view)) {
         const bool empty = field->text().empty();
         drawText(cr, empty ? field->placeholder() : field->text(), field->font(),
@@ -268,22 +461,32 @@ void drawView(cairo_t* cr, const std::shared_ptr<UIView>& view, const std::share
                  alpha);
     }
     if (auto segmented = std::dynamic_pointer_cast<UISegmentedControl>(view)) {
-        drawSegments(cr, *segmented, r, alpha);
+        drawSegments(canvas, *segmented, r, alpha);
+    } else if (auto slider = std::dynamic_pointer_cast<UISlider>(view)) {
+        drawSlider(canvas, *slider, r, alpha);
+    } else if (auto control = std::dynamic_pointer_cast<UISwitch>(view)) {
+        drawSwitch(canvas, *control, r, alpha);
+    } else if (auto search = std::dynamic_pointer_cast<UISearchBar>(view)) {
+        drawSearchBar(canvas, *search, r, alpha);
     } else if (auto toolbar = std::dynamic_pointer_cast<UIToolbar>(view)) {
-        drawToolbarItems(cr, *toolbar, r, alpha);
+        drawToolbarItems(canvas, *toolbar, r, alpha);
     } else if (auto navBar = std::dynamic_pointer_cast<UINavigationBar>(view)) {
-        drawNavigationItems(cr, *navBar, r, alpha);
+        drawNavigationItems(canvas, *navBar, r, alpha);
     }
     if (auto button = std::dynamic_pointer_cast<UIButton>(view)) {
         // The button's own image and title label are subviews; an image without a view of
-        // its own is drawn centred.
+        // its own is drawn centred, and an information button draws its sign.
         if (button->subviews().empty()) {
             drawImage(cr, button->currentImage(), r, UIViewContentModeCenter, alpha);
             drawText(cr, button->currentTitle(), UIFont::systemFontOfSize(18), button->currentTitleColor(), r,
                      NSTextAlignmentCenter, 1, alpha);
         }
+        const auto type = button->buttonType();
+        if ((type == UIButtonTypeInfoDark || type == UIButtonTypeInfoLight || type == UIButtonTypeDetailDisclosure) &&
+            !button->currentImage())
+            drawInfoSign(canvas, *button, r, alpha);
     }
-    for (const auto& sub : view->subviews()) drawView(cr, sub, window, alpha);
+    for (const auto& sub : view->subviews()) drawView(canvas, sub, window, alpha);
     cairo_restore(cr);
     if (layer->borderWidth() > 0) {
         cairo_save(cr);
@@ -295,14 +498,14 @@ void drawView(cairo_t* cr, const std::shared_ptr<UIView>& view, const std::share
     }
 }
 
-}  // namespace
-
-bool SimRenderer::writePNG(const std::string& path, std::string& error) {
+// The screen as it is now, drawn into a new surface.
+cairo_surface_t* drawScreen(std::vector<SimDrawnElement>* drawn) {
     const CGRect screen = UIScreen::mainScreen()->bounds();
     const int width = static_cast<int>(std::lround(screen.size.width));
     const int height = static_cast<int>(std::lround(screen.size.height));
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
     cairo_t* cr = cairo_create(surface);
+    const Canvas canvas{cr, drawn};
     cairo_set_source_rgb(cr, 0, 0, 0);
     cairo_paint(cr);
     if (auto app = UIApplication::sharedApplication()) {
@@ -314,7 +517,7 @@ bool SimRenderer::writePNG(const std::string& path, std::string& error) {
             cairo_save(cr);
             const CGRect f = window->frame();
             cairo_translate(cr, f.origin.x, f.origin.y);
-            drawView(cr, window, window, 1.0);
+            drawView(canvas, window, window, 1.0);
             cairo_restore(cr);
         }
     }
@@ -332,18 +535,85 @@ bool SimRenderer::writePNG(const std::string& path, std::string& error) {
                  CGRectMake(box.origin.x + 16, box.origin.y + 40, 238, 50), NSTextAlignmentCenter, 3, 1);
         std::string buttons;
         for (long i = 0; i < alert->numberOfButtons(); ++i) buttons += (i ? "   " : "") + alert->buttonTitleAtIndex(i);
-        drawText(cr, buttons, UIFont::systemFontOfSize(17), UIColor::systemBlueColor(),
-                 CGRectMake(box.origin.x + 16, box.origin.y + 96, 238, 36), NSTextAlignmentCenter, 1, 1);
+        drawCaption(canvas, "bar button", buttons, UIFont::systemFontOfSize(17), UIColor::systemBlueColor(),
+                    CGRectMake(box.origin.x + 16, box.origin.y + 96, 238, 36), NSTextAlignmentCenter, 1);
     }
     cairo_destroy(cr);
     cairo_surface_flush(surface);
-    const cairo_status_t status = cairo_surface_write_to_png(surface, path.c_str());
-    cairo_surface_destroy(surface);
-    if (status != CAIRO_STATUS_SUCCESS) {
-        error = "could not write " + path + ": " + cairo_status_to_string(status);
+    return surface;
+}
+
+// The surface's pixels as straight RGBA, for the JPEG encoder.
+std::vector<std::uint8_t> rgbaOf(cairo_surface_t* surface) {
+    const int w = cairo_image_surface_get_width(surface), h = cairo_image_surface_get_height(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    const unsigned char* data = cairo_image_surface_get_data(surface);
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(w) * h * 4);
+    for (int y = 0; y < h; ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(data + y * stride);
+        for (int x = 0; x < w; ++x) {
+            const std::uint32_t p = row[x];
+            const std::uint32_t a = p >> 24;
+            auto straight = [a](std::uint32_t c) {
+                return static_cast<std::uint8_t>(a ? std::min(255u, c * 255 / a) : 0);
+            };
+            std::uint8_t* o = &out[(static_cast<std::size_t>(y) * w + x) * 4];
+            o[0] = straight((p >> 16) & 0xff);
+            o[1] = straight((p >> 8) & 0xff);
+            o[2] = straight(p & 0xff);
+            o[3] = static_cast<std::uint8_t>(a);
+        }
+    }
+    return out;
+}
+
+bool writeSurface(cairo_surface_t* surface, const std::string& path, bool jpeg, std::string& error) {
+    if (!jpeg) {
+        const cairo_status_t status = cairo_surface_write_to_png(surface, path.c_str());
+        if (status != CAIRO_STATUS_SUCCESS) {
+            error = "could not write " + path + ": " + cairo_status_to_string(status);
+            return false;
+        }
+        return true;
+    }
+    const auto image = UIImage::imageWithPixels(rgbaOf(surface), cairo_image_surface_get_width(surface),
+                                                cairo_image_surface_get_height(surface), 1);
+    const NSData bytes = image ? UIImageJPEGRepresentation(image, 0.9) : NSData();
+    if (bytes.empty()) {
+        error = "could not encode the picture as JPEG for " + path;
+        return false;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+        error = "could not write " + path;
         return false;
     }
     return true;
+}
+
+bool render(const std::string& path, bool jpeg, std::string& error, std::vector<SimDrawnElement>* drawn) {
+    if (drawn) drawn->clear();
+    cairo_surface_t* surface = drawScreen(drawn);
+    const bool ok = writeSurface(surface, path, jpeg, error);
+    cairo_surface_destroy(surface);
+    return ok;
+}
+
+}  // namespace
+
+bool SimRenderer::write(const std::string& path, std::string& error, std::vector<SimDrawnElement>* drawn) {
+    const std::string format = SimCommand::shotFormat(path);
+    if (format.empty()) {
+        error = "a shot is written as PNG or JPEG: name the file .png, .jpg or .jpeg (not " + path + ")";
+        return false;
+    }
+    return render(path, format == "jpeg", error, drawn);
+}
+
+bool SimRenderer::writePNG(const std::string& path, std::string& error, std::vector<SimDrawnElement>* drawn) {
+    return render(path, false, error, drawn);
 }
 
 void SimRenderer::releaseCaches() {

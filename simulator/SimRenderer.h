@@ -1,13 +1,30 @@
-// Pictures of the screen: the visible windows' view trees drawn with cairo into a PNG,
-// one pixel per point (backgrounds, borders, rounded corners, images by content mode, text).
+// Pictures of the screen: the visible windows' view trees drawn with cairo into a PNG or JPEG,
+// one pixel per point (backgrounds, borders, rounded corners, images by content mode, text,
+// and the controls the platform draws itself: bar buttons, back buttons, segments, sliders,
+// switches, information buttons and search bars).
 #pragma once
 
+#include "platform/ui/CGGeometry.h"
+
 #include <string>
+#include <vector>
+
+// One control or text the picture shows, where it shows it (screen points).
+struct SimDrawnElement {
+    // "back button", "bar button", "segment", "slider", "switch", "info button", "search bar" or "text".
+    std::string kind;
+    CGRect frame;
+    std::string text;  // its caption, if it has one
+};
 
 class SimRenderer {
 public:
-    // False (with `error` set) when the file cannot be written.
-    static bool writePNG(const std::string& path, std::string& error);
+    // Writes the picture in the format its name asks for (.png, or .jpg / .jpeg); false (with
+    // `error` set) for any other name or when the file cannot be written. `drawn`, when given,
+    // receives what the picture shows.
+    static bool write(const std::string& path, std::string& error, std::vector<SimDrawnElement>* drawn = nullptr);
+    // A PNG whatever the name.
+    static bool writePNG(const std::string& path, std::string& error, std::vector<SimDrawnElement>* drawn = nullptr);
     // Frees the font and drawing caches the libraries keep for the whole process; called once
     // at exit, so leak checkers see only our own allocations.
     static void releaseCaches();

@@ -1,5 +1,5 @@
 // Reading the view tree as a person would: top to bottom, left to right, skipping what
-// cannot be seen, numbering what can be tapped.
+// cannot be seen, numbering what can be touched.
 #include "simulator/SimScreen.h"
 
 #include "platform/foundation/NSString.h"
@@ -11,9 +11,11 @@
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UICollectionView.h"
+#include "platform/ui/UIColor.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
+#include "platform/ui/UILongPressGestureRecognizer.h"
 #include "platform/ui/UINavigationBar.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
@@ -21,12 +23,16 @@
 #include "platform/ui/UIProgressView.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIScrollView.h"
+#include "platform/ui/UISearchBar.h"
 #include "platform/ui/UISegmentedControl.h"
 #include "platform/ui/UISlider.h"
 #include "platform/ui/UISwitch.h"
+#include "platform/ui/UITableView.h"
 #include "platform/ui/UITableViewCell.h"
+#include "platform/ui/UITapGestureRecognizer.h"
 #include "platform/ui/UITextField.h"
 #include "platform/ui/UIToolbar.h"
+#include "platform/ui/UITouch.h"
 #include "platform/ui/UIViewController.h"
 #include "platform/ui/UIWebView.h"
 #include "platform/ui/UIWindow.h"
@@ -57,18 +63,80 @@ std::string numberText(double v) {
     return buf;
 }
 
-bool visibleIn(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window) {
-    if (view->isHidden() || view->alpha() < 0.01) return false;
-    const CGRect r = view->convertRectToView(view->bounds(), window);
-    return CGRectIntersectsRect(r, window->bounds()) || view->bounds().size.width == 0;
+CGRect inWindow(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window) {
+    return view->convertRectToView(view->bounds(), window);
 }
 
-// Every controller on screen: roots, their children and what they present.
+bool visibleIn(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window) {
+    if (view->isHidden() || view->alpha() < 0.01) return false;
+    return CGRectIntersectsRect(inWindow(view, window), window->bounds()) || view->bounds().size.width == 0;
+}
+
+// Reading order: rows top to bottom, left to right within a row.
+void sortForReading(std::vector<std::shared_ptr<UIView>>& views, const std::shared_ptr<UIWindow>& window) {
+    std::stable_sort(views.begin(), views.end(), [&](const auto& a, const auto& b) {
+        const CGRect ra = inWindow(a, window);
+        const CGRect rb = inWindow(b, window);
+        if (std::floor(ra.origin.y) != std::floor(rb.origin.y)) return ra.origin.y < rb.origin.y;
+        return ra.origin.x < rb.origin.x;
+    });
+}
+
+// Whether `view`, or something inside it, paints an opaque colour over all of `rect`.
+bool paintsOver(const std::shared_ptr<UIView>& view, const CGRect& rect, const std::shared_ptr<UIWindow>& window) {
+    if (view->isHidden() || view->alpha() < 0.99) return false;
+    if (!CGRectContainsRect(inWindow(view, window), rect)) return false;
+    if (auto background = view->backgroundColor(); background && background->alpha() >= 0.99) return true;
+    for (const auto& sub : view->subviews())
+        if (paintsOver(sub, rect, window)) return true;
+    return false;
+}
+
+// The texts of the labels inside `view` that can be seen, in reading order.
+std::vector<std::string> labelTexts(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window) {
+    std::vector<std::shared_ptr<UIView>> labels;
+    std::function<void(const std::shared_ptr<UIView>&)> collect = [&](const std::shared_ptr<UIView>& v) {
+        if (v->isHidden() || v->alpha() < 0.01) return;
+        if (auto l = std::dynamic_pointer_cast<UILabel>(v); l && !l->text().empty()) labels.push_back(l);
+        for (const auto& sub : v->subviews()) collect(sub);
+    };
+    collect(view);
+    sortForReading(labels, window);
+    std::vector<std::string> texts;
+    for (const auto& l : labels) texts.push_back(std::static_pointer_cast<UILabel>(l)->text());
+    return texts;
+}
+
+// A view a person can tap or press: it has a tap or long-press recogniser that would take a
+// touch there now. Views that only pan (the side menu's edges) are not listed; a drag reaches
+// them by position.
+bool invitesTouch(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window) {
+    if (!view->isUserInteractionEnabled()) return false;
+    for (const auto& recognizer : view->gestureRecognizers()) {
+        if (!recognizer->isEnabled()) continue;
+        if (!std::dynamic_pointer_cast<UITapGestureRecognizer>(recognizer) &&
+            !std::dynamic_pointer_cast<UILongPressGestureRecognizer>(recognizer))
+            continue;
+        const CGRect r = inWindow(view, window);
+        auto touch = UITouch::make(window, view, {CGRectGetMidX(r), CGRectGetMidY(r)}, 1, 0);
+        if (recognizer->shouldReceiveTouch(*touch)) return true;
+    }
+    return false;
+}
+
+// Every controller on screen: roots, their children and what they present, and the
+// controllers whose views are in the window without being anyone's child (an active search
+// laid over the screen it searches, and what it presents).
 void controllersOf(const std::shared_ptr<UIViewController>& vc, std::vector<std::shared_ptr<UIViewController>>& out) {
-    if (!vc) return;
+    if (!vc || std::find(out.begin(), out.end(), vc) != out.end()) return;
     out.push_back(vc);
     for (const auto& child : vc->childViewControllers()) controllersOf(child, out);
     controllersOf(vc->presentedViewController(), out);
+}
+
+void controllersIn(const std::shared_ptr<UIView>& view, std::vector<std::shared_ptr<UIViewController>>& out) {
+    if (auto vc = std::dynamic_pointer_cast<UIViewController>(view->viewController())) controllersOf(vc, out);
+    for (const auto& sub : view->subviews()) controllersIn(sub, out);
 }
 
 std::string itemText(const std::shared_ptr<UIBarButtonItem>& item) {
@@ -80,6 +148,11 @@ std::string itemText(const std::shared_ptr<UIBarButtonItem>& item) {
         }
     }
     return t.empty() ? "item" : t;
+}
+
+bool isInfoButton(const UIButton& button) {
+    return button.buttonType() == UIButtonTypeInfoDark || button.buttonType() == UIButtonTypeInfoLight ||
+           button.buttonType() == UIButtonTypeDetailDisclosure;
 }
 
 }  // namespace
@@ -99,13 +172,14 @@ SimScreen SimScreen::capture() {
         if (window->isHidden() || window->screen() != UIScreen::mainScreen()) continue;
         std::vector<std::shared_ptr<UIViewController>> controllers;
         controllersOf(window->rootViewController(), controllers);
+        controllersIn(window, controllers);
         for (const auto& vc : controllers) {
             auto nav = std::dynamic_pointer_cast<UINavigationController>(vc);
             if (!nav || !nav->isViewLoaded()) continue;
             screen.bars_.push_back({nav->navigationBar().get(), nav});
             screen.toolbars_.push_back({nav->toolbar().get(), nav});
         }
-        screen.walk(window, window, 0);
+        screen.walk(window, window, 0, 0);
     }
     screen.externalScreens(windows);
     for (const auto& alert : UIAlertView::visibleAlertViews()) {
@@ -116,9 +190,10 @@ SimScreen SimScreen::capture() {
             t.kind = SimTarget::Kind::AlertViewButton;
             t.alertView = alert;
             t.buttonIndex = i;
-            t.text = screenful(alert->buttonTitleAtIndex(i));
+            t.texts = {alert->buttonTitleAtIndex(i)};
+            t.line = screenful(alert->buttonTitleAtIndex(i));
             const int n = screen.number(t);
-            screen.line(1, "[" + std::to_string(n) + "] " + t.text);
+            screen.line(1, "[" + std::to_string(n) + "] " + screenful(alert->buttonTitleAtIndex(i)));
         }
     }
     return screen;
@@ -152,7 +227,7 @@ int SimScreen::number(SimTarget target) {
     return static_cast<int>(targets_.size());
 }
 
-void SimScreen::navigationBar(const std::shared_ptr<UINavigationController>& nav, int depth) {
+void SimScreen::navigationBar(const std::shared_ptr<UINavigationController>& nav, int depth, int nesting) {
     auto top = nav->topViewController();
     if (!top) return;
     auto item = top->navigationItem();
@@ -163,19 +238,22 @@ void SimScreen::navigationBar(const std::shared_ptr<UINavigationController>& nav
         SimTarget t;
         t.kind = SimTarget::Kind::BackButton;
         t.navigation = nav;
-        t.text = screenful(nav->backButtonTitle());
+        t.texts = {nav->backButtonTitle()};
+        t.line = "< " + screenful(nav->backButtonTitle());
+        t.depth = nesting;
+        const std::string shown = t.line;
         const int n = number(t);
-        row += "[" + std::to_string(n) + "] < " + t.text + "  ";
+        row += "[" + std::to_string(n) + "] " + shown + "  ";
     }
     auto addItems = [&](const std::vector<std::shared_ptr<UIBarButtonItem>>& items) {
         for (const auto& it : items) {
             if (it->isSpace()) continue;
-            row += barItem(it);
+            row += barItem(it, nesting);
         }
     };
     addItems(item->leftBarButtonItems());
     // A segmented control in the title's place reads like one in a toolbar.
-    if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(item->titleView())) row += segments(seg);
+    if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(item->titleView())) row += segments(seg, nesting);
     if (!item->rightBarButtonItems().empty()) {
         row += "| ";
         auto right = item->rightBarButtonItems();
@@ -185,33 +263,50 @@ void SimScreen::navigationBar(const std::shared_ptr<UINavigationController>& nav
     if (!row.empty()) line(depth + 1, row);
 }
 
-std::string SimScreen::segments(const std::shared_ptr<UISegmentedControl>& seg) {
+std::string SimScreen::toolbarRow(const std::vector<std::shared_ptr<UIBarButtonItem>>& items, int nesting) {
+    std::string row = "-- toolbar: ";
+    for (const auto& it : items) {
+        if (it->isSpace()) continue;
+        row += barItem(it, nesting);
+    }
+    return row;
+}
+
+std::string SimScreen::segments(const std::shared_ptr<UISegmentedControl>& seg, int nesting) {
     std::string row;
     for (std::size_t i = 0; i < seg->numberOfSegments(); ++i) {
         SimTarget t;
         t.kind = SimTarget::Kind::View;
         t.view = seg;
         t.buttonIndex = static_cast<long>(i);
-        t.text = screenful(seg->titleForSegmentAtIndex(i));
+        t.depth = nesting;
+        const std::string title = screenful(seg->titleForSegmentAtIndex(i));
+        t.texts = {seg->titleForSegmentAtIndex(i)};
         const bool on = static_cast<int>(i) == seg->selectedSegmentIndex();
-        row += "[" + std::to_string(number(t)) + "] " + (on ? "<" + t.text + ">" : t.text) + "  ";
+        t.line = on ? "<" + title + ">" : title;
+        const std::string shown = t.line;
+        row += "[" + std::to_string(number(t)) + "] " + shown + "  ";
     }
     return row;
 }
 
-std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it) {
+std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it, int nesting) {
     // A button hidden inside its item cannot be seen or tapped.
     if (auto custom = it->customView(); custom && custom->isHidden()) return "";
-    if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(it->customView())) return segments(seg);
+    if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(it->customView())) return segments(seg, nesting);
     SimTarget t;
     t.kind = SimTarget::Kind::BarItem;
     t.item = it;
-    t.text = screenful(itemText(it));
+    t.texts = {itemText(it)};
+    t.depth = nesting;
+    t.line = screenful(itemText(it)) + (it->isEnabled() ? "" : " (disabled)");
+    const std::string shown = t.line;
     const int n = number(t);
-    return "[" + std::to_string(n) + "] " + t.text + (it->isEnabled() ? "" : " (disabled)") + "  ";
+    return "[" + std::to_string(n) + "] " + shown + "  ";
 }
 
-std::string SimScreen::describe(const std::shared_ptr<UIView>& view, bool& numbered, bool& skipChildren) {
+std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window,
+                                bool& numbered, bool& skipChildren, std::vector<std::string>& texts) {
     numbered = false;
     skipChildren = false;
     if (auto hud = std::dynamic_pointer_cast<MBProgressHUD>(view)) {
@@ -226,9 +321,21 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, bool& numbe
     if (auto field = std::dynamic_pointer_cast<UITextField>(view)) {
         numbered = true;
         skipChildren = true;
+        // Tapped by what it asks for, not by what was typed into it (a match below may show that).
+        texts = {field->placeholder(), "field"};
         std::string t = "field " + quoted(field->text());
         if (field->text().empty() && !field->placeholder().empty()) t += " (placeholder " + quoted(field->placeholder()) + ")";
         if (field->isFirstResponder()) t += " (typing)";
+        return t;
+    }
+    if (auto bar = std::dynamic_pointer_cast<UISearchBar>(view)) {
+        numbered = true;
+        skipChildren = true;
+        texts = {bar->placeholder(), "search"};
+        std::string t = "search " + quoted(bar->text());
+        if (bar->text().empty() && !bar->placeholder().empty())
+            t += " (placeholder " + quoted(bar->placeholder()) + ")";
+        if (bar->isFirstResponder()) t += " (typing)";
         return t;
     }
     if (auto button = std::dynamic_pointer_cast<UIButton>(view)) {
@@ -236,6 +343,8 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, bool& numbe
         skipChildren = true;
         std::string t = button->currentTitle();
         if (t.empty() && button->currentImage()) t = "image " + button->currentImage()->name();
+        if (t.empty() && isInfoButton(*button)) t = "info";
+        texts = {t};
         std::string out = "button " + quoted(t);
         if (!button->isEnabled()) out += " (disabled)";
         if (button->isSelected()) out += " (selected)";
@@ -244,20 +353,25 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, bool& numbe
     if (auto sw = std::dynamic_pointer_cast<UISwitch>(view)) {
         numbered = true;
         skipChildren = true;
+        texts = {"switch"};
         return std::string("switch ") + (sw->isOn() ? "on" : "off");
     }
     if (auto slider = std::dynamic_pointer_cast<UISlider>(view)) {
         numbered = true;
         skipChildren = true;
-        return "slider " + numberText(slider->value());
+        texts = {"slider"};
+        return "slider " + numberText(slider->value()) + " (" + numberText(slider->minimumValue()) + " to " +
+               numberText(slider->maximumValue()) + ")";
     }
     if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(view)) {
         numbered = true;
         skipChildren = true;
         std::string t = "segments";
+        texts.push_back("segments");
         for (std::size_t i = 0; i < seg->numberOfSegments(); ++i) {
             const bool on = static_cast<int>(i) == seg->selectedSegmentIndex();
             t += std::string(" ") + (on ? "<" : "") + screenful(seg->titleForSegmentAtIndex(i)) + (on ? ">" : "");
+            texts.push_back(seg->titleForSegmentAtIndex(i));
         }
         return t;
     }
@@ -272,8 +386,9 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, bool& numbe
     }
     if (auto spinner = std::dynamic_pointer_cast<UIActivityIndicatorView>(view))
         return spinner->isAnimating() ? "(busy)" : "";
-    if (auto control = std::dynamic_pointer_cast<UIControl>(view)) {
+    if (std::dynamic_pointer_cast<UIControl>(view)) {
         numbered = true;
+        texts = labelTexts(view, window);
         return "control";
     }
     if (auto label = std::dynamic_pointer_cast<UILabel>(view)) return label->text().empty() ? "" : quoted(label->text());
@@ -288,9 +403,15 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, bool& numbe
         auto img = image->currentImage();
         return img && !img->name().empty() ? "image " + img->name() : "";
     }
-    if (std::dynamic_pointer_cast<UITableViewCell>(view)) {
+    if (auto cell = std::dynamic_pointer_cast<UITableViewCell>(view)) {
+        // A row reads as its texts in reading order (its own labels, or a layout's labels).
         numbered = true;
-        return "row";
+        skipChildren = true;
+        texts = labelTexts(cell->contentView(), window);
+        std::string t = "row";
+        for (const auto& text : texts) t += " " + quoted(text);
+        if (texts.empty()) t += " " + quoted("");
+        return t;
     }
     if (auto cell = std::dynamic_pointer_cast<UICollectionViewCell>(view)) {
         // A grid cell reads as its picture's file name, then the signs laid over it.
@@ -310,119 +431,126 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, bool& numbe
         };
         collect(cell);
         std::string t = "cell";
-        if (!pictures.empty() && !pictures.front().empty()) t += " " + quoted(pictures.front());
+        if (!pictures.empty() && !pictures.front().empty()) {
+            t += " " + quoted(pictures.front());
+            texts.push_back(pictures.front());
+        }
         for (std::size_t i = 1; i < pictures.size(); ++i)
             if (!pictures[i].empty()) t += " +" + screenful(pictures[i]);
         if (busy) t += " (busy)";
+        for (const auto& text : labelTexts(cell, window)) texts.push_back(text);
         return t;
     }
-    if (!view->gestureRecognizers().empty() && view->isUserInteractionEnabled()) {
+    if (invitesTouch(view, window)) {
         numbered = true;
+        texts = labelTexts(view, window);
         return "area";
     }
     return "";
 }
 
-void SimScreen::walk(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window, int depth) {
+bool SimScreen::listControl(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window, int depth,
+                            int nesting, bool& skipChildren) {
+    bool numbered = false;
+    std::vector<std::string> texts;
+    const std::string text = describe(view, window, numbered, skipChildren, texts);
+    if (!numbered) {
+        if (!text.empty()) line(depth, text);
+        return false;
+    }
+    SimTarget t;
+    t.kind = SimTarget::Kind::View;
+    t.view = view;
+    t.depth = nesting;
+    t.line = text;
+    for (auto& s : texts)
+        if (!s.empty()) t.texts.push_back(std::move(s));
+    const int n = number(std::move(t));
+    std::string shown = "[" + std::to_string(n) + "] " + text;
+    // The cancel button beside a search bar is a control of its own.
+    if (auto bar = std::dynamic_pointer_cast<UISearchBar>(view); bar && bar->showsCancelButton()) {
+        SimTarget cancel;
+        cancel.kind = SimTarget::Kind::SearchCancel;
+        cancel.view = view;
+        cancel.depth = nesting;
+        cancel.texts = {"Cancel"};
+        cancel.line = "Cancel";
+        shown += "  [" + std::to_string(number(std::move(cancel))) + "] Cancel";
+    }
+    line(depth, shown);
+    return true;
+}
+
+std::vector<std::shared_ptr<UIView>> SimScreen::visibleSubviews(const std::shared_ptr<UIView>& view,
+                                                                const std::shared_ptr<UIWindow>& window) const {
+    const auto& all = view->subviews();
+    std::vector<std::shared_ptr<UIView>> shown;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (!visibleIn(all[i], window)) continue;
+        // A screen laid over another (a search's matches over the list) hides what is under it.
+        const CGRect r = inWindow(all[i], window);
+        bool covered = false;
+        for (std::size_t j = i + 1; j < all.size() && !covered && !CGRectIsEmpty(r); ++j)
+            covered = paintsOver(all[j], r, window);
+        if (!covered) shown.push_back(all[i]);
+    }
+    sortForReading(shown, window);
+    return shown;
+}
+
+void SimScreen::walkControls(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window, int depth,
+                             int nesting) {
+    for (const auto& sub : visibleSubviews(view, window)) {
+        if (std::dynamic_pointer_cast<UIControl>(sub) || std::dynamic_pointer_cast<UISearchBar>(sub)) {
+            bool skip = false;
+            if (listControl(sub, window, depth, nesting, skip) && !skip)
+                walkControls(sub, window, depth + 1, nesting + 1);
+        } else {
+            walkControls(sub, window, depth, nesting);
+        }
+    }
+}
+
+void SimScreen::walk(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window, int depth,
+                     int nesting) {
     if (!visibleIn(view, window)) return;
     for (const auto& [bar, nav] : bars_) {
         if (bar == view.get()) {
-            navigationBar(nav, depth);
+            navigationBar(nav, depth, nesting);
             return;
         }
     }
     for (const auto& [tb, nav] : toolbars_) {
         if (tb != view.get()) continue;
-        std::string row = "-- toolbar: ";
-        for (const auto& it : nav->toolbar()->items()) {
-            if (it->isSpace()) continue;
-            row += barItem(it);
-        }
-        line(depth, row);
+        line(depth, toolbarRow(nav->toolbar()->items(), nesting));
         return;
     }
     if (auto toolbar = std::dynamic_pointer_cast<UIToolbar>(view)) {
-        std::string row = "-- toolbar: ";
-        for (const auto& it : toolbar->items()) {
-            if (it->isSpace()) continue;
-            row += barItem(it);
-        }
-        line(depth, row);
+        line(depth, toolbarRow(toolbar->items(), nesting));
         return;
     }
-    bool numbered = false, skip = false;
-    std::string text = describe(view, numbered, skip);
-    int childDepth = depth;
     if (std::dynamic_pointer_cast<UIScrollView>(view)) scrollViews_.push_back(view);
-    if (numbered) {
-        SimTarget t;
-        t.kind = SimTarget::Kind::View;
-        t.view = view;
-        // A row or area is tapped by the first text inside it.
-        if (auto field = std::dynamic_pointer_cast<UITextField>(view)) {
-            t.text = field->text().empty() ? field->placeholder() : field->text();
-        } else if (auto cell = std::dynamic_pointer_cast<UITableViewCell>(view)) {
-            t.text = cell->textLabel()->text();
-            text = "row " + quoted(cell->textLabel()->text());
-            // Default-style cells have no detail label.
-            if (auto detail = cell->detailTextLabel(); detail && !detail->text().empty())
-                text += " " + quoted(detail->text());
-            // Cells laid out with labels of their own show those, in reading order.
-            if (t.text.empty()) {
-                std::vector<std::shared_ptr<UILabel>> labels;
-                std::function<void(const std::shared_ptr<UIView>&)> collect = [&](const std::shared_ptr<UIView>& v) {
-                    if (v->isHidden()) return;
-                    if (auto l = std::dynamic_pointer_cast<UILabel>(v); l && !l->text().empty()) labels.push_back(l);
-                    for (const auto& sub : v->subviews()) collect(sub);
-                };
-                collect(cell->contentView());
-                std::stable_sort(labels.begin(), labels.end(), [&](const auto& a, const auto& b) {
-                    const CGRect ra = a->convertRectToView(a->bounds(), window);
-                    const CGRect rb = b->convertRectToView(b->bounds(), window);
-                    if (std::floor(ra.origin.y) != std::floor(rb.origin.y)) return ra.origin.y < rb.origin.y;
-                    return ra.origin.x < rb.origin.x;
-                });
-                if (!labels.empty()) {
-                    t.text = labels.front()->text();
-                    text = "row";
-                    for (const auto& l : labels) text += " " + quoted(l->text());
-                }
-            }
-            skip = true;
-        } else {
-            const auto first = text.find('"');
-            const auto last = text.find('"', first == std::string::npos ? 0 : first + 1);
-            if (first != std::string::npos && last != std::string::npos) t.text = text.substr(first + 1, last - first - 1);
-        }
-        if (t.text.empty() && !skip) {
-            // Areas and plain controls take the text of the first label inside them.
-            std::function<std::string(const std::shared_ptr<UIView>&)> firstText =
-                [&](const std::shared_ptr<UIView>& v) -> std::string {
-                if (auto l = std::dynamic_pointer_cast<UILabel>(v))
-                    if (!l->text().empty()) return l->text();
-                for (const auto& s : v->subviews()) {
-                    auto found = firstText(s);
-                    if (!found.empty()) return found;
-                }
-                return "";
-            };
-            t.text = firstText(view);
-        }
-        const int n = number(t);
-        line(depth, "[" + std::to_string(n) + "] " + text);
-        childDepth = depth + 1;
-    } else if (!text.empty()) {
-        line(depth, text);
+    bool skip = false;
+    const bool numbered = listControl(view, window, depth, nesting, skip);
+    const int childDepth = numbered ? depth + 1 : depth;
+    const int childNesting = numbered ? nesting + 1 : nesting;
+    // The controls inside a row (its information button) are listed under it.
+    if (std::dynamic_pointer_cast<UITableViewCell>(view)) {
+        walkControls(view, window, childDepth, childNesting);
+        return;
     }
     if (skip) return;
-    auto subviews = view->subviews();
-    std::stable_sort(subviews.begin(), subviews.end(), [&](const auto& a, const auto& b) {
-        const CGRect ra = a->convertRectToView(a->bounds(), window);
-        const CGRect rb = b->convertRectToView(b->bounds(), window);
-        if (std::floor(ra.origin.y) != std::floor(rb.origin.y)) return ra.origin.y < rb.origin.y;
-        return ra.origin.x < rb.origin.x;
-    });
-    for (const auto& sub : subviews) walk(sub, window, childDepth);
+    for (const auto& sub : visibleSubviews(view, window)) walk(sub, window, childDepth, childNesting);
+    // An empty list or grid says so, as the screen shows nothing there.
+    if (auto table = std::dynamic_pointer_cast<UITableView>(view)) {
+        long rows = 0;
+        for (long s = 0; s < table->numberOfSections(); ++s) rows += table->numberOfRowsInSection(s);
+        if (rows == 0) line(childDepth, "(empty list)");
+    } else if (auto grid = std::dynamic_pointer_cast<UICollectionView>(view)) {
+        long items = 0;
+        for (long s = 0; s < grid->numberOfSections(); ++s) items += grid->numberOfItemsInSection(s);
+        if (items == 0) line(childDepth, "(empty grid)");
+    }
 }
 
 bool SimScreen::isNumber(const std::string& target) {
@@ -439,9 +567,15 @@ const SimTarget* SimScreen::find(const std::string& numberOrText) const {
         if (error == std::errc() && at == end && n >= 1 && n <= targets_.size()) return &targets_[n - 1];
         return nullptr;
     }
-    for (const auto& t : targets_)
-        if (t.text == numberOrText) return &t;
-    for (const auto& t : targets_)
-        if (!numberOrText.empty() && t.text.find(numberOrText) != std::string::npos) return &t;
-    return nullptr;
+    if (numberOrText.empty()) return nullptr;
+    auto deepest = [&](const std::function<bool(const std::string&)>& matches) -> const SimTarget* {
+        const SimTarget* best = nullptr;
+        for (const auto& t : targets_) {
+            if (best && t.depth <= best->depth) continue;
+            if (std::any_of(t.texts.begin(), t.texts.end(), matches)) best = &t;
+        }
+        return best;
+    };
+    if (auto exact = deepest([&](const std::string& s) { return s == numberOrText; })) return exact;
+    return deepest([&](const std::string& s) { return s.find(numberOrText) != std::string::npos; });
 }

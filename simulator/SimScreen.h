@@ -1,5 +1,5 @@
 // A snapshot of what the screen shows, as text: navigation bars with their buttons, the
-// visible views in reading order with a number on everything that can be tapped, toolbars,
+// visible views in reading order with a number on everything that can be touched, toolbars,
 // overlays, alerts, and what each external screen shows. The numbers lead back to what they
 // stand for.
 #pragma once
@@ -18,15 +18,20 @@ class UIAlertView;
 class UINavigationController;
 
 struct SimTarget {
-    enum class Kind { View, BarItem, BackButton, AlertViewButton };
+    enum class Kind { View, BarItem, BackButton, AlertViewButton, SearchCancel };
     Kind kind = Kind::View;
     std::shared_ptr<UIView> view;
     std::shared_ptr<UIBarButtonItem> item;
     std::shared_ptr<UINavigationController> navigation;
     std::shared_ptr<UIAlertView> alertView;
+    // The segment of a segmented control shown in a bar, the button of an alert; -1 otherwise.
     long buttonIndex = -1;
-    // What a person reads on it (title, label text), for tapping by text.
-    std::string text;
+    // What a person reads on it (title, label texts, a row's every text), for tapping by text.
+    std::vector<std::string> texts;
+    // How many numbered controls it sits inside (a button in a row is one deeper than the row).
+    int depth = 0;
+    // As the screen lists it, without the number.
+    std::string line;
 };
 
 class SimScreen {
@@ -37,25 +42,40 @@ public:
     const std::string& text() const { return text_; }
     bool contains(const std::string& needle) const { return text_.find(needle) != std::string::npos; }
     const std::vector<SimTarget>& targets() const { return targets_; }  // number N is targets()[N-1]
-    // By number ("3") or by text: an exact match first, then the first target containing it.
+    // By number ("3") or by text: among the controls showing exactly that text the deepest,
+    // else among those with a text containing it the deepest; the first in reading order of
+    // equally deep ones.
     const SimTarget* find(const std::string& numberOrText) const;
+    // The number of a target of this screen.
+    int numberOf(const SimTarget& target) const { return static_cast<int>(&target - targets_.data()) + 1; }
     // Whether a target names a control by number (digits only).
     static bool isNumber(const std::string& target);
     // The scroll views on screen, in reading order.
     const std::vector<std::shared_ptr<UIView>>& scrollViews() const { return scrollViews_; }
 
 private:
-    void walk(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window, int depth);
+    void walk(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window, int depth, int nesting);
+    // The subviews in reading order, without those an opaque sibling above them hides.
+    std::vector<std::shared_ptr<UIView>> visibleSubviews(const std::shared_ptr<UIView>& view,
+                                                         const std::shared_ptr<UIWindow>& window) const;
+    // The controls inside a row, each on a line of its own under it.
+    void walkControls(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window, int depth,
+                      int nesting);
+    // Numbers and lists one control or area; false when the view is none.
+    bool listControl(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window, int depth,
+                     int nesting, bool& skipChildren);
     void line(int depth, const std::string& text);
     // A line per connected external screen: its size and what its window shows.
     void externalScreens(const std::vector<std::shared_ptr<UIWindow>>& windows);
     int number(SimTarget target);
-    void navigationBar(const std::shared_ptr<UINavigationController>& nav, int depth);
+    void navigationBar(const std::shared_ptr<UINavigationController>& nav, int depth, int nesting);
+    std::string toolbarRow(const std::vector<std::shared_ptr<UIBarButtonItem>>& items, int nesting);
     // Numbers a bar item (each segment of a segmented control on its own) and answers its text.
-    std::string barItem(const std::shared_ptr<UIBarButtonItem>& item);
+    std::string barItem(const std::shared_ptr<UIBarButtonItem>& item, int nesting);
     // Numbers each segment of the control and answers their texts, the selected one in <>.
-    std::string segments(const std::shared_ptr<UISegmentedControl>& control);
-    std::string describe(const std::shared_ptr<UIView>& view, bool& numbered, bool& skipChildren);
+    std::string segments(const std::shared_ptr<UISegmentedControl>& control, int nesting);
+    std::string describe(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window, bool& numbered,
+                         bool& skipChildren, std::vector<std::string>& texts);
 
     std::string text_;
     std::vector<SimTarget> targets_;

@@ -11,7 +11,10 @@
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIScrollView.h"
+#include "platform/ui/UISearchBar.h"
 #include "platform/ui/UISegmentedControl.h"
+#include "platform/ui/UISlider.h"
+#include "platform/ui/UISwitch.h"
 #include "platform/ui/UITableView.h"
 #include "platform/ui/UICollectionView.h"
 #include "platform/ui/UITableViewCell.h"
@@ -22,6 +25,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -38,13 +44,19 @@ CGPoint centreInWindow(const std::shared_ptr<UIView>& view) {
     return {CGRectGetMidX(r), CGRectGetMidY(r)};
 }
 
-// The topmost presented controller above the key window's root.
+// The presented controller in front: the last one whose view a walk of the key window meets
+// (a screen presented by an active search lies inside the screen searched, not above the root).
 std::shared_ptr<UIViewController> topPresented() {
     auto window = keyWindow();
     if (!window) return nullptr;
     std::shared_ptr<UIViewController> top;
-    for (auto vc = window->rootViewController(); vc; vc = vc->presentedViewController())
-        if (vc->presentingViewController()) top = vc;
+    std::function<void(const std::shared_ptr<UIView>&)> visit = [&](const std::shared_ptr<UIView>& v) {
+        if (v->isHidden()) return;
+        auto vc = std::dynamic_pointer_cast<UIViewController>(v->viewController());
+        if (vc && vc->viewIfLoaded() == v && vc->presentingViewController()) top = vc;
+        for (const auto& sub : v->subviews()) visit(sub);
+    };
+    visit(window);
     return top;
 }
 
@@ -111,6 +123,7 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
         case SimCommand::Kind::DoubleTap: return tap(c, 2, 0);
         case SimCommand::Kind::LongPress: return tap(c, 1, 1.0);
         case SimCommand::Kind::Type: return type(c);
+        case SimCommand::Kind::Set: return set(c);
         case SimCommand::Kind::Scroll: return scroll(c);
         case SimCommand::Kind::Swipe:
         case SimCommand::Kind::Pan: return swipeOrPan(c);
@@ -141,7 +154,7 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
         case SimCommand::Kind::Shot: {
             settle();
             std::string error;
-            if (!SimRenderer::writePNG(c.path, error)) {
+            if (!SimRenderer::write(c.path, error)) {
                 r.ok = false;
                 r.message = error;
             } else {
@@ -177,18 +190,48 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
     return r;
 }
 
+namespace {
+
+// "[N] row "Settings"": what a command reached, as the screen listed it.
+std::string named(const SimScreen& screen, const SimTarget& target) {
+    return "[" + std::to_string(screen.numberOf(target)) + "] " + target.line;
+}
+
+std::string notOnScreen(const SimScreen& screen, const std::string& target, const std::string& what) {
+    return SimScreen::isNumber(target) ? "there is no control numbered " + target + " on the screen (it shows " +
+                                             std::to_string(screen.targets().size()) + ")"
+                                       : "nothing " + what + " called \"" + target + "\" on the screen";
+}
+
+std::string shownNumber(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g", v);
+    return buf;
+}
+
+// The segment a text names: its title, else its place counted from 1.
+long segmentNamed(const UISegmentedControl& control, const std::string& name) {
+    for (std::size_t i = 0; i < control.numberOfSegments(); ++i)
+        if (control.titleForSegmentAtIndex(i) == name) return static_cast<long>(i);
+    if (SimScreen::isNumber(name) && name.size() < 6) {
+        const long place = std::stol(name);
+        if (place >= 1 && place <= static_cast<long>(control.numberOfSegments())) return place - 1;
+    }
+    return -1;
+}
+
+}  // namespace
+
 SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
     Result r;
     auto s = screen();
     const SimTarget* target = s.find(c.target);
     if (!target) {
         r.ok = false;
-        r.message = SimScreen::isNumber(c.target)
-                        ? "there is no control numbered " + c.target + " on the screen (it shows " +
-                              std::to_string(s.targets().size()) + ")"
-                        : "nothing to tap called \"" + c.target + "\" on the screen";
+        r.message = notOnScreen(s, c.target, "to tap");
         return r;
     }
+    r.message = (taps == 2 ? "double-tapped " : hold > 0 ? "pressed " : "tapped ") + named(s, *target);
     switch (target->kind) {
         case SimTarget::Kind::BackButton:
             target->navigation->popViewControllerAnimated(true);
@@ -199,11 +242,19 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
         case SimTarget::Kind::AlertViewButton:
             target->alertView->tapButtonAtIndex(target->buttonIndex);
             break;
+        case SimTarget::Kind::SearchCancel:
+            if (auto bar = std::dynamic_pointer_cast<UISearchBar>(target->view)) bar->simulateCancelButton();
+            break;
         case SimTarget::Kind::View: {
-            // A segment of a control shown in a bar is chosen by its number.
-            if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(target->view); seg && target->buttonIndex >= 0) {
-                seg->simulateTapOnSegment(static_cast<std::size_t>(target->buttonIndex));
-                break;
+            // A segment of a control shown in a bar is chosen by its number; a segment of any
+            // control by its title.
+            if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(target->view)) {
+                long index = target->buttonIndex;
+                if (index < 0 && !SimScreen::isNumber(c.target)) index = segmentNamed(*seg, c.target);
+                if (index >= 0) {
+                    seg->simulateTapOnSegment(static_cast<std::size_t>(index));
+                    break;
+                }
             }
             auto window = target->view->window();
             if (!window) {
@@ -237,9 +288,12 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
                     }
                 }
             }
-            // A text field takes the focus through its own tap (a touch alone does not focus it).
+            // A text field or a search bar takes the typing through its own tap (a touch alone
+            // does not focus it).
             if (auto field = std::dynamic_pointer_cast<UITextField>(target->view); field && hold == 0 && taps == 1)
                 field->simulateTap();
+            else if (auto bar = std::dynamic_pointer_cast<UISearchBar>(target->view); bar && hold == 0 && taps == 1)
+                bar->becomeFirstResponder();
             else if (hold > 0) window->longPress(p, hold);
             else window->tap(p, taps);
             break;
@@ -256,15 +310,72 @@ SimSession::Result SimSession::type(const SimCommand& c) {
         tapIt.target = c.target;
         r = tap(tapIt, 1, 0);
         if (!r.ok) return r;
+        r.message.clear();
     }
-    auto field = std::dynamic_pointer_cast<UITextField>(UIResponder::currentFirstResponder());
-    if (!field) {
+    auto responder = UIResponder::currentFirstResponder();
+    if (auto field = std::dynamic_pointer_cast<UITextField>(responder)) {
+        field->insertText(c.text);
+    } else if (auto bar = std::dynamic_pointer_cast<UISearchBar>(responder)) {
+        (void)bar->simulateTyping(c.text);
+    } else {
         r.ok = false;
-        r.message = "no text field is taking typing (tap one first)";
+        r.message = "no text field or search bar is taking typing (tap one first)";
         return r;
     }
-    field->insertText(c.text);
     pass(actionTime());
+    return r;
+}
+
+SimSession::Result SimSession::set(const SimCommand& c) {
+    Result r;
+    auto s = screen();
+    const SimTarget* target = s.find(c.target);
+    if (!target) {
+        r.ok = false;
+        r.message = notOnScreen(s, c.target, "to set");
+        return r;
+    }
+    const std::string name = named(s, *target);
+    if (auto slider = std::dynamic_pointer_cast<UISlider>(target->view)) {
+        double value = 0;
+        char* end = nullptr;
+        value = std::strtod(c.text.c_str(), &end);
+        if (c.text.empty() || *end != '\0' || !std::isfinite(value) || value < slider->minimumValue() ||
+            value > slider->maximumValue()) {
+            r.ok = false;
+            r.message = name + " takes a number from " + shownNumber(slider->minimumValue()) + " to " +
+                        shownNumber(slider->maximumValue());
+            return r;
+        }
+        // As a finger moves it: the control sends its own events.
+        slider->simulateDrag(static_cast<float>(value));
+    } else if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(target->view)) {
+        const long index = segmentNamed(*seg, c.text);
+        if (index < 0) {
+            r.ok = false;
+            r.message = name + " has no segment \"" + c.text + "\" (give its title or its place, 1 to " +
+                        std::to_string(seg->numberOfSegments()) + ")";
+            return r;
+        }
+        seg->simulateTapOnSegment(static_cast<std::size_t>(index));
+    } else if (auto sw = std::dynamic_pointer_cast<UISwitch>(target->view)) {
+        if (c.text != "on" && c.text != "off") {
+            r.ok = false;
+            r.message = name + " is a switch: set it on or off";
+            return r;
+        }
+        if (sw->isOn() != (c.text == "on")) sw->simulateTap();
+    } else {
+        r.ok = false;
+        r.message = name + " is no slider, segments or switch, so it cannot be set";
+        return r;
+    }
+    pass(actionTime());
+    // What the control shows now, read back from the screen.
+    const int number = s.numberOf(*target);
+    const SimScreen after = screen();
+    r.message = "set " + (number <= static_cast<int>(after.targets().size()) ? named(after, after.targets()[number - 1])
+                                                                            : name + " to " + c.text);
     return r;
 }
 

@@ -36,6 +36,7 @@ public:
 private:
     Result tap(const SimCommand& command, int taps, double hold);
     Result type(const SimCommand& command);
+    Result set(const SimCommand& command);
     Result scroll(const SimCommand& command);
     Result swipeOrPan(const SimCommand& command);
     Result back();

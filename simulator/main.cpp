@@ -7,6 +7,7 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/net/URLTrustAnchors.h"
 #include "simulator/SimCommand.h"
+#include "simulator/SimLog.h"
 #include "simulator/SimRenderer.h"
 #include "simulator/SimSession.h"
 
@@ -26,7 +27,8 @@ const char* const kApplicationDelegate = "AppDelegate";
 void usage() {
     std::fprintf(stderr,
                  "usage: ostrel-sim --bundle DIR --home DIR [--device phone|pad] [--script FILE] [--delegate NAME]\n"
-                 "                  [--default KEY=VALUE]... [--trust-anchor HOST=PEMFILE]...\n"
+                 "                  [--default KEY=VALUE]... [--trust-anchor HOST=PEMFILE]... [--verbose]\n"
+                 "The application's diagnostics go to diagnostics.log in the home; --verbose shows them here too.\n"
                  "--default sets a user default for this run only (a string; nothing is stored), for instance\n"
                  "the host of a service the application talks to; --trust-anchor trusts the certificates in\n"
                  "PEMFILE for connections to HOST alone (a test server's own certificate).\n");
@@ -45,6 +47,7 @@ bool splitPair(const std::string& text, std::pair<std::string, std::string>& out
 int main(int argc, char** argv) {
     NSProcessInfo::setArguments(argc, argv);
     std::string bundle, home, script, delegate, device = "phone";
+    bool verbose = false;
     std::vector<std::pair<std::string, std::string>> defaults, anchors;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -59,6 +62,7 @@ int main(int argc, char** argv) {
         else if (arg == "--device") ok = value(device);
         else if (arg == "--script") ok = value(script);
         else if (arg == "--delegate") ok = value(delegate);
+        else if (arg == "--verbose") verbose = true;
         else if (arg == "--default" || arg == "--trust-anchor") {
             std::string text;
             std::pair<std::string, std::string> pair;
@@ -90,6 +94,7 @@ int main(int argc, char** argv) {
     }
     if (!bundle.empty()) NSBundle::setMainBundlePath(bundle);
     if (!home.empty()) Sandbox::setHome(home);
+    SimLog::start(verbose);
     // Without its bundle the application would start on an empty screen and say nothing.
     const std::string bundleFolder = NSBundle::mainBundle()->bundlePath();
     std::error_code noFolder;

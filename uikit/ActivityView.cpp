@@ -1,6 +1,7 @@
 // The activity overlay: the box, spinner, message label and buttons, and the reminders' pause.
 #include "uikit/ActivityView.h"
 
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/ui/CALayer.h"
@@ -150,7 +151,7 @@ std::shared_ptr<UIButton> ActivityView::addCancelButton() {
 }
 
 void ActivityView::hideActivityIndicator() {
-    std::fprintf(stderr, "Hide activity\n");
+    Diagnostics::note("Hide activity");
     if (!activityView_) return;
     if (!centerView_->subviews().empty()) {
         if (auto spinner = std::dynamic_pointer_cast<UIActivityIndicatorView>(centerView_->subviews().front())) {

@@ -2,6 +2,7 @@
 #include "uikit/UIViewToast.h"
 
 #include "platform/dispatch/NSTimer.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/ui/CALayer.h"
 #include "platform/ui/NSLayoutConstraint.h"
 #include "platform/ui/NSStringDrawing.h"
@@ -192,7 +193,7 @@ CGPoint centerPointForPosition(const std::shared_ptr<UIView>& host, const UIToas
         if (key == "bottom") return bottom;
         if (key == "center") return {hostSize.width / 2, hostSize.height / 2};
     }
-    std::fprintf(stderr, "Warning: Invalid position for toast.\n");
+    Diagnostics::note("Warning: Invalid position for toast.");
     return bottom;
 }
 

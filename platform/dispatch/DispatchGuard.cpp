@@ -1,6 +1,7 @@
 // Exception reporting for queued work and the per-thread stack of running queues.
 #include "platform/dispatch/DispatchGuard.h"
 
+#include "platform/foundation/Diagnostics.h"
 #include <cstdio>
 #include <exception>
 #include <mutex>
@@ -26,10 +27,10 @@ void report(const std::string& where, const std::string& what) {
             handler(where, what);
             return;
         } catch (...) {
-            // A failing handler must not take the process down either; fall back to stderr.
+            // A failing handler must not take the process down either; fall back to the diagnostics.
         }
     }
-    std::fprintf(stderr, "Uncaught exception in work on %s: %s\n", where.c_str(), what.c_str());
+    Diagnostics::notef("Uncaught exception in work on %s: %s", where.c_str(), what.c_str());
 }
 
 }  // namespace

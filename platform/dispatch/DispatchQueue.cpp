@@ -9,6 +9,7 @@
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/dispatch/NSThread.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Diagnostics.h"
 
 #include <condition_variable>
 #include <cstdio>
@@ -134,8 +135,8 @@ void DispatchQueue::setTargetQueue(std::shared_ptr<DispatchQueue> target) {
     if (root_ != Root::None) return;
     for (auto q = target; q; q = q->targetQueue()) {
         if (q.get() == this) {
-            std::fprintf(stderr, "dispatch: target queue of \"%s\" left unchanged: it would form a cycle.\n",
-                         label_.c_str());
+            Diagnostics::notef("dispatch: target queue of \"%s\" left unchanged: it would form a cycle.",
+                               label_.c_str());
             return;
         }
     }

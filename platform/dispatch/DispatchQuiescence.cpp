@@ -6,6 +6,7 @@
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/dispatch/NSThread.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Diagnostics.h"
 
 #include <algorithm>
 #include <atomic>
@@ -133,8 +134,9 @@ void DispatchQuiescence::settle() {
         if (callerLoop) callerLoop->drainReady();
         if (quiescent(callerLoop)) break;
         if (std::chrono::steady_clock::now() - start > settleLimit) {
-            std::fprintf(stderr, "Clock::advance: queued work did not settle within %lld s; firing the next timer anyway.\n",
-                         static_cast<long long>(settleLimit.count()));
+            Diagnostics::notef(
+                "Clock::advance: queued work did not settle within %lld s; firing the next timer anyway.",
+                static_cast<long long>(settleLimit.count()));
             break;
         }
         std::unique_lock lock(r.notifyMutex);

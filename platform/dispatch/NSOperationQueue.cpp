@@ -4,6 +4,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/dispatch/NSBlockOperation.h"
+#include "platform/foundation/Diagnostics.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -47,7 +48,7 @@ void NSOperationQueue::addOperation(const std::shared_ptr<NSOperation>& operatio
             if (entry.operation == operation) return;
         }
         if (operation->isFinished() || operation->isExecuting()) {
-            std::fprintf(stderr, "NSOperationQueue: an operation that has already started was not added.\n");
+            Diagnostics::note("NSOperationQueue: an operation that has already started was not added.");
             return;
         }
         entries_.push_back(Entry{operation, false});

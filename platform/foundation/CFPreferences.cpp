@@ -1,6 +1,7 @@
 // The CoreFoundation preferences functions as a thin layer over the user-defaults stores.
 #include "platform/foundation/CFPreferences.h"
 
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSUserDefaults.h"
 
 #include <cstdio>
@@ -18,8 +19,8 @@ public:
                                  ? NSUserDefaults::standardUserDefaults()->domainName()
                                  : applicationID;
         if (!NSUserDefaults::isValidDomainName(domain) || applicationID == kCFPreferencesAnyApplication) {
-            std::fprintf(stderr, "\"%s\" cannot be used as a preferences application identifier.\n",
-                         applicationID.c_str());
+            Diagnostics::notef("\"%s\" cannot be used as a preferences application identifier.",
+                               applicationID.c_str());
             return nullptr;
         }
         if (hostName == kCFPreferencesCurrentHost) return NSUserDefaults::storeForDomain("ByHost/" + domain);

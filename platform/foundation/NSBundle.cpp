@@ -3,6 +3,7 @@
 // and dropped when the preferred languages change.
 #include "platform/foundation/NSBundle.h"
 
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
@@ -28,7 +29,7 @@ std::optional<Value::Dictionary> loadStringsFile(const std::string& path) {
     const auto data = readDataFromFile(path, &error);
     if (!data) problem = error->localizedDescription();
     else if (auto table = stringsTableWithData(*data, &problem)) return table;
-    std::fprintf(stderr, "Could not read the strings file %s: %s\n", path.c_str(), problem.c_str());
+    Diagnostics::notef("Could not read the strings file %s: %s", path.c_str(), problem.c_str());
     return std::nullopt;
 }
 
@@ -201,8 +202,8 @@ const Value::Dictionary& NSBundle::infoLocked() const {
             NSErrorPtr error;
             const Value plist = NSPropertyListSerialization::propertyListWithContentsOfFile(file, &error);
             if (plist.isDictionary()) info_ = plist.dictionary();
-            else std::fprintf(stderr, "Could not read %s: %s\n", file.c_str(),
-                              error ? error->description().c_str() : "not a dictionary");
+            else Diagnostics::notef("Could not read %s: %s", file.c_str(),
+                                    error ? error->description().c_str() : "not a dictionary");
         }
     }
     return *info_;

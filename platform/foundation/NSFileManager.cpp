@@ -3,6 +3,7 @@
 // uses an extended attribute and falls back to a small registry file.
 #include "platform/foundation/NSFileManager.h"
 
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
@@ -207,8 +208,8 @@ std::set<std::string> loadBackupRegistry() {
     NSErrorPtr error;
     const Value list = NSPropertyListSerialization::propertyListWithContentsOfFile(file, &error);
     if (error)
-        std::fprintf(stderr, "The backup marks in %s could not be read: %s\n", file.c_str(),
-                     error->localizedDescription().c_str());
+        Diagnostics::notef("The backup marks in %s could not be read: %s", file.c_str(),
+                           error->localizedDescription().c_str());
     for (const Value& item : list.array())
         if (item.isString()) paths.insert(item.string());
     return paths;
@@ -239,8 +240,8 @@ void updateBackupRegistry(const std::string& from, const std::string* to) {
     NSErrorPtr error;
     // The move or removal itself succeeded; a stale mark only costs a backup exclusion.
     if (changed && !saveBackupRegistry(updated, &error))
-        std::fprintf(stderr, "The backup marks could not be updated after a change under %s: %s\n", from.c_str(),
-                     error ? error->localizedDescription().c_str() : "unknown error");
+        Diagnostics::notef("The backup marks could not be updated after a change under %s: %s", from.c_str(),
+                           error ? error->localizedDescription().c_str() : "unknown error");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // with limits on every match and UTF-16 ranges mapped to and from byte offsets.
 #include "platform/foundation/NSRegularExpression.h"
 
+#include "platform/foundation/Diagnostics.h"
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
@@ -34,13 +35,12 @@ bool isLimit(int rc) {
 
 void logFailure(const std::string& pattern, int rc) {
     if (isLimit(rc)) {
-        std::fprintf(stderr,
-                     "NSRegularExpression: the pattern \"%s\" exceeded its limit (%s) and was treated as no match.\n",
-                     pattern.c_str(), errorMessage(rc).c_str());
+        Diagnostics::notef(
+            "NSRegularExpression: the pattern \"%s\" exceeded its limit (%s) and was treated as no match.",
+            pattern.c_str(), errorMessage(rc).c_str());
     } else {
-        std::fprintf(stderr,
-                     "NSRegularExpression: matching the pattern \"%s\" failed (%s) and was treated as no match.\n",
-                     pattern.c_str(), errorMessage(rc).c_str());
+        Diagnostics::notef("NSRegularExpression: matching the pattern \"%s\" failed (%s) and was treated as no match.",
+                           pattern.c_str(), errorMessage(rc).c_str());
     }
 }
 

@@ -2,6 +2,7 @@
 // back by a writer thread that coalesces bursts of changes into one atomic file write.
 #include "platform/foundation/NSUserDefaults.h"
 
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSBundle.h"
@@ -114,9 +115,9 @@ struct NSUserDefaults::Store : std::enable_shared_from_this<NSUserDefaults::Stor
             if (plist.isDictionary()) {
                 values = plist.dictionary();
             } else {
-                std::fprintf(stderr, "User defaults file %s could not be read (%s); the domain starts empty.\n",
-                             path.c_str(),
-                             error ? error->localizedDescription().c_str() : "not a dictionary");
+                Diagnostics::notef("User defaults file %s could not be read (%s); the domain starts empty.\n",
+                                   path.c_str(),
+                                   error ? error->localizedDescription().c_str() : "not a dictionary");
             }
         }
         loaded = true;
@@ -160,7 +161,7 @@ struct NSUserDefaults::Store : std::enable_shared_from_this<NSUserDefaults::Stor
             // Kept dirty so the next change or synchronize tries again; the values stay in memory
             // and the file on disk stays as it was.
             dirty = true;
-            std::fprintf(stderr, "User defaults file %s could not be written: %s\n", target.c_str(), failure.c_str());
+            Diagnostics::notef("User defaults file %s could not be written: %s", target.c_str(), failure.c_str());
         }
         return ok;
     }
@@ -175,7 +176,7 @@ namespace {
 
 // Writes dirty stores off the caller's thread; changes made while a write runs are written by
 // the next one, so a burst costs few writes.
-class Writer {
+class DefaultsWriter {
 public:
     void enqueue(std::shared_ptr<NSUserDefaults::Store> store) {
         std::lock_guard lock(mutex_);
@@ -208,8 +209,8 @@ private:
     bool started_ = false;
 };
 
-Writer& writer() {
-    static Writer* w = new Writer;  // never destroyed: its thread outlives static destruction
+DefaultsWriter& writer() {
+    static DefaultsWriter* w = new DefaultsWriter;  // never destroyed: its thread outlives static destruction
     return *w;
 }
 
@@ -301,7 +302,7 @@ std::shared_ptr<NSUserDefaults> NSUserDefaults::initWithSuiteName(const std::str
     const std::string appDomain = standardUserDefaults()->domainName();
     if (suiteName.empty()) return std::shared_ptr<NSUserDefaults>(new NSUserDefaults(appDomain, storeForDomain(appDomain)));
     if (suiteName == appDomain || suiteName == kGlobalDomain || !isValidDomainName(suiteName)) {
-        std::fprintf(stderr, "\"%s\" cannot be used as a user defaults suite name.\n", suiteName.c_str());
+        Diagnostics::notef("\"%s\" cannot be used as a user defaults suite name.", suiteName.c_str());
         return nullptr;
     }
     return std::shared_ptr<NSUserDefaults>(new NSUserDefaults(suiteName, storeForDomain(suiteName)));
@@ -323,8 +324,8 @@ bool NSUserDefaults::storeUpdate(const std::shared_ptr<Store>& store, const Valu
                                  const std::vector<std::string>& toRemove) {
     for (const auto& entry : toSet) {
         if (!isPropertyListValue(entry.second)) {
-            std::fprintf(stderr, "Attempt to set a non-property-list value %s for key %s in user defaults domain %s.\n",
-                         entry.second.description().c_str(), entry.first.c_str(), store->domain.c_str());
+            Diagnostics::notef("Attempt to set a non-property-list value %s for key %s in user defaults domain %s.",
+                               entry.second.description().c_str(), entry.first.c_str(), store->domain.c_str());
             return false;
         }
     }
@@ -442,7 +443,7 @@ Value::Dictionary NSUserDefaults::persistentDomainForName(const std::string& dom
 void NSUserDefaults::setPersistentDomain(const Value::Dictionary& domain, const std::string& domainName) {
     if (!isValidDomainName(domainName) || domainName == kGlobalDomain) return;
     if (!isPropertyListValue(Value(domain))) {
-        std::fprintf(stderr, "Attempt to set a non-property-list persistent domain %s.\n", domainName.c_str());
+        Diagnostics::notef("Attempt to set a non-property-list persistent domain %s.", domainName.c_str());
         return;
     }
     auto store = storeForDomain(domainName);
@@ -458,8 +459,8 @@ void NSUserDefaults::removePersistentDomainForName(const std::string& domainName
     std::lock_guard writeLock(store->writeMutex);
     std::lock_guard lock(store->mutex);
     if (const int err = removeDomainFile(pathForDomain(domainName)))
-        std::fprintf(stderr, "User defaults file of domain %s could not be removed: %s\n", domainName.c_str(),
-                     std::strerror(err));
+        Diagnostics::notef("User defaults file of domain %s could not be removed: %s", domainName.c_str(),
+                           std::strerror(err));
     // Unloaded rather than emptied: a file moved into place later is what the domain holds.
     store->values.clear();
     store->dirty = false;

@@ -1,6 +1,7 @@
 // The check of one path component, and the fallback that says once why it was needed.
 #include "platform/foundation/PathComponent.h"
 
+#include "platform/foundation/Diagnostics.h"
 #include <cstdio>
 #include <mutex>
 #include <set>
@@ -24,8 +25,8 @@ std::string safePathComponent(const std::string& name, const std::string& fallba
         }
         if (name.size() > 2 * kMaxPathComponentLength) shown += "...";
         const std::string instead = fallback.empty() ? "it is left out" : "\"" + fallback + "\" is used instead";
-        std::fprintf(stderr, "%.*s \"%s\" cannot be part of a file path; %s.\n", static_cast<int>(what.size()),
-                     what.data(), shown.c_str(), instead.c_str());
+        Diagnostics::notef("%.*s \"%s\" cannot be part of a file path; %s.", static_cast<int>(what.size()),
+                           what.data(), shown.c_str(), instead.c_str());
     }
     return fallback;
 }

@@ -2,6 +2,7 @@
 // always holding the standard subfolders.
 #include "platform/foundation/Sandbox.h"
 
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/FileIO.h"
 
 #include <cerrno>
@@ -28,7 +29,7 @@ void createStandardFolders(const std::string& home) {
                             "Library/Preferences", "tmp"}) {
         // A missing folder shows again, with its own error, at the first write into it.
         if (const int err = io->makeFolders(home + "/" + sub))
-            std::fprintf(stderr, "Could not create %s/%s: %s\n", home.c_str(), sub, std::strerror(err));
+            Diagnostics::tellf("Could not create %s/%s: %s", home.c_str(), sub, std::strerror(err));
     }
 }
 
@@ -40,7 +41,7 @@ std::string makeTemporaryFolder() {
     buffer.push_back('\0');
     if (!mkdtemp(buffer.data())) {
         // Without a home nothing can be stored; failing loudly beats writing somewhere unexpected.
-        std::fprintf(stderr, "Could not create a temporary home under %s: %s\n", base.c_str(), std::strerror(errno));
+        Diagnostics::tellf("Could not create a temporary home under %s: %s", base.c_str(), std::strerror(errno));
         std::abort();
     }
     return buffer.data();

@@ -1,6 +1,8 @@
 // The utility library's logger.
 #include "platform/services/VULLogger.h"
 
+#include "platform/foundation/Diagnostics.h"
+
 #include <atomic>
 #include <cstdio>
 #include <mutex>
@@ -35,8 +37,7 @@ void VULLogBasic(int level, const std::string& service, bool forceLog, const std
         handler(level, line);
         return;
     }
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    Diagnostics::note(line);
 }
 
 void VULLogError(const std::string& service, bool forceLog, const std::string& messageCode, const std::string& message) {

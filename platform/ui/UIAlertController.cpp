@@ -2,6 +2,7 @@
 // action; a tapped action dismisses the alert, then its handler runs.
 #include "platform/ui/UIAlertController.h"
 
+#include "platform/foundation/Diagnostics.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
@@ -30,7 +31,7 @@ void UIAlertController::addAction(const std::shared_ptr<UIAlertAction>& action) 
     if (action->style() == UIAlertActionStyle::Cancel) {
         for (const auto& a : actions_) {
             if (a->style() == UIAlertActionStyle::Cancel) {
-                std::fprintf(stderr, "UIAlertController can only have one action with a style of cancel\n");
+                Diagnostics::note("UIAlertController can only have one action with a style of cancel");
                 return;
             }
         }
@@ -41,7 +42,7 @@ void UIAlertController::addAction(const std::shared_ptr<UIAlertAction>& action) 
 void UIAlertController::addTextFieldWithConfigurationHandler(
     std::function<void(const std::shared_ptr<UITextField>&)> configuration) {
     if (style_ != UIAlertControllerStyle::Alert) {
-        std::fprintf(stderr, "Text fields can only be added to an alert controller of style alert\n");
+        Diagnostics::note("Text fields can only be added to an alert controller of style alert");
         return;
     }
     auto field = UITextField::initWithFrame(CGRectMake(0, 0, 238, 30));

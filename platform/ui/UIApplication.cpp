@@ -4,6 +4,7 @@
 
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/ClassRegistry.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/ui/UIDevice.h"
@@ -31,11 +32,11 @@ void UIApplication::setRunningInExtension(bool extension) { inExtension = extens
 bool UIApplication::launch(const std::string& delegateClassName, const Value::Dictionary& options) {
     auto object = ClassRegistry::create(delegateClassName);
     if (!object) {
-        std::fprintf(stderr, "No application delegate class named \"%s\" is registered.\n", delegateClassName.c_str());
+        Diagnostics::notef("No application delegate class named \"%s\" is registered.", delegateClassName.c_str());
         return false;
     }
     if (!dynamic_cast<UIApplicationDelegate*>(object.get())) {
-        std::fprintf(stderr, "The class \"%s\" is not an application delegate.\n", delegateClassName.c_str());
+        Diagnostics::notef("The class \"%s\" is not an application delegate.", delegateClassName.c_str());
         return false;
     }
     return launchWithDelegate(object, options);

@@ -2,6 +2,7 @@
 // resolved in the main bundle by screen scale.
 #include "platform/ui/UIImage.h"
 
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSString.h"
@@ -76,8 +77,8 @@ const std::vector<std::uint8_t>& UIImage::rgbaPixels() const {
     if (decoded && w == pixelWidth_ && h == pixelHeight_) {
         p.rgba.assign(decoded, decoded + bytes);
     } else {
-        std::fprintf(stderr, "The picture %s does not decode past its header; it is drawn empty.\n",
-                     name_.empty() ? "from memory" : name_.c_str());
+        Diagnostics::notef("The picture %s does not decode past its header; it is drawn empty.",
+                           name_.empty() ? "from memory" : name_.c_str());
         p.rgba.assign(bytes, 0);
         p.failed = true;
     }
@@ -110,8 +111,9 @@ std::shared_ptr<UIImage> UIImage::decode(NSData data, CGFloat scale, const std::
     if (!stbi_info_from_memory(data.data(), static_cast<int>(data.size()), &w, &h, &channels) || w <= 0 || h <= 0)
         return nullptr;
     if (static_cast<std::int64_t>(w) * h > kMaxPixelCount) {
-        std::fprintf(stderr, "The picture %s claims %d x %d pixels, more than the %lld a picture may have; it is not loaded.\n",
-                     name.empty() ? "from memory" : name.c_str(), w, h, static_cast<long long>(kMaxPixelCount));
+        Diagnostics::notef(
+            "The picture %s claims %d x %d pixels, more than the %lld a picture may have; it is not loaded.",
+            name.empty() ? "from memory" : name.c_str(), w, h, static_cast<long long>(kMaxPixelCount));
         return nullptr;
     }
     auto image = std::make_shared<UIImage>(std::vector<std::uint8_t>{}, w, h, scale);

@@ -2,10 +2,12 @@
 #include "platform/ui/UINavigationController.h"
 
 #include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UINavigationBar.h"
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIScreen.h"
+#include "platform/ui/UISearchController.h"
 #include "platform/ui/UIToolbar.h"
 #include "platform/ui/UIView.h"
 #include "platform/ui/UIWindow.h"
@@ -44,8 +46,8 @@ void UINavigationController::pushViewController(const std::shared_ptr<UIViewCont
     if (!controller) return;
     const auto& stack = childViewControllers();
     if (std::find(stack.begin(), stack.end(), controller) != stack.end() || controller->parentViewController()) {
-        std::fprintf(stderr, "Pushing a view controller that is already on a stack is not supported (%s)\n",
-                     controller->className().c_str());
+        Diagnostics::notef("Pushing a view controller that is already on a stack is not supported (%s)",
+                           controller->className().c_str());
         return;
     }
     auto next = stack;
@@ -204,14 +206,30 @@ void UINavigationController::setToolbarHidden(bool hidden, bool animated) {
     updateBars(animated);
 }
 
-CGRect UINavigationController::contentFrame(const UIViewController& screen) {
+std::shared_ptr<UISearchController> UINavigationController::searchOf(UIViewController& screen) {
+    return screen.navigationItem()->searchController();
+}
+
+bool UINavigationController::barShown(UIViewController* top) {
+    if (barHidden_) return false;
+    auto search = top ? searchOf(*top) : nullptr;
+    return !(search && search->isActive() && search->hidesNavigationBarDuringPresentation());
+}
+
+CGRect UINavigationController::contentFrame(UIViewController& screen) {
     auto v = view();
     const CGRect b = v->bounds();
     const UIEdgeInsets safe = v->window() ? v->safeAreaInsets() : UIEdgeInsetsZero;
     const unsigned under = screen.edgesForExtendedLayout();
     CGFloat top = b.origin.y;
     CGFloat bottom = CGRectGetMaxY(b);
-    if (!barHidden_ && !((under & UIRectEdgeTop) && navigationBar()->isTranslucent())) top += safe.top + barHeight();
+    const bool bar = barShown(&screen);
+    if (bar && !((under & UIRectEdgeTop) && navigationBar()->isTranslucent())) top += safe.top + barHeight();
+    // The search bar is never under the screen: the screen starts below it.
+    if (auto search = searchOf(screen)) {
+        const CGFloat below = b.origin.y + safe.top + (bar ? barHeight() : 0);
+        top = std::max(top, below) + search->searchBar()->sizeThatFits(b.size).height;
+    }
     if (!toolbarHidden_ && !((under & UIRectEdgeBottom) && toolbar()->isTranslucent())) bottom -= barHeight() + safe.bottom;
     return CGRectMake(b.origin.x, top, b.size.width, std::max(0.0, bottom - top));
 }
@@ -231,21 +249,36 @@ void UINavigationController::updateBars(bool /*animated*/) {
     const CGRect b = v->bounds();
     const UIEdgeInsets safe = v->window() ? v->safeAreaInsets() : UIEdgeInsetsZero;
     auto bar = navigationBar();
+    auto top = topViewController();
+    const bool barVisible = barShown(top.get());
     bar->setFrame(CGRectMake(b.origin.x, b.origin.y + safe.top, b.size.width, barHeight()));
-    bar->setHidden(barHidden_);
+    bar->setHidden(!barVisible);
+    // The top screen's search bar sits under the navigation bar, at the top while the bar gives
+    // way to the search; another screen's leaves with it.
+    auto search = top ? searchOf(*top) : nullptr;
+    auto searchBar = search ? search->searchBar() : nullptr;
+    if (searchBar_ && searchBar_ != searchBar && searchBar_->superview() == v) searchBar_->removeFromSuperview();
+    searchBar_ = searchBar;
+    if (searchBar) {
+        const CGFloat y = b.origin.y + safe.top + (barVisible ? barHeight() : 0);
+        searchBar->setFrame(CGRectMake(b.origin.x, y, b.size.width, searchBar->sizeThatFits(b.size).height));
+        searchBar->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleBottomMargin);
+        if (searchBar->superview() != v) v->addSubview(searchBar);
+    }
     std::vector<std::shared_ptr<UINavigationItem>> items;
     for (const auto& c : childViewControllers()) items.push_back(c->navigationItem());
     bar->setItems(items, false);
     auto tb = toolbar();
     tb->setFrame(CGRectMake(b.origin.x, CGRectGetMaxY(b) - barHeight() - safe.bottom, b.size.width, barHeight()));
     tb->setHidden(toolbarHidden_);
-    if (auto top = topViewController()) {
+    if (top) {
         tb->setItems(top->toolbarItems(), false);
         if (auto tv = top->viewIfLoaded())
             if (tv->superview() == v) tv->setFrame(contentFrame(*top));
     }
     v->bringSubviewToFront(bar);
     v->bringSubviewToFront(tb);
+    if (searchBar) v->bringSubviewToFront(searchBar);
 }
 
 void UINavigationController::childToolbarItemsDidChange(UIViewController& child, bool animated) {

@@ -8,6 +8,8 @@
 #include <vector>
 
 class UINavigationBar;
+class UISearchBar;
+class UISearchController;
 class UINavigationController;
 class UIToolbar;
 
@@ -81,12 +83,19 @@ public:
 private:
     // Replaces the stack; `animated` transitions from the old top to the new one.
     void transition(std::vector<std::shared_ptr<UIViewController>> stack, bool animated, bool pushing);
-    // Between the bars, or under a translucent one along an edge the screen extends.
-    CGRect contentFrame(const UIViewController& screen);
+    // Between the bars (and under the screen's search bar), or under a translucent bar along an
+    // edge the screen extends.
+    CGRect contentFrame(UIViewController& screen);
+    // The search controller of the screen's navigation item, if it has one.
+    static std::shared_ptr<UISearchController> searchOf(UIViewController& screen);
+    // The navigation bar gives way to an active search that hides it.
+    bool barShown(UIViewController* top);
     void showTop(const std::shared_ptr<UIViewController>& top);
 
     std::shared_ptr<UINavigationBar> bar_;
     std::shared_ptr<UIToolbar> toolbar_;
+    // The top screen's search bar, placed under the navigation bar.
+    std::shared_ptr<UISearchBar> searchBar_;
     bool barHidden_ = false;
     bool toolbarHidden_ = true;
     std::weak_ptr<UINavigationControllerDelegate> delegate_;

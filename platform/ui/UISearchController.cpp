@@ -1,6 +1,8 @@
 // Search controllers: the bar's relay, activation and the results updater.
 #include "platform/ui/UISearchController.h"
 
+#include "platform/ui/UINavigationController.h"
+#include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIView.h"
 
 // The bar holds its delegate weakly, so the controller keeps the relay; the relay holds the
@@ -48,7 +50,27 @@ std::shared_ptr<UISearchBar> UISearchController::searchBar() {
 }
 
 void UISearchController::updateSearchResults() {
+    showResultsWhenTyped();
     if (auto updater = searchResultsUpdater()) updater->updateSearchResultsForSearchController(self());
+}
+
+void UISearchController::showResultsWhenTyped() {
+    // The matches show once something is typed; until then the screen searched shows through.
+    if (auto v = viewIfLoaded()) v->setHidden(!active_ || !resultsController_ || searchBar_->text().empty());
+}
+
+std::shared_ptr<UIViewController> UISearchController::hostViewController() const {
+    for (auto v = searchBar_->superview(); v; v = v->superview()) {
+        auto controller = std::dynamic_pointer_cast<UIViewController>(v->viewController());
+        if (!controller) continue;
+        // In a navigation bar's place: the screen whose navigation item holds this search.
+        if (auto navigation = std::dynamic_pointer_cast<UINavigationController>(controller)) {
+            auto top = navigation->topViewController();
+            return top && top->navigationItem()->searchController().get() == this ? top : nullptr;
+        }
+        return controller;
+    }
+    return nullptr;
 }
 
 void UISearchController::setActive(bool active) {
@@ -57,16 +79,40 @@ void UISearchController::setActive(bool active) {
     changing_ = true;
     auto me = self();
     auto d = delegate();
+    auto host = hostViewController();
     if (active) {
         if (d) d->willPresentSearchController(me);
         active_ = true;
+        // Over the screen searched: the matches cover it, and what this controller presents
+        // comes from a view in its window.
+        if (host) {
+            auto v = view();
+            auto over = host->view();
+            v->setFrame(over->bounds());
+            v->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+            if (v->superview() != over) over->addSubview(v);
+        }
         if (resultsController_ && resultsController_->parentViewController() != me) {
             addChildViewController(resultsController_);
-            view()->addSubview(resultsController_->view());
+            auto results = resultsController_->view();
+            results->setFrame(view()->bounds());
+            results->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+            view()->addSubview(results);
             resultsController_->didMoveToParentViewController(me);
+        }
+        // Shown over a screen that shows, this controller appears as a presented one would, so
+        // what it presents appears too.
+        if (host && host->isVisible() && !isVisible()) {
+            beginAppearanceTransition(true, false);
+            endAppearanceTransition();
+        }
+        if (!searchBar_->showsCancelButton()) {
+            searchBar_->setShowsCancelButton(true);
+            cancelShownWhileActive_ = true;
         }
         if (d) d->didPresentSearchController(me);
         changing_ = false;
+        if (auto navigation = host ? host->navigationController() : nullptr) navigation->updateBars(false);
         updateSearchResults();
     } else {
         if (d) d->willDismissSearchController(me);
@@ -77,7 +123,17 @@ void UISearchController::setActive(bool active) {
             if (auto v = resultsController_->viewIfLoaded()) v->removeFromSuperview();
             resultsController_->removeFromParentViewController();
         }
+        if (isVisible()) {
+            beginAppearanceTransition(false, false);
+            endAppearanceTransition();
+        }
+        if (auto v = viewIfLoaded()) v->removeFromSuperview();
+        if (cancelShownWhileActive_) {
+            searchBar_->setShowsCancelButton(false);
+            cancelShownWhileActive_ = false;
+        }
         if (d) d->didDismissSearchController(me);
         changing_ = false;
+        if (auto navigation = host ? host->navigationController() : nullptr) navigation->updateBars(false);
     }
 }

@@ -43,9 +43,12 @@ public:
     void setDelegate(const std::shared_ptr<UISearchControllerDelegate>& delegate) { delegate_ = delegate; }
 
     bool isActive() const { return active_; }
-    // Becoming active: will-present, the results screen shown as a child, did-present, then
-    // the updater hears the current text. Becoming inactive: will-dismiss, the bar stops
-    // editing, the results screen leaves, did-dismiss. Setting the current state does nothing.
+    // Becoming active: will-present, this controller's view laid over the screen searched (the
+    // one showing the bar), the results screen shown in it as a child, the bar's cancel button
+    // shown, did-present, then the updater hears the current text. Becoming inactive:
+    // will-dismiss, the bar stops editing, the results screen and the view leave, did-dismiss.
+    // A navigation bar that gives way to the search is hidden meanwhile. Setting the current
+    // state does nothing.
     void setActive(bool active);
 
     bool obscuresBackgroundDuringPresentation() const { return obscuresBackground_; }
@@ -56,13 +59,18 @@ public:
     bool hidesNavigationBarDuringPresentation() const { return hidesNavigationBar_; }
     void setHidesNavigationBarDuringPresentation(bool hides) { hidesNavigationBar_ = hides; }
 
-    // Tells the updater (when it is still there) to refresh from the bar's text.
+    // Tells the updater (when it is still there) to refresh from the bar's text; the results
+    // screen shows while the text is not empty.
     void updateSearchResults();
 
 private:
     class BarRelay;
 
     std::shared_ptr<UISearchController> self();
+    // The screen the bar is shown in (for a bar in a navigation bar's place, the top screen
+    // whose navigation item holds this search); none while the bar is not shown.
+    std::shared_ptr<UIViewController> hostViewController() const;
+    void showResultsWhenTyped();
 
     std::shared_ptr<UIViewController> resultsController_;
     std::shared_ptr<UISearchBar> searchBar_;
@@ -71,6 +79,7 @@ private:
     std::weak_ptr<UISearchControllerDelegate> delegate_;
     bool active_ = false;
     bool changing_ = false;
+    bool cancelShownWhileActive_ = false;
     bool obscuresBackground_ = true;
     bool hidesNavigationBar_ = true;
 };

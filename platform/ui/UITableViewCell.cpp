@@ -39,7 +39,9 @@ std::shared_ptr<UIView> UITableViewCell::contentView() {
 }
 
 void UITableViewCell::attachContentView() {
-    if (!contentView_ || contentView_->superview()) return;
+    // The list, not superview(): while a cell is still being made nothing can lock it, so its
+    // content view reads as parentless although it is already in the list.
+    if (!contentView_ || std::find(subviews().begin(), subviews().end(), contentView_) != subviews().end()) return;
     std::size_t index = 0;
     for (const auto& sub : subviews())
         if (sub == backgroundView_ || sub == selectedBackgroundView_ || sub == defaultSelectedBackground_) ++index;

@@ -3,6 +3,7 @@
 #include "platform/ui/UIViewController.h"
 
 #include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
@@ -82,7 +83,7 @@ void UIViewController::viewDidDisappear(bool animated) {
 std::shared_ptr<UIView> UIViewController::view() {
     if (view_) return view_;
     if (loadingView_) {
-        std::fprintf(stderr, "%s: the view was asked for while it loads\n", className().c_str());
+        Diagnostics::notef("%s: the view was asked for while it loads", className().c_str());
         return nullptr;
     }
     loadingView_ = true;
@@ -321,14 +322,14 @@ void UIViewController::presentViewController(const std::shared_ptr<UIViewControl
     auto host = presentationContext(controller->modalPresentationStyle());
     // Presenting from a screen that already presents: the platform refuses and says so.
     if (host->presented_) {
-        std::fprintf(stderr, "Attempt to present %s on %s which is already presenting %s\n",
-                     controller->className().c_str(), host->className().c_str(),
-                     host->presented_->className().c_str());
+        Diagnostics::notef("Attempt to present %s on %s which is already presenting %s",
+                           controller->className().c_str(), host->className().c_str(),
+                           host->presented_->className().c_str());
         return;
     }
     if (controller->presenting_.lock() || controller->parentViewController()) {
-        std::fprintf(stderr, "Application tried to present %s, which is already shown\n",
-                     controller->className().c_str());
+        Diagnostics::notef("Application tried to present %s, which is already shown",
+                           controller->className().c_str());
         return;
     }
     host->presented_ = controller;

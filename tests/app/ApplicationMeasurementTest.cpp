@@ -64,9 +64,12 @@ TEST(ApplicationMeasurement, TheFirstOpenReachesTheMeasurementServiceWhenTheAppl
     const auto events = measurement.events();
     EXPECT_EQ(std::count_if(events.begin(), events.end(), [](const auto& event) { return event.name == "_f"; }), 1)
         << MeasurementService::summaryLine(1, uploads.front());
-    // The engine said it started, under the platform core's tag, and bundling the one event
-    // left nothing that looked like a failed write.
-    const std::string said = contents(output);
+    // The engine said it started, under the platform core's tag, in the log in the home, not on
+    // the terminal; and bundling the one event left nothing that looked like a failed write.
+    const std::string said = contents(home + "/diagnostics.log");
+    const std::string shown = contents(output);
     EXPECT_NE(said.find("[Rezavivi/Analytics]"), std::string::npos) << said;
     EXPECT_EQ(said.find("Transaction failed"), std::string::npos) << said;
+    EXPECT_EQ(shown.find("[Rezavivi/Analytics]"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("diagnostics are written to " + home + "/diagnostics.log"), std::string::npos) << shown;
 }

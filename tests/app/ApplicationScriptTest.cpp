@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -28,16 +29,18 @@ namespace {
 
 // Runs ostrel-sim, without --delegate (the application itself), on `bundle` with `script`. The
 // measurement engine it starts is pointed at a closed loopback port: nothing leaves the machine.
-ProcessRun simulate(const std::string& bundle, const std::string& script) {
+ProcessRun simulate(const std::string& bundle, const std::string& arguments, const std::string& script) {
     const std::string home = Sandbox::tmp() + "/app-home";
     std::filesystem::create_directories(home);
     const std::string path = Sandbox::tmp() + "/app-script.txt";
     std::ofstream(path) << script;
     const std::string command = std::string(OSTREL_SIM) + " --bundle " + bundle + " --home " + home +
-                                " --default APMMeasurementEndpointHost=127.0.0.1:9 --script " + path +
+                                " --default APMMeasurementEndpointHost=127.0.0.1:9 " + arguments + " --script " + path +
                                 " 2>&1 </dev/null";
     return runCommand(command);
 }
+
+ProcessRun simulate(const std::string& bundle, const std::string& script) { return simulate(bundle, "", script); }
 
 // Mean colour of a rectangle of pixels.
 std::array<double, 3> meanColour(const UIImage& image, int x0, int y0, int x1, int y1) {
@@ -112,7 +115,7 @@ TEST(ApplicationScript, StartsOnTheGalleryChoosesItFromTheMenuSwitchesGroupingAn
                                 "tap menu\n"
                                 "expect Ostrel Gallery\n"
                                 "expect row \"Gallery\"\n"
-                                "tap 2\n"
+                                "tap Gallery\n"
                                 "expect == Gallery ==\n"
                                 "expect row \"" + genre + "\"\n"
                                 "show\n"
@@ -130,7 +133,7 @@ TEST(ApplicationScript, StartsOnTheGalleryChoosesItFromTheMenuSwitchesGroupingAn
 
     // The first row of the chosen gallery is a known group, drawn with its own picture: the
     // picture is fitted into the 100-point square 8 points in from the row's corner, and the
-    // row starts under the 64-point bar.
+    // row starts under the 64-point bar and the 56-point search bar.
     const std::size_t listed = run.output.find("> show");
     ASSERT_NE(listed, std::string::npos);
     std::smatch first;
@@ -146,7 +149,7 @@ TEST(ApplicationScript, StartsOnTheGalleryChoosesItFromTheMenuSwitchesGroupingAn
     ASSERT_TRUE(groupPicture && genreShot) << run.output;
     const int w = groupPicture->pixelWidth(), h = groupPicture->pixelHeight();
     const double fitted = 100.0 * h / w;  // the picture's height in the square
-    const double top = 64 + 7 + (100 - fitted) / 2;
+    const double top = 64 + 56 + 7 + (100 - fitted) / 2;
     const auto expected = meanColour(*groupPicture, w / 10, h / 10, w - w / 10, h - h / 10);
     const auto drawn = meanColour(*genreShot, 8 + 10, static_cast<int>(top + fitted / 10) + 1, 8 + 90,
                                   static_cast<int>(top + fitted - fitted / 10) - 1);
@@ -194,7 +197,7 @@ TEST(ApplicationScript, ASubcategorysGridOpensItsPicturesFromTheServerInThePager
     const std::string zoomShot = Sandbox::tmp() + "/pager-zoomed.png";
     const std::string gridShot = Sandbox::tmp() + "/grid.png";
 
-    // Control 5 is the pager's page: the innermost of its areas, under the two of the shell.
+    // Control 1 is the pager's page, the one area of the screen that takes taps.
     ProcessRun run = simulate(bundle,
                               "tap " + group.name.in("en") + "\n"
                               "expect == " + group.name.in("en") + " ==\n"
@@ -208,7 +211,7 @@ TEST(ApplicationScript, ASubcategorysGridOpensItsPicturesFromTheServerInThePager
                               "tap forward\n"
                               "await /Data/p\n"
                               "show\n"
-                              "doubletap 5\n"
+                              "doubletap 1\n"
                               "show\n"
                               "shot " + zoomShot + "\n"
                               "back\n"
@@ -285,13 +288,14 @@ TEST(ApplicationScript, APictureLikedInThePagerIsAFavouriteOnTheServerAndInTheFa
     const std::string like = "app_id=ostrel_gallery&id=" + std::to_string(favourite->index);
     const std::string shot = Sandbox::tmp() + "/favourites.png";
 
-    // The favourites button opens an empty favourites list; the popular list comes from the
-    // server. In the pager the like button shows the picture's 37 likes; a tap likes it (38 at
-    // once) and makes it a favourite, listed when the favourites screen opens again.
+    // The favourites button opens an empty favourites list, which says so; the popular list
+    // comes from the server. In the pager the like button shows the picture's 37 likes; a tap
+    // likes it (38 at once) and makes it a favourite, listed when the favourites screen opens again.
     ProcessRun run = simulate(bundle,
                               "tap favorite\n"
                               "expect == Favorites ==\n"
                               "expect <Favorites>\n"
+                              "expect (empty grid)\n"
                               "tap Popular\n"
                               "expect == Popular ==\n"
                               "await " + mostLikedThumbnail + "\n"
@@ -354,13 +358,13 @@ TEST(ApplicationScript, DownloadingAllPicturesStopsAtAFileTheServerFailsAndTheSe
         return n;
     };
 
-    // Row 3 of the open menu is the download row, under "Additional".
+    // Row 2 of the open menu is the download row, under "Additional"; it is tapped by its text.
     ProcessRun run = simulate(bundle,
                               "tap menu\n"
                               "advance 1\n"
                               "expect Additional\n"
-                              "expect [3] row \"Download All Pictures\"\n"
-                              "tap 3\n"
+                              "expect [2] row \"Download All Pictures\"\n"
+                              "tap Download All Pictures\n"
                               "advance 1\n"
                               "expect Do you really want to download all pictures?\n"
                               "tap Download\n"
@@ -398,4 +402,165 @@ TEST(ApplicationScript, DownloadingAllPicturesStopsAtAFileTheServerFailsAndTheSe
     ASSERT_NE(menu, std::string::npos);
     EXPECT_NE(run.output.find("Ostrel Gallery", menu), std::string::npos) << run.output.substr(menu);
     EXPECT_EQ(run.output.find("Download All Pictures", menu), std::string::npos) << run.output.substr(menu);
+}
+
+namespace {
+
+// How many pixels of the rectangle (x0, y0)-(x1, y1) meet `test` (red, green, blue).
+int countPixels(const UIImage& image, int x0, int y0, int x1, int y1,
+                const std::function<bool(int, int, int)>& test) {
+    int n = 0;
+    const auto& px = image.rgbaPixels();
+    for (int y = std::max(0, y0); y < std::min(y1, image.pixelHeight()); ++y)
+        for (int x = std::max(0, x0); x < std::min(x1, image.pixelWidth()); ++x) {
+            const std::size_t i = (static_cast<std::size_t>(y) * image.pixelWidth() + x) * 4;
+            n += test(px[i], px[i + 1], px[i + 2]) ? 1 : 0;
+        }
+    return n;
+}
+
+bool tinted(int r, int, int b) { return b > 150 && b > r + 80; }
+
+// Pixels far from the colour at (x, y): something drawn on a plain bar.
+int drawnOn(const UIImage& image, int x, int y, int x0, int y0, int x1, int y1) {
+    const auto& px = image.rgbaPixels();
+    const std::size_t at = (static_cast<std::size_t>(y) * image.pixelWidth() + x) * 4;
+    const int r0 = px[at], g0 = px[at + 1], b0 = px[at + 2];
+    return countPixels(image, x0, y0, x1, y1, [&](int r, int g, int b) {
+        return std::abs(r - r0) + std::abs(g - g0) + std::abs(b - b0) > 150;
+    });
+}
+
+// A painting the bundle has, with its painter's name.
+struct BundledPainting {
+    std::string title, painter, thumbnail;
+    int genreGroup = 0;
+};
+
+BundledPainting bundledPainting() {
+    for (const auto& p : DemoCatalogue::paintings()) {
+        if (DemoCatalogue::isOnServerOnly(p) || !p.title.en) continue;
+        for (const auto& painter : DemoCatalogue::painters())
+            if (painter.index == p.painter)
+                return {p.title.in("en"), painter.name.in("en"), DemoCatalogue::thumbnailPathOf(p),
+                        DemoCatalogue::genreGroupOf(p)};
+    }
+    return {};
+}
+
+}  // namespace
+
+TEST(ApplicationScript, TapsByTextReachAGroupingsRowsAndTheMenuAndTheSettingsAreSetAndReadBack) {
+    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
+    std::string error;
+    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
+    const std::string group = DemoCatalogue::genreGroups().front().name.in("en");
+    const std::string gallery = Sandbox::tmp() + "/gallery-rows.png";
+    const std::string pushed = Sandbox::tmp() + "/pushed.png";
+    const std::string settings = Sandbox::tmp() + "/settings.png";
+
+    ProcessRun run = simulate(bundle,
+                              "shot " + gallery + "\n"
+                              "# a grouping's row, after switching the grouping there and back\n"
+                              "tap By Painter\n"
+                              "tap By Genre\n"
+                              "tap " + group + "\n"
+                              "expect == " + group + " ==\n"
+                              "shot " + pushed + "\n"
+                              "back\n"
+                              "# the side menu's rows\n"
+                              "tap menu\n"
+                              "tap Settings\n"
+                              "expect == Settings ==\n"
+                              "set segments 3x\n"
+                              "set slider 7\n"
+                              "set switch on\n"
+                              "shot " + settings + "\n"
+                              "tap Done\n"
+                              "tap menu\n"
+                              "tap Settings\n"
+                              "show\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+    // Each tap says what it hit.
+    for (const std::string& row : {group, std::string("Settings")})
+        EXPECT_TRUE(std::regex_search(run.output, std::regex("tapped \\[[0-9]+\\] row \"" + row + "\"")))
+            << row << "\n" << run.output;
+    for (const std::string& said : std::vector<std::string>{"set [2] segments 1x 2x <3x>", "set [3] slider 7 (0 to 10)",
+                                                            "set [4] switch on"})
+        EXPECT_NE(run.output.find(said), std::string::npos) << said << "\n" << run.output;
+    // Read back from the screen opened again.
+    const std::string reopened = run.output.substr(run.output.rfind("> show"));
+    for (const std::string& shown : std::vector<std::string>{"[2] segments 1x 2x <3x>", "\"Slide show delay: 11 s\"",
+                                                             "[3] slider 7 (0 to 10)", "[4] switch on"})
+        EXPECT_NE(reopened.find(shown), std::string::npos) << shown << "\n" << reopened;
+
+    // And after a restart, from the stored settings.
+    run = simulate(bundle, "tap menu\ntap Settings\nshow\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+    for (const std::string& shown : std::vector<std::string>{"segments 1x 2x <3x>", "slider 7 (0 to 10)", "switch on"})
+        EXPECT_NE(run.output.find(shown), std::string::npos) << shown << "\n" << run.output;
+
+    // The shots draw what the screens list. The gallery's rows: an information sign each, in
+    // the tint colour at the right edge.
+    auto rows = UIImage::imageWithContentsOfFile(gallery);
+    ASSERT_TRUE(rows);
+    EXPECT_GT(countPixels(*rows, 330, 120, 375, 600, tinted), 150);
+    // A pushed screen: the back button's chevron at the left of the bar (the bar's own colour
+    // sampled beside it).
+    auto grid = UIImage::imageWithContentsOfFile(pushed);
+    ASSERT_TRUE(grid);
+    EXPECT_GT(drawnOn(*grid, 4, 22, 9, 30, 22, 54), 25);
+    // The settings: segments with captions (the unselected "1x" in the tint colour, the
+    // selected "3x" filled), the slider tinted up to 7 of 10 and grey after, the switch green.
+    auto shot = UIImage::imageWithContentsOfFile(settings);
+    ASSERT_TRUE(shot);
+    EXPECT_GT(countPixels(*shot, 60, 152, 95, 176, tinted), 10) << "the caption 1x";
+    EXPECT_GT(countPixels(*shot, 245, 150, 350, 178, tinted), 1500) << "the selected segment";
+    EXPECT_GT(countPixels(*shot, 40, 241, 240, 246, tinted), 600) << "the slider up to its thumb";
+    EXPECT_EQ(countPixels(*shot, 290, 241, 330, 246, tinted), 0) << "the slider after its thumb";
+    EXPECT_GT(countPixels(*shot, 24, 283, 40, 306, [](int r, int g, int b) { return g > r + 80 && g > b + 60; }), 100)
+        << "the switch, on";
+}
+
+// The picture search typed on the phone (in the bar under the navigation bar) and on the pad
+// (the search screen its search button opens), a match tapped opening the pager on it.
+TEST(ApplicationScript, APictureSearchIsTypedOnThePhoneAndOnThePadAndOpensThePagerOnAMatch) {
+    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
+    std::string error;
+    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
+    const BundledPainting painting = bundledPainting();
+    ASSERT_FALSE(painting.title.empty());
+    const std::string match = "row \"" + painting.painter + "\" \"" + painting.title + "\"";
+    const std::string search = "tap search\n"
+                               "type " + painting.title + "\n"
+                               "await " + match + "\n"
+                               "tap " + painting.title + "\n"
+                               "await image " + bundle + "/Data/\n"
+                               "expect == " + painting.painter + " ==\n"
+                               "expect \"" + painting.title + "\"\n"
+                               "show\n";
+
+    const std::string pager = Sandbox::tmp() + "/pager-back.png";
+    ProcessRun run = simulate(bundle, "expect search \"\"\n" + search + "shot " + pager + "\n" +
+                                          "back\n"
+                                          "expect search \"" + painting.title + "\"\n"
+                                          "tap Cancel\n"
+                                          "expect == Gallery ==\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+
+    // The row was tapped by its second text, and the pager pushed over it shows its back button.
+    EXPECT_TRUE(std::regex_search(run.output, std::regex("tapped \\[[0-9]+\\] " + match))) << run.output;
+    auto shot = UIImage::imageWithContentsOfFile(pager);
+    ASSERT_TRUE(shot) << run.output;
+    EXPECT_GT(drawnOn(*shot, 4, 22, 9, 30, 22, 54), 25);
+
+    // A home of its own: a second launch in the same home first offers the pictures still missing.
+    run = simulate(bundle, "--device pad --home " + Sandbox::tmp() + "/pad-home", "tap lupa\nexpect search \"\"  [2] Cancel\nexpect (empty list)\n" + search +
+                                               "back\n"
+                                               "expect " + match + "\n"
+                                               "tap Cancel\n"
+                                               "expect == Gallery ==\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::string shown = run.output.substr(run.output.rfind("> show"));
+    EXPECT_NE(shown.find("image " + bundle + "/Data/"), std::string::npos) << shown;
 }

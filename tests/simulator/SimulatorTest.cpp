@@ -86,14 +86,14 @@ TEST(SimulatorRun, FailedExpectationStopsTheScriptWithAClearMessage) {
 
 TEST(SimulatorRun, NumbersOutOfBoundsAreRefusedLineByLineAndTheRunGoesOn) {
     const ProcessRun run = simulate("--delegate SimSampleAppDelegate", "tap 99999999999999999999\n"
-                                                                "pan 30000000 0 1\n"
+                                                                "pan 1 30000000 0 1\n"
                                                                 "scroll down nan\n"
                                                                 "advance inf\n"
-                                                                "pan 10 0 1e-300\n"
+                                                                "pan 1 10 0 1e-300\n"
                                                                 "tap Count\n"
                                                                 "expect Taps: 1\n"
                                                                 "# the longest drag there is, at the slowest speed\n"
-                                                                "pan 100000 100000 1\n"
+                                                                "pan \"Your name\" 100000 100000 1\n"
                                                                 "tap Count\n"
                                                                 "expect Taps: 2\n");
     EXPECT_EQ(run.status, 1) << run.output;
@@ -136,6 +136,26 @@ TEST(SimulatorCommands, ParsesTargetsDirectionsAndNumbers) {
     EXPECT_EQ(pan.target, "Menu");
     EXPECT_EQ(pan.dx, 200);
     EXPECT_EQ(pan.speed, 800);
+    // Without a speed the first of three numbers is the control, as help shows it.
+    auto panN = SimCommand::parse("pan 5 120 -40");
+    EXPECT_EQ(panN.kind, SimCommand::Kind::Pan);
+    EXPECT_EQ(panN.target, "5");
+    EXPECT_EQ(panN.dx, 120);
+    EXPECT_EQ(panN.dy, -40);
+    EXPECT_EQ(panN.speed, 500);
+    auto panNSpeed = SimCommand::parse("pan 5 120 -40 900");
+    EXPECT_EQ(panNSpeed.target, "5");
+    EXPECT_EQ(panNSpeed.speed, 900);
+    auto panMiddle = SimCommand::parse("pan 120 -40");
+    EXPECT_EQ(panMiddle.target, "");
+    EXPECT_EQ(panMiddle.dx, 120);
+    auto set = SimCommand::parse("set Slide show delay 7");
+    EXPECT_EQ(set.kind, SimCommand::Kind::Set);
+    EXPECT_EQ(set.target, "Slide show delay");
+    EXPECT_EQ(set.text, "7");
+    auto setQuoted = SimCommand::parse("set 4 \"By Painter\"");
+    EXPECT_EQ(setQuoted.target, "4");
+    EXPECT_EQ(setQuoted.text, "By Painter");
     auto type = SimCommand::parse("type @3 hello world");
     EXPECT_EQ(type.target, "3");
     EXPECT_EQ(type.text, "hello world");
@@ -146,12 +166,13 @@ TEST(SimulatorCommands, ParsesTargetsDirectionsAndNumbers) {
     EXPECT_EQ(await.text, "12 pictures");
     EXPECT_EQ(await.seconds, SimCommand::kAwaitSeconds);
     // The bounds themselves are allowed.
-    for (const char* edge : {"tap 99999", "advance 31622400", "pan 0 -100000 1", "scroll down 100000"})
+    for (const char* edge : {"tap 99999", "advance 31622400", "pan Menu 0 -100000 1", "scroll down 100000"})
         EXPECT_NE(SimCommand::parse(edge).kind, SimCommand::Kind::Invalid) << edge;
     for (const char* bad : {"advance -1", "advance soon", "scroll sideways", "pan 10", "frobnicate", "tap", "rotate up",
                             "advance nan", "advance 1e400", "advance 31622401", "scroll down inf", "scroll down 0",
                             "scroll 3 up 100001", "await", "pan 10 -nan", "pan 0 -100001", "pan 10 0 100001",
-                            "tap 100000", "type @123456789012 x", "swipe 99999999999999999999999 left"}) {
+                            "tap 100000", "type @123456789012 x", "swipe 99999999999999999999999 left", "set 3",
+                            "set", "set \"x\"", "shot screen.tiff", "pan 100000 0 1"}) {
         auto c = SimCommand::parse(bad);
         EXPECT_EQ(c.kind, SimCommand::Kind::Invalid) << bad;
         EXPECT_FALSE(c.error.empty()) << bad;

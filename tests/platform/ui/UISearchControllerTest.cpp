@@ -1,6 +1,14 @@
 // Search controllers: typing in the bar reaches the results updater, activation and
-// deactivation call the delegate in order, and a released updater is never called.
+// deactivation call the delegate in order, and a released updater is never called. On screen
+// the bar sits under a navigation bar and takes its place while searching, the search lies over
+// the screen searched, and what an active search presents shows in its window.
 #include "platform/ui/UISearchController.h"
+
+#include "platform/ui/UINavigationBar.h"
+#include "platform/ui/UINavigationController.h"
+#include "platform/ui/UINavigationItem.h"
+#include "platform/ui/UITableView.h"
+#include "tests/fixtures/KeyWindowTest.h"
 
 #include <gtest/gtest.h>
 
@@ -166,3 +174,108 @@ TEST(UISearchControllerSettings, PresentationSettingsDefaultOnAndTheTwoBackgroun
 }
 
 }  // namespace
+
+// --- On screen: in a navigation bar's place and as a table's header ---------------------------
+
+namespace {
+
+class UISearchControllerOnScreen : public KeyWindowTest {
+protected:
+    void TearDown() override {
+        if (auto responder = UIResponder::currentFirstResponder()) (void)responder->resignFirstResponder();
+        KeyWindowTest::TearDown();
+    }
+    void settle() {
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+        window->layoutAndDisplayIfNeeded();
+    }
+    CGRect inWindow(const std::shared_ptr<UIView>& view) { return view->convertRectToView(view->bounds(), window); }
+};
+
+}  // namespace
+
+TEST_F(UISearchControllerOnScreen, InANavigationBarsPlaceTheBarSitsUnderItAndTakesItsPlaceWhileSearching) {
+    auto results = UIViewController::make();
+    auto search = UISearchController::initWithSearchResultsController(results);
+    auto screen = UIViewController::make();
+    screen->navigationItem()->setSearchController(search);
+    auto navigation = UINavigationController::initWithRootViewController(screen);
+    window->setRootViewController(navigation);
+    settle();
+
+    auto bar = search->searchBar();
+    const double top = window->safeAreaInsets().top;
+    ASSERT_EQ(bar->superview(), navigation->view());
+    EXPECT_EQ(inWindow(bar), CGRectMake(0, top + 44, window->bounds().size.width, 56));
+    EXPECT_EQ(inWindow(screen->view()).origin.y, top + 44 + 56) << "the screen starts under the search bar";
+    EXPECT_FALSE(bar->showsCancelButton());
+
+    // Searching: the navigation bar gives way, the search bar moves to the top with its cancel
+    // button, and the search lies over the screen, empty until something is typed.
+    ASSERT_TRUE(bar->becomeFirstResponder());
+    settle();
+    EXPECT_TRUE(search->isActive());
+    EXPECT_TRUE(navigation->navigationBar()->isHidden());
+    EXPECT_EQ(inWindow(bar).origin.y, top);
+    EXPECT_EQ(inWindow(screen->view()).origin.y, top + 56);
+    EXPECT_TRUE(bar->showsCancelButton());
+    ASSERT_EQ(search->view()->superview(), screen->view());
+    EXPECT_EQ(inWindow(search->view()), inWindow(screen->view()));
+    EXPECT_TRUE(search->view()->isHidden());
+    ASSERT_TRUE(bar->simulateTyping("Night"));
+    EXPECT_FALSE(search->view()->isHidden());
+    EXPECT_EQ(results->view()->superview(), search->view());
+
+    // Another screen pushed takes the search bar away with the searched screen; back, both return.
+    auto next = UIViewController::make();
+    navigation->pushViewController(next, false);
+    settle();
+    EXPECT_EQ(bar->superview(), nullptr);
+    EXPECT_FALSE(navigation->navigationBar()->isHidden());
+    EXPECT_EQ(inWindow(next->view()).origin.y, top + 44);
+    navigation->popViewControllerAnimated(false);
+    settle();
+    EXPECT_EQ(bar->superview(), navigation->view());
+    EXPECT_EQ(inWindow(bar).origin.y, top);
+
+    // Cancel ends the search: the bar is back under the navigation bar, the search's view gone.
+    bar->simulateCancelButton();
+    settle();
+    EXPECT_FALSE(search->isActive());
+    EXPECT_FALSE(navigation->navigationBar()->isHidden());
+    EXPECT_EQ(inWindow(bar).origin.y, top + 44);
+    EXPECT_EQ(inWindow(screen->view()).origin.y, top + 44 + 56);
+    EXPECT_EQ(search->viewIfLoaded()->superview(), nullptr);
+    EXPECT_FALSE(bar->showsCancelButton());
+    EXPECT_EQ(bar->text(), "");
+}
+
+TEST_F(UISearchControllerOnScreen, AnActiveSearchInATableHeaderPresentsOverItsWindow) {
+    auto search = UISearchController::initWithSearchResultsController(nullptr);
+    auto table = UITableView::initWithFrame(root->view()->bounds(), UITableViewStylePlain);
+    root->view()->addSubview(table);
+    table->setTableHeaderView(search->searchBar());
+    settle();
+    EXPECT_EQ(search->searchBar()->frame(), CGRectMake(0, 0, table->bounds().size.width, 56));
+
+    ASSERT_TRUE(search->searchBar()->becomeFirstResponder());
+    EXPECT_TRUE(search->isActive());
+    EXPECT_TRUE(search->isVisible());
+    ASSERT_EQ(search->view()->superview(), root->view());
+    EXPECT_TRUE(search->view()->isHidden()) << "no results screen: the table shows the matches";
+
+    // What the active search presents is shown in the window and appears.
+    auto shown = UIViewController::make();
+    search->presentViewController(shown, false, nullptr);
+    settle();
+    EXPECT_EQ(search->presentedViewController(), shown);
+    EXPECT_EQ(shown->view()->window(), window);
+    EXPECT_TRUE(shown->isVisible());
+    search->dismissViewControllerAnimated(false, nullptr);
+    settle();
+    EXPECT_EQ(shown->viewIfLoaded()->window(), nullptr);
+
+    search->setActive(false);
+    EXPECT_FALSE(search->isVisible());
+    EXPECT_EQ(search->view()->superview(), nullptr);
+}

@@ -1,5 +1,5 @@
 // Table cells: cell subclasses that build their parts in their constructors still end up with
-// the content view inside the cell, and a selected cell shows a background under its content.
+// the content view inside the cell, once, and a selected cell shows a background under its content.
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UITableViewCell.h"
 
@@ -10,7 +10,8 @@
 
 namespace {
 
-// Builds its label in the constructor, before any shared pointer owns the cell.
+// Builds its labels in the constructor, before any shared pointer owns the cell, asking for
+// the content view once for each (as a subclass of a cell that made its own parts does).
 class BuiltInConstructorCell : public UITableViewCell {
 public:
     BuiltInConstructorCell() : UITableViewCell(UITableViewCellStyleDefault, "Built") {
@@ -18,8 +19,12 @@ public:
         label = UILabel::initWithFrame(CGRectMake(20, 10, 200, 30));
         label->setText("Portraits");
         contentView()->addSubview(label);
+        detail = UILabel::initWithFrame(CGRectMake(20, 40, 200, 30));
+        detail->setText("Faces");
+        contentView()->addSubview(detail);
     }
     std::shared_ptr<UILabel> label;
+    std::shared_ptr<UILabel> detail;
 };
 
 long countOf(const std::shared_ptr<UIView>& parent, const std::shared_ptr<UIView>& child) {
@@ -34,7 +39,9 @@ TEST(UITableViewCellContentView, ConstructorMadeContentViewJoinsTheCellOnceOwned
     auto content = cell->contentView();
     EXPECT_EQ(content->superview(), cell);
     EXPECT_EQ(countOf(cell, content), 1);
+    EXPECT_EQ(cell->subviews().size(), 1u);
     EXPECT_EQ(cell->label->superview(), content);
+    EXPECT_EQ(cell->detail->superview(), content);
 }
 
 TEST(UITableViewCellContentView, LabelsFollowTheCellIntoItsSuperview) {
