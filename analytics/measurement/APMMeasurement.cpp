@@ -494,6 +494,8 @@ void APMMeasurement::runPostInitialization() {
     if (!database->maybeDeleteStaleData(&error) && error) {
         log->logWithLevel(5, 23018, "Unable to delete stale data. Error", Value(error));
     }
+    // What an earlier launch delivered but could not delete goes now, unsent.
+    (void)uploader_->deleteDeliveredBundles();
     setPersonalizedAdsUserPropertyOnWorkerQueue();
     backfillSessionNumber();
     reportFirstOpenOnWorkerQueue();
