@@ -23,6 +23,14 @@ protected:
         service.enqueueReply(MeasurementService::Route::Upload, scripted);
     }
     void replyWith(const Reply& scripted) { service.enqueueReply(MeasurementService::Route::Upload, scripted); }
+    // What reached the service, for a failure's message.
+    std::string traffic() const {
+        std::string text;
+        for (const auto& fetch : service.configFetches()) text += "config fetch: " + std::to_string(fetch.status) + "\n";
+        const auto uploads = service.uploads();
+        for (std::size_t i = 0; i < uploads.size(); ++i) text += MeasurementService::summaryLine(i + 1, uploads[i]) + "\n";
+        return text;
+    }
 };
 
 }  // namespace
@@ -129,7 +137,7 @@ TEST_F(APMDeliveryTest, WhatTheServiceHasIsNeverSentAgainInALaterLaunch) {
     // The database refuses every delete: the service has the bundle, the queue keeps it.
     execute("CREATE TRIGGER keep_queue BEFORE DELETE ON queue BEGIN SELECT RAISE(ABORT, 'kept'); END");
     uploadWhileDue();
-    ASSERT_EQ(deliveredNumbers("step").size(), 3u);
+    ASSERT_EQ(deliveredNumbers("step").size(), 3u) << traffic();
     const long long kept = count("SELECT count(*) FROM queue");
     ASSERT_GE(kept, 1);
     // On disk at once, not with the settings' next write: a launch may end any moment now.
