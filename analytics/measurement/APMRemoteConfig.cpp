@@ -16,6 +16,7 @@
 #include "platform/foundation/PercentEncoding.h"
 #include "platform/net/NSURL.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -39,6 +40,15 @@ std::optional<double> millisecondsToSeconds(double milliseconds) {
     // Beyond int64 the milliseconds are no number at all.
     if (!(std::fabs(milliseconds) < 9.2e18)) return std::nullopt;
     return static_cast<double>(static_cast<std::int64_t>(milliseconds)) / 1000.0;
+}
+
+// One label of a host name: letters, digits and hyphens, 1 to 63 of them, no hyphen at either
+// end. Anything else in front of the host could move the upload to another service.
+bool isHostLabel(const std::string& label) {
+    if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') return false;
+    return std::all_of(label.begin(), label.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+    });
 }
 
 std::string configAppID(const std::shared_ptr<APMPBMeasurementConfig>& config) {
@@ -177,6 +187,21 @@ bool APMRemoteConfig::updateMeasurementConfig(const std::shared_ptr<APMPBMeasure
 }
 
 void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config) {
+    std::string uploadSubdomain;
+    if (auto subdomain = config ? APMPBMessageGetString(config, APMPBMeasurementConfig::kUploadSubdomain)
+                                : std::nullopt) {
+        if (isHostLabel(*subdomain)) {
+            uploadSubdomain = *subdomain;
+        } else {
+            APMMeasurementMonitor()->logWithLevel(
+                4, 29030, "Upload sub-domain is not a host label. Uploads go to the measurement host. Sub-domain",
+                Value("\"" + *subdomain + "\""));
+        }
+    }
+    {
+        std::lock_guard lock(mutex_);
+        cachedUploadSubdomain_ = std::move(uploadSubdomain);
+    }
     const auto settings = config ? APMPBMessageGetArray<APMPBSetting>(config, APMPBMeasurementConfig::kSettings)
                                  : std::nullopt;
     if (!settings || settings->empty()) {
@@ -257,6 +282,7 @@ void APMRemoteConfig::reset() {
     cachedValueByRemoteConfigKeys_.clear();
     cachedEventConfigByEventName_.clear();
     cachedDataControls_.clear();
+    cachedUploadSubdomain_.clear();
     if (!isDefaultInstance_) remoteConfigProto_.reset();
 }
 
@@ -297,10 +323,7 @@ std::shared_ptr<NSURL> APMRemoteConfig::uploadURL() const {
     std::string subdomain;
     {
         std::lock_guard lock(mutex_);
-        if (remoteConfigProto_) {
-            subdomain =
-                APMPBMessageGetString(remoteConfigProto_, APMPBMeasurementConfig::kUploadSubdomain).value_or("");
-        }
+        if (remoteConfigProto_) subdomain = cachedUploadSubdomain_;
     }
     const std::string host = subdomain.empty() ? measurementHost() : subdomain + "." + measurementHost();
     return NSURL::URLWithString("https://" + host + "/a");

@@ -80,7 +80,8 @@ public:
     // At least remoteConfigCacheTimeInterval since the last fetch (NO for the default instance).
     bool isExpired();
 
-    // "https://<host>/a", or "https://<subdomain>.<host>/a" when the configuration names one.
+    // "https://<host>/a", or "https://<subdomain>.<host>/a" when the configuration names one
+    // that is a host label (29030 and the host alone otherwise).
     std::shared_ptr<NSURL> uploadURL() const;
     // "https://<host>/config/app/<app id>?app_instance_id=…&platform=…&vuv_version=…&runtime_version=…".
     // The app instance id goes empty while analytics storage is denied; otherwise an empty app
@@ -199,4 +200,6 @@ private:
     std::map<std::string, CachedSetting> cachedValueByRemoteConfigKeys_;
     std::map<std::string, std::shared_ptr<APMPBEventConfig>> cachedEventConfigByEventName_;
     std::vector<std::string> cachedDataControls_;
+    // The configuration's upload sub-domain once it passed as a host label; "" for none.
+    std::string cachedUploadSubdomain_;
 };
