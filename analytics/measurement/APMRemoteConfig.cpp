@@ -2,6 +2,7 @@
 #include "analytics/measurement/APMRemoteConfig.h"
 
 #include "analytics/core/APMDataUtil.h"
+#include "analytics/core/APMError.h"
 #include "analytics/core/APMEventNames.h"
 #include "analytics/core/APMMonitor.h"
 #include "analytics/core/APMPersistedConfig.h"
@@ -50,6 +51,15 @@ bool isHostLabel(const std::string& label) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
     });
 }
+
+}  // namespace
+
+std::string APMRemoteConfig::mismatchedAppID(const std::string& field, const std::string& given,
+                                             const std::string& expected) {
+    return "Its " + field + " is \"" + given + "\", not this app's \"" + expected + "\"";
+}
+
+namespace {
 
 std::string configAppID(const std::shared_ptr<APMPBMeasurementConfig>& config) {
     return APMPBMessageGetString(config, APMPBMeasurementConfig::kVuvAppId).value_or("");
@@ -148,14 +158,17 @@ void APMRemoteConfig::setIdentifiersOriginProvider(std::function<std::string()> 
     identifiersOrigin_ = std::move(provider);
 }
 
-bool APMRemoteConfig::updateMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config) {
+bool APMRemoteConfig::updateMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config,
+                                              NSErrorPtr* error) {
     static_cast<void>(APMScheduler::checkOnBackgroundThreadWithMethodName("updateMeasurementConfig"));
     if (isDefaultInstance_) {
         APMMeasurementMonitor()->logWithLevel(2, 29002, "Cannot update the default measurement configuration");
+        APMSetError(error, APMErrorFailedPrecondition, "The built-in default configuration is never replaced");
         return false;
     }
     if (!config) {
         APMMeasurementMonitor()->logWithLevel(5, 29003, "Cannot set empty measurement config to database");
+        APMSetError(error, APMErrorInvalidArgument, "There is no configuration");
         return false;
     }
     std::function<std::string()> origin;
@@ -163,19 +176,24 @@ bool APMRemoteConfig::updateMeasurementConfig(const std::shared_ptr<APMPBMeasure
         std::lock_guard lock(mutex_);
         origin = identifiersOrigin_;
     }
-    if (origin && origin() == "am" &&
-        APMPBMessageGetString(config, APMPBMeasurementConfig::kZevivAppId).value_or("") != appID_) {
+    const std::string zevivAppID = APMPBMessageGetString(config, APMPBMeasurementConfig::kZevivAppId).value_or("");
+    if (origin && origin() == "am" && zevivAppID != appID_) {
         APMMeasurementMonitor()->logWithLevel(2, 29022, "Cannot set measurement config when ZeViv App ID does not match");
+        APMSetError(error, APMErrorInvalidArgument, mismatchedAppID("ZeViv app id (field 6)", zevivAppID, appID_));
         return false;
     }
     if (configAppID(config) != appID_) {
         APMMeasurementMonitor()->logWithLevel(2, 29004, "Cannot set measurement config when Vizudi App ID does not match");
+        APMSetError(error, APMErrorInvalidArgument, mismatchedAppID("app id (field 1)", configAppID(config), appID_));
         return false;
     }
     auto database = database_.lock();
-    NSErrorPtr error;
-    if (!database || !database->updateRemoteConfig(config, &error)) {
-        APMMeasurementMonitor()->logWithLevel(1, 29005, "Cannot store config into the database", Value(error));
+    NSErrorPtr storeError;
+    if (!database || !database->updateRemoteConfig(config, &storeError)) {
+        APMMeasurementMonitor()->logWithLevel(1, 29005, "Cannot store config into the database", Value(storeError));
+        APMSetError(error, APMErrorStorage,
+                    "The database could not store it: " +
+                        (storeError ? storeError->localizedDescription() : std::string("the database is closed")));
         return false;
     }
     {

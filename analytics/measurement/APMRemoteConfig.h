@@ -65,8 +65,11 @@ public:
 
     // Stores the configuration in the database and puts it in force. Refused (and logged) for the
     // default instance, a nil configuration, another app id, or a store failure; the
-    // configuration in force then stays.
-    [[nodiscard]] bool updateMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config);
+    // configuration in force then stays, and `error` says which field or what failed.
+    [[nodiscard]] bool updateMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config,
+                                               NSErrorPtr* error = nullptr);
+    // Why a configuration is refused for an app id `field` holding `given` instead of `expected`.
+    static std::string mismatchedAppID(const std::string& field, const std::string& given, const std::string& expected);
     // Refills the setting and event caches and the data controls from the configuration.
     void parseRemoteConfigFromMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config);
     [[nodiscard]] std::shared_ptr<APMPBMeasurementConfig> measurementConfigFromDatabase();

@@ -4,6 +4,7 @@
 #include "analytics/core/APMAlarm.h"
 #include "analytics/core/APMDataUtil.h"
 #include "analytics/core/APMDatabase.h"
+#include "analytics/core/APMError.h"
 #include "analytics/core/APMMonitor.h"
 #include "analytics/core/APMPersistedConfig.h"
 #include "analytics/core/APMScheduler.h"
@@ -798,24 +799,41 @@ void APMUploader::networkRemoteConfigFetchCompletionHandler(const std::shared_pt
         suspendedUploadTimestamp_.reset();
     }
     if (content && !data.empty()) {
-        static_cast<void>(database->performTransaction([&] { return applyConfiguration(*context, data); }));
+        NSErrorPtr why;
+        if (!database->performTransaction([&] { return applyConfiguration(*context, data, &why); }) && why) {
+            // The refusal's own lines are quiet at the default level; the failed transaction alone
+            // would not say what was wrong with the configuration.
+            monitor->logWithLevel(3, 23311, "Configuration from the server was not applied. Reason",
+                                  Value(why->localizedDescription()));
+        }
     }
     uploadDataOrRegisterAlarm();
 }
 
-bool APMUploader::applyConfiguration(APMUploaderContext& context, const NSData& body) {
+bool APMUploader::applyConfiguration(APMUploaderContext& context, const NSData& body, NSErrorPtr* why) {
     auto monitor = context.monitor();
     std::shared_ptr<APMPBMeasurementConfig> config = APMRemoteConfig::measurementConfigFromData(body);
-    if (!config) return false;
+    if (!config) {
+        const auto size = std::to_string(body.size());
+        APMSetError(why, APMErrorInvalidArgument,
+                    body.size() > APMRemoteConfig::kMaxConfigurationSize
+                        ? "It is " + size + " bytes, over the limit of " +
+                              std::to_string(APMRemoteConfig::kMaxConfigurationSize) + " bytes"
+                        : "Its " + size + " bytes do not decode as a measurement configuration");
+        return false;
+    }
     auto identity = context.identity();
     const std::optional<std::string> appID = identity ? identity->appIDFromVUV() : std::nullopt;
-    if (!appID || APMPBMessageGetString(config, APMPBMeasurementConfig::kVuvAppId) != *appID) {
+    const std::optional<std::string> given = APMPBMessageGetString(config, APMPBMeasurementConfig::kVuvAppId);
+    if (!appID || given != *appID) {
         monitor->logWithLevel(2, 23136, "Configuration does not have valid Vizudi App ID.");
+        APMSetError(why, APMErrorInvalidArgument,
+                    APMRemoteConfig::mismatchedAppID("app id (field 1)", given.value_or(""), appID.value_or("")));
         return false;
     }
     // Audience definitions are not part of the stored configuration.
     APMPBMessageClearField(config, APMPBMeasurementConfig::kAudiences);
-    if (!context.remoteConfig()->updateMeasurementConfig(config)) {
+    if (!context.remoteConfig()->updateMeasurementConfig(config, why)) {
         monitor->logWithLevel(2, 23138, "Failed to update configuration with new server configuration", Value(body));
         return false;
     }

@@ -136,7 +136,8 @@ private:
     void storeDeliveredBundles(APMUploaderContext& context);
     void incrementRetryCounter(APMUploaderContext& context);
     bool removeBundlesFromDatabaseWithIDs(APMUploaderContext& context, const Value::Array& bundleIDs);
-    bool applyConfiguration(APMUploaderContext& context, const NSData& body);
+    // Inside the fetch's transaction; on refusal `why` says which field or which limit.
+    bool applyConfiguration(APMUploaderContext& context, const NSData& body, NSErrorPtr* why);
     // Cancels the timer and ends the background task; the reachability delegate is set when
     // waiting for the network, cleared otherwise.
     void stopScheduling(APMUploaderContext& context, bool waitForReachability);
