@@ -24,8 +24,10 @@ class NSURL;
 
 class APMRemoteConfig : public NSObject {
 public:
-    // Where the measurement service lives when the standard user defaults name no other host.
-    static constexpr const char* kDefaultMeasurementHost = "app-measurement.vizudi.com";
+    // Where the measurement service lives when the standard user defaults name no other host: a
+    // reserved name that never resolves, so that nothing leaves the machine until a deployment
+    // configures its service.
+    static constexpr const char* kDefaultMeasurementHost = "app-measurement.invalid";
     // The standard user defaults key that points the engine at another host ("host" or "host:port").
     static constexpr const char* kMeasurementHostDefaultsKey = "APMMeasurementEndpointHost";
     // Larger configuration bodies are refused before decoding.

@@ -202,3 +202,19 @@ TEST_F(APMDeliveryTest, ARowThatAnotherBundleTookIsSentNotDeleted) {
     EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
     EXPECT_FALSE(APMPersistedConfig::sharedInstance()->dictionaryForKey(APMUploader::kDeliveredBundlesKey));
 }
+
+TEST_F(APMDeliveryTest, WithoutAConfiguredHostNothingLeavesTheMachine) {
+    LogCapture capture;
+    NSUserDefaults::standardUserDefaults()->removeObjectForKey(APMRemoteConfig::kMeasurementHostDefaultsKey);
+    start();
+    logSteps(0, 2);
+    Clock::advance(scheduledUpload() - Clock::now());
+    waitUntilIdle();
+    // The request went nowhere: its reserved host was not even looked up (the test run's
+    // loopback rule would have failed this test for a lookup), and the data stays for later.
+    EXPECT_TRUE(capture.contains("https://app-measurement.invalid/config/app/")) << traffic();
+    EXPECT_TRUE(service.configFetches().empty());
+    EXPECT_TRUE(service.uploads().empty());
+    EXPECT_DOUBLE_EQ(APMPersistedConfig::sharedInstance()->lastFailedUploadTimestamp(), Clock::now());
+    EXPECT_EQ(rawEventNumbers("step"), (std::vector<long long>{0, 1}));
+}

@@ -481,8 +481,11 @@ TEST_F(APMRemoteConfigTest, EventConfigurationsAndDataControls) {
 TEST_F(APMRemoteConfigTest, URLsPointAtTheConfiguredHost) {
     onWorker([&] {
         auto remote = makeRemoteConfig();
-        EXPECT_EQ(remote->uploadURL()->absoluteString(),
-                  std::string("https://") + APMRemoteConfig::kDefaultMeasurementHost + "/a");
+        // Unconfigured, the engine names a host that cannot leave the machine.
+        EXPECT_EQ(remote->uploadURL()->absoluteString(), "https://app-measurement.invalid/a");
+        auto url = remote->remoteConfigURLWithAppInstanceID("0123abcd", "ios", 90000, 3, false);
+        ASSERT_NE(url, nullptr);
+        EXPECT_EQ(url->host(), "app-measurement.invalid");
 
         ASSERT_TRUE(NSUserDefaults::standardUserDefaults()->setObject(Value("measurement.test:8443"),
                                                                       APMRemoteConfig::kMeasurementHostDefaultsKey));
@@ -513,7 +516,7 @@ TEST_F(APMRemoteConfigTest, URLsPointAtTheConfiguredHost) {
         EXPECT_EQ(remote->uploadURL()->absoluteString(),
                   "https://eu-west-" + std::string(55, '9') + ".measurement.test:8443/a");
 
-        auto url = remote->remoteConfigURLWithAppInstanceID("0123abcd", "ios", 90000, 3, false);
+        url = remote->remoteConfigURLWithAppInstanceID("0123abcd", "ios", 90000, 3, false);
         ASSERT_NE(url, nullptr);
         EXPECT_EQ(url->absoluteString(),
                   std::string("https://measurement.test:8443/config/app/") + kAppID +
