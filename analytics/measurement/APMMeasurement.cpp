@@ -510,6 +510,8 @@ void APMMeasurement::runPostInitialization() {
     if (!database->maybeDeleteStaleData(&error) && error) {
         log->logWithLevel(5, 23018, "Unable to delete stale data. Error", Value(error));
     }
+    // What an earlier launch delivered but could not delete goes now, unsent.
+    (void)uploader_->deleteDeliveredBundles();
     setPersonalizedAdsUserPropertyOnWorkerQueue();
     backfillSessionNumber();
     reportFirstOpenOnWorkerQueue();
@@ -589,6 +591,15 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
     }
     APMAnalytics::setDeferredAnalyticsCollection(Value());
     persistedConfig_->setLoadTimestampValue(Value());
+    // The first open counts one millisecond of engagement, unless the configuration drops such
+    // engagement events as redundant.
+    if (!remoteConfig()->redundantEngagementRemovalEnabled()) {
+        Value::Dictionary engagement{{"_et", Value(APMValue::initWithInt64(1))}};
+        if (remoteConfig()->efficientEngagementReportingEnabled()) engagement.set("_fr", Value(APMValue::initWithInt64(1)));
+        if (auto event = APMEvent::initWithOrigin(kAPMAutoOrigin, false, "_e", initTimestamp_, 0, engagement)) {
+            handleInternalEventOnWorkerQueue(event);
+        }
+    }
     persistedConfig_->setFirstOpenTimestampMilliseconds(millis);
     if (NSProcessInfo::processInfo()->isOperatingSystemAtLeastVersion({11, 3, 0})) {
         if (shouldAllowAdNetworkRegistration()) SKAdNetwork::registerAppForAdNetworkAttribution();

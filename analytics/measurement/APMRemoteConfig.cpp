@@ -2,6 +2,7 @@
 #include "analytics/measurement/APMRemoteConfig.h"
 
 #include "analytics/core/APMDataUtil.h"
+#include "analytics/core/APMError.h"
 #include "analytics/core/APMEventNames.h"
 #include "analytics/core/APMMonitor.h"
 #include "analytics/core/APMPersistedConfig.h"
@@ -16,6 +17,7 @@
 #include "platform/foundation/PercentEncoding.h"
 #include "platform/net/NSURL.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -40,6 +42,24 @@ std::optional<double> millisecondsToSeconds(double milliseconds) {
     if (!(std::fabs(milliseconds) < 9.2e18)) return std::nullopt;
     return static_cast<double>(static_cast<std::int64_t>(milliseconds)) / 1000.0;
 }
+
+// One label of a host name: letters, digits and hyphens, 1 to 63 of them, no hyphen at either
+// end. Anything else in front of the host could move the upload to another service.
+bool isHostLabel(const std::string& label) {
+    if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') return false;
+    return std::all_of(label.begin(), label.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+    });
+}
+
+}  // namespace
+
+std::string APMRemoteConfig::mismatchedAppID(const std::string& field, const std::string& given,
+                                             const std::string& expected) {
+    return "Its " + field + " is \"" + given + "\", not this app's \"" + expected + "\"";
+}
+
+namespace {
 
 std::string configAppID(const std::shared_ptr<APMPBMeasurementConfig>& config) {
     return APMPBMessageGetString(config, APMPBMeasurementConfig::kVuvAppId).value_or("");
@@ -138,14 +158,17 @@ void APMRemoteConfig::setIdentifiersOriginProvider(std::function<std::string()> 
     identifiersOrigin_ = std::move(provider);
 }
 
-bool APMRemoteConfig::updateMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config) {
+bool APMRemoteConfig::updateMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config,
+                                              NSErrorPtr* error) {
     static_cast<void>(APMScheduler::checkOnBackgroundThreadWithMethodName("updateMeasurementConfig"));
     if (isDefaultInstance_) {
         APMMeasurementMonitor()->logWithLevel(2, 29002, "Cannot update the default measurement configuration");
+        APMSetError(error, APMErrorFailedPrecondition, "The built-in default configuration is never replaced");
         return false;
     }
     if (!config) {
         APMMeasurementMonitor()->logWithLevel(5, 29003, "Cannot set empty measurement config to database");
+        APMSetError(error, APMErrorInvalidArgument, "There is no configuration");
         return false;
     }
     std::function<std::string()> origin;
@@ -153,19 +176,24 @@ bool APMRemoteConfig::updateMeasurementConfig(const std::shared_ptr<APMPBMeasure
         std::lock_guard lock(mutex_);
         origin = identifiersOrigin_;
     }
-    if (origin && origin() == "am" &&
-        APMPBMessageGetString(config, APMPBMeasurementConfig::kZevivAppId).value_or("") != appID_) {
+    const std::string zevivAppID = APMPBMessageGetString(config, APMPBMeasurementConfig::kZevivAppId).value_or("");
+    if (origin && origin() == "am" && zevivAppID != appID_) {
         APMMeasurementMonitor()->logWithLevel(2, 29022, "Cannot set measurement config when ZeViv App ID does not match");
+        APMSetError(error, APMErrorInvalidArgument, mismatchedAppID("ZeViv app id (field 6)", zevivAppID, appID_));
         return false;
     }
     if (configAppID(config) != appID_) {
         APMMeasurementMonitor()->logWithLevel(2, 29004, "Cannot set measurement config when Vizudi App ID does not match");
+        APMSetError(error, APMErrorInvalidArgument, mismatchedAppID("app id (field 1)", configAppID(config), appID_));
         return false;
     }
     auto database = database_.lock();
-    NSErrorPtr error;
-    if (!database || !database->updateRemoteConfig(config, &error)) {
-        APMMeasurementMonitor()->logWithLevel(1, 29005, "Cannot store config into the database", Value(error));
+    NSErrorPtr storeError;
+    if (!database || !database->updateRemoteConfig(config, &storeError)) {
+        APMMeasurementMonitor()->logWithLevel(1, 29005, "Cannot store config into the database", Value(storeError));
+        APMSetError(error, APMErrorStorage,
+                    "The database could not store it: " +
+                        (storeError ? storeError->localizedDescription() : std::string("the database is closed")));
         return false;
     }
     {
@@ -177,6 +205,21 @@ bool APMRemoteConfig::updateMeasurementConfig(const std::shared_ptr<APMPBMeasure
 }
 
 void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config) {
+    std::string uploadSubdomain;
+    if (auto subdomain = config ? APMPBMessageGetString(config, APMPBMeasurementConfig::kUploadSubdomain)
+                                : std::nullopt) {
+        if (isHostLabel(*subdomain)) {
+            uploadSubdomain = *subdomain;
+        } else {
+            APMMeasurementMonitor()->logWithLevel(
+                4, 29030, "Upload sub-domain is not a host label. Uploads go to the measurement host. Sub-domain",
+                Value("\"" + *subdomain + "\""));
+        }
+    }
+    {
+        std::lock_guard lock(mutex_);
+        cachedUploadSubdomain_ = std::move(uploadSubdomain);
+    }
     const auto settings = config ? APMPBMessageGetArray<APMPBSetting>(config, APMPBMeasurementConfig::kSettings)
                                  : std::nullopt;
     if (!settings || settings->empty()) {
@@ -257,6 +300,7 @@ void APMRemoteConfig::reset() {
     cachedValueByRemoteConfigKeys_.clear();
     cachedEventConfigByEventName_.clear();
     cachedDataControls_.clear();
+    cachedUploadSubdomain_.clear();
     if (!isDefaultInstance_) remoteConfigProto_.reset();
 }
 
@@ -297,10 +341,7 @@ std::shared_ptr<NSURL> APMRemoteConfig::uploadURL() const {
     std::string subdomain;
     {
         std::lock_guard lock(mutex_);
-        if (remoteConfigProto_) {
-            subdomain =
-                APMPBMessageGetString(remoteConfigProto_, APMPBMeasurementConfig::kUploadSubdomain).value_or("");
-        }
+        if (remoteConfigProto_) subdomain = cachedUploadSubdomain_;
     }
     const std::string host = subdomain.empty() ? measurementHost() : subdomain + "." + measurementHost();
     return NSURL::URLWithString("https://" + host + "/a");

@@ -24,8 +24,10 @@ class NSURL;
 
 class APMRemoteConfig : public NSObject {
 public:
-    // Where the measurement service lives when the standard user defaults name no other host.
-    static constexpr const char* kDefaultMeasurementHost = "app-measurement.vizudi.com";
+    // Where the measurement service lives when the standard user defaults name no other host: a
+    // reserved name that never resolves, so that nothing leaves the machine until a deployment
+    // configures its service.
+    static constexpr const char* kDefaultMeasurementHost = "app-measurement.invalid";
     // The standard user defaults key that points the engine at another host ("host" or "host:port").
     static constexpr const char* kMeasurementHostDefaultsKey = "APMMeasurementEndpointHost";
     // Larger configuration bodies are refused before decoding.
@@ -65,8 +67,11 @@ public:
 
     // Stores the configuration in the database and puts it in force. Refused (and logged) for the
     // default instance, a nil configuration, another app id, or a store failure; the
-    // configuration in force then stays.
-    [[nodiscard]] bool updateMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config);
+    // configuration in force then stays, and `error` says which field or what failed.
+    [[nodiscard]] bool updateMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config,
+                                               NSErrorPtr* error = nullptr);
+    // Why a configuration is refused for an app id `field` holding `given` instead of `expected`.
+    static std::string mismatchedAppID(const std::string& field, const std::string& given, const std::string& expected);
     // Refills the setting and event caches and the data controls from the configuration.
     void parseRemoteConfigFromMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config);
     [[nodiscard]] std::shared_ptr<APMPBMeasurementConfig> measurementConfigFromDatabase();
@@ -80,7 +85,8 @@ public:
     // At least remoteConfigCacheTimeInterval since the last fetch (NO for the default instance).
     bool isExpired();
 
-    // "https://<host>/a", or "https://<subdomain>.<host>/a" when the configuration names one.
+    // "https://<host>/a", or "https://<subdomain>.<host>/a" when the configuration names one
+    // that is a host label (29030 and the host alone otherwise).
     std::shared_ptr<NSURL> uploadURL() const;
     // "https://<host>/config/app/<app id>?app_instance_id=…&platform=…&vuv_version=…&runtime_version=…".
     // The app instance id goes empty while analytics storage is denied; otherwise an empty app
@@ -199,4 +205,6 @@ private:
     std::map<std::string, CachedSetting> cachedValueByRemoteConfigKeys_;
     std::map<std::string, std::shared_ptr<APMPBEventConfig>> cachedEventConfigByEventName_;
     std::vector<std::string> cachedDataControls_;
+    // The configuration's upload sub-domain once it passed as a host label; "" for none.
+    std::string cachedUploadSubdomain_;
 };

@@ -4,6 +4,7 @@
 #include "analytics/core/APMAlarm.h"
 #include "analytics/core/APMDataUtil.h"
 #include "analytics/core/APMDatabase.h"
+#include "analytics/core/APMError.h"
 #include "analytics/core/APMMonitor.h"
 #include "analytics/core/APMPersistedConfig.h"
 #include "analytics/core/APMScheduler.h"
@@ -34,6 +35,11 @@ using Bundle = std::shared_ptr<APMPBMeasurementBundle>;
 
 std::string stringField(const Bundle& bundle, std::int32_t field) {
     return APMPBMessageGetString(bundle, field).value_or("");
+}
+
+// The end time a queued bundle was stored with, as the queue keeps it (seconds).
+double storedEndTimestamp(const Bundle& bundle) {
+    return static_cast<double>(APMPBMessageGetInt64(bundle, APMPBMeasurementBundle::kEndTimestampMillis)) / 1000.0;
 }
 
 // The answer's status; a request that failed on the way (even after its status line) has none.
@@ -420,7 +426,7 @@ void APMUploader::uploadData() {
                               Value(static_cast<long long>(now * 1000)),
                               Value(static_cast<long long>(batch->payload.size())));
     }
-    setUploadInProgressWithBundleIDs(batch->bundleIDs);
+    setUploadInProgressWithBundleIDs(batch->bundleIDs, batch->bundleEndTimestamps);
     // Counted as failed until an answer says otherwise.
     persisted->setLastFailedUploadTimestamp(now);
 
@@ -438,6 +444,7 @@ void APMUploader::uploadData() {
     if (sessionID.empty()) {
         monitor->logWithLevel(2, 23040, "Unable to create network session.");
         uploadingBundleIDs_.clear();
+        uploadingEndTimestamps_.clear();
     }
 }
 
@@ -451,16 +458,15 @@ std::optional<APMUploader::Batch> APMUploader::nextBatch(NSErrorPtr* error) {
     if (!database || !config || !identity) return std::nullopt;
 
     // Bundles the service has but the database kept: delete them first, and never send them again.
-    if (!deliveredBundleIDs_.empty()) {
-        Value::Array delivered;
-        for (std::int64_t rowID : deliveredBundleIDs_) delivered.push_back(Value(static_cast<long long>(rowID)));
-        if (removeBundlesFromDatabaseWithIDs(*context, delivered)) deliveredBundleIDs_.clear();
-    }
+    (void)deleteDeliveredBundles();
+    const std::vector<DeliveredBundle>& delivered = deliveredBundles(*context);
+    const auto wasDelivered = [&](std::int64_t rowID) {
+        return std::any_of(delivered.begin(), delivered.end(), [&](const auto& item) { return item.rowID == rowID; });
+    };
 
     std::vector<APMDatabase::QueuedBundle> bundles;
     for (;;) {
-        const std::int64_t countLimit =
-            config->uploadMaxBundlesLimit() + static_cast<std::int64_t>(deliveredBundleIDs_.size());
+        const std::int64_t countLimit = config->uploadMaxBundlesLimit() + static_cast<std::int64_t>(delivered.size());
         std::vector<std::int64_t> unreadable;
         auto queued =
             database->queryBundlesWithCountLimit(countLimit, config->uploadMaxSizeLimitBytes(), error, &unreadable);
@@ -475,7 +481,7 @@ std::optional<APMUploader::Batch> APMUploader::nextBatch(NSErrorPtr* error) {
             if (!database->deleteBundlesWithRowIDs(rowIDs, error)) return std::nullopt;
             if (queued->empty()) continue;
         }
-        std::erase_if(*queued, [&](const auto& item) { return deliveredBundleIDs_.contains(item.second); });
+        std::erase_if(*queued, [&](const auto& item) { return wasDelivered(item.second); });
         // A bundle without an app id can never be taken by the service; it must not hold the queue.
         Value::Array unusable;
         while (!queued->empty() && stringField(queued->front().first, APMPBMeasurementBundle::kVuvAppId).empty()) {
@@ -530,6 +536,7 @@ std::optional<APMUploader::Batch> APMUploader::nextBatch(NSErrorPtr* error) {
         }
         messages.push_back(Value(bundle));
         batch.bundleIDs.push_back(Value(static_cast<long long>(rowID)));
+        batch.bundleEndTimestamps.push_back(storedEndTimestamp(bundle));
     }
     auto message = APMPBMeasurementBatch::make();
     APMPBMessageSetArray(message, APMPBMeasurementBatch::kBundles, messages);
@@ -539,7 +546,8 @@ std::optional<APMUploader::Batch> APMUploader::nextBatch(NSErrorPtr* error) {
     return batch;
 }
 
-void APMUploader::setUploadInProgressWithBundleIDs(const Value::Array& bundleIDs) {
+void APMUploader::setUploadInProgressWithBundleIDs(const Value::Array& bundleIDs,
+                                                   const std::vector<double>& endTimestamps) {
     auto context = context_.lock();
     if (!context) return;
     if (bundleIDs.empty()) {
@@ -551,6 +559,7 @@ void APMUploader::setUploadInProgressWithBundleIDs(const Value::Array& bundleIDs
         return;
     }
     uploadingBundleIDs_ = bundleIDs;
+    uploadingEndTimestamps_ = endTimestamps;
 }
 
 void APMUploader::networkUploadCompletionHandlerWithResponse(const std::shared_ptr<NSHTTPURLResponse>& response,
@@ -574,11 +583,17 @@ void APMUploader::networkUploadCompletionHandlerWithResponse(const std::shared_p
             monitor->logWithLevel(1, 23045, "Unable to delete uploaded bundles. Uploads will be suspended for seconds",
                                   Value(kUploadSuspensionInterval));
             suspendedUploadTimestamp_ = Clock::uptime();
-            for (const Value& rowID : uploadingBundleIDs_) deliveredBundleIDs_.insert(rowID.longLongValue());
+            auto& delivered = deliveredBundles(*context);
+            for (std::size_t i = 0; i < uploadingBundleIDs_.size(); ++i) {
+                const double endTimestamp = i < uploadingEndTimestamps_.size() ? uploadingEndTimestamps_[i] : 0;
+                delivered.push_back({uploadingBundleIDs_[i].longLongValue(), endTimestamp, now});
+            }
+            storeDeliveredBundles(*context);
         } else {
             suspendedUploadTimestamp_.reset();
         }
         uploadingBundleIDs_.clear();
+        uploadingEndTimestamps_.clear();
         auto network = context->network();
         if (network && network->isNetworkConnected() && hasDataToUpload()) {
             uploadData();
@@ -594,6 +609,7 @@ void APMUploader::networkUploadCompletionHandlerWithResponse(const std::shared_p
     monitor->logWithLevel(7, 23043, "Network upload failed. Will retry later. Code, error", Value(status), Value(error));
     incrementRetryCounter(*context);
     uploadingBundleIDs_.clear();
+    uploadingEndTimestamps_.clear();
     updateSchedule();
 }
 
@@ -603,6 +619,80 @@ void APMUploader::incrementRetryCounter(APMUploaderContext& context) {
     if (!context.database()->incrementRetryCounterForBundlesWithIDs(uploadingBundleIDs_, &error)) {
         context.monitor()->logWithLevel(2, 23166, "Failed to update the bundles' retry counts. Error", Value(error));
     }
+}
+
+std::vector<APMUploader::DeliveredBundle>& APMUploader::deliveredBundles(APMUploaderContext& context) {
+    if (deliveredBundles_) return *deliveredBundles_;
+    deliveredBundles_.emplace();
+    auto persisted = context.persistedConfig();
+    const auto stored = persisted ? persisted->dictionaryForKey(kDeliveredBundlesKey) : std::nullopt;
+    const Value& rows = stored ? stored->get("bundles") : Value::null();
+    if (!rows.isArray()) return *deliveredBundles_;
+    for (const Value& row : rows.array()) {
+        if (!row.isDictionary()) continue;
+        const Value& rowID = row.dictionary().get("row_id");
+        const Value& end = row.dictionary().get("end_timestamp");
+        const Value& uploaded = row.dictionary().get("upload_timestamp");
+        if (!rowID.isNumber() || !end.isNumber()) continue;
+        deliveredBundles_->push_back(
+            {rowID.longLongValue(), end.doubleValue(), uploaded.isNumber() ? uploaded.doubleValue() : 0});
+    }
+    return *deliveredBundles_;
+}
+
+void APMUploader::storeDeliveredBundles(APMUploaderContext& context) {
+    auto persisted = context.persistedConfig();
+    if (!persisted || !deliveredBundles_) return;
+    if (deliveredBundles_->empty()) {
+        persisted->setDictionary(std::nullopt, kDeliveredBundlesKey);
+    } else {
+        Value::Array rows;
+        for (const auto& item : *deliveredBundles_) {
+            rows.push_back(Value(Value::Dictionary{{"row_id", Value(static_cast<long long>(item.rowID))},
+                                                   {"end_timestamp", Value(item.endTimestamp)},
+                                                   {"upload_timestamp", Value(item.uploadTimestamp)}}));
+        }
+        persisted->setDictionary(Value::Dictionary{{"bundles", Value(std::move(rows))}}, kDeliveredBundlesKey);
+    }
+    persisted->synchronizeToDisk();
+}
+
+bool APMUploader::deleteDeliveredBundles() {
+    auto context = context_.lock();
+    auto database = context ? context->database() : nullptr;
+    if (!database) return false;
+    auto& delivered = deliveredBundles(*context);
+    if (delivered.empty()) return true;
+    Value::Array rowIDs;
+    for (const auto& item : delivered) rowIDs.push_back(Value(static_cast<long long>(item.rowID)));
+    NSErrorPtr error;
+    const auto queued = database->queryBundlesWithRowIDs(rowIDs, &error);
+    if (!queued) {
+        context->monitor()->logWithLevel(1, 23036, "Failed to query bundles. Error", Value(error));
+        return false;
+    }
+    // Only rows still holding the bundle that was sent: a row whose id a later bundle took
+    // (after the delete went through after all, or a wipe) is that bundle's and is sent.
+    std::vector<DeliveredBundle> still;
+    for (const auto& item : delivered) {
+        const bool same = std::any_of(queued->begin(), queued->end(), [&](const auto& row) {
+            return row.second == item.rowID && storedEndTimestamp(row.first) == item.endTimestamp;
+        });
+        if (same) still.push_back(item);
+    }
+    if (!still.empty()) {
+        Value::Array stillIDs;
+        for (const auto& item : still) stillIDs.push_back(Value(static_cast<long long>(item.rowID)));
+        if (removeBundlesFromDatabaseWithIDs(*context, stillIDs)) {
+            context->monitor()->logWithLevel(7, 23310, "Deleted bundles the service received before. Count",
+                                             Value(static_cast<long long>(still.size())));
+            still.clear();
+        }
+    }
+    const bool changed = still.size() != delivered.size();
+    delivered = std::move(still);
+    if (changed) storeDeliveredBundles(*context);
+    return delivered.empty();
 }
 
 bool APMUploader::removeBundlesFromDatabaseWithIDs(APMUploaderContext& context, const Value::Array& bundleIDs) {
@@ -709,24 +799,41 @@ void APMUploader::networkRemoteConfigFetchCompletionHandler(const std::shared_pt
         suspendedUploadTimestamp_.reset();
     }
     if (content && !data.empty()) {
-        static_cast<void>(database->performTransaction([&] { return applyConfiguration(*context, data); }));
+        NSErrorPtr why;
+        if (!database->performTransaction([&] { return applyConfiguration(*context, data, &why); }) && why) {
+            // The refusal's own lines are quiet at the default level; the failed transaction alone
+            // would not say what was wrong with the configuration.
+            monitor->logWithLevel(3, 23311, "Configuration from the server was not applied. Reason",
+                                  Value(why->localizedDescription()));
+        }
     }
     uploadDataOrRegisterAlarm();
 }
 
-bool APMUploader::applyConfiguration(APMUploaderContext& context, const NSData& body) {
+bool APMUploader::applyConfiguration(APMUploaderContext& context, const NSData& body, NSErrorPtr* why) {
     auto monitor = context.monitor();
     std::shared_ptr<APMPBMeasurementConfig> config = APMRemoteConfig::measurementConfigFromData(body);
-    if (!config) return false;
+    if (!config) {
+        const auto size = std::to_string(body.size());
+        APMSetError(why, APMErrorInvalidArgument,
+                    body.size() > APMRemoteConfig::kMaxConfigurationSize
+                        ? "It is " + size + " bytes, over the limit of " +
+                              std::to_string(APMRemoteConfig::kMaxConfigurationSize) + " bytes"
+                        : "Its " + size + " bytes do not decode as a measurement configuration");
+        return false;
+    }
     auto identity = context.identity();
     const std::optional<std::string> appID = identity ? identity->appIDFromVUV() : std::nullopt;
-    if (!appID || APMPBMessageGetString(config, APMPBMeasurementConfig::kVuvAppId) != *appID) {
+    const std::optional<std::string> given = APMPBMessageGetString(config, APMPBMeasurementConfig::kVuvAppId);
+    if (!appID || given != *appID) {
         monitor->logWithLevel(2, 23136, "Configuration does not have valid Vizudi App ID.");
+        APMSetError(why, APMErrorInvalidArgument,
+                    APMRemoteConfig::mismatchedAppID("app id (field 1)", given.value_or(""), appID.value_or("")));
         return false;
     }
     // Audience definitions are not part of the stored configuration.
     APMPBMessageClearField(config, APMPBMeasurementConfig::kAudiences);
-    if (!context.remoteConfig()->updateMeasurementConfig(config)) {
+    if (!context.remoteConfig()->updateMeasurementConfig(config, why)) {
         monitor->logWithLevel(2, 23138, "Failed to update configuration with new server configuration", Value(body));
         return false;
     }

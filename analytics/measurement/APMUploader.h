@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
+#include <vector>
 
 class APMAlarm;
 class APMIdentity;
@@ -75,11 +75,15 @@ public:
 
     // MARK: Upload
 
-    // One batch as it is posted: the encoded message and the queue rows it carries.
+    // One batch as it is posted: the encoded message and the queue rows it carries, with the
+    // end time each row was stored with (the queue's "bundle_end_timestamp").
     struct Batch {
         NSData payload;
         Value::Array bundleIDs;
+        std::vector<double> bundleEndTimestamps;
     };
+    // The persisted settings key of the queue rows the service accepted but the database kept.
+    static constexpr const char* kDeliveredBundlesKey = "/vizudi/measurement/delivered_bundles";
 
     // Bundles raw events (while the configuration is fresh), then posts one batch of queued
     // bundles; with nothing queued, fetches the configuration once it has expired.
@@ -111,11 +115,29 @@ public:
     // Reachability changed: schedules updateSchedule on the worker queue. Any thread.
     void reachabilityDidChange() override;
 
+    // Deletes, unsent, the queue rows an earlier upload (of this launch or an earlier one)
+    // delivered but could not delete; true when none is left. Run at start and before each batch.
+    bool deleteDeliveredBundles();
+
 private:
-    void setUploadInProgressWithBundleIDs(const Value::Array& bundleIDs);
+    // A queue row the service has: its id, the end time it was stored with (so a later row that
+    // reuses the id is never taken for it) and when it was uploaded.
+    struct DeliveredBundle {
+        std::int64_t rowID = 0;
+        double endTimestamp = 0;
+        double uploadTimestamp = 0;
+    };
+
+    void setUploadInProgressWithBundleIDs(const Value::Array& bundleIDs, const std::vector<double>& endTimestamps);
+    // The delivered rows, read from the persisted settings at first use.
+    std::vector<DeliveredBundle>& deliveredBundles(APMUploaderContext& context);
+    // Writes the delivered rows to disk at once: a launch that ends before the settings' usual
+    // write must still know them.
+    void storeDeliveredBundles(APMUploaderContext& context);
     void incrementRetryCounter(APMUploaderContext& context);
     bool removeBundlesFromDatabaseWithIDs(APMUploaderContext& context, const Value::Array& bundleIDs);
-    bool applyConfiguration(APMUploaderContext& context, const NSData& body);
+    // Inside the fetch's transaction; on refusal `why` says which field or which limit.
+    bool applyConfiguration(APMUploaderContext& context, const NSData& body, NSErrorPtr* why);
     // Cancels the timer and ends the background task; the reachability delegate is set when
     // waiting for the network, cleared otherwise.
     void stopScheduling(APMUploaderContext& context, bool waitForReachability);
@@ -123,11 +145,12 @@ private:
 
     std::weak_ptr<APMUploaderContext> context_;
     std::shared_ptr<APMBundler> bundler_;
-    // Queue rows of the batch in flight.
+    // Queue rows of the batch in flight, and the end time each was stored with.
     Value::Array uploadingBundleIDs_;
+    std::vector<double> uploadingEndTimestamps_;
     // Queue rows the service accepted but the database failed to delete: never sent again,
-    // deleted at the next upload.
-    std::set<std::int64_t> deliveredBundleIDs_;
+    // deleted before the next batch and at the next launch's start.
+    std::optional<std::vector<DeliveredBundle>> deliveredBundles_;
     // Uptime at which uploads were suspended.
     std::optional<double> suspendedUploadTimestamp_;
 };

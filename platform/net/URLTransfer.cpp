@@ -8,6 +8,7 @@
 #include "platform/net/NSURLError.h"
 #include "platform/net/NSURLRequest.h"
 #include "platform/net/URLHostRewrite.h"
+#include "platform/net/URLLoopbackGuard.h"
 #include "platform/net/URLTrustAnchors.h"
 
 #include <curl/curl.h>
@@ -150,6 +151,7 @@ bool URLTransfer::configure(const NSURLRequest& request) {
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    URLLoopbackGuard::applyTo(easy);
 
     // Anchors trusted for this host must not reach another one through a redirect.
     const std::string host = url ? url->host() : "";

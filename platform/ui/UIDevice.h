@@ -51,10 +51,15 @@ public:
     std::string localizedModel() const { return model(); }
     std::string name() const { return model(); }
 
-    // The identifier the device keeps for this application's vendor: random, made at first
-    // read, unless the host sets one; none after setting none (as while the device is locked).
+    // The identifier the device keeps for this application's vendor: random, made at the first
+    // read in a home and kept in that home (Device/identifierForVendor), so every launch on the
+    // same home reads the same one. When it cannot be kept, the run says so on standard error and
+    // uses the one it made. The host may set one for the current home; none after setting none
+    // (as while the device is locked).
     std::shared_ptr<NSUUID> identifierForVendor() const;
     void setIdentifierForVendor(std::shared_ptr<NSUUID> identifier);
+    // Where the identifier of the current home is kept.
+    static std::string identifierForVendorPath();
 
     UIDeviceOrientation orientation() const;
     // Posts the did-change notification (object: the device) when the orientation changes
@@ -73,6 +78,8 @@ private:
     std::string systemVersion_;
     UIDeviceOrientation orientation_ = UIDeviceOrientation::Portrait;
     int generating_ = 0;
-    mutable bool vendorIdentifierMade_ = false;
+    // The home the identifier below belongs to; another home reads its own.
+    mutable std::string vendorIdentifierHome_;
+    mutable bool vendorIdentifierKnown_ = false;
     mutable std::shared_ptr<NSUUID> vendorIdentifier_;
 };

@@ -1,20 +1,24 @@
 // The application end to end with its measurement engine: started on the demo bundle in the
 // simulator, pointed at the measurement service on 127.0.0.1, it uploads its first open once it
-// goes to the background.
+// goes to the background, and a later launch on the same home is the same device to the service.
 #include "demo/generator/DemoGenerator.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/MeasurementService.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -23,39 +27,91 @@ std::string contents(const std::string& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
+std::int64_t intParameter(const MeasurementService::Event& event, const std::string& name) {
+    const Value& value = event.parameters.get(name);
+    return value.isNumber() ? value.longLongValue() : -1;
+}
+
+// The demo bundle and a home, and the simulator launched on them as a person would, pointed at
+// the measurement service on 127.0.0.1.
+class ApplicationMeasurement : public testing::Test {
+protected:
+    void SetUp() override {
+        DemoGenerator::Options options;
+        options.writePictures = false;
+        std::string error;
+        ASSERT_TRUE(DemoGenerator::writeBundle(bundle, options, &error)) << error;
+        const Value service = NSPropertyListSerialization::propertyListWithContentsOfFile(bundle + "/VizudiService-Info.plist");
+        appID = service.isDictionary() ? service.dictionary().get("VIZUDI_APP_ID").stringValue() : "";
+        ASSERT_FALSE(appID.empty());
+        std::ofstream(certificate) << MeasurementService::certificatePEM();
+        std::filesystem::create_directories(home);
+    }
+
+    // One launch that goes to the background and waits until the service has `uploads` uploads;
+    // quits and returns what it printed.
+    std::string launchUntilUploads(std::size_t uploads) {
+        // Commands come in as a person types them, so the application stays up while its upload
+        // is on the way.
+        const std::string command = std::string(OSTREL_SIM) + " --bundle " + bundle + " --home " + home +
+                                    " --default APMMeasurementEndpointHost=" + measurement.host() +
+                                    " --trust-anchor 127.0.0.1=" + certificate + " >" + output + " 2>&1";
+        FILE* input = popen(command.c_str(), "w");
+        EXPECT_NE(input, nullptr);
+        if (!input) return "";
+        std::fputs("background\n", input);
+        std::fflush(input);
+        const bool uploaded = measurement.waitForUploads(uploads, 60);
+        // The upload has reached the service; quitting before the application has its answer
+        // would leave the bundle for the next launch to send again.
+        const bool answered = uploaded && waitUntilQueueIsEmpty();
+        std::fputs("quit\n", input);
+        const int status = pclose(input);
+        const std::string said = contents(output);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << said;
+        EXPECT_TRUE(uploaded) << said;
+        EXPECT_TRUE(answered) << said;
+        return said;
+    }
+
+    // Until the application's upload queue is empty (bounded: 20 s of real time). The other
+    // process says nothing when it deletes a bundle, so its database is looked at.
+    bool waitUntilQueueIsEmpty() const {
+        const std::string path = home + "/Library/Application Support/Vizudi/Measurement/vizudi-app-measurement.sql";
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (;;) {
+            long long queued = -1;
+            sqlite3* handle = nullptr;
+            if (sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+                sqlite3_busy_timeout(handle, 1000);
+                sqlite3_exec(
+                    handle, "SELECT (SELECT count(*) FROM queue) + (SELECT count(*) FROM raw_events)",
+                    [](void* out, int, char** values, char**) {
+                        *static_cast<long long*>(out) = values[0] ? std::atoll(values[0]) : -1;
+                        return 0;
+                    },
+                    &queued, nullptr);
+            }
+            sqlite3_close(handle);
+            if (queued == 0) return true;
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
+    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
+    const std::string certificate = Sandbox::tmp() + "/measurement.pem";
+    const std::string home = Sandbox::tmp() + "/app-home";
+    const std::string output = Sandbox::tmp() + "/app-output.txt";
+    std::string appID;
+    MeasurementService measurement;
+};
+
 }  // namespace
 
-TEST(ApplicationMeasurement, TheFirstOpenReachesTheMeasurementServiceWhenTheApplicationGoesToTheBackground) {
-    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
-    DemoGenerator::Options options;
-    options.writePictures = false;
-    std::string error;
-    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, options, &error)) << error;
-    const Value service = NSPropertyListSerialization::propertyListWithContentsOfFile(bundle + "/VizudiService-Info.plist");
-    const std::string appID = service.isDictionary() ? service.dictionary().get("VIZUDI_APP_ID").stringValue() : "";
-    ASSERT_FALSE(appID.empty());
-
-    MeasurementService measurement;
-    const std::string certificate = Sandbox::tmp() + "/measurement.pem";
-    std::ofstream(certificate) << MeasurementService::certificatePEM();
-    const std::string home = Sandbox::tmp() + "/app-home";
-    std::filesystem::create_directories(home);
-    const std::string output = Sandbox::tmp() + "/app-output.txt";
-
-    // Commands come in as a person types them, so the application stays up while its upload is
-    // on the way.
-    const std::string command = std::string(OSTREL_SIM) + " --bundle " + bundle + " --home " + home +
-                                " --default APMMeasurementEndpointHost=" + measurement.host() +
-                                " --trust-anchor 127.0.0.1=" + certificate + " >" + output + " 2>&1";
-    FILE* input = popen(command.c_str(), "w");
-    ASSERT_NE(input, nullptr);
-    std::fputs("background\n", input);
-    std::fflush(input);
-    const bool uploaded = measurement.waitForUploads(1, 60);
-    std::fputs("quit\n", input);
-    const int status = pclose(input);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << contents(output);
-    ASSERT_TRUE(uploaded) << contents(output);
+TEST_F(ApplicationMeasurement, TheFirstOpenReachesTheMeasurementServiceWhenTheApplicationGoesToTheBackground) {
+    const std::string shown = launchUntilUploads(1);
+    ASSERT_FALSE(HasFailure());
 
     const auto uploads = measurement.uploads();
     ASSERT_FALSE(uploads.empty());
@@ -64,12 +120,43 @@ TEST(ApplicationMeasurement, TheFirstOpenReachesTheMeasurementServiceWhenTheAppl
     const auto events = measurement.events();
     EXPECT_EQ(std::count_if(events.begin(), events.end(), [](const auto& event) { return event.name == "_f"; }), 1)
         << MeasurementService::summaryLine(1, uploads.front());
+    // The first open counts one millisecond of engagement.
+    const auto engagement = std::find_if(events.begin(), events.end(), [](const auto& event) { return event.name == "_e"; });
+    ASSERT_NE(engagement, events.end()) << MeasurementService::summaryLine(1, uploads.front());
+    EXPECT_EQ(intParameter(*engagement, "_et"), 1);
     // The engine said it started, under the platform core's tag, in the log in the home, not on
     // the terminal; and bundling the one event left nothing that looked like a failed write.
     const std::string said = contents(home + "/diagnostics.log");
-    const std::string shown = contents(output);
     EXPECT_NE(said.find("[Rezavivi/Analytics]"), std::string::npos) << said;
     EXPECT_EQ(said.find("Transaction failed"), std::string::npos) << said;
     EXPECT_EQ(shown.find("[Rezavivi/Analytics]"), std::string::npos) << shown;
     EXPECT_NE(shown.find("diagnostics are written to " + home + "/diagnostics.log"), std::string::npos) << shown;
+}
+
+TEST_F(ApplicationMeasurement, ALaterLaunchIsTheSameDeviceToTheService) {
+    (void)launchUntilUploads(1);
+    ASSERT_FALSE(HasFailure());
+    const auto first = measurement.events();
+    ASSERT_FALSE(first.empty());
+    const std::string device = first.front().vendorDeviceID;
+    EXPECT_EQ(device.size(), 36u);
+
+    // An update of the application: the next launch reports it, from the same device.
+    const std::string info = bundle + "/Info.plist";
+    Value plist = NSPropertyListSerialization::propertyListWithContentsOfFile(info);
+    ASSERT_TRUE(plist.isDictionary());
+    Value::Dictionary updated = plist.dictionary();
+    updated.set("CFBundleShortVersionString", Value("99.0"));
+    ASSERT_TRUE(NSPropertyListSerialization::writePropertyList(Value(updated), info,
+                                                               NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0));
+    const std::string said = launchUntilUploads(2);
+    ASSERT_FALSE(HasFailure());
+    const auto events = measurement.events();
+    const auto update = std::find_if(events.begin(), events.end(), [](const auto& event) { return event.name == "_au"; });
+    ASSERT_NE(update, events.end()) << said;
+    EXPECT_EQ(update->vendorDeviceID, device);
+    // Nothing of the first launch came again.
+    EXPECT_TRUE(measurement.duplicates().empty());
+    EXPECT_EQ(std::count_if(events.begin(), events.end(), [](const auto& event) { return event.name == "_f"; }), 1)
+        << said;
 }

@@ -3,6 +3,9 @@
 // Retry-After, slow bodies and dropped connections.
 #include "DeliveryTestSupport.h"
 
+#include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/Sandbox.h"
+
 namespace {
 
 using Reply = MeasurementService::Reply;
@@ -20,6 +23,14 @@ protected:
         service.enqueueReply(MeasurementService::Route::Upload, scripted);
     }
     void replyWith(const Reply& scripted) { service.enqueueReply(MeasurementService::Route::Upload, scripted); }
+    // What reached the service, for a failure's message.
+    std::string traffic() const {
+        std::string text;
+        for (const auto& fetch : service.configFetches()) text += "config fetch: " + std::to_string(fetch.status) + "\n";
+        const auto uploads = service.uploads();
+        for (std::size_t i = 0; i < uploads.size(); ++i) text += MeasurementService::summaryLine(i + 1, uploads[i]) + "\n";
+        return text;
+    }
 };
 
 }  // namespace
@@ -103,4 +114,104 @@ TEST_F(APMDeliveryTest, EventsLoggedWhileAnUploadHangsFollowItOnce) {
     for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
     EXPECT_TRUE(service.duplicates().empty());
     EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
+}
+
+namespace {
+
+// The engine's settings as they are on disk now, not as the running engine holds them.
+Value::Dictionary settingsOnDisk() {
+    const Value plist = NSPropertyListSerialization::propertyListWithContentsOfFile(
+        Sandbox::preferences() + "/com.vizudi.vuv.measurement.plist");
+    return plist.isDictionary() ? plist.dictionary() : Value::Dictionary{};
+}
+
+}  // namespace
+
+TEST_F(APMDeliveryTest, WhatTheServiceHasIsNeverSentAgainInALaterLaunch) {
+    VerboseLogCapture capture;
+    start();
+    logSteps(0, 3);
+    // The database refuses every delete: the service has the bundle, the queue keeps it.
+    execute("CREATE TRIGGER keep_queue BEFORE DELETE ON queue BEGIN SELECT RAISE(ABORT, 'kept'); END");
+    uploadWhileDue();
+    ASSERT_EQ(deliveredNumbers("step").size(), 3u) << traffic();
+    const long long kept = count("SELECT count(*) FROM queue");
+    ASSERT_GE(kept, 1);
+    // On disk at once, not with the settings' next write: a launch may end any moment now.
+    const Value record = settingsOnDisk().get(APMUploader::kDeliveredBundlesKey);
+    ASSERT_TRUE(record.isDictionary());
+    EXPECT_EQ(record.dictionary().get("bundles").array().size(), static_cast<std::size_t>(kept));
+
+    // The next launch, the delete still failing: the old bundle stays in the queue unsent, the new
+    // events go.
+    restart();
+    logSteps(3, 6);
+    uploadWhileDue();
+    EXPECT_GT(count("SELECT count(*) FROM queue"), kept);
+    auto delivered = deliveredNumbers("step");
+    ASSERT_EQ(delivered.size(), 6u);
+    for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
+    EXPECT_TRUE(service.duplicates().empty());
+
+    // Once the database deletes again, the next launch deletes what both launches delivered,
+    // unsent, at its start.
+    execute("DROP TRIGGER keep_queue");
+    const std::size_t uploadsBefore = service.uploads().size();
+    restart();
+    EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
+    EXPECT_TRUE(capture.contains("Deleted bundles the service received before. Count"));
+    EXPECT_TRUE(settingsOnDisk().get(APMUploader::kDeliveredBundlesKey).isNull());
+    logSteps(6, 8);
+    uploadWhileDue();
+    EXPECT_GT(service.uploads().size(), uploadsBefore);
+    delivered = deliveredNumbers("step");
+    ASSERT_EQ(delivered.size(), 8u);
+    for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
+    EXPECT_TRUE(service.duplicates().empty());
+    EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
+}
+
+TEST_F(APMDeliveryTest, ARowThatAnotherBundleTookIsSentNotDeleted) {
+    start();
+    logSteps(0, 3);
+    // A refused upload keeps its bundle in the queue.
+    reply(500);
+    Clock::advance(scheduledUpload() - Clock::now());
+    waitUntilIdle();
+    ASSERT_EQ(service.uploads().size(), 1u);
+    const auto queued = rows("SELECT rowid, bundle_end_timestamp FROM queue");
+    ASSERT_EQ(queued.size(), 1u);
+    // A record left by an earlier launch names that row id, but for a bundle stored with another
+    // end time (the row was deleted after all and its id taken again).
+    APMPersistedConfig::sharedInstance()->setDictionary(
+        Value::Dictionary{{"bundles", Value(Value::Array{Value(Value::Dictionary{
+                                          {"row_id", Value(std::stoll(queued[0][0]))},
+                                          {"end_timestamp", Value(std::stod(queued[0][1]) - 60)},
+                                          {"upload_timestamp", Value(kNow - 3600)}})})}},
+        APMUploader::kDeliveredBundlesKey);
+
+    restart();
+    EXPECT_EQ(count("SELECT count(*) FROM queue"), 1);
+    uploadWhileDue();
+    const auto delivered = deliveredNumbers("step");
+    ASSERT_EQ(delivered.size(), 3u);
+    for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
+    EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
+    EXPECT_FALSE(APMPersistedConfig::sharedInstance()->dictionaryForKey(APMUploader::kDeliveredBundlesKey));
+}
+
+TEST_F(APMDeliveryTest, WithoutAConfiguredHostNothingLeavesTheMachine) {
+    LogCapture capture;
+    NSUserDefaults::standardUserDefaults()->removeObjectForKey(APMRemoteConfig::kMeasurementHostDefaultsKey);
+    start();
+    logSteps(0, 2);
+    Clock::advance(scheduledUpload() - Clock::now());
+    waitUntilIdle();
+    // The request went nowhere: its reserved host was not even looked up (the test run's
+    // loopback rule would have failed this test for a lookup), and the data stays for later.
+    EXPECT_TRUE(capture.contains("https://app-measurement.invalid/config/app/")) << traffic();
+    EXPECT_TRUE(service.configFetches().empty());
+    EXPECT_TRUE(service.uploads().empty());
+    EXPECT_DOUBLE_EQ(APMPersistedConfig::sharedInstance()->lastFailedUploadTimestamp(), Clock::now());
+    EXPECT_EQ(rawEventNumbers("step"), (std::vector<long long>{0, 1}));
 }

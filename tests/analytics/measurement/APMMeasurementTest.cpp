@@ -2,6 +2,7 @@
 // reinstallation with the keychain kept reports), the app and system update events, the wipe
 // after an app id change, the reset, and what the start does with consent.
 #include "EngineTestSupport.h"
+#include "UploadTestSupport.h"
 
 #include "analytics/core/APMKeychainWrapper.h"
 #include "platform/foundation/NSProcessInfo.h"
@@ -43,12 +44,16 @@ TEST_F(APMMeasurementTest, FirstOpenIsWrittenOnceAndAgainAfterAReinstallThatKept
     start();
     ASSERT_TRUE(APMMeasurement::hasSharedInstance());
     EXPECT_TRUE(engine()->isEnabled());
-    EXPECT_EQ(rawEventNames(), std::vector<std::string>{"_f"});
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e"}));
     // No receipt: not the originally installed version, no first open before on this device.
     EXPECT_EQ(rawEventParameter("_f", "_uwa"), Value(1LL));
     EXPECT_EQ(rawEventParameter("_f", "_pfo"), Value(0LL));
     EXPECT_EQ(rawEventParameter("_f", "_c"), Value(1LL));  // a default conversion
     EXPECT_EQ(rawEventParameter("_f", "_dac"), Value());  // collection was on from the start
+    // One millisecond of engagement follows it, as the first session's.
+    EXPECT_EQ(rawEventParameter("_e", "_et"), Value(1LL));
+    EXPECT_EQ(rawEventParameter("_e", "_fr"), Value());
+    EXPECT_EQ(rawEventParameter("_f", "_et"), Value());
     EXPECT_EQ(userProperty("_fi"), "0");
     EXPECT_EQ(userProperty("_fot"), std::to_string(APMMeasurement::timestampMillisRoundedUpToNextHour(
                                         static_cast<std::int64_t>(kNow * 1000))));
@@ -57,7 +62,7 @@ TEST_F(APMMeasurementTest, FirstOpenIsWrittenOnceAndAgainAfterAReinstallThatKept
     EXPECT_TRUE(capture.contains("[I-ACS023016] Analytics is ready to receive events"));
 
     restart();
-    EXPECT_EQ(rawEventNames(), std::vector<std::string>{"_f"});
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e"}));
 
     // A reinstall: the container goes, the keychain stays.
     settle();
@@ -68,7 +73,7 @@ TEST_F(APMMeasurementTest, FirstOpenIsWrittenOnceAndAgainAfterAReinstallThatKept
     pointAtClosedPort();
     APMAnalytics::load();
     start();
-    EXPECT_EQ(rawEventNames(), std::vector<std::string>{"_f"});
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e"}));
     EXPECT_EQ(rawEventParameter("_f", "_uwa"), Value(0LL));
     EXPECT_EQ(rawEventParameter("_f", "_pfo"), Value(1LL));
     EXPECT_EQ(userProperty("_fi"), "1");
@@ -133,14 +138,14 @@ TEST_F(APMMeasurementTest, ANewAppIDWipesTheOldDataAndNamesThePreviousOne) {
     APMAnalytics::logEventWithName("painting_opened", {});
     APMAnalytics::setUserPropertyString(Value("oil"), "medium");
     settle();
-    ASSERT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "painting_opened"}));
+    ASSERT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e", "painting_opened"}));
 
     settle();
     forgetProcess();
     APMAnalytics::load();
     start({}, kOtherAppID);
     // Nothing of the old app's is left; the first open of the new one says where it came from.
-    EXPECT_EQ(rawEventNames(), std::vector<std::string>{"_f"});
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e"}));
     EXPECT_EQ(rawEventParameter("_f", "_pvuv"), Value(kAppID));
     EXPECT_EQ(count("SELECT count(*) FROM user_attributes WHERE name = 'medium'"), 0);
     EXPECT_EQ(engine()->persistedConfig()->appIDFromVUV(), std::optional<std::string>(kOtherAppID));
@@ -151,5 +156,36 @@ TEST_F(APMMeasurementTest, ANewAppIDWipesTheOldDataAndNamesThePreviousOne) {
     forgetProcess();
     APMAnalytics::load();
     start({}, kOtherAppID);
-    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "painting_closed"}));
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e", "painting_closed"}));
+}
+
+TEST_F(APMMeasurementTest, TheFirstOpenEngagementFollowsTheConfiguration) {
+    // A first open under a configuration already stored: the database is kept and only the first
+    // open property goes, as after a reset.
+    const auto firstOpenUnder = [&](const std::vector<std::pair<std::string, std::string>>& settings) {
+        start();
+        bool applied = false;
+        engine()->scheduler()->dispatchSyncOnWorkerQueueBlockID("test", [&] {
+            applied = engine()->remoteConfigInstance()->updateMeasurementConfig(makeMeasurementConfig(settings, 1, kAppID));
+        });
+        ASSERT_TRUE(applied);
+        settle();
+        forgetProcess();
+        execute("DELETE FROM raw_events; DELETE FROM user_attributes WHERE name = '_fot'");
+        APMAnalytics::load();
+        start();
+    };
+
+    // Efficient engagement reporting marks both events.
+    firstOpenUnder({{"measurement.collection.efficient_engagement_reporting_enabled", "1"}});
+    ASSERT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e"}));
+    EXPECT_EQ(rawEventParameter("_f", "_et"), Value(1LL));
+    EXPECT_EQ(rawEventParameter("_e", "_et"), Value(1LL));
+    EXPECT_EQ(rawEventParameter("_e", "_fr"), Value(1LL));
+    settle();
+    forgetProcess();
+
+    // Redundant engagement removal leaves the first open alone.
+    firstOpenUnder({{"measurement.collection.redundant_engagement_removal_enabled", "1"}});
+    EXPECT_EQ(rawEventNames(), std::vector<std::string>{"_f"});
 }

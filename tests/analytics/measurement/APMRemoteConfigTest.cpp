@@ -481,8 +481,11 @@ TEST_F(APMRemoteConfigTest, EventConfigurationsAndDataControls) {
 TEST_F(APMRemoteConfigTest, URLsPointAtTheConfiguredHost) {
     onWorker([&] {
         auto remote = makeRemoteConfig();
-        EXPECT_EQ(remote->uploadURL()->absoluteString(),
-                  std::string("https://") + APMRemoteConfig::kDefaultMeasurementHost + "/a");
+        // Unconfigured, the engine names a host that cannot leave the machine.
+        EXPECT_EQ(remote->uploadURL()->absoluteString(), "https://app-measurement.invalid/a");
+        auto url = remote->remoteConfigURLWithAppInstanceID("0123abcd", "ios", 90000, 3, false);
+        ASSERT_NE(url, nullptr);
+        EXPECT_EQ(url->host(), "app-measurement.invalid");
 
         ASSERT_TRUE(NSUserDefaults::standardUserDefaults()->setObject(Value("measurement.test:8443"),
                                                                       APMRemoteConfig::kMeasurementHostDefaultsKey));
@@ -492,7 +495,28 @@ TEST_F(APMRemoteConfigTest, URLsPointAtTheConfiguredHost) {
         ASSERT_TRUE(remote->updateMeasurementConfig(config));
         EXPECT_EQ(remote->uploadURL()->absoluteString(), "https://eu.measurement.test:8443/a");
 
-        auto url = remote->remoteConfigURLWithAppInstanceID("0123abcd", "ios", 90000, 3, false);
+        // Only a host label goes in front of the host: anything else could send the uploads to
+        // another service, and is refused with the default kept.
+        const std::vector<std::string> hostileLabels = {"evil.example/", "x?", "user@evil.example", "eu.other", "",
+                                                        std::string(64, 'a'), "-eu", "eu-", "e u", "eu:1"};
+        for (const std::string& refused : hostileLabels) {
+            LogCapture capture;
+            auto hostile = makeConfig({{"measurement.upload.retry_count", "9"}});
+            APMPBMessageSetString(hostile, APMPBMeasurementConfig::kUploadSubdomain, refused);
+            ASSERT_TRUE(remote->updateMeasurementConfig(hostile));
+            EXPECT_EQ(remote->uploadURL()->absoluteString(), "https://measurement.test:8443/a") << refused;
+            EXPECT_TRUE(capture.contains(
+                "[I-ACS029030] Upload sub-domain is not a host label. Uploads go to the measurement host. Sub-domain: \"" +
+                refused + "\""))
+                << refused;
+        }
+        auto longest = makeConfig({});
+        APMPBMessageSetString(longest, APMPBMeasurementConfig::kUploadSubdomain, "eu-west-" + std::string(55, '9'));
+        ASSERT_TRUE(remote->updateMeasurementConfig(longest));
+        EXPECT_EQ(remote->uploadURL()->absoluteString(),
+                  "https://eu-west-" + std::string(55, '9') + ".measurement.test:8443/a");
+
+        url = remote->remoteConfigURLWithAppInstanceID("0123abcd", "ios", 90000, 3, false);
         ASSERT_NE(url, nullptr);
         EXPECT_EQ(url->absoluteString(),
                   std::string("https://measurement.test:8443/config/app/") + kAppID +

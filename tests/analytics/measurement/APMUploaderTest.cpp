@@ -581,7 +581,8 @@ TEST_F(APMUploaderTest, ConfigurationFetchAnswers) {
 }
 
 TEST_F(APMUploaderTest, HostileConfigurationsAreRefusedAndTheLastGoodOneKept) {
-    LogCapture capture;
+    // What a person sees at the default level.
+    LogCapture capture(VULLoggerLevelNotice);
     auto good = makeMeasurementConfig({{"measurement.upload.max_bundles", "50"}}, 5);
     service.setConfiguration(kTestAppID, good);
     fetchConfig();
@@ -593,16 +594,23 @@ TEST_F(APMUploaderTest, HostileConfigurationsAreRefusedAndTheLastGoodOneKept) {
         const NSData other = *makeMeasurementConfig({}, 9, "1:999:ios:other")->protoBuffer();
         return std::string(other.begin(), other.end());
     }();
-    const std::vector<std::pair<const char*, std::string>> hostile = {
-        {"truncated", encoded.substr(0, encoded.size() - 3)},
-        {"oversized", std::string(APMRemoteConfig::kMaxConfigurationSize + 1, '\x0a')},
-        {"app id of the wrong type", std::string("\x08\x07\x10\x05", 4)},
-        {"another app", otherApp},
+    // Each refusal says why at the default level, beside the failed transaction.
+    const std::string because = "[I-ACS023311] Configuration from the server was not applied. Reason: ";
+    const std::vector<std::tuple<const char*, std::string, std::string>> hostile = {
+        {"truncated", encoded.substr(0, encoded.size() - 3),
+         "Its " + std::to_string(encoded.size() - 3) + " bytes do not decode as a measurement configuration"},
+        {"oversized", std::string(APMRemoteConfig::kMaxConfigurationSize + 1, '\x0a'),
+         "It is 1048577 bytes, over the limit of 1048576 bytes"},
+        {"app id of the wrong type", std::string("\x08\x07\x10\x05", 4),
+         "Its 4 bytes do not decode as a measurement configuration"},
+        {"another app", otherApp,
+         std::string("Its app id (field 1) is \"1:999:ios:other\", not this app's \"") + kTestAppID + "\""},
     };
-    for (const auto& [what, body] : hostile) {
+    for (const auto& [what, body, reason] : hostile) {
         Clock::advance(1);
         service.setConfigurationBody(kTestAppID, body);
         fetchConfig();
+        EXPECT_TRUE(capture.contains(because + reason)) << what;
         EXPECT_EQ(service.configFetches().back().status, 200) << what;
         EXPECT_EQ(configVersion(), 5) << what;
         EXPECT_EQ(storedConfigVersion(), 5) << what;
@@ -611,6 +619,18 @@ TEST_F(APMUploaderTest, HostileConfigurationsAreRefusedAndTheLastGoodOneKept) {
         EXPECT_EQ(persisted().lastFailedUploadTimestamp(), 0) << what;
     }
     EXPECT_TRUE(capture.contains("[I-ACS029011] Configuration is too large. Size (bytes): 1048577"));
+
+    // A database that cannot store it names its own failure.
+    executeSQL("CREATE TRIGGER keep_config BEFORE UPDATE OF remote_config_data ON app_metadata "
+               "BEGIN SELECT RAISE(ABORT, 'configuration kept'); END");
+    Clock::advance(1);
+    service.setConfiguration(kTestAppID, makeMeasurementConfig({}, 7));
+    fetchConfig();
+    EXPECT_EQ(configVersion(), 5);
+    const auto stored = capture.matching(because + "The database could not store it: ");
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_NE(stored[0].find("configuration kept"), std::string::npos) << stored[0];
+    executeSQL("DROP TRIGGER keep_config");
 
     // Limits out of range are taken with the configuration and read as their defaults.
     service.setConfiguration(kTestAppID, makeMeasurementConfig({{"measurement.upload.max_bundles", "100000000"},
