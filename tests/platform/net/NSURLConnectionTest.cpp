@@ -237,18 +237,13 @@ TEST_F(NSURLConnectionTest, ADelegateSlowerThanTheNetworkHoldsTheServerBackInste
 TEST_F(NSURLConnectionTest, ABodyOverTheRequestsBoundFailsBeforeAnythingPastItIsDelivered) {
     LoopbackServer server;
     const std::string body = patternBody(3 * 1024 * 1024);
-    server.serve("/sized", textResponse(body));
-    LoopbackServer::Response chunked = textResponse(body);
-    chunked.framing = LoopbackServer::Framing::Chunked;
-    server.serve("/chunked", chunked);
+    serveBothFramings(server, "/long", body);
     server.serve("/fits", textResponse(body.substr(0, 1000)));
 
     const std::uint64_t bound = 1000;
-    for (const char* path : {"/sized", "/chunked", "/fits"}) {
-        auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(server.url(path)));
-        request->setMaximumBodyLength(bound);
+    for (const char* path : {"/long", "/long-chunked", "/fits"}) {
         auto recorder = std::make_shared<Recorder>();
-        NSURLConnection::connectionWithRequest(request, recorder);
+        NSURLConnection::connectionWithRequest(boundedRequest(server.url(path), bound), recorder);
         ASSERT_TRUE(pumpMainUntil([&] { return recorder->ended(); })) << path;
         if (std::string(path) == "/fits") {
             EXPECT_EQ(recorder->kinds(), (std::vector<std::string>{"response", "data", "finish"}));

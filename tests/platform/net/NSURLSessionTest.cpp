@@ -379,22 +379,14 @@ TEST_F(NSURLSessionTest, HandlersRunOnTheSessionQueueNeverInsideTheCallThatCause
 TEST_F(NSURLSessionTest, ATaskTakesNoMoreThanItsRequestsBoundAndFailsClearlyPastIt) {
     LoopbackServer server;
     const std::string body = patternBody(8 * 1024 * 1024);
-    server.serve("/sized", textResponse(body));
-    LoopbackServer::Response chunked = textResponse(body);
-    chunked.framing = LoopbackServer::Framing::Chunked;
-    server.serve("/chunked", chunked);
+    serveBothFramings(server, "/long", body);
     const std::uint64_t bound = 1024 * 1024;
     server.serve("/exact", textResponse(body.substr(0, bound)));
-    auto bounded = [&](const std::string& path) {
-        auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(server.url(path)));
-        request->setMaximumBodyLength(bound);
-        return request;
-    };
 
     TaskRunner runner;
     // A declared length over the bound is refused before the body; an undeclared one as it passes.
-    for (const char* path : {"/sized", "/chunked"}) {
-        auto run = runner.start(bounded(path));
+    for (const char* path : {"/long", "/long-chunked"}) {
+        auto run = runner.start(boundedRequest(server.url(path), bound));
         Completion got = runner.wait(run);
         ASSERT_EQ(got.calls, 1) << path;
         EXPECT_EQ(got.errorCode(), NSURLErrorDataLengthExceedsMaximum) << path;
@@ -403,7 +395,7 @@ TEST_F(NSURLSessionTest, ATaskTakesNoMoreThanItsRequestsBoundAndFailsClearlyPast
         EXPECT_TRUE(got.data.empty());
         EXPECT_LE(run.task->countOfBytesReceived(), static_cast<std::int64_t>(bound)) << path;
     }
-    auto exact = runner.start(bounded("/exact"));
+    auto exact = runner.start(boundedRequest(server.url("/exact"), bound));
     Completion got = runner.wait(exact);
     ASSERT_FALSE(got.error) << got.error->description();
     EXPECT_EQ(got.data.size(), bound);
