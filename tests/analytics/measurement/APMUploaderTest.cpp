@@ -595,7 +595,6 @@ TEST_F(APMUploaderTest, HostileConfigurationsAreRefusedAndTheLastGoodOneKept) {
     }();
     const std::vector<std::pair<const char*, std::string>> hostile = {
         {"truncated", encoded.substr(0, encoded.size() - 3)},
-        {"oversized", std::string(APMRemoteConfig::kMaxConfigurationSize + 1, '\x0a')},
         {"app id of the wrong type", std::string("\x08\x07\x10\x05", 4)},
         {"another app", otherApp},
     };
@@ -610,7 +609,17 @@ TEST_F(APMUploaderTest, HostileConfigurationsAreRefusedAndTheLastGoodOneKept) {
         // The fetch itself counts: the next waits for the cache time.
         EXPECT_EQ(persisted().lastFailedUploadTimestamp(), 0) << what;
     }
-    EXPECT_TRUE(capture.contains("[I-ACS029011] Configuration is too large. Size (bytes): 1048577"));
+    // Longer than a configuration may be: refused as it arrives, never held whole. That is a
+    // failed fetch, and the last good configuration stays.
+    Clock::advance(1);
+    service.setConfigurationBody(kTestAppID, std::string(APMRemoteConfig::kMaxConfigurationSize + 1, '\x0a'));
+    fetchConfig();
+    EXPECT_EQ(configVersion(), 5);
+    EXPECT_EQ(storedConfigVersion(), 5);
+    EXPECT_EQ(context->remoteConfig_->uploadMaxBundlesLimit(), 50);
+    EXPECT_EQ(persisted().lastFailedUploadTimestamp(), Clock::now());
+    EXPECT_TRUE(capture.contains("[I-ACS023128] Network request failed to fetch remote config."));
+    EXPECT_TRUE(capture.contains("resource exceeds maximum size"));
 
     // Limits out of range are taken with the configuration and read as their defaults.
     service.setConfiguration(kTestAppID, makeMeasurementConfig({{"measurement.upload.max_bundles", "100000000"},
