@@ -11,15 +11,14 @@
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSStringFormat.h"
 #include "platform/foundation/SecureRandom.h"
+#include "platform/net/HTTPHeaderParser.h"
 #include "platform/net/NSHTTPURLResponse.h"
 #include "platform/net/NSMutableURLRequest.h"
 #include "platform/net/NSURL.h"
 #include "platform/net/NSURLConnection.h"
 #include "platform/net/NSURLError.h"
 
-#include <charconv>
 #include <cstdint>
-#include <regex>
 
 namespace {
 
@@ -38,16 +37,6 @@ std::optional<std::int64_t> fileSize(const std::string& path) {
     const Value* size = attributes->find(NSFileSize);
     if (!size) return std::nullopt;
     return size->longLongValue();
-}
-
-// "bytes <start>-<end>/<total>", case-insensitive, at the start of the field.
-bool parseContentRange(const std::string& field, std::int64_t& start, std::int64_t& total) {
-    static const std::regex pattern(R"(^bytes (\d+)-\d+/(\d+))", std::regex::icase);
-    std::smatch match;
-    if (!std::regex_search(field, match, pattern)) return false;
-    const std::string first = match[1].str(), second = match[2].str();
-    return std::from_chars(first.data(), first.data() + first.size(), start).ec == std::errc() &&
-           std::from_chars(second.data(), second.data() + second.size(), total).ec == std::errc();
 }
 
 }  // namespace
@@ -127,6 +116,9 @@ void HTTPrequest::start(bool resume) {
     request->setValue(std::string(), "Accept-Encoding");
     // The connection's own idle limit stays out of the way of this request's.
     request->setTimeoutInterval(2 * kIdleTimeout);
+    // A whole answer may take the bound; a range is held to what is left of it as it arrives.
+    const std::int64_t limit = bodyLimit();
+    if (limit > 0) request->setMaximumBodyLength(static_cast<std::uint64_t>(limit));
     if (resume) checkDownloadedBytes(*request);
 
     ++generation_;
@@ -137,9 +129,17 @@ void HTTPrequest::start(bool resume) {
     context = self<HTTPrequest>();
 }
 
+std::int64_t HTTPrequest::bodyLimit() const {
+    if (maximumBodyLength_ > 0) return maximumBodyLength_;
+    return downloadToFile_ ? 0 : kMaximumMemoryBodyLength;
+}
+
 void HTTPrequest::checkDownloadedBytes(NSMutableURLRequest& request) {
     const auto size = fileSize(dataFilePath_);
     if (!size || *size <= 0) return;
+    // A file already at the bound cannot grow: it is fetched again from the start.
+    const std::int64_t limit = bodyLimit();
+    if (limit > 0 && *size >= limit) return;
     request.setHTTPMethod("GET");
     request.setValue(NSString::format("bytes=%llu-", static_cast<unsigned long long>(*size)), "Range");
     downloadedBytes_ = *size;
@@ -203,6 +203,15 @@ void HTTPrequest::releaseAllItems() {
     context.reset();
 }
 
+void HTTPrequest::failTooLong() {
+    auto keep = self<HTTPrequest>();
+    if (theConnection_) theConnection_->cancel();
+    // Whoever named the file, it cannot become whole within the bound: resuming it is no use.
+    if (outStream_) outStream_->close();
+    if (!dataFilePath_.empty()) (void)NSFileManager::defaultManager()->removeItemAtPath(dataFilePath_);
+    fail(makeURLLengthError(url_, static_cast<unsigned long long>(bodyLimit())));
+}
+
 void HTTPrequest::removeOwnFile() {
     if (!ownsFile_ || dataFilePath_.empty()) return;
     if (outStream_) outStream_->close();
@@ -243,16 +252,16 @@ void HTTPrequest::connectionDidReceiveResponse(const std::shared_ptr<NSURLConnec
     }
     if (status == 206) {
         // Appending is right only when the range starts exactly where the file on disk ends.
-        std::int64_t start = 0, total = 0;
         const auto field = response->valueForHTTPHeaderField("Content-Range");
-        if (!field || !parseContentRange(*field, start, total) || start != partialDownloadedSize_) {
+        const auto range = field ? parseHTTPContentRange(*field) : std::nullopt;
+        if (!range || range->first != partialDownloadedSize_) {
             if (askedRange_ && restartFromZero()) return;
             theConnection_->cancel();
             fail(makeURLError(NSURLErrorBadServerResponse, url_,
                               "a partial answer that does not start at byte " + std::to_string(partialDownloadedSize_)));
             return;
         }
-        expectedContentLength_ = total;
+        expectedContentLength_ = range->total;
     } else {
         const std::int64_t expected = response->expectedContentLength();
         expectedContentLength_ = expected > 0 ? expected : 0;
@@ -262,6 +271,11 @@ void HTTPrequest::connectionDidReceiveResponse(const std::shared_ptr<NSURLConnec
             partialDownloadedSize_ = 0;
         }
     }
+    const std::int64_t limit = bodyLimit();
+    if (limit > 0 && expectedContentLength_ > limit) {
+        failTooLong();
+        return;
+    }
     if (receivedData_) receivedData_->clear();
     restartTimeOut();
 }
@@ -269,6 +283,12 @@ void HTTPrequest::connectionDidReceiveResponse(const std::shared_ptr<NSURLConnec
 void HTTPrequest::connectionDidReceiveData(const std::shared_ptr<NSURLConnection>& connection, const NSData& data) {
     if (!isCurrent(connection)) return;
     auto keep = self<HTTPrequest>();
+    // Counted with the bytes a resume started from.
+    const std::int64_t limit = bodyLimit();
+    if (limit > 0 && downloadedBytes_ + static_cast<std::int64_t>(data.size()) > limit) {
+        failTooLong();
+        return;
+    }
     if (downloadToFile_) {
         if (!outStream_) {
             outStream_ = NSOutputStream::outputStreamToFileAtPath(dataFilePath_, true);
@@ -327,5 +347,9 @@ void HTTPrequest::connectionDidFinishLoading(const std::shared_ptr<NSURLConnecti
 void HTTPrequest::connectionDidFailWithError(const std::shared_ptr<NSURLConnection>& connection,
                                              const NSErrorPtr& error) {
     if (!isCurrent(connection)) return;
+    if (error && error->domain() == NSURLErrorDomain && error->code() == NSURLErrorDataLengthExceedsMaximum) {
+        failTooLong();
+        return;
+    }
     fail(error);
 }

@@ -45,6 +45,9 @@ class HTTPrequest : public NSObject, public NSURLConnectionDelegate {
 public:
     // Seconds without a header or a portion after which the request gives up.
     static constexpr double kIdleTimeout = 90;
+    // The bound on a body kept in memory when the caller sets none: memory mode is for small
+    // answers; files go to disk as they arrive.
+    static constexpr std::int64_t kMaximumMemoryBodyLength = 1024 * 1024;
 
     // An idle request in memory mode; file mode without tmpFileName names its files in the
     // caches folder of `fileSystem`.
@@ -83,6 +86,13 @@ public:
     const std::string& tmpFileName() const { return tmpFileName_; }
     void setTmpFileName(std::string path) { tmpFileName_ = std::move(path); }
 
+    // The most bytes the body may have, a resumed file's counted in. An answer that declares or
+    // sends more fails with NSURLErrorDataLengthExceedsMaximum as soon as that is known, and
+    // the file it was going to (even a tmpFileName) is removed. 0: kMaximumMemoryBodyLength in
+    // memory mode, no bound in file mode.
+    std::int64_t maximumBodyLength() const { return maximumBodyLength_; }
+    void setMaximumBodyLength(std::int64_t bytes) { maximumBodyLength_ = bytes; }
+
     // From the response: the body's length (the whole file's for a resume), 0 when unknown.
     std::int64_t expectedContentLength() const { return expectedContentLength_; }
     // Received so far, counting the bytes a resume started from.
@@ -115,6 +125,10 @@ private:
     // The same on a later turn of the run loop, unless the request is cancelled or sent again first.
     void failLater(const NSErrorPtr& error);
     void removeOwnFile();
+    // The bound in force for this request (0: none).
+    std::int64_t bodyLimit() const;
+    // Ends with the length error: the connection cancelled, the file removed, the delegate told.
+    void failTooLong();
     bool isCurrent(const std::shared_ptr<NSURLConnection>& connection) const {
         return connection && connection == theConnection_;
     }
@@ -138,6 +152,7 @@ private:
     Value userData_;
     std::int64_t tag_ = 0;
     std::string tmpFileName_;
+    std::int64_t maximumBodyLength_ = 0;
     std::int64_t expectedContentLength_ = 0;
     std::int64_t downloadedBytes_ = 0;
     std::int64_t partialDownloadedSize_ = 0;

@@ -68,7 +68,10 @@ void OELikesManager::getPopular(PopularCompletion completion) {
                                                                                       const NSErrorPtr& error) {
         if (error) return completion({}, error);
         NSErrorPtr parseError;
-        const Value::Array identifiers = parser->parseIdentifiersFromResult(body, &parseError);
+        Value::Array identifiers = parser->parseIdentifiersFromResult(body, &parseError);
+        // No more than were asked for, whatever the server sends.
+        if (identifiers.size() > static_cast<std::size_t>(OERequestFactory::kPopularCount))
+            identifiers.resize(static_cast<std::size_t>(OERequestFactory::kPopularCount));
         completion(identifiers, parseError);
     });
 }

@@ -31,7 +31,8 @@ public:
     void changeLikeStateForIdentifiers(const Value::Array& identifiers, bool likeState, ChangeCompletion completion);
     // The count (0 on any failure) and the error.
     void getLikesForIdentifier(long identifier, CountCompletion completion);
-    // The most liked pictures, most liked first; empty with the error on any failure.
+    // The most liked pictures, most liked first, at most the kPopularCount asked for; empty with
+    // the error on any failure.
     void getPopular(PopularCompletion completion);
 
     // Keeps the identifiers whose stored flag differs from `likeState`.

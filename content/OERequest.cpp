@@ -33,6 +33,7 @@ void OERequest::startWithCompletion(Completion completion) {
     }
     auto request = NSMutableURLRequest::requestWithURL(url_);
     request->setHTTPMethod(methodName());
+    request->setMaximumBodyLength(kMaximumReplyLength);
     auto task = session_->dataTaskWithRequest(
         request, [completion = std::move(completion)](const NSData& data, const std::shared_ptr<NSHTTPURLResponse>&,
                                                       const NSErrorPtr& error) { completion(data, error); });

@@ -24,6 +24,10 @@ enum OERequestMethod : std::uint64_t {
 
 class OERequest : public NSObject {
 public:
+    // The server's replies are short JSON texts: a longer one fails as it arrives, with
+    // NSURLErrorDataLengthExceedsMaximum.
+    static constexpr std::uint64_t kMaximumReplyLength = 1024 * 1024;
+
     // The body is empty when the error is set. The HTTP status is not looked at.
     using Completion = std::function<void(const NSData& body, const NSErrorPtr& error)>;
 

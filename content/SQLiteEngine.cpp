@@ -118,7 +118,9 @@ std::shared_ptr<SQLiteEngine> SQLiteEngine::init(const std::string& fileName, co
         // Usually there is none; one that will not go makes the copy below fail and say so.
         (void)manager->removeItemAtPath(partial);
         NSErrorPtr error;
-        if (!manager->copyItemAtPath(bundled, partial, &error) ||
+        // The bytes, whatever the bundle's file is: a link copied as a link would send every
+        // write into the bundle.
+        if (!manager->copyContentsOfItemAtPath(bundled, partial, &error) ||
             !manager->moveItemAtPath(partial, *target, &error)) {
             // The failure to tell is the copy's; a leftover is removed before the next attempt.
             (void)manager->removeItemAtPath(partial);

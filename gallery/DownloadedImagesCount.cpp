@@ -4,7 +4,7 @@
 #include "content/DataSource.h"
 #include "content/tempDataSource.h"
 #include "gallery/AllImagesDownloader.h"
-#include "platform/foundation/FileIO.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSString.h"
 #include "uikit/OECoreStrings.h"
@@ -67,14 +67,13 @@ std::string DownloadedImagesCount::downloadMessage() const {
     std::int64_t presentBytes = 0;
     long measured = 0;
     if (source_ && context_.resources && context_.app.fileSystem) {
-        auto io = FileIO::current();
+        const auto files = NSFileManager::defaultManager();
         for (const auto& path : source_->allPaths()) {
             const auto found = context_.app.fileSystem->findFilePath("Data/" + path);
-            struct stat info {};
             if (!found || !FileSystem::isSafeRelativePath(path)) {
                 ++missing;
-            } else if (io->status(*found, true, info) == 0) {
-                presentBytes += info.st_size;
+            } else if (const auto attributes = files->attributesOfItemAtPath(*found)) {
+                presentBytes += attributes->get(NSFileSize).longLongValue();
                 ++measured;
             }
         }

@@ -1,10 +1,10 @@
-// The list download: one picture at a time, skipping those on the device, each saved only when
-// it is a picture and the write succeeded.
+// The list download: one picture at a time to a file of its own, skipping those on the device,
+// each put in place only when it is a picture and the move succeeded.
 #include "gallery/FileListDownloader.h"
 
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Diagnostics.h"
-#include "platform/foundation/FileData.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/PercentEncoding.h"
@@ -22,6 +22,13 @@ enum FileListDownloaderError : long { kNotAPicture = 1, kNoAddress = 2 };
 
 NSErrorPtr downloadError(FileListDownloaderError code, const std::string& description) {
     return NSError::errorWithDomain(kErrorDomain, code, {{NSLocalizedDescriptionKey, Value(description)}});
+}
+
+// Moves `file` to `destination`, replacing a file already there (one that did not decode).
+bool putFileInPlace(const std::string& file, const std::string& destination, NSErrorPtr* error) {
+    auto files = NSFileManager::defaultManager();
+    if (files->fileExistsAtPath(destination) && !files->removeItemAtPath(destination, error)) return false;
+    return files->moveItemAtPath(file, destination, error);
 }
 
 }  // namespace
@@ -98,16 +105,20 @@ void FileListDownloader::startLoadItem(std::size_t index) {
     }
     std::string url = format;
     url.replace(slot, 2, stringByAddingPercentEncodingWithAllowedCharacters(name, URLAllowedCharacterSet::URLPathAllowed()));
+    // Each picture goes to disk as it arrives, and may be no longer than a picture can be.
     request_ = HTTPrequest::make(context_.app.fileSystem);
     request_->setDelegate(self<FileListDownloader>());
+    request_->setDownloadToFile(true);
+    request_->setMaximumBodyLength(UIImage::kMaxEncodedLength);
     request_->sendRequest(url);
 }
 
-bool FileListDownloader::savePicture(const std::string& name, const NSData& body, std::string& savedPath) const {
+bool FileListDownloader::savePicture(const std::string& name, const std::string& downloaded,
+                                     std::string& savedPath) const {
     const auto& fileSystem = context_.app.fileSystem;
     const auto path = fileSystem ? fileSystem->safeDocumentsPathForFile("Data/" + name, true) : std::nullopt;
     NSErrorPtr error;
-    if (!path || !writeDataToFile(body, *path, true, &error)) {
+    if (!path || !putFileInPlace(downloaded, *path, &error)) {
         Diagnostics::notef("File not saved: %s (%s)", name.c_str(),
                            error ? error->localizedDescription().c_str() : "no folder for it");
         return false;
@@ -118,18 +129,27 @@ bool FileListDownloader::savePicture(const std::string& name, const NSData& body
     return true;
 }
 
-void FileListDownloader::httpRequestDataLoaded(const std::shared_ptr<HTTPrequest>& request, const NSData& body) {
+void FileListDownloader::httpRequestDataFileLoaded(const std::shared_ptr<HTTPrequest>& request,
+                                                   const std::string& downloaded) {
+    // The file is ours from here on: whatever happens, it does not stay in Caches.
+    struct Removal {
+        const std::string& path;
+        ~Removal() {
+            auto files = NSFileManager::defaultManager();
+            if (files->fileExistsAtPath(path) && !files->removeItemAtPath(path))
+                std::fprintf(stderr, "%s stays behind.\n", path.c_str());
+        }
+    } removal{downloaded};
     if (!running_ || request != request_) return;
     request_.reset();
     const std::string name = list_[*current_];
     // A page in place of a picture (a portal, an error page sent with 200) is a failed download.
-    auto picture = UIImage::imageWithData(body);
-    if (!picture || !picture->decodes()) {
+    if (auto picture = UIImage::imageWithContentsOfFile(downloaded); !picture || !picture->decodes()) {
         httpRequestError(nullptr, downloadError(kNotAPicture, "The server did not send a picture for " + name));
         return;
     }
     std::string saved;
-    if (savePicture(name, body, saved)) {
+    if (savePicture(name, downloaded, saved)) {
         if (fileDownloadedBlock_) fileDownloadedBlock_(saved);
         if (!running_) return;
         ActivityView::sharedActivityView()->setMessageForActivityIndicator(NSString::format(
@@ -141,6 +161,13 @@ void FileListDownloader::httpRequestDataLoaded(const std::shared_ptr<HTTPrequest
 void FileListDownloader::httpRequestError(const std::shared_ptr<HTTPrequest>& request, const NSErrorPtr& error) {
     if (!running_ || (request && request != request_)) return;
     request_.reset();
+    // The download file could not be written (a full disk): as for a picture that cannot be
+    // saved, the run goes on.
+    if (request && error && error->domain() == NSCocoaErrorDomain) {
+        std::fprintf(stderr, "File not saved: %s (%s)\n", list_[*current_].c_str(), error->localizedDescription().c_str());
+        downloadNextItem();
+        return;
+    }
     std::string message = localized("Error downloading");
     if (error) {
         endLoading();

@@ -38,7 +38,7 @@ public:
     const std::shared_ptr<HTTPrequest>& request() const { return request_; }
 
     void httpRequestError(const std::shared_ptr<HTTPrequest>& request, const NSErrorPtr& error) override;
-    void httpRequestDataLoaded(const std::shared_ptr<HTTPrequest>& request, const NSData& body) override;
+    void httpRequestDataFileLoaded(const std::shared_ptr<HTTPrequest>& request, const std::string& path) override;
     void alertViewDidDismissWithButtonIndex(UIAlertView& alertView, long buttonIndex) override;
 
     // Texts of the "FileDownloader" table.
@@ -47,8 +47,9 @@ public:
 private:
     void downloadNextItem();
     void startLoadItem(std::size_t index);
-    // Writes the picture; false (and why, in the log) when it is not on the device afterwards.
-    bool savePicture(const std::string& name, const NSData& body, std::string& savedPath) const;
+    // Moves the downloaded file into place; false (and why, in the log) when it is not on the
+    // device afterwards.
+    bool savePicture(const std::string& name, const std::string& downloaded, std::string& savedPath) const;
     void showAllDOwnloadedAlert();
     void endLoading();
 

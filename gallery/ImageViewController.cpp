@@ -180,6 +180,8 @@ void ImageViewController::startDownload() {
     downloadRequest_ = HTTPrequest::make(context_.app.fileSystem);
     downloadRequest_->setDelegate(self<ImageViewController>());
     downloadRequest_->setDownloadToFile(true);
+    // To disk as it arrives, and no longer than a picture can be.
+    downloadRequest_->setMaximumBodyLength(UIImage::kMaxEncodedLength);
     downloadRequest_->sendRequest(url);
 }
 

@@ -58,12 +58,20 @@ std::shared_ptr<UIImage> ResourceLoader::loadImage(const std::string& name) cons
     return loadImage(name, currentOrientation());
 }
 
-std::shared_ptr<UIImage> ResourceLoader::loadImageFrom(const std::string& relativePath) const {
+std::optional<std::string> ResourceLoader::picturePath(const std::string& relativePath) const {
     // Paths come from the content databases: nothing outside the storage areas is read.
-    if (!FileSystem::isSafeRelativePath(relativePath)) return nullptr;
-    const auto path = fileSystem_->findFilePath(relativePath);
-    if (!path) return nullptr;
-    return UIImage::imageWithContentsOfFile(*path);
+    if (!FileSystem::isSafeRelativePath(relativePath)) return std::nullopt;
+    return fileSystem_->findFilePath(relativePath);
+}
+
+std::shared_ptr<UIImage> ResourceLoader::loadImageFrom(const std::string& relativePath) const {
+    const auto path = picturePath(relativePath);
+    return path ? UIImage::imageWithContentsOfFile(*path) : nullptr;
+}
+
+std::shared_ptr<UIImage> ResourceLoader::loadImageFrom(const std::string& relativePath, int maxPixelSize) const {
+    const auto path = picturePath(relativePath);
+    return path ? UIImage::reducedImageWithContentsOfFile(*path, maxPixelSize) : nullptr;
 }
 
 bool ResourceLoader::fileExistsInCaches(const std::string& relativePath) const {

@@ -37,6 +37,8 @@ public:
     // A picture file found in the bundle, Documents, the private documents or Caches, decoded
     // afresh; empty when there is none or the path reaches outside those folders.
     [[nodiscard]] std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath) const;
+    // The same, taken reduced to at most `maxPixelSize` pixels on a side (UIImage's reduced images).
+    [[nodiscard]] std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath, int maxPixelSize) const;
     // Whether the file is found in any of the four places.
     bool fileExistsInCaches(const std::string& relativePath) const;
     // Whether "Data/<path>" is found for every path; true for none.
@@ -63,6 +65,8 @@ public:
     static constexpr const char* kViewedImagesFile = "viewed_images";
 
 private:
+    // Where loadImageFrom finds the file, if anywhere it may look.
+    std::optional<std::string> picturePath(const std::string& relativePath) const;
     std::string storePath() const;
     [[nodiscard]] bool loadStore();
     void writeStore() const;

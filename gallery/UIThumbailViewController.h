@@ -14,6 +14,7 @@
 #include "platform/ui/UIViewController.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,11 +36,19 @@ public:
     static constexpr double kModeSwitchDuration = 0.75;
 
     // --- Thumbnails and signs ---------------------------------------------------------------
+    // Thumbnails are drawn at most about this many points on a side (a list row is 130, a pad's
+    // grid cell 128): a larger picture is decoded reduced to it, so a screen of them stays small.
+    static constexpr CGFloat kThumbnailPoints = 160;
+    // The most bytes a thumbnail from the content server may have; a longer answer is no thumbnail.
+    static constexpr std::uint64_t kThumbnailMaxBytes = 4 * 1024 * 1024;
+    // kThumbnailPoints in pixels at the screen's scale.
+    static int thumbnailPixelSize();
     // The picture's path with every ".jpg" (in any letter case) replaced by "_thumb.jpg".
     static std::string thumbnailPath(const std::string& imagePath);
     // Shows the picture's thumbnail in the view: the file "Data/<thumbnail>" where the picture
     // service finds it, else (with a spinner meanwhile) the content server's, which is kept in
-    // Caches "Data" when it came with a 2xx status and decodes. A view configured again before
+    // Caches "Data" when it came with a 2xx status, within kThumbnailMaxBytes, and decodes. Either
+    // is decoded reduced to thumbnailPixelSize(). A view configured again before
     // the fetch ends never gets the earlier picture. Paths that would leave their folder are
     // neither fetched nor stored.
     static void loadThumbnailForImageView(const std::shared_ptr<UIImageView>& imageView, const Value::Dictionary& image,

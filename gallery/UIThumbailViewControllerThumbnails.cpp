@@ -11,6 +11,7 @@
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSStringFormat.h"
 #include "platform/net/NSHTTPURLResponse.h"
+#include "platform/net/NSMutableURLRequest.h"
 #include "platform/net/NSURL.h"
 #include "platform/net/NSURLSession.h"
 #include "platform/ui/UIActivityIndicatorView.h"
@@ -18,7 +19,9 @@
 #include "platform/ui/UIImageView.h"
 #include "uikit/UIViewToast.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 
 namespace {
@@ -34,6 +37,10 @@ bool isSuccess(const std::shared_ptr<NSHTTPURLResponse>& response) {
 }
 
 }  // namespace
+
+int UIThumbailViewController::thumbnailPixelSize() {
+    return static_cast<int>(std::ceil(kThumbnailPoints * std::max<CGFloat>(1, UIImage::screenScale())));
+}
 
 std::string UIThumbailViewController::thumbnailPath(const std::string& imagePath) {
     return GalleryCellText::replacingCaseInsensitive(imagePath, ".jpg", "_thumb.jpg");
@@ -55,7 +62,8 @@ void UIThumbailViewController::loadThumbnailForImageView(const std::shared_ptr<U
         return;
     }
     const std::string relative = "Data/" + thumbnail;
-    auto picture = context.resources ? context.resources->loadImageFrom(relative) : nullptr;
+    const int pixelSize = thumbnailPixelSize();
+    auto picture = context.resources ? context.resources->loadImageFrom(relative, pixelSize) : nullptr;
     // Set at once: a reused view drops the picture of the row it showed before.
     imageView->setImage(picture);
     if (picture) return;
@@ -68,14 +76,15 @@ void UIThumbailViewController::loadThumbnailForImageView(const std::shared_ptr<U
     auto spinner = showGrayActivityIndicator(imageView, true);
     spinner->setTag(kLoadSpinnerTag);
     std::weak_ptr<UIImageView> weakView = imageView;
-    auto task = NSURLSession::sharedSession()->dataTaskWithURL(
-        url, [weakView, spinner, load, relative, fileSystem](const NSData& data,
-                                                            const std::shared_ptr<NSHTTPURLResponse>& response,
-                                                            const NSErrorPtr& error) {
+    auto request = NSMutableURLRequest::requestWithURL(url);
+    request->setMaximumBodyLength(kThumbnailMaxBytes);
+    auto task = NSURLSession::sharedSession()->dataTaskWithRequest(
+        request, [weakView, spinner, load, relative, fileSystem, pixelSize](
+                     const NSData& data, const std::shared_ptr<NSHTTPURLResponse>& response, const NSErrorPtr& error) {
             // On the session's queue: only a picture the server meant to send is kept.
             std::shared_ptr<UIImage> fetched;
             if (!error && isSuccess(response)) {
-                auto decoded = UIImage::imageWithData(data);
+                auto decoded = UIImage::reducedImageWithData(data, pixelSize);
                 if (decoded && decoded->decodes()) {
                     fetched = decoded;
                     NSErrorPtr writeError;
@@ -83,7 +92,7 @@ void UIThumbailViewController::loadThumbnailForImageView(const std::shared_ptr<U
                     if (path && writeDataToFile(data, *path, true, &writeError)) {
                         (void)FileSystem::setNoBackupAttribute(*path);
                         // The same picture, known by its file as the next lookup will find it.
-                        if (auto kept = UIImage::imageWithContentsOfFile(*path)) fetched = kept;
+                        if (auto kept = UIImage::reducedImageWithContentsOfFile(*path, pixelSize)) fetched = kept;
                     } else {
                         Diagnostics::notef("The thumbnail %s could not be kept in Caches: %s", relative.c_str(),
                                            writeError ? writeError->localizedDescription().c_str() : "no place for it");

@@ -733,7 +733,9 @@ void APMUploader::fetchRemoteConfig() {
     context->setNetworkRequestPending(true);
     network->setTimeoutInterval(config->networkTimeout());
     std::weak_ptr<APMUploader> weak = weakSelf<APMUploader>();
-    network->getURL(url, headers, scheduler->workerQueue(), shouldUseBackgroundSession(),
+    // The configuration's bound holds as the answer arrives: a longer one is a failed fetch.
+    network->getURL(url, headers, APMRemoteConfig::kMaxConfigurationSize, scheduler->workerQueue(),
+                    shouldUseBackgroundSession(),
                     [weak](const std::shared_ptr<NSHTTPURLResponse>& response, const NSData& data,
                            const NSErrorPtr& error) {
                         auto uploader = weak.lock();

@@ -163,9 +163,9 @@ CopyFailure copyFile(FileIO& io, const std::string& source, const std::string& d
     return failure;
 }
 
-CopyFailure copyItem(FileIO& io, const std::string& source, const std::string& destination) {
+CopyFailure copyItem(FileIO& io, const std::string& source, const std::string& destination, bool followLink = false) {
     struct stat info {};
-    if (const int err = io.status(source, false, info)) return {err, true};
+    if (const int err = io.status(source, followLink, info)) return {err, true};
     if (S_ISLNK(info.st_mode)) {
         // A link holds no data to run out of space on; it is made as it is.
         std::error_code ec;
@@ -187,9 +187,9 @@ CopyFailure copyItem(FileIO& io, const std::string& source, const std::string& d
     return copyFile(io, source, destination, info.st_mode & 07777);
 }
 
-bool copyTree(const std::string& source, const std::string& destination, NSErrorPtr* error) {
+bool copyTree(const std::string& source, const std::string& destination, NSErrorPtr* error, bool followLink = false) {
     const auto io = FileIO::current();
-    const CopyFailure failure = copyItem(*io, source, destination);
+    const CopyFailure failure = copyItem(*io, source, destination, followLink);
     if (!failure.err) return true;
     // No partial copy stays behind; what cannot be removed is left to the caller's next attempt,
     // which fails on it as an existing destination.
@@ -302,6 +302,14 @@ bool NSFileManager::copyItemAtPath(const std::string& source, const std::string&
     if (exists(destination)) return fileError(error, NSFileWriteFileExistsError, EEXIST, destination);
     if (isImmutableItem(parentOf(destination))) return errnoError(error, EPERM, destination, true);
     return copyTree(source, destination, error);
+}
+
+bool NSFileManager::copyContentsOfItemAtPath(const std::string& source, const std::string& destination,
+                                             NSErrorPtr* error) {
+    if (!statusOf(source, true)) return fileError(error, NSFileNoSuchFileError, ENOENT, source);
+    if (exists(destination)) return fileError(error, NSFileWriteFileExistsError, EEXIST, destination);
+    if (isImmutableItem(parentOf(destination))) return errnoError(error, EPERM, destination, true);
+    return copyTree(source, destination, error, true);
 }
 
 bool NSFileManager::moveItemAtPath(const std::string& source, const std::string& destination, NSErrorPtr* error) {

@@ -52,6 +52,11 @@ public:
     // and leaves no partial copy.
     [[nodiscard]] bool copyItemAtPath(const std::string& source, const std::string& destination,
                                       NSErrorPtr* error = nullptr);
+    // Our own addition: as copyItemAtPath, but a source that is a symbolic link is followed and
+    // what it leads to is copied, so the copy is always an item of its own (a regular file for a
+    // file), never a link that writes would go through.
+    [[nodiscard]] bool copyContentsOfItemAtPath(const std::string& source, const std::string& destination,
+                                                NSErrorPtr* error = nullptr);
     [[nodiscard]] bool moveItemAtPath(const std::string& source, const std::string& destination,
                                       NSErrorPtr* error = nullptr);
     // Files and whole folders; nothing is removed when anything inside is immutable.

@@ -19,6 +19,7 @@ public:
     void setHTTPBody(NSData body) { body_ = std::move(body); }
     void setTimeoutInterval(double seconds);
     void setCachePolicy(NSURLRequestCachePolicy policy) { cachePolicy_ = policy; }
+    void setMaximumBodyLength(std::uint64_t bytes) { maximumBodyLength_ = bytes; }
 
 private:
     friend class NSURLRequest;

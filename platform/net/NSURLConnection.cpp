@@ -66,9 +66,10 @@ public:
             [weak, data = NSData(bytes, bytes + size)](const std::shared_ptr<NSURLConnectionDelegate>& delegate) {
                 if (auto connection = weak.lock()) delegate->connectionDidReceiveData(connection, data);
             },
-            false);
+            false, size);
         return nullptr;
     }
+    bool transferCanTakeData() override { return connection_->canBuffer(); }
 
     void transferCompleted(NSErrorPtr error) override {
         std::weak_ptr<NSURLConnection> weak = connection_;
@@ -133,18 +134,30 @@ void NSURLConnection::cancel() {
         if (ended_) return;
         ended_ = true;
         pending_.clear();
+        bufferedBytes_ = 0;
         transfer = transfer_;
     }
     if (transfer) transfer->cancel(makeURLError(NSURLErrorCancelled, request_->URL() ? request_->URL()->absoluteString() : ""));
     end();
 }
 
-void NSURLConnection::push(Event event, bool final) {
+std::size_t NSURLConnection::bufferedByteCount() const {
+    std::lock_guard lock(mutex_);
+    return bufferedBytes_;
+}
+
+bool NSURLConnection::canBuffer() const {
+    std::lock_guard lock(mutex_);
+    return ended_ || bufferedBytes_ < kMaximumBufferedBytes;
+}
+
+void NSURLConnection::push(Event event, bool final, std::size_t bytes) {
     std::shared_ptr<Executor> target;
     {
         std::lock_guard lock(mutex_);
         if (ended_) return;
-        pending_.emplace_back(std::move(event), final);
+        pending_.push_back({std::move(event), final, bytes});
+        bufferedBytes_ += bytes;
         target = target_;
     }
     target->post([connection = self<NSURLConnection>()] { connection->pump(); });
@@ -156,15 +169,22 @@ void NSURLConnection::pump() {
         Event event;
         bool final;
         std::shared_ptr<NSURLConnectionDelegate> delegate;
+        std::shared_ptr<URLTransfer> resume;
         {
             std::lock_guard lock(mutex_);
             if (ended_ || awaiting_ || pending_.empty()) return;
-            event = std::move(pending_.front().first);
-            final = pending_.front().second;
+            Pending next = std::move(pending_.front());
             pending_.pop_front();
+            event = std::move(next.event);
+            final = next.final;
             if (final) ended_ = true;
             delegate = delegate_;
+            // Reading resumes once a quarter of the bound is left, not at every portion taken.
+            const std::size_t before = bufferedBytes_;
+            bufferedBytes_ -= next.bytes;
+            if (before >= kMaximumBufferedBytes / 4 && bufferedBytes_ < kMaximumBufferedBytes / 4) resume = transfer_;
         }
+        if (resume) resume->resumeReceiving();
         if (delegate) event(delegate);
         if (final) {
             end();
@@ -186,12 +206,13 @@ void NSURLConnection::challengeAnswered(bool proceed) {
         if (transfer) transfer->cancel(makeURLError(NSURLErrorCancelled, url));
         std::lock_guard lock(mutex_);
         pending_.clear();
+        bufferedBytes_ = 0;
         std::weak_ptr<NSURLConnection> weak = weakSelf<NSURLConnection>();
-        pending_.emplace_back(
-            [weak, error = makeURLError(NSURLErrorCancelled, url)](const std::shared_ptr<NSURLConnectionDelegate>& delegate) {
-                if (auto connection = weak.lock()) delegate->connectionDidFailWithError(connection, error);
-            },
-            true);
+        pending_.push_back(
+            {[weak, error = makeURLError(NSURLErrorCancelled, url)](const std::shared_ptr<NSURLConnectionDelegate>& delegate) {
+                 if (auto connection = weak.lock()) delegate->connectionDidFailWithError(connection, error);
+             },
+             true, 0});
     }
     std::shared_ptr<Executor> target;
     {

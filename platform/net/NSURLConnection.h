@@ -7,6 +7,7 @@
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
 
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -37,23 +38,37 @@ public:
 
     const std::shared_ptr<NSURLRequest>& originalRequest() const { return request_; }
 
+    // Body bytes that came from the server and wait for the delegate. Past kMaximumBufferedBytes
+    // the connection stops reading from the server until the delegate has taken the most of
+    // them, so a delegate slower than the network never makes the body pile up in memory.
+    std::size_t bufferedByteCount() const;
+    static constexpr std::size_t kMaximumBufferedBytes = 1024 * 1024;
+
 private:
     class Client;
     using Event = std::function<void(const std::shared_ptr<NSURLConnectionDelegate>&)>;
 
     NSURLConnection(std::shared_ptr<NSURLRequest> request, std::shared_ptr<NSURLConnectionDelegate> delegate);
     // From the network side: queues an event and a pump on the delivery target.
-    void push(Event event, bool final);
+    void push(Event event, bool final, std::size_t bytes = 0);
+    bool canBuffer() const;
     void pump();
     void challengeAnswered(bool proceed);
     void end();
 
+    struct Pending {
+        Event event;
+        bool final = false;
+        std::size_t bytes = 0;  // of body
+    };
+
     const std::shared_ptr<NSURLRequest> request_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::shared_ptr<NSURLConnectionDelegate> delegate_;
     std::shared_ptr<Executor> target_;
     std::shared_ptr<URLTransfer> transfer_;
-    std::deque<std::pair<Event, bool>> pending_;
+    std::deque<Pending> pending_;
+    std::size_t bufferedBytes_ = 0;
     bool started_ = false;
     bool ended_ = false;     // finished, failed or cancelled: nothing more is delivered
     bool awaiting_ = false;  // a challenge is out: events wait

@@ -16,6 +16,7 @@ const char* describe(long code) {
     case NSURLErrorNetworkConnectionLost: return "The network connection was lost.";
     case NSURLErrorHTTPTooManyRedirects: return "too many HTTP redirects";
     case NSURLErrorBadServerResponse: return "The server returned a bad response.";
+    case NSURLErrorDataLengthExceedsMaximum: return "resource exceeds maximum size";
     case NSURLErrorSecureConnectionFailed: return "An SSL error has occurred and a secure connection to the server cannot be made.";
     case NSURLErrorServerCertificateUntrusted: return "The certificate for this server is invalid.";
     case NSURLErrorCannotCreateFile: return "The file could not be created.";
@@ -59,6 +60,11 @@ NSErrorPtr makeURLError(long code, const std::string& url, const std::string& de
     userInfo.set(NSURLErrorFailingURLStringErrorKey, url);
     if (!detail.empty()) userInfo.set(NSDebugDescriptionErrorKey, detail);
     return NSError::errorWithDomain(NSURLErrorDomain, code, userInfo);
+}
+
+NSErrorPtr makeURLLengthError(const std::string& url, unsigned long long limit) {
+    return makeURLError(NSURLErrorDataLengthExceedsMaximum, url,
+                        "The answer is longer than the " + std::to_string(limit) + " bytes its request allows.");
 }
 
 NSErrorPtr makeURLErrorFromCurl(int curlCode, const std::string& url, const std::string& curlMessage) {

@@ -20,6 +20,7 @@ enum : long {
     NSURLErrorNetworkConnectionLost = -1005,
     NSURLErrorHTTPTooManyRedirects = -1007,
     NSURLErrorBadServerResponse = -1011,
+    NSURLErrorDataLengthExceedsMaximum = -1103,
     NSURLErrorSecureConnectionFailed = -1200,
     NSURLErrorServerCertificateUntrusted = -1202,
     NSURLErrorCannotCreateFile = -3000,
@@ -29,5 +30,7 @@ enum : long {
 // An NSURLErrorDomain error with the platform's description, the failing URL and, when
 // given, a detail for diagnostics.
 NSErrorPtr makeURLError(long code, const std::string& url, const std::string& detail = {});
+// NSURLErrorDataLengthExceedsMaximum for an answer longer than the `limit` bytes its request allows.
+NSErrorPtr makeURLLengthError(const std::string& url, unsigned long long limit);
 // The error for a libcurl result code (a CURLcode), with curl's own message as the detail.
 NSErrorPtr makeURLErrorFromCurl(int curlCode, const std::string& url, const std::string& curlMessage);

@@ -34,6 +34,7 @@ void NSURLRequest::copyFrom(const NSURLRequest& other) {
     timeout_ = other.timeout_;
     timeoutSet_ = other.timeoutSet_;
     cachePolicy_ = other.cachePolicy_;
+    maximumBodyLength_ = other.maximumBodyLength_;
 }
 
 std::shared_ptr<NSMutableURLRequest> NSURLRequest::mutableCopy() const {

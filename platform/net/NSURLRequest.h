@@ -4,6 +4,7 @@
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,6 +47,10 @@ public:
     // Whether the time-out was chosen for this request rather than left at the default.
     bool hasExplicitTimeoutInterval() const { return timeoutSet_; }
     NSURLRequestCachePolicy cachePolicy() const { return cachePolicy_; }
+    // Our own addition: the most body bytes the load takes, 0 for no bound. An answer that
+    // declares or sends more fails with NSURLErrorDataLengthExceedsMaximum before anything
+    // past the bound is handed on.
+    std::uint64_t maximumBodyLength() const { return maximumBodyLength_; }
 
     std::shared_ptr<NSMutableURLRequest> mutableCopy() const;
 
@@ -60,4 +65,5 @@ protected:
     double timeout_ = defaultTimeoutInterval;
     bool timeoutSet_ = false;
     NSURLRequestCachePolicy cachePolicy_ = NSURLRequestUseProtocolCachePolicy;
+    std::uint64_t maximumBodyLength_ = 0;
 };

@@ -3,9 +3,9 @@
 
 #include "platform/foundation/NSString.h"
 #include "platform/net/HTTPFieldName.h"
+#include "platform/net/HTTPHeaderParser.h"
 
 #include <cctype>
-#include <cstdlib>
 
 namespace {
 
@@ -47,8 +47,8 @@ std::shared_ptr<NSHTTPURLResponse> NSHTTPURLResponse::initWithURL(std::shared_pt
     const auto encoding = response->valueForHTTPHeaderField("Transfer-Encoding");
     const bool chunked = encoding && NSString::lowercaseString(*encoding).find("chunked") != std::string::npos;
     const auto length = response->valueForHTTPHeaderField("Content-Length");
-    if (length && !chunked && !length->empty() && std::isdigit(static_cast<unsigned char>((*length)[0]))) {
-        response->expectedContentLength_ = std::strtoll(length->c_str(), nullptr, 10);
+    if (length && !chunked) {
+        if (const auto parsed = parseHTTPContentLength(*length)) response->expectedContentLength_ = *parsed;
     }
     return response;
 }

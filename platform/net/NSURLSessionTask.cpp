@@ -23,7 +23,9 @@ public:
         task_->response_ = response;
     }
     NSErrorPtr transferReceivedData(const char* bytes, std::size_t size) override {
-        return task_->receiveData(bytes, size);
+        NSErrorPtr error = task_->receiveData(bytes, size);
+        if (!error) task_->received_ += static_cast<std::int64_t>(size);
+        return error;
     }
     void transferCompleted(NSErrorPtr error) override { task_->finish(std::move(error)); }
 

@@ -5,7 +5,9 @@
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -29,6 +31,8 @@ public:
     // The failure, once the task completed with one.
     NSErrorPtr error() const;
     NSURLSessionTaskState state() const;
+    // Body bytes taken so far (none past the request's maximumBodyLength).
+    std::int64_t countOfBytesReceived() const { return received_.load(); }
 
     // Starts the task; a task that started once ignores it (tasks here do not pause).
     void resume();
@@ -60,4 +64,5 @@ private:
     std::shared_ptr<URLTransfer> transfer_;
     std::shared_ptr<NSHTTPURLResponse> response_;
     NSErrorPtr error_;
+    std::atomic<std::int64_t> received_{0};
 };

@@ -3,6 +3,7 @@
 // time-out and cancel comes first is the one reported.
 #include "platform/net/URLTransfer.h"
 
+#include "platform/net/HTTPHeaderParser.h"
 #include "platform/net/NSHTTPURLResponse.h"
 #include "platform/net/NSURL.h"
 #include "platform/net/NSURLError.h"
@@ -44,6 +45,8 @@ public:
 
     void add(std::shared_ptr<URLTransfer> transfer) { command(std::move(transfer), true); }
     void remove(std::shared_ptr<URLTransfer> transfer) { command(std::move(transfer), false); }
+    // Runs the transfers' callbacks soon, so that one waiting to resume is unpaused.
+    void wake() { curl_multi_wakeup(multi_); }
 
 private:
     URLNetworkThread() {
@@ -152,6 +155,11 @@ bool URLTransfer::configure(const NSURLRequest& request) {
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     URLLoopbackGuard::applyTo(easy);
+    // libcurl refuses a declared length over the bound before any body comes; receiveData
+    // counts what comes without one.
+    maximumBodyLength_ = request.maximumBodyLength();
+    if (maximumBodyLength_ > 0)
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maximumBodyLength_));
 
     // Anchors trusted for this host must not reach another one through a redirect.
     const std::string host = url ? url->host() : "";
@@ -245,18 +253,15 @@ void URLTransfer::noteActivity() { lastActivity_ = Clock::now(); }
 
 void URLTransfer::headerLine(std::string_view line) {
     noteActivity();
-    if (line.substr(0, 5) == "HTTP/") {
+    if (auto status = parseHTTPStatusLine(line)) {
         // A new status line: an interim answer or a redirect came before.
         fields_.clear();
-        const auto space = line.find(' ');
-        version_ = trimmed(line.substr(0, space));
-        status_ = space == std::string_view::npos ? 0 : std::strtol(std::string(line.substr(space + 1)).c_str(), nullptr, 10);
+        version_ = std::move(status->version);
+        status_ = status->statusCode;
         return;
     }
-    const std::string text = trimmed(line);
-    if (!text.empty()) {
-        const auto colon = text.find(':');
-        if (colon != std::string::npos) fields_.emplace_back(trimmed(text.substr(0, colon)), trimmed(text.substr(colon + 1)));
+    if (!trimmed(line).empty()) {
+        if (auto field = parseHTTPHeaderField(line)) fields_.push_back(std::move(*field));
         return;
     }
     // The end of a header block: the answer, unless interim or a redirect libcurl follows.
@@ -285,16 +290,40 @@ std::size_t URLTransfer::receiveData(const char* bytes, std::size_t size) {
     std::lock_guard lock(mutex_);
     if (done_ || !client_) return CURL_WRITEFUNC_ERROR;
     deliverResponseLocked();
+    if (maximumBodyLength_ > 0 && received_ + size > maximumBodyLength_) {
+        dataError_ = makeURLLengthError(url_, maximumBodyLength_);
+        return CURL_WRITEFUNC_ERROR;
+    }
+    if (!client_->transferCanTakeData()) {
+        // libcurl keeps the portion and offers it again once unpaused.
+        paused_ = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
     if (NSErrorPtr error = client_->transferReceivedData(bytes, size)) {
         dataError_ = std::move(error);
         return CURL_WRITEFUNC_ERROR;
     }
+    received_ += size;
     return size;
+}
+
+void URLTransfer::resumeReceiving() {
+    {
+        std::lock_guard lock(mutex_);
+        if (done_ || !paused_) return;
+        paused_ = false;
+        resumeWanted_ = true;
+    }
+    // The wait was the client's, not the server's.
+    noteActivity();
+    URLNetworkThread::shared().wake();
 }
 
 void URLTransfer::finishedInCurl(int curlCode) {
     NSErrorPtr error;
-    if (curlCode != CURLE_OK) {
+    if (curlCode == CURLE_FILESIZE_EXCEEDED) {
+        error = makeURLLengthError(url_, maximumBodyLength_);
+    } else if (curlCode != CURLE_OK) {
         error = dataError_ ? dataError_ : makeURLErrorFromCurl(curlCode, url_, errorBuffer_);
     } else {
         std::lock_guard lock(mutex_);
@@ -315,6 +344,8 @@ std::size_t URLTransfer::onData(char* buffer, std::size_t size, std::size_t coun
 
 int URLTransfer::onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
     auto* transfer = static_cast<URLTransfer*>(self);
+    // libcurl may hand the held portion over from inside this call.
+    if (transfer->resumeWanted_.exchange(false)) curl_easy_pause(transfer->easy_, CURLPAUSE_CONT);
     // Received bytes are noted as they arrive; sent ones only show here.
     if (uploaded != transfer->uploaded_) {
         transfer->uploaded_ = uploaded;

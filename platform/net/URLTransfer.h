@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,6 +30,9 @@ public:
     virtual void transferReceivedResponse(const std::shared_ptr<NSHTTPURLResponse>& response) = 0;
     // An error stops the transfer and becomes its completion error.
     virtual NSErrorPtr transferReceivedData(const char* bytes, std::size_t size) = 0;
+    // Asked before each portion, under the same lock: false holds the portion back and stops
+    // reading from the server until the client calls resumeReceiving().
+    virtual bool transferCanTakeData() { return true; }
     // Null on success (any HTTP status); the response, when one came, was reported before.
     virtual void transferCompleted(NSErrorPtr error) = 0;
 };
@@ -45,6 +49,8 @@ public:
 
     // Ends the transfer with `error` unless it has ended already; true when this call ended it.
     bool cancel(NSErrorPtr error);
+    // Reading goes on after the client held a portion back; nothing when it did not. Any thread.
+    void resumeReceiving();
 
     URLTransfer(const URLTransfer&) = delete;
     URLTransfer& operator=(const URLTransfer&) = delete;
@@ -93,4 +99,11 @@ private:
     HeaderFields fields_;
     bool responseDelivered_ = false;
     NSErrorPtr dataError_;
+    // The request's bound on the body (0: none) and what was handed on so far.
+    std::uint64_t maximumBodyLength_ = 0;
+    std::uint64_t received_ = 0;
+    bool paused_ = false;  // under the lock
+    // Set by resumeReceiving(); the network thread unpauses in the progress callback, the one
+    // place outside its own loop where libcurl lets it.
+    std::atomic<bool> resumeWanted_{false};
 };

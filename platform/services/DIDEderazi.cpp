@@ -79,19 +79,26 @@ double DIDEderazi::timeoutInterval() const {
 std::string DIDEderazi::postURL(const std::shared_ptr<NSURL>& url, const NSData& payload,
                                 const std::shared_ptr<DispatchQueue>& queue, bool usingBackgroundSession,
                                 CompletionHandler completionHandler) {
-    return startRequest("POST", url, payload, {}, queue, usingBackgroundSession, std::move(completionHandler));
+    return startRequest("POST", url, payload, {}, 0, queue, usingBackgroundSession, std::move(completionHandler));
 }
 
 std::string DIDEderazi::getURL(const std::shared_ptr<NSURL>& url, const Value::Dictionary& headers,
                                const std::shared_ptr<DispatchQueue>& queue, bool usingBackgroundSession,
                                CompletionHandler completionHandler) {
-    return startRequest("GET", url, {}, headers, queue, usingBackgroundSession, std::move(completionHandler));
+    return startRequest("GET", url, {}, headers, 0, queue, usingBackgroundSession, std::move(completionHandler));
+}
+
+std::string DIDEderazi::getURL(const std::shared_ptr<NSURL>& url, const Value::Dictionary& headers,
+                               std::uint64_t maximumBodyLength, const std::shared_ptr<DispatchQueue>& queue,
+                               bool usingBackgroundSession, CompletionHandler completionHandler) {
+    return startRequest("GET", url, {}, headers, maximumBodyLength, queue, usingBackgroundSession,
+                        std::move(completionHandler));
 }
 
 std::string DIDEderazi::startRequest(const std::string& method, const std::shared_ptr<NSURL>& url,
                                      const NSData& body, const Value::Dictionary& headers,
-                                     const std::shared_ptr<DispatchQueue>& queue, bool usingBackgroundSession,
-                                     CompletionHandler completionHandler) {
+                                     std::uint64_t maximumBodyLength, const std::shared_ptr<DispatchQueue>& queue,
+                                     bool usingBackgroundSession, CompletionHandler completionHandler) {
     const std::shared_ptr<DispatchQueue> target = queue ? queue : DispatchQueue::globalQueue();
     // Counted from here until just before the completion runs, so that a completion which
     // starts the next request finds no other one in flight.
@@ -127,6 +134,7 @@ std::string DIDEderazi::startRequest(const std::string& method, const std::share
     request->setHTTPMethod(method);
     if (method == "POST") request->setHTTPBody(body);
     for (const auto& [field, value] : headers) request->setValue(value.stringValue(), field);
+    request->setMaximumBodyLength(maximumBodyLength);
 
     auto configuration = usingBackgroundSession
                              ? NSURLSessionConfiguration::backgroundSessionConfigurationWithIdentifier(sessionID)

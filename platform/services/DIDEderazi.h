@@ -93,6 +93,12 @@ public:
     std::string getURL(const std::shared_ptr<NSURL>& url, const Value::Dictionary& headers,
                        const std::shared_ptr<DispatchQueue>& queue, bool usingBackgroundSession,
                        CompletionHandler completionHandler);
+    // Our own addition: as getURL, taking at most `maximumBodyLength` bytes of the answer. A longer
+    // one completes with NSURLErrorDataLengthExceedsMaximum as soon as that is known, never
+    // having been held whole.
+    std::string getURL(const std::shared_ptr<NSURL>& url, const Value::Dictionary& headers,
+                       std::uint64_t maximumBodyLength, const std::shared_ptr<DispatchQueue>& queue,
+                       bool usingBackgroundSession, CompletionHandler completionHandler);
     // The system's hand-off of a background session's events: `completionHandler` runs on the
     // main queue once that session's requests have all finished (at once when none is running).
     void handleEventsForBackgroundURLSessionID(const std::string& sessionID, std::function<void()> completionHandler);
@@ -103,8 +109,9 @@ private:
     struct BackgroundSession;
 
     std::string startRequest(const std::string& method, const std::shared_ptr<NSURL>& url, const NSData& body,
-                             const Value::Dictionary& headers, const std::shared_ptr<DispatchQueue>& queue,
-                             bool usingBackgroundSession, CompletionHandler completionHandler);
+                             const Value::Dictionary& headers, std::uint64_t maximumBodyLength,
+                             const std::shared_ptr<DispatchQueue>& queue, bool usingBackgroundSession,
+                             CompletionHandler completionHandler);
     void log(int level, std::int64_t code, const std::string& message, const Value::Array& contexts) const;
     void backgroundRequestFinished(const std::string& sessionID);
 

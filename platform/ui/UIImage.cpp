@@ -1,5 +1,5 @@
-// Images read with stb_image (the header at once, the pixels on first use); named images
-// resolved in the main bundle by screen scale.
+// Images read with stb_image (the header at once, the pixels on first use), reduced ones with
+// libjpeg's scaled decoding where it can; named images resolved in the main bundle by screen scale.
 #include "platform/ui/UIImage.h"
 
 #include "platform/foundation/Diagnostics.h"
@@ -7,12 +7,14 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSString.h"
 
+#include <jpeglib.h>
 #include <stb_image.h>
 #include <stb_image_write.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <csetjmp>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -25,6 +27,7 @@ struct UIImage::Pixels {
     NSData encoded;  // dropped once decoded
     std::vector<std::uint8_t> rgba;
     bool failed = false;  // the body did not decode; written before `ready`
+    bool reduced = false;  // decoded to the image's pixel size, smaller than the encoded one
 };
 
 namespace {
@@ -36,10 +39,114 @@ std::map<std::pair<std::string, double>, std::shared_ptr<UIImage>>& namedCache()
     return cache;
 }
 
+bool tooLong(std::uintmax_t length, const std::string& name) {
+    if (length <= static_cast<std::uintmax_t>(UIImage::kMaxEncodedLength)) return false;
+    std::fprintf(stderr, "The picture %s has %ju bytes, more than the %lld a picture may have; it is not loaded.\n",
+                 name.empty() ? "from memory" : name.c_str(), length, static_cast<long long>(UIImage::kMaxEncodedLength));
+    return true;
+}
+
 std::optional<NSData> readFile(const std::string& path) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
+    const auto length = std::filesystem::file_size(path, ec);
+    if (ec || tooLong(length, path)) return std::nullopt;
     return readDataFromFile(path);
+}
+
+bool isJPEG(const NSData& data) { return data.size() > 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF; }
+
+// libjpeg reports a fatal error by calling this, which must not return.
+struct JPEGErrors {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+[[noreturn]] void jpegFailed(j_common_ptr info) { std::longjmp(reinterpret_cast<JPEGErrors*>(info->err)->jump, 1); }
+void jpegWarning(j_common_ptr, int) {}
+
+// libjpeg's working memory per picture: a picture whose progressive or multi-scan decoding needs
+// more fails instead.
+constexpr long kJPEGWorkingMemory = 64L * 1024 * 1024;
+
+// The JPEG picture decoded at the smallest of libjpeg's scales (n/8) that is still at least
+// width x height, into `rgba`; its size in `decodedWidth` and `decodedHeight`. Only plain values
+// live across the jump back from an error.
+bool decodeScaledJPEG(const NSData& data, int width, int height, std::vector<std::uint8_t>& rgba, int& decodedWidth,
+                      int& decodedHeight) {
+    jpeg_decompress_struct info{};
+    JPEGErrors errors{};
+    info.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = jpegFailed;
+    errors.manager.emit_message = jpegWarning;
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    info.mem->max_memory_to_use = kJPEGWorkingMemory;
+    jpeg_mem_src(&info, data.data(), static_cast<unsigned long>(data.size()));
+    jpeg_read_header(&info, TRUE);
+    unsigned eighths = 1;
+    while (eighths < 8 && ((info.image_width * eighths + 7) / 8 < static_cast<unsigned>(width) ||
+                           (info.image_height * eighths + 7) / 8 < static_cast<unsigned>(height)))
+        ++eighths;
+    info.scale_num = eighths;
+    info.scale_denom = 8;
+    info.out_color_space = JCS_EXT_RGBA;
+    jpeg_start_decompress(&info);
+    decodedWidth = static_cast<int>(info.output_width);
+    decodedHeight = static_cast<int>(info.output_height);
+    rgba.resize(static_cast<std::size_t>(decodedWidth) * static_cast<std::size_t>(decodedHeight) * 4);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = rgba.data() + static_cast<std::size_t>(info.output_scanline) * decodedWidth * 4;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return true;
+}
+
+// Each pixel of the width x height result is the mean of the source pixels it covers.
+std::vector<std::uint8_t> reducePixels(const std::vector<std::uint8_t>& source, int sourceWidth, int sourceHeight,
+                                       int width, int height) {
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+    for (int y = 0; y < height; ++y) {
+        const int top = static_cast<int>(static_cast<std::int64_t>(y) * sourceHeight / height);
+        const int bottom = std::max(top + 1, static_cast<int>(static_cast<std::int64_t>(y + 1) * sourceHeight / height));
+        for (int x = 0; x < width; ++x) {
+            const int left = static_cast<int>(static_cast<std::int64_t>(x) * sourceWidth / width);
+            const int right = std::max(left + 1, static_cast<int>(static_cast<std::int64_t>(x + 1) * sourceWidth / width));
+            std::uint64_t sum[4] = {};
+            for (int sy = top; sy < bottom; ++sy) {
+                const std::uint8_t* p = &source[(static_cast<std::size_t>(sy) * sourceWidth + left) * 4];
+                for (int sx = left; sx < right; ++sx, p += 4)
+                    for (int c = 0; c < 4; ++c) sum[c] += p[c];
+            }
+            const std::uint64_t count = static_cast<std::uint64_t>(bottom - top) * (right - left);
+            std::uint8_t* q = &out[(static_cast<std::size_t>(y) * width + x) * 4];
+            for (int c = 0; c < 4; ++c) q[c] = static_cast<std::uint8_t>((sum[c] + count / 2) / count);
+        }
+    }
+    return out;
+}
+
+// The picture at exactly width x height pixels, by the cheapest decoding its kind allows.
+std::optional<std::vector<std::uint8_t>> decodeReduced(const NSData& data, int width, int height) {
+    std::vector<std::uint8_t> decoded;
+    int w = 0, h = 0;
+    if (isJPEG(data)) {
+        if (!decodeScaledJPEG(data, width, height, decoded, w, h)) return std::nullopt;
+    } else {
+        int channels = 0;
+        unsigned char* whole =
+            stbi_load_from_memory(data.data(), static_cast<int>(data.size()), &w, &h, &channels, STBI_rgb_alpha);
+        if (!whole) return std::nullopt;
+        decoded.assign(whole, whole + static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
+        stbi_image_free(whole);
+    }
+    if (w < width || h < height) return std::nullopt;
+    if (w == width && h == height) return decoded;
+    return reducePixels(decoded, w, h, width, height);
 }
 
 // "name@2x.png" → 2; plain names → 1.
@@ -71,10 +178,15 @@ const std::vector<std::uint8_t>& UIImage::rgbaPixels() const {
     std::lock_guard lock(p.mutex);
     if (p.ready.load(std::memory_order_relaxed)) return p.rgba;
     int w = 0, h = 0, channels = 0;
-    unsigned char* decoded = stbi_load_from_memory(p.encoded.data(), static_cast<int>(p.encoded.size()), &w, &h,
-                                                   &channels, STBI_rgb_alpha);
+    unsigned char* decoded = nullptr;
+    std::optional<std::vector<std::uint8_t>> reduced;
+    if (p.reduced) reduced = decodeReduced(p.encoded, pixelWidth_, pixelHeight_);
+    else decoded = stbi_load_from_memory(p.encoded.data(), static_cast<int>(p.encoded.size()), &w, &h, &channels,
+                                         STBI_rgb_alpha);
     const std::size_t bytes = static_cast<std::size_t>(pixelWidth_) * static_cast<std::size_t>(pixelHeight_) * 4;
-    if (decoded && w == pixelWidth_ && h == pixelHeight_) {
+    if (reduced) {
+        p.rgba = std::move(*reduced);
+    } else if (decoded && w == pixelWidth_ && h == pixelHeight_) {
         p.rgba.assign(decoded, decoded + bytes);
     } else {
         Diagnostics::notef("The picture %s does not decode past its header; it is drawn empty.",
@@ -104,8 +216,8 @@ void UIImage::clearNamedCache() {
     namedCache().clear();
 }
 
-std::shared_ptr<UIImage> UIImage::decode(NSData data, CGFloat scale, const std::string& name) {
-    if (data.empty() || data.size() > static_cast<std::size_t>(INT32_MAX)) return nullptr;
+std::shared_ptr<UIImage> UIImage::decode(NSData data, CGFloat scale, const std::string& name, int maxPixelSize) {
+    if (data.empty() || tooLong(data.size(), name)) return nullptr;
     // Only the header now: the size decides whether the picture is taken at all.
     int w = 0, h = 0, channels = 0;
     if (!stbi_info_from_memory(data.data(), static_cast<int>(data.size()), &w, &h, &channels) || w <= 0 || h <= 0)
@@ -116,7 +228,20 @@ std::shared_ptr<UIImage> UIImage::decode(NSData data, CGFloat scale, const std::
             name.empty() ? "from memory" : name.c_str(), w, h, static_cast<long long>(kMaxPixelCount));
         return nullptr;
     }
-    auto image = std::make_shared<UIImage>(std::vector<std::uint8_t>{}, w, h, scale);
+    const int longer = std::max(w, h);
+    const bool reduce = maxPixelSize > 0 && longer > maxPixelSize;
+    if (reduce && !isJPEG(data) && static_cast<std::int64_t>(w) * h > kMaxPixelCountBeforeReduction) {
+        std::fprintf(stderr, "The picture %s claims %d x %d pixels, more than the %lld one shown reduced may have; it is "
+                     "not loaded.\n", name.empty() ? "from memory" : name.c_str(), w, h,
+                     static_cast<long long>(kMaxPixelCountBeforeReduction));
+        return nullptr;
+    }
+    const int pixelWidth = reduce ? std::max(1, static_cast<int>(std::lround(static_cast<double>(w) * maxPixelSize / longer))) : w;
+    const int pixelHeight = reduce ? std::max(1, static_cast<int>(std::lround(static_cast<double>(h) * maxPixelSize / longer))) : h;
+    // The same size in points, with fewer pixels to each.
+    auto image = std::make_shared<UIImage>(std::vector<std::uint8_t>{}, pixelWidth, pixelHeight,
+                                           reduce ? scale * pixelWidth / w : scale);
+    image->pixels_->reduced = reduce;
     image->pixels_->encoded = std::move(data);
     image->pixels_->ready.store(false, std::memory_order_release);
     image->name_ = name;
@@ -131,6 +256,16 @@ std::shared_ptr<UIImage> UIImage::imageWithContentsOfFile(const std::string& pat
     auto data = readFile(path);
     if (!data) return nullptr;
     return decode(std::move(*data), scaleFromFileName(path), path);
+}
+
+std::shared_ptr<UIImage> UIImage::reducedImageWithData(const NSData& data, int maxPixelSize) {
+    return decode(data, 1, "", std::max(1, maxPixelSize));
+}
+
+std::shared_ptr<UIImage> UIImage::reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize) {
+    auto data = readFile(path);
+    if (!data) return nullptr;
+    return decode(std::move(*data), scaleFromFileName(path), path, std::max(1, maxPixelSize));
 }
 
 std::shared_ptr<UIImage> UIImage::imageWithPixels(std::vector<std::uint8_t> rgba, int pixelWidth, int pixelHeight,

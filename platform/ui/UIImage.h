@@ -33,6 +33,12 @@ public:
     // room for any painting shown zoomed. A picture over it is refused from its header, before
     // anything is decoded, and is treated as missing (with a logged sentence).
     static constexpr std::int64_t kMaxPixelCount = 48'000'000;
+    // The most bytes a picture's encoding may have: the cap's pixels uncompressed, with room for
+    // headers and metadata. A larger file or body is refused unread (with a logged sentence).
+    static constexpr std::int64_t kMaxEncodedLength = kMaxPixelCount * 4 + 16 * 1024 * 1024;
+    // A reduced picture of a kind that cannot be decoded reduced is decoded whole first, and so
+    // may claim at most this many pixels.
+    static constexpr std::int64_t kMaxPixelCountBeforeReduction = 2048 * 2048;
 
     // Looks in the main bundle's resource folder for the name as given, then with ".png",
     // preferring "name@2x.png" when the screen scale is 2 or more; cached by name. Empty when
@@ -41,6 +47,13 @@ public:
     static std::shared_ptr<UIImage> imageWithContentsOfFile(const std::string& path);
     static std::shared_ptr<UIImage> imageWithData(const NSData& data);
     static std::shared_ptr<UIImage> imageWithData(const NSData& data, CGFloat scale);
+    // Our own addition, for pictures shown small: at most `maxPixelSize` pixels on the longer
+    // side, the size in points kept (the scale grows instead). A smaller picture is taken as it
+    // is. A larger JPEG picture is decoded at a reduced scale, never whole; a larger picture of
+    // another kind is decoded whole and then reduced, so one that claims more than
+    // kMaxPixelCountBeforeReduction pixels is refused (with a logged sentence).
+    static std::shared_ptr<UIImage> reducedImageWithData(const NSData& data, int maxPixelSize);
+    static std::shared_ptr<UIImage> reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize);
     // An image of `size` points filled with the RGBA pixels given (row-major, 4 bytes each).
     static std::shared_ptr<UIImage> imageWithPixels(std::vector<std::uint8_t> rgba, int pixelWidth, int pixelHeight,
                                                     CGFloat scale);
@@ -89,7 +102,8 @@ public:
     std::string description() const override;
 
 private:
-    static std::shared_ptr<UIImage> decode(NSData data, CGFloat scale, const std::string& name);
+    // Header only; with `maxPixelSize` above 0, the picture is taken reduced to it.
+    static std::shared_ptr<UIImage> decode(NSData data, CGFloat scale, const std::string& name, int maxPixelSize = 0);
     std::shared_ptr<UIImage> copyImage() const;
 
     // Shared with the resizable and re-rendered copies, so a picture decodes once for all.

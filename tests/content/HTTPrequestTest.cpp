@@ -1,6 +1,7 @@
 // The one-shot GET against servers on 127.0.0.1: bodies and status errors, files of its own in
 // Caches and their removal, the idle time-out on the manual clock, cancels racing the end,
-// certificate checks, and resumes that append only a range starting where the file ends.
+// certificate checks, resumes that append only a range starting where the file ends, whatever
+// the range says, and bodies held to their bound.
 #include "content/HTTPrequest.h"
 
 #include "demo/generator/DemoCatalogue.h"
@@ -398,4 +399,109 @@ TEST_F(HTTPrequestTest, AResumeAppendsOnlyARangeThatStartsWhereTheFileEnds) {
     fetch(plain.url("/picture.jpg"), true, partial);
     EXPECT_TRUE(bytesOf(partial) == whole);
     EXPECT_EQ(plain.requestsFor("/picture.jpg").back().header("Range"), "bytes=1000-");
+}
+
+TEST_F(HTTPrequestTest, ABodyPastItsBoundFailsAsItArrivesAndLeavesNoFileBehind) {
+    LoopbackServer server;
+    const std::string body = patternBody(3 * 1024 * 1024);
+    server.serve("/sized", bodyResponse(body));
+    auto chunked = bodyResponse(body);
+    chunked.framing = LoopbackServer::Framing::Chunked;
+    server.serve("/chunked", chunked);
+    const auto expectTooLong = [](const std::shared_ptr<Recorder>& recorder, std::int64_t bound, const char* what) {
+        EXPECT_EQ(recorder->calls, std::vector<std::string>{"error"}) << what;
+        ASSERT_TRUE(recorder->error) << what;
+        EXPECT_EQ(recorder->error->domain(), NSURLErrorDomain);
+        EXPECT_EQ(recorder->error->code(), NSURLErrorDataLengthExceedsMaximum) << what;
+        EXPECT_EQ(recorder->error->localizedDescription(), "resource exceeds maximum size");
+        EXPECT_EQ(recorder->error->userInfo().get(NSDebugDescriptionErrorKey).stringValue(),
+                  "The answer is longer than the " + std::to_string(bound) + " bytes its request allows.");
+    };
+
+    // Memory mode has a bound of its own; the declared length and the counted one both hold.
+    for (const char* path : {"/sized", "/chunked"}) {
+        auto memory = fetch(server.url(path));
+        expectTooLong(memory, HTTPrequest::kMaximumMemoryBodyLength, path);
+        EXPECT_TRUE(memory->body.empty());
+        EXPECT_LE(last_->downloadedBytes(), HTTPrequest::kMaximumMemoryBodyLength) << path;
+        EXPECT_TRUE(last_->stoped());
+    }
+    // A bound of the caller's, in both modes.
+    for (const bool toFile : {false, true}) {
+        auto recorder = std::make_shared<Recorder>();
+        auto sent = request(recorder, toFile);
+        sent->setMaximumBodyLength(256 * 1024);
+        sent->sendRequest(server.url("/chunked"));
+        ASSERT_TRUE(pumpUntil([&] { return recorder->ended(); }));
+        expectTooLong(recorder, 256 * 1024, toFile ? "file" : "memory");
+        EXPECT_LE(sent->downloadedBytes(), 256 * 1024);
+    }
+    EXPECT_TRUE(leftoverDownloads().empty());
+    // File mode alone takes any length, to disk.
+    auto whole = fetch(server.url("/chunked"), true);
+    ASSERT_EQ(whole->calls, std::vector<std::string>{"file"});
+    EXPECT_EQ(fs::file_size(whole->path), body.size());
+    fs::remove(whole->path);
+
+    // A resumed file counts: a range whose total passes the bound ends the file it would grow.
+    const std::string partial = Sandbox::home() + "/partial/picture.jpg";
+    server.handle("/ranged", [&](const LoopbackServer::Request& asked) {
+        auto answer = bodyResponse(body.substr(1000));
+        answer.status = 206;
+        answer.headers = {{"Content-Range", "bytes 1000-" + std::to_string(body.size() - 1) + "/" +
+                                                 std::to_string(body.size())}};
+        return asked.header("Range").empty() ? bodyResponse(body) : answer;
+    });
+    writeBytes(partial, body.substr(0, 1000));
+    auto recorder = std::make_shared<Recorder>();
+    auto resumed = request(recorder, true);
+    resumed->setTmpFileName(partial);
+    resumed->setMaximumBodyLength(1024 * 1024);
+    resumed->sendRequest(server.url("/ranged"));
+    ASSERT_TRUE(pumpUntil([&] { return recorder->ended(); }));
+    expectTooLong(recorder, 1024 * 1024, "range");
+    EXPECT_EQ(server.requestsFor("/ranged").back().header("Range"), "bytes=1000-");
+    EXPECT_FALSE(fs::exists(partial));
+}
+
+TEST_F(HTTPrequestTest, AContentRangeOfAnyShapeIsReadWithoutHarmAndOnlyAnExactOneIsAppended) {
+    LoopbackServer server;
+    const std::string body = patternBody(4000);
+    std::string contentRange;
+    server.handle("/picture.jpg", [&](const LoopbackServer::Request& asked) {
+        if (asked.header("Range").empty()) return bodyResponse(body);
+        auto answer = bodyResponse(body.substr(1000));
+        answer.status = 206;
+        answer.headers = {{"Content-Range", contentRange}};
+        return answer;
+    });
+    const std::string partial = Sandbox::home() + "/partial/picture.jpg";
+    const std::string digits(90'000, '7');
+    const std::vector<std::pair<std::string, bool>> ranges = {
+        {"bytes 1000-3999/4000", true},
+        {"BYTES 1000-3999/4000; more", true},
+        {"bytes " + digits + "-3999/4000", false},
+        {"bytes 1000-" + digits + "/4000", false},
+        {"bytes 1000-3999/" + digits, false},
+        {"bytes 1000-3999/*", false},
+        {"bytes 01000-3999/4000", true},
+        {"bytes  1000-3999/4000", false},
+        {"bytes -1000-3999/4000", false},
+        {"items 1000-3999/4000", false},
+        {"", false},
+    };
+    for (const auto& [range, appended] : ranges) {
+        contentRange = range;
+        const std::size_t before = server.requestsFor("/picture.jpg").size();
+        writeBytes(partial, body.substr(0, 1000));
+        auto loaded = fetch(server.url("/picture.jpg"), true, partial);
+        const std::string shown = range.substr(0, 40);
+        ASSERT_EQ(loaded->calls, std::vector<std::string>{"file"}) << shown;
+        EXPECT_TRUE(bytesOf(partial) == body) << shown;
+        // A range that cannot be read is not appended: the whole file is asked for again.
+        EXPECT_EQ(server.requestsFor("/picture.jpg").size() - before, appended ? 1u : 2u) << shown;
+        if (appended) {
+            EXPECT_EQ(last_->expectedContentLength(), 4000) << shown;
+        }
+    }
 }

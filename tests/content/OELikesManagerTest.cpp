@@ -1,6 +1,7 @@
 // The likes client against the demo content server on 127.0.0.1: counts read, likes set and
-// removed only when they change, the popular list, the server's error replies and replies of a
-// shape the client cannot read; and the texts and URLs the requests are made of.
+// removed only when they change, the popular list (never longer than asked for), the server's
+// error replies and replies of a shape or length the client cannot take; and the texts and URLs
+// the requests are made of.
 #include "content/OELikesManager.h"
 
 #include "content/NSErrorOERequest.h"
@@ -243,6 +244,43 @@ TEST(LikesClientReplies, ATransportFailureReachesTheClosureUnchanged) {
     const Outcome nowhere = count(*unconfigured, 1);
     ASSERT_NE(nowhere.error, nullptr);
     EXPECT_EQ(nowhere.error->code(), NSURLErrorBadURL);
+}
+
+TEST(LikesClientReplies, APopularListTakesNoMoreThanWasAskedForAndAnOverlongReplyFails) {
+    LoopbackServer server;
+    std::string reply;
+    server.handle("/likes/likes.php", [&reply](const LoopbackServer::Request&) {
+        LoopbackServer::Response answer;
+        answer.body = reply;
+        answer.contentType = "application/json";
+        return answer;
+    });
+    auto manager = OELikesManager::initWithConfig(likesConfig(server.url(""), "likes-test"));
+    const auto listOf = [](int count) {
+        std::string list = "[";
+        for (int id = 1; id <= count; ++id) list += (id > 1 ? "," : "") + std::string("{\"id\":") + std::to_string(id) + "}";
+        return list + "]";
+    };
+
+    // Three times what was asked for: the first hundred, in the server's order.
+    reply = listOf(3 * OERequestFactory::kPopularCount);
+    ASSERT_LT(reply.size(), OERequest::kMaximumReplyLength);
+    const Outcome list = popular(*manager);
+    ASSERT_EQ(list.error, nullptr);
+    ASSERT_EQ(list.identifiers.size(), static_cast<std::size_t>(OERequestFactory::kPopularCount));
+    EXPECT_EQ(list.identifiers.front().integerValue(), 1);
+    EXPECT_EQ(list.identifiers.back().integerValue(), OERequestFactory::kPopularCount);
+    EXPECT_NE(server.requests().back().query.find("count=" + std::to_string(OERequestFactory::kPopularCount)),
+              std::string::npos);
+
+    // A reply longer than any the server sends is not read to its end.
+    reply = listOf(300'000);
+    ASSERT_GT(reply.size(), OERequest::kMaximumReplyLength);
+    const Outcome flood = popular(*manager);
+    EXPECT_TRUE(flood.identifiers.empty());
+    ASSERT_NE(flood.error, nullptr);
+    EXPECT_EQ(flood.error->domain(), NSURLErrorDomain);
+    EXPECT_EQ(flood.error->code(), NSURLErrorDataLengthExceedsMaximum);
 }
 
 TEST(LikesRequests, FactoryURLsAndMethods) {

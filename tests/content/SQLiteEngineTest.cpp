@@ -1,5 +1,5 @@
-// The SQLite access layer over real files: first-use copy, rows, bound values, bad databases
-// and one engine shared by threads.
+// The SQLite access layer over real files: first-use copy (of the bytes, even behind a link),
+// rows, bound values, bad databases and one engine shared by threads.
 #include "content/SQLiteEngine.h"
 #include "content/List_DataSource.h"
 #include "config/FileSystem.h"
@@ -39,6 +39,32 @@ TEST_F(SQLiteEngineTest, FirstUseCopiesFromTheBundleOnceAndMarksTheCopy) {
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].get("a").string(), "bundle");
     EXPECT_EQ(rows[1].get("a").string(), "documents");
+}
+
+TEST_F(SQLiteEngineTest, ABundleDatabaseThatIsALinkIsCopiedAsBytesAndNeverWrittenThrough) {
+    const std::string original = bundle() + "/elsewhere/images-original.sqlite";
+    std::filesystem::create_directories(bundle() + "/elsewhere");
+    makeDatabase(original, {"create table t (a text)", "insert into t values ('bundle')"});
+    std::filesystem::create_symlink(original, bundle() + "/images.sqlite");
+    const auto before = std::filesystem::last_write_time(original);
+    const auto size = std::filesystem::file_size(original);
+
+    auto engine = SQLiteEngine::init("images.sqlite", files());
+    ASSERT_TRUE(engine);
+    EXPECT_FALSE(std::filesystem::is_symlink(documents() + "/images.sqlite"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(documents() + "/images.sqlite"));
+    ASSERT_TRUE(engine->execRequest("insert into t values ('documents')"));
+    engine.reset();
+
+    // The bundle's file is as it was; its rows are the bundle's alone.
+    EXPECT_EQ(std::filesystem::last_write_time(original), before);
+    EXPECT_EQ(std::filesystem::file_size(original), size);
+    auto bundled = SQLiteEngine::initWithPath(original, false);
+    ASSERT_TRUE(bundled);
+    EXPECT_EQ(bundled->rowsForRequest("select a from t").size(), 1u);
+    auto copied = SQLiteEngine::init("images.sqlite", files());
+    ASSERT_TRUE(copied);
+    EXPECT_EQ(copied->rowsForRequest("select a from t").size(), 2u);
 }
 
 TEST_F(SQLiteEngineTest, MissingDatabaseAndUnsafeNamesGiveNoEngineAndASentence) {

@@ -1,7 +1,8 @@
 // The list and single-file downloads against the content server on 127.0.0.1: pictures fetched
 // in order behind the overlay with its "Loading n/m" message, present ones skipped, the screen
 // lock held through the idle-timer manager; an error status or a page in place of a picture
-// ends the run and keeps nothing; a file that cannot be written is not reported as saved; the
+// ends the run and keeps nothing; a file that cannot be written is not reported as saved; each
+// picture streamed to disk within a picture's length; the
 // time-out's Retry/Cancel question on the manual clock; the overlay's cancel button; and the
 // single download's percentage, its file, its failure and its cancel.
 #include "gallery/FileListDownloader.h"
@@ -12,8 +13,10 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIButton.h"
+#include "platform/ui/UIImage.h"
 #include "platform/ui/UILabel.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/LoopbackServer.h"
 #include "tests/gallery/GalleryFixture.h"
 #include "uikit/ActivityView.h"
 #include "uikit/OEIdleTimerManager.h"
@@ -171,7 +174,8 @@ TEST_F(ListDownloadTest, AnErrorStatusOrAPageInPlaceOfAPictureEndsTheRunAndKeeps
 
 TEST_F(ListDownloadTest, APictureThatCannotBeWrittenIsNotReportedAndTheRunGoesOn) {
     FaultInjection faults;
-    faults->noSpace("*/Data/*" + serverOnly_[1] + "*");
+    // The downloaded file cannot be put in its place.
+    faults->failRename("*/Data/*" + serverOnly_[1] + "*");
     int ends = 0;
     std::vector<std::string> files;
     downloader({serverOnly_[0], serverOnly_[1], serverOnly_[2]})
@@ -186,6 +190,57 @@ TEST_F(ListDownloadTest, APictureThatCannotBeWrittenIsNotReportedAndTheRunGoesOn
     std::vector<std::string> expected{serverOnly_[0], serverOnly_[2]};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(left, expected) << "no half-written file stays";
+    EXPECT_TRUE(alertMessages() == std::vector<std::string>{text("All images downloaded")});
+    UIAlertView::visibleAlertViews().front()->tapButtonAtIndex(0);
+
+    // The download files cannot be written at all (a full disk): nothing is saved, the run
+    // still goes to its end, and no file is left in Caches.
+    faults->clear();
+    faults->noSpace("*.tmp");
+    ends = 0;
+    files.clear();
+    downloader({serverOnly_[1], serverOnly_[3]})->startDownload([&] { ++ends; }, [&](const std::string& path) {
+        files.push_back(path);
+    });
+    ASSERT_TRUE(pump([&] { return ends > 0; }));
+    EXPECT_GE(faults->injected(), 2);
+    EXPECT_TRUE(files.empty());
+    EXPECT_FALSE(exists(saved(serverOnly_[3])));
+    EXPECT_TRUE(alertMessages() == std::vector<std::string>{text("All images downloaded")});
+    for (const auto& entry : fs::recursive_directory_iterator(Sandbox::caches()))
+        EXPECT_FALSE(entry.is_regular_file()) << entry.path();
+}
+
+TEST_F(ListDownloadTest, EachPictureGoesToDiskAsItArrivesAndAnAnswerLongerThanAnyPictureEndsTheRun) {
+    LoopbackServer loopback;
+    LoopbackServer::Response endless;
+    endless.body = bytesOf(onServer(serverOnly_[1]));
+    endless.fault = LoopbackServer::Fault{};
+    endless.fault->repeatBodyTo = static_cast<std::size_t>(UIImage::kMaxEncodedLength) + 1;
+    loopback.serve("/pic/" + serverOnly_[1], endless);
+    loopback.handlePrefix("/pic/", [&](const LoopbackServer::Request& asked) {
+        LoopbackServer::Response picture;
+        picture.body = bytesOf(onServer(asked.path.substr(5)));
+        return picture;
+    });
+    galleryContext().app.config->urlFormat()->setImages(loopback.url("/pic/%@"));
+
+    int ends = 0;
+    std::vector<std::string> files;
+    auto run = downloader({serverOnly_[0], serverOnly_[1], serverOnly_[2]});
+    run->startDownload([&] { ++ends; }, [&](const std::string& path) { files.push_back(path); });
+    ASSERT_TRUE(run->request());
+    EXPECT_TRUE(run->request()->downloadToFile());
+    EXPECT_EQ(run->request()->maximumBodyLength(), UIImage::kMaxEncodedLength);
+    ASSERT_TRUE(pump([&] { return ends > 0; }));
+    EXPECT_EQ(files, std::vector<std::string>{saved(serverOnly_[0])});
+    EXPECT_EQ(bytesOf(saved(serverOnly_[0])), bytesOf(onServer(serverOnly_[0])));
+    EXPECT_FALSE(exists(saved(serverOnly_[1])));
+    EXPECT_EQ(loopback.requests().size(), 2u) << "nothing after the failure";
+    ASSERT_EQ(alertMessages().size(), 1u);
+    EXPECT_EQ(alertMessages()[0], text("Error downloading") + ": resource exceeds maximum size");
+    for (const auto& entry : fs::recursive_directory_iterator(Sandbox::caches()))
+        EXPECT_FALSE(entry.is_regular_file()) << entry.path();
 }
 
 TEST_F(ListDownloadTest, ATimeOutAsksWhetherToRetryAndTheRunWaitsForTheAnswer) {

@@ -4,7 +4,8 @@
 // high-resolution picture faded in and out, and a missing one falling back to the standard.
 // Against the content server on 127.0.0.1: a missing picture downloaded into Documents "Data"
 // once and read from there afterwards; the "offline" picture for an error status, for a body
-// that is no picture (which is not kept) and for a name that would leave "Data".
+// that is no picture (which is not kept), for one longer than any picture and for a name that
+// would leave "Data".
 #include "gallery/ImageViewController.h"
 
 #include "gallery/ImageScrollView.h"
@@ -19,6 +20,7 @@
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIWindow.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/LoopbackServer.h"
 #include "tests/gallery/GalleryFixture.h"
 
 #include <filesystem>
@@ -338,6 +340,25 @@ TEST_F(PictureDownloadTest, APictureThatCannotBeSavedIsNotKeptAnywhereAndTheNext
     EXPECT_EQ(picturesAsked().size(), asked + 1);
     EXPECT_FALSE(showsOffline());
     EXPECT_EQ(bytesOf(stored), bytesOf(serverFolder() + "/pic/gallery/" + path));
+}
+
+TEST_F(PictureDownloadTest, AnAnswerLongerThanAnyPictureIsRefusedAndKeepsNothing) {
+    const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
+    LoopbackServer loopback;
+    LoopbackServer::Response endless;
+    endless.body = bytesOf(serverFolder() + "/pic/gallery/" + path);
+    endless.fault = LoopbackServer::Fault{};
+    endless.fault->repeatBodyTo = static_cast<std::size_t>(UIImage::kMaxEncodedLength) + 1;
+    loopback.serve("/pic/" + path, endless);
+    galleryContext().app.config->urlFormat()->setImages(loopback.url("/pic/%@"));
+    show(path);
+    settle();
+    awaitDownload();
+    EXPECT_EQ(loopback.requestsFor("/pic/" + path).size(), 1u);
+    EXPECT_TRUE(showsOffline());
+    EXPECT_FALSE(galleryContext().resources->fileExistsInCaches("Data/" + path));
+    EXPECT_TRUE(filesIn(Sandbox::caches()).empty()) << filesIn(Sandbox::caches()).front();
+    EXPECT_TRUE(journal_->events.empty());
 }
 
 TEST_F(PictureDownloadTest, ANameThatWouldLeaveDataIsNeitherAskedForNorWritten) {

@@ -1,5 +1,6 @@
 // The thumbnail pipeline against the demo content server on 127.0.0.1 (files on the device,
-// fetches kept only when they are pictures, paths kept inside their folders, recycled views),
+// fetches kept only when they are pictures within their bound, large claims decoded small, paths
+// kept inside their folders, recycled views),
 // the signs, and the thumbnail screen: its grid and list as the simulator shows them, the page
 // curl between them, the grid's geometry, the filter rule, reloads and the way to the pager.
 #include "gallery/UIThumbailViewController.h"
@@ -31,6 +32,7 @@
 #include "simulator/SimScreen.h"
 #include "simulator/SimSession.h"
 #include "tests/fixtures/LoopbackServer.h"
+#include "tests/fixtures/PictureHeaders.h"
 #include "tests/gallery/GalleryFixture.h"
 
 #include <atomic>
@@ -282,6 +284,61 @@ TEST_F(ThumbnailTest, OnlyAPictureThatCameWithSuccessIsKept) {
     fetch(rowFor(remote));
     ASSERT_TRUE(view->image());
     EXPECT_TRUE(exists(cached(thumbnail)));
+}
+
+TEST_F(ThumbnailTest, LargeClaimsAreDecodedSmallAndOverlongAnswersAreNoThumbnails) {
+    // Small bodies whose headers claim sizes under the pixel cap.
+    auto sample = UIImage::imageWithPixels(std::vector<std::uint8_t>(16 * 16 * 4, 200), 16, 16, 1);
+    const NSData jpegBytes = UIImageJPEGRepresentation(sample, 0.9);
+    LoopbackServer loopback;
+    const auto served = [](const NSData& bytes) {
+        LoopbackServer::Response answer;
+        answer.body.assign(bytes.begin(), bytes.end());
+        return answer;
+    };
+    for (const std::string name : {"a", "b", "c"})
+        loopback.serve("/data/gallery/thumbs/bomb-" + name + "_thumb.jpg",
+                       served(claimingPixelSize(jpegBytes, 8000, 6000)));
+    loopback.serve("/data/gallery/thumbs/bomb.png", served(claimingPixelSize(UIImagePNGRepresentation(sample), 3000, 3000)));
+    // A real thumbnail with more behind it than any thumbnail has: refused by its length alone.
+    NSData overlong = jpegBytes;
+    overlong.resize(UIThumbailViewController::kThumbnailMaxBytes + 1, 0);
+    loopback.serve("/data/gallery/thumbs/long_thumb.jpg", served(overlong));
+    pointThumbnailsAt(loopback.url(""));
+
+    UIImage::setScreenScale(2);
+    const int side = UIThumbailViewController::thumbnailPixelSize();
+    EXPECT_EQ(side, static_cast<int>(UIThumbailViewController::kThumbnailPoints * 2));
+    std::size_t held = 0;
+    for (const std::string name : {"a", "b", "c"}) {
+        SCOPED_TRACE(name);
+        auto view = UIImageView::initWithFrame(CGRectMake(0, 0, 120, 120));
+        UIThumbailViewController::loadThumbnailForImageView(view, rowFor("bomb-" + name + ".jpg"), galleryContext());
+        ASSERT_TRUE(pumpUntil([&] { return !spinning(view); }));
+        ASSERT_TRUE(view->image());
+        EXPECT_EQ(view->image()->pixelWidth(), side);
+        EXPECT_EQ(view->image()->pixelHeight(), side * 3 / 4);
+        EXPECT_EQ(view->image()->size(), CGSizeMake(8000, 6000));
+        held += view->image()->rgbaPixels().size();
+        EXPECT_TRUE(exists(cached("bomb-" + name + "_thumb.jpg")));
+        // From Caches the next time, as small.
+        auto again = UIImageView::initWithFrame(CGRectMake(0, 0, 120, 120));
+        UIThumbailViewController::loadThumbnailForImageView(again, rowFor("bomb-" + name + ".jpg"), galleryContext());
+        ASSERT_TRUE(again->image());
+        EXPECT_EQ(again->image()->pixelWidth(), side);
+    }
+    // Three of them decoded hold what three thumbnails do, not 3 x 192 MB.
+    EXPECT_EQ(held, 3u * side * (side * 3 / 4) * 4);
+
+    for (const std::string path : {"bomb.png", "long.jpg"}) {
+        SCOPED_TRACE(path);
+        auto view = UIImageView::initWithFrame(CGRectMake(0, 0, 120, 120));
+        UIThumbailViewController::loadThumbnailForImageView(view, rowFor(path), galleryContext());
+        ASSERT_TRUE(pumpUntil([&] { return !spinning(view); }));
+        EXPECT_FALSE(view->image());
+        EXPECT_FALSE(exists(cached(UIThumbailViewController::thumbnailPath(path))));
+    }
+    EXPECT_EQ(loopback.requestsFor("/data/gallery/thumbs/long_thumb.jpg").size(), 1u);
 }
 
 TEST_F(ThumbnailTest, PathsFromTheDatabaseStayInTheirFoldersAndGoIntoURLsEncoded) {

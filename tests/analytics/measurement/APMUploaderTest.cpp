@@ -599,8 +599,6 @@ TEST_F(APMUploaderTest, HostileConfigurationsAreRefusedAndTheLastGoodOneKept) {
     const std::vector<std::tuple<const char*, std::string, std::string>> hostile = {
         {"truncated", encoded.substr(0, encoded.size() - 3),
          "Its " + std::to_string(encoded.size() - 3) + " bytes do not decode as a measurement configuration"},
-        {"oversized", std::string(APMRemoteConfig::kMaxConfigurationSize + 1, '\x0a'),
-         "It is 1048577 bytes, over the limit of 1048576 bytes"},
         {"app id of the wrong type", std::string("\x08\x07\x10\x05", 4),
          "Its 4 bytes do not decode as a measurement configuration"},
         {"another app", otherApp,
@@ -618,7 +616,17 @@ TEST_F(APMUploaderTest, HostileConfigurationsAreRefusedAndTheLastGoodOneKept) {
         // The fetch itself counts: the next waits for the cache time.
         EXPECT_EQ(persisted().lastFailedUploadTimestamp(), 0) << what;
     }
-    EXPECT_TRUE(capture.contains("[I-ACS029011] Configuration is too large. Size (bytes): 1048577"));
+    // Longer than a configuration may be: refused as it arrives, never held whole. That is a
+    // failed fetch, and the last good configuration stays.
+    Clock::advance(1);
+    service.setConfigurationBody(kTestAppID, std::string(APMRemoteConfig::kMaxConfigurationSize + 1, '\x0a'));
+    fetchConfig();
+    EXPECT_EQ(configVersion(), 5);
+    EXPECT_EQ(storedConfigVersion(), 5);
+    EXPECT_EQ(context->remoteConfig_->uploadMaxBundlesLimit(), 50);
+    EXPECT_EQ(persisted().lastFailedUploadTimestamp(), Clock::now());
+    EXPECT_TRUE(capture.contains("[I-ACS023128] Network request failed to fetch remote config."));
+    EXPECT_TRUE(capture.contains("resource exceeds maximum size"));
 
     // A database that cannot store it names its own failure.
     executeSQL("CREATE TRIGGER keep_config BEFORE UPDATE OF remote_config_data ON app_metadata "

@@ -115,6 +115,32 @@ TEST_F(FileManagerTest, CopyTakesWholeTreesAndNeverOverwrites) {
     expectCocoaError(error, NSFileNoSuchFileError);
 }
 
+TEST_F(FileManagerTest, CopyingContentsFollowsALinkAndMakesAFileOfItsOwn) {
+    write(root + "/original", "bundle bytes");
+    fs::create_symlink(root + "/original", root + "/link");
+    fs::create_symlink("link", root + "/link-to-link");
+    NSErrorPtr error;
+    // The platform's copy keeps a link a link; the contents copy never does.
+    ASSERT_TRUE(manager->copyItemAtPath(root + "/link", root + "/as-link", &error));
+    EXPECT_TRUE(fs::is_symlink(root + "/as-link"));
+    for (const char* source : {"/link", "/link-to-link", "/original"}) {
+        const std::string copy = root + "/copy" + std::string(source).substr(1);
+        ASSERT_TRUE(manager->copyContentsOfItemAtPath(root + source, copy, &error)) << source;
+        EXPECT_FALSE(fs::is_symlink(copy)) << source;
+        EXPECT_TRUE(fs::is_regular_file(copy)) << source;
+        write(copy, "written later");
+        EXPECT_EQ(read(root + "/original"), "bundle bytes") << source;
+    }
+
+    fs::create_symlink(root + "/nowhere", root + "/dangling");
+    EXPECT_FALSE(manager->copyContentsOfItemAtPath(root + "/dangling", root + "/copy-dangling", &error));
+    expectCocoaError(error, NSFileNoSuchFileError);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(root + "/copy-dangling")));
+    error.reset();
+    EXPECT_FALSE(manager->copyContentsOfItemAtPath(root + "/link", root + "/copylink", &error));
+    expectCocoaError(error, NSFileWriteFileExistsError);
+}
+
 TEST_F(FileManagerTest, MoveFailsWhenTheDestinationExistsAndLeavesBothAlone) {
     write(root + "/from", "new");
     write(root + "/to", "old");

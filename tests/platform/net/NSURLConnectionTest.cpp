@@ -1,5 +1,6 @@
 // Delegate-style loading: the order of delegate calls and where they run (the main run loop,
-// another thread's run loop, a queue), failures, and a cancel that silences everything after it.
+// another thread's run loop, a queue), failures, a cancel that silences everything after it, and
+// bounds on what a body may hold.
 #include "tests/platform/net/NetTestSupport.h"
 
 #include "platform/dispatch/NSRunLoop.h"
@@ -198,4 +199,64 @@ TEST_F(NSURLConnectionTest, ACancelSilencesTheDelegateEvenForPortionsAlreadyOnTh
     // The connection let go of itself and its delegate.
     EXPECT_TRUE(pumpMainUntil([&] { return weak.expired(); }));
     EXPECT_EQ(recorder.use_count(), 1);
+}
+
+TEST_F(NSURLConnectionTest, ADelegateSlowerThanTheNetworkHoldsTheServerBackInsteadOfBufferingTheBody) {
+    LoopbackServer server;
+    // Far more than the bound and than the sockets hold between server and client.
+    const std::string big = patternBody(48 * 1024 * 1024);
+    server.serve("/big", textResponse(big));
+
+    // The delegate's queue is busy until the test lets it go.
+    auto queue = DispatchQueue::create("test.net.busy");
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    queue->async([released] { released.wait(); });
+
+    auto recorder = std::make_shared<Recorder>();
+    auto connection = NSURLConnection::initWithRequest(requestFor(server.url("/big")), recorder, false);
+    connection->setDelegateQueue(queue);
+    connection->start();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kNetSafety);
+    while (connection->bufferedByteCount() < NSURLConnection::kMaximumBufferedBytes &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_GE(connection->bufferedByteCount(), NSURLConnection::kMaximumBufferedBytes);
+    // Time enough for the loopback to deliver many megabytes more if nothing held it back.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LE(connection->bufferedByteCount(), NSURLConnection::kMaximumBufferedBytes + 64 * 1024);
+    EXPECT_TRUE(recorder->entries().empty());
+
+    release.set_value();
+    ASSERT_TRUE(pumpMainUntil([&] { return recorder->ended(); }));
+    EXPECT_EQ(recorder->kinds(), (std::vector<std::string>{"response", "data", "finish"}));
+    EXPECT_TRUE(recorder->body == big);
+    EXPECT_EQ(connection->bufferedByteCount(), 0u);
+}
+
+TEST_F(NSURLConnectionTest, ABodyOverTheRequestsBoundFailsBeforeAnythingPastItIsDelivered) {
+    LoopbackServer server;
+    const std::string body = patternBody(3 * 1024 * 1024);
+    serveBothFramings(server, "/long", body);
+    server.serve("/fits", textResponse(body.substr(0, 1000)));
+
+    const std::uint64_t bound = 1000;
+    for (const char* path : {"/long", "/long-chunked", "/fits"}) {
+        auto recorder = std::make_shared<Recorder>();
+        NSURLConnection::connectionWithRequest(boundedRequest(server.url(path), bound), recorder);
+        ASSERT_TRUE(pumpMainUntil([&] { return recorder->ended(); })) << path;
+        if (std::string(path) == "/fits") {
+            EXPECT_EQ(recorder->kinds(), (std::vector<std::string>{"response", "data", "finish"}));
+            EXPECT_EQ(recorder->body.size(), bound);
+            continue;
+        }
+        EXPECT_EQ(recorder->kinds().back(), "fail") << path;
+        ASSERT_TRUE(recorder->error) << path;
+        EXPECT_EQ(recorder->error->domain(), NSURLErrorDomain);
+        EXPECT_EQ(recorder->error->code(), NSURLErrorDataLengthExceedsMaximum) << path;
+        EXPECT_EQ(recorder->error->localizedDescription(), "resource exceeds maximum size");
+        EXPECT_EQ(recorder->error->userInfo().get(NSDebugDescriptionErrorKey).stringValue(),
+                  "The answer is longer than the 1000 bytes its request allows.");
+        EXPECT_LE(recorder->body.size(), bound) << path;
+    }
 }

@@ -1,6 +1,6 @@
 // Session tasks against a loopback server: statuses, headers and framings; what reaches the
 // server; failures reported once; the idle time-out on the manual clock; cancel racing the
-// finish; the host rewrite; download files; where and when handlers run.
+// finish; the host rewrite; download files; where and when handlers run; bounds on the body.
 #include "tests/platform/net/NetTestSupport.h"
 
 #include "platform/dispatch/NSThread.h"
@@ -423,4 +423,30 @@ TEST_F(NSURLSessionTest, HandlersRunOnTheSessionQueueNeverInsideTheCallThatCause
         });
     shared->resume();
     EXPECT_FALSE(onMain.get_future().get());
+}
+
+TEST_F(NSURLSessionTest, ATaskTakesNoMoreThanItsRequestsBoundAndFailsClearlyPastIt) {
+    LoopbackServer server;
+    const std::string body = patternBody(8 * 1024 * 1024);
+    serveBothFramings(server, "/long", body);
+    const std::uint64_t bound = 1024 * 1024;
+    server.serve("/exact", textResponse(body.substr(0, bound)));
+
+    TaskRunner runner;
+    // A declared length over the bound is refused before the body; an undeclared one as it passes.
+    for (const char* path : {"/long", "/long-chunked"}) {
+        auto run = runner.start(boundedRequest(server.url(path), bound));
+        Completion got = runner.wait(run);
+        ASSERT_EQ(got.calls, 1) << path;
+        EXPECT_EQ(got.errorCode(), NSURLErrorDataLengthExceedsMaximum) << path;
+        EXPECT_EQ(got.error->localizedDescription(), "resource exceeds maximum size");
+        EXPECT_EQ(got.error->userInfo().get(NSURLErrorFailingURLStringErrorKey).string(), server.url(path));
+        EXPECT_TRUE(got.data.empty());
+        EXPECT_LE(run.task->countOfBytesReceived(), static_cast<std::int64_t>(bound)) << path;
+    }
+    auto exact = runner.start(boundedRequest(server.url("/exact"), bound));
+    Completion got = runner.wait(exact);
+    ASSERT_FALSE(got.error) << got.error->description();
+    EXPECT_EQ(got.data.size(), bound);
+    EXPECT_EQ(exact.task->countOfBytesReceived(), static_cast<std::int64_t>(bound));
 }

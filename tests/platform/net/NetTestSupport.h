@@ -118,3 +118,18 @@ inline std::string patternBody(std::size_t size) {
     for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
     return body;
 }
+
+// `body` at `path` with its length declared, and at `path` + "-chunked" without.
+inline void serveBothFramings(LoopbackServer& server, const std::string& path, const std::string& body) {
+    server.serve(path, textResponse(body));
+    LoopbackServer::Response chunked = textResponse(body);
+    chunked.framing = LoopbackServer::Framing::Chunked;
+    server.serve(path + "-chunked", chunked);
+}
+
+// A GET of `url` that takes at most `bound` body bytes.
+inline std::shared_ptr<NSMutableURLRequest> boundedRequest(const std::string& url, std::uint64_t bound) {
+    auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(url));
+    request->setMaximumBodyLength(bound);
+    return request;
+}

@@ -216,6 +216,24 @@ TEST_F(DIDEderaziTest, FailuresCompleteOnceWithAnErrorAndNoResponse) {
     EXPECT_EQ(got.status, 0);
     EXPECT_TRUE(got.body.empty());
 
+    // An answer longer than the request takes: refused from its declared length, or as it passes.
+    server.serve("/long", answer(200, std::string(64 * 1024, 'x')));
+    auto chunked = answer(200, std::string(64 * 1024, 'x'));
+    chunked.framing = LoopbackServer::Framing::Chunked;
+    server.serve("/long-chunked", chunked);
+    for (const char* path : {"/long", "/long-chunked"}) {
+        Recorder tooLong;
+        network->getURL(NSURL::URLWithString(server.url(path)), {}, 4096, worker, false, tooLong.handler(network));
+        got = tooLong.wait();
+        EXPECT_EQ(got.calls, 1) << path;
+        ASSERT_TRUE(got.error) << path;
+        EXPECT_EQ(got.error->code(), NSURLErrorDataLengthExceedsMaximum) << path;
+        EXPECT_TRUE(got.body.empty()) << path;
+    }
+    Recorder fits;
+    network->getURL(NSURL::URLWithString(server.url("/long")), {}, 64 * 1024, worker, false, fits.handler(network));
+    EXPECT_EQ(fits.wait().body.size(), 64u * 1024);
+
     // Nothing listens on port 1 of loopback.
     Recorder refused;
     network->postURL(NSURL::URLWithString("https://127.0.0.1:1/a"), {1}, worker, false, refused.handler(network));

@@ -1,8 +1,9 @@
-// Images: real PNG and JPEG bytes decoded to size and pixels, corrupt data refused, named
-// images from the bundle by screen scale, resizable caps.
+// Images: real PNG and JPEG bytes decoded to size and pixels, corrupt or overlong data refused,
+// pictures taken reduced, named images from the bundle by screen scale, resizable caps.
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIImage.h"
+#include "tests/fixtures/PictureHeaders.h"
 #include "tests/fixtures/ScopedMainBundle.h"
 
 #include <gtest/gtest.h>
@@ -111,31 +112,9 @@ TEST(ImageDecoding, PixelsAreDecodedOnFirstUseOnceForTheImageAndItsCopies) {
     EXPECT_EQ(UIImage::decodedPictureCount(), before + 1);
 }
 
-// `data` with the size its header states replaced: the JPEG frame header or the PNG IHDR.
-NSData claimingSize(NSData data, std::uint32_t w, std::uint32_t h) {
-    auto put = [&](std::size_t at, std::uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) data[at + i] = static_cast<std::uint8_t>(v >> (8 * (bytes - 1 - i)));
-    };
-    if (data[0] == 0x89) {
-        put(16, w, 4);
-        put(20, h, 4);
-        return data;
-    }
-    for (std::size_t at = 2; at + 9 < data.size() && data[at] == 0xFF;) {
-        if (data[at + 1] == 0xC0) {
-            put(at + 5, h, 2);
-            put(at + 7, w, 2);
-            return data;
-        }
-        at += 2 + (static_cast<std::size_t>(data[at + 2]) << 8 | data[at + 3]);
-    }
-    ADD_FAILURE() << "no frame header";
-    return data;
-}
-
 TEST(ImageDecoding, APictureClaimingMorePixelsThanTheBoundIsRefusedFromItsHeaderAlone) {
     // A small real JPEG whose header says 16384 x 16384: decoding it would take gigabytes.
-    const NSData huge = claimingSize(jpeg(16, 16), 16384, 16384);
+    const NSData huge = claimingPixelSize(jpeg(16, 16), 16384, 16384);
     ASSERT_LT(huge.size(), 2048u);
     const auto before = UIImage::decodedPictureCount();
     EXPECT_FALSE(UIImage::imageWithData(huge));
@@ -143,7 +122,7 @@ TEST(ImageDecoding, APictureClaimingMorePixelsThanTheBoundIsRefusedFromItsHeader
     // A named picture that is refused is missing: the next candidate is taken.
     const auto bundle = std::filesystem::path(Sandbox::home()) / "HugeBundle";
     writeFile(bundle / "painting.jpg", huge);
-    writeFile(bundle / "painting@2x.png", claimingSize(png(8, 8), 9000, 9000));
+    writeFile(bundle / "painting@2x.png", claimingPixelSize(png(8, 8), 9000, 9000));
     writeFile(bundle / "painting.png", png(8, 8));
     ScopedMainBundle mainBundle(bundle.string());
     UIImage::clearNamedCache();
@@ -156,10 +135,10 @@ TEST(ImageDecoding, APictureClaimingMorePixelsThanTheBoundIsRefusedFromItsHeader
     EXPECT_FALSE(UIImage::imageWithContentsOfFile((bundle / "painting.jpg").string()));
 
     // The bound itself is allowed: 8000 x 6000 is known by its header, not decoded.
-    auto largest = UIImage::imageWithData(claimingSize(png(8, 8), 8000, 6000));
+    auto largest = UIImage::imageWithData(claimingPixelSize(png(8, 8), 8000, 6000));
     ASSERT_TRUE(largest);
     EXPECT_EQ(static_cast<std::int64_t>(largest->pixelWidth()) * largest->pixelHeight(), UIImage::kMaxPixelCount);
-    EXPECT_FALSE(UIImage::imageWithData(claimingSize(png(8, 8), 8000, 6001)));
+    EXPECT_FALSE(UIImage::imageWithData(claimingPixelSize(png(8, 8), 8000, 6001)));
     EXPECT_EQ(UIImage::decodedPictureCount(), before);
 }
 
@@ -212,3 +191,82 @@ TEST(ResizableImages, CapInsetsAndModesAreKeptOnACopySharingThePixels) {
 }
 
 }  // namespace
+
+TEST(ReducedImages, LargePicturesComeAtMostTheAskedSizeKeepingTheirPointsAndSmallOnesAsTheyAre) {
+    auto small = UIImage::reducedImageWithData(png(8, 4), 100);
+    ASSERT_TRUE(small);
+    EXPECT_EQ(small->pixelWidth(), 8);
+    EXPECT_EQ(small->rgbaPixels(), UIImage::imageWithData(png(8, 4))->rgbaPixels());
+
+    // JPEG is decoded at a reduced scale; PNG whole, then reduced.
+    for (const auto& [kind, data] : {std::make_pair("jpeg", jpeg(800, 400)), std::make_pair("png", png(800, 400))}) {
+        auto reduced = UIImage::reducedImageWithData(data, 100);
+        ASSERT_TRUE(reduced) << kind;
+        EXPECT_EQ(reduced->pixelWidth(), 100) << kind;
+        EXPECT_EQ(reduced->pixelHeight(), 50) << kind;
+        EXPECT_EQ(reduced->size(), CGSizeMake(800, 400)) << kind;
+        ASSERT_TRUE(reduced->decodes()) << kind;
+        ASSERT_EQ(reduced->rgbaPixels().size(), 100u * 50 * 4) << kind;
+        const auto& px = reduced->rgbaPixels();
+        EXPECT_GT(px[0], 200) << kind;                    // red at the left
+        EXPECT_LT(px[2], 60) << kind;
+        EXPECT_GT(px[(10 * 100 + 99) * 4 + 2], 200) << kind;  // blue at the right
+        EXPECT_LT(px[(10 * 100 + 99) * 4], 60) << kind;
+        EXPECT_EQ(px[3], 255) << kind;
+    }
+
+    // From a file, the name's scale kept in the points.
+    const auto folder = std::filesystem::path(Sandbox::home()) / "Reduced";
+    writeFile(folder / "wide@2x.jpg", jpeg(640, 320));
+    auto named = UIImage::reducedImageWithContentsOfFile((folder / "wide@2x.jpg").string(), 64);
+    ASSERT_TRUE(named);
+    EXPECT_EQ(named->pixelWidth(), 64);
+    EXPECT_EQ(named->size(), CGSizeMake(320, 160));
+    EXPECT_FALSE(UIImage::reducedImageWithContentsOfFile((folder / "missing.jpg").string(), 64));
+}
+
+TEST(ReducedImages, HeadersClaimingLargeSizesUnderTheCapDecodeSmallOrAreRefused) {
+    // A tiny JPEG claiming 8000 x 6000: taken reduced, it never needs 192 MB of pixels.
+    const NSData bomb = claimingPixelSize(jpeg(16, 16), 8000, 6000);
+    ASSERT_LT(bomb.size(), 2048u);
+    auto thumb = UIImage::reducedImageWithData(bomb, 240);
+    ASSERT_TRUE(thumb);
+    EXPECT_EQ(thumb->pixelWidth(), 240);
+    EXPECT_EQ(thumb->pixelHeight(), 180);
+    EXPECT_EQ(thumb->rgbaPixels().size(), 240u * 180 * 4);
+
+    // A PNG cannot be read reduced: over the whole-decode bound it is refused from its header.
+    const std::uint32_t side = 2049;
+    ASSERT_GT(static_cast<std::int64_t>(side) * side, UIImage::kMaxPixelCountBeforeReduction);
+    EXPECT_FALSE(UIImage::reducedImageWithData(claimingPixelSize(png(8, 8), side, side), 240));
+    EXPECT_TRUE(UIImage::reducedImageWithData(claimingPixelSize(png(8, 8), 2048, 2048), 240));
+    // Shown at full size it is still a picture under the cap.
+    EXPECT_TRUE(UIImage::imageWithData(claimingPixelSize(png(8, 8), side, side)));
+
+    // Bytes that end after the frame header give an empty picture, as unreduced ones do.
+    NSData cut = jpeg(800, 400);
+    for (std::size_t at = 2; at + 3 < cut.size() && cut[at] == 0xFF;) {
+        const std::size_t next = at + 2 + (static_cast<std::size_t>(cut[at + 2]) << 8 | cut[at + 3]);
+        if (cut[at + 1] == 0xC0) {
+            cut.resize(next);
+            break;
+        }
+        at = next;
+    }
+    auto broken = UIImage::reducedImageWithData(cut, 100);
+    ASSERT_TRUE(broken);
+    EXPECT_EQ(broken->pixelWidth(), 100);
+    EXPECT_FALSE(broken->decodes());
+    EXPECT_EQ(broken->rgbaPixels(), std::vector<std::uint8_t>(100u * 50 * 4, 0));
+}
+
+TEST(ImageDecoding, AFileLongerThanAnyPictureIsRefusedUnread) {
+    const auto path = std::filesystem::path(Sandbox::home()) / "long.png";
+    writeFile(path, png(8, 8));
+    // Sparse: the length is there without the bytes.
+    std::filesystem::resize_file(path, static_cast<std::uintmax_t>(UIImage::kMaxEncodedLength) + 1);
+    EXPECT_FALSE(UIImage::imageWithContentsOfFile(path.string()));
+    EXPECT_FALSE(UIImage::reducedImageWithContentsOfFile(path.string(), 64));
+    std::filesystem::resize_file(path, png(8, 8).size());
+    EXPECT_TRUE(UIImage::imageWithContentsOfFile(path.string()));
+}
