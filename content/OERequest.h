@@ -24,8 +24,9 @@ enum OERequestMethod : std::uint64_t {
 
 class OERequest : public NSObject {
 public:
-    // The body is empty when the error is set. The HTTP status is not looked at.
-    using Completion = std::function<void(const NSData& body, const NSErrorPtr& error)>;
+    // The body is empty when the error is set. The HTTP status (0 without an answer) is handed
+    // on, not judged: what counts as a failure is the client's business.
+    using Completion = std::function<void(const NSData& body, long statusCode, const NSErrorPtr& error)>;
 
     // Empty when the text is no URL.
     static std::shared_ptr<OERequest> initWithString(const std::string& string,
