@@ -118,7 +118,27 @@ SimScreen SimScreen::capture() {
             screen.line(1, "[" + std::to_string(n) + "] " + t.text);
         }
     }
+    screen.numberRowButtons();
     return screen;
+}
+
+void SimScreen::numberRowButtons() {
+    for (const auto& [marker, buttons] : rowButtons_) {
+        std::string shown;
+        for (const auto& button : buttons) {
+            bool numbered = false, skip = false;
+            const std::string text = describe(button, numbered, skip);
+            SimTarget t;
+            t.kind = SimTarget::Kind::View;
+            t.view = button;
+            const auto first = text.find('"');
+            const auto last = text.find('"', first == std::string::npos ? 0 : first + 1);
+            if (first != std::string::npos && last != std::string::npos) t.text = text.substr(first + 1, last - first - 1);
+            shown += "  [" + std::to_string(number(t)) + "] " + text;
+        }
+        text_.replace(text_.find(marker), marker.size(), shown);
+    }
+    rowButtons_.clear();
 }
 
 void SimScreen::line(int depth, const std::string& text) {
@@ -212,6 +232,8 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, bool& numbe
         skipChildren = true;
         std::string t = button->currentTitle();
         if (t.empty() && button->currentImage()) t = "image " + button->currentImage()->name();
+        if (t.empty() && (button->buttonType() == UIButtonTypeInfoDark || button->buttonType() == UIButtonTypeInfoLight))
+            t = "info";
         std::string out = "button " + quoted(t);
         if (!button->isEnabled()) out += " (disabled)";
         if (button->isSelected()) out += " (selected)";
@@ -363,6 +385,26 @@ void SimScreen::walk(const std::shared_ptr<UIView>& view, const std::shared_ptr<
                     text = "row";
                     for (const auto& l : labels) text += " " + quoted(l->text());
                 }
+            }
+            // Buttons a person can touch inside the row come after it on its line.
+            std::vector<std::shared_ptr<UIView>> buttons;
+            std::function<void(const std::shared_ptr<UIView>&)> collectButtons = [&](const std::shared_ptr<UIView>& v) {
+                if (v->isHidden() || v->alpha() <= 0 || !v->isUserInteractionEnabled()) return;
+                if (std::dynamic_pointer_cast<UIButton>(v)) {
+                    buttons.push_back(v);
+                    return;
+                }
+                for (const auto& sub : v->subviews()) collectButtons(sub);
+            };
+            collectButtons(cell->contentView());
+            if (!buttons.empty()) {
+                std::sort(buttons.begin(), buttons.end(), [&](const auto& a, const auto& b) {
+                    return a->convertRectToView(a->bounds(), window).origin.x <
+                           b->convertRectToView(b->bounds(), window).origin.x;
+                });
+                const std::string marker = "\x01" + std::to_string(rowButtons_.size()) + "\x01";
+                rowButtons_.push_back({marker, std::move(buttons)});
+                text += marker;
             }
             skip = true;
         } else {

@@ -59,4 +59,8 @@ private:
     std::vector<std::shared_ptr<UIView>> scrollViews_;
     std::vector<std::pair<const UIView*, std::shared_ptr<UINavigationController>>> bars_;
     std::vector<std::pair<const UIView*, std::shared_ptr<UINavigationController>>> toolbars_;
+    // Buttons inside table rows, by the marker left on their row's line: numbered after
+    // everything else, so a row's buttons never change the numbers of what follows.
+    std::vector<std::pair<std::string, std::vector<std::shared_ptr<UIView>>>> rowButtons_;
+    void numberRowButtons();
 };
