@@ -1,18 +1,26 @@
 // What the picture screens and their table layouts are handed: the run's configuration,
-// localisations and file locations, its picture service and its likes client.
+// localisations and file locations, its picture service, its likes client, the count of present
+// pictures and the keeper of the screen lock.
 #pragma once
 
 #include "config/OEContext.h"
 #include "content/OELikesManager.h"
+#include "gallery/DownloadsCounter.h"
 #include "gallery/ResourceLoader.h"
 
 #include <memory>
+
+class OEIdleTimerManager;
 
 struct GalleryContext {
     OEContext app;
     std::shared_ptr<ResourceLoader> resources;
     // Empty before start-up: the most liked pictures then cannot be asked for.
     std::shared_ptr<OELikesManager> likes;
+    // Told of every picture a screen fetched; empty when nothing counts them.
+    std::shared_ptr<DownloadsCounter> downloads;
+    // Keeps the screen lock off through long downloads; empty when nothing holds it.
+    std::shared_ptr<OEIdleTimerManager> idleManager;
 
     const OELocalizations& localizations() const { return *app.localizations; }
 };
