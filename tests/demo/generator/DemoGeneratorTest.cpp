@@ -5,6 +5,7 @@
 #include "config/AppInfo.h"
 #include "config/OEConfigFactory.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSString.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
@@ -374,6 +375,16 @@ TEST_F(DemoBundleTest, TheBundleReadsAsTheApplicationsBundle) {
     EXPECT_EQ(bundle->localizedStringForKey("By Janre", "", "Core"), "By Genre");
     EXPECT_EQ(bundle->localizedStringForKey("Slide show delay: %d", "", "Settings"), "Slide show delay: %d s");
     EXPECT_EQ(bundle->localizedStringForKey("Yes", "", "MRaterLocalized"), "Yes");
+    // The second grouping holds the painters, and says so.
+    EXPECT_EQ(bundle->localizedStringForKey("By Name", "", "Core"), "By Painter");
+    // Texts a person reads as English, whatever the number they carry.
+    const std::string undefined = bundle->localizedStringForKey("Undefined error was occured", "", "Core");
+    EXPECT_EQ(undefined, "Something went wrong. Please try again later.");
+    EXPECT_NE(bundle->localizedStringForKey("Complete", "", "Core"), "Done");
+    const std::string offer = bundle->localizedStringForKey("Download the %ld missing pictures (about %ld MB)?", "", "Core");
+    EXPECT_EQ(NSString::format(offer, 1L, 2L), "Pictures not on this device yet: 1 (about 2 MB). Download them now?");
+    EXPECT_EQ(bundle->localizedStringForKey("Show names in full screen", "", "Settings"),
+              "Show the picture's name in full screen");
     // Both languages have every table, with the same keys.
     for (const char* table : {"Core", "FileDownloader", "Settings", "MRaterLocalized", "InfoPlist"}) {
         const auto en = keysOf(bundleFolder() + "/en.lproj/" + table + ".strings");
