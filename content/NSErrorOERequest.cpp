@@ -25,6 +25,12 @@ NSErrorPtr likesErrorWithDescription(const std::string& description) {
 
 NSErrorPtr likesWrongResultFormatError() { return requestWrongResultFormatError(kLikesSubdomain); }
 
+NSErrorPtr likesHTTPStatusError(long statusCode) {
+    return NSError::errorWithDomain(
+        errorDomainWithSubdomain(kLikesSubdomain), OERequestErrorHTTPStatus,
+        {{NSLocalizedDescriptionKey, Value(NSString::format("The server answered with status %ld.", statusCode))}});
+}
+
 NSErrorPtr famousPaintigsErrorWithDescription(const std::string& description) {
     return requestErrorWithDescription(description, kFamousSubdomain);
 }

@@ -1,5 +1,6 @@
 // The errors of the engine's server clients: a domain per client under the engine's domain,
-// code 0 for a reply the client cannot read and code 1 for an error the server reported.
+// code 0 for a reply the client cannot read, code 1 for an error the server reported and code 2
+// for a failing HTTP status without a text.
 #pragma once
 
 #include "platform/foundation/NSError.h"
@@ -9,6 +10,8 @@
 enum OERequestErrorCode : long {
     OERequestErrorWrongResultFormat = 0,
     OERequestErrorServer = 1,
+    // The server answered with a status of 400 or above and no error text of its own.
+    OERequestErrorHTTPStatus = 2,
 };
 
 namespace NSErrorOERequest {
@@ -22,6 +25,8 @@ NSErrorPtr requestWrongResultFormatError(const std::string& subdomain);
 
 NSErrorPtr likesErrorWithDescription(const std::string& description);
 NSErrorPtr likesWrongResultFormatError();
+// Code 2, "The server answered with status <status>."
+NSErrorPtr likesHTTPStatusError(long statusCode);
 NSErrorPtr famousPaintigsErrorWithDescription(const std::string& description);
 NSErrorPtr famousWrongResultFormatError();
 

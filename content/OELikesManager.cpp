@@ -1,6 +1,7 @@
 // This device's likes on the content server.
 #include "content/OELikesManager.h"
 
+#include "content/NSErrorOERequest.h"
 #include "platform/net/NSURLError.h"
 
 #include <algorithm>
@@ -12,6 +13,15 @@ namespace {
 NSErrorPtr badURLError() {
     return NSError::errorWithDomain(NSURLErrorDomain, NSURLErrorBadURL,
                                     {{NSLocalizedDescriptionKey, Value("The likes server's address is not a URL.")}});
+}
+
+// A status of 400 or above fails whatever the body says: a server error page that happens to
+// be a JSON list must not be taken for a stored like. The server's own text wins when it sent one.
+NSErrorPtr statusFailure(long statusCode, const NSErrorPtr& parserError) {
+    if (statusCode < 400) return parserError;
+    const bool serverText = parserError && parserError->code() == OERequestErrorServer &&
+                            parserError->domain() == NSErrorOERequest::errorDomainWithSubdomain(NSErrorOERequest::kLikesSubdomain);
+    return serverText ? parserError : NSErrorOERequest::likesHTTPStatusError(statusCode);
 }
 
 }  // namespace
@@ -52,11 +62,12 @@ void OELikesManager::changeLikeStateForIdentifiers(const Value::Array& identifie
 void OELikesManager::getLikesForIdentifier(long identifier, CountCompletion completion) {
     auto request = factory_->getLikesForIdentifier(std::to_string(identifier));
     if (!request) return completion(0, badURLError());
-    request->startWithCompletion([parser = parser_, completion = std::move(completion)](const NSData& body,
-                                                                                      const NSErrorPtr& error) {
+    request->startWithCompletion([parser = parser_, completion = std::move(completion)](
+                                     const NSData& body, long statusCode, const NSErrorPtr& error) {
         if (error) return completion(0, error);
         NSErrorPtr parseError;
         const long count = parser->parseLikesCountFromResult(body, &parseError);
+        parseError = statusFailure(statusCode, parseError);
         completion(parseError ? 0 : count, parseError);
     });
 }
@@ -64,15 +75,16 @@ void OELikesManager::getLikesForIdentifier(long identifier, CountCompletion comp
 void OELikesManager::getPopular(PopularCompletion completion) {
     auto request = factory_->getPopularRequest();
     if (!request) return completion({}, badURLError());
-    request->startWithCompletion([parser = parser_, completion = std::move(completion)](const NSData& body,
-                                                                                      const NSErrorPtr& error) {
+    request->startWithCompletion([parser = parser_, completion = std::move(completion)](
+                                     const NSData& body, long statusCode, const NSErrorPtr& error) {
         if (error) return completion({}, error);
         NSErrorPtr parseError;
         Value::Array identifiers = parser->parseIdentifiersFromResult(body, &parseError);
         // No more than were asked for, whatever the server sends.
         if (identifiers.size() > static_cast<std::size_t>(OERequestFactory::kPopularCount))
             identifiers.resize(static_cast<std::size_t>(OERequestFactory::kPopularCount));
-        completion(identifiers, parseError);
+        parseError = statusFailure(statusCode, parseError);
+        completion(parseError ? Value::Array{} : identifiers, parseError);
     });
 }
 
@@ -94,10 +106,13 @@ void OELikesManager::sendChangeRequest(const std::shared_ptr<OERequest>& request
         if (completion) completion(badURLError());
         return;
     }
-    request->startWithCompletion([parser = parser_, completion = std::move(completion)](const NSData& body,
-                                                                                      const NSErrorPtr& error) {
+    request->startWithCompletion([parser = parser_, completion = std::move(completion)](
+                                     const NSData& body, long statusCode, const NSErrorPtr& error) {
         NSErrorPtr failure = error;
-        if (!failure) (void)parser->parseResult(body, &failure);
+        if (!failure) {
+            (void)parser->parseResult(body, &failure);
+            failure = statusFailure(statusCode, failure);
+        }
         if (completion) completion(failure);
     });
 }

@@ -39,7 +39,9 @@ public:
     std::function<bool(const Value&)> predicateWithLikeState(bool likeState) const;
     // Every element as a whole number, in order.
     static Value::Array correctIdentiferType(const Value::Array& identifiers);
-    // Runs the request; the transport's error, else the parser's, else none.
+    // Runs the request; the transport's error, else the parser's, else none. A status of 400
+    // or above is a failure whatever the body: the server's error text when it sent one, else
+    // a status error (code 2). The same holds for the count and the popular list.
     void sendChangeRequest(const std::shared_ptr<OERequest>& request, ChangeCompletion completion);
 
 private:

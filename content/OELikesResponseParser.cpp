@@ -23,22 +23,27 @@ std::optional<long> OELikesResponseParser::integerOf(const Value& value) {
 
 Value OELikesResponseParser::parseResult(const NSData& body, NSErrorPtr* error) const {
     NSErrorPtr jsonError;
-    const Value result = NSJSONSerialization::JSONObjectWithData(body, &jsonError);
+    const Value result = NSJSONSerialization::JSONObjectWithData(body, NSJSONReadingFragmentsAllowed, &jsonError);
     if (jsonError) {
         setError(error, jsonError);
         return Value();
     }
     if (result.isArray()) return result;
+    // A bare number, text, true or null carries no verdict: nothing, and no error.
+    if (!result.isDictionary()) return Value();
     const Value& message = result["error"];
-    setError(error, result.isDictionary() && message.isString()
-                        ? NSErrorOERequest::likesErrorWithDescription(message.string())
-                        : NSErrorOERequest::likesWrongResultFormatError());
+    setError(error, message.isString() ? NSErrorOERequest::likesErrorWithDescription(message.string())
+                                       : NSErrorOERequest::likesWrongResultFormatError());
     return Value();
 }
 
 long OELikesResponseParser::parseLikesCountFromResult(const NSData& body, NSErrorPtr* error) const {
-    const Value result = parseResult(body, error);
-    if (!result.isArray()) return 0;
+    NSErrorPtr failure;
+    const Value result = parseResult(body, &failure);
+    if (!result.isArray()) {
+        setError(error, failure ? failure : NSErrorOERequest::likesWrongResultFormatError());
+        return 0;
+    }
     if (result.array().empty()) return 0;
     const auto likes = getLikes(result.array().back());
     if (!likes) {
@@ -49,8 +54,13 @@ long OELikesResponseParser::parseLikesCountFromResult(const NSData& body, NSErro
 }
 
 Value::Array OELikesResponseParser::parseIdentifiersFromResult(const NSData& body, NSErrorPtr* error) const {
-    const Value result = parseResult(body, error);
-    if (!result.isArray()) return {};
+    NSErrorPtr failure;
+    const Value result = parseResult(body, &failure);
+    // A bare value is no list of pictures: an empty list from it would read as "none liked".
+    if (!result.isArray()) {
+        setError(error, failure ? failure : NSErrorOERequest::likesWrongResultFormatError());
+        return {};
+    }
     auto identifiers = getIdentifiers(result.array());
     if (!identifiers) {
         setError(error, NSErrorOERequest::likesWrongResultFormatError());

@@ -16,11 +16,14 @@ public:
 
     // The reply's array. Null otherwise, with: the JSON reader's error for a body that is not
     // JSON; a likes error of code 1 with the text of an object's "error"; "Wrong result format"
-    // for anything else (an object without a text "error" among them).
+    // for an object without a text "error". A bare JSON value (number, text, boolean, null)
+    // gives null without an error.
     [[nodiscard]] Value parseResult(const NSData& body, NSErrorPtr* error) const;
-    // The last element's "likes" (0 for an empty array); 0 with the error on any failure.
+    // The last element's "likes" (0 for an empty array); 0 with the error on any failure, a
+    // bare value being "Wrong result format".
     [[nodiscard]] long parseLikesCountFromResult(const NSData& body, NSErrorPtr* error) const;
-    // The "id" values that are not null, in order; empty with the error on any failure.
+    // The "id" values that are not null, in order; empty with the error on any failure, a bare
+    // value being "Wrong result format".
     [[nodiscard]] Value::Array parseIdentifiersFromResult(const NSData& body, NSErrorPtr* error) const;
 
     // The steps of the two above; none when an element is not of the expected shape.

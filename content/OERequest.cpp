@@ -1,6 +1,7 @@
 // One request to the content server over the shared session.
 #include "content/OERequest.h"
 
+#include "platform/net/NSHTTPURLResponse.h"
 #include "platform/net/NSMutableURLRequest.h"
 #include "platform/net/NSURL.h"
 #include "platform/net/NSURLSession.h"
@@ -35,8 +36,11 @@ void OERequest::startWithCompletion(Completion completion) {
     request->setHTTPMethod(methodName());
     request->setMaximumBodyLength(kMaximumReplyLength);
     auto task = session_->dataTaskWithRequest(
-        request, [completion = std::move(completion)](const NSData& data, const std::shared_ptr<NSHTTPURLResponse>&,
-                                                      const NSErrorPtr& error) { completion(data, error); });
+        request, [completion = std::move(completion)](const NSData& data,
+                                                      const std::shared_ptr<NSHTTPURLResponse>& response,
+                                                      const NSErrorPtr& error) {
+            completion(data, response ? response->statusCode() : 0, error);
+        });
     {
         std::lock_guard lock(mutex_);
         task_ = task;

@@ -28,8 +28,9 @@ public:
     // NSURLErrorDataLengthExceedsMaximum.
     static constexpr std::uint64_t kMaximumReplyLength = 1024 * 1024;
 
-    // The body is empty when the error is set. The HTTP status is not looked at.
-    using Completion = std::function<void(const NSData& body, const NSErrorPtr& error)>;
+    // The body is empty when the error is set. The HTTP status (0 without an answer) is handed
+    // on, not judged: what counts as a failure is the client's business.
+    using Completion = std::function<void(const NSData& body, long statusCode, const NSErrorPtr& error)>;
 
     // Empty when the text is no URL.
     static std::shared_ptr<OERequest> initWithString(const std::string& string,

@@ -162,7 +162,9 @@ void OECore::showDownloadAlert() {
         downloadAlertPending_ = true;
         return;
     }
-    if (!downloadsCounter_) return;
+    // The reminder was registered at an earlier launch: what was missing then may all have
+    // come since, and an offer of nothing is not made.
+    if (!downloadsCounter_ || downloadsCounter_->allFilesDownloaded()) return;
     auto window = UIApplication::sharedApplication()->keyWindow();
     auto top = window ? topController(window->rootViewController()) : nullptr;
     if (!top) {

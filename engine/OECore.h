@@ -60,7 +60,7 @@ public:
     // locations (the first two empty before start-up).
     OEContext appContext() const { return OEContext{config_, locale_, fileSystem_}; }
     GalleryContext galleryContext() const {
-        return GalleryContext{appContext(), resourceLoader_, likesManager_, idleManager_};
+        return GalleryContext{appContext(), resourceLoader_, likesManager_, downloadsCounter_, idleManager_};
     }
 
     std::shared_ptr<DownloadsCounter> downloadsCounter() const { return downloadsCounter_; }
@@ -92,8 +92,9 @@ public:
     bool hasImages() const;
     // A downloads counter is installed and not every picture is present.
     bool isNeedDownloadReminder() const;
-    // Offers the download of all pictures over the top-most screen. Asked for before the
-    // start screen stands (the reminder's launch is the cold launch itself), it waits for it.
+    // Offers the download of all pictures over the top-most screen, unless nothing is missing
+    // any more. Asked for before the start screen stands (the reminder's launch is the cold
+    // launch itself), it waits for it.
     void showDownloadAlert();
     bool isDownloadAlertPending() const { return downloadAlertPending_; }
 

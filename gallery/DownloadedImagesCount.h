@@ -30,7 +30,7 @@ public:
     // At least as many present as there are pictures.
     bool allFilesDownloaded() const override;
     // One more picture arrived.
-    void fileDownloaded() { ++count_; }
+    void fileDownloaded() override { ++count_; }
 
     // "Complete", the message, Cancel: accepting downloads every missing picture.
     void showDownloadAlertFromController(const std::shared_ptr<UIViewController>& controller) override;

@@ -15,6 +15,8 @@ public:
     virtual bool allFilesDownloaded() const = 0;
     // Counts again from the files on the device.
     virtual void checkDownloadedFiles() = 0;
+    // One more picture arrived.
+    virtual void fileDownloaded() = 0;
     // Asks whether to download the missing pictures, over `controller`.
     virtual void showDownloadAlertFromController(const std::shared_ptr<UIViewController>& controller) = 0;
 };

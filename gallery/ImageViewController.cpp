@@ -114,6 +114,8 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
             auto self = weak.lock();
             if (!self) return;
             if (image) {
+                // A download that is in place and decodes is one more picture on the device.
+                if (whenMissing == WhenMissing::Discard) self->pictureDownloaded();
                 self->pictureInPlace(image, hd, shownHD);
                 return;
             }
@@ -136,6 +138,11 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
             }
         });
     });
+}
+
+void ImageViewController::pictureDownloaded() {
+    if (context_.downloads) context_.downloads->fileDownloaded();
+    if (context_.resources) context_.resources->postDataChanged();
 }
 
 void ImageViewController::pictureInPlace(const std::shared_ptr<UIImage>& image, bool wantedHD, bool shownHD) {

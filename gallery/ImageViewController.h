@@ -80,6 +80,8 @@ private:
     // so nothing off the main thread reads the page's state.
     void displayImage(bool hd, WhenMissing whenMissing);
     void pictureInPlace(const std::shared_ptr<UIImage>& image, bool wantedHD, bool shownHD);
+    // Counts the downloaded picture and announces the change ("ImagesDataChanged").
+    void pictureDownloaded();
     void startDownload();
     void setOfflineImage();
     void showDownloadIndicator();

@@ -72,6 +72,10 @@ void UISettings::loadView() {
 
     auto hints = UISwitch::initWithFrame(CGRectMake(margin, 215, 51, 31));
     hints->addTarget(self<UISettings>(), &UISettings::fullScreenHintsEnabledChanged, UIControlEventValueChanged);
+    // The switch's caption, beside it.
+    auto hintsCaption = UILabel::initWithFrame(CGRectMake(margin + 51 + 12, 215, inner - 51 - 12, 31));
+    hintsCaption->setAutoresizingMask(flexible);
+    hintsCaption->setText(settingsString(kFullScreenHintsCaptionKey));
 
     auto button = UIButton::buttonWithType(UIButtonTypeSystem);
     button->setFrame(CGRectMake(margin, 276, inner, 44));
@@ -79,7 +83,7 @@ void UISettings::loadView() {
     button->setTitle(settingsString("Delete"), UIControlStateNormal);
     button->addTarget(self<UISettings>(), &UISettings::deleteHdClick, UIControlEventTouchUpInside);
 
-    for (const std::shared_ptr<UIView>& control : std::vector<std::shared_ptr<UIView>>{zoom, label, slider, hints, button})
+    for (const std::shared_ptr<UIView>& control : std::vector<std::shared_ptr<UIView>>{zoom, label, slider, hints, hintsCaption, button})
         view()->addSubview(control);
     zoom_ = zoom;
     slideshowDelayLabel_ = label;

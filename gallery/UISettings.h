@@ -20,6 +20,8 @@ class UISwitch;
 inline constexpr const char* kZoomKey = "zoom";
 inline constexpr const char* kSlideshowDelayKey = "slideshowDelay";
 inline constexpr const char* kFullScreenHintsEnabledKey = "fullScreenHintsEnabled";
+// The "Settings" text beside the hints switch.
+inline constexpr const char* kFullScreenHintsCaptionKey = "Show names in full screen";
 
 class UISettings : public UIViewController {
 public:

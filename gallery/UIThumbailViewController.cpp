@@ -8,6 +8,7 @@
 #include "content/Filter_DataSource.h"
 #include "content/OEFilterStorage.h"
 #include "gallery/CellsGallery.h"
+#include "gallery/FileListDownloader.h"
 #include "gallery/GalleryCellText.h"
 #include "gallery/PhotoPageViewController.h"
 #include "gallery/UIFilter.h"
@@ -16,6 +17,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSString.h"
 #include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIButton.h"
@@ -125,22 +127,89 @@ void UIThumbailViewController::loadData() {
         auto me = weakSelf.lock();
         if (!me) return;
         me->checkFilter();
-        me->configureTollbarItems();
+        me->configureTollbarItems(me->allImagesPaths());
         me->setToolbarItems(me->toolbaritems_, false);
         if (me->loadingIndicator_) me->loadingIndicator_->removeFromSuperview();
         me->loadingIndicator_.reset();
     });
 }
 
-void UIThumbailViewController::configureTollbarItems() {
+void UIThumbailViewController::configureTollbarItems(const std::vector<std::string>& paths) {
     std::weak_ptr<UIThumbailViewController> weakSelf = self<UIThumbailViewController>();
+    auto flex = UIBarButtonItemCommon::makeFlexButton();
+    auto downloadAll = UIBarButtonItemCommon::makePlainButtonWithTitle(
+        FileListDownloader::localized("Download All"), self<UIThumbailViewController>(),
+        [weakSelf](const std::shared_ptr<NSObject>&) {
+            if (auto me = weakSelf.lock()) me->downloadAllImagesClick();
+        });
+    auto fixed = UIBarButtonItemCommon::makeFixedButtonWithWidth(90);
     auto segments = UIBarButtonItemCommon::makeSegmentedBarButtonItemWithSegments(
         {NSLocalizedStringFromTable("Matrix", "Core"), NSLocalizedStringFromTable("List", "Core")},
         static_cast<int>(selectedMode_), self<UIThumbailViewController>(),
         [weakSelf](const std::shared_ptr<NSObject>& sender) {
             if (auto me = weakSelf.lock()) me->segmentChanged(sender);
         });
-    toolbaritems_ = {UIBarButtonItemCommon::makeFlexButton(), segments, UIBarButtonItemCommon::makeFlexButton()};
+    if (context_.resources && context_.resources->allImagesExists(paths))
+        toolbaritems_ = {flex, segments, UIBarButtonItemCommon::makeFlexButton()};
+    else if (UIDevice::currentDevice()->userInterfaceIdiom() == UIUserInterfaceIdiom::Pad)
+        toolbaritems_ = {fixed, flex, segments, UIBarButtonItemCommon::makeFlexButton(), downloadAll};
+    else
+        toolbaritems_ = {segments, flex, downloadAll};
+}
+
+std::vector<std::string> UIThumbailViewController::allImagesPaths() const {
+    std::vector<std::string> paths;
+    const auto rows = filteredDataSource_ ? filteredDataSource_->list(dataSubCat_) : nullptr;
+    if (!rows) return paths;
+    const bool low = context_.resources && context_.resources->useLowImages();
+    paths.reserve(rows->size());
+    for (const auto& row : *rows) {
+        const std::string path = row.get("imagePath").stringValue();
+        paths.push_back(low ? "low_" + path : path);
+    }
+    return paths;
+}
+
+// --- Download all ---------------------------------------------------------------------------
+
+void UIThumbailViewController::downloadAllImagesClick() {
+    const std::string name = dataSubCat_ ? context_.localizations().localizedNameFieldValue(dataSubCat_->data()) : "";
+    std::weak_ptr<UIThumbailViewController> weakSelf = self<UIThumbailViewController>();
+    showAskAlertWithMessage(
+        self<UIThumbailViewController>(),
+        NSString::format(
+            NSLocalizedStringFromTable("Do yoy realy want do download all images from category \"%@\"?", "Core"), name),
+        [weakSelf] {
+            if (auto me = weakSelf.lock()) me->downloadAllImages();
+        });
+}
+
+void UIThumbailViewController::downloadAllImages() {
+    if (listDownloader_ && listDownloader_->isRunning()) return;
+    const std::vector<std::string> paths = allImagesPaths();
+    listDownloader_ = FileListDownloader::initWithArray(paths, context_, context_.idle);
+    auto fetched = std::make_shared<long>(0);
+    std::weak_ptr<UIThumbailViewController> weakSelf = self<UIThumbailViewController>();
+    listDownloader_->startDownload(
+        [weakSelf, paths, fetched, resources = context_.resources] {
+            // The menu's download row and the count follow what arrived, whether or not the
+            // screen is still there.
+            if (*fetched > 0 && resources) {
+                DispatchQueue::mainQueue()->async([resources] { resources->postDataChanged(); });
+            }
+            auto me = weakSelf.lock();
+            if (!me) return;
+            me->listDownloader_.reset();
+            // Something still missing (a failure, a cancel): the item stays for another try.
+            if (!resources || !resources->allImagesExists(paths)) return;
+            me->selectedMode_ = me->listView_->superview() ? kModeList : kModeGrid;
+            me->configureTollbarItems(paths);
+            me->setToolbarItems(me->toolbaritems_, true);
+        },
+        [fetched, counter = context_.downloads](const std::string&) {
+            ++*fetched;
+            if (counter) counter->fileDownloaded();
+        });
 }
 
 // --- Appearance -----------------------------------------------------------------------------
@@ -253,6 +322,8 @@ void UIThumbailViewController::switchToMode(long mode) {
     UIView::setAnimationDuration(kModeSwitchDuration);
     const bool up = static_cast<long>(selectedMode_) < mode;
     UIView::setAnimationTransition(up ? UIViewAnimationTransitionCurlUp : UIViewAnimationTransitionCurlDown, view(), true);
+    // Set before the reload: the rows it fills carry their information buttons in list mode.
+    selectedMode_ = static_cast<unsigned long>(mode);
     if (mode == kModeList) {
         gridView_->removeFromSuperview();
         listView_->reloadData();
@@ -263,7 +334,6 @@ void UIThumbailViewController::switchToMode(long mode) {
         view()->addSubview(gridView_);
     }
     UIView::commitAnimations();
-    selectedMode_ = static_cast<unsigned long>(mode);
 }
 
 // --- The pager ------------------------------------------------------------------------------

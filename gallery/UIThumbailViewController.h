@@ -19,9 +19,11 @@
 #include <string>
 #include <vector>
 
-class UIBarButtonItem;
-class UIImageView;
+class FileListDownloader;
 class UIActivityIndicatorView;
+class UIBarButtonItem;
+class UIButton;
+class UIImageView;
 
 class UIThumbailViewController : public UIViewController,
                                  public UICollectionViewDataSource,
@@ -113,6 +115,14 @@ public:
     // sheet on a pad and full screen elsewhere.
     void filterClick();
 
+    // The "imagePath" of every picture of the list, in list order.
+    std::vector<std::string> allImagesPaths() const;
+    // Asks whether to download every picture of the list, then fetches the missing ones; each
+    // one fetched is counted, and once none is missing the "Download All" item goes.
+    void downloadAllImagesClick();
+    // The download of the list's pictures while it runs.
+    const std::shared_ptr<FileListDownloader>& listDownloader() const { return listDownloader_; }
+
     // Opens the full-screen pager at the picture.
     void showImage(std::size_t index);
     // The pager over images() at `index` with the screen's data source; the pager screen is
@@ -122,13 +132,21 @@ public:
     void showPhotoController(const std::shared_ptr<UIViewController>& controller);
 
     // Decorates and fills one thumbnail view: its old signs and spinner go, the thumbnail comes,
-    // then the "new" and HD signs.
+    // then the "new" and HD signs and, in list mode, the information button.
     void configureThumbImageView(const std::shared_ptr<UIImageView>& imageView, const Value::Dictionary& image,
                                  std::size_t index);
     // A row with an "inapp" value whose picture was never shown.
     bool needNewItemSign(const Value::Dictionary& image);
     void addNewItemSignTo(const std::shared_ptr<UIImageView>& imageView, const Value::Dictionary& image);
     void addHdSignTo(const std::shared_ptr<UIImageView>& imageView, const Value::Dictionary& image);
+    // A picture with a description in the current language.
+    bool needInfoButton(const Value::Dictionary& image) const;
+    // The "info_picture" button at the view's top-left corner, tagged with the picture's index,
+    // when the picture has a description; the view then takes touches.
+    void addInfoButtonTo(const std::shared_ptr<UIImageView>& imageView, const Value::Dictionary& image,
+                         std::size_t index);
+    // Pushes the information screen of the picture whose index is the button's tag.
+    void infoButtonClicked(const std::shared_ptr<UIButton>& button);
     // "author - title": the author without a final ".", the separator, the title.
     std::string imageText(const Value::Dictionary& image, const std::string& separator) const;
     std::string textForField(const std::string& field, const Value::Dictionary& image) const;
@@ -160,7 +178,9 @@ private:
     void createListView();
     // Deferred to the next turn of the main queue, so the spinner shows first.
     void loadData();
-    void configureTollbarItems();
+    // With "Download All" while a picture of `paths` is missing from the device.
+    void configureTollbarItems(const std::vector<std::string>& paths);
+    void downloadAllImages();
 
     GalleryContext context_;
     std::shared_ptr<DataSource> originalDataSource_;
@@ -174,4 +194,5 @@ private:
     std::shared_ptr<UICollectionView> gridView_;
     std::shared_ptr<UITableView> listView_;
     std::shared_ptr<UIActivityIndicatorView> loadingIndicator_;
+    std::shared_ptr<FileListDownloader> listDownloader_;
 };

@@ -5,6 +5,7 @@
 #include "gallery/GalleryCellText.h"
 #include "gallery/ImageLoader.h"
 #include "gallery/PictureURL.h"
+#include "gallery/UIInfoView.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/FileData.h"
@@ -15,8 +16,11 @@
 #include "platform/net/NSURL.h"
 #include "platform/net/NSURLSession.h"
 #include "platform/ui/UIActivityIndicatorView.h"
+#include "platform/ui/UIButton.h"
+#include "platform/ui/UINavigationController.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
+#include "uikit/UIButtonCommon.h"
 #include "uikit/UIViewToast.h"
 
 #include <algorithm>
@@ -134,12 +138,41 @@ bool UIThumbailViewController::hdImageExists(const Value::Dictionary& image, con
 }
 
 void UIThumbailViewController::configureThumbImageView(const std::shared_ptr<UIImageView>& imageView,
-                                                       const Value::Dictionary& image, std::size_t) {
+                                                       const Value::Dictionary& image, std::size_t index) {
     const auto subviews = imageView->subviews();
     for (const auto& subview : subviews) subview->removeFromSuperview();
     loadThumbnailForImageView(imageView, image, context_);
     addNewItemSignTo(imageView, image);
     addHdSignTo(imageView, image);
+    if (selectedMode_ == kModeList) addInfoButtonTo(imageView, image, index);
+}
+
+bool UIThumbailViewController::needInfoButton(const Value::Dictionary& image) const {
+    return !context_.localizations().localizedDescriptionFieldValue(image).empty();
+}
+
+void UIThumbailViewController::addInfoButtonTo(const std::shared_ptr<UIImageView>& imageView,
+                                               const Value::Dictionary& image, std::size_t index) {
+    if (!needInfoButton(image)) return;
+    std::weak_ptr<UIThumbailViewController> weakSelf = self<UIThumbailViewController>();
+    auto button = UIButtonCommon::makeCustomButtonWithImage(
+        "info_picture", self<UIThumbailViewController>(), [weakSelf](const std::shared_ptr<NSObject>& sender) {
+            auto me = weakSelf.lock();
+            if (auto tapped = std::dynamic_pointer_cast<UIButton>(sender); me && tapped) me->infoButtonClicked(tapped);
+        });
+    button->setTag(static_cast<int>(index));
+    imageView->addSubview(button);
+    imageView->bringSubviewToFront(button);
+    imageView->setUserInteractionEnabled(true);
+}
+
+void UIThumbailViewController::infoButtonClicked(const std::shared_ptr<UIButton>& button) {
+    if (!button || button->tag() < 0 || static_cast<std::size_t>(button->tag()) >= images().size()) return;
+    const Value::Dictionary& image = images()[static_cast<std::size_t>(button->tag())];
+    auto info = UIInfoView::initWithContext(context_);
+    info->setAuthor(imageText(image, " - "));
+    info->setText(context_.localizations().localizedDescriptionFieldValue(image));
+    if (auto navigation = navigationController()) navigation->pushViewController(info, true);
 }
 
 bool UIThumbailViewController::needNewItemSign(const Value::Dictionary& image) {

@@ -1,6 +1,7 @@
 // The groupings, the music library, the texts and the articles of the demo content.
 #include "demo/generator/DemoCatalogue.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -14,9 +15,6 @@ DemoText T(const char* ru, const char* en, const char* fr, const char* de, const
 }
 
 DemoText latin(const char* ru, const char* en) { return DemoText{ru, en, en, en, en, en, nullptr, nullptr}; }
-
-// Paintings up to 1800 belong to the old masters, later ones to the modern era.
-int eraOfYear(int year) { return year <= 1800 ? 1 : 2; }
 
 struct GenreName {
     DemoGenre genre;
@@ -62,49 +60,35 @@ const std::vector<std::string>& DemoCatalogue::languages() {
 
 const std::vector<DemoText>& DemoCatalogue::bigCats() {
     static const std::vector<DemoText> list = {
-        T("Старые мастера", "Old Masters", "Maîtres anciens", "Alte Meister"),
-        T("Новое время", "The Modern Era", "L'époque moderne", "Die Moderne"),
+        T("Живопись", "Paintings", "Peinture", "Malerei", "Pittura", "Pintura"),
     };
     return list;
 }
 
-// Genre groups: the genres of each era, in a fixed order, then the empty frescoes group.
+// One group per genre, each listed once, then the empty frescoes group.
 const std::vector<DemoGroup>& DemoCatalogue::genreGroups() {
     static const std::vector<DemoGroup> list = [] {
-        std::vector<DemoGroup> groups;
-        const DemoGenre order[] = {DemoGenre::Portrait, DemoGenre::Religious, DemoGenre::Mythology, DemoGenre::History,
-                                   DemoGenre::Landscape, DemoGenre::Everyday, DemoGenre::StillLife, DemoGenre::Marine};
-        static const char* const descriptions[2][8] = {
-            {"Likenesses of merchants, kings and the painters themselves.",
-             "Altarpieces and devotional pictures from Flanders to Rome.",
-             "Gods and heroes of antiquity as the Renaissance imagined them.",
-             "Great events and learned gatherings on a monumental scale.",
-             "Fields, towns and skies before the age of the railway.",
-             "Kitchens, village feasts and quiet rooms.",
-             "Fruit, glass and silver arranged with care.",
-             nullptr},
-            {"Sitters from the Salon to the studio.",
-             nullptr,  // left without a description: no information button
-             "Myths retold by Romantics and Symbolists.",
-             "Revolutions, battles and legends in paint.",
-             "Light and weather caught out of doors.",
-             "Cafés, dance halls and fields of modern life.",
-             "Sunflowers, apples and irises.",
-             "Waves, storms and harbours."},
+        struct Entry {
+            DemoGenre genre;
+            const char* description;
         };
+        static const Entry order[] = {
+            {DemoGenre::Portrait, "Likenesses of merchants, kings, sitters of the Salon and the painters themselves."},
+            {DemoGenre::Religious, nullptr},  // left without a description: no information button
+            {DemoGenre::Mythology, "Gods and heroes of antiquity, from the Renaissance to the Symbolists."},
+            {DemoGenre::History, "Great events, revolutions, battles and legends on a monumental scale."},
+            {DemoGenre::Landscape, "Fields, towns, skies and weather, from the studio to the open air."},
+            {DemoGenre::Everyday, "Kitchens, village feasts, cafés and dance halls."},
+            {DemoGenre::StillLife, "Fruit, glass and silver, sunflowers, apples and irises."},
+            {DemoGenre::Marine, "Waves, storms and harbours."},
+        };
+        std::vector<DemoGroup> groups;
         int index = 1;
-        for (int era = 1; era <= 2; ++era) {
-            for (int g = 0; g < 8; ++g) {
-                const DemoGenre genre = order[g];
-                if (era == 1 && genre == DemoGenre::Marine) continue;  // no old seascapes in the catalogue
-                const GenreName* name = nullptr;
-                for (const auto& n : genreNames())
-                    if (n.genre == genre) name = &n;
-                // The modern seascapes have no group picture: their row shows text only.
-                const bool noPicture = era == 2 && genre == DemoGenre::Marine;
-                groups.push_back({index, era, name->name, descriptions[era - 1][g], noPicture ? "" : nullptr});
-                ++index;
-            }
+        for (const auto& entry : order) {
+            const GenreName* name = nullptr;
+            for (const auto& n : genreNames())
+                if (n.genre == entry.genre) name = &n;
+            groups.push_back({index++, 1, name->name, entry.description, nullptr});
         }
         groups.push_back({index, 1, T("Фрески", "Frescoes", "Fresques", "Fresken", "Affreschi", "Frescos"),
                           "Wall paintings; none of them travels well, so this group is empty.", "genre_frescoes"});
@@ -121,41 +105,53 @@ const std::vector<DemoGroup>& DemoCatalogue::genreGroups() {
     return list;
 }
 
-const std::vector<DemoGroup>& DemoCatalogue::centuryGroups() {
-    static const std::vector<DemoGroup> list = {
-        {1, 1, T("XV век", "15th Century", "XVe siècle", "15. Jahrhundert", "Quattrocento", "Siglo XV"),
-         "Oil painting comes of age in Flanders and Italy.", "century_15"},
-        {2, 1, T("XVI век", "16th Century", "XVIe siècle", "16. Jahrhundert", "Cinquecento", "Siglo XVI"),
-         "The High Renaissance and the northern masters.", "century_16"},
-        {3, 1, T("XVII век", "17th Century", "XVIIe siècle", "17. Jahrhundert", "Seicento", "Siglo XVII"),
-         "Baroque drama and the Dutch Golden Age.", "century_17"},
-        {4, 1, T("XVIII век", "18th Century", "XVIIIe siècle", "18. Jahrhundert", "Settecento", "Siglo XVIII"),
-         "Rococo grace, Venetian views and the road to revolution.", "century_18"},
-        {5, 2, T("XIX век", "19th Century", "XIXe siècle", "19. Jahrhundert", "Ottocento", "Siglo XIX"),
-         "Romanticism, Realism, Impressionism and after.", "century_19"},
-        {6, 2, T("XX век", "20th Century", "XXe siècle", "20. Jahrhundert", "Novecento", "Siglo XX"),
-         "The last works of the Impressionists and the Vienna Secession.", "century_20"},
-    };
+// The painters with paintings, the earliest born first.
+const std::vector<DemoGroup>& DemoCatalogue::painterGroups() {
+    static const std::vector<DemoGroup> list = [] {
+        std::vector<const DemoPainter*> painted;
+        for (const auto& painter : painters()) {
+            bool hasPainting = false;
+            for (const auto& painting : paintings()) hasPainting = hasPainting || painting.painter == painter.index;
+            if (hasPainting) painted.push_back(&painter);
+        }
+        std::stable_sort(painted.begin(), painted.end(),
+                         [](const DemoPainter* a, const DemoPainter* b) { return a->born < b->born; });
+        static std::vector<std::string> pictures;
+        pictures.reserve(painted.size());
+        std::vector<DemoGroup> groups;
+        int index = 1;
+        for (const DemoPainter* painter : painted) {
+            pictures.push_back(painterPictureOf(*painter));
+            groups.push_back({index++, 1, painter->name, painter->bioEn, pictures.back().c_str()});
+        }
+        return groups;
+    }();
     return list;
 }
 
 int DemoCatalogue::genreGroupOf(const DemoPainting& painting) {
-    const int era = eraOfYear(painting.year);
     const DemoText* wanted = nullptr;
     for (const auto& n : genreNames())
         if (n.genre == painting.genre) wanted = &n.name;
     for (const auto& group : genreGroups()) {
-        if (group.bigCat == era && wanted && group.name.en == wanted->en) return group.index;
+        if (wanted && group.name.en == wanted->en) return group.index;
     }
     throw std::logic_error("a demo painting has no genre group");
 }
 
-int DemoCatalogue::centuryGroupOf(const DemoPainting& painting) {
-    const int century = (painting.year - 1) / 100 + 1;  // 1500 is still the 15th century
-    return century - 14;
+int DemoCatalogue::painterGroupOf(const DemoPainting& painting) {
+    const DemoPainter& painter = painters().at(static_cast<std::size_t>(painting.painter - 1));
+    for (const auto& group : painterGroups()) {
+        if (group.name.en == painter.name.en) return group.index;
+    }
+    throw std::logic_error("a demo painting has no painter group");
 }
 
-int DemoCatalogue::bigCatOfPainter(const DemoPainter& painter) { return painter.born < 1750 ? 1 : 2; }
+std::string DemoCatalogue::painterPictureOf(const DemoPainter& painter) {
+    char name[32];
+    std::snprintf(name, sizeof name, "author_%02d", painter.index);
+    return name;
+}
 
 const std::vector<DemoComposer>& DemoCatalogue::composers() {
     static const std::vector<DemoComposer> list = {

@@ -48,7 +48,7 @@ struct DemoGroup {
     int bigCat;
     DemoText name;
     const char* descriptionEn;  // nullptr: the row's description columns are NULL
-    const char* filePath;       // "" for a group without a picture
+    const char* filePath;       // its picture in "Data/cats", without the ".jpg"
 };
 
 struct DemoComposer {
@@ -89,14 +89,17 @@ public:
 
     static const std::vector<DemoPainter>& painters();
     static const std::vector<DemoPainting>& paintings();
-    static const std::vector<DemoText>& bigCats();  // "bigCat" rows 1, 2 (English name in "name")
-    static const std::vector<DemoGroup>& genreGroups();    // "subCat"
-    static const std::vector<DemoGroup>& centuryGroups();  // "subCat2"
+    // The one "bigCat" row (English name in "name"): every grouping lists all its rows under it.
+    static const std::vector<DemoText>& bigCats();
+    // "subCat": one row per genre, each name once, and an empty row that is never listed.
+    static const std::vector<DemoGroup>& genreGroups();
+    // "subCat2": one row per painter who has paintings, the earliest born first.
+    static const std::vector<DemoGroup>& painterGroups();
     // The "subCat" and "subCat2" row of a painting.
     static int genreGroupOf(const DemoPainting& painting);
-    static int centuryGroupOf(const DemoPainting& painting);
-    // The "bigCat" of a painter's row: 1 for painters born before 1750, else 2.
-    static int bigCatOfPainter(const DemoPainter& painter);
+    static int painterGroupOf(const DemoPainting& painting);
+    // The picture of a painter's rows in "Data/cats", without extension: "author_NN".
+    static std::string painterPictureOf(const DemoPainter& painter);
 
     static const std::vector<DemoComposer>& composers();
     static const std::vector<DemoText>& musicGenres();
@@ -137,11 +140,12 @@ inline constexpr std::size_t kDemoPaintingCount = 120;
 inline constexpr std::size_t kDemoPainterCount = 50;
 // Painters listed without any painting (they fold into the count-0 row of the author grouping).
 inline constexpr std::size_t kDemoPaintersWithoutPaintings = 1;
-inline constexpr std::size_t kDemoBigCatCount = 2;
+inline constexpr std::size_t kDemoBigCatCount = 1;
 // "subCat" rows, and those that have pictures (one genre group is empty).
-inline constexpr std::size_t kDemoGenreGroupCount = 16;
-inline constexpr std::size_t kDemoGenreGroupsWithPaintings = 15;
-inline constexpr std::size_t kDemoCenturyGroupCount = 6;
+inline constexpr std::size_t kDemoGenreGroupCount = 9;
+inline constexpr std::size_t kDemoGenreGroupsWithPaintings = 8;
+// "subCat2" rows: the painters who have paintings.
+inline constexpr std::size_t kDemoPainterGroupCount = kDemoPainterCount - kDemoPaintersWithoutPaintings;
 inline constexpr std::size_t kDemoComposerCount = 10;
 inline constexpr std::size_t kDemoComposersWithPictures = 9;
 inline constexpr std::size_t kDemoCompositionCount = 28;

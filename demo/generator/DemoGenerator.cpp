@@ -179,12 +179,11 @@ DemoText paintingDescription(const DemoPainting& painting, std::vector<std::stri
     return text;
 }
 
-// The "date" of a genre group: the span of years of its paintings.
-std::string yearSpan(int group, bool century) {
+// The "date" of a group: the span of years of its paintings.
+std::string yearSpan(int group, int (*groupOf)(const DemoPainting&)) {
     int first = 0, last = 0;
     for (const auto& painting : DemoCatalogue::paintings()) {
-        const int g = century ? DemoCatalogue::centuryGroupOf(painting) : DemoCatalogue::genreGroupOf(painting);
-        if (g != group) continue;
+        if (groupOf(painting) != group) continue;
         if (!first || painting.year < first) first = painting.year;
         if (painting.year > last) last = painting.year;
     }
@@ -192,7 +191,8 @@ std::string yearSpan(int group, bool century) {
     return first == last ? std::to_string(first) : std::to_string(first) + "–" + std::to_string(last);
 }
 
-bool writeGroupTable(Writer& db, const char* table, const std::vector<DemoGroup>& groups, bool century) {
+bool writeGroupTable(Writer& db, const char* table, const std::vector<DemoGroup>& groups,
+                     int (*groupOf)(const DemoPainting&)) {
     std::vector<std::string> columns{"index", "bigCat"};
     append(columns, languageColumns("name"));
     append(columns, languageColumns("description"));
@@ -209,7 +209,7 @@ bool writeGroupTable(Writer& db, const char* table, const std::vector<DemoGroup>
         description.ru = group.descriptionEn;  // no Russian text was written: the base column carries the English one
         description.en = group.descriptionEn;
         appendTexts(cells, description, /*nullWhenMissing=*/group.descriptionEn == nullptr);
-        cells.emplace_back(yearSpan(group.index, century));
+        cells.emplace_back(yearSpan(group.index, groupOf));
         cells.emplace_back(group.filePath);
         if (!db.insert(table, columns, cells)) return false;
     }
@@ -236,12 +236,6 @@ std::string resolutionOf(int index) {
     const int width = 3000 + (index * 379) % 3000;
     const int height = 2000 + (index * 577) % 2400;
     return std::to_string(width) + "x" + std::to_string(height);
-}
-
-std::string authorPicture(int painter) {
-    char name[32];
-    std::snprintf(name, sizeof name, "author_%02d", painter);
-    return name;
 }
 
 // The "has_hd_ipad" and "has_hd_iphone" flags; the server has a high-resolution file for every
@@ -280,8 +274,8 @@ bool DemoGenerator::writeImagesDatabase(const std::string& path, const Options& 
     int index = 1;
     for (const auto& name : DemoCatalogue::bigCats()) db.insert("bigCat", {"index", "name"}, {index++, name.en});
 
-    writeGroupTable(db, "subCat", DemoCatalogue::genreGroups(), false);
-    writeGroupTable(db, "subCat2", DemoCatalogue::centuryGroups(), true);
+    writeGroupTable(db, "subCat", DemoCatalogue::genreGroups(), &DemoCatalogue::genreGroupOf);
+    writeGroupTable(db, "subCat2", DemoCatalogue::painterGroups(), &DemoCatalogue::painterGroupOf);
 
     std::vector<std::string> authorColumns{"index"};
     append(authorColumns, languageColumns("name"));
@@ -296,8 +290,8 @@ bool DemoGenerator::writeImagesDatabase(const std::string& path, const Options& 
         bio.ru = painter.bioRu;
         bio.en = painter.bioEn;
         appendTexts(cells, bio);
-        cells.emplace_back(DemoCatalogue::bigCatOfPainter(painter));
-        cells.emplace_back(authorPicture(painter.index));
+        cells.emplace_back(1);
+        cells.emplace_back(DemoCatalogue::painterPictureOf(painter));
         db.insert("author", authorColumns, cells);
     }
 
@@ -306,7 +300,7 @@ bool DemoGenerator::writeImagesDatabase(const std::string& path, const Options& 
     std::vector<std::string> storage;
     for (const auto& painting : DemoCatalogue::paintings()) {
         std::vector<Cell> cells{painting.index, DemoCatalogue::genreGroupOf(painting),
-                                DemoCatalogue::centuryGroupOf(painting), painting.painter,
+                                DemoCatalogue::painterGroupOf(painting), painting.painter,
                                 DemoCatalogue::imagePathOf(painting)};
         appendTexts(cells, painting.title);
         appendTexts(cells, paintingDescription(painting, storage));
@@ -327,7 +321,7 @@ bool DemoGenerator::writeImagesDatabase(const std::string& path, const Options& 
         DemoText name;
         name.ru = title.c_str();
         name.en = title.c_str();
-        std::vector<Cell> cells{pictureIndex, DemoCatalogue::genreGroupOf(model), DemoCatalogue::centuryGroupOf(model),
+        std::vector<Cell> cells{pictureIndex, DemoCatalogue::genreGroupOf(model), DemoCatalogue::painterGroupOf(model),
                                 model.painter, std::string(path)};
         appendTexts(cells, name);
         appendTexts(cells, DemoText{});
@@ -495,18 +489,13 @@ bool DemoGenerator::writePictures(const std::string& folder, std::string* error)
     }
     // Group and painter pictures for the browser's rows.
     for (const auto& group : DemoCatalogue::genreGroups()) {
-        if (group.filePath[0] == '\0') continue;
         if (!jpeg(data + "/cats/" + group.filePath + ".jpg", 1000u + static_cast<std::uint32_t>(group.index),
                   kDemoGroupPictureWidth, kDemoGroupPictureHeight, false, ""))
             return false;
     }
-    for (const auto& group : DemoCatalogue::centuryGroups()) {
-        if (!jpeg(data + "/cats/" + group.filePath + ".jpg", 2000u + static_cast<std::uint32_t>(group.index),
-                  kDemoGroupPictureWidth, kDemoGroupPictureHeight, false, ""))
-            return false;
-    }
+    // The painter grouping's rows and the painter list share these.
     for (const auto& painter : DemoCatalogue::painters()) {
-        if (!jpeg(data + "/cats/" + authorPicture(painter.index) + ".jpg", 3000u + static_cast<std::uint32_t>(painter.index),
+        if (!jpeg(data + "/cats/" + DemoCatalogue::painterPictureOf(painter) + ".jpg", 3000u + static_cast<std::uint32_t>(painter.index),
                   kDemoGroupPictureWidth, kDemoGroupPictureHeight, false, ""))
             return false;
     }

@@ -219,6 +219,12 @@ const std::map<std::string, Icon>& icons() {
              c.fill(roundedRect(1, 1, 22, 12, 2.5), kInk);
              c.erase(hdLetters(0, 0));
          }}},
+        // The information button over a list row's thumbnail: an "i" cut out of a disc.
+        {"info_picture", {22, 22, [](Canvas& c) {
+             c.fill(circle(11, 11, 10), kInk);
+             c.erase(circle(11, 6.3, 1.7));
+             c.erase(line({11, 9.6}, {11, 16.6}, 2.4));
+         }}},
         // Main-menu rows, 30 points.
         {"galleryengine", {30, 30, [](Canvas& c) {
              c.fill(without(roundedRect(3, 5, 24, 20, 2), roundedRect(5, 7, 20, 16, 0.5)), kInk);

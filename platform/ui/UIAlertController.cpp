@@ -3,6 +3,7 @@
 #include "platform/ui/UIAlertController.h"
 
 #include "platform/foundation/Diagnostics.h"
+#include "platform/ui/UIAlertModality.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
@@ -25,6 +26,18 @@ std::shared_ptr<UIAlertController> UIAlertController::alertControllerWithTitle(c
 }
 
 UIAlertController::UIAlertController() { setModalPresentationStyle(UIModalPresentationStyle::Custom); }
+
+UIAlertController::~UIAlertController() { UIAlertModality::alertEnded(this); }
+
+void UIAlertController::viewWillAppear(bool animated) {
+    UIViewController::viewWillAppear(animated);
+    UIAlertModality::alertShown(shared_from_this());
+}
+
+void UIAlertController::viewWillDisappear(bool animated) {
+    UIAlertModality::alertEnded(this);
+    UIViewController::viewWillDisappear(animated);
+}
 
 void UIAlertController::addAction(const std::shared_ptr<UIAlertAction>& action) {
     if (!action) return;
@@ -52,6 +65,8 @@ void UIAlertController::addTextFieldWithConfigurationHandler(
 
 bool UIAlertController::tapActionAtIndex(std::size_t index) {
     if (answered_ || index >= actions_.size() || !actions_[index]->isEnabled()) return false;
+    // An alert that came later lies over this one and takes the touches.
+    if (!UIAlertModality::isTopAlert(this)) return false;
     answered_ = true;
     auto self = std::static_pointer_cast<UIAlertController>(shared_from_this());
     auto action = actions_[index];

@@ -1,6 +1,7 @@
 // Alerts and action sheets: a title, a message, text fields and ordered actions, shown by
 // presenting the controller. Tapping an action (a test or the simulator does it) dismisses
-// the alert and then runs the action's handler, once.
+// the alert and then runs the action's handler, once. While it is on screen it takes every
+// touch (UIAlertModality).
 #pragma once
 
 #include "platform/ui/UIAlertAction.h"
@@ -21,6 +22,7 @@ public:
                                                                        const std::string& message,
                                                                        UIAlertControllerStyle style);
     UIAlertController();
+    ~UIAlertController() override;
 
     const std::string& message() const { return message_; }
     void setMessage(const std::string& message) { message_ = message; }
@@ -43,6 +45,9 @@ public:
     bool tapActionWithTitle(const std::string& title);
 
     void loadView() override;
+    // From appearing to disappearing the alert is modal (UIAlertModality).
+    void viewWillAppear(bool animated) override;
+    void viewWillDisappear(bool animated) override;
 
 private:
     std::string message_;

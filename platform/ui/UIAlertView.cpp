@@ -1,6 +1,8 @@
 // Legacy alerts: a list of showing alerts that keeps them alive until answered.
 #include "platform/ui/UIAlertView.h"
 
+#include "platform/ui/UIAlertModality.h"
+
 #include <algorithm>
 
 namespace {
@@ -45,10 +47,13 @@ void UIAlertView::show() {
     if (visible_) return;
     visible_ = true;
     showing().push_back(std::static_pointer_cast<UIAlertView>(shared_from_this()));
+    UIAlertModality::alertShown(shared_from_this());
 }
 
 bool UIAlertView::tapButtonAtIndex(long index) {
     if (!visible_ || index < 0 || index >= numberOfButtons()) return false;
+    // An alert that came later lies over this one and takes the touches.
+    if (!UIAlertModality::isTopAlert(this)) return false;
     auto self = std::static_pointer_cast<UIAlertView>(shared_from_this());
     if (auto d = delegate()) d->alertViewClickedButtonAtIndex(*this, index);
     dismissWithClickedButtonIndex(index, true);
@@ -62,7 +67,13 @@ void UIAlertView::dismissWithClickedButtonIndex(long index, bool) {
     visible_ = false;
     auto& list = showing();
     list.erase(std::remove(list.begin(), list.end(), self), list.end());
+    UIAlertModality::alertEnded(this);
     if (auto d = delegate()) d->alertViewDidDismissWithButtonIndex(*this, index);
 }
 
 std::vector<std::shared_ptr<UIAlertView>> UIAlertView::visibleAlertViews() { return showing(); }
+
+void UIAlertView::forgetVisibleAlertViews() {
+    for (const auto& alert : showing()) alert->visible_ = false;
+    showing().clear();
+}

@@ -1,5 +1,6 @@
 // The older alert: buttons by index and a delegate told which one was pressed. Shown alerts
-// are listed until answered; tests and the simulator press their buttons.
+// are listed until answered; tests and the simulator press their buttons. A shown alert is
+// modal (UIAlertModality): only the newest takes touches.
 #pragma once
 
 #include "platform/foundation/NSObject.h"
@@ -54,6 +55,8 @@ public:
 
     // The alerts showing now, oldest first.
     static std::vector<std::shared_ptr<UIAlertView>> visibleAlertViews();
+    // Takes every alert off the screen without telling its delegate (a fresh application).
+    static void forgetVisibleAlertViews();
 
 private:
     std::string title_;

@@ -7,6 +7,8 @@
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSProcessInfo.h"
+#include "platform/ui/UIAlertModality.h"
+#include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIViewController.h"
@@ -277,6 +279,8 @@ void UIApplication::rotateTo(UIInterfaceOrientation orientation) {
 }
 
 void UIApplication::reset() {
+    UIAlertView::forgetVisibleAlertViews();
+    UIAlertModality::reset();
     delegateObject_.reset();
     delegate_ = nullptr;
     state_ = UIApplicationState::Inactive;

@@ -2,6 +2,7 @@
 #include "platform/ui/UIBarButtonItem.h"
 
 #include "platform/foundation/NSString.h"
+#include "platform/ui/UIAlertModality.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIView.h"
 
@@ -91,6 +92,8 @@ void UIBarButtonItem::simulateTap() {
         return;
     }
     if (!action_ || (hasTarget_ && target_.expired())) return;
+    // No alert has bar items: under one, the tap goes nowhere.
+    if (UIAlertModality::isAlertUp()) return;
     auto self = shared_from_this();
     action_(self);
 }

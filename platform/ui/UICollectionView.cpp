@@ -3,6 +3,7 @@
 
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/NSString.h"
+#include "platform/ui/UIAlertModality.h"
 #include "platform/ui/VisibleCells.h"
 
 #include <algorithm>
@@ -339,7 +340,8 @@ void UICollectionView::scrollToItemAtIndexPath(const NSIndexPath& indexPath, uns
 }
 
 void UICollectionView::simulateTapOnItem(const NSIndexPath& indexPath) {
-    if (!allowsSelection_ || !valid(indexPath) || !isUserInteractionEnabled()) return;
+    if (!allowsSelection_ || !valid(indexPath) || !isUserInteractionEnabled() || !UIAlertModality::touchReaches(this))
+        return;
     auto me = self();
     auto d = delegate();
     const bool isSelected = std::find(selected_.begin(), selected_.end(), indexPath) != selected_.end();

@@ -1,6 +1,7 @@
 // Target-action dispatch and touch tracking of controls.
 #include "platform/ui/UIControl.h"
 
+#include "platform/ui/UIAlertModality.h"
 #include "platform/ui/UITouch.h"
 
 #include <algorithm>
@@ -117,7 +118,7 @@ void UIControl::touchesCancelled(const UITouchList& touches, const std::shared_p
 }
 
 void UIControl::simulateTap() {
-    if (!enabled_ || isHidden() || !isUserInteractionEnabled()) return;
+    if (!enabled_ || isHidden() || !isUserInteractionEnabled() || !UIAlertModality::touchReaches(this)) return;
     auto keep = shared_from_this();
     touchesBegan({}, nullptr);
     touchesEnded({}, nullptr);

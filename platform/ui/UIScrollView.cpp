@@ -3,6 +3,7 @@
 #include "platform/ui/UIScrollView.h"
 
 #include "platform/dispatch/NSRunLoop.h"
+#include "platform/ui/UIAlertModality.h"
 #include "platform/ui/UIPanGestureRecognizer.h"
 
 #include <algorithm>
@@ -145,7 +146,7 @@ void UIScrollView::scrollRectToVisible(const CGRect& rect, bool animated) {
 }
 
 void UIScrollView::simulateScroll(CGPoint offset, bool decelerate) {
-    if (!scrollEnabled_ || !isUserInteractionEnabled()) return;
+    if (!scrollEnabled_ || !isUserInteractionEnabled() || !UIAlertModality::touchReaches(this)) return;
     auto self = std::static_pointer_cast<UIScrollView>(shared_from_this());
     auto d = delegate();
     dragging_ = true;
@@ -172,6 +173,7 @@ void UIScrollView::simulateScroll(CGPoint offset, bool decelerate) {
 }
 
 void UIScrollView::simulateZoom(CGFloat scale) {
+    if (!UIAlertModality::touchReaches(this)) return;
     auto self = std::static_pointer_cast<UIScrollView>(shared_from_this());
     auto d = delegate();
     auto view = d ? d->viewForZoomingInScrollView(self) : nullptr;

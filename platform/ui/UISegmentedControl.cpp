@@ -2,6 +2,7 @@
 #include "platform/ui/UISegmentedControl.h"
 
 #include "platform/foundation/NSString.h"
+#include "platform/ui/UIAlertModality.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UIImage.h"
 
@@ -70,7 +71,7 @@ std::shared_ptr<UIFont> UISegmentedControl::titleFont() const {
 }
 
 void UISegmentedControl::simulateTapOnSegment(std::size_t index) {
-    if (!isEnabled() || !isEnabledForSegmentAtIndex(index)) return;
+    if (!isEnabled() || !isEnabledForSegmentAtIndex(index) || !UIAlertModality::touchReaches(this)) return;
     const int previous = selected_;
     selected_ = static_cast<int>(index);
     if (selected_ != previous || momentary_) sendActionsForControlEvents(UIControlEventValueChanged);

@@ -1,6 +1,7 @@
 // Sliders: clamped values and simulated drags.
 #include "platform/ui/UISlider.h"
 
+#include "platform/ui/UIAlertModality.h"
 #include "platform/ui/UIImage.h"
 
 #include <algorithm>
@@ -35,7 +36,7 @@ std::shared_ptr<UIImage> UISlider::minimumTrackImageForState(unsigned state) con
 std::shared_ptr<UIImage> UISlider::maximumTrackImageForState(unsigned state) const { return lookup(maxTrack_, state); }
 
 void UISlider::simulateDrag(float value, int steps) {
-    if (!isEnabled()) return;
+    if (!isEnabled() || !UIAlertModality::touchReaches(this)) return;
     auto keep = shared_from_this();
     steps = std::max(1, steps);
     setHighlighted(true);

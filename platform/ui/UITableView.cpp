@@ -3,6 +3,7 @@
 #include "platform/ui/UITableView.h"
 
 #include "platform/foundation/NSString.h"
+#include "platform/ui/UIAlertModality.h"
 #include "platform/ui/VisibleCells.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
@@ -579,7 +580,7 @@ void UITableView::scrollToRowAtIndexPath(const NSIndexPath& indexPath, UITableVi
 }
 
 void UITableView::simulateTapOnRow(const NSIndexPath& indexPath) {
-    if (!valid(indexPath) || !isUserInteractionEnabled()) return;
+    if (!valid(indexPath) || !isUserInteractionEnabled() || !UIAlertModality::touchReaches(this)) return;
     if (editing_ ? !allowsSelectionDuringEditing_ : !allowsSelection_) return;
     auto me = self();
     auto d = delegate();
@@ -630,6 +631,6 @@ bool UITableView::simulateMoveRow(const NSIndexPath& from, const NSIndexPath& to
 }
 
 void UITableView::simulateAccessoryTap(const NSIndexPath& indexPath) {
-    if (!valid(indexPath)) return;
+    if (!valid(indexPath) || !UIAlertModality::touchReaches(this)) return;
     if (auto d = delegate()) d->accessoryButtonTappedForRowWithIndexPath(self(), indexPath);
 }

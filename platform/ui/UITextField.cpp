@@ -2,6 +2,7 @@
 #include "platform/ui/UITextField.h"
 
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/ui/UIAlertModality.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
 
@@ -117,7 +118,7 @@ bool UITextField::simulateReturn() {
 }
 
 void UITextField::simulateTap() {
-    if (!isEnabled() || isHidden() || !isUserInteractionEnabled()) return;
+    if (!isEnabled() || isHidden() || !isUserInteractionEnabled() || !UIAlertModality::touchReaches(this)) return;
     becomeFirstResponder();
 }
 

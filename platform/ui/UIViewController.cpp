@@ -4,6 +4,7 @@
 
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Diagnostics.h"
+#include "platform/ui/UIAlertModality.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
@@ -319,6 +320,15 @@ CGRect presentedFrame(const std::shared_ptr<UIViewController>& controller, const
 void UIViewController::presentViewController(const std::shared_ptr<UIViewController>& controller, bool animated,
                                              Completion completion) {
     if (!controller) return;
+    // From under an alert, the presentation waits until the alert has gone, behind any that
+    // waited already.
+    if (UIAlertModality::mustWait(this)) {
+        std::weak_ptr<UIViewController> weak = std::static_pointer_cast<UIViewController>(shared_from_this());
+        UIAlertModality::afterAlerts([weak, controller, animated, completion] {
+            if (auto me = weak.lock()) me->presentViewController(controller, animated, completion);
+        });
+        return;
+    }
     auto host = presentationContext(controller->modalPresentationStyle());
     // Presenting from a screen that already presents: the platform refuses and says so.
     if (host->presented_) {

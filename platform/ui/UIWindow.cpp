@@ -3,6 +3,7 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/ui/UIAlertModality.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIControl.h"
 #include "platform/ui/UIDevice.h"
@@ -149,6 +150,8 @@ std::shared_ptr<UITouch> UIWindow::touchDown(CGPoint windowPoint) {
     const double now = touchTime(syntheticTime_);
     auto probe = UIEvent::touchEvent({});
     auto hit = hitTest(windowPoint, probe);
+    // Under an alert the touch goes nowhere.
+    if (hit && !UIAlertModality::touchReaches(hit.get())) hit = nullptr;
     int taps = 1;
     if (lastLiftTime_ >= 0 && now - lastLiftTime_ <= UITapGestureRecognizer::maximumTapInterval() &&
         std::hypot(windowPoint.x - lastLiftPoint_.x, windowPoint.y - lastLiftPoint_.y) <= 2 * UITapGestureRecognizer::allowableMovement())

@@ -6,7 +6,10 @@
 // picture liked with the pager's button is a favourite on the server and in the favourites
 // screen after a restart.
 // Downloading all pictures from the menu stops at a file the server fails; the second launch
-// offers the rest, and once every picture is there the menu row is gone.
+// offers the rest, and once every picture is there the menu row is gone. A subcategory's screen
+// downloads its own missing pictures; a list row opens its picture's information; the last
+// missing picture fetched by the pager takes the menu row away; and once everything is on the
+// device a return to the foreground offers nothing.
 #include "demo/generator/DemoCatalogue.h"
 #include "demo/generator/DemoGenerator.h"
 #include "demo/server/ContentServer.h"
@@ -26,6 +29,20 @@
 #include <string>
 
 namespace {
+
+// The server-only paintings of a genre group, in catalogue order.
+std::vector<const DemoPainting*> serverOnlyIn(const DemoGroup& group) {
+    std::vector<const DemoPainting*> paintings;
+    for (const auto& p : DemoCatalogue::paintings())
+        if (DemoCatalogue::isOnServerOnly(p) && DemoCatalogue::genreGroupOf(p) == group.index) paintings.push_back(&p);
+    return paintings;
+}
+
+// The text after the last "> show" of a run.
+std::string lastScreen(const std::string& output) {
+    const std::size_t at = output.rfind("> show");
+    return at == std::string::npos ? "" : output.substr(at);
+}
 
 // Runs ostrel-sim, without --delegate (the application itself), on `bundle` with `script`. The
 // measurement engine it starts is pointed at a closed loopback port: nothing leaves the machine.
@@ -104,7 +121,7 @@ TEST(ApplicationScript, StartsOnTheGalleryChoosesItFromTheMenuSwitchesGroupingAn
     std::string error;
     ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
     const std::string genre = DemoCatalogue::genreGroups().front().name.in("en");
-    const std::string century = DemoCatalogue::centuryGroups().front().name.in("en");
+    const std::string painter = DemoCatalogue::painterGroups().front().name.in("en");
     const std::string shot = Sandbox::tmp() + "/gallery.png";
     const std::string firstShot = Sandbox::tmp() + "/gallery-genre.png";
 
@@ -122,7 +139,7 @@ TEST(ApplicationScript, StartsOnTheGalleryChoosesItFromTheMenuSwitchesGroupingAn
                                 "shot " + firstShot + "\n"
                                 "tap By Painter\n"
                                 "expect <By Painter>\n"
-                                "expect row \"" + century + "\"\n"
+                                "expect row \"" + painter + "\"\n"
                                 "shot " + shot + "\n"
                                 "show\n");
     ASSERT_EQ(run.status, 0) << run.output;
@@ -140,9 +157,8 @@ TEST(ApplicationScript, StartsOnTheGalleryChoosesItFromTheMenuSwitchesGroupingAn
     const std::string afterShow = run.output.substr(listed);
     ASSERT_TRUE(std::regex_search(afterShow, first, std::regex("row \"([^\"]+)\""))) << afterShow;
     const DemoGroup* group = nullptr;
-    // The first section is the first era's; later eras repeat the names.
     for (const auto& g : DemoCatalogue::genreGroups())
-        if (!group && g.name.in("en") == first[1].str()) group = &g;
+        if (g.name.in("en") == first[1].str()) group = &g;
     ASSERT_NE(group, nullptr) << first[1].str();
     auto groupPicture = UIImage::imageWithContentsOfFile(bundle + "/Data/cats/" + group->filePath + ".jpg");
     auto genreShot = UIImage::imageWithContentsOfFile(firstShot);
@@ -253,9 +269,11 @@ TEST(ApplicationScript, ASubcategorysGridOpensItsPicturesFromTheServerInThePager
     expectPictureAt(*zoomed, *nextPicture, 1.0, 187.5 - w / 2, 333.5 - h / 2, {40, 333.5 - h / 2 + 20},
                     {335, 333.5 + h / 2 - 20});
 
-    // Without the server, the downloaded picture opens again from Documents.
+    // Without the server, the downloaded picture opens again from Documents. This second launch
+    // offers the download of the missing pictures first.
     server.reset();
     run = simulate(bundle,
+                   "tap Cancel\n"
                    "tap " + group.name.in("en") + "\n"
                    "tap " + thumbnail + "\n"
                    "await Documents/Data/" + imagePath + "\n");
@@ -322,6 +340,7 @@ TEST(ApplicationScript, APictureLikedInThePagerIsAFavouriteOnTheServerAndInTheFa
 
     // After the restart the favourite is still in the list.
     run = simulate(bundle,
+                   "tap Cancel\n"
                    "tap favorite\n"
                    "await " + favouriteThumbnail + "\n"
                    "shot " + shot + "\n"
@@ -386,8 +405,8 @@ TEST(ApplicationScript, DownloadingAllPicturesStopsAtAFileTheServerFailsAndTheSe
     const std::string missing = std::to_string(serverOnly.size() - first);
     run = simulate(bundle,
                    "advance 1\n"
-                   "expect Done\n"
-                   "expect Download the " + missing + " pictures that are not on this device yet\n"
+                   "expect \"Complete\"\n"
+                   "expect Pictures not on this device yet: " + missing + " (\n"
                    "tap OK\n"
                    "await All pictures are downloaded\n"
                    "tap OK\n"
@@ -563,4 +582,152 @@ TEST(ApplicationScript, APictureSearchIsTypedOnThePhoneAndOnThePadAndOpensThePag
     ASSERT_EQ(run.status, 0) << run.output;
     const std::string shown = run.output.substr(run.output.rfind("> show"));
     EXPECT_NE(shown.find("image " + bundle + "/Data/"), std::string::npos) << shown;
+}
+
+TEST(ApplicationScript, ASubcategorysScreenDownloadsItsMissingPicturesAndThenOffersThemNoMore) {
+    ServedDemo demo;
+    std::string error;
+    ASSERT_TRUE(demo.start(&error)) << error;
+    const DemoGroup& group = DemoCatalogue::genreGroups().front();
+    const std::string name = group.name.in("en");
+    const auto missing = serverOnlyIn(group);
+    ASSERT_FALSE(missing.empty());
+
+    const ProcessRun run = simulate(demo.bundle,
+                                    "tap " + name + "\n"
+                                    "expect == " + name + " ==\n"
+                                    "expect Download All\n"
+                                    "tap Download All\n"
+                                    "expect Do you really want to download all pictures of \"" + name + "\"?\n"
+                                    "tap OK\n"
+                                    "await All pictures are downloaded\n"
+                                    "tap OK\n"
+                                    "advance 1\n"
+                                    "show\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::string screen = lastScreen(run.output);
+    EXPECT_NE(screen.find("== " + name + " =="), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("Download All"), std::string::npos) << screen;
+    // Each missing picture came once, and is kept in Documents as the server has it.
+    std::vector<std::string> asked, expected;
+    for (const auto& request : demo.server->requests())
+        if (request.path.starts_with("/pic/gallery/")) asked.push_back(request.path.substr(13));
+    for (const auto* painting : missing) expected.push_back(DemoCatalogue::imagePathOf(*painting));
+    std::sort(asked.begin(), asked.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(asked, expected);
+    for (const auto& path : expected)
+        EXPECT_TRUE(std::filesystem::exists(Sandbox::tmp() + "/app-home/Documents/Data/" + path)) << path;
+}
+
+TEST(ApplicationScript, AListRowOpensItsPicturesInformation) {
+    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
+    std::string error;
+    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
+    const DemoGroup& group = DemoCatalogue::genreGroups().front();
+    const std::string name = group.name.in("en");
+
+    const ProcessRun run = simulate(bundle,
+                                    "tap " + name + "\n"
+                                    "tap List\n"
+                                    "expect <List>\n"
+                                    "expect button \"image info_picture\"\n"
+                                    "show\n"
+                                    "tap image info_picture\n"
+                                    "advance 1\n"
+                                    "expect < " + name + "\n"
+                                    "show\n"
+                                    "back\n"
+                                    "advance 1\n"
+                                    "expect <List>\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+    // The first row's painting: its author and title head the screen, its description is the page.
+    const std::size_t listed = run.output.find("> show");
+    ASSERT_NE(listed, std::string::npos);
+    std::smatch row;
+    const std::string list = run.output.substr(listed);
+    ASSERT_TRUE(std::regex_search(list, row, std::regex("row \"([^\"]+)\" \"([^\"]+)\"  \\[\\d+\\] button"))) << list;
+    const DemoPainting* painting = nullptr;
+    for (const auto& p : DemoCatalogue::paintings())
+        if (p.title.en && row[2].str() == p.title.en && DemoCatalogue::genreGroupOf(p) == group.index) painting = &p;
+    ASSERT_NE(painting, nullptr) << row[2].str();
+    const std::string info = lastScreen(run.output);
+    EXPECT_NE(info.find("== " + row[1].str() + " - " + row[2].str() + " =="), std::string::npos) << info;
+    EXPECT_NE(info.find(std::string("page \"") + painting->aboutEn), std::string::npos) << info;
+}
+
+TEST(ApplicationScript, TheLastMissingPictureFetchedInThePagerTakesTheMenusDownloadRowAway) {
+    ServedDemo demo;
+    std::string error;
+    ASSERT_TRUE(demo.start(&error)) << error;
+    const DemoGroup& group = DemoCatalogue::genreGroups().front();
+    const auto inGroup = serverOnlyIn(group);
+    ASSERT_FALSE(inGroup.empty());
+    const DemoPainting& last = *inGroup.front();
+    // Every other picture of the server is on the device already.
+    const std::string data = Sandbox::tmp() + "/app-home/Documents/Data/";
+    std::filesystem::create_directories(data);
+    for (const auto& p : DemoCatalogue::paintings()) {
+        if (!DemoCatalogue::isOnServerOnly(p) || &p == &last) continue;
+        const std::string path = DemoCatalogue::imagePathOf(p);
+        std::filesystem::copy_file(demo.served + "/pic/gallery/" + path, data + path);
+    }
+    const std::string imagePath = DemoCatalogue::imagePathOf(last);
+    const std::string thumbnail = DemoCatalogue::serverThumbnailPathOf(imagePath);
+
+    const ProcessRun run = simulate(demo.bundle,
+                                    "tap menu\n"
+                                    "advance 1\n"
+                                    "expect row \"Download All Pictures\"\n"
+                                    "tap Gallery\n"
+                                    "advance 1\n"
+                                    "tap " + group.name.in("en") + "\n"
+                                    "await " + thumbnail + "\n"
+                                    "tap " + thumbnail + "\n"
+                                    "await Documents/Data/" + imagePath + "\n"
+                                    "back\n"
+                                    "advance 1\n"
+                                    "back\n"
+                                    "advance 1\n"
+                                    "tap menu\n"
+                                    "advance 1\n"
+                                    "show\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_TRUE(std::filesystem::exists(data + imagePath));
+    const std::string menu = lastScreen(run.output);
+    EXPECT_NE(menu.find("Ostrel Gallery"), std::string::npos) << menu;
+    EXPECT_EQ(menu.find("Download All Pictures"), std::string::npos) << menu;
+}
+
+TEST(ApplicationScript, OnceEveryPictureIsDownloadedAReturnToTheForegroundOffersNothing) {
+    ServedDemo demo;
+    std::string error;
+    ASSERT_TRUE(demo.start(&error)) << error;
+
+    // The first launch registers the offer for the next counted one, then fetches everything.
+    const ProcessRun run = simulate(demo.bundle,
+                                    "tap menu\n"
+                                    "advance 1\n"
+                                    "tap Download All Pictures\n"
+                                    "advance 1\n"
+                                    "tap Download\n"
+                                    "await All pictures are downloaded\n"
+                                    "tap OK\n"
+                                    "advance 1\n"
+                                    "background\n"
+                                    "advance 5\n"
+                                    "foreground\n"
+                                    "advance 2\n"
+                                    "show\n"
+                                    "background\n"
+                                    "foreground\n"
+                                    "advance 2\n"
+                                    "show\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::size_t first = run.output.find("> show");
+    ASSERT_NE(first, std::string::npos);
+    const std::string afterForeground = run.output.substr(first);
+    EXPECT_EQ(afterForeground.find("Pictures not on this device yet"), std::string::npos) << afterForeground;
+    EXPECT_EQ(afterForeground.find("\"Complete\""), std::string::npos) << afterForeground;
+    EXPECT_EQ(afterForeground.find("button \"OK\""), std::string::npos) << afterForeground;
 }

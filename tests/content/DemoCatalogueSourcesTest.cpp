@@ -11,6 +11,7 @@
 #include "tests/content/ContentFixture.h"
 
 #include <map>
+#include <set>
 
 namespace {
 
@@ -68,20 +69,25 @@ TEST_F(DemoCatalogueSourcesTest, GenreGroupsHoldTheirPaintingsInDateOrder) {
     EXPECT_EQ(AllImagesList_DataSource::initWithLoader(imagesLoader())->list(nullptr)->size(), kDemoPaintingCount);
 }
 
-TEST_F(DemoCatalogueSourcesTest, CenturyAndPainterGroupingsCountEveryPainting) {
+TEST_F(DemoCatalogueSourcesTest, ThePainterGroupingAndTheAuthorTableCountEveryPainting) {
     const auto cats = List_DataSource::initWithLoader(imagesLoader())->catList();
-    auto byCentury = ListOtherSubCat_DataSource::initWithLoader(imagesLoader(), "subCat2");
-    const auto centuries = paintingsPer(&DemoCatalogue::centuryGroupOf);
-    std::size_t inCenturies = 0;
+    auto byPainterGroup = ListOtherSubCat_DataSource::initWithLoader(imagesLoader(), "subCat2");
+    const auto perGroup = paintingsPer(&DemoCatalogue::painterGroupOf);
+    std::size_t inGroups = 0, groups = 0;
     for (const auto& cat : *cats) {
-        for (const auto& group : *byCentury->subCatList(cat)) {
-            const auto rows = byCentury->list(group);
+        for (const auto& group : *byPainterGroup->subCatList(cat)) {
+            const auto rows = byPainterGroup->list(group);
             const std::size_t count = rows ? rows->size() : 0;
-            EXPECT_EQ(count, centuries.count(group->index()) ? centuries.at(group->index()) : 0u) << group->name();
-            inCenturies += count;
+            // No painter without paintings has a row, so none folds into an empty one.
+            EXPECT_GT(count, 0u) << group->name();
+            EXPECT_EQ(count, perGroup.count(group->index()) ? perGroup.at(group->index()) : 0u) << group->name();
+            inGroups += count;
+            ++groups;
         }
     }
-    EXPECT_EQ(inCenturies, total(centuries));
+    EXPECT_EQ(groups, kDemoPainterGroupCount);
+    EXPECT_EQ(inGroups, total(perGroup));
+    EXPECT_EQ(inGroups, kDemoPaintingCount);
 
     setLanguage("fr");
     auto byPainter = ListOtherSubCat_DataSource::initWithLoader(imagesLoader(), "author");
@@ -107,6 +113,30 @@ TEST_F(DemoCatalogueSourcesTest, CenturyAndPainterGroupingsCountEveryPainting) {
     }
     EXPECT_EQ(counted, kDemoPaintingCount);
     EXPECT_EQ(foldRows, kDemoPaintersWithoutPaintings);
+}
+
+TEST_F(DemoCatalogueSourcesTest, EveryListedGroupOfTheTwoGroupingsHasPicturesAndANameOfItsOwn) {
+    auto catalogue = List_DataSource::initWithLoader(imagesLoader());
+    auto byPainter = ListOtherSubCat_DataSource::initWithLoader(imagesLoader(), "subCat2");
+    for (const auto& language : {"en", "ru", "fr", "de"}) {
+        SCOPED_TRACE(language);
+        setLanguage(language);
+        const std::vector<std::shared_ptr<DataSource>> groupings{catalogue, byPainter};
+        for (const auto& source : groupings) {
+            std::set<std::string> names;
+            for (const auto& cat : *source->catList()) {
+                for (const auto& group : *source->subCatList(cat)) {
+                    const std::string name = context().localizations->localizedNameFieldValue(group->data());
+                    EXPECT_FALSE(name.empty());
+                    EXPECT_TRUE(names.insert(name).second) << name << " is listed twice";
+                    const auto rows = source->list(group);
+                    EXPECT_TRUE(rows && !rows->empty()) << name;
+                    EXPECT_FALSE(group->imagePath().value_or("").empty()) << name << " has no picture of its own";
+                }
+            }
+            EXPECT_FALSE(names.empty());
+        }
+    }
 }
 
 TEST_F(DemoCatalogueSourcesTest, EveryLanguageHasItsAuthorColumnsAndNamesNeverComeOutEmpty) {

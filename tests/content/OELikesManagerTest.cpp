@@ -225,6 +225,88 @@ TEST(LikesClientReplies, RepliesOfTheWrongShapeAreFormatErrorsNeverMadeUpValues)
     EXPECT_EQ(count(*manager, 5).count, -2);
 }
 
+TEST(LikesClientReplies, ABareJSONValueTakesAChangeButIsNoCountAndNoList) {
+    LoopbackServer server;
+    std::string reply;
+    server.handle("/likes/likes.php", [&reply](const LoopbackServer::Request&) {
+        return LoopbackServer::Response{200, reply, "application/json", {}, LoopbackServer::Framing::Sized, {}};
+    });
+    auto manager = OELikesManager::initWithConfig(likesConfig(server.url(""), "likes-test"));
+    long identifier = 20;
+    for (const char* body : {R"("ok")", "1", "true", "null"}) {
+        reply = body;
+        ++identifier;
+        EXPECT_EQ(change(*manager, {Value(identifier)}, true).error, nullptr) << body;
+        EXPECT_TRUE(manager->storage()->isLikeSetForIdentifier(Value(identifier))) << body;
+        EXPECT_EQ(change(*manager, {Value(identifier)}, false).error, nullptr) << body;
+        EXPECT_FALSE(manager->storage()->isLikeSetForIdentifier(Value(identifier))) << body;
+
+        const Outcome number = count(*manager, identifier);
+        EXPECT_EQ(number.count, 0) << body;
+        ASSERT_NE(number.error, nullptr) << body;
+        EXPECT_EQ(number.error->code(), OERequestErrorWrongResultFormat) << body;
+        const Outcome list = popular(*manager);
+        EXPECT_TRUE(list.identifiers.empty()) << body;
+        ASSERT_NE(list.error, nullptr) << body;
+        EXPECT_EQ(list.error->code(), OERequestErrorWrongResultFormat) << body;
+    }
+}
+
+TEST(LikesClientReplies, AFailingStatusIsAFailureWhateverTheBodySays) {
+    LoopbackServer server;
+    int status = 500;
+    std::string reply;
+    server.handle("/likes/likes.php", [&](const LoopbackServer::Request&) {
+        return LoopbackServer::Response{status, reply, "application/json", {}, LoopbackServer::Framing::Sized, {}};
+    });
+    auto manager = OELikesManager::initWithConfig(likesConfig(server.url(""), "likes-test"));
+    const std::string domain = "com.norvane.ostrelEngine/likesrequest";
+
+    // A list that reads as success, sent with 500: not stored as sent, so it goes again later.
+    reply = "[]";
+    const Outcome refused = change(*manager, {Value(9)}, true);
+    ASSERT_NE(refused.error, nullptr);
+    EXPECT_EQ(refused.error->domain(), domain);
+    EXPECT_EQ(refused.error->code(), OERequestErrorHTTPStatus);
+    EXPECT_EQ(refused.error->localizedDescription(), "The server answered with status 500.");
+    EXPECT_FALSE(manager->storage()->isLikeSetForIdentifier(Value(9)));
+    for (const char* body : {R"("ok")", "<html>Bad gateway</html>", ""}) {
+        reply = body;
+        status = 502;
+        const Outcome failed = change(*manager, {Value(9)}, true);
+        ASSERT_NE(failed.error, nullptr) << body;
+        EXPECT_EQ(failed.error->code(), OERequestErrorHTTPStatus) << body;
+        EXPECT_FALSE(manager->storage()->isLikeSetForIdentifier(Value(9))) << body;
+    }
+    // The server's own text is kept when it sent one.
+    status = 403;
+    reply = R"({"error": "Too many likes"})";
+    const Outcome told = change(*manager, {Value(9)}, true);
+    ASSERT_NE(told.error, nullptr);
+    EXPECT_EQ(told.error->code(), OERequestErrorServer);
+    EXPECT_EQ(told.error->localizedDescription(), "Too many likes");
+
+    // Counts and the popular list fail alike, even with a reply of the right shape.
+    status = 404;
+    reply = R"([{"id": 5, "likes": 3}])";
+    const Outcome number = count(*manager, 5);
+    EXPECT_EQ(number.count, 0);
+    ASSERT_NE(number.error, nullptr);
+    EXPECT_EQ(number.error->code(), OERequestErrorHTTPStatus);
+    const Outcome list = popular(*manager);
+    EXPECT_TRUE(list.identifiers.empty());
+    ASSERT_NE(list.error, nullptr);
+    EXPECT_EQ(list.error->localizedDescription(), "The server answered with status 404.");
+
+    // Below 400 the body decides.
+    status = 200;
+    reply = "[]";
+    EXPECT_EQ(change(*manager, {Value(9)}, true).error, nullptr);
+    EXPECT_TRUE(manager->storage()->isLikeSetForIdentifier(Value(9)));
+    reply = R"([{"id": 5, "likes": 3}])";
+    EXPECT_EQ(count(*manager, 5).count, 3);
+}
+
 TEST(LikesClientReplies, ATransportFailureReachesTheClosureUnchanged) {
     int port = 0;
     {

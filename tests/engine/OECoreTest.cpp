@@ -62,6 +62,7 @@ public:
         return out;
     }
     void checkDownloadedFiles() override { ++recounts; }
+    void fileDownloaded() override { ++fetched; }
 
     bool allDownloaded;
     std::vector<std::string> setUpOver;
@@ -69,6 +70,7 @@ public:
     long launchCountAtSetup = -1;
     mutable int asked = 0;
     int recounts = 0;
+    int fetched = 0;
     std::vector<std::weak_ptr<UIViewController>> shownOver;
 };
 
@@ -113,6 +115,8 @@ TEST_F(EngineStart, WithAllDatabasesEveryStepRunsInOrderAndTheGalleryIsInTheCent
     EXPECT_EQ(handed.app.localizations, engine->locale());
     ASSERT_TRUE(handed.resources);
     EXPECT_EQ(handed.resources, engine->resourceLoader());
+    EXPECT_EQ(handed.downloads, counter);
+    EXPECT_EQ(handed.idle, engine->idleManager());
     EXPECT_EQ(engine->idleManager()->application(), UIApplication::sharedApplication());
     EXPECT_TRUE(engine->hasImages());
     // Appearance, defaults, locale and idle manager were in place when the counter was set
@@ -242,6 +246,32 @@ TEST_F(EngineStart, AnOfferDueOnAReturnToTheForegroundShowsOverTheTopMostScreen)
     engine->applicationWillEnterForeground(*UIApplication::sharedApplication());
     EXPECT_EQ(counter->alertsOver(), (std::vector<std::shared_ptr<UIViewController>>{modal}));
     EXPECT_TRUE(LaunchReminderManager::instance()->reminders().empty());
+}
+
+TEST_F(EngineStart, AnOfferDueWhenNothingIsMissingAnyMoreIsNotMade) {
+    makeBundle(DemoDatabases::All);
+    auto counter = std::make_shared<RecordingCounter>(false);
+    auto engine = start(counter);
+    ASSERT_EQ(LaunchReminderManager::instance()->reminders().size(), 1u);
+    // Every picture came after the reminder was registered.
+    counter->allDownloaded = true;
+    engine->applicationWillEnterForeground(*UIApplication::sharedApplication());
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_TRUE(counter->alertsOver().empty());
+    EXPECT_TRUE(LaunchReminderManager::instance()->reminders().empty()) << "the reminder is spent all the same";
+
+    // Due at a cold launch and everything there by the time the start screen stands: silent too.
+    freshProcess();
+    NSUserDefaults::standardUserDefaults()->setInteger(1, kDownloadCountKey);
+    auto later = std::make_shared<RecordingCounter>(false);
+    auto second = start(later, false);
+    ASSERT_TRUE(second->isDownloadAlertPending());
+    later->allDownloaded = true;
+    window = UIWindow::make();
+    second->showStartScreenInWindow(window);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_TRUE(later->alertsOver().empty());
+    EXPECT_FALSE(second->isDownloadAlertPending());
 }
 
 TEST_F(EngineStart, ASecondRunOfTheSequenceAndOfTheStartScreenIsRefused) {

@@ -122,6 +122,7 @@ public:
     void setup(const std::shared_ptr<DataSource>&) override {}
     bool allFilesDownloaded() const override { return all; }
     void checkDownloadedFiles() override {}
+    void fileDownloaded() override {}
     void showDownloadAlertFromController(const std::shared_ptr<UIViewController>&) override {}
     bool all = false;
 };

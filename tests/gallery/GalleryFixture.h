@@ -35,6 +35,8 @@ protected:
     void configureGroupings(const std::vector<std::pair<std::string, std::string>>& groupings);
     // The configuration, localisations, file locations and a picture service of the test's own.
     const GalleryContext& galleryContext() const { return context_; }
+    // Screens made from now on tell this count of every picture they fetch.
+    void countDownloadsWith(std::shared_ptr<DownloadsCounter> counter) { context_.downloads = std::move(counter); }
     const OELocalizations& locale() const { return context_.localizations(); }
     std::shared_ptr<Loader> imagesLoader();
     std::shared_ptr<List_DataSource> catalogue();

@@ -9,6 +9,7 @@
 #include "gallery/ImageViewController.h"
 
 #include "gallery/ImageScrollView.h"
+#include "gallery/ResourceLoader.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
@@ -368,4 +369,62 @@ TEST_F(PictureDownloadTest, ANameThatWouldLeaveDataIsNeitherAskedForNorWritten) 
     EXPECT_TRUE(showsOffline());
     EXPECT_TRUE(picturesAsked().empty());
     EXPECT_FALSE(page_->loadIndicator());
+}
+
+namespace {
+
+// Counts what the page tells it.
+class TallyCounter : public DownloadsCounter {
+public:
+    void setup(const std::shared_ptr<DataSource>&) override {}
+    bool allFilesDownloaded() const override { return false; }
+    void checkDownloadedFiles() override {}
+    void fileDownloaded() override { ++fetched; }
+    void showDownloadAlertFromController(const std::shared_ptr<UIViewController>&) override {}
+    int fetched = 0;
+};
+
+}  // namespace
+
+TEST_F(PictureDownloadTest, APictureIsCountedAndAnnouncedOnceWhenItIsInPlaceAndDecodes) {
+    auto tally = std::make_shared<TallyCounter>();
+    countDownloadsWith(tally);
+    int announced = 0;
+    auto listener = std::make_shared<NSObject>();
+    NSNotificationCenter::defaultCenter()->addObserver(listener, [&](const NSNotification&) { ++announced; },
+                                                       kImagesDataChanged);
+    const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
+
+    // Refused, or no picture: neither counted nor announced.
+    server_->setFault("/pic/gallery/" + path, {ContentServerFault::Kind::Status, 500});
+    show(path);
+    settle();
+    awaitDownload();
+    server_->setFault("/pic/gallery/" + path, {ContentServerFault::Kind::Html});
+    show(path);
+    settle();
+    awaitDownload();
+    EXPECT_EQ(tally->fetched, 0);
+    EXPECT_EQ(announced, 0);
+
+    // In place and decoded: once each.
+    server_->removeFaults();
+    show(path);
+    settle();
+    awaitDownload();
+    ASSERT_TRUE(page_->image());
+    EXPECT_EQ(tally->fetched, 1);
+    EXPECT_EQ(announced, 1);
+
+    // Read from the device on its next appearance: nothing more.
+    page_->beginAppearanceTransition(false, false);
+    page_->endAppearanceTransition();
+    page_->beginAppearanceTransition(true, false);
+    page_->endAppearanceTransition();
+    settle();
+    ASSERT_TRUE(page_->image());
+    EXPECT_EQ(tally->fetched, 1);
+    EXPECT_EQ(announced, 1);
+    NSNotificationCenter::defaultCenter()->removeObserver(listener.get());
+    countDownloadsWith(nullptr);
 }

@@ -50,6 +50,22 @@ protected:
 
 }  // namespace
 
+TEST_F(UISettingsTest, TheHintsSwitchHasItsCaptionBesideIt) {
+    auto settings = show();
+    const auto hints = settings->fullScreenHintsEnabled();
+    ASSERT_TRUE(hints);
+    std::shared_ptr<UILabel> caption;
+    for (const auto& view : settings->view()->subviews())
+        if (auto label = std::dynamic_pointer_cast<UILabel>(view); label && label != settings->slideshowDelayLabel())
+            caption = label;
+    ASSERT_TRUE(caption);
+    EXPECT_EQ(caption->text(), "Show the picture's name in full screen");
+    EXPECT_EQ(caption->text(), NSLocalizedStringFromTable(kFullScreenHintsCaptionKey, "Settings"));
+    EXPECT_EQ(caption->frame().origin.y, hints->frame().origin.y);
+    EXPECT_GE(caption->frame().origin.x, CGRectGetMaxX(hints->frame()));
+    EXPECT_LE(CGRectGetMaxX(caption->frame()), settings->view()->bounds().size.width);
+}
+
 TEST_F(UISettingsTest, ControlsShowAndWriteTheirKeys) {
     auto defaults = NSUserDefaults::standardUserDefaults();
     auto settings = show();

@@ -6,8 +6,12 @@
 #include "gallery/UIThumbailViewController.h"
 
 #include "content/OEFilterStorage.h"
+#include "content/tempDataSource.h"
 #include "demo/server/ContentServer.h"
+#include "gallery/DownloadedImagesCount.h"
+#include "gallery/FileListDownloader.h"
 #include "gallery/UIImageCell.h"
+#include "gallery/UIInfoView.h"
 #include "gallery/UIThumbCollectionCell.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/NSRunLoop.h"
@@ -16,6 +20,9 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/net/NSURLSession.h"
 #include "platform/ui/UIActivityIndicatorView.h"
+#include "platform/ui/UIAlertController.h"
+#include "platform/ui/UIAlertView.h"
+#include "platform/ui/UIButton.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIFont.h"
@@ -26,6 +33,7 @@
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UISegmentedControl.h"
 #include "platform/ui/UISplitViewController.h"
+#include "platform/ui/UIToolbar.h"
 #include "platform/ui/UIViewAnimation.h"
 #include "platform/ui/UIWindow.h"
 #include "simulator/SimCommand.h"
@@ -34,6 +42,9 @@
 #include "tests/fixtures/LoopbackServer.h"
 #include "tests/fixtures/PictureHeaders.h"
 #include "tests/gallery/GalleryFixture.h"
+#include "uikit/ActivityView.h"
+#include "uikit/OECoreStrings.h"
+#include "uikit/UIViewControllerOpenAdUrl.h"
 
 #include <atomic>
 #include <filesystem>
@@ -62,6 +73,14 @@ bool spinning(const std::shared_ptr<UIView>& view) {
     for (const auto& sub : view->subviews())
         if (std::dynamic_pointer_cast<UIActivityIndicatorView>(sub)) return true;
     return false;
+}
+
+// The mode switch among the toolbar's items.
+std::shared_ptr<UISegmentedControl> segmentsOf(const UIThumbailViewController& screen) {
+    for (const auto& item : screen.toolbaritems())
+        if (auto control = std::dynamic_pointer_cast<UISegmentedControl>(item->customView())) return control;
+    ADD_FAILURE() << "no mode switch in the toolbar";
+    return nullptr;
 }
 
 std::string pictureName(const std::shared_ptr<UIImageView>& view) {
@@ -98,6 +117,9 @@ protected:
         pointThumbnailsAt(server_->host());
     }
     void TearDown() override {
+        for (const auto& alert : UIAlertView::visibleAlertViews()) alert->dismissWithClickedButtonIndex(0, false);
+        ActivityView::sharedActivityView()->hideActivityIndicator();
+        countDownloadsWith(nullptr);
         window_.reset();
         screen_.reset();
         NSRunLoop::mainRunLoop()->runUntilIdle();
@@ -173,6 +195,34 @@ protected:
             }
         }
         return best;
+    }
+
+    // Pictures come from the suite's server too, and are counted by a count over the catalogue.
+    std::shared_ptr<DownloadedImagesCount> countPictures() {
+        galleryContext().app.config->urlFormat()->setImages(server_->host() + "/pic/gallery/%@");
+        galleryContext().app.config->images()->setImageStorageType(3);
+        auto count = DownloadedImagesCount::make(galleryContext(), nullptr);
+        count->setup(tempDataSource::tempImagesDataSource(galleryContext().app));
+        countDownloadsWith(count);
+        return count;
+    }
+    std::vector<std::string> requestedPictures() const {
+        std::vector<std::string> paths;
+        for (const auto& request : server_->requests())
+            if (request.path.starts_with("/pic/gallery/")) paths.push_back(request.path.substr(13));
+        return paths;
+    }
+    std::shared_ptr<UIAlertController> question() const {
+        return std::dynamic_pointer_cast<UIAlertController>(topController(window_->rootViewController()));
+    }
+    static std::vector<std::string> toolbarTitles(const std::vector<std::shared_ptr<UIBarButtonItem>>& items) {
+        std::vector<std::string> titles;
+        for (const auto& item : items) {
+            if (std::dynamic_pointer_cast<UISegmentedControl>(item->customView())) titles.push_back("(modes)");
+            else if (item->isSpace()) titles.push_back(item->width() > 0 ? "(" + std::to_string(static_cast<int>(item->width())) + ")" : "(flex)");
+            else titles.push_back(item->title());
+        }
+        return titles;
     }
 
     static inline std::unique_ptr<ContentServer> suiteServer_;
@@ -455,26 +505,25 @@ TEST_F(ThumbnailTest, TheGridAndTheListShowTheSubcategoryAndCurlFromOneToTheOthe
     EXPECT_EQ(screen->gridView()->frame(), screen->view()->bounds());
     EXPECT_EQ(screen->selectedMode(), 0u);
 
-    // The thumbnails on the server only are fetched; a picture offered as new and never seen
-    // carries the "new" sign.
-    EXPECT_EQ(settledScreen(), R"(== Everyday Life ==
+    // The thumbnails on the server only are fetched; with pictures missing from the device the
+    // toolbar offers to download them all.
+    EXPECT_EQ(settledScreen(), R"(== Seascapes ==
   | [1] filter_off  
-[2] cell "p0044_thumb.jpg"
-[3] cell "p0043_thumb.jpg"
-[4] cell "p0020_thumb.jpg"
-[5] cell "p0021_thumb.jpg" +new_item
-[6] cell "p0038_thumb.jpg"
-[7] cell "p0040_thumb.jpg"
--- toolbar: [8] <Grid>  [9] List  
+[2] cell "p0066_thumb.jpg"
+[3] cell "p0055_thumb.jpg"
+[4] cell "p0056_thumb.jpg"
+[5] cell "p0064_thumb.jpg"
+[6] cell "p0079_thumb.jpg"
+[7] cell "p0057_thumb.jpg"
+[8] cell "p0059_thumb.jpg"
+-- toolbar: [9] <Grid>  [10] List  [11] Download All  
 )");
     // Three columns of 102-point squares, 2 points apart, 5 in from the edges.
     EXPECT_EQ(screen->gridView()->frameForItemAtIndexPath({0, 0}), CGRectMake(5, 5, 102, 102));
     EXPECT_EQ(screen->gridView()->frameForItemAtIndexPath({0, 1}), CGRectMake(109, 5, 102, 102));
     EXPECT_EQ(screen->gridView()->frameForItemAtIndexPath({0, 3}), CGRectMake(5, 109, 102, 102));
 
-    auto segments = [&] {
-        return std::dynamic_pointer_cast<UISegmentedControl>(screen->toolbaritems().at(1)->customView());
-    };
+    auto segments = [&] { return segmentsOf(*screen); };
     segments()->simulateTapOnSegment(1);
     EXPECT_EQ(screen->selectedMode(), 1u);
     EXPECT_FALSE(screen->gridView()->superview());
@@ -483,12 +532,13 @@ TEST_F(ThumbnailTest, TheGridAndTheListShowTheSubcategoryAndCurlFromOneToTheOthe
     EXPECT_EQ(curl->transition, UIViewAnimationTransitionCurlUp);
     EXPECT_EQ(curl->duration, UIThumbailViewController::kModeSwitchDuration);
     EXPECT_EQ(curl->transitionView.lock(), screen->view());
-    EXPECT_EQ(settledScreen(), R"(== Everyday Life ==
+    // In list mode each picture with a description has its information button.
+    EXPECT_EQ(settledScreen(), R"(== Seascapes ==
   | [1] filter_off  
-[2] row "Jean-Honoré Fragonard" "The Swing"
-[3] row "Canaletto" "The Stonemason's Yard"
-[4] row "Pieter Bruegel the Elder" "Netherlandish Proverbs"
--- toolbar: [5] Grid  [6] <List>  
+[2] row "Ivan Aivazovsky" "The Ninth Wave"  [8] button "image info_picture"
+[3] row "Caspar David Friedrich" "The Sea of Ice"  [9] button "image info_picture"
+[4] row "Caspar David Friedrich" "The Monk by the Sea"  [10] button "image info_picture"
+-- toolbar: [5] Grid  [6] <List>  [7] Download All  
 )");
     auto row = std::dynamic_pointer_cast<UIImageCell>(screen->listView()->cellForRowAtIndexPath({0, 0}));
     ASSERT_TRUE(row);
@@ -594,4 +644,163 @@ TEST_F(ThumbnailTest, ChangedDataReloadsTheViewOnScreenAndTheFilterIsKeptOnlyWhe
     EXPECT_EQ(unfiltered->images().size(), all->size());
     EXPECT_FALSE(OEFilterStorage::filterForSubCat(*galleryContext().app.fileSystem, subCat));
     EXPECT_EQ(unfiltered->toolbaritems().size(), 3u);
+}
+
+TEST_F(ThumbnailTest, DownloadAllAsksFetchesWhatIsMissingCountsEachPictureAndThenLeavesTheToolbar) {
+    Clock::setManual();
+    auto count = countPictures();
+    const auto counted = count->downloadedCount();
+    int announced = 0;
+    auto listener = std::make_shared<NSObject>();
+    NSNotificationCenter::defaultCenter()->addObserver(
+        listener, [&](const NSNotification&) { ++announced; }, kImagesDataChanged);
+    const auto subCat = smallGroupWithServerPictures();
+    auto screen = show(subCat, {320, 480});
+    const std::string name = locale().localizedNameFieldValue(subCat->data());
+
+    // Every picture of the list in its order; those on the server only are missing.
+    std::vector<std::string> paths, missing;
+    for (const auto& row : screen->images()) paths.push_back(row.get("imagePath").stringValue());
+    for (const auto& path : paths)
+        for (const auto& p : DemoCatalogue::paintings())
+            if (DemoCatalogue::imagePathOf(p) == path && DemoCatalogue::isOnServerOnly(p)) missing.push_back(path);
+    EXPECT_EQ(screen->allImagesPaths(), paths);
+    ASSERT_FALSE(missing.empty());
+    EXPECT_EQ(toolbarTitles(screen->toolbaritems()),
+              (std::vector<std::string>{"(modes)", "(flex)", FileListDownloader::localized("Download All")}));
+    EXPECT_EQ(navigation_->toolbar()->items(), screen->toolbaritems());
+
+    // The question names the subcategory; cancelled, nothing is fetched.
+    screen->toolbaritems().back()->simulateTap();
+    pass(1);
+    auto asked = question();
+    ASSERT_TRUE(asked);
+    EXPECT_EQ(asked->title(), OECoreString("Attention"));
+    EXPECT_EQ(asked->message(), "Do you really want to download all pictures of \"" + name + "\"?");
+    ASSERT_TRUE(asked->tapActionWithTitle(OECoreString("Cancel")));
+    pass(1);
+    EXPECT_TRUE(requestedPictures().empty());
+    EXPECT_FALSE(screen->listDownloader());
+
+    // Accepted: each missing picture is fetched once, in list order, and counted.
+    screen->toolbaritems().back()->simulateTap();
+    pass(1);
+    asked = question();
+    ASSERT_TRUE(asked);
+    ASSERT_TRUE(asked->tapActionWithTitle(OECoreString("Ok")));
+    ASSERT_TRUE(pumpUntil([] { return !UIAlertView::visibleAlertViews().empty(); }));
+    EXPECT_EQ(UIAlertView::visibleAlertViews().front()->message(), FileListDownloader::localized("All images downloaded"));
+    EXPECT_EQ(requestedPictures(), missing);
+    for (const auto& path : missing) EXPECT_TRUE(exists(Sandbox::documents() + "/Data/" + path)) << path;
+    EXPECT_EQ(count->downloadedCount(), counted + static_cast<std::int64_t>(missing.size()));
+
+    // Nothing is missing now: the item goes, and the change is announced once.
+    EXPECT_EQ(toolbarTitles(screen->toolbaritems()), (std::vector<std::string>{"(flex)", "(modes)", "(flex)"}));
+    EXPECT_EQ(navigation_->toolbar()->items(), screen->toolbaritems());
+    EXPECT_EQ(segmentsOf(*screen)->selectedSegmentIndex(), 0);
+    ASSERT_TRUE(UIAlertView::visibleAlertViews().front()->tapButtonAtIndex(0));
+    ASSERT_TRUE(pumpUntil([&] { return announced == 1; }));
+    pass(1);
+    EXPECT_EQ(announced, 1);
+    NSNotificationCenter::defaultCenter()->removeObserver(listener.get());
+    EXPECT_EQ(count->downloadedCount(), counted + static_cast<std::int64_t>(missing.size())) << "and the count holds";
+}
+
+TEST_F(ThumbnailTest, ADownloadAllThatFailsLeavesTheItemForAnotherTryAndAPadPutsItAtTheEnd) {
+    Clock::setManual();
+    auto count = countPictures();
+    const auto counted = count->downloadedCount();
+    const auto subCat = smallGroupWithServerPictures();
+    std::vector<std::string> missing;
+    const auto source = catalogue();
+    const auto rows = source->list(subCat);
+    ASSERT_TRUE(rows);
+    for (const auto& row : *rows)
+        for (const auto& p : DemoCatalogue::paintings())
+            if (DemoCatalogue::imagePathOf(p) == row.get("imagePath").stringValue() && DemoCatalogue::isOnServerOnly(p))
+                missing.push_back(DemoCatalogue::imagePathOf(p));
+    ASSERT_GE(missing.size(), 2u);
+    server_->setFault("/pic/gallery/" + missing[1], {ContentServerFault::Kind::Status, 500});
+
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
+    auto screen = show(subCat, {703, 704});
+    EXPECT_EQ(toolbarTitles(screen->toolbaritems()), (std::vector<std::string>{"(90)", "(flex)", "(modes)", "(flex)",
+                                                                               FileListDownloader::localized("Download All")}));
+    // Switched to the list first: the mode stays what it is after the run.
+    screen->switchToMode(UIThumbailViewController::kModeList);
+    screen->downloadAllImagesClick();
+    pass(1);
+    ASSERT_TRUE(question());
+    ASSERT_TRUE(question()->tapActionWithTitle(OECoreString("Ok")));
+    ASSERT_TRUE(pumpUntil([] { return !UIAlertView::visibleAlertViews().empty(); }));
+    EXPECT_NE(UIAlertView::visibleAlertViews().front()->message().find(FileListDownloader::localized("Error downloading")),
+              std::string::npos);
+    ASSERT_TRUE(UIAlertView::visibleAlertViews().front()->tapButtonAtIndex(0));
+    pass(1);
+    // The first came and counts; the failing one does not; the item stays.
+    EXPECT_TRUE(exists(Sandbox::documents() + "/Data/" + missing[0]));
+    EXPECT_FALSE(exists(Sandbox::documents() + "/Data/" + missing[1]));
+    EXPECT_EQ(count->downloadedCount(), counted + 1);
+    EXPECT_EQ(screen->toolbaritems().size(), 5u);
+    EXPECT_EQ(screen->toolbaritems().back()->title(), FileListDownloader::localized("Download All"));
+    EXPECT_EQ(screen->selectedMode(), UIThumbailViewController::kModeList);
+}
+
+TEST_F(ThumbnailTest, ListRowsCarryAnInformationButtonThatOpensThePicturesInformation) {
+    Clock::setManual();
+    const auto subCat = smallGroupWithServerPictures();
+    auto screen = show(subCat, {320, 480});
+    auto infoButtonOf = [](const std::shared_ptr<UIView>& view) -> std::shared_ptr<UIButton> {
+        for (const auto& sub : view->subviews())
+            if (auto button = std::dynamic_pointer_cast<UIButton>(sub)) return button;
+        return nullptr;
+    };
+    // None in the grid.
+    auto item = std::dynamic_pointer_cast<UIThumbCollectionCell>(screen->gridView()->cellForItemAtIndexPath({0, 1}));
+    ASSERT_TRUE(item);
+    EXPECT_FALSE(infoButtonOf(item->imageView()));
+
+    screen->switchToMode(UIThumbailViewController::kModeList);
+    auto row = std::dynamic_pointer_cast<UIImageCell>(screen->listView()->cellForRowAtIndexPath({0, 1}));
+    ASSERT_TRUE(row);
+    auto button = infoButtonOf(row->image());
+    ASSERT_TRUE(button);
+    EXPECT_EQ(button->tag(), 1);
+    EXPECT_EQ(button->currentImage()->name(), "info_picture");
+    EXPECT_EQ(button->frame().origin, CGPointMake(0, 0));
+    EXPECT_EQ(button->frame().size, button->currentImage()->size());
+    EXPECT_EQ(row->image()->subviews().back(), button) << "on top of the signs";
+    EXPECT_TRUE(row->image()->isUserInteractionEnabled());
+
+    // Touched where it is on the screen, the first row's opens that picture's information.
+    const Value::Dictionary& picture = screen->images()[0];
+    SimSession session(false);
+    const std::string screenText = session.screen().text();
+    ASSERT_NE(screenText.find("button \"image info_picture\""), std::string::npos) << screenText;
+    ASSERT_TRUE(session.execute(SimCommand::parse("tap image info_picture")).ok);
+    pass(1);
+    auto info = std::dynamic_pointer_cast<UIInfoView>(navigation_->topViewController());
+    ASSERT_TRUE(info);
+    const std::string author = locale().localizedAuthorFieldValue(picture);
+    EXPECT_EQ(info->author(), author + " - " + locale().localizedNameFieldValue(picture));
+    EXPECT_EQ(info->text(), locale().localizedDescriptionFieldValue(picture));
+    EXPECT_FALSE(info->text().empty());
+    navigation_->popViewControllerAnimated(false);
+    session.settle();
+
+    // A picture without a description in the current language has no button.
+    Value::Dictionary plain = picture;
+    for (const auto& key : {locale().descriptionFieldKey(), std::string("description"), std::string("description_en")})
+        (void)plain.erase(key);
+    EXPECT_FALSE(screen->needInfoButton(plain));
+    auto view = UIImageView::initWithFrame(CGRectMake(0, 0, 102, 102));
+    screen->configureThumbImageView(view, plain, 0);
+    EXPECT_FALSE(infoButtonOf(view));
+    screen->configureThumbImageView(view, picture, 3);
+    ASSERT_TRUE(infoButtonOf(view));
+    EXPECT_EQ(infoButtonOf(view)->tag(), 3);
+    // Back in the grid, a configured view loses it.
+    screen->switchToMode(UIThumbailViewController::kModeGrid);
+    screen->configureThumbImageView(view, picture, 3);
+    EXPECT_FALSE(infoButtonOf(view));
 }

@@ -1,5 +1,6 @@
 // The screen read as text and drawn as a picture, in process: the text screen decodes no
-// picture (a shot decodes each one once), and a huge label shows only its beginning in both.
+// picture (a shot decodes each one once), a huge label shows only its beginning in both, and
+// the buttons inside a table row are listed on its line and can be tapped.
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Sandbox.h"
@@ -11,10 +12,14 @@
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
+#include "platform/ui/UITableView.h"
+#include "platform/ui/UITableViewCell.h"
 #include "platform/ui/UIViewController.h"
 #include "platform/ui/UIWindow.h"
 #include "simulator/SimRenderer.h"
+#include "simulator/SimCommand.h"
 #include "simulator/SimScreen.h"
+#include "simulator/SimSession.h"
 #include "tests/fixtures/KeyWindowTest.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +29,30 @@
 #include <vector>
 
 namespace {
+
+// Rows with a "Go" button each, the second one hidden; taps of the rows and buttons are logged.
+class ButtonRows : public NSObject, public UITableViewDataSource, public UITableViewDelegate {
+public:
+    long numberOfRowsInSection(const std::shared_ptr<UITableView>&, long) override { return 2; }
+    std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(const std::shared_ptr<UITableView>&,
+                                                           const NSIndexPath& indexPath) override {
+        auto cell = UITableViewCell::initWithStyle(UITableViewCellStyleDefault, "row");
+        cell->textLabel()->setText("Row " + std::to_string(indexPath.row));
+        auto button = UIButton::buttonWithType(UIButtonTypeSystem);
+        button->setTitle("Go", UIControlStateNormal);
+        button->setFrame(CGRectMake(250, 5, 50, 30));
+        button->setHidden(indexPath.row == 1);
+        const long row = indexPath.row;
+        button->addTarget(nullptr, [this, row](const auto&) { log.push_back("go " + std::to_string(row)); },
+                          UIControlEventTouchUpInside);
+        cell->contentView()->addSubview(button);
+        return cell;
+    }
+    void didSelectRowAtIndexPath(const std::shared_ptr<UITableView>&, const NSIndexPath& indexPath) override {
+        log.push_back("row " + std::to_string(indexPath.row));
+    }
+    std::vector<std::string> log;
+};
 
 class ScreenTest : public KeyWindowTest {
 protected:
@@ -127,4 +156,33 @@ TEST_F(ScreenTest, ADisabledButtonsImageIsDrawnFaded) {
     EXPECT_LT(red(50, 110), 10);    // the enabled one in full
     EXPECT_GT(red(150, 110), 140);  // the disabled one mostly the white under it
     EXPECT_LT(red(150, 110), 230);
+}
+
+TEST_F(ScreenTest, ButtonsInsideARowAreListedOnItsLineNumberedAfterTheRestAndTapped) {
+    auto rows = std::make_shared<ButtonRows>();
+    auto table = UITableView::initWithFrame(CGRectMake(0, 100, 320, 100));
+    table->setDataSource(rows);
+    table->setDelegate(rows);
+    root->view()->addSubview(table);
+    table->reloadData();
+    auto after = UIButton::buttonWithType(UIButtonTypeSystem);
+    after->setTitle("Below", UIControlStateNormal);
+    after->setFrame(CGRectMake(20, 300, 100, 44));
+    root->view()->addSubview(after);
+    window->layoutIfNeeded();
+
+    // The hidden button is not listed; the visible one takes the number after everything else,
+    // so the control below the table keeps the number it would have without it.
+    const SimScreen screen = SimScreen::capture();
+    EXPECT_EQ(screen.text(), "[1] row \"Row 0\"  [4] button \"Go\"\n[2] row \"Row 1\"\n[3] button \"Below\"\n")
+        << screen.text();
+
+    const CGFloat scale = UIImage::screenScale();
+    {
+        SimSession session(false);
+        EXPECT_TRUE(session.execute(SimCommand::parse("tap 4")).ok);
+        EXPECT_TRUE(session.execute(SimCommand::parse("tap 2")).ok);
+    }
+    UIImage::setScreenScale(scale);  // the session draws at the device's scale
+    EXPECT_EQ(rows->log, (std::vector<std::string>{"go 0", "row 1"}));
 }

@@ -36,7 +36,7 @@ const Expected kExpected[] = {
     {"Innactive", 10, 6, false},     {"br280x50.png", 280, 50, true},  {"back", 22, 22, true},
     {"forward", 22, 22, true},       {"offline", 100, 100, true},     {"aleft", 22, 22, true},
     {"ajustify", 22, 22, true},      {"filter_on", 22, 22, true},     {"filter_off", 22, 22, true},
-    {"cb_dark_on", 22, 22, true},    {"cb_dark_off", 22, 22, true},
+    {"cb_dark_on", 22, 22, true},    {"cb_dark_off", 22, 22, true},   {"info_picture", 22, 22, true},
     {"action", 22, 22, true},        {"button_hd", 30, 22, true},     {"button_hd_up", 30, 22, true},
     {"slide", 22, 22, true},         {"pause_slide", 22, 22, true},   {"i", 22, 22, true},
     {"favorite_on", 22, 22, true},   {"favorite_off", 22, 22, true},

@@ -1,12 +1,18 @@
 // Alerts: actions in order, a tap dismissing the alert and running the handler exactly once,
-// the single cancel action, text fields, and the older alert view's delegate calls.
+// the single cancel action, text fields, and the older alert view's delegate calls. An alert is
+// modal: it takes every touch until it is answered, the newest of two first, and a screen
+// presented from under it waits until it has gone.
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/ui/UIAlertController.h"
+#include "platform/ui/UIAlertModality.h"
+#include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIDevice.h"
+#include "platform/ui/UITableView.h"
+#include "platform/ui/UITableViewCell.h"
 #include "platform/ui/UITextField.h"
 #include "platform/ui/UIWindow.h"
 #include "tests/fixtures/KeyWindowTest.h"
@@ -16,6 +22,26 @@
 namespace {
 
 class AlertTest : public KeyWindowTest {};
+
+// One section of rows; taps are counted.
+class Rows : public NSObject, public UITableViewDataSource, public UITableViewDelegate {
+public:
+    long numberOfRowsInSection(const std::shared_ptr<UITableView>&, long) override { return 3; }
+    std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(const std::shared_ptr<UITableView>&,
+                                                           const NSIndexPath&) override {
+        return UITableViewCell::initWithStyle(UITableViewCellStyleDefault, "row");
+    }
+    void didSelectRowAtIndexPath(const std::shared_ptr<UITableView>&, const NSIndexPath&) override { ++taps; }
+    int taps = 0;
+};
+
+std::shared_ptr<UIAlertController> question(const std::string& title, int* answered) {
+    auto alert = UIAlertController::alertControllerWithTitle(title, "", UIAlertControllerStyle::Alert);
+    alert->addAction(UIAlertAction::actionWithTitle("Ok", UIAlertActionStyle::Default, [answered](const auto&) {
+        if (answered) ++*answered;
+    }));
+    return alert;
+}
 
 class Listener : public NSObject, public UIAlertViewDelegate {
 public:
@@ -105,4 +131,122 @@ TEST_F(AlertTest, AlertViewTellsItsDelegateAndStaysAliveUntilAnswered) {
     EXPECT_EQ(listener->calls, (std::vector<std::string>{"clicked 0", "will 0", "did 0"}));
     EXPECT_TRUE(weak.expired());
     EXPECT_TRUE(UIAlertView::visibleAlertViews().empty());
+}
+
+TEST_F(AlertTest, AnAlertTakesEveryTouchUntilOneOfItsActionsEndsIt) {
+    auto button = UIButton::buttonWithType(UIButtonTypeSystem);
+    button->setFrame(CGRectMake(20, 100, 120, 44));
+    int pressed = 0;
+    button->addTarget(nullptr, [&](const auto&) { ++pressed; }, UIControlEventTouchUpInside);
+    auto rows = std::make_shared<Rows>();
+    auto table = UITableView::initWithFrame(CGRectMake(0, 200, 320, 200));
+    table->setDataSource(rows);
+    table->setDelegate(rows);
+    root->view()->addSubview(button);
+    root->view()->addSubview(table);
+    table->reloadData();
+    int barTaps = 0;
+    auto item = UIBarButtonItem::initWithTitle("Edit", UIBarButtonItemStylePlain, nullptr, [&](const auto&) { ++barTaps; });
+    const CGPoint centre{80, 122};
+
+    int answered = 0;
+    auto alert = question("Attention", &answered);
+    root->presentViewController(alert, true, nullptr);
+    EXPECT_TRUE(UIAlertModality::isAlertUp());
+    // Under it, nothing takes a touch: not through the window, nor a control, a row or a bar item.
+    window->tap(centre);
+    button->simulateTap();
+    table->simulateTapOnRow({0, 1});
+    item->simulateTap();
+    EXPECT_EQ(pressed, 0);
+    EXPECT_EQ(rows->taps, 0);
+    EXPECT_EQ(barTaps, 0);
+    Clock::advance(1);
+    window->tap(centre);
+    EXPECT_EQ(pressed, 0);
+
+    // Its own action ends it; then touches reach the screen again.
+    EXPECT_TRUE(alert->tapActionWithTitle("Ok"));
+    EXPECT_EQ(answered, 1);
+    EXPECT_FALSE(UIAlertModality::isAlertUp());
+    window->tap(centre);
+    table->simulateTapOnRow({0, 1});
+    item->simulateTap();
+    EXPECT_EQ(pressed, 1);
+    EXPECT_EQ(rows->taps, 1);
+    EXPECT_EQ(barTaps, 1);
+
+    // The older alert view is modal too, and of two alerts only the newer is answered.
+    auto older = question("Older", &answered);
+    root->presentViewController(older, false, nullptr);
+    auto newer = UIAlertView::initWithTitle("Newer", "", nullptr, "OK", {});
+    newer->show();
+    EXPECT_EQ(UIAlertModality::topAlert(), newer);
+    button->simulateTap();
+    EXPECT_EQ(pressed, 1);
+    EXPECT_FALSE(older->tapActionAtIndex(0));
+    EXPECT_EQ(root->presentedViewController(), older);
+    EXPECT_TRUE(newer->tapButtonAtIndex(0));
+    EXPECT_TRUE(older->tapActionAtIndex(0));
+    EXPECT_EQ(answered, 2);
+    EXPECT_FALSE(UIAlertModality::isAlertUp());
+    button->simulateTap();
+    EXPECT_EQ(pressed, 2);
+}
+
+TEST_F(AlertTest, AScreenPresentedFromUnderAnAlertWaitsUntilTheAlertHasGone) {
+    int answered = 0;
+    auto alert = question("Attention", &answered);
+    root->presentViewController(alert, true, nullptr);
+    Clock::advance(1);
+
+    // A second alert and a screen, asked for while the first is up: neither comes yet.
+    auto second = question("Second", &answered);
+    auto screen = UIViewController::make();
+    root->presentViewController(second, true, nullptr);
+    EXPECT_EQ(UIAlertModality::waitingCount(), 1u);
+    EXPECT_EQ(root->presentedViewController(), alert);
+    EXPECT_FALSE(second->isViewLoaded() && second->view()->window());
+
+    // Answered: the second alert comes once its action has run; a screen asked for meanwhile
+    // goes behind it, and waits for it in turn.
+    bool screenShown = false;
+    EXPECT_TRUE(alert->tapActionAtIndex(0));
+    root->presentViewController(screen, false, [&] { screenShown = true; });
+    EXPECT_EQ(UIAlertModality::waitingCount(), 2u);
+    EXPECT_EQ(root->presentedViewController(), nullptr);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    Clock::advance(1);
+    EXPECT_EQ(root->presentedViewController(), second);
+    EXPECT_EQ(UIAlertModality::topAlert(), second);
+    EXPECT_FALSE(screenShown);
+    EXPECT_EQ(UIAlertModality::waitingCount(), 1u);
+
+    EXPECT_TRUE(second->tapActionAtIndex(0));
+    EXPECT_EQ(answered, 2);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    Clock::advance(1);
+    EXPECT_EQ(root->presentedViewController(), screen);
+    EXPECT_TRUE(screenShown);
+    EXPECT_EQ(UIAlertModality::waitingCount(), 0u);
+
+    // With nothing up, a presentation goes at once.
+    root->dismissViewControllerAnimated(false, nullptr);
+    EXPECT_FALSE(UIAlertModality::isAlertUp());
+    auto another = UIViewController::make();
+    root->presentViewController(another, false, nullptr);
+    EXPECT_EQ(root->presentedViewController(), another);
+}
+
+TEST_F(AlertTest, AFreshApplicationForgetsTheAlertsAndWhatWaitedForThem) {
+    UIAlertView::initWithTitle("Left", "", nullptr, "OK", {})->show();
+    auto later = UIViewController::make();
+    root->presentViewController(later, false, nullptr);
+    EXPECT_EQ(UIAlertModality::waitingCount(), 1u);
+    UIApplication::sharedApplication()->reset();
+    EXPECT_FALSE(UIAlertModality::isAlertUp());
+    EXPECT_TRUE(UIAlertView::visibleAlertViews().empty());
+    EXPECT_EQ(UIAlertModality::waitingCount(), 0u);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_FALSE(later->isViewLoaded());
 }

@@ -1,0 +1,121 @@
+// The alerts on screen, newest last, and the presentations waiting for them to go.
+#include "platform/ui/UIAlertModality.h"
+
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/ui/UIViewController.h"
+
+#include <algorithm>
+#include <deque>
+#include <vector>
+
+namespace {
+
+struct Modality {
+    std::vector<std::weak_ptr<NSObject>> alerts;
+    std::deque<std::function<void()>> waiting;
+    // Bumped by reset, so a drain posted before it does nothing after it.
+    unsigned long generation = 0;
+    // The waiting presentations are going ahead now.
+    bool draining = false;
+};
+
+Modality& modality() {
+    static auto* state = new Modality;  // main thread only; never destroyed
+    return *state;
+}
+
+// Alerts that went away without saying so (destroyed while shown) are dropped.
+void prune() {
+    auto& alerts = modality().alerts;
+    alerts.erase(std::remove_if(alerts.begin(), alerts.end(), [](const auto& weak) { return weak.expired(); }),
+                 alerts.end());
+}
+
+void drainWaiting(unsigned long generation) {
+    auto& state = modality();
+    if (generation != state.generation) return;
+    // Each one checks again: one that puts up an alert makes the rest wait once more.
+    std::deque<std::function<void()>> batch;
+    batch.swap(state.waiting);
+    state.draining = true;
+    for (auto& presentation : batch) {
+        if (UIAlertModality::isAlertUp()) state.waiting.push_back(std::move(presentation));
+        else presentation();
+    }
+    state.draining = false;
+}
+
+}  // namespace
+
+void UIAlertModality::alertShown(const std::shared_ptr<NSObject>& alert) {
+    if (!alert) return;
+    prune();
+    auto& alerts = modality().alerts;
+    for (const auto& weak : alerts)
+        if (weak.lock() == alert) return;
+    alerts.push_back(alert);
+}
+
+void UIAlertModality::alertEnded(const NSObject* alert) {
+    auto& state = modality();
+    state.alerts.erase(std::remove_if(state.alerts.begin(), state.alerts.end(),
+                                      [alert](const auto& weak) {
+                                          auto live = weak.lock();
+                                          return !live || live.get() == alert;
+                                      }),
+                       state.alerts.end());
+    if (state.alerts.empty() && !state.waiting.empty()) {
+        const unsigned long generation = state.generation;
+        NSRunLoop::mainRunLoop()->post([generation] { drainWaiting(generation); });
+    }
+}
+
+bool UIAlertModality::isAlertUp() {
+    prune();
+    return !modality().alerts.empty();
+}
+
+std::shared_ptr<NSObject> UIAlertModality::topAlert() {
+    prune();
+    const auto& alerts = modality().alerts;
+    return alerts.empty() ? nullptr : alerts.back().lock();
+}
+
+bool UIAlertModality::isTopAlert(const NSObject* alert) {
+    auto top = topAlert();
+    return !top || top.get() == alert;
+}
+
+bool UIAlertModality::touchReaches(const UIView* view) {
+    auto top = topAlert();
+    if (!top) return true;
+    auto controller = std::dynamic_pointer_cast<UIViewController>(top);
+    if (!controller || !view || !controller->isViewLoaded()) return false;
+    return view->isDescendantOfView(controller->view().get());
+}
+
+bool UIAlertModality::mustWait(const NSObject* presenter) {
+    if (isAlertUp()) return !isTopAlert(presenter);
+    return !modality().waiting.empty() && !modality().draining;
+}
+
+void UIAlertModality::afterAlerts(std::function<void()> presentation) {
+    if (!presentation) return;
+    auto& state = modality();
+    state.waiting.push_back(std::move(presentation));
+    // Nothing to wait for any more (the alert went meanwhile): they go on the next turn.
+    if (!isAlertUp() && state.waiting.size() == 1 && !state.draining) {
+        const unsigned long generation = state.generation;
+        NSRunLoop::mainRunLoop()->post([generation] { drainWaiting(generation); });
+    }
+}
+
+std::size_t UIAlertModality::waitingCount() { return modality().waiting.size(); }
+
+void UIAlertModality::reset() {
+    auto& state = modality();
+    state.alerts.clear();
+    state.waiting.clear();
+    state.draining = false;
+    ++state.generation;
+}
