@@ -124,12 +124,17 @@ TEST_F(TableDelegatesTest, PictureRowsShowTheGroupPictureBesideItsName) {
     EXPECT_EQ(cell->selectionStyle(), UITableViewCellSelectionStyleGray);
     EXPECT_FALSE(cell->infoButton()->isHidden());
 
-    EXPECT_EQ(screenOf(ImageCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext())), R"([1] row "Portraits"  [7] button "info"
-[2] row "Religious Scenes"
-[3] row "Mythology"  [8] button "info"
-[4] row "Still Life"  [9] button "info"
-[5] row "History Painting"  [10] button "info"
-[6] row "Everyday Life"  [11] button "info"
+    EXPECT_EQ(screenOf(ImageCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext())), R"([1] row "Portraits"
+  [2] button "info"
+[3] row "Religious Scenes"
+[4] row "Mythology"
+  [5] button "info"
+[6] row "Still Life"
+  [7] button "info"
+[8] row "History Painting"
+  [9] button "info"
+[10] row "Everyday Life"
+  [11] button "info"
 )");
 }
 
@@ -170,11 +175,15 @@ TEST_F(TableDelegatesTest, ThePadRowHeightMovesThePictureAndTheLabels) {
 
     auto delegate = ImageCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext());
     delegate->setCellHeight(149);
-    EXPECT_EQ(screenOf(delegate), R"([1] row "Portraits"  [6] button "info"
-[2] row "Religious Scenes"
-[3] row "Mythology"  [7] button "info"
-[4] row "Still Life"  [8] button "info"
-[5] row "History Painting"  [9] button "info"
+    EXPECT_EQ(screenOf(delegate), R"([1] row "Portraits"
+  [2] button "info"
+[3] row "Religious Scenes"
+[4] row "Mythology"
+  [5] button "info"
+[6] row "Still Life"
+  [7] button "info"
+[8] row "History Painting"
+  [9] button "info"
 )");
     auto cell = std::dynamic_pointer_cast<UIImageCell>(table_->cellForRowAtIndexPath(pathOfGroup(1)));
     ASSERT_TRUE(cell);
@@ -262,22 +271,37 @@ TEST_F(TableDelegatesTest, ThePainterListCountsPicturesAndOffersInformationWhere
     ASSERT_EQ(owner_->infoCells.size(), 1u);
     EXPECT_EQ(owner_->infoCells[0], cell);
 
-    EXPECT_EQ(screenOf(StandartCellInfo_TableViewDelegate::initWithDataSource(source, galleryContext())), R"([1] row "Albrecht Dürer" "paintings 2"  [17] button "info"
-[2] row "Alexei Savrasov" "paintings 1"
-[3] row "Antoine Watteau" "paintings 1"  [18] button "info"
-[4] row "Canaletto" "paintings 2"  [19] button "info"
-[5] row "Caravaggio" "paintings 3"  [20] button "info"
-[6] row "Caspar David Friedrich" "paintings 3"  [21] button "info"
-[7] row "Claude Monet" "paintings 5"  [22] button "info"
-[8] row "Diego Velázquez" "paintings 3"  [23] button "info"
-[9] row "Edgar Degas" "paintings 2"  [24] button "info"
-[10] row "Edvard Munch" "paintings 2"  [25] button "info"
-[11] row "Eugène Delacroix" "paintings 2"  [26] button "info"
-[12] row "Francisco Goya" "paintings 3"  [27] button "info"
-[13] row "Georges Seurat" "paintings 1"  [28] button "info"
-[14] row "Giotto di Bondone" "paintings 0"  [29] button "info"
-[15] row "Gustav Klimt" "paintings 2"  [30] button "info"
-[16] row "Gustave Courbet" "paintings 3"  [31] button "info"
+    EXPECT_EQ(screenOf(StandartCellInfo_TableViewDelegate::initWithDataSource(source, galleryContext())), R"([1] row "Albrecht Dürer" "paintings 2"
+  [2] button "info"
+[3] row "Alexei Savrasov" "paintings 1"
+[4] row "Antoine Watteau" "paintings 1"
+  [5] button "info"
+[6] row "Canaletto" "paintings 2"
+  [7] button "info"
+[8] row "Caravaggio" "paintings 3"
+  [9] button "info"
+[10] row "Caspar David Friedrich" "paintings 3"
+  [11] button "info"
+[12] row "Claude Monet" "paintings 5"
+  [13] button "info"
+[14] row "Diego Velázquez" "paintings 3"
+  [15] button "info"
+[16] row "Edgar Degas" "paintings 2"
+  [17] button "info"
+[18] row "Edvard Munch" "paintings 2"
+  [19] button "info"
+[20] row "Eugène Delacroix" "paintings 2"
+  [21] button "info"
+[22] row "Francisco Goya" "paintings 3"
+  [23] button "info"
+[24] row "Georges Seurat" "paintings 1"
+  [25] button "info"
+[26] row "Giotto di Bondone" "paintings 0"
+  [27] button "info"
+[28] row "Gustav Klimt" "paintings 2"
+  [29] button "info"
+[30] row "Gustave Courbet" "paintings 3"
+  [31] button "info"
 )");
 }
 

@@ -535,10 +535,13 @@ TEST_F(ThumbnailTest, TheGridAndTheListShowTheSubcategoryAndCurlFromOneToTheOthe
     // In list mode each picture with a description has its information button.
     EXPECT_EQ(settledScreen(), R"(== Seascapes ==
   | [1] filter_off  
-[2] row "Ivan Aivazovsky" "The Ninth Wave"  [8] button "image info_picture"
-[3] row "Caspar David Friedrich" "The Sea of Ice"  [9] button "image info_picture"
-[4] row "Caspar David Friedrich" "The Monk by the Sea"  [10] button "image info_picture"
--- toolbar: [5] Grid  [6] <List>  [7] Download All  
+[2] row "Ivan Aivazovsky" "The Ninth Wave"
+  [3] button "image info_picture"
+[4] row "Caspar David Friedrich" "The Sea of Ice"
+  [5] button "image info_picture"
+[6] row "Caspar David Friedrich" "The Monk by the Sea"
+  [7] button "image info_picture"
+-- toolbar: [8] Grid  [9] <List>  [10] Download All  
 )");
     auto row = std::dynamic_pointer_cast<UIImageCell>(screen->listView()->cellForRowAtIndexPath({0, 0}));
     ASSERT_TRUE(row);

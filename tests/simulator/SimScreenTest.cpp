@@ -158,7 +158,7 @@ TEST_F(ScreenTest, ADisabledButtonsImageIsDrawnFaded) {
     EXPECT_LT(red(150, 110), 230);
 }
 
-TEST_F(ScreenTest, ButtonsInsideARowAreListedOnItsLineNumberedAfterTheRestAndTapped) {
+TEST_F(ScreenTest, ButtonsInsideARowAreListedUnderItAndTapped) {
     auto rows = std::make_shared<ButtonRows>();
     auto table = UITableView::initWithFrame(CGRectMake(0, 100, 320, 100));
     table->setDataSource(rows);
@@ -171,17 +171,16 @@ TEST_F(ScreenTest, ButtonsInsideARowAreListedOnItsLineNumberedAfterTheRestAndTap
     root->view()->addSubview(after);
     window->layoutIfNeeded();
 
-    // The hidden button is not listed; the visible one takes the number after everything else,
-    // so the control below the table keeps the number it would have without it.
+    // The hidden button is not listed; the visible one has a number of its own under its row.
     const SimScreen screen = SimScreen::capture();
-    EXPECT_EQ(screen.text(), "[1] row \"Row 0\"  [4] button \"Go\"\n[2] row \"Row 1\"\n[3] button \"Below\"\n")
+    EXPECT_EQ(screen.text(), "[1] row \"Row 0\" \"Go\"\n  [2] button \"Go\"\n[3] row \"Row 1\"\n[4] button \"Below\"\n")
         << screen.text();
 
     const CGFloat scale = UIImage::screenScale();
     {
         SimSession session(false);
-        EXPECT_TRUE(session.execute(SimCommand::parse("tap 4")).ok);
         EXPECT_TRUE(session.execute(SimCommand::parse("tap 2")).ok);
+        EXPECT_TRUE(session.execute(SimCommand::parse("tap 3")).ok);
     }
     UIImage::setScreenScale(scale);  // the session draws at the device's scale
     EXPECT_EQ(rows->log, (std::vector<std::string>{"go 0", "row 1"}));
