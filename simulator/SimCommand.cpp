@@ -171,6 +171,16 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
         c.kind = Kind::Await;
         c.text = unquote(rest);
         c.seconds = kAwaitSeconds;
+    } else if (verb == "pause") {
+        if (readNumber(rest, c.seconds) != NumberWord::Finite || c.seconds < 0 || c.seconds > kMaxRealSeconds)
+            return invalid("pause needs a number of seconds of real time from 0 to " + bound(kMaxRealSeconds));
+        c.kind = Kind::Pause;
+    } else if (verb == "idle") {
+        c.seconds = kAwaitSeconds;
+        if (!rest.empty() &&
+            (readNumber(rest, c.seconds) != NumberWord::Finite || c.seconds <= 0 || c.seconds > kMaxRealSeconds))
+            return invalid("idle takes a number of seconds of real time above 0 and at most " + bound(kMaxRealSeconds));
+        c.kind = Kind::Idle;
     } else if (verb == "quit" || verb == "exit") {
         c.kind = Kind::Quit;
     } else if (verb == "help" || verb == "?") {
@@ -203,9 +213,13 @@ const char* SimCommand::helpText() {
            "  back                      go back (navigation back button or close the modal screen)\n"
            "  rotate [left|right|portrait|landscape]\n"
            "  background | foreground   send the application to the background and back\n"
-           "  advance SECONDS           move the clock forward\n"
+           "  advance SECONDS           move the clock forward (replies on their way arrive first)\n"
            "  shot FILE.png             save a picture of the screen\n"
            "  expect TEXT               fail unless TEXT is on the screen\n"
            "  await TEXT                wait (up to 15 s of real time) for TEXT, as for a download\n"
-           "  quit\n";
+           "  pause SECONDS             let the application run SECONDS of real time, nobody typing\n"
+           "  idle [SECONDS]            let it run until no transfer is in flight and no work is queued\n"
+           "                            (fails after SECONDS of real time, 15 by default)\n"
+           "  quit\n"
+           "While it waits for a line the application runs on; its clock moves only with advance.\n";
 }

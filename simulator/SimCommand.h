@@ -23,6 +23,8 @@ struct SimCommand {
         Shot,        // render the screen to a PNG file
         Expect,      // fail unless the screen shows a text
         Await,       // wait in real time (what comes over the network) until the screen shows a text
+        Pause,       // nobody types for some real time; the application runs on (the clock stands still)
+        Idle,        // the application runs on until it has nothing left to do (no transfer, no queued work)
         Quit,
         Help,
     };
@@ -50,8 +52,10 @@ struct SimCommand {
     static constexpr double kMaxSpeed = 100000;
     static constexpr double kMaxSeconds = 366.0 * 24 * 60 * 60;
     static constexpr double kMaxControlNumber = 99999;
-    // The real time `await` waits at most.
+    // The real time `await` and `idle` wait at most (unless `idle` is given its own).
     static constexpr double kAwaitSeconds = 15;
+    // The real time `pause` and `idle` may be given at most.
+    static constexpr double kMaxRealSeconds = 600;
 
     static SimCommand parse(const std::string& line);
     // The command list printed by `help`.
