@@ -222,6 +222,16 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
             c.dx = w;
             c.dy = h;
         }
+    } else if (verb == "pause") {
+        if (readNumber(rest, c.seconds) != NumberWord::Finite || c.seconds < 0 || c.seconds > kMaxRealSeconds)
+            return invalid("pause needs a number of seconds of real time from 0 to " + bound(kMaxRealSeconds));
+        c.kind = Kind::Pause;
+    } else if (verb == "idle") {
+        c.seconds = kAwaitSeconds;
+        if (!rest.empty() &&
+            (readNumber(rest, c.seconds) != NumberWord::Finite || c.seconds <= 0 || c.seconds > kMaxRealSeconds))
+            return invalid("idle takes a number of seconds of real time above 0 and at most " + bound(kMaxRealSeconds));
+        c.kind = Kind::Idle;
     } else if (verb == "quit" || verb == "exit") {
         c.kind = Kind::Quit;
     } else if (verb == "help" || verb == "?") {
@@ -268,11 +278,15 @@ const char* SimCommand::helpText() {
            "  back                      go back (navigation back button or close the modal screen)\n"
            "  rotate [left|right|portrait|landscape]\n"
            "  background | foreground   send the application to the background and back\n"
-           "  advance SECONDS           move the clock forward\n"
+           "  advance SECONDS           move the clock forward (replies on their way arrive first)\n"
            "  shot FILE.png|FILE.jpg    save a picture of the screen (PNG or JPEG, as the name says)\n"
            "  expect TEXT               fail unless TEXT is on the screen\n"
            "  await TEXT                wait (up to 15 s of real time) for TEXT, as for a download\n"
+           "  pause SECONDS             let the application run SECONDS of real time, nobody typing\n"
+           "  idle [SECONDS]            let it run until no transfer is in flight and no work is queued\n"
+           "                            (fails after SECONDS of real time, 15 by default)\n"
            "  display connect [WxH]     connect an external screen (1920x1080 points unless given)\n"
            "  display disconnect        disconnect it\n"
-           "  quit\n";
+           "  quit\n"
+           "While it waits for a line the application runs on; its clock moves only with advance.\n";
 }

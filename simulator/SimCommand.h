@@ -25,6 +25,8 @@ struct SimCommand {
         Expect,      // fail unless the screen shows a text
         Await,       // wait in real time (what comes over the network) until the screen shows a text
         Display,     // connect or disconnect an external screen
+        Pause,       // nobody types for some real time; the application runs on (the clock stands still)
+        Idle,        // the application runs on until it has nothing left to do (no transfer, no queued work)
         Quit,
         Help,
     };
@@ -56,8 +58,10 @@ struct SimCommand {
     static constexpr double kDefaultDisplayWidth = 1920;
     static constexpr double kDefaultDisplayHeight = 1080;
     static constexpr double kMaxDisplaySide = 8192;
-    // The real time `await` waits at most.
+    // The real time `await` and `idle` wait at most (unless `idle` is given its own).
     static constexpr double kAwaitSeconds = 15;
+    // The real time `pause` and `idle` may be given at most.
+    static constexpr double kMaxRealSeconds = 600;
 
     static SimCommand parse(const std::string& line);
     // "png" or "jpeg" as a shot's file name asks (by its extension), "" for neither.

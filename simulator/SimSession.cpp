@@ -1,8 +1,10 @@
 // Carrying out simulator commands against the running application.
 #include "simulator/SimSession.h"
 
+#include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
+#include "platform/net/URLNetwork.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIDevice.h"
@@ -31,6 +33,12 @@
 #include <thread>
 
 namespace {
+
+// Real time without news from a live transfer after which its reply is taken not to be on its
+// way: a loopback answer comes well within it.
+constexpr double kNetworkQuietSeconds = 0.25;
+// Real time one step of `advance` follows the network at most.
+constexpr double kCatchUpSeconds = 15;
 
 std::shared_ptr<UIWindow> keyWindow() {
     auto app = UIApplication::sharedApplication();
@@ -81,6 +89,11 @@ SimSession::~SimSession() {
     NSRunLoop::mainRunLoop()->runUntilIdle();
 }
 
+void SimSession::end() {
+    launched_ = false;
+    UIApplication::sharedApplication()->shutDown();
+}
+
 bool SimSession::launch(const std::string& delegateClassName) {
     launched_ = UIApplication::sharedApplication()->launch(delegateClassName);
     settle();
@@ -98,6 +111,57 @@ void SimSession::settle() {
 void SimSession::pass(double seconds) {
     Clock::advance(seconds);
     settle();
+}
+
+void SimSession::runUntilInput(const std::function<bool()>& inputReady) {
+    while (!NSRunLoop::mainRunLoop()->runUntil(inputReady, 3600)) {
+    }
+}
+
+void SimSession::advance(double seconds) {
+    const double end = Clock::now() + seconds;
+    for (;;) {
+        catchUpWithNetwork();
+        const double now = Clock::now();
+        if (now >= end) break;
+        Clock::advance(std::min(end, std::max(now, Clock::nextFireTime())) - now);
+    }
+    settle();
+}
+
+void SimSession::catchUpWithNetwork() {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::duration<double>(kCatchUpSeconds);
+    for (;;) {
+        const std::uint64_t before = URLNetwork::activityCount();
+        const double left = std::chrono::duration<double>(giveUp - std::chrono::steady_clock::now()).count();
+        (void)URLNetwork::waitUntilQuiet(kNetworkQuietSeconds, left);
+        settle();
+        // What was handed on may have started more (the next file of a list): follow it.
+        if (URLNetwork::activityCount() == before || std::chrono::steady_clock::now() >= giveUp) return;
+    }
+}
+
+SimSession::Result SimSession::idle(double seconds) {
+    Result r;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        const std::uint64_t before = URLNetwork::activityCount();
+        settle();
+        if (URLNetwork::liveTransferCount() == 0 && URLNetwork::activityCount() == before &&
+            DispatchQuiescence::waitUntilIdle(0))
+            return r;
+        const double left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) break;
+        (void)URLNetwork::waitForActivity(before, std::min(left, 0.05));
+    }
+    r.ok = false;
+    r.expectFailed = true;
+    const std::size_t live = URLNetwork::liveTransferCount();
+    char waited[32];
+    std::snprintf(waited, sizeof waited, "%g", seconds);
+    r.message = std::string("the application was still busy after ") + waited + " s (" + std::to_string(live) +
+                (live == 1 ? " transfer" : " transfers") + " in flight)";
+    return r;
 }
 
 SimScreen SimSession::screen() {
@@ -149,8 +213,14 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
             settle();
             return r;
         case SimCommand::Kind::Advance:
-            pass(c.seconds);
+            advance(c.seconds);
             return r;
+        case SimCommand::Kind::Pause:
+            (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, c.seconds);
+            settle();
+            return r;
+        case SimCommand::Kind::Idle:
+            return idle(c.seconds);
         case SimCommand::Kind::Shot: {
             settle();
             std::string error;

@@ -6,6 +6,7 @@
 #include "simulator/SimScreen.h"
 
 #include <memory>
+#include <functional>
 #include <string>
 
 class UIScreen;
@@ -21,6 +22,7 @@ public:
 
     // Chooses the device (before launch) and freezes the clock.
     explicit SimSession(bool pad);
+    // Terminates the application unless end() did.
     ~SimSession();
 
     // False when no delegate class of that name is registered.
@@ -29,6 +31,14 @@ public:
     // Runs what is due now and lays out and displays the windows.
     void settle();
     SimScreen screen();
+    // Runs the application's main run loop (its queue, its timers, the network's callbacks)
+    // until `inputReady` holds, as while nobody types.
+    void runUntilInput(const std::function<bool()>& inputReady);
+    // Moves the clock from timer to timer; before each step, replies on their way arrive and
+    // are handled, so simulated time never outruns a loopback reply.
+    void advance(double seconds);
+    // The end of the process: the application shuts down in order (UIApplication::shutDown).
+    void end();
 
     // The clock time a touch command takes, so that short transitions finish.
     static double actionTime() { return 0.5; }
@@ -41,7 +51,9 @@ private:
     Result swipeOrPan(const SimCommand& command);
     Result back();
     Result display(const SimCommand& command);
+    Result idle(double seconds);
     void pass(double seconds);
+    void catchUpWithNetwork();
 
     bool launched_ = false;
     // The external screen while one is connected.

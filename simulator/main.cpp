@@ -11,9 +11,16 @@
 #include "simulator/SimRenderer.h"
 #include "simulator/SimSession.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <utility>
@@ -41,6 +48,52 @@ bool splitPair(const std::string& text, std::pair<std::string, std::string>& out
     out = {text.substr(0, equals), text.substr(equals + 1)};
     return true;
 }
+
+// Lines of the script or of standard input, read as they come. While no whole line is there,
+// the caller's wait runs (the application goes on meanwhile).
+class LineReader {
+public:
+    using Wait = std::function<void(const std::function<bool()>& inputReady)>;
+
+    explicit LineReader(int fd) : fd_(fd) {}
+
+    // The next line without its end; false at the end of the input or when reading failed
+    // (error() then says why).
+    bool next(std::string& line, const Wait& wait) {
+        for (;;) {
+            const std::size_t end = buffer_.find('\n');
+            if (end != std::string::npos) {
+                line = buffer_.substr(0, end);
+                buffer_.erase(0, end + 1);
+                return true;
+            }
+            if (ended_ || error_ != 0) {
+                if (buffer_.empty() || error_ != 0) return false;
+                line = std::move(buffer_);
+                buffer_.clear();
+                return true;
+            }
+            const int fd = fd_;
+            wait([fd] {
+                pollfd ready{fd, POLLIN, 0};
+                return ::poll(&ready, 1, 0) != 0;
+            });
+            char chunk[4096];
+            const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+            if (n > 0) buffer_.append(chunk, static_cast<std::size_t>(n));
+            else if (n == 0) ended_ = true;
+            else if (errno != EINTR && errno != EAGAIN) error_ = errno;
+        }
+    }
+
+    int error() const { return error_; }
+
+private:
+    int fd_;
+    std::string buffer_;
+    bool ended_ = false;
+    int error_ = 0;
+};
 
 }  // namespace
 
@@ -120,29 +173,42 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Before anything runs: a script that cannot be read is an error, not an empty run.
+    const bool fromScript = !script.empty();
+    int input = STDIN_FILENO;
+    if (fromScript) {
+        input = ::open(script.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat info {};
+        if (input < 0 || fstat(input, &info) != 0) {
+            std::fprintf(stderr, "cannot read the script %s: %s\n", script.c_str(), std::strerror(errno));
+            return 66;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            std::fprintf(stderr, "cannot read the script %s: it is a folder, not a file\n", script.c_str());
+            ::close(input);
+            return 66;
+        }
+    }
+    const std::string inputName = fromScript ? script : "standard input";
+
     // Runs after the session is gone, whichever way main returns.
     struct ReleaseCaches {
         ~ReleaseCaches() { SimRenderer::releaseCaches(); }
     } releaseCaches;
     SimSession session(device == "pad");
-    if (!session.launch(delegateName)) return 2;
-
-    std::ifstream file;
-    const bool fromScript = !script.empty();
-    if (fromScript) {
-        file.open(script);
-        if (!file) {
-            std::fprintf(stderr, "cannot read the script %s\n", script.c_str());
-            return 66;
-        }
+    if (!session.launch(delegateName)) {
+        session.end();
+        return 2;
     }
-    std::istream& in = fromScript ? static_cast<std::istream&>(file) : std::cin;
-    if (!fromScript) std::cout << session.screen().text() << "> " << std::flush;
 
+    if (!fromScript) std::cout << session.screen().text() << "> " << std::flush;
+    LineReader reader(input);
     std::string line;
     int lineNumber = 0;
     int refused = 0;
-    while (std::getline(in, line)) {
+    int status = 0;
+    // While no line is there yet, the application runs.
+    while (reader.next(line, [&](const std::function<bool()>& ready) { session.runUntilInput(ready); })) {
         ++lineNumber;
         const SimCommand command = SimCommand::parse(line);
         if (command.kind == SimCommand::Kind::Empty) {
@@ -163,7 +229,8 @@ int main(int argc, char** argv) {
                     continue;
                 }
                 std::cerr << "The screen was:\n" << session.screen().text();
-                return 1;
+                status = 1;
+                break;
             }
             std::cout << "! " << result.message << "\n";
         } else if (!result.message.empty()) {
@@ -173,9 +240,16 @@ int main(int argc, char** argv) {
         if (!fromScript) std::cout << "> " << std::flush;
     }
     std::cout << std::flush;
-    if (refused > 0) {
+    // No more input is taken; the application ends in order before main returns.
+    session.end();
+    if (fromScript) ::close(input);
+    if (reader.error() != 0) {
+        std::cerr << "cannot read " << inputName << ": " << std::strerror(reader.error()) << "\n";
+        return 74;
+    }
+    if (status == 0 && refused > 0) {
         std::cerr << script << ": " << refused << (refused == 1 ? " line was" : " lines were") << " refused\n";
         return 1;
     }
-    return 0;
+    return status;
 }

@@ -83,7 +83,10 @@ public:
         return engine && engine->setUserPropertyInDatabaseOnWorkerQueue(userAttribute);
     }
     std::shared_ptr<APMScheduler> scheduler() override { return with([](APMMeasurement& e) { return e.scheduler(); }); }
-    std::shared_ptr<DIDEderazi> network() override { return with([](APMMeasurement& e) { return e.network(); }); }
+    // None once the application terminates: what is not sent by then waits for the next launch.
+    std::shared_ptr<DIDEderazi> network() override {
+        return with([](APMMeasurement& e) { return e.isTerminating() ? nullptr : e.network(); });
+    }
     std::shared_ptr<APMAlarm> alarm() override { return with([](APMMeasurement& e) { return e.alarm(); }); }
     bool isNetworkRequestPending() override {
         auto engine = engine_.lock();

@@ -42,6 +42,8 @@ public:
     static constexpr const char* kWorkerQueueLabel = "com.vizudi.daro.worker";
     static constexpr const char* kUploadTimerName = "Measurement timer";
     static constexpr const char* kBackgroundTaskName = "APMAnalyticsMeasurementBackgroundTask";
+    // Real seconds a request in flight may still take once the application terminates.
+    static constexpr double kTerminationGracePeriod = 1.5;
     // Stored user properties of one origin whose names begin with "_".
     static constexpr std::int64_t kMaxInternalUserPropertiesPerOrigin = 25;
 
@@ -192,6 +194,12 @@ public:
     // behind every event already queued.
     void handleAppWillResignActiveEvent(const NSNotification& notification);
     void handleAppWillEnterForegroundNotification(const NSNotification& notification);
+    // Main thread, as the application terminates: from then on nothing new is sent; the work
+    // already queued runs, and a request in flight gets kTerminationGracePeriod seconds of real
+    // time to be answered (the main run loop runs meanwhile). One still unanswered then ends
+    // when the network shuts down, and the bundles it carried stay queued for the next launch.
+    void handleAppWillTerminateNotification(const NSNotification& notification);
+    bool isTerminating() const { return isTerminating_.load(); }
     void subscribeForAppForegroundBackgroundNotifications();
     // The stored data, the persisted settings and the monitor's samples go; true when done.
     bool wipeoutAnalyticsDataAndResetComponents();
@@ -250,6 +258,7 @@ private:
     std::atomic<bool> isNetworkRequestPending_{false};
     mutable std::mutex networkRequestMutex_;
     mutable std::condition_variable networkRequestEnded_;
+    std::atomic<bool> isTerminating_{false};
     // Decided inside the storing transaction, acted on once it committed.
     struct AfterCommit {
         std::optional<double> firstOpenConsentedTimestamp;

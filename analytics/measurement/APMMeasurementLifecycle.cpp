@@ -1,6 +1,7 @@
 // The engine along the application's life: the background task that lets an upload finish after
-// the application leaves the foreground, the weekly configuration refresh, the wipe of all
-// analytics data, the reset with a new first open, and the network object's messages.
+// the application leaves the foreground, the weekly configuration refresh, the end of the
+// application, the wipe of all analytics data, the reset with a new first open, and the network
+// object's messages.
 #include "analytics/measurement/APMMeasurement.h"
 
 #include "analytics/core/APMAlarm.h"
@@ -14,6 +15,8 @@
 #include "analytics/measurement/APMIdentity.h"
 #include "analytics/measurement/APMRemoteConfig.h"
 #include "analytics/measurement/APMUploader.h"
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/dispatch/NSThread.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotification.h"
@@ -63,6 +66,8 @@ void APMMeasurement::subscribeForAppForegroundBackgroundNotifications() {
     center->addObserver(engine, &APMMeasurement::handleAppWillResignActiveEvent, UIApplicationWillResignActiveNotification);
     center->addObserver(engine, &APMMeasurement::handleAppWillEnterForegroundNotification,
                         UIApplicationWillEnterForegroundNotification);
+    center->addObserver(engine, &APMMeasurement::handleAppWillTerminateNotification,
+                        UIApplicationWillTerminateNotification);
 }
 
 void APMMeasurement::handleAppWillResignActiveEvent(const NSNotification&) {
@@ -85,6 +90,25 @@ void APMMeasurement::handleAppWillResignActiveEvent(const NSNotification&) {
 }
 
 void APMMeasurement::handleAppWillEnterForegroundNotification(const NSNotification&) { terminateBackgroundTask(); }
+
+void APMMeasurement::handleAppWillTerminateNotification(const NSNotification&) {
+    persistedConfig_->synchronizeToDisk();
+    isTerminating_ = true;
+    // Behind everything queued so far; the main run loop runs while it is waited for, as work
+    // on the worker queue may wait for the main thread.
+    auto drained = std::make_shared<std::atomic<bool>>(false);
+    scheduler_->scheduleOnWorkerQueueBlockID("APMMeasurement:terminate", [drained] { *drained = true; });
+    if (NSThread::isMainThread()) {
+        (void)NSRunLoop::mainRunLoop()->runUntil([&] { return drained->load() && !isNetworkRequestPending(); },
+                                                 kTerminationGracePeriod);
+    }
+    // A timer left armed would fire while the process ends.
+    scheduleOnWorker("APMMeasurement:terminate", [](APMMeasurement& engine) {
+        engine.alarm()->cancel();
+        if (engine.network()) engine.network()->setReachabilityDelegate({});
+    });
+    persistedConfig_->synchronizeToDisk();
+}
 
 // MARK: Wipe and reset
 

@@ -125,22 +125,34 @@ bool DispatchQuiescence::quiescent(NSRunLoop* callerLoop) {
 
 void DispatchQuiescence::settle() {
     if (!Clock::isManual()) return;
+    if (!waitUntilSettled(settleLimit)) {
+        Diagnostics::notef("Clock::advance: queued work did not settle within %lld s; firing the next timer anyway.",
+                           static_cast<long long>(settleLimit.count()));
+    }
+}
+
+bool DispatchQuiescence::waitUntilIdle(double seconds) {
+    return waitUntilSettled(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(std::max(0.0, seconds))));
+}
+
+bool DispatchQuiescence::waitUntilSettled(std::chrono::steady_clock::duration limit) {
     Registry& r = registry();
     r.settlers.fetch_add(1, std::memory_order_acq_rel);
     NSRunLoop* callerLoop = NSThread::isMainThread() ? NSRunLoop::mainRunLoop().get() : NSRunLoop::existingCurrentRunLoop();
     const auto start = std::chrono::steady_clock::now();
+    bool settled = false;
     for (;;) {
         // The caller's own run loop cannot run while the caller is here, so it is drained here.
         if (callerLoop) callerLoop->drainReady();
-        if (quiescent(callerLoop)) break;
-        if (std::chrono::steady_clock::now() - start > settleLimit) {
-            Diagnostics::notef(
-                "Clock::advance: queued work did not settle within %lld s; firing the next timer anyway.",
-                static_cast<long long>(settleLimit.count()));
+        if (quiescent(callerLoop)) {
+            settled = true;
             break;
         }
+        if (std::chrono::steady_clock::now() - start > limit) break;
         std::unique_lock lock(r.notifyMutex);
         r.notify.wait_for(lock, std::chrono::milliseconds(1));
     }
     r.settlers.fetch_sub(1, std::memory_order_acq_rel);
+    return settled;
 }

@@ -2,6 +2,7 @@
 // the work the previous one handed on has run.
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 class NSRunLoop;
@@ -30,10 +31,16 @@ public:
         bool registered_;
     };
 
+    // In either clock mode: waits, draining the caller's run loop, until no queued work can make
+    // progress, at most `seconds` of real time (the end of a process, which must not return
+    // while work still runs). False when work was still running then.
+    static bool waitUntilIdle(double seconds);
+
     static void addRunLoop(NSRunLoop* loop);
     static void removeRunLoop(NSRunLoop* loop);
 
 private:
     static void settle();
+    static bool waitUntilSettled(std::chrono::steady_clock::duration limit);
     static bool quiescent(NSRunLoop* callerLoop);
 };

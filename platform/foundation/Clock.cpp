@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <limits>
 #include <map>
 #include <thread>
 
@@ -169,6 +170,12 @@ void Clock::advance(double seconds) {
         if (first->first > s.manualNow) s.manualNow = first->first;
         fireLocked(s, lock, first);
     }
+}
+
+double Clock::nextFireTime() {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.timers.empty() ? std::numeric_limits<double>::infinity() : s.timers.begin()->first;
 }
 
 Clock::TimerId Clock::schedule(double fireTime, std::function<void()> fire) {

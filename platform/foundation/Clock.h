@@ -31,6 +31,9 @@ public:
     // on a run loop) has finished, and anything it re-armed inside the span fires too.
     // advance(0) fires what is already due and settles.
     static void advance(double seconds);
+    // When the earliest pending timer fires; infinity when none is pending. Lets a caller
+    // advance from one timer to the next and do its own work in between.
+    static double nextFireTime();
 
     // Calls `fire` once when now() reaches `fireTime`. In real mode it runs on the clock's
     // own thread, in manual mode inside advance() (or on the clock's thread when it is

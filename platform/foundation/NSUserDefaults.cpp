@@ -435,6 +435,12 @@ void NSUserDefaults::registerDefaults(const Value::Dictionary& registrationDicti
 
 bool NSUserDefaults::synchronize() { return storeSynchronize(store_); }
 
+bool NSUserDefaults::synchronizeAll() {
+    bool ok = true;
+    for (auto& store : registry().allStores()) ok = store->flush() && ok;
+    return ok;
+}
+
 Value::Dictionary NSUserDefaults::persistentDomainForName(const std::string& domainName) const {
     if (!isValidDomainName(domainName)) return {};
     return storeContents(storeForDomain(domainName));

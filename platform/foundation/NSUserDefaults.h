@@ -50,6 +50,9 @@ public:
     // disk. False when a write failed (told on standard error): the file keeps its old contents,
     // this process keeps the new values, and the next change or synchronize writes them again.
     [[nodiscard]] bool synchronize();
+    // Writes the pending changes of every domain this process holds (the end of a process);
+    // false when a write failed.
+    [[nodiscard]] static bool synchronizeAll();
 
     // Whole domains by name. Removing deletes the file, and the next read of the domain goes
     // back to disk.

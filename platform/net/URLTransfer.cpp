@@ -1,6 +1,7 @@
 // Transfers over libcurl: one multi handle on a network thread of its own runs them all; the
 // idle time-out is a clock timer, so a manual clock drives it; whichever of finish, failure,
-// time-out and cancel comes first is the one reported.
+// time-out and cancel comes first is the one reported. The network's shutdown cancels the live
+// transfers and joins the thread (URLNetwork).
 #include "platform/net/URLTransfer.h"
 
 #include "platform/net/HTTPHeaderParser.h"
@@ -10,14 +11,18 @@
 #include "platform/net/NSURLRequest.h"
 #include "platform/net/URLHostRewrite.h"
 #include "platform/net/URLLoopbackGuard.h"
+#include "platform/net/URLNetwork.h"
 #include "platform/net/URLTrustAnchors.h"
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
-#include <strings.h>
 #include <cstdlib>
 #include <map>
+#include <strings.h>
 #include <thread>
 
 namespace {
@@ -35,7 +40,8 @@ bool isFollowedRedirect(long status) {
 }  // namespace
 
 // The process's network thread: adds and removes easy handles as it is told, and reports
-// what libcurl finished. Never destroyed: transfers may still end while the process exits.
+// what libcurl finished. It keeps the live transfers, so that a shutdown can end them and then
+// stop the thread. The object is never destroyed: transfers may still end as the process exits.
 class URLNetworkThread {
 public:
     static URLNetworkThread& shared() {
@@ -43,36 +49,176 @@ public:
         return *thread;
     }
 
-    void add(std::shared_ptr<URLTransfer> transfer) { command(std::move(transfer), true); }
-    void remove(std::shared_ptr<URLTransfer> transfer) { command(std::move(transfer), false); }
+    // What a transfer ends with that the shutdown cancels or that comes after it.
+    static NSErrorPtr shutDownError(const std::string& url) {
+        return makeURLError(NSURLErrorCancelled, url, "the network is shut down: the application is ending");
+    }
+
+    // False once the network is shut down: the transfer is not taken.
+    bool add(std::shared_ptr<URLTransfer> transfer) {
+        std::lock_guard lock(mutex_);
+        if (shutDown_) return false;
+        live_[transfer.get()] = transfer;
+        commands_.emplace_back(std::move(transfer), true);
+        noteActivityLocked();
+        curl_multi_wakeup(multi_);
+        return true;
+    }
+
     // Runs the transfers' callbacks soon, so that one waiting to resume is unpaused.
-    void wake() { curl_multi_wakeup(multi_); }
+    void wake() {
+        std::lock_guard lock(mutex_);
+        if (running_ && multi_) curl_multi_wakeup(multi_);
+    }
+
+    void remove(std::shared_ptr<URLTransfer> transfer) {
+        std::lock_guard lock(mutex_);
+        // A stopped thread has let go of every handle already.
+        if (!running_) return;
+        commands_.emplace_back(std::move(transfer), false);
+        curl_multi_wakeup(multi_);
+    }
+
+    // The transfer has told its client how it ended.
+    void ended(const URLTransfer* transfer) {
+        std::lock_guard lock(mutex_);
+        if (live_.erase(transfer) > 0) noteActivityLocked();
+    }
+
+    void noteActivity() {
+        std::lock_guard lock(mutex_);
+        noteActivityLocked();
+    }
+
+    void shutdown() {
+        std::vector<std::shared_ptr<URLTransfer>> live;
+        {
+            std::lock_guard lock(mutex_);
+            if (shutDown_) return;
+            shutDown_ = true;
+            for (const auto& [address, weak] : live_)
+                if (auto transfer = weak.lock()) live.push_back(std::move(transfer));
+        }
+        // Each client hears of its end before the thread goes; their removals are queued ahead
+        // of the stop.
+        for (const auto& transfer : live) transfer->cancel(shutDownError(transfer->url_));
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+            curl_multi_wakeup(multi_);
+        }
+        thread_.join();
+        std::lock_guard lock(mutex_);
+        running_ = false;
+        curl_multi_cleanup(multi_);
+        multi_ = nullptr;
+        commands_.clear();
+        changed_.notify_all();
+    }
+
+    bool isShutDown() {
+        std::lock_guard lock(mutex_);
+        return shutDown_;
+    }
+
+    void restart() {
+        std::lock_guard lock(mutex_);
+        // Not while a shutdown is still joining the thread.
+        if (!shutDown_ || running_) return;
+        startLocked();
+    }
+
+    std::size_t liveCount() {
+        std::lock_guard lock(mutex_);
+        return live_.size();
+    }
+
+    std::uint64_t activityCount() {
+        std::lock_guard lock(mutex_);
+        return activity_;
+    }
+
+    bool waitForActivity(std::uint64_t since, double timeoutSeconds) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::duration<double>(std::max(0.0, timeoutSeconds)),
+                                 [&] { return activity_ != since; });
+    }
+
+    bool waitUntilQuiet(double quietSeconds, double timeoutSeconds) {
+        using Steady = std::chrono::steady_clock;
+        const auto quiet = std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(quietSeconds));
+        const auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(
+                                                  std::chrono::duration<double>(std::max(0.0, timeoutSeconds)));
+        bool quietNow = false;
+        {
+            std::unique_lock lock(mutex_);
+            for (;;) {
+                const auto now = Steady::now();
+                if (live_.empty() || now >= lastActivity_ + quiet) {
+                    quietNow = true;
+                    break;
+                }
+                if (now >= deadline) break;
+                changed_.wait_until(lock, std::min(deadline, lastActivity_ + quiet));
+            }
+        }
+        catchUp();
+        return quietNow;
+    }
 
 private:
     URLNetworkThread() {
         curl_global_init(CURL_GLOBAL_DEFAULT);
+        std::lock_guard lock(mutex_);
+        startLocked();
+    }
+
+    void startLocked() {
         multi_ = curl_multi_init();
         if (!multi_) {
             std::fprintf(stderr, "URLTransfer: libcurl could not make its multi handle; aborting.\n");
             std::abort();
         }
-        std::thread([this] { run(); }).detach();
+        shutDown_ = false;
+        stopping_ = false;
+        running_ = true;
+        thread_ = std::thread([this] { run(); });
     }
 
-    void command(std::shared_ptr<URLTransfer> transfer, bool add) {
-        {
-            std::lock_guard lock(mutex_);
-            commands_.emplace_back(std::move(transfer), add);
+    void noteActivityLocked() {
+        ++activity_;
+        lastActivity_ = std::chrono::steady_clock::now();
+        changed_.notify_all();
+    }
+
+    // Passes of the network thread until one finds nothing new (a large body may need more
+    // than one): everything that had arrived is then with the clients.
+    void catchUp() {
+        for (int round = 0; round < 16; ++round) {
+            std::unique_lock lock(mutex_);
+            if (stopping_ || !running_ || live_.empty()) return;
+            const std::uint64_t before = activity_;
+            // The pass under way may have looked at the sockets before the call: wait for the
+            // next one too, waking the thread for each.
+            const std::uint64_t start = passes_;
+            for (std::uint64_t target = start + 1; target <= start + 2; ++target) {
+                curl_multi_wakeup(multi_);
+                if (!changed_.wait_for(lock, std::chrono::seconds(1), [&] { return passes_ >= target || stopping_; }))
+                    return;
+                if (stopping_) return;
+            }
+            if (activity_ == before) return;
         }
-        curl_multi_wakeup(multi_);
     }
 
     void run() {
         for (;;) {
             std::vector<std::pair<std::shared_ptr<URLTransfer>, bool>> commands;
+            bool stopping = false;
             {
                 std::lock_guard lock(mutex_);
                 commands.swap(commands_);
+                stopping = stopping_;
             }
             for (auto& [transfer, add] : commands) {
                 CURL* easy = transfer->easy_;
@@ -83,8 +229,13 @@ private:
                 }
                 auto found = active_.find(easy);
                 if (found == active_.end()) continue;
-                curl_multi_remove_handle(multi_, easy);  // before the transfer can go, taking its handle
+                release(*found->second);  // before the transfer can go, taking its handle
                 active_.erase(found);
+            }
+            if (stopping) {
+                for (auto& [easy, transfer] : active_) release(*transfer);
+                active_.clear();
+                return;
             }
             int running = 0;
             curl_multi_perform(multi_, &running);
@@ -98,16 +249,50 @@ private:
                 const CURLcode result = message->data.result;
                 curl_multi_remove_handle(multi_, transfer->easy_);
                 transfer->finishedInCurl(result);
+                transfer->releaseHandle();
+            }
+            {
+                std::lock_guard lock(mutex_);
+                ++passes_;
+                changed_.notify_all();
             }
             curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
         }
     }
 
-    CURLM* multi_ = nullptr;
+    // Takes the transfer's handle out of the multi handle and frees it here, on the thread
+    // that used it, while libcurl is sure to be set up.
+    void release(URLTransfer& transfer) {
+        curl_multi_remove_handle(multi_, transfer.easy_);
+        transfer.releaseHandle();
+    }
+
     std::mutex mutex_;
+    std::condition_variable changed_;
+    CURLM* multi_ = nullptr;  // replaced only while the thread is stopped
+    std::thread thread_;  // started and joined by whoever holds the network (first use, shutdown, restart)
+    bool running_ = false;
+    bool shutDown_ = false;
+    bool stopping_ = false;
+    std::uint64_t passes_ = 0;
+    std::uint64_t activity_ = 0;
+    std::chrono::steady_clock::time_point lastActivity_{};
     std::vector<std::pair<std::shared_ptr<URLTransfer>, bool>> commands_;
+    std::map<const URLTransfer*, std::weak_ptr<URLTransfer>> live_;
     std::map<CURL*, std::shared_ptr<URLTransfer>> active_;  // the network thread's alone
 };
+
+void URLNetwork::shutdown() { URLNetworkThread::shared().shutdown(); }
+bool URLNetwork::isShutDown() { return URLNetworkThread::shared().isShutDown(); }
+void URLNetwork::restart() { URLNetworkThread::shared().restart(); }
+std::size_t URLNetwork::liveTransferCount() { return URLNetworkThread::shared().liveCount(); }
+std::uint64_t URLNetwork::activityCount() { return URLNetworkThread::shared().activityCount(); }
+bool URLNetwork::waitForActivity(std::uint64_t since, double timeoutSeconds) {
+    return URLNetworkThread::shared().waitForActivity(since, timeoutSeconds);
+}
+bool URLNetwork::waitUntilQuiet(double quietSeconds, double timeoutSeconds) {
+    return URLNetworkThread::shared().waitUntilQuiet(quietSeconds, timeoutSeconds);
+}
 
 std::shared_ptr<URLTransfer> URLTransfer::make(const NSURLRequest& request, double idleTimeout,
                                                std::shared_ptr<URLTransferClient> client) {
@@ -124,13 +309,16 @@ void URLTransfer::start() {
         complete(makeURLError(NSURLErrorUnknown, url_, "libcurl could not make a handle"));
         return;
     }
-    std::lock_guard lock(mutex_);
-    if (done_) return;
-    const double now = Clock::now();
-    lastActivity_ = now;
-    armTimerLocked(now + timeout_);
-    // Under the lock, so a cancel's removal is always queued after this.
-    URLNetworkThread::shared().add(shared_from_this());
+    {
+        std::lock_guard lock(mutex_);
+        if (done_) return;
+        const double now = Clock::now();
+        lastActivity_ = now;
+        armTimerLocked(now + timeout_);
+        // Under the lock, so a cancel's removal is always queued after this.
+        if (URLNetworkThread::shared().add(shared_from_this())) return;
+    }
+    complete(URLNetworkThread::shutDownError(url_));
 }
 
 bool URLTransfer::configure(const NSURLRequest& request) {
@@ -202,9 +390,14 @@ bool URLTransfer::configure(const NSURLRequest& request) {
 }
 
 URLTransfer::~URLTransfer() {
-    if (easy_) curl_easy_cleanup(easy_);
+    releaseHandle();
     curl_slist_free_all(requestHeaders_);
     curl_slist_free_all(connectTo_);
+}
+
+void URLTransfer::releaseHandle() {
+    if (easy_) curl_easy_cleanup(easy_);
+    easy_ = nullptr;
 }
 
 void URLTransfer::armTimerLocked(double at) {
@@ -246,10 +439,16 @@ bool URLTransfer::complete(NSErrorPtr error) {
     // Not under the lock: a firing timer waits for it, and cancel() waits for a firing timer.
     if (timer) Clock::cancel(timer);
     if (client) client->transferCompleted(std::move(error));
+    // After the client has handed its completion on, so that no live transfer and no queued
+    // work together mean the network has nothing more to deliver.
+    URLNetworkThread::shared().ended(this);
     return true;
 }
 
-void URLTransfer::noteActivity() { lastActivity_ = Clock::now(); }
+void URLTransfer::noteActivity() {
+    lastActivity_ = Clock::now();
+    URLNetworkThread::shared().noteActivity();
+}
 
 void URLTransfer::headerLine(std::string_view line) {
     noteActivity();

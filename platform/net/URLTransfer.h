@@ -44,7 +44,8 @@ public:
     // until it has been told of the completion.
     static std::shared_ptr<URLTransfer> make(const NSURLRequest& request, double idleTimeout,
                                              std::shared_ptr<URLTransferClient> client);
-    // Starts loading, unless it was cancelled first.
+    // Starts loading, unless it was cancelled first; once the network is shut down it ends at
+    // once with NSURLErrorCancelled instead.
     void start();
 
     // Ends the transfer with `error` unless it has ended already; true when this call ended it.
@@ -71,6 +72,8 @@ private:
     void deliverResponseLocked();
     std::size_t receiveData(const char* bytes, std::size_t size);
     void finishedInCurl(int curlCode);
+    // Frees the easy handle (on the network thread once it has left the multi handle).
+    void releaseHandle();
 
     static std::size_t onHeader(char* buffer, std::size_t size, std::size_t count, void* self);
     static std::size_t onData(char* buffer, std::size_t size, std::size_t count, void* self);

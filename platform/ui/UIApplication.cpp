@@ -2,6 +2,7 @@
 // main entry that runs the main run loop.
 #include "platform/ui/UIApplication.h"
 
+#include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/Diagnostics.h"
@@ -9,6 +10,8 @@
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/ui/UIAlertModality.h"
 #include "platform/ui/UIAlertView.h"
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/net/URLNetwork.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIViewController.h"
@@ -20,6 +23,9 @@
 namespace {
 
 std::atomic<bool> inExtension{false};
+
+// Real seconds the work handed on at shutdown may take before the process ends regardless.
+constexpr double kShutDownSettleSeconds = 5;
 
 }  // namespace
 
@@ -107,8 +113,24 @@ bool UIApplication::becomeActive() {
 void UIApplication::terminate() {
     if (!launched_) return;
     launched_ = false;
+    receivingRemote_ = false;
     if (delegate_) delegate_->applicationWillTerminate(*this);
     postLifeCycle(UIApplicationWillTerminateNotification);
+}
+
+void UIApplication::shutDown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    terminate();
+    URLNetwork::shutdown();
+    // The cancelled transfers' clients hand their failures on; that work runs now, not while
+    // the exit handlers run.
+    if (!DispatchQuiescence::waitUntilIdle(kShutDownSettleSeconds)) {
+        std::fprintf(stderr, "Work queued by the application was still running %g s after it terminated.\n",
+                     kShutDownSettleSeconds);
+    }
+    // A failed write has said why on standard error.
+    (void)NSUserDefaults::synchronizeAll();
 }
 
 std::shared_ptr<UIWindow> UIApplication::keyWindow() const { return keyWindow_.lock(); }
@@ -285,6 +307,7 @@ void UIApplication::reset() {
     delegate_ = nullptr;
     state_ = UIApplicationState::Inactive;
     launched_ = false;
+    shutDown_ = false;
     windows_.clear();
     keyWindow_.reset();
     idleTimerDisabled_ = false;
@@ -305,6 +328,6 @@ int UIApplicationMain(int argc, char** argv, const std::string& delegateClassNam
     auto application = UIApplication::sharedApplication();
     if (!application->launch(delegateClassName)) return 1;
     NSRunLoop::mainRunLoop()->run();
-    application->terminate();
+    application->shutDown();
     return 0;
 }

@@ -86,7 +86,15 @@ public:
     bool enterBackground();   // resigns active first when active
     bool enterForeground();   // then becomes active
     bool becomeActive();
+    // Input stops (remote-control events are refused), then the delegate and the observers
+    // hear that the application will terminate.
     void terminate();
+    // Ends the application for good as its process ends, in order: terminate() (the delegate
+    // and the observers finish their work or store it for the next launch), the network shuts
+    // down (live transfers cancelled, its thread joined), the work those cancellations hand on
+    // runs, and every user-defaults domain is written. Afterwards nothing of the platform runs
+    // in a thread, so main may return. On the main thread, once per process.
+    void shutDown();
     UIApplicationState applicationState() const { return state_.load(); }
 
     std::shared_ptr<UIApplicationDelegate> delegate() const;
@@ -161,6 +169,7 @@ private:
     UIApplicationDelegate* delegate_ = nullptr;
     std::atomic<UIApplicationState> state_{UIApplicationState::Inactive};
     bool launched_ = false;
+    bool shutDown_ = false;
     std::vector<std::weak_ptr<UIWindow>> windows_;
     std::weak_ptr<UIWindow> keyWindow_;
 
@@ -180,6 +189,6 @@ private:
 };
 
 // Creates the application and its delegate (the class registered under `delegateClassName`)
-// and runs the main run loop until it is stopped; then the application terminates. Returns 0,
-// or 1 when the delegate class is missing.
+// and runs the main run loop until it is stopped; then the application shuts down
+// (shutDown()). Returns 0, or 1 when the delegate class is missing.
 int UIApplicationMain(int argc, char** argv, const std::string& delegateClassName);

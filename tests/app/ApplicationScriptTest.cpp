@@ -9,24 +9,33 @@
 // offers the rest, and once every picture is there the menu row is gone. A subcategory's screen
 // downloads its own missing pictures; a list row opens its picture's information; the last
 // missing picture fetched by the pager takes the menu row away; and once everything is on the
-// device a return to the foreground offers nothing.
+// device a return to the foreground offers nothing. The application runs while the simulator
+// waits for a line: download-all goes on with nobody typing and runs to its end under `idle`;
+// `advance` waits for a picture still coming in, not for a stalled one.
 #include "demo/generator/DemoCatalogue.h"
 #include "demo/generator/DemoGenerator.h"
 #include "demo/server/ContentServer.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIImage.h"
+#include "tests/fixtures/InteractiveProcess.h"
 #include "tests/fixtures/Subprocess.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -105,14 +114,40 @@ struct ServedDemo {
     std::string bundle = Sandbox::tmp() + "/demo-bundle";
     std::string served = Sandbox::tmp() + "/demo-server";
     std::unique_ptr<ContentServer> server;
+    // Told of each request as it arrives, on the server's threads.
+    std::function<void(const std::string& line)> log;
 
     bool start(std::string* error) {
         if (!DemoGenerator::writeBundle(bundle, {}, error) || !DemoGenerator::writeServerFolder(served, {}, error))
             return false;
-        server = ContentServer::start({served, "", 0, {}}, error);
+        server = ContentServer::start({served, "", 0, log}, error);
         return server && DemoGenerator::setServerHost(bundle, server->host(), error);
     }
 };
+
+
+// The pictures only the server has, as download-all fetches them.
+std::vector<std::string> serverOnlyPictures() {
+    std::vector<std::string> paths;
+    for (const auto& p : DemoCatalogue::paintings())
+        if (DemoCatalogue::isOnServerOnly(p)) paths.push_back(DemoCatalogue::imagePathOf(p));
+    return paths;
+}
+
+std::size_t countDownloaded(const std::vector<std::string>& paths) {
+    const std::string data = Sandbox::tmp() + "/app-home/Documents/Data/";
+    std::size_t n = 0;
+    for (const auto& path : paths) n += std::filesystem::exists(data + path) ? 1 : 0;
+    return n;
+}
+
+// The menu's download row, asked for and accepted.
+const char* const kStartDownloadAll = "tap menu\n"
+                                      "advance 1\n"
+                                      "tap 3\n"
+                                      "advance 1\n"
+                                      "expect Do you really want to download all pictures?\n"
+                                      "tap Download\n";
 
 }  // namespace
 
@@ -367,17 +402,11 @@ TEST(ApplicationScript, DownloadingAllPicturesStopsAtAFileTheServerFailsAndTheSe
     ASSERT_TRUE(demo.start(&error)) << error;
     const std::string& bundle = demo.bundle;
     auto& server = demo.server;
-    std::vector<std::string> serverOnly;
-    for (const auto& p : DemoCatalogue::paintings())
-        if (DemoCatalogue::isOnServerOnly(p)) serverOnly.push_back(DemoCatalogue::imagePathOf(p));
+    const std::vector<std::string> serverOnly = serverOnlyPictures();
     const std::string failing = serverOnly[serverOnly.size() / 2];
     server->setFault("/pic/gallery/" + failing, {ContentServerFault::Kind::Status, 500});
     const std::string data = Sandbox::tmp() + "/app-home/Documents/Data/";
-    auto downloaded = [&] {
-        std::size_t n = 0;
-        for (const auto& name : serverOnly) n += std::filesystem::exists(data + name) ? 1 : 0;
-        return n;
-    };
+    auto downloaded = [&] { return countDownloaded(serverOnly); };
 
     // Row 2 of the open menu is the download row, under "Additional"; it is tapped by its text.
     ProcessRun run = simulate(bundle,
@@ -733,4 +762,102 @@ TEST(ApplicationScript, OnceEveryPictureIsDownloadedAReturnToTheForegroundOffers
     EXPECT_EQ(afterForeground.find("Pictures not on this device yet"), std::string::npos) << afterForeground;
     EXPECT_EQ(afterForeground.find("\"Complete\""), std::string::npos) << afterForeground;
     EXPECT_EQ(afterForeground.find("button \"OK\""), std::string::npos) << afterForeground;
+}
+
+TEST(ApplicationScript, DownloadAllRunsToItsEndWhileTheScriptWaitsIdle) {
+    ServedDemo demo;
+    std::string error;
+    ASSERT_TRUE(demo.start(&error)) << error;
+    const auto pictures = serverOnlyPictures();
+
+    const ProcessRun run = simulate(demo.bundle, std::string(kStartDownloadAll) +
+                                                     "idle\n"
+                                                     "expect All pictures are downloaded\n"
+                                                     "tap OK\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.find("> await"), std::string::npos);
+    EXPECT_EQ(countDownloaded(pictures), pictures.size());
+}
+
+TEST(ApplicationScript, WhileNobodyTypesTheApplicationGoesOnDownloading) {
+    ServedDemo demo;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t requested = 0;
+    demo.log = [&](const std::string& line) {
+        std::lock_guard lock(mutex);
+        if (line.find("/pic/gallery/") != std::string::npos) ++requested;
+        changed.notify_all();
+    };
+    std::string error;
+    ASSERT_TRUE(demo.start(&error)) << error;
+    const auto pictures = serverOnlyPictures();
+    const std::string home = Sandbox::tmp() + "/app-home";
+    std::filesystem::create_directories(home);
+
+    InteractiveProcess simulator({OSTREL_SIM, "--bundle", demo.bundle, "--home", home, "--default",
+                                  "APMMeasurementEndpointHost=127.0.0.1:9"});
+    ASSERT_TRUE(simulator.started());
+    std::istringstream lines(kStartDownloadAll);
+    for (std::string line; std::getline(lines, line);) ASSERT_TRUE(simulator.send(line));
+    // Each picture is asked for once the one before it was handled on the main queue: with no
+    // command typed, only the run loop going on between lines gets to the last one.
+    {
+        std::unique_lock lock(mutex);
+        EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return requested >= pictures.size(); }))
+            << requested << " of " << pictures.size() << " pictures asked for\n" << simulator.output();
+    }
+    const std::size_t mark = simulator.output().size();
+    simulator.send("idle");
+    simulator.send("show");
+    simulator.send("quit");
+    EXPECT_EQ(simulator.finish(), 0) << simulator.output();
+    EXPECT_NE(simulator.output().find("All pictures are downloaded", mark), std::string::npos) << simulator.output();
+    EXPECT_EQ(countDownloaded(pictures), pictures.size());
+}
+
+TEST(ApplicationScript, AdvancingTheClockWaitsForAPictureComingInButNotForAStalledOne) {
+    ServedDemo demo;
+    std::string error;
+    ASSERT_TRUE(demo.start(&error)) << error;
+    const auto pictures = serverOnlyPictures();
+    // The first picture trickles in over many steps of real time, each well inside the 90 s
+    // the download waits for news: the clock must not jump past the pieces on their way.
+    ContentServerFault slow;
+    slow.kind = ContentServerFault::Kind::Slow;
+    slow.delay = std::chrono::milliseconds(15);
+    slow.piece = 2048;
+    demo.server->setFault("/pic/gallery/" + pictures.front(), slow);
+
+    ProcessRun run = simulate(demo.bundle, std::string(kStartDownloadAll) +
+                                               "advance 200\n"
+                                               "expect All pictures are downloaded\n"
+                                               "tap OK\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.find("did not answer in time"), std::string::npos) << run.output;
+    EXPECT_EQ(countDownloaded(pictures), pictures.size());
+
+    // A picture whose body stalls gets no news: the clock goes on and the download gives up.
+    std::filesystem::remove_all(Sandbox::tmp() + "/app-home");
+    demo.server->removeFaults();
+    ContentServerFault stall;
+    stall.kind = ContentServerFault::Kind::Stall;
+    stall.after = 0;
+    demo.server->setFault("/pic/gallery/" + pictures.front(), stall);
+    run = simulate(demo.bundle, std::string(kStartDownloadAll) +
+                                    "advance 200\n"
+                                    "expect Download failed: the server did not answer in time\n"
+                                    "tap Cancel\n");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(countDownloaded({pictures.front()}), 0u);
+    EXPECT_LT(countDownloaded(pictures), pictures.size());
+
+    // Waiting for the application to be idle is bounded, and says what kept it busy.
+    std::filesystem::remove_all(Sandbox::tmp() + "/app-home");
+    run = simulate(demo.bundle, std::string(kStartDownloadAll) + "idle 0.5\n");
+    EXPECT_EQ(run.status, 1) << run.output;
+    // The stalled picture at least (a measurement request may be on its way too).
+    EXPECT_TRUE(std::regex_search(run.output, std::regex("the application was still busy after 0\\.5 s \\([1-9][0-9]* "
+                                                         "transfers? in flight\\)")))
+        << run.output;
 }

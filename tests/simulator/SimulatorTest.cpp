@@ -1,6 +1,7 @@
 // The simulator end to end: ostrel-sim runs the sample application from scripts (passing and
-// failing expectations, taps by number and text, navigation, alerts, a picture of the screen);
-// its command language on its own.
+// failing expectations, taps by number and text, navigation, alerts, a picture of the screen,
+// the waits that let the application run on) and refuses a script it cannot read; its command
+// language on its own.
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIImage.h"
 #include "simulator/SimCommand.h"
@@ -177,4 +178,58 @@ TEST(SimulatorCommands, ParsesTargetsDirectionsAndNumbers) {
         EXPECT_EQ(c.kind, SimCommand::Kind::Invalid) << bad;
         EXPECT_FALSE(c.error.empty()) << bad;
     }
+}
+
+TEST(SimulatorRun, AScriptThatCannotBeReadIsAnErrorWithItsReasonAndNothingRuns) {
+    const std::string folder = Sandbox::tmp() + "/a-folder";
+    std::filesystem::create_directories(folder);
+    const std::string start = std::string(OSTREL_SIM) + " --home " + Sandbox::home() + " --bundle " + Sandbox::tmp() +
+                              " --delegate SimSampleAppDelegate --script ";
+    ProcessRun run = runCommand(start + folder + " 2>&1 </dev/null");
+    EXPECT_EQ(run.status, 66);
+    EXPECT_NE(run.output.find("cannot read the script " + folder + ": it is a folder, not a file"), std::string::npos)
+        << run.output;
+    EXPECT_EQ(run.output.find("Sample"), std::string::npos) << "the application ran:\n" << run.output;
+
+    const std::string missing = Sandbox::tmp() + "/no-such-script.txt";
+    run = runCommand(start + missing + " 2>&1 </dev/null");
+    EXPECT_EQ(run.status, 66);
+    EXPECT_NE(run.output.find("cannot read the script " + missing + ": No such file or directory"), std::string::npos)
+        << run.output;
+    EXPECT_EQ(run.output.find("Sample"), std::string::npos) << run.output;
+}
+
+TEST(SimulatorRun, PauseAndIdleLetTheApplicationRunOnAndReportWhatTheyWaitedFor) {
+    const ProcessRun run = simulate("--delegate SimSampleAppDelegate", "tap Count\n"
+                                                                "pause 0.05\n"
+                                                                "# nothing is in flight: idle returns at once\n"
+                                                                "idle\n"
+                                                                "idle 1\n"
+                                                                "expect Taps: 1\n"
+                                                                "pause soon\n");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("script.txt:7: pause needs a number of seconds of real time from 0 to 600"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(run.output.find("still busy"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("1 line was refused"), std::string::npos) << run.output;
+}
+
+TEST(SimulatorCommands, PauseAndIdleTakeSecondsOfRealTime) {
+    auto pause = SimCommand::parse("pause 1.5");
+    EXPECT_EQ(pause.kind, SimCommand::Kind::Pause);
+    EXPECT_EQ(pause.seconds, 1.5);
+    auto idle = SimCommand::parse("idle");
+    EXPECT_EQ(idle.kind, SimCommand::Kind::Idle);
+    EXPECT_EQ(idle.seconds, SimCommand::kAwaitSeconds);
+    EXPECT_EQ(SimCommand::parse("idle 30").seconds, 30);
+    EXPECT_EQ(SimCommand::parse("pause 0").kind, SimCommand::Kind::Pause);
+    for (const char* bad : {"pause", "pause -1", "pause 601", "pause nan", "idle 0", "idle -2", "idle later", "idle 601"}) {
+        auto c = SimCommand::parse(bad);
+        EXPECT_EQ(c.kind, SimCommand::Kind::Invalid) << bad;
+        EXPECT_FALSE(c.error.empty()) << bad;
+    }
+    const std::string help = SimCommand::helpText();
+    EXPECT_NE(help.find("pause SECONDS"), std::string::npos);
+    EXPECT_NE(help.find("idle [SECONDS]"), std::string::npos);
 }

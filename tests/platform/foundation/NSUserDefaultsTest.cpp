@@ -322,6 +322,29 @@ TEST_F(NSUserDefaultsTest, AFailedWriteReportsFailureAndLosesNothing) {
     EXPECT_EQ(readPreferencesFile(name_).get("key"), Value("folder without permission"));
 }
 
+// The end of a process writes every domain it holds and says when one could not be written.
+TEST_F(NSUserDefaultsTest, SynchronizeAllWritesEveryDomainAndSaysWhenAWriteFailed) {
+    auto first = suite();
+    const std::string otherName = name_ + ".other";
+    auto other = NSUserDefaults::initWithSuiteName(otherName);
+    other->removePersistentDomainForName(otherName);
+    ASSERT_TRUE(first->setObject(Value("one"), "key"));
+    ASSERT_TRUE(other->setObject(Value("two"), "key"));
+    EXPECT_TRUE(NSUserDefaults::synchronizeAll());
+    EXPECT_EQ(readPreferencesFile(name_).get("key"), Value("one"));
+    EXPECT_EQ(readPreferencesFile(otherName).get("key"), Value("two"));
+    {
+        FaultInjection injection;
+        injection->inject(FaultyFileIO::Operation::Write, Sandbox::preferences() + "/*", ENOSPC);
+        ASSERT_TRUE(other->setObject(Value("three"), "key"));
+        EXPECT_FALSE(NSUserDefaults::synchronizeAll());
+        EXPECT_EQ(readPreferencesFile(otherName).get("key"), Value("two"));
+    }
+    EXPECT_TRUE(NSUserDefaults::synchronizeAll());
+    EXPECT_EQ(readPreferencesFile(otherName).get("key"), Value("three"));
+    other->removePersistentDomainForName(otherName);
+}
+
 namespace {
 
 void writeOldFile(const std::string& path) {

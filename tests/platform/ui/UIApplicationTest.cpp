@@ -1,10 +1,19 @@
 // The application: launch by class name, the life cycle with its delegate calls and
-// notifications in order, background tasks and their expiry, the idle timer from threads,
+// notifications in order, the shutdown at the end of the process, background tasks and their expiry, the idle timer from threads,
 // URL opening, remote-control events, rotation, device and screen profiles, the keyboard.
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/foundation/Sandbox.h"
+#include "platform/net/NSURL.h"
+#include "platform/net/NSURLError.h"
+#include "platform/net/NSURLSession.h"
+#include "platform/net/NSURLSessionConfiguration.h"
+#include "platform/net/URLNetwork.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIKeyboard.h"
@@ -12,9 +21,11 @@
 #include "platform/ui/UITextField.h"
 #include "platform/ui/UIViewController.h"
 #include "platform/ui/UIWindow.h"
+#include "tests/fixtures/LoopbackServer.h"
 
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -94,6 +105,63 @@ TEST_F(ApplicationTest, LaunchesTheRegisteredDelegateAndRunsTheLifeCycleInOrder)
                          "background", UIApplicationDidEnterBackgroundNotification, "foreground",
                          UIApplicationWillEnterForegroundNotification, "active", UIApplicationDidBecomeActiveNotification,
                          "terminate", UIApplicationWillTerminateNotification}));
+    ClassRegistry::unregisterClass("TestAppDelegate");
+}
+
+// The end of the process: input stops and the delegate and observers hear of it while the
+// network still runs; then the network ends its transfers, and what their ends hand on has run
+// by the time shutDown returns; the defaults are on disk.
+TEST_F(ApplicationTest, ShutDownTerminatesThenEndsTheNetworkAndRunsWhatItsTransfersHandOn) {
+    LoopbackServer server;
+    LoopbackServer::Response hanging;
+    hanging.body = "never all of it";
+    LoopbackServer::Fault stall;
+    stall.stallAfter = 0;
+    hanging.fault = stall;
+    server.serve("/hang", hanging);
+    ClassRegistry::registerClass("TestAppDelegate", [] { return std::make_shared<Delegate>(); });
+    ASSERT_TRUE(app->launch("TestAppDelegate"));
+    app->beginReceivingRemoteControlEvents();
+    auto watcher = std::make_shared<NSObject>();
+    NSNotificationCenter::defaultCenter()->addObserver(
+        watcher, [](const NSNotification&) { calls.push_back(URLNetwork::isShutDown() ? "network down" : "network up"); },
+        UIApplicationWillTerminateNotification);
+    const std::string suiteName = "test.shutdown";
+    auto defaults = NSUserDefaults::initWithSuiteName(suiteName);
+    ASSERT_TRUE(defaults->setObject(Value("kept"), "key"));
+
+    std::mutex mutex;
+    std::vector<long> ended;
+    auto session = NSURLSession::sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration(),
+                                                          DispatchQueue::create("test.shutdown.handlers"));
+    auto task = session->dataTaskWithURL(NSURL::URLWithString(server.url("/hang")),
+                                         [&](const NSData&, const std::shared_ptr<NSHTTPURLResponse>&, const NSErrorPtr& error) {
+                                             std::lock_guard lock(mutex);
+                                             ended.push_back(error ? error->code() : 0);
+                                         });
+    task->resume();
+    ASSERT_TRUE(server.waitForStalls(1, 20));
+    calls.clear();
+
+    app->shutDown();
+    EXPECT_EQ(calls, (std::vector<std::string>{"terminate", UIApplicationWillTerminateNotification, "network up"}));
+    EXPECT_FALSE(app->isReceivingRemoteControlEvents());
+    EXPECT_TRUE(URLNetwork::isShutDown());
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(ended, (std::vector<long>{NSURLErrorCancelled}));
+    }
+    const Value written =
+        NSPropertyListSerialization::propertyListWithContentsOfFile(Sandbox::preferences() + "/" + suiteName + ".plist");
+    EXPECT_EQ(written.dictionary().get("key"), Value("kept"));
+
+    // Once per process.
+    app->shutDown();
+    EXPECT_EQ(calls.size(), 3u);
+
+    defaults->removePersistentDomainForName(suiteName);
+    NSNotificationCenter::defaultCenter()->removeObserver(watcher);
+    URLNetwork::restart();
     ClassRegistry::unregisterClass("TestAppDelegate");
 }
 

@@ -1,0 +1,33 @@
+// The process's network as a whole: its shutdown as the process ends, and what a front end
+// that drives a manual clock needs to know of real transfers (how many are live, when they
+// last made progress). Implemented beside the transfers, in URLTransfer.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+class URLNetwork {
+public:
+    // Ends every live transfer with NSURLErrorCancelled (each client hears it once), wakes the
+    // network thread and joins it, and releases the handles libcurl kept. Afterwards nothing of
+    // the network runs, so libcurl and OpenSSL may clean up at exit; transfers started later
+    // fail at once with NSURLErrorCancelled saying the network is shut down. A second call
+    // does nothing.
+    static void shutdown();
+    static bool isShutDown();
+    // Starts the network again after a shutdown, as a new process would have it (tests).
+    static void restart();
+
+    // Transfers started and not yet ended.
+    static std::size_t liveTransferCount();
+    // Counts what happens to transfers: a start, an answer, body bytes sent or received, an end.
+    static std::uint64_t activityCount();
+    // Waits until activityCount() differs from `since`, or `timeoutSeconds` of real time pass;
+    // true when it changed.
+    static bool waitForActivity(std::uint64_t since, double timeoutSeconds);
+    // Waits until no transfer is live or none has made progress for `quietSeconds` of real
+    // time (a reply on its way has had the time to arrive), at most `timeoutSeconds`; then lets
+    // the network thread read and hand to the clients everything that has arrived. False when
+    // the timeout ended the wait.
+    static bool waitUntilQuiet(double quietSeconds, double timeoutSeconds);
+};

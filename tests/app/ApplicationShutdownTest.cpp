@@ -1,0 +1,248 @@
+// Quitting the application in the simulator while its network is busy: with the first open's
+// upload hanging at the measurement service, or while the upload's reply is still coming in, the
+// process ends in order with status 0, its measurement database whole; at the next launch what
+// the service had not accepted is delivered, and nothing is delivered twice. Each case runs 20
+// times with timings drawn from a seed printed at the start (OSTREL_SHUTDOWN_SEED replays them).
+// The application itself ends in order too when it is asked to stop (SIGTERM, SIGINT).
+#include "demo/generator/DemoGenerator.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/InteractiveProcess.h"
+#include "tests/fixtures/MeasurementService.h"
+#include "tests/fixtures/Subprocess.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr const char* kSeedVariable = "OSTREL_SHUTDOWN_SEED";
+constexpr int kRunsPerCase = 20;
+// Runs at a time: each is mostly waiting on its processes.
+constexpr int kParallelRuns = 8;
+
+enum class Busy { UploadHangs, ReplyComingIn };
+
+// What the seed chose for one run.
+struct Timing {
+    Busy busy = Busy::UploadHangs;
+    // When the quit is typed: 0 right after the upload was asked for, 1 once it reached the
+    // service, 2 once its answer was under way (the hang, or the first slow piece).
+    int moment = 0;
+    std::chrono::microseconds jitter{0};
+    // The pause before each piece of a reply coming in.
+    std::chrono::milliseconds pieceDelay{0};
+};
+
+struct Outcome {
+    int quitStatus = -1;
+    int nextStatus = -1;
+    std::string integrity;
+    long long queuedAfterQuit = -1;
+    int firstOpensBeforeNextLaunch = 0;
+    int firstOpens = 0;
+    std::vector<std::string> duplicates;
+    std::string detail;
+};
+
+// One statement's first column of the first row, as text ("" when there is none).
+std::string firstValue(const std::string& database, const std::string& sql) {
+    std::string value;
+    sqlite3* handle = nullptr;
+    if (sqlite3_open_v2(database.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(handle, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW) {
+            const unsigned char* text = sqlite3_column_text(statement, 0);
+            value = text ? reinterpret_cast<const char*>(text) : "";
+        }
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(handle);
+    return value;
+}
+
+class ShutdownRuns {
+public:
+    bool prepare(std::string* error) {
+        DemoGenerator::Options options;
+        options.writePictures = false;
+        if (!DemoGenerator::writeBundle(bundle_, options, error)) return false;
+        std::ofstream(certificate_) << MeasurementService::certificatePEM();
+        return true;
+    }
+
+    Outcome run(int number, const Timing& timing) const {
+        Outcome outcome;
+        MeasurementService service;
+        const std::string home = Sandbox::tmp() + "/shutdown-" + std::to_string(number);
+        std::filesystem::create_directories(home);
+        MeasurementService::Reply reply;
+        if (timing.busy == Busy::UploadHangs) reply.stall = true;
+        else reply.pieceDelay = timing.pieceDelay;
+        service.enqueueReply(MeasurementService::Route::Upload, reply);
+
+        // The first launch goes to the background, which uploads the first open, and is quit
+        // while that upload is busy.
+        {
+            InteractiveProcess simulator(command(home, service));
+            if (!simulator.started()) {
+                outcome.detail = "the simulator did not start";
+                return outcome;
+            }
+            simulator.send("background");
+            if (timing.moment >= 1) service.waitForUploads(1, 20);
+            if (timing.moment >= 2 && timing.busy == Busy::UploadHangs) service.waitForStalls(1, 20);
+            std::this_thread::sleep_for(timing.jitter);
+            simulator.send("quit");
+            outcome.quitStatus = simulator.finish();
+            outcome.detail = simulator.output();
+        }
+        const std::string database = home + "/Library/Application Support/Vizudi/Measurement/vizudi-app-measurement.sql";
+        outcome.integrity = firstValue(database, "PRAGMA integrity_check");
+        const std::string queued = firstValue(database, "SELECT count(*) FROM queue");
+        outcome.queuedAfterQuit = queued.empty() ? -1 : std::stoll(queued);
+        outcome.detail += "\n--- " + queued + " bundles queued after the quit ---";
+        for (const auto& event : service.events()) outcome.firstOpensBeforeNextLaunch += event.name == "_f" ? 1 : 0;
+        // The service hangs no more, and answers as itself (a launch quit before its upload left
+        // the scripted answer unused): the next launch uploads what is left and is idle once the
+        // service answered.
+        service.dropReplies();
+        service.releaseStalls();
+
+        const std::string script = home + "/next-launch.txt";
+        std::ofstream(script) << "background\nidle\n";
+        const ProcessRun next = runCommand(joined(command(home, service)) + " --script '" + script + "' 2>&1 </dev/null");
+        outcome.nextStatus = next.status;
+        outcome.detail += "\n--- next launch ---\n" + next.output;
+        for (const auto& event : service.events()) outcome.firstOpens += event.name == "_f" ? 1 : 0;
+        outcome.duplicates = service.duplicates();
+        const auto uploads = service.uploads();
+        for (std::size_t i = 0; i < uploads.size(); ++i) outcome.detail += "\n" + MeasurementService::summaryLine(i + 1, uploads[i]);
+        return outcome;
+    }
+
+private:
+    std::vector<std::string> command(const std::string& home, const MeasurementService& service) const {
+        return {OSTREL_SIM,
+                "--bundle", bundle_,
+                "--home", home,
+                "--default", "APMMeasurementEndpointHost=" + service.host(),
+                "--trust-anchor", "127.0.0.1=" + certificate_};
+    }
+    static std::string joined(const std::vector<std::string>& arguments) {
+        std::string line;
+        for (const auto& argument : arguments) line += (line.empty() ? "'" : " '") + argument + "'";
+        return line;
+    }
+
+    std::string bundle_ = Sandbox::tmp() + "/demo-bundle";
+    std::string certificate_ = Sandbox::tmp() + "/measurement.pem";
+};
+
+}  // namespace
+
+TEST(ApplicationShutdown, QuittingWhileTheNetworkIsBusyEndsInOrderAndNothingIsDeliveredTwice) {
+    ShutdownRuns runs;
+    std::string error;
+    ASSERT_TRUE(runs.prepare(&error)) << error;
+
+    const char* fixedSeed = std::getenv(kSeedVariable);
+    const std::uint32_t seed = fixedSeed && *fixedSeed ? static_cast<std::uint32_t>(std::strtoul(fixedSeed, nullptr, 10))
+                                                       : std::random_device{}();
+    std::printf("Quit timings from seed %u (%s=%u replays them)\n", seed, kSeedVariable, seed);
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::vector<Timing> timings;
+    for (Busy busy : {Busy::UploadHangs, Busy::ReplyComingIn}) {
+        for (int i = 0; i < kRunsPerCase; ++i) {
+            Timing timing;
+            timing.busy = busy;
+            // A reply coming in is only that once the service answered.
+            timing.moment = busy == Busy::UploadHangs ? std::uniform_int_distribution<int>(0, 2)(random) : 1;
+            timing.pieceDelay = std::chrono::milliseconds(std::uniform_int_distribution<int>(20, 400)(random));
+            const int most = busy == Busy::UploadHangs ? 30000 : static_cast<int>(timing.pieceDelay.count()) * 1000;
+            timing.jitter = std::chrono::microseconds(std::uniform_int_distribution<int>(0, most)(random));
+            timings.push_back(timing);
+        }
+    }
+
+    std::vector<Outcome> outcomes(timings.size());
+    std::atomic<std::size_t> next{0};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < kParallelRuns; ++w) {
+        workers.emplace_back([&] {
+            for (std::size_t i = next++; i < timings.size(); i = next++) outcomes[i] = runs.run(static_cast<int>(i), timings[i]);
+        });
+    }
+    for (auto& worker : workers) worker.join();
+
+    int cleanQuits = 0;
+    int duplicated = 0;
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        const Outcome& outcome = outcomes[i];
+        const Timing& timing = timings[i];
+        const std::string which = std::string(timing.busy == Busy::UploadHangs ? "hanging upload" : "reply coming in") +
+                                  ", run " + std::to_string(i % kRunsPerCase) + ", moment " +
+                                  std::to_string(timing.moment) + ", jitter " + std::to_string(timing.jitter.count()) +
+                                  " us, piece delay " + std::to_string(timing.pieceDelay.count()) + " ms";
+        SCOPED_TRACE(which);
+        cleanQuits += outcome.quitStatus == 0 ? 1 : 0;
+        duplicated += outcome.duplicates.empty() ? 0 : 1;
+        EXPECT_EQ(outcome.quitStatus, 0) << outcome.detail;
+        EXPECT_EQ(outcome.integrity, "ok") << outcome.detail;
+        EXPECT_EQ(outcome.nextStatus, 0) << outcome.detail;
+        EXPECT_TRUE(outcome.duplicates.empty()) << outcome.detail;
+        // Delivered once: by the first launch when its reply came in whole (its bundle then went),
+        // else by the next one.
+        EXPECT_EQ(outcome.firstOpens, 1) << outcome.detail;
+        // A reply coming in is waited for: the upload counts as delivered and its bundle went.
+        if (timing.busy == Busy::ReplyComingIn) {
+            EXPECT_EQ(outcome.firstOpensBeforeNextLaunch, 1) << outcome.detail;
+            EXPECT_EQ(outcome.queuedAfterQuit, 0) << outcome.detail;
+        }
+    }
+    std::printf("%d of %zu quits ended with status 0; %d runs delivered something twice\n", cleanQuits,
+                outcomes.size(), duplicated);
+}
+
+TEST(ApplicationShutdown, TheApplicationEndsInOrderWithStatusZeroWhenItIsAskedToStop) {
+    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
+    DemoGenerator::Options options;
+    options.writePictures = false;
+    std::string error;
+    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, options, &error)) << error;
+    const Value info = NSPropertyListSerialization::propertyListWithContentsOfFile(bundle + "/Info.plist");
+    const std::string identifier = info.dictionary().get("CFBundleIdentifier").stringValue();
+    ASSERT_FALSE(identifier.empty());
+    // The measurement engine sends to a closed loopback port: nothing leaves the machine.
+    const std::string home = Sandbox::tmp() + "/app-home";
+    const std::string preferences = home + "/Library/Preferences";
+    std::filesystem::create_directories(preferences);
+    ASSERT_TRUE(NSPropertyListSerialization::writePropertyList(
+        Value(Value::Dictionary{{"APMMeasurementEndpointHost", Value("127.0.0.1:9")}}), preferences + "/" + identifier + ".plist",
+        NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0, nullptr));
+
+    for (int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE("signal " + std::to_string(signal));
+        InteractiveProcess application({OSTREL_APP}, {"APP_BUNDLE=" + bundle, "APP_HOME=" + home});
+        ASSERT_TRUE(application.started());
+        ASSERT_TRUE(application.waitForOutput("Analytics collection enabled")) << application.output();
+        ASSERT_TRUE(application.signal(signal));
+        EXPECT_EQ(application.finish(), 0) << application.output();
+        EXPECT_EQ(application.output().find("still running"), std::string::npos) << application.output();
+    }
+}
