@@ -144,7 +144,7 @@ std::size_t countDownloaded(const std::vector<std::string>& paths) {
 // The menu's download row, asked for and accepted.
 const char* const kStartDownloadAll = "tap menu\n"
                                       "advance 1\n"
-                                      "tap 3\n"
+                                      "tap Download All Pictures\n"
                                       "advance 1\n"
                                       "expect Do you really want to download all pictures?\n"
                                       "tap Download\n";
