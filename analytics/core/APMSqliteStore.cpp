@@ -86,8 +86,8 @@ bool APMSqliteStore::openAndValidateDatabase(NSErrorPtr* error) {
     }
     sqlite3_update_hook(
         handle_,
-        [](void* store, int operation, const char*, const char* table, sqlite3_int64) {
-            static_cast<APMSqliteStore*>(store)->notifyChange(table, operation == SQLITE_INSERT);
+        [](void* store, int operation, const char*, const char* table, sqlite3_int64 rowID) {
+            static_cast<APMSqliteStore*>(store)->notifyChange(table, operation == SQLITE_INSERT, rowID);
         },
         this);
     sqlite3_rollback_hook(
@@ -149,7 +149,7 @@ bool APMSqliteStore::useWriteAheadLog(NSErrorPtr* error) {
 
 void APMSqliteStore::finalizeAndClearStatements() {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    for (auto& [query, statement] : statementCache_) sqlite3_finalize(statement);
+    for (auto& [query, cached] : statementCache_) sqlite3_finalize(cached.statement);
     statementCache_.clear();
 }
 
@@ -161,7 +161,7 @@ void APMSqliteStore::closeDatabase() {
 void APMSqliteStore::closeHandle() {
     if (!handle_) return;
     notifyChange(nullptr, false);
-    for (auto& [query, statement] : statementCache_) sqlite3_finalize(statement);
+    for (auto& [query, cached] : statementCache_) sqlite3_finalize(cached.statement);
     statementCache_.clear();
     const int rc = sqlite3_close(handle_);
     if (rc != SQLITE_OK) {
@@ -234,15 +234,18 @@ sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, NSErro
 sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, const Value::Array& parameterValues,
                                                 NSErrorPtr* error, bool fixedText) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    const bool hasParameters = query.find('?') != std::string::npos;
     sqlite3_stmt* statement = nullptr;
     bool cached = false;
+    bool hasParameters = false;
     if (auto hit = statementCache_.find(query); hit != statementCache_.end()) {
-        statement = hit->second;
+        statement = hit->second.statement;
+        hasParameters = hit->second.hasParameters;
         cached = true;
     } else if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
                                 "Statement for query failed. Database not open.")) {
         return nullptr;
+    } else {
+        hasParameters = query.find('?') != std::string::npos;
     }
     // Checked on cache hits too: a cached statement run without its values would run with NULLs.
     if (hasParameters &&
@@ -253,7 +256,7 @@ sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, const 
         statement = prepareSQL(query, error);
         if (!statement) return nullptr;
         if (hasParameters || fixedText || !containsCaseInsensitive(query, "WHERE")) {
-            statementCache_[query] = statement;
+            statementCache_[query] = CachedStatement{statement, hasParameters};
             cached = true;
         }
     }
@@ -277,7 +280,7 @@ void APMSqliteStore::cleanUpStatement(sqlite3_stmt* statement, const std::string
         sqlite3_finalize(statement);
         return;
     }
-    if (hit->second != statement) {
+    if (hit->second.statement != statement) {
         APMMeasurementMonitor()->logWithLevel(5, 34016, "Statement is not the same one in the cache");
         // Nobody else holds this one: finalizing it is the only way it is ever released.
         sqlite3_finalize(statement);
@@ -351,6 +354,18 @@ bool APMSqliteStore::executeSQLStatement(sqlite3_stmt* statement, NSErrorPtr* er
     return done;
 }
 
+std::optional<std::int64_t> APMSqliteStore::changesForStatement(const std::string& query,
+                                                                const Value::Array& parameterValues, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
+    if (!statement) return std::nullopt;
+    std::optional<std::int64_t> changed;
+    if (sqlite3_step(statement) == SQLITE_DONE) changed = sqlite3_changes64(handle_);
+    else setDatabaseError(error, "execute statement");
+    cleanUpStatement(statement, query);
+    return changed;
+}
+
 std::optional<Value> APMSqliteStore::valueAtColumn(int column, sqlite3_stmt* statement) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!statement) return std::nullopt;
@@ -390,17 +405,20 @@ bool APMSqliteStore::runCachedStatement(const std::string& sql) {
 
 bool APMSqliteStore::beginTransaction() {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    return runCachedStatement("BEGIN EXCLUSIVE TRANSACTION");
+    static const std::string kBegin = "BEGIN EXCLUSIVE TRANSACTION";
+    return runCachedStatement(kBegin);
 }
 
 bool APMSqliteStore::endTransaction() {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    return runCachedStatement("END TRANSACTION");
+    static const std::string kEnd = "END TRANSACTION";
+    return runCachedStatement(kEnd);
 }
 
 bool APMSqliteStore::rollbackTransaction() {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    return runCachedStatement("ROLLBACK");
+    static const std::string kRollback = "ROLLBACK";
+    return runCachedStatement(kRollback);
 }
 
 bool APMSqliteStore::performTransactionWithError(NSErrorPtr* error, const std::function<bool()>& block) {
