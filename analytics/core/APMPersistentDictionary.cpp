@@ -52,7 +52,10 @@ void APMPersistentDictionary::setObject(const Value& value, const Value& key) {
     }
     if (value.isNull()) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (content_.erase(key.string())) schedulePersistToDiskLocked();
+        if (content_.erase(key.string())) {
+            ++changes_;
+            schedulePersistToDiskLocked();
+        }
         return;
     }
     if (!isAcceptedValue(value)) {
@@ -66,6 +69,7 @@ void APMPersistentDictionary::setObject(const Value& value, const Value& key) {
     const Value* current = content_.find(key.string());
     if (current && *current == value) return;
     content_.set(key.string(), value.deepCopy());
+    ++changes_;
     schedulePersistToDiskLocked();
 }
 
@@ -73,7 +77,13 @@ void APMPersistentDictionary::clearAllData() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (content_.empty()) return;
     content_.clear();
+    ++changes_;
     schedulePersistToDiskLocked();
+}
+
+std::optional<std::uint64_t> APMPersistentDictionary::changeStamp() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return changes_;
 }
 
 void APMPersistentDictionary::schedulePersistToDisk() {

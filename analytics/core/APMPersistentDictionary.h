@@ -30,6 +30,7 @@ public:
     void clearAllData() override;
     // Writes follow their own schedule.
     void synchronize() override {}
+    std::optional<std::uint64_t> changeStamp() const override;
 
     // Arranges one write a second from now unless one is pending.
     void schedulePersistToDisk();
@@ -48,5 +49,6 @@ private:
     // serialQueue_: a real cross-thread share, so it keeps a lock.
     mutable std::mutex mutex_;
     Value::Dictionary content_;
+    std::uint64_t changes_ = 0;
     bool hasPendingPersistence_ = false;
 };
