@@ -154,17 +154,28 @@ std::string APMIdentity::randomAppInstanceID() {
 bool APMIdentity::iOS14OrAbove() { return APMDefaultIdentitySupport::iOS14OrAbove(); }
 
 void APMIdentity::setSettingsProvider(SettingsProvider provider) {
+    auto shared = provider ? std::make_shared<const SettingsProvider>(std::move(provider)) : nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
-    settingsProvider_ = std::move(provider);
+    settingsProvider_ = std::move(shared);
 }
 
 APMIdentitySettings APMIdentity::settings() const {
-    SettingsProvider provider;
+    std::shared_ptr<const SettingsProvider> provider;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         provider = settingsProvider_;
     }
-    return provider ? provider() : APMIdentitySettings{};
+    return provider ? (*provider)() : APMIdentitySettings{};
+}
+
+APMIdentity::DeviceValues APMIdentity::deviceValues() {
+    return readOnQueue<DeviceValues>([this] {
+        updateIdentifiersOnQueue();
+        return DeviceValues{appleConsentStatus_,          support_->hasLimitedAdTracking(),
+                            limitedAdTracking_,           resettableDeviceID_,
+                            persistedConfig_->appInstanceID(), appIDFromVUV_,
+                            appIDFromZeViv_};
+    });
 }
 
 std::uint64_t APMIdentity::appleConsentStatus() {
@@ -278,12 +289,13 @@ void APMIdentity::setAppIDFromZeViv(const std::string& appID) {
 }
 
 std::optional<std::string> APMIdentity::identifierForVendor() {
-    const bool advertisingIDKnown = readOnQueue<bool>([this] { return !isEmpty(resettableDeviceID_); });
-    if (advertisingIDKnown) return std::nullopt;
+    // Whether an advertising id is known, and the vendor id read before: one turn of the queue.
+    using Known = std::pair<bool, std::optional<std::string>>;
+    const Known known = readOnQueue<Known>([this] { return Known(!isEmpty(resettableDeviceID_), identifierForVendorString_); });
+    if (known.first) return std::nullopt;
     if (isIDFVCollectionEnabled_ && !*isIDFVCollectionEnabled_) return std::nullopt;
     if (APMConsentSettingsUtil::isAnalyticsStorageDenied()) return std::nullopt;
-    std::optional<std::string> cached = readOnQueue<std::optional<std::string>>([this] { return identifierForVendorString_; });
-    if (cached) return cached;
+    if (known.second) return known.second;
 
     std::shared_ptr<NSUUID> vendorID;
     auto read = [&vendorID] { vendorID = UIDevice::currentDevice()->identifierForVendor(); };

@@ -65,6 +65,21 @@ public:
     // The engine installs its remote configuration's reader; empty restores the defaults.
     void setSettingsProvider(SettingsProvider provider);
 
+    // The refreshed values the device fields of an event's or a bundle's metadata come from,
+    // with the app ids, read together in one turn of the queue after one refresh.
+    struct DeviceValues {
+        std::uint64_t appleConsentStatus = kAPMTrackingStatusUnavailable;
+        bool hasLimitedAdTracking = false;
+        bool limitedAdTracking = false;
+        std::optional<std::string> resettableDeviceID;
+        std::optional<std::string> appInstanceID;
+        std::optional<std::string> appIDFromVUV;
+        std::optional<std::string> appIDFromZeViv;
+
+        bool operator==(const DeviceValues&) const = default;
+    };
+    DeviceValues deviceValues();
+
     // Reads that refresh first (in the same turn of the queue, so they see its result).
     std::uint64_t appleConsentStatus();
     bool hasLimitedAdTracking();
@@ -132,7 +147,8 @@ private:
     std::shared_ptr<APMIdentitySupport> support_;
     std::shared_ptr<DispatchQueue> queue_;
     mutable std::mutex mutex_;  // the settings provider and the installation id
-    SettingsProvider settingsProvider_;
+    // Shared, so a read copies a pointer rather than the function.
+    std::shared_ptr<const SettingsProvider> settingsProvider_;
     std::string rezaviviInstallationID_;
     std::atomic<bool> appIDFromVUVReplaced_{false};
     std::atomic<bool> appIDFromZeVivReplaced_{false};
