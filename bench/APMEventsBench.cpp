@@ -8,6 +8,7 @@
 #include "analytics/measurement/APMRemoteConfig.h"
 #include "analytics/measurement/DUROrezurive.h"
 #include "analytics/core/APMFileLocations.h"
+#include "analytics/core/APMPersistedConfig.h"
 #include "analytics/core/APMScheduler.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/NSRunLoop.h"
@@ -78,7 +79,7 @@ int watchConnection(sqlite3* db, const char**, const void*) {
 struct Engine {
     Engine() {
         sqlite3_auto_extension(reinterpret_cast<void (*)()>(watchConnection));
-        Sandbox::setHome(Sandbox::makeTemporaryHome());
+        Sandbox::setHome(home);
         const std::string bundle = Sandbox::tmp() + "/Bench.app";
         std::filesystem::create_directories(bundle);
         const Value info(Value::Dictionary{{"CFBundleIdentifier", Value("com.example.bench")},
@@ -114,11 +115,15 @@ struct Engine {
     // Waits until every event logged so far is handled and persisted: the door's operation queue
     // hands each event to its serial queue, which hands it to the worker queue, which writes it.
     // The main run loop runs meanwhile, as in the application (the engine asks the main thread
-    // for the application's state).
+    // for the application's state). The worker wakes it when done: otherwise it would look only
+    // at its next poll, milliseconds later, and the wait would count as the engine's time.
     static void settle() {
         std::atomic<bool> done{false};
         APMAnalytics::queueOperationWithBlock([&done] {
-            APMMeasurement::sharedInstance()->scheduler()->workerQueue()->async([&done] { done = true; });
+            APMMeasurement::sharedInstance()->scheduler()->workerQueue()->async([&done] {
+                done = true;
+                NSRunLoop::mainRunLoop()->post([] {});
+            });
         });
         if (!NSRunLoop::mainRunLoop()->runUntil([&done] { return done.load(); }, 600)) {
             std::fprintf(stderr, "the engine did not settle\n");
@@ -126,9 +131,31 @@ struct Engine {
         }
     }
 
-    static Engine& shared() {
-        static Engine engine;
+    // The engine's home, made for the run and removed after it.
+    const std::string home = Sandbox::makeTemporaryHome();
+
+    static Engine*& created() {
+        static Engine* engine = nullptr;
         return engine;
+    }
+    static Engine& shared() {
+        // Never destroyed: the engine's queues may still hold it at exit.
+        if (!created()) created() = new Engine;
+        return *created();
+    }
+    // Once the benchmarks ran: the engine settles, its settings and the user defaults are written
+    // out, and the home goes. Nothing is left to write there.
+    static void removeHome() {
+        Engine* engine = created();
+        if (!engine) return;
+        settle();
+        if (auto settings = APMPersistedConfig::sharedInstance()) {
+            settings->cancelScheduledSynchronize();
+            settings->synchronizeToDisk();
+        }
+        NSUserDefaults::resetStandardUserDefaults();
+        std::error_code ignored;
+        std::filesystem::remove_all(engine->home, ignored);
     }
 };
 
@@ -255,5 +282,6 @@ int main(int argc, char** argv) {
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    Engine::removeHome();
     return 0;
 }
