@@ -28,8 +28,7 @@ std::int64_t gSource = APMConsentSettingsUtil::kSourceNone;
 // queue while no change is queued (a read after a write on the same thread then waits, as
 // before, and sees it).
 struct Published {
-    bool adStorageDenied = false;
-    bool analyticsStorageDenied = false;
+    APMConsentSettingsUtil::StorageDenials denials;
     std::string signals = "G1--";
 };
 std::mutex gPublishedMutex;
@@ -68,7 +67,7 @@ void change(std::function<void()> apply) {
     gQueuedChanges.fetch_add(1, std::memory_order_acq_rel);
     APMConsentSettingsUtil::serialQueue()->async([apply = std::move(apply)] {
         apply();
-        Published now{isDeniedOnQueue(kAdStorage), isDeniedOnQueue(kAnalyticsStorage), signalsOnQueue()};
+        Published now{{isDeniedOnQueue(kAdStorage), isDeniedOnQueue(kAnalyticsStorage)}, signalsOnQueue()};
         {
             std::lock_guard lock(gPublishedMutex);
             gPublished = std::move(now);
@@ -146,14 +145,13 @@ void APMConsentSettingsUtil::updateSettings(const Value::Dictionary& settings) {
 
 bool APMConsentSettingsUtil::isConsentSourceHigherPriority(std::int64_t source) { return consentSource() >= source; }
 
-bool APMConsentSettingsUtil::isAdStorageDenied() {
-    if (!switches().isConsentSettingsEnabled) return false;
-    return readPublished(&Published::adStorageDenied);
-}
+bool APMConsentSettingsUtil::isAdStorageDenied() { return storageDenials().adStorage; }
 
-bool APMConsentSettingsUtil::isAnalyticsStorageDenied() {
-    if (!switches().isConsentSettingsEnabled) return false;
-    return readPublished(&Published::analyticsStorageDenied);
+bool APMConsentSettingsUtil::isAnalyticsStorageDenied() { return storageDenials().analyticsStorage; }
+
+APMConsentSettingsUtil::StorageDenials APMConsentSettingsUtil::storageDenials() {
+    if (!switches().isConsentSettingsEnabled) return {};
+    return readPublished(&Published::denials);
 }
 
 Value::Dictionary APMConsentSettingsUtil::consentSettingsFromDictionary(const Value::Dictionary& dictionary) {

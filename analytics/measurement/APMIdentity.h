@@ -75,6 +75,8 @@ public:
         std::optional<std::string> appInstanceID;
         std::optional<std::string> appIDFromVUV;
         std::optional<std::string> appIDFromZeViv;
+        // The vendor id as read before, if it was.
+        std::optional<std::string> identifierForVendorRead;
 
         bool operator==(const DeviceValues&) const = default;
     };
@@ -109,6 +111,8 @@ public:
     // its collection off, or analytics storage is denied. Read on the main thread (waiting for
     // it from others) and then cached.
     std::optional<std::string> identifierForVendor();
+    // The same, from device values just read: no turn of the queue once the vendor id is known.
+    std::optional<std::string> identifierForVendor(const DeviceValues& device);
     bool isFromAppStore() const;
     // Removes the persisted values that consent denies (and the advertising id held here).
     void enforceConsentSettings();
@@ -135,6 +139,7 @@ private:
     // True when ad storage is denied, so the advertising id held here must go too.
     bool removeDeniedPersistedValues();
     void updateIdentifiersOnQueue();
+    std::optional<std::string> identifierForVendor(bool advertisingIDKnown, std::optional<std::string> known);
     // Work for the queue, counted in pending_ until it has run.
     void post(std::function<void()> work);
     // True when a refresh queued now would change nothing: no work of the identity's is

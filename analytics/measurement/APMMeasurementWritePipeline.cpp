@@ -360,12 +360,14 @@ std::optional<APMMeasurement::RawEventMetadata> APMMeasurement::rawEventMetadata
     // metadata, and the message is neither built nor encoded again.
     auto identity = this->identity();
     auto environment = APMEnvironmentInfo::sharedInstance();
+    APMIdentity::DeviceValues device = identity->deviceValues();
+    std::optional<std::string> vendorID = identity->identifierForVendor(device);
     RawEventMetadataSource source{identity,
                                   identity->rezaviviInstallationID(),
                                   APMConsentSettingsUtil::consentSignals(),
                                   remoteConfig()->gateIDFAOnATTMASEnabled(),
-                                  identity->deviceValues(),
-                                  identity->identifierForVendor(),
+                                  std::move(device),
+                                  std::move(vendorID),
                                   environment->deviceModel(),
                                   environment->deviceOSVersion(),
                                   environment->timeZoneOffsetMinutes(),
