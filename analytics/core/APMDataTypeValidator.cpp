@@ -9,6 +9,7 @@
 #include "platform/foundation/NSString.h"
 
 #include <algorithm>
+#include <array>
 
 namespace {
 
@@ -63,6 +64,25 @@ bool isASCII(std::string_view text) {
 }
 
 std::size_t characterCount(std::string_view text) { return isASCII(text) ? text.size() : NSString::utf32Length(text); }
+
+// ASCII letters, digits and the underscore.
+constexpr std::array<bool, 128> kASCIINameCharacters = [] {
+    std::array<bool, 128> table{};
+    for (int c = 0; c < 128; ++c) {
+        table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    }
+    return table;
+}();
+
+// Every character a name character, decoding only text that is not ASCII.
+bool hasOnlyNameCharacters(std::string_view text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x80) return std::ranges::all_of(NSString::toUTF32(text), APMDataTypeValidator::isNameCharacter);
+        if (!kASCIINameCharacters[byte]) return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -121,10 +141,7 @@ bool APMDataTypeValidator::isValidString(const Value& object, std::int64_t minLe
 bool APMDataTypeValidator::isValidInternalName(const Value& name, std::int64_t maxLength, std::int64_t type,
                                                std::int64_t* failureCode) {
     if (!isValidString(name, 1, maxLength, type, failureCode)) return false;
-    const std::string& text = name.string();
-    const bool valid = isASCII(text) ? std::all_of(text.begin(), text.end(), [](char c) { return isNameCharacter(static_cast<char32_t>(c)); })
-                                     : std::ranges::all_of(NSString::toUTF32(text), isNameCharacter);
-    if (!valid) {
+    if (!hasOnlyNameCharacters(name.string())) {
         APMMeasurementMonitor()->logWithLevel(0, 13002, label(type) + " must contain only letters, numbers, or underscores",
                                               name);
         return fail(failureCode, kInvalidCharacters);
