@@ -143,10 +143,9 @@ Value::Dictionary APMSanitizeEventParameters(const Value::Dictionary& parameters
 
     for (const auto& [name, object] : parameters) {
         std::int64_t failure = 0;
-        const bool validName =
-            isPublic ? APMDataTypeValidator::isValidPublicEventParameterName(Value(name), &failure) &&
-                           APMDataTypeValidator::isValidInternalEventParameterName(Value(name), &failure)
-                     : APMDataTypeValidator::isValidInternalEventParameterName(Value(name), &failure);
+        // The public checks hold the internal ones (the same length, stricter characters and values).
+        const bool validName = isPublic ? APMDataTypeValidator::isValidPublicEventParameterName(Value(name), &failure)
+                                        : APMDataTypeValidator::isValidInternalEventParameterName(Value(name), &failure);
         if (!validName) {
             removed.push_back(name);
             if (failure != 0 && !hasError()) {
@@ -181,7 +180,7 @@ Value::Dictionary APMSanitizeEventParameters(const Value::Dictionary& parameters
                     replaced = true;
                 }
             }
-        } else if (!APMDataTypeValidator::isValidInternalEventParameterValue(Value(value), &failure)) {
+        } else if (!isPublic && !APMDataTypeValidator::isValidInternalEventParameterValue(Value(value), &failure)) {
             valueRemoved = true;
         } else if (value->isArray() && !alreadyValue) {
             std::int64_t arrayFailure = 0;
