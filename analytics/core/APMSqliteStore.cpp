@@ -232,7 +232,7 @@ sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, NSErro
 }
 
 sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, const Value::Array& parameterValues,
-                                                NSErrorPtr* error, bool fixedText) {
+                                                NSErrorPtr* error, bool fixedText, bool copied) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     sqlite3_stmt* statement = nullptr;
     bool cached = false;
@@ -260,7 +260,7 @@ sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, const 
             cached = true;
         }
     }
-    if (!parameterValues.empty() && !bindValues(parameterValues, statement, error)) {
+    if (!parameterValues.empty() && !bindValues(parameterValues, statement, error, copied)) {
         if (cached) {
             sqlite3_reset(statement);
             sqlite3_clear_bindings(statement);
@@ -290,12 +290,13 @@ void APMSqliteStore::cleanUpStatement(sqlite3_stmt* statement, const std::string
     sqlite3_clear_bindings(statement);
 }
 
-bool APMSqliteStore::bindValues(const Value::Array& values, sqlite3_stmt* statement, NSErrorPtr* error) {
+bool APMSqliteStore::bindValues(const Value::Array& values, sqlite3_stmt* statement, NSErrorPtr* error, bool copied) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(statement != nullptr, error, APMErrorInvalidArgument, "Failed to bind to NULL statement")) {
         return false;
     }
     sqlite3_clear_bindings(statement);
+    const auto lifetime = copied ? SQLITE_TRANSIENT : SQLITE_STATIC;
     bool allBound = true;
     for (std::size_t i = 0; i < values.size(); ++i) {
         const Value& value = values[i];
@@ -303,10 +304,10 @@ bool APMSqliteStore::bindValues(const Value::Array& values, sqlite3_stmt* statem
         int rc = SQLITE_MISMATCH;
         switch (value.type()) {
         case Value::Type::Data: {
-            // Copied into SQLite: cached statements outlive the caller's buffers.
+            // Copied unless told otherwise: cached statements outlive the caller's buffers.
             const NSData& data = value.data();
             rc = data.empty() ? sqlite3_bind_zeroblob(statement, position, 0)
-                              : sqlite3_bind_blob64(statement, position, data.data(), data.size(), SQLITE_TRANSIENT);
+                              : sqlite3_bind_blob64(statement, position, data.data(), data.size(), lifetime);
             break;
         }
         case Value::Type::Double:
@@ -318,8 +319,8 @@ bool APMSqliteStore::bindValues(const Value::Array& values, sqlite3_stmt* statem
             rc = sqlite3_bind_int64(statement, position, static_cast<sqlite3_int64>(value.longLongValue()));
             break;
         case Value::Type::String:
-            rc = sqlite3_bind_text64(statement, position, value.string().data(), value.string().size(),
-                                     SQLITE_TRANSIENT, SQLITE_UTF8);
+            rc = sqlite3_bind_text64(statement, position, value.string().data(), value.string().size(), lifetime,
+                                     SQLITE_UTF8);
             break;
         case Value::Type::Null:
             rc = sqlite3_bind_null(statement, position);
@@ -357,7 +358,8 @@ bool APMSqliteStore::executeSQLStatement(sqlite3_stmt* statement, NSErrorPtr* er
 std::optional<std::int64_t> APMSqliteStore::changesForStatement(const std::string& query,
                                                                 const Value::Array& parameterValues, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
+    // Stepped and reset (its values unbound) before the values go: they need no copy.
+    sqlite3_stmt* statement = statementForQuery(query, parameterValues, error, false, false);
     if (!statement) return std::nullopt;
     std::optional<std::int64_t> changed;
     if (sqlite3_step(statement) == SQLITE_DONE) changed = sqlite3_changes64(handle_);

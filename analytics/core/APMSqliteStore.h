@@ -70,11 +70,13 @@ public:
     // Kept prepared when it has values to bind or no WHERE clause, or when `fixedText` says its
     // text never varies (literals in its WHERE clause included).
     [[nodiscard]] sqlite3_stmt* statementForQuery(const std::string& query, const Value::Array& parameterValues,
-                                                  NSErrorPtr* error, bool fixedText = false);
+                                                  NSErrorPtr* error, bool fixedText = false, bool copied = true);
     [[nodiscard]] sqlite3_stmt* statementForQuery(const std::string& query, NSErrorPtr* error);
     void cleanUpStatement(sqlite3_stmt* statement, const std::string& query);
-    // Strings, numbers (REAL when floating), data (copied into SQLite) and null; anything else fails.
-    [[nodiscard]] bool bindValues(const Value::Array& values, sqlite3_stmt* statement, NSErrorPtr* error);
+    // Strings, numbers (REAL when floating), data and null; anything else fails. Strings and data
+    // are copied into SQLite unless the caller steps and resets the statement while `values` live.
+    [[nodiscard]] bool bindValues(const Value::Array& values, sqlite3_stmt* statement, NSErrorPtr* error,
+                                  bool copied = true);
     [[nodiscard]] bool executeSQL(const std::string& sql, NSErrorPtr* error);
     // Runs a statement that answers no rows through the statement cache: the number of rows it
     // changed, nothing on failure.
