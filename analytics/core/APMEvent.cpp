@@ -108,8 +108,12 @@ std::shared_ptr<APMEvent> APMEvent::initWithOrigin(const std::string& origin, bo
         if (failure != APMDataTypeValidator::kNotForwardedOrigin) return nullptr;
         if (!APMDataTypeValidator::isValidInternalEventOrigin(Value(origin), nullptr)) return nullptr;
     }
-    if (isPublic && !APMDataTypeValidator::isValidPublicEventName(Value(name), nullptr)) return nullptr;
-    if (!APMDataTypeValidator::isValidInternalEventName(Value(name), nullptr)) return nullptr;
+    // A valid public name is a valid internal one (the same length, stricter characters).
+    const Value nameValue(name);
+    if (isPublic ? !APMDataTypeValidator::isValidPublicEventName(nameValue, nullptr)
+                 : !APMDataTypeValidator::isValidInternalEventName(nameValue, nullptr)) {
+        return nullptr;
+    }
     if (previousTimestamp > timestamp) {
         APMMeasurementMonitor()->logWithLevel(5, 16002,
                                               "Event created with previous timestamp after current timestamp");

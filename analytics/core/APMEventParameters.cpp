@@ -229,7 +229,7 @@ Value::Dictionary APMSanitizeEventParameters(const Value::Dictionary& parameters
         }
     } else {
         const std::int64_t limit = APMMaxPublicEventParams();
-        if (APMCountPublicParameters(result, false) > limit) {
+        if (static_cast<std::int64_t>(result.size()) > limit && APMCountPublicParameters(result, false) > limit) {
             APMTrimPublicParameters(result, limit, false);
             APMSetErrorCodeIfAbsent(result, 5);
             APMMeasurementMonitor()->logWithLevel(
