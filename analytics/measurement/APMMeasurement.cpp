@@ -162,11 +162,15 @@ std::shared_ptr<APMRemoteConfig> APMMeasurement::remoteConfig() {
 
 void APMMeasurement::installRemoteConfigHooks() {
     APMRemoteConfig::connectStorageHooks([] { return APMMeasurement::remoteConfig(); });
-    APMConsentSettingsUtil::setSwitchesProvider([] {
-        auto config = APMMeasurement::remoteConfig();
-        return APMConsentSwitches{config->isConsentSettingsEnabled(), config->isConsentSettings3PEnabled()};
-    });
-    APMSetMaxPublicEventParamsProvider([] { return APMMeasurement::remoteConfig()->maxPublicEventParams(); });
+    // Asked several times for every event: kept while the configuration stays the same.
+    APMConsentSettingsUtil::setSwitchesProvider(APMKeptRemoteConfigReading<APMConsentSwitches>(
+        [] { return APMMeasurement::remoteConfig(); },
+        [](APMRemoteConfig& config) {
+            return APMConsentSwitches{config.isConsentSettingsEnabled(), config.isConsentSettings3PEnabled()};
+        }));
+    APMSetMaxPublicEventParamsProvider(APMKeptRemoteConfigReading<std::int64_t>(
+        [] { return APMMeasurement::remoteConfig(); },
+        [](APMRemoteConfig& config) { return static_cast<std::int64_t>(config.maxPublicEventParams()); }));
     APMIdentifiers::sharedInstance()->setEngineIdentityProvider([] {
         auto engine = APMMeasurement::hasSharedInstance() ? APMMeasurement::sharedInstance() : nullptr;
         return engine ? engine->identity() : nullptr;
@@ -392,11 +396,12 @@ bool APMMeasurement::startMeasurementOnWorkerQueue() {
 bool APMMeasurement::initializeComponents() {
     auto identity = APMIdentity::sharedInstance();
     if (!identity) return false;
-    identity->setSettingsProvider([] {
-        auto config = APMMeasurement::remoteConfig();
-        return APMIdentitySettings{config->adIDCacheTime(), config->gateIDFAOnATTMASEnabled(),
-                                   config->lastAdvertisingIDResetFeatureEnabled()};
-    });
+    identity->setSettingsProvider(APMKeptRemoteConfigReading<APMIdentitySettings>(
+        [] { return APMMeasurement::remoteConfig(); },
+        [](APMRemoteConfig& config) {
+            return APMIdentitySettings{config.adIDCacheTime(), config.gateIDFAOnATTMASEnabled(),
+                                       config.lastAdvertisingIDResetFeatureEnabled()};
+        }));
     {
         std::lock_guard lock(componentsMutex_);
         identity_ = identity;

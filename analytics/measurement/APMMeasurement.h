@@ -7,6 +7,7 @@
 // (APMMeasurementLifecycle.cpp). Operations named "...OnWorkerQueue" run only on the worker queue.
 #pragma once
 
+#include "analytics/measurement/APMIdentity.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
 #include "platform/services/DIDEderazi.h"
@@ -180,6 +181,15 @@ public:
     bool writeEvent(const std::shared_ptr<APMEvent>& event, bool isPublicEvent, bool isRealtime);
     std::shared_ptr<APMPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
         const std::vector<std::shared_ptr<APMUserAttribute>>& userAttributes);
+    // An event's metadata as stored: its bytes, their fingerprint, and whether it carries the
+    // advertising id. Made again only when something it is made from changed.
+    struct RawEventMetadata {
+        NSData bytes;
+        std::int64_t fingerprint = 0;
+        bool hasResettableDeviceID = false;
+    };
+    std::optional<RawEventMetadata> rawEventMetadataWithUserAttributes(
+        const std::vector<std::shared_ptr<APMUserAttribute>>& userAttributes);
     // Writes "_fx" (realtime) in a later block of the worker queue.
     void logFirstOpenConsentedEvent(double timestamp);
 
@@ -259,6 +269,24 @@ private:
     mutable std::mutex networkRequestMutex_;
     mutable std::condition_variable networkRequestEnded_;
     std::atomic<bool> isTerminating_{false};
+    // Everything an event's metadata is made from, and the metadata made from it last (the
+    // worker queue's).
+    struct RawEventMetadataSource {
+        std::shared_ptr<APMIdentity> identity;
+        std::string installationID;
+        std::optional<std::string> consentSignals;
+        bool gateIDFA = false;
+        APMIdentity::DeviceValues device;
+        std::optional<std::string> identifierForVendor;
+        std::string deviceModel;
+        std::string osVersion;
+        std::int32_t timeZoneOffsetMinutes = 0;
+        std::optional<std::string> language;
+        std::vector<std::shared_ptr<APMUserAttribute>> userAttributes;
+
+        bool operator==(const RawEventMetadataSource&) const = default;
+    };
+    std::optional<std::pair<RawEventMetadataSource, RawEventMetadata>> lastRawEventMetadata_;
     // Decided inside the storing transaction, acted on once it committed.
     struct AfterCommit {
         std::optional<double> firstOpenConsentedTimestamp;

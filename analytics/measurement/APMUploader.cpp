@@ -63,17 +63,18 @@ void stampIdentity(const Bundle& bundle, const std::optional<std::string>& conse
     } else if (!consentSignals || consentSignals->empty()) {
         APMPBMessageClearField(bundle, APMPBMeasurementBundle::kConsentSignals);
     }
+    const APMIdentity::DeviceValues device = identity.deviceValues();
     bool idfaAllowed = true;
     if (APMIdentity::iOS14OrAbove()) {
-        const std::uint64_t status = identity.appleConsentStatus();
+        const std::uint64_t status = device.appleConsentStatus;
         if (status != kAPMTrackingStatusUnavailable) {
             APMPBMessageSetInt32(bundle, APMPBMeasurementBundle::kTrackingAuthorizationStatus,
                                  static_cast<std::int32_t>(status));
         }
         idfaAllowed = status == kAPMTrackingStatusAuthorized || !gateIDFA;
     }
-    const bool hasLimitedAdTracking = identity.hasLimitedAdTracking();
-    const std::string resettableDeviceID = identity.resettableDeviceID().value_or("");
+    const bool hasLimitedAdTracking = device.hasLimitedAdTracking;
+    const std::string resettableDeviceID = device.resettableDeviceID.value_or("");
     if (hasLimitedAdTracking && idfaAllowed && !adStorageDenied && !resettableDeviceID.empty()) {
         if (!APMPBMessageHasField(bundle, APMPBMeasurementBundle::kResettableDeviceId)) {
             APMPBMessageSetString(bundle, APMPBMeasurementBundle::kResettableDeviceId, resettableDeviceID);
@@ -88,7 +89,7 @@ void stampIdentity(const Bundle& bundle, const std::optional<std::string>& conse
         APMPBMessageClearField(bundle, APMPBMeasurementBundle::kResettableDeviceId);
         APMPBMessageClearField(bundle, APMPBMeasurementBundle::kVendorDeviceId);
     }
-    const std::string appInstanceID = identity.appInstanceID().value_or("");
+    const std::string appInstanceID = device.appInstanceID.value_or("");
     if (!analyticsStorageDenied && !appInstanceID.empty() &&
         !APMPBMessageHasField(bundle, APMPBMeasurementBundle::kAppInstanceId)) {
         APMPBMessageSetString(bundle, APMPBMeasurementBundle::kAppInstanceId, appInstanceID);
@@ -99,7 +100,7 @@ void stampIdentity(const Bundle& bundle, const std::optional<std::string>& conse
         APMPBMessageClearField(bundle, APMPBMeasurementBundle::kAppInstanceId);
     }
     if (hasLimitedAdTracking) {
-        APMPBMessageSetBool(bundle, APMPBMeasurementBundle::kLimitedAdTracking, identity.limitedAdTracking());
+        APMPBMessageSetBool(bundle, APMPBMeasurementBundle::kLimitedAdTracking, device.limitedAdTracking);
     }
 }
 
