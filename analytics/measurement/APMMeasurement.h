@@ -22,6 +22,7 @@
 #include <vector>
 
 class APMAlarm;
+class APMAnalyticsStore;
 class APMDailyCounts;
 class APMDatabase;
 class APMEvent;
@@ -230,6 +231,8 @@ private:
                            const Value& context1, const Value& context2);
 
     std::string databaseName_ = kDatabaseName;
+    // The load time and the suite the front keeps: the start-up consent, the reset bookkeeping.
+    std::shared_ptr<APMAnalyticsStore> analyticsStore_;
     std::mutex initializeComponentsLock_;
     bool didInitializeComponents_ = false;
     bool postInitializationDone_ = false;
