@@ -67,54 +67,6 @@ std::int64_t storedFirstOpenCount(const std::string& bundleIdentifier) {
 
 }  // namespace
 
-// What uploading and bundling reach of the engine; held by the engine, handed to them weakly.
-class APMMeasurement::UploadContext : public APMUploaderContext {
-public:
-    explicit UploadContext(std::weak_ptr<APMMeasurement> engine) : engine_(std::move(engine)) {}
-
-    std::shared_ptr<APMDatabase> database() override { return with([](APMMeasurement& e) { return e.database(); }); }
-    std::shared_ptr<APMRemoteConfig> remoteConfig() override { return APMMeasurement::remoteConfig(); }
-    std::shared_ptr<APMPersistedConfig> persistedConfig() override {
-        return with([](APMMeasurement& e) { return e.persistedConfig(); });
-    }
-    std::shared_ptr<APMIdentity> identity() override { return with([](APMMeasurement& e) { return e.identity(); }); }
-    std::shared_ptr<APMMonitor> monitor() override { return APMMeasurement::monitor(); }
-    bool setUserPropertyInDatabaseOnWorkerQueue(const std::shared_ptr<APMUserAttribute>& userAttribute) override {
-        auto engine = engine_.lock();
-        return engine && engine->setUserPropertyInDatabaseOnWorkerQueue(userAttribute);
-    }
-    std::shared_ptr<APMScheduler> scheduler() override { return with([](APMMeasurement& e) { return e.scheduler(); }); }
-    // None once the application terminates: what is not sent by then waits for the next launch.
-    std::shared_ptr<DIDEderazi> network() override {
-        return with([](APMMeasurement& e) { return e.isTerminating() ? nullptr : e.network(); });
-    }
-    std::shared_ptr<APMAlarm> alarm() override { return with([](APMMeasurement& e) { return e.alarm(); }); }
-    bool isNetworkRequestPending() override {
-        auto engine = engine_.lock();
-        return engine && engine->isNetworkRequestPending();
-    }
-    void setNetworkRequestPending(bool pending) override {
-        if (auto engine = engine_.lock()) engine->setIsNetworkRequestPending(pending);
-    }
-    bool hasBackgroundTask() override {
-        auto engine = engine_.lock();
-        return engine && engine->hasBackgroundTask();
-    }
-    void terminateBackgroundTask() override {
-        if (auto engine = engine_.lock()) engine->terminateBackgroundTask();
-    }
-
-private:
-    template <class Read>
-    auto with(Read read) -> decltype(read(std::declval<APMMeasurement&>())) {
-        auto engine = engine_.lock();
-        if (!engine) return {};
-        return read(*engine);
-    }
-
-    std::weak_ptr<APMMeasurement> engine_;
-};
-
 // MARK: The shared instance
 
 void APMMeasurement::initializeSharedInstanceWithAppID(const std::string& appID, bool isAnalyticsCollectionEnabled,
@@ -277,8 +229,8 @@ std::shared_ptr<APMMeasurement> APMMeasurement::initWithDatabaseName(
     engine->scheduler_ = std::move(scheduler);
     engine->alarm_ = std::move(alarm);
     engine->safelistedEvents_ = safelistedEvents;
-    engine->uploadContext_ = std::make_shared<UploadContext>(engine);
-    engine->uploader_ = APMUploader::initWithContext(engine->uploadContext_);
+    engine->context_ = makeContext(engine);
+    engine->uploader_ = APMUploader::initWithContext(engine->uploaderContext());
     const bool enable = engine->shouldEnableMeasurement();
     engine->setEnabled(enable);
     engine->wasEnabledDuringInitialization_ = enable;
