@@ -472,6 +472,14 @@ double APMRemoteConfig::timeIntervalInSecondsFromCacheWithKey(std::string_view k
     return numberFromCacheWithKey(key, defaultValue, maxValue, minValue, millisecondsToSeconds);
 }
 
+std::optional<std::string> APMRemoteConfig::cachedStringValueForKey(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    auto found = cachedValueByRemoteConfigKeys_.find(key);
+    if (found == cachedValueByRemoteConfigKeys_.end()) return std::nullopt;
+    if (const double* number = std::get_if<double>(&found->second)) return Value(*number).stringValue();
+    return std::get<std::string>(found->second);
+}
+
 bool APMRemoteConfig::flagFromCacheWithKey(std::string_view key, std::int32_t defaultValue) {
     return intValueFromCacheWithKey(key, defaultValue, 1, 0) == 1;
 }

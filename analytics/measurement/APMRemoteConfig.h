@@ -121,6 +121,10 @@ public:
     // The setting holds milliseconds; bounds, default and result are seconds.
     double timeIntervalInSecondsFromCacheWithKey(std::string_view key, double defaultValue, double maxValue,
                                                  double minValue);
+    // The text of what the cache holds under `key`: the setting's text, or the number a typed
+    // reader put in its place (a time setting then reads in seconds); nothing for a key it
+    // does not hold. Event-editing programs read settings this way.
+    std::optional<std::string> cachedStringValueForKey(const std::string& key) const;
 
     // Settings (seconds for intervals).
     double uploadingBackoffInterval();
