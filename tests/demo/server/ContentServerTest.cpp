@@ -223,7 +223,7 @@ TEST_F(ContentServerTest, PopularFamousPostsMessagesAndTheApplicationsCount) {
 
     const auto famous = Json::parse(
         fetch(url("/ostrelEngine/gallery_popular_pictures/api/get_app_texts.php?app_id=ostrel_gallery_famous")).body);
-    ASSERT_EQ(famous["texts"].size(), 4u);
+    ASSERT_EQ(famous["texts"].size(), 5u);
     EXPECT_EQ(famous["texts"][0]["text_id"], 7);
     const std::string page = famous["texts"][0]["lng"]["en"]["url"];
     EXPECT_EQ(page.rfind(server_->host() + "/pages/", 0), 0u) << page;
