@@ -351,6 +351,7 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         skipChildren = true;
         std::string t = button->currentTitle();
         if (t.empty() && button->currentImage()) t = "image " + button->currentImage()->name();
+        if (t.empty() && button->currentBackgroundImage()) t = "image " + button->currentBackgroundImage()->name();
         if (t.empty() && isInfoButton(*button)) t = "info";
         texts = {t};
         std::string out = "button " + quoted(t);

@@ -688,6 +688,22 @@ bool DemoGenerator::writeServerFolder(const std::string& folder, const Options& 
             Json::array({button("Listen", "OPEN_LINK", "{host}/pages/news_m3.html"), button("Later", "LATER", "")}));
     ok = ok && writeText(folder + "/pages/news_m1.html", page("Welcome", "Pictures now come from the server."), error) &&
          writeText(folder + "/pages/news_m3.html", page("Music", "Composers and their works."), error);
+    // The maker's web site when a run points the application at this server: its front page and
+    // the more-applications pages (Russian, and every other language).
+    auto sitePage = [](const std::string& title, const std::string& body) {
+        return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + title + "</title></head>\n<body><h1>" +
+               title + "</h1>\n" + body + "</body></html>\n";
+    };
+    const std::string more = sitePage("More applications",
+                                      "<p>Ostrel Music: the composers of the gallery's century.</p>\n<p>Ostrel Letters: "
+                                      "painters' letters, day by day.</p>\n<p><a href=\"/\">Ostrel</a></p>\n");
+    ok = ok &&
+         writeText(folder + "/index.html",
+                   sitePage("Ostrel", "<p>Pictures, music and texts for reading slowly.</p>\n<p><a href=\"/moreen.html\">"
+                                      "Our other applications</a></p>\n<p><a href=\"mailto:support@ostrel.invalid\">Write "
+                                      "to us</a></p>\n"),
+                   error) &&
+         writeText(folder + "/moreen.html", more, error) && writeText(folder + "/more.html", more, error);
 
     const Json fixtures = {{"bundleIdentifier", info["CFBundleIdentifier"].stringValue()},
                            {"likesIdentifier", engine["OEServerLikesIdentifer"].stringValue()},
@@ -700,7 +716,10 @@ bool DemoGenerator::writeServerFolder(const std::string& folder, const Options& 
     return ok && writeText(folder + "/" + kServerFixtures, fixtures.dump(2) + "\n", error);
 }
 
-bool DemoGenerator::setServerHost(const std::string& bundleFolder, const std::string& host, std::string* error) {
+namespace {
+
+// One value of "OstrelEngine" in a bundle's Info.plist, the file replaced, never written in place.
+bool setEngineValue(const std::string& bundleFolder, const std::string& key, const Value& value, std::string* error) {
     const std::string path = bundleFolder + "/Info.plist";
     NSErrorPtr failure;
     Value info = NSPropertyListSerialization::propertyListWithContentsOfFile(path, &failure);
@@ -709,7 +728,7 @@ bool DemoGenerator::setServerHost(const std::string& bundleFolder, const std::st
         return false;
     }
     Value engine = info["OstrelEngine"];
-    engine.mutableDictionary().set("OEServerHost", Value(host));
+    engine.mutableDictionary().set(key, value);
     info.mutableDictionary().set("OstrelEngine", engine);
     // Written to a temporary file and renamed over the old one.
     if (!NSPropertyListSerialization::writePropertyList(info, path, NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0,
@@ -718,4 +737,14 @@ bool DemoGenerator::setServerHost(const std::string& bundleFolder, const std::st
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool DemoGenerator::setServerHost(const std::string& bundleFolder, const std::string& host, std::string* error) {
+    return setEngineValue(bundleFolder, "OEServerHost", Value(host), error);
+}
+
+bool DemoGenerator::setArticlesStyle(const std::string& bundleFolder, int style, std::string* error) {
+    return setEngineValue(bundleFolder, "OEArticlesStyle", Value(style), error);
 }

@@ -136,8 +136,8 @@ struct ContentServer::State {
         changed.notify_all();
     }
 
-    // The file under the root that `path` names: 400 for dot segments, NUL or backslashes,
-    // 404 for what is missing, not a file, or outside the root after links are followed.
+    // The file under the root that `path` names (a folder's index.html): 400 for dot segments, NUL
+    // or backslashes, 404 for what is missing, not a file, or outside the root after links are followed.
     std::optional<fs::path> resolve(const std::string& path, int* status) const {
         *status = 400;
         if (path.empty() || path[0] != '/' || path.find('\0') != std::string::npos ||
@@ -151,7 +151,9 @@ struct ContentServer::State {
         }
         *status = 404;
         std::error_code ec;
-        const fs::path file = fs::canonical(root / fs::path(path).relative_path(), ec);
+        fs::path file = fs::canonical(root / fs::path(path).relative_path(), ec);
+        // A folder's page is its index.html (the site's front page at "/").
+        if (!ec && fs::is_directory(file, ec)) file = fs::canonical(file / "index.html", ec);
         if (ec || !fs::is_regular_file(file, ec)) return std::nullopt;
         const std::string inside = root.string() + "/";
         if (file.string().compare(0, inside.size(), inside) != 0) return std::nullopt;

@@ -229,6 +229,12 @@ TEST_F(ContentServerTest, PopularFamousPostsMessagesAndTheApplicationsCount) {
     EXPECT_EQ(page.rfind(server_->host() + "/pages/", 0), 0u) << page;
     EXPECT_EQ(fetch(page).status, 200);
     EXPECT_FALSE(famous["texts"][3]["lng"].contains("en"));
+    // The demo web site: "/" is its front page; a folder without one has no page.
+    const auto front = fetch(url("/"));
+    EXPECT_EQ(front.status, 200);
+    EXPECT_NE(front.body.find("<title>Ostrel</title>"), std::string::npos);
+    EXPECT_EQ(fetch(url("/moreen.html")).status, 200);
+    EXPECT_EQ(fetch(url("/pages/")).status, 404);
     EXPECT_TRUE(
         Json::parse(fetch(url("/ostrelEngine/gallery_popular_pictures/api/get_app_texts.php?app_id=x")).body).contains("error"));
 
