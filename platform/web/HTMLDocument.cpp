@@ -116,8 +116,9 @@ public:
         if (link) {
             std::string text = linkStart <= run_.size() ? run_.substr(linkStart) : std::string();
             text = collapse(text);
-            if (text.empty()) text = node.attribute("title").empty() ? node.attribute("href") : node.attribute("title");
-            links_.push_back({text, node.attribute("href")});
+            if (text.empty()) text = node.attribute("title").empty() ? collapse(node.attribute("href")) : node.attribute("title");
+            // A link with nothing to show has nothing to tap either.
+            if (!collapse(text).empty()) links_.push_back({collapse(text), node.attribute("href")});
         }
         if (block) flush();
     }

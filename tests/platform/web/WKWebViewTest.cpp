@@ -104,6 +104,10 @@ TEST(WKWebViewTest, BrokenMarkupIsRepairedNeverRefused) {
         EXPECT_EQ(web->html(), page);
         EXPECT_EQ(web->text().find("never closed"), std::string::npos);
     }
+    // A link with nothing to show (no text, no title, no address) is nothing to tap.
+    web->loadHTMLString("<p><a href></a><a href=' '> </a>Text</p>", "");
+    EXPECT_TRUE(web->linkViews().empty());
+    for (const auto& view : web->textViews()) EXPECT_FALSE(view->text().empty());
     // Nesting far deeper than any page: the parser's limit holds, the view stands.
     std::string deep;
     for (int i = 0; i < 5000; ++i) deep += "<div>";
