@@ -28,7 +28,7 @@ std::shared_ptr<UIViewController> pagerForPicture(std::int64_t pictureIndex, con
 // Pushes `controller` from `from`'s navigation controller, or on a pad presents it in a navigation
 // controller of its own from the split view.
 void showPhotoController(const std::shared_ptr<UIViewController>& from, const std::shared_ptr<UIViewController>& controller);
-// Whether the device is exactly a pad.
+// Whether the device is exactly a pad (one that cannot tell its idiom is a phone).
 bool isPad();
 
 }  // namespace ReaderScreens

@@ -7,13 +7,13 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSString.h"
 #include "platform/ui/UIColor.h"
-#include "platform/ui/UIDevice.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UISegmentedControl.h"
 #include "platform/ui/UISplitViewController.h"
 #include "platform/ui/UITableViewCell.h"
+#include "texts/ReaderScreens.h"
 #include "texts/UITextPreview.h"
 #include "uikit/OECoreStrings.h"
 #include "uikit/UIBarButtonItemCommon.h"
@@ -37,10 +37,7 @@ TextEngineRoot::TextEngineRoot(TextsContext context) : context_(std::move(contex
 
 TextEngineRoot::~TextEngineRoot() { NSNotificationCenter::defaultCenter()->removeObserver(this); }
 
-bool TextEngineRoot::isPad() const {
-    auto device = UIDevice::currentDevice();
-    return device->canReportUserInterfaceIdiom() && device->userInterfaceIdiom() == UIUserInterfaceIdiom::Pad;
-}
+bool TextEngineRoot::isPad() const { return ReaderScreens::isPad(); }
 
 bool TextEngineRoot::hasFavoritesSection() { return context_.textServer && context_.textServer->favoritesCount() > 0; }
 
