@@ -35,7 +35,7 @@
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIScreen.h"
-#include "platform/ui/UIWebView.h"
+#include "platform/web/WKWebView.h"
 #include "platform/ui/UIWindow.h"
 #include "simulator/SimScreen.h"
 #include "tests/gallery/GalleryFixture.h"

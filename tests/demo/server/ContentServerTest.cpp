@@ -183,12 +183,18 @@ TEST_F(ContentServerTest, PopularFamousPostsMessagesAndTheApplicationsCount) {
 
     const auto famous = Json::parse(
         fetch(url("/ostrelEngine/gallery_popular_pictures/api/get_app_texts.php?app_id=ostrel_gallery_famous")).body);
-    ASSERT_EQ(famous["texts"].size(), 4u);
+    ASSERT_EQ(famous["texts"].size(), 5u);
     EXPECT_EQ(famous["texts"][0]["text_id"], 7);
     const std::string page = famous["texts"][0]["lng"]["en"]["url"];
     EXPECT_EQ(page.rfind(server_->host() + "/pages/", 0), 0u) << page;
     EXPECT_EQ(fetch(page).status, 200);
     EXPECT_FALSE(famous["texts"][3]["lng"].contains("en"));
+    // The demo web site: "/" is its front page; a folder without one has no page.
+    const auto front = fetch(url("/"));
+    EXPECT_EQ(front.status, 200);
+    EXPECT_NE(front.body.find("<title>Ostrel</title>"), std::string::npos);
+    EXPECT_EQ(fetch(url("/moreen.html")).status, 200);
+    EXPECT_EQ(fetch(url("/pages/")).status, 404);
     EXPECT_TRUE(
         Json::parse(fetch(url("/ostrelEngine/gallery_popular_pictures/api/get_app_texts.php?app_id=x")).body).contains("error"));
 
