@@ -12,7 +12,7 @@
 #include "platform/web/WKWebLinkView.h"
 #include "platform/web/WKWebView.h"
 #include "tests/fixtures/KeyWindowTest.h"
-#include "tests/fixtures/LoopbackServer.h"
+#include "demo/loopback/LoopbackServer.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "platform/web/WKError.h"
 #include "platform/web/WKWebLinkView.h"
 #include "platform/web/WKWebTextView.h"
-#include "tests/fixtures/LoopbackServer.h"
+#include "demo/loopback/LoopbackServer.h"
 
 #include <gtest/gtest.h>
 
