@@ -119,10 +119,12 @@ struct ContentServer::State {
     bool stopping = false;
 
     // A stalled body waits here until a release or a removed fault (true), or the end of the
-    // server (false: the body is broken off).
-    bool stall() {
+    // server (false: the body is broken off). `seen` is the count of releases when its request
+    // arrived: a release between the arrival and the stall lets it go too, or a test that takes
+    // a fault away while the request is on its way would wait for nothing.
+    bool stall(unsigned seen) {
         std::unique_lock lock(mutex);
-        const unsigned seen = releases;
+        if (releases != seen || stopping) return !stopping;
         ++stalled;
         changed.notify_all();
         changed.wait(lock, [&] { return releases != seen || stopping; });
@@ -315,6 +317,7 @@ public:
         const_cast<httplib::Request&>(request).ranges.clear();
         Reply reply;
         std::optional<ContentServerFault> fault;
+        unsigned releasesSeen = 0;
         const std::string range = request.get_header_value("Range");
         if (request.path.compare(0, 3, "/__") == 0) {
             reply = state->admin(request);
@@ -327,6 +330,7 @@ public:
                 state->requests.push_back(logged);
                 const auto found = state->faults.find(request.path);
                 if (found != state->faults.end()) fault = found->second;
+                releasesSeen = state->releases;
             }
             if (state->log) {
                 state->log(request.method + " " + request.target + (range.empty() ? "" : " Range: " + range));
@@ -345,7 +349,8 @@ public:
             response.set_content("", reply.contentType);
             return;
         }
-        auto writer = std::make_shared<BodyWriter>(std::move(reply.body), fault, [state = state] { return state->stall(); });
+        auto writer = std::make_shared<BodyWriter>(std::move(reply.body), fault,
+                                                   [state = state, releasesSeen] { return state->stall(releasesSeen); });
         if (chunked) {
             response.set_chunked_content_provider(reply.contentType, [writer](std::size_t offset, httplib::DataSink& sink) {
                 return writer->write(offset, sink, true);

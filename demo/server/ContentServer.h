@@ -65,6 +65,7 @@ public:
     void setFault(const std::string& path, const ContentServerFault& fault);
     void removeFault(const std::string& path);
     void removeFaults();
+    // Lets go every stalled body, and every one still to stall whose request came before.
     void releaseStalls();
     // Blocks until `count` bodies are stalled at once, or `seconds` of real time have passed.
     bool waitForStalls(int count, double seconds);
