@@ -334,10 +334,7 @@ TEST_F(ContentServerTest, AFaultTakenAwayWhileItsRequestIsOnItsWayLetsTheBodyGo)
                                    &error);
     ASSERT_TRUE(server_) << error;
     running = server_.get();
-    ContentServerFault stall;
-    stall.kind = ContentServerFault::Kind::Stall;
-    stall.after = 200;
-    server_->setFault(picture(), stall);
+    server_->setFault(picture(), {.kind = ContentServerFault::Kind::Stall, .after = 200});
     const auto fetched = fetch(url(picture()));
     EXPECT_EQ(fetched.code, CURLE_OK);
     EXPECT_EQ(fetched.body.size(), pictureBytes().size());
