@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -281,6 +282,28 @@ TEST_F(ContentServerTest, AStalledBodyWaitsUntilReleased) {
     late.join();
     EXPECT_EQ(fetched.code, CURLE_PARTIAL_FILE);
     EXPECT_EQ(fetched.body, pictureBytes().substr(0, 200));
+}
+
+TEST_F(ContentServerTest, AFaultTakenAwayWhileItsRequestIsOnItsWayLetsTheBodyGo) {
+    // The request meets the stall; the fault goes (with its release) before the body reaches
+    // the stall: the body must not wait for a release that already came.
+    std::atomic<ContentServer*> running{nullptr};
+    server_.reset();
+    std::string error;
+    server_ = ContentServer::start({folder(), "", 0,
+                                    [&](const std::string& line) {
+                                        if (line.find(picture()) == std::string::npos) return;
+                                        if (ContentServer* server = running.load()) server->removeFault(picture());
+                                    }},
+                                   &error);
+    ASSERT_TRUE(server_) << error;
+    running = server_.get();
+    server_->setFault(picture(), LoopbackServer::Fault::stall(200));
+    const auto fetched = fetch(url(picture()));
+    EXPECT_EQ(fetched.code, CURLE_OK);
+    EXPECT_EQ(fetched.body.size(), pictureBytes().size());
+    EXPECT_TRUE(fetched.body == pictureBytes());
+    running = nullptr;
 }
 
 TEST_F(ContentServerTest, EveryRequestIsLoggedOnArrival) {
