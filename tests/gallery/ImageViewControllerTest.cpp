@@ -210,7 +210,7 @@ TEST_F(PictureDownloadTest, AMissingPictureIsDownloadedIntoDocumentsDataOnceAndR
     const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
     ASSERT_FALSE(exists(bundle() + "/Data/" + path));
     // The picture waits at the server while the page is looked at.
-    server_->setFault("/pic/gallery/" + path, {.kind = ContentServerFault::Kind::Stall, .after = 0});
+    server_->setFault("/pic/gallery/" + path, LoopbackServer::Fault::stall(0));
     show(path);
     settle();
     ASSERT_TRUE(server_->waitForStalls(1, kNetworkWait));

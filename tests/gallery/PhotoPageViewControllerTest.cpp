@@ -351,7 +351,7 @@ TEST_F(PhotoPagerTest, APictureOnTheServerOnlyIsDownloadedWhileItsPageIsShownAnd
     const std::string path = (*rows)[static_cast<std::size_t>(remote)].get("imagePath").stringValue();
     ASSERT_TRUE(galleryContext().resources->isNewImage(path));
     // The picture waits at the server while the page is looked at.
-    server->setFault("/pic/gallery/" + path, {.kind = ContentServerFault::Kind::Stall, .after = 0});
+    server->setFault("/pic/gallery/" + path, LoopbackServer::Fault::stall(0));
 
     make(rows, remote);
     nav_ = UINavigationController::initWithRootViewController(UIViewController::make());
