@@ -107,6 +107,18 @@ TEST_F(APMExperimentsWiringTest, TheSwitchesFollowAnActivatedSnapshotAcrossLaunc
     EXPECT_TRUE(switches());
     EXPECT_FALSE(config()->redundantEngagementRemovalEnabled());
     EXPECT_EQ(config()->experimentIDs(), std::vector<std::int32_t>{7});
+
+    // Resetting the analytics data drops the experiments with it, in memory and on file.
+    APMAnalytics::resetAnalyticsData();
+    settle();
+    auto manager = engine()->experimentManager();
+    manager->dispatchSyncOnSerialQueue([] {});
+    manager->taskManager()->dispatchSyncOnWorkerQueue([] {});
+    EXPECT_FALSE(config()->efficientEngagementReportingEnabled());
+    EXPECT_FALSE(config()->isNetworkBackgroundSessionEnabled());
+    EXPECT_TRUE(config()->experimentIDs().empty());
+    restart();
+    EXPECT_FALSE(config()->efficientEngagementReportingEnabled());
 }
 
 TEST_F(APMExperimentsWiringTest, ADisabledEngineFetchesNoExperiments) {
