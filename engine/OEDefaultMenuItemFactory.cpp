@@ -1,14 +1,18 @@
 // The product's menu rows and what choosing them does.
 #include "engine/OEDefaultMenuItemFactory.h"
 
+#include "content/NewAppsChecker.h"
 #include "content/tempDataSource.h"
+#include "config/AppInfo.h"
 #include "engine/OECore.h"
 #include "engine/OEMainMenu.h"
 #include "gallery/AllImagesDownloader.h"
 #include "platform/ui/UIAlertAction.h"
 #include "uikit/UIViewControllerOpenAdUrl.h"
 #include "engine/ViewControllersConstructor.h"
+#include "uikit/MailHandler.h"
 #include "uikit/OECoreStrings.h"
+#include "uikit/OEMakerContacts.h"
 #include "uikit/OESideMenuContainerViewController.h"
 
 std::shared_ptr<OEDefaultMenuItemFactory> OEDefaultMenuItemFactory::make() {
@@ -79,4 +83,44 @@ void OEDefaultMenuItemFactory::downloadAllActionFromController(const std::shared
             downloader->downloadAllImages(nullptr);
         });
     showAskAlertWithMessage(controller, OECoreString("Do you realy want to download all images?"), confirm);
+}
+
+std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeSupportItem() const {
+    return OEMenuSectionItem::initWithTitle(OECoreString("Support"), "support", [](const std::shared_ptr<OEMainMenu>& menu) {
+        MailHandler::showMailComposerFromController(menu, AppInfo::appInfoString(), {OEMakerContacts::supportEmail()},
+                                                    nullptr);
+    });
+}
+
+std::string OEDefaultMenuItemFactory::localizedUrlWithFormat(const std::string& format) {
+    // Before start-up there are no localisations: the page in English then.
+    const auto locale = OECore::hasInstance() ? OECore::instance()->locale() : nullptr;
+    std::string language = "en";
+    if (locale && locale->isRussian()) language = "";
+    else if (locale && locale->isEnglish()) language = locale->languageStr();
+    std::string url = format;
+    if (const auto slot = url.find("%@"); slot != std::string::npos) url.replace(slot, 2, language);
+    return url;
+}
+
+std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeUrlItemWithTitle(
+    const std::string& title, const std::string& imageName, const std::string& url, const std::string& badge,
+    bool needsMenuReload, std::function<void()> afterClickAction) const {
+    BrowserPresenter browser = browserPresenter_;
+    return OEMenuSectionItem::initWithTitle(
+        title, imageName, badge,
+        [browser, url, needsMenuReload, afterClickAction = std::move(afterClickAction)](const std::shared_ptr<OEMainMenu>& menu) {
+            if (browser) browser(url);
+            if (afterClickAction) afterClickAction();
+            if (needsMenuReload && menu) menu->reloadData();
+        });
+}
+
+std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeOtherAppsItem() const {
+    const std::string url = localizedUrlWithFormat(OEMakerContacts::webHost() + "/more%@.html");
+    const long found = NewAppsChecker::hasSharedNewAppsChecker() ? NewAppsChecker::sharedNewAppsChecker()->newApps() : 0;
+    if (found < 1) return makeUrlItemWithTitle(OECoreString("More Apps"), "other_apps", url, "", false, nullptr);
+    return makeUrlItemWithTitle(OECoreString("More Apps"), "other_apps", url, std::to_string(found), true, [] {
+        if (NewAppsChecker::hasSharedNewAppsChecker()) NewAppsChecker::sharedNewAppsChecker()->resetApps();
+    });
 }

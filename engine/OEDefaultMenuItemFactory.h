@@ -40,10 +40,32 @@ public:
     static void downloadAllActionFromController(const std::shared_ptr<UIViewController>& controller);
     // "Settings" / "settings": presents the settings screen.
     std::shared_ptr<OEMenuSectionItem> makeSettingsItem() const;
+    // "Support" / "support": a mail to the maker's support address, the application's
+    // information as the subject, over the menu.
+    std::shared_ptr<OEMenuSectionItem> makeSupportItem() const;
+    // "More Apps" / "other_apps": the maker's page of its applications; while the
+    // new-applications checker counts some, the count is the row's badge, and choosing the row
+    // resets the checker and reloads the menu.
+    std::shared_ptr<OEMenuSectionItem> makeOtherAppsItem() const;
+    // A row opening `url` in the in-app browser, then running `afterClickAction` and, when
+    // asked, reloading the menu. An empty badge means none.
+    std::shared_ptr<OEMenuSectionItem> makeUrlItemWithTitle(const std::string& title, const std::string& imageName,
+                                                            const std::string& url, const std::string& badge,
+                                                            bool needsMenuReload,
+                                                            std::function<void()> afterClickAction) const;
+    // `format` with the page language in its one "%@": "" for Russian, "en" otherwise.
+    static std::string localizedUrlWithFormat(const std::string& format);
+
+    // Opens a URL in the in-app browser; until one is installed, URL rows do only the rest of
+    // their work.
+    using BrowserPresenter = std::function<void(const std::string& url)>;
+    void setBrowserPresenter(BrowserPresenter presenter) { browserPresenter_ = std::move(presenter); }
+    bool hasBrowserPresenter() const { return static_cast<bool>(browserPresenter_); }
 
 private:
     std::shared_ptr<OEMenuSectionItem> makeCenterItem(OEMenuScreen screen, const std::string& titleKey,
                                                       const std::string& imageName) const;
 
     std::map<OEMenuScreen, ScreenConstructor> constructors_;
+    BrowserPresenter browserPresenter_;
 };

@@ -16,7 +16,17 @@ std::vector<std::shared_ptr<OEMenuSection>> OEDefaultMenuSectionsFactory::makeIt
     std::vector<std::shared_ptr<OEMenuSection>> sections{mainSection()};
     if (auto secondary = secondarySection(); !secondary->items().empty()) sections.push_back(std::move(secondary));
     sections.push_back(settingsSection());
+    sections.push_back(supportSection());
     return sections;
+}
+
+std::shared_ptr<OEMenuSection> OEDefaultMenuSectionsFactory::supportSection() const {
+    std::vector<std::shared_ptr<OEMenuSectionItem>> items;
+    if (factory_) {
+        items.push_back(factory_->makeSupportItem());
+        items.push_back(factory_->makeOtherAppsItem());
+    }
+    return OEMenuSection::initWithTitle(OECoreString("More"), std::move(items));
 }
 
 std::shared_ptr<OEMenuSection> OEDefaultMenuSectionsFactory::settingsSection() const {

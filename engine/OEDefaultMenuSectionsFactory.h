@@ -25,7 +25,7 @@ public:
     void setDownloadsCounter(std::shared_ptr<DownloadsCounter> counter) { downloadsCounter_ = std::move(counter); }
 
     // The main section, always, even with no rows; then "Additional" when it has a row; then
-    // the "Settings" section.
+    // the "Settings" and "More" sections.
     std::vector<std::shared_ptr<OEMenuSection>> makeItems() override;
 
     // Gallery with an images database, media library with a media database, famous paintings
@@ -35,6 +35,8 @@ public:
     std::shared_ptr<OEMenuSection> secondarySection() const;
     // "Settings" with its one row.
     std::shared_ptr<OEMenuSection> settingsSection() const;
+    // "More": "Support" and "More Apps".
+    std::shared_ptr<OEMenuSection> supportSection() const;
 
 private:
     std::string title_;

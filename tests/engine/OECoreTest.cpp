@@ -189,12 +189,13 @@ TEST_F(EngineStart, WithoutAnInstalledCounterTheEngineCountsThePicturesOnTheDevi
     auto menu = std::dynamic_pointer_cast<OEMainMenu>(container()->leftMenuViewController());
     ASSERT_NE(menu, nullptr);
     const auto& sections = menu->sections();
-    ASSERT_EQ(sections.size(), 3u);
+    ASSERT_EQ(sections.size(), 4u);
     EXPECT_EQ(sections[1]->title(), OECoreString("Additional"));
     ASSERT_EQ(sections[1]->items().size(), 1u);
     EXPECT_EQ(sections[1]->items()[0]->title(), OECoreString("Download All Images"));
     EXPECT_EQ(sections[1]->items()[0]->imageName(), "download");
     EXPECT_EQ(sections[2]->title(), OECoreString("Settings"));
+    EXPECT_EQ(sections[3]->title(), OECoreString("More"));
 }
 
 TEST_F(EngineStart, TheZoomDefaultNeedsASharpScreenAndNeverReplacesAValue) {

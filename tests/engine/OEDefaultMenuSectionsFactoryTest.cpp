@@ -78,10 +78,10 @@ TEST(DefaultMenuCompositionTest, RowsFollowTheDatabasesAndTheArticlesStyle) {
     }
 }
 
-TEST(DefaultMenuCompositionTest, TheMainSectionComesFirstTitledAfterTheApplicationEvenWhenEmptyThenSettings) {
+TEST(DefaultMenuCompositionTest, TheMainSectionComesFirstTitledAfterTheApplicationEvenWhenEmptyThenSettingsAndMore) {
     auto factory = withAllScreens(config("", "", 0));
     auto sections = factory->makeItems();
-    ASSERT_EQ(sections.size(), 2u);
+    ASSERT_EQ(sections.size(), 3u);
     EXPECT_EQ(sections[0]->title(), "Ostrel");
     EXPECT_TRUE(sections[0]->items().empty());
     EXPECT_EQ(factory->title(), "Ostrel");
@@ -89,6 +89,12 @@ TEST(DefaultMenuCompositionTest, TheMainSectionComesFirstTitledAfterTheApplicati
     ASSERT_EQ(sections[1]->items().size(), 1u);
     EXPECT_EQ(sections[1]->items()[0]->title(), OECoreString("Settings"));
     EXPECT_EQ(sections[1]->items()[0]->imageName(), "settings");
+    EXPECT_EQ(sections[2]->title(), OECoreString("More"));
+    ASSERT_EQ(sections[2]->items().size(), 2u);
+    EXPECT_EQ(sections[2]->items()[0]->title(), OECoreString("Support"));
+    EXPECT_EQ(sections[2]->items()[0]->imageName(), "support");
+    EXPECT_EQ(sections[2]->items()[1]->title(), OECoreString("More Apps"));
+    EXPECT_EQ(sections[2]->items()[1]->imageName(), "other_apps");
 }
 
 TEST(DefaultMenuCompositionTest, RowsWhoseScreenCannotBeBuiltAreLeftOut) {
@@ -133,21 +139,22 @@ TEST(DefaultMenuCompositionTest, TheDownloadRowShowsWhileAPictureIsMissingAndAsk
     Clock::setManual(100);
     UIApplication::sharedApplication()->reset();
     auto factory = withAllScreens(config("images.sqlite", "", 0));
-    EXPECT_EQ(factory->makeItems().size(), 2u) << "no count, no row";
+    EXPECT_EQ(factory->makeItems().size(), 3u) << "no count, no row";
 
     auto counter = std::make_shared<FixedCounter>();
     factory->setDownloadsCounter(counter);
     auto sections = factory->makeItems();
-    ASSERT_EQ(sections.size(), 3u);
+    ASSERT_EQ(sections.size(), 4u);
     EXPECT_EQ(sections[1]->title(), OECoreString("Additional"));
     EXPECT_EQ(sections[2]->title(), OECoreString("Settings"));
+    EXPECT_EQ(sections[3]->title(), OECoreString("More"));
     ASSERT_EQ(sections[1]->items().size(), 1u);
     const auto row = sections[1]->items()[0];
     EXPECT_EQ(row->title(), OECoreString("Download All Images"));
     EXPECT_EQ(row->imageName(), "download");
     counter->all = true;
     sections = factory->makeItems();
-    ASSERT_EQ(sections.size(), 2u);
+    ASSERT_EQ(sections.size(), 3u);
     EXPECT_EQ(sections[1]->title(), OECoreString("Settings"));
 
     // Choosing it only asks: "Attention", "Download" first, "Cancel" second.
