@@ -672,7 +672,10 @@ bool DemoGenerator::writeServerFolder(const std::string& folder, const Options& 
     message("m3", "Music", "Listen to the composers while the paintings play.",
             Json::array({button("Listen", "OPEN_LINK", "{host}/pages/news_m3.html"), button("Later", "LATER", "")}));
     ok = ok && writeText(folder + "/pages/news_m1.html", page("Welcome", "Pictures now come from the server."), error) &&
-         writeText(folder + "/pages/news_m3.html", page("Music", "Composers and their works."), error);
+         writeText(folder + "/pages/news_m3.html", page("Music", "Composers and their works."), error) &&
+         // The maker's page of its other applications, for readers of Russian and for everyone else.
+         writeText(folder + "/more.html", page("Другие приложения", "Галерея, музыка и тексты."), error) &&
+         writeText(folder + "/moreen.html", page("More apps", "The gallery, the music library and the texts."), error);
 
     const Json fixtures = {{"bundleIdentifier", info["CFBundleIdentifier"].stringValue()},
                            {"likesIdentifier", engine["OEServerLikesIdentifer"].stringValue()},
