@@ -55,7 +55,7 @@ FileDownloader::~FileDownloader() {
 // --- Adding and cancelling -----------------------------------------------------------------------
 
 void FileDownloader::addFile(const std::string& fileName) {
-    if (idleTimerHold_) idleTimerHold_(true, shared_from_this());
+    if (!holding_ && idleTimerHold_) idleTimerHold_(true, shared_from_this());
     holding_ = true;
     std::erase(stoppedFiles_, fileName);
     // One download per file: a second would write the same file and lose track of the first.

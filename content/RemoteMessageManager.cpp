@@ -120,7 +120,7 @@ std::optional<Value> RemoteMessageManager::parseData(const NSData& data) {
 
 void RemoteMessageManager::handleReply(const Value& reply) {
     if (!reply.isArray()) return;
-    const Value::Array& shown = lastMessageIds();
+    const Value::Array shown = lastMessageIds();
     for (const auto& entry : reply.array()) {
         if (!entry.isDictionary()) continue;
         auto message = RemoteMessageFactory::buildMessage(entry);
