@@ -7,6 +7,7 @@
 #include "engine/OECore.h"
 #include "engine/OEMainMenu.h"
 #include "gallery/AllImagesDownloader.h"
+#include "platform/foundation/NSString.h"
 #include "platform/ui/UIAlertAction.h"
 #include "uikit/UIViewControllerOpenAdUrl.h"
 #include "engine/ViewControllersConstructor.h"
@@ -18,6 +19,9 @@
 std::shared_ptr<OEDefaultMenuItemFactory> OEDefaultMenuItemFactory::make() {
     auto factory = std::make_shared<OEDefaultMenuItemFactory>();
     factory->setScreenConstructor(OEMenuScreen::Gallery, &ViewControllersConstructor::constructGalleryViewController);
+    factory->setScreenConstructor(OEMenuScreen::Famous, &ViewControllersConstructor::constructFamousController);
+    factory->setScreenConstructor(OEMenuScreen::Articles, &ViewControllersConstructor::constructArticlesController);
+    factory->setScreenConstructor(OEMenuScreen::Texts, &ViewControllersConstructor::constructTextsController);
     return factory;
 }
 
@@ -57,6 +61,44 @@ std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeArticlesItem() 
     return makeCenterItem(OEMenuScreen::Articles, "Articles", "famous_paintings");
 }
 
+std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeTextsItem() const {
+    return makeCenterItem(OEMenuScreen::Texts, "TEXTS_TITLE", "texts");
+}
+
+std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeUrlItemWithTitle(
+    const std::string& title, const std::string& imageName, const std::string& url, const std::string& badge,
+    bool needsMenuReload, std::function<void()> afterClickAction) const {
+    return OEMenuSectionItem::initWithTitle(
+        title, imageName, badge,
+        [url, needsMenuReload, afterClickAction = std::move(afterClickAction)](const std::shared_ptr<OEMainMenu>& menu) {
+            ViewControllersConstructor::showBrowser(url);
+            if (afterClickAction) afterClickAction();
+            if (needsMenuReload && menu) menu->reloadData();
+        });
+}
+
+std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeOtherAppsItem(const std::string& webSite) const {
+    const std::string url =
+        localizedUrlWithFormat(NSString::stringByReplacingOccurrencesOfString(webSite, "%", "%%") + "/more%@.html");
+    const long found = NewAppsChecker::hasSharedNewAppsChecker() ? NewAppsChecker::sharedNewAppsChecker()->newApps() : 0;
+    if (found < 1) return makeUrlItemWithTitle(OECoreString("More Apps"), "other_apps", url, "", false, nullptr);
+    return makeUrlItemWithTitle(OECoreString("More Apps"), "other_apps", url, std::to_string(found), true, [] {
+        if (NewAppsChecker::hasSharedNewAppsChecker()) NewAppsChecker::sharedNewAppsChecker()->resetApps();
+    });
+}
+
+std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeWebSiteItem(const std::string& webSite) const {
+    return makeUrlItemWithTitle(OECoreString("Web site"), "website", webSite, "", false, nullptr);
+}
+
+std::string OEDefaultMenuItemFactory::localizedUrlWithFormat(const std::string& format) {
+    const auto locale = OECore::hasInstance() ? OECore::instance()->locale() : nullptr;
+    std::string language = "en";
+    if (locale && locale->isRussian()) language = "";
+    else if (locale && locale->isEnglish()) language = locale->languageStr();
+    return NSString::format(format, language);
+}
+
 std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeSettingsItem() const {
     return OEMenuSectionItem::initWithTitle(OECoreString("Settings"), "settings",
                                             [](const std::shared_ptr<OEMainMenu>&) {
@@ -89,38 +131,5 @@ std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeSupportItem() c
     return OEMenuSectionItem::initWithTitle(OECoreString("Support"), "support", [](const std::shared_ptr<OEMainMenu>& menu) {
         MailHandler::showMailComposerFromController(menu, AppInfo::appInfoString(), {OEMakerContacts::supportEmail()},
                                                     nullptr);
-    });
-}
-
-std::string OEDefaultMenuItemFactory::localizedUrlWithFormat(const std::string& format) {
-    // Before start-up there are no localisations: the page in English then.
-    const auto locale = OECore::hasInstance() ? OECore::instance()->locale() : nullptr;
-    std::string language = "en";
-    if (locale && locale->isRussian()) language = "";
-    else if (locale && locale->isEnglish()) language = locale->languageStr();
-    std::string url = format;
-    if (const auto slot = url.find("%@"); slot != std::string::npos) url.replace(slot, 2, language);
-    return url;
-}
-
-std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeUrlItemWithTitle(
-    const std::string& title, const std::string& imageName, const std::string& url, const std::string& badge,
-    bool needsMenuReload, std::function<void()> afterClickAction) const {
-    BrowserPresenter browser = browserPresenter_;
-    return OEMenuSectionItem::initWithTitle(
-        title, imageName, badge,
-        [browser, url, needsMenuReload, afterClickAction = std::move(afterClickAction)](const std::shared_ptr<OEMainMenu>& menu) {
-            if (browser) browser(url);
-            if (afterClickAction) afterClickAction();
-            if (needsMenuReload && menu) menu->reloadData();
-        });
-}
-
-std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeOtherAppsItem() const {
-    const std::string url = localizedUrlWithFormat(OEMakerContacts::webHost() + "/more%@.html");
-    const long found = NewAppsChecker::hasSharedNewAppsChecker() ? NewAppsChecker::sharedNewAppsChecker()->newApps() : 0;
-    if (found < 1) return makeUrlItemWithTitle(OECoreString("More Apps"), "other_apps", url, "", false, nullptr);
-    return makeUrlItemWithTitle(OECoreString("More Apps"), "other_apps", url, std::to_string(found), true, [] {
-        if (NewAppsChecker::hasSharedNewAppsChecker()) NewAppsChecker::sharedNewAppsChecker()->resetApps();
     });
 }

@@ -22,9 +22,12 @@ std::vector<std::shared_ptr<OEMenuSection>> OEDefaultMenuSectionsFactory::makeIt
 
 std::shared_ptr<OEMenuSection> OEDefaultMenuSectionsFactory::supportSection() const {
     std::vector<std::shared_ptr<OEMenuSectionItem>> items;
+    const std::string webSite =
+        config_ && config_->app() ? config_->app()->webSite() : std::string(OEAppConfig::kDefaultWebSite);
     if (factory_) {
         items.push_back(factory_->makeSupportItem());
-        items.push_back(factory_->makeOtherAppsItem());
+        items.push_back(factory_->makeOtherAppsItem(webSite));
+        items.push_back(factory_->makeWebSiteItem(webSite));
     }
     return OEMenuSection::initWithTitle(OECoreString("More"), std::move(items));
 }
@@ -46,6 +49,7 @@ std::shared_ptr<OEMenuSection> OEDefaultMenuSectionsFactory::mainSection() const
     if (factory_ && database && !database->mediaDBName().empty()) add(factory_->makeCompositionsItem());
     if (factory_ && app && app->articlesStyle() == 2) add(factory_->makeFamousItem());
     if (factory_ && app && app->articlesStyle() == 1) add(factory_->makeArticlesItem());
+    if (factory_ && database && !database->textDBName().empty()) add(factory_->makeTextsItem());
     return OEMenuSection::initWithTitle(title_, std::move(items));
 }
 

@@ -89,9 +89,7 @@ protected:
         return made;
     }
     void stallAll(std::size_t after = 0) {
-        ContentServerFault stall;
-        stall.kind = ContentServerFault::Kind::Stall;
-        stall.after = after;
+        const auto stall = LoopbackServer::Fault::stall(after);
         for (const auto& name : kFiles) server->setFault("/data/ostrelmedia/m4a/" + name, stall);
     }
     bool pumpUntil(const std::function<bool()>& done) { return NSRunLoop::mainRunLoop()->runUntil(done, 20); }
@@ -164,10 +162,7 @@ TEST_F(FileDownloaderTest, SixFilesRunFourAtATimeWithProgressAndEachEndStartsOne
 }
 
 TEST_F(FileDownloaderTest, AFailedDownloadIsReportedAsFailedFreesItsPlaceAndCanBeAddedAgain) {
-    ContentServerFault broken;
-    broken.kind = ContentServerFault::Kind::Status;
-    broken.status = 500;
-    server->setFault("/data/ostrelmedia/m4a/" + kFiles[1], broken);
+    server->setFault("/data/ostrelmedia/m4a/" + kFiles[1], LoopbackServer::Fault::withStatus(500));
     downloader->setMaxDownloadingFiles(1);
     downloader->addFile(kFiles[1]);
     downloader->addFile("../outside.m4a");

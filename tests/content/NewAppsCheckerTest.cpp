@@ -11,7 +11,7 @@
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
-#include "tests/fixtures/LoopbackServer.h"
+#include "demo/loopback/LoopbackServer.h"
 
 #include <gtest/gtest.h>
 

@@ -15,7 +15,7 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIApplication.h"
-#include "tests/fixtures/LoopbackServer.h"
+#include "demo/loopback/LoopbackServer.h"
 
 #include <gtest/gtest.h>
 

@@ -13,14 +13,17 @@
 #include "engine/OEMainMenu.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
+#include "platform/net/NSURL.h"
 #include "platform/messageui/MFMailComposeViewController.h"
 #include "platform/net/URLNetwork.h"
 #include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIAlertView.h"
+#include "platform/ui/UINavigationController.h"
 #include "platform/ui/UIWindow.h"
 #include "tests/engine/DemoLaunchFixture.h"
 #include "config/AppInfo.h"
 #include "uikit/MRater.h"
+#include "uikit/MinibrowserViewController.h"
 #include "uikit/OECoreStrings.h"
 #include "uikit/OEMakerContacts.h"
 #include "uikit/OESideMenuContainerViewController.h"
@@ -79,9 +82,10 @@ protected:
         std::string error;
         EXPECT_TRUE(DemoGenerator::setServerHost(bundle, server->host(), &error)) << error;
         NSBundle::resetCaches();
-        if (messages)
+        if (messages) {
             EXPECT_TRUE(NSUserDefaults::standardUserDefaults()->setObject(Value(server->host()),
                                                                           RemoteMessageManager::kHostDefaultsKey));
+        }
         return launch();
     }
     std::shared_ptr<OECore> launch() {
@@ -141,7 +145,7 @@ TEST_F(ServicesStart, TheLaunchShowsAMessageAndAReturnToTheForegroundTheNext) {
     shownMessage()->tapButtonAtIndex(0);
 
     // Every message shown: the next launch asks and shows nothing.
-    freshProcess();
+    DemoLaunch::forgetProcess();
     launch();
     ASSERT_TRUE(waitFor([&] { return asked(ask) == 3; }));
     NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);
@@ -163,22 +167,29 @@ TEST_F(ServicesStart, NewApplicationsBadgeTheMoreAppsRowUntilItIsChosen) {
         repeats = repeats || (reminder->key() == "NewAppsChecker" && reminder->timeInterval() == 600);
     EXPECT_TRUE(repeats);
 
-    // Chosen: the browser (when one is installed) gets the page, the count is reset, the menu reloads.
-    std::vector<std::string> browsed;
-    auto factory = std::dynamic_pointer_cast<OEDefaultMenuSectionsFactory>(menu()->itemsFactory());
-    ASSERT_TRUE(factory);
-    factory->factory()->setBrowserPresenter([&](const std::string& url) { browsed.push_back(url); });
-    menu()->reloadData();
+    // Chosen: the browser shows the page, the count is reset, the menu reloads.
+    const std::string page = OECore::instance()->config()->app()->webSite() + "/moreen.html";
+    auto browsed = [&]() -> std::string {
+        auto navigation = std::dynamic_pointer_cast<UINavigationController>(topController(window->rootViewController()));
+        auto browser =
+            navigation ? std::dynamic_pointer_cast<MinibrowserViewController>(navigation->topViewController()) : nullptr;
+        return browser && browser->url() ? browser->url()->absoluteString() : "";
+    };
     moreRow("More Apps")->action()(menu());
-    EXPECT_EQ(browsed, std::vector<std::string>{OEMakerContacts::webHost() + "/moreen.html"});
+    EXPECT_EQ(browsed(), page);
     EXPECT_EQ(checker->newApps(), 0);
     EXPECT_EQ(NSUserDefaults::standardUserDefaults()->integerForKey(NewAppsChecker::kStartKey), 15);
     EXPECT_EQ(moreRow("More Apps")->badge(), "");
+    window->rootViewController()->dismissViewControllerAnimated(false, nullptr);
+    ASSERT_EQ(browsed(), "");
     moreRow("More Apps")->action()(menu());
-    EXPECT_EQ(browsed.size(), 2u) << "without a badge the row only opens the page";
+    EXPECT_EQ(browsed(), page) << "without a badge the row only opens the page";
+    EXPECT_EQ(checker->newApps(), 0);
+    window->rootViewController()->dismissViewControllerAnimated(false, nullptr);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
 
     // The next launch knows the fifteen: no badge.
-    freshProcess();
+    DemoLaunch::forgetProcess();
     launch();
     NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.5);
     EXPECT_EQ(NewAppsChecker::sharedNewAppsChecker()->newApps(), 0);
@@ -198,7 +209,7 @@ TEST_F(ServicesStart, EachLaunchAndReturnToTheForegroundCountsForTheRatingPrompt
     EXPECT_EQ(rater->userEnjoyAppConditions().size(), 2u) << "the standard sets for the other states";
     engine->applicationWillEnterForeground(*UIApplication::sharedApplication());
     EXPECT_EQ(rater->launchesCount(), 2);
-    freshProcess();
+    DemoLaunch::forgetProcess();
     launch();
     EXPECT_EQ(MRater::instance()->launchesCount(), 3);
     EXPECT_FALSE(MRater::instance()->presented());

@@ -51,7 +51,8 @@ std::vector<std::string> mainTitles(OEDefaultMenuSectionsFactory& factory) {
 
 std::shared_ptr<OEDefaultMenuSectionsFactory> withAllScreens(const std::shared_ptr<OEConfig>& c) {
     auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle("Ostrel", c);
-    for (auto screen : {OEMenuScreen::Gallery, OEMenuScreen::MediaLibrary, OEMenuScreen::Famous, OEMenuScreen::Articles})
+    for (auto screen : {OEMenuScreen::Gallery, OEMenuScreen::MediaLibrary, OEMenuScreen::Famous, OEMenuScreen::Articles,
+                        OEMenuScreen::Texts})
         factory->factory()->setScreenConstructor(screen, [] { return UIViewController::make(); });
     return factory;
 }
@@ -89,22 +90,28 @@ TEST(DefaultMenuCompositionTest, TheMainSectionComesFirstTitledAfterTheApplicati
     ASSERT_EQ(sections[1]->items().size(), 1u);
     EXPECT_EQ(sections[1]->items()[0]->title(), OECoreString("Settings"));
     EXPECT_EQ(sections[1]->items()[0]->imageName(), "settings");
+    // Support by mail, then the maker's pages in the in-app browser.
     EXPECT_EQ(sections[2]->title(), OECoreString("More"));
-    ASSERT_EQ(sections[2]->items().size(), 2u);
+    ASSERT_EQ(sections[2]->items().size(), 3u);
     EXPECT_EQ(sections[2]->items()[0]->title(), OECoreString("Support"));
     EXPECT_EQ(sections[2]->items()[0]->imageName(), "support");
     EXPECT_EQ(sections[2]->items()[1]->title(), OECoreString("More Apps"));
     EXPECT_EQ(sections[2]->items()[1]->imageName(), "other_apps");
+    EXPECT_EQ(sections[2]->items()[2]->title(), OECoreString("Web site"));
+    EXPECT_EQ(sections[2]->items()[2]->imageName(), "website");
 }
 
 TEST(DefaultMenuCompositionTest, RowsWhoseScreenCannotBeBuiltAreLeftOut) {
     auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle("Ostrel", config("images.sqlite", "media.sqlite", 2));
-    EXPECT_TRUE(factory->factory()->canConstruct(OEMenuScreen::Gallery));
-    EXPECT_EQ(mainTitles(*factory), texts({"GalleryMenu"}));
-    factory->factory()->setScreenConstructor(OEMenuScreen::Famous, [] { return UIViewController::make(); });
+    // The reading screens are built here; the music library joins with its constructor.
+    for (auto screen : {OEMenuScreen::Gallery, OEMenuScreen::Famous, OEMenuScreen::Articles, OEMenuScreen::Texts})
+        EXPECT_TRUE(factory->factory()->canConstruct(screen));
     EXPECT_EQ(mainTitles(*factory), texts({"GalleryMenu", "Famous"}));
+    factory->factory()->setScreenConstructor(OEMenuScreen::Famous, nullptr);
+    EXPECT_EQ(mainTitles(*factory), texts({"GalleryMenu"}));
+    factory->factory()->setScreenConstructor(OEMenuScreen::MediaLibrary, [] { return UIViewController::make(); });
     factory->factory()->setScreenConstructor(OEMenuScreen::Gallery, nullptr);
-    EXPECT_EQ(mainTitles(*factory), texts({"Famous"}));
+    EXPECT_EQ(mainTitles(*factory), texts({"MediaLibrary"}));
 }
 
 TEST(DefaultMenuCompositionTest, ItemsCarryTheirImagesAndNoBadge) {
@@ -156,6 +163,7 @@ TEST(DefaultMenuCompositionTest, TheDownloadRowShowsWhileAPictureIsMissingAndAsk
     sections = factory->makeItems();
     ASSERT_EQ(sections.size(), 3u);
     EXPECT_EQ(sections[1]->title(), OECoreString("Settings"));
+    EXPECT_EQ(sections[2]->title(), OECoreString("More"));
 
     // Choosing it only asks: "Attention", "Download" first, "Cancel" second.
     auto menu = OEMainMenu::initWithFactory(factory, factory->config());
@@ -264,8 +272,10 @@ TEST_F(DefaultMenuOnDemo, TheBrowsersMenuButtonOpensTheMenuAndTheGalleryRowBring
     auto menu = std::dynamic_pointer_cast<OEMainMenu>(shell->leftMenuViewController());
     ASSERT_TRUE(menu);
     menu->tableView()->layoutIfNeeded();
-    ASSERT_EQ(menu->tableView()->numberOfRowsInSection(0), 1);
+    // The gallery, then the articles the bundle's style asks for (without their database: none listed).
+    ASSERT_EQ(menu->tableView()->numberOfRowsInSection(0), 2);
     EXPECT_EQ(menu->tableView()->cellForRowAtIndexPath({0, 0})->textLabel()->text(), OECoreString("GalleryMenu"));
+    EXPECT_EQ(menu->tableView()->cellForRowAtIndexPath({0, 1})->textLabel()->text(), OECoreString("Articles"));
     menu->tableView()->simulateTapOnRow({0, 0});
     settle();
     auto second = std::dynamic_pointer_cast<UINavigationController>(shell->centerViewController());

@@ -92,10 +92,7 @@ protected:
         return out;
     }
     void stall(const std::string& name, std::size_t after) {
-        ContentServerFault fault;
-        fault.kind = ContentServerFault::Kind::Stall;
-        fault.after = after;
-        server->setFault("/data/ostrelmedia/m4a/" + name, fault);
+        server->setFault("/data/ostrelmedia/m4a/" + name, LoopbackServer::Fault::stall(after));
     }
     static std::string queued() { return UIFileDownloadCell::localized("Queued"); }
     static std::string megabytes(float done, float size) {

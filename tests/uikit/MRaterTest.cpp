@@ -19,7 +19,7 @@
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UIWindow.h"
-#include "tests/fixtures/LoopbackServer.h"
+#include "demo/loopback/LoopbackServer.h"
 #include "tests/fixtures/ScopedMainBundle.h"
 
 #include <gtest/gtest.h>
