@@ -879,7 +879,7 @@ TEST(ApplicationScript, AMessageShowsOnceMoreAppsLosesItsBadgeTheBrowserShowsBot
                               "advance 1\n"
                               "expect == alert: Welcome ==\n"
                               "expect The gallery now fetches pictures from its server.\n"
-                              "tap Close\n"
+                              "tap Open\n"
                               "advance 1\n"
                               "expect [1] menu (badge 3)\n"
                               "tap menu\n"
@@ -896,6 +896,8 @@ TEST(ApplicationScript, AMessageShowsOnceMoreAppsLosesItsBadgeTheBrowserShowsBot
                               "show\n"
                               "tap Web site\n"
                               "await web " + demo.server->host() + "\n"
+                              "await Write to us\n"
+                              "tap Write to us\n"
                               "tap Close\n"
                               "advance 1\n"
                               "tap menu\n"
@@ -908,6 +910,12 @@ TEST(ApplicationScript, AMessageShowsOnceMoreAppsLosesItsBadgeTheBrowserShowsBot
                               "advance 1\n"
                               "show\n");
     ASSERT_EQ(run.status, 0) << run.output;
+    // The message's link and the page's mail link are the system's to open.
+    EXPECT_NE(run.output.find("> tap Open\ntapped [15] Open\nthe system opens " + demo.server->host() +
+                              "/pages/news_m1.html\n"),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("the system opens mailto:support@ostrel.invalid"), std::string::npos) << run.output;
     const std::size_t menu = run.output.find("> show");
     ASSERT_NE(menu, std::string::npos);
     const std::string reopened = run.output.substr(menu, run.output.find("> tap Support") - menu);
