@@ -5,7 +5,6 @@
 #include "content/HTTPrequest.h"
 
 #include "demo/generator/DemoCatalogue.h"
-#include "demo/generator/DemoGenerator.h"
 #include "demo/server/ContentServer.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
@@ -13,9 +12,9 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/net/NSURLError.h"
 #include "platform/net/URLTrustAnchors.h"
+#include "tests/fixtures/DemoBundle.h"
 #include "tests/fixtures/FaultyFileIO.h"
 #include "tests/fixtures/LoopbackServer.h"
-#include "tests/fixtures/TestFolders.h"
 
 #include <gtest/gtest.h>
 
@@ -87,16 +86,8 @@ LoopbackServer::Response bodyResponse(std::string body, int status = 200) {
     return response;
 }
 
-// The content server's folder, written once per process.
-const std::string& serverFolder() {
-    static const std::string folder = [] {
-        const std::string path = TestFolders::shared() + "/content-server";
-        std::string error;
-        if (!DemoGenerator::writeServerFolder(path, {}, &error)) ADD_FAILURE() << error;
-        return path;
-    }();
-    return folder;
-}
+// The content server's folder of the demo.
+const std::string& serverFolder() { return DemoBundle::serverFolder(); }
 
 const DemoPainting& serverOnlyPainting() {
     for (const auto& painting : DemoCatalogue::paintings())
