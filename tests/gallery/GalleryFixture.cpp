@@ -58,6 +58,16 @@ void GalleryFixture::SetUp() {
     configureGroupings({{"subCat", "By Janre"}, {"subCat2", "By Name"}});
 }
 
+std::string GalleryFixture::useBundleCopy() {
+    const std::string copy = Sandbox::home() + "/bundle";
+    std::string error;
+    if (!DemoBundle::copyTo(copy, true, &error)) ADD_FAILURE() << error;
+    mainBundle_.reset();
+    mainBundle_.emplace(copy);
+    UIImage::clearNamedCache();
+    return copy;
+}
+
 void GalleryFixture::TearDown() {
     NSUserDefaults::standardUserDefaults()->removeObjectForKey("AppleLanguages");
     mainBundle_.reset();
