@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const NSData receipt(data, data + size);
     if (const auto version = APMReceiptOriginalVersion(receipt)) {
         if (version->empty() || version->size() + 2 > receipt.size()) std::abort();
-        if (std::search(receipt.begin(), receipt.end(), version->begin(), version->end()) == receipt.end()) std::abort();
+        const NSData bytes(version->begin(), version->end());
+        if (std::search(receipt.begin(), receipt.end(), bytes.begin(), bytes.end()) == receipt.end()) std::abort();
     }
     // Any pattern at any offset: the first bytes choose them.
     if (size >= 2) {
