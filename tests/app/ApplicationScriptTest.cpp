@@ -400,7 +400,7 @@ TEST(ApplicationScript, DownloadingAllPicturesStopsAtAFileTheServerFailsAndTheSe
     auto& server = demo.server;
     const std::vector<std::string> serverOnly = serverOnlyPictures();
     const std::string failing = serverOnly[serverOnly.size() / 2];
-    server->setFault("/pic/gallery/" + failing, {ContentServerFault::Kind::Status, 500});
+    server->setFault("/pic/gallery/" + failing, LoopbackServer::Fault::withStatus(500));
     const std::string data = Sandbox::tmp() + "/app-home/Documents/Data/";
     auto downloaded = [&] { return countDownloaded(serverOnly); };
 
@@ -813,10 +813,7 @@ TEST(ApplicationScript, AdvancingTheClockWaitsForAPictureComingInButNotForAStall
     const auto pictures = serverOnlyPictures();
     // The first picture trickles in over many steps of real time, each well inside the 90 s
     // the download waits for news: the clock must not jump past the pieces on their way.
-    ContentServerFault slow;
-    slow.kind = ContentServerFault::Kind::Slow;
-    slow.delay = std::chrono::milliseconds(15);
-    slow.piece = 2048;
+    const auto slow = LoopbackServer::Fault::slow(std::chrono::milliseconds(15), 2048);
     demo.server->setFault("/pic/gallery/" + pictures.front(), slow);
 
     ProcessRun run = simulate(demo.bundle, std::string(kStartDownloadAll) +
@@ -830,9 +827,7 @@ TEST(ApplicationScript, AdvancingTheClockWaitsForAPictureComingInButNotForAStall
     // A picture whose body stalls gets no news: the clock goes on and the download gives up.
     std::filesystem::remove_all(Sandbox::tmp() + "/app-home");
     demo.server->removeFaults();
-    ContentServerFault stall;
-    stall.kind = ContentServerFault::Kind::Stall;
-    stall.after = 0;
+    const auto stall = LoopbackServer::Fault::stall(0);
     demo.server->setFault("/pic/gallery/" + pictures.front(), stall);
     run = simulate(demo.bundle, std::string(kStartDownloadAll) +
                                     "advance 200\n"

@@ -6,13 +6,13 @@
 
 #include "content/NSErrorOERequest.h"
 #include "content/NSStringLikes.h"
+#include "demo/loopback/LoopbackServer.h"
 #include "demo/server/ContentServer.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/net/NSURL.h"
 #include "platform/net/NSURLError.h"
-#include "tests/fixtures/LoopbackServer.h"
 
 #include <gtest/gtest.h>
 
@@ -186,7 +186,7 @@ TEST(LikesClientReplies, RepliesOfTheWrongShapeAreFormatErrorsNeverMadeUpValues)
     LoopbackServer server;
     std::string reply;
     server.handle("/likes/likes.php", [&reply](const LoopbackServer::Request&) {
-        return LoopbackServer::Response{200, reply, "application/json", {}, LoopbackServer::Framing::Sized, {}};
+        return LoopbackServer::Response::make(200, reply, "application/json");
     });
     auto manager = OELikesManager::initWithConfig(likesConfig(server.url(""), "likes-test"));
     auto expectFormatError = [](const NSErrorPtr& error, const std::string& what) {
@@ -229,7 +229,7 @@ TEST(LikesClientReplies, ABareJSONValueTakesAChangeButIsNoCountAndNoList) {
     LoopbackServer server;
     std::string reply;
     server.handle("/likes/likes.php", [&reply](const LoopbackServer::Request&) {
-        return LoopbackServer::Response{200, reply, "application/json", {}, LoopbackServer::Framing::Sized, {}};
+        return LoopbackServer::Response::make(200, reply, "application/json");
     });
     auto manager = OELikesManager::initWithConfig(likesConfig(server.url(""), "likes-test"));
     long identifier = 20;
@@ -257,7 +257,7 @@ TEST(LikesClientReplies, AFailingStatusIsAFailureWhateverTheBodySays) {
     int status = 500;
     std::string reply;
     server.handle("/likes/likes.php", [&](const LoopbackServer::Request&) {
-        return LoopbackServer::Response{status, reply, "application/json", {}, LoopbackServer::Framing::Sized, {}};
+        return LoopbackServer::Response::make(status, reply, "application/json");
     });
     auto manager = OELikesManager::initWithConfig(likesConfig(server.url(""), "likes-test"));
     const std::string domain = "com.norvane.ostrelEngine/likesrequest";

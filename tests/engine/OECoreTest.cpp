@@ -203,7 +203,7 @@ TEST_F(EngineStart, TheZoomDefaultNeedsASharpScreenAndNeverReplacesAValue) {
     auto engine = start(nullptr, false);
     EXPECT_TRUE(NSUserDefaults::standardUserDefaults()->objectForKey("zoom").isNull());
 
-    freshProcess();  // back to scale 2
+    DemoLaunch::forgetProcess();  // back to scale 2
     ASSERT_TRUE(NSUserDefaults::standardUserDefaults()->setObject(Value("big"), "zoom"));
     start(nullptr, false);
     EXPECT_EQ(NSUserDefaults::standardUserDefaults()->objectForKey("zoom"), Value("big"));
@@ -228,7 +228,7 @@ TEST_F(EngineStart, AnOfferDueAtAColdLaunchWaitsForTheStartScreen) {
     EXPECT_EQ(counter->alertsOver().size(), 1u);
 
     // The reminder is spent: the next launch counts on without offering again.
-    freshProcess();
+    DemoLaunch::forgetProcess();
     auto again = std::make_shared<RecordingCounter>(false);
     start(again);
     NSRunLoop::mainRunLoop()->runUntilIdle();
@@ -261,7 +261,7 @@ TEST_F(EngineStart, AnOfferDueWhenNothingIsMissingAnyMoreIsNotMade) {
     EXPECT_TRUE(LaunchReminderManager::instance()->reminders().empty()) << "the reminder is spent all the same";
 
     // Due at a cold launch and everything there by the time the start screen stands: silent too.
-    freshProcess();
+    DemoLaunch::forgetProcess();
     NSUserDefaults::standardUserDefaults()->setInteger(1, kDownloadCountKey);
     auto later = std::make_shared<RecordingCounter>(false);
     auto second = start(later, false);
@@ -362,7 +362,7 @@ TEST_F(EngineStart, EveryLaunchPostsTheFavouritesNotYetLikedFromABackgroundQueue
     ASSERT_TRUE(Favorites_DataSource::initWithLoader(loader)->addToFavorites({{"index", Value(91)}}));
     loader.reset();
     engine.reset();
-    freshProcess();
+    DemoLaunch::forgetProcess();
     engine = start(std::make_shared<RecordingCounter>(true), false);
     storage = engine->likesManager()->storage();
     ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return storage->isLikeSetForIdentifier(Value(91)); }, 20));

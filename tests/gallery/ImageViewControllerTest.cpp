@@ -8,6 +8,7 @@
 // would leave "Data".
 #include "gallery/ImageViewController.h"
 
+#include "demo/loopback/LoopbackServer.h"
 #include "gallery/ImageScrollView.h"
 #include "gallery/ResourceLoader.h"
 #include "platform/foundation/NSFileManager.h"
@@ -21,7 +22,6 @@
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIWindow.h"
 #include "tests/fixtures/FaultyFileIO.h"
-#include "tests/fixtures/LoopbackServer.h"
 #include "tests/gallery/GalleryFixture.h"
 
 #include <filesystem>
@@ -184,8 +184,8 @@ protected:
         ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return page_->downloadRequest() == nullptr; }, 10));
         settle();
     }
-    std::vector<ContentServer::LoggedRequest> picturesAsked() const {
-        std::vector<ContentServer::LoggedRequest> out;
+    std::vector<LoopbackServer::Request> picturesAsked() const {
+        std::vector<LoopbackServer::Request> out;
         for (const auto& r : server_->requests())
             if (r.path.rfind("/pic/", 0) == 0) out.push_back(r);
         return out;
@@ -243,7 +243,7 @@ TEST_F(PictureDownloadTest, AMissingPictureIsDownloadedIntoDocumentsDataOnceAndR
 
 TEST_F(PictureDownloadTest, AnErrorStatusShowsTheOfflinePictureAndKeepsNothing) {
     const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
-    server_->setFault("/pic/gallery/" + path, {ContentServerFault::Kind::Status, 404});
+    server_->setFault("/pic/gallery/" + path, LoopbackServer::Fault::withStatus(404));
     show(path);
     settle();
     awaitDownload();
@@ -257,7 +257,7 @@ TEST_F(PictureDownloadTest, AnErrorStatusShowsTheOfflinePictureAndKeepsNothing) 
 
 TEST_F(PictureDownloadTest, ABodyThatIsNoPictureIsNotKeptAndShowsTheOfflinePicture) {
     const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
-    server_->setFault("/pic/gallery/" + path, {ContentServerFault::Kind::Html});
+    server_->setFault("/pic/gallery/" + path, LoopbackServer::Fault::withPage(LoopbackServer::Fault::Page::Error));
     show(path);
     settle();
     awaitDownload();
@@ -396,11 +396,11 @@ TEST_F(PictureDownloadTest, APictureIsCountedAndAnnouncedOnceWhenItIsInPlaceAndD
     const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
 
     // Refused, or no picture: neither counted nor announced.
-    server_->setFault("/pic/gallery/" + path, {ContentServerFault::Kind::Status, 500});
+    server_->setFault("/pic/gallery/" + path, LoopbackServer::Fault::withStatus(500));
     show(path);
     settle();
     awaitDownload();
-    server_->setFault("/pic/gallery/" + path, {ContentServerFault::Kind::Html});
+    server_->setFault("/pic/gallery/" + path, LoopbackServer::Fault::withPage(LoopbackServer::Fault::Page::Error));
     show(path);
     settle();
     awaitDownload();

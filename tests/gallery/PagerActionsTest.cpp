@@ -166,7 +166,7 @@ TEST_F(PagerActionsTest, EveryPageAsksForItsLikesAndTheLikeButtonShowsTheCount) 
             << id;
 
     // A failed answer leaves the count known before.
-    server_->setFault("/likes/likes.php", {ContentServerFault::Kind::Status, 500});
+    server_->setFault("/likes/likes.php", LoopbackServer::Fault::withStatus(500));
     server_->clearRequests();
     pager_->clickPrev();
     ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return !likeRequests().empty(); }, kNetworkWait));
@@ -228,9 +228,7 @@ TEST_F(PagerActionsTest, ACountAskedForBeforeALikeDoesNotUndoIt) {
     const int pearl = demoPaintingTitled("Girl with a Pearl Earring");
     const int quiet = localRows(1)->front().get("index").intValue();
     // The answers to the page's questions wait at the server.
-    ContentServerFault stall;
-    stall.kind = ContentServerFault::Kind::Stall;
-    stall.after = 0;
+    const auto stall = LoopbackServer::Fault::stall(0);
     server_->setFault("/likes/likes.php", stall);
     push(rowsWithIds({Value(pearl), Value(quiet)}));
     ASSERT_TRUE(server_->waitForStalls(1, kNetworkWait));
@@ -256,7 +254,7 @@ TEST_F(PagerActionsTest, AFavouriteWithNoCountKnownStaysAtZeroWhenTakenBack) {
     const auto rows = localRows(2);
     ASSERT_TRUE(source_->addToFavorites(rows->front()));
     // The likes cannot be read: no count is ever known.
-    server_->setFault("/likes/likes.php", {ContentServerFault::Kind::Status, 500});
+    server_->setFault("/likes/likes.php", LoopbackServer::Fault::withStatus(500));
     push(rows);
     EXPECT_TRUE(pager_->likesButton()->liked());
     EXPECT_TRUE(pager_->likesCount().empty());
@@ -349,7 +347,7 @@ TEST_F(PagerActionsTest, TheHDSwitchDownloadsTheFileOnceAndThenSwitchesBothWays)
 TEST_F(PagerActionsTest, AFailedHDDownloadLeavesTheStandardPictureAndNoFile) {
     const auto rows = localRows(2);
     const std::string imagePath = rows->front().get("imagePath").stringValue();
-    server_->setFault("/data/gallery/" + imagePath, {ContentServerFault::Kind::Status, 404});
+    server_->setFault("/data/gallery/" + imagePath, LoopbackServer::Fault::withStatus(404));
     push(rows);
     ASSERT_TRUE(waitForPicture());
     pager_->toggleHdClick();

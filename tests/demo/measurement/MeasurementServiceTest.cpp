@@ -1,6 +1,7 @@
 // The measurement service's own logic, reached over HTTPS by the platform's URL session:
-// batch decoding and what it keeps, scripted answers, and conditional configuration fetches.
-#include "tests/fixtures/MeasurementService.h"
+// batch decoding and what it keeps, scripted answers, conditional configuration fetches, and
+// the program the demo runs.
+#include "demo/measurement/MeasurementService.h"
 
 #include "analytics/proto/APMPBEvent.h"
 #include "analytics/proto/APMPBEventParam.h"
@@ -8,7 +9,9 @@
 #include "analytics/proto/APMPBMeasurementBatch.h"
 #include "analytics/proto/APMPBMeasurementBundle.h"
 #include "analytics/proto/APMPBMeasurementConfig.h"
+#include "analytics/proto/APMPBSetting.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/Sandbox.h"
 #include "platform/net/NSHTTPURLResponse.h"
 #include "platform/net/NSMutableURLRequest.h"
 #include "platform/net/NSURL.h"
@@ -16,10 +19,13 @@
 #include "platform/net/NSURLSession.h"
 #include "platform/net/NSURLSessionConfiguration.h"
 #include "platform/net/URLTrustAnchors.h"
+#include "tests/fixtures/InteractiveProcess.h"
 
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <csignal>
+#include <cstdio>
 #include <mutex>
 
 namespace {
@@ -41,7 +47,11 @@ protected:
 
     Answer send(const std::string& method, const std::string& pathAndQuery, const std::string& body = "",
                 const std::vector<std::pair<std::string, std::string>>& headers = {}) {
-        auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(service_.url(pathAndQuery)));
+        return sendTo(service_.url(pathAndQuery), method, body, headers);
+    }
+    Answer sendTo(const std::string& url, const std::string& method, const std::string& body = "",
+                  const std::vector<std::pair<std::string, std::string>>& headers = {}) {
+        auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(url));
         request->setHTTPMethod(method);
         if (!body.empty()) request->setHTTPBody(NSData(body.begin(), body.end()));
         for (const auto& [name, value] : headers) request->setValue(value, name);
@@ -136,13 +146,13 @@ TEST_F(MeasurementServiceTest, DecodesBatchesAndKeepsOnlyWhatItAccepted) {
 
     // Refused answers keep nothing: a busy service, a reset after the status line, a stall.
     MeasurementService::Reply busy;
-    busy.status = 503;
+    busy.fault.status = 503;
     service_.enqueueReply(MeasurementService::Route::Upload, busy);
     answer = send("POST", "/a", body);
     EXPECT_EQ(answer.status, 503);
     EXPECT_EQ(answer.header("Retry-After"), "60");
     MeasurementService::Reply reset;
-    reset.reset = true;
+    reset.fault = LoopbackServer::Fault::reset(0);
     service_.enqueueReply(MeasurementService::Route::Upload, reset);
     answer = send("POST", "/a", body);
     EXPECT_EQ(answer.status, 0);
@@ -219,9 +229,9 @@ TEST_F(MeasurementServiceTest, ServesConfigurationsConditionally) {
 
     // A scripted 304 or 429 comes without validators.
     MeasurementService::Reply notModified;
-    notModified.status = 304;
+    notModified.fault.status = 304;
     MeasurementService::Reply tooMany;
-    tooMany.status = 429;
+    tooMany.fault.status = 429;
     tooMany.retryAfter = 30;
     service_.enqueueReply(MeasurementService::Route::ConfigFetch, notModified);
     service_.enqueueReply(MeasurementService::Route::ConfigFetch, tooMany);
@@ -267,6 +277,46 @@ TEST_F(MeasurementServiceTest, OnlyAClientThatTrustsTheTestCertificateGetsThroug
     ASSERT_TRUE(answer.error);
     EXPECT_EQ(answer.error->code(), NSURLErrorServerCertificateUntrusted);
     EXPECT_TRUE(service_.uploads().empty());
+}
+
+// The program: its first line names the port, a configuration is served for each app id with
+// the settings given, each batch received is a line, and it stops cleanly when terminated.
+TEST_F(MeasurementServiceTest, TheProgramServesItsAppIDsPrintsABatchALineAndStopsOnTerm) {
+    const std::string certificate = Sandbox::home() + "/service.pem";
+    InteractiveProcess program({OSTREL_MEASUREMENT_SERVICE, "--certificate", certificate, "--app-id", "1:app",
+                                "--setting", "measurement.upload_interval=1"});
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(program.waitForOutput("\n"));
+    int port = 0;
+    ASSERT_EQ(std::sscanf(program.output().c_str(), "port %d", &port), 1) << program.output();
+    // Its own certificate, written for the client to trust.
+    ASSERT_TRUE(URLTrustAnchors::addAnchorFileForHost("127.0.0.1", certificate));
+    const std::string base = "https://127.0.0.1:" + std::to_string(port);
+
+    Answer answer = sendTo(base + "/config/app/1:app?platform=ios", "GET");
+    ASSERT_EQ(answer.status, 200) << (answer.error ? answer.error->description() : "");
+    auto config = APMPBMeasurementConfig::initWithBuffer(NSData(answer.body.begin(), answer.body.end()));
+    ASSERT_NE(config, nullptr);
+    EXPECT_EQ(APMPBMessageGetString(config, APMPBMeasurementConfig::kVuvAppId), "1:app");
+    const auto settings = APMPBMessageGetArray<APMPBSetting>(config, APMPBMeasurementConfig::kSettings);
+    ASSERT_TRUE(settings && settings->size() == 1u);
+    EXPECT_EQ(APMPBMessageGetString((*settings)[0].objectAs<APMPBSetting>(), APMPBSetting::kName),
+              "measurement.upload_interval");
+    EXPECT_EQ(sendTo(base + "/config/app/2:other", "GET").status, 404);
+
+    // A refusal scripted over the control path, then the same batch accepted.
+    EXPECT_EQ(sendTo(base + "/admin/reply?route=upload&status=503", "POST").status, 200);
+    const std::string body = batchBody({{"1:app", {Value(event("_e", 5, {}))}}});
+    EXPECT_EQ(sendTo(base + "/a", "POST", body).status, 503);
+    EXPECT_EQ(sendTo(base + "/a", "POST", body).status, 204);
+    EXPECT_TRUE(program.waitForOutput("answered 204\n"));
+    EXPECT_TRUE(program.signal(SIGTERM));
+    EXPECT_EQ(program.finish(), 0);
+    const std::string size = std::to_string(body.size());
+    EXPECT_EQ(program.output(), "port " + std::to_string(port) + "\n" +
+                                    "batch 1: app 1:app, 1 bundles, 1 events [_e], " + size +
+                                    " bytes, answered 503 (not kept)\n" +
+                                    "batch 2: app 1:app, 1 bundles, 1 events [_e], " + size + " bytes, answered 204\n");
 }
 
 }  // namespace
