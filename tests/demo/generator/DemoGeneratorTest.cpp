@@ -12,7 +12,7 @@
 #include "tests/fixtures/DemoBundle.h"
 #include "tests/fixtures/ScopedMainBundle.h"
 
-#define STB_IMAGE_IMPLEMENTATION
+// The pictures are decoded by the packaged stb_image library, optimised in every build.
 #include <stb_image.h>
 
 #include <gtest/gtest.h>
