@@ -74,10 +74,15 @@ protected:
 }  // namespace
 
 TEST_F(MinibrowserTest, ThePageLoadsUnderASpinnerAndLendsItsTitle) {
+    // The page waits at the server while the load is looked at.
+    server.setFault("/page.html", LoopbackServer::Fault::stall());
     present(server.url("/page.html"));
+    ASSERT_TRUE(server.waitForStalls(1));
+    NSRunLoop::mainRunLoop()->runUntilIdle();
     EXPECT_TRUE(browser->webView()->isLoading());
     EXPECT_EQ(browser->framesLoadCounter(), 1);
     EXPECT_TRUE(browser->loading()->isAnimating());
+    server.removeFault("/page.html");
     ASSERT_TRUE(waitUntilLoaded());
     EXPECT_EQ(browser->framesLoadCounter(), 0);
     EXPECT_FALSE(browser->loading()->isAnimating());
@@ -122,9 +127,24 @@ TEST_F(MinibrowserTest, OtherApplicationsAddressesGoToTheSystemAndPageSchemesNow
 }
 
 TEST_F(MinibrowserTest, AFailedLoadStopsTheSpinner) {
+    // The answer waits at the server while the spinner is looked at, then breaks off after a byte.
+    auto broken = LoopbackServer::Fault::stall();
+    broken.resetAfter = 1;
+    server.setFault("/page.html", broken);
+    present(server.url("/page.html"));
+    ASSERT_TRUE(server.waitForStalls(1));
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_TRUE(browser->loading()->isAnimating());
+    server.releaseStalls();
+    ASSERT_TRUE(waitUntilLoaded());
+    EXPECT_EQ(browser->framesLoadCounter(), 0);
+    EXPECT_FALSE(browser->loading()->isAnimating());
+    EXPECT_EQ(browser->title(), "");
+    root->dismissViewControllerAnimated(false, nullptr);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+
     // Nothing listens on port 9.
     present("http://127.0.0.1:9/");
-    EXPECT_TRUE(browser->loading()->isAnimating());
     ASSERT_TRUE(waitUntilLoaded());
     EXPECT_EQ(browser->framesLoadCounter(), 0);
     EXPECT_FALSE(browser->loading()->isAnimating());
