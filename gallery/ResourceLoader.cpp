@@ -39,18 +39,18 @@ std::string ResourceLoader::appendToPath(const std::string& name, const std::str
     return name.substr(0, dot) + suffix + name.substr(dot);
 }
 
-std::string ResourceLoader::orientationPath(const std::string& name, long orientation) {
-    const bool landscape = orientation == 3 || orientation == 4;
-    return appendToPath(name, landscape ? kLandscapeSuffix : "");
+std::string ResourceLoader::orientationPath(const std::string& name, UIInterfaceOrientation orientation) {
+    return appendToPath(name, UIInterfaceOrientationIsLandscape(orientation) ? kLandscapeSuffix : "");
 }
 
 std::string ResourceLoader::deviceSpecificPath(const std::string& name) { return appendToPath(name, kDeviceSuffix); }
 
-std::shared_ptr<UIImage> ResourceLoader::loadOrientationImage(const std::string& name, long orientation) const {
+std::shared_ptr<UIImage> ResourceLoader::loadOrientationImage(const std::string& name,
+                                                              UIInterfaceOrientation orientation) const {
     return UIImage::imageNamed(orientationPath(name, orientation));
 }
 
-std::shared_ptr<UIImage> ResourceLoader::loadImage(const std::string& name, long orientation) const {
+std::shared_ptr<UIImage> ResourceLoader::loadImage(const std::string& name, UIInterfaceOrientation orientation) const {
     return UIImage::imageNamed(deviceSpecificPath(orientationPath(name, orientation)));
 }
 
@@ -168,9 +168,9 @@ void ResourceLoader::resetNewImage(const std::string& path, bool store) {
     if (store) writeStore();
 }
 
-long ResourceLoader::currentOrientation() const {
+UIInterfaceOrientation ResourceLoader::currentOrientation() const {
     auto application = UIApplication::sharedApplication();
-    return application ? static_cast<long>(application->statusBarOrientation()) : 1;
+    return application ? application->statusBarOrientation() : UIInterfaceOrientation::Portrait;
 }
 
 void ResourceLoader::postDataChanged() const {

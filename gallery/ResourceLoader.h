@@ -4,6 +4,7 @@
 
 #include "config/FileSystem.h"
 #include "platform/foundation/Value.h"
+#include "platform/ui/UIApplication.h"
 
 #include <memory>
 #include <optional>
@@ -25,13 +26,13 @@ public:
 
     // The suffix goes before the first "." of the name, or at its end.
     static std::string appendToPath(const std::string& name, const std::string& suffix);
-    // "_land" for the landscape interface orientations (3 and 4).
-    static std::string orientationPath(const std::string& name, long orientation);
+    // "_land" for the landscape interface orientations.
+    static std::string orientationPath(const std::string& name, UIInterfaceOrientation orientation);
     static std::string deviceSpecificPath(const std::string& name);
 
     // Bundle pictures by name, through the platform's named-image cache.
-    std::shared_ptr<UIImage> loadOrientationImage(const std::string& name, long orientation) const;
-    std::shared_ptr<UIImage> loadImage(const std::string& name, long orientation) const;
+    std::shared_ptr<UIImage> loadOrientationImage(const std::string& name, UIInterfaceOrientation orientation) const;
+    std::shared_ptr<UIImage> loadImage(const std::string& name, UIInterfaceOrientation orientation) const;
     std::shared_ptr<UIImage> loadImage(const std::string& name) const;
 
     // A picture file found in the bundle, Documents, the private documents or Caches, decoded
@@ -57,7 +58,7 @@ public:
     // Whether the store is in memory.
     bool isStoreLoaded() const { return newImages_.has_value(); }
 
-    long currentOrientation() const;
+    UIInterfaceOrientation currentOrientation() const;
     void postDataChanged() const;
     // Deletes Documents/Data and posts the change; the viewed store stays.
     void removeLoadedData() const;

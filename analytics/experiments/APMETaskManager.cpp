@@ -175,7 +175,7 @@ void APMETaskManager::fetchExperiments() {
         NSErrorPtr failure = error;
         if (!data.empty()) {
             NSErrorPtr inflateError;
-            NSData bytes = vul_dataByInflatingGzippedData(data, kMaximumInflatedResponseLength, &inflateError);
+            NSData bytes = vul_dataByInflatingGzippedData(data, &inflateError, kMaximumInflatedResponseLength);
             if (inflateError) {
                 APMMeasurementMonitor()->logWithLevel(2, 820023, "Cannot inflate downloaded experiment data. Error",
                                                       Value(inflateError));

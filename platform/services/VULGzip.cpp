@@ -4,7 +4,6 @@
 #include <zlib.h>
 
 #include <climits>
-#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -54,11 +53,7 @@ NSData vul_dataByGzippingData(const NSData& data, NSErrorPtr* error) {
     return out;
 }
 
-NSData vul_dataByInflatingGzippedData(const NSData& data, NSErrorPtr* error) {
-    return vul_dataByInflatingGzippedData(data, SIZE_MAX, error);
-}
-
-NSData vul_dataByInflatingGzippedData(const NSData& data, std::size_t maximumLength, NSErrorPtr* error) {
+NSData vul_dataByInflatingGzippedData(const NSData& data, NSErrorPtr* error, std::size_t maxLength) {
     if (data.empty()) return {};
     if (data.size() > UINT_MAX) {
         setError(error, gzipError(VULGzipErrorDecompression, Z_BUF_ERROR, "Data too large to inflate"));
@@ -81,9 +76,9 @@ NSData vul_dataByInflatingGzippedData(const NSData& data, std::size_t maximumLen
         stream.avail_out = static_cast<uInt>(kChunk);
         status = inflate(&stream, Z_NO_FLUSH);
         out.resize(used + (kChunk - stream.avail_out));
-        if (out.size() > maximumLength) {
+        if (out.size() > maxLength) {
             inflateEnd(&stream);
-            setError(error, gzipError(VULGzipErrorDecompression, Z_BUF_ERROR, "Inflated data exceeds the maximum length"));
+            setError(error, gzipError(VULGzipErrorDecompression, Z_BUF_ERROR, "Inflated data exceeds its bound"));
             return {};
         }
         if (status == Z_STREAM_END) break;

@@ -1,10 +1,10 @@
 // The application end to end with its measurement engine: started on the demo bundle in the
 // simulator, pointed at the measurement service on 127.0.0.1, it uploads its first open once it
 // goes to the background, and a later launch on the same home is the same device to the service.
-#include "demo/generator/DemoGenerator.h"
 #include "demo/measurement/MeasurementService.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/DemoBundle.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -37,10 +37,8 @@ std::int64_t intParameter(const MeasurementService::Event& event, const std::str
 class ApplicationMeasurement : public testing::Test {
 protected:
     void SetUp() override {
-        DemoGenerator::Options options;
-        options.writePictures = false;
         std::string error;
-        ASSERT_TRUE(DemoGenerator::writeBundle(bundle, options, &error)) << error;
+        ASSERT_TRUE(DemoBundle::copyTo(bundle, false, &error)) << error;
         const Value service = NSPropertyListSerialization::propertyListWithContentsOfFile(bundle + "/VizudiService-Info.plist");
         appID = service.isDictionary() ? service.dictionary().get("VIZUDI_APP_ID").stringValue() : "";
         ASSERT_FALSE(appID.empty());

@@ -17,6 +17,7 @@
 #include "demo/server/ContentServer.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIImage.h"
+#include "tests/fixtures/DemoBundle.h"
 #include "tests/fixtures/InteractiveProcess.h"
 #include "tests/fixtures/Subprocess.h"
 
@@ -112,14 +113,13 @@ void expectPictureAt(const UIImage& shot, const UIImage& picture, double scale, 
 // 127.0.0.1 serving that folder, and the bundle pointed at it.
 struct ServedDemo {
     std::string bundle = Sandbox::tmp() + "/demo-bundle";
-    std::string served = Sandbox::tmp() + "/demo-server";
+    std::string served = DemoBundle::serverFolder();
     std::unique_ptr<ContentServer> server;
     // Told of each request as it arrives, on the server's threads.
     std::function<void(const std::string& line)> log;
 
     bool start(std::string* error) {
-        if (!DemoGenerator::writeBundle(bundle, {}, error) || !DemoGenerator::writeServerFolder(served, {}, error))
-            return false;
+        if (!DemoBundle::copyTo(bundle, true, error)) return false;
         server = ContentServer::start({served, "", 0, log}, error);
         return server && DemoGenerator::setServerHost(bundle, server->host(), error);
     }
@@ -152,9 +152,7 @@ const char* const kStartDownloadAll = "tap menu\n"
 }  // namespace
 
 TEST(ApplicationScript, StartsOnTheGalleryChoosesItFromTheMenuSwitchesGroupingAndTakesAShot) {
-    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
-    std::string error;
-    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
+    const std::string& bundle = DemoBundle::path();
     const std::string genre = DemoCatalogue::genreGroups().front().name.in("en");
     const std::string painter = DemoCatalogue::painterGroups().front().name.in("en");
     const std::string shot = Sandbox::tmp() + "/gallery.png";
@@ -214,10 +212,8 @@ TEST(ApplicationScript, StartsOnTheGalleryChoosesItFromTheMenuSwitchesGroupingAn
 
 TEST(ApplicationScript, ABundleWithoutItsPicturesDatabaseSaysSoOnTheScreenAndOnStandardError) {
     const std::string bundle = Sandbox::tmp() + "/bundle-without-pictures";
-    DemoGenerator::Options options;
-    options.writePictures = false;
     std::string error;
-    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, options, &error)) << error;
+    ASSERT_TRUE(DemoBundle::copyTo(bundle, false, &error)) << error;
     ASSERT_TRUE(std::filesystem::remove(bundle + "/images.sqlite"));
     // Nothing else to read either: no texts, no music, no reading section.
     for (const char* other : {"/texts.sqlite", "/media.sqlite"}) ASSERT_TRUE(std::filesystem::remove(bundle + other));
@@ -509,9 +505,7 @@ BundledPainting bundledPainting() {
 }  // namespace
 
 TEST(ApplicationScript, TapsByTextReachAGroupingsRowsAndTheMenuAndTheSettingsAreSetAndReadBack) {
-    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
-    std::string error;
-    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
+    const std::string& bundle = DemoBundle::path();
     const std::string group = DemoCatalogue::genreGroups().front().name.in("en");
     const std::string gallery = Sandbox::tmp() + "/gallery-rows.png";
     const std::string pushed = Sandbox::tmp() + "/pushed.png";
@@ -584,9 +578,7 @@ TEST(ApplicationScript, TapsByTextReachAGroupingsRowsAndTheMenuAndTheSettingsAre
 // The picture search typed on the phone (in the bar under the navigation bar) and on the pad
 // (the search screen its search button opens), a match tapped opening the pager on it.
 TEST(ApplicationScript, APictureSearchIsTypedOnThePhoneAndOnThePadAndOpensThePagerOnAMatch) {
-    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
-    std::string error;
-    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
+    const std::string& bundle = DemoBundle::path();
     const BundledPainting painting = bundledPainting();
     ASSERT_FALSE(painting.title.empty());
     const std::string match = "row \"" + painting.painter + "\" \"" + painting.title + "\"";
@@ -661,9 +653,7 @@ TEST(ApplicationScript, ASubcategorysScreenDownloadsItsMissingPicturesAndThenOff
 }
 
 TEST(ApplicationScript, AListRowOpensItsPicturesInformation) {
-    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
-    std::string error;
-    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
+    const std::string& bundle = DemoBundle::path();
     const DemoGroup& group = DemoCatalogue::genreGroups().front();
     const std::string name = group.name.in("en");
 

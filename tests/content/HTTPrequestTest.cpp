@@ -5,7 +5,6 @@
 #include "content/HTTPrequest.h"
 
 #include "demo/generator/DemoCatalogue.h"
-#include "demo/generator/DemoGenerator.h"
 #include "demo/loopback/LoopbackServer.h"
 #include "demo/server/ContentServer.h"
 #include "platform/dispatch/NSRunLoop.h"
@@ -14,8 +13,8 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/net/NSURLError.h"
 #include "platform/net/URLTrustAnchors.h"
+#include "tests/fixtures/DemoBundle.h"
 #include "tests/fixtures/FaultyFileIO.h"
-#include "tests/fixtures/TestFolders.h"
 
 #include <gtest/gtest.h>
 
@@ -84,16 +83,8 @@ LoopbackServer::Response bodyResponse(std::string body, int status = 200) {
     return LoopbackServer::Response::make(status, std::move(body), "application/octet-stream");
 }
 
-// The content server's folder, written once per process.
-const std::string& serverFolder() {
-    static const std::string folder = [] {
-        const std::string path = TestFolders::shared() + "/content-server";
-        std::string error;
-        if (!DemoGenerator::writeServerFolder(path, {}, &error)) ADD_FAILURE() << error;
-        return path;
-    }();
-    return folder;
-}
+// The content server's folder of the demo.
+const std::string& serverFolder() { return DemoBundle::serverFolder(); }
 
 const DemoPainting& serverOnlyPainting() {
     for (const auto& painting : DemoCatalogue::paintings())

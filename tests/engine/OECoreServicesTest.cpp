@@ -23,7 +23,7 @@
 #include "tests/engine/DemoLaunchFixture.h"
 #include "config/AppInfo.h"
 #include "uikit/MRater.h"
-#include "uikit/MinibrowserViewController.h"
+#include "gallery/MinibrowserViewController.h"
 #include "uikit/OECoreStrings.h"
 #include "uikit/OEMakerContacts.h"
 #include "uikit/OESideMenuContainerViewController.h"

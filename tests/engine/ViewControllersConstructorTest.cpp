@@ -22,7 +22,7 @@
 #include "texts/TextEngineRoot_iPhone.h"
 #include "texts/UIArticlesListViewController.h"
 #include "texts/UIFamousTableViewController.h"
-#include "uikit/MinibrowserViewController.h"
+#include "gallery/MinibrowserViewController.h"
 
 namespace {
 

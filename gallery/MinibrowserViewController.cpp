@@ -1,5 +1,5 @@
 // The in-app browser's set-up, its load counting and its link policy.
-#include "uikit/MinibrowserViewController.h"
+#include "gallery/MinibrowserViewController.h"
 
 #include "config/OEConfig.h"
 #include "platform/net/NSURL.h"
