@@ -38,7 +38,6 @@ namespace {
 
 constexpr int kBitsPerWord = 64;
 
-std::shared_ptr<APMMonitor> monitor() { return APMMeasurementMonitor(); }
 
 Value eventName(const std::string& name) { return Value(APMDisplayNameForEvent(Value(name))); }
 Value propertyName(const std::string& name) { return Value(APMDisplayNameForUserProperty(Value(name))); }
@@ -89,13 +88,13 @@ std::optional<bool> evaluateValue(const std::shared_ptr<APMPBFilter>& filter, co
     const bool hasString = APMPBMessageHasField(filter, APMPBFilter::kStringFilter);
     std::optional<bool> outcome;
     if (!hasNumber && !hasString) {
-        monitor()->logWithLevel(1, 7000, "Filter has neither a number nor string filter. Audience filter will not be evaluated");
+        APMMeasurementMonitor()->logWithLevel(1, 7000, "Filter has neither a number nor string filter. Audience filter will not be evaluated");
         return std::nullopt;
     }
     if (!hasNumber) {
         const std::string* text = value.stringValue();
         if (!text) {
-            monitor()->logWithLevel(3, 7003, "Value is not a string. Audience filter will not be evaluated");
+            APMMeasurementMonitor()->logWithLevel(3, 7003, "Value is not a string. Audience filter will not be evaluated");
             return std::nullopt;
         }
         outcome = APMEvaluateStringFilter(APMPBMessageGetMessage<APMPBStringFilter>(filter, APMPBFilter::kStringFilter), text);
@@ -103,7 +102,7 @@ std::optional<bool> evaluateValue(const std::shared_ptr<APMPBFilter>& filter, co
         auto number = APMPBMessageGetMessage<APMPBNumberFilter>(filter, APMPBFilter::kNumberFilter);
         if (const std::string* text = value.stringValue()) {
             if (!APMIsDecimalNumberString(*text)) {
-                monitor()->logWithLevel(3, 7001, "String value is not a numeric value. Audience filter will not be evaluated. Value, filter",
+                APMMeasurementMonitor()->logWithLevel(3, 7001, "String value is not a numeric value. Audience filter will not be evaluated. Value, filter",
                                         Value(*text), Value(filter));
                 return std::nullopt;
             }
@@ -112,7 +111,7 @@ std::optional<bool> evaluateValue(const std::shared_ptr<APMPBFilter>& filter, co
             outcome = APMEvaluateNumberFilterWithDecimal(number, *decimal);
         } else if (value.isDouble()) {
             if (!std::isfinite(value.doubleValue())) {
-                monitor()->logWithLevel(3, 7002, "Value is not within double range. Audience filter will not be evaluated");
+                APMMeasurementMonitor()->logWithLevel(3, 7002, "Value is not within double range. Audience filter will not be evaluated");
                 return std::nullopt;
             }
             outcome = APMEvaluateNumberFilterWithDouble(number, value.doubleValue());
@@ -129,15 +128,15 @@ std::optional<bool> evaluateValue(const std::shared_ptr<APMPBFilter>& filter, co
 std::optional<bool> evaluateEventFilter(const std::shared_ptr<APMPBEventFilter>& filter, const std::string& name,
                                         const Value::Dictionary& parameters, const APMEventAggregates& aggregates) {
     if (!filter) {
-        monitor()->logWithLevel(1, 7004, "Event filter is nil. Audience filter will not be evaluated");
+        APMMeasurementMonitor()->logWithLevel(1, 7004, "Event filter is nil. Audience filter will not be evaluated");
         return std::nullopt;
     }
     if (name.empty()) {
-        monitor()->logWithLevel(1, 7005, "Event name is nil. Audience filter will not be evaluated");
+        APMMeasurementMonitor()->logWithLevel(1, 7005, "Event name is nil. Audience filter will not be evaluated");
         return std::nullopt;
     }
     if (APMPBMessageGetString(filter, APMPBEventFilter::kEventName).value_or("") != name) {
-        monitor()->logWithLevel(1, 7006, "Event filter name does not match event name. Audience filter will not be evaluated");
+        APMMeasurementMonitor()->logWithLevel(1, 7006, "Event filter name does not match event name. Audience filter will not be evaluated");
         return std::nullopt;
     }
     const bool hasCount = APMPBMessageHasField(filter, APMPBEventFilter::kEventCountFilter);
@@ -145,7 +144,7 @@ std::optional<bool> evaluateEventFilter(const std::shared_ptr<APMPBEventFilter>&
     if (!hasCount && parameterFilters.empty()) return true;
     if (hasCount) {
         if (aggregates.name() != name) {
-            monitor()->logWithLevel(1, 7007, "Event aggregates name does not match event name. Audience filter will not be evaluated");
+            APMMeasurementMonitor()->logWithLevel(1, 7007, "Event aggregates name does not match event name. Audience filter will not be evaluated");
             return std::nullopt;
         }
         const std::int64_t count = APMPBMessageGetBool(filter, APMPBEventFilter::kSessionScoped)
@@ -158,17 +157,17 @@ std::optional<bool> evaluateEventFilter(const std::shared_ptr<APMPBEventFilter>&
     for (const auto& parameterFilter : parameterFilters) {
         const auto parameterName = APMPBMessageGetString(parameterFilter, APMPBFilter::kParamName);
         if (!parameterName || parameterName->empty()) {
-            monitor()->logWithLevel(1, 7008, "Event filter does not have parameter name. Audience filter will not be evaluated");
+            APMMeasurementMonitor()->logWithLevel(1, 7008, "Event filter does not have parameter name. Audience filter will not be evaluated");
             return std::nullopt;
         }
         const Value* parameter = parameters.find(*parameterName);
         auto value = parameter ? parameter->objectAs<APMValue>() : nullptr;
         if (!value) {
-            monitor()->logWithLevel(3, 7009, "Event does not have parameter required by filter. Audience filter will not be evaluated");
+            APMMeasurementMonitor()->logWithLevel(3, 7009, "Event does not have parameter required by filter. Audience filter will not be evaluated");
             return std::nullopt;
         }
         if (value->isString() && !APMPBMessageHasField(parameterFilter, APMPBFilter::kStringFilter)) {
-            monitor()->logWithLevel(3, 7010,
+            APMMeasurementMonitor()->logWithLevel(3, 7010,
                                     "Event param is a string and the filter does not have a string filter. Audience "
                                     "filter will not be evaluated. Event name, event params, filter",
                                     eventName(name), Value(APMDescriptionForParameters(Value(parameters))),
@@ -184,21 +183,21 @@ std::optional<bool> evaluateEventFilter(const std::shared_ptr<APMPBEventFilter>&
 std::optional<bool> evaluatePropertyFilter(const std::shared_ptr<APMPBPropertyFilter>& filter,
                                            const APMUserAttribute& property) {
     if (!filter) {
-        monitor()->logWithLevel(1, 7011, "Property filter is nil. Audience filter will not be evaluated");
+        APMMeasurementMonitor()->logWithLevel(1, 7011, "Property filter is nil. Audience filter will not be evaluated");
         return std::nullopt;
     }
     const auto name = APMPBMessageGetString(filter, APMPBPropertyFilter::kPropertyName);
     if (!name || *name != property.name()) {
-        monitor()->logWithLevel(1, 7013, "User property name does not match property filter name. Audience filter will not be evaluated");
+        APMMeasurementMonitor()->logWithLevel(1, 7013, "User property name does not match property filter name. Audience filter will not be evaluated");
         return std::nullopt;
     }
     if (!APMPBMessageHasField(filter, APMPBPropertyFilter::kFilter)) {
-        monitor()->logWithLevel(1, 7014, "Property filter does not have filter. Audience filter will not be evaluated");
+        APMMeasurementMonitor()->logWithLevel(1, 7014, "Property filter does not have filter. Audience filter will not be evaluated");
         return std::nullopt;
     }
     const auto& value = property.value();
     if (!value || !(value->isString() || value->isInt64() || value->isDouble())) {
-        monitor()->logWithLevel(1, 7015, "Unknown user property type. Audience filter will not be evaluated. Property Name",
+        APMMeasurementMonitor()->logWithLevel(1, 7015, "Unknown user property type. Audience filter will not be evaluated. Property Name",
                                 propertyName(property.name()));
         return std::nullopt;
     }
@@ -286,7 +285,7 @@ bool APMAudience::updateAudiences(const std::vector<std::shared_ptr<APMPBAudienc
     const std::int32_t maxAudiences = context_->maxAudienceCount();
     if (static_cast<std::int64_t>(audiences.size()) > maxAudiences) {
         // The definitions stay as they were; the configuration is not at fault as a whole.
-        monitor()->logWithLevel(2, 6008, "Configuration contains too many audiences. Audiences will not be saved. Audience count",
+        APMMeasurementMonitor()->logWithLevel(2, 6008, "Configuration contains too many audiences. Audiences will not be saved. Audience count",
                                 Value(static_cast<long long>(audiences.size())));
         return true;
     }
@@ -300,7 +299,7 @@ bool APMAudience::updateAudiences(const std::vector<std::shared_ptr<APMPBAudienc
     for (const auto& audience : audiences) {
         NSErrorPtr error;
         if (!APMAudienceDefinitionCheck(audience, accepted, limits, &error)) {
-            monitor()->logWithLevel(2, 6009, "Audience definition is invalid. Audience will not be saved. Audience, error",
+            APMMeasurementMonitor()->logWithLevel(2, 6009, "Audience definition is invalid. Audience will not be saved. Audience, error",
                                     Value(audience), Value(error));
             continue;
         }
@@ -348,20 +347,20 @@ bool APMAudience::updateAudiences(const std::vector<std::shared_ptr<APMPBAudienc
     if (!maybeDeleteStaleFilterResults(accepted)) return false;
     NSErrorPtr error;
     if (!database->deleteAllEventFilters(&error)) {
-        monitor()->logWithLevel(1, 6010, "Unable to delete existing Audience event filters. Audiences will not be saved. Error", Value(error));
+        APMMeasurementMonitor()->logWithLevel(1, 6010, "Unable to delete existing Audience event filters. Audiences will not be saved. Error", Value(error));
         return false;
     }
     if (!database->deleteAllPropertyFilters(&error)) {
-        monitor()->logWithLevel(1, 6011, "Unable to delete existing Audience user property filters. Audiences will not be saved. Error",
+        APMMeasurementMonitor()->logWithLevel(1, 6011, "Unable to delete existing Audience user property filters. Audiences will not be saved. Error",
                                 Value(error));
         return false;
     }
     if (!eventFilters.empty() && !database->updateEventFilters(eventFilters, &error)) {
-        monitor()->logWithLevel(1, 6012, "Unable to save Audience event filters. Audiences will not be saved. Error", Value(error));
+        APMMeasurementMonitor()->logWithLevel(1, 6012, "Unable to save Audience event filters. Audiences will not be saved. Error", Value(error));
         return false;
     }
     if (!propertyFilters.empty() && !database->updatePropertyFilters(propertyFilters, &error)) {
-        monitor()->logWithLevel(1, 6013, "Unable to save Audience user property filters. Audiences will not be saved. Error", Value(error));
+        APMMeasurementMonitor()->logWithLevel(1, 6013, "Unable to save Audience user property filters. Audiences will not be saved. Error", Value(error));
         return false;
     }
     return true;
@@ -373,18 +372,18 @@ bool APMAudience::maybeDeleteStaleFilterResults(const std::set<std::int32_t>& au
     NSErrorPtr error;
     auto results = database->allFilterResults(&error);
     if (!results) {
-        monitor()->logWithLevel(1, 6015, "Unable to query Audience filter results. Audiences will not be saved. Error", Value(error));
+        APMMeasurementMonitor()->logWithLevel(1, 6015, "Unable to query Audience filter results. Audiences will not be saved. Error", Value(error));
         return false;
     }
     const std::int32_t maxResults = context_->maxFilterResultCount();
     if (static_cast<std::int64_t>(results->size()) <= maxResults) return true;
-    monitor()->logWithLevel(3, 6016,
+    APMMeasurementMonitor()->logWithLevel(3, 6016,
                             "Too many Audience filter results. Deleting filter results for deleted Audiences. Filter "
                             "result count, max filter result count",
                             Value(static_cast<long long>(results->size())), Value(maxResults));
     auto current = database->allAudienceIDs(&error);
     if (!current) {
-        monitor()->logWithLevel(1, 6017, "Unable to query current Audience IDs. Audiences will not be saved. Error", Value(error));
+        APMMeasurementMonitor()->logWithLevel(1, 6017, "Unable to query current Audience IDs. Audiences will not be saved. Error", Value(error));
         return false;
     }
     auto stale = *results;
@@ -395,7 +394,7 @@ bool APMAudience::maybeDeleteStaleFilterResults(const std::set<std::int32_t>& au
     std::vector<std::shared_ptr<APMFilterResult>> doomed;
     for (const auto& [id, result] : stale) doomed.push_back(result);
     if (!database->deleteFilterResults(doomed, &error)) {
-        monitor()->logWithLevel(1, 6018, "Unable to delete stale Audience filter results. Audiences will not be saved. Error", Value(error));
+        APMMeasurementMonitor()->logWithLevel(1, 6018, "Unable to delete stale Audience filter results. Audiences will not be saved. Error", Value(error));
         return false;
     }
     return true;
@@ -416,7 +415,7 @@ bool APMAudience::evaluateFiltersForEventName(const std::string& name, const Val
     NSErrorPtr error;
     auto filters = database->eventFiltersForEventName(name, &error);
     if (!filters) {
-        monitor()->logWithLevel(1, 6000, "Unable to query event filters for event. Event will not be evaluated. Event name, error",
+        APMMeasurementMonitor()->logWithLevel(1, 6000, "Unable to query event filters for event. Event will not be evaluated. Event name, error",
                                 eventName(name), Value(error));
         return false;
     }
@@ -428,7 +427,7 @@ bool APMAudience::evaluateFiltersForEventName(const std::string& name, const Val
         const std::int32_t audienceID = filter->audienceID();
         std::shared_ptr<APMFilterResult> current;
         if (!results.current(audienceID, current, &error)) {
-            monitor()->logWithLevel(1, 6001,
+            APMMeasurementMonitor()->logWithLevel(1, 6001,
                                     "Unable to query filter result for audience. Event will not be evaluated. Event name, error",
                                     eventName(name), Value(error));
             return false;
@@ -437,7 +436,7 @@ bool APMAudience::evaluateFiltersForEventName(const std::string& name, const Val
         if (wasTrue && !filter->isDynamic() && !filter->isSequence() && !filter->isSessionScoped()) continue;
         auto message = decoded_->decode(decoded_->events, audienceID, filter->filterID(), filter->data());
         if (!message || filter->filterID() < 0) {
-            monitor()->logWithLevel(1, 6035,
+            APMMeasurementMonitor()->logWithLevel(1, 6035,
                                     "Event filter contains no data or corrupt data. Event will not be evaluated. Event "
                                     "name, filter ID, audience ID, dynamic",
                                     Value::Array{eventName(name), Value(filter->filterID()), Value(audienceID),
@@ -454,7 +453,7 @@ bool APMAudience::evaluateFiltersForEventName(const std::string& name, const Val
     }
     const auto updated = results.updated();
     if (!updated.empty() && !database->updateFilterResults(updated, &error)) {
-        monitor()->logWithLevel(1, 6003,
+        APMMeasurementMonitor()->logWithLevel(1, 6003,
                                 "Unable to save updated Audience filter results. Event will not be evaluated. Event name, error",
                                 eventName(name), Value(error));
         return false;
@@ -469,7 +468,7 @@ bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& propert
     NSErrorPtr error;
     auto filters = database->propertyFiltersForPropertyName(property.name(), &error);
     if (!filters) {
-        monitor()->logWithLevel(1, 6004,
+        APMMeasurementMonitor()->logWithLevel(1, 6004,
                                 "Unable to query property filters for property. Property will not be evaluated. Property name, error",
                                 propertyName(property.name()), Value(error));
         return false;
@@ -482,7 +481,7 @@ bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& propert
         const std::int32_t audienceID = filter->audienceID();
         std::shared_ptr<APMFilterResult> current;
         if (!results.current(audienceID, current, &error)) {
-            monitor()->logWithLevel(1, 6005,
+            APMMeasurementMonitor()->logWithLevel(1, 6005,
                                     "Unable to query filter result for audience. Property will not be evaluated. Property name, error",
                                     propertyName(property.name()), Value(error));
             return false;
@@ -491,7 +490,7 @@ bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& propert
         if (wasTrue && !filter->isDynamic() && !filter->isSequence() && !filter->isSessionScoped()) continue;
         auto message = decoded_->decode(decoded_->properties, audienceID, filter->filterID(), filter->data());
         if (!message || filter->filterID() < 0) {
-            monitor()->logWithLevel(1, 6036,
+            APMMeasurementMonitor()->logWithLevel(1, 6036,
                                     "User property filter contains no data or corrupt data. User property will not be "
                                     "evaluated. User property name, filter ID, audience ID, dynamic",
                                     Value::Array{propertyName(property.name()), Value(filter->filterID()),
@@ -511,7 +510,7 @@ bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& propert
     }
     const auto updated = results.updated();
     if (!updated.empty() && !database->updateFilterResults(updated, &error)) {
-        monitor()->logWithLevel(1, 6007,
+        APMMeasurementMonitor()->logWithLevel(1, 6007,
                                 "Unable to save updated Audience filter results. User property will not be evaluated. "
                                 "User property name, error",
                                 propertyName(property.name()), Value(error));
@@ -540,7 +539,7 @@ bool APMAudience::evaluateFiltersForNanoUserProperty(const std::shared_ptr<APMPB
             static_cast<double>(APMPBMessageGetInt64(message, APMPBUserAttribute::kSetTimestampMillis)) / 1000.0);
     }
     if (!property) {
-        monitor()->logWithLevel(2, 6039, "Could not convert user property from nano format.");
+        APMMeasurementMonitor()->logWithLevel(2, 6039, "Could not convert user property from nano format.");
         return false;
     }
     return evaluateFiltersForUserProperty(*property, cache, evaluationTime.value_or(property->lastSetTimestamp()));
@@ -553,7 +552,7 @@ bool APMAudience::isFilterResultTrueForFilterID(const std::shared_ptr<APMFilterR
     auto data = decodeCurrent(result);
     if (!data) {
         if (result && result->currentResults() && !result->currentResults()->empty()) {
-            monitor()->logWithLevel(2, 6023,
+            APMMeasurementMonitor()->logWithLevel(2, 6023,
                                     "Audience filter result is non-nil and is missing status or results array. Audience "
                                     "result will not be bundled. Audience ID, result data",
                                     Value(result->audienceID()), Value(*result->currentResults()));
@@ -562,7 +561,7 @@ bool APMAudience::isFilterResultTrueForFilterID(const std::shared_ptr<APMFilterR
     }
     const Bits bits = bitsOf(data);
     if (bits.status.empty() || bits.results.empty()) {
-        monitor()->logWithLevel(2, 6023,
+        APMMeasurementMonitor()->logWithLevel(2, 6023,
                                 "Audience filter result is non-nil and is missing status or results array. Audience "
                                 "result will not be bundled. Audience ID, result data",
                                 Value(result->audienceID()), Value(data));
@@ -609,14 +608,14 @@ bool APMAudience::clearEvaluationResultsForSessionScopedFilters() {
     NSErrorPtr error;
     auto sessionScoped = database->allSessionScopedFilters(&error);
     if (!sessionScoped) {
-        monitor()->logWithLevel(1, 6040,
+        APMMeasurementMonitor()->logWithLevel(1, 6040,
                                 "Unable to query all session scoped filters. Session scoped results will not be cleared. Error",
                                 Value(error));
         return false;
     }
     auto results = database->allFilterResults(&error);
     if (!results) {
-        monitor()->logWithLevel(1, 6041, "Unable to query all filter results. Session scoped results will not be cleared. Error",
+        APMMeasurementMonitor()->logWithLevel(1, 6041, "Unable to query all filter results. Session scoped results will not be cleared. Error",
                                 Value(error));
         return false;
     }
@@ -638,7 +637,7 @@ bool APMAudience::clearEvaluationResultsForSessionScopedFilters() {
         const bool anyLeft = std::any_of(bits.status.begin(), bits.status.end(), [](std::uint64_t w) { return w != 0; });
         if (!anyLeft) {
             if (!database->deleteFilterResults({stored->second}, &error)) {
-                monitor()->logWithLevel(1, 6042, "Unable to delete filter results. Session scoped results will not be cleared. Error",
+                APMMeasurementMonitor()->logWithLevel(1, 6042, "Unable to delete filter results. Session scoped results will not be cleared. Error",
                                         Value(error));
                 return false;
             }
@@ -668,7 +667,7 @@ bool APMAudience::clearEvaluationResultsForSessionScopedFilters() {
         auto updated = APMFilterResult::initWithAudienceID(stored->second->audienceID(), encoded(data),
                                                            stored->second->currentResults());
         if (!database->updateFilterResults({updated}, &error)) {
-            monitor()->logWithLevel(2, 6043, "Unable to update filter results. Session scoped results will not be cleared. Error",
+            APMMeasurementMonitor()->logWithLevel(2, 6043, "Unable to update filter results. Session scoped results will not be cleared. Error",
                                     Value(error));
             return false;
         }
@@ -682,7 +681,7 @@ std::optional<std::vector<std::shared_ptr<APMPBAudienceLeafFilterResult>>> APMAu
     NSErrorPtr error;
     auto results = database->allFilterResults(&error);
     if (!results) {
-        monitor()->logWithLevel(1, 6019, "Unable to query Audience filter results. Audience results will not be bundled. Error",
+        APMMeasurementMonitor()->logWithLevel(1, 6019, "Unable to query Audience filter results. Audience results will not be bundled. Error",
                                 Value(error));
         return std::nullopt;
     }
@@ -691,13 +690,13 @@ std::optional<std::vector<std::shared_ptr<APMPBAudienceLeafFilterResult>>> APMAu
     for (const auto& [audienceID, result] : *results) {
         auto current = decodeCurrent(result);
         if (!current) {
-            monitor()->logWithLevel(2, 6020, "Current result data is nil. Audience result will not be bundled. Audience ID",
+            APMMeasurementMonitor()->logWithLevel(2, 6020, "Current result data is nil. Audience result will not be bundled. Audience ID",
                                     Value(audienceID));
             continue;
         }
         const auto status = words(current, APMPBResultData::kStatus);
         if (std::none_of(status.begin(), status.end(), [](std::uint64_t w) { return w != 0; })) {
-            monitor()->logWithLevel(2, 6021, "Current result status is 0. Audience result will not be bundled. Audience ID",
+            APMMeasurementMonitor()->logWithLevel(2, 6021, "Current result status is 0. Audience result will not be bundled. Audience ID",
                                     Value(audienceID));
             continue;
         }
@@ -731,7 +730,7 @@ std::optional<std::vector<std::shared_ptr<APMPBAudienceLeafFilterResult>>> APMAu
         rolled.push_back(APMFilterResult::initWithAudienceID(audienceID, encoded(current), result->currentResults()));
     }
     if (!rolled.empty() && !database->updateFilterResults(rolled, &error)) {
-        monitor()->logWithLevel(1, 6022, "Unable to save updated Audience filter results. Audience results will not be bundled. Error",
+        APMMeasurementMonitor()->logWithLevel(1, 6022, "Unable to save updated Audience filter results. Audience results will not be bundled. Error",
                                 Value(error));
         return std::nullopt;
     }
