@@ -8,54 +8,13 @@
 #include "analytics/core/APMEventSink.h"
 #include "analytics/core/APMScheduler.h"
 #include "tests/analytics/core/APMDatabaseTestSupport.h"
+#include "tests/analytics/core/LogCapture.h"
+#include "tests/analytics/core/RecordingEventSink.h"
 
 #include <mutex>
 #include <string>
 #include <vector>
 
-// The monitor's health sample: where lines of the levels that are never printed (2 and 5) go.
-// `clear` forgets what it holds.
-inline std::string monitorSample(bool clear = false) {
-    auto monitor = APMMeasurementMonitor();
-    std::string sample = monitor->monitoringDataForDispatchWithSamplePeriod(-1, 0).value_or("");
-    if (clear) monitor->clearMonitoringData();
-    return sample;
-}
-inline bool sampled(const std::string& message) { return monitorSample().find(message) != std::string::npos; }
-
-class RecordingEventSink final : public APMEventSink {
-public:
-    bool isEnabled() override { return enabled; }
-    void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
-                                    const Value::Dictionary& parameters) override {
-        std::lock_guard lock(mutex);
-        logged.push_back(APMEvent::initWithOrigin(origin, false, name, Clock::now(), 0, parameters));
-    }
-    void logInternalEventWithOrigin(const std::string& origin, const std::string& name, double timestamp,
-                                    const Value::Dictionary& parameters) override {
-        std::lock_guard lock(mutex);
-        logged.push_back(APMEvent::initWithOrigin(origin, false, name, timestamp, 0, parameters));
-    }
-    void setInternalUserProperty(const Value& value, const std::string& name, const std::string& origin) override {
-        std::lock_guard lock(mutex);
-        properties.push_back({name, value, origin});
-    }
-    void writeEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event) override {
-        std::lock_guard lock(mutex);
-        written.push_back(event);
-    }
-
-    struct Property {
-        std::string name;
-        Value value;
-        std::string origin;
-    };
-    std::mutex mutex;
-    bool enabled = true;
-    std::vector<std::shared_ptr<APMEvent>> logged;
-    std::vector<std::shared_ptr<APMEvent>> written;
-    std::vector<Property> properties;
-};
 
 class TestAudienceContext final : public APMAudienceContext {
 public:
