@@ -65,12 +65,24 @@ void APMAdExposureReporter::setEventSink(std::shared_ptr<APMEventSink> sink) {
 double APMAdExposureReporter::currentTime() { return Clock::uptime(); }
 
 void APMAdExposureReporter::log(const std::string& name, Value::Dictionary parameters) {
+    pending_.emplace_back(name, std::move(parameters));
+}
+
+void APMAdExposureReporter::onQueueThenLog(const std::function<void()>& work) {
+    std::vector<std::pair<std::string, Value::Dictionary>> events;
+    queue_->sync([&] {
+        work();
+        events.swap(pending_);
+    });
+    // Outside the queue: logging asks the screen-view reporter's queue for the current screen,
+    // and that queue waits on this one at every screen change.
     std::shared_ptr<APMEventSink> sink;
     {
         std::lock_guard lock(sinkMutex_);
         sink = sink_;
     }
-    if (sink) sink->logInternalEventWithOrigin(kAdsOrigin, name, parameters);
+    if (!sink) return;
+    for (const auto& [name, parameters] : events) sink->logInternalEventWithOrigin(kAdsOrigin, name, parameters);
 }
 
 // MARK: Begin and end
@@ -104,7 +116,7 @@ void APMAdExposureReporter::endAdUnitExposure(const std::string& adUnitID) {
     }
     const double time = currentTime();
     const Value::Dictionary screenParameters = APMScreenViewReporter::sharedInstance()->screenParameters();
-    queue_->sync([&] {
+    onQueueThenLog([&] {
         const auto open = adUnitCounts_.find(adUnitID);
         if (open == adUnitCounts_.end()) {
             APMMeasurementMonitor()->logWithLevel(5, 1004, "Unknown ad unit. Ignoring ad unit with ID", Value(adUnitID));
@@ -128,7 +140,7 @@ void APMAdExposureReporter::endAdUnitExposure(const std::string& adUnitID) {
 
 void APMAdExposureReporter::logExposureEventsWithScreenParameters(const Value::Dictionary& screenParameters) {
     const double time = currentTime();
-    queue_->sync([&] { logExposureEventsOnSerialQueueWithEndTime(time, screenParameters); });
+    onQueueThenLog([&] { logExposureEventsOnSerialQueueWithEndTime(time, screenParameters); });
 }
 
 void APMAdExposureReporter::logExposureEventsOnSerialQueueWithEndTime(double endTime,
@@ -210,7 +222,7 @@ void APMAdExposureReporter::handleAppWillResignActiveWithScreen(const std::share
     const double time = currentTime();
     Value::Dictionary parameters = APMScreenParametersForScreen(screen);
     if (parameters.empty()) parameters = APMScreenViewReporter::sharedInstance()->screenParameters();
-    queue_->sync([&] { logExposureEventsOnSerialQueueWithEndTime(time, parameters); });
+    onQueueThenLog([&] { logExposureEventsOnSerialQueueWithEndTime(time, parameters); });
 }
 
 void APMAdExposureReporter::handleEngagementTimer(const NSNotification&) {

@@ -8,6 +8,10 @@
 #include "platform/foundation/Value.h"
 
 #include <atomic>
+#include <functional>
+#include <mutex>
+#include <utility>
+#include <vector>
 #include <map>
 #include <memory>
 #include <string>
@@ -57,12 +61,15 @@ private:
     void logAdUnitExposureEventOnSerialQueueWithID(const std::string& adUnitID, double endTime,
                                                    const Value::Dictionary& screenParameters);
     void updateStartTimesOnSerialQueue(double time);
+    // Kept until the work on the queue is done, then logged.
     void log(const std::string& name, Value::Dictionary parameters);
+    void onQueueThenLog(const std::function<void()>& work);
 
     // On the queue only.
     std::map<std::string, int> adUnitCounts_;
     std::map<std::string, double> adUnitStartTimes_;
     double adExposureStartTime_ = 0;
+    std::vector<std::pair<std::string, Value::Dictionary>> pending_;
     std::shared_ptr<DispatchQueue> queue_;
     std::atomic<bool> reportingEnabled_{true};
     std::mutex sinkMutex_;

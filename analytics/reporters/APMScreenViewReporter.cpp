@@ -286,6 +286,11 @@ std::shared_ptr<APMScreenViewReporter> APMScreenViewReporter::sharedInstance() {
     return made;
 }
 
+bool APMScreenViewReporter::hasSharedInstance() {
+    std::lock_guard lock(gScreenViewSharedMutex);
+    return gHooksInstalled || (gScreenViewShared && *gScreenViewShared);
+}
+
 void APMScreenViewReporter::installHooks() {
     {
         std::lock_guard lock(gScreenViewSharedMutex);

@@ -46,6 +46,8 @@ public:
 
     // Made on first use; it then observes the application's activity and the key window.
     static std::shared_ptr<APMScreenViewReporter> sharedInstance();
+    // Whether the shared reporter was made or the hooks installed (and not reset since).
+    static bool hasSharedInstance();
     // The load hook: once per process, unless screen reporting is off or an older library is
     // present, the appearance of every view controller reaches the shared reporter (after the
     // original implementation has run).
