@@ -13,6 +13,8 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotificationCenter.h"
 
+#include <cmath>
+
 namespace {
 
 constexpr const char* kAdsOrigin = "am";
@@ -24,7 +26,8 @@ std::int64_t exposureMillis(double end, double start) {
     const double millis = (end - start) * 1000;
     // A clock that cannot be read (-1) or jumps gives nothing to report, not a wild number.
     if (!(millis > 0) || millis > 9e15) return 0;
-    return static_cast<std::int64_t>(millis);
+    // To the nearest: a difference of two uptimes is off by a few ulps either way.
+    return std::llround(millis);
 }
 
 }  // namespace

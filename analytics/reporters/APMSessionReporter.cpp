@@ -28,6 +28,10 @@ Value int64Value(std::int64_t value) { return Value(APMValue::initWithInt64(valu
 // Whole seconds of a clock time (the clock is never out of range).
 std::int64_t wholeSeconds(double seconds) { return static_cast<std::int64_t>(seconds); }
 
+// Milliseconds of a span of uptime (never negative, never beyond the machine's life), to the
+// nearest: a difference of two uptimes is off by a few ulps either way.
+std::int64_t wholeMilliseconds(double seconds) { return std::llround(seconds * 1000); }
+
 }  // namespace
 
 std::shared_ptr<APMEvent> APMSessionStartEvent(std::int64_t sessionNumber, bool inBackground, double timestamp) {
@@ -54,7 +58,9 @@ APMSessionReporter::~APMSessionReporter() {
 }
 
 void APMSessionReporter::onMainQueue(std::function<void(APMSessionReporter& reporter)> work) {
-    if (NSThread::isMainThread()) {
+    // The main thread inside another queue's synchronous work is not the main queue.
+    const auto current = DispatchQueue::currentQueue();
+    if (NSThread::isMainThread() && (!current || current == DispatchQueue::mainQueue())) {
         work(*this);
         return;
     }
@@ -192,7 +198,7 @@ std::int64_t APMSessionReporter::cutFreerideEngagementTimeMillis() {
     if (!context_->efficientEngagementReportingEnabled()) return 0;
     std::lock_guard lock(mutex_);
     // Uptime is bounded by the machine's life: milliseconds of it fit easily.
-    const auto millis = static_cast<std::int64_t>(incurredEngagementTimeLocked() * 1000);
+    const std::int64_t millis = wholeMilliseconds(incurredEngagementTimeLocked());
     freerideEngagementStartUptime_ = currentUptime();
     return millis;
 }
@@ -206,7 +212,7 @@ APMSessionReporter::Engagement APMSessionReporter::cutEngagementLocked(const std
     }
     const bool efficient = context_->efficientEngagementReportingEnabled();
     if (reportingEnabled_) {
-        engagement.millis = static_cast<std::int64_t>(std::min(incurredEngagementTimeLocked(), kMaxEngagementTime) * 1000);
+        engagement.millis = wholeMilliseconds(std::min(incurredEngagementTimeLocked(), kMaxEngagementTime));
         Value::Dictionary parameters{{"_et", int64Value(engagement.millis)}};
         for (const auto& [key, value] : APMScreenParametersForScreen(screen)) parameters.set(key, value);
         if (efficient && isRedundant) parameters.set("_fr", int64Value(1));
