@@ -19,9 +19,11 @@ void APMAudienceTimestampsCache::populateCachedTimestamps(const std::shared_ptr<
     if (result && result->currentResults()) data = APMPBResultData::initWithBuffer(*result->currentResults());
     if (needsDynamic) {
         auto& entry = cachedDynamicFilterEvaluationTimestamps_[audienceID];
-        const Value::Array items = APMPBMessageGetArray<APMPBDynamicFilterResultTimestamp>(
-                                       data, APMPBResultData::kDynamicFilterTimestamps)
-                                       .value_or(Value::Array{});
+        // An audience without stored results has no times yet (and no message to read them from).
+        const Value::Array items = data ? APMPBMessageGetArray<APMPBDynamicFilterResultTimestamp>(
+                                              data, APMPBResultData::kDynamicFilterTimestamps)
+                                              .value_or(Value::Array{})
+                                        : Value::Array{};
         for (const Value& item : items) {
             auto timestamp = item.objectAs<APMPBDynamicFilterResultTimestamp>();
             entry[APMPBMessageGetInt32(timestamp, APMPBDynamicFilterResultTimestamp::kFilterId)] =
@@ -30,9 +32,10 @@ void APMAudienceTimestampsCache::populateCachedTimestamps(const std::shared_ptr<
     }
     if (needsSequence) {
         auto sequence = APMSequenceTimestampsCache::initWithAudienceID(audienceID);
-        const Value::Array items = APMPBMessageGetArray<APMPBSequenceFilterResultTimestamp>(
-                                       data, APMPBResultData::kSequenceFilterTimestamps)
-                                       .value_or(Value::Array{});
+        const Value::Array items = data ? APMPBMessageGetArray<APMPBSequenceFilterResultTimestamp>(
+                                              data, APMPBResultData::kSequenceFilterTimestamps)
+                                              .value_or(Value::Array{})
+                                        : Value::Array{};
         for (const Value& item : items) {
             auto timestamps = item.objectAs<APMPBSequenceFilterResultTimestamp>();
             const Value::Array times =
