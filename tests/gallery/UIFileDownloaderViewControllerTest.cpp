@@ -13,6 +13,7 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIButton.h"
+#include "platform/ui/UILabel.h"
 #include "platform/ui/UIProgressView.h"
 #include "platform/ui/UITableView.h"
 #include "platform/ui/UIWindow.h"
