@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -267,6 +268,46 @@ TEST_F(HTTPrequestTest, AStalledBodyTimesOutAfterNinetyIdleSecondsOfClockTimeAnd
     server.releaseStalls();
     NSRunLoop::mainRunLoop()->runUntilIdle();
     EXPECT_EQ(recorder->calls, std::vector<std::string>{"error"});
+}
+
+// The idle time counts from the last activity, not from the start: here the answer comes 60
+// clock seconds after the request and then stalls.
+TEST_F(HTTPrequestTest, TheIdleTimeCountsFromTheLastDataNotFromTheStart) {
+    Clock::setManual();
+    LoopbackServer server;
+    std::mutex mutex;
+    std::condition_variable answer;
+    bool mayAnswer = false;
+    server.handle("/late-stall", [&](const LoopbackServer::Request&) {
+        std::unique_lock lock(mutex);
+        // Bounded: a test that stops early still lets the server end.
+        answer.wait_for(lock, std::chrono::duration<double>(kSafety), [&] { return mayAnswer; });
+        return bodyResponse(patternBody(64 * 1024));
+    });
+    server.setFault("/late-stall", LoopbackServer::Fault::stall(16 * 1024));
+
+    auto recorder = std::make_shared<Recorder>();
+    auto stalled = request(recorder, false);
+    stalled->sendRequest(server.url("/late-stall"));
+    ASSERT_TRUE(server.waitForRequests("/late-stall"));
+    Clock::advance(60);
+    EXPECT_TRUE(recorder->calls.empty());
+    {
+        std::lock_guard lock(mutex);
+        mayAnswer = true;
+    }
+    answer.notify_all();
+    ASSERT_TRUE(server.waitForStalls(1));
+    ASSERT_TRUE(pumpUntil([&] { return stalled->downloadedBytes() == 16 * 1024; }));
+
+    // 149 seconds after the start, 89 after the data: still waiting.
+    Clock::advance(HTTPrequest::kIdleTimeout - 1);
+    EXPECT_TRUE(recorder->calls.empty());
+    EXPECT_FALSE(stalled->stoped());
+    Clock::advance(1);
+    EXPECT_EQ(recorder->calls, std::vector<std::string>{"error"});
+    EXPECT_TRUE(stalled->stoped());
+    server.releaseStalls();
 }
 
 TEST_F(HTTPrequestTest, ACancelSilencesTheRequestEvenWhenItsEndIsAlreadyOnItsWay) {

@@ -76,6 +76,31 @@ TEST_F(ResourceLoaderTest, BundlePicturesFollowTheInterfaceOrientation) {
     NSBundle::setMainBundlePath(bundle());
 }
 
+// Where a picture was found is read again directly; the places are looked through again once
+// pictures are announced changed, or when the remembered file is gone.
+TEST_F(ResourceLoaderTest, AFoundPictureIsReadFromTheSameFileUntilThatChanges) {
+    const std::string relative = "Data/remembered_thumb.png";
+    fs::create_directories(Sandbox::caches() + "/Data");
+    fs::create_directories(Sandbox::documents() + "/Data");
+    writePNG(Sandbox::caches() + "/" + relative, 8, 8);
+    ASSERT_TRUE(loader_->loadImageFrom(relative, 100));
+    EXPECT_EQ(loader_->loadImageFrom(relative, 100)->pixelWidth(), 8);
+
+    // Documents comes first once the change is announced, by this loader or any other.
+    writePNG(Sandbox::documents() + "/" + relative, 16, 16);
+    ResourceLoader::make(galleryContext().app.fileSystem)->postDataChanged();
+    ASSERT_TRUE(loader_->loadImageFrom(relative));
+    EXPECT_EQ(loader_->loadImageFrom(relative)->pixelWidth(), 16);
+
+    // Removed behind the loader's back: found where it still is, then nowhere.
+    fs::remove(Sandbox::documents() + "/" + relative);
+    ASSERT_TRUE(loader_->loadImageFrom(relative, 100));
+    EXPECT_EQ(loader_->loadImageFrom(relative, 100)->pixelWidth(), 8);
+    loader_->deleteFileFromCashes(relative);
+    EXPECT_FALSE(loader_->loadImageFrom(relative, 100));
+    EXPECT_FALSE(loader_->loadImageFrom("../outside.png", 100));
+}
+
 TEST_F(ResourceLoaderTest, PictureFilesAreDecodedFromWhereverTheyLie) {
     const auto& painting = paintingWithExtension(".jpg");
     const auto picture = loader_->loadImageFrom("Data/" + DemoCatalogue::imagePathOf(painting));
