@@ -183,10 +183,12 @@ struct LoopbackServer::State {
     bool stopping = false;
 
     // A stalled body waits here until a release (true) or the end of the server (false: the
-    // body is broken off).
-    bool stall() {
+    // body is broken off). `seen` is the count of releases when its request arrived: a release
+    // between the arrival and the stall lets it go too, or a test that takes a fault away while
+    // the request is on its way would wait for nothing.
+    bool stall(unsigned seen) {
         std::unique_lock lock(mutex);
-        const unsigned seen = releases;
+        if (releases != seen || stopping) return !stopping;
         ++stalled;
         changed.notify_all();
         changed.wait(lock, [&] { return releases != seen || stopping; });
@@ -353,8 +355,10 @@ void LoopbackServer::listen(const Options& options, std::string* error) {
         Handler handler;
         Fault fault;
         std::function<void(const Request&)> observer;
+        unsigned releasesSeen = 0;
         {
             std::lock_guard lock(state->mutex);
+            releasesSeen = state->releases;
             handler = State::longestPrefix(state->controlHandlers, request.path);
             if (!handler) {
                 state->log.push_back(request);
@@ -377,7 +381,7 @@ void LoopbackServer::listen(const Options& options, std::string* error) {
         for (const auto& [key, value] : response.headers) out.set_header(key, value);
         const bool chunked = response.framing == Framing::Chunked;
         auto writer = std::make_shared<BodyWriter>(
-            std::move(response.body), fault, chunked, [state] { return state->stall(); },
+            std::move(response.body), fault, chunked, [state, releasesSeen] { return state->stall(releasesSeen); },
             [state] { return state->isStopping(); });
         if (!chunked && writer->size() == 0) {
             out.set_content("", response.contentType);

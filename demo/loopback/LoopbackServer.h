@@ -147,7 +147,7 @@ public:
     void removeFaults();
     // Blocks until `count` bodies are stalled at once (bounded by `seconds` of real time).
     bool waitForStalls(int count = 1, double seconds = 20);
-    // Lets the bodies stalled by now go on; a body that stalls later waits again.
+    // Lets go every stalled body, and every one still to stall whose request came before.
     void releaseStalls();
 
     // Called with each logged request on its arrival, on the server's threads.

@@ -75,8 +75,8 @@ std::unique_ptr<ContentServer> ContentServer::start(const Options& options, std:
 
 std::string ContentServer::host() const { return url(""); }
 
-// 400 for dot segments, NUL or backslashes, 404 for what is missing, not a file, or outside the
-// root after links are followed.
+// A folder's page is its index.html. 400 for dot segments, NUL or backslashes, 404 for what is
+// missing, not a file, or outside the root after links are followed.
 std::optional<std::string> ContentServer::resolve(const std::string& path, int* status) const {
     *status = 400;
     if (path.empty() || path[0] != '/' || path.find('\0') != std::string::npos || path.find('\\') != std::string::npos)
@@ -89,7 +89,9 @@ std::optional<std::string> ContentServer::resolve(const std::string& path, int* 
     }
     *status = 404;
     std::error_code ec;
-    const fs::path file = fs::canonical(fs::path(root_) / fs::path(path).relative_path(), ec);
+    fs::path file = fs::canonical(fs::path(root_) / fs::path(path).relative_path(), ec);
+    // The site's front page at "/".
+    if (!ec && fs::is_directory(file, ec)) file = fs::canonical(file / "index.html", ec);
     if (ec || !fs::is_regular_file(file, ec)) return std::nullopt;
     const std::string inside = root_ + "/";
     if (file.string().compare(0, inside.size(), inside) != 0) return std::nullopt;

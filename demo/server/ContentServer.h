@@ -1,7 +1,8 @@
 // The demo's content server, a loopback server on 127.0.0.1. It serves the files of one folder
 // under their URL paths, laid out as the clients ask for them ("/pic/<F>/<picture>",
 // "/data/<F>/thumbs/<thumbnail>", "/data/<F>/<high-resolution file>",
-// "/data/ostrelmedia/m4a/<composition>"), with Range requests answered by 206 and Content-Range,
+// "/data/ostrelmedia/m4a/<composition>"; a folder's "index.html" for the folder, so "/" is the
+// demo web site's front page), with Range requests answered by 206 and Content-Range,
 // and never anything outside the folder (dot segments, encoded or not, and NUL are refused with
 // 400). It answers, from a ContentServerStore:
 //   GET|POST|DELETE /likes/likes.php                                        likes, popular list

@@ -378,8 +378,12 @@ TEST(LikesRequests, FactoryURLsAndMethods) {
     EXPECT_EQ(factory->getPopularRequest()->url()->absoluteString(),
               "http://127.0.0.1:9/likes/likes.php?app_id=app7&sort=desc&count=100");
     EXPECT_EQ(OERequest::initWithString("http://127.0.0.1:9/", 7)->methodName(), "GET");
+    // The famous server is the maker's: a name that leaves nothing until a deployment sets one.
+    EXPECT_EQ(factory->famousApiURL(), "https://famous.ostrel.invalid/ostrelEngine/gallery_popular_pictures/api/"
+                                       "get_app_texts.php?app_id=famous-test");
+    factory->config()->app()->setFamousServer("http://127.0.0.1:9");
     EXPECT_EQ(factory->famousApiURL(),
-              "https://norvane.com/ostrelEngine/gallery_popular_pictures/api/get_app_texts.php?app_id=famous-test");
+              "http://127.0.0.1:9/ostrelEngine/gallery_popular_pictures/api/get_app_texts.php?app_id=famous-test");
     EXPECT_EQ(NSErrorOERequest::famousWrongResultFormatError()->domain(), "com.norvane.ostrelEngine/famousrquest");
 }
 

@@ -181,7 +181,7 @@ protected:
     // Runs the main run loop until the page's download has ended, in real time (the answer
     // comes over the loopback network), then what follows on the queues.
     void awaitDownload() {
-        ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return page_->downloadRequest() == nullptr; }, 10));
+        ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return page_->downloadRequest() == nullptr; }, kNetworkWait));
         settle();
     }
     std::vector<LoopbackServer::Request> picturesAsked() const {
@@ -209,10 +209,14 @@ protected:
 TEST_F(PictureDownloadTest, AMissingPictureIsDownloadedIntoDocumentsDataOnceAndReadFromThereAfterwards) {
     const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
     ASSERT_FALSE(exists(bundle() + "/Data/" + path));
+    // The picture waits at the server while the page is looked at.
+    server_->setFault("/pic/gallery/" + path, LoopbackServer::Fault::stall(0));
     show(path);
     settle();
+    ASSERT_TRUE(server_->waitForStalls(1, kNetworkWait));
     ASSERT_TRUE(page_->downloadRequest());
     ASSERT_TRUE(page_->loadIndicator());
+    server_->removeFaults();
     awaitDownload();
 
     const std::string stored = Sandbox::documents() + "/Data/" + path;

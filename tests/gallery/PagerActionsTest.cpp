@@ -35,11 +35,13 @@
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIScreen.h"
-#include "platform/ui/UIWebView.h"
+#include "platform/web/WKWebView.h"
 #include "platform/ui/UIWindow.h"
 #include "simulator/SimScreen.h"
 #include "tests/gallery/GalleryFixture.h"
 #include "uikit/OEIdleTimerManager.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -117,6 +119,16 @@ protected:
         pass(0.25);
         return page()->scrollView()->alpha() >= 1;
     }
+    // Runs until the server has had `times` questions for the likes of picture `id`.
+    bool waitForAsks(int id, std::size_t times) {
+        const std::string asked = "GET app_id=ostrel_gallery&id=" + std::to_string(id);
+        return NSRunLoop::mainRunLoop()->runUntil(
+            [&] {
+                const auto requests = likeRequests();
+                return static_cast<std::size_t>(std::count(requests.begin(), requests.end(), asked)) >= times;
+            },
+            kNetworkWait);
+    }
     std::vector<std::string> likeRequests() const {
         std::vector<std::string> out;
         for (const auto& request : server_->requests())
@@ -179,6 +191,9 @@ TEST_F(PagerActionsTest, TheFavouriteToggleStoresItLikesItOnTheServerAndMovesThe
     const int quiet = localRows(1)->front().get("index").intValue();
     push(rowsWithIds({Value(pearl), Value(quiet)}));
     ASSERT_TRUE(waitForCount(std::to_string(pearl)));
+    // The pager asks as it loads and again as it appears: no question is still on its way
+    // when the log is cleared.
+    ASSERT_TRUE(waitForAsks(pearl, 2));
     EXPECT_EQ(likesTitle(), " 37");
     server_->clearRequests();
 

@@ -39,7 +39,8 @@ const Expected kExpected[] = {
     {"cb_dark_on", 22, 22, true},    {"cb_dark_off", 22, 22, true},   {"info_picture", 22, 22, true},
     {"action", 22, 22, true},        {"button_hd", 30, 22, true},     {"button_hd_up", 30, 22, true},
     {"slide", 22, 22, true},         {"pause_slide", 22, 22, true},   {"i", 22, 22, true},
-    {"favorite_on", 22, 22, true},   {"favorite_off", 22, 22, true},
+    {"favorite_on", 22, 22, true},   {"favorite_off", 22, 22, true},  {"acenter", 22, 22, true},
+    {"see_picture", 22, 22, true},   {"texts", 30, 30, true},
 };
 
 int alphaAt(const UIImage& image, int x, int y) {

@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -183,12 +184,18 @@ TEST_F(ContentServerTest, PopularFamousPostsMessagesAndTheApplicationsCount) {
 
     const auto famous = Json::parse(
         fetch(url("/ostrelEngine/gallery_popular_pictures/api/get_app_texts.php?app_id=ostrel_gallery_famous")).body);
-    ASSERT_EQ(famous["texts"].size(), 4u);
+    ASSERT_EQ(famous["texts"].size(), 5u);
     EXPECT_EQ(famous["texts"][0]["text_id"], 7);
     const std::string page = famous["texts"][0]["lng"]["en"]["url"];
     EXPECT_EQ(page.rfind(server_->host() + "/pages/", 0), 0u) << page;
     EXPECT_EQ(fetch(page).status, 200);
     EXPECT_FALSE(famous["texts"][3]["lng"].contains("en"));
+    // The demo web site: "/" is its front page; a folder without one has no page.
+    const auto front = fetch(url("/"));
+    EXPECT_EQ(front.status, 200);
+    EXPECT_NE(front.body.find("<title>Ostrel</title>"), std::string::npos);
+    EXPECT_EQ(fetch(url("/moreen.html")).status, 200);
+    EXPECT_EQ(fetch(url("/pages/")).status, 404);
     EXPECT_TRUE(
         Json::parse(fetch(url("/ostrelEngine/gallery_popular_pictures/api/get_app_texts.php?app_id=x")).body).contains("error"));
 
@@ -275,6 +282,28 @@ TEST_F(ContentServerTest, AStalledBodyWaitsUntilReleased) {
     late.join();
     EXPECT_EQ(fetched.code, CURLE_PARTIAL_FILE);
     EXPECT_EQ(fetched.body, pictureBytes().substr(0, 200));
+}
+
+TEST_F(ContentServerTest, AFaultTakenAwayWhileItsRequestIsOnItsWayLetsTheBodyGo) {
+    // The request meets the stall; the fault goes (with its release) before the body reaches
+    // the stall: the body must not wait for a release that already came.
+    std::atomic<ContentServer*> running{nullptr};
+    server_.reset();
+    std::string error;
+    server_ = ContentServer::start({folder(), "", 0,
+                                    [&](const std::string& line) {
+                                        if (line.find(picture()) == std::string::npos) return;
+                                        if (ContentServer* server = running.load()) server->removeFault(picture());
+                                    }},
+                                   &error);
+    ASSERT_TRUE(server_) << error;
+    running = server_.get();
+    server_->setFault(picture(), LoopbackServer::Fault::stall(200));
+    const auto fetched = fetch(url(picture()));
+    EXPECT_EQ(fetched.code, CURLE_OK);
+    EXPECT_EQ(fetched.body.size(), pictureBytes().size());
+    EXPECT_TRUE(fetched.body == pictureBytes());
+    running = nullptr;
 }
 
 TEST_F(ContentServerTest, EveryRequestIsLoggedOnArrival) {
