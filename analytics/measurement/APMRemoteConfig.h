@@ -21,9 +21,14 @@
 
 class APMPBEventConfig;
 class APMPBMeasurementConfig;
+class APMPBProgram;
+class APMPEventEditing;
+class APMScriptContext;
 class NSURL;
 
 class APMRemoteConfig : public NSObject {
+    friend class APMRemoteConfigProgramContext;
+
 public:
     // Where the measurement service lives when the standard user defaults name no other host: a
     // reserved name that never resolves, so that nothing leaves the machine until a deployment
@@ -111,6 +116,13 @@ public:
     std::int32_t samplingRateForEvent(const std::string& name) const;
 
     std::vector<std::string> dataControls() const;
+
+    // The editor that runs the first event-editing program of the last configuration that
+    // carried programs, when that program loaded; nil otherwise. Used on the worker queue.
+    std::shared_ptr<APMPEventEditing> eventEditing() const;
+    // What programs' modules ask of the engine besides the settings (the application's
+    // version); held weakly and read when a program asks.
+    void setScriptContext(std::weak_ptr<APMScriptContext> context);
 
     // The readers behind the getters: the cached number, else the setting's text read as a
     // decimal number, else the default. A number outside [minValue, maxValue] gives the default.
@@ -203,6 +215,8 @@ private:
     double numberFromCacheWithKey(std::string_view key, double defaultValue, double maxValue, double minValue,
                                   const Converter& convert);
     bool flagFromCacheWithKey(std::string_view key, std::int32_t defaultValue);
+    // A new editor over the program in place of the old one; none (and 29026) when it fails.
+    bool loadEventEditingProgram(const std::shared_ptr<APMPBProgram>& program);
 
     bool isDefaultInstance_ = false;
     std::string appID_;
@@ -217,6 +231,11 @@ private:
     std::vector<std::string> cachedDataControls_;
     // The configuration's upload sub-domain once it passed as a host label; "" for none.
     std::string cachedUploadSubdomain_;
+    std::shared_ptr<APMPEventEditing> eventEditing_;
+    std::weak_ptr<APMScriptContext> scriptContext_;
+    // Answers programs from this configuration's settings (the engine's may still be another
+    // while this one parses) and from scriptContext_ for the rest.
+    std::shared_ptr<APMScriptContext> programContext_;
 };
 
 // What `read` answers from the configuration `current` names, kept until another configuration

@@ -3,6 +3,8 @@
 #include "analytics/core/APMEventNames.h"
 #include "analytics/core/APMValue.h"
 
+#include <optional>
+
 namespace {
 namespace editConversion {
 
