@@ -114,11 +114,13 @@ void APMPHeap::collect() {
 }
 
 APMPHeap::~APMPHeap() {
-    // Only what nothing outside reaches is taken apart: a value kept past its runtime keeps
-    // everything it holds.
-    std::vector<APMPRef<APMPObject>> garbage = unreachable();
-    for (const auto& object : garbage) object->clearReferences();
-    garbage.clear();
+    // Everything is taken apart, what outside references hold too: a cycle kept past the heap
+    // could never be collected. A value kept past its runtime stays safe to use, holding nothing.
+    std::vector<APMPRef<APMPObject>> all;
+    all.reserve(count_);
+    for (APMPObject* object = first_; object; object = object->next_) all.emplace_back(object);
+    for (const auto& object : all) object->clearReferences();
+    all.clear();
     // What outside references still hold lives on without a heap.
     while (first_) {
         APMPObject* object = first_;

@@ -17,8 +17,8 @@ public:
     static constexpr std::size_t kLiveBytesLimit = std::size_t{32} << 20;
 
     APMPHeap() = default;
-    // Frees every object, cycles included; objects still referenced from outside are detached
-    // and freed when their last reference goes.
+    // Frees every object, cycles included; objects still referenced from outside are emptied,
+    // detached, and freed when their last reference goes.
     ~APMPHeap();
     APMPHeap(const APMPHeap&) = delete;
     APMPHeap& operator=(const APMPHeap&) = delete;
