@@ -217,6 +217,7 @@ void APMPEventEditing::setModuleCreator(const std::string& name, APMPModuleCreat
 
 bool APMPEventEditing::loadProgram(const std::shared_ptr<APMPBProgram>& program, NSErrorPtr* error) {
     using namespace editing;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     NSErrorPtr failure;
     const APMPRuntimeValue last = runtime_->executeStatements(
         entities(APMPBMessageGetArray<APMPBRuntimeEntity>(program, APMPBProgram::kInstructions)), failure);
@@ -229,6 +230,9 @@ bool APMPEventEditing::loadProgram(const std::shared_ptr<APMPBProgram>& program,
             if (!loadActivityData(item.objectAs<APMPBOgtActivity>(), failure)) break;
         }
     }
+    // Loaded wherever the configuration is parsed, the editor then goes to the queue that
+    // handles events.
+    sequenceChecker_.detach();
     if (!failure) return true;
     setError(error, failure);
     return false;
@@ -264,6 +268,7 @@ bool APMPEventEditing::registerRuleWithName(const std::string& name, const APMPR
 
 bool APMPEventEditing::handleEvent(const std::shared_ptr<APMPEvent>& event, NSErrorPtr* error) {
     using namespace editing;
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     eventContext_->setInputEvent(event);
     runtime_->resetInstructionCount();
     APMPRef<APMPScope> scope = runtime_->getRunScope();

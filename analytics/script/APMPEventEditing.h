@@ -6,6 +6,7 @@
 #include "analytics/script/APMPEditingCallbackHandler.h"
 #include "analytics/script/APMPEventContext.h"
 #include "analytics/script/APMPRuntime.h"
+#include "platform/dispatch/SequenceChecker.h"
 
 #include <memory>
 #include <string>
@@ -54,4 +55,5 @@ private:
     std::shared_ptr<APMPEventContext> eventContext_;
     // After the runtime: its callbacks go before the heap they live on.
     std::shared_ptr<APMPEditingCallbackHandler> callbackHandler_;
+    SequenceChecker sequenceChecker_{"APMPEventEditing"};
 };
