@@ -19,7 +19,7 @@ std::shared_ptr<APMPBProgram> program(const std::string& instructions, const std
 }
 
 // "look" becomes "seen" with "twice" = 2 × "n"; "make" also creates "made" (origin from "_o");
-// "boom" fails the callback; "spin" runs until the budget ends it.
+// "boom" fails the callback; "spin" runs until the budget ends it; "blank" loses its name.
 const char* const kEditingProgram = R"(
     ("52" "register" ("require" "internal.registerCallback"))
     ("52" "log" ("require" "internal.eventLogger"))
@@ -29,6 +29,7 @@ const char* const kEditingProgram = R"(
           ("46" ("2" ("15" "e") "setEventName" ("7" "seen"))
                 ("2" ("15" "e") "setParamValue" ("7" "twice" ("26" ("2" ("15" "e") "getParamValue" ("7" "n")) 2)))))
        ("22" ("20" ("15" "name") "boom") ("46" ("2" ("45") "nothing" ("7"))))
+       ("22" ("20" ("15" "name") "blank") ("46" ("2" ("15" "e") "setEventName" ("7" ""))))
        ("22" ("20" ("15" "name") "spin") ("46" ("42" true ("44") false ("46"))))
        ("36" 0))
     ("50" "make" ("7" "e")
@@ -95,6 +96,10 @@ TEST_F(APMEventEditingPipelineTest, AFailingOrEndlessProgramStoresTheEventUnedit
     logNumbered("spin", 2);
     EXPECT_EQ(rawEventNumbers("boom"), (std::vector<long long>{1}));
     EXPECT_EQ(rawEventNumbers("spin"), (std::vector<long long>{2}));
+    EXPECT_EQ(capture.matching("[I-ACS023223]").size(), 2u);
+    // An edit that leaves no valid event stores the event as it came, without a failure.
+    logNumbered("blank", 4);
+    EXPECT_EQ(rawEventNumbers("blank"), (std::vector<long long>{4}));
     EXPECT_EQ(capture.matching("[I-ACS023223]").size(), 2u);
     // Each event has its own budget: the next one is edited as before.
     logNumbered("look", 3);
