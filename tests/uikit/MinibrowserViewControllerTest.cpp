@@ -122,9 +122,9 @@ TEST_F(MinibrowserTest, OtherApplicationsAddressesGoToTheSystemAndPageSchemesNow
 }
 
 TEST_F(MinibrowserTest, AFailedLoadStopsTheSpinner) {
-    // Nothing listens on port 9.
+    // Nothing listens on port 9. The refusal can come back while the presentation settles, so
+    // whether the spinner is still up at this point is not looked at (the slow page test is).
     present("http://127.0.0.1:9/");
-    EXPECT_TRUE(browser->loading()->isAnimating());
     ASSERT_TRUE(waitUntilLoaded());
     EXPECT_EQ(browser->framesLoadCounter(), 0);
     EXPECT_FALSE(browser->loading()->isAnimating());
