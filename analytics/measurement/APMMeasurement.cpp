@@ -425,6 +425,7 @@ bool APMMeasurement::initializeComponents() {
     auto config = APMRemoteConfig::initWithAppID(appID_, database, nullptr, experimentManager_);
     if (!config) return false;
     config->setIdentifiersOriginProvider([] { return APMIdentifiers::sharedInstance()->origin(); });
+    config->setScriptContext(scriptContext());
     {
         std::lock_guard lock(componentsMutex_);
         database_ = std::move(database);

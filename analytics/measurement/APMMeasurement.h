@@ -42,6 +42,7 @@ class APMRemoteConfig;
 class APMReporterContext;
 class APMScheduler;
 class APMScriptContext;
+class APMPEventEditing;
 class APMSessionReporter;
 class APMUploader;
 class APMUploaderContext;
@@ -199,6 +200,10 @@ public:
     void writeEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event);
     void writeSessionStartEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event);
     void writeFilteredEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event);
+    // The event through the configuration's program (when it has one): the edited event, or the
+    // event as it came when the program fails, then the events the program created.
+    void editAndWriteEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event,
+                                        const std::shared_ptr<APMPEventEditing>& editing);
     std::shared_ptr<APMEvent> eventAfterSafelistingEvent(const std::shared_ptr<APMEvent>& event);
     bool dedupeSubscriptionEvent(const std::shared_ptr<APMEvent>& event);
     bool shouldDropDuplicatedSessionStartWithRolloutEvent(const std::shared_ptr<APMEvent>& event);

@@ -24,9 +24,14 @@
 class APMEManager;
 class APMPBEventConfig;
 class APMPBMeasurementConfig;
+class APMPBProgram;
+class APMPEventEditing;
+class APMScriptContext;
 class NSURL;
 
 class APMRemoteConfig : public NSObject, public APMEExperimentObserverDelegate {
+    friend class APMRemoteConfigProgramContext;
+
 public:
     // Where the measurement service lives when the standard user defaults name no other host: a
     // reserved name that never resolves, so that nothing leaves the machine until a deployment
@@ -144,6 +149,13 @@ public:
 
     std::vector<std::string> dataControls() const;
 
+    // The editor that runs the first event-editing program of the last configuration that
+    // carried programs, when that program loaded; nil otherwise. Used on the worker queue.
+    std::shared_ptr<APMPEventEditing> eventEditing() const;
+    // What programs' modules ask of the engine besides the settings (the application's
+    // version); held weakly and read when a program asks.
+    void setScriptContext(std::weak_ptr<APMScriptContext> context);
+
     // The readers behind the getters: the cached number, else the setting's text read as a
     // decimal number, else the default. A number outside [minValue, maxValue] gives the default.
     std::int32_t intValueFromCacheWithKey(std::string_view key, std::int32_t defaultValue, std::int32_t maxValue,
@@ -239,6 +251,8 @@ private:
     double numberFromCacheWithKey(std::string_view key, double defaultValue, double maxValue, double minValue,
                                   const Converter& convert);
     bool flagFromCacheWithKey(std::string_view key, std::int32_t defaultValue);
+    // A new editor over the program in place of the old one; none (and 29026) when it fails.
+    bool loadEventEditingProgram(const std::shared_ptr<APMPBProgram>& program);
 
     bool isDefaultInstance_ = false;
     std::string appID_;
@@ -257,6 +271,11 @@ private:
     // The configuration's upload sub-domain once it passed as a host label; "" for none.
     std::string cachedUploadSubdomain_;
     bool hasNewSnapshot_ = false;
+    std::shared_ptr<APMPEventEditing> eventEditing_;
+    std::weak_ptr<APMScriptContext> scriptContext_;
+    // Answers programs from this configuration's settings (the engine's may still be another
+    // while this one parses) and from scriptContext_ for the rest.
+    std::shared_ptr<APMScriptContext> programContext_;
 };
 
 // What `read` answers from the configuration `current` names, kept until another configuration
