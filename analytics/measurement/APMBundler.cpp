@@ -16,6 +16,7 @@
 #include "analytics/core/APMUserAttribute.h"
 #include "analytics/core/APMValue.h"
 #include "analytics/measurement/APMConsentSettingsUtil.h"
+#include "analytics/measurement/APMEventSampler.h"
 #include "analytics/measurement/APMIdentity.h"
 #include "analytics/measurement/APMRemoteConfig.h"
 #include "analytics/measurement/APMUploader.h"
@@ -141,14 +142,25 @@ bool BundlingPass::run(bool& consumed) {
     events = eventsAfterUpdatingEventAggregates(*events);
     if (!events) return false;
 
-    Value::Array protos;
+    APMEventSampler::Events protos;
     protos.reserve(events->size());
     bool realtime = false;
     for (const auto& event : *events) {
-        if (auto proto = event->protoEvent()) protos.push_back(Value(proto));
+        if (auto proto = event->protoEvent()) protos.push_back(std::move(proto));
         realtime = realtime || event->isRealtime();
     }
-    APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kEvents, protos);
+    if (config_->isEventSamplingEnabled() && !monitor_->isDebugModeEnabled()) {
+        APMEventSampler sampler(*database_, *config_, *monitor_);
+        std::optional<APMEventSampler::Events> sampled = sampler.sampleEvents(protos, &error);
+        if (!sampled) return false;
+        protos = std::move(*sampled);
+        if (protos.empty()) {
+            monitor_->logWithLevel(5, 23159, "No events left after sampling. Dropping bundle");
+            consumed = consumeRawEvents(rawEvents->back()->rowID(), *fingerprint);
+            return consumed;
+        }
+    }
+    APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kEvents, Value::Array(protos.begin(), protos.end()));
 
     double start = std::numeric_limits<double>::max();
     double end = std::numeric_limits<double>::min();
