@@ -54,8 +54,9 @@ void APMMeasurement::subscribeForAppForegroundBackgroundNotifications() {
     APMMeasurement* target = engine.get();
     center->addObserver(
         engine,
+        // Weekly whatever the block-list switches say: they have nothing to do with how fresh
+        // the configuration is.
         [target](const NSNotification&) {
-            if (!APMMeasurement::remoteConfig()->blocklistInternal()) return;
             target->scheduleOnWorker("APMMeasurement:3672", [](APMMeasurement& engine) {
                 const double age = std::fabs(Clock::now() - APMMeasurement::remoteConfig()->lastRemoteConfigUpdateTimestamp());
                 if (age < kWeek) return;
