@@ -13,8 +13,10 @@
 #include "analytics/core/APMPersistedConfig.h"
 #include "analytics/core/APMScheduler.h"
 #include "analytics/core/APMUserAttribute.h"
+#include "analytics/core/APMUserDefaults.h"
 #include "analytics/core/APMValue.h"
 #include "analytics/measurement/APMAnalytics.h"
+#include "analytics/measurement/APMBackwardCompatibilityUtil.h"
 #include "analytics/measurement/APMAnalyticsStore.h"
 #include "analytics/measurement/APMConsentSettingsUtil.h"
 #include "analytics/measurement/APMEnvironmentInfo.h"
@@ -297,6 +299,7 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
     }
     enabled_ = enabled;
     if (!enabled) {
+        removeExpiredDeepLinkCache();
         alarm_->cancel();
         log->logWithLevel(6, 23013, "Analytics collection disabled");
         return;
@@ -342,6 +345,9 @@ bool APMMeasurement::startMeasurementOnWorkerQueue() {
         analyticsStore_->removeNeedFirstOpenAfterReset();
     }
     uploader_->updateSchedule();
+    if (APMBackwardCompatibilityUtil::disableVAZAvuvazezive()) {
+        monitor()->logWithLevel(1, 23210, "VAZAvuvazezive has been disabled");
+    }
     return true;
 }
 
@@ -477,6 +483,11 @@ void APMMeasurement::runPostInitialization() {
     setPersonalizedAdsUserPropertyOnWorkerQueue();
     backfillSessionNumber();
     reportFirstOpenOnWorkerQueue();
+    if (APMUserDefaults::standardUserDefaults()->objectForKey(Value(kDeepLinkKey)).isString()) {
+        reportStoredCampaignEventOnWorkerQueue(std::nullopt);
+    } else if (shouldAllowRequestDeferredDeepLink()) {
+        requestDeferredDeepLink();
+    }
     reportAppUpdateOnWorkerQueue();
     reportOSUpdateOnWorkerQueue();
     if (persistedConfig_->rezaviviFeatureRollouts() && !ClassRegistry::isRegistered("DARIvozorAdorir")) {
@@ -563,6 +574,8 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
         }
     }
     persistedConfig_->setFirstOpenTimestampMilliseconds(millis);
+    // A link cached at install time is the install's first campaign.
+    reportStoredCampaignEventOnWorkerQueue(millis - 1);
     if (NSProcessInfo::processInfo()->isOperatingSystemAtLeastVersion({11, 3, 0})) {
         if (shouldAllowAdNetworkRegistration()) SKAdNetwork::registerAppForAdNetworkAttribution();
         else log->logWithLevel(7, 23217, "Opted out of registration for ad network attribution");

@@ -44,6 +44,7 @@ class APMUploaderContext;
 class APMUserAttribute;
 class APMValue;
 class NSNotification;
+class NSUserActivity;
 
 class APMMeasurement : public NSObject, public DIDEderaziLoggerDelegate {
 public:
@@ -224,6 +225,45 @@ public:
     // Off the main thread and never on the worker queue: the wipe and a new first open, in one
     // block of the worker queue.
     bool resetAnalyticsDataWithAppInstanceID(const std::optional<std::string>& appInstanceID);
+
+    // MARK: Deep links and campaigns (APMMeasurementDeepLinks.cpp)
+
+    static constexpr const char* kDeepLinkKey = "/vizudi/measurement/deep_link";
+    static constexpr const char* kDeepLinkTimestampKey = "/vizudi/measurement/deep_link_timestamp_seconds";
+    // Where the ad-conversion service lives unless the standard user defaults name another host
+    // under kAdConversionHostDefaultsKey ("host" or "host:port"): a name that never resolves.
+    static constexpr const char* kDefaultAdConversionHost = "ad-conversion.invalid";
+    static constexpr const char* kAdConversionHostDefaultsKey = "APMAdConversionEndpointHost";
+
+    // Observes the application's launch (main thread), whose launch link is cached.
+    static void subscribeForAppDidFinishLaunchingNotifications();
+    static void handleAppDidFinishLaunching(const NSNotification& notification);
+    // The launch options' web-browsing activity link, else their URL, with the time now.
+    static void handleStoredURLAfterAppLaunchWithNotification(const NSNotification& notification);
+    // The web page of a browsing activity; none (with a logged line) for anything else.
+    static std::optional<std::string> deepLinkFromUserActivity(const std::shared_ptr<NSUserActivity>& activity);
+    // Not on the worker queue (23163).
+    void handleNonFirstOpenEventURL(const std::string& url, double eventTimestampInSeconds);
+    void handleOpenURL(const std::string& url, std::optional<std::int64_t> clickTimestampInMs,
+                       double eventTimestampInSeconds);
+    // "_cmp" (or "_cmpx" for an expired cached link) from the link's campaign keys.
+    void handleOpenURLOnWorkerQueue(const std::string& url, std::optional<std::int64_t> clickTimestampInMs,
+                                    double eventTimestampInSeconds, const Value::Dictionary& extraParameters);
+    static bool isValidCampaignURLParamDictionary(const Value::Dictionary& parameters);
+    bool shouldAllowClickID() const;
+    // The cached launch link, as a campaign of its stored time; the cache is emptied.
+    void reportStoredCampaignEventOnWorkerQueue(std::optional<std::int64_t> clickTimestampInMs);
+    // Collection switched off: an expired cached link goes.
+    static void removeExpiredDeepLinkCache();
+    bool shouldAllowRequestDeferredDeepLink();
+    // Sent only while no other request of the engine is in flight; otherwise left to a later
+    // launch without counting a try.
+    void requestDeferredDeepLink();
+    static std::optional<Value::Dictionary> deepLinkInfoFromResponseData(const NSData& data);
+    void handleDeferredDeepLinkInfo(const Value::Dictionary& info);
+    // The application delegate's application:openURL:options:, when it has one.
+    static bool sendDeepLinkURLToAppDelegateOnMainThread(const std::string& url, const Value::Dictionary& extraInfo);
+    static std::string adConversionHost();
 
     // MARK: What the libraries below the engine are handed (APMMeasurementContexts.cpp)
 
