@@ -493,6 +493,17 @@ void APMAnalytics::maxUserPropertiesForOrigin(const std::string& origin, const s
     });
 }
 
+void APMAnalytics::setUserData(const Value::Dictionary& userData) {
+    queueOperationWithBlock([userData] {
+        auto measurement = engine();
+        if (!process()->enabled.load()) {
+            APMMeasurementMonitor()->logWithLevel(4, 25044, "Analytics is disabled. User data not set.");
+            return;
+        }
+        if (measurement) measurement->setUserData(userData);
+    });
+}
+
 void APMAnalytics::setDefaultEventParameters(const std::optional<Value::Dictionary>& parameters) {
     queueOperationWithBlock([parameters] {
         auto measurement = engine();

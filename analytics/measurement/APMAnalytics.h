@@ -107,6 +107,8 @@ public:
                                                 UserPropertiesCallback callback);
     void maxUserPropertiesForOrigin(const std::string& origin, const std::shared_ptr<DispatchQueue>& queue,
                                     MaxUserPropertiesCallback callback);
+    // "email_address" starts on-device conversion measurement; refused (25044) while collection is off.
+    static void setUserData(const Value::Dictionary& userData);
     // Nothing clears all of them.
     static void setDefaultEventParameters(const std::optional<Value::Dictionary>& parameters);
 

@@ -480,6 +480,7 @@ void APMMeasurement::runPostInitialization() {
     }
     // What an earlier launch delivered but could not delete goes now, unsent.
     (void)uploader_->deleteDeliveredBundles();
+    maybeDeleteExpiredPSMValueOnWorkerQueue();
     setPersonalizedAdsUserPropertyOnWorkerQueue();
     backfillSessionNumber();
     reportFirstOpenOnWorkerQueue();

@@ -35,6 +35,7 @@ class APMIdentity;
 class APMMonitor;
 class APMPBMeasurementBundle;
 class APMPersistedConfig;
+class APMPrivateSetMembershipClient;
 class APMRemoteConfig;
 class APMReporterContext;
 class APMScheduler;
@@ -265,6 +266,30 @@ public:
     static bool sendDeepLinkURLToAppDelegateOnMainThread(const std::string& url, const Value::Dictionary& extraInfo);
     static std::string adConversionHost();
 
+    // MARK: On-device conversion measurement (APMMeasurementOnDeviceConversion.cpp)
+
+    static constexpr double kPSMValueLifetime = 7776000;  // 90 days
+    static constexpr const char* kPSMRetryTimerName = "On-device conversion measurement timer";
+
+    // User data given to the door: an "email_address" starts an attempt (once per run).
+    void setUserData(const Value::Dictionary& userData);
+    void setUserDataOnWorkerQueue(const Value::Dictionary& userData);
+    bool shouldRetrievePSMResponseWithEmailAddress(const std::string& emailAddress);
+    std::shared_ptr<APMPrivateSetMembershipClient> PSMClientWithEmailAddress(const std::string& emailAddress);
+    // Sent only while no other request of the engine is in flight; otherwise postponed until
+    // the next successful upload.
+    void retrievePSMResponse();
+    // A postponed request is sent now; whether there was one.
+    bool retrievePostponedPSMRequest();
+    void maybeSchedulePSMRetry();
+    void handlePSMValueOnWorkerQueue(const std::string& value);
+    void incrementPSMCountOnWorkerQueue();
+    void maybeDeleteExpiredPSMValueOnWorkerQueue();
+    // The per-run counts; any thread.
+    void resetPSMCounts();
+    bool isPSMRequestInProgress() const { return isPSMRequestInProgress_.load(); }
+    bool isPSMRequestPostponed() const { return isPSMRequestPostponed_.load(); }
+
     // MARK: What the libraries below the engine are handed (APMMeasurementContexts.cpp)
 
     // Each holds the engine weakly: once it is gone they answer empty (or the defaults) and drop
@@ -334,6 +359,13 @@ private:
     mutable std::mutex networkRequestMutex_;
     mutable std::condition_variable networkRequestEnded_;
     std::atomic<bool> isTerminating_{false};
+    // On-device conversion measurement (the worker queue's, but for the counts' reset).
+    std::shared_ptr<APMPrivateSetMembershipClient> privateSetMembershipClient_;
+    std::atomic<bool> isPSMRequestInProgress_{false};
+    std::atomic<bool> isPSMRequestPostponed_{false};
+    std::atomic<std::int32_t> PSMStartCount_{0};
+    std::atomic<std::int32_t> PSMRetryCount_{0};
+    std::shared_ptr<APMAlarm> PSMRetryAlarm_;
     // Everything an event's metadata is made from, and the metadata made from it last (the
     // worker queue's).
     struct RawEventMetadataSource {

@@ -118,6 +118,7 @@ bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
     (void)APMScheduler::checkOnBackgroundThreadWithMethodName("wipeoutAnalyticsDataAndResetComponents");
     auto log = monitor();
     log->logWithLevel(6, 23171, "Resetting App Measurement data");
+    resetPSMCounts();
     previousVUVAppID_ = persistedConfig_->appIDFromVUV().value_or("");
     persistedConfig_->clearValues();
     log->clearMonitoringData();

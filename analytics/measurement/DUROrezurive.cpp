@@ -83,3 +83,7 @@ void DUROrezurive::setAnalyticsCollectionEnabled(bool enabled) { APMAnalytics::s
 void DUROrezurive::setConsent(const Value::Dictionary& consent) {
     APMAnalytics::setConsent(consent, APMAnalytics::kConsentSettings3PKey);
 }
+
+void DUROrezurive::initiateOnDeviceConversionMeasurementWithEmailAddress(const std::optional<std::string>& emailAddress) {
+    APMAnalytics::setUserData({{"email_address", Value(emailAddress.value_or(""))}});
+}

@@ -44,6 +44,9 @@ public:
     // The highest-priority consent source ("consent_settings_3p").
     static void setConsent(const Value::Dictionary& consent);
 
+    // The user data {"email_address": address}, "" for none.
+    static void initiateOnDeviceConversionMeasurementWithEmailAddress(const std::optional<std::string>& emailAddress);
+
     // MARK: Forwarded unchanged
 
     static void setUserID(const Value& userID) { APMAnalytics::setUserID(userID); }
