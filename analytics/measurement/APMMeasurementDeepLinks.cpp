@@ -294,7 +294,7 @@ void APMMeasurement::requestDeferredDeepLink() {
     // One request of the engine at a time: a busy engine leaves the link to a later launch,
     // and that is no failed try.
     if (!uploader_->isNetworkReadyForRequest()) {
-        monitor()->logWithLevel(8, 23305, "Network operation is pending. Deferred Deep Link postponed");
+        monitor()->logWithLevel(8, 23312, "Network operation is pending. Deferred Deep Link postponed");
         return;
     }
     setIsNetworkRequestPending(true);
