@@ -505,6 +505,12 @@ void BundlingPass::addBundleMetadataIntoBundle(const std::shared_ptr<APMPBMeasur
         APMPBMessageSetString(bundle, APMPBMeasurementBundle::kMonitoringData, *monitoring);
         if (persisted) persisted->setLastMonitorDataSampledTimestamp(Clock::now());
     }
+    const std::vector<std::int32_t> experimentIDs = config_->experimentIDs();
+    if (!experimentIDs.empty()) {
+        Value::Array ids;
+        for (std::int32_t id : experimentIDs) ids.push_back(Value(static_cast<long long>(id)));
+        APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kExperimentIds, ids);
+    }
     const std::int64_t version = config_->version();
     if (version >= 0) APMPBMessageSetInt64(bundle, APMPBMeasurementBundle::kConfigVersion, version);
     if (APMPBMessageGetString(bundle, APMPBMeasurementBundle::kAppId).value_or("").empty()) {

@@ -15,6 +15,7 @@
 #include "analytics/core/APMUserAttribute.h"
 #include "analytics/core/APMUserDefaults.h"
 #include "analytics/core/APMValue.h"
+#include "analytics/experiments/APMEManager.h"
 #include "analytics/measurement/APMAnalytics.h"
 #include "analytics/measurement/APMBackwardCompatibilityUtil.h"
 #include "analytics/measurement/APMAnalyticsStore.h"
@@ -146,6 +147,7 @@ void APMMeasurement::resetSharedInstance() {
     APMIdentifiers::sharedInstance()->setEngineIdentityProvider({});
     if (!engine) return;
     NSNotificationCenter::defaultCenter()->removeObserver(engine);
+    if (auto experiments = engine->experimentManager()) experiments->taskManager()->cancelScheduledFetch();
     engine->scheduler()->workerQueue()->sync([&] {
         engine->alarm()->cancel();
         if (engine->network()) engine->network()->setReachabilityDelegate({});
@@ -237,6 +239,10 @@ std::shared_ptr<APMMeasurement> APMMeasurement::initWithDatabaseName(
     engine->safelistedEvents_ = safelistedEvents;
     engine->context_ = makeContext(engine);
     engine->uploader_ = APMUploader::initWithContext(engine->uploaderContext());
+    // The stored snapshots load while the components are made; the remote configuration reads
+    // its switches from them once it is created.
+    engine->experimentManager_ = APMEManager::initWithContext(engine->experimentContext());
+    if (engine->experimentManager_) engine->experimentManager_->startTaskManager();
     const bool enable = engine->shouldEnableMeasurement();
     engine->setEnabled(enable);
     engine->wasEnabledDuringInitialization_ = enable;
@@ -395,7 +401,7 @@ bool APMMeasurement::initializeComponents() {
     auto database = APMDatabase::initWithDatabaseName(databaseName_, persistedConfig_, &error);
     if (!database) database = APMDatabase::initWithDatabaseName(databaseName_, persistedConfig_, &error);
     if (!database) return false;
-    auto config = APMRemoteConfig::initWithAppID(appID_, database);
+    auto config = APMRemoteConfig::initWithAppID(appID_, database, nullptr, experimentManager_);
     if (!config) return false;
     config->setIdentifiersOriginProvider([] { return APMIdentifiers::sharedInstance()->origin(); });
     std::lock_guard lock(componentsMutex_);

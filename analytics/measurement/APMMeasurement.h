@@ -28,6 +28,7 @@ class APMAnalyticsStore;
 class APMAudienceContext;
 class APMDailyCounts;
 class APMDatabase;
+class APMEManager;
 class APMEvent;
 class APMEventSink;
 class APMExperimentContext;
@@ -96,6 +97,8 @@ public:
     const std::shared_ptr<APMPersistedConfig>& persistedConfig() const { return persistedConfig_; }
     const std::shared_ptr<APMScheduler>& scheduler() const { return scheduler_; }
     const std::shared_ptr<APMUploader>& uploader() const { return uploader_; }
+    // The experiments of this engine, handed to its remote configuration.
+    const std::shared_ptr<APMEManager>& experimentManager() const { return experimentManager_; }
     // Set by component initialisation; empty before.
     std::shared_ptr<APMDatabase> database() const;
     std::shared_ptr<APMIdentity> identity() const;
@@ -339,6 +342,7 @@ private:
     std::shared_ptr<APMScheduler> scheduler_;
     std::shared_ptr<Context> context_;
     std::shared_ptr<APMUploader> uploader_;
+    std::shared_ptr<APMEManager> experimentManager_;
     // Written once on the worker queue, read from any thread.
     mutable std::mutex componentsMutex_;
     std::shared_ptr<APMDatabase> database_;

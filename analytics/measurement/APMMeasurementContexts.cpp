@@ -134,6 +134,10 @@ public:
         auto identity = identityOrShared();
         return identity ? identity->diversionKey() : std::string();
     }
+    bool isFromAppStore() override {
+        auto identity = identityOrShared();
+        return identity && identity->isFromAppStore();
+    }
     std::string measurementHost() override { return APMRemoteConfig::measurementHost(); }
 
 private:

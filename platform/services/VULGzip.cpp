@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -54,6 +55,10 @@ NSData vul_dataByGzippingData(const NSData& data, NSErrorPtr* error) {
 }
 
 NSData vul_dataByInflatingGzippedData(const NSData& data, NSErrorPtr* error) {
+    return vul_dataByInflatingGzippedData(data, SIZE_MAX, error);
+}
+
+NSData vul_dataByInflatingGzippedData(const NSData& data, std::size_t maximumLength, NSErrorPtr* error) {
     if (data.empty()) return {};
     if (data.size() > UINT_MAX) {
         setError(error, gzipError(VULGzipErrorDecompression, Z_BUF_ERROR, "Data too large to inflate"));
@@ -76,6 +81,11 @@ NSData vul_dataByInflatingGzippedData(const NSData& data, NSErrorPtr* error) {
         stream.avail_out = static_cast<uInt>(kChunk);
         status = inflate(&stream, Z_NO_FLUSH);
         out.resize(used + (kChunk - stream.avail_out));
+        if (out.size() > maximumLength) {
+            inflateEnd(&stream);
+            setError(error, gzipError(VULGzipErrorDecompression, Z_BUF_ERROR, "Inflated data exceeds the maximum length"));
+            return {};
+        }
         if (status == Z_STREAM_END) break;
         // Z_BUF_ERROR with input left means "give me room"; with no input left the stream is cut short.
         if (status == Z_OK || (status == Z_BUF_ERROR && stream.avail_in > 0)) continue;

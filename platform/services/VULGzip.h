@@ -4,6 +4,8 @@
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/Value.h"
 
+#include <cstddef>
+
 inline constexpr const char* VULGzipErrorDomain = "VULGzipErrorDomain";
 
 enum VULGzipErrorCode : long {
@@ -16,3 +18,7 @@ enum VULGzipErrorCode : long {
 // The inflated bytes of a gzip (or zlib) stream; empty data and *error when the stream is
 // malformed or truncated. Empty input inflates to empty data without an error.
 [[nodiscard]] NSData vul_dataByInflatingGzippedData(const NSData& data, NSErrorPtr* error = nullptr);
+// As above, refusing (empty data and *error) a stream that inflates to more than
+// `maximumLength` bytes as soon as it does: a small hostile stream never becomes a large buffer.
+[[nodiscard]] NSData vul_dataByInflatingGzippedData(const NSData& data, std::size_t maximumLength,
+                                                    NSErrorPtr* error = nullptr);

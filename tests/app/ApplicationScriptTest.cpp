@@ -450,7 +450,12 @@ TEST(ApplicationScript, DownloadingAllPicturesStopsAtAFileTheServerFailsAndTheSe
                    "show\n");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(downloaded(), serverOnly.size());
-    EXPECT_EQ(server->requests().size(), serverOnly.size() - first) << "nothing fetched twice";
+    // Picture requests only: the launch also asks for the applications count.
+    const auto requests = server->requests();
+    const auto pictureRequests = std::count_if(requests.begin(), requests.end(), [](const auto& request) {
+        return request.path.rfind("/pic/", 0) == 0;
+    });
+    EXPECT_EQ(static_cast<std::size_t>(pictureRequests), serverOnly.size() - first) << "nothing fetched twice";
     const std::size_t menu = run.output.rfind("> show");
     ASSERT_NE(menu, std::string::npos);
     EXPECT_NE(run.output.find("Ostrel Gallery", menu), std::string::npos) << run.output.substr(menu);
@@ -858,4 +863,77 @@ TEST(ApplicationScript, AdvancingTheClockWaitsForAPictureComingInButNotForAStall
     EXPECT_TRUE(std::regex_search(run.output, std::regex("the application was still busy after 0\\.5 s \\([1-9][0-9]* "
                                                          "transfers? in flight\\)")))
         << run.output;
+}
+
+// The shell's periphery as a person meets it: the maker's message at launch, once; the new
+// applications counted on the menu button and the "More Apps" row until that row is chosen; the
+// "Support" row's mail; and, at the next launch, the next message instead of the same one.
+TEST(ApplicationScript, AMessageShowsOnceMoreAppsLosesItsBadgeTheBrowserShowsBothPagesAndSupportOpensTheMail) {
+    ServedDemo demo;
+    std::string error;
+    ASSERT_TRUE(demo.start(&error)) << error;
+    const std::string messages =
+        "--default OERemoteMessagesHost=" + demo.server->host() + " --default OEWebSite=" + demo.server->host();
+
+    ProcessRun run = simulate(demo.bundle, messages,
+                              "advance 1\n"
+                              "expect == alert: Welcome ==\n"
+                              "expect The gallery now fetches pictures from its server.\n"
+                              "tap Open\n"
+                              "advance 1\n"
+                              "expect [1] menu (badge 3)\n"
+                              "tap menu\n"
+                              "advance 1\n"
+                              "expect \"More\"\n"
+                              "expect row \"More Apps\" (badge \"3\")\n"
+                              "tap More Apps\n"
+                              "await web " + demo.server->host() + "/moreen.html\n"
+                              "await Ostrel Music\n"
+                              "tap Close\n"
+                              "advance 1\n"
+                              "tap menu\n"
+                              "advance 1\n"
+                              "show\n"
+                              "tap Web site\n"
+                              "await web " + demo.server->host() + "\n"
+                              "await Write to us\n"
+                              "tap Write to us\n"
+                              "tap Close\n"
+                              "advance 1\n"
+                              "tap menu\n"
+                              "advance 1\n"
+                              "tap Support\n"
+                              "advance 1\n"
+                              "expect \"To: support@ostrel.invalid\"\n"
+                              "expect \"Subject: Ostrel Gallery (version 3.2.0(320), iPhone\n"
+                              "tap Cancel\n"
+                              "advance 1\n"
+                              "show\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+    // The message's link and the page's mail link are the system's to open.
+    EXPECT_NE(run.output.find("> tap Open\ntapped [15] Open\nthe system opens " + demo.server->host() +
+                              "/pages/news_m1.html\n"),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("the system opens mailto:support@ostrel.invalid"), std::string::npos) << run.output;
+    const std::size_t menu = run.output.find("> show");
+    ASSERT_NE(menu, std::string::npos);
+    const std::string reopened = run.output.substr(menu, run.output.find("> tap Support") - menu);
+    EXPECT_NE(reopened.find("row \"More Apps\""), std::string::npos) << reopened;
+    EXPECT_EQ(reopened.find("(badge"), std::string::npos) << "seen: the badge is gone\n" << reopened;
+    EXPECT_EQ(lastScreen(run.output).find("To: support@ostrel.invalid"), std::string::npos) << "the mail was put away";
+
+    // The next launch: the next message, not the same one again, and no badge.
+    run = simulate(demo.bundle, messages,
+                   "advance 1\n"
+                   "expect == alert: New paintings ==\n"
+                   "tap OK\n"
+                   "advance 1\n"
+                   "show\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.find("Welcome"), std::string::npos) << run.output;
+    EXPECT_EQ(lastScreen(run.output).find("(badge"), std::string::npos) << lastScreen(run.output);
+    std::size_t asked = 0;
+    for (const auto& request : demo.server->requests()) asked += request.path == "/app_msg_manager/get_msg.php";
+    EXPECT_EQ(asked, 2u) << "one check per launch";
 }

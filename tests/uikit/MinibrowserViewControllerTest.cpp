@@ -74,10 +74,14 @@ protected:
 }  // namespace
 
 TEST_F(MinibrowserTest, ThePageLoadsUnderASpinnerAndLendsItsTitle) {
+    // The page waits at the server while the spinner is looked at.
+    server.setFault("/page.html", LoopbackServer::Fault::stall(2));
     present(server.url("/page.html"));
+    ASSERT_TRUE(server.waitForStalls(1, 20));
     EXPECT_TRUE(browser->webView()->isLoading());
     EXPECT_EQ(browser->framesLoadCounter(), 1);
     EXPECT_TRUE(browser->loading()->isAnimating());
+    server.removeFault("/page.html");
     ASSERT_TRUE(waitUntilLoaded());
     EXPECT_EQ(browser->framesLoadCounter(), 0);
     EXPECT_FALSE(browser->loading()->isAnimating());
@@ -122,9 +126,16 @@ TEST_F(MinibrowserTest, OtherApplicationsAddressesGoToTheSystemAndPageSchemesNow
 }
 
 TEST_F(MinibrowserTest, AFailedLoadStopsTheSpinner) {
-    // Nothing listens on port 9.
-    present("http://127.0.0.1:9/");
+    // The page's first bytes, then, once the spinner has been seen, the connection closes.
+    LoopbackServer::Fault cut;
+    cut.stallAfter = 2;
+    cut.resetAfter = 4;
+    server.setFault("/cut.html", cut);
+    server.serve("/cut.html", page("<html><body><p>never whole</p></body></html>"));
+    present(server.url("/cut.html"));
+    ASSERT_TRUE(server.waitForStalls(1, 20));
     EXPECT_TRUE(browser->loading()->isAnimating());
+    server.releaseStalls();
     ASSERT_TRUE(waitUntilLoaded());
     EXPECT_EQ(browser->framesLoadCounter(), 0);
     EXPECT_FALSE(browser->loading()->isAnimating());

@@ -519,6 +519,9 @@ TEST(DemoServerFolder, HoldsEveryPictureThumbnailAndHighResolutionFileUnderItsUR
         }
     }
     EXPECT_EQ(withoutEnglish, 1u);
+    // The maker's page of its applications, in Russian and for everyone else.
+    EXPECT_TRUE(fs::exists(server + "/more.html"));
+    EXPECT_TRUE(fs::exists(server + "/moreen.html"));
 }
 
 TEST(DemoServerHost, IsSetInACopyOfTheBundleAndNotInTheOriginal) {

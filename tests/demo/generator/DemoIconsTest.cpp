@@ -41,6 +41,8 @@ const Expected kExpected[] = {
     {"slide", 22, 22, true},         {"pause_slide", 22, 22, true},   {"i", 22, 22, true},
     {"favorite_on", 22, 22, true},   {"favorite_off", 22, 22, true},  {"acenter", 22, 22, true},
     {"see_picture", 22, 22, true},   {"texts", 30, 30, true},
+    {"rater_yes_message_btn", 30, 30, true}, {"rater_no_message_btn", 30, 30, true},
+    {"rater_button_background", 24, 24, false},
 };
 
 int alphaAt(const UIImage& image, int x, int y) {

@@ -60,4 +60,17 @@ TEST(VULGzipTest, MalformedAndTruncatedStreamsFail) {
     EXPECT_NE(error, nullptr);
 }
 
+TEST(VULGzipTest, ABoundedInflateRefusesWhatWouldGrowPastItsLimit) {
+    // Highly compressible: a few hundred bytes that inflate to a megabyte.
+    const NSData large(1 << 20, 'z');
+    const NSData gz = vul_dataByGzippingData(large);
+    ASSERT_LT(gz.size(), 4096u);
+    NSErrorPtr error;
+    EXPECT_EQ(vul_dataByInflatingGzippedData(gz, large.size(), &error), large);
+    EXPECT_EQ(error, nullptr);
+    EXPECT_TRUE(vul_dataByInflatingGzippedData(gz, large.size() - 1, &error).empty());
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), VULGzipErrorDecompression);
+}
+
 }  // namespace

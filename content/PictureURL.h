@@ -1,4 +1,5 @@
-// The address of a picture's file on the content server, from a configured URL format.
+// The address of a file on the content server (a picture, a composition), from a configured URL
+// format.
 #pragma once
 
 #include <optional>
@@ -7,7 +8,7 @@
 // Each path component percent-encoded, the separators kept.
 std::string encodedPicturePath(const std::string& path);
 
-// `format` with its one "%@" replaced by the picture's name, each path component of the name
+// `format` with its first "%@" replaced by the file's name, each path component of the name
 // percent-encoded and the separators kept. None when the format has no slot or the name is
 // empty or would lead out of its folder (an absolute path, "." or "..").
 std::optional<std::string> pictureURLWithFormat(const std::string& format, const std::string& imagePath);

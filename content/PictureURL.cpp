@@ -1,5 +1,5 @@
-// Picture addresses with encoded names.
-#include "gallery/PictureURL.h"
+// Server file addresses with encoded names.
+#include "content/PictureURL.h"
 
 #include "config/FileSystem.h"
 #include "platform/foundation/NSString.h"
