@@ -344,7 +344,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
             APMMeasurementMonitor()->logWithLevel(5, 29019, "Cannot cache empty configuration value");
             continue;
         }
-        values[*name] = *value;
+        values[*name] = CachedSetting{*value, std::nullopt};
     }
 
     std::map<std::string, std::shared_ptr<APMPBEventConfig>> eventConfigs;
@@ -584,11 +584,11 @@ double APMRemoteConfig::numberFromCacheWithKey(std::string_view key, double defa
         std::lock_guard lock(mutex_);
         auto found = cachedValueByRemoteConfigKeys_.find(key);
         if (found == cachedValueByRemoteConfigKeys_.end()) {
-            cachedValueByRemoteConfigKeys_.emplace(std::string(key), defaultValue);
+            cachedValueByRemoteConfigKeys_.emplace(std::string(key), CachedSetting{std::nullopt, defaultValue});
             return defaultValue;
         }
-        if (const double* number = std::get_if<double>(&found->second)) return *number;
-        const std::string& text = std::get<std::string>(found->second);
+        if (found->second.number) return *found->second.number;
+        const std::string text = found->second.text.value_or("");
         std::optional<double> number = decimalNumber(text);
         if (number && convert) number = convert(*number);
         if (number && *number >= minValue && *number <= maxValue) {
@@ -596,7 +596,7 @@ double APMRemoteConfig::numberFromCacheWithKey(std::string_view key, double defa
         } else {
             refused = text;
         }
-        found->second = result;
+        found->second.number = result;
     }
     // Logged once: the default now stands in the cache for the refused text.
     if (refused) {
@@ -629,8 +629,7 @@ std::optional<std::string> APMRemoteConfig::cachedStringValueForKey(const std::s
     std::lock_guard lock(mutex_);
     auto found = cachedValueByRemoteConfigKeys_.find(key);
     if (found == cachedValueByRemoteConfigKeys_.end()) return std::nullopt;
-    if (const double* number = std::get_if<double>(&found->second)) return Value(*number).stringValue();
-    return std::get<std::string>(found->second);
+    return found->second.text;
 }
 
 bool APMRemoteConfig::flagFromCacheWithKey(std::string_view key, std::int32_t defaultValue) {

@@ -18,7 +18,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 class APMEManager;
@@ -165,9 +164,8 @@ public:
     // The setting holds milliseconds; bounds, default and result are seconds.
     double timeIntervalInSecondsFromCacheWithKey(std::string_view key, double defaultValue, double maxValue,
                                                  double minValue);
-    // The text of what the cache holds under `key`: the setting's text, or the number a typed
-    // reader put in its place (a time setting then reads in seconds); nothing for a key it
-    // does not hold. Event-editing programs read settings this way.
+    // The setting's text as the configuration gave it; nothing for a key it does not hold.
+    // Event-editing programs read settings this way.
     std::optional<std::string> cachedStringValueForKey(const std::string& key) const;
 
     // Settings (seconds for intervals).
@@ -236,8 +234,13 @@ public:
     APMRemoteConfig() = default;
 
 private:
-    // A setting as the configuration gave it (text), or its number once a typed reader read it.
-    using CachedSetting = std::variant<std::string, double>;
+    // A setting as the configuration gave it (text, none for a key it does not hold) and, once a
+    // typed reader read it, the number that reader settled on. The text stays as given, so that
+    // what a program reads does not depend on which getter ran first.
+    struct CachedSetting {
+        std::optional<std::string> text;
+        std::optional<double> number;
+    };
     using Converter = std::function<std::optional<double>(double)>;
     // By key, found from the getters' literals without making a string each time.
     using SettingCache = std::map<std::string, CachedSetting, std::less<>>;
