@@ -8,6 +8,7 @@
 #include "engine/OEDefaultMenuSectionsFactory.h"
 #include "engine/OEMainMenu.h"
 #include "gallery/DownloadedImagesCount.h"
+#include "media/MediaPlayerController.h"
 #include "config/AppInfo.h"
 #include "config/OEConfigFactory.h"
 #include "platform/dispatch/DispatchGroup.h"
@@ -93,6 +94,7 @@ bool OECore::initializeWithConfig(const std::shared_ptr<OEConfig>& config, const
     setupIdleManager();
     setupDownlloadsCounter();
     setupReminders();
+    setupMediaPlayer();
     setupLikesManager();
     sendFavorites();
     return true;
@@ -215,8 +217,9 @@ void OECore::applicationWillResignActive(UIApplication&) {
     RemindManager::sharedRemindManager()->suspend();
 }
 
-// None of the engine's present services works on in the background.
-void OECore::applicationDidEnterBackground(UIApplication&) {}
+void OECore::applicationDidEnterBackground(UIApplication&) {
+    if (mediaPlayer_ && mediaPlayer_->isPlaying()) startPlayerBackgroundTask();
+}
 
 void OECore::applicationWillEnterForeground(UIApplication&) {
     LaunchReminderManager::instance()->appEnterForeground();
@@ -224,6 +227,7 @@ void OECore::applicationWillEnterForeground(UIApplication&) {
 
 void OECore::applicationDidBecomeActive(UIApplication&) {
     RemindManager::sharedRemindManager()->resume();
+    stopPlayerBackgroundTask();
 }
 
 void OECore::applicationWillTerminate(UIApplication&) {

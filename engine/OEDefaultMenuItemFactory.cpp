@@ -14,6 +14,7 @@
 std::shared_ptr<OEDefaultMenuItemFactory> OEDefaultMenuItemFactory::make() {
     auto factory = std::make_shared<OEDefaultMenuItemFactory>();
     factory->setScreenConstructor(OEMenuScreen::Gallery, &ViewControllersConstructor::constructGalleryViewController);
+    factory->setScreenConstructor(OEMenuScreen::MediaLibrary, &ViewControllersConstructor::constructMediaPLayerController);
     return factory;
 }
 

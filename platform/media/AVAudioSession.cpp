@@ -46,6 +46,11 @@ void AVAudioSession::setActivationFailure(NSErrorPtr error) {
     activationFailure_ = std::move(error);
 }
 
+bool AVAudioSession::hasForcedFailures() const {
+    std::lock_guard lock(mutex_);
+    return categoryFailure_ || activationFailure_;
+}
+
 void AVAudioSession::reset() {
     std::lock_guard lock(mutex_);
     category_ = AVAudioSessionCategorySoloAmbient;

@@ -25,6 +25,7 @@ public:
     // Test hooks: the next setCategory / setActive fails with `error` (empty: succeeds again).
     void setCategoryFailure(NSErrorPtr error);
     void setActivationFailure(NSErrorPtr error);
+    bool hasForcedFailures() const;
     // Back to the solo-ambient category, inactive, no failures (between tests).
     void reset();
 

@@ -94,10 +94,12 @@ TEST(DefaultMenuCompositionTest, TheMainSectionComesFirstTitledAfterTheApplicati
 TEST(DefaultMenuCompositionTest, RowsWhoseScreenCannotBeBuiltAreLeftOut) {
     auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle("Ostrel", config("images.sqlite", "media.sqlite", 2));
     EXPECT_TRUE(factory->factory()->canConstruct(OEMenuScreen::Gallery));
-    EXPECT_EQ(mainTitles(*factory), texts({"GalleryMenu"}));
+    EXPECT_TRUE(factory->factory()->canConstruct(OEMenuScreen::MediaLibrary));
+    EXPECT_EQ(mainTitles(*factory), texts({"GalleryMenu", "MediaLibrary"}));
     factory->factory()->setScreenConstructor(OEMenuScreen::Famous, [] { return UIViewController::make(); });
-    EXPECT_EQ(mainTitles(*factory), texts({"GalleryMenu", "Famous"}));
+    EXPECT_EQ(mainTitles(*factory), texts({"GalleryMenu", "MediaLibrary", "Famous"}));
     factory->factory()->setScreenConstructor(OEMenuScreen::Gallery, nullptr);
+    factory->factory()->setScreenConstructor(OEMenuScreen::MediaLibrary, nullptr);
     EXPECT_EQ(mainTitles(*factory), texts({"Famous"}));
 }
 
