@@ -61,9 +61,9 @@ void wireSlider(const std::shared_ptr<UIView>& owner, OEProgressView* protocol, 
 }  // namespace
 
 MediaPlayerControllsView::MediaPlayerControllsView() : UIView(CGRectMake(0, 0, 320, 64)) {
-    rewind_ = imageButton("rewind", CGRectMake(20, 10, 44, 44));
+    rewind_ = imageButton("media_prev", CGRectMake(20, 10, 44, 44));
     play_ = imageButton("play", CGRectMake(138, 10, 44, 44));
-    forward_ = imageButton("forward", CGRectMake(256, 10, 44, 44));
+    forward_ = imageButton("media_next", CGRectMake(256, 10, 44, 44));
     loop_ = imageButton("r", CGRectMake(79, 10, 44, 44));
     shuffle_ = imageButton("s", CGRectMake(197, 10, 44, 44));
 }
@@ -110,11 +110,11 @@ MediaPlayerControlsPadView::MediaPlayerControlsPadView() : UIView(CGRectMake(0, 
         background_->setImage(bar->resizableImageWithCapInsets(UIEdgeInsetsMake(0, third, 0, third)));
     }
     addSubview(background_);
-    rewind_ = imageButton("rewind", CGRectMake(20, 26, 44, 44));
+    rewind_ = imageButton("media_prev", CGRectMake(20, 26, 44, 44));
     loop_ = imageButton("r", CGRectMake(72, 26, 44, 44));
     play_ = imageButton("play", CGRectMake(124, 26, 44, 44));
     shuffle_ = imageButton("s", CGRectMake(176, 26, 44, 44));
-    forward_ = imageButton("forward", CGRectMake(228, 26, 44, 44));
+    forward_ = imageButton("media_next", CGRectMake(228, 26, 44, 44));
     slider_ = UISlider::initWithFrame(CGRectMake(340, 48, 330, 31));
     elapsed_ = label(CGRectMake(284, 53, 50, 20), 12);
     remaining_ = label(CGRectMake(680, 53, 60, 20), 12);

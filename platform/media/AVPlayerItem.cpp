@@ -87,6 +87,7 @@ void AVPlayerItem::loaded(std::shared_ptr<MediaByteSource> source, std::unique_p
         if (rate_ > 0) {
             anchorClock_ = Clock::now();
             anchorFrames_ = position_;
+            ticks_ = 0;
             ++generation_;
             scheduleTickLocked();
         }
@@ -205,6 +206,7 @@ void AVPlayerItem::setRate(float rate) {
         ++generation_;
         anchorClock_ = Clock::now();
         anchorFrames_ = position_;
+        ticks_ = 0;
         if (rate_ > 0 && status_ == AVPlayerItemStatus::ReadyToPlay) scheduleTickLocked();
         player = player_.lock();
     }
@@ -224,6 +226,7 @@ void AVPlayerItem::seek(CMTime time) {
         position_ = std::min(static_cast<std::int64_t>(std::llround(seconds * sampleRate_)), durationFramesLocked());
         anchorClock_ = Clock::now();
         anchorFrames_ = position_;
+        ticks_ = 0;
         ++generation_;
         std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
         queue_->async([weak, seconds] {
@@ -239,10 +242,10 @@ void AVPlayerItem::seek(CMTime time) {
 void AVPlayerItem::scheduleTickLocked() {
     std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
     const std::uint64_t generation = generation_;
-    // Counted from the anchor, so block boundaries fall on exact multiples of the block.
-    const double elapsed = std::max(0.0, Clock::now() - anchorClock_);
-    const double next = std::floor(elapsed / kOutputBlockSeconds + 1e-6) + 1;
-    queue_->afterDeadline(anchorClock_ + next * kOutputBlockSeconds, [weak, generation] {
+    // Counted in whole blocks from the anchor, so block boundaries fall on exact multiples of
+    // the block (clock times since 1970 are too coarse to divide back into blocks).
+    ++ticks_;
+    queue_->afterDeadline(anchorClock_ + static_cast<double>(ticks_) * kOutputBlockSeconds, [weak, generation] {
         if (auto self = weak.lock()) self->render(generation);
     });
 }
@@ -261,8 +264,9 @@ void AVPlayerItem::render(std::uint64_t generation) {
         channels = channels_;
         trackID = trackID_;
         limit = durationFramesLocked();
-        const auto target = anchorFrames_ + static_cast<std::int64_t>(
-                                                std::floor((Clock::now() - anchorClock_) * sampleRate + 1e-6));
+        // To the frame nearest the clock: its reading carries far less than a frame of error.
+        const auto target =
+            anchorFrames_ + static_cast<std::int64_t>(std::llround((Clock::now() - anchorClock_) * sampleRate));
         want = std::max<std::int64_t>(0, std::min(target, limit) - from);
         const bool complete = source_ && source_->isComplete();
         if (!complete) {

@@ -109,6 +109,7 @@ private:
     std::uint64_t generation_ = 0;
     double anchorClock_ = 0;
     std::int64_t anchorFrames_ = 0;
+    std::uint64_t ticks_ = 0;  // output blocks scheduled since the anchor
     std::int64_t outputFrames_ = 0;
     std::shared_ptr<AVAudioMix> mix_;
     std::function<void(const AVAudioOutputBlock&)> tap_;

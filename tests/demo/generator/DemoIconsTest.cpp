@@ -40,6 +40,13 @@ const Expected kExpected[] = {
     {"action", 22, 22, true},        {"button_hd", 30, 22, true},     {"button_hd_up", 30, 22, true},
     {"slide", 22, 22, true},         {"pause_slide", 22, 22, true},   {"i", 22, 22, true},
     {"favorite_on", 22, 22, true},   {"favorite_off", 22, 22, true},
+    {"play", 30, 30, true},          {"paused", 30, 30, true},        {"media_prev", 30, 30, true},
+    {"media_next", 30, 30, true},    {"r", 30, 30, false},            {"r_up", 30, 30, true},
+    {"r.1", 30, 30, true},           {"s", 30, 30, false},            {"s_up", 30, 30, true},
+    {"menu_media", 22, 22, true},    {"media_download", 22, 22, true}, {"media_cancel", 22, 22, true},
+    {"media_download_bar", 22, 22, true}, {"media_plus", 22, 22, true}, {"playlist", 22, 22, true},
+    {"note", 60, 60, true},          {"note_add", 60, 60, true},      {"bar_ipad", 60, 96, false},
+    {"airPlayBtn", 22, 22, false},   {"airPlayBtn_up", 22, 22, true},
 };
 
 int alphaAt(const UIImage& image, int x, int y) {

@@ -94,6 +94,17 @@ TEST_F(AVPlayerTest, PlayingAdvancesOnTheClockOnlyWhileTheRateIsOne) {
     EXPECT_NEAR(seconds(player->currentTime()), 1.5, 1e-9);
 }
 
+TEST_F(AVPlayerTest, BlocksFollowTheClockAtTodaysReadingsToo) {
+    // Seconds since 1970 leave a clock reading a few tenths of a microsecond of precision.
+    Clock::setManual(1'796'630'286.200280);
+    auto player = readyPlayer(MediaTestFiles::phrases());
+    player->play();
+    advance(0.3);
+    advance(0.7);
+    EXPECT_NEAR(seconds(player->currentTime()), 1.0, 1e-9);
+    EXPECT_EQ(player->currentItem()->outputFrames(), 44100);
+}
+
 TEST_F(AVPlayerTest, PeriodicObserversFireEveryWholeIntervalAndOnJumpsUntilRemoved) {
     auto player = readyPlayer(MediaTestFiles::phrases());
     std::vector<double> times;
