@@ -22,10 +22,7 @@ std::shared_ptr<MediaPlayer> MediaPlayer::make(std::shared_ptr<const MediaContex
 MediaPlayer::~MediaPlayer() { stopPlaying(); }
 
 void MediaPlayer::setIdleHold(bool hold) {
-    if (!context_->idle) return;
-    // While the player is being destroyed its hold counts as released already.
-    auto self = weak_from_this().lock();
-    if (self) context_->idle->setIdleTimerDisabled(hold, self);
+    if (context_->idle) context_->idle->setIdleTimerDisabled(hold, idleHolder_);
 }
 
 bool MediaPlayer::mayStream() const {
@@ -54,12 +51,19 @@ bool MediaPlayer::setItem(const std::shared_ptr<MediaPlayerItem>& item) {
         item->setBuffering(false);
         return false;
     }
-    player_ = AVPlayer::playerWithPlayerItem(playerItem);
+    auto player = AVPlayer::playerWithPlayerItem(playerItem);
+    player_ = player;
     std::weak_ptr<MediaPlayer> weak = std::static_pointer_cast<MediaPlayer>(shared_from_this());
     const unsigned options = NSKeyValueObservingOptionNew | NSKeyValueObservingOptionInitial;
-    statusObservation_ = player_->addObserver("status", options, [weak](const std::string&) {
+    statusObservation_ = player->addObserver("status", options, [weak](const std::string&) {
         if (auto self = weak.lock()) self->statusChanged();
     });
+    // The initial report of a track that failed already has dropped the player.
+    if (player_ != player) {
+        player->removeObserver(statusObservation_);
+        statusObservation_ = nullptr;
+        return false;
+    }
     rangesObservation_ = player_->addObserver("currentItem.loadedTimeRanges", options, [weak](const std::string&) {
         if (auto self = weak.lock()) self->loadedRangesChanged();
     });

@@ -41,6 +41,8 @@ public:
     CMTime duration() const { return getDuration(); }
     // The item's duration once the platform player is ready, else zero.
     CMTime getDuration() const;
+    // What keeps the screen awake while the player plays (its hold in the idle-timer manager).
+    const std::shared_ptr<NSObject>& idleHolder() const { return idleHolder_; }
     // The platform player of the current track (none before one, after stop and for a refused track).
     const std::shared_ptr<AVPlayer>& player() const { return player_; }
 
@@ -79,4 +81,6 @@ private:
     std::shared_ptr<NSObject> endObserver_;
     bool isPaused_ = true;
     float volume_ = 1.0f;
+    // Holds the screen lock for the player, so that the player can let go as it is destroyed.
+    const std::shared_ptr<NSObject> idleHolder_ = std::make_shared<NSObject>();
 };

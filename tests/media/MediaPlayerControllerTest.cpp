@@ -55,9 +55,16 @@ protected:
         NSRunLoop::mainRunLoop()->runUntilIdle();
         return done;
     }
-    // Plays the current track to its end (3 s compositions).
+    // Plays the current track to its end (3 s compositions), once every byte of it has come.
     void playToTheEnd() {
         ASSERT_TRUE(ready());
+        ASSERT_TRUE(pump([&] {
+            const auto& p = controller_->mediaPlayer()->player();
+            if (!p) return false;
+            const auto ranges = p->currentItem()->loadedTimeRanges();
+            return !ranges.empty() &&
+                   CMTimeGetSeconds(ranges[0].duration) >= CMTimeGetSeconds(controller_->mediaPlayer()->getDuration());
+        }));
         advance(3.2);
         NSRunLoop::mainRunLoop()->runUntilIdle();
     }

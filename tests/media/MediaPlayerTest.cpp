@@ -59,7 +59,7 @@ protected:
         NSRunLoop::mainRunLoop()->runUntilIdle();
         return done;
     }
-    bool screenKeptAwake() { return context()->idle->isHeldBy(player_); }
+    bool screenKeptAwake() { return context()->idle->isHeldBy(player_->idleHolder()); }
 
     std::shared_ptr<DB_CompositionsSource> source_;
     std::shared_ptr<MediaPlayer> player_;
@@ -102,6 +102,12 @@ TEST_F(MediaPlayerTest, ATrackOnTheDevicePlaysWithoutTheNetworkAndKeepsTheScreen
 }
 
 TEST_F(MediaPlayerTest, AStreamedTrackBuffersUntilReadyAndThenReportsItsItemAgain) {
+    // A slow body, so that the track is surely still loading when the player has set it.
+    ContentServerFault slow;
+    slow.kind = ContentServerFault::Kind::Slow;
+    slow.piece = 8192;
+    slow.delay = std::chrono::milliseconds(50);
+    server().setFault("/data/ostrelmedia/m4a/mozart/rondo alla turca.m4a", slow);
     auto item = track(5);
     EXPECT_TRUE(player_->setItem(item));
     EXPECT_TRUE(item->buffering());
@@ -109,6 +115,10 @@ TEST_F(MediaPlayerTest, AStreamedTrackBuffersUntilReadyAndThenReportsItsItemAgai
     ASSERT_TRUE(pump([&] { return !item->buffering(); }));
     EXPECT_EQ(reports_->itemsSet, (std::vector<std::string>{"5", "5"}));
     ASSERT_EQ(player_->player()->status(), AVPlayerStatus::ReadyToPlay);
+    ASSERT_TRUE(pump([&] {
+        const auto ranges = player_->player()->currentItem()->loadedTimeRanges();
+        return !ranges.empty() && CMTimeGetSeconds(ranges[0].duration) >= CMTimeGetSeconds(player_->getDuration());
+    }));
     player_->startPlay();
     advance(3.5);
     EXPECT_EQ(reports_->ends, 1);
