@@ -198,7 +198,16 @@ TEST_F(AVPlayerTest, TheMixGainAppliesFromTheNextBlock) {
 }
 
 TEST_F(AVPlayerTest, KeyValueObserversGetTheInitialValueAtOnceAndLaterChangesOnTheMainQueue) {
-    auto player = playerFor(NSURL::fileURLWithPath(MediaTestFiles::phrases()));
+    // A slow stream, still loading when the observer comes.
+    auto server = MediaTestFiles::startServer();
+    ASSERT_TRUE(server);
+    const std::string path = MediaTestFiles::serverPath(MediaTestFiles::phrases());
+    ContentServerFault slow;
+    slow.kind = ContentServerFault::Kind::Slow;
+    slow.piece = 1024;
+    slow.delay = std::chrono::milliseconds(30);
+    server->setFault(path, slow);
+    auto player = playerFor(NSURL::URLWithString(server->host() + path));
     std::vector<long> statuses;
     auto token = player->addObserver("status", NSKeyValueObservingOptionNew | NSKeyValueObservingOptionInitial,
                                      [&](const std::string&) { statuses.push_back(static_cast<long>(player->status())); });
