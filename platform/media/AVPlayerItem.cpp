@@ -14,6 +14,7 @@
 #include "platform/net/NSURL.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 std::shared_ptr<AVPlayerItem> AVPlayerItem::playerItemWithAsset(std::shared_ptr<AVAsset> asset) {
@@ -52,8 +53,19 @@ void AVPlayerItem::startLoading() {
         source_ = source;
     }
     std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
-    source->setProgressHandler([weak] {
-        if (auto self = weak.lock()) self->sourceProgressed();
+    // The network thread reports while it holds its transfer: the item is looked at on its own
+    // queue instead, so that its last release never happens there (closing the source then
+    // would call back into the transfer). One look is pending at a time.
+    auto pending = std::make_shared<std::atomic<bool>>(false);
+    std::weak_ptr<DispatchQueue> queue = queue_;
+    source->setProgressHandler([weak, queue, pending] {
+        if (pending->exchange(true)) return;
+        auto target = queue.lock();
+        if (!target) return;
+        target->async([weak, pending] {
+            pending->store(false);
+            if (auto self = weak.lock()) self->sourceProgressed();
+        });
     });
     // The load holds the source, not the item: dropping the item closes the source, which ends
     // a load that waits for bytes.
