@@ -5,16 +5,9 @@
 // bundle with a 50 MB subcategory name.
 #include "app/AppDelegate.h"
 #include "demo/generator/DemoGenerator.h"
-#include "engine/OECore.h"
-#include "platform/foundation/NSBundle.h"
-#include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
-#include "platform/services/RURAdi.h"
-#include "platform/ui/UIAppearance.h"
-#include "platform/ui/UIApplication.h"
-#include "platform/ui/UIImage.h"
 #include "simulator/SimSession.h"
-#include "uikit/LaunchReminderManager.h"
+#include "tests/fixtures/DemoLaunch.h"
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -77,21 +70,7 @@ const Scratch& scratch() {
     return made;
 }
 
-void useBundle(bool hugeName) {
-    NSBundle::setMainBundlePath(hugeName ? scratch().hugeNameBundle : scratch().bundle);
-}
-
-// What a new process would not remember; the files (home, bundle) stay.
-void forgetProcess() {
-    NSUserDefaults::resetStandardUserDefaults();
-    OECore::resetInstance();
-    LaunchReminderManager::resetInstance();
-    RURAdi::reset();
-    UIAppearance::reset();
-    UIApplication::sharedApplication()->reset();
-    NSBundle::resetCaches();
-    UIImage::clearNamedCache();
-}
+void useBundle(bool hugeName) { DemoLaunch::useBundle(hugeName ? scratch().hugeNameBundle : scratch().bundle); }
 
 double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
@@ -105,7 +84,7 @@ std::string newHome(int number) {
 
 // One launch up to the first screen laid out and displayed; the time taken, in seconds.
 double launchOnce() {
-    forgetProcess();
+    DemoLaunch::forgetProcess();
     SimSession session(/*pad=*/false);
     const auto start = now();
     if (!session.launch(AppDelegate::registeredName())) {

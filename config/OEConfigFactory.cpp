@@ -6,6 +6,7 @@
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/NSUserDefaults.h"
 
 #include <cstdio>
 
@@ -52,7 +53,17 @@ std::shared_ptr<OEConfig> OEConfigFactory::makeConfig() const {
 
 std::shared_ptr<OEAppConfig> OEConfigFactory::makeAppConfig() const {
     const std::string newsUrl = host_ + "/newappstest.plist";
-    return makeAppConfigWithLikesIdentifer(likesIdentifer_, famousIdentifer_, newsUrl, AppInfo::articlesStyle());
+    auto app = makeAppConfigWithLikesIdentifer(likesIdentifer_, famousIdentifer_, newsUrl, AppInfo::articlesStyle());
+    // The fixed services where a deployment (or a demo run) points them.
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    auto configured = [&defaults](const char* key, const char* fallback) {
+        const std::string value = defaults->stringForKey(key);
+        return value.empty() ? std::string(fallback) : value;
+    };
+    app->setFamousServer(configured(OEAppConfig::kFamousServerKey, OEAppConfig::kDefaultFamousServer));
+    app->setWebSite(configured(OEAppConfig::kWebSiteKey, OEAppConfig::kDefaultWebSite));
+    app->setDocumentHost(configured(OEAppConfig::kDocumentHostKey, OEAppConfig::kDefaultDocumentHost));
+    return app;
 }
 
 std::shared_ptr<OEAppConfig> OEConfigFactory::makeAppConfigWithLikesIdentifer(const std::string& likesIdentifer,

@@ -25,16 +25,20 @@ NSErrorPtr likesErrorWithDescription(const std::string& description) {
 
 NSErrorPtr likesWrongResultFormatError() { return requestWrongResultFormatError(kLikesSubdomain); }
 
-NSErrorPtr likesHTTPStatusError(long statusCode) {
+NSErrorPtr requestHTTPStatusError(long statusCode, const std::string& subdomain) {
     return NSError::errorWithDomain(
-        errorDomainWithSubdomain(kLikesSubdomain), OERequestErrorHTTPStatus,
+        errorDomainWithSubdomain(subdomain), OERequestErrorHTTPStatus,
         {{NSLocalizedDescriptionKey, Value(NSString::format("The server answered with status %ld.", statusCode))}});
 }
+
+NSErrorPtr likesHTTPStatusError(long statusCode) { return requestHTTPStatusError(statusCode, kLikesSubdomain); }
 
 NSErrorPtr famousPaintigsErrorWithDescription(const std::string& description) {
     return requestErrorWithDescription(description, kFamousSubdomain);
 }
 
 NSErrorPtr famousWrongResultFormatError() { return requestWrongResultFormatError(kFamousSubdomain); }
+
+NSErrorPtr famousHTTPStatusError(long statusCode) { return requestHTTPStatusError(statusCode, kFamousSubdomain); }
 
 }  // namespace NSErrorOERequest

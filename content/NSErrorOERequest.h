@@ -22,6 +22,8 @@ std::string errorDomainWithSubdomain(const std::string& subdomain);
 NSErrorPtr requestErrorWithDescription(const std::string& description, const std::string& subdomain);
 // Code 0, "Wrong result format".
 NSErrorPtr requestWrongResultFormatError(const std::string& subdomain);
+// Code 2, "The server answered with status <status>."
+NSErrorPtr requestHTTPStatusError(long statusCode, const std::string& subdomain);
 
 NSErrorPtr likesErrorWithDescription(const std::string& description);
 NSErrorPtr likesWrongResultFormatError();
@@ -29,6 +31,7 @@ NSErrorPtr likesWrongResultFormatError();
 NSErrorPtr likesHTTPStatusError(long statusCode);
 NSErrorPtr famousPaintigsErrorWithDescription(const std::string& description);
 NSErrorPtr famousWrongResultFormatError();
+NSErrorPtr famousHTTPStatusError(long statusCode);
 
 inline constexpr const char* kLikesSubdomain = "likesrequest";
 inline constexpr const char* kFamousSubdomain = "famousrquest";

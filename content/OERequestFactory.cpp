@@ -46,10 +46,10 @@ std::shared_ptr<OERequest> OERequestFactory::getPopularRequest() const {
 }
 
 std::string OERequestFactory::famousApiURL() const {
-    const std::string identifier = config_ && config_->app() ? config_->app()->famousIdentifier() : "";
-    return NSString::format("%@?app_id=%@",
-                            "https://norvane.com/ostrelEngine/gallery_popular_pictures/api/get_app_texts.php",
-                            identifier);
+    const auto& app = config_ ? config_->app() : nullptr;
+    const std::string identifier = app ? app->famousIdentifier() : "";
+    const std::string server = app ? app->famousServer() : OEAppConfig::kDefaultFamousServer;
+    return NSString::format("%@%@?app_id=%@", server, kFamousPath, identifier);
 }
 
 std::shared_ptr<OERequest> OERequestFactory::getFamous() const { return OERequest::initWithString(famousApiURL()); }

@@ -28,9 +28,10 @@ public:
     // The 100 most liked, most liked first.
     std::shared_ptr<OERequest> getPopularRequest() const;
 
-    // "<famous-texts endpoint>?app_id=<famous identifier>"; the endpoint is the maker's
-    // fixed address, not the configured server.
+    // "<famous server><kFamousPath>?app_id=<famous identifier>"; the famous server is the
+    // maker's (the application configuration's famousServer), not the content server.
     std::string famousApiURL() const;
+    static constexpr const char* kFamousPath = "/ostrelEngine/gallery_popular_pictures/api/get_app_texts.php";
     std::shared_ptr<OERequest> getFamous() const;
 
     static constexpr long kPopularCount = 100;

@@ -7,6 +7,7 @@
 #include "content/tempDataSource.h"
 #include "engine/OEDefaultMenuSectionsFactory.h"
 #include "engine/OEMainMenu.h"
+#include "engine/ViewControllersConstructor.h"
 #include "gallery/DownloadedImagesCount.h"
 #include "media/MediaPlayerController.h"
 #include "config/AppInfo.h"
@@ -148,6 +149,19 @@ void OECore::sendFavorites() {
         // The outcome is not looked at: what failed is sent again at the next launch.
         likes->postLikesForIdentifiers(identifiers, [upload](const NSErrorPtr&) { upload->leave(); });
     });
+}
+
+std::shared_ptr<TextServer> OECore::textServer() {
+    if (!textServer_ && initialized_ && config_->database() && !config_->database()->textDBName().empty())
+        textServer_ = TextServer::initWithContext(appContext());
+    return textServer_;
+}
+
+TextsContext OECore::textsContext() {
+    return TextsContext{galleryContext(), textServer(),
+                        [](const std::shared_ptr<UIViewController>& controller, bool fullscreen) {
+                            ViewControllersConstructor::showController(controller, fullscreen);
+                        }};
 }
 
 bool OECore::hasImages() const {

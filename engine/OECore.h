@@ -11,6 +11,7 @@
 #include "gallery/GalleryContext.h"
 #include "media/MediaPlayerViewController.h"
 #include "media/MusicContext.h"
+#include "texts/TextsContext.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/ui/UIApplication.h"
 
@@ -68,6 +69,12 @@ public:
     GalleryContext galleryContext() const {
         return GalleryContext{appContext(), resourceLoader_, likesManager_, downloadsCounter_, idleManager_};
     }
+
+    // The texts database's model, made on first use (on the main thread); empty before start-up
+    // and without a texts database.
+    std::shared_ptr<TextServer> textServer();
+    // What the text, article and famous-post screens are handed.
+    TextsContext textsContext();
 
     std::shared_ptr<DownloadsCounter> downloadsCounter() const { return downloadsCounter_; }
     void setDownloadsCounter(std::shared_ptr<DownloadsCounter> counter) { downloadsCounter_ = std::move(counter); }
@@ -159,6 +166,7 @@ private:
     std::shared_ptr<FileSystem> fileSystem_ = std::make_shared<FileSystem>();
     std::shared_ptr<ResourceLoader> resourceLoader_;
     std::shared_ptr<DownloadsCounter> downloadsCounter_;
+    std::shared_ptr<TextServer> textServer_;
     std::string appId_;
     bool initialized_ = false;
     bool startScreenShown_ = false;

@@ -5,6 +5,7 @@
 #include "engine/OECore.h"
 #include "engine/OEMainMenu.h"
 #include "gallery/AllImagesDownloader.h"
+#include "platform/foundation/NSString.h"
 #include "platform/ui/UIAlertAction.h"
 #include "uikit/UIViewControllerOpenAdUrl.h"
 #include "engine/ViewControllersConstructor.h"
@@ -15,6 +16,9 @@ std::shared_ptr<OEDefaultMenuItemFactory> OEDefaultMenuItemFactory::make() {
     auto factory = std::make_shared<OEDefaultMenuItemFactory>();
     factory->setScreenConstructor(OEMenuScreen::Gallery, &ViewControllersConstructor::constructGalleryViewController);
     factory->setScreenConstructor(OEMenuScreen::MediaLibrary, &ViewControllersConstructor::constructMediaPLayerController);
+    factory->setScreenConstructor(OEMenuScreen::Famous, &ViewControllersConstructor::constructFamousController);
+    factory->setScreenConstructor(OEMenuScreen::Articles, &ViewControllersConstructor::constructArticlesController);
+    factory->setScreenConstructor(OEMenuScreen::Texts, &ViewControllersConstructor::constructTextsController);
     return factory;
 }
 
@@ -52,6 +56,41 @@ std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeFamousItem() co
 
 std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeArticlesItem() const {
     return makeCenterItem(OEMenuScreen::Articles, "Articles", "famous_paintings");
+}
+
+std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeTextsItem() const {
+    return makeCenterItem(OEMenuScreen::Texts, "TEXTS_TITLE", "texts");
+}
+
+std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeUrlItemWithTitle(
+    const std::string& title, const std::string& imageName, const std::string& url, const std::string& badge,
+    bool needsMenuReload, std::function<void()> afterClickAction) const {
+    return OEMenuSectionItem::initWithTitle(
+        title, imageName, badge,
+        [url, needsMenuReload, afterClickAction = std::move(afterClickAction)](const std::shared_ptr<OEMainMenu>& menu) {
+            ViewControllersConstructor::showBrowser(url);
+            if (afterClickAction) afterClickAction();
+            if (needsMenuReload && menu) menu->reloadData();
+        });
+}
+
+std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeOtherAppsItem(const std::string& webSite) const {
+    return makeUrlItemWithTitle(OECoreString("More Apps"), "other_apps",
+                                localizedUrlWithFormat(NSString::stringByReplacingOccurrencesOfString(webSite, "%", "%%") +
+                                                       "/more%@.html"),
+                                "", false, nullptr);
+}
+
+std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeWebSiteItem(const std::string& webSite) const {
+    return makeUrlItemWithTitle(OECoreString("Web site"), "website", webSite, "", false, nullptr);
+}
+
+std::string OEDefaultMenuItemFactory::localizedUrlWithFormat(const std::string& format) {
+    const auto locale = OECore::hasInstance() ? OECore::instance()->locale() : nullptr;
+    std::string language = "en";
+    if (locale && locale->isRussian()) language = "";
+    else if (locale && locale->isEnglish()) language = locale->languageStr();
+    return NSString::format(format, language);
 }
 
 std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeSettingsItem() const {

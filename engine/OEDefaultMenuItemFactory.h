@@ -11,14 +11,15 @@
 class UIViewController;
 
 // The screens a menu row can put into the centre of the side menu.
-enum class OEMenuScreen { Gallery, MediaLibrary, Famous, Articles };
+enum class OEMenuScreen { Gallery, MediaLibrary, Famous, Articles, Texts };
 
 class OEDefaultMenuItemFactory : public NSObject {
 public:
     using ScreenConstructor = std::function<std::shared_ptr<UIViewController>()>;
 
-    // Knows the gallery (ViewControllersConstructor::constructGalleryViewController); the
-    // other screens join when their constructors are installed.
+    // Knows the gallery, the famous paintings, the articles and the texts (their
+    // ViewControllersConstructor operations); the other screens join when their constructors are
+    // installed.
     static std::shared_ptr<OEDefaultMenuItemFactory> make();
 
     // Builds a new screen each time it is called; an empty one removes the screen.
@@ -32,6 +33,8 @@ public:
     std::shared_ptr<OEMenuSectionItem> makeCompositionsItem() const;
     std::shared_ptr<OEMenuSectionItem> makeFamousItem() const;
     std::shared_ptr<OEMenuSectionItem> makeArticlesItem() const;
+    // "TEXTS_TITLE" / "texts": the texts browser in the centre.
+    std::shared_ptr<OEMenuSectionItem> makeTextsItem() const;
     // "Download All Images" / "download": asks, then downloads every missing picture.
     std::shared_ptr<OEMenuSectionItem> makeDownloadAllItem() const;
     // "Attention" with "Do you realy want to download all images?", "Download" and "Cancel";
@@ -40,6 +43,21 @@ public:
     static void downloadAllActionFromController(const std::shared_ptr<UIViewController>& controller);
     // "Settings" / "settings": presents the settings screen.
     std::shared_ptr<OEMenuSectionItem> makeSettingsItem() const;
+
+    // A row that presents the in-app browser on `url`, then runs `afterClickAction` (when given)
+    // and, when asked, reloads the menu. An empty badge means none.
+    std::shared_ptr<OEMenuSectionItem> makeUrlItemWithTitle(const std::string& title, const std::string& imageName,
+                                                            const std::string& url, const std::string& badge,
+                                                            bool needsMenuReload,
+                                                            std::function<void()> afterClickAction) const;
+    // "More Apps" / "other_apps": the browser on the maker's more-applications page,
+    // "<webSite>/more<language>.html".
+    std::shared_ptr<OEMenuSectionItem> makeOtherAppsItem(const std::string& webSite) const;
+    // "Web site" / "website": the browser on the maker's web site.
+    std::shared_ptr<OEMenuSectionItem> makeWebSiteItem(const std::string& webSite) const;
+    // The format with the page language in its one "%@": "" for Russian, the language code for
+    // English, "en" for any other language (and before the engine has its localisations).
+    static std::string localizedUrlWithFormat(const std::string& format);
 
 private:
     std::shared_ptr<OEMenuSectionItem> makeCenterItem(OEMenuScreen screen, const std::string& titleKey,

@@ -16,7 +16,19 @@ std::vector<std::shared_ptr<OEMenuSection>> OEDefaultMenuSectionsFactory::makeIt
     std::vector<std::shared_ptr<OEMenuSection>> sections{mainSection()};
     if (auto secondary = secondarySection(); !secondary->items().empty()) sections.push_back(std::move(secondary));
     sections.push_back(settingsSection());
+    sections.push_back(supportSection());
     return sections;
+}
+
+std::shared_ptr<OEMenuSection> OEDefaultMenuSectionsFactory::supportSection() const {
+    std::vector<std::shared_ptr<OEMenuSectionItem>> items;
+    const std::string webSite =
+        config_ && config_->app() ? config_->app()->webSite() : std::string(OEAppConfig::kDefaultWebSite);
+    if (factory_) {
+        items.push_back(factory_->makeOtherAppsItem(webSite));
+        items.push_back(factory_->makeWebSiteItem(webSite));
+    }
+    return OEMenuSection::initWithTitle(OECoreString("More"), std::move(items));
 }
 
 std::shared_ptr<OEMenuSection> OEDefaultMenuSectionsFactory::settingsSection() const {
@@ -36,6 +48,7 @@ std::shared_ptr<OEMenuSection> OEDefaultMenuSectionsFactory::mainSection() const
     if (factory_ && database && !database->mediaDBName().empty()) add(factory_->makeCompositionsItem());
     if (factory_ && app && app->articlesStyle() == 2) add(factory_->makeFamousItem());
     if (factory_ && app && app->articlesStyle() == 1) add(factory_->makeArticlesItem());
+    if (factory_ && database && !database->textDBName().empty()) add(factory_->makeTextsItem());
     return OEMenuSection::initWithTitle(title_, std::move(items));
 }
 

@@ -25,16 +25,19 @@ public:
     void setDownloadsCounter(std::shared_ptr<DownloadsCounter> counter) { downloadsCounter_ = std::move(counter); }
 
     // The main section, always, even with no rows; then "Additional" when it has a row; then
-    // the "Settings" section.
+    // the "Settings" and "More" sections.
     std::vector<std::shared_ptr<OEMenuSection>> makeItems() override;
 
     // Gallery with an images database, media library with a media database, famous paintings
-    // with articles style 2, articles with style 1; each only when its screen can be built.
+    // with articles style 2, articles with style 1, texts with a texts database; each only when
+    // its screen can be built.
     std::shared_ptr<OEMenuSection> mainSection() const;
     // "Download All Images" while a picture is missing.
     std::shared_ptr<OEMenuSection> secondarySection() const;
     // "Settings" with its one row.
     std::shared_ptr<OEMenuSection> settingsSection() const;
+    // "More": the maker's more-applications page and web site, in the in-app browser.
+    std::shared_ptr<OEMenuSection> supportSection() const;
 
 private:
     std::string title_;

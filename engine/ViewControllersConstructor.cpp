@@ -11,6 +11,13 @@
 #include "gallery/UIDBViewController_iPhone.h"
 #include "gallery/UISettings.h"
 #include "platform/foundation/Diagnostics.h"
+#include "platform/net/NSURL.h"
+#include "texts/LocalArticlesList.h"
+#include "texts/TextEngineRoot_iPad.h"
+#include "texts/TextEngineRoot_iPhone.h"
+#include "texts/UIArticlesListViewController.h"
+#include "texts/UIFamousTableViewController.h"
+#include "uikit/MinibrowserViewController.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UINavigationController.h"
@@ -86,6 +93,47 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() {
     auto searchLoader = Loader::loaderWithDBEntry(dbEntry::defaultEntry(config->database()), context.app);
     source->setSearch(SQL_Search_2fields::sqlSearchWithLoader(searchLoader, field1, field2));
     return browser;
+}
+
+std::shared_ptr<UIViewController> ViewControllersConstructor::constructFamousController() {
+    const auto engine = OECore::instance();
+    if (!engine->isInitialized()) {
+        Diagnostics::note("The famous paintings cannot be built before the engine has started.");
+        return nullptr;
+    }
+    return detailsControllerWithController(
+        UIFamousTableViewController::initWithStyle(UITableViewStyleGrouped, engine->textsContext()));
+}
+
+std::shared_ptr<UIViewController> ViewControllersConstructor::constructArticlesController() {
+    const auto engine = OECore::instance();
+    if (!engine->isInitialized()) {
+        Diagnostics::note("The articles cannot be built before the engine has started.");
+        return nullptr;
+    }
+    auto context = engine->textsContext();
+    auto list = LocalArticlesList::initWithLocale(context.app());
+    return detailsControllerWithController(UIArticlesListViewController::initWithDataList(list, std::move(context)));
+}
+
+std::shared_ptr<UIViewController> ViewControllersConstructor::constructTextsController() {
+    const auto engine = OECore::instance();
+    if (!engine->isInitialized()) {
+        Diagnostics::note("The texts cannot be built before the engine has started.");
+        return nullptr;
+    }
+    auto context = engine->textsContext();
+    if (isPad()) return detailsControllerWithController(TextEngineRoot_iPad::initWithContext(std::move(context)));
+    return detailsControllerWithController(TextEngineRoot_iPhone::initWithContext(std::move(context)));
+}
+
+void ViewControllersConstructor::showBrowser(const std::string& url) {
+    const auto engine = OECore::instance();
+    if (!engine->isInitialized()) {
+        Diagnostics::note("The browser cannot be shown before the engine has started.");
+        return;
+    }
+    showController(MinibrowserViewController::initWithURL(NSURL::URLWithString(url), engine->appContext()));
 }
 
 void ViewControllersConstructor::showSettings() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 class UIViewController;
@@ -25,9 +26,19 @@ public:
     // controller; empty, with a sentence, without a player.
     [[nodiscard]] static std::shared_ptr<UIViewController> constructMediaPLayerController();
 
+    // The famous-paintings posts (a grouped list), the articles of the current language over the
+    // articles database, and the texts browser (phone or pad variant), each wrapped for the
+    // device; empty, with a sentence, before the engine has started.
+    [[nodiscard]] static std::shared_ptr<UIViewController> constructFamousController();
+    [[nodiscard]] static std::shared_ptr<UIViewController> constructArticlesController();
+    [[nodiscard]] static std::shared_ptr<UIViewController> constructTextsController();
+
     // Presents the settings screen in a navigation controller; nothing, with a sentence, before
     // the engine has started.
     static void showSettings();
+    // Presents the in-app browser on the address in a navigation controller; nothing, with a
+    // sentence, before the engine has started.
+    static void showBrowser(const std::string& url);
 
     // The controller in a new navigation controller; on a pad (idiom exactly 1) that in a
     // split controller as well.

@@ -13,7 +13,7 @@
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIScreen.h"
-#include "platform/ui/UIWebView.h"
+#include "platform/web/WKWebView.h"
 #include "uikit/UIColorHex.h"
 #include "uikit/UIViewControllerOpenAdUrl.h"
 
@@ -51,7 +51,7 @@ void UIInfoView::loadView() {
     root->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
     const CGSize size = root->bounds().size;
     const CGFloat barTop = size.height - kButtonBarHeight;
-    webView_ = UIWebView::initWithFrame({{0, 0}, {size.width, barTop}});
+    webView_ = WKWebView::initWithFrame({{0, 0}, {size.width, barTop}});
     webView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
     root->addSubview(webView_);
 

@@ -15,7 +15,7 @@
 
 class UIButton;
 class UILabel;
-class UIWebView;
+class WKWebView;
 
 class UIInfoView : public UIViewController, public MFMailComposeViewControllerDelegate {
 public:
@@ -42,7 +42,7 @@ public:
     void setAuthor(const std::string& author) { author_ = author; }
 
     std::int64_t curAlign() const { return curAlign_; }
-    const std::shared_ptr<UIWebView>& webView() const { return webView_; }
+    const std::shared_ptr<WKWebView>& webView() const { return webView_; }
     const std::shared_ptr<UIButton>& alignButton() const { return alignButton_; }
     const std::shared_ptr<UIButton>& fontZoomOutButton() const { return fontZoomOutButton_; }
     const std::shared_ptr<UIButton>& fontZoomInButton() const { return fontZoomInButton_; }
@@ -74,7 +74,7 @@ private:
     std::string text_;
     std::string author_;
     std::int64_t curAlign_ = kAlignLeft;
-    std::shared_ptr<UIWebView> webView_;
+    std::shared_ptr<WKWebView> webView_;
     std::shared_ptr<UIButton> alignButton_;
     std::shared_ptr<UIButton> fontZoomOutButton_;
     std::shared_ptr<UIButton> fontZoomInButton_;

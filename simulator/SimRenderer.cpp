@@ -129,8 +129,10 @@ void drawImage(cairo_t* cr, const std::shared_ptr<UIImage>& image, const CGRect&
 void drawLines(cairo_t* cr, const std::vector<std::string>& lines, const std::shared_ptr<UIFont>& font,
                const std::shared_ptr<UIColor>& color, const CGRect& box, NSTextAlignment alignment, double alpha) {
     if (lines.empty() || !font) return;
-    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL,
-                           font->isBold() ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    // A font named by family (a page's) is looked up by that family; the system font is sans-serif.
+    const std::string& family = font->familyName();
+    cairo_select_font_face(cr, family.empty() || family[0] == '.' ? "sans-serif" : family.c_str(),
+                           CAIRO_FONT_SLANT_NORMAL, font->isBold() ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, font->pointSize());
     setColor(cr, color ? color : UIColor::blackColor(), alpha);
     const double lineHeight = font->lineHeight();

@@ -34,8 +34,10 @@
 #include "platform/ui/UIToolbar.h"
 #include "platform/ui/UITouch.h"
 #include "platform/ui/UIViewController.h"
-#include "platform/ui/UIWebView.h"
 #include "platform/ui/UIWindow.h"
+#include "platform/web/WKWebLinkView.h"
+#include "platform/web/WKWebTextView.h"
+#include "platform/web/WKWebView.h"
 
 #include <algorithm>
 #include <charconv>
@@ -346,11 +348,18 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         if (bar->isFirstResponder()) t += " (typing)";
         return t;
     }
+    if (auto link = std::dynamic_pointer_cast<WKWebLinkView>(view)) {
+        numbered = true;
+        skipChildren = true;
+        texts = {link->linkText()};
+        return "link " + quoted(link->linkText());
+    }
     if (auto button = std::dynamic_pointer_cast<UIButton>(view)) {
         numbered = true;
         skipChildren = true;
         std::string t = button->currentTitle();
         if (t.empty() && button->currentImage()) t = "image " + button->currentImage()->name();
+        if (t.empty() && button->currentBackgroundImage()) t = "image " + button->currentBackgroundImage()->name();
         if (t.empty() && isInfoButton(*button)) t = "info";
         texts = {t};
         std::string out = "button " + quoted(t);
@@ -399,13 +408,21 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         texts = labelTexts(view, window);
         return "control";
     }
-    if (auto label = std::dynamic_pointer_cast<UILabel>(view)) return label->text().empty() ? "" : quoted(label->text());
-    if (auto web = std::dynamic_pointer_cast<UIWebView>(view)) {
-        skipChildren = true;
-        // One screen line: paragraphs run on.
-        std::string text = web->text();
+    if (auto block = std::dynamic_pointer_cast<WKWebTextView>(view)) {
+        // One screen line: the lines of a paragraph run on. The size is in the points style
+        // sheets write, then the family and alignment the page set.
+        std::string text = block->text();
         std::replace(text.begin(), text.end(), '\n', ' ');
-        return text.empty() ? "" : "page " + quoted(text);
+        std::string set = numberText(std::round(block->cssPointSize() * 10) / 10) + "pt";
+        if (!block->textStyle().fontFamily.empty()) set += " " + block->textStyle().fontFamily;
+        if (!block->alignmentName().empty()) set += ", " + block->alignmentName();
+        return (block->headingLevel() ? "heading " : "page ") + quoted(text) + " (" + set + ")";
+    }
+    if (auto label = std::dynamic_pointer_cast<UILabel>(view)) return label->text().empty() ? "" : quoted(label->text());
+    if (auto web = std::dynamic_pointer_cast<WKWebView>(view)) {
+        // Its address, then its page below it.
+        return "web " + screenful(web->URL().empty() ? "(nothing loaded)" : web->URL()) +
+               (web->isLoading() ? " (loading)" : "");
     }
     if (auto image = std::dynamic_pointer_cast<UIImageView>(view)) {
         auto img = image->currentImage();

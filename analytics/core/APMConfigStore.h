@@ -34,6 +34,9 @@ public:
     virtual void removeObjectForKey(const Value& key) = 0;
     virtual void clearAllData() = 0;
     virtual void synchronize() = 0;
+    // A count that moves whenever the stored values may have changed, by whoever changed them;
+    // nothing when the store cannot tell. Readers that keep values in memory compare it.
+    virtual std::optional<std::uint64_t> changeStamp() const { return std::nullopt; }
 
 protected:
     // A string, number, array, dictionary, date or data.

@@ -9,6 +9,7 @@
 #include "platform/foundation/NSString.h"
 
 #include <algorithm>
+#include <array>
 
 namespace {
 
@@ -53,6 +54,36 @@ const std::shared_ptr<NSRegularExpression>& nameCharacterExpression() {
 }
 
 
+// Names and values are nearly always ASCII: then each byte is one character, and neither
+// length nor characters need decoding.
+bool isASCII(std::string_view text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+}
+
+std::size_t characterCount(std::string_view text) { return isASCII(text) ? text.size() : NSString::utf32Length(text); }
+
+// ASCII letters, digits and the underscore.
+constexpr std::array<bool, 128> kASCIINameCharacters = [] {
+    std::array<bool, 128> table{};
+    for (int c = 0; c < 128; ++c) {
+        table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    }
+    return table;
+}();
+
+// Every character a name character, decoding only text that is not ASCII.
+bool hasOnlyNameCharacters(std::string_view text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x80) return std::ranges::all_of(NSString::toUTF32(text), APMDataTypeValidator::isNameCharacter);
+        if (!kASCIINameCharacters[byte]) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool APMDataTypeValidator::isLetter(char32_t c) {
@@ -74,18 +105,19 @@ bool APMDataTypeValidator::hasReservedPrefixes(const std::string& name) {
 
 bool APMDataTypeValidator::isValidString(const Value& object, std::int64_t minLength, std::int64_t maxLength,
                                          std::int64_t type, std::int64_t* failureCode) {
-    auto monitor = APMMeasurementMonitor();
     const bool valueType = type == kEventParameterValue || type == kUserPropertyValue;
     const std::int64_t level = valueType ? 3 : 0;
     if (object.isNull()) {
-        monitor->logWithLevel(level, 13001, label(type) + " is required and can't be nil");
+        APMMeasurementMonitor()->logWithLevel(level, 13001, label(type) + " is required and can't be nil");
         return fail(failureCode, kMissing);
     }
     if (!object.isString()) {
-        monitor->logWithLevel(level, 13000, label(type) + " must be of type NSString", object);
+        APMMeasurementMonitor()->logWithLevel(level, 13000, label(type) + " must be of type NSString", object);
         return fail(failureCode, kWrongType);
     }
-    const auto length = static_cast<std::int64_t>(NSString::utf32Length(object.string()));
+    const auto length = static_cast<std::int64_t>(characterCount(object.string()));
+    if (length >= minLength && length <= maxLength) return true;
+    auto monitor = APMMeasurementMonitor();
     if (length == 0 && minLength >= 1) {
         if (!valueType) monitor->logWithLevel(level, 13001, label(type) + " is required and can't be empty");
         return fail(failureCode, kMissing);
@@ -109,13 +141,10 @@ bool APMDataTypeValidator::isValidString(const Value& object, std::int64_t minLe
 bool APMDataTypeValidator::isValidInternalName(const Value& name, std::int64_t maxLength, std::int64_t type,
                                                std::int64_t* failureCode) {
     if (!isValidString(name, 1, maxLength, type, failureCode)) return false;
-    for (char32_t c : NSString::toUTF32(name.string())) {
-        if (!isNameCharacter(c)) {
-            APMMeasurementMonitor()->logWithLevel(0, 13002,
-                                                  label(type) + " must contain only letters, numbers, or underscores",
-                                                  name);
-            return fail(failureCode, kInvalidCharacters);
-        }
+    if (!hasOnlyNameCharacters(name.string())) {
+        APMMeasurementMonitor()->logWithLevel(0, 13002, label(type) + " must contain only letters, numbers, or underscores",
+                                              name);
+        return fail(failureCode, kInvalidCharacters);
     }
     return true;
 }
@@ -123,8 +152,10 @@ bool APMDataTypeValidator::isValidInternalName(const Value& name, std::int64_t m
 bool APMDataTypeValidator::isValidPublicName(const Value& name, std::int64_t maxLength, std::int64_t type,
                                              std::int64_t* failureCode) {
     if (!isValidInternalName(name, maxLength, type, failureCode)) return false;
-    const std::u32string characters = NSString::toUTF32(name.string());
-    if (characters.empty() || !isLetter(characters.front())) {
+    const std::string& text = name.string();
+    std::size_t at = 0;
+    // A valid name is not empty.
+    if (!isLetter(static_cast<unsigned char>(text[0]) < 0x80 ? static_cast<char32_t>(text[0]) : NSString::nextCodePoint(text, at))) {
         APMMeasurementMonitor()->logWithLevel(0, 13003, label(type) + " must start with a letter", name);
         return fail(failureCode, kInvalidCharacters);
     }

@@ -49,8 +49,8 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
     sqliteStore_ = store;
     forgetKeptAnswers();
     std::weak_ptr<APMDatabase> weak = weakSelf<APMDatabase>();
-    sqliteStore_->setChangeObserver([weak](const char* table, bool inserted) {
-        if (auto database = weak.lock()) database->tableChanged(table, inserted);
+    sqliteStore_->setChangeObserver([weak](const char* table, bool inserted, std::int64_t rowID) {
+        if (auto database = weak.lock()) database->tableChanged(table, inserted, rowID);
     });
     // Measurement data takes the cheaper commit (see APMSqliteStore::useWriteAheadLog); a file
     // that cannot switch goes on with its rollback journal.
@@ -117,9 +117,11 @@ void APMDatabase::forgetKeptAnswers() {
     storedMetadataFingerprint_.reset();
     storedEventNames_.clear();
     writtenDailyCounts_.reset();
+    rawEventRowIDs_.reset();
+    storedUserAttributes_.reset();
 }
 
-void APMDatabase::tableChanged(const char* table, bool inserted) {
+void APMDatabase::tableChanged(const char* table, bool inserted, std::int64_t rowID) {
     if (!table) {
         forgetKeptAnswers();
         return;
@@ -131,12 +133,19 @@ void APMDatabase::tableChanged(const char* table, bool inserted) {
         storedEventNames_.clear();
     } else if (name == "app_metadata") {
         writtenDailyCounts_.reset();
-        if (dailyCountsWriteReachedRow_) dailyCountsWriteReachedRow_ = true;
     } else if (name == "queue") {
         uploadFacts_.queueEmpty.reset();
         uploadFacts_.realtimeBundles.reset();
         uploadFacts_.latestBundleTime.reset();
+    } else if (name == "user_attributes") {
+        storedUserAttributes_.reset();
     } else if (name == "raw_events") {
+        if (inserted && rawEventRowIDs_) {
+            auto& span = *rawEventRowIDs_;
+            span = span ? std::pair(std::min(span->first, rowID), std::max(span->second, rowID)) : std::pair(rowID, rowID);
+        } else {
+            rawEventRowIDs_.reset();
+        }
         if (inserted && insertingRawEvent_) {
             const auto [timestamp, realtime] = *insertingRawEvent_;
             uploadFacts_.rawEventsEmpty = false;
@@ -152,14 +161,14 @@ void APMDatabase::tableChanged(const char* table, bool inserted) {
     }
 }
 
-std::optional<bool> APMDatabase::keptBoolean(std::optional<bool>& kept, const std::string& query, NSErrorPtr* error,
+std::optional<bool> APMDatabase::keptBoolean(std::optional<bool>& kept, const char* query, NSErrorPtr* error,
                                              bool fixedText) {
     if (kept && sqliteStore_) return kept;
     kept = booleanForQuery(query, {}, error, fixedText);
     return kept;
 }
 
-std::optional<double> APMDatabase::keptDouble(std::optional<std::optional<double>>& kept, const std::string& query,
+std::optional<double> APMDatabase::keptDouble(std::optional<std::optional<double>>& kept, const char* query,
                                               NSErrorPtr* error) {
     if (kept && sqliteStore_) return *kept;
     NSErrorPtr queryError;

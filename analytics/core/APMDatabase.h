@@ -109,6 +109,9 @@ public:
 
     [[nodiscard]] bool insertIfNotExistsRawEventMetadata(const std::shared_ptr<APMPBMeasurementBundle>& metadata,
                                                          NSErrorPtr* error);
+    // The same for metadata already encoded, with its fingerprint (apm_64LSBMD5 of the bytes).
+    [[nodiscard]] bool insertIfNotExistsRawEventMetadata(const NSData& bytes, std::int64_t fingerprint,
+                                                         NSErrorPtr* error);
     [[nodiscard]] std::shared_ptr<APMPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(
         std::int64_t fingerprint, NSErrorPtr* error);
     [[nodiscard]] bool deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fingerprint, NSErrorPtr* error);
@@ -289,13 +292,13 @@ private:
         std::optional<bool> realtimeBundles;
         std::optional<std::optional<double>> latestBundleTime;
     };
-    void tableChanged(const char* table, bool inserted);
+    void tableChanged(const char* table, bool inserted, std::int64_t rowID);
     void forgetKeptAnswers();
-    // A kept answer, else the query's (kept when it succeeded).
-    [[nodiscard]] std::optional<bool> keptBoolean(std::optional<bool>& kept, const std::string& query,
-                                                  NSErrorPtr* error, bool fixedText = false);
-    [[nodiscard]] std::optional<double> keptDouble(std::optional<std::optional<double>>& kept,
-                                                   const std::string& query, NSErrorPtr* error);
+    // A kept answer, else the query's (kept when it succeeded). The query text is made only when run.
+    [[nodiscard]] std::optional<bool> keptBoolean(std::optional<bool>& kept, const char* query, NSErrorPtr* error,
+                                                  bool fixedText = false);
+    [[nodiscard]] std::optional<double> keptDouble(std::optional<std::optional<double>>& kept, const char* query,
+                                                   NSErrorPtr* error);
 
     std::shared_ptr<APMSqliteStore> sqliteStore_;
     std::shared_ptr<APMPersistedConfig> persistedConfig_;
@@ -305,11 +308,15 @@ private:
     std::optional<std::int64_t> storedMetadataFingerprint_;
     // Names with a readable aggregate row, while the events table stays as it was.
     std::unordered_set<std::string> storedEventNames_;
-    // The daily counts last written, while the app metadata row stays as written; and whether
-    // the write in progress reached the row.
+    // The daily counts last written, while the app metadata row stays as written.
     std::shared_ptr<APMDailyCounts> writtenDailyCounts_;
-    std::optional<bool> dailyCountsWriteReachedRow_;
     // The raw event insertRawEvent is writing: its timestamp and real-time mark.
     std::optional<std::pair<double, bool>> insertingRawEvent_;
+    // The lowest and highest rowid of raw_events (nothing inside for an empty table), while the
+    // table only gains rows: inserted rowids are folded in, anything else forgets it.
+    std::optional<std::optional<std::pair<std::int64_t, std::int64_t>>> rawEventRowIDs_;
+    // Every user attribute row, oldest first, while user_attributes stays as it was: each event
+    // carries them in its metadata.
+    std::optional<std::vector<std::shared_ptr<APMUserAttribute>>> storedUserAttributes_;
     SequenceChecker sequenceChecker_{"APMDatabase"};
 };

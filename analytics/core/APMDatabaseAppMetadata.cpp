@@ -108,19 +108,24 @@ bool APMDatabase::updateDailyCounts(const std::shared_ptr<APMDailyCounts>& daily
                          "Received empty daily counts for getting dictionary representation")) {
         return false;
     }
-    const Row row = {{"day", Value(dailyCounts->day())},
-                     {"daily_conversions_count", Value(dailyCounts->conversionsCount())},
-                     {"daily_events_count", Value(dailyCounts->allEventsCount())},
-                     {"daily_public_events_count", Value(dailyCounts->publicEventsCount())},
-                     {"daily_error_events_count", Value(dailyCounts->errorEventsCount())},
-                     {"daily_real_time_conversion_events_count", Value(dailyCounts->realtimeCount())}};
-    dailyCountsWriteReachedRow_ = false;
-    const bool updated = updateDataType(row, "app_metadata", "rowid", Value("1"), error);
-    if (updated && *dailyCountsWriteReachedRow_) {
+    if (!requireStore(error)) return false;
+    // Written after every event: one kept statement, which also tells whether the row was there
+    // (instead of counting it first).
+    static const std::string kUpdate =
+        "UPDATE app_metadata SET day=?,daily_conversions_count=?,daily_events_count=?,daily_public_events_count=?,"
+        "daily_error_events_count=?,daily_real_time_conversion_events_count=? WHERE rowid=?";
+    const std::optional<std::int64_t> changed = sqliteStore_->changesForStatement(
+        kUpdate,
+        {Value(dailyCounts->day()), Value(dailyCounts->conversionsCount()), Value(dailyCounts->allEventsCount()),
+         Value(dailyCounts->publicEventsCount()), Value(dailyCounts->errorEventsCount()),
+         Value(dailyCounts->realtimeCount()), Value("1")},
+        error);
+    const bool updated =
+        changed && APMCheckSuccess(*changed > 0, error, APMErrorFailedPrecondition, "Failed to update record. Item doesn't exist");
+    if (updated) {
         writtenDailyCounts_ = APMDailyCounts::initWithDay(dailyCounts->day(), dailyCounts->conversionsCount(),
                                                           dailyCounts->allEventsCount(), dailyCounts->publicEventsCount(),
                                                           dailyCounts->errorEventsCount(), dailyCounts->realtimeCount());
     }
-    dailyCountsWriteReachedRow_.reset();
     return updated;
 }

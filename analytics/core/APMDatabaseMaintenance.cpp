@@ -98,15 +98,23 @@ std::optional<std::int64_t> APMDatabase::deleteRawEventsOverAbsoluteLimit(NSErro
     // The delete walks the table from its newest row; while the rowids of the oldest and the
     // newest row span no more rows than are kept, there is nothing beyond them to delete. Each
     // end on its own is one lookup; both in one aggregate would read the whole table.
-    NSErrorPtr spanError;
-    auto span = sqliteStore_->numberForQuery(
-        "SELECT (SELECT max(rowid) FROM raw_events) - (SELECT min(rowid) FROM raw_events) + 1", {}, &spanError);
-    if (!span) {
-        if (!spanError) return 0;  // an empty table
-        setError(error, spanError);
-        return std::nullopt;
+    // Asked before every event, the two ends are kept and the inserted rows folded into them.
+    if (!rawEventRowIDs_) {
+        NSErrorPtr spanError;
+        auto ends = sqliteStore_->recordsForQuery(
+            "SELECT (SELECT min(rowid) FROM raw_events) AS first, (SELECT max(rowid) FROM raw_events) AS last", {},
+            &spanError);
+        if (!ends || ends->size() != 1) {
+            setError(error, spanError);
+            return std::nullopt;
+        }
+        const Value& first = ends->front().get("first");
+        const Value& last = ends->front().get("last");
+        rawEventRowIDs_.emplace();
+        if (first.isNumber() && last.isNumber()) *rawEventRowIDs_ = std::pair(first.longLongValue(), last.longLongValue());
     }
-    if (span->longLongValue() <= keep) return 0;
+    const auto& span = *rawEventRowIDs_;
+    if (!span || span->second - span->first + 1 <= keep) return 0;  // empty, or within the limit
     return sqliteStore_->deleteRecordsFromTableWithName(
         "raw_events", "rowid IN (SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT -1 OFFSET ?)", {Value(keep)},
         error);

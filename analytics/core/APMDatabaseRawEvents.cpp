@@ -74,11 +74,15 @@ bool APMDatabase::insertIfNotExistsRawEventMetadata(const std::shared_ptr<APMPBM
                                                     NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     const NSData bytes = metadata ? metadata->protoBuffer().value_or(NSData{}) : NSData{};
+    return insertIfNotExistsRawEventMetadata(bytes, bytes.empty() ? 0 : apm_64LSBMD5(bytes), error);
+}
+
+bool APMDatabase::insertIfNotExistsRawEventMetadata(const NSData& bytes, std::int64_t fingerprint, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(!bytes.empty(), error, APMErrorStorage,
                          "Received empty measurement bundle metadata for getting dictionary representation")) {
         return false;
     }
-    const std::int64_t fingerprint = apm_64LSBMD5(bytes);
     if (storedMetadataFingerprint_ == fingerprint && sqliteStore_) return true;
     if (queryRawEventsMetadataWithFingerprint(fingerprint, nullptr)) {
         storedMetadataFingerprint_ = fingerprint;
@@ -131,23 +135,22 @@ bool APMDatabase::insertRawEvent(const std::shared_ptr<APMEvent>& event, std::in
                          "Received empty event for inserting in the database")) {
         return false;
     }
-    auto record = APMRawEventData::initWithRawEvent(event, 0, metadataFingerprint);
-    auto proto = record ? event->protoEvent() : nullptr;
-    if (proto) APMPBMessageClearField(proto, APMPBEvent::kName);
-    auto data = proto ? proto->protoBuffer() : std::nullopt;
-    if (!APMCheckSuccess(data.has_value(), error, APMErrorStorage,
-                         "Received empty raw event data for getting dictionary representation")) {
-        return false;
-    }
-    const Row row = {{"name", Value(event->name())},
-                     {"timestamp", Value(event->timestamp())},
-                     {"metadata_fingerprint", Value(static_cast<long long>(metadataFingerprint))},
-                     {"data", Value(std::move(*data))},
-                     {"is_realtime", Value(isRealtime ? 1 : 0)}};
+    if (!requireStore(error)) return false;
+    // The stored message leaves the name out: the row has its own column.
+    NSData data = event->encodedProtoEvent(false);
+    static const std::string kInsert =
+        "INSERT OR REPLACE INTO raw_events (name, timestamp, metadata_fingerprint, data, is_realtime) "
+        "VALUES (?, ?, ?, ?, ?);";
     insertingRawEvent_ = {event->timestamp(), isRealtime};
-    const bool inserted = insertDataType(row, "raw_events", error);
+    const bool inserted = sqliteStore_
+                              ->changesForStatement(kInsert,
+                                                    {Value(event->name()), Value(event->timestamp()),
+                                                     Value(static_cast<long long>(metadataFingerprint)),
+                                                     Value(std::move(data)), Value(isRealtime ? 1 : 0)},
+                                                    error)
+                              .has_value();
     insertingRawEvent_.reset();
-    if (!inserted) tableChanged(nullptr, false);
+    if (!inserted) tableChanged(nullptr, false, 0);
     return inserted;
 }
 

@@ -86,22 +86,30 @@ std::optional<std::vector<std::shared_ptr<APMUserAttribute>>> APMDatabase::allLi
 std::optional<std::vector<std::shared_ptr<APMUserAttribute>>> APMDatabase::userAttributesIncludingInternal(
     bool includeInternal, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    auto objects = allDataTypesFromTableWithName("user_attributes", kUserAttributesLimit, error,
-                                                 [this](const Row& row, NSErrorPtr*) {
-                                                     return std::shared_ptr<NSObject>(userAttributeFromRow(row, nullptr));
-                                                 });
-    if (includeInternal && !objects) return std::nullopt;
+    // Every event reads them: the rows are kept (user attributes do not change once made) until
+    // the table changes.
+    if (!storedUserAttributes_ || !sqliteStore_) {
+        auto objects = allDataTypesFromTableWithName("user_attributes", kUserAttributesLimit, error,
+                                                     [this](const Row& row, NSErrorPtr*) {
+                                                         return std::shared_ptr<NSObject>(userAttributeFromRow(row, nullptr));
+                                                     });
+        if (includeInternal && !objects) return std::nullopt;
+        if (!objects) return std::vector<std::shared_ptr<APMUserAttribute>>{};
+        std::vector<std::shared_ptr<APMUserAttribute>> read;
+        read.reserve(objects->size());
+        for (auto& object : *objects) read.push_back(std::static_pointer_cast<APMUserAttribute>(std::move(object)));
+        storedUserAttributes_ = std::move(read);
+    }
+    if (includeInternal) return *storedUserAttributes_;
     std::vector<std::shared_ptr<APMUserAttribute>> attributes;
-    if (!objects) return attributes;
     const auto& publicNames = APMInternalUserPropertyNamesByPublicName();
-    for (auto& object : *objects) {
-        auto attribute = std::static_pointer_cast<APMUserAttribute>(object);
+    for (const auto& attribute : *storedUserAttributes_) {
         const std::string& name = attribute->name();
         if (!includeInternal &&
             (name.rfind('_', 0) == 0 || APMDataTypeValidator::hasReservedPrefixes(name) || publicNames.count(name))) {
             continue;
         }
-        attributes.push_back(std::move(attribute));
+        attributes.push_back(attribute);
     }
     return attributes;
 }

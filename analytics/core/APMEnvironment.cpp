@@ -5,29 +5,6 @@
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/Value.h"
 
-#include <mutex>
-
-namespace {
-
-std::mutex gMutex;
-std::function<bool()> gAppActiveProvider;
-
-}  // namespace
-
-bool APMIsAppActive() {
-    std::function<bool()> provider;
-    {
-        std::lock_guard<std::mutex> lock(gMutex);
-        provider = gAppActiveProvider;
-    }
-    return provider ? provider() : false;
-}
-
-void APMSetAppActiveProvider(std::function<bool()> provider) {
-    std::lock_guard<std::mutex> lock(gMutex);
-    gAppActiveProvider = std::move(provider);
-}
-
 bool APMIsActivePrewarm() {
     const auto environment = NSProcessInfo::processInfo()->environment();
     auto it = environment.find("ActivePrewarm");

@@ -21,20 +21,20 @@ void APMSetErrorWithContext(NSErrorPtr* error, std::int64_t code, const std::str
     if (error) *error = apm_errorWithCode(code, description, monitorContext);
 }
 
-bool APMCheckSuccess(bool flag, NSErrorPtr* error, std::int64_t code, const std::string& description) {
-    if (!flag) APMSetError(error, code, description);
+bool APMCheckSuccess(bool flag, NSErrorPtr* error, std::int64_t code, std::string_view description) {
+    if (!flag) APMSetError(error, code, std::string(description));
     return flag;
 }
 
-bool APMCheckNotNil(const Value& object, NSErrorPtr* error, std::int64_t code, const std::string& description) {
+bool APMCheckNotNil(const Value& object, NSErrorPtr* error, std::int64_t code, std::string_view description) {
     return APMCheckSuccess(!object.isNull(), error, code, description);
 }
 
-bool APMCheckNotNull(const void* pointer, NSErrorPtr* error, std::int64_t code, const std::string& description) {
+bool APMCheckNotNull(const void* pointer, NSErrorPtr* error, std::int64_t code, std::string_view description) {
     return APMCheckSuccess(pointer != nullptr, error, code, description);
 }
 
-bool APMCheckNonZero(std::int64_t value, NSErrorPtr* error, std::int64_t code, const std::string& description) {
+bool APMCheckNonZero(std::int64_t value, NSErrorPtr* error, std::int64_t code, std::string_view description) {
     return APMCheckSuccess(value != 0, error, code, description);
 }
 

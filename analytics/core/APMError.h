@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 inline constexpr const char* APMErrorDomain = "com.vizudi.vuv.measurement.ErrorDomain";
 inline constexpr const char* APMMonitorContextKey = "APMMonitorContext";
@@ -27,20 +28,21 @@ NSErrorPtr apm_errorWithCode(std::int64_t code, const std::string& description, 
 void APMSetError(NSErrorPtr* error, std::int64_t code, const std::string& description);
 void APMSetErrorWithContext(NSErrorPtr* error, std::int64_t code, const std::string& description,
                             const std::string& monitorContext);
-// Returns the flag; stores an error when it is false.
-[[nodiscard]] bool APMCheckSuccess(bool flag, NSErrorPtr* error, std::int64_t code, const std::string& description);
+// Returns the flag; stores an error when it is false. The checks run on every row and call,
+// so the description is copied only into an error.
+[[nodiscard]] bool APMCheckSuccess(bool flag, NSErrorPtr* error, std::int64_t code, std::string_view description);
 // True for a non-null value; stores an error otherwise.
 [[nodiscard]] bool APMCheckNotNil(const Value& object, NSErrorPtr* error, std::int64_t code,
-                                  const std::string& description);
+                                  std::string_view description);
 template <class T>
 [[nodiscard]] bool APMCheckNotNil(const std::shared_ptr<T>& object, NSErrorPtr* error, std::int64_t code,
-                                  const std::string& description) {
+                                  std::string_view description) {
     return APMCheckSuccess(object != nullptr, error, code, description);
 }
 [[nodiscard]] bool APMCheckNotNull(const void* pointer, NSErrorPtr* error, std::int64_t code,
-                                   const std::string& description);
+                                   std::string_view description);
 [[nodiscard]] bool APMCheckNonZero(std::int64_t value, NSErrorPtr* error, std::int64_t code,
-                                   const std::string& description);
+                                   std::string_view description);
 
 // The non-empty monitor contexts of the measurement errors among one log call's contexts,
 // in order, joined with commas.

@@ -7,6 +7,7 @@
 #include "analytics/proto/APMPBEvent.h"
 #include "analytics/proto/APMPBEventParam.h"
 #include "analytics/proto/APMPBFieldAccess.h"
+#include "analytics/proto/APMPBWire.h"
 
 #include <optional>
 
@@ -53,6 +54,42 @@ Value::Array paramProtosFromParameters(const Value::Dictionary& parameters, cons
     return protos;
 }
 
+// The same parameters as paramProtosFromParameters makes, written as their wire bytes
+// (field numbers of EventParam: name 1, string 2, int 3, double 5, items 6).
+void appendParams(NSData& out, std::uint32_t field, const Value::Dictionary& parameters, const std::string& eventName,
+                  bool nested) {
+    for (const auto& [name, object] : parameters) {
+        const APMValue* value = object.isObject() ? dynamic_cast<const APMValue*>(object.object().get()) : nullptr;
+        if (!value) {
+            APMMeasurementMonitor()->logWithLevel(2, 16005, "Invalid event param value. Event name, param name",
+                                                  Value(eventName), Value(name));
+            continue;
+        }
+        if (value->isArray() && nested) {
+            APMMeasurementMonitor()->logWithLevel(2, 16007,
+                                                  "Nested params cannot have more than 1 level. Event name, param name",
+                                                  Value(eventName), Value(name));
+            continue;
+        }
+        const std::size_t param = APMPBWire::openField(out, field);
+        APMPBWire::appendBytesField(out, 1, name);
+        if (value->isDouble()) {
+            APMPBWire::appendDoubleField(out, 5, value->doubleValue());
+        } else if (value->isInt64()) {
+            APMPBWire::appendInt64Field(out, 3, value->int64Value());
+        } else if (value->isString()) {
+            APMPBWire::appendBytesField(out, 2, *value->stringValue());
+        } else if (value->isArray()) {
+            for (const Value& item : *value->arrayValue()) {
+                const std::size_t itemParam = APMPBWire::openField(out, 6);
+                appendParams(out, 6, item.dictionary(), eventName, true);
+                APMPBWire::closeField(out, itemParam);
+            }
+        }
+        APMPBWire::closeField(out, param);
+    }
+}
+
 }  // namespace
 
 APMEvent::APMEvent(std::string origin, std::string name, double timestamp, double previousTimestamp,
@@ -71,8 +108,12 @@ std::shared_ptr<APMEvent> APMEvent::initWithOrigin(const std::string& origin, bo
         if (failure != APMDataTypeValidator::kNotForwardedOrigin) return nullptr;
         if (!APMDataTypeValidator::isValidInternalEventOrigin(Value(origin), nullptr)) return nullptr;
     }
-    if (isPublic && !APMDataTypeValidator::isValidPublicEventName(Value(name), nullptr)) return nullptr;
-    if (!APMDataTypeValidator::isValidInternalEventName(Value(name), nullptr)) return nullptr;
+    // A valid public name is a valid internal one (the same length, stricter characters).
+    const Value nameValue(name);
+    if (isPublic ? !APMDataTypeValidator::isValidPublicEventName(nameValue, nullptr)
+                 : !APMDataTypeValidator::isValidInternalEventName(nameValue, nullptr)) {
+        return nullptr;
+    }
     if (previousTimestamp > timestamp) {
         APMMeasurementMonitor()->logWithLevel(5, 16002,
                                               "Event created with previous timestamp after current timestamp");
@@ -249,6 +290,19 @@ std::shared_ptr<APMPBEvent> APMEvent::protoEvent() const {
     APMPBMessageSetInt64(message, APMPBEvent::kTimestampMillis, static_cast<std::int64_t>(timestamp_ * 1000.0));
     APMPBMessageSetArray(message, APMPBEvent::kParams, paramProtosFromParameters(parameters_, name_, false));
     return message;
+}
+
+NSData APMEvent::encodedProtoEvent(bool withName) const {
+    // Event fields in tag order: params 1, name 2, timestamp 3, previous timestamp 4.
+    NSData out;
+    out.reserve(64 + 32 * parameters_.size());
+    appendParams(out, 1, parameters_, name_, false);
+    if (withName) APMPBWire::appendBytesField(out, 2, name_);
+    APMPBWire::appendInt64Field(out, 3, static_cast<std::int64_t>(timestamp_ * 1000.0));
+    if (previousTimestamp_ > 2.220446049250313e-16) {
+        APMPBWire::appendInt64Field(out, 4, static_cast<std::int64_t>(previousTimestamp_ * 1000.0));
+    }
+    return out;
 }
 
 bool APMIsErrorEvent(const APMEvent& event) {

@@ -61,6 +61,9 @@ public:
     // The message form: name, times in truncated milliseconds (the previous one only when set),
     // and one parameter message per entry, array items nested one level.
     [[nodiscard]] std::shared_ptr<APMPBEvent> protoEvent() const;
+    // The bytes of that message (without its name unless asked for), written straight from the
+    // event: every stored event is encoded, and the message built first costs several times more.
+    [[nodiscard]] NSData encodedProtoEvent(bool withName) const;
 
     APMEvent(std::string origin, std::string name, double timestamp, double previousTimestamp,
              Value::Dictionary parameters);

@@ -16,7 +16,8 @@ namespace {
 constexpr std::int64_t kDefaultMaxPublicEventParams = 25;
 
 std::mutex gProviderMutex;
-std::function<std::int64_t()> gMaxPublicEventParamsProvider;
+// Shared, so a read copies a pointer rather than the function.
+std::shared_ptr<const std::function<std::int64_t()>> gMaxPublicEventParamsProvider;
 
 Value int64Value(std::int64_t number) { return Value(APMValue::initWithInt64(number)); }
 
@@ -77,17 +78,18 @@ std::shared_ptr<APMValue> sanitizeArrayParameter(const Value::Array& items, cons
 }  // namespace
 
 void APMSetMaxPublicEventParamsProvider(std::function<std::int64_t()> provider) {
+    auto shared = provider ? std::make_shared<const std::function<std::int64_t()>>(std::move(provider)) : nullptr;
     std::lock_guard<std::mutex> lock(gProviderMutex);
-    gMaxPublicEventParamsProvider = std::move(provider);
+    gMaxPublicEventParamsProvider = std::move(shared);
 }
 
 std::int64_t APMMaxPublicEventParams() {
-    std::function<std::int64_t()> provider;
+    std::shared_ptr<const std::function<std::int64_t()>> provider;
     {
         std::lock_guard<std::mutex> lock(gProviderMutex);
         provider = gMaxPublicEventParamsProvider;
     }
-    return provider ? provider() : kDefaultMaxPublicEventParams;
+    return provider ? (*provider)() : kDefaultMaxPublicEventParams;
 }
 
 bool APMHasScreenParameters(const Value::Dictionary& parameters) {
@@ -133,13 +135,17 @@ Value::Dictionary APMSanitizeEventParameters(const Value::Dictionary& parameters
     std::vector<std::string> removed;
     Value::Dictionary replacements;
     auto hasError = [&replacements] { return replacements.contains("_err"); };
+    // Values only turned into their typed form keep their key and place: set in place at the end
+    // rather than gathered into a dictionary of their own. The failure keys stay with the
+    // replacements, whose failure records look for them there.
+    std::vector<std::pair<const std::string*, Value>> converted;
+    converted.reserve(parameters.size());
 
     for (const auto& [name, object] : parameters) {
         std::int64_t failure = 0;
-        const bool validName =
-            isPublic ? APMDataTypeValidator::isValidPublicEventParameterName(Value(name), &failure) &&
-                           APMDataTypeValidator::isValidInternalEventParameterName(Value(name), &failure)
-                     : APMDataTypeValidator::isValidInternalEventParameterName(Value(name), &failure);
+        // The public checks hold the internal ones (the same length, stricter characters and values).
+        const bool validName = isPublic ? APMDataTypeValidator::isValidPublicEventParameterName(Value(name), &failure)
+                                        : APMDataTypeValidator::isValidInternalEventParameterName(Value(name), &failure);
         if (!validName) {
             removed.push_back(name);
             if (failure != 0 && !hasError()) {
@@ -174,7 +180,7 @@ Value::Dictionary APMSanitizeEventParameters(const Value::Dictionary& parameters
                     replaced = true;
                 }
             }
-        } else if (!APMDataTypeValidator::isValidInternalEventParameterValue(Value(value), &failure)) {
+        } else if (!isPublic && !APMDataTypeValidator::isValidInternalEventParameterValue(Value(value), &failure)) {
             valueRemoved = true;
         } else if (value->isArray() && !alreadyValue) {
             std::int64_t arrayFailure = 0;
@@ -196,17 +202,19 @@ Value::Dictionary APMSanitizeEventParameters(const Value::Dictionary& parameters
             }
             continue;
         }
-        if (!alreadyValue && !replaced) replacements.set(name, Value(value));
+        if (!alreadyValue && !replaced) {
+            if (name == "_err" || name == "_ev" || name == "_el") replacements.set(name, Value(value));
+            else converted.emplace_back(&name, Value(value));
+        }
     }
 
     Value::Dictionary result;
     if (removed.size() == parameters.size()) {
         result = std::move(replacements);
-    } else if (removed.empty() && replacements.empty()) {
-        result = parameters;
     } else {
         result = parameters;
         for (const std::string& name : removed) result.erase(name);
+        for (auto& [name, value] : converted) *result.find(*name) = std::move(value);
         for (const auto& [name, value] : replacements) result.set(name, value);
     }
 
@@ -221,7 +229,7 @@ Value::Dictionary APMSanitizeEventParameters(const Value::Dictionary& parameters
         }
     } else {
         const std::int64_t limit = APMMaxPublicEventParams();
-        if (APMCountPublicParameters(result, false) > limit) {
+        if (static_cast<std::int64_t>(result.size()) > limit && APMCountPublicParameters(result, false) > limit) {
             APMTrimPublicParameters(result, limit, false);
             APMSetErrorCodeIfAbsent(result, 5);
             APMMeasurementMonitor()->logWithLevel(

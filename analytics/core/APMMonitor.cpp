@@ -122,39 +122,46 @@ void APMMonitor::readSwitches() {
     }
 }
 
-void APMMonitor::logWithLevel(std::int64_t level, std::int64_t messageCode, const std::string& message) {
+void APMMonitor::logWithLevel(std::int64_t level, std::int64_t messageCode, std::string_view message) {
+    if (!wouldRecord(level)) return;
     logWithLevel(level, messageCode, message, Value::Array{});
 }
 
-void APMMonitor::logWithLevel(std::int64_t level, std::int64_t messageCode, const std::string& message,
+void APMMonitor::logWithLevel(std::int64_t level, std::int64_t messageCode, std::string_view message,
                               const Value& context) {
+    if (!wouldRecord(level)) return;
     logWithLevel(level, messageCode, message, Value::Array{context});
 }
 
-void APMMonitor::logWithLevel(std::int64_t level, std::int64_t messageCode, const std::string& message,
+void APMMonitor::logWithLevel(std::int64_t level, std::int64_t messageCode, std::string_view message,
                               const Value& context1, const Value& context2) {
+    if (!wouldRecord(level)) return;
     logWithLevel(level, messageCode, message, Value::Array{context1, context2});
 }
 
-void APMMonitor::logWithLevel(std::int64_t level, std::int64_t messageCode, const std::string& message,
+void APMMonitor::logWithLevel(std::int64_t level, std::int64_t messageCode, std::string_view message,
                               const Value& context1, const Value& context2, const Value& context3) {
+    if (!wouldRecord(level)) return;
     logWithLevel(level, messageCode, message, Value::Array{context1, context2, context3});
 }
 
-void APMMonitor::logWithLevel(std::int64_t level, std::int64_t messageCode, const std::string& message,
+bool APMMonitor::wouldRecord(std::int64_t level) const {
+    if (!isLoggableLevel(level) && !isMonitorableLevel(level)) return false;
+    return level < 8 || isVerboseLoggingEnabled();
+}
+
+void APMMonitor::logWithLevel(std::int64_t level, std::int64_t messageCode, std::string_view message,
                               const Value::Array& contexts) {
-    const bool loggable = isLoggableLevel(level);
-    const bool monitorable = isMonitorableLevel(level);
-    if (!loggable && !monitorable) return;
-    if (level >= 8 && !isVerboseLoggingEnabled()) return;
-    if (loggable) {
-        logToConsole(messageCode, stringWithLogMessage(message, level, contexts, encodeContexts()), level);
+    if (!wouldRecord(level)) return;
+    const std::string text(message);
+    if (isLoggableLevel(level)) {
+        logToConsole(messageCode, stringWithLogMessage(text, level, contexts, encodeContexts()), level);
     }
-    if (monitorable) {
+    if (isMonitorableLevel(level)) {
         std::string encoded = encodedStringWithContextArray(contexts, false);
         const std::string extra = APMMonitorContextFromContexts(contexts);
         if (!extra.empty()) encoded += "," + extra;
-        insertOrUpdateMonitoringDataWithMessage(message, encoded, level);
+        insertOrUpdateMonitoringDataWithMessage(text, encoded, level);
     }
 }
 

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 class APMMonitoringSampledData;
 class APMUserDefaults;
@@ -30,15 +31,15 @@ public:
 
     // The core call: prints when loggable, samples when monitorable. Contexts are any values;
     // measurement errors among them add their monitor contexts to the sample.
-    void logWithLevel(std::int64_t level, std::int64_t messageCode, const std::string& message,
+    // The message is copied only when the line is printed or sampled.
+    void logWithLevel(std::int64_t level, std::int64_t messageCode, std::string_view message,
                       const Value::Array& contexts);
-    void logWithLevel(std::int64_t level, std::int64_t messageCode, const std::string& message);
-    void logWithLevel(std::int64_t level, std::int64_t messageCode, const std::string& message,
-                      const Value& context);
-    void logWithLevel(std::int64_t level, std::int64_t messageCode, const std::string& message,
-                      const Value& context1, const Value& context2);
-    void logWithLevel(std::int64_t level, std::int64_t messageCode, const std::string& message,
-                      const Value& context1, const Value& context2, const Value& context3);
+    void logWithLevel(std::int64_t level, std::int64_t messageCode, std::string_view message);
+    void logWithLevel(std::int64_t level, std::int64_t messageCode, std::string_view message, const Value& context);
+    void logWithLevel(std::int64_t level, std::int64_t messageCode, std::string_view message, const Value& context1,
+                      const Value& context2);
+    void logWithLevel(std::int64_t level, std::int64_t messageCode, std::string_view message, const Value& context1,
+                      const Value& context2, const Value& context3);
 
     void setDebugModeEnabled(bool enabled);
     bool isDebugModeEnabled() const { return debugModeEnabled_.load(); }
@@ -61,6 +62,8 @@ public:
     void clearMonitoringData();
 
     bool isLoggableLevel(std::int64_t level) const;
+    // Whether a line of this level would be printed or sampled at all.
+    bool wouldRecord(std::int64_t level) const;
     void logToConsole(std::int64_t messageCode, const std::optional<std::string>& message, std::int64_t logLevel);
     void insertOrUpdateMonitoringDataWithMessage(const std::string& message, const std::string& encodedContext,
                                                  std::int64_t logLevel);

@@ -10,6 +10,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/SecureRandom.h"
 
+#include <algorithm>
 #include <mutex>
 
 namespace {
@@ -18,7 +19,18 @@ constexpr const char* kSuiteName = "com.vizudi.vuv.measurement";
 constexpr const char* kAnalyticsSuite = "APMAnalyticsSuiteName";
 constexpr const char* kAppSupportSwitchKey = "persistent_config_in_application_support_enabled";
 
-std::string key(const char* suffix) { return std::string("/vizudi/measurement/") + suffix; }
+// A setting's full key, made once per setting: settings are read on every event.
+template <std::size_t N>
+struct SettingName {
+    char text[N];
+    constexpr SettingName(const char (&name)[N]) { std::copy_n(name, N, text); }
+};
+
+template <SettingName name>
+const std::string& key() {
+    static const std::string full = std::string("/vizudi/measurement/") + name.text;
+    return full;
+}
 
 std::mutex gProviderMutex;
 APMPersistedConfig::StoreChoiceProvider gStoreChoiceProvider;
@@ -150,6 +162,29 @@ void APMPersistedConfig::runOnQueue(const std::function<void()>& block) {
     serialQueue_->sync(block);
 }
 
+Value APMPersistedConfig::storedObject(const std::string& key) {
+    // Read before the value: a change racing the read leaves the value under an older stamp,
+    // which the next reader sees moved.
+    const std::optional<std::uint64_t> stamp = userDefaults_->changeStamp();
+    if (stamp) {
+        std::lock_guard lock(keptMutex_);
+        if (keptStamp_ == stamp) {
+            if (auto found = kept_.find(key); found != kept_.end()) return found->second;
+        }
+    }
+    Value value;
+    runOnQueue([&] { value = userDefaults_->objectForKey(key); });
+    if (stamp) {
+        std::lock_guard lock(keptMutex_);
+        if (keptStamp_ != stamp) {
+            kept_.clear();
+            keptStamp_ = stamp;
+        }
+        kept_[key] = value;
+    }
+    return value;
+}
+
 bool APMPersistedConfig::shouldCheckConfigStoreMigrationFlag() const {
     bool flag = false;
     const_cast<APMPersistedConfig*>(this)->runOnQueue([&] { flag = shouldCheckConfigStoreMigrationFlag_; });
@@ -159,9 +194,8 @@ bool APMPersistedConfig::shouldCheckConfigStoreMigrationFlag() const {
 bool APMPersistedConfig::boolForKey(const std::string& key) { return int64ForKey(key) != 0; }
 
 std::int64_t APMPersistedConfig::int64ForKey(const std::string& key) {
-    std::int64_t value = 0;
-    runOnQueue([&] { value = int64ForKey(key, *userDefaults_); });
-    return value;
+    const Value value = storedObject(key);
+    return value.isNumber() ? static_cast<std::int64_t>(value.longLongValue()) : 0;
 }
 
 std::int64_t APMPersistedConfig::int64ForKey(const std::string& key, APMConfigStore& store) {
@@ -170,30 +204,20 @@ std::int64_t APMPersistedConfig::int64ForKey(const std::string& key, APMConfigSt
 }
 
 double APMPersistedConfig::doubleForKey(const std::string& key) {
-    double value = 0;
-    runOnQueue([&] {
-        const Value stored = userDefaults_->objectForKey(key);
-        if (stored.isNumber()) value = stored.doubleValue();
-    });
-    return value;
+    const Value stored = storedObject(key);
+    return stored.isNumber() ? stored.doubleValue() : 0;
 }
 
 std::optional<std::string> APMPersistedConfig::stringForKey(const std::string& key) {
-    std::optional<std::string> value;
-    runOnQueue([&] {
-        const Value stored = userDefaults_->objectForKey(key);
-        if (stored.isString()) value = stored.string();
-    });
-    return value;
+    const Value stored = storedObject(key);
+    if (!stored.isString()) return std::nullopt;
+    return stored.string();
 }
 
 std::optional<Value::Dictionary> APMPersistedConfig::dictionaryForKey(const std::string& key) {
-    std::optional<Value::Dictionary> value;
-    runOnQueue([&] {
-        const Value stored = userDefaults_->objectForKey(key);
-        if (stored.isDictionary()) value = stored.dictionary();
-    });
-    return value;
+    const Value stored = storedObject(key);
+    if (!stored.isDictionary()) return std::nullopt;
+    return stored.dictionary();
 }
 
 void APMPersistedConfig::typedWrite(const std::string& key, const Value& value) {
@@ -232,11 +256,7 @@ void APMPersistedConfig::setDictionary(const std::optional<Value::Dictionary>& v
     scheduleSynchronizeToDisk();
 }
 
-Value APMPersistedConfig::objectForKey(const std::string& key) {
-    Value value;
-    runOnQueue([&] { value = userDefaults_->objectForKey(key); });
-    return value;
-}
+Value APMPersistedConfig::objectForKey(const std::string& key) { return storedObject(key); }
 
 void APMPersistedConfig::setObject(const Value& value, const std::string& key) {
     runOnQueue([&] { userDefaults_->setObject(value, key); });
@@ -285,82 +305,83 @@ void APMPersistedConfig::updateConfigStoreMigrationFlagIfNeeded() {
     });
 }
 
-double APMPersistedConfig::lastDeleteStaleBundlesTimestamp() { return doubleForKey(key("last_delete_stale")); }
-void APMPersistedConfig::setLastDeleteStaleBundlesTimestamp(double v) { setDouble(v, key("last_delete_stale")); }
+double APMPersistedConfig::lastDeleteStaleBundlesTimestamp() { return doubleForKey(key<"last_delete_stale">()); }
+void APMPersistedConfig::setLastDeleteStaleBundlesTimestamp(double v) { setDouble(v, key<"last_delete_stale">()); }
 
-Value APMPersistedConfig::searchAdCampaignValue() { return userDefaults_->objectForKey(key("is_search_ad_campaign")); }
+Value APMPersistedConfig::searchAdCampaignValue() { return userDefaults_->objectForKey(key<"is_search_ad_campaign">()); }
 void APMPersistedConfig::setSearchAdCampaignValue(const Value& v) {
-    if (v.isNumber()) userDefaults_->setObject(v, key("is_search_ad_campaign"));
+    if (v.isNumber()) userDefaults_->setObject(v, key<"is_search_ad_campaign">());
 }
 
 double APMPersistedConfig::lastSearchAdLookUpTimestamp() {
-    return doubleForKey(key("search_ad_last_attempt_timestamp"));
+    return doubleForKey(key<"search_ad_last_attempt_timestamp">());
 }
 void APMPersistedConfig::setLastSearchAdLookUpTimestamp(double v) {
-    setDouble(v, key("search_ad_last_attempt_timestamp"));
+    setDouble(v, key<"search_ad_last_attempt_timestamp">());
 }
 
-std::int64_t APMPersistedConfig::searchAdRetryCount() { return int64ForKey(key("search_ad_number_of_retries")); }
-void APMPersistedConfig::setSearchAdRetryCount(std::int64_t v) { setInt64(v, key("search_ad_number_of_retries")); }
+std::int64_t APMPersistedConfig::searchAdRetryCount() { return int64ForKey(key<"search_ad_number_of_retries">()); }
+void APMPersistedConfig::setSearchAdRetryCount(std::int64_t v) { setInt64(v, key<"search_ad_number_of_retries">()); }
 
-std::optional<std::string> APMPersistedConfig::appInstanceID() { return stringForKey(key("app_instance_id")); }
-void APMPersistedConfig::setAppInstanceID(const std::optional<std::string>& v) { setString(v, key("app_instance_id")); }
+std::optional<std::string> APMPersistedConfig::appInstanceID() { return stringForKey(key<"app_instance_id">()); }
+void APMPersistedConfig::setAppInstanceID(const std::optional<std::string>& v) { setString(v, key<"app_instance_id">()); }
 
-std::optional<std::string> APMPersistedConfig::appIDFromVUV() { return stringForKey(key("vuv_app_id")); }
-void APMPersistedConfig::setAppIDFromVUV(const std::optional<std::string>& v) { setString(v, key("vuv_app_id")); }
+std::optional<std::string> APMPersistedConfig::appIDFromVUV() { return stringForKey(key<"vuv_app_id">()); }
+void APMPersistedConfig::setAppIDFromVUV(const std::optional<std::string>& v) { setString(v, key<"vuv_app_id">()); }
 
-std::optional<std::string> APMPersistedConfig::appIDFromZeViv() { return stringForKey(key("zeviv_app_id")); }
-void APMPersistedConfig::setAppIDFromZeViv(const std::optional<std::string>& v) { setString(v, key("zeviv_app_id")); }
+std::optional<std::string> APMPersistedConfig::appIDFromZeViv() { return stringForKey(key<"zeviv_app_id">()); }
+void APMPersistedConfig::setAppIDFromZeViv(const std::optional<std::string>& v) { setString(v, key<"zeviv_app_id">()); }
 
-std::optional<std::string> APMPersistedConfig::hashedResettableDeviceID() { return stringForKey(key("hashed_idfa")); }
+std::optional<std::string> APMPersistedConfig::hashedResettableDeviceID() { return stringForKey(key<"hashed_idfa">()); }
 void APMPersistedConfig::setHashedResettableDeviceID(const std::optional<std::string>& v) {
-    setString(v, key("hashed_idfa"));
+    setString(v, key<"hashed_idfa">());
 }
 
-std::optional<std::string> APMPersistedConfig::diversionKey() { return stringForKey(key("diversion_key")); }
-void APMPersistedConfig::setDiversionKey(const std::optional<std::string>& v) { setString(v, key("diversion_key")); }
+std::optional<std::string> APMPersistedConfig::diversionKey() { return stringForKey(key<"diversion_key">()); }
+void APMPersistedConfig::setDiversionKey(const std::optional<std::string>& v) { setString(v, key<"diversion_key">()); }
 
 std::int64_t APMPersistedConfig::measurementEnabledState() {
     std::int64_t value = 0;
-    runOnQueue([&] { value = int64ForKey(key("measurement_enabled_state"), *APMUserDefaults::standardUserDefaults()); });
+    runOnQueue([&] { value = int64ForKey(key<"measurement_enabled_state">(), *APMUserDefaults::standardUserDefaults()); });
     return value;
 }
 
 void APMPersistedConfig::setMeasurementEnabledState(std::int64_t state) {
     runOnQueue([&] {
         auto standard = APMUserDefaults::standardUserDefaults();
-        standard->setInteger(state, key("measurement_enabled_state"));
+        standard->setInteger(state, key<"measurement_enabled_state">());
         standard->synchronize();
     });
 }
 
-double APMPersistedConfig::lastBackoffTimestamp() { return doubleForKey(key("last_backoff")); }
-void APMPersistedConfig::setLastBackoffTimestamp(double v) { setDouble(v, key("last_backoff")); }
+double APMPersistedConfig::lastBackoffTimestamp() { return doubleForKey(key<"last_backoff">()); }
+void APMPersistedConfig::setLastBackoffTimestamp(double v) { setDouble(v, key<"last_backoff">()); }
 
-double APMPersistedConfig::lastSuccessfulUploadTimestamp() { return doubleForKey(key("last_successful_upload")); }
-void APMPersistedConfig::setLastSuccessfulUploadTimestamp(double v) { setDouble(v, key("last_successful_upload")); }
+double APMPersistedConfig::lastSuccessfulUploadTimestamp() { return doubleForKey(key<"last_successful_upload">()); }
+void APMPersistedConfig::setLastSuccessfulUploadTimestamp(double v) { setDouble(v, key<"last_successful_upload">()); }
 
-double APMPersistedConfig::lastFailedUploadTimestamp() { return doubleForKey(key("last_failed_upload")); }
-void APMPersistedConfig::setLastFailedUploadTimestamp(double v) { setDouble(v, key("last_failed_upload")); }
+double APMPersistedConfig::lastFailedUploadTimestamp() { return doubleForKey(key<"last_failed_upload">()); }
+void APMPersistedConfig::setLastFailedUploadTimestamp(double v) { setDouble(v, key<"last_failed_upload">()); }
 
-std::optional<std::string> APMPersistedConfig::appVersion() { return stringForKey(key("app_version")); }
-void APMPersistedConfig::setAppVersion(const std::optional<std::string>& v) { setString(v, key("app_version")); }
+std::optional<std::string> APMPersistedConfig::appVersion() { return stringForKey(key<"app_version">()); }
+void APMPersistedConfig::setAppVersion(const std::optional<std::string>& v) { setString(v, key<"app_version">()); }
 
-std::optional<std::string> APMPersistedConfig::osVersion() { return stringForKey(key("os_version")); }
-void APMPersistedConfig::setOSVersion(const std::optional<std::string>& v) { setString(v, key("os_version")); }
+std::optional<std::string> APMPersistedConfig::osVersion() { return stringForKey(key<"os_version">()); }
+void APMPersistedConfig::setOSVersion(const std::optional<std::string>& v) { setString(v, key<"os_version">()); }
 
 double APMPersistedConfig::midnightOffset() {
+    if (const Value stored = storedObject(key<"midnight_offset">()); stored.isNumber()) return stored.doubleValue();
     double offset = 0;
     bool drawn = false;
     // Read, draw and store in one block, so two first readers cannot draw different offsets.
     runOnQueue([&] {
-        const Value stored = userDefaults_->objectForKey(key("midnight_offset"));
+        const Value stored = userDefaults_->objectForKey(key<"midnight_offset">());
         if (stored.isNumber()) {
             offset = stored.doubleValue();
             return;
         }
         offset = static_cast<double>(SecureRandom::uniform(86400000u)) / 1000.0;
-        userDefaults_->setObject(Value(offset), key("midnight_offset"));
+        userDefaults_->setObject(Value(offset), key<"midnight_offset">());
         drawn = true;
     });
     if (drawn) scheduleSynchronizeToDisk();
@@ -368,67 +389,67 @@ double APMPersistedConfig::midnightOffset() {
 }
 
 double APMPersistedConfig::lastMonitorDataSampledTimestamp() {
-    return doubleForKey(key("last_monitor_data_sampled_timestamp"));
+    return doubleForKey(key<"last_monitor_data_sampled_timestamp">());
 }
 void APMPersistedConfig::setLastMonitorDataSampledTimestamp(double v) {
-    setDouble(v, key("last_monitor_data_sampled_timestamp"));
+    setDouble(v, key<"last_monitor_data_sampled_timestamp">());
 }
 
-std::int64_t APMPersistedConfig::firstOpenTimestampMilliseconds() { return int64ForKey(key("first_open_timestamp_ms")); }
+std::int64_t APMPersistedConfig::firstOpenTimestampMilliseconds() { return int64ForKey(key<"first_open_timestamp_ms">()); }
 void APMPersistedConfig::setFirstOpenTimestampMilliseconds(std::int64_t v) {
-    setInt64(v, key("first_open_timestamp_ms"));
+    setInt64(v, key<"first_open_timestamp_ms">());
 }
 
-Value APMPersistedConfig::configServerLastModifiedString() { return objectForKey(key("last_modified_since_key")); }
+Value APMPersistedConfig::configServerLastModifiedString() { return objectForKey(key<"last_modified_since_key">()); }
 void APMPersistedConfig::setConfigServerLastModifiedString(const std::optional<std::string>& v) {
-    setString(v, key("last_modified_since_key"));
+    setString(v, key<"last_modified_since_key">());
 }
 
-std::optional<std::string> APMPersistedConfig::configServerETag() { return stringForKey(key("config_etag")); }
-void APMPersistedConfig::setConfigServerETag(const std::optional<std::string>& v) { setString(v, key("config_etag")); }
+std::optional<std::string> APMPersistedConfig::configServerETag() { return stringForKey(key<"config_etag">()); }
+void APMPersistedConfig::setConfigServerETag(const std::optional<std::string>& v) { setString(v, key<"config_etag">()); }
 
-Value APMPersistedConfig::loadTimestampValue() { return objectForKey(key("load_timestamp")); }
-void APMPersistedConfig::setLoadTimestampValue(const Value& v) { setObject(v, key("load_timestamp")); }
+Value APMPersistedConfig::loadTimestampValue() { return objectForKey(key<"load_timestamp">()); }
+void APMPersistedConfig::setLoadTimestampValue(const Value& v) { setObject(v, key<"load_timestamp">()); }
 
-Value APMPersistedConfig::allowPersonalizedAds() { return objectForKey(key("allow_personalized_ads")); }
-void APMPersistedConfig::setAllowPersonalizedAds(const Value& v) { setObject(v, key("allow_personalized_ads")); }
+Value APMPersistedConfig::allowPersonalizedAds() { return objectForKey(key<"allow_personalized_ads">()); }
+void APMPersistedConfig::setAllowPersonalizedAds(const Value& v) { setObject(v, key<"allow_personalized_ads">()); }
 
 std::optional<std::string> APMPersistedConfig::rezaviviFeatureRollouts() {
-    return stringForKey(key("rezavivi_feature_rollouts"));
+    return stringForKey(key<"rezavivi_feature_rollouts">());
 }
 void APMPersistedConfig::setRezaviviFeatureRollouts(const std::optional<std::string>& v) {
-    setString(v, key("rezavivi_feature_rollouts"));
+    setString(v, key<"rezavivi_feature_rollouts">());
 }
 
 Value APMPersistedConfig::deferredDeepLinkRetrievalComplete() {
-    return objectForKey(key("deep_link_retrieval_complete"));
+    return objectForKey(key<"deep_link_retrieval_complete">());
 }
 void APMPersistedConfig::setDeferredDeepLinkRetrievalComplete(const Value& v) {
-    setObject(v, key("deep_link_retrieval_complete"));
+    setObject(v, key<"deep_link_retrieval_complete">());
 }
 
-std::int64_t APMPersistedConfig::deferredDeepLinkRetryCount() { return int64ForKey(key("deep_link_retry_count")); }
-void APMPersistedConfig::setDeferredDeepLinkRetryCount(std::int64_t v) { setInt64(v, key("deep_link_retry_count")); }
+std::int64_t APMPersistedConfig::deferredDeepLinkRetryCount() { return int64ForKey(key<"deep_link_retry_count">()); }
+void APMPersistedConfig::setDeferredDeepLinkRetryCount(std::int64_t v) { setInt64(v, key<"deep_link_retry_count">()); }
 
 bool APMPersistedConfig::shouldSetLastAdvertisingIDResetUserProperty() {
-    return boolForKey(key("set_last_advertising_id_reset"));
+    return boolForKey(key<"set_last_advertising_id_reset">());
 }
 void APMPersistedConfig::setShouldSetLastAdvertisingIDResetUserProperty(bool v) {
-    setBool(v, key("set_last_advertising_id_reset"));
+    setBool(v, key<"set_last_advertising_id_reset">());
 }
 
-bool APMPersistedConfig::unmatchedFirstOpenWithoutIDFA() { return boolForKey(key("unmatched_first_open")); }
-void APMPersistedConfig::setUnmatchedFirstOpenWithoutIDFA(bool v) { setBool(v, key("unmatched_first_open")); }
+bool APMPersistedConfig::unmatchedFirstOpenWithoutIDFA() { return boolForKey(key<"unmatched_first_open">()); }
+void APMPersistedConfig::setUnmatchedFirstOpenWithoutIDFA(bool v) { setBool(v, key<"unmatched_first_open">()); }
 
-double APMPersistedConfig::lastSessionActivityClockTime() { return doubleForKey(key("last_engagement_end")); }
-void APMPersistedConfig::setLastSessionActivityClockTime(double v) { setDouble(v, key("last_engagement_end")); }
+double APMPersistedConfig::lastSessionActivityClockTime() { return doubleForKey(key<"last_engagement_end">()); }
+void APMPersistedConfig::setLastSessionActivityClockTime(double v) { setDouble(v, key<"last_engagement_end">()); }
 
-std::int64_t APMPersistedConfig::sessionNumber() { return int64ForKey(key("session_number")); }
-void APMPersistedConfig::setSessionNumber(std::int64_t v) { setInt64(v, key("session_number")); }
+std::int64_t APMPersistedConfig::sessionNumber() { return int64ForKey(key<"session_number">()); }
+void APMPersistedConfig::setSessionNumber(std::int64_t v) { setInt64(v, key<"session_number">()); }
 
 std::optional<Value::Dictionary> APMPersistedConfig::defaultEventParameters() {
-    return dictionaryForKey(key("default_event_parameters"));
+    return dictionaryForKey(key<"default_event_parameters">());
 }
 void APMPersistedConfig::setDefaultEventParameters(const std::optional<Value::Dictionary>& v) {
-    setDictionary(v, key("default_event_parameters"));
+    setDictionary(v, key<"default_event_parameters">());
 }

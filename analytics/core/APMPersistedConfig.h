@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 class DispatchBlock;
 class DispatchQueue;
@@ -136,6 +138,9 @@ public:
 
 private:
     void runOnQueue(const std::function<void()>& block);
+    // The stored value of a key, answered from memory while the store's change stamp stays what
+    // it was when the value was read: a write, this object's or any other's, moves the stamp.
+    Value storedObject(const std::string& key);
     void typedWrite(const std::string& key, const Value& value);
 
     std::string name_;
@@ -144,4 +149,9 @@ private:
     bool shouldCheckConfigStoreMigrationFlag_ = true;
     std::shared_ptr<DispatchQueue> serialQueue_;
     std::shared_ptr<DispatchBlock> synchronizeBlock_;
+
+    // Values read on any thread, kept for the stamp they were read under.
+    std::mutex keptMutex_;
+    std::optional<std::uint64_t> keptStamp_;
+    std::unordered_map<std::string, Value> kept_;
 };

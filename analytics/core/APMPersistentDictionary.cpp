@@ -83,6 +83,11 @@ void APMPersistentDictionary::clearAllData() {
     schedulePersistToDiskLocked();
 }
 
+std::optional<std::uint64_t> APMPersistentDictionary::changeStamp() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return version_;
+}
+
 void APMPersistentDictionary::schedulePersistToDisk() {
     std::lock_guard<std::mutex> lock(mutex_);
     schedulePersistToDiskLocked();

@@ -31,6 +31,7 @@ public:
     void clearAllData() override;
     // Writes follow their own schedule.
     void synchronize() override {}
+    std::optional<std::uint64_t> changeStamp() const override;
 
     // Arranges one write a second from now unless one is pending.
     void schedulePersistToDisk();
@@ -51,7 +52,7 @@ private:
     mutable std::mutex mutex_;
     Value::Dictionary content_;
     bool hasPendingPersistence_ = false;
-    // Counts the changes; the file holds the content as of savedVersion_.
+    // Counts the changes (the change stamp); the file holds the content as of savedVersion_.
     std::uint64_t version_ = 0;
     std::uint64_t savedVersion_ = 0;
 };

@@ -87,8 +87,8 @@ bool APMSqliteStore::openAndValidateDatabase(NSErrorPtr* error) {
     }
     sqlite3_update_hook(
         handle_,
-        [](void* store, int operation, const char*, const char* table, sqlite3_int64) {
-            static_cast<APMSqliteStore*>(store)->notifyChange(table, operation == SQLITE_INSERT);
+        [](void* store, int operation, const char*, const char* table, sqlite3_int64 rowID) {
+            static_cast<APMSqliteStore*>(store)->notifyChange(table, operation == SQLITE_INSERT, rowID);
         },
         this);
     sqlite3_rollback_hook(
@@ -150,7 +150,7 @@ bool APMSqliteStore::useWriteAheadLog(NSErrorPtr* error) {
 
 void APMSqliteStore::finalizeAndClearStatements() {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    for (auto& [query, statement] : statementCache_) sqlite3_finalize(statement);
+    for (auto& [query, cached] : statementCache_) sqlite3_finalize(cached.statement);
     statementCache_.clear();
 }
 
@@ -162,7 +162,7 @@ void APMSqliteStore::closeDatabase() {
 void APMSqliteStore::closeHandle() {
     if (!handle_) return;
     notifyChange(nullptr, false);
-    for (auto& [query, statement] : statementCache_) sqlite3_finalize(statement);
+    for (auto& [query, cached] : statementCache_) sqlite3_finalize(cached.statement);
     statementCache_.clear();
     const int rc = sqlite3_close(handle_);
     if (rc != SQLITE_OK) {
@@ -233,17 +233,20 @@ sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, NSErro
 }
 
 sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, const Value::Array& parameterValues,
-                                                NSErrorPtr* error, bool fixedText) {
+                                                NSErrorPtr* error, bool fixedText, bool copied) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    const bool hasParameters = query.find('?') != std::string::npos;
     sqlite3_stmt* statement = nullptr;
     bool cached = false;
+    bool hasParameters = false;
     if (auto hit = statementCache_.find(query); hit != statementCache_.end()) {
-        statement = hit->second;
+        statement = hit->second.statement;
+        hasParameters = hit->second.hasParameters;
         cached = true;
     } else if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
                                 "Statement for query failed. Database not open.")) {
         return nullptr;
+    } else {
+        hasParameters = query.find('?') != std::string::npos;
     }
     // Checked on cache hits too: a cached statement run without its values would run with NULLs.
     if (hasParameters &&
@@ -254,11 +257,11 @@ sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, const 
         statement = prepareSQL(query, error);
         if (!statement) return nullptr;
         if (hasParameters || fixedText || !containsCaseInsensitive(query, "WHERE")) {
-            statementCache_[query] = statement;
+            statementCache_[query] = CachedStatement{statement, hasParameters};
             cached = true;
         }
     }
-    if (!parameterValues.empty() && !bindValues(parameterValues, statement, error)) {
+    if (!parameterValues.empty() && !bindValues(parameterValues, statement, error, copied)) {
         if (cached) {
             sqlite3_reset(statement);
             sqlite3_clear_bindings(statement);
@@ -278,7 +281,7 @@ void APMSqliteStore::cleanUpStatement(sqlite3_stmt* statement, const std::string
         sqlite3_finalize(statement);
         return;
     }
-    if (hit->second != statement) {
+    if (hit->second.statement != statement) {
         APMMeasurementMonitor()->logWithLevel(5, 34016, "Statement is not the same one in the cache");
         // Nobody else holds this one: finalizing it is the only way it is ever released.
         sqlite3_finalize(statement);
@@ -288,12 +291,13 @@ void APMSqliteStore::cleanUpStatement(sqlite3_stmt* statement, const std::string
     sqlite3_clear_bindings(statement);
 }
 
-bool APMSqliteStore::bindValues(const Value::Array& values, sqlite3_stmt* statement, NSErrorPtr* error) {
+bool APMSqliteStore::bindValues(const Value::Array& values, sqlite3_stmt* statement, NSErrorPtr* error, bool copied) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!APMCheckSuccess(statement != nullptr, error, APMErrorInvalidArgument, "Failed to bind to NULL statement")) {
         return false;
     }
     sqlite3_clear_bindings(statement);
+    const auto lifetime = copied ? SQLITE_TRANSIENT : SQLITE_STATIC;
     bool allBound = true;
     for (std::size_t i = 0; i < values.size(); ++i) {
         const Value& value = values[i];
@@ -301,10 +305,10 @@ bool APMSqliteStore::bindValues(const Value::Array& values, sqlite3_stmt* statem
         int rc = SQLITE_MISMATCH;
         switch (value.type()) {
         case Value::Type::Data: {
-            // Copied into SQLite: cached statements outlive the caller's buffers.
+            // Copied unless told otherwise: cached statements outlive the caller's buffers.
             const NSData& data = value.data();
             rc = data.empty() ? sqlite3_bind_zeroblob(statement, position, 0)
-                              : sqlite3_bind_blob64(statement, position, data.data(), data.size(), SQLITE_TRANSIENT);
+                              : sqlite3_bind_blob64(statement, position, data.data(), data.size(), lifetime);
             break;
         }
         case Value::Type::Double:
@@ -316,8 +320,8 @@ bool APMSqliteStore::bindValues(const Value::Array& values, sqlite3_stmt* statem
             rc = sqlite3_bind_int64(statement, position, static_cast<sqlite3_int64>(value.longLongValue()));
             break;
         case Value::Type::String:
-            rc = sqlite3_bind_text64(statement, position, value.string().data(), value.string().size(),
-                                     SQLITE_TRANSIENT, SQLITE_UTF8);
+            rc = sqlite3_bind_text64(statement, position, value.string().data(), value.string().size(), lifetime,
+                                     SQLITE_UTF8);
             break;
         case Value::Type::Null:
             rc = sqlite3_bind_null(statement, position);
@@ -350,6 +354,19 @@ bool APMSqliteStore::executeSQLStatement(sqlite3_stmt* statement, NSErrorPtr* er
     if (!done) setDatabaseError(error, "execute statement");
     sqlite3_finalize(statement);
     return done;
+}
+
+std::optional<std::int64_t> APMSqliteStore::changesForStatement(const std::string& query,
+                                                                const Value::Array& parameterValues, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    // Stepped and reset (its values unbound) before the values go: they need no copy.
+    sqlite3_stmt* statement = statementForQuery(query, parameterValues, error, false, false);
+    if (!statement) return std::nullopt;
+    std::optional<std::int64_t> changed;
+    if (sqlite3_step(statement) == SQLITE_DONE) changed = sqlite3_changes64(handle_);
+    else setDatabaseError(error, "execute statement");
+    cleanUpStatement(statement, query);
+    return changed;
 }
 
 std::optional<Value> APMSqliteStore::valueAtColumn(int column, sqlite3_stmt* statement) {
@@ -391,17 +408,20 @@ bool APMSqliteStore::runCachedStatement(const std::string& sql) {
 
 bool APMSqliteStore::beginTransaction() {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    return runCachedStatement("BEGIN EXCLUSIVE TRANSACTION");
+    static const std::string kBegin = "BEGIN EXCLUSIVE TRANSACTION";
+    return runCachedStatement(kBegin);
 }
 
 bool APMSqliteStore::endTransaction() {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    return runCachedStatement("END TRANSACTION");
+    static const std::string kEnd = "END TRANSACTION";
+    return runCachedStatement(kEnd);
 }
 
 bool APMSqliteStore::rollbackTransaction() {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    return runCachedStatement("ROLLBACK");
+    static const std::string kRollback = "ROLLBACK";
+    return runCachedStatement(kRollback);
 }
 
 bool APMSqliteStore::performTransactionWithError(NSErrorPtr* error, const std::function<bool()>& block) {

@@ -30,10 +30,11 @@ public:
     using ModifyColumnInfo = std::vector<std::pair<std::string, std::string>>;
     // Column name -> "ALTER TABLE ... ADD COLUMN ..." text.
     using AddOnColumns = std::vector<std::pair<std::string, std::string>>;
-    // Told what changed on the connection, for answers kept in memory above it: a row written to
-    // `table` (`inserted` when added), or with no table anything at all (a rollback, a statement
-    // run as text, a table emptied at once, the connection closed or opened).
-    using ChangeObserver = std::function<void(const char* table, bool inserted)>;
+    // Told what changed on the connection, for answers kept in memory above it: the row `rowID`
+    // written to `table` (`inserted` when added), or with no table anything at all (a rollback, a
+    // statement run as text, a table emptied at once, the connection closed or opened); rowID is
+    // 0 when no single row is meant.
+    using ChangeObserver = std::function<void(const char* table, bool inserted, std::int64_t rowID)>;
     // Called with the number of rows kept so far and the next row; false stops the read.
     using RowFilter = std::function<bool(std::size_t keptCount, const Value::Dictionary& row)>;
 
@@ -69,12 +70,18 @@ public:
     // Kept prepared when it has values to bind or no WHERE clause, or when `fixedText` says its
     // text never varies (literals in its WHERE clause included).
     [[nodiscard]] sqlite3_stmt* statementForQuery(const std::string& query, const Value::Array& parameterValues,
-                                                  NSErrorPtr* error, bool fixedText = false);
+                                                  NSErrorPtr* error, bool fixedText = false, bool copied = true);
     [[nodiscard]] sqlite3_stmt* statementForQuery(const std::string& query, NSErrorPtr* error);
     void cleanUpStatement(sqlite3_stmt* statement, const std::string& query);
-    // Strings, numbers (REAL when floating), data (copied into SQLite) and null; anything else fails.
-    [[nodiscard]] bool bindValues(const Value::Array& values, sqlite3_stmt* statement, NSErrorPtr* error);
+    // Strings, numbers (REAL when floating), data and null; anything else fails. Strings and data
+    // are copied into SQLite unless the caller steps and resets the statement while `values` live.
+    [[nodiscard]] bool bindValues(const Value::Array& values, sqlite3_stmt* statement, NSErrorPtr* error,
+                                  bool copied = true);
     [[nodiscard]] bool executeSQL(const std::string& sql, NSErrorPtr* error);
+    // Runs a statement that answers no rows through the statement cache: the number of rows it
+    // changed, nothing on failure.
+    [[nodiscard]] std::optional<std::int64_t> changesForStatement(const std::string& query,
+                                                                  const Value::Array& parameterValues, NSErrorPtr* error);
     [[nodiscard]] bool executeSQLStatement(sqlite3_stmt* statement, NSErrorPtr* error);
     // The current row's value; null for SQL NULL, nothing for an unreadable column (a
     // zero-length blob included).
@@ -181,14 +188,19 @@ private:
     bool runCachedStatement(const std::string& sql);
     // closeDatabase without the sequence check, for the destructor (the last owner may be anywhere).
     void closeHandle();
-    void notifyChange(const char* table, bool inserted) {
-        if (changeObserver_) changeObserver_(table, inserted);
+    void notifyChange(const char* table, bool inserted, std::int64_t rowID = 0) {
+        if (changeObserver_) changeObserver_(table, inserted, rowID);
     }
 
     sqlite3* handle_ = nullptr;
     ChangeObserver changeObserver_;
     std::string databasePath_;
-    std::unordered_map<std::string, sqlite3_stmt*> statementCache_;
+    // Kept statements by text, with whether the text has values to bind.
+    struct CachedStatement {
+        sqlite3_stmt* statement = nullptr;
+        bool hasParameters = false;
+    };
+    std::unordered_map<std::string, CachedStatement> statementCache_;
     bool lastOpenFailureWasCorruption_ = false;
     SequenceChecker sequenceChecker_{"APMSqliteStore"};
 };

@@ -36,6 +36,8 @@ std::shared_ptr<APMUserDefaults> APMUserDefaults::initWithSuiteName(const std::s
     defaults->appNameRef_ = suiteName.empty() ? std::string(kCFPreferencesCurrentApplication) : suiteName;
     defaults->useCFPreferencesLibrary_ = userPreferenceEnabled();
     if (!defaults->useCFPreferencesLibrary_) defaults->makeUserDefaultsLocked();
+    // The preferences functions and a defaults object of the suite's name share one domain.
+    if (!suiteName.empty()) defaults->watchedDomain_ = NSUserDefaults::initWithSuiteName(suiteName);
     return defaults;
 }
 
@@ -129,6 +131,11 @@ void APMUserDefaults::clearAllData() {
     if (!keys.empty()) {
         CFPreferencesSetMultiple({}, keys, appNameRef_, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
     }
+}
+
+std::optional<std::uint64_t> APMUserDefaults::changeStamp() const {
+    if (!watchedDomain_) return std::nullopt;
+    return watchedDomain_->changeCount();
 }
 
 void APMUserDefaults::synchronize() {

@@ -35,6 +35,8 @@ public:
     void clearAllData() override;
     // Writes to disk, then (once) marks the suite's preferences file not to be backed up.
     void synchronize() override;
+    // Only for a named suite (the application's own domain follows the main bundle).
+    std::optional<std::uint64_t> changeStamp() const override;
 
 private:
     void makeUserDefaultsLocked();
@@ -44,6 +46,8 @@ private:
     std::string appNameRef_;
     mutable std::mutex mutex_;
     std::shared_ptr<NSUserDefaults> userDefaults_;
+    // The suite's domain, whichever way it is read, watched for changes.
+    std::shared_ptr<NSUserDefaults> watchedDomain_;
     bool useCFPreferencesLibrary_ = true;
     bool isPreferenceFileExcluded_ = false;
 };

@@ -1,4 +1,4 @@
-// The analytics door: start, queues, public checks, consent and the suite's state.
+// The analytics door: start, queues, public checks and consent; the suite's keys forward to the store.
 #include "analytics/measurement/APMAnalytics.h"
 
 #include "analytics/core/APMDataTypeValidator.h"
@@ -7,7 +7,6 @@
 #include "analytics/core/APMMonitor.h"
 #include "analytics/core/APMPersistedConfig.h"
 #include "analytics/core/APMUserAttribute.h"
-#include "analytics/core/APMUserDefaults.h"
 #include "analytics/core/APMValue.h"
 #include "analytics/measurement/APMConsentSettingsUtil.h"
 #include "analytics/measurement/APMErrorEvent.h"
@@ -31,19 +30,9 @@
 namespace {
 
 constexpr const char* kQueueLabel = "APMAnalyticsQueue";
-constexpr const char* kSuiteName = "APMAnalyticsSuiteName";
 constexpr const char* kAppOrigin = "app";
 constexpr const char* kCoreOrigin = "fa";
 constexpr const char* kAdsOrigin = "am";
-
-// Keys of the suite.
-constexpr const char* kResetRetryCountKey = "reset_retry_count";
-constexpr const char* kNeedFirstOpenAfterResetKey = "need_first_open_after_reset";
-constexpr const char* kAppInstanceIDAfterResetKey = "app_instance_id_after_reset";
-constexpr const char* kDeferredAnalyticsCollectionKey = "deferred_analytics_collection";
-constexpr const char* kConsentSourceKey = "consent_source";
-constexpr const char* kConsentSettingsOnStartKey = "consent_settings_on_start";
-constexpr const char* kDeferredConsentResetKey = "deferred_consent_reset";
 
 constexpr std::int64_t kErrorInvalidEventName = 2;
 constexpr std::int64_t kErrorInvalidUserPropertyName = 6;
@@ -51,6 +40,8 @@ constexpr std::int64_t kErrorUserPropertyValueTooLong = 7;
 constexpr std::int64_t kErrorEventNameIsReserved = 13;
 constexpr std::int64_t kErrorUserPropertyNameIsReserved = 15;
 constexpr std::int64_t kMaxUserPropertyLength = 24;
+
+std::shared_ptr<APMAnalyticsStore> analyticsStore() { return APMAnalyticsStore::sharedInstance(); }
 
 // The engine when one was created; never the warning of sharedInstance.
 std::shared_ptr<APMMeasurement> engine() {
@@ -64,9 +55,8 @@ bool isConsentValue(const Value& value) {
 }  // namespace
 
 struct APMAnalytics::Process {
-    // The class lock: the load timestamp and the count of calls held before the start.
+    // The class lock: the count of calls held before the start.
     std::mutex mutex;
-    double loadTimestamp = 0;
     bool released = false;
     std::size_t held = 0;
     std::size_t refused = 0;
@@ -82,7 +72,6 @@ struct APMAnalytics::Process {
         return operations;
     }();
     std::shared_ptr<DispatchQueue> timestampQueue = DispatchQueue::create("APMAnalyticsTimestampQueue");
-    std::shared_ptr<APMUserDefaults> suite = APMUserDefaults::initWithSuiteName(kSuiteName);
     std::shared_ptr<APMAnalytics> shared = std::make_shared<APMAnalytics>();
 
     std::once_flag started;
@@ -110,8 +99,6 @@ std::shared_ptr<APMAnalytics::Process> APMAnalytics::process() {
     return *gProcess;
 }
 
-std::shared_ptr<APMUserDefaults> APMAnalytics::suite() { return process()->suite; }
-
 std::shared_ptr<APMAnalytics> APMAnalytics::sharedInstance() { return process()->shared; }
 
 void APMAnalytics::resetProcessState() {
@@ -119,25 +106,20 @@ void APMAnalytics::resetProcessState() {
     old->queue->sync([] {});
     SKPaymentQueue::defaultQueue()->removeTransactionObserver(old->shared);
     NSNotificationCenter::defaultCenter()->removeObserver(old->shared);
-    std::lock_guard lock(gProcessMutex);
-    *gProcess = std::make_shared<Process>();
+    {
+        std::lock_guard lock(gProcessMutex);
+        *gProcess = std::make_shared<Process>();
+    }
+    APMAnalyticsStore::resetSharedInstance();
 }
 
 // MARK: Start and queues
 
 void APMAnalytics::load() { setLoadTimestamp(Clock::now()); }
 
-double APMAnalytics::loadTimestamp() {
-    auto p = process();
-    std::lock_guard lock(p->mutex);
-    return p->loadTimestamp;
-}
+double APMAnalytics::loadTimestamp() { return analyticsStore()->loadTimestamp(); }
 
-void APMAnalytics::setLoadTimestamp(double timestamp) {
-    auto p = process();
-    std::lock_guard lock(p->mutex);
-    p->loadTimestamp = timestamp;
-}
+void APMAnalytics::setLoadTimestamp(double timestamp) { analyticsStore()->setLoadTimestamp(timestamp); }
 
 std::shared_ptr<DispatchQueue> APMAnalytics::queue() { return process()->queue; }
 
@@ -253,7 +235,7 @@ void APMAnalytics::startWithAppID(const std::string& appID, const std::string& o
                 if (!valid) safelistedEvents.clear();
             }
             const Value::Dictionary consent = APMConsentSettingsUtil::consentSettingsFromDictionary(options);
-            if (!consent.empty()) p->suite->setObject(Value(consent), Value(kConsentSettingsOnStartKey));
+            if (!consent.empty()) analyticsStore()->setConsentSettings1PStart(consent);
         }
 
         const bool deactivated = p->deactivated;
@@ -598,7 +580,7 @@ void APMAnalytics::setConsent(const Value::Dictionary& consent, const std::strin
         APMMeasurementMonitor()->logWithLevel(3, 25043, "Ignoring lower priority consent settings");
         return;
     }
-    const Value previous = suite()->objectForKey(Value(key));
+    const Value previous = analyticsStore()->consentSettingsValueForKey(key);
     APMConsentSettingsUtil::updateSettings(entries);
     APMConsentSettingsUtil::setConsentSource(source);
     persistConsentSettings(APMConsentSettingsUtil::consentSettings().value_or(Value::Dictionary{}), source);
@@ -606,7 +588,7 @@ void APMAnalytics::setConsent(const Value::Dictionary& consent, const std::strin
     setAppInstanceIDAfterReset(std::nullopt);
     auto measurement = engine();
     if (measurement && measurement->didInitializeComponents()) resetAnalyticsData();
-    else suite()->setObject(Value(true), Value(kDeferredConsentResetKey));
+    else analyticsStore()->setDeferredResetOnDeniedConsent();
 }
 
 void APMAnalytics::loadPersistedConsentSettings() {
@@ -624,75 +606,49 @@ void APMAnalytics::loadPersistedConsentSettings() {
 }
 
 void APMAnalytics::persistConsentSettings(const Value::Dictionary& settings, std::int64_t source) {
-    auto store = suite();
-    store->setObject(Value(settings), Value(source < 21 ? kConsentSettings3PKey : kConsentSettings1PKey));
-    store->setObject(Value(static_cast<long long>(source)), Value(kConsentSourceKey));
-    store->synchronize();
+    analyticsStore()->persistConsentSettings(settings, source);
 }
 
-std::int64_t APMAnalytics::persistedConsentSource() {
-    const Value source = suite()->objectForKey(Value(kConsentSourceKey));
-    return source.isNumber() ? source.longLongValue() : static_cast<std::int64_t>(APMConsentSettingsUtil::kSourceNone);
-}
+std::int64_t APMAnalytics::persistedConsentSource() { return analyticsStore()->persistedConsentSource(); }
 
 void APMAnalytics::clearConsent() {
-    auto store = suite();
-    for (const char* key : {kConsentSourceKey, kConsentSettings3PKey, kConsentSettings1PKey, kConsentSettingsOnStartKey,
-                            kDeferredConsentResetKey}) {
-        store->removeObjectForKey(Value(key));
-    }
+    analyticsStore()->clearConsentSettings();
     APMConsentSettingsUtil::setConsentSettings(std::nullopt);
 }
 
-std::int64_t APMAnalytics::resetRetryCount() { return suite()->integerForKey(Value(kResetRetryCountKey)); }
+// MARK: The suite's keys
 
-void APMAnalytics::setResetRetryCount(std::int64_t count) {
-    if (count < 1) suite()->removeObjectForKey(Value(kResetRetryCountKey));
-    else suite()->setInteger(count, Value(kResetRetryCountKey));
-}
+std::int64_t APMAnalytics::resetRetryCount() { return analyticsStore()->resetRetryCount(); }
 
-bool APMAnalytics::needFirstOpenAfterReset() { return suite()->boolForKey(Value(kNeedFirstOpenAfterResetKey)); }
+void APMAnalytics::setResetRetryCount(std::int64_t count) { analyticsStore()->setResetRetryCount(count); }
 
-void APMAnalytics::setNeedFirstOpenAfterReset(bool need) { suite()->setBool(need, Value(kNeedFirstOpenAfterResetKey)); }
+bool APMAnalytics::needFirstOpenAfterReset() { return analyticsStore()->needFirstOpenAfterReset(); }
 
-void APMAnalytics::removeNeedFirstOpenAfterReset() { suite()->removeObjectForKey(Value(kNeedFirstOpenAfterResetKey)); }
+void APMAnalytics::setNeedFirstOpenAfterReset(bool need) { analyticsStore()->setNeedFirstOpenAfterReset(need); }
 
-std::optional<std::string> APMAnalytics::appInstanceIDAfterReset() {
-    return suite()->stringForKey(Value(kAppInstanceIDAfterResetKey));
-}
+void APMAnalytics::removeNeedFirstOpenAfterReset() { analyticsStore()->removeNeedFirstOpenAfterReset(); }
+
+std::optional<std::string> APMAnalytics::appInstanceIDAfterReset() { return analyticsStore()->appInstanceIDAfterReset(); }
 
 void APMAnalytics::setAppInstanceIDAfterReset(const std::optional<std::string>& appInstanceID) {
-    if (appInstanceID) suite()->setObject(Value(*appInstanceID), Value(kAppInstanceIDAfterResetKey));
-    else suite()->removeObjectForKey(Value(kAppInstanceIDAfterResetKey));
+    analyticsStore()->setAppInstanceIDAfterReset(appInstanceID);
 }
 
-Value APMAnalytics::deferredAnalyticsCollection() {
-    const Value value = suite()->objectForKey(Value(kDeferredAnalyticsCollectionKey));
-    return value.isNumber() ? value : Value();
-}
+Value APMAnalytics::deferredAnalyticsCollection() { return analyticsStore()->deferredAnalyticsCollection(); }
 
-void APMAnalytics::setDeferredAnalyticsCollection(const Value& value) {
-    if (value.isNull()) suite()->removeObjectForKey(Value(kDeferredAnalyticsCollectionKey));
-    else suite()->setObject(value, Value(kDeferredAnalyticsCollectionKey));
-}
+void APMAnalytics::setDeferredAnalyticsCollection(const Value& value) { analyticsStore()->setDeferredAnalyticsCollection(value); }
 
-std::optional<Value::Dictionary> APMAnalytics::consentSettings1P() {
-    return suite()->dictionaryForKey(Value(kConsentSettings1PKey));
-}
+std::optional<Value::Dictionary> APMAnalytics::consentSettings1P() { return analyticsStore()->consentSettings1P(); }
 
-std::optional<Value::Dictionary> APMAnalytics::consentSettings3P() {
-    return suite()->dictionaryForKey(Value(kConsentSettings3PKey));
-}
+std::optional<Value::Dictionary> APMAnalytics::consentSettings3P() { return analyticsStore()->consentSettings3P(); }
 
-std::optional<Value::Dictionary> APMAnalytics::consentSettings1PStart() {
-    return suite()->dictionaryForKey(Value(kConsentSettingsOnStartKey));
-}
+std::optional<Value::Dictionary> APMAnalytics::consentSettings1PStart() { return analyticsStore()->consentSettings1PStart(); }
 
-void APMAnalytics::removeStartUpConsentSettings() { suite()->removeObjectForKey(Value(kConsentSettingsOnStartKey)); }
+void APMAnalytics::removeStartUpConsentSettings() { analyticsStore()->removeStartUpConsentSettings(); }
 
-Value APMAnalytics::deferredResetOnDeniedConsent() { return suite()->objectForKey(Value(kDeferredConsentResetKey)); }
+Value APMAnalytics::deferredResetOnDeniedConsent() { return analyticsStore()->deferredResetOnDeniedConsent(); }
 
-void APMAnalytics::removeDeferredResetOnDeniedConsent() { suite()->removeObjectForKey(Value(kDeferredConsentResetKey)); }
+void APMAnalytics::removeDeferredResetOnDeniedConsent() { analyticsStore()->removeDeferredResetOnDeniedConsent(); }
 
 // MARK: Listeners
 

@@ -1,13 +1,15 @@
 // The door into the measurement engine for the application, the platform core's start and the
 // engine's own reporters: the once-only start, the three queues that order incoming work, the
-// validation of public calls on the caller's thread, consent and its persistence, and the
-// small persisted state of the suite "APMAnalyticsSuiteName".
+// validation of public calls on the caller's thread, and consent. The load time and the suite
+// "APMAnalyticsSuiteName" live in APMAnalyticsStore, which the engine reads too; the class
+// operations over them here forward to it.
 //
 // Calls made before the start wait, in call order, in a suspended operation queue that the
 // start releases last. At most kMaxOperationsBeforeStart of them are kept; later ones are
 // refused with a logged line (25017) until the start.
 #pragma once
 
+#include "analytics/measurement/APMAnalyticsStore.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
 #include "platform/store/SKPaymentQueue.h"
@@ -20,7 +22,6 @@
 #include <string>
 
 class APMEvent;
-class APMUserDefaults;
 class DispatchQueue;
 class NSNotification;
 
@@ -33,8 +34,8 @@ public:
     static constexpr const char* kLogTagKey = "zev_uzeviroreda_log_tag";
     static constexpr const char* kSafelistedEventsKey = "safelisted_events";
     // Consent keys of the suite (and of setConsent).
-    static constexpr const char* kConsentSettings1PKey = "consent_settings";
-    static constexpr const char* kConsentSettings3PKey = "consent_settings_3p";
+    static constexpr const char* kConsentSettings1PKey = APMAnalyticsStore::kConsentSettings1PKey;
+    static constexpr const char* kConsentSettings3PKey = APMAnalyticsStore::kConsentSettings3PKey;
     static constexpr const char* kWillStartNotification = "kDUROrezuriveWillStartNotification";
     static constexpr const char* kConfigurationSetEnabledNotification = "DUROrezuriveConfigurationSetEnabledNotification";
     // Calls held before the start beyond this many are refused.
@@ -132,7 +133,7 @@ public:
     static std::int64_t persistedConsentSource();
     static void clearConsent();
 
-    // The suite's keys.
+    // The suite's keys (APMAnalyticsStore).
     static std::int64_t resetRetryCount();
     static void setResetRetryCount(std::int64_t count);
     static bool needFirstOpenAfterReset();
@@ -162,8 +163,8 @@ public:
     static bool hasLogEventListeners();
     static void notifyEventListenersOnSerialQueue(const std::shared_ptr<APMEvent>& event);
 
-    // Waits for the serial queue, then forgets every process-wide state of this class, as a new
-    // process would start (tests).
+    // Waits for the serial queue, then forgets every process-wide state of this class and the
+    // store's, as a new process would start (tests).
     static void resetProcessState();
 
     APMAnalytics() = default;
@@ -173,6 +174,5 @@ public:
 
 private:
     static std::shared_ptr<Process> process();
-    static std::shared_ptr<APMUserDefaults> suite();
     static void reportInvalidUserPropertyName(std::int64_t failureCode, const std::string& name);
 };

@@ -7,6 +7,7 @@
 #include "platform/foundation/NSString.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <mutex>
 
@@ -16,11 +17,23 @@ constexpr const char* kAdStorage = "ad_storage";
 constexpr const char* kAnalyticsStorage = "analytics_storage";
 
 std::mutex gSwitchesMutex;
-std::function<APMConsentSwitches()> gSwitchesProvider;
+// Shared, so a read copies a pointer rather than the function.
+std::shared_ptr<const std::function<APMConsentSwitches()>> gSwitchesProvider;
 
 // The queue's own state: touched only by blocks running on it.
 std::optional<Value::Dictionary> gSettings;
 std::int64_t gSource = APMConsentSettingsUtil::kSourceNone;
+
+// What every event asks, published by the queue after each change: read without waiting on the
+// queue while no change is queued (a read after a write on the same thread then waits, as
+// before, and sees it).
+struct Published {
+    APMConsentSettingsUtil::StorageDenials denials;
+    std::string signals = "G1--";
+};
+std::mutex gPublishedMutex;
+Published gPublished;
+std::atomic<int> gQueuedChanges{0};
 
 std::string lowercase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -38,20 +51,58 @@ T readOnQueue(const std::function<T()>& read) {
     return result;
 }
 
+// Compared in lower case, as the denial tests do, so the signal never says less than they.
+std::string signalsOnQueue() {
+    auto signal = [](const char* type) -> std::string {
+        const Value value = gSettings ? gSettings->get(type) : Value();
+        if (isValue(value, "granted")) return "1";
+        if (isValue(value, "denied")) return "0";
+        return "-";
+    };
+    return "G1" + signal(kAdStorage) + signal(kAnalyticsStorage);
+}
+
+// Queues a change of the queue's state, published once made.
+void change(std::function<void()> apply) {
+    gQueuedChanges.fetch_add(1, std::memory_order_acq_rel);
+    APMConsentSettingsUtil::serialQueue()->async([apply = std::move(apply)] {
+        apply();
+        Published now{{isDeniedOnQueue(kAdStorage), isDeniedOnQueue(kAnalyticsStorage)}, signalsOnQueue()};
+        {
+            std::lock_guard lock(gPublishedMutex);
+            gPublished = std::move(now);
+        }
+        gQueuedChanges.fetch_sub(1, std::memory_order_acq_rel);
+    });
+}
+
+template <class T>
+T readPublished(T Published::*field) {
+    if (gQueuedChanges.load(std::memory_order_acquire) == 0) {
+        std::lock_guard lock(gPublishedMutex);
+        return gPublished.*field;
+    }
+    // A change is on its way: wait for it, as a read on the queue would.
+    APMConsentSettingsUtil::serialQueue()->sync([] {});
+    std::lock_guard lock(gPublishedMutex);
+    return gPublished.*field;
+}
+
 }  // namespace
 
 void APMConsentSettingsUtil::setSwitchesProvider(std::function<APMConsentSwitches()> provider) {
+    auto shared = provider ? std::make_shared<const std::function<APMConsentSwitches()>>(std::move(provider)) : nullptr;
     std::lock_guard<std::mutex> lock(gSwitchesMutex);
-    gSwitchesProvider = std::move(provider);
+    gSwitchesProvider = std::move(shared);
 }
 
 APMConsentSwitches APMConsentSettingsUtil::switches() {
-    std::function<APMConsentSwitches()> provider;
+    std::shared_ptr<const std::function<APMConsentSwitches()>> provider;
     {
         std::lock_guard<std::mutex> lock(gSwitchesMutex);
         provider = gSwitchesProvider;
     }
-    return provider ? provider() : APMConsentSwitches{};
+    return provider ? (*provider)() : APMConsentSwitches{};
 }
 
 std::shared_ptr<DispatchQueue> APMConsentSettingsUtil::serialQueue() {
@@ -70,7 +121,7 @@ std::optional<Value::Dictionary> APMConsentSettingsUtil::consentSettings() {
 }
 
 void APMConsentSettingsUtil::setConsentSettings(const std::optional<Value::Dictionary>& settings) {
-    serialQueue()->async([settings] {
+    change([settings] {
         gSettings = settings;
         if (!settings) gSource = kSourceNone;
     });
@@ -85,7 +136,7 @@ void APMConsentSettingsUtil::setConsentSource(std::int64_t source) {
 }
 
 void APMConsentSettingsUtil::updateSettings(const Value::Dictionary& settings) {
-    serialQueue()->async([settings] {
+    change([settings] {
         Value::Dictionary merged = gSettings.value_or(Value::Dictionary{});
         for (const auto& [type, value] : settings) merged.set(type, value);
         gSettings = std::move(merged);
@@ -94,14 +145,13 @@ void APMConsentSettingsUtil::updateSettings(const Value::Dictionary& settings) {
 
 bool APMConsentSettingsUtil::isConsentSourceHigherPriority(std::int64_t source) { return consentSource() >= source; }
 
-bool APMConsentSettingsUtil::isAdStorageDenied() {
-    if (!switches().isConsentSettingsEnabled) return false;
-    return readOnQueue<bool>([] { return isDeniedOnQueue(kAdStorage); });
-}
+bool APMConsentSettingsUtil::isAdStorageDenied() { return storageDenials().adStorage; }
 
-bool APMConsentSettingsUtil::isAnalyticsStorageDenied() {
-    if (!switches().isConsentSettingsEnabled) return false;
-    return readOnQueue<bool>([] { return isDeniedOnQueue(kAnalyticsStorage); });
+bool APMConsentSettingsUtil::isAnalyticsStorageDenied() { return storageDenials().analyticsStorage; }
+
+APMConsentSettingsUtil::StorageDenials APMConsentSettingsUtil::storageDenials() {
+    if (!switches().isConsentSettingsEnabled) return {};
+    return readPublished(&Published::denials);
 }
 
 Value::Dictionary APMConsentSettingsUtil::consentSettingsFromDictionary(const Value::Dictionary& dictionary) {
@@ -143,16 +193,7 @@ bool APMConsentSettingsUtil::didWithdrawPreviousConsent(const Value& previous) {
 std::optional<std::string> APMConsentSettingsUtil::consentSignals() {
     const APMConsentSwitches on = switches();
     if (!on.isConsentSettings3PEnabled || !on.isConsentSettingsEnabled) return std::nullopt;
-    return readOnQueue<std::string>([] {
-        // Compared in lower case, as the denial tests do, so the signal never says less than they.
-        auto signal = [](const char* type) -> std::string {
-            const Value value = gSettings ? gSettings->get(type) : Value();
-            if (isValue(value, "granted")) return "1";
-            if (isValue(value, "denied")) return "0";
-            return "-";
-        };
-        return "G1" + signal(kAdStorage) + signal(kAnalyticsStorage);
-    });
+    return readPublished(&Published::signals);
 }
 
 std::string APMConsentSettingsUtil::description() {

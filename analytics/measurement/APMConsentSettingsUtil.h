@@ -52,6 +52,12 @@ public:
     // The value is a string whose lower-case form is "denied" (never while switched off).
     static bool isAdStorageDenied();
     static bool isAnalyticsStorageDenied();
+    // Both at once, for callers that ask for both on every event.
+    struct StorageDenials {
+        bool adStorage = false;
+        bool analyticsStorage = false;
+    };
+    static StorageDenials storageDenials();
 
     // The "ad_storage" and "analytics_storage" entries that are present, unchanged.
     static Value::Dictionary consentSettingsFromDictionary(const Value::Dictionary& dictionary);

@@ -154,17 +154,32 @@ std::string APMIdentity::randomAppInstanceID() {
 bool APMIdentity::iOS14OrAbove() { return APMDefaultIdentitySupport::iOS14OrAbove(); }
 
 void APMIdentity::setSettingsProvider(SettingsProvider provider) {
+    auto shared = provider ? std::make_shared<const SettingsProvider>(std::move(provider)) : nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
-    settingsProvider_ = std::move(provider);
+    settingsProvider_ = std::move(shared);
 }
 
 APMIdentitySettings APMIdentity::settings() const {
-    SettingsProvider provider;
+    std::shared_ptr<const SettingsProvider> provider;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         provider = settingsProvider_;
     }
-    return provider ? provider() : APMIdentitySettings{};
+    return provider ? (*provider)() : APMIdentitySettings{};
+}
+
+APMIdentity::DeviceValues APMIdentity::deviceValues() {
+    return readOnQueue<DeviceValues>([this] {
+        updateIdentifiersOnQueue();
+        return DeviceValues{appleConsentStatus_,
+                            support_->hasLimitedAdTracking(),
+                            limitedAdTracking_,
+                            resettableDeviceID_,
+                            persistedConfig_->appInstanceID(),
+                            appIDFromVUV_,
+                            appIDFromZeViv_,
+                            identifierForVendorString_};
+    });
 }
 
 std::uint64_t APMIdentity::appleConsentStatus() {
@@ -278,12 +293,21 @@ void APMIdentity::setAppIDFromZeViv(const std::string& appID) {
 }
 
 std::optional<std::string> APMIdentity::identifierForVendor() {
-    const bool advertisingIDKnown = readOnQueue<bool>([this] { return !isEmpty(resettableDeviceID_); });
+    // Whether an advertising id is known, and the vendor id read before: one turn of the queue.
+    using Known = std::pair<bool, std::optional<std::string>>;
+    Known known = readOnQueue<Known>([this] { return Known(!isEmpty(resettableDeviceID_), identifierForVendorString_); });
+    return identifierForVendor(known.first, std::move(known.second));
+}
+
+std::optional<std::string> APMIdentity::identifierForVendor(const DeviceValues& device) {
+    return identifierForVendor(!isEmpty(device.resettableDeviceID), device.identifierForVendorRead);
+}
+
+std::optional<std::string> APMIdentity::identifierForVendor(bool advertisingIDKnown, std::optional<std::string> known) {
     if (advertisingIDKnown) return std::nullopt;
     if (isIDFVCollectionEnabled_ && !*isIDFVCollectionEnabled_) return std::nullopt;
     if (APMConsentSettingsUtil::isAnalyticsStorageDenied()) return std::nullopt;
-    std::optional<std::string> cached = readOnQueue<std::optional<std::string>>([this] { return identifierForVendorString_; });
-    if (cached) return cached;
+    if (known) return known;
 
     std::shared_ptr<NSUUID> vendorID;
     auto read = [&vendorID] { vendorID = UIDevice::currentDevice()->identifierForVendor(); };
@@ -318,11 +342,11 @@ void APMIdentity::enforceConsentSettingsOnQueue() {
 }
 
 bool APMIdentity::removeDeniedPersistedValues() {
-    const bool adStorageDenied = APMConsentSettingsUtil::isAdStorageDenied();
-    if (adStorageDenied) persistedConfig_->setHashedResettableDeviceID(std::nullopt);
-    if (APMConsentSettingsUtil::isAnalyticsStorageDenied()) persistedConfig_->setAppInstanceID(std::nullopt);
+    const APMConsentSettingsUtil::StorageDenials denied = APMConsentSettingsUtil::storageDenials();
+    if (denied.adStorage) persistedConfig_->setHashedResettableDeviceID(std::nullopt);
+    if (denied.analyticsStorage) persistedConfig_->setAppInstanceID(std::nullopt);
     // An advertising id read before a denial must not be stamped on later data either.
-    return adStorageDenied;
+    return denied.adStorage;
 }
 
 void APMIdentity::post(std::function<void()> work) {
@@ -342,7 +366,9 @@ bool APMIdentity::refreshWouldDoNothing() {
     if (std::isnan(last)) return false;
     const double now = Clock::now();
     if (!(last < now) || now - last >= settings().adIDCacheTime) return false;
-    if (APMConsentSettingsUtil::isAdStorageDenied() || APMConsentSettingsUtil::isAnalyticsStorageDenied()) return false;
+    if (const auto denied = APMConsentSettingsUtil::storageDenials(); denied.adStorage || denied.analyticsStorage) {
+        return false;
+    }
     return !isEmpty(persistedConfig_->appInstanceID());
 }
 

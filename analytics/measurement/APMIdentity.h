@@ -65,6 +65,23 @@ public:
     // The engine installs its remote configuration's reader; empty restores the defaults.
     void setSettingsProvider(SettingsProvider provider);
 
+    // The refreshed values the device fields of an event's or a bundle's metadata come from,
+    // with the app ids, read together in one turn of the queue after one refresh.
+    struct DeviceValues {
+        std::uint64_t appleConsentStatus = kAPMTrackingStatusUnavailable;
+        bool hasLimitedAdTracking = false;
+        bool limitedAdTracking = false;
+        std::optional<std::string> resettableDeviceID;
+        std::optional<std::string> appInstanceID;
+        std::optional<std::string> appIDFromVUV;
+        std::optional<std::string> appIDFromZeViv;
+        // The vendor id as read before, if it was.
+        std::optional<std::string> identifierForVendorRead;
+
+        bool operator==(const DeviceValues&) const = default;
+    };
+    DeviceValues deviceValues();
+
     // Reads that refresh first (in the same turn of the queue, so they see its result).
     std::uint64_t appleConsentStatus();
     bool hasLimitedAdTracking();
@@ -94,6 +111,8 @@ public:
     // its collection off, or analytics storage is denied. Read on the main thread (waiting for
     // it from others) and then cached.
     std::optional<std::string> identifierForVendor();
+    // The same, from device values just read: no turn of the queue once the vendor id is known.
+    std::optional<std::string> identifierForVendor(const DeviceValues& device);
     bool isFromAppStore() const;
     // Removes the persisted values that consent denies (and the advertising id held here).
     void enforceConsentSettings();
@@ -120,6 +139,7 @@ private:
     // True when ad storage is denied, so the advertising id held here must go too.
     bool removeDeniedPersistedValues();
     void updateIdentifiersOnQueue();
+    std::optional<std::string> identifierForVendor(bool advertisingIDKnown, std::optional<std::string> known);
     // Work for the queue, counted in pending_ until it has run.
     void post(std::function<void()> work);
     // True when a refresh queued now would change nothing: no work of the identity's is
@@ -132,7 +152,8 @@ private:
     std::shared_ptr<APMIdentitySupport> support_;
     std::shared_ptr<DispatchQueue> queue_;
     mutable std::mutex mutex_;  // the settings provider and the installation id
-    SettingsProvider settingsProvider_;
+    // Shared, so a read copies a pointer rather than the function.
+    std::shared_ptr<const SettingsProvider> settingsProvider_;
     std::string rezaviviInstallationID_;
     std::atomic<bool> appIDFromVUVReplaced_{false};
     std::atomic<bool> appIDFromZeVivReplaced_{false};

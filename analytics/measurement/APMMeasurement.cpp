@@ -15,6 +15,7 @@
 #include "analytics/core/APMUserAttribute.h"
 #include "analytics/core/APMValue.h"
 #include "analytics/measurement/APMAnalytics.h"
+#include "analytics/measurement/APMAnalyticsStore.h"
 #include "analytics/measurement/APMConsentSettingsUtil.h"
 #include "analytics/measurement/APMEnvironmentInfo.h"
 #include "analytics/measurement/APMIdentifiers.h"
@@ -66,54 +67,6 @@ std::int64_t storedFirstOpenCount(const std::string& bundleIdentifier) {
 
 }  // namespace
 
-// What uploading and bundling reach of the engine; held by the engine, handed to them weakly.
-class APMMeasurement::UploadContext : public APMUploaderContext {
-public:
-    explicit UploadContext(std::weak_ptr<APMMeasurement> engine) : engine_(std::move(engine)) {}
-
-    std::shared_ptr<APMDatabase> database() override { return with([](APMMeasurement& e) { return e.database(); }); }
-    std::shared_ptr<APMRemoteConfig> remoteConfig() override { return APMMeasurement::remoteConfig(); }
-    std::shared_ptr<APMPersistedConfig> persistedConfig() override {
-        return with([](APMMeasurement& e) { return e.persistedConfig(); });
-    }
-    std::shared_ptr<APMIdentity> identity() override { return with([](APMMeasurement& e) { return e.identity(); }); }
-    std::shared_ptr<APMMonitor> monitor() override { return APMMeasurement::monitor(); }
-    bool setUserPropertyInDatabaseOnWorkerQueue(const std::shared_ptr<APMUserAttribute>& userAttribute) override {
-        auto engine = engine_.lock();
-        return engine && engine->setUserPropertyInDatabaseOnWorkerQueue(userAttribute);
-    }
-    std::shared_ptr<APMScheduler> scheduler() override { return with([](APMMeasurement& e) { return e.scheduler(); }); }
-    // None once the application terminates: what is not sent by then waits for the next launch.
-    std::shared_ptr<DIDEderazi> network() override {
-        return with([](APMMeasurement& e) { return e.isTerminating() ? nullptr : e.network(); });
-    }
-    std::shared_ptr<APMAlarm> alarm() override { return with([](APMMeasurement& e) { return e.alarm(); }); }
-    bool isNetworkRequestPending() override {
-        auto engine = engine_.lock();
-        return engine && engine->isNetworkRequestPending();
-    }
-    void setNetworkRequestPending(bool pending) override {
-        if (auto engine = engine_.lock()) engine->setIsNetworkRequestPending(pending);
-    }
-    bool hasBackgroundTask() override {
-        auto engine = engine_.lock();
-        return engine && engine->hasBackgroundTask();
-    }
-    void terminateBackgroundTask() override {
-        if (auto engine = engine_.lock()) engine->terminateBackgroundTask();
-    }
-
-private:
-    template <class Read>
-    auto with(Read read) -> decltype(read(std::declval<APMMeasurement&>())) {
-        auto engine = engine_.lock();
-        if (!engine) return {};
-        return read(*engine);
-    }
-
-    std::weak_ptr<APMMeasurement> engine_;
-};
-
 // MARK: The shared instance
 
 void APMMeasurement::initializeSharedInstanceWithAppID(const std::string& appID, bool isAnalyticsCollectionEnabled,
@@ -162,11 +115,15 @@ std::shared_ptr<APMRemoteConfig> APMMeasurement::remoteConfig() {
 
 void APMMeasurement::installRemoteConfigHooks() {
     APMRemoteConfig::connectStorageHooks([] { return APMMeasurement::remoteConfig(); });
-    APMConsentSettingsUtil::setSwitchesProvider([] {
-        auto config = APMMeasurement::remoteConfig();
-        return APMConsentSwitches{config->isConsentSettingsEnabled(), config->isConsentSettings3PEnabled()};
-    });
-    APMSetMaxPublicEventParamsProvider([] { return APMMeasurement::remoteConfig()->maxPublicEventParams(); });
+    // Asked several times for every event: kept while the configuration stays the same.
+    APMConsentSettingsUtil::setSwitchesProvider(APMKeptRemoteConfigReading<APMConsentSwitches>(
+        [] { return APMMeasurement::remoteConfig(); },
+        [](APMRemoteConfig& config) {
+            return APMConsentSwitches{config.isConsentSettingsEnabled(), config.isConsentSettings3PEnabled()};
+        }));
+    APMSetMaxPublicEventParamsProvider(APMKeptRemoteConfigReading<std::int64_t>(
+        [] { return APMMeasurement::remoteConfig(); },
+        [](APMRemoteConfig& config) { return static_cast<std::int64_t>(config.maxPublicEventParams()); }));
     APMIdentifiers::sharedInstance()->setEngineIdentityProvider([] {
         auto engine = APMMeasurement::hasSharedInstance() ? APMMeasurement::sharedInstance() : nullptr;
         return engine ? engine->identity() : nullptr;
@@ -258,6 +215,7 @@ std::shared_ptr<APMMeasurement> APMMeasurement::initWithDatabaseName(
     const std::string& appID, bool isAnalyticsCollectionEnabled, bool isAnalyticsCollectionDeactivated,
     const std::vector<std::string>& safelistedEvents) {
     auto engine = std::make_shared<APMMeasurement>();
+    engine->analyticsStore_ = APMAnalyticsStore::sharedInstance();
     engine->appID_ = appID;
     engine->isAnalyticsCollectionEnabled_ = isAnalyticsCollectionEnabled;
     engine->isAnalyticsCollectionDeactivated_ = isAnalyticsCollectionDeactivated;
@@ -266,7 +224,7 @@ std::shared_ptr<APMMeasurement> APMMeasurement::initWithDatabaseName(
     if (stored.isNumber()) {
         engine->initTimestamp_ = stored.doubleValue();
     } else {
-        engine->initTimestamp_ = APMAnalytics::loadTimestamp();
+        engine->initTimestamp_ = engine->analyticsStore_->loadTimestamp();
         if (persistedConfig) persistedConfig->setLoadTimestampValue(Value(engine->initTimestamp_));
     }
     engine->databaseName_ = databaseName;
@@ -275,8 +233,8 @@ std::shared_ptr<APMMeasurement> APMMeasurement::initWithDatabaseName(
     engine->scheduler_ = std::move(scheduler);
     engine->alarm_ = std::move(alarm);
     engine->safelistedEvents_ = safelistedEvents;
-    engine->uploadContext_ = std::make_shared<UploadContext>(engine);
-    engine->uploader_ = APMUploader::initWithContext(engine->uploadContext_);
+    engine->context_ = makeContext(engine);
+    engine->uploader_ = APMUploader::initWithContext(engine->uploaderContext());
     const bool enable = engine->shouldEnableMeasurement();
     engine->setEnabled(enable);
     engine->wasEnabledDuringInitialization_ = enable;
@@ -334,8 +292,8 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
         log->logWithLevel(6, 23206, "Analytics collection deactivated");
         return;
     }
-    if (!isAnalyticsCollectionDeactivated_ && APMAnalytics::deferredAnalyticsCollection().isNull()) {
-        APMAnalytics::setDeferredAnalyticsCollection(Value(enabled ? 0 : 1));
+    if (!isAnalyticsCollectionDeactivated_ && analyticsStore_->deferredAnalyticsCollection().isNull()) {
+        analyticsStore_->setDeferredAnalyticsCollection(Value(enabled ? 0 : 1));
     }
     enabled_ = enabled;
     if (!enabled) {
@@ -379,9 +337,9 @@ bool APMMeasurement::startMeasurementOnWorkerQueue() {
         runPostInitialization();
     }
     setPersonalizedAdsUserPropertyOnWorkerQueue();
-    if (APMAnalytics::needFirstOpenAfterReset()) {
+    if (analyticsStore_->needFirstOpenAfterReset()) {
         reportFirstOpenOnWorkerQueue();
-        APMAnalytics::removeNeedFirstOpenAfterReset();
+        analyticsStore_->removeNeedFirstOpenAfterReset();
     }
     uploader_->updateSchedule();
     return true;
@@ -392,11 +350,12 @@ bool APMMeasurement::startMeasurementOnWorkerQueue() {
 bool APMMeasurement::initializeComponents() {
     auto identity = APMIdentity::sharedInstance();
     if (!identity) return false;
-    identity->setSettingsProvider([] {
-        auto config = APMMeasurement::remoteConfig();
-        return APMIdentitySettings{config->adIDCacheTime(), config->gateIDFAOnATTMASEnabled(),
-                                   config->lastAdvertisingIDResetFeatureEnabled()};
-    });
+    identity->setSettingsProvider(APMKeptRemoteConfigReading<APMIdentitySettings>(
+        [] { return APMMeasurement::remoteConfig(); },
+        [](APMRemoteConfig& config) {
+            return APMIdentitySettings{config.adIDCacheTime(), config.gateIDFAOnATTMASEnabled(),
+                                       config.lastAdvertisingIDResetFeatureEnabled()};
+        }));
     {
         std::lock_guard lock(componentsMutex_);
         identity_ = identity;
@@ -406,23 +365,23 @@ bool APMMeasurement::initializeComponents() {
     setProspectiveConsentSettings();
     const bool resetWanted =
         APMConsentSettingsUtil::didWithdrawPreviousConsent(remembered ? Value(*remembered) : Value()) ||
-        APMAnalytics::deferredResetOnDeniedConsent().boolValue();
-    APMAnalytics::removeStartUpConsentSettings();
-    APMAnalytics::removeDeferredResetOnDeniedConsent();
+        analyticsStore_->deferredResetOnDeniedConsent().boolValue();
+    analyticsStore_->removeStartUpConsentSettings();
+    analyticsStore_->removeDeferredResetOnDeniedConsent();
     const bool wipeWanted = shouldWipeDataWithAppID(
         appID_, identity->appIDFromVUV().value_or(""), identity->appIDFromZeViv().value_or(""),
         persistedConfig_->appIDFromVUV().value_or(""), persistedConfig_->appIDFromZeViv().value_or(""));
     if (resetWanted || wipeWanted) {
-        if (resetWanted) APMAnalytics::setAppInstanceIDAfterReset(std::nullopt);
+        if (resetWanted) analyticsStore_->setAppInstanceIDAfterReset(std::nullopt);
         // Counted before the wipe: a wipe that fails is tried again at the next start.
-        APMAnalytics::setResetRetryCount(APMAnalytics::resetRetryCount() + 1);
-        if (wipeoutAnalyticsDataAndResetComponents()) APMAnalytics::setResetRetryCount(0);
+        analyticsStore_->setResetRetryCount(analyticsStore_->resetRetryCount() + 1);
+        if (wipeoutAnalyticsDataAndResetComponents()) analyticsStore_->setResetRetryCount(0);
         else monitor()->logWithLevel(4, 23208, "Failed to wipe out Analytics data");
     }
     identity->updateIdentifiers();
-    if (const auto afterReset = APMAnalytics::appInstanceIDAfterReset(); isSet(afterReset)) {
+    if (const auto afterReset = analyticsStore_->appInstanceIDAfterReset(); isSet(afterReset)) {
         identity->setAppInstanceID(afterReset);
-        APMAnalytics::setAppInstanceIDAfterReset(std::nullopt);
+        analyticsStore_->setAppInstanceIDAfterReset(std::nullopt);
     }
     updatePersistedAppIDFromVUVAndZeViv();
 
@@ -442,7 +401,7 @@ bool APMMeasurement::initializeComponents() {
 bool APMMeasurement::shouldWipeDataWithAppID(const std::string& appID, const std::string& appIDFromVUV,
                                              const std::string& appIDFromZeViv, const std::string& persistedAppIDFromVUV,
                                              const std::string& persistedAppIDFromZeViv) {
-    const std::int64_t retries = APMAnalytics::resetRetryCount();
+    const std::int64_t retries = APMAnalyticsStore::sharedInstance()->resetRetryCount();
     if (retries >= 1 && retries <= 9) return true;
     const bool g = isSet(appIDFromVUV), m = isSet(appIDFromZeViv);
     const bool pg = isSet(persistedAppIDFromVUV), pm = isSet(persistedAppIDFromZeViv);
@@ -458,7 +417,7 @@ bool APMMeasurement::shouldWipeDataWithAppID(const std::string& appID, const std
 void APMMeasurement::setProspectiveConsentSettings() {
     std::optional<Value::Dictionary> settings = APMConsentSettingsUtil::consentSettings();
     std::int64_t source = APMConsentSettingsUtil::consentSource();
-    const Value::Dictionary startSettings = APMAnalytics::consentSettings1PStart().value_or(Value::Dictionary{});
+    const Value::Dictionary startSettings = analyticsStore_->consentSettings1PStart().value_or(Value::Dictionary{});
     const auto outranks = [&](std::int64_t candidate) { return source >= candidate; };
     if (remoteConfig()->isConsentSettings3PEnabled()) {
         const Value::Dictionary plistDefaults = APMConsentSettingsUtil::consentSettingsFromPlist();
@@ -471,7 +430,7 @@ void APMMeasurement::setProspectiveConsentSettings() {
             settings = startSettings;
             source = APMConsentSettingsUtil::kSourceRestored;
         } else {
-            settings = APMAnalytics::consentSettings3P();
+            settings = analyticsStore_->consentSettings3P();
             source = APMConsentSettingsUtil::kSourceSetConsent3P;
         }
     } else if (!startSettings.empty() && outranks(APMConsentSettingsUtil::kSourceRestored)) {
@@ -481,7 +440,7 @@ void APMMeasurement::setProspectiveConsentSettings() {
     if (settings && !settings->empty() && APMConsentSettingsUtil::isConsentSourceHigherPriority(source)) {
         APMConsentSettingsUtil::setConsentSettings(settings);
         APMConsentSettingsUtil::setConsentSource(source);
-        APMAnalytics::persistConsentSettings(*settings, source);
+        analyticsStore_->persistConsentSettings(*settings, source);
     }
 }
 
@@ -563,7 +522,7 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
     if (*opened) {
         // Not a first open: the keychain learns of the earlier one; the session starts (sessions).
         if (previousFirstOpens < 1) (void)APMKeychainWrapper::upsertKeychainValue(Value("1"), "_pfo", bundleIdentifier);
-        APMAnalytics::setDeferredAnalyticsCollection(Value());
+        analyticsStore_->setDeferredAnalyticsCollection(Value());
         persistedConfig_->setLoadTimestampValue(Value());
         return;
     }
@@ -587,12 +546,12 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
     if (!previousVUVAppID_.empty()) parameters.set("_pvuv", Value(APMValue::initWithString(Value(previousVUVAppID_))));
     parameters.set("_pfo", Value(APMValue::initWithInt64(previousFirstOpens)));
     parameters.set("_uwa", Value(APMValue::initWithInt64(1 - firstInstall)));
-    if (APMAnalytics::deferredAnalyticsCollection().boolValue()) parameters.set("_dac", Value(APMValue::initWithInt64(1)));
+    if (analyticsStore_->deferredAnalyticsCollection().boolValue()) parameters.set("_dac", Value(APMValue::initWithInt64(1)));
     if (remoteConfig()->efficientEngagementReportingEnabled()) parameters.set("_et", Value(APMValue::initWithInt64(1)));
     if (auto event = APMEvent::initWithOrigin(kAPMAutoOrigin, false, "_f", initTimestamp_, 0, parameters)) {
         handleInternalEventOnWorkerQueue(event);
     }
-    APMAnalytics::setDeferredAnalyticsCollection(Value());
+    analyticsStore_->setDeferredAnalyticsCollection(Value());
     persistedConfig_->setLoadTimestampValue(Value());
     // The first open counts one millisecond of engagement, unless the configuration drops such
     // engagement events as redundant.

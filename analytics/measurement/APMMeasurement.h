@@ -3,10 +3,12 @@
 // runs everything that touches stored data on that queue. This header covers its creation and
 // start (APMMeasurement.cpp), the logging interface for events and user properties
 // (APMMeasurementLogging.cpp), the write pipeline that stores raw events
-// (APMMeasurementWritePipeline.cpp) and the background task, wipe and reset
-// (APMMeasurementLifecycle.cpp). Operations named "...OnWorkerQueue" run only on the worker queue.
+// (APMMeasurementWritePipeline.cpp), the background task, wipe and reset
+// (APMMeasurementLifecycle.cpp), and what it hands the components and libraries below it
+// (APMMeasurementContexts.cpp). Operations named "...OnWorkerQueue" run only on the worker queue.
 #pragma once
 
+#include "analytics/measurement/APMIdentity.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
 #include "platform/services/DIDEderazi.h"
@@ -22,16 +24,23 @@
 #include <vector>
 
 class APMAlarm;
+class APMAnalyticsStore;
+class APMAudienceContext;
 class APMDailyCounts;
 class APMDatabase;
 class APMEvent;
+class APMEventSink;
+class APMExperimentContext;
 class APMIdentity;
 class APMMonitor;
 class APMPBMeasurementBundle;
 class APMPersistedConfig;
 class APMRemoteConfig;
+class APMReporterContext;
 class APMScheduler;
+class APMScriptContext;
 class APMUploader;
+class APMUploaderContext;
 class APMUserAttribute;
 class APMValue;
 class NSNotification;
@@ -180,6 +189,15 @@ public:
     bool writeEvent(const std::shared_ptr<APMEvent>& event, bool isPublicEvent, bool isRealtime);
     std::shared_ptr<APMPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
         const std::vector<std::shared_ptr<APMUserAttribute>>& userAttributes);
+    // An event's metadata as stored: its bytes, their fingerprint, and whether it carries the
+    // advertising id. Made again only when something it is made from changed.
+    struct RawEventMetadata {
+        NSData bytes;
+        std::int64_t fingerprint = 0;
+        bool hasResettableDeviceID = false;
+    };
+    std::optional<RawEventMetadata> rawEventMetadataWithUserAttributes(
+        const std::vector<std::shared_ptr<APMUserAttribute>>& userAttributes);
     // Writes "_fx" (realtime) in a later block of the worker queue.
     void logFirstOpenConsentedEvent(double timestamp);
 
@@ -207,6 +225,16 @@ public:
     // block of the worker queue.
     bool resetAnalyticsDataWithAppInstanceID(const std::optional<std::string>& appInstanceID);
 
+    // MARK: What the libraries below the engine are handed (APMMeasurementContexts.cpp)
+
+    // Each holds the engine weakly: once it is gone they answer empty (or the defaults) and drop
+    // what they are given.
+    std::shared_ptr<APMEventSink> eventSink() const;
+    std::shared_ptr<APMAudienceContext> audienceContext() const;
+    std::shared_ptr<APMReporterContext> reporterContext() const;
+    std::shared_ptr<APMScriptContext> scriptContext() const;
+    std::shared_ptr<APMExperimentContext> experimentContext() const;
+
     // The network object's messages, at the monitor's levels.
     void DIDEderazi_logWithLevel(int level, std::int64_t messageCode, const std::string& message,
                                  const Value::Array& contexts) override;
@@ -214,7 +242,12 @@ public:
     APMMeasurement() = default;
 
 private:
-    class UploadContext;
+    // The engine as the components below it see it: uploading and bundling, and the four
+    // libraries (APMMeasurementContexts.cpp).
+    class Context;
+
+    static std::shared_ptr<Context> makeContext(const std::shared_ptr<APMMeasurement>& engine);
+    std::shared_ptr<APMUploaderContext> uploaderContext() const;
 
     // Identity, consent, wipe, identifiers, database and remote configuration.
     bool initializeComponents();
@@ -230,6 +263,8 @@ private:
                            const Value& context1, const Value& context2);
 
     std::string databaseName_ = kDatabaseName;
+    // The load time and the suite the front keeps: the start-up consent, the reset bookkeeping.
+    std::shared_ptr<APMAnalyticsStore> analyticsStore_;
     std::mutex initializeComponentsLock_;
     bool didInitializeComponents_ = false;
     bool postInitializationDone_ = false;
@@ -237,7 +272,7 @@ private:
     std::shared_ptr<DIDEderazi> network_;
     std::shared_ptr<APMPersistedConfig> persistedConfig_;
     std::shared_ptr<APMScheduler> scheduler_;
-    std::shared_ptr<UploadContext> uploadContext_;
+    std::shared_ptr<Context> context_;
     std::shared_ptr<APMUploader> uploader_;
     // Written once on the worker queue, read from any thread.
     mutable std::mutex componentsMutex_;
@@ -259,6 +294,24 @@ private:
     mutable std::mutex networkRequestMutex_;
     mutable std::condition_variable networkRequestEnded_;
     std::atomic<bool> isTerminating_{false};
+    // Everything an event's metadata is made from, and the metadata made from it last (the
+    // worker queue's).
+    struct RawEventMetadataSource {
+        std::shared_ptr<APMIdentity> identity;
+        std::string installationID;
+        std::optional<std::string> consentSignals;
+        bool gateIDFA = false;
+        APMIdentity::DeviceValues device;
+        std::optional<std::string> identifierForVendor;
+        std::string deviceModel;
+        std::string osVersion;
+        std::int32_t timeZoneOffsetMinutes = 0;
+        std::optional<std::string> language;
+        std::vector<std::shared_ptr<APMUserAttribute>> userAttributes;
+
+        bool operator==(const RawEventMetadataSource&) const = default;
+    };
+    std::optional<std::pair<RawEventMetadataSource, RawEventMetadata>> lastRawEventMetadata_;
     // Decided inside the storing transaction, acted on once it committed.
     struct AfterCommit {
         std::optional<double> firstOpenConsentedTimestamp;

@@ -11,6 +11,7 @@
 #include "analytics/core/APMPersistedConfig.h"
 #include "analytics/core/APMScheduler.h"
 #include "analytics/measurement/APMAnalytics.h"
+#include "analytics/measurement/APMAnalyticsStore.h"
 #include "analytics/measurement/APMConsentSettingsUtil.h"
 #include "analytics/measurement/APMIdentity.h"
 #include "analytics/measurement/APMRemoteConfig.h"
@@ -157,7 +158,7 @@ bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const std::optional<std
         }
         log->logWithLevel(7, 23218, "Resetting with an empty app instance ID");
     }
-    const double loadTimestamp = APMAnalytics::loadTimestamp();
+    const double loadTimestamp = analyticsStore_->loadTimestamp();
     bool wiped = false;
     // One block: no event is written between the wipe and the new first open.
     scheduler_->dispatchSyncOnWorkerQueueBlockID("APMMeasurement:3129", [&] {
@@ -166,8 +167,8 @@ bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const std::optional<std
         persistedConfig_->setAppInstanceID(appInstanceID);
         if (identity()) updatePersistedAppIDFromVUVAndZeViv();
         log->logWithLevel(6, 23168, "Analytics data has been reset");
-        if (!isAnalyticsCollectionDeactivated_ && APMAnalytics::deferredAnalyticsCollection().isNull()) {
-            APMAnalytics::setDeferredAnalyticsCollection(Value(isEnabled() ? 0 : 1));
+        if (!isAnalyticsCollectionDeactivated_ && analyticsStore_->deferredAnalyticsCollection().isNull()) {
+            analyticsStore_->setDeferredAnalyticsCollection(Value(isEnabled() ? 0 : 1));
         }
         initTimestamp_ = loadTimestamp;
         persistedConfig_->setLoadTimestampValue(Value(loadTimestamp));

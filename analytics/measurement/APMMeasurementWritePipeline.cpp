@@ -321,17 +321,18 @@ bool APMMeasurement::writeEvent(const std::shared_ptr<APMEvent>& event, bool isP
         log->logWithLevel(1, 23067, "Data loss. Cannot query user properties. Error", Value(error));
         return false;
     }
-    auto metadata = createRawEventMetadataWithUserAttributes(attributes.value_or(std::vector<std::shared_ptr<APMUserAttribute>>{}));
-    if (APMPBMessageHasField(metadata, APMPBMeasurementBundle::kResettableDeviceId)) {
+    const auto metadata =
+        rawEventMetadataWithUserAttributes(attributes.value_or(std::vector<std::shared_ptr<APMUserAttribute>>{}));
+    if (metadata && metadata->hasResettableDeviceID) {
         if (persistedConfig_->unmatchedFirstOpenWithoutIDFA()) afterCommit_.firstOpenConsentedTimestamp = event->timestamp();
     } else if (event->name() == "_f") {
         afterCommit_.unmatchedFirstOpen = true;
     }
-    const auto bytes = metadata->protoBuffer();
-    if (!bytes || !database->insertIfNotExistsRawEventMetadata(metadata, &error)) {
+    if (!metadata || !database->insertIfNotExistsRawEventMetadata(metadata->bytes, metadata->fingerprint, &error)) {
         log->logWithLevel(1, 23068, "Data loss. Cannot record event metadata. Error", Value(error));
         return false;
     }
+    const std::int64_t fingerprint = metadata->fingerprint;
     const std::optional<std::int64_t> deleted = database->deleteRawEventsOverAbsoluteLimit(&error);
     if (!deleted && error) {
         log->logWithLevel(1, 23069, "Data loss. Unable to check raw event storage limit. Error", Value(error));
@@ -341,7 +342,7 @@ bool APMMeasurement::writeEvent(const std::shared_ptr<APMEvent>& event, bool isP
         log->logWithLevel(4, 23070, "Data loss. Too many events stored on disk. Deleted count",
                           Value(static_cast<long long>(*deleted)));
     }
-    if (!database->insertRawEvent(event, apm_64LSBMD5(*bytes), isRealtime, &error)) {
+    if (!database->insertRawEvent(event, fingerprint, isRealtime, &error)) {
         log->logWithLevel(1, 23071, "Data loss. Cannot record raw event. Error", Value(error));
         return false;
     }
@@ -351,6 +352,39 @@ bool APMMeasurement::writeEvent(const std::shared_ptr<APMEvent>& event, bool isP
                           Value(APMDescriptionForParameters(Value(event->parameters()))));
     }
     return true;
+}
+
+std::optional<APMMeasurement::RawEventMetadata> APMMeasurement::rawEventMetadataWithUserAttributes(
+    const std::vector<std::shared_ptr<APMUserAttribute>>& userAttributes) {
+    // What the metadata is made from, read first: while all of it stays the same, so does the
+    // metadata, and the message is neither built nor encoded again.
+    auto identity = this->identity();
+    auto environment = APMEnvironmentInfo::sharedInstance();
+    APMIdentity::DeviceValues device = identity->deviceValues();
+    std::optional<std::string> vendorID = identity->identifierForVendor(device);
+    RawEventMetadataSource source{identity,
+                                  identity->rezaviviInstallationID(),
+                                  APMConsentSettingsUtil::consentSignals(),
+                                  remoteConfig()->gateIDFAOnATTMASEnabled(),
+                                  std::move(device),
+                                  std::move(vendorID),
+                                  environment->deviceModel(),
+                                  environment->deviceOSVersion(),
+                                  environment->timeZoneOffsetMinutes(),
+                                  environment->userDefaultLanguage(),
+                                  userAttributes};
+    if (lastRawEventMetadata_ && lastRawEventMetadata_->first == source) return lastRawEventMetadata_->second;
+    auto message = createRawEventMetadataWithUserAttributes(userAttributes);
+    auto bytes = message ? message->protoBuffer() : std::nullopt;
+    if (!bytes) {
+        lastRawEventMetadata_.reset();
+        return std::nullopt;
+    }
+    RawEventMetadata metadata{std::move(*bytes), 0,
+                              APMPBMessageHasField(message, APMPBMeasurementBundle::kResettableDeviceId)};
+    metadata.fingerprint = apm_64LSBMD5(metadata.bytes);
+    lastRawEventMetadata_.emplace(std::move(source), metadata);
+    return metadata;
 }
 
 std::shared_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWithUserAttributes(

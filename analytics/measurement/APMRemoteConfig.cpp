@@ -18,10 +18,14 @@
 #include "platform/net/NSURL.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 
 namespace {
+
+// Moved by every parse and reset of any configuration's settings.
+std::atomic<std::uint64_t> gSettingsChanges{0};
 
 // The whole text as a plain decimal number ("60000", "-300", "+1.5"); nothing otherwise, so
 // exponents, hexadecimal, blanks, infinities and NaN all fall back to the default.
@@ -141,10 +145,8 @@ void APMRemoteConfig::connectStorageHooks(std::function<std::shared_ptr<APMRemot
         APMPersistedConfig::setStoreChoiceProvider(nullptr);
         return;
     }
-    APMDatabase::setLimitsProvider([current] {
-        auto config = current();
-        return (config ? config : defaultInstance())->databaseLimits();
-    });
+    APMDatabase::setLimitsProvider(APMKeptRemoteConfigReading<APMDatabaseLimits>(
+        current, [](APMRemoteConfig& config) { return config.databaseLimits(); }));
     // Only a configuration of the engine's own decides where the settings live next launch.
     APMPersistedConfig::setStoreChoiceProvider([current]() -> std::optional<bool> {
         auto config = current();
@@ -228,7 +230,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
     }
     if (configAppID(config) != appID_) return;
 
-    std::map<std::string, CachedSetting> values;
+    SettingCache values;
     for (const Value& item : *settings) {
         auto setting = item.objectAs<APMPBSetting>();
         const auto name = APMPBMessageGetString(setting, APMPBSetting::kName);
@@ -271,6 +273,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
     cachedValueByRemoteConfigKeys_ = std::move(values);
     cachedEventConfigByEventName_ = std::move(eventConfigs);
     cachedDataControls_ = std::move(dataControls);
+    gSettingsChanges.fetch_add(1, std::memory_order_acq_rel);
 }
 
 std::shared_ptr<APMPBMeasurementConfig> APMRemoteConfig::measurementConfigFromDatabase() {
@@ -302,7 +305,10 @@ void APMRemoteConfig::reset() {
     cachedDataControls_.clear();
     cachedUploadSubdomain_.clear();
     if (!isDefaultInstance_) remoteConfigProto_.reset();
+    gSettingsChanges.fetch_add(1, std::memory_order_acq_rel);
 }
+
+std::uint64_t APMRemoteConfig::settingsChangeCount() { return gSettingsChanges.load(std::memory_order_acquire); }
 
 std::int64_t APMRemoteConfig::version() const {
     std::lock_guard lock(mutex_);
@@ -413,7 +419,7 @@ std::vector<std::string> APMRemoteConfig::dataControls() const {
 
 // MARK: Typed reading
 
-double APMRemoteConfig::numberFromCacheWithKey(const std::string& key, double defaultValue, double maxValue,
+double APMRemoteConfig::numberFromCacheWithKey(std::string_view key, double defaultValue, double maxValue,
                                                double minValue, const Converter& convert) {
     if (key.empty()) {
         APMMeasurementMonitor()->logWithLevel(7, 29020, "Cannot get setting with empty key from cache");
@@ -425,7 +431,7 @@ double APMRemoteConfig::numberFromCacheWithKey(const std::string& key, double de
         std::lock_guard lock(mutex_);
         auto found = cachedValueByRemoteConfigKeys_.find(key);
         if (found == cachedValueByRemoteConfigKeys_.end()) {
-            cachedValueByRemoteConfigKeys_[key] = defaultValue;
+            cachedValueByRemoteConfigKeys_.emplace(std::string(key), defaultValue);
             return defaultValue;
         }
         if (const double* number = std::get_if<double>(&found->second)) return *number;
@@ -449,24 +455,32 @@ double APMRemoteConfig::numberFromCacheWithKey(const std::string& key, double de
     return result;
 }
 
-std::int32_t APMRemoteConfig::intValueFromCacheWithKey(const std::string& key, std::int32_t defaultValue,
+std::int32_t APMRemoteConfig::intValueFromCacheWithKey(std::string_view key, std::int32_t defaultValue,
                                                        std::int32_t maxValue, std::int32_t minValue) {
     return static_cast<std::int32_t>(numberFromCacheWithKey(key, defaultValue, maxValue, minValue, nullptr));
 }
 
-std::int64_t APMRemoteConfig::int64ValueFromCacheWithKey(const std::string& key, std::int64_t defaultValue,
+std::int64_t APMRemoteConfig::int64ValueFromCacheWithKey(std::string_view key, std::int64_t defaultValue,
                                                          std::int64_t maxValue, std::int64_t minValue) {
     return static_cast<std::int64_t>(numberFromCacheWithKey(key, static_cast<double>(defaultValue),
                                                             static_cast<double>(maxValue),
                                                             static_cast<double>(minValue), nullptr));
 }
 
-double APMRemoteConfig::timeIntervalInSecondsFromCacheWithKey(const std::string& key, double defaultValue,
+double APMRemoteConfig::timeIntervalInSecondsFromCacheWithKey(std::string_view key, double defaultValue,
                                                               double maxValue, double minValue) {
     return numberFromCacheWithKey(key, defaultValue, maxValue, minValue, millisecondsToSeconds);
 }
 
-bool APMRemoteConfig::flagFromCacheWithKey(const std::string& key, std::int32_t defaultValue) {
+std::optional<std::string> APMRemoteConfig::cachedStringValueForKey(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    auto found = cachedValueByRemoteConfigKeys_.find(key);
+    if (found == cachedValueByRemoteConfigKeys_.end()) return std::nullopt;
+    if (const double* number = std::get_if<double>(&found->second)) return Value(*number).stringValue();
+    return std::get<std::string>(found->second);
+}
+
+bool APMRemoteConfig::flagFromCacheWithKey(std::string_view key, std::int32_t defaultValue) {
     return intValueFromCacheWithKey(key, defaultValue, 1, 0) == 1;
 }
 

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -78,6 +79,9 @@ public:
     // Empty caches and data controls; a real instance also drops its configuration in force.
     void reset();
 
+    // A count that moves whenever the settings of any configuration change (parsed or reset).
+    static std::uint64_t settingsChangeCount();
+
     // Field 0 of the configuration in force, -1 without one.
     std::int64_t version() const;
     // Seconds since 1970 of the last successful fetch; 0 for the default instance or on failure.
@@ -110,13 +114,17 @@ public:
 
     // The readers behind the getters: the cached number, else the setting's text read as a
     // decimal number, else the default. A number outside [minValue, maxValue] gives the default.
-    std::int32_t intValueFromCacheWithKey(const std::string& key, std::int32_t defaultValue, std::int32_t maxValue,
+    std::int32_t intValueFromCacheWithKey(std::string_view key, std::int32_t defaultValue, std::int32_t maxValue,
                                           std::int32_t minValue);
-    std::int64_t int64ValueFromCacheWithKey(const std::string& key, std::int64_t defaultValue, std::int64_t maxValue,
+    std::int64_t int64ValueFromCacheWithKey(std::string_view key, std::int64_t defaultValue, std::int64_t maxValue,
                                             std::int64_t minValue);
     // The setting holds milliseconds; bounds, default and result are seconds.
-    double timeIntervalInSecondsFromCacheWithKey(const std::string& key, double defaultValue, double maxValue,
+    double timeIntervalInSecondsFromCacheWithKey(std::string_view key, double defaultValue, double maxValue,
                                                  double minValue);
+    // The text of what the cache holds under `key`: the setting's text, or the number a typed
+    // reader put in its place (a time setting then reads in seconds); nothing for a key it
+    // does not hold. Event-editing programs read settings this way.
+    std::optional<std::string> cachedStringValueForKey(const std::string& key) const;
 
     // Settings (seconds for intervals).
     double uploadingBackoffInterval();
@@ -187,12 +195,14 @@ private:
     // A setting as the configuration gave it (text), or its number once a typed reader read it.
     using CachedSetting = std::variant<std::string, double>;
     using Converter = std::function<std::optional<double>(double)>;
+    // By key, found from the getters' literals without making a string each time.
+    using SettingCache = std::map<std::string, CachedSetting, std::less<>>;
 
     static std::shared_ptr<APMRemoteConfig> make(const std::string& appID, const std::shared_ptr<APMDatabase>& database,
                                                  const std::shared_ptr<APMPBMeasurementConfig>& measurementConfig);
-    double numberFromCacheWithKey(const std::string& key, double defaultValue, double maxValue, double minValue,
+    double numberFromCacheWithKey(std::string_view key, double defaultValue, double maxValue, double minValue,
                                   const Converter& convert);
-    bool flagFromCacheWithKey(const std::string& key, std::int32_t defaultValue);
+    bool flagFromCacheWithKey(std::string_view key, std::int32_t defaultValue);
 
     bool isDefaultInstance_ = false;
     std::string appID_;
@@ -202,9 +212,39 @@ private:
     // Guards everything below.
     mutable std::mutex mutex_;
     std::shared_ptr<APMPBMeasurementConfig> remoteConfigProto_;
-    std::map<std::string, CachedSetting> cachedValueByRemoteConfigKeys_;
+    SettingCache cachedValueByRemoteConfigKeys_;
     std::map<std::string, std::shared_ptr<APMPBEventConfig>> cachedEventConfigByEventName_;
     std::vector<std::string> cachedDataControls_;
     // The configuration's upload sub-domain once it passed as a host label; "" for none.
     std::string cachedUploadSubdomain_;
 };
+
+// What `read` answers from the configuration `current` names, kept until another configuration
+// is named or any configuration's settings change: for the settings every event asks for.
+template <class T>
+std::function<T()> APMKeptRemoteConfigReading(std::function<std::shared_ptr<APMRemoteConfig>()> current,
+                                              std::function<T(APMRemoteConfig&)> read) {
+    struct Kept {
+        std::mutex mutex;
+        std::weak_ptr<APMRemoteConfig> config;
+        std::uint64_t changeCount = 0;
+        std::optional<T> value;
+    };
+    auto kept = std::make_shared<Kept>();
+    return [kept, current = std::move(current), read = std::move(read)]() -> T {
+        auto config = current();
+        if (!config) config = APMRemoteConfig::defaultInstance();
+        // Counted before reading: a change racing the read leaves an older count kept.
+        const std::uint64_t changeCount = APMRemoteConfig::settingsChangeCount();
+        {
+            std::lock_guard lock(kept->mutex);
+            if (kept->value && kept->changeCount == changeCount && kept->config.lock() == config) return *kept->value;
+        }
+        T value = read(*config);
+        std::lock_guard lock(kept->mutex);
+        kept->config = config;
+        kept->changeCount = changeCount;
+        kept->value = value;
+        return value;
+    };
+}

@@ -97,7 +97,7 @@ public:
     void networkUploadCompletionHandlerWithResponse(const std::shared_ptr<NSHTTPURLResponse>& response,
                                                     const NSErrorPtr& error);
 
-    // MARK: Configuration fetch
+    // MARK: Configuration fetch (APMUploaderConfigFetch.cpp)
 
     // A conditional GET of the configuration (ETag and Last-Modified of the last answer).
     void fetchRemoteConfig();
@@ -138,6 +138,10 @@ private:
     bool removeBundlesFromDatabaseWithIDs(APMUploaderContext& context, const Value::Array& bundleIDs);
     // Inside the fetch's transaction; on refusal `why` says which field or which limit.
     bool applyConfiguration(APMUploaderContext& context, const NSData& body, NSErrorPtr* why);
+    // The answer's status; a request that failed on the way (even after its status line) has none.
+    static long statusOf(const std::shared_ptr<NSHTTPURLResponse>& response, const NSErrorPtr& error);
+    // 429 and 503 ask the engine to back off.
+    static bool isBackoffStatus(long status);
     // Cancels the timer and ends the background task; the reachability delegate is set when
     // waiting for the network, cleared otherwise.
     void stopScheduling(APMUploaderContext& context, bool waitForReachability);

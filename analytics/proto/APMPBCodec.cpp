@@ -1,10 +1,10 @@
-// One table-driven decoder, encoder and copier for every message; nanopb reads and writes tags, varints, fixed values and strings.
+// One table-driven decoder, encoder and copier for every message. nanopb reads tags, varints,
+// fixed values and strings; the encoder writes them straight into the buffer its sizing pass made.
 #include "analytics/proto/APMPBCodec.h"
 
 #include "analytics/proto/APMPBLog.h"
 
 #include <pb_decode.h>
-#include <pb_encode.h>
 
 #include <algorithm>
 #include <bit>
@@ -307,31 +307,74 @@ std::size_t measure(const APMPBMessageInfo& info, std::vector<std::size_t>& size
     return total;
 }
 
-bool writeScalar(pb_ostream_t* out, APMPBFieldType value, std::uint32_t tag, std::uint64_t v, bool item) {
-    if (!pb_encode_tag(out, wireTypeOf(value), tag)) return false;
-    if (value == APMPBFieldTypeFloat) {
-        const std::uint32_t bits = static_cast<std::uint32_t>(v);
-        return pb_encode_fixed32(out, &bits);
+// Writes straight into the buffer the sizing pass made; every piece is checked against its end,
+// so a sizing mistake fails the encoding instead of writing past it.
+class Writer {
+public:
+    Writer(std::uint8_t* begin, std::uint8_t* end) : at_(begin), end_(end) {}
+
+    std::size_t written(const std::uint8_t* begin) const { return static_cast<std::size_t>(at_ - begin); }
+    const std::uint8_t* position() const { return at_; }
+    const char* error() const { return error_; }
+    bool fail(const char* error) {
+        if (!error_) error_ = error;
+        return false;
     }
-    if (value == APMPBFieldTypeDouble) return pb_encode_fixed64(out, &v);
+
+    bool varint(std::uint64_t value) {
+        if (static_cast<std::size_t>(end_ - at_) < varintSize(value)) return fail("stream full");
+        while (value >= 0x80) {
+            *at_++ = static_cast<std::uint8_t>(value | 0x80);
+            value >>= 7;
+        }
+        *at_++ = static_cast<std::uint8_t>(value);
+        return true;
+    }
+    bool tag(std::uint32_t field, pb_wire_type_t type) {
+        return varint((static_cast<std::uint64_t>(field) << 3) | static_cast<std::uint64_t>(type));
+    }
+    // Little-endian, as the wire has it.
+    bool fixed(std::uint64_t value, int width) {
+        if (end_ - at_ < width) return fail("stream full");
+        for (int i = 0; i < width; ++i) *at_++ = static_cast<std::uint8_t>(value >> (8 * i));
+        return true;
+    }
+    bool bytes(std::uint32_t field, const char* data, std::size_t size) {
+        if (!tag(field, PB_WT_STRING) || !varint(size)) return false;
+        if (static_cast<std::size_t>(end_ - at_) < size) return fail("stream full");
+        if (size > 0) std::memcpy(at_, data, size);
+        at_ += size;
+        return true;
+    }
+
+private:
+    std::uint8_t* at_;
+    std::uint8_t* end_;
+    const char* error_ = nullptr;
+};
+
+bool writeScalar(Writer& out, APMPBFieldType value, std::uint32_t tag, std::uint64_t v, bool item) {
+    if (!out.tag(tag, wireTypeOf(value))) return false;
+    if (value == APMPBFieldTypeFloat) return out.fixed(v & 0xFFFFFFFFu, 4);
+    if (value == APMPBFieldTypeDouble) return out.fixed(v, 8);
     // Items are written with their full cell value; single fields narrowed to their type.
-    return pb_encode_varint(out, item ? v : varintOf(value, v));
+    return out.varint(item ? v : varintOf(value, v));
 }
 
-bool write(pb_ostream_t* out, const APMPBMessageInfo& info, const std::vector<std::size_t>& sizes, std::size_t& next);
+bool write(Writer& out, const APMPBMessageInfo& info, const std::vector<std::size_t>& sizes, std::size_t& next);
 
-bool writeNested(pb_ostream_t* out, const APMPBMessageInfo& nested, std::uint32_t tag,
-                 const std::vector<std::size_t>& sizes, std::size_t& next) {
-    if (next >= sizes.size()) PB_RETURN_ERROR(out, "size table exhausted");
+bool writeNested(Writer& out, const APMPBMessageInfo& nested, std::uint32_t tag, const std::vector<std::size_t>& sizes,
+                 std::size_t& next) {
+    if (next >= sizes.size()) return out.fail("size table exhausted");
     const std::size_t size = sizes[next++];
-    if (!pb_encode_tag(out, PB_WT_STRING, tag) || !pb_encode_varint(out, static_cast<std::uint64_t>(size))) return false;
-    const std::size_t body = out->bytes_written;
+    if (!out.tag(tag, PB_WT_STRING) || !out.varint(static_cast<std::uint64_t>(size))) return false;
+    const std::uint8_t* body = out.position();
     if (!write(out, nested, sizes, next)) return false;
-    if (out->bytes_written - body != size) PB_RETURN_ERROR(out, "submsg size changed");
+    if (static_cast<std::size_t>(out.position() - body) != size) return out.fail("submsg size changed");
     return true;
 }
 
-bool write(pb_ostream_t* out, const APMPBMessageInfo& info, const std::vector<std::size_t>& sizes, std::size_t& next) {
+bool write(Writer& out, const APMPBMessageInfo& info, const std::vector<std::size_t>& sizes, std::size_t& next) {
     const APMPBMessageSchema& schema = *info.schema;
     for (const std::int32_t index : schema.wireOrder()) {
         const APMPBFieldSchema& field = schema.field(index);
@@ -340,9 +383,7 @@ bool write(pb_ostream_t* out, const APMPBMessageInfo& info, const std::vector<st
         if (const auto* v = std::get_if<std::uint64_t>(&cell)) {
             if (!writeScalar(out, value, field.tag, *v, false)) return false;
         } else if (const auto* s = std::get_if<APMPBBytes>(&cell)) {
-            if (!pb_encode_tag(out, PB_WT_STRING, field.tag) ||
-                !pb_encode_string(out, reinterpret_cast<const pb_byte_t*>(s->data()), s->size()))
-                return false;
+            if (!out.bytes(field.tag, s->data(), s->size())) return false;
         } else if (const auto* m = std::get_if<APMPBRecordPtr>(&cell)) {
             if (*m && !writeNested(out, **m, field.tag, sizes, next)) return false;
         } else if (const auto* r = std::get_if<APMPBList>(&cell)) {
@@ -351,9 +392,7 @@ bool write(pb_ostream_t* out, const APMPBMessageInfo& info, const std::vector<st
                 if (const auto* iv = std::get_if<std::uint64_t>(&item)) {
                     if (!writeScalar(out, value, field.tag, *iv, true)) return false;
                 } else if (const auto* is = std::get_if<APMPBBytes>(&item)) {
-                    if (!pb_encode_tag(out, PB_WT_STRING, field.tag) ||
-                        !pb_encode_string(out, reinterpret_cast<const pb_byte_t*>(is->data()), is->size()))
-                        return false;
+                    if (!out.bytes(field.tag, is->data(), is->size())) return false;
                 } else if (const auto* im = std::get_if<APMPBRecordPtr>(&item); im && *im) {
                     if (!writeNested(out, **im, field.tag, sizes, next)) return false;
                 }
@@ -425,10 +464,10 @@ std::int32_t APMPBEncode(const APMPBMessageInfo* info, NSData* out) {
         return -1;
     }
     NSData buffer(total);
-    pb_ostream_t stream = pb_ostream_from_buffer(buffer.data(), buffer.size());
+    Writer writer(buffer.data(), buffer.data() + buffer.size());
     std::size_t next = 0;
-    if (!write(&stream, *info, sizes, next) || stream.bytes_written != total) {
-        APMPBPrint("<ERROR> %s encoder failed: %s\n", info->messageID(), stream.errmsg ? stream.errmsg : "(none)");
+    if (!write(writer, *info, sizes, next) || writer.written(buffer.data()) != total) {
+        APMPBPrint("<ERROR> %s encoder failed: %s\n", info->messageID(), writer.error() ? writer.error() : "(none)");
         return -1;
     }
     *out = std::move(buffer);

@@ -1,5 +1,6 @@
 // The record functions every message shares: make, release a field, copy, decode and encode,
-// all driven by the message's field table; nanopb's stream functions do the wire work.
+// all driven by the message's field table; nanopb's stream functions read the wire, and the
+// encoder writes it itself.
 #pragma once
 
 #include "analytics/proto/APMPBMessageInfo.h"

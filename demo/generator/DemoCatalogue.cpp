@@ -300,7 +300,8 @@ const std::vector<DemoTextEntry>& DemoCatalogue::texts() {
          "2024-01-22"},
         {4, 1, "Impasto",
          "<p>Paint laid on thickly enough to keep the mark of the brush or knife is called impasto. Late Rembrandt and "
-         "van Gogh used it to catch the light on the surface itself.</p>",
+         "van Gogh used it to catch the light on the surface itself.</p><p>See it in "
+         "<a href=\"imageLink_{The Starry Night}\">The Starry Night</a>.</p>",
          "2024-01-29"},
         {5, 2, "The Renaissance",
          "<p>In fifteenth-century Florence painters studied perspective, anatomy and ancient sculpture. Pictures became "

@@ -71,6 +71,7 @@ struct DemoTextEntry {
     int index;
     int subCat;
     const char* title;
+    // A link "imageLink_{<English title>}" is written as the link to that painting's index.
     const char* html;
     const char* date;
 };

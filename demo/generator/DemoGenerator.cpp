@@ -439,10 +439,21 @@ bool DemoGenerator::writeTextsDatabase(const std::string& path, std::string* err
         db.insert("subCat", {"index", "name", "bigCat", "sort", "description"},
                   {group.index, group.name, group.bigCat, group.sort, group.description});
     for (const auto& text : DemoCatalogue::texts()) {
+        // Picture links name their painting by title; the reader follows them by index.
+        std::string html = text.html;
+        for (std::size_t at = html.find("imageLink_{"); at != std::string::npos; at = html.find("imageLink_{", at)) {
+            const std::size_t open = at + std::strlen("imageLink_"), close = html.find('}', open);
+            if (close == std::string::npos) break;
+            const std::string title = html.substr(open + 1, close - open - 1);
+            int index = 0;
+            for (const auto& painting : DemoCatalogue::paintings())
+                if (painting.title.en && title == painting.title.en) index = painting.index;
+            html.replace(open, close - open + 1, std::to_string(index));
+        }
         // The plain text drops the markup; the word count is of that text.
         std::string plain;
         bool inTag = false;
-        for (const char* c = text.html; *c; ++c) {
+        for (const char* c = html.c_str(); *c; ++c) {
             if (*c == '<') {
                 inTag = true;
                 if (!plain.empty() && plain.back() != ' ' && std::string(c).rfind("<p>", 0) == 0) plain += ' ';
@@ -454,7 +465,7 @@ bool DemoGenerator::writeTextsDatabase(const std::string& path, std::string* err
         std::istringstream in(plain);
         for (std::string word; in >> word;) ++words;
         db.insert("texts", {"index", "cat", "wc", "text", "short", "date", "plain"},
-                  {text.index, text.subCat, words, text.html, text.title, text.date, plain});
+                  {text.index, text.subCat, words, html, text.title, text.date, plain});
     }
     return db.finish();
 }
@@ -587,10 +598,12 @@ Json famousPost(int textId, const char* painting, const std::vector<std::pair<co
     Json languages = Json::object();
     for (const auto& [language, title] : titles) {
         const std::string name = "famous_" + std::to_string(textId) + "_" + language + ".html";
-        *ok = *ok && writeText(folder + "/pages/" + name, page(title, std::string("About ") + painting + "."), error);
+        const std::string about = painting ? std::string("About ") + painting + "." : std::string("A lost painting.");
+        *ok = *ok && writeText(folder + "/pages/" + name, page(title, about), error);
         languages[language] = {{"title", title}, {"url", "{host}/pages/" + name}};
     }
-    return {{"text_id", textId}, {"picture_id", paintingTitled(painting)}, {"lng", languages}};
+    const int unknownPicture = 99999;
+    return {{"text_id", textId}, {"picture_id", painting ? paintingTitled(painting) : unknownPicture}, {"lng", languages}};
 }
 
 }  // namespace
@@ -660,6 +673,8 @@ bool DemoGenerator::writeServerFolder(const std::string& folder, const Options& 
     famous.push_back(famousPost(10, "The Night Watch",
                                 {{"de", "Die Nachtwache bei Tageslicht"}, {"fr", "La Ronde de nuit en plein jour"}},
                                 folder, error, &ok));
+    // About a painting no catalogue has: never listed.
+    famous.push_back(famousPost(11, nullptr, {{"en", "A painting that went missing"}}, folder, error, &ok));
 
     Json messages = Json::array();
     auto message = [&](const char* id, const char* title, const char* text, Json buttons) {
@@ -676,6 +691,22 @@ bool DemoGenerator::writeServerFolder(const std::string& folder, const Options& 
             Json::array({button("Listen", "OPEN_LINK", "{host}/pages/news_m3.html"), button("Later", "LATER", "")}));
     ok = ok && writeText(folder + "/pages/news_m1.html", page("Welcome", "Pictures now come from the server."), error) &&
          writeText(folder + "/pages/news_m3.html", page("Music", "Composers and their works."), error);
+    // The maker's web site when a run points the application at this server: its front page and
+    // the more-applications pages (Russian, and every other language).
+    auto sitePage = [](const std::string& title, const std::string& body) {
+        return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + title + "</title></head>\n<body><h1>" +
+               title + "</h1>\n" + body + "</body></html>\n";
+    };
+    const std::string more = sitePage("More applications",
+                                      "<p>Ostrel Music: the composers of the gallery's century.</p>\n<p>Ostrel Letters: "
+                                      "painters' letters, day by day.</p>\n<p><a href=\"/\">Ostrel</a></p>\n");
+    ok = ok &&
+         writeText(folder + "/index.html",
+                   sitePage("Ostrel", "<p>Pictures, music and texts for reading slowly.</p>\n<p><a href=\"/moreen.html\">"
+                                      "Our other applications</a></p>\n<p><a href=\"mailto:support@ostrel.invalid\">Write "
+                                      "to us</a></p>\n"),
+                   error) &&
+         writeText(folder + "/moreen.html", more, error) && writeText(folder + "/more.html", more, error);
 
     const Json fixtures = {{"bundleIdentifier", info["CFBundleIdentifier"].stringValue()},
                            {"likesIdentifier", engine["OEServerLikesIdentifer"].stringValue()},
@@ -699,7 +730,10 @@ bool DemoGenerator::writeCompositions(const std::string& folder, bool bundleOnly
     return true;
 }
 
-bool DemoGenerator::setServerHost(const std::string& bundleFolder, const std::string& host, std::string* error) {
+namespace {
+
+// One value of "OstrelEngine" in a bundle's Info.plist, the file replaced, never written in place.
+bool setEngineValue(const std::string& bundleFolder, const std::string& key, const Value& value, std::string* error) {
     const std::string path = bundleFolder + "/Info.plist";
     NSErrorPtr failure;
     Value info = NSPropertyListSerialization::propertyListWithContentsOfFile(path, &failure);
@@ -708,7 +742,7 @@ bool DemoGenerator::setServerHost(const std::string& bundleFolder, const std::st
         return false;
     }
     Value engine = info["OstrelEngine"];
-    engine.mutableDictionary().set("OEServerHost", Value(host));
+    engine.mutableDictionary().set(key, value);
     info.mutableDictionary().set("OstrelEngine", engine);
     // Written to a temporary file and renamed over the old one.
     if (!NSPropertyListSerialization::writePropertyList(info, path, NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0,
@@ -717,4 +751,14 @@ bool DemoGenerator::setServerHost(const std::string& bundleFolder, const std::st
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool DemoGenerator::setServerHost(const std::string& bundleFolder, const std::string& host, std::string* error) {
+    return setEngineValue(bundleFolder, "OEServerHost", Value(host), error);
+}
+
+bool DemoGenerator::setArticlesStyle(const std::string& bundleFolder, int style, std::string* error) {
+    return setEngineValue(bundleFolder, "OEArticlesStyle", Value(style), error);
 }

@@ -52,6 +52,8 @@ public:
     // Sets "OstrelEngine" -> "OEServerHost" in a bundle's Info.plist. The file is replaced, never
     // written in place, so a hard-linked copy of a bundle leaves the original as it was.
     static bool setServerHost(const std::string& bundleFolder, const std::string& host, std::string* error = nullptr);
+    // Sets "OstrelEngine" -> "OEArticlesStyle" (1 articles, 2 famous paintings) the same way.
+    static bool setArticlesStyle(const std::string& bundleFolder, int style, std::string* error = nullptr);
 
     // The source tree's demo/bundle folder (compiled in).
     static std::string defaultSourceBundle();

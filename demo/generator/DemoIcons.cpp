@@ -347,6 +347,22 @@ const std::map<std::string, Icon>& icons() {
         {"ajustify", {22, 22, [](Canvas& c) {
              for (int i = 0; i < 4; ++i) c.fill(line({3, 5 + 4.0 * i}, {19, 5 + 4.0 * i}, 1.6), kInk);
          }}},
+        {"acenter", {22, 22, [](Canvas& c) {
+             const double lengths[] = {16, 10, 16, 8};
+             for (int i = 0; i < 4; ++i)
+                 c.fill(line({11 - lengths[i] / 2, 5 + 4.0 * i}, {11 + lengths[i] / 2, 5 + 4.0 * i}, 1.6), kInk);
+         }}},
+        // The readers' picture button: a framed landscape.
+        {"see_picture", {22, 22, [](Canvas& c) {
+             c.fill(without(roundedRect(2, 4, 18, 14, 1.5), roundedRect(3.8, 5.8, 14.4, 10.4, 0.5)), kInk);
+             c.fill(polygon({{4.5, 15.5}, {9, 9.5}, {12, 13}, {14, 11}, {17.5, 15.5}}), kInk);
+             c.fill(circle(15, 8.5, 1.4), kInk);
+         }}},
+        // The texts row of the main menu: a page with lines of text.
+        {"texts", {30, 30, [](Canvas& c) {
+             c.fill(without(roundedRect(6, 3, 18, 24, 1.5), roundedRect(8, 5, 14, 20, 0.5)), kInk);
+             for (double y : {9.0, 13.0, 17.0, 21.0}) c.fill(line({10.5, y}, {19.5, y}, 1.3), kInk);
+         }}},
         // A page whose picture can be neither read nor downloaded: a cloud, crossed out.
         {"offline", {100, 100, [](Canvas& c) {
              const Shape cloud = [](double x, double y) {

@@ -92,7 +92,7 @@ void ContentServerStore::setHost(const std::string& host) {
 
 std::string ContentServerStore::likes(const std::string& method, const Parameters& query) {
     std::lock_guard lock(mutex_);
-    if (parameter(query, "app_id") != likesIdentifier_ || likesIdentifier_.empty()) return failure("Unknown application");
+    if (LoopbackServer::parameter(query, "app_id") != likesIdentifier_ || likesIdentifier_.empty()) return failure("Unknown application");
     auto entry = [this](const Json& id, long long picture) {
         const auto found = likes_.find(picture);
         const long long count = found == likes_.end() ? 0 : found->second.count;
@@ -100,8 +100,8 @@ std::string ContentServerStore::likes(const std::string& method, const Parameter
         return Json{{"id", id}, {"likes", asText ? Json(std::to_string(count)) : Json(count)}};
     };
 
-    if (method == "GET" && parameter(query, "sort") == "desc") {
-        const auto wanted = integer(parameter(query, "count"));
+    if (method == "GET" && LoopbackServer::parameter(query, "sort") == "desc") {
+        const auto wanted = integer(LoopbackServer::parameter(query, "count"));
         const std::size_t limit = wanted && *wanted >= 0 ? static_cast<std::size_t>(*wanted) : 100;
         Json list = Json::array();
         for (const auto& id : popular_) {
@@ -114,7 +114,7 @@ std::string ContentServerStore::likes(const std::string& method, const Parameter
         return list.dump();
     }
 
-    const std::string ids = parameter(query, "id");
+    const std::string ids = LoopbackServer::parameter(query, "id");
     if (ids.empty()) return failure("No picture id");
     std::vector<long long> pictures;
     for (std::size_t from = 0; from <= ids.size();) {
@@ -142,13 +142,13 @@ std::string ContentServerStore::likes(const std::string& method, const Parameter
 
 std::string ContentServerStore::famousPosts(const Parameters& query) const {
     std::lock_guard lock(mutex_);
-    if (parameter(query, "app_id") != famousIdentifier_ || famousIdentifier_.empty()) return failure("Unknown application");
+    if (LoopbackServer::parameter(query, "app_id") != famousIdentifier_ || famousIdentifier_.empty()) return failure("Unknown application");
     return Json{{"texts", famous_}}.dump();
 }
 
 std::string ContentServerStore::remoteMessages(const Parameters& query) const {
     std::lock_guard lock(mutex_);
-    if (bundleIdentifier_.empty() || parameter(query, "app") != "ios." + bundleIdentifier_) return "[]";
+    if (bundleIdentifier_.empty() || LoopbackServer::parameter(query, "app") != "ios." + bundleIdentifier_) return "[]";
     return messages_.dump();
 }
 
@@ -159,9 +159,4 @@ std::string ContentServerStore::applicationsList() const {
     const NSData data = NSPropertyListSerialization::dataWithPropertyList(
         Value(std::move(list)), NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0);
     return {data.begin(), data.end()};
-}
-
-std::string ContentServerStore::parameter(const Parameters& query, const char* key) {
-    const auto found = query.find(key);
-    return found == query.end() ? std::string() : found->second;
 }

@@ -15,6 +15,8 @@
 // "{host}" anywhere in a text becomes the server's own address.
 #pragma once
 
+#include "demo/loopback/LoopbackServer.h"
+
 #include <map>
 #include <memory>
 #include <mutex>
@@ -24,9 +26,7 @@
 
 class ContentServerStore {
 public:
-    using Parameters = std::multimap<std::string, std::string>;
-    // The first value of `key`, "" when absent.
-    static std::string parameter(const Parameters& query, const char* key);
+    using Parameters = LoopbackServer::Parameters;
 
     // Empty, with a sentence in `error`, when the text is not such an object.
     static std::unique_ptr<ContentServerStore> fromJSON(const std::string& text, std::string* error);

@@ -1,6 +1,7 @@
 // The process clock: real time by default; frozen and stepped by hand in tests.
 #include "platform/foundation/Clock.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -42,6 +43,8 @@ struct State {
     std::function<void()> settleHook;
     // advance() from two threads at once would interleave their timers.
     std::recursive_mutex advanceMutex;
+    // Advances running: while one runs, it alone fires what falls due.
+    int advancing = 0;
 };
 
 State& state() {
@@ -64,7 +67,10 @@ void fireLocked(State& s, std::unique_lock<std::mutex>& lock, std::multimap<doub
 }
 
 // Real mode: fires due timers on the clock's own thread. Manual mode: fires only timers
-// that were already due when scheduled (a zero delay must not wait for an advance).
+// that were already due when scheduled (a zero delay must not wait for an advance). What an
+// advance makes due is the advance's to fire, in order and settled one by one: taken here
+// meanwhile, a timer would fire beside the one before it, and its work could come after
+// the advance has returned.
 void workerLoop() {
     State& s = state();
     std::unique_lock lock(s.mutex);
@@ -75,7 +81,7 @@ void workerLoop() {
         }
         auto first = s.timers.begin();
         if (s.manual) {
-            if (first->first > s.manualNow) {
+            if (s.advancing > 0 || first->first > s.manualNow) {
                 s.changed.wait(lock);
                 continue;
             }
@@ -156,11 +162,30 @@ void Clock::advance(double seconds) {
         std::lock_guard lock(s.mutex);
         if (!s.manual) return;
         target = s.manualNow + (seconds > 0 ? seconds : 0);
+        ++s.advancing;
     }
+    struct Done {
+        State& s;
+        ~Done() {
+            std::lock_guard lock(s.mutex);
+            --s.advancing;
+            s.changed.notify_all();
+        }
+    } done{s};
+    const auto self = std::this_thread::get_id();
+    auto firingElsewhere = [&s, self] {
+        return std::any_of(s.firing.begin(), s.firing.end(), [self](const auto& entry) { return entry.second != self; });
+    };
     for (;;) {
         runSettle();
         std::unique_lock lock(s.mutex);
         if (!s.manual) return;
+        // A timer the clock's thread took as it was scheduled, before this advance began,
+        // hands work on too: it returns, and its work settles, before the next fires.
+        if (firingElsewhere()) {
+            s.changed.wait(lock, [&] { return !firingElsewhere(); });
+            continue;
+        }
         auto first = s.timers.begin();
         if (first == s.timers.end() || first->first > target) {
             if (target > s.manualNow) s.manualNow = target;

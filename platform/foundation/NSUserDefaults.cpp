@@ -13,6 +13,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -102,10 +103,19 @@ struct NSUserDefaults::Store : std::enable_shared_from_this<NSUserDefaults::Stor
     bool dirty = false;
     bool queued = false;
     FileStamp stamp;
+    // Moved (with `mutex` held) by every change of `values` and of `loaded`.
+    std::atomic<std::uint64_t> changes{0};
+
+    // With `mutex` held.
+    void unload() {
+        loaded = false;
+        changes.fetch_add(1, std::memory_order_release);
+    }
 
     // With `mutex` held.
     void ensureLoaded() {
         if (loaded) return;
+        changes.fetch_add(1, std::memory_order_release);
         path = pathForDomain(domain);
         values.clear();
         stamp = stampOf(path);
@@ -251,6 +261,7 @@ void flushAllAtExit() {
 }  // namespace
 
 void NSUserDefaults::Store::markDirty() {
+    changes.fetch_add(1, std::memory_order_release);
     dirty = true;
     if (!queued) {
         queued = true;
@@ -348,7 +359,7 @@ bool NSUserDefaults::storeSynchronize(const std::shared_ptr<Store>& store) {
         if (!store->loaded) return true;
         if (!store->dirty) {
             // Nothing of ours to write: pick up a file that changed on disk since we read it.
-            if (stampOf(store->path) != store->stamp) store->loaded = false;
+            if (stampOf(store->path) != store->stamp) store->unload();
             return true;
         }
     }
@@ -441,6 +452,8 @@ bool NSUserDefaults::synchronizeAll() {
     return ok;
 }
 
+std::uint64_t NSUserDefaults::changeCount() const { return store_->changes.load(std::memory_order_acquire); }
+
 Value::Dictionary NSUserDefaults::persistentDomainForName(const std::string& domainName) const {
     if (!isValidDomainName(domainName)) return {};
     return storeContents(storeForDomain(domainName));
@@ -470,7 +483,7 @@ void NSUserDefaults::removePersistentDomainForName(const std::string& domainName
     // Unloaded rather than emptied: a file moved into place later is what the domain holds.
     store->values.clear();
     store->dirty = false;
-    store->loaded = false;
+    store->unload();
 }
 
 Value::Dictionary NSUserDefaults::dictionaryRepresentation() const {
@@ -494,7 +507,7 @@ void NSUserDefaults::resetStandardUserDefaults() {
         std::lock_guard lock(store->mutex);
         store->values.clear();
         store->dirty = false;
-        store->loaded = false;
+        store->unload();
     }
     {
         std::lock_guard lock(r.registrationMutex);

@@ -5,6 +5,7 @@
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,6 +47,11 @@ public:
 
     // Values consulted after every persistent domain; kept in memory only.
     void registerDefaults(const Value::Dictionary& registrationDictionary);
+    // A count that moves whenever this domain's values may have changed: a write through any
+    // object or the preferences functions, the file read again, a reset. For callers that keep
+    // values in memory and must know when to read them again.
+    std::uint64_t changeCount() const;
+
     // Writes pending changes now; with none pending, reads the file again when it changed on
     // disk. False when a write failed (told on standard error): the file keeps its old contents,
     // this process keeps the new values, and the next change or synchronize writes them again.

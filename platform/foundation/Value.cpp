@@ -587,18 +587,30 @@ std::shared_ptr<const Value::Dictionary::Keys> Value::Dictionary::Keys::make(con
 }
 
 std::size_t Value::Dictionary::Keys::position(std::string_view key) const {
+    if (index_.empty()) {
+        for (std::size_t i = 0; i < names_.size(); ++i) {
+            if (names_[i] == key) return i;
+        }
+        return npos;
+    }
     const auto it = index_.find(key);
     return it == index_.end() ? npos : it->second;
 }
 
 void Value::Dictionary::Keys::append(const std::string& key) {
-    index_.emplace(key, names_.size());
     names_.push_back(key);
+    if (!index_.empty()) {
+        index_.emplace(key, names_.size() - 1);
+    } else if (names_.size() > kScannedKeys) {
+        index_.reserve(names_.size());
+        for (std::size_t i = 0; i < names_.size(); ++i) index_.emplace(names_[i], i);
+    }
 }
 
 void Value::Dictionary::Keys::erase(std::size_t position) {
-    index_.erase(names_[position]);
+    if (!index_.empty()) index_.erase(names_[position]);
     names_.erase(names_.begin() + static_cast<std::ptrdiff_t>(position));
+    if (index_.empty()) return;
     for (std::size_t i = position; i < names_.size(); ++i) index_.find(names_[i])->second = i;
 }
 

@@ -157,6 +157,9 @@ public:
             using is_transparent = void;
             std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
         };
+        // Up to this many keys are found by a scan, which beats hashing them and saves the
+        // index's allocations; past it the index is made and kept complete.
+        static constexpr std::size_t kScannedKeys = 8;
         std::vector<std::string> names_;
         std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>> index_;
     };

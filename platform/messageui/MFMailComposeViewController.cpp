@@ -8,7 +8,7 @@
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIScreen.h"
-#include "platform/ui/UIWebView.h"
+#include "platform/web/WKWebView.h"
 
 #include <atomic>
 
@@ -69,7 +69,7 @@ std::shared_ptr<MFMailComposeViewController> MFMailComposeViewController::make()
     composer->toLabel_ = label(kTop);
     composer->subjectLabel_ = label(kTop + kLineHeight);
     const CGFloat bodyTop = kTop + 2 * kLineHeight;
-    composer->bodyView_ = UIWebView::initWithFrame(CGRectMake(kMargin, bodyTop, width, screen.size.height - bodyTop));
+    composer->bodyView_ = WKWebView::initWithFrame(CGRectMake(kMargin, bodyTop, width, screen.size.height - bodyTop));
     composer->bodyView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
     root->addSubview(composer->bodyView_);
 

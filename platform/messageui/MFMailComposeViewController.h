@@ -15,7 +15,7 @@
 class MFMailComposeViewController;
 class UIBarButtonItem;
 class UILabel;
-class UIWebView;
+class WKWebView;
 
 enum class MFMailComposeResult : int { Cancelled = 0, Saved = 1, Sent = 2, Failed = 3 };
 
@@ -64,7 +64,7 @@ public:
     // The sheet's fields: "To: ...", "Subject: ..." and the body as its page.
     const std::shared_ptr<UILabel>& toLabel() const { return toLabel_; }
     const std::shared_ptr<UILabel>& subjectLabel() const { return subjectLabel_; }
-    const std::shared_ptr<UIWebView>& bodyView() const { return bodyView_; }
+    const std::shared_ptr<WKWebView>& bodyView() const { return bodyView_; }
 
     // Tells the delegate the result once; later calls (a second tap) do nothing.
     void finishWithResult(MFMailComposeResult result, const NSErrorPtr& error = nullptr);
@@ -85,5 +85,5 @@ private:
     std::shared_ptr<UIBarButtonItem> send_;
     std::shared_ptr<UILabel> toLabel_;
     std::shared_ptr<UILabel> subjectLabel_;
-    std::shared_ptr<UIWebView> bodyView_;
+    std::shared_ptr<WKWebView> bodyView_;
 };

@@ -16,6 +16,7 @@ const char* describe(long code) {
     case NSURLErrorNetworkConnectionLost: return "The network connection was lost.";
     case NSURLErrorHTTPTooManyRedirects: return "too many HTTP redirects";
     case NSURLErrorBadServerResponse: return "The server returned a bad response.";
+    case NSURLErrorFileDoesNotExist: return "The requested URL was not found on this server.";
     case NSURLErrorDataLengthExceedsMaximum: return "resource exceeds maximum size";
     case NSURLErrorSecureConnectionFailed: return "An SSL error has occurred and a secure connection to the server cannot be made.";
     case NSURLErrorServerCertificateUntrusted: return "The certificate for this server is invalid.";

@@ -20,6 +20,7 @@ enum : long {
     NSURLErrorNetworkConnectionLost = -1005,
     NSURLErrorHTTPTooManyRedirects = -1007,
     NSURLErrorBadServerResponse = -1011,
+    NSURLErrorFileDoesNotExist = -1100,
     NSURLErrorDataLengthExceedsMaximum = -1103,
     NSURLErrorSecureConnectionFailed = -1200,
     NSURLErrorServerCertificateUntrusted = -1202,

@@ -2,9 +2,9 @@
 // simulator, pointed at the measurement service on 127.0.0.1, it uploads its first open once it
 // goes to the background, and a later launch on the same home is the same device to the service.
 #include "demo/generator/DemoGenerator.h"
+#include "demo/measurement/MeasurementService.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
-#include "tests/fixtures/MeasurementService.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

@@ -5,10 +5,10 @@
 // times with timings drawn from a seed printed at the start (OSTREL_SHUTDOWN_SEED replays them).
 // The application itself ends in order too when it is asked to stop (SIGTERM, SIGINT).
 #include "demo/generator/DemoGenerator.h"
+#include "demo/measurement/MeasurementService.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/InteractiveProcess.h"
-#include "tests/fixtures/MeasurementService.h"
 #include "tests/fixtures/Subprocess.h"
 
 #include <gtest/gtest.h>
@@ -91,8 +91,8 @@ public:
         const std::string home = Sandbox::tmp() + "/shutdown-" + std::to_string(number);
         std::filesystem::create_directories(home);
         MeasurementService::Reply reply;
-        if (timing.busy == Busy::UploadHangs) reply.stall = true;
-        else reply.pieceDelay = timing.pieceDelay;
+        if (timing.busy == Busy::UploadHangs) reply.fault = LoopbackServer::Fault::stall();
+        else reply.fault = LoopbackServer::Fault::slow(timing.pieceDelay, 16);
         service.enqueueReply(MeasurementService::Route::Upload, reply);
 
         // The first launch goes to the background, which uploads the first open, and is quit

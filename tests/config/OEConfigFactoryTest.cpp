@@ -4,6 +4,7 @@
 #include "config/OEConfigFactory.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/NSUserDefaults.h"
 #include "platform/ui/UIDevice.h"
 #include "tests/config/TestBundle.h"
 
@@ -133,6 +134,26 @@ TEST(OEConfigFactoryParts, ProductValues) {
     EXPECT_EQ(config->text()->textDefFontSize(), 16);
     EXPECT_EQ(config->color()->settingsColor(), OEColorConfig::Color::black());
     EXPECT_EQ(config->urlFormat()->thumbs(), "http://127.0.0.1:9/data/gallery/thumbs/%@");
+}
+
+TEST(OEConfigFactoryParts, TheMakersServicesNameNoMachineUntilADeploymentSetsThem) {
+    TestBundle bundle;
+    bundle.writeInfoPlist(TestBundle::engineDictionary("http://127.0.0.1:9", "gallery"));
+    auto shipped = OEConfigFactory::defaultFactory()->makeConfig()->app();
+    for (const std::string& address : {shipped->famousServer(), shipped->webSite(), shipped->documentHost()})
+        EXPECT_NE(address.find(".invalid"), std::string::npos) << address;
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    (void)defaults->setObject(Value("http://127.0.0.1:8"), "OEFamousServer");
+    (void)defaults->setObject(Value("http://127.0.0.1:7"), "OEWebSite");
+    (void)defaults->setObject(Value("127.0.0.1:6"), "OEDocumentHost");
+    auto deployed = OEConfigFactory::defaultFactory()->makeConfig()->app();
+    EXPECT_EQ(deployed->famousServer(), "http://127.0.0.1:8");
+    EXPECT_EQ(deployed->webSite(), "http://127.0.0.1:7");
+    EXPECT_EQ(deployed->documentHost(), "127.0.0.1:6");
+    // An empty value is no address: the shipped one stays.
+    (void)defaults->setObject(Value(""), "OEWebSite");
+    EXPECT_EQ(OEConfigFactory::defaultFactory()->makeConfig()->app()->webSite(), OEAppConfig::kDefaultWebSite);
+    for (const char* key : {"OEFamousServer", "OEWebSite", "OEDocumentHost"}) defaults->removeObjectForKey(key);
 }
 
 TEST(OEConfigFactoryParts, MediaFormatNamesOnlyTheKnownTypes) {

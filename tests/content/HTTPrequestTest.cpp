@@ -6,6 +6,7 @@
 
 #include "demo/generator/DemoCatalogue.h"
 #include "demo/generator/DemoGenerator.h"
+#include "demo/loopback/LoopbackServer.h"
 #include "demo/server/ContentServer.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
@@ -14,7 +15,6 @@
 #include "platform/net/NSURLError.h"
 #include "platform/net/URLTrustAnchors.h"
 #include "tests/fixtures/FaultyFileIO.h"
-#include "tests/fixtures/LoopbackServer.h"
 #include "tests/fixtures/TestFolders.h"
 
 #include <gtest/gtest.h>
@@ -81,10 +81,7 @@ std::string patternBody(std::size_t size) {
 }
 
 LoopbackServer::Response bodyResponse(std::string body, int status = 200) {
-    LoopbackServer::Response response;
-    response.status = status;
-    response.body = std::move(body);
-    return response;
+    return LoopbackServer::Response::make(status, std::move(body), "application/octet-stream");
 }
 
 // The content server's folder, written once per process.
@@ -344,7 +341,7 @@ TEST_F(HTTPrequestTest, AResumeAppendsOnlyARangeThatStartsWhereTheFileEnds) {
     const std::string partial = Sandbox::home() + "/partial/picture.jpg";
     auto ranges = [&] {
         std::vector<std::string> asked;
-        for (const auto& logged : server->requests()) asked.push_back(logged.range);
+        for (const auto& logged : server->requests()) asked.push_back(logged.header("Range"));
         server->clearRequests();
         return asked;
     };
@@ -371,10 +368,7 @@ TEST_F(HTTPrequestTest, AResumeAppendsOnlyARangeThatStartsWhereTheFileEnds) {
     EXPECT_EQ(ranges(), (std::vector<std::string>{"bytes=" + std::to_string(whole.size()) + "-", ""}));
 
     // A range from elsewhere is not appended: the transfer starts again from 0.
-    ContentServerFault wrong;
-    wrong.kind = ContentServerFault::Kind::WrongRange;
-    wrong.start = 0;
-    server->setFault(path, wrong);
+    server->setFault(path, LoopbackServer::Fault::wrongRange(0));
     writeBytes(partial, whole.substr(0, 1000));
     auto restarted = fetch(server->host() + path, true, partial);
     EXPECT_EQ(restarted->calls, std::vector<std::string>{"file"});
@@ -382,8 +376,7 @@ TEST_F(HTTPrequestTest, AResumeAppendsOnlyARangeThatStartsWhereTheFileEnds) {
     EXPECT_EQ(ranges(), (std::vector<std::string>{"bytes=1000-", ""}));
 
     // When even the fresh start comes as a range from elsewhere, the load fails cleanly.
-    wrong.start = 500;
-    server->setFault(path, wrong);
+    server->setFault(path, LoopbackServer::Fault::wrongRange(500));
     writeBytes(partial, whole.substr(0, 1000));
     auto refused = fetch(server->host() + path, true, partial);
     EXPECT_EQ(refused->calls, std::vector<std::string>{"error"});

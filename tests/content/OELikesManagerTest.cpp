@@ -6,13 +6,13 @@
 
 #include "content/NSErrorOERequest.h"
 #include "content/NSStringLikes.h"
+#include "demo/loopback/LoopbackServer.h"
 #include "demo/server/ContentServer.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/net/NSURL.h"
 #include "platform/net/NSURLError.h"
-#include "tests/fixtures/LoopbackServer.h"
 
 #include <gtest/gtest.h>
 
@@ -186,7 +186,7 @@ TEST(LikesClientReplies, RepliesOfTheWrongShapeAreFormatErrorsNeverMadeUpValues)
     LoopbackServer server;
     std::string reply;
     server.handle("/likes/likes.php", [&reply](const LoopbackServer::Request&) {
-        return LoopbackServer::Response{200, reply, "application/json", {}, LoopbackServer::Framing::Sized, {}};
+        return LoopbackServer::Response::make(200, reply, "application/json");
     });
     auto manager = OELikesManager::initWithConfig(likesConfig(server.url(""), "likes-test"));
     auto expectFormatError = [](const NSErrorPtr& error, const std::string& what) {
@@ -229,7 +229,7 @@ TEST(LikesClientReplies, ABareJSONValueTakesAChangeButIsNoCountAndNoList) {
     LoopbackServer server;
     std::string reply;
     server.handle("/likes/likes.php", [&reply](const LoopbackServer::Request&) {
-        return LoopbackServer::Response{200, reply, "application/json", {}, LoopbackServer::Framing::Sized, {}};
+        return LoopbackServer::Response::make(200, reply, "application/json");
     });
     auto manager = OELikesManager::initWithConfig(likesConfig(server.url(""), "likes-test"));
     long identifier = 20;
@@ -257,7 +257,7 @@ TEST(LikesClientReplies, AFailingStatusIsAFailureWhateverTheBodySays) {
     int status = 500;
     std::string reply;
     server.handle("/likes/likes.php", [&](const LoopbackServer::Request&) {
-        return LoopbackServer::Response{status, reply, "application/json", {}, LoopbackServer::Framing::Sized, {}};
+        return LoopbackServer::Response::make(status, reply, "application/json");
     });
     auto manager = OELikesManager::initWithConfig(likesConfig(server.url(""), "likes-test"));
     const std::string domain = "com.norvane.ostrelEngine/likesrequest";
@@ -378,8 +378,12 @@ TEST(LikesRequests, FactoryURLsAndMethods) {
     EXPECT_EQ(factory->getPopularRequest()->url()->absoluteString(),
               "http://127.0.0.1:9/likes/likes.php?app_id=app7&sort=desc&count=100");
     EXPECT_EQ(OERequest::initWithString("http://127.0.0.1:9/", 7)->methodName(), "GET");
+    // The famous server is the maker's: a name that leaves nothing until a deployment sets one.
+    EXPECT_EQ(factory->famousApiURL(), "https://famous.ostrel.invalid/ostrelEngine/gallery_popular_pictures/api/"
+                                       "get_app_texts.php?app_id=famous-test");
+    factory->config()->app()->setFamousServer("http://127.0.0.1:9");
     EXPECT_EQ(factory->famousApiURL(),
-              "https://norvane.com/ostrelEngine/gallery_popular_pictures/api/get_app_texts.php?app_id=famous-test");
+              "http://127.0.0.1:9/ostrelEngine/gallery_popular_pictures/api/get_app_texts.php?app_id=famous-test");
     EXPECT_EQ(NSErrorOERequest::famousWrongResultFormatError()->domain(), "com.norvane.ostrelEngine/famousrquest");
 }
 

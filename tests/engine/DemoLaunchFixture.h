@@ -4,15 +4,10 @@
 #pragma once
 
 #include "demo/generator/DemoGenerator.h"
-#include "engine/OECore.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
-#include "platform/services/RURAdi.h"
-#include "platform/ui/UIAppearance.h"
-#include "platform/ui/UIApplication.h"
-#include "platform/ui/UIDevice.h"
-#include "uikit/LaunchReminderManager.h"
+#include "tests/fixtures/DemoLaunch.h"
 
 #include <gtest/gtest.h>
 
@@ -46,31 +41,16 @@ protected:
         // Copies in Documents come from earlier bundles of this process.
         std::filesystem::remove_all(Sandbox::documents());
         std::filesystem::create_directories(Sandbox::documents());
-        NSBundle::setMainBundlePath(bundle);
-        NSBundle::resetCaches();
-        freshProcess();
+        DemoLaunch::useBundle(bundle);
+        DemoLaunch::forgetProcess();
         auto defaults = NSUserDefaults::standardUserDefaults();
         defaults->removePersistentDomainForName(defaults->domainName());
     }
 
-    // What a new process would not remember; the files (defaults, Documents) stay.
-    static void freshProcess() {
-        NSUserDefaults::resetStandardUserDefaults();
-        OECore::resetInstance();
-        LaunchReminderManager::resetInstance();
-        RURAdi::reset();
-        UIAppearance::reset();
-        UIApplication::sharedApplication()->reset();
-        UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
-    }
-
     // The main bundle goes back to what it was, for the tests that follow in this process.
     void TearDown() override {
-        freshProcess();
-        if (!previousBundle.empty()) {
-            NSBundle::setMainBundlePath(previousBundle);
-            NSBundle::resetCaches();
-        }
+        DemoLaunch::forgetProcess();
+        if (!previousBundle.empty()) DemoLaunch::useBundle(previousBundle);
     }
 
     std::string bundle;

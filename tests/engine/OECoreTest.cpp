@@ -23,6 +23,7 @@
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIWindow.h"
 #include "tests/engine/DemoLaunchFixture.h"
+#include "texts/UIArticlesListViewController.h"
 #include "uikit/OEIdleTimerManager.h"
 #include "uikit/OESideMenuContainerViewController.h"
 #include "uikit/RemindManager.h"
@@ -159,7 +160,7 @@ TEST_F(EngineStart, WithOnlyTheImagesDatabaseTheCounterUsesTheImagesList) {
     EXPECT_NE(std::dynamic_pointer_cast<UIDBViewController_iPhone>(navigation->topViewController()), nullptr);
 }
 
-TEST_F(EngineStart, WithNoDatabaseTheCounterUsesTheMediaListAndTheCentreStaysEmpty) {
+TEST_F(EngineStart, WithNoDatabaseTheCounterUsesTheMediaListAndOnlyTheArticlesRowIsLeft) {
     makeBundle(DemoDatabases::None);
     auto counter = std::make_shared<RecordingCounter>(true);
     auto engine = start(counter);
@@ -171,8 +172,13 @@ TEST_F(EngineStart, WithNoDatabaseTheCounterUsesTheMediaListAndTheCentreStaysEmp
     auto menu = std::dynamic_pointer_cast<OEMainMenu>(shell->leftMenuViewController());
     ASSERT_NE(menu, nullptr);
     ASSERT_FALSE(menu->sections().empty());
-    EXPECT_TRUE(menu->sections().front()->items().empty());
-    EXPECT_EQ(shell->centerViewController(), nullptr);
+    // The bundle's articles style asks for the articles, whatever their database: that row alone
+    // is left, and its screen (listing nothing) is in the centre.
+    ASSERT_EQ(menu->sections().front()->items().size(), 1u);
+    EXPECT_EQ(menu->sections().front()->items()[0]->title(), OECoreString("Articles"));
+    auto navigation = std::dynamic_pointer_cast<UINavigationController>(shell->centerViewController());
+    ASSERT_NE(navigation, nullptr);
+    EXPECT_NE(std::dynamic_pointer_cast<UIArticlesListViewController>(navigation->topViewController()), nullptr);
 }
 
 TEST_F(EngineStart, WithoutAnInstalledCounterTheEngineCountsThePicturesOnTheDevice) {
@@ -189,12 +195,13 @@ TEST_F(EngineStart, WithoutAnInstalledCounterTheEngineCountsThePicturesOnTheDevi
     auto menu = std::dynamic_pointer_cast<OEMainMenu>(container()->leftMenuViewController());
     ASSERT_NE(menu, nullptr);
     const auto& sections = menu->sections();
-    ASSERT_EQ(sections.size(), 3u);
+    ASSERT_EQ(sections.size(), 4u);
     EXPECT_EQ(sections[1]->title(), OECoreString("Additional"));
     ASSERT_EQ(sections[1]->items().size(), 1u);
     EXPECT_EQ(sections[1]->items()[0]->title(), OECoreString("Download All Images"));
     EXPECT_EQ(sections[1]->items()[0]->imageName(), "download");
     EXPECT_EQ(sections[2]->title(), OECoreString("Settings"));
+    EXPECT_EQ(sections[3]->title(), OECoreString("More"));
 }
 
 TEST_F(EngineStart, TheZoomDefaultNeedsASharpScreenAndNeverReplacesAValue) {
@@ -203,7 +210,7 @@ TEST_F(EngineStart, TheZoomDefaultNeedsASharpScreenAndNeverReplacesAValue) {
     auto engine = start(nullptr, false);
     EXPECT_TRUE(NSUserDefaults::standardUserDefaults()->objectForKey("zoom").isNull());
 
-    freshProcess();  // back to scale 2
+    DemoLaunch::forgetProcess();  // back to scale 2
     ASSERT_TRUE(NSUserDefaults::standardUserDefaults()->setObject(Value("big"), "zoom"));
     start(nullptr, false);
     EXPECT_EQ(NSUserDefaults::standardUserDefaults()->objectForKey("zoom"), Value("big"));
@@ -228,7 +235,7 @@ TEST_F(EngineStart, AnOfferDueAtAColdLaunchWaitsForTheStartScreen) {
     EXPECT_EQ(counter->alertsOver().size(), 1u);
 
     // The reminder is spent: the next launch counts on without offering again.
-    freshProcess();
+    DemoLaunch::forgetProcess();
     auto again = std::make_shared<RecordingCounter>(false);
     start(again);
     NSRunLoop::mainRunLoop()->runUntilIdle();
@@ -261,7 +268,7 @@ TEST_F(EngineStart, AnOfferDueWhenNothingIsMissingAnyMoreIsNotMade) {
     EXPECT_TRUE(LaunchReminderManager::instance()->reminders().empty()) << "the reminder is spent all the same";
 
     // Due at a cold launch and everything there by the time the start screen stands: silent too.
-    freshProcess();
+    DemoLaunch::forgetProcess();
     NSUserDefaults::standardUserDefaults()->setInteger(1, kDownloadCountKey);
     auto later = std::make_shared<RecordingCounter>(false);
     auto second = start(later, false);
@@ -362,7 +369,7 @@ TEST_F(EngineStart, EveryLaunchPostsTheFavouritesNotYetLikedFromABackgroundQueue
     ASSERT_TRUE(Favorites_DataSource::initWithLoader(loader)->addToFavorites({{"index", Value(91)}}));
     loader.reset();
     engine.reset();
-    freshProcess();
+    DemoLaunch::forgetProcess();
     engine = start(std::make_shared<RecordingCounter>(true), false);
     storage = engine->likesManager()->storage();
     ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return storage->isLikeSetForIdentifier(Value(91)); }, 20));

@@ -51,7 +51,8 @@ std::vector<std::string> mainTitles(OEDefaultMenuSectionsFactory& factory) {
 
 std::shared_ptr<OEDefaultMenuSectionsFactory> withAllScreens(const std::shared_ptr<OEConfig>& c) {
     auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle("Ostrel", c);
-    for (auto screen : {OEMenuScreen::Gallery, OEMenuScreen::MediaLibrary, OEMenuScreen::Famous, OEMenuScreen::Articles})
+    for (auto screen : {OEMenuScreen::Gallery, OEMenuScreen::MediaLibrary, OEMenuScreen::Famous, OEMenuScreen::Articles,
+                        OEMenuScreen::Texts})
         factory->factory()->setScreenConstructor(screen, [] { return UIViewController::make(); });
     return factory;
 }
@@ -78,10 +79,10 @@ TEST(DefaultMenuCompositionTest, RowsFollowTheDatabasesAndTheArticlesStyle) {
     }
 }
 
-TEST(DefaultMenuCompositionTest, TheMainSectionComesFirstTitledAfterTheApplicationEvenWhenEmptyThenSettings) {
+TEST(DefaultMenuCompositionTest, TheMainSectionComesFirstTitledAfterTheApplicationEvenWhenEmptyThenSettingsAndMore) {
     auto factory = withAllScreens(config("", "", 0));
     auto sections = factory->makeItems();
-    ASSERT_EQ(sections.size(), 2u);
+    ASSERT_EQ(sections.size(), 3u);
     EXPECT_EQ(sections[0]->title(), "Ostrel");
     EXPECT_TRUE(sections[0]->items().empty());
     EXPECT_EQ(factory->title(), "Ostrel");
@@ -89,18 +90,28 @@ TEST(DefaultMenuCompositionTest, TheMainSectionComesFirstTitledAfterTheApplicati
     ASSERT_EQ(sections[1]->items().size(), 1u);
     EXPECT_EQ(sections[1]->items()[0]->title(), OECoreString("Settings"));
     EXPECT_EQ(sections[1]->items()[0]->imageName(), "settings");
+    // The maker's pages, in the in-app browser.
+    EXPECT_EQ(sections[2]->title(), OECoreString("More"));
+    ASSERT_EQ(sections[2]->items().size(), 2u);
+    EXPECT_EQ(sections[2]->items()[0]->title(), OECoreString("More Apps"));
+    EXPECT_EQ(sections[2]->items()[0]->imageName(), "other_apps");
+    EXPECT_EQ(sections[2]->items()[1]->title(), OECoreString("Web site"));
+    EXPECT_EQ(sections[2]->items()[1]->imageName(), "website");
 }
 
 TEST(DefaultMenuCompositionTest, RowsWhoseScreenCannotBeBuiltAreLeftOut) {
     auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle("Ostrel", config("images.sqlite", "media.sqlite", 2));
-    EXPECT_TRUE(factory->factory()->canConstruct(OEMenuScreen::Gallery));
-    EXPECT_TRUE(factory->factory()->canConstruct(OEMenuScreen::MediaLibrary));
-    EXPECT_EQ(mainTitles(*factory), texts({"GalleryMenu", "MediaLibrary"}));
-    factory->factory()->setScreenConstructor(OEMenuScreen::Famous, [] { return UIViewController::make(); });
+    // Every row's screen is built here, the music library's too.
+    for (auto screen : {OEMenuScreen::Gallery, OEMenuScreen::MediaLibrary, OEMenuScreen::Famous, OEMenuScreen::Articles,
+                        OEMenuScreen::Texts})
+        EXPECT_TRUE(factory->factory()->canConstruct(screen));
     EXPECT_EQ(mainTitles(*factory), texts({"GalleryMenu", "MediaLibrary", "Famous"}));
+    factory->factory()->setScreenConstructor(OEMenuScreen::Famous, nullptr);
+    EXPECT_EQ(mainTitles(*factory), texts({"GalleryMenu", "MediaLibrary"}));
     factory->factory()->setScreenConstructor(OEMenuScreen::Gallery, nullptr);
+    EXPECT_EQ(mainTitles(*factory), texts({"MediaLibrary"}));
     factory->factory()->setScreenConstructor(OEMenuScreen::MediaLibrary, nullptr);
-    EXPECT_EQ(mainTitles(*factory), texts({"Famous"}));
+    EXPECT_TRUE(mainTitles(*factory).empty());
 }
 
 TEST(DefaultMenuCompositionTest, ItemsCarryTheirImagesAndNoBadge) {
@@ -135,12 +146,12 @@ TEST(DefaultMenuCompositionTest, TheDownloadRowShowsWhileAPictureIsMissingAndAsk
     Clock::setManual(100);
     UIApplication::sharedApplication()->reset();
     auto factory = withAllScreens(config("images.sqlite", "", 0));
-    EXPECT_EQ(factory->makeItems().size(), 2u) << "no count, no row";
+    EXPECT_EQ(factory->makeItems().size(), 3u) << "no count, no row";
 
     auto counter = std::make_shared<FixedCounter>();
     factory->setDownloadsCounter(counter);
     auto sections = factory->makeItems();
-    ASSERT_EQ(sections.size(), 3u);
+    ASSERT_EQ(sections.size(), 4u);
     EXPECT_EQ(sections[1]->title(), OECoreString("Additional"));
     EXPECT_EQ(sections[2]->title(), OECoreString("Settings"));
     ASSERT_EQ(sections[1]->items().size(), 1u);
@@ -149,8 +160,9 @@ TEST(DefaultMenuCompositionTest, TheDownloadRowShowsWhileAPictureIsMissingAndAsk
     EXPECT_EQ(row->imageName(), "download");
     counter->all = true;
     sections = factory->makeItems();
-    ASSERT_EQ(sections.size(), 2u);
+    ASSERT_EQ(sections.size(), 3u);
     EXPECT_EQ(sections[1]->title(), OECoreString("Settings"));
+    EXPECT_EQ(sections[2]->title(), OECoreString("More"));
 
     // Choosing it only asks: "Attention", "Download" first, "Cancel" second.
     auto menu = OEMainMenu::initWithFactory(factory, factory->config());
@@ -259,8 +271,10 @@ TEST_F(DefaultMenuOnDemo, TheBrowsersMenuButtonOpensTheMenuAndTheGalleryRowBring
     auto menu = std::dynamic_pointer_cast<OEMainMenu>(shell->leftMenuViewController());
     ASSERT_TRUE(menu);
     menu->tableView()->layoutIfNeeded();
-    ASSERT_EQ(menu->tableView()->numberOfRowsInSection(0), 1);
+    // The gallery, then the articles the bundle's style asks for (without their database: none listed).
+    ASSERT_EQ(menu->tableView()->numberOfRowsInSection(0), 2);
     EXPECT_EQ(menu->tableView()->cellForRowAtIndexPath({0, 0})->textLabel()->text(), OECoreString("GalleryMenu"));
+    EXPECT_EQ(menu->tableView()->cellForRowAtIndexPath({0, 1})->textLabel()->text(), OECoreString("Articles"));
     menu->tableView()->simulateTapOnRow({0, 0});
     settle();
     auto second = std::dynamic_pointer_cast<UINavigationController>(shell->centerViewController());

@@ -1,5 +1,6 @@
 // Top-level screens per device (phone, pad, a device that cannot tell), the catalogue search
-// columns per language, and modal presentation from the top-most screen.
+// columns per language, modal presentation from the top-most screen, the reading screens, and
+// the in-app browser on the maker's pages.
 #include "engine/ViewControllersConstructor.h"
 
 #include "content/Loader_DataSource.h"
@@ -12,7 +13,16 @@
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UISplitViewController.h"
 #include "platform/ui/UIWindow.h"
+#include "engine/OEDefaultMenuSectionsFactory.h"
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/net/NSURL.h"
 #include "tests/engine/DemoLaunchFixture.h"
+#include "texts/TextEngineRoot_iPad.h"
+#include "texts/TextEngineRoot_iPhone.h"
+#include "texts/UIArticlesListViewController.h"
+#include "texts/UIFamousTableViewController.h"
+#include "uikit/MinibrowserViewController.h"
 
 namespace {
 
@@ -125,4 +135,87 @@ TEST_F(ScreenConstruction, ModalScreensSlideUpFromTheTopMostScreen) {
     EXPECT_EQ(full->modalPresentationStyle(), UIModalPresentationStyle::FullScreen);
     EXPECT_EQ(ViewControllersConstructor::rootNavigationController(), root);
     EXPECT_EQ(ViewControllersConstructor::menuController(), nullptr);  // no start screen here
+}
+
+namespace {
+
+// Over every database of the demo bundle.
+class ReadingConstruction : public DemoLaunchFixture {
+protected:
+    void TearDown() override {
+        NSLocale::resetPreferredLanguages();
+        DemoLaunchFixture::TearDown();
+    }
+    void start() {
+        makeBundle(DemoDatabases::All);
+        ASSERT_TRUE(OECore::instance()->initializeWithConfig(OEConfigFactory::defaultFactory()->makeConfig(), ""));
+    }
+    template <class Screen>
+    static std::shared_ptr<Screen> topOf(const std::shared_ptr<UIViewController>& wrapped) {
+        auto navigation = std::dynamic_pointer_cast<UINavigationController>(wrapped);
+        if (auto split = std::dynamic_pointer_cast<UISplitViewController>(wrapped); split && !split->viewControllers().empty())
+            navigation = std::dynamic_pointer_cast<UINavigationController>(split->viewControllers().front());
+        return navigation ? std::dynamic_pointer_cast<Screen>(navigation->topViewController()) : nullptr;
+    }
+};
+
+}  // namespace
+
+TEST_F(ReadingConstruction, TheReadingScreensAreWrappedForTheDevice) {
+    EXPECT_EQ(ViewControllersConstructor::constructTextsController(), nullptr) << "before the engine has started";
+    start();
+    EXPECT_TRUE(topOf<UIFamousTableViewController>(ViewControllersConstructor::constructFamousController()));
+    EXPECT_TRUE(topOf<UIArticlesListViewController>(ViewControllersConstructor::constructArticlesController()));
+    auto texts = ViewControllersConstructor::constructTextsController();
+    EXPECT_TRUE(std::dynamic_pointer_cast<UINavigationController>(texts));
+    EXPECT_TRUE(topOf<TextEngineRoot_iPhone>(texts));
+    // The engine's one texts model serves every screen.
+    EXPECT_EQ(OECore::instance()->textServer(), OECore::instance()->textsContext().textServer);
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
+    auto padTexts = ViewControllersConstructor::constructTextsController();
+    EXPECT_TRUE(std::dynamic_pointer_cast<UISplitViewController>(padTexts));
+    EXPECT_TRUE(topOf<TextEngineRoot_iPad>(padTexts));
+    EXPECT_TRUE(std::dynamic_pointer_cast<UISplitViewController>(ViewControllersConstructor::constructFamousController()));
+}
+
+TEST_F(ReadingConstruction, TheURLRowsOpenTheBrowserOnTheMakersPages) {
+    start();
+    auto window = UIWindow::make();
+    auto root = UIViewController::make();
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
+    OECore::instance()->config()->app()->setWebSite("http://127.0.0.1:9");
+    auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle("Ostrel", OECore::instance()->config());
+    const auto more = factory->supportSection();
+    ASSERT_EQ(more->items().size(), 2u);
+    more->items()[1]->action()(nullptr);
+    auto navigation = std::dynamic_pointer_cast<UINavigationController>(root->presentedViewController());
+    ASSERT_TRUE(navigation);
+    auto browser = std::dynamic_pointer_cast<MinibrowserViewController>(navigation->topViewController());
+    ASSERT_TRUE(browser);
+    ASSERT_TRUE(browser->url());
+    EXPECT_EQ(browser->url()->absoluteString(), "http://127.0.0.1:9");
+    root->dismissViewControllerAnimated(false, nullptr);
+    more->items()[0]->action()(nullptr);
+    navigation = std::dynamic_pointer_cast<UINavigationController>(root->presentedViewController());
+    ASSERT_TRUE(navigation);
+    browser = std::dynamic_pointer_cast<MinibrowserViewController>(navigation->topViewController());
+    ASSERT_TRUE(browser && browser->url());
+    EXPECT_EQ(browser->url()->absoluteString(), "http://127.0.0.1:9/moreen.html");
+    root->dismissViewControllerAnimated(false, nullptr);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+}
+
+TEST_F(ReadingConstruction, TheMoreApplicationsPageIsInTheReadersLanguage) {
+    start();
+    const std::pair<const char*, const char*> cases[] = {{"ru-RU", "/more.html"}, {"en-GB", "/moreen.html"},
+                                                         {"fr", "/moreen.html"}, {"de", "/moreen.html"}};
+    for (const auto& [language, page] : cases) {
+        NSLocale::setPreferredLanguages({language});
+        ASSERT_TRUE(NSUserDefaults::standardUserDefaults()->setObject(Value(Value::Array{Value(language)}), "AppleLanguages"));
+        OECore::resetInstance();
+        ASSERT_TRUE(OECore::instance()->initializeWithConfig(OEConfigFactory::defaultFactory()->makeConfig(), ""));
+        EXPECT_EQ(OEDefaultMenuItemFactory::localizedUrlWithFormat("/more%@.html"), page) << language;
+    }
+    NSUserDefaults::standardUserDefaults()->removeObjectForKey("AppleLanguages");
 }

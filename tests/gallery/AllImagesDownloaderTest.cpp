@@ -188,7 +188,7 @@ TEST_F(AllImagesTest, AFailingFileEndsTheRunAndOnlyWhatIsOnDiskIsCounted) {
     server_ = startContentServer();
     ASSERT_TRUE(server_);
     const std::string failing = serverOnly_[serverOnly_.size() / 2];
-    server_->setFault("/pic/gallery/" + failing, {ContentServerFault::Kind::Status, 503});
+    server_->setFault("/pic/gallery/" + failing, LoopbackServer::Fault::withStatus(503));
     auto count = counter();
     ASSERT_TRUE(downloadAll(count));
 
@@ -214,7 +214,7 @@ TEST_F(AllImagesTest, ARunBrokenOffHalfwayLeavesOnlyWholePicturesAndTheNextRunFe
     for (const auto& path : list)
         if (std::find(serverOnly_.begin(), serverOnly_.end(), path) != serverOnly_.end()) inListOrder.push_back(path);
     const std::size_t half = inListOrder.size() / 2;
-    ContentServerFault stall{ContentServerFault::Kind::Stall};  // the header, then nothing
+    const auto stall = LoopbackServer::Fault::stall();  // the header, then nothing
     server_->setFault("/pic/gallery/" + inListOrder[half], stall);
 
     auto first = counter();

@@ -8,6 +8,7 @@
 #include "gallery/FileListDownloader.h"
 #include "gallery/UIOneFileDownloader.h"
 
+#include "demo/loopback/LoopbackServer.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Sandbox.h"
@@ -16,7 +17,6 @@
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UILabel.h"
 #include "tests/fixtures/FaultyFileIO.h"
-#include "tests/fixtures/LoopbackServer.h"
 #include "tests/gallery/GalleryFixture.h"
 #include "uikit/ActivityView.h"
 #include "uikit/OEIdleTimerManager.h"
@@ -141,7 +141,7 @@ TEST_F(ListDownloadTest, FetchesTheMissingPicturesInOrderSkippingPresentOnesAndH
 }
 
 TEST_F(ListDownloadTest, AnErrorStatusOrAPageInPlaceOfAPictureEndsTheRunAndKeepsNothing) {
-    server_->setFault(picturePath(serverOnly_[1]), {ContentServerFault::Kind::Status, 500});
+    server_->setFault(picturePath(serverOnly_[1]), LoopbackServer::Fault::withStatus(500));
     int ends = 0;
     std::vector<std::string> files;
     downloader({serverOnly_[0], serverOnly_[1], serverOnly_[2]})
@@ -157,7 +157,7 @@ TEST_F(ListDownloadTest, AnErrorStatusOrAPageInPlaceOfAPictureEndsTheRunAndKeeps
     UIAlertView::visibleAlertViews().front()->tapButtonAtIndex(0);
 
     // A page served with 200 is no picture: not written, not reported, and the run ends.
-    server_->setFault(picturePath(serverOnly_[2]), {ContentServerFault::Kind::Html});
+    server_->setFault(picturePath(serverOnly_[2]), LoopbackServer::Fault::withPage(LoopbackServer::Fault::Page::Error));
     ends = 0;
     files.clear();
     downloader({serverOnly_[2], serverOnly_[3]})->startDownload([&] { ++ends; }, [&](const std::string& path) {
@@ -244,8 +244,7 @@ TEST_F(ListDownloadTest, EachPictureGoesToDiskAsItArrivesAndAnAnswerLongerThanAn
 }
 
 TEST_F(ListDownloadTest, ATimeOutAsksWhetherToRetryAndTheRunWaitsForTheAnswer) {
-    ContentServerFault stall{ContentServerFault::Kind::Stall};
-    stall.after = 100;
+    const auto stall = LoopbackServer::Fault::stall(100);
     server_->setFault(picturePath(serverOnly_[1]), stall);
     int ends = 0;
     auto run = downloader({serverOnly_[0], serverOnly_[1], serverOnly_[2]});
@@ -298,8 +297,7 @@ TEST_F(ListDownloadTest, ATimeOutAsksWhetherToRetryAndTheRunWaitsForTheAnswer) {
 }
 
 TEST_F(ListDownloadTest, TheOverlaysCancelButtonStopsTheRunWithoutAWord) {
-    ContentServerFault stall{ContentServerFault::Kind::Stall};
-    stall.after = 0;
+    const auto stall = LoopbackServer::Fault::stall(0);
     server_->setFault(picturePath(serverOnly_[1]), stall);
     int ends = 0;
     std::weak_ptr<FileListDownloader> weak;
@@ -327,9 +325,7 @@ TEST_F(ListDownloadTest, TheOverlaysCancelButtonStopsTheRunWithoutAWord) {
 }
 
 TEST_F(ListDownloadTest, TheSingleDownloadShowsItsPercentageAndHandsOverItsFile) {
-    ContentServerFault slow{ContentServerFault::Kind::Slow};
-    slow.delay = std::chrono::milliseconds(1);
-    slow.piece = 512;
+    const auto slow = LoopbackServer::Fault::slow(std::chrono::milliseconds(1), 512);
     const std::string name = serverOnly_[0];
     server_->setFault(picturePath(name), slow);
     const std::string url = server_->host() + picturePath(name);
@@ -359,7 +355,7 @@ TEST_F(ListDownloadTest, TheSingleDownloadShowsItsPercentageAndHandsOverItsFile)
     fs::remove(*handed);
 
     // Without a length the message stays as it was.
-    server_->setFault(picturePath(name), {ContentServerFault::Kind::Chunked});
+    server_->setFault(picturePath(name), LoopbackServer::Fault::chunked());
     handed.reset();
     messages.clear();
     UIOneFileDownloader::make(galleryContext(), idle_)->downloadFile(url, [&](const std::string& path) { handed = path; });
@@ -375,7 +371,7 @@ TEST_F(ListDownloadTest, TheSingleDownloadShowsItsPercentageAndHandsOverItsFile)
 TEST_F(ListDownloadTest, TheSingleDownloadsFailureAndCancelHandOverNothing) {
     const std::string name = serverOnly_[0];
     const std::string url = server_->host() + picturePath(name);
-    server_->setFault(picturePath(name), {ContentServerFault::Kind::Status, 404});
+    server_->setFault(picturePath(name), LoopbackServer::Fault::withStatus(404));
     std::optional<std::string> handed;
     UIOneFileDownloader::make(galleryContext(), idle_)->downloadFile(url, [&](const std::string& path) { handed = path; });
     ASSERT_TRUE(pump([&] { return handed.has_value(); }));
@@ -385,8 +381,7 @@ TEST_F(ListDownloadTest, TheSingleDownloadsFailureAndCancelHandOverNothing) {
     EXPECT_EQ(idle_->holderCount(), 0u);
     UIAlertView::visibleAlertViews().front()->tapButtonAtIndex(0);
 
-    ContentServerFault stall{ContentServerFault::Kind::Stall};
-    stall.after = 1000;
+    const auto stall = LoopbackServer::Fault::stall(1000);
     server_->setFault(picturePath(name), stall);
     handed.reset();
     auto single = UIOneFileDownloader::make(galleryContext(), idle_);

@@ -106,8 +106,8 @@ protected:
             if (entry.is_regular_file() && entry.path().extension() == ".tmp") ++n;
         return n;
     }
-    std::vector<ContentServer::LoggedRequest> requestsTo(const std::string& path) const {
-        std::vector<ContentServer::LoggedRequest> out;
+    std::vector<LoopbackServer::Request> requestsTo(const std::string& path) const {
+        std::vector<LoopbackServer::Request> out;
         for (const auto& request : server_->requests())
             if (request.path == path) out.push_back(request);
         return out;
@@ -185,7 +185,7 @@ TEST_F(ImageMenuTest, AFailedSaveSaysSoAndStillRemovesTheDownloadedFile) {
 
 TEST_F(ImageMenuTest, AFailedDownloadSavesNothingAndLeavesNoFile) {
     PHPhotoLibrary::setAuthorizationStatus(PHAuthorizationStatus::Authorized);
-    server_->setFault("/data/gallery/" + row_.get("imagePath").stringValue(), {ContentServerFault::Kind::Status, 500});
+    server_->setFault("/data/gallery/" + row_.get("imagePath").stringValue(), LoopbackServer::Fault::withStatus(500));
     choose(menu(), downloadTitle());
     ASSERT_TRUE(waitFor([] { return !UIAlertView::visibleAlertViews().empty(); }));
     EXPECT_EQ(UIAlertView::visibleAlertViews().front()->message(), FileListDownloader::localized("Error downloading"));

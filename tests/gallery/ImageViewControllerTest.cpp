@@ -8,6 +8,7 @@
 // would leave "Data".
 #include "gallery/ImageViewController.h"
 
+#include "demo/loopback/LoopbackServer.h"
 #include "gallery/ImageScrollView.h"
 #include "gallery/ResourceLoader.h"
 #include "platform/foundation/NSFileManager.h"
@@ -21,7 +22,6 @@
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIWindow.h"
 #include "tests/fixtures/FaultyFileIO.h"
-#include "tests/fixtures/LoopbackServer.h"
 #include "tests/gallery/GalleryFixture.h"
 
 #include <filesystem>
@@ -181,11 +181,11 @@ protected:
     // Runs the main run loop until the page's download has ended, in real time (the answer
     // comes over the loopback network), then what follows on the queues.
     void awaitDownload() {
-        ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return page_->downloadRequest() == nullptr; }, 10));
+        ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return page_->downloadRequest() == nullptr; }, kNetworkWait));
         settle();
     }
-    std::vector<ContentServer::LoggedRequest> picturesAsked() const {
-        std::vector<ContentServer::LoggedRequest> out;
+    std::vector<LoopbackServer::Request> picturesAsked() const {
+        std::vector<LoopbackServer::Request> out;
         for (const auto& r : server_->requests())
             if (r.path.rfind("/pic/", 0) == 0) out.push_back(r);
         return out;
@@ -209,10 +209,14 @@ protected:
 TEST_F(PictureDownloadTest, AMissingPictureIsDownloadedIntoDocumentsDataOnceAndReadFromThereAfterwards) {
     const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
     ASSERT_FALSE(exists(bundle() + "/Data/" + path));
+    // The picture waits at the server while the page is looked at.
+    server_->setFault("/pic/gallery/" + path, LoopbackServer::Fault::stall(0));
     show(path);
     settle();
+    ASSERT_TRUE(server_->waitForStalls(1, kNetworkWait));
     ASSERT_TRUE(page_->downloadRequest());
     ASSERT_TRUE(page_->loadIndicator());
+    server_->removeFaults();
     awaitDownload();
 
     const std::string stored = Sandbox::documents() + "/Data/" + path;
@@ -243,7 +247,7 @@ TEST_F(PictureDownloadTest, AMissingPictureIsDownloadedIntoDocumentsDataOnceAndR
 
 TEST_F(PictureDownloadTest, AnErrorStatusShowsTheOfflinePictureAndKeepsNothing) {
     const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
-    server_->setFault("/pic/gallery/" + path, {ContentServerFault::Kind::Status, 404});
+    server_->setFault("/pic/gallery/" + path, LoopbackServer::Fault::withStatus(404));
     show(path);
     settle();
     awaitDownload();
@@ -257,7 +261,7 @@ TEST_F(PictureDownloadTest, AnErrorStatusShowsTheOfflinePictureAndKeepsNothing) 
 
 TEST_F(PictureDownloadTest, ABodyThatIsNoPictureIsNotKeptAndShowsTheOfflinePicture) {
     const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
-    server_->setFault("/pic/gallery/" + path, {ContentServerFault::Kind::Html});
+    server_->setFault("/pic/gallery/" + path, LoopbackServer::Fault::withPage(LoopbackServer::Fault::Page::Error));
     show(path);
     settle();
     awaitDownload();
@@ -396,11 +400,11 @@ TEST_F(PictureDownloadTest, APictureIsCountedAndAnnouncedOnceWhenItIsInPlaceAndD
     const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
 
     // Refused, or no picture: neither counted nor announced.
-    server_->setFault("/pic/gallery/" + path, {ContentServerFault::Kind::Status, 500});
+    server_->setFault("/pic/gallery/" + path, LoopbackServer::Fault::withStatus(500));
     show(path);
     settle();
     awaitDownload();
-    server_->setFault("/pic/gallery/" + path, {ContentServerFault::Kind::Html});
+    server_->setFault("/pic/gallery/" + path, LoopbackServer::Fault::withPage(LoopbackServer::Fault::Page::Error));
     show(path);
     settle();
     awaitDownload();

@@ -35,11 +35,13 @@
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIScreen.h"
-#include "platform/ui/UIWebView.h"
+#include "platform/web/WKWebView.h"
 #include "platform/ui/UIWindow.h"
 #include "simulator/SimScreen.h"
 #include "tests/gallery/GalleryFixture.h"
 #include "uikit/OEIdleTimerManager.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -117,6 +119,16 @@ protected:
         pass(0.25);
         return page()->scrollView()->alpha() >= 1;
     }
+    // Runs until the server has had `times` questions for the likes of picture `id`.
+    bool waitForAsks(int id, std::size_t times) {
+        const std::string asked = "GET app_id=ostrel_gallery&id=" + std::to_string(id);
+        return NSRunLoop::mainRunLoop()->runUntil(
+            [&] {
+                const auto requests = likeRequests();
+                return static_cast<std::size_t>(std::count(requests.begin(), requests.end(), asked)) >= times;
+            },
+            kNetworkWait);
+    }
     std::vector<std::string> likeRequests() const {
         std::vector<std::string> out;
         for (const auto& request : server_->requests())
@@ -166,7 +178,7 @@ TEST_F(PagerActionsTest, EveryPageAsksForItsLikesAndTheLikeButtonShowsTheCount) 
             << id;
 
     // A failed answer leaves the count known before.
-    server_->setFault("/likes/likes.php", {ContentServerFault::Kind::Status, 500});
+    server_->setFault("/likes/likes.php", LoopbackServer::Fault::withStatus(500));
     server_->clearRequests();
     pager_->clickPrev();
     ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return !likeRequests().empty(); }, kNetworkWait));
@@ -179,6 +191,9 @@ TEST_F(PagerActionsTest, TheFavouriteToggleStoresItLikesItOnTheServerAndMovesThe
     const int quiet = localRows(1)->front().get("index").intValue();
     push(rowsWithIds({Value(pearl), Value(quiet)}));
     ASSERT_TRUE(waitForCount(std::to_string(pearl)));
+    // The pager asks as it loads and again as it appears: no question is still on its way
+    // when the log is cleared.
+    ASSERT_TRUE(waitForAsks(pearl, 2));
     EXPECT_EQ(likesTitle(), " 37");
     server_->clearRequests();
 
@@ -228,9 +243,7 @@ TEST_F(PagerActionsTest, ACountAskedForBeforeALikeDoesNotUndoIt) {
     const int pearl = demoPaintingTitled("Girl with a Pearl Earring");
     const int quiet = localRows(1)->front().get("index").intValue();
     // The answers to the page's questions wait at the server.
-    ContentServerFault stall;
-    stall.kind = ContentServerFault::Kind::Stall;
-    stall.after = 0;
+    const auto stall = LoopbackServer::Fault::stall(0);
     server_->setFault("/likes/likes.php", stall);
     push(rowsWithIds({Value(pearl), Value(quiet)}));
     ASSERT_TRUE(server_->waitForStalls(1, kNetworkWait));
@@ -256,7 +269,7 @@ TEST_F(PagerActionsTest, AFavouriteWithNoCountKnownStaysAtZeroWhenTakenBack) {
     const auto rows = localRows(2);
     ASSERT_TRUE(source_->addToFavorites(rows->front()));
     // The likes cannot be read: no count is ever known.
-    server_->setFault("/likes/likes.php", {ContentServerFault::Kind::Status, 500});
+    server_->setFault("/likes/likes.php", LoopbackServer::Fault::withStatus(500));
     push(rows);
     EXPECT_TRUE(pager_->likesButton()->liked());
     EXPECT_TRUE(pager_->likesCount().empty());
@@ -349,7 +362,7 @@ TEST_F(PagerActionsTest, TheHDSwitchDownloadsTheFileOnceAndThenSwitchesBothWays)
 TEST_F(PagerActionsTest, AFailedHDDownloadLeavesTheStandardPictureAndNoFile) {
     const auto rows = localRows(2);
     const std::string imagePath = rows->front().get("imagePath").stringValue();
-    server_->setFault("/data/gallery/" + imagePath, {ContentServerFault::Kind::Status, 404});
+    server_->setFault("/data/gallery/" + imagePath, LoopbackServer::Fault::withStatus(404));
     push(rows);
     ASSERT_TRUE(waitForPicture());
     pager_->toggleHdClick();

@@ -350,14 +350,18 @@ TEST_F(PhotoPagerTest, APictureOnTheServerOnlyIsDownloadedWhileItsPageIsShownAnd
     ASSERT_GE(remote, 0);
     const std::string path = (*rows)[static_cast<std::size_t>(remote)].get("imagePath").stringValue();
     ASSERT_TRUE(galleryContext().resources->isNewImage(path));
+    // The picture waits at the server while the page is looked at.
+    server->setFault("/pic/gallery/" + path, LoopbackServer::Fault::stall(0));
 
     make(rows, remote);
     nav_ = UINavigationController::initWithRootViewController(UIViewController::make());
     showWindow();
     nav_->pushViewController(pager_, false);
     settle();
+    ASSERT_TRUE(server->waitForStalls(1, kNetworkWait));
     ASSERT_TRUE(page()->downloadRequest());
-    ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return !page()->downloadRequest(); }, 10));
+    server->removeFaults();
+    ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return !page()->downloadRequest(); }, kNetworkWait));
     settle();
     ASSERT_TRUE(page()->image());
     EXPECT_EQ(page()->image()->pixelWidth(), kDemoPictureWidth);

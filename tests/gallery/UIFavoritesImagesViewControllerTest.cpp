@@ -149,9 +149,7 @@ TEST_F(FavoritesScreenTest, AFailedPopularListShowsTheErrorAlertAndLeavesTheList
     // The alert's presentation ends on clock time.
     Clock::setManual();
 
-    ContentServerFault failing;
-    failing.kind = ContentServerFault::Kind::Status;
-    failing.status = 503;
+    const auto failing = LoopbackServer::Fault::withStatus(503);
     server_->setFault("/likes/likes.php", failing);
     choose(1);
     ASSERT_TRUE(pumpUntil([&] { return !spinning(); }));
@@ -173,9 +171,7 @@ TEST_F(FavoritesScreenTest, ALatePopularAnswerDoesNotReplaceTheFavouritesChosenS
     addFavoriteElsewhere(nightWatch);
     show();
 
-    ContentServerFault stall;
-    stall.kind = ContentServerFault::Kind::Stall;
-    stall.after = 0;
+    const auto stall = LoopbackServer::Fault::stall(0);
     server_->setFault("/likes/likes.php", stall);
     choose(1);
     ASSERT_TRUE(server_->waitForStalls(1, kFavoritesWait));

@@ -27,7 +27,7 @@
 #include "platform/ui/UISegmentedControl.h"
 #include "platform/ui/UISplitViewController.h"
 #include "platform/ui/UITableView.h"
-#include "platform/ui/UIWebView.h"
+#include "platform/web/WKWebView.h"
 #include "platform/ui/UIWindow.h"
 #include "simulator/SimScreen.h"
 #include "tests/gallery/GalleryFixture.h"

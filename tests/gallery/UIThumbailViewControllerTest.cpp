@@ -7,6 +7,7 @@
 
 #include "content/OEFilterStorage.h"
 #include "content/tempDataSource.h"
+#include "demo/loopback/LoopbackServer.h"
 #include "demo/server/ContentServer.h"
 #include "gallery/DownloadedImagesCount.h"
 #include "gallery/FileListDownloader.h"
@@ -39,7 +40,6 @@
 #include "simulator/SimCommand.h"
 #include "simulator/SimScreen.h"
 #include "simulator/SimSession.h"
-#include "tests/fixtures/LoopbackServer.h"
 #include "tests/fixtures/PictureHeaders.h"
 #include "tests/gallery/GalleryFixture.h"
 #include "uikit/ActivityView.h"
@@ -283,17 +283,12 @@ TEST_F(ThumbnailTest, OnlyAPictureThatCameWithSuccessIsKept) {
     EXPECT_FALSE(view->image());
     EXPECT_FALSE(exists(cached("nowhere_thumb.jpg")));
 
-    std::vector<std::pair<std::string, ContentServerFault>> faults;
-    ContentServerFault failing;
-    failing.kind = ContentServerFault::Kind::Status;
-    failing.status = 500;
+    std::vector<std::pair<std::string, LoopbackServer::Fault>> faults;
+    const auto failing = LoopbackServer::Fault::withStatus(500);
     faults.emplace_back("500", failing);
-    ContentServerFault page;
-    page.kind = ContentServerFault::Kind::Html;  // an error page served with 200
+    const auto page = LoopbackServer::Fault::withPage(LoopbackServer::Fault::Page::Error);  // served with 200
     faults.emplace_back("html", page);
-    ContentServerFault cut;
-    cut.kind = ContentServerFault::Kind::Reset;
-    cut.after = 100;
+    const auto cut = LoopbackServer::Fault::reset(100);
     faults.emplace_back("reset", cut);
     for (const auto& [name, fault] : faults) {
         SCOPED_TRACE(name);
@@ -427,9 +422,7 @@ TEST_F(ThumbnailTest, AReusedViewNeverShowsTheThumbnailOfTheRowItShowedBefore) {
     const std::string slow = DemoCatalogue::imagePathOf(painting(true, 0));
     const std::string quick = DemoCatalogue::imagePathOf(painting(true, 1));
     const std::string local = DemoCatalogue::imagePathOf(painting(false));
-    ContentServerFault stall;
-    stall.kind = ContentServerFault::Kind::Stall;
-    stall.after = 0;
+    const auto stall = LoopbackServer::Fault::stall(0);
     server_->setFault("/data/gallery/thumbs/" + UIThumbailViewController::thumbnailPath(slow), stall);
 
     auto view = UIImageView::initWithFrame(CGRectMake(0, 0, 100, 100));
@@ -723,7 +716,7 @@ TEST_F(ThumbnailTest, ADownloadAllThatFailsLeavesTheItemForAnotherTryAndAPadPuts
             if (DemoCatalogue::imagePathOf(p) == row.get("imagePath").stringValue() && DemoCatalogue::isOnServerOnly(p))
                 missing.push_back(DemoCatalogue::imagePathOf(p));
     ASSERT_GE(missing.size(), 2u);
-    server_->setFault("/pic/gallery/" + missing[1], {ContentServerFault::Kind::Status, 500});
+    server_->setFault("/pic/gallery/" + missing[1], LoopbackServer::Fault::withStatus(500));
 
     UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
     auto screen = show(subCat, {703, 704});

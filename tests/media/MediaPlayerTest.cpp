@@ -103,11 +103,8 @@ TEST_F(MediaPlayerTest, ATrackOnTheDevicePlaysWithoutTheNetworkAndKeepsTheScreen
 
 TEST_F(MediaPlayerTest, AStreamedTrackBuffersUntilReadyAndThenReportsItsItemAgain) {
     // A slow body, so that the track is surely still loading when the player has set it.
-    ContentServerFault slow;
-    slow.kind = ContentServerFault::Kind::Slow;
-    slow.piece = 8192;
-    slow.delay = std::chrono::milliseconds(50);
-    server().setFault("/data/ostrelmedia/m4a/mozart/rondo alla turca.m4a", slow);
+    server().setFault("/data/ostrelmedia/m4a/mozart/rondo alla turca.m4a",
+                      LoopbackServer::Fault::slow(std::chrono::milliseconds(50), 8192));
     auto item = track(5);
     EXPECT_TRUE(player_->setItem(item));
     EXPECT_TRUE(item->buffering());
@@ -166,10 +163,7 @@ TEST_F(MediaPlayerTest, PauseWhileAStreamWaitsStartsIt) {
 
 TEST_F(MediaPlayerTest, AStalledStreamResumesOnlyWhenMoreThanFiveSecondsAheadOrTheEndHaveLoaded) {
     const std::string path = "/data/ostrelmedia/m4a/mozart/serenade.m4a";
-    ContentServerFault stall;
-    stall.kind = ContentServerFault::Kind::Stall;
-    stall.after = 12000;  // the index and about a second of audio
-    server().setFault(path, stall);
+    server().setFault(path, LoopbackServer::Fault::stall(12000));  // the index and about a second of audio
     auto item = track(7);
     player_->playItem(item);
     ASSERT_TRUE(server().waitForStalls(1, 20));
@@ -188,10 +182,7 @@ TEST_F(MediaPlayerTest, AStalledStreamResumesOnlyWhenMoreThanFiveSecondsAheadOrT
 
 TEST_F(MediaPlayerTest, APausedStreamIsNotRestartedByLoading) {
     const std::string path = "/data/ostrelmedia/m4a/mozart/serenade.m4a";
-    ContentServerFault stall;
-    stall.kind = ContentServerFault::Kind::Stall;
-    stall.after = 12000;
-    server().setFault(path, stall);
+    server().setFault(path, LoopbackServer::Fault::stall(12000));
     player_->playItem(track(7));
     ASSERT_TRUE(server().waitForStalls(1, 20));
     ASSERT_TRUE(ready());

@@ -1,16 +1,13 @@
 // ostrel-content-server: serves a folder written by `ostrel-demo --server` on 127.0.0.1 until
 // it is interrupted or terminated. Its first line on standard output is
 // "listening on 127.0.0.1:PORT"; every request follows as a line of its own.
+#include "demo/loopback/LoopbackStopSignals.h"
 #include "demo/server/ContentServer.h"
 
-#include <httplib.h>
-
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <pthread.h>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,12 +17,13 @@ namespace {
 int usage() {
     std::fprintf(stderr,
                  "Usage: ostrel-content-server [--port N] [--fixtures FILE]\n"
-                 "                             [--fault 'path=/P&kind=K[&...]']... FOLDER\n"
+                 "                             [--fault 'path=/P&FAULT']... FOLDER\n"
                  "Serves FOLDER on 127.0.0.1 (port 0, the default, picks a free one) with the likes,\n"
                  "famous posts, remote messages and applications count of FOLDER/fixtures.json.\n"
-                 "Fault kinds: status (code=N), html, suspended, chunked, slow (delay=MS, piece=BYTES),\n"
-                 "stall (after=BYTES), reset (after=BYTES), wrong-range (start=BYTE). While running,\n"
-                 "POST /__fault?path=...&kind=... sets one, DELETE /__fault removes them, POST\n"
+                 "A FAULT joins any of status=CODE, page=html|suspended, chunked, delay=MS (before the\n"
+                 "answer), slow=MS (before each piece) with piece=BYTES, stall[=BYTES], reset[=BYTES]\n"
+                 "(half the body without), range-from=BYTE, endless=BYTES with &. While running,\n"
+                 "POST /__fault?path=...&FAULT sets one, DELETE /__fault removes them, POST\n"
                  "/__release lets stalled bodies go on, GET /__log lists the requests.\n");
     return 2;
 }
@@ -34,7 +32,7 @@ int usage() {
 
 int main(int argc, char** argv) {
     ContentServer::Options options;
-    std::vector<std::pair<std::string, ContentServerFault>> faults;
+    std::vector<std::pair<std::string, LoopbackServer::Fault>> faults;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -46,11 +44,10 @@ int main(int argc, char** argv) {
         } else if (arg == "--fixtures" && hasValue) {
             options.fixtures = argv[++i];
         } else if (arg == "--fault" && hasValue) {
-            httplib::Params parameters;
-            httplib::detail::parse_query_text(argv[++i], parameters);
+            const auto parameters = LoopbackServer::parametersOf(argv[++i]);
             const auto path = parameters.find("path");
             std::string error;
-            const auto fault = ContentServerFault::fromParameters(parameters, &error);
+            const auto fault = LoopbackServer::Fault::fromParameters(parameters, &error);
             if (path == parameters.end() || path->second.empty() || path->second[0] != '/') {
                 std::fprintf(stderr, "A fault needs a path starting with \"/\": %s\n", argv[i]);
                 return 2;
@@ -68,12 +65,7 @@ int main(int argc, char** argv) {
     }
     if (options.folder.empty()) return usage();
 
-    // The server's threads inherit the blocked signals; this thread waits for them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    LoopbackStopSignals stopSignals;
 
     std::mutex output;
     options.log = [&output](const std::string& line) {
@@ -94,8 +86,7 @@ int main(int argc, char** argv) {
         for (const auto& [path, fault] : faults) std::fprintf(stdout, "fault %s: %s\n", path.c_str(), fault.description().c_str());
         std::fflush(stdout);
     }
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    stopSignals.wait();
     server.reset();
     return 0;
 }

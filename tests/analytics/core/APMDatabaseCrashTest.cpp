@@ -17,24 +17,16 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <set>
-#include <signal.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
 constexpr const char* kDatabaseVariable = "APM_CRASH_DATABASE";
 constexpr const char* kLogVariable = "APM_CRASH_LOG";
 constexpr const char* kBaseVariable = "APM_CRASH_BASE";
-// The pauses before each kill come from a seed printed at the start and named in every failure;
-// setting this variable to it replays the same pauses.
-constexpr const char* kSeedVariable = "APM_CRASH_SEED";
 
 // Runs only in the child started below (the parent passes the variables and the filter).
 TEST(APMDatabaseCrashTest, DISABLED_WriterChild) {
@@ -63,52 +55,31 @@ TEST(APMDatabaseCrashTest, DISABLED_WriterChild) {
     close(log);
 }
 
-std::set<long long> loggedSequences(const std::string& logPath) {
-    std::set<long long> sequences;
-    std::ifstream in(logPath);
-    long long value;
-    while (in >> value) sequences.insert(value);
-    return sequences;
-}
-
 TEST(APMDatabaseCrashTest, EveryAcknowledgedEventSurvivesSIGKILL) {
     const std::string folder = Sandbox::tmp() + "/crash";
     std::filesystem::create_directories(folder);
     const std::string databasePath = folder + "/crash.sql";
     const std::string logPath = folder + "/written.log";
-    const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
-    const char* fixedSeed = std::getenv(kSeedVariable);
-    const std::uint32_t seed = fixedSeed && *fixedSeed ? static_cast<std::uint32_t>(std::strtoul(fixedSeed, nullptr, 10))
-                                                       : std::random_device{}();
-    std::printf("Kill points from seed %u (%s=%u replays them)\n", seed, kSeedVariable, seed);
+    const std::uint32_t seed = crashSeed();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
     const auto started = std::chrono::steady_clock::now();
     int kills = 0;
     for (int round = 0; round < 25; ++round) {
         if (round >= 20 && std::chrono::steady_clock::now() - started > std::chrono::seconds(45)) break;
-        const pid_t child = spawnDisabledTest(exe, "APMDatabaseCrashTest.DISABLED_WriterChild",
-                                              {std::string(kDatabaseVariable) + "=" + databasePath, std::string(kLogVariable) + "=" + logPath,
-                                               std::string(kBaseVariable) + "=" + std::to_string((round + 1) * 1000000LL)});
-        ASSERT_GT(child, 0);
-
-        // Wait for the child's first acknowledged write of this round, then kill it somewhere later.
-        const std::size_t before = loggedSequences(logPath).size();
-        waitForMore(before, [&] { return loggedSequences(logPath).size(); });
-        std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 60000)(random)));
-        ASSERT_EQ(kill(child, SIGKILL), 0);
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended before it was killed";
+        // Killed somewhere after the child's first acknowledged write of this round.
+        std::size_t before = 0;
+        ASSERT_TRUE(killChildMidway("APMDatabaseCrashTest.DISABLED_WriterChild",
+                                    {std::string(kDatabaseVariable) + "=" + databasePath,
+                                     std::string(kLogVariable) + "=" + logPath,
+                                     std::string(kBaseVariable) + "=" + std::to_string((round + 1) * 1000000LL)},
+                                    logPath, std::chrono::microseconds(60000), random, &before));
         ++kills;
 
+        ASSERT_EQ(integrityOf(databasePath), "ok");
         sqlite3* handle = nullptr;
         ASSERT_EQ(sqlite3_open_v2(databasePath.c_str(), &handle, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
         sqlite3_stmt* statement = nullptr;
-        ASSERT_EQ(sqlite3_prepare_v2(handle, "PRAGMA integrity_check", -1, &statement, nullptr), SQLITE_OK);
-        ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
-        EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)), "ok");
-        sqlite3_finalize(statement);
         std::set<long long> stored;
         ASSERT_EQ(sqlite3_prepare_v2(handle, "SELECT timestamp FROM raw_events", -1, &statement, nullptr), SQLITE_OK);
         while (sqlite3_step(statement) == SQLITE_ROW) {
@@ -116,7 +87,7 @@ TEST(APMDatabaseCrashTest, EveryAcknowledgedEventSurvivesSIGKILL) {
         }
         sqlite3_finalize(statement);
         sqlite3_close(handle);
-        const auto logged = loggedSequences(logPath);
+        const auto logged = loggedNumbers(logPath);
         ASSERT_GT(logged.size(), before);
         for (long long sequence : logged) ASSERT_TRUE(stored.count(sequence)) << "lost event " << sequence;
     }

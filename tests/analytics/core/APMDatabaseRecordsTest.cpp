@@ -116,6 +116,67 @@ TEST_F(APMDatabaseRecordsTest, UserAttributeTableHoldsAThousand) {
     EXPECT_TRUE(database_->updateUserAttribute(attribute("p3", Value(33)), nullptr));
 }
 
+// Every event reads the user attributes from memory: whatever changes the table (a write here,
+// a rolled-back one, a refused one, a row written through the store, a reset, another
+// connection opening the file) must show in the next read exactly as the file holds it.
+TEST_F(APMDatabaseRecordsTest, KeptUserAttributesAgreeWithTheFileAfterEveryChange) {
+    auto fromFile = [&] {
+        sqlite3* db = nullptr;
+        std::vector<std::string> rows;
+        if (sqlite3_open_v2(path().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            sqlite3_stmt* statement = nullptr;
+            sqlite3_prepare_v2(db, "SELECT name, value FROM user_attributes ORDER BY rowid", -1, &statement, nullptr);
+            while (statement && sqlite3_step(statement) == SQLITE_ROW) {
+                rows.push_back(std::string(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0))) + "=" +
+                               reinterpret_cast<const char*>(sqlite3_column_text(statement, 1)));
+            }
+            sqlite3_finalize(statement);
+        }
+        sqlite3_close(db);
+        return rows;
+    };
+    auto kept = [&](const std::shared_ptr<APMDatabase>& database) {
+        std::vector<std::string> rows;
+        const auto attributes = database->userAttributesIncludingInternal(true, nullptr);
+        for (const auto& a : attributes.value_or(std::vector<std::shared_ptr<APMUserAttribute>>{})) {
+            rows.push_back(a->name() + "=" + a->value()->value().stringValue());
+        }
+        return rows;
+    };
+    EXPECT_TRUE(kept(database_).empty());
+    ASSERT_TRUE(database_->updateUserAttribute(attribute("score", Value(1)), nullptr));
+    ASSERT_TRUE(database_->updateUserAttribute(attribute("_id", Value("u1")), nullptr));
+    EXPECT_EQ(kept(database_), (std::vector<std::string>{"score=1", "_id=u1"}));
+    // Replacing a value (its row goes last), then a write rolled back.
+    ASSERT_TRUE(database_->updateUserAttribute(attribute("score", Value(2)), nullptr));
+    EXPECT_EQ(kept(database_), fromFile());
+    EXPECT_FALSE(database_->performTransaction([&] {
+        return database_->updateUserAttribute(attribute("level", Value(9)), nullptr) &&
+               database_->deleteUserAttributeWithName("_id", nullptr) && kept(database_).size() == 2 && false;
+    }));
+    EXPECT_EQ(kept(database_), fromFile());
+    EXPECT_EQ(kept(database_).size(), 2u);
+    // A refused write changes nothing; rows written and removed past the database's own calls do.
+    EXPECT_FALSE(database_->updateUserAttribute(attribute("empty", Value(""), 1.0), nullptr));
+    ASSERT_TRUE(store().upsertRecord({{"name", Value("raw")}, {"value", Value(5)}, {"set_timestamp", Value(1.0)},
+                                      {"origin", Value("app")}},
+                                     "user_attributes", nullptr));
+    EXPECT_EQ(kept(database_), fromFile());
+    ASSERT_TRUE(store().deleteAllRecordsFromTableWithName("user_attributes", nullptr));
+    EXPECT_TRUE(kept(database_).empty());
+    ASSERT_TRUE(database_->updateUserAttribute(attribute("after", Value(3)), nullptr));
+    ASSERT_TRUE(store().executeSQL("UPDATE user_attributes SET value = 4", nullptr));
+    EXPECT_EQ(kept(database_), (std::vector<std::string>{"after=4"}));
+    // A second database over the file (a restart) reads what the first kept.
+    auto restarted = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
+    ASSERT_NE(restarted, nullptr);
+    EXPECT_EQ(kept(restarted), kept(database_));
+    restarted.reset();
+    ASSERT_TRUE(database_->reset(nullptr));
+    EXPECT_TRUE(kept(database_).empty());
+    EXPECT_EQ(kept(database_), fromFile());
+}
+
 // MARK: Audience filters and results
 
 std::shared_ptr<APMEventFilter> eventFilter(std::int32_t audience, std::int32_t filter, bool sessionScoped,

@@ -307,6 +307,45 @@ TEST_F(APMDatabaseTest, AppMetadataAndDailyCountsStartEmptyAndRoundTrip) {
     EXPECT_EQ(error->code(), APMErrorStorage);
 }
 
+// The counts are written by a kept UPDATE whose change count stands in for the check that the
+// row is there: without the row the write fails, and no counts are kept from it.
+TEST_F(APMDatabaseTest, DailyCountsAreNotWrittenWithoutTheirRow) {
+    auto counts = database_->dailyCounts(nullptr);
+    ASSERT_NE(counts, nullptr);
+    counts->incrementCountsForCurrentDay(counts->day(), true, false, 2);
+    ASSERT_TRUE(database_->updateDailyCounts(counts, nullptr));
+    ASSERT_TRUE(store().deleteRecordFromTableWithName("app_metadata", "rowid", Value(1), nullptr));
+    NSErrorPtr error;
+    EXPECT_FALSE(database_->updateDailyCounts(counts, &error));
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), APMErrorFailedPrecondition);
+    EXPECT_EQ(error->localizedDescription(), "Failed to update record. Item doesn't exist");
+    EXPECT_EQ(database_->dailyCounts(nullptr), nullptr);
+}
+
+// The storage limit's check keeps the lowest and highest raw-event rowid and folds in the rows
+// inserted; rows that a rollback takes back, or that are written with a rowid of their own,
+// must show in it.
+TEST_F(APMDatabaseTest, TheRawEventRowidSpanFollowsRollbacksAndRowsWrittenElsewhere) {
+    APMDatabase::setLimitsProvider([] { return APMDatabaseLimits{3, 2419200, 86400}; });
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow + i), 7, false, nullptr));
+    EXPECT_EQ(database_->deleteRawEventsOverAbsoluteLimit(nullptr), std::optional<std::int64_t>(0));
+    EXPECT_FALSE(database_->performTransaction([&] {
+        for (int i = 0; i < 5; ++i) {
+            if (!database_->insertRawEvent(event("_e", kNow + 10 + i), 7, false, nullptr)) return false;
+        }
+        return database_->deleteRawEventsOverAbsoluteLimit(nullptr) == std::optional<std::int64_t>(5) && false;
+    }));
+    EXPECT_EQ(database_->deleteRawEventsOverAbsoluteLimit(nullptr), std::optional<std::int64_t>(0));
+    EXPECT_EQ(store().rowCountForTableWithName("raw_events", nullptr), std::optional<std::int64_t>(2));
+    // A row far beyond the others: three rows, two kept, the oldest goes.
+    ASSERT_TRUE(store().upsertRecord({{"rowid", Value(1000)}, {"name", Value("_e")}, {"timestamp", Value(kNow + 50)},
+                                      {"metadata_fingerprint", Value(7)}, {"data", Value(NSData{1})}},
+                                     "raw_events", nullptr));
+    EXPECT_EQ(database_->deleteRawEventsOverAbsoluteLimit(nullptr), std::optional<std::int64_t>(1));
+    EXPECT_EQ(store().rowCountForTableWithName("raw_events", nullptr), std::optional<std::int64_t>(2));
+}
+
 TEST(APMDailyCountsTest, DayChangesRestartCounters) {
     auto counts = APMDailyCounts::initWithDay(5, 2, 9, 4, 1, 1);
     counts->incrementCountsForCurrentDay(6, true, true, 3);

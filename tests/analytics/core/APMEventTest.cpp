@@ -181,6 +181,34 @@ TEST_F(APMEventTest, ArraysAreOnlyTheItemsOfEcommerceEvents) {
     EXPECT_EQ(intParam(back, "_err"), 4);
 }
 
+// Stored events are written straight to their bytes; they must be the bytes of the message form,
+// whatever the parameters hold: every kind of value, long texts and bodies whose lengths take
+// more than one byte, items, and the values the message form leaves out.
+TEST_F(APMEventTest, TheStoredBytesAreTheMessageFormsBytes) {
+    const Value::Dictionary item{{"item_id", Value(std::string(150, 'i'))}, {"price", Value(-9.5)}, {"quantity", Value(-3)}};
+    auto purchase = APMEvent::initWithOrigin(
+        "app", true, "purchase", 1700000000.123, 1699999999.5,
+        {{"items", items(3, item)}, {"currency", Value("EUR")}, {"value", Value(12.25)}, {"empty", Value("")},
+         {"big", Value(std::numeric_limits<long long>::max())}, {"small", Value(std::numeric_limits<long long>::min())}});
+    ASSERT_NE(purchase, nullptr);
+    auto plain = APMEvent::initWithOrigin("auto", false, "_e", 5, 0, {});
+    ASSERT_NE(plain, nullptr);
+    // Made directly, past the checks: a value that is not typed, and items nested twice.
+    Value::Array nestedItems{Value(Value::Dictionary{{"inner", Value(APMValue::initWithArray(items(1, {})))},
+                                                     {"kept", Value(APMValue::initWithInt64(1))}})};
+    auto odd = std::make_shared<APMEvent>(
+        "app", "odd", 3, 0,
+        Value::Dictionary{{"untyped", Value("raw")}, {"items", Value(APMValue::initWithArray(Value(nestedItems)))}});
+    for (const auto& event : {purchase, plain, odd}) {
+        auto message = event->protoEvent();
+        EXPECT_EQ(event->encodedProtoEvent(true), *message->protoBuffer()) << event->name();
+        APMPBMessageClearField(message, APMPBEvent::kName);
+        EXPECT_EQ(event->encodedProtoEvent(false), *message->protoBuffer()) << event->name();
+    }
+    // The untyped value and the twice-nested items are left out of both.
+    EXPECT_LT(odd->encodedProtoEvent(true).size(), 40u);
+}
+
 TEST_F(APMEventTest, ConversionsNeedAValueWithACurrency) {
     LogCapture capture;
     auto bad = APMEvent::initWithOrigin("app", false, "purchase", 1, 0,

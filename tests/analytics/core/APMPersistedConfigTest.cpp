@@ -9,6 +9,8 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/CFPreferences.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/NSUserDefaults.h"
 
 #include <gtest/gtest.h>
@@ -233,6 +235,60 @@ TEST_F(APMPersistedConfigTest, StoreChoiceMovesTheFileAndComesFromTheRemoteConfi
     EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(APMApplicationSupportPlistPath(suite)));
     EXPECT_EQ(back->appInstanceID(), "abc");
     EXPECT_EQ(back->sessionNumber(), 2);
+}
+
+// Settings are answered from memory while their store is unchanged: every way the stored value
+// can change must show in the next read.
+TEST_F(APMPersistedConfigTest, ReadsFromMemoryFollowEveryChangeOfTheStore) {
+    const std::string suite = "com.test.kept";
+    const std::string key = "/vizudi/measurement/app_instance_id";
+    auto config = APMPersistedConfig::initWithSuiteName(suite);
+    EXPECT_FALSE(config->appInstanceID());
+    config->setAppInstanceID(std::string("a"));
+    EXPECT_EQ(config->appInstanceID(), "a");
+    // Writes past this object: another store object of the suite, a defaults object, the
+    // preferences functions.
+    APMUserDefaults::initWithSuiteName(suite)->setObject(Value("b"), Value(key));
+    EXPECT_EQ(config->appInstanceID(), "b");
+    ASSERT_TRUE(NSUserDefaults::initWithSuiteName(suite)->setObject(Value("c"), key));
+    EXPECT_EQ(config->appInstanceID(), "c");
+    CFPreferencesSetAppValue(key, Value("d"), suite);
+    EXPECT_EQ(config->appInstanceID(), "d");
+    CFPreferencesSetAppValue(key, Value(), suite);
+    EXPECT_FALSE(config->appInstanceID());
+    // The file replaced on disk and read again at the next synchronize, then a restart.
+    config->setAppInstanceID(std::string("e"));
+    config->synchronizeToDisk();
+    ASSERT_TRUE(NSPropertyListSerialization::writePropertyList(Value(Value::Dictionary{{key, Value("from the file")}}),
+                                                               APMPreferencesPlistPath(suite),
+                                                               NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0));
+    config->synchronizeToDisk();
+    EXPECT_EQ(config->appInstanceID(), "from the file");
+    config->setAppInstanceID(std::string("f"));
+    config->synchronizeToDisk();
+    NSUserDefaults::resetStandardUserDefaults();
+    EXPECT_EQ(config->appInstanceID(), "f");
+    config->clearValues();
+    EXPECT_FALSE(config->appInstanceID());
+    config->cancelScheduledSynchronize();
+
+    // The property-list store of Application Support, written through itself.
+    APMPersistedConfig::setPersistentConfigInApplicationSupportEnabled(true);
+    auto moved = APMPersistedConfig::initWithSuiteName("com.test.kept.support");
+    ASSERT_TRUE(moved->usesApplicationSupportStore());
+    moved->setSessionNumber(3);
+    EXPECT_EQ(moved->sessionNumber(), 3);
+    moved->userDefaults()->setInteger(4, Value("/vizudi/measurement/session_number"));
+    EXPECT_EQ(moved->sessionNumber(), 4);
+    moved->cancelScheduledSynchronize();
+
+    // A store that cannot tell its changes is always read.
+    auto memory = std::make_shared<MemoryConfigStore>();
+    auto unkept = APMPersistedConfig::initWithSuiteName("com.test.kept.memory", memory);
+    unkept->setSessionNumber(5);
+    memory->setInteger(6, Value("/vizudi/measurement/session_number"));
+    EXPECT_EQ(unkept->sessionNumber(), 6);
+    unkept->cancelScheduledSynchronize();
 }
 
 TEST_F(APMPersistedConfigTest, ReadsFromItsOwnQueueDoNotDeadlock) {

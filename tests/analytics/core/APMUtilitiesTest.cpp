@@ -101,11 +101,6 @@ TEST(APMUtilitiesTest, UTF32LengthAndBytes) {
 }
 
 TEST(APMUtilitiesTest, EnvironmentChecks) {
-    EXPECT_FALSE(APMIsAppActive());
-    APMSetAppActiveProvider([] { return true; });
-    EXPECT_TRUE(APMIsAppActive());
-    APMSetAppActiveProvider(nullptr);
-
     unsetenv("ActivePrewarm");
     EXPECT_FALSE(APMIsActivePrewarm());
     setenv("ActivePrewarm", "1", 1);

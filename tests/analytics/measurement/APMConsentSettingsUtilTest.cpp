@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <thread>
 #include <vector>
 
@@ -94,6 +96,40 @@ TEST_F(APMConsentSettingsUtilTest, DefaultsFromTheApplicationsInfoPlist) {
               (Value::Dictionary{{"ad_storage", Value("denied")}, {"analytics_storage", Value("granted")}}));
     bundle.writePlist("Info.plist", Value(Value::Dictionary{{"VIZUDI_ANALYTICS_DEFAULT_ALLOW_AD_STORAGE", Value("NO")}}));
     EXPECT_TRUE(APMConsentSettingsUtil::consentSettingsFromPlist().empty());
+}
+
+// Denials and signals are read without waiting on the queue while no change is queued; a read
+// right after a change must still see it, whatever other threads read meanwhile.
+TEST_F(APMConsentSettingsUtilTest, DenialsReadRightAfterAChangeSeeIt) {
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; ++t) {
+        readers.emplace_back([&stop] {
+            while (!stop) {
+                (void)APMConsentSettingsUtil::storageDenials();
+                (void)APMConsentSettingsUtil::consentSignals();
+            }
+        });
+    }
+    int agreed = 0;
+    for (int i = 0; i < 200; ++i) {
+        const bool denyAd = i % 2 == 0;
+        const bool denyAnalytics = i % 3 == 0;
+        APMConsentSettingsUtil::setConsentSettings(
+            Value::Dictionary{{"ad_storage", Value(denyAd ? "denied" : "granted")},
+                              {"analytics_storage", Value(denyAnalytics ? "denied" : "granted")}});
+        const auto denied = APMConsentSettingsUtil::storageDenials();
+        const std::string signals = std::string("G1") + (denyAd ? "0" : "1") + (denyAnalytics ? "0" : "1");
+        if (denied.adStorage == denyAd && denied.analyticsStorage == denyAnalytics &&
+            APMConsentSettingsUtil::isAdStorageDenied() == denyAd &&
+            APMConsentSettingsUtil::isAnalyticsStorageDenied() == denyAnalytics &&
+            APMConsentSettingsUtil::consentSignals() == signals) {
+            ++agreed;
+        }
+    }
+    stop = true;
+    for (auto& reader : readers) reader.join();
+    EXPECT_EQ(agreed, 200);
 }
 
 TEST_F(APMConsentSettingsUtilTest, EachThreadReadsItsOwnWrites) {

@@ -18,7 +18,7 @@ protected:
     }
     void reply(int status, std::optional<int> retryAfter = std::nullopt) {
         Reply scripted;
-        scripted.status = status;
+        scripted.fault.status = status;
         scripted.retryAfter = retryAfter;
         service.enqueueReply(MeasurementService::Route::Upload, scripted);
     }
@@ -57,18 +57,18 @@ TEST_F(APMDeliveryTest, EveryAcceptedEventArrivesOnceThroughEveryKindOfFailure) 
     uploadWhileDue(1);
     logSteps(9, 12);
     Reply reset;
-    reset.reset = true;
+    reset.fault = LoopbackServer::Fault::reset(0);
     replyWith(reset);
     Reply slow;
-    slow.status = 500;
-    slow.pieceDelay = std::chrono::milliseconds(5);
+    slow.fault = LoopbackServer::Fault::slow(std::chrono::milliseconds(5), 16);
+    slow.fault.status = 500;
     replyWith(slow);
     uploadWhileDue(2);
     logSteps(12, 15);
     reply(503, 1);
     // A slow success is still a success.
     Reply slowSuccess;
-    slowSuccess.pieceDelay = std::chrono::milliseconds(5);
+    slowSuccess.fault = LoopbackServer::Fault::slow(std::chrono::milliseconds(5), 16);
     replyWith(slowSuccess);
     uploadWhileDue();
     logSteps(15, 18);
@@ -93,7 +93,7 @@ TEST_F(APMDeliveryTest, EventsLoggedWhileAnUploadHangsFollowItOnce) {
     start();
     logSteps(0, 5);
     Reply stall;
-    stall.stall = true;
+    stall.fault = LoopbackServer::Fault::stall();
     replyWith(stall);
     Clock::advance(scheduledUpload() - Clock::now());
     ASSERT_TRUE(service.waitForUploads(1));

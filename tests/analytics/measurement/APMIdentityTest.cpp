@@ -138,6 +138,45 @@ TEST_F(APMIdentityTest, AChangedAdvertisingIDReplacesTheAppInstanceID) {
     EXPECT_FALSE(identity->shouldSetLastAdvertisingIDResetUserProperty());
 }
 
+// Metadata reads the device values together, after one refresh: they are the values the single
+// reads give, the refresh included.
+TEST_F(APMIdentityTest, DeviceValuesAreTheSingleReadsTakenTogether) {
+    settings.adIDCacheTime = 60;
+    auto identity = makeIdentity();
+    identity->setAppIDFromVUV("1:vuv");
+    APMIdentity::DeviceValues device = identity->deviceValues();
+    EXPECT_EQ(device.appleConsentStatus, identity->appleConsentStatus());
+    EXPECT_EQ(device.hasLimitedAdTracking, identity->hasLimitedAdTracking());
+    EXPECT_EQ(device.limitedAdTracking, identity->limitedAdTracking());
+    EXPECT_EQ(device.resettableDeviceID, kFirstAdID);
+    EXPECT_EQ(device.appInstanceID, identity->appInstanceID());
+    EXPECT_TRUE(isAppInstanceID(device.appInstanceID));
+    EXPECT_EQ(device.appIDFromVUV, "1:vuv");
+    EXPECT_EQ(device.appIDFromZeViv, identity->appIDFromZeViv());
+    // An advertising id known means no vendor id, read together or alone.
+    EXPECT_FALSE(identity->identifierForVendor(device));
+    // The refresh is the one a single read makes: past the cache time a new advertising id shows.
+    setAdvertisingID(kSecondAdID);
+    Clock::advance(61);
+    device = identity->deviceValues();
+    EXPECT_EQ(device.resettableDeviceID, kSecondAdID);
+    EXPECT_EQ(device.appInstanceID, identity->appInstanceID());
+    EXPECT_NE(device, APMIdentity::DeviceValues{});
+
+    // Without an advertising id the vendor id comes from the values read, once it has been read.
+    setAdvertisingID(kZero);
+    auto vendorOnly = makeIdentity();
+    device = vendorOnly->deviceValues();
+    EXPECT_FALSE(device.identifierForVendorRead);
+    const std::optional<std::string> vendor = vendorOnly->identifierForVendor(device);
+    EXPECT_EQ(vendor, UIDevice::currentDevice()->identifierForVendor()->UUIDString());
+    device = vendorOnly->deviceValues();
+    EXPECT_EQ(device.identifierForVendorRead, vendor);
+    EXPECT_EQ(vendorOnly->identifierForVendor(device), vendor);
+    deny("analytics_storage");
+    EXPECT_FALSE(vendorOnly->identifierForVendor(device));
+}
+
 TEST_F(APMIdentityTest, TheAllZeroIdentifierIsNeverHashedAndMeansLimitedTracking) {
     setAdvertisingID(kZero);
     auto identity = makeIdentity();

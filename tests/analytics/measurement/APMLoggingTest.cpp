@@ -120,3 +120,52 @@ TEST_F(APMLoggingTest, EachEventCarriesTheUserPropertiesSetBeforeIt) {
     settle();
     EXPECT_EQ(mediumOfSteps(), (std::vector<std::string>{"-", "oil", "tempera", "-"}));
 }
+
+// Events share their stored metadata while nothing it is made from changes; a change of consent
+// or of a user property makes the next event's metadata anew, and a restart builds it again.
+TEST_F(APMLoggingTest, EventsShareTheirMetadataUntilWhatItIsMadeFromChanges) {
+    // The consent signals and the user property names of each stored event's metadata, and how
+    // many stored metadata rows the events point to.
+    auto described = [&] {
+        std::vector<std::string> out;
+        auto database = engine()->database();
+        engine()->scheduler()->dispatchSyncOnWorkerQueueBlockID("test", [&] {
+            auto records = database->sqliteStore()->recordsForQuery("SELECT rowid, * FROM raw_events ORDER BY rowid", {}, nullptr);
+            for (const auto& row : records.value_or(std::vector<Value::Dictionary>{})) {
+                auto record = database->rawEventDataFromDictionary(row, nullptr);
+                auto metadata = record ? database->queryRawEventsMetadataWithFingerprint(record->metadataFingerprint(), nullptr)
+                                       : nullptr;
+                // First open and its engagement are the engine's own.
+                if (!metadata || record->rawEvent()->name() == "_f" || record->rawEvent()->name() == "_e") continue;
+                std::string text = record->rawEvent()->name() + ":" +
+                                   APMPBMessageGetString(metadata, APMPBMeasurementBundle::kConsentSignals).value_or("none");
+                for (const Value& item : APMPBMessageGetArray<APMPBUserAttribute>(metadata, APMPBMeasurementBundle::kUserAttributes)
+                                             .value_or(Value::Array{})) {
+                    const auto name = APMPBMessageGetString(item.objectAs<APMPBUserAttribute>(), APMPBUserAttribute::kName);
+                    if (name && name->front() != '_') text += "," + *name;
+                }
+                out.push_back(text);
+            }
+        });
+        return out;
+    };
+    auto distinctMetadata = [&] { return count("SELECT count(DISTINCT metadata_fingerprint) FROM raw_events WHERE name NOT IN ('_f', '_e')"); };
+    start();
+    for (int i = 0; i < 3; ++i) APMAnalytics::logEventWithName("first", {});
+    settle();
+    EXPECT_EQ(distinctMetadata(), 1);
+    APMAnalytics::setConsent({{"ad_storage", Value("granted")}});
+    APMAnalytics::logEventWithName("second", {});
+    APMAnalytics::setUserPropertyString(Value("oil"), "medium");
+    APMAnalytics::logEventWithName("third", {});
+    APMAnalytics::logEventWithName("third", {});
+    settle();
+    EXPECT_EQ(described(), (std::vector<std::string>{"first:G1--", "first:G1--", "first:G1--", "second:G11-",
+                                                     "third:G11-,medium", "third:G11-,medium"}));
+    EXPECT_EQ(distinctMetadata(), 3);
+    restart();
+    APMAnalytics::logEventWithName("fourth", {});
+    settle();
+    EXPECT_EQ(described().back(), "fourth:G11-,medium");
+    EXPECT_EQ(distinctMetadata(), 3);
+}

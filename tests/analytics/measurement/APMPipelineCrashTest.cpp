@@ -8,52 +8,21 @@
 #include "tests/fixtures/CrashChild.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <set>
-
-extern char** environ;
 
 namespace {
 
 constexpr const char* kHomeVariable = "APM_PIPELINE_CRASH_HOME";
 constexpr const char* kLogVariable = "APM_PIPELINE_CRASH_LOG";
 constexpr const char* kBaseVariable = "APM_PIPELINE_CRASH_BASE";
-// The pauses before each kill come from a seed printed at the start and named in every failure;
-// setting this variable to it replays the same pauses.
-constexpr const char* kSeedVariable = "APM_CRASH_SEED";
 
 class APMPipelineCrashTest : public DeliveryTest {};
-
-std::set<long long> loggedNumbers(const std::string& path) {
-    std::set<long long> numbers;
-    std::ifstream in(path);
-    long long value;
-    while (in >> value) numbers.insert(value);
-    return numbers;
-}
-
-std::string integrity(const std::string& path) {
-    sqlite3* handle = nullptr;
-    std::string result = "cannot open";
-    if (sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(handle, "PRAGMA integrity_check", -1, &statement, nullptr) == SQLITE_OK &&
-            sqlite3_step(statement) == SQLITE_ROW) {
-            result = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-        }
-        sqlite3_finalize(statement);
-    }
-    sqlite3_close(handle);
-    return result;
-}
 
 }  // namespace
 
@@ -99,11 +68,7 @@ TEST_F(APMPipelineCrashTest, DISABLED_LoggingChild) {
 TEST_F(APMPipelineCrashTest, EveryCommittedEventSurvivesSIGKILLAndIsUploadedOnce) {
     const std::string logPath = Sandbox::tmp() + "/committed.log";
     const std::string databasePath = APMApplicationSupportPath(APMMeasurement::kDatabaseName);
-    const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
-    const char* fixedSeed = std::getenv(kSeedVariable);
-    const std::uint32_t seed = fixedSeed && *fixedSeed ? static_cast<std::uint32_t>(std::strtoul(fixedSeed, nullptr, 10))
-                                                       : std::random_device{}();
-    std::printf("Kill points from seed %u (%s=%u replays them)\n", seed, kSeedVariable, seed);
+    const std::uint32_t seed = crashSeed();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
     // The children read and write the settings on disk: this process keeps none in memory meanwhile.
@@ -111,22 +76,15 @@ TEST_F(APMPipelineCrashTest, EveryCommittedEventSurvivesSIGKILLAndIsUploadedOnce
 
     constexpr int kRounds = 10;
     for (int round = 0; round < kRounds; ++round) {
-        const pid_t child = spawnDisabledTest(exe, "APMPipelineCrashTest.DISABLED_LoggingChild",
-                                              {std::string(kHomeVariable) + "=" + Sandbox::home(),
-                                               std::string(kLogVariable) + "=" + logPath,
-                                               std::string(kBaseVariable) + "=" + std::to_string((round + 1) * 1000000LL)});
-        ASSERT_GT(child, 0);
-
-        // Kill it somewhere after its first committed event of this round.
-        const std::size_t before = loggedNumbers(logPath).size();
-        waitForMore(before, [&] { return loggedNumbers(logPath).size(); });
-        std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 150000)(random)));
-        ASSERT_EQ(kill(child, SIGKILL), 0);
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended before it was killed";
-
-        ASSERT_EQ(integrity(databasePath), "ok") << "round " << round;
+        // Killed somewhere after its first committed event of this round.
+        std::size_t before = 0;
+        ASSERT_TRUE(killChildMidway("APMPipelineCrashTest.DISABLED_LoggingChild",
+                                    {std::string(kHomeVariable) + "=" + Sandbox::home(),
+                                     std::string(kLogVariable) + "=" + logPath,
+                                     std::string(kBaseVariable) + "=" + std::to_string((round + 1) * 1000000LL)},
+                                    logPath, std::chrono::microseconds(150000), random, &before))
+            << "round " << round;
+        ASSERT_EQ(integrityOf(databasePath), "ok") << "round " << round;
         const auto logged = loggedNumbers(logPath);
         ASSERT_GT(logged.size(), before) << "round " << round;
     }
@@ -147,5 +105,5 @@ TEST_F(APMPipelineCrashTest, EveryCommittedEventSurvivesSIGKILLAndIsUploadedOnce
     EXPECT_TRUE(service.duplicates().empty());
     EXPECT_EQ(count("SELECT count(*) FROM raw_events"), 0);
     EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
-    EXPECT_EQ(integrity(databasePath), "ok");
+    EXPECT_EQ(integrityOf(databasePath), "ok");
 }

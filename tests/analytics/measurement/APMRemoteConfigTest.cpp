@@ -534,6 +534,37 @@ TEST_F(APMRemoteConfigTest, URLsPointAtTheConfiguredHost) {
     });
 }
 
+// What every event asks of the configuration is kept between events: a new configuration in
+// force, a parsed one and a reset must each show in the next answer.
+TEST_F(APMRemoteConfigTest, KeptReadingsFollowTheConfigurationInForceAndItsChanges) {
+    std::shared_ptr<APMRemoteConfig> current;
+    int reads = 0;
+    auto maxEvents = APMKeptRemoteConfigReading<std::int32_t>([&] { return current; },
+                                                              [&](APMRemoteConfig& config) {
+                                                                  ++reads;
+                                                                  return config.maxEventsPerDay();
+                                                              });
+    EXPECT_EQ(maxEvents(), 100000);  // the built-in default, without a configuration
+    EXPECT_EQ(maxEvents(), 100000);
+    EXPECT_EQ(reads, 1);
+    onWorker([&] {
+        current = makeRemoteConfig();
+        EXPECT_EQ(maxEvents(), 100000);
+        ASSERT_TRUE(current->updateMeasurementConfig(makeConfig({{"measurement.upload.max_events_per_day", "300"}})));
+        EXPECT_EQ(maxEvents(), 300);
+        EXPECT_EQ(maxEvents(), 300);
+        auto other = makeRemoteConfig();  // reads the stored configuration
+        ASSERT_TRUE(other->updateMeasurementConfig(makeConfig({{"measurement.upload.max_events_per_day", "400"}})));
+        EXPECT_EQ(maxEvents(), 300);
+        current = other;
+        EXPECT_EQ(maxEvents(), 400);
+        current->reset();
+        EXPECT_EQ(maxEvents(), 100000);
+    });
+    // Read again only after a change: the first answer, three parses, the new configuration, the reset.
+    EXPECT_EQ(reads, 6);
+}
+
 TEST_F(APMRemoteConfigTest, StorageLimitsAndTheStoreChoiceComeFromTheCurrentConfiguration) {
     std::shared_ptr<APMRemoteConfig> current;
     APMRemoteConfig::connectStorageHooks([&] { return current; });

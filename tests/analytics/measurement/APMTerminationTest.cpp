@@ -44,7 +44,7 @@ TEST_F(APMTerminationTest, AHangingUploadIsLeftQueuedAndTheNextLaunchDeliversItO
     start();
     logSteps(0, 5);
     Reply hang;
-    hang.stall = true;
+    hang.fault = LoopbackServer::Fault::stall();
     uploadAnsweredWith(hang);
     ASSERT_TRUE(service.waitForStalls(1));
 
@@ -80,7 +80,7 @@ TEST_F(APMTerminationTest, AReplyComingInIsWaitedForAndItsBundlesAreNotSentAgain
     start();
     logSteps(0, 5);
     Reply slow;
-    slow.pieceDelay = std::chrono::milliseconds(150);
+    slow.fault = LoopbackServer::Fault::slow(std::chrono::milliseconds(150), 16);
     uploadAnsweredWith(slow);
 
     terminate();

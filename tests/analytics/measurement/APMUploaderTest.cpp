@@ -359,9 +359,9 @@ TEST_F(APMUploaderTest, EveryEventIsDeliveredOnceThroughFailuresTimeOutsAndReset
 
     auto reply = [&](int status, bool reset = false, bool stall = false) {
         MeasurementService::Reply scripted;
-        scripted.status = status;
-        scripted.reset = reset;
-        scripted.stall = stall;
+        if (status != 0) scripted.fault.status = status;
+        if (reset) scripted.fault.resetAfter = 0;
+        if (stall) scripted.fault.stallAfter = 0;
         service.enqueueReply(MeasurementService::Route::Upload, scripted);
     };
     // A server error: the first retry step.
@@ -533,7 +533,7 @@ TEST_F(APMUploaderTest, ConfigurationFetchAnswers) {
     EXPECT_EQ(configVersion(), 5);
     // A 304 without validators keeps the stored ones.
     MeasurementService::Reply answer;
-    answer.status = 304;
+    answer.fault.status = 304;
     service.enqueueReply(MeasurementService::Route::ConfigFetch, answer);
     fetchConfig();
     EXPECT_EQ(persisted().configServerETag(), etag);
@@ -541,7 +541,7 @@ TEST_F(APMUploaderTest, ConfigurationFetchAnswers) {
 
     // 204 without a body: only the fetch time and the validators (none) change.
     Clock::advance(10);
-    answer.status = 204;
+    answer.fault.status = 204;
     service.enqueueReply(MeasurementService::Route::ConfigFetch, answer);
     fetchConfig();
     EXPECT_EQ(configVersion(), 5);
@@ -562,7 +562,7 @@ TEST_F(APMUploaderTest, ConfigurationFetchAnswers) {
     for (int status : {500, 429, 503}) {
         Clock::advance(1);
         persisted().setLastBackoffTimestamp(0);
-        answer.status = status;
+        answer.fault.status = status;
         service.enqueueReply(MeasurementService::Route::ConfigFetch, answer);
         fetchConfig();
         EXPECT_DOUBLE_EQ(persisted().lastFailedUploadTimestamp(), Clock::now()) << status;

@@ -25,6 +25,7 @@
 #include "analytics/proto/APMPBMeasurementConfig.h"
 #include "analytics/proto/APMPBSetting.h"
 #include "analytics/proto/APMPBUserAttribute.h"
+#include "demo/measurement/MeasurementService.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSUserDefaults.h"
@@ -32,7 +33,6 @@
 #include "platform/net/URLTrustAnchors.h"
 #include "tests/analytics/core/APMDatabaseTestSupport.h"
 #include "tests/analytics/core/LogCapture.h"
-#include "tests/fixtures/MeasurementService.h"
 
 #include <gtest/gtest.h>
 
@@ -117,18 +117,7 @@ private:
 inline std::shared_ptr<APMPBMeasurementConfig> makeMeasurementConfig(
     const std::vector<std::pair<std::string, std::string>>& settings, std::int64_t version = 1,
     const std::string& appID = kTestAppID) {
-    auto config = APMPBMeasurementConfig::make();
-    APMPBMessageSetInt64(config, APMPBMeasurementConfig::kVersion, version);
-    APMPBMessageSetString(config, APMPBMeasurementConfig::kVuvAppId, appID);
-    Value::Array items;
-    for (const auto& [name, value] : settings) {
-        auto setting = APMPBSetting::make();
-        APMPBMessageSetString(setting, APMPBSetting::kName, name);
-        APMPBMessageSetString(setting, APMPBSetting::kValue, value);
-        items.push_back(Value(setting));
-    }
-    APMPBMessageSetArray(config, APMPBMeasurementConfig::kSettings, items);
-    return config;
+    return MeasurementService::makeConfiguration(appID, settings, version);
 }
 
 inline void addEventConfig(const std::shared_ptr<APMPBMeasurementConfig>& config, const std::string& name,

@@ -282,6 +282,16 @@ TEST_F(DemoBundleTest, TextsDatabaseHasTheColumnPositionsTheReaderUses) {
         EXPECT_EQ(row[1].find('<'), std::string::npos);
         EXPECT_GT(std::atoi(row[0].c_str()), 10);
     }
+    // A picture link leads to a painting of the images database.
+    Database images(file("images.sqlite"));
+    long links = 0;
+    for (const auto& row : db.rows("select text from texts where text like '%imageLink_%'")) {
+        const std::size_t at = row[0].find("imageLink_") + std::string("imageLink_").size();
+        const std::string index = row[0].substr(at, row[0].find('"', at) - at);
+        EXPECT_EQ(images.count("select count(*) from images where \"index\" == " + index), 1) << index;
+        ++links;
+    }
+    EXPECT_EQ(links, 1);
 }
 
 TEST_F(DemoBundleTest, ArticlesPointAtExistingPictures) {

@@ -47,6 +47,8 @@ const Expected kExpected[] = {
     {"media_download_bar", 22, 22, true}, {"media_plus", 22, 22, true}, {"playlist", 22, 22, true},
     {"note", 60, 60, true},          {"note_add", 60, 60, true},      {"bar_ipad", 60, 96, false},
     {"airPlayBtn", 22, 22, false},   {"airPlayBtn_up", 22, 22, true},
+    {"acenter", 22, 22, true},
+    {"see_picture", 22, 22, true},   {"texts", 30, 30, true},
 };
 
 int alphaAt(const UIImage& image, int x, int y) {

@@ -5,13 +5,15 @@
 #include "demo/server/ContentServer.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/CurlFetch.h"
+#include "tests/fixtures/InteractiveProcess.h"
 #include "tests/fixtures/TestFolders.h"
 
-#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -19,63 +21,24 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
 namespace {
 
-struct Fetched {
-    CURLcode code = CURLE_OK;
-    long status = 0;
-    std::string body;
-    std::map<std::string, std::string> headers;  // names in lower case
-
-    std::string header(const std::string& name) const {
-        const auto found = headers.find(name);
-        return found == headers.end() ? "" : found->second;
-    }
-};
+using Fetched = CurlFetched;
 
 // `range` is the Range field's value without "bytes="; with `asIs` the path is sent as written,
 // dot segments and all.
 Fetched fetch(const std::string& url, const std::string& method = "GET", const std::string& range = "",
               bool asIs = false) {
-    Fetched fetched;
-    CURL* curl = curl_easy_init();
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
-    if (method == "HEAD") curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-    else if (method != "GET") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
-    if (!range.empty()) curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
-    if (asIs) curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &fetched);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char* data, size_t, size_t size, void* context) {
-        auto* into = static_cast<Fetched*>(context);
-        into->body.append(data, size);
-        return size;
-    });
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &fetched);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, +[](char* data, size_t, size_t size, void* context) {
-        const std::string line(data, size);
-        const auto colon = line.find(':');
-        if (colon != std::string::npos) {
-            std::string name = line.substr(0, colon);
-            for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            const auto start = line.find_first_not_of(' ', colon + 1);
-            const auto end = line.find_last_not_of("\r\n");
-            static_cast<Fetched*>(context)->headers[name] = start <= end ? line.substr(start, end - start + 1) : "";
-        }
-        return size;
-    });
-    fetched.code = curl_easy_perform(curl);
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &fetched.status);
-    curl_easy_cleanup(curl);
-    return fetched;
+    CurlRequest request;
+    request.method = method;
+    request.range = range;
+    request.asIs = asIs;
+    return curlFetch(url, request);
 }
 
 // Written once per process and only read, but for the link one test adds and removes.
@@ -163,9 +126,7 @@ TEST_F(ContentServerTest, RangesAreAnsweredWith206AndAnInterruptedDownloadResume
     EXPECT_EQ(fetched.body, whole);
 
     // Cut off after 300 bytes, then the rest asked from there.
-    ContentServerFault reset;
-    reset.kind = ContentServerFault::Kind::Reset;
-    reset.after = 300;
+    const auto reset = LoopbackServer::Fault::reset(300);
     server_->setFault(picture(), reset);
     const auto cut = fetch(url(picture()));
     EXPECT_EQ(cut.code, CURLE_PARTIAL_FILE);
@@ -174,7 +135,7 @@ TEST_F(ContentServerTest, RangesAreAnsweredWith206AndAnInterruptedDownloadResume
     const auto rest = fetch(url(picture()), "GET", "300-");
     EXPECT_EQ(rest.status, 206);
     EXPECT_EQ(cut.body + rest.body, whole);
-    EXPECT_EQ(server_->requests().back().range, "bytes=300-");
+    EXPECT_EQ(server_->requests().back().header("Range"), "bytes=300-");
 }
 
 TEST_F(ContentServerTest, NothingOutsideTheFolderIsServed) {
@@ -223,12 +184,18 @@ TEST_F(ContentServerTest, PopularFamousPostsMessagesAndTheApplicationsCount) {
 
     const auto famous = Json::parse(
         fetch(url("/ostrelEngine/gallery_popular_pictures/api/get_app_texts.php?app_id=ostrel_gallery_famous")).body);
-    ASSERT_EQ(famous["texts"].size(), 4u);
+    ASSERT_EQ(famous["texts"].size(), 5u);
     EXPECT_EQ(famous["texts"][0]["text_id"], 7);
     const std::string page = famous["texts"][0]["lng"]["en"]["url"];
     EXPECT_EQ(page.rfind(server_->host() + "/pages/", 0), 0u) << page;
     EXPECT_EQ(fetch(page).status, 200);
     EXPECT_FALSE(famous["texts"][3]["lng"].contains("en"));
+    // The demo web site: "/" is its front page; a folder without one has no page.
+    const auto front = fetch(url("/"));
+    EXPECT_EQ(front.status, 200);
+    EXPECT_NE(front.body.find("<title>Ostrel</title>"), std::string::npos);
+    EXPECT_EQ(fetch(url("/moreen.html")).status, 200);
+    EXPECT_EQ(fetch(url("/pages/")).status, 404);
     EXPECT_TRUE(
         Json::parse(fetch(url("/ostrelEngine/gallery_popular_pictures/api/get_app_texts.php?app_id=x")).body).contains("error"));
 
@@ -257,24 +224,24 @@ TEST_F(ContentServerTest, EachFaultShapesTheAnswersOfItsPathOnly) {
         EXPECT_EQ(set.status, 200) << spec << ": " << set.body;
         return fetch(url(picture()), "GET", "100-");
     };
-    auto fetched = withFault("kind=status&code=503");
+    auto fetched = withFault("status=503");
     EXPECT_EQ(fetched.status, 503);
     EXPECT_EQ(fetch(likes("&id=6")).status, 200);
     EXPECT_EQ(fetch(url("/pic/gallery/p0001.jpg")).status, 200);
 
-    fetched = withFault("kind=html");
+    fetched = withFault("page=html");
     EXPECT_EQ(fetched.status, 200);
     EXPECT_EQ(fetched.header("content-type"), "text/html; charset=utf-8");
     EXPECT_NE(fetched.body.find("<html>"), std::string::npos);
-    fetched = withFault("kind=suspended");
+    fetched = withFault("page=suspended");
     EXPECT_NE(fetched.body.find("This Account Has Been Suspended"), std::string::npos);
 
-    fetched = withFault("kind=wrong-range&start=0");
+    fetched = withFault("range-from=0");
     EXPECT_EQ(fetched.status, 206);
     EXPECT_EQ(fetched.header("content-range"), "bytes 0-" + std::to_string(whole.size() - 1) + "/" + std::to_string(whole.size()));
     EXPECT_EQ(fetched.body, whole);
 
-    fetched = withFault("kind=chunked");
+    fetched = withFault("chunked");
     EXPECT_EQ(fetched.header("transfer-encoding"), "chunked");
     EXPECT_EQ(fetched.header("content-length"), "");
     EXPECT_EQ(fetched.body, whole.substr(100));
@@ -282,25 +249,23 @@ TEST_F(ContentServerTest, EachFaultShapesTheAnswersOfItsPathOnly) {
     // A slow body takes at least its pauses; how the client's reads group the pieces depends on
     // the machine's load, so only the lower bound on time is certain.
     const auto before = std::chrono::steady_clock::now();
-    fetched = withFault("kind=slow&delay=5&piece=500");
+    fetched = withFault("slow=5&piece=500");
     EXPECT_EQ(fetched.body, whole.substr(100));
     EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(5 * ((whole.size() - 100) / 500 - 1)));
 
-    fetched = withFault("kind=reset");
+    fetched = withFault("reset");
     EXPECT_EQ(fetched.code, CURLE_PARTIAL_FILE);
     EXPECT_EQ(fetched.body, whole.substr(100, (whole.size() - 100) / 2));
 
-    EXPECT_EQ(fetch(url("/__fault?path=" + picture() + "&kind=melt"), "POST").status, 400);
-    EXPECT_EQ(fetch(url("/__fault?path=" + picture() + "&kind=status&code=999"), "POST").status, 400);
-    EXPECT_EQ(fetch(url("/__fault?kind=html"), "POST").status, 400);
+    EXPECT_EQ(fetch(url("/__fault?path=" + picture() + "&melt=1"), "POST").status, 400);
+    EXPECT_EQ(fetch(url("/__fault?path=" + picture() + "&status=999"), "POST").status, 400);
+    EXPECT_EQ(fetch(url("/__fault?page=html"), "POST").status, 400);
     EXPECT_EQ(fetch(url("/__fault?path=" + picture()), "DELETE").status, 200);
     EXPECT_EQ(fetch(url(picture())).body, whole);
 }
 
 TEST_F(ContentServerTest, AStalledBodyWaitsUntilReleased) {
-    ContentServerFault stall;
-    stall.kind = ContentServerFault::Kind::Stall;
-    stall.after = 200;
+    const auto stall = LoopbackServer::Fault::stall(200);
     server_->setFault(picture(), stall);
     Fetched fetched;
     std::thread client([&] { fetched = fetch(url(picture())); });
@@ -317,6 +282,28 @@ TEST_F(ContentServerTest, AStalledBodyWaitsUntilReleased) {
     late.join();
     EXPECT_EQ(fetched.code, CURLE_PARTIAL_FILE);
     EXPECT_EQ(fetched.body, pictureBytes().substr(0, 200));
+}
+
+TEST_F(ContentServerTest, AFaultTakenAwayWhileItsRequestIsOnItsWayLetsTheBodyGo) {
+    // The request meets the stall; the fault goes (with its release) before the body reaches
+    // the stall: the body must not wait for a release that already came.
+    std::atomic<ContentServer*> running{nullptr};
+    server_.reset();
+    std::string error;
+    server_ = ContentServer::start({folder(), "", 0,
+                                    [&](const std::string& line) {
+                                        if (line.find(picture()) == std::string::npos) return;
+                                        if (ContentServer* server = running.load()) server->removeFault(picture());
+                                    }},
+                                   &error);
+    ASSERT_TRUE(server_) << error;
+    running = server_.get();
+    server_->setFault(picture(), LoopbackServer::Fault::stall(200));
+    const auto fetched = fetch(url(picture()));
+    EXPECT_EQ(fetched.code, CURLE_OK);
+    EXPECT_EQ(fetched.body.size(), pictureBytes().size());
+    EXPECT_TRUE(fetched.body == pictureBytes());
+    running = nullptr;
 }
 
 TEST_F(ContentServerTest, EveryRequestIsLoggedOnArrival) {
@@ -338,7 +325,7 @@ TEST_F(ContentServerTest, EveryRequestIsLoggedOnArrival) {
     ASSERT_EQ(logged.size(), 3u);
     EXPECT_EQ(logged[0].method, "GET");
     EXPECT_EQ(logged[0].path, picture());
-    EXPECT_EQ(logged[0].range, "bytes=5-");
+    EXPECT_EQ(logged[0].header("Range"), "bytes=5-");
     EXPECT_EQ(logged[1].method, "POST");
     EXPECT_EQ(logged[1].query, "app_id=ostrel_gallery&id=6,91");
     EXPECT_EQ(logged[2].path, "/nothing here");
@@ -380,43 +367,17 @@ TEST(ContentServerProgram, PrintsItsPortLogsAndStopsOnTerm) {
     const std::string served = Sandbox::home() + "/served";
     fs::create_directories(served + "/pic");
     std::ofstream(served + "/pic/a.jpg") << "0123456789";
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    const std::string fault = "path=/pic/a.jpg&kind=status&code=410";
-    std::vector<std::string> args{OSTREL_CONTENT_SERVER, "--port", "0", "--fault", fault, served};
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    // A failed assertion below must not leave the program running.
-    struct Reaper {
-        pid_t pid;
-        ~Reaper() {
-            if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
-        }
-    } reaper{pid};
-    FILE* output = fdopen(out[0], "r");
-    char line[256] = {};
-    ASSERT_TRUE(std::fgets(line, sizeof line, output));
+    InteractiveProcess program({OSTREL_CONTENT_SERVER, "--port", "0", "--fault", "path=/pic/a.jpg&status=410", served});
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(program.waitForOutput("\n"));
     int port = 0;
-    ASSERT_EQ(std::sscanf(line, "listening on 127.0.0.1:%d", &port), 1) << line;
+    ASSERT_EQ(std::sscanf(program.output().c_str(), "listening on 127.0.0.1:%d", &port), 1) << program.output();
     EXPECT_EQ(fetch("http://127.0.0.1:" + std::to_string(port) + "/pic/a.jpg").status, 410);
-    kill(pid, SIGTERM);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    reaper.pid = 0;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    std::string rest;
-    while (std::fgets(line, sizeof line, output)) rest += line;
-    std::fclose(output);
-    EXPECT_EQ(rest, "fault /pic/a.jpg: status 410\nGET /pic/a.jpg\n");
+    EXPECT_TRUE(program.waitForOutput("GET /pic/a.jpg\n"));
+    EXPECT_TRUE(program.signal(SIGTERM));
+    EXPECT_EQ(program.finish(), 0);
+    EXPECT_EQ(program.output(), "listening on 127.0.0.1:" + std::to_string(port) +
+                                    "\nfault /pic/a.jpg: status 410\nGET /pic/a.jpg\n");
 }
 
 }  // namespace

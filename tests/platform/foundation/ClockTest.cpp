@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -55,6 +56,53 @@ TEST_F(ManualClock, AdvanceFiresDueTimersInTimeOrderAtTheirOwnTimes) {
     Clock::cancel(late);
     Clock::advance(100);
     EXPECT_EQ(fired.size(), 4u);
+}
+
+TEST_F(ManualClock, TimersAnAdvanceMakesDueFireOnItsThreadOneAfterAnother) {
+    // The clock's own thread fires only what was due as it was scheduled: a second timer at
+    // the same time must not fire there beside the first, nor after the advance returned.
+    // (Shared state: where that goes wrong, the second fires on a thread of its own.)
+    struct Seen {
+        std::atomic<bool> firstOnAdvancing{false}, secondOnAdvancing{false}, secondDuringFirst{false};
+        std::atomic<int> secondFired{0};
+        Clock::TimerId wake = 0;
+    };
+    auto seen = std::make_shared<Seen>();
+    const auto advancing = std::this_thread::get_id();
+    Clock::schedule(kStart + 10, [seen, advancing] {
+        seen->firstOnAdvancing = std::this_thread::get_id() == advancing;
+        seen->wake = Clock::schedule(kStart + 1000, [] {});  // rouses the clock's thread
+        for (int i = 0; i < 10000 && !seen->secondFired.load(); ++i) std::this_thread::yield();
+        seen->secondDuringFirst = seen->secondFired.load() != 0;
+    });
+    Clock::schedule(kStart + 10, [seen, advancing] {
+        seen->secondOnAdvancing = std::this_thread::get_id() == advancing;
+        ++seen->secondFired;
+    });
+    Clock::advance(10);
+    EXPECT_EQ(seen->secondFired.load(), 1);
+    EXPECT_FALSE(seen->secondDuringFirst.load());
+    EXPECT_TRUE(seen->firstOnAdvancing.load());
+    EXPECT_TRUE(seen->secondOnAdvancing.load());
+    Clock::cancel(seen->wake);
+}
+
+TEST_F(ManualClock, AnAdvanceWaitsForADueTimerTheClocksThreadIsFiring) {
+    struct Seen {
+        std::promise<void> entered;
+        std::atomic<bool> advancing{false}, callbackDone{false};
+    };
+    auto seen = std::make_shared<Seen>();
+    Clock::schedule(kStart, [seen] {
+        seen->entered.set_value();
+        while (!seen->advancing.load()) std::this_thread::yield();
+        for (int i = 0; i < 10000; ++i) std::this_thread::yield();  // advance() is under way by now
+        seen->callbackDone = true;
+    });
+    ASSERT_EQ(seen->entered.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    seen->advancing = true;
+    Clock::advance(0);
+    EXPECT_TRUE(seen->callbackDone.load());  // what the timer handed on is there when advance() returns
 }
 
 TEST_F(ManualClock, ATimerScheduledByAFiringTimerInsideTheSpanFiresInTheSameAdvance) {

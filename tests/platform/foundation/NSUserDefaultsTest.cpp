@@ -218,6 +218,49 @@ TEST_F(NSUserDefaultsTest, AnUnreadableFileGivesAnEmptyDomainThatCanBeWrittenAga
     EXPECT_EQ(readPreferencesFile(name_).get("fresh").integerValue(), 5);
 }
 
+// Callers that keep values in memory compare the change count: it must move with every change
+// of the domain's values, whoever makes it, and stay while the values stay.
+TEST_F(NSUserDefaultsTest, TheChangeCountMovesWithEveryChangeOfTheDomain) {
+    auto defaults = suite();
+    auto other = NSUserDefaults::initWithSuiteName(name_);
+    std::uint64_t last = defaults->changeCount();
+    auto moved = [&] {
+        const std::uint64_t now = defaults->changeCount();
+        const bool changed = now != last;
+        last = now;
+        return changed;
+    };
+    (void)defaults->objectForKey("k");
+    moved();
+    EXPECT_FALSE(moved());
+    other->setInteger(1, "k");
+    EXPECT_TRUE(moved());
+    EXPECT_EQ(other->changeCount(), defaults->changeCount());
+    (void)defaults->integerForKey("k");
+    ASSERT_TRUE(defaults->synchronize());
+    EXPECT_FALSE(moved());
+    other->removeObjectForKey("absent");
+    EXPECT_FALSE(moved());
+    other->removeObjectForKey("k");
+    EXPECT_TRUE(moved());
+    defaults->setPersistentDomain({{"k", Value(2)}}, name_);
+    EXPECT_TRUE(moved());
+    ASSERT_TRUE(defaults->synchronize());
+    ASSERT_TRUE(NSPropertyListSerialization::writePropertyList(Value(Value::Dictionary{{"k", Value(3)}}),
+                                                               preferencesFile(name_),
+                                                               NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0));
+    ASSERT_TRUE(defaults->synchronize());
+    EXPECT_TRUE(moved());
+    EXPECT_EQ(defaults->integerForKey("k"), 3);
+    moved();
+    NSUserDefaults::resetStandardUserDefaults();
+    EXPECT_TRUE(moved());
+    EXPECT_EQ(defaults->integerForKey("k"), 3);
+    moved();
+    defaults->removePersistentDomainForName(name_);
+    EXPECT_TRUE(moved());
+}
+
 TEST_F(NSUserDefaultsTest, SuitesAreSeparateDomainsSharedByTheirObjects) {
     auto a = NSUserDefaults::initWithSuiteName("test.suite.a");
     auto b = NSUserDefaults::initWithSuiteName("test.suite.b");

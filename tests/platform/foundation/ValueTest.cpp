@@ -251,6 +251,37 @@ TEST(ValueDictionary, CopiesShareNoKeysOnceEitherChanges) {
     EXPECT_EQ(copy.get("z"), Value(1));
 }
 
+// Small dictionaries find their keys by a scan, larger ones by an index made as they grow past
+// eight keys: both ways must answer alike through growth, erasure and copies.
+TEST(ValueDictionary, KeysAreFoundAlikeBelowAndAboveTheScannedSize) {
+    Value::Dictionary growing;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 20; ++i) {
+        const std::string key = "key" + std::to_string(i);
+        growing.set(key, Value(i));
+        expected.push_back(key);
+        Value::Dictionary copy = growing;
+        for (int j = 0; j <= i; ++j) ASSERT_EQ(copy.get("key" + std::to_string(j)), Value(j)) << i << " " << j;
+        ASSERT_FALSE(copy.contains("key" + std::to_string(i + 1)));
+        ASSERT_EQ(copy.keys(), expected);
+    }
+    // Erased from the front, the middle and the end, down below eight and to nothing.
+    for (const int i : {0, 10, 19, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15, 16, 17, 18, 1, 2, 3, 4}) {
+        const std::string key = "key" + std::to_string(i);
+        ASSERT_TRUE(growing.erase(key));
+        std::erase(expected, key);
+        EXPECT_FALSE(growing.contains(key));
+        EXPECT_EQ(growing.keys(), expected);
+        for (std::size_t p = 0; p < expected.size(); ++p) EXPECT_EQ(growing.get(expected[p]), Value(std::stoi(expected[p].substr(3))));
+    }
+    EXPECT_TRUE(growing.empty());
+    const auto table = Value::Dictionary::Keys::make({"a", "b", "c", "d", "e", "f", "g", "h", "i", "a", "j"});
+    EXPECT_EQ(table->size(), 10u);
+    EXPECT_EQ(table->position("j"), 9u);
+    EXPECT_EQ(table->position("a"), 0u);
+    EXPECT_EQ(table->position("k"), Value::Dictionary::Keys::npos);
+}
+
 TEST(ValueDictionary, DictionariesOverOneKeyTableAnswerByNameAndChangeAlone) {
     const auto keys = Value::Dictionary::Keys::make({"b", "a", "b", "c"});
     ASSERT_EQ(keys->size(), 3u);  // "b" keeps its first place

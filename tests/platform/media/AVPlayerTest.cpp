@@ -202,11 +202,7 @@ TEST_F(AVPlayerTest, KeyValueObserversGetTheInitialValueAtOnceAndLaterChangesOnT
     auto server = MediaTestFiles::startServer();
     ASSERT_TRUE(server);
     const std::string path = MediaTestFiles::serverPath(MediaTestFiles::phrases());
-    ContentServerFault slow;
-    slow.kind = ContentServerFault::Kind::Slow;
-    slow.piece = 1024;
-    slow.delay = std::chrono::milliseconds(30);
-    server->setFault(path, slow);
+    server->setFault(path, LoopbackServer::Fault::slow(std::chrono::milliseconds(30), 1024));
     auto player = playerFor(NSURL::URLWithString(server->host() + path));
     std::vector<long> statuses;
     auto token = player->addObserver("status", NSKeyValueObservingOptionNew | NSKeyValueObservingOptionInitial,
@@ -251,11 +247,7 @@ TEST_F(AVPlayerTest, AThrottledStreamStallsAtItsLoadedEndAndGrowsItsLoadedRange)
     auto server = MediaTestFiles::startServer();
     ASSERT_TRUE(server);
     const std::string path = MediaTestFiles::serverPath(MediaTestFiles::longPhrases());
-    ContentServerFault slow;
-    slow.kind = ContentServerFault::Kind::Slow;
-    slow.piece = 4096;
-    slow.delay = std::chrono::milliseconds(20);
-    server->setFault(path, slow);
+    server->setFault(path, LoopbackServer::Fault::slow(std::chrono::milliseconds(20), 4096));
     auto player = playerFor(NSURL::URLWithString(server->host() + path));
     std::vector<double> reported;
     auto token = player->addObserver("currentItem.loadedTimeRanges", NSKeyValueObservingOptionNew,
@@ -288,9 +280,7 @@ TEST_F(AVPlayerTest, AStreamBrokenOffHalfwayPlaysWhatCameThenFails) {
     auto server = MediaTestFiles::startServer();
     ASSERT_TRUE(server);
     const std::string path = MediaTestFiles::serverPath(MediaTestFiles::longPhrases());
-    ContentServerFault reset;
-    reset.kind = ContentServerFault::Kind::Reset;
-    server->setFault(path, reset);  // half the body, then the connection closes
+    server->setFault(path, LoopbackServer::Fault::reset());  // half the body, then the connection closes
     auto player = playerFor(NSURL::URLWithString(server->host() + path));
     ASSERT_TRUE(pump([&] { return player->status() != AVPlayerStatus::Unknown; }));
     ASSERT_EQ(player->status(), AVPlayerStatus::ReadyToPlay);

@@ -5,7 +5,7 @@
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationItem.h"
-#include "platform/ui/UIWebView.h"
+#include "platform/web/WKWebView.h"
 #include "tests/fixtures/KeyWindowTest.h"
 
 #include <gtest/gtest.h>

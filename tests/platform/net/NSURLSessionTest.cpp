@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -24,6 +25,14 @@ std::vector<std::string> downloadFilesInTmp() {
         if (entry.path().filename().string().rfind("URLDownload_", 0) == 0) found.push_back(entry.path());
     }
     return found;
+}
+
+// Keeps the processor this long without giving it up: yielding instead would hand it to every
+// other busy process first, and on a loaded machine the delay would grow a thousandfold.
+void busyFor(std::chrono::microseconds span) {
+    const auto end = std::chrono::steady_clock::now() + span;
+    while (std::chrono::steady_clock::now() < end) {
+    }
 }
 
 std::string readFile(const std::string& path) {
@@ -213,10 +222,10 @@ TEST_F(NSURLSessionTest, ACancelRacingTheFinishIsReportedExactlyOnce) {
         auto run = runner.start(server.url("/small"));
         // Cancel from another thread at a varying point of the load, while this one cancels too.
         std::thread other([&run, i] {
-            for (int spin = 0; spin < (i % 15) * 40; ++spin) std::this_thread::yield();
+            busyFor(std::chrono::microseconds((i % 15) * 60));
             run.task->cancel();
         });
-        for (int spin = 0; spin < (i % 7) * 60; ++spin) std::this_thread::yield();
+        busyFor(std::chrono::microseconds((i % 7) * 60));
         run.task->cancel();
         other.join();
         Completion got = runner.wait(run);

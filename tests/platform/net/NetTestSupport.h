@@ -2,6 +2,7 @@
 // data tasks run to their completion handler on a queue of the test.
 #pragma once
 
+#include "demo/loopback/LoopbackServer.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Clock.h"
 #include "platform/net/NSHTTPURLResponse.h"
@@ -12,7 +13,6 @@
 #include "platform/net/NSURLSessionConfiguration.h"
 #include "platform/net/URLHostRewrite.h"
 #include "platform/net/URLTrustAnchors.h"
-#include "tests/fixtures/LoopbackServer.h"
 
 #include <gtest/gtest.h>
 
@@ -105,11 +105,7 @@ private:
 };
 
 inline LoopbackServer::Response textResponse(std::string body, int status = 200) {
-    LoopbackServer::Response response;
-    response.status = status;
-    response.body = std::move(body);
-    response.contentType = "text/plain; charset=utf-8";
-    return response;
+    return LoopbackServer::Response::make(status, std::move(body));
 }
 
 // Bytes that differ from position to position, so a lost or repeated piece shows.

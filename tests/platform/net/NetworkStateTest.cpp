@@ -1,9 +1,9 @@
 // The network's process-wide switches are checked state: a test that leaves a host rewrite, a
 // trust anchor or an unreachable network behind is told so, and the switch is put back.
+#include "demo/loopback/LoopbackServer.h"
 #include "platform/net/SCNetworkReachability.h"
 #include "platform/net/URLHostRewrite.h"
 #include "platform/net/URLTrustAnchors.h"
-#include "tests/fixtures/LoopbackServer.h"
 #include "tests/fixtures/ProcessState.h"
 
 #include <gtest/gtest.h>

@@ -3,6 +3,7 @@
 // reaching the delegate, its log calls, and the background-session hand-off.
 #include "platform/services/DIDEderazi.h"
 
+#include "demo/loopback/LoopbackServer.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
@@ -11,7 +12,6 @@
 #include "platform/net/NSURLError.h"
 #include "platform/net/SCNetworkReachability.h"
 #include "platform/net/URLTrustAnchors.h"
-#include "tests/fixtures/LoopbackServer.h"
 
 #include <gtest/gtest.h>
 
@@ -118,9 +118,7 @@ public:
 };
 
 LoopbackServer::Response answer(int status, std::string body = "", LoopbackServer::Headers headers = {}) {
-    LoopbackServer::Response response;
-    response.status = status;
-    response.body = std::move(body);
+    auto response = LoopbackServer::Response::make(status, std::move(body), "application/octet-stream");
     response.headers = std::move(headers);
     return response;
 }

@@ -1,6 +1,7 @@
 // The application: launch by class name, the life cycle with its delegate calls and
 // notifications in order, the shutdown at the end of the process, background tasks and their expiry, the idle timer from threads,
 // URL opening, remote-control events, rotation, device and screen profiles, the keyboard.
+#include "demo/loopback/LoopbackServer.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/ClassRegistry.h"
@@ -21,7 +22,6 @@
 #include "platform/ui/UITextField.h"
 #include "platform/ui/UIViewController.h"
 #include "platform/ui/UIWindow.h"
-#include "tests/fixtures/LoopbackServer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,97 @@
+// Copying favourites out of an old database file, attached to the current one.
+#include "content/FavoritesImport.h"
+
+#include "config/FileSystem.h"
+#include "config/OESQLIdentifier.h"
+#include "content/ContentError.h"
+#include "content/ContentLog.h"
+#include "content/SQLiteEngine.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSString.h"
+
+#include <sqlite3.h>
+
+namespace {
+// The code of a statement's failure as the import reports it.
+OEContentErrorCode importFailureCode(const NSErrorPtr& failure) {
+    return failure && failure->code() == OEContentErrorBusy ? OEContentErrorBusy : OEContentErrorStatement;
+}
+}  // namespace
+
+namespace FavoritesImport {
+
+bool importFromDocuments(SQLiteEngine& sql, const FileSystem& fileSystem, const std::string& fileName,
+                         const std::string& currentDatabase, const std::string& column, NSErrorPtr* error) {
+    // `cause` is the engine's own sentence, when there is one.
+    auto fail = [&](OEContentErrorCode code, const std::string& why, const NSErrorPtr& cause = nullptr) {
+        std::string sentence = NSString::format("The old favourites file %@ %@.", fileName, why);
+        if (cause) sentence += " " + cause->localizedDescription();
+        setError(error, contentError(code, sentence));
+        return false;
+    };
+    if (fileName == currentDatabase) return fail(OEContentErrorNoSuchFile, "is the current database itself");
+    const auto found = fileSystem.safeDocumentsPathForFile(fileName, false);
+    if (!found || !NSFileManager::defaultManager()->fileExistsAtPath(*found))
+        return fail(OEContentErrorNoSuchFile, "is not in Documents");
+    const std::string& path = *found;
+    const auto quotedColumn = OESQLIdentifier::quoted(column);
+    if (!quotedColumn) return fail(OEContentErrorStatement, "names no plain favourites column");
+    const std::string& quoted = *quotedColumn;
+    // The path is bound, never formatted into the statement: any character may be in the name.
+    NSErrorPtr failure;
+    const bool attached = sql.execRequest("attach database ? as old", {Value(path)}, &failure);
+    sql.endRequest();
+    if (!attached) return fail(importFailureCode(failure), "could not be attached", failure);
+
+    bool copied = false;
+    bool hadFavorites = false;
+    if (sql.prepareRequest("select 1 from old.sqlite_master where type = 'table' and name = 'favorites'", {},
+                             &failure)) {
+        const int rc = sql.step(&failure);
+        sql.endRequest();
+        if (rc == SQLITE_DONE) {
+            copied = true;  // an old file without favourites has nothing to carry over
+        } else if (rc == SQLITE_ROW) {
+            hadFavorites = true;
+            copied = sql.runInTransaction(
+                {
+                    "create table if not exists favorites (" + quoted + " integer primary key)",
+                    "insert or ignore into favorites(" + quoted + ") select " + quoted + " from old.favorites",
+                },
+                &failure);
+        }
+    }
+    // Detached whatever happened above. A file that could not be detached is not deleted, and
+    // the failure goes to the caller: the connection must not keep it attached unseen.
+    NSErrorPtr detachFailure;
+    if (!sql.detachDatabase("old", &detachFailure)) {
+        setError(error, detachFailure);
+        return false;
+    }
+    if (!copied) return fail(importFailureCode(failure), "could not be copied", failure);
+    NSErrorPtr removal;
+    if (!NSFileManager::defaultManager()->removeItemAtPath(path, &removal)) {
+        std::string outcome;
+        if (hadFavorites) {
+            // The favourites are in. Left as it is, the file would bring back at the next start any
+            // favourite the user removes in the meantime, so its own favourites are emptied instead
+            // and a later start finds nothing to add, only the file to delete.
+            bool emptied = sql.execRequest("attach database ? as old", {Value(path)});
+            sql.endRequest();
+            if (emptied) {
+                emptied = sql.execRequest("delete from old.favorites");
+                sql.endRequest();
+                emptied = sql.detachDatabase("old") && emptied;
+            }
+            outcome = emptied ? " Its favourites were emptied, so they are not imported again."
+                              : " Its favourites are imported again at the next start.";
+        }
+        ContentLog::log(NSString::format("The old favourites file %@ was imported but could not be deleted. %@%@",
+                                         fileName,
+                                         removal ? removal->localizedDescription() : std::string("Unknown error."),
+                                         outcome));
+    }
+    return true;
+}
+
+}  // namespace FavoritesImport

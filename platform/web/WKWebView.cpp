@@ -1,0 +1,284 @@
+// Loads, the document's views, links and scripts of the web view.
+#include "platform/web/WKWebView.h"
+
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/PercentEncoding.h"
+#include "platform/net/NSHTTPURLResponse.h"
+#include "platform/net/NSMutableURLRequest.h"
+#include "platform/net/NSURL.h"
+#include "platform/net/NSURLError.h"
+#include "platform/net/NSURLSession.h"
+#include "platform/net/NSURLSessionConfiguration.h"
+#include "platform/ui/UIColor.h"
+#include "platform/ui/UIScrollView.h"
+#include "platform/web/HTMLDocument.h"
+#include "platform/web/WKScriptEffects.h"
+#include "platform/web/WKWebLinkView.h"
+#include "platform/web/WKWebTextView.h"
+#include "platform/web/WebURL.h"
+
+#include <algorithm>
+#include <cmath>
+
+WKWebView::WKWebView(const CGRect& frame) : UIView(frame) {}
+
+WKWebView::~WKWebView() {
+    if (loading_ && loading_->task) loading_->task->cancel();
+}
+
+std::shared_ptr<WKWebView> WKWebView::initWithFrame(const CGRect& frame) {
+    auto view = std::make_shared<WKWebView>(frame);
+    view->setBackgroundColor(UIColor::whiteColor());
+    view->scrollView_ = std::make_shared<UIScrollView>(CGRectMake(0, 0, frame.size.width, frame.size.height));
+    view->scrollView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+    view->addSubview(view->scrollView_);
+    view->document_ = HTMLDocument::parse("");
+    return view;
+}
+
+std::shared_ptr<NSURLSession> WKWebView::session() {
+    if (!session_)
+        session_ = NSURLSession::sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration(),
+                                                          DispatchQueue::mainQueue());
+    return session_;
+}
+
+std::string WKWebView::title() const { return document_ ? document_->title() : ""; }
+
+std::string WKWebView::text() const { return document_ ? document_->text() : ""; }
+
+std::string WKWebView::description() const {
+    return "<WKWebView " + (url_.empty() ? std::string("(nothing loaded)") : url_) + (isLoading() ? " (loading)>" : ">");
+}
+
+// --- Loads ---------------------------------------------------------------------------------------
+
+void WKWebView::cancelLoad() {
+    auto load = std::move(loading_);
+    if (!load || load->ended) return;
+    load->ended = true;
+    if (load->task) load->task->cancel();
+    // A load whose start was not told yet is dropped without a word.
+    if (!load->started) return;
+    const NSErrorPtr cancelled = makeURLError(NSURLErrorCancelled, load->navigation->url());
+    DispatchQueue::mainQueue()->async([weak = weakSelf<WKWebView>(), load, cancelled] {
+        auto self = weak.lock();
+        if (!self) return;
+        if (auto delegate = self->navigationDelegate())
+            delegate->didFailProvisionalNavigation(*self, load->navigation, cancelled);
+    });
+}
+
+std::shared_ptr<WKNavigation> WKWebView::startNavigation(const std::string& url) {
+    cancelLoad();
+    auto load = std::make_shared<Load>();
+    load->navigation = std::make_shared<WKNavigation>(++navigations_, url);
+    loading_ = load;
+    url_ = url;
+    DispatchQueue::mainQueue()->async([weak = weakSelf<WKWebView>(), load] {
+        auto self = weak.lock();
+        if (!self || load->ended) return;
+        load->started = true;
+        if (auto delegate = self->navigationDelegate()) delegate->didStartProvisionalNavigation(*self, load->navigation);
+    });
+    return load->navigation;
+}
+
+void WKWebView::finish(const std::shared_ptr<Load>& load) {
+    DispatchQueue::mainQueue()->async([weak = weakSelf<WKWebView>(), load] {
+        auto self = weak.lock();
+        // Cut short in the meantime: the cancellation was told instead.
+        if (!self || load->ended) return;
+        load->ended = true;
+        if (self->loading_ == load) self->loading_.reset();
+        if (auto delegate = self->navigationDelegate()) delegate->didFinishNavigation(*self, load->navigation);
+    });
+}
+
+void WKWebView::fail(const std::shared_ptr<Load>& load, const NSErrorPtr& error) {
+    DispatchQueue::mainQueue()->async([weak = weakSelf<WKWebView>(), load, error] {
+        auto self = weak.lock();
+        if (!self || load->ended) return;
+        load->ended = true;
+        if (self->loading_ == load) self->loading_.reset();
+        if (auto delegate = self->navigationDelegate())
+            delegate->didFailProvisionalNavigation(*self, load->navigation, error);
+    });
+}
+
+void WKWebView::commit(const std::shared_ptr<Load>& load, const std::string& html) {
+    html_ = html;
+    ++loadCount_;
+    document_ = HTMLDocument::parse(html_);
+    showDocument();
+    finish(load);
+}
+
+std::shared_ptr<WKNavigation> WKWebView::loadHTMLString(const std::string& html, const std::string& baseURL) {
+    auto navigation = startNavigation(baseURL.empty() ? "about:blank" : baseURL);
+    baseURL_ = baseURL;
+    fromString_ = true;
+    commit(loading_, html);
+    return navigation;
+}
+
+std::shared_ptr<WKNavigation> WKWebView::loadRequest(const std::shared_ptr<NSURLRequest>& request) {
+    if (!request || !request->URL()) return nullptr;
+    // The request as asked, bounded in length.
+    auto bounded = request->mutableCopy();
+    if (bounded->maximumBodyLength() == 0 || bounded->maximumBodyLength() > kMaximumPageLength)
+        bounded->setMaximumBodyLength(kMaximumPageLength);
+    auto navigation = startNavigation(request->URL()->absoluteString());
+    fromString_ = false;
+    baseURL_.clear();
+    auto load = loading_;
+    const std::string scheme = request->URL()->scheme();
+    if (scheme == "http" || scheme == "https") {
+        load->task = session()->dataTaskWithRequest(
+            bounded, [weak = weakSelf<WKWebView>(), load](const NSData& data,
+                                                          const std::shared_ptr<NSHTTPURLResponse>&,
+                                                          const NSErrorPtr& error) {
+                auto self = weak.lock();
+                if (!self || load->ended || self->loading_ != load) return;
+                if (error) {
+                    self->fail(load, error);
+                    return;
+                }
+                // Any status shows its page, as browsers show a server's error pages.
+                self->commit(load, std::string(data.begin(), data.end()));
+            });
+        load->task->resume();
+        return navigation;
+    }
+    if (scheme == "file") {
+        const auto bytes = NSFileManager::defaultManager()->contentsAtPath(request->URL()->path());
+        if (!bytes) fail(load, makeURLError(NSURLErrorFileDoesNotExist, request->URL()->absoluteString()));
+        else if (bytes->size() > kMaximumPageLength)
+            fail(load, makeURLLengthError(request->URL()->absoluteString(), kMaximumPageLength));
+        else commit(load, std::string(bytes->begin(), bytes->end()));
+        return navigation;
+    }
+    fail(load, makeURLError(NSURLErrorUnsupportedURL, request->URL()->absoluteString()));
+    return navigation;
+}
+
+std::shared_ptr<WKNavigation> WKWebView::loadURL(const std::string& url) {
+    if (url == "about:blank") {
+        auto navigation = startNavigation(url);
+        fromString_ = false;
+        baseURL_.clear();
+        commit(loading_, "");
+        return navigation;
+    }
+    if (auto parsed = NSURL::URLWithString(url)) return loadRequest(NSURLRequest::requestWithURL(parsed));
+    // An address no load can be made of (another scheme, a malformed one).
+    auto navigation = startNavigation(url);
+    fail(loading_, makeURLError(NSURLErrorUnsupportedURL, url));
+    return navigation;
+}
+
+std::shared_ptr<WKNavigation> WKWebView::reload() {
+    if (url_.empty()) return nullptr;
+    if (fromString_) return loadHTMLString(std::string(html_), std::string(baseURL_));
+    return loadURL(url_);
+}
+
+void WKWebView::stopLoading() { cancelLoad(); }
+
+// --- Links and scripts ------------------------------------------------------------------------------
+
+void WKWebView::activateLink(const std::string& href) {
+    const std::string target = WebURL::resolve(url_, href);
+    auto decide = [weak = weakSelf<WKWebView>(), target](WKNavigationActionPolicy policy) {
+        auto self = weak.lock();
+        if (!self || policy != WKNavigationActionPolicy::Allow) return;
+        const std::string scheme = WebURL::scheme(target);
+        // Within the page: nothing to load.
+        if (target.find('#') != std::string::npos && WebURL::withoutFragment(target) == WebURL::withoutFragment(self->url_))
+            return;
+        // A script address runs nothing here.
+        if (scheme == "javascript") return;
+        self->loadURL(target);
+    };
+    auto delegate = navigationDelegate();
+    if (!delegate) {
+        decide(WKNavigationActionPolicy::Allow);
+        return;
+    }
+    // The handler counts once, whatever the delegate does with it.
+    auto decided = std::make_shared<bool>(false);
+    delegate->decidePolicyForNavigationAction(*this, WKNavigationAction(WKNavigationType::LinkActivated, target),
+                                              [decide, decided](WKNavigationActionPolicy policy) {
+                                                  if (*decided) return;
+                                                  *decided = true;
+                                                  decide(policy);
+                                              });
+}
+
+void WKWebView::evaluateJavaScript(const std::string& script, ScriptCompletion completion) {
+    auto result = WKScriptEffects::evaluate(script, document_.get());
+    if (result.changedDocument) showDocument();
+    if (!completion) return;
+    DispatchQueue::mainQueue()->async([completion = std::move(completion), result] {
+        completion(result.value, result.error);
+    });
+}
+
+// --- The page's views ------------------------------------------------------------------------------
+
+void WKWebView::showDocument() {
+    for (const auto& view : contentViews_) view->removeFromSuperview();
+    contentViews_.clear();
+    auto self = this->self<WKWebView>();
+    for (const auto& block : document_->textBlocks()) {
+        // A block that is one link alone is shown as the link.
+        const bool linkOnly = block.links.size() == 1 && block.links.front().text == block.text;
+        if (!linkOnly) {
+            auto label = WKWebTextView::initWithBlock(block);
+            scrollView_->addSubview(label);
+            contentViews_.push_back(label);
+        }
+        for (const auto& link : block.links) {
+            auto button = WKWebLinkView::initWithLink(link.text, link.href, self);
+            scrollView_->addSubview(button);
+            contentViews_.push_back(button);
+        }
+    }
+    laidOutWidth_ = -1;
+    layoutContent();
+}
+
+void WKWebView::layoutSubviews() {
+    UIView::layoutSubviews();
+    if (bounds().size.width != laidOutWidth_) layoutContent();
+}
+
+void WKWebView::layoutContent() {
+    const double width = bounds().size.width;
+    laidOutWidth_ = width;
+    const double inner = std::max(0.0, width - 2 * kMargin);
+    double y = kMargin;
+    for (const auto& view : contentViews_) {
+        const CGSize size = view->sizeThatFits(CGSizeMake(inner, 1e9));
+        const double height = std::ceil(size.height);
+        const double w = std::dynamic_pointer_cast<WKWebLinkView>(view) ? std::min(inner, std::ceil(size.width)) : inner;
+        view->setFrame(CGRectMake(kMargin, y, w, height));
+        y += height + kMargin;
+    }
+    scrollView_->setContentSize(CGSizeMake(width, y));
+}
+
+std::vector<std::shared_ptr<WKWebTextView>> WKWebView::textViews() const {
+    std::vector<std::shared_ptr<WKWebTextView>> out;
+    for (const auto& view : contentViews_)
+        if (auto text = std::dynamic_pointer_cast<WKWebTextView>(view)) out.push_back(text);
+    return out;
+}
+
+std::vector<std::shared_ptr<WKWebLinkView>> WKWebView::linkViews() const {
+    std::vector<std::shared_ptr<WKWebLinkView>> out;
+    for (const auto& view : contentViews_)
+        if (auto link = std::dynamic_pointer_cast<WKWebLinkView>(view)) out.push_back(link);
+    return out;
+}

@@ -1,0 +1,149 @@
+// The readers end to end in the simulator, as a person uses them on the demo bundle with the demo
+// content server: the articles open, an article's painting comes into the pager; a text is read,
+// its font enlarged, and after a restart it is still enlarged; the "Web site" row shows the
+// in-app browser on the site's address; the famous paintings list their posts and open one.
+#include "demo/generator/DemoCatalogue.h"
+#include "demo/generator/DemoGenerator.h"
+#include "demo/server/ContentServer.h"
+#include "platform/foundation/Sandbox.h"
+#include "platform/ui/UIImage.h"
+#include "tests/fixtures/Subprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+// The demo bundle pointed at the demo content server, both in the test's folder.
+class ReadingScript : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
+        ASSERT_TRUE(DemoGenerator::writeServerFolder(served, {}, &error)) << error;
+        server = ContentServer::start({served, "", 0, {}}, &error);
+        ASSERT_TRUE(server) << error;
+        ASSERT_TRUE(DemoGenerator::setServerHost(bundle, server->host(), &error)) << error;
+        std::filesystem::create_directories(home);
+    }
+
+    // ostrel-sim on the bundle and the test's home with `script`; the measurement engine is
+    // pointed at a closed loopback port, and the maker's services at the content server.
+    ProcessRun run(const std::string& script, const std::string& extra = "") {
+        const std::string path = Sandbox::tmp() + "/reading-script-" + std::to_string(runs++) + ".txt";
+        std::ofstream(path) << script;
+        return runCommand(std::string(OSTREL_SIM) + " --bundle " + bundle + " --home " + home +
+                          " --default APMMeasurementEndpointHost=127.0.0.1:9 --default OEFamousServer=" +
+                          server->host() + " " + extra + " --script " + path + " 2>&1 </dev/null");
+    }
+
+    const std::string bundle = Sandbox::tmp() + "/reading-bundle";
+    const std::string served = Sandbox::tmp() + "/reading-server";
+    const std::string home = Sandbox::tmp() + "/reading-home";
+    std::unique_ptr<ContentServer> server;
+    int runs = 0;
+};
+
+const DemoPainting& paintingTitled(const char* english) {
+    for (const auto& painting : DemoCatalogue::paintings())
+        if (painting.title.en && std::string(painting.title.en) == english) return painting;
+    ADD_FAILURE() << english;
+    return DemoCatalogue::paintings().front();
+}
+
+}  // namespace
+
+TEST_F(ReadingScript, AnArticleOpensAndItsPaintingComesIntoThePager) {
+    const DemoPainting& monaLisa = paintingTitled("Mona Lisa");
+    const std::string painter = DemoCatalogue::painters()[static_cast<std::size_t>(monaLisa.painter) - 1].name.en;
+    const ProcessRun result = run("tap menu\n"
+                                  "tap Articles\n"
+                                  "await row \"" + painter + "\" \"Mona Lisa\"\n"
+                                  "expect == Articles ==\n"
+                                  "tap Mona Lisa\n"
+                                  "expect == Mona Lisa ==\n"
+                                  "expect web https://docs.ostrel.invalid/document/d/odm-mona-lisa-en\n"
+                                  "idle 10\n"
+                                  "tap see_picture\n"
+                                  "expect == " + painter + " ==\n"
+                                  "await image " + bundle + "/Data/" + DemoCatalogue::imagePathOf(monaLisa) + "\n"
+                                  "back\n"
+                                  "expect == Mona Lisa ==\n");
+    EXPECT_EQ(result.status, 0) << result.output;
+}
+
+TEST_F(ReadingScript, AnEnlargedFontIsStillEnlargedAfterARestart) {
+    const std::string shot = Sandbox::tmp() + "/reader.png";
+    const std::string open = "tap menu\n"
+                             "tap Texts\n"
+                             "expect == Texts ==\n"
+                             "tap Techniques\n"
+                             "tap Impasto\n"
+                             "expect == 4/4 ==\n"
+                             "expect heading \"Impasto\"\n";
+    ProcessRun first = run(open + "expect (16pt Arial, justify)\n"
+                                  "tap A+\n"
+                                  "expect (17pt Arial, justify)\n"
+                                  "shot " + shot + "\n"
+                                  "tap The Starry Night\n"
+                                  "await " + DemoCatalogue::imagePathOf(paintingTitled("The Starry Night")) + "\n"
+                                  "quit\n");
+    ASSERT_EQ(first.status, 0) << first.output;
+    // The shot draws the page's text.
+    auto image = UIImage::imageWithContentsOfFile(shot);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->pixelWidth(), 375);
+
+    // The second start offers the download of the pictures still missing; the size is kept.
+    const ProcessRun second = run("expect Download them now?\n"
+                                  "tap Cancel\n" + open + "expect (17pt Arial, justify)\n");
+    EXPECT_EQ(second.status, 0) << second.output;
+    EXPECT_EQ(second.output.find("(16pt Arial"), std::string::npos) << second.output;
+}
+
+TEST_F(ReadingScript, TheWebSiteRowShowsTheBrowserOnTheSitesAddress) {
+    // Without a deployment's address the row still opens the browser, on a name that is never looked up.
+    ProcessRun shipped = run("tap menu\n"
+                             "tap Web site\n"
+                             "expect web http://www.ostrel.invalid\n"
+                             "idle 10\n"
+                             "expect [1] Close\n");
+    EXPECT_EQ(shipped.status, 0) << shipped.output;
+
+    std::filesystem::remove_all(home);
+    std::filesystem::create_directories(home);
+    const ProcessRun site = run("tap menu\n"
+                                "tap Web site\n"
+                                "await Pictures, music and texts\n"
+                                "expect web " + server->host() + "\n"
+                                "expect == Ostrel ==\n"
+                                "tap Our other applications\n"
+                                "await web " + server->host() + "/moreen.html\n"
+                                "await Ostrel Music\n"
+                                "tap Close\n"
+                                "tap menu\n"
+                                "tap More Apps\n"
+                                "await web " + server->host() + "/moreen.html\n",
+                                "--default OEWebSite=" + server->host());
+    EXPECT_EQ(site.status, 0) << site.output;
+}
+
+TEST_F(ReadingScript, TheFamousPaintingsListTheirPostsAndOpenOne) {
+    std::string error;
+    ASSERT_TRUE(DemoGenerator::setArticlesStyle(bundle, 2, &error)) << error;
+    const ProcessRun result = run("tap menu\n"
+                                  "expect row \"Famous Paintings\"\n"
+                                  "tap Famous Paintings\n"
+                                  "await \"Mona Lisa\"\n"
+                                  "expect == Famous Paintings ==\n"
+                                  "tap Mona Lisa\n"
+                                  "expect == The smile everyone knows ==\n"
+                                  "await About Mona Lisa.\n"
+                                  "show\n");
+    EXPECT_EQ(result.status, 0) << result.output;
+    // The post about a painting the catalogue lacks is not listed.
+    EXPECT_EQ(result.output.find("went missing"), std::string::npos) << result.output;
+}

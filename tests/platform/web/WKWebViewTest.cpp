@@ -1,0 +1,332 @@
+// The web view: pages from HTML texts and from a loopback server, the text a person reads with
+// the styles the markup sets, broken markup, the navigation delegate's story of every load, links
+// of every scheme put to the delegate, and the scripts of its table.
+#include "platform/web/WKWebView.h"
+
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/net/NSURL.h"
+#include "platform/net/NSURLError.h"
+#include "platform/net/NSURLRequest.h"
+#include "platform/ui/UIFont.h"
+#include "platform/ui/UIScrollView.h"
+#include "platform/web/HTMLDocument.h"
+#include "platform/web/WKError.h"
+#include "platform/web/WKWebLinkView.h"
+#include "platform/web/WKWebTextView.h"
+#include "demo/loopback/LoopbackServer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Writes down every call, in order, and answers link questions with its policy.
+class RecordingDelegate : public WKNavigationDelegate {
+public:
+    std::vector<std::string> calls;
+    std::vector<std::string> askedURLs;
+    std::vector<NSErrorPtr> errors;
+    WKNavigationActionPolicy policy = WKNavigationActionPolicy::Allow;
+
+    void decidePolicyForNavigationAction(WKWebView&, const WKNavigationAction& action,
+                                         DecisionHandler decisionHandler) override {
+        calls.push_back(action.navigationType() == WKNavigationType::LinkActivated ? "link" : "other");
+        askedURLs.push_back(action.requestURL());
+        decisionHandler(policy);
+    }
+    void didStartProvisionalNavigation(WKWebView&, const std::shared_ptr<WKNavigation>& n) override {
+        calls.push_back("start " + std::to_string(n->number()));
+    }
+    void didFinishNavigation(WKWebView&, const std::shared_ptr<WKNavigation>& n) override {
+        calls.push_back("finish " + std::to_string(n->number()));
+    }
+    void didFailProvisionalNavigation(WKWebView&, const std::shared_ptr<WKNavigation>& n,
+                                      const NSErrorPtr& error) override {
+        calls.push_back("fail " + std::to_string(n->number()) + " " + std::to_string(error ? error->code() : 0));
+        errors.push_back(error);
+    }
+};
+
+void settle() { NSRunLoop::mainRunLoop()->runUntilIdle(); }
+
+bool waitFor(const std::function<bool()>& done) { return NSRunLoop::mainRunLoop()->runUntil(done, 20); }
+
+struct Page {
+    std::shared_ptr<WKWebView> view = WKWebView::initWithFrame(CGRectMake(0, 0, 320, 480));
+    std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
+    Page() { view->setNavigationDelegate(delegate); }
+};
+
+LoopbackServer::Response html(const std::string& body, int status = 200) {
+    LoopbackServer::Response r;
+    r.status = status;
+    r.body = body;
+    r.contentType = "text/html; charset=utf-8";
+    return r;
+}
+
+}  // namespace
+
+TEST(WKWebViewTest, TheTextLeavesOutTheHeadScriptsAndTagsAndDecodesReferences) {
+    auto web = WKWebView::make();
+    EXPECT_EQ(web->text(), "");
+    web->loadHTMLString("<html><head><title>Hidden</title><style>p{color:red}</style></head><body>"
+                        "<script type='x'>var a = '<p>';</script><P>Caf&#233; &lt;Rose&gt;</P>"
+                        "<div align=\"left\">  line &#x41;<br/>next&nbsp;one &bogus; &amp;</div></body></html>",
+                        "file:///base/");
+    EXPECT_EQ(web->baseURL(), "file:///base/");
+    EXPECT_EQ(web->URL(), "file:///base/");
+    EXPECT_EQ(web->loadCount(), 1);
+    EXPECT_EQ(web->title(), "Hidden");
+    EXPECT_EQ(web->text(), "Caf\u00e9 <Rose>\nline A\nnext one &bogus; &");
+    web->loadHTMLString("plain", "");
+    EXPECT_EQ(web->html(), "plain");
+    EXPECT_EQ(web->text(), "plain");
+    EXPECT_EQ(web->URL(), "about:blank");
+    EXPECT_EQ(web->loadCount(), 2);
+    settle();
+}
+
+TEST(WKWebViewTest, BrokenMarkupIsRepairedNeverRefused) {
+    auto web = WKWebView::make();
+    // Unclosed and misnested tags, a stray end tag, an attribute without a closing quote.
+    web->loadHTMLString("<div><p>One <b>two <i>three</b> four</p></span><p>five<div>six", "");
+    EXPECT_EQ(web->text(), "One two three four\nfive\nsix");
+    // An attribute that never closes takes the rest of the page in, as browsers read it.
+    web->loadHTMLString("<p>Before</p><p title=\"unclosed>Lost</p><p>Kept</p>", "");
+    EXPECT_EQ(web->text(), "Before");
+    // Bytes that are no UTF-8, a NUL, nothing at all, markup only.
+    for (std::string page : {std::string("\xff\xfe<p>\x80\x81 bytes</p>"), std::string("<p>a\0b</p>", 10),
+                             std::string(), std::string("<<<>>></></>"), std::string("<script>never closed")}) {
+        web->loadHTMLString(page, "");
+        EXPECT_EQ(web->html(), page);
+        EXPECT_EQ(web->text().find("never closed"), std::string::npos);
+    }
+    // A link with nothing to show (no text, no title, no address) is nothing to tap.
+    web->loadHTMLString("<p><a href></a><a href=' '> </a>Text</p>", "");
+    EXPECT_TRUE(web->linkViews().empty());
+    for (const auto& view : web->textViews()) EXPECT_FALSE(view->text().empty());
+    // Nesting far deeper than any page: the parser's limit holds, the view stands.
+    std::string deep;
+    for (int i = 0; i < 5000; ++i) deep += "<div>";
+    deep += "bottom";
+    web->loadHTMLString(deep, "");
+    EXPECT_LE(web->textViews().size(), 1u);
+    settle();
+}
+
+TEST(WKWebViewTest, BlocksAreSetInTheSizeFamilyAndAlignmentTheMarkupGives) {
+    auto web = WKWebView::initWithFrame(CGRectMake(0, 0, 320, 480));
+    web->loadHTMLString("<html><body><div align=\"center\" style=\"font-size:17pt;\"><h2>Title</h2></div>"
+                        "<div align=\"justify\" style=\"margin: -10px; font-size:16pt;font-family:'Times New Roman'\">"
+                        "<p>Body <a href='imageLink_12'>picture</a> text</p><p style='text-align:right;font-size:150%'>"
+                        "Second</p></div><p style='font-size: bogus; font-family: \"A;B\", serif'>Plain</p></body></html>",
+                        "file:///bundle/");
+    const auto texts = web->textViews();
+    ASSERT_EQ(texts.size(), 4u);
+    EXPECT_EQ(texts[0]->headingLevel(), 2);
+    EXPECT_EQ(texts[0]->text(), "Title");
+    EXPECT_NEAR(texts[0]->cssPointSize(), 17 * 1.5, 0.01);
+    EXPECT_TRUE(texts[0]->font()->isBold());
+    EXPECT_EQ(texts[0]->textAlignment(), NSTextAlignmentCenter);
+    EXPECT_EQ(texts[1]->text(), "Body picture text");
+    EXPECT_NEAR(texts[1]->cssPointSize(), 16, 0.01);
+    EXPECT_NEAR(texts[1]->font()->pointSize(), 16 * 4.0 / 3.0, 0.01);
+    EXPECT_EQ(texts[1]->textStyle().fontFamily, "Times New Roman");
+    EXPECT_EQ(texts[1]->textAlignment(), NSTextAlignmentJustified);
+    EXPECT_EQ(texts[1]->alignmentName(), "justify");
+    EXPECT_EQ(texts[2]->textAlignment(), NSTextAlignmentRight);
+    EXPECT_NEAR(texts[2]->cssPointSize(), 24, 0.01);
+    // A size that cannot be read leaves the inherited one; a quoted family keeps its semicolon.
+    EXPECT_NEAR(texts[3]->cssPointSize(), 12, 0.01);
+    EXPECT_EQ(texts[3]->textStyle().fontFamily, "A;B");
+    EXPECT_EQ(texts[3]->alignmentName(), "");
+
+    const auto links = web->linkViews();
+    ASSERT_EQ(links.size(), 1u);
+    EXPECT_EQ(links[0]->linkText(), "picture");
+    EXPECT_EQ(links[0]->href(), "imageLink_12");
+    // Laid out top to bottom inside the margins, the link under its block.
+    EXPECT_LT(texts[0]->frame().origin.y, texts[1]->frame().origin.y);
+    EXPECT_GT(links[0]->frame().origin.y, texts[1]->frame().origin.y);
+    EXPECT_LT(links[0]->frame().origin.y, texts[2]->frame().origin.y);
+    EXPECT_EQ(texts[1]->frame().size.width, 320 - 2 * WKWebView::kMargin);
+    EXPECT_GE(web->scrollView()->contentSize().height, CGRectGetMaxY(texts[3]->frame()));
+    // A narrower view lays the page out again.
+    web->setFrame(CGRectMake(0, 0, 200, 480));
+    web->layoutSubviews();
+    EXPECT_EQ(texts[1]->frame().size.width, 200 - 2 * WKWebView::kMargin);
+    settle();
+}
+
+TEST(WKWebViewTest, EveryLoadIsToldAsStartedThenFinishedOrFailed) {
+    Page page;
+    auto first = page.view->loadHTMLString("<p>one</p>", "");
+    EXPECT_TRUE(page.view->isLoading());
+    // Nothing is told inside the call.
+    EXPECT_TRUE(page.delegate->calls.empty());
+    settle();
+    EXPECT_EQ(page.delegate->calls, (std::vector<std::string>{"start 1", "finish 1"}));
+    EXPECT_FALSE(page.view->isLoading());
+
+    // Cut short before its start was told: nothing of it is told.
+    page.delegate->calls.clear();
+    page.view->loadHTMLString("<p>two</p>", "");
+    page.view->loadHTMLString("<p>three</p>", "");
+    settle();
+    EXPECT_EQ(page.delegate->calls, (std::vector<std::string>{"start 3", "finish 3"}));
+    EXPECT_EQ(page.view->text(), "three");
+
+    // Cut short after its start: it fails, cancelled.
+    LoopbackServer server;
+    LoopbackServer::Fault stall;
+    stall.stallAfter = 3;
+    server.serve("/slow", html("<p>slow page</p>"));
+    server.setFault("/slow", stall);
+    page.delegate->calls.clear();
+    page.view->loadRequest(NSURLRequest::requestWithURL(NSURL::URLWithString(server.url("/slow"))));
+    ASSERT_TRUE(waitFor([&] { return !page.delegate->calls.empty(); }));
+    page.view->stopLoading();
+    settle();
+    EXPECT_EQ(page.delegate->calls,
+              (std::vector<std::string>{"start 4", "fail 4 " + std::to_string(NSURLErrorCancelled)}));
+    EXPECT_FALSE(page.view->isLoading());
+    server.releaseStalls();
+    settle();
+    EXPECT_EQ(page.view->text(), "three");
+    (void)first;
+}
+
+TEST(WKWebViewTest, AddressesLoadFromTheServerAndFailWhereNothingAnswers) {
+    LoopbackServer server;
+    server.serve("/page.html", html("<html><head><title>Served</title></head><body><h1>Hello</h1>"
+                                    "<p>From the <a href='other.html#part'>server</a>.</p></body></html>"));
+    server.serve("/other.html", html("<p>Other page</p>"));
+    Page page;
+    page.view->loadRequest(NSURLRequest::requestWithURL(NSURL::URLWithString(server.url("/page.html"))));
+    ASSERT_TRUE(waitFor([&] { return !page.view->isLoading(); }));
+    EXPECT_EQ(page.delegate->calls, (std::vector<std::string>{"start 1", "finish 1"}));
+    EXPECT_EQ(page.view->title(), "Served");
+    EXPECT_EQ(page.view->text(), "Hello\nFrom the server.");
+    EXPECT_EQ(page.view->URL(), server.url("/page.html"));
+
+    // The link is resolved against the page and followed.
+    ASSERT_EQ(page.view->linkViews().size(), 1u);
+    page.view->linkViews()[0]->sendActionsForControlEvents(UIControlEventTouchUpInside);
+    EXPECT_EQ(page.delegate->askedURLs, (std::vector<std::string>{server.url("/other.html#part")}));
+    ASSERT_TRUE(waitFor([&] { return page.view->text() == "Other page" && !page.view->isLoading(); }));
+    // A server's error page is still a page.
+    page.view->loadRequest(NSURLRequest::requestWithURL(NSURL::URLWithString(server.url("/missing"))));
+    ASSERT_TRUE(waitFor([&] { return !page.view->isLoading(); }));
+    EXPECT_EQ(page.delegate->calls.back(), "finish 3");
+
+    // A name that no lookup resolves, and a closed port: the load fails.
+    page.delegate->calls.clear();
+    page.view->loadRequest(NSURLRequest::requestWithURL(NSURL::URLWithString("http://www.example.invalid/")));
+    ASSERT_TRUE(waitFor([&] { return !page.view->isLoading(); }));
+    EXPECT_EQ(page.delegate->calls,
+              (std::vector<std::string>{"start 4", "fail 4 " + std::to_string(NSURLErrorCannotFindHost)}));
+    EXPECT_EQ(page.view->text(), "Not Found");
+    // A page longer than the view takes fails too.
+    server.serve("/huge", html(std::string(WKWebView::kMaximumPageLength + 1, 'x')));
+    page.view->loadRequest(NSURLRequest::requestWithURL(NSURL::URLWithString(server.url("/huge"))));
+    ASSERT_TRUE(waitFor([&] { return !page.view->isLoading(); }));
+    EXPECT_EQ(page.delegate->calls.back(), "fail 5 " + std::to_string(NSURLErrorDataLengthExceedsMaximum));
+    settle();
+}
+
+TEST(WKWebViewTest, LinksOfEverySchemeAreFirstPutToTheDelegate) {
+    Page page;
+    page.view->loadHTMLString(
+        "<p><a href='https://example.invalid/a b?q=1'>web</a> <a href='../up/x.html'>up</a> "
+        "<a href='mailto:someone@example.invalid?subject=Hi'>mail</a> <a href='tel:+100'>call</a> "
+        "<a href='javascript:alert(1)'>script</a> <a href=' JaVaScRiPt:alert(2)'>mixed</a> "
+        "<a href='data:text/html,<b>x</b>'>data</a> <a href='file:///etc/passwd'>file</a> "
+        "<a href='itms-apps://app/1'>store</a> <a href='#top'>top</a> <a href='imageLink_12'>"
+        "<img src='x.png'></a></p>",
+        "file:///bundle/texts/");
+    settle();
+    const auto links = page.view->linkViews();
+    ASSERT_EQ(links.size(), 11u);
+    // A link around an image alone is named by its address.
+    EXPECT_EQ(links[10]->linkText(), "imageLink_12");
+    page.delegate->policy = WKNavigationActionPolicy::Cancel;
+    page.delegate->calls.clear();
+    for (const auto& link : links) link->sendActionsForControlEvents(UIControlEventTouchUpInside);
+    settle();
+    EXPECT_EQ(page.delegate->askedURLs,
+              (std::vector<std::string>{"https://example.invalid/a%20b?q=1", "file:///bundle/up/x.html",
+                                        "mailto:someone@example.invalid?subject=Hi", "tel:+100",
+                                        "javascript:alert(1)", "javascript:alert(2)", "data:text/html,%3Cb%3Ex%3C/b%3E",
+                                        "file:///etc/passwd", "itms-apps://app/1", "file:///bundle/texts/#top",
+                                        "file:///bundle/texts/imageLink_12"}));
+    // Cancelled, nothing was loaded.
+    EXPECT_EQ(page.delegate->calls, std::vector<std::string>(11, "link"));
+    EXPECT_EQ(page.view->URL(), "file:///bundle/texts/");
+
+    // Allowed: a script address runs nothing, the page's own fragment loads nothing, an address
+    // this view cannot load fails.
+    page.delegate->policy = WKNavigationActionPolicy::Allow;
+    page.delegate->calls.clear();
+    page.view->activateLink("javascript:alert(1)");
+    page.view->activateLink("#top");
+    settle();
+    EXPECT_EQ(page.delegate->calls, (std::vector<std::string>{"link", "link"}));
+    page.view->activateLink("mailto:someone@example.invalid");
+    settle();
+    EXPECT_EQ(page.delegate->calls.back(), "fail 2 " + std::to_string(NSURLErrorUnsupportedURL));
+    // With no delegate a link is simply followed.
+    auto alone = WKWebView::make();
+    alone->loadHTMLString("<a href='about:blank'>blank</a>", "");
+    alone->activateLink("about:blank");
+    settle();
+    EXPECT_EQ(alone->URL(), "about:blank");
+    EXPECT_EQ(alone->text(), "");
+}
+
+TEST(WKWebViewTest, TheScriptsOfTheTableChangeThePageAndOthersThrow) {
+    Page page;
+    page.view->loadHTMLString("<html><head><title> Doc  title </title></head><body><div id='docs-ml-header-id'>"
+                              "<p>Header</p></div><p>Content</p></body></html>",
+                              "");
+    std::vector<std::pair<Value, NSErrorPtr>> results;
+    auto record = [&](const Value& value, const NSErrorPtr& error) { results.emplace_back(value, error); };
+    page.view->evaluateJavaScript("document.title", record);
+    EXPECT_TRUE(results.empty());  // answered on a later turn
+    page.view->evaluateJavaScript(
+        "var element = document.getElementById(\"docs-ml-header-id\");element.parentNode.removeChild(element);", record);
+    // Spacing and the variable's name do not matter; the element is gone now, so this throws.
+    page.view->evaluateJavaScript("let  e=document.getElementById('docs-ml-header-id') ;\n e.parentNode.removeChild(e)",
+                                  record);
+    page.view->evaluateJavaScript("window.location = 'http://example.invalid'", record);
+    page.view->evaluateJavaScript("document.title = 'x", record);
+    settle();
+    ASSERT_EQ(results.size(), 5u);
+    EXPECT_EQ(results[0].first.stringValue(), "Doc title");
+    EXPECT_FALSE(results[0].second);
+    // The element goes; its value cannot be handed out of the page.
+    ASSERT_TRUE(results[1].second);
+    EXPECT_EQ(results[1].second->domain(), WKErrorDomain);
+    EXPECT_EQ(results[1].second->code(), WKErrorJavaScriptResultTypeIsUnsupported);
+    EXPECT_EQ(page.view->text(), "Content");
+    EXPECT_EQ(page.view->textViews().size(), 1u);
+    for (std::size_t i = 2; i < 5; ++i) {
+        ASSERT_TRUE(results[i].second) << i;
+        EXPECT_EQ(results[i].second->code(), WKErrorJavaScriptExceptionOccurred) << i;
+        EXPECT_TRUE(results[i].first.isNull()) << i;
+    }
+    EXPECT_EQ(page.view->URL(), "about:blank");
+}
+
+TEST(WKWebViewTest, ReloadLoadsTheSameAgain) {
+    Page page;
+    EXPECT_FALSE(page.view->reload());
+    page.view->loadHTMLString("<p>again</p>", "file:///b/");
+    page.view->reload();
+    settle();
+    EXPECT_EQ(page.delegate->calls, (std::vector<std::string>{"start 2", "finish 2"}));
+    EXPECT_EQ(page.view->text(), "again");
+    EXPECT_EQ(page.view->loadCount(), 2);
+}

@@ -1,0 +1,143 @@
+// The model of the texts database: its two-level catalogue (categories, subcategories), the texts
+// of a subcategory in its order, the number of texts per subcategory, the user's favourite texts
+// (a table of the database itself), the new marks of categories and texts (two property lists in
+// Documents, "newCats.data" and "newTexts.data") and two substring searches. Favourites of the
+// texts databases of earlier releases are carried over when it is made. The engine makes one per
+// process; the text screens are handed it.
+//
+// One lock covers every operation, so the browser's search on its own queue and the screens on
+// the main thread never use the connection at once; notifications are posted after the lock is
+// let go, on the thread of the operation.
+#pragma once
+
+#include "config/OEContext.h"
+#include "content/SQLiteEngine.h"
+#include "platform/foundation/NSObject.h"
+#include "texts/TextCat.h"
+#include "texts/TextEntry.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Posted (object none) after a favourite was added or removed, and after a text's new mark went.
+inline constexpr const char* MFavoriteAdded = "MFavoriteAdded";
+inline constexpr const char* MTextStatusUpdate = "MTextStatusUpdate";
+
+class TextServer : public NSObject {
+public:
+    // Opens the configuration's texts database (copied from the bundle on first use), carries the
+    // favourites of one earlier texts database over and reads the category marks. Every query of
+    // a server without a database answers nothing.
+    static std::shared_ptr<TextServer> initWithContext(const OEContext& context);
+
+    // --- Catalogue ------------------------------------------------------------------------------
+    // Ordered by "index"; cached.
+    std::vector<TextCat> catList();
+    // In database order; cached per category name.
+    std::vector<TextCat> subCatForCat(const TextCat& category);
+    // Every category's subcategories, in catalogue order; cached.
+    std::vector<TextCat> allSubCats();
+    // The subcategory's texts: by "index" for sort mode 2, else by "date" when the user default
+    // "sortMode" is 1, else by title ("short"); cached per subcategory.
+    std::vector<TextEntry> textsForCat(const TextCat& subCategory);
+    // Drops the texts cache.
+    void purgeTexts();
+    // 0 for a subcategory without texts.
+    long numTextsForCat(const TextCat& subCategory);
+    // The name of the subcategory the entry's subCat text names as an index; "" when none.
+    std::string getCatFor(const TextEntry& entry);
+
+    // --- Favourites -----------------------------------------------------------------------------
+    // Stores the text's index (the table is made on the first favourite). The cached list and
+    // count change only when the table did. Posts "MFavoriteAdded".
+    void addTextToFavorites(const TextEntry& entry);
+    bool textInFavorites(const TextEntry& entry);
+    unsigned long favoritesCount();
+    // A copy of the favourites in the order they were added (favourites whose text is gone are
+    // left out), each with the name of its subcategory.
+    std::vector<TextEntry> favoritesList();
+    // Removes the favourite; caches change only when a row went. Posts "MFavoriteAdded".
+    void deleteFavorite(const TextEntry& entry);
+
+    // --- New marks ------------------------------------------------------------------------------
+    // No when the category marks were not there at start, or nothing is stored.
+    bool isNewCat(const TextCat& category);
+    // Stores "not new" (only when the category marks were there at start).
+    void resetCat(const TextCat& category);
+    // Yes unless "not new" is stored.
+    bool isNewText(const TextEntry& entry);
+    // Stores "not new"; posts "MTextStatusUpdate" when the text was stored as new.
+    void resetText(const TextEntry& entry);
+
+    // --- Search ---------------------------------------------------------------------------------
+    // Titles, and whole texts, that contain the string (case-insensitive for ASCII letters); the
+    // string is bound, so any character is searched for as it is. An empty string changes nothing.
+    void handeSearch(const std::string& text);
+    void handeSearchContent(const std::string& text);
+    // The results of the last search.
+    std::vector<TextEntry> searchResult();
+
+    // --- Favourites of earlier databases ----------------------------------------------------------
+    // Imports the favourites of the first "texts*.sqlite" in Documents (other than the current
+    // database) that can be imported; one per start. A file that fails stays for a later start.
+    void importOldFavorites();
+    // Imports one such file's favourites, deleting it once they are in; false, keeping it, when
+    // they could not be copied.
+    [[nodiscard]] bool importOldFavoritesFrom(const std::string& fileName, NSErrorPtr* error = nullptr);
+    // Adds the favourites of Documents/<fileName> to these, then deletes that file and both mark
+    // files and forgets the marks. Nothing happens when the file is not there; the file stays when
+    // its favourites could not all be added.
+    void fixBaseImportFavorites(const std::string& fileName);
+
+    static constexpr const char* kCatsMarksFile = "newCats.data";
+    static constexpr const char* kTextsMarksFile = "newTexts.data";
+    static constexpr const char* kSortModeKey = "sortMode";
+
+    TextServer() = default;
+
+private:
+    // Holds the lock for one operation and hands the connection back afterwards, so that the next
+    // operation may come from another thread.
+    class Session;
+
+    bool open(const OEContext& context);
+    std::vector<TextCat> catListLocked();
+    std::vector<TextCat> subCatForCatLocked(const TextCat& category);
+    std::vector<TextEntry> favoritesListLocked();
+    bool inFavoritesLocked(std::int32_t index);
+    void search(const std::string& text, bool content);
+    TextEntry entryFromRow() const;
+    std::map<std::string, bool>& textMarksLocked();
+    void writeMarks(const std::string& file, const std::map<std::string, bool>& marks) const;
+    std::string documentsPath(const std::string& file) const;
+    // Quoted names from the configuration; empty when one is not a plain identifier.
+    struct Names {
+        std::string cats, catIndex, catName;
+        int catIndexAt = 0, catNameAt = 1;
+        std::string subCats, subIndex, subName, subBigCat;
+        int subIndexAt = 0, subNameAt = 1;
+        std::string texts, textIndex, textCat, textShort, textText;
+        int textIndexAt = 0, textCatAt = 1, textWCAt = 2, textTextAt = 3, textShortAt = 4;
+    };
+
+    mutable std::recursive_mutex mutex_;
+    OEContext context_;
+    std::shared_ptr<SQLiteEngine> sql_;
+    std::string databaseName_;
+    std::optional<Names> names_;
+    std::optional<std::vector<TextCat>> catList_;
+    std::map<std::string, std::vector<TextCat>> subCats_;
+    std::map<std::string, std::vector<TextEntry>> texts_;
+    std::optional<std::vector<TextEntry>> favoritesList_;
+    long favoritesCount_ = -1;
+    std::optional<std::vector<TextCat>> allSubCats_;
+    std::optional<std::map<std::string, bool>> catMarks_;
+    std::optional<std::map<std::string, bool>> textMarks_;
+    std::optional<std::map<std::string, long>> counts_;
+    std::vector<TextEntry> searchResult_;
+};
