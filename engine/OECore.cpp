@@ -9,6 +9,7 @@
 #include "engine/OEMainMenu.h"
 #include "engine/ViewControllersConstructor.h"
 #include "gallery/DownloadedImagesCount.h"
+#include "media/FileDownloader.h"
 #include "media/MediaPlayerController.h"
 #include "config/AppInfo.h"
 #include "config/OEConfigFactory.h"
@@ -246,4 +247,7 @@ void OECore::applicationDidBecomeActive(UIApplication&) {
 
 void OECore::applicationWillTerminate(UIApplication&) {
     RemindManager::sharedRemindManager()->suspend();
+    // The music ends while the application's services are still there to hear of it.
+    if (mediaDownloads_) mediaDownloads_->cancelAll();
+    if (mediaPlayer_) mediaPlayer_->stop();
 }

@@ -22,7 +22,11 @@ std::shared_ptr<MediaPlayer> MediaPlayer::make(std::shared_ptr<const MediaContex
 MediaPlayer::~MediaPlayer() { stopPlaying(); }
 
 void MediaPlayer::setIdleHold(bool hold) {
-    if (context_->idle) context_->idle->setIdleTimerDisabled(hold, idleHolder_);
+    // Only changes are passed on: a player that holds nothing (one destroyed as the process
+    // exits) asks nothing of the keeper.
+    if (hold == holdingIdle_ || !context_->idle) return;
+    holdingIdle_ = hold;
+    context_->idle->setIdleTimerDisabled(hold, idleHolder_);
 }
 
 bool MediaPlayer::mayStream() const {

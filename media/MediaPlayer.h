@@ -83,4 +83,5 @@ private:
     float volume_ = 1.0f;
     // Holds the screen lock for the player, so that the player can let go as it is destroyed.
     const std::shared_ptr<NSObject> idleHolder_ = std::make_shared<NSObject>();
+    bool holdingIdle_ = false;
 };

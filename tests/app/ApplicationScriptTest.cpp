@@ -450,7 +450,11 @@ TEST(ApplicationScript, DownloadingAllPicturesStopsAtAFileTheServerFailsAndTheSe
                    "show\n");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(downloaded(), serverOnly.size());
-    EXPECT_EQ(server->requests().size(), serverOnly.size() - first) << "nothing fetched twice";
+    // Pictures only: the music player loads its current composition at launch as well.
+    const auto requests = server->requests();
+    const auto pictureRequests = std::count_if(requests.begin(), requests.end(),
+                                               [](const auto& request) { return request.path.starts_with("/pic/"); });
+    EXPECT_EQ(static_cast<std::size_t>(pictureRequests), serverOnly.size() - first) << "nothing fetched twice";
     const std::size_t menu = run.output.rfind("> show");
     ASSERT_NE(menu, std::string::npos);
     EXPECT_NE(run.output.find("Ostrel Gallery", menu), std::string::npos) << run.output.substr(menu);
