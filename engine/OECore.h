@@ -23,7 +23,7 @@
 class DataSource;
 class DispatchGroup;
 class OEIdleTimerManager;
-class MediaDownloadQueue;
+class FileDownloader;
 class MediaPlayerController;
 class NSNotification;
 class OELikesManager;
@@ -119,8 +119,8 @@ public:
     // What the music screens are handed; empty services before start-up.
     std::shared_ptr<const MediaContext> mediaContext() const { return mediaContext_; }
     MusicContext musicContext();
-    // The music download queue the screens are handed (none until the application installs one).
-    void setMediaDownloads(std::shared_ptr<MediaDownloadQueue> downloads) { mediaDownloads_ = std::move(downloads); }
+    // The download queue of composition files, made with the player.
+    const std::shared_ptr<FileDownloader>& mediaDownloads() const { return mediaDownloads_; }
     // Start-up step 9: the player controller over the media database's authors, its play-request
     // observers and remote-control reception.
     void setupMediaPlayer();
@@ -174,6 +174,6 @@ private:
     std::shared_ptr<const MediaContext> mediaContext_;
     std::shared_ptr<MediaPlayerController> mediaPlayer_;
     std::weak_ptr<MediaPlayerViewController> mediaPlayerVC_;
-    std::shared_ptr<MediaDownloadQueue> mediaDownloads_;
+    std::shared_ptr<FileDownloader> mediaDownloads_;
     UIBackgroundTaskIdentifier playerTask_ = UIBackgroundTaskInvalid;
 };

@@ -10,11 +10,13 @@
 #include "content/dbEntry.h"
 #include "gallery/PhotoPageViewController.h"
 #include "media/CompositionsSource.h"
+#include "media/FileDownloader.h"
 #include "media/MediaPlayerController.h"
 #include "media/MediaPlayerItem.h"
 #include "media/OECompositionsTableViewController.h"
 #include "media/PlayList.h"
 #include "media/UICompositionCatsViewController.h"
+#include "media/UICompositionsDownloaderViewController.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -25,6 +27,12 @@ MusicContext OECore::musicContext() {
     context.media = mediaContext_;
     context.player = mediaPlayer_;
     context.downloads = mediaDownloads_;
+    if (auto downloads = mediaDownloads_) {
+        context.makeDownloadsScreen = [downloads, context](const std::shared_ptr<CompositionsSource>& source) {
+            return std::static_pointer_cast<UIViewController>(UICompositionsDownloaderViewController::initWithStyle(
+                UITableViewStyleGrouped, source, downloads, context));
+        };
+    }
     std::weak_ptr<OECore> weak = std::static_pointer_cast<OECore>(shared_from_this());
     context.beforeUpdate = [weak] {
         if (auto self = weak.lock()) self->beforeUpdate();
@@ -47,6 +55,7 @@ void OECore::setupMediaPlayer() {
         Diagnostics::notef("The media database %s cannot be opened; there is no music.", database->mediaDBName().c_str());
         return;
     }
+    mediaDownloads_ = FileDownloader::initWithContext(media);
     mediaPlayer_ = MediaPlayerController::initWithSource(DB_CompositionsSource::initWithSQL(sql, "author", media), media);
     addPlayerObservers();
     UIApplication::sharedApplication()->beginReceivingRemoteControlEvents();

@@ -37,7 +37,12 @@ std::shared_ptr<NSURL> MediaPlayerItem::itemUrl() const {
     const std::string name = path();
     if (name.empty() || !FileSystem::isSafeRelativePath(name)) return nullptr;
     if (auto found = context_->files().findFilePath(name)) return NSURL::fileURLWithPath(*found);
-    const auto& config = context_->app.config;
+    return remoteURL(name, *context_);
+}
+
+std::shared_ptr<NSURL> MediaPlayerItem::remoteURL(const std::string& name, const MediaContext& context) {
+    if (name.empty() || !FileSystem::isSafeRelativePath(name)) return nullptr;
+    const auto& config = context.app.config;
     if (!config || !config->urlFormat() || !config->media()) return nullptr;
     const auto mediaFormat = config->media()->mediaFormat();
     if (!mediaFormat) return nullptr;

@@ -42,6 +42,8 @@ public:
     // The local file when there is one, else the content server's file (each path segment
     // percent-encoded); empty when neither can be made (an unsafe path, no URL format).
     std::shared_ptr<NSURL> itemUrl() const;
+    // The content server's URL of a file path; empty as above.
+    static std::shared_ptr<NSURL> remoteURL(const std::string& path, const MediaContext& context);
     // A localised field ("name", "author_name") for the current language.
     std::string fieldValue(const std::string& field) const;
     // A column read as it is, for fields that have no translations ("time", "filepath").

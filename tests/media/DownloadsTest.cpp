@@ -1,0 +1,250 @@
+// The download queue of compositions against the content server (four at a time, cancels,
+// failures, files in place) and the downloads screen over it: the rows, "Stop all", the
+// popover's size and closing once on the phone.
+#include "media/CompositionsSource.h"
+#include "media/FileDownloader.h"
+#include "media/MediaPlayerItem.h"
+#include "media/UICompositionCatsViewController.h"
+#include "media/UICompositionsDownloaderViewController.h"
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/ui/UIAlertController.h"
+#include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UIButton.h"
+#include "platform/ui/UIDevice.h"
+#include "platform/ui/UILabel.h"
+#include "platform/ui/UINavigationController.h"
+#include "platform/ui/UINavigationItem.h"
+#include "platform/ui/UIProgressView.h"
+#include "platform/ui/UITableView.h"
+#include "tests/fixtures/TestFolders.h"
+#include "tests/media/MusicScreenFixture.h"
+#include "uikit/OEIdleTimerManager.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace {
+
+const std::string kMedia = "/data/ostrelmedia/m4a/";
+
+class DownloadsTest : public MusicScreenFixture {
+protected:
+    void SetUp() override {
+        MusicScreenFixture::SetUp();
+        downloader_ = FileDownloader::initWithContext(context());
+        music_.downloads = downloader_;
+        observer_ = NSNotificationCenter::defaultCenter()->addObserverForName(
+            MediaDownloadQueue::kFileDownloadedMessage, nullptr, nullptr, [this](const NSNotification& note) {
+                announced_.push_back(downloader_->fileOfNotification(note).value_or("*"));
+            });
+    }
+    void TearDown() override {
+        NSNotificationCenter::defaultCenter()->removeObserver(observer_);
+        if (downloader_) downloader_->cancelAll();
+        downloader_.reset();
+        UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
+        MusicScreenFixture::TearDown();
+    }
+    static std::string inDocuments(const std::string& name) { return documents() + "/" + name; }
+    std::shared_ptr<UICompositionsDownloaderViewController> screen() {
+        return UICompositionsDownloaderViewController::initWithStyle(UITableViewStyleGrouped, source_, downloader_,
+                                                                     music_);
+    }
+    static std::shared_ptr<UIFileDownloadCell> row(const std::shared_ptr<UITableViewController>& screen, long index) {
+        return std::dynamic_pointer_cast<UIFileDownloadCell>(
+            screen->cellForRowAtIndexPath(screen->tableView(), NSIndexPath::indexPathForRow(index, 0)));
+    }
+
+    std::shared_ptr<FileDownloader> downloader_;
+    std::shared_ptr<NSObject> observer_;
+    std::vector<std::string> announced_;
+};
+
+const std::vector<std::string> kSix = {"bach/minuet.m4a",  "mozart/minuet.m4a",   "mozart/rondo alla turca.m4a",
+                                       "mozart/requiem.m4a", "mozart/serenade.m4a", "bach/sarabande.m4a"};
+
+TEST_F(DownloadsTest, SixFilesStartFourAtOnceEachEndStartsOneAndTheFilesLandInDocuments) {
+    // The first arrives as soon as the run loop turns; the others wait at the server.
+    for (std::size_t i = 1; i < kSix.size(); ++i) server().setFault(kMedia + kSix[i], LoopbackServer::Fault::stall(0));
+    for (const auto& name : kSix) downloader_->addFile(name);
+    downloader_->addFile(kSix[0]);  // already queued: not twice
+    EXPECT_EQ(downloader_->downloadingFiles(), 4);
+    EXPECT_EQ(downloader_->queuedFiles(), 2);
+    EXPECT_EQ(downloader_->fileState(kSix[0]), FileDownloader::FileState::Downloading);
+    EXPECT_EQ(downloader_->fileState(kSix[5]), FileDownloader::FileState::Queued);
+    EXPECT_EQ(downloader_->queuedFileAt(0), kSix[4]);
+    // The running ones in case-insensitive order.
+    EXPECT_EQ(downloader_->downloadingFileAt(0), "bach/minuet.m4a");
+    EXPECT_EQ(downloader_->downloadingFileAt(2), "mozart/requiem.m4a");
+    EXPECT_EQ(downloader_->downloadingFileAt(3), "mozart/rondo alla turca.m4a");
+    EXPECT_EQ(downloader_->downloadingFileAt(4), "");
+    EXPECT_TRUE(context()->idle->isHeldBy(downloader_));
+    ASSERT_TRUE(server().waitForStalls(3));
+
+    // One ends: exactly one of the two waiting starts.
+    ASSERT_TRUE(pump([&] { return downloader_->downloadedFiles() == 1; }));
+    EXPECT_EQ(downloader_->fileState(kSix[0]), FileDownloader::FileState::Finished);
+    EXPECT_EQ(downloader_->downloadingFiles(), 4);
+    EXPECT_EQ(downloader_->queuedFiles(), 1);
+    EXPECT_EQ(announced_, std::vector<std::string>{kSix[0]});
+    const std::string source = TestFolders::shared() + "/music-server" + kMedia + kSix[0];
+    ASSERT_TRUE(std::filesystem::exists(inDocuments(kSix[0])));
+    EXPECT_EQ(std::filesystem::file_size(inDocuments(kSix[0])), std::filesystem::file_size(source));
+    EXPECT_TRUE(source_->findItem(kSix[0], "filepath")->downloaded());
+
+    server().removeFaults();
+    server().releaseStalls();
+    ASSERT_TRUE(pump([&] { return downloader_->filesCount() == 0; }));
+    for (const auto& name : kSix) {
+        EXPECT_EQ(downloader_->fileState(name), FileDownloader::FileState::Unknown) << name;
+        EXPECT_TRUE(std::filesystem::exists(inDocuments(name))) << name;
+    }
+    EXPECT_EQ(announced_.size(), kSix.size());
+    EXPECT_FALSE(context()->idle->isHeldBy(downloader_));
+}
+
+TEST_F(DownloadsTest, CancellingAQueuedFileLeavesTheRunningOneAndCancellingThatFreesItsPlace) {
+    downloader_->setMaxDownloadingFiles(1);
+    server().setFault(kMedia + kSix[0], LoopbackServer::Fault::stall(0));
+    server().setFault(kMedia + kSix[2], LoopbackServer::Fault::stall(0));
+    for (const auto& name : {kSix[0], kSix[1], kSix[2]}) downloader_->addFile(name);
+    ASSERT_TRUE(server().waitForStalls(1));
+    downloader_->cancelFile(kSix[1]);
+    EXPECT_EQ(announced_, std::vector<std::string>{kSix[1]});
+    EXPECT_EQ(downloader_->fileState(kSix[0]), FileDownloader::FileState::Downloading);
+    EXPECT_EQ(downloader_->fileState(kSix[1]), FileDownloader::FileState::Unknown);
+    EXPECT_EQ(downloader_->queuedFiles(), 1);
+
+    downloader_->cancelFile(kSix[0]);
+    EXPECT_EQ(downloader_->fileState(kSix[0]), FileDownloader::FileState::Unknown);
+    EXPECT_EQ(downloader_->fileState(kSix[2]), FileDownloader::FileState::Downloading);
+    ASSERT_TRUE(server().waitForStalls(2));
+    server().releaseStalls();
+    server().removeFaults();
+    ASSERT_TRUE(pump([&] { return downloader_->filesCount() == 0; }));
+    EXPECT_FALSE(std::filesystem::exists(inDocuments(kSix[0])));
+    EXPECT_FALSE(std::filesystem::exists(inDocuments(kSix[1])));
+    EXPECT_TRUE(std::filesystem::exists(inDocuments(kSix[2])));
+}
+
+TEST_F(DownloadsTest, AFailedDownloadIsAnnouncedLeavesNoFileAndFreesItsPlace) {
+    downloader_->setMaxDownloadingFiles(1);
+    server().setFault(kMedia + kSix[0], LoopbackServer::Fault::withStatus(404));
+    server().setFault(kMedia + kSix[1], LoopbackServer::Fault::reset());
+    for (const auto& name : {kSix[0], kSix[1], kSix[2]}) downloader_->addFile(name);
+    ASSERT_TRUE(pump([&] { return downloader_->filesCount() == 0; }));
+    EXPECT_EQ(announced_, (std::vector<std::string>{kSix[0], kSix[1], kSix[2]}));
+    EXPECT_FALSE(std::filesystem::exists(inDocuments(kSix[0])));
+    EXPECT_FALSE(std::filesystem::exists(inDocuments(kSix[1])));
+    EXPECT_TRUE(std::filesystem::exists(inDocuments(kSix[2])));
+    EXPECT_FALSE(context()->idle->isHeldBy(downloader_));
+}
+
+TEST_F(DownloadsTest, TheScreenListsRunningThenQueuedFilesUnderTheirTracksAndOneEmptyRowWhenNothingIsLeft) {
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
+    auto downloads = screen();
+    auto navigation = show(downloads);
+    ASSERT_EQ(downloads->tableView()->numberOfRowsInSection(0), 1);
+    auto empty = row(downloads, 0);
+    EXPECT_EQ(empty->textLabel()->text(), "Empty");
+    EXPECT_TRUE(empty->fileName()->isHidden());
+    EXPECT_EQ(downloads->navigationItem()->title(), "Downloading");
+    EXPECT_EQ(downloads->preferredContentSize(), (CGSize{200, 44}));
+
+    downloader_->setMaxDownloadingFiles(1);
+    server().setFault(kMedia + kSix[2], LoopbackServer::Fault::stall(1000));
+    downloader_->addFile(kSix[2]);
+    downloader_->addFile(kSix[3]);
+    downloader_->addFile("nowhere/unknown.m4a");
+    ASSERT_TRUE(server().waitForStalls(1));
+    ASSERT_TRUE(pump([&] { return downloader_->fileDownloadedBytes(kSix[2]) >= 1000; }));
+    downloads->reloadData();
+    ASSERT_EQ(downloads->tableView()->numberOfRowsInSection(0), 3);
+    EXPECT_EQ(downloads->preferredContentSize(), (CGSize{600, 132}));
+    auto running = row(downloads, 0);
+    EXPECT_EQ(running->fileName()->text(), "Rondo");
+    EXPECT_FALSE(running->progressBar()->isHidden());
+    EXPECT_GT(running->progressBar()->progress(), 0.0f);
+    EXPECT_NE(running->progressText()->text().find(" mb from "), std::string::npos) << running->progressText()->text();
+    auto queued = row(downloads, 1);
+    EXPECT_EQ(queued->fileName()->text(), "Requiem");
+    EXPECT_EQ(queued->progressText()->text(), "Queued");
+    // A file without a track: a row without a title, still cancellable.
+    auto unknown = row(downloads, 2);
+    EXPECT_EQ(unknown->fileName()->text(), "");
+    unknown->cancelButton()->sendActionsForControlEvents(UIControlEventTouchUpInside);
+    EXPECT_EQ(downloader_->fileState("nowhere/unknown.m4a"), FileDownloader::FileState::Unknown);
+    EXPECT_EQ(downloads->tableView()->numberOfRowsInSection(0), 2);
+
+    // On the pad the screen stays when the queue empties, showing "Empty".
+    server().releaseStalls();
+    server().removeFaults();
+    ASSERT_TRUE(pump([&] { return downloader_->filesCount() == 0; }));
+    EXPECT_EQ(navigation->topViewController(), downloads);
+    EXPECT_EQ(row(downloads, 0)->textLabel()->text(), "Empty");
+}
+
+TEST_F(DownloadsTest, ThePopoverGrowsBy44PointsAFileUpTo600) {
+    downloader_->setMaxDownloadingFiles(0);  // everything waits
+    auto downloads = screen();
+    downloader_->addFile("a.m4a");
+    downloads->reloadData();
+    EXPECT_EQ(downloads->downloadPopoverSize(), (CGSize{600, 44}));
+    for (int i = 0; i < 13; ++i) downloader_->addFile("f" + std::to_string(i) + ".m4a");
+    EXPECT_EQ(downloads->downloadPopoverSize(), (CGSize{600, 600}));
+    downloader_->cancelAll();
+    EXPECT_EQ(downloads->downloadPopoverSize(), (CGSize{200, 44}));
+}
+
+TEST_F(DownloadsTest, StopAllAsksFirstThenEmptiesTheQueueAndClosesTheScreenOnceOverTheCatalogue) {
+    downloader_->setMaxDownloadingFiles(0);
+    // The menu below the catalogue, so that a second close would take the catalogue away.
+    auto navigation = show(UIViewController::make());
+    auto catalogue = UICompositionCatsViewController::initWithDb(openMedia(), music_);
+    navigation->pushViewController(catalogue, false);
+    auto downloads = screen();
+    navigation->pushViewController(downloads, false);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    downloader_->addFile(kSix[0]);
+    downloader_->addFile(kSix[1]);
+
+    downloads->stopAllClick();
+    auto alert = std::dynamic_pointer_cast<UIAlertController>(navigation->presentedViewController());
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->message(), "Stop all downloads?");
+    ASSERT_TRUE(alert->tapActionWithTitle("Cancel"));
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_EQ(downloader_->queuedFiles(), 2);
+    EXPECT_EQ(navigation->topViewController(), downloads);
+
+    downloads->stopAllClick();
+    alert = std::dynamic_pointer_cast<UIAlertController>(navigation->presentedViewController());
+    ASSERT_TRUE(alert);
+    ASSERT_TRUE(alert->tapActionWithTitle("Ok"));
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_EQ(downloader_->filesCount(), 0);
+    // The queue's own announcement of the cancel closes nothing more: the catalogue stays.
+    ASSERT_EQ(navigation->viewControllers().size(), 2u);
+    EXPECT_EQ(navigation->topViewController(), catalogue);
+    advance(1);
+}
+
+TEST_F(DownloadsTest, OnThePhoneTheScreenClosesItselfWhenTheLastDownloadEnds) {
+    auto catalogue = UICompositionCatsViewController::initWithDb(openMedia(), music_);
+    auto navigation = show(catalogue);
+    server().setFault(kMedia + kSix[0], LoopbackServer::Fault::stall(0));
+    downloader_->addFile(kSix[0]);
+    auto downloads = screen();
+    navigation->pushViewController(downloads, false);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    ASSERT_TRUE(server().waitForStalls(1));
+    EXPECT_EQ(navigation->topViewController(), downloads);
+    server().removeFaults();
+    ASSERT_TRUE(pump([&] { return navigation->topViewController() == catalogue; }));
+    EXPECT_EQ(navigation->viewControllers().size(), 1u);
+    advance(1);
+    EXPECT_TRUE(source_->findItem(kSix[0], "filepath")->downloaded());
+}
+
+}  // namespace
