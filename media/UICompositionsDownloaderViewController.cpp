@@ -5,6 +5,7 @@
 #include "media/CompositionsSource.h"
 #include "media/FileDownloader.h"
 #include "media/MediaPlayerItem.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UILabel.h"
@@ -56,6 +57,22 @@ void UICompositionsDownloaderViewController::viewWillAppear(bool animated) {
     if (auto navigation = navigationController()) navigation->setToolbarHidden(true, animated);
 }
 
+void UICompositionsDownloaderViewController::viewDidAppear(bool animated) {
+    UIFileDownloaderViewController::viewDidAppear(animated);
+    appeared_ = true;
+    // On the next turn: the navigation controller is still finishing the push.
+    std::weak_ptr<UICompositionsDownloaderViewController> weak =
+        std::static_pointer_cast<UICompositionsDownloaderViewController>(shared_from_this());
+    DispatchQueue::mainQueue()->async([weak] {
+        if (auto self = weak.lock()) self->closeWhenEmptyOnPhone();
+    });
+}
+
+void UICompositionsDownloaderViewController::viewWillDisappear(bool animated) {
+    appeared_ = false;
+    UIFileDownloaderViewController::viewWillDisappear(animated);
+}
+
 void UICompositionsDownloaderViewController::customizeCell(const std::shared_ptr<UIFileDownloadCell>& cell) {
     CompositionsCellsHelper::configureCommonCellParams(cell);
     cell->fileName()->setTextColor(UIColor::whiteColor());
@@ -72,8 +89,12 @@ std::string UICompositionsDownloaderViewController::cellTitle(const std::string&
 void UICompositionsDownloaderViewController::reloadData() {
     UIFileDownloaderViewController::reloadData();
     setPreferredContentSize(downloadPopoverSize());
+    closeWhenEmptyOnPhone();
+}
+
+void UICompositionsDownloaderViewController::closeWhenEmptyOnPhone() {
     const bool phone = UIDevice::currentDevice()->userInterfaceIdiom() != UIUserInterfaceIdiom::Pad;
-    if (phone && numberOfDownloads() == 0) close();
+    if (appeared_ && phone && numberOfDownloads() == 0) close();
 }
 
 void UICompositionsDownloaderViewController::stopAllClick() {

@@ -22,6 +22,8 @@ public:
 
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
+    void viewWillDisappear(bool animated) override;
     void customizeCell(const std::shared_ptr<UIFileDownloadCell>& cell) override;
     std::string cellTitle(const std::string& fileName) override;
     void reloadData() override;
@@ -34,6 +36,11 @@ private:
     // Closes the screen once, however many reasons come: popped while it is the top of its
     // navigation stack, dismissed while presented.
     void close();
+    // On the phone the screen goes once nothing is left, but only once it is on screen: a pop
+    // in the middle of its own push would leave the screen below without its bars.
+    void closeWhenEmptyOnPhone();
+
+    bool appeared_ = false;
 
     std::shared_ptr<CompositionsSource> source_;
     MusicContext context_;

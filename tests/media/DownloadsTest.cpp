@@ -203,11 +203,11 @@ TEST_F(DownloadsTest, StopAllAsksFirstThenEmptiesTheQueueAndClosesTheScreenOnceO
     auto navigation = show(UIViewController::make());
     auto catalogue = UICompositionCatsViewController::initWithDb(openMedia(), music_);
     navigation->pushViewController(catalogue, false);
+    downloader_->addFile(kSix[0]);
+    downloader_->addFile(kSix[1]);
     auto downloads = screen();
     navigation->pushViewController(downloads, false);
     NSRunLoop::mainRunLoop()->runUntilIdle();
-    downloader_->addFile(kSix[0]);
-    downloader_->addFile(kSix[1]);
 
     downloads->stopAllClick();
     auto alert = std::dynamic_pointer_cast<UIAlertController>(navigation->presentedViewController());
@@ -245,6 +245,18 @@ TEST_F(DownloadsTest, OnThePhoneTheScreenClosesItselfWhenTheLastDownloadEnds) {
     EXPECT_EQ(navigation->viewControllers().size(), 1u);
     advance(1);
     EXPECT_TRUE(source_->findItem(kSix[0], "filepath")->downloaded());
+}
+
+TEST_F(DownloadsTest, TheLastDownloadEndingWhileTheScreenIsPushedLeavesTheCatalogueWithItsToolbar) {
+    auto catalogue = UICompositionCatsViewController::initWithDb(openMedia(), music_);
+    auto navigation = show(catalogue);
+    downloader_->addFile(kSix[0]);
+    auto downloads = screen();
+    navigation->pushViewController(downloads, true);
+    ASSERT_TRUE(pump([&] { return downloader_->filesCount() == 0; }));
+    advance(1);
+    EXPECT_EQ(navigation->topViewController(), catalogue);
+    EXPECT_FALSE(navigation->isToolbarHidden());
 }
 
 }  // namespace
