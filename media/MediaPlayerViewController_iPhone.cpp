@@ -73,13 +73,19 @@ void MediaPlayerViewController_iPhone::setupConstraaints() {
         contentViewHolder_->leftAnchor()->constraintEqualToAnchor(root->leftAnchor()),
         contentViewHolder_->rightAnchor()->constraintEqualToAnchor(root->rightAnchor()),
         progressView_->heightAnchor()->constraintEqualToConstant(kProgressHeight),
-        progressView_->bottomAnchor()->constraintEqualToAnchor(contentViewHolder_->topAnchor()),
-        controlsView_->topAnchor()->constraintEqualToAnchor(contentViewHolder_->bottomAnchor()),
+        controlsView_->heightAnchor()->constraintEqualToConstant(kControlsHeight),
     });
-    visibleConstraints_ = {progressView_->topAnchor()->constraintEqualToAnchor(safe->topAnchor()),
-                           controlsView_->bottomAnchor()->constraintEqualToAnchor(safe->bottomAnchor())};
+    // Each view is placed against the screen, not against its neighbours: the content holds the
+    // room between the two bars, and all of it while they are moved off screen.
+    visibleConstraints_ = {
+        progressView_->topAnchor()->constraintEqualToAnchor(safe->topAnchor()),
+        controlsView_->bottomAnchor()->constraintEqualToAnchor(safe->bottomAnchor()),
+        contentViewHolder_->topAnchor()->constraintEqualToAnchor(safe->topAnchor(), kProgressHeight),
+        contentViewHolder_->bottomAnchor()->constraintEqualToAnchor(safe->bottomAnchor(), -kControlsHeight)};
     hiddenConstraints_ = {progressView_->bottomAnchor()->constraintEqualToAnchor(safe->topAnchor()),
-                          controlsView_->topAnchor()->constraintEqualToAnchor(root->bottomAnchor())};
+                          controlsView_->topAnchor()->constraintEqualToAnchor(root->bottomAnchor()),
+                          contentViewHolder_->topAnchor()->constraintEqualToAnchor(safe->topAnchor()),
+                          contentViewHolder_->bottomAnchor()->constraintEqualToAnchor(root->bottomAnchor())};
     NSLayoutConstraint::activateConstraints(visibleConstraints_);
 }
 
@@ -110,10 +116,14 @@ void MediaPlayerViewController_iPhone::changeTitleFrom(const std::shared_ptr<Med
 }
 
 void MediaPlayerViewController_iPhone::setContentViewController(std::shared_ptr<UIViewController> controller) {
+    // A screen on show passes the appearance on, as it does when it appears itself, through
+    // the content's own transitions so that its children (the slideshow's pages) hear of it too:
+    // the pictures are read only on screen.
+    const bool onScreen = hasAppeared();
     if (contentViewController_) {
-        contentViewController_->viewWillDisappear(false);
+        if (onScreen) contentViewController_->beginAppearanceTransition(false, false);
         contentViewController_->view()->removeFromSuperview();
-        contentViewController_->viewDidDisappear(false);
+        if (onScreen) contentViewController_->endAppearanceTransition();
     }
     contentViewController_ = std::move(controller);
     if (!contentViewController_) return;
@@ -127,27 +137,31 @@ void MediaPlayerViewController_iPhone::setContentViewController(std::shared_ptr<
         content->leftAnchor()->constraintEqualToAnchor(contentViewHolder_->leftAnchor()),
         content->rightAnchor()->constraintEqualToAnchor(contentViewHolder_->rightAnchor()),
     });
+    if (onScreen) {
+        contentViewController_->beginAppearanceTransition(true, false);
+        contentViewController_->endAppearanceTransition();
+    }
 }
 
 void MediaPlayerViewController_iPhone::viewWillAppear(bool animated) {
     MediaPlayerViewController::viewWillAppear(animated);
     if (auto navigation = navigationController()) navigation->setToolbarHidden(true, animated);
-    if (contentViewController_) contentViewController_->viewWillAppear(false);
+    if (contentViewController_) contentViewController_->beginAppearanceTransition(true, false);
 }
 
 void MediaPlayerViewController_iPhone::viewDidAppear(bool animated) {
     MediaPlayerViewController::viewDidAppear(animated);
-    if (contentViewController_) contentViewController_->viewDidAppear(false);
+    if (contentViewController_) contentViewController_->endAppearanceTransition();
 }
 
 void MediaPlayerViewController_iPhone::viewWillDisappear(bool animated) {
     MediaPlayerViewController::viewWillDisappear(animated);
-    if (contentViewController_) contentViewController_->viewWillDisappear(false);
+    if (contentViewController_) contentViewController_->beginAppearanceTransition(false, false);
 }
 
 void MediaPlayerViewController_iPhone::viewDidDisappear(bool animated) {
     MediaPlayerViewController::viewDidDisappear(animated);
-    if (contentViewController_) contentViewController_->viewDidDisappear(false);
+    if (contentViewController_) contentViewController_->endAppearanceTransition();
 }
 
 void MediaPlayerViewController_iPhone::viewWillTransitionToSize(

@@ -17,6 +17,8 @@ class MediaPlayerViewController_iPhone : public MediaPlayerViewController {
 public:
     static constexpr double kFullscreenAnimation = 0.3;
     static constexpr CGFloat kProgressHeight = 64;
+    // The controls keep their height; the content takes what is left between the two.
+    static constexpr CGFloat kControlsHeight = 64;
 
     static std::shared_ptr<MediaPlayerViewController_iPhone> initWithMediaPlayerController(
         std::shared_ptr<MediaPlayerController> controller, MusicContext context);

@@ -138,6 +138,52 @@ TEST_F(PlayerScreenTest, FullScreenSlidesTheBarsAwayAndHidesThemWhenTheAnimation
     EXPECT_FALSE(navigation_->isNavigationBarHidden());
 }
 
+TEST_F(PlayerScreenTest, TheContentHoldsTheRoomBetweenTheBarsAndAllOfItInFullScreen) {
+    auto layout = [&] {
+        screen_->view()->window()->layoutAndDisplayIfNeeded();
+        return std::vector<CGRect>{screen_->view()->bounds(), screen_->progressView()->frame(),
+                                   screen_->contentViewHolder()->frame(), screen_->controlsView()->frame()};
+    };
+    auto shown = layout();
+    EXPECT_EQ(CGRectGetMinY(shown[2]), CGRectGetMaxY(shown[1]));
+    EXPECT_EQ(CGRectGetMaxY(shown[2]), CGRectGetMinY(shown[3]));
+    EXPECT_EQ(CGRectGetMaxY(shown[3]), CGRectGetMaxY(shown[0]));
+    EXPECT_GT(shown[2].size.height, shown[0].size.height / 2);
+    screen_->toggleFullscreen();
+    advance(0.31);
+    auto full = layout();
+    EXPECT_EQ(CGRectGetMaxY(full[2]), CGRectGetMaxY(full[0]));
+    EXPECT_GT(full[2].size.height, shown[2].size.height);
+}
+
+// Counts what it is told of its appearance.
+class AppearanceCounter : public UIViewController {
+public:
+    void viewWillAppear(bool animated) override {
+        UIViewController::viewWillAppear(animated);
+        ++willAppear;
+    }
+    void viewDidDisappear(bool animated) override {
+        UIViewController::viewDidDisappear(animated);
+        ++didDisappear;
+    }
+    int willAppear = 0, didDisappear = 0;
+};
+
+TEST_F(PlayerScreenTest, ContentSetWhileTheScreenIsShownIsToldItAppearsAndItsChildrenToo) {
+    auto content = std::make_shared<AppearanceCounter>();
+    auto child = std::make_shared<AppearanceCounter>();
+    content->addChildViewController(child);
+    content->view()->addSubview(child->view());
+    screen_->setContentViewController(content);
+    EXPECT_EQ(content->willAppear, 1);
+    EXPECT_EQ(child->willAppear, 1) << "the slideshow's pages read their pictures when told";
+    EXPECT_TRUE(content->hasAppeared());
+    screen_->setContentViewController(nullptr);
+    EXPECT_EQ(content->didDisappear, 1);
+    EXPECT_EQ(child->didDisappear, 1);
+}
+
 TEST_F(PlayerScreenTest, ReplacingTheContentLeavesOnlyTheLastScreenAndTheOldOneDisappears) {
     auto first = UIViewController::make();
     auto second = UIViewController::make();
