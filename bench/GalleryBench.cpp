@@ -2,9 +2,11 @@
 // the 50,000-picture catalogue, scrolled end to end a screen at a time with every thumbnail on
 // the device and each shown thumbnail decoded as a display pass would, against stb_image alone
 // reading and decoding the same files; both reported per screen of cells. And 1,000 sequential
-// 50 KB GETs through HTTPrequest from the content server on 127.0.0.1, against libcurl's own
-// easy loop on the same server; both reported per request.
+// 50 KB GETs through HTTPrequest, against libcurl's own easy loop, both reported per request:
+// from a minimal server on 127.0.0.1, so that the client is what is measured, and from the
+// content server.
 #include "bench/support/BenchCatalogue.h"
+#include "bench/support/MinimalHTTPServer.h"
 #include "content/HTTPrequest.h"
 #include "content/List_DataSource.h"
 #include "demo/server/ContentServer.h"
@@ -148,14 +150,23 @@ BENCHMARK(BM_ThumbnailDecodeStbOnly)->Unit(benchmark::kMillisecond)->UseRealTime
 constexpr std::size_t kBodySize = 50 * 1024;
 constexpr int kGets = 1000;
 
+std::string body50k() {
+    std::string body(kBodySize, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>((i * 131) ^ (i >> 7));
+    return body;
+}
+
 struct Served {
     std::string folder;
     std::unique_ptr<ContentServer> server;
     std::string url;
+    std::unique_ptr<MinimalHTTPServer> minimal;
+    std::string minimalUrl;
     std::shared_ptr<FileSystem> fileSystem = std::make_shared<FileSystem>();
 
     ~Served() {
         server.reset();
+        minimal.reset();
         std::error_code ignored;
         if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
     }
@@ -169,15 +180,20 @@ Served& served() {
         require(mkdtemp(folder.data()) != nullptr, "the served folder");
         s.folder = folder;
         std::filesystem::create_directories(folder + "/pic/gallery");
-        std::string body(kBodySize, '\0');
-        for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>((i * 131) ^ (i >> 7));
-        std::ofstream(folder + "/pic/gallery/picture50k.jpg", std::ios::binary) << body;
+        std::ofstream(folder + "/pic/gallery/picture50k.jpg", std::ios::binary) << body50k();
         std::string error;
         s.server = ContentServer::start({folder, "", 0, {}}, &error);
         require(s.server != nullptr, error.c_str());
         s.url = s.server->host() + "/pic/gallery/picture50k.jpg";
+        s.minimal = std::make_unique<MinimalHTTPServer>(body50k());
+        s.minimalUrl = s.minimal->url("/pic/gallery/picture50k.jpg");
     }
     return s;
+}
+
+// Arg 0: the minimal server; 1: the content server.
+const std::string& servedUrl(const benchmark::State& state) {
+    return state.range(0) == 0 ? served().minimalUrl : served().url;
 }
 
 class Received : public HTTPrequestDelegate {
@@ -193,20 +209,21 @@ public:
 
 void BM_HTTPrequestSequentialGets(benchmark::State& state) {
     auto& s = served();
+    const std::string& url = servedUrl(state);
     auto received = std::make_shared<Received>();
     for (auto _ : state) {
         received->done = false;
         received->size = 0;
         auto request = HTTPrequest::make(s.fileSystem);
         request->setDelegate(received);
-        request->sendRequest(s.url);
+        request->sendRequest(url);
         NSRunLoop::mainRunLoop()->runUntil([&] { return received->done; }, 30);
         require(received->size == kBodySize, "a whole body");
     }
     s.server->clearRequests();
 }
 // One iteration is one GET: the time shown is per request, on the wall clock.
-BENCHMARK(BM_HTTPrequestSequentialGets)->Iterations(kGets)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_HTTPrequestSequentialGets)->Arg(0)->Arg(1)->Iterations(kGets)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 std::size_t countBytes(char*, std::size_t size, std::size_t count, void* total) {
     *static_cast<std::size_t*>(total) += size * count;
@@ -218,7 +235,7 @@ void BM_CurlEasyLoop(benchmark::State& state) {
     auto& s = served();
     CURL* curl = curl_easy_init();
     std::size_t total = 0;
-    curl_easy_setopt(curl, CURLOPT_URL, s.url.c_str());
+    curl_easy_setopt(curl, CURLOPT_URL, servedUrl(state).c_str());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, countBytes);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &total);
     for (auto _ : state) {
@@ -228,7 +245,7 @@ void BM_CurlEasyLoop(benchmark::State& state) {
     curl_easy_cleanup(curl);
     s.server->clearRequests();
 }
-BENCHMARK(BM_CurlEasyLoop)->Iterations(kGets)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_CurlEasyLoop)->Arg(0)->Arg(1)->Iterations(kGets)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace
 

@@ -2,7 +2,9 @@
 // window: a first launch (an empty home: databases copied from the bundle, the viewed pictures
 // marked), a second launch (the same home again), and the floor under both, a plain program
 // running the three queries of that screen; the second launch and its floor also on the demo
-// bundle with a 50 MB subcategory name.
+// bundle with a 50 MB subcategory name. And the second launch as a whole process (ostrel-sim on
+// the demo bundle, launched to its first screen and ended), against a plain program replaying the
+// SQLite statements that same launch ran.
 #include "app/AppDelegate.h"
 #include "demo/generator/DemoGenerator.h"
 #include "platform/foundation/Sandbox.h"
@@ -15,8 +17,16 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <spawn.h>
 #include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
 
 namespace {
 
@@ -167,6 +177,102 @@ void BM_PlainThreeQueries(benchmark::State& state) {
     state.counters["rows"] = static_cast<double>(rows);
 }
 BENCHMARK(BM_PlainThreeQueries)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// --- The whole process ---------------------------------------------------------------------------
+
+// Runs `program` with `args`, its output dropped, `extraEnvironment` added; the wall time taken,
+// in seconds, or a negative number when it did not end with status 0. `cpu`, when given, gets
+// the processor time of the process (user and system, in seconds): on a loaded machine the
+// steadier of the two.
+double runProcess(const std::string& program, const std::vector<std::string>& args,
+                  const std::vector<std::string>& extraEnvironment = {}, double* cpu = nullptr) {
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (char** e = environ; *e; ++e) envp.push_back(*e);
+    for (const auto& e : extraEnvironment) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const auto start = now();
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return -1;
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid) return -1;
+    const double taken = now() - start;
+    if (cpu) {
+        *cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? taken : -1;
+}
+
+double launchProcess(const std::string& home, const std::vector<std::string>& extraEnvironment = {},
+                     double* cpu = nullptr) {
+    return runProcess(OSTREL_SIM, {"--bundle", scratch().bundle, "--home", home, "--script", "/dev/null"},
+                      extraEnvironment, cpu);
+}
+
+// A home launched once (the second launches run in it), a copy of it as it was then for the
+// replay, and the statements of a second launch in it.
+struct WholeProcess {
+    std::string home = scratch().root + "/process-home";
+    std::string replayHome = scratch().root + "/replay-home";
+    std::string trace = scratch().root + "/second-launch.statements";
+    long statements = 0;
+
+    WholeProcess() {
+        require(launchProcess(home) >= 0, "a first launch of " OSTREL_SIM);
+        std::error_code copyError;
+        fs::copy(home, replayHome, fs::copy_options::recursive, copyError);
+        require(!copyError, copyError.message());
+        require(launchProcess(home, {"LD_PRELOAD=" STATEMENT_TRACE, "OSTREL_STATEMENT_TRACE=" + trace}) >= 0,
+                "the recorded second launch");
+        std::ifstream in(trace);
+        std::string line;
+        while (std::getline(in, line)) ++statements;
+        require(statements > 0, "statements recorded from the launch");
+    }
+};
+
+const WholeProcess& wholeProcess() {
+    static const WholeProcess made;
+    return made;
+}
+
+void BM_SecondLaunchWholeProcess(benchmark::State& state) {
+    const auto& p = wholeProcess();
+    double cpu = 0, total = 0;
+    for (auto _ : state) {
+        const double taken = launchProcess(p.home, {}, &cpu);
+        require(taken >= 0, "a second launch of " OSTREL_SIM);
+        state.SetIterationTime(taken);
+        total += cpu;
+    }
+    state.counters["process_cpu_ms"] = total * 1e3 / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_SecondLaunchWholeProcess)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The floor: a process that opens the same databases and runs the same statements.
+void BM_PlainStatementReplayWholeProcess(benchmark::State& state) {
+    const auto& p = wholeProcess();
+    double cpu = 0, total = 0;
+    for (auto _ : state) {
+        const double taken = runProcess(STATEMENT_REPLAY, {p.trace, p.home, p.replayHome}, {}, &cpu);
+        require(taken >= 0, "the replay of the launch's statements");
+        state.SetIterationTime(taken);
+        total += cpu;
+    }
+    state.counters["statements"] = static_cast<double>(p.statements);
+    state.counters["process_cpu_ms"] = total * 1e3 / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_PlainStatementReplayWholeProcess)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

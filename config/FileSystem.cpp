@@ -47,18 +47,22 @@ std::string FileSystem::documentsPathForFile(const std::string& name) const { re
 std::string FileSystem::cachesPathForFile(const std::string& name) const { return join(cachesFolder(), name); }
 
 std::string FileSystem::libraryDocsFolder() const {
-    const std::string library = libraryFolder();
-    if (library.empty()) return {};
-    auto bundle = NSBundle::mainBundle();
-    const std::string folder = library + "/" +
-                               safePathComponent(bundle ? bundle->bundleIdentifier() : std::string(), "",
-                                                 "The bundle identifier") +
-                               ".private_documents";
+    const std::string folder = libraryDocsFolderName();
+    if (folder.empty()) return {};
     NSErrorPtr error;
     // The path is still the one to use: the write into it fails with its own error.
     if (!NSFileManager::defaultManager()->createDirectoryAtPath(folder, true, {}, &error))
         Diagnostics::note(error->localizedDescription());
     return folder;
+}
+
+std::string FileSystem::libraryDocsFolderName() const {
+    const std::string library = libraryFolder();
+    if (library.empty()) return {};
+    auto bundle = NSBundle::mainBundle();
+    return library + "/" +
+           safePathComponent(bundle ? bundle->bundleIdentifier() : std::string(), "", "The bundle identifier") +
+           ".private_documents";
 }
 
 std::string FileSystem::libraryDocsPathForFile(const std::string& name) const { return join(libraryDocsFolder(), name); }
@@ -83,13 +87,14 @@ std::optional<std::string> firstExisting(std::initializer_list<std::string> path
 }
 }  // namespace
 
+// Looking needs no folder made: a file in a folder that is not there is simply not found.
 std::optional<std::string> FileSystem::findFilePath(const std::string& name) const {
-    return firstExisting({bundlePathForFile(name), documentsPathForFile(name), libraryDocsPathForFile(name),
+    return firstExisting({bundlePathForFile(name), documentsPathForFile(name), join(libraryDocsFolderName(), name),
                           cachesPathForFile(name)});
 }
 
 std::optional<std::string> FileSystem::findFilePathInWritableLocation(const std::string& name) const {
-    return firstExisting({documentsPathForFile(name), libraryDocsPathForFile(name), cachesPathForFile(name)});
+    return firstExisting({documentsPathForFile(name), join(libraryDocsFolderName(), name), cachesPathForFile(name)});
 }
 
 bool FileSystem::setNoBackupAttribute(const std::string& path) {

@@ -24,7 +24,8 @@ public:
     // Folder + "/" + name, unchanged: a name may hold subfolders. "" when the folder is unknown.
     std::string documentsPathForFile(const std::string& name) const;
     std::string cachesPathForFile(const std::string& name) const;
-    // Library + "/<bundle identifier>.private_documents", created on every call.
+    // Library + "/<bundle identifier>.private_documents", created on every call (the lookups
+    // below only look in it).
     std::string libraryDocsFolder() const;
     std::string libraryDocsPathForFile(const std::string& name) const;
     std::string bundlePathForFile(const std::string& name) const;
@@ -52,6 +53,8 @@ public:
 
 private:
     std::string cachedFolder(std::optional<std::string>& slot, unsigned long directory) const;
+    // libraryDocsFolder's path, not created.
+    std::string libraryDocsFolderName() const;
 
     mutable std::mutex mutex_;
     mutable std::optional<std::string> documentsFolder_;

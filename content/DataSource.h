@@ -45,8 +45,8 @@ public:
     std::vector<std::string> allPathsFiltered(const std::function<bool(const Value::Dictionary&)>& predicate,
                                               bool useLowImages = false);
     std::vector<std::string> allPaths() { return allPathsFiltered(nullptr); }
-    // The paths of allPaths in any order, repeats perhaps dropped: what marking every picture
-    // needs. Here the walk itself; a source whose lists select pictures by their group answers
+    // The paths of allPaths in any order, repeats perhaps dropped: what marking or counting every
+    // picture needs. Here the walk itself; a source whose lists select pictures by their group answers
     // with one query of the paths instead of a list per subcategory.
     virtual std::vector<std::string> allPathsInAnyOrder() { return allPaths(); }
 

@@ -170,11 +170,26 @@ void HTTPrequest::cancel() {
 }
 
 void HTTPrequest::restartTimeOut() {
-    stopTimeOut();
+    // Activity only moves the deadline: one timer per request, not one per data portion, and a
+    // timer that finds the deadline moved waits out the rest.
+    idleDeadline_ = Clock::now() + kIdleTimeout;
+    if (timeOutTimer_ && timeOutTimer_->isValid()) return;
+    armTimeOut(kIdleTimeout);
+}
+
+void HTTPrequest::armTimeOut(double interval) {
     std::weak_ptr<HTTPrequest> weak = self<HTTPrequest>();
-    timeOutTimer_ = NSTimer::scheduledTimerWithTimeInterval(kIdleTimeout, false, [weak](const std::shared_ptr<NSTimer>&) {
-        if (auto me = weak.lock()) me->timeOut();
+    timeOutTimer_ = NSTimer::scheduledTimerWithTimeInterval(interval, false, [weak](const std::shared_ptr<NSTimer>&) {
+        if (auto me = weak.lock()) me->idleTimerFired();
     });
+}
+
+void HTTPrequest::idleTimerFired() {
+    const double now = Clock::now();
+    // Both on the same clock and close together, so the difference is exact and the next timer
+    // falls due exactly at the deadline.
+    if (now < idleDeadline_) armTimeOut(idleDeadline_ - now);
+    else timeOut();
 }
 
 void HTTPrequest::stopTimeOut() {

@@ -116,6 +116,8 @@ private:
     // Drops the partial file and asks again from the start; false once that was tried.
     bool restartFromZero();
     void restartTimeOut();
+    void armTimeOut(double interval);
+    void idleTimerFired();
     void stopTimeOut();
     void timeOut();
     void releaseAllItems();
@@ -140,6 +142,8 @@ private:
     std::optional<NSData> receivedData_;
     std::shared_ptr<NSURLConnection> theConnection_;
     std::shared_ptr<NSTimer> timeOutTimer_;
+    // Clock time of the last activity plus kIdleTimeout.
+    double idleDeadline_ = 0;
     std::optional<std::string> preparedURL_;
     std::string url_;
     bool askedRange_ = false;

@@ -105,20 +105,13 @@ std::vector<std::string> List_DataSource::allPathsInAnyOrder() {
     const auto column = OESQLIdentifier::quoted(groupingTable());
     const auto db = engine();
     if (!column || !db) return paths;
-    // The subcategories the walk would visit (their lists are cached for the screens anyway),
-    // and of their pictures what their lists select.
-    std::string groups;
-    if (const auto cats = catList()) {
-        for (const auto& cat : *cats) {
-            const auto subCats = subCatList(cat);
-            if (!subCats) continue;
-            for (const auto& subCat : *subCats) groups += (groups.empty() ? "" : ",") + std::to_string(subCat->index());
-        }
-    }
-    if (groups.empty()) return paths;
+    // The groups the walk visits are the grouping table's rows in a listed category (its lists
+    // of groups only order them, count their pictures and fold the empty ones together): named
+    // inside the one query, rather than listing the categories and each one's groups first.
     const auto rows = db->rowsForRequest(NSString::format(
-        "select images.\"imagePath\" from images,author where images.%@ in (%@) and author.\"index\"=images.author",
-        *column, groups));
+        "select images.\"imagePath\" from images,author where images.%@ in (select \"index\" from %@ where bigCat in "
+        "(select \"index\" from bigCat)) and author.\"index\"=images.author",
+        *column, *column));
     paths.reserve(rows.size());
     for (const auto& row : rows) paths.push_back(row.get("imagePath").stringValue());
     return paths;

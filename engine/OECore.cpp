@@ -1,15 +1,17 @@
 // The engine singleton: the start-up sequence, the start screen and the life-cycle forwards.
 #include "engine/OECore.h"
 
+#include "content/FileDownloader.h"
 #include "content/Loader.h"
+#include "content/NewAppsChecker.h"
 #include "content/OELikesManager.h"
+#include "content/RemoteMessageManager.h"
 #include "content/dbEntry.h"
 #include "content/tempDataSource.h"
 #include "engine/OEDefaultMenuSectionsFactory.h"
 #include "engine/OEMainMenu.h"
 #include "engine/ViewControllersConstructor.h"
 #include "gallery/DownloadedImagesCount.h"
-#include "media/FileDownloader.h"
 #include "media/MediaPlayerController.h"
 #include "config/AppInfo.h"
 #include "config/OEConfigFactory.h"
@@ -22,6 +24,8 @@
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIWindow.h"
 #include "uikit/LaunchReminderManager.h"
+#include "uikit/MRater.h"
+#include "uikit/OECoreStrings.h"
 #include "uikit/OEIdleTimerManager.h"
 #include "uikit/OESideMenuContainerViewController.h"
 #include "uikit/RemindManager.h"
@@ -31,6 +35,30 @@
 #include <mutex>
 
 namespace {
+
+// The new-applications check's repetition: a time reminder among the remind manager's (so it
+// pauses with the application) that runs the check and starts counting again. It leaves the
+// manager when the checker lets it go.
+class RepeatingReminder : public NSObject {
+public:
+    static std::shared_ptr<NSObject> make(double interval, const std::string& key, std::function<void()> check) {
+        auto holder = std::make_shared<RepeatingReminder>();
+        auto slot = std::make_shared<std::weak_ptr<TimeReminder>>();
+        holder->reminder_ = TimeReminder::initWithInterval(interval, key, [slot, interval, check = std::move(check)] {
+            if (check) check();
+            if (auto reminder = slot->lock()) reminder->reRunReminder(interval);
+        });
+        *slot = holder->reminder_;
+        RemindManager::sharedRemindManager()->add(holder->reminder_);
+        return holder;
+    }
+    ~RepeatingReminder() override {
+        if (reminder_) RemindManager::sharedRemindManager()->remove(reminder_);
+    }
+
+private:
+    std::shared_ptr<TimeReminder> reminder_;
+};
 
 std::mutex instanceMutex;
 std::shared_ptr<OECore>& sharedSlot() {
@@ -54,6 +82,12 @@ void OECore::resetInstance() {
         old.swap(sharedSlot());
     }
     if (old && old->favoritesUpload_) old->favoritesUpload_->wait();
+    // The services it started go with it, as with a process that ends.
+    setNewAppsCountProvider(nullptr);
+    NewAppsChecker::resetSharedNewAppsChecker();
+    RemoteMessageManager::resetSharedManager();
+    FileDownloader::resetSharedDownloader();
+    MRater::resetInstance();
 }
 
 bool OECore::hasInstance() {
@@ -92,14 +126,60 @@ bool OECore::initializeWithConfig(const std::shared_ptr<OEConfig>& config, const
 
     customizeInterface();
     loadDefaults();
+    setupRemoteNotifications();
     setupLocale();
     setupIdleManager();
+    setupDownloadQueue();
     setupDownlloadsCounter();
     setupReminders();
     setupMediaPlayer();
+    setupNewsChecker();
     setupLikesManager();
+    setupRaterWithAppId(appId_);
     sendFavorites();
     return true;
+}
+
+void OECore::setupRemoteNotifications() {
+    RemoteMessageManager::appDidLaunched("ios." + AppInfo::bundleId(), AppInfo::appBuild(),
+                                         RemoteMessageManager::defaultServerUrl(), 0);
+}
+
+// Not a step of its own: the shared download queue learns where files come from and who keeps
+// the screen awake as soon as both exist.
+void OECore::setupDownloadQueue() {
+    auto queue = FileDownloader::sharedDownloader();
+    queue->setContext(appContext());
+    queue->setIdleTimerHold([idle = std::weak_ptr<OEIdleTimerManager>(idleManager_)](
+                                bool disabled, const std::shared_ptr<NSObject>& holder) {
+        if (auto manager = idle.lock()) manager->setIdleTimerDisabled(disabled, holder);
+    });
+}
+
+void OECore::setupNewsChecker() {
+    auto checker = NewAppsChecker::sharedNewAppsChecker();
+    checker->setReminderMaker([](double interval, const std::string& key, std::function<void()> check) {
+        return RepeatingReminder::make(interval, key, std::move(check));
+    });
+    const auto& app = config_->app();
+    checker->appStartedWithAppsUrl(app ? app->newsUrl() : "", app ? app->newsCheckStartCount() : 12);
+    setNewAppsCountProvider([] {
+        return NewAppsChecker::hasSharedNewAppsChecker() ? NewAppsChecker::sharedNewAppsChecker()->newApps() : 0L;
+    });
+}
+
+void OECore::setupRaterWithAppId(const std::string& appId) {
+    auto rater = MRater::instance();
+    rater->setAppID(appId);
+    MRater::setDefaultConditions();
+    rater->setFirstScreenTitle(OECoreString("Do you like our app?"));
+    auto hundredLaunches = MRaterCondition::withThresholds(-1, 100);
+    rater->setNotRatedConditions({hundredLaunches});
+    rater->setUserIgnoredConditions({hundredLaunches});
+    rater->setUserNoEnjoyAndNotWriteToSupportConditions({hundredLaunches});
+    // Empty until the start screen stands: the rater then presents over the window's root.
+    rater->setPresentingController(viewController_);
+    MRater::appLaunched(true);
 }
 
 void OECore::loadDefaults() {
@@ -233,11 +313,14 @@ void OECore::applicationWillResignActive(UIApplication&) {
 }
 
 void OECore::applicationDidEnterBackground(UIApplication&) {
+    RemoteMessageManager::appWillEnterBackground();
     if (mediaPlayer_ && mediaPlayer_->isPlaying()) startPlayerBackgroundTask();
 }
 
 void OECore::applicationWillEnterForeground(UIApplication&) {
+    MRater::appLaunched(true);
     LaunchReminderManager::instance()->appEnterForeground();
+    RemoteMessageManager::appWillEnterForeground();
 }
 
 void OECore::applicationDidBecomeActive(UIApplication&) {

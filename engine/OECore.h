@@ -41,7 +41,8 @@ public:
     // The singleton, made once (thread-safe) on first use.
     static std::shared_ptr<OECore> instance();
     // Drops the singleton, so that the next instance() is a fresh engine as in a new process
-    // (tests). Its favourites upload ends first, so nothing of it reaches the next engine's files.
+    // (tests). Its favourites upload ends first, so nothing of it reaches the next engine's files;
+    // the services it started (messages, new applications, download queue, rating) go too.
     static void resetInstance();
     // Whether instance() has made the engine since the last reset (the test harness checks it).
     static bool hasInstance();
@@ -92,11 +93,20 @@ public:
     // The steps, in the order the sequence runs them.
     void customizeInterface();
     void loadDefaults();
+    // Checks the maker's message server ("ios." + bundle identifier, the bundle version, the
+    // server named by RemoteMessageManager::defaultServerUrl(), no periodic check).
+    void setupRemoteNotifications();
     void setupLocale();
     void setupIdleManager();
     void setupDownlloadsCounter();
     void setupReminders();
+    // Starts the new-applications check over the configuration's news address and start
+    // count, repeated by a time reminder; the menu buttons' badge reads its count.
+    void setupNewsChecker();
     void setupLikesManager();
+    // The rating prompt: one condition of 100 launches for the states 0, 2 and 4, the question
+    // of the first screen, and this launch counted.
+    void setupRaterWithAppId(const std::string& appId);
     // Posts every favourite picture as a like, on a background queue; returns at once. Only the
     // likes not yet set on this device are sent.
     void sendFavorites();
@@ -119,7 +129,7 @@ public:
     // What the music screens are handed; empty services before start-up.
     std::shared_ptr<const MediaContext> mediaContext() const { return mediaContext_; }
     MusicContext musicContext();
-    // The download queue of composition files, made with the player.
+    // The shared download queue, handed to the music screens once there is a media database.
     const std::shared_ptr<FileDownloader>& mediaDownloads() const { return mediaDownloads_; }
     // Start-up step 9: the player controller over the media database's authors, its play-request
     // observers and remote-control reception.
@@ -156,6 +166,8 @@ public:
     OECore() = default;
 
 private:
+    void setupDownloadQueue();
+
     std::shared_ptr<OEConfig> config_;
     std::shared_ptr<UIViewController> viewController_;
     std::shared_ptr<OEIdleTimerManager> idleManager_;

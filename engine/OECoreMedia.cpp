@@ -3,6 +3,7 @@
 // author's paintings as its content, the catalogue pushed over it).
 #include "engine/OECore.h"
 
+#include "content/FileDownloader.h"
 #include "content/ListOtherSubCat_DataSource.h"
 #include "content/Loader.h"
 #include "content/SQLiteEngine.h"
@@ -10,7 +11,6 @@
 #include "content/dbEntry.h"
 #include "gallery/PhotoPageViewController.h"
 #include "media/CompositionsSource.h"
-#include "media/FileDownloader.h"
 #include "media/MediaPlayerController.h"
 #include "media/MediaPlayerItem.h"
 #include "media/OECompositionsTableViewController.h"
@@ -55,7 +55,7 @@ void OECore::setupMediaPlayer() {
         Diagnostics::notef("The media database %s cannot be opened; there is no music.", database->mediaDBName().c_str());
         return;
     }
-    mediaDownloads_ = FileDownloader::initWithContext(media);
+    mediaDownloads_ = FileDownloader::sharedDownloader();
     mediaPlayer_ = MediaPlayerController::initWithSource(DB_CompositionsSource::initWithSQL(sql, "author", media), media);
     addPlayerObservers();
     UIApplication::sharedApplication()->beginReceivingRemoteControlEvents();

@@ -1,7 +1,9 @@
 // The product's menu rows and what choosing them does.
 #include "engine/OEDefaultMenuItemFactory.h"
 
+#include "content/NewAppsChecker.h"
 #include "content/tempDataSource.h"
+#include "config/AppInfo.h"
 #include "engine/OECore.h"
 #include "engine/OEMainMenu.h"
 #include "gallery/AllImagesDownloader.h"
@@ -9,7 +11,9 @@
 #include "platform/ui/UIAlertAction.h"
 #include "uikit/UIViewControllerOpenAdUrl.h"
 #include "engine/ViewControllersConstructor.h"
+#include "uikit/MailHandler.h"
 #include "uikit/OECoreStrings.h"
+#include "uikit/OEMakerContacts.h"
 #include "uikit/OESideMenuContainerViewController.h"
 
 std::shared_ptr<OEDefaultMenuItemFactory> OEDefaultMenuItemFactory::make() {
@@ -75,10 +79,13 @@ std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeUrlItemWithTitl
 }
 
 std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeOtherAppsItem(const std::string& webSite) const {
-    return makeUrlItemWithTitle(OECoreString("More Apps"), "other_apps",
-                                localizedUrlWithFormat(NSString::stringByReplacingOccurrencesOfString(webSite, "%", "%%") +
-                                                       "/more%@.html"),
-                                "", false, nullptr);
+    const std::string url =
+        localizedUrlWithFormat(NSString::stringByReplacingOccurrencesOfString(webSite, "%", "%%") + "/more%@.html");
+    const long found = NewAppsChecker::hasSharedNewAppsChecker() ? NewAppsChecker::sharedNewAppsChecker()->newApps() : 0;
+    if (found < 1) return makeUrlItemWithTitle(OECoreString("More Apps"), "other_apps", url, "", false, nullptr);
+    return makeUrlItemWithTitle(OECoreString("More Apps"), "other_apps", url, std::to_string(found), true, [] {
+        if (NewAppsChecker::hasSharedNewAppsChecker()) NewAppsChecker::sharedNewAppsChecker()->resetApps();
+    });
 }
 
 std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeWebSiteItem(const std::string& webSite) const {
@@ -119,4 +126,11 @@ void OEDefaultMenuItemFactory::downloadAllActionFromController(const std::shared
             downloader->downloadAllImages(nullptr);
         });
     showAskAlertWithMessage(controller, OECoreString("Do you realy want to download all images?"), confirm);
+}
+
+std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeSupportItem() const {
+    return OEMenuSectionItem::initWithTitle(OECoreString("Support"), "support", [](const std::shared_ptr<OEMainMenu>& menu) {
+        MailHandler::showMailComposerFromController(menu, AppInfo::appInfoString(), {OEMakerContacts::supportEmail()},
+                                                    nullptr);
+    });
 }

@@ -43,6 +43,9 @@ public:
     static void downloadAllActionFromController(const std::shared_ptr<UIViewController>& controller);
     // "Settings" / "settings": presents the settings screen.
     std::shared_ptr<OEMenuSectionItem> makeSettingsItem() const;
+    // "Support" / "support": a mail to the maker's support address, the application's
+    // information as the subject, over the menu.
+    std::shared_ptr<OEMenuSectionItem> makeSupportItem() const;
 
     // A row that presents the in-app browser on `url`, then runs `afterClickAction` (when given)
     // and, when asked, reloads the menu. An empty badge means none.
@@ -51,7 +54,8 @@ public:
                                                             bool needsMenuReload,
                                                             std::function<void()> afterClickAction) const;
     // "More Apps" / "other_apps": the browser on the maker's more-applications page,
-    // "<webSite>/more<language>.html".
+    // "<webSite>/more<language>.html". While the new-applications checker counts some, the count
+    // is the row's badge, and choosing the row resets the checker and reloads the menu.
     std::shared_ptr<OEMenuSectionItem> makeOtherAppsItem(const std::string& webSite) const;
     // "Web site" / "website": the browser on the maker's web site.
     std::shared_ptr<OEMenuSectionItem> makeWebSiteItem(const std::string& webSite) const;

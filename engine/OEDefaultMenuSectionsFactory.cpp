@@ -25,6 +25,7 @@ std::shared_ptr<OEMenuSection> OEDefaultMenuSectionsFactory::supportSection() co
     const std::string webSite =
         config_ && config_->app() ? config_->app()->webSite() : std::string(OEAppConfig::kDefaultWebSite);
     if (factory_) {
+        items.push_back(factory_->makeSupportItem());
         items.push_back(factory_->makeOtherAppsItem(webSite));
         items.push_back(factory_->makeWebSiteItem(webSite));
     }

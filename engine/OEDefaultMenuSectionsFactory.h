@@ -36,7 +36,8 @@ public:
     std::shared_ptr<OEMenuSection> secondarySection() const;
     // "Settings" with its one row.
     std::shared_ptr<OEMenuSection> settingsSection() const;
-    // "More": the maker's more-applications page and web site, in the in-app browser.
+    // "More": "Support" by mail, then the maker's more-applications page and web site in the
+    // in-app browser.
     std::shared_ptr<OEMenuSection> supportSection() const;
 
 private:

@@ -17,7 +17,7 @@
 #include "texts/TextEngineRoot_iPhone.h"
 #include "texts/UIArticlesListViewController.h"
 #include "texts/UIFamousTableViewController.h"
-#include "uikit/MinibrowserViewController.h"
+#include "gallery/MinibrowserViewController.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UINavigationController.h"

@@ -17,6 +17,8 @@ std::shared_ptr<DownloadedImagesCount> DownloadedImagesCount::make(GalleryContex
     auto counter = std::make_shared<DownloadedImagesCount>(std::move(context), std::move(idleManager));
     NSNotificationCenter::defaultCenter()->addObserver(counter, &DownloadedImagesCount::imagesDataChanged,
                                                        kImagesDataChanged);
+    NSNotificationCenter::defaultCenter()->addObserver(counter, &DownloadedImagesCount::catalogueUpdated,
+                                                       kMessageDataUpdated);
     return counter;
 }
 
@@ -36,6 +38,7 @@ bool picturesComeAndGo(std::int32_t type) { return type == 2 || type == 3; }
 
 void DownloadedImagesCount::setup(const std::shared_ptr<DataSource>& source) {
     source_ = source;
+    paths_.reset();
     const auto type = storageType(context_);
     if (type == 1) count_ = totalFiles();
     else if (picturesComeAndGo(type)) checkDownloadedFiles();
@@ -44,18 +47,27 @@ void DownloadedImagesCount::setup(const std::shared_ptr<DataSource>& source) {
 void DownloadedImagesCount::checkDownloadedFiles() {
     std::int64_t present = 0;
     if (source_ && context_.resources) {
-        for (const auto& path : source_->allPaths())
+        for (const auto& path : paths())
             if (context_.resources->fileExistsInCaches("Data/" + path)) ++present;
     }
     count_ = present;
 }
+
+// Counting needs no order: one query of the paths, not every list loaded whole; kept, as the
+// source keeps its lists, until the catalogue changes.
+const std::vector<std::string>& DownloadedImagesCount::paths() const {
+    if (!paths_) paths_ = source_ ? source_->allPathsInAnyOrder() : std::vector<std::string>();
+    return *paths_;
+}
+
+void DownloadedImagesCount::catalogueUpdated(const NSNotification&) { paths_.reset(); }
 
 void DownloadedImagesCount::imagesDataChanged(const NSNotification&) {
     if (source_ && picturesComeAndGo(storageType(context_))) checkDownloadedFiles();
 }
 
 std::int64_t DownloadedImagesCount::totalFiles() const {
-    return source_ ? static_cast<std::int64_t>(source_->allPaths().size()) : 0;
+    return static_cast<std::int64_t>(paths().size());
 }
 
 // Another screen may count a picture it fetched again; the row and the offer go once every
@@ -68,7 +80,7 @@ std::string DownloadedImagesCount::downloadMessage() const {
     long measured = 0;
     if (source_ && context_.resources && context_.app.fileSystem) {
         const auto files = NSFileManager::defaultManager();
-        for (const auto& path : source_->allPaths()) {
+        for (const auto& path : paths()) {
             const auto found = context_.app.fileSystem->findFilePath("Data/" + path);
             if (!found || !FileSystem::isSafeRelativePath(path)) {
                 ++missing;

@@ -8,7 +8,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 class OEIdleTimerManager;
 
@@ -41,9 +43,13 @@ public:
 
 private:
     void imagesDataChanged(const NSNotification& notification);
+    void catalogueUpdated(const NSNotification& notification);
+    // The source's picture paths, in any order.
+    const std::vector<std::string>& paths() const;
 
     GalleryContext context_;
     std::shared_ptr<OEIdleTimerManager> idleManager_;
     std::shared_ptr<DataSource> source_;
     std::int64_t count_ = 0;
+    mutable std::optional<std::vector<std::string>> paths_;
 };

@@ -4,7 +4,7 @@
 #include "gallery/ImageInfo.h"
 #include "gallery/ImageLoader.h"
 #include "gallery/PhotoAlbumSaver.h"
-#include "gallery/PictureURL.h"
+#include "content/PictureURL.h"
 #include "gallery/UIOneFileDownloader.h"
 #include "gallery/UIRequestHD.h"
 #include "platform/foundation/NSFileManager.h"

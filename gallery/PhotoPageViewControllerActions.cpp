@@ -7,7 +7,7 @@
 #include "gallery/ImageLoader.h"
 #include "gallery/ImageMenu.h"
 #include "gallery/ImageViewController.h"
-#include "gallery/PictureURL.h"
+#include "content/PictureURL.h"
 #include "gallery/SecondWindowController.h"
 #include "gallery/UIInfoView.h"
 #include "gallery/UILikesButton.h"

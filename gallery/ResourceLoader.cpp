@@ -12,12 +12,18 @@
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIImage.h"
 
+#include <atomic>
 #include <cstdio>
 
 namespace {
 
 constexpr const char* kLandscapeSuffix = "_land";
 constexpr const char* kDeviceSuffix = "";
+// How many found picture files a loader remembers before it starts afresh.
+constexpr std::size_t kKnownPathsLimit = 4096;
+// Moves on whenever pictures are announced changed or removed, by any loader: where a picture
+// was found may then no longer be where it is found first.
+std::atomic<std::uint64_t> gPicturesGeneration{0};
 
 }  // namespace
 
@@ -39,18 +45,18 @@ std::string ResourceLoader::appendToPath(const std::string& name, const std::str
     return name.substr(0, dot) + suffix + name.substr(dot);
 }
 
-std::string ResourceLoader::orientationPath(const std::string& name, long orientation) {
-    const bool landscape = orientation == 3 || orientation == 4;
-    return appendToPath(name, landscape ? kLandscapeSuffix : "");
+std::string ResourceLoader::orientationPath(const std::string& name, UIInterfaceOrientation orientation) {
+    return appendToPath(name, UIInterfaceOrientationIsLandscape(orientation) ? kLandscapeSuffix : "");
 }
 
 std::string ResourceLoader::deviceSpecificPath(const std::string& name) { return appendToPath(name, kDeviceSuffix); }
 
-std::shared_ptr<UIImage> ResourceLoader::loadOrientationImage(const std::string& name, long orientation) const {
+std::shared_ptr<UIImage> ResourceLoader::loadOrientationImage(const std::string& name,
+                                                              UIInterfaceOrientation orientation) const {
     return UIImage::imageNamed(orientationPath(name, orientation));
 }
 
-std::shared_ptr<UIImage> ResourceLoader::loadImage(const std::string& name, long orientation) const {
+std::shared_ptr<UIImage> ResourceLoader::loadImage(const std::string& name, UIInterfaceOrientation orientation) const {
     return UIImage::imageNamed(deviceSpecificPath(orientationPath(name, orientation)));
 }
 
@@ -65,13 +71,41 @@ std::optional<std::string> ResourceLoader::picturePath(const std::string& relati
 }
 
 std::shared_ptr<UIImage> ResourceLoader::loadImageFrom(const std::string& relativePath) const {
-    const auto path = picturePath(relativePath);
-    return path ? UIImage::imageWithContentsOfFile(*path) : nullptr;
+    return loadFound(relativePath, [](const std::string& path) { return UIImage::imageWithContentsOfFile(path); });
 }
 
 std::shared_ptr<UIImage> ResourceLoader::loadImageFrom(const std::string& relativePath, int maxPixelSize) const {
+    return loadFound(relativePath, [maxPixelSize](const std::string& path) {
+        return UIImage::reducedImageWithContentsOfFile(path, maxPixelSize);
+    });
+}
+
+// A screen shows the same pictures again and again (a thumbnail per cell as it scrolls): the
+// file found last time is read straight away, and only when that fails are the four places
+// looked through again.
+std::shared_ptr<UIImage> ResourceLoader::loadFound(
+    const std::string& relativePath, const std::function<std::shared_ptr<UIImage>(const std::string&)>& load) const {
+    if (!FileSystem::isSafeRelativePath(relativePath)) return nullptr;
+    std::optional<std::string> known;
+    {
+        std::lock_guard lock(knownMutex_);
+        const std::uint64_t generation = gPicturesGeneration.load(std::memory_order_acquire);
+        if (knownGeneration_ != generation || knownPaths_.size() >= kKnownPathsLimit) {
+            knownPaths_.clear();
+            knownGeneration_ = generation;
+        }
+        if (auto it = knownPaths_.find(relativePath); it != knownPaths_.end()) known = it->second;
+    }
+    if (known) {
+        if (auto image = load(*known)) return image;
+    }
     const auto path = picturePath(relativePath);
-    return path ? UIImage::reducedImageWithContentsOfFile(*path, maxPixelSize) : nullptr;
+    if (!path) return nullptr;
+    auto image = load(*path);
+    std::lock_guard lock(knownMutex_);
+    if (image) knownPaths_[relativePath] = *path;
+    else knownPaths_.erase(relativePath);
+    return image;
 }
 
 bool ResourceLoader::fileExistsInCaches(const std::string& relativePath) const {
@@ -89,6 +123,7 @@ bool ResourceLoader::allImagesExists(const std::vector<std::string>& paths) cons
 
 void ResourceLoader::deleteFileFromCashes(const std::string& relativePath) const {
     if (!FileSystem::isSafeRelativePath(relativePath)) return;
+    gPicturesGeneration.fetch_add(1, std::memory_order_acq_rel);
     const auto manager = NSFileManager::defaultManager();
     for (const auto& path : {fileSystem_->documentsPathForFile(relativePath), fileSystem_->cachesPathForFile(relativePath)}) {
         if (!path.empty() && manager->fileExistsAtPath(path)) {
@@ -168,12 +203,13 @@ void ResourceLoader::resetNewImage(const std::string& path, bool store) {
     if (store) writeStore();
 }
 
-long ResourceLoader::currentOrientation() const {
+UIInterfaceOrientation ResourceLoader::currentOrientation() const {
     auto application = UIApplication::sharedApplication();
-    return application ? static_cast<long>(application->statusBarOrientation()) : 1;
+    return application ? application->statusBarOrientation() : UIInterfaceOrientation::Portrait;
 }
 
 void ResourceLoader::postDataChanged() const {
+    gPicturesGeneration.fetch_add(1, std::memory_order_acq_rel);
     NSNotificationCenter::defaultCenter()->postNotificationName(kImagesDataChanged, nullptr);
 }
 

@@ -4,8 +4,13 @@
 
 #include "config/FileSystem.h"
 #include "platform/foundation/Value.h"
+#include "platform/ui/UIApplication.h"
 
+#include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,17 +30,18 @@ public:
 
     // The suffix goes before the first "." of the name, or at its end.
     static std::string appendToPath(const std::string& name, const std::string& suffix);
-    // "_land" for the landscape interface orientations (3 and 4).
-    static std::string orientationPath(const std::string& name, long orientation);
+    // "_land" for the landscape interface orientations.
+    static std::string orientationPath(const std::string& name, UIInterfaceOrientation orientation);
     static std::string deviceSpecificPath(const std::string& name);
 
     // Bundle pictures by name, through the platform's named-image cache.
-    std::shared_ptr<UIImage> loadOrientationImage(const std::string& name, long orientation) const;
-    std::shared_ptr<UIImage> loadImage(const std::string& name, long orientation) const;
+    std::shared_ptr<UIImage> loadOrientationImage(const std::string& name, UIInterfaceOrientation orientation) const;
+    std::shared_ptr<UIImage> loadImage(const std::string& name, UIInterfaceOrientation orientation) const;
     std::shared_ptr<UIImage> loadImage(const std::string& name) const;
 
     // A picture file found in the bundle, Documents, the private documents or Caches, decoded
-    // afresh; empty when there is none or the path reaches outside those folders.
+    // afresh; empty when there is none or the path reaches outside those folders. Where it was
+    // found is remembered until pictures are announced changed (postDataChanged) or removed here.
     [[nodiscard]] std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath) const;
     // The same, taken reduced to at most `maxPixelSize` pixels on a side (UIImage's reduced images).
     [[nodiscard]] std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath, int maxPixelSize) const;
@@ -57,7 +63,7 @@ public:
     // Whether the store is in memory.
     bool isStoreLoaded() const { return newImages_.has_value(); }
 
-    long currentOrientation() const;
+    UIInterfaceOrientation currentOrientation() const;
     void postDataChanged() const;
     // Deletes Documents/Data and posts the change; the viewed store stays.
     void removeLoadedData() const;
@@ -67,6 +73,8 @@ public:
 private:
     // Where loadImageFrom finds the file, if anywhere it may look.
     std::optional<std::string> picturePath(const std::string& relativePath) const;
+    std::shared_ptr<UIImage> loadFound(const std::string& relativePath,
+                                       const std::function<std::shared_ptr<UIImage>(const std::string&)>& load) const;
     std::string storePath() const;
     [[nodiscard]] bool loadStore();
     void writeStore() const;
@@ -75,4 +83,8 @@ private:
     std::optional<Value::Dictionary> newImages_;
     // The file is there but could not be read: it is never written over.
     bool storeUnreadable_ = false;
+    // Relative path -> the file it was last read from, for the pictures generation it was found in.
+    mutable std::mutex knownMutex_;
+    mutable std::map<std::string, std::string> knownPaths_;
+    mutable std::uint64_t knownGeneration_ = 0;
 };

@@ -7,9 +7,9 @@
 #include "gallery/ImageCell_TableViewDelegate.h"
 #include "gallery/ResourceLoader.h"
 #include "gallery/StandartCellInfo_TableViewDelegate.h"
-#include "gallery/UIDBViewController_iPad.h"
 #include "gallery/UIInfoView.h"
 #include "gallery/UIFavoritesImagesViewController.h"
+#include "gallery/UIThumbailViewController.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIColor.h"
@@ -151,12 +151,35 @@ std::shared_ptr<UIInfoView> UIDBViewController::infoViewForIndexPath(const NSInd
                                                                      const std::shared_ptr<DataSource>& source) const {
     auto info = UIInfoView::initWithContext(context_);
     // Only rows with a description show the button, so the row is there.
-    if (auto subCat = UIDBViewController_iPad::subcatInSource(source, indexPath)) {
+    if (auto subCat = subcatInSource(source, indexPath)) {
         const auto& locale = context_.localizations();
         info->setAuthor(locale.localizedNameFieldValue(subCat->data()));
         info->setText(locale.localizedDescriptionFieldValue(subCat->data()));
     }
     return info;
+}
+
+void UIDBViewController::showInfoForCell(const std::shared_ptr<UITableViewCell>& cell,
+                                         const std::shared_ptr<DataSource>& dataSource) {
+    const auto indexPath = tableView_->indexPathForCell(cell);
+    if (!indexPath) return;
+    presentViewController(UINavigationController::initWithRootViewController(infoViewForIndexPath(*indexPath, dataSource)),
+                          true, nullptr);
+}
+
+std::shared_ptr<dataSubCat> UIDBViewController::subcatInSource(const std::shared_ptr<DataSource>& source,
+                                                               const NSIndexPath& indexPath) {
+    if (!source) return nullptr;
+    const auto cats = source->catList();
+    if (!cats || indexPath.section < 0 || indexPath.section >= static_cast<long>(cats->size())) return nullptr;
+    const auto subCats = source->subCatList((*cats)[static_cast<std::size_t>(indexPath.section)]);
+    if (!subCats || indexPath.row < 0 || indexPath.row >= static_cast<long>(subCats->size())) return nullptr;
+    return (*subCats)[static_cast<std::size_t>(indexPath.row)];
+}
+
+std::shared_ptr<UIViewController> UIDBViewController::thumbnailsViewController(
+    const std::shared_ptr<dataSubCat>& subCat, const std::shared_ptr<DataSource>& dataSource) {
+    return UIThumbailViewController::initWithDataSource(dataSource, subCat, mode() == 0, context_);
 }
 
 std::shared_ptr<UIViewController> UIDBViewController::favoritesViewController() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "content/DataSource.h"
+#include "content/dataSubCat.h"
 #include "config/OEImageCategory.h"
 #include "gallery/GalleryContext.h"
 #include "gallery/TableViewDelegate.h"
@@ -67,6 +68,16 @@ public:
     // its localised description as the text.
     std::shared_ptr<UIInfoView> infoViewForIndexPath(const NSIndexPath& indexPath,
                                                      const std::shared_ptr<DataSource>& source) const;
+    // The row's information screen in a new navigation controller, presented, animated.
+    void showInfoForCell(const std::shared_ptr<UITableViewCell>& cell, const std::shared_ptr<DataSource>& dataSource) override;
+
+    // The record at `row` of the subcategories of category `section`; empty outside the lists.
+    static std::shared_ptr<dataSubCat> subcatInSource(const std::shared_ptr<DataSource>& source,
+                                                      const NSIndexPath& indexPath);
+    // The thumbnail screen of a subcategory of the source (filtering allowed in the first
+    // grouping only).
+    std::shared_ptr<UIViewController> thumbnailsViewController(const std::shared_ptr<dataSubCat>& subCat,
+                                                               const std::shared_ptr<DataSource>& dataSource);
 
     // A new favourites and most liked pictures screen.
     std::shared_ptr<UIViewController> favoritesViewController();

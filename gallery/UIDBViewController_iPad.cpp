@@ -3,8 +3,6 @@
 #include "gallery/UIDBViewController_iPad.h"
 
 #include "gallery/GallerySearchViewController.h"
-#include "gallery/UIInfoView.h"
-#include "gallery/UIThumbailViewController.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UISplitViewController.h"
@@ -43,16 +41,6 @@ void UIDBViewController_iPad::searchClick() {
         controller->dismissViewControllerAnimated(true, nullptr);
     });
     preesentSubController(search);
-}
-
-std::shared_ptr<dataSubCat> UIDBViewController_iPad::subcatInSource(const std::shared_ptr<DataSource>& source,
-                                                                    const NSIndexPath& indexPath) {
-    if (!source) return nullptr;
-    const auto cats = source->catList();
-    if (!cats || indexPath.section < 0 || indexPath.section >= static_cast<long>(cats->size())) return nullptr;
-    const auto subCats = source->subCatList((*cats)[static_cast<std::size_t>(indexPath.section)]);
-    if (!subCats || indexPath.row < 0 || indexPath.row >= static_cast<long>(subCats->size())) return nullptr;
-    return (*subCats)[static_cast<std::size_t>(indexPath.row)];
 }
 
 void UIDBViewController_iPad::storeSelectedItem(const NSIndexPath& indexPath, const std::shared_ptr<dataSubCat>& subCat) {
@@ -97,7 +85,7 @@ void UIDBViewController_iPad::itemSelected(const NSIndexPath& indexPath, const s
     auto subCat = subcatInSource(dataSource, indexPath);
     storeSelectedItem(indexPath, subCat);
     if (!subCat) return;
-    presentDetailsController(UIThumbailViewController::initWithDataSource(dataSource, subCat, mode() == 0, galleryContext()));
+    presentDetailsController(thumbnailsViewController(subCat, dataSource));
 }
 
 void UIDBViewController_iPad::showFavorites() {
@@ -118,13 +106,6 @@ void UIDBViewController_iPad::presentDetailsController(const std::shared_ptr<UIV
 
 bool UIDBViewController_iPad::isSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) {
     return curSubCat_ && subcatInSource(dataSource, indexPath) == curSubCat_;
-}
-
-void UIDBViewController_iPad::showInfoForCell(const std::shared_ptr<UITableViewCell>& cell,
-                                              const std::shared_ptr<DataSource>& dataSource) {
-    const auto indexPath = tableView()->indexPathForCell(cell);
-    if (!indexPath) return;
-    preesentSubController(UINavigationController::initWithRootViewController(infoViewForIndexPath(*indexPath, dataSource)));
 }
 
 void UIDBViewController_iPad::preesentSubController(const std::shared_ptr<UIViewController>& controller) {

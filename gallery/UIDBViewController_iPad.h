@@ -30,9 +30,6 @@ public:
     void viewWillTransitionToSize(CGSize size,
                                   const std::shared_ptr<UIViewControllerTransitionCoordinator>& coordinator) override;
 
-    // The record at `row` of the subcategories of category `section`; empty outside the lists.
-    static std::shared_ptr<dataSubCat> subcatInSource(const std::shared_ptr<DataSource>& source,
-                                                      const NSIndexPath& indexPath);
     void storeSelectedItem(const NSIndexPath& indexPath, const std::shared_ptr<dataSubCat>& subCat);
     void removeSelection();
     NSIndexPath selectedRowIndexPath() override;
@@ -48,8 +45,6 @@ public:
     void presentDetailsController(const std::shared_ptr<UIViewController>& controller);
     // The same record object as the remembered one (identity, not contents).
     bool isSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) override;
-    // The row's information screen in a new navigation controller, presented over the split screen.
-    void showInfoForCell(const std::shared_ptr<UITableViewCell>& cell, const std::shared_ptr<DataSource>& dataSource) override;
     // Presents the controller modally, animated.
     void preesentSubController(const std::shared_ptr<UIViewController>& controller);
 

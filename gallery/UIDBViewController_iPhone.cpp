@@ -2,9 +2,6 @@
 #include "gallery/UIDBViewController_iPhone.h"
 
 #include "gallery/PhotoPageViewController.h"
-#include "gallery/UIDBViewController_iPad.h"
-#include "gallery/UIInfoView.h"
-#include "gallery/UIThumbailViewController.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
@@ -35,19 +32,11 @@ void UIDBViewController_iPhone::itemSelected(const NSIndexPath& indexPath, const
             pager->setDataSource(dataSource);
             if (auto navigation = navigationController()) navigation->pushViewController(pager, true);
         }
-    } else if (auto subCat = UIDBViewController_iPad::subcatInSource(dataSource, indexPath)) {
-        auto thumbnails = UIThumbailViewController::initWithDataSource(dataSource, subCat, mode() == 0, galleryContext());
-        if (auto navigation = navigationController()) navigation->pushViewController(thumbnails, true);
+    } else if (auto subCat = subcatInSource(dataSource, indexPath)) {
+        if (auto navigation = navigationController())
+            navigation->pushViewController(thumbnailsViewController(subCat, dataSource), true);
     }
     tableView()->deselectRowAtIndexPath(indexPath, true);
-}
-
-void UIDBViewController_iPhone::showInfoForCell(const std::shared_ptr<UITableViewCell>& cell,
-                                                const std::shared_ptr<DataSource>& dataSource) {
-    const auto indexPath = tableView()->indexPathForCell(cell);
-    if (!indexPath) return;
-    presentViewController(UINavigationController::initWithRootViewController(infoViewForIndexPath(*indexPath, dataSource)),
-                          true, nullptr);
 }
 
 void UIDBViewController_iPhone::initSearching() {

@@ -24,8 +24,6 @@ public:
     // only). Then the row is deselected, animated.
     void itemSelected(const NSIndexPath& indexPath, const std::shared_ptr<DataSource>& dataSource) override;
     bool isSelected(const NSIndexPath&, const std::shared_ptr<DataSource>&) override { return false; }
-    // The row's information screen in a new navigation controller, presented.
-    void showInfoForCell(const std::shared_ptr<UITableViewCell>& cell, const std::shared_ptr<DataSource>& dataSource) override;
     // Pushes the favourites screen, animated.
     void showFavorites() override;
 

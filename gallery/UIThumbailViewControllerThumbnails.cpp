@@ -4,7 +4,7 @@
 
 #include "gallery/GalleryCellText.h"
 #include "gallery/ImageLoader.h"
-#include "gallery/PictureURL.h"
+#include "content/PictureURL.h"
 #include "gallery/UIInfoView.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Diagnostics.h"

@@ -1,7 +1,7 @@
 // A track of the music library and where its file is.
 #include "media/MediaPlayerItem.h"
 
-#include "gallery/PictureURL.h"
+#include "content/PictureURL.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSStringFormat.h"
 #include "platform/net/NSURL.h"

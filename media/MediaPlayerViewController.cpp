@@ -1,7 +1,7 @@
 // The player screen both devices build on.
 #include "media/MediaPlayerViewController.h"
 
-#include "media/MediaDownloadQueue.h"
+#include "content/FileDownloader.h"
 #include "media/MediaPlayerController.h"
 #include "media/MediaPlayerItem.h"
 #include "media/OEControlsHandler.h"

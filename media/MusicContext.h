@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-class MediaDownloadQueue;
+class FileDownloader;
 class MediaPlayerController;
 class NSNotification;
 class UIColor;
@@ -22,7 +22,7 @@ struct MusicContext {
     std::shared_ptr<const MediaContext> media;
     std::shared_ptr<MediaPlayerController> player;
     // Empty: tracks cannot be downloaded (their rows offer no download).
-    std::shared_ptr<MediaDownloadQueue> downloads;
+    std::shared_ptr<FileDownloader> downloads;
     // The list of the queue's downloads, pushed from the catalogue's download badge; empty: the
     // badge is not offered.
     std::function<std::shared_ptr<class UIViewController>(const std::shared_ptr<class CompositionsSource>&)>

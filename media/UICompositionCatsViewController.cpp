@@ -1,8 +1,8 @@
 // The phone's music catalogue.
 #include "media/UICompositionCatsViewController.h"
 
+#include "content/FileDownloader.h"
 #include "content/SQLiteEngine.h"
-#include "media/MediaDownloadQueue.h"
 #include "media/MediaPlayerItem.h"
 #include "media/PlayListManager.h"
 #include "media/CompositionsCellsHelper.h"
@@ -73,7 +73,7 @@ void UICompositionCatsViewController::addNotificationsObservers() {
     OECompositionsTableViewControllerWithSearch::addNotificationsObservers();
     auto self = std::static_pointer_cast<UICompositionCatsViewController>(shared_from_this());
     NSNotificationCenter::defaultCenter()->addObserver(
-        self, [this](const NSNotification&) { updateDownloadStatus(); }, MediaDownloadQueue::kQueueChangedMessage);
+        self, [this](const NSNotification&) { updateDownloadStatus(); }, FileDownloader::kQueueChangedMessage);
 }
 
 void UICompositionCatsViewController::reloadData() {

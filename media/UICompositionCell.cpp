@@ -1,8 +1,8 @@
 // A track's row.
 #include "media/UICompositionCell.h"
 
+#include "content/FileDownloader.h"
 #include "media/CompositionsCellsHelper.h"
-#include "media/MediaDownloadQueue.h"
 #include "media/MediaPlayerController.h"
 #include "media/MediaPlayerItem.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -28,7 +28,7 @@ UICompositionCell::~UICompositionCell() { NSNotificationCenter::defaultCenter()-
 void UICompositionCell::observe() {
     auto self = std::static_pointer_cast<UICompositionCell>(shared_from_this());
     auto center = NSNotificationCenter::defaultCenter();
-    center->addObserver(self, &UICompositionCell::compositionDownloadedMessage, MediaDownloadQueue::kFileDownloadedMessage);
+    center->addObserver(self, &UICompositionCell::compositionDownloadedMessage, FileDownloader::kFileDownloadedMessage);
     center->addObserver(self, &UICompositionCell::itemChanged, MediaPlayerItemChangedNotification);
 }
 
@@ -89,8 +89,9 @@ void UICompositionCell::cancelClick() {
 
 void UICompositionCell::compositionDownloadedMessage(const NSNotification& notification) {
     if (!item_ || !context_.downloads) return;
-    const auto file = context_.downloads->fileOfNotification(notification);
-    if (!file || *file == item_->path()) updateCell();
+    // Without a file the message is about every file (all cancelled).
+    const Value* file = notification.userInfo().find(FileDownloader::kFileKey);
+    if (!file || file->stringValue() == item_->path()) updateCell();
 }
 
 void UICompositionCell::itemChanged(const NSNotification& notification) {

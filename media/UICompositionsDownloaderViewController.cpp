@@ -1,9 +1,10 @@
 // The music downloads.
 #include "media/UICompositionsDownloaderViewController.h"
 
+#include "content/FileDownloader.h"
+#include "gallery/UIFileDownloadCell.h"
 #include "media/CompositionsCellsHelper.h"
 #include "media/CompositionsSource.h"
-#include "media/FileDownloader.h"
 #include "media/MediaPlayerItem.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/ui/UIColor.h"
@@ -29,7 +30,7 @@ UICompositionsDownloaderViewController::UICompositionsDownloaderViewController(U
                                                                                std::shared_ptr<CompositionsSource> source,
                                                                                std::shared_ptr<FileDownloader> downloader,
                                                                                MusicContext context)
-    : UIFileDownloaderViewController(style, std::move(downloader)), source_(std::move(source)),
+    : UIFileDownloaderViewController(std::move(downloader), style), source_(std::move(source)),
       context_(std::move(context)) {
     setPreferredContentSize(downloadPopoverSize());
 }
@@ -80,7 +81,7 @@ void UICompositionsDownloaderViewController::customizeCell(const std::shared_ptr
     cell->textLabel()->setTextColor(UIColor::lightGrayColor());
 }
 
-std::string UICompositionsDownloaderViewController::cellTitle(const std::string& fileName) {
+std::string UICompositionsDownloaderViewController::cellTitle(const std::string& fileName) const {
     // The path has no translations: compared as stored.
     auto item = source_ ? source_->findItem(fileName, "filepath") : nullptr;
     return item ? item->fieldValue("name") : "";

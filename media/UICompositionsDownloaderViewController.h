@@ -2,8 +2,8 @@
 // asks for as a popover, and on the phone it closes itself once nothing is left to download.
 #pragma once
 
+#include "gallery/UIFileDownloaderViewController.h"
 #include "media/MusicContext.h"
-#include "media/UIFileDownloaderViewController.h"
 #include "platform/ui/CGGeometry.h"
 
 class CompositionsSource;
@@ -25,7 +25,7 @@ public:
     void viewDidAppear(bool animated) override;
     void viewWillDisappear(bool animated) override;
     void customizeCell(const std::shared_ptr<UIFileDownloadCell>& cell) override;
-    std::string cellTitle(const std::string& fileName) override;
+    std::string cellTitle(const std::string& fileName) const override;
     void reloadData() override;
     // Asks "Stop all downloads?"; confirming runs stop().
     void stopAllClick();

@@ -1,9 +1,9 @@
 // The songs of one category.
 #include "media/UICompositionsViewController.h"
 
+#include "content/FileDownloader.h"
 #include "media/CompositionCat.h"
 #include "media/CompositionsSource.h"
-#include "media/MediaDownloadQueue.h"
 #include "media/MediaPlayerItem.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/ui/UINavigationController.h"

@@ -152,6 +152,19 @@ std::string itemText(const std::shared_ptr<UIBarButtonItem>& item) {
     return t.empty() ? "item" : t;
 }
 
+// " (badge N)" for a number badge showing on the item's view, "" otherwise.
+std::string itemBadge(const std::shared_ptr<UIBarButtonItem>& item) {
+    std::function<std::string(const std::shared_ptr<UIView>&)> find = [&](const std::shared_ptr<UIView>& view) -> std::string {
+        if (!view || view->isHidden()) return "";
+        if (auto badge = std::dynamic_pointer_cast<BPMKNumberBadgeView>(view))
+            return badge->text().empty() ? "" : " (badge " + badge->text() + ")";
+        for (const auto& sub : view->subviews())
+            if (auto found = find(sub); !found.empty()) return found;
+        return "";
+    };
+    return find(item->customView());
+}
+
 bool isInfoButton(const UIButton& button) {
     return button.buttonType() == UIButtonTypeInfoDark || button.buttonType() == UIButtonTypeInfoLight ||
            button.buttonType() == UIButtonTypeDetailDisclosure;
@@ -309,7 +322,7 @@ std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it, int n
     t.item = it;
     t.texts = {itemText(it)};
     t.depth = nesting;
-    t.line = screenful(itemText(it)) + (it->isEnabled() ? "" : " (disabled)");
+    t.line = screenful(itemText(it)) + itemBadge(it) + (it->isEnabled() ? "" : " (disabled)");
     const std::string shown = t.line;
     const int n = number(t);
     return "[" + std::to_string(n) + "] " + shown + "  ";
@@ -436,6 +449,9 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         std::string t = "row";
         for (const auto& text : texts) t += " " + quoted(text);
         if (texts.empty()) t += " " + quoted("");
+        // A text beside the row (a count waiting to be seen) is its badge.
+        if (auto accessory = cell->accessoryView(); accessory && !accessory->isHidden())
+            for (const auto& text : labelTexts(accessory, window)) t += " (badge " + quoted(text) + ")";
         return t;
     }
     if (auto cell = std::dynamic_pointer_cast<UICollectionViewCell>(view)) {

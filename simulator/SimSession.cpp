@@ -164,6 +164,17 @@ SimSession::Result SimSession::idle(double seconds) {
     return r;
 }
 
+std::vector<std::string> SimSession::handedToTheSystem() {
+    const auto opened = UIApplication::sharedApplication()->openedURLs();
+    // A reset application starts a new list.
+    if (opened.size() < handedOver_) handedOver_ = 0;
+    std::vector<std::string> lines;
+    for (std::size_t i = handedOver_; i < opened.size(); ++i)
+        lines.push_back((opened[i].opened ? "the system opens " : "the system cannot open ") + opened[i].url);
+    handedOver_ = opened.size();
+    return lines;
+}
+
 SimScreen SimSession::screen() {
     settle();
     return SimScreen::capture();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <functional>
 #include <string>
+#include <vector>
 
 class UIScreen;
 
@@ -39,6 +40,9 @@ public:
     void advance(double seconds);
     // The end of the process: the application shuts down in order (UIApplication::shutDown).
     void end();
+    // What the application handed to the system (links it does not open itself) since the last
+    // call: "the system opens URL", or "the system cannot open URL".
+    std::vector<std::string> handedToTheSystem();
 
     // The clock time a touch command takes, so that short transitions finish.
     static double actionTime() { return 0.5; }
@@ -56,6 +60,7 @@ private:
     void catchUpWithNetwork();
 
     bool launched_ = false;
+    std::size_t handedOver_ = 0;
     // The external screen while one is connected.
     std::shared_ptr<UIScreen> external_;
 };

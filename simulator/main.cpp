@@ -236,6 +236,7 @@ int main(int argc, char** argv) {
         } else if (!result.message.empty()) {
             std::cout << result.message << "\n";
         }
+        for (const auto& handed : session.handedToTheSystem()) std::cout << handed << "\n";
         if (!fromScript || command.kind == SimCommand::Kind::Show) std::cout << session.screen().text();
         if (!fromScript) std::cout << "> " << std::flush;
     }

@@ -4,7 +4,7 @@
 
 #include "platform/foundation/Value.h"
 #include "texts/TextsContext.h"
-#include "uikit/MinibrowserViewController.h"
+#include "gallery/MinibrowserViewController.h"
 
 #include <memory>
 

@@ -1,8 +1,9 @@
-// Screen helpers: alerts, bar buttons, titles, the top-most controller and the menu button.
+// Screen helpers: alerts, bar buttons, titles, the top-most controller, links and the menu button.
 #include "uikit/UIViewControllerOpenAdUrl.h"
 
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/ui/UIApplication.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UILabel.h"
@@ -11,6 +12,7 @@
 #include "platform/ui/UINavigationItem.h"
 #include "uikit/OECoreStrings.h"
 #include "uikit/OESideMenuContainerViewController.h"
+#include "uikit/Reachability.h"
 #include "uikit/UIAlertControllerFactory.h"
 #include "uikit/UIBadgeBarButtonItem.h"
 #include "uikit/UIBarButtonItemCommon.h"
@@ -152,6 +154,35 @@ void updateMultilineTitle(const std::shared_ptr<UIViewController>& controller, c
     if (auto label = std::dynamic_pointer_cast<UILabel>(controller->navigationItem()->titleView())) label->setText(text);
 }
 
+// --- Links -------------------------------------------------------------------------------------
+
+void openURL(const std::shared_ptr<UIViewController>& controller, const std::string& url,
+             std::function<void(bool success)> completion) {
+    auto internet = Reachability::reachabilityForInternetConnection();
+    if (!internet || internet->currentReachabilityStatus() == NotReachable) {
+        showErrorAlertWithMessage(controller, OECoreString("Check your internetsettings"));
+        return;
+    }
+    UIApplication::sharedApplication()->openURL(url, {}, [completion = std::move(completion)](bool success) {
+        if (completion) completion(success);
+    });
+}
+
+void openAdUrl(const std::shared_ptr<UIViewController>& controller, const std::string& url,
+               std::function<void()> completion) {
+    openURL(controller, url, [url, completion = std::move(completion)](bool success) {
+        if (success) {
+            auto defaults = NSUserDefaults::standardUserDefaults();
+            defaults->setBool(true, url);
+            // A failed write is told by the defaults, which keep the value and write it with the next change.
+            (void)defaults->synchronize();
+        }
+        if (completion) completion();
+    });
+}
+
+bool isNeedsAdForUrl(const std::string& url) { return !NSUserDefaults::standardUserDefaults()->boolForKey(url); }
+
 // --- The menu button ------------------------------------------------------------------------------
 
 void sideMenu_addButton(const std::shared_ptr<UIViewController>& controller, const std::shared_ptr<UIColor>& badgeFill) {
@@ -227,3 +258,7 @@ void setNewAppsCountProvider(std::function<long()> provider_) {
     provider() = std::move(provider_);
 }
 
+bool hasNewAppsCountProvider() {
+    std::lock_guard lock(providerMutex());
+    return static_cast<bool>(provider());
+}

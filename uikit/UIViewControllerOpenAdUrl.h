@@ -1,6 +1,7 @@
 // What every screen builds through its controller: alerts presented from it, bar buttons with
-// it as target, the two-line title, the top-most presented controller, and the menu button
-// with its new-applications badge kept in the user defaults.
+// it as target, the two-line title, the top-most presented controller, links opened when the
+// internet is reachable, and the menu button with its new-applications badge kept in the user
+// defaults.
 #pragma once
 
 #include "platform/foundation/NSNotification.h"
@@ -64,6 +65,19 @@ void setMultilineTitle(const std::shared_ptr<UIViewController>& controller);
 // New text for that title view.
 void updateMultilineTitle(const std::shared_ptr<UIViewController>& controller, const std::string& text);
 
+// --- Links ------------------------------------------------------------------------------------
+// With the internet reachable, the platform opens the URL (no options) and the completion
+// hears whether it did; without, the "Error" alert with "Check your internetsettings" shows
+// over the controller and the completion is not called.
+void openURL(const std::shared_ptr<UIViewController>& controller, const std::string& url,
+             std::function<void(bool success)> completion);
+// openURL; once opened, the URL string is stored as a promotion seen (YES under the string
+// itself); then, opened or not, the completion runs. Not called without the internet.
+void openAdUrl(const std::shared_ptr<UIViewController>& controller, const std::string& url,
+               std::function<void()> completion);
+// NO once the promotion URL was opened, YES before.
+bool isNeedsAdForUrl(const std::string& url);
+
 // --- The menu button --------------------------------------------------------------------------
 // The left bar button: the "menu" image with the stored badge count, the badge filled with
 // `badgeFill`; follows the checker's found and reset messages for as long as the controller lives.
@@ -78,4 +92,5 @@ void newappsReseted(const std::shared_ptr<UIViewController>& controller, const N
 // The new-applications checker installs its count here; with none installed a found message
 // changes nothing. An empty function removes it.
 void setNewAppsCountProvider(std::function<long()> provider);
+bool hasNewAppsCountProvider();
 

@@ -13,6 +13,24 @@ class APMConditionalUserProperty : public NSObject {
 public:
     static std::shared_ptr<APMConditionalUserProperty> make() { return std::make_shared<APMConditionalUserProperty>(); }
 
+    // A new property with the twelve values; its value and events are copies.
+    std::shared_ptr<APMConditionalUserProperty> copy() const {
+        auto other = make();
+        other->name_ = name_;
+        other->origin_ = origin_;
+        other->value_ = value_ ? value_->copy() : nullptr;
+        other->triggerEventName_ = triggerEventName_;
+        other->triggerTimeout_ = triggerTimeout_;
+        other->timeToLive_ = timeToLive_;
+        other->triggeredEvent_ = triggeredEvent_ ? triggeredEvent_->copy() : nullptr;
+        other->timedOutEvent_ = timedOutEvent_ ? timedOutEvent_->copy() : nullptr;
+        other->expiredEvent_ = expiredEvent_ ? expiredEvent_->copy() : nullptr;
+        other->creationTimestamp_ = creationTimestamp_;
+        other->active_ = active_;
+        other->triggeredTimestamp_ = triggeredTimestamp_;
+        return other;
+    }
+
     const std::string& name() const { return name_; }
     void setName(const std::string& value) { name_ = value; }
     const std::string& origin() const { return origin_; }

@@ -1,6 +1,7 @@
 // A stored audience user-property filter: its ids, property name, encoded filter message and flags.
 #pragma once
 
+#include "analytics/core/APMAudienceFilter.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
 
@@ -8,7 +9,7 @@
 #include <memory>
 #include <string>
 
-class APMPropertyFilter : public NSObject {
+class APMPropertyFilter : public NSObject, public APMAudienceFilter {
 public:
     [[nodiscard]] static std::shared_ptr<APMPropertyFilter> initWithAudienceID(std::int32_t audienceID,
                                                                                std::int32_t filterID,
@@ -19,13 +20,14 @@ public:
                                                 sequence);
     }
 
-    std::int32_t audienceID() const { return audienceID_; }
-    std::int32_t filterID() const { return filterID_; }
+    std::int32_t audienceID() const override { return audienceID_; }
+    std::int32_t filterID() const override { return filterID_; }
     const std::string& propertyName() const { return propertyName_; }
     const NSData& data() const { return data_; }
-    bool isSessionScoped() const { return sessionScoped_; }
-    bool isDynamic() const { return dynamic_; }
-    bool isSequence() const { return sequence_; }
+    bool isSessionScoped() const override { return sessionScoped_; }
+    bool isDynamic() const override { return dynamic_; }
+    bool isSequence() const override { return sequence_; }
+    bool isEventFilter() const override { return false; }
 
     APMPropertyFilter(std::int32_t audienceID, std::int32_t filterID, std::string propertyName, NSData data,
                    bool sessionScoped, bool dynamic, bool sequence)

@@ -16,8 +16,10 @@
 #include "analytics/measurement/APMMeasurement.h"
 #include "analytics/measurement/APMMeasurementNames.h"
 #include "analytics/measurement/APMRemoteConfig.h"
+#include "analytics/reporters/APMScreenViewReporter.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/NSOperationQueue.h"
+#include "platform/dispatch/NSThread.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotification.h"
@@ -275,19 +277,47 @@ void APMAnalytics::logInternalEventWithOrigin(const std::string& origin, const s
 
 void APMAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,
                                       const Value::Dictionary& parameters) {
+    if (name == "screen_view") {
+        APMScreenViewReporter::sharedInstance()->trackScreenWithParameters(parameters, Clock::now());
+        return;
+    }
+    const Value::Dictionary screen = currentScreenParameters(parameters);
     // Stamping and queueing under one queue makes the queue's order the order of the stamps.
     process()->timestampQueue->sync([&] {
         const double timestamp = Clock::now();
-        queueOperationWithBlock([origin, isPublicEvent, name, parameters, timestamp] {
-            logEventOnSerialQueueWithOrigin(origin, isPublicEvent, name, parameters, timestamp, false, false, {});
+        queueOperationWithBlock([origin, isPublicEvent, name, parameters, timestamp, screen] {
+            logEventOnSerialQueueWithOrigin(origin, isPublicEvent, name, parameters, timestamp, false, false, screen);
         });
     });
 }
 
 void APMAnalytics::logInternalEventWithOrigin(const std::string& origin, const std::string& name, double timestamp,
                                               const Value::Dictionary& parameters) {
-    queueOperationWithBlock([origin, name, parameters, timestamp] {
-        logEventOnSerialQueueWithOrigin(origin, false, name, parameters, timestamp, false, false, {});
+    const Value::Dictionary screen = currentScreenParameters(parameters);
+    queueOperationWithBlock([origin, name, parameters, timestamp, screen] {
+        logEventOnSerialQueueWithOrigin(origin, false, name, parameters, timestamp, false, false, screen);
+    });
+}
+
+Value::Dictionary APMAnalytics::currentScreenParameters(const Value::Dictionary& parameters) {
+    // An event that names its screen keeps it; the others are taken where the caller stands.
+    if (APMHasScreenParameters(parameters)) return {};
+    return APMScreenViewReporter::sharedInstance()->screenParameters();
+}
+
+void APMAnalytics::setScreenName(const std::optional<std::string>& name, const std::optional<std::string>& className) {
+    if (!NSThread::isMainThread()) {
+        APMMeasurementMonitor()->logWithLevel(3, 25025,
+                                              "setScreenName:screenClass: must be called from the main thread to "
+                                              "ensure that events are associated with the intended screen.");
+        return;
+    }
+    APMScreenViewReporter::sharedInstance()->setScreenName(name, className);
+}
+
+void APMAnalytics::setSessionTimeoutInterval(double interval) {
+    dispatchAsyncOnSerialQueue([interval] {
+        if (auto measurement = engine()) measurement->setSessionTimeoutInterval(interval);
     });
 }
 

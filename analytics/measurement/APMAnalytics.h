@@ -92,6 +92,12 @@ public:
                                                 Value::Dictionary parameters, double timestamp, bool ignoreEnabled,
                                                 bool ignoreInterceptor, Value::Dictionary addedScreenParameters);
 
+    // The current screen's parameters for an event that carries none of its own.
+    static Value::Dictionary currentScreenParameters(const Value::Dictionary& parameters);
+    // Main thread only.
+    static void setScreenName(const std::optional<std::string>& name, const std::optional<std::string>& className);
+    static void setSessionTimeoutInterval(double interval);
+
     // MARK: User properties
 
     // A null value removes the property.

@@ -1,6 +1,8 @@
 // Bundling of raw events: one group, one transaction, one queued bundle.
 #include "analytics/measurement/APMBundler.h"
 
+#include "analytics/audience/APMAudience.h"
+#include "analytics/audience/APMAudienceTimestampsCache.h"
 #include "analytics/core/APMAEU.h"
 #include "analytics/core/APMAppMetadata.h"
 #include "analytics/core/APMDailyCounts.h"
@@ -19,6 +21,7 @@
 #include "analytics/measurement/APMIdentity.h"
 #include "analytics/measurement/APMRemoteConfig.h"
 #include "analytics/measurement/APMUploader.h"
+#include "analytics/proto/APMPBAudienceLeafFilterResult.h"
 #include "analytics/proto/APMPBEvent.h"
 #include "analytics/proto/APMPBFieldAccess.h"
 #include "analytics/proto/APMPBMeasurementBundle.h"
@@ -28,6 +31,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <map>
 
@@ -84,7 +88,12 @@ private:
     bool checkConversion(const std::shared_ptr<APMRawEventData>& raw, APMDailyCounts& dailyCounts);
     bool checkRealtime(const std::shared_ptr<APMRawEventData>& raw, APMDailyCounts& dailyCounts);
     void evaluationTimeFromRawEvents(const RawEvents& rawEvents, const std::shared_ptr<APMPBMeasurementBundle>& bundle);
-    std::optional<Events> eventsAfterUpdatingEventAggregates(const Events& events);
+    // `counted` sees each event with its name's aggregates as they stand after it; false fails.
+    std::optional<Events> eventsAfterUpdatingEventAggregates(
+        const Events& events, const std::function<bool(const APMEvent&, const APMEventAggregates&)>& counted);
+    // Audience evaluation of the bundle's events and user properties, its results set on it.
+    bool evaluateAudiences(const RawEvents& rawEvents, const std::shared_ptr<APMPBMeasurementBundle>& bundle,
+                           const Events& events);
     bool updateAppMetadataForBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle, double start, double end);
     bool updateUserEngagement(std::int64_t engagement, const std::shared_ptr<APMPBMeasurementBundle>& bundle,
                               bool sessionScoped);
@@ -138,17 +147,10 @@ bool BundlingPass::run(bool& consumed) {
     if (events->empty()) return true;
 
     evaluationTimeFromRawEvents(*rawEvents, bundle);
-    events = eventsAfterUpdatingEventAggregates(*events);
-    if (!events) return false;
+    if (!evaluateAudiences(*rawEvents, bundle, *events)) return false;
 
-    Value::Array protos;
-    protos.reserve(events->size());
-    bool realtime = false;
-    for (const auto& event : *events) {
-        if (auto proto = event->protoEvent()) protos.push_back(Value(proto));
-        realtime = realtime || event->isRealtime();
-    }
-    APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kEvents, protos);
+    const bool realtime =
+        std::any_of(events->begin(), events->end(), [](const auto& event) { return event->isRealtime(); });
 
     double start = std::numeric_limits<double>::max();
     double end = std::numeric_limits<double>::min();
@@ -411,7 +413,52 @@ bool BundlingPass::updateUserEngagement(std::int64_t engagement, const std::shar
     return true;
 }
 
-std::optional<Events> BundlingPass::eventsAfterUpdatingEventAggregates(const Events& events) {
+bool BundlingPass::evaluateAudiences(const RawEvents& rawEvents, const std::shared_ptr<APMPBMeasurementBundle>& bundle,
+                                     const Events& events) {
+    auto audience = context_.audience();
+    std::vector<std::shared_ptr<APMPBUserAttribute>> userProperties;
+    for (const Value& item :
+         APMPBMessageGetArray<APMPBUserAttribute>(bundle, APMPBMeasurementBundle::kUserAttributes).value_or(Value::Array{})) {
+        if (auto property = item.objectAs<APMPBUserAttribute>()) userProperties.push_back(std::move(property));
+    }
+    double start = std::numeric_limits<double>::max();
+    for (const auto& raw : rawEvents) start = std::min(start, raw->rawEvent()->timestamp());
+    const bool sessionStart = std::any_of(rawEvents.begin(), rawEvents.end(),
+                                          [](const auto& raw) { return raw->rawEvent()->name() == "_s"; });
+    if (audience && sessionStart) {
+        (void)audience->clearEvaluationResultsForSessionScopedFilters();
+        for (const auto& property : userProperties) {
+            if (!audience->evaluateFiltersForNanoUserProperty(property, nullptr, std::nullopt)) return false;
+        }
+    }
+    // One cache for the whole bundle: the dynamic and sequence times its events set.
+    auto cache = APMAudienceTimestampsCache::make();
+    auto counted = eventsAfterUpdatingEventAggregates(
+        events, [&](const APMEvent& event, const APMEventAggregates& aggregates) {
+            return !audience || audience->evaluateFiltersForEvent(event, aggregates, cache.get());
+        });
+    if (!counted) return false;
+    Value::Array protos;
+    protos.reserve(counted->size());
+    for (const auto& event : *counted) {
+        if (auto proto = event->protoEvent()) protos.push_back(Value(proto));
+    }
+    APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kEvents, protos);
+    if (!audience) return true;
+    for (const auto& property : userProperties) {
+        if (!audience->evaluateFiltersForNanoUserProperty(property, cache.get(), start)) return false;
+    }
+    auto results = audience->resultsForBundling();
+    if (!results) return false;
+    Value::Array entries;
+    entries.reserve(results->size());
+    for (const auto& result : *results) entries.push_back(Value(result));
+    if (!entries.empty()) APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kAudienceEvaluationResults, entries);
+    return true;
+}
+
+std::optional<Events> BundlingPass::eventsAfterUpdatingEventAggregates(
+    const Events& events, const std::function<bool(const APMEvent&, const APMEventAggregates&)>& counted) {
     // Each name's row is read once and written once: the same rows and previous times as a read
     // and a write per event, without thousands of statements for a large bundle.
     std::map<std::string, std::shared_ptr<APMEventAggregates>> aggregatesByName;
@@ -433,6 +480,7 @@ std::optional<Events> BundlingPass::eventsAfterUpdatingEventAggregates(const Eve
                     monitor_->logWithLevel(1, 23108, "Failed to update event aggregates. Error", Value());
                     return std::nullopt;
                 }
+                if (!counted(*event, *aggregates)) return std::nullopt;
                 updated.push_back(std::move(event));
                 continue;
             }
@@ -444,6 +492,7 @@ std::optional<Events> BundlingPass::eventsAfterUpdatingEventAggregates(const Eve
         aggregates->incrementLifetimeCount();
         aggregates->incrementCurrentSessionCount();
         aggregates->setLastFireTimestamp(event->timestamp());
+        if (!counted(*event, *aggregates)) return std::nullopt;
         updated.push_back(std::move(event));
     }
     for (const auto& [name, aggregates] : aggregatesByName) {
@@ -492,6 +541,12 @@ void BundlingPass::addBundleMetadataIntoBundle(const std::shared_ptr<APMPBMeasur
     if (monitoring && !monitoring->empty()) {
         APMPBMessageSetString(bundle, APMPBMeasurementBundle::kMonitoringData, *monitoring);
         if (persisted) persisted->setLastMonitorDataSampledTimestamp(Clock::now());
+    }
+    const std::vector<std::int32_t> experimentIDs = config_->experimentIDs();
+    if (!experimentIDs.empty()) {
+        Value::Array ids;
+        for (std::int32_t id : experimentIDs) ids.push_back(Value(static_cast<long long>(id)));
+        APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kExperimentIds, ids);
     }
     const std::int64_t version = config_->version();
     if (version >= 0) APMPBMessageSetInt64(bundle, APMPBMeasurementBundle::kConfigVersion, version);

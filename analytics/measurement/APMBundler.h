@@ -12,6 +12,7 @@ class APMIdentity;
 class APMMonitor;
 class APMPersistedConfig;
 class APMRemoteConfig;
+class APMAudience;
 class APMUserAttribute;
 
 // What bundling needs of the engine. Called on the engine's worker queue only.
@@ -27,6 +28,8 @@ public:
     // The engine's store of a user property, with its per-origin limits and without the
     // collection-enabled check; true when stored.
     virtual bool setUserPropertyInDatabaseOnWorkerQueue(const std::shared_ptr<APMUserAttribute>& userAttribute) = 0;
+    // The audience evaluator; none leaves bundles without audience results.
+    virtual std::shared_ptr<APMAudience> audience() { return nullptr; }
 };
 
 class APMBundler : public NSObject {

@@ -1,6 +1,13 @@
 // The engine's shared instance, its components and what runs once when measurement starts.
 #include "analytics/measurement/APMMeasurement.h"
 
+#include "analytics/audience/APMAudience.h"
+#include "analytics/audience/APMConditionalUserPropertyController.h"
+#include "analytics/core/APMEnvironment.h"
+#include "analytics/reporters/APMAdExposureReporter.h"
+#include "analytics/reporters/APMAppActivity.h"
+#include "analytics/reporters/APMScreenViewReporter.h"
+#include "analytics/reporters/APMSessionReporter.h"
 #include "analytics/core/APMAlarm.h"
 #include "analytics/core/APMDatabase.h"
 #include "analytics/core/APMEvent.h"
@@ -14,6 +21,7 @@
 #include "analytics/core/APMScheduler.h"
 #include "analytics/core/APMUserAttribute.h"
 #include "analytics/core/APMValue.h"
+#include "analytics/experiments/APMEManager.h"
 #include "analytics/measurement/APMAnalytics.h"
 #include "analytics/measurement/APMAnalyticsStore.h"
 #include "analytics/measurement/APMConsentSettingsUtil.h"
@@ -142,8 +150,12 @@ void APMMeasurement::resetSharedInstance() {
     APMConsentSettingsUtil::setSwitchesProvider({});
     APMSetMaxPublicEventParamsProvider({});
     APMIdentifiers::sharedInstance()->setEngineIdentityProvider({});
+    // The reporters and the appearance hooks go too: a new process makes them again.
+    APMScreenViewReporter::resetSharedInstance();
+    APMAdExposureReporter::resetSharedInstance();
     if (!engine) return;
     NSNotificationCenter::defaultCenter()->removeObserver(engine);
+    if (auto experiments = engine->experimentManager()) experiments->taskManager()->cancelScheduledFetch();
     engine->scheduler()->workerQueue()->sync([&] {
         engine->alarm()->cancel();
         if (engine->network()) engine->network()->setReachabilityDelegate({});
@@ -235,6 +247,10 @@ std::shared_ptr<APMMeasurement> APMMeasurement::initWithDatabaseName(
     engine->safelistedEvents_ = safelistedEvents;
     engine->context_ = makeContext(engine);
     engine->uploader_ = APMUploader::initWithContext(engine->uploaderContext());
+    // The stored snapshots load while the components are made; the remote configuration reads
+    // its switches from them once it is created.
+    engine->experimentManager_ = APMEManager::initWithContext(engine->experimentContext());
+    if (engine->experimentManager_) engine->experimentManager_->startTaskManager();
     const bool enable = engine->shouldEnableMeasurement();
     engine->setEnabled(enable);
     engine->wasEnabledDuringInitialization_ = enable;
@@ -257,6 +273,21 @@ std::shared_ptr<APMIdentity> APMMeasurement::identity() const {
 std::shared_ptr<APMRemoteConfig> APMMeasurement::remoteConfigInstance() const {
     std::lock_guard lock(componentsMutex_);
     return remoteConfig_;
+}
+
+std::shared_ptr<APMAudience> APMMeasurement::audience() const {
+    std::lock_guard lock(componentsMutex_);
+    return audience_;
+}
+
+std::shared_ptr<APMConditionalUserPropertyController> APMMeasurement::conditionalUserPropertyController() const {
+    std::lock_guard lock(componentsMutex_);
+    return conditionalUserPropertyController_;
+}
+
+std::shared_ptr<APMSessionReporter> APMMeasurement::sessionReporter() const {
+    std::lock_guard lock(componentsMutex_);
+    return sessionReporter_;
 }
 
 bool APMMeasurement::didInitializeComponents() {
@@ -298,6 +329,7 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
     enabled_ = enabled;
     if (!enabled) {
         alarm_->cancel();
+        if (auto sessions = sessionReporter()) sessions->setReportingEnabled(false);
         log->logWithLevel(6, 23013, "Analytics collection disabled");
         return;
     }
@@ -306,6 +338,7 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
         setEnabled(false);
         return;
     }
+    if (auto sessions = sessionReporter()) sessions->setReportingEnabled(true);
     log->logWithLevel(6, 23012, "Analytics collection enabled");
     auto info = NSBundle::mainBundle();
     Value screenReporting = info->objectForInfoDictionaryKey("RezaviviScreenReportingEnabled");
@@ -389,12 +422,20 @@ bool APMMeasurement::initializeComponents() {
     auto database = APMDatabase::initWithDatabaseName(databaseName_, persistedConfig_, &error);
     if (!database) database = APMDatabase::initWithDatabaseName(databaseName_, persistedConfig_, &error);
     if (!database) return false;
-    auto config = APMRemoteConfig::initWithAppID(appID_, database);
+    auto config = APMRemoteConfig::initWithAppID(appID_, database, nullptr, experimentManager_);
     if (!config) return false;
     config->setIdentifiersOriginProvider([] { return APMIdentifiers::sharedInstance()->origin(); });
+    {
+        std::lock_guard lock(componentsMutex_);
+        database_ = std::move(database);
+        remoteConfig_ = std::move(config);
+    }
+    auto audience = APMAudience::initWithContext(audienceContext());
+    if (!audience) return false;
+    auto conditionalProperties = APMConditionalUserPropertyController::initWithContext(audienceContext());
     std::lock_guard lock(componentsMutex_);
-    database_ = std::move(database);
-    remoteConfig_ = std::move(config);
+    audience_ = std::move(audience);
+    conditionalUserPropertyController_ = std::move(conditionalProperties);
     return true;
 }
 
@@ -476,6 +517,16 @@ void APMMeasurement::runPostInitialization() {
     (void)uploader_->deleteDeliveredBundles();
     setPersonalizedAdsUserPropertyOnWorkerQueue();
     backfillSessionNumber();
+    // Made outside the lock: it reads the configuration, which takes the lock.
+    auto sessions = APMSessionReporter::initWithContext(reporterContext());
+    {
+        std::lock_guard lock(componentsMutex_);
+        sessionReporter_ = std::move(sessions);
+    }
+    auto screens = APMScreenViewReporter::sharedInstance();
+    screens->setEngine(reporterContext(), sessionReporter());
+    screens->setEventSink(frontEventSink());
+    APMAdExposureReporter::sharedInstance()->setEventSink(frontEventSink());
     reportFirstOpenOnWorkerQueue();
     reportAppUpdateOnWorkerQueue();
     reportOSUpdateOnWorkerQueue();
@@ -520,9 +571,14 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
     const std::string bundleIdentifier = NSBundle::mainBundle()->bundleIdentifier();
     const std::int64_t previousFirstOpens = storedFirstOpenCount(bundleIdentifier);
     if (*opened) {
-        // Not a first open: the keychain learns of the earlier one; the session starts (sessions).
+        // Not a first open: the keychain learns of the earlier one; the session starts.
         if (previousFirstOpens < 1) (void)APMKeychainWrapper::upsertKeychainValue(Value("1"), "_pfo", bundleIdentifier);
         analyticsStore_->setDeferredAnalyticsCollection(Value());
+        if (APMHasSceneManifest() && APMIsActivePrewarm()) {
+            reportSessionStartWhenSceneWillConnectOnWorkerQueue();
+        } else {
+            reportSessionStartOnWorkerQueueWithTimestamp(initTimestamp_, false);
+        }
         persistedConfig_->setLoadTimestampValue(Value());
         return;
     }
@@ -549,16 +605,19 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
     if (analyticsStore_->deferredAnalyticsCollection().boolValue()) parameters.set("_dac", Value(APMValue::initWithInt64(1)));
     if (remoteConfig()->efficientEngagementReportingEnabled()) parameters.set("_et", Value(APMValue::initWithInt64(1)));
     if (auto event = APMEvent::initWithOrigin(kAPMAutoOrigin, false, "_f", initTimestamp_, 0, parameters)) {
+        (void)event->addScreenParameters(APMScreenViewReporter::sharedInstance()->screenParameters());
         handleInternalEventOnWorkerQueue(event);
     }
     analyticsStore_->setDeferredAnalyticsCollection(Value());
     persistedConfig_->setLoadTimestampValue(Value());
+    reportSessionStartOnWorkerQueueWithTimestamp(initTimestamp_, false);
     // The first open counts one millisecond of engagement, unless the configuration drops such
     // engagement events as redundant.
     if (!remoteConfig()->redundantEngagementRemovalEnabled()) {
         Value::Dictionary engagement{{"_et", Value(APMValue::initWithInt64(1))}};
         if (remoteConfig()->efficientEngagementReportingEnabled()) engagement.set("_fr", Value(APMValue::initWithInt64(1)));
         if (auto event = APMEvent::initWithOrigin(kAPMAutoOrigin, false, "_e", initTimestamp_, 0, engagement)) {
+            (void)event->addScreenParameters(APMScreenViewReporter::sharedInstance()->screenParameters());
             handleInternalEventOnWorkerQueue(event);
         }
     }
@@ -635,4 +694,77 @@ void APMMeasurement::backfillSessionNumber() {
         return;
     }
     if (aggregates) persistedConfig_->setSessionNumber(aggregates->lifetimeCount());
+}
+
+// MARK: Sessions
+
+void APMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground) {
+    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("reportSessionStartOnWorkerQueue");
+    auto sessions = sessionReporter();
+    if (!sessions || !sessions->isSessionExpired()) return;
+    sessions->updatePropertiesForNewSessionStart();
+    setUserAttributeOnWorkerQueue(sessions->sessionIDPropertyWithTimestamp(timestamp));
+    setUserAttributeOnWorkerQueue(sessions->sessionNumberProperty());
+    if (appInBackground) appInBackground = remoteConfig()->appInBackgroundParameterEnabled();
+    handleInternalEventOnWorkerQueue(APMSessionStartEvent(persistedConfig_->sessionNumber(), appInBackground, timestamp));
+}
+
+void APMMeasurement::reportSessionStart() {
+    scheduleOnWorker("APMMeasurement:1086", [](APMMeasurement& engine) {
+        engine.reportSessionStartOnWorkerQueueWithTimestamp(engine.initTimestamp(), false);
+    });
+}
+
+void APMMeasurement::reportSessionStartWhenSceneWillConnectOnWorkerQueue() {
+    std::weak_ptr<APMMeasurement> weak = weakSelf<APMMeasurement>();
+    auto center = NSNotificationCenter::defaultCenter();
+    auto token = std::make_shared<std::shared_ptr<NSObject>>();
+    *token = center->addObserverForName("UISceneWillConnectNotification", nullptr, nullptr,
+                                        [weak, token](const NSNotification&) {
+                                            if (*token) NSNotificationCenter::defaultCenter()->removeObserver(*token);
+                                            token->reset();
+                                            if (auto engine = weak.lock()) engine->reportSessionStart();
+                                        });
+}
+
+void APMMeasurement::setSessionTimeoutInterval(double interval) {
+    scheduleOnWorker("APMMeasurement:1478", [interval](APMMeasurement& engine) {
+        if (auto sessions = engine.sessionReporter()) sessions->setTimeoutSessionInterval(interval);
+    });
+}
+
+void APMMeasurement::processSessionFromEvent(const std::shared_ptr<APMEvent>& event) {
+    auto sessions = sessionReporter();
+    if (!sessions || APMIsAppActive()) return;
+    if (const Value* extend = event->parameters().find("extend_session")) {
+        auto typed = extend->isObject() ? extend->objectAs<APMValue>() : nullptr;
+        if (typed && typed->isInt64() && typed->int64Value() == 1) {
+            if (sessions->isSessionExpired()) {
+                reportSessionStartOnWorkerQueueWithTimestamp(event->timestamp(), true);
+            } else {
+                (void)sessions->extendSession();
+            }
+        } else {
+            monitor()->logWithLevel(3, 23179,
+                                    "extend_session is a reserved parameter. To extend or start a session in the "
+                                    "background, set an event parameter {@'extend_session': @1}");
+        }
+    }
+    if (!sessions->isSessionExpired()) return;
+    auto database = this->database();
+    (void)database->performTransaction([&] {
+        const std::pair<const char*, std::pair<std::int64_t, const char*>> removals[] = {
+            {"_sid", {23177, "Failed to remove session ID user property on session expiration. Error"}},
+            {"_sno", {23178, "Failed to remove session number user property on session expiration. Error"}},
+            {"_se", {23192, "Failed to remove session user engagement user property on session expiration. Error"}},
+        };
+        for (const auto& [name, failure] : removals) {
+            NSErrorPtr error;
+            if (!database->deleteUserAttributeWithName(name, &error)) {
+                monitor()->logWithLevel(2, failure.first, failure.second, Value(error));
+                return false;
+            }
+        }
+        return true;
+    });
 }

@@ -25,9 +25,12 @@
 
 class APMAlarm;
 class APMAnalyticsStore;
+class APMAudience;
 class APMAudienceContext;
+class APMConditionalUserPropertyController;
 class APMDailyCounts;
 class APMDatabase;
+class APMEManager;
 class APMEvent;
 class APMEventSink;
 class APMExperimentContext;
@@ -39,6 +42,7 @@ class APMRemoteConfig;
 class APMReporterContext;
 class APMScheduler;
 class APMScriptContext;
+class APMSessionReporter;
 class APMUploader;
 class APMUploaderContext;
 class APMUserAttribute;
@@ -94,10 +98,16 @@ public:
     const std::shared_ptr<APMPersistedConfig>& persistedConfig() const { return persistedConfig_; }
     const std::shared_ptr<APMScheduler>& scheduler() const { return scheduler_; }
     const std::shared_ptr<APMUploader>& uploader() const { return uploader_; }
+    // The experiments of this engine, handed to its remote configuration.
+    const std::shared_ptr<APMEManager>& experimentManager() const { return experimentManager_; }
     // Set by component initialisation; empty before.
     std::shared_ptr<APMDatabase> database() const;
     std::shared_ptr<APMIdentity> identity() const;
     std::shared_ptr<APMRemoteConfig> remoteConfigInstance() const;
+    std::shared_ptr<APMAudience> audience() const;
+    std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController() const;
+    // Made by the post-initialisation steps, and anew by a reset.
+    std::shared_ptr<APMSessionReporter> sessionReporter() const;
     const std::string& appID() const { return appID_; }
     const std::vector<std::string>& safelistedEvents() const { return safelistedEvents_; }
     double initTimestamp() const { return initTimestamp_; }
@@ -136,6 +146,16 @@ public:
     void reportOSUpdateOnWorkerQueue();
     void setPersonalizedAdsUserPropertyOnWorkerQueue();
     void backfillSessionNumber();
+    // Only when the session has expired: a new one, its properties and its "_s" at `timestamp`.
+    void reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground);
+    // The same at the load time, scheduled on the worker queue.
+    void reportSessionStart();
+    // A prewarmed launch of a scene-based application starts its session when its scene connects.
+    void reportSessionStartWhenSceneWillConnectOnWorkerQueue();
+    void setSessionTimeoutInterval(double interval);
+    // In the background: "extend_session" starts or extends a session, and an expired one
+    // loses its properties.
+    void processSessionFromEvent(const std::shared_ptr<APMEvent>& event);
     // The store receipt's original version is this build's (worked out once per engine).
     bool isVersionSameAsOriginalVersion();
     // (t / 1 h, truncated) × 1 h + 1 h, in milliseconds.
@@ -230,6 +250,9 @@ public:
     // Each holds the engine weakly: once it is gone they answer empty (or the defaults) and drop
     // what they are given.
     std::shared_ptr<APMEventSink> eventSink() const;
+    // The same road for the process-wide reporters, which exist before the engine: it reaches
+    // whichever engine is the shared one.
+    static std::shared_ptr<APMEventSink> frontEventSink();
     std::shared_ptr<APMAudienceContext> audienceContext() const;
     std::shared_ptr<APMReporterContext> reporterContext() const;
     std::shared_ptr<APMScriptContext> scriptContext() const;
@@ -274,11 +297,15 @@ private:
     std::shared_ptr<APMScheduler> scheduler_;
     std::shared_ptr<Context> context_;
     std::shared_ptr<APMUploader> uploader_;
+    std::shared_ptr<APMEManager> experimentManager_;
     // Written once on the worker queue, read from any thread.
     mutable std::mutex componentsMutex_;
     std::shared_ptr<APMDatabase> database_;
     std::shared_ptr<APMIdentity> identity_;
     std::shared_ptr<APMRemoteConfig> remoteConfig_;
+    std::shared_ptr<APMAudience> audience_;
+    std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController_;
+    std::shared_ptr<APMSessionReporter> sessionReporter_;
 
     std::string previousVUVAppID_;
     std::optional<bool> versionSameAsOriginal_;

@@ -17,32 +17,37 @@
 namespace {
 
 // The front's queue for what the reporters make, the write pipeline for what the conditional
-// user properties carry.
+// user properties carry. An engine's own sink drops everything once its engine is gone; the
+// process-wide one hands events to the front, which holds them until an engine starts.
 class EngineEventSink final : public APMEventSink {
 public:
-    explicit EngineEventSink(std::weak_ptr<APMMeasurement> engine) : engine_(std::move(engine)) {}
+    EngineEventSink(std::function<std::shared_ptr<APMMeasurement>()> engine, bool bound)
+        : engine_(std::move(engine)), bound_(bound) {}
 
     bool isEnabled() override {
-        auto engine = engine_.lock();
+        auto engine = engine_();
         return engine && engine->isEnabled();
     }
     void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
                                     const Value::Dictionary& parameters) override {
-        if (engine_.lock()) APMAnalytics::logInternalEventWithOrigin(origin, name, parameters);
+        if (reachable()) APMAnalytics::logInternalEventWithOrigin(origin, name, parameters);
     }
     void logInternalEventWithOrigin(const std::string& origin, const std::string& name, double timestamp,
                                     const Value::Dictionary& parameters) override {
-        if (engine_.lock()) APMAnalytics::logInternalEventWithOrigin(origin, name, timestamp, parameters);
+        if (reachable()) APMAnalytics::logInternalEventWithOrigin(origin, name, timestamp, parameters);
     }
     void setInternalUserProperty(const Value& value, const std::string& name, const std::string& origin) override {
-        if (engine_.lock()) APMAnalytics::sharedInstance()->setInternalUserProperty(value, name, origin);
+        if (reachable()) APMAnalytics::sharedInstance()->setInternalUserProperty(value, name, origin);
     }
     void writeEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event) override {
-        if (auto engine = engine_.lock()) engine->writeEventOnWorkerQueue(event);
+        if (auto engine = engine_()) engine->writeEventOnWorkerQueue(event);
     }
 
 private:
-    std::weak_ptr<APMMeasurement> engine_;
+    bool reachable() { return !bound_ || engine_(); }
+
+    std::function<std::shared_ptr<APMMeasurement>()> engine_;
+    bool bound_;
 };
 
 }  // namespace
@@ -54,7 +59,7 @@ class APMMeasurement::Context final : public APMUploaderContext,
                                       public APMExperimentContext {
 public:
     explicit Context(std::weak_ptr<APMMeasurement> engine)
-        : engine_(engine), eventSink_(std::make_shared<EngineEventSink>(engine)) {}
+        : engine_(engine), eventSink_(std::make_shared<EngineEventSink>([engine] { return engine.lock(); }, true)) {}
 
     // MARK: Shared by all
 
@@ -70,6 +75,7 @@ public:
     std::shared_ptr<APMRemoteConfig> remoteConfig() override { return APMMeasurement::remoteConfig(); }
     std::shared_ptr<APMIdentity> identity() override { return with([](APMMeasurement& e) { return e.identity(); }); }
     std::shared_ptr<APMMonitor> monitor() override { return APMMeasurement::monitor(); }
+    std::shared_ptr<APMAudience> audience() override { return with([](APMMeasurement& e) { return e.audience(); }); }
     bool setUserPropertyInDatabaseOnWorkerQueue(const std::shared_ptr<APMUserAttribute>& userAttribute) override {
         auto engine = engine_.lock();
         return engine && engine->setUserPropertyInDatabaseOnWorkerQueue(userAttribute);
@@ -130,6 +136,10 @@ public:
         auto identity = identityOrShared();
         return identity ? identity->diversionKey() : std::string();
     }
+    bool isFromAppStore() override {
+        auto identity = identityOrShared();
+        return identity && identity->isFromAppStore();
+    }
     std::string measurementHost() override { return APMRemoteConfig::measurementHost(); }
 
 private:
@@ -155,6 +165,12 @@ std::shared_ptr<APMMeasurement::Context> APMMeasurement::makeContext(const std::
 
 std::shared_ptr<APMUploaderContext> APMMeasurement::uploaderContext() const { return context_; }
 std::shared_ptr<APMEventSink> APMMeasurement::eventSink() const { return context_->eventSink(); }
+
+std::shared_ptr<APMEventSink> APMMeasurement::frontEventSink() {
+    static const auto sink = std::make_shared<EngineEventSink>(
+        [] { return hasSharedInstance() ? sharedInstance() : std::shared_ptr<APMMeasurement>(); }, false);
+    return sink;
+}
 std::shared_ptr<APMAudienceContext> APMMeasurement::audienceContext() const { return context_; }
 std::shared_ptr<APMReporterContext> APMMeasurement::reporterContext() const { return context_; }
 std::shared_ptr<APMScriptContext> APMMeasurement::scriptContext() const { return context_; }

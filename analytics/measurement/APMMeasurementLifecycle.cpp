@@ -4,6 +4,8 @@
 // object's messages.
 #include "analytics/measurement/APMMeasurement.h"
 
+#include "analytics/reporters/APMScreenViewReporter.h"
+#include "analytics/reporters/APMSessionReporter.h"
 #include "analytics/core/APMAlarm.h"
 #include "analytics/core/APMDatabase.h"
 #include "analytics/core/APMFileLocations.h"
@@ -127,6 +129,16 @@ bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
             return false;
         }
         if (auto config = remoteConfigInstance()) config->reset();
+        // The session numbers start again with the cleared settings.
+        if (sessionReporter()) {
+            auto sessions = APMSessionReporter::initWithContext(reporterContext());
+            sessions->setReportingEnabled(isEnabled());
+            {
+                std::lock_guard lock(componentsMutex_);
+                sessionReporter_ = sessions;
+            }
+            APMScreenViewReporter::sharedInstance()->setEngine(reporterContext(), sessions);
+        }
     } else {
         // Before the components exist: the file goes, with its log and index (a write-ahead log
         // left behind would be read into the next database of that name).

@@ -4,6 +4,7 @@
 // limit, the raw-event metadata and the stored-events limit, in one transaction per event.
 #include "analytics/measurement/APMMeasurement.h"
 
+#include "analytics/audience/APMConditionalUserPropertyController.h"
 #include "analytics/core/APMDailyCounts.h"
 #include "analytics/core/APMDataUtil.h"
 #include "analytics/core/APMDatabase.h"
@@ -66,12 +67,25 @@ void APMMeasurement::handleEventOnWorkerQueue(const std::shared_ptr<APMEvent>& e
         return;
     }
     auto allowed = eventAfterSafelistingEvent(event);
-    if (!allowed || !dedupeSubscriptionEvent(allowed)) return;
+    if (!allowed) return;
+    processSessionFromEvent(allowed);
+    if (!dedupeSubscriptionEvent(allowed)) return;
+    std::vector<std::shared_ptr<APMEvent>> conditionalEvents;
+    if (auto controller = conditionalUserPropertyController()) {
+        auto triggered = controller->processEventOnWorkerQueue(allowed);
+        if (triggered) {
+            conditionalEvents = std::move(*triggered);
+        } else {
+            monitor()->logWithLevel(4, 23050, "Unable to process conditional user property. Event name, origin",
+                                    displayName(*allowed), Value(allowed->origin()));
+        }
+    }
     if (shouldDropDuplicatedSessionStartWithRolloutEvent(allowed)) return;
     auto marked = appExceptionEventWithRezaviviFeatureRollouts(allowed);
     if (!marked) return;
     writeEventOnWorkerQueue(marked);
     writeSessionStartEventOnWorkerQueue(marked);
+    for (const auto& conditional : conditionalEvents) writeEventOnWorkerQueue(conditional);
     uploader_->updateSchedule();
 }
 

@@ -33,27 +33,20 @@ std::optional<NSData> APMReceiptDataMatchingPattern(const std::vector<std::uint8
                   bytes.begin() + static_cast<std::ptrdiff_t>(from + *lastCaptured));
 }
 
-bool APMIsVersionSameAsOriginalVersion() {
-    if (APMAEU::isNOD() || APMAEU::isASRS()) return true;
+std::optional<std::string> APMReceiptOriginalVersion(const NSData& receipt) {
     auto monitor = APMMeasurementMonitor();
-    const std::optional<std::string> path = APMAEU::appStoreRURL();
-    const std::optional<NSData> receipt = path ? readDataFromFile(*path) : std::nullopt;
-    if (!receipt) {
-        monitor->logWithLevel(5, 39002, "Version data is nil");
-        return false;
-    }
-    if (receipt->empty()) {
+    if (receipt.empty()) {
         monitor->logWithLevel(5, 39004, "Version data is empty");
-        return false;
+        return std::nullopt;
     }
     std::optional<NSData> version;
-    for (std::size_t offset = 0; offset < receipt->size() && !version; ++offset) {
-        version = APMReceiptDataMatchingPattern(kOriginalVersionPattern, *receipt, static_cast<std::int64_t>(offset));
+    for (std::size_t offset = 0; offset < receipt.size() && !version; ++offset) {
+        version = APMReceiptDataMatchingPattern(kOriginalVersionPattern, receipt, static_cast<std::int64_t>(offset));
     }
     if (!version || version->size() <= 2) {
         monitor->logWithLevel(5, 39006, "V data is too short. Length",
                               Value(static_cast<long long>(version ? version->size() : 0)));
-        return false;
+        return std::nullopt;
     }
     if ((*version)[0] != kUTF8StringTag) {
         monitor->logWithLevel(5, 39007, "V data byte 0 is wrong. Value", Value(static_cast<int>((*version)[0])));
@@ -62,6 +55,17 @@ bool APMIsVersionSameAsOriginalVersion() {
         monitor->logWithLevel(5, 39008, "V data byte 1 is wrong. Value, expected", Value(static_cast<int>((*version)[1])),
                               Value(static_cast<long long>(version->size() - 2)));
     }
-    const std::string original(version->begin() + 2, version->end());
-    return original == NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleVersion").stringValue();
+    return std::string(version->begin() + 2, version->end());
+}
+
+bool APMIsVersionSameAsOriginalVersion() {
+    if (APMAEU::isNOD() || APMAEU::isASRS()) return true;
+    const std::optional<std::string> path = APMAEU::appStoreRURL();
+    const std::optional<NSData> receipt = path ? readDataFromFile(*path) : std::nullopt;
+    if (!receipt) {
+        APMMeasurementMonitor()->logWithLevel(5, 39002, "Version data is nil");
+        return false;
+    }
+    const std::optional<std::string> original = APMReceiptOriginalVersion(*receipt);
+    return original && *original == NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleVersion").stringValue();
 }

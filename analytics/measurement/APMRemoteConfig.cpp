@@ -7,6 +7,10 @@
 #include "analytics/core/APMMonitor.h"
 #include "analytics/core/APMPersistedConfig.h"
 #include "analytics/core/APMScheduler.h"
+#include "analytics/experiments/APMEManager.h"
+#include "analytics/experiments/APMESDKProperty.h"
+#include "analytics/measurement/APMIdentity.h"
+#include "analytics/measurement/APMMeasurement.h"
 #include "analytics/proto/APMPBDataControl.h"
 #include "analytics/proto/APMPBEventConfig.h"
 #include "analytics/proto/APMPBFieldAccess.h"
@@ -74,7 +78,7 @@ std::string configAppID(const std::shared_ptr<APMPBMeasurementConfig>& config) {
 std::shared_ptr<APMRemoteConfig> APMRemoteConfig::defaultInstance() {
     // Never destroyed: getters may run from work still queued at exit.
     static const std::shared_ptr<APMRemoteConfig>& instance =
-        *new std::shared_ptr<APMRemoteConfig>(make("", nullptr, nullptr));
+        *new std::shared_ptr<APMRemoteConfig>(make("", nullptr, nullptr, nullptr));
     return instance;
 }
 
@@ -86,6 +90,13 @@ std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(const std::strin
 std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(
     const std::string& appID, const std::shared_ptr<APMDatabase>& database,
     const std::shared_ptr<APMPBMeasurementConfig>& measurementConfig) {
+    return initWithAppID(appID, database, measurementConfig, nullptr);
+}
+
+std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(
+    const std::string& appID, const std::shared_ptr<APMDatabase>& database,
+    const std::shared_ptr<APMPBMeasurementConfig>& measurementConfig,
+    const std::shared_ptr<APMEManager>& experimentManager) {
     if (appID.empty()) {
         APMMeasurementMonitor()->logWithLevel(1, 29000, "Cannot init remote configuration without valid Vizudi App ID");
         return nullptr;
@@ -94,17 +105,17 @@ std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(
         APMMeasurementMonitor()->logWithLevel(1, 29001, "Cannot init remote configuration without valid database");
         return nullptr;
     }
-    return make(appID, database, measurementConfig);
+    return make(appID, database, measurementConfig, experimentManager);
 }
 
 std::shared_ptr<APMRemoteConfig> APMRemoteConfig::make(
     const std::string& appID, const std::shared_ptr<APMDatabase>& database,
-    const std::shared_ptr<APMPBMeasurementConfig>& measurementConfig) {
+    const std::shared_ptr<APMPBMeasurementConfig>& measurementConfig,
+    const std::shared_ptr<APMEManager>& experimentManager) {
     auto config = std::make_shared<APMRemoteConfig>();
     config->appID_ = appID;
     config->database_ = database;
-    // The experiment client registers here once experiments exist; until then the four settings
-    // that experiments may override read the configuration alone.
+    if (experimentManager) config->registerExperimentClient(experimentManager);
     config->isDefaultInstance_ = !database && appID.empty();
     if (config->isDefaultInstance_) return config;
     if (measurementConfig) {
@@ -118,6 +129,71 @@ std::shared_ptr<APMRemoteConfig> APMRemoteConfig::make(
         config->parseRemoteConfigFromMeasurementConfig(stored);
     }
     return config;
+}
+
+void APMRemoteConfig::registerExperimentClient(const std::shared_ptr<APMEManager>& experimentManager) {
+    auto property = APMESDKProperty::initWithName(kExperimentSDKName);
+    property->setVersion(APMIdentity::zevUzeviroredaLibraryVersion());
+    auto client = experimentManager->registerSDKProperty(
+        property, {{kEfficientEngagementReportingFlag, Value(0)},
+                   {kRedundantEngagementRemovalFlag, Value(0)},
+                   {kNetworkBackgroundSessionFlag, Value(0)},
+                   {kPersistentConfigInApplicationSupportFlag, Value(0)}});
+    if (!client) return;
+    client->setDelegate(std::weak_ptr<APMEExperimentObserverDelegate>(self<APMRemoteConfig>()));
+    experimentManager_ = experimentManager;
+    experimentClient_ = client;
+    // A snapshot fetched in an earlier launch and not activated then is activated now.
+    NSErrorPtr error;
+    if (!client->activateLatestSnapshot(&error) && error) {
+        APMMeasurementMonitor()->logWithLevel(2, 29023, "Cannot activate stale snapshot. Error", Value(error));
+    }
+}
+
+std::vector<std::int32_t> APMRemoteConfig::experimentIDs() {
+    return experimentManager_ ? experimentManager_->experimentIDs() : std::vector<std::int32_t>{};
+}
+
+bool APMRemoteConfig::hasNewSnapshot() const {
+    std::lock_guard lock(mutex_);
+    return hasNewSnapshot_;
+}
+
+bool APMRemoteConfig::activateNewSnapshot() {
+    if (!experimentClient_ || !hasNewSnapshot()) return false;
+    NSErrorPtr error;
+    if (!experimentClient_->activateLatestSnapshot(&error)) {
+        APMMeasurementMonitor()->logWithLevel(2, 29024, "Cannot activate snapshot. Error", error ? Value(error) : Value());
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    hasNewSnapshot_ = false;
+    return true;
+}
+
+void APMRemoteConfig::clientDidReceiveNewSnapshot(APMEClient& client) {
+    static_cast<void>(client);
+    std::lock_guard lock(mutex_);
+    hasNewSnapshot_ = true;
+}
+
+void APMRemoteConfig::clientDidReceiveFetchError(APMEClient& client, const NSErrorPtr& error) {
+    static_cast<void>(client);
+    if (error) APMMeasurementMonitor()->logWithLevel(2, 29025, "Cannot fetch experiment. Error", Value(error));
+}
+
+bool APMRemoteConfig::shouldFetchExperimentsForClient(APMEClient& client) {
+    static_cast<void>(client);
+    auto engine = APMMeasurement::hasSharedInstance() ? APMMeasurement::sharedInstance() : nullptr;
+    return engine && engine->isEnabled();
+}
+
+bool APMRemoteConfig::experimentFlagOrSetting(const char* flag, std::string_view key) {
+    if (experimentClient_) {
+        const Value value = experimentClient_->experimentValueForFlag(flag);
+        if (!value.isNull()) return value.boolValue();
+    }
+    return flagFromCacheWithKey(key, 0);
 }
 
 std::string APMRemoteConfig::measurementHost() {
@@ -299,13 +375,17 @@ std::shared_ptr<APMPBMeasurementConfig> APMRemoteConfig::measurementConfigFromDa
 }
 
 void APMRemoteConfig::reset() {
-    std::lock_guard lock(mutex_);
-    cachedValueByRemoteConfigKeys_.clear();
-    cachedEventConfigByEventName_.clear();
-    cachedDataControls_.clear();
-    cachedUploadSubdomain_.clear();
-    if (!isDefaultInstance_) remoteConfigProto_.reset();
-    gSettingsChanges.fetch_add(1, std::memory_order_acq_rel);
+    {
+        std::lock_guard lock(mutex_);
+        cachedValueByRemoteConfigKeys_.clear();
+        cachedEventConfigByEventName_.clear();
+        cachedDataControls_.clear();
+        cachedUploadSubdomain_.clear();
+        if (!isDefaultInstance_) remoteConfigProto_.reset();
+        hasNewSnapshot_ = false;
+        gSettingsChanges.fetch_add(1, std::memory_order_acq_rel);
+    }
+    if (experimentManager_) experimentManager_->reset();
 }
 
 std::uint64_t APMRemoteConfig::settingsChangeCount() { return gSettingsChanges.load(std::memory_order_acquire); }
@@ -517,19 +597,21 @@ bool APMRemoteConfig::gateIDFAOnATTMASEnabled() {
 double APMRemoteConfig::monitoringSamplePeriod() {
     return timeIntervalInSecondsFromCacheWithKey("measurement.monitoring.sample_period_millis", 86400, 604800, 0);
 }
-// The next four switches are the ones the experiments framework may override; until it runs,
-// the configuration alone decides them.
+// The next four switches follow an experiment that sets their flag; without one, the configuration.
 bool APMRemoteConfig::isNetworkBackgroundSessionEnabled() {
-    return flagFromCacheWithKey("measurement.network.background_session_enabled", 0);
+    return experimentFlagOrSetting(kNetworkBackgroundSessionFlag, "measurement.network.background_session_enabled");
 }
 bool APMRemoteConfig::efficientEngagementReportingEnabled() {
-    return flagFromCacheWithKey("measurement.collection.efficient_engagement_reporting_enabled", 0);
+    return experimentFlagOrSetting(kEfficientEngagementReportingFlag,
+                                   "measurement.collection.efficient_engagement_reporting_enabled");
 }
 bool APMRemoteConfig::redundantEngagementRemovalEnabled() {
-    return flagFromCacheWithKey("measurement.collection.redundant_engagement_removal_enabled", 0);
+    return experimentFlagOrSetting(kRedundantEngagementRemovalFlag,
+                                   "measurement.collection.redundant_engagement_removal_enabled");
 }
 bool APMRemoteConfig::persistentConfigInApplicationSupportEnabled() {
-    return flagFromCacheWithKey("measurement.persistent_config_in_application_support_enabled", 0);
+    return experimentFlagOrSetting(kPersistentConfigInApplicationSupportFlag,
+                                   "measurement.persistent_config_in_application_support_enabled");
 }
 double APMRemoteConfig::networkTimeout() {
     return timeIntervalInSecondsFromCacheWithKey("measurement.network.network_timeout", 60, 3600, 30);

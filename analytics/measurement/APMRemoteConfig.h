@@ -1,10 +1,12 @@
 // The engine's view of the measurement configuration the measurement service sends: typed,
-// range-checked settings, per-event configuration, data controls and the service's URLs.
+// range-checked settings, per-event configuration, data controls and the service's URLs, and
+// the experiments client of the measurement library, whose flags come before four switches.
 // Getters may be called from any queue; updating and reading the database belong on the
 // engine's worker queue.
 #pragma once
 
 #include "analytics/core/APMDatabase.h"
+#include "analytics/experiments/APMEClient.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
 
@@ -19,11 +21,12 @@
 #include <variant>
 #include <vector>
 
+class APMEManager;
 class APMPBEventConfig;
 class APMPBMeasurementConfig;
 class NSURL;
 
-class APMRemoteConfig : public NSObject {
+class APMRemoteConfig : public NSObject, public APMEExperimentObserverDelegate {
 public:
     // Where the measurement service lives when the standard user defaults name no other host: a
     // reserved name that never resolves, so that nothing leaves the machine until a deployment
@@ -33,6 +36,13 @@ public:
     static constexpr const char* kMeasurementHostDefaultsKey = "APMMeasurementEndpointHost";
     // Larger configuration bodies are refused before decoding.
     static constexpr std::size_t kMaxConfigurationSize = 1024 * 1024;
+    // The measurement library's name among the experiments' clients, and its flags.
+    static constexpr const char* kExperimentSDKName = "zev_uzeviroreda";
+    static constexpr const char* kEfficientEngagementReportingFlag = "efficient_engagement_reporting_enabled";
+    static constexpr const char* kRedundantEngagementRemovalFlag = "redundant_engagement_removal_enabled";
+    static constexpr const char* kNetworkBackgroundSessionFlag = "network_background_session_enabled";
+    static constexpr const char* kPersistentConfigInApplicationSupportFlag =
+        "persistent_config_in_application_support_enabled";
 
     // The built-in configuration used before any has been fetched: no app id, no database, every
     // getter at its default. Compared by identity.
@@ -45,6 +55,12 @@ public:
     [[nodiscard]] static std::shared_ptr<APMRemoteConfig> initWithAppID(
         const std::string& appID, const std::shared_ptr<APMDatabase>& database,
         const std::shared_ptr<APMPBMeasurementConfig>& measurementConfig);
+    // As above, registered with the experiments manager as the client kExperimentSDKName (all
+    // four flags 0 by default), whose latest snapshot is activated at once.
+    [[nodiscard]] static std::shared_ptr<APMRemoteConfig> initWithAppID(
+        const std::string& appID, const std::shared_ptr<APMDatabase>& database,
+        const std::shared_ptr<APMPBMeasurementConfig>& measurementConfig,
+        const std::shared_ptr<APMEManager>& experimentManager);
 
     // The host (and port) of the measurement service: the standard user defaults' value under
     // kMeasurementHostDefaultsKey, else kDefaultMeasurementHost.
@@ -77,7 +93,23 @@ public:
     void parseRemoteConfigFromMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config);
     [[nodiscard]] std::shared_ptr<APMPBMeasurementConfig> measurementConfigFromDatabase();
     // Empty caches and data controls; a real instance also drops its configuration in force.
+    // The experiments lose their snapshots and schedule.
     void reset();
+
+    // Experiments.
+    const std::shared_ptr<APMEClient>& experimentClient() const { return experimentClient_; }
+    // The activated experiments, ascending; none without experiments.
+    std::vector<std::int32_t> experimentIDs();
+    // A snapshot arrived since the last activation.
+    bool hasNewSnapshot() const;
+    // Activates it when one arrived (29024 when that fails); false when there was none.
+    bool activateNewSnapshot();
+    // The experiments client's delegate: a new snapshot waits for activateNewSnapshot; fetch
+    // errors are logged (29025); fetches are made while the shared engine exists and is enabled.
+    bool respondsToClientDidReceiveNewSnapshot() const override { return true; }
+    void clientDidReceiveNewSnapshot(APMEClient& client) override;
+    void clientDidReceiveFetchError(APMEClient& client, const NSErrorPtr& error) override;
+    bool shouldFetchExperimentsForClient(APMEClient& client) override;
 
     // A count that moves whenever the settings of any configuration change (parsed or reset).
     static std::uint64_t settingsChangeCount();
@@ -199,7 +231,11 @@ private:
     using SettingCache = std::map<std::string, CachedSetting, std::less<>>;
 
     static std::shared_ptr<APMRemoteConfig> make(const std::string& appID, const std::shared_ptr<APMDatabase>& database,
-                                                 const std::shared_ptr<APMPBMeasurementConfig>& measurementConfig);
+                                                 const std::shared_ptr<APMPBMeasurementConfig>& measurementConfig,
+                                                 const std::shared_ptr<APMEManager>& experimentManager);
+    void registerExperimentClient(const std::shared_ptr<APMEManager>& experimentManager);
+    // A snapshot's value of the flag when one gives it, else the configuration's setting.
+    bool experimentFlagOrSetting(const char* flag, std::string_view key);
     double numberFromCacheWithKey(std::string_view key, double defaultValue, double maxValue, double minValue,
                                   const Converter& convert);
     bool flagFromCacheWithKey(std::string_view key, std::int32_t defaultValue);
@@ -208,6 +244,9 @@ private:
     std::string appID_;
     std::weak_ptr<APMDatabase> database_;
     std::function<std::string()> identifiersOrigin_;
+    // Set once at creation.
+    std::shared_ptr<APMEManager> experimentManager_;
+    std::shared_ptr<APMEClient> experimentClient_;
 
     // Guards everything below.
     mutable std::mutex mutex_;
@@ -217,6 +256,7 @@ private:
     std::vector<std::string> cachedDataControls_;
     // The configuration's upload sub-domain once it passed as a host label; "" for none.
     std::string cachedUploadSubdomain_;
+    bool hasNewSnapshot_ = false;
 };
 
 // What `read` answers from the configuration `current` names, kept until another configuration

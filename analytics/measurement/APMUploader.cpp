@@ -257,6 +257,8 @@ void APMUploader::updateSchedule() {
         suspendedUploadTimestamp_.reset();
     }
     if (!hasDataToUpload()) {
+        // Between uploads the switches may change: no bundle is half made under the old ones.
+        if (auto config = context->remoteConfig()) static_cast<void>(config->activateNewSnapshot());
         monitor->logWithLevel(8, 23024, "No data to upload. Upload task will not be scheduled");
         stopScheduling(*context, false);
         return;
@@ -401,6 +403,7 @@ void APMUploader::uploadData() {
             context->terminateBackgroundTask();
             return;
         }
+        static_cast<void>(config->activateNewSnapshot());
         monitor->logWithLevel(8, 23037, "No data to upload");
         if (config->isExpired()) {
             fetchRemoteConfig();

@@ -2,6 +2,7 @@
 // their back-off marks and their one-request-at-a-time rule.
 #include "analytics/measurement/APMUploader.h"
 
+#include "analytics/audience/APMAudience.h"
 #include "analytics/core/APMDatabase.h"
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMMonitor.h"
@@ -10,6 +11,7 @@
 #include "analytics/measurement/APMConsentSettingsUtil.h"
 #include "analytics/measurement/APMIdentity.h"
 #include "analytics/measurement/APMRemoteConfig.h"
+#include "analytics/proto/APMPBAudience.h"
 #include "analytics/proto/APMPBFieldAccess.h"
 #include "analytics/proto/APMPBMeasurementConfig.h"
 #include "platform/foundation/Clock.h"
@@ -151,7 +153,19 @@ bool APMUploader::applyConfiguration(APMUploaderContext& context, const NSData& 
                     APMRemoteConfig::mismatchedAppID("app id (field 1)", given.value_or(""), appID.value_or("")));
         return false;
     }
-    // Audience definitions are not part of the stored configuration.
+    // Audience definitions become the stored filters; they are not part of the stored configuration.
+    if (auto audience = context.audience()) {
+        std::vector<std::shared_ptr<APMPBAudience>> audiences;
+        for (const Value& item : APMPBMessageGetArray<APMPBAudience>(config, APMPBMeasurementConfig::kAudiences)
+                                     .value_or(Value::Array{})) {
+            if (auto definition = item.objectAs<APMPBAudience>()) audiences.push_back(std::move(definition));
+        }
+        if (!audience->updateAudiences(audiences)) {
+            monitor->logWithLevel(2, 23137, "Failed to update audiences with new server configuration", Value(body));
+            APMSetError(why, APMErrorStorage, "The audience definitions could not be stored");
+            return false;
+        }
+    }
     APMPBMessageClearField(config, APMPBMeasurementConfig::kAudiences);
     if (!context.remoteConfig()->updateMeasurementConfig(config, why)) {
         monitor->logWithLevel(2, 23138, "Failed to update configuration with new server configuration", Value(body));

@@ -2,6 +2,9 @@
 #include "analytics/measurement/DUROrezurive.h"
 
 #include "analytics/measurement/APMAnalytics.h"
+#include "analytics/measurement/APMMeasurement.h"
+#include "analytics/reporters/APMAdExposureReporter.h"
+#include "analytics/reporters/APMScreenViewReporter.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/services/RURAdi.h"
 #include "platform/services/RUROptions.h"
@@ -14,6 +17,11 @@ std::shared_ptr<DUROrezurive> DUROrezurive::sharedInstance() {
 void DUROrezurive::load() {
     ClassRegistry::registerClass("DUROrezurive", [] { return sharedInstance(); });
     APMAnalytics::load();
+    // The view controllers' appearance is hooked as the library loads; what the reporters see
+    // from then on waits at the front until the engine starts.
+    APMScreenViewReporter::installHooks();
+    APMScreenViewReporter::sharedInstance()->setEventSink(APMMeasurement::frontEventSink());
+    APMAdExposureReporter::sharedInstance()->setEventSink(APMMeasurement::frontEventSink());
 }
 
 std::string DUROrezurive::topLevelVersion() { return RURRezaviviVersion; }

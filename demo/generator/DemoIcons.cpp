@@ -301,6 +301,18 @@ const std::map<std::string, Icon>& icons() {
              c.fill(both(line({4, 15}, {26, 15}, 1.5), inside), kInk);
              for (double y : {9.5, 20.5}) c.fill(both(line({4, y}, {26, y}, 1.4), inside), kInk);
          }}},
+        // The rating banner's answers on a phone (a tick, a cross in a ring) and the pad's
+        // button background, stretched from its middle.
+        {"rater_yes_message_btn", {30, 30, [](Canvas& c) {
+             c.fill(ring(15, 15, 12, 1.8), kInk);
+             c.fill(polyline({{9, 15.5}, {13.5, 20}, {21, 10.5}}, 2.4), kInk);
+         }}},
+        {"rater_no_message_btn", {30, 30, [](Canvas& c) {
+             c.fill(ring(15, 15, 12, 1.8), kInk);
+             c.fill(line({10.5, 10.5}, {19.5, 19.5}, 2.4), kInk);
+             c.fill(line({19.5, 10.5}, {10.5, 19.5}, 2.4), kInk);
+         }}},
+        {"rater_button_background", {24, 24, [](Canvas& c) { c.fill(roundedRect(1, 1, 22, 22, 6), kLight); }}},
         // The pager's previous and next buttons.
         {"back", {22, 22, [](Canvas& c) { c.fill(polyline({{14, 4}, {7, 11}, {14, 18}}, 2.4), kInk); }}},
         {"forward", {22, 22, [](Canvas& c) { c.fill(polyline({{8, 4}, {15, 11}, {8, 18}}, 2.4), kInk); }}},

@@ -326,8 +326,17 @@ void LoopbackServer::listen(const Options& options, std::string* error) {
     httplib::Server& server = *impl_->server;
     const int threads = std::max(1, options.threads);
     server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
-    // One request per connection: a stopping server then never waits for an idle keep-alive.
-    server.set_keep_alive_max_count(1);
+    // One request per connection unless asked otherwise; a kept connection is let go after a
+    // moment of quiet, so a stopping server never waits long for an idle one.
+    if (options.keepAlive) {
+        server.set_keep_alive_max_count(1000);
+        server.set_keep_alive_timeout(0);
+        // The status line and the body go out in separate writes: on a kept connection Nagle's
+        // rule would hold the body back until the client's delayed acknowledgement.
+        server.set_tcp_nodelay(true);
+    } else {
+        server.set_keep_alive_max_count(1);
+    }
     // cpp-httplib would share the port with any other listener (SO_REUSEPORT); a taken port
     // must fail instead.
     server.set_socket_options([](int socket) {

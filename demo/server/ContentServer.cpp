@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 namespace fs = std::filesystem;
 
@@ -37,7 +36,8 @@ std::string contentTypeOf(const fs::path& path) {
 
 }  // namespace
 
-ContentServer::ContentServer(int port, std::string* error) : LoopbackServer({Scheme::Http, port, 32}, error) {}
+// Pages ask for their pictures one after another: connections are kept for the next request.
+ContentServer::ContentServer(int port, std::string* error) : LoopbackServer({Scheme::Http, port, 32, true}, error) {}
 
 ContentServer::~ContentServer() { stop(); }
 
@@ -108,10 +108,14 @@ Response ContentServer::serveFile(const std::string& method, const std::string& 
     int status = 0;
     const auto file = resolve(path, &status);
     if (!file) return text(status, status == 400 ? "Bad Request" : "Not Found");
-    std::ifstream in(*file, std::ios::binary);
-    Response response = Response::make(200, {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()},
-                                       contentTypeOf(*file));
-    if (in.bad()) return text(500, "Could not read the file");
+    // Read whole in one go, at the size the file has.
+    std::ifstream in(*file, std::ios::binary | std::ios::ate);
+    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+    if (size < 0) return text(500, "Could not read the file");
+    std::string body(static_cast<std::size_t>(size), '\0');
+    in.seekg(0);
+    if (!in.read(body.data(), size)) return text(500, "Could not read the file");
+    Response response = Response::make(200, std::move(body), contentTypeOf(*file));
     response.ranges = true;
     return response;
 }

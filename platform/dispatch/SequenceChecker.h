@@ -32,7 +32,8 @@ private:
     mutable std::atomic<std::uintptr_t> bound_{0};
 };
 
-// Sequence checks cost a thread-local lookup per call: on in debug and sanitizer builds.
+// Sequence checks cost a thread-local lookup per call: on in debug builds and wherever the build
+// defines OSTREL_SEQUENCE_CHECKS (its SEQUENCE_CHECKS option, on unless a release turns it off).
 #if !defined(NDEBUG) || defined(OSTREL_SEQUENCE_CHECKS)
 #define OSTREL_CHECK_SEQUENCE(checker) (checker).check(__func__)
 #else

@@ -8,6 +8,7 @@
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSFileManager.h"
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -18,6 +19,8 @@ namespace {
 constexpr std::string_view kTemporaryMarker = ".tmp-";
 constexpr std::string_view kEarlierPropertyListMarker = ".plist.";
 constexpr std::size_t kSuffixLength = 6;  // what FileIO::createUnique adds
+
+std::atomic<std::uint64_t> gWriteGeneration{0};
 
 // When this process started, on the coarse clock the kernel stamps files with: every file this
 // process has touched is at least as new.
@@ -127,6 +130,38 @@ bool writeAtomically(FileIO& io, const NSData& data, const std::string& path, NS
 
 }  // namespace
 
+namespace {
+
+// Reads the open file to its end, straight into the data, which is sized by the file's length
+// when that is known; closes it.
+std::optional<NSData> readOpened(FileIO& io, int fd, const std::string& path, std::size_t expected,
+                                 NSErrorPtr* error) {
+    NSData data(expected);
+    std::size_t filled = 0;
+    std::uint8_t spill[65536];
+    for (;;) {
+        // Past the expected length (a file that grew, or one of unknown length) in pieces.
+        const bool inData = filled < data.size();
+        std::uint8_t* into = inData ? data.data() + filled : spill;
+        const std::size_t room = inData ? data.size() - filled : sizeof spill;
+        std::size_t got = 0;
+        if (const int err = io.read(fd, into, room, got)) {
+            // A read-only descriptor has nothing to lose on close.
+            (void)io.close(fd);
+            setError(error, fileErrorForErrno(err, path, false));
+            return std::nullopt;
+        }
+        if (got == 0) break;
+        if (!inData) data.insert(data.end(), spill, spill + got);
+        filled += got;
+    }
+    (void)io.close(fd);
+    data.resize(filled);
+    return data;
+}
+
+}  // namespace
+
 std::optional<NSData> readDataFromFile(const std::string& path, NSErrorPtr* error) {
     const auto io = FileIO::current();
     int fd = -1;
@@ -134,27 +169,41 @@ std::optional<NSData> readDataFromFile(const std::string& path, NSErrorPtr* erro
         setError(error, fileErrorForErrno(err, path, false));
         return std::nullopt;
     }
-    NSData data;
     struct stat info {};
-    if (io->status(path, true, info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
-        data.reserve(static_cast<std::size_t>(info.st_size));
-    std::uint8_t buffer[65536];
-    for (;;) {
-        std::size_t got = 0;
-        if (const int err = io->read(fd, buffer, sizeof buffer, got)) {
-            // A read-only descriptor has nothing to lose on close.
-            (void)io->close(fd);
-            setError(error, fileErrorForErrno(err, path, false));
-            return std::nullopt;
-        }
-        if (got == 0) break;
-        data.insert(data.end(), buffer, buffer + got);
+    const bool sized = io->statusOf(fd, info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
+    return readOpened(*io, fd, path, sized ? static_cast<std::size_t>(info.st_size) : 0, error);
+}
+
+std::optional<NSData> readRegularFile(const std::string& path, std::uint64_t maxLength, std::uint64_t* length) {
+    if (length) *length = 0;
+    const auto io = FileIO::current();
+    int fd = -1;
+    // Not blocking: a pipe by the name would otherwise hold the open until a writer came.
+    if (io->open(path, O_RDONLY | O_NONBLOCK, 0, fd) != 0) return std::nullopt;
+    struct stat info {};
+    if (io->statusOf(fd, info) != 0 || !S_ISREG(info.st_mode)) {
+        (void)io->close(fd);
+        return std::nullopt;
     }
-    (void)io->close(fd);
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    if (length) *length = size;
+    if (size > maxLength) {
+        (void)io->close(fd);
+        return std::nullopt;
+    }
+    auto data = readOpened(*io, fd, path, static_cast<std::size_t>(size), nullptr);
+    // Grown past the bound while it was read: refused as well.
+    if (data && data->size() > maxLength) {
+        if (length) *length = data->size();
+        return std::nullopt;
+    }
     return data;
 }
 
+std::uint64_t fileWriteGeneration() { return gWriteGeneration.load(std::memory_order_acquire); }
+
 bool writeDataToFile(const NSData& data, const std::string& path, bool atomically, NSErrorPtr* error) {
+    gWriteGeneration.fetch_add(1, std::memory_order_acq_rel);
     // Items marked immutable through the file manager refuse writes as the kernel flag would.
     if (NSFileManager::defaultManager()->isImmutableOrInImmutableFolder(path)) return fail(error, EPERM, path);
     const auto io = FileIO::current();

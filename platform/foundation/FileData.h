@@ -5,13 +5,21 @@
 #include "platform/foundation/Value.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
 // Failures are file errors of NSCocoaErrorDomain (FileError.h) naming `path`.
 [[nodiscard]] std::optional<NSData> readDataFromFile(const std::string& path, NSErrorPtr* error = nullptr);
+// A regular file's bytes when it has at most `maxLength` of them; empty when it cannot be read,
+// is not a regular file or is longer (then `length`, when given, says how long it is).
+[[nodiscard]] std::optional<NSData> readRegularFile(const std::string& path, std::uint64_t maxLength,
+                                                    std::uint64_t* length = nullptr);
 [[nodiscard]] bool writeDataToFile(const NSData& data, const std::string& path, bool atomically,
                                    NSErrorPtr* error = nullptr);
+// Moves on with every writeDataToFile, written or not: a remembered "no such file" is out of date
+// once it moved.
+std::uint64_t fileWriteGeneration();
 
 // Removes the temporary files that atomic writes into `folder` left when their process died:
 // files of the writer's naming (".<name>.tmp-XXXXXX") last changed before this process started.

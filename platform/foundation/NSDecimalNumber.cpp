@@ -177,6 +177,35 @@ std::shared_ptr<NSDecimalNumber> NSDecimalNumber::decimalNumberWithMantissa(std:
     return make(std::to_string(mantissa), exponent, isNegative);
 }
 
+std::shared_ptr<NSDecimalNumber> NSDecimalNumber::initWithLongLong(long long value) {
+    // The magnitude of the smallest value does not fit its own type: take it unsigned.
+    const std::uint64_t magnitude =
+        value < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    return make(std::to_string(magnitude), 0, value < 0);
+}
+
+std::shared_ptr<NSDecimalNumber> NSDecimalNumber::decimalNumberByRoundingToInteger() const {
+    if (nan_) return notANumber();
+    if (exponent_ >= 0) return make(digits_, exponent_, negative_);
+    const long long point = static_cast<long long>(digits_.size()) + exponent_;
+    if (point < 0) return zero();
+    std::string whole = point == 0 ? "0" : digits_.substr(0, static_cast<size_t>(point));
+    if (digits_[static_cast<size_t>(point)] >= '5') whole = addDigits(whole, "1");
+    return make(std::move(whole), 0, negative_);
+}
+
+std::optional<std::int64_t> NSDecimalNumber::int64Value() const {
+    if (nan_) return std::nullopt;
+    if (digits_ == "0") return 0;
+    if (exponent_ < 0) return std::nullopt;  // trailing zeros are stripped: a fraction is left
+    const std::string magnitude = digits_ + std::string(static_cast<size_t>(exponent_), '0');
+    static const std::string maxPositive = std::to_string(std::numeric_limits<std::int64_t>::max());
+    static const std::string maxNegative = "9223372036854775808";
+    if (compareDigits(magnitude, negative_ ? maxNegative : maxPositive) > 0) return std::nullopt;
+    const std::uint64_t value = std::strtoull(magnitude.c_str(), nullptr, 10);
+    return negative_ ? static_cast<std::int64_t>(std::uint64_t{0} - value) : static_cast<std::int64_t>(value);
+}
+
 std::shared_ptr<NSDecimalNumber> NSDecimalNumber::notANumber() {
     static const std::shared_ptr<NSDecimalNumber> nan = [] {
         auto n = std::make_shared<NSDecimalNumber>();

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 class NSDecimalNumber : public NSObject {
@@ -22,6 +23,8 @@ public:
                                                                     const std::string& localeIdentifier = "en_US");
     static std::shared_ptr<NSDecimalNumber> decimalNumberWithMantissa(std::uint64_t mantissa, int exponent,
                                                                       bool isNegative);
+    // Exact for every 64-bit integer.
+    static std::shared_ptr<NSDecimalNumber> initWithLongLong(long long value);
     static std::shared_ptr<NSDecimalNumber> notANumber();
     static std::shared_ptr<NSDecimalNumber> zero();
     static std::shared_ptr<NSDecimalNumber> one();
@@ -31,6 +34,12 @@ public:
     std::shared_ptr<NSDecimalNumber> decimalNumberByAdding(const NSDecimalNumber& other) const;
     std::shared_ptr<NSDecimalNumber> decimalNumberBySubtracting(const NSDecimalNumber& other) const;
     std::shared_ptr<NSDecimalNumber> decimalNumberByMultiplyingBy(const NSDecimalNumber& other) const;
+
+    // The nearest whole number, a tie going away from zero (the platform's plain rounding).
+    std::shared_ptr<NSDecimalNumber> decimalNumberByRoundingToInteger() const;
+    // The value as a 64-bit integer when it is a whole number within that range; nothing
+    // otherwise (a fraction, not-a-number, or too large).
+    std::optional<std::int64_t> int64Value() const;
 
     // Not-a-number orders before every number and equals itself.
     NSComparisonResult compare(const NSDecimalNumber& other) const;

@@ -232,6 +232,11 @@ std::string NSRegularExpression::escapedPatternForString(const std::string& text
 }
 
 NSRange NSRegularExpression::rangeOfFirstMatchInString(const std::string& string, NSRange range) const {
+    return rangeOfFirstMatchInString(string, range, nullptr);
+}
+
+NSRange NSRegularExpression::rangeOfFirstMatchInString(const std::string& string, NSRange range,
+                                                       NSErrorPtr* error) const {
     Subject subject(string);
     const std::size_t begin = subject.byteOffset(range.location);
     const std::size_t end = range.length >= NSNotFound - range.location
@@ -243,7 +248,14 @@ NSRange NSRegularExpression::rangeOfFirstMatchInString(const std::string& string
     const int rc = search.run(subject.text().substr(begin, end - begin), 0, 0);
     if (rc == PCRE2_ERROR_NOMATCH) return NSRange{NSNotFound, 0};
     if (rc < 0) {
-        logFailure(pattern_, rc);
+        if (!error) {
+            logFailure(pattern_, rc);
+        } else {
+            Value::Dictionary info;
+            info.set(NSLocalizedDescriptionKey, "Matching the pattern “" + pattern_ + "” failed: " + errorMessage(rc));
+            info.set(NSRegularExpressionErrorMessageKey, errorMessage(rc));
+            setError(error, NSError::errorWithDomain(NSCocoaErrorDomain, NSRegularExpressionMatchLimitError, info));
+        }
         return NSRange{NSNotFound, 0};
     }
     const PCRE2_SIZE* ovector = search.ovector();

@@ -24,6 +24,8 @@ inline constexpr long NSFormattingError = 2048;
 // (UTF-16 units into the pattern).
 inline constexpr const char* NSRegularExpressionErrorMessageKey = "NSRegularExpressionErrorMessage";
 inline constexpr const char* NSRegularExpressionErrorOffsetKey = "NSRegularExpressionErrorOffset";
+// Code of NSCocoaErrorDomain for a search that exceeded the matcher's limits.
+inline constexpr long NSRegularExpressionMatchLimitError = 2049;
 
 class NSRegularExpression : public NSObject {
 public:
@@ -44,6 +46,10 @@ public:
     // The first match inside `range` (UTF-16 units, clamped to the string); {NSNotFound, 0} when none.
     NSRange rangeOfFirstMatchInString(const std::string& string, NSRange range) const;
     NSRange rangeOfFirstMatchInString(const std::string& string) const;
+    // The same, for callers that must tell "no match" from "gave up": a match that exceeds the
+    // limits gives {NSNotFound, 0} with *error (code NSRegularExpressionMatchLimitError) and logs
+    // nothing.
+    NSRange rangeOfFirstMatchInString(const std::string& string, NSRange range, NSErrorPtr* error) const;
     // 0 when matching exceeded the limits.
     std::size_t numberOfMatchesInString(const std::string& string) const;
     // The ranges of all matches, each with its capture groups (NSNotFound for a group that did not

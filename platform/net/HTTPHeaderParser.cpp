@@ -68,7 +68,6 @@ std::optional<std::int64_t> parseHTTPContentLength(std::string_view value) {
 std::optional<HTTPContentRange> parseHTTPContentRange(std::string_view value) {
     if (value.size() < 6 || strncasecmp(value.data(), "bytes ", 6) != 0) return std::nullopt;
     value.remove_prefix(6);
-    HTTPContentRange range;
     const auto first = takeHeaderNumber(value);
     if (!first || !takeHeaderChar(value, '-')) return std::nullopt;
     const auto last = takeHeaderNumber(value);

@@ -82,6 +82,13 @@ std::string DIDEderazi::postURL(const std::shared_ptr<NSURL>& url, const NSData&
     return startRequest("POST", url, payload, {}, 0, queue, usingBackgroundSession, std::move(completionHandler));
 }
 
+std::string DIDEderazi::postURL(const std::shared_ptr<NSURL>& url, const NSData& payload,
+                                std::uint64_t maximumBodyLength, const std::shared_ptr<DispatchQueue>& queue,
+                                bool usingBackgroundSession, CompletionHandler completionHandler) {
+    return startRequest("POST", url, payload, {}, maximumBodyLength, queue, usingBackgroundSession,
+                        std::move(completionHandler));
+}
+
 std::string DIDEderazi::getURL(const std::shared_ptr<NSURL>& url, const Value::Dictionary& headers,
                                const std::shared_ptr<DispatchQueue>& queue, bool usingBackgroundSession,
                                CompletionHandler completionHandler) {

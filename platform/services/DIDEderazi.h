@@ -89,6 +89,10 @@ public:
     std::string postURL(const std::shared_ptr<NSURL>& url, const NSData& payload,
                         const std::shared_ptr<DispatchQueue>& queue, bool usingBackgroundSession,
                         CompletionHandler completionHandler);
+    // Our own addition: as postURL, taking at most `maximumBodyLength` bytes of the answer (see getURL).
+    std::string postURL(const std::shared_ptr<NSURL>& url, const NSData& payload, std::uint64_t maximumBodyLength,
+                        const std::shared_ptr<DispatchQueue>& queue, bool usingBackgroundSession,
+                        CompletionHandler completionHandler);
     // `headers` (strings) are added to the request; an empty dictionary adds none.
     std::string getURL(const std::shared_ptr<NSURL>& url, const Value::Dictionary& headers,
                        const std::shared_ptr<DispatchQueue>& queue, bool usingBackgroundSession,

@@ -53,7 +53,7 @@ NSData vul_dataByGzippingData(const NSData& data, NSErrorPtr* error) {
     return out;
 }
 
-NSData vul_dataByInflatingGzippedData(const NSData& data, NSErrorPtr* error) {
+NSData vul_dataByInflatingGzippedData(const NSData& data, NSErrorPtr* error, std::size_t maxLength) {
     if (data.empty()) return {};
     if (data.size() > UINT_MAX) {
         setError(error, gzipError(VULGzipErrorDecompression, Z_BUF_ERROR, "Data too large to inflate"));
@@ -76,6 +76,11 @@ NSData vul_dataByInflatingGzippedData(const NSData& data, NSErrorPtr* error) {
         stream.avail_out = static_cast<uInt>(kChunk);
         status = inflate(&stream, Z_NO_FLUSH);
         out.resize(used + (kChunk - stream.avail_out));
+        if (out.size() > maxLength) {
+            inflateEnd(&stream);
+            setError(error, gzipError(VULGzipErrorDecompression, Z_BUF_ERROR, "Inflated data exceeds its bound"));
+            return {};
+        }
         if (status == Z_STREAM_END) break;
         // Z_BUF_ERROR with input left means "give me room"; with no input left the stream is cut short.
         if (status == Z_OK || (status == Z_BUF_ERROR && stream.avail_in > 0)) continue;

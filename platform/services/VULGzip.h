@@ -4,6 +4,8 @@
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/Value.h"
 
+#include <cstddef>
+
 inline constexpr const char* VULGzipErrorDomain = "VULGzipErrorDomain";
 
 enum VULGzipErrorCode : long {
@@ -13,6 +15,12 @@ enum VULGzipErrorCode : long {
 
 // A gzip stream of the data; empty data and *error on failure.
 [[nodiscard]] NSData vul_dataByGzippingData(const NSData& data, NSErrorPtr* error = nullptr);
+// Inflating stops past this many bytes unless the caller names another bound: a few hundred
+// bytes of a crafted stream can claim gigabytes.
+inline constexpr std::size_t VULGzipDefaultMaxInflatedLength = 64 * 1024 * 1024;
+
 // The inflated bytes of a gzip (or zlib) stream; empty data and *error when the stream is
-// malformed or truncated. Empty input inflates to empty data without an error.
-[[nodiscard]] NSData vul_dataByInflatingGzippedData(const NSData& data, NSErrorPtr* error = nullptr);
+// malformed or truncated, or inflates to more than `maxLength` bytes. Empty input inflates to
+// empty data without an error.
+[[nodiscard]] NSData vul_dataByInflatingGzippedData(const NSData& data, NSErrorPtr* error = nullptr,
+                                                   std::size_t maxLength = VULGzipDefaultMaxInflatedLength);

@@ -20,6 +20,7 @@
 #include <optional>
 #include <map>
 #include <mutex>
+#include <tuple>
 
 struct UIImage::Pixels {
     std::mutex mutex;
@@ -34,8 +35,15 @@ namespace {
 std::atomic<double> gScreenScale{1.0};
 std::atomic<std::uint64_t> gDecodedPictures{0};
 std::mutex gCacheMutex;
-std::map<std::pair<std::string, double>, std::shared_ptr<UIImage>>& namedCache() {
-    static std::map<std::pair<std::string, double>, std::shared_ptr<UIImage>> cache;
+// By resource folder, name and scale. A name found nowhere is kept too (no image), so it is not
+// looked for under all its file names again on every call, until a file is written.
+struct NamedEntry {
+    std::shared_ptr<UIImage> image;
+    std::uint64_t writeGeneration = 0;
+};
+using NamedKey = std::tuple<std::string, std::string, double>;
+std::map<NamedKey, NamedEntry, std::less<>>& namedCache() {
+    static std::map<NamedKey, NamedEntry, std::less<>> cache;
     return cache;
 }
 
@@ -46,12 +54,12 @@ bool tooLong(std::uintmax_t length, const std::string& name) {
     return true;
 }
 
+// One open and one read for the common picture: the length is checked on the open file.
 std::optional<NSData> readFile(const std::string& path) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
-    const auto length = std::filesystem::file_size(path, ec);
-    if (ec || tooLong(length, path)) return std::nullopt;
-    return readDataFromFile(path);
+    std::uint64_t length = 0;
+    auto data = readRegularFile(path, static_cast<std::uint64_t>(UIImage::kMaxEncodedLength), &length);
+    if (!data && length > static_cast<std::uint64_t>(UIImage::kMaxEncodedLength)) (void)tooLong(length, path);
+    return data;
 }
 
 bool isJPEG(const NSData& data) { return data.size() > 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF; }
@@ -279,15 +287,18 @@ std::shared_ptr<UIImage> UIImage::imageWithPixels(std::vector<std::uint8_t> rgba
 std::shared_ptr<UIImage> UIImage::imageNamed(const std::string& name) {
     if (name.empty()) return nullptr;
     const double scale = screenScale();
-    const auto key = std::make_pair(name, scale);
-    {
-        std::lock_guard lock(gCacheMutex);
-        auto it = namedCache().find(key);
-        if (it != namedCache().end()) return it->second;
-    }
     auto bundle = NSBundle::mainBundle();
     if (!bundle) return nullptr;
     const std::string folder = bundle->resourcePath();
+    NamedKey key{folder, name, scale};
+    // Taken before looking: a file written during the search makes its miss count for nothing.
+    const std::uint64_t generation = fileWriteGeneration();
+    {
+        std::lock_guard lock(gCacheMutex);
+        auto it = namedCache().find(key);
+        if (it != namedCache().end() && (it->second.image || it->second.writeGeneration == generation))
+            return it->second.image;
+    }
 
     // The variants for the screen's scale first, the others after, highest first.
     std::vector<int> scales;
@@ -320,9 +331,9 @@ std::shared_ptr<UIImage> UIImage::imageNamed(const std::string& name) {
         image = decode(std::move(*data), scaleFromFileName(candidate), name);
         if (image) break;
     }
-    if (image) {
+    {
         std::lock_guard lock(gCacheMutex);
-        namedCache()[key] = image;
+        namedCache()[std::move(key)] = NamedEntry{image, generation};
     }
     return image;
 }

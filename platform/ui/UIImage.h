@@ -41,8 +41,9 @@ public:
     static constexpr std::int64_t kMaxPixelCountBeforeReduction = 2048 * 2048;
 
     // Looks in the main bundle's resource folder for the name as given, then with ".png",
-    // preferring "name@2x.png" when the screen scale is 2 or more; cached by name. Empty when
-    // there is no such file or it is not a decodable image.
+    // preferring "name@2x.png" when the screen scale is 2 or more; cached by folder and name, a
+    // name found nowhere as well until a file is written (FileData's writes). Empty when there is
+    // no such file or it is not a decodable image.
     static std::shared_ptr<UIImage> imageNamed(const std::string& name);
     static std::shared_ptr<UIImage> imageWithContentsOfFile(const std::string& path);
     static std::shared_ptr<UIImage> imageWithData(const NSData& data);

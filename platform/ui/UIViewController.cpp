@@ -21,6 +21,7 @@
 #include <array>
 #include <cstdio>
 #include <mutex>
+#include <typeinfo>
 
 namespace {
 
@@ -77,6 +78,10 @@ void UIViewController::viewWillDisappear(bool animated) {
 }
 void UIViewController::viewDidDisappear(bool animated) {
     runSlot(UIViewControllerAppearanceHook::DidDisappear, animated);
+}
+
+std::string UIViewController::superclassName() const {
+    return typeid(*this) == typeid(UIViewController) ? "UIResponder" : "UIViewController";
 }
 
 // --- View ----------------------------------------------------------------------------------

@@ -187,6 +187,11 @@ public:
 
     std::shared_ptr<UIResponder> nextResponder() const override;
 
+    // The name of the class this controller's class derives from, as the object runtime tells
+    // it: "UIResponder" for a plain controller, "UIViewController" for a class derived from it,
+    // unless a class says more.
+    virtual std::string superclassName() const;
+
     // Navigation controllers answer true (so that parents can be told apart cheaply).
     virtual bool isNavigationController() const { return false; }
     // A child's toolbar items changed; a navigation controller shows them when it is on top.

@@ -1,10 +1,13 @@
 // The application end to end with its measurement engine: started on the demo bundle in the
 // simulator, pointed at the measurement service on 127.0.0.1, it uploads its first open once it
 // goes to the background, and a later launch on the same home is the same device to the service.
-#include "demo/generator/DemoGenerator.h"
+// The screens a person moves between arrive as screen views, with the session and the time spent
+// on each screen.
+#include "demo/generator/DemoCatalogue.h"
 #include "demo/measurement/MeasurementService.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/DemoBundle.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -32,15 +35,18 @@ std::int64_t intParameter(const MeasurementService::Event& event, const std::str
     return value.isNumber() ? value.longLongValue() : -1;
 }
 
+std::string textParameter(const MeasurementService::Event& event, const std::string& name) {
+    const Value& value = event.parameters.get(name);
+    return value.isString() ? value.stringValue() : std::string();
+}
+
 // The demo bundle and a home, and the simulator launched on them as a person would, pointed at
 // the measurement service on 127.0.0.1.
 class ApplicationMeasurement : public testing::Test {
 protected:
     void SetUp() override {
-        DemoGenerator::Options options;
-        options.writePictures = false;
         std::string error;
-        ASSERT_TRUE(DemoGenerator::writeBundle(bundle, options, &error)) << error;
+        ASSERT_TRUE(DemoBundle::copyTo(bundle, false, &error)) << error;
         const Value service = NSPropertyListSerialization::propertyListWithContentsOfFile(bundle + "/VizudiService-Info.plist");
         appID = service.isDictionary() ? service.dictionary().get("VIZUDI_APP_ID").stringValue() : "";
         ASSERT_FALSE(appID.empty());
@@ -50,7 +56,7 @@ protected:
 
     // One launch that goes to the background and waits until the service has `uploads` uploads;
     // quits and returns what it printed.
-    std::string launchUntilUploads(std::size_t uploads) {
+    std::string launchUntilUploads(std::size_t uploads, const std::string& before = "") {
         // Commands come in as a person types them, so the application stays up while its upload
         // is on the way.
         const std::string command = std::string(OSTREL_SIM) + " --bundle " + bundle + " --home " + home +
@@ -59,6 +65,7 @@ protected:
         FILE* input = popen(command.c_str(), "w");
         EXPECT_NE(input, nullptr);
         if (!input) return "";
+        std::fputs(before.c_str(), input);
         std::fputs("background\n", input);
         std::fflush(input);
         const bool uploaded = measurement.waitForUploads(uploads, 60);
@@ -159,4 +166,42 @@ TEST_F(ApplicationMeasurement, ALaterLaunchIsTheSameDeviceToTheService) {
     EXPECT_TRUE(measurement.duplicates().empty());
     EXPECT_EQ(std::count_if(events.begin(), events.end(), [](const auto& event) { return event.name == "_f"; }), 1)
         << said;
+}
+
+TEST_F(ApplicationMeasurement, ScreensAPersonMovesBetweenAreReportedWithTheSessionAndItsEngagement) {
+    const std::string group = DemoCatalogue::genreGroups().front().name.in("en");
+    // The category browser at start; the side menu; the gallery chosen again; a group's grid of
+    // thumbnails; and back to the browser.
+    const std::string said = launchUntilUploads(1, "tap menu\n"
+                                                   "expect row \"Gallery\"\n"
+                                                   "tap Gallery\n"
+                                                   "expect == Gallery ==\n"
+                                                   "tap " + group + "\n"
+                                                   "expect == " + group + " ==\n"
+                                                   "advance 5\n"
+                                                   "back\n"
+                                                   "expect == Gallery ==\n");
+    ASSERT_FALSE(HasFailure());
+    const auto events = measurement.events();
+    std::vector<MeasurementService::Event> views;
+    for (const auto& event : events) {
+        if (event.name == "_vs") views.push_back(event);
+    }
+    ASSERT_GE(views.size(), 3u) << said;
+    std::string classes;
+    for (const auto& view : views) classes += textParameter(view, "_sc") + " ";
+    // The grid came and went: a screen view names it, and the next one names it as the screen left.
+    const auto grid = std::find_if(views.begin(), views.end(),
+                                   [](const auto& view) { return textParameter(view, "_sc") == "UIThumbailViewController"; });
+    ASSERT_NE(grid, views.end()) << classes;
+    ASSERT_NE(grid + 1, views.end()) << classes;
+    EXPECT_EQ(textParameter(*(grid + 1), "_pc"), "UIThumbailViewController") << classes;
+    EXPECT_EQ(intParameter(*(grid + 1), "_pi"), intParameter(*grid, "_si")) << classes;
+    // One session, numbered 1, and engagement for the time on the grid.
+    EXPECT_EQ(std::count_if(events.begin(), events.end(), [](const auto& event) { return event.name == "_s"; }), 1)
+        << classes;
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const auto& event) {
+        return event.name == "_e" && textParameter(event, "_sc") == "UIThumbailViewController" &&
+               intParameter(event, "_et") >= 5000;
+    })) << classes;
 }

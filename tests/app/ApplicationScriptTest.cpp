@@ -17,6 +17,7 @@
 #include "demo/server/ContentServer.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIImage.h"
+#include "tests/fixtures/DemoBundle.h"
 #include "tests/fixtures/InteractiveProcess.h"
 #include "tests/fixtures/Subprocess.h"
 
@@ -112,14 +113,13 @@ void expectPictureAt(const UIImage& shot, const UIImage& picture, double scale, 
 // 127.0.0.1 serving that folder, and the bundle pointed at it.
 struct ServedDemo {
     std::string bundle = Sandbox::tmp() + "/demo-bundle";
-    std::string served = Sandbox::tmp() + "/demo-server";
+    std::string served = DemoBundle::serverFolder();
     std::unique_ptr<ContentServer> server;
     // Told of each request as it arrives, on the server's threads.
     std::function<void(const std::string& line)> log;
 
     bool start(std::string* error) {
-        if (!DemoGenerator::writeBundle(bundle, {}, error) || !DemoGenerator::writeServerFolder(served, {}, error))
-            return false;
+        if (!DemoBundle::copyTo(bundle, true, error)) return false;
         server = ContentServer::start({served, "", 0, log}, error);
         return server && DemoGenerator::setServerHost(bundle, server->host(), error);
     }
@@ -152,9 +152,7 @@ const char* const kStartDownloadAll = "tap menu\n"
 }  // namespace
 
 TEST(ApplicationScript, StartsOnTheGalleryChoosesItFromTheMenuSwitchesGroupingAndTakesAShot) {
-    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
-    std::string error;
-    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
+    const std::string& bundle = DemoBundle::path();
     const std::string genre = DemoCatalogue::genreGroups().front().name.in("en");
     const std::string painter = DemoCatalogue::painterGroups().front().name.in("en");
     const std::string shot = Sandbox::tmp() + "/gallery.png";
@@ -214,10 +212,8 @@ TEST(ApplicationScript, StartsOnTheGalleryChoosesItFromTheMenuSwitchesGroupingAn
 
 TEST(ApplicationScript, ABundleWithoutItsPicturesDatabaseSaysSoOnTheScreenAndOnStandardError) {
     const std::string bundle = Sandbox::tmp() + "/bundle-without-pictures";
-    DemoGenerator::Options options;
-    options.writePictures = false;
     std::string error;
-    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, options, &error)) << error;
+    ASSERT_TRUE(DemoBundle::copyTo(bundle, false, &error)) << error;
     ASSERT_TRUE(std::filesystem::remove(bundle + "/images.sqlite"));
     // Nothing else to read either: no texts, no music, no reading section.
     for (const char* other : {"/texts.sqlite", "/media.sqlite"}) ASSERT_TRUE(std::filesystem::remove(bundle + other));
@@ -450,10 +446,12 @@ TEST(ApplicationScript, DownloadingAllPicturesStopsAtAFileTheServerFailsAndTheSe
                    "show\n");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(downloaded(), serverOnly.size());
-    // Pictures only: the music player loads its current composition at launch as well.
+    // Picture requests only: the launch also asks for the applications count, and the music
+    // player loads its current composition.
     const auto requests = server->requests();
-    const auto pictureRequests = std::count_if(requests.begin(), requests.end(),
-                                               [](const auto& request) { return request.path.starts_with("/pic/"); });
+    const auto pictureRequests = std::count_if(requests.begin(), requests.end(), [](const auto& request) {
+        return request.path.rfind("/pic/", 0) == 0;
+    });
     EXPECT_EQ(static_cast<std::size_t>(pictureRequests), serverOnly.size() - first) << "nothing fetched twice";
     const std::size_t menu = run.output.rfind("> show");
     ASSERT_NE(menu, std::string::npos);
@@ -508,9 +506,7 @@ BundledPainting bundledPainting() {
 }  // namespace
 
 TEST(ApplicationScript, TapsByTextReachAGroupingsRowsAndTheMenuAndTheSettingsAreSetAndReadBack) {
-    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
-    std::string error;
-    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
+    const std::string& bundle = DemoBundle::path();
     const std::string group = DemoCatalogue::genreGroups().front().name.in("en");
     const std::string gallery = Sandbox::tmp() + "/gallery-rows.png";
     const std::string pushed = Sandbox::tmp() + "/pushed.png";
@@ -583,9 +579,7 @@ TEST(ApplicationScript, TapsByTextReachAGroupingsRowsAndTheMenuAndTheSettingsAre
 // The picture search typed on the phone (in the bar under the navigation bar) and on the pad
 // (the search screen its search button opens), a match tapped opening the pager on it.
 TEST(ApplicationScript, APictureSearchIsTypedOnThePhoneAndOnThePadAndOpensThePagerOnAMatch) {
-    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
-    std::string error;
-    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
+    const std::string& bundle = DemoBundle::path();
     const BundledPainting painting = bundledPainting();
     ASSERT_FALSE(painting.title.empty());
     const std::string match = "row \"" + painting.painter + "\" \"" + painting.title + "\"";
@@ -660,9 +654,7 @@ TEST(ApplicationScript, ASubcategorysScreenDownloadsItsMissingPicturesAndThenOff
 }
 
 TEST(ApplicationScript, AListRowOpensItsPicturesInformation) {
-    const std::string bundle = Sandbox::tmp() + "/demo-bundle";
-    std::string error;
-    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
+    const std::string& bundle = DemoBundle::path();
     const DemoGroup& group = DemoCatalogue::genreGroups().front();
     const std::string name = group.name.in("en");
 
@@ -914,4 +906,77 @@ TEST(ApplicationScript, MusicPlaysOnThroughTheBackgroundIntoTheNextShuffledCompo
     EXPECT_NE(screen.find("\"2 of 4\""), std::string::npos) << screen;
     EXPECT_EQ(screen.find("/ " + second + " =="), std::string::npos) << screen;
     EXPECT_TRUE(std::regex_search(screen, std::regex("== " + composer + " / [^=]+ =="))) << screen;
+}
+
+// The shell's periphery as a person meets it: the maker's message at launch, once; the new
+// applications counted on the menu button and the "More Apps" row until that row is chosen; the
+// "Support" row's mail; and, at the next launch, the next message instead of the same one.
+TEST(ApplicationScript, AMessageShowsOnceMoreAppsLosesItsBadgeTheBrowserShowsBothPagesAndSupportOpensTheMail) {
+    ServedDemo demo;
+    std::string error;
+    ASSERT_TRUE(demo.start(&error)) << error;
+    const std::string messages =
+        "--default OERemoteMessagesHost=" + demo.server->host() + " --default OEWebSite=" + demo.server->host();
+
+    ProcessRun run = simulate(demo.bundle, messages,
+                              "advance 1\n"
+                              "expect == alert: Welcome ==\n"
+                              "expect The gallery now fetches pictures from its server.\n"
+                              "tap Open\n"
+                              "advance 1\n"
+                              "expect [1] menu (badge 3)\n"
+                              "tap menu\n"
+                              "advance 1\n"
+                              "expect \"More\"\n"
+                              "expect row \"More Apps\" (badge \"3\")\n"
+                              "tap More Apps\n"
+                              "await web " + demo.server->host() + "/moreen.html\n"
+                              "await Ostrel Music\n"
+                              "tap Close\n"
+                              "advance 1\n"
+                              "tap menu\n"
+                              "advance 1\n"
+                              "show\n"
+                              "tap Web site\n"
+                              "await web " + demo.server->host() + "\n"
+                              "await Write to us\n"
+                              "tap Write to us\n"
+                              "tap Close\n"
+                              "advance 1\n"
+                              "tap menu\n"
+                              "advance 1\n"
+                              "tap Support\n"
+                              "advance 1\n"
+                              "expect \"To: support@ostrel.invalid\"\n"
+                              "expect \"Subject: Ostrel Gallery (version 3.2.0(320), iPhone\n"
+                              "tap Cancel\n"
+                              "advance 1\n"
+                              "show\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+    // The message's link and the page's mail link are the system's to open.
+    EXPECT_NE(run.output.find("> tap Open\ntapped [15] Open\nthe system opens " + demo.server->host() +
+                              "/pages/news_m1.html\n"),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("the system opens mailto:support@ostrel.invalid"), std::string::npos) << run.output;
+    const std::size_t menu = run.output.find("> show");
+    ASSERT_NE(menu, std::string::npos);
+    const std::string reopened = run.output.substr(menu, run.output.find("> tap Support") - menu);
+    EXPECT_NE(reopened.find("row \"More Apps\""), std::string::npos) << reopened;
+    EXPECT_EQ(reopened.find("(badge"), std::string::npos) << "seen: the badge is gone\n" << reopened;
+    EXPECT_EQ(lastScreen(run.output).find("To: support@ostrel.invalid"), std::string::npos) << "the mail was put away";
+
+    // The next launch: the next message, not the same one again, and no badge.
+    run = simulate(demo.bundle, messages,
+                   "advance 1\n"
+                   "expect == alert: New paintings ==\n"
+                   "tap OK\n"
+                   "advance 1\n"
+                   "show\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.find("Welcome"), std::string::npos) << run.output;
+    EXPECT_EQ(lastScreen(run.output).find("(badge"), std::string::npos) << lastScreen(run.output);
+    std::size_t asked = 0;
+    for (const auto& request : demo.server->requests()) asked += request.path == "/app_msg_manager/get_msg.php";
+    EXPECT_EQ(asked, 2u) << "one check per launch";
 }

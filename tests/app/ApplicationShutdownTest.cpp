@@ -4,10 +4,10 @@
 // the service had not accepted is delivered, and nothing is delivered twice. Each case runs 20
 // times with timings drawn from a seed printed at the start (OSTREL_SHUTDOWN_SEED replays them).
 // The application itself ends in order too when it is asked to stop (SIGTERM, SIGINT).
-#include "demo/generator/DemoGenerator.h"
 #include "demo/measurement/MeasurementService.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/DemoBundle.h"
 #include "tests/fixtures/InteractiveProcess.h"
 #include "tests/fixtures/Subprocess.h"
 
@@ -78,9 +78,7 @@ std::string firstValue(const std::string& database, const std::string& sql) {
 class ShutdownRuns {
 public:
     bool prepare(std::string* error) {
-        DemoGenerator::Options options;
-        options.writePictures = false;
-        if (!DemoGenerator::writeBundle(bundle_, options, error)) return false;
+        if (!DemoBundle::copyTo(bundle_, false, error)) return false;
         std::ofstream(certificate_) << MeasurementService::certificatePEM();
         return true;
     }
@@ -221,10 +219,8 @@ TEST(ApplicationShutdown, QuittingWhileTheNetworkIsBusyEndsInOrderAndNothingIsDe
 
 TEST(ApplicationShutdown, TheApplicationEndsInOrderWithStatusZeroWhenItIsAskedToStop) {
     const std::string bundle = Sandbox::tmp() + "/demo-bundle";
-    DemoGenerator::Options options;
-    options.writePictures = false;
     std::string error;
-    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, options, &error)) << error;
+    ASSERT_TRUE(DemoBundle::copyTo(bundle, false, &error)) << error;
     const Value info = NSPropertyListSerialization::propertyListWithContentsOfFile(bundle + "/Info.plist");
     const std::string identifier = info.dictionary().get("CFBundleIdentifier").stringValue();
     ASSERT_FALSE(identifier.empty());

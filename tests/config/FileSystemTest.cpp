@@ -93,6 +93,19 @@ TEST(FileSystemLookup, BundleFirstThenWritableFolders) {
     EXPECT_EQ(fs->bundlePathForFile("Data/p1.jpg"), bundle.path() + "/Data/p1.jpg");
 }
 
+// Looking for a file makes no folder: lookups run for every picture a screen shows.
+TEST(FileSystemLookup, LookingLeavesThePrivateDocumentsFolderUnmade) {
+    TestBundle bundle;
+    bundle.writeInfoPlist("<key>CFBundleIdentifier</key><string>com.example.look</string>");
+    auto fs = std::make_shared<FileSystem>();
+    const std::string folder = Sandbox::library() + "/com.example.look.private_documents";
+    EXPECT_FALSE(fs->findFilePath("Data/p1.jpg").has_value());
+    EXPECT_FALSE(fs->findFilePathInWritableLocation("Data/hd-p1.jpg").has_value());
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    touch(fs->libraryDocsPathForFile("Data/p1.jpg"));
+    EXPECT_EQ(fs->findFilePathInWritableLocation("Data/p1.jpg"), folder + "/Data/p1.jpg");
+}
+
 TEST(FileSystemBackupMark, SetOnExistingFilesOnly) {
     const std::string path = Sandbox::documents() + "/marked.sqlite";
     touch(path);

@@ -5,7 +5,6 @@
 #include "content/HTTPrequest.h"
 
 #include "demo/generator/DemoCatalogue.h"
-#include "demo/generator/DemoGenerator.h"
 #include "demo/loopback/LoopbackServer.h"
 #include "demo/server/ContentServer.h"
 #include "platform/dispatch/NSRunLoop.h"
@@ -14,11 +13,12 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/net/NSURLError.h"
 #include "platform/net/URLTrustAnchors.h"
+#include "tests/fixtures/DemoBundle.h"
 #include "tests/fixtures/FaultyFileIO.h"
-#include "tests/fixtures/TestFolders.h"
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -84,16 +84,8 @@ LoopbackServer::Response bodyResponse(std::string body, int status = 200) {
     return LoopbackServer::Response::make(status, std::move(body), "application/octet-stream");
 }
 
-// The content server's folder, written once per process.
-const std::string& serverFolder() {
-    static const std::string folder = [] {
-        const std::string path = TestFolders::shared() + "/content-server";
-        std::string error;
-        if (!DemoGenerator::writeServerFolder(path, {}, &error)) ADD_FAILURE() << error;
-        return path;
-    }();
-    return folder;
-}
+// The content server's folder of the demo.
+const std::string& serverFolder() { return DemoBundle::serverFolder(); }
 
 const DemoPainting& serverOnlyPainting() {
     for (const auto& painting : DemoCatalogue::paintings())
@@ -276,6 +268,46 @@ TEST_F(HTTPrequestTest, AStalledBodyTimesOutAfterNinetyIdleSecondsOfClockTimeAnd
     server.releaseStalls();
     NSRunLoop::mainRunLoop()->runUntilIdle();
     EXPECT_EQ(recorder->calls, std::vector<std::string>{"error"});
+}
+
+// The idle time counts from the last activity, not from the start: here the answer comes 60
+// clock seconds after the request and then stalls.
+TEST_F(HTTPrequestTest, TheIdleTimeCountsFromTheLastDataNotFromTheStart) {
+    Clock::setManual();
+    LoopbackServer server;
+    std::mutex mutex;
+    std::condition_variable answer;
+    bool mayAnswer = false;
+    server.handle("/late-stall", [&](const LoopbackServer::Request&) {
+        std::unique_lock lock(mutex);
+        // Bounded: a test that stops early still lets the server end.
+        answer.wait_for(lock, std::chrono::duration<double>(kSafety), [&] { return mayAnswer; });
+        return bodyResponse(patternBody(64 * 1024));
+    });
+    server.setFault("/late-stall", LoopbackServer::Fault::stall(16 * 1024));
+
+    auto recorder = std::make_shared<Recorder>();
+    auto stalled = request(recorder, false);
+    stalled->sendRequest(server.url("/late-stall"));
+    ASSERT_TRUE(server.waitForRequests("/late-stall"));
+    Clock::advance(60);
+    EXPECT_TRUE(recorder->calls.empty());
+    {
+        std::lock_guard lock(mutex);
+        mayAnswer = true;
+    }
+    answer.notify_all();
+    ASSERT_TRUE(server.waitForStalls(1));
+    ASSERT_TRUE(pumpUntil([&] { return stalled->downloadedBytes() == 16 * 1024; }));
+
+    // 149 seconds after the start, 89 after the data: still waiting.
+    Clock::advance(HTTPrequest::kIdleTimeout - 1);
+    EXPECT_TRUE(recorder->calls.empty());
+    EXPECT_FALSE(stalled->stoped());
+    Clock::advance(1);
+    EXPECT_EQ(recorder->calls, std::vector<std::string>{"error"});
+    EXPECT_TRUE(stalled->stoped());
+    server.releaseStalls();
 }
 
 TEST_F(HTTPrequestTest, ACancelSilencesTheRequestEvenWhenItsEndIsAlreadyOnItsWay) {

@@ -7,6 +7,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/DemoBundle.h"
 #include "tests/fixtures/DemoLaunch.h"
 
 #include <gtest/gtest.h>
@@ -20,19 +21,24 @@ enum class DemoDatabases { All, ImagesOnly, None };
 
 class DemoLaunchFixture : public ::testing::Test {
 protected:
-    // Writes the bundle (without pictures: the launch only reads databases) and makes it the
+    // A copy of the demo bundle (without pictures: the launch only reads databases) made the
     // main bundle; the defaults of the bundle's domain start empty. The images database holds
     // these favourites.
     void makeBundle(DemoDatabases databases, const std::vector<int>& favorites = {}) {
         static std::atomic<int> counter{0};
         if (previousBundle.empty()) previousBundle = NSBundle::mainBundle()->bundlePath();
         bundle = Sandbox::home() + "/demo-bundles/b" + std::to_string(counter++);
-        DemoGenerator::Options options;
-        options.writePictures = false;
-        options.favoritesTable = !favorites.empty();
-        options.favorites = favorites;
         std::string error;
-        ASSERT_TRUE(DemoGenerator::writeBundle(bundle, options, &error)) << error;
+        ASSERT_TRUE(DemoBundle::copyTo(bundle, false, &error)) << error;
+        if (!favorites.empty()) {
+            DemoGenerator::Options options;
+            options.writePictures = false;
+            options.favoritesTable = true;
+            options.favorites = favorites;
+            ASSERT_TRUE(DemoGenerator::writeImagesDatabase(bundle + "/" + DemoGenerator::kImagesDatabase, options,
+                                                           &error))
+                << error;
+        }
         std::vector<std::string> drop;
         if (databases != DemoDatabases::All)
             drop = {DemoGenerator::kMediaDatabase, DemoGenerator::kTextsDatabase, DemoGenerator::kArticlesDatabase};

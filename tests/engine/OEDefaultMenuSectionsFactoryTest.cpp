@@ -90,13 +90,15 @@ TEST(DefaultMenuCompositionTest, TheMainSectionComesFirstTitledAfterTheApplicati
     ASSERT_EQ(sections[1]->items().size(), 1u);
     EXPECT_EQ(sections[1]->items()[0]->title(), OECoreString("Settings"));
     EXPECT_EQ(sections[1]->items()[0]->imageName(), "settings");
-    // The maker's pages, in the in-app browser.
+    // Support by mail, then the maker's pages in the in-app browser.
     EXPECT_EQ(sections[2]->title(), OECoreString("More"));
-    ASSERT_EQ(sections[2]->items().size(), 2u);
-    EXPECT_EQ(sections[2]->items()[0]->title(), OECoreString("More Apps"));
-    EXPECT_EQ(sections[2]->items()[0]->imageName(), "other_apps");
-    EXPECT_EQ(sections[2]->items()[1]->title(), OECoreString("Web site"));
-    EXPECT_EQ(sections[2]->items()[1]->imageName(), "website");
+    ASSERT_EQ(sections[2]->items().size(), 3u);
+    EXPECT_EQ(sections[2]->items()[0]->title(), OECoreString("Support"));
+    EXPECT_EQ(sections[2]->items()[0]->imageName(), "support");
+    EXPECT_EQ(sections[2]->items()[1]->title(), OECoreString("More Apps"));
+    EXPECT_EQ(sections[2]->items()[1]->imageName(), "other_apps");
+    EXPECT_EQ(sections[2]->items()[2]->title(), OECoreString("Web site"));
+    EXPECT_EQ(sections[2]->items()[2]->imageName(), "website");
 }
 
 TEST(DefaultMenuCompositionTest, RowsWhoseScreenCannotBeBuiltAreLeftOut) {
@@ -154,6 +156,7 @@ TEST(DefaultMenuCompositionTest, TheDownloadRowShowsWhileAPictureIsMissingAndAsk
     ASSERT_EQ(sections.size(), 4u);
     EXPECT_EQ(sections[1]->title(), OECoreString("Additional"));
     EXPECT_EQ(sections[2]->title(), OECoreString("Settings"));
+    EXPECT_EQ(sections[3]->title(), OECoreString("More"));
     ASSERT_EQ(sections[1]->items().size(), 1u);
     const auto row = sections[1]->items()[0];
     EXPECT_EQ(row->title(), OECoreString("Download All Images"));

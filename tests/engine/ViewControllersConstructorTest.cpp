@@ -22,7 +22,7 @@
 #include "texts/TextEngineRoot_iPhone.h"
 #include "texts/UIArticlesListViewController.h"
 #include "texts/UIFamousTableViewController.h"
-#include "uikit/MinibrowserViewController.h"
+#include "gallery/MinibrowserViewController.h"
 
 namespace {
 
@@ -187,8 +187,8 @@ TEST_F(ReadingConstruction, TheURLRowsOpenTheBrowserOnTheMakersPages) {
     OECore::instance()->config()->app()->setWebSite("http://127.0.0.1:9");
     auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle("Ostrel", OECore::instance()->config());
     const auto more = factory->supportSection();
-    ASSERT_EQ(more->items().size(), 2u);
-    more->items()[1]->action()(nullptr);
+    ASSERT_EQ(more->items().size(), 3u) << "Support, More Apps, Web site";
+    more->items()[2]->action()(nullptr);
     auto navigation = std::dynamic_pointer_cast<UINavigationController>(root->presentedViewController());
     ASSERT_TRUE(navigation);
     auto browser = std::dynamic_pointer_cast<MinibrowserViewController>(navigation->topViewController());
@@ -196,7 +196,7 @@ TEST_F(ReadingConstruction, TheURLRowsOpenTheBrowserOnTheMakersPages) {
     ASSERT_TRUE(browser->url());
     EXPECT_EQ(browser->url()->absoluteString(), "http://127.0.0.1:9");
     root->dismissViewControllerAnimated(false, nullptr);
-    more->items()[0]->action()(nullptr);
+    more->items()[1]->action()(nullptr);
     navigation = std::dynamic_pointer_cast<UINavigationController>(root->presentedViewController());
     ASSERT_TRUE(navigation);
     browser = std::dynamic_pointer_cast<MinibrowserViewController>(navigation->topViewController());

@@ -149,6 +149,23 @@ TEST_F(AllImagesTest, TheCountFollowsTheStorageTypeIsComparedWithAtLeastAndIsRed
     EXPECT_EQ(message.find(" 0 MB"), std::string::npos) << message;
 }
 
+// The paths are read once and kept as the source keeps its lists: a changed catalogue is
+// counted again once it is announced.
+TEST_F(AllImagesTest, TheTotalIsCountedAgainWhenTheCatalogueChanges) {
+    const auto total = static_cast<std::int64_t>(kDemoPaintingCount);
+    auto count = counter(3);
+    ASSERT_EQ(count->totalFiles(), total);
+    auto loader = imagesLoader();
+    ASSERT_TRUE(loader->sql());
+    ASSERT_TRUE(loader->sql()->execRequest("delete from images where imagePath = '" + serverOnly_.at(0) + "'"));
+    NSNotificationCenter::defaultCenter()->postNotificationName(kMessageDataUpdated, nullptr);
+    EXPECT_EQ(count->totalFiles(), total - 1);
+    EXPECT_FALSE(count->allFilesDownloaded());
+    // The missing picture no longer in the catalogue is not offered.
+    const std::string message = count->downloadMessage();
+    EXPECT_NE(message.find(std::to_string(serverOnly_.size() - 1) + " "), std::string::npos) << message;
+}
+
 TEST_F(AllImagesTest, DownloadsEveryMissingPictureWithItsProgressThenCountsAndAnnounces) {
     server_ = startContentServer();
     ASSERT_TRUE(server_);

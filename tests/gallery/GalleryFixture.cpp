@@ -2,7 +2,6 @@
 #include "tests/gallery/GalleryFixture.h"
 
 #include "content/dbEntry.h"
-#include "demo/generator/DemoGenerator.h"
 #include "config/OEConfigFactory.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
@@ -10,7 +9,7 @@
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIImage.h"
-#include "tests/fixtures/TestFolders.h"
+#include "tests/fixtures/DemoBundle.h"
 #include "uikit/ActivityView.h"
 
 #include <cstring>
@@ -32,27 +31,9 @@ const auto* const sharedOverlay = testing::AddGlobalTestEnvironment(new SharedOv
 
 }  // namespace
 
-const std::string& GalleryFixture::bundle() {
-    static const std::string folder = [] {
-        // Shared by the tests of the process, which only read it: each test has its own home.
-        const std::string path = TestFolders::shared() + "/gallery-demo-bundle";
-        std::string error;
-        DemoGenerator::Options options;
-        if (!DemoGenerator::writeBundle(path, options, &error)) ADD_FAILURE() << error;
-        return path;
-    }();
-    return folder;
-}
+const std::string& GalleryFixture::bundle() { return DemoBundle::path(); }
 
-const std::string& GalleryFixture::serverFolder() {
-    static const std::string folder = [] {
-        const std::string path = TestFolders::shared() + "/gallery-server";
-        std::string error;
-        if (!DemoGenerator::writeServerFolder(path, {}, &error)) ADD_FAILURE() << error;
-        return path;
-    }();
-    return folder;
-}
+const std::string& GalleryFixture::serverFolder() { return DemoBundle::serverFolder(); }
 
 std::unique_ptr<ContentServer> GalleryFixture::startContentServer() {
     std::string error;
@@ -75,6 +56,16 @@ void GalleryFixture::SetUp() {
     ASSERT_TRUE(
         NSUserDefaults::standardUserDefaults()->setObject(Value(Value::Array{Value("en")}), "AppleLanguages"));
     configureGroupings({{"subCat", "By Janre"}, {"subCat2", "By Name"}});
+}
+
+std::string GalleryFixture::useBundleCopy() {
+    const std::string copy = Sandbox::home() + "/bundle";
+    std::string error;
+    if (!DemoBundle::copyTo(copy, true, &error)) ADD_FAILURE() << error;
+    mainBundle_.reset();
+    mainBundle_.emplace(copy);
+    UIImage::clearNamedCache();
+    return copy;
 }
 
 void GalleryFixture::TearDown() {

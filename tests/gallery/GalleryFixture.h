@@ -1,6 +1,6 @@
-// The sandbox of the gallery tests: one generated demo bundle (databases and pictures) per
-// test process as the main bundle, fresh Documents and Caches for every test, English, and
-// the product's two groupings in the configuration.
+// The sandbox of the gallery tests: the demo bundle of the test run (databases and pictures) as
+// the main bundle, fresh Documents and Caches for every test, English, and the product's two
+// groupings in the configuration.
 #pragma once
 
 #include "content/List_DataSource.h"
@@ -22,15 +22,17 @@ class GalleryFixture : public testing::Test {
 public:
     // The real time a test waits at most for the content server's answer.
     static constexpr double kNetworkWait = 20.0;
-    // The bundle folder, written on first use.
+    // The demo bundle and the content server's folder (tests/fixtures/DemoBundle.h): only read.
     static const std::string& bundle();
-    // The content server's folder, written on first use.
     static const std::string& serverFolder();
 
 protected:
     void SetUp() override;
     void TearDown() override;
 
+    // A copy of the bundle in the test's home made the main bundle, for a test that changes it;
+    // its files are links to the bundle's, so a file is replaced (removed first), never written.
+    std::string useBundleCopy();
     // The configuration with these groupings (identifier, title key of "Core"), in a new context.
     void configureGroupings(const std::vector<std::pair<std::string, std::string>>& groupings);
     // The configuration, localisations, file locations and a picture service of the test's own.

@@ -44,11 +44,12 @@ TEST_F(ResourceLoaderTest, SuffixesGoBeforeTheFirstDotAndOnlyLandscapeGetsOne) {
     EXPECT_EQ(ResourceLoader::appendToPath("bg.png", "_land"), "bg_land.png");
     EXPECT_EQ(ResourceLoader::appendToPath("a.b.png", "_land"), "a_land.b.png");
     EXPECT_EQ(ResourceLoader::appendToPath("photo", "_land"), "photo_land");
-    EXPECT_EQ(ResourceLoader::orientationPath("photo.jpg", 3), "photo_land.jpg");
-    EXPECT_EQ(ResourceLoader::orientationPath("photo.jpg", 4), "photo_land.jpg");
-    EXPECT_EQ(ResourceLoader::orientationPath("photo.jpg", 1), "photo.jpg");
-    EXPECT_EQ(ResourceLoader::orientationPath("photo.jpg", 2), "photo.jpg");
-    EXPECT_EQ(ResourceLoader::orientationPath("photo.jpg", 7), "photo.jpg");
+    using Orientation = UIInterfaceOrientation;
+    EXPECT_EQ(ResourceLoader::orientationPath("photo.jpg", Orientation::LandscapeRight), "photo_land.jpg");
+    EXPECT_EQ(ResourceLoader::orientationPath("photo.jpg", Orientation::LandscapeLeft), "photo_land.jpg");
+    EXPECT_EQ(ResourceLoader::orientationPath("photo.jpg", Orientation::Portrait), "photo.jpg");
+    EXPECT_EQ(ResourceLoader::orientationPath("photo.jpg", Orientation::PortraitUpsideDown), "photo.jpg");
+    EXPECT_EQ(ResourceLoader::orientationPath("photo.jpg", Orientation::Unknown), "photo.jpg");
     EXPECT_EQ(ResourceLoader::deviceSpecificPath("photo.jpg"), "photo.jpg");
     EXPECT_FALSE(loader_->useLowImages());
 }
@@ -62,16 +63,42 @@ TEST_F(ResourceLoaderTest, BundlePicturesFollowTheInterfaceOrientation) {
     NSBundle::setMainBundlePath(extra);
     UIImage::clearNamedCache();
 
-    ASSERT_TRUE(loader_->loadImage("bg.png", 1));
-    EXPECT_EQ(loader_->loadImage("bg.png", 1)->pixelWidth(), 4);
-    EXPECT_EQ(loader_->loadImage("bg.png", 4)->pixelWidth(), 6);
-    EXPECT_EQ(loader_->loadOrientationImage("bg.png", 3)->pixelWidth(), 6);
-    UIApplication::sharedApplication()->setStatusBarOrientation(UIInterfaceOrientation::LandscapeLeft);
-    EXPECT_EQ(loader_->currentOrientation(), 4);
+    using Orientation = UIInterfaceOrientation;
+    ASSERT_TRUE(loader_->loadImage("bg.png", Orientation::Portrait));
+    EXPECT_EQ(loader_->loadImage("bg.png", Orientation::Portrait)->pixelWidth(), 4);
+    EXPECT_EQ(loader_->loadImage("bg.png", Orientation::LandscapeLeft)->pixelWidth(), 6);
+    EXPECT_EQ(loader_->loadOrientationImage("bg.png", Orientation::LandscapeRight)->pixelWidth(), 6);
+    UIApplication::sharedApplication()->setStatusBarOrientation(Orientation::LandscapeLeft);
+    EXPECT_EQ(loader_->currentOrientation(), Orientation::LandscapeLeft);
     EXPECT_EQ(loader_->loadImage("bg.png")->pixelWidth(), 6);
-    UIApplication::sharedApplication()->setStatusBarOrientation(UIInterfaceOrientation::Portrait);
-    EXPECT_FALSE(loader_->loadImage("missing.png", 1));
+    UIApplication::sharedApplication()->setStatusBarOrientation(Orientation::Portrait);
+    EXPECT_FALSE(loader_->loadImage("missing.png", Orientation::Portrait));
     NSBundle::setMainBundlePath(bundle());
+}
+
+// Where a picture was found is read again directly; the places are looked through again once
+// pictures are announced changed, or when the remembered file is gone.
+TEST_F(ResourceLoaderTest, AFoundPictureIsReadFromTheSameFileUntilThatChanges) {
+    const std::string relative = "Data/remembered_thumb.png";
+    fs::create_directories(Sandbox::caches() + "/Data");
+    fs::create_directories(Sandbox::documents() + "/Data");
+    writePNG(Sandbox::caches() + "/" + relative, 8, 8);
+    ASSERT_TRUE(loader_->loadImageFrom(relative, 100));
+    EXPECT_EQ(loader_->loadImageFrom(relative, 100)->pixelWidth(), 8);
+
+    // Documents comes first once the change is announced, by this loader or any other.
+    writePNG(Sandbox::documents() + "/" + relative, 16, 16);
+    ResourceLoader::make(galleryContext().app.fileSystem)->postDataChanged();
+    ASSERT_TRUE(loader_->loadImageFrom(relative));
+    EXPECT_EQ(loader_->loadImageFrom(relative)->pixelWidth(), 16);
+
+    // Removed behind the loader's back: found where it still is, then nowhere.
+    fs::remove(Sandbox::documents() + "/" + relative);
+    ASSERT_TRUE(loader_->loadImageFrom(relative, 100));
+    EXPECT_EQ(loader_->loadImageFrom(relative, 100)->pixelWidth(), 8);
+    loader_->deleteFileFromCashes(relative);
+    EXPECT_FALSE(loader_->loadImageFrom(relative, 100));
+    EXPECT_FALSE(loader_->loadImageFrom("../outside.png", 100));
 }
 
 TEST_F(ResourceLoaderTest, PictureFilesAreDecodedFromWhereverTheyLie) {

@@ -306,8 +306,9 @@ TEST_F(TableDelegatesTest, ThePainterListCountsPicturesAndOffersInformationWhere
 }
 
 TEST_F(TableDelegatesTest, PickingTogglesTheSharedMarksAndRedrawsTheRow) {
-    writePNG(bundle() + "/new_item.png");
-    UIImage::clearNamedCache();
+    const std::string copy = useBundleCopy();
+    std::filesystem::remove(copy + "/new_item.png");
+    writePNG(copy + "/new_item.png");
     auto picks = std::make_shared<Value::Dictionary>();
     auto delegate = ImageCellSelectable_TableViewDelegate::initWithDataSource(catalogue(), galleryContext(), picks);
     EXPECT_EQ(delegate->selectedCats(), picks);
@@ -344,7 +345,6 @@ TEST_F(TableDelegatesTest, PickingTogglesTheSharedMarksAndRedrawsTheRow) {
     auto listCell = std::dynamic_pointer_cast<UIStandartInfoCellSelectable>(table_->cellForRowAtIndexPath({0, 0}));
     ASSERT_TRUE(listCell);
     EXPECT_TRUE(listCell->selectImageMark()->image());
-    std::filesystem::remove(bundle() + "/new_item.png");
 }
 
 TEST_F(TableDelegatesTest, SearchRowsShowTheMatchThumbnailAuthorAndName) {

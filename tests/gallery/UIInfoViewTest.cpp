@@ -247,7 +247,7 @@ TEST_F(UIInfoViewTest, AGenreRowsInformationButtonPresentsItsDescriptionOnThePad
     std::optional<NSIndexPath> path;
     for (long s = 0; s < table->numberOfSections() && !path; ++s) {
         for (long r = 0; r < table->numberOfRowsInSection(s) && !path; ++r) {
-            const auto index = UIDBViewController_iPad::subcatInSource(source, {s, r})->index();
+            const auto index = UIDBViewController::subcatInSource(source, {s, r})->index();
             for (const auto& group : DemoCatalogue::genreGroups()) {
                 if (group.index == index && group.descriptionEn && *group.filePath) {
                     described = &group;

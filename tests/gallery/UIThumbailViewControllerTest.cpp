@@ -20,6 +20,7 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/net/NSURLSession.h"
+#include "platform/net/URLNetwork.h"
 #include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIAlertView.h"
@@ -125,6 +126,10 @@ protected:
         NSRunLoop::mainRunLoop()->runUntilIdle();
         server_->releaseStalls();
         server_->removeFaults();
+        // The suite shares its server: a fetch of this test still on its way would be logged
+        // among the next test's requests.
+        EXPECT_TRUE(pumpUntil([] { return URLNetwork::liveTransferCount() == 0; }));
+        NSRunLoop::mainRunLoop()->runUntilIdle();
         UIApplication::sharedApplication()->reset();
         UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
         UIView::clearAnimationLog();

@@ -1,5 +1,6 @@
 // The track lists, their cells and search, the phone's catalogue, a category's songs and the
 // playlists, driven as a person would: taps, deletions, the download buttons and the alerts.
+#include "content/FileDownloader.h"
 #include "media/CompositionsSource.h"
 #include "media/MediaPlayerController.h"
 #include "media/MediaPlayerItem.h"
@@ -86,14 +87,14 @@ TEST_F(CompositionsScreensTest, ACellShowsTheTimeOfAFileOnTheDeviceElseADownload
     auto remote = cellFor(5);
     EXPECT_EQ(accessory(remote), "media_download");
     remote->downloadClick();
-    EXPECT_EQ(queue_->added, (std::vector<std::string>{"mozart/rondo alla turca.m4a"}));
+    EXPECT_EQ(queued(), (std::vector<std::string>{"mozart/rondo alla turca.m4a"}));
     EXPECT_EQ(accessory(remote), "media_cancel");
     // Another file's end leaves it; its own refreshes it, whatever the outcome.
     auto other = cellFor(6);
     other->downloadClick();
-    queue_->finish("mozart/requiem.m4a");
+    queue_->cancelFile("mozart/requiem.m4a");
     EXPECT_EQ(accessory(remote), "media_cancel");
-    queue_->finish("mozart/rondo alla turca.m4a");
+    queue_->cancelFile("mozart/rondo alla turca.m4a");
     EXPECT_EQ(accessory(remote), "media_download");
     remote->downloadClick();
     remote->cancelClick();
@@ -198,11 +199,11 @@ TEST_F(CompositionsScreensTest, TheCatalogueListsAuthorsWithCountsAndOpensTheirS
     ASSERT_EQ(songs->tableView()->numberOfRowsInSection(0), 4);
     ASSERT_EQ(songs->toolbarItems().size(), 2u);
     songs->downloadAllClick();
-    EXPECT_EQ(queue_->added, (std::vector<std::string>{"mozart/minuet.m4a", "mozart/requiem.m4a",
-                                                       "mozart/rondo alla turca.m4a", "mozart/serenade.m4a"}));
+    EXPECT_EQ(queued(), (std::vector<std::string>{"mozart/minuet.m4a", "mozart/requiem.m4a",
+                                                 "mozart/rondo alla turca.m4a", "mozart/serenade.m4a"}));
     // The queue changed while the catalogue is under the songs: its toolbar waits.
     const auto before = cats->toolbarItems();
-    NSNotificationCenter::defaultCenter()->postNotificationName(MediaDownloadQueue::kQueueChangedMessage, nullptr);
+    NSNotificationCenter::defaultCenter()->postNotificationName(FileDownloader::kQueueChangedMessage, nullptr);
     EXPECT_EQ(cats->toolbarItems(), before);
 }
 

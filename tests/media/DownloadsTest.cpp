@@ -1,8 +1,9 @@
-// The download queue of compositions against the content server (four at a time, cancels,
-// failures, files in place) and the downloads screen over it: the rows, "Stop all", the
-// popover's size and closing once on the phone.
+// The music downloads screen over the shared download queue, fetching compositions from the
+// content server: the rows under the tracks' names, "Stop all", the popover's size and closing
+// once on the phone, and the composition in place for its track.
+#include "content/FileDownloader.h"
+#include "gallery/UIFileDownloadCell.h"
 #include "media/CompositionsSource.h"
-#include "media/FileDownloader.h"
 #include "media/MediaPlayerItem.h"
 #include "media/UICompositionCatsViewController.h"
 #include "media/UICompositionsDownloaderViewController.h"
@@ -32,15 +33,17 @@ class DownloadsTest : public MusicScreenFixture {
 protected:
     void SetUp() override {
         MusicScreenFixture::SetUp();
-        downloader_ = FileDownloader::initWithContext(context());
+        // The queue as the engine sets it up: the application's configuration and files, and
+        // the screen lock through the idle-timer manager.
+        downloader_ = std::make_shared<FileDownloader>();
+        downloader_->setContext(context()->app);
+        downloader_->setIdleTimerHold([idle = std::weak_ptr<OEIdleTimerManager>(context()->idle)](
+                                          bool disabled, const std::shared_ptr<NSObject>& holder) {
+            if (auto manager = idle.lock()) manager->setIdleTimerDisabled(disabled, holder);
+        });
         music_.downloads = downloader_;
-        observer_ = NSNotificationCenter::defaultCenter()->addObserverForName(
-            MediaDownloadQueue::kFileDownloadedMessage, nullptr, nullptr, [this](const NSNotification& note) {
-                announced_.push_back(downloader_->fileOfNotification(note).value_or("*"));
-            });
     }
     void TearDown() override {
-        NSNotificationCenter::defaultCenter()->removeObserver(observer_);
         if (downloader_) downloader_->cancelAll();
         downloader_.reset();
         UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
@@ -57,89 +60,10 @@ protected:
     }
 
     std::shared_ptr<FileDownloader> downloader_;
-    std::shared_ptr<NSObject> observer_;
-    std::vector<std::string> announced_;
 };
 
 const std::vector<std::string> kSix = {"bach/minuet.m4a",  "mozart/minuet.m4a",   "mozart/rondo alla turca.m4a",
                                        "mozart/requiem.m4a", "mozart/serenade.m4a", "bach/sarabande.m4a"};
-
-TEST_F(DownloadsTest, SixFilesStartFourAtOnceEachEndStartsOneAndTheFilesLandInDocuments) {
-    // The first arrives as soon as the run loop turns; the others wait at the server.
-    for (std::size_t i = 1; i < kSix.size(); ++i) server().setFault(kMedia + kSix[i], LoopbackServer::Fault::stall(0));
-    for (const auto& name : kSix) downloader_->addFile(name);
-    downloader_->addFile(kSix[0]);  // already queued: not twice
-    EXPECT_EQ(downloader_->downloadingFiles(), 4);
-    EXPECT_EQ(downloader_->queuedFiles(), 2);
-    EXPECT_EQ(downloader_->fileState(kSix[0]), FileDownloader::FileState::Downloading);
-    EXPECT_EQ(downloader_->fileState(kSix[5]), FileDownloader::FileState::Queued);
-    EXPECT_EQ(downloader_->queuedFileAt(0), kSix[4]);
-    // The running ones in case-insensitive order.
-    EXPECT_EQ(downloader_->downloadingFileAt(0), "bach/minuet.m4a");
-    EXPECT_EQ(downloader_->downloadingFileAt(2), "mozart/requiem.m4a");
-    EXPECT_EQ(downloader_->downloadingFileAt(3), "mozart/rondo alla turca.m4a");
-    EXPECT_EQ(downloader_->downloadingFileAt(4), "");
-    EXPECT_TRUE(context()->idle->isHeldBy(downloader_));
-    ASSERT_TRUE(server().waitForStalls(3));
-
-    // One ends: exactly one of the two waiting starts.
-    ASSERT_TRUE(pump([&] { return downloader_->downloadedFiles() == 1; }));
-    EXPECT_EQ(downloader_->fileState(kSix[0]), FileDownloader::FileState::Finished);
-    EXPECT_EQ(downloader_->downloadingFiles(), 4);
-    EXPECT_EQ(downloader_->queuedFiles(), 1);
-    EXPECT_EQ(announced_, std::vector<std::string>{kSix[0]});
-    const std::string source = TestFolders::shared() + "/music-server" + kMedia + kSix[0];
-    ASSERT_TRUE(std::filesystem::exists(inDocuments(kSix[0])));
-    EXPECT_EQ(std::filesystem::file_size(inDocuments(kSix[0])), std::filesystem::file_size(source));
-    EXPECT_TRUE(source_->findItem(kSix[0], "filepath")->downloaded());
-
-    server().removeFaults();
-    server().releaseStalls();
-    ASSERT_TRUE(pump([&] { return downloader_->filesCount() == 0; }));
-    for (const auto& name : kSix) {
-        EXPECT_EQ(downloader_->fileState(name), FileDownloader::FileState::Unknown) << name;
-        EXPECT_TRUE(std::filesystem::exists(inDocuments(name))) << name;
-    }
-    EXPECT_EQ(announced_.size(), kSix.size());
-    EXPECT_FALSE(context()->idle->isHeldBy(downloader_));
-}
-
-TEST_F(DownloadsTest, CancellingAQueuedFileLeavesTheRunningOneAndCancellingThatFreesItsPlace) {
-    downloader_->setMaxDownloadingFiles(1);
-    server().setFault(kMedia + kSix[0], LoopbackServer::Fault::stall(0));
-    server().setFault(kMedia + kSix[2], LoopbackServer::Fault::stall(0));
-    for (const auto& name : {kSix[0], kSix[1], kSix[2]}) downloader_->addFile(name);
-    ASSERT_TRUE(server().waitForStalls(1));
-    downloader_->cancelFile(kSix[1]);
-    EXPECT_EQ(announced_, std::vector<std::string>{kSix[1]});
-    EXPECT_EQ(downloader_->fileState(kSix[0]), FileDownloader::FileState::Downloading);
-    EXPECT_EQ(downloader_->fileState(kSix[1]), FileDownloader::FileState::Unknown);
-    EXPECT_EQ(downloader_->queuedFiles(), 1);
-
-    downloader_->cancelFile(kSix[0]);
-    EXPECT_EQ(downloader_->fileState(kSix[0]), FileDownloader::FileState::Unknown);
-    EXPECT_EQ(downloader_->fileState(kSix[2]), FileDownloader::FileState::Downloading);
-    ASSERT_TRUE(server().waitForStalls(2));
-    server().releaseStalls();
-    server().removeFaults();
-    ASSERT_TRUE(pump([&] { return downloader_->filesCount() == 0; }));
-    EXPECT_FALSE(std::filesystem::exists(inDocuments(kSix[0])));
-    EXPECT_FALSE(std::filesystem::exists(inDocuments(kSix[1])));
-    EXPECT_TRUE(std::filesystem::exists(inDocuments(kSix[2])));
-}
-
-TEST_F(DownloadsTest, AFailedDownloadIsAnnouncedLeavesNoFileAndFreesItsPlace) {
-    downloader_->setMaxDownloadingFiles(1);
-    server().setFault(kMedia + kSix[0], LoopbackServer::Fault::withStatus(404));
-    server().setFault(kMedia + kSix[1], LoopbackServer::Fault::reset());
-    for (const auto& name : {kSix[0], kSix[1], kSix[2]}) downloader_->addFile(name);
-    ASSERT_TRUE(pump([&] { return downloader_->filesCount() == 0; }));
-    EXPECT_EQ(announced_, (std::vector<std::string>{kSix[0], kSix[1], kSix[2]}));
-    EXPECT_FALSE(std::filesystem::exists(inDocuments(kSix[0])));
-    EXPECT_FALSE(std::filesystem::exists(inDocuments(kSix[1])));
-    EXPECT_TRUE(std::filesystem::exists(inDocuments(kSix[2])));
-    EXPECT_FALSE(context()->idle->isHeldBy(downloader_));
-}
 
 TEST_F(DownloadsTest, TheScreenListsRunningThenQueuedFilesUnderTheirTracksAndOneEmptyRowWhenNothingIsLeft) {
     UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
@@ -174,7 +98,7 @@ TEST_F(DownloadsTest, TheScreenListsRunningThenQueuedFilesUnderTheirTracksAndOne
     auto unknown = row(downloads, 2);
     EXPECT_EQ(unknown->fileName()->text(), "");
     unknown->cancelButton()->sendActionsForControlEvents(UIControlEventTouchUpInside);
-    EXPECT_EQ(downloader_->fileState("nowhere/unknown.m4a"), FileDownloader::FileState::Unknown);
+    EXPECT_EQ(downloader_->fileState("nowhere/unknown.m4a"), FileDownloader::Unknown);
     EXPECT_EQ(downloads->tableView()->numberOfRowsInSection(0), 2);
 
     // On the pad the screen stays when the queue empties, showing "Empty".
@@ -240,11 +164,17 @@ TEST_F(DownloadsTest, OnThePhoneTheScreenClosesItselfWhenTheLastDownloadEnds) {
     NSRunLoop::mainRunLoop()->runUntilIdle();
     ASSERT_TRUE(server().waitForStalls(1));
     EXPECT_EQ(navigation->topViewController(), downloads);
+    EXPECT_TRUE(context()->idle->isHeldBy(downloader_)) << "the screen stays on while it downloads";
     server().removeFaults();
     ASSERT_TRUE(pump([&] { return navigation->topViewController() == catalogue; }));
     EXPECT_EQ(navigation->viewControllers().size(), 1u);
     advance(1);
+    // The whole composition, where its track looks for it.
     EXPECT_TRUE(source_->findItem(kSix[0], "filepath")->downloaded());
+    const std::string served = TestFolders::shared() + "/music-server" + kMedia + kSix[0];
+    ASSERT_TRUE(std::filesystem::exists(inDocuments(kSix[0])));
+    EXPECT_EQ(std::filesystem::file_size(inDocuments(kSix[0])), std::filesystem::file_size(served));
+    EXPECT_FALSE(context()->idle->isHeldBy(downloader_));
 }
 
 TEST_F(DownloadsTest, TheLastDownloadEndingWhileTheScreenIsPushedLeavesTheCatalogueWithItsToolbar) {

@@ -1,6 +1,7 @@
 // The music fixture with screens.
 #include "tests/media/MusicScreenFixture.h"
 
+#include "content/FileDownloader.h"
 #include "demo/generator/DemoIcons.h"
 #include "demo/generator/DemoPictures.h"
 #include "media/CompositionsSource.h"
@@ -15,38 +16,6 @@
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UIWindow.h"
-
-void RecordingDownloadQueue::addFile(const std::string& name) {
-    added.push_back(name);
-    queued_.insert(name);
-    NSNotificationCenter::defaultCenter()->postNotificationName(kQueueChangedMessage, nullptr);
-}
-
-void RecordingDownloadQueue::cancelFile(const std::string& name) {
-    queued_.erase(name);
-    NSNotificationCenter::defaultCenter()->postNotificationName(kFileDownloadedMessage, nullptr,
-                                                                Value::Dictionary{{"file", Value(name)}});
-}
-
-void RecordingDownloadQueue::cancelAll() {
-    ++cancelAllCalls;
-    queued_.clear();
-    NSNotificationCenter::defaultCenter()->postNotificationName(kFileDownloadedMessage, nullptr);
-    NSNotificationCenter::defaultCenter()->postNotificationName(kQueueChangedMessage, nullptr);
-}
-
-void RecordingDownloadQueue::finish(const std::string& name) {
-    queued_.erase(name);
-    NSNotificationCenter::defaultCenter()->postNotificationName(kFileDownloadedMessage, nullptr,
-                                                                Value::Dictionary{{"file", Value(name)}});
-    NSNotificationCenter::defaultCenter()->postNotificationName(kQueueChangedMessage, nullptr);
-}
-
-std::optional<std::string> RecordingDownloadQueue::fileOfNotification(const NSNotification& notification) const {
-    const Value& file = notification.userInfo().get("file");
-    if (file.isNull()) return std::nullopt;
-    return file.stringValue();
-}
 
 void MusicScreenFixture::SetUp() {
     MediaFixture::SetUp();
@@ -68,6 +37,8 @@ void MusicScreenFixture::SetUp() {
     source_ = DB_CompositionsSource::initWithSQL(openMedia(), "author", context());
     music_.media = context();
     music_.player = MediaPlayerController::initWithSource(source_, context());
+    queue_ = std::make_shared<FileDownloader>();
+    queue_->setMaxDownloadingFiles(0);
     music_.downloads = queue_;
     window_ = UIWindow::make();
 }
@@ -76,6 +47,7 @@ void MusicScreenFixture::TearDown() {
     for (const auto& alert : UIAlertView::visibleAlertViews()) alert->dismissWithClickedButtonIndex(0, false);
     window_.reset();
     music_ = MusicContext{};
+    queue_.reset();
     source_.reset();
     NSRunLoop::mainRunLoop()->runUntilIdle();
     UIApplication::sharedApplication()->reset();
@@ -84,6 +56,12 @@ void MusicScreenFixture::TearDown() {
                             "kMediaPlayerLastPlayedIndex", "InternetConnectionNeededAttention"})
         NSUserDefaults::standardUserDefaults()->removeObjectForKey(key);
     MediaFixture::TearDown();
+}
+
+std::vector<std::string> MusicScreenFixture::queued() const {
+    std::vector<std::string> names;
+    for (long i = 0; i < queue_->queuedFiles(); ++i) names.push_back(queue_->queuedFileAt(i));
+    return names;
 }
 
 std::shared_ptr<UINavigationController> MusicScreenFixture::show(const std::shared_ptr<UIViewController>& screen) {

@@ -1,6 +1,7 @@
 // The phone's player screen over the player controller: the buttons' images and presses, the
 // progress texts on the manual clock, the title, full screen, the content area, and which data
 // announcements touch the music.
+#include "content/FileDownloader.h"
 #include "media/CompositionsSource.h"
 #include "media/MediaPlayerController.h"
 #include "media/MediaPlayerItem.h"
@@ -202,11 +203,11 @@ TEST_F(PlayerScreenTest, PictureFavouritesLeaveTheMusicAloneAndNewMediaDataReloa
     NSNotificationCenter::defaultCenter()->postNotificationName(kMediaDataUpdated, nullptr);
     EXPECT_TRUE(music_.player->isPlaying());
     EXPECT_EQ(music_.player->itemsCount(), 2);
-    EXPECT_EQ(queue_->cancelAllCalls, 0);
+    EXPECT_EQ(queue_->queuedFiles(), 1);
     // New media data: the music stops, downloads end, every track is the list again.
     NSNotificationCenter::defaultCenter()->postNotificationName(kMediaDataUpdated, source_);
     EXPECT_FALSE(music_.player->isPlaying());
-    EXPECT_EQ(queue_->cancelAllCalls, 1);
+    EXPECT_EQ(queue_->queuedFiles(), 0);
     EXPECT_EQ(music_.player->itemsCount(), 8);
 }
 

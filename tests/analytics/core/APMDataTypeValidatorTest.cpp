@@ -53,8 +53,8 @@ TEST(APMDataTypeValidatorTest, NamesPublicAndInternal) {
     EXPECT_EQ(codeOf([](auto c) { return V::isValidForwardedEventOrigin(text("app"), c); }), V::kNotForwardedOrigin);
     EXPECT_EQ(codeOf([](auto c) { return V::isValidForwardedEventOrigin(text(""), c); }), V::kMissing);
     EXPECT_EQ(codeOf([](auto c) { return V::isValidInternalEventOrigin(text("app"), c); }), 0);
-    EXPECT_EQ(codeOf([](auto c) { return V::isValidForwardedEventOrigin(text(std::string(33, 'o') + "+gtm"), c); }),
-              V::kTooLong);
+    const std::string longOrigin = std::string(33, 'o').append("+gtm");
+    EXPECT_EQ(codeOf([&](auto c) { return V::isValidForwardedEventOrigin(text(longOrigin), c); }), V::kTooLong);
 
     // Kinds and emptiness.
     EXPECT_EQ(codeOf([](auto c) { return V::isValidInternalEventName(Value(), c); }), V::kMissing);

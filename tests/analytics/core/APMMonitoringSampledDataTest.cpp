@@ -4,6 +4,7 @@
 
 #include "analytics/core/APMMonitor.h"
 #include "analytics/core/APMUserDefaults.h"
+#include "LogCapture.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/SecureRandom.h"
@@ -83,6 +84,8 @@ TEST_F(APMMonitoringSampledDataTest, InvalidStoredEntriesStartEmpty) {
 TEST_F(APMMonitoringSampledDataTest, MonitorMigratesAndKeepsTheSampleAcrossRestarts) {
     auto standard = APMUserDefaults::standardUserDefaults();
     auto suite = APMUserDefaults::initWithSuiteName("com.vizudi.vuv.measurement.monitor");
+    // The process's monitor saves what earlier tests logged into the same suite: it is done first.
+    LogCapture::flush();
     // As on a device that never ran the migration.
     suite->clearAllData();
     const Value old(Value::Array{Value("ctx"), Value(5), Value("1E_1:old"), Value(NSDate{9000})});

@@ -19,7 +19,7 @@ protected:
     }
     static std::vector<std::string> storedTimestamps() {
         std::vector<std::string> out;
-        for (const auto& row : rows("SELECT timestamp FROM raw_events WHERE name NOT IN ('_f', '_e') ORDER BY rowid")) out.push_back(row[0]);
+        for (const auto& row : rows("SELECT timestamp FROM raw_events WHERE name NOT IN ('_f', '_s', '_e') ORDER BY rowid")) out.push_back(row[0]);
         return out;
     }
 };
@@ -36,7 +36,7 @@ TEST_F(APMAnalyticsTest, ThePlatformCoreStartsTheEngineWithTheServiceListsAppID)
     ASSERT_TRUE(APMMeasurement::hasSharedInstance());
     EXPECT_EQ(engine()->appID(), kAppID);
     EXPECT_TRUE(APMAnalytics::isEnabled());
-    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e", "early"}));
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_s", "_e", "early"}));
     // The service list's id is the one started with: no warning about a changed id.
     EXPECT_FALSE(capture.contains("[I-ACS025020]"));
     EXPECT_EQ(APMMeasurementMonitor()->logTag(), kZUDEvazodAnalytics);
@@ -45,7 +45,7 @@ TEST_F(APMAnalyticsTest, ThePlatformCoreStartsTheEngineWithTheServiceListsAppID)
     RURAdi::reset();
     RURAdi::configure();
     settle();
-    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e", "early"}));
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_s", "_e", "early"}));
 }
 
 TEST_F(APMAnalyticsTest, CallsBeforeTheStartWaitInOrderUpToTheBoundAndTheRestAreRefused) {
@@ -63,11 +63,12 @@ TEST_F(APMAnalyticsTest, CallsBeforeTheStartWaitInOrderUpToTheBoundAndTheRestAre
 
     start();
     const auto names = rawEventNames();
-    ASSERT_EQ(names.size(), 4 + room);
+    ASSERT_EQ(names.size(), 5 + room);
     EXPECT_EQ(names[0], "_f");
-    EXPECT_EQ(names[1], "_e");
-    EXPECT_EQ(names[2], "first");
-    EXPECT_EQ(names[3], "second");
+    EXPECT_EQ(names[1], "_s");
+    EXPECT_EQ(names[2], "_e");
+    EXPECT_EQ(names[3], "first");
+    EXPECT_EQ(names[4], "second");
     EXPECT_EQ(storedTimestamps()[0], std::to_string(static_cast<long long>(kNow)) + ".0");
     EXPECT_EQ(storedTimestamps()[1], std::to_string(static_cast<long long>(kNow + 5)) + ".0");
     EXPECT_EQ(rows("SELECT value FROM user_attributes WHERE name = 'medium'"),
@@ -86,7 +87,7 @@ TEST_F(APMAnalyticsTest, CollectionSwitchedOffBeforeTheStartReachesTheEngineAndI
     start();
     EXPECT_FALSE(APMAnalytics::isEnabled());
     EXPECT_FALSE(engine()->isEnabled());
-    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e"}));
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_s", "_e"}));
 
     // The choice was persisted: the next launch does not even open the database.
     restart();
@@ -95,7 +96,7 @@ TEST_F(APMAnalyticsTest, CollectionSwitchedOffBeforeTheStartReachesTheEngineAndI
     APMAnalytics::setAnalyticsEnabled(true);
     APMAnalytics::logEventWithName("wanted", {});
     settle();
-    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e", "wanted"}));
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_s", "_e", "wanted"}));
 }
 
 TEST_F(APMAnalyticsTest, ARefusedStartConsumesNothingAndAnEmptyAppIDStartsNoEngine) {
@@ -173,7 +174,7 @@ TEST_F(APMAnalyticsTest, ListenersSeeLoggedEventsAndTheInterceptorTakesPublicOne
     // of the internal one.
     auto names = rawEventNames();
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"_e", "_f", "_internal_check", "_xa", "ad_shown", "painting_opened"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"_e", "_f", "_internal_check", "_s", "_xa", "ad_shown", "painting_opened"}));
     {
         std::lock_guard lock(mutex);
         auto sorted = seen;
@@ -195,12 +196,12 @@ TEST_F(APMAnalyticsTest, WithdrawnConsentResetsTheDataAtOnceOrAtTheNextStart) {
     APMAnalytics::setConsent({{"analytics_storage", Value("granted")}});
     APMAnalytics::logEventWithName("painting_opened", {});
     settle();
-    ASSERT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e", "painting_opened"}));
+    ASSERT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_s", "_e", "painting_opened"}));
 
     // Withdrawn with the engine running: reset now, and the next first open is written.
     APMAnalytics::setConsent({{"analytics_storage", Value("denied")}});
     settle();
-    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e"}));
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_s", "_e"}));
     EXPECT_TRUE(APMAnalytics::deferredResetOnDeniedConsent().isNull());
 
     // Granted again, something logged, and withdrawn before the next launch's engine exists:
@@ -208,14 +209,14 @@ TEST_F(APMAnalyticsTest, WithdrawnConsentResetsTheDataAtOnceOrAtTheNextStart) {
     APMAnalytics::setConsent({{"analytics_storage", Value("granted")}});
     APMAnalytics::logEventWithName("painting_closed", {});
     settle();
-    ASSERT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e", "painting_closed"}));
+    ASSERT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_s", "_e", "painting_closed"}));
     forgetProcess();
     APMAnalytics::load();
     APMAnalytics::setConsent({{"analytics_storage", Value("denied")}});
     EXPECT_TRUE(APMAnalytics::deferredResetOnDeniedConsent().boolValue());
     start();
     EXPECT_TRUE(APMAnalytics::deferredResetOnDeniedConsent().isNull());
-    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e"}));
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_s", "_e"}));
 
     // Settings without a valid value change nothing.
     LogCapture capture;
@@ -268,7 +269,7 @@ TEST_F(APMAnalyticsTest, AResetWipesTheDataAndWritesOneNewFirstOpen) {
     APMAnalytics::resetAnalyticsData();
     APMAnalytics::logEventWithName("painting_closed", {});
     settle();
-    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e", "painting_closed"}));
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_s", "_e", "painting_closed"}));
     const auto after = APMAnalytics::appInstanceID();
     ASSERT_TRUE(after);
     EXPECT_NE(*after, *before);

@@ -135,8 +135,9 @@ TEST_F(APMLoggingTest, EventsShareTheirMetadataUntilWhatItIsMadeFromChanges) {
                 auto record = database->rawEventDataFromDictionary(row, nullptr);
                 auto metadata = record ? database->queryRawEventsMetadataWithFingerprint(record->metadataFingerprint(), nullptr)
                                        : nullptr;
-                // First open and its engagement are the engine's own.
-                if (!metadata || record->rawEvent()->name() == "_f" || record->rawEvent()->name() == "_e") continue;
+                // First open, its session and its engagement are the engine's own.
+                const std::string& own = record ? record->rawEvent()->name() : std::string();
+                if (!metadata || own == "_f" || own == "_s" || own == "_e") continue;
                 std::string text = record->rawEvent()->name() + ":" +
                                    APMPBMessageGetString(metadata, APMPBMeasurementBundle::kConsentSignals).value_or("none");
                 for (const Value& item : APMPBMessageGetArray<APMPBUserAttribute>(metadata, APMPBMeasurementBundle::kUserAttributes)
@@ -149,7 +150,7 @@ TEST_F(APMLoggingTest, EventsShareTheirMetadataUntilWhatItIsMadeFromChanges) {
         });
         return out;
     };
-    auto distinctMetadata = [&] { return count("SELECT count(DISTINCT metadata_fingerprint) FROM raw_events WHERE name NOT IN ('_f', '_e')"); };
+    auto distinctMetadata = [&] { return count("SELECT count(DISTINCT metadata_fingerprint) FROM raw_events WHERE name NOT IN ('_f', '_s', '_e')"); };
     start();
     for (int i = 0; i < 3; ++i) APMAnalytics::logEventWithName("first", {});
     settle();

@@ -44,7 +44,7 @@ TEST_F(APMMeasurementTest, FirstOpenIsWrittenOnceAndAgainAfterAReinstallThatKept
     start();
     ASSERT_TRUE(APMMeasurement::hasSharedInstance());
     EXPECT_TRUE(engine()->isEnabled());
-    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e"}));
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_s", "_e"}));
     // No receipt: not the originally installed version, no first open before on this device.
     EXPECT_EQ(rawEventParameter("_f", "_uwa"), Value(1LL));
     EXPECT_EQ(rawEventParameter("_f", "_pfo"), Value(0LL));
@@ -62,7 +62,7 @@ TEST_F(APMMeasurementTest, FirstOpenIsWrittenOnceAndAgainAfterAReinstallThatKept
     EXPECT_TRUE(capture.contains("[I-ACS023016] Analytics is ready to receive events"));
 
     restart();
-    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e"}));
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_s", "_e"}));
 
     // A reinstall: the container goes, the keychain stays.
     settle();
@@ -73,7 +73,7 @@ TEST_F(APMMeasurementTest, FirstOpenIsWrittenOnceAndAgainAfterAReinstallThatKept
     pointAtClosedPort();
     APMAnalytics::load();
     start();
-    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e"}));
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_s", "_e"}));
     EXPECT_EQ(rawEventParameter("_f", "_uwa"), Value(0LL));
     EXPECT_EQ(rawEventParameter("_f", "_pfo"), Value(1LL));
     EXPECT_EQ(userProperty("_fi"), "1");
@@ -138,14 +138,14 @@ TEST_F(APMMeasurementTest, ANewAppIDWipesTheOldDataAndNamesThePreviousOne) {
     APMAnalytics::logEventWithName("painting_opened", {});
     APMAnalytics::setUserPropertyString(Value("oil"), "medium");
     settle();
-    ASSERT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e", "painting_opened"}));
+    ASSERT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_s", "_e", "painting_opened"}));
 
     settle();
     forgetProcess();
     APMAnalytics::load();
     start({}, kOtherAppID);
     // Nothing of the old app's is left; the first open of the new one says where it came from.
-    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e"}));
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_s", "_e"}));
     EXPECT_EQ(rawEventParameter("_f", "_pvuv"), Value(kAppID));
     EXPECT_EQ(count("SELECT count(*) FROM user_attributes WHERE name = 'medium'"), 0);
     EXPECT_EQ(engine()->persistedConfig()->appIDFromVUV(), std::optional<std::string>(kOtherAppID));
@@ -156,7 +156,7 @@ TEST_F(APMMeasurementTest, ANewAppIDWipesTheOldDataAndNamesThePreviousOne) {
     forgetProcess();
     APMAnalytics::load();
     start({}, kOtherAppID);
-    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e", "painting_closed"}));
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_s", "_e", "painting_closed"}));
 }
 
 TEST_F(APMMeasurementTest, TheFirstOpenEngagementFollowsTheConfiguration) {
@@ -176,7 +176,8 @@ TEST_F(APMMeasurementTest, TheFirstOpenEngagementFollowsTheConfiguration) {
         start();
     };
 
-    // Efficient engagement reporting marks both events.
+    // Efficient engagement reporting marks both events. The session of the launch before goes
+    // on: no new one starts.
     firstOpenUnder({{"measurement.collection.efficient_engagement_reporting_enabled", "1"}});
     ASSERT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_e"}));
     EXPECT_EQ(rawEventParameter("_f", "_et"), Value(1LL));

@@ -9,10 +9,10 @@
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/DemoBundle.h"
 #include "tests/fixtures/ScopedMainBundle.h"
-#include "tests/fixtures/TestFolders.h"
 
-#define STB_IMAGE_IMPLEMENTATION
+// The pictures are decoded by the packaged stb_image library, optimised in every build.
 #include <stb_image.h>
 
 #include <gtest/gtest.h>
@@ -74,15 +74,11 @@ private:
     sqlite3* db_ = nullptr;
 };
 
-// Written once per process and only read: outside the homes of the tests.
-std::string bundleFolder() { return TestFolders::shared() + "/demo-bundle"; }
+// The demo bundle as ostrel-demo writes it, written once per test run and only read.
+const std::string& bundleFolder() { return DemoBundle::path(); }
 
 class DemoBundleTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        std::string error;
-        ASSERT_TRUE(DemoGenerator::writeBundle(bundleFolder(), {}, &error)) << error;
-    }
     static std::string file(const std::string& relative) { return bundleFolder() + "/" + relative; }
 };
 
@@ -405,9 +401,10 @@ TEST_F(DemoBundleTest, TheBundleReadsAsTheApplicationsBundle) {
 }
 
 TEST(DemoGeneratorDeterminism, TwoRunsWriteTheSameBytes) {
-    const std::string first = Sandbox::home() + "/run-a", second = Sandbox::home() + "/run-b";
+    // The first run is the demo bundle's, by ostrel-demo in another process.
+    const std::string& first = bundleFolder();
+    const std::string second = Sandbox::home() + "/run-b";
     std::string error;
-    ASSERT_TRUE(DemoGenerator::writeBundle(first, {}, &error)) << error;
     ASSERT_TRUE(DemoGenerator::writeBundle(second, {}, &error)) << error;
     // A run over an earlier bundle replaces it with the same bytes.
     ASSERT_TRUE(DemoGenerator::writeBundle(second, {}, &error)) << error;
@@ -460,12 +457,8 @@ TEST(DemoGeneratorFailures, UnwritableTargetIsReported) {
 }
 
 TEST(DemoServerFolder, HoldsEveryPictureThumbnailAndHighResolutionFileUnderItsURLPath) {
-    const std::string server = Sandbox::home() + "/server";
-    std::string error;
-    ASSERT_TRUE(DemoGenerator::writeServerFolder(server, {}, &error)) << error;
-    const std::string bundle = Sandbox::home() + "/server-bundle";
-    DemoGenerator::Options options;
-    ASSERT_TRUE(DemoGenerator::writeBundle(bundle, options, &error)) << error;
+    const std::string& server = DemoBundle::serverFolder();
+    const std::string& bundle = bundleFolder();
     std::size_t highResolution = 0;
     for (const auto& painting : DemoCatalogue::paintings()) {
         const std::string path = DemoCatalogue::imagePathOf(painting);
@@ -519,6 +512,9 @@ TEST(DemoServerFolder, HoldsEveryPictureThumbnailAndHighResolutionFileUnderItsUR
         }
     }
     EXPECT_EQ(withoutEnglish, 1u);
+    // The maker's page of its applications, in Russian and for everyone else.
+    EXPECT_TRUE(fs::exists(server + "/more.html"));
+    EXPECT_TRUE(fs::exists(server + "/moreen.html"));
 }
 
 TEST(DemoServerHost, IsSetInACopyOfTheBundleAndNotInTheOriginal) {

@@ -1,12 +1,11 @@
 // The interface icons of the demo bundle, loaded as the application loads them: by name from the
 // main bundle at the screen's scale.
-#include "demo/generator/DemoGenerator.h"
 #include "demo/generator/DemoIcons.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Sandbox.h"
-#include "tests/fixtures/ScopedMainBundle.h"
-#include "tests/fixtures/TestFolders.h"
 #include "platform/ui/UIImage.h"
+#include "tests/fixtures/DemoBundle.h"
+#include "tests/fixtures/ScopedMainBundle.h"
 
 #include <gtest/gtest.h>
 
@@ -49,6 +48,8 @@ const Expected kExpected[] = {
     {"airPlayBtn", 22, 22, false},   {"airPlayBtn_up", 22, 22, true},
     {"acenter", 22, 22, true},
     {"see_picture", 22, 22, true},   {"texts", 30, 30, true},
+    {"rater_yes_message_btn", 30, 30, true}, {"rater_no_message_btn", 30, 30, true},
+    {"rater_button_background", 24, 24, false},
 };
 
 int alphaAt(const UIImage& image, int x, int y) {
@@ -57,14 +58,8 @@ int alphaAt(const UIImage& image, int x, int y) {
 
 class DemoIconsTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        DemoGenerator::Options options;
-        options.writePictures = false;
-        std::string error;
-        ASSERT_TRUE(DemoGenerator::writeBundle(folder(), options, &error)) << error;
-    }
-    // Written once per process and only read: outside the homes of the tests.
-    static std::string folder() { return TestFolders::shared() + "/icon-bundle"; }
+    // The demo bundle, written once per test run and only read.
+    static const std::string& folder() { return DemoBundle::path(); }
 
     void SetUp() override {
         mainBundle_.emplace(folder());

@@ -3,13 +3,18 @@
 // the program the demo runs.
 #include "demo/measurement/MeasurementService.h"
 
+#include "analytics/proto/APMPBAppProperty.h"
+#include "analytics/proto/APMPBClientProperty.h"
 #include "analytics/proto/APMPBEvent.h"
 #include "analytics/proto/APMPBEventParam.h"
+#include "analytics/proto/APMPBExperimentRequest.h"
+#include "analytics/proto/APMPBExperimentResponse.h"
 #include "analytics/proto/APMPBFieldAccess.h"
 #include "analytics/proto/APMPBMeasurementBatch.h"
 #include "analytics/proto/APMPBMeasurementBundle.h"
 #include "analytics/proto/APMPBMeasurementConfig.h"
 #include "analytics/proto/APMPBSetting.h"
+#include "analytics/proto/APMPBSnapshot.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/net/NSHTTPURLResponse.h"
@@ -19,6 +24,7 @@
 #include "platform/net/NSURLSession.h"
 #include "platform/net/NSURLSessionConfiguration.h"
 #include "platform/net/URLTrustAnchors.h"
+#include "platform/services/VULGzip.h"
 #include "tests/fixtures/InteractiveProcess.h"
 
 #include <gtest/gtest.h>
@@ -249,6 +255,48 @@ TEST_F(MeasurementServiceTest, ServesConfigurationsConditionally) {
     EXPECT_EQ(send("GET", path).status, 500);
     EXPECT_EQ(send("GET", path).status, 404);
     EXPECT_EQ(send("POST", "/admin/reply?route=nowhere&status=500").status, 400);
+}
+
+TEST_F(MeasurementServiceTest, ExperimentsRequestsAreKeptAndAnsweredGzipped) {
+    auto app = APMPBAppProperty::make();
+    APMPBMessageSetString(app, APMPBAppProperty::kPlatform, "ios");
+    APMPBMessageSetString(app, APMPBAppProperty::kBundleId, "com.example.gallery");
+    auto client = APMPBClientProperty::make();
+    APMPBMessageSetString(client, APMPBClientProperty::kSdkName, "zev_uzeviroreda");
+    APMPBMessageSetString(client, APMPBClientProperty::kDiversionId, "abcde-zev_uzeviroreda");
+    auto request = APMPBExperimentRequest::make();
+    APMPBMessageSetMessage(request, APMPBExperimentRequest::kAppProperty, app);
+    APMPBMessageSetArray(request, APMPBExperimentRequest::kClientProperties, Value::Array{Value(client)});
+    const NSData bytes = *request->protoBuffer();
+    const std::string body(bytes.begin(), bytes.end());
+
+    auto snapshot = APMPBSnapshot::make();
+    APMPBMessageSetString(snapshot, APMPBSnapshot::kSdkName, "zev_uzeviroreda");
+    auto reply = APMPBExperimentResponse::make();
+    APMPBMessageSetArray(reply, APMPBExperimentResponse::kSnapshots, Value::Array{Value(snapshot)});
+    service_.setExperimentResponse(reply);
+    Answer answer = send("POST", "/sdk-exp", body);
+    ASSERT_EQ(answer.status, 200);
+    const NSData inflated = vul_dataByInflatingGzippedData(NSData(answer.body.begin(), answer.body.end()));
+    auto decoded = APMPBExperimentResponse::initWithBuffer(inflated);
+    ASSERT_NE(decoded, nullptr);
+    EXPECT_EQ(APMPBMessageGetArray<APMPBSnapshot>(decoded, APMPBExperimentResponse::kSnapshots)->size(), 1u);
+
+    // Scripted answers, also from the admin endpoint; a request that does not decode is refused.
+    EXPECT_EQ(send("POST", "/admin/reply?route=experiments&status=429").status, 200);
+    EXPECT_EQ(send("POST", "/sdk-exp", body).status, 429);
+    EXPECT_EQ(send("POST", "/sdk-exp", "\xff\xff\xff").status, 400);
+    EXPECT_EQ(send("GET", "/sdk-exp").status, 405);
+    const auto fetches = service_.experimentFetches();
+    ASSERT_EQ(fetches.size(), 3u);
+    EXPECT_TRUE(fetches[0].decoded);
+    EXPECT_EQ(fetches[0].platform, "ios");
+    EXPECT_EQ(fetches[0].bundleID, "com.example.gallery");
+    ASSERT_EQ(fetches[0].clients.size(), 1u);
+    EXPECT_EQ(fetches[0].clients[0].diversionID, "abcde-zev_uzeviroreda");
+    EXPECT_EQ(fetches[1].status, 429);
+    EXPECT_FALSE(fetches[2].decoded);
+    EXPECT_NE(send("GET", "/admin/summary").body.find("3 experiments fetches"), std::string::npos);
 }
 
 TEST_F(MeasurementServiceTest, ConditionRules) {

@@ -1,13 +1,12 @@
 // The demo content server on 127.0.0.1 over the folder the generator writes, asked with libcurl:
 // files and ranges, refused paths, the stores' answers, faults, the request log, the program.
 #include "demo/generator/DemoCatalogue.h"
-#include "demo/generator/DemoGenerator.h"
 #include "demo/server/ContentServer.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/CurlFetch.h"
+#include "tests/fixtures/DemoBundle.h"
 #include "tests/fixtures/InteractiveProcess.h"
-#include "tests/fixtures/TestFolders.h"
 
 #include <gtest/gtest.h>
 
@@ -41,8 +40,8 @@ Fetched fetch(const std::string& url, const std::string& method = "GET", const s
     return curlFetch(url, request);
 }
 
-// Written once per process and only read, but for the link one test adds and removes.
-std::string folder() { return TestFolders::shared() + "/demo-server"; }
+// The demo's server folder, written once per test run and only read.
+const std::string& folder() { return DemoBundle::serverFolder(); }
 
 std::string bytesOf(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -57,11 +56,6 @@ const DemoPainting& serverOnlyPainting() {
 
 class ContentServerTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        std::string error;
-        ASSERT_TRUE(DemoGenerator::writeServerFolder(folder(), {}, &error)) << error;
-    }
-
     void SetUp() override {
         std::string error;
         server_ = ContentServer::start({folder(), "", 0, {}}, &error);
@@ -105,6 +99,40 @@ TEST_F(ContentServerTest, ServesPicturesThumbnailsAndHighResolutionFilesUnderThe
     EXPECT_EQ(fetch(url(picture()), "POST").status, 405);
 }
 
+// A client asking again at once goes on over the same connection, and an empty file is served
+// as one.
+TEST_F(ContentServerTest, RequestsOneAfterAnotherShareAConnection) {
+    CURL* curl = curl_easy_init();
+    std::string body;
+    curl_easy_setopt(curl, CURLOPT_URL, url(picture()).c_str());
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char* data, size_t, size_t size, void* context) {
+        static_cast<std::string*>(context)->append(data, size);
+        return size;
+    });
+    long newConnections = 0;
+    for (int i = 0; i < 5; ++i) {
+        body.clear();
+        ASSERT_EQ(curl_easy_perform(curl), CURLE_OK);
+        EXPECT_EQ(body, pictureBytes());
+        long connects = -1;
+        curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects);
+        newConnections += connects;
+    }
+    curl_easy_cleanup(curl);
+    EXPECT_EQ(newConnections, 1);
+    EXPECT_EQ(server_->requestsFor(picture()).size(), 5u);
+
+    const std::string empty = "/pic/gallery/empty-for-the-test.jpg";
+    std::ofstream(folder() + empty, std::ios::binary).close();
+    const auto fetched = fetch(url(empty));
+    fs::remove(folder() + empty);
+    EXPECT_EQ(fetched.status, 200);
+    EXPECT_TRUE(fetched.body.empty());
+    EXPECT_EQ(fetched.header("content-length"), "0");
+}
+
 TEST_F(ContentServerTest, RangesAreAnsweredWith206AndAnInterruptedDownloadResumes) {
     const std::string whole = pictureBytes();
     const std::string total = "/" + std::to_string(whole.size());
@@ -139,8 +167,14 @@ TEST_F(ContentServerTest, RangesAreAnsweredWith206AndAnInterruptedDownloadResume
 }
 
 TEST_F(ContentServerTest, NothingOutsideTheFolderIsServed) {
+    // A copy of the folder with a link out of it.
+    const std::string served = Sandbox::home() + "/served";
+    std::string error;
+    ASSERT_TRUE(DemoBundle::copyServerFolderTo(served, &error)) << error;
+    server_ = ContentServer::start({served, "", 0, {}}, &error);
+    ASSERT_TRUE(server_) << error;
     std::ofstream(Sandbox::home() + "/secret.txt") << "secret";
-    fs::create_symlink(Sandbox::home() + "/secret.txt", folder() + "/link.txt");
+    fs::create_symlink(Sandbox::home() + "/secret.txt", served + "/link.txt");
     for (const char* target : {"/../secret.txt", "/pic/gallery/../../../secret.txt", "/%2e%2e/secret.txt",
                                "/pic/.%2E/%2e./secret.txt", "/pic/%2e%2e%2f%2e%2e%2fsecret.txt", "/..%5csecret.txt",
                                "/pic/gallery/p0001.jpg%00.png", "/./fixtures.json"}) {
@@ -151,7 +185,6 @@ TEST_F(ContentServerTest, NothingOutsideTheFolderIsServed) {
     EXPECT_EQ(fetch(url("/link.txt")).status, 404);
     EXPECT_EQ(fetch(url("/" + Sandbox::home() + "/secret.txt")).status, 404);
     EXPECT_EQ(fetch(url("/ostrelEngine/getFile.php?mail_to=a@b.c&fname=../../../secret.txt&dir_name=gallery")).status, 400);
-    fs::remove(folder() + "/link.txt");
 }
 
 TEST_F(ContentServerTest, LikesAreCountedPerPictureAndMistakesAnswerAnError) {

@@ -52,6 +52,27 @@ TEST(FileDataReadWrite, BothModesStoreExactBytesAndAtomicLeavesNoTemporaryFiles)
     EXPECT_EQ(entries(folder), std::vector<std::string>{"file.bin"});
 }
 
+// Regular files only, up to a length: what is longer is refused unread with its length told,
+// and a pipe by the name does not hold the caller.
+TEST(FileDataReadWrite, ARegularFileIsReadWholeUpToItsBound) {
+    const std::string folder = freshFolder();
+    NSData binary;
+    for (int i = 0; i < 150000; ++i) binary.push_back(static_cast<std::uint8_t>(i * 13));
+    ASSERT_TRUE(writeDataToFile(binary, folder + "/large.bin", false));
+    std::uint64_t length = 0;
+    EXPECT_EQ(readRegularFile(folder + "/large.bin", binary.size(), &length), binary);
+    EXPECT_EQ(length, binary.size());
+    EXPECT_FALSE(readRegularFile(folder + "/large.bin", binary.size() - 1, &length));
+    EXPECT_EQ(length, binary.size());
+    ASSERT_TRUE(writeDataToFile(NSData{}, folder + "/empty.bin", false));
+    EXPECT_EQ(readRegularFile(folder + "/empty.bin", 10), NSData{});
+    EXPECT_FALSE(readRegularFile(folder, 1 << 20, &length));
+    EXPECT_EQ(length, 0u);
+    EXPECT_FALSE(readRegularFile(folder + "/absent.bin", 1 << 20));
+    ASSERT_EQ(::mkfifo((folder + "/pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(readRegularFile(folder + "/pipe", 1 << 20));
+}
+
 TEST(FileDataReadWrite, AtomicReplacementKeepsTheFileMode) {
     const std::string path = freshFolder() + "/mode.txt";
     ASSERT_TRUE(writeDataToFile(text("v1"), path, true));

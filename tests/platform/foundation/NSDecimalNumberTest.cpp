@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 std::string canonical(const std::string& text) { return NSDecimalNumber::decimalNumberWithString(text)->stringValue(); }
@@ -62,3 +64,28 @@ TEST(NSDecimalNumberTest, LocaleDecimalSeparator) {
 }
 
 }  // namespace
+
+TEST(NSDecimalNumberTest, IntegersInAndOutWithPlainRounding) {
+    const auto min = std::numeric_limits<std::int64_t>::min();
+    const auto max = std::numeric_limits<std::int64_t>::max();
+    EXPECT_EQ(NSDecimalNumber::initWithLongLong(min)->stringValue(), "-9223372036854775808");
+    EXPECT_EQ(NSDecimalNumber::initWithLongLong(max)->int64Value(), max);
+    EXPECT_EQ(NSDecimalNumber::initWithLongLong(min)->int64Value(), min);
+    EXPECT_EQ(NSDecimalNumber::initWithLongLong(-120)->int64Value(), -120);
+    // One past either end, a fraction and not-a-number have no 64-bit value.
+    EXPECT_FALSE(NSDecimalNumber::decimalNumberWithString("9223372036854775808")->int64Value());
+    EXPECT_FALSE(NSDecimalNumber::decimalNumberWithString("-9223372036854775809")->int64Value());
+    EXPECT_FALSE(NSDecimalNumber::decimalNumberWithString("1.5")->int64Value());
+    EXPECT_FALSE(NSDecimalNumber::notANumber()->int64Value());
+
+    const auto rounded = [](const char* text) {
+        return NSDecimalNumber::decimalNumberWithString(text)->decimalNumberByRoundingToInteger()->stringValue();
+    };
+    EXPECT_EQ(rounded("2.5"), "3");
+    EXPECT_EQ(rounded("-2.5"), "-3");
+    EXPECT_EQ(rounded("2.4999"), "2");
+    EXPECT_EQ(rounded("0.5"), "1");
+    EXPECT_EQ(rounded("0.05"), "0");
+    EXPECT_EQ(rounded("1990000"), "1990000");
+    EXPECT_EQ(rounded("9.99"), "10");
+}

@@ -172,6 +172,26 @@ TEST(NSRegularExpressionTest, RunawayPatternsFailAsNoMatchWithOneLineLogged) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
+TEST(NSRegularExpressionTest, ACallerThatAsksForTheErrorTellsGivingUpFromNoMatch) {
+    auto regex = compile("(a+)+$");
+    ASSERT_NE(regex, nullptr);
+    testing::internal::CaptureStderr();
+    NSErrorPtr error;
+    const NSRange gaveUp = regex->rangeOfFirstMatchInString(std::string(5000, 'a') + "!", NSMakeRange(0, NSNotFound), &error);
+    NSErrorPtr none;
+    const NSRange noMatch = regex->rangeOfFirstMatchInString("bbb", NSMakeRange(0, NSNotFound), &none);
+    const NSRange found = regex->rangeOfFirstMatchInString("xaa", NSMakeRange(0, NSNotFound), &none);
+    // The caller reports it: nothing goes to standard error.
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(gaveUp.location, NSNotFound);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), NSCocoaErrorDomain);
+    EXPECT_EQ(error->code(), NSRegularExpressionMatchLimitError);
+    EXPECT_EQ(noMatch.location, NSNotFound);
+    EXPECT_EQ(found, NSMakeRange(1, 2));
+    EXPECT_FALSE(none);
+}
+
 TEST(NSRegularExpressionTest, OneExpressionServesManyThreads) {
     auto regex = compile("(\\p{L}+)(\\d+)");
     std::vector<std::thread> threads;

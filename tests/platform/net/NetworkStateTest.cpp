@@ -1,5 +1,6 @@
 // The network's process-wide switches are checked state: a test that leaves a host rewrite, a
-// trust anchor or an unreachable network behind is told so, and the switch is put back.
+// trust anchor, an unreachable network or a reachability provider behind is told so, and the
+// switch is put back.
 #include "demo/loopback/LoopbackServer.h"
 #include "platform/net/SCNetworkReachability.h"
 #include "platform/net/URLHostRewrite.h"
@@ -41,6 +42,9 @@ TEST(NetworkState, EachSwitchLeftChangedReadsAsALeakAndIsPutBack) {
          [] { return URLTrustAnchors::isEmpty(); }},
         {"network reachability", [] { SCNetworkReachability::setNetworkReachable(false); },
          [] { return SCNetworkReachability::isNetworkReachable(); }},
+        {"network reachability",
+         [] { SCNetworkReachability::setFlagsProvider([](const SCNetworkReachability&) { return std::nullopt; }); },
+         [] { return !SCNetworkReachability::hasFlagsProvider(); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -231,6 +231,16 @@ TEST_F(DIDEderaziTest, FailuresCompleteOnceWithAnErrorAndNoResponse) {
     Recorder fits;
     network->getURL(NSURL::URLWithString(server.url("/long")), {}, 64 * 1024, worker, false, fits.handler(network));
     EXPECT_EQ(fits.wait().body.size(), 64u * 1024);
+    // A POST answer is bounded the same way.
+    Recorder postTooLong;
+    network->postURL(NSURL::URLWithString(server.url("/long")), {1}, 4096, worker, false, postTooLong.handler(network));
+    got = postTooLong.wait();
+    ASSERT_TRUE(got.error);
+    EXPECT_EQ(got.error->code(), NSURLErrorDataLengthExceedsMaximum);
+    EXPECT_TRUE(got.body.empty());
+    Recorder postFits;
+    network->postURL(NSURL::URLWithString(server.url("/long")), {1}, 64 * 1024, worker, false, postFits.handler(network));
+    EXPECT_EQ(postFits.wait().body.size(), 64u * 1024);
 
     // Nothing listens on port 1 of loopback.
     Recorder refused;

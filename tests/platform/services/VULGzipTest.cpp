@@ -60,4 +60,20 @@ TEST(VULGzipTest, MalformedAndTruncatedStreamsFail) {
     EXPECT_NE(error, nullptr);
 }
 
+TEST(VULGzipTest, AStreamInflatingPastItsBoundFails) {
+    // A megabyte of zeros deflates to about a kilobyte.
+    const NSData zeros(1024 * 1024, 0);
+    const NSData gz = vul_dataByGzippingData(zeros);
+    ASSERT_LT(gz.size(), 4096u);
+    EXPECT_EQ(vul_dataByInflatingGzippedData(gz, nullptr, zeros.size()), zeros);
+    NSErrorPtr error;
+    EXPECT_TRUE(vul_dataByInflatingGzippedData(gz, &error, zeros.size() - 1).empty());
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->domain(), VULGzipErrorDomain);
+    EXPECT_EQ(error->code(), VULGzipErrorDecompression);
+    error.reset();
+    EXPECT_TRUE(vul_dataByInflatingGzippedData(gz, &error, 100).empty());
+    EXPECT_NE(error, nullptr);
+}
+
 }  // namespace

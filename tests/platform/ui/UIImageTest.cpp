@@ -1,5 +1,6 @@
 // Images: real PNG and JPEG bytes decoded to size and pixels, corrupt or overlong data refused,
 // pictures taken reduced, named images from the bundle by screen scale, resizable caps.
+#include "platform/foundation/FileData.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIImage.h"
@@ -174,6 +175,34 @@ TEST(NamedImages, TheScaleVariantIsPreferredAndAMissingNameGivesNone) {
     EXPECT_FALSE(UIImage::imageNamed("broken"));
     EXPECT_FALSE(UIImage::imageNamed(""));
     UIImage::setScreenScale(1);
+    UIImage::clearNamedCache();
+}
+
+// A name found nowhere is not looked for under all its file names on every call: it stays
+// missing until a file is written through the platform, and each bundle has names of its own.
+TEST(NamedImages, AMissingNameIsRememberedUntilAFileIsWrittenAndEachBundleHasItsOwn) {
+    const auto first = std::filesystem::path(Sandbox::home()) / "FirstBundle";
+    const auto second = std::filesystem::path(Sandbox::home()) / "SecondBundle";
+    std::filesystem::create_directories(first);
+    writeFile(second / "late.png", png(12, 12));
+    UIImage::clearNamedCache();
+    {
+        ScopedMainBundle mainBundle(first.string());
+        EXPECT_FALSE(UIImage::imageNamed("late"));
+        // Put there behind the platform's back: the name is still known as missing.
+        writeFile(first / "late.png", png(10, 10));
+        EXPECT_FALSE(UIImage::imageNamed("late"));
+        ASSERT_TRUE(writeDataToFile(NSData{1}, (std::filesystem::path(Sandbox::tmp()) / "any-file").string(), false));
+        auto found = UIImage::imageNamed("late");
+        ASSERT_TRUE(found);
+        EXPECT_EQ(found->pixelWidth(), 10);
+    }
+    {
+        ScopedMainBundle mainBundle(second.string());
+        auto other = UIImage::imageNamed("late");
+        ASSERT_TRUE(other);
+        EXPECT_EQ(other->pixelWidth(), 12);
+    }
     UIImage::clearNamedCache();
 }
 

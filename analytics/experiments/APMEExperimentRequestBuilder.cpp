@@ -1,0 +1,58 @@
+// The experiments request.
+#include "analytics/experiments/APMEExperimentRequestBuilder.h"
+
+#include "analytics/core/APMMonitor.h"
+#include "analytics/experiments/APMEManager.h"
+#include "analytics/experiments/APMESDKProperty.h"
+#include "analytics/experiments/APMExperimentContext.h"
+#include "analytics/proto/APMPBAppProperty.h"
+#include "analytics/proto/APMPBClientProperty.h"
+#include "analytics/proto/APMPBExperimentRequest.h"
+#include "analytics/proto/APMPBFieldAccess.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSLocale.h"
+#include "platform/foundation/NSString.h"
+
+std::shared_ptr<APMEExperimentRequestBuilder> APMEExperimentRequestBuilder::initWithContext(
+    std::shared_ptr<APMExperimentContext> context) {
+    if (!context) return nullptr;
+    return std::make_shared<APMEExperimentRequestBuilder>(std::move(context));
+}
+
+void APMEExperimentRequestBuilder::addSDKProperty(const std::shared_ptr<APMESDKProperty>& property) {
+    if (!property) {
+        APMMeasurementMonitor()->logWithLevel(2, 880000, "Cannot add an empty SDK property.");
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    clientPropertyBySDKName_[property->name()] = property;
+}
+
+std::shared_ptr<APMPBAppProperty> APMEExperimentRequestBuilder::appPropertyProto() const {
+    auto proto = APMPBAppProperty::make();
+    const std::vector<std::string> languages = NSLocale::preferredLanguages();
+    if (!languages.empty()) {
+        APMPBMessageSetString(proto, APMPBAppProperty::kLanguage, NSString::lowercaseString(languages.front()));
+    }
+    APMPBMessageSetString(proto, APMPBAppProperty::kBundleId, NSBundle::mainBundle()->bundleIdentifier());
+    APMPBMessageSetString(proto, APMPBAppProperty::kPlatform, "ios");
+    APMPBMessageSetBool(proto, APMPBAppProperty::kFromAppStore, context_->isFromAppStore());
+    APMPBMessageSetInt64(proto, APMPBAppProperty::kSdkVersion, APMEManager::version());
+    return proto;
+}
+
+std::shared_ptr<APMPBExperimentRequest> APMEExperimentRequestBuilder::request() const {
+    std::map<std::string, std::shared_ptr<APMESDKProperty>> properties;
+    {
+        std::lock_guard lock(mutex_);
+        properties = clientPropertyBySDKName_;
+    }
+    auto request = APMPBExperimentRequest::make();
+    Value::Array clients;
+    for (const auto& [name, property] : properties) {
+        if (auto client = property->proto(*context_)) clients.push_back(Value(client));
+    }
+    if (!clients.empty()) APMPBMessageSetArray(request, APMPBExperimentRequest::kClientProperties, clients);
+    APMPBMessageSetMessage(request, APMPBExperimentRequest::kAppProperty, appPropertyProto());
+    return request;
+}

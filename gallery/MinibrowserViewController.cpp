@@ -1,0 +1,142 @@
+// The in-app browser's set-up, its load counting and its link policy.
+#include "gallery/MinibrowserViewController.h"
+
+#include "config/OEConfig.h"
+#include "platform/net/NSURL.h"
+#include "platform/net/NSURLRequest.h"
+#include "platform/ui/NSLayoutConstraint.h"
+#include "platform/ui/UIActivityIndicatorView.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIColor.h"
+#include "platform/ui/UINavigationController.h"
+#include "platform/ui/UINavigationItem.h"
+#include "platform/web/WKWebView.h"
+#include "platform/web/WebURL.h"
+#include "uikit/OECoreStrings.h"
+#include "uikit/UIBarButtonItemCommon.h"
+#include "uikit/UIViewToast.h"
+
+namespace {
+
+bool isWebScheme(const std::string& scheme) { return scheme == "http" || scheme == "https"; }
+
+// Addresses that belong to pages themselves, not to another application: they are neither
+// loaded from a link nor handed to the system.
+bool isPageScheme(const std::string& scheme) {
+    return scheme == "javascript" || scheme == "data" || scheme == "file" || scheme == "about" || scheme == "blob" ||
+           scheme == "vbscript" || scheme.empty();
+}
+
+}  // namespace
+
+std::shared_ptr<MinibrowserViewController> MinibrowserViewController::initWithURL(std::shared_ptr<NSURL> url,
+                                                                                   OEContext context) {
+    return std::make_shared<MinibrowserViewController>(std::move(url), std::move(context));
+}
+
+MinibrowserViewController::MinibrowserViewController(std::shared_ptr<NSURL> url, OEContext context)
+    : url_(std::move(url)), context_(std::move(context)) {}
+
+void MinibrowserViewController::viewDidLoad() {
+    UIViewController::viewDidLoad();
+    const auto& config = context_.config;
+    const auto c = config && config->color() ? config->color()->backgroundColor()
+                                             : OEColorConfig::Color::groupTableViewBackground();
+    view()->setBackgroundColor(UIColor::colorWithRed(c.red, c.green, c.blue, c.alpha));
+
+    webView_ = WKWebView::initWithFrame(view()->bounds());
+    webView_->setNavigationDelegate(self<MinibrowserViewController>());
+    webView_->setTranslatesAutoresizingMaskIntoConstraints(false);
+    view()->addSubview(webView_);
+    auto safeArea = view()->safeAreaLayoutGuide();
+    NSLayoutConstraint::activateConstraints({webView_->topAnchor()->constraintEqualToAnchor(safeArea->topAnchor()),
+                                             webView_->leftAnchor()->constraintEqualToAnchor(view()->leftAnchor()),
+                                             webView_->rightAnchor()->constraintEqualToAnchor(view()->rightAnchor()),
+                                             webView_->bottomAnchor()->constraintEqualToAnchor(safeArea->bottomAnchor())});
+    loading_ = showGrayActivityIndicator(webView_, false);
+
+    std::weak_ptr<MinibrowserViewController> weak = self<MinibrowserViewController>();
+    auto navigation = navigationController();
+    if (navigation && navigation->presentingViewController()) {
+        navigationItem()->setLeftBarButtonItem(UIBarButtonItemCommon::makeDoneButtonWithTitle(
+            OECoreString("Close"), self<MinibrowserViewController>(), [weak](const std::shared_ptr<NSObject>&) {
+                if (auto me = weak.lock()) me->close();
+            }));
+    }
+    navigationItem()->setRightBarButtonItem(UIBarButtonItemCommon::makeSystemButton(
+        UIBarButtonSystemItemRefresh, self<MinibrowserViewController>(), [weak](const std::shared_ptr<NSObject>&) {
+            if (auto me = weak.lock()) me->reloadPage();
+        }));
+    reloadPage();
+}
+
+void MinibrowserViewController::close() { dismissViewControllerAnimated(true, nullptr); }
+
+void MinibrowserViewController::reloadPage() {
+    // An address of another kind (a file of the device, a script) is never opened here, whoever gave it.
+    if (!url_ || !webView_ || !isWebScheme(url_->scheme())) return;
+    (void)webView_->loadRequest(NSURLRequest::requestWithURL(url_));
+}
+
+void MinibrowserViewController::updateTitle() {
+    if (!webView_) return;
+    std::weak_ptr<MinibrowserViewController> weak = self<MinibrowserViewController>();
+    webView_->evaluateJavaScript("document.title", [weak](const Value& result, const NSErrorPtr& error) {
+        auto me = weak.lock();
+        if (!me || error || !result.isString() || result.stringValue().empty()) return;
+        if (me->title().empty()) me->setTitle(result.stringValue());
+    });
+}
+
+void MinibrowserViewController::decidePolicyForNavigationAction(WKWebView&, const WKNavigationAction& action,
+                                                                 DecisionHandler decisionHandler) {
+    if (action.navigationType() != WKNavigationType::LinkActivated) {
+        decisionHandler(WKNavigationActionPolicy::Allow);
+        return;
+    }
+    const std::string& url = action.requestURL();
+    const std::string scheme = WebURL::scheme(url);
+    if (isWebScheme(scheme)) {
+        decisionHandler(WKNavigationActionPolicy::Allow);
+        return;
+    }
+    // Another application's address (mail, telephone, a store): the system opens it when it can;
+    // the page stays.
+    auto application = UIApplication::sharedApplication();
+    if (!isPageScheme(scheme) && application && application->canOpenURL(url)) application->openURL(url, {}, nullptr);
+    decisionHandler(WKNavigationActionPolicy::Cancel);
+}
+
+void MinibrowserViewController::didStartProvisionalNavigation(WKWebView&, const std::shared_ptr<WKNavigation>&) {
+    if (framesLoadCounter_++ == 0 && loading_) loading_->startAnimating();
+}
+
+void MinibrowserViewController::didFinishNavigation(WKWebView& webView, const std::shared_ptr<WKNavigation>&) {
+    if (framesLoadCounter_ <= 0) return;
+    if (--framesLoadCounter_ != 0) return;
+    updateTitle();
+    if (postLoadScript_.empty()) {
+        if (loading_) loading_->stopAnimating();
+        return;
+    }
+    std::weak_ptr<MinibrowserViewController> weak = self<MinibrowserViewController>();
+    webView.evaluateJavaScript(postLoadScript_, [weak](const Value&, const NSErrorPtr&) {
+        auto me = weak.lock();
+        // A load that started meanwhile keeps the spinner turning.
+        if (me && me->loading_ && me->framesLoadCounter_ == 0) me->loading_->stopAnimating();
+    });
+}
+
+void MinibrowserViewController::didFailProvisionalNavigation(WKWebView&, const std::shared_ptr<WKNavigation>&,
+                                                             const NSErrorPtr&) {
+    navigationEnded();
+}
+
+void MinibrowserViewController::didFailNavigation(WKWebView&, const std::shared_ptr<WKNavigation>&, const NSErrorPtr&) {
+    navigationEnded();
+}
+
+void MinibrowserViewController::navigationEnded() {
+    if (framesLoadCounter_ <= 0) return;
+    if (--framesLoadCounter_ == 0 && loading_) loading_->stopAnimating();
+}

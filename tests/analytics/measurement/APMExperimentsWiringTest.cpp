@@ -1,0 +1,137 @@
+// The engine's experiments end to end: the engine fetches from the measurement service on its
+// schedule, its remote configuration activates the new snapshot when nothing is left to upload,
+// the four switches follow the flags before the configuration, and a new launch keeps them.
+#include "DeliveryTestSupport.h"
+
+#include "analytics/experiments/APMEClient.h"
+#include "analytics/experiments/APMEExperiment.h"
+#include "analytics/experiments/APMEFlagConversion.h"
+#include "analytics/experiments/APMEManager.h"
+#include "analytics/experiments/APMESnapshot.h"
+#include "analytics/experiments/APMExperimentContext.h"
+#include "analytics/proto/APMPBExperimentResponse.h"
+#include "analytics/proto/APMPBFieldAccess.h"
+#include "analytics/proto/APMPBSnapshot.h"
+
+namespace {
+
+class APMExperimentsWiringTest : public DeliveryTest {
+protected:
+    // The service's answer: experiment 7 and the launched experiment of the measurement library.
+    void serve(const std::vector<std::pair<std::int32_t, Value::Dictionary>>& experiments) {
+        std::vector<std::shared_ptr<APMEExperiment>> items;
+        for (const auto& [id, flags] : experiments) {
+            std::vector<std::shared_ptr<APMPBFlag>> made;
+            for (const auto& [name, value] : flags) made.push_back(APMEFlagWithNameAndValue(name, value));
+            items.push_back(APMEExperiment::initWithExperimentID(id, made));
+        }
+        auto snapshot = APMESnapshot::initWithSDKName(APMRemoteConfig::kExperimentSDKName, items);
+        auto message = APMPBExperimentResponse::make();
+        APMPBMessageSetArray(message, APMPBExperimentResponse::kSnapshots, Value::Array{Value(snapshot->proto())});
+        service.setExperimentResponse(message);
+    }
+    std::shared_ptr<APMRemoteConfig> config() { return engine()->remoteConfigInstance(); }
+    // When the experiments fetch is armed; 0 when none is.
+    double armedFetch() {
+        auto taskManager = engine()->experimentManager()->taskManager();
+        double at = 0;
+        taskManager->dispatchSyncOnWorkerQueue([&] {
+            if (auto armed = taskManager->alarm()->scheduledTimestamp()) at = armed->timeIntervalSince1970;
+        });
+        return at;
+    }
+    // Moves to the armed experiments fetch and waits until the engine has taken up its reply.
+    void fetchExperiments() {
+        auto taskManager = engine()->experimentManager()->taskManager();
+        const double at = armedFetch();
+        ASSERT_GT(at, 0) << "no experiments fetch is armed";
+        const std::size_t before = service.experimentFetches().size();
+        Clock::advance(std::max(0.0, at - Clock::now()));
+        ASSERT_TRUE(service.waitForExperimentFetches(before + 1, 20));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (taskManager->isFetching() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_FALSE(taskManager->isFetching());
+        for (int round = 0; round < 3; ++round) {
+            engine()->experimentManager()->dispatchSyncOnSerialQueue([] {});
+            taskManager->dispatchSyncOnWorkerQueue([] {});
+            settle();
+        }
+    }
+    bool switches() {
+        auto remote = config();
+        return remote->efficientEngagementReportingEnabled() && remote->isNetworkBackgroundSessionEnabled();
+    }
+};
+
+TEST_F(APMExperimentsWiringTest, TheSwitchesFollowAnActivatedSnapshotAcrossLaunches) {
+    serve({{7, {{"efficient_engagement_reporting_enabled", Value(1)}}},
+           {0, {{"network_background_session_enabled", Value(1)}}}});
+    // The configuration turns on a switch the experiments keep off.
+    service.setConfiguration(
+        kAppID, makeMeasurementConfig({{"measurement.collection.redundant_engagement_removal_enabled", "1"}}, 1, kAppID));
+    start();
+    ASSERT_NE(engine()->experimentManager(), nullptr);
+    EXPECT_FALSE(switches());
+
+    fetchExperiments();
+    // Ten seconds after start, with the measurement library's client in the request.
+    const auto sent = service.experimentFetches().back();
+    EXPECT_EQ(sent.status, 200);
+    ASSERT_EQ(sent.clients.size(), 1u);
+    EXPECT_EQ(sent.clients[0].sdkName, APMRemoteConfig::kExperimentSDKName);
+    EXPECT_EQ(sent.clients[0].diversionID,
+              engine()->experimentContext()->diversionKey() + "-" + APMRemoteConfig::kExperimentSDKName);
+    EXPECT_EQ(sent.bundleID, kBundleIdentifier);
+    // Fetched, waiting for a moment with nothing to upload.
+    EXPECT_TRUE(config()->hasNewSnapshot());
+    EXPECT_FALSE(switches());
+
+    APMAnalytics::logEventWithName("step", {{"n", Value(1)}});
+    uploadWhileDue();
+    EXPECT_EQ(deliveredNumbers("step").size(), 1u);
+    EXPECT_FALSE(config()->hasNewSnapshot());
+    EXPECT_TRUE(switches());
+    EXPECT_EQ(config()->experimentIDs(), std::vector<std::int32_t>{7});
+    // Experiments come before the configuration, also when they say 0.
+    EXPECT_TRUE(config()->redundantEngagementRemovalEnabled());
+    serve({{7, {{"efficient_engagement_reporting_enabled", Value(1)}, {"redundant_engagement_removal_enabled", Value(0)}}},
+           {0, {{"network_background_session_enabled", Value(1)}}}});
+    fetchExperiments();
+    ASSERT_TRUE(config()->activateNewSnapshot());
+    EXPECT_FALSE(config()->redundantEngagementRemovalEnabled());
+
+    // A new launch reads them from the start.
+    restart();
+    EXPECT_TRUE(switches());
+    EXPECT_FALSE(config()->redundantEngagementRemovalEnabled());
+    EXPECT_EQ(config()->experimentIDs(), std::vector<std::int32_t>{7});
+
+    // Resetting the analytics data drops the experiments with it, in memory and on file.
+    APMAnalytics::resetAnalyticsData();
+    settle();
+    auto manager = engine()->experimentManager();
+    manager->dispatchSyncOnSerialQueue([] {});
+    manager->taskManager()->dispatchSyncOnWorkerQueue([] {});
+    EXPECT_FALSE(config()->efficientEngagementReportingEnabled());
+    EXPECT_FALSE(config()->isNetworkBackgroundSessionEnabled());
+    EXPECT_TRUE(config()->experimentIDs().empty());
+    restart();
+    EXPECT_FALSE(config()->efficientEngagementReportingEnabled());
+}
+
+TEST_F(APMExperimentsWiringTest, ADisabledEngineFetchesNoExperiments) {
+    serve({{7, {{"efficient_engagement_reporting_enabled", Value(1)}}}});
+    start({{APMAnalytics::kCollectionEnabledKey, Value(false)}});
+    ASSERT_FALSE(engine()->isEnabled());
+    const double at = armedFetch();
+    ASSERT_GT(at, 0);
+    Clock::advance(at - Clock::now());
+    settle();
+    // Put off by the regular interval, without a request.
+    EXPECT_TRUE(service.experimentFetches().empty());
+    EXPECT_GT(armedFetch(), Clock::now());
+}
+
+}  // namespace

@@ -1,0 +1,202 @@
+// The in-app browser against pages of a loopback server: the spinner over its loads (a failed one
+// included), the page's title, Close only when presented, links that load in place or go to the
+// system, schemes that go nowhere, and the script run after a load.
+#include "gallery/MinibrowserViewController.h"
+
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/net/NSURL.h"
+#include "platform/ui/UIActivityIndicatorView.h"
+#include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UINavigationController.h"
+#include "platform/ui/UINavigationItem.h"
+#include "platform/web/WKWebLinkView.h"
+#include "platform/web/WKWebView.h"
+#include "tests/fixtures/KeyWindowTest.h"
+#include "demo/loopback/LoopbackServer.h"
+
+namespace {
+
+LoopbackServer::Response page(const std::string& body) {
+    LoopbackServer::Response r;
+    r.body = body;
+    r.contentType = "text/html; charset=utf-8";
+    return r;
+}
+
+class MinibrowserTest : public KeyWindowTest {
+protected:
+    void SetUp() override {
+        KeyWindowTest::SetUp();
+        server.serve("/page.html", page("<html><head><title>Served Title</title></head><body><p>Hello "
+                                        "<a href='/next.html'>next</a> <a href='mailto:x@example.invalid'>mail</a> "
+                                        "<a href='javascript:alert(1)'>js</a> <a href='file:///etc/passwd'>file</a> "
+                                        "<a href='itms-apps://app/1'>store</a> <a href='data:text/html,x'>data</a> "
+                                        "<a href='tel:+100'>call</a></p></body></html>"));
+        server.serve("/next.html", page("<html><head><title>Next Title</title></head><body><p>Next page</p></body></html>"));
+        server.serve("/header.html", page("<html><body><div id='docs-ml-header-id'>Header</div><p>Document</p></body></html>"));
+        server.serve("/slow.html", page("<p>slow</p>"));
+        LoopbackServer::Fault stall;
+        stall.stallAfter = 2;
+        server.setFault("/slow.html", stall);
+    }
+    void TearDown() override {
+        server.releaseStalls();
+        browser.reset();
+        Clock::advance(5);
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+        KeyWindowTest::TearDown();
+    }
+    // Presented modally in a navigation controller, as the menu's rows show it.
+    void present(const std::string& url) {
+        browser = MinibrowserViewController::initWithURL(NSURL::URLWithString(url), OEContext{});
+        root->presentViewController(UINavigationController::initWithRootViewController(browser), false, nullptr);
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+    }
+    bool waitUntilLoaded() {
+        return NSRunLoop::mainRunLoop()->runUntil([this] { return !browser->webView()->isLoading(); }, 20) &&
+               (NSRunLoop::mainRunLoop()->runUntilIdle(), true);
+    }
+    std::shared_ptr<WKWebLinkView> link(const std::string& text) {
+        for (const auto& view : browser->webView()->linkViews())
+            if (view->linkText() == text) return view;
+        ADD_FAILURE() << "no link " << text;
+        return nullptr;
+    }
+    void tap(const std::string& text) {
+        if (auto view = link(text)) view->sendActionsForControlEvents(UIControlEventTouchUpInside);
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+    }
+
+    LoopbackServer server;
+    std::shared_ptr<MinibrowserViewController> browser;
+};
+
+}  // namespace
+
+TEST_F(MinibrowserTest, ThePageLoadsUnderASpinnerAndLendsItsTitle) {
+    // The page waits at the server while the load is looked at.
+    server.setFault("/page.html", LoopbackServer::Fault::stall());
+    present(server.url("/page.html"));
+    ASSERT_TRUE(server.waitForStalls(1));
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_TRUE(browser->webView()->isLoading());
+    EXPECT_EQ(browser->framesLoadCounter(), 1);
+    EXPECT_TRUE(browser->loading()->isAnimating());
+    server.removeFault("/page.html");
+    ASSERT_TRUE(waitUntilLoaded());
+    EXPECT_EQ(browser->framesLoadCounter(), 0);
+    EXPECT_FALSE(browser->loading()->isAnimating());
+    EXPECT_EQ(browser->title(), "Served Title");
+    EXPECT_EQ(browser->webView()->text(), "Hello next mail js file store data call");
+    // Presented: Close on the left, Refresh always on the right.
+    auto close = browser->navigationItem()->leftBarButtonItem();
+    ASSERT_TRUE(close);
+    EXPECT_EQ(close->title(), "Close");
+    auto refresh = browser->navigationItem()->rightBarButtonItem();
+    ASSERT_TRUE(refresh);
+    EXPECT_EQ(refresh->displayTitle(), "Refresh");
+
+    // A web link loads in place; the title, once taken, stays.
+    tap("next");
+    ASSERT_TRUE(waitUntilLoaded());
+    EXPECT_EQ(browser->webView()->text(), "Next page");
+    EXPECT_EQ(browser->title(), "Served Title");
+    EXPECT_TRUE(UIApplication::sharedApplication()->openedURLs().empty());
+    refresh->simulateTap();
+    ASSERT_TRUE(waitUntilLoaded());
+    EXPECT_EQ(server.requestsFor("/page.html").size(), 2u);
+    close->simulateTap();
+    Clock::advance(1);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_EQ(root->presentedViewController(), nullptr);
+}
+
+TEST_F(MinibrowserTest, OtherApplicationsAddressesGoToTheSystemAndPageSchemesNowhere) {
+    UIApplication::sharedApplication()->setOpenURLPolicy([](const std::string& url) { return url.rfind("tel:", 0) != 0; });
+    present(server.url("/page.html"));
+    ASSERT_TRUE(waitUntilLoaded());
+    for (const char* text : {"mail", "js", "file", "store", "data", "call"}) tap(text);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    std::vector<std::string> opened;
+    for (const auto& url : UIApplication::sharedApplication()->openedURLs()) opened.push_back(url.url);
+    // The telephone is what this system cannot open.
+    EXPECT_EQ(opened, (std::vector<std::string>{"mailto:x@example.invalid", "itms-apps://app/1"}));
+    EXPECT_EQ(browser->webView()->URL(), server.url("/page.html"));
+    EXPECT_FALSE(browser->webView()->isLoading());
+    EXPECT_EQ(browser->webView()->loadCount(), 1);
+}
+
+TEST_F(MinibrowserTest, AFailedLoadStopsTheSpinner) {
+    // The answer waits at the server while the spinner is looked at, then breaks off after a byte.
+    auto broken = LoopbackServer::Fault::stall();
+    broken.resetAfter = 1;
+    server.setFault("/page.html", broken);
+    present(server.url("/page.html"));
+    ASSERT_TRUE(server.waitForStalls(1));
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_TRUE(browser->loading()->isAnimating());
+    server.releaseStalls();
+    ASSERT_TRUE(waitUntilLoaded());
+    EXPECT_EQ(browser->framesLoadCounter(), 0);
+    EXPECT_FALSE(browser->loading()->isAnimating());
+    EXPECT_EQ(browser->title(), "");
+    root->dismissViewControllerAnimated(false, nullptr);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+
+    // Nothing listens on port 9.
+    present("http://127.0.0.1:9/");
+    ASSERT_TRUE(waitUntilLoaded());
+    EXPECT_EQ(browser->framesLoadCounter(), 0);
+    EXPECT_FALSE(browser->loading()->isAnimating());
+    EXPECT_EQ(browser->title(), "");
+}
+
+TEST_F(MinibrowserTest, AReloadWhileLoadingKeepsTheSpinnerUntilTheLastLoadEnds) {
+    present(server.url("/slow.html"));
+    ASSERT_TRUE(server.waitForStalls(1));
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    browser->reloadPage();
+    ASSERT_TRUE(server.waitForStalls(2));
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    // The first load gave way to the second, which still runs.
+    EXPECT_EQ(browser->framesLoadCounter(), 1);
+    EXPECT_TRUE(browser->loading()->isAnimating());
+    server.releaseStalls();
+    ASSERT_TRUE(waitUntilLoaded());
+    EXPECT_EQ(browser->framesLoadCounter(), 0);
+    EXPECT_FALSE(browser->loading()->isAnimating());
+    EXPECT_EQ(browser->webView()->text(), "slow");
+}
+
+TEST_F(MinibrowserTest, APushedBrowserKeepsItsTitleAndHasNoClose) {
+    browser = MinibrowserViewController::initWithURL(NSURL::URLWithString(server.url("/page.html")), OEContext{});
+    browser->setTitle("Given");
+    auto navigation = UINavigationController::initWithRootViewController(UIViewController::make());
+    window->setRootViewController(navigation);
+    navigation->pushViewController(browser, false);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    ASSERT_TRUE(waitUntilLoaded());
+    EXPECT_EQ(browser->title(), "Given");
+    EXPECT_FALSE(browser->navigationItem()->leftBarButtonItem());
+    EXPECT_TRUE(browser->navigationItem()->rightBarButtonItem());
+}
+
+TEST_F(MinibrowserTest, OnlyWebAddressesAreOpened) {
+    for (const char* address : {"file:///etc/hosts", "javascript:alert(1)", "ftp://127.0.0.1/x"}) {
+        present(address);
+        EXPECT_EQ(browser->webView()->URL(), "") << address;
+        EXPECT_FALSE(browser->webView()->isLoading()) << address;
+        root->dismissViewControllerAnimated(false, nullptr);
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+    }
+}
+
+TEST_F(MinibrowserTest, ThePostLoadScriptRunsOnceTheLoadIsOver) {
+    browser = MinibrowserViewController::initWithURL(NSURL::URLWithString(server.url("/header.html")), OEContext{});
+    browser->setPostLoadScript(
+        "var element = document.getElementById(\"docs-ml-header-id\");element.parentNode.removeChild(element);");
+    root->presentViewController(UINavigationController::initWithRootViewController(browser), false, nullptr);
+    ASSERT_TRUE(waitUntilLoaded());
+    EXPECT_EQ(browser->webView()->text(), "Document");
+    EXPECT_FALSE(browser->loading()->isAnimating());
+}

@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""scripts/check-layers on small trees: what passes, and each kind of include or list it refuses."""
+
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "check-layers")
+
+
+class CheckLayersTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.root = self.folder.name
+        # A tree that holds: each folder includes only what is below it, and lists exactly that.
+        self.write("platform/foundation/Value.h", "#pragma once\n#include <pcre2.h>\n")
+        self.write("platform/ui/UIView.h", '#include "platform/foundation/Value.h"\n')
+        self.write("content/Loader.cpp", '#include "content/Loader.h"\n#include "platform/foundation/Value.h"\n')
+        self.write("content/Loader.h", "#pragma once\n")
+        self.write("gallery/Grid.cpp", '#include "content/Loader.h"\n#include "platform/ui/UIView.h"\n')
+        self.write("media/Player.cpp", '#include "gallery/Grid.h"\n')
+        self.write("engine/Core.cpp", '#include "media/Player.h"\n#include "texts/Reader.h"\n')
+        self.write("analytics/core/Store.cpp", '#include "analytics/proto/Message.h"\n')
+        self.write("analytics/measurement/Engine.cpp", '#include "analytics/audience/Audience.h"\n')
+        self.write("tests/gallery/GridTest.cpp", '#include "engine/Core.h"\n')
+        self.manifest = [
+            "platform_foundation|platform/foundation|PkgConfig::PCRE2,Threads::Threads",
+            "platform_ui|platform/ui|platform_foundation",
+            "content|content|platform_foundation",
+            "gallery|gallery|content,platform_ui",
+        ]
+
+    def tearDown(self):
+        self.folder.cleanup()
+
+    def write(self, path, text):
+        full = os.path.join(self.root, path)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "w", encoding="utf-8") as f:
+            f.write(text)
+
+    def check(self):
+        manifest = os.path.join(self.root, "layers.txt")
+        with open(manifest, "w", encoding="utf-8") as f:
+            f.write("\n".join(self.manifest) + "\n")
+        run = subprocess.run([sys.executable, SCRIPT, "--root", self.root, "--manifest", manifest],
+                             capture_output=True, text=True)
+        return run.returncode, run.stderr
+
+    def assertRefused(self, *phrases):
+        status, said = self.check()
+        self.assertEqual(status, 1, said)
+        for phrase in phrases:
+            self.assertIn(phrase, said)
+
+    def test_a_tree_that_keeps_its_floors_and_lists_passes(self):
+        self.assertEqual(self.check(), (0, ""))
+
+    def test_an_include_going_up_is_refused(self):
+        self.write("content/Up.cpp", '#include "gallery/Grid.h"\n')
+        self.write("platform/ui/Up.cpp", '#include "content/Loader.h"\n')
+        self.write("analytics/core/Up.cpp", '#include "analytics/measurement/Engine.h"\n')
+        self.assertRefused("content/Up.cpp:1: includes gallery/Grid.h: content may not include gallery",
+                           "platform/ui/Up.cpp:1: includes content/Loader.h: platform may not include content",
+                           "analytics/core/Up.cpp:1: includes analytics/measurement/Engine.h")
+
+    def test_an_include_going_sideways_is_refused(self):
+        self.write("media/Side.cpp", '#include "texts/Reader.h"\n')
+        self.write("analytics/script/Side.cpp", '#include "analytics/audience/Audience.h"\n')
+        self.write("uikit/Side.cpp", '#include "content/Loader.h"\n')
+        self.assertRefused("media/Side.cpp:1: includes texts/Reader.h: media may not include texts",
+                           "analytics/script/Side.cpp:1: includes analytics/audience/Audience.h",
+                           "uikit/Side.cpp:1: includes content/Loader.h: uikit may not include content")
+
+    def test_product_code_never_includes_tests_and_new_folders_need_a_floor(self):
+        self.write("gallery/Helper.cpp", '#include "tests/fixtures/TestFolders.h"\n')
+        self.write("newfolder/Thing.cpp", "\n")
+        self.assertRefused("gallery/Helper.cpp:1: includes tests/fixtures/TestFolders.h: product code never includes",
+                           "newfolder/Thing.cpp: its folder has no floor")
+
+    def test_a_list_must_name_exactly_what_the_folder_includes(self):
+        self.manifest[2] = "content|content|platform_foundation,platform_ui"
+        self.manifest[3] = "gallery|gallery|platform_ui"
+        self.write("content/Rows.cpp", "#include <sqlite3.h>\n")
+        self.assertRefused("content lists platform_ui in its dependencies but includes nothing of it",
+                           "gallery/Grid.cpp:1: gallery includes content without listing it",
+                           "content/Rows.cpp:1: content includes PkgConfig::SQLITE3 without listing it")
+
+    def test_a_loop_between_lists_is_refused(self):
+        self.write("platform/foundation/Back.cpp", '#include "platform/ui/UIView.h"\n')
+        self.manifest[0] = "platform_foundation|platform/foundation|PkgConfig::PCRE2,platform_ui"
+        self.assertRefused("dependency loop: platform_foundation -> platform_ui -> platform_foundation")
+
+
+if __name__ == "__main__":
+    unittest.main()
