@@ -183,6 +183,11 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
         c.kind = Kind::Background;
     } else if (verb == "foreground") {
         c.kind = Kind::Foreground;
+    } else if (verb == "open") {
+        if (rest.empty() || rest.find_first_of(" \t") != std::string::npos)
+            return invalid("open needs one URL, e.g. open gallery://paintings?utm_source=mail");
+        c.kind = Kind::OpenURL;
+        c.text = rest;
     } else if (verb == "advance" || verb == "wait") {
         if (readNumber(rest, c.seconds) != NumberWord::Finite || c.seconds < 0 || c.seconds > kMaxSeconds)
             return invalid(verb + " needs a number of seconds from 0 to " + bound(kMaxSeconds));
@@ -278,6 +283,8 @@ const char* SimCommand::helpText() {
            "  back                      go back (navigation back button or close the modal screen)\n"
            "  rotate [left|right|portrait|landscape]\n"
            "  background | foreground   send the application to the background and back\n"
+           "  open URL                  the system opens URL in the application, as a link tapped\n"
+           "                            in another application does\n"
            "  advance SECONDS           move the clock forward (replies on their way arrive first)\n"
            "  shot FILE.png|FILE.jpg    save a picture of the screen (PNG or JPEG, as the name says)\n"
            "  expect TEXT               fail unless TEXT is on the screen\n"

@@ -20,6 +20,7 @@ struct SimCommand {
         Rotate,      // to landscape / portrait
         Background,
         Foreground,
+        OpenURL,     // the system opens a URL in the application (a link tapped elsewhere)
         Advance,     // move the manual clock
         Shot,        // render the screen to a PNG or JPEG file
         Expect,      // fail unless the screen shows a text

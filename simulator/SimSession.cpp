@@ -223,6 +223,11 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
             if (!UIApplication::sharedApplication()->enterForeground()) r.message = "already in the foreground";
             settle();
             return r;
+        case SimCommand::Kind::OpenURL:
+            if (!UIApplication::sharedApplication()->openURLInApplication(c.text, Value::Dictionary{}))
+                r.message = "the application did not open " + c.text;
+            settle();
+            return r;
         case SimCommand::Kind::Advance:
             advance(c.seconds);
             return r;

@@ -8,6 +8,7 @@
 #include "analytics/core/APMPersistedConfig.h"
 #include "analytics/core/APMUserAttribute.h"
 #include "analytics/core/APMValue.h"
+#include "analytics/measurement/APMAppDelegateInterceptor.h"
 #include "analytics/measurement/APMConsentSettingsUtil.h"
 #include "analytics/measurement/APMErrorEvent.h"
 #include "analytics/measurement/APMIdentifiers.h"
@@ -25,6 +26,7 @@
 #include "platform/foundation/NSNotification.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSString.h"
+#include "platform/services/VULAppDelegateSwizzler.h"
 
 #include <map>
 #include <mutex>
@@ -86,6 +88,8 @@ struct APMAnalytics::Process {
     std::atomic<ListenerToken> nextToken{1};
     // How many listeners are registered: events are not queued for nobody.
     std::atomic<std::size_t> listenerCount{0};
+    OpenURLListener openURLListener;
+    std::once_flag proxyCreated;
 };
 
 namespace {
@@ -117,7 +121,10 @@ void APMAnalytics::resetProcessState() {
 
 // MARK: Start and queues
 
-void APMAnalytics::load() { setLoadTimestamp(Clock::now()); }
+void APMAnalytics::load() {
+    setLoadTimestamp(Clock::now());
+    APMMeasurement::subscribeForAppDidFinishLaunchingNotifications();
+}
 
 double APMAnalytics::loadTimestamp() { return analyticsStore()->loadTimestamp(); }
 
@@ -243,6 +250,11 @@ void APMAnalytics::startWithAppID(const std::string& appID, const std::string& o
         const bool deactivated = p->deactivated;
         p->queue->async([p, appID, enabled, deactivated, safelistedEvents] {
             APMMeasurement::initializeSharedInstanceWithAppID(appID, enabled, deactivated, safelistedEvents);
+            if (!VULAppDelegateSwizzler::isAppDelegateProxyEnabled()) {
+                APMMeasurementMonitor()->logWithLevel(6, 25036, "App Delegate Proxy is disabled");
+            } else if (!deactivated) {
+                DispatchQueue::mainQueue()->async([] { createAppDelegateProxy(); });
+            }
             auto created = engine();
             p->enabled = created && created->wasEnabledDuringInitialization();
         });
@@ -511,6 +523,17 @@ void APMAnalytics::maxUserPropertiesForOrigin(const std::string& origin, const s
     });
 }
 
+void APMAnalytics::setUserData(const Value::Dictionary& userData) {
+    queueOperationWithBlock([userData] {
+        auto measurement = engine();
+        if (!process()->enabled.load()) {
+            APMMeasurementMonitor()->logWithLevel(4, 25044, "Analytics is disabled. User data not set.");
+            return;
+        }
+        if (measurement) measurement->setUserData(userData);
+    });
+}
+
 void APMAnalytics::setDefaultEventParameters(const std::optional<Value::Dictionary>& parameters) {
     queueOperationWithBlock([parameters] {
         auto measurement = engine();
@@ -679,6 +702,47 @@ void APMAnalytics::removeStartUpConsentSettings() { analyticsStore()->removeStar
 Value APMAnalytics::deferredResetOnDeniedConsent() { return analyticsStore()->deferredResetOnDeniedConsent(); }
 
 void APMAnalytics::removeDeferredResetOnDeniedConsent() { analyticsStore()->removeDeferredResetOnDeniedConsent(); }
+
+// MARK: Links and the application delegate's calls
+
+void APMAnalytics::setOpenURLListener(OpenURLListener listener) {
+    auto p = process();
+    dispatchAsyncOnSerialQueue([p, listener = std::move(listener)] { p->openURLListener = listener; });
+}
+
+void APMAnalytics::handleOpenURL(const std::string& url) {
+    const double timestamp = Clock::now();
+    auto p = process();
+    queueOperationWithBlock([p, url, timestamp] {
+        if (auto measurement = engine()) measurement->handleNonFirstOpenEventURL(url, timestamp);
+        if (p->openURLListener) p->openURLListener(url);
+    });
+}
+
+void APMAnalytics::handleUserActivity(const std::shared_ptr<NSUserActivity>& activity) {
+    const double timestamp = Clock::now();
+    queueOperationWithBlock([activity, timestamp] {
+        const std::optional<std::string> link = APMMeasurement::deepLinkFromUserActivity(activity);
+        if (!link || link->empty()) return;
+        if (auto measurement = engine()) measurement->handleNonFirstOpenEventURL(*link, timestamp);
+    });
+}
+
+void APMAnalytics::handleEventsForBackgroundURLSession(const std::string& identifier, std::function<void()> completion) {
+    auto measurement = engine();
+    if (measurement && measurement->network()) {
+        measurement->network()->handleEventsForBackgroundURLSessionID(identifier, std::move(completion));
+    } else if (completion) {
+        DispatchQueue::mainQueue()->async(std::move(completion));
+    }
+}
+
+void APMAnalytics::createAppDelegateProxy() {
+    std::call_once(process()->proxyCreated, [] {
+        VULAppDelegateSwizzler::proxyOriginalDelegate();
+        VULAppDelegateSwizzler::registerAppDelegateInterceptor(APMAppDelegateInterceptor::sharedInstance());
+    });
+}
 
 // MARK: Listeners
 

@@ -24,6 +24,7 @@
 class APMEvent;
 class DispatchQueue;
 class NSNotification;
+class NSUserActivity;
 
 class APMAnalytics : public NSObject, public SKPaymentTransactionObserver {
 public:
@@ -112,6 +113,8 @@ public:
                                                 UserPropertiesCallback callback);
     void maxUserPropertiesForOrigin(const std::string& origin, const std::shared_ptr<DispatchQueue>& queue,
                                     MaxUserPropertiesCallback callback);
+    // "email_address" starts on-device conversion measurement; refused (25044) while collection is off.
+    static void setUserData(const Value::Dictionary& userData);
     // Nothing clears all of them.
     static void setDefaultEventParameters(const std::optional<Value::Dictionary>& parameters);
 
@@ -168,6 +171,20 @@ public:
     // A listener is registered (events are not copied for nobody).
     static bool hasLogEventListeners();
     static void notifyEventListenersOnSerialQueue(const std::shared_ptr<APMEvent>& event);
+
+    // MARK: Links and the application delegate's calls
+
+    using OpenURLListener = std::function<void(const std::string& url)>;
+    // Replaced on the serial queue; told of every URL handed over, once the engine has it.
+    static void setOpenURLListener(OpenURLListener listener);
+    // A link that opened the application, stamped now; it reaches the engine in call order, so
+    // one handed over before the start is not lost.
+    static void handleOpenURL(const std::string& url);
+    // Only a web-browsing activity's page counts; the listener is not told.
+    static void handleUserActivity(const std::shared_ptr<NSUserActivity>& activity);
+    static void handleEventsForBackgroundURLSession(const std::string& identifier, std::function<void()> completion);
+    // Once per process: the proxy around the application delegate, with the engine's interceptor.
+    static void createAppDelegateProxy();
 
     // Waits for the serial queue, then forgets every process-wide state of this class and the
     // store's, as a new process would start (tests).

@@ -18,6 +18,7 @@
 #include "analytics/core/APMUserAttribute.h"
 #include "analytics/core/APMValue.h"
 #include "analytics/measurement/APMConsentSettingsUtil.h"
+#include "analytics/measurement/APMEventSampler.h"
 #include "analytics/measurement/APMIdentity.h"
 #include "analytics/measurement/APMRemoteConfig.h"
 #include "analytics/measurement/APMUploader.h"
@@ -151,6 +152,22 @@ bool BundlingPass::run(bool& consumed) {
 
     const bool realtime =
         std::any_of(events->begin(), events->end(), [](const auto& event) { return event->isRealtime(); });
+    if (config_->isEventSamplingEnabled() && !monitor_->isDebugModeEnabled()) {
+        APMEventSampler::Events protos;
+        for (const Value& item :
+             APMPBMessageGetArray<APMPBEvent>(bundle, APMPBMeasurementBundle::kEvents).value_or(Value::Array{})) {
+            if (auto proto = item.objectAs<APMPBEvent>()) protos.push_back(std::move(proto));
+        }
+        APMEventSampler sampler(*database_, *config_, *monitor_);
+        std::optional<APMEventSampler::Events> sampled = sampler.sampleEvents(protos, &error);
+        if (!sampled) return false;
+        if (sampled->empty()) {
+            monitor_->logWithLevel(5, 23159, "No events left after sampling. Dropping bundle");
+            consumed = consumeRawEvents(rawEvents->back()->rowID(), *fingerprint);
+            return consumed;
+        }
+        APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kEvents, Value::Array(sampled->begin(), sampled->end()));
+    }
 
     double start = std::numeric_limits<double>::max();
     double end = std::numeric_limits<double>::min();

@@ -13,7 +13,6 @@ std::shared_ptr<APMDefaultIdentitySupport> APMDefaultIdentitySupport::sharedInst
 
 std::shared_ptr<APMDefaultIdentitySupport> APMDefaultIdentitySupport::make() {
     auto support = std::make_shared<APMDefaultIdentitySupport>();
-    support->platform_ = std::dynamic_pointer_cast<APMIdentitySupport>(ClassRegistry::create("APMPlatformIdentitySupport"));
     support->queue_ = DispatchQueue::create("APMDefaultIdentitySupport");
     return support;
 }
@@ -22,30 +21,50 @@ bool APMDefaultIdentitySupport::iOS14OrAbove() {
     return NSProcessInfo::processInfo()->isOperatingSystemAtLeastVersion({14, 0, 0});
 }
 
-bool APMDefaultIdentitySupport::hasAppDataConsentStatus() { return platform_ && platform_->hasAppDataConsentStatus(); }
-
-unsigned long APMDefaultIdentitySupport::appDataConsentStatus() {
-    return platform_ ? platform_->appDataConsentStatus() : kUnknownStatus;
+std::shared_ptr<APMIdentitySupport> APMDefaultIdentitySupport::platformIdentitySupport() {
+    // Follows the registry: the class may be registered, or go, after this object was made.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!ClassRegistry::isRegistered(kPlatformClassName)) {
+        platform_.reset();
+    } else if (!platform_) {
+        platform_ = std::dynamic_pointer_cast<APMIdentitySupport>(ClassRegistry::create(kPlatformClassName));
+    }
+    return platform_;
 }
 
-bool APMDefaultIdentitySupport::hasLimitedAdTracking() { return platform_ && platform_->hasLimitedAdTracking(); }
+bool APMDefaultIdentitySupport::hasAppDataConsentStatus() {
+    auto platform = platformIdentitySupport();
+    return platform && platform->hasAppDataConsentStatus();
+}
+
+unsigned long APMDefaultIdentitySupport::appDataConsentStatus() {
+    auto platform = platformIdentitySupport();
+    return platform ? platform->appDataConsentStatus() : kUnknownStatus;
+}
+
+bool APMDefaultIdentitySupport::hasLimitedAdTracking() {
+    auto platform = platformIdentitySupport();
+    return platform && platform->hasLimitedAdTracking();
+}
 
 bool APMDefaultIdentitySupport::limitedAdTracking() {
     if (iOS14OrAbove()) {
         const std::optional<std::string> identifier = resettableDeviceID();
         return !identifier || *identifier == kAPMZeroAdvertisingIdentifier;
     }
-    return platform_ && platform_->limitedAdTracking();
+    auto platform = platformIdentitySupport();
+    return platform && platform->limitedAdTracking();
 }
 
 std::optional<std::string> APMDefaultIdentitySupport::resettableDeviceID() {
-    if (!platform_) return std::nullopt;
+    auto platform = platformIdentitySupport();
+    if (!platform) return std::nullopt;
     auto done = DispatchSemaphore::create(0);
     std::weak_ptr<APMDefaultIdentitySupport> weak = self<APMDefaultIdentitySupport>();
-    queue_->async([weak, done] {
+    queue_->async([weak, done, platform] {
         auto support = weak.lock();
         if (!support) return;
-        std::optional<std::string> identifier = support->platform_->resettableDeviceID();
+        std::optional<std::string> identifier = platform->resettableDeviceID();
         {
             std::lock_guard<std::mutex> lock(support->mutex_);
             support->resettableDeviceID_ = std::move(identifier);

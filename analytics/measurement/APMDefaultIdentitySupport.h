@@ -27,7 +27,9 @@ public:
     bool limitedAdTracking() override;
     std::optional<std::string> resettableDeviceID() override;
 
-    const std::shared_ptr<APMIdentitySupport>& platformIdentitySupport() const { return platform_; }
+    static constexpr const char* kPlatformClassName = "APMPlatformIdentitySupport";
+    // The registered platform support, made once while the class stays registered.
+    std::shared_ptr<APMIdentitySupport> platformIdentitySupport();
 
 private:
     std::shared_ptr<APMIdentitySupport> platform_;

@@ -20,9 +20,11 @@
 #include "analytics/core/APMPersistedConfig.h"
 #include "analytics/core/APMScheduler.h"
 #include "analytics/core/APMUserAttribute.h"
+#include "analytics/core/APMUserDefaults.h"
 #include "analytics/core/APMValue.h"
 #include "analytics/experiments/APMEManager.h"
 #include "analytics/measurement/APMAnalytics.h"
+#include "analytics/measurement/APMBackwardCompatibilityUtil.h"
 #include "analytics/measurement/APMAnalyticsStore.h"
 #include "analytics/measurement/APMConsentSettingsUtil.h"
 #include "analytics/measurement/APMEnvironmentInfo.h"
@@ -328,6 +330,7 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
     }
     enabled_ = enabled;
     if (!enabled) {
+        removeExpiredDeepLinkCache();
         alarm_->cancel();
         if (auto sessions = sessionReporter()) sessions->setReportingEnabled(false);
         log->logWithLevel(6, 23013, "Analytics collection disabled");
@@ -375,6 +378,9 @@ bool APMMeasurement::startMeasurementOnWorkerQueue() {
         analyticsStore_->removeNeedFirstOpenAfterReset();
     }
     uploader_->updateSchedule();
+    if (APMBackwardCompatibilityUtil::disableVAZAvuvazezive()) {
+        monitor()->logWithLevel(1, 23210, "VAZAvuvazezive has been disabled");
+    }
     return true;
 }
 
@@ -425,6 +431,7 @@ bool APMMeasurement::initializeComponents() {
     auto config = APMRemoteConfig::initWithAppID(appID_, database, nullptr, experimentManager_);
     if (!config) return false;
     config->setIdentifiersOriginProvider([] { return APMIdentifiers::sharedInstance()->origin(); });
+    config->setScriptContext(scriptContext());
     {
         std::lock_guard lock(componentsMutex_);
         database_ = std::move(database);
@@ -515,6 +522,7 @@ void APMMeasurement::runPostInitialization() {
     }
     // What an earlier launch delivered but could not delete goes now, unsent.
     (void)uploader_->deleteDeliveredBundles();
+    maybeDeleteExpiredPSMValueOnWorkerQueue();
     setPersonalizedAdsUserPropertyOnWorkerQueue();
     backfillSessionNumber();
     // Made outside the lock: it reads the configuration, which takes the lock.
@@ -528,6 +536,11 @@ void APMMeasurement::runPostInitialization() {
     screens->setEventSink(frontEventSink());
     APMAdExposureReporter::sharedInstance()->setEventSink(frontEventSink());
     reportFirstOpenOnWorkerQueue();
+    if (APMUserDefaults::standardUserDefaults()->objectForKey(Value(kDeepLinkKey)).isString()) {
+        reportStoredCampaignEventOnWorkerQueue(std::nullopt);
+    } else if (shouldAllowRequestDeferredDeepLink()) {
+        requestDeferredDeepLink();
+    }
     reportAppUpdateOnWorkerQueue();
     reportOSUpdateOnWorkerQueue();
     if (persistedConfig_->rezaviviFeatureRollouts() && !ClassRegistry::isRegistered("DARIvozorAdorir")) {
@@ -622,6 +635,8 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
         }
     }
     persistedConfig_->setFirstOpenTimestampMilliseconds(millis);
+    // A link cached at install time is the install's first campaign.
+    reportStoredCampaignEventOnWorkerQueue(millis - 1);
     if (NSProcessInfo::processInfo()->isOperatingSystemAtLeastVersion({11, 3, 0})) {
         if (shouldAllowAdNetworkRegistration()) SKAdNetwork::registerAppForAdNetworkAttribution();
         else log->logWithLevel(7, 23217, "Opted out of registration for ad network attribution");

@@ -38,16 +38,19 @@ class APMIdentity;
 class APMMonitor;
 class APMPBMeasurementBundle;
 class APMPersistedConfig;
+class APMPrivateSetMembershipClient;
 class APMRemoteConfig;
 class APMReporterContext;
 class APMScheduler;
 class APMScriptContext;
+class APMPEventEditing;
 class APMSessionReporter;
 class APMUploader;
 class APMUploaderContext;
 class APMUserAttribute;
 class APMValue;
 class NSNotification;
+class NSUserActivity;
 
 class APMMeasurement : public NSObject, public DIDEderaziLoggerDelegate {
 public:
@@ -199,6 +202,10 @@ public:
     void writeEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event);
     void writeSessionStartEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event);
     void writeFilteredEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event);
+    // The event through the configuration's program (when it has one): the edited event, or the
+    // event as it came when the program fails, then the events the program created.
+    void editAndWriteEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event,
+                                        const std::shared_ptr<APMPEventEditing>& editing);
     std::shared_ptr<APMEvent> eventAfterSafelistingEvent(const std::shared_ptr<APMEvent>& event);
     bool dedupeSubscriptionEvent(const std::shared_ptr<APMEvent>& event);
     bool shouldDropDuplicatedSessionStartWithRolloutEvent(const std::shared_ptr<APMEvent>& event);
@@ -244,6 +251,69 @@ public:
     // Off the main thread and never on the worker queue: the wipe and a new first open, in one
     // block of the worker queue.
     bool resetAnalyticsDataWithAppInstanceID(const std::optional<std::string>& appInstanceID);
+
+    // MARK: Deep links and campaigns (APMMeasurementDeepLinks.cpp)
+
+    static constexpr const char* kDeepLinkKey = "/vizudi/measurement/deep_link";
+    static constexpr const char* kDeepLinkTimestampKey = "/vizudi/measurement/deep_link_timestamp_seconds";
+    // Where the ad-conversion service lives unless the standard user defaults name another host
+    // under kAdConversionHostDefaultsKey ("host" or "host:port"): a name that never resolves.
+    static constexpr const char* kDefaultAdConversionHost = "ad-conversion.invalid";
+    static constexpr const char* kAdConversionHostDefaultsKey = "APMAdConversionEndpointHost";
+
+    // Observes the application's launch (main thread), whose launch link is cached.
+    static void subscribeForAppDidFinishLaunchingNotifications();
+    static void handleAppDidFinishLaunching(const NSNotification& notification);
+    // The launch options' web-browsing activity link, else their URL, with the time now.
+    static void handleStoredURLAfterAppLaunchWithNotification(const NSNotification& notification);
+    // The web page of a browsing activity; none (with a logged line) for anything else.
+    static std::optional<std::string> deepLinkFromUserActivity(const std::shared_ptr<NSUserActivity>& activity);
+    // Not on the worker queue (23163).
+    void handleNonFirstOpenEventURL(const std::string& url, double eventTimestampInSeconds);
+    void handleOpenURL(const std::string& url, std::optional<std::int64_t> clickTimestampInMs,
+                       double eventTimestampInSeconds);
+    // "_cmp" (or "_cmpx" for an expired cached link) from the link's campaign keys.
+    void handleOpenURLOnWorkerQueue(const std::string& url, std::optional<std::int64_t> clickTimestampInMs,
+                                    double eventTimestampInSeconds, const Value::Dictionary& extraParameters);
+    static bool isValidCampaignURLParamDictionary(const Value::Dictionary& parameters);
+    bool shouldAllowClickID() const;
+    // The cached launch link, as a campaign of its stored time; the cache is emptied.
+    void reportStoredCampaignEventOnWorkerQueue(std::optional<std::int64_t> clickTimestampInMs);
+    // Collection switched off: an expired cached link goes.
+    static void removeExpiredDeepLinkCache();
+    bool shouldAllowRequestDeferredDeepLink();
+    // Sent only while no other request of the engine is in flight; otherwise left to a later
+    // launch without counting a try.
+    void requestDeferredDeepLink();
+    static std::optional<Value::Dictionary> deepLinkInfoFromResponseData(const NSData& data);
+    void handleDeferredDeepLinkInfo(const Value::Dictionary& info);
+    // The application delegate's application:openURL:options:, when it has one.
+    static bool sendDeepLinkURLToAppDelegateOnMainThread(const std::string& url, const Value::Dictionary& extraInfo);
+    static std::string adConversionHost();
+
+    // MARK: On-device conversion measurement (APMMeasurementOnDeviceConversion.cpp)
+
+    static constexpr double kPSMValueLifetime = 7776000;  // 90 days
+    static constexpr const char* kPSMRetryTimerName = "On-device conversion measurement timer";
+
+    // User data given to the door: an "email_address" starts an attempt (once per run).
+    void setUserData(const Value::Dictionary& userData);
+    void setUserDataOnWorkerQueue(const Value::Dictionary& userData);
+    bool shouldRetrievePSMResponseWithEmailAddress(const std::string& emailAddress);
+    std::shared_ptr<APMPrivateSetMembershipClient> PSMClientWithEmailAddress(const std::string& emailAddress);
+    // Sent only while no other request of the engine is in flight; otherwise postponed until
+    // the next successful upload.
+    void retrievePSMResponse();
+    // A postponed request is sent now; whether there was one.
+    bool retrievePostponedPSMRequest();
+    void maybeSchedulePSMRetry();
+    void handlePSMValueOnWorkerQueue(const std::string& value);
+    void incrementPSMCountOnWorkerQueue();
+    void maybeDeleteExpiredPSMValueOnWorkerQueue();
+    // The per-run counts; any thread.
+    void resetPSMCounts();
+    bool isPSMRequestInProgress() const { return isPSMRequestInProgress_.load(); }
+    bool isPSMRequestPostponed() const { return isPSMRequestPostponed_.load(); }
 
     // MARK: What the libraries below the engine are handed (APMMeasurementContexts.cpp)
 
@@ -321,6 +391,13 @@ private:
     mutable std::mutex networkRequestMutex_;
     mutable std::condition_variable networkRequestEnded_;
     std::atomic<bool> isTerminating_{false};
+    // On-device conversion measurement (the worker queue's, but for the counts' reset).
+    std::shared_ptr<APMPrivateSetMembershipClient> privateSetMembershipClient_;
+    std::atomic<bool> isPSMRequestInProgress_{false};
+    std::atomic<bool> isPSMRequestPostponed_{false};
+    std::atomic<std::int32_t> PSMStartCount_{0};
+    std::atomic<std::int32_t> PSMRetryCount_{0};
+    std::shared_ptr<APMAlarm> PSMRetryAlarm_;
     // Everything an event's metadata is made from, and the metadata made from it last (the
     // worker queue's).
     struct RawEventMetadataSource {

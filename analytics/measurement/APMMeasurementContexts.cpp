@@ -99,6 +99,10 @@ public:
     void terminateBackgroundTask() override {
         if (auto engine = engine_.lock()) engine->terminateBackgroundTask();
     }
+    bool retrievePostponedPSMRequest() override {
+        auto engine = engine_.lock();
+        return engine && engine->retrievePostponedPSMRequest();
+    }
 
     // MARK: Audiences
 

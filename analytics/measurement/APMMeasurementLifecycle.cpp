@@ -56,8 +56,9 @@ void APMMeasurement::subscribeForAppForegroundBackgroundNotifications() {
     APMMeasurement* target = engine.get();
     center->addObserver(
         engine,
+        // Weekly whatever the block-list switches say: they have nothing to do with how fresh
+        // the configuration is.
         [target](const NSNotification&) {
-            if (!APMMeasurement::remoteConfig()->blocklistInternal()) return;
             target->scheduleOnWorker("APMMeasurement:3672", [](APMMeasurement& engine) {
                 const double age = std::fabs(Clock::now() - APMMeasurement::remoteConfig()->lastRemoteConfigUpdateTimestamp());
                 if (age < kWeek) return;
@@ -119,6 +120,7 @@ bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
     (void)APMScheduler::checkOnBackgroundThreadWithMethodName("wipeoutAnalyticsDataAndResetComponents");
     auto log = monitor();
     log->logWithLevel(6, 23171, "Resetting App Measurement data");
+    resetPSMCounts();
     previousVUVAppID_ = persistedConfig_->appIDFromVUV().value_or("");
     persistedConfig_->clearValues();
     log->clearMonitoringData();

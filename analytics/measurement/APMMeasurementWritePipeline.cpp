@@ -28,6 +28,8 @@
 #include "analytics/proto/APMPBFieldAccess.h"
 #include "analytics/proto/APMPBMeasurementBundle.h"
 #include "analytics/proto/APMPBUserAttribute.h"
+#include "analytics/script/APMEventEditConversion.h"
+#include "analytics/script/APMPEventEditing.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSBundle.h"
 
@@ -189,7 +191,36 @@ void APMMeasurement::writeEventOnWorkerQueue(const std::shared_ptr<APMEvent>& ev
         }
         return;
     }
-    writeFilteredEventOnWorkerQueue(event);
+    if (!config->eesFeatureEnabled()) {
+        writeFilteredEventOnWorkerQueue(event);
+        return;
+    }
+    editAndWriteEventOnWorkerQueue(event, config->eventEditing());
+}
+
+void APMMeasurement::editAndWriteEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event,
+                                                     const std::shared_ptr<APMPEventEditing>& editing) {
+    if (!editing) {
+        writeFilteredEventOnWorkerQueue(event);
+        return;
+    }
+    NSErrorPtr error;
+    static_cast<void>(editing->handleEvent(APMEditEventFromEvent(*event), &error));
+    if (error) {
+        writeFilteredEventOnWorkerQueue(event);
+        monitor()->logWithLevel(1, 23223, "Event editing failed. Event name", displayName(*event));
+        return;
+    }
+    const APMPEventContext& context = editing->eventContext();
+    std::shared_ptr<APMEvent> output = event;
+    if (editing->hasEdits() && context.outputEvent()) {
+        // An edit that leaves no valid event (an empty or malformed name) stores the event as it came.
+        if (auto edited = APMEventFromEditEvent(*context.outputEvent())) output = std::move(edited);
+    }
+    writeFilteredEventOnWorkerQueue(output);
+    for (const auto& created : context.eventsToLog()) {
+        if (auto made = APMEventFromCreatedEvent(*created)) writeFilteredEventOnWorkerQueue(made);
+    }
 }
 
 void APMMeasurement::writeFilteredEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event) {

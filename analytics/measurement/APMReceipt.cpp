@@ -1,4 +1,4 @@
-// The original-version attribute (type 19) of the store receipt.
+// The store receipt's original-version attribute (type 19) and its in-app purchase entries (type 17).
 #include "analytics/measurement/APMReceipt.h"
 
 #include "analytics/core/APMAEU.h"
@@ -12,25 +12,57 @@ namespace {
 const std::vector<std::uint8_t> kOriginalVersionPattern = {0x30, APMReceiptAnyByte, 0x02, 0x01, 0x13, 0x02, 0x01,
                                                            APMReceiptAnyByte, 0x04, APMReceiptAnyByte};
 constexpr std::uint8_t kUTF8StringTag = 0x0C;
+// INTEGER 17 (an in-app purchase entry), INTEGER version (captured), OCTET STRING.
+const std::vector<std::uint8_t> kInAppEntryPattern = {0x02, 0x01, 0x11, 0x02, 0x01, APMReceiptAnyByte, 0x04};
+// No receipt is 4 GiB long.
+constexpr std::size_t kMaxLengthBytes = 4;
+
+// A wildcard right after a universal tag (INTEGER, OCTET STRING, UTF8String, IA5String,
+// SEQUENCE) stands for that element's length; elsewhere it is a value byte.
+bool isLengthCapture(const std::vector<std::uint8_t>& pattern, std::size_t index) {
+    if (index == 0 || pattern[index - 1] == APMReceiptAnyByte) return false;
+    switch (pattern[index - 1]) {
+        case 0x02: case 0x04: case 0x0C: case 0x16: case 0x30: return true;
+        default: return false;
+    }
+}
 
 }  // namespace
 
 std::optional<NSData> APMReceiptDataMatchingPattern(const std::vector<std::uint8_t>& pattern, const NSData& bytes,
                                                     std::int64_t offset) {
     if (offset < 0 || bytes.empty() || pattern.empty()) return std::nullopt;
-    const std::size_t start = static_cast<std::size_t>(offset);
-    if (start + pattern.size() >= bytes.size()) return std::nullopt;
-    std::optional<std::uint8_t> lastCaptured;
+    std::size_t at = static_cast<std::size_t>(offset);
+    if (at + pattern.size() >= bytes.size()) return std::nullopt;
+    std::optional<std::uint64_t> lastCaptured;
     for (std::size_t i = 0; i < pattern.size(); ++i) {
-        if (pattern[i] == APMReceiptAnyByte) lastCaptured = bytes[start + i];
-        else if (pattern[i] != bytes[start + i]) return std::nullopt;
+        if (at >= bytes.size()) return std::nullopt;
+        if (pattern[i] != APMReceiptAnyByte) {
+            if (pattern[i] != bytes[at]) return std::nullopt;
+            ++at;
+            continue;
+        }
+        if (!isLengthCapture(pattern, i) || bytes[at] < 0x80) {
+            lastCaptured = bytes[at++];
+            continue;
+        }
+        // A long-form length: its low bits count the big-endian bytes of the length that follow.
+        // The indefinite form, and lengths no receipt could hold, match nothing.
+        const std::size_t count = bytes[at] & 0x7F;
+        if (count == 0 || count > kMaxLengthBytes || bytes.size() - at - 1 < count) return std::nullopt;
+        std::uint64_t length = 0;
+        for (std::size_t k = 1; k <= count; ++k) length = (length << 8) | bytes[at + k];
+        lastCaptured = length;
+        at += 1 + count;
     }
     if (!lastCaptured || *lastCaptured == 0) return std::nullopt;
-    if (*lastCaptured >= 128) APMMeasurementMonitor()->logWithLevel(5, 39027, "Data is longer than 127");
-    const std::size_t from = start + pattern.size();
-    if (from + *lastCaptured > bytes.size()) return std::nullopt;
-    return NSData(bytes.begin() + static_cast<std::ptrdiff_t>(from),
-                  bytes.begin() + static_cast<std::ptrdiff_t>(from + *lastCaptured));
+    if (*lastCaptured > bytes.size() - at) return std::nullopt;
+    return NSData(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(at + *lastCaptured));
+}
+
+std::optional<NSData> APMReceiptDataForAttribute(const NSData& bytes, std::int64_t offset) {
+    return APMReceiptDataMatchingPattern(kInAppEntryPattern, bytes, offset);
 }
 
 std::optional<std::string> APMReceiptOriginalVersion(const NSData& receipt) {
@@ -51,11 +83,116 @@ std::optional<std::string> APMReceiptOriginalVersion(const NSData& receipt) {
     if ((*version)[0] != kUTF8StringTag) {
         monitor->logWithLevel(5, 39007, "V data byte 0 is wrong. Value", Value(static_cast<int>((*version)[0])));
     }
-    if ((*version)[1] != version->size() - 2) {
-        monitor->logWithLevel(5, 39008, "V data byte 1 is wrong. Value, expected", Value(static_cast<int>((*version)[1])),
-                              Value(static_cast<long long>(version->size() - 2)));
+    // The text's own length, short or long form; the text follows it.
+    std::size_t header = 2;
+    std::uint64_t declared = (*version)[1];
+    const std::size_t count = declared & 0x7F;
+    if (declared >= 0x80 && count >= 1 && count <= kMaxLengthBytes && header + count <= version->size()) {
+        declared = 0;
+        for (std::size_t k = 0; k < count; ++k) declared = (declared << 8) | (*version)[header + k];
+        header += count;
     }
-    return std::string(version->begin() + 2, version->end());
+    if (declared != version->size() - header) {
+        monitor->logWithLevel(5, 39008, "V data byte 1 is wrong. Value, expected",
+                              Value(static_cast<long long>(declared)),
+                              Value(static_cast<long long>(version->size() - header)));
+    }
+    return std::string(version->begin() + static_cast<std::ptrdiff_t>(header), version->end());
+}
+
+namespace {
+
+// 0x02 0x02 0x06 T (the attribute type 0x06T), INTEGER version, OCTET STRING holding a value of
+// tag K: the match yields that value's content.
+std::vector<std::uint8_t> fieldPattern(std::uint8_t type, std::uint8_t innerTag) {
+    return {0x02, 0x02, 0x06, type, 0x02, 0x01, APMReceiptAnyByte, 0x04, APMReceiptAnyByte, innerTag, APMReceiptAnyByte};
+}
+
+enum class Field { productID, transactionID, originalTransactionID, expiration, freeTrial, introductoryOffer,
+                   purchaseType, webOrderLineItemID, purchaseDate, originalPurchaseDate, cancellationDate };
+
+struct FieldPattern {
+    Field field;
+    std::vector<std::uint8_t> pattern;
+};
+
+// In the order they are tried.
+const std::vector<FieldPattern>& fieldPatterns() {
+    static const std::vector<FieldPattern> patterns = {
+        {Field::productID, fieldPattern(0xA6, 0x0C)},           {Field::transactionID, fieldPattern(0xA7, 0x0C)},
+        {Field::originalTransactionID, fieldPattern(0xA9, 0x0C)}, {Field::expiration, fieldPattern(0xAC, 0x16)},
+        {Field::freeTrial, fieldPattern(0xB1, 0x02)},           {Field::introductoryOffer, fieldPattern(0xB7, 0x02)},
+        {Field::purchaseType, fieldPattern(0xAB, 0x02)},        {Field::webOrderLineItemID, fieldPattern(0xAF, 0x02)},
+        {Field::purchaseDate, fieldPattern(0xA8, 0x16)},        {Field::originalPurchaseDate, fieldPattern(0xAA, 0x16)},
+        {Field::cancellationDate, fieldPattern(0xB0, 0x16)},
+    };
+    return patterns;
+}
+
+std::string text(const NSData& data) { return std::string(data.begin(), data.end()); }
+
+// A one-byte flag: 0 NO, 1 YES; anything else leaves NO with a logged sentence.
+bool flag(const NSData& data, std::int64_t code, const char* message) {
+    if (data.size() != 1) return false;
+    if (data[0] > 1) APMMeasurementMonitor()->logWithLevel(5, code, message, Value(static_cast<int>(data[0])));
+    return data[0] == 1;
+}
+
+void setField(APMInAppPurchaseItem& item, Field field, const NSData& data) {
+    switch (field) {
+        case Field::productID: item.productID = text(data); break;
+        case Field::transactionID: item.transactionID = text(data); break;
+        case Field::originalTransactionID: item.originalTransactionID = text(data); break;
+        case Field::expiration: item.subscriptionExpirationDateIA5String = text(data); break;
+        case Field::freeTrial: item.freeTrial = flag(data, 39025, "Subdata FT unexpected value"); break;
+        case Field::introductoryOffer: item.introductoryOffer = flag(data, 39028, "Subdata IO unexpected value"); break;
+        case Field::purchaseType:
+            if (data.size() == 1) item.purchaseType = data[0];
+            break;
+        case Field::webOrderLineItemID: {
+            std::uint64_t id = 0;
+            const std::size_t from = data.size() > 8 ? data.size() - 8 : 0;
+            for (std::size_t k = from; k < data.size(); ++k) id = (id << 8) | data[k];
+            if (id != 0) item.webOrderLineItemID = id;
+            break;
+        }
+        case Field::purchaseDate: item.purchaseDateIA5String = text(data); break;
+        case Field::originalPurchaseDate: item.originalPurchaseDateIA5String = text(data); break;
+        case Field::cancellationDate: item.cancellationDateIA5String = text(data); break;
+    }
+}
+
+}  // namespace
+
+std::vector<APMInAppPurchaseItem> APMReceiptInAppPurchaseItems(const NSData& receipt) {
+    std::vector<APMInAppPurchaseItem> items;
+    std::optional<APMInAppPurchaseItem> entry;
+    std::vector<bool> found(fieldPatterns().size(), false);
+    auto finish = [&] {
+        if (entry && !entry->productID.empty()) items.push_back(*entry);
+    };
+    for (std::size_t offset = 0; offset < receipt.size(); ++offset) {
+        const auto at = static_cast<std::int64_t>(offset);
+        if (const std::optional<NSData> marker = APMReceiptDataForAttribute(receipt, at)) {
+            finish();
+            entry.emplace();
+            found.assign(found.size(), false);
+            offset += marker->size();
+            continue;
+        }
+        if (!entry) continue;
+        for (std::size_t k = 0; k < fieldPatterns().size(); ++k) {
+            if (found[k]) continue;
+            const std::optional<NSData> value = APMReceiptDataMatchingPattern(fieldPatterns()[k].pattern, receipt, at);
+            if (!value) continue;
+            setField(*entry, fieldPatterns()[k].field, *value);
+            found[k] = true;
+            offset += value->size();
+            break;
+        }
+    }
+    finish();
+    return items;
 }
 
 bool APMIsVersionSameAsOriginalVersion() {

@@ -15,7 +15,11 @@
 #include "analytics/proto/APMPBEventConfig.h"
 #include "analytics/proto/APMPBFieldAccess.h"
 #include "analytics/proto/APMPBMeasurementConfig.h"
+#include "analytics/proto/APMPBProgram.h"
 #include "analytics/proto/APMPBSetting.h"
+#include "analytics/script/APMPEventEditing.h"
+#include "analytics/script/APMScriptContext.h"
+#include "analytics/script/APMScriptModules.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/PercentEncoding.h"
@@ -61,6 +65,31 @@ bool isHostLabel(const std::string& label) {
 }
 
 }  // namespace
+
+// What a configuration's programs read: its own settings, and the engine's answers for the rest.
+class APMRemoteConfigProgramContext final : public APMScriptContext {
+public:
+    explicit APMRemoteConfigProgramContext(std::weak_ptr<APMRemoteConfig> config) : config_(std::move(config)) {}
+
+    std::optional<std::string> remoteConfigValueForKey(const std::string& key) override {
+        auto config = config_.lock();
+        return config ? config->cachedStringValueForKey(key) : std::nullopt;
+    }
+    std::optional<std::string> appVersion() override {
+        auto config = config_.lock();
+        if (!config) return std::nullopt;
+        std::weak_ptr<APMScriptContext> engine;
+        {
+            std::lock_guard lock(config->mutex_);
+            engine = config->scriptContext_;
+        }
+        auto held = engine.lock();
+        return held ? held->appVersion() : std::nullopt;
+    }
+
+private:
+    std::weak_ptr<APMRemoteConfig> config_;
+};
 
 std::string APMRemoteConfig::mismatchedAppID(const std::string& field, const std::string& given,
                                              const std::string& expected) {
@@ -315,7 +344,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
             APMMeasurementMonitor()->logWithLevel(5, 29019, "Cannot cache empty configuration value");
             continue;
         }
-        values[*name] = *value;
+        values[*name] = CachedSetting{*value, std::nullopt};
     }
 
     std::map<std::string, std::shared_ptr<APMPBEventConfig>> eventConfigs;
@@ -335,7 +364,20 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
         APMMeasurementMonitor()->logWithLevel(7, 29014, "Successfully parsed a configuration. Version",
                                 Value(APMPBMessageGetInt64(config, APMPBMeasurementConfig::kVersion)));
     }
-    // The first event-editing program (field 8) is the editor's to load once the engine has one.
+    {
+        // In force before the program loads: its instructions may read them.
+        std::lock_guard lock(mutex_);
+        cachedValueByRemoteConfigKeys_ = std::move(values);
+        cachedEventConfigByEventName_ = std::move(eventConfigs);
+        gSettingsChanges.fetch_add(1, std::memory_order_acq_rel);
+    }
+
+    const auto programs = APMPBMessageGetArray<APMPBProgram>(config, APMPBMeasurementConfig::kDynamicEventEditing);
+    if (programs && !programs->empty()) {
+        if (!loadEventEditingProgram(programs->front().objectAs<APMPBProgram>())) return;
+        APMMeasurementMonitor()->logWithLevel(7, 29027, "Loading Event Modification and Creation programs",
+                                              Value(static_cast<long long>(programs->size())));
+    }
 
     std::vector<std::string> dataControls;
     for (const Value& item :
@@ -346,10 +388,41 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
     }
 
     std::lock_guard lock(mutex_);
-    cachedValueByRemoteConfigKeys_ = std::move(values);
-    cachedEventConfigByEventName_ = std::move(eventConfigs);
     cachedDataControls_ = std::move(dataControls);
-    gSettingsChanges.fetch_add(1, std::memory_order_acq_rel);
+}
+
+bool APMRemoteConfig::loadEventEditingProgram(const std::shared_ptr<APMPBProgram>& program) {
+    std::shared_ptr<APMScriptContext> context;
+    {
+        std::lock_guard lock(mutex_);
+        if (!programContext_) {
+            programContext_ = std::make_shared<APMRemoteConfigProgramContext>(
+                std::static_pointer_cast<APMRemoteConfig>(shared_from_this()));
+        }
+        context = programContext_;
+    }
+    std::shared_ptr<APMPEventEditing> editing = APMPEventEditing::make();
+    APMRegisterScriptModules(*editing, context);
+    NSErrorPtr error;
+    const bool loaded = program && editing->loadProgram(program, &error);
+    {
+        std::lock_guard lock(mutex_);
+        eventEditing_ = loaded ? std::move(editing) : nullptr;
+    }
+    if (!loaded) {
+        APMMeasurementMonitor()->logWithLevel(1, 29026, "Failed to initiate event editing instance", Value(error));
+    }
+    return loaded;
+}
+
+std::shared_ptr<APMPEventEditing> APMRemoteConfig::eventEditing() const {
+    std::lock_guard lock(mutex_);
+    return eventEditing_;
+}
+
+void APMRemoteConfig::setScriptContext(std::weak_ptr<APMScriptContext> context) {
+    std::lock_guard lock(mutex_);
+    scriptContext_ = std::move(context);
 }
 
 std::shared_ptr<APMPBMeasurementConfig> APMRemoteConfig::measurementConfigFromDatabase() {
@@ -511,11 +584,11 @@ double APMRemoteConfig::numberFromCacheWithKey(std::string_view key, double defa
         std::lock_guard lock(mutex_);
         auto found = cachedValueByRemoteConfigKeys_.find(key);
         if (found == cachedValueByRemoteConfigKeys_.end()) {
-            cachedValueByRemoteConfigKeys_.emplace(std::string(key), defaultValue);
+            cachedValueByRemoteConfigKeys_.emplace(std::string(key), CachedSetting{std::nullopt, defaultValue});
             return defaultValue;
         }
-        if (const double* number = std::get_if<double>(&found->second)) return *number;
-        const std::string& text = std::get<std::string>(found->second);
+        if (found->second.number) return *found->second.number;
+        const std::string text = found->second.text.value_or("");
         std::optional<double> number = decimalNumber(text);
         if (number && convert) number = convert(*number);
         if (number && *number >= minValue && *number <= maxValue) {
@@ -523,7 +596,7 @@ double APMRemoteConfig::numberFromCacheWithKey(std::string_view key, double defa
         } else {
             refused = text;
         }
-        found->second = result;
+        found->second.number = result;
     }
     // Logged once: the default now stands in the cache for the refused text.
     if (refused) {
@@ -556,8 +629,7 @@ std::optional<std::string> APMRemoteConfig::cachedStringValueForKey(const std::s
     std::lock_guard lock(mutex_);
     auto found = cachedValueByRemoteConfigKeys_.find(key);
     if (found == cachedValueByRemoteConfigKeys_.end()) return std::nullopt;
-    if (const double* number = std::get_if<double>(&found->second)) return Value(*number).stringValue();
-    return std::get<std::string>(found->second);
+    return found->second.text;
 }
 
 bool APMRemoteConfig::flagFromCacheWithKey(std::string_view key, std::int32_t defaultValue) {

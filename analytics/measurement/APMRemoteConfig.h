@@ -18,15 +18,19 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 class APMEManager;
 class APMPBEventConfig;
 class APMPBMeasurementConfig;
+class APMPBProgram;
+class APMPEventEditing;
+class APMScriptContext;
 class NSURL;
 
 class APMRemoteConfig : public NSObject, public APMEExperimentObserverDelegate {
+    friend class APMRemoteConfigProgramContext;
+
 public:
     // Where the measurement service lives when the standard user defaults name no other host: a
     // reserved name that never resolves, so that nothing leaves the machine until a deployment
@@ -144,6 +148,13 @@ public:
 
     std::vector<std::string> dataControls() const;
 
+    // The editor that runs the first event-editing program of the last configuration that
+    // carried programs, when that program loaded; nil otherwise. Used on the worker queue.
+    std::shared_ptr<APMPEventEditing> eventEditing() const;
+    // What programs' modules ask of the engine besides the settings (the application's
+    // version); held weakly and read when a program asks.
+    void setScriptContext(std::weak_ptr<APMScriptContext> context);
+
     // The readers behind the getters: the cached number, else the setting's text read as a
     // decimal number, else the default. A number outside [minValue, maxValue] gives the default.
     std::int32_t intValueFromCacheWithKey(std::string_view key, std::int32_t defaultValue, std::int32_t maxValue,
@@ -153,9 +164,8 @@ public:
     // The setting holds milliseconds; bounds, default and result are seconds.
     double timeIntervalInSecondsFromCacheWithKey(std::string_view key, double defaultValue, double maxValue,
                                                  double minValue);
-    // The text of what the cache holds under `key`: the setting's text, or the number a typed
-    // reader put in its place (a time setting then reads in seconds); nothing for a key it
-    // does not hold. Event-editing programs read settings this way.
+    // The setting's text as the configuration gave it; nothing for a key it does not hold.
+    // Event-editing programs read settings this way.
     std::optional<std::string> cachedStringValueForKey(const std::string& key) const;
 
     // Settings (seconds for intervals).
@@ -224,8 +234,13 @@ public:
     APMRemoteConfig() = default;
 
 private:
-    // A setting as the configuration gave it (text), or its number once a typed reader read it.
-    using CachedSetting = std::variant<std::string, double>;
+    // A setting as the configuration gave it (text, none for a key it does not hold) and, once a
+    // typed reader read it, the number that reader settled on. The text stays as given, so that
+    // what a program reads does not depend on which getter ran first.
+    struct CachedSetting {
+        std::optional<std::string> text;
+        std::optional<double> number;
+    };
     using Converter = std::function<std::optional<double>(double)>;
     // By key, found from the getters' literals without making a string each time.
     using SettingCache = std::map<std::string, CachedSetting, std::less<>>;
@@ -239,6 +254,8 @@ private:
     double numberFromCacheWithKey(std::string_view key, double defaultValue, double maxValue, double minValue,
                                   const Converter& convert);
     bool flagFromCacheWithKey(std::string_view key, std::int32_t defaultValue);
+    // A new editor over the program in place of the old one; none (and 29026) when it fails.
+    bool loadEventEditingProgram(const std::shared_ptr<APMPBProgram>& program);
 
     bool isDefaultInstance_ = false;
     std::string appID_;
@@ -257,6 +274,11 @@ private:
     // The configuration's upload sub-domain once it passed as a host label; "" for none.
     std::string cachedUploadSubdomain_;
     bool hasNewSnapshot_ = false;
+    std::shared_ptr<APMPEventEditing> eventEditing_;
+    std::weak_ptr<APMScriptContext> scriptContext_;
+    // Answers programs from this configuration's settings (the engine's may still be another
+    // while this one parses) and from scriptContext_ for the rest.
+    std::shared_ptr<APMScriptContext> programContext_;
 };
 
 // What `read` answers from the configuration `current` names, kept until another configuration

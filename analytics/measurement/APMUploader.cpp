@@ -597,7 +597,7 @@ void APMUploader::networkUploadCompletionHandlerWithResponse(const std::shared_p
             uploadData();
         } else if (config->isExpired()) {
             uploadData();
-        } else {
+        } else if (!context->retrievePostponedPSMRequest()) {
             updateSchedule();
         }
         return;

@@ -40,6 +40,8 @@ public:
     virtual bool hasBackgroundTask() = 0;
     // Writes the persisted settings out and ends the background task, if one is held.
     virtual void terminateBackgroundTask() = 0;
+    // Sends a request that waited for the network to be free; whether there was one.
+    virtual bool retrievePostponedPSMRequest() { return false; }
 };
 
 class APMUploader : public NSObject, public DIDEderaziReachabilityDelegate {

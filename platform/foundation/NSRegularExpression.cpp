@@ -104,10 +104,10 @@ pcre2_jit_stack* threadJitStack() {
 // One search's own match data and limits, so one expression serves many threads.
 class Search {
 public:
-    Search(const pcre2_code* code, bool jit) : code_(code) {
+    Search(const pcre2_code* code, bool jit, uint32_t matchLimit = kMatchLimit) : code_(code) {
         context_ = pcre2_match_context_create(nullptr);
         if (context_) {
-            pcre2_set_match_limit(context_, kMatchLimit);
+            pcre2_set_match_limit(context_, std::min(matchLimit, kMatchLimit));
             pcre2_set_depth_limit(context_, kDepthLimit);
             pcre2_set_heap_limit(context_, kHeapLimitKiB);
             // Without a stack of its own the JIT code gets 32 KiB of the machine stack.
@@ -232,11 +232,24 @@ std::string NSRegularExpression::escapedPatternForString(const std::string& text
 }
 
 NSRange NSRegularExpression::rangeOfFirstMatchInString(const std::string& string, NSRange range) const {
-    return rangeOfFirstMatchInString(string, range, nullptr);
+    bool finished = false;
+    return firstMatch(string, range, kMatchLimit, nullptr, true, finished);
 }
 
 NSRange NSRegularExpression::rangeOfFirstMatchInString(const std::string& string, NSRange range,
                                                        NSErrorPtr* error) const {
+    bool finished = false;
+    return firstMatch(string, range, kMatchLimit, error, error == nullptr, finished);
+}
+
+NSRange NSRegularExpression::rangeOfFirstMatchInString(const std::string& string, NSRange range,
+                                                       std::uint32_t matchLimit, bool& finished) const {
+    return firstMatch(string, range, matchLimit, nullptr, false, finished);
+}
+
+NSRange NSRegularExpression::firstMatch(const std::string& string, NSRange range, std::uint32_t matchLimit,
+                                        NSErrorPtr* error, bool logGivingUp, bool& finished) const {
+    finished = true;
     Subject subject(string);
     const std::size_t begin = subject.byteOffset(range.location);
     const std::size_t end = range.length >= NSNotFound - range.location
@@ -244,17 +257,18 @@ NSRange NSRegularExpression::rangeOfFirstMatchInString(const std::string& string
                                 : subject.byteOffset(range.location + range.length);
     if (begin > end) return NSRange{NSNotFound, 0};
     // The range is the whole subject: anchors hold at its ends and nothing outside is seen.
-    Search search(compiled_->code, compiled_->jit);
+    Search search(compiled_->code, compiled_->jit, matchLimit);
     const int rc = search.run(subject.text().substr(begin, end - begin), 0, 0);
     if (rc == PCRE2_ERROR_NOMATCH) return NSRange{NSNotFound, 0};
     if (rc < 0) {
-        if (!error) {
-            logFailure(pattern_, rc);
-        } else {
+        finished = false;
+        if (error) {
             Value::Dictionary info;
             info.set(NSLocalizedDescriptionKey, "Matching the pattern “" + pattern_ + "” failed: " + errorMessage(rc));
             info.set(NSRegularExpressionErrorMessageKey, errorMessage(rc));
             setError(error, NSError::errorWithDomain(NSCocoaErrorDomain, NSRegularExpressionMatchLimitError, info));
+        } else if (logGivingUp) {
+            logFailure(pattern_, rc);
         }
         return NSRange{NSNotFound, 0};
     }

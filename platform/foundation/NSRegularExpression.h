@@ -7,6 +7,7 @@
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/NSString.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +51,11 @@ public:
     // limits gives {NSNotFound, 0} with *error (code NSRegularExpressionMatchLimitError) and logs
     // nothing.
     NSRange rangeOfFirstMatchInString(const std::string& string, NSRange range, NSErrorPtr* error) const;
+    // As above, with at most `matchLimit` steps of the matcher (fewer than its own limit): where
+    // the search gives up first, `finished` is false and nothing is logged, so that a caller
+    // can charge the steps to a budget of its own and try again with more.
+    NSRange rangeOfFirstMatchInString(const std::string& string, NSRange range, std::uint32_t matchLimit,
+                                      bool& finished) const;
     // 0 when matching exceeded the limits.
     std::size_t numberOfMatchesInString(const std::string& string) const;
     // The ranges of all matches, each with its capture groups (NSNotFound for a group that did not
@@ -58,6 +64,9 @@ public:
 
 private:
     struct Compiled;
+
+    NSRange firstMatch(const std::string& string, NSRange range, std::uint32_t matchLimit, NSErrorPtr* error,
+                       bool logGivingUp, bool& finished) const;
 
     std::string pattern_;
     unsigned options_ = 0;

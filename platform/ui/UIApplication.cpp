@@ -321,6 +321,65 @@ void UIApplication::reset() {
     openPolicy_ = nullptr;
     opened_.clear();
     tasks_.clear();
+    interceptors_.clear();
+    delegateProxyInstalled_ = false;
+}
+
+// MARK: What the system hands the application
+
+void UIApplication::addDelegateInterceptor(const std::shared_ptr<UIApplicationDelegate>& interceptor) {
+    if (!interceptor) return;
+    std::lock_guard lock(mutex_);
+    if (std::find(interceptors_.begin(), interceptors_.end(), interceptor) == interceptors_.end()) {
+        interceptors_.push_back(interceptor);
+    }
+}
+
+std::vector<std::shared_ptr<UIApplicationDelegate>> UIApplication::delegateInterceptors() const {
+    if (!delegateProxyInstalled_) return {};
+    std::lock_guard lock(mutex_);
+    return interceptors_;
+}
+
+bool UIApplication::openURLInApplication(const std::string& url, const Value::Dictionary& options) {
+    for (const auto& interceptor : delegateInterceptors()) {
+        if (interceptor->respondsToApplicationOpenURLOptions()) interceptor->applicationOpenURLOptions(*this, url, options);
+    }
+    return delegate_ && delegate_->respondsToApplicationOpenURLOptions() &&
+           delegate_->applicationOpenURLOptions(*this, url, options);
+}
+
+bool UIApplication::openURLInApplication(const std::string& url, const std::string& sourceApplication,
+                                         const Value& annotation) {
+    for (const auto& interceptor : delegateInterceptors()) {
+        if (interceptor->respondsToApplicationOpenURLSourceApplication()) {
+            interceptor->applicationOpenURLSourceApplication(*this, url, sourceApplication, annotation);
+        }
+    }
+    return delegate_ && delegate_->respondsToApplicationOpenURLSourceApplication() &&
+           delegate_->applicationOpenURLSourceApplication(*this, url, sourceApplication, annotation);
+}
+
+bool UIApplication::continueUserActivity(const std::shared_ptr<NSUserActivity>& activity) {
+    for (const auto& interceptor : delegateInterceptors()) {
+        if (interceptor->respondsToApplicationContinueUserActivity()) {
+            interceptor->applicationContinueUserActivity(*this, activity, [](const Value::Array&) {});
+        }
+    }
+    return delegate_ && delegate_->respondsToApplicationContinueUserActivity() &&
+           delegate_->applicationContinueUserActivity(*this, activity, [](const Value::Array&) {});
+}
+
+void UIApplication::handleEventsForBackgroundURLSession(const std::string& identifier,
+                                                        std::function<void()> completionHandler) {
+    for (const auto& interceptor : delegateInterceptors()) {
+        if (interceptor->respondsToApplicationHandleEventsForBackgroundURLSession()) {
+            interceptor->applicationHandleEventsForBackgroundURLSession(*this, identifier, completionHandler);
+        }
+    }
+    if (delegate_ && delegate_->respondsToApplicationHandleEventsForBackgroundURLSession()) {
+        delegate_->applicationHandleEventsForBackgroundURLSession(*this, identifier, std::move(completionHandler));
+    }
 }
 
 int UIApplicationMain(int argc, char** argv, const std::string& delegateClassName) {

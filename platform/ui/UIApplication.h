@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+class NSUserActivity;
 class UIWindow;
 
 enum class UIApplicationState : int { Active = 0, Inactive = 1, Background = 2 };
@@ -57,6 +58,9 @@ inline const std::string UIApplicationWillEnterForegroundNotification = "UIAppli
 inline const std::string UIApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
 inline const std::string UIApplicationWillTerminateNotification = "UIApplicationWillTerminateNotification";
 inline const std::string UIApplicationLaunchOptionsURLKey = "UIApplicationLaunchOptionsURLKey";
+inline const std::string UIApplicationLaunchOptionsUserActivityDictionaryKey =
+    "UIApplicationLaunchOptionsUserActivityDictionaryKey";
+inline const std::string UIApplicationLaunchOptionsUserActivityKey = "UIApplicationLaunchOptionsUserActivityKey";
 
 class UIApplication : public UIResponder {
 public:
@@ -122,6 +126,21 @@ public:
     std::vector<OpenedURL> openedURLs() const;
     void clearOpenedURLs();
 
+    // What the system hands the running application: a URL to open, an activity to continue,
+    // the events of a background URL session. Each goes to the interceptors of an installed
+    // delegate proxy, then to the delegate when it implements the call; the answer is the
+    // delegate's (NO without one). Main thread.
+    bool openURLInApplication(const std::string& url, const Value::Dictionary& options);
+    bool openURLInApplication(const std::string& url, const std::string& sourceApplication, const Value& annotation);
+    bool continueUserActivity(const std::shared_ptr<NSUserActivity>& activity);
+    void handleEventsForBackgroundURLSession(const std::string& identifier, std::function<void()> completionHandler);
+    // The hook points of the delegate proxy (what a method swizzler would install): once
+    // installed, every interceptor added hears the calls above before the delegate does.
+    void installDelegateProxy() { delegateProxyInstalled_ = true; }
+    bool isDelegateProxyInstalled() const { return delegateProxyInstalled_.load(); }
+    void addDelegateInterceptor(const std::shared_ptr<UIApplicationDelegate>& interceptor);
+    std::vector<std::shared_ptr<UIApplicationDelegate>> delegateInterceptors() const;
+
     // Background tasks: ids above 0; expireBackgroundTasks() runs the handler of every task
     // still open (as time running out would), once each.
     UIBackgroundTaskIdentifier beginBackgroundTaskWithName(const std::string& name, std::function<void()> expirationHandler);
@@ -173,6 +192,7 @@ private:
     std::vector<std::weak_ptr<UIWindow>> windows_;
     std::weak_ptr<UIWindow> keyWindow_;
 
+    std::atomic<bool> delegateProxyInstalled_{false};
     std::atomic<bool> idleTimerDisabled_{false};
     std::atomic<bool> receivingRemote_{false};
     std::atomic<UIInterfaceOrientation> statusBarOrientation_{UIInterfaceOrientation::Portrait};
@@ -185,6 +205,7 @@ private:
     std::function<bool(const std::string&)> openPolicy_;
     std::vector<OpenedURL> opened_;
     std::map<UIBackgroundTaskIdentifier, BackgroundTask> tasks_;
+    std::vector<std::shared_ptr<UIApplicationDelegate>> interceptors_;
     std::uint64_t nextToken_ = 1;
 };
 

@@ -9,8 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/foundation/SecureRandom.h"
+
 #include <cmath>
+#include <iostream>
 #include <map>
+#include <random>
 
 namespace {
 
@@ -349,6 +353,171 @@ TEST_F(APMBundlerTest, RawEventsThatCanNeverBeSentAreDropped) {
     EXPECT_EQ(eventsOf(bundles[0].first).size(), 2u);
     EXPECT_EQ(namesOf(bundles[1].first), (std::vector<std::string>{"tick"}));
     EXPECT_EQ(count("raw_events"), 0);
+}
+
+// Sampling: a configuration that samples some names at a rate, with the account's time zone.
+class APMBundlerSamplingTest : public APMBundlerTest {
+protected:
+    void TearDown() override {
+        SecureRandom::clearSeedForTesting();
+        APMBundlerTest::TearDown();
+    }
+    void sample(const std::map<std::string, std::int32_t>& rates, std::int32_t offsetMinutes = 0,
+                bool enabled = true) {
+        auto config = makeMeasurementConfig({{"measurement.event_sampling_enabled", enabled ? "1" : "0"},
+                                             {"measurement.account.time_zone_offset_minutes",
+                                              std::to_string(offsetMinutes)}},
+                                            ++version_);
+        Value::Array items;
+        for (const auto& [name, rate] : rates) {
+            auto item = APMPBEventConfig::make();
+            APMPBMessageSetString(item, APMPBEventConfig::kName, name);
+            APMPBMessageSetInt32(item, APMPBEventConfig::kSamplingRate, rate);
+            items.push_back(Value(item));
+        }
+        APMPBMessageSetArray(config, APMPBMeasurementConfig::kEventConfig, items);
+        applyConfig(config);
+    }
+    std::vector<std::shared_ptr<APMPBEvent>> bundledEvents() {
+        std::vector<std::shared_ptr<APMPBEvent>> events;
+        for (const auto& [bundle, retries] : queuedBundles()) {
+            for (const auto& event : eventsOf(bundle)) events.push_back(event);
+        }
+        return events;
+    }
+    std::shared_ptr<APMEventAggregates> aggregates(const std::string& name) {
+        std::shared_ptr<APMEventAggregates> row;
+        onWorker([&] { row = context->database_->eventAggregatesWithName(name, nullptr); });
+        return row;
+    }
+    // The start of the UTC day kNow falls in.
+    const double day_ = std::floor(kNow / 86400) * 86400;
+    // Each configuration a later one, so that it replaces the one in force.
+    std::int64_t version_ = 1;
+};
+
+TEST_F(APMBundlerSamplingTest, AboutOneInNIsKeptWithItsRateAndTheDaysFirstAlways) {
+    const auto seed = static_cast<std::uint32_t>(std::random_device{}());
+    std::cout << "sampling seed " << seed << "\n";
+    SecureRandom::seedForTesting(seed);
+    sample({{"tap", 10}});
+    constexpr int kEvents = 3000;
+    std::vector<std::shared_ptr<APMEvent>> events;
+    for (int i = 0; i < kEvents; ++i) events.push_back(event("tap", day_ + 3600 + i * 0.5));
+    events.push_back(event("other", day_ + 3600));
+    writeRawEvents(events);
+    bundleAll();
+
+    const auto kept = bundledEvents();
+    ASSERT_FALSE(kept.empty());
+    int taps = 0;
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        const auto name = APMPBMessageGetString(kept[i], APMPBEvent::kName).value_or("");
+        if (name == "other") {
+            EXPECT_EQ(intParameter(kept[i], "_sr"), std::nullopt);
+            continue;
+        }
+        EXPECT_EQ(intParameter(kept[i], "_sr"), 10);
+        // Only the day's first can be the exempt one.
+        if (taps > 0) {
+            EXPECT_EQ(intParameter(kept[i], "_efs"), std::nullopt) << i;
+        }
+        ++taps;
+    }
+    // The first tap is kept whatever its roll; the other 2999 within six standard deviations
+    // of one in ten (299.9 ± 98.6).
+    EXPECT_EQ(APMPBMessageGetInt64(kept[0], APMPBEvent::kTimestampMillis), millis(day_ + 3600));
+    EXPECT_GE(taps - 1, 201);
+    EXPECT_LE(taps - 1, 399);
+    auto row = aggregates("tap");
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->lastSamplingRate(), 10);
+    EXPECT_EQ(row->lastBundledDay(), static_cast<std::int32_t>(day_ / 86400));
+    EXPECT_EQ(count("raw_events"), 0);
+}
+
+TEST_F(APMBundlerSamplingTest, TheDayFollowsTheAccountsTimeZoneAndAnEmptiedGroupIsConsumed) {
+    SecureRandom::seedForTesting(7);
+    // 65535 loses every roll of this seed's first few.
+    sample({{"tap", 65535}}, -300);
+    // 23:00 UTC is 18:00 of the account's day; 03:00 UTC the next day is still that day (22:00),
+    // 06:00 UTC is the account's next day.
+    writeRawEvents({event("tap", day_ + 23 * 3600)});
+    writeRawEvents({event("tap", day_ + 27 * 3600, {{"_eid", Value(APMValue::initWithInt64(42))}})});
+    writeRawEvents({event("tap", day_ + 30 * 3600)});
+    EXPECT_TRUE(bundle());
+    auto kept = bundledEvents();
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(intParameter(kept[0], "_efs"), 1);
+    EXPECT_EQ(intParameter(kept[0], "_sr"), 65535);
+    EXPECT_TRUE(aggregates("tap")->lastExemptFromSampling());
+
+    // Sampling empties the second group: no bundle, but its raw event is gone and the call counts.
+    EXPECT_TRUE(bundle());
+    EXPECT_EQ(bundledEvents().size(), 1u);
+    EXPECT_EQ(aggregates("tap")->lastSampledComplexEventID(), 42);
+    EXPECT_EQ(count("raw_events"), 1);
+
+    EXPECT_TRUE(bundle());
+    kept = bundledEvents();
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(intParameter(kept[1], "_efs"), 1);
+    EXPECT_EQ(aggregates("tap")->lastBundledDay(), static_cast<std::int32_t>(std::trunc((day_ + 25 * 3600) / 86400)));
+}
+
+TEST_F(APMBundlerSamplingTest, AWonRollClearsTheComplexIdAndAnOwnRateIsKept) {
+    SecureRandom::seedForTesting(3);
+    sample({{"tap", 2}, {"own", 2}});
+    std::vector<std::shared_ptr<APMEvent>> events;
+    for (int i = 0; i < 40; ++i) events.push_back(event("tap", day_ + 3600 + i, {{"_eid", Value(APMValue::initWithInt64(i))}}));
+    events.push_back(event("own", day_ + 3700, {{"_sr", Value(APMValue::initWithInt64(5))}}));
+    writeRawEvents(events);
+    VerboseLogCapture log;
+    EXPECT_TRUE(bundle());
+    const auto kept = bundledEvents();
+    // The last tap kept or dropped decides the stored complex id.
+    std::int64_t lastTap = -1;
+    for (const auto& event : kept) {
+        const auto name = APMPBMessageGetString(event, APMPBEvent::kName).value_or("");
+        if (name == "own") {
+            EXPECT_EQ(intParameter(event, "_sr"), 5);
+        }
+        if (name == "tap") lastTap = *intParameter(event, "_eid");
+    }
+    EXPECT_GT(kept.size(), 2u);
+    EXPECT_LT(kept.size(), 40u);
+    const auto complexID = aggregates("tap")->lastSampledComplexEventID();
+    if (lastTap == 39) {
+        EXPECT_EQ(complexID, std::nullopt);
+    } else {
+        EXPECT_GT(complexID.value_or(-1), lastTap);
+    }
+    EXPECT_TRUE(log.contains("[I-ACS023156]"));
+}
+
+TEST_F(APMBundlerSamplingTest, NothingIsSampledWhenOffInDebugModeOrAtARateOfOne) {
+    std::vector<std::shared_ptr<APMEvent>> events;
+    for (int i = 0; i < 50; ++i) events.push_back(event("tap", day_ + 3600 + i));
+    // The queue keeps every earlier pass's bundles.
+    auto keptAll = [&] {
+        writeRawEvents(events);
+        bundleAll();
+        return bundledEvents();
+    };
+    sample({{"tap", 10}}, 0, false);
+    EXPECT_EQ(keptAll().size(), 50u);
+
+    sample({{"tap", 1}});
+    const auto atRateOne = keptAll();
+    ASSERT_EQ(atRateOne.size(), 100u);
+    // A rate of 1 samples nothing (and is refused with a silent line): no rate is added.
+    EXPECT_EQ(intParameter(atRateOne.back(), "_sr"), std::nullopt);
+
+    sample({{"tap", 1000}});
+    APMMeasurementMonitor()->setDebugModeEnabled(true);
+    const auto kept = keptAll();
+    ASSERT_EQ(kept.size(), 150u);
+    EXPECT_EQ(intParameter(kept.back(), "_sr"), std::nullopt);
 }
 
 }  // namespace

@@ -94,7 +94,8 @@ TEST_F(APMMeasurementContextsTest, SettingsFollowTheConfigurationInForce) {
     EXPECT_EQ(audience->maxAudienceCount(), 50);
     EXPECT_EQ(reporters->sessionDefaultTimeoutInterval(), 1800);
     EXPECT_TRUE(reporters->appBackgroundedEventEnabled());
-    EXPECT_EQ(script->remoteConfigValueForKey("measurement.audience.max_count"), "50");
+    // Programs see only what a configuration holds, not a getter's default.
+    EXPECT_EQ(script->remoteConfigValueForKey("measurement.audience.max_count"), std::nullopt);
     EXPECT_EQ(script->remoteConfigValueForKey("measurement.not_a_setting"), std::nullopt);
 
     applyConfiguration({{"measurement.audience.max_count", "11"},
@@ -122,9 +123,9 @@ TEST_F(APMMeasurementContextsTest, SettingsFollowTheConfigurationInForce) {
     EXPECT_FALSE(reporters->appInBackgroundParameterEnabled());
     EXPECT_EQ(reporters->maxTrackedCurrencies(), 9);
 
-    // Programs read a setting as its text, or as the number a typed read put in its place.
+    // Programs read a setting as its text, even after a typed read converted it.
     EXPECT_EQ(script->remoteConfigValueForKey("measurement.test.free_text"), "north wing");
-    EXPECT_EQ(script->remoteConfigValueForKey("measurement.session.default_timeout_interval"), "600");
+    EXPECT_EQ(script->remoteConfigValueForKey("measurement.session.default_timeout_interval"), "600000");
     EXPECT_EQ(script->remoteConfigValueForKey("measurement.audience.max_count"), "11");
 }
 

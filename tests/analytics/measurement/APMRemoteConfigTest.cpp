@@ -605,4 +605,23 @@ TEST_F(APMRemoteConfigTest, StorageLimitsAndTheStoreChoiceComeFromTheCurrentConf
     EXPECT_EQ(APMDatabase::limits().maxEventsStored, 100000);
 }
 
+TEST_F(APMRemoteConfigTest, ProgramsReadTheConfigurationsTextWhateverAGetterReadFirst) {
+    onWorker([&] {
+        // Read by a program first, then by the typed getter, then by a program again: the same text.
+        for (bool getterFirst : {false, true}) {
+            auto remote = makeRemoteConfig();
+            ASSERT_TRUE(remote->updateMeasurementConfig(makeConfig({{"measurement.upload.interval", "7200000"}})));
+            if (getterFirst) {
+                EXPECT_EQ(remote->uploadingInterval(), 7200);
+            }
+            EXPECT_EQ(remote->cachedStringValueForKey("measurement.upload.interval"), "7200000");
+            EXPECT_EQ(remote->uploadingInterval(), 7200);
+            EXPECT_EQ(remote->cachedStringValueForKey("measurement.upload.interval"), "7200000");
+            // A key the configuration does not hold stays absent after a getter used its default.
+            EXPECT_EQ(remote->uploadingBackoffInterval(), 43200);
+            EXPECT_EQ(remote->cachedStringValueForKey("measurement.upload.backoff_period"), std::nullopt);
+        }
+    });
+}
+
 }  // namespace

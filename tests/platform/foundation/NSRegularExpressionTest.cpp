@@ -192,6 +192,31 @@ TEST(NSRegularExpressionTest, ACallerThatAsksForTheErrorTellsGivingUpFromNoMatch
     EXPECT_FALSE(none);
 }
 
+TEST(NSRegularExpressionTest, AStepLimitOfTheCallersOwnSaysWhenTheSearchGaveUpAndLogsNothing) {
+    auto regex = compile("(a+)+$");
+    ASSERT_NE(regex, nullptr);
+    const std::string nearMiss = std::string(30, 'a') + "!";
+    testing::internal::CaptureStderr();
+    bool finished = true;
+    EXPECT_EQ(regex->rangeOfFirstMatchInString(nearMiss, NSMakeRange(0, NSNotFound), 1000, finished).location, NSNotFound);
+    EXPECT_FALSE(finished);
+    // Within the limit: a match, a range inside the subject, and a plain miss all finish.
+    EXPECT_EQ(regex->rangeOfFirstMatchInString("xaa", NSMakeRange(0, NSNotFound), 1000, finished), NSMakeRange(1, 2));
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(regex->rangeOfFirstMatchInString("aab", NSMakeRange(0, 2), 1000, finished), NSMakeRange(0, 2));
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(compile("z")->rangeOfFirstMatchInString("aaa", NSMakeRange(0, NSNotFound), 1000, finished).location,
+              NSNotFound);
+    EXPECT_TRUE(finished);
+    // A limit above the expression's own is held to its own.
+    EXPECT_EQ(regex->rangeOfFirstMatchInString(std::string(5000, 'a') + "!", NSMakeRange(0, NSNotFound), 4000000000u,
+                                               finished)
+                  .location,
+              NSNotFound);
+    EXPECT_FALSE(finished);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
 TEST(NSRegularExpressionTest, OneExpressionServesManyThreads) {
     auto regex = compile("(\\p{L}+)(\\d+)");
     std::vector<std::thread> threads;

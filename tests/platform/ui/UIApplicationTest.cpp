@@ -8,6 +8,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/NSUserActivity.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/net/NSURL.h"
@@ -309,4 +310,75 @@ TEST_F(ApplicationTest, KeyboardShowsForTextFieldsWithItsEndFrameAndHidesWhenThe
     EXPECT_EQ(ends[0], CGRectMake(0, 451, 375, 216));
     EXPECT_EQ(ends[1], CGRectMake(0, 667, 375, 216));
     EXPECT_EQ(durations[0], 0.25);
+}
+
+namespace {
+
+// Records what the system hands it; answers the URL calls with `answer`.
+class Handed : public NSObject, public UIApplicationDelegate {
+public:
+    explicit Handed(bool answer, std::string name) : answer_(answer), name_(std::move(name)) {}
+    bool respondsToApplicationOpenURLOptions() const override { return true; }
+    bool applicationOpenURLOptions(UIApplication&, const std::string& url, const Value::Dictionary&) override {
+        calls.push_back(name_ + " open " + url);
+        return answer_;
+    }
+    bool respondsToApplicationOpenURLSourceApplication() const override { return true; }
+    bool applicationOpenURLSourceApplication(UIApplication&, const std::string& url, const std::string& source,
+                                             const Value&) override {
+        calls.push_back(name_ + " open " + url + " from " + source);
+        return answer_;
+    }
+    bool respondsToApplicationContinueUserActivity() const override { return true; }
+    bool applicationContinueUserActivity(UIApplication&, const std::shared_ptr<NSUserActivity>& activity,
+                                         std::function<void(const Value::Array&)>) override {
+        calls.push_back(name_ + " continue " + activity->webpageURL().value_or(""));
+        return answer_;
+    }
+    bool respondsToApplicationHandleEventsForBackgroundURLSession() const override { return true; }
+    void applicationHandleEventsForBackgroundURLSession(UIApplication&, const std::string& identifier,
+                                                        std::function<void()>) override {
+        calls.push_back(name_ + " session " + identifier);
+    }
+
+private:
+    bool answer_;
+    std::string name_;
+};
+
+}  // namespace
+
+TEST_F(ApplicationTest, WhatTheSystemHandsTheApplicationReachesTheProxysInterceptorsFirst) {
+    auto delegate = std::make_shared<Handed>(true, "delegate");
+    auto interceptor = std::make_shared<Handed>(false, "interceptor");
+    app->setDelegate(delegate);
+    // Before the proxy is installed the interceptor hears nothing.
+    app->addDelegateInterceptor(interceptor);
+    EXPECT_TRUE(app->openURLInApplication("gallery://a", Value::Dictionary{}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"delegate open gallery://a"}));
+    calls.clear();
+
+    app->installDelegateProxy();
+    app->addDelegateInterceptor(interceptor);  // once only
+    EXPECT_TRUE(app->openURLInApplication("gallery://b", Value::Dictionary{}));
+    EXPECT_TRUE(app->openURLInApplication("gallery://c", "com.example.mail", Value()));
+    auto activity = NSUserActivity::initWithActivityType(NSUserActivityTypeBrowsingWeb);
+    activity->setWebpageURL("https://example.com/p");
+    EXPECT_TRUE(app->continueUserActivity(activity));
+    app->handleEventsForBackgroundURLSession("session-1", [] {});
+    EXPECT_EQ(calls, (std::vector<std::string>{"interceptor open gallery://b", "delegate open gallery://b",
+                                               "interceptor open gallery://c from com.example.mail",
+                                               "delegate open gallery://c from com.example.mail",
+                                               "interceptor continue https://example.com/p",
+                                               "delegate continue https://example.com/p", "interceptor session session-1",
+                                               "delegate session session-1"}));
+
+    // A delegate without the call answers NO; the interceptor still hears it.
+    calls.clear();
+    app->setDelegate(std::make_shared<Delegate>());
+    EXPECT_FALSE(app->openURLInApplication("gallery://d", Value::Dictionary{}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"interceptor open gallery://d"}));
+    app->reset();
+    EXPECT_FALSE(app->isDelegateProxyInstalled());
+    EXPECT_TRUE(app->delegateInterceptors().empty());
 }

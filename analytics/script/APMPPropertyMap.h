@@ -1,0 +1,54 @@
+// Named values of a scope, map, array or function, in the order they were first set. A name
+// can be made immutable, or the whole map; writes and removals of those are ignored.
+#pragma once
+
+#include "analytics/script/APMPRuntimeValue.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+class APMPPropertyMap {
+public:
+    struct Entry {
+        std::u16string name;
+        APMPRuntimeValue value;
+        bool immutable = false;
+    };
+
+    bool hasName(std::u16string_view name) const { return position(name) != kAbsent; }
+    // The value stored under the name, or none.
+    const APMPRuntimeValue* find(std::u16string_view name) const;
+    // Undefined for a missing name.
+    APMPRuntimeValue valueForName(std::u16string_view name) const;
+    void setValue(std::u16string_view name, APMPRuntimeValue value) { store(name, std::move(value), false); }
+    void setImmutableValue(std::u16string_view name, APMPRuntimeValue value) { store(name, std::move(value), true); }
+    void removeValueForName(std::u16string_view name);
+    void makeImmutable() { immutable_ = true; }
+    bool isImmutable() const { return immutable_; }
+    std::vector<std::u16string> allNames() const;
+    const std::vector<Entry>& entries() const { return entries_; }
+    std::size_t size() const { return entries_.size(); }
+
+    // Memory held, for the heap's count.
+    std::size_t bytes() const { return bytes_; }
+    void trace(APMPTracer& tracer) const;
+    // Drops every value (also immutable ones), to break a cycle.
+    void clear();
+
+private:
+    static constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
+    // Up to this many names are found by a scan; past it an index is kept.
+    static constexpr std::size_t kScanned = 8;
+
+    std::size_t position(std::u16string_view name) const;
+    void store(std::u16string_view name, APMPRuntimeValue value, bool immutable);
+    void reindex();
+
+    std::vector<Entry> entries_;
+    std::unordered_map<std::u16string, std::size_t> index_;
+    bool immutable_ = false;
+    std::size_t bytes_ = 0;
+};

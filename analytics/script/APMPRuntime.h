@@ -1,0 +1,143 @@
+// The interpreter of event-editing programs: the init and global scopes, the module creators
+// behind "require", the dispatch of statements to their evaluators, and the bounds that keep
+// any program from hanging or exhausting the worker queue: the instruction budget (counted by
+// the runtime itself, out of the program's reach), the evaluation depth, the live memory, the
+// work done on large values and by regular expressions. Used on one queue at a time.
+#pragma once
+
+#include "analytics/script/APMPHeap.h"
+#include "analytics/script/APMPRuntimeValue.h"
+#include "analytics/script/APMPScope.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+class APMPBRuntimeEntity;
+class NSRegularExpression;
+
+// Makes a module's object; nothing (not undefined) is a failure.
+using APMPModuleCreator = std::function<std::optional<APMPRuntimeValue>(APMPRuntime& runtime)>;
+
+// Module creators by name.
+class APMPDynamicProvider {
+public:
+    // An empty creator removes the name.
+    void setModuleCreator(const std::string& name, APMPModuleCreator creator);
+    // Undefined without error when no creator has the name; error 15 when the creator makes nothing.
+    APMPRuntimeValue moduleForName(const std::string& name, APMPRuntime& runtime, NSErrorPtr& error) const;
+
+private:
+    std::map<std::string, APMPModuleCreator> creators_;
+};
+
+class APMPRuntime {
+public:
+    // Evaluations per load (the program and all its activities) and per handled event.
+    static constexpr std::uint32_t kInstructionBudget = 1'000'000;
+    // Nested evaluations at once; deeper recursion ends with error 18 instead of the stack.
+    static constexpr std::uint32_t kMaxEvaluationDepth = 400;
+    // Steps of the regular-expression matcher per run.
+    static constexpr std::uint64_t kRegularExpressionBudget = 5'000'000;
+    // Work on large values: every this many units (characters or elements) an operation
+    // builds or scans counts one more evaluation.
+    static constexpr std::size_t kUnitsPerEvaluation = 256;
+    // Log lines per run.
+    static constexpr std::uint32_t kMaxLogLines = 1000;
+
+    // The version the configuration request reports.
+    static std::int64_t runtimeVersion() { return 0; }
+
+    static std::unique_ptr<APMPRuntime> make();
+    ~APMPRuntime();
+    APMPRuntime(const APMPRuntime&) = delete;
+    APMPRuntime& operator=(const APMPRuntime&) = delete;
+
+    void setModuleCreator(const std::string& name, APMPModuleCreator creator);
+    // Converts and evaluates each entity in the global scope; stops at the first error (giving
+    // undefined), otherwise gives the last value, control values included.
+    APMPRuntimeValue executeStatements(const std::vector<std::shared_ptr<APMPBRuntimeEntity>>& entities,
+                                       NSErrorPtr& error);
+    // A new child of the global scope.
+    APMPRef<APMPScope> getRunScope();
+    std::uint32_t getInstructionCount() const { return instructions_; }
+    // A new budget: instructions, regular-expression work and log lines; the memory of the last
+    // run that nothing reaches any more is freed.
+    void resetInstructionCount();
+
+    // Evaluates one value: a statement runs through its evaluator, anything else is itself.
+    // Counts one instruction first.
+    APMPRuntimeValue evaluateStatement(const APMPRuntimeValue& value, APMPScope& scope, NSErrorPtr& error);
+    // Evaluates each in order; an error gives undefined, a control value ends the list and is
+    // given; otherwise the last value (undefined for none). Opens no scope.
+    APMPRuntimeValue executeStatementList(std::span<const APMPRuntimeValue> statements, APMPScope& scope,
+                                          NSErrorPtr& error);
+    // Each evaluated in order; the first error ends the list (its value still appended).
+    std::vector<APMPRuntimeValue> evaluateArguments(std::span<const APMPRuntimeValue> arguments, APMPScope& scope,
+                                                    NSErrorPtr& error);
+
+    APMPHeap& heap() { return heap_; }
+    APMPScope& globalScope() { return *globalScope_; }
+    const APMPDynamicProvider& provider() const { return provider_; }
+
+    // Values made for programs, bounded: a string past APMPStringValue::kMaxLength fails with
+    // error 10 (and gives the empty string's value).
+    APMPRuntimeValue string(std::u16string text, NSErrorPtr& error);
+    APMPRuntimeValue string(std::u16string text);
+    APMPRuntimeValue string(std::string_view utf8);
+    // Counts `units` of work on a large value against the budget.
+    void chargeWork(std::size_t units);
+    // False (with error 18) once the run holds more memory than it may.
+    bool checkMemory(NSErrorPtr& error);
+    // One more log line of this run; false (with error 18) past the run's allowance.
+    bool countLogLine(NSErrorPtr& error);
+
+    // The first match of a pattern (compiled without options) in `text`: its location and
+    // length in UTF-16 units, or none. A pattern that does not compile gives the platform's
+    // error; a search past the run's matcher budget gives error 18.
+    std::optional<std::pair<std::size_t, std::size_t>> firstMatch(const std::u16string& pattern,
+                                                                  const std::u16string& text, NSErrorPtr& error);
+
+    // Marks a container as being walked (joined, converted) while it lives: a walk that meets
+    // it again inside itself sees a cycle, and one nested past kMaxNesting is too deep.
+    class Nesting {
+    public:
+        static constexpr std::size_t kMaxNesting = 64;
+        Nesting(APMPRuntime& runtime, const void* container);
+        ~Nesting();
+        Nesting(const Nesting&) = delete;
+        Nesting& operator=(const Nesting&) = delete;
+        bool repeated() const { return repeated_; }
+        bool tooDeep() const { return tooDeep_; }
+
+    private:
+        APMPRuntime& runtime_;
+        bool repeated_ = false;
+        bool tooDeep_ = false;
+    };
+
+    // For tests and the fuzz target: the most memory held at once since the last reset.
+    std::size_t peakBytes() const { return heap_.peakBytes(); }
+
+private:
+    APMPRuntime();
+
+    std::shared_ptr<NSRegularExpression> compiledPattern(const std::u16string& pattern, NSErrorPtr& error);
+
+    // Declared first: goes last, after every scope and value below has let go of it.
+    APMPHeap heap_;
+    APMPRef<APMPScope> initScope_;
+    APMPRef<APMPScope> globalScope_;
+    APMPDynamicProvider provider_;
+    std::uint32_t instructions_ = 0;
+    std::uint32_t depth_ = 0;
+    std::uint64_t matcherSteps_ = 0;
+    std::uint32_t logLines_ = 0;
+    std::vector<const void*> walking_;
+    std::map<std::u16string, std::shared_ptr<NSRegularExpression>> patterns_;
+};

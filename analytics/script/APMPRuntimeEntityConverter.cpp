@@ -1,0 +1,191 @@
+#include "analytics/script/APMPRuntimeEntityConverter.h"
+
+#include "analytics/proto/APMPBFieldAccess.h"
+#include "analytics/proto/APMPBRuntimeEntity.h"
+#include "analytics/script/APMPArrayValue.h"
+#include "analytics/script/APMPErrors.h"
+#include "analytics/script/APMPFunctionValue.h"
+#include "analytics/script/APMPMapValue.h"
+#include "analytics/script/APMPRuntime.h"
+#include "analytics/script/APMPStatementValue.h"
+#include "analytics/script/APMPStringValue.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+namespace conversion {
+
+using RuntimeValue = APMPRuntimeValue;
+
+enum EntityType : std::int32_t { kString = 1, kNumber = 2, kBoolean = 3, kStatement = 4 };
+
+RuntimeValue fromEntity(const std::shared_ptr<APMPBRuntimeEntity>& entity, APMPRuntime& runtime, NSErrorPtr& error,
+                        int depth) {
+    if (depth > APMPRuntimeEntityConverter::kMaxEntityDepth) {
+        error = APMPError(APMPErrorEntityType);
+        return RuntimeValue::undefined();
+    }
+    switch (APMPBMessageGetInt32(entity, APMPBRuntimeEntity::kType)) {
+        case kString: {
+            std::u16string text = APMPUTF16(APMPBMessageGetString(entity, APMPBRuntimeEntity::kStringValue).value_or(""));
+            return runtime.string(std::move(text), error);
+        }
+        case kNumber:
+            if (!APMPBMessageHasField(entity, APMPBRuntimeEntity::kNumberValue)) {
+                return RuntimeValue::number(std::numeric_limits<double>::quiet_NaN());
+            }
+            return RuntimeValue::number(APMPBMessageGetDouble(entity, APMPBRuntimeEntity::kNumberValue));
+        case kBoolean:
+            return RuntimeValue::boolean(APMPBMessageGetBool(entity, APMPBRuntimeEntity::kBooleanValue));
+        case kStatement: {
+            const auto name = APMPBMessageGetString(entity, APMPBRuntimeEntity::kFunctionName);
+            if (!name) {
+                error = APMPError(APMPErrorStatementWithoutName);
+                return RuntimeValue::undefined();
+            }
+            std::vector<RuntimeValue> arguments;
+            for (const Value& item : APMPBMessageGetArray<APMPBRuntimeEntity>(entity, APMPBRuntimeEntity::kValue)
+                                         .value_or(Value::Array{})) {
+                arguments.push_back(fromEntity(item.objectAs<APMPBRuntimeEntity>(), runtime, error, depth + 1));
+                if (error) return RuntimeValue::undefined();
+            }
+            return RuntimeValue(runtime.heap().make<APMPStatementValue>(APMPUTF16(*name), std::move(arguments)));
+        }
+        default:
+            error = APMPError(APMPErrorEntityType);
+            return RuntimeValue::undefined();
+    }
+}
+
+RuntimeValue fromObject(const Value& object, APMPRuntime& runtime, NSErrorPtr& error, int depth) {
+    if (depth > static_cast<int>(APMPRuntime::Nesting::kMaxNesting)) {
+        error = APMPError(APMPErrorUnconvertibleObject);
+        return RuntimeValue::undefined();
+    }
+    switch (object.type()) {
+        case Value::Type::Null:
+            return RuntimeValue::null();
+        case Value::Type::Bool:
+            return RuntimeValue::boolean(object.boolValue());
+        case Value::Type::Integer:
+        case Value::Type::Unsigned:
+        case Value::Type::Double:
+            return RuntimeValue::number(object.doubleValue());
+        case Value::Type::String:
+            return runtime.string(APMPUTF16(object.string()), error);
+        case Value::Type::Dictionary: {
+            auto map = runtime.heap().make<APMPMapValue>();
+            for (const auto& [key, item] : object.dictionary()) {
+                RuntimeValue converted = fromObject(item, runtime, error, depth + 1);
+                if (error) return RuntimeValue::undefined();
+                map->setValueForProperty(std::move(converted), APMPUTF16(key));
+            }
+            return RuntimeValue(map);
+        }
+        case Value::Type::Array: {
+            std::vector<RuntimeValue> elements;
+            for (const Value& item : object.array()) {
+                elements.push_back(fromObject(item, runtime, error, depth + 1));
+                if (error) return RuntimeValue::undefined();
+            }
+            if (elements.size() > APMPArrayValue::kMaxLength) {
+                error = APMPError(APMPErrorInvalidArrayLength);
+                return RuntimeValue::undefined();
+            }
+            return RuntimeValue(runtime.heap().make<APMPArrayValue>(std::move(elements)));
+        }
+        default:
+            error = APMPError(APMPErrorUnconvertibleObject);
+            return RuntimeValue::undefined();
+    }
+}
+
+void dictionaryFrom(const APMPMapValue& map, APMPRuntime& runtime, NSErrorPtr& error, Value::Dictionary& out);
+
+Value toObject(const RuntimeValue& value, APMPRuntime& runtime, NSErrorPtr& error) {
+    switch (value.kind()) {
+        case RuntimeValue::Kind::Null:
+            return Value();
+        case RuntimeValue::Kind::Undefined:
+        case RuntimeValue::Kind::Hole:
+            return Value("");
+        case RuntimeValue::Kind::Map: {
+            Value::Dictionary dictionary;
+            dictionaryFrom(*value.as<APMPMapValue>(), runtime, error, dictionary);
+            return Value(std::move(dictionary));
+        }
+        case RuntimeValue::Kind::Array: {
+            const APMPRuntime::Nesting nesting(runtime, value.object());
+            if (nesting.repeated() || nesting.tooDeep()) {
+                error = APMPError(APMPErrorArgumentKind);
+                return Value();
+            }
+            Value::Array items;
+            for (const RuntimeValue& element : value.as<APMPArrayValue>()->allElements()) {
+                // A platform array holds no nil: null elements are left out, as null properties are.
+                if (element.isNull()) continue;
+                Value item = toObject(element, runtime, error);
+                if (error) return Value(std::move(items));
+                items.push_back(std::move(item));
+            }
+            return Value(std::move(items));
+        }
+        default:
+            break;
+    }
+    NSErrorPtr numberError;
+    const double number = value.doubleValueOrError(runtime, numberError);
+    if (!numberError && !std::isnan(number)) return Value(number);
+    const std::u16string text = value.stringValueOrError(runtime, error);
+    // The number's error stands even when the text came out.
+    if (numberError) error = numberError;
+    if (error) return Value();
+    return Value(APMPUTF8(text));
+}
+
+void dictionaryFrom(const APMPMapValue& map, APMPRuntime& runtime, NSErrorPtr& error, Value::Dictionary& out) {
+    const APMPRuntime::Nesting nesting(runtime, &map);
+    if (nesting.repeated() || nesting.tooDeep()) {
+        error = APMPError(APMPErrorArgumentKind);
+        return;
+    }
+    for (const auto& entry : map.properties().entries()) {
+        Value converted = toObject(entry.value, runtime, error);
+        if (error) break;
+        if (!converted.isNull()) out.set(APMPUTF8(entry.name), std::move(converted));
+    }
+}
+
+}  // namespace conversion
+}  // namespace
+
+APMPRuntimeValue APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(const std::shared_ptr<APMPBRuntimeEntity>& entity,
+                                                                       APMPRuntime& runtime, NSErrorPtr& error) {
+    using namespace conversion;
+    if (!entity) {
+        error = APMPError(APMPErrorEntityType);
+        return APMPRuntimeValue::undefined();
+    }
+    return fromEntity(entity, runtime, error, 0);
+}
+
+APMPRuntimeValue APMPRuntimeEntityConverter::runtimeValueFromNSObject(const Value& object, APMPRuntime& runtime,
+                                                                  NSErrorPtr& error) {
+    using namespace conversion;
+    return fromObject(object, runtime, error, 0);
+}
+
+Value APMPRuntimeEntityConverter::objectFromRuntimeValue(const APMPRuntimeValue& value, APMPRuntime& runtime,
+                                                         NSErrorPtr& error) {
+    using namespace conversion;
+    return toObject(value, runtime, error);
+}
+
+Value::Dictionary APMPRuntimeEntityConverter::dictionaryFromMapValue(const APMPMapValue& map, APMPRuntime& runtime,
+                                                                     NSErrorPtr& error) {
+    using namespace conversion;
+    Value::Dictionary dictionary;
+    dictionaryFrom(map, runtime, error, dictionary);
+    return dictionary;
+}

@@ -1,0 +1,69 @@
+#include "analytics/script/APMPScope.h"
+
+#include "analytics/script/APMPHeap.h"
+
+APMPScope::APMPScope(APMPHeap& heap, APMPRef<APMPScope> parent)
+    : APMPObject(Type::Scope, heap), parent_(std::move(parent)) {
+    account(static_cast<std::ptrdiff_t>(sizeof(*this) - sizeof(APMPObject)));
+}
+
+APMPRef<APMPScope> APMPScope::createChildScope() { return heap()->make<APMPScope>(APMPRef<APMPScope>(this)); }
+
+template <class Change>
+void APMPScope::change(Change&& apply) {
+    const std::size_t before = contents_.bytes();
+    apply(contents_);
+    account(static_cast<std::ptrdiff_t>(contents_.bytes()) - static_cast<std::ptrdiff_t>(before));
+}
+
+bool APMPScope::hasName(std::u16string_view name) const {
+    for (const APMPScope* scope = this; scope; scope = scope->parent_.get()) {
+        if (scope->contents_.hasName(name)) return true;
+    }
+    return false;
+}
+
+APMPRuntimeValue APMPScope::valueForName(std::u16string_view name) const {
+    for (const APMPScope* scope = this; scope; scope = scope->parent_.get()) {
+        if (const APMPRuntimeValue* value = scope->contents_.find(name)) return *value;
+    }
+    return APMPRuntimeValue::undefined();
+}
+
+void APMPScope::addValue(std::u16string_view name, APMPRuntimeValue value) {
+    change([&](APMPPropertyMap& map) { map.setValue(name, std::move(value)); });
+}
+
+void APMPScope::addImmutableValue(std::u16string_view name, APMPRuntimeValue value) {
+    change([&](APMPPropertyMap& map) { map.setImmutableValue(name, std::move(value)); });
+}
+
+void APMPScope::setValue(std::u16string_view name, APMPRuntimeValue value) {
+    if (contents_.isImmutable()) return;
+    // The nearest scope that holds the name is updated (walked, not recursed: scopes nest deep).
+    // A scope with an immutable map on the way to it ignores the write, as each scope would
+    // handing it on.
+    APMPScope* target = this;
+    if (!contents_.hasName(name)) {
+        APMPScope* holder = parent_.get();
+        while (holder && !holder->contents_.hasName(name)) holder = holder->parent_.get();
+        if (holder) {
+            for (APMPScope* scope = parent_.get(); scope != holder; scope = scope->parent_.get()) {
+                if (scope->contents_.isImmutable()) return;
+            }
+            if (holder->contents_.isImmutable()) return;
+            target = holder;
+        }
+    }
+    target->change([&](APMPPropertyMap& map) { map.setValue(name, std::move(value)); });
+}
+
+void APMPScope::trace(APMPTracer& tracer) const {
+    if (parent_) tracer.visit(parent_.get());
+    contents_.trace(tracer);
+}
+
+void APMPScope::clearReferences() {
+    parent_ = APMPRef<APMPScope>();
+    contents_.clear();
+}

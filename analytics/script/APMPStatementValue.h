@@ -1,0 +1,27 @@
+// A statement: an opcode (or the name of a function to call) and its arguments, not yet
+// evaluated. The opcode's evaluator is found once, when the statement is made.
+#pragma once
+
+#include "analytics/script/APMPObject.h"
+#include "analytics/script/APMPRuntimeValue.h"
+
+#include <string>
+#include <vector>
+
+class APMPStatementValue final : public APMPObject {
+public:
+    APMPStatementValue(APMPHeap& heap, std::u16string functionName, std::vector<APMPRuntimeValue> arguments);
+
+    const std::u16string& functionName() const { return functionName_; }
+    const std::vector<APMPRuntimeValue>& arguments() const { return arguments_; }
+    // The opcode's number when the name is one, else -1 (a call by name).
+    int opcode() const { return opcode_; }
+
+private:
+    void trace(APMPTracer& tracer) const override;
+    void clearReferences() override;
+
+    const std::u16string functionName_;
+    std::vector<APMPRuntimeValue> arguments_;
+    const int opcode_;
+};

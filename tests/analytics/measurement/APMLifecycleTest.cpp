@@ -1,0 +1,73 @@
+// The engine along the application's life, against the measurement service: leaving the
+// foreground sends what is queued under a background task, coming back ends the task, and
+// becoming active refreshes a configuration older than a week whatever the block-list switches.
+#include "DeliveryTestSupport.h"
+
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/ui/UIApplication.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class APMLifecycleTest : public DeliveryTest {
+protected:
+    void TearDown() override {
+        DeliveryTest::TearDown();
+        UIApplication::sharedApplication()->reset();
+    }
+    static std::vector<UIBackgroundTaskIdentifier> tasks() {
+        return UIApplication::sharedApplication()->openBackgroundTasks();
+    }
+};
+
+TEST_F(APMLifecycleTest, LeavingTheForegroundSendsWhatIsQueuedUnderABackgroundTask) {
+    auto application = UIApplication::sharedApplication();
+    application->becomeActive();
+    start();
+    APMAnalytics::logEventWithName("before_leaving", {{"n", Value(1)}});
+    LogCapture capture;
+    ASSERT_TRUE(application->resignActive());
+    ASSERT_EQ(tasks().size(), 1u);
+    EXPECT_EQ(application->backgroundTaskName(tasks()[0]), APMMeasurement::kBackgroundTaskName);
+    // No clock time passes: the upload is not the timer's.
+    waitUntilIdle();
+    EXPECT_EQ(deliveredNumbers("before_leaving"), (std::map<long long, int>{{1, 1}}));
+
+    // Leaving again ends the first task before holding a new one; coming back ends it.
+    ASSERT_TRUE(application->becomeActive());
+    ASSERT_TRUE(application->resignActive());
+    EXPECT_TRUE(capture.contains("[I-ACS023142]"));
+    EXPECT_LE(tasks().size(), 1u);
+    waitUntilIdle();
+    application->enterBackground();
+    application->enterForeground();
+    settle();
+    EXPECT_TRUE(tasks().empty());
+    EXPECT_FALSE(engine()->hasBackgroundTask());
+}
+
+TEST_F(APMLifecycleTest, BecomingActiveRefreshesAWeekOldConfigurationWithoutTheBlockListSwitch) {
+    start();
+    APMAnalytics::logEventWithName("first", {});
+    uploadWhileDue();
+    const std::size_t fetched = service.configFetches().size();
+    ASSERT_GE(fetched, 1u);
+
+    auto becomeActive = [] {
+        NSNotificationCenter::defaultCenter()->postNotificationName(UIApplicationDidBecomeActiveNotification,
+                                                                    UIApplication::sharedApplication());
+    };
+    // Six days later: fresh enough.
+    Clock::advance(6 * 86400);
+    becomeActive();
+    waitUntilIdle();
+    EXPECT_EQ(service.configFetches().size(), fetched);
+    // Past the week the configuration is fetched again, with the switch at its default (off).
+    Clock::advance(2 * 86400);
+    becomeActive();
+    waitUntilIdle();
+    EXPECT_EQ(service.configFetches().size(), fetched + 1);
+}
+
+}  // namespace

@@ -1,0 +1,293 @@
+// The runtime below the programs: its heap (cycles freed, deep values freed without recursion,
+// memory counted), number printing and reading, structural equality, the conversions between
+// values and plain objects, module caching, and the events programs see.
+#include "analytics/core/APMEvent.h"
+#include "analytics/core/APMValue.h"
+#include "analytics/core/APMMonitor.h"
+#include "analytics/proto/APMPBProgram.h"
+#include "analytics/script/APMEventEditConversion.h"
+#include "analytics/script/APMPArrayValue.h"
+#include "analytics/script/APMPErrors.h"
+#include "analytics/script/APMPEventEditing.h"
+#include "analytics/script/APMPLogger.h"
+#include "analytics/script/APMPMapValue.h"
+#include "analytics/script/APMPRuntimeEntityConverter.h"
+#include "analytics/script/APMPStringValue.h"
+#include "tests/analytics/script/assembler/ScriptAssembler.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
+namespace {
+
+using RV = APMPRuntimeValue;
+
+std::vector<std::shared_ptr<APMPBRuntimeEntity>> entities(const std::string& text) {
+    std::vector<std::shared_ptr<APMPBRuntimeEntity>> out;
+    for (const auto& node : ScriptAssembler::parse(text)) out.push_back(ScriptAssembler::entity(node));
+    return out;
+}
+
+RV run(APMPRuntime& runtime, const std::string& text, NSErrorPtr& error) {
+    return runtime.executeStatements(entities(text), error);
+}
+
+std::shared_ptr<APMPBProgram> program(const std::string& instructions, const std::string& activity = "rule") {
+    std::vector<std::pair<std::string, std::vector<ScriptAssembler::Node>>> activities;
+    if (!activity.empty()) activities.push_back({activity, ScriptAssembler::parse("(\"8\")")});
+    return ScriptAssembler::program(ScriptAssembler::parse(instructions), activities);
+}
+
+}  // namespace
+
+TEST(APMPHeapTest, CyclesAProgramMakesAreFreedOnceNothingReachesThem) {
+    auto editing = APMPEventEditing::make();
+    // Every event makes a map holding itself and a closure kept in the scope it closes over.
+    ASSERT_TRUE(editing->loadProgram(program(R"(
+        ("52" "register" ("require" "internal.registerCallback"))
+        ("50" "cycles" ("7" "e")
+           ("41" "m") ("3" "m" ("8")) ("43" ("15" "m") "self" ("15" "m"))
+           ("50" "inner" ("7") ("15" "m"))
+           ("41" "a") ("3" "a" ("7" ("15" "m"))) ("2" ("15" "a") "push" ("7" ("15" "a")))
+           ("36" 0))
+        ("50" "rule" ("7" "r") ("register" 0 ("15" "cycles") ("8" "type" "edit"))))")));
+    auto event = APMPEvent::initWithName("e", 1, {});
+    ASSERT_FALSE(editing->handleEvent(event));
+    editing->runtime().resetInstructionCount();
+    const std::size_t objects = editing->runtime().heap().objectCount();
+    const std::size_t bytes = editing->runtime().heap().liveBytes();
+    for (int i = 0; i < 50; ++i) ASSERT_FALSE(editing->handleEvent(event));
+    editing->runtime().resetInstructionCount();
+    EXPECT_EQ(editing->runtime().heap().objectCount(), objects);
+    EXPECT_EQ(editing->runtime().heap().liveBytes(), bytes);
+}
+
+TEST(APMPHeapTest, GarbageIsCollectedDuringALongRunToo) {
+    auto runtime = APMPRuntime::make();
+    NSErrorPtr error;
+    // Thirty thousand cyclic maps, each holding two kilobytes of its own text and dropped at
+    // once: sixty megabytes in all, held only while their cycle is not yet collected.
+    const std::string pad(1000, 'p');
+    run(*runtime, R"(("41" "i" "m") ("3" "i" 0)
+        ("42" ("23" ("15" "i") 30000) ("3" "i" ("0" ("15" "i") 1)) false
+              ("46" ("3" "m" ("8" "pad" ("0" ")" + pad + R"(" ("15" "i")))) ("43" ("15" "m") "self" ("15" "m")))))",
+        error);
+    EXPECT_FALSE(error) << error->description() << " after " << runtime->getInstructionCount() << " instructions, "
+                        << runtime->heap().liveBytes() << " bytes live";
+    EXPECT_LT(runtime->peakBytes(), APMPHeap::kLiveBytesLimit);
+}
+
+TEST(APMPHeapTest, AValueNestedAMillionDeepIsFreedWithoutRecursion) {
+    auto runtime = APMPRuntime::make();
+    {
+        RV inner = RV(runtime->heap().make<APMPArrayValue>());
+        for (int i = 0; i < 1'000'000; ++i) {
+            inner = RV(runtime->heap().make<APMPArrayValue>(std::vector<RV>{inner}));
+        }
+        EXPECT_GT(runtime->heap().objectCount(), 1'000'000u);
+    }
+    runtime->resetInstructionCount();
+    EXPECT_LT(runtime->heap().objectCount(), 100u);
+}
+
+TEST(APMPHeapTest, ValuesKeptPastTheirRuntimeAreEmptiedAndStaySafe) {
+    RV kept;
+    {
+        auto runtime = APMPRuntime::make();
+        NSErrorPtr error;
+        kept = run(*runtime, R"(("41" "m") ("3" "m" ("8" "a" "text")) ("43" ("15" "m") "self" ("15" "m")) ("15" "m"))", error);
+        ASSERT_TRUE(kept.isMap());
+    }
+    // Its runtime is gone, and with it what the map held (its cycle included, which nothing
+    // could collect any more); the map itself lives on, empty.
+    EXPECT_TRUE(kept.as<APMPMapValue>()->valueForProperty(u"a").isUndefined());
+    EXPECT_TRUE(kept.as<APMPMapValue>()->valueForProperty(u"self").isUndefined());
+}
+
+TEST(APMPValuesTest, FiniteNumbersPrintAndReadBackExactly) {
+    std::mt19937_64 random(20240611);
+    std::printf("seed 20240611\n");
+    for (int i = 0; i < 20000; ++i) {
+        double value = 0;
+        std::uint64_t bits = random();
+        std::memcpy(&value, &bits, sizeof value);
+        if (!std::isfinite(value)) continue;
+        const std::string text = APMPStringFromNumber(value);
+        const double back = APMPNumberFromString(APMPWiden(text));
+        EXPECT_TRUE(back == value || (value == 0 && back == 0)) << text;
+    }
+    for (double value : {1.0, 0.1, 1e21, 1e-7, 123456789012345680000.0, 5e-324, 1.7976931348623157e308}) {
+        EXPECT_EQ(APMPNumberFromString(APMPWiden(APMPStringFromNumber(value))), value);
+    }
+    EXPECT_EQ(APMPStringFromNumber(123456789012345680000.0), "123456789012345680000");
+    EXPECT_EQ(APMPStringFromNumber(5e-324), "5e-324");
+}
+
+TEST(APMPValuesTest, IntegerConversionsNeverOverflow) {
+    EXPECT_EQ(APMPToUint32(-1), 4294967295u);
+    EXPECT_EQ(APMPToUint32(4294967296.5), 0u);
+    EXPECT_EQ(APMPToUint32(std::numeric_limits<double>::infinity()), 0u);
+    EXPECT_EQ(APMPToUint32(1e300), 0u);
+    EXPECT_EQ(APMPSaturatingInt64(std::numeric_limits<double>::quiet_NaN()), 0);
+    EXPECT_EQ(APMPSaturatingInt64(1e19), std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(APMPSaturatingInt64(-1e19), std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(APMPSaturatingInt64(-9223372036854775808.0), std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(APMPSaturatingInt64(-2.9), -2);
+    EXPECT_EQ(APMPToInteger(-2.9), -2);
+    EXPECT_TRUE(std::isinf(APMPToInteger(-std::numeric_limits<double>::infinity())));
+}
+
+TEST(APMPValuesTest, StructuralEqualityComparesContentsNaNIncludedAndSurvivesCycles) {
+    auto runtime = APMPRuntime::make();
+    NSErrorPtr error;
+    const RV pair = run(*runtime, R"(("7" ("8" "a" NaN "b" ("7" 1 "x")) ("8" "a" NaN "b" ("7" 1 "x"))))", error);
+    ASSERT_FALSE(error);
+    const auto& maps = pair.as<APMPArrayValue>()->elements();
+    EXPECT_TRUE(maps[0].isEqualToRuntimeValue(maps[1]));
+    EXPECT_FALSE(maps[0].isEqualToRuntimeValue(RV(runtime->heap().make<APMPArrayValue>())));
+    const RV cycles = run(*runtime, R"(("41" "a" "b") ("3" "a" ("7" 1)) ("3" "b" ("7" 1))
+        ("2" ("15" "a") "push" ("7" ("15" "a"))) ("2" ("15" "b") "push" ("7" ("15" "b"))) ("7" ("15" "a") ("15" "b")))",
+                          error);
+    ASSERT_FALSE(error);
+    const auto& arrays = cycles.as<APMPArrayValue>()->elements();
+    EXPECT_FALSE(arrays[0].isEqualToRuntimeValue(arrays[1]));
+    EXPECT_TRUE(arrays[0].isEqualToRuntimeValue(arrays[0]));
+    EXPECT_TRUE(RV::number(std::nan("")).isEqualToRuntimeValue(RV::number(std::nan(""))));
+    EXPECT_FALSE(RV::number(1).isEqualToRuntimeValue(RV::boolean(true)));
+}
+
+TEST(APMPConversionTest, PlainObjectsBecomeValuesAndComeBack) {
+    auto runtime = APMPRuntime::make();
+    NSErrorPtr error;
+    const Value object(Value::Dictionary{{"flag", Value(true)},
+                                         {"one", Value(1)},
+                                         {"half", Value(0.5)},
+                                         {"text", Value("t")},
+                                         {"list", Value(Value::Array{Value(1), Value("a")})},
+                                         {"nested", Value(Value::Dictionary{{"k", Value("v")}})}});
+    const RV value = APMPRuntimeEntityConverter::runtimeValueFromNSObject(object, *runtime, error);
+    ASSERT_FALSE(error);
+    const auto* map = value.as<APMPMapValue>();
+    EXPECT_TRUE(map->valueForProperty(u"flag").isBoolean());
+    EXPECT_TRUE(map->valueForProperty(u"one").isNumber());
+    const Value back = APMPRuntimeEntityConverter::objectFromRuntimeValue(value, *runtime, error);
+    ASSERT_FALSE(error);
+    // Booleans come back as numbers; everything else as it was.
+    EXPECT_EQ(back["flag"], Value(1.0));
+    EXPECT_EQ(back["one"], Value(1.0));
+    EXPECT_EQ(back["half"], Value(0.5));
+    EXPECT_EQ(back["text"], Value("t"));
+    EXPECT_EQ(back["list"], Value(Value::Array{Value(1.0), Value("a")}));
+    EXPECT_EQ(back["nested"]["k"], Value("v"));
+
+    EXPECT_TRUE(APMPRuntimeEntityConverter::runtimeValueFromNSObject(Value(), *runtime, error).isNull());
+    APMPRuntimeEntityConverter::runtimeValueFromNSObject(Value(NSData{1, 2}), *runtime, error);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), APMPErrorUnconvertibleObject);
+}
+
+TEST(APMPConversionTest, NullElementsAreLeftOutAndCyclesRefused) {
+    auto runtime = APMPRuntime::make();
+    NSErrorPtr error;
+    const RV list = run(*runtime, R"(("7" 1 ("45") ("44") "007" ("8" "n" ("45"))))", error);
+    ASSERT_FALSE(error);
+    EXPECT_EQ(APMPRuntimeEntityConverter::objectFromRuntimeValue(list, *runtime, error),
+              Value(Value::Array{Value(1.0), Value(""), Value(7.0), Value(Value::Dictionary{})}));
+    const RV cyclic = run(*runtime, R"(("41" "m") ("3" "m" ("8" "a" 1)) ("43" ("15" "m") "me" ("7" ("15" "m"))) ("15" "m"))", error);
+    ASSERT_FALSE(error);
+    const Value::Dictionary partial =
+        APMPRuntimeEntityConverter::dictionaryFromMapValue(*cyclic.as<APMPMapValue>(), *runtime, error);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), APMPErrorArgumentKind);
+    // What was made before the failure comes back with it.
+    EXPECT_EQ(partial.get("a"), Value(1.0));
+}
+
+TEST(APMPModulesTest, AModuleIsMadeOnceAndAnUnknownNameStaysUndefined) {
+    auto runtime = APMPRuntime::make();
+    int made = 0;
+    runtime->setModuleCreator("counted", [&made](APMPRuntime& r) {
+        ++made;
+        return RV(r.heap().make<APMPMapValue>());
+    });
+    NSErrorPtr error;
+    const RV same = run(*runtime, R"(("20" ("require" "counted") ("require" "counted")))", error);
+    EXPECT_TRUE(same.booleanFlag());
+    EXPECT_EQ(made, 1);
+    EXPECT_TRUE(run(*runtime, R"(("require" "later"))", error).isUndefined());
+    runtime->setModuleCreator("later", [](APMPRuntime& r) { return RV(r.heap().make<APMPMapValue>()); });
+    EXPECT_TRUE(run(*runtime, R"(("require" "later"))", error).isUndefined());
+    // A creator that fails is asked again next time.
+    int failures = 0;
+    runtime->setModuleCreator("failing", [&failures](APMPRuntime&) {
+        ++failures;
+        return std::optional<RV>();
+    });
+    run(*runtime, R"(("require" "failing"))", error);
+    EXPECT_EQ(error->code(), APMPErrorModuleCreatorFailed);
+    error.reset();
+    run(*runtime, R"(("require" "failing"))", error);
+    EXPECT_EQ(failures, 2);
+}
+
+TEST(APMPModulesTest, ScriptLevelsBecomeMonitorLevels) {
+    // Level: silent, not silent and monitored, neither.
+    const std::map<std::int64_t, std::array<std::int64_t, 3>> table = {
+        {6, {2, 1, 0}}, {5, {5, 4, 3}}, {3, {7, 7, 7}}, {2, {8, 8, 8}}, {4, {6, 6, 6}}, {0, {6, 6, 6}}, {99, {6, 6, 6}}};
+    for (const auto& [level, expected] : table) {
+        EXPECT_EQ(APMPixieLogger::monitorLevel(level, true, true), expected[0]) << level;
+        EXPECT_EQ(APMPixieLogger::monitorLevel(level, false, true), expected[1]) << level;
+        EXPECT_EQ(APMPixieLogger::monitorLevel(level, false, false), expected[2]) << level;
+    }
+}
+
+TEST(APMPEventTest, EventsAreEqualWithinAnEpsilonOfTime) {
+    auto event = APMPEvent::initWithName("e", 1, {{"n", Value(1)}});
+    EXPECT_TRUE(event->isEqualToEvent(*APMPEvent::initWithName("e", 1 + 1e-17, {{"n", Value(1.0)}})));
+    EXPECT_FALSE(event->isEqualToEvent(*APMPEvent::initWithName("e", 1 + 1e-15, {{"n", Value(1)}})));
+    EXPECT_FALSE(event->isEqualToEvent(*APMPEvent::initWithName("f", 1, {{"n", Value(1)}})));
+    EXPECT_FALSE(event->isEqualToEvent(*APMPEvent::initWithName("e", 1, {{"n", Value(2)}})));
+    auto copy = event->copy();
+    copy->setParameter(Value(), "n");
+    EXPECT_FALSE(copy->hasParameterName("n"));
+    EXPECT_TRUE(event->hasParameterName("n"));
+}
+
+TEST(APMPEventTest, MeasurementEventsBecomeEditEventsAndBack) {
+    auto items = APMValue::initWithArray(Value(Value::Array{Value(Value::Dictionary{
+        {"item_id", Value(APMValue::initWithString(Value("sku")))}, {"price", Value(APMValue::initWithDouble(2.5))}})}));
+    auto event = APMEvent::initWithOrigin("app", false, "_vs", 1700000000.25, 0,
+                                          {{"count", Value(APMValue::initWithInt64(3))},
+                                           {"ratio", Value(APMValue::initWithDouble(0.5))},
+                                           {"items", Value(items)}});
+    ASSERT_TRUE(event);
+    auto edit = APMEditEventFromEvent(*event);
+    EXPECT_EQ(edit->name(), "screen_view");
+    EXPECT_EQ(edit->timestamp(), 1700000000.25);
+    EXPECT_EQ(edit->parameterForName("count").type(), Value::Type::Integer);
+    EXPECT_EQ(edit->parameterForName("ratio"), Value(0.5));
+    EXPECT_EQ(edit->parameterForName("_o"), Value("app"));
+    EXPECT_EQ(edit->parameterForName("items")[0]["item_id"], Value("sku"));
+
+    edit->setName("purchase");
+    edit->setParameter(Value("fa"), "_o");
+    auto back = APMEventFromEditEvent(*edit);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->name(), "purchase");
+    EXPECT_EQ(back->origin(), "fa");
+    EXPECT_EQ(back->timestamp(), 1700000000.25);
+    EXPECT_EQ(back->previousTimestamp(), 0);
+    // A public name with an internal one is stored under it; a created event keeps its name.
+    edit->setName("screen_view");
+    EXPECT_EQ(APMEventFromEditEvent(*edit)->name(), "_vs");
+    EXPECT_EQ(APMEventFromCreatedEvent(*edit)->name(), "screen_view");
+    // Without a text origin the event is the application's; a name that is no event name is none.
+    edit->setParameter(Value(5), "_o");
+    EXPECT_EQ(APMEventFromEditEvent(*edit)->origin(), "app");
+    edit->setName("");
+    EXPECT_FALSE(APMEventFromEditEvent(*edit));
+}
