@@ -107,3 +107,7 @@ void AppDelegate::applicationDidBecomeActive(UIApplication& application) {
 void AppDelegate::applicationWillTerminate(UIApplication& application) {
     OECore::instance()->applicationWillTerminate(application);
 }
+
+void AppDelegate::remoteControlReceivedWithEvent(const std::shared_ptr<UIEvent>& event) {
+    OECore::instance()->remoteControlReceivedWithEvent(event);
+}

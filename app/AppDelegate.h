@@ -30,6 +30,8 @@ public:
     void applicationWillEnterForeground(UIApplication& application) override;
     void applicationDidBecomeActive(UIApplication& application) override;
     void applicationWillTerminate(UIApplication& application) override;
+    // The end of the responder chain: remote-control events go to the engine.
+    void remoteControlReceivedWithEvent(const std::shared_ptr<UIEvent>& event) override;
 
     std::shared_ptr<UIWindow> window() const override { return window_; }
     void setWindow(std::shared_ptr<UIWindow> window) { window_ = std::move(window); }

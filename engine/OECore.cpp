@@ -12,6 +12,7 @@
 #include "engine/OEMainMenu.h"
 #include "engine/ViewControllersConstructor.h"
 #include "gallery/DownloadedImagesCount.h"
+#include "media/MediaPlayerController.h"
 #include "config/AppInfo.h"
 #include "config/OEConfigFactory.h"
 #include "platform/dispatch/DispatchGroup.h"
@@ -131,6 +132,7 @@ bool OECore::initializeWithConfig(const std::shared_ptr<OEConfig>& config, const
     setupDownloadQueue();
     setupDownlloadsCounter();
     setupReminders();
+    setupMediaPlayer();
     setupNewsChecker();
     setupLikesManager();
     setupRaterWithAppId(appId_);
@@ -312,6 +314,7 @@ void OECore::applicationWillResignActive(UIApplication&) {
 
 void OECore::applicationDidEnterBackground(UIApplication&) {
     RemoteMessageManager::appWillEnterBackground();
+    if (mediaPlayer_ && mediaPlayer_->isPlaying()) startPlayerBackgroundTask();
 }
 
 void OECore::applicationWillEnterForeground(UIApplication&) {
@@ -322,8 +325,12 @@ void OECore::applicationWillEnterForeground(UIApplication&) {
 
 void OECore::applicationDidBecomeActive(UIApplication&) {
     RemindManager::sharedRemindManager()->resume();
+    stopPlayerBackgroundTask();
 }
 
 void OECore::applicationWillTerminate(UIApplication&) {
     RemindManager::sharedRemindManager()->suspend();
+    // The music ends while the application's services are still there to hear of it.
+    if (mediaDownloads_) mediaDownloads_->cancelAll();
+    if (mediaPlayer_) mediaPlayer_->stop();
 }

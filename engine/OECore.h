@@ -9,8 +9,11 @@
 #include "config/OELocalizations.h"
 #include "gallery/DownloadsCounter.h"
 #include "gallery/GalleryContext.h"
+#include "media/MediaPlayerViewController.h"
+#include "media/MusicContext.h"
 #include "texts/TextsContext.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/ui/UIApplication.h"
 
 #include <functional>
 #include <memory>
@@ -20,12 +23,15 @@
 class DataSource;
 class DispatchGroup;
 class OEIdleTimerManager;
+class FileDownloader;
+class MediaPlayerController;
+class NSNotification;
 class OELikesManager;
 class UIApplication;
 class UIViewController;
 class UIWindow;
 
-class OECore : public NSObject {
+class OECore : public NSObject, public MediaPlayerViewControllerDelegate {
 public:
     // The count of present pictures: the download-all offer at the second launch and the
     // menu's download row hang on it. A test may install its own before the start-up sequence;
@@ -115,6 +121,38 @@ public:
     void showDownloadAlert();
     bool isDownloadAlertPending() const { return downloadAlertPending_; }
 
+    // --- Music ------------------------------------------------------------------------------------
+    // Made by the start-up sequence when the configuration names a media database; empty else.
+    const std::shared_ptr<MediaPlayerController>& mediaPlayer() const { return mediaPlayer_; }
+    std::shared_ptr<MediaPlayerViewController> mediaPlayerVC() const { return mediaPlayerVC_.lock(); }
+    void setMediaPlayerVC(const std::shared_ptr<MediaPlayerViewController>& controller) { mediaPlayerVC_ = controller; }
+    // What the music screens are handed; empty services before start-up.
+    std::shared_ptr<const MediaContext> mediaContext() const { return mediaContext_; }
+    MusicContext musicContext();
+    // The shared download queue, handed to the music screens once there is a media database.
+    const std::shared_ptr<FileDownloader>& mediaDownloads() const { return mediaDownloads_; }
+    // Start-up step 9: the player controller over the media database's authors, its play-request
+    // observers and remote-control reception.
+    void setupMediaPlayer();
+    void addPlayerObservers();
+    void compositionSelected(const NSNotification& notification);
+    void playPlayList(const NSNotification& notification);
+    void playList(const NSNotification& notification);
+    // Play (100) starts what does not play, pause (101) pauses what plays, toggle (103) toggles,
+    // next (104) and previous (105); everything else is ignored.
+    void remoteControlReceivedWithEvent(const std::shared_ptr<UIEvent>& event);
+    // Keeps the music going in the background: one task at a time, renewed as it expires.
+    void startPlayerBackgroundTask();
+    void stopPlayerBackgroundTask();
+    UIBackgroundTaskIdentifier playerTask() const { return playerTask_; }
+    // The media data replaced: forwarded to the player screen.
+    void beforeUpdate();
+    void afterUpdate();
+    // The player screen's content: a slideshow of the current author's paintings.
+    void loadPhotoViewForMediaPlayerVC(const std::shared_ptr<MediaPlayerViewController>& controller);
+    void mediaPlayerViewControllerNeedShowCompositions(const std::shared_ptr<MediaPlayerViewController>& controller) override;
+    void mediaPlayerViewControllerDidChangeItem(const std::shared_ptr<MediaPlayerViewController>& controller) override;
+
     // --- Life cycle ---------------------------------------------------------------------------
     void applicationWillResignActive(UIApplication& application);
     void applicationDidEnterBackground(UIApplication& application);
@@ -145,4 +183,9 @@ private:
     bool initialized_ = false;
     bool startScreenShown_ = false;
     bool downloadAlertPending_ = false;
+    std::shared_ptr<const MediaContext> mediaContext_;
+    std::shared_ptr<MediaPlayerController> mediaPlayer_;
+    std::weak_ptr<MediaPlayerViewController> mediaPlayerVC_;
+    std::shared_ptr<FileDownloader> mediaDownloads_;
+    UIBackgroundTaskIdentifier playerTask_ = UIBackgroundTaskInvalid;
 };

@@ -4,6 +4,7 @@
 #include "engine/OECore.h"
 
 #include "platform/foundation/Value.h"
+#include "platform/media/MPVolumeView.h"
 #include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIAppearance.h"
 #include "platform/ui/UIBarButtonItem.h"
@@ -20,6 +21,8 @@
 namespace {
 
 constexpr unsigned kNormal = 0;
+constexpr unsigned kHighlighted = 1;
+constexpr unsigned kSelected = 4;
 
 // Sliders take these three images from their appearance as they come on screen.
 void registerSliderAppliers() {
@@ -34,6 +37,27 @@ void registerSliderAppliers() {
             auto image = value.objectAs<UIImage>();
             if (slider && image) (slider->*setter)(image, kNormal);
         });
+    }
+}
+
+// Volume views likewise take their slider, thumb and route-button images.
+void registerVolumeViewAppliers() {
+    using Setter = void (MPVolumeView::*)(std::shared_ptr<UIImage>, unsigned);
+    const std::pair<const char*, Setter> properties[] = {
+        {"minimumVolumeSliderImage", &MPVolumeView::setMinimumVolumeSliderImage},
+        {"maximumVolumeSliderImage", &MPVolumeView::setMaximumVolumeSliderImage},
+        {"volumeThumbImage", &MPVolumeView::setVolumeThumbImage},
+        {"routeButtonImage", &MPVolumeView::setRouteButtonImage}};
+    for (const auto& entry : properties) {
+        for (unsigned state : {kNormal, kHighlighted, kSelected}) {
+            const Setter setter = entry.second;
+            UIAppearance::registerApplier(std::string(entry.first) + "@" + std::to_string(state),
+                                          [setter, state](UIView& view, const Value& value) {
+                                              auto* volume = dynamic_cast<MPVolumeView*>(&view);
+                                              auto image = value.objectAs<UIImage>();
+                                              if (volume && image) (volume->*setter)(image, state);
+                                          });
+        }
     }
 }
 
@@ -63,6 +87,16 @@ void OECore::customizeInterface() {
     auto handle = UIImage::imageNamed("handle");
     auto active = UIImage::imageNamed("Active");
     auto inactive = UIImage::imageNamed("Innactive");
+    auto volume = UIAppearance::appearance<MPVolumeView>();
+    registerVolumeViewAppliers();
+    if (active) volume->setValue("minimumVolumeSliderImage", kNormal, Value(active->resizableImageWithCapInsets(caps)));
+    if (inactive) volume->setValue("maximumVolumeSliderImage", kNormal, Value(inactive->resizableImageWithCapInsets(caps)));
+    if (handle) volume->setValue("volumeThumbImage", kNormal, Value(handle));
+    if (auto route = UIImage::imageNamed("airPlayBtn")) volume->setValue("routeButtonImage", kNormal, Value(route));
+    if (auto routeUp = UIImage::imageNamed("airPlayBtn_up")) {
+        volume->setValue("routeButtonImage", kHighlighted, Value(routeUp));
+        volume->setValue("routeButtonImage", kSelected, Value(routeUp));
+    }
     auto slider = UIAppearance::appearance<UISlider>();
     registerSliderAppliers();
     if (active) slider->setValue("minimumTrackImage", kNormal, Value(active->resizableImageWithCapInsets(caps)));

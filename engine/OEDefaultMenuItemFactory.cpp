@@ -19,6 +19,7 @@
 std::shared_ptr<OEDefaultMenuItemFactory> OEDefaultMenuItemFactory::make() {
     auto factory = std::make_shared<OEDefaultMenuItemFactory>();
     factory->setScreenConstructor(OEMenuScreen::Gallery, &ViewControllersConstructor::constructGalleryViewController);
+    factory->setScreenConstructor(OEMenuScreen::MediaLibrary, &ViewControllersConstructor::constructMediaPLayerController);
     factory->setScreenConstructor(OEMenuScreen::Famous, &ViewControllersConstructor::constructFamousController);
     factory->setScreenConstructor(OEMenuScreen::Articles, &ViewControllersConstructor::constructArticlesController);
     factory->setScreenConstructor(OEMenuScreen::Texts, &ViewControllersConstructor::constructTextsController);

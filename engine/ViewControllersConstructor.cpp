@@ -6,6 +6,7 @@
 #include "content/SQL_Search_2fields.h"
 #include "content/dbEntry.h"
 #include "engine/OECore.h"
+#include "media/MediaPlayerViewController_iPhone.h"
 #include "gallery/UIDBViewController_iPad.h"
 #include "gallery/UIDBViewController_iPhone.h"
 #include "gallery/UISettings.h"
@@ -48,6 +49,20 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::rootNavigationCont
 std::shared_ptr<UIViewController> ViewControllersConstructor::constructGalleryViewController() {
     auto browser = dbController();
     return browser ? detailsControllerWithController(browser) : nullptr;
+}
+
+std::shared_ptr<UIViewController> ViewControllersConstructor::constructMediaPLayerController() {
+    const auto engine = OECore::instance();
+    if (!engine->mediaPlayer()) {
+        Diagnostics::note("The music library needs a media database.");
+        return nullptr;
+    }
+    auto player = MediaPlayerViewController_iPhone::initWithMediaPlayerController(engine->mediaPlayer(),
+                                                                                  engine->musicContext());
+    player->setDelegate(engine);
+    engine->loadPhotoViewForMediaPlayerVC(player);
+    engine->setMediaPlayerVC(player);
+    return UINavigationController::initWithRootViewController(player);
 }
 
 std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() {

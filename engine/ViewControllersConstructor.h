@@ -21,6 +21,11 @@ public:
     // the engine's context; empty, with a sentence, before the engine has started.
     [[nodiscard]] static std::shared_ptr<UIViewController> dbController();
 
+    // The player screen for the device over the engine's player controller, the engine as its
+    // delegate and its content loaded, kept as the engine's player screen, in a new navigation
+    // controller; empty, with a sentence, without a player.
+    [[nodiscard]] static std::shared_ptr<UIViewController> constructMediaPLayerController();
+
     // The famous-paintings posts (a grouped list), the articles of the current language over the
     // articles database, and the texts browser (phone or pad variant), each wrapped for the
     // device; empty, with a sentence, before the engine has started.

@@ -247,6 +247,14 @@ void SimScreen::navigationBar(const std::shared_ptr<UINavigationController>& nav
     if (!top) return;
     auto item = top->navigationItem();
     std::string title = screenful(item->title().empty() ? top->title() : item->title());
+    // A title view of labels (a player's author and composition) reads as its texts.
+    if (title.empty() && item->titleView() && !std::dynamic_pointer_cast<UISegmentedControl>(item->titleView())) {
+        for (const auto& sub : item->titleView()->subviews()) {
+            auto label = std::dynamic_pointer_cast<UILabel>(sub);
+            if (!label || label->text().empty()) continue;
+            title += (title.empty() ? "" : " / ") + screenful(label->text());
+        }
+    }
     line(depth, "== " + (title.empty() ? std::string("(untitled)") : title) + " ==");
     std::string row;
     if (nav->showsBackButton()) {

@@ -65,7 +65,6 @@ struct DemoComposition {
     int genre;
     int country;
     const char* filepath;
-    const char* time;
 };
 
 struct DemoTextEntry {
@@ -125,6 +124,10 @@ public:
     static std::string imagePathOf(const DemoPainting& painting);
     // "pNNNN_thumb.jpg" for a JPEG picture; "" for the PNG one (the thumbnail is the picture).
     static std::string thumbnailPathOf(const DemoPainting& painting);
+    // The length of a composition's generated audio in seconds (three to six), and whether its
+    // file ships in the bundle (one in four) or is only on the content server.
+    static double compositionSeconds(const DemoComposition& composition);
+    static bool isCompositionInBundle(const DemoComposition& composition);
     // Media pictures of a composer, "composers/cNN_K.jpg".
     static std::vector<std::string> composerPicturesOf(const DemoComposer& composer);
 

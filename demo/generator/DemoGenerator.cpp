@@ -1,6 +1,7 @@
 // The demo bundle: copied Info.plist and string tables, generated databases and pictures.
 #include "demo/generator/DemoGenerator.h"
 
+#include "demo/generator/DemoAudio.h"
 #include "demo/generator/DemoCatalogue.h"
 #include "demo/generator/DemoIcons.h"
 #include "demo/generator/DemoPictures.h"
@@ -355,7 +356,7 @@ bool DemoGenerator::writeMediaDatabase(const std::string& path, std::string* err
         cells.emplace_back(c.genre);
         cells.emplace_back(c.country);
         cells.emplace_back(c.filepath);
-        cells.emplace_back(c.time);
+        cells.emplace_back(DemoAudio::displayTime(DemoCatalogue::compositionSeconds(c)));
         db.insert("compositions", compositionColumns, cells);
     }
 
@@ -567,7 +568,7 @@ bool DemoGenerator::writeBundle(const std::string& folder, const Options& option
            writeTextsDatabase(folder + "/" + kTextsDatabase, error) &&
            writeArticlesDatabase(folder + "/" + kArticlesDatabase, error) &&
            DemoIcons::writeIcons(folder, error) &&
-           (!options.writePictures || writePictures(folder, error));
+           (!options.writePictures || (writePictures(folder, error) && writeCompositions(folder, true, error)));
 }
 
 namespace {
@@ -644,6 +645,8 @@ bool DemoGenerator::writeServerFolder(const std::string& folder, const Options& 
         }
     }
 
+    if (!writeCompositions(folder + "/data/ostrelmedia/" + kCompositionsFormat, false, error)) return false;
+
     const int monaLisa = paintingTitled("Mona Lisa"), starryNight = paintingTitled("The Starry Night"),
               greatWave = paintingTitled("The Great Wave off Kanagawa"), nightWatch = paintingTitled("The Night Watch"),
               pearlEarring = paintingTitled("Girl with a Pearl Earring"), ninthWave = paintingTitled("The Ninth Wave");
@@ -714,6 +717,17 @@ bool DemoGenerator::writeServerFolder(const std::string& folder, const Options& 
                            {"messages", messages},
                            {"applicationsCount", 15}};
     return ok && writeText(folder + "/" + kServerFixtures, fixtures.dump(2) + "\n", error);
+}
+
+bool DemoGenerator::writeCompositions(const std::string& folder, bool bundleOnly, std::string* error) {
+    for (const auto& composition : DemoCatalogue::compositions()) {
+        if (bundleOnly && !DemoCatalogue::isCompositionInBundle(composition)) continue;
+        DemoAudio::Piece piece;
+        piece.seconds = DemoCatalogue::compositionSeconds(composition);
+        piece.seed = static_cast<std::uint32_t>(composition.index);
+        if (!DemoAudio::writeM4A(folder + "/" + composition.filepath, piece, error)) return false;
+    }
+    return true;
 }
 
 namespace {

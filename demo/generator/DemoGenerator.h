@@ -1,6 +1,7 @@
 // Writes a complete demo bundle folder: the property lists (Info.plist, the analytics service's)
 // and string tables copied from the source bundle, the four content databases, the interface
-// icons and the generated pictures; and the folder the demo content server serves.
+// icons, the generated pictures and the compositions shipped with the application; and the
+// folder the demo content server serves, every composition among its files.
 // Deterministic: two runs write the same bytes.
 #pragma once
 
@@ -37,6 +38,10 @@ public:
     // paintings on the server only are left out.
     static bool writePictures(const std::string& folder, std::string* error = nullptr);
 
+    // The compositions' audio under `folder` at their file paths: those shipped in the bundle
+    // (`bundleOnly`), or every one (the server's "data/ostrelmedia/m4a").
+    static bool writeCompositions(const std::string& folder, bool bundleOnly, std::string* error = nullptr);
+
     // The content server's folder, laid out as its URLs: every painting and composer picture
     // under "pic/<F>/", their thumbnails under "data/<F>/thumbs/", the high-resolution files of
     // the paintings with an HD flag under "data/<F>/", the pages the fixtures link to under
@@ -57,6 +62,8 @@ public:
     static constexpr const char* kMediaDatabase = "media.sqlite";
     static constexpr const char* kTextsDatabase = "texts.sqlite";
     static constexpr const char* kArticlesDatabase = "articles.sqlite";
+    // The media format the configuration names (type 0), the server's folder of compositions.
+    static constexpr const char* kCompositionsFormat = "m4a";
     // The fixtures file inside the server's folder.
     static constexpr const char* kServerFixtures = "fixtures.json";
 };

@@ -182,6 +182,23 @@ Shape hdLetters(double x0, double y0) {
     };
 }
 
+// Two arrows chasing each other round a loop; a "1" inside for one track.
+void repeat(Canvas& c, Colour colour, bool one) {
+    c.fill(polyline({{8, 10}, {22, 10}}, 2.2), colour);
+    c.fill(polygon({{20, 6.5}, {25, 10}, {20, 13.5}}), colour);
+    c.fill(polyline({{22, 20}, {8, 20}}, 2.2), colour);
+    c.fill(polygon({{10, 16.5}, {5, 20}, {10, 23.5}}), colour);
+    if (one) c.fill(line({15, 12.5}, {15, 17.5}, 1.8), colour);
+}
+
+// Two crossing arrows.
+void shuffle(Canvas& c, Colour colour) {
+    c.fill(line({5, 9}, {21, 21}, 2.2), colour);
+    c.fill(line({5, 21}, {21, 9}, 2.2), colour);
+    c.fill(polygon({{20, 5.5}, {25.5, 8}, {21.5, 12.5}}), colour);
+    c.fill(polygon({{21.5, 17.5}, {25.5, 22}, {20, 24.5}}), colour);
+}
+
 const std::map<std::string, Icon>& icons() {
     static const std::map<std::string, Icon> table = {
         // Navigation-bar buttons, 22 points.
@@ -376,6 +393,77 @@ const std::map<std::string, Icon>& icons() {
          }}},
         {"Active", {10, 6, [](Canvas& c) { c.fill(roundedRect(0, 1.5, 10, 3, 1.5), kInk); }}},
         {"Innactive", {10, 6, [](Canvas& c) { c.fill(roundedRect(0, 1.5, 10, 3, 1.5), kLight); }}},
+        // The music player's controls, 30 points: play and pause, previous and next, the repeat
+        // modes (off, the list, the track) and shuffle (off, on), lit when on.
+        {"play", {30, 30, [](Canvas& c) { c.fill(polygon({{9, 5}, {24, 15}, {9, 25}}), kInk); }}},
+        {"paused", {30, 30, [](Canvas& c) {
+             c.fill(roundedRect(8, 6, 5, 18, 1), kInk);
+             c.fill(roundedRect(17, 6, 5, 18, 1), kInk);
+         }}},
+        {"media_prev", {30, 30, [](Canvas& c) {
+             c.fill(roundedRect(5, 8, 3, 14, 1), kInk);
+             c.fill(polygon({{25, 8}, {9, 15}, {25, 22}}), kInk);
+         }}},
+        {"media_next", {30, 30, [](Canvas& c) {
+             c.fill(polygon({{5, 8}, {21, 15}, {5, 22}}), kInk);
+             c.fill(roundedRect(22, 8, 3, 14, 1), kInk);
+         }}},
+        {"r", {30, 30, [](Canvas& c) { repeat(c, kLight, false); }}},
+        {"r_up", {30, 30, [](Canvas& c) { repeat(c, kInk, false); }}},
+        {"r.1", {30, 30, [](Canvas& c) { repeat(c, kInk, true); }}},
+        {"s", {30, 30, [](Canvas& c) { shuffle(c, kLight); }}},
+        {"s_up", {30, 30, [](Canvas& c) { shuffle(c, kInk); }}},
+        // The music screens' bar buttons and row buttons, 22 points.
+        {"menu_media", {22, 22, [](Canvas& c) {
+             for (double y : {5.0, 11.0, 17.0}) c.fill(line({9, y}, {19, y}, 2), kInk);
+             for (double y : {5.0, 11.0, 17.0}) c.fill(circle(4.5, y, 1.6), kInk);
+         }}},
+        {"media_download", {22, 22, [](Canvas& c) {
+             c.fill(ring(11, 11, 9, 1.6), kInk);
+             c.fill(line({11, 5.5}, {11, 13}, 1.8), kInk);
+             c.fill(polygon({{7, 11.5}, {15, 11.5}, {11, 16}}), kInk);
+         }}},
+        {"media_cancel", {22, 22, [](Canvas& c) {
+             c.fill(ring(11, 11, 9, 1.6), kInk);
+             c.fill(roundedRect(7.5, 7.5, 7, 7, 1), kInk);
+         }}},
+        {"media_download_bar", {22, 22, [](Canvas& c) {
+             c.fill(line({11, 3}, {11, 12}, 2), kInk);
+             c.fill(polygon({{6.5, 11}, {15.5, 11}, {11, 16.5}}), kInk);
+             c.fill(line({4, 19}, {18, 19}, 2), kInk);
+         }}},
+        {"media_plus", {22, 22, [](Canvas& c) {
+             c.fill(line({11, 4}, {11, 18}, 2.2), kInk);
+             c.fill(line({4, 11}, {18, 11}, 2.2), kInk);
+         }}},
+        {"playlist", {22, 22, [](Canvas& c) {
+             c.fill(ring(11, 11, 9, 1.6), kInk);
+             c.fill(polygon({{9, 6.5}, {16, 11}, {9, 15.5}}), kInk);
+         }}},
+        // A category without a picture, and the tile that makes a playlist, 60 points.
+        {"note", {60, 60, [](Canvas& c) {
+             c.fill(ellipse(24, 42, 7, 5, -0.35), kInk);
+             c.fill(line({29.5, 41}, {29.5, 14}, 2.6), kInk);
+             c.fill(polygon({{28.2, 12.5}, {42, 17}, {42, 22}, {28.2, 18}}), kInk);
+         }}},
+        {"note_add", {60, 60, [](Canvas& c) {
+             c.fill(without(roundedRect(2, 2, 56, 56, 8), roundedRect(4, 4, 52, 52, 6)), kInk);
+             c.fill(line({30, 16}, {30, 44}, 3), kInk);
+             c.fill(line({16, 30}, {44, 30}, 3), kInk);
+         }}},
+        // The pad player's header, stretched between caps of a third of its width.
+        {"bar_ipad", {60, 96, [](Canvas& c) {
+             c.fill(roundedRect(0.5, 0.5, 59, 95, 4), {238 / 255.0, 238 / 255.0, 238 / 255.0, 1});
+         }}},
+        // The volume control's route button, plain and lit.
+        {"airPlayBtn", {22, 22, [](Canvas& c) {
+             c.fill(without(roundedRect(2, 3, 18, 12, 2), roundedRect(4, 5, 14, 8, 1)), kLight);
+             c.fill(polygon({{6, 20}, {11, 14}, {16, 20}}), kLight);
+         }}},
+        {"airPlayBtn_up", {22, 22, [](Canvas& c) {
+             c.fill(without(roundedRect(2, 3, 18, 12, 2), roundedRect(4, 5, 14, 8, 1)), kInk);
+             c.fill(polygon({{6, 20}, {11, 14}, {16, 20}}), kInk);
+         }}},
         // The background of light titled buttons, stretched between 20-point caps.
         {"br280x50.png", {280, 50, [](Canvas& c) {
              c.fill(roundedRect(1, 1, 278, 48, 10), {51 / 255.0, 51 / 255.0, 51 / 255.0, 1});

@@ -446,7 +446,8 @@ TEST(ApplicationScript, DownloadingAllPicturesStopsAtAFileTheServerFailsAndTheSe
                    "show\n");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(downloaded(), serverOnly.size());
-    // Picture requests only: the launch also asks for the applications count.
+    // Picture requests only: the launch also asks for the applications count, and the music
+    // player loads its current composition.
     const auto requests = server->requests();
     const auto pictureRequests = std::count_if(requests.begin(), requests.end(), [](const auto& request) {
         return request.path.rfind("/pic/", 0) == 0;
@@ -853,6 +854,58 @@ TEST(ApplicationScript, AdvancingTheClockWaitsForAPictureComingInButNotForAStall
     EXPECT_TRUE(std::regex_search(run.output, std::regex("the application was still busy after 0\\.5 s \\([1-9][0-9]* "
                                                          "transfers? in flight\\)")))
         << run.output;
+}
+
+TEST(ApplicationScript, MusicPlaysOnThroughTheBackgroundIntoTheNextShuffledComposition) {
+    ServedDemo demo;
+    std::string error;
+    ASSERT_TRUE(demo.start(&error)) << error;
+    // Beethoven's compositions in the catalogue's name order; the second is on the server only.
+    std::vector<const DemoComposition*> beethoven;
+    for (const auto& c : DemoCatalogue::compositions())
+        if (c.composer == 5) beethoven.push_back(&c);
+    std::sort(beethoven.begin(), beethoven.end(),
+              [](const auto* a, const auto* b) { return std::string(a->name.ru) < std::string(b->name.ru); });
+    ASSERT_EQ(beethoven.size(), 4u);
+    const std::string composer = "Ludwig van Beethoven";
+    const std::string first = "Für Elise", second = "Moonlight Sonata";
+
+    const ProcessRun run = simulate(demo.bundle,
+                                    "tap menu\n"
+                                    "tap Music Library\n"
+                                    "expect \"1 of 28\"\n"
+                                    "tap menu_media\n"
+                                    "expect == Compositions ==\n"
+                                    "tap Painter\n"
+                                    "tap " + composer + "\n"
+                                    "expect == " + composer + " ==\n"
+                                    "tap " + first + "\n"
+                                    "back\n"
+                                    "back\n"
+                                    "expect == " + composer + " / " + first + " ==\n"
+                                    "expect image paused\n"
+                                    "tap image media_next\n"
+                                    "expect == " + composer + " / " + second + " ==\n"
+                                    "expect \"2 of 4\"\n"
+                                    "tap image s\n"
+                                    "expect image s_up\n"
+                                    // About a second of the five has played; past its end, not
+                                    // past the next one's (three seconds at least).
+                                    "background\n"
+                                    "advance 5.5\n"
+                                    "foreground\n"
+                                    // A return counts as a launch: the pictures' download is offered.
+                                    "expect Download them now?\n"
+                                    "tap Cancel\n"
+                                    "show\n");
+    ASSERT_EQ(run.status, 0) << run.output;
+    // Past the end of the second composition the shuffled list went on to another of the four,
+    // which plays: the second place of the shuffled list, under its own title.
+    const std::string screen = lastScreen(run.output);
+    EXPECT_NE(screen.find("image paused"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("\"2 of 4\""), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("/ " + second + " =="), std::string::npos) << screen;
+    EXPECT_TRUE(std::regex_search(screen, std::regex("== " + composer + " / [^=]+ =="))) << screen;
 }
 
 // The shell's periphery as a person meets it: the maker's message at launch, once; the new

@@ -14,6 +14,7 @@
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UINavigationBar.h"
 #include "platform/ui/UISearchBar.h"
+#include "platform/media/MPVolumeView.h"
 #include "platform/ui/UISlider.h"
 #include "platform/ui/UIToolbar.h"
 #include "platform/ui/UIWindow.h"
@@ -166,4 +167,35 @@ TEST_F(InterfaceAppearance, FromSystem15BarsComingOnScreenTakeTheDefaultBackgrou
     auto [oldNavigation, oldToolbar] = barsOnScreen();
     EXPECT_EQ(oldNavigation->standardAppearance(), nullptr);
     EXPECT_EQ(oldToolbar->scrollEdgeAppearance(), nullptr);
+}
+
+TEST_F(InterfaceAppearance, VolumeViewsComingOnScreenTakeTheirTrackThumbAndRouteImages) {
+    const std::string bundle = Sandbox::tmp() + "/appearance-volume";
+    std::filesystem::create_directories(bundle);
+    for (const char* name : {"Active", "Innactive", "handle", "airPlayBtn", "airPlayBtn_up"}) writeImage(bundle, name);
+    NSBundle::setMainBundlePath(bundle);
+    NSBundle::resetCaches();
+    UIImage::clearNamedCache();
+    OECore().customizeInterface();
+
+    auto volume = MPVolumeView::make();
+    auto screen = UIViewController::make();
+    screen->view()->addSubview(volume);
+    auto window = UIWindow::make();
+    window->setRootViewController(screen);
+    window->makeKeyAndVisible();
+
+    auto minimum = volume->minimumVolumeSliderImageForState(UIControlStateNormal);
+    ASSERT_NE(minimum, nullptr);
+    EXPECT_TRUE(minimum->isResizable());
+    EXPECT_EQ(minimum->capInsets().left, 4);
+    ASSERT_NE(volume->maximumVolumeSliderImageForState(UIControlStateNormal), nullptr);
+    ASSERT_NE(volume->volumeThumbImageForState(UIControlStateNormal), nullptr);
+    EXPECT_FALSE(volume->volumeThumbImageForState(UIControlStateNormal)->isResizable());
+    auto route = volume->routeButtonImageForState(UIControlStateNormal);
+    auto lit = volume->routeButtonImageForState(UIControlStateHighlighted);
+    ASSERT_TRUE(route && lit);
+    EXPECT_EQ(route->name(), "airPlayBtn");
+    EXPECT_EQ(lit->name(), "airPlayBtn_up");
+    EXPECT_EQ(volume->routeButtonImageForState(UIControlStateSelected), lit);
 }

@@ -103,15 +103,17 @@ TEST(DefaultMenuCompositionTest, TheMainSectionComesFirstTitledAfterTheApplicati
 
 TEST(DefaultMenuCompositionTest, RowsWhoseScreenCannotBeBuiltAreLeftOut) {
     auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle("Ostrel", config("images.sqlite", "media.sqlite", 2));
-    // The reading screens are built here; the music library joins with its constructor.
-    for (auto screen : {OEMenuScreen::Gallery, OEMenuScreen::Famous, OEMenuScreen::Articles, OEMenuScreen::Texts})
+    // Every row's screen is built here, the music library's too.
+    for (auto screen : {OEMenuScreen::Gallery, OEMenuScreen::MediaLibrary, OEMenuScreen::Famous, OEMenuScreen::Articles,
+                        OEMenuScreen::Texts})
         EXPECT_TRUE(factory->factory()->canConstruct(screen));
-    EXPECT_EQ(mainTitles(*factory), texts({"GalleryMenu", "Famous"}));
+    EXPECT_EQ(mainTitles(*factory), texts({"GalleryMenu", "MediaLibrary", "Famous"}));
     factory->factory()->setScreenConstructor(OEMenuScreen::Famous, nullptr);
-    EXPECT_EQ(mainTitles(*factory), texts({"GalleryMenu"}));
-    factory->factory()->setScreenConstructor(OEMenuScreen::MediaLibrary, [] { return UIViewController::make(); });
+    EXPECT_EQ(mainTitles(*factory), texts({"GalleryMenu", "MediaLibrary"}));
     factory->factory()->setScreenConstructor(OEMenuScreen::Gallery, nullptr);
     EXPECT_EQ(mainTitles(*factory), texts({"MediaLibrary"}));
+    factory->factory()->setScreenConstructor(OEMenuScreen::MediaLibrary, nullptr);
+    EXPECT_TRUE(mainTitles(*factory).empty());
 }
 
 TEST(DefaultMenuCompositionTest, ItemsCarryTheirImagesAndNoBadge) {

@@ -1,0 +1,17 @@
+// The cell styling every music table shares.
+#pragma once
+
+#include "platform/ui/CGGeometry.h"
+
+#include <memory>
+#include <string>
+
+class UIImage;
+class UITableViewCell;
+
+namespace CompositionsCellsHelper {
+// Gray selection and a title in the system font of size 15.
+void configureCommonCellParams(const std::shared_ptr<UITableViewCell>& cell);
+// The named image made resizable with the cap insets.
+std::shared_ptr<UIImage> imageNamed(const std::string& name, UIEdgeInsets insets);
+}  // namespace CompositionsCellsHelper

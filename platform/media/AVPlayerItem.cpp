@@ -1,0 +1,362 @@
+// Loading on a worker queue, the loaded part of a stream, and the silent output that consumes
+// decoded samples block by block on the platform clock.
+#include "platform/media/AVPlayerItem.h"
+
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/media/AVAsset.h"
+#include "platform/media/AVAudioMix.h"
+#include "platform/media/AVError.h"
+#include "platform/media/AVPlayer.h"
+#include "platform/media/MediaByteSource.h"
+#include "platform/media/MediaDecoder.h"
+#include "platform/net/NSURL.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+
+std::shared_ptr<AVPlayerItem> AVPlayerItem::playerItemWithAsset(std::shared_ptr<AVAsset> asset) {
+    if (!asset) return nullptr;
+    auto item = std::shared_ptr<AVPlayerItem>(new AVPlayerItem(std::move(asset)));
+    item->startLoading();
+    return item;
+}
+
+std::shared_ptr<AVPlayerItem> AVPlayerItem::playerItemWithURL(std::shared_ptr<NSURL> url) {
+    return playerItemWithAsset(AVAsset::assetWithURL(std::move(url)));
+}
+
+AVPlayerItem::AVPlayerItem(std::shared_ptr<AVAsset> asset)
+    : asset_(std::move(asset)), queue_(DispatchQueue::create("AVPlayerItem")) {}
+
+AVPlayerItem::~AVPlayerItem() {
+    // Wakes a load still waiting for a stream's bytes.
+    if (source_) source_->close();
+}
+
+void AVPlayerItem::startLoading() {
+    NSErrorPtr error;
+    auto source = MediaByteSource::open(*asset_->URL(), &error);
+    if (!source) {
+        // Reported as a change from the worker, as every other outcome of loading.
+        std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
+        queue_->async([weak, error] {
+            if (auto self = weak.lock()) self->loaded(nullptr, nullptr, makeAVError(AVErrorContentIsUnavailable,
+                                                                                     "Cannot open the media", error));
+        });
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        source_ = source;
+    }
+    std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
+    // The network thread reports while it holds its transfer: the item is looked at on its own
+    // queue instead, so that its last release never happens there (closing the source then
+    // would call back into the transfer). One look is pending at a time.
+    auto pending = std::make_shared<std::atomic<bool>>(false);
+    std::weak_ptr<DispatchQueue> queue = queue_;
+    source->setProgressHandler([weak, queue, pending] {
+        if (pending->exchange(true)) return;
+        auto target = queue.lock();
+        if (!target) return;
+        target->async([weak, pending] {
+            pending->store(false);
+            if (auto self = weak.lock()) self->sourceProgressed();
+        });
+    });
+    // The load holds the source, not the item: dropping the item closes the source, which ends
+    // a load that waits for bytes.
+    queue_->async([weak, source] {
+        NSErrorPtr failure;
+        auto decoder = MediaDecoder::open(source, &failure);
+        if (auto self = weak.lock()) self->loaded(source, std::move(decoder), failure);
+    });
+}
+
+void AVPlayerItem::loaded(std::shared_ptr<MediaByteSource> source, std::unique_ptr<MediaDecoder> decoder,
+                          NSErrorPtr error) {
+    if (!decoder) {
+        fail(error ? error : makeAVError(AVErrorUnknown, "Cannot open the media"));
+        return;
+    }
+    const auto& info = decoder->info();
+    std::vector<std::shared_ptr<AVAssetTrack>> tracks;
+    for (int id : info.audioTrackIDs) tracks.push_back(AVAssetTrack::make(id, AVMediaTypeAudio));
+    asset_->setLoaded(CMTimeMakeWithSeconds(info.duration, 600), info.estimated, std::move(tracks));
+    std::shared_ptr<AVPlayer> player;
+    {
+        std::lock_guard lock(mutex_);
+        decoder_ = std::move(decoder);
+        duration_ = info.duration;
+        sampleRate_ = info.sampleRate;
+        channels_ = info.channels;
+        trackID_ = info.trackID;
+        status_ = AVPlayerItemStatus::ReadyToPlay;
+        playable_ = decoder_->playableEnd(source->received(), source->isComplete());
+        if (rate_ > 0) {
+            anchorClock_ = Clock::now();
+            anchorFrames_ = position_;
+            ticks_ = 0;
+            ++generation_;
+            scheduleTickLocked();
+        }
+        player = player_.lock();
+    }
+    if (player) {
+        player->itemChanged("status", false);
+        player->itemChanged("currentItem.loadedTimeRanges", false);
+    }
+}
+
+void AVPlayerItem::sourceProgressed() {
+    std::shared_ptr<AVPlayer> player;
+    {
+        std::lock_guard lock(mutex_);
+        if (status_ != AVPlayerItemStatus::ReadyToPlay || !decoder_ || !source_) return;
+        const double playable = decoder_->playableEnd(source_->received(), source_->isComplete());
+        if (playable == playable_) return;
+        playable_ = playable;
+        player = player_.lock();
+    }
+    if (player) player->itemChanged("currentItem.loadedTimeRanges", false);
+}
+
+void AVPlayerItem::fail(NSErrorPtr error) {
+    std::shared_ptr<AVPlayer> player;
+    {
+        std::lock_guard lock(mutex_);
+        if (status_ == AVPlayerItemStatus::Failed) return;
+        status_ = AVPlayerItemStatus::Failed;
+        error_ = std::move(error);
+        rate_ = 0;
+        ++generation_;
+        player = player_.lock();
+    }
+    if (player) player->itemChanged("status", false);
+}
+
+AVPlayerItemStatus AVPlayerItem::status() const {
+    std::lock_guard lock(mutex_);
+    return status_;
+}
+
+NSErrorPtr AVPlayerItem::error() const {
+    std::lock_guard lock(mutex_);
+    return error_;
+}
+
+CMTime AVPlayerItem::duration() const {
+    std::lock_guard lock(mutex_);
+    if (status_ != AVPlayerItemStatus::ReadyToPlay) return kCMTimeInvalid;
+    return CMTimeMakeWithSeconds(duration_, 600);
+}
+
+CMTime AVPlayerItem::currentTime() const {
+    std::lock_guard lock(mutex_);
+    if (sampleRate_ <= 0) return kCMTimeZero;
+    return CMTimeMake(position_, sampleRate_);
+}
+
+double AVPlayerItem::playableLocked() const { return std::min(playable_, duration_); }
+
+std::int64_t AVPlayerItem::durationFramesLocked() const {
+    return static_cast<std::int64_t>(std::llround(duration_ * sampleRate_));
+}
+
+std::vector<CMTimeRange> AVPlayerItem::loadedTimeRanges() const {
+    std::lock_guard lock(mutex_);
+    if (status_ != AVPlayerItemStatus::ReadyToPlay || playableLocked() <= 0) return {};
+    return {CMTimeRangeMake(kCMTimeZero, CMTimeMakeWithSeconds(playableLocked(), 600))};
+}
+
+bool AVPlayerItem::isPlaybackBufferEmpty() const {
+    std::lock_guard lock(mutex_);
+    if (status_ != AVPlayerItemStatus::ReadyToPlay) return true;
+    return static_cast<double>(position_) / sampleRate_ >= playableLocked() && playableLocked() < duration_;
+}
+
+std::shared_ptr<AVAudioMix> AVPlayerItem::audioMix() const {
+    std::lock_guard lock(mutex_);
+    return mix_;
+}
+
+void AVPlayerItem::setAudioMix(std::shared_ptr<AVAudioMix> mix) {
+    std::lock_guard lock(mutex_);
+    mix_ = std::move(mix);
+}
+
+std::int64_t AVPlayerItem::outputFrames() const {
+    std::lock_guard lock(mutex_);
+    return outputFrames_;
+}
+
+void AVPlayerItem::setOutputTap(std::function<void(const AVAudioOutputBlock&)> tap) {
+    std::lock_guard lock(mutex_);
+    tap_ = std::move(tap);
+}
+
+void AVPlayerItem::attach(const std::shared_ptr<AVPlayer>& player) {
+    std::lock_guard lock(mutex_);
+    player_ = player;
+}
+
+float AVPlayerItem::rate() const {
+    std::lock_guard lock(mutex_);
+    return rate_;
+}
+
+void AVPlayerItem::setRate(float rate) {
+    const float wanted = rate > 0 ? 1.0f : 0.0f;
+    std::shared_ptr<AVPlayer> player;
+    {
+        std::lock_guard lock(mutex_);
+        if (wanted == rate_ || status_ == AVPlayerItemStatus::Failed) return;
+        rate_ = wanted;
+        ++generation_;
+        anchorClock_ = Clock::now();
+        anchorFrames_ = position_;
+        ticks_ = 0;
+        if (rate_ > 0 && status_ == AVPlayerItemStatus::ReadyToPlay) scheduleTickLocked();
+        player = player_.lock();
+    }
+    if (player) {
+        player->itemChanged("rate", true);
+        player->jumped();
+    }
+}
+
+void AVPlayerItem::seek(CMTime time) {
+    std::shared_ptr<AVPlayer> player;
+    {
+        std::lock_guard lock(mutex_);
+        if (status_ != AVPlayerItemStatus::ReadyToPlay) return;
+        const double seconds = std::clamp(std::isnan(CMTimeGetSeconds(time)) ? 0.0 : CMTimeGetSeconds(time), 0.0,
+                                          duration_);
+        position_ = std::min(static_cast<std::int64_t>(std::llround(seconds * sampleRate_)), durationFramesLocked());
+        anchorClock_ = Clock::now();
+        anchorFrames_ = position_;
+        ticks_ = 0;
+        ++generation_;
+        std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
+        queue_->async([weak, seconds] {
+            if (auto self = weak.lock())
+                if (self->decoder_) self->decoder_->seek(seconds);
+        });
+        if (rate_ > 0) scheduleTickLocked();
+        player = player_.lock();
+    }
+    if (player) player->jumped();
+}
+
+void AVPlayerItem::scheduleTickLocked() {
+    std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
+    const std::uint64_t generation = generation_;
+    // Counted in whole blocks from the anchor, so block boundaries fall on exact multiples of
+    // the block (clock times since 1970 are too coarse to divide back into blocks).
+    ++ticks_;
+    queue_->afterDeadline(anchorClock_ + static_cast<double>(ticks_) * kOutputBlockSeconds, [weak, generation] {
+        if (auto self = weak.lock()) self->render(generation);
+    });
+}
+
+void AVPlayerItem::render(std::uint64_t generation) {
+    std::int64_t from = 0, want = 0, limit = 0;
+    bool stall = false;
+    int channels = 0, sampleRate = 0, trackID = 0;
+    std::shared_ptr<AVAudioMix> mix;
+    std::function<void(const AVAudioOutputBlock&)> tap;
+    {
+        std::lock_guard lock(mutex_);
+        if (generation != generation_ || rate_ <= 0 || status_ != AVPlayerItemStatus::ReadyToPlay) return;
+        from = position_;
+        sampleRate = sampleRate_;
+        channels = channels_;
+        trackID = trackID_;
+        limit = durationFramesLocked();
+        // To the frame nearest the clock: its reading carries far less than a frame of error.
+        const auto target =
+            anchorFrames_ + static_cast<std::int64_t>(std::llround((Clock::now() - anchorClock_) * sampleRate));
+        want = std::max<std::int64_t>(0, std::min(target, limit) - from);
+        const bool complete = source_ && source_->isComplete();
+        if (!complete) {
+            const auto playable = static_cast<std::int64_t>(std::floor(playableLocked() * sampleRate));
+            if (from + want > playable) {
+                want = std::max<std::int64_t>(0, playable - from);
+                stall = true;
+            }
+        }
+        mix = mix_;
+        tap = tap_;
+    }
+
+    // Decoding and the gain, without the lock: the queue is the decoder's only user.
+    NSErrorPtr error;
+    std::int64_t got = 0;
+    const float gain = mix ? mix->gainForTrack(trackID, CMTimeMake(from, sampleRate)) : 1.0f;
+    if (want > 0) {
+        buffer_.resize(static_cast<std::size_t>(want) * static_cast<std::size_t>(channels));
+        got = static_cast<std::int64_t>(decoder_->render(buffer_.data(), static_cast<std::size_t>(want), &error));
+        float peak = 0;
+        double sum = 0;
+        const std::size_t count = static_cast<std::size_t>(got) * static_cast<std::size_t>(channels);
+        for (std::size_t i = 0; i < count; ++i) {
+            const float sample = buffer_[i] * gain;
+            buffer_[i] = sample;
+            peak = std::max(peak, std::fabs(sample));
+            sum += static_cast<double>(sample) * sample;
+        }
+        if (tap && got > 0)
+            tap(AVAudioOutputBlock{static_cast<double>(from) / sampleRate, got, channels, gain, peak,
+                                   static_cast<float>(std::sqrt(sum / static_cast<double>(count)))});
+    }
+
+    bool ended = false, stalled = false;
+    NSErrorPtr failure;
+    std::shared_ptr<AVPlayer> player;
+    {
+        std::lock_guard lock(mutex_);
+        // A seek or a change of rate while decoding: that block is not played.
+        if (generation != generation_) return;
+        position_ = from + got;
+        outputFrames_ += got;
+        if (decoder_->atEnd() || position_ >= limit) {
+            ended = true;
+            position_ = limit;
+        } else if (got < want) {
+            failure = error ? error : makeAVError(AVErrorDecodeFailed, "The audio ended early");
+        } else if (stall) {
+            stalled = true;
+            // A stream that stopped loading cannot go on: past its last byte it has failed.
+            if (source_ && source_->error() && position_ >= static_cast<std::int64_t>(playableLocked() * sampleRate))
+                failure = makeAVError(AVErrorContentIsUnavailable, "The media stopped loading", source_->error());
+        }
+        if (ended || stalled || failure) {
+            rate_ = 0;
+            ++generation_;
+        } else {
+            scheduleTickLocked();
+        }
+        player = player_.lock();
+    }
+    if (player) player->timeAdvanced(from, from + got, sampleRate);
+    if (failure) {
+        fail(failure);
+        return;
+    }
+    if ((ended || stalled) && player) {
+        player->itemChanged("rate", false);
+        player->jumped();
+    }
+    if (ended) {
+        std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
+        DispatchQueue::mainQueue()->async([weak] {
+            if (auto self = weak.lock())
+                NSNotificationCenter::defaultCenter()->postNotificationName(AVPlayerItemDidPlayToEndTimeNotification, self);
+        });
+    }
+}
+
+std::string AVPlayerItem::description() const { return "<AVPlayerItem: " + asset_->URL()->absoluteString() + ">"; }

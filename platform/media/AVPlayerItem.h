@@ -1,0 +1,117 @@
+// One asset's playback state: it loads the asset (probing the container on a worker queue),
+// knows which part is loaded, and plays into a silent output that consumes decoded samples on
+// the platform clock, block by block, applying the audio mix's gain. A player (AVPlayer) is
+// its face: rate, seeking and the observers.
+#pragma once
+
+#include "platform/foundation/NSError.h"
+#include "platform/foundation/NSObject.h"
+#include "platform/media/CMTime.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class AVAsset;
+class AVAudioMix;
+class AVPlayer;
+class DispatchQueue;
+class MediaByteSource;
+class MediaDecoder;
+
+// Posted on the main queue with the item as object, once each time playback reaches its end.
+inline const std::string AVPlayerItemDidPlayToEndTimeNotification = "AVPlayerItemDidPlayToEndTimeNotification";
+
+enum class AVPlayerItemStatus : long { Unknown = 0, ReadyToPlay = 1, Failed = 2 };
+
+// What the silent output consumed in one block, for tests and measurements.
+struct AVAudioOutputBlock {
+    double start = 0;          // media seconds
+    std::int64_t frames = 0;
+    int channels = 0;
+    float gain = 1.0f;         // applied to the block
+    float peak = 0;            // of the samples after the gain
+    float rms = 0;
+};
+
+class AVPlayerItem : public NSObject {
+public:
+    // Media time consumed per output block.
+    static constexpr double kOutputBlockSeconds = 0.05;
+
+    // Starts loading the asset at once. Empty for an empty asset.
+    static std::shared_ptr<AVPlayerItem> playerItemWithAsset(std::shared_ptr<AVAsset> asset);
+    static std::shared_ptr<AVPlayerItem> playerItemWithURL(std::shared_ptr<class NSURL> url);
+    ~AVPlayerItem() override;
+
+    const std::shared_ptr<AVAsset>& asset() const { return asset_; }
+    AVPlayerItemStatus status() const;
+    NSErrorPtr error() const;
+    // Invalid until ready.
+    CMTime duration() const;
+    CMTime currentTime() const;
+    // What can be played without waiting: a local file's whole length once ready; a stream's
+    // part from its start to the last packet received (growing while it loads); none before.
+    std::vector<CMTimeRange> loadedTimeRanges() const;
+    bool isPlaybackBufferEmpty() const;
+
+    std::shared_ptr<AVAudioMix> audioMix() const;
+    // Takes effect from the next output block on; none means every track at gain 1.
+    void setAudioMix(std::shared_ptr<AVAudioMix> mix);
+
+    // The silent output: frames consumed so far, and a tap called on the decoding thread with
+    // each block (empty: none).
+    std::int64_t outputFrames() const;
+    void setOutputTap(std::function<void(const AVAudioOutputBlock&)> tap);
+
+    std::string description() const override;
+
+private:
+    friend class AVPlayer;
+    explicit AVPlayerItem(std::shared_ptr<AVAsset> asset);
+
+    void startLoading();
+    void loaded(std::shared_ptr<MediaByteSource> source, std::unique_ptr<MediaDecoder> decoder, NSErrorPtr error);
+    void sourceProgressed();
+    // The player's controls; the item tells the player what changed.
+    void attach(const std::shared_ptr<AVPlayer>& player);
+    float rate() const;
+    void setRate(float rate);
+    void seek(CMTime time);
+
+    // With the lock held.
+    double playableLocked() const;
+    std::int64_t durationFramesLocked() const;
+    void scheduleTickLocked();
+    void render(std::uint64_t generation);
+    void fail(NSErrorPtr error);
+
+    const std::shared_ptr<AVAsset> asset_;
+    const std::shared_ptr<DispatchQueue> queue_;  // loading and decoding, in order
+
+    mutable std::mutex mutex_;
+    std::weak_ptr<AVPlayer> player_;
+    std::shared_ptr<MediaByteSource> source_;
+    std::unique_ptr<MediaDecoder> decoder_;  // used on the queue only, once loaded
+    AVPlayerItemStatus status_ = AVPlayerItemStatus::Unknown;
+    NSErrorPtr error_;
+    double duration_ = 0;
+    int sampleRate_ = 0;
+    int channels_ = 0;
+    int trackID_ = 0;
+    double playable_ = 0;  // seconds from the start
+    std::int64_t position_ = 0;  // frames
+    float rate_ = 0;
+    // Bumped by every rate change and seek: a block scheduled before it does nothing.
+    std::uint64_t generation_ = 0;
+    double anchorClock_ = 0;
+    std::int64_t anchorFrames_ = 0;
+    std::uint64_t ticks_ = 0;  // output blocks scheduled since the anchor
+    std::int64_t outputFrames_ = 0;
+    std::shared_ptr<AVAudioMix> mix_;
+    std::function<void(const AVAudioOutputBlock&)> tap_;
+    std::vector<float> buffer_;  // the queue's
+};

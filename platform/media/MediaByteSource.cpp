@@ -1,0 +1,250 @@
+// Local files through the file-system interface; HTTP bodies through the network layer's
+// transfers into a buffer that readers wait on.
+#include "platform/media/MediaByteSource.h"
+
+#include "platform/dispatch/DispatchQuiescence.h"
+#include "platform/foundation/FileIO.h"
+#include "platform/media/AVError.h"
+#include "platform/net/NSHTTPURLResponse.h"
+#include "platform/net/NSURL.h"
+#include "platform/net/NSURLError.h"
+#include "platform/net/NSURLRequest.h"
+#include "platform/net/URLTransfer.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+class FileByteSource final : public MediaByteSource {
+public:
+    static std::shared_ptr<FileByteSource> open(const std::string& path, NSErrorPtr* error) {
+        auto io = FileIO::current();
+        int fd = -1;
+        if (int err = io->open(path, O_RDONLY | O_CLOEXEC, 0, fd)) {
+            setError(error, NSError::posix(err, path));
+            return nullptr;
+        }
+        struct stat info {};
+        if (int err = io->statusOf(fd, info)) {
+            (void)io->close(fd);
+            setError(error, NSError::posix(err, path));
+            return nullptr;
+        }
+        if (!S_ISREG(info.st_mode)) {
+            (void)io->close(fd);
+            setError(error, NSError::posix(EISDIR, path));
+            return nullptr;
+        }
+        auto source = std::shared_ptr<FileByteSource>(new FileByteSource());
+        source->io_ = std::move(io);
+        source->fd_ = fd;
+        source->path_ = path;
+        source->length_ = static_cast<std::uint64_t>(info.st_size);
+        return source;
+    }
+
+    ~FileByteSource() override { close(); }
+
+    long read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
+        std::lock_guard lock(mutex_);
+        if (fd_ < 0) return -1;
+        if (offset >= length_) return 0;
+        std::size_t got = 0;
+        if (int err = io_->readAt(fd_, offset, buffer, size, got)) {
+            error_ = NSError::posix(err, path_);
+            return -1;
+        }
+        return static_cast<long>(got);
+    }
+    std::int64_t length() const override { return static_cast<std::int64_t>(length_); }
+    std::uint64_t received() const override { return length_; }
+    bool isComplete() const override { return true; }
+    NSErrorPtr error() const override {
+        std::lock_guard lock(mutex_);
+        return error_;
+    }
+    void close() override {
+        std::lock_guard lock(mutex_);
+        if (fd_ >= 0) (void)io_->close(fd_);
+        fd_ = -1;
+    }
+    void setProgressHandler(std::function<void()>) override {}
+
+private:
+    FileByteSource() = default;
+    mutable std::mutex mutex_;
+    std::shared_ptr<FileIO> io_;
+    int fd_ = -1;
+    std::string path_;
+    std::uint64_t length_ = 0;
+    NSErrorPtr error_;
+};
+
+// The body of one GET, kept whole from its first byte.
+class HTTPByteSource final : public MediaByteSource, public std::enable_shared_from_this<HTTPByteSource> {
+public:
+    static std::shared_ptr<HTTPByteSource> open(const std::shared_ptr<NSURL>& url) {
+        auto source = std::shared_ptr<HTTPByteSource>(new HTTPByteSource());
+        source->url_ = url->absoluteString();
+        auto client = std::make_shared<Client>(source);
+        source->transfer_ = URLTransfer::make(*NSURLRequest::requestWithURL(url), 0, client);
+        source->transfer_->start();
+        return source;
+    }
+
+    ~HTTPByteSource() override { close(); }
+
+    long read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
+        std::unique_lock lock(mutex_);
+        auto ready = [&] { return offset < bytes_.size() || finished_; };
+        if (!ready()) {
+            // A waiting decoder does not hold the manual clock back: the bytes come from the network.
+            // The scope is entered and left without the lock, which its check takes.
+            lock.unlock();
+            {
+                DispatchQuiescence::BlockedScope blocked([&] {
+                    std::lock_guard check(mutex_);
+                    return ready();
+                });
+                std::unique_lock wait(mutex_);
+                arrived_.wait(wait, ready);
+            }
+            lock.lock();
+        }
+        if (offset < bytes_.size()) {
+            const std::size_t count = std::min<std::size_t>(size, bytes_.size() - offset);
+            std::memcpy(buffer, bytes_.data() + offset, count);
+            return static_cast<long>(count);
+        }
+        return error_ ? -1 : 0;
+    }
+    std::int64_t length() const override {
+        std::lock_guard lock(mutex_);
+        if (finished_ && !error_) return static_cast<std::int64_t>(bytes_.size());
+        return expected_;
+    }
+    std::uint64_t received() const override {
+        std::lock_guard lock(mutex_);
+        return bytes_.size();
+    }
+    bool isComplete() const override {
+        std::lock_guard lock(mutex_);
+        return finished_ && !error_;
+    }
+    NSErrorPtr error() const override {
+        std::lock_guard lock(mutex_);
+        return error_;
+    }
+    void close() override {
+        std::shared_ptr<URLTransfer> transfer;
+        {
+            std::lock_guard lock(mutex_);
+            transfer = std::move(transfer_);
+            if (!finished_) {
+                finished_ = true;
+                error_ = makeURLError(NSURLErrorCancelled, url_);
+            }
+            handler_ = nullptr;
+        }
+        arrived_.notify_all();
+        DispatchQuiescence::changed();
+        if (transfer) transfer->cancel(makeURLError(NSURLErrorCancelled, url_));
+    }
+    void setProgressHandler(std::function<void()> handler) override {
+        std::lock_guard lock(mutex_);
+        handler_ = std::move(handler);
+    }
+
+private:
+    // Holds the source weakly: the transfer keeps its client until it completes.
+    struct Client final : URLTransferClient {
+        explicit Client(const std::shared_ptr<HTTPByteSource>& source) : source(source) {}
+        void transferReceivedResponse(const std::shared_ptr<NSHTTPURLResponse>& response) override {
+            if (auto s = source.lock()) s->receivedResponse(*response);
+        }
+        NSErrorPtr transferReceivedData(const char* bytes, std::size_t size) override {
+            if (auto s = source.lock()) return s->receivedData(bytes, size);
+            return makeURLError(NSURLErrorCancelled, "");
+        }
+        void transferCompleted(NSErrorPtr error) override {
+            if (auto s = source.lock()) s->completed(std::move(error));
+        }
+        std::weak_ptr<HTTPByteSource> source;
+    };
+
+    HTTPByteSource() = default;
+
+    void receivedResponse(const NSHTTPURLResponse& response) {
+        std::lock_guard lock(mutex_);
+        status_ = response.statusCode();
+        expected_ = response.expectedContentLength() >= 0 ? response.expectedContentLength() : -1;
+    }
+    NSErrorPtr receivedData(const char* bytes, std::size_t size) {
+        {
+            std::lock_guard lock(mutex_);
+            if (finished_) return error_;
+            // The body of an error status is no media: keep none of it.
+            if (status_ >= 400) return nullptr;
+            bytes_.insert(bytes_.end(), bytes, bytes + size);
+        }
+        arrived_.notify_all();
+        DispatchQuiescence::changed();
+        notify();
+        return nullptr;
+    }
+    void completed(NSErrorPtr error) {
+        {
+            std::lock_guard lock(mutex_);
+            if (finished_) return;
+            finished_ = true;
+            if (!error && status_ >= 400) {
+                Value::Dictionary info;
+                info.set(NSLocalizedDescriptionKey, Value("Server returned status code " + std::to_string(status_)));
+                error = NSError::errorWithDomain(NSOSStatusErrorDomain, status_, info);
+            }
+            if (!error && expected_ >= 0 && static_cast<std::int64_t>(bytes_.size()) < expected_)
+                error = makeURLError(NSURLErrorNetworkConnectionLost, url_);
+            error_ = std::move(error);
+        }
+        arrived_.notify_all();
+        DispatchQuiescence::changed();
+        notify();
+    }
+    void notify() {
+        std::function<void()> handler;
+        {
+            std::lock_guard lock(mutex_);
+            handler = handler_;
+        }
+        if (handler) handler();
+    }
+
+    mutable std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::string url_;
+    std::shared_ptr<URLTransfer> transfer_;
+    std::vector<std::uint8_t> bytes_;
+    long status_ = 0;
+    std::int64_t expected_ = -1;
+    bool finished_ = false;
+    NSErrorPtr error_;
+    std::function<void()> handler_;
+};
+
+}  // namespace
+
+std::shared_ptr<MediaByteSource> MediaByteSource::open(const NSURL& url, NSErrorPtr* error) {
+    if (url.isFileURL()) return FileByteSource::open(url.path(), error);
+    if (url.scheme() == "http" || url.scheme() == "https") {
+        auto copy = NSURL::URLWithString(url.absoluteString());
+        if (copy) return HTTPByteSource::open(copy);
+    }
+    setError(error, makeURLError(NSURLErrorUnsupportedURL, url.absoluteString()));
+    return nullptr;
+}

@@ -1,0 +1,181 @@
+// The engine's music: the player made at start-up only with a media database, the play requests
+// of the music screens, remote commands, playback kept going in the background, and the player
+// screen built for the menu with the author's paintings as its content.
+#include "demo/generator/DemoAudio.h"
+#include "engine/ViewControllersConstructor.h"
+#include "gallery/PhotoPageViewController.h"
+#include "media/CompositionsSource.h"
+#include "media/MediaPlayerController.h"
+#include "media/MediaPlayerItem.h"
+#include "media/MediaPlayerViewController_iPhone.h"
+#include "media/OECompositionsTableViewController.h"
+#include "media/PlayList.h"
+#include "media/UICompositionCatsViewController.h"
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/media/AVAudioSession.h"
+#include "platform/ui/UIEvent.h"
+#include "platform/ui/UINavigationController.h"
+#include "platform/ui/UIWindow.h"
+#include "tests/engine/DemoLaunchFixture.h"
+
+namespace {
+
+class EngineMusic : public DemoLaunchFixture {
+protected:
+    void SetUp() override { Clock::setManual(500'000); }
+    void TearDown() override {
+        window_.reset();
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+        DemoLaunchFixture::TearDown();
+        AVAudioSession::sharedInstance()->reset();
+        Clock::setReal();
+    }
+    std::shared_ptr<OECore> start(DemoDatabases databases) {
+        makeBundle(databases);
+        auto engine = OECore::instance();
+        EXPECT_TRUE(OECore::setup());
+        return engine;
+    }
+    // Tracks of the player's list whose files are made in Documents, so that they play here.
+    MediaItems localTracks(const std::shared_ptr<OECore>& engine, std::size_t count) {
+        MediaItems items;
+        for (const auto& item : engine->mediaPlayer()->compositionsSource()->allCompositions()) {
+            if (items.size() == count) break;
+            std::string error;
+            EXPECT_TRUE(DemoAudio::writeM4A(Sandbox::documents() + "/" + item->path(), {3.0, 1, 22050, 1, 0}, &error))
+                << error;
+            items.push_back(item);
+        }
+        return items;
+    }
+    static void remote(const std::shared_ptr<OECore>& engine, int subtype) {
+        engine->remoteControlReceivedWithEvent(UIEvent::remoteControlEvent(static_cast<UIEventSubtype>(subtype)));
+    }
+    std::shared_ptr<UIWindow> window_;
+};
+
+TEST_F(EngineMusic, WithoutAMediaDatabaseThereIsNoPlayerAndNothingAnswersTheMusic) {
+    auto engine = start(DemoDatabases::ImagesOnly);
+    EXPECT_EQ(engine->mediaPlayer(), nullptr);
+    EXPECT_FALSE(UIApplication::sharedApplication()->isReceivingRemoteControlEvents());
+    EXPECT_EQ(ViewControllersConstructor::constructMediaPLayerController(), nullptr);
+    remote(engine, 103);
+    NSNotificationCenter::defaultCenter()->postNotificationName(CompositionsPlayList, nullptr);
+    engine->applicationDidEnterBackground(*UIApplication::sharedApplication());
+    EXPECT_TRUE(UIApplication::sharedApplication()->openBackgroundTasks().empty());
+}
+
+TEST_F(EngineMusic, ThePlayerIsMadeAtStartUpOverTheAuthorsAndTheScreensPlayRequestsReachIt) {
+    auto engine = start(DemoDatabases::All);
+    ASSERT_NE(engine->mediaPlayer(), nullptr);
+    EXPECT_TRUE(UIApplication::sharedApplication()->isReceivingRemoteControlEvents());
+    auto player = engine->mediaPlayer();
+    EXPECT_EQ(player->itemsCount(), 28);
+    auto tracks = localTracks(engine, 3);
+
+    Value::Array list;
+    for (const auto& t : tracks) list.push_back(Value(t));
+    NSNotificationCenter::defaultCenter()->postNotificationName(
+        CompositionsPlayList, nullptr, Value::Dictionary{{"list", Value(list)}, {"index", Value(2)}});
+    EXPECT_EQ(player->itemsCount(), 3);
+    EXPECT_EQ(player->curItem(), 3);
+    EXPECT_TRUE(player->isPlaying());
+    // Without an index the list plays from its start.
+    NSNotificationCenter::defaultCenter()->postNotificationName(CompositionsPlayList, nullptr,
+                                                                Value::Dictionary{{"list", Value(list)}});
+    EXPECT_EQ(player->curItem(), 1);
+    NSNotificationCenter::defaultCenter()->postNotificationName(CompositionSelectedMessage, tracks[1]);
+    EXPECT_EQ(player->itemsCount(), 1);
+    EXPECT_EQ(player->currentMediaItem(), tracks[1]);
+    auto playlist = PlayList::make("p.mplist", "p");
+    playlist->items = {tracks[0], tracks[2]};
+    NSNotificationCenter::defaultCenter()->postNotificationName(CompositionPlayPlaylistMessage, playlist);
+    EXPECT_EQ(player->itemsCount(), 2);
+    EXPECT_EQ(player->currentMediaItem(), tracks[0]);
+}
+
+TEST_F(EngineMusic, RemotePlayStartsOnlyPausePausesOnlyToggleTogglesAndTheArrowsStep) {
+    auto engine = start(DemoDatabases::All);
+    auto player = engine->mediaPlayer();
+    player->setPlayList(localTracks(engine, 3));
+    ASSERT_FALSE(player->isPlaying());
+    remote(engine, 101);  // pause while nothing plays
+    EXPECT_FALSE(player->isPlaying());
+    remote(engine, 100);
+    EXPECT_TRUE(player->isPlaying());
+    remote(engine, 100);  // play while playing
+    EXPECT_TRUE(player->isPlaying());
+    remote(engine, 101);
+    EXPECT_FALSE(player->isPlaying());
+    remote(engine, 103);
+    EXPECT_TRUE(player->isPlaying());
+    remote(engine, 103);
+    EXPECT_FALSE(player->isPlaying());
+    remote(engine, 104);
+    EXPECT_EQ(player->curItem(), 2);
+    remote(engine, 105);
+    remote(engine, 105);
+    EXPECT_EQ(player->curItem(), 3) << "wraps to the last";
+    remote(engine, 102);  // stop: nothing
+    engine->remoteControlReceivedWithEvent(UIEvent::make(UIEventType::Touches, UIEventSubtype::None, 0));
+    EXPECT_EQ(player->curItem(), 3);
+    EXPECT_FALSE(player->isPlaying());
+}
+
+TEST_F(EngineMusic, PlayingInTheBackgroundKeepsOneTaskRenewedAsItExpiresUntilTheApplicationIsActive) {
+    auto engine = start(DemoDatabases::All);
+    auto app = UIApplication::sharedApplication();
+    engine->applicationDidEnterBackground(*app);
+    EXPECT_TRUE(app->openBackgroundTasks().empty()) << "nothing plays";
+    auto player = engine->mediaPlayer();
+    player->playList(localTracks(engine, 2));
+    ASSERT_TRUE(player->isPlaying());
+    engine->applicationDidEnterBackground(*app);
+    engine->applicationDidEnterBackground(*app);
+    ASSERT_EQ(app->openBackgroundTasks().size(), 1u);
+    const auto first = engine->playerTask();
+    app->expireBackgroundTasks();
+    ASSERT_EQ(app->openBackgroundTasks().size(), 1u);
+    EXPECT_NE(engine->playerTask(), first);
+    EXPECT_EQ(app->openBackgroundTasks()[0], engine->playerTask());
+    engine->applicationDidBecomeActive(*app);
+    EXPECT_TRUE(app->openBackgroundTasks().empty());
+    EXPECT_EQ(engine->playerTask(), UIBackgroundTaskInvalid);
+}
+
+TEST_F(EngineMusic, TheMenusPlayerScreenShowsTheAuthorsPaintingsAndOpensTheCatalogue) {
+    auto engine = start(DemoDatabases::All);
+    auto root = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructMediaPLayerController());
+    ASSERT_TRUE(root);
+    auto screen = std::dynamic_pointer_cast<MediaPlayerViewController_iPhone>(root->topViewController());
+    ASSERT_TRUE(screen);
+    EXPECT_EQ(engine->mediaPlayerVC(), screen);
+    EXPECT_EQ(screen->delegate(), engine);
+    window_ = UIWindow::make();
+    window_->setRootViewController(root);
+    window_->makeKeyAndVisible();
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    auto pager = std::dynamic_pointer_cast<PhotoPageViewController>(screen->contentViewController());
+    ASSERT_TRUE(pager) << "the first track's author has paintings";
+    EXPECT_TRUE(pager->slideShow());
+    EXPECT_TRUE(pager->hideControlls());
+    EXPECT_FALSE(pager->view()->isUserInteractionEnabled());
+    const auto author = engine->mediaPlayer()->currentMediaItem()->data().get("author").intValue();
+    ASSERT_TRUE(pager->imagesData());
+    EXPECT_FALSE(pager->imagesData()->empty());
+    for (const auto& row : *pager->imagesData()) EXPECT_EQ(row.get("author").intValue(), author);
+
+    // Another track: the slideshow is rebuilt for its author.
+    engine->mediaPlayer()->next();
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_NE(screen->contentViewController(), pager);
+
+    screen->showCompositions();
+    Clock::advance(1.0);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_TRUE(std::dynamic_pointer_cast<UICompositionCatsViewController>(root->topViewController()));
+}
+
+}  // namespace

@@ -1,0 +1,244 @@
+// The audio player over real compositions: shipped, downloaded and streamed tracks, refusals
+// without the network or when skipping tracks that are not downloaded, the pause toggle, the
+// resume rule of a loading stream, the volume, the end of a track and the screen lock.
+#include "media/CompositionsSource.h"
+#include "media/MediaPlayer.h"
+#include "media/MediaPlayerItem.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/media/AVAudioMix.h"
+#include "platform/media/AVPlayer.h"
+#include "platform/media/AVPlayerItem.h"
+#include "platform/ui/UIAlertView.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/dispatch/NSRunLoop.h"
+#include "tests/media/MediaFixture.h"
+#include "uikit/OEIdleTimerManager.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+// What the player told its delegate.
+struct Reports : MediaPlayerDelegate {
+    int ends = 0;
+    std::vector<double> times;
+    std::vector<std::string> itemsSet;
+    void mediaPlayerDidEndPlay(MediaPlayer&) override { ++ends; }
+    void mediaPlayerTimeChangedTo(MediaPlayer&, CMTime time) override { times.push_back(CMTimeGetSeconds(time)); }
+    void mediaPlayerItemSet(MediaPlayer&, const std::shared_ptr<MediaPlayerItem>& item) override {
+        itemsSet.push_back(item->key());
+    }
+};
+
+class MediaPlayerTest : public MediaFixture {
+protected:
+    void SetUp() override {
+        MediaFixture::SetUp();
+        Clock::setManual(200'000);
+        source_ = DB_CompositionsSource::initWithSQL(openMedia(), "author", context());
+        player_ = MediaPlayer::make(context());
+        player_->setDelegate(reports_);
+        changes_ = NSNotificationCenter::defaultCenter()->addObserverForName(
+            MediaPlayerItemChangedNotification, nullptr, nullptr, [this](const NSNotification&) { ++itemChanges_; });
+    }
+    void TearDown() override {
+        NSNotificationCenter::defaultCenter()->removeObserver(changes_);
+        player_.reset();
+        for (const auto& alert : UIAlertView::visibleAlertViews()) alert->dismissWithClickedButtonIndex(0, false);
+        NSUserDefaults::standardUserDefaults()->removeObjectForKey("Media_SkipNotDownloaded");
+        MediaFixture::TearDown();
+    }
+    std::shared_ptr<MediaPlayerItem> track(int index) { return source_->compositionForIndex(index); }
+    // The platform player has reported and the player has heard it.
+    bool ready() {
+        const bool done =
+            pump([&] { return player_->player() && player_->player()->status() != AVPlayerStatus::Unknown; });
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+        return done;
+    }
+    bool screenKeptAwake() { return context()->idle->isHeldBy(player_->idleHolder()); }
+
+    std::shared_ptr<DB_CompositionsSource> source_;
+    std::shared_ptr<MediaPlayer> player_;
+    std::shared_ptr<Reports> reports_ = std::make_shared<Reports>();
+    std::shared_ptr<NSObject> changes_;
+    int itemChanges_ = 0;
+};
+
+TEST_F(MediaPlayerTest, NoItemMakesNoPlayer) {
+    EXPECT_FALSE(player_->setItem(nullptr));
+    EXPECT_FALSE(player_->isReady());
+    EXPECT_FALSE(player_->isPlaying());
+    EXPECT_EQ(CMTimeGetSeconds(player_->getDuration()), 0.0);
+}
+
+TEST_F(MediaPlayerTest, ATrackOnTheDevicePlaysWithoutTheNetworkAndKeepsTheScreenAwake) {
+    setReachable(false);
+    player_->playItem(track(2));
+    EXPECT_TRUE(player_->isPlaying());
+    EXPECT_TRUE(screenKeptAwake());
+    EXPECT_FALSE(track(2)->buffering());
+    ASSERT_TRUE(ready());
+    EXPECT_NEAR(CMTimeGetSeconds(player_->getDuration()), 3.0, 0.05);
+    advance(2.0);
+    EXPECT_NEAR(CMTimeGetSeconds(player_->player()->currentTime()), 2.0, 1e-9);
+    EXPECT_EQ(reports_->times.back(), 2.0) << "the position once a second";
+    // The toggle pauses and lets the screen sleep, then resumes.
+    player_->pause();
+    EXPECT_TRUE(player_->isPaused());
+    EXPECT_FALSE(screenKeptAwake());
+    advance(1.0);
+    EXPECT_NEAR(CMTimeGetSeconds(player_->player()->currentTime()), 2.0, 1e-9);
+    player_->pause();
+    EXPECT_TRUE(player_->isPlaying());
+    EXPECT_TRUE(screenKeptAwake());
+    player_->stop();
+    EXPECT_FALSE(screenKeptAwake());
+    EXPECT_FALSE(player_->isReady());
+    EXPECT_TRUE(UIAlertView::visibleAlertViews().empty());
+}
+
+TEST_F(MediaPlayerTest, AStreamedTrackBuffersUntilReadyAndThenReportsItsItemAgain) {
+    // A slow body, so that the track is surely still loading when the player has set it.
+    server().setFault("/data/ostrelmedia/m4a/mozart/rondo alla turca.m4a",
+                      LoopbackServer::Fault::slow(std::chrono::milliseconds(50), 8192));
+    auto item = track(5);
+    EXPECT_TRUE(player_->setItem(item));
+    EXPECT_TRUE(item->buffering());
+    EXPECT_EQ(reports_->itemsSet, (std::vector<std::string>{"5"}));
+    ASSERT_TRUE(pump([&] { return !item->buffering(); }));
+    EXPECT_EQ(reports_->itemsSet, (std::vector<std::string>{"5", "5"}));
+    ASSERT_EQ(player_->player()->status(), AVPlayerStatus::ReadyToPlay);
+    ASSERT_TRUE(pump([&] {
+        const auto ranges = player_->player()->currentItem()->loadedTimeRanges();
+        return !ranges.empty() && CMTimeGetSeconds(ranges[0].duration) >= CMTimeGetSeconds(player_->getDuration());
+    }));
+    player_->startPlay();
+    advance(3.5);
+    EXPECT_EQ(reports_->ends, 1);
+}
+
+TEST_F(MediaPlayerTest, WithoutTheNetworkAStreamedTrackIsRefusedWithOneAlertAndNoSpinnerOrScreenHold) {
+    setReachable(false);
+    auto item = track(5);
+    player_->playItem(item);
+    EXPECT_FALSE(player_->isReady());
+    EXPECT_FALSE(item->buffering());
+    EXPECT_EQ(player_->currentItem(), item);
+    const auto alerts = UIAlertView::visibleAlertViews();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0]->title(), "No Internet");
+    EXPECT_EQ(alerts[0]->message(), "Check your internetsettings");
+    EXPECT_EQ(itemChanges_, 1);
+    EXPECT_FALSE(screenKeptAwake());
+    EXPECT_FALSE(UIApplication::sharedApplication()->isIdleTimerDisabled());
+}
+
+TEST_F(MediaPlayerTest, SkippingTracksThatAreNotDownloadedRefusesThemSilently) {
+    NSUserDefaults::standardUserDefaults()->setBool(true, "Media_SkipNotDownloaded");
+    auto item = track(3);
+    EXPECT_FALSE(player_->setItem(item));
+    EXPECT_FALSE(item->buffering()) << "no spinner for a track that will not load";
+    player_->startPlay();
+    EXPECT_FALSE(player_->isPlaying());
+    EXPECT_FALSE(screenKeptAwake()) << "nothing plays, so the screen may sleep";
+    EXPECT_TRUE(UIAlertView::visibleAlertViews().empty());
+    // A shipped track still plays.
+    player_->playItem(track(1));
+    EXPECT_TRUE(player_->isPlaying());
+}
+
+TEST_F(MediaPlayerTest, PauseWhileAStreamWaitsStartsIt) {
+    auto item = track(4);
+    ASSERT_TRUE(player_->setItem(item));
+    ASSERT_TRUE(ready());
+    EXPECT_EQ(player_->player()->rate(), 0.0f);
+    player_->pause();  // from the set-up state: starts
+    EXPECT_TRUE(player_->isPlaying());
+    EXPECT_EQ(player_->player()->rate(), 1.0f);
+}
+
+TEST_F(MediaPlayerTest, AStalledStreamResumesOnlyWhenMoreThanFiveSecondsAheadOrTheEndHaveLoaded) {
+    const std::string path = "/data/ostrelmedia/m4a/mozart/serenade.m4a";
+    server().setFault(path, LoopbackServer::Fault::stall(12000));  // the index and about a second of audio
+    auto item = track(7);
+    player_->playItem(item);
+    ASSERT_TRUE(server().waitForStalls(1, 20));
+    ASSERT_TRUE(ready());
+    advance(3.0);
+    const double stalledAt = CMTimeGetSeconds(player_->player()->currentTime());
+    EXPECT_LT(stalledAt, 2.9);
+    EXPECT_EQ(player_->player()->rate(), 0.0f);
+    EXPECT_FALSE(player_->isPaused()) << "stalled, not paused";
+    // The rest arrives: the range reaches the end, so playback resumes by the player's rule.
+    server().releaseStalls();
+    ASSERT_TRUE(pump([&] { return player_->player()->rate() == 1.0f; }));
+    advance(4.0);
+    EXPECT_EQ(reports_->ends, 1);
+}
+
+TEST_F(MediaPlayerTest, APausedStreamIsNotRestartedByLoading) {
+    const std::string path = "/data/ostrelmedia/m4a/mozart/serenade.m4a";
+    server().setFault(path, LoopbackServer::Fault::stall(12000));
+    player_->playItem(track(7));
+    ASSERT_TRUE(server().waitForStalls(1, 20));
+    ASSERT_TRUE(ready());
+    advance(3.0);
+    player_->pause();  // rate 0 already: the toggle starts it (the platform's own stalled state)...
+    player_->pause();  // ...and this one pauses it for good
+    EXPECT_TRUE(player_->isPaused());
+    server().releaseStalls();
+    ASSERT_TRUE(pump([&] { return CMTimeGetSeconds(player_->player()->currentItem()->loadedTimeRanges().at(0).duration) > 2.9; }));
+    advance(1.0);
+    EXPECT_EQ(player_->player()->rate(), 0.0f);
+}
+
+TEST_F(MediaPlayerTest, TheVolumeGoesToEveryAudioTrackAtOnce) {
+    player_->setVolume(0.25f);
+    player_->playItem(track(1));
+    ASSERT_TRUE(ready());
+    auto mix = player_->player()->currentItem()->audioMix();
+    ASSERT_TRUE(mix);
+    ASSERT_EQ(mix->inputParameters().size(), 1u);
+    EXPECT_EQ(mix->inputParameters()[0]->volumeAtTime(kCMTimeZero), 0.25f);
+    std::vector<float> gains;
+    player_->player()->currentItem()->setOutputTap([&](const AVAudioOutputBlock& block) { gains.push_back(block.gain); });
+    advance(0.1);
+    player_->setVolume(0.75f);
+    advance(0.1);
+    player_->player()->currentItem()->setOutputTap(nullptr);
+    EXPECT_EQ(gains, (std::vector<float>{0.25f, 0.25f, 0.75f, 0.75f}));
+}
+
+TEST_F(MediaPlayerTest, AFailedTrackDropsItsPlayerAndReportsZero) {
+    std::filesystem::create_directories(documents() + "/mozart");
+    {
+        std::ofstream out(documents() + "/mozart/minuet.m4a");
+        out << "not audio";
+    }
+    player_->playItem(track(4));
+    ASSERT_TRUE(pump([&] { return !player_->isReady(); }));
+    EXPECT_EQ(reports_->times.back(), 0.0);
+    EXPECT_FALSE(screenKeptAwake());
+}
+
+TEST_F(MediaPlayerTest, OldObservationsEndWithTheirPlayer) {
+    player_->playItem(track(1));
+    ASSERT_TRUE(ready());
+    auto first = player_->player();
+    player_->seek(CMTimeMakeWithSeconds(2.5, 600));
+    // Another track replaces it; the first one's end must not reach the delegate.
+    player_->playItem(track(2));
+    ASSERT_TRUE(ready());
+    first->play();
+    advance(1.0);
+    EXPECT_EQ(reports_->ends, 0);
+    reports_->times.clear();
+    advance(1.0);
+    EXPECT_EQ(reports_->times, (std::vector<double>{2.0})) << "one time observer";
+}
+
+}  // namespace

@@ -1,0 +1,109 @@
+// Playlists as property-list files: a round trip, what a file may hold that the application did
+// not write, files that cannot be read, and deletion.
+#include "media/CompositionsSource.h"
+#include "media/MediaPlayerItem.h"
+#include "media/PlayListManager.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
+#include "tests/media/MediaFixture.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
+
+namespace {
+
+class PlayListManagerTest : public MediaFixture {
+protected:
+    void SetUp() override {
+        MediaFixture::SetUp();
+        source_ = DB_CompositionsSource::initWithSQL(openMedia(), "author", context());
+        manager_ = PlayListManager::initWithSource(source_);
+    }
+    static void writePlist(const std::string& name, const Value& value) {
+        ASSERT_TRUE(NSPropertyListSerialization::writePropertyList(value, documents() + "/" + name,
+                                                                   NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0));
+    }
+    static std::vector<std::string> keys(const MediaItems& items) {
+        std::vector<std::string> result;
+        for (const auto& item : items) result.push_back(item->key());
+        return result;
+    }
+    std::shared_ptr<DB_CompositionsSource> source_;
+    std::shared_ptr<PlayListManager> manager_;
+};
+
+TEST_F(PlayListManagerTest, ANewPlaylistIsWrittenOnlyWhenSavedAndReadsBackTheSame) {
+    auto list = PlayListManager::createPlayList("Evening");
+    EXPECT_NE(list->filename.find(".mplist"), std::string::npos);
+    EXPECT_NE(list->filename.find('-'), std::string::npos);
+    EXPECT_TRUE(manager_->playLists().empty());
+    list->items = {source_->compositionForIndex(7), source_->compositionForIndex(2), source_->compositionForIndex(5)};
+    ASSERT_TRUE(manager_->savePlaylist(*list));
+    const Value file = NSPropertyListSerialization::propertyListWithContentsOfFile(manager_->playListFilePath(*list));
+    EXPECT_EQ(file["name"].string(), "Evening");
+    EXPECT_EQ(file["filename"].string(), list->filename);
+    EXPECT_EQ(file["items"][0].string(), "7");
+    const auto lists = manager_->playLists();
+    ASSERT_EQ(lists.size(), 1u);
+    EXPECT_EQ(lists[0]->name, "Evening");
+    EXPECT_EQ(keys(lists[0]->items), (std::vector<std::string>{"7", "2", "5"}));
+
+    auto empty = PlayListManager::createPlayList("");
+    empty->filename = "1-1.mplist";
+    ASSERT_TRUE(manager_->savePlaylist(*empty));
+    EXPECT_EQ(NSPropertyListSerialization::propertyListWithContentsOfFile(documents() + "/1-1.mplist")["items"].count(), 0u);
+}
+
+TEST_F(PlayListManagerTest, ListingSortsByNameKeepsExtraKeysAndSkipsMissingTracks) {
+    writePlist("1-1.mplist", Value(Value::Dictionary{{"filename", Value("1-1.mplist")},
+                                                     {"name", Value("Zeta")},
+                                                     {"items", Value(Value::Array{Value("3"), Value("99"), Value("1")})},
+                                                     {"colour", Value("blue")}}));
+    writePlist("2-2.mplist.bak", Value(Value::Dictionary{{"name", Value("Alpha")}, {"items", Value(Value::Array{})}}));
+    writePlist("3-3.mplist", Value(Value::Dictionary{{"name", Value("Alpha")}, {"items", Value(Value::Array{Value("8")})}}));
+    writePlist("notes.plist", Value(Value::Dictionary{{"name", Value("Not a playlist")}}));
+    const auto lists = manager_->playLists();
+    ASSERT_EQ(lists.size(), 3u);
+    EXPECT_EQ(lists[0]->name, "Alpha");
+    EXPECT_EQ(lists[1]->name, "Alpha");
+    EXPECT_EQ(lists[2]->name, "Zeta");
+    EXPECT_EQ(keys(lists[2]->items), (std::vector<std::string>{"3", "1"})) << "a track the database lost is left out";
+    EXPECT_EQ(lists[0]->filename, "2-2.mplist.bak") << "the file it came from";
+    // Saving keeps the key the application does not know.
+    lists[2]->name = "Zeta 2";
+    ASSERT_TRUE(manager_->savePlaylist(*lists[2]));
+    const Value file = NSPropertyListSerialization::propertyListWithContentsOfFile(documents() + "/1-1.mplist");
+    EXPECT_EQ(file["colour"].string(), "blue");
+    EXPECT_EQ(file["name"].string(), "Zeta 2");
+}
+
+TEST_F(PlayListManagerTest, AnUnreadableFileIsListedUnderItsFileNameAndCanBeDeleted) {
+    {
+        std::ofstream out(documents() + "/4-4.mplist");
+        out << "garbage";
+    }
+    auto lists = manager_->playLists();
+    ASSERT_EQ(lists.size(), 1u);
+    EXPECT_EQ(lists[0]->filename, "4-4.mplist");
+    EXPECT_TRUE(lists[0]->items.empty());
+    EXPECT_TRUE(manager_->deletePlayList(*lists[0]));
+    EXPECT_TRUE(manager_->playLists().empty());
+    EXPECT_FALSE(std::filesystem::exists(documents() + "/4-4.mplist"));
+}
+
+TEST_F(PlayListManagerTest, ADeleteThatFailsSaysSoAndNamesOutsideDocumentsAreRefused) {
+    auto list = PlayListManager::createPlayList("Keep");
+    ASSERT_TRUE(manager_->savePlaylist(*list));
+    std::filesystem::permissions(documents(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    const bool deleted = manager_->deletePlayList(*list);
+    std::filesystem::permissions(documents(), std::filesystem::perms::owner_all);
+    if (getuid() != 0) {
+        EXPECT_FALSE(deleted);
+    }
+    auto escaping = PlayList::make("../outside.mplist", "x");
+    EXPECT_FALSE(manager_->savePlaylist(*escaping));
+    EXPECT_FALSE(manager_->deletePlayList(*escaping));
+}
+
+}  // namespace

@@ -1,0 +1,324 @@
+// The platform player over real compositions: from files and from the content server (whole,
+// throttled, failing halfway, missing), driven on the manual clock, with its observers, the
+// end of an item, seeking, the audio mix's gain and files that are no audio.
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/media/AVAsset.h"
+#include "platform/media/AVAudioMix.h"
+#include "platform/media/AVAudioSession.h"
+#include "platform/media/AVError.h"
+#include "platform/media/AVPlayer.h"
+#include "platform/media/AVPlayerItem.h"
+#include "platform/net/NSURL.h"
+#include "tests/platform/media/MediaTestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+class AVPlayerTest : public testing::Test {
+protected:
+    void SetUp() override { Clock::setManual(100'000); }
+    void TearDown() override {
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+        Clock::setReal();
+    }
+
+    static bool pump(const std::function<bool()>& until, double seconds = 20) {
+        return NSRunLoop::mainRunLoop()->runUntil(until, seconds);
+    }
+    static void advance(double seconds) {
+        Clock::advance(seconds);
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+    }
+    static std::shared_ptr<AVPlayer> playerFor(const std::shared_ptr<NSURL>& url) {
+        auto item = AVPlayerItem::playerItemWithAsset(AVURLAsset::URLAssetWithURL(url));
+        return AVPlayer::playerWithPlayerItem(item);
+    }
+    static std::shared_ptr<AVPlayer> readyPlayer(const std::string& file) {
+        auto player = playerFor(NSURL::fileURLWithPath(file));
+        EXPECT_TRUE(pump([&] { return player->status() != AVPlayerStatus::Unknown; }));
+        EXPECT_EQ(player->status(), AVPlayerStatus::ReadyToPlay);
+        return player;
+    }
+    static double seconds(CMTime time) { return CMTimeGetSeconds(time); }
+    static double loadedEnd(const AVPlayer& player) {
+        const auto ranges = player.currentItem()->loadedTimeRanges();
+        if (ranges.empty()) return 0;
+        return seconds(ranges.back().start) + seconds(ranges.back().duration);
+    }
+};
+
+TEST_F(AVPlayerTest, MediaTimesCompareAcrossTimescales) {
+    EXPECT_EQ(CMTimeCompare(CMTimeMake(1, 2), CMTimeMake(300, 600)), 0);
+    EXPECT_LT(CMTimeCompare(CMTimeMake(1, 3), CMTimeMake(1, 2)), 0);
+    EXPECT_LT(CMTimeCompare(kCMTimeInvalid, kCMTimeZero), 0);
+    EXPECT_TRUE(std::isnan(CMTimeGetSeconds(CMTimeMake(1, 0))));
+    EXPECT_DOUBLE_EQ(CMTimeGetSeconds(CMTimeMakeWithSeconds(90.5, 600)), 90.5);
+}
+
+TEST_F(AVPlayerTest, ALocalFileIsReadyWithItsDurationTrackAndWholeLoadedRange) {
+    auto player = playerFor(NSURL::fileURLWithPath(MediaTestFiles::phrases()));
+    EXPECT_EQ(player->status(), AVPlayerStatus::Unknown);
+    EXPECT_EQ(seconds(player->currentItem()->asset()->duration()), 0.0);
+    ASSERT_TRUE(pump([&] { return player->status() != AVPlayerStatus::Unknown; }));
+    ASSERT_EQ(player->status(), AVPlayerStatus::ReadyToPlay);
+    EXPECT_NEAR(seconds(player->currentItem()->asset()->duration()), 3.0, 0.05);
+    const auto tracks = player->currentItem()->asset()->tracksWithMediaType(AVMediaTypeAudio);
+    ASSERT_EQ(tracks.size(), 1u);
+    EXPECT_GT(tracks[0]->trackID(), 0);
+    EXPECT_NEAR(loadedEnd(*player), 3.0, 0.05);
+    EXPECT_EQ(player->rate(), 0.0f);
+}
+
+TEST_F(AVPlayerTest, PlayingAdvancesOnTheClockOnlyWhileTheRateIsOne) {
+    auto player = readyPlayer(MediaTestFiles::phrases());
+    advance(1.0);
+    EXPECT_EQ(seconds(player->currentTime()), 0.0) << "nothing plays before play()";
+    player->play();
+    advance(1.0);
+    EXPECT_NEAR(seconds(player->currentTime()), 1.0, 1e-9);
+    EXPECT_EQ(player->currentItem()->outputFrames(), 44100);
+    player->pause();
+    advance(1.0);
+    EXPECT_NEAR(seconds(player->currentTime()), 1.0, 1e-9);
+    EXPECT_EQ(player->currentItem()->outputFrames(), 44100);
+    player->setRate(1.0f);
+    advance(0.5);
+    EXPECT_NEAR(seconds(player->currentTime()), 1.5, 1e-9);
+}
+
+TEST_F(AVPlayerTest, BlocksFollowTheClockAtTodaysReadingsToo) {
+    // Seconds since 1970 leave a clock reading a few tenths of a microsecond of precision.
+    Clock::setManual(1'796'630'286.200280);
+    auto player = readyPlayer(MediaTestFiles::phrases());
+    player->play();
+    advance(0.3);
+    advance(0.7);
+    EXPECT_NEAR(seconds(player->currentTime()), 1.0, 1e-9);
+    EXPECT_EQ(player->currentItem()->outputFrames(), 44100);
+}
+
+TEST_F(AVPlayerTest, PeriodicObserversFireEveryWholeIntervalAndOnJumpsUntilRemoved) {
+    auto player = readyPlayer(MediaTestFiles::phrases());
+    std::vector<double> times;
+    auto token = player->addPeriodicTimeObserverForInterval(CMTimeMake(1, 1), nullptr,
+                                                            [&](CMTime time) { times.push_back(seconds(time)); });
+    ASSERT_TRUE(token);
+    player->play();  // a jump: once at 0
+    advance(2.2);
+    EXPECT_EQ(times, (std::vector<double>{0.0, 1.0, 2.0}));
+    times.clear();
+    player->seekToTime(CMTimeMake(1, 2));
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_EQ(times, (std::vector<double>{0.5}));
+    // A delivery already queued is dropped once the observer is removed.
+    times.clear();
+    advance(0.6);
+    player->seekToTime(kCMTimeZero);
+    player->removeTimeObserver(token);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    advance(1.5);
+    EXPECT_EQ(times, (std::vector<double>{1.0}));
+}
+
+TEST_F(AVPlayerTest, TheEndIsPostedOnceAndLeavesTheTimeAtTheDuration) {
+    auto player = readyPlayer(MediaTestFiles::phrases());
+    int ends = 0;
+    auto observer = NSNotificationCenter::defaultCenter()->addObserverForName(
+        AVPlayerItemDidPlayToEndTimeNotification, player->currentItem(), nullptr, [&](const NSNotification&) { ++ends; });
+    player->seekToTime(CMTimeMakeWithSeconds(2.0, 600));
+    player->play();
+    advance(2.0);
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(player->rate(), 0.0f);
+    EXPECT_DOUBLE_EQ(seconds(player->currentTime()), seconds(player->currentItem()->duration()));
+    advance(2.0);
+    EXPECT_EQ(ends, 1);
+    NSNotificationCenter::defaultCenter()->removeObserver(observer);
+}
+
+TEST_F(AVPlayerTest, SeekingClampsToTheItem) {
+    auto player = readyPlayer(MediaTestFiles::phrases());
+    player->seekToTime(CMTimeMake(-5, 1));
+    EXPECT_EQ(seconds(player->currentTime()), 0.0);
+    player->seekToTime(CMTimeMake(99, 1));
+    EXPECT_DOUBLE_EQ(seconds(player->currentTime()), seconds(player->currentItem()->duration()));
+    player->seekToTime(CMTimeMake(3, 2));
+    player->play();
+    advance(0.5);
+    EXPECT_NEAR(seconds(player->currentTime()), 2.0, 1e-9);
+}
+
+TEST_F(AVPlayerTest, TheMixGainAppliesFromTheNextBlock) {
+    auto player = readyPlayer(MediaTestFiles::steadyTone());
+    std::mutex mutex;
+    std::vector<AVAudioOutputBlock> blocks;
+    player->currentItem()->setOutputTap([&](const AVAudioOutputBlock& block) {
+        std::lock_guard lock(mutex);
+        blocks.push_back(block);
+    });
+    player->seekToTime(CMTimeMake(1, 1));
+    player->play();
+    advance(0.5);
+    const auto tracks = player->currentItem()->asset()->tracksWithMediaType(AVMediaTypeAudio);
+    auto parameters = AVMutableAudioMixInputParameters::audioMixInputParametersWithTrack(tracks.at(0));
+    parameters->setVolume(0.5f, kCMTimeZero);
+    auto mix = AVMutableAudioMix::audioMix();
+    mix->setInputParameters({parameters});
+    // The same half second again, now through the mix.
+    player->seekToTime(CMTimeMake(1, 1));
+    player->currentItem()->setAudioMix(mix);
+    advance(0.5);
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(blocks.size(), 20u);
+    for (std::size_t i = 0; i < 10; ++i) {
+        EXPECT_EQ(blocks[i].gain, 1.0f);
+        EXPECT_NEAR(blocks[i].rms, 0.5 / std::sqrt(2.0), 0.03) << "block " << i;
+    }
+    // Every block after the change, the first one included, is at half the level (-6 dB).
+    for (std::size_t i = 10; i < 20; ++i) {
+        EXPECT_EQ(blocks[i].gain, 0.5f);
+        EXPECT_DOUBLE_EQ(blocks[i].start, blocks[i - 10].start);
+        EXPECT_NEAR(blocks[i].rms / blocks[i - 10].rms, 0.5, 0.02) << "block " << i;
+    }
+    // Pausing leaves the output silent: nothing more is consumed.
+    player->pause();
+    const auto before = blocks.size();
+    mutex.unlock();
+    advance(1.0);
+    mutex.lock();
+    EXPECT_EQ(blocks.size(), before);
+}
+
+TEST_F(AVPlayerTest, KeyValueObserversGetTheInitialValueAtOnceAndLaterChangesOnTheMainQueue) {
+    // A slow stream, still loading when the observer comes.
+    auto server = MediaTestFiles::startServer();
+    ASSERT_TRUE(server);
+    const std::string path = MediaTestFiles::serverPath(MediaTestFiles::phrases());
+    server->setFault(path, LoopbackServer::Fault::slow(std::chrono::milliseconds(30), 1024));
+    auto player = playerFor(NSURL::URLWithString(server->host() + path));
+    std::vector<long> statuses;
+    auto token = player->addObserver("status", NSKeyValueObservingOptionNew | NSKeyValueObservingOptionInitial,
+                                     [&](const std::string&) { statuses.push_back(static_cast<long>(player->status())); });
+    ASSERT_TRUE(token);
+    EXPECT_EQ(statuses, (std::vector<long>{0}));
+    ASSERT_TRUE(pump([&] { return statuses.size() == 2; }));
+    EXPECT_EQ(statuses, (std::vector<long>{0, 1}));
+    player->removeObserver(token);
+    EXPECT_FALSE(player->addObserver("volume", NSKeyValueObservingOptionNew, [](const std::string&) {}));
+}
+
+TEST_F(AVPlayerTest, FilesThatAreNoAudioOrMissingFail) {
+    for (const std::string& file : {MediaTestFiles::notAudio(), MediaTestFiles::serverFolder() + "/missing.m4a",
+                                    MediaTestFiles::serverFolder()}) {
+        auto player = playerFor(NSURL::fileURLWithPath(file));
+        ASSERT_TRUE(pump([&] { return player->status() != AVPlayerStatus::Unknown; })) << file;
+        EXPECT_EQ(player->status(), AVPlayerStatus::Failed) << file;
+        ASSERT_TRUE(player->error()) << file;
+        EXPECT_EQ(player->error()->domain(), AVFoundationErrorDomain);
+        EXPECT_TRUE(player->currentItem()->loadedTimeRanges().empty());
+        player->play();
+        advance(1.0);
+        EXPECT_EQ(seconds(player->currentTime()), 0.0);
+    }
+}
+
+TEST_F(AVPlayerTest, AWholeStreamFromTheContentServerLoadsAndPlays) {
+    auto server = MediaTestFiles::startServer();
+    ASSERT_TRUE(server);
+    auto player = playerFor(NSURL::URLWithString(server->host() + MediaTestFiles::serverPath(MediaTestFiles::phrases())));
+    ASSERT_TRUE(pump([&] { return player->status() != AVPlayerStatus::Unknown; }));
+    ASSERT_EQ(player->status(), AVPlayerStatus::ReadyToPlay);
+    ASSERT_TRUE(pump([&] { return loadedEnd(*player) >= 2.99; }));
+    player->play();
+    advance(4.0);
+    EXPECT_EQ(player->rate(), 0.0f);
+    EXPECT_NEAR(seconds(player->currentTime()), 3.0, 0.05);
+}
+
+TEST_F(AVPlayerTest, AThrottledStreamStallsAtItsLoadedEndAndGrowsItsLoadedRange) {
+    auto server = MediaTestFiles::startServer();
+    ASSERT_TRUE(server);
+    const std::string path = MediaTestFiles::serverPath(MediaTestFiles::longPhrases());
+    server->setFault(path, LoopbackServer::Fault::slow(std::chrono::milliseconds(20), 4096));
+    auto player = playerFor(NSURL::URLWithString(server->host() + path));
+    std::vector<double> reported;
+    auto token = player->addObserver("currentItem.loadedTimeRanges", NSKeyValueObservingOptionNew,
+                                     [&](const std::string&) { reported.push_back(loadedEnd(*player)); });
+    ASSERT_TRUE(pump([&] { return player->status() != AVPlayerStatus::Unknown; }));
+    ASSERT_EQ(player->status(), AVPlayerStatus::ReadyToPlay);
+    ASSERT_TRUE(pump([&] { return loadedEnd(*player) > 1.0; }));
+    const double loaded = loadedEnd(*player);
+    ASSERT_LT(loaded, 15.0) << "the throttled body loads well behind";
+    player->play();
+    advance(20.0);
+    // Stopped where the data ended (as loaded when the clock passed it), rate 0, not at the end.
+    EXPECT_EQ(player->rate(), 0.0f);
+    const double stalledAt = seconds(player->currentTime());
+    EXPECT_GE(stalledAt, loaded - 0.1);
+    EXPECT_LT(stalledAt, 19.0);
+    // More arrives; the player does not resume by itself.
+    ASSERT_TRUE(pump([&] { return loadedEnd(*player) > stalledAt + 1.0; }));
+    advance(1.0);
+    EXPECT_EQ(seconds(player->currentTime()), stalledAt);
+    player->play();
+    advance(0.5);
+    EXPECT_NEAR(seconds(player->currentTime()), stalledAt + 0.5, 1e-6);
+    EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));
+    EXPECT_GE(reported.size(), 3u);
+    player->removeObserver(token);
+}
+
+TEST_F(AVPlayerTest, AStreamBrokenOffHalfwayPlaysWhatCameThenFails) {
+    auto server = MediaTestFiles::startServer();
+    ASSERT_TRUE(server);
+    const std::string path = MediaTestFiles::serverPath(MediaTestFiles::longPhrases());
+    server->setFault(path, LoopbackServer::Fault::reset());  // half the body, then the connection closes
+    auto player = playerFor(NSURL::URLWithString(server->host() + path));
+    ASSERT_TRUE(pump([&] { return player->status() != AVPlayerStatus::Unknown; }));
+    ASSERT_EQ(player->status(), AVPlayerStatus::ReadyToPlay);
+    ASSERT_TRUE(pump([&] { return player->currentItem()->loadedTimeRanges().size() == 1 && loadedEnd(*player) > 5; }));
+    NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);  // the rest of the half arrives
+    const double loaded = loadedEnd(*player);
+    EXPECT_LT(loaded, 12.0);
+    player->play();
+    advance(loaded + 1.0);
+    ASSERT_TRUE(pump([&] { return player->status() == AVPlayerStatus::Failed; }));
+    EXPECT_NEAR(seconds(player->currentTime()), loaded, 0.06);
+    ASSERT_TRUE(player->error());
+    EXPECT_EQ(player->error()->code(), AVErrorContentIsUnavailable);
+}
+
+TEST_F(AVPlayerTest, AMissingStreamFails) {
+    auto server = MediaTestFiles::startServer();
+    ASSERT_TRUE(server);
+    auto player = playerFor(NSURL::URLWithString(server->host() + "/data/ostrelmedia/m4a/nothing.m4a"));
+    ASSERT_TRUE(pump([&] { return player->status() != AVPlayerStatus::Unknown; }));
+    EXPECT_EQ(player->status(), AVPlayerStatus::Failed);
+    ASSERT_TRUE(player->error());
+    EXPECT_EQ(player->error()->code(), AVErrorContentIsUnavailable);
+}
+
+TEST_F(AVPlayerTest, TheAudioSessionRecordsItsCategoryAndCanBeMadeToFail) {
+    auto session = AVAudioSession::sharedInstance();
+    NSErrorPtr error;
+    EXPECT_TRUE(session->setCategory(AVAudioSessionCategoryPlayback, &error));
+    EXPECT_TRUE(session->setActive(true, &error));
+    EXPECT_EQ(session->category(), AVAudioSessionCategoryPlayback);
+    EXPECT_TRUE(session->isActive());
+    session->setActivationFailure(NSError::errorWithDomain("NSOSStatusErrorDomain", 561017449));
+    EXPECT_FALSE(session->setActive(false, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), 561017449);
+    EXPECT_TRUE(session->isActive());
+    session->reset();
+}
+
+}  // namespace
