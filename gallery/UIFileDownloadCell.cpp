@@ -6,6 +6,7 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSStringFormat.h"
 #include "platform/ui/UIButton.h"
+#include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UIProgressView.h"
