@@ -1,10 +1,12 @@
 // The analytics interop object for the sibling libraries.
 #include "analytics/measurement/DUROrezuriveConnector.h"
 
+#include "analytics/audience/APMConditionalUserPropertyController.h"
 #include "analytics/core/APMConditionalUserProperty.h"
 #include "analytics/core/APMEvent.h"
 #include "analytics/core/APMMonitor.h"
 #include "analytics/core/APMValue.h"
+#include "analytics/measurement/APMMeasurement.h"
 #include "analytics/measurement/DUROrezurive.h"
 #include "analytics/measurement/VODEdurediroZidor.h"
 #include "platform/dispatch/DispatchQueue.h"
@@ -16,6 +18,37 @@
 
 namespace {
 
+// The engine's own controller, looked up at each call: the engine may start after a sibling
+// library asked for the connector, and a reset engine comes back with a new controller.
+class EngineConditionalUserProperties final : public DUROrezuriveConnector::ConditionalUserProperties {
+public:
+    void setConditionalUserProperty(const std::shared_ptr<APMConditionalUserProperty>& property,
+                                    const std::string& name) override {
+        if (auto found = engineController()) found->setConditionalUserProperty(property, name);
+    }
+    void clearConditionalUserPropertyWithClearEvent(const std::shared_ptr<APMEvent>& clearEvent,
+                                                    const std::string& name) override {
+        if (auto found = engineController()) found->clearConditionalUserPropertyWithClearEvent(clearEvent, name);
+    }
+    std::vector<std::shared_ptr<APMConditionalUserProperty>> conditionalUserPropertiesWithNamePrefix(
+        const std::string& prefix, const std::string& origin) override {
+        auto found = engineController();
+        if (!found) return {};
+        return found->conditionalUserPropertiesWithNamePrefix(prefix, origin).value_or(
+            std::vector<std::shared_ptr<APMConditionalUserProperty>>{});
+    }
+
+private:
+    static std::shared_ptr<APMConditionalUserPropertyController> engineController() {
+        auto engine = APMMeasurement::hasSharedInstance() ? APMMeasurement::sharedInstance() : nullptr;
+        auto found = engine ? engine->conditionalUserPropertyController() : nullptr;
+        if (!found) {
+            APMMeasurementMonitor()->logWithLevel(2, 25045, "Conditional user properties are not available");
+        }
+        return found;
+    }
+};
+
 std::mutex gControllerMutex;
 std::shared_ptr<DUROrezuriveConnector::ConditionalUserProperties>& controllerSlot() {
     static auto* slot = new std::shared_ptr<DUROrezuriveConnector::ConditionalUserProperties>();
@@ -23,12 +56,10 @@ std::shared_ptr<DUROrezuriveConnector::ConditionalUserProperties>& controllerSlo
 }
 
 std::shared_ptr<DUROrezuriveConnector::ConditionalUserProperties> controller() {
+    static const auto engine = std::make_shared<EngineConditionalUserProperties>();
     std::lock_guard lock(gControllerMutex);
     auto found = controllerSlot();
-    if (!found) {
-        APMMeasurementMonitor()->logWithLevel(2, 25045, "Conditional user properties are not available");
-    }
-    return found;
+    return found ? found : engine;
 }
 
 // Where the answers of the connector's queries arrive: never the connector queue, so that a

@@ -38,8 +38,8 @@ public:
         virtual std::vector<std::shared_ptr<APMConditionalUserProperty>> conditionalUserPropertiesWithNamePrefix(
             const std::string& prefix, const std::string& origin) = 0;
     };
-    // The controller the engine serves conditional user properties with; without one the
-    // connector's conditional operations are refused with a logged line.
+    // Put in place of the engine's own controller (nullptr: the engine's again). The engine's
+    // refuses with a logged line while the engine is not running.
     static void setConditionalUserPropertyController(std::shared_ptr<ConditionalUserProperties> controller);
 
     // The load hook: registers the library with the platform core.

@@ -58,16 +58,31 @@ TEST_F(APMLifecycleTest, BecomingActiveRefreshesAWeekOldConfigurationWithoutTheB
         NSNotificationCenter::defaultCenter()->postNotificationName(UIApplicationDidBecomeActiveNotification,
                                                                     UIApplication::sharedApplication());
     };
+    // While the days pass the upload timer keeps trying to refresh the expired configuration; the
+    // service refuses those, so the configuration it has stays as old as the first fetch. Only
+    // what becoming active itself fetches is counted.
+    auto passDays = [this](int days) {
+        service.enqueueReply(MeasurementService::Route::ConfigFetch,
+                             {LoopbackServer::Fault::withStatus(500), std::nullopt}, 100000);
+        advanceLettingRequestsEnd(days * 86400.0);
+        service.dropReplies();
+        return service.configFetches().size();
+    };
     // Six days later: fresh enough.
-    Clock::advance(6 * 86400);
+    std::size_t before = passDays(6);
     becomeActive();
     waitUntilIdle();
-    EXPECT_EQ(service.configFetches().size(), fetched);
+    EXPECT_EQ(service.configFetches().size(), before);
     // Past the week the configuration is fetched again, with the switch at its default (off).
-    Clock::advance(2 * 86400);
+    before = passDays(2);
     becomeActive();
     waitUntilIdle();
-    EXPECT_EQ(service.configFetches().size(), fetched + 1);
+    ASSERT_EQ(service.configFetches().size(), before + 1);
+    EXPECT_NE(service.configFetches().back().status, 500);
+    double refreshed = 0;
+    engine()->scheduler()->dispatchSyncOnWorkerQueueBlockID(
+        "test", [&] { refreshed = APMMeasurement::remoteConfig()->lastRemoteConfigUpdateTimestamp(); });
+    EXPECT_EQ(refreshed, Clock::now());
 }
 
 }  // namespace
