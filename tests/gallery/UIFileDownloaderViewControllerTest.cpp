@@ -116,8 +116,16 @@ TEST_F(DownloadScreenTest, RunningFilesInNameOrderWithTheirMegabytesThenTheWaiti
     for (const auto& [name, size] : kFiles) stall(name, size / 2);
     for (const auto& [name, size] : kFiles) downloader->addFile(name);
     ASSERT_TRUE(server->waitForStalls(4, kNetworkWait));
+    // Each of the four running files has its first half in before the rows are read.
     ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil(
-        [&] { return downloader->fileDownloadedBytes("mozart/night.m4a") >= 3 * 1024 * 1024 / 4; }, kNetworkWait));
+        [&] {
+            for (std::size_t i = 0; i < 4; ++i) {
+                if (downloader->fileDownloadedBytes(kFiles[i].first) < static_cast<std::int64_t>(kFiles[i].second / 2))
+                    return false;
+            }
+            return true;
+        },
+        kNetworkWait));
     screen->reloadData();
     settle();
     EXPECT_EQ(rows(), (std::vector<std::string>{
