@@ -64,9 +64,9 @@ TEST_F(AVPlayerTest, MediaTimesCompareAcrossTimescales) {
 }
 
 TEST_F(AVPlayerTest, ALocalFileIsReadyWithItsDurationTrackAndWholeLoadedRange) {
+    // The file opens on the item's own queue, which may finish before a first look here: only
+    // the state once it has is checked.
     auto player = playerFor(NSURL::fileURLWithPath(MediaTestFiles::phrases()));
-    EXPECT_EQ(player->status(), AVPlayerStatus::Unknown);
-    EXPECT_EQ(seconds(player->currentItem()->asset()->duration()), 0.0);
     ASSERT_TRUE(pump([&] { return player->status() != AVPlayerStatus::Unknown; }));
     ASSERT_EQ(player->status(), AVPlayerStatus::ReadyToPlay);
     EXPECT_NEAR(seconds(player->currentItem()->asset()->duration()), 3.0, 0.05);
