@@ -51,6 +51,9 @@ protected:
         auto config = OEConfig::initWithAppConfig(
             nullptr, nullptr, nullptr, nullptr, nullptr, OEMediaConfig::initWithMediaFormat(0), nullptr,
             OEURLFormatConfig::initWithDownloadFormat("", "", "", "", server->host() + "/data/ostrelmedia/%@/%@", ""));
+        // The gallery's documents outlive a test: files an earlier test downloaded would be
+        // found there and never asked for.
+        for (const auto& [name, size] : kFiles) fs::remove(galleryContext().app.fileSystem->documentsPathForFile(name));
         downloader = std::make_shared<FileDownloader>();
         downloader->setContext(OEContext{config, nullptr, galleryContext().app.fileSystem});
         screen = UIFileDownloaderViewController::initWithDownloader(downloader);
@@ -67,6 +70,7 @@ protected:
         downloader.reset();
         settle();
         server.reset();
+        for (const auto& [name, size] : kFiles) fs::remove(galleryContext().app.fileSystem->documentsPathForFile(name));
         UIApplication::sharedApplication()->reset();
         Clock::setReal();
         GalleryFixture::TearDown();
