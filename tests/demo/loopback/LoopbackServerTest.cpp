@@ -236,4 +236,36 @@ TEST(LoopbackServerFault, TheTextFormNamesEveryPartAndRefusesWhatIsNoFault) {
     EXPECT_EQ(Fault{}.description(), "none");
 }
 
+// A server that keeps connections serves a client asking again at once over the one it has.
+TEST(LoopbackServerKeepAliveTest, RequestsOneAfterAnotherShareAConnection) {
+    LoopbackServer::Options options;
+    options.keepAlive = true;
+    std::string error;
+    LoopbackServer server(options, &error);
+    ASSERT_TRUE(error.empty()) << error;
+    const std::string body = digits(50 * 1024);
+    server.serve("/body", Response::make(200, body));
+    CURL* curl = curl_easy_init();
+    std::string received;
+    curl_easy_setopt(curl, CURLOPT_URL, server.url("/body").c_str());
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &received);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char* data, size_t, size_t size, void* context) {
+        static_cast<std::string*>(context)->append(data, size);
+        return size;
+    });
+    long newConnections = 0;
+    for (int i = 0; i < 5; ++i) {
+        received.clear();
+        ASSERT_EQ(curl_easy_perform(curl), CURLE_OK);
+        EXPECT_EQ(received, body);
+        long connects = -1;
+        curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects);
+        newConnections += connects;
+    }
+    curl_easy_cleanup(curl);
+    EXPECT_EQ(newConnections, 1);
+    EXPECT_EQ(server.requestsFor("/body").size(), 5u);
+}
+
 }  // namespace
