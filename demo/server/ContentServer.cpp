@@ -36,7 +36,6 @@ std::string contentTypeOf(const fs::path& path) {
 
 }  // namespace
 
-// Pages ask for their pictures one after another: connections are kept for the next request.
 // One request per connection: a connection the server lets go just as a client takes it up again
 // for its next download loses that download now and then.
 ContentServer::ContentServer(int port, std::string* error) : LoopbackServer({Scheme::Http, port, 32, false}, error) {}
