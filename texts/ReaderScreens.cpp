@@ -76,4 +76,15 @@ void showPhotoController(const std::shared_ptr<UIViewController>& from, const st
     }
 }
 
+void showReading(const std::shared_ptr<UIViewController>& list, const std::shared_ptr<UIViewController>& screen,
+                 bool inSplit) {
+    auto split = inSplit ? list->splitViewController() : nullptr;
+    if (split) {
+        std::shared_ptr<UIViewController> own = list->navigationController();
+        split->setViewControllers({own ? own : list, UINavigationController::initWithRootViewController(screen)});
+    } else if (auto navigation = list->navigationController()) {
+        navigation->pushViewController(screen, true);
+    }
+}
+
 }  // namespace ReaderScreens

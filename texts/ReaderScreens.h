@@ -28,6 +28,10 @@ std::shared_ptr<UIViewController> pagerForPicture(std::int64_t pictureIndex, con
 // Pushes `controller` from `from`'s navigation controller, or on a pad presents it in a navigation
 // controller of its own from the split view.
 void showPhotoController(const std::shared_ptr<UIViewController>& from, const std::shared_ptr<UIViewController>& controller);
+// Shows a reading chosen in `list`: beside the list in its split view when `inSplit` and there is
+// one (the list's navigation controller, or the list, stays on the left), else pushed.
+void showReading(const std::shared_ptr<UIViewController>& list, const std::shared_ptr<UIViewController>& screen,
+                 bool inSplit);
 // Whether the device is exactly a pad (one that cannot tell its idiom is a phone).
 bool isPad();
 

@@ -104,12 +104,7 @@ void TextEngineRoot::checkCellFrame(const std::shared_ptr<UIView>& view) {
 }
 
 void TextEngineRoot::showTextPreview(const std::shared_ptr<UIViewController>& screen) {
-    if (auto split = splitViewController()) {
-        std::shared_ptr<UIViewController> own = navigationController();
-        split->setViewControllers({own ? own : self<UIViewController>(), UINavigationController::initWithRootViewController(screen)});
-    } else if (auto navigation = navigationController()) {
-        navigation->pushViewController(screen, true);
-    }
+    ReaderScreens::showReading(self<UIViewController>(), screen, true);
 }
 
 void TextEngineRoot::showFullscreenController(const std::shared_ptr<UIViewController>& screen) {

@@ -67,13 +67,7 @@ void UIArticlesListViewController::showArticle(const std::shared_ptr<Article>& a
     if (!article) return;
     if (articlesList_) articlesList_->markReaded(*article);
     auto screen = UIArticleViewController::initWithArticle(article, context_);
-    auto split = splitViewController();
-    if (ReaderScreens::isPad() && split) {
-        std::shared_ptr<UIViewController> own = navigationController();
-        split->setViewControllers({own ? own : self<UIViewController>(), UINavigationController::initWithRootViewController(screen)});
-    } else if (auto navigation = navigationController()) {
-        navigation->pushViewController(screen, true);
-    }
+    ReaderScreens::showReading(self<UIViewController>(), screen, ReaderScreens::isPad());
     tableView()->reloadData();
 }
 

@@ -88,13 +88,7 @@ void UIFamousTableViewController::reloadData() {
 void UIFamousTableViewController::showPost(const Value& post) {
     manager_->markPostDidRead(NSDictionaryFamousPost::textId(post));
     auto screen = UIFamousPostViewController::initWithPost(post, context_);
-    auto split = splitViewController();
-    if (ReaderScreens::isPad() && split) {
-        std::shared_ptr<UIViewController> own = navigationController();
-        split->setViewControllers({own ? own : self<UIViewController>(), UINavigationController::initWithRootViewController(screen)});
-    } else if (auto navigation = navigationController()) {
-        navigation->pushViewController(screen, true);
-    }
+    ReaderScreens::showReading(self<UIViewController>(), screen, ReaderScreens::isPad());
     // Only the table: the sign goes, and nothing is shown again.
     tableView()->reloadData();
 }

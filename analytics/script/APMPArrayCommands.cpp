@@ -7,6 +7,7 @@
 #include "analytics/script/APMPCommandEvaluator.h"
 #include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPFunctionValue.h"
+#include "analytics/script/APMPMethodCall.h"
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPStringValue.h"
 
@@ -19,32 +20,11 @@ namespace arrayMethods {
 
 using Value = APMPRuntimeValue;
 
-struct Call {
+// One method's run over its receiver.
+struct Call : APMPMethodCall {
     APMPArrayValue& array;
-    std::span<const Value> arguments;
-    APMPScope& scope;
-    APMPRuntime& runtime;
-    NSErrorPtr& error;
 
     double length() const { return static_cast<double>(array.count()); }
-    const Value& argument(std::size_t index) const {
-        static const Value missing;
-        return index < arguments.size() ? arguments[index] : missing;
-    }
-    bool has(std::size_t index) const { return index < arguments.size(); }
-    bool countAtMost(std::size_t most) { return countBetween(0, most); }
-    bool countIs(std::size_t expected) { return countBetween(expected, expected); }
-    bool countBetween(std::size_t least, std::size_t most) {
-        if (arguments.size() >= least && arguments.size() <= most) return true;
-        error = APMPError(APMPErrorArgumentCount);
-        return false;
-    }
-    bool integer(std::size_t index, double& out) {
-        const double number = argument(index).doubleValueOrError(runtime, error);
-        if (error) return false;
-        out = APMPToInteger(number);
-        return true;
-    }
     APMPFunctionValue* function(std::size_t index) {
         if (argument(index).isFunction()) return argument(index).as<APMPFunctionValue>();
         error = APMPError(APMPErrorArgumentKind);
@@ -453,6 +433,6 @@ APMPRuntimeValue APMPArrayCommands::evaluateCommand(const std::u16string& name, 
     const APMPRuntimeValue receiver(&array);
     const std::vector<APMPRuntimeValue> values = runtime.evaluateArguments(arguments, scope, error);
     if (error) return APMPRuntimeValue::undefined();
-    Call call{array, values, scope, runtime, error};
+    Call call{{values, scope, runtime, error}, array};
     return method->second(call);
 }

@@ -6,6 +6,7 @@
 #include "analytics/script/APMPArrayValue.h"
 #include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPFunctionValue.h"
+#include "analytics/script/APMPMethodCall.h"
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPStringValue.h"
 #include "platform/foundation/NSString.h"
@@ -20,36 +21,11 @@ namespace stringMethods {
 using Value = APMPRuntimeValue;
 using Arguments = std::span<const Value>;
 
-// One method's run: the receiver's text, its evaluated arguments, and where it runs.
-struct Call {
+// One method's run over the receiver's text.
+struct Call : APMPMethodCall {
     const std::u16string& text;
-    Arguments arguments;
-    APMPScope& scope;
-    APMPRuntime& runtime;
-    NSErrorPtr& error;
 
     double length() const { return static_cast<double>(text.size()); }
-    const Value& argument(std::size_t index) const {
-        static const Value missing;
-        return index < arguments.size() ? arguments[index] : missing;
-    }
-    bool has(std::size_t index) const { return index < arguments.size(); }
-    bool countAtMost(std::size_t most) {
-        if (arguments.size() <= most) return true;
-        error = APMPError(APMPErrorArgumentCount);
-        return false;
-    }
-    bool countIs(std::size_t expected) {
-        if (arguments.size() == expected) return true;
-        error = APMPError(APMPErrorArgumentCount);
-        return false;
-    }
-    bool integer(std::size_t index, double& out) {
-        const double number = argument(index).doubleValueOrError(runtime, error);
-        if (error) return false;
-        out = APMPToInteger(number);
-        return true;
-    }
     bool string(std::size_t index, std::u16string& out) {
         out = argument(index).stringValueOrError(runtime, error);
         return !error;
@@ -295,6 +271,6 @@ APMPRuntimeValue APMPStringCommands::evaluateCommand(const std::u16string& name,
     // The caller holds the string value of `text` throughout.
     const std::vector<APMPRuntimeValue> values = runtime.evaluateArguments(arguments, scope, error);
     if (error) return APMPRuntimeValue::undefined();
-    Call call{text, values, scope, runtime, error};
+    Call call{{values, scope, runtime, error}, text};
     return method->second(call);
 }

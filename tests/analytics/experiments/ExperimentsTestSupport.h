@@ -25,6 +25,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/net/URLTrustAnchors.h"
 #include "platform/services/DIDEderazi.h"
+#include "tests/fixtures/SqliteRows.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -162,20 +163,7 @@ protected:
 
     // Rows of a query on the snapshot database, each column as text.
     static std::vector<std::vector<std::string>> rows(const std::string& sql) {
-        std::vector<std::vector<std::string>> out;
-        sqlite3* handle = nullptr;
-        if (sqlite3_open_v2(databasePath().c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-            sqlite3_exec(handle, sql.c_str(),
-                         [](void* target, int count, char** values, char**) {
-                             auto& table = *static_cast<std::vector<std::vector<std::string>>*>(target);
-                             table.emplace_back();
-                             for (int i = 0; i < count; ++i) table.back().push_back(values[i] ? values[i] : "NULL");
-                             return 0;
-                         },
-                         &out, nullptr);
-        }
-        sqlite3_close(handle);
-        return out;
+        return sqliteRows(databasePath(), sql);
     }
     static void execute(const std::string& sql) {
         sqlite3* handle = nullptr;

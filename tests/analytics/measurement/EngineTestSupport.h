@@ -23,6 +23,7 @@
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/security/SecItem.h"
 #include "tests/analytics/core/LogCapture.h"
+#include "tests/fixtures/SqliteRows.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -98,21 +99,7 @@ protected:
 
     // Rows of a query on the measurement database, each column as text.
     static std::vector<std::vector<std::string>> rows(const std::string& sql) {
-        std::vector<std::vector<std::string>> out;
-        sqlite3* handle = nullptr;
-        const std::string path = APMApplicationSupportPath(APMMeasurement::kDatabaseName);
-        if (sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-            sqlite3_exec(handle, sql.c_str(),
-                         [](void* target, int count, char** values, char**) {
-                             auto& table = *static_cast<std::vector<std::vector<std::string>>*>(target);
-                             table.emplace_back();
-                             for (int i = 0; i < count; ++i) table.back().push_back(values[i] ? values[i] : "NULL");
-                             return 0;
-                         },
-                         &out, nullptr);
-        }
-        sqlite3_close(handle);
-        return out;
+        return sqliteRows(APMApplicationSupportPath(APMMeasurement::kDatabaseName), sql);
     }
     // Runs statements on the measurement database beside the engine.
     static void execute(const std::string& sql) {
