@@ -1,14 +1,14 @@
-// Loading on a worker queue, the loaded part of a stream, and the silent output that consumes
-// decoded samples block by block on the platform clock.
+// Loading on a worker queue, the loaded part of a stream, and playing into the output sink: the
+// item decodes what the sink wants and counts as played what the sink says it played.
 #include "platform/media/AVPlayerItem.h"
 
 #include "platform/dispatch/DispatchQueue.h"
-#include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/media/AVAsset.h"
 #include "platform/media/AVAudioMix.h"
 #include "platform/media/AVError.h"
 #include "platform/media/AVPlayer.h"
+#include "platform/media/MediaAudioSink.h"
 #include "platform/media/MediaByteSource.h"
 #include "platform/media/MediaDecoder.h"
 #include "platform/net/NSURL.h"
@@ -86,23 +86,20 @@ void AVPlayerItem::loaded(std::shared_ptr<MediaByteSource> source, std::unique_p
     std::vector<std::shared_ptr<AVAssetTrack>> tracks;
     for (int id : info.audioTrackIDs) tracks.push_back(AVAssetTrack::make(id, AVMediaTypeAudio));
     asset_->setLoaded(CMTimeMakeWithSeconds(info.duration, 600), info.estimated, std::move(tracks));
+    // Opening a device can take a while: not under the lock.
+    auto sink = MediaAudioSink::make(queue_, info.sampleRate, info.channels);
     std::shared_ptr<AVPlayer> player;
     {
         std::lock_guard lock(mutex_);
         decoder_ = std::move(decoder);
+        sink_ = std::move(sink);
         duration_ = info.duration;
         sampleRate_ = info.sampleRate;
         channels_ = info.channels;
         trackID_ = info.trackID;
         status_ = AVPlayerItemStatus::ReadyToPlay;
         playable_ = decoder_->playableEnd(source->received(), source->isComplete());
-        if (rate_ > 0) {
-            anchorClock_ = Clock::now();
-            anchorFrames_ = position_;
-            ticks_ = 0;
-            ++generation_;
-            scheduleTickLocked();
-        }
+        if (rate_ > 0) startOutputLocked();
         player = player_.lock();
     }
     if (player) {
@@ -129,6 +126,7 @@ void AVPlayerItem::fail(NSErrorPtr error) {
     {
         std::lock_guard lock(mutex_);
         if (status_ == AVPlayerItemStatus::Failed) return;
+        stopOutputLocked();
         status_ = AVPlayerItemStatus::Failed;
         error_ = std::move(error);
         rate_ = 0;
@@ -193,6 +191,11 @@ std::int64_t AVPlayerItem::outputFrames() const {
     return outputFrames_;
 }
 
+bool AVPlayerItem::playsOnDevice() const {
+    std::lock_guard lock(mutex_);
+    return sink_ && sink_->isDevice();
+}
+
 void AVPlayerItem::setOutputTap(std::function<void(const AVAudioOutputBlock&)> tap) {
     std::lock_guard lock(mutex_);
     tap_ = std::move(tap);
@@ -216,10 +219,12 @@ void AVPlayerItem::setRate(float rate) {
         if (wanted == rate_ || status_ == AVPlayerItemStatus::Failed) return;
         rate_ = wanted;
         ++generation_;
-        anchorClock_ = Clock::now();
-        anchorFrames_ = position_;
-        ticks_ = 0;
-        if (rate_ > 0 && status_ == AVPlayerItemStatus::ReadyToPlay) scheduleTickLocked();
+        if (status_ == AVPlayerItemStatus::ReadyToPlay) {
+            if (rate_ > 0)
+                startOutputLocked();
+            else
+                stopOutputLocked();
+        }
         player = player_.lock();
     }
     if (player) {
@@ -235,51 +240,75 @@ void AVPlayerItem::seek(CMTime time) {
         if (status_ != AVPlayerItemStatus::ReadyToPlay) return;
         const double seconds = std::clamp(std::isnan(CMTimeGetSeconds(time)) ? 0.0 : CMTimeGetSeconds(time), 0.0,
                                           duration_);
+        // What the output holds and has not played belongs to the old place: dropped.
+        if (sink_) sink_->end();
+        outputRunning_ = false;
         position_ = std::min(static_cast<std::int64_t>(std::llround(seconds * sampleRate_)), durationFramesLocked());
-        anchorClock_ = Clock::now();
-        anchorFrames_ = position_;
-        ticks_ = 0;
         ++generation_;
-        std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
-        queue_->async([weak, seconds] {
-            if (auto self = weak.lock())
-                if (self->decoder_) self->decoder_->seek(seconds);
-        });
-        if (rate_ > 0) scheduleTickLocked();
+        seekDecoderLocked(seconds);
+        if (rate_ > 0) startOutputLocked();
         player = player_.lock();
     }
     if (player) player->jumped();
 }
 
-void AVPlayerItem::scheduleTickLocked() {
+void AVPlayerItem::seekDecoderLocked(double seconds) {
     std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
-    const std::uint64_t generation = generation_;
-    // Counted in whole blocks from the anchor, so block boundaries fall on exact multiples of
-    // the block (clock times since 1970 are too coarse to divide back into blocks).
-    ++ticks_;
-    queue_->afterDeadline(anchorClock_ + static_cast<double>(ticks_) * kOutputBlockSeconds, [weak, generation] {
-        if (auto self = weak.lock()) self->render(generation);
+    queue_->async([weak, seconds] {
+        if (auto self = weak.lock())
+            if (self->decoder_) self->decoder_->seek(seconds);
     });
 }
 
+void AVPlayerItem::startOutputLocked() {
+    if (!sink_) return;
+    anchorFrames_ = position_;
+    written_ = 0;
+    std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
+    const std::uint64_t generation = generation_;
+    auto wake = [weak, generation] {
+        if (auto self = weak.lock()) self->render(generation);
+    };
+    NSErrorPtr error;
+    if (!sink_->begin(wake, &error)) {
+        // A device that went away or is taken: the music goes on, silently.
+        MediaAudioSink::deviceFailed(error);
+        sink_ = MediaAudioSink::makeSilent(queue_, sampleRate_, channels_);
+        (void)sink_->begin(wake, nullptr);
+    }
+    outputRunning_ = true;
+    sink_->wakeWhenWanted();
+}
+
+void AVPlayerItem::stopOutputLocked() {
+    if (!sink_ || !outputRunning_) return;
+    const std::int64_t played = sink_->framesPlayed();
+    sink_->end();
+    outputRunning_ = false;
+    const std::int64_t reached = std::min(anchorFrames_ + played, durationFramesLocked());
+    // The decoder ran ahead by what the output held unplayed: it goes back to where playing stopped.
+    if (played < written_) seekDecoderLocked(static_cast<double>(reached) / sampleRate_);
+    position_ = reached;
+}
+
 void AVPlayerItem::render(std::uint64_t generation) {
-    std::int64_t from = 0, want = 0, limit = 0;
+    std::int64_t before = 0, from = 0, want = 0, limit = 0;
     bool stall = false;
     int channels = 0, sampleRate = 0, trackID = 0;
     std::shared_ptr<AVAudioMix> mix;
     std::function<void(const AVAudioOutputBlock&)> tap;
     {
         std::lock_guard lock(mutex_);
-        if (generation != generation_ || rate_ <= 0 || status_ != AVPlayerItemStatus::ReadyToPlay) return;
-        from = position_;
+        if (generation != generation_ || rate_ <= 0 || status_ != AVPlayerItemStatus::ReadyToPlay || !outputRunning_)
+            return;
         sampleRate = sampleRate_;
         channels = channels_;
         trackID = trackID_;
         limit = durationFramesLocked();
-        // To the frame nearest the clock: its reading carries far less than a frame of error.
-        const auto target =
-            anchorFrames_ + static_cast<std::int64_t>(std::llround((Clock::now() - anchorClock_) * sampleRate));
-        want = std::max<std::int64_t>(0, std::min(target, limit) - from);
+        before = position_;
+        // Decoding runs ahead of what was played by what the output holds.
+        from = anchorFrames_ + written_;
+        want = decoder_->atEnd() ? 0 : std::max<std::int64_t>(0, std::min(sink_->framesWanted(), limit - from));
         const bool complete = source_ && source_->isComplete();
         if (!complete) {
             const auto playable = static_cast<std::int64_t>(std::floor(playableLocked() * sampleRate));
@@ -316,32 +345,39 @@ void AVPlayerItem::render(std::uint64_t generation) {
     bool ended = false, stalled = false;
     NSErrorPtr failure;
     std::shared_ptr<AVPlayer> player;
+    std::int64_t after = 0;
     {
         std::lock_guard lock(mutex_);
         // A seek or a change of rate while decoding: that block is not played.
         if (generation != generation_) return;
-        position_ = from + got;
+        if (got > 0) sink_->write(buffer_.data(), got);
+        written_ += got;
         outputFrames_ += got;
-        if (decoder_->atEnd() || position_ >= limit) {
-            ended = true;
-            position_ = limit;
+        position_ = std::min(anchorFrames_ + sink_->framesPlayed(), limit);
+        // The item ends, or waits for a stream's bytes, once the output has played all it was given.
+        const bool drained = anchorFrames_ + written_ <= position_;
+        if (decoder_->atEnd() || anchorFrames_ + written_ >= limit) {
+            ended = drained;
         } else if (got < want) {
             failure = error ? error : makeAVError(AVErrorDecodeFailed, "The audio ended early");
-        } else if (stall) {
+        } else if (stall && drained) {
             stalled = true;
             // A stream that stopped loading cannot go on: past its last byte it has failed.
             if (source_ && source_->error() && position_ >= static_cast<std::int64_t>(playableLocked() * sampleRate))
                 failure = makeAVError(AVErrorContentIsUnavailable, "The media stopped loading", source_->error());
         }
         if (ended || stalled || failure) {
+            stopOutputLocked();
+            if (ended) position_ = limit;
             rate_ = 0;
             ++generation_;
         } else {
-            scheduleTickLocked();
+            sink_->wakeWhenWanted();
         }
+        after = position_;
         player = player_.lock();
     }
-    if (player) player->timeAdvanced(from, from + got, sampleRate);
+    if (player) player->timeAdvanced(before, after, sampleRate);
     if (failure) {
         fail(failure);
         return;

@@ -1,12 +1,14 @@
 // One asset's playback state: it loads the asset (probing the container on a worker queue),
-// knows which part is loaded, and plays into a silent output that consumes decoded samples on
-// the platform clock, block by block, applying the audio mix's gain. A player (AVPlayer) is
-// its face: rate, seeking and the observers.
+// knows which part is loaded, and plays into an output sink (MediaAudioSink: the machine's sound
+// device, or a silent output that consumes decoded samples on the platform clock, block by
+// block), applying the audio mix's gain. Its current time is what the output has played. A
+// player (AVPlayer) is its face: rate, seeking and the observers.
 #pragma once
 
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/media/CMTime.h"
+#include "platform/media/MediaAudioSink.h"
 
 #include <cstdint>
 #include <functional>
@@ -27,7 +29,7 @@ inline const std::string AVPlayerItemDidPlayToEndTimeNotification = "AVPlayerIte
 
 enum class AVPlayerItemStatus : long { Unknown = 0, ReadyToPlay = 1, Failed = 2 };
 
-// What the silent output consumed in one block, for tests and measurements.
+// What the output was handed in one block, for tests and measurements.
 struct AVAudioOutputBlock {
     double start = 0;          // media seconds
     std::int64_t frames = 0;
@@ -39,8 +41,8 @@ struct AVAudioOutputBlock {
 
 class AVPlayerItem : public NSObject {
 public:
-    // Media time consumed per output block.
-    static constexpr double kOutputBlockSeconds = 0.05;
+    // Media time the silent output consumes per block.
+    static constexpr double kOutputBlockSeconds = MediaAudioSink::kSilentBlockSeconds;
 
     // Starts loading the asset at once. Empty for an empty asset.
     static std::shared_ptr<AVPlayerItem> playerItemWithAsset(std::shared_ptr<AVAsset> asset);
@@ -62,9 +64,11 @@ public:
     // Takes effect from the next output block on; none means every track at gain 1.
     void setAudioMix(std::shared_ptr<AVAudioMix> mix);
 
-    // The silent output: frames consumed so far, and a tap called on the decoding thread with
-    // each block (empty: none).
+    // Frames handed to the output so far, and a tap called on the decoding thread with each
+    // block (empty: none).
     std::int64_t outputFrames() const;
+    // Whether the output is the machine's sound device (false before the item is ready).
+    bool playsOnDevice() const;
     void setOutputTap(std::function<void(const AVAudioOutputBlock&)> tap);
 
     std::string description() const override;
@@ -85,7 +89,11 @@ private:
     // With the lock held.
     double playableLocked() const;
     std::int64_t durationFramesLocked() const;
-    void scheduleTickLocked();
+    // A run of the output from the current position; its end, which keeps what was played.
+    void startOutputLocked();
+    void stopOutputLocked();
+    // On the queue, in order with decoding.
+    void seekDecoderLocked(double seconds);
     void render(std::uint64_t generation);
     void fail(NSErrorPtr error);
 
@@ -96,6 +104,7 @@ private:
     std::weak_ptr<AVPlayer> player_;
     std::shared_ptr<MediaByteSource> source_;
     std::unique_ptr<MediaDecoder> decoder_;  // used on the queue only, once loaded
+    std::unique_ptr<MediaAudioSink> sink_;   // once loaded; used under the lock
     AVPlayerItemStatus status_ = AVPlayerItemStatus::Unknown;
     NSErrorPtr error_;
     double duration_ = 0;
@@ -107,9 +116,9 @@ private:
     float rate_ = 0;
     // Bumped by every rate change and seek: a block scheduled before it does nothing.
     std::uint64_t generation_ = 0;
-    double anchorClock_ = 0;
-    std::int64_t anchorFrames_ = 0;
-    std::uint64_t ticks_ = 0;  // output blocks scheduled since the anchor
+    bool outputRunning_ = false;
+    std::int64_t anchorFrames_ = 0;  // the position where the output's run began
+    std::int64_t written_ = 0;       // frames handed to the output in this run
     std::int64_t outputFrames_ = 0;
     std::shared_ptr<AVAudioMix> mix_;
     std::function<void(const AVAudioOutputBlock&)> tap_;

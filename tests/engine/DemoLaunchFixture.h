@@ -21,15 +21,15 @@ enum class DemoDatabases { All, ImagesOnly, None };
 
 class DemoLaunchFixture : public ::testing::Test {
 protected:
-    // A copy of the demo bundle (without pictures: the launch only reads databases) made the
-    // main bundle; the defaults of the bundle's domain start empty. The images database holds
-    // these favourites.
-    void makeBundle(DemoDatabases databases, const std::vector<int>& favorites = {}) {
+    // A copy of the demo bundle (without pictures unless asked for: the launch only reads
+    // databases) made the main bundle; the defaults of the bundle's domain start empty. The images
+    // database holds these favourites.
+    void makeBundle(DemoDatabases databases, const std::vector<int>& favorites = {}, bool withPictures = false) {
         static std::atomic<int> counter{0};
         if (previousBundle.empty()) previousBundle = NSBundle::mainBundle()->bundlePath();
         bundle = Sandbox::home() + "/demo-bundles/b" + std::to_string(counter++);
         std::string error;
-        ASSERT_TRUE(DemoBundle::copyTo(bundle, false, &error)) << error;
+        ASSERT_TRUE(DemoBundle::copyTo(bundle, withPictures, &error)) << error;
         if (!favorites.empty()) {
             DemoGenerator::Options options;
             options.writePictures = false;

@@ -32,8 +32,8 @@ protected:
         AVAudioSession::sharedInstance()->reset();
         Clock::setReal();
     }
-    std::shared_ptr<OECore> start(DemoDatabases databases) {
-        makeBundle(databases);
+    std::shared_ptr<OECore> start(DemoDatabases databases, bool withPictures = false) {
+        makeBundle(databases, {}, withPictures);
         auto engine = OECore::instance();
         EXPECT_TRUE(OECore::setup());
         return engine;
@@ -176,6 +176,38 @@ TEST_F(EngineMusic, TheMenusPlayerScreenShowsTheAuthorsPaintingsAndOpensTheCatal
     Clock::advance(1.0);
     NSRunLoop::mainRunLoop()->runUntilIdle();
     EXPECT_TRUE(std::dynamic_pointer_cast<UICompositionCatsViewController>(root->topViewController()));
+}
+
+TEST_F(EngineMusic, TheAuthorsPaintingsTurnAsASlideshowWhileTheMusicPlays) {
+    auto engine = start(DemoDatabases::All, true);
+    auto player = engine->mediaPlayer();
+    // One composition of the first author, longer than a few slides (the demo's are shorter than
+    // one: each next track starts its author's slideshow again), played here from Documents.
+    auto track = player->compositionsSource()->allCompositions().front();
+    std::string error;
+    ASSERT_TRUE(DemoAudio::writeM4A(Sandbox::documents() + "/" + track->path(), {60.0, 1, 22050, 1, 0}, &error)) << error;
+    player->setPlayList(MediaItems{track});
+    auto root = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructMediaPLayerController());
+    ASSERT_TRUE(root);
+    auto screen = std::dynamic_pointer_cast<MediaPlayerViewController_iPhone>(root->topViewController());
+    window_ = UIWindow::make();
+    window_->setRootViewController(root);
+    window_->makeKeyAndVisible();
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    player->play();
+    auto pager = std::dynamic_pointer_cast<PhotoPageViewController>(screen->contentViewController());
+    ASSERT_TRUE(pager);
+    ASSERT_GE(pager->imagesData()->size(), 2u) << "an author with several paintings";
+    std::vector<std::int64_t> shown{pager->currentImageIndex()};
+    for (int step = 0; step < 30; ++step) {
+        Clock::advance(1.0);
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+        window_->layoutAndDisplayIfNeeded();
+        if (pager->currentImageIndex() != shown.back()) shown.push_back(pager->currentImageIndex());
+    }
+    EXPECT_TRUE(player->isPlaying());
+    EXPECT_EQ(screen->contentViewController(), pager) << "the same composition: the slideshow goes on";
+    EXPECT_GE(shown.size(), 4u) << "the paintings turn, and after the last comes the first";
 }
 
 }  // namespace
