@@ -188,6 +188,18 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
             return invalid("open needs one URL, e.g. open gallery://paintings?utm_source=mail");
         c.kind = Kind::OpenURL;
         c.text = rest;
+    } else if (verb == "purchase") {
+        double price = 0;
+        if ((args.size() != 1 && args.size() != 3) ||
+            (args.size() == 3 && (readNumber(args[1], price) != NumberWord::Finite || price < 0 || args[2].size() != 3 ||
+                                  !std::all_of(args[2].begin(), args[2].end(),
+                                               [](char ch) { return std::isalpha(static_cast<unsigned char>(ch)); }))))
+            return invalid("purchase needs a product and, if given, a price and a three-letter currency, "
+                           "e.g. purchase gold.coins 0.99 USD");
+        c.kind = Kind::Purchase;
+        c.text = args[0];
+        c.price = args.size() == 3 ? args[1] : "0.99";
+        c.currency = args.size() == 3 ? args[2] : "USD";
     } else if (verb == "advance" || verb == "wait") {
         if (readNumber(rest, c.seconds) != NumberWord::Finite || c.seconds < 0 || c.seconds > kMaxSeconds)
             return invalid(verb + " needs a number of seconds from 0 to " + bound(kMaxSeconds));
@@ -285,6 +297,9 @@ const char* SimCommand::helpText() {
            "  background | foreground   send the application to the background and back\n"
            "  open URL                  the system opens URL in the application, as a link tapped\n"
            "                            in another application does\n"
+           "  purchase PRODUCT [PRICE CURRENCY]  the store completes a purchase of PRODUCT (0.99 USD\n"
+           "                            unless given) and hands it to the application, as the system\n"
+           "                            does once a person has paid\n"
            "  advance SECONDS           move the clock forward (replies on their way arrive first)\n"
            "  shot FILE.png|FILE.jpg    save a picture of the screen (PNG or JPEG, as the name says)\n"
            "  expect TEXT               fail unless TEXT is on the screen\n"

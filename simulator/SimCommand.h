@@ -21,6 +21,7 @@ struct SimCommand {
         Background,
         Foreground,
         OpenURL,     // the system opens a URL in the application (a link tapped elsewhere)
+        Purchase,    // the store completes a purchase and hands it to the application's payment queue
         Advance,     // move the manual clock
         Shot,        // render the screen to a PNG or JPEG file
         Expect,      // fail unless the screen shows a text
@@ -46,6 +47,9 @@ struct SimCommand {
     double speed = 0;
     double seconds = 0;
     std::string path;
+    // A purchase: the product (in `text`), its price as decimal text and its currency code.
+    std::string price;
+    std::string currency;
     std::string error;
 
     // Bounds on the numbers a command takes, so that no command runs away with time or memory:

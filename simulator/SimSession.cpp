@@ -22,6 +22,7 @@
 #include "platform/ui/UITableViewCell.h"
 #include "platform/ui/UITextField.h"
 #include "platform/ui/UIWindow.h"
+#include "simulator/SimPurchase.h"
 #include "simulator/SimRenderer.h"
 
 #include <algorithm>
@@ -226,6 +227,10 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
         case SimCommand::Kind::OpenURL:
             if (!UIApplication::sharedApplication()->openURLInApplication(c.text, Value::Dictionary{}))
                 r.message = "the application did not open " + c.text;
+            settle();
+            return r;
+        case SimCommand::Kind::Purchase:
+            r.message = SimPurchase::complete(c.text, c.price, c.currency);
             settle();
             return r;
         case SimCommand::Kind::Advance:

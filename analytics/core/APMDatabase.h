@@ -230,6 +230,9 @@ public:
     // True when new and now recorded, false when already known (or empty); nothing on failure.
     [[nodiscard]] std::optional<bool> insertIfNotDuplicatePurchaseFingerprint(const std::string& fingerprint,
                                                                               NSErrorPtr* error);
+    // A purchase that could not be reported is forgotten, so that it is reported when it comes
+    // again; true also when it was not known.
+    [[nodiscard]] bool deletePurchaseFingerprint(const std::string& fingerprint, NSErrorPtr* error);
     [[nodiscard]] std::optional<bool> insertIfNotDuplicateSubscriptionID(const std::string& subscriptionID,
                                                                          NSErrorPtr* error);
     [[nodiscard]] std::optional<std::int64_t> deleteSubscriptionsOverLimit(NSErrorPtr* error);

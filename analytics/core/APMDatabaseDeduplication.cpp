@@ -30,6 +30,14 @@ std::optional<bool> APMDatabase::insertIfNotDuplicatePurchaseFingerprint(const s
     return true;
 }
 
+bool APMDatabase::deletePurchaseFingerprint(const std::string& fingerprint, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!requireStore(error)) return false;
+    return sqliteStore_
+        ->deleteRecordsFromTableWithName("purchase_transactions", "fingerprint = ?", {Value(fingerprint)}, error)
+        .has_value();
+}
+
 std::optional<bool> APMDatabase::insertIfNotDuplicateSubscriptionID(const std::string& subscriptionID,
                                                                     NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);

@@ -17,6 +17,7 @@
 #include "analytics/measurement/APMMeasurement.h"
 #include "analytics/measurement/APMMeasurementNames.h"
 #include "analytics/measurement/APMRemoteConfig.h"
+#include "analytics/reporters/APMInAppPurchaseTransactionReporter.h"
 #include "analytics/reporters/APMScreenViewReporter.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/NSOperationQueue.h"
@@ -716,6 +717,24 @@ void APMAnalytics::handleOpenURL(const std::string& url) {
     queueOperationWithBlock([p, url, timestamp] {
         if (auto measurement = engine()) measurement->handleNonFirstOpenEventURL(url, timestamp);
         if (p->openURLListener) p->openURLListener(url);
+    });
+}
+
+void APMAnalytics::paymentQueue(SKPaymentQueue& queue, const SKPaymentTransactions& transactions) {
+    paymentQueueUpdatedTransactions(queue.self<SKPaymentQueue>(), transactions);
+}
+
+void APMAnalytics::paymentQueueUpdatedTransactions(const std::shared_ptr<SKPaymentQueue>& queue,
+                                                   const SKPaymentTransactions& transactions) {
+    queueOperationWithBlock([queue, transactions] {
+        auto measurement = engine();
+        if (!process()->enabled.load() || !measurement) return;
+        std::weak_ptr<APMMeasurement> weak = measurement;
+        measurement->filterPurchaseTransactions(transactions, [weak, queue](const SKPaymentTransactions& kept) {
+            auto engine = weak.lock();
+            auto reporter = engine ? engine->purchaseReporter() : nullptr;
+            if (reporter) reporter->paymentQueue(queue, kept);
+        });
     });
 }
 

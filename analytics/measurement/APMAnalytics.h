@@ -186,6 +186,14 @@ public:
     // Once per process: the proxy around the application delegate, with the engine's interceptor.
     static void createAppDelegateProxy();
 
+    // MARK: Purchases
+
+    // The payment queue's observer: purchases reach the engine in call order, which passes
+    // those not reported before to its purchase reporter; with collection off they are dropped.
+    void paymentQueue(SKPaymentQueue& queue, const SKPaymentTransactions& transactions) override;
+    static void paymentQueueUpdatedTransactions(const std::shared_ptr<SKPaymentQueue>& queue,
+                                                const SKPaymentTransactions& transactions);
+
     // Waits for the serial queue, then forgets every process-wide state of this class and the
     // store's, as a new process would start (tests).
     static void resetProcessState();

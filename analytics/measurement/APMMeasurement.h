@@ -35,6 +35,7 @@ class APMEvent;
 class APMEventSink;
 class APMExperimentContext;
 class APMIdentity;
+class APMInAppPurchaseTransactionReporter;
 class APMMonitor;
 class APMPBMeasurementBundle;
 class APMPersistedConfig;
@@ -51,6 +52,7 @@ class APMUserAttribute;
 class APMValue;
 class NSNotification;
 class NSUserActivity;
+class SKPaymentTransaction;
 
 class APMMeasurement : public NSObject, public DIDEderaziLoggerDelegate {
 public:
@@ -252,6 +254,22 @@ public:
     // block of the worker queue.
     bool resetAnalyticsDataWithAppInstanceID(const std::optional<std::string>& appInstanceID);
 
+    // MARK: Purchases (APMMeasurementPurchases.cpp)
+
+    using PurchaseTransactions = std::vector<std::shared_ptr<SKPaymentTransaction>>;
+    // Any thread: on the worker queue, keeps in order the purchased transactions not reported
+    // before (their fingerprints are recorded now), then calls `callback` with them on the
+    // global queue. A purchase whose fingerprint cannot be made or stored is kept.
+    void filterPurchaseTransactions(const PurchaseTransactions& transactions,
+                                    std::function<void(const PurchaseTransactions& kept)> callback);
+    // Purchases that could not be reported: their fingerprints go, so that they are reported
+    // when the store hands them over again.
+    void forgetPurchaseTransactions(const PurchaseTransactions& transactions);
+    // Made on first use; it reports through this engine.
+    std::shared_ptr<APMInAppPurchaseTransactionReporter> purchaseReporter();
+    // For a purchase event, its amount into the lifetime value totals; false when that failed.
+    bool updateLifetimeValueWithEvent(const std::shared_ptr<APMEvent>& event);
+
     // MARK: Deep links and campaigns (APMMeasurementDeepLinks.cpp)
 
     static constexpr const char* kDeepLinkKey = "/vizudi/measurement/deep_link";
@@ -376,6 +394,7 @@ private:
     std::shared_ptr<APMAudience> audience_;
     std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController_;
     std::shared_ptr<APMSessionReporter> sessionReporter_;
+    std::shared_ptr<APMInAppPurchaseTransactionReporter> purchaseReporter_;
 
     std::string previousVUVAppID_;
     std::optional<bool> versionSameAsOriginal_;

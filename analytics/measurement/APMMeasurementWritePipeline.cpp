@@ -231,6 +231,7 @@ void APMMeasurement::writeFilteredEventOnWorkerQueue(const std::shared_ptr<APMEv
     if (APMIsDefaultConversionEventName(event->name())) event->setConversion(true);
     afterCommit_ = {};
     const bool committed = database->performTransaction([&] {
+        if (!updateLifetimeValueWithEvent(event)) return false;
         const bool isPublic = APMIsPublicName(Value(event->name()));
         NSErrorPtr error;
         auto counts = database->dailyCounts(&error);

@@ -195,6 +195,13 @@ std::vector<APMInAppPurchaseItem> APMReceiptInAppPurchaseItems(const NSData& rec
     return items;
 }
 
+std::optional<std::vector<APMInAppPurchaseItem>> APMStoreReceiptInAppPurchaseItems() {
+    const std::optional<std::string> path = APMAEU::appStoreRURL();
+    const std::optional<NSData> receipt = path ? readDataFromFile(*path) : std::nullopt;
+    if (!receipt || receipt->empty()) return std::nullopt;
+    return APMReceiptInAppPurchaseItems(*receipt);
+}
+
 bool APMIsVersionSameAsOriginalVersion() {
     if (APMAEU::isNOD() || APMAEU::isASRS()) return true;
     const std::optional<std::string> path = APMAEU::appStoreRURL();

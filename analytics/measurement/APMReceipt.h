@@ -23,6 +23,9 @@ std::optional<NSData> APMReceiptDataMatchingPattern(const std::vector<std::uint8
 std::optional<NSData> APMReceiptDataForAttribute(const NSData& bytes, std::int64_t offset);
 // The receipt's in-app purchase entries that have a product identifier, in receipt order.
 std::vector<APMInAppPurchaseItem> APMReceiptInAppPurchaseItems(const NSData& receipt);
+// The in-app purchase entries of the store receipt at its location (APMAEU::appStoreRURL);
+// nothing when there is no receipt there or it is empty.
+std::optional<std::vector<APMInAppPurchaseItem>> APMStoreReceiptInAppPurchaseItems();
 // The original application version the receipt's bytes hold (the text after the first match of
 // the attribute's pattern, less the string's tag and length); nothing, with a logged sentence,
 // when there is none.

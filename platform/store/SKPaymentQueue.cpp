@@ -1,5 +1,7 @@
-// The default payment queue's observer list.
+// The default payment queue's observer list and its delivery of transactions.
 #include "platform/store/SKPaymentQueue.h"
+
+#include "platform/dispatch/DispatchQueue.h"
 
 #include <algorithm>
 
@@ -31,4 +33,13 @@ std::vector<std::shared_ptr<SKPaymentTransactionObserver>> SKPaymentQueue::trans
     for (const auto& weak : observers_)
         if (auto observer = weak.lock()) live.push_back(std::move(observer));
     return live;
+}
+
+void SKPaymentQueue::updateTransactions(const SKPaymentTransactions& transactions) {
+    if (transactions.empty()) return;
+    auto observers = transactionObservers();
+    auto self = this->self<SKPaymentQueue>();
+    DispatchQueue::mainQueue()->async([self, observers = std::move(observers), transactions] {
+        for (const auto& observer : observers) observer->paymentQueue(*self, transactions);
+    });
 }

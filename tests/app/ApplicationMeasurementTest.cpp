@@ -205,3 +205,22 @@ TEST_F(ApplicationMeasurement, ScreensAPersonMovesBetweenAreReportedWithTheSessi
                intParameter(event, "_et") >= 5000;
     })) << classes;
 }
+
+TEST_F(ApplicationMeasurement, APurchaseTheStoreCompletesIsReportedWithItsLifetimeValue) {
+    // The store completes the purchase while the application runs; it is reported by itself.
+    const std::string said = launchUntilUploads(1, "purchase gold.coins 1.99 eur\n"
+                                                   "idle\n");
+    ASSERT_FALSE(HasFailure());
+    const auto events = measurement.events();
+    const auto purchase = std::find_if(events.begin(), events.end(), [](const auto& event) { return event.name == "_iap"; });
+    ASSERT_NE(purchase, events.end()) << said;
+    EXPECT_EQ(textParameter(*purchase, "product_id"), "gold.coins");
+    EXPECT_EQ(textParameter(*purchase, "currency"), "EUR");
+    EXPECT_EQ(intParameter(*purchase, "price"), 1990000);
+    EXPECT_EQ(intParameter(*purchase, "value"), 1990000);
+    EXPECT_EQ(intParameter(*purchase, "quantity"), 1);
+    EXPECT_NE(intParameter(*purchase, "_did"), -1);
+    const Value& total = measurement.uploads().front().batch.userProperties.get("_ltv_EUR");
+    ASSERT_TRUE(total.isNumber()) << said;
+    EXPECT_EQ(total.longLongValue(), 1990000);
+}

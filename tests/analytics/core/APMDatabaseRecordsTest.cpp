@@ -334,6 +334,22 @@ TEST_F(APMDatabaseRecordsTest, PurchasesAreReportedOnceAndTheListKeepsTheNewest)
     EXPECT_EQ(database_->deleteSubscriptionsOverLimit(nullptr), std::optional<std::int64_t>(0));
 }
 
+TEST_F(APMDatabaseRecordsTest, AForgottenPurchaseCountsAsNewAgain) {
+    ASSERT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint("p1", nullptr), std::optional<bool>(true));
+    ASSERT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint("p2", nullptr), std::optional<bool>(true));
+    EXPECT_TRUE(database_->deletePurchaseFingerprint("p1", nullptr));
+    EXPECT_TRUE(database_->deletePurchaseFingerprint("unknown", nullptr));
+    EXPECT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint("p1", nullptr), std::optional<bool>(true));
+    EXPECT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint("p2", nullptr), std::optional<bool>(false));
+
+    ASSERT_TRUE(store().executeSQL(
+        "CREATE TRIGGER refuse BEFORE DELETE ON purchase_transactions BEGIN SELECT RAISE(FAIL, 'refused'); END",
+        nullptr));
+    NSErrorPtr error;
+    EXPECT_FALSE(database_->deletePurchaseFingerprint("p2", &error));
+    EXPECT_NE(error, nullptr);
+}
+
 // MARK: Conditional properties and complex events
 
 std::shared_ptr<APMConditionalUserProperty> conditional(const std::string& name, const std::string& origin,

@@ -6,6 +6,7 @@
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/services/VULAppEnvironmentUtil.h"
+#include "platform/store/SKStoreReceipt.h"
 #include "tests/fixtures/ScopedMainBundle.h"
 
 #include <gtest/gtest.h>
@@ -16,23 +17,10 @@
 
 namespace {
 
-NSData bytesOf(const std::string& text) { return NSData(text.begin(), text.end()); }
+// Receipts are written as the stand-in store writes them.
+using DER = SKStoreReceipt;
 
-// One DER element; lengths of 128 and more take the long form.
-NSData der(std::uint8_t tag, const NSData& content) {
-    NSData out = {tag};
-    const std::size_t size = content.size();
-    if (size < 0x80) {
-        out.push_back(static_cast<std::uint8_t>(size));
-    } else {
-        NSData length;
-        for (std::size_t rest = size; rest > 0; rest >>= 8) length.insert(length.begin(), static_cast<std::uint8_t>(rest));
-        out.push_back(static_cast<std::uint8_t>(0x80 | length.size()));
-        out.insert(out.end(), length.begin(), length.end());
-    }
-    out.insert(out.end(), content.begin(), content.end());
-    return out;
-}
+NSData bytesOf(const std::string& text) { return NSData(text.begin(), text.end()); }
 
 NSData join(std::initializer_list<NSData> parts) {
     NSData out;
@@ -40,23 +28,8 @@ NSData join(std::initializer_list<NSData> parts) {
     return out;
 }
 
-NSData integer(std::uint32_t value) {
-    NSData content;
-    do {
-        content.insert(content.begin(), static_cast<std::uint8_t>(value));
-        value >>= 8;
-    } while (value > 0);
-    if (content.front() & 0x80) content.insert(content.begin(), 0x00);
-    return der(0x02, content);
-}
-
-// SEQUENCE { INTEGER type, INTEGER 1, OCTET STRING value }.
-NSData attribute(std::uint32_t type, const NSData& value) {
-    return der(0x30, join({integer(type), integer(1), der(0x04, value)}));
-}
-
-NSData utf8(const std::string& text) { return der(0x0C, bytesOf(text)); }
-NSData ia5(const std::string& text) { return der(0x16, bytesOf(text)); }
+NSData utf8(const std::string& text) { return DER::der(0x0C, bytesOf(text)); }
+NSData ia5(const std::string& text) { return DER::der(0x16, bytesOf(text)); }
 
 struct Entry {
     std::string product;
@@ -69,21 +42,26 @@ struct Entry {
 };
 
 NSData entry(const Entry& e) {
-    const NSData fields = join({attribute(1702, utf8(e.product)), attribute(1703, utf8(e.transaction)),
-                                attribute(1705, utf8("orig-" + e.transaction)), attribute(1704, ia5(e.purchaseDate)),
-                                attribute(1706, ia5("2025-12-31T00:00:00Z")), attribute(1708, ia5("2026-02-02T03:04:05Z")),
-                                attribute(1713, der(0x02, {e.freeTrial})), attribute(1719, der(0x02, {e.introductory})),
-                                attribute(1707, der(0x02, {e.type})), attribute(1711, der(0x02, e.webOrder))});
-    return attribute(17, der(0x31, fields));
+    const NSData fields = join({DER::attribute(1702, utf8(e.product)),
+                                DER::attribute(1703, utf8(e.transaction)),
+                                DER::attribute(1705, utf8("orig-" + e.transaction)),
+                                DER::attribute(1704, ia5(e.purchaseDate)),
+                                DER::attribute(1706, ia5("2025-12-31T00:00:00Z")),
+                                DER::attribute(1708, ia5("2026-02-02T03:04:05Z")),
+                                DER::attribute(1713, DER::der(0x02, {e.freeTrial})),
+                                DER::attribute(1719, DER::der(0x02, {e.introductory})),
+                                DER::attribute(1707, DER::der(0x02, {e.type})),
+                                DER::attribute(1711, DER::der(0x02, e.webOrder))});
+    return DER::attribute(17, DER::der(0x31, fields));
 }
 
 // The receipt's payload as a SET of attributes inside a signed-data-like SEQUENCE.
 NSData receipt(std::initializer_list<NSData> attributes) {
-    return der(0x30, join({der(0x06, {0x2A, 0x86, 0x48}), der(0x31, join(attributes))}));
+    return DER::der(0x30, join({DER::der(0x06, {0x2A, 0x86, 0x48}), DER::der(0x31, join(attributes))}));
 }
 
 TEST(APMReceiptEntriesTest, EachEntryGivesItsOwnIdentifiersDatesAndOffers) {
-    const NSData bytes = receipt({attribute(2, utf8("com.example.app")), attribute(19, utf8("41")),
+    const NSData bytes = receipt({DER::attribute(2, utf8("com.example.app")), DER::attribute(19, utf8("41")),
                                   entry({.product = "gold", .transaction = "t-1", .webOrder = {0x01, 0x02}}),
                                   entry({.product = "silver", .transaction = "t-2", .purchaseDate = "2026-03-04T00:00:00Z",
                                          .freeTrial = 1, .introductory = 0, .type = 1})});
@@ -114,7 +92,7 @@ TEST(APMReceiptEntriesTest, EachEntryGivesItsOwnIdentifiersDatesAndOffers) {
 TEST(APMReceiptEntriesTest, LongValuesAreReadWholeThroughTheirLongFormLengths) {
     const std::string longProduct(300, 'p');
     const std::string longVersion = "1." + std::string(200, '9');
-    const NSData bytes = receipt({attribute(19, utf8(longVersion)),
+    const NSData bytes = receipt({DER::attribute(19, utf8(longVersion)),
                                   entry({.product = longProduct, .transaction = std::string(130, 't')}),
                                   entry({.product = "short", .transaction = "s"})});
     const auto items = APMReceiptInAppPurchaseItems(bytes);
@@ -129,7 +107,7 @@ TEST(APMReceiptEntriesTest, LongValuesAreReadWholeThroughTheirLongFormLengths) {
 TEST(APMReceiptEntriesTest, TruncatedAndOddEntriesYieldOnlyWhatTheirBytesHold) {
     EXPECT_TRUE(APMReceiptInAppPurchaseItems({}).empty());
     // An entry without a product is not listed; a flag of 2 leaves NO.
-    const NSData noProduct = attribute(17, der(0x31, attribute(1703, utf8("t-0"))));
+    const NSData noProduct = DER::attribute(17, DER::der(0x31, DER::attribute(1703, utf8("t-0"))));
     const NSData odd = entry({.product = "odd", .transaction = "t-9", .freeTrial = 2});
     const auto items = APMReceiptInAppPurchaseItems(receipt({noProduct, odd}));
     ASSERT_EQ(items.size(), 1u);
@@ -197,11 +175,11 @@ protected:
 
 TEST_F(APMReceiptFileTest, TheInstalledBuildIsComparedWithTheReceiptsOriginalVersion) {
     EXPECT_FALSE(APMIsVersionSameAsOriginalVersion());  // no receipt
-    writeReceipt(receipt({attribute(19, utf8("41"))}));
+    writeReceipt(receipt({DER::attribute(19, utf8("41"))}));
     EXPECT_TRUE(APMIsVersionSameAsOriginalVersion());
-    writeReceipt(receipt({attribute(19, utf8("40"))}));
+    writeReceipt(receipt({DER::attribute(19, utf8("40"))}));
     EXPECT_FALSE(APMIsVersionSameAsOriginalVersion());
-    writeReceipt(receipt({attribute(19, utf8("41" + std::string(150, ' ')))}));
+    writeReceipt(receipt({DER::attribute(19, utf8("41" + std::string(150, ' ')))}));
     EXPECT_FALSE(APMIsVersionSameAsOriginalVersion());
 }
 

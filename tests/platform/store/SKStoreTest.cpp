@@ -1,0 +1,143 @@
+// The stand-in store: products requests answered from its catalogue (or its failure) on the
+// main queue, transactions handed to the payment queue's observers there, and purchases added
+// to the receipt in its DER form.
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/FileData.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSString.h"
+#include "platform/foundation/Sandbox.h"
+#include "platform/store/SKPaymentQueue.h"
+#include "platform/store/SKProductsRequest.h"
+#include "platform/store/SKStoreCatalogue.h"
+#include "platform/store/SKStoreReceipt.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+std::shared_ptr<SKProduct> product(const std::string& identifier) {
+    SKProduct::Fields fields;
+    fields.productIdentifier = identifier;
+    fields.price = NSDecimalNumber::decimalNumberWithString("1.25");
+    fields.currencyCode = "EUR";
+    return SKProduct::make(std::move(fields));
+}
+
+class Delegate : public SKProductsRequestDelegate {
+public:
+    void productsRequest(SKProductsRequest&, const std::shared_ptr<SKProductsResponse>& answer) override {
+        response = answer;
+    }
+    void request(SKProductsRequest&, const NSErrorPtr& failure) override { error = failure; }
+    std::shared_ptr<SKProductsResponse> response;
+    NSErrorPtr error;
+};
+
+class Observer : public SKPaymentTransactionObserver {
+public:
+    void paymentQueue(SKPaymentQueue& queue, const SKPaymentTransactions& transactions) override {
+        EXPECT_EQ(&queue, SKPaymentQueue::defaultQueue().get());
+        told.push_back(transactions);
+    }
+    std::vector<SKPaymentTransactions> told;
+};
+
+bool contains(const NSData& bytes, const std::string& text) {
+    return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
+}
+
+TEST(SKStoreTest, AProductsRequestIsAnsweredFromTheCatalogueOnTheMainQueue) {
+    SKStoreCatalogue::addProduct(product("a"));
+    SKStoreCatalogue::addProduct(product("b"));
+    EXPECT_EQ(SKProductsRequest::initWithProductIdentifiers({}), nullptr);
+    auto request = SKProductsRequest::initWithProductIdentifiers({"a", "z"});
+    ASSERT_NE(request, nullptr);
+    auto delegate = std::make_shared<Delegate>();
+    request->setDelegate(delegate);
+    request->start();
+    EXPECT_EQ(delegate->response, nullptr);  // never inside start
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    ASSERT_NE(delegate->response, nullptr);
+    ASSERT_EQ(delegate->response->products().size(), 1u);
+    EXPECT_EQ(delegate->response->products().front()->productIdentifier(), "a");
+    EXPECT_EQ(delegate->response->products().front()->priceLocaleCurrencyCode(), "EUR");
+    EXPECT_EQ(delegate->response->invalidProductIdentifiers(), std::vector<std::string>{"z"});
+    EXPECT_EQ(SKStoreCatalogue::requestCount(), 1u);
+
+    // An unreachable store fails every request, and a request is started once.
+    SKStoreCatalogue::setRequestError(NSError::errorWithDomain("SKErrorDomain", 2));
+    auto failing = SKProductsRequest::initWithProductIdentifiers({"a"});
+    auto told = std::make_shared<Delegate>();
+    failing->setDelegate(told);
+    failing->start();
+    failing->start();
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_EQ(told->response, nullptr);
+    ASSERT_NE(told->error, nullptr);
+    EXPECT_EQ(told->error->code(), 2);
+    EXPECT_EQ(SKStoreCatalogue::requestCount(), 2u);
+    SKStoreCatalogue::reset();
+}
+
+TEST(SKStoreTest, TransactionsReachTheQueuesLiveObserversOnTheMainQueue) {
+    auto queue = SKPaymentQueue::defaultQueue();
+    auto observer = std::make_shared<Observer>();
+    auto gone = std::make_shared<Observer>();
+    queue->addTransactionObserver(observer);
+    queue->addTransactionObserver(observer);
+    queue->addTransactionObserver(gone);
+    queue->removeTransactionObserver(gone);
+    SKPaymentTransaction::Fields fields;
+    fields.transactionIdentifier = "t1";
+    fields.payment = SKPayment::paymentWithProductIdentifier("a", 3);
+    auto transaction = SKPaymentTransaction::make(std::move(fields));
+    queue->updateTransactions({transaction});
+    queue->updateTransactions({});
+    EXPECT_TRUE(observer->told.empty());
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    ASSERT_EQ(observer->told.size(), 1u);
+    EXPECT_EQ(observer->told.front(), SKPaymentTransactions{transaction});
+    EXPECT_EQ(observer->told.front().front()->payment()->quantity(), 3);
+    EXPECT_TRUE(gone->told.empty());
+    queue->removeTransactionObserver(observer);
+}
+
+TEST(SKStoreTest, PurchasesAreAddedToTheReceiptAndAForeignFileIsLeftAlone) {
+    const std::string folder = NSString::stringByAppendingPathComponent(Sandbox::tmp(), "store-receipt");
+    const std::string path = NSString::stringByAppendingPathComponent(folder, "receipt");
+    SKStoreReceipt::InAppPurchase first;
+    first.productID = "coins";
+    first.transactionID = "t1";
+    first.originalTransactionID = "t1";
+    first.purchaseDate = "2026-01-02T03:04:05Z";
+    ASSERT_TRUE(SKStoreReceipt::addInAppPurchase(first, path));
+    auto second = first;
+    // Long enough that the receipt's set needs a long-form length.
+    second.productID = std::string(150, 'g');
+    second.webOrderLineItemID = 70000;
+    ASSERT_TRUE(SKStoreReceipt::addInAppPurchase(second, path));
+    const auto bytes = readDataFromFile(path);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(bytes->front(), 0x31);
+    EXPECT_EQ((*bytes)[1] & 0x80, 0x80);
+    EXPECT_TRUE(contains(*bytes, "coins"));
+    EXPECT_TRUE(contains(*bytes, second.productID));
+    const NSData one = SKStoreReceipt::inAppPurchaseAttribute(first);
+    const NSData two = SKStoreReceipt::inAppPurchaseAttribute(second);
+    EXPECT_EQ(bytes->size(), SKStoreReceipt::der(0x31, [&] {
+                                 NSData both = one;
+                                 both.insert(both.end(), two.begin(), two.end());
+                                 return both;
+                             }()).size());
+
+    ASSERT_TRUE(writeDataToFile(NSData{'n', 'o', 't'}, path, true));
+    NSErrorPtr error;
+    EXPECT_FALSE(SKStoreReceipt::addInAppPurchase(first, path, &error));
+    EXPECT_NE(error, nullptr);
+    EXPECT_EQ(readDataFromFile(path), (NSData{'n', 'o', 't'}));
+    EXPECT_TRUE(NSFileManager::defaultManager()->removeItemAtPath(folder));
+}
+
+}  // namespace

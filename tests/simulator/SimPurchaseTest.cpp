@@ -1,0 +1,88 @@
+// The simulator's "purchase" command: the store completes a purchase as the system would, so
+// the application's payment-queue observers hear of it and its receipt holds it.
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/FileData.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSString.h"
+#include "platform/store/SKPaymentQueue.h"
+#include "platform/store/SKStoreCatalogue.h"
+#include "platform/store/SKStoreReceipt.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIImage.h"
+#include "simulator/SimCommand.h"
+#include "simulator/SimRenderer.h"
+#include "simulator/SimSession.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+class Observer : public SKPaymentTransactionObserver {
+public:
+    void paymentQueue(SKPaymentQueue&, const SKPaymentTransactions& transactions) override {
+        told.insert(told.end(), transactions.begin(), transactions.end());
+    }
+    SKPaymentTransactions told;
+};
+
+class SimPurchaseTest : public testing::Test {
+protected:
+    void TearDown() override {
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+        (void)NSFileManager::defaultManager()->removeItemAtPath(
+            NSString::stringByDeletingLastPathComponent(SKStoreReceipt::receiptPath()));
+        UIApplication::sharedApplication()->reset();
+        SimRenderer::releaseCaches();
+        Clock::setReal();
+        UIImage::setScreenScale(1);
+    }
+};
+
+TEST_F(SimPurchaseTest, PurchaseTakesAProductAndOptionallyItsPriceAndCurrency) {
+    auto plain = SimCommand::parse("purchase gold.coins");
+    ASSERT_EQ(plain.kind, SimCommand::Kind::Purchase);
+    EXPECT_EQ(plain.text, "gold.coins");
+    EXPECT_EQ(plain.price, "0.99");
+    EXPECT_EQ(plain.currency, "USD");
+    auto priced = SimCommand::parse("purchase 42 1.5 eur");
+    ASSERT_EQ(priced.kind, SimCommand::Kind::Purchase);
+    EXPECT_EQ(priced.text, "42");
+    EXPECT_EQ(priced.price, "1.5");
+    EXPECT_EQ(priced.currency, "eur");
+    for (const char* wrong : {"purchase", "purchase a 1", "purchase a 1 EURO", "purchase a -1 EUR", "purchase a x EUR",
+                              "purchase a 1 E1R", "purchase a nan EUR"}) {
+        EXPECT_EQ(SimCommand::parse(wrong).kind, SimCommand::Kind::Invalid) << wrong;
+    }
+}
+
+TEST_F(SimPurchaseTest, ThePurchaseReachesThePaymentQueueAndTheReceipt) {
+    SimSession session{false};
+    auto observer = std::make_shared<Observer>();
+    SKPaymentQueue::defaultQueue()->addTransactionObserver(observer);
+    const auto result = session.execute(SimCommand::parse("purchase gold.coins 1.99 eur"));
+    SKPaymentQueue::defaultQueue()->removeTransactionObserver(observer);
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.message, "");
+    ASSERT_EQ(observer->told.size(), 1u);
+    const auto& transaction = observer->told.front();
+    EXPECT_EQ(transaction->transactionState(), SKPaymentTransactionState::Purchased);
+    EXPECT_EQ(transaction->payment()->productIdentifier(), "gold.coins");
+    EXPECT_EQ(transaction->payment()->quantity(), 1);
+    ASSERT_TRUE(transaction->transactionIdentifier());
+    ASSERT_TRUE(transaction->transactionDate());
+    EXPECT_EQ(*transaction->transactionDate(), std::floor(*transaction->transactionDate()));
+    auto product = SKStoreCatalogue::productWithIdentifier("gold.coins");
+    ASSERT_NE(product, nullptr);
+    EXPECT_EQ(product->price()->stringValue(), "1.99");
+    EXPECT_EQ(product->priceLocaleCurrencyCode(), "EUR");
+    const auto receipt = readDataFromFile(SKStoreReceipt::receiptPath());
+    ASSERT_TRUE(receipt);
+    const std::string& id = *transaction->transactionIdentifier();
+    EXPECT_NE(std::search(receipt->begin(), receipt->end(), id.begin(), id.end()), receipt->end());
+    SKStoreCatalogue::reset();
+}
+
+}  // namespace
