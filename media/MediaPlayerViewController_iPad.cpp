@@ -300,6 +300,9 @@ void MediaPlayerViewController_iPad::textDidChange(const std::shared_ptr<UISearc
 }
 
 void MediaPlayerViewController_iPad::searchBarCancelButtonClicked(const std::shared_ptr<UISearchBar>& bar) {
+    // The field empties with the search: a text left in it would filter the songs again at the
+    // next switch back to them while the list shows everything now.
+    bar->setText("");
     cancelSearch();
     bar->setShowsCancelButton(false, true);
     bar->resignFirstResponder();

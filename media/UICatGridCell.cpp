@@ -10,10 +10,11 @@ std::shared_ptr<UICatGridCell> UICatGridCell::loadFromCompositionsViews() {
     auto cell = cellWithFrame<UICatGridCell>(CGRectMake(0, 0, 140, 180));
     auto image = UIImageView::initWithFrame(CGRectMake(10, 10, 120, 120));
     image->setContentMode(UIViewContentModeScaleAspectFit);
-    auto text = UILabel::initWithFrame(CGRectMake(0, 134, 140, 22));
-    text->setFont(UIFont::boldSystemFontOfSize(14));
+    // The texts stay inside the tile: long names end in an ellipsis before the next tile.
+    auto text = UILabel::initWithFrame(CGRectMake(4, 134, 132, 22));
+    text->setFont(UIFont::boldSystemFontOfSize(13));
     text->setTextAlignment(NSTextAlignmentCenter);
-    auto detail = UILabel::initWithFrame(CGRectMake(0, 156, 140, 18));
+    auto detail = UILabel::initWithFrame(CGRectMake(4, 156, 132, 18));
     detail->setFont(UIFont::systemFontOfSize(12));
     detail->setTextAlignment(NSTextAlignmentCenter);
     for (const std::shared_ptr<UIView>& view : {std::static_pointer_cast<UIView>(image), std::static_pointer_cast<UIView>(text),

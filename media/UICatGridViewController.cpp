@@ -48,8 +48,11 @@ std::shared_ptr<OEGridViewCell> UICatGridViewController::gridViewCellAtIndex(con
 std::shared_ptr<UIViewController> UICatGridViewController::itemDetailsViewController(unsigned long index) {
     const auto cats = shownCats();
     if (index >= cats.size()) return nullptr;
-    return UINavigationController::initWithRootViewController(
+    auto panel = UINavigationController::initWithRootViewController(
         UICompositionsViewController::initWithSource(source_, cats[index], context_));
+    // The panel's toolbar stands on the panel, not over the dimmed grid.
+    panel->view()->setBackgroundColor(context_.backgroundColor());
+    return panel;
 }
 
 void UICatGridViewController::handleSearch(const std::string& text) {

@@ -78,7 +78,9 @@ std::shared_ptr<UIViewController> UIPlaylistsGridViewController::itemDetailsView
     } else {
         return nullptr;
     }
-    return UINavigationController::initWithRootViewController(detail);
+    auto panel = UINavigationController::initWithRootViewController(detail);
+    panel->view()->setBackgroundColor(context_.backgroundColor());
+    return panel;
 }
 
 void UIPlaylistsGridViewController::hideDetail() {

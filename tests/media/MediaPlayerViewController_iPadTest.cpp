@@ -160,12 +160,21 @@ TEST_F(PadPlayerScreenTest, TheSearchFieldFiltersTheSongListAndIsKeptAcrossChoic
     EXPECT_FALSE(grid->searching());
     EXPECT_FALSE(bar->showsCancelButton());
     EXPECT_FALSE(bar->isFirstResponder());
+    EXPECT_EQ(bar->text(), "");
 
     bar->setText("Rondo");
     choose(MediaPlayerViewController_iPad::kSongs);
     ASSERT_TRUE(songs());
     EXPECT_EQ(rows(songs()->tableView()), std::vector<std::string>{"Rondo"});
     EXPECT_EQ(selector()->selectedSegmentIndex(), 1);
+
+    // Cancel shows every song, and they stay all shown across a switch.
+    ASSERT_TRUE(bar->becomeFirstResponder());
+    bar->simulateCancelButton();
+    EXPECT_EQ(rows(songs()->tableView()).size(), 8u);
+    choose(MediaPlayerViewController_iPad::kPlaylists);
+    choose(MediaPlayerViewController_iPad::kSongs);
+    EXPECT_EQ(rows(songs()->tableView()).size(), 8u);
 }
 
 TEST_F(PadPlayerScreenTest, TheTrashListsTheDownloadedSongsAndGoesWithTheLastOne) {
