@@ -7,6 +7,7 @@
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
+#include "platform/ui/UIWindow.h"
 #include "uikit/OEGridView.h"
 #include "uikit/UIGridViewWithPageControll.h"
 
@@ -100,6 +101,9 @@ void UIPlaylistsGridViewController::addPlayList() {
 
 void UIPlaylistsGridViewController::createPlaylistWithText(const std::string& name) {
     editingPlayList_ = PlayListManager::createPlayList(name);
+    // The name's keyboard has just given its room back to the screen: the panel is centred in
+    // the grid as it is laid out now.
+    if (auto window = view()->window()) window->layoutIfNeeded();
     performShow(playlists_.size());
 }
 
