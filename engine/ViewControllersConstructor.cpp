@@ -2,10 +2,12 @@
 #include "engine/ViewControllersConstructor.h"
 
 #include "content/Loader.h"
+#include "content/SQLiteEngine.h"
 #include "content/List_DataSource.h"
 #include "content/SQL_Search_2fields.h"
 #include "content/dbEntry.h"
 #include "engine/OECore.h"
+#include "media/MediaPlayerViewController_iPad.h"
 #include "media/MediaPlayerViewController_iPhone.h"
 #include "gallery/UIDBViewController_iPad.h"
 #include "gallery/UIDBViewController_iPhone.h"
@@ -57,8 +59,21 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::constructMediaPLay
         Diagnostics::note("The music library needs a media database.");
         return nullptr;
     }
-    auto player = MediaPlayerViewController_iPhone::initWithMediaPlayerController(engine->mediaPlayer(),
-                                                                                  engine->musicContext());
+    std::shared_ptr<MediaPlayerViewController> player;
+    if (isPad()) {
+        // The pad's screen reads its lists through a connection of its own.
+        auto database = engine->config() ? engine->config()->database() : nullptr;
+        auto sql = database ? SQLiteEngine::init(database->mediaDBName(), *engine->fileSystem()) : nullptr;
+        if (!sql) {
+            Diagnostics::note("The media database cannot be opened for the player screen.");
+            return nullptr;
+        }
+        player = MediaPlayerViewController_iPad::initWithMediaPlayerController(engine->mediaPlayer(), sql,
+                                                                               engine->musicContext());
+    } else {
+        player = MediaPlayerViewController_iPhone::initWithMediaPlayerController(engine->mediaPlayer(),
+                                                                                 engine->musicContext());
+    }
     player->setDelegate(engine);
     engine->loadPhotoViewForMediaPlayerVC(player);
     engine->setMediaPlayerVC(player);

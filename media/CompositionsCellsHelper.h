@@ -14,4 +14,7 @@ namespace CompositionsCellsHelper {
 void configureCommonCellParams(const std::shared_ptr<UITableViewCell>& cell);
 // The named image made resizable with the cap insets.
 std::shared_ptr<UIImage> imageNamed(const std::string& name, UIEdgeInsets insets);
+// "сompositions: %ld" (its first letter the Cyrillic one, as the string tables have it) with
+// the count: the detail line of a category's row or tile and of a playlist's tile.
+std::string compositionsCountText(long count);
 }  // namespace CompositionsCellsHelper

@@ -9,7 +9,6 @@
 #include "media/UICompositionsViewController.h"
 #include "media/UIPlayListsViewController.h"
 #include "platform/foundation/NSNotificationCenter.h"
-#include "platform/foundation/NSStringFormat.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
@@ -217,7 +216,7 @@ std::shared_ptr<UITableViewCell> UICompositionCatsViewController::catCellInTable
         const auto& cat = cats[static_cast<std::size_t>(indexPath.row)];
         cell->textLabel()->setText(cat->name());
         cell->detailTextLabel()->setText(
-            NSString::format(OECoreString("\xD1\x81ompositions: %ld"), static_cast<long>(cat->compositions_count())));
+            CompositionsCellsHelper::compositionsCountText(cat->compositions_count()));
     }
     return cell;
 }

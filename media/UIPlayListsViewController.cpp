@@ -1,16 +1,14 @@
 // The phone's playlists.
 #include "media/UIPlayListsViewController.h"
 
+#include "media/PlayListNameAlert.h"
 #include "media/UIPlayListCell.h"
 #include "platform/foundation/NSStringFormat.h"
-#include "platform/ui/UIAlertController.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UITableView.h"
-#include "platform/ui/UITextField.h"
 #include "uikit/OECoreStrings.h"
-#include "uikit/UIAlertActionDefault.h"
 #include "uikit/UIBarButtonItemCommon.h"
 #include "uikit/UIViewControllerOpenAdUrl.h"
 
@@ -44,18 +42,10 @@ void UIPlayListsViewController::viewWillAppear(bool animated) {
 }
 
 void UIPlayListsViewController::addPlayList() {
-    auto alert = UIAlertController::alertControllerWithTitle("", OECoreString("New Playlist"),
-                                                             UIAlertControllerStyle::Alert);
-    alert->addTextFieldWithConfigurationHandler([](const std::shared_ptr<UITextField>&) {});
     std::weak_ptr<UIPlayListsViewController> weak = std::static_pointer_cast<UIPlayListsViewController>(shared_from_this());
-    std::weak_ptr<UIAlertController> weakAlert = alert;
-    alert->addAction(UIAlertActionDefault::okAction([weak, weakAlert] {
-        auto self = weak.lock();
-        auto shown = weakAlert.lock();
-        if (self && shown && !shown->textFields().empty()) self->createPlaylistWithText(shown->textFields()[0]->text());
-    }));
-    alert->addAction(UIAlertActionDefault::cancel());
-    presentViewController(alert, true, nullptr);
+    PlayListNameAlert::present(self<UIViewController>(), [weak](const std::string& name) {
+        if (auto self = weak.lock()) self->createPlaylistWithText(name);
+    });
 }
 
 void UIPlayListsViewController::createPlaylistWithText(const std::string& name) {

@@ -165,6 +165,21 @@ std::string itemBadge(const std::shared_ptr<UIBarButtonItem>& item) {
     return find(item->customView());
 }
 
+// Whether a screen's view lies directly inside `view`.
+bool holdsScreen(const UIView& view) {
+    const auto& subs = view.subviews();
+    return std::any_of(subs.begin(), subs.end(), [](const auto& sub) { return sub->viewController() != nullptr; });
+}
+
+// A search field as the screen lists it: its text, its placeholder while empty, and whether it
+// is taking typing.
+std::string searchBarLine(const UISearchBar& bar) {
+    std::string t = "search " + quoted(bar.text());
+    if (bar.text().empty() && !bar.placeholder().empty()) t += " (placeholder " + quoted(bar.placeholder()) + ")";
+    if (bar.isFirstResponder()) t += " (typing)";
+    return t;
+}
+
 bool isInfoButton(const UIButton& button) {
     return button.buttonType() == UIButtonTypeInfoDark || button.buttonType() == UIButtonTypeInfoLight ||
            button.buttonType() == UIButtonTypeDetailDisclosure;
@@ -317,6 +332,27 @@ std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it, int n
     // A button hidden inside its item cannot be seen or tapped.
     if (auto custom = it->customView(); custom && custom->isHidden()) return "";
     if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(it->customView())) return segments(seg, nesting);
+    // A search field in a bar is typed into and cancelled like any other.
+    if (auto bar = std::dynamic_pointer_cast<UISearchBar>(it->customView())) {
+        SimTarget t;
+        t.kind = SimTarget::Kind::View;
+        t.view = bar;
+        t.texts = {bar->placeholder(), "search"};
+        t.depth = nesting;
+        t.line = searchBarLine(*bar);
+        const std::string shown = t.line;
+        std::string row = "[" + std::to_string(number(t)) + "] " + shown + "  ";
+        if (bar->showsCancelButton()) {
+            SimTarget cancel;
+            cancel.kind = SimTarget::Kind::SearchCancel;
+            cancel.view = bar;
+            cancel.depth = nesting;
+            cancel.texts = {"Cancel"};
+            cancel.line = "Cancel";
+            row += "[" + std::to_string(number(std::move(cancel))) + "] Cancel  ";
+        }
+        return row;
+    }
     SimTarget t;
     t.kind = SimTarget::Kind::BarItem;
     t.item = it;
@@ -355,11 +391,7 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         numbered = true;
         skipChildren = true;
         texts = {bar->placeholder(), "search"};
-        std::string t = "search " + quoted(bar->text());
-        if (bar->text().empty() && !bar->placeholder().empty())
-            t += " (placeholder " + quoted(bar->placeholder()) + ")";
-        if (bar->isFirstResponder()) t += " (typing)";
-        return t;
+        return searchBarLine(*bar);
     }
     if (auto link = std::dynamic_pointer_cast<WKWebLinkView>(view)) {
         numbered = true;
@@ -369,7 +401,9 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
     }
     if (auto button = std::dynamic_pointer_cast<UIButton>(view)) {
         numbered = true;
-        skipChildren = true;
+        // A button spread under another screen (the dimmed area that closes a detail panel)
+        // has that screen's controls inside it.
+        skipChildren = !holdsScreen(*button);
         std::string t = button->currentTitle();
         if (t.empty() && button->currentImage()) t = "image " + button->currentImage()->name();
         if (t.empty() && button->currentBackgroundImage()) t = "image " + button->currentBackgroundImage()->name();

@@ -53,6 +53,23 @@ CGPoint centreInWindow(const std::shared_ptr<UIView>& view) {
     return {CGRectGetMidX(r), CGRectGetMidY(r)};
 }
 
+// Where a person touches `view`: its centre, or, when something of its own lies over the centre
+// (a detail panel inside the dimmed button that closes it), a free spot along one of its edges.
+CGPoint touchPointInWindow(const std::shared_ptr<UIView>& view) {
+    const CGPoint centre = centreInWindow(view);
+    auto window = view->window();
+    if (!window || window->hitTest(centre, nullptr) == view) return centre;
+    CGRect r = CGRectIntersection(view->convertRectToView(view->bounds(), window), window->bounds());
+    const CGFloat inset = 4;
+    const CGPoint edges[] = {{CGRectGetMidX(r), CGRectGetMinY(r) + inset},
+                             {CGRectGetMidX(r), CGRectGetMaxY(r) - inset},
+                             {CGRectGetMinX(r) + inset, CGRectGetMidY(r)},
+                             {CGRectGetMaxX(r) - inset, CGRectGetMidY(r)}};
+    for (const CGPoint& p : edges)
+        if (window->hitTest(p, nullptr) == view) return p;
+    return centre;
+}
+
 // The presented controller in front: the last one whose view a walk of the key window meets
 // (a screen presented by an active search lies inside the screen searched, not above the root).
 std::shared_ptr<UIViewController> topPresented() {
@@ -353,7 +370,7 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
                 r.message = "that is no longer on the screen";
                 return r;
             }
-            const CGPoint p = centreInWindow(target->view);
+            const CGPoint p = touchPointInWindow(target->view);
             // A table row is chosen through its table, as a touch on it would (tables do not
             // select rows from raw touches).
             if (auto cell = std::dynamic_pointer_cast<UITableViewCell>(target->view); cell && hold == 0 && taps == 1) {

@@ -7,6 +7,7 @@
 #include "demo/server/ContentServer.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIImage.h"
+#include "tests/app/ServedBundleTest.h"
 #include "tests/fixtures/Subprocess.h"
 
 #include <gtest/gtest.h>
@@ -18,33 +19,14 @@
 namespace {
 
 // The demo bundle pointed at the demo content server, both in the test's folder.
-class ReadingScript : public testing::Test {
+class ReadingScript : public ServedBundleTest {
 protected:
-    void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
-        ASSERT_TRUE(DemoGenerator::writeServerFolder(served, {}, &error)) << error;
-        server = ContentServer::start({served, "", 0, {}}, &error);
-        ASSERT_TRUE(server) << error;
-        ASSERT_TRUE(DemoGenerator::setServerHost(bundle, server->host(), &error)) << error;
-        std::filesystem::create_directories(home);
-    }
+    ReadingScript() : ServedBundleTest("reading") {}
 
-    // ostrel-sim on the bundle and the test's home with `script`; the measurement engine is
-    // pointed at a closed loopback port, and the maker's services at the content server.
+    // The maker's services at the content server.
     ProcessRun run(const std::string& script, const std::string& extra = "") {
-        const std::string path = Sandbox::tmp() + "/reading-script-" + std::to_string(runs++) + ".txt";
-        std::ofstream(path) << script;
-        return runCommand(std::string(OSTREL_SIM) + " --bundle " + bundle + " --home " + home +
-                          " --default APMMeasurementEndpointHost=127.0.0.1:9 --default OEFamousServer=" +
-                          server->host() + " " + extra + " --script " + path + " 2>&1 </dev/null");
+        return runScript(script, "--default OEFamousServer=" + server->host() + " " + extra);
     }
-
-    const std::string bundle = Sandbox::tmp() + "/reading-bundle";
-    const std::string served = Sandbox::tmp() + "/reading-server";
-    const std::string home = Sandbox::tmp() + "/reading-home";
-    std::unique_ptr<ContentServer> server;
-    int runs = 0;
 };
 
 const DemoPainting& paintingTitled(const char* english) {

@@ -1,9 +1,11 @@
 // Reaching every control of a screen in process: a tap by text reaches the deepest control
 // showing it and any text of a row, and says what it hit or that nothing was there; the
 // controls inside a row have numbers of their own; segments, sliders and switches are set
-// through their own actions; typing goes to a tapped search bar; the screen lists what can be
-// seen or touched and says when a list is empty; a shot draws the controls the screen lists.
+// through their own actions; typing goes to a tapped search bar, in a toolbar too; the screen
+// lists what can be seen or touched and says when a list is empty; a shot draws the controls the
+// screen lists.
 #include "platform/foundation/Sandbox.h"
+#include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIImage.h"
@@ -18,6 +20,7 @@
 #include "platform/ui/UITableView.h"
 #include "platform/ui/UITableViewCell.h"
 #include "platform/ui/UITapGestureRecognizer.h"
+#include "platform/ui/UIToolbar.h"
 #include "simulator/SimCommand.h"
 #include "simulator/SimRenderer.h"
 #include "simulator/SimSession.h"
@@ -239,6 +242,23 @@ TEST_F(SimControlsTest, TypingGoesToASearchBarOnceItIsTappedAndItsCancelButtonIs
     EXPECT_EQ(typed->texts, (std::vector<std::string>{"Night", "Night Watch"}));
     EXPECT_NE(screen().find("[1] search \"Night Watch\" (typing)  [2] Cancel"), std::string::npos) << screen();
     EXPECT_EQ(run("tap Cancel").message, "tapped [2] Cancel");
+    EXPECT_EQ(typed->cancelled, 1);
+}
+
+TEST_F(SimControlsTest, ASearchBarInAToolbarIsTypedIntoAndCancelledLikeAnyOther) {
+    auto toolbar = add(UIToolbar::make(), CGRectMake(0, 400, 375, 44));
+    auto bar = UISearchBar::initWithFrame(CGRectMake(0, 0, 180, 33));
+    auto typed = std::make_shared<Typed>();
+    bar->setDelegate(typed);
+    toolbar->setItems({UIBarButtonItem::flexibleSpaceItem(), UIBarButtonItem::initWithCustomView(bar)});
+
+    EXPECT_NE(screen().find("-- toolbar: [1] search \"\"  "), std::string::npos) << screen();
+    EXPECT_TRUE(run("type @1 Night").ok);
+    EXPECT_TRUE(bar->isFirstResponder());
+    EXPECT_EQ(typed->texts, std::vector<std::string>{"Night"});
+    bar->setShowsCancelButton(true);
+    EXPECT_NE(screen().find("-- toolbar: [1] search \"Night\" (typing)  [2] Cancel  "), std::string::npos) << screen();
+    EXPECT_TRUE(run("tap Cancel").ok);
     EXPECT_EQ(typed->cancelled, 1);
 }
 

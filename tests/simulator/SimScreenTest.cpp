@@ -1,6 +1,7 @@
 // The screen read as text and drawn as a picture, in process: the text screen decodes no
 // picture (a shot decodes each one once), a huge label shows only its beginning in both, and
-// the buttons inside a table row are listed on its line and can be tapped.
+// the buttons inside a table row are listed on its line and can be tapped, and a screen laid
+// inside a button is listed and reached, the button where the screen leaves it free.
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Sandbox.h"
@@ -184,4 +185,45 @@ TEST_F(ScreenTest, ButtonsInsideARowAreListedUnderItAndTapped) {
     }
     UIImage::setScreenScale(scale);  // the session draws at the device's scale
     EXPECT_EQ(rows->log, (std::vector<std::string>{"go 0", "row 1"}));
+}
+
+TEST_F(ScreenTest, AScreenInsideAButtonIsListedUnderItAndItsRowsAreTapped) {
+    auto rows = std::make_shared<ButtonRows>();
+    auto panel = std::make_shared<UIViewController>();
+    auto dimming = UIButton::buttonWithType(UIButtonTypeCustom);
+    dimming->setFrame(root->view()->bounds());
+    // The panel lies over the button's middle.
+    auto table = UITableView::initWithFrame(CGRectInset(dimming->bounds(), 20, 40));
+    table->setDataSource(rows);
+    table->setDelegate(rows);
+    panel->setView(table);
+    dimming->addTarget(nullptr, [&](const auto&) { rows->log.push_back("dimming"); }, UIControlEventTouchUpInside);
+    dimming->addSubview(table);
+    root->view()->addSubview(dimming);
+    table->reloadData();
+    window->layoutIfNeeded();
+
+    const SimScreen screen = SimScreen::capture();
+    EXPECT_EQ(screen.text(), "[1] button \"\"\n  [2] row \"Row 0\" \"Go\"\n    [3] button \"Go\"\n  [4] row \"Row 1\"\n")
+        << screen.text();
+    // A plain button's own subviews stay unlisted.
+    dimming->removeFromSuperview();
+    auto plain = UIButton::buttonWithType(UIButtonTypeSystem);
+    plain->setTitle("Plain", UIControlStateNormal);
+    plain->setFrame(CGRectMake(0, 0, 100, 44));
+    plain->addSubview(UILabel::initWithFrame(CGRectMake(0, 0, 50, 20)));
+    root->view()->addSubview(plain);
+    root->view()->addSubview(dimming);
+    window->layoutIfNeeded();
+    EXPECT_EQ(SimScreen::capture().text().find("[1] button \"Plain\"\n[2] button"), 0u) << SimScreen::capture().text();
+
+    const CGFloat scale = UIImage::screenScale();
+    {
+        SimSession session(false);
+        EXPECT_TRUE(session.execute(SimCommand::parse("tap Row 1")).ok);
+        // The button itself is touched where the panel leaves it free.
+        EXPECT_TRUE(session.execute(SimCommand::parse("tap 2")).ok);
+    }
+    UIImage::setScreenScale(scale);
+    EXPECT_EQ(rows->log, (std::vector<std::string>{"row 1", "dimming"}));
 }

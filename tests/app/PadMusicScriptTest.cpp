@@ -1,0 +1,69 @@
+// The music library on a pad, driven through the simulator as a person would: the player with
+// the song list, a genre's grid and its songs in the detail panel, an author's songs, a search,
+// and a playlist made in its grid and played from its editor.
+#include "tests/app/ServedBundleTest.h"
+
+#include <string>
+
+namespace {
+
+class PadMusicScript : public ServedBundleTest {
+protected:
+    PadMusicScript() : ServedBundleTest("pad-music") {}
+
+    ProcessRun run(const std::string& script) { return runScript(script, "--device pad"); }
+};
+
+}  // namespace
+
+TEST_F(PadMusicScript, GenresAuthorsSearchAndAPlaylistAllPlay) {
+    const ProcessRun result = run("tap menu\n"
+                                  "tap Music Library\n"
+                                  "expect == Songs ==\n"
+                                  "expect -- toolbar: \n"
+                                  "tap Genre\n"
+                                  "expect == Genre ==\n"
+                                  "tap Keyboard\n"
+                                  "expect == Keyboard ==\n"
+                                  "tap Für Elise\n"
+                                  "expect \"Ludwig van Beethoven - Für Elise\"\n"
+                                  "expect image paused\n"
+                                  // The dimmed area around the panel closes it.
+                                  "expect [13] button \"\"\n"
+                                  "tap 13\n"
+                                  "advance 1\n"
+                                  "tap Painter\n"
+                                  "expect == Painter ==\n"
+                                  "tap Johann Sebastian Bach\n"
+                                  "tap Air on the G String\n"
+                                  "expect \"Johann Sebastian Bach - Air on the G String\"\n"
+                                  "expect [18] button \"\"\n"
+                                  "tap 18\n"
+                                  "advance 1\n"
+                                  "tap Songs\n"
+                                  "type @45 Mozart\n"
+                                  "expect search \"Mozart\"\n"
+                                  "tap Rondo alla Turca\n"
+                                  "expect \"Wolfgang Amadeus Mozart - Rondo alla Turca\"\n"
+                                  "tap Cancel\n"
+                                  "expect search \"\"\n"
+                                  "expect row \"Für Elise\"\n"
+                                  "tap Playlists\n"
+                                  "expect == Playlists ==\n"
+                                  "expect [9] area\n"
+                                  "tap 9\n"
+                                  "advance 1\n"
+                                  "expect New Playlist\n"
+                                  "type @15 Evening\n"
+                                  "tap OK\n"
+                                  "expect == Evening ==\n"
+                                  "tap Eine kleine Nachtmusik\n"
+                                  "tap Done\n"
+                                  "advance 1\n"
+                                  "expect \"compositions: 1\"\n"
+                                  "tap Evening\n"
+                                  "expect == Evening ==\n"
+                                  "tap Eine kleine Nachtmusik\n"
+                                  "expect \"Wolfgang Amadeus Mozart - Eine kleine Nachtmusik\"\n");
+    EXPECT_EQ(result.status, 0) << result.output;
+}

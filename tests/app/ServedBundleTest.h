@@ -1,0 +1,51 @@
+// The demo bundle pointed at the demo content server, both in the test's folder under a name of
+// the test's own, a home for the application, and the simulator run on them.
+#pragma once
+
+#include "demo/generator/DemoGenerator.h"
+#include "demo/server/ContentServer.h"
+#include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/Subprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+class ServedBundleTest : public testing::Test {
+protected:
+    explicit ServedBundleTest(const std::string& name)
+        : bundle(Sandbox::tmp() + "/" + name + "-bundle"),
+          served(Sandbox::tmp() + "/" + name + "-server"),
+          home(Sandbox::tmp() + "/" + name + "-home") {}
+
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
+        ASSERT_TRUE(DemoGenerator::writeServerFolder(served, {}, &error)) << error;
+        server = ContentServer::start({served, "", 0, {}}, &error);
+        ASSERT_TRUE(server) << error;
+        ASSERT_TRUE(DemoGenerator::setServerHost(bundle, server->host(), &error)) << error;
+        std::filesystem::create_directories(home);
+    }
+
+    // ostrel-sim on the bundle and the home with `script` and further `arguments`; the
+    // measurement engine is pointed at a closed loopback port.
+    ProcessRun runScript(const std::string& script, const std::string& arguments) {
+        const std::string path = served + "-script-" + std::to_string(runs_++) + ".txt";
+        std::ofstream(path) << script;
+        return runCommand(std::string(OSTREL_SIM) + " --bundle " + bundle + " --home " + home +
+                          " --default APMMeasurementEndpointHost=127.0.0.1:9 " + arguments + " --script " + path +
+                          " 2>&1 </dev/null");
+    }
+
+    const std::string bundle;
+    const std::string served;
+    const std::string home;
+    std::unique_ptr<ContentServer> server;
+
+private:
+    int runs_ = 0;
+};
