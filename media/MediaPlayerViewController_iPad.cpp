@@ -35,9 +35,7 @@ MediaPlayerViewController_iPad::MediaPlayerViewController_iPad(std::shared_ptr<M
                                                                std::shared_ptr<SQLiteEngine> sql, MusicContext context)
     : MediaPlayerViewController(std::move(controller), std::move(context)),
       sql_(std::move(sql)),
-      // Every choice is offered: the authors and genres grids are the pad's way to browse by group.
-      contentCategories_{OECoreString("Playlists"), OECoreString("Songs"), OECoreString("Author"),
-                         OECoreString("Genre")} {}
+      contentCategories_{OECoreString("Playlists"), OECoreString("Songs")} {}
 
 std::shared_ptr<UISearchBar> MediaPlayerViewController_iPad::searchBar() {
     if (!searchBar_) {
