@@ -7,6 +7,7 @@
 #include "analytics/reporters/APMAdExposureReporter.h"
 #include "analytics/reporters/APMAppActivity.h"
 #include "analytics/reporters/APMScreenViewReporter.h"
+#include "analytics/reporters/APMSearchAdReporter.h"
 #include "analytics/reporters/APMSessionReporter.h"
 #include "analytics/core/APMAlarm.h"
 #include "analytics/core/APMDatabase.h"
@@ -160,6 +161,7 @@ void APMMeasurement::resetSharedInstance() {
     if (auto experiments = engine->experimentManager()) experiments->taskManager()->cancelScheduledFetch();
     engine->scheduler()->workerQueue()->sync([&] {
         engine->alarm()->cancel();
+        if (auto searchAds = engine->searchAdReporter()) searchAds->cancelScheduling();
         if (engine->network()) engine->network()->setReachabilityDelegate({});
     });
 }
@@ -287,6 +289,11 @@ std::shared_ptr<APMConditionalUserPropertyController> APMMeasurement::conditiona
     return conditionalUserPropertyController_;
 }
 
+std::shared_ptr<APMSearchAdReporter> APMMeasurement::searchAdReporter() const {
+    std::lock_guard lock(componentsMutex_);
+    return searchAdReporter_;
+}
+
 std::shared_ptr<APMSessionReporter> APMMeasurement::sessionReporter() const {
     std::lock_guard lock(componentsMutex_);
     return sessionReporter_;
@@ -333,6 +340,7 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
         removeExpiredDeepLinkCache();
         alarm_->cancel();
         if (auto sessions = sessionReporter()) sessions->setReportingEnabled(false);
+        if (auto searchAds = searchAdReporter()) searchAds->setSearchAdReporterEnabled(false);
         log->logWithLevel(6, 23013, "Analytics collection disabled");
         return;
     }
@@ -342,6 +350,7 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
         return;
     }
     if (auto sessions = sessionReporter()) sessions->setReportingEnabled(true);
+    if (auto searchAds = searchAdReporter()) searchAds->setSearchAdReporterEnabled(true);
     log->logWithLevel(6, 23012, "Analytics collection enabled");
     auto info = NSBundle::mainBundle();
     Value screenReporting = info->objectForInfoDictionaryKey("RezaviviScreenReportingEnabled");
@@ -543,6 +552,14 @@ void APMMeasurement::runPostInitialization() {
     }
     reportAppUpdateOnWorkerQueue();
     reportOSUpdateOnWorkerQueue();
+    if (auto searchAds = APMSearchAdReporter::initWithContext(reporterContext())) {
+        {
+            std::lock_guard lock(componentsMutex_);
+            searchAdReporter_ = searchAds;
+        }
+        searchAds->setSearchAdReporterEnabled(true);
+        searchAds->start();
+    }
     if (persistedConfig_->rezaviviFeatureRollouts() && !ClassRegistry::isRegistered("DARIvozorAdorir")) {
         persistedConfig_->setRezaviviFeatureRollouts(std::nullopt);
     }

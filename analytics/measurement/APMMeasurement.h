@@ -43,6 +43,7 @@ class APMRemoteConfig;
 class APMReporterContext;
 class APMScheduler;
 class APMScriptContext;
+class APMSearchAdReporter;
 class APMPEventEditing;
 class APMSessionReporter;
 class APMUploader;
@@ -111,6 +112,8 @@ public:
     std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController() const;
     // Made by the post-initialisation steps, and anew by a reset.
     std::shared_ptr<APMSessionReporter> sessionReporter() const;
+    // Made by the post-initialisation steps; none when the attribution is settled or given up.
+    std::shared_ptr<APMSearchAdReporter> searchAdReporter() const;
     const std::string& appID() const { return appID_; }
     const std::vector<std::string>& safelistedEvents() const { return safelistedEvents_; }
     double initTimestamp() const { return initTimestamp_; }
@@ -376,6 +379,7 @@ private:
     std::shared_ptr<APMAudience> audience_;
     std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController_;
     std::shared_ptr<APMSessionReporter> sessionReporter_;
+    std::shared_ptr<APMSearchAdReporter> searchAdReporter_;
 
     std::string previousVUVAppID_;
     std::optional<bool> versionSameAsOriginal_;
