@@ -50,6 +50,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -158,6 +159,7 @@ void APMMeasurement::resetSharedInstance() {
     APMAdExposureReporter::resetSharedInstance();
     if (!engine) return;
     NSNotificationCenter::defaultCenter()->removeObserver(engine);
+    (void)engine->dropSceneWillConnectObserver();
     if (auto experiments = engine->experimentManager()) experiments->taskManager()->cancelScheduledFetch();
     engine->scheduler()->workerQueue()->sync([&] {
         engine->alarm()->cancel();
@@ -604,7 +606,8 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
         // Not a first open: the keychain learns of the earlier one; the session starts.
         if (previousFirstOpens < 1) (void)APMKeychainWrapper::upsertKeychainValue(Value("1"), "_pfo", bundleIdentifier);
         analyticsStore_->setDeferredAnalyticsCollection(Value());
-        if (APMHasSceneManifest() && APMIsActivePrewarm()) {
+        if (NSProcessInfo::processInfo()->isOperatingSystemAtLeastVersion({15, 0, 0}) && APMHasSceneManifest() &&
+            APMIsActivePrewarm()) {
             reportSessionStartWhenSceneWillConnectOnWorkerQueue();
         } else {
             reportSessionStartOnWorkerQueueWithTimestamp(initTimestamp_, false);
@@ -749,14 +752,30 @@ void APMMeasurement::reportSessionStart() {
 
 void APMMeasurement::reportSessionStartWhenSceneWillConnectOnWorkerQueue() {
     std::weak_ptr<APMMeasurement> weak = weakSelf<APMMeasurement>();
-    auto center = NSNotificationCenter::defaultCenter();
-    auto token = std::make_shared<std::shared_ptr<NSObject>>();
-    *token = center->addObserverForName("UISceneWillConnectNotification", nullptr, nullptr,
-                                        [weak, token](const NSNotification&) {
-                                            if (*token) NSNotificationCenter::defaultCenter()->removeObserver(*token);
-                                            token->reset();
-                                            if (auto engine = weak.lock()) engine->reportSessionStart();
-                                        });
+    auto observer = NSNotificationCenter::defaultCenter()->addObserverForName(
+        "UISceneWillConnectNotification", nullptr, nullptr, [weak](const NSNotification&) {
+            // One scene connecting starts the session; the observer goes with it.
+            auto engine = weak.lock();
+            if (engine && engine->dropSceneWillConnectObserver()) engine->reportSessionStart();
+        });
+    std::shared_ptr<NSObject> replaced;
+    {
+        std::lock_guard lock(sceneWillConnectMutex_);
+        replaced = std::exchange(sceneWillConnectObserver_, std::move(observer));
+    }
+    if (replaced) NSNotificationCenter::defaultCenter()->removeObserver(replaced);
+}
+
+bool APMMeasurement::dropSceneWillConnectObserver() {
+    std::shared_ptr<NSObject> observer;
+    {
+        std::lock_guard lock(sceneWillConnectMutex_);
+        observer = std::move(sceneWillConnectObserver_);
+        sceneWillConnectObserver_.reset();
+    }
+    if (!observer) return false;
+    NSNotificationCenter::defaultCenter()->removeObserver(observer);
+    return true;
 }
 
 void APMMeasurement::setSessionTimeoutInterval(double interval) {

@@ -349,6 +349,8 @@ private:
     bool initializeComponents();
     void runPostInitialization();
     void installRemoteConfigHooks();
+    // Stops waiting for a scene to connect; whether the engine was waiting.
+    bool dropSceneWillConnectObserver();
     // One block on the worker queue holding the engine weakly.
     void scheduleOnWorker(const char* blockID, std::function<void(APMMeasurement& engine)> block);
     void writeUserProperty(const std::string& name, const std::shared_ptr<APMValue>& value, double timestamp);
@@ -380,6 +382,9 @@ private:
     std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController_;
     std::shared_ptr<APMSessionReporter> sessionReporter_;
     std::shared_ptr<APMSearchAdReporter> searchAdReporter_;
+    // A prewarmed launch waits for its scene to start the session.
+    std::mutex sceneWillConnectMutex_;
+    std::shared_ptr<NSObject> sceneWillConnectObserver_;
 
     std::string previousVUVAppID_;
     std::optional<bool> versionSameAsOriginal_;
