@@ -207,7 +207,9 @@ std::optional<bool> evaluatePropertyFilter(const std::shared_ptr<APMPBPropertyFi
 // The results one evaluation call reads and makes: made ones win, read ones are read once.
 class ResultsInHand {
 public:
-    explicit ResultsInHand(APMDatabase& database) : database_(database) {}
+    // `known` holds the results read or written earlier over the same span.
+    ResultsInHand(APMDatabase& database, std::map<std::int32_t, std::shared_ptr<APMFilterResult>>& known)
+        : database_(database), known_(known) {}
 
     // False (with the error) when the stored result cannot be read; no stored result is none.
     bool current(std::int32_t audienceID, std::shared_ptr<APMFilterResult>& result, NSErrorPtr* error) {
@@ -215,7 +217,7 @@ public:
             result = made->second;
             return true;
         }
-        if (auto read = fetched_.find(audienceID); read != fetched_.end()) {
+        if (auto read = known_.find(audienceID); read != known_.end()) {
             result = read->second;
             return true;
         }
@@ -225,11 +227,10 @@ public:
             if (error) *error = readError;
             return false;
         }
-        if (result) fetched_[audienceID] = result;
+        known_[audienceID] = result;
         return true;
     }
     void update(std::int32_t audienceID, std::shared_ptr<APMFilterResult> result) {
-        fetched_.erase(audienceID);
         updated_[audienceID] = std::move(result);
     }
     std::vector<std::shared_ptr<APMFilterResult>> updated() const {
@@ -237,12 +238,26 @@ public:
         for (const auto& [id, result] : updated_) out.push_back(result);
         return out;
     }
+    // The updated results were stored: later evaluations over the span start from them.
+    void stored() {
+        for (const auto& [id, result] : updated_) known_[id] = result;
+    }
 
 private:
     APMDatabase& database_;
+    std::map<std::int32_t, std::shared_ptr<APMFilterResult>>& known_;
     std::map<std::int32_t, std::shared_ptr<APMFilterResult>> updated_;
-    std::map<std::int32_t, std::shared_ptr<APMFilterResult>> fetched_;
 };
+
+// The filters stored for `name`, read once over the span of `known`.
+template <class Filter, class Read>
+std::optional<std::vector<std::shared_ptr<Filter>>> filtersNamed(
+    std::map<std::string, std::vector<std::shared_ptr<Filter>>>& known, const std::string& name, Read read) {
+    if (auto found = known.find(name); found != known.end()) return found->second;
+    auto filters = read();
+    if (filters) known[name] = *filters;
+    return filters;
+}
 
 }  // namespace
 
@@ -413,16 +428,17 @@ bool APMAudience::evaluateFiltersForEventName(const std::string& name, const Val
     auto database = context_->database();
     if (!database) return false;
     NSErrorPtr error;
-    auto filters = database->eventFiltersForEventName(name, &error);
+    APMAudienceTimestampsCache ownCache;
+    APMAudienceTimestampsCache& times = cache ? *cache : ownCache;
+    auto filters = filtersNamed(times.storedReads().eventFilters, name,
+                                [&] { return database->eventFiltersForEventName(name, &error); });
     if (!filters) {
         APMMeasurementMonitor()->logWithLevel(1, 6000, "Unable to query event filters for event. Event will not be evaluated. Event name, error",
                                 eventName(name), Value(error));
         return false;
     }
     if (filters->empty()) return true;
-    APMAudienceTimestampsCache ownCache;
-    APMAudienceTimestampsCache& times = cache ? *cache : ownCache;
-    ResultsInHand results(*database);
+    ResultsInHand results(*database, times.storedReads().filterResults);
     for (const auto& filter : *filters) {
         const std::int32_t audienceID = filter->audienceID();
         std::shared_ptr<APMFilterResult> current;
@@ -458,6 +474,7 @@ bool APMAudience::evaluateFiltersForEventName(const std::string& name, const Val
                                 eventName(name), Value(error));
         return false;
     }
+    results.stored();
     return true;
 }
 
@@ -466,7 +483,10 @@ bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& propert
     auto database = context_->database();
     if (!database) return false;
     NSErrorPtr error;
-    auto filters = database->propertyFiltersForPropertyName(property.name(), &error);
+    APMAudienceTimestampsCache ownCache;
+    APMAudienceTimestampsCache& times = cache ? *cache : ownCache;
+    auto filters = filtersNamed(times.storedReads().propertyFilters, property.name(),
+                                [&] { return database->propertyFiltersForPropertyName(property.name(), &error); });
     if (!filters) {
         APMMeasurementMonitor()->logWithLevel(1, 6004,
                                 "Unable to query property filters for property. Property will not be evaluated. Property name, error",
@@ -474,9 +494,7 @@ bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& propert
         return false;
     }
     if (filters->empty()) return true;
-    APMAudienceTimestampsCache ownCache;
-    APMAudienceTimestampsCache& times = cache ? *cache : ownCache;
-    ResultsInHand results(*database);
+    ResultsInHand results(*database, times.storedReads().filterResults);
     for (const auto& filter : *filters) {
         const std::int32_t audienceID = filter->audienceID();
         std::shared_ptr<APMFilterResult> current;
@@ -516,6 +534,7 @@ bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& propert
                                 propertyName(property.name()), Value(error));
         return false;
     }
+    results.stored();
     return true;
 }
 
