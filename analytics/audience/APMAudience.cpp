@@ -80,6 +80,77 @@ std::optional<NSData> encoded(const std::shared_ptr<APMPBResultData>& data) {
     return std::move(*bytes);
 }
 
+// A stored result with its current sets decoded (no data when it has none or they do not decode).
+struct CurrentSets {
+    std::shared_ptr<APMFilterResult> result;
+    std::shared_ptr<APMPBResultData> data;
+    Bits bits;
+};
+
+CurrentSets currentSetsOf(const std::shared_ptr<APMFilterResult>& result) {
+    CurrentSets sets{result, decodeCurrent(result), {}};
+    if (sets.data) sets.bits = bitsOf(sets.data);
+    return sets;
+}
+
+bool isTrueInSets(const CurrentSets& sets, std::int32_t filterID) {
+    if (filterID < 0) return false;
+    const auto& result = sets.result;
+    if (!sets.data) {
+        if (result && result->currentResults() && !result->currentResults()->empty()) {
+            APMMeasurementMonitor()->logWithLevel(2, 6023,
+                                    "Audience filter result is non-nil and is missing status or results array. Audience "
+                                    "result will not be bundled. Audience ID, result data",
+                                    Value(result->audienceID()), Value(*result->currentResults()));
+        }
+        return false;
+    }
+    const Bits& bits = sets.bits;
+    if (bits.status.empty() || bits.results.empty()) {
+        APMMeasurementMonitor()->logWithLevel(2, 6023,
+                                "Audience filter result is non-nil and is missing status or results array. Audience "
+                                "result will not be bundled. Audience ID, result data",
+                                Value(result->audienceID()), Value(sets.data));
+        return false;
+    }
+    const std::size_t word = static_cast<std::size_t>(filterID / kBitsPerWord);
+    if (word >= bits.status.size()) return false;
+    const std::uint64_t results = word < bits.results.size() ? bits.results[word] : 0;
+    return (bits.status[word] & bitOf(filterID)) && (results & bitOf(filterID));
+}
+
+// The result with one filter's bits set from the outcome, starting from `current`'s sets; the
+// new result's own sets go to `made`.
+std::shared_ptr<APMFilterResult> updatedResult(std::int32_t filterID, std::int32_t audienceID, const CurrentSets& current,
+                                               std::optional<bool> newEvaluationResult, APMAudienceTimestampsCache& cache,
+                                               CurrentSets* made) {
+    Bits bits = current.data ? current.bits : Bits{};
+    const std::size_t word = static_cast<std::size_t>(std::max(filterID, 0) / kBitsPerWord);
+    // Both sets grow together, so that a word of one always has its word in the other.
+    const std::size_t length = std::max({word + 1, bits.status.size(), bits.results.size()});
+    bits.status.resize(length, 0);
+    bits.results.resize(length, 0);
+    const std::uint64_t bit = bitOf(std::max(filterID, 0));
+    if (newEvaluationResult) bits.status[word] |= bit;
+    else bits.status[word] &= ~bit;
+    if (newEvaluationResult == true) bits.results[word] |= bit;
+    else bits.results[word] &= ~bit;
+
+    auto data = APMPBResultData::make();
+    setWords(data, APMPBResultData::kStatus, bits.status);
+    setWords(data, APMPBResultData::kResults, bits.results);
+    APMPBMessageSetArray(data, APMPBResultData::kDynamicFilterTimestamps,
+                         APMAudienceMessageValues(cache.dynamicTimestampsForAudienceID(audienceID)));
+    if (auto sequence = cache.sequenceTimestampsForAudienceID(audienceID)) {
+        APMPBMessageSetArray(data, APMPBResultData::kSequenceFilterTimestamps, APMAudienceMessageValues(*sequence));
+    }
+    const auto& stored = current.result;
+    auto result = APMFilterResult::initWithAudienceID(audienceID, encoded(data),
+                                                      stored ? stored->previousResults() : std::optional<NSData>());
+    if (made) *made = CurrentSets{result, std::move(data), std::move(bits)};
+    return result;
+}
+
 // MARK: The rules of one filter
 
 // One value filter over one value: true, false or no outcome.
@@ -285,10 +356,24 @@ struct APMAudience::DecodedFilters {
     }
 };
 
+// Each audience's result as decoded last, while it is the same object: the next event's filters
+// of that audience would otherwise decode it again.
+struct APMAudience::DecodedResults {
+    std::map<std::int32_t, CurrentSets> entries;
+
+    const CurrentSets& of(std::int32_t audienceID, const std::shared_ptr<APMFilterResult>& result) {
+        auto& entry = entries[audienceID];
+        if (!entry.result || entry.result != result) entry = currentSetsOf(result);
+        return entry;
+    }
+    void remember(std::int32_t audienceID, CurrentSets sets) { entries[audienceID] = std::move(sets); }
+};
+
 std::shared_ptr<APMAudience> APMAudience::initWithContext(std::shared_ptr<APMAudienceContext> context) {
     if (!context) return nullptr;
     auto audience = std::make_shared<APMAudience>(std::move(context));
     audience->decoded_ = std::make_shared<DecodedFilters>();
+    audience->decodedResults_ = std::make_shared<DecodedResults>();
     return audience;
 }
 
@@ -448,7 +533,8 @@ bool APMAudience::evaluateFiltersForEventName(const std::string& name, const Val
                                     eventName(name), Value(error));
             return false;
         }
-        const bool wasTrue = isFilterResultTrueForFilterID(current, filter->filterID());
+        const CurrentSets sets = decodedResults_->of(audienceID, current);
+        const bool wasTrue = isTrueInSets(sets, filter->filterID());
         if (wasTrue && !filter->isDynamic() && !filter->isSequence() && !filter->isSessionScoped()) continue;
         auto message = decoded_->decode(decoded_->events, audienceID, filter->filterID(), filter->data());
         if (!message || filter->filterID() < 0) {
@@ -465,7 +551,9 @@ bool APMAudience::evaluateFiltersForEventName(const std::string& name, const Val
         if (*outcome) times.addEvaluationTimestamp(timestamp, *filter);
         // An event filter that was true stays true.
         if (!*outcome && wasTrue) outcome = true;
-        results.update(audienceID, updatedFilterResultWithFilterID(filter->filterID(), audienceID, current, outcome, times));
+        CurrentSets made;
+        results.update(audienceID, updatedResult(filter->filterID(), audienceID, sets, outcome, times, &made));
+        decodedResults_->remember(audienceID, std::move(made));
     }
     const auto updated = results.updated();
     if (!updated.empty() && !database->updateFilterResults(updated, &error)) {
@@ -504,7 +592,8 @@ bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& propert
                                     propertyName(property.name()), Value(error));
             return false;
         }
-        const bool wasTrue = isFilterResultTrueForFilterID(current, filter->filterID());
+        const CurrentSets sets = decodedResults_->of(audienceID, current);
+        const bool wasTrue = isTrueInSets(sets, filter->filterID());
         if (wasTrue && !filter->isDynamic() && !filter->isSequence() && !filter->isSessionScoped()) continue;
         auto message = decoded_->decode(decoded_->properties, audienceID, filter->filterID(), filter->data());
         if (!message || filter->filterID() < 0) {
@@ -524,7 +613,9 @@ bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& propert
             // Only a dynamic filter that is not session-scoped follows its property back to false.
             outcome = true;
         }
-        results.update(audienceID, updatedFilterResultWithFilterID(filter->filterID(), audienceID, current, outcome, times));
+        CurrentSets made;
+        results.update(audienceID, updatedResult(filter->filterID(), audienceID, sets, outcome, times, &made));
+        decodedResults_->remember(audienceID, std::move(made));
     }
     const auto updated = results.updated();
     if (!updated.empty() && !database->updateFilterResults(updated, &error)) {
@@ -568,57 +659,13 @@ bool APMAudience::evaluateFiltersForNanoUserProperty(const std::shared_ptr<APMPB
 
 bool APMAudience::isFilterResultTrueForFilterID(const std::shared_ptr<APMFilterResult>& result, std::int32_t filterID) {
     if (filterID < 0) return false;
-    auto data = decodeCurrent(result);
-    if (!data) {
-        if (result && result->currentResults() && !result->currentResults()->empty()) {
-            APMMeasurementMonitor()->logWithLevel(2, 6023,
-                                    "Audience filter result is non-nil and is missing status or results array. Audience "
-                                    "result will not be bundled. Audience ID, result data",
-                                    Value(result->audienceID()), Value(*result->currentResults()));
-        }
-        return false;
-    }
-    const Bits bits = bitsOf(data);
-    if (bits.status.empty() || bits.results.empty()) {
-        APMMeasurementMonitor()->logWithLevel(2, 6023,
-                                "Audience filter result is non-nil and is missing status or results array. Audience "
-                                "result will not be bundled. Audience ID, result data",
-                                Value(result->audienceID()), Value(data));
-        return false;
-    }
-    const std::size_t word = static_cast<std::size_t>(filterID / kBitsPerWord);
-    if (word >= bits.status.size()) return false;
-    const std::uint64_t results = word < bits.results.size() ? bits.results[word] : 0;
-    return (bits.status[word] & bitOf(filterID)) && (results & bitOf(filterID));
+    return isTrueInSets(currentSetsOf(result), filterID);
 }
 
 std::shared_ptr<APMFilterResult> APMAudience::updatedFilterResultWithFilterID(
     std::int32_t filterID, std::int32_t audienceID, const std::shared_ptr<APMFilterResult>& currentFilterResult,
     std::optional<bool> newEvaluationResult, APMAudienceTimestampsCache& cache) {
-    Bits bits;
-    if (auto data = decodeCurrent(currentFilterResult)) bits = bitsOf(data);
-    const std::size_t word = static_cast<std::size_t>(std::max(filterID, 0) / kBitsPerWord);
-    // Both sets grow together, so that a word of one always has its word in the other.
-    const std::size_t length = std::max({word + 1, bits.status.size(), bits.results.size()});
-    bits.status.resize(length, 0);
-    bits.results.resize(length, 0);
-    const std::uint64_t bit = bitOf(std::max(filterID, 0));
-    if (newEvaluationResult) bits.status[word] |= bit;
-    else bits.status[word] &= ~bit;
-    if (newEvaluationResult == true) bits.results[word] |= bit;
-    else bits.results[word] &= ~bit;
-
-    auto data = APMPBResultData::make();
-    setWords(data, APMPBResultData::kStatus, bits.status);
-    setWords(data, APMPBResultData::kResults, bits.results);
-    APMPBMessageSetArray(data, APMPBResultData::kDynamicFilterTimestamps,
-                         APMAudienceMessageValues(cache.dynamicTimestampsForAudienceID(audienceID)));
-    if (auto sequence = cache.sequenceTimestampsForAudienceID(audienceID)) {
-        APMPBMessageSetArray(data, APMPBResultData::kSequenceFilterTimestamps, APMAudienceMessageValues(*sequence));
-    }
-    return APMFilterResult::initWithAudienceID(
-        audienceID, encoded(data),
-        currentFilterResult ? currentFilterResult->previousResults() : std::optional<NSData>());
+    return updatedResult(filterID, audienceID, currentSetsOf(currentFilterResult), newEvaluationResult, cache, nullptr);
 }
 
 bool APMAudience::clearEvaluationResultsForSessionScopedFilters() {
