@@ -1,5 +1,6 @@
 // ostrel-sim: runs the application on a bundle and a home folder, prints its screen as text
 // and carries out commands typed at the terminal or read from a script.
+#include "platform/adsupport/ADClient.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSProcessInfo.h"
@@ -21,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <iostream>
 #include <string>
 #include <utility>
@@ -34,11 +36,14 @@ const char* const kApplicationDelegate = "AppDelegate";
 void usage() {
     std::fprintf(stderr,
                  "usage: ostrel-sim --bundle DIR --home DIR [--device phone|pad] [--script FILE] [--delegate NAME]\n"
-                 "                  [--default KEY=VALUE]... [--trust-anchor HOST=PEMFILE]... [--verbose]\n"
+                 "                  [--default KEY=VALUE]... [--trust-anchor HOST=PEMFILE]... [--search-ad CAMPAIGN=KEYWORD]\n"
+                 "                  [--verbose]\n"
                  "The application's diagnostics go to diagnostics.log in the home; --verbose shows them here too.\n"
                  "--default sets a user default for this run only (a string; nothing is stored), for instance\n"
                  "the host of a service the application talks to; --trust-anchor trusts the certificates in\n"
-                 "PEMFILE for connections to HOST alone (a test server's own certificate).\n");
+                 "PEMFILE for connections to HOST alone (a test server's own certificate). --search-ad links the\n"
+                 "advertising framework's attribution client, which answers that a search ad of CAMPAIGN for\n"
+                 "KEYWORD led to this installation.\n");
 }
 
 // "KEY=VALUE" split at the first '='; false when there is none or the key is empty.
@@ -102,6 +107,7 @@ int main(int argc, char** argv) {
     std::string bundle, home, script, delegate, device = "phone";
     bool verbose = false;
     std::vector<std::pair<std::string, std::string>> defaults, anchors;
+    std::optional<std::pair<std::string, std::string>> searchAd;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](std::string& out) {
@@ -116,11 +122,12 @@ int main(int argc, char** argv) {
         else if (arg == "--script") ok = value(script);
         else if (arg == "--delegate") ok = value(delegate);
         else if (arg == "--verbose") verbose = true;
-        else if (arg == "--default" || arg == "--trust-anchor") {
+        else if (arg == "--default" || arg == "--trust-anchor" || arg == "--search-ad") {
             std::string text;
             std::pair<std::string, std::string> pair;
             ok = value(text) && splitPair(text, pair);
-            if (ok) (arg == "--default" ? defaults : anchors).push_back(std::move(pair));
+            if (ok && arg == "--search-ad") searchAd = std::move(pair);
+            else if (ok) (arg == "--default" ? defaults : anchors).push_back(std::move(pair));
         }
         else if (arg == "--help" || arg == "-h") {
             usage();
@@ -158,11 +165,16 @@ int main(int argc, char** argv) {
         return 66;
     }
 
-    // Both before the launch: the application reads them as it starts.
+    // All before the launch: the application reads them as it starts.
     if (!defaults.empty()) {
         Value::Dictionary registered;
         for (const auto& [key, text] : defaults) registered.set(key, Value(text));
         NSUserDefaults::standardUserDefaults()->registerDefaults(registered);
+    }
+    if (searchAd) {
+        auto client = std::make_shared<ADClient>();
+        client->setAnswers({ADClient::attributedAnswer(searchAd->first, searchAd->second)});
+        ClassRegistry::registerClass("ADClient", [client] { return client; });
     }
     for (const auto& [host, path] : anchors) {
         NSErrorPtr error;

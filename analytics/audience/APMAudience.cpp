@@ -80,6 +80,77 @@ std::optional<NSData> encoded(const std::shared_ptr<APMPBResultData>& data) {
     return std::move(*bytes);
 }
 
+// A stored result with its current sets decoded (no data when it has none or they do not decode).
+struct CurrentSets {
+    std::shared_ptr<APMFilterResult> result;
+    std::shared_ptr<APMPBResultData> data;
+    Bits bits;
+};
+
+CurrentSets currentSetsOf(const std::shared_ptr<APMFilterResult>& result) {
+    CurrentSets sets{result, decodeCurrent(result), {}};
+    if (sets.data) sets.bits = bitsOf(sets.data);
+    return sets;
+}
+
+bool isTrueInSets(const CurrentSets& sets, std::int32_t filterID) {
+    if (filterID < 0) return false;
+    const auto& result = sets.result;
+    if (!sets.data) {
+        if (result && result->currentResults() && !result->currentResults()->empty()) {
+            APMMeasurementMonitor()->logWithLevel(2, 6023,
+                                    "Audience filter result is non-nil and is missing status or results array. Audience "
+                                    "result will not be bundled. Audience ID, result data",
+                                    Value(result->audienceID()), Value(*result->currentResults()));
+        }
+        return false;
+    }
+    const Bits& bits = sets.bits;
+    if (bits.status.empty() || bits.results.empty()) {
+        APMMeasurementMonitor()->logWithLevel(2, 6023,
+                                "Audience filter result is non-nil and is missing status or results array. Audience "
+                                "result will not be bundled. Audience ID, result data",
+                                Value(result->audienceID()), Value(sets.data));
+        return false;
+    }
+    const std::size_t word = static_cast<std::size_t>(filterID / kBitsPerWord);
+    if (word >= bits.status.size()) return false;
+    const std::uint64_t results = word < bits.results.size() ? bits.results[word] : 0;
+    return (bits.status[word] & bitOf(filterID)) && (results & bitOf(filterID));
+}
+
+// The result with one filter's bits set from the outcome, starting from `current`'s sets; the
+// new result's own sets go to `made`.
+std::shared_ptr<APMFilterResult> updatedResult(std::int32_t filterID, std::int32_t audienceID, const CurrentSets& current,
+                                               std::optional<bool> newEvaluationResult, APMAudienceTimestampsCache& cache,
+                                               CurrentSets* made) {
+    Bits bits = current.data ? current.bits : Bits{};
+    const std::size_t word = static_cast<std::size_t>(std::max(filterID, 0) / kBitsPerWord);
+    // Both sets grow together, so that a word of one always has its word in the other.
+    const std::size_t length = std::max({word + 1, bits.status.size(), bits.results.size()});
+    bits.status.resize(length, 0);
+    bits.results.resize(length, 0);
+    const std::uint64_t bit = bitOf(std::max(filterID, 0));
+    if (newEvaluationResult) bits.status[word] |= bit;
+    else bits.status[word] &= ~bit;
+    if (newEvaluationResult == true) bits.results[word] |= bit;
+    else bits.results[word] &= ~bit;
+
+    auto data = APMPBResultData::make();
+    setWords(data, APMPBResultData::kStatus, bits.status);
+    setWords(data, APMPBResultData::kResults, bits.results);
+    APMPBMessageSetArray(data, APMPBResultData::kDynamicFilterTimestamps,
+                         APMAudienceMessageValues(cache.dynamicTimestampsForAudienceID(audienceID)));
+    if (auto sequence = cache.sequenceTimestampsForAudienceID(audienceID)) {
+        APMPBMessageSetArray(data, APMPBResultData::kSequenceFilterTimestamps, APMAudienceMessageValues(*sequence));
+    }
+    const auto& stored = current.result;
+    auto result = APMFilterResult::initWithAudienceID(audienceID, encoded(data),
+                                                      stored ? stored->previousResults() : std::optional<NSData>());
+    if (made) *made = CurrentSets{result, std::move(data), std::move(bits)};
+    return result;
+}
+
 // MARK: The rules of one filter
 
 // One value filter over one value: true, false or no outcome.
@@ -207,7 +278,9 @@ std::optional<bool> evaluatePropertyFilter(const std::shared_ptr<APMPBPropertyFi
 // The results one evaluation call reads and makes: made ones win, read ones are read once.
 class ResultsInHand {
 public:
-    explicit ResultsInHand(APMDatabase& database) : database_(database) {}
+    // `known` holds the results read or written earlier over the same span.
+    ResultsInHand(APMDatabase& database, std::map<std::int32_t, std::shared_ptr<APMFilterResult>>& known)
+        : database_(database), known_(known) {}
 
     // False (with the error) when the stored result cannot be read; no stored result is none.
     bool current(std::int32_t audienceID, std::shared_ptr<APMFilterResult>& result, NSErrorPtr* error) {
@@ -215,7 +288,7 @@ public:
             result = made->second;
             return true;
         }
-        if (auto read = fetched_.find(audienceID); read != fetched_.end()) {
+        if (auto read = known_.find(audienceID); read != known_.end()) {
             result = read->second;
             return true;
         }
@@ -225,11 +298,10 @@ public:
             if (error) *error = readError;
             return false;
         }
-        if (result) fetched_[audienceID] = result;
+        known_[audienceID] = result;
         return true;
     }
     void update(std::int32_t audienceID, std::shared_ptr<APMFilterResult> result) {
-        fetched_.erase(audienceID);
         updated_[audienceID] = std::move(result);
     }
     std::vector<std::shared_ptr<APMFilterResult>> updated() const {
@@ -237,12 +309,26 @@ public:
         for (const auto& [id, result] : updated_) out.push_back(result);
         return out;
     }
+    // The updated results were stored: later evaluations over the span start from them.
+    void stored() {
+        for (const auto& [id, result] : updated_) known_[id] = result;
+    }
 
 private:
     APMDatabase& database_;
+    std::map<std::int32_t, std::shared_ptr<APMFilterResult>>& known_;
     std::map<std::int32_t, std::shared_ptr<APMFilterResult>> updated_;
-    std::map<std::int32_t, std::shared_ptr<APMFilterResult>> fetched_;
 };
+
+// The filters stored for `name`, read once over the span of `known`.
+template <class Filter, class Read>
+std::optional<std::vector<std::shared_ptr<Filter>>> filtersNamed(
+    std::map<std::string, std::vector<std::shared_ptr<Filter>>>& known, const std::string& name, Read read) {
+    if (auto found = known.find(name); found != known.end()) return found->second;
+    auto filters = read();
+    if (filters) known[name] = *filters;
+    return filters;
+}
 
 }  // namespace
 
@@ -270,10 +356,24 @@ struct APMAudience::DecodedFilters {
     }
 };
 
+// Each audience's result as decoded last, while it is the same object: the next event's filters
+// of that audience would otherwise decode it again.
+struct APMAudience::DecodedResults {
+    std::map<std::int32_t, CurrentSets> entries;
+
+    const CurrentSets& of(std::int32_t audienceID, const std::shared_ptr<APMFilterResult>& result) {
+        auto& entry = entries[audienceID];
+        if (!entry.result || entry.result != result) entry = currentSetsOf(result);
+        return entry;
+    }
+    void remember(std::int32_t audienceID, CurrentSets sets) { entries[audienceID] = std::move(sets); }
+};
+
 std::shared_ptr<APMAudience> APMAudience::initWithContext(std::shared_ptr<APMAudienceContext> context) {
     if (!context) return nullptr;
     auto audience = std::make_shared<APMAudience>(std::move(context));
     audience->decoded_ = std::make_shared<DecodedFilters>();
+    audience->decodedResults_ = std::make_shared<DecodedResults>();
     return audience;
 }
 
@@ -413,16 +513,17 @@ bool APMAudience::evaluateFiltersForEventName(const std::string& name, const Val
     auto database = context_->database();
     if (!database) return false;
     NSErrorPtr error;
-    auto filters = database->eventFiltersForEventName(name, &error);
+    APMAudienceTimestampsCache ownCache;
+    APMAudienceTimestampsCache& times = cache ? *cache : ownCache;
+    auto filters = filtersNamed(times.storedReads().eventFilters, name,
+                                [&] { return database->eventFiltersForEventName(name, &error); });
     if (!filters) {
         APMMeasurementMonitor()->logWithLevel(1, 6000, "Unable to query event filters for event. Event will not be evaluated. Event name, error",
                                 eventName(name), Value(error));
         return false;
     }
     if (filters->empty()) return true;
-    APMAudienceTimestampsCache ownCache;
-    APMAudienceTimestampsCache& times = cache ? *cache : ownCache;
-    ResultsInHand results(*database);
+    ResultsInHand results(*database, times.storedReads().filterResults);
     for (const auto& filter : *filters) {
         const std::int32_t audienceID = filter->audienceID();
         std::shared_ptr<APMFilterResult> current;
@@ -432,7 +533,8 @@ bool APMAudience::evaluateFiltersForEventName(const std::string& name, const Val
                                     eventName(name), Value(error));
             return false;
         }
-        const bool wasTrue = isFilterResultTrueForFilterID(current, filter->filterID());
+        const CurrentSets sets = decodedResults_->of(audienceID, current);
+        const bool wasTrue = isTrueInSets(sets, filter->filterID());
         if (wasTrue && !filter->isDynamic() && !filter->isSequence() && !filter->isSessionScoped()) continue;
         auto message = decoded_->decode(decoded_->events, audienceID, filter->filterID(), filter->data());
         if (!message || filter->filterID() < 0) {
@@ -449,7 +551,9 @@ bool APMAudience::evaluateFiltersForEventName(const std::string& name, const Val
         if (*outcome) times.addEvaluationTimestamp(timestamp, *filter);
         // An event filter that was true stays true.
         if (!*outcome && wasTrue) outcome = true;
-        results.update(audienceID, updatedFilterResultWithFilterID(filter->filterID(), audienceID, current, outcome, times));
+        CurrentSets made;
+        results.update(audienceID, updatedResult(filter->filterID(), audienceID, sets, outcome, times, &made));
+        decodedResults_->remember(audienceID, std::move(made));
     }
     const auto updated = results.updated();
     if (!updated.empty() && !database->updateFilterResults(updated, &error)) {
@@ -458,6 +562,7 @@ bool APMAudience::evaluateFiltersForEventName(const std::string& name, const Val
                                 eventName(name), Value(error));
         return false;
     }
+    results.stored();
     return true;
 }
 
@@ -466,7 +571,10 @@ bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& propert
     auto database = context_->database();
     if (!database) return false;
     NSErrorPtr error;
-    auto filters = database->propertyFiltersForPropertyName(property.name(), &error);
+    APMAudienceTimestampsCache ownCache;
+    APMAudienceTimestampsCache& times = cache ? *cache : ownCache;
+    auto filters = filtersNamed(times.storedReads().propertyFilters, property.name(),
+                                [&] { return database->propertyFiltersForPropertyName(property.name(), &error); });
     if (!filters) {
         APMMeasurementMonitor()->logWithLevel(1, 6004,
                                 "Unable to query property filters for property. Property will not be evaluated. Property name, error",
@@ -474,9 +582,7 @@ bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& propert
         return false;
     }
     if (filters->empty()) return true;
-    APMAudienceTimestampsCache ownCache;
-    APMAudienceTimestampsCache& times = cache ? *cache : ownCache;
-    ResultsInHand results(*database);
+    ResultsInHand results(*database, times.storedReads().filterResults);
     for (const auto& filter : *filters) {
         const std::int32_t audienceID = filter->audienceID();
         std::shared_ptr<APMFilterResult> current;
@@ -486,7 +592,8 @@ bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& propert
                                     propertyName(property.name()), Value(error));
             return false;
         }
-        const bool wasTrue = isFilterResultTrueForFilterID(current, filter->filterID());
+        const CurrentSets sets = decodedResults_->of(audienceID, current);
+        const bool wasTrue = isTrueInSets(sets, filter->filterID());
         if (wasTrue && !filter->isDynamic() && !filter->isSequence() && !filter->isSessionScoped()) continue;
         auto message = decoded_->decode(decoded_->properties, audienceID, filter->filterID(), filter->data());
         if (!message || filter->filterID() < 0) {
@@ -506,7 +613,9 @@ bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& propert
             // Only a dynamic filter that is not session-scoped follows its property back to false.
             outcome = true;
         }
-        results.update(audienceID, updatedFilterResultWithFilterID(filter->filterID(), audienceID, current, outcome, times));
+        CurrentSets made;
+        results.update(audienceID, updatedResult(filter->filterID(), audienceID, sets, outcome, times, &made));
+        decodedResults_->remember(audienceID, std::move(made));
     }
     const auto updated = results.updated();
     if (!updated.empty() && !database->updateFilterResults(updated, &error)) {
@@ -516,6 +625,7 @@ bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& propert
                                 propertyName(property.name()), Value(error));
         return false;
     }
+    results.stored();
     return true;
 }
 
@@ -549,57 +659,13 @@ bool APMAudience::evaluateFiltersForNanoUserProperty(const std::shared_ptr<APMPB
 
 bool APMAudience::isFilterResultTrueForFilterID(const std::shared_ptr<APMFilterResult>& result, std::int32_t filterID) {
     if (filterID < 0) return false;
-    auto data = decodeCurrent(result);
-    if (!data) {
-        if (result && result->currentResults() && !result->currentResults()->empty()) {
-            APMMeasurementMonitor()->logWithLevel(2, 6023,
-                                    "Audience filter result is non-nil and is missing status or results array. Audience "
-                                    "result will not be bundled. Audience ID, result data",
-                                    Value(result->audienceID()), Value(*result->currentResults()));
-        }
-        return false;
-    }
-    const Bits bits = bitsOf(data);
-    if (bits.status.empty() || bits.results.empty()) {
-        APMMeasurementMonitor()->logWithLevel(2, 6023,
-                                "Audience filter result is non-nil and is missing status or results array. Audience "
-                                "result will not be bundled. Audience ID, result data",
-                                Value(result->audienceID()), Value(data));
-        return false;
-    }
-    const std::size_t word = static_cast<std::size_t>(filterID / kBitsPerWord);
-    if (word >= bits.status.size()) return false;
-    const std::uint64_t results = word < bits.results.size() ? bits.results[word] : 0;
-    return (bits.status[word] & bitOf(filterID)) && (results & bitOf(filterID));
+    return isTrueInSets(currentSetsOf(result), filterID);
 }
 
 std::shared_ptr<APMFilterResult> APMAudience::updatedFilterResultWithFilterID(
     std::int32_t filterID, std::int32_t audienceID, const std::shared_ptr<APMFilterResult>& currentFilterResult,
     std::optional<bool> newEvaluationResult, APMAudienceTimestampsCache& cache) {
-    Bits bits;
-    if (auto data = decodeCurrent(currentFilterResult)) bits = bitsOf(data);
-    const std::size_t word = static_cast<std::size_t>(std::max(filterID, 0) / kBitsPerWord);
-    // Both sets grow together, so that a word of one always has its word in the other.
-    const std::size_t length = std::max({word + 1, bits.status.size(), bits.results.size()});
-    bits.status.resize(length, 0);
-    bits.results.resize(length, 0);
-    const std::uint64_t bit = bitOf(std::max(filterID, 0));
-    if (newEvaluationResult) bits.status[word] |= bit;
-    else bits.status[word] &= ~bit;
-    if (newEvaluationResult == true) bits.results[word] |= bit;
-    else bits.results[word] &= ~bit;
-
-    auto data = APMPBResultData::make();
-    setWords(data, APMPBResultData::kStatus, bits.status);
-    setWords(data, APMPBResultData::kResults, bits.results);
-    APMPBMessageSetArray(data, APMPBResultData::kDynamicFilterTimestamps,
-                         APMAudienceMessageValues(cache.dynamicTimestampsForAudienceID(audienceID)));
-    if (auto sequence = cache.sequenceTimestampsForAudienceID(audienceID)) {
-        APMPBMessageSetArray(data, APMPBResultData::kSequenceFilterTimestamps, APMAudienceMessageValues(*sequence));
-    }
-    return APMFilterResult::initWithAudienceID(
-        audienceID, encoded(data),
-        currentFilterResult ? currentFilterResult->previousResults() : std::optional<NSData>());
+    return updatedResult(filterID, audienceID, currentSetsOf(currentFilterResult), newEvaluationResult, cache, nullptr);
 }
 
 bool APMAudience::clearEvaluationResultsForSessionScopedFilters() {

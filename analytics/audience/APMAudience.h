@@ -70,9 +70,11 @@ public:
 
 private:
     struct DecodedFilters;
+    struct DecodedResults;
 
     std::shared_ptr<APMAudienceContext> context_;
     // Filters as decoded last, while their stored bytes stay the same: every event would
     // otherwise decode its name's filters again.
     std::shared_ptr<DecodedFilters> decoded_;
+    std::shared_ptr<DecodedResults> decodedResults_;
 };

@@ -1,6 +1,8 @@
 // The evaluation times of dynamic, session-scoped and sequence filters collected over one
 // evaluation call or one bundle, per audience, loaded once from the audience's stored result
-// and turned back into the timestamp fields of the result data. Worker queue only.
+// and turned back into the timestamp fields of the result data. Over the same span it keeps
+// what the evaluation read from the database, so that a bundle reads each name's filters and
+// each audience's result once. Worker queue only.
 #pragma once
 
 #include "platform/foundation/NSObject.h"
@@ -9,10 +11,13 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 class APMAudienceFilter;
+class APMEventFilter;
 class APMFilterResult;
+class APMPropertyFilter;
 class APMPBDynamicFilterResultTimestamp;
 class APMPBSequenceFilterResultTimestamp;
 class APMSequenceTimestampsCache;
@@ -34,7 +39,19 @@ public:
     std::optional<std::vector<std::shared_ptr<APMPBSequenceFilterResultTimestamp>>> sequenceTimestampsForAudienceID(
         std::int32_t audienceID) const;
 
+    // The filters of each event and property name as read, and each audience's stored result
+    // (none for an audience without one) as last read or written by the evaluation. Only the
+    // evaluation changes the results while a bundle is made; taking the bundle's results ends
+    // the span.
+    struct StoredReads {
+        std::map<std::string, std::vector<std::shared_ptr<APMEventFilter>>> eventFilters;
+        std::map<std::string, std::vector<std::shared_ptr<APMPropertyFilter>>> propertyFilters;
+        std::map<std::int32_t, std::shared_ptr<APMFilterResult>> filterResults;
+    };
+    StoredReads& storedReads() { return storedReads_; }
+
 private:
+    StoredReads storedReads_;
     std::map<std::int32_t, std::map<std::int32_t, double>> cachedDynamicFilterEvaluationTimestamps_;
     std::map<std::int32_t, std::shared_ptr<APMSequenceTimestampsCache>> cachedSequenceEvaluationTimestamps_;
 };

@@ -7,6 +7,7 @@
 #include "analytics/reporters/APMAdExposureReporter.h"
 #include "analytics/reporters/APMAppActivity.h"
 #include "analytics/reporters/APMScreenViewReporter.h"
+#include "analytics/reporters/APMSearchAdReporter.h"
 #include "analytics/reporters/APMSessionReporter.h"
 #include "analytics/core/APMAlarm.h"
 #include "analytics/core/APMDatabase.h"
@@ -49,6 +50,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -157,9 +159,11 @@ void APMMeasurement::resetSharedInstance() {
     APMAdExposureReporter::resetSharedInstance();
     if (!engine) return;
     NSNotificationCenter::defaultCenter()->removeObserver(engine);
+    (void)engine->dropSceneWillConnectObserver();
     if (auto experiments = engine->experimentManager()) experiments->taskManager()->cancelScheduledFetch();
     engine->scheduler()->workerQueue()->sync([&] {
         engine->alarm()->cancel();
+        if (auto searchAds = engine->searchAdReporter()) searchAds->cancelScheduling();
         if (engine->network()) engine->network()->setReachabilityDelegate({});
     });
 }
@@ -287,6 +291,11 @@ std::shared_ptr<APMConditionalUserPropertyController> APMMeasurement::conditiona
     return conditionalUserPropertyController_;
 }
 
+std::shared_ptr<APMSearchAdReporter> APMMeasurement::searchAdReporter() const {
+    std::lock_guard lock(componentsMutex_);
+    return searchAdReporter_;
+}
+
 std::shared_ptr<APMSessionReporter> APMMeasurement::sessionReporter() const {
     std::lock_guard lock(componentsMutex_);
     return sessionReporter_;
@@ -333,6 +342,7 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
         removeExpiredDeepLinkCache();
         alarm_->cancel();
         if (auto sessions = sessionReporter()) sessions->setReportingEnabled(false);
+        if (auto searchAds = searchAdReporter()) searchAds->setSearchAdReporterEnabled(false);
         log->logWithLevel(6, 23013, "Analytics collection disabled");
         return;
     }
@@ -342,6 +352,7 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
         return;
     }
     if (auto sessions = sessionReporter()) sessions->setReportingEnabled(true);
+    if (auto searchAds = searchAdReporter()) searchAds->setSearchAdReporterEnabled(true);
     log->logWithLevel(6, 23012, "Analytics collection enabled");
     auto info = NSBundle::mainBundle();
     Value screenReporting = info->objectForInfoDictionaryKey("RezaviviScreenReportingEnabled");
@@ -543,6 +554,14 @@ void APMMeasurement::runPostInitialization() {
     }
     reportAppUpdateOnWorkerQueue();
     reportOSUpdateOnWorkerQueue();
+    if (auto searchAds = APMSearchAdReporter::initWithContext(reporterContext())) {
+        {
+            std::lock_guard lock(componentsMutex_);
+            searchAdReporter_ = searchAds;
+        }
+        searchAds->setSearchAdReporterEnabled(true);
+        searchAds->start();
+    }
     if (persistedConfig_->rezaviviFeatureRollouts() && !ClassRegistry::isRegistered("DARIvozorAdorir")) {
         persistedConfig_->setRezaviviFeatureRollouts(std::nullopt);
     }
@@ -587,7 +606,8 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
         // Not a first open: the keychain learns of the earlier one; the session starts.
         if (previousFirstOpens < 1) (void)APMKeychainWrapper::upsertKeychainValue(Value("1"), "_pfo", bundleIdentifier);
         analyticsStore_->setDeferredAnalyticsCollection(Value());
-        if (APMHasSceneManifest() && APMIsActivePrewarm()) {
+        if (NSProcessInfo::processInfo()->isOperatingSystemAtLeastVersion({15, 0, 0}) && APMHasSceneManifest() &&
+            APMIsActivePrewarm()) {
             reportSessionStartWhenSceneWillConnectOnWorkerQueue();
         } else {
             reportSessionStartOnWorkerQueueWithTimestamp(initTimestamp_, false);
@@ -732,14 +752,30 @@ void APMMeasurement::reportSessionStart() {
 
 void APMMeasurement::reportSessionStartWhenSceneWillConnectOnWorkerQueue() {
     std::weak_ptr<APMMeasurement> weak = weakSelf<APMMeasurement>();
-    auto center = NSNotificationCenter::defaultCenter();
-    auto token = std::make_shared<std::shared_ptr<NSObject>>();
-    *token = center->addObserverForName("UISceneWillConnectNotification", nullptr, nullptr,
-                                        [weak, token](const NSNotification&) {
-                                            if (*token) NSNotificationCenter::defaultCenter()->removeObserver(*token);
-                                            token->reset();
-                                            if (auto engine = weak.lock()) engine->reportSessionStart();
-                                        });
+    auto observer = NSNotificationCenter::defaultCenter()->addObserverForName(
+        "UISceneWillConnectNotification", nullptr, nullptr, [weak](const NSNotification&) {
+            // One scene connecting starts the session; the observer goes with it.
+            auto engine = weak.lock();
+            if (engine && engine->dropSceneWillConnectObserver()) engine->reportSessionStart();
+        });
+    std::shared_ptr<NSObject> replaced;
+    {
+        std::lock_guard lock(sceneWillConnectMutex_);
+        replaced = std::exchange(sceneWillConnectObserver_, std::move(observer));
+    }
+    if (replaced) NSNotificationCenter::defaultCenter()->removeObserver(replaced);
+}
+
+bool APMMeasurement::dropSceneWillConnectObserver() {
+    std::shared_ptr<NSObject> observer;
+    {
+        std::lock_guard lock(sceneWillConnectMutex_);
+        observer = std::move(sceneWillConnectObserver_);
+        sceneWillConnectObserver_.reset();
+    }
+    if (!observer) return false;
+    NSNotificationCenter::defaultCenter()->removeObserver(observer);
+    return true;
 }
 
 void APMMeasurement::setSessionTimeoutInterval(double interval) {

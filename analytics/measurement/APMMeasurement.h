@@ -44,6 +44,7 @@ class APMRemoteConfig;
 class APMReporterContext;
 class APMScheduler;
 class APMScriptContext;
+class APMSearchAdReporter;
 class APMPEventEditing;
 class APMSessionReporter;
 class APMUploader;
@@ -113,6 +114,8 @@ public:
     std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController() const;
     // Made by the post-initialisation steps, and anew by a reset.
     std::shared_ptr<APMSessionReporter> sessionReporter() const;
+    // Made by the post-initialisation steps; none when the attribution is settled or given up.
+    std::shared_ptr<APMSearchAdReporter> searchAdReporter() const;
     const std::string& appID() const { return appID_; }
     const std::vector<std::string>& safelistedEvents() const { return safelistedEvents_; }
     double initTimestamp() const { return initTimestamp_; }
@@ -364,6 +367,8 @@ private:
     bool initializeComponents();
     void runPostInitialization();
     void installRemoteConfigHooks();
+    // Stops waiting for a scene to connect; whether the engine was waiting.
+    bool dropSceneWillConnectObserver();
     // One block on the worker queue holding the engine weakly.
     void scheduleOnWorker(const char* blockID, std::function<void(APMMeasurement& engine)> block);
     void writeUserProperty(const std::string& name, const std::shared_ptr<APMValue>& value, double timestamp);
@@ -395,6 +400,10 @@ private:
     std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController_;
     std::shared_ptr<APMSessionReporter> sessionReporter_;
     std::shared_ptr<APMInAppPurchaseTransactionReporter> purchaseReporter_;
+    std::shared_ptr<APMSearchAdReporter> searchAdReporter_;
+    // A prewarmed launch waits for its scene to start the session.
+    std::mutex sceneWillConnectMutex_;
+    std::shared_ptr<NSObject> sceneWillConnectObserver_;
 
     std::string previousVUVAppID_;
     std::optional<bool> versionSameAsOriginal_;

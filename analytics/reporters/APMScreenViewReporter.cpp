@@ -23,6 +23,7 @@
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UIPageViewController.h"
+#include "platform/ui/UITabBarController.h"
 #include "platform/ui/UIViewController.h"
 #include "platform/ui/UIWindow.h"
 
@@ -107,6 +108,7 @@ std::shared_ptr<UIViewController> strongController(UIViewController& controller)
 
 bool isContainer(const std::shared_ptr<UIViewController>& controller) {
     return std::dynamic_pointer_cast<UINavigationController>(controller) ||
+           std::dynamic_pointer_cast<UITabBarController>(controller) ||
            std::dynamic_pointer_cast<UIPageViewController>(controller);
 }
 
@@ -116,6 +118,7 @@ std::shared_ptr<UIViewController> descend(const std::shared_ptr<UIViewController
         if (auto navigation = std::dynamic_pointer_cast<UINavigationController>(controller)) {
             return navigation->visibleViewController();
         }
+        if (auto tabs = std::dynamic_pointer_cast<UITabBarController>(controller)) return tabs->selectedViewController();
         if (auto pages = std::dynamic_pointer_cast<UIPageViewController>(controller)) {
             auto shown = pages->viewControllers();
             return shown.empty() ? nullptr : shown.front();

@@ -54,14 +54,14 @@ protected:
         std::filesystem::create_directories(home);
     }
 
-    // One launch that goes to the background and waits until the service has `uploads` uploads;
-    // quits and returns what it printed.
-    std::string launchUntilUploads(std::size_t uploads, const std::string& before = "") {
+    // One launch (with the simulator's further `options`) that goes to the background and waits
+    // until the service has `uploads` uploads; quits and returns what it printed.
+    std::string launchUntilUploads(std::size_t uploads, const std::string& before = "", const std::string& options = "") {
         // Commands come in as a person types them, so the application stays up while its upload
         // is on the way.
         const std::string command = std::string(OSTREL_SIM) + " --bundle " + bundle + " --home " + home +
                                     " --default APMMeasurementEndpointHost=" + measurement.host() +
-                                    " --trust-anchor 127.0.0.1=" + certificate + " >" + output + " 2>&1";
+                                    " --trust-anchor 127.0.0.1=" + certificate + options + " >" + output + " 2>&1";
         FILE* input = popen(command.c_str(), "w");
         EXPECT_NE(input, nullptr);
         if (!input) return "";
@@ -223,4 +223,20 @@ TEST_F(ApplicationMeasurement, APurchaseTheStoreCompletesIsReportedWithItsLifeti
     const Value& total = measurement.uploads().front().batch.userProperties.get("_ltv_EUR");
     ASSERT_TRUE(total.isNumber()) << said;
     EXPECT_EQ(total.longLongValue(), 1990000);
+}
+
+TEST_F(ApplicationMeasurement, ASearchAdThatLedToTheInstallReachesTheServiceAsTheInstallsCampaign) {
+    // The attribution is asked for as the engine starts; its answer is in before the background.
+    const std::string said = launchUntilUploads(1, "idle\n", " --search-ad 'Spring Gallery=oil paintings'");
+    ASSERT_FALSE(HasFailure());
+    const auto events = measurement.events();
+    const auto campaign = std::find_if(events.begin(), events.end(), [](const auto& event) { return event.name == "_cmp"; });
+    ASSERT_NE(campaign, events.end()) << said;
+    EXPECT_EQ(textParameter(*campaign, "source"), "Apple");
+    EXPECT_EQ(textParameter(*campaign, "medium"), "search");
+    EXPECT_EQ(textParameter(*campaign, "campaign"), "Spring Gallery");
+    EXPECT_EQ(textParameter(*campaign, "term"), "oil paintings");
+    const auto firstOpen = std::find_if(events.begin(), events.end(), [](const auto& event) { return event.name == "_f"; });
+    ASSERT_NE(firstOpen, events.end());
+    EXPECT_EQ(intParameter(*campaign, "click_timestamp"), firstOpen->timestampMillis - 1);
 }

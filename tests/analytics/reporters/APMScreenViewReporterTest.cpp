@@ -10,6 +10,7 @@
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UINavigationController.h"
+#include "platform/ui/UITabBarController.h"
 #include "tests/fixtures/ScopedMainBundle.h"
 
 #include <gtest/gtest.h>
@@ -129,6 +130,43 @@ TEST_F(APMScreenViewReporterTest, TheTopControllerIsWhatTheContainersAndPresenta
     auto loose = std::make_shared<MenuScreenController>();
     (void)loose->view();
     EXPECT_FALSE(APMShouldTrackViewController(loose));
+}
+
+TEST_F(APMScreenViewReporterTest, TabsLeadToTheSelectedTabAndSwitchingTabsIsAScreenChange) {
+    becomeActive();
+    // A navigation stack in the first tab, a plain screen in the second.
+    menu = std::make_shared<MenuScreenController>();
+    navigation = UINavigationController::initWithRootViewController(menu);
+    auto picture = std::make_shared<PictureScreenController>();
+    auto tabs = UITabBarController::make();
+    tabs->setViewControllers({navigation, picture});
+    window->setRootViewController(tabs);
+    settle();
+    EXPECT_EQ(APMTopViewControllerInStack({tabs}), menu);
+    EXPECT_EQ(APMTopViewControllerInStack(APMStackOfWindow(*window)), menu);
+    EXPECT_EQ(stringParameter(*lastScreenView(), "_sc"), "MenuScreenController");
+
+    tabs->setSelectedIndex(1);
+    settle();
+    EXPECT_EQ(APMTopViewControllerInStack({tabs}), picture);
+    auto switched = lastScreenView();
+    EXPECT_EQ(stringParameter(*switched, "_sc"), "PictureScreenController");
+    EXPECT_EQ(stringParameter(*switched, "_pc"), "MenuScreenController");
+
+    // Back to the first tab, whose stack has grown meanwhile: the descent goes through both.
+    auto sheet = std::make_shared<PictureScreenController>();
+    navigation->pushViewController(sheet, false);
+    tabs->setSelectedViewController(navigation);
+    settle();
+    EXPECT_EQ(APMTopViewControllerInStack({tabs}), sheet);
+    auto back = lastScreenView();
+    EXPECT_EQ(stringParameter(*back, "_sc"), "PictureScreenController");
+    EXPECT_EQ(intParameter(*back, "_pi"), intParameter(*switched, "_si"));
+    EXPECT_NE(intParameter(*back, "_si"), intParameter(*switched, "_si"));
+
+    // A tab container without tabs leads nowhere.
+    auto empty = UITabBarController::make();
+    EXPECT_EQ(APMTopViewControllerInStack({empty}), empty);
 }
 
 TEST_F(APMScreenViewReporterTest, ClassNamesTrackingAndAssociatedObjectsFollowTheRules) {

@@ -18,7 +18,7 @@ class TestReporterContext final : public APMReporterContext {
 public:
     std::shared_ptr<APMEventSink> eventSink() override { return sink; }
     std::shared_ptr<APMDatabase> database() override { return nullptr; }
-    std::shared_ptr<APMScheduler> scheduler() override { return nullptr; }
+    std::shared_ptr<APMScheduler> scheduler() override { return workerScheduler; }
     std::shared_ptr<APMPersistedConfig> persistedConfig() override { return persisted; }
     double sessionDefaultTimeoutInterval() override { return sessionTimeout; }
     double sessionEventUserEngagementInterval() override { return engagementInterval; }
@@ -29,6 +29,8 @@ public:
     std::int32_t maxTrackedCurrencies() override { return 3; }
 
     std::shared_ptr<RecordingEventSink> sink = std::make_shared<RecordingEventSink>();
+    // None unless a test gives the reporters a worker queue.
+    std::shared_ptr<APMScheduler> workerScheduler;
     std::shared_ptr<APMPersistedConfig> persisted =
         APMPersistedConfig::initWithSuiteName("reporters", std::make_shared<MemoryConfigStore>());
     double sessionTimeout = 1800;
