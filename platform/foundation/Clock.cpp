@@ -40,6 +40,9 @@ struct State {
     std::multimap<double, Timer> timers;  // by fire time, then by scheduling order
     std::map<Clock::TimerId, std::thread::id> firing;
     bool workerStarted = false;
+    // Real mode: the clock time the worker sleeps until, infinity unless it is in such a
+    // timed sleep. A timer due no earlier than that needs no wake-up.
+    double workerWakesAt = std::numeric_limits<double>::infinity();
     std::function<void()> settleHook;
     // advance() from two threads at once would interleave their timers.
     std::recursive_mutex advanceMutex;
@@ -86,9 +89,13 @@ void workerLoop() {
                 continue;
             }
         } else {
-            const double wait = first->first - realNow();
+            const double now = realNow();
+            const double wait = first->first - now;
             if (wait > 0) {
-                s.changed.wait_for(lock, std::chrono::duration<double>(std::min(wait, 3600.0)));
+                const double sleep = std::min(wait, 3600.0);
+                s.workerWakesAt = now + sleep;
+                s.changed.wait_for(lock, std::chrono::duration<double>(sleep));
+                s.workerWakesAt = std::numeric_limits<double>::infinity();
                 continue;
             }
         }
@@ -207,12 +214,15 @@ Clock::TimerId Clock::schedule(double fireTime, std::function<void()> fire) {
     State& s = state();
     std::lock_guard lock(s.mutex);
     const TimerId id = s.nextId++;
-    s.timers.emplace(std::isnan(fireTime) ? 0.0 : fireTime, Timer{id, std::move(fire)});
+    const double at = std::isnan(fireTime) ? 0.0 : fireTime;
+    s.timers.emplace(at, Timer{id, std::move(fire)});
     if (!s.workerStarted) {
         s.workerStarted = true;
         std::thread(workerLoop).detach();
     }
-    s.changed.notify_all();
+    // A worker already set to wake before this timer is due finds it then: a request's idle
+    // timer, armed far ahead at every start, costs no thread switch.
+    if (s.manual || at < s.workerWakesAt) s.changed.notify_all();
     return id;
 }
 

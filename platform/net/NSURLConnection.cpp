@@ -1,5 +1,6 @@
 // Connections: the transfer's reports queue up as events; a pump on the delivery target hands
-// them to the delegate in order, holding them back while a trust challenge is unanswered.
+// them to the delegate in order, holding them back while a trust challenge is unanswered. One
+// pump is posted for all that a pass of the network brought, not one per portion.
 #include "platform/net/NSURLConnection.h"
 
 #include "platform/dispatch/NSRunLoop.h"
@@ -10,6 +11,8 @@
 #include "platform/net/NSURLError.h"
 #include "platform/net/NSURLRequest.h"
 #include "platform/net/URLTransfer.h"
+
+#include <cstdint>
 
 void NSURLAuthenticationChallenge::useCredential(const NSURLCredential&) { answer(true); }
 
@@ -50,26 +53,29 @@ public:
                     });
                     delegate->connectionDidReceiveAuthenticationChallenge(connection, challenge);
                 },
-                false);
+                false, 0, false);
         }
         std::weak_ptr<NSURLConnection> weak = connection_;
         connection_->push(
             [weak, response](const std::shared_ptr<NSURLConnectionDelegate>& delegate) {
                 if (auto connection = weak.lock()) delegate->connectionDidReceiveResponse(connection, response);
             },
-            false);
+            false, 0, false);
     }
 
     NSErrorPtr transferReceivedData(const char* bytes, std::size_t size) override {
         std::weak_ptr<NSURLConnection> weak = connection_;
         connection_->push(
-            [weak, data = NSData(bytes, bytes + size)](const std::shared_ptr<NSURLConnectionDelegate>& delegate) {
+            [weak, data = NSData(reinterpret_cast<const std::uint8_t*>(bytes),
+                                 reinterpret_cast<const std::uint8_t*>(bytes) + size)](const std::shared_ptr<NSURLConnectionDelegate>& delegate) {
                 if (auto connection = weak.lock()) delegate->connectionDidReceiveData(connection, data);
             },
-            false, size);
+            false, size, false);
         return nullptr;
     }
     bool transferCanTakeData() override { return connection_->canBuffer(); }
+    // The response and the portions of one network pass go to the delegate's side in one post.
+    void transferPassEnded() override { connection_->flush(); }
 
     void transferCompleted(NSErrorPtr error) override {
         std::weak_ptr<NSURLConnection> weak = connection_;
@@ -80,7 +86,7 @@ public:
                 if (error) delegate->connectionDidFailWithError(connection, error);
                 else delegate->connectionDidFinishLoading(connection);
             },
-            true);
+            true, 0, true);
     }
 
 private:
@@ -151,27 +157,50 @@ bool NSURLConnection::canBuffer() const {
     return ended_ || bufferedBytes_ < kMaximumBufferedBytes;
 }
 
-void NSURLConnection::push(Event event, bool final, std::size_t bytes) {
+void NSURLConnection::push(Event event, bool final, std::size_t bytes, bool post) {
     std::shared_ptr<Executor> target;
     {
         std::lock_guard lock(mutex_);
         if (ended_) return;
         pending_.push_back({std::move(event), final, bytes});
         bufferedBytes_ += bytes;
-        target = target_;
+        if (post) postPumpLocked(target);
     }
-    target->post([connection = self<NSURLConnection>()] { connection->pump(); });
+    postPump(target);
+}
+
+void NSURLConnection::flush() {
+    std::shared_ptr<Executor> target;
+    {
+        std::lock_guard lock(mutex_);
+        if (ended_ || pending_.empty()) return;
+        postPumpLocked(target);
+    }
+    postPump(target);
+}
+
+void NSURLConnection::postPumpLocked(std::shared_ptr<Executor>& target) {
+    if (pumpPosted_) return;
+    pumpPosted_ = true;
+    target = target_;
+}
+
+void NSURLConnection::postPump(const std::shared_ptr<Executor>& target) {
+    if (target) target->post([connection = self<NSURLConnection>()] { connection->pump(); });
 }
 
 void NSURLConnection::pump() {
     auto keep = self<NSURLConnection>();
-    for (;;) {
+    for (bool first = true;; first = false) {
         Event event;
         bool final;
         std::shared_ptr<NSURLConnectionDelegate> delegate;
         std::shared_ptr<URLTransfer> resume;
         {
             std::lock_guard lock(mutex_);
+            // From here on what is queued needs a pump of its own: this one may be inside a
+            // delegate call when it comes.
+            if (first) pumpPosted_ = false;
             if (ended_ || awaiting_ || pending_.empty()) return;
             Pending next = std::move(pending_.front());
             pending_.pop_front();
@@ -218,9 +247,9 @@ void NSURLConnection::challengeAnswered(bool proceed) {
     {
         std::lock_guard lock(mutex_);
         awaiting_ = false;
-        target = target_;
+        postPumpLocked(target);
     }
-    target->post([connection = self<NSURLConnection>()] { connection->pump(); });
+    postPump(target);
 }
 
 void NSURLConnection::end() {

@@ -49,8 +49,14 @@ private:
     using Event = std::function<void(const std::shared_ptr<NSURLConnectionDelegate>&)>;
 
     NSURLConnection(std::shared_ptr<NSURLRequest> request, std::shared_ptr<NSURLConnectionDelegate> delegate);
-    // From the network side: queues an event and a pump on the delivery target.
-    void push(Event event, bool final, std::size_t bytes = 0);
+    // From the network side: queues an event and, with `post`, a pump on the delivery target
+    // unless one is on its way already. Without it the event waits for flush().
+    void push(Event event, bool final, std::size_t bytes, bool post);
+    // Posts a pump for the events queued without one.
+    void flush();
+    // Sets `target` when a pump is to be posted to it (by postPump, after the lock).
+    void postPumpLocked(std::shared_ptr<Executor>& target);
+    void postPump(const std::shared_ptr<Executor>& target);
     bool canBuffer() const;
     void pump();
     void challengeAnswered(bool proceed);
@@ -72,4 +78,7 @@ private:
     bool started_ = false;
     bool ended_ = false;     // finished, failed or cancelled: nothing more is delivered
     bool awaiting_ = false;  // a challenge is out: events wait
+    // A pump is posted and has not started taking events yet: what is queued meanwhile is its,
+    // so one post carries all the reports of a network pass.
+    bool pumpPosted_ = false;
 };

@@ -79,6 +79,10 @@ public:
         curl_multi_wakeup(multi_);
     }
 
+    // On the network thread, from a transfer's callback: `transfer` reported to its client
+    // in this pass and hears when it ends.
+    void reported(std::shared_ptr<URLTransfer> transfer) { reported_.push_back(std::move(transfer)); }
+
     // The transfer has told its client how it ended.
     void ended(const URLTransfer* transfer) {
         std::lock_guard lock(mutex_);
@@ -235,6 +239,7 @@ private:
             if (stopping) {
                 for (auto& [easy, transfer] : active_) release(*transfer);
                 active_.clear();
+                endPass();
                 return;
             }
             int running = 0;
@@ -251,6 +256,8 @@ private:
                 transfer->finishedInCurl(result);
                 transfer->releaseHandle();
             }
+            // Before the pass counts as done: a catch-up waits for what it handed on.
+            endPass();
             {
                 std::lock_guard lock(mutex_);
                 ++passes_;
@@ -258,6 +265,12 @@ private:
             }
             curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
         }
+    }
+
+    void endPass() {
+        std::vector<std::shared_ptr<URLTransfer>> reported;
+        reported.swap(reported_);
+        for (const auto& transfer : reported) transfer->passEnded();
     }
 
     // Takes the transfer's handle out of the multi handle and frees it here, on the thread
@@ -280,6 +293,7 @@ private:
     std::vector<std::pair<std::shared_ptr<URLTransfer>, bool>> commands_;
     std::map<const URLTransfer*, std::weak_ptr<URLTransfer>> live_;
     std::map<CURL*, std::shared_ptr<URLTransfer>> active_;  // the network thread's alone
+    std::vector<std::shared_ptr<URLTransfer>> reported_;    // the network thread's alone
 };
 
 void URLNetwork::shutdown() { URLNetworkThread::shared().shutdown(); }
@@ -482,6 +496,23 @@ void URLTransfer::deliverResponseLocked() {
     auto url = NSURL::URLWithString(effective ? effective : url_);
     if (!url) url = NSURL::URLWithString(url_);
     client_->transferReceivedResponse(NSHTTPURLResponse::initWithURL(url, status_, version_, fields_));
+    noteReportedLocked();
+}
+
+void URLTransfer::noteReportedLocked() {
+    if (reportsHeld_) return;
+    reportsHeld_ = true;
+    URLNetworkThread::shared().reported(shared_from_this());
+}
+
+void URLTransfer::passEnded() {
+    std::shared_ptr<URLTransferClient> client;
+    {
+        std::lock_guard lock(mutex_);
+        reportsHeld_ = false;
+        client = client_;
+    }
+    if (client) client->transferPassEnded();
 }
 
 std::size_t URLTransfer::receiveData(const char* bytes, std::size_t size) {
@@ -498,7 +529,9 @@ std::size_t URLTransfer::receiveData(const char* bytes, std::size_t size) {
         paused_ = true;
         return CURL_WRITEFUNC_PAUSE;
     }
-    if (NSErrorPtr error = client_->transferReceivedData(bytes, size)) {
+    NSErrorPtr error = client_->transferReceivedData(bytes, size);
+    noteReportedLocked();
+    if (error) {
         dataError_ = std::move(error);
         return CURL_WRITEFUNC_ERROR;
     }

@@ -35,6 +35,10 @@ public:
     virtual bool transferCanTakeData() { return true; }
     // Null on success (any HTTP status); the response, when one came, was reported before.
     virtual void transferCompleted(NSErrorPtr error) = 0;
+    // On the network thread, without the lock, after each pass of the network in which the
+    // response or data was reported: a client may hold those reports until then and hand
+    // them on together. A completion may come first; it must hand on what is held.
+    virtual void transferPassEnded() {}
 };
 
 class URLTransfer : public std::enable_shared_from_this<URLTransfer> {
@@ -70,6 +74,9 @@ private:
     void noteActivity();
     void headerLine(std::string_view line);
     void deliverResponseLocked();
+    // The client heard something in this pass: it is told when the pass ends.
+    void noteReportedLocked();
+    void passEnded();
     std::size_t receiveData(const char* bytes, std::size_t size);
     void finishedInCurl(int curlCode);
     // Frees the easy handle (on the network thread once it has left the multi handle).
@@ -106,6 +113,7 @@ private:
     std::uint64_t maximumBodyLength_ = 0;
     std::uint64_t received_ = 0;
     bool paused_ = false;  // under the lock
+    bool reportsHeld_ = false;  // under the lock: passEnded() is due
     // Set by resumeReceiving(); the network thread unpauses in the progress callback, the one
     // place outside its own loop where libcurl lets it.
     std::atomic<bool> resumeWanted_{false};

@@ -10,6 +10,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -198,4 +199,33 @@ TEST(RealClock, CancelWaitsForACallbackFiringOnAnotherThread) {
     cancelling = true;
     Clock::cancel(id);
     EXPECT_TRUE(callbackDone.load());  // cancel returned only after the callback had finished
+}
+
+TEST(RealClock, ATimerDueBeforeTheOneTheClockWaitsForWakesItAndOneDueAfterStillFires) {
+    Clock::setReal();
+    std::mutex mutex;
+    std::vector<std::string> order;
+    std::promise<void> lastFired;
+    auto note = [&](const char* what) {
+        std::lock_guard lock(mutex);
+        order.push_back(what);
+    };
+    const double start = Clock::now();
+    // The clock's thread now sleeps towards an hour from now.
+    const std::vector<Clock::TimerId> timers{
+        Clock::schedule(start + 3600, [&] { note("far"); }),
+        // Due before the time the clock waits for, then after the one before each.
+        Clock::schedule(start + 0.05, [&] { note("soon"); }),
+        Clock::schedule(start + 0.1, [&] { note("then"); }),
+        Clock::schedule(start + 0.15,
+                        [&] {
+                            note("last");
+                            lastFired.set_value();
+                        }),
+    };
+    const auto waited = lastFired.get_future().wait_for(std::chrono::seconds(20));
+    for (const auto id : timers) Clock::cancel(id);
+    ASSERT_EQ(waited, std::future_status::ready);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(order, (std::vector<std::string>{"soon", "then", "last"}));
 }

@@ -7,6 +7,7 @@
 #include "platform/dispatch/NSThread.h"
 #include "platform/net/NSURLConnection.h"
 #include "platform/net/NSURLConnectionDelegate.h"
+#include "platform/net/URLNetwork.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <deque>
 #include <future>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -84,6 +88,48 @@ bool pumpMainUntil(const std::function<bool()>& done) {
     return NSRunLoop::mainRunLoop()->runUntil(done, kNetSafety);
 }
 
+// A delegate queue that keeps what is posted to it until the test runs it.
+class HeldQueue : public Executor {
+public:
+    void post(std::function<void()> block) override {
+        std::lock_guard lock(mutex_);
+        blocks_.push_back(std::move(block));
+        ++posts_;
+    }
+    std::size_t postCount() {
+        std::lock_guard lock(mutex_);
+        return posts_;
+    }
+    void runAll() {
+        for (;;) {
+            std::function<void()> block;
+            {
+                std::lock_guard lock(mutex_);
+                if (blocks_.empty()) return;
+                block = std::move(blocks_.front());
+                blocks_.pop_front();
+            }
+            block();
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::deque<std::function<void()>> blocks_;
+    std::size_t posts_ = 0;
+};
+
+// Until no transfer is live, on real time bounded by the safety net.
+bool waitForNoLiveTransfer() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kNetSafety);
+    for (;;) {
+        const std::uint64_t seen = URLNetwork::activityCount();
+        if (URLNetwork::liveTransferCount() == 0) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        (void)URLNetwork::waitForActivity(seen, 0.5);
+    }
+}
+
 }  // namespace
 
 using NSURLConnectionTest = NetTest;
@@ -135,6 +181,32 @@ TEST_F(NSURLConnectionTest, TheDelegateHearsResponseThenPortionsThenFinishOnlyWh
     ASSERT_TRUE(pumpMainUntil([&] { return onQueue->ended(); }));
     EXPECT_TRUE(onQueue->body == big);
     for (const auto& entry : onQueue->entries()) EXPECT_EQ(entry.queue, "test.net.connection");
+}
+
+TEST_F(NSURLConnectionTest, AWholeAnswerThatCameWhileTheDelegatesSideWasBusyCostsItOneTask) {
+    LoopbackServer server;
+    const std::string big = patternBody(400 * 1024);
+    LoopbackServer::Response chunked = textResponse(big);
+    chunked.framing = LoopbackServer::Framing::Chunked;
+    server.serve("/big", chunked);
+
+    auto queue = std::make_shared<HeldQueue>();
+    auto recorder = std::make_shared<Recorder>();
+    auto connection = NSURLConnection::initWithRequest(requestFor(server.url("/big")), recorder, false);
+    connection->setDelegateQueue(queue);
+    connection->start();
+    // The transfer ends on the network side while nothing runs on the delegate's.
+    ASSERT_TRUE(waitForNoLiveTransfer());
+    EXPECT_EQ(connection->bufferedByteCount(), big.size());
+    EXPECT_TRUE(recorder->entries().empty());
+    EXPECT_EQ(queue->postCount(), 1u);
+
+    queue->runAll();
+    EXPECT_EQ(recorder->kinds(), (std::vector<std::string>{"response", "data", "finish"}));
+    EXPECT_GT(recorder->entries().size(), 3u);  // the portions stay portions
+    EXPECT_TRUE(recorder->body == big);
+    EXPECT_EQ(connection->bufferedByteCount(), 0u);
+    EXPECT_EQ(queue->postCount(), 1u);
 }
 
 TEST_F(NSURLConnectionTest, StatusErrorsAreAnswersWhileTransportFailuresEndInOneFailure) {
