@@ -86,7 +86,8 @@ std::optional<APMDatabase::QueuedBundle> APMDatabase::queuedBundleFromRow(const 
                     inflateError ? inflateError->localizedDescription() : std::string());
         return std::nullopt;
     }
-    auto bundle = APMPBMeasurementBundle::initWithBuffer(inflated);
+    // Its events go out as they were stored: they stay encoded unless someone reads them.
+    auto bundle = APMPBMeasurementBundle::initWithBufferKeepingItemsEncoded(inflated);
     if (!APMCheckSuccess(bundle != nullptr, error, APMErrorFailedPrecondition,
                          "Unable to parse bundle from decompressed data")) {
         return std::nullopt;

@@ -455,12 +455,11 @@ bool BundlingPass::evaluateAudiences(const RawEvents& rawEvents, const std::shar
             return !audience || audience->evaluateFiltersForEvent(event, aggregates, cache.get());
         });
     if (!counted) return false;
-    Value::Array protos;
-    protos.reserve(counted->size());
-    for (const auto& event : *counted) {
-        if (auto proto = event->protoEvent()) protos.push_back(Value(proto));
-    }
-    APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kEvents, protos);
+    // Written straight to their wire bytes: the bundle carries them as they are.
+    std::vector<NSData> encoded;
+    encoded.reserve(counted->size());
+    for (const auto& event : *counted) encoded.push_back(event->encodedProtoEvent(true));
+    if (!APMPBMessageSetEncodedArray(bundle, APMPBMeasurementBundle::kEvents, encoded)) return false;
     if (!audience) return true;
     for (const auto& property : userProperties) {
         if (!audience->evaluateFiltersForNanoUserProperty(property, cache.get(), start)) return false;
