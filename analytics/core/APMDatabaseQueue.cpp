@@ -59,7 +59,8 @@ bool APMDatabase::insertBundle(const std::shared_ptr<APMPBMeasurementBundle>& bu
     if (std::fabs(Clock::now() - endTime) > limits().maxQueueTime) {
         monitor->logWithLevel(4, 12016, "Storing bundle outside of the max uploading time span");
     }
-    NSData compressed = vul_dataByGzippingData(bytes, nullptr);
+    // Written for every bundle and kept only until it is uploaded: speed before size.
+    NSData compressed = vul_dataByGzippingData(bytes, nullptr, VULGzipEffort::Fastest);
     if (!APMCheckSuccess(!compressed.empty(), error, APMErrorFailedPrecondition, "Failed to compress bundle")) {
         return false;
     }
