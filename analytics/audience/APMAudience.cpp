@@ -510,6 +510,14 @@ bool APMAudience::evaluateFiltersForEvent(const APMEvent& event, const APMEventA
 bool APMAudience::evaluateFiltersForEventName(const std::string& name, const Value::Dictionary& parameters,
                                               const APMEventAggregates& aggregates, double timestamp,
                                               APMAudienceTimestampsCache* cache) {
+    return evaluateFiltersForEventName(
+        name, [&]() -> const Value::Dictionary& { return parameters; }, aggregates, timestamp, cache);
+}
+
+bool APMAudience::evaluateFiltersForEventName(const std::string& name, const EventParameters& eventParameters,
+                                              const APMEventAggregates& aggregates, double timestamp,
+                                              APMAudienceTimestampsCache* cache) {
+    const Value::Dictionary* parameters = nullptr;
     auto database = context_->database();
     if (!database) return false;
     NSErrorPtr error;
@@ -545,7 +553,8 @@ bool APMAudience::evaluateFiltersForEventName(const std::string& name, const Val
                                                  Value(filter->isDynamic())});
             continue;
         }
-        auto outcome = evaluateEventFilter(message, name, parameters, aggregates);
+        if (!parameters) parameters = &eventParameters();
+        auto outcome = evaluateEventFilter(message, name, *parameters, aggregates);
         if (!outcome) continue;
         times.populateCachedTimestamps(current, audienceID);
         if (*outcome) times.addEvaluationTimestamp(timestamp, *filter);

@@ -10,6 +10,7 @@
 #include "platform/foundation/Value.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -44,6 +45,11 @@ public:
                                                APMAudienceTimestampsCache* cache);
     [[nodiscard]] bool evaluateFiltersForEventName(const std::string& eventName,
                                                    const Value::Dictionary& eventParameters,
+                                                   const APMEventAggregates& eventAggregates, double eventTimestamp,
+                                                   APMAudienceTimestampsCache* cache);
+    // The same, with the parameters asked for only when a filter of the name is evaluated.
+    using EventParameters = std::function<const Value::Dictionary&()>;
+    [[nodiscard]] bool evaluateFiltersForEventName(const std::string& eventName, const EventParameters& eventParameters,
                                                    const APMEventAggregates& eventAggregates, double eventTimestamp,
                                                    APMAudienceTimestampsCache* cache);
     [[nodiscard]] bool evaluateFiltersForUserProperty(const APMUserAttribute& userProperty,

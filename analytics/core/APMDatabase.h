@@ -122,6 +122,9 @@ public:
     // At most 1000, oldest first, while the filter agrees.
     [[nodiscard]] std::optional<std::vector<std::shared_ptr<APMRawEventData>>> rawEventsWithMetadataFingerprint(
         std::int64_t fingerprint, NSErrorPtr* error, const APMSqliteStore::RowFilter& eventFilter);
+    // The same rows as they are stored, for a reader that makes the events itself.
+    [[nodiscard]] std::optional<std::vector<Row>> rawEventRowsWithMetadataFingerprint(
+        std::int64_t fingerprint, NSErrorPtr* error, const APMSqliteStore::RowFilter& eventFilter);
     [[nodiscard]] std::optional<bool> containsRawEventWithMetadataFingerprint(std::int64_t fingerprint,
                                                                               NSErrorPtr* error);
     [[nodiscard]] bool deleteRawEventsWithMaxRowID(std::int64_t rowID, NSErrorPtr* error);

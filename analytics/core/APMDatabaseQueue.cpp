@@ -59,7 +59,8 @@ bool APMDatabase::insertBundle(const std::shared_ptr<APMPBMeasurementBundle>& bu
     if (std::fabs(Clock::now() - endTime) > limits().maxQueueTime) {
         monitor->logWithLevel(4, 12016, "Storing bundle outside of the max uploading time span");
     }
-    NSData compressed = vul_dataByGzippingData(bytes, nullptr);
+    // Written for every bundle and kept only until it is uploaded: speed before size.
+    NSData compressed = vul_dataByGzippingData(bytes, nullptr, VULGzipEffort::Fastest);
     if (!APMCheckSuccess(!compressed.empty(), error, APMErrorFailedPrecondition, "Failed to compress bundle")) {
         return false;
     }
@@ -86,7 +87,8 @@ std::optional<APMDatabase::QueuedBundle> APMDatabase::queuedBundleFromRow(const 
                     inflateError ? inflateError->localizedDescription() : std::string());
         return std::nullopt;
     }
-    auto bundle = APMPBMeasurementBundle::initWithBuffer(inflated);
+    // Its events go out as they were stored: they stay encoded unless someone reads them.
+    auto bundle = APMPBMeasurementBundle::initWithBufferKeepingItemsEncoded(inflated);
     if (!APMCheckSuccess(bundle != nullptr, error, APMErrorFailedPrecondition,
                          "Unable to parse bundle from decompressed data")) {
         return std::nullopt;

@@ -159,15 +159,21 @@ std::optional<double> APMDatabase::queryLatestRawEventTime(NSErrorPtr* error) {
     return keptDouble(uploadFacts_.latestRawEventTime, "SELECT MAX(timestamp) FROM raw_events", error);
 }
 
-std::optional<std::vector<std::shared_ptr<APMRawEventData>>> APMDatabase::rawEventsWithMetadataFingerprint(
+std::optional<std::vector<APMDatabase::Row>> APMDatabase::rawEventRowsWithMetadataFingerprint(
     std::int64_t fingerprint, NSErrorPtr* error, const APMSqliteStore::RowFilter& eventFilter) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     if (!requireStore(error)) return std::nullopt;
     const APMSqliteStore::RowFilter keepAll = [](std::size_t, const Row&) { return true; };
-    auto rows = sqliteStore_->recordsForQuery(
+    return sqliteStore_->recordsForQuery(
         "SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = ? ORDER BY rowid ASC LIMIT ?",
         {Value(static_cast<long long>(fingerprint)), Value(static_cast<long long>(kRawEventsReadLimit))}, error,
         eventFilter ? eventFilter : keepAll);
+}
+
+std::optional<std::vector<std::shared_ptr<APMRawEventData>>> APMDatabase::rawEventsWithMetadataFingerprint(
+    std::int64_t fingerprint, NSErrorPtr* error, const APMSqliteStore::RowFilter& eventFilter) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    auto rows = rawEventRowsWithMetadataFingerprint(fingerprint, error, eventFilter);
     if (!rows) return std::nullopt;
     std::vector<std::shared_ptr<APMRawEventData>> records;
     NSErrorPtr rowError;

@@ -297,12 +297,16 @@ NSData APMEvent::encodedProtoEvent(bool withName) const {
     NSData out;
     out.reserve(64 + 32 * parameters_.size());
     appendParams(out, 1, parameters_, name_, false);
-    if (withName) APMPBWire::appendBytesField(out, 2, name_);
-    APMPBWire::appendInt64Field(out, 3, static_cast<std::int64_t>(timestamp_ * 1000.0));
-    if (previousTimestamp_ > 2.220446049250313e-16) {
-        APMPBWire::appendInt64Field(out, 4, static_cast<std::int64_t>(previousTimestamp_ * 1000.0));
-    }
+    APMAppendEventNameAndTimes(out, withName ? &name_ : nullptr, timestamp_, previousTimestamp_);
     return out;
+}
+
+void APMAppendEventNameAndTimes(NSData& out, const std::string* name, double timestamp, double previousTimestamp) {
+    if (name) APMPBWire::appendBytesField(out, 2, *name);
+    APMPBWire::appendInt64Field(out, 3, static_cast<std::int64_t>(timestamp * 1000.0));
+    if (previousTimestamp > 2.220446049250313e-16) {
+        APMPBWire::appendInt64Field(out, 4, static_cast<std::int64_t>(previousTimestamp * 1000.0));
+    }
 }
 
 bool APMIsErrorEvent(const APMEvent& event) {

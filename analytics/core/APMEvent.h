@@ -79,6 +79,9 @@ private:
     Value::Dictionary parameters_;
 };
 
+// The fields of an event message that follow its parameters, as encodedProtoEvent writes them:
+// the name (when given), the time and the previous time (when set), in milliseconds.
+void APMAppendEventNameAndTimes(NSData& out, const std::string* name, double timestamp, double previousTimestamp);
 // The name is "_err" (an empty name logs 18004 and is not).
 bool APMIsErrorEvent(const APMEvent& event);
 // "_assc", "_assr", and "_iap" whose "subscription" is int64 1.

@@ -13,7 +13,7 @@
 #include "analytics/core/APMMonitor.h"
 #include "analytics/core/APMNameTables.h"
 #include "analytics/core/APMPersistedConfig.h"
-#include "analytics/core/APMRawEventData.h"
+#include "analytics/core/APMStoredEvent.h"
 #include "analytics/core/APMScheduler.h"
 #include "analytics/core/APMUserAttribute.h"
 #include "analytics/core/APMValue.h"
@@ -38,8 +38,8 @@
 
 namespace {
 
-using RawEvents = std::vector<std::shared_ptr<APMRawEventData>>;
-using Events = std::vector<std::shared_ptr<APMEvent>>;
+// The group's raw events; bundling's steps change them in place.
+using RawEvents = std::vector<std::shared_ptr<APMStoredEvent>>;
 
 std::int64_t milliseconds(double seconds) { return static_cast<std::int64_t>(seconds * 1000); }
 
@@ -52,18 +52,7 @@ std::size_t varintLength(std::size_t value) {
     return length;
 }
 
-Value eventName(const std::shared_ptr<APMEvent>& event) { return Value(APMDisplayNameForEvent(Value(event->name()))); }
-
-Value eventParameters(const std::shared_ptr<APMEvent>& event) {
-    return Value(APMDescriptionForParameters(Value(event->parameters())));
-}
-
-bool hasInt64Parameter(const APMEvent& event, const char* name, std::int64_t* value = nullptr) {
-    auto parameter = event.parameters().get(name).objectAs<APMValue>();
-    if (!parameter || !parameter->isInt64()) return false;
-    if (value) *value = parameter->int64Value();
-    return true;
-}
+Value eventName(const std::string& name) { return Value(APMDisplayNameForEvent(Value(name))); }
 
 // The engine's parts one call of bundleRawEvents works with, and its steps.
 class BundlingPass {
@@ -83,18 +72,21 @@ public:
 private:
     std::optional<RawEvents> rawEventsWithMetadataFingerprint(std::int64_t fingerprint,
                                                               std::optional<std::int64_t>& undecodableRowID);
-    std::optional<Events> processRawEvents(const RawEvents& rawEvents, std::int64_t fingerprint);
-    static std::shared_ptr<APMRawEventData> internalEventFromPublicEvent(const std::shared_ptr<APMRawEventData>& raw);
-    static std::shared_ptr<APMRawEventData> validatePurchaseEvent(const std::shared_ptr<APMRawEventData>& raw);
-    bool checkConversion(const std::shared_ptr<APMRawEventData>& raw, APMDailyCounts& dailyCounts);
-    bool checkRealtime(const std::shared_ptr<APMRawEventData>& raw, APMDailyCounts& dailyCounts);
+    std::optional<RawEvents> processRawEvents(const RawEvents& rawEvents, std::int64_t fingerprint);
+    static void internalEventFromPublicEvent(APMStoredEvent& raw);
+    static void validatePurchaseEvent(APMStoredEvent& raw);
+    bool checkConversion(APMStoredEvent& raw, APMDailyCounts& dailyCounts);
+    bool checkRealtime(APMStoredEvent& raw, APMDailyCounts& dailyCounts);
+    // The event's parameters for a log line of `level`, made only when the line is recorded.
+    Value parametersForLog(APMStoredEvent& raw, std::int64_t level);
     void evaluationTimeFromRawEvents(const RawEvents& rawEvents, const std::shared_ptr<APMPBMeasurementBundle>& bundle);
-    // `counted` sees each event with its name's aggregates as they stand after it; false fails.
-    std::optional<Events> eventsAfterUpdatingEventAggregates(
-        const Events& events, const std::function<bool(const APMEvent&, const APMEventAggregates&)>& counted);
+    // The previous fire time of each event. `counted` sees each event with its name's aggregates
+    // as they stand after it; false fails.
+    std::optional<std::vector<double>> eventsAfterUpdatingEventAggregates(
+        const RawEvents& events, const std::function<bool(APMStoredEvent&, const APMEventAggregates&)>& counted);
     // Audience evaluation of the bundle's events and user properties, its results set on it.
     bool evaluateAudiences(const RawEvents& rawEvents, const std::shared_ptr<APMPBMeasurementBundle>& bundle,
-                           const Events& events);
+                           const RawEvents& events);
     bool updateAppMetadataForBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle, double start, double end);
     bool updateUserEngagement(std::int64_t engagement, const std::shared_ptr<APMPBMeasurementBundle>& bundle,
                               bool sessionScoped);
@@ -143,7 +135,7 @@ bool BundlingPass::run(bool& consumed) {
         return consumed;
     }
 
-    std::optional<Events> events = processRawEvents(*rawEvents, *fingerprint);
+    std::optional<RawEvents> events = processRawEvents(*rawEvents, *fingerprint);
     if (!events) return false;
     if (events->empty()) return true;
 
@@ -172,8 +164,8 @@ bool BundlingPass::run(bool& consumed) {
     double start = std::numeric_limits<double>::max();
     double end = std::numeric_limits<double>::min();
     for (const auto& raw : *rawEvents) {
-        start = std::min(start, raw->rawEvent()->timestamp());
-        end = std::max(end, raw->rawEvent()->timestamp());
+        start = std::min(start, raw->timestamp());
+        end = std::max(end, raw->timestamp());
     }
     if (!updateAppMetadataForBundle(bundle, start, end)) return false;
 
@@ -227,52 +219,57 @@ std::optional<RawEvents> BundlingPass::rawEventsWithMetadataFingerprint(
         return true;
     };
     NSErrorPtr error;
-    auto rows = database_->rawEventsWithMetadataFingerprint(fingerprint, &error, filter);
-    if (!rows) {
-        NSErrorPtr rowError;
-        if (firstRow && !database_->rawEventDataFromDictionary(*firstRow, &rowError)) {
-            monitor_->logWithLevel(4, 23096, "Failed to filter raw event. Error", Value(rowError));
+    auto rows = database_->rawEventRowsWithMetadataFingerprint(fingerprint, &error, filter);
+    RawEvents events;
+    NSErrorPtr rowError;
+    if (rows) {
+        events.reserve(rows->size());
+        for (const auto& row : *rows) {
+            if (auto event = APMStoredEvent::fromRow(*database_, row, &rowError)) events.push_back(std::move(event));
+        }
+        if (!rows->empty() && events.empty()) error = rowError;
+    }
+    if (!rows || (!rows->empty() && events.empty())) {
+        NSErrorPtr firstError;
+        if (firstRow && !database_->rawEventDataFromDictionary(*firstRow, &firstError)) {
+            monitor_->logWithLevel(4, 23096, "Failed to filter raw event. Error", Value(firstError));
             undecodableRowID = firstRow->get("rowid").longLongValue();
             return std::nullopt;
         }
         if (error) monitor_->logWithLevel(1, 23097, "Inconsistent state, raw event is expected. Error", Value(error));
         return std::nullopt;
     }
-    // Rows the database could not read go with the group.
-    if (rows->size() < taken) {
+    // Rows that cannot be read go with the group.
+    if (events.size() < taken) {
         monitor_->logWithLevel(4, 23304, "Dropping raw events that cannot be read. Count",
-                               Value(static_cast<long long>(taken - rows->size())));
+                               Value(static_cast<long long>(taken - events.size())));
     }
-    return rows;
+    return events;
 }
 
-std::optional<Events> BundlingPass::processRawEvents(const RawEvents& rawEvents, std::int64_t fingerprint) {
+std::optional<RawEvents> BundlingPass::processRawEvents(const RawEvents& rawEvents, std::int64_t fingerprint) {
     const bool blocklistInternalOnly = config_->blocklistInternal() && !config_->blocklistPublic();
     const bool removeRedundantEngagement = config_->redundantEngagementRemovalEnabled();
     const auto& reservedNames = APMAllowedReservedPublicEventNames();
     RawEvents kept;
     kept.reserve(rawEvents.size());
     for (const auto& raw : rawEvents) {
-        const std::string& name = raw->rawEvent()->name();
+        const std::string& name = raw->name();
         const auto reserved = reservedNames.find(name);
         const bool mapped = reserved != reservedNames.end();
         if (!(mapped && blocklistInternalOnly)) {
             if (config_->isEventBlocklisted(name) || (mapped && config_->isEventBlocklisted(reserved->second))) {
-                monitor_->logWithLevel(4, 23099, "Rejected event. Event name", eventName(raw->rawEvent()));
+                monitor_->logWithLevel(4, 23099, "Rejected event. Event name", eventName(name));
                 continue;
             }
-            std::int64_t firstRun = 0;
-            if (removeRedundantEngagement && name == "_e" && hasInt64Parameter(*raw->rawEvent(), "_fr", &firstRun) &&
-                firstRun == 1) {
-                continue;
-            }
+            if (removeRedundantEngagement && name == "_e" && raw->int64Parameter("_fr") == 1) continue;
         }
         kept.push_back(raw);
     }
     if (kept.empty()) {
         if (!consumeRawEvents(rawEvents.back()->rowID(), fingerprint)) return std::nullopt;
         monitor_->logWithLevel(4, 23100, "Rejected all events.");
-        return Events{};
+        return RawEvents{};
     }
 
     NSErrorPtr error;
@@ -281,45 +278,37 @@ std::optional<Events> BundlingPass::processRawEvents(const RawEvents& rawEvents,
         monitor_->logWithLevel(1, 23101, "Failed to query daily event counts. Error", Value(error));
         return std::nullopt;
     }
-    Events events;
-    events.reserve(kept.size());
     bool countsChanged = false;
-    std::shared_ptr<APMEvent> last;
-    for (auto raw : kept) {
-        raw = internalEventFromPublicEvent(raw);
-        countsChanged = checkConversion(raw, *dailyCounts) || countsChanged;
-        countsChanged = checkRealtime(raw, *dailyCounts) || countsChanged;
-        raw = validatePurchaseEvent(raw);
-        last = raw->rawEvent();
-        events.push_back(raw->rawEvent());
+    for (const auto& raw : kept) {
+        internalEventFromPublicEvent(*raw);
+        countsChanged = checkConversion(*raw, *dailyCounts) || countsChanged;
+        countsChanged = checkRealtime(*raw, *dailyCounts) || countsChanged;
+        validatePurchaseEvent(*raw);
     }
     if (countsChanged && !database_->updateDailyCounts(dailyCounts, &error)) {
-        monitor_->logWithLevel(2, 23106, "Failed to update daily event counts. Name, error", eventName(last),
-                               Value(error));
+        monitor_->logWithLevel(2, 23106, "Failed to update daily event counts. Name, error",
+                               eventName(kept.back()->name()), Value(error));
         return std::nullopt;
     }
-    return events;
+    return kept;
 }
 
-std::shared_ptr<APMRawEventData> BundlingPass::internalEventFromPublicEvent(const std::shared_ptr<APMRawEventData>& raw) {
-    const APMEvent& event = *raw->rawEvent();
+void BundlingPass::internalEventFromPublicEvent(APMStoredEvent& raw) {
     const auto& reservedNames = APMAllowedReservedPublicEventNames();
-    const auto reserved = reservedNames.find(event.name());
-    if (reserved == reservedNames.end()) return raw;
-    auto internal = std::make_shared<APMEvent>(event.origin(), reserved->second, event.timestamp(),
-                                               event.previousTimestamp(), event.parameters());
-    return std::make_shared<APMRawEventData>(std::move(internal), raw->rowID(), raw->metadataFingerprint());
+    const auto reserved = reservedNames.find(raw.name());
+    if (reserved != reservedNames.end()) raw.rename(reserved->second);
 }
 
-bool BundlingPass::checkConversion(const std::shared_ptr<APMRawEventData>& raw, APMDailyCounts& dailyCounts) {
-    const auto& event = raw->rawEvent();
-    if (config_->isEventCustomConversion(event->name())) event->setConversion(true);
-    if (!APMIsPublicName(Value(event->name())) || !event->isConversion()) return false;
+bool BundlingPass::checkConversion(APMStoredEvent& raw, APMDailyCounts& dailyCounts) {
+    if (config_->isEventCustomConversion(raw.name())) {
+        if (const auto& event = raw.event()) event->setConversion(true);
+    }
+    if (!APMIsPublicName(Value(raw.name())) || !raw.isConversion()) return false;
     const std::int32_t limit = config_->maxConversionsPerDay();
     if (dailyCounts.conversionsCount() >= limit) {
-        event->setConversion(false);
+        raw.event()->setConversion(false);
         monitor_->logWithLevel(3, 23102, "Too many conversion events. Not logging event as conversion. Name, limit",
-                               eventName(event), Value(limit));
+                               eventName(raw.name()), Value(limit));
         return false;
     }
     // One more conversion; the event itself was counted when it was written.
@@ -328,49 +317,53 @@ bool BundlingPass::checkConversion(const std::shared_ptr<APMRawEventData>& raw, 
     return true;
 }
 
-bool BundlingPass::checkRealtime(const std::shared_ptr<APMRawEventData>& raw, APMDailyCounts& dailyCounts) {
-    const auto& event = raw->rawEvent();
-    if (!event->isRealtime() && !event->isConversion()) return false;
-    if (!APMUploader::isRealtimeLimitedEvent(event->name(), monitor_->isDebugModeEnabled())) {
-        event->setRealtime(true);
+bool BundlingPass::checkRealtime(APMStoredEvent& raw, APMDailyCounts& dailyCounts) {
+    if (!raw.isRealtime() && !raw.isConversion()) return false;
+    if (!APMUploader::isRealtimeLimitedEvent(raw.name(), monitor_->isDebugModeEnabled())) {
+        raw.setRealtime(true);
         monitor_->logWithLevel(7, 23105,
                                "Event is not subject to real-time event count daily limit. Marking an event as "
                                "real-time. Event name, parameters",
-                               eventName(event), eventParameters(event));
+                               eventName(raw.name()), parametersForLog(raw, 7));
         return false;
     }
     if (dailyCounts.realtimeCount() < config_->maxRealtimeEventCountPerDay()) {
         dailyCounts.incrementRealtimeCountsForCurrentDay(database_->currentDay());
-        event->setRealtime(true);
+        raw.setRealtime(true);
         monitor_->logWithLevel(7, 23103,
                                "Event is under real-time event count daily limit. Marking the event as real-time. "
                                "Event name, parameters",
-                               eventName(event), eventParameters(event));
+                               eventName(raw.name()), parametersForLog(raw, 7));
         return true;
     }
-    event->setRealtime(false);
+    raw.setRealtime(false);
     monitor_->logWithLevel(4, 23104,
                            "Number of real-time events is over the real-time event count daily limit. Event is no "
                            "longer real-time. Event name, parameters",
-                           eventName(event), eventParameters(event));
+                           eventName(raw.name()), parametersForLog(raw, 4));
     return false;
 }
 
-std::shared_ptr<APMRawEventData> BundlingPass::validatePurchaseEvent(const std::shared_ptr<APMRawEventData>& raw) {
-    const auto& event = raw->rawEvent();
-    if (event->name() != "_iap") return raw;
+Value BundlingPass::parametersForLog(APMStoredEvent& raw, std::int64_t level) {
+    if (!monitor_->wouldRecord(level)) return Value();
+    const auto& event = raw.event();
+    return event ? Value(APMDescriptionForParameters(Value(event->parameters()))) : Value();
+}
+
+void BundlingPass::validatePurchaseEvent(APMStoredEvent& raw) {
+    if (raw.name() != "_iap") return;
+    const auto& event = raw.event();
+    if (!event) return;
     Value::Dictionary parameters = event->parameters();
     if (APMAEU::isASRS()) parameters.set("sandbox", Value(APMValue::initWithInt64(1)));
     parameters.set("validated", Value(APMValue::initWithInt64(1)));
-    auto validated = event->copyWithParameters(parameters);
-    if (!validated) return raw;
-    return std::make_shared<APMRawEventData>(std::move(validated), raw->rowID(), raw->metadataFingerprint());
+    raw.setEvent(event->copyWithParameters(parameters));
 }
 
 void BundlingPass::evaluationTimeFromRawEvents(const RawEvents& rawEvents,
                                                const std::shared_ptr<APMPBMeasurementBundle>& bundle) {
     const bool sessionStart = std::any_of(rawEvents.begin(), rawEvents.end(),
-                                          [](const auto& raw) { return raw->rawEvent()->name() == "_s"; });
+                                          [](const auto& raw) { return raw->name() == "_s"; });
     NSErrorPtr error;
     if (sessionStart && !database_->clearCurrentSessionCounts(&error)) {
         monitor_->logWithLevel(1, 23185, "Failed to clear event session counts. Error", Value(error));
@@ -378,10 +371,8 @@ void BundlingPass::evaluationTimeFromRawEvents(const RawEvents& rawEvents,
     }
     std::int64_t engagement = 0;
     for (const auto& raw : rawEvents) {
-        std::int64_t time = 0;
-        if (hasInt64Parameter(*raw->rawEvent(), "_et", &time) && !raw->rawEvent()->parameters().contains("_fr")) {
-            engagement += time;
-        }
+        const std::optional<std::int64_t> time = raw->int64Parameter("_et");
+        if (time && !raw->hasParameter("_fr")) engagement += *time;
     }
     if (!updateUserEngagement(engagement, bundle, false)) return;
     if (sessionStart && !database_->deleteUserAttributeWithName("_se", &error)) {
@@ -431,7 +422,7 @@ bool BundlingPass::updateUserEngagement(std::int64_t engagement, const std::shar
 }
 
 bool BundlingPass::evaluateAudiences(const RawEvents& rawEvents, const std::shared_ptr<APMPBMeasurementBundle>& bundle,
-                                     const Events& events) {
+                                     const RawEvents& events) {
     auto audience = context_.audience();
     std::vector<std::shared_ptr<APMPBUserAttribute>> userProperties;
     for (const Value& item :
@@ -439,9 +430,9 @@ bool BundlingPass::evaluateAudiences(const RawEvents& rawEvents, const std::shar
         if (auto property = item.objectAs<APMPBUserAttribute>()) userProperties.push_back(std::move(property));
     }
     double start = std::numeric_limits<double>::max();
-    for (const auto& raw : rawEvents) start = std::min(start, raw->rawEvent()->timestamp());
+    for (const auto& raw : rawEvents) start = std::min(start, raw->timestamp());
     const bool sessionStart = std::any_of(rawEvents.begin(), rawEvents.end(),
-                                          [](const auto& raw) { return raw->rawEvent()->name() == "_s"; });
+                                          [](const auto& raw) { return raw->name() == "_s"; });
     if (audience && sessionStart) {
         (void)audience->clearEvaluationResultsForSessionScopedFilters();
         for (const auto& property : userProperties) {
@@ -450,17 +441,32 @@ bool BundlingPass::evaluateAudiences(const RawEvents& rawEvents, const std::shar
     }
     // One cache for the whole bundle: the dynamic and sequence times its events set.
     auto cache = APMAudienceTimestampsCache::make();
-    auto counted = eventsAfterUpdatingEventAggregates(
-        events, [&](const APMEvent& event, const APMEventAggregates& aggregates) {
-            return !audience || audience->evaluateFiltersForEvent(event, aggregates, cache.get());
+    auto previousTimes = eventsAfterUpdatingEventAggregates(
+        events, [&](APMStoredEvent& event, const APMEventAggregates& aggregates) {
+            if (!audience) return true;
+            // The event is made only when a filter of its name reads its parameters.
+            bool made = true;
+            const bool evaluated = audience->evaluateFiltersForEventName(
+                event.name(),
+                [&]() -> const Value::Dictionary& {
+                    static const Value::Dictionary kNone;
+                    const auto& decoded = event.event();
+                    made = decoded != nullptr;
+                    return made ? decoded->parameters() : kNone;
+                },
+                aggregates, event.timestamp(), cache.get());
+            return evaluated && made;
         });
-    if (!counted) return false;
-    Value::Array protos;
-    protos.reserve(counted->size());
-    for (const auto& event : *counted) {
-        if (auto proto = event->protoEvent()) protos.push_back(Value(proto));
+    if (!previousTimes) return false;
+    // Written straight to their wire bytes: the bundle carries them as they are.
+    std::vector<NSData> encoded;
+    encoded.reserve(events.size());
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        std::optional<NSData> bytes = events[i]->encodedWithPreviousTimestamp((*previousTimes)[i]);
+        if (!bytes) return false;
+        encoded.push_back(std::move(*bytes));
     }
-    APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kEvents, protos);
+    if (!APMPBMessageSetEncodedArray(bundle, APMPBMeasurementBundle::kEvents, encoded)) return false;
     if (!audience) return true;
     for (const auto& property : userProperties) {
         if (!audience->evaluateFiltersForNanoUserProperty(property, cache.get(), start)) return false;
@@ -474,21 +480,21 @@ bool BundlingPass::evaluateAudiences(const RawEvents& rawEvents, const std::shar
     return true;
 }
 
-std::optional<Events> BundlingPass::eventsAfterUpdatingEventAggregates(
-    const Events& events, const std::function<bool(const APMEvent&, const APMEventAggregates&)>& counted) {
+std::optional<std::vector<double>> BundlingPass::eventsAfterUpdatingEventAggregates(
+    const RawEvents& events, const std::function<bool(APMStoredEvent&, const APMEventAggregates&)>& counted) {
     // Each name's row is read once and written once: the same rows and previous times as a read
     // and a write per event, without thousands of statements for a large bundle.
     std::map<std::string, std::shared_ptr<APMEventAggregates>> aggregatesByName;
-    Events updated;
-    updated.reserve(events.size());
-    for (auto event : events) {
+    std::vector<double> previousTimes;
+    previousTimes.reserve(events.size());
+    for (const auto& event : events) {
         auto& aggregates = aggregatesByName[event->name()];
         if (!aggregates) {
             NSErrorPtr error;
             aggregates = database_->eventAggregatesWithName(event->name(), &error);
             if (!aggregates && error) {
-                monitor_->logWithLevel(1, 23107, "Failed to query event aggregates. Name, error", eventName(event),
-                                       Value(error));
+                monitor_->logWithLevel(1, 23107, "Failed to query event aggregates. Name, error",
+                                       eventName(event->name()), Value(error));
                 return std::nullopt;
             }
             if (!aggregates) {
@@ -498,19 +504,16 @@ std::optional<Events> BundlingPass::eventsAfterUpdatingEventAggregates(
                     return std::nullopt;
                 }
                 if (!counted(*event, *aggregates)) return std::nullopt;
-                updated.push_back(std::move(event));
+                previousTimes.push_back(event->previousTimestamp());
                 continue;
             }
         }
-        // Its parameters were checked when it was written: a copy with the previous time only.
-        event = std::make_shared<APMEvent>(event->origin(), event->name(), event->timestamp(),
-                                           aggregates->lastFireTimestamp(), event->parameters());
+        previousTimes.push_back(aggregates->lastFireTimestamp());
         aggregates->incrementCurrentBundleCount();
         aggregates->incrementLifetimeCount();
         aggregates->incrementCurrentSessionCount();
         aggregates->setLastFireTimestamp(event->timestamp());
         if (!counted(*event, *aggregates)) return std::nullopt;
-        updated.push_back(std::move(event));
     }
     for (const auto& [name, aggregates] : aggregatesByName) {
         NSErrorPtr error;
@@ -519,7 +522,7 @@ std::optional<Events> BundlingPass::eventsAfterUpdatingEventAggregates(
             return std::nullopt;
         }
     }
-    return updated;
+    return previousTimes;
 }
 
 bool BundlingPass::updateAppMetadataForBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle, double start,

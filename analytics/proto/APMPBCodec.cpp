@@ -88,9 +88,16 @@ struct Decoding {
     // List items that first sizes may still reserve ahead of the items that fill them: an
     // item takes at least two bytes, and nested lists must not each count the same bytes.
     std::size_t unfilledBudget;
+    // The whole input, so that an item kept encoded can be found in it.
+    const std::uint8_t* input = nullptr;
+    std::size_t inputLength = 0;
+    // Items of the top record's repeated message fields stay as their checked bytes.
+    bool keepItemsEncoded = false;
 };
 
-bool decodeBody(pb_istream_t* stream, APMPBMessageInfo& info, int depth, Decoding& decoding);
+// A null record checks the bytes as decoding them would, and keeps nothing.
+bool decodeBody(pb_istream_t* stream, const APMPBMessageSchema& schema, APMPBMessageInfo* info, int depth,
+                Decoding& decoding);
 
 // The length of a length-delimited value; one that runs past the end fails as reading it would.
 bool readLength(pb_istream_t* stream, std::uint32_t* length) {
@@ -136,8 +143,8 @@ bool readItemScalar(pb_istream_t* stream, APMPBFieldType value, std::uint64_t* o
     return readScalar(stream, value, out);
 }
 
-// Reads a string or bytes value into `cell`, made in `arena`.
-bool readString(pb_istream_t* stream, APMPBCell& cell, APMPBArena* arena) {
+// Reads a string or bytes value into `cell`, made in `arena`; without a cell it is only checked.
+bool readString(pb_istream_t* stream, APMPBCell* cell, APMPBArena* arena) {
     std::uint32_t length;
     if (!readLength(stream, &length)) return false;
     if (length > APMPBMaxStringLength) {
@@ -145,14 +152,16 @@ bool readString(pb_istream_t* stream, APMPBCell& cell, APMPBArena* arena) {
                    static_cast<int>(APMPBMaxStringLength));
         PB_RETURN_ERROR(stream, "string too long");
     }
-    APMPBBytes& bytes = cell.emplace<APMPBBytes>(APMPBBytes::ofLength(length, arena));
+    if (!cell) return pb_read(stream, nullptr, length);
+    APMPBBytes& bytes = cell->emplace<APMPBBytes>(APMPBBytes::ofLength(length, arena));
     return pb_read(stream, reinterpret_cast<pb_byte_t*>(bytes.data()), length);
 }
 
-bool decodeNested(pb_istream_t* stream, APMPBMessageInfo& nested, int depth, Decoding& decoding) {
+bool decodeNested(pb_istream_t* stream, const APMPBMessageSchema& schema, APMPBMessageInfo* nested, int depth,
+                  Decoding& decoding) {
     pb_istream_t sub;
     if (!openSubstream(stream, &sub)) return false;
-    if (!decodeBody(&sub, nested, depth, decoding)) return failWith(stream, sub);
+    if (!decodeBody(&sub, schema, nested, depth, decoding)) return failWith(stream, sub);
     return pb_close_string_substream(stream, &sub);
 }
 
@@ -164,57 +173,71 @@ std::size_t expectedItems(std::size_t itemLength, std::size_t bytesAfter, Decodi
     return 1 + ahead;
 }
 
-bool decodeField(pb_istream_t* stream, APMPBMessageInfo& info, std::int32_t index, pb_wire_type_t wireType,
-                 int depth, Decoding& decoding) {
+bool decodeField(pb_istream_t* stream, const APMPBMessageSchema& schema, APMPBMessageInfo* info, std::int32_t index,
+                 pb_wire_type_t wireType, int depth, Decoding& decoding) {
     APMPBArena* arena = decoding.arena;
-    const APMPBFieldSchema& field = info.schema->field(index);
+    const APMPBFieldSchema& field = schema.field(index);
     const APMPBFieldType value = APMPBFieldTypeValue(field.type);
-    APMPBCell& cell = info.fields[index];
+    APMPBCell* cell = info ? &info->fields[index] : nullptr;
 
     if (!APMPBFieldTypeIsRepeated(field.type)) {
         if (wireType != wireTypeOf(value)) PB_RETURN_ERROR(stream, "wrong wire type");
         if (value == APMPBFieldTypeString || value == APMPBFieldTypeBytes) {
             // The first occurrence of a single string is kept; later ones are skipped.
-            if (std::holds_alternative<APMPBBytes>(cell)) return pb_skip_field(stream, wireType);
+            if (cell && std::holds_alternative<APMPBBytes>(*cell)) return pb_skip_field(stream, wireType);
             return readString(stream, cell, arena);
         }
         if (value == APMPBFieldTypeMessage) {
+            if (!cell) return decodeNested(stream, field.nested(), nullptr, depth + 1, decoding);
             // A repeated occurrence merges into the record the first one made.
-            auto* nested = std::get_if<APMPBRecordPtr>(&cell);
-            if (!nested || !*nested) nested = &cell.emplace<APMPBRecordPtr>(arenaRecord(field.nested(), arena));
-            return decodeNested(stream, **nested, depth + 1, decoding);
+            auto* nested = std::get_if<APMPBRecordPtr>(cell);
+            if (!nested || !*nested) nested = &cell->emplace<APMPBRecordPtr>(arenaRecord(field.nested(), arena));
+            return decodeNested(stream, field.nested(), nested->get(), depth + 1, decoding);
         }
         std::uint64_t v;
         if (!readScalar(stream, value, &v)) return false;
-        cell = v;
+        if (cell) *cell = v;
         return true;
     }
 
-    auto* list = std::get_if<APMPBList>(&cell);
-    if (!list) list = &cell.emplace<APMPBList>();
-    APMPBList& items = *list;
+    APMPBList* list = nullptr;
+    if (cell) {
+        list = std::get_if<APMPBList>(cell);
+        if (!list) list = &cell->emplace<APMPBList>();
+    }
     if (wireType == PB_WT_STRING && isPackable(value)) {
         pb_istream_t sub;
         if (!openSubstream(stream, &sub)) return false;
         while (sub.bytes_left > 0) {
             std::uint64_t v;
             if (!readItemScalar(&sub, value, &v)) return failWith(stream, sub);
-            items.append(arena) = v;
+            if (list) list->append(arena) = v;
         }
         return pb_close_string_substream(stream, &sub);
     }
     if (wireType != wireTypeOf(value)) PB_RETURN_ERROR(stream, "wrong wire type");
     if (value == APMPBFieldTypeString || value == APMPBFieldTypeBytes) {
-        return readString(stream, items.append(arena), arena);
+        return readString(stream, list ? &list->append(arena) : nullptr, arena);
     }
     if (value == APMPBFieldTypeMessage) {
         const APMPBMessageSchema& itemSchema = field.nested();
         pb_istream_t sub;
         if (!openSubstream(stream, &sub)) return false;
-        if (items.capacity() == 0) items.reserve(expectedItems(sub.bytes_left, stream->bytes_left, decoding), arena);
+        if (list && list->capacity() == 0) {
+            list->reserve(expectedItems(sub.bytes_left, stream->bytes_left, decoding), arena);
+        }
         // The item stays in its slot even when it fails; the caller drops the whole record.
-        APMPBMessageInfo& item = *std::get<APMPBRecordPtr>(items.append(arena) = arenaRecord(itemSchema, arena));
-        if (!decodeBody(&sub, item, depth + 1, decoding)) {
+        APMPBMessageInfo* item = nullptr;
+        const bool keepEncoded = list && depth == 0 && decoding.keepItemsEncoded;
+        if (keepEncoded) {
+            // Where the item's bytes lie in the input: the top stream reads the input itself.
+            const std::size_t offset = decoding.inputLength - stream->bytes_left - sub.bytes_left;
+            list->append(arena) = APMPBBytes(
+                std::string_view(reinterpret_cast<const char*>(decoding.input) + offset, sub.bytes_left), arena);
+        } else if (list) {
+            item = std::get<APMPBRecordPtr>(list->append(arena) = arenaRecord(itemSchema, arena)).get();
+        }
+        if (!decodeBody(&sub, itemSchema, item, depth + 1, decoding)) {
             APMPBPrint("<ERROR> %s decoder failed: %s\n", itemSchema.messageID(), errorText(&sub));
             APMPBPrint("<ERROR> %s decoder failed: Unable to decode repeated %s\n", itemSchema.messageID(),
                        itemSchema.messageID());
@@ -224,13 +247,13 @@ bool decodeField(pb_istream_t* stream, APMPBMessageInfo& info, std::int32_t inde
     }
     std::uint64_t v;
     if (!readItemScalar(stream, value, &v)) return false;
-    items.append(arena) = v;
+    if (list) list->append(arena) = v;
     return true;
 }
 
-bool decodeBody(pb_istream_t* stream, APMPBMessageInfo& info, int depth, Decoding& decoding) {
+bool decodeBody(pb_istream_t* stream, const APMPBMessageSchema& schema, APMPBMessageInfo* info, int depth,
+                Decoding& decoding) {
     if (depth > APMPBMaxNestingDepth) PB_RETURN_ERROR(stream, "nesting too deep");
-    const APMPBMessageSchema& schema = *info.schema;
     while (stream->bytes_left > 0) {
         pb_wire_type_t wireType;
         std::uint32_t tag;
@@ -242,7 +265,7 @@ bool decodeBody(pb_istream_t* stream, APMPBMessageInfo& info, int depth, Decodin
             if (!pb_skip_field(stream, wireType)) return false;
             continue;
         }
-        if (!decodeField(stream, info, index, wireType, depth, decoding)) return false;
+        if (!decodeField(stream, schema, info, index, wireType, depth, decoding)) return false;
     }
     return true;
 }
@@ -436,21 +459,38 @@ bool APMPBCopyMessageInfo(std::unique_ptr<APMPBMessageInfo>* destination, const 
     return true;
 }
 
-bool APMPBDecode(const std::uint8_t* bytes, std::size_t length, APMPBMessageInfo* info) {
-    if (!info || !info->schema) {
-        APMPBPrint("<ERROR> %s decoder failed: message_info is NULL\n", info && info->schema ? info->messageID() : "(null)");
+namespace {
+
+bool decodeTop(const std::uint8_t* bytes, std::size_t length, APMPBMessageInfo* info, const APMPBMessageSchema* schema,
+               bool keepItemsEncoded) {
+    if (!schema) {
+        APMPBPrint("<ERROR> %s decoder failed: message_info is NULL\n", "(null)");
         return false;
     }
     static const std::uint8_t kNoBytes = 0;
     if (!bytes) length = 0;
     pb_istream_t stream = pb_istream_from_buffer(bytes ? bytes : &kNoBytes, length);
-    if (length > 0 && !info->arena) info->arena = std::make_unique<APMPBArena>(APMPBArena::firstBlockFor(length));
-    Decoding decoding{info->arena.get(), length / 2};
-    if (!decodeBody(&stream, *info, 0, decoding)) {
-        APMPBPrint("<ERROR> %s decoder failed: %s\n", info->messageID(), errorText(&stream));
+    if (info && length > 0 && !info->arena) info->arena = std::make_unique<APMPBArena>(APMPBArena::firstBlockFor(length));
+    Decoding decoding{info ? info->arena.get() : nullptr, length / 2, bytes, length, keepItemsEncoded};
+    if (!decodeBody(&stream, *schema, info, 0, decoding)) {
+        APMPBPrint("<ERROR> %s decoder failed: %s\n", schema->messageID(), errorText(&stream));
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool APMPBDecode(const std::uint8_t* bytes, std::size_t length, APMPBMessageInfo* info) {
+    return decodeTop(bytes, length, info, info ? info->schema : nullptr, false);
+}
+
+bool APMPBDecodeKeepingItemsEncoded(const std::uint8_t* bytes, std::size_t length, APMPBMessageInfo* info) {
+    return decodeTop(bytes, length, info, info ? info->schema : nullptr, true);
+}
+
+bool APMPBCheckEncoded(const APMPBMessageSchema& schema, const std::uint8_t* bytes, std::size_t length) {
+    return decodeTop(bytes, length, nullptr, &schema, false);
 }
 
 std::int32_t APMPBEncode(const APMPBMessageInfo* info, NSData* out) {

@@ -27,6 +27,13 @@ inline constexpr std::size_t APMPBMaxStringLength = 1048576;
 // it are made in an arena the record then owns. On failure the record holds what was
 // decoded so far and the caller drops it; the failure is printed to standard output.
 [[nodiscard]] bool APMPBDecode(const std::uint8_t* bytes, std::size_t length, APMPBMessageInfo* info);
+// As APMPBDecode, but each item of the top record's repeated message fields stays as its wire
+// bytes, checked as decoding would check them: written back as they came, and decoded only when
+// an accessor reads it. For messages whose items are mostly passed on untouched.
+[[nodiscard]] bool APMPBDecodeKeepingItemsEncoded(const std::uint8_t* bytes, std::size_t length,
+                                                  APMPBMessageInfo* info);
+// True when the bytes decode as a message of `schema`; nothing is kept.
+[[nodiscard]] bool APMPBCheckEncoded(const APMPBMessageSchema& schema, const std::uint8_t* bytes, std::size_t length);
 // Encodes a record in ascending tag order into *out (exactly the bytes written); the
 // length, or -1 on failure with *out left empty.
 [[nodiscard]] std::int32_t APMPBEncode(const APMPBMessageInfo* info, NSData* out);

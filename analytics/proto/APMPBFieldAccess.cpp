@@ -156,7 +156,8 @@ bool itemFromValue(const Value& value, APMPBFieldType type, APMPBCell* item) {
 }
 
 // Turns one item cell into a value of the field's value type; nullopt when it converts to nothing.
-std::optional<Value> valueFromItem(const APMPBCell& item, APMPBFieldType type, APMPBMessageFactory factory) {
+std::optional<Value> valueFromItem(const APMPBCell& item, const APMPBFieldSchema& field, APMPBMessageFactory factory) {
+    const APMPBFieldType type = field.type;
     const APMPBFieldType kind = APMPBFieldTypeValue(type);
     if (const auto* v = std::get_if<std::uint64_t>(&item)) {
         switch (kind) {
@@ -176,6 +177,21 @@ std::optional<Value> valueFromItem(const APMPBCell& item, APMPBFieldType type, A
             return Value(std::string(s->view()));
         }
         if (kind == APMPBFieldTypeBytes) return Value(NSData(s->data(), s->data() + s->size()));
+        if (kind == APMPBFieldTypeMessage) {
+            if (!factory) {
+                APMPBSystemLog("<ERROR> Provided class doesn't implement initWithMessageInfo: method. Class: %s", "(null)");
+                return std::nullopt;
+            }
+            // An item kept as its wire bytes: decoded now, for this reader only.
+            APMPBMessageInfo record;
+            if (!APMPBInitMessageInfo(field.nested(), &record) ||
+                !APMPBDecode(reinterpret_cast<const std::uint8_t*>(s->data()), s->size(), &record)) {
+                return std::nullopt;
+            }
+            auto object = factory(&record);
+            if (!object) return std::nullopt;
+            return Value(std::move(object));
+        }
     } else if (const auto* m = std::get_if<APMPBRecordPtr>(&item); m && *m && kind == APMPBFieldTypeMessage) {
         if (!factory) {
             APMPBSystemLog("<ERROR> Provided class doesn't implement initWithMessageInfo: method. Class: %s", "(null)");
@@ -333,11 +349,11 @@ std::optional<Value::Array> APMPBMessageGetArray(APMPBConstMessageRef message, s
     if (!fieldIs(info, index, APMPBFieldTypeValueMask, true, "REPEATED")) return std::nullopt;
     const APMPBList* list = repeatedCell(const_cast<APMPBMessageInfo*>(info), index);
     if (!list) return std::nullopt;
-    const APMPBFieldType type = info->schema->field(index).type;
+    const APMPBFieldSchema& field = info->schema->field(index);
     Value::Array values;
     values.reserve(list->size());
     for (const APMPBCell& item : *list) {
-        if (auto value = valueFromItem(item, type, itemFactory)) values.push_back(std::move(*value));
+        if (auto value = valueFromItem(item, field, itemFactory)) values.push_back(std::move(*value));
     }
     return values;
 }
@@ -360,4 +376,23 @@ void APMPBMessageSetArray(APMPBMessageRef message, std::int32_t index, const std
         }
         list->append(nullptr) = std::move(item);
     }
+}
+
+bool APMPBMessageSetEncodedArray(APMPBMessageRef message, std::int32_t index, const std::vector<NSData>& items) {
+    APMPBMessageInfo* info = recordOf(message.get());
+    if (!info) return logMissingRecord("SetEncodedArray"), false;
+    if (!fieldIs(info, index, APMPBFieldTypeMessage, true, "REPEATED")) return false;
+    APMPBList* list = repeatedCell(info, index);
+    if (!list) return false;
+    *list = APMPBList();
+    const APMPBMessageSchema& itemSchema = info->schema->field(index).nested();
+    list->reserve(items.size(), nullptr);
+    for (const NSData& item : items) {
+        if (!APMPBCheckEncoded(itemSchema, item.data(), item.size())) {
+            *list = APMPBList();
+            return false;
+        }
+        list->append(nullptr) = APMPBBytes(std::string_view(reinterpret_cast<const char*>(item.data()), item.size()), nullptr);
+    }
+    return true;
 }

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The message a setter works on: a message object or none (none behaves as a message without record).
 class APMPBMessageRef {
@@ -83,3 +84,8 @@ template <class T>
 // Replaces a repeated field with copies of the values; nullopt empties it. All or nothing:
 // a value of the wrong kind is logged and leaves the field empty.
 void APMPBMessageSetArray(APMPBMessageRef message, std::int32_t index, const std::optional<Value::Array>& values);
+// Replaces a repeated message field with items given as their wire bytes, which are written
+// out as they are and decoded only when read. All or nothing: bytes that do not decode as the
+// field's message leave the field empty and answer false.
+[[nodiscard]] bool APMPBMessageSetEncodedArray(APMPBMessageRef message, std::int32_t index,
+                                               const std::vector<NSData>& items);

@@ -39,6 +39,13 @@ public:
         if (!message->adoptDecoded(bytes, length)) return nullptr;
         return message;
     }
+    // As initWithBuffer, with the items of its repeated message fields kept as their checked
+    // wire bytes until read (APMPBDecodeKeepingItemsEncoded).
+    [[nodiscard]] static std::shared_ptr<Derived> initWithBufferKeepingItemsEncoded(const NSData& data) {
+        auto message = std::make_shared<Derived>(Token{});
+        if (!message->adoptDecoded(data.data(), data.size(), true)) return nullptr;
+        return message;
+    }
     // The factory the accessors take for nested messages of this class.
     [[nodiscard]] static std::shared_ptr<NANOMessageBase> messageFromInfo(const APMPBMessageInfo* info) {
         return initWithMessageInfo(info);

@@ -59,8 +59,9 @@ private:
 
 // One field's or one list item's value. Integer types sit in the 64-bit word (bool as 0/1,
 // 32-bit values zero-extended), float and double by their bits; strings and bytes as bytes
-// (a present empty string is an empty string, never "no data"); a message as its own record;
-// a repeated field as its list, made empty with the record and kept until the record goes.
+// (a present empty string is an empty string, never "no data"); a message as its own record,
+// or, for an item of a repeated message field, as its checked wire bytes; a repeated field as
+// its list, made empty with the record and kept until the record goes.
 using APMPBCellValue = std::variant<std::monostate, std::uint64_t, APMPBBytes, APMPBRecordPtr, APMPBList>;
 struct APMPBCell : APMPBCellValue {
     using APMPBCellValue::APMPBCellValue;

@@ -29,10 +29,12 @@ bool NANOMessageBase::adoptCopyOf(const APMPBMessageInfo* info) {
     return APMPBCopyMessageInfo(&messageInfo_, info);
 }
 
-bool NANOMessageBase::adoptDecoded(const std::uint8_t* bytes, std::size_t length) {
+bool NANOMessageBase::adoptDecoded(const std::uint8_t* bytes, std::size_t length, bool keepItemsEncoded) {
     auto record = std::make_unique<APMPBMessageInfo>();
     if (!APMPBInitMessageInfo(messageSchema(), record.get())) return false;
-    if (!APMPBDecode(bytes, length, record.get())) return false;
+    const bool decoded = keepItemsEncoded ? APMPBDecodeKeepingItemsEncoded(bytes, length, record.get())
+                                          : APMPBDecode(bytes, length, record.get());
+    if (!decoded) return false;
     // The decoded record is handed over whole; a copy would only repeat the work.
     messageInfo_ = std::move(record);
     return true;

@@ -41,7 +41,7 @@ protected:
     // message; false for a record of another message.
     [[nodiscard]] bool adoptCopyOf(const APMPBMessageInfo* info);
     // initWithBuffer: the decoded record; false when the bytes do not decode.
-    [[nodiscard]] bool adoptDecoded(const std::uint8_t* bytes, std::size_t length);
+    [[nodiscard]] bool adoptDecoded(const std::uint8_t* bytes, std::size_t length, bool keepItemsEncoded = false);
 
 private:
     std::unique_ptr<APMPBMessageInfo> messageInfo_;

@@ -21,14 +21,15 @@ NSErrorPtr gzipError(long code, int zlibStatus, const char* message) {
 
 }  // namespace
 
-NSData vul_dataByGzippingData(const NSData& data, NSErrorPtr* error) {
+NSData vul_dataByGzippingData(const NSData& data, NSErrorPtr* error, VULGzipEffort effort) {
     if (data.size() > UINT_MAX) {
         setError(error, gzipError(VULGzipErrorCompression, Z_BUF_ERROR, "Data too large to compress"));
         return {};
     }
     z_stream stream;
     std::memset(&stream, 0, sizeof(stream));
-    int status = deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, kGzipWindowBits, 8, Z_DEFAULT_STRATEGY);
+    const int level = effort == VULGzipEffort::Fastest ? Z_BEST_SPEED : Z_DEFAULT_COMPRESSION;
+    int status = deflateInit2(&stream, level, Z_DEFLATED, kGzipWindowBits, 8, Z_DEFAULT_STRATEGY);
     if (status != Z_OK) {
         setError(error, gzipError(VULGzipErrorCompression, status, "Failed to initialize compression"));
         return {};

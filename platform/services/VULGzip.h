@@ -13,8 +13,13 @@ enum VULGzipErrorCode : long {
     VULGzipErrorDecompression = 2,
 };
 
+// How hard deflate works: zlib's default, or its fastest setting for data that is written
+// often and kept only a while. Either is a plain gzip stream.
+enum class VULGzipEffort { Default, Fastest };
+
 // A gzip stream of the data; empty data and *error on failure.
-[[nodiscard]] NSData vul_dataByGzippingData(const NSData& data, NSErrorPtr* error = nullptr);
+[[nodiscard]] NSData vul_dataByGzippingData(const NSData& data, NSErrorPtr* error = nullptr,
+                                            VULGzipEffort effort = VULGzipEffort::Default);
 // Inflating stops past this many bytes unless the caller names another bound: a few hundred
 // bytes of a crafted stream can claim gigabytes.
 inline constexpr std::size_t VULGzipDefaultMaxInflatedLength = 64 * 1024 * 1024;

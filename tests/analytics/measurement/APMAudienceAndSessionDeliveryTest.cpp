@@ -58,6 +58,11 @@ TEST_F(APMAudienceAndSessionDeliveryTest, AudienceResultsTravelInTheUploadedBund
                        {propertyFilter(2, "medium", filter(nullptr, stringFilter(5, "oil")))})),
         Value(audience(8, {eventFilter(1, "never_logged")})),
         Value(audience(9, {eventFilter(std::nullopt, "painting_opened")})),
+        // Audiences 10 and 11 read the event's parameters: its title is "Irises", not "Sunflowers".
+        Value(audience(10, {eventFilter(1, "painting_opened",
+                                        {parameterFilter("title", nullptr, stringFilter(5, "Irises"))})})),
+        Value(audience(11, {eventFilter(1, "painting_opened",
+                                        {parameterFilter("title", nullptr, stringFilter(5, "Sunflowers"))})})),
     };
     APMPBMessageSetArray(config, APMPBMeasurementConfig::kAudiences, audiences);
     service.setConfiguration(kAppID, config);
@@ -67,7 +72,7 @@ TEST_F(APMAudienceAndSessionDeliveryTest, AudienceResultsTravelInTheUploadedBund
     ASSERT_FALSE(service.configFetches().empty());
     // The definitions were stored under their own ids; the refused one is not there.
     EXPECT_EQ(rows("SELECT DISTINCT audience_id FROM event_filters ORDER BY audience_id"),
-              (std::vector<std::vector<std::string>>{{"7"}, {"8"}}));
+              (std::vector<std::vector<std::string>>{{"7"}, {"8"}, {"10"}, {"11"}}));
 
     APMAnalytics::setUserPropertyString(Value("oil"), "medium");
     APMAnalytics::logEventWithName("painting_opened", {{"title", Value("Irises")}});
@@ -81,6 +86,14 @@ TEST_F(APMAudienceAndSessionDeliveryTest, AudienceResultsTravelInTheUploadedBund
     EXPECT_EQ(seven->status[0] & 0b110u, 0b110u);
     EXPECT_EQ(seven->results[0] & 0b110u, 0b110u);
     EXPECT_TRUE(std::none_of(results.begin(), results.end(), [](const auto& r) { return r.audienceID == 9; }));
+    const auto ten = std::find_if(results.begin(), results.end(), [](const auto& r) { return r.audienceID == 10; });
+    ASSERT_NE(ten, results.end()) << traffic();
+    ASSERT_FALSE(ten->results.empty());
+    EXPECT_EQ(ten->results[0] & 0b10u, 0b10u);
+    for (const auto& result : results) {
+        if (result.audienceID != 11) continue;
+        EXPECT_TRUE(result.results.empty() || (result.results[0] & 0b10u) == 0);
+    }
     // The results were rolled over: what the service got was stored as the previous state.
     EXPECT_GE(count("SELECT count(*) FROM audience_filter_values WHERE audience_id = 7"), 1);
 }

@@ -355,6 +355,82 @@ TEST_F(APMBundlerTest, RawEventsThatCanNeverBeSentAreDropped) {
     EXPECT_EQ(count("raw_events"), 0);
 }
 
+// The bundle carries each event's bytes as bundling writes them and the upload passes them on:
+// they must be the messages the events themselves make, whatever their parameters hold.
+TEST_F(APMBundlerTest, BundledAndUploadedEventsAreTheMessagesOfTheStoredEvents) {
+    auto item = [](const std::string& id, double price, long long quantity) {
+        return Value(Value::Dictionary{{"item_id", Value(id)},
+                                       {"item_name", Value("\xE7\x94\xBB \xF0\x9F\x96\xBC\xEF\xB8\x8F")},
+                                       {"price", Value(price)},
+                                       {"quantity", Value(quantity)}});
+    };
+    std::vector<std::shared_ptr<APMEvent>> events = {
+        event("view_item_list", hour_,
+              {{"items", Value(Value::Array{item("a", 9.99, 1), item("b", -0.0, INT64_MAX), item("", 1e300, -1)})},
+               {"item_list_name", Value("caf\xC3\xA9")}}),
+        event("_vs", hour_ + 1,
+              {{"_si", Value(APMValue::initWithInt64(INT64_MIN))},
+               {"_sc", Value(APMValue::initWithString("GalleryViewController"))},
+               {"_et", Value(APMValue::initWithInt64(1250))}}),
+        event("numbers", hour_ + 1.5,
+              {{"big", Value(APMValue::initWithInt64(INT64_MAX))},
+               {"negative", Value(APMValue::initWithInt64(-1))},
+               {"tiny", Value(APMValue::initWithDouble(5e-324))},
+               {"text", Value(APMValue::initWithString("\xF0\x9F\x8E\xA8 \xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D"))},
+               {"empty", Value(APMValue::initWithString(""))}}),
+        realtime(event("_vs", hour_ + 2.25, {{"_si", Value(APMValue::initWithInt64(7))}})),
+        event("ad_impression", hour_ + 3, {{"value", Value(0.25)}, {"currency", Value("EUR")}}),
+        event("numbers", hour_ + 4),
+    };
+    writeRawEvents(events);
+
+    // The events as they were stored, each given the time of its name's previous event in the group.
+    std::vector<std::shared_ptr<APMEvent>> stored;
+    onWorker([&] {
+        auto fingerprint = context->database_->nextMetadataFingerprintToProcess(nullptr);
+        ASSERT_TRUE(fingerprint);
+        auto raws = context->database_->rawEventsWithMetadataFingerprint(*fingerprint, nullptr, nullptr);
+        ASSERT_TRUE(raws);
+        for (const auto& raw : *raws) stored.push_back(raw->rawEvent());
+    });
+    ASSERT_EQ(stored.size(), events.size());
+    auto hex = [](const NSData& bytes) {
+        std::string out;
+        for (std::uint8_t byte : bytes) out += "0123456789abcdef"[byte >> 4], out += "0123456789abcdef"[byte & 15];
+        return out;
+    };
+    std::vector<std::string> expected;
+    std::map<std::string, double> lastFired;
+    for (const auto& event : stored) {
+        const std::string name = event->name() == "ad_impression" ? "_ai" : event->name();
+        const double previous = lastFired.count(name) ? lastFired[name] : event->previousTimestamp();
+        lastFired[name] = event->timestamp();
+        APMEvent bundled(event->origin(), name, event->timestamp(), previous, event->parameters());
+        expected.push_back(hex(*bundled.protoEvent()->protoBuffer()));
+    }
+    auto hexOf = [&](const std::vector<std::shared_ptr<APMPBEvent>>& messages) {
+        std::vector<std::string> out;
+        for (const auto& message : messages) out.push_back(hex(*message->protoBuffer()));
+        return out;
+    };
+
+    EXPECT_TRUE(bundle());
+    auto bundles = queuedBundles();
+    ASSERT_EQ(bundles.size(), 1u);
+    EXPECT_EQ(hexOf(eventsOf(bundles[0].first)), expected);
+
+    std::optional<APMUploader::Batch> batch;
+    onWorker([&] { batch = uploader->nextBatch(nullptr); });
+    ASSERT_TRUE(batch);
+    auto uploaded = APMPBMeasurementBatch::initWithBuffer(batch->payload);
+    ASSERT_NE(uploaded, nullptr);
+    // Exactly the bytes an encoding of the decoded batch gives, so nothing in it is stale or out of order.
+    EXPECT_EQ(hex(*uploaded->protoBuffer()), hex(batch->payload));
+    auto sent = APMPBMessageGetArray<APMPBMeasurementBundle>(uploaded, APMPBMeasurementBatch::kBundles);
+    ASSERT_EQ(sent->size(), 1u);
+    EXPECT_EQ(hexOf(eventsOf((*sent)[0].objectAs<APMPBMeasurementBundle>())), expected);
+}
+
 // Sampling: a configuration that samples some names at a rate, with the account's time zone.
 class APMBundlerSamplingTest : public APMBundlerTest {
 protected:

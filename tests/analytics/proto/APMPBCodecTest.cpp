@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+#include <random>
+
 using prototest::bytes;
 using prototest::hex;
 using testing::internal::CaptureStdout;
@@ -252,4 +255,106 @@ TEST(APMPBCodec, RecordFunctionsRefuseBadArguments) {
     APMPBMessageInfo uninitialised;
     EXPECT_FALSE(APMPBDecode(nullptr, 0, &uninitialised));
     EXPECT_EQ(GetCapturedStdout(), "<ERROR> (null) decoder failed: message_info is NULL\n");
+}
+
+namespace {
+
+// A message of every kind of field, with repeated messages that nest in turn.
+std::shared_ptr<T> nestedSample() {
+    auto leaf = T::make();
+    APMPBMessageSetString(leaf, T::kString, "caf\xC3\xA9 \xF0\x9F\x8E\xA8");
+    APMPBMessageSetInt64(leaf, T::kInt64, INT64_MIN);
+    APMPBMessageSetDouble(leaf, T::kDouble, -0.5);
+    auto item = T::make();
+    APMPBMessageSetInt32(item, T::kInt32, -7);
+    APMPBMessageSetArray(item, T::kRepeatedMessage, Value::Array{Value(leaf), Value(leaf)});
+    APMPBMessageSetArray(item, T::kRepeatedString, Value::Array{"", "x"});
+    auto top = T::make();
+    APMPBMessageSetString(top, T::kString, "top");
+    APMPBMessageSetMessage(top, T::kMessage, leaf);
+    APMPBMessageSetArray(top, T::kRepeatedMessage, Value::Array{Value(item), Value(T::make()), Value(leaf)});
+    APMPBMessageSetArray(top, T::kRepeatedInt64, Value::Array{Value(1LL), Value(-1LL)});
+    return top;
+}
+
+}  // namespace
+
+TEST(APMPBCodec, ItemsKeptEncodedGoOutAsTheyCameAndDecodeWhenRead) {
+    const NSData wire = *nestedSample()->protoBuffer();
+    auto kept = T::initWithBufferKeepingItemsEncoded(wire);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(hex(*kept->protoBuffer()), hex(wire));
+
+    // Read, the items are the messages a full decode gives; the single message is decoded anyway.
+    auto full = T::initWithBuffer(wire);
+    auto keptItems = *APMPBMessageGetArray<T>(kept, T::kRepeatedMessage);
+    auto fullItems = *APMPBMessageGetArray<T>(full, T::kRepeatedMessage);
+    ASSERT_EQ(keptItems.size(), 3u);
+    for (std::size_t i = 0; i < keptItems.size(); ++i) {
+        EXPECT_EQ(hex(*keptItems[i].objectAs<T>()->protoBuffer()), hex(*fullItems[i].objectAs<T>()->protoBuffer()));
+    }
+    EXPECT_EQ(APMPBMessageGetString(APMPBMessageGetMessage<T>(kept, T::kMessage), T::kString),
+              "caf\xC3\xA9 \xF0\x9F\x8E\xA8");
+
+    // Top fields change as usual; copies keep the items; read without a factory they are left out.
+    APMPBMessageSetString(kept, T::kString, "changed");
+    APMPBMessageSetString(full, T::kString, "changed");
+    auto copy = T::initWithMessageInfo(kept->messageInfo());
+    kept.reset();
+    EXPECT_EQ(hex(*copy->protoBuffer()), hex(*full->protoBuffer()));
+    EXPECT_TRUE(APMPBMessageGetArray(copy, T::kRepeatedMessage)->empty());
+}
+
+TEST(APMPBCodec, KeepingItemsEncodedRefusesWhatAFullDecodeRefuses) {
+    const NSData wire = *nestedSample()->protoBuffer();
+    const auto seed = static_cast<std::uint32_t>(std::random_device{}());
+    std::cout << "seed " << seed << std::endl;
+    std::mt19937 random(seed);
+    int refused = 0;
+    for (int round = 0; round < 2000; ++round) {
+        NSData mutated = wire;
+        // One to three bytes overwritten, or the tail cut off.
+        if (round % 5 == 4) {
+            mutated.resize(random() % mutated.size());
+        } else {
+            for (unsigned n = 1 + random() % 3; n > 0; --n) {
+                mutated[random() % mutated.size()] = static_cast<std::uint8_t>(random());
+            }
+        }
+        CaptureStdout();
+        auto full = T::initWithBuffer(mutated);
+        auto kept = T::initWithBufferKeepingItemsEncoded(mutated);
+        GetCapturedStdout();
+        ASSERT_EQ(full == nullptr, kept == nullptr) << "seed " << seed << " round " << round << ": " << hex(mutated);
+        if (!full) {
+            ++refused;
+            continue;
+        }
+        // What is accepted reads back as the full decode's message.
+        auto again = T::initWithBuffer(*kept->protoBuffer());
+        ASSERT_NE(again, nullptr);
+        EXPECT_EQ(hex(*again->protoBuffer()), hex(*full->protoBuffer())) << "seed " << seed << " round " << round;
+    }
+    EXPECT_GT(refused, 100);
+}
+
+TEST(APMPBCodec, EncodedItemsAreCheckedWhenSet) {
+    auto item = nestedSample();
+    const NSData itemWire = *item->protoBuffer();
+    auto byRecord = T::make();
+    APMPBMessageSetArray(byRecord, T::kRepeatedMessage, Value::Array{Value(item), Value(T::make())});
+    auto byBytes = T::make();
+    EXPECT_TRUE(APMPBMessageSetEncodedArray(byBytes, T::kRepeatedMessage, {itemWire, NSData{}}));
+    EXPECT_EQ(hex(*byBytes->protoBuffer()), hex(*byRecord->protoBuffer()));
+    ASSERT_EQ(APMPBMessageGetArray<T>(byBytes, T::kRepeatedMessage)->size(), 2u);
+
+    // Bytes that are not the field's message leave it empty; so do fields that take no messages.
+    CaptureStdout();
+    EXPECT_FALSE(APMPBMessageSetEncodedArray(byBytes, T::kRepeatedMessage, {itemWire, bytes({0x0A, 0x05, 'a'})}));
+    EXPECT_TRUE(APMPBMessageGetArray<T>(byBytes, T::kRepeatedMessage)->empty());
+    EXPECT_FALSE(APMPBMessageSetEncodedArray(byBytes, T::kRepeatedString, {itemWire}));
+    EXPECT_FALSE(APMPBMessageSetEncodedArray(byBytes, T::kMessage, {itemWire}));
+    EXPECT_FALSE(APMPBMessageSetEncodedArray(nullptr, T::kRepeatedMessage, {itemWire}));
+    GetCapturedStdout();
+    EXPECT_EQ(hex(*byBytes->protoBuffer()), "");
 }

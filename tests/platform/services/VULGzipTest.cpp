@@ -15,18 +15,25 @@ NSData sampleData(size_t size) {
     return data;
 }
 
-TEST(VULGzipTest, RoundTripsWithAGzipHeader) {
-    for (size_t size : {size_t{0}, size_t{1}, size_t{1000}, size_t{300000}}) {
-        const NSData data = sampleData(size);
-        NSErrorPtr error;
-        const NSData gz = vul_dataByGzippingData(data, &error);
-        ASSERT_FALSE(gz.empty());
-        EXPECT_EQ(error, nullptr);
-        EXPECT_EQ(gz[0], 0x1f);
-        EXPECT_EQ(gz[1], 0x8b);
-        EXPECT_EQ(vul_dataByInflatingGzippedData(gz, &error), data);
-        EXPECT_EQ(error, nullptr);
+TEST(VULGzipTest, RoundTripsWithAGzipHeaderAtEitherEffort) {
+    for (const VULGzipEffort effort : {VULGzipEffort::Default, VULGzipEffort::Fastest}) {
+        for (size_t size : {size_t{0}, size_t{1}, size_t{1000}, size_t{300000}}) {
+            const NSData data = sampleData(size);
+            NSErrorPtr error;
+            const NSData gz = vul_dataByGzippingData(data, &error, effort);
+            ASSERT_FALSE(gz.empty());
+            EXPECT_EQ(error, nullptr);
+            EXPECT_EQ(gz[0], 0x1f);
+            EXPECT_EQ(gz[1], 0x8b);
+            EXPECT_EQ(vul_dataByInflatingGzippedData(gz, &error), data);
+            EXPECT_EQ(error, nullptr);
+        }
     }
+    // The fastest effort still compresses, if less tightly.
+    const NSData data = sampleData(300000);
+    const std::size_t fastest = vul_dataByGzippingData(data, nullptr, VULGzipEffort::Fastest).size();
+    EXPECT_LT(fastest, data.size() / 2);
+    EXPECT_GE(fastest, vul_dataByGzippingData(data).size());
 }
 
 TEST(VULGzipTest, InflatesStreamsMadeByZlibItself) {
