@@ -220,7 +220,7 @@ TEST_F(ApplicationMeasurement, APurchaseTheStoreCompletesIsReportedWithItsLifeti
     EXPECT_EQ(intParameter(*purchase, "value"), 1990000);
     EXPECT_EQ(intParameter(*purchase, "quantity"), 1);
     EXPECT_NE(intParameter(*purchase, "_did"), -1);
-    const Value& total = measurement.uploads().front().batch.userProperties.get("_ltv_EUR");
+    const Value total = measurement.uploads().front().batch.userProperties.get("_ltv_EUR");
     ASSERT_TRUE(total.isNumber()) << said;
     EXPECT_EQ(total.longLongValue(), 1990000);
 }
