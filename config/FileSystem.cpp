@@ -28,10 +28,13 @@ std::string FileSystem::libraryFolder() const { return cachedFolder(libraryFolde
 std::string FileSystem::cachesFolder() const { return cachedFolder(cachesFolder_, NSCachesDirectory); }
 
 void FileSystem::resetFolderCaches() {
-    std::lock_guard lock(mutex_);
-    documentsFolder_.reset();
-    libraryFolder_.reset();
-    cachesFolder_.reset();
+    {
+        std::lock_guard lock(mutex_);
+        documentsFolder_.reset();
+        libraryFolder_.reset();
+        cachesFolder_.reset();
+    }
+    writableFilesChanged();
 }
 
 namespace {
@@ -95,6 +98,63 @@ std::optional<std::string> FileSystem::findFilePath(const std::string& name) con
 
 std::optional<std::string> FileSystem::findFilePathInWritableLocation(const std::string& name) const {
     return firstExisting({documentsPathForFile(name), join(libraryDocsFolderName(), name), cachesPathForFile(name)});
+}
+
+namespace {
+// A screen of thumbnails asks about the same few hundred pictures over and over; past this many
+// the remembered answers start afresh rather than grow with the catalogue.
+constexpr std::size_t kRememberedLimit = 8192;
+
+// One spelling per file, so that "Data//x" announced forgets what "Data/./x" found.
+std::string rememberedKey(std::string_view name) {
+    std::string key;
+    key.reserve(name.size());
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = name.find('/', start);
+        if (end == std::string_view::npos) end = name.size();
+        const std::string_view component = name.substr(start, end - start);
+        if (!component.empty() && component != ".") {
+            if (!key.empty()) key += '/';
+            key += component;
+        }
+        start = end + 1;
+    }
+    return key;
+}
+}  // namespace
+
+std::optional<std::string> FileSystem::rememberedFilePathInWritableLocation(const std::string& name) const {
+    std::string key = rememberedKey(name);
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(rememberedMutex_);
+        if (auto it = remembered_.find(key); it != remembered_.end()) {
+            if (it->second.empty()) return std::nullopt;
+            return it->second;
+        }
+        generation = rememberedGeneration_;
+    }
+    auto found = findFilePathInWritableLocation(name);
+    std::lock_guard lock(rememberedMutex_);
+    // An announcement made while the folders were looked through may concern this very file.
+    if (generation == rememberedGeneration_) {
+        if (remembered_.size() >= kRememberedLimit) remembered_.clear();
+        remembered_[std::move(key)] = found.value_or(std::string());
+    }
+    return found;
+}
+
+void FileSystem::writableFileChanged(const std::string& name) const {
+    std::lock_guard lock(rememberedMutex_);
+    ++rememberedGeneration_;
+    remembered_.erase(rememberedKey(name));
+}
+
+void FileSystem::writableFilesChanged() const {
+    std::lock_guard lock(rememberedMutex_);
+    ++rememberedGeneration_;
+    remembered_.clear();
 }
 
 bool FileSystem::setNoBackupAttribute(const std::string& path) {

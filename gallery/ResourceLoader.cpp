@@ -130,6 +130,7 @@ void ResourceLoader::deleteFileFromCashes(const std::string& relativePath) const
             NSErrorPtr error;
             if (!manager->removeItemAtPath(path, &error))
                 Diagnostics::note(error->localizedDescription());
+            fileSystem_->writableFileChanged(relativePath);
             return;
         }
     }
@@ -140,13 +141,20 @@ std::string ResourceLoader::storePath() const {
 }
 
 bool ResourceLoader::loadStore() {
+    // Only this loader writes the store, and it holds the marks in memory from its first write
+    // on: a store found absent stays absent until then, and a screen asking about every cell
+    // does not look for it again each time.
+    if (storeAbsent_) return false;
     const std::string path = storePath();
     if (path.empty()) return false;
     // Read first rather than asking whether the file exists: only a file that is surely absent
     // may be seeded and written.
     NSErrorPtr error;
     const Value plist = NSPropertyListSerialization::propertyListWithContentsOfFile(path, &error);
-    if (error && error->code() == NSFileReadNoSuchFileError) return false;
+    if (error && error->code() == NSFileReadNoSuchFileError) {
+        storeAbsent_ = true;
+        return false;
+    }
     if (error && error->code() != NSPropertyListReadCorruptError) {
         // There but not readable (a failing disk, no permission): the marks in it may come back,
         // so this run keeps its marks in memory and leaves the file alone.
@@ -219,5 +227,6 @@ void ResourceLoader::removeLoadedData() const {
     if (!documents.empty() && NSFileManager::defaultManager()->fileExistsAtPath(documents + "/Data") &&
         !NSFileManager::defaultManager()->removeItemAtPath(documents + "/Data", &error))
         Diagnostics::notef("The loaded pictures could not all be removed: %s", error->localizedDescription().c_str());
+    fileSystem_->writableFilesChanged();
     postDataChanged();
 }

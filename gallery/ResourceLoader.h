@@ -83,6 +83,8 @@ private:
     std::optional<Value::Dictionary> newImages_;
     // The file is there but could not be read: it is never written over.
     bool storeUnreadable_ = false;
+    // The file was looked for and is not there (nor written since: a write keeps the marks in memory).
+    bool storeAbsent_ = false;
     // Relative path -> the file it was last read from, for the pictures generation it was found in.
     mutable std::mutex knownMutex_;
     mutable std::map<std::string, std::string> knownPaths_;

@@ -4,11 +4,14 @@
 #include "platform/foundation/NSSearchPath.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/config/TestBundle.h"
+#include "tests/fixtures/FaultyFileIO.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -104,6 +107,66 @@ TEST(FileSystemLookup, LookingLeavesThePrivateDocumentsFolderUnmade) {
     EXPECT_FALSE(std::filesystem::exists(folder));
     touch(fs->libraryDocsPathForFile("Data/p1.jpg"));
     EXPECT_EQ(fs->findFilePathInWritableLocation("Data/p1.jpg"), folder + "/Data/p1.jpg");
+}
+
+// A thumbnail screen asks about the high-resolution file of every cell it shows.
+TEST(FileSystemLookup, ARememberedAnswerHoldsUntilTheFileIsAnnouncedChanged) {
+    auto fs = std::make_shared<FileSystem>();
+    const std::string name = "Data/hd-p1.jpg";
+    const std::string path = fs->documentsPathForFile(name);
+    EXPECT_FALSE(fs->rememberedFilePathInWritableLocation(name).has_value());
+    touch(path);
+    EXPECT_FALSE(fs->rememberedFilePathInWritableLocation(name).has_value()) << "not announced yet";
+    // Announced in any spelling of the same relative path.
+    fs->writableFileChanged("Data//./hd-p1.jpg");
+    EXPECT_EQ(fs->rememberedFilePathInWritableLocation(name), path);
+    EXPECT_EQ(fs->rememberedFilePathInWritableLocation("./Data/hd-p1.jpg"), path);
+
+    std::filesystem::remove(path);
+    EXPECT_EQ(fs->rememberedFilePathInWritableLocation(name), path) << "not announced yet";
+    fs->writableFileChanged(name);
+    EXPECT_FALSE(fs->rememberedFilePathInWritableLocation(name).has_value());
+
+    // Another name's announcement leaves this one's answer; a whole folder's forgets them all.
+    touch(fs->cachesPathForFile(name));
+    fs->writableFileChanged("Data/hd-p2.jpg");
+    EXPECT_FALSE(fs->rememberedFilePathInWritableLocation(name).has_value());
+    fs->writableFilesChanged();
+    EXPECT_EQ(fs->rememberedFilePathInWritableLocation(name), fs->cachesPathForFile(name));
+    // The unremembered lookup always looks.
+    std::filesystem::remove(fs->cachesPathForFile(name));
+    EXPECT_FALSE(fs->findFilePathInWritableLocation(name).has_value());
+}
+
+namespace {
+// Runs a step once, right after the first look at a path: another thread's work landing while
+// a lookup is under way.
+class InterleavingFileIO : public FaultyFileIO {
+public:
+    std::function<void()> afterStatus;
+    int status(const std::string& path, bool followLinks, struct stat& info) override {
+        const int result = FaultyFileIO::status(path, followLinks, info);
+        if (auto step = std::exchange(afterStatus, nullptr)) step();
+        return result;
+    }
+};
+}  // namespace
+
+TEST(FileSystemLookup, ALookupThatRacedAnAnnouncementIsNotRemembered) {
+    auto fs = std::make_shared<FileSystem>();
+    const std::string name = "Data/hd-p1.jpg";
+    auto io = std::make_shared<InterleavingFileIO>();
+    {
+        ScopedFileIO scope(io);
+        // The download lands in Documents just after the lookup looked there.
+        io->afterStatus = [&] {
+            touch(fs->documentsPathForFile(name));
+            fs->writableFileChanged(name);
+        };
+        EXPECT_FALSE(fs->rememberedFilePathInWritableLocation(name).has_value());
+        EXPECT_FALSE(io->afterStatus) << "the step ran";
+    }
+    EXPECT_EQ(fs->rememberedFilePathInWritableLocation(name), fs->documentsPathForFile(name));
 }
 
 TEST(FileSystemBackupMark, SetOnExistingFilesOnly) {
