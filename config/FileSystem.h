@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 // One per run, made by the engine and handed to whoever reads or writes the folders.
 class FileSystem : public NSObject {
@@ -36,6 +37,9 @@ public:
     [[nodiscard]] std::optional<std::string> findFilePath(const std::string& name) const;
     // First existing of documents, library documents, caches.
     [[nodiscard]] std::optional<std::string> findFilePathInWritableLocation(const std::string& name) const;
+    // How many of the names findFilePath finds, with each folder they lie in listed once
+    // rather than each name looked for in turn in the four places.
+    [[nodiscard]] std::size_t countFound(const std::vector<std::string>& names) const;
     // The same, with the answer (found or not) remembered for the name until it is announced
     // changed: for files (the pictures of "Data") that only this application puts in place or
     // takes away, where every place that does so announces it with writableFileChanged after.

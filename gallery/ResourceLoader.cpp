@@ -113,12 +113,18 @@ bool ResourceLoader::fileExistsInCaches(const std::string& relativePath) const {
     return fileSystem_->findFilePath(relativePath).has_value();
 }
 
-bool ResourceLoader::allImagesExists(const std::vector<std::string>& paths) const {
-    std::size_t present = 0;
+std::size_t ResourceLoader::countPresentImages(const std::vector<std::string>& paths) const {
+    std::vector<std::string> names;
+    names.reserve(paths.size());
     for (const auto& path : paths) {
-        if (fileExistsInCaches("Data/" + path)) ++present;
+        std::string name = "Data/" + path;
+        if (FileSystem::isSafeRelativePath(name)) names.push_back(std::move(name));
     }
-    return present == paths.size();
+    return fileSystem_->countFound(names);
+}
+
+bool ResourceLoader::allImagesExists(const std::vector<std::string>& paths) const {
+    return countPresentImages(paths) == paths.size();
 }
 
 void ResourceLoader::deleteFileFromCashes(const std::string& relativePath) const {

@@ -47,6 +47,8 @@ public:
     [[nodiscard]] std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath, int maxPixelSize) const;
     // Whether the file is found in any of the four places.
     bool fileExistsInCaches(const std::string& relativePath) const;
+    // How many of the paths are found as "Data/<path>" (each folder listed once).
+    std::size_t countPresentImages(const std::vector<std::string>& paths) const;
     // Whether "Data/<path>" is found for every path; true for none.
     bool allImagesExists(const std::vector<std::string>& paths) const;
     // Documents/<path> when present, else Caches/<path>; at most one file, errors ignored.

@@ -109,6 +109,32 @@ TEST(FileSystemLookup, LookingLeavesThePrivateDocumentsFolderUnmade) {
     EXPECT_EQ(fs->findFilePathInWritableLocation("Data/p1.jpg"), folder + "/Data/p1.jpg");
 }
 
+// Counting a catalogue's pictures lists folders instead of looking up each name four times: it
+// must find exactly what the lookup finds.
+TEST(FileSystemLookup, CountingFindsWhatTheLookupFinds) {
+    TestBundle bundle;
+    bundle.writeInfoPlist("<key>CFBundleIdentifier</key><string>com.example.count</string>");
+    auto fs = std::make_shared<FileSystem>();
+    bundle.write("Data/p1.jpg", "b");
+    touch(fs->documentsPathForFile("Data/p2.jpg"));
+    touch(fs->libraryDocsPathForFile("Data/sub/p3.jpg"));
+    touch(fs->cachesPathForFile("Data/p4.jpg"));
+    touch(fs->cachesPathForFile("Data/locked/p5.jpg"));
+    std::filesystem::create_directories(fs->documentsPathForFile("Data/folder.jpg"));
+    // A link counts when what it leads to is there.
+    std::filesystem::create_symlink("/nonexistent/target", fs->documentsPathForFile("Data/dangling.jpg"));
+    std::filesystem::create_symlink(fs->documentsPathForFile("Data/p2.jpg"), fs->cachesPathForFile("Data/link.jpg"));
+    const std::vector<std::string> names = {
+        "Data/p1.jpg", "Data/p2.jpg", "Data/sub/p3.jpg", "Data/p4.jpg", "Data/locked/p5.jpg", "Data/folder.jpg",
+        "Data/folder.jpg/", "Data/dangling.jpg", "Data/link.jpg", "Data//p2.jpg", "Data/./p4.jpg", "Data/p1.jpg", "Data/missing.jpg",
+        "Data/nofolder/p1.jpg", "Data/p2.jpg/x.jpg", "Data/P1.JPG", "p1.jpg"};
+    std::size_t expected = 0;
+    for (const auto& name : names) expected += fs->findFilePath(name).has_value() ? 1 : 0;
+    EXPECT_EQ(expected, 11u);
+    EXPECT_EQ(fs->countFound(names), expected);
+    EXPECT_EQ(fs->countFound({}), 0u);
+}
+
 // A thumbnail screen asks about the high-resolution file of every cell it shows.
 TEST(FileSystemLookup, ARememberedAnswerHoldsUntilTheFileIsAnnouncedChanged) {
     auto fs = std::make_shared<FileSystem>();
