@@ -8,8 +8,12 @@
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/PathComponent.h"
 
+#include <dirent.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <initializer_list>
+#include <unordered_set>
 
 std::string FileSystem::cachedFolder(std::optional<std::string>& slot, unsigned long directory) const {
     std::lock_guard lock(mutex_);
@@ -28,10 +32,13 @@ std::string FileSystem::libraryFolder() const { return cachedFolder(libraryFolde
 std::string FileSystem::cachesFolder() const { return cachedFolder(cachesFolder_, NSCachesDirectory); }
 
 void FileSystem::resetFolderCaches() {
-    std::lock_guard lock(mutex_);
-    documentsFolder_.reset();
-    libraryFolder_.reset();
-    cachesFolder_.reset();
+    {
+        std::lock_guard lock(mutex_);
+        documentsFolder_.reset();
+        libraryFolder_.reset();
+        cachesFolder_.reset();
+    }
+    writableFilesChanged();
 }
 
 namespace {
@@ -95,6 +102,129 @@ std::optional<std::string> FileSystem::findFilePath(const std::string& name) con
 
 std::optional<std::string> FileSystem::findFilePathInWritableLocation(const std::string& name) const {
     return firstExisting({documentsPathForFile(name), join(libraryDocsFolderName(), name), cachesPathForFile(name)});
+}
+
+namespace {
+// A screen of thumbnails asks about the same few hundred pictures over and over; past this many
+// the remembered answers start afresh rather than grow with the catalogue.
+constexpr std::size_t kRememberedLimit = 8192;
+
+// One spelling per file, so that "Data//x" announced forgets what "Data/./x" found.
+std::string rememberedKey(std::string_view name) {
+    std::string key;
+    key.reserve(name.size());
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = name.find('/', start);
+        if (end == std::string_view::npos) end = name.size();
+        const std::string_view component = name.substr(start, end - start);
+        if (!component.empty() && component != ".") {
+            if (!key.empty()) key += '/';
+            key += component;
+        }
+        start = end + 1;
+    }
+    return key;
+}
+}  // namespace
+
+std::optional<std::string> FileSystem::rememberedFilePathInWritableLocation(const std::string& name) const {
+    std::string key = rememberedKey(name);
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(rememberedMutex_);
+        if (auto it = remembered_.find(key); it != remembered_.end()) {
+            if (it->second.empty()) return std::nullopt;
+            return it->second;
+        }
+        generation = rememberedGeneration_;
+    }
+    auto found = findFilePathInWritableLocation(name);
+    std::lock_guard lock(rememberedMutex_);
+    // An announcement made while the folders were looked through may concern this very file.
+    if (generation == rememberedGeneration_) {
+        if (remembered_.size() >= kRememberedLimit) remembered_.clear();
+        remembered_[std::move(key)] = found.value_or(std::string());
+    }
+    return found;
+}
+
+void FileSystem::writableFileChanged(const std::string& name) const {
+    std::lock_guard lock(rememberedMutex_);
+    ++rememberedGeneration_;
+    remembered_.erase(rememberedKey(name));
+}
+
+void FileSystem::writableFilesChanged() const {
+    std::lock_guard lock(rememberedMutex_);
+    ++rememberedGeneration_;
+    remembered_.clear();
+}
+
+namespace {
+// A folder's entries, each with whether it is surely there for a lookup that follows links:
+// a link (or an entry of unknown kind) is only there when what it leads to is.
+struct Listing {
+    std::unordered_map<std::string, bool> entries;
+};
+
+// Empty when the folder cannot be read although it may be there (no permission to list it).
+std::optional<Listing> listFolder(const std::string& folder) {
+    Listing listing;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) {
+        if (errno == ENOENT || errno == ENOTDIR) return listing;
+        return std::nullopt;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const unsigned char type = entry->d_type;
+        listing.entries.emplace(entry->d_name, type != DT_LNK && type != DT_UNKNOWN);
+    }
+    ::closedir(dir);
+    return listing;
+}
+}  // namespace
+
+std::size_t FileSystem::countFound(const std::vector<std::string>& names) const {
+    auto bundle = NSBundle::mainBundle();
+    const std::string roots[] = {bundle ? bundle->resourcePath() : std::string(), documentsFolder(),
+                                 libraryDocsFolderName(), cachesFolder()};
+    // Folder -> its entries; none when it could not be listed, and its names are looked up one
+    // by one.
+    std::unordered_map<std::string, std::optional<Listing>> listings;
+    auto manager = NSFileManager::defaultManager();
+    std::size_t found = 0;
+    for (const std::string& name : names) {
+        const std::size_t slash = name.find_last_of('/');
+        const std::string folder = slash == std::string::npos ? std::string() : name.substr(0, slash);
+        const std::string leaf = slash == std::string::npos ? name : name.substr(slash + 1);
+        for (const std::string& root : roots) {
+            if (root.empty()) continue;
+            const std::string path = join(root, name);
+            // "." and ".." are never listed, and a trailing "/" names the folder itself.
+            if (leaf.empty() || leaf == "." || leaf == "..") {
+                if (manager->fileExistsAtPath(path)) {
+                    ++found;
+                    break;
+                }
+                continue;
+            }
+            const std::string where = folder.empty() ? root : join(root, folder);
+            auto [it, fresh] = listings.try_emplace(where);
+            if (fresh) it->second = listFolder(where);
+            bool present = false;
+            if (!it->second) {
+                present = manager->fileExistsAtPath(path);
+            } else if (auto entry = it->second->entries.find(leaf); entry != it->second->entries.end()) {
+                present = entry->second || manager->fileExistsAtPath(path);
+            }
+            if (present) {
+                ++found;
+                break;
+            }
+        }
+    }
+    return found;
 }
 
 bool FileSystem::setNoBackupAttribute(const std::string& path) {

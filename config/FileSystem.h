@@ -4,11 +4,14 @@
 
 #include "platform/foundation/NSObject.h"
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 // One per run, made by the engine and handed to whoever reads or writes the folders.
 class FileSystem : public NSObject {
@@ -18,7 +21,7 @@ public:
     std::string documentsFolder() const;
     std::string libraryFolder() const;
     std::string cachesFolder() const;
-    // Forgets the cached folders (a test that moves the sandbox home).
+    // Forgets the cached folders and remembered lookups (a test that moves the sandbox home).
     void resetFolderCaches();
 
     // Folder + "/" + name, unchanged: a name may hold subfolders. "" when the folder is unknown.
@@ -34,6 +37,18 @@ public:
     [[nodiscard]] std::optional<std::string> findFilePath(const std::string& name) const;
     // First existing of documents, library documents, caches.
     [[nodiscard]] std::optional<std::string> findFilePathInWritableLocation(const std::string& name) const;
+    // How many of the names findFilePath finds, with each folder they lie in listed once
+    // rather than each name looked for in turn in the four places.
+    [[nodiscard]] std::size_t countFound(const std::vector<std::string>& names) const;
+    // The same, with the answer (found or not) remembered for the name until it is announced
+    // changed: for files (the pictures of "Data") that only this application puts in place or
+    // takes away, where every place that does so announces it with writableFileChanged after.
+    [[nodiscard]] std::optional<std::string> rememberedFilePathInWritableLocation(const std::string& name) const;
+    // After a file was put in place in, or removed from, a writable folder (Documents, the
+    // private documents, Caches), successfully or not.
+    void writableFileChanged(const std::string& name) const;
+    // After more than one file went at once (a whole folder).
+    void writableFilesChanged() const;
 
     // Marks the file so that backups leave it out; false when the mark could not be set.
     [[nodiscard]] static bool setNoBackupAttribute(const std::string& path);
@@ -60,4 +75,10 @@ private:
     mutable std::optional<std::string> documentsFolder_;
     mutable std::optional<std::string> libraryFolder_;
     mutable std::optional<std::string> cachesFolder_;
+
+    // Name -> where it was found (empty: nowhere). Moves on with every announcement, so that a
+    // lookup that raced one is not remembered.
+    mutable std::mutex rememberedMutex_;
+    mutable std::unordered_map<std::string, std::string> remembered_;
+    mutable std::uint64_t rememberedGeneration_ = 0;
 };

@@ -230,7 +230,9 @@ void FileDownloader::httpRequestDataFileLoaded(const std::shared_ptr<HTTPrequest
     NSErrorPtr error;
     // A file of that name already there is an older copy: the new one replaces it.
     if (destination && files->fileExistsAtPath(*destination)) (void)files->removeItemAtPath(*destination);
-    if (!destination || !files->moveItemAtPath(path, *destination, &error)) {
+    const bool placed = destination && files->moveItemAtPath(path, *destination, &error);
+    if (destination) context_.fileSystem->writableFileChanged(name);
+    if (!placed) {
         (void)files->removeItemAtPath(path);
         fileFailed(name, error ? error->localizedDescription() : "The file cannot be put in the Documents folder.");
         return;
@@ -245,7 +247,9 @@ void FileDownloader::httpRequestDataLoaded(const std::shared_ptr<HTTPrequest>& r
     if (!currentDownloaders_.count(name)) return;
     const auto destination = context_.fileSystem ? context_.fileSystem->safeDocumentsPathForFile(name) : std::nullopt;
     NSErrorPtr error;
-    if (!destination || !writeDataToFile(data, *destination, true, &error)) {
+    const bool written = destination && writeDataToFile(data, *destination, true, &error);
+    if (destination) context_.fileSystem->writableFileChanged(name);
+    if (!written) {
         fileFailed(name, error ? error->localizedDescription() : "The file cannot be put in the Documents folder.");
         return;
     }

@@ -126,8 +126,10 @@ void List_DataSource::deleteSubCat(const std::shared_ptr<dataSubCat>& subCat) {
     auto removeIn = [&](bool caches, const std::string& relative) {
         const auto path = caches ? fs.safeCachesPathForFile(relative, false) : fs.safeDocumentsPathForFile(relative, false);
         NSErrorPtr error;
-        if (path && manager->fileExistsAtPath(*path) && !manager->removeItemAtPath(*path, &error))
+        if (!path || !manager->fileExistsAtPath(*path)) return;
+        if (!manager->removeItemAtPath(*path, &error))
             ContentLog::log(NSString::format("A file of the deleted subcategory stays: %@", error->localizedDescription()));
+        fs.writableFileChanged(relative);
     };
 
     const std::string subCatPicture = subCat->imagePath().value_or("");

@@ -45,12 +45,7 @@ void DownloadedImagesCount::setup(const std::shared_ptr<DataSource>& source) {
 }
 
 void DownloadedImagesCount::checkDownloadedFiles() {
-    std::int64_t present = 0;
-    if (source_ && context_.resources) {
-        for (const auto& path : paths())
-            if (context_.resources->fileExistsInCaches("Data/" + path)) ++present;
-    }
-    count_ = present;
+    count_ = source_ && context_.resources ? static_cast<std::int64_t>(context_.resources->countPresentImages(paths())) : 0;
 }
 
 // Counting needs no order: one query of the paths, not every list loaded whole; kept, as the

@@ -118,7 +118,10 @@ bool FileListDownloader::savePicture(const std::string& name, const std::string&
     const auto& fileSystem = context_.app.fileSystem;
     const auto path = fileSystem ? fileSystem->safeDocumentsPathForFile("Data/" + name, true) : std::nullopt;
     NSErrorPtr error;
-    if (!path || !putFileInPlace(downloaded, *path, &error)) {
+    const bool placed = path && putFileInPlace(downloaded, *path, &error);
+    // Announced either way: a failed move may still have taken the old file away.
+    if (path) fileSystem->writableFileChanged("Data/" + name);
+    if (!placed) {
         Diagnostics::notef("File not saved: %s (%s)", name.c_str(),
                            error ? error->localizedDescription().c_str() : "no folder for it");
         return false;

@@ -17,7 +17,7 @@ bool ImageLoader::hdImageExists(const Value::Dictionary& row, const GalleryConte
     if (name.empty() || !context.app.fileSystem) return false;
     const std::string relative = hdImagePath(name);
     return FileSystem::isSafeRelativePath(relative) &&
-           context.app.fileSystem->findFilePathInWritableLocation(relative).has_value();
+           context.app.fileSystem->rememberedFilePathInWritableLocation(relative).has_value();
 }
 
 std::shared_ptr<ImageLoader> ImageLoader::initWithImageData(Value::Dictionary row, GalleryContext context) {

@@ -19,6 +19,7 @@ public:
     static std::string imagePath(const std::string& imagePath) { return "Data/" + imagePath; }
     // The high-resolution file is in a writable folder (Documents, the private Library folder
     // or Caches; never the bundle). A name that would lead out of those folders is never there.
+    // The answer is remembered: whatever puts the file in place or removes it announces it.
     static bool hdImageExists(const Value::Dictionary& row, const GalleryContext& context);
 
     static std::shared_ptr<ImageLoader> initWithImageData(Value::Dictionary row, GalleryContext context);

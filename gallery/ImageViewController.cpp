@@ -131,6 +131,7 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
                         if (files->fileExistsAtPath(*file) && !files->removeItemAtPath(*file))
                             Diagnostics::notef("The downloaded picture %s does not decode and could not be removed.",
                                                file->c_str());
+                        self->context_.app.fileSystem->writableFileChanged(ImageLoader::imagePath(self->imagePath()));
                     }
                     self->setOfflineImage();
                     break;
@@ -215,6 +216,7 @@ void ImageViewController::httpRequestDataFileLoaded(const std::shared_ptr<HTTPre
         } else if (!FileSystem::setNoBackupAttribute(*destination)) {
             Diagnostics::notef("The downloaded picture %s could not be kept out of backups.", destination->c_str());
         }
+        context_.app.fileSystem->writableFileChanged(ImageLoader::imagePath(imagePath()));
     }
     // What decides is whether the picture is now in place and decodes.
     scrollView_->setAlpha(0);

@@ -142,9 +142,12 @@ void PhotoPageViewController::toggleHdClick() {
             std::fprintf(stderr, "There is no place for the high-resolution picture %s.\n", relative.c_str());
         } else if ((files->fileExistsAtPath(*destination) && !files->removeItemAtPath(*destination, &error)) ||
                    !files->moveItemAtPath(path, *destination, &error)) {
+            // The old file may be gone even so.
+            fileSystem->writableFileChanged(relative);
             std::fprintf(stderr, "The high-resolution picture could not be put at %s: %s\n", destination->c_str(),
                          error ? error->localizedDescription().c_str() : "");
         } else {
+            fileSystem->writableFileChanged(relative);
             if (!FileSystem::setNoBackupAttribute(*destination))
                 std::fprintf(stderr, "The high-resolution picture %s could not be kept out of backups.\n",
                              destination->c_str());

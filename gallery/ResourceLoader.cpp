@@ -113,12 +113,18 @@ bool ResourceLoader::fileExistsInCaches(const std::string& relativePath) const {
     return fileSystem_->findFilePath(relativePath).has_value();
 }
 
-bool ResourceLoader::allImagesExists(const std::vector<std::string>& paths) const {
-    std::size_t present = 0;
+std::size_t ResourceLoader::countPresentImages(const std::vector<std::string>& paths) const {
+    std::vector<std::string> names;
+    names.reserve(paths.size());
     for (const auto& path : paths) {
-        if (fileExistsInCaches("Data/" + path)) ++present;
+        std::string name = "Data/" + path;
+        if (FileSystem::isSafeRelativePath(name)) names.push_back(std::move(name));
     }
-    return present == paths.size();
+    return fileSystem_->countFound(names);
+}
+
+bool ResourceLoader::allImagesExists(const std::vector<std::string>& paths) const {
+    return countPresentImages(paths) == paths.size();
 }
 
 void ResourceLoader::deleteFileFromCashes(const std::string& relativePath) const {
@@ -130,6 +136,7 @@ void ResourceLoader::deleteFileFromCashes(const std::string& relativePath) const
             NSErrorPtr error;
             if (!manager->removeItemAtPath(path, &error))
                 Diagnostics::note(error->localizedDescription());
+            fileSystem_->writableFileChanged(relativePath);
             return;
         }
     }
@@ -140,13 +147,20 @@ std::string ResourceLoader::storePath() const {
 }
 
 bool ResourceLoader::loadStore() {
+    // Only this loader writes the store, and it holds the marks in memory from its first write
+    // on: a store found absent stays absent until then, and a screen asking about every cell
+    // does not look for it again each time.
+    if (storeAbsent_) return false;
     const std::string path = storePath();
     if (path.empty()) return false;
     // Read first rather than asking whether the file exists: only a file that is surely absent
     // may be seeded and written.
     NSErrorPtr error;
     const Value plist = NSPropertyListSerialization::propertyListWithContentsOfFile(path, &error);
-    if (error && error->code() == NSFileReadNoSuchFileError) return false;
+    if (error && error->code() == NSFileReadNoSuchFileError) {
+        storeAbsent_ = true;
+        return false;
+    }
     if (error && error->code() != NSPropertyListReadCorruptError) {
         // There but not readable (a failing disk, no permission): the marks in it may come back,
         // so this run keeps its marks in memory and leaves the file alone.
@@ -219,5 +233,6 @@ void ResourceLoader::removeLoadedData() const {
     if (!documents.empty() && NSFileManager::defaultManager()->fileExistsAtPath(documents + "/Data") &&
         !NSFileManager::defaultManager()->removeItemAtPath(documents + "/Data", &error))
         Diagnostics::notef("The loaded pictures could not all be removed: %s", error->localizedDescription().c_str());
+    fileSystem_->writableFilesChanged();
     postDataChanged();
 }

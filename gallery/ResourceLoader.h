@@ -47,6 +47,8 @@ public:
     [[nodiscard]] std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath, int maxPixelSize) const;
     // Whether the file is found in any of the four places.
     bool fileExistsInCaches(const std::string& relativePath) const;
+    // How many of the paths are found as "Data/<path>" (each folder listed once).
+    std::size_t countPresentImages(const std::vector<std::string>& paths) const;
     // Whether "Data/<path>" is found for every path; true for none.
     bool allImagesExists(const std::vector<std::string>& paths) const;
     // Documents/<path> when present, else Caches/<path>; at most one file, errors ignored.
@@ -83,6 +85,8 @@ private:
     std::optional<Value::Dictionary> newImages_;
     // The file is there but could not be read: it is never written over.
     bool storeUnreadable_ = false;
+    // The file was looked for and is not there (nor written since: a write keeps the marks in memory).
+    bool storeAbsent_ = false;
     // Relative path -> the file it was last read from, for the pictures generation it was found in.
     mutable std::mutex knownMutex_;
     mutable std::map<std::string, std::string> knownPaths_;

@@ -93,7 +93,9 @@ void UIThumbailViewController::loadThumbnailForImageView(const std::shared_ptr<U
                     fetched = decoded;
                     NSErrorPtr writeError;
                     const auto path = fileSystem->safeCachesPathForFile(relative, true);
-                    if (path && writeDataToFile(data, *path, true, &writeError)) {
+                    const bool written = path && writeDataToFile(data, *path, true, &writeError);
+                    if (path) fileSystem->writableFileChanged(relative);
+                    if (written) {
                         (void)FileSystem::setNoBackupAttribute(*path);
                         // The same picture, known by its file as the next lookup will find it.
                         if (auto kept = UIImage::reducedImageWithContentsOfFile(*path, pixelSize)) fetched = kept;

@@ -93,11 +93,15 @@ void MediaPlayerController::saveList(const MediaItems& list) const {
 void MediaPlayerController::fillList() {
     bool readable = false;
     MediaItems list = loadLastList(&readable);
-    if (!readable) {
+    if (readable) {
+        // The list just read is the one on file: written again, it would cost a launch a file
+        // write and two flushes to disk for the same contents.
+        useList(list, 0);
+    } else {
         if (!compositionsSource_) return;
         list = compositionsSource_->allCompositions();
+        setSource(list, 0);
     }
-    setSource(list, 0);
     if (!mediaSource_) return;
     const std::string last = defaults()->stringForKey(kLastPlayedKey);
     if (!last.empty()) {
@@ -115,6 +119,10 @@ void MediaPlayerController::fillList() {
 
 void MediaPlayerController::setSource(const MediaItems& list, std::int32_t index) {
     saveList(list);
+    useList(list, index);
+}
+
+void MediaPlayerController::useList(const MediaItems& list, std::int32_t index) {
     shuffleSource_ = nullptr;
     mediaSource_ = nullptr;
     originalSource_ = nullptr;

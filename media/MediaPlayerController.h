@@ -79,6 +79,8 @@ private:
         : context_(std::move(context)), compositionsSource_(std::move(source)) {}
     void setup();
     void fillList();
+    // setSource without saving the list.
+    void useList(const MediaItems& list, std::int32_t index);
     MediaItems loadLastList(bool* readable) const;
     void saveList(const MediaItems& list) const;
     std::string listPath() const;

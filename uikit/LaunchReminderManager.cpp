@@ -46,8 +46,9 @@ void LaunchReminderManager::checkAppLaunch() {
         defaults->setInteger(count, k);
         if (checkReminder(reminder, count)) std::erase(reminders_, reminder);
     }
-    // A failed write is told by the defaults, which keep the value and write it with the next change.
-    (void)defaults->synchronize();
+    // Not synchronized here: the defaults' writer thread starts writing the counts at once, as
+    // a write here would, without holding the launch up for it, and the application's end
+    // waits for every pending write.
 }
 
 bool LaunchReminderManager::checkReminder(const std::shared_ptr<LaunchReminder>& reminder, long launchCount) {

@@ -198,8 +198,9 @@ void MRater::setTrackingVersion(const std::string& version) {
 long MRater::launchesCount() const { return raterDefaults()->integerForKey(kLaunchesCount); }
 
 void MRater::setLaunchesCount(long count) {
+    // Counted at every launch: written by the defaults' writer thread, which starts at once,
+    // rather than on the launch's own time; the application's end waits for it.
     raterDefaults()->setInteger(count, kLaunchesCount);
-    storeRaterDefaults();
 }
 
 long MRater::sigEventsCount() const { return raterDefaults()->integerForKey(kSigEventsCount); }

@@ -47,6 +47,34 @@ bool isPropertyListValue(const Value& value) {
     }
 }
 
+// The same value written the same way: equal numbers of another kind (1 and 1.0, 1 and true)
+// are stored differently, so they count as a change.
+bool sameStoredValue(const Value& a, const Value& b) {
+    if (a.type() != b.type()) return false;
+    switch (a.type()) {
+    case Value::Type::Array: {
+        const auto& left = a.array();
+        const auto& right = b.array();
+        if (left.size() != right.size()) return false;
+        for (std::size_t i = 0; i < left.size(); ++i)
+            if (!sameStoredValue(left[i], right[i])) return false;
+        return true;
+    }
+    case Value::Type::Dictionary: {
+        const auto& left = a.dictionary();
+        const auto& right = b.dictionary();
+        if (left.size() != right.size()) return false;
+        for (const auto& entry : left) {
+            const Value* other = right.find(entry.first);
+            if (!other || !sameStoredValue(entry.second, *other)) return false;
+        }
+        return true;
+    }
+    default:
+        return a == b;
+    }
+}
+
 // Identity of a file as last read or written, so synchronize notices a file replaced behind us.
 struct FileStamp {
     bool exists = false;
@@ -342,8 +370,11 @@ bool NSUserDefaults::storeUpdate(const std::shared_ptr<Store>& store, const Valu
     }
     std::lock_guard lock(store->mutex);
     store->ensureLoaded();
+    // Setting what is already there changes nothing and writes nothing.
     bool changed = false;
     for (const auto& entry : toSet) {
+        const Value* current = store->values.find(entry.first);
+        if (current && sameStoredValue(*current, entry.second)) continue;
         store->values.set(entry.first, entry.second);
         changed = true;
     }

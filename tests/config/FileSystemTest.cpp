@@ -4,11 +4,14 @@
 #include "platform/foundation/NSSearchPath.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/config/TestBundle.h"
+#include "tests/fixtures/FaultyFileIO.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -104,6 +107,92 @@ TEST(FileSystemLookup, LookingLeavesThePrivateDocumentsFolderUnmade) {
     EXPECT_FALSE(std::filesystem::exists(folder));
     touch(fs->libraryDocsPathForFile("Data/p1.jpg"));
     EXPECT_EQ(fs->findFilePathInWritableLocation("Data/p1.jpg"), folder + "/Data/p1.jpg");
+}
+
+// Counting a catalogue's pictures lists folders instead of looking up each name four times: it
+// must find exactly what the lookup finds.
+TEST(FileSystemLookup, CountingFindsWhatTheLookupFinds) {
+    TestBundle bundle;
+    bundle.writeInfoPlist("<key>CFBundleIdentifier</key><string>com.example.count</string>");
+    auto fs = std::make_shared<FileSystem>();
+    bundle.write("Data/p1.jpg", "b");
+    touch(fs->documentsPathForFile("Data/p2.jpg"));
+    touch(fs->libraryDocsPathForFile("Data/sub/p3.jpg"));
+    touch(fs->cachesPathForFile("Data/p4.jpg"));
+    touch(fs->cachesPathForFile("Data/locked/p5.jpg"));
+    std::filesystem::create_directories(fs->documentsPathForFile("Data/folder.jpg"));
+    // A link counts when what it leads to is there.
+    std::filesystem::create_symlink("/nonexistent/target", fs->documentsPathForFile("Data/dangling.jpg"));
+    std::filesystem::create_symlink(fs->documentsPathForFile("Data/p2.jpg"), fs->cachesPathForFile("Data/link.jpg"));
+    const std::vector<std::string> names = {
+        "Data/p1.jpg", "Data/p2.jpg", "Data/sub/p3.jpg", "Data/p4.jpg", "Data/locked/p5.jpg", "Data/folder.jpg",
+        "Data/folder.jpg/", "Data/dangling.jpg", "Data/link.jpg", "Data//p2.jpg", "Data/./p4.jpg", "Data/p1.jpg", "Data/missing.jpg",
+        "Data/nofolder/p1.jpg", "Data/p2.jpg/x.jpg", "Data/P1.JPG", "p1.jpg"};
+    std::size_t expected = 0;
+    for (const auto& name : names) expected += fs->findFilePath(name).has_value() ? 1 : 0;
+    EXPECT_EQ(expected, 11u);
+    EXPECT_EQ(fs->countFound(names), expected);
+    EXPECT_EQ(fs->countFound({}), 0u);
+}
+
+// A thumbnail screen asks about the high-resolution file of every cell it shows.
+TEST(FileSystemLookup, ARememberedAnswerHoldsUntilTheFileIsAnnouncedChanged) {
+    auto fs = std::make_shared<FileSystem>();
+    const std::string name = "Data/hd-p1.jpg";
+    const std::string path = fs->documentsPathForFile(name);
+    EXPECT_FALSE(fs->rememberedFilePathInWritableLocation(name).has_value());
+    touch(path);
+    EXPECT_FALSE(fs->rememberedFilePathInWritableLocation(name).has_value()) << "not announced yet";
+    // Announced in any spelling of the same relative path.
+    fs->writableFileChanged("Data//./hd-p1.jpg");
+    EXPECT_EQ(fs->rememberedFilePathInWritableLocation(name), path);
+    EXPECT_EQ(fs->rememberedFilePathInWritableLocation("./Data/hd-p1.jpg"), path);
+
+    std::filesystem::remove(path);
+    EXPECT_EQ(fs->rememberedFilePathInWritableLocation(name), path) << "not announced yet";
+    fs->writableFileChanged(name);
+    EXPECT_FALSE(fs->rememberedFilePathInWritableLocation(name).has_value());
+
+    // Another name's announcement leaves this one's answer; a whole folder's forgets them all.
+    touch(fs->cachesPathForFile(name));
+    fs->writableFileChanged("Data/hd-p2.jpg");
+    EXPECT_FALSE(fs->rememberedFilePathInWritableLocation(name).has_value());
+    fs->writableFilesChanged();
+    EXPECT_EQ(fs->rememberedFilePathInWritableLocation(name), fs->cachesPathForFile(name));
+    // The unremembered lookup always looks.
+    std::filesystem::remove(fs->cachesPathForFile(name));
+    EXPECT_FALSE(fs->findFilePathInWritableLocation(name).has_value());
+}
+
+namespace {
+// Runs a step once, right after the first look at a path: another thread's work landing while
+// a lookup is under way.
+class InterleavingFileIO : public FaultyFileIO {
+public:
+    std::function<void()> afterStatus;
+    int status(const std::string& path, bool followLinks, struct stat& info) override {
+        const int result = FaultyFileIO::status(path, followLinks, info);
+        if (auto step = std::exchange(afterStatus, nullptr)) step();
+        return result;
+    }
+};
+}  // namespace
+
+TEST(FileSystemLookup, ALookupThatRacedAnAnnouncementIsNotRemembered) {
+    auto fs = std::make_shared<FileSystem>();
+    const std::string name = "Data/hd-p1.jpg";
+    auto io = std::make_shared<InterleavingFileIO>();
+    {
+        ScopedFileIO scope(io);
+        // The download lands in Documents just after the lookup looked there.
+        io->afterStatus = [&] {
+            touch(fs->documentsPathForFile(name));
+            fs->writableFileChanged(name);
+        };
+        EXPECT_FALSE(fs->rememberedFilePathInWritableLocation(name).has_value());
+        EXPECT_FALSE(io->afterStatus) << "the step ran";
+    }
+    EXPECT_EQ(fs->rememberedFilePathInWritableLocation(name), fs->documentsPathForFile(name));
 }
 
 TEST(FileSystemBackupMark, SetOnExistingFilesOnly) {

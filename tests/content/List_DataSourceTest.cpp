@@ -5,6 +5,7 @@
 #include "content/ListOtherSubCat_DataSource.h"
 #include "content/List_DataSource.h"
 #include "content/tempDataSource.h"
+#include "config/FileSystem.h"
 #include "config/OEConfig.h"
 #include "config/OELocalizations.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -168,7 +169,11 @@ TEST_F(List_DataSourceTest, DeletingASubcategoryRemovesItsRowsAndTheFilesItsPict
     const auto old = source_->subCatList(category(1));
     const auto portraits = subCatNumbered(old, 1);
     ASSERT_TRUE(source_->alowDeleteSubCats());
+    const FileSystem& files = source_->loader()->fileSystem();
+    EXPECT_TRUE(files.rememberedFilePathInWritableLocation("Data/hd-p0001.jpg").has_value());
     source_->deleteSubCat(portraits);
+    // The high-resolution picture's sign goes with it at once.
+    EXPECT_FALSE(files.rememberedFilePathInWritableLocation("Data/hd-p0001.jpg").has_value());
 
     for (const auto& gone : {data + "cats/cat1.jpg", data + "cats/cat1.png", data + "p0001.jpg", data + "hd-p0001.jpg",
                              data + "p0001_thumb.jpg", caches() + "/Data/p0002_thumb.jpg", data + "p0002.jpg"}) {

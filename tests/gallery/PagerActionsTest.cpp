@@ -11,6 +11,7 @@
 #include "content/OELikesManager.h"
 #include "config/OEConfigFactory.h"
 #include "gallery/FileListDownloader.h"
+#include "gallery/ImageLoader.h"
 #include "gallery/ImageMenu.h"
 #include "gallery/ImageScrollView.h"
 #include "gallery/ImageViewController.h"
@@ -324,11 +325,15 @@ TEST_F(PagerActionsTest, TheHDSwitchDownloadsTheFileOnceAndThenSwitchesBothWays)
     EXPECT_EQ(page()->image()->pixelWidth(), kDemoPictureWidth);
     EXPECT_EQ(hdButtonImage(), "button_hd");
     server_->clearRequests();
+    // Not on the device yet, and remembered so: the thumbnails' sign asks the same way.
+    EXPECT_FALSE(ImageLoader::hdImageExists(rows->front(), context_));
 
     pager_->toggleHdClick();
     ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil(
         [&] { return exists(Sandbox::documents() + "/Data/hd-" + imagePath); }, kNetworkWait));
     ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return page()->hdImage(); }, kNetworkWait));
+    // Seen as soon as it is in place.
+    EXPECT_TRUE(ImageLoader::hdImageExists(rows->front(), context_));
     pass(0.3);
     ASSERT_TRUE(waitForPicture());
     EXPECT_EQ(page()->image()->pixelWidth(), kDemoHDPictureWidth);
@@ -357,6 +362,11 @@ TEST_F(PagerActionsTest, TheHDSwitchDownloadsTheFileOnceAndThenSwitchesBothWays)
     EXPECT_TRUE(page()->hdImage());
     EXPECT_EQ(page()->image()->pixelWidth(), kDemoHDPictureWidth);
     EXPECT_TRUE(server_->requests().empty());
+
+    // Deleted: no longer there for the next look.
+    context_.resources->deleteFileFromCashes(ImageLoader::hdImagePath(rows->front()));
+    EXPECT_FALSE(exists(Sandbox::documents() + "/Data/hd-" + imagePath));
+    EXPECT_FALSE(ImageLoader::hdImageExists(rows->front(), context_));
 }
 
 TEST_F(PagerActionsTest, AFailedHDDownloadLeavesTheStandardPictureAndNoFile) {

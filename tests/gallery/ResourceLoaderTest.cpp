@@ -151,17 +151,29 @@ TEST_F(ResourceLoaderTest, AllPicturesArePresentOnlyWhenEveryOneIsFound) {
 TEST_F(ResourceLoaderTest, DeletingTakesTheDocumentsCopyFirstAndOnlyOneFile) {
     writeText(Sandbox::documents() + "/Data/twice.jpg", "d");
     writeText(Sandbox::caches() + "/Data/twice.jpg", "c");
+    const auto& files = galleryContext().app.fileSystem;
+    EXPECT_EQ(files->rememberedFilePathInWritableLocation("Data/twice.jpg"), Sandbox::documents() + "/Data/twice.jpg");
     loader_->deleteFileFromCashes("Data/twice.jpg");
     EXPECT_FALSE(exists(Sandbox::documents() + "/Data/twice.jpg"));
     EXPECT_TRUE(exists(Sandbox::caches() + "/Data/twice.jpg"));
+    EXPECT_EQ(files->rememberedFilePathInWritableLocation("Data/twice.jpg"), Sandbox::caches() + "/Data/twice.jpg");
     loader_->deleteFileFromCashes("Data/twice.jpg");
     EXPECT_FALSE(exists(Sandbox::caches() + "/Data/twice.jpg"));
+    EXPECT_FALSE(files->rememberedFilePathInWritableLocation("Data/twice.jpg").has_value());
     loader_->deleteFileFromCashes("Data/twice.jpg");
 }
 
 TEST_F(ResourceLoaderTest, TheFirstRunMarksTheWholeCatalogueViewedInOneFile) {
     EXPECT_TRUE(loader_->isNewImage("p0001.jpg"));
     EXPECT_FALSE(loader_->isStoreLoaded());
+    {
+        // Known absent: a screen asking about every cell does not look for the file again.
+        FaultInjection injection;
+        injection->inject(FaultyFileIO::Operation::Open, storeFile(), EACCES);
+        EXPECT_TRUE(loader_->isNewImage("p0002.jpg"));
+        EXPECT_EQ(injection->injected(), 0);
+        EXPECT_FALSE(loader_->isStoreLoaded());
+    }
 
     loader_->resetNewImages(catalogue());
     ASSERT_TRUE(exists(storeFile()));
@@ -311,11 +323,14 @@ TEST_F(ResourceLoaderTest, RemovingDownloadsDeletesTheDataFolderKeepsTheStoreAnd
     EXPECT_EQ(posted, 1);
 
     writeText(Sandbox::documents() + "/Data/p1.jpg", "x");
-    writeText(Sandbox::documents() + "/Data/sub/p2.jpg", "y");
+    writeText(Sandbox::documents() + "/Data/sub/hd-p2.jpg", "y");
+    const auto& files = galleryContext().app.fileSystem;
+    EXPECT_TRUE(files->rememberedFilePathInWritableLocation("Data/sub/hd-p2.jpg").has_value());
     loader_->resetNewImage("p1.jpg");
     loader_->removeLoadedData();
     EXPECT_EQ(posted, 2);
     EXPECT_FALSE(exists(Sandbox::documents() + "/Data"));
+    EXPECT_FALSE(files->rememberedFilePathInWritableLocation("Data/sub/hd-p2.jpg").has_value());
     EXPECT_TRUE(exists(storeFile()));
     EXPECT_FALSE(loader_->isNewImage("p1.jpg"));
     loader_->postDataChanged();

@@ -475,7 +475,9 @@ TEST_F(ThumbnailTest, SignsSitInTheirCornersAndTheAuthorLineFollowsItsRules) {
     screen->configureThumbImageView(view, row, 0);
     ASSERT_EQ(view->subviews().size(), 1u);
     row.set("inapp", Value(""));
-    fs::remove(Sandbox::documents() + "/Data/hd-" + local);
+    // Deleted as the application deletes it, which tells the lookups.
+    galleryContext().resources->deleteFileFromCashes("Data/hd-" + local);
+    ASSERT_FALSE(exists(Sandbox::documents() + "/Data/hd-" + local));
     screen->configureThumbImageView(view, row, 0);
     EXPECT_TRUE(view->subviews().empty());
 

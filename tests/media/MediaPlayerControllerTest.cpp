@@ -14,6 +14,8 @@
 #include "platform/dispatch/NSRunLoop.h"
 #include "tests/media/MediaFixture.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -199,7 +201,14 @@ TEST_F(MediaPlayerControllerTest, ModesVolumeListAndTrackSurviveARestart) {
     controller_->setVolume(0.3f);
     controller_->playList({list[4], list[5], list[6]}, 1);
     EXPECT_EQ(current(), "6");
+    // A launch reads the saved list and leaves its file alone: every write replaces the file.
+    const std::string saved = documents() + "/lastPlayedList";
+    struct stat before {};
+    ASSERT_EQ(::stat(saved.c_str(), &before), 0);
     launch();
+    struct stat after {};
+    ASSERT_EQ(::stat(saved.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "not written again";
     EXPECT_EQ(controller_->rewind(), 2);
     EXPECT_FLOAT_EQ(controller_->volume(), 0.3f);
     EXPECT_EQ(controller_->mediaPlayer()->volume(), 0.3f);

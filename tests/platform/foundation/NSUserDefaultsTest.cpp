@@ -192,6 +192,33 @@ TEST_F(NSUserDefaultsTest, ChangesReachTheFileWithoutSynchronize) {
     EXPECT_EQ(readPreferencesFile(name_).get("background").integerValue(), 1);
 }
 
+// Launches store counters and flags that are mostly what they were: no write, no flush to disk.
+TEST_F(NSUserDefaultsTest, SettingWhatIsAlreadyThereWritesNothing) {
+    auto defaults = suite();
+    const Value list(Value::Array{Value(1), Value("a"), Value(Value::Dictionary{{"k", Value(2.5)}})});
+    defaults->setInteger(1, "count");
+    ASSERT_TRUE(defaults->setObject(list, "list"));
+    ASSERT_TRUE(defaults->synchronize());
+    const std::uint64_t count = defaults->changeCount();
+    {
+        FaultInjection injection;
+        injection->readOnly(Sandbox::preferences() + "/*");
+        defaults->setInteger(1, "count");
+        ASSERT_TRUE(defaults->setObject(list, "list"));
+        EXPECT_TRUE(defaults->synchronize());
+        EXPECT_EQ(injection->injected(), 0) << "nothing was written";
+        EXPECT_EQ(defaults->changeCount(), count);
+    }
+    // An equal number of another kind is stored otherwise, and so is a changed element.
+    defaults->setBool(true, "count");
+    ASSERT_TRUE(defaults->setObject(Value(Value::Array{Value(1), Value("a"), Value(Value::Dictionary{{"k", Value(3)}})}),
+                                    "list"));
+    ASSERT_TRUE(defaults->synchronize());
+    const Value::Dictionary file = readPreferencesFile(name_);
+    EXPECT_EQ(file.get("count").type(), Value::Type::Bool);
+    EXPECT_EQ(file.get("list")[2]["k"].integerValue(), 3);
+}
+
 TEST_F(NSUserDefaultsTest, SynchronizeRereadsAFileReplacedOnDisk) {
     auto defaults = suite();
     defaults->setInteger(1, "version");
