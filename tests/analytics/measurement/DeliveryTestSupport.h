@@ -47,12 +47,9 @@ protected:
         }
         settleWorker();
     }
-    // A settle returns while the worker waits out a real-time bound (a hop to the main thread
-    // that the test thread holds, say): let that block end before looking at the engine.
     void settleWorker() {
         settle();
-        engine()->scheduler()->dispatchSyncOnWorkerQueueBlockID("test", [] {});
-        settle();
+        drainWorker();
     }
 
     // When the "Measurement timer" fires next; 0 when it is not armed.
