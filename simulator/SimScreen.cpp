@@ -171,6 +171,17 @@ bool holdsScreen(const UIView& view) {
     return std::any_of(subs.begin(), subs.end(), [](const auto& sub) { return sub->viewController() != nullptr; });
 }
 
+// The cancel button beside a search bar is a control of its own.
+SimTarget searchCancelTarget(std::shared_ptr<UIView> bar, int nesting) {
+    SimTarget cancel;
+    cancel.kind = SimTarget::Kind::SearchCancel;
+    cancel.view = std::move(bar);
+    cancel.depth = nesting;
+    cancel.texts = {"Cancel"};
+    cancel.line = "Cancel";
+    return cancel;
+}
+
 // A search field as the screen lists it: its text, its placeholder while empty, and whether it
 // is taking typing.
 std::string searchBarLine(const UISearchBar& bar) {
@@ -342,15 +353,7 @@ std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it, int n
         t.line = searchBarLine(*bar);
         const std::string shown = t.line;
         std::string row = "[" + std::to_string(number(t)) + "] " + shown + "  ";
-        if (bar->showsCancelButton()) {
-            SimTarget cancel;
-            cancel.kind = SimTarget::Kind::SearchCancel;
-            cancel.view = bar;
-            cancel.depth = nesting;
-            cancel.texts = {"Cancel"};
-            cancel.line = "Cancel";
-            row += "[" + std::to_string(number(std::move(cancel))) + "] Cancel  ";
-        }
+        if (bar->showsCancelButton()) row += "[" + std::to_string(number(searchCancelTarget(bar, nesting))) + "] Cancel  ";
         return row;
     }
     SimTarget t;
@@ -542,16 +545,8 @@ bool SimScreen::listControl(const std::shared_ptr<UIView>& view, const std::shar
         if (!s.empty()) t.texts.push_back(std::move(s));
     const int n = number(std::move(t));
     std::string shown = "[" + std::to_string(n) + "] " + text;
-    // The cancel button beside a search bar is a control of its own.
-    if (auto bar = std::dynamic_pointer_cast<UISearchBar>(view); bar && bar->showsCancelButton()) {
-        SimTarget cancel;
-        cancel.kind = SimTarget::Kind::SearchCancel;
-        cancel.view = view;
-        cancel.depth = nesting;
-        cancel.texts = {"Cancel"};
-        cancel.line = "Cancel";
-        shown += "  [" + std::to_string(number(std::move(cancel))) + "] Cancel";
-    }
+    if (auto bar = std::dynamic_pointer_cast<UISearchBar>(view); bar && bar->showsCancelButton())
+        shown += "  [" + std::to_string(number(searchCancelTarget(view, nesting))) + "] Cancel";
     line(depth, shown);
     return true;
 }

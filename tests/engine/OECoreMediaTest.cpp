@@ -7,16 +7,20 @@
 #include "media/CompositionsSource.h"
 #include "media/MediaPlayerController.h"
 #include "media/MediaPlayerItem.h"
+#include "media/MediaPlayerViewController_iPad.h"
 #include "media/MediaPlayerViewController_iPhone.h"
 #include "media/OECompositionsTableViewController.h"
 #include "media/PlayList.h"
 #include "media/UICompositionCatsViewController.h"
+#include "media/UICompositionsListViewController.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/media/AVAudioSession.h"
+#include "platform/ui/UIDevice.h"
 #include "platform/ui/UIEvent.h"
 #include "platform/ui/UINavigationController.h"
+#include "platform/ui/UITableView.h"
 #include "platform/ui/UIWindow.h"
 #include "tests/engine/DemoLaunchFixture.h"
 
@@ -211,3 +215,34 @@ TEST_F(EngineMusic, TheAuthorsPaintingsTurnAsASlideshowWhileTheMusicPlays) {
 }
 
 }  // namespace
+
+TEST_F(EngineMusic, ThePadGetsItsPlayerScreenWhoseSongsPlayThroughTheEngine) {
+    auto engine = start(DemoDatabases::All);
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
+    auto root = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructMediaPLayerController());
+    ASSERT_TRUE(root);
+    auto screen = std::dynamic_pointer_cast<MediaPlayerViewController_iPad>(root->topViewController());
+    ASSERT_TRUE(screen);
+    EXPECT_EQ(engine->mediaPlayerVC(), screen);
+    EXPECT_EQ(screen->delegate(), engine);
+    EXPECT_TRUE(screen->sql());
+    window_ = UIWindow::make();
+    window_->setRootViewController(root);
+    window_->makeKeyAndVisible();
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    auto songs = std::dynamic_pointer_cast<UICompositionsListViewController>(screen->mainViewController());
+    ASSERT_TRUE(songs);
+    const auto list = songs->compositionsList();
+    ASSERT_GT(list.size(), 3u);
+    songs->tableView()->simulateTapOnRow(NSIndexPath::indexPathForRow(2, 0));
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    ASSERT_TRUE(engine->mediaPlayer()->currentMediaItem());
+    EXPECT_EQ(engine->mediaPlayer()->currentMediaItem()->key(), list[2]->key());
+    EXPECT_EQ(engine->mediaPlayer()->itemsCount(), static_cast<long>(list.size()));
+
+    // The phone keeps its own screen.
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
+    root = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructMediaPLayerController());
+    ASSERT_TRUE(root);
+    EXPECT_TRUE(std::dynamic_pointer_cast<MediaPlayerViewController_iPhone>(root->topViewController()));
+}

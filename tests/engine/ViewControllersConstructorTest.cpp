@@ -9,15 +9,6 @@
 #include "gallery/UIDBViewController_iPad.h"
 #include "gallery/UIDBViewController_iPhone.h"
 #include "gallery/UIThumbailViewController.h"
-#include "media/MediaPlayerController.h"
-#include "media/MediaPlayerItem.h"
-#include "media/MediaPlayerViewController_iPad.h"
-#include "media/MediaPlayerViewController_iPhone.h"
-#include "media/UICompositionsListViewController.h"
-#include "platform/foundation/Clock.h"
-#include "platform/media/AVAudioSession.h"
-#include "platform/ui/UIDevice.h"
-#include "platform/ui/UITableView.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UISplitViewController.h"
@@ -227,55 +218,4 @@ TEST_F(ReadingConstruction, TheMoreApplicationsPageIsInTheReadersLanguage) {
         EXPECT_EQ(OEDefaultMenuItemFactory::localizedUrlWithFormat("/more%@.html"), page) << language;
     }
     NSUserDefaults::standardUserDefaults()->removeObjectForKey("AppleLanguages");
-}
-
-namespace {
-
-// With the music library: the engine makes the player at start-up.
-class MusicConstruction : public DemoLaunchFixture {
-protected:
-    void SetUp() override { Clock::setManual(500'000); }
-    void TearDown() override {
-        window_.reset();
-        NSRunLoop::mainRunLoop()->runUntilIdle();
-        DemoLaunchFixture::TearDown();
-        AVAudioSession::sharedInstance()->reset();
-        Clock::setReal();
-    }
-    std::shared_ptr<UIWindow> window_;
-};
-
-}  // namespace
-
-TEST_F(MusicConstruction, ThePadGetsItsPlayerScreenWhoseSongsPlayThroughTheEngine) {
-    makeBundle(DemoDatabases::All);
-    auto engine = OECore::instance();
-    ASSERT_TRUE(OECore::setup());
-    UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
-    auto root = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructMediaPLayerController());
-    ASSERT_TRUE(root);
-    auto screen = std::dynamic_pointer_cast<MediaPlayerViewController_iPad>(root->topViewController());
-    ASSERT_TRUE(screen);
-    EXPECT_EQ(engine->mediaPlayerVC(), screen);
-    EXPECT_EQ(screen->delegate(), engine);
-    EXPECT_TRUE(screen->sql());
-    window_ = UIWindow::make();
-    window_->setRootViewController(root);
-    window_->makeKeyAndVisible();
-    NSRunLoop::mainRunLoop()->runUntilIdle();
-    auto songs = std::dynamic_pointer_cast<UICompositionsListViewController>(screen->mainViewController());
-    ASSERT_TRUE(songs);
-    const auto list = songs->compositionsList();
-    ASSERT_GT(list.size(), 3u);
-    songs->tableView()->simulateTapOnRow(NSIndexPath::indexPathForRow(2, 0));
-    NSRunLoop::mainRunLoop()->runUntilIdle();
-    ASSERT_TRUE(engine->mediaPlayer()->currentMediaItem());
-    EXPECT_EQ(engine->mediaPlayer()->currentMediaItem()->key(), list[2]->key());
-    EXPECT_EQ(engine->mediaPlayer()->itemsCount(), static_cast<long>(list.size()));
-
-    // The phone keeps its own screen.
-    UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
-    root = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructMediaPLayerController());
-    ASSERT_TRUE(root);
-    EXPECT_TRUE(std::dynamic_pointer_cast<MediaPlayerViewController_iPhone>(root->topViewController()));
 }

@@ -17,20 +17,13 @@
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UIWindow.h"
 
+#include <map>
+
 void MusicScreenFixture::SetUp() {
     MediaFixture::SetUp();
-    // The images the music screens show, drawn once per process.
-    static const std::vector<std::pair<std::string, std::vector<std::uint8_t>>> icons = [] {
-        std::vector<std::pair<std::string, std::vector<std::uint8_t>>> list;
-        for (const char* name : {"play", "paused", "r", "r_up", "r.1", "s", "s_up", "media_download", "media_cancel",
-                                 "media_download_bar", "cb_dark_on", "cb_dark_off", "playlist"})
-            list.emplace_back(name, DemoPictures::encodePNG(DemoIcons::draw(name, 1)));
-        return list;
-    }();
-    std::string error;
-    for (const auto& [name, png] : icons)
-        ASSERT_TRUE(DemoPictures::writeFile(bundle() + "/" + name + ".png", png, &error)) << error;
-    UIImage::clearNamedCache();
+    // The images the music screens show.
+    writeIcons({"play", "paused", "r", "r_up", "r.1", "s", "s_up", "media_download", "media_cancel", "media_download_bar",
+                "cb_dark_on", "cb_dark_off", "playlist"});
     Clock::setManual(400'000);
     UIApplication::sharedApplication()->reset();
     UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
@@ -62,6 +55,18 @@ std::vector<std::string> MusicScreenFixture::queued() const {
     std::vector<std::string> names;
     for (long i = 0; i < queue_->queuedFiles(); ++i) names.push_back(queue_->queuedFileAt(i));
     return names;
+}
+
+void MusicScreenFixture::writeIcons(std::initializer_list<const char*> names) {
+    // Drawn once per process: the same bytes serve every test's bundle.
+    static std::map<std::string, std::vector<std::uint8_t>> drawn;
+    std::string error;
+    for (const char* name : names) {
+        auto& png = drawn[name];
+        if (png.empty()) png = DemoPictures::encodePNG(DemoIcons::draw(name, 1));
+        ASSERT_TRUE(DemoPictures::writeFile(bundle() + "/" + name + ".png", png, &error)) << error;
+    }
+    UIImage::clearNamedCache();
 }
 
 std::shared_ptr<UINavigationController> MusicScreenFixture::show(const std::shared_ptr<UIViewController>& screen) {

@@ -5,6 +5,7 @@
 #include "media/MusicContext.h"
 #include "tests/media/MediaFixture.h"
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +22,8 @@ protected:
     void TearDown() override;
     // `screen` as the root of a navigation controller in the key window, appeared.
     std::shared_ptr<UINavigationController> show(const std::shared_ptr<UIViewController>& screen);
+    // Puts the named images ("<name>.png") in the bundle.
+    void writeIcons(std::initializer_list<const char*> names);
 
     std::shared_ptr<DB_CompositionsSource> source_;
     // The queue's waiting files, in order.

@@ -1,29 +1,17 @@
 // The music screens on a pad.
 #include "tests/media/PadMusicFixture.h"
 
-#include "demo/generator/DemoIcons.h"
-#include "demo/generator/DemoPictures.h"
 #include "media/OECompositionsTableViewController.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/ui/UIDevice.h"
-#include "platform/ui/UIImage.h"
 #include "platform/ui/UIWindow.h"
 
 void PadMusicFixture::SetUp() {
     MusicScreenFixture::SetUp();
     UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
-    // The tiles' images, drawn once per process.
-    static const std::vector<std::pair<std::string, std::vector<std::uint8_t>>> icons = [] {
-        std::vector<std::pair<std::string, std::vector<std::uint8_t>>> list;
-        for (const char* name : {"note", "note_add", "bar_ipad"})
-            list.emplace_back(name, DemoPictures::encodePNG(DemoIcons::draw(name, 1)));
-        return list;
-    }();
-    std::string error;
-    for (const auto& [name, png] : icons)
-        ASSERT_TRUE(DemoPictures::writeFile(bundle() + "/" + name + ".png", png, &error)) << error;
-    UIImage::clearNamedCache();
+    // The tiles' images.
+    writeIcons({"note", "note_add", "bar_ipad"});
     window_ = UIWindow::make();
     for (const std::string& name : {CompositionsPlayList, CompositionSelectedMessage, CompositionPlayPlaylistMessage})
         observers_.push_back(NSNotificationCenter::defaultCenter()->addObserverForName(

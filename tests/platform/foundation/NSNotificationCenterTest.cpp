@@ -1,12 +1,11 @@
 // The notification centre: filtering, order, weak observers, removal during delivery, queued
 // blocks, and removal racing posts on other threads.
 #include "platform/foundation/NSNotificationCenter.h"
+#include "tests/fixtures/HeldExecutor.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <deque>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,35 +16,6 @@ class Listener : public NSObject {
 public:
     std::vector<std::string> received;
     void onNote(const NSNotification& note) { received.push_back(note.name()); }
-};
-
-// An executor that keeps what is posted until the test runs it.
-class RecordingExecutor : public Executor {
-public:
-    void post(std::function<void()> block) override {
-        std::lock_guard lock(mutex_);
-        blocks_.push_back(std::move(block));
-    }
-    std::size_t pending() {
-        std::lock_guard lock(mutex_);
-        return blocks_.size();
-    }
-    void drain() {
-        for (;;) {
-            std::function<void()> block;
-            {
-                std::lock_guard lock(mutex_);
-                if (blocks_.empty()) return;
-                block = std::move(blocks_.front());
-                blocks_.pop_front();
-            }
-            block();
-        }
-    }
-
-private:
-    std::mutex mutex_;
-    std::deque<std::function<void()>> blocks_;
 };
 
 TEST(NSNotificationCenterDelivery, FiltersByNameAndSenderInRegistrationOrder) {
@@ -213,7 +183,7 @@ TEST(NSNotificationCenterBlocks, AOneShotBlockRemovesItself) {
 
 TEST(NSNotificationCenterBlocks, QueuedBlocksRunOnTheirExecutorNotInline) {
     auto center = NSNotificationCenter::make();
-    auto queue = std::make_shared<RecordingExecutor>();
+    auto queue = std::make_shared<HeldExecutor>();
     std::vector<long> seen;
     auto token = center->addObserverForName("N", nullptr, queue, [&](const NSNotification& n) {
         seen.push_back(n.userInfo().get("i").integerValue());
@@ -222,13 +192,13 @@ TEST(NSNotificationCenterBlocks, QueuedBlocksRunOnTheirExecutorNotInline) {
     center->postNotificationName("N", nullptr, {{"i", Value(2)}});
     EXPECT_TRUE(seen.empty());
     EXPECT_EQ(queue->pending(), 2u);
-    queue->drain();
+    queue->runAll();
     EXPECT_EQ(seen, (std::vector<long>{1, 2}));
 
     // Removed before the queue ran it: the pending delivery is dropped.
     center->postNotificationName("N", nullptr, {{"i", Value(3)}});
     center->removeObserver(token);
-    queue->drain();
+    queue->runAll();
     EXPECT_EQ(seen, (std::vector<long>{1, 2}));
 }
 

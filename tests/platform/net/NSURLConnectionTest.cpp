@@ -8,6 +8,7 @@
 #include "platform/net/NSURLConnection.h"
 #include "platform/net/NSURLConnectionDelegate.h"
 #include "platform/net/URLNetwork.h"
+#include "tests/fixtures/HeldExecutor.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <deque>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -87,37 +87,6 @@ std::shared_ptr<NSURLRequest> requestFor(const std::string& url) {
 bool pumpMainUntil(const std::function<bool()>& done) {
     return NSRunLoop::mainRunLoop()->runUntil(done, kNetSafety);
 }
-
-// A delegate queue that keeps what is posted to it until the test runs it.
-class HeldQueue : public Executor {
-public:
-    void post(std::function<void()> block) override {
-        std::lock_guard lock(mutex_);
-        blocks_.push_back(std::move(block));
-        ++posts_;
-    }
-    std::size_t postCount() {
-        std::lock_guard lock(mutex_);
-        return posts_;
-    }
-    void runAll() {
-        for (;;) {
-            std::function<void()> block;
-            {
-                std::lock_guard lock(mutex_);
-                if (blocks_.empty()) return;
-                block = std::move(blocks_.front());
-                blocks_.pop_front();
-            }
-            block();
-        }
-    }
-
-private:
-    std::mutex mutex_;
-    std::deque<std::function<void()>> blocks_;
-    std::size_t posts_ = 0;
-};
 
 // Until no transfer is live, on real time bounded by the safety net.
 bool waitForNoLiveTransfer() {
@@ -190,7 +159,7 @@ TEST_F(NSURLConnectionTest, AWholeAnswerThatCameWhileTheDelegatesSideWasBusyCost
     chunked.framing = LoopbackServer::Framing::Chunked;
     server.serve("/big", chunked);
 
-    auto queue = std::make_shared<HeldQueue>();
+    auto queue = std::make_shared<HeldExecutor>();
     auto recorder = std::make_shared<Recorder>();
     auto connection = NSURLConnection::initWithRequest(requestFor(server.url("/big")), recorder, false);
     connection->setDelegateQueue(queue);
