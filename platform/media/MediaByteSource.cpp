@@ -265,6 +265,8 @@ private:
                 return NSError::posix(err, spillPath_);
             }
             (void)io_->remove(spillPath_);
+            // The head is whole: what its growth reserved beyond the budget goes back.
+            bytes_.shrink_to_fit();
         }
         if (int err = io_->writeAt(spill_, received_ - bytes_.size(), data, size)) return NSError::posix(err, spillPath_);
         received_ += size;
