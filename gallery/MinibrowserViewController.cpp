@@ -2,12 +2,15 @@
 #include "gallery/MinibrowserViewController.h"
 
 #include "config/OEConfig.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/net/NSURL.h"
+#include "platform/net/NSURLError.h"
 #include "platform/net/NSURLRequest.h"
 #include "platform/ui/NSLayoutConstraint.h"
 #include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIColor.h"
+#include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
 #include "platform/web/WKWebView.h"
@@ -54,6 +57,13 @@ void MinibrowserViewController::viewDidLoad() {
                                              webView_->rightAnchor()->constraintEqualToAnchor(view()->rightAnchor()),
                                              webView_->bottomAnchor()->constraintEqualToAnchor(safeArea->bottomAnchor())});
     loading_ = showGrayActivityIndicator(webView_, false);
+    // Over the page, shown only when a page cannot be shown.
+    failureLabel_ = std::make_shared<UILabel>(CGRectInset(webView_->bounds(), 20, 20));
+    failureLabel_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+    failureLabel_->setTextAlignment(NSTextAlignmentCenter);
+    failureLabel_->setNumberOfLines(0);
+    failureLabel_->setHidden(true);
+    webView_->addSubview(failureLabel_);
 
     std::weak_ptr<MinibrowserViewController> weak = self<MinibrowserViewController>();
     auto navigation = navigationController();
@@ -108,6 +118,7 @@ void MinibrowserViewController::decidePolicyForNavigationAction(WKWebView&, cons
 }
 
 void MinibrowserViewController::didStartProvisionalNavigation(WKWebView&, const std::shared_ptr<WKNavigation>&) {
+    if (failureLabel_) failureLabel_->setHidden(true);
     if (framesLoadCounter_++ == 0 && loading_) loading_->startAnimating();
 }
 
@@ -127,13 +138,27 @@ void MinibrowserViewController::didFinishNavigation(WKWebView& webView, const st
     });
 }
 
-void MinibrowserViewController::didFailProvisionalNavigation(WKWebView&, const std::shared_ptr<WKNavigation>&,
-                                                             const NSErrorPtr&) {
+void MinibrowserViewController::didFailProvisionalNavigation(WKWebView&, const std::shared_ptr<WKNavigation>& navigation,
+                                                             const NSErrorPtr& error) {
+    showFailure(navigation, error);
     navigationEnded();
 }
 
-void MinibrowserViewController::didFailNavigation(WKWebView&, const std::shared_ptr<WKNavigation>&, const NSErrorPtr&) {
+void MinibrowserViewController::didFailNavigation(WKWebView&, const std::shared_ptr<WKNavigation>& navigation,
+                                                  const NSErrorPtr& error) {
+    showFailure(navigation, error);
     navigationEnded();
+}
+
+void MinibrowserViewController::showFailure(const std::shared_ptr<WKNavigation>& navigation, const NSErrorPtr& error) {
+    // A load cut short by another (a reload, a link) is no failure of the page.
+    if (error && error->domain() == NSURLErrorDomain && error->code() == NSURLErrorCancelled) return;
+    Diagnostics::notef("The page %s cannot be shown: %s", navigation ? navigation->url().c_str() : "",
+                       error ? error->localizedDescription().c_str() : "no reason given");
+    if (!failureLabel_) return;
+    failureLabel_->setText(OECoreString("This page cannot be shown."));
+    failureLabel_->setHidden(false);
+    webView_->bringSubviewToFront(failureLabel_);
 }
 
 void MinibrowserViewController::navigationEnded() {

@@ -2,7 +2,7 @@
 // while pages load, the page's title as the screen's when it has none, an optional script run
 // after each completed load, Refresh, and Close when it was presented. Links to web pages load in
 // place; links of other schemes go to the system (after it says it can open them) and never load
-// here. The article and famous-post readers build on it.
+// here. A page that cannot be shown says so over it. The article and famous-post readers build on it.
 #pragma once
 
 #include "config/OEContext.h"
@@ -15,6 +15,7 @@
 
 class NSURL;
 class UIActivityIndicatorView;
+class UILabel;
 class WKWebView;
 
 class MinibrowserViewController : public UIViewController, public WKNavigationDelegate {
@@ -26,6 +27,9 @@ public:
     const std::shared_ptr<NSURL>& url() const { return url_; }
     const std::shared_ptr<WKWebView>& webView() const { return webView_; }
     const std::shared_ptr<UIActivityIndicatorView>& loading() const { return loading_; }
+    // "This page cannot be shown." over the page after a load failed (not one cut short by
+    // another); hidden again as the next load starts. The log says why.
+    const std::shared_ptr<UILabel>& failureLabel() const { return failureLabel_; }
     // Navigations started and not yet finished or failed.
     std::int64_t framesLoadCounter() const { return framesLoadCounter_; }
     // Run after each completed load; empty for none.
@@ -54,11 +58,13 @@ protected:
 private:
     // A navigation ended either way: the counter falls; at 0 the spinner stops.
     void navigationEnded();
+    void showFailure(const std::shared_ptr<WKNavigation>& navigation, const NSErrorPtr& error);
 
     std::shared_ptr<NSURL> url_;
     OEContext context_;
     std::shared_ptr<WKWebView> webView_;
     std::shared_ptr<UIActivityIndicatorView> loading_;
+    std::shared_ptr<UILabel> failureLabel_;
     std::int64_t framesLoadCounter_ = 0;
     std::string postLoadScript_;
 };

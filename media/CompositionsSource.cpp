@@ -7,6 +7,8 @@
 #include "media/MediaPlayerItem.h"
 #include "platform/foundation/NSStringFormat.h"
 
+#include <algorithm>
+
 const char* const kCompositionsSelect =
     "select compositions.*, author.name as author_name, author.name_en as author_name_en, author.name_de as "
     "author_name_de, author.name_it as author_name_it, author.name_fr as author_name_fr from compositions left join "
@@ -44,6 +46,13 @@ MediaItems CompositionsSource::compositionsForCat(const std::shared_ptr<Composit
 }
 
 std::shared_ptr<MediaPlayerItem> CompositionsSource::compositionForIndex(std::int32_t) { return nullptr; }
+
+MediaItems CompositionsSource::compositionsForIndexes(const std::vector<std::int32_t>& indexes) {
+    MediaItems found;
+    for (const std::int32_t index : indexes)
+        if (auto item = compositionForIndex(index)) found.push_back(std::move(item));
+    return found;
+}
 
 MediaItems CompositionsSource::allCompositions() {
     if (!allCompositions_) allCompositions_ = allCompositionsFiltered(nullptr);
@@ -132,6 +141,35 @@ std::shared_ptr<MediaPlayerItem> DB_CompositionsSource::compositionForIndex(std:
     auto found = items(std::string(kCompositionsSelect) + NSString::format(" where compositions.\"index\" = %d ", index),
                        nullptr);
     return found.empty() ? nullptr : found.front();
+}
+
+MediaItems DB_CompositionsSource::compositionsForIndexes(const std::vector<std::int32_t>& indexes) {
+    MediaItems result;
+    if (!sql_ || indexes.empty()) return result;
+    std::vector<std::int32_t> distinct = indexes;
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    // Whole numbers only, so the list is written into the statement as it is.
+    std::string list;
+    for (const std::int32_t index : distinct) {
+        if (!list.empty()) list += ',';
+        list += std::to_string(index);
+    }
+    std::map<std::int32_t, Value::Dictionary> rows;
+    if (!sql_->prepareRequest(std::string(kCompositionsSelect) + " where compositions.\"index\" in (" + list + ")"))
+        return result;
+    while (sql_->nextRow()) {
+        Value::Dictionary row = sql_->dataFromRow();
+        const Value* index = row.find("index");
+        if (index) rows.emplace(static_cast<std::int32_t>(index->intValue()), std::move(row));
+    }
+    sql_->endRequest();
+    // A fresh item per entry, as each entry of a list is its own.
+    for (const std::int32_t index : indexes) {
+        const auto row = rows.find(index);
+        if (row != rows.end()) result.push_back(MediaPlayerItem::mediaPlayerItemWithDictionary(row->second, context_));
+    }
+    return result;
 }
 
 MediaItems DB_CompositionsSource::allCompositionsFiltered(const CompositionsFilter& filter) {

@@ -31,6 +31,9 @@ public:
     MediaItems compositionsForCat(const std::shared_ptr<CompositionCat>& cat) { return compositionsForCat(cat, nullptr); }
     virtual MediaItems compositionsForCat(const std::shared_ptr<CompositionCat>& cat, const CompositionsFilter& filter);
     virtual std::shared_ptr<MediaPlayerItem> compositionForIndex(std::int32_t index);
+    // One item per index, in the order given (an index given twice gives two items); an index
+    // the catalogue does not hold is left out.
+    virtual MediaItems compositionsForIndexes(const std::vector<std::int32_t>& indexes);
     // Every track, read once and cached.
     MediaItems allCompositions();
     virtual MediaItems allCompositionsFiltered(const CompositionsFilter& filter);
@@ -69,6 +72,8 @@ public:
     using CompositionsSource::compositionsForCat;
     MediaItems compositionsForCat(const std::shared_ptr<CompositionCat>& cat, const CompositionsFilter& filter) override;
     std::shared_ptr<MediaPlayerItem> compositionForIndex(std::int32_t index) override;
+    // One statement for all the indexes, however many there are.
+    MediaItems compositionsForIndexes(const std::vector<std::int32_t>& indexes) override;
     MediaItems allCompositionsFiltered(const CompositionsFilter& filter) override;
     // A search over a connection of its own to the same database, so that it can run on
     // another thread than the catalogue's.

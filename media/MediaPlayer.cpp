@@ -34,8 +34,22 @@ bool MediaPlayer::mayStream() const {
     return !NSUserDefaults::standardUserDefaults()->boolForKey("Media_SkipNotDownloaded");
 }
 
+namespace {
+
+// The failure and what lies beneath it, for the log.
+std::string reasonOf(const NSErrorPtr& error) {
+    if (!error) return "no reason given";
+    std::string reason = error->localizedDescription();
+    const auto underlying = error->userInfo()[NSUnderlyingErrorKey].objectAs<NSError>();
+    if (underlying) reason += " (" + underlying->localizedDescription() + ")";
+    return reason;
+}
+
+}  // namespace
+
 bool MediaPlayer::setItem(const std::shared_ptr<MediaPlayerItem>& item) {
     stopPlaying();
+    failure_ = nullptr;
     if (!item) return false;
     if (currentItem_) currentItem_->setBuffering(false);
     currentItem_ = item;
@@ -59,9 +73,13 @@ bool MediaPlayer::setItem(const std::shared_ptr<MediaPlayerItem>& item) {
     player_ = player;
     std::weak_ptr<MediaPlayer> weak = std::static_pointer_cast<MediaPlayer>(shared_from_this());
     const unsigned options = NSKeyValueObservingOptionNew | NSKeyValueObservingOptionInitial;
+    // A track that failed already is reported inside this call: whoever wants it played asks
+    // next, and is told then.
+    settingItem_ = true;
     statusObservation_ = player->addObserver("status", options, [weak](const std::string&) {
         if (auto self = weak.lock()) self->statusChanged();
     });
+    settingItem_ = false;
     // The initial report of a track that failed already has dropped the player.
     if (player_ != player) {
         player->removeObserver(statusObservation_);
@@ -90,6 +108,10 @@ void MediaPlayer::startPlay() {
             ->show();
         currentItem_->setBuffering(false);
         NSNotificationCenter::defaultCenter()->postNotificationName(MediaPlayerItemChangedNotification, currentItem_);
+        return;
+    }
+    if (failure_ && !player_) {
+        tellCannotPlay();
         return;
     }
     // Without a player (a refused track) nothing plays, so the screen is not kept awake.
@@ -152,10 +174,23 @@ void MediaPlayer::statusChanged() {
             if (auto d = delegate()) d->mediaPlayerItemSet(*this, currentItem_);
         }
     } else if (status == AVPlayerStatus::Failed) {
+        failure_ = player_->error();
+        Diagnostics::notef("The composition %s cannot be played: %s.",
+                           currentItem_ ? currentItem_->rawValue("filepath").c_str() : "", reasonOf(failure_).c_str());
         if (currentItem_) currentItem_->setBuffering(false);
+        // A track that was asked to play says so now; one only made ready says so when asked.
+        const bool wanted = !isPaused_ && !settingItem_;
         stopPlaying();
+        if (wanted) tellCannotPlay();
     }
     if (auto d = delegate()) d->mediaPlayerTimeChangedTo(*this, kCMTimeZero);
+}
+
+void MediaPlayer::tellCannotPlay() {
+    UIAlertView::initWithTitle(OECoreString("Cannot play"), OECoreString("This composition cannot be played."), nullptr,
+                               OECoreString("Ok"), {})
+        ->show();
+    NSNotificationCenter::defaultCenter()->postNotificationName(MediaPlayerItemChangedNotification, currentItem_);
 }
 
 void MediaPlayer::loadedRangesChanged() {

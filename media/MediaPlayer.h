@@ -5,6 +5,7 @@
 #pragma once
 
 #include "media/MediaContext.h"
+#include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/media/CMTime.h"
 
@@ -46,6 +47,10 @@ public:
     // The platform player of the current track (none before one, after stop and for a refused track).
     const std::shared_ptr<AVPlayer>& player() const { return player_; }
 
+    // Why the current track cannot be played (its file or stream is no audio, or could not be
+    // loaded); none while it can. The failure is logged; a track asked to play shows an alert.
+    const NSErrorPtr& failure() const { return failure_; }
+
     // Makes a player for the track (loaded, not started); false for none and for a refused track.
     [[nodiscard]] bool setItem(const std::shared_ptr<MediaPlayerItem>& item);
     // setItem, then startPlay, whatever setItem answered.
@@ -67,6 +72,8 @@ private:
     void addTimeObserver();
     void applyVolume();
     void didEndPlayItem();
+    // The alert for a track that cannot be played; the screens hear the item changed.
+    void tellCannotPlay();
     // Whether the track's stream may be asked for: the network is up and the user does not skip
     // tracks that are not downloaded.
     bool mayStream() const;
@@ -75,6 +82,8 @@ private:
     std::weak_ptr<MediaPlayerDelegate> delegate_;
     std::shared_ptr<MediaPlayerItem> currentItem_;
     std::shared_ptr<AVPlayer> player_;
+    NSErrorPtr failure_;
+    bool settingItem_ = false;
     std::shared_ptr<NSObject> statusObservation_;
     std::shared_ptr<NSObject> rangesObservation_;
     std::shared_ptr<NSObject> timeObserver_;

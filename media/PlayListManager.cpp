@@ -54,8 +54,15 @@ std::vector<std::shared_ptr<PlayList>> PlayListManager::playLists() const {
             if (entry.first == "name") {
                 list->name = entry.second.stringValue();
             } else if (entry.first == "items") {
-                for (const auto& key : entry.second.array())
-                    if (auto item = source_->compositionForIndex(key.intValue())) list->items.push_back(item);
+                const auto& keys = entry.second.array();
+                const std::size_t count = std::min(keys.size(), kMaximumEntries);
+                if (count < keys.size())
+                    Diagnostics::notef("The playlist %s holds %zu tracks; only its first %zu are read.", fileName.c_str(),
+                                       keys.size(), count);
+                std::vector<std::int32_t> indexes;
+                indexes.reserve(count);
+                for (std::size_t i = 0; i < count; ++i) indexes.push_back(static_cast<std::int32_t>(keys[i].intValue()));
+                list->items = source_->compositionsForIndexes(indexes);
             } else if (entry.first != "filename") {
                 list->extra.set(entry.first, entry.second);
             }

@@ -4,6 +4,7 @@
 
 #include "media/PlayList.h"
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,8 +19,10 @@ public:
     const std::shared_ptr<CompositionsSource>& source() const { return source_; }
     // Every Documents file whose name contains ".mplist", sorted by name. An index the database
     // no longer holds is left out; a file that cannot be read is listed without a name or
-    // tracks, under its own file name, so that it can still be deleted.
+    // tracks, under its own file name, so that it can still be deleted. Of a playlist's entries
+    // only the first kMaximumEntries are read (the cut is logged).
     std::vector<std::shared_ptr<PlayList>> playLists() const;
+    static constexpr std::size_t kMaximumEntries = 10000;
 
     // A new playlist in memory; nothing is written.
     static std::shared_ptr<PlayList> createPlayList(const std::string& name);

@@ -12,15 +12,21 @@
 #include "platform/media/MediaByteSource.h"
 #include "platform/media/MediaDecoder.h"
 #include "platform/net/NSURL.h"
+#include "platform/net/NSURLError.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 
 std::shared_ptr<AVPlayerItem> AVPlayerItem::playerItemWithAsset(std::shared_ptr<AVAsset> asset) {
+    return playerItemWithAsset(std::move(asset), MediaByteLimits());
+}
+
+std::shared_ptr<AVPlayerItem> AVPlayerItem::playerItemWithAsset(std::shared_ptr<AVAsset> asset,
+                                                                const MediaByteLimits& limits) {
     if (!asset) return nullptr;
     auto item = std::shared_ptr<AVPlayerItem>(new AVPlayerItem(std::move(asset)));
-    item->startLoading();
+    item->startLoading(limits);
     return item;
 }
 
@@ -36,9 +42,9 @@ AVPlayerItem::~AVPlayerItem() {
     if (source_) source_->close();
 }
 
-void AVPlayerItem::startLoading() {
+void AVPlayerItem::startLoading(const MediaByteLimits& limits) {
     NSErrorPtr error;
-    auto source = MediaByteSource::open(*asset_->URL(), &error);
+    auto source = MediaByteSource::open(*asset_->URL(), &error, limits);
     if (!source) {
         // Reported as a change from the worker, as every other outcome of loading.
         std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
@@ -106,17 +112,31 @@ void AVPlayerItem::loaded(std::shared_ptr<MediaByteSource> source, std::unique_p
         player->itemChanged("status", false);
         player->itemChanged("currentItem.loadedTimeRanges", false);
     }
+    // The bound may have been passed while the container was probed.
+    sourceProgressed();
 }
 
 void AVPlayerItem::sourceProgressed() {
     std::shared_ptr<AVPlayer> player;
+    NSErrorPtr overBound;
     {
         std::lock_guard lock(mutex_);
         if (status_ != AVPlayerItemStatus::ReadyToPlay || !decoder_ || !source_) return;
-        const double playable = decoder_->playableEnd(source_->received(), source_->isComplete());
-        if (playable == playable_) return;
-        playable_ = playable;
-        player = player_.lock();
+        // A stream longer than a stream may be is no composition: it fails now, rather than
+        // after playing the part that came.
+        const NSErrorPtr error = source_->error();
+        if (error && error->domain() == NSURLErrorDomain && error->code() == NSURLErrorDataLengthExceedsMaximum) {
+            overBound = error;
+        } else {
+            const double playable = decoder_->playableEnd(source_->received(), source_->isComplete());
+            if (playable == playable_) return;
+            playable_ = playable;
+            player = player_.lock();
+        }
+    }
+    if (overBound) {
+        fail(makeAVError(AVErrorContentIsUnavailable, "The media is longer than a stream may be", overBound));
+        return;
     }
     if (player) player->itemChanged("currentItem.loadedTimeRanges", false);
 }

@@ -9,6 +9,7 @@
 #include "platform/foundation/NSObject.h"
 #include "platform/media/CMTime.h"
 #include "platform/media/MediaAudioSink.h"
+#include "platform/media/MediaByteSource.h"
 
 #include <cstdint>
 #include <functional>
@@ -21,7 +22,6 @@ class AVAsset;
 class AVAudioMix;
 class AVPlayer;
 class DispatchQueue;
-class MediaByteSource;
 class MediaDecoder;
 
 // Posted on the main queue with the item as object, once each time playback reaches its end.
@@ -46,6 +46,9 @@ public:
 
     // Starts loading the asset at once. Empty for an empty asset.
     static std::shared_ptr<AVPlayerItem> playerItemWithAsset(std::shared_ptr<AVAsset> asset);
+    // The same, a stream's bytes kept within `limits` instead of the usual ones.
+    static std::shared_ptr<AVPlayerItem> playerItemWithAsset(std::shared_ptr<AVAsset> asset,
+                                                             const MediaByteLimits& limits);
     static std::shared_ptr<AVPlayerItem> playerItemWithURL(std::shared_ptr<class NSURL> url);
     ~AVPlayerItem() override;
 
@@ -77,7 +80,7 @@ private:
     friend class AVPlayer;
     explicit AVPlayerItem(std::shared_ptr<AVAsset> asset);
 
-    void startLoading();
+    void startLoading(const MediaByteLimits& limits);
     void loaded(std::shared_ptr<MediaByteSource> source, std::unique_ptr<MediaDecoder> decoder, NSErrorPtr error);
     void sourceProgressed();
     // The player's controls; the item tells the player what changed.

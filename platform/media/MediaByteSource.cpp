@@ -4,16 +4,20 @@
 
 #include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/foundation/FileIO.h"
+#include "platform/foundation/Sandbox.h"
 #include "platform/media/AVError.h"
 #include "platform/net/NSHTTPURLResponse.h"
+#include "platform/net/NSMutableURLRequest.h"
 #include "platform/net/NSURL.h"
 #include "platform/net/NSURLError.h"
 #include "platform/net/NSURLRequest.h"
 #include "platform/net/URLTransfer.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -86,23 +90,32 @@ private:
     NSErrorPtr error_;
 };
 
-// The body of one GET, kept whole from its first byte.
+// The body of one GET, kept whole from its first byte within the limits: its head in memory,
+// the rest in an unlinked temporary file, and no more than the bound in all.
 class HTTPByteSource final : public MediaByteSource, public std::enable_shared_from_this<HTTPByteSource> {
 public:
-    static std::shared_ptr<HTTPByteSource> open(const std::shared_ptr<NSURL>& url) {
+    static std::shared_ptr<HTTPByteSource> open(const std::shared_ptr<NSURL>& url, const MediaByteLimits& limits) {
         auto source = std::shared_ptr<HTTPByteSource>(new HTTPByteSource());
         source->url_ = url->absoluteString();
+        source->limits_ = limits;
+        if (source->limits_.spillFolder.empty()) source->limits_.spillFolder = Sandbox::tmp();
+        // The network layer keeps to the bound: a longer declared length fails before the body.
+        auto request = NSURLRequest::requestWithURL(url)->mutableCopy();
+        request->setMaximumBodyLength(limits.maximumBytes);
         auto client = std::make_shared<Client>(source);
-        source->transfer_ = URLTransfer::make(*NSURLRequest::requestWithURL(url), 0, client);
+        source->transfer_ = URLTransfer::make(*request, 0, client);
         source->transfer_->start();
         return source;
     }
 
-    ~HTTPByteSource() override { close(); }
+    ~HTTPByteSource() override {
+        close();
+        if (spill_ >= 0) (void)io_->close(spill_);
+    }
 
     long read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
         std::unique_lock lock(mutex_);
-        auto ready = [&] { return offset < bytes_.size() || finished_; };
+        auto ready = [&] { return offset < received_ || finished_; };
         if (!ready()) {
             // A waiting decoder does not hold the manual clock back: the bytes come from the network.
             // The scope is entered and left without the lock, which its check takes.
@@ -122,16 +135,27 @@ public:
             std::memcpy(buffer, bytes_.data() + offset, count);
             return static_cast<long>(count);
         }
+        if (offset < received_) {
+            std::size_t got = 0;
+            const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(size, received_ - offset));
+            if (int err = io_->readAt(spill_, offset - bytes_.size(), buffer, count, got); err || got == 0) {
+                // Even a complete body fails now: its bytes cannot be read back.
+                finished_ = true;
+                if (!error_) error_ = NSError::posix(err ? err : EIO, spillPath_);
+                return -1;
+            }
+            return static_cast<long>(got);
+        }
         return error_ ? -1 : 0;
     }
     std::int64_t length() const override {
         std::lock_guard lock(mutex_);
-        if (finished_ && !error_) return static_cast<std::int64_t>(bytes_.size());
+        if (finished_ && !error_) return static_cast<std::int64_t>(received_);
         return expected_;
     }
     std::uint64_t received() const override {
         std::lock_guard lock(mutex_);
-        return bytes_.size();
+        return received_;
     }
     bool isComplete() const override {
         std::lock_guard lock(mutex_);
@@ -186,17 +210,29 @@ private:
         expected_ = response.expectedContentLength() >= 0 ? response.expectedContentLength() : -1;
     }
     NSErrorPtr receivedData(const char* bytes, std::size_t size) {
+        NSErrorPtr failure;
         {
             std::lock_guard lock(mutex_);
             if (finished_) return error_;
             // The body of an error status is no media: keep none of it.
             if (status_ >= 400) return nullptr;
-            bytes_.insert(bytes_.end(), bytes, bytes + size);
+            const auto* data = reinterpret_cast<const std::uint8_t*>(bytes);
+            const std::size_t inMemory =
+                received_ < limits_.memoryBytes
+                    ? static_cast<std::size_t>(std::min<std::uint64_t>(size, limits_.memoryBytes - received_))
+                    : 0;
+            bytes_.insert(bytes_.end(), data, data + inMemory);
+            received_ += inMemory;
+            if (inMemory < size) {
+                failure = spillLocked(data + inMemory, size - inMemory);
+                if (failure) failLocked(failure);
+            }
         }
         arrived_.notify_all();
         DispatchQuiescence::changed();
         notify();
-        return nullptr;
+        // Stops the transfer: the bytes have nowhere to go.
+        return failure;
     }
     void completed(NSErrorPtr error) {
         {
@@ -208,13 +244,38 @@ private:
                 info.set(NSLocalizedDescriptionKey, Value("Server returned status code " + std::to_string(status_)));
                 error = NSError::errorWithDomain(NSOSStatusErrorDomain, status_, info);
             }
-            if (!error && expected_ >= 0 && static_cast<std::int64_t>(bytes_.size()) < expected_)
+            if (!error && expected_ >= 0 && static_cast<std::int64_t>(received_) < expected_)
                 error = makeURLError(NSURLErrorNetworkConnectionLost, url_);
             error_ = std::move(error);
         }
         arrived_.notify_all();
         DispatchQuiescence::changed();
         notify();
+    }
+    // Appends past the memory budget to the temporary file, made on first use and unlinked at
+    // once, so that nothing of it outlives the source.
+    NSErrorPtr spillLocked(const std::uint8_t* data, std::size_t size) {
+        if (!io_) io_ = FileIO::current();
+        if (spill_ < 0) {
+            static std::atomic<unsigned long> made{0};
+            spillPath_ = limits_.spillFolder + "/media-" + std::to_string(::getpid()) + "-" + std::to_string(++made) +
+                         ".part";
+            if (int err = io_->open(spillPath_, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600, spill_)) {
+                spill_ = -1;
+                return NSError::posix(err, spillPath_);
+            }
+            (void)io_->remove(spillPath_);
+            // The head is whole: what its growth reserved beyond the budget goes back.
+            bytes_.shrink_to_fit();
+        }
+        if (int err = io_->writeAt(spill_, received_ - bytes_.size(), data, size)) return NSError::posix(err, spillPath_);
+        received_ += size;
+        return nullptr;
+    }
+    void failLocked(NSErrorPtr error) {
+        if (finished_) return;
+        finished_ = true;
+        error_ = std::move(error);
     }
     void notify() {
         std::function<void()> handler;
@@ -229,7 +290,12 @@ private:
     std::condition_variable arrived_;
     std::string url_;
     std::shared_ptr<URLTransfer> transfer_;
-    std::vector<std::uint8_t> bytes_;
+    MediaByteLimits limits_;
+    std::vector<std::uint8_t> bytes_;  // the head of the body, up to the memory budget
+    std::uint64_t received_ = 0;       // in memory and in the temporary file
+    std::shared_ptr<FileIO> io_;
+    int spill_ = -1;
+    std::string spillPath_;
     long status_ = 0;
     std::int64_t expected_ = -1;
     bool finished_ = false;
@@ -239,11 +305,12 @@ private:
 
 }  // namespace
 
-std::shared_ptr<MediaByteSource> MediaByteSource::open(const NSURL& url, NSErrorPtr* error) {
+std::shared_ptr<MediaByteSource> MediaByteSource::open(const NSURL& url, NSErrorPtr* error,
+                                                       const MediaByteLimits& limits) {
     if (url.isFileURL()) return FileByteSource::open(url.path(), error);
     if (url.scheme() == "http" || url.scheme() == "https") {
         auto copy = NSURL::URLWithString(url.absoluteString());
-        if (copy) return HTTPByteSource::open(copy);
+        if (copy) return HTTPByteSource::open(copy, limits);
     }
     setError(error, makeURLError(NSURLErrorUnsupportedURL, url.absoluteString()));
     return nullptr;

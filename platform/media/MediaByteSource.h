@@ -13,13 +13,24 @@
 
 class NSURL;
 
+// What one stream may hold. A body that says it is longer than `maximumBytes` is refused
+// before any of it is read; one that goes past it ends with NSURLErrorDataLengthExceedsMaximum.
+// The first `memoryBytes` stay in memory, the rest goes to a temporary file in `spillFolder`
+// (the sandbox's tmp when empty) that is gone once the source is.
+struct MediaByteLimits {
+    std::uint64_t memoryBytes = 16ull * 1024 * 1024;
+    std::uint64_t maximumBytes = 256ull * 1024 * 1024;
+    std::string spillFolder;
+};
+
 class MediaByteSource {
 public:
     virtual ~MediaByteSource() = default;
 
     // A file URL opens the file (failing at once when it cannot be read); an http(s) URL starts
     // loading its body. Empty, with the reason in `error`, for any other URL.
-    static std::shared_ptr<MediaByteSource> open(const NSURL& url, NSErrorPtr* error);
+    static std::shared_ptr<MediaByteSource> open(const NSURL& url, NSErrorPtr* error,
+                                                 const MediaByteLimits& limits = MediaByteLimits());
 
     // Up to `size` bytes at `offset`. Returns what is there once at least one byte is; waits while
     // none is and more may come. 0 at the end of the bytes, -1 when loading failed (or the source

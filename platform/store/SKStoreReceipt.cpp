@@ -1,8 +1,8 @@
 // Receipt entries written in the store's DER form.
 #include "platform/store/SKStoreReceipt.h"
 
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/FileData.h"
-#include "platform/foundation/FileError.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/Sandbox.h"
@@ -90,14 +90,17 @@ NSData SKStoreReceipt::inAppPurchaseAttribute(const InAppPurchase& purchase) {
 bool SKStoreReceipt::addInAppPurchase(const InAppPurchase& purchase, const std::string& path, NSErrorPtr* error) {
     NSData content;
     if (NSFileManager::defaultManager()->fileExistsAtPath(path)) {
-        const auto existing = readDataFromFile(path, error);
-        if (!existing) return false;
-        auto held = setContent(*existing);
-        if (!held) {
-            if (error) *error = fileErrorWithCode(NSFileReadUnknownError, path, 0);
-            return false;
+        // The receipt is the store's own file: one it cannot read or parse is replaced by a fresh
+        // one, so that a damaged file never holds back a purchase that was paid for.
+        NSErrorPtr readError;
+        const auto existing = readDataFromFile(path, &readError);
+        auto held = existing ? setContent(*existing) : std::nullopt;
+        if (held) {
+            content = std::move(*held);
+        } else {
+            Diagnostics::notef("The store's receipt %s cannot be read (%s); a fresh receipt is written.", path.c_str(),
+                               readError ? readError->localizedDescription().c_str() : "it is not a receipt");
         }
-        content = std::move(*held);
     }
     append(content, inAppPurchaseAttribute(purchase));
     const std::string folder = NSString::stringByDeletingLastPathComponent(path);

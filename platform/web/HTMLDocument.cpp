@@ -214,16 +214,22 @@ std::string HTMLNode::textContent() const {
     return out;
 }
 
-std::shared_ptr<HTMLDocument> HTMLDocument::parse(std::string_view html) {
+std::shared_ptr<HTMLDocument> HTMLDocument::parse(std::string_view html, bool* tooDeep) {
     static std::once_flag initialised;
     std::call_once(initialised, [] { xmlInitParser(); });
+    if (tooDeep) *tooDeep = false;
     auto document = std::make_shared<HTMLDocument>();
     document->root_ = std::make_unique<HTMLNode>();
     document->root_->name = "#document";
     if (html.empty() || html.size() > static_cast<std::size_t>(INT_MAX)) return document;
     // Repaired, never refused; nothing fetched, nothing printed.
     const int options = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;
-    htmlDocPtr parsed = htmlReadMemory(html.data(), static_cast<int>(html.size()), nullptr, "UTF-8", options);
+    htmlParserCtxtPtr context = htmlNewParserCtxt();
+    if (!context) return document;
+    htmlDocPtr parsed = htmlCtxtReadMemory(context, html.data(), static_cast<int>(html.size()), nullptr, "UTF-8", options);
+    // The one thing the parser stops at rather than repairs: elements nested past its bound.
+    if (tooDeep && context->errNo == XML_ERR_INTERNAL_ERROR && context->instate == XML_PARSER_EOF) *tooDeep = true;
+    htmlFreeParserCtxt(context);
     if (!parsed) return document;
     convertChildren(parsed->children, *document->root_);
     xmlFreeDoc(parsed);

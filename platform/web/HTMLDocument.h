@@ -58,8 +58,12 @@ struct HTMLTextBlock {
 
 class HTMLDocument {
 public:
-    // Any bytes give a document (empty input an empty one); text is read as UTF-8.
-    static std::shared_ptr<HTMLDocument> parse(std::string_view html);
+    // Any bytes give a document (empty input an empty one); text is read as UTF-8. Elements
+    // nested deeper than kMaximumDepth are not repaired: the parser stops there, the document
+    // holds what came before, and `tooDeep` (when given) is set.
+    static std::shared_ptr<HTMLDocument> parse(std::string_view html, bool* tooDeep = nullptr);
+    // The parser's own bound on nesting.
+    static constexpr int kMaximumDepth = 256;
 
     const HTMLNode& root() const { return *root_; }
     // The "title" element's text, blanks collapsed; "" without one.

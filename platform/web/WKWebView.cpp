@@ -13,6 +13,7 @@
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIScrollView.h"
 #include "platform/web/HTMLDocument.h"
+#include "platform/web/WKError.h"
 #include "platform/web/WKScriptEffects.h"
 #include "platform/web/WKWebLinkView.h"
 #include "platform/web/WKWebTextView.h"
@@ -96,13 +97,17 @@ void WKWebView::finish(const std::shared_ptr<Load>& load) {
     });
 }
 
-void WKWebView::fail(const std::shared_ptr<Load>& load, const NSErrorPtr& error) {
-    DispatchQueue::mainQueue()->async([weak = weakSelf<WKWebView>(), load, error] {
+void WKWebView::fail(const std::shared_ptr<Load>& load, const NSErrorPtr& error, bool committed) {
+    DispatchQueue::mainQueue()->async([weak = weakSelf<WKWebView>(), load, error, committed] {
         auto self = weak.lock();
         if (!self || load->ended) return;
         load->ended = true;
         if (self->loading_ == load) self->loading_.reset();
-        if (auto delegate = self->navigationDelegate())
+        auto delegate = self->navigationDelegate();
+        if (!delegate) return;
+        if (committed)
+            delegate->didFailNavigation(*self, load->navigation, error);
+        else
             delegate->didFailProvisionalNavigation(*self, load->navigation, error);
     });
 }
@@ -110,7 +115,18 @@ void WKWebView::fail(const std::shared_ptr<Load>& load, const NSErrorPtr& error)
 void WKWebView::commit(const std::shared_ptr<Load>& load, const std::string& html) {
     html_ = html;
     ++loadCount_;
-    document_ = HTMLDocument::parse(html_);
+    bool tooDeep = false;
+    document_ = HTMLDocument::parse(html_, &tooDeep);
+    if (tooDeep) {
+        // Only a part of such a page could be shown, and it may well be none of its text: none is.
+        document_ = HTMLDocument::parse("");
+        showDocument();
+        Value::Dictionary info;
+        info.set(NSLocalizedDescriptionKey, Value("The page nests its elements deeper than " +
+                                                  std::to_string(HTMLDocument::kMaximumDepth) + " levels."));
+        fail(load, NSError::errorWithDomain(WKErrorDomain, WKErrorUnknown, info), true);
+        return;
+    }
     showDocument();
     finish(load);
 }

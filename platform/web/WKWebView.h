@@ -5,6 +5,8 @@
 // under its block. A tapped link is put to the navigation delegate, which allows or cancels it.
 // Scripts come from a table of the scripts the application runs (WKScriptEffects). Everything
 // happens on the main thread; the delegate hears of a load on later turns of the main run loop.
+// A page longer than kMaximumPageLength fails before it is shown; one nesting its elements past
+// the parser's bound shows nothing and fails once its content is in (didFailNavigation).
 #pragma once
 
 #include "platform/foundation/NSError.h"
@@ -95,7 +97,9 @@ private:
     std::shared_ptr<WKNavigation> loadURL(const std::string& url);
     // The page's content is in: the document and its views change, the delegate hears.
     void commit(const std::shared_ptr<Load>& load, const std::string& html);
-    void fail(const std::shared_ptr<Load>& load, const NSErrorPtr& error);
+    // Before the content was in (a provisional failure), or after (`committed`: the content
+    // could not be shown).
+    void fail(const std::shared_ptr<Load>& load, const NSErrorPtr& error, bool committed = false);
     void finish(const std::shared_ptr<Load>& load);
     void cancelLoad();
     void showDocument();

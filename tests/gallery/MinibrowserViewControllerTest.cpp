@@ -7,6 +7,7 @@
 #include "platform/net/NSURL.h"
 #include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
 #include "platform/web/WKWebLinkView.h"
@@ -151,6 +152,40 @@ TEST_F(MinibrowserTest, AFailedLoadStopsTheSpinner) {
     EXPECT_EQ(browser->title(), "");
 }
 
+TEST_F(MinibrowserTest, APageRefusedForItsLengthOrItsNestingSaysSoOnScreenAndInTheLog) {
+    std::string nested = "<html><body>";
+    for (int i = 0; i < 1000; ++i) nested += "<div>";
+    nested += "Deep";
+    server.serve("/nested.html", page(nested));
+    server.serve("/long.html", page(std::string(WKWebView::kMaximumPageLength + 1, 'x')));
+    for (const std::string& path : {std::string("/nested.html"), std::string("/long.html")}) {
+        SCOPED_TRACE(path);
+        testing::internal::CaptureStderr();
+        present(server.url(path));
+        const bool loaded = waitUntilLoaded();
+        const std::string logged = testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(loaded);
+        EXPECT_FALSE(browser->loading()->isAnimating());
+        ASSERT_TRUE(browser->failureLabel());
+        EXPECT_FALSE(browser->failureLabel()->isHidden());
+        EXPECT_EQ(browser->failureLabel()->text(), "This page cannot be shown.");
+        EXPECT_TRUE(browser->failureLabel()->isDescendantOfView(browser->view().get()));
+        EXPECT_NE(logged.find("The page " + server.url(path) + " cannot be shown: "), std::string::npos) << logged;
+        EXPECT_EQ(browser->webView()->text(), "");
+        root->dismissViewControllerAnimated(false, nullptr);
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+    }
+    // The next load that works takes the message away.
+    present(server.url("/long.html"));
+    ASSERT_TRUE(waitUntilLoaded());
+    ASSERT_FALSE(browser->failureLabel()->isHidden());
+    server.serve("/long.html", page("<p>Short now</p>"));
+    browser->reloadPage();
+    ASSERT_TRUE(waitUntilLoaded());
+    EXPECT_TRUE(browser->failureLabel()->isHidden());
+    EXPECT_EQ(browser->webView()->text(), "Short now");
+}
+
 TEST_F(MinibrowserTest, AReloadWhileLoadingKeepsTheSpinnerUntilTheLastLoadEnds) {
     present(server.url("/slow.html"));
     ASSERT_TRUE(server.waitForStalls(1));
@@ -158,9 +193,10 @@ TEST_F(MinibrowserTest, AReloadWhileLoadingKeepsTheSpinnerUntilTheLastLoadEnds) 
     browser->reloadPage();
     ASSERT_TRUE(server.waitForStalls(2));
     NSRunLoop::mainRunLoop()->runUntilIdle();
-    // The first load gave way to the second, which still runs.
+    // The first load gave way to the second, which still runs; giving way is no failure to show.
     EXPECT_EQ(browser->framesLoadCounter(), 1);
     EXPECT_TRUE(browser->loading()->isAnimating());
+    EXPECT_TRUE(browser->failureLabel()->isHidden());
     server.releaseStalls();
     ASSERT_TRUE(waitUntilLoaded());
     EXPECT_EQ(browser->framesLoadCounter(), 0);

@@ -18,6 +18,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 namespace {
 
@@ -223,6 +224,59 @@ TEST_F(MediaPlayerTest, AFailedTrackDropsItsPlayerAndReportsZero) {
     ASSERT_TRUE(pump([&] { return !player_->isReady(); }));
     EXPECT_EQ(reports_->times.back(), 0.0);
     EXPECT_FALSE(screenKeptAwake());
+}
+
+TEST_F(MediaPlayerTest, ATrackThatIsNoAudioSaysSoOnScreenAndInTheLogWhenAskedToPlay) {
+    std::filesystem::create_directories(documents() + "/mozart");
+    // Random bytes from a fixed seed, so a failure can be met again.
+    constexpr unsigned kSeed = 20261207;
+    std::mt19937 random(kSeed);
+    std::string noise(64 * 1024, '\0');
+    for (char& byte : noise) byte = static_cast<char>(random() & 0xFF);
+    const std::vector<std::pair<std::string, std::string>> files{
+        {"empty", ""}, {"text", "not audio at all"}, {"random bytes, seed " + std::to_string(kSeed), noise}};
+    for (const auto& [kind, bytes] : files) {
+        SCOPED_TRACE(kind);
+        {
+            std::ofstream out(documents() + "/mozart/minuet.m4a", std::ios::binary | std::ios::trunc);
+            out << bytes;
+        }
+        // Made ready only (as at launch): the log says why, nothing pops up.
+        testing::internal::CaptureStderr();
+        (void)player_->setItem(track(4));
+        const bool failed = pump([&] { return player_->failure() != nullptr; });
+        const std::string logged = testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(failed);
+        EXPECT_FALSE(player_->isReady());
+        EXPECT_NE(logged.find("The composition mozart/minuet.m4a cannot be played: "), std::string::npos) << logged;
+        EXPECT_TRUE(UIAlertView::visibleAlertViews().empty());
+        // Asked to play, it says it cannot.
+        const int changes = itemChanges_;
+        player_->startPlay();
+        auto alerts = UIAlertView::visibleAlertViews();
+        ASSERT_EQ(alerts.size(), 1u);
+        EXPECT_EQ(alerts[0]->title(), "Cannot play");
+        EXPECT_EQ(alerts[0]->message(), "This composition cannot be played.");
+        alerts[0]->dismissWithClickedButtonIndex(0, false);
+        EXPECT_EQ(itemChanges_, changes + 1);
+        EXPECT_FALSE(player_->isPlaying());
+        EXPECT_FALSE(screenKeptAwake());
+        // Played at once, while another plays: one alert, whenever the track fails.
+        player_->playItem(track(1));
+        ASSERT_TRUE(ready());
+        ASSERT_TRUE(player_->isPlaying());
+        player_->playItem(track(4));
+        ASSERT_TRUE(pump([&] { return !UIAlertView::visibleAlertViews().empty(); }));
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+        EXPECT_EQ(UIAlertView::visibleAlertViews().size(), 1u);
+        UIAlertView::visibleAlertViews()[0]->dismissWithClickedButtonIndex(0, false);
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+    }
+    // A track that plays has no failure.
+    player_->playItem(track(1));
+    ASSERT_TRUE(ready());
+    EXPECT_EQ(player_->failure(), nullptr);
+    EXPECT_TRUE(UIAlertView::visibleAlertViews().empty());
 }
 
 TEST_F(MediaPlayerTest, OldObservationsEndWithTheirPlayer) {

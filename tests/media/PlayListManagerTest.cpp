@@ -1,5 +1,6 @@
 // Playlists as property-list files: a round trip, what a file may hold that the application did
 // not write, files that cannot be read, and deletion.
+#include "content/SQLiteEngine.h"
 #include "media/CompositionsSource.h"
 #include "media/MediaPlayerItem.h"
 #include "media/PlayListManager.h"
@@ -104,6 +105,39 @@ TEST_F(PlayListManagerTest, ADeleteThatFailsSaysSoAndNamesOutsideDocumentsAreRef
     auto escaping = PlayList::make("../outside.mplist", "x");
     EXPECT_FALSE(manager_->savePlaylist(*escaping));
     EXPECT_FALSE(manager_->deletePlayList(*escaping));
+}
+
+TEST_F(PlayListManagerTest, AHugePlaylistIsCutAtTheBoundInItsOrderAndSaysSo) {
+    // A catalogue of 20,000 tracks and a playlist of 1,000,000 entries over it.
+    auto sql = openMedia();
+    ASSERT_NE(sql, nullptr);
+    ASSERT_TRUE(sql->execRequest(
+        "with recursive n(i) as (select 100 union all select i + 1 from n where i < 20099) "
+        "insert into compositions select i, 'Трек ' || i, 'Track ' || i, 1, 1, 1, 'many/' || i || '.m4a', '0:03' from n"));
+    sql->endRequest();
+    constexpr std::size_t kEntries = 1000000;
+    std::vector<std::string> entries{"424242", "3", "3"};  // a track the catalogue lacks, one twice
+    while (entries.size() < kEntries) entries.push_back(std::to_string(100 + entries.size() % 20000));
+    {
+        std::ofstream out(documents() + "/5-5.mplist");
+        out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>name</key>"
+               "<string>Everything</string><key>items</key><array>";
+        for (const auto& entry : entries) out << "<string>" << entry << "</string>";
+        out << "</array></dict></plist>\n";
+    }
+    testing::internal::CaptureStderr();
+    const auto lists = manager_->playLists();
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(lists.size(), 1u);
+    EXPECT_EQ(lists[0]->name, "Everything");
+    const auto& items = lists[0]->items;
+    ASSERT_EQ(items.size(), PlayListManager::kMaximumEntries - 1) << "the bound's entries, less the missing track";
+    std::vector<std::string> expected(entries.begin() + 1, entries.begin() + PlayListManager::kMaximumEntries);
+    EXPECT_EQ(keys(items), expected);
+    EXPECT_NE(items[0], items[1]) << "each entry is an item of its own";
+    EXPECT_EQ(items.back()->fieldValue("name"), "Track " + expected.back());
+    EXPECT_NE(said.find("The playlist 5-5.mplist holds 1000000 tracks; only its first 10000 are read."), std::string::npos)
+        << said;
 }
 
 }  // namespace

@@ -85,4 +85,27 @@ TEST_F(SimPurchaseTest, ThePurchaseReachesThePaymentQueueAndTheReceipt) {
     SKStoreCatalogue::reset();
 }
 
+TEST_F(SimPurchaseTest, ADamagedReceiptDoesNotHoldBackThePurchase) {
+    SimSession session{false};
+    const std::string path = SKStoreReceipt::receiptPath();
+    ASSERT_TRUE(NSFileManager::defaultManager()->createDirectoryAtPath(NSString::stringByDeletingLastPathComponent(path),
+                                                                        true, {}, nullptr));
+    ASSERT_TRUE(writeDataToFile(NSData{0x31, 0x7F, 'x'}, path, true));
+    auto observer = std::make_shared<Observer>();
+    SKPaymentQueue::defaultQueue()->addTransactionObserver(observer);
+    const auto result = session.execute(SimCommand::parse("purchase gold.coins"));
+    SKPaymentQueue::defaultQueue()->removeTransactionObserver(observer);
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.message, "");
+    ASSERT_EQ(observer->told.size(), 1u);
+    ASSERT_TRUE(observer->told.front()->transactionIdentifier());
+    const auto receipt = readDataFromFile(path);
+    ASSERT_TRUE(receipt);
+    ASSERT_FALSE(receipt->empty());
+    EXPECT_EQ(receipt->front(), 0x31);
+    const std::string& id = *observer->told.front()->transactionIdentifier();
+    EXPECT_NE(std::search(receipt->begin(), receipt->end(), id.begin(), id.end()), receipt->end());
+    SKStoreCatalogue::reset();
+}
+
 }  // namespace

@@ -10,6 +10,7 @@
 #include "platform/store/SKProductsRequest.h"
 #include "platform/store/SKStoreCatalogue.h"
 #include "platform/store/SKStoreReceipt.h"
+#include "tests/fixtures/FaultyFileIO.h"
 
 #include <gtest/gtest.h>
 
@@ -104,7 +105,7 @@ TEST(SKStoreTest, TransactionsReachTheQueuesLiveObserversOnTheMainQueue) {
     queue->removeTransactionObserver(observer);
 }
 
-TEST(SKStoreTest, PurchasesAreAddedToTheReceiptAndAForeignFileIsLeftAlone) {
+TEST(SKStoreTest, PurchasesAreAddedToTheReceiptAndADamagedReceiptIsReplaced) {
     const std::string folder = NSString::stringByAppendingPathComponent(Sandbox::tmp(), "store-receipt");
     const std::string path = NSString::stringByAppendingPathComponent(folder, "receipt");
     SKStoreReceipt::InAppPurchase first;
@@ -132,11 +133,46 @@ TEST(SKStoreTest, PurchasesAreAddedToTheReceiptAndAForeignFileIsLeftAlone) {
                                  return both;
                              }()).size());
 
-    ASSERT_TRUE(writeDataToFile(NSData{'n', 'o', 't'}, path, true));
-    NSErrorPtr error;
-    EXPECT_FALSE(SKStoreReceipt::addInAppPurchase(first, path, &error));
-    EXPECT_NE(error, nullptr);
-    EXPECT_EQ(readDataFromFile(path), (NSData{'n', 'o', 't'}));
+    // The receipt is the store's own file: a damaged one never blocks a purchase, the store
+    // writes a fresh receipt holding it.
+    const NSData fresh = SKStoreReceipt::der(0x31, SKStoreReceipt::inAppPurchaseAttribute(first));
+    for (const NSData& damaged : {NSData{'n', 'o', 't'}, NSData{0x31, 0x05, 0x01}, NSData{}}) {
+        ASSERT_TRUE(writeDataToFile(damaged, path, true));
+        NSErrorPtr error;
+        EXPECT_TRUE(SKStoreReceipt::addInAppPurchase(first, path, &error)) << damaged.size();
+        EXPECT_EQ(error, nullptr);
+        EXPECT_EQ(readDataFromFile(path), fresh);
+    }
+    EXPECT_TRUE(NSFileManager::defaultManager()->removeItemAtPath(folder));
+}
+
+TEST(SKStoreTest, AReceiptThatCannotBeReadIsReplacedAndOneThatCannotBeWrittenFails) {
+    const std::string folder = NSString::stringByAppendingPathComponent(Sandbox::tmp(), "store-unreadable");
+    const std::string path = NSString::stringByAppendingPathComponent(folder, "receipt");
+    SKStoreReceipt::InAppPurchase first;
+    first.productID = "coins";
+    first.transactionID = "t1";
+    ASSERT_TRUE(SKStoreReceipt::addInAppPurchase(first, path));
+    auto second = first;
+    second.transactionID = "t2";
+    {
+        FaultInjection faults;
+        faults->ioError(FaultyFileIO::Operation::Read, "*/store-unreadable/receipt");
+        NSErrorPtr error;
+        EXPECT_TRUE(SKStoreReceipt::addInAppPurchase(second, path, &error));
+        EXPECT_EQ(error, nullptr);
+        EXPECT_GT(faults->injected(), 0);
+    }
+    EXPECT_EQ(readDataFromFile(path), SKStoreReceipt::der(0x31, SKStoreReceipt::inAppPurchaseAttribute(second)));
+    {
+        // A receipt that cannot be written is the one failure left, and it is told.
+        FaultInjection faults;
+        faults->noSpace("*/store-unreadable/*");
+        NSErrorPtr error;
+        EXPECT_FALSE(SKStoreReceipt::addInAppPurchase(first, path, &error));
+        EXPECT_NE(error, nullptr);
+    }
+    EXPECT_EQ(readDataFromFile(path), SKStoreReceipt::der(0x31, SKStoreReceipt::inAppPurchaseAttribute(second)));
     EXPECT_TRUE(NSFileManager::defaultManager()->removeItemAtPath(folder));
 }
 

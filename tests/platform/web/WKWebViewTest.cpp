@@ -47,6 +47,10 @@ public:
         calls.push_back("fail " + std::to_string(n->number()) + " " + std::to_string(error ? error->code() : 0));
         errors.push_back(error);
     }
+    void didFailNavigation(WKWebView&, const std::shared_ptr<WKNavigation>& n, const NSErrorPtr& error) override {
+        calls.push_back("content failed " + std::to_string(n->number()));
+        errors.push_back(error);
+    }
 };
 
 void settle() { NSRunLoop::mainRunLoop()->runUntilIdle(); }
@@ -235,6 +239,35 @@ TEST(WKWebViewTest, AddressesLoadFromTheServerAndFailWhereNothingAnswers) {
     ASSERT_TRUE(waitFor([&] { return !page.view->isLoading(); }));
     EXPECT_EQ(page.delegate->calls.back(), "fail 5 " + std::to_string(NSURLErrorDataLengthExceedsMaximum));
     settle();
+}
+
+TEST(WKWebViewTest, APageNestedPastTheParsersBoundShowsNothingAndFails) {
+    auto nested = [](int levels) {
+        std::string body = "<html><body><p>Top</p>";
+        for (int i = 0; i < levels; ++i) body += "<div>";
+        body += "Deep";
+        for (int i = 0; i < levels; ++i) body += "</div>";
+        return body + "</body></html>";
+    };
+    bool tooDeep = true;
+    EXPECT_EQ(HTMLDocument::parse(nested(HTMLDocument::kMaximumDepth - 10), &tooDeep)->text(), "Top\nDeep");
+    EXPECT_FALSE(tooDeep);
+
+    LoopbackServer server;
+    server.serve("/nested.html", html(nested(5000)));
+    Page page;
+    page.view->loadHTMLString("<p>before</p>", "");
+    settle();
+    page.view->loadRequest(NSURLRequest::requestWithURL(NSURL::URLWithString(server.url("/nested.html"))));
+    ASSERT_TRUE(waitFor([&] { return !page.view->isLoading(); }));
+    EXPECT_EQ(page.delegate->calls,
+              (std::vector<std::string>{"start 1", "finish 1", "start 2", "content failed 2"}));
+    ASSERT_EQ(page.delegate->errors.size(), 1u);
+    EXPECT_EQ(page.delegate->errors[0]->domain(), WKErrorDomain);
+    EXPECT_NE(page.delegate->errors[0]->localizedDescription().find("deeper than 256 levels"), std::string::npos);
+    EXPECT_EQ(page.view->text(), "") << "neither the old page nor a part of the new one";
+    EXPECT_TRUE(page.view->textViews().empty());
+    EXPECT_EQ(page.view->URL(), server.url("/nested.html"));
 }
 
 TEST(WKWebViewTest, LinksOfEverySchemeAreFirstPutToTheDelegate) {

@@ -1,0 +1,142 @@
+// A stream's bytes within their limits: the head in memory and the rest in a temporary file that
+// never shows in its folder, a body past the bound cut off with an error, a declared length over
+// the bound refused before the body, and an item over such a stream failing with that reason.
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/FileData.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/Sandbox.h"
+#include "platform/media/AVAsset.h"
+#include "platform/media/AVError.h"
+#include "platform/media/AVPlayer.h"
+#include "platform/media/AVPlayerItem.h"
+#include "platform/media/MediaByteSource.h"
+#include "platform/net/NSURL.h"
+#include "platform/net/NSURLError.h"
+#include "tests/fixtures/FaultyFileIO.h"
+#include "tests/platform/media/MediaTestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <vector>
+
+namespace {
+
+class MediaByteSourceTest : public testing::Test {
+protected:
+    void SetUp() override {
+        Clock::setManual(100'000);
+        server_ = MediaTestFiles::startServer();
+        ASSERT_TRUE(server_);
+        path_ = MediaTestFiles::serverPath(MediaTestFiles::phrases());
+        const auto body = readDataFromFile(MediaTestFiles::phrases());
+        ASSERT_TRUE(body);
+        body_ = *body;
+        spill_ = Sandbox::tmp() + "/spill";
+        std::filesystem::create_directories(spill_);
+    }
+    void TearDown() override {
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+        std::filesystem::remove_all(spill_);
+        Clock::setReal();
+    }
+
+    // The composition sent again and again, with no length said.
+    void serveEndlessly() {
+        auto fault = LoopbackServer::Fault::endless(LoopbackServer::never);
+        fault.framing = LoopbackServer::Framing::Chunked;
+        server_->setFault(path_, fault);
+    }
+    std::shared_ptr<MediaByteSource> open(const MediaByteLimits& limits) {
+        NSErrorPtr error;
+        auto source = MediaByteSource::open(*NSURL::URLWithString(server_->host() + path_), &error, limits);
+        EXPECT_TRUE(source) << (error ? error->description() : "");
+        return source;
+    }
+    static bool ended(const MediaByteSource& source) {
+        return NSRunLoop::mainRunLoop()->runUntil([&] { return source.error() || source.isComplete(); }, 20);
+    }
+    MediaByteLimits smallLimits() const {
+        MediaByteLimits limits;
+        limits.memoryBytes = 64 * 1024;
+        limits.maximumBytes = 1024 * 1024;
+        limits.spillFolder = spill_;
+        return limits;
+    }
+    // The byte the endless body has at `offset`.
+    std::uint8_t expected(std::uint64_t offset) const { return body_[offset % body_.size()]; }
+
+    std::unique_ptr<ContentServer> server_;
+    std::string path_;
+    NSData body_;
+    std::string spill_;
+};
+
+TEST_F(MediaByteSourceTest, AnEndlessBodyEndsAtTheBoundAndKeepsOnlyItsHeadInMemory) {
+    serveEndlessly();
+    const auto limits = smallLimits();
+    auto source = open(limits);
+    ASSERT_TRUE(source);
+    ASSERT_TRUE(ended(*source));
+    ASSERT_TRUE(source->error());
+    EXPECT_EQ(source->error()->domain(), NSURLErrorDomain);
+    EXPECT_EQ(source->error()->code(), NSURLErrorDataLengthExceedsMaximum);
+    EXPECT_FALSE(source->isComplete());
+    EXPECT_GT(source->received(), limits.memoryBytes);
+    EXPECT_LE(source->received(), limits.maximumBytes);
+    // Bytes from memory, across the budget's edge, and from the temporary file all read back.
+    for (const std::uint64_t offset : {std::uint64_t{0}, limits.memoryBytes - 10, source->received() - 100}) {
+        std::vector<std::uint8_t> buffer(64);
+        const long got = source->read(offset, buffer.data(), buffer.size());
+        ASSERT_GT(got, 0) << offset;
+        for (long i = 0; i < got; ++i) ASSERT_EQ(buffer[static_cast<std::size_t>(i)], expected(offset + i)) << offset + i;
+    }
+    std::uint8_t byte = 0;
+    EXPECT_EQ(source->read(source->received(), &byte, 1), -1) << "past what came, the failure";
+    EXPECT_TRUE(std::filesystem::is_empty(spill_)) << "the temporary file never shows in its folder";
+}
+
+TEST_F(MediaByteSourceTest, ADeclaredLengthOverTheBoundIsRefusedBeforeTheBody) {
+    // Two gigabytes said in the header; none of it is taken.
+    server_->setFault(path_, LoopbackServer::Fault::endless(std::size_t{2} << 30));
+    auto source = open(smallLimits());
+    ASSERT_TRUE(source);
+    ASSERT_TRUE(ended(*source));
+    ASSERT_TRUE(source->error());
+    EXPECT_EQ(source->error()->code(), NSURLErrorDataLengthExceedsMaximum);
+    EXPECT_EQ(source->received(), 0u);
+}
+
+TEST_F(MediaByteSourceTest, ATemporaryFileThatCannotBeWrittenEndsTheStreamWithItsReason) {
+    serveEndlessly();
+    FaultInjection faults;
+    faults->noSpace("*/spill/*");
+    auto source = open(smallLimits());
+    ASSERT_TRUE(source);
+    ASSERT_TRUE(ended(*source));
+    ASSERT_TRUE(source->error());
+    EXPECT_EQ(source->error()->code(), ENOSPC);
+    EXPECT_EQ(source->received(), smallLimits().memoryBytes);
+    EXPECT_GT(faults->injected(), 0);
+}
+
+TEST_F(MediaByteSourceTest, AnItemOverAStreamPastTheBoundFailsWithThatReason) {
+    serveEndlessly();
+    auto item = AVPlayerItem::playerItemWithAsset(AVURLAsset::URLAssetWithURL(NSURL::URLWithString(server_->host() + path_)),
+                                                  smallLimits());
+    ASSERT_TRUE(item);
+    auto player = AVPlayer::playerWithPlayerItem(item);
+    player->play();
+    ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return item->status() == AVPlayerItemStatus::Failed; }, 20));
+    ASSERT_TRUE(item->error());
+    EXPECT_EQ(item->error()->domain(), AVFoundationErrorDomain);
+    EXPECT_EQ(item->error()->code(), AVErrorContentIsUnavailable);
+    const Value underlying = item->error()->userInfo()[NSUnderlyingErrorKey];
+    auto reason = std::dynamic_pointer_cast<NSError>(underlying.object());
+    ASSERT_TRUE(reason);
+    EXPECT_EQ(reason->code(), NSURLErrorDataLengthExceedsMaximum);
+    EXPECT_EQ(player->status(), AVPlayerStatus::Failed);
+}
+
+}  // namespace
