@@ -26,8 +26,9 @@ public:
     // Terminates the application unless end() did.
     ~SimSession();
 
-    // False when no delegate class of that name is registered.
-    bool launch(const std::string& delegateClassName);
+    // False when no delegate class of that name is registered. A `url` is handed over in the
+    // launch options, as when a link starts the application.
+    bool launch(const std::string& delegateClassName, const std::string& url = "");
     Result execute(const SimCommand& command);
     // Runs what is due now and lays out and displays the windows.
     void settle();
@@ -53,12 +54,15 @@ private:
     Result set(const SimCommand& command);
     Result scroll(const SimCommand& command);
     Result swipeOrPan(const SimCommand& command);
+    Result move(const SimCommand& command);
     Result back();
     Result display(const SimCommand& command);
     Result idle(double seconds);
     void pass(double seconds);
     void catchUpWithNetwork();
 
+    // What the last screen numbered, so that controls keep their numbers.
+    SimNumbering numbering_;
     bool launched_ = false;
     std::size_t handedOver_ = 0;
     // The external screen while one is connected.
