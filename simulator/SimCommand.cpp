@@ -104,6 +104,9 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
         }
         c.kind = Kind::Type;
         c.text = unquote(body);
+    } else if (verb == "clear") {
+        c.kind = Kind::Clear;
+        c.target = unquote(rest);
     } else if (verb == "set") {
         // set TARGET VALUE: the value is the last word, or the last quoted text.
         std::string target, value;
@@ -307,7 +310,8 @@ const char* SimCommand::helpText() {
            "  tap N | tap TEXT          tap control N or the control showing TEXT\n"
            "  doubletap N|TEXT          two quick taps\n"
            "  longpress N|TEXT          press and hold\n"
-           "  type TEXT | type @N TEXT  type into the focused field or search bar (or field N)\n"
+           "  type TEXT | type @N TEXT  type into the focused field, search bar or text (or field N)\n"
+           "  clear [N|TEXT]            empty the focused field (or field N first), to type anew\n"
            "  set N|TEXT VALUE          move a slider to VALUE, choose a segment by its title or place\n"
            "                            (1 = first), turn a switch on or off\n"
            "  scroll [N] DIR [POINTS]   scroll a scroll view or table (DIR: up down left right)\n"

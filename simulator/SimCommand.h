@@ -12,6 +12,7 @@ struct SimCommand {
         DoubleTap,
         LongPress,
         Type,        // type text into the focused field (or the numbered one first)
+        Clear,       // empty the focused field (or the one named first), as its clear button does
         Set,         // a slider to a value, segments to one of theirs, a switch on or off
         Scroll,      // scroll a scroll view by a distance in a direction
         Swipe,       // a quick pan across a view (page turns)

@@ -31,6 +31,7 @@
 #include "platform/ui/UITableViewCell.h"
 #include "platform/ui/UITapGestureRecognizer.h"
 #include "platform/ui/UITextField.h"
+#include "platform/ui/UITextView.h"
 #include "platform/ui/UIToolbar.h"
 #include "platform/ui/UITouch.h"
 #include "platform/ui/UIViewController.h"
@@ -496,6 +497,14 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         skipChildren = true;
         texts = {bar->placeholder(), "search"};
         return searchBarLine(*bar);
+    }
+    if (auto area = std::dynamic_pointer_cast<UITextView>(view)) {
+        // Typed into when editable; otherwise text to read.
+        skipChildren = true;
+        if (!area->isEditable()) return area->text().empty() ? "" : quoted(area->text());
+        numbered = true;
+        texts = {"text"};
+        return "text " + quoted(area->text()) + (area->isFirstResponder() ? " (typing)" : "");
     }
     if (auto link = std::dynamic_pointer_cast<WKWebLinkView>(view)) {
         numbered = true;

@@ -4,6 +4,7 @@
 #include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/NSString.h"
 #include "platform/net/URLNetwork.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIBarButtonItem.h"
@@ -22,6 +23,7 @@
 #include "platform/ui/UITableView.h"
 #include "platform/ui/UITableViewCell.h"
 #include "platform/ui/UITextField.h"
+#include "platform/ui/UITextView.h"
 #include "platform/ui/UIWindow.h"
 #include "simulator/SimPurchase.h"
 #include "simulator/SimRenderer.h"
@@ -231,6 +233,7 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
         case SimCommand::Kind::DoubleTap: return tap(c, 2, 0);
         case SimCommand::Kind::LongPress: return tap(c, 1, 1.0);
         case SimCommand::Kind::Type: return type(c);
+        case SimCommand::Kind::Clear: return type(c);
         case SimCommand::Kind::Set: return set(c);
         case SimCommand::Kind::Scroll: return scroll(c);
         case SimCommand::Kind::Swipe:
@@ -447,6 +450,7 @@ SimSession::Result SimSession::type(const SimCommand& c) {
         r.message.clear();
     }
     auto responder = UIResponder::currentFirstResponder();
+    const bool clearing = c.kind == SimCommand::Kind::Clear;
     // Keys go to a field of the alert in front, never to one beneath it.
     auto responderView = std::dynamic_pointer_cast<UIView>(responder);
     if (UIAlertModality::isAlertUp() && !(responderView && UIAlertModality::touchReaches(responderView.get()))) {
@@ -455,12 +459,16 @@ SimSession::Result SimSession::type(const SimCommand& c) {
         return r;
     }
     if (auto field = std::dynamic_pointer_cast<UITextField>(responder)) {
-        field->insertText(c.text);
+        if (clearing && !field->clearText()) r.message = "the field keeps its text (the application refused to clear it)";
+        else if (!clearing) field->insertText(c.text);
     } else if (auto bar = std::dynamic_pointer_cast<UISearchBar>(responder)) {
-        (void)bar->simulateTyping(c.text);
+        (void)(clearing ? bar->simulateReplaceText("") : bar->simulateTyping(c.text));
+    } else if (auto area = std::dynamic_pointer_cast<UITextView>(responder)) {
+        if (clearing) (void)area->replaceCharactersInRange({0, NSString::utf16Length(area->text())}, "");
+        else (void)area->insertText(c.text);
     } else {
         r.ok = false;
-        r.message = "no text field or search bar is taking typing (tap one first)";
+        r.message = "no text field, search bar or text is taking typing (tap one first)";
         return r;
     }
     pass(actionTime());

@@ -236,7 +236,7 @@ TEST_F(SimControlsTest, TypingGoesToASearchBarOnceItIsTappedAndItsCancelButtonIs
         << screen();
     auto early = run("type Night");
     EXPECT_FALSE(early.ok);
-    EXPECT_EQ(early.message, "no text field or search bar is taking typing (tap one first)");
+    EXPECT_EQ(early.message, "no text field, search bar or text is taking typing (tap one first)");
 
     EXPECT_EQ(run("tap search").message, "tapped [1] search \"\" (placeholder \"Painter or picture\")");
     EXPECT_TRUE(bar->isFirstResponder());

@@ -12,6 +12,7 @@
 #include "platform/ui/UISearchBar.h"
 #include "platform/ui/UITableView.h"
 #include "platform/ui/UITextField.h"
+#include "platform/ui/UITextView.h"
 #include "simulator/SimCommand.h"
 #include "simulator/SimRenderer.h"
 #include "simulator/SimSession.h"
@@ -242,6 +243,38 @@ TEST_F(SimTouchTest, ControlsKeepTheirNumbersWhileTheyAreOnTheScreen) {
     done->setFrame(CGRectMake(20, 100, 100, 44));
     root->view()->addSubview(done);
     EXPECT_EQ(screen(), "[1] button \"Done\"\n");
+}
+
+TEST_F(SimTouchTest, AFieldIsClearedAndTypedAnewAndATextViewTakesTyping) {
+    auto address = UITextField::make();
+    address->setFrame(CGRectMake(20, 80, 300, 31));
+    address->setPlaceholder("Your e-mail");
+    root->view()->addSubview(address);
+    auto note = UITextView::initWithFrame(CGRectMake(20, 140, 300, 88));
+    root->view()->addSubview(note);
+    auto bar = UISearchBar::make();
+    bar->setFrame(CGRectMake(0, 260, 375, 56));
+    root->view()->addSubview(bar);
+
+    ASSERT_TRUE(run("type @1 ada@exmaple.org").ok);
+    EXPECT_EQ(address->text(), "ada@exmaple.org");
+    ASSERT_TRUE(run("clear").ok);
+    EXPECT_EQ(address->text(), "");
+    ASSERT_TRUE(run("type ada@example.org").ok);
+    EXPECT_EQ(address->text(), "ada@example.org");
+
+    EXPECT_NE(screen().find("[2] text \"\""), std::string::npos) << screen();
+    ASSERT_TRUE(run("tap text").ok);
+    EXPECT_TRUE(note->isFirstResponder());
+    ASSERT_TRUE(run("type Dear Ada,").ok);
+    EXPECT_EQ(note->text(), "Dear Ada,");
+    EXPECT_NE(screen().find("[2] text \"Dear Ada,\" (typing)"), std::string::npos) << screen();
+
+    ASSERT_TRUE(run("type @3 Vermer").ok);
+    EXPECT_EQ(bar->text(), "Vermer");
+    ASSERT_TRUE(run("clear 3").ok);
+    EXPECT_EQ(bar->text(), "");
+    EXPECT_EQ(SimCommand::parse("clear").kind, SimCommand::Kind::Clear);
 }
 
 TEST_F(SimTouchTest, RemotePressesReachTheApplicationWhileItTakesThem) {
