@@ -340,5 +340,6 @@ const char* SimCommand::helpText() {
            "  remote play|pause|toggle|next|previous  press a remote control (a headset's button,\n"
            "                            the lock screen's player), as the system delivers it\n"
            "  quit\n"
-           "While it waits for a line the application runs on; its clock moves only with advance.\n";
+           "While it waits for a line the application runs on and its clock follows real time; in a\n"
+           "script the clock moves only with advance.\n";
 }

@@ -41,6 +41,8 @@ namespace {
 // Real time without news from a live transfer after which its reply is taken not to be on its
 // way: a loopback answer comes well within it.
 constexpr double kNetworkQuietSeconds = 0.25;
+// How often the clock catches up with real time while a person's session waits for a line.
+constexpr double kRealTimeSlice = 0.05;
 // Real time one step of `advance` follows the network at most.
 constexpr double kCatchUpSeconds = 15;
 
@@ -149,7 +151,20 @@ void SimSession::pass(double seconds) {
 }
 
 void SimSession::runUntilInput(const std::function<bool()>& inputReady) {
-    while (!NSRunLoop::mainRunLoop()->runUntil(inputReady, 3600)) {
+    if (!followsRealTime_) {
+        while (!NSRunLoop::mainRunLoop()->runUntil(inputReady, 3600)) {
+        }
+        return;
+    }
+    // In short slices of real time, each followed by the clock.
+    auto last = std::chrono::steady_clock::now();
+    for (;;) {
+        const bool ready = NSRunLoop::mainRunLoop()->runUntil(inputReady, kRealTimeSlice);
+        const auto now = std::chrono::steady_clock::now();
+        Clock::advance(std::chrono::duration<double>(now - last).count());
+        last = now;
+        settle();
+        if (ready) return;
     }
 }
 
@@ -277,10 +292,13 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
         case SimCommand::Kind::Advance:
             advance(c.seconds);
             return r;
-        case SimCommand::Kind::Pause:
-            (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, c.seconds);
+        case SimCommand::Kind::Pause: {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(c.seconds);
+            if (followsRealTime_) runUntilInput([until] { return std::chrono::steady_clock::now() >= until; });
+            else (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, c.seconds);
             settle();
             return r;
+        }
         case SimCommand::Kind::Idle:
             return idle(c.seconds);
         case SimCommand::Kind::Shot: {

@@ -34,8 +34,12 @@ public:
     void settle();
     SimScreen screen();
     // Runs the application's main run loop (its queue, its timers, the network's callbacks)
-    // until `inputReady` holds, as while nobody types.
+    // until `inputReady` holds, as while nobody types. With the clock following real time, the
+    // clock moves on meanwhile by the real time that passed.
     void runUntilInput(const std::function<bool()>& inputReady);
+    // A person at the terminal: time passes while the session waits (music plays on, the
+    // slideshow turns). A script keeps the clock still between its lines (off, the default).
+    void setClockFollowsRealTime(bool follows) { followsRealTime_ = follows; }
     // Moves the clock from timer to timer; before each step, replies on their way arrive and
     // are handled, so simulated time never outruns a loopback reply.
     void advance(double seconds);
@@ -64,6 +68,7 @@ private:
     // What the last screen numbered, so that controls keep their numbers.
     SimNumbering numbering_;
     bool launched_ = false;
+    bool followsRealTime_ = false;
     std::size_t handedOver_ = 0;
     // The external screen while one is connected.
     std::shared_ptr<UIScreen> external_;

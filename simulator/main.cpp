@@ -216,6 +216,8 @@ int main(int argc, char** argv) {
         ~ReleaseCaches() { SimRenderer::releaseCaches(); }
     } releaseCaches;
     SimSession session(device == "pad");
+    // A person's time passes while the simulator waits; a script's clock moves only by its lines.
+    session.setClockFollowsRealTime(!fromScript);
     if (!session.launch(delegateName, launchURL)) {
         session.end();
         return 2;

@@ -1,8 +1,11 @@
 // What a person does beyond a plain tap, in process: a row swiped to the left offers its
 // deletion and the offer deletes it; an edited list shows its delete controls and grips, and
 // `move` drags a row onto another's place. While an alert is up every tap and key meant for
-// what lies under it is refused, naming the alert's buttons. Remote-control presses reach the
-// application as the system hands them over, and a link can start the application.
+// what lies under it is refused, naming the alert's buttons. A control keeps its number while
+// it stays on the screen. A field is cleared and typed anew, and a text view takes typing. While
+// a person's session waits, the clock follows real time; a script's stands still. Remote-control
+// presses reach the application as the system hands them over, and a link can start it.
+#include "platform/dispatch/NSTimer.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIButton.h"
@@ -20,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -300,6 +304,25 @@ TEST_F(SimTouchTest, RemotePressesReachTheApplicationWhileItTakesThem) {
     application->endReceivingRemoteControlEvents();
     EXPECT_EQ(SimCommand::parse("remote stop").kind, SimCommand::Kind::Invalid);
     EXPECT_EQ(SimCommand::parse("remote").error, "remote takes play, pause, toggle, next or previous");
+}
+
+TEST_F(SimTouchTest, WhileAPersonsSessionWaitsTheClockFollowsRealTimeAndAScriptsStandsStill) {
+    bool fired = false;
+    auto timer = NSTimer::scheduledTimerWithTimeInterval(0.2, false, [&fired](const std::shared_ptr<NSTimer>&) { fired = true; });
+    const double start = Clock::now();
+    // A script's wait: real time passes, the clock does not.
+    const auto scriptWait = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    session.runUntilInput([&] { return std::chrono::steady_clock::now() >= scriptWait; });
+    EXPECT_FALSE(fired);
+    EXPECT_EQ(Clock::now(), start);
+
+    // A person's: the timer comes due as real time passes; bounded, in case it never does.
+    session.setClockFollowsRealTime(true);
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    session.runUntilInput([&] { return fired || std::chrono::steady_clock::now() >= giveUp; });
+    ASSERT_TRUE(fired);
+    EXPECT_GE(Clock::now(), start + 0.2);
+    timer->invalidate();
 }
 
 TEST_F(SimTouchTest, ALinkStartsTheApplicationWithItsURLInTheLaunchOptions) {
