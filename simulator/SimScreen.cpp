@@ -5,6 +5,7 @@
 #include "platform/foundation/NSString.h"
 #include "platform/widgets/BPMKNumberBadgeView.h"
 #include "platform/widgets/MBProgressHUD.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIApplication.h"
@@ -143,14 +144,20 @@ void controllersIn(const std::shared_ptr<UIView>& view, std::vector<std::shared_
     for (const auto& sub : view->subviews()) controllersIn(sub, out);
 }
 
+// A button's name as a person reads it: its title; for an image, what it does (its
+// accessibility label) and never the image's file; a count it shows comes after its name.
+std::string buttonName(const std::string& title, const std::string& label, bool image) {
+    if (!label.empty()) return title.empty() || title == label ? label : label + " (" + title + ")";
+    if (!title.empty()) return title;
+    return image ? "image" : "";
+}
+
 std::string itemText(const std::shared_ptr<UIBarButtonItem>& item) {
-    std::string t = item->displayTitle();
-    if (t.empty() && item->customView()) {
-        if (auto b = std::dynamic_pointer_cast<UIButton>(item->customView())) {
-            t = b->currentTitle();
-            if (t.empty() && b->currentImage()) t = b->currentImage()->name();
-        }
-    }
+    std::string t;
+    if (auto b = std::dynamic_pointer_cast<UIButton>(item->customView()))
+        t = buttonName(b->currentTitle(), accessibilityLabel(*b), b->currentImage() || b->currentBackgroundImage());
+    else
+        t = buttonName(item->image() ? item->title() : item->displayTitle(), accessibilityLabel(*item), item->image() != nullptr);
     return t.empty() ? "item" : t;
 }
 
@@ -517,11 +524,11 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         // A button spread under another screen (the dimmed area that closes a detail panel)
         // has that screen's controls inside it.
         skipChildren = !holdsScreen(*button);
-        std::string t = button->currentTitle();
-        if (t.empty() && button->currentImage()) t = "image " + button->currentImage()->name();
-        if (t.empty() && button->currentBackgroundImage()) t = "image " + button->currentBackgroundImage()->name();
-        if (t.empty() && isInfoButton(*button)) t = "info";
+        std::string t = buttonName(button->currentTitle(), accessibilityLabel(*button),
+                                   button->currentImage() || button->currentBackgroundImage());
+        if ((t.empty() || t == "image") && isInfoButton(*button)) t = "info";
         texts = {t};
+        if (!button->currentTitle().empty() && button->currentTitle() != t) texts.push_back(button->currentTitle());
         std::string out = "button " + quoted(t);
         if (!button->isEnabled()) out += " (disabled)";
         if (button->isSelected()) out += " (selected)";
@@ -603,7 +610,7 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         return t;
     }
     if (auto cell = std::dynamic_pointer_cast<UICollectionViewCell>(view)) {
-        // A grid cell reads as its picture's file name, then the signs laid over it.
+        // A grid cell reads as its picture's title, then the signs laid over it.
         numbered = true;
         skipChildren = true;
         std::vector<std::string> pictures;
@@ -620,9 +627,9 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         };
         collect(cell);
         std::string t = "cell";
-        if (!pictures.empty() && !pictures.front().empty()) {
-            t += " " + quoted(pictures.front());
-            texts.push_back(pictures.front());
+        if (const std::string title = accessibilityLabel(*cell); !title.empty()) {
+            t += " " + quoted(title);
+            texts.push_back(title);
         }
         for (std::size_t i = 1; i < pictures.size(); ++i)
             if (!pictures[i].empty()) t += " +" + screenful(pictures[i]);

@@ -7,10 +7,13 @@
 // presses reach the application as the system hands them over, and a link can start it.
 #include "platform/dispatch/NSTimer.h"
 #include "platform/foundation/ClassRegistry.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIAlertController.h"
+#include "platform/ui/UICollectionViewCell.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIImage.h"
+#include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UISearchBar.h"
 #include "platform/ui/UITableView.h"
@@ -24,6 +27,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -247,6 +251,37 @@ TEST_F(SimTouchTest, ControlsKeepTheirNumbersWhileTheyAreOnTheScreen) {
     done->setFrame(CGRectMake(20, 100, 100, 44));
     root->view()->addSubview(done);
     EXPECT_EQ(screen(), "[1] button \"Done\"\n");
+}
+
+TEST_F(SimTouchTest, ImageButtonsAndPictureCellsAreListedByTheirNamesNeverByTheirFiles) {
+    auto picture = UIImage::imageWithPixels(std::vector<std::uint8_t>(22 * 22 * 4, 90), 22, 22, 1);
+    auto search = UIButton::buttonWithType(UIButtonTypeCustom);
+    search->setImage(picture, UIControlStateNormal);
+    search->setFrame(CGRectMake(20, 80, 44, 44));
+    setAccessibilityLabel(*search, "search");
+    root->view()->addSubview(search);
+    auto unnamed = UIButton::buttonWithType(UIButtonTypeCustom);
+    unnamed->setImage(picture, UIControlStateNormal);
+    unnamed->setFrame(CGRectMake(100, 80, 44, 44));
+    root->view()->addSubview(unnamed);
+    // A count beside the name.
+    auto likes = UIButton::buttonWithType(UIButtonTypeCustom);
+    likes->setImage(picture, UIControlStateNormal);
+    likes->setTitle("12", UIControlStateNormal);
+    likes->setFrame(CGRectMake(180, 80, 80, 44));
+    setAccessibilityLabel(*likes, "favorite");
+    root->view()->addSubview(likes);
+    auto cell = std::make_shared<UICollectionViewCell>(CGRectMake(20, 140, 100, 100));
+    auto thumbnail = UIImageView::initWithFrame(cell->bounds());
+    thumbnail->setImage(picture);
+    cell->addSubview(thumbnail);
+    setAccessibilityLabel(*cell, "The Milkmaid");
+    root->view()->addSubview(cell);
+
+    EXPECT_EQ(screen(), "[1] button \"search\"\n[2] button \"image\"\n[3] button \"favorite (12)\"\n"
+                        "[4] cell \"The Milkmaid\"\n");
+    EXPECT_EQ(run("tap favorite").message, "tapped [3] button \"favorite (12)\"");
+    EXPECT_EQ(run("tap Milkmaid").message, "tapped [4] cell \"The Milkmaid\"");
 }
 
 TEST_F(SimTouchTest, AFieldIsClearedAndTypedAnewAndATextViewTakesTyping) {
