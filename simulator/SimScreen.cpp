@@ -147,7 +147,11 @@ void controllersIn(const std::shared_ptr<UIView>& view, std::vector<std::shared_
 // A button's name as a person reads it: its title; for an image, what it does (its
 // accessibility label) and never the image's file; a count it shows comes after its name.
 std::string buttonName(const std::string& title, const std::string& label, bool image) {
-    if (!label.empty()) return title.empty() || title == label ? label : label + " (" + title + ")";
+    if (!label.empty()) {
+        const std::size_t from = title.find_first_not_of(' '), to = title.find_last_not_of(' ');
+        const std::string shown = from == std::string::npos ? std::string() : title.substr(from, to - from + 1);
+        return shown.empty() || shown == label ? label : label + " (" + shown + ")";
+    }
     if (!title.empty()) return title;
     return image ? "image" : "";
 }

@@ -12,7 +12,7 @@ namespace OEImageButtonNames {
 std::string nameForImage(const std::string& imageName) {
     static const std::map<std::string, std::string> names{
         {"menu", "menu"},
-        {"menu_media", "menu"},
+        {"menu_media", "compositions"},
         {"lupa", "search"},
         {"favorite", "favorites"},
         {"favorite_off", "favorite"},
@@ -28,7 +28,7 @@ std::string nameForImage(const std::string& imageName) {
         {"button_hd_up", "HD"},
         {"slide", "slideshow"},
         {"pause_slide", "pause slideshow"},
-        {"see_picture", "picture"},
+        {"see_picture", "show picture"},
         {"aleft", "align left"},
         {"ajustify", "justify"},
         {"acenter", "center"},
