@@ -402,6 +402,14 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
         r.message = notOnScreen(s, c.target, "to tap");
         return r;
     }
+    // While an alert is up, a text its buttons show means its button (a Cancel under it is out
+    // of reach anyway).
+    if (auto alert = UIAlertModality::topAlert(); alert && !answersAlert(*target, alert) && !SimScreen::isNumber(c.target))
+        for (const auto& t : s.targets())
+            if (answersAlert(t, alert) && std::find(t.texts.begin(), t.texts.end(), c.target) != t.texts.end()) {
+                target = &t;
+                break;
+            }
     if (auto refused = alertInTheWay(s, target); !refused.empty()) {
         r.ok = false;
         r.message = refused;

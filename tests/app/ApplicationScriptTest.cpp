@@ -246,7 +246,8 @@ TEST(ApplicationScript, ASubcategorysGridOpensItsPicturesFromTheServerInThePager
     const std::string zoomShot = Sandbox::tmp() + "/pager-zoomed.png";
     const std::string gridShot = Sandbox::tmp() + "/grid.png";
 
-    // Control 1 is the pager's page, the one area of the screen that takes taps.
+    // Control 2 is the pager's page, the one area of the screen that takes taps (1 is the back
+    // button, whose number the grid's back button had).
     ProcessRun run = simulate(bundle,
                               "tap " + group.name.in("en") + "\n"
                               "expect == " + group.name.in("en") + " ==\n"
@@ -261,7 +262,7 @@ TEST(ApplicationScript, ASubcategorysGridOpensItsPicturesFromTheServerInThePager
                               "tap next picture\n"
                               "await /Data/p\n"
                               "show\n"
-                              "doubletap 1\n"
+                              "doubletap 2\n"
                               "show\n"
                               "shot " + zoomShot + "\n"
                               "back\n"

@@ -156,6 +156,13 @@ TEST_F(SimTouchTest, WhileAnAlertIsUpTapsAndKeysMeantForWhatIsUnderItAreRefused)
     auto bar = UISearchBar::make();
     bar->setFrame(CGRectMake(0, 140, 375, 56));
     root->view()->addSubview(bar);
+    // Beneath the alert, a button showing the same text as one of the alert's.
+    int beneath = 0;
+    auto yes = UIButton::buttonWithType(UIButtonTypeSystem);
+    yes->setTitle("Yes", UIControlStateNormal);
+    yes->setFrame(CGRectMake(20, 600, 120, 44));
+    yes->addTarget(nullptr, [&beneath](const std::shared_ptr<NSObject>&) { ++beneath; }, UIControlEventTouchUpInside);
+    root->view()->addSubview(yes);
     ASSERT_TRUE(run("tap search").ok);
     ASSERT_TRUE(bar->isFirstResponder());
 
@@ -167,10 +174,10 @@ TEST_F(SimTouchTest, WhileAnAlertIsUpTapsAndKeysMeantForWhatIsUnderItAreRefused)
     root->presentViewController(alert, false, nullptr);
     session.settle();
     const std::string shown = screen();
-    ASSERT_NE(shown.find("[3] button \"Yes\"\n[4] button \"No\""), std::string::npos) << shown;
+    ASSERT_NE(shown.find("[4] button \"Yes\"\n[5] button \"No\""), std::string::npos) << shown;
 
     const std::string refusal = "an alert is up (\"Reset the count?\"): answer it first with one of its buttons: "
-                                "[3] button \"Yes\", [4] button \"No\"";
+                                "[4] button \"Yes\", [5] button \"No\"";
     auto tapped = run("tap Count");
     EXPECT_FALSE(tapped.ok);
     EXPECT_EQ(tapped.message, refusal);
@@ -180,8 +187,11 @@ TEST_F(SimTouchTest, WhileAnAlertIsUpTapsAndKeysMeantForWhatIsUnderItAreRefused)
     EXPECT_EQ(typed.message, refusal);
     EXPECT_EQ(bar->text(), "");
 
-    EXPECT_EQ(run("tap Yes").message, "tapped [3] button \"Yes\"");
+    EXPECT_FALSE(run("tap 3").ok) << "the Yes beneath it";
+    // A text the alert shows means the alert's button.
+    EXPECT_EQ(run("tap Yes").message, "tapped [4] button \"Yes\"");
     EXPECT_TRUE(answered);
+    EXPECT_EQ(beneath, 0);
     ASSERT_TRUE(run("tap Count").ok);
     EXPECT_EQ(taps, 1);
 }
