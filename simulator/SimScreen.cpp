@@ -608,7 +608,7 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         for (const auto& text : texts) t += " " + quoted(text);
         if (texts.empty()) t += " " + quoted("");
         // A text beside the row (a count waiting to be seen) is its badge.
-        if (auto accessory = cell->accessoryView(); accessory && !accessory->isHidden())
+        if (auto accessory = cell->accessoryView(); accessory && !accessory->isHidden() && accessory->superview())
             for (const auto& text : labelTexts(accessory, window)) t += " (badge " + quoted(text) + ")";
         if (cell->reorderControl()) t += " (movable)";
         return t;

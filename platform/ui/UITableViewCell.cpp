@@ -263,6 +263,9 @@ void UITableViewCell::setEditingControls(bool deleteControl, bool reorderControl
         reorderControl_->removeFromSuperview();
         reorderControl_.reset();
     }
+    // The grip takes the accessory's place while it shows.
+    if (accessoryView_ && reorderControl_ && accessoryView_->superview()) accessoryView_->removeFromSuperview();
+    else if (accessoryView_ && !reorderControl_ && !accessoryView_->superview()) addSubview(accessoryView_);
     setNeedsLayout();
 }
 

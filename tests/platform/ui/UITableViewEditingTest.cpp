@@ -30,6 +30,9 @@ public:
         auto cell = table->dequeueReusableCellWithIdentifier("Row");
         if (!cell) cell = UITableViewCell::initWithStyle(UITableViewCellStyleDefault, "Row");
         cell->textLabel()->setText(titles[static_cast<std::size_t>(path.row)]);
+        auto length = UILabel::initWithFrame(CGRectMake(0, 0, 40, 20));
+        length->setText("0:04");
+        cell->setAccessoryView(length);
         return cell;
     }
     bool canEditRowAtIndexPath(const std::shared_ptr<UITableView>&, const NSIndexPath& path) override {
@@ -132,7 +135,8 @@ TEST_F(TableEditingTest, WhileEditedRowsShowDeleteControlsAndGripsThatMoveThem) 
     ASSERT_TRUE(row(0)->deleteControl());
     ASSERT_TRUE(row(0)->reorderControl());
     EXPECT_EQ(row(3)->deleteControl(), nullptr);
-    // The content makes room for the controls on both sides.
+    // The grip takes the accessory's place; the content makes room for the controls on both sides.
+    EXPECT_FALSE(row(0)->accessoryView()->superview());
     EXPECT_GT(row(0)->contentView()->frame().origin.x, 0);
     EXPECT_LT(CGRectGetMaxX(row(0)->contentView()->frame()), CGRectGetMinX(row(0)->reorderControl()->frame()) + 1);
 
@@ -155,6 +159,7 @@ TEST_F(TableEditingTest, WhileEditedRowsShowDeleteControlsAndGripsThatMoveThem) 
     swipe(0, true);
     EXPECT_FALSE(table->indexPathForDeleteConfirmation());
     table->setEditing(false, true);
+    EXPECT_TRUE(row(0)->accessoryView()->superview());
     EXPECT_EQ(row(0)->deleteControl(), nullptr);
     EXPECT_EQ(row(0)->reorderControl(), nullptr);
 
