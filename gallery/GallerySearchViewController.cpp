@@ -4,11 +4,17 @@
 #include "gallery/PhotoPageViewController.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UINavigationController.h"
+#include "platform/ui/UISearchBar.h"
 #include "platform/ui/UITableView.h"
 
 std::shared_ptr<GallerySearchViewController> GallerySearchViewController::initWithSource(
     std::shared_ptr<DataSource> source, GalleryContext context) {
     return std::make_shared<GallerySearchViewController>(std::move(source), std::move(context));
+}
+
+void GallerySearchViewController::viewDidAppear(bool animated) {
+    UISearchViewController::viewDidAppear(animated);
+    if (auto controller = searchController()) (void)controller->searchBar()->becomeFirstResponder();
 }
 
 void GallerySearchViewController::viewDidLoad() {

@@ -25,6 +25,9 @@ public:
     const std::shared_ptr<UITableView>& tableView() const { return tableView_; }
 
     void viewDidLoad() override;
+    // Opened by the search button, the screen is there to be typed into: its bar takes the
+    // typing once it is on screen.
+    void viewDidAppear(bool animated) override;
 
     ContentRowList searchResultForString(const std::string& text) override;
     void searchResultRecived(const ContentRowList& result) override;

@@ -8,6 +8,7 @@
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
+#include "uikit/OEImageButtonNames.h"
 
 namespace {
 constexpr double kMargin = 5;
@@ -33,7 +34,7 @@ void PhotoviewTitleView::setup() {
     infoButton_ = UIButton::buttonWithType(UIButtonTypeCustom);
     infoButton_->setFrame(
         CGRectMake(frame.size.width - kMargin - kInfoButtonWidth, 0, kInfoButtonWidth, frame.size.height));
-    infoButton_->setImage(UIImage::imageNamed("i"), UIControlStateNormal);
+    OEImageButtonNames::setImage(infoButton_, "i");
     infoButton_->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin | UIViewAutoresizingFlexibleHeight);
     infoButton_->setHidden(true);
     std::weak_ptr<PhotoviewTitleView> weak = self<PhotoviewTitleView>();

@@ -14,6 +14,7 @@
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/web/WKWebView.h"
+#include "uikit/OEImageButtonNames.h"
 #include "uikit/UIColorHex.h"
 #include "uikit/UIViewControllerOpenAdUrl.h"
 
@@ -156,8 +157,7 @@ void UIInfoView::showText() {
 }
 
 void UIInfoView::changeAlignButtonImage() {
-    if (alignButton_) alignButton_->setImage(UIImage::imageNamed(curAlign_ != kAlignLeft ? "ajustify" : "aleft"),
-                                             UIControlStateNormal);
+    OEImageButtonNames::setImage(alignButton_, curAlign_ != kAlignLeft ? "ajustify" : "aleft");
 }
 
 void UIInfoView::alignClick() {

@@ -8,6 +8,7 @@
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UILabel.h"
+#include "uikit/OEImageButtonNames.h"
 
 std::shared_ptr<UILikesButton> UILikesButton::initWithFrame(const CGRect& frame) {
     // Set up once owned: the title label becomes a subview.
@@ -39,6 +40,6 @@ void UILikesButton::setLikesCount(std::int64_t count) {
 }
 
 void UILikesButton::updateImage() {
-    setImage(UIImage::imageNamed(liked_ ? "favorite_on" : "favorite_off"), UIControlStateNormal);
+    OEImageButtonNames::setImage(std::static_pointer_cast<UIButton>(shared_from_this()), liked_ ? "favorite_on" : "favorite_off");
     sizeToFit();
 }

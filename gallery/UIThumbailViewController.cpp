@@ -18,6 +18,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSString.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIButton.h"
@@ -374,7 +375,10 @@ std::shared_ptr<UICollectionViewCell> UIThumbailViewController::cellForItemAtInd
     auto cell = std::static_pointer_cast<UIThumbCollectionCell>(
         collectionView->dequeueReusableCellWithReuseIdentifier(UIThumbCollectionCell::kReuseIdentifier, indexPath));
     const auto index = static_cast<std::size_t>(indexPath.row);
-    if (index < images().size()) configureThumbImageView(cell->imageView(), images()[index], index);
+    if (index < images().size()) {
+        configureThumbImageView(cell->imageView(), images()[index], index);
+        setAccessibilityLabel(*cell, GalleryCellText::localizedName(context_.localizations(), images()[index]));
+    }
     cell->setIndexPath(indexPath);
     std::weak_ptr<UIThumbailViewController> weakSelf = self<UIThumbailViewController>();
     cell->setSelectBlock([weakSelf](const NSIndexPath& selected) {

@@ -7,12 +7,13 @@
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UISlider.h"
+#include "uikit/OEImageButtonNames.h"
 
 namespace {
 
 std::shared_ptr<UIButton> imageButton(const std::string& image, CGRect frame) {
     auto button = UIButton::initWithFrame(frame);
-    button->setImage(UIImage::imageNamed(image), UIControlStateNormal);
+    OEImageButtonNames::setImage(button, image);
     return button;
 }
 

@@ -3,12 +3,12 @@
 
 #include "media/MediaPlayerController.h"
 #include "platform/ui/UIButton.h"
-#include "platform/ui/UIImage.h"
+#include "uikit/OEImageButtonNames.h"
 
 namespace {
 
 void show(const std::shared_ptr<UIButton>& button, const std::string& image) {
-    if (button) button->setImage(UIImage::imageNamed(image), UIControlStateNormal);
+    OEImageButtonNames::setImage(button, image);
 }
 
 }  // namespace

@@ -104,6 +104,9 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
         }
         c.kind = Kind::Type;
         c.text = unquote(body);
+    } else if (verb == "clear") {
+        c.kind = Kind::Clear;
+        c.target = unquote(rest);
     } else if (verb == "set") {
         // set TARGET VALUE: the value is the last word, or the last quoted text.
         std::string target, value;
@@ -171,6 +174,19 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
             return invalid("pan: the speed must be from " + bound(kMinSpeed) + " to " + bound(kMaxSpeed) +
                            " points per second");
         c.target = joinWords(args, 0, n);
+    } else if (verb == "move") {
+        // move ROW to ROW, or move N M with two numbers.
+        const std::size_t to = rest.find(" to ");
+        if (to != std::string::npos) {
+            c.target = unquote(rest.substr(0, to));
+            c.destination = unquote(rest.substr(to + 4));
+        } else if (args.size() == 2) {
+            c.target = unquote(args[0]);
+            c.destination = unquote(args[1]);
+        }
+        if (c.target.empty() || c.destination.empty())
+            return invalid("move needs a row and the row whose place it takes: move N to M");
+        c.kind = Kind::Move;
     } else if (verb == "back") {
         c.kind = Kind::Back;
     } else if (verb == "rotate") {
@@ -249,6 +265,15 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
             (readNumber(rest, c.seconds) != NumberWord::Finite || c.seconds <= 0 || c.seconds > kMaxRealSeconds))
             return invalid("idle takes a number of seconds of real time above 0 and at most " + bound(kMaxRealSeconds));
         c.kind = Kind::Idle;
+    } else if (verb == "remote") {
+        // The platform's numbers for the remote-control subtypes a person can send.
+        static const std::pair<const char*, int> kRemote[] = {
+            {"play", 100}, {"pause", 101}, {"toggle", 103}, {"next", 104}, {"previous", 105}};
+        for (const auto& [name, subtype] : kRemote)
+            if (rest == name) c.remoteSubtype = subtype;
+        if (c.remoteSubtype == 0) return invalid("remote takes play, pause, toggle, next or previous");
+        c.kind = Kind::Remote;
+        c.text = rest;
     } else if (verb == "quit" || verb == "exit") {
         c.kind = Kind::Quit;
     } else if (verb == "help" || verb == "?") {
@@ -285,13 +310,16 @@ const char* SimCommand::helpText() {
            "  tap N | tap TEXT          tap control N or the control showing TEXT\n"
            "  doubletap N|TEXT          two quick taps\n"
            "  longpress N|TEXT          press and hold\n"
-           "  type TEXT | type @N TEXT  type into the focused field or search bar (or field N)\n"
+           "  type TEXT | type @N TEXT  type into the focused field, search bar or text (or field N)\n"
+           "  clear [N|TEXT]            empty the focused field (or field N first), to type anew\n"
            "  set N|TEXT VALUE          move a slider to VALUE, choose a segment by its title or place\n"
            "                            (1 = first), turn a switch on or off\n"
            "  scroll [N] DIR [POINTS]   scroll a scroll view or table (DIR: up down left right)\n"
            "  swipe [N] DIR             swipe across a view (pages turn)\n"
            "  pan [N|TEXT] DX DY [SPEED]  drag from control N (else mid-screen) by DX, DY points at\n"
            "                            SPEED points per second (500 unless given)\n"
+           "  move N to M               drag row N by its reorder control to row M's place (while a\n"
+           "                            list is being edited)\n"
            "  back                      go back (navigation back button or close the modal screen)\n"
            "  rotate [left|right|portrait|landscape]\n"
            "  background | foreground   send the application to the background and back\n"
@@ -309,6 +337,9 @@ const char* SimCommand::helpText() {
            "                            (fails after SECONDS of real time, 15 by default)\n"
            "  display connect [WxH]     connect an external screen (1920x1080 points unless given)\n"
            "  display disconnect        disconnect it\n"
+           "  remote play|pause|toggle|next|previous  press a remote control (a headset's button,\n"
+           "                            the lock screen's player), as the system delivers it\n"
            "  quit\n"
-           "While it waits for a line the application runs on; its clock moves only with advance.\n";
+           "While it waits for a line the application runs on and its clock follows real time; in a\n"
+           "script the clock moves only with advance.\n";
 }

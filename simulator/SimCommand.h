@@ -12,10 +12,12 @@ struct SimCommand {
         DoubleTap,
         LongPress,
         Type,        // type text into the focused field (or the numbered one first)
+        Clear,       // empty the focused field (or the one named first), as its clear button does
         Set,         // a slider to a value, segments to one of theirs, a switch on or off
         Scroll,      // scroll a scroll view by a distance in a direction
         Swipe,       // a quick pan across a view (page turns)
         Pan,         // a pan by (dx, dy) at a speed in points per second
+        Move,        // drag a row by its reorder control onto another row's place
         Back,        // the navigation back button, or dismiss the top modal screen
         Rotate,      // to landscape / portrait
         Background,
@@ -29,6 +31,7 @@ struct SimCommand {
         Display,     // connect or disconnect an external screen
         Pause,       // nobody types for some real time; the application runs on (the clock stands still)
         Idle,        // the application runs on until it has nothing left to do (no transfer, no queued work)
+        Remote,      // a remote-control event (headset, lock screen): play, pause, toggle, next, previous
         Quit,
         Help,
     };
@@ -36,6 +39,8 @@ struct SimCommand {
     Kind kind = Kind::Empty;
     // A control number ("3") or a visible text; empty when the command has no target.
     std::string target;
+    // Where `move` takes its row: another row's number or text.
+    std::string destination;
     // Typed or expected text; the value `set` gives.
     std::string text;
     // Scroll and swipe direction: "up", "down", "left" or "right"; rotate: "left", "right",
@@ -51,6 +56,8 @@ struct SimCommand {
     std::string price;
     std::string currency;
     std::string error;
+    // A remote-control event's subtype, as the platform numbers it.
+    int remoteSubtype = 0;
 
     // Bounds on the numbers a command takes, so that no command runs away with time or memory:
     // distances and offsets in points, speeds in points per second, clock time in seconds.

@@ -5,6 +5,7 @@
 #include "platform/foundation/NSString.h"
 #include "platform/widgets/BPMKNumberBadgeView.h"
 #include "platform/widgets/MBProgressHUD.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIApplication.h"
@@ -31,6 +32,7 @@
 #include "platform/ui/UITableViewCell.h"
 #include "platform/ui/UITapGestureRecognizer.h"
 #include "platform/ui/UITextField.h"
+#include "platform/ui/UITextView.h"
 #include "platform/ui/UIToolbar.h"
 #include "platform/ui/UITouch.h"
 #include "platform/ui/UIViewController.h"
@@ -44,6 +46,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <limits>
 
 namespace {
 
@@ -141,14 +144,24 @@ void controllersIn(const std::shared_ptr<UIView>& view, std::vector<std::shared_
     for (const auto& sub : view->subviews()) controllersIn(sub, out);
 }
 
-std::string itemText(const std::shared_ptr<UIBarButtonItem>& item) {
-    std::string t = item->displayTitle();
-    if (t.empty() && item->customView()) {
-        if (auto b = std::dynamic_pointer_cast<UIButton>(item->customView())) {
-            t = b->currentTitle();
-            if (t.empty() && b->currentImage()) t = b->currentImage()->name();
-        }
+// A button's name as a person reads it: its title; for an image, what it does (its
+// accessibility label) and never the image's file; a count it shows comes after its name.
+std::string buttonName(const std::string& title, const std::string& label, bool image) {
+    if (!label.empty()) {
+        const std::size_t from = title.find_first_not_of(' '), to = title.find_last_not_of(' ');
+        const std::string shown = from == std::string::npos ? std::string() : title.substr(from, to - from + 1);
+        return shown.empty() || shown == label ? label : label + " (" + shown + ")";
     }
+    if (!title.empty()) return title;
+    return image ? "image" : "";
+}
+
+std::string itemText(const std::shared_ptr<UIBarButtonItem>& item) {
+    std::string t;
+    if (auto b = std::dynamic_pointer_cast<UIButton>(item->customView()))
+        t = buttonName(b->currentTitle(), accessibilityLabel(*b), b->currentImage() || b->currentBackgroundImage());
+    else
+        t = buttonName(item->image() ? item->title() : item->displayTitle(), accessibilityLabel(*item), item->image() != nullptr);
     return t.empty() ? "item" : t;
 }
 
@@ -198,10 +211,13 @@ bool isInfoButton(const UIButton& button) {
 
 }  // namespace
 
-SimScreen SimScreen::capture() {
+SimScreen SimScreen::capture(SimNumbering* numbering) {
     SimScreen screen;
     auto app = UIApplication::sharedApplication();
-    if (!app) return screen;
+    if (!app) {
+        screen.finishNumbers(numbering);
+        return screen;
+    }
     auto windows = app->windows();
     auto key = app->keyWindow();
     std::stable_sort(windows.begin(), windows.end(), [&](const auto& a, const auto& b) {
@@ -233,10 +249,11 @@ SimScreen SimScreen::capture() {
             t.buttonIndex = i;
             t.texts = {alert->buttonTitleAtIndex(i)};
             t.line = screenful(alert->buttonTitleAtIndex(i));
-            const int n = screen.number(t);
-            screen.line(1, "[" + std::to_string(n) + "] " + screenful(alert->buttonTitleAtIndex(i)));
+            const std::string n = screen.number(t);
+            screen.line(1, n + " " + screenful(alert->buttonTitleAtIndex(i)));
         }
     }
+    screen.finishNumbers(numbering);
     return screen;
 }
 
@@ -263,9 +280,107 @@ void SimScreen::line(int depth, const std::string& text) {
     text_ += std::string(static_cast<std::size_t>(depth) * 2, ' ') + text + "\n";
 }
 
-int SimScreen::number(SimTarget target) {
+namespace {
+
+// Marks a number's place in the text until the numbers are known; neither byte is in a text.
+constexpr char kMarkOpen = '\x1e';
+constexpr char kMarkClose = '\x1f';
+
+// What the numbering knows a target by: the object it stands for and the part of it.
+std::pair<std::shared_ptr<const void>, long> identityOf(const SimTarget& t) {
+    switch (t.kind) {
+        case SimTarget::Kind::BarItem: return {t.item, -1};
+        case SimTarget::Kind::BackButton: return {t.navigation, -3};
+        case SimTarget::Kind::AlertViewButton: return {t.alertView, t.buttonIndex};
+        case SimTarget::Kind::SearchCancel: return {t.view, -2};
+        case SimTarget::Kind::View: break;
+    }
+    return {t.view, t.buttonIndex};
+}
+
+}  // namespace
+
+std::string SimScreen::number(SimTarget target) {
+    // What it shows, inside what the controls around it show (a row's button is that row's).
+    std::string content = std::to_string(static_cast<int>(target.kind)) + ":";
+    for (const auto& text : target.texts) content += text + "\x1f";
+    if (target.texts.empty()) content += target.line;
+    const auto level = static_cast<std::size_t>(std::max(0, target.depth));
+    if (level > 0 && level <= enclosing_.size()) content = enclosing_[level - 1] + " > " + content;
+    enclosing_.resize(level + 1);
+    enclosing_[level] = content;
+    contents_.push_back(std::move(content));
     targets_.push_back(std::move(target));
-    return static_cast<int>(targets_.size());
+    numbers_.push_back(0);
+    return kMarkOpen + std::to_string(targets_.size()) + kMarkClose;
+}
+
+void SimScreen::finishNumbers(SimNumbering* numbering) {
+    const std::size_t count = targets_.size();
+    // The same content twice (two rows alike) is told apart by its place among its likes.
+    std::vector<std::string> keys(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto seen = std::count(contents_.begin(), contents_.begin() + static_cast<long>(i), contents_[i]);
+        keys[i] = contents_[i] + "#" + std::to_string(seen);
+    }
+    std::vector<SimNumbering::Entry> previous = numbering ? numbering->last : std::vector<SimNumbering::Entry>{};
+    std::vector<bool> taken(previous.size(), false);
+    std::vector<bool> used;
+    auto claim = [&](std::size_t target, std::size_t entry) {
+        numbers_[target] = previous[entry].number;
+        taken[entry] = true;
+        if (used.size() <= static_cast<std::size_t>(previous[entry].number)) used.resize(previous[entry].number + 1, false);
+        used[previous[entry].number] = true;
+    };
+    auto sameObject = [&](std::size_t target, const SimNumbering::Entry& entry) {
+        const auto [object, part] = identityOf(targets_[target]);
+        auto alive = entry.identity.lock();
+        return alive && alive == object && entry.part == part;
+    };
+    // The same object showing the same, then the same content (a list made anew), then the
+    // same object showing something new (a button whose title changed) unless what it showed
+    // is still on the screen elsewhere (a reused row).
+    for (std::size_t i = 0; i < count; ++i)
+        for (std::size_t e = 0; e < previous.size() && !numbers_[i]; ++e)
+            if (!taken[e] && previous[e].content == keys[i] && sameObject(i, previous[e])) claim(i, e);
+    for (std::size_t i = 0; i < count; ++i)
+        for (std::size_t e = 0; e < previous.size() && !numbers_[i]; ++e)
+            if (!taken[e] && previous[e].content == keys[i]) claim(i, e);
+    for (std::size_t i = 0; i < count; ++i)
+        for (std::size_t e = 0; e < previous.size() && !numbers_[i]; ++e)
+            if (!taken[e] && sameObject(i, previous[e]) &&
+                std::find(keys.begin(), keys.end(), previous[e].content) == keys.end())
+                claim(i, e);
+    // New controls take the lowest numbers free, in reading order.
+    int next = 1;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (numbers_[i]) continue;
+        while (static_cast<std::size_t>(next) < used.size() && used[next]) ++next;
+        numbers_[i] = next++;
+    }
+    if (numbering) {
+        numbering->last.clear();
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto [object, part] = identityOf(targets_[i]);
+            numbering->last.push_back({object, part, keys[i], numbers_[i]});
+        }
+    }
+    // The marks become the numbers.
+    std::string out;
+    out.reserve(text_.size());
+    for (std::size_t at = 0; at < text_.size();) {
+        const std::size_t open = text_.find(kMarkOpen, at);
+        if (open == std::string::npos) {
+            out.append(text_, at, std::string::npos);
+            break;
+        }
+        const std::size_t close = text_.find(kMarkClose, open);
+        out.append(text_, at, open - at);
+        const std::size_t index = std::stoul(text_.substr(open + 1, close - open - 1));
+        out += "[" + std::to_string(numbers_[index - 1]) + "]";
+        at = close + 1;
+    }
+    text_ = std::move(out);
 }
 
 void SimScreen::navigationBar(const std::shared_ptr<UINavigationController>& nav, int depth, int nesting) {
@@ -291,8 +406,7 @@ void SimScreen::navigationBar(const std::shared_ptr<UINavigationController>& nav
         t.line = "< " + screenful(nav->backButtonTitle());
         t.depth = nesting;
         const std::string shown = t.line;
-        const int n = number(t);
-        row += "[" + std::to_string(n) + "] " + shown + "  ";
+        row += number(t) + " " + shown + "  ";
     }
     auto addItems = [&](const std::vector<std::shared_ptr<UIBarButtonItem>>& items) {
         for (const auto& it : items) {
@@ -334,7 +448,7 @@ std::string SimScreen::segments(const std::shared_ptr<UISegmentedControl>& seg, 
         const bool on = static_cast<int>(i) == seg->selectedSegmentIndex();
         t.line = on ? "<" + title + ">" : title;
         const std::string shown = t.line;
-        row += "[" + std::to_string(number(t)) + "] " + shown + "  ";
+        row += number(t) + " " + shown + "  ";
     }
     return row;
 }
@@ -352,8 +466,8 @@ std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it, int n
         t.depth = nesting;
         t.line = searchBarLine(*bar);
         const std::string shown = t.line;
-        std::string row = "[" + std::to_string(number(t)) + "] " + shown + "  ";
-        if (bar->showsCancelButton()) row += "[" + std::to_string(number(searchCancelTarget(bar, nesting))) + "] Cancel  ";
+        std::string row = number(t) + " " + shown + "  ";
+        if (bar->showsCancelButton()) row += number(searchCancelTarget(bar, nesting)) + " Cancel  ";
         return row;
     }
     SimTarget t;
@@ -363,8 +477,7 @@ std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it, int n
     t.depth = nesting;
     t.line = screenful(itemText(it)) + itemBadge(it) + (it->isEnabled() ? "" : " (disabled)");
     const std::string shown = t.line;
-    const int n = number(t);
-    return "[" + std::to_string(n) + "] " + shown + "  ";
+    return number(t) + " " + shown + "  ";
 }
 
 std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window,
@@ -396,6 +509,14 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         texts = {bar->placeholder(), "search"};
         return searchBarLine(*bar);
     }
+    if (auto area = std::dynamic_pointer_cast<UITextView>(view)) {
+        // Typed into when editable; otherwise text to read.
+        skipChildren = true;
+        if (!area->isEditable()) return area->text().empty() ? "" : quoted(area->text());
+        numbered = true;
+        texts = {"text"};
+        return "text " + quoted(area->text()) + (area->isFirstResponder() ? " (typing)" : "");
+    }
     if (auto link = std::dynamic_pointer_cast<WKWebLinkView>(view)) {
         numbered = true;
         skipChildren = true;
@@ -407,11 +528,11 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         // A button spread under another screen (the dimmed area that closes a detail panel)
         // has that screen's controls inside it.
         skipChildren = !holdsScreen(*button);
-        std::string t = button->currentTitle();
-        if (t.empty() && button->currentImage()) t = "image " + button->currentImage()->name();
-        if (t.empty() && button->currentBackgroundImage()) t = "image " + button->currentBackgroundImage()->name();
-        if (t.empty() && isInfoButton(*button)) t = "info";
+        std::string t = buttonName(button->currentTitle(), accessibilityLabel(*button),
+                                   button->currentImage() || button->currentBackgroundImage());
+        if ((t.empty() || t == "image") && isInfoButton(*button)) t = "info";
         texts = {t};
+        if (!button->currentTitle().empty() && button->currentTitle() != t) texts.push_back(button->currentTitle());
         std::string out = "button " + quoted(t);
         if (!button->isEnabled()) out += " (disabled)";
         if (button->isSelected()) out += " (selected)";
@@ -487,12 +608,13 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         for (const auto& text : texts) t += " " + quoted(text);
         if (texts.empty()) t += " " + quoted("");
         // A text beside the row (a count waiting to be seen) is its badge.
-        if (auto accessory = cell->accessoryView(); accessory && !accessory->isHidden())
+        if (auto accessory = cell->accessoryView(); accessory && !accessory->isHidden() && accessory->superview())
             for (const auto& text : labelTexts(accessory, window)) t += " (badge " + quoted(text) + ")";
+        if (cell->reorderControl()) t += " (movable)";
         return t;
     }
     if (auto cell = std::dynamic_pointer_cast<UICollectionViewCell>(view)) {
-        // A grid cell reads as its picture's file name, then the signs laid over it.
+        // A grid cell reads as its picture's title, then the signs laid over it.
         numbered = true;
         skipChildren = true;
         std::vector<std::string> pictures;
@@ -509,9 +631,9 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         };
         collect(cell);
         std::string t = "cell";
-        if (!pictures.empty() && !pictures.front().empty()) {
-            t += " " + quoted(pictures.front());
-            texts.push_back(pictures.front());
+        if (const std::string title = accessibilityLabel(*cell); !title.empty()) {
+            t += " " + quoted(title);
+            texts.push_back(title);
         }
         for (std::size_t i = 1; i < pictures.size(); ++i)
             if (!pictures[i].empty()) t += " +" + screenful(pictures[i]);
@@ -543,10 +665,9 @@ bool SimScreen::listControl(const std::shared_ptr<UIView>& view, const std::shar
     t.line = text;
     for (auto& s : texts)
         if (!s.empty()) t.texts.push_back(std::move(s));
-    const int n = number(std::move(t));
-    std::string shown = "[" + std::to_string(n) + "] " + text;
+    std::string shown = number(std::move(t)) + " " + text;
     if (auto bar = std::dynamic_pointer_cast<UISearchBar>(view); bar && bar->showsCancelButton())
-        shown += "  [" + std::to_string(number(searchCancelTarget(view, nesting))) + "] Cancel";
+        shown += "  " + number(searchCancelTarget(view, nesting)) + " Cancel";
     line(depth, shown);
     return true;
 }
@@ -623,6 +744,12 @@ void SimScreen::walk(const std::shared_ptr<UIView>& view, const std::shared_ptr<
     }
 }
 
+const SimTarget* SimScreen::withNumber(int number) const {
+    for (std::size_t i = 0; i < numbers_.size(); ++i)
+        if (numbers_[i] == number) return &targets_[i];
+    return nullptr;
+}
+
 bool SimScreen::isNumber(const std::string& target) {
     return !target.empty() &&
            std::all_of(target.begin(), target.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -634,7 +761,8 @@ const SimTarget* SimScreen::find(const std::string& numberOrText) const {
         std::size_t n = 0;
         const char* end = numberOrText.data() + numberOrText.size();
         const auto [at, error] = std::from_chars(numberOrText.data(), end, n);
-        if (error == std::errc() && at == end && n >= 1 && n <= targets_.size()) return &targets_[n - 1];
+        if (error == std::errc() && at == end && n >= 1 && n <= static_cast<std::size_t>(std::numeric_limits<int>::max()))
+            return withNumber(static_cast<int>(n));
         return nullptr;
     }
     if (numberOrText.empty()) return nullptr;

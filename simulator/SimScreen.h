@@ -34,20 +34,37 @@ struct SimTarget {
     std::string line;
 };
 
+// The numbers a screen gave its controls, so that the next screen gives each control that is
+// still there the same number: a control keeps its number for as long as it is on screen.
+class SimNumbering {
+public:
+    struct Entry {
+        std::weak_ptr<const void> identity;  // the view, bar item, navigation or alert
+        long part = -1;                      // which part of it (a segment, a button, Cancel)
+        std::string content;                 // what it shows, inside what it shows
+        int number = 0;
+    };
+    std::vector<Entry> last;
+};
+
 class SimScreen {
 public:
-    // The screen of the application's visible windows, key window last.
-    static SimScreen capture();
+    // The screen of the application's visible windows, key window last. With `numbering`, the
+    // controls that were on its last screen keep their numbers there and new ones take the
+    // lowest numbers free, in reading order; without it, they are numbered in reading order.
+    static SimScreen capture(SimNumbering* numbering = nullptr);
 
     const std::string& text() const { return text_; }
     bool contains(const std::string& needle) const { return text_.find(needle) != std::string::npos; }
-    const std::vector<SimTarget>& targets() const { return targets_; }  // number N is targets()[N-1]
+    // In reading order.
+    const std::vector<SimTarget>& targets() const { return targets_; }
     // By number ("3") or by text: among the controls showing exactly that text the deepest,
     // else among those with a text containing it the deepest; the first in reading order of
     // equally deep ones.
     const SimTarget* find(const std::string& numberOrText) const;
+    const SimTarget* withNumber(int number) const;
     // The number of a target of this screen.
-    int numberOf(const SimTarget& target) const { return static_cast<int>(&target - targets_.data()) + 1; }
+    int numberOf(const SimTarget& target) const { return numbers_[static_cast<std::size_t>(&target - targets_.data())]; }
     // Whether a target names a control by number (digits only).
     static bool isNumber(const std::string& target);
     // The scroll views on screen, in reading order.
@@ -67,7 +84,10 @@ private:
     void line(int depth, const std::string& text);
     // A line per connected external screen: its size and what its window shows.
     void externalScreens(const std::vector<std::shared_ptr<UIWindow>>& windows);
-    int number(SimTarget target);
+    // Lists the target and answers the mark its number takes in the text until the numbers
+    // are given out (finishNumbers).
+    std::string number(SimTarget target);
+    void finishNumbers(SimNumbering* numbering);
     void navigationBar(const std::shared_ptr<UINavigationController>& nav, int depth, int nesting);
     std::string toolbarRow(const std::vector<std::shared_ptr<UIBarButtonItem>>& items, int nesting);
     // Numbers a bar item (each segment of a segmented control on its own) and answers its text.
@@ -79,6 +99,11 @@ private:
 
     std::string text_;
     std::vector<SimTarget> targets_;
+    std::vector<int> numbers_;
+    // Per target: what it shows, inside what its numbered ancestors show.
+    std::vector<std::string> contents_;
+    // The content of the latest numbered target at each nesting level, while walking.
+    std::vector<std::string> enclosing_;
     std::vector<std::shared_ptr<UIView>> scrollViews_;
     std::vector<std::pair<const UIView*, std::shared_ptr<UINavigationController>>> bars_;
     std::vector<std::pair<const UIView*, std::shared_ptr<UINavigationController>>> toolbars_;

@@ -4,12 +4,15 @@
 #include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/NSString.h"
 #include "platform/net/URLNetwork.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UINavigationController.h"
+#include "platform/ui/UIAlertController.h"
+#include "platform/ui/UIAlertModality.h"
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIScrollView.h"
@@ -18,9 +21,9 @@
 #include "platform/ui/UISlider.h"
 #include "platform/ui/UISwitch.h"
 #include "platform/ui/UITableView.h"
-#include "platform/ui/UICollectionView.h"
 #include "platform/ui/UITableViewCell.h"
 #include "platform/ui/UITextField.h"
+#include "platform/ui/UITextView.h"
 #include "platform/ui/UIWindow.h"
 #include "simulator/SimPurchase.h"
 #include "simulator/SimRenderer.h"
@@ -38,6 +41,8 @@ namespace {
 // Real time without news from a live transfer after which its reply is taken not to be on its
 // way: a loopback answer comes well within it.
 constexpr double kNetworkQuietSeconds = 0.25;
+// How often the clock catches up with real time while a person's session waits for a line.
+constexpr double kRealTimeSlice = 0.05;
 // Real time one step of `advance` follows the network at most.
 constexpr double kCatchUpSeconds = 15;
 
@@ -53,12 +58,23 @@ CGPoint centreInWindow(const std::shared_ptr<UIView>& view) {
     return {CGRectGetMidX(r), CGRectGetMidY(r)};
 }
 
+// Whether a touch at `p` goes to `view`: the view under it is `view`, or lies inside it with no
+// control of its own in between (a row's label passes its touch to the row; its button does not).
+bool touchGoesTo(const std::shared_ptr<UIWindow>& window, const std::shared_ptr<UIView>& view, CGPoint p) {
+    for (auto hit = window->hitTest(p, nullptr); hit; hit = hit->superview()) {
+        if (hit == view) return true;
+        if (std::dynamic_pointer_cast<UIControl>(hit) || !hit->gestureRecognizers().empty()) return false;
+    }
+    return false;
+}
+
 // Where a person touches `view`: its centre, or, when something of its own lies over the centre
-// (a detail panel inside the dimmed button that closes it), a free spot along one of its edges.
+// (a detail panel inside the dimmed button that closes it, a button in the middle of a row), a
+// free spot along one of its edges.
 CGPoint touchPointInWindow(const std::shared_ptr<UIView>& view) {
     const CGPoint centre = centreInWindow(view);
     auto window = view->window();
-    if (!window || window->hitTest(centre, nullptr) == view) return centre;
+    if (!window || touchGoesTo(window, view, centre)) return centre;
     CGRect r = CGRectIntersection(view->convertRectToView(view->bounds(), window), window->bounds());
     const CGFloat inset = 4;
     const CGPoint edges[] = {{CGRectGetMidX(r), CGRectGetMinY(r) + inset},
@@ -66,7 +82,7 @@ CGPoint touchPointInWindow(const std::shared_ptr<UIView>& view) {
                              {CGRectGetMinX(r) + inset, CGRectGetMidY(r)},
                              {CGRectGetMaxX(r) - inset, CGRectGetMidY(r)}};
     for (const CGPoint& p : edges)
-        if (window->hitTest(p, nullptr) == view) return p;
+        if (touchGoesTo(window, view, p)) return p;
     return centre;
 }
 
@@ -112,8 +128,11 @@ void SimSession::end() {
     UIApplication::sharedApplication()->shutDown();
 }
 
-bool SimSession::launch(const std::string& delegateClassName) {
-    launched_ = UIApplication::sharedApplication()->launch(delegateClassName);
+bool SimSession::launch(const std::string& delegateClassName, const std::string& url) {
+    // Started by a link, the application finds it in its launch options.
+    Value::Dictionary options;
+    if (!url.empty()) options.set(UIApplicationLaunchOptionsURLKey, Value(url));
+    launched_ = UIApplication::sharedApplication()->launch(delegateClassName, options);
     settle();
     return launched_;
 }
@@ -132,7 +151,20 @@ void SimSession::pass(double seconds) {
 }
 
 void SimSession::runUntilInput(const std::function<bool()>& inputReady) {
-    while (!NSRunLoop::mainRunLoop()->runUntil(inputReady, 3600)) {
+    if (!followsRealTime_) {
+        while (!NSRunLoop::mainRunLoop()->runUntil(inputReady, 3600)) {
+        }
+        return;
+    }
+    // In short slices of real time, each followed by the clock.
+    auto last = std::chrono::steady_clock::now();
+    for (;;) {
+        const bool ready = NSRunLoop::mainRunLoop()->runUntil(inputReady, kRealTimeSlice);
+        const auto now = std::chrono::steady_clock::now();
+        Clock::advance(std::chrono::duration<double>(now - last).count());
+        last = now;
+        settle();
+        if (ready) return;
     }
 }
 
@@ -195,7 +227,7 @@ std::vector<std::string> SimSession::handedToTheSystem() {
 
 SimScreen SimSession::screen() {
     settle();
-    return SimScreen::capture();
+    return SimScreen::capture(&numbering_);
 }
 
 SimSession::Result SimSession::execute(const SimCommand& c) {
@@ -216,10 +248,12 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
         case SimCommand::Kind::DoubleTap: return tap(c, 2, 0);
         case SimCommand::Kind::LongPress: return tap(c, 1, 1.0);
         case SimCommand::Kind::Type: return type(c);
+        case SimCommand::Kind::Clear: return type(c);
         case SimCommand::Kind::Set: return set(c);
         case SimCommand::Kind::Scroll: return scroll(c);
         case SimCommand::Kind::Swipe:
         case SimCommand::Kind::Pan: return swipeOrPan(c);
+        case SimCommand::Kind::Move: return move(c);
         case SimCommand::Kind::Back: return back();
         case SimCommand::Kind::Display: return display(c);
         case SimCommand::Kind::Rotate: {
@@ -246,6 +280,11 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
                 r.message = "the application did not open " + c.text;
             settle();
             return r;
+        case SimCommand::Kind::Remote:
+            if (!UIApplication::sharedApplication()->sendRemoteControlEvent(static_cast<UIEventSubtype>(c.remoteSubtype)))
+                r.message = "the application does not take remote-control events now, so " + c.text + " did nothing";
+            settle();
+            return r;
         case SimCommand::Kind::Purchase:
             r.message = SimPurchase::complete(c.text, c.price, c.currency);
             settle();
@@ -253,10 +292,13 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
         case SimCommand::Kind::Advance:
             advance(c.seconds);
             return r;
-        case SimCommand::Kind::Pause:
-            (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, c.seconds);
+        case SimCommand::Kind::Pause: {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(c.seconds);
+            if (followsRealTime_) runUntilInput([until] { return std::chrono::steady_clock::now() >= until; });
+            else (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, c.seconds);
             settle();
             return r;
+        }
         case SimCommand::Kind::Idle:
             return idle(c.seconds);
         case SimCommand::Kind::Shot: {
@@ -311,6 +353,27 @@ std::string notOnScreen(const SimScreen& screen, const std::string& target, cons
                                        : "nothing " + what + " called \"" + target + "\" on the screen";
 }
 
+// Whether a touch on `target` is one the alert in front takes.
+bool answersAlert(const SimTarget& target, const std::shared_ptr<NSObject>& alert) {
+    if (target.kind == SimTarget::Kind::AlertViewButton) return target.alertView == alert;
+    return target.kind == SimTarget::Kind::View && target.view && UIAlertModality::touchReaches(target.view.get());
+}
+
+// While an alert is up it takes every touch and every key: what a command aimed past it meets,
+// naming the alert and the buttons that answer it. Empty when nothing is in the way.
+std::string alertInTheWay(const SimScreen& screen, const SimTarget* target) {
+    auto alert = UIAlertModality::topAlert();
+    if (!alert || (target && answersAlert(*target, alert))) return "";
+    std::string title;
+    if (auto view = std::dynamic_pointer_cast<UIAlertView>(alert)) title = view->title();
+    else if (auto controller = std::dynamic_pointer_cast<UIAlertController>(alert)) title = controller->title();
+    std::string buttons;
+    for (const auto& t : screen.targets())
+        if (answersAlert(t, alert)) buttons += (buttons.empty() ? "" : ", ") + named(screen, t);
+    return "an alert is up" + (title.empty() ? std::string() : " (\"" + title + "\")") +
+           (buttons.empty() ? std::string(": it takes no touch") : ": answer it first with one of its buttons: " + buttons);
+}
+
 std::string shownNumber(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%g", v);
@@ -339,6 +402,19 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
         r.message = notOnScreen(s, c.target, "to tap");
         return r;
     }
+    // While an alert is up, a text its buttons show means its button (a Cancel under it is out
+    // of reach anyway).
+    if (auto alert = UIAlertModality::topAlert(); alert && !answersAlert(*target, alert) && !SimScreen::isNumber(c.target))
+        for (const auto& t : s.targets())
+            if (answersAlert(t, alert) && std::find(t.texts.begin(), t.texts.end(), c.target) != t.texts.end()) {
+                target = &t;
+                break;
+            }
+    if (auto refused = alertInTheWay(s, target); !refused.empty()) {
+        r.ok = false;
+        r.message = refused;
+        return r;
+    }
     r.message = (taps == 2 ? "double-tapped " : hold > 0 ? "pressed " : "tapped ") + named(s, *target);
     switch (target->kind) {
         case SimTarget::Kind::BackButton:
@@ -354,55 +430,34 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
             if (auto bar = std::dynamic_pointer_cast<UISearchBar>(target->view)) bar->simulateCancelButton();
             break;
         case SimTarget::Kind::View: {
-            // A segment of a control shown in a bar is chosen by its number; a segment of any
-            // control by its title.
-            if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(target->view)) {
-                long index = target->buttonIndex;
-                if (index < 0 && !SimScreen::isNumber(c.target)) index = segmentNamed(*seg, c.target);
-                if (index >= 0) {
-                    seg->simulateTapOnSegment(static_cast<std::size_t>(index));
+            auto window = target->view->window();
+            // A segment is touched where it is drawn; by its number, or by its title.
+            long segment = -1;
+            auto seg = std::dynamic_pointer_cast<UISegmentedControl>(target->view);
+            if (seg) {
+                segment = target->buttonIndex;
+                if (segment < 0 && !SimScreen::isNumber(c.target)) segment = segmentNamed(*seg, c.target);
+                // A control a bar holds without laying it out has no place on the screen.
+                if (segment >= 0 && !window) {
+                    seg->simulateTapOnSegment(static_cast<std::size_t>(segment));
                     break;
                 }
             }
-            auto window = target->view->window();
             if (!window) {
                 r.ok = false;
                 r.message = "that is no longer on the screen";
                 return r;
             }
-            const CGPoint p = touchPointInWindow(target->view);
-            // A table row is chosen through its table, as a touch on it would (tables do not
-            // select rows from raw touches).
-            if (auto cell = std::dynamic_pointer_cast<UITableViewCell>(target->view); cell && hold == 0 && taps == 1) {
-                std::shared_ptr<UITableView> table;
-                for (auto v = cell->superview(); v && !table; v = v->superview())
-                    table = std::dynamic_pointer_cast<UITableView>(v);
-                if (table) {
-                    if (auto indexPath = table->indexPathForCell(cell)) {
-                        table->simulateTapOnRow(*indexPath);
-                        break;
-                    }
-                }
+            // Everything else the way a finger does it: the view under the point takes the touch
+            // (a control sends its events, a row or a cell is chosen through its list, a field
+            // starts typing) and the recognisers above it see it.
+            CGPoint p = touchPointInWindow(target->view);
+            if (seg && segment >= 0) {
+                const CGRect frame =
+                    seg->convertRectToView(seg->frameForSegmentAtIndex(static_cast<std::size_t>(segment)), window);
+                p = {CGRectGetMidX(frame), CGRectGetMidY(frame)};
             }
-            // A grid cell too, through its collection view.
-            if (auto cell = std::dynamic_pointer_cast<UICollectionViewCell>(target->view); cell && hold == 0 && taps == 1) {
-                std::shared_ptr<UICollectionView> grid;
-                for (auto v = cell->superview(); v && !grid; v = v->superview())
-                    grid = std::dynamic_pointer_cast<UICollectionView>(v);
-                if (grid) {
-                    if (auto indexPath = grid->indexPathForCell(cell)) {
-                        grid->simulateTapOnItem(*indexPath);
-                        break;
-                    }
-                }
-            }
-            // A text field or a search bar takes the typing through its own tap (a touch alone
-            // does not focus it).
-            if (auto field = std::dynamic_pointer_cast<UITextField>(target->view); field && hold == 0 && taps == 1)
-                field->simulateTap();
-            else if (auto bar = std::dynamic_pointer_cast<UISearchBar>(target->view); bar && hold == 0 && taps == 1)
-                bar->becomeFirstResponder();
-            else if (hold > 0) window->longPress(p, hold);
+            if (hold > 0) window->longPress(p, hold);
             else window->tap(p, taps);
             break;
         }
@@ -421,13 +476,25 @@ SimSession::Result SimSession::type(const SimCommand& c) {
         r.message.clear();
     }
     auto responder = UIResponder::currentFirstResponder();
+    const bool clearing = c.kind == SimCommand::Kind::Clear;
+    // Keys go to a field of the alert in front, never to one beneath it.
+    auto responderView = std::dynamic_pointer_cast<UIView>(responder);
+    if (UIAlertModality::isAlertUp() && !(responderView && UIAlertModality::touchReaches(responderView.get()))) {
+        r.ok = false;
+        r.message = alertInTheWay(screen(), nullptr);
+        return r;
+    }
     if (auto field = std::dynamic_pointer_cast<UITextField>(responder)) {
-        field->insertText(c.text);
+        if (clearing && !field->clearText()) r.message = "the field keeps its text (the application refused to clear it)";
+        else if (!clearing) field->insertText(c.text);
     } else if (auto bar = std::dynamic_pointer_cast<UISearchBar>(responder)) {
-        (void)bar->simulateTyping(c.text);
+        (void)(clearing ? bar->simulateReplaceText("") : bar->simulateTyping(c.text));
+    } else if (auto area = std::dynamic_pointer_cast<UITextView>(responder)) {
+        if (clearing) (void)area->replaceCharactersInRange({0, NSString::utf16Length(area->text())}, "");
+        else (void)area->insertText(c.text);
     } else {
         r.ok = false;
-        r.message = "no text field or search bar is taking typing (tap one first)";
+        r.message = "no text field, search bar or text is taking typing (tap one first)";
         return r;
     }
     pass(actionTime());
@@ -441,6 +508,11 @@ SimSession::Result SimSession::set(const SimCommand& c) {
     if (!target) {
         r.ok = false;
         r.message = notOnScreen(s, c.target, "to set");
+        return r;
+    }
+    if (auto refused = alertInTheWay(s, target); !refused.empty()) {
+        r.ok = false;
+        r.message = refused;
         return r;
     }
     const std::string name = named(s, *target);
@@ -482,8 +554,8 @@ SimSession::Result SimSession::set(const SimCommand& c) {
     // What the control shows now, read back from the screen.
     const int number = s.numberOf(*target);
     const SimScreen after = screen();
-    r.message = "set " + (number <= static_cast<int>(after.targets().size()) ? named(after, after.targets()[number - 1])
-                                                                            : name + " to " + c.text);
+    const SimTarget* now = after.withNumber(number);
+    r.message = "set " + (now ? named(after, *now) : name + " to " + c.text);
     return r;
 }
 
@@ -542,6 +614,40 @@ SimSession::Result SimSession::swipeOrPan(const SimCommand& c) {
         if (c.direction == "down") { dy = h; from.y -= h / 2; }
     }
     window->pan(from, dx, dy, speed);
+    pass(actionTime());
+    return r;
+}
+
+SimSession::Result SimSession::move(const SimCommand& c) {
+    Result r;
+    auto s = screen();
+    const SimTarget* from = s.find(c.target);
+    const SimTarget* to = s.find(c.destination);
+    auto row = from ? std::dynamic_pointer_cast<UITableViewCell>(from->view) : nullptr;
+    auto place = to ? std::dynamic_pointer_cast<UITableViewCell>(to->view) : nullptr;
+    if (!row || !place) {
+        r.ok = false;
+        r.message = !from ? notOnScreen(s, c.target, "to move")
+                  : !to   ? notOnScreen(s, c.destination, "to move to")
+                          : "move takes two rows of a list";
+        return r;
+    }
+    if (auto refused = alertInTheWay(s, nullptr); !refused.empty()) {
+        r.ok = false;
+        r.message = refused;
+        return r;
+    }
+    auto grip = row->reorderControl();
+    if (!grip || !grip->window()) {
+        r.ok = false;
+        r.message = named(s, *from) + " cannot be moved now: a list shows its rows' reorder controls while it is edited";
+        return r;
+    }
+    // The finger takes the grip and lets go over the middle of the other row.
+    const CGPoint start = centreInWindow(grip);
+    const CGPoint end = centreInWindow(place);
+    grip->window()->pan(start, 0, end.y - start.y, 300);
+    r.message = "moved " + named(s, *from) + " to the place of " + named(s, *to);
     pass(actionTime());
     return r;
 }

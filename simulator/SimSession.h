@@ -26,15 +26,20 @@ public:
     // Terminates the application unless end() did.
     ~SimSession();
 
-    // False when no delegate class of that name is registered.
-    bool launch(const std::string& delegateClassName);
+    // False when no delegate class of that name is registered. A `url` is handed over in the
+    // launch options, as when a link starts the application.
+    bool launch(const std::string& delegateClassName, const std::string& url = "");
     Result execute(const SimCommand& command);
     // Runs what is due now and lays out and displays the windows.
     void settle();
     SimScreen screen();
     // Runs the application's main run loop (its queue, its timers, the network's callbacks)
-    // until `inputReady` holds, as while nobody types.
+    // until `inputReady` holds, as while nobody types. With the clock following real time, the
+    // clock moves on meanwhile by the real time that passed.
     void runUntilInput(const std::function<bool()>& inputReady);
+    // A person at the terminal: time passes while the session waits (music plays on, the
+    // slideshow turns). A script keeps the clock still between its lines (off, the default).
+    void setClockFollowsRealTime(bool follows) { followsRealTime_ = follows; }
     // Moves the clock from timer to timer; before each step, replies on their way arrive and
     // are handled, so simulated time never outruns a loopback reply.
     void advance(double seconds);
@@ -53,13 +58,17 @@ private:
     Result set(const SimCommand& command);
     Result scroll(const SimCommand& command);
     Result swipeOrPan(const SimCommand& command);
+    Result move(const SimCommand& command);
     Result back();
     Result display(const SimCommand& command);
     Result idle(double seconds);
     void pass(double seconds);
     void catchUpWithNetwork();
 
+    // What the last screen numbered, so that controls keep their numbers.
+    SimNumbering numbering_;
     bool launched_ = false;
+    bool followsRealTime_ = false;
     std::size_t handedOver_ = 0;
     // The external screen while one is connected.
     std::shared_ptr<UIScreen> external_;

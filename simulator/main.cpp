@@ -37,13 +37,14 @@ void usage() {
     std::fprintf(stderr,
                  "usage: ostrel-sim --bundle DIR --home DIR [--device phone|pad] [--script FILE] [--delegate NAME]\n"
                  "                  [--default KEY=VALUE]... [--trust-anchor HOST=PEMFILE]... [--search-ad CAMPAIGN=KEYWORD]\n"
-                 "                  [--verbose]\n"
+                 "                  [--launch-url URL] [--verbose]\n"
                  "The application's diagnostics go to diagnostics.log in the home; --verbose shows them here too.\n"
                  "--default sets a user default for this run only (a string; nothing is stored), for instance\n"
                  "the host of a service the application talks to; --trust-anchor trusts the certificates in\n"
                  "PEMFILE for connections to HOST alone (a test server's own certificate). --search-ad links the\n"
                  "advertising framework's attribution client, which answers that a search ad of CAMPAIGN for\n"
-                 "KEYWORD led to this installation.\n");
+                 "KEYWORD led to this installation. --launch-url starts the application with URL in its launch\n"
+                 "options, as when a link opens an application that is not running.\n");
 }
 
 // "KEY=VALUE" split at the first '='; false when there is none or the key is empty.
@@ -104,7 +105,7 @@ private:
 
 int main(int argc, char** argv) {
     NSProcessInfo::setArguments(argc, argv);
-    std::string bundle, home, script, delegate, device = "phone";
+    std::string bundle, home, script, delegate, launchURL, device = "phone";
     bool verbose = false;
     std::vector<std::pair<std::string, std::string>> defaults, anchors;
     std::optional<std::pair<std::string, std::string>> searchAd;
@@ -121,6 +122,7 @@ int main(int argc, char** argv) {
         else if (arg == "--device") ok = value(device);
         else if (arg == "--script") ok = value(script);
         else if (arg == "--delegate") ok = value(delegate);
+        else if (arg == "--launch-url") ok = value(launchURL);
         else if (arg == "--verbose") verbose = true;
         else if (arg == "--default" || arg == "--trust-anchor" || arg == "--search-ad") {
             std::string text;
@@ -141,6 +143,12 @@ int main(int argc, char** argv) {
     }
     if (device != "phone" && device != "pad") {
         std::fprintf(stderr, "--device takes phone or pad\n");
+        return 64;
+    }
+    // A link has a scheme and no blank in it.
+    if (const std::size_t colon = launchURL.find(':');
+        !launchURL.empty() && (colon == std::string::npos || colon == 0 || launchURL.find_first_of(" \t\n") != std::string::npos)) {
+        std::fprintf(stderr, "--launch-url takes a URL with its scheme and no spaces, such as gallery://paintings.\n");
         return 64;
     }
     const std::string delegateName = delegate.empty() ? kApplicationDelegate : delegate;
@@ -208,7 +216,9 @@ int main(int argc, char** argv) {
         ~ReleaseCaches() { SimRenderer::releaseCaches(); }
     } releaseCaches;
     SimSession session(device == "pad");
-    if (!session.launch(delegateName)) {
+    // A person's time passes while the simulator waits; a script's clock moves only by its lines.
+    session.setClockFollowsRealTime(!fromScript);
+    if (!session.launch(delegateName, launchURL)) {
         session.end();
         return 2;
     }

@@ -15,6 +15,7 @@
 #include "platform/foundation/PercentEncoding.h"
 #include "platform/net/NSURL.h"
 #include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIImage.h"
@@ -27,6 +28,7 @@
 #include "platform/web/WKWebView.h"
 #include "uikit/ActivityView.h"
 #include "uikit/OECoreStrings.h"
+#include "uikit/OEImageButtonNames.h"
 #include "uikit/UIViewControllerOpenAdUrl.h"
 
 #include <algorithm>
@@ -209,6 +211,7 @@ void UIText::changeAlignButtonImage() {
     auto image = UIImage::imageNamed(kAlignImages[curAlign_]);
     alignButton_->setBackgroundImage(image, UIControlStateNormal);
     alignButton_->setBackgroundImage(image, UIControlStateHighlighted);
+    setAccessibilityLabel(*alignButton_, OEImageButtonNames::nameForImage(kAlignImages[curAlign_]));
 }
 
 void UIText::updateFavoritesButton(const TextEntry& entry) {

@@ -1,10 +1,12 @@
 // Bar button factories.
 #include "uikit/UIBarButtonItemCommon.h"
 
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UISegmentedControl.h"
 #include "uikit/OECoreStrings.h"
+#include "uikit/OEImageButtonNames.h"
 #include "uikit/UIButtonCommon.h"
 
 namespace UIBarButtonItemCommon {
@@ -39,8 +41,10 @@ std::shared_ptr<UIBarButtonItem> makePlainButtonWithTitle(const std::string& tit
 
 std::shared_ptr<UIBarButtonItem> makePlainButtonWithImageName(const std::string& imageName,
                                                               const std::shared_ptr<NSObject>& target, UIAction action) {
-    return UIBarButtonItem::initWithImage(UIImage::imageNamed(imageName), UIBarButtonItemStylePlain, target,
-                                          std::move(action));
+    auto item = UIBarButtonItem::initWithImage(UIImage::imageNamed(imageName), UIBarButtonItemStylePlain, target,
+                                               std::move(action));
+    setAccessibilityLabel(*item, OEImageButtonNames::nameForImage(imageName));
+    return item;
 }
 
 std::shared_ptr<UIBarButtonItem> makeDoneButtonWithTitle(const std::string& title,

@@ -2,6 +2,7 @@
 #include "uikit/UIButtonCommon.h"
 
 #include "platform/ui/UIImage.h"
+#include "uikit/OEImageButtonNames.h"
 
 namespace UIButtonCommon {
 
@@ -10,7 +11,7 @@ std::shared_ptr<UIButton> makeCustomButtonWithImage(const std::string& imageName
     auto button = UIButton::buttonWithType(UIButtonTypeCustom);
     button->addTarget(target, std::move(action), UIControlEventTouchUpInside);
     auto image = UIImage::imageNamed(imageName);
-    button->setImage(image, UIControlStateNormal);
+    OEImageButtonNames::setImage(button, imageName);
     const CGSize size = image ? image->size() : CGSize{};
     button->setFrame(CGRectMake(0, 0, size.width, size.height));
     return button;

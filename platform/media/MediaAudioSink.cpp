@@ -99,7 +99,8 @@ void MediaAudioSink::deviceFailed(const NSErrorPtr& error) {
     std::lock_guard lock(s.mutex);
     if (s.failed) return;
     s.failed = true;
-    Diagnostics::notef("No sound device plays the music (%s); it plays silently from now on.",
+    // Told, not only logged: a person listening hears nothing and should know why.
+    Diagnostics::tellf("No sound device plays the music (%s); it plays silently from now on.",
                        error ? error->localizedDescription().c_str() : "no reason given");
 }
 

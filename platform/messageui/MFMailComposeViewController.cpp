@@ -6,6 +6,7 @@
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UILabel.h"
+#include "platform/ui/UITextView.h"
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/web/WKWebView.h"
@@ -19,6 +20,8 @@ std::atomic<bool> mailAccount{true};
 constexpr CGFloat kTop = 64;
 constexpr CGFloat kLineHeight = 44;
 constexpr CGFloat kMargin = 15;
+// Room for a few lines of the person's own words above the caller's body.
+constexpr CGFloat kWritingHeight = 88;
 
 std::string escapedForPage(const std::string& text) {
     std::string out;
@@ -68,7 +71,12 @@ std::shared_ptr<MFMailComposeViewController> MFMailComposeViewController::make()
     };
     composer->toLabel_ = label(kTop);
     composer->subjectLabel_ = label(kTop + kLineHeight);
-    const CGFloat bodyTop = kTop + 2 * kLineHeight;
+    const CGFloat writingTop = kTop + 2 * kLineHeight;
+    composer->writingView_ = UITextView::initWithFrame(CGRectMake(kMargin, writingTop, width, kWritingHeight));
+    composer->writingView_->setFont(UIFont::systemFontOfSize(15));
+    composer->writingView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth);
+    root->addSubview(composer->writingView_);
+    const CGFloat bodyTop = writingTop + kWritingHeight;
     composer->bodyView_ = WKWebView::initWithFrame(CGRectMake(kMargin, bodyTop, width, screen.size.height - bodyTop));
     composer->bodyView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
     root->addSubview(composer->bodyView_);
@@ -111,6 +119,13 @@ void MFMailComposeViewController::refresh() {
     subjectLabel_->setText("Subject: " + subject_);
     sheet_->navigationItem()->setTitle(subject_.empty() ? "New Message" : subject_);
     bodyView_->loadHTMLString(html_ ? body_ : "<html><body>" + escapedForPage(body_) + "</body></html>", "");
+}
+
+std::string MFMailComposeViewController::composedBody() const {
+    const std::string written = writingView_ ? writingView_->text() : std::string();
+    if (written.empty()) return body_;
+    if (!html_) return body_.empty() ? written : written + "\n\n" + body_;
+    return "<p>" + escapedForPage(written) + "</p>" + body_;
 }
 
 void MFMailComposeViewController::finishWithResult(MFMailComposeResult result, const NSErrorPtr& error) {

@@ -15,6 +15,7 @@
 class MFMailComposeViewController;
 class UIBarButtonItem;
 class UILabel;
+class UITextView;
 class WKWebView;
 
 enum class MFMailComposeResult : int { Cancelled = 0, Saved = 1, Sent = 2, Failed = 3 };
@@ -61,10 +62,15 @@ public:
     // The sheet's bar items.
     const std::shared_ptr<UIBarButtonItem>& cancelButton() const { return cancel_; }
     const std::shared_ptr<UIBarButtonItem>& sendButton() const { return send_; }
-    // The sheet's fields: "To: ...", "Subject: ..." and the body as its page.
+    // The sheet's fields: "To: ...", "Subject: ...", where the person writes (at the start of
+    // the body, where a composer puts the caret) and the body the caller gave as its page.
     const std::shared_ptr<UILabel>& toLabel() const { return toLabel_; }
     const std::shared_ptr<UILabel>& subjectLabel() const { return subjectLabel_; }
+    const std::shared_ptr<UITextView>& writingView() const { return writingView_; }
     const std::shared_ptr<WKWebView>& bodyView() const { return bodyView_; }
+    // The message as it would go: what the person wrote, then the caller's body (in the body's
+    // own form, HTML or plain text).
+    std::string composedBody() const;
 
     // Tells the delegate the result once; later calls (a second tap) do nothing.
     void finishWithResult(MFMailComposeResult result, const NSErrorPtr& error = nullptr);
@@ -85,5 +91,6 @@ private:
     std::shared_ptr<UIBarButtonItem> send_;
     std::shared_ptr<UILabel> toLabel_;
     std::shared_ptr<UILabel> subjectLabel_;
+    std::shared_ptr<UITextView> writingView_;
     std::shared_ptr<WKWebView> bodyView_;
 };

@@ -1,6 +1,9 @@
 // Collection cells: parts made on demand, the selected background while selected.
 #include "platform/ui/UICollectionViewCell.h"
 
+#include "platform/ui/UICollectionView.h"
+#include "platform/ui/UITouch.h"
+
 std::shared_ptr<UIView> UICollectionViewCell::contentView() {
     if (!contentView_) {
         contentView_ = UIView::initWithFrame(bounds());
@@ -54,4 +57,19 @@ void UICollectionViewCell::prepareForReuse() {
 void UICollectionViewCell::layoutSubviews() {
     if (backgroundView_) backgroundView_->setFrame(bounds());
     if (selectedBackgroundView_) selectedBackgroundView_->setFrame(bounds());
+}
+
+void UICollectionViewCell::touchesBegan(const UITouchList&, const std::shared_ptr<UIEvent>&) { touched_ = true; }
+
+void UICollectionViewCell::touchesCancelled(const UITouchList&, const std::shared_ptr<UIEvent>&) { touched_ = false; }
+
+void UICollectionViewCell::touchesEnded(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) {
+    if (!touched_) return;
+    touched_ = false;
+    auto self = std::static_pointer_cast<UICollectionViewCell>(shared_from_this());
+    if (!touches.empty() && !pointInside(touches.front()->locationInView(self), event)) return;
+    std::shared_ptr<UICollectionView> grid;
+    for (auto v = superview(); v && !grid; v = v->superview()) grid = std::dynamic_pointer_cast<UICollectionView>(v);
+    if (!grid) return;
+    if (auto path = grid->indexPathForCell(self)) grid->simulateTapOnItem(*path);
 }

@@ -27,6 +27,12 @@ public:
     virtual void prepareForReuse();
     void layoutSubviews() override;
 
+    // A finger lifted on the cell chooses it through its collection view; a touch a recogniser
+    // took over chooses nothing.
+    void touchesBegan(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) override;
+    void touchesEnded(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) override;
+    void touchesCancelled(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) override;
+
 private:
     void showSelectionBackground();
 
@@ -35,5 +41,6 @@ private:
     std::shared_ptr<UIView> selectedBackgroundView_;
     bool selected_ = false;
     bool highlighted_ = false;
+    bool touched_ = false;
     std::string reuseIdentifier_;
 };

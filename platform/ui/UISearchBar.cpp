@@ -1,6 +1,8 @@
 // Search bars: editing and the delegate calls a person's actions make.
 #include "platform/ui/UISearchBar.h"
 
+#include "platform/ui/UITouch.h"
+
 std::shared_ptr<UISearchBar> UISearchBar::self() { return std::static_pointer_cast<UISearchBar>(shared_from_this()); }
 
 void UISearchBar::setText(const std::string& text) {
@@ -30,6 +32,17 @@ bool UISearchBar::becomeFirstResponder() {
     if (!UIView::becomeFirstResponder()) return false;
     tell([&](UISearchBarDelegate& x) { x.searchBarTextDidBeginEditing(self()); });
     return true;
+}
+
+void UISearchBar::touchesBegan(const UITouchList&, const std::shared_ptr<UIEvent>&) { touched_ = true; }
+
+void UISearchBar::touchesCancelled(const UITouchList&, const std::shared_ptr<UIEvent>&) { touched_ = false; }
+
+void UISearchBar::touchesEnded(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) {
+    if (!touched_) return;
+    touched_ = false;
+    if (!touches.empty() && !pointInside(touches.front()->locationInView(self()), event)) return;
+    (void)becomeFirstResponder();
 }
 
 bool UISearchBar::resignFirstResponder() {

@@ -81,6 +81,11 @@ public:
 
     CGSize sizeThatFits(const CGSize& size) const override;
 
+    // A finger lifted on the bar starts typing into it.
+    void touchesBegan(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) override;
+    void touchesEnded(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) override;
+    void touchesCancelled(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) override;
+
 private:
     std::shared_ptr<UISearchBar> self();
     // Runs `call` on the delegate, then on the owner observer when it is another object.
@@ -91,6 +96,7 @@ private:
     std::string placeholder_;
     std::string prompt_;
     bool showsCancelButton_ = false;
+    bool touched_ = false;
     bool showsScopeBar_ = false;
     std::vector<std::string> scopeTitles_;
     long selectedScope_ = 0;

@@ -5,6 +5,7 @@
 #include "platform/ui/UIAlertModality.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UIImage.h"
+#include "platform/ui/UITouch.h"
 
 #include <algorithm>
 #include <cmath>
@@ -76,6 +77,21 @@ void UISegmentedControl::simulateTapOnSegment(std::size_t index) {
     selected_ = static_cast<int>(index);
     if (selected_ != previous || momentary_) sendActionsForControlEvents(UIControlEventValueChanged);
     if (momentary_) selected_ = UISegmentedControlNoSegment;
+}
+
+void UISegmentedControl::touchesEnded(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) {
+    if (touches.empty()) {
+        UIControl::touchesEnded(touches, event);
+        return;
+    }
+    auto self = std::static_pointer_cast<UIView>(shared_from_this());
+    const CGPoint at = touches.front()->locationInView(self);
+    UIControl::touchesEnded(touches, event);
+    for (std::size_t i = 0; i < segments_.size(); ++i)
+        if (CGRectContainsPoint(frameForSegmentAtIndex(i), at)) {
+            simulateTapOnSegment(i);
+            return;
+        }
 }
 
 CGRect UISegmentedControl::frameForSegmentAtIndex(std::size_t index) const {

@@ -46,6 +46,9 @@ public:
 
     CGSize sizeThatFits(const CGSize& size) const override;
 
+    // A finger lifted on a segment chooses it.
+    void touchesEnded(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) override;
+
 private:
     struct Segment {
         std::string title;

@@ -4,12 +4,14 @@
 
 #include "platform/foundation/NSString.h"
 #include "platform/ui/UIAlertModality.h"
+#include "platform/ui/UIPanGestureRecognizer.h"
 #include "platform/ui/VisibleCells.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UILabel.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -86,12 +88,18 @@ void UITableView::setBackgroundView(std::shared_ptr<UIView> view) {
 
 void UITableView::setEditing(bool editing, bool animated) {
     editing_ = editing;
-    for (auto& [path, cell] : visible_) cell->setEditing(editing, animated);
+    confirming_.reset();
+    for (auto& [path, cell] : visible_) {
+        cell->setEditing(editing, animated);
+        showEditingControls(cell, path);
+    }
 }
 
 // --- Model and geometry -----------------------------------------------------------------
 
 void UITableView::loadModel() {
+    // The rows change under it: a confirmation would name another row.
+    confirming_.reset();
     for (auto& section : sections_) {
         if (section.headerView) section.headerView->removeFromSuperview();
         if (section.footerView) section.footerView->removeFromSuperview();
@@ -266,13 +274,17 @@ void UITableView::updateVisibleCells() {
         [&](const std::shared_ptr<UITableViewCell>& cell, const NSIndexPath& path) {
             cell->setSelected(std::find(selected_.begin(), selected_.end(), path) != selected_.end(), false);
             cell->setEditing(editing_, false);
+            showEditingControls(cell, path);
             insertSubview(cell, backgroundView_ ? 1 : 0);
             cell->setFrame(rectForRowAtIndexPath(path));
             if (auto d = delegate()) d->willDisplayCell(me, cell, path);
             // The delegate may have moved it.
             cell->setFrame(rectForRowAtIndexPath(path));
         },
-        [&](const auto& cell, const NSIndexPath& path) { cell->setFrame(rectForRowAtIndexPath(path)); });
+        [&](const auto& cell, const NSIndexPath& path) {
+            showEditingControls(cell, path);
+            cell->setFrame(rectForRowAtIndexPath(path));
+        });
     updatingCells_ = false;
 }
 
@@ -280,6 +292,7 @@ void UITableView::contentOffsetDidChange() { updateVisibleCells(); }
 
 void UITableView::layoutSubviews() {
     UIScrollView::layoutSubviews();
+    attachRowSwipe();
     if (backgroundView_) backgroundView_->setFrame(bounds());
     if (!loaded_) {
         reloadData();
@@ -581,6 +594,11 @@ void UITableView::scrollToRowAtIndexPath(const NSIndexPath& indexPath, UITableVi
 
 void UITableView::simulateTapOnRow(const NSIndexPath& indexPath) {
     if (!valid(indexPath) || !isUserInteractionEnabled() || !UIAlertModality::touchReaches(this)) return;
+    // A tap while a row offers its deletion only takes the offer away.
+    if (confirming_) {
+        showDeleteConfirmation(std::nullopt);
+        return;
+    }
     if (editing_ ? !allowsSelectionDuringEditing_ : !allowsSelection_) return;
     auto me = self();
     auto d = delegate();
@@ -609,24 +627,126 @@ void UITableView::simulateTapOnRow(const NSIndexPath& indexPath) {
     if (d) d->didSelectRowAtIndexPath(me, *target);
 }
 
-bool UITableView::simulateDeleteRow(const NSIndexPath& indexPath) {
+bool UITableView::simulateDeleteRow(const NSIndexPath& indexPath) { return commitDeletion(indexPath); }
+
+bool UITableView::simulateMoveRow(const NSIndexPath& from, const NSIndexPath& to) {
+    auto ds = dataSource();
+    if (!ds || !editing_ || !rowMoves(from)) return false;
+    ds->moveRowAtIndexPath(self(), from, to);
+    moveRowAtIndexPath(from, to);
+    return true;
+}
+
+// --- Editing by touch -------------------------------------------------------------------
+
+namespace {
+
+// A horizontal drag across a row: to the left on a row that takes deletion, to the right on
+// the row offering it. Vertical drags are the scroll view's.
+class RowSwipe : public UIPanGestureRecognizer {
+public:
+    explicit RowSwipe(std::weak_ptr<UITableView> table) : table_(std::move(table)) {}
+    std::optional<NSIndexPath> row;
+
+protected:
+    bool canBegin() override {
+        auto table = table_.lock();
+        if (!table) return false;
+        const CGPoint moved = translationInView(table);
+        if (std::fabs(moved.x) <= std::fabs(moved.y)) return false;
+        CGPoint start = locationInView(table);
+        start.x -= moved.x;
+        start.y -= moved.y;
+        row = table->indexPathForRowAtPoint(start);
+        if (!row) return false;
+        if (moved.x > 0) return table->indexPathForDeleteConfirmation() == row;
+        return !table->isEditing() && table->rowTakesDeletion(*row);
+    }
+    void reset() override {
+        UIPanGestureRecognizer::reset();
+        row.reset();
+    }
+
+private:
+    std::weak_ptr<UITableView> table_;
+};
+
+}  // namespace
+
+void UITableView::attachRowSwipe() {
+    if (rowSwipe_) return;
+    auto swipe = std::make_shared<RowSwipe>(self());
+    swipe->setMaximumNumberOfTouches(1);
+    std::weak_ptr<UITableView> weak = self();
+    swipe->addTarget(nullptr, [weak](const std::shared_ptr<UIGestureRecognizer>& r) {
+        auto table = weak.lock();
+        auto swipe = std::dynamic_pointer_cast<RowSwipe>(r);
+        if (!table || !swipe || r->state() != UIGestureRecognizerState::Ended || !swipe->row) return;
+        const bool left = swipe->translationInView(table).x < 0;
+        table->showDeleteConfirmation(left ? swipe->row : std::nullopt);
+    });
+    rowSwipe_ = swipe;
+    addGestureRecognizer(rowSwipe_);
+}
+
+bool UITableView::rowTakesDeletion(const NSIndexPath& indexPath) {
     auto ds = dataSource();
     if (!ds || !valid(indexPath) || !ds->respondsToCommitEditingStyle()) return false;
     auto me = self();
     if (!ds->canEditRowAtIndexPath(me, indexPath)) return false;
     auto d = delegate();
-    if (d && d->editingStyleForRowAtIndexPath(me, indexPath) != UITableViewCellEditingStyleDelete) return false;
-    ds->commitEditingStyle(me, UITableViewCellEditingStyleDelete, indexPath);
-    return true;
+    return !d || d->editingStyleForRowAtIndexPath(me, indexPath) == UITableViewCellEditingStyleDelete;
 }
 
-bool UITableView::simulateMoveRow(const NSIndexPath& from, const NSIndexPath& to) {
+bool UITableView::rowMoves(const NSIndexPath& indexPath) {
     auto ds = dataSource();
-    if (!ds || !editing_ || !valid(from) || !ds->respondsToMoveRow()) return false;
-    auto me = self();
-    if (!ds->canMoveRowAtIndexPath(me, from)) return false;
-    ds->moveRowAtIndexPath(me, from, to);
-    moveRowAtIndexPath(from, to);
+    return ds && valid(indexPath) && ds->respondsToMoveRow() && ds->canMoveRowAtIndexPath(self(), indexPath);
+}
+
+void UITableView::showDeleteConfirmation(const std::optional<NSIndexPath>& indexPath) {
+    confirming_ = indexPath && rowTakesDeletion(*indexPath) ? indexPath : std::nullopt;
+    for (auto& [path, cell] : visible_) showEditingControls(cell, path);
+}
+
+void UITableView::showEditingControls(const std::shared_ptr<UITableViewCell>& cell, const NSIndexPath& indexPath) {
+    const bool deletes = rowTakesDeletion(indexPath);
+    cell->setEditingControls(editing_ && deletes, editing_ && rowMoves(indexPath));
+    std::string title;
+    if (deletes && confirming_ == indexPath) {
+        auto d = delegate();
+        title = d ? d->titleForDeleteConfirmationButtonForRowAtIndexPath(self(), indexPath) : "Delete";
+    }
+    cell->setDeleteConfirmationTitle(title);
+}
+
+void UITableView::deleteControlTapped(const std::shared_ptr<UITableViewCell>& cell) {
+    auto path = indexPathForCell(cell);
+    if (!path || !editing_) return;
+    showDeleteConfirmation(confirming_ == path ? std::nullopt : path);
+}
+
+void UITableView::deleteConfirmationTapped(const std::shared_ptr<UITableViewCell>& cell) {
+    auto path = indexPathForCell(cell);
+    if (path && confirming_ == path) (void)commitDeletion(*path);
+}
+
+void UITableView::reorderControlDropped(const std::shared_ptr<UITableViewCell>& cell, CGPoint point) {
+    auto from = indexPathForCell(cell);
+    if (!from || numberOfRowsInSection(from->section) == 0) return;
+    // Past the first or the last row of its section, the row goes to that end.
+    const CGRect section = rectForSection(from->section);
+    const long last = numberOfRowsInSection(from->section) - 1;
+    point.y = std::clamp(point.y, CGRectGetMinY(section), CGRectGetMaxY(section) - 1);
+    auto to = indexPathForRowAtPoint(point);
+    if (!to || to->section != from->section) to = NSIndexPath{from->section, point.y < CGRectGetMidY(section) ? 0 : last};
+    if (*to != *from) (void)simulateMoveRow(*from, *to);
+}
+
+bool UITableView::commitDeletion(const NSIndexPath& indexPath) {
+    if (!rowTakesDeletion(indexPath)) return false;
+    confirming_.reset();
+    dataSource()->commitEditingStyle(self(), UITableViewCellEditingStyleDelete, indexPath);
+    for (auto& [path, cell] : visible_) showEditingControls(cell, path);
     return true;
 }
 

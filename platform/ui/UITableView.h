@@ -15,6 +15,7 @@
 #include <vector>
 
 class UIColor;
+class UIPanGestureRecognizer;
 class UITableView;
 
 enum UITableViewStyle : int {
@@ -240,6 +241,23 @@ public:
     bool simulateMoveRow(const NSIndexPath& from, const NSIndexPath& to);
     void simulateAccessoryTap(const NSIndexPath& indexPath);
 
+    // --- Editing by touch -------------------------------------------------------------------
+    // A row takes deletion when the data source commits edits, lets the row be edited and
+    // the delegate gives it the delete style; it moves while editing when the data source
+    // moves rows and lets this one move. A finger swiping a row that takes deletion to the
+    // left (outside editing) shows its delete confirmation, as a tap on the row's delete
+    // control does while editing; a swipe back to the right, a tap on the row, any change to
+    // the rows and the end of editing take it away, and a tap on it deletes the row.
+    bool rowTakesDeletion(const NSIndexPath& indexPath);
+    bool rowMoves(const NSIndexPath& indexPath);
+    std::optional<NSIndexPath> indexPathForDeleteConfirmation() const { return confirming_; }
+    void showDeleteConfirmation(const std::optional<NSIndexPath>& indexPath);
+    // What the cells' editing controls do.
+    void deleteControlTapped(const std::shared_ptr<UITableViewCell>& cell);
+    void deleteConfirmationTapped(const std::shared_ptr<UITableViewCell>& cell);
+    // The cell's grip let go at `point` (table coordinates): the row moves to the row there.
+    void reorderControlDropped(const std::shared_ptr<UITableViewCell>& cell, CGPoint point);
+
     void layoutSubviews() override;
 
 protected:
@@ -266,6 +284,9 @@ private:
     void checkCounts(const char* operation);
     CGFloat heightOfSection(long section) const;
     bool valid(const NSIndexPath& indexPath) const;
+    bool commitDeletion(const NSIndexPath& indexPath);
+    void showEditingControls(const std::shared_ptr<UITableViewCell>& cell, const NSIndexPath& indexPath);
+    void attachRowSwipe();
     void setRowSelected(const NSIndexPath& indexPath, bool selected);
 
     UITableViewStyle style_;
@@ -287,6 +308,8 @@ private:
     std::shared_ptr<UIColor> sectionIndexColor_;
     std::shared_ptr<UIColor> sectionIndexBackgroundColor_;
     bool editing_ = false;
+    std::optional<NSIndexPath> confirming_;
+    std::shared_ptr<UIPanGestureRecognizer> rowSwipe_;
 
     bool loaded_ = false;
     bool updatingCells_ = false;

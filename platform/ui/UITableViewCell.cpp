@@ -2,17 +2,58 @@
 #include "platform/ui/UITableViewCell.h"
 
 #include "platform/foundation/NSString.h"
+#include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
+#include "platform/ui/UIPanGestureRecognizer.h"
+#include "platform/ui/UITableView.h"
+#include "platform/ui/UITouch.h"
 
 #include <algorithm>
 
 namespace {
 constexpr CGFloat kMargin = 15;
 constexpr CGFloat kAccessoryWidth = 33;
+// The editing controls' widths: the delete control and the reorder control take a strip each,
+// the confirmation a button's width at the right.
+constexpr CGFloat kEditingControlWidth = 38;
+constexpr CGFloat kConfirmationWidth = 82;
+
+std::shared_ptr<UITableView> tableOf(const UIView& cell) {
+    return std::dynamic_pointer_cast<UITableView>(cell.superview());
+}
+
+// The grip a finger drags a row by; dropped over another row, the table moves the row there.
+class ReorderControl : public UIView {
+public:
+    ReorderControl() {
+        auto grip = UILabel::make();
+        grip->setText("\u2261");
+        grip->setTextAlignment(NSTextAlignmentCenter);
+        grip->setTextColor(UIColor::grayColor());
+        grip->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+        addSubview(grip);
+    }
+    void attachDrag() {
+        auto pan = UIPanGestureRecognizer::make();
+        pan->setMaximumNumberOfTouches(1);
+        std::weak_ptr<UIView> weak = shared_from_this_view();
+        pan->addTarget(nullptr, [weak](const std::shared_ptr<UIGestureRecognizer>& r) {
+            auto me = weak.lock();
+            if (!me || r->state() != UIGestureRecognizerState::Ended) return;
+            auto cell = std::dynamic_pointer_cast<UITableViewCell>(me->superview());
+            auto table = cell ? tableOf(*cell) : nullptr;
+            if (table) table->reorderControlDropped(cell, r->locationInView(table));
+        });
+        addGestureRecognizer(pan);
+    }
+
+private:
+    std::shared_ptr<UIView> shared_from_this_view() { return std::static_pointer_cast<UIView>(shared_from_this()); }
+};
 }  // namespace
 
 UITableViewCell::UITableViewCell() : UITableViewCell(UITableViewCellStyleDefault, "") {}
@@ -177,11 +218,96 @@ CGFloat UITableViewCell::accessoryWidth() const {
     return type == UITableViewCellAccessoryNone ? 0 : kAccessoryWidth;
 }
 
+void UITableViewCell::touchesBegan(const UITouchList&, const std::shared_ptr<UIEvent>&) { touched_ = true; }
+
+void UITableViewCell::touchesCancelled(const UITouchList&, const std::shared_ptr<UIEvent>&) { touched_ = false; }
+
+void UITableViewCell::touchesEnded(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) {
+    if (!touched_) return;
+    touched_ = false;
+    auto table = tableOf(*this);
+    auto self = std::static_pointer_cast<UITableViewCell>(shared_from_this());
+    auto path = table ? table->indexPathForCell(self) : std::nullopt;
+    if (!path) return;
+    const CGPoint at = touches.empty() ? CGPointMake(CGRectGetMidX(bounds()), CGRectGetMidY(bounds()))
+                                       : touches.front()->locationInView(self);
+    if (!pointInside(at, event)) return;
+    const auto type = editing_ ? editingAccessoryType_ : accessoryType_;
+    const bool detail = type == UITableViewCellAccessoryDetailDisclosureButton || type == UITableViewCellAccessoryDetailButton;
+    if (detail && !accessoryView_ && at.x >= CGRectGetMaxX(bounds()) - accessoryWidth()) table->simulateAccessoryTap(*path);
+    else table->simulateTapOnRow(*path);
+}
+
+void UITableViewCell::setEditingControls(bool deleteControl, bool reorderControl) {
+    if (deleteControl && !deleteControl_) {
+        deleteControl_ = UIButton::buttonWithType(UIButtonTypeCustom);
+        deleteControl_->setTitle("\u2212", UIControlStateNormal);
+        deleteControl_->setTitleColor(UIColor::redColor(), UIControlStateNormal);
+        std::weak_ptr<UITableViewCell> weak = std::static_pointer_cast<UITableViewCell>(shared_from_this());
+        deleteControl_->addTarget(nullptr, [weak](const std::shared_ptr<NSObject>&) {
+            auto cell = weak.lock();
+            auto table = cell ? tableOf(*cell) : nullptr;
+            if (table) table->deleteControlTapped(cell);
+        }, UIControlEventTouchUpInside);
+        addSubview(deleteControl_);
+    } else if (!deleteControl && deleteControl_) {
+        deleteControl_->removeFromSuperview();
+        deleteControl_.reset();
+    }
+    if (reorderControl && !reorderControl_) {
+        auto grip = std::make_shared<ReorderControl>();
+        grip->attachDrag();
+        reorderControl_ = grip;
+        addSubview(reorderControl_);
+    } else if (!reorderControl && reorderControl_) {
+        reorderControl_->removeFromSuperview();
+        reorderControl_.reset();
+    }
+    // The grip takes the accessory's place while it shows.
+    if (accessoryView_ && reorderControl_ && accessoryView_->superview()) accessoryView_->removeFromSuperview();
+    else if (accessoryView_ && !reorderControl_ && !accessoryView_->superview()) addSubview(accessoryView_);
+    setNeedsLayout();
+}
+
+void UITableViewCell::setDeleteConfirmationTitle(const std::string& title) {
+    if (title.empty()) {
+        if (deleteConfirmation_) deleteConfirmation_->removeFromSuperview();
+        deleteConfirmation_.reset();
+        setNeedsLayout();
+        return;
+    }
+    if (!deleteConfirmation_) {
+        deleteConfirmation_ = UIButton::buttonWithType(UIButtonTypeCustom);
+        deleteConfirmation_->setBackgroundColor(UIColor::redColor());
+        deleteConfirmation_->setTitleColor(UIColor::whiteColor(), UIControlStateNormal);
+        std::weak_ptr<UITableViewCell> weak = std::static_pointer_cast<UITableViewCell>(shared_from_this());
+        deleteConfirmation_->addTarget(nullptr, [weak](const std::shared_ptr<NSObject>&) {
+            auto cell = weak.lock();
+            auto table = cell ? tableOf(*cell) : nullptr;
+            if (table) table->deleteConfirmationTapped(cell);
+        }, UIControlEventTouchUpInside);
+    }
+    deleteConfirmation_->setTitle(title, UIControlStateNormal);
+    // Above everything of the row.
+    addSubview(deleteConfirmation_);
+    setNeedsLayout();
+}
+
 void UITableViewCell::layoutSubviews() {
     attachContentView();
     const CGRect b = bounds();
     const CGFloat accessory = accessoryWidth();
-    if (contentView_) contentView_->setFrame({b.origin, {std::max(0.0, b.size.width - accessory), b.size.height}});
+    // The editing controls take their strips; the content moves over.
+    const CGFloat leftStrip = deleteControl_ ? kEditingControlWidth : 0;
+    const CGFloat rightStrip = reorderControl_ ? kEditingControlWidth : accessory;
+    if (contentView_)
+        contentView_->setFrame({{b.origin.x + leftStrip, b.origin.y},
+                                {std::max(0.0, b.size.width - leftStrip - rightStrip), b.size.height}});
+    if (deleteControl_) deleteControl_->setFrame({b.origin, {kEditingControlWidth, b.size.height}});
+    if (reorderControl_)
+        reorderControl_->setFrame({{CGRectGetMaxX(b) - kEditingControlWidth, b.origin.y}, {kEditingControlWidth, b.size.height}});
+    if (deleteConfirmation_)
+        deleteConfirmation_->setFrame({{CGRectGetMaxX(b) - kConfirmationWidth, b.origin.y}, {kConfirmationWidth, b.size.height}});
     if (backgroundView_) backgroundView_->setFrame(b);
     if (selectedBackgroundView_) selectedBackgroundView_->setFrame(b);
     if (defaultSelectedBackground_) defaultSelectedBackground_->setFrame(b);

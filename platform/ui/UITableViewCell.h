@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+class UIButton;
 class UIImageView;
 class UILabel;
 
@@ -90,8 +91,25 @@ public:
     void willMoveToSuperview(const std::shared_ptr<UIView>& newSuperview) override;
     std::string description() const override;
 
+    // A finger lifted on the row chooses it through its table (on a detail button's strip it
+    // is the accessory's tap instead); a touch a recogniser took over chooses nothing.
+    void touchesBegan(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) override;
+    void touchesEnded(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) override;
+    void touchesCancelled(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) override;
+
     // The width the accessory takes at the right.
     CGFloat accessoryWidth() const;
+
+    // --- Editing controls, which the cell's table shows and answers -------------------------
+    // While the table edits: the delete control at the left (a tap asks for the confirmation)
+    // and the reorder control at the right (dragged onto another row, it moves this one there).
+    void setEditingControls(bool deleteControl, bool reorderControl);
+    // The delete confirmation button at the right, titled `title`; "" takes it away.
+    void setDeleteConfirmationTitle(const std::string& title);
+    // Each empty while not shown.
+    std::shared_ptr<UIButton> deleteControl() const { return deleteControl_; }
+    std::shared_ptr<UIView> reorderControl() const { return reorderControl_; }
+    std::shared_ptr<UIButton> deleteConfirmationButton() const { return deleteConfirmation_; }
 
 private:
     void showSelectionBackground();
@@ -115,4 +133,8 @@ private:
     bool selected_ = false;
     bool highlighted_ = false;
     bool editing_ = false;
+    bool touched_ = false;
+    std::shared_ptr<UIButton> deleteControl_;
+    std::shared_ptr<UIView> reorderControl_;
+    std::shared_ptr<UIButton> deleteConfirmation_;
 };

@@ -122,6 +122,10 @@ void UITextField::simulateTap() {
     becomeFirstResponder();
 }
 
+void UITextField::didTapInside() {
+    if (!isFirstResponder()) becomeFirstResponder();
+}
+
 CGSize UITextField::sizeThatFits(const CGSize& size) const {
     (void)size;
     const std::string& shown = text_.empty() ? placeholder_ : text_;

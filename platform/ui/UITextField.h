@@ -150,6 +150,10 @@ public:
     void drawRect(const CGRect& rect) override;
     void simulateTap() override;
 
+protected:
+    // A finger lifted on the field starts typing into it.
+    void didTapInside() override;
+
 private:
     void postNotification(const char* name);
 

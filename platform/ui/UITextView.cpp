@@ -5,6 +5,7 @@
 #include "platform/ui/NSStringDrawing.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
+#include "platform/ui/UITouch.h"
 
 #include <algorithm>
 #include <cmath>
@@ -91,6 +92,17 @@ bool UITextView::replaceCharactersInRange(NSRange range, const std::string& repl
     if (d) d->textViewDidChange(self());
     NSNotificationCenter::defaultCenter()->postNotificationName(UITextViewTextDidChangeNotification, shared_from_this());
     return true;
+}
+
+void UITextView::touchesBegan(const UITouchList&, const std::shared_ptr<UIEvent>&) { touched_ = true; }
+
+void UITextView::touchesCancelled(const UITouchList&, const std::shared_ptr<UIEvent>&) { touched_ = false; }
+
+void UITextView::touchesEnded(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) {
+    if (!touched_) return;
+    touched_ = false;
+    if (!touches.empty() && !pointInside(touches.front()->locationInView(self()), event)) return;
+    if (editable_ && !isFirstResponder()) (void)becomeFirstResponder();
 }
 
 bool UITextView::insertText(const std::string& text) {

@@ -58,6 +58,11 @@ public:
     bool insertText(const std::string& text);
     bool replaceCharactersInRange(NSRange range, const std::string& replacement);
 
+    // A finger lifted on an editable text view starts typing into it.
+    void touchesBegan(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) override;
+    void touchesEnded(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) override;
+    void touchesCancelled(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) override;
+
     // The text wrapped to the width less the insets.
     CGSize sizeThatFits(const CGSize& size) const override;
     void layoutSubviews() override;
@@ -71,6 +76,7 @@ private:
     std::shared_ptr<UIColor> textColor_;
     NSTextAlignment alignment_ = NSTextAlignmentNatural;
     bool editable_ = true;
+    bool touched_ = false;
     bool selectable_ = true;
     UIEdgeInsets textInset_{8, 0, 8, 0};
     std::weak_ptr<UITextViewDelegate> textDelegate_;

@@ -241,32 +241,33 @@ TEST(ApplicationScript, ASubcategorysGridOpensItsPicturesFromTheServerInThePager
         if (!painting && DemoCatalogue::isOnServerOnly(p) && DemoCatalogue::genreGroupOf(p) == group.index) painting = &p;
     ASSERT_NE(painting, nullptr);
     const std::string imagePath = DemoCatalogue::imagePathOf(*painting);
-    const std::string thumbnail = DemoCatalogue::serverThumbnailPathOf(imagePath);
     const std::string title = painting->title.in("en");
     const std::string pagerShot = Sandbox::tmp() + "/pager.png";
     const std::string zoomShot = Sandbox::tmp() + "/pager-zoomed.png";
     const std::string gridShot = Sandbox::tmp() + "/grid.png";
 
-    // Control 1 is the pager's page, the one area of the screen that takes taps.
+    // Control 2 is the pager's page, the one area of the screen that takes taps (1 is the back
+    // button, whose number the grid's back button had).
     ProcessRun run = simulate(bundle,
                               "tap " + group.name.in("en") + "\n"
                               "expect == " + group.name.in("en") + " ==\n"
                               "expect <Grid>\n"
-                              "await " + thumbnail + "\n"
+                              "idle\n"
+                              "expect cell \"" + title + "\"\n"
                               "shot " + gridShot + "\n"
-                              "tap " + thumbnail + "\n"
+                              "tap " + title + "\n"
                               "expect \"" + title + "\"\n"
                               "await Documents/Data/" + imagePath + "\n"
                               "shot " + pagerShot + "\n"
-                              "tap forward\n"
+                              "tap next picture\n"
                               "await /Data/p\n"
                               "show\n"
-                              "doubletap 1\n"
+                              "doubletap 2\n"
                               "show\n"
                               "shot " + zoomShot + "\n"
                               "back\n"
                               "expect == " + group.name.in("en") + " ==\n"
-                              "expect " + thumbnail + "\n");
+                              "expect cell \"" + title + "\"\n");
     ASSERT_EQ(run.status, 0) << run.output;
 
     // The picture was downloaded into Documents as the server has it.
@@ -290,7 +291,7 @@ TEST(ApplicationScript, ASubcategorysGridOpensItsPicturesFromTheServerInThePager
 
     // Next shows another painting; the double tap in the middle shows it at one point per
     // pixel around the same middle.
-    const std::size_t next = run.output.find("> tap forward");
+    const std::size_t next = run.output.find("> tap next picture");
     ASSERT_NE(next, std::string::npos);
     const std::string nextImage = lastImageShown(run.output.substr(next, run.output.find("> doubletap") - next));
     ASSERT_FALSE(nextImage.empty()) << run.output;
@@ -309,7 +310,7 @@ TEST(ApplicationScript, ASubcategorysGridOpensItsPicturesFromTheServerInThePager
     run = simulate(bundle,
                    "tap Cancel\n"
                    "tap " + group.name.in("en") + "\n"
-                   "tap " + thumbnail + "\n"
+                   "tap " + title + "\n"
                    "await Documents/Data/" + imagePath + "\n");
     EXPECT_EQ(run.status, 0) << run.output;
 }
@@ -334,9 +335,9 @@ TEST(ApplicationScript, APictureLikedInThePagerIsAFavouriteOnTheServerAndInTheFa
     for (const auto& g : DemoCatalogue::genreGroups())
         if (g.index == DemoCatalogue::genreGroupOf(*favourite)) group = &g;
     ASSERT_TRUE(group);
-    const std::string favouriteThumbnail = DemoCatalogue::thumbnailPathOf(*favourite);
-    const std::string mostLikedThumbnail =
-        DemoCatalogue::serverThumbnailPathOf(DemoCatalogue::imagePathOf(*mostLiked));
+    // A grid's pictures are listed by their titles once the screen has nothing left to fetch.
+    const std::string favouriteThumbnail = "idle\nexpect cell \"" + favourite->title.in("en") + "\"";
+    const std::string mostLikedThumbnail = "idle\nexpect cell \"" + mostLiked->title.in("en") + "\"";
     const std::string like = "app_id=ostrel_gallery&id=" + std::to_string(favourite->index);
     const std::string shot = Sandbox::tmp() + "/favourites.png";
 
@@ -349,8 +350,8 @@ TEST(ApplicationScript, APictureLikedInThePagerIsAFavouriteOnTheServerAndInTheFa
                               "expect <Favorites>\n"
                               "expect (empty grid)\n"
                               "tap Popular\n"
-                              "expect == Popular ==\n"
-                              "await " + mostLikedThumbnail + "\n"
+                              "expect == Popular ==\n" +
+                              mostLikedThumbnail + "\n"
                               "tap Favorites\n"
                               "expect <Favorites>\n"
                               "show\n"
@@ -361,13 +362,13 @@ TEST(ApplicationScript, APictureLikedInThePagerIsAFavouriteOnTheServerAndInTheFa
                               "await Girl with a Pearl Earring\n"
                               "tap Girl with a Pearl Earring\n"
                               "expect \"Girl with a Pearl Earring\"\n"
-                              "await \" 37\"\n"
-                              "tap \" 37\"\n"
-                              "expect \" 38\"\n"
+                              "await favorite (37)\n"
+                              "tap favorite (37)\n"
+                              "expect favorite (38)\n"
                               "back\n"
                               "back\n"
-                              "tap favorite\n"
-                              "await " + favouriteThumbnail + "\n");
+                              "tap favorite\n" +
+                              favouriteThumbnail + "\n");
     ASSERT_EQ(run.status, 0) << run.output;
     const std::size_t emptyList = run.output.find("> show");
     ASSERT_NE(emptyList, std::string::npos);
@@ -377,11 +378,11 @@ TEST(ApplicationScript, APictureLikedInThePagerIsAFavouriteOnTheServerAndInTheFa
     // After the restart the favourite is still in the list.
     run = simulate(bundle,
                    "tap Cancel\n"
-                   "tap favorite\n"
-                   "await " + favouriteThumbnail + "\n"
+                   "tap favorite\n" +
+                   favouriteThumbnail + "\n"
                    "shot " + shot + "\n"
-                   "tap Popular\n"
-                   "await " + mostLikedThumbnail + "\n");
+                   "tap Popular\n" +
+                   mostLikedThumbnail + "\n");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_TRUE(UIImage::imageWithContentsOfFile(shot)) << run.output;
     std::vector<std::string> likes;
@@ -607,7 +608,7 @@ TEST(ApplicationScript, APictureSearchIsTypedOnThePhoneAndOnThePadAndOpensThePag
     EXPECT_GT(drawnOn(*shot, 4, 22, 9, 30, 22, 54), 25);
 
     // A home of its own: a second launch in the same home first offers the pictures still missing.
-    run = simulate(bundle, "--device pad --home " + Sandbox::tmp() + "/pad-home", "tap lupa\nexpect search \"\"  [2] Cancel\nexpect (empty list)\n" + search +
+    run = simulate(bundle, "--device pad --home " + Sandbox::tmp() + "/pad-home", "tap search\nexpect search \"\" (typing)  [2] Cancel\nexpect (empty list)\n" + search +
                                                "back\n"
                                                "expect " + match + "\n"
                                                "tap Cancel\n"
@@ -662,9 +663,9 @@ TEST(ApplicationScript, AListRowOpensItsPicturesInformation) {
                                     "tap " + name + "\n"
                                     "tap List\n"
                                     "expect <List>\n"
-                                    "expect button \"image info_picture\"\n"
+                                    "expect button \"information\"\n"
                                     "show\n"
-                                    "tap image info_picture\n"
+                                    "tap information\n"
                                     "advance 1\n"
                                     "expect < " + name + "\n"
                                     "show\n"
@@ -704,7 +705,7 @@ TEST(ApplicationScript, TheLastMissingPictureFetchedInThePagerTakesTheMenusDownl
         std::filesystem::copy_file(demo.served + "/pic/gallery/" + path, data + path);
     }
     const std::string imagePath = DemoCatalogue::imagePathOf(last);
-    const std::string thumbnail = DemoCatalogue::serverThumbnailPathOf(imagePath);
+    const std::string title = last.title.in("en");
 
     const ProcessRun run = simulate(demo.bundle,
                                     "tap menu\n"
@@ -713,8 +714,8 @@ TEST(ApplicationScript, TheLastMissingPictureFetchedInThePagerTakesTheMenusDownl
                                     "tap Gallery\n"
                                     "advance 1\n"
                                     "tap " + group.name.in("en") + "\n"
-                                    "await " + thumbnail + "\n"
-                                    "tap " + thumbnail + "\n"
+                                    "idle\n"
+                                    "tap " + title + "\n"
                                     "await Documents/Data/" + imagePath + "\n"
                                     "back\n"
                                     "advance 1\n"
@@ -874,7 +875,7 @@ TEST(ApplicationScript, MusicPlaysOnThroughTheBackgroundIntoTheNextShuffledCompo
                                     "tap menu\n"
                                     "tap Music Library\n"
                                     "expect \"1 of 28\"\n"
-                                    "tap menu_media\n"
+                                    "tap compositions\n"
                                     "expect == Compositions ==\n"
                                     "tap Painter\n"
                                     "tap " + composer + "\n"
@@ -883,12 +884,12 @@ TEST(ApplicationScript, MusicPlaysOnThroughTheBackgroundIntoTheNextShuffledCompo
                                     "back\n"
                                     "back\n"
                                     "expect == " + composer + " / " + first + " ==\n"
-                                    "expect image paused\n"
-                                    "tap image media_next\n"
+                                    "expect button \"pause\"\n"
+                                    "tap next\n"
                                     "expect == " + composer + " / " + second + " ==\n"
                                     "expect \"2 of 4\"\n"
-                                    "tap image s\n"
-                                    "expect image s_up\n"
+                                    "tap shuffle\n"
+                                    "expect button \"shuffle on\"\n"
                                     // About a second of the five has played; past its end, not
                                     // past the next one's (three seconds at least).
                                     "background\n"
@@ -902,7 +903,7 @@ TEST(ApplicationScript, MusicPlaysOnThroughTheBackgroundIntoTheNextShuffledCompo
     // Past the end of the second composition the shuffled list went on to another of the four,
     // which plays: the second place of the shuffled list, under its own title.
     const std::string screen = lastScreen(run.output);
-    EXPECT_NE(screen.find("image paused"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("button \"pause\""), std::string::npos) << screen;
     EXPECT_NE(screen.find("\"2 of 4\""), std::string::npos) << screen;
     EXPECT_EQ(screen.find("/ " + second + " =="), std::string::npos) << screen;
     EXPECT_TRUE(std::regex_search(screen, std::regex("== " + composer + " / [^=]+ =="))) << screen;

@@ -35,7 +35,7 @@ TEST_F(PadMusicScript, SearchAndAPlaylistBothPlay) {
                                   "tap 9\n"
                                   "advance 1\n"
                                   "expect New Playlist\n"
-                                  "type @13 Evening\n"
+                                  "type @10 Evening\n"
                                   "tap OK\n"
                                   "expect == Evening ==\n"
                                   "tap Eine kleine Nachtmusik\n"

@@ -49,7 +49,7 @@ TEST_F(ReadingScript, AnArticleOpensAndItsPaintingComesIntoThePager) {
                                   "expect == Mona Lisa ==\n"
                                   "expect web https://docs.ostrel.invalid/document/d/odm-mona-lisa-en\n"
                                   "idle 10\n"
-                                  "tap see_picture\n"
+                                  "tap show picture\n"
                                   "expect == " + painter + " ==\n"
                                   "await image " + bundle + "/Data/" + DemoCatalogue::imagePathOf(monaLisa) + "\n"
                                   "back\n"

@@ -160,10 +160,10 @@ TEST_F(PhotoPagerTest, SwipesAndTheToolbarPageWithoutWrappingAndTheTitleStripAnd
     EXPECT_EQ(screen, R"([1] area
   image <bundle>/Data/p0010.jpg
 "Self-Portrait at Twenty-Eight"
-[2] button "image i"
+[2] button "information"
 == Albrecht Dürer ==
-  [3] < List  | [4] i  
--- toolbar: [5] action  [6] back (disabled)  [7] button_hd  [8] forward  [9] slide  
+  [3] < List  | [4] information  
+-- toolbar: [5] share  [6] previous picture (disabled)  [7] HD  [8] next picture  [9] slideshow  
 )");
 
     EXPECT_FALSE(swipe(false));  // nothing before the first

@@ -246,6 +246,8 @@ TEST_F(PictureSearchTest, ThePadBrowsersSearchButtonPresentsTheSearchAndItsCance
     ASSERT_TRUE(search);
     EXPECT_EQ(search->searchDelegate()->dataSource(), source);
     ASSERT_TRUE(pumpSearchUntil([&] { return !search->isBeingPresented(); }));
+    // Ready for typing, as the phone's search bar is once touched.
+    EXPECT_TRUE(search->searchController()->searchBar()->isFirstResponder());
     search->searchController()->searchBar()->simulateCancelButton();
     ASSERT_TRUE(pumpSearchUntil([&] { return !split->presentedViewController(); }));
 }

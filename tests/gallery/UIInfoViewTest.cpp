@@ -222,7 +222,7 @@ TEST_F(UIInfoViewTest, AnAuthorRowsInformationButtonPresentsTheAuthorsBiographyO
     EXPECT_TRUE(info->navigationController()->isToolbarHidden());
     const std::string screen = SimScreen::capture().text();
     EXPECT_NE(screen.find(std::string("page \"") + painter.bioEn), std::string::npos) << screen;
-    EXPECT_NE(screen.find("button \"image ajustify\""), std::string::npos) << screen;
+    EXPECT_NE(screen.find("button \"justify\""), std::string::npos) << screen;
     EXPECT_NE(screen.find("button \"A+\""), std::string::npos) << screen;
 
     auto close = info->navigationItem()->leftBarButtonItem();

@@ -508,14 +508,14 @@ TEST_F(ThumbnailTest, TheGridAndTheListShowTheSubcategoryAndCurlFromOneToTheOthe
     // The thumbnails on the server only are fetched; with pictures missing from the device the
     // toolbar offers to download them all.
     EXPECT_EQ(settledScreen(), R"(== Seascapes ==
-  | [1] filter_off  
-[2] cell "p0066_thumb.jpg"
-[3] cell "p0055_thumb.jpg"
-[4] cell "p0056_thumb.jpg"
-[5] cell "p0064_thumb.jpg"
-[6] cell "p0079_thumb.jpg"
-[7] cell "p0057_thumb.jpg"
-[8] cell "p0059_thumb.jpg"
+  | [1] filter  
+[2] cell "The Ninth Wave"
+[3] cell "The Sea of Ice"
+[4] cell "The Monk by the Sea"
+[5] cell "The Great Wave off Kanagawa"
+[6] cell "Impression, Sunrise"
+[7] cell "The Fighting Temeraire"
+[8] cell "The Slave Ship"
 -- toolbar: [9] <Grid>  [10] List  [11] Download All  
 )");
     // Three columns of 102-point squares, 2 points apart, 5 in from the edges.
@@ -534,13 +534,13 @@ TEST_F(ThumbnailTest, TheGridAndTheListShowTheSubcategoryAndCurlFromOneToTheOthe
     EXPECT_EQ(curl->transitionView.lock(), screen->view());
     // In list mode each picture with a description has its information button.
     EXPECT_EQ(settledScreen(), R"(== Seascapes ==
-  | [1] filter_off  
+  | [1] filter  
 [2] row "Ivan Aivazovsky" "The Ninth Wave"
-  [3] button "image info_picture"
+  [3] button "information"
 [4] row "Caspar David Friedrich" "The Sea of Ice"
-  [5] button "image info_picture"
+  [5] button "information"
 [6] row "Caspar David Friedrich" "The Monk by the Sea"
-  [7] button "image info_picture"
+  [7] button "information"
 -- toolbar: [8] Grid  [9] <List>  [10] Download All  
 )");
     auto row = std::dynamic_pointer_cast<UIImageCell>(screen->listView()->cellForRowAtIndexPath({0, 0}));
@@ -779,8 +779,8 @@ TEST_F(ThumbnailTest, ListRowsCarryAnInformationButtonThatOpensThePicturesInform
     const Value::Dictionary& picture = screen->images()[0];
     SimSession session(false);
     const std::string screenText = session.screen().text();
-    ASSERT_NE(screenText.find("button \"image info_picture\""), std::string::npos) << screenText;
-    ASSERT_TRUE(session.execute(SimCommand::parse("tap image info_picture")).ok);
+    ASSERT_NE(screenText.find("button \"information\""), std::string::npos) << screenText;
+    ASSERT_TRUE(session.execute(SimCommand::parse("tap information")).ok);
     pass(1);
     auto info = std::dynamic_pointer_cast<UIInfoView>(navigation_->topViewController());
     ASSERT_TRUE(info);

@@ -11,6 +11,7 @@
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/ScopedMainBundle.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIButton.h"
@@ -25,6 +26,7 @@
 #include "platform/ui/UISegmentedControl.h"
 #include "platform/ui/UIWindow.h"
 #include "uikit/OECoreStrings.h"
+#include "uikit/OEImageButtonNames.h"
 #include "uikit/OESideMenuContainerViewController.h"
 #include "uikit/UIAlertActionDefault.h"
 #include "uikit/UIAlertControllerFactory.h"
@@ -180,6 +182,16 @@ TEST(BarButtonHelpersTest, ImageButtonsTakeTheImagesSizeOrNone) {
     EXPECT_EQ(taps, 1);
     EXPECT_EQ(UIButtonCommon::makeCustomButtonWithImage("no such image", nullptr, nullptr)->frame().size,
               (CGSize{0, 0}));
+    // Named by what they do, not by their image files.
+    EXPECT_EQ(accessibilityLabel(*button), "menu");
+    EXPECT_EQ(accessibilityLabel(*UIButtonCommon::makeCustomButtonWithImage("media_download", nullptr, nullptr)), "download");
+    EXPECT_EQ(accessibilityLabel(*UIBarButtonItemCommon::makePlainButtonWithImageName("lupa", nullptr, nullptr)), "search");
+    EXPECT_EQ(accessibilityLabel(*UIBarButtonItemCommon::makePlainButtonWithImageName("media_plus", nullptr, nullptr)), "add");
+    auto align = UIButton::make();
+    OEImageButtonNames::setImage(align, "ajustify");
+    EXPECT_EQ(accessibilityLabel(*align), "justify");
+    OEImageButtonNames::setImage(align, "aleft");
+    EXPECT_EQ(accessibilityLabel(*align), "align left");
     UIImage::clearNamedCache();
 }
 

@@ -5,6 +5,7 @@
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationItem.h"
+#include "platform/ui/UITextView.h"
 #include "platform/web/WKWebView.h"
 #include "tests/fixtures/KeyWindowTest.h"
 
@@ -88,4 +89,28 @@ TEST_F(MailComposerTest, APlainBodyIsShownAsTextAndTheHostChoosesOtherResults) {
     EXPECT_TRUE(MFMailComposeViewController::canSendMail());
     MFMailComposeViewController::setCanSendMail(false);
     EXPECT_FALSE(MFMailComposeViewController::canSendMail());
+}
+
+TEST_F(MailComposerTest, AFingerOnTheBodyWritesAboveTheCallersBodyAndTheMessageHoldsBoth) {
+    auto composer = MFMailComposeViewController::make();
+    composer->setMessageBody("<p>Light from the <b>left</b>.</p>", true);
+    root->presentViewController(composer, false, nullptr);
+    Clock::advance(1);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    window->layoutIfNeeded();
+
+    auto writing = composer->writingView();
+    ASSERT_TRUE(writing && writing->window());
+    EXPECT_EQ(composer->composedBody(), "<p>Light from the <b>left</b>.</p>");
+    const CGRect at = writing->convertRectToView(writing->bounds(), window);
+    window->tap({CGRectGetMidX(at), CGRectGetMidY(at)});
+    ASSERT_TRUE(writing->isFirstResponder());
+    ASSERT_TRUE(writing->insertText("Look at this <one>"));
+    EXPECT_EQ(composer->composedBody(), "<p>Look at this &lt;one&gt;</p><p>Light from the <b>left</b>.</p>");
+    // The caller's body stays what the caller gave.
+    EXPECT_EQ(composer->messageBody(), "<p>Light from the <b>left</b>.</p>");
+
+    composer->setMessageBody("Plain words", false);
+    EXPECT_EQ(composer->composedBody(), "Look at this <one>\n\nPlain words");
+    (void)writing->resignFirstResponder();
 }

@@ -1,0 +1,17 @@
+// Accessibility labels, kept in the object's associated slots.
+#include "platform/ui/UIAccessibility.h"
+
+#include "platform/foundation/Value.h"
+
+namespace {
+const char kLabelKey = 0;
+}  // namespace
+
+std::string accessibilityLabel(const NSObject& element) {
+    const Value label = element.associatedValue(&kLabelKey);
+    return label.isString() ? label.string() : std::string();
+}
+
+void setAccessibilityLabel(NSObject& element, const std::string& label) {
+    element.setAssociatedValue(&kLabelKey, Value(label));
+}
