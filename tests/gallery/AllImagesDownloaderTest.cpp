@@ -8,6 +8,7 @@
 #include "gallery/DownloadedImagesCount.h"
 #include "gallery/FileListDownloader.h"
 
+#include "content/OneImage_DataSource.h"
 #include "content/tempDataSource.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
@@ -290,6 +291,38 @@ TEST_F(AllImagesTest, TheOfferAsksOverTheScreenAndAcceptingDownloadsEverythingMi
     EXPECT_EQ(requestedPictures().size(), serverOnly_.size());
     EXPECT_EQ(count->downloadedCount(), presentOnDisk());
     EXPECT_FALSE(ActivityView::sharedActivityView()->isShown());
+
+    Clock::advance(5);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    window.reset();
+}
+
+TEST_F(AllImagesTest, AcceptingTheOfferFetchesTheListThatWasCountedAndNoOther) {
+    server_ = startContentServer();
+    ASSERT_TRUE(server_);
+    // Counted over one missing picture, as where the count is over a list other than the
+    // whole catalogue.
+    const DemoPainting* missing = nullptr;
+    for (const auto& painting : DemoCatalogue::paintings())
+        if (!missing && DemoCatalogue::isOnServerOnly(painting)) missing = &painting;
+    ASSERT_TRUE(missing);
+    ASSERT_GT(serverOnly_.size(), 1u);
+    galleryContext().app.config->images()->setImageStorageType(3);
+    auto count = DownloadedImagesCount::make(galleryContext(), idle_);
+    count->setup(OneImage_DataSource::initWithLoader(imagesLoader(), missing->index));
+    ASSERT_FALSE(count->allFilesDownloaded());
+    auto root = UIViewController::make();
+    auto window = UIWindow::make();
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
+
+    count->showDownloadAlertFromController(root);
+    auto question = std::dynamic_pointer_cast<UIAlertController>(root->presentedViewController());
+    ASSERT_TRUE(question);
+    ASSERT_TRUE(question->tapActionAtIndex(0));
+    ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil(
+        [&] { return count->allFilesDownloaded() && !ActivityView::sharedActivityView()->isShown(); }, 30));
+    EXPECT_EQ(requestedPictures(), std::vector<std::string>{DemoCatalogue::imagePathOf(*missing)});
 
     Clock::advance(5);
     NSRunLoop::mainRunLoop()->runUntilIdle();
