@@ -125,6 +125,8 @@ public:
 
     // Opens the full-screen pager at the picture.
     void showImage(std::size_t index);
+    // Opens the pager at the first picture with its slideshow on; nothing for an empty list.
+    void slideShowClick();
     // The pager over images() at `index` with the screen's data source; the pager screen is
     // made here, and nothing opens while there is none.
     virtual std::shared_ptr<UIViewController> photoControllerForImage(std::size_t index);

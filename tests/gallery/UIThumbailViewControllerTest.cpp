@@ -11,6 +11,7 @@
 #include "demo/server/ContentServer.h"
 #include "gallery/DownloadedImagesCount.h"
 #include "gallery/FileListDownloader.h"
+#include "gallery/PhotoPageViewController.h"
 #include "gallery/UIImageCell.h"
 #include "gallery/UIInfoView.h"
 #include "gallery/UIThumbCollectionCell.h"
@@ -618,6 +619,33 @@ TEST_F(ThumbnailTest, ATappedPictureOpensThePagerPushedOnAPhoneAndPresentedOnAPa
     presented->dismissViewControllerAnimated(false, nullptr);
     session.settle();
     EXPECT_FALSE(split->presentedViewController());
+}
+
+TEST_F(ThumbnailTest, TheSlideshowOpensThePagerAtTheFirstPictureTurningAndAnEmptyListOpensNothing) {
+    auto screen = show(smallGroupWithServerPictures(), {320, 480});
+    ASSERT_FALSE(screen->images().empty());
+    screen->slideShowClick();
+    Clock::advance(1);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    window_->layoutIfNeeded();
+    auto pager = std::dynamic_pointer_cast<PhotoPageViewController>(navigation_->topViewController());
+    ASSERT_TRUE(pager);
+    EXPECT_TRUE(pager->slideShow());
+    EXPECT_TRUE(pager->slideShowEnabled()) << "turning as soon as it is shown";
+    EXPECT_EQ(pager->currentImageIndex(), 0);
+    ASSERT_TRUE(pager->imagesData());
+    EXPECT_EQ(*pager->imagesData(), screen->images());
+    navigation_->popViewControllerAnimated(false);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+
+    auto nothing = dataSubCat::make();
+    nothing->setIndex(987654);
+    auto empty = show(nothing, {320, 480});
+    ASSERT_TRUE(empty->images().empty());
+    empty->slideShowClick();
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_EQ(navigation_->viewControllers().size(), 1u);
+    EXPECT_EQ(navigation_->topViewController(), empty);
 }
 
 TEST_F(ThumbnailTest, ChangedDataReloadsTheViewOnScreenAndTheFilterIsKeptOnlyWhereAllowed) {
