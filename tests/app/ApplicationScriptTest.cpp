@@ -876,7 +876,7 @@ TEST(ApplicationScript, MusicPlaysOnThroughTheBackgroundIntoTheNextShuffledCompo
                                     "expect \"1 of 28\"\n"
                                     "tap menu_media\n"
                                     "expect == Compositions ==\n"
-                                    "tap Painter\n"
+                                    "tap Composers\n"
                                     "tap " + composer + "\n"
                                     "expect == " + composer + " ==\n"
                                     "tap " + first + "\n"
