@@ -131,7 +131,7 @@ public:
     // made here, and nothing opens while there is none.
     virtual std::shared_ptr<UIViewController> photoControllerForImage(std::size_t index);
     // On a pad, presented full screen with a cross-dissolve from the split screen; else pushed.
-    void showPhotoController(const std::shared_ptr<UIViewController>& controller);
+    virtual void showPhotoController(const std::shared_ptr<UIViewController>& controller);
 
     // Decorates and fills one thumbnail view: its old signs and spinner go, the thumbnail comes,
     // then the "new" and HD signs and, in list mode, the information button.

@@ -31,6 +31,7 @@
 #include "uikit/MRater.h"
 #include "uikit/OESideMenuContainerViewController.h"
 #include "uikit/RemindManager.h"
+#include "uikit/UIViewControllerOpenAdUrl.h"
 
 #include <fstream>
 
@@ -162,6 +163,7 @@ TEST_F(EngineStart, EveryStartUpStepRunsAtItsOwnPlaceAndDoesItsWorkThere) {
     int launches = 0;
     LaunchReminderManager::instance()->registerReminder(LaunchReminder::initWithIdentifer("Probe", 1, [&] { ++launches; }));
     auto engine = OECore::instance();
+    engine->setDownloadsCounter(counter);
     const std::vector<std::string> order{"customizeInterface", "loadDefaults",           "setupRemoteNotifications",
                                          "setupLocale",        "setupIdleManager",       "setupDownlloadsCounter",
                                          "setupReminders",     "setupNewsChecker",       "setupMediaPlayer",
@@ -267,6 +269,7 @@ TEST_F(EngineStart, WithoutAnInstalledCounterTheEngineCountsThePicturesOnTheDevi
 
 TEST_F(EngineStart, TheDownloadRowFetchesTheListItsCountIsAbout) {
     makeBundle(DemoDatabases::None);  // the count is over the media list here
+    Clock::setManual(2'000'000.0);
     auto counter = std::make_shared<RecordingCounter>(false);
     start(counter);
     auto menu = std::dynamic_pointer_cast<OEMainMenu>(container()->leftMenuViewController());
@@ -276,13 +279,19 @@ TEST_F(EngineStart, TheDownloadRowFetchesTheListItsCountIsAbout) {
     const auto row = menu->sections()[1]->items()[0];
     ASSERT_EQ(row->title(), OECoreString("Download All Images"));
     row->action()(menu);
-    auto question = std::dynamic_pointer_cast<UIAlertController>(menu->presentedViewController());
+    Clock::advance(1);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    auto question = std::dynamic_pointer_cast<UIAlertController>(topController(window->rootViewController()));
     ASSERT_TRUE(question);
     ASSERT_EQ(question->actions().size(), 2u);
     EXPECT_EQ(counter->downloads, 0) << "nothing before the answer";
     ASSERT_TRUE(question->tapActionAtIndex(0));
     EXPECT_EQ(counter->downloads, 1);
+    Clock::advance(5);
     NSRunLoop::mainRunLoop()->runUntilIdle();
+    window.reset();
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    Clock::setReal();
 }
 
 TEST_F(EngineStart, TheZoomDefaultNeedsASharpScreenAndNeverReplacesAValue) {

@@ -100,18 +100,18 @@ TEST_F(ScreenConstruction, AThumbnailScreenComesInANewNavigationControllerOverTh
     auto source = List_DataSource::initWithLoader(
         Loader::loaderWithDBEntry(dbEntry::defaultEntry(engine->config()->database()), engine->appContext()));
     const auto cats = source->catList();
-    ASSERT_FALSE(cats.empty());
-    const auto subCats = source->subCatList(cats.front());
-    ASSERT_FALSE(subCats.empty());
+    ASSERT_TRUE(cats && !cats->empty());
+    const auto subCats = source->subCatList(cats->front());
+    ASSERT_TRUE(subCats && !subCats->empty());
     for (const bool allowFilter : {true, false}) {
         auto navigation = std::dynamic_pointer_cast<UINavigationController>(
-            ViewControllersConstructor::thumbnailViewControllerForSource(source, subCats.front(), allowFilter));
+            ViewControllersConstructor::thumbnailViewControllerForSource(source, subCats->front(), allowFilter));
         ASSERT_NE(navigation, nullptr);
         ASSERT_EQ(navigation->viewControllers().size(), 1u);
         auto thumbnails = std::dynamic_pointer_cast<UIThumbailViewController>(navigation->topViewController());
         ASSERT_NE(thumbnails, nullptr);
         EXPECT_EQ(thumbnails->originalDataSource(), source);
-        EXPECT_EQ(thumbnails->dataSubCat(), subCats.front());
+        EXPECT_EQ(thumbnails->dataSubCat(), subCats->front());
         EXPECT_EQ(thumbnails->alowFilter(), allowFilter);
     }
 }

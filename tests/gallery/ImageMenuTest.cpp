@@ -366,6 +366,7 @@ TEST_F(ImageMenuTest, OnAPadTheSheetsPopOverFromTheMenuButtonWithTheirTitlesWhol
     window_->layoutIfNeeded();
     besideTheButton(share->view()->frame());
     share->close();
-    settle();
+    pass(1);
     EXPECT_FALSE(topController());
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
 }
