@@ -10,12 +10,12 @@
 namespace {
 
 // Room kept between the popover and the container's edges, and for the arrow beside the anchor.
-constexpr CGFloat kMargin = 10;
-constexpr CGFloat kArrow = 13;
-constexpr CGFloat kStatusBar = 20;
+constexpr CGFloat kPopoverMargin = 10;
+constexpr CGFloat kPopoverArrow = 13;
+constexpr CGFloat kPopoverStatusBar = 20;
 
 // The bar item's rectangle in `container`, from the toolbar under `view` that shows it.
-std::optional<CGRect> barItemRect(const std::shared_ptr<UIView>& view, const UIBarButtonItem* item,
+std::optional<CGRect> popoverBarItemRect(const std::shared_ptr<UIView>& view, const UIBarButtonItem* item,
                                   const std::shared_ptr<UIView>& container) {
     if (!view || view->isHidden()) return std::nullopt;
     if (auto toolbar = std::dynamic_pointer_cast<UIToolbar>(view)) {
@@ -27,7 +27,7 @@ std::optional<CGRect> barItemRect(const std::shared_ptr<UIView>& view, const UIB
     // The frontmost toolbar that shows it wins.
     const auto& subviews = view->subviews();
     for (auto it = subviews.rbegin(); it != subviews.rend(); ++it)
-        if (auto found = barItemRect(*it, item, container)) return found;
+        if (auto found = popoverBarItemRect(*it, item, container)) return found;
     return std::nullopt;
 }
 
@@ -39,7 +39,7 @@ std::optional<CGRect> UIPopoverPresentationController::anchorRectInContainer(
     if (auto item = barButtonItem()) {
         if (auto custom = item->customView(); custom && custom->window())
             return custom->convertRectToView(custom->bounds(), container);
-        if (auto found = barItemRect(container, item.get(), container)) return found;
+        if (auto found = popoverBarItemRect(container, item.get(), container)) return found;
     }
     if (auto view = sourceView(); view && view->window()) {
         const CGRect rect = CGRectIsEmpty(sourceRect_) ? view->bounds() : sourceRect_;
@@ -50,23 +50,23 @@ std::optional<CGRect> UIPopoverPresentationController::anchorRectInContainer(
 
 CGRect UIPopoverPresentationController::frameInContainer(const std::shared_ptr<UIView>& container, CGSize size) const {
     const CGRect bounds = container ? container->bounds() : CGRect{};
-    const CGFloat width = std::min(size.width, bounds.size.width - 2 * kMargin);
-    CGFloat height = std::min(size.height, bounds.size.height - kStatusBar - 2 * kMargin);
+    const CGFloat width = std::min(size.width, bounds.size.width - 2 * kPopoverMargin);
+    CGFloat height = std::min(size.height, bounds.size.height - kPopoverStatusBar - 2 * kPopoverMargin);
     const auto anchor = anchorRectInContainer(container);
     if (!anchor) {
         return CGRectMake(CGRectGetMidX(bounds) - width / 2, CGRectGetMidY(bounds) - height / 2, width, height);
     }
-    const CGFloat left = std::clamp(CGRectGetMidX(*anchor) - width / 2, bounds.origin.x + kMargin,
-                                    CGRectGetMaxX(bounds) - kMargin - width);
+    const CGFloat left = std::clamp(CGRectGetMidX(*anchor) - width / 2, bounds.origin.x + kPopoverMargin,
+                                    CGRectGetMaxX(bounds) - kPopoverMargin - width);
     const bool above = (permittedArrowDirections() & UIPopoverArrowDirectionDown) &&
                        (CGRectGetMidY(*anchor) > CGRectGetMidY(bounds) ||
                         !(permittedArrowDirections() & UIPopoverArrowDirectionUp));
     if (above) {
-        const CGFloat bottom = CGRectGetMinY(*anchor) - kArrow;
-        height = std::min(height, bottom - (bounds.origin.y + kStatusBar + kMargin));
+        const CGFloat bottom = CGRectGetMinY(*anchor) - kPopoverArrow;
+        height = std::min(height, bottom - (bounds.origin.y + kPopoverStatusBar + kPopoverMargin));
         return CGRectMake(left, bottom - height, width, height);
     }
-    const CGFloat top = CGRectGetMaxY(*anchor) + kArrow;
-    height = std::min(height, CGRectGetMaxY(bounds) - kMargin - top);
+    const CGFloat top = CGRectGetMaxY(*anchor) + kPopoverArrow;
+    height = std::min(height, CGRectGetMaxY(bounds) - kPopoverMargin - top);
     return CGRectMake(left, top, width, height);
 }
