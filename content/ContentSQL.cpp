@@ -65,6 +65,12 @@ std::string authorNameExpression(const std::shared_ptr<SQLiteEngine>& engine, co
     return languageExpression(columns, locale, "name", language);
 }
 
+std::string authorDescriptionExpression(const std::shared_ptr<SQLiteEngine>& engine, const OELocalizations& locale,
+                                        const std::string& language) {
+    const auto columns = engine ? engine->columnsOfTable("author") : std::set<std::string>();
+    return languageExpression(columns, locale, locale.descriptionFieldKey(), language);
+}
+
 std::string authorOrderColumn(const std::shared_ptr<SQLiteEngine>& engine, const OELocalizations& locale,
                               const std::string& language) {
     const auto columns = engine ? engine->columnsOfTable("author") : std::set<std::string>();

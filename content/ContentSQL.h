@@ -26,6 +26,9 @@ std::string pictureSelect(const std::shared_ptr<SQLiteEngine>& engine, const OEL
 // as in authorColumns.
 std::string authorNameExpression(const std::shared_ptr<SQLiteEngine>& engine, const OELocalizations& locale,
                                  const std::string& language);
+// The same for the author's description in one language.
+std::string authorDescriptionExpression(const std::shared_ptr<SQLiteEngine>& engine, const OELocalizations& locale,
+                                        const std::string& language);
 // An existing author column for ordering by a language's name: that language's, else the
 // default language's, else the base column.
 std::string authorOrderColumn(const std::shared_ptr<SQLiteEngine>& engine, const OELocalizations& locale,

@@ -38,12 +38,21 @@ void SQL_Search::setRequestResult(ContentRowList rows) {
 std::string SQL_Search::tableRequest() const {
     if (!loader_) return {};
     const OELocalizations& locale = loader_->localizations();
+    const std::string language = locale.languageStr();
     std::string alias = locale.localizedAuthorField();
     if (!OESQLIdentifier::isPlain(alias)) alias = locale.authorNameFieldKey();
-    return NSString::format(
-        "select images.*, %@ as %@, author.\"%@\" as %@ from images,author where author.\"index\"=images.author",
-        ContentSQL::authorNameExpression(loader_->sql(), locale, locale.languageStr()), alias,
-        locale.descriptionFieldKey(), locale.authorDescriptionFieldKey());
+    // The description in the reader's language too, under the name the picture screens read it
+    // by (its fall-back included), so a picture found here has its author's information.
+    std::string description = NSString::format("author.\"%@\" as %@", locale.descriptionFieldKey(),
+                                               locale.authorDescriptionFieldKey());
+    const std::string descriptionAlias = locale.localizedAuthorDescriptionField();
+    if (descriptionAlias != locale.authorDescriptionFieldKey() && OESQLIdentifier::isPlain(descriptionAlias)) {
+        description += NSString::format(", %@ as %@",
+                                        ContentSQL::authorDescriptionExpression(loader_->sql(), locale, language),
+                                        descriptionAlias);
+    }
+    return NSString::format("select images.*, %@ as %@, %@ from images,author where author.\"index\"=images.author",
+                            ContentSQL::authorNameExpression(loader_->sql(), locale, language), alias, description);
 }
 
 void SQL_Search::addData(Value::Dictionary row, ContentRows& result) { result.push_back(std::move(row)); }

@@ -124,20 +124,25 @@ bool OECore::initializeWithConfig(const std::shared_ptr<OEConfig>& config, const
     appId_ = appId;
     resourceLoader_ = ResourceLoader::make(fileSystem_);
 
-    customizeInterface();
-    loadDefaults();
-    setupRemoteNotifications();
-    setupLocale();
-    setupIdleManager();
+    step("customizeInterface", [this] { customizeInterface(); });
+    step("loadDefaults", [this] { loadDefaults(); });
+    step("setupRemoteNotifications", [this] { setupRemoteNotifications(); });
+    step("setupLocale", [this] { setupLocale(); });
+    step("setupIdleManager", [this] { setupIdleManager(); });
     setupDownloadQueue();
-    setupDownlloadsCounter();
-    setupReminders();
-    setupMediaPlayer();
-    setupNewsChecker();
-    setupLikesManager();
-    setupRaterWithAppId(appId_);
-    sendFavorites();
+    step("setupDownlloadsCounter", [this] { setupDownlloadsCounter(); });
+    step("setupReminders", [this] { setupReminders(); });
+    step("setupNewsChecker", [this] { setupNewsChecker(); });
+    step("setupMediaPlayer", [this] { setupMediaPlayer(); });
+    step("setupLikesManager", [this] { setupLikesManager(); });
+    step("setupRaterWithAppId", [this] { setupRaterWithAppId(appId_); });
+    step("sendFavorites", [this] { sendFavorites(); });
     return true;
+}
+
+void OECore::step(const std::string& name, const std::function<void()>& run) {
+    run();
+    if (stepObserver_) stepObserver_(name);
 }
 
 void OECore::setupRemoteNotifications() {
@@ -309,27 +314,27 @@ void OECore::showStartScreenInWindow(const std::shared_ptr<UIWindow>& window) {
 }
 
 void OECore::applicationWillResignActive(UIApplication&) {
-    RemindManager::sharedRemindManager()->suspend();
+    step("suspendReminders", [] { RemindManager::sharedRemindManager()->suspend(); });
 }
 
 void OECore::applicationDidEnterBackground(UIApplication&) {
-    RemoteMessageManager::appWillEnterBackground();
-    if (mediaPlayer_ && mediaPlayer_->isPlaying()) startPlayerBackgroundTask();
+    if (mediaPlayer_ && mediaPlayer_->isPlaying()) step("startPlayerBackgroundTask", [this] { startPlayerBackgroundTask(); });
+    step("remoteMessagesEnterBackground", [] { RemoteMessageManager::appWillEnterBackground(); });
 }
 
 void OECore::applicationWillEnterForeground(UIApplication&) {
-    MRater::appLaunched(true);
-    LaunchReminderManager::instance()->appEnterForeground();
-    RemoteMessageManager::appWillEnterForeground();
+    step("raterAppLaunched", [] { MRater::appLaunched(true); });
+    step("launchRemindersEnterForeground", [] { LaunchReminderManager::instance()->appEnterForeground(); });
+    step("remoteMessagesEnterForeground", [] { RemoteMessageManager::appWillEnterForeground(); });
 }
 
 void OECore::applicationDidBecomeActive(UIApplication&) {
-    RemindManager::sharedRemindManager()->resume();
-    stopPlayerBackgroundTask();
+    step("resumeReminders", [] { RemindManager::sharedRemindManager()->resume(); });
+    step("stopPlayerBackgroundTask", [this] { stopPlayerBackgroundTask(); });
 }
 
 void OECore::applicationWillTerminate(UIApplication&) {
-    RemindManager::sharedRemindManager()->suspend();
+    step("suspendReminders", [] { RemindManager::sharedRemindManager()->suspend(); });
     // The music ends while the application's services are still there to hear of it.
     if (mediaDownloads_) mediaDownloads_->cancelAll();
     if (mediaPlayer_) mediaPlayer_->stop();

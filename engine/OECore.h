@@ -160,6 +160,11 @@ public:
     void applicationDidBecomeActive(UIApplication& application);
     void applicationWillTerminate(UIApplication& application);
 
+    // Told the name of each step of the start-up sequence and of the life-cycle changes as it
+    // ends ("setupNewsChecker", "startPlayerBackgroundTask", ...), so the order can be followed.
+    using StepObserver = std::function<void(const std::string& step)>;
+    void setStepObserver(StepObserver observer) { stepObserver_ = std::move(observer); }
+
     // The identifier of the launch reminder that offers the download of all pictures.
     static const std::string& downloadReminderIdentifier();  // "DwonloadImagesReminder"
 
@@ -167,6 +172,8 @@ public:
 
 private:
     void setupDownloadQueue();
+    // Runs one named step and tells the observer.
+    void step(const std::string& name, const std::function<void()>& run);
 
     std::shared_ptr<OEConfig> config_;
     std::shared_ptr<UIViewController> viewController_;
@@ -188,4 +195,5 @@ private:
     std::weak_ptr<MediaPlayerViewController> mediaPlayerVC_;
     std::shared_ptr<FileDownloader> mediaDownloads_;
     UIBackgroundTaskIdentifier playerTask_ = UIBackgroundTaskInvalid;
+    StepObserver stepObserver_;
 };

@@ -2,11 +2,9 @@
 #include "engine/OEDefaultMenuItemFactory.h"
 
 #include "content/NewAppsChecker.h"
-#include "content/tempDataSource.h"
 #include "config/AppInfo.h"
 #include "engine/OECore.h"
 #include "engine/OEMainMenu.h"
-#include "gallery/AllImagesDownloader.h"
 #include "platform/foundation/NSString.h"
 #include "platform/ui/UIAlertAction.h"
 #include "uikit/UIViewControllerOpenAdUrl.h"
@@ -119,11 +117,8 @@ void OEDefaultMenuItemFactory::downloadAllActionFromController(const std::shared
     auto confirm = UIAlertAction::actionWithTitle(
         OECoreString("Download"), UIAlertActionStyle::Default, [](const std::shared_ptr<UIAlertAction>&) {
             auto engine = OECore::instance();
-            if (!engine->isInitialized()) return;
-            auto downloader = AllImagesDownloader::initWithDataSource(
-                tempDataSource::tempImagesDataSource(engine->appContext()), engine->galleryContext(),
-                engine->idleManager(), engine->downloadsCounter());
-            downloader->downloadAllImages(nullptr);
+            // The list the row was counted over is the list downloaded.
+            if (auto counter = engine->isInitialized() ? engine->downloadsCounter() : nullptr) counter->downloadAllImages();
         });
     showAskAlertWithMessage(controller, OECoreString("Do you realy want to download all images?"), confirm);
 }

@@ -12,6 +12,7 @@
 #include "gallery/UIDBViewController_iPad.h"
 #include "gallery/UIDBViewController_iPhone.h"
 #include "gallery/UISettings.h"
+#include "gallery/UIThumbailViewController.h"
 #include "platform/foundation/Diagnostics.h"
 #include "platform/net/NSURL.h"
 #include "texts/LocalArticlesList.h"
@@ -37,6 +38,12 @@ bool isPad() {
     return device->canReportUserInterfaceIdiom() && device->userInterfaceIdiom() == UIUserInterfaceIdiom::Pad;
 }
 
+// The player screen takes the phone against every other idiom.
+bool isNotPhone() {
+    auto device = UIDevice::currentDevice();
+    return device->canReportUserInterfaceIdiom() && device->userInterfaceIdiom() != UIUserInterfaceIdiom::Phone;
+}
+
 }  // namespace
 
 std::shared_ptr<UIViewController> ViewControllersConstructor::menuController() {
@@ -60,7 +67,7 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::constructMediaPLay
         return nullptr;
     }
     std::shared_ptr<MediaPlayerViewController> player;
-    if (isPad()) {
+    if (isNotPhone()) {
         // The pad's screen reads its lists through a connection of its own.
         auto database = engine->config() ? engine->config()->database() : nullptr;
         auto sql = database ? SQLiteEngine::init(database->mediaDBName(), *engine->fileSystem()) : nullptr;
@@ -78,6 +85,17 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::constructMediaPLay
     engine->loadPhotoViewForMediaPlayerVC(player);
     engine->setMediaPlayerVC(player);
     return UINavigationController::initWithRootViewController(player);
+}
+
+std::shared_ptr<UIViewController> ViewControllersConstructor::thumbnailViewControllerForSource(
+    const std::shared_ptr<DataSource>& source, const std::shared_ptr<dataSubCat>& subCat, bool allowFilter) {
+    const auto engine = OECore::instance();
+    if (!engine->isInitialized()) {
+        Diagnostics::note("The thumbnails cannot be built before the engine has started.");
+        return nullptr;
+    }
+    return UINavigationController::initWithRootViewController(
+        UIThumbailViewController::initWithDataSource(source, subCat, allowFilter, engine->galleryContext()));
 }
 
 std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() {

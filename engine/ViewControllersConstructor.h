@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+class DataSource;
 class UIViewController;
+class dataSubCat;
 
 class ViewControllersConstructor {
 public:
@@ -21,7 +23,13 @@ public:
     // the engine's context; empty, with a sentence, before the engine has started.
     [[nodiscard]] static std::shared_ptr<UIViewController> dbController();
 
-    // The player screen for the device over the engine's player controller, the engine as its
+    // A new thumbnail screen over the source's pictures of the subcategory, filtering offered
+    // or not, in a new navigation controller; empty, with a sentence, before the engine has started.
+    [[nodiscard]] static std::shared_ptr<UIViewController> thumbnailViewControllerForSource(
+        const std::shared_ptr<DataSource>& source, const std::shared_ptr<dataSubCat>& subCat, bool allowFilter);
+
+    // The player screen for the device (the pad's for every idiom but the phone's, the phone's
+    // where the device cannot tell) over the engine's player controller, the engine as its
     // delegate and its content loaded, kept as the engine's player screen, in a new navigation
     // controller; empty, with a sentence, without a player.
     [[nodiscard]] static std::shared_ptr<UIViewController> constructMediaPLayerController();

@@ -2,7 +2,6 @@
 #include "gallery/DownloadedImagesCount.h"
 
 #include "content/DataSource.h"
-#include "content/tempDataSource.h"
 #include "gallery/AllImagesDownloader.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -92,15 +91,16 @@ std::string DownloadedImagesCount::downloadMessage() const {
     return NSString::format(OECoreString(kDownloadMessageKey), missing, megabytes);
 }
 
+void DownloadedImagesCount::downloadAllImages() {
+    if (!source_) return;
+    AllImagesDownloader::initWithDataSource(source_, context_, idleManager_, self<DownloadedImagesCount>())
+        ->downloadAllImages(nullptr);
+}
+
 void DownloadedImagesCount::showDownloadAlertFromController(const std::shared_ptr<UIViewController>& controller) {
     if (!controller) return;
     showAskAlertWithTitle(controller, OECoreString("Complete"), downloadMessage(),
                           [weak = weakSelf<DownloadedImagesCount>()] {
-                              auto me = weak.lock();
-                              if (!me) return;
-                              auto downloader = AllImagesDownloader::initWithDataSource(
-                                  tempDataSource::tempImagesDataSource(me->context_.app), me->context_,
-                                  me->idleManager_, me);
-                              downloader->downloadAllImages(nullptr);
+                              if (auto me = weak.lock()) me->downloadAllImages();
                           });
 }

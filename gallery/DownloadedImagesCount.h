@@ -34,6 +34,8 @@ public:
     // One more picture arrived.
     void fileDownloaded() override { ++count_; }
 
+    // Every missing picture of the source given to setup, behind the overlay.
+    void downloadAllImages() override;
     // "Complete", the message, Cancel: accepting downloads every missing picture.
     void showDownloadAlertFromController(const std::shared_ptr<UIViewController>& controller) override;
     // How many pictures are missing and about how many megabytes they make, estimated from the

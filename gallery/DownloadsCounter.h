@@ -17,6 +17,9 @@ public:
     virtual void checkDownloadedFiles() = 0;
     // One more picture arrived.
     virtual void fileDownloaded() = 0;
+    // Downloads every missing picture of the counted source: the row that offers it and the
+    // question both fetch what the count is about, never another list.
+    virtual void downloadAllImages() = 0;
     // Asks whether to download the missing pictures, over `controller`.
     virtual void showDownloadAlertFromController(const std::shared_ptr<UIViewController>& controller) = 0;
 };

@@ -113,8 +113,7 @@ void FileListDownloader::startLoadItem(std::size_t index) {
     request_->sendRequest(url);
 }
 
-bool FileListDownloader::savePicture(const std::string& name, const std::string& downloaded,
-                                     std::string& savedPath) const {
+bool FileListDownloader::savePicture(const std::string& name, const std::string& downloaded) const {
     const auto& fileSystem = context_.app.fileSystem;
     const auto path = fileSystem ? fileSystem->safeDocumentsPathForFile("Data/" + name, true) : std::nullopt;
     NSErrorPtr error;
@@ -128,7 +127,6 @@ bool FileListDownloader::savePicture(const std::string& name, const std::string&
     }
     if (!FileSystem::setNoBackupAttribute(*path))
         Diagnostics::notef("The picture %s could not be kept out of backups.", path->c_str());
-    savedPath = *path;
     return true;
 }
 
@@ -151,9 +149,9 @@ void FileListDownloader::httpRequestDataFileLoaded(const std::shared_ptr<HTTPreq
         httpRequestError(nullptr, downloadError(kNotAPicture, "The server did not send a picture for " + name));
         return;
     }
-    std::string saved;
-    if (savePicture(name, downloaded, saved)) {
-        if (fileDownloadedBlock_) fileDownloadedBlock_(saved);
+    if (savePicture(name, downloaded)) {
+        // Told the folder the pictures go to, whichever picture it was.
+        if (fileDownloadedBlock_) fileDownloadedBlock_(context_.app.fileSystem->documentsFolder() + "/Data");
         if (!running_) return;
         ActivityView::sharedActivityView()->setMessageForActivityIndicator(NSString::format(
             localized("Loading %ld/%ld"), static_cast<long>(*current_ + 1), static_cast<long>(list_.size())));

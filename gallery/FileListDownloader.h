@@ -24,7 +24,8 @@ public:
     FileListDownloader(std::vector<std::string> list, GalleryContext context,
                        std::shared_ptr<OEIdleTimerManager> idleManager);
 
-    // Starts the run. `fileDownloaded` gets the path of each picture saved; `completion` is
+    // Starts the run. `fileDownloaded` is called after each picture saved, with the path of the
+    // Documents folder "Data" it was saved into; `completion` is
     // called once when the run ends, however it ends. Nothing while a run is open.
     void startDownload(std::function<void()> completion, std::function<void(const std::string&)> fileDownloaded);
     // The overlay's cancel button: stops the run without a word.
@@ -49,7 +50,7 @@ private:
     void startLoadItem(std::size_t index);
     // Moves the downloaded file into place; false (and why, in the log) when it is not on the
     // device afterwards.
-    bool savePicture(const std::string& name, const std::string& downloaded, std::string& savedPath) const;
+    bool savePicture(const std::string& name, const std::string& downloaded) const;
     void showAllDOwnloadedAlert();
     void endLoading();
 

@@ -5,6 +5,7 @@
 #include "gallery/GalleryCellText.h"
 #include "gallery/ResourceLoader.h"
 #include "gallery/UIImageCell.h"
+#include "platform/ui/UIButton.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
@@ -47,6 +48,8 @@ std::shared_ptr<UITableViewCell> ImageCellSearch_TableViewDelegate::cellForRowAt
     if (rows && indexPath.row >= 0 && indexPath.row < static_cast<long>(rows->size())) {
         row = (*rows)[static_cast<std::size_t>(indexPath.row)];
     }
+    // A match offers no information of its own: the button is not there, as in the thumbnail list.
+    cell->infoButton()->setHidden(true);
     cell->image()->setImage(thumbnailForImagePath(row.get("imagePath").stringValue()));
     cell->mainText()->setText(GalleryCellText::localizedAuthor(galleryContext().localizations(), row));
     cell->detailText()->setText(GalleryCellText::localizedName(galleryContext().localizations(), row));

@@ -344,6 +344,15 @@ void UIThumbailViewController::showImage(std::size_t index) {
     if (auto pager = photoControllerForImage(index)) showPhotoController(pager);
 }
 
+void UIThumbailViewController::slideShowClick() {
+    if (images().empty()) return;
+    auto pager = PhotoPageViewController::initWithImagesData(std::make_shared<const ContentRows>(images()), dataSubCat_, 0,
+                                                             context_);
+    if (!pager) return;
+    pager->setSlideShow(true);
+    showPhotoController(pager);
+}
+
 std::shared_ptr<UIViewController> UIThumbailViewController::photoControllerForImage(std::size_t index) {
     auto pager = PhotoPageViewController::initWithImagesData(std::make_shared<const ContentRows>(images()), dataSubCat_,
                                                              static_cast<std::int64_t>(index), context_);

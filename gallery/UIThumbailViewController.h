@@ -125,11 +125,13 @@ public:
 
     // Opens the full-screen pager at the picture.
     void showImage(std::size_t index);
+    // Opens the pager at the first picture with its slideshow on; nothing for an empty list.
+    void slideShowClick();
     // The pager over images() at `index` with the screen's data source; the pager screen is
     // made here, and nothing opens while there is none.
     virtual std::shared_ptr<UIViewController> photoControllerForImage(std::size_t index);
     // On a pad, presented full screen with a cross-dissolve from the split screen; else pushed.
-    void showPhotoController(const std::shared_ptr<UIViewController>& controller);
+    virtual void showPhotoController(const std::shared_ptr<UIViewController>& controller);
 
     // Decorates and fills one thumbnail view: its old signs and spinner go, the thumbnail comes,
     // then the "new" and HD signs and, in list mode, the information button.

@@ -83,7 +83,7 @@ std::shared_ptr<UIViewController> MediaPlayerViewController_iPad::makeSongsVC() 
 
 std::shared_ptr<UIViewController> MediaPlayerViewController_iPad::makeAuthorsVC() {
     auto grid = gridControllerForTable("author");
-    grid->setTitle(OECoreString("Author"));
+    grid->setTitle(OECoreString("Composers"));
     return grid;
 }
 

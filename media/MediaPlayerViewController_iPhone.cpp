@@ -119,11 +119,14 @@ void MediaPlayerViewController_iPhone::setContentViewController(std::shared_ptr<
     // A screen on show passes the appearance on, as it does when it appears itself, through
     // the content's own transitions so that its children (the slideshow's pages) hear of it too:
     // the pictures are read only on screen.
+    // A screen on its way back (a pop that has begun and not ended) is on show too: its content
+    // began appearing with it, and a new one begins now and ends with it in viewDidAppear.
     const bool onScreen = hasAppeared();
+    const bool arriving = isVisible() && !onScreen;
     if (contentViewController_) {
-        if (onScreen) contentViewController_->beginAppearanceTransition(false, false);
+        if (onScreen || arriving) contentViewController_->beginAppearanceTransition(false, false);
         contentViewController_->view()->removeFromSuperview();
-        if (onScreen) contentViewController_->endAppearanceTransition();
+        if (onScreen || arriving) contentViewController_->endAppearanceTransition();
     }
     contentViewController_ = std::move(controller);
     if (!contentViewController_) return;
@@ -137,10 +140,8 @@ void MediaPlayerViewController_iPhone::setContentViewController(std::shared_ptr<
         content->leftAnchor()->constraintEqualToAnchor(contentViewHolder_->leftAnchor()),
         content->rightAnchor()->constraintEqualToAnchor(contentViewHolder_->rightAnchor()),
     });
-    if (onScreen) {
-        contentViewController_->beginAppearanceTransition(true, false);
-        contentViewController_->endAppearanceTransition();
-    }
+    if (onScreen || arriving) contentViewController_->beginAppearanceTransition(true, false);
+    if (onScreen) contentViewController_->endAppearanceTransition();
 }
 
 void MediaPlayerViewController_iPhone::viewWillAppear(bool animated) {

@@ -63,7 +63,7 @@ void TextEngineRoot::viewDidLoad() {
     std::weak_ptr<TextEngineRoot> weak = self<TextEngineRoot>();
     setToolbarItems({UIBarButtonItemCommon::makeFlexButton(),
                      UIBarButtonItemCommon::makeSegmentedBarButtonItemWithSegments(
-                         {OECoreString("By Year"), OECoreString("By Name")}, static_cast<int>(viewMode_),
+                         {OECoreString("By Year"), OECoreString("By Title")}, static_cast<int>(viewMode_),
                          self<TextEngineRoot>(),
                          [weak](const std::shared_ptr<NSObject>& sender) {
                              auto me = weak.lock();
@@ -224,7 +224,8 @@ std::shared_ptr<UITableViewCell> TextEngineRoot::cellForRowAtIndexPath(const std
     }
     static const std::string identifier = "groupCell";
     auto cell = tableView->dequeueReusableCellWithIdentifier(identifier);
-    if (!cell) {
+    // A search result's row shares the identifier and has a second line: a catalogue row is made anew.
+    if (!cell || cell->style() != UITableViewCellStyleDefault) {
         cell = UITableViewCell::initWithStyle(UITableViewCellStyleDefault, identifier);
         cell->setSelectionStyle(UITableViewCellSelectionStyleGray);
         cell->textLabel()->setNumberOfLines(2);

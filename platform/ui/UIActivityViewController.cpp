@@ -3,10 +3,12 @@
 
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIColor.h"
+#include "platform/ui/UIDevice.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
+#include "platform/ui/UIPopoverPresentationController.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIToolbar.h"
 
@@ -33,7 +35,12 @@ std::shared_ptr<UIActivityViewController> UIActivityViewController::initWithActi
 UIActivityViewController::UIActivityViewController(std::vector<UIActivityItem> items) : items_(std::move(items)) {}
 
 void UIActivityViewController::loadView() {
-    const CGRect screen = UIScreen::mainScreen()->bounds();
+    // On a pad it pops over from its bar button, as wide as a popover and as tall as its items.
+    const bool popover = modalPresentationStyle() == UIModalPresentationStyle::Popover &&
+                         UIDevice::currentDevice()->userInterfaceIdiom() == UIUserInterfaceIdiom::Pad;
+    CGRect screen = UIScreen::mainScreen()->bounds();
+    if (popover) screen.size.width = UIPopoverPresentationController::kDefaultWidth;
+    const CGFloat barTop = popover ? 0 : kBarTop;
     auto root = UIView::initWithFrame(screen);
     root->setBackgroundColor(UIColor::whiteColor());
     root->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
@@ -43,12 +50,12 @@ void UIActivityViewController::loadView() {
                                             [weak](const std::shared_ptr<NSObject>&) {
                                                 if (auto me = weak.lock()) me->close();
                                             });
-    auto bar = UIToolbar::initWithFrame(CGRectMake(0, kBarTop, screen.size.width, kBarHeight));
+    auto bar = UIToolbar::initWithFrame(CGRectMake(0, barTop, screen.size.width, kBarHeight));
     bar->setAutoresizingMask(UIViewAutoresizingFlexibleWidth);
     bar->setItems({UIBarButtonItem::flexibleSpaceItem(), close_});
     root->addSubview(bar);
 
-    CGFloat y = kBarTop + kBarHeight + kMargin;
+    CGFloat y = barTop + kBarHeight + kMargin;
     for (const auto& item : items_) {
         if (const auto* picture = std::get_if<std::shared_ptr<UIImage>>(&item)) {
             auto view = UIImageView::initWithImage(*picture);
@@ -65,6 +72,10 @@ void UIActivityViewController::loadView() {
             root->addSubview(label);
             y += kTextHeight + kMargin;
         }
+    }
+    if (popover) {
+        root->setFrame(CGRectMake(0, 0, screen.size.width, y));
+        setPreferredContentSize(CGSizeMake(screen.size.width, y));
     }
     setView(root);
 }

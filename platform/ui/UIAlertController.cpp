@@ -6,8 +6,10 @@
 #include "platform/ui/UIAlertModality.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
+#include "platform/ui/UIDevice.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UILabel.h"
+#include "platform/ui/UIPopoverPresentationController.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UITextField.h"
 #include "platform/ui/NSStringDrawing.h"
@@ -83,12 +85,15 @@ bool UIAlertController::tapActionWithTitle(const std::string& title) {
 
 void UIAlertController::loadView() {
     const CGRect screen = UIScreen::mainScreen()->bounds();
+    // On a pad a popover holds the box alone, as wide as a popover, beside its bar button.
+    const bool popover = modalPresentationStyle() == UIModalPresentationStyle::Popover &&
+                         UIDevice::currentDevice()->userInterfaceIdiom() == UIUserInterfaceIdiom::Pad;
     auto root = UIView::initWithFrame(screen);
-    root->setBackgroundColor(UIColor::colorWithWhite(0, 0.4));
+    root->setBackgroundColor(popover ? UIColor::clearColor() : UIColor::colorWithWhite(0, 0.4));
     setView(root);
 
     const bool sheet = style_ == UIAlertControllerStyle::ActionSheet;
-    const CGFloat width = sheet ? screen.size.width - 16 : 270;
+    const CGFloat width = popover ? UIPopoverPresentationController::kDefaultWidth : sheet ? screen.size.width - 16 : 270;
     const CGFloat inner = width - 32;
     auto box = UIView::initWithFrame(CGRectMake(0, 0, width, 0));
     box->setBackgroundColor(UIColor::colorWithWhite(0.97, 1));
@@ -104,6 +109,7 @@ void UIAlertController::loadView() {
         label->setTextAlignment(NSTextAlignmentCenter);
         const CGSize size = label->sizeThatFits(CGSizeMake(inner, 10000));
         label->setFrame(CGRectMake(16, y, inner, size.height));
+        label->setAutoresizingMask(UIViewAutoresizingFlexibleWidth);
         box->addSubview(label);
         y += size.height + 6;
     };
@@ -121,6 +127,8 @@ void UIAlertController::loadView() {
         const auto& action = actions_[i];
         auto button = UIButton::buttonWithType(UIButtonTypeSystem);
         button->setFrame(CGRectMake(0, y, width, 44));
+        // Each title keeps the whole width of the box, however wide it is made.
+        button->setAutoresizingMask(UIViewAutoresizingFlexibleWidth);
         button->setTitle(action->title(), UIControlStateNormal);
         button->setTitleColor(action->style() == UIAlertActionStyle::Destructive ? UIColor::redColor()
                                                                                 : UIColor::systemBlueColor(),
@@ -136,6 +144,14 @@ void UIAlertController::loadView() {
         y += 44;
     }
     const CGFloat height = y;
+    if (popover) {
+        root->setFrame(CGRectMake(0, 0, width, height));
+        box->setFrame(root->bounds());
+        box->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+        root->addSubview(box);
+        setPreferredContentSize(CGSizeMake(width, height));
+        return;
+    }
     if (sheet)
         box->setFrame(CGRectMake(8, screen.size.height - height - 8, width, height));
     else

@@ -6,6 +6,7 @@
 #include "platform/ui/CGGeometry.h"
 
 #include <memory>
+#include <optional>
 
 class UIBarButtonItem;
 class UIView;
@@ -30,6 +31,16 @@ public:
     void setPermittedArrowDirections(unsigned directions) { arrows_ = directions; }
     // Anchored when it has a bar item or a source view.
     bool isAnchored() const { return barButtonItem() || sourceView(); }
+
+    // The popover's width when its content asks for none.
+    static constexpr CGFloat kDefaultWidth = 320;
+    // Where the popover of a content of `size` stands in `container` (the window): beside its
+    // anchor (above an anchor in the lower half, below one in the upper half, centred on it
+    // and kept inside the container), or in the middle when the anchor is not on screen.
+    CGRect frameInContainer(const std::shared_ptr<UIView>& container, CGSize size) const;
+    // The anchor's rectangle in the container's coordinates; empty when it is not on screen
+    // (a bar item is found in the toolbars under the container).
+    std::optional<CGRect> anchorRectInContainer(const std::shared_ptr<UIView>& container) const;
 
 private:
     std::weak_ptr<UIBarButtonItem> barButtonItem_;

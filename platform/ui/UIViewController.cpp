@@ -290,7 +290,8 @@ bool coversPresenter(UIModalPresentationStyle style) {
     return style == UIModalPresentationStyle::FullScreen || style == UIModalPresentationStyle::CurrentContext;
 }
 
-CGRect presentedFrame(const std::shared_ptr<UIViewController>& controller, const CGRect& container) {
+CGRect presentedFrame(const std::shared_ptr<UIViewController>& controller, const CGRect& container,
+                      const std::shared_ptr<UIView>& containerView) {
     const bool pad = UIDevice::currentDevice()->userInterfaceIdiom() == UIUserInterfaceIdiom::Pad;
     const CGSize preferred = controller->preferredContentSize();
     switch (controller->modalPresentationStyle()) {
@@ -303,9 +304,11 @@ CGRect presentedFrame(const std::shared_ptr<UIViewController>& controller, const
             return container;
         case UIModalPresentationStyle::Popover:
             if (pad) {
-                const CGSize size = preferred.width > 0 && preferred.height > 0 ? preferred : CGSize{320, 480};
-                return CGRectMake(CGRectGetMidX(container) - size.width / 2, CGRectGetMidY(container) - size.height / 2,
-                                  size.width, size.height);
+                const CGSize size = preferred.width > 0 && preferred.height > 0
+                                        ? preferred
+                                        : CGSize{UIPopoverPresentationController::kDefaultWidth, 480};
+                // Beside what it points from.
+                return controller->popoverPresentationController()->frameInContainer(containerView, size);
             }
             return container;
         case UIModalPresentationStyle::FormSheet:
@@ -359,7 +362,7 @@ void UIViewController::presentViewController(const std::shared_ptr<UIViewControl
             controller->modalPresentationStyle() == UIModalPresentationStyle::OverCurrentContext) {
             if (host->view_) frame = host->view_->convertRectToView(host->view_->bounds(), container);
         }
-        presentedView->setFrame(presentedFrame(controller, frame));
+        presentedView->setFrame(presentedFrame(controller, frame, container));
         presentedView->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
         container->addSubview(presentedView);
     }

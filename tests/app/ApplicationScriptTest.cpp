@@ -877,7 +877,7 @@ TEST(ApplicationScript, MusicPlaysOnThroughTheBackgroundIntoTheNextShuffledCompo
                                     "expect \"1 of 28\"\n"
                                     "tap compositions\n"
                                     "expect == Compositions ==\n"
-                                    "tap Painter\n"
+                                    "tap Composers\n"
                                     "tap " + composer + "\n"
                                     "expect == " + composer + " ==\n"
                                     "tap " + first + "\n"

@@ -75,6 +75,27 @@ TEST_F(SQL_SearchTest, TheTableLoadsOncePerLanguage) {
     EXPECT_THAT(search_->lastRequest(), HasSubstr("author.\"name\" as author_name,"));
 }
 
+TEST_F(SQL_SearchTest, AFoundPictureCarriesItsAuthorsDescriptionInTheReadersLanguage) {
+    const OELocalizations& locale = loader_->localizations();
+    auto description = [&](const std::string& text) {
+        const auto rows = search_->result(text);
+        return rows && !rows->empty() ? locale.localizedAuthorDescriptionFieldValue(rows->front()) : "(none)";
+    };
+    EXPECT_EQ(description("Monet"), "Monet bio");
+    EXPECT_EQ(description("Night"), "bio");
+    // No French column: the default language's text, as every other picture list gives it.
+    setLanguage("fr");
+    auto french = SQL_Search_2fields::sqlSearchWithLoader(loader_, "name_en", "author_name_fr");
+    const auto rows = french->result("Monet");
+    ASSERT_TRUE(rows && !rows->empty());
+    EXPECT_EQ(locale.localizedAuthorDescriptionFieldValue(rows->front()), "Monet bio");
+    setLanguage("ru");
+    auto russian = SQL_Search_2fields::sqlSearchWithLoader(loader_, "name", "author_name");
+    const auto found = russian->result("Рембрандт");
+    ASSERT_TRUE(found && !found->empty());
+    EXPECT_EQ(locale.localizedAuthorDescriptionFieldValue(found->front()), "био");
+}
+
 TEST_F(SQL_SearchTest, HostileTextFindsExactlyThatText) {
     for (const std::string text : {"'", "%", ";", "100% real; yes"}) {
         SCOPED_TRACE(text);

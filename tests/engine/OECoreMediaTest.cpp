@@ -2,7 +2,9 @@
 // of the music screens, remote commands, playback kept going in the background, and the player
 // screen built for the menu with the author's paintings as its content.
 #include "demo/generator/DemoAudio.h"
+#include "demo/generator/DemoCatalogue.h"
 #include "engine/ViewControllersConstructor.h"
+#include "gallery/ImageViewController.h"
 #include "gallery/PhotoPageViewController.h"
 #include "media/CompositionsSource.h"
 #include "media/MediaPlayerController.h"
@@ -136,7 +138,12 @@ TEST_F(EngineMusic, PlayingInTheBackgroundKeepsOneTaskRenewedAsItExpiresUntilThe
     auto player = engine->mediaPlayer();
     player->playList(localTracks(engine, 2));
     ASSERT_TRUE(player->isPlaying());
+    // The music is kept going first, then the messages' timer stops.
+    std::vector<std::string> steps;
+    engine->setStepObserver([&](const std::string& step) { steps.push_back(step); });
     engine->applicationDidEnterBackground(*app);
+    engine->setStepObserver(nullptr);
+    EXPECT_EQ(steps, (std::vector<std::string>{"startPlayerBackgroundTask", "remoteMessagesEnterBackground"}));
     engine->applicationDidEnterBackground(*app);
     ASSERT_EQ(app->openBackgroundTasks().size(), 1u);
     const auto first = engine->playerTask();
@@ -214,6 +221,60 @@ TEST_F(EngineMusic, TheAuthorsPaintingsTurnAsASlideshowWhileTheMusicPlays) {
     EXPECT_GE(shown.size(), 4u) << "the paintings turn, and after the last comes the first";
 }
 
+TEST_F(EngineMusic, APlaylistPlayedFromTheCatalogueShowsItsAuthorsPaintingAsThePlayerComesBack) {
+    auto engine = start(DemoDatabases::All, true);
+    auto player = engine->mediaPlayer();
+    auto root = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructMediaPLayerController());
+    ASSERT_TRUE(root);
+    auto screen = std::dynamic_pointer_cast<MediaPlayerViewController_iPhone>(root->topViewController());
+    ASSERT_TRUE(screen);
+    window_ = UIWindow::make();
+    window_->setRootViewController(root);
+    window_->makeKeyAndVisible();
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    const auto first = screen->contentViewController();
+    ASSERT_TRUE(first);
+    const int current = player->currentMediaItem()->data().get("author").intValue();
+
+    // A track of another composer with paintings, played from here.
+    std::shared_ptr<MediaPlayerItem> track;
+    for (const auto& item : player->compositionsSource()->allCompositions()) {
+        const int author = item->data().get("author").intValue();
+        bool paintings = false;
+        for (const auto& composer : DemoCatalogue::composers())
+            if (composer.index == author && composer.pictures > 0) paintings = true;
+        if (author != current && paintings) {
+            track = item;
+            break;
+        }
+    }
+    ASSERT_TRUE(track);
+    std::string error;
+    ASSERT_TRUE(DemoAudio::writeM4A(Sandbox::documents() + "/" + track->path(), {3.0, 1, 22050, 1, 0}, &error)) << error;
+
+    screen->showCompositions();
+    Clock::advance(1.0);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    ASSERT_NE(root->topViewController(), screen);
+    auto list = PlayList::make("evening.mplist", "Evening");
+    list->items = {track};
+    NSNotificationCenter::defaultCenter()->postNotificationName(CompositionPlayPlaylistMessage, list);
+    for (int step = 0; step < 3; ++step) {
+        Clock::advance(0.5);
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+    }
+    window_->layoutAndDisplayIfNeeded();
+    ASSERT_EQ(root->topViewController(), screen);
+    ASSERT_EQ(player->currentMediaItem()->key(), track->key());
+    auto pager = std::dynamic_pointer_cast<PhotoPageViewController>(screen->contentViewController());
+    ASSERT_TRUE(pager);
+    ASSERT_NE(pager, first);
+    EXPECT_TRUE(pager->hasAppeared());
+    auto page = pager->currentImageViewController();
+    ASSERT_TRUE(page);
+    EXPECT_TRUE(page->image()) << "the painting is on screen at once";
+}
+
 }  // namespace
 
 TEST_F(EngineMusic, ThePadGetsItsPlayerScreenWhoseSongsPlayThroughTheEngine) {
@@ -240,7 +301,18 @@ TEST_F(EngineMusic, ThePadGetsItsPlayerScreenWhoseSongsPlayThroughTheEngine) {
     EXPECT_EQ(engine->mediaPlayer()->currentMediaItem()->key(), list[2]->key());
     EXPECT_EQ(engine->mediaPlayer()->itemsCount(), static_cast<long>(list.size()));
 
-    // The phone keeps its own screen.
+    // Any idiom but the phone's gets the pad's screen; the phone, and a device that cannot tell,
+    // the phone's.
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
+    UIDevice::currentDevice()->setUserInterfaceIdiom(UIUserInterfaceIdiom::Unspecified);
+    root = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructMediaPLayerController());
+    ASSERT_TRUE(root);
+    EXPECT_TRUE(std::dynamic_pointer_cast<MediaPlayerViewController_iPad>(root->topViewController()));
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
+    UIDevice::currentDevice()->setCanReportUserInterfaceIdiom(false);
+    root = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructMediaPLayerController());
+    ASSERT_TRUE(root);
+    EXPECT_TRUE(std::dynamic_pointer_cast<MediaPlayerViewController_iPhone>(root->topViewController()));
     UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
     root = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructMediaPLayerController());
     ASSERT_TRUE(root);

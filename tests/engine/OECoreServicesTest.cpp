@@ -51,6 +51,7 @@ public:
     bool allFilesDownloaded() const override { return true; }
     void checkDownloadedFiles() override {}
     void fileDownloaded() override {}
+    void downloadAllImages() override {}
     void showDownloadAlertFromController(const std::shared_ptr<UIViewController>&) override {}
 };
 

@@ -6,7 +6,9 @@
 
 #include "content/Favorites_DataSource.h"
 #include "content/Loader_DataSource.h"
+#include "content/NewAppsChecker.h"
 #include "content/OELikesManager.h"
+#include "content/RemoteMessageManager.h"
 #include "content/dbEntry.h"
 #include "demo/server/ContentServer.h"
 #include "engine/OEMainMenu.h"
@@ -17,6 +19,7 @@
 #include "gallery/UIDBViewController_iPhone.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
+#include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UINavigationBar.h"
 #include "platform/ui/UINavigationController.h"
@@ -25,8 +28,10 @@
 #include "tests/engine/DemoLaunchFixture.h"
 #include "texts/UIArticlesListViewController.h"
 #include "uikit/OEIdleTimerManager.h"
+#include "uikit/MRater.h"
 #include "uikit/OESideMenuContainerViewController.h"
 #include "uikit/RemindManager.h"
+#include "uikit/UIViewControllerOpenAdUrl.h"
 
 #include <fstream>
 
@@ -64,6 +69,7 @@ public:
     }
     void checkDownloadedFiles() override { ++recounts; }
     void fileDownloaded() override { ++fetched; }
+    void downloadAllImages() override { ++downloads; }
 
     bool allDownloaded;
     std::vector<std::string> setUpOver;
@@ -72,6 +78,7 @@ public:
     mutable int asked = 0;
     int recounts = 0;
     int fetched = 0;
+    int downloads = 0;
     std::vector<std::weak_ptr<UIViewController>> shownOver;
 };
 
@@ -148,6 +155,62 @@ TEST_F(EngineStart, WithAllDatabasesEveryStepRunsInOrderAndTheGalleryIsInTheCent
     EXPECT_NE(std::dynamic_pointer_cast<UIDBViewController_iPhone>(navigation->topViewController()), nullptr);
 }
 
+// Each step is told as it ends, with what the engine has done by then: every effect of the steps
+// before it and of itself, none of the steps after it. A swap of two steps fails here.
+TEST_F(EngineStart, EveryStartUpStepRunsAtItsOwnPlaceAndDoesItsWorkThere) {
+    makeBundle(DemoDatabases::All);
+    auto counter = std::make_shared<RecordingCounter>(false);
+    int launches = 0;
+    LaunchReminderManager::instance()->registerReminder(LaunchReminder::initWithIdentifer("Probe", 1, [&] { ++launches; }));
+    auto engine = OECore::instance();
+    engine->setDownloadsCounter(counter);
+    const std::vector<std::string> order{"customizeInterface", "loadDefaults",           "setupRemoteNotifications",
+                                         "setupLocale",        "setupIdleManager",       "setupDownlloadsCounter",
+                                         "setupReminders",     "setupNewsChecker",       "setupMediaPlayer",
+                                         "setupLikesManager",  "setupRaterWithAppId",    "sendFavorites"};
+    // What each step leaves behind, in the order above; the favourites upload runs on a queue
+    // of its own and is seen only through its place.
+    auto done = [&] {
+        return std::vector<bool>{
+            UIAppearance::appearance<UINavigationBar>()->hasValue("tintColor"),
+            !NSUserDefaults::standardUserDefaults()->objectForKey("zoom").isNull(),
+            RemoteMessageManager::hasSharedManager(),
+            engine->locale() != nullptr,
+            engine->idleManager() != nullptr,
+            !counter->setUpOver.empty(),
+            launches == 1,
+            NewAppsChecker::hasSharedNewAppsChecker(),
+            engine->mediaPlayer() != nullptr,
+            engine->likesManager() != nullptr,
+            MRater::hasInstance() && MRater::instance()->appID() == "1047320005",
+        };
+    };
+    std::vector<std::string> steps;
+    engine->setStepObserver([&](const std::string& step) {
+        const auto position = steps.size();
+        steps.push_back(step);
+        std::vector<bool> expected(order.size() - 1, false);
+        for (std::size_t i = 0; i <= position && i < expected.size(); ++i) expected[i] = true;
+        EXPECT_EQ(done(), expected) << "after " << step;
+    });
+    ASSERT_TRUE(OECore::setup());
+    EXPECT_EQ(steps, order);
+
+    // The life-cycle changes, in the order of their table (nothing plays: no background task).
+    steps.clear();
+    engine->setStepObserver([&](const std::string& step) { steps.push_back(step); });
+    auto& app = *UIApplication::sharedApplication();
+    engine->applicationDidEnterBackground(app);
+    engine->applicationWillEnterForeground(app);
+    engine->applicationDidBecomeActive(app);
+    engine->applicationWillResignActive(app);
+    engine->applicationWillTerminate(app);
+    EXPECT_EQ(steps, (std::vector<std::string>{"remoteMessagesEnterBackground", "raterAppLaunched", "launchRemindersEnterForeground",
+                                               "remoteMessagesEnterForeground", "resumeReminders",
+                                               "stopPlayerBackgroundTask", "suspendReminders", "suspendReminders"}));
+    engine->setStepObserver(nullptr);
+}
+
 TEST_F(EngineStart, WithOnlyTheImagesDatabaseTheCounterUsesTheImagesList) {
     makeBundle(DemoDatabases::ImagesOnly);
     auto counter = std::make_shared<RecordingCounter>(true);
@@ -202,6 +265,33 @@ TEST_F(EngineStart, WithoutAnInstalledCounterTheEngineCountsThePicturesOnTheDevi
     EXPECT_EQ(sections[1]->items()[0]->imageName(), "download");
     EXPECT_EQ(sections[2]->title(), OECoreString("Settings"));
     EXPECT_EQ(sections[3]->title(), OECoreString("More"));
+}
+
+TEST_F(EngineStart, TheDownloadRowFetchesTheListItsCountIsAbout) {
+    makeBundle(DemoDatabases::None);  // the count is over the media list here
+    Clock::setManual(2'000'000.0);
+    auto counter = std::make_shared<RecordingCounter>(false);
+    start(counter);
+    auto menu = std::dynamic_pointer_cast<OEMainMenu>(container()->leftMenuViewController());
+    ASSERT_NE(menu, nullptr);
+    ASSERT_GE(menu->sections().size(), 2u);
+    ASSERT_EQ(menu->sections()[1]->items().size(), 1u);
+    const auto row = menu->sections()[1]->items()[0];
+    ASSERT_EQ(row->title(), OECoreString("Download All Images"));
+    row->action()(menu);
+    Clock::advance(1);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    auto question = std::dynamic_pointer_cast<UIAlertController>(topController(window->rootViewController()));
+    ASSERT_TRUE(question);
+    ASSERT_EQ(question->actions().size(), 2u);
+    EXPECT_EQ(counter->downloads, 0) << "nothing before the answer";
+    ASSERT_TRUE(question->tapActionAtIndex(0));
+    EXPECT_EQ(counter->downloads, 1);
+    Clock::advance(5);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    window.reset();
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    Clock::setReal();
 }
 
 TEST_F(EngineStart, TheZoomDefaultNeedsASharpScreenAndNeverReplacesAValue) {

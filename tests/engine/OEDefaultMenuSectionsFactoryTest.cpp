@@ -138,6 +138,7 @@ public:
     bool allFilesDownloaded() const override { return all; }
     void checkDownloadedFiles() override {}
     void fileDownloaded() override {}
+    void downloadAllImages() override {}
     void showDownloadAlertFromController(const std::shared_ptr<UIViewController>&) override {}
     bool all = false;
 };

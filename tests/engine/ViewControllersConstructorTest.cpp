@@ -3,7 +3,9 @@
 // the in-app browser on the maker's pages, and the music player's screen per device.
 #include "engine/ViewControllersConstructor.h"
 
+#include "content/List_DataSource.h"
 #include "content/Loader_DataSource.h"
+#include "content/dbEntry.h"
 #include "content/SQL_Search_2fields.h"
 #include "config/OEConfigFactory.h"
 #include "gallery/UIDBViewController_iPad.h"
@@ -91,6 +93,27 @@ TEST_F(ScreenConstruction, ADeviceThatCannotTellItsIdiomIsTreatedAsAPhone) {
     ASSERT_NE(gallery, nullptr);
     EXPECT_NE(std::dynamic_pointer_cast<UIDBViewController_iPhone>(gallery->topViewController()), nullptr);
     UIDevice::currentDevice()->setCanReportUserInterfaceIdiom(true);
+}
+
+TEST_F(ScreenConstruction, AThumbnailScreenComesInANewNavigationControllerOverTheSourceItIsGiven) {
+    auto engine = OECore::instance();
+    auto source = List_DataSource::initWithLoader(
+        Loader::loaderWithDBEntry(dbEntry::defaultEntry(engine->config()->database()), engine->appContext()));
+    const auto cats = source->catList();
+    ASSERT_TRUE(cats && !cats->empty());
+    const auto subCats = source->subCatList(cats->front());
+    ASSERT_TRUE(subCats && !subCats->empty());
+    for (const bool allowFilter : {true, false}) {
+        auto navigation = std::dynamic_pointer_cast<UINavigationController>(
+            ViewControllersConstructor::thumbnailViewControllerForSource(source, subCats->front(), allowFilter));
+        ASSERT_NE(navigation, nullptr);
+        ASSERT_EQ(navigation->viewControllers().size(), 1u);
+        auto thumbnails = std::dynamic_pointer_cast<UIThumbailViewController>(navigation->topViewController());
+        ASSERT_NE(thumbnails, nullptr);
+        EXPECT_EQ(thumbnails->originalDataSource(), source);
+        EXPECT_EQ(thumbnails->dataSubCat(), subCats->front());
+        EXPECT_EQ(thumbnails->alowFilter(), allowFilter);
+    }
 }
 
 TEST_F(ScreenConstruction, TheSearchColumnsFollowTheLanguageAndTheEnglishOnlySwitch) {

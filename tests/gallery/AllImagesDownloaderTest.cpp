@@ -8,6 +8,7 @@
 #include "gallery/DownloadedImagesCount.h"
 #include "gallery/FileListDownloader.h"
 
+#include "content/ImagesWithIds_DataSource.h"
 #include "content/tempDataSource.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
@@ -48,6 +49,7 @@ protected:
         NSNotificationCenter::defaultCenter()->addObserver(announcements_, &Announcements::changed, kImagesDataChanged);
     }
     void TearDown() override {
+        offerWindow_.reset();
         NSNotificationCenter::defaultCenter()->removeObserver(announcements_);
         for (const auto& alert : UIAlertView::visibleAlertViews()) alert->dismissWithClickedButtonIndex(0, false);
         ActivityView::sharedActivityView()->hideActivityIndicator();
@@ -104,7 +106,18 @@ protected:
         return out;
     }
 
+    // The offer of the download, asked over a screen of a window of its own.
+    std::shared_ptr<UIAlertController> offer(const std::shared_ptr<DownloadedImagesCount>& count) {
+        auto root = UIViewController::make();
+        offerWindow_ = UIWindow::make();
+        offerWindow_->setRootViewController(root);
+        offerWindow_->makeKeyAndVisible();
+        count->showDownloadAlertFromController(root);
+        return std::dynamic_pointer_cast<UIAlertController>(root->presentedViewController());
+    }
+
     std::shared_ptr<OEIdleTimerManager> idle_;
+    std::shared_ptr<UIWindow> offerWindow_;
     std::unique_ptr<ContentServer> server_;
     std::vector<std::string> serverOnly_;
     std::shared_ptr<Announcements> announcements_ = std::make_shared<Announcements>();
@@ -273,13 +286,7 @@ TEST_F(AllImagesTest, TheOfferAsksOverTheScreenAndAcceptingDownloadsEverythingMi
     server_ = startContentServer();
     ASSERT_TRUE(server_);
     auto count = counter();
-    auto root = UIViewController::make();
-    auto window = UIWindow::make();
-    window->setRootViewController(root);
-    window->makeKeyAndVisible();
-
-    count->showDownloadAlertFromController(root);
-    auto question = std::dynamic_pointer_cast<UIAlertController>(root->presentedViewController());
+    auto question = offer(count);
     ASSERT_TRUE(question);
     EXPECT_EQ(question->title(), OECoreString("Complete"));
     EXPECT_EQ(question->message(), count->downloadMessage());
@@ -293,5 +300,31 @@ TEST_F(AllImagesTest, TheOfferAsksOverTheScreenAndAcceptingDownloadsEverythingMi
 
     Clock::advance(5);
     NSRunLoop::mainRunLoop()->runUntilIdle();
-    window.reset();
+    offerWindow_.reset();
+}
+
+TEST_F(AllImagesTest, AcceptingTheOfferFetchesTheListThatWasCountedAndNoOther) {
+    server_ = startContentServer();
+    ASSERT_TRUE(server_);
+    // Counted over one missing picture, as where the count is over a list other than the
+    // whole catalogue.
+    const DemoPainting* missing = nullptr;
+    for (const auto& painting : DemoCatalogue::paintings())
+        if (!missing && DemoCatalogue::isOnServerOnly(painting)) missing = &painting;
+    ASSERT_TRUE(missing);
+    ASSERT_GT(serverOnly_.size(), 1u);
+    galleryContext().app.config->images()->setImageStorageType(3);
+    auto count = DownloadedImagesCount::make(galleryContext(), idle_);
+    count->setup(ImagesWithIds_DataSource::initWithLoader(imagesLoader(), Value::Array{Value(missing->index)}));
+    ASSERT_FALSE(count->allFilesDownloaded());
+    auto question = offer(count);
+    ASSERT_TRUE(question);
+    ASSERT_TRUE(question->tapActionAtIndex(0));
+    ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil(
+        [&] { return count->allFilesDownloaded() && !ActivityView::sharedActivityView()->isShown(); }, 30));
+    EXPECT_EQ(requestedPictures(), std::vector<std::string>{DemoCatalogue::imagePathOf(*missing)});
+
+    Clock::advance(5);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    offerWindow_.reset();
 }

@@ -26,6 +26,9 @@
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
+#include "platform/ui/UIButton.h"
+#include "platform/ui/UILabel.h"
+#include "platform/ui/UIToolbar.h"
 #include "platform/ui/UIWindow.h"
 #include "tests/gallery/GalleryFixture.h"
 #include "uikit/ActivityView.h"
@@ -33,6 +36,7 @@
 #include "uikit/OEIdleTimerManager.h"
 
 #include <filesystem>
+#include <functional>
 
 namespace {
 
@@ -295,4 +299,74 @@ TEST_F(ImageMenuTest, ShareOffersTheStandardPictureWithItsFullName) {
     row_.set("imagePath", Value("no-such-picture.jpg"));
     choose(menu(), OECoreString("Share"));
     EXPECT_FALSE(topController());
+}
+
+TEST_F(ImageMenuTest, OnAPadTheSheetsPopOverFromTheMenuButtonWithTheirTitlesWhole) {
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
+    window_.reset();
+    settle();
+    owner_ = UIViewController::make();
+    nav_ = UINavigationController::initWithRootViewController(owner_);
+    window_ = UIWindow::make();
+    window_->setRootViewController(nav_);
+    window_->makeKeyAndVisible();
+    auto button = UIBarButtonItem::initWithTitle("menu", UIBarButtonItemStylePlain, nullptr, nullptr);
+    owner_->setToolbarItems({button, UIBarButtonItem::flexibleSpaceItem()});
+    nav_->setToolbarHidden(false, false);
+    settle();
+    window_->layoutIfNeeded();
+    const auto toolbar = nav_->toolbar();
+    ASSERT_FALSE(toolbar->itemFrames().empty());
+    const CGRect anchor = toolbar->convertRectToView(toolbar->itemFrames()[0], window_);
+    const CGRect screen = window_->bounds();
+
+    // Above its button at the bottom, pointing at it, inside the screen.
+    auto besideTheButton = [&](const CGRect& frame) {
+        EXPECT_LE(CGRectGetMaxY(frame), CGRectGetMinY(anchor));
+        EXPECT_GE(CGRectGetMaxY(frame), CGRectGetMinY(anchor) - 20) << "next to it";
+        EXPECT_LE(frame.origin.x, CGRectGetMidX(anchor));
+        EXPECT_GE(CGRectGetMaxX(frame), CGRectGetMidX(anchor));
+        EXPECT_GE(frame.origin.x, 0);
+        EXPECT_LE(CGRectGetMaxX(frame), screen.size.width);
+        EXPECT_LT(frame.size.width, screen.size.width / 2) << "a popover, not a sheet across the screen";
+    };
+    auto shown = menu();
+    shown->show();
+    settle();
+    auto sheet = presentedAlert();
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->modalPresentationStyle(), UIModalPresentationStyle::Popover);
+    window_->layoutIfNeeded();
+    besideTheButton(sheet->view()->frame());
+    // Every action's button spans the popover and has room for its whole title.
+    std::vector<std::string> titles;
+    std::function<void(const std::shared_ptr<UIView>&)> walk = [&](const std::shared_ptr<UIView>& view) {
+        if (auto action = std::dynamic_pointer_cast<UIButton>(view)) {
+            const CGRect frame = action->convertRectToView(action->bounds(), sheet->view());
+            EXPECT_GE(frame.origin.x, 0);
+            EXPECT_LE(CGRectGetMaxX(frame), sheet->view()->bounds().size.width + 0.5);
+            EXPECT_GE(frame.size.width, sheet->view()->bounds().size.width - 0.5);
+            EXPECT_LE(action->titleLabel()->sizeThatFits(CGSizeMake(10000, 44)).width, frame.size.width)
+                << action->currentTitle();
+            titles.push_back(action->currentTitle());
+            return;
+        }
+        for (const auto& child : view->subviews()) walk(child);
+    };
+    walk(sheet->view());
+    EXPECT_EQ(titles, (std::vector<std::string>{downloadTitle(),
+                                                NSString::format(OECoreString("Get HD (%@)"), row_.get("resolution").stringValue()),
+                                                OECoreString("Share"), OECoreString("Cancel")}));
+
+    ASSERT_TRUE(sheet->tapActionWithTitle(OECoreString("Share")));
+    settle();
+    auto share = std::dynamic_pointer_cast<UIActivityViewController>(topController());
+    ASSERT_TRUE(share);
+    EXPECT_EQ(share->modalPresentationStyle(), UIModalPresentationStyle::Popover);
+    window_->layoutIfNeeded();
+    besideTheButton(share->view()->frame());
+    share->close();
+    pass(1);
+    EXPECT_FALSE(topController());
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
 }

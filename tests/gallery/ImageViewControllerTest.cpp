@@ -384,6 +384,7 @@ public:
     bool allFilesDownloaded() const override { return false; }
     void checkDownloadedFiles() override {}
     void fileDownloaded() override { ++fetched; }
+    void downloadAllImages() override {}
     void showDownloadAlertFromController(const std::shared_ptr<UIViewController>&) override {}
     int fetched = 0;
 };

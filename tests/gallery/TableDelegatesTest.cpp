@@ -382,6 +382,8 @@ TEST_F(TableDelegatesTest, SearchRowsShowTheMatchThumbnailAuthorAndName) {
     EXPECT_EQ(cellAt(0)->mainText()->text(), DemoCatalogue::painters()[static_cast<std::size_t>(jpg.painter - 1)].name.en);
     EXPECT_EQ(cellAt(0)->detailText()->text(), jpg.title.en);
     EXPECT_EQ(cellAt(0)->mainText()->font()->pointSize(), 20);
+    // A match has no information of its own to show: no button that would do nothing.
+    for (long row = 0; row < 5; ++row) EXPECT_TRUE(cellAt(row)->infoButton()->isHidden()) << row;
     ASSERT_TRUE(cellAt(1)->image()->image());
     EXPECT_EQ(cellAt(1)->image()->image()->pixelWidth(), kDemoThumbnailWidth);
     // The PNG picture is its own thumbnail.

@@ -11,6 +11,8 @@
 #include "demo/server/ContentServer.h"
 #include "gallery/DownloadedImagesCount.h"
 #include "gallery/FileListDownloader.h"
+#include "gallery/ImageViewController.h"
+#include "gallery/PhotoPageViewController.h"
 #include "gallery/UIImageCell.h"
 #include "gallery/UIInfoView.h"
 #include "gallery/UIThumbCollectionCell.h"
@@ -98,6 +100,15 @@ public:
         pager->setTitle("pager at " + std::to_string(index));
         return pager;
     }
+    // A real pager (the slideshow's) is kept here instead of being shown.
+    void showPhotoController(const std::shared_ptr<UIViewController>& controller) override {
+        if (auto pager = std::dynamic_pointer_cast<PhotoPageViewController>(controller)) {
+            shownPagers.push_back(pager);
+            return;
+        }
+        UIThumbailViewController::showPhotoController(controller);
+    }
+    std::vector<std::shared_ptr<PhotoPageViewController>> shownPagers;
 };
 
 class ThumbnailTest : public GalleryFixture {
@@ -618,6 +629,29 @@ TEST_F(ThumbnailTest, ATappedPictureOpensThePagerPushedOnAPhoneAndPresentedOnAPa
     presented->dismissViewControllerAnimated(false, nullptr);
     session.settle();
     EXPECT_FALSE(split->presentedViewController());
+}
+
+TEST_F(ThumbnailTest, TheSlideshowOpensThePagerAtTheFirstPictureWithItsSlideshowOnAndAnEmptyListNothing) {
+    auto screen = show(smallGroupWithServerPictures(), {320, 480});
+    ASSERT_FALSE(screen->images().empty());
+    screen->slideShowClick();
+    ASSERT_EQ(screen->shownPagers.size(), 1u);
+    const auto pager = screen->shownPagers.front();
+    EXPECT_TRUE(pager->slideShow()) << "it starts turning as soon as it has loaded";
+    EXPECT_EQ(pager->currentImageIndex(), 0);
+    ASSERT_TRUE(pager->imagesData());
+    EXPECT_EQ(*pager->imagesData(), screen->images());
+    screen->shownPagers.clear();
+
+    auto nothing = dataSubCat::make();
+    nothing->setIndex(987654);
+    auto empty = show(nothing, {320, 480});
+    ASSERT_TRUE(empty->images().empty());
+    empty->slideShowClick();
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_TRUE(empty->shownPagers.empty());
+    EXPECT_EQ(navigation_->viewControllers().size(), 1u);
+    EXPECT_EQ(navigation_->topViewController(), empty);
 }
 
 TEST_F(ThumbnailTest, ChangedDataReloadsTheViewOnScreenAndTheFilterIsKeptOnlyWhereAllowed) {

@@ -25,6 +25,7 @@
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
+#include "platform/ui/UISegmentedControl.h"
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UISearchBar.h"
 #include "platform/ui/UITableView.h"
@@ -184,6 +185,11 @@ TEST_F(CompositionsScreensTest, TheCatalogueListsAuthorsWithCountsAndOpensTheirS
     ASSERT_EQ(items.size(), 5u);
     EXPECT_TRUE(items[0]->isSpace() == false) << "one track is downloaded: the trash";
     EXPECT_TRUE(items[4]->isSpace()) << "an empty queue: a fixed space";
+    // The music's own words: composers, not the gallery's painters.
+    auto selector = std::dynamic_pointer_cast<UISegmentedControl>(items[2]->customView());
+    ASSERT_TRUE(selector);
+    EXPECT_EQ(selector->titleForSegmentAtIndex(0), "Songs");
+    EXPECT_EQ(selector->titleForSegmentAtIndex(1), "Composers");
     cats->catsSelectorChange(1);
     auto table = cats->tableView();
     ASSERT_EQ(table->numberOfRowsInSection(0), 2);

@@ -186,6 +186,33 @@ TEST_F(PlayerScreenTest, ContentSetWhileTheScreenIsShownIsToldItAppearsAndItsChi
     EXPECT_EQ(child->didDisappear, 1);
 }
 
+TEST_F(PlayerScreenTest, ContentSetWhileTheScreenComesBackAppearsWithIt) {
+    auto before = std::make_shared<AppearanceCounter>();
+    screen_->setContentViewController(before);
+    navigation_->pushViewController(UIViewController::make(), false);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    ASSERT_FALSE(screen_->isVisible());
+    EXPECT_EQ(before->didDisappear, 1);
+    // A playlist started from the catalogue: the player comes back animated, and its new content
+    // arrives before the way back has ended.
+    navigation_->popViewControllerAnimated(true);
+    ASSERT_TRUE(screen_->isVisible());
+    ASSERT_FALSE(screen_->hasAppeared()) << "still on the way back";
+    auto content = std::make_shared<AppearanceCounter>();
+    auto child = std::make_shared<AppearanceCounter>();
+    content->addChildViewController(child);
+    content->view()->addSubview(child->view());
+    screen_->setContentViewController(content);
+    EXPECT_EQ(before->didDisappear, 2) << "the one it replaced goes, having come back with the player";
+    EXPECT_EQ(content->willAppear, 1);
+    EXPECT_EQ(child->willAppear, 1) << "the slideshow's pages read their pictures when told";
+    advance(1.0);
+    ASSERT_TRUE(screen_->hasAppeared());
+    EXPECT_TRUE(content->hasAppeared());
+    EXPECT_TRUE(child->hasAppeared());
+    EXPECT_EQ(content->willAppear, 1);
+}
+
 TEST_F(PlayerScreenTest, ReplacingTheContentLeavesOnlyTheLastScreenAndTheOldOneDisappears) {
     auto first = UIViewController::make();
     auto second = UIViewController::make();

@@ -15,6 +15,7 @@
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
+#include "platform/ui/UISegmentedControl.h"
 #include "platform/ui/UISearchBar.h"
 #include "platform/ui/UITableViewCell.h"
 #include "platform/web/HTMLDocument.h"
@@ -310,6 +311,12 @@ TEST_F(TextsBrowserTest, ByCategoryAndByFirstLetterEveryRowIsListed) {
     EXPECT_EQ(browser->titleForHeaderInSection(table, 0), "First");
     EXPECT_EQ(rowsOf(0), (std::vector<std::string>{"Alpha", "Beta", "Empty"}));
     EXPECT_TRUE(browser->sectionIndexTitlesForTableView(table).empty());
+    // The two views under the texts' own words, not the gallery's grouping by painter.
+    std::vector<std::string> modes;
+    for (const auto& item : browser->toolbarItems())
+        if (auto control = std::dynamic_pointer_cast<UISegmentedControl>(item->customView()))
+            for (std::size_t i = 0; i < control->numberOfSegments(); ++i) modes.push_back(control->titleForSegmentAtIndex(i));
+    EXPECT_EQ(modes, (std::vector<std::string>{"By Year", "By Title"}));
     // By name: each first letter once, with every subcategory of it, whatever the database's order.
     browser->setViewMode(1);
     EXPECT_EQ(browser->sectionIndexTitlesForTableView(table),
@@ -396,9 +403,20 @@ TEST_F(TextsBrowserTest, TheSearchTakesHostileTextAndShowsTheSubcategories) {
     ASSERT_TRUE(opened);
     EXPECT_EQ(opened->title(), "2/2");
     navigation->popViewControllerAnimated(false);
-    // Cancelling the search brings the catalogue back.
+    settle();
+    table->layoutIfNeeded();
+    ASSERT_FALSE(table->visibleCells().empty()) << "the results are on screen";
+    // Cancelling the search brings the catalogue back, its rows with one line only, whichever
+    // row a result's cell is used again for.
     search->setActive(false);
     settle();
     EXPECT_TRUE(browser->searchResults().empty());
     EXPECT_EQ(table->numberOfSections(), 2);
+    table->layoutIfNeeded();
+    const auto cells = table->visibleCells();
+    ASSERT_GE(cells.size(), 3u);
+    for (const auto& row : cells) {
+        const auto second = row->detailTextLabel();
+        EXPECT_TRUE(!second || second->text().empty()) << row->textLabel()->text() << " / " << second->text();
+    }
 }
