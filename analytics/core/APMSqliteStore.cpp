@@ -11,6 +11,7 @@
 #include <sqlite3.h>
 
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -47,13 +48,56 @@ std::shared_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::
         setError(error, firstError);
         return nullptr;
     }
+    // Read before the file goes: the only account there will be of what it held.
+    const std::string lost = contentsOfFile(path);
     if (!store->closeAndDeleteDatabase()) {
         setError(error, firstError);
         return nullptr;
     }
+    APMMeasurementMonitor()->logWithLevel(1, 34023, "Replaced an unreadable database with an empty one. Lost, error",
+                                          Value(lost), firstError ? Value(firstError) : Value());
     if (!store->openAndValidateDatabase(error)) return nullptr;
     store->detachFromSequence();
     return store;
+}
+
+std::string APMSqliteStore::contentsOfFile(const std::string& path) {
+    NSErrorPtr attributesError;
+    const auto attributes = NSFileManager::defaultManager()->attributesOfItemAtPath(path, &attributesError);
+    std::string text = path + ": " + std::to_string(attributes ? attributes->get(NSFileSize).longLongValue() : 0) +
+                       " bytes";
+    sqlite3* handle = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READONLY, SQLiteFileIOVFSName()) != SQLITE_OK) {
+        sqlite3_close(handle);
+        return text + ", not readable as a database";
+    }
+    // Each table's rows as far as they can still be counted; a damaged page spoils only its table.
+    std::vector<std::string> tables;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(handle, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name", -1, &statement,
+                           nullptr) == SQLITE_OK) {
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            if (const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0))) tables.emplace_back(name);
+        }
+    }
+    sqlite3_finalize(statement);
+    if (tables.empty()) text += ", no table readable";
+    for (const std::string& table : tables) {
+        std::string quoted = "\"";
+        for (const char c : table) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+        quoted += "\"";
+        statement = nullptr;
+        text += ", " + table + ": ";
+        if (sqlite3_prepare_v2(handle, ("SELECT count(*) FROM " + quoted).c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW) {
+            text += std::to_string(sqlite3_column_int64(statement, 0)) + " rows";
+        } else {
+            text += "unreadable";
+        }
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(handle);
+    return text;
 }
 
 bool APMSqliteStore::isCorruptionCode(int code) const {

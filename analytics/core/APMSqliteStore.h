@@ -62,6 +62,9 @@ public:
     void setChangeObserver(ChangeObserver observer) { changeObserver_ = std::move(observer); }
     // Closes, clears the immutable mark and removes the file; a missing file counts as deleted.
     [[nodiscard]] bool closeAndDeleteDatabase();
+    // What the file at `path` holds, as far as it can be read: its size and each table's rows.
+    // For the line that reports a damaged file replaced.
+    static std::string contentsOfFile(const std::string& path);
     void finalizeAndClearStatements();
 
     // Statements. Every statement obtained here goes back through cleanUpStatement (or is

@@ -3,13 +3,14 @@
 
 #include "analytics/core/APMMonitor.h"
 #include "analytics/experiments/APMEManager.h"
+#include "analytics/experiments/APMEMonitor.h"
 #include "analytics/experiments/APMESDKProperty.h"
 
 std::shared_ptr<APMEClient> APMEClient::initWithSDKProperty(std::shared_ptr<APMESDKProperty> property,
                                                             std::vector<std::shared_ptr<APMPBFlag>> defaultFlags,
                                                             std::weak_ptr<APMEManager> manager) {
     if (!property) {
-        APMMeasurementMonitor()->logWithLevel(0, 830000, "Cannot initialize the client with nil property");
+        APMEManager::monitor()->logWithLevel(0, 830000, "Cannot initialize the client with nil property");
         return nullptr;
     }
     return std::make_shared<APMEClient>(std::move(property), std::move(defaultFlags), std::move(manager));
@@ -21,7 +22,7 @@ Value APMEClient::experimentValueForFlag(const std::string& name) { return lookU
 
 Value APMEClient::lookUp(const std::string& name, bool orDefault) {
     if (name.empty()) {
-        APMMeasurementMonitor()->logWithLevel(0, 830002, "Cannot get value for empty flag name");
+        APMEManager::monitor()->logWithLevel(0, 830002, "Cannot get value for empty flag name");
         return Value();
     }
     auto manager = manager_.lock();

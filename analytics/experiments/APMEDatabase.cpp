@@ -8,6 +8,8 @@
 #include "analytics/experiments/APMESnapshot.h"
 #include "analytics/proto/APMPBFieldAccess.h"
 #include "analytics/proto/APMPBSnapshot.h"
+#include "analytics/experiments/APMEManager.h"
+#include "analytics/experiments/APMEMonitor.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSString.h"
 
@@ -25,7 +27,7 @@ const APMSqliteStore::ColumnInfo& snapshotColumns() {
 
 std::shared_ptr<APMEDatabase> APMEDatabase::initWithPath(const std::string& path) {
     if (path.empty()) {
-        APMMeasurementMonitor()->logWithLevel(1, 810000, "Cannot initialize the database with invalid path");
+        APMEManager::monitor()->logWithLevel(1, 810000, "Cannot initialize the database with invalid path");
         return nullptr;
     }
     auto database = std::make_shared<APMEDatabase>();
@@ -34,7 +36,7 @@ std::shared_ptr<APMEDatabase> APMEDatabase::initWithPath(const std::string& path
 }
 
 bool APMEDatabase::initializeDatabaseResourcesWithContext(const std::string& context, const std::string& path) {
-    auto monitor = APMMeasurementMonitor();
+    auto monitor = APMEManager::monitor();
     NSErrorPtr openError;
     sqliteStore_ = APMSqliteStore::initWithDatabasePath(path, &openError);
     if (!sqliteStore_) {
@@ -70,7 +72,7 @@ bool APMEDatabase::ensureAllTables() {
         NSErrorPtr error;
         // Any failure counts, with an error or without: a table that did not pass is not there.
         if (!sqliteStore_->ensureTableWithName(table, snapshotColumns(), {}, &error)) {
-            APMMeasurementMonitor()->logWithLevel(1, 810004, "Failed to ensure table. Table, error", Value(table),
+            APMEManager::monitor()->logWithLevel(1, 810004, "Failed to ensure table. Table, error", Value(table),
                                                   error ? Value(error) : Value());
             return false;
         }
@@ -82,10 +84,10 @@ bool APMEDatabase::reset() {
     if (!sqliteStore_) return false;
     const std::string path = sqliteStore_->databasePath();
     if (!sqliteStore_->closeAndDeleteDatabase()) {
-        APMMeasurementMonitor()->logWithLevel(4, 810005, "Failed to delete database data");
+        APMEManager::monitor()->logWithLevel(4, 810005, "Failed to delete database data");
     }
     if (!initializeDatabaseResourcesWithContext("Reset", path)) {
-        APMMeasurementMonitor()->logWithLevel(1, 810006, "Cannot re-initialize the database");
+        APMEManager::monitor()->logWithLevel(1, 810006, "Cannot re-initialize the database");
         return false;
     }
     return true;
@@ -99,7 +101,7 @@ bool APMEDatabase::performTransaction(const std::function<bool()>& block) {
     NSErrorPtr error;
     if (!checkOpen(&error)) return false;
     if (sqliteStore_->performTransactionWithError(&error, block)) return true;
-    APMMeasurementMonitor()->logWithLevel(
+    APMEManager::monitor()->logWithLevel(
         1, 810007, NSString::format("Transaction failed. %@", error ? error->localizedDescription() : "rolled back"));
     return false;
 }

@@ -3,6 +3,8 @@
 
 #include "analytics/core/APMCaughtException.h"
 #include "analytics/core/APMMonitor.h"
+#include "analytics/experiments/APMEManager.h"
+#include "analytics/experiments/APMEMonitor.h"
 #include "platform/dispatch/DispatchQueue.h"
 
 #include <exception>
@@ -10,7 +12,7 @@
 namespace {
 
 void logException(const std::exception_ptr& exception, std::int64_t code, const char* message) {
-    APMMeasurementMonitor()->logWithLevel(1, code, message, Value(APMCaughtException::fromExceptionPtr(exception)));
+    APMEManager::monitor()->logWithLevel(1, code, message, Value(APMCaughtException::fromExceptionPtr(exception)));
 }
 
 }  // namespace

@@ -5,13 +5,15 @@
 #include "analytics/proto/APMPBExperiment.h"
 #include "analytics/proto/APMPBFieldAccess.h"
 #include "analytics/proto/APMPBFlag.h"
+#include "analytics/experiments/APMEManager.h"
+#include "analytics/experiments/APMEMonitor.h"
 
 std::shared_ptr<APMEExperiment> APMEExperiment::initWithExperimentID(
     std::int32_t experimentID, const std::vector<std::shared_ptr<APMPBFlag>>& flags) {
     auto experiment = std::make_shared<APMEExperiment>(experimentID);
     for (const auto& flag : flags) {
         if (!flag) {
-            APMMeasurementMonitor()->logWithLevel(2, 870003, "Cannot add non-flag into the experiment. Flag", Value());
+            APMEManager::monitor()->logWithLevel(2, 870003, "Cannot add non-flag into the experiment. Flag", Value());
             return nullptr;
         }
         experiment->addFlag(flag);
@@ -41,13 +43,13 @@ std::vector<std::shared_ptr<APMPBFlag>> APMEExperiment::flags() const {
 
 void APMEExperiment::addFlag(const std::shared_ptr<APMPBFlag>& flag) {
     if (!flag) {
-        APMMeasurementMonitor()->logWithLevel(2, 870004, "Cannot add empty flag into an experiment. ID",
+        APMEManager::monitor()->logWithLevel(2, 870004, "Cannot add empty flag into an experiment. ID",
                                               Value(experimentID_));
         return;
     }
     const auto name = APMPBMessageGetString(flag, APMPBFlag::kName);
     if (!name) {
-        APMMeasurementMonitor()->logWithLevel(2, 870006, "Cannot add a flag without name into an experiment. ID",
+        APMEManager::monitor()->logWithLevel(2, 870006, "Cannot add a flag without name into an experiment. ID",
                                               Value(experimentID_));
         return;
     }
@@ -57,7 +59,7 @@ void APMEExperiment::addFlag(const std::shared_ptr<APMPBFlag>& flag) {
 
 std::shared_ptr<APMPBFlag> APMEExperiment::flagWithName(const std::string& name) const {
     if (name.empty()) {
-        APMMeasurementMonitor()->logWithLevel(2, 870007, "Cannot retrieve a flag without a flag name");
+        APMEManager::monitor()->logWithLevel(2, 870007, "Cannot retrieve a flag without a flag name");
         return nullptr;
     }
     std::lock_guard lock(mutex_);

@@ -3,6 +3,7 @@
 
 #include "analytics/core/APMMonitor.h"
 #include "analytics/experiments/APMEManager.h"
+#include "analytics/experiments/APMEMonitor.h"
 #include "analytics/experiments/APMESDKProperty.h"
 #include "analytics/experiments/APMExperimentContext.h"
 #include "analytics/proto/APMPBAppProperty.h"
@@ -21,7 +22,7 @@ std::shared_ptr<APMEExperimentRequestBuilder> APMEExperimentRequestBuilder::init
 
 void APMEExperimentRequestBuilder::addSDKProperty(const std::shared_ptr<APMESDKProperty>& property) {
     if (!property) {
-        APMMeasurementMonitor()->logWithLevel(2, 880000, "Cannot add an empty SDK property.");
+        APMEManager::monitor()->logWithLevel(2, 880000, "Cannot add an empty SDK property.");
         return;
     }
     std::lock_guard lock(mutex_);

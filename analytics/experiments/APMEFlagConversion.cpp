@@ -4,10 +4,12 @@
 #include "analytics/core/APMMonitor.h"
 #include "analytics/proto/APMPBFieldAccess.h"
 #include "analytics/proto/APMPBFlag.h"
+#include "analytics/experiments/APMEManager.h"
+#include "analytics/experiments/APMEMonitor.h"
 
 std::shared_ptr<APMPBFlag> APMEFlagWithNameAndValue(const std::string& name, const Value& value) {
     if (!value.isString() && !value.isNumber()) {
-        APMMeasurementMonitor()->logWithLevel(1, 850002, "Flag value is invalid", Value(value.className()));
+        APMEManager::monitor()->logWithLevel(1, 850002, "Flag value is invalid", Value(value.className()));
         return nullptr;
     }
     auto flag = APMPBFlag::make();

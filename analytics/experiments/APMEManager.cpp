@@ -1,5 +1,6 @@
 // The experiments manager: registrations, flags, activation and the task manager's reports.
 #include "analytics/experiments/APMEManager.h"
+#include "analytics/experiments/APMEMonitor.h"
 
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMMonitor.h"
@@ -52,6 +53,18 @@ std::shared_ptr<APMEManager> APMEManager::initWithTaskManager(std::shared_ptr<AP
     return manager;
 }
 
+const std::shared_ptr<APMEMonitor>& APMEManager::monitor() {
+    // Never destroyed, as the monitor it passes lines to.
+    static const std::shared_ptr<APMEMonitor>& shared =
+        *new std::shared_ptr<APMEMonitor>(APMEMonitor::initWithMonitor(APMMeasurementMonitor()));
+    return shared;
+}
+
+APMEManager::~APMEManager() {
+    // The queue's first block may still wait for a start-up that now has no one to report to.
+    if (startUp_) startUp_->ended->signal();
+}
+
 void APMEManager::startTaskManager() {
     if (startUp_) return;
     startUp_ = std::make_shared<StartUp>();
@@ -82,7 +95,7 @@ void APMEManager::dispatchSyncOnSerialQueue(const std::function<void()>& block) 
 
 std::shared_ptr<APMEClient> APMEManager::registerSDKProperty(const std::shared_ptr<APMESDKProperty>& property,
                                                              const Value::Dictionary& defaultFlags) {
-    auto monitor = APMMeasurementMonitor();
+    auto monitor = APMEManager::monitor();
     if (!property) {
         monitor->logWithLevel(0, 800000, "Cannot register client with a nil SDK property");
         return nullptr;
@@ -113,7 +126,7 @@ std::shared_ptr<APMEClient> APMEManager::registerSDKProperty(const std::shared_p
     dispatchAsyncOnSerialQueue([weak, client, property, name, flagsByName = std::move(flagsByName)] {
         auto manager = weak.lock();
         if (!manager) return;
-        auto monitor = APMMeasurementMonitor();
+        auto monitor = APMEManager::monitor();
         if (manager->registeredClientsBySDKName_.count(name)) {
             monitor->logWithLevel(3, 800003,
                                   "Registered an SDK that has already registered. Default flags will be overwritten. "
@@ -130,7 +143,7 @@ std::shared_ptr<APMEClient> APMEManager::registerSDKProperty(const std::shared_p
 
 std::shared_ptr<APMEClient> APMEManager::clientForSDKName(const std::string& SDKName) {
     if (SDKName.empty()) {
-        APMMeasurementMonitor()->logWithLevel(0, 800007, "Cannot find the client for empty SDK Name");
+        APMEManager::monitor()->logWithLevel(0, 800007, "Cannot find the client for empty SDK Name");
         return nullptr;
     }
     std::shared_ptr<APMEClient> client;
@@ -158,7 +171,7 @@ std::vector<std::int32_t> APMEManager::experimentIDs() {
 }
 
 Value APMEManager::flagValueForFlagName(const std::string& flagName, const std::string& SDKName, bool orDefault) {
-    auto monitor = APMMeasurementMonitor();
+    auto monitor = APMEManager::monitor();
     if (SDKName.empty()) {
         monitor->logWithLevel(0, 800010, "Cannot retrieve flag value for empty SDK name");
         return Value();
@@ -226,7 +239,7 @@ Value APMEManager::flagValueForFlagName(const std::string& flagName, const std::
 
 APMEActivatedSnapshotStatus APMEManager::activatedSnapshotStatusOfSDKName(const std::string& SDKName) {
     if (SDKName.empty()) {
-        APMMeasurementMonitor()->logWithLevel(0, 800024, "Cannot check activated snapshot for empty SDK Name");
+        APMEManager::monitor()->logWithLevel(0, 800024, "Cannot check activated snapshot for empty SDK Name");
         return APMEActivatedSnapshotInvalidSDK;
     }
     APMEActivatedSnapshotStatus status = APMEActivatedSnapshotInvalidSDK;
@@ -247,7 +260,7 @@ APMEActivatedSnapshotStatus APMEManager::activatedSnapshotStatusOfSDKName(const 
 // MARK: Activation and reset
 
 bool APMEManager::activateSnapshotOfSDK(const std::string& SDKName, NSErrorPtr* error) {
-    auto monitor = APMMeasurementMonitor();
+    auto monitor = APMEManager::monitor();
     if (SDKName.empty()) {
         monitor->logWithLevel(3, 800022, "Cannot activate a pending snapshot for an empty SDK name");
         APMSetError(error, APMErrorInvalidArgument, "SDK name cannot be empty");
@@ -262,7 +275,7 @@ bool APMEManager::activateSnapshotOfSDK(const std::string& SDKName, NSErrorPtr* 
 bool APMEManager::activateOnQueue(const std::string& SDKName) {
     auto pendingEntry = pendingSnapshotsBySDKName_.find(SDKName);
     if (pendingEntry == pendingSnapshotsBySDKName_.end()) {
-        APMMeasurementMonitor()->logWithLevel(3, 800023, "No pending snapshot to activate. SDK name", Value(SDKName));
+        APMEManager::monitor()->logWithLevel(3, 800023, "No pending snapshot to activate. SDK name", Value(SDKName));
         return false;
     }
     const std::shared_ptr<APMESnapshot> pending = pendingEntry->second;
@@ -289,7 +302,7 @@ bool APMEManager::activateOnQueue(const std::string& SDKName) {
 }
 
 void APMEManager::resetToDefaultsOfSDKName(const std::string& SDKName) {
-    auto monitor = APMMeasurementMonitor();
+    auto monitor = APMEManager::monitor();
     if (SDKName.empty()) {
         monitor->logWithLevel(0, 800025, "Cannot reset to defaults for empty SDK Name");
         return;
@@ -369,7 +382,7 @@ void APMEManager::taskManagerDidFinishFetchingExperimentSnapshots(APMETaskManage
                                                                   const APMEFetchErrors& errors) {
     static_cast<void>(taskManager);
     if (snapshots.empty() && errors.empty()) {
-        APMMeasurementMonitor()->logWithLevel(3, 800020, "No pending snapshots to notify the clients");
+        APMEManager::monitor()->logWithLevel(3, 800020, "No pending snapshots to notify the clients");
         return;
     }
     std::weak_ptr<APMEManager> weak = weakSelf<APMEManager>();
@@ -410,7 +423,7 @@ void APMEManager::taskManagerDidUpsertPendingSnapshots(APMETaskManager& taskMana
                 found == manager->registeredClientsBySDKName_.end() ? nullptr : found->second;
             auto delegate = client ? client->delegate() : nullptr;
             if (!delegate || !delegate->respondsToClientDidReceiveNewSnapshot()) {
-                APMMeasurementMonitor()->logWithLevel(
+                APMEManager::monitor()->logWithLevel(
                     0, 800021,
                     "Cannot notify new snapshot for SDK because the delegate does not implement "
                     "-clientDidReceiveNewSnapshot:",

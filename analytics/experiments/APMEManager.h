@@ -22,6 +22,7 @@
 #include <vector>
 
 class APMEClient;
+class APMEMonitor;
 class APMESDKProperty;
 class APMExperimentContext;
 class APMPBFlag;
@@ -45,6 +46,8 @@ public:
 
     // The framework's version: its version text without the last three characters (10000).
     static std::int64_t version();
+    // The one monitor every line of the framework goes through, over the measurement monitor.
+    static const std::shared_ptr<APMEMonitor>& monitor();
 
     // With a new task manager over the context.
     [[nodiscard]] static std::shared_ptr<APMEManager> initWithContext(std::shared_ptr<APMExperimentContext> context);
@@ -94,6 +97,7 @@ public:
     void taskManagerDidUpsertPendingSnapshots(APMETaskManager& taskManager, const APMESnapshots& snapshots) override;
 
     APMEManager() = default;
+    ~APMEManager() override;
 
 private:
     using SnapshotsBySDKName = std::map<std::string, std::shared_ptr<APMESnapshot>>;

@@ -6,6 +6,8 @@
 #include "analytics/proto/APMPBClientProperty.h"
 #include "analytics/proto/APMPBCustomProperty.h"
 #include "analytics/proto/APMPBFieldAccess.h"
+#include "analytics/experiments/APMEManager.h"
+#include "analytics/experiments/APMEMonitor.h"
 
 std::shared_ptr<APMESDKProperty> APMESDKProperty::initWithName(const std::string& name) {
     return std::make_shared<APMESDKProperty>(name);
@@ -60,7 +62,7 @@ std::shared_ptr<APMPBClientProperty> APMESDKProperty::proto(APMExperimentContext
     std::string key = diversionKey();
     if (key.empty()) key = context.diversionKey();
     if (key.empty()) {
-        APMMeasurementMonitor()->logWithLevel(1, 860001, "Diversion key is empty");
+        APMEManager::monitor()->logWithLevel(1, 860001, "Diversion key is empty");
         return nullptr;
     }
     std::shared_ptr<APMESDKPropertyProviderDelegate> delegate;

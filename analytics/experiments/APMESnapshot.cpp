@@ -7,12 +7,14 @@
 #include "analytics/proto/APMPBFieldAccess.h"
 #include "analytics/proto/APMPBFlag.h"
 #include "analytics/proto/APMPBSnapshot.h"
+#include "analytics/experiments/APMEManager.h"
+#include "analytics/experiments/APMEMonitor.h"
 #include "platform/foundation/Clock.h"
 
 std::shared_ptr<APMESnapshot> APMESnapshot::initWithSDKName(
     const std::string& SDKName, const std::vector<std::shared_ptr<APMEExperiment>>& experiments) {
     if (SDKName.empty()) {
-        APMMeasurementMonitor()->logWithLevel(2, 840000, "Cannot create snapshot with an invalid SDK name",
+        APMEManager::monitor()->logWithLevel(2, 840000, "Cannot create snapshot with an invalid SDK name",
                                               Value(SDKName));
         return nullptr;
     }
@@ -20,7 +22,7 @@ std::shared_ptr<APMESnapshot> APMESnapshot::initWithSDKName(
     for (const auto& experiment : experiments) {
         auto copy = experiment ? experiment->copy() : nullptr;
         if (!copy) {
-            APMMeasurementMonitor()->logWithLevel(2, 840002, "Cannot create snapshot with an invalid experiment",
+            APMEManager::monitor()->logWithLevel(2, 840002, "Cannot create snapshot with an invalid experiment",
                                                   Value());
             return nullptr;
         }
@@ -64,7 +66,7 @@ std::shared_ptr<APMPBFlag> APMESnapshot::flagByName(const std::string& name) con
 
 void APMESnapshot::addFlag(const std::shared_ptr<APMPBFlag>& flag, std::int32_t experimentID) {
     if (!flag) {
-        APMMeasurementMonitor()->logWithLevel(2, 840004, "Cannot add an invalid flag into a snapshot",
+        APMEManager::monitor()->logWithLevel(2, 840004, "Cannot add an invalid flag into a snapshot",
                                               Value(experimentID));
         return;
     }

@@ -18,6 +18,8 @@
 #include "analytics/proto/APMPBFieldAccess.h"
 #include "analytics/proto/APMPBSdkResponse.h"
 #include "analytics/proto/APMPBSnapshot.h"
+#include "analytics/experiments/APMEManager.h"
+#include "analytics/experiments/APMEMonitor.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Clock.h"
 #include "platform/net/NSHTTPURLResponse.h"
@@ -113,7 +115,7 @@ double APMETaskManager::fetchTimeFromLastSuccessfulTimestamp(double lastSuccess,
 
 void APMETaskManager::scheduleFetchingExperimentsOnWorkerQueue() {
     static_cast<void>(APMScheduler::checkOnBackgroundThreadWithMethodName("scheduleFetchingExperimentsOnWorkerQueue"));
-    auto monitor = APMMeasurementMonitor();
+    auto monitor = APMEManager::monitor();
     // The reply of the request in flight schedules again.
     if (requestInFlight_) return;
     double next = fetchTimeFromLastSuccessfulTimestamp(timestampForKey(kSuccessTimestampKey),
@@ -163,7 +165,7 @@ std::shared_ptr<NSURL> APMETaskManager::endpointURL() const {
 
 void APMETaskManager::fetchExperiments() {
     auto request = requestBuilder_->request();
-    APMMeasurementMonitor()->logWithLevel(8, 820001, "Fetching new experiments. Request", Value(request));
+    APMEManager::monitor()->logWithLevel(8, 820001, "Fetching new experiments. Request", Value(request));
     const NSData body = request->protoBuffer().value_or(NSData{});
     requestInFlight_ = true;
     std::weak_ptr<APMETaskManager> weak = weakSelf<APMETaskManager>();
@@ -177,7 +179,7 @@ void APMETaskManager::fetchExperiments() {
             NSErrorPtr inflateError;
             NSData bytes = vul_dataByInflatingGzippedData(data, &inflateError, kMaximumInflatedResponseLength);
             if (inflateError) {
-                APMMeasurementMonitor()->logWithLevel(2, 820023, "Cannot inflate downloaded experiment data. Error",
+                APMEManager::monitor()->logWithLevel(2, 820023, "Cannot inflate downloaded experiment data. Error",
                                                       Value(inflateError));
                 // A reply that cannot be read is no success (it would hold the next fetch off
                 // for the regular interval).
@@ -200,7 +202,7 @@ void APMETaskManager::fetchExperiments() {
 void APMETaskManager::recordFailure(long status, const NSErrorPtr& error, double now) {
     persistedStorage_->setDouble(now, Value(kFailureTimestampKey));
     if (isBackoffStatus(status)) persistedStorage_->setDouble(now, Value(kBackoffTimestampKey));
-    APMMeasurementMonitor()->logWithLevel(1, 820002, "Network fetch failed. Will retry later. Code, error",
+    APMEManager::monitor()->logWithLevel(1, 820002, "Network fetch failed. Will retry later. Code, error",
                                           Value(status), error ? Value(error) : Value());
     scheduleFetchingExperimentsOnWorkerQueue();
 }
@@ -213,21 +215,20 @@ void APMETaskManager::handleFetchingExperimentsResponse(const std::shared_ptr<NS
         recordFailure(status, error, now);
         return;
     }
-    std::shared_ptr<APMPBExperimentResponse> decoded;
-    if (data && !data->empty()) {
-        decoded = APMPBExperimentResponse::initWithBuffer(*data);
-        if (!decoded) {
-            recordFailure(status,
-                          apm_errorWithCode(APMErrorInvalidArgument,
-                                            "The reply's " + std::to_string(data->size()) +
-                                                " bytes do not decode as an experiments response"),
-                          now);
-            return;
-        }
+    // No body is an empty response, not a missing one.
+    const std::shared_ptr<APMPBExperimentResponse> decoded =
+        APMPBExperimentResponse::initWithBuffer(data ? *data : NSData{});
+    if (!decoded) {
+        recordFailure(status,
+                      apm_errorWithCode(APMErrorInvalidArgument,
+                                        "The reply's " + std::to_string(data ? data->size() : 0) +
+                                            " bytes do not decode as an experiments response"),
+                      now);
+        return;
     }
-    auto monitor = APMMeasurementMonitor();
+    auto monitor = APMEManager::monitor();
     monitor->logWithLevel(8, 820003, "Successful fetch. Got network response. Code, data", Value(status),
-                          decoded ? Value(decoded) : Value());
+                          Value(decoded));
     persistedStorage_->setDouble(now, Value(kSuccessTimestampKey));
     persistedStorage_->removeObjectForKey(Value(kFailureTimestampKey));
     persistedStorage_->removeObjectForKey(Value(kBackoffTimestampKey));
@@ -244,9 +245,17 @@ void APMETaskManager::handleFetchingExperimentsResponse(const std::shared_ptr<NS
     scheduleFetchingExperimentsOnWorkerQueue();
 }
 
+std::optional<APMESnapshots> APMETaskManager::experimentSnapshotsFromData(const NSData& data) {
+    if (data.empty()) {
+        APMEManager::monitor()->logWithLevel(2, 820025, "Cannot create experiment snapshots from empty data");
+        return std::nullopt;
+    }
+    return experimentSnapshotsFromExperimentResponse(APMPBExperimentResponse::initWithBuffer(data));
+}
+
 std::optional<APMESnapshots> APMETaskManager::experimentSnapshotsFromExperimentResponse(
     const std::shared_ptr<APMPBExperimentResponse>& response) {
-    auto monitor = APMMeasurementMonitor();
+    auto monitor = APMEManager::monitor();
     if (!response) {
         monitor->logWithLevel(2, 820015, "Cannot create experiment snapshots from nil response");
         return std::nullopt;
@@ -300,16 +309,25 @@ void APMETaskManager::startTaskManager() {
 
 void APMETaskManager::startTaskManagerOnWorkerQueue() {
     static_cast<void>(APMScheduler::checkOnBackgroundThreadWithMethodName("startTaskManagerOnWorkerQueue"));
-    database_ = APMEDatabase::initWithPath(databasePath_);
-    if (database_) fetchAllSnapshotsOnWorkerQueue();
-    if (auto delegate = this->delegate()) delegate->taskManagerDidEndStartUp(*this);
+    {
+        // The delegate hears of the end however the start-up ends, also by an exception:
+        // its flag reads wait for it.
+        struct EndOfStartUp {
+            APMETaskManager& taskManager;
+            ~EndOfStartUp() {
+                if (auto delegate = taskManager.delegate()) delegate->taskManagerDidEndStartUp(taskManager);
+            }
+        } end{*this};
+        database_ = APMEDatabase::initWithPath(databasePath_);
+        if (database_) fetchAllSnapshotsOnWorkerQueue();
+    }
     // Without a database nothing could be kept: no fetch in this process.
     if (database_) scheduleFetchingExperimentsOnWorkerQueue();
 }
 
 void APMETaskManager::fetchAllSnapshotsOnWorkerQueue() {
     static_cast<void>(APMScheduler::checkOnBackgroundThreadWithMethodName("fetchAllSnapshotsOnWorkerQueue"));
-    auto monitor = APMMeasurementMonitor();
+    auto monitor = APMEManager::monitor();
     const bool committed = database_->performTransaction([&] {
         NSErrorPtr error;
         if (!database_->deleteStaleActivatedSnapshots(&error)) {
@@ -349,7 +367,7 @@ void APMETaskManager::fetchAllSnapshotsOnWorkerQueue() {
 
 void APMETaskManager::activatePendingSnapshot(const std::shared_ptr<APMESnapshot>& snapshot, double timestamp) {
     if (!snapshot) {
-        APMMeasurementMonitor()->logWithLevel(0, 820013, "Cannot activate an empty snapshot");
+        APMEManager::monitor()->logWithLevel(0, 820013, "Cannot activate an empty snapshot");
         return;
     }
     std::weak_ptr<APMETaskManager> weak = weakSelf<APMETaskManager>();
@@ -360,7 +378,7 @@ void APMETaskManager::activatePendingSnapshot(const std::shared_ptr<APMESnapshot
         static_cast<void>(manager->database_->performTransaction(
             [&] { return manager->database_->activateSnapshot(snapshot, timestamp, &error); }));
         if (error) {
-            APMMeasurementMonitor()->logWithLevel(1, 820014, "Cannot activate snapshot for SDK Name. Error",
+            APMEManager::monitor()->logWithLevel(1, 820014, "Cannot activate snapshot for SDK Name. Error",
                                                   Value(snapshot->SDKName()), Value(error));
         }
     });
@@ -368,7 +386,7 @@ void APMETaskManager::activatePendingSnapshot(const std::shared_ptr<APMESnapshot
 
 void APMETaskManager::resetToDefaultsForSDKName(const std::string& SDKName) {
     if (SDKName.empty()) {
-        APMMeasurementMonitor()->logWithLevel(1, 820018, "Cannot reset to defaults for empty SDK name");
+        APMEManager::monitor()->logWithLevel(1, 820018, "Cannot reset to defaults for empty SDK name");
         return;
     }
     std::weak_ptr<APMETaskManager> weak = weakSelf<APMETaskManager>();
@@ -377,7 +395,7 @@ void APMETaskManager::resetToDefaultsForSDKName(const std::string& SDKName) {
         if (!manager || !manager->database_) return;
         NSErrorPtr error;
         if (!manager->database_->deleteActivatedExperimentsOfSDKName(SDKName, &error)) {
-            APMMeasurementMonitor()->logWithLevel(1, 820019, "Cannot reset to defaults in the database. SDK Name, error",
+            APMEManager::monitor()->logWithLevel(1, 820019, "Cannot reset to defaults in the database. SDK Name, error",
                                                   Value(SDKName), Value(error));
         }
     });
@@ -385,7 +403,7 @@ void APMETaskManager::resetToDefaultsForSDKName(const std::string& SDKName) {
 
 void APMETaskManager::upsertPendingSnapshots(const APMESnapshots& snapshots) {
     if (snapshots.empty()) {
-        APMMeasurementMonitor()->logWithLevel(2, 820020, "Cannot upsert empty pending snapshot list");
+        APMEManager::monitor()->logWithLevel(2, 820020, "Cannot upsert empty pending snapshot list");
         return;
     }
     std::weak_ptr<APMETaskManager> weak = weakSelf<APMETaskManager>();
@@ -394,7 +412,7 @@ void APMETaskManager::upsertPendingSnapshots(const APMESnapshots& snapshots) {
         if (!manager || !manager->database_) return;
         NSErrorPtr error;
         if (!manager->database_->upsertPendingExperimentSnapshots(snapshots, &error)) {
-            APMMeasurementMonitor()->logWithLevel(1, 820021, "Cannot upsert pending snapshots into the database. Error",
+            APMEManager::monitor()->logWithLevel(1, 820021, "Cannot upsert pending snapshots into the database. Error",
                                                   Value(error));
             return;
         }

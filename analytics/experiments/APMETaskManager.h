@@ -147,6 +147,9 @@ public:
     // (named after their answer); nothing for no reply (820015).
     static std::optional<APMESnapshots> experimentSnapshotsFromExperimentResponse(
         const std::shared_ptr<APMPBExperimentResponse>& response);
+    // The snapshots of a reply's bytes; nothing for no bytes (820025) or bytes that do not
+    // decode (820015).
+    static std::optional<APMESnapshots> experimentSnapshotsFromData(const NSData& data);
     // One error per named SDK answer with a non-zero status (a later one replaces an earlier).
     static APMEFetchErrors errorsFromExperimentResponse(const std::shared_ptr<APMPBExperimentResponse>& response);
 

@@ -590,6 +590,16 @@ std::shared_ptr<APMUserAttribute> APMMeasurement::readBackUserProperty(const std
     return nullptr;
 }
 
+std::shared_ptr<APMMeasurementDelegate> APMMeasurement::measurementDelegate() const {
+    std::lock_guard lock(measurementDelegateMutex_);
+    return measurementDelegate_.lock();
+}
+
+void APMMeasurement::setMeasurementDelegate(std::weak_ptr<APMMeasurementDelegate> delegate) {
+    std::lock_guard lock(measurementDelegateMutex_);
+    measurementDelegate_ = std::move(delegate);
+}
+
 void APMMeasurement::reportFirstOpenOnWorkerQueue() {
     (void)APMScheduler::checkOnBackgroundThreadWithMethodName("reportFirstOpenOnWorkerQueue");
     auto log = monitor();

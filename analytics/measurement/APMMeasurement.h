@@ -32,6 +32,7 @@ class APMDailyCounts;
 class APMDatabase;
 class APMEManager;
 class APMEvent;
+class APMMeasurementDelegate;
 class APMEventSink;
 class APMExperimentContext;
 class APMIdentity;
@@ -128,6 +129,9 @@ public:
     void setIsAnalyticsCollectionDeactivated(bool deactivated) { isAnalyticsCollectionDeactivated_ = deactivated; }
     bool isNetworkRequestPending() const { return isNetworkRequestPending_.load(); }
     void setIsNetworkRequestPending(bool pending);
+    // Held weakly; set and read from any thread.
+    std::shared_ptr<APMMeasurementDelegate> measurementDelegate() const;
+    void setMeasurementDelegate(std::weak_ptr<APMMeasurementDelegate> delegate);
     // Waits, at most `seconds` of real time, until no request of the engine is in flight;
     // whether none is.
     [[nodiscard]] bool waitUntilNoNetworkRequestPending(double seconds) const;
@@ -416,6 +420,8 @@ private:
     std::atomic<bool> isAnalyticsCollectionEnabled_{false};
     std::atomic<bool> isAnalyticsCollectionDeactivated_{false};
     std::atomic<bool> isNetworkRequestPending_{false};
+    mutable std::mutex measurementDelegateMutex_;
+    std::weak_ptr<APMMeasurementDelegate> measurementDelegate_;
     mutable std::mutex networkRequestMutex_;
     mutable std::condition_variable networkRequestEnded_;
     std::atomic<bool> isTerminating_{false};

@@ -92,6 +92,11 @@ std::optional<std::string> APMReceiptOriginalVersion(const NSData& receipt) {
         for (std::size_t k = 0; k < count; ++k) declared = (declared << 8) | (*version)[header + k];
         header += count;
     }
+    // A long-form length that takes every byte leaves no text: a damaged attribute, not a version.
+    if (header >= version->size()) {
+        monitor->logWithLevel(5, 39006, "V data is too short. Length", Value(static_cast<long long>(version->size())));
+        return std::nullopt;
+    }
     if (declared != version->size() - header) {
         monitor->logWithLevel(5, 39008, "V data byte 1 is wrong. Value, expected",
                               Value(static_cast<long long>(declared)),

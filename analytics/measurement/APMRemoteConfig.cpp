@@ -372,9 +372,9 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
         gSettingsChanges.fetch_add(1, std::memory_order_acq_rel);
     }
 
-    const auto programs = APMPBMessageGetArray<APMPBProgram>(config, APMPBMeasurementConfig::kDynamicEventEditing);
+    const auto programs = APMPBMessageGetEncodedArray(config, APMPBMeasurementConfig::kDynamicEventEditing);
     if (programs && !programs->empty()) {
-        if (!loadEventEditingProgram(programs->front().objectAs<APMPBProgram>())) return;
+        if (!loadEventEditingProgram(programs->front())) return;
         APMMeasurementMonitor()->logWithLevel(7, 29027, "Loading Event Modification and Creation programs",
                                               Value(static_cast<long long>(programs->size())));
     }
@@ -391,7 +391,9 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
     cachedDataControls_ = std::move(dataControls);
 }
 
-bool APMRemoteConfig::loadEventEditingProgram(const std::shared_ptr<APMPBProgram>& program) {
+bool APMRemoteConfig::loadEventEditingProgram(const NSData& encodedProgram) {
+    // Decoded only now, so a program too deep or damaged is refused alone.
+    const std::shared_ptr<APMPBProgram> program = APMPBProgram::initWithBuffer(encodedProgram);
     std::shared_ptr<APMScriptContext> context;
     {
         std::lock_guard lock(mutex_);
@@ -404,6 +406,7 @@ bool APMRemoteConfig::loadEventEditingProgram(const std::shared_ptr<APMPBProgram
     std::shared_ptr<APMPEventEditing> editing = APMPEventEditing::make();
     APMRegisterScriptModules(*editing, context);
     NSErrorPtr error;
+    if (!program) error = apm_errorWithCode(APMErrorInvalidArgument, "The program does not decode");
     const bool loaded = program && editing->loadProgram(program, &error);
     {
         std::lock_guard lock(mutex_);

@@ -255,7 +255,7 @@ private:
                                   const Converter& convert);
     bool flagFromCacheWithKey(std::string_view key, std::int32_t defaultValue);
     // A new editor over the program in place of the old one; none (and 29026) when it fails.
-    bool loadEventEditingProgram(const std::shared_ptr<APMPBProgram>& program);
+    bool loadEventEditingProgram(const NSData& encodedProgram);
 
     bool isDefaultInstance_ = false;
     std::string appID_;

@@ -219,6 +219,14 @@ bool decodeField(pb_istream_t* stream, const APMPBMessageSchema& schema, APMPBMe
     if (value == APMPBFieldTypeString || value == APMPBFieldTypeBytes) {
         return readString(stream, list ? &list->append(arena) : nullptr, arena);
     }
+    if (value == APMPBFieldTypeMessage && APMPBFieldTypeIsDecodedOnRead(field.type)) {
+        // Only the item's length is checked now; its reader decodes it.
+        std::uint32_t length;
+        if (!readLength(stream, &length)) return false;
+        if (!list) return pb_read(stream, nullptr, length);
+        APMPBBytes& bytes = list->append(arena).emplace<APMPBBytes>(APMPBBytes::ofLength(length, arena));
+        return pb_read(stream, reinterpret_cast<pb_byte_t*>(bytes.data()), length);
+    }
     if (value == APMPBFieldTypeMessage) {
         const APMPBMessageSchema& itemSchema = field.nested();
         pb_istream_t sub;

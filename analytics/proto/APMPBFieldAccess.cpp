@@ -378,6 +378,27 @@ void APMPBMessageSetArray(APMPBMessageRef message, std::int32_t index, const std
     }
 }
 
+std::optional<std::vector<NSData>> APMPBMessageGetEncodedArray(APMPBConstMessageRef message, std::int32_t index) {
+    const APMPBMessageInfo* info = recordOf(message.get());
+    if (!info) return logMissingRecord("GetEncodedArray"), std::nullopt;
+    if (!fieldIs(info, index, APMPBFieldTypeMessage, true, "REPEATED")) return std::nullopt;
+    const APMPBList* list = repeatedCell(const_cast<APMPBMessageInfo*>(info), index);
+    if (!list) return std::nullopt;
+    std::vector<NSData> items;
+    items.reserve(list->size());
+    for (const APMPBCell& item : *list) {
+        if (const auto* s = std::get_if<APMPBBytes>(&item)) {
+            items.emplace_back(reinterpret_cast<const std::uint8_t*>(s->data()),
+                               reinterpret_cast<const std::uint8_t*>(s->data()) + s->size());
+        } else if (const auto* m = std::get_if<APMPBRecordPtr>(&item); m && *m) {
+            NSData bytes;
+            if (APMPBEncode(m->get(), &bytes) < 0) return std::nullopt;
+            items.push_back(std::move(bytes));
+        }
+    }
+    return items;
+}
+
 bool APMPBMessageSetEncodedArray(APMPBMessageRef message, std::int32_t index, const std::vector<NSData>& items) {
     APMPBMessageInfo* info = recordOf(message.get());
     if (!info) return logMissingRecord("SetEncodedArray"), false;

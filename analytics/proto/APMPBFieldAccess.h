@@ -84,6 +84,11 @@ template <class T>
 // Replaces a repeated field with copies of the values; nullopt empties it. All or nothing:
 // a value of the wrong kind is logged and leaves the field empty.
 void APMPBMessageSetArray(APMPBMessageRef message, std::int32_t index, const std::optional<Value::Array>& values);
+// A repeated message field's items as their wire bytes, whether they were kept so or decoded;
+// nullopt on misuse or when an item does not encode. For readers that decode each item
+// themselves and must know which one failed.
+[[nodiscard]] std::optional<std::vector<NSData>> APMPBMessageGetEncodedArray(APMPBConstMessageRef message,
+                                                                          std::int32_t index);
 // Replaces a repeated message field with items given as their wire bytes, which are written
 // out as they are and decoded only when read. All or nothing: bytes that do not decode as the
 // field's message leave the field empty and answer false.

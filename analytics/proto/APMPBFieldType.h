@@ -20,6 +20,11 @@ inline constexpr APMPBFieldType APMPBFieldTypeString = 0x2000;
 inline constexpr APMPBFieldType APMPBFieldTypeMessage = 0x4000;
 inline constexpr APMPBFieldType APMPBFieldTypeBytes = 0x8000;
 
+// On a repeated message field: each item stays as its wire bytes until it is read, and is then
+// decoded on its own, its nesting counted from itself. Items that nest deeply (programs) are
+// refused one by one by their reader instead of failing the message that carries them.
+inline constexpr APMPBFieldType APMPBFieldTypeDecodedOnRead = 0x10000;
+
 inline constexpr APMPBFieldType APMPBFieldTypeLabelMask = APMPBFieldTypeOptional | APMPBFieldTypeRepeated;
 inline constexpr APMPBFieldType APMPBFieldTypeValueMask = 0xFFE0;
 
@@ -29,3 +34,6 @@ inline constexpr APMPBFieldType APMPBFieldTypeVarintMask = APMPBFieldTypeBool | 
 
 inline constexpr bool APMPBFieldTypeIsRepeated(APMPBFieldType type) { return (type & APMPBFieldTypeRepeated) != 0; }
 inline constexpr APMPBFieldType APMPBFieldTypeValue(APMPBFieldType type) { return type & APMPBFieldTypeValueMask; }
+inline constexpr bool APMPBFieldTypeIsDecodedOnRead(APMPBFieldType type) {
+    return (type & APMPBFieldTypeDecodedOnRead) != 0;
+}

@@ -17,7 +17,9 @@ const APMPBMessageSchema& APMPBMeasurementConfig::schema() {
         {kAudiences, 6, APMPBFieldTypeRepeated | APMPBFieldTypeMessage, "audiences", &APMPBAudience::schema},
         {kZevivAppId, 7, APMPBFieldTypeOptional | APMPBFieldTypeString, "zeviv_app_id"},
         {kField8, 8, APMPBFieldTypeOptional | APMPBFieldTypeBool, "field_8"},
-        {kDynamicEventEditing, 9, APMPBFieldTypeRepeated | APMPBFieldTypeMessage, "dynamic_event_editing", &APMPBProgram::schema},
+        // Programs nest as deep as the service writes them: each is decoded when it is loaded.
+        {kDynamicEventEditing, 9, APMPBFieldTypeRepeated | APMPBFieldTypeMessage | APMPBFieldTypeDecodedOnRead,
+         "dynamic_event_editing", &APMPBProgram::schema},
         {kDataControls, 10, APMPBFieldTypeRepeated | APMPBFieldTypeMessage, "data_controls", &APMPBDataControl::schema},
         {kUploadSubdomain, 11, APMPBFieldTypeOptional | APMPBFieldTypeString, "upload_subdomain"},
     });

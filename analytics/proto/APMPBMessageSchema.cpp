@@ -24,8 +24,12 @@ APMPBMessageSchema::APMPBMessageSchema(const char* messageID, std::initializer_l
         if (f.tag == 0) badTable(messageID, "zero tag", f.index);
         const APMPBFieldType label = f.type & APMPBFieldTypeLabelMask;
         if (label != APMPBFieldTypeOptional && label != APMPBFieldTypeRepeated) badTable(messageID, "bad label", f.index);
-        if (std::popcount(APMPBFieldTypeValue(f.type)) != 1 || (f.type & ~(APMPBFieldTypeLabelMask | APMPBFieldTypeValueMask)))
+        if (std::popcount(APMPBFieldTypeValue(f.type)) != 1 ||
+            (f.type & ~(APMPBFieldTypeLabelMask | APMPBFieldTypeValueMask | APMPBFieldTypeDecodedOnRead)))
             badTable(messageID, "bad value type", f.index);
+        if (APMPBFieldTypeIsDecodedOnRead(f.type) &&
+            (label != APMPBFieldTypeRepeated || APMPBFieldTypeValue(f.type) != APMPBFieldTypeMessage))
+            badTable(messageID, "decoded on read needs a repeated message", f.index);
         if ((APMPBFieldTypeValue(f.type) == APMPBFieldTypeMessage) != (f.nested != nullptr))
             badTable(messageID, "nested message mismatch", f.index);
         largestTag = std::max(largestTag, f.tag);

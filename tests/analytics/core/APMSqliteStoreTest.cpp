@@ -7,6 +7,7 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/SqliteRows.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -84,6 +85,51 @@ TEST_F(APMSqliteStoreTest, RandomBytesAndTruncatedFilesAreRecreatedEmpty) {
     store = open();
     ASSERT_NE(store, nullptr);
     EXPECT_EQ(store->tableExists("t", nullptr), std::optional<bool>(false));
+}
+
+TEST_F(APMSqliteStoreTest, AReplacedFileIsReportedWithWhatItHeld) {
+    LogCapture capture;
+    {
+        auto store = open();
+        ASSERT_NE(store, nullptr);
+        ASSERT_TRUE(store->executeSQL("CREATE TABLE kept (x INTEGER)", nullptr));
+        for (int i = 0; i < 3; ++i) ASSERT_TRUE(store->upsertRecord({{"x", Value(i)}}, "kept", nullptr));
+        ASSERT_TRUE(store->executeSQL("CREATE TABLE t (x BLOB)", nullptr));
+        for (int i = 0; i < 20; ++i) {
+            ASSERT_TRUE(store->upsertRecord({{"x", Value(NSData(100, static_cast<std::uint8_t>(i)))}}, "t", nullptr));
+        }
+    }
+    // A sound file opens without a word.
+    ASSERT_NE(open(), nullptr);
+    EXPECT_TRUE(capture.matching("I-ACS034023").empty());
+
+    // The page of one table overwritten: the tables that can still be counted are named with
+    // their rows, the other as unreadable.
+    const auto rootPage = sqliteRows(path_, "SELECT rootpage FROM sqlite_master WHERE name = 't'");
+    const auto pageSize = sqliteRows(path_, "PRAGMA page_size");
+    ASSERT_EQ(rootPage.size(), 1u);
+    {
+        std::fstream file(path_, std::ios::binary | std::ios::in | std::ios::out);
+        file.seekp((std::stoll(rootPage[0][0]) - 1) * std::stoll(pageSize[0][0]));
+        file << std::string(std::stoll(pageSize[0][0]), '\xff');
+    }
+    const auto size = std::to_string(std::filesystem::file_size(path_));
+    ASSERT_NE(open(), nullptr);
+    auto lines = capture.matching("I-ACS034023");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(size + " bytes"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("kept: 3 rows"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find(", t: unreadable"), std::string::npos) << lines[0];
+
+    // Not a database at all: its size is all there is to tell. The empty file that replaced it
+    // opens quietly after.
+    capture.clear();
+    writeBytes(path_, std::string(4096, 'x'));
+    ASSERT_NE(open(), nullptr);
+    ASSERT_NE(open(), nullptr);
+    lines = capture.matching("I-ACS034023");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("4096 bytes, no table readable"), std::string::npos) << lines[0];
 }
 
 TEST_F(APMSqliteStoreTest, LockedDatabaseFailsToOpenAndKeepsItsData) {

@@ -5,11 +5,16 @@
 
 #include "analytics/experiments/APMEClient.h"
 #include "analytics/experiments/APMEManager.h"
+#include "analytics/experiments/APMEMonitor.h"
 #include "analytics/experiments/APMESDKProperty.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/analytics/core/LogCapture.h"
 #include "tests/fixtures/CrashChild.h"
 
 #include <csignal>
+#include <future>
+#include <stdexcept>
+#include <thread>
 #include <cstdlib>
 
 namespace {
@@ -34,6 +39,36 @@ public:
     std::mutex mutex;
     std::vector<NSErrorPtr> errors;
     std::shared_ptr<DispatchQueue> queue_ = DispatchQueue::create("test.experiments.client");
+};
+
+// Stands between the task manager and the manager, and throws where the start-up hands over
+// the stored snapshots: a start-up that fails half-way.
+class ThrowingStartUp : public APMETaskManagerDelegate {
+public:
+    explicit ThrowingStartUp(std::weak_ptr<APMEManager> manager) : manager_(std::move(manager)) {}
+    bool taskManagerShouldFetchExperiments(APMETaskManager& taskManager) override {
+        auto manager = manager_.lock();
+        return manager && manager->taskManagerShouldFetchExperiments(taskManager);
+    }
+    void taskManagerDidStartWithActivatedSnapshots(APMETaskManager&, const std::optional<APMESnapshots>&,
+                                                   const std::optional<APMESnapshots>&,
+                                                   const std::optional<APMESnapshots>&) override {
+        throw std::runtime_error("the stored snapshots cannot be handed over");
+    }
+    void taskManagerDidEndStartUp(APMETaskManager& taskManager) override {
+        if (auto manager = manager_.lock()) manager->taskManagerDidEndStartUp(taskManager);
+    }
+    void taskManagerDidFinishFetchingExperimentSnapshots(APMETaskManager& taskManager, const APMESnapshots& snapshots,
+                                                         const APMEFetchErrors& errors) override {
+        if (auto manager = manager_.lock())
+            manager->taskManagerDidFinishFetchingExperimentSnapshots(taskManager, snapshots, errors);
+    }
+    void taskManagerDidUpsertPendingSnapshots(APMETaskManager& taskManager, const APMESnapshots& snapshots) override {
+        if (auto manager = manager_.lock()) manager->taskManagerDidUpsertPendingSnapshots(taskManager, snapshots);
+    }
+
+private:
+    std::weak_ptr<APMEManager> manager_;
 };
 
 class APMEManagerTest : public ExperimentsTest {
@@ -297,3 +332,41 @@ TEST_F(APMEManagerTest, ASnapshotFetchedByAProcessKilledBeforeActivationIsUsedBy
 }
 
 }  // namespace
+
+TEST_F(APMEManagerTest, AFlagReadAfterAStartUpThatThrowsAnswersWithTheDefault) {
+    manager = APMEManager::initWithTaskManager(makeTaskManager());
+    ASSERT_NE(manager, nullptr);
+    auto startUp = std::make_shared<ThrowingStartUp>(manager);
+    manager->taskManager()->setDelegate(startUp);
+    auto client = registerClient();
+    LogCapture capture;
+    manager->startTaskManager();
+
+    // Read on a thread of its own: a read that never returns fails the wait instead of the run.
+    auto answer = std::make_shared<std::promise<Value>>();
+    std::future<Value> read = answer->get_future();
+    std::thread([client, answer] { answer->set_value(client->valueForFlag("b")); }).detach();
+    ASSERT_EQ(read.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(read.get(), Value("default"));
+    // The reader is let go while the exception is on its way to the queue's catch, which logs it.
+    manager->taskManager()->dispatchSyncOnWorkerQueue([] {});
+    EXPECT_EQ(capture.matching("820026").size(), 1u);
+}
+
+TEST_F(APMEManagerTest, TheFrameworksLinesPassThroughItsMonitorToTheMeasurementMonitor) {
+    ASSERT_NE(APMEManager::monitor(), nullptr);
+    EXPECT_EQ(APMEManager::monitor(), APMEManager::monitor());
+    EXPECT_EQ(APMEManager::monitor()->monitor(), APMMeasurementMonitor());
+    launch();
+    LogCapture capture;
+    EXPECT_EQ(manager->registerSDKProperty(nullptr, {}), nullptr);
+    EXPECT_EQ(capture.matching("[I-ACS800000] Cannot register client with a nil SDK property").size(), 1u);
+    // Sampled lines go to the measurement monitor's sample, and clearing through it clears that.
+    monitorSample(true);
+    APMEManager::monitor()->logWithLevel(2, 820020, "Cannot upsert empty pending snapshot list");
+    LogCapture::flush();
+    EXPECT_TRUE(sampled("Cannot upsert empty pending snapshot list"));
+    APMEManager::monitor()->clearMonitoringData();
+    LogCapture::flush();
+    EXPECT_FALSE(sampled("Cannot upsert empty pending snapshot list"));
+}

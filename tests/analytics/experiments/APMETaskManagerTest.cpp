@@ -2,6 +2,7 @@
 // fetches fall due, what a success, a refusal, a failure and a postponement leave behind, and
 // replies that cannot be read.
 #include "ExperimentsTestSupport.h"
+#include "tests/analytics/core/LogCapture.h"
 
 #include "analytics/experiments/APMEExperimentRequestBuilder.h"
 #include "analytics/experiments/APMESDKProperty.h"
@@ -131,9 +132,12 @@ TEST_F(APMETaskManagerTest, ASuccessStoresThePendingSnapshotsAndComesBackFourHou
     EXPECT_EQ(service.experimentFetches().size(), 1u);
     EXPECT_EQ(runArmedFetch(*taskManager), 2u);
 
-    // A 204 without a body is a success with nothing in it.
+    // A 204 without a body is a success with nothing in it, and nothing missing.
+    monitorSample(true);
     queueReply(LoopbackServer::Fault::withStatus(204));
     EXPECT_EQ(runArmedFetch(*taskManager), 3u);
+    LogCapture::flush();
+    EXPECT_FALSE(sampled("from nil response"));
     std::lock_guard lock(delegate->mutex);
     EXPECT_TRUE(delegate->fetched.back().empty());
     EXPECT_EQ(stored(*storage, APMETaskManager::kSuccessTimestampKey), Clock::now());
@@ -314,6 +318,21 @@ TEST_F(APMETaskManagerTest, PerSDKAnswersGiveSnapshotsAndErrors) {
     ASSERT_EQ(snapshots->size(), 1u);
     EXPECT_EQ(snapshots->at(0)->SDKName(), "top");
     EXPECT_FALSE(APMETaskManager::experimentSnapshotsFromExperimentResponse(nullptr));
+
+    // From the reply's bytes as they travel: the same snapshots; no bytes, or bytes that do not
+    // decode, give none and say which.
+    monitorSample(true);
+    snapshots = APMETaskManager::experimentSnapshotsFromData(*message->protoBuffer());
+    ASSERT_TRUE(snapshots);
+    ASSERT_EQ(snapshots->size(), 1u);
+    EXPECT_EQ(snapshots->at(0)->SDKName(), "top");
+    EXPECT_FALSE(APMETaskManager::experimentSnapshotsFromData(NSData{}));
+    LogCapture::flush();
+    EXPECT_TRUE(sampled("Cannot create experiment snapshots from empty data"));
+    EXPECT_FALSE(sampled("from nil response"));
+    EXPECT_FALSE(APMETaskManager::experimentSnapshotsFromData(NSData{0x0A, 0x05}));
+    LogCapture::flush();
+    EXPECT_TRUE(sampled("from nil response"));
 
     // Over the wire, the delegate gets both.
     service.setExperimentResponse(message);

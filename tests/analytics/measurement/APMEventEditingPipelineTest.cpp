@@ -8,7 +8,9 @@
 
 #include "analytics/proto/APMPBMeasurementConfig.h"
 #include "analytics/proto/APMPBProgram.h"
+#include "analytics/proto/APMPBRuntimeEntity.h"
 #include "analytics/script/APMPEventEditing.h"
+#include "tests/analytics/audience/AudienceTestSupport.h"
 #include "tests/analytics/script/assembler/ScriptAssembler.h"
 
 namespace {
@@ -196,4 +198,44 @@ TEST_F(APMEventEditingDeliveryTest, AProgramFromTheServiceChangesTheEventsItRece
     EXPECT_EQ(received["made"].get("from"), Value(9.0));
     ASSERT_TRUE(received.contains("boom"));
     EXPECT_EQ(received["boom"].get("n"), Value(10));
+}
+
+TEST_F(APMEventEditingDeliveryTest, AProgramTooDeepToDecodeIsRefusedAloneAndTheRestOfItsConfigurationLoads) {
+    // A statement nested far below the decoder's bound, as the first program; a sound one after it.
+    auto entity = APMPBRuntimeEntity::make();
+    APMPBMessageSetInt32(entity, APMPBRuntimeEntity::kType, 2);
+    for (int level = 0; level < 200; ++level) {
+        auto outer = APMPBRuntimeEntity::make();
+        APMPBMessageSetInt32(outer, APMPBRuntimeEntity::kType, 4);
+        APMPBMessageSetString(outer, APMPBRuntimeEntity::kFunctionName, "7");
+        APMPBMessageSetArray(outer, APMPBRuntimeEntity::kValue, Value::Array{Value(entity)});
+        entity = outer;
+    }
+    auto deep = APMPBProgram::make();
+    APMPBMessageSetArray(deep, APMPBProgram::kInstructions, Value::Array{Value(entity)});
+    auto config = ScriptAssembler::configuration(kAppID, deep, {{"measurement.upload.max_events_per_day", "70"}});
+    APMPBMessageSetArray(config, APMPBMeasurementConfig::kDynamicEventEditing,
+                         Value::Array{Value(deep), Value(program(kEditingProgram))});
+    APMPBMessageSetArray(config, APMPBMeasurementConfig::kAudiences,
+                         Value::Array{Value(audience_test::audience(7, {audience_test::eventFilter(1, "look")}))});
+    service.setConfiguration(kAppID, config);
+
+    LogCapture capture;
+    start();
+    uploadWhileDue();
+    ASSERT_FALSE(service.configFetches().empty());
+    // Settings and audiences are in force; only the program is refused, with its code.
+    EXPECT_EQ(engine()->remoteConfigInstance()->maxEventsPerDay(), 70);
+    EXPECT_EQ(rows("SELECT DISTINCT audience_id FROM event_filters"), (std::vector<std::vector<std::string>>{{"7"}}));
+    EXPECT_EQ(engine()->remoteConfigInstance()->eventEditing(), nullptr);
+    const auto refused = capture.matching("[I-ACS029026]");
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_NE(refused[0].find("does not decode"), std::string::npos) << refused[0];
+    EXPECT_TRUE(capture.matching("[I-ACS023135]").empty());
+    // The stored configuration keeps both programs as they came.
+    std::shared_ptr<APMPBMeasurementConfig> stored;
+    engine()->scheduler()->dispatchSyncOnWorkerQueueBlockID(
+        "test", [&] { stored = engine()->remoteConfigInstance()->measurementConfigFromDatabase(); });
+    ASSERT_NE(stored, nullptr);
+    EXPECT_EQ(APMPBMessageGetEncodedArray(stored, APMPBMeasurementConfig::kDynamicEventEditing)->size(), 2u);
 }

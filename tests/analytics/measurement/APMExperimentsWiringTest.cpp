@@ -11,6 +11,8 @@
 #include "analytics/experiments/APMExperimentContext.h"
 #include "analytics/proto/APMPBExperimentResponse.h"
 #include "analytics/proto/APMPBFieldAccess.h"
+#include "analytics/proto/APMPBMeasurementBatch.h"
+#include "analytics/proto/APMPBMeasurementBundle.h"
 #include "analytics/proto/APMPBSnapshot.h"
 
 namespace {
@@ -59,6 +61,28 @@ protected:
             settle();
         }
     }
+    // The experiment ids of each bundle of the accepted uploads, as the service received them.
+    std::vector<std::vector<std::uint32_t>> uploadedExperimentIDs() {
+        std::vector<std::vector<std::uint32_t>> all;
+        for (const auto& upload : service.uploads()) {
+            if (!upload.accepted) continue;
+            auto batch = APMPBMeasurementBatch::initWithBuffer(
+                reinterpret_cast<const std::uint8_t*>(upload.body.data()), upload.body.size());
+            EXPECT_NE(batch, nullptr);
+            if (!batch) continue;
+            for (const Value& item :
+                 APMPBMessageGetArray<APMPBMeasurementBundle>(batch, APMPBMeasurementBatch::kBundles).value_or(Value::Array{})) {
+                std::vector<std::uint32_t> ids;
+                for (const Value& id : APMPBMessageGetArray(item.objectAs<APMPBMeasurementBundle>(),
+                                                            APMPBMeasurementBundle::kExperimentIds)
+                                           .value_or(Value::Array{})) {
+                    ids.push_back(static_cast<std::uint32_t>(id.unsignedLongLongValue()));
+                }
+                all.push_back(std::move(ids));
+            }
+        }
+        return all;
+    }
     bool switches() {
         auto remote = config();
         return remote->efficientEngagementReportingEnabled() && remote->isNetworkBackgroundSessionEnabled();
@@ -94,6 +118,15 @@ TEST_F(APMExperimentsWiringTest, TheSwitchesFollowAnActivatedSnapshotAcrossLaunc
     EXPECT_FALSE(config()->hasNewSnapshot());
     EXPECT_TRUE(switches());
     EXPECT_EQ(config()->experimentIDs(), std::vector<std::int32_t>{7});
+    // The activation came before the bundling: each uploaded bundle names experiment 7 (and not
+    // the launched 0).
+    auto uploaded = uploadedExperimentIDs();
+    ASSERT_FALSE(uploaded.empty());
+    for (const auto& ids : uploaded) EXPECT_EQ(ids, std::vector<std::uint32_t>{7});
+    service.clearReceived();
+    APMAnalytics::logEventWithName("step", {{"n", Value(2)}});
+    uploadWhileDue();
+    EXPECT_EQ(uploadedExperimentIDs(), (std::vector<std::vector<std::uint32_t>>{{7}}));
     // Experiments come before the configuration, also when they say 0.
     EXPECT_TRUE(config()->redundantEngagementRemovalEnabled());
     serve({{7, {{"efficient_engagement_reporting_enabled", Value(1)}, {"redundant_engagement_removal_enabled", Value(0)}}},

@@ -5,11 +5,14 @@
 #include "UploadTestSupport.h"
 
 #include "analytics/core/APMKeychainWrapper.h"
+#include "analytics/measurement/APMMeasurementDelegate.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/store/SKAdNetwork.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -37,6 +40,50 @@ protected:
 };
 
 }  // namespace
+
+TEST_F(APMMeasurementTest, ADamagedDatabaseIsReplacedWithALineSayingWhatWasLost) {
+    start();
+    ASSERT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_s", "_e"}));
+
+    // Between two runs the file is damaged beyond reading.
+    settle();
+    forgetProcess();
+    const std::string path = APMApplicationSupportPath(APMMeasurement::kDatabaseName);
+    for (const char* suffix : {"-wal", "-shm"}) std::filesystem::remove(path + suffix);
+    {
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        file << std::string(3000, '\x5a');
+    }
+    LogCapture capture;
+    APMAnalytics::load();
+    start();
+    const auto lines = capture.matching("[I-ACS034023]");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("3000 bytes, no table readable"), std::string::npos) << lines[0];
+    // The first open lived only in the lost file: it is reported again, and the keychain's count
+    // tells the service that an earlier one was. (The session, kept outside the file, goes on.)
+    const auto firstOpens = [&] {
+        const auto names = rawEventNames();
+        return std::count(names.begin(), names.end(), "_f");
+    };
+    EXPECT_EQ(firstOpens(), 1);
+    EXPECT_EQ(rawEventParameter("_f", "_pfo"), Value(1LL));
+
+    // The replacement is sound: the next run neither replaces it nor opens for the first time again.
+    capture.clear();
+    restart();
+    EXPECT_TRUE(capture.matching("[I-ACS034023]").empty());
+    EXPECT_EQ(firstOpens(), 1);
+}
+
+TEST_F(APMMeasurementTest, TheMeasurementDelegateIsHeldWeakly) {
+    start();
+    auto delegate = std::make_shared<APMMeasurementDelegate>();
+    engine()->setMeasurementDelegate(delegate);
+    EXPECT_EQ(engine()->measurementDelegate(), delegate);
+    delegate.reset();
+    EXPECT_EQ(engine()->measurementDelegate(), nullptr);
+}
 
 TEST_F(APMMeasurementTest, FirstOpenIsWrittenOnceAndAgainAfterAReinstallThatKeptTheKeychain) {
     LogCapture capture;

@@ -39,6 +39,14 @@ TEST(APMReceiptTest, AReceiptWithoutTheAttributeOrWithItCutShortHasNoVersion) {
     NSData other = concat(attribute("1.0"), {0x00});
     other[4] = 0x12;
     EXPECT_EQ(APMReceiptOriginalVersion(other), std::nullopt);
+    // A text length in the long form that uses up the attribute's bytes leaves no text at all.
+    const NSData damaged = {0x30, 0x0C, 0x02, 0x01, 0x13, 0x02, 0x01, 0x01, 0x04, 0x03, 0x0C, 0x81, 0x00, 0x00};
+    EXPECT_EQ(APMReceiptOriginalVersion(damaged), std::nullopt);
+    const NSData wider = {0x30, 0x0D, 0x02, 0x01, 0x13, 0x02, 0x01, 0x01, 0x04, 0x04, 0x0C, 0x82, 0x00, 0x00, 0x00};
+    EXPECT_EQ(APMReceiptOriginalVersion(wider), std::nullopt);
+    // The same long form with a text behind it is read.
+    const NSData longForm = {0x30, 0x0D, 0x02, 0x01, 0x13, 0x02, 0x01, 0x01, 0x04, 0x04, 0x0C, 0x81, 0x01, '9', 0x00};
+    EXPECT_EQ(APMReceiptOriginalVersion(longForm), "9");
 }
 
 TEST(APMReceiptTest, APatternMatchesOnlyWithinTheBytesAndCapturesTheLengthItEndsOn) {

@@ -8,6 +8,7 @@
 #include "analytics/proto/APMPBProgram.h"
 #include "analytics/proto/APMPBRuntimeEntity.h"
 #include "analytics/proto/APMPBSequenceFilterResultTimestamp.h"
+#include "analytics/proto/APMPBSetting.h"
 #include "tests/analytics/proto/ProtoTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -212,12 +213,60 @@ TEST(APMPBCodec, NestingIsCappedAndDeepInputFailsCleanly) {
     const std::string text = GetCapturedStdout();
     EXPECT_NE(text.find("<ERROR> RuntimeEntity decoder failed: nesting too deep\n"), std::string::npos);
 
-    // 100000 levels inside a configuration's program: fails at the cap without exhausting the stack.
+    // 100000 levels inside a configuration's program: the configuration decodes, and only the
+    // program fails, at the cap and without exhausting the stack, when it is read.
     NSData program = prototest::lengthDelimited(1, nestedEntities(100000));
     NSData config = prototest::lengthDelimited(9, program);
+    auto decoded = APMPBMeasurementConfig::initWithBuffer(config);
+    ASSERT_NE(decoded, nullptr);
+    auto encoded = APMPBMessageGetEncodedArray(decoded, APMPBMeasurementConfig::kDynamicEventEditing);
+    ASSERT_TRUE(encoded);
+    ASSERT_EQ(encoded->size(), 1u);
     CaptureStdout();
-    EXPECT_EQ(APMPBMeasurementConfig::initWithBuffer(config), nullptr);
+    EXPECT_EQ(APMPBProgram::initWithBuffer(encoded->front()), nullptr);
     EXPECT_NE(GetCapturedStdout().find("nesting too deep"), std::string::npos);
+}
+
+TEST(APMPBCodec, ProgramsOfAConfigurationCountTheirNestingFromThemselves) {
+    // A setting, then a program just within the cap, which sits more than the cap below the
+    // configuration's root, and a damaged program.
+    NSData deep = prototest::lengthDelimited(1, nestedEntities(APMPBMaxNestingDepth - 1));
+    NSData damaged = {0x0A, 0x05, 0x08};
+    NSData config = prototest::lengthDelimited(4, prototest::lengthDelimited(1, NSData{0x6B}));
+    for (const NSData& piece : {prototest::lengthDelimited(9, deep), prototest::lengthDelimited(9, damaged)}) {
+        config.insert(config.end(), piece.begin(), piece.end());
+    }
+    auto decoded = APMPBMeasurementConfig::initWithBuffer(config);
+    ASSERT_NE(decoded, nullptr);
+    EXPECT_EQ(APMPBMessageGetArray<APMPBSetting>(decoded, APMPBMeasurementConfig::kSettings)->size(), 1u);
+
+    // Kept as they came, written back as they came, copied with the configuration.
+    EXPECT_EQ(*decoded->protoBuffer(), config);
+    auto copy = APMPBMeasurementConfig::initWithMessageInfo(decoded->messageInfo());
+    const auto items = APMPBMessageGetEncodedArray(copy, APMPBMeasurementConfig::kDynamicEventEditing);
+    ASSERT_TRUE(items);
+    EXPECT_EQ(*items, (std::vector<NSData>{deep, damaged}));
+
+    // Read as messages: the deep one decodes whole, the damaged one is left out.
+    CaptureStdout();
+    const auto programs = APMPBMessageGetArray<APMPBProgram>(decoded, APMPBMeasurementConfig::kDynamicEventEditing);
+    EXPECT_NE(GetCapturedStdout().find("Program decoder failed"), std::string::npos);
+    ASSERT_EQ(programs->size(), 1u);
+    auto entity = APMPBMessageGetArray<APMPBRuntimeEntity>((*programs)[0].objectAs<APMPBProgram>(),
+                                                           APMPBProgram::kInstructions);
+    ASSERT_EQ(entity->size(), 1u);
+
+    // A program set as a message is handed out encoded too.
+    auto made = APMPBMeasurementConfig::make();
+    APMPBMessageSetArray(made, APMPBMeasurementConfig::kDynamicEventEditing, Value::Array{(*programs)[0]});
+    EXPECT_EQ(*APMPBMessageGetEncodedArray(made, APMPBMeasurementConfig::kDynamicEventEditing),
+              (std::vector<NSData>{deep}));
+
+    // A program whose length runs past the end still fails the configuration.
+    NSData truncated = {0x4A, 0x09, 0x0A};
+    CaptureStdout();
+    EXPECT_EQ(APMPBMeasurementConfig::initWithBuffer(truncated), nullptr);
+    EXPECT_NE(GetCapturedStdout().find("end-of-stream"), std::string::npos);
 }
 
 TEST(APMPBCodec, CopiesShareNothingWithTheirSource) {
