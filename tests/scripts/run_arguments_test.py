@@ -1,0 +1,77 @@
+#!/usr/bin/env python3
+"""scripts/run refuses bad arguments and environment at once, in one sentence, before it installs,
+builds or starts anything; good ones go on to the installation step."""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "run")
+
+
+class RunArgumentsTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.root = self.folder.name
+        os.makedirs(os.path.join(self.root, "scripts"))
+        shutil.copy(SCRIPT, os.path.join(self.root, "scripts", "run"))
+        # The first step after the checks: it leaves a mark and stops the run there.
+        self.mark = os.path.join(self.root, "installed")
+        stub = os.path.join(self.root, "scripts", "install-deps")
+        with open(stub, "w") as f:
+            f.write('#!/usr/bin/env bash\ntouch "%s"\nexit 3\n' % self.mark)
+        os.chmod(stub, 0o755)
+        self.script = os.path.join(self.root, "commands.txt")
+        with open(self.script, "w") as f:
+            f.write("quit\n")
+
+    def tearDown(self):
+        self.folder.cleanup()
+
+    def run_script(self, *arguments, **environment):
+        env = {k: v for k, v in os.environ.items() if not k.startswith("OSTREL_")}
+        env.update(environment)
+        return subprocess.run([os.path.join(self.root, "scripts", "run"), *arguments], env=env,
+                              capture_output=True, text=True, timeout=60)
+
+    def assertRefused(self, result, *words):
+        self.assertEqual(result.returncode, 2, result.stderr)
+        lines = result.stderr.splitlines()
+        self.assertEqual(len(lines), 1, result.stderr)
+        self.assertTrue(lines[0].startswith("scripts/run: "), lines[0])
+        self.assertTrue(lines[0].endswith("."), lines[0])
+        for word in words:
+            self.assertIn(word, lines[0])
+        self.assertEqual(result.stdout, "")
+        self.assertFalse(os.path.exists(self.mark), "the run went on to install")
+        self.assertFalse(os.path.exists(os.path.join(self.root, "build")), "the run made its build folder")
+
+    def test_bad_arguments_are_named(self):
+        self.assertRefused(self.run_script("--bogus"), '"--bogus" is not an option')
+        self.assertRefused(self.run_script("--device", "tablet"), "--device takes phone or pad", '"tablet"')
+        self.assertRefused(self.run_script("--verbose", "--device"), "--device needs a value")
+        self.assertRefused(self.run_script("--script", os.path.join(self.root, "missing.txt")), "missing.txt",
+                           "not a readable file")
+        self.assertRefused(self.run_script("--default", "novalue"), "--default takes NAME=VALUE")
+        self.assertRefused(self.run_script("pad"), '"pad" is not an option')
+
+    def test_bad_environment_is_named(self):
+        for port in ("80a", "65536", "-1", "123456", " "):
+            self.assertRefused(self.run_script(OSTREL_SERVER_PORT=port), "OSTREL_SERVER_PORT", "65535")
+        self.assertRefused(self.run_script(OSTREL_ARTICLES_STYLE="3"), "OSTREL_ARTICLES_STYLE")
+        self.assertRefused(self.run_script(OSTREL_AUDIO="loud"), "OSTREL_AUDIO")
+
+    def test_good_arguments_go_on(self):
+        result = self.run_script("--device", "pad", "--verbose", "--script", self.script, "--default", "A=b",
+                                 "--home", os.path.join(self.root, "home"), OSTREL_SERVER_PORT="0",
+                                 OSTREL_ARTICLES_STYLE="2", OSTREL_AUDIO="silent")
+        self.assertEqual(result.returncode, 3, result.stderr)
+        self.assertTrue(os.path.exists(self.mark))
+        self.assertEqual(self.run_script(OSTREL_SERVER_PORT="65535").returncode, 3)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1] + sys.argv[1:])
