@@ -364,15 +364,15 @@ void drawToolbarItems(const Canvas& canvas, const UIToolbar& bar, const CGRect& 
     }
 }
 
-// The back button: a chevron and the title of the screen below, in the tint colour; answers
-// the width it takes.
+// The back button where the bar lays it out: a chevron and the title of the screen below, in
+// the tint colour; answers the width it takes.
 double drawBackButton(const Canvas& canvas, const std::string& title, const std::shared_ptr<UIColor>& barTint,
-                      const CGRect& r, double alpha) {
+                      const CGRect& box, double alpha) {
     cairo_t* cr = canvas.cr;
     const auto tint = barTint ? barTint : UIColor::systemBlueColor();
     const auto font = UIFont::systemFontOfSize(17);
-    const double textWidth = std::min(NSStringSizeWithFont(title, font).width, r.size.width / 3);
-    const CGRect box = CGRectMake(r.origin.x + 8, r.origin.y, 20 + textWidth, r.size.height);
+    const double textWidth = std::max(0.0, box.size.width - 20);
+    const CGRect r = box;
     const double cy = CGRectGetMidY(r);
     cairo_save(cr);
     setColor(cr, tint, alpha);
@@ -416,8 +416,11 @@ void drawNavigationItems(const Canvas& canvas, const UINavigationBar& bar, const
     // The stack the bar belongs to decides whether a back button shows, and its title.
     auto owner = bar.superview() ? std::dynamic_pointer_cast<UINavigationController>(bar.superview()->viewController())
                                  : nullptr;
-    if (owner && owner->navigationBar().get() == &bar && owner->showsBackButton())
-        x = r.origin.x + drawBackButton(canvas, owner->backButtonTitle(), bar.tintColor(), r, alpha);
+    if (owner && owner->navigationBar().get() == &bar && owner->showsBackButton()) {
+        CGRect back = bar.backButtonFrame();
+        back.origin = {r.origin.x + back.origin.x - bar.bounds().origin.x, r.origin.y + back.origin.y - bar.bounds().origin.y};
+        x = r.origin.x + drawBackButton(canvas, owner->backButtonTitle(), bar.tintColor(), back, alpha);
+    }
     for (const auto& item : top->leftBarButtonItems()) x += place(item, x) + kInset;
     double right = r.origin.x + r.size.width - kInset;
     for (const auto& item : top->rightBarButtonItems()) {

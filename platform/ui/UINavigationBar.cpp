@@ -1,10 +1,13 @@
 // The navigation bar: items, styling, and the top item's title in the middle.
 #include "platform/ui/UINavigationBar.h"
 
+#include "platform/ui/NSStringDrawing.h"
+#include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationItem.h"
+#include "platform/ui/UIToolbar.h"
 
 #include <algorithm>
 
@@ -81,7 +84,41 @@ void UINavigationBar::layoutSubviews() {
         return;
     }
     titleLabel_->setText(top ? top->title() : "");
-    // The middle half of the bar, where no bar buttons sit.
-    titleLabel_->setFrame(CGRectMake(b.size.width / 4, 0, b.size.width / 2, b.size.height));
+    // Centred on the bar where it fits between the bar buttons; else moved into the room between
+    // them and cut there, never drawn over the back button.
+    CGFloat left = b.origin.x + kItemInset, right = CGRectGetMaxX(b) - kItemInset;
+    if (top) {
+        const CGRect back = backButtonFrame();
+        if (!CGRectIsEmpty(back)) left = CGRectGetMaxX(back) + kItemInset;
+        for (const auto& item : top->leftBarButtonItems()) left += UIToolbar::naturalWidth(*item) + kItemInset;
+        for (const auto& item : top->rightBarButtonItems()) right -= UIToolbar::naturalWidth(*item) + kItemInset;
+    }
+    const CGFloat room = std::max<CGFloat>(0, right - left);
+    const CGFloat width = std::min(room, std::ceil(NSStringSizeWithFont(titleLabel_->text(), titleLabel_->font()).width));
+    const CGFloat x = std::clamp(CGRectGetMidX(b) - width / 2, left, std::max(left, right - width));
+    titleLabel_->setFrame(CGRectMake(x, b.origin.y, width, b.size.height));
     if (titleLabel_->superview().get() != this) addSubview(titleLabel_);
+}
+
+bool UINavigationBar::itemShowsBackButton(const UINavigationItem& top) {
+    if (top.hidesBackButton()) return false;
+    return top.leftBarButtonItems().empty() || top.leftItemsSupplementBackButton();
+}
+
+std::string UINavigationBar::backButtonTitleFor(const UINavigationItem& below) {
+    if (auto back = below.backBarButtonItem())
+        if (!back->title().empty()) return back->title();
+    if (!below.title().empty()) return below.title();
+    return "Back";
+}
+
+CGRect UINavigationBar::backButtonFrame() const {
+    auto top = topItem();
+    auto below = backItem();
+    if (!top || !below || !itemShowsBackButton(*top)) return CGRectZero;
+    const CGRect b = bounds();
+    // The chevron takes 20 points before the title.
+    const CGFloat text = std::min(NSStringSizeWithFont(backButtonTitleFor(*below), UIFont::systemFontOfSize(17)).width,
+                                  b.size.width / 3);
+    return CGRectMake(b.origin.x + kItemInset, b.origin.y, 20 + text, b.size.height);
 }

@@ -7,6 +7,7 @@
 #include "platform/ui/UIView.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 class UIColor;
@@ -39,6 +40,16 @@ public:
 
     // The label showing the top item's title (or its title view in its place).
     std::shared_ptr<UILabel> titleLabel() const { return titleLabel_; }
+
+    // Whether the top item shows a back button to `below`, and its title.
+    static bool itemShowsBackButton(const UINavigationItem& top);
+    static std::string backButtonTitleFor(const UINavigationItem& below);
+    // Where the back button sits (bar coordinates): its chevron and title, the title at most a
+    // third of the bar; empty when the top item shows none.
+    CGRect backButtonFrame() const;
+    // The room between the bar buttons at either side: the title is centred on the bar where it
+    // fits, else moved into this room, and cut at its end.
+    static constexpr CGFloat kItemInset = 8;
 
     CGSize sizeThatFits(const CGSize& size) const override { return {size.width, 44}; }
     void layoutSubviews() override;

@@ -288,20 +288,13 @@ void UINavigationController::childToolbarItemsDidChange(UIViewController& child,
 bool UINavigationController::showsBackButton() const {
     const auto& stack = childViewControllers();
     if (stack.size() < 2) return false;
-    auto item = stack.back()->navigationItem();
-    if (item->hidesBackButton()) return false;
-    return item->leftBarButtonItems().empty() || item->leftItemsSupplementBackButton();
+    return UINavigationBar::itemShowsBackButton(*stack.back()->navigationItem());
 }
 
 std::string UINavigationController::backButtonTitle() const {
     const auto& stack = childViewControllers();
     if (stack.size() < 2) return "";
-    auto below = stack[stack.size() - 2];
-    auto item = below->navigationItem();
-    if (auto back = item->backBarButtonItem())
-        if (!back->title().empty()) return back->title();
-    if (!item->title().empty()) return item->title();
-    return "Back";
+    return UINavigationBar::backButtonTitleFor(*stack[stack.size() - 2]->navigationItem());
 }
 
 UIInterfaceOrientationMask UINavigationController::supportedInterfaceOrientations() const {

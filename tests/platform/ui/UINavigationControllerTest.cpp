@@ -3,6 +3,7 @@
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/ui/UIApplication.h"
+#include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UINavigationBar.h"
 #include "platform/ui/UINavigationController.h"
@@ -116,4 +117,44 @@ TEST_F(NavigationTest, AScreenExtendedUnderTheBarsFillsTheWindowWhileTheBarsAreT
     nav->setNavigationBarHidden(false);
     nav->setToolbarHidden(false);
     EXPECT_EQ(a->view()->frame(), CGRectMake(0, 64, 375, 667 - 64 - 44));
+}
+
+TEST_F(NavigationTest, ALongTitleIsCutBetweenTheBarButtonsNeverOverTheBackButton) {
+    auto a = std::make_shared<Page>("Portraits");
+    auto b = std::make_shared<Page>("Hans Holbein the Younger, The Ambassadors and other portraits");
+    auto nav = UINavigationController::initWithRootViewController(a);
+    auto window = UIWindow::make();
+    window->setRootViewController(nav);
+    window->makeKeyAndVisible();
+    nav->pushViewController(b, false);
+    b->navigationItem()->setRightBarButtonItem(UIBarButtonItem::initWithTitle("Share", UIBarButtonItemStylePlain, nullptr, {}));
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    auto bar = nav->navigationBar();
+    bar->layoutIfNeeded();
+    const CGRect back = bar->backButtonFrame();
+    ASSERT_FALSE(CGRectIsEmpty(back));
+    const CGRect title = bar->titleLabel()->frame();
+    EXPECT_GE(title.origin.x, CGRectGetMaxX(back) + UINavigationBar::kItemInset);
+    const CGFloat shareLeft = CGRectGetMaxX(bar->bounds()) - UINavigationBar::kItemInset -
+                              UIToolbar::naturalWidth(*b->navigationItem()->rightBarButtonItem());
+    EXPECT_LE(CGRectGetMaxX(title), shareLeft);
+    const auto lines = bar->titleLabel()->visibleLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("Hans Holbein", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[0].substr(lines[0].size() - 3), "\u2026") << lines[0];
+
+    // A short title stays in the middle of the bar.
+    b->setTitle("Holbein");
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    bar->layoutIfNeeded();
+    EXPECT_DOUBLE_EQ(CGRectGetMidX(bar->titleLabel()->frame()), CGRectGetMidX(bar->bounds()));
+    EXPECT_EQ(bar->titleLabel()->visibleLines(), std::vector<std::string>{"Holbein"});
+    // Without a back button (a left item in its place) the room starts after that item.
+    b->setTitle("Hans Holbein the Younger, The Ambassadors and other portraits");
+    b->navigationItem()->setLeftBarButtonItem(UIBarButtonItem::initWithTitle("Done", UIBarButtonItemStylePlain, nullptr, {}));
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    bar->layoutIfNeeded();
+    EXPECT_TRUE(CGRectIsEmpty(bar->backButtonFrame()));
+    EXPECT_GE(bar->titleLabel()->frame().origin.x,
+              UINavigationBar::kItemInset * 2 + UIToolbar::naturalWidth(*b->navigationItem()->leftBarButtonItems()[0]));
 }
