@@ -1,0 +1,47 @@
+#!/usr/bin/env python3
+"""scripts/lib/ctest-quiet, as scripts/test runs ctest through it: passed tests become a short
+progress line, a failed test keeps its line and its output, and ctest's summary closes the run."""
+
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+FILTER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "lib", "ctest-quiet")
+
+
+class CtestQuietTest(unittest.TestCase):
+    def run_tests(self, count, failing):
+        with tempfile.TemporaryDirectory() as folder:
+            with open(os.path.join(folder, "CTestTestfile.cmake"), "w") as f:
+                for i in range(count):
+                    if i in failing:
+                        f.write('add_test(fails_%d "/bin/sh" "-c" "echo the words of failure %d; exit 1")\n' % (i, i))
+                    else:
+                        f.write('add_test(passes_%d "/bin/true")\n' % i)
+            ctest = subprocess.Popen(["ctest", "--output-on-failure", "-j2"], cwd=folder, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL)
+            shown = subprocess.run([FILTER], stdin=ctest.stdout, capture_output=True, text=True, timeout=120)
+            ctest.stdout.close()
+            self.assertNotEqual(ctest.wait(timeout=120), None)
+            return shown.stdout.splitlines()
+
+    def test_passed_tests_become_a_short_progress(self):
+        lines = self.run_tests(40, set())
+        self.assertFalse([l for l in lines if "Passed" in l or "Start " in l], lines)
+        self.assertLessEqual(len(lines), 20, lines)
+        self.assertIn("40 of 40 tests done, 0 did not pass", lines)
+        self.assertIn("100% tests passed, 0 tests failed out of 40", lines)
+
+    def test_a_failure_shows_its_output_and_the_summary_names_it(self):
+        lines = self.run_tests(30, {7})
+        failed = [l for l in lines if "fails_7" in l and "***Failed" in l]
+        self.assertEqual(len(failed), 1, lines)
+        self.assertIn("the words of failure 7", lines)
+        self.assertIn("97% tests passed, 1 tests failed out of 30", lines)
+        self.assertTrue(any(l.strip().endswith("fails_7 (Failed)") for l in lines), lines)
+
+
+if __name__ == "__main__":
+    unittest.main()
