@@ -275,6 +275,11 @@ void ImageViewController::setHdImage(bool hd) {
         });
 }
 
+void ImageViewController::showArrivedHdImage() {
+    hdImage_ = true;
+    if (scrollView_) displayImage(true, WhenMissing::Nothing);
+}
+
 void ImageViewController::tapClick(const std::shared_ptr<UITapGestureRecognizer>& recognizer) {
     if (!recognizer || recognizer->state() != UIGestureRecognizerState::Ended) return;
     NSNotificationCenter::defaultCenter()->postNotificationName(kTapImageViewGotSingleTap, self<ImageViewController>());

@@ -45,6 +45,9 @@ public:
     // page out and the other resolution in.
     bool hdImage() const { return hdImage_; }
     void setHdImage(bool hd);
+    // The high-resolution picture has just been fetched for this page: wanted from now on and
+    // put in place as soon as it is read, without waiting for the page to fade out first.
+    void showArrivedHdImage();
     // The spinner's style: 1 white, 2 gray.
     std::int64_t loadActivityStyle() const { return loadActivityStyle_; }
     void setLoadActivityStyle(std::int64_t style);

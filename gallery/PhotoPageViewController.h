@@ -147,7 +147,8 @@ private:
     void checkFavoriteButton();
     void updateHDButton();
     void setHdButtonImage(bool hd);
-    void updateImageQuality(bool hd);
+    // `arrived`: the high-resolution picture was just fetched, and is shown at once.
+    void updateImageQuality(bool hd, bool arrived = false);
     void updateExternal(const std::shared_ptr<ImageViewController>& page);
     void startSlideShowTimer();
     void stopSlideshowTimer();

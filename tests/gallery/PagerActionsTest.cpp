@@ -334,7 +334,10 @@ TEST_F(PagerActionsTest, TheHDSwitchDownloadsTheFileOnceAndThenSwitchesBothWays)
     ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return page()->hdImage(); }, kNetworkWait));
     // Seen as soon as it is in place.
     EXPECT_TRUE(ImageLoader::hdImageExists(rows->front(), context_));
-    pass(0.3);
+    // Shown once read, with no time passing: the page does not wait for a fade to end.
+    ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil(
+        [&] { return page()->image() && page()->image()->pixelWidth() == kDemoHDPictureWidth; }, kNetworkWait));
+    EXPECT_GE(page()->scrollView()->alpha(), 1);
     ASSERT_TRUE(waitForPicture());
     EXPECT_EQ(page()->image()->pixelWidth(), kDemoHDPictureWidth);
     EXPECT_EQ(hdButtonImage(), "button_hd_up");
