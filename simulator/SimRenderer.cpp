@@ -3,7 +3,9 @@
 
 #include "simulator/SimCommand.h"
 
+#include "platform/ui/CGContext.h"
 #include "platform/ui/NSStringDrawing.h"
+#include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIBarButtonItem.h"
@@ -44,6 +46,17 @@ struct Canvas {
 
     void note(std::string kind, const CGRect& frame, std::string text = "") const {
         if (drawn) drawn->push_back({std::move(kind), frame, std::move(text)});
+    }
+    // A line of text as drawn, where its glyphs went (screen points).
+    void noteLine(const std::string& line, const CGRect& frame) const {
+        if (!drawn) return;
+        CGRect screen = frame;
+        const double x = frame.origin.x, y = frame.origin.y;
+        double x0 = x, y0 = y, x1 = x + frame.size.width, y1 = y + frame.size.height;
+        cairo_user_to_device(cr, &x0, &y0);
+        cairo_user_to_device(cr, &x1, &y1);
+        screen = CGRectMake(x0, y0, x1 - x0, y1 - y0);
+        drawn->push_back({"line", screen, line});
     }
 };
 
@@ -126,9 +139,69 @@ void drawImage(cairo_t* cr, const std::shared_ptr<UIImage>& image, const CGRect&
     cairo_surface_destroy(s);
 }
 
-void drawLines(cairo_t* cr, const std::vector<std::string>& lines, const std::shared_ptr<UIFont>& font,
+// The words of a line and the spaces between them.
+std::vector<std::string> wordsOf(const std::string& line) {
+    std::vector<std::string> words;
+    std::size_t from = 0;
+    while (from < line.size()) {
+        const std::size_t space = line.find(' ', from);
+        const std::size_t end = space == std::string::npos ? line.size() : space;
+        if (end > from) words.push_back(line.substr(from, end - from));
+        from = end + 1;
+    }
+    return words;
+}
+
+// One line at `x` on the baseline `baseline`, `width` points wide at most: cairo's glyphs are
+// wider or narrower than the fixed metrics the layout broke the lines with, so a line that
+// would run past its box is condensed into it, and a justified one is spread to fill it.
+void showLine(const Canvas& canvas, const std::string& line, double x, double baseline, double width, bool justify) {
+    cairo_t* cr = canvas.cr;
+    cairo_text_extents_t ext;
+    cairo_text_extents(cr, line.c_str(), &ext);
+    const auto words = justify ? wordsOf(line) : std::vector<std::string>{};
+    if (words.size() > 1) {
+        double inked = 0;
+        std::vector<double> advances;
+        for (const auto& word : words) {
+            cairo_text_extents_t w;
+            cairo_text_extents(cr, word.c_str(), &w);
+            advances.push_back(w.x_advance);
+            inked += w.x_advance;
+        }
+        cairo_text_extents_t space;
+        cairo_text_extents(cr, " ", &space);
+        const double gaps = static_cast<double>(words.size() - 1);
+        // Spread to the width; where the words alone are wider, condensed with plain spaces.
+        const double gap = std::max(space.x_advance, (width - inked) / gaps);
+        const double scale = std::min(1.0, width / std::max(1e-9, inked + gap * gaps));
+        cairo_save(cr);
+        cairo_translate(cr, x, baseline);
+        cairo_scale(cr, scale, 1);
+        double at = 0;
+        for (std::size_t i = 0; i < words.size(); ++i) {
+            cairo_move_to(cr, at, 0);
+            cairo_show_text(cr, words[i].c_str());
+            at += advances[i] + gap;
+        }
+        cairo_restore(cr);
+        canvas.noteLine(line, CGRectMake(x, baseline - ext.height, std::min(width, (at - gap) * scale), ext.height));
+        return;
+    }
+    const double scale = ext.x_advance > width && ext.x_advance > 0 ? width / ext.x_advance : 1.0;
+    cairo_save(cr);
+    cairo_translate(cr, x, baseline);
+    cairo_scale(cr, scale, 1);
+    cairo_move_to(cr, 0, 0);
+    cairo_show_text(cr, line.c_str());
+    cairo_restore(cr);
+    canvas.noteLine(line, CGRectMake(x, baseline - ext.height, ext.x_advance * scale, ext.height));
+}
+
+void drawLines(const Canvas& canvas, const std::vector<std::string>& lines, const std::shared_ptr<UIFont>& font,
                const std::shared_ptr<UIColor>& color, const CGRect& box, NSTextAlignment alignment, double alpha) {
     if (lines.empty() || !font) return;
+    cairo_t* cr = canvas.cr;
     // A font named by family (a page's) is looked up by that family; the system font is sans-serif.
     const std::string& family = font->familyName();
     cairo_select_font_face(cr, family.empty() || family[0] == '.' ? "sans-serif" : family.c_str(),
@@ -137,17 +210,18 @@ void drawLines(cairo_t* cr, const std::vector<std::string>& lines, const std::sh
     setColor(cr, color ? color : UIColor::blackColor(), alpha);
     const double lineHeight = font->lineHeight();
     double y = box.origin.y + (box.size.height - lineHeight * static_cast<double>(lines.size())) / 2;
-    // Cairo's font is wider or narrower than the fixed metrics the layout used, so text is
-    // not clipped to its own box (views that clip still clip it).
     cairo_save(cr);
-    for (const auto& l : lines) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& l = lines[i];
         cairo_text_extents_t ext;
         cairo_text_extents(cr, l.c_str(), &ext);
+        const double advance = std::min(ext.x_advance, box.size.width);
         double x = box.origin.x;
-        if (alignment == NSTextAlignmentCenter) x += (box.size.width - ext.x_advance) / 2;
-        else if (alignment == NSTextAlignmentRight) x += box.size.width - ext.x_advance;
-        cairo_move_to(cr, x, y + font->ascender());
-        cairo_show_text(cr, l.c_str());
+        if (alignment == NSTextAlignmentCenter) x += (box.size.width - advance) / 2;
+        else if (alignment == NSTextAlignmentRight) x += box.size.width - advance;
+        // The last line of a justified paragraph keeps its spaces.
+        const bool justify = alignment == NSTextAlignmentJustified && i + 1 < lines.size();
+        showLine(canvas, l, x, y + font->ascender(), box.size.width, justify);
         y += lineHeight;
     }
     cairo_restore(cr);
@@ -156,11 +230,11 @@ void drawLines(cairo_t* cr, const std::vector<std::string>& lines, const std::sh
 // Text that is not a label's: up to `lines` lines wrapped to the box (one: not wrapped). Only
 // what the box can show is laid out; cairo's glyphs may be narrower than the layout's, so a
 // line is read to twice the box's width.
-void drawText(cairo_t* cr, const std::string& text, const std::shared_ptr<UIFont>& font,
+void drawText(const Canvas& canvas, const std::string& text, const std::shared_ptr<UIFont>& font,
               const std::shared_ptr<UIColor>& color, const CGRect& box, NSTextAlignment alignment, int lines,
               double alpha) {
     if (text.empty() || !font || lines <= 0) return;
-    drawLines(cr,
+    drawLines(canvas,
               NSStringLayoutLines(text, font, lines == 1 ? 0 : box.size.width, NSLineBreakByWordWrapping,
                                   static_cast<std::size_t>(lines), 2 * box.size.width),
               font, color, box, alignment, alpha);
@@ -178,7 +252,7 @@ std::shared_ptr<UIColor> tintOf(const UIView& view) {
 void drawCaption(const Canvas& canvas, const std::string& kind, const std::string& text,
                  const std::shared_ptr<UIFont>& font, const std::shared_ptr<UIColor>& color, const CGRect& box,
                  NSTextAlignment alignment, double alpha) {
-    drawText(canvas.cr, text, font, color, box, alignment, 1, alpha);
+    drawText(canvas, text, font, color, box, alignment, 1, alpha);
     canvas.note(kind, box, text);
 }
 
@@ -330,7 +404,7 @@ void drawSearchBar(const Canvas& canvas, const UISearchBar& bar, const CGRect& r
     cairo_restore(cr);
     const bool empty = bar.text().empty();
     const std::string shown = empty ? (bar.placeholder().empty() ? "Search" : bar.placeholder()) : bar.text();
-    drawText(cr, shown, font, empty ? UIColor::grayColor() : UIColor::blackColor(),
+    drawText(canvas, shown, font, empty ? UIColor::grayColor() : UIColor::blackColor(),
              CGRectMake(field.origin.x + 30, field.origin.y, std::max(0.0, field.size.width - 36), field.size.height),
              NSTextAlignmentLeft, 1, alpha);
     canvas.note("search bar", r, bar.text());
@@ -384,7 +458,7 @@ double drawBackButton(const Canvas& canvas, const std::string& title, const std:
     cairo_line_to(cr, box.origin.x + 11, cy + 10);
     cairo_stroke(cr);
     cairo_restore(cr);
-    drawText(cr, title, font, tint, CGRectMake(box.origin.x + 20, r.origin.y, textWidth, r.size.height),
+    drawText(canvas, title, font, tint, CGRectMake(box.origin.x + 20, r.origin.y, textWidth, r.size.height),
              NSTextAlignmentLeft, 1, alpha);
     canvas.note("back button", box, title);
     return box.size.width + 8;
@@ -430,6 +504,175 @@ void drawNavigationItems(const Canvas& canvas, const UINavigationBar& bar, const
     }
 }
 
+// A path of the recording context as a cairo path.
+void addPath(cairo_t* cr, const CGPath& path) {
+    for (const auto& e : path.elements) {
+        switch (e.kind) {
+            case CGPathElement::Kind::MoveTo: cairo_move_to(cr, e.point.x, e.point.y); break;
+            case CGPathElement::Kind::LineTo:
+                if (cairo_has_current_point(cr)) cairo_line_to(cr, e.point.x, e.point.y);
+                else cairo_move_to(cr, e.point.x, e.point.y);
+                break;
+            case CGPathElement::Kind::Arc:
+                // Not clockwise in the platform's flipped coordinates is clockwise on the screen,
+                // which is cairo's positive direction.
+                if (e.clockwise) cairo_arc_negative(cr, e.point.x, e.point.y, e.radius, e.startAngle, e.endAngle);
+                else cairo_arc(cr, e.point.x, e.point.y, e.radius, e.startAngle, e.endAngle);
+                break;
+            case CGPathElement::Kind::Rect:
+                cairo_rectangle(cr, e.rect.origin.x, e.rect.origin.y, e.rect.size.width, e.rect.size.height);
+                break;
+            case CGPathElement::Kind::Ellipse:
+                if (e.rect.size.width <= 0 || e.rect.size.height <= 0) break;
+                cairo_new_sub_path(cr);
+                cairo_save(cr);
+                cairo_translate(cr, CGRectGetMidX(e.rect), CGRectGetMidY(e.rect));
+                cairo_scale(cr, e.rect.size.width / 2, e.rect.size.height / 2);
+                cairo_arc(cr, 0, 0, 1, 0, 2 * M_PI);
+                cairo_restore(cr);
+                break;
+            case CGPathElement::Kind::RoundedRect:
+                roundedRect(cr, e.rect, e.radius);
+                break;
+            case CGPathElement::Kind::Close: cairo_close_path(cr); break;
+        }
+    }
+}
+
+// What a view drew itself in its drawRect (a badge, a close button), replayed from the
+// recording its last display made, in the view's own coordinates.
+void drawRecorded(const Canvas& canvas, const UIView& view, const CGRect& r, double alpha) {
+    const auto drawing = view.lastDrawing();
+    if (!drawing || drawing->operations().empty()) return;
+    cairo_t* cr = canvas.cr;
+    using Kind = CGContext::Operation::Kind;
+    struct Paint {
+        std::shared_ptr<UIColor> fill = UIColor::blackColor(), stroke = UIColor::blackColor();
+        double alpha = 1;
+    };
+    Paint paint;
+    std::vector<Paint> saved;
+    auto fillWith = [&](const std::shared_ptr<UIColor>& color) {
+        setColor(cr, color ? color : paint.fill, alpha * paint.alpha);
+    };
+    cairo_save(cr);
+    cairo_translate(cr, r.origin.x - view.bounds().origin.x, r.origin.y - view.bounds().origin.y);
+    bool drewAny = false;
+    for (const auto& op : drawing->operations()) {
+        switch (op.kind) {
+            case Kind::SetFillColor: paint.fill = op.color; break;
+            case Kind::SetStrokeColor: paint.stroke = op.color; break;
+            case Kind::SetLineWidth: cairo_set_line_width(cr, op.value); break;
+            case Kind::SetLineCap:
+                cairo_set_line_cap(cr, op.value == kCGLineCapRound    ? CAIRO_LINE_CAP_ROUND
+                                       : op.value == kCGLineCapSquare ? CAIRO_LINE_CAP_SQUARE
+                                                                      : CAIRO_LINE_CAP_BUTT);
+                break;
+            case Kind::SetAlpha: paint.alpha = op.value; break;
+            case Kind::FillPath:
+            case Kind::StrokePath:
+            case Kind::DrawPath: {
+                cairo_new_path(cr);
+                addPath(cr, op.path);
+                cairo_set_line_width(cr, op.value > 0 ? op.value : 1);
+                const bool fill = op.mode != kCGPathStroke;
+                const bool stroke = op.mode == kCGPathStroke || op.mode == kCGPathFillStroke || op.mode == kCGPathEOFillStroke;
+                cairo_set_fill_rule(cr, op.mode == kCGPathEOFill || op.mode == kCGPathEOFillStroke
+                                            ? CAIRO_FILL_RULE_EVEN_ODD
+                                            : CAIRO_FILL_RULE_WINDING);
+                if (fill) {
+                    fillWith(op.kind == Kind::StrokePath ? paint.fill : op.color);
+                    cairo_fill_preserve(cr);
+                }
+                if (stroke) {
+                    setColor(cr, op.mode == kCGPathStroke && op.color ? op.color : paint.stroke, alpha * paint.alpha);
+                    cairo_stroke_preserve(cr);
+                }
+                cairo_new_path(cr);
+                drewAny = true;
+                break;
+            }
+            case Kind::FillRect:
+            case Kind::StrokeRect:
+                cairo_new_path(cr);
+                cairo_rectangle(cr, op.rect.origin.x, op.rect.origin.y, op.rect.size.width, op.rect.size.height);
+                if (op.kind == Kind::FillRect) {
+                    fillWith(op.color);
+                    cairo_fill(cr);
+                } else {
+                    setColor(cr, op.color ? op.color : paint.stroke, alpha * paint.alpha);
+                    cairo_set_line_width(cr, op.value > 0 ? op.value : 1);
+                    cairo_stroke(cr);
+                }
+                drewAny = true;
+                break;
+            case Kind::DrawImage:
+                drawImage(cr, op.image, op.rect, UIViewContentModeScaleToFill, alpha * paint.alpha);
+                drewAny = true;
+                break;
+            case Kind::DrawText:
+                drawLines(canvas, {op.text}, op.font, op.color, op.rect, NSTextAlignmentLeft, alpha * paint.alpha);
+                drewAny = true;
+                break;
+            case Kind::SaveState:
+                cairo_save(cr);
+                saved.push_back(paint);
+                break;
+            case Kind::RestoreState:
+                if (saved.empty()) break;
+                cairo_restore(cr);
+                paint = saved.back();
+                saved.pop_back();
+                break;
+            case Kind::TranslateCTM: cairo_translate(cr, op.point.x, op.point.y); break;
+            case Kind::ScaleCTM:
+                if (op.point.x != 0 && op.point.y != 0) cairo_scale(cr, op.point.x, op.point.y);
+                break;
+            case Kind::ClipToRect:
+                cairo_new_path(cr);
+                cairo_rectangle(cr, op.rect.origin.x, op.rect.origin.y, op.rect.size.width, op.rect.size.height);
+                cairo_clip(cr);
+                break;
+            // The path is taken from the paint that uses it; a cleared area shows what is behind.
+            default: break;
+        }
+    }
+    while (!saved.empty()) {
+        cairo_restore(cr);
+        saved.pop_back();
+    }
+    cairo_restore(cr);
+    if (drewAny) canvas.note("drawing", r);
+}
+
+// A spinning indicator: twelve spokes fading round the circle, in its colour or its style's.
+void drawSpinner(const Canvas& canvas, const UIActivityIndicatorView& spinner, const CGRect& r, double alpha) {
+    auto color = spinner.color();
+    if (!color) {
+        const auto style = spinner.activityIndicatorViewStyle();
+        color = style == UIActivityIndicatorViewStyleWhite || style == UIActivityIndicatorViewStyleWhiteLarge
+                    ? UIColor::whiteColor()
+                    : UIColor::grayColor();
+    }
+    cairo_t* cr = canvas.cr;
+    const double outer = std::min(r.size.width, r.size.height) / 2;
+    if (outer < 3) return;
+    const double inner = outer * 0.45;
+    const double cx = CGRectGetMidX(r), cy = CGRectGetMidY(r);
+    cairo_save(cr);
+    cairo_set_line_width(cr, std::max(1.5, outer * 0.2));
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    for (int i = 0; i < 12; ++i) {
+        const double angle = -M_PI / 2 + i * M_PI / 6;
+        setColor(cr, color, alpha * (1.0 - i * 0.07));
+        cairo_move_to(cr, cx + std::cos(angle) * inner, cy + std::sin(angle) * inner);
+        cairo_line_to(cr, cx + std::cos(angle) * (outer - 1), cy + std::sin(angle) * (outer - 1));
+        cairo_stroke(cr);
+    }
+    cairo_restore(cr);
+    canvas.note("spinner", r);
+}
+
 void drawView(const Canvas& canvas, const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& window,
               double alpha) {
     cairo_t* cr = canvas.cr;
@@ -457,15 +700,20 @@ void drawView(const Canvas& canvas, const std::shared_ptr<UIView>& view, const s
         auto font = label->font();
         if (label->effectiveFontSize() != font->pointSize()) font = font->fontWithSize(label->effectiveFontSize());
         const auto lines = label->visibleLines();
-        drawLines(cr, lines, font, label->textColor(), r, label->textAlignment(), alpha);
+        drawLines(canvas, lines, font, label->textColor(), r, label->textAlignment(), alpha);
         if (!lines.empty()) canvas.note("text", r, label->text());
     } else if (auto field = std::dynamic_pointer_cast<UITextField>(view)) {
         const bool empty = field->text().empty();
-        drawText(cr, empty ? field->placeholder() : field->text(), field->font(),
+        drawText(canvas, empty ? field->placeholder() : field->text(), field->font(),
                  empty ? UIColor::lightGrayColor() : field->textColor(), CGRectInset(r, 4, 0), NSTextAlignmentLeft, 1,
                  alpha);
     }
-    if (auto segmented = std::dynamic_pointer_cast<UISegmentedControl>(view)) {
+    // Labels and fields are drawn from their text above; any other view's own drawing is replayed.
+    if (!std::dynamic_pointer_cast<UILabel>(view) && !std::dynamic_pointer_cast<UITextField>(view))
+        drawRecorded(canvas, *view, r, alpha);
+    if (auto spinner = std::dynamic_pointer_cast<UIActivityIndicatorView>(view)) {
+        drawSpinner(canvas, *spinner, r, alpha);
+    } else if (auto segmented = std::dynamic_pointer_cast<UISegmentedControl>(view)) {
         drawSegments(canvas, *segmented, r, alpha);
     } else if (auto slider = std::dynamic_pointer_cast<UISlider>(view)) {
         drawSlider(canvas, *slider, r, alpha);
@@ -483,7 +731,7 @@ void drawView(const Canvas& canvas, const std::shared_ptr<UIView>& view, const s
         // its own is drawn centred, and an information button draws its sign.
         if (button->subviews().empty()) {
             drawImage(cr, button->currentImage(), r, UIViewContentModeCenter, alpha);
-            drawText(cr, button->currentTitle(), UIFont::systemFontOfSize(18), button->currentTitleColor(), r,
+            drawText(canvas, button->currentTitle(), UIFont::systemFontOfSize(18), button->currentTitleColor(), r,
                      NSTextAlignmentCenter, 1, alpha);
         }
         const auto type = button->buttonType();
@@ -526,22 +774,46 @@ cairo_surface_t* drawScreen(std::vector<SimDrawnElement>* drawn) {
             cairo_restore(cr);
         }
     }
-    // Older alerts float above everything.
+    // Older alerts float above everything: a box as tall as what it holds (no title, no room
+    // for one), the buttons in a row under a rule.
     for (const auto& alert : UIAlertView::visibleAlertViews()) {
         cairo_set_source_rgba(cr, 0, 0, 0, 0.4);
         cairo_paint(cr);
-        const CGRect box = CGRectMake((width - 270) / 2.0, height / 2.0 - 70, 270, 140);
+        constexpr double kWidth = 270, kInner = 238, kButtons = 44;
+        const auto titleFont = UIFont::boldSystemFontOfSize(17), messageFont = UIFont::systemFontOfSize(13);
+        const auto titleLines = alert->title().empty() ? std::vector<std::string>{}
+                                                       : NSStringLayoutLines(alert->title(), titleFont, kInner,
+                                                                             NSLineBreakByWordWrapping, 3);
+        const auto messageLines = alert->message().empty() ? std::vector<std::string>{}
+                                                           : NSStringLayoutLines(alert->message(), messageFont, kInner,
+                                                                                 NSLineBreakByWordWrapping, 8);
+        const double titleHeight = titleFont->lineHeight() * static_cast<double>(titleLines.size());
+        const double messageHeight = messageFont->lineHeight() * static_cast<double>(messageLines.size());
+        const double text = titleHeight + messageHeight + (titleLines.empty() || messageLines.empty() ? 0 : 6);
+        const double height = 20 + text + 20 + kButtons;
+        const CGRect box = CGRectMake((width - kWidth) / 2.0, std::max(0.0, (screen.size.height - height) / 2),
+                                      kWidth, height);
         roundedRect(cr, box, 13);
         cairo_set_source_rgb(cr, 0.97, 0.97, 0.97);
         cairo_fill(cr);
-        drawText(cr, alert->title(), UIFont::boldSystemFontOfSize(17), UIColor::blackColor(),
-                 CGRectMake(box.origin.x + 16, box.origin.y + 10, 238, 30), NSTextAlignmentCenter, 1, 1);
-        drawText(cr, alert->message(), UIFont::systemFontOfSize(13), UIColor::blackColor(),
-                 CGRectMake(box.origin.x + 16, box.origin.y + 40, 238, 50), NSTextAlignmentCenter, 3, 1);
+        double y = box.origin.y + 20;
+        if (!titleLines.empty()) {
+            drawLines(canvas, titleLines, titleFont, UIColor::blackColor(),
+                      CGRectMake(box.origin.x + 16, y, kInner, titleHeight), NSTextAlignmentCenter, 1);
+            canvas.note("text", CGRectMake(box.origin.x + 16, y, kInner, titleHeight), alert->title());
+            y += titleHeight + 6;
+        }
+        if (!messageLines.empty())
+            drawLines(canvas, messageLines, messageFont, UIColor::blackColor(),
+                      CGRectMake(box.origin.x + 16, y, kInner, messageHeight), NSTextAlignmentCenter, 1);
+        const double rule = CGRectGetMaxY(box) - kButtons;
+        cairo_set_source_rgba(cr, 0.75, 0.75, 0.78, 1);
+        cairo_rectangle(cr, box.origin.x, rule, kWidth, 0.5);
+        cairo_fill(cr);
         std::string buttons;
         for (long i = 0; i < alert->numberOfButtons(); ++i) buttons += (i ? "   " : "") + alert->buttonTitleAtIndex(i);
         drawCaption(canvas, "bar button", buttons, UIFont::systemFontOfSize(17), UIColor::systemBlueColor(),
-                    CGRectMake(box.origin.x + 16, box.origin.y + 96, 238, 36), NSTextAlignmentCenter, 1);
+                    CGRectMake(box.origin.x + 16, rule, kInner, kButtons), NSTextAlignmentCenter, 1);
     }
     cairo_destroy(cr);
     cairo_surface_flush(surface);

@@ -11,7 +11,9 @@
 
 // One control or text the picture shows, where it shows it (screen points).
 struct SimDrawnElement {
-    // "back button", "bar button", "segment", "slider", "switch", "info button", "search bar" or "text".
+    // "back button", "bar button", "segment", "slider", "switch", "info button", "search bar",
+    // "text", "spinner", "drawing" (what a view drew itself), or "line": one line of text where
+    // its glyphs went.
     std::string kind;
     CGRect frame;
     std::string text;  // its caption, if it has one
