@@ -344,18 +344,52 @@ const std::vector<DemoArticle>& DemoCatalogue::articles() {
             throw std::logic_error(std::string("no demo painting titled ") + english);
         };
         return std::vector<DemoArticle>{
-            {"odm-mona-lisa-en", byTitle("Mona Lisa"), "en"},
-            {"odm-starry-night-en", byTitle("The Starry Night"), "en"},
-            {"odm-great-wave-en", byTitle("The Great Wave off Kanagawa"), "en"},
-            {"odm-night-watch-en", byTitle("The Night Watch"), "en"},
-            {"odm-pearl-earring-en", byTitle("Girl with a Pearl Earring"), "en"},
-            {"odm-ninth-wave-ru", byTitle("The Ninth Wave"), "ru"},
-            {"odm-morning-pine-forest-ru", byTitle("Morning in a Pine Forest"), "ru"},
-            {"odm-barge-haulers-ru", byTitle("Barge Haulers on the Volga"), "ru"},
-            {"odm-hunters-snow-de", byTitle("The Hunters in the Snow"), "de"},
-            {"odm-wanderer-de", byTitle("Wanderer above the Sea of Fog"), "de"},
-            {"odm-young-hare-de", byTitle("Young Hare"), "de"},
-            {"odm-impression-sunrise-fr", byTitle("Impression, Sunrise"), "fr"},
+            {"odm-mona-lisa-en", byTitle("Mona Lisa"), "en", "The smile in the half-light",
+             {"Leonardo painted the portrait in thin glazes, layer over layer, until no line was left to mark where "
+              "the mouth ends and the cheek begins.",
+              "The landscape behind her does not meet itself: the horizon on the left sits lower than the one on the "
+              "right, and the eye that wanders between them never settles."}},
+            {"odm-starry-night-en", byTitle("The Starry Night"), "en", "A sky that will not keep still",
+             {"Van Gogh painted the view from his window from memory, by day, and moved the village to fit the "
+              "hills.",
+              "The cypress in front is as dark as the sky is bright, and it climbs like a flame into the swirling "
+              "stars."}},
+            {"odm-great-wave-en", byTitle("The Great Wave off Kanagawa"), "en", "One wave, three boats and a mountain",
+             {"Hokusai cut the print in wood and printed it in a blue that had only just reached Japan.",
+              "The wave's claws hang over the rowers, while Mount Fuji, the subject of the whole series, waits small "
+              "and calm in the trough."}},
+            {"odm-night-watch-en", byTitle("The Night Watch"), "en", "A company on the move",
+             {"Rembrandt broke with the rows of sitters the guards expected and painted them setting out, drum "
+              "beating and pikes raised.",
+              "The scene is not at night at all: a varnish darkened over the centuries and gave the painting its "
+              "name."}},
+            {"odm-pearl-earring-en", byTitle("Girl with a Pearl Earring"), "en", "A glance over the shoulder",
+             {"Vermeer set the girl against a dark ground and used it to catch the light on her lips, her eye and "
+              "the pearl.",
+              "The pearl itself is two strokes of paint: a bright touch above and a soft reflection of her collar "
+              "below."}},
+            {"odm-ninth-wave-ru", byTitle("The Ninth Wave"), "ru", "Девятый вал",
+             {"Айвазовский писал море по памяти, не выходя к нему с мольбертом.",
+              "Люди на обломке мачты ждут самой большой волны, а солнце уже пробивается сквозь бурю."}},
+            {"odm-morning-pine-forest-ru", byTitle("Morning in a Pine Forest"), "ru", "Утро в сосновом лесу",
+             {"Шишкин написал лес, а медведей на картине написал его друг Савицкий.",
+              "Туман поднимается между стволами, и свет падает на поваленную сосну."}},
+            {"odm-barge-haulers-ru", byTitle("Barge Haulers on the Volga"), "ru", "Бурлаки на Волге",
+             {"Репин провёл на Волге целое лето, рисуя бурлаков одного за другим.",
+              "Одиннадцать человек тянут баржу по жаркому берегу, и только молодой Ларька поднимает голову."}},
+            {"odm-hunters-snow-de", byTitle("The Hunters in the Snow"), "de", "Die Jäger im Schnee",
+             {"Bruegel malte den Winter als Teil einer Folge über die Monate des Jahres.",
+              "Die müden Jäger kehren mit einem einzigen Fuchs heim, während unten im Tal die Menschen auf dem Eis "
+              "spielen."}},
+            {"odm-wanderer-de", byTitle("Wanderer above the Sea of Fog"), "de", "Der Wanderer über dem Nebelmeer",
+             {"Friedrich zeigt den Wanderer von hinten, sodass wir mit seinen Augen in den Nebel blicken.",
+              "Die Gipfel, die aus dem Nebel ragen, hat der Maler aus Skizzen verschiedener Berge zusammengesetzt."}},
+            {"odm-young-hare-de", byTitle("Young Hare"), "de", "Der Feldhase",
+             {"Dürer malte den Hasen mit Wasserfarben und Deckweiß, Haar für Haar.",
+              "Im Auge des Hasen spiegelt sich ein Fenster: das Atelier, in dem er saß."}},
+            {"odm-impression-sunrise-fr", byTitle("Impression, Sunrise"), "fr", "Impression, soleil levant",
+             {"Monet a peint le port du Havre depuis la fenêtre de son hôtel, en quelques heures.",
+              "Le soleil orange n'est pas plus clair que le ciel gris, et pourtant l'œil ne voit que lui."}},
         };
     }();
     return list;

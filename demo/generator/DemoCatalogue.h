@@ -80,6 +80,9 @@ struct DemoArticle {
     const char* id;
     int imageId;
     const char* language;
+    // The document's heading and its paragraphs, in the article's language.
+    const char* heading;
+    std::vector<const char*> paragraphs;
 };
 
 class DemoCatalogue {

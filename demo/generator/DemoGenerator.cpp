@@ -676,6 +676,19 @@ bool DemoGenerator::writeServerFolder(const std::string& folder, const Options& 
     // About a painting no catalogue has: never listed.
     famous.push_back(famousPost(11, nullptr, {{"en", "A painting that went missing"}}, folder, error, &ok));
 
+    // The articles' documents, as the document host serves them: its own header first, which the
+    // reader removes once the page has loaded. No extension: the address has none.
+    for (const auto& article : DemoCatalogue::articles()) {
+        std::string body = "<div id=\"docs-ml-header-id\"><p>Ostrel Documents</p></div>\n<h1>" +
+                           std::string(article.heading) + "</h1>\n";
+        for (const char* paragraph : article.paragraphs) body += "<p>" + std::string(paragraph) + "</p>\n";
+        ok = ok && writeText(folder + "/document/d/" + article.id,
+                             "<!DOCTYPE html>\n<html lang=\"" + std::string(article.language) +
+                                 "\"><head><meta charset=\"utf-8\"><title>" + article.heading +
+                                 "</title></head>\n<body>" + body + "</body></html>\n",
+                             error);
+    }
+
     Json messages = Json::array();
     auto message = [&](const char* id, const char* title, const char* text, Json buttons) {
         messages.push_back({{"id", id}, {"title", title}, {"msg", text}, {"buttons", std::move(buttons)}});

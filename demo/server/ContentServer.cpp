@@ -31,6 +31,8 @@ std::string contentTypeOf(const fs::path& path) {
     if (extension == ".html") return "text/html; charset=utf-8";
     if (extension == ".json") return "application/json";
     if (extension == ".plist") return "application/xml";
+    // The articles' documents have addresses without an extension.
+    if (extension.empty()) return "text/html; charset=utf-8";
     return "application/octet-stream";
 }
 
@@ -38,7 +40,8 @@ std::string contentTypeOf(const fs::path& path) {
 
 // One request per connection: a connection the server lets go just as a client takes it up again
 // for its next download loses that download now and then.
-ContentServer::ContentServer(int port, std::string* error) : LoopbackServer({Scheme::Http, port, 32, false}, error) {}
+ContentServer::ContentServer(Scheme scheme, int port, std::string* error)
+    : LoopbackServer({scheme, port, 32, false}, error) {}
 
 ContentServer::~ContentServer() { stop(); }
 
@@ -57,7 +60,7 @@ std::unique_ptr<ContentServer> ContentServer::start(const Options& options, std:
                                                     : ContentServerStore::fromFile(fixtures, &problem);
     if (!store) return fail(problem);
 
-    std::unique_ptr<ContentServer> made(new ContentServer(options.port, &problem));
+    std::unique_ptr<ContentServer> made(new ContentServer(options.scheme, options.port, &problem));
     if (!made->listening()) return fail(problem);
     made->root_ = root.string();
     made->store_ = std::move(store);

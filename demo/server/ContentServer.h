@@ -1,8 +1,8 @@
 // The demo's content server, a loopback server on 127.0.0.1. It serves the files of one folder
 // under their URL paths, laid out as the clients ask for them ("/pic/<F>/<picture>",
 // "/data/<F>/thumbs/<thumbnail>", "/data/<F>/<high-resolution file>",
-// "/data/ostrelmedia/m4a/<composition>"; a folder's "index.html" for the folder, so "/" is the
-// demo web site's front page), with Range requests answered by 206 and Content-Range,
+// "/data/ostrelmedia/m4a/<composition>", the articles' documents "/document/d/<id>"; a folder's
+// "index.html" for the folder, so "/" is the demo web site's front page), with Range requests answered by 206 and Content-Range,
 // and never anything outside the folder (dot segments, encoded or not, and NUL are refused with
 // 400). It answers, from a ContentServerStore:
 //   GET|POST|DELETE /likes/likes.php                                        likes, popular list
@@ -44,6 +44,8 @@ public:
         int port = 0;
         // Receives each request's log line, on the server's threads.
         std::function<void(const std::string& line)> log;
+        // HTTPS with the loopback servers' certificate: as the host of the articles' documents.
+        Scheme scheme = Scheme::Http;
     };
 
     // Listening on 127.0.0.1, or empty with a sentence in `error` (the folder or fixtures
@@ -52,11 +54,11 @@ public:
     // Breaks stalled bodies off and stops.
     ~ContentServer() override;
 
-    // "http://127.0.0.1:<port>": the host of the demo bundle's server configuration.
+    // "http://127.0.0.1:<port>" (or "https://"): the host of the demo bundle's server configuration.
     std::string host() const;
 
 private:
-    ContentServer(int port, std::string* error);
+    ContentServer(Scheme scheme, int port, std::string* error);
     Response route(const Request& request) const;
     Response control(const Request& request);
     Response serveFile(const std::string& method, const std::string& path) const;

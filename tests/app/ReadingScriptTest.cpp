@@ -1,5 +1,5 @@
 // The readers end to end in the simulator, as a person uses them on the demo bundle with the demo
-// content server: the articles open, an article's painting comes into the pager; a text is read,
+// content server: the articles open to their documents, an article's painting comes into the pager; a text is read,
 // its font enlarged, and after a restart it is still enlarged; the "Web site" row shows the
 // in-app browser on the site's address; the famous paintings list their posts and open one.
 #include "demo/generator/DemoCatalogue.h"
@@ -38,23 +38,40 @@ const DemoPainting& paintingTitled(const char* english) {
 
 }  // namespace
 
-TEST_F(ReadingScript, AnArticleOpensAndItsPaintingComesIntoThePager) {
+TEST_F(ReadingScript, AnArticleOpensToItsDocumentAndItsPaintingComesIntoThePager) {
     const DemoPainting& monaLisa = paintingTitled("Mona Lisa");
     const std::string painter = DemoCatalogue::painters()[static_cast<std::size_t>(monaLisa.painter) - 1].name.en;
+    // The document host: the same folder over HTTPS, its certificate trusted for 127.0.0.1 alone.
+    std::string error;
+    ContentServer::Options options{served, "", 0, {}};
+    options.scheme = LoopbackServer::Scheme::Https;
+    auto documents = ContentServer::start(options, &error);
+    ASSERT_TRUE(documents) << error;
+    const std::string certificate = served + "-documents.pem";
+    std::ofstream(certificate) << LoopbackServer::certificatePEM();
+    const std::string host = "127.0.0.1:" + std::to_string(documents->port());
     const ProcessRun result = run("tap menu\n"
                                   "tap Articles\n"
                                   "await row \"" + painter + "\" \"Mona Lisa\"\n"
                                   "expect == Articles ==\n"
                                   "tap Mona Lisa\n"
                                   "expect == Mona Lisa ==\n"
-                                  "expect web https://docs.ostrel.invalid/document/d/odm-mona-lisa-en\n"
+                                  "expect web https://" + host + "/document/d/odm-mona-lisa-en\n"
+                                  "await heading \"The smile in the half-light\"\n"
+                                  "await page \"Leonardo painted the portrait in thin glazes\n"
                                   "idle 10\n"
+                                  "show\n"
                                   "tap show picture\n"
                                   "expect == " + painter + " ==\n"
                                   "await image " + bundle + "/Data/" + DemoCatalogue::imagePathOf(monaLisa) + "\n"
                                   "back\n"
-                                  "expect == Mona Lisa ==\n");
+                                  "expect == Mona Lisa ==\n",
+                                  "--default OEDocumentHost=" + host + " --trust-anchor 127.0.0.1=" + certificate);
     EXPECT_EQ(result.status, 0) << result.output;
+    // The document host's own header is gone once the page has loaded.
+    EXPECT_NE(result.output.find("The landscape behind her"), std::string::npos) << result.output;
+    EXPECT_EQ(result.output.find("Ostrel Documents"), std::string::npos) << result.output;
+    EXPECT_EQ(documents->requestsFor("/document/d/odm-mona-lisa-en").size(), 1u);
 }
 
 TEST_F(ReadingScript, AnEnlargedFontIsStillEnlargedAfterARestart) {

@@ -1,12 +1,13 @@
-// ostrel-content-server: serves a folder written by `ostrel-demo --server` on 127.0.0.1 until
-// it is interrupted or terminated. Its first line on standard output is
-// "listening on 127.0.0.1:PORT"; every request follows as a line of its own.
+// ostrel-content-server: serves a folder written by `ostrel-demo --server` on 127.0.0.1 (over
+// HTTP, or HTTPS for the articles' documents) until it is interrupted or terminated. Its first
+// line on standard output is "listening on 127.0.0.1:PORT"; every request follows as a line.
 #include "demo/loopback/LoopbackStopSignals.h"
 #include "demo/server/ContentServer.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -16,10 +17,12 @@ namespace {
 
 int usage() {
     std::fprintf(stderr,
-                 "Usage: ostrel-content-server [--port N] [--fixtures FILE]\n"
+                 "Usage: ostrel-content-server [--port N] [--fixtures FILE] [--https CERTIFICATE]\n"
                  "                             [--fault 'path=/P&FAULT']... FOLDER\n"
                  "Serves FOLDER on 127.0.0.1 (port 0, the default, picks a free one) with the likes,\n"
                  "famous posts, remote messages and applications count of FOLDER/fixtures.json.\n"
+                 "--https serves it over HTTPS, as the host of the articles' documents, and writes the\n"
+                 "certificate for clients to trust for 127.0.0.1 to the file CERTIFICATE.\n"
                  "A FAULT joins any of status=CODE, page=html|suspended, chunked, delay=MS (before the\n"
                  "answer), slow=MS (before each piece) with piece=BYTES, stall[=BYTES], reset[=BYTES]\n"
                  "(half the body without), range-from=BYTE, endless=BYTES with &. While running,\n"
@@ -33,6 +36,7 @@ int usage() {
 int main(int argc, char** argv) {
     ContentServer::Options options;
     std::vector<std::pair<std::string, LoopbackServer::Fault>> faults;
+    std::string certificate;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -43,6 +47,9 @@ int main(int argc, char** argv) {
             options.port = static_cast<int>(port);
         } else if (arg == "--fixtures" && hasValue) {
             options.fixtures = argv[++i];
+        } else if (arg == "--https" && hasValue) {
+            options.scheme = LoopbackServer::Scheme::Https;
+            certificate = argv[++i];
         } else if (arg == "--fault" && hasValue) {
             const auto parameters = LoopbackServer::parametersOf(argv[++i]);
             const auto path = parameters.find("path");
@@ -64,6 +71,15 @@ int main(int argc, char** argv) {
         }
     }
     if (options.folder.empty()) return usage();
+    if (!certificate.empty()) {
+        std::ofstream file(certificate, std::ios::trunc);
+        file << LoopbackServer::certificatePEM();
+        if (!file.flush()) {
+            std::fprintf(stderr, "ostrel-content-server: The certificate could not be written to %s.\n",
+                         certificate.c_str());
+            return 1;
+        }
+    }
 
     LoopbackStopSignals stopSignals;
 
