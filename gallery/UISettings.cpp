@@ -72,9 +72,11 @@ void UISettings::loadView() {
 
     auto hints = UISwitch::initWithFrame(CGRectMake(margin, 215, 51, 31));
     hints->addTarget(self<UISettings>(), &UISettings::fullScreenHintsEnabledChanged, UIControlEventValueChanged);
-    // The switch's caption, beside it.
-    auto hintsCaption = UILabel::initWithFrame(CGRectMake(margin + 51 + 12, 215, inner - 51 - 12, 31));
+    // The switch's caption, beside it: two lines centred on the switch, so that a narrow phone
+    // shows it whole.
+    auto hintsCaption = UILabel::initWithFrame(CGRectMake(margin + 51 + 12, 215 + 31 / 2.0 - 22, inner - 51 - 12, 44));
     hintsCaption->setAutoresizingMask(flexible);
+    hintsCaption->setNumberOfLines(2);
     hintsCaption->setText(settingsString(kFullScreenHintsCaptionKey));
 
     auto button = UIButton::buttonWithType(UIButtonTypeSystem);

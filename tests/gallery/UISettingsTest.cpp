@@ -61,9 +61,14 @@ TEST_F(UISettingsTest, TheHintsSwitchHasItsCaptionBesideIt) {
     ASSERT_TRUE(caption);
     EXPECT_EQ(caption->text(), "Show the picture's name in full screen");
     EXPECT_EQ(caption->text(), NSLocalizedStringFromTable(kFullScreenHintsCaptionKey, "Settings"));
-    EXPECT_EQ(caption->frame().origin.y, hints->frame().origin.y);
+    EXPECT_DOUBLE_EQ(CGRectGetMidY(caption->frame()), CGRectGetMidY(hints->frame()));
     EXPECT_GE(caption->frame().origin.x, CGRectGetMaxX(hints->frame()));
     EXPECT_LE(CGRectGetMaxX(caption->frame()), settings->view()->bounds().size.width);
+    // Whole on a narrow phone: wrapped, never cut.
+    std::string shown;
+    for (const auto& line : caption->visibleLines()) shown += (shown.empty() ? "" : " ") + line;
+    EXPECT_EQ(shown, caption->text());
+    EXPECT_LT(CGRectGetMaxY(caption->frame()), settings->deleteHdButton()->frame().origin.y);
 }
 
 TEST_F(UISettingsTest, ControlsShowAndWriteTheirKeys) {
