@@ -10,6 +10,7 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <initializer_list>
@@ -254,8 +255,22 @@ std::optional<std::string> FileSystem::safePathInFolder(const std::string& folde
     if (folder.empty() || !isSafeRelativePath(relative)) return std::nullopt;
     const std::string path = folder + "/" + relative;
     if (createParentFolders) {
-        const std::string parent = NSString::stringByDeletingLastPathComponent(path);
-        if (!NSFileManager::defaultManager()->createDirectoryAtPath(parent, true)) return std::nullopt;
+        // Only the folders below `folder`, one at a time: a folder of the sandbox that has gone
+        // (a home being removed while a late write arrives) is never made again.
+        const std::string parents = NSString::stringByDeletingLastPathComponent(relative);
+        auto manager = NSFileManager::defaultManager();
+        std::string current = folder;
+        bool isDirectory = false;
+        if (!manager->fileExistsAtPath(folder, &isDirectory) || !isDirectory) return std::nullopt;
+        for (std::size_t from = 0; from < parents.size();) {
+            const std::size_t slash = std::min(parents.find('/', from), parents.size());
+            current += "/" + parents.substr(from, slash - from);
+            from = slash + 1;
+            // Made now, or there already as a folder.
+            if (!manager->createDirectoryAtPath(current, false) &&
+                !(manager->fileExistsAtPath(current, &isDirectory) && isDirectory))
+                return std::nullopt;
+        }
     }
     return path;
 }

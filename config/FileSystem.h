@@ -56,8 +56,9 @@ public:
     // A relative path taken from data (a database value, a server list) is safe when it is not
     // empty, not absolute, and has no "." or ".." component and no NUL byte.
     [[nodiscard]] static bool isSafeRelativePath(std::string_view relative);
-    // folder + "/" + relative when it is safe, with the parent folders of the result created
-    // when asked; empty when refused or when a parent folder could not be made.
+    // folder + "/" + relative when it is safe, with the parent folders of the result below
+    // `folder` created when asked; empty when refused, when `folder` is not there, or when a
+    // parent folder could not be made.
     [[nodiscard]] static std::optional<std::string> safePathInFolder(const std::string& folder, const std::string& relative,
                                                        bool createParentFolders);
     // The same inside the documents and caches folders.

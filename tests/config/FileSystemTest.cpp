@@ -228,6 +228,16 @@ TEST(FileSystemSafePaths, CreatesTheParentFoldersOfTheResult) {
     EXPECT_FALSE(std::filesystem::exists(Sandbox::caches() + "/Data/thumbs"));
 }
 
+TEST(FileSystemSafePaths, AFolderOfTheSandboxThatHasGoneIsNotMadeAgain) {
+    // A late write (a thumbnail arriving after its home was removed) finds no place.
+    auto fs = std::make_shared<FileSystem>();
+    ASSERT_TRUE(fs->safeCachesPathForFile("Data/t.jpg").has_value());
+    std::filesystem::remove_all(Sandbox::caches());
+    EXPECT_FALSE(fs->safeCachesPathForFile("Data/t.jpg").has_value());
+    EXPECT_FALSE(fs->safeCachesPathForFile("t.jpg").has_value());
+    EXPECT_FALSE(std::filesystem::exists(Sandbox::caches()));
+}
+
 TEST(FileSystemSafePaths, FailsWhenAParentCannotBeMade) {
     touch(Sandbox::documents() + "/plainfile");
     EXPECT_FALSE(FileSystem::safePathInFolder(Sandbox::documents(), "plainfile/inside.jpg", true).has_value());
