@@ -563,11 +563,13 @@ void drawRecorded(const Canvas& canvas, const UIView& view, const CGRect& r, dou
             case Kind::SetFillColor: paint.fill = op.color; break;
             case Kind::SetStrokeColor: paint.stroke = op.color; break;
             case Kind::SetLineWidth: cairo_set_line_width(cr, op.value); break;
-            case Kind::SetLineCap:
-                cairo_set_line_cap(cr, op.value == kCGLineCapRound    ? CAIRO_LINE_CAP_ROUND
-                                       : op.value == kCGLineCapSquare ? CAIRO_LINE_CAP_SQUARE
-                                                                      : CAIRO_LINE_CAP_BUTT);
+            case Kind::SetLineCap: {
+                const auto cap = static_cast<CGLineCap>(static_cast<int>(op.value));
+                cairo_set_line_cap(cr, cap == kCGLineCapRound    ? CAIRO_LINE_CAP_ROUND
+                                       : cap == kCGLineCapSquare ? CAIRO_LINE_CAP_SQUARE
+                                                                 : CAIRO_LINE_CAP_BUTT);
                 break;
+            }
             case Kind::SetAlpha: paint.alpha = op.value; break;
             case Kind::FillPath:
             case Kind::StrokePath:
