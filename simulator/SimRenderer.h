@@ -1,7 +1,7 @@
 // Pictures of the screen: the visible windows' view trees drawn with cairo into a PNG or JPEG,
 // one pixel per point (backgrounds, borders, rounded corners, images by content mode, text,
-// and the controls the platform draws itself: bar buttons, back buttons, segments, sliders,
-// switches, information buttons and search bars).
+// what views draw themselves, and the controls the platform draws itself: bar buttons, back
+// buttons, segments, sliders, switches, information buttons, search bars and spinners).
 #pragma once
 
 #include "platform/ui/CGGeometry.h"
