@@ -66,6 +66,7 @@ class RunArgumentsTest(unittest.TestCase):
 
     def test_good_arguments_go_on(self):
         result = self.run_script("--device", "pad", "--verbose", "--script", self.script, "--default", "A=b",
+                                 "--launch-url", "ostrel://open",
                                  "--home", os.path.join(self.root, "home"), OSTREL_SERVER_PORT="0",
                                  OSTREL_ARTICLES_STYLE="2", OSTREL_AUDIO="silent")
         self.assertEqual(result.returncode, 3, result.stderr)
