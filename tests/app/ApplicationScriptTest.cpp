@@ -908,6 +908,55 @@ TEST(ApplicationScript, MusicPlaysOnThroughTheBackgroundIntoTheNextShuffledCompo
     EXPECT_TRUE(std::regex_search(screen, std::regex("== " + composer + " / [^=]+ =="))) << screen;
 }
 
+// The media libraries (FFmpeg, and the sound device's) are loaded when the first composition
+// plays, not at launch: the loader's own trace of a run into the gallery names none of them,
+// and that of a run that plays a composition shows FFmpeg loaded then.
+TEST(ApplicationScript, TheMediaLibrariesAreLoadedWhenAFirstCompositionPlaysNotAtLaunch) {
+    ServedDemo demo;
+    std::string error;
+    ASSERT_TRUE(demo.start(&error)) << error;
+    auto loaderTrace = [&](const std::string& name, const std::string& script) {
+        const std::string folder = Sandbox::tmp() + "/" + name;
+        std::filesystem::create_directories(folder);
+        const std::string home = folder + "/home";
+        std::filesystem::create_directories(home);
+        const std::string path = folder + "/script.txt";
+        std::ofstream(path) << script;
+        const ProcessRun run = runCommand("LD_DEBUG=files LD_DEBUG_OUTPUT=" + folder + "/loader " + OSTREL_SIM +
+                                          " --bundle " + demo.bundle + " --home " + home +
+                                          " --default APMMeasurementEndpointHost=127.0.0.1:9 --script " + path +
+                                          " 2>&1 </dev/null");
+        EXPECT_EQ(run.status, 0) << run.output;
+        std::string trace;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            if (entry.path().filename().string().rfind("loader", 0) != 0) continue;
+            std::ifstream in(entry.path());
+            trace += std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        return trace;
+    };
+
+    const std::string genre = DemoCatalogue::genreGroups().front().name.in("en");
+    const std::string gallery = loaderTrace("gallery", "expect row \"" + genre + "\"\nshow\n");
+    ASSERT_NE(gallery.find("libsqlite3"), std::string::npos) << "the loader traced the launch";
+    for (const char* library : {"libavformat", "libavcodec", "libswresample", "libportaudio", "libjack", "libasound"})
+        EXPECT_EQ(gallery.find(library), std::string::npos) << library << " loaded at launch";
+
+    const std::string music = loaderTrace("music", "tap menu\n"
+                                                   "tap Music Library\n"
+                                                   "tap menu_media\n"
+                                                   "expect == Compositions ==\n"
+                                                   "tap Painter\n"
+                                                   "tap Ludwig van Beethoven\n"
+                                                   "tap Für Elise\n"
+                                                   "back\n"
+                                                   "back\n"
+                                                   "expect image paused\n");
+    const std::size_t loaded = music.find("file=libavformat");
+    ASSERT_NE(loaded, std::string::npos) << "FFmpeg was not loaded for the composition";
+    EXPECT_NE(music.find("dynamically loaded", loaded), std::string::npos);
+}
+
 // The shell's periphery as a person meets it: the maker's message at launch, once; the new
 // applications counted on the menu button and the "More Apps" row until that row is chosen; the
 // "Support" row's mail; and, at the next launch, the next message instead of the same one.
