@@ -20,6 +20,7 @@
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UISlider.h"
+#include "platform/ui/UIWindow.h"
 #include "tests/media/MusicScreenFixture.h"
 
 namespace {
