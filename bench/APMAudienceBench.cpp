@@ -1,6 +1,7 @@
 // Audience evaluation: 50 audiences of 5 event filters each (counts and parameter filters, one
 // string pattern) evaluated over 10,000 events, as bundling evaluates them; against the same
-// events with no audience defined, so that the difference is the cost each event adds.
+// events with no audience defined, so that the difference is the cost each event adds; the two
+// also run in turns in one benchmark, which prints their ratio.
 #include "analytics/audience/APMAudience.h"
 #include "analytics/audience/APMAudienceContext.h"
 #include "analytics/audience/APMAudienceTimestampsCache.h"
@@ -13,6 +14,8 @@
 #include "platform/foundation/Sandbox.h"
 #include "tests/analytics/audience/AudienceTestSupport.h"
 #include "tests/analytics/core/MemoryConfigStore.h"
+
+#include "bench/support/Alternating.h"
 
 #include <benchmark/benchmark.h>
 
@@ -72,20 +75,26 @@ std::vector<std::shared_ptr<APMEvent>> events() {
     return made;
 }
 
-// One pass of bundling's evaluation over every event, counted as bundling counts them.
-void evaluate(benchmark::State& state, bool defined) {
-    const std::string name = "audience-bench-" + std::to_string(defined) + ".sql";
-    auto persisted = APMPersistedConfig::initWithSuiteName("bench", std::make_shared<MemoryConfigStore>());
-    auto database = APMDatabase::initWithDatabaseName(name, persisted, nullptr);
-    auto context = std::make_shared<BenchAudienceContext>(database);
-    auto evaluator = database ? APMAudience::initWithContext(context) : nullptr;
-    if (!evaluator || !evaluator->updateAudiences(defined ? definitions() : std::vector<std::shared_ptr<APMPBAudience>>{})) {
-        state.SkipWithError("the audiences could not be stored");
-        return;
+// One pass of bundling's evaluation over every event, counted as bundling counts them, with the
+// fifty audiences defined or with none.
+struct Evaluation {
+    std::shared_ptr<APMDatabase> database;
+    std::shared_ptr<APMAudience> evaluator;
+    std::vector<std::shared_ptr<APMEvent>> all = events();
+
+    explicit Evaluation(bool defined) {
+        const std::string name = "audience-bench-" + std::to_string(defined) + ".sql";
+        auto persisted = APMPersistedConfig::initWithSuiteName("bench", std::make_shared<MemoryConfigStore>());
+        database = APMDatabase::initWithDatabaseName(name, persisted, nullptr);
+        auto context = std::make_shared<BenchAudienceContext>(database);
+        evaluator = database ? APMAudience::initWithContext(context) : nullptr;
+        if (evaluator &&
+            !evaluator->updateAudiences(defined ? definitions() : std::vector<std::shared_ptr<APMPBAudience>>{}))
+            evaluator = nullptr;
     }
-    const auto all = events();
-    for (auto _ : state) {
-        bool ok = database->performTransaction([&] {
+
+    bool pass() {
+        return database->performTransaction([&] {
             auto cache = APMAudienceTimestampsCache::make();
             std::map<std::string, std::shared_ptr<APMEventAggregates>> counts;
             for (const auto& event : all) {
@@ -96,7 +105,17 @@ void evaluate(benchmark::State& state, bool defined) {
             }
             return evaluator->resultsForBundling().has_value();
         });
-        if (!ok) state.SkipWithError("evaluation failed");
+    }
+};
+
+void evaluate(benchmark::State& state, bool defined) {
+    Evaluation evaluation(defined);
+    if (!evaluation.evaluator) {
+        state.SkipWithError("the audiences could not be stored");
+        return;
+    }
+    for (auto _ : state) {
+        if (!evaluation.pass()) state.SkipWithError("evaluation failed");
     }
     state.SetItemsProcessed(state.iterations() * kEvents);
 }
@@ -104,10 +123,26 @@ void evaluate(benchmark::State& state, bool defined) {
 void BM_Evaluate50AudiencesOf5FiltersOver10000Events(benchmark::State& state) { evaluate(state, true); }
 void BM_The10000EventsWithNoAudienceDefined(benchmark::State& state) { evaluate(state, false); }
 
+// The two in turns.
+void BM_AudiencesAgainstNone(benchmark::State& state) {
+    Evaluation defined(true), none(false);
+    if (!defined.evaluator || !none.evaluator) {
+        state.SkipWithError("the audiences could not be stored");
+        return;
+    }
+    bool ok = true;
+    bench::alternate(
+        state, "50 audiences of 5 filters / no audience defined", "event", kEvents, [&] { ok &= defined.pass(); },
+        [&] { ok &= none.pass(); });
+    if (!ok) state.SkipWithError("evaluation failed");
+    state.SetItemsProcessed(state.iterations() * kEvents);
+}
+
 }  // namespace
 
 BENCHMARK(BM_Evaluate50AudiencesOf5FiltersOver10000Events)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_The10000EventsWithNoAudienceDefined)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_AudiencesAgainstNone)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
     const std::string home = Sandbox::makeTemporaryHome();
@@ -116,6 +151,7 @@ int main(int argc, char** argv) {
     // Off the main thread, as the engine's worker queue runs.
     std::thread([] { benchmark::RunSpecifiedBenchmarks(); }).join();
     benchmark::Shutdown();
+    bench::printRatios();
     Clock::setReal();
     std::error_code ignored;
     std::filesystem::remove_all(home, ignored);

@@ -1,6 +1,7 @@
 // Bundling and batch encoding: 10,000 stored raw events turned into queued bundles and then
 // into upload batches (stamped, encoded, and the sent bundles deleted, as a successful upload
-// does), against encoding the same event messages into bundles and batches alone.
+// does), against encoding the same event messages into bundles and batches alone; the two also
+// run in turns in one benchmark, which prints their ratio.
 #include "analytics/core/APMDataUtil.h"
 #include "analytics/core/APMDatabase.h"
 #include "analytics/core/APMEvent.h"
@@ -20,6 +21,8 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/analytics/core/MemoryConfigStore.h"
+
+#include "bench/support/Alternating.h"
 
 #include <benchmark/benchmark.h>
 
@@ -121,87 +124,101 @@ bool writeTemplate() {
     });
 }
 
+struct Counts {
+    std::size_t bundles = 0;
+    std::size_t batches = 0;
+    std::size_t bytes = 0;
+};
+
+// Bundles the stored events of a fresh copy of the template and hands out every batch; the copy
+// and the engine's parts are made and dropped with the timer paused.
+template <class Timer>
+Counts bundleAndBatch(Timer& timer) {
+    const std::string path = APMApplicationSupportPath("bench-bundling.sql");
+    timer.pause();
+    std::filesystem::copy_file(templatePath(), path, std::filesystem::copy_options::overwrite_existing);
+    auto context = std::make_shared<BenchContext>("bench-bundling.sql");
+    auto uploader = APMUploader::initWithContext(context);
+    timer.resume();
+    Counts counts;
+    while (uploader->bundler()->bundleRawEvents()) ++counts.bundles;
+    while (auto batch = uploader->nextBatch(nullptr)) {
+        ++counts.batches;
+        counts.bytes += batch->payload.size();
+        if (!context->database()->deleteBundlesWithRowIDs(batch->bundleIDs, nullptr)) break;
+    }
+    timer.pause();
+    uploader.reset();
+    context.reset();
+    timer.resume();
+    return counts;
+}
+
+// libbenchmark's own timer, paused and resumed the same way.
+struct StateTimer {
+    benchmark::State& state;
+    void pause() { state.PauseTiming(); }
+    void resume() { state.ResumeTiming(); }
+};
+
 void BM_BundleAndBatch10000StoredEvents(benchmark::State& state) {
     if (!writeTemplate()) {
         state.SkipWithError("writing the raw events failed");
         return;
     }
-    const std::string path = APMApplicationSupportPath("bench-bundling.sql");
-    std::size_t bundles = 0;
-    std::size_t batches = 0;
-    std::size_t bytes = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::filesystem::copy_file(templatePath(), path, std::filesystem::copy_options::overwrite_existing);
-        auto context = std::make_shared<BenchContext>("bench-bundling.sql");
-        auto uploader = APMUploader::initWithContext(context);
-        state.ResumeTiming();
-
-        bundles = 0;
-        batches = 0;
-        bytes = 0;
-        while (uploader->bundler()->bundleRawEvents()) ++bundles;
-        while (auto batch = uploader->nextBatch(nullptr)) {
-            ++batches;
-            bytes += batch->payload.size();
-            if (!context->database()->deleteBundlesWithRowIDs(batch->bundleIDs, nullptr)) break;
-        }
-
-        state.PauseTiming();
-        uploader.reset();
-        context.reset();
-        state.ResumeTiming();
-    }
+    StateTimer timer{state};
+    Counts counts;
+    for (auto _ : state) counts = bundleAndBatch(timer);
     state.SetItemsProcessed(state.iterations() * kEvents);
-    state.counters["bundles"] = static_cast<double>(bundles);
-    state.counters["batches"] = static_cast<double>(batches);
-    state.counters["batch_bytes"] = static_cast<double>(bytes);
+    state.counters["bundles"] = static_cast<double>(counts.bundles);
+    state.counters["batches"] = static_cast<double>(counts.batches);
+    state.counters["batch_bytes"] = static_cast<double>(counts.bytes);
 }
 BENCHMARK(BM_BundleAndBatch10000StoredEvents)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
 
 // The same 10,000 event messages put into bundles of the same metadata and encoded as batches
 // of up to 100 bundles, with nothing read or stored.
-void BM_EncodeTheSameMessagesAlone(benchmark::State& state) {
-    std::vector<Value> events;
-    events.reserve(kEvents);
-    for (int i = 0; i < kEvents; ++i) events.push_back(Value(screenView(i)->protoEvent()));
-    auto metadata = bundleMetadata();
-    // As bundling groups them: one clock hour, 1000 events, 64 KiB at most.
-    std::vector<std::pair<std::size_t, std::size_t>> groups;
-    std::size_t first = 0;
-    std::size_t size = 0;
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        const std::size_t eventSize = events[i].objectAs<APMPBEvent>()->protoBuffer()->size();
-        const bool newHour = static_cast<long long>(kStart + i) / 3600 != static_cast<long long>(kStart + first) / 3600;
-        if (i > first && (newHour || i - first >= 1000 || size + eventSize >= 65536)) {
-            groups.emplace_back(first, i);
-            first = i;
-            size = 0;
+class EncodeAlone {
+public:
+    EncodeAlone() {
+        events_.reserve(kEvents);
+        for (int i = 0; i < kEvents; ++i) events_.push_back(Value(screenView(i)->protoEvent()));
+        // As bundling groups them: one clock hour, 1000 events, 64 KiB at most.
+        std::size_t first = 0;
+        std::size_t size = 0;
+        for (std::size_t i = 0; i < events_.size(); ++i) {
+            const std::size_t eventSize = events_[i].objectAs<APMPBEvent>()->protoBuffer()->size();
+            const bool newHour = static_cast<long long>(kStart + i) / 3600 != static_cast<long long>(kStart + first) / 3600;
+            if (i > first && (newHour || i - first >= 1000 || size + eventSize >= 65536)) {
+                groups_.emplace_back(first, i);
+                first = i;
+                size = 0;
+            }
+            size += eventSize;
         }
-        size += eventSize;
+        groups_.emplace_back(first, events_.size());
     }
-    groups.emplace_back(first, events.size());
 
-    std::size_t bytes = 0;
-    std::size_t batches = 0;
-    for (auto _ : state) {
-        bytes = 0;
-        batches = 0;
+    std::size_t bundles() const { return groups_.size(); }
+
+    Counts encode() const {
+        Counts counts;
+        counts.bundles = groups_.size();
         Value::Array bundles;
         std::size_t batchSize = 0;
         auto flush = [&] {
             auto batch = APMPBMeasurementBatch::make();
             APMPBMessageSetArray(batch, APMPBMeasurementBatch::kBundles, bundles);
-            bytes += batch->protoBuffer()->size();
-            ++batches;
+            counts.bytes += batch->protoBuffer()->size();
+            ++counts.batches;
             bundles.clear();
             batchSize = 0;
         };
-        for (const auto& [begin, end] : groups) {
-            auto bundle = APMPBMeasurementBundle::initWithMessageInfo(metadata->messageInfo());
+        for (const auto& [begin, end] : groups_) {
+            auto bundle = APMPBMeasurementBundle::initWithMessageInfo(metadata_->messageInfo());
             APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kEvents,
-                                 Value::Array(events.begin() + static_cast<std::ptrdiff_t>(begin),
-                                              events.begin() + static_cast<std::ptrdiff_t>(end)));
+                                 Value::Array(events_.begin() + static_cast<std::ptrdiff_t>(begin),
+                                              events_.begin() + static_cast<std::ptrdiff_t>(end)));
             // Batches as the queue hands them out: the first bundle always, then up to 100
             // within 64 KiB.
             const std::size_t bundleSize = bundle->protoBuffer()->size();
@@ -210,14 +227,50 @@ void BM_EncodeTheSameMessagesAlone(benchmark::State& state) {
             batchSize += bundleSize;
         }
         if (!bundles.empty()) flush();
-        benchmark::DoNotOptimize(bytes);
+        return counts;
+    }
+
+private:
+    std::vector<Value> events_;
+    std::shared_ptr<APMPBMeasurementBundle> metadata_ = bundleMetadata();
+    std::vector<std::pair<std::size_t, std::size_t>> groups_;
+};
+
+void BM_EncodeTheSameMessagesAlone(benchmark::State& state) {
+    const EncodeAlone alone;
+    Counts counts;
+    for (auto _ : state) {
+        counts = alone.encode();
+        benchmark::DoNotOptimize(counts.bytes);
     }
     state.SetItemsProcessed(state.iterations() * kEvents);
-    state.counters["bundles"] = static_cast<double>(groups.size());
-    state.counters["batches"] = static_cast<double>(batches);
-    state.counters["batch_bytes"] = static_cast<double>(bytes);
+    state.counters["bundles"] = static_cast<double>(counts.bundles);
+    state.counters["batches"] = static_cast<double>(counts.batches);
+    state.counters["batch_bytes"] = static_cast<double>(counts.bytes);
 }
 BENCHMARK(BM_EncodeTheSameMessagesAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The two in turns.
+void BM_BundlingAgainstEncodingAlone(benchmark::State& state) {
+    if (!writeTemplate()) {
+        state.SkipWithError("writing the raw events failed");
+        return;
+    }
+    const EncodeAlone alone;
+    Counts bundled, encoded;
+    bench::alternate(
+        state, "bundle and batch stored events / encode the same messages alone", "event", kEvents,
+        [&](bench::SideTimer& timer) { bundled = bundleAndBatch(timer); },
+        [&] {
+            encoded = alone.encode();
+            benchmark::DoNotOptimize(encoded.bytes);
+        });
+    if (bundled.bundles != encoded.bundles || bundled.batches != encoded.batches)
+        state.SkipWithError("bundling and encoding alone made different bundles or batches");
+    state.counters["bundles"] = static_cast<double>(bundled.bundles);
+    state.counters["batches"] = static_cast<double>(bundled.batches);
+}
+BENCHMARK(BM_BundlingAgainstEncodingAlone)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
 
 }  // namespace
 
@@ -229,6 +282,7 @@ int main(int argc, char** argv) {
     // Off the main thread, as the engine's worker queue runs.
     std::thread([] { benchmark::RunSpecifiedBenchmarks(); }).join();
     benchmark::Shutdown();
+    bench::printRatios();
     Clock::setReal();
     std::error_code ignored;
     std::filesystem::remove_all(home, ignored);

@@ -1,9 +1,9 @@
 // Events through the whole engine: logged at the public door, handled on the worker queue and
-// persisted, one transaction per event; against plain SQLite running the very statements the
-// engine ran for two consecutive events, in turn (taken from SQLite's statement trace of its
-// connection), with the same journal mode (WAL) and sync level (NORMAL), one transaction per
-// event, on a file with the same schema and the row the statements update. Both report events
-// per second and the memory the process holds (RSS).
+// persisted; against plain SQLite running the very statements the engine ran for two
+// consecutive whole events, in turn (taken from SQLite's statement trace of its connections),
+// with the same journal mode (WAL) and sync level (NORMAL), on a file with the same schema and
+// the row the statements update. The two run in turns in one benchmark, which prints their
+// ratio, and report the memory the process holds (RSS).
 #include "analytics/measurement/APMAnalytics.h"
 #include "analytics/measurement/APMMeasurement.h"
 #include "analytics/measurement/APMRemoteConfig.h"
@@ -18,6 +18,8 @@
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/services/RURAdi.h"
+
+#include "bench/support/Alternating.h"
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -170,103 +172,94 @@ long long storedRawEvents(sqlite3* db) {
     return n;
 }
 
-void BM_EngineEventsLoggedAndPersisted(benchmark::State& state) {
-    Engine::shared();
-    const std::string path = APMApplicationSupportPath(APMMeasurement::kDatabaseName);
-    sqlite3* reader = nullptr;
-    sqlite3_open_v2(path.c_str(), &reader, SQLITE_OPEN_READONLY, nullptr);
-    const long long before = storedRawEvents(reader);
-    int next = 0;
-    for (auto _ : state) {
-        for (int i = 0; i < kBatch; ++i) Engine::log(next++);
-        Engine::settle();
-    }
-    const long long stored = storedRawEvents(reader) - before;
-    sqlite3_close(reader);
-    if (stored != next) state.SkipWithError(("persisted " + std::to_string(stored) + " of " + std::to_string(next)).c_str());
-    state.SetItemsProcessed(stored);
-    state.counters["rss_MiB"] = residentBytes() / (1024.0 * 1024.0);
-}
-BENCHMARK(BM_EngineEventsLoggedAndPersisted)->Unit(benchmark::kMillisecond)->Iterations(kBatches)->UseRealTime();
-
-// The statements of two consecutive events on the engine's connection, each from the BEGIN of
-// its transaction to the BEGIN of the next one's. Plain SQLite replays them in turn: replaying
-// one event's alone would write the same daily counts again and again, which SQLite sees are
-// unchanged and does not write, while the engine's counts move with every event.
+// The statements of two consecutive whole events on the engine's connections: each event is
+// logged alone and settled before the next, so its statements are all it made the engine run,
+// in however many transactions. Plain SQLite replays them in turn: replaying one event's alone
+// would write the same daily counts again and again, which SQLite sees are unchanged and does
+// not write, while the engine's counts move with every event.
 std::vector<std::vector<std::string>> statementsOfTwoEvents() {
     Engine::shared();
     for (int i = 0; i < 3; ++i) Engine::log(1'000'000 + i);
     Engine::settle();
-    {
-        std::lock_guard lock(trace().mutex);
-        trace().statements.clear();
-    }
-    trace().recording = true;
-    for (int i = 0; i < 3; ++i) Engine::log(2'000'000 + i);
-    Engine::settle();
-    trace().recording = false;
-    std::lock_guard lock(trace().mutex);
     std::vector<std::vector<std::string>> events;
-    for (const auto& sql : trace().statements) {
-        if (sql.rfind("BEGIN", 0) == 0) events.emplace_back();
-        if (!events.empty()) events.back().push_back(sql);
+    for (int i = 0; i < 2; ++i) {
+        {
+            std::lock_guard lock(trace().mutex);
+            trace().statements.clear();
+        }
+        trace().recording = true;
+        Engine::log(2'000'000 + i);
+        Engine::settle();
+        trace().recording = false;
+        std::lock_guard lock(trace().mutex);
+        if (trace().statements.empty()) return {};
+        events.push_back(trace().statements);
     }
-    // The last one may be cut short by the end of the recording.
-    if (events.size() > 2) events.resize(2);
-    return events.size() == 2 ? events : std::vector<std::vector<std::string>>{};
+    return events;
 }
 
-void BM_PlainSQLiteSameStatements(benchmark::State& state) {
-    const std::vector<std::vector<std::string>> events = statementsOfTwoEvents();
-    if (events.empty()) {
-        state.SkipWithError("no statement of the engine was traced");
-        return;
-    }
-    // A file with the engine's schema, in the engine's journal mode and sync level.
-    const std::string enginePath = APMApplicationSupportPath(APMMeasurement::kDatabaseName);
-    const std::string path = Sandbox::tmp() + "/plain-events.sqlite";
-    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
-    sqlite3* engineDB = nullptr;
+// A file with the engine's schema, its journal mode and sync level, and the row the statements
+// update, on which the engine's statements are replayed.
+struct PlainReplay {
     sqlite3* db = nullptr;
-    sqlite3_open_v2(enginePath.c_str(), &engineDB, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_open(path.c_str(), &db);
-    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-    sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
-    sqlite3_stmt* schema = nullptr;
-    sqlite3_prepare_v2(engineDB,
-                       "SELECT sql FROM sqlite_master WHERE sql NOT NULL AND name NOT LIKE 'sqlite_%' "
-                       "ORDER BY type = 'index'",
-                       -1, &schema, nullptr);
-    while (sqlite3_step(schema) == SQLITE_ROW)
-        sqlite3_exec(db, reinterpret_cast<const char*>(sqlite3_column_text(schema, 0)), nullptr, nullptr, nullptr);
-    sqlite3_finalize(schema);
-    sqlite3_close(engineDB);
-    // The row the statements update: without it the update finds nothing to write.
-    char* copyError = nullptr;
-    const std::string copy = "ATTACH DATABASE '" + enginePath + "' AS engine; "
-                             "INSERT INTO main.app_metadata SELECT * FROM engine.app_metadata; DETACH DATABASE engine;";
-    if (sqlite3_exec(db, copy.c_str(), nullptr, nullptr, &copyError) != SQLITE_OK) {
-        state.SkipWithError(("cannot copy the app metadata row: " + std::string(copyError ? copyError : "")).c_str());
-        sqlite3_free(copyError);
-        sqlite3_close(db);
-        return;
-    }
+    std::vector<std::vector<std::string>> events;
+    std::vector<std::vector<sqlite3_stmt*>> prepared;
+    std::size_t next = 0;
+    std::string failure;
 
-    std::vector<std::vector<sqlite3_stmt*>> prepared(events.size());
-    for (std::size_t e = 0; e < events.size(); ++e) {
-        for (const auto& sql : events[e]) {
-            sqlite3_stmt* statement = nullptr;
-            if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-                state.SkipWithError(("cannot prepare: " + sql + ": " + sqlite3_errmsg(db)).c_str());
-                break;
+    PlainReplay() {
+        events = statementsOfTwoEvents();
+        if (events.empty()) {
+            failure = "no statement of the engine was traced";
+            return;
+        }
+        const std::string enginePath = APMApplicationSupportPath(APMMeasurement::kDatabaseName);
+        const std::string path = Sandbox::tmp() + "/plain-events.sqlite";
+        for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
+        sqlite3* engineDB = nullptr;
+        sqlite3_open_v2(enginePath.c_str(), &engineDB, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_open(path.c_str(), &db);
+        sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+        sqlite3_stmt* schema = nullptr;
+        sqlite3_prepare_v2(engineDB,
+                           "SELECT sql FROM sqlite_master WHERE sql NOT NULL AND name NOT LIKE 'sqlite_%' "
+                           "ORDER BY type = 'index'",
+                           -1, &schema, nullptr);
+        while (sqlite3_step(schema) == SQLITE_ROW)
+            sqlite3_exec(db, reinterpret_cast<const char*>(sqlite3_column_text(schema, 0)), nullptr, nullptr, nullptr);
+        sqlite3_finalize(schema);
+        sqlite3_close(engineDB);
+        // The row the statements update: without it the update finds nothing to write.
+        char* copyError = nullptr;
+        const std::string copy = "ATTACH DATABASE '" + enginePath + "' AS engine; "
+                                 "INSERT INTO main.app_metadata SELECT * FROM engine.app_metadata; DETACH DATABASE engine;";
+        if (sqlite3_exec(db, copy.c_str(), nullptr, nullptr, &copyError) != SQLITE_OK) {
+            failure = "cannot copy the app metadata row: " + std::string(copyError ? copyError : "");
+            sqlite3_free(copyError);
+            return;
+        }
+        prepared.resize(events.size());
+        for (std::size_t e = 0; e < events.size() && failure.empty(); ++e) {
+            for (const auto& sql : events[e]) {
+                sqlite3_stmt* statement = nullptr;
+                if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+                    failure = "cannot prepare: " + sql + ": " + sqlite3_errmsg(db);
+                    break;
+                }
+                prepared[e].push_back(statement);
             }
-            prepared[e].push_back(statement);
         }
     }
-    std::string failure;
-    std::size_t next = 0;
-    for (auto _ : state) {
-        for (int i = 0; i < kBatch && failure.empty(); ++i, ++next) {
+    ~PlainReplay() {
+        for (auto& statements : prepared) {
+            for (auto* statement : statements) sqlite3_finalize(statement);
+        }
+        sqlite3_close(db);
+    }
+
+    void replay(int count) {
+        for (int i = 0; i < count && failure.empty(); ++i, ++next) {
             const std::size_t e = next % prepared.size();
             for (std::size_t s = 0; s < prepared[e].size(); ++s) {
                 int rc;
@@ -280,16 +273,40 @@ void BM_PlainSQLiteSameStatements(benchmark::State& state) {
             }
         }
     }
-    for (auto& statements : prepared) {
-        for (auto* statement : statements) sqlite3_finalize(statement);
+};
+
+// Each round logs a batch of events through the public door and waits until they are persisted,
+// then replays as many whole events' statements on plain SQLite, or the other way round.
+void BM_EngineEventsAgainstPlainSQLite(benchmark::State& state) {
+    Engine::shared();
+    PlainReplay plain;
+    if (!plain.failure.empty()) {
+        state.SkipWithError(plain.failure.c_str());
+        return;
     }
-    sqlite3_close(db);
-    if (!failure.empty()) state.SkipWithError(failure.c_str());
-    state.SetItemsProcessed(state.iterations() * kBatch);
-    state.counters["statements_per_event"] = static_cast<double>(events.front().size());
+    const std::string path = APMApplicationSupportPath(APMMeasurement::kDatabaseName);
+    sqlite3* reader = nullptr;
+    sqlite3_open_v2(path.c_str(), &reader, SQLITE_OPEN_READONLY, nullptr);
+    const long long before = storedRawEvents(reader);
+    int next = 0;
+    bench::alternate(
+        state, "events logged and persisted / plain SQLite replaying each whole event", "event", kBatch,
+        [&] {
+            for (int i = 0; i < kBatch; ++i) Engine::log(next++);
+            Engine::settle();
+        },
+        [&] { plain.replay(kBatch); });
+    const long long stored = storedRawEvents(reader) - before;
+    sqlite3_close(reader);
+    if (!plain.failure.empty()) return state.SkipWithError(plain.failure.c_str());
+    if (stored != next) state.SkipWithError(("persisted " + std::to_string(stored) + " of " + std::to_string(next)).c_str());
+    state.SetItemsProcessed(stored);
+    std::size_t statements = 0;
+    for (const auto& event : plain.events) statements += event.size();
+    state.counters["statements_per_event"] = static_cast<double>(statements) / static_cast<double>(plain.events.size());
     state.counters["rss_MiB"] = residentBytes() / (1024.0 * 1024.0);
 }
-BENCHMARK(BM_PlainSQLiteSameStatements)->Unit(benchmark::kMillisecond)->Iterations(kBatches)->UseRealTime();
+BENCHMARK(BM_EngineEventsAgainstPlainSQLite)->Unit(benchmark::kMillisecond)->Iterations(kBatches)->UseRealTime();
 
 }  // namespace
 
@@ -304,6 +321,7 @@ int main(int argc, char** argv) {
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    bench::printRatios();
     Engine::removeHome();
     return 0;
 }

@@ -4,7 +4,7 @@
 // reading and decoding the same files; both reported per screen of cells. And 1,000 sequential
 // 50 KB GETs through HTTPrequest, against libcurl's own easy loop, both reported per request:
 // from a minimal server on 127.0.0.1, so that the client is what is measured, and from the
-// content server.
+// content server. Each pair also runs in turns in one benchmark, which prints their ratio.
 #include "bench/support/BenchCatalogue.h"
 #include "bench/support/MinimalHTTPServer.h"
 #include "content/HTTPrequest.h"
@@ -20,6 +20,8 @@
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UIWindow.h"
+
+#include "bench/support/Alternating.h"
 
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
@@ -101,24 +103,28 @@ ThumbnailScreen& thumbnailScreen() {
     return made;
 }
 
-void BM_ThumbnailScreenScroll(benchmark::State& state) {
-    auto& s = thumbnailScreen();
+// One scroll end to end, a screen at a time; the cells shown.
+long scrollOnce(ThumbnailScreen& s) {
     const auto& grid = s.screen->gridView();
     const CGFloat page = grid->bounds().size.height;
     const CGFloat end = grid->contentSize().height - page;
     long cells = 0;
-    for (auto _ : state) {
-        cells = 0;
-        for (long screen = 0; screen < s.screensPerScroll; ++screen) {
-            grid->setContentOffset({0, std::min(end, screen * page)});
-            for (const auto& cell : grid->visibleCells()) {
-                auto image = std::static_pointer_cast<UIThumbCollectionCell>(cell)->imageView()->image();
-                require(image != nullptr, "a thumbnail found on the device");
-                benchmark::DoNotOptimize(image->rgbaPixels().data());
-                ++cells;
-            }
+    for (long screen = 0; screen < s.screensPerScroll; ++screen) {
+        grid->setContentOffset({0, std::min(end, screen * page)});
+        for (const auto& cell : grid->visibleCells()) {
+            auto image = std::static_pointer_cast<UIThumbCollectionCell>(cell)->imageView()->image();
+            require(image != nullptr, "a thumbnail found on the device");
+            benchmark::DoNotOptimize(image->rgbaPixels().data());
+            ++cells;
         }
     }
+    return cells;
+}
+
+void BM_ThumbnailScreenScroll(benchmark::State& state) {
+    auto& s = thumbnailScreen();
+    long cells = 0;
+    for (auto _ : state) cells = scrollOnce(s);
     require(cells > 0, "cells on the screen");
     state.counters["screens"] = static_cast<double>(s.screensPerScroll);
     state.counters["cells_per_screen"] = static_cast<double>(cells) / static_cast<double>(s.screensPerScroll);
@@ -127,23 +133,36 @@ void BM_ThumbnailScreenScroll(benchmark::State& state) {
 BENCHMARK(BM_ThumbnailScreenScroll)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The floor: every thumbnail of the subcategory read and decoded once by stb_image.
+void decodeAllWithStb(const ThumbnailScreen& s) {
+    for (const auto& path : s.files) {
+        std::ifstream in(path, std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        int w = 0, h = 0, channels = 0;
+        unsigned char* pixels = stbi_load_from_memory(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                                      static_cast<int>(bytes.size()), &w, &h, &channels, 4);
+        benchmark::DoNotOptimize(pixels);
+        stbi_image_free(pixels);
+    }
+}
+
 void BM_ThumbnailDecodeStbOnly(benchmark::State& state) {
     auto& s = thumbnailScreen();
-    for (auto _ : state) {
-        for (const auto& path : s.files) {
-            std::ifstream in(path, std::ios::binary);
-            const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-            int w = 0, h = 0, channels = 0;
-            unsigned char* pixels = stbi_load_from_memory(reinterpret_cast<const unsigned char*>(bytes.data()),
-                                                          static_cast<int>(bytes.size()), &w, &h, &channels, 4);
-            benchmark::DoNotOptimize(pixels);
-            stbi_image_free(pixels);
-        }
-    }
+    for (auto _ : state) decodeAllWithStb(s);
     state.counters["screens"] = static_cast<double>(s.screensPerScroll);
     reportPer(state, "per_screen", static_cast<double>(s.screensPerScroll));
 }
 BENCHMARK(BM_ThumbnailDecodeStbOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The two in turns, per screen of cells.
+void BM_ThumbnailScrollAgainstStb(benchmark::State& state) {
+    auto& s = thumbnailScreen();
+    long cells = 0;
+    bench::alternate(
+        state, "thumbnail screen scroll / stb_image decoding the same files", "screen",
+        static_cast<double>(s.screensPerScroll), [&] { cells = scrollOnce(s); }, [&] { decodeAllWithStb(s); });
+    require(cells > 0, "cells on the screen");
+}
+BENCHMARK(BM_ThumbnailScrollAgainstStb)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // --- The HTTP layer ----------------------------------------------------------------------------
 
@@ -207,19 +226,22 @@ public:
     std::size_t size = 0;
 };
 
+// One GET through HTTPrequest, the main run loop pumped until it is answered.
+void getThroughHTTPrequest(Served& s, const std::string& url, const std::shared_ptr<Received>& received) {
+    received->done = false;
+    received->size = 0;
+    auto request = HTTPrequest::make(s.fileSystem);
+    request->setDelegate(received);
+    request->sendRequest(url);
+    require(NSRunLoop::mainRunLoop()->runUntil([&] { return received->done; }, 30), "an answer within 30 s");
+    require(received->size == kBodySize, "a whole body");
+}
+
 void BM_HTTPrequestSequentialGets(benchmark::State& state) {
     auto& s = served();
     const std::string& url = servedUrl(state);
     auto received = std::make_shared<Received>();
-    for (auto _ : state) {
-        received->done = false;
-        received->size = 0;
-        auto request = HTTPrequest::make(s.fileSystem);
-        request->setDelegate(received);
-        request->sendRequest(url);
-        NSRunLoop::mainRunLoop()->runUntil([&] { return received->done; }, 30);
-        require(received->size == kBodySize, "a whole body");
-    }
+    for (auto _ : state) getThroughHTTPrequest(s, url, received);
     s.server->clearRequests();
 }
 // One iteration is one GET: the time shown is per request, on the wall clock.
@@ -231,22 +253,48 @@ std::size_t countBytes(char*, std::size_t size, std::size_t count, void* total) 
 }
 
 // The floor: one easy handle, its connection kept, asked again and again.
-void BM_CurlEasyLoop(benchmark::State& state) {
-    auto& s = served();
+struct CurlLoop {
     CURL* curl = curl_easy_init();
     std::size_t total = 0;
-    curl_easy_setopt(curl, CURLOPT_URL, servedUrl(state).c_str());
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, countBytes);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &total);
-    for (auto _ : state) {
+    explicit CurlLoop(const std::string& url) {
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, countBytes);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &total);
+    }
+    ~CurlLoop() { curl_easy_cleanup(curl); }
+    void get() {
         total = 0;
         require(curl_easy_perform(curl) == CURLE_OK && total == kBodySize, "a whole body over curl");
     }
-    curl_easy_cleanup(curl);
+};
+
+void BM_CurlEasyLoop(benchmark::State& state) {
+    auto& s = served();
+    {
+        CurlLoop loop(servedUrl(state));
+        for (auto _ : state) loop.get();
+    }
     s.server->clearRequests();
 }
 BENCHMARK(BM_CurlEasyLoop)->Arg(0)->Arg(1)->Iterations(kGets)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
+// The two in turns, one GET each per round.
+void BM_HTTPrequestAgainstCurl(benchmark::State& state) {
+    auto& s = served();
+    const std::string& url = servedUrl(state);
+    auto received = std::make_shared<Received>();
+    {
+        CurlLoop loop(url);
+        bench::alternate(
+            state,
+            state.range(0) == 0 ? "HTTPrequest GET / curl easy loop, minimal server"
+                                : "HTTPrequest GET / curl easy loop, content server",
+            "request", 1, [&] { getThroughHTTPrequest(s, url, received); }, [&] { loop.get(); });
+    }
+    s.server->clearRequests();
+}
+BENCHMARK(BM_HTTPrequestAgainstCurl)->Arg(0)->Arg(1)->Iterations(kGets)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
 }  // namespace
 
-BENCHMARK_MAIN();
+ALTERNATING_BENCHMARK_MAIN();

@@ -4,12 +4,15 @@
 // running the three queries of that screen; the second launch and its floor also on the demo
 // bundle with a 50 MB subcategory name. And the second launch as a whole process (ostrel-sim on
 // the demo bundle, launched to its first screen and ended), against a plain program replaying the
-// SQLite statements that same launch ran.
+// SQLite statements that same launch ran. Each pair also runs in turns in one benchmark, which
+// prints their ratio.
 #include "app/AppDelegate.h"
 #include "demo/generator/DemoGenerator.h"
 #include "platform/foundation/Sandbox.h"
 #include "simulator/SimSession.h"
 #include "tests/fixtures/DemoLaunch.h"
+
+#include "bench/support/Alternating.h"
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -128,12 +131,8 @@ BENCHMARK(BM_SecondLaunch)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMi
 // subcategories of each of the demo's two categories), opened, stepped and every column read as
 // text by a program with nothing else to do, sorting in memory as the application's connections
 // do.
-void BM_PlainThreeQueries(benchmark::State& state) {
-    const bool hugeName = state.range(0) != 0;
-    useBundle(hugeName);
-    newHome(hugeName ? -4 : -2);
-    launchOnce();  // the database copied to Documents, as the launches read it
-    const std::string path = Sandbox::documents() + "/" + DemoGenerator::kImagesDatabase;
+// The three statements once, on the copy in Documents; the rows read.
+std::size_t plainThreeQueries(const std::string& path) {
     const char* const statements[] = {
         "select * from bigCat",
         "select subcat.*, count(images.\"index\") as images_count from subCat left join images on subcat.\"index\" = "
@@ -141,42 +140,66 @@ void BM_PlainThreeQueries(benchmark::State& state) {
         "select subcat.*, count(images.\"index\") as images_count from subCat left join images on subcat.\"index\" = "
         "images.subCat where subcat.bigCat=2  group by images.subCat order by subcat.\"date\"",
     };
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        std::fprintf(stderr, "%s could not be opened.\n", path.c_str());
+        std::exit(1);
+    }
+    if (sqlite3_exec(db, "pragma temp_store = memory", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        std::fprintf(stderr, "%s\n", sqlite3_errmsg(db));
+        std::exit(1);
+    }
     std::size_t rows = 0;
-    for (auto _ : state) {
-        const auto start = now();
-        sqlite3* db = nullptr;
-        if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-            std::fprintf(stderr, "%s could not be opened.\n", path.c_str());
-            std::exit(1);
-        }
-        if (sqlite3_exec(db, "pragma temp_store = memory", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    for (const char* sql : statements) {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
             std::fprintf(stderr, "%s\n", sqlite3_errmsg(db));
             std::exit(1);
         }
-        rows = 0;
-        for (const char* sql : statements) {
-            sqlite3_stmt* stmt = nullptr;
-            if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
-                std::fprintf(stderr, "%s\n", sqlite3_errmsg(db));
-                std::exit(1);
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            const int columns = sqlite3_column_count(stmt);
+            for (int i = 0; i < columns; ++i) {
+                const unsigned char* text = sqlite3_column_text(stmt, i);
+                benchmark::DoNotOptimize(text);
+                benchmark::DoNotOptimize(sqlite3_column_bytes(stmt, i));
             }
-            while (sqlite3_step(stmt) == SQLITE_ROW) {
-                const int columns = sqlite3_column_count(stmt);
-                for (int i = 0; i < columns; ++i) {
-                    const unsigned char* text = sqlite3_column_text(stmt, i);
-                    benchmark::DoNotOptimize(text);
-                    benchmark::DoNotOptimize(sqlite3_column_bytes(stmt, i));
-                }
-                ++rows;
-            }
-            sqlite3_finalize(stmt);
+            ++rows;
         }
-        sqlite3_close(db);
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close(db);
+    return rows;
+}
+
+void BM_PlainThreeQueries(benchmark::State& state) {
+    const bool hugeName = state.range(0) != 0;
+    useBundle(hugeName);
+    newHome(hugeName ? -4 : -2);
+    launchOnce();  // the database copied to Documents, as the launches read it
+    const std::string path = Sandbox::documents() + "/" + DemoGenerator::kImagesDatabase;
+    std::size_t rows = 0;
+    for (auto _ : state) {
+        const auto start = now();
+        rows = plainThreeQueries(path);
         state.SetIterationTime(now() - start);
     }
     state.counters["rows"] = static_cast<double>(rows);
 }
 BENCHMARK(BM_PlainThreeQueries)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// A second launch and its floor in turns, in the same home.
+void BM_SecondLaunchAgainstThreeQueries(benchmark::State& state) {
+    useBundle(false);
+    newHome(-5);
+    launchOnce();
+    const std::string path = Sandbox::documents() + "/" + DemoGenerator::kImagesDatabase;
+    std::size_t rows = 0;
+    bench::alternate(
+        state, "second launch in process / its first screen's three queries", "launch", 1, [] { launchOnce(); },
+        [&] { rows = plainThreeQueries(path); });
+    state.counters["rows"] = static_cast<double>(rows);
+}
+BENCHMARK(BM_SecondLaunchAgainstThreeQueries)->Unit(benchmark::kMillisecond);
 
 // --- The whole process ---------------------------------------------------------------------------
 
@@ -219,6 +242,20 @@ double launchProcess(const std::string& home, const std::vector<std::string>& ex
                       extraEnvironment, cpu);
 }
 
+// The most memory a second launch holds (its peak RSS, in MiB), as GNU time reports it; 0 when
+// time is missing. The usage a spawning process reads for its child would count the memory the
+// two shared before exec, the benchmark's own.
+double launchPeakMiB(const std::string& home) {
+    const std::string report = scratch().root + "/launch-peak.txt";
+    if (runProcess("/usr/bin/time", {"-f", "%M", "-o", report, OSTREL_SIM, "--bundle", scratch().bundle, "--home",
+                                     home, "--script", "/dev/null"}) < 0)
+        return 0;
+    std::ifstream in(report);
+    double kibibytes = 0;
+    in >> kibibytes;
+    return kibibytes / 1024.0;
+}
+
 // A home launched once (the second launches run in it), a copy of it as it was then for the
 // replay, and the statements of a second launch in it.
 struct WholeProcess {
@@ -256,6 +293,7 @@ void BM_SecondLaunchWholeProcess(benchmark::State& state) {
         total += cpu;
     }
     state.counters["process_cpu_ms"] = total * 1e3 / static_cast<double>(state.iterations());
+    state.counters["peak_rss_MiB"] = launchPeakMiB(p.home);
 }
 BENCHMARK(BM_SecondLaunchWholeProcess)->UseManualTime()->Unit(benchmark::kMillisecond);
 
@@ -274,6 +312,17 @@ void BM_PlainStatementReplayWholeProcess(benchmark::State& state) {
 }
 BENCHMARK(BM_PlainStatementReplayWholeProcess)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// The two processes in turns; the launch's peak memory beside.
+void BM_WholeProcessAgainstReplay(benchmark::State& state) {
+    const auto& p = wholeProcess();
+    bench::alternate(
+        state, "second launch whole process / plain process replaying its statements", "launch", 1,
+        [&] { require(launchProcess(p.home) >= 0, "a second launch of " OSTREL_SIM); },
+        [&] { require(runProcess(STATEMENT_REPLAY, {p.trace, p.home, p.replayHome}) >= 0, "the replay of the launch's statements"); });
+    state.counters["peak_rss_MiB"] = launchPeakMiB(p.home);
+}
+BENCHMARK(BM_WholeProcessAgainstReplay)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
-BENCHMARK_MAIN();
+ALTERNATING_BENCHMARK_MAIN();

@@ -320,14 +320,15 @@ private:
     std::map<std::int32_t, std::shared_ptr<APMFilterResult>> updated_;
 };
 
-// The filters stored for `name`, read once over the span of `known`.
+// The filters stored for `name`, read once over the span of `known`, which keeps them: null when
+// they could not be read. Handed out in place, as every event asks for its name's.
 template <class Filter, class Read>
-std::optional<std::vector<std::shared_ptr<Filter>>> filtersNamed(
+const std::vector<std::shared_ptr<Filter>>* filtersNamed(
     std::map<std::string, std::vector<std::shared_ptr<Filter>>>& known, const std::string& name, Read read) {
-    if (auto found = known.find(name); found != known.end()) return found->second;
+    if (auto found = known.find(name); found != known.end()) return &found->second;
     auto filters = read();
-    if (filters) known[name] = *filters;
-    return filters;
+    if (!filters) return nullptr;
+    return &(known[name] = std::move(*filters));
 }
 
 }  // namespace
@@ -541,7 +542,8 @@ bool APMAudience::evaluateFiltersForEventName(const std::string& name, const Eve
                                     eventName(name), Value(error));
             return false;
         }
-        const CurrentSets sets = decodedResults_->of(audienceID, current);
+        // In place: remembered anew only once the filter is evaluated, after its last use.
+        const CurrentSets& sets = decodedResults_->of(audienceID, current);
         const bool wasTrue = isTrueInSets(sets, filter->filterID());
         if (wasTrue && !filter->isDynamic() && !filter->isSequence() && !filter->isSessionScoped()) continue;
         auto message = decoded_->decode(decoded_->events, audienceID, filter->filterID(), filter->data());
@@ -601,7 +603,8 @@ bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& propert
                                     propertyName(property.name()), Value(error));
             return false;
         }
-        const CurrentSets sets = decodedResults_->of(audienceID, current);
+        // In place: remembered anew only once the filter is evaluated, after its last use.
+        const CurrentSets& sets = decodedResults_->of(audienceID, current);
         const bool wasTrue = isTrueInSets(sets, filter->filterID());
         if (wasTrue && !filter->isDynamic() && !filter->isSequence() && !filter->isSessionScoped()) continue;
         auto message = decoded_->decode(decoded_->properties, audienceID, filter->filterID(), filter->data());

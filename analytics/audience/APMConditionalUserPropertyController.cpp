@@ -276,6 +276,11 @@ std::optional<std::vector<std::shared_ptr<APMEvent>>> APMConditionalUserProperty
     }
     auto database = context_->database();
     if (!database) return std::nullopt;
+    // With none stored there is nothing to time out, expire or trigger: no transaction for the
+    // event. A failed question takes the long way, which reports the failure.
+    NSErrorPtr emptyError;
+    if (database->conditionalUserPropertiesEmptyWithError(&emptyError).value_or(false))
+        return std::vector<std::shared_ptr<APMEvent>>{};
     std::vector<std::shared_ptr<APMEvent>> timedOut, expired;
     std::optional<std::vector<std::shared_ptr<APMEvent>>> triggered;
     const bool committed = database->performTransaction([&] {

@@ -119,6 +119,7 @@ void APMDatabase::forgetKeptAnswers() {
     writtenDailyCounts_.reset();
     rawEventRowIDs_.reset();
     storedUserAttributes_.reset();
+    conditionalPropertiesEmpty_.reset();
 }
 
 void APMDatabase::tableChanged(const char* table, bool inserted, std::int64_t rowID) {
@@ -139,6 +140,8 @@ void APMDatabase::tableChanged(const char* table, bool inserted, std::int64_t ro
         uploadFacts_.latestBundleTime.reset();
     } else if (name == "user_attributes") {
         storedUserAttributes_.reset();
+    } else if (name == "conditional_properties") {
+        conditionalPropertiesEmpty_.reset();
     } else if (name == "raw_events") {
         if (inserted && rawEventRowIDs_) {
             auto& span = *rawEventRowIDs_;

@@ -247,6 +247,8 @@ public:
     [[nodiscard]] bool updateConditionalUserProperty(const std::shared_ptr<APMConditionalUserProperty>& property,
                                                      NSErrorPtr* error);
     [[nodiscard]] bool deleteConditionalUserPropertyWithName(const std::string& name, NSErrorPtr* error);
+    // True when no conditional user property is stored (asked before every event).
+    [[nodiscard]] std::optional<bool> conditionalUserPropertiesEmptyWithError(NSErrorPtr* error);
     [[nodiscard]] std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
     timedOutConditionalUserPropertiesWithError(NSErrorPtr* error);
     [[nodiscard]] std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
@@ -324,5 +326,7 @@ private:
     // Every user attribute row, oldest first, while user_attributes stays as it was: each event
     // carries them in its metadata.
     std::optional<std::vector<std::shared_ptr<APMUserAttribute>>> storedUserAttributes_;
+    // Whether conditional_properties is empty, while it stays as it was.
+    std::optional<bool> conditionalPropertiesEmpty_;
     SequenceChecker sequenceChecker_{"APMDatabase"};
 };

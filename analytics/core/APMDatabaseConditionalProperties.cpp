@@ -94,6 +94,13 @@ bool APMDatabase::deleteConditionalUserPropertyWithName(const std::string& name,
     return sqliteStore_->deleteRecordFromTableWithName("conditional_properties", "name", Value(name), error);
 }
 
+std::optional<bool> APMDatabase::conditionalUserPropertiesEmptyWithError(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!requireStore(error)) return std::nullopt;
+    return keptBoolean(conditionalPropertiesEmpty_, "SELECT NOT EXISTS (SELECT 1 FROM conditional_properties LIMIT 1)",
+                       error);
+}
+
 std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
 APMDatabase::timedOutConditionalUserPropertiesWithError(NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);

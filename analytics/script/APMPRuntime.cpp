@@ -81,7 +81,10 @@ void APMPRuntime::resetInstructionCount() {
     instructions_ = 0;
     matcherSteps_ = 0;
     logLines_ = 0;
-    heap_.collect();
+    // Counted references freed the last run's values already; its cycles go when allocation
+    // makes a collection due, as during a run: a full walk of the heap (the loaded program
+    // included) before every event would cost more than most events.
+    collectIfDue();
     heap_.resetPeak();
 }
 
@@ -92,7 +95,7 @@ APMPRuntimeValue APMPRuntime::evaluateStatement(const APMPRuntimeValue& value, A
     }
     ++instructions_;
     if (!value.isStatement()) return value;
-    if (heap_.collectionDue()) heap_.collect();
+    collectIfDue();
     if (heap_.overLimit() || depth_ >= kMaxEvaluationDepth) {
         error = APMPError(APMPErrorBudgetSpent);
         return APMPRuntimeValue::undefined();
@@ -150,8 +153,13 @@ void APMPRuntime::chargeWork(std::size_t units) {
         std::min<std::uint64_t>(kInstructionBudget, std::uint64_t{instructions_} + extra));
 }
 
+void APMPRuntime::collectIfDue() {
+    // Over the limit, garbage is collected first: only what is reachable counts against a run.
+    if (heap_.collectionDue() || heap_.overLimit()) heap_.collect();
+}
+
 bool APMPRuntime::checkMemory(NSErrorPtr& error) {
-    if (heap_.collectionDue()) heap_.collect();
+    collectIfDue();
     if (!heap_.overLimit()) return true;
     error = APMPError(APMPErrorBudgetSpent);
     return false;

@@ -66,8 +66,9 @@ public:
     // A new child of the global scope.
     APMPRef<APMPScope> getRunScope();
     std::uint32_t getInstructionCount() const { return instructions_; }
-    // A new budget: instructions, regular-expression work and log lines; the memory of the last
-    // run that nothing reaches any more is freed.
+    // A new budget: instructions, regular-expression work and log lines. The last run's values
+    // that nothing reaches any more were freed already; those in cycles go with the next
+    // collection, which allocation makes due.
     void resetInstructionCount();
 
     // Evaluates one value: a statement runs through its evaluator, anything else is itself.
@@ -127,6 +128,8 @@ public:
 private:
     APMPRuntime();
 
+    // Collects the heap's cycles when allocation made it due, or before the limit is judged.
+    void collectIfDue();
     std::shared_ptr<NSRegularExpression> compiledPattern(const std::u16string& pattern, NSErrorPtr& error);
 
     // Declared first: goes last, after every scope and value below has let go of it.

@@ -252,8 +252,8 @@ std::string NSBundle::chosenLocked() const {
             break;
         }
     }
+    const Value& region = infoLocked().get("CFBundleDevelopmentRegion");
     if (choice.empty()) {
-        const Value& region = infoLocked().get("CFBundleDevelopmentRegion");
         for (const std::string& fallback : {std::string("Base"), std::string("en"), region.stringValue()}) {
             if (fallback.empty()) continue;
             if (const auto match = matchLanguage(fallback, all)) {
@@ -262,6 +262,18 @@ std::string NSBundle::chosenLocked() const {
             }
         }
     }
+    // The tables' search order from the same listing: reading the folder is the costly part.
+    std::vector<std::string> order;
+    auto add = [&](const std::string& name) {
+        if (std::find(order.begin(), order.end(), name) == order.end()) order.push_back(name);
+    };
+    if (!choice.empty()) add(choice);
+    for (const std::string& fallback : {std::string("Base"), std::string("en"), region.stringValue()}) {
+        if (fallback.empty()) continue;
+        if (const auto match = matchLanguage(fallback, all)) add(*match);
+    }
+    add("");
+    searchOrder_ = std::move(order);
     chosen_ = choice;
     return choice;
 }
@@ -273,23 +285,11 @@ std::vector<std::string> NSBundle::preferredLocalizations() const {
     return {chosen};
 }
 
-// The localizations whose tables are consulted, in order, ending with the top folder ("").
+// The localizations whose tables are consulted, in order, ending with the top folder (""),
+// worked out with the choice.
 const std::vector<std::string>& NSBundle::tableSearchOrderLocked() const {
-    const std::string chosen = chosenLocked();  // first: a change of languages resets both
-    if (searchOrder_) return *searchOrder_;
-    std::vector<std::string> order;
-    auto add = [&](const std::string& name) {
-        if (std::find(order.begin(), order.end(), name) == order.end()) order.push_back(name);
-    };
-    if (!chosen.empty()) add(chosen);
-    const std::vector<std::string> all = localizations();
-    const Value& region = infoLocked().get("CFBundleDevelopmentRegion");
-    for (const std::string& fallback : {std::string("Base"), std::string("en"), region.stringValue()}) {
-        if (fallback.empty()) continue;
-        if (const auto match = matchLanguage(fallback, all)) add(*match);
-    }
-    add("");
-    return searchOrder_.emplace(std::move(order));
+    (void)chosenLocked();  // a change of languages resets both
+    return *searchOrder_;
 }
 
 const std::optional<Value::Dictionary>& NSBundle::tableLocked(const std::string& localization,

@@ -4,12 +4,10 @@
 
 #include "platform/media/AVError.h"
 #include "platform/media/MediaByteSource.h"
+#include "platform/media/MediaLibraries.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/opt.h>
-#include <libswresample/swresample.h>
 }
 
 #include <algorithm>
@@ -21,9 +19,12 @@ namespace {
 
 constexpr int kIOBufferSize = 32 * 1024;
 
+// FFmpeg's calls, loaded before the first decoder is made: no decoder exists without them.
+const FFmpegCalls& ff() { return *ffmpegLibraries(nullptr); }
+
 std::string ffmpegText(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
+    ff().av_strerror(code, text, sizeof text);
     return text;
 }
 
@@ -46,14 +47,14 @@ struct MediaDecoder::State {
     NSErrorPtr readError;
 
     ~State() {
-        av_frame_free(&frame);
-        av_packet_free(&packet);
-        swr_free(&resampler);
-        avcodec_free_context(&codec);
-        if (format) avformat_close_input(&format);
+        ff().av_frame_free(&frame);
+        ff().av_packet_free(&packet);
+        ff().swr_free(&resampler);
+        ff().avcodec_free_context(&codec);
+        if (format) ff().avformat_close_input(&format);
         if (io) {
-            av_freep(&io->buffer);
-            avio_context_free(&io);
+            ff().av_freep(&io->buffer);
+            ff().avio_context_free(&io);
         }
     }
 
@@ -92,9 +93,10 @@ MediaDecoder::MediaDecoder() : state_(std::make_unique<State>()) {}
 MediaDecoder::~MediaDecoder() = default;
 
 std::unique_ptr<MediaDecoder> MediaDecoder::open(std::shared_ptr<MediaByteSource> source, NSErrorPtr* error) {
+    if (!ffmpegLibraries(error)) return nullptr;
     // Failures travel as errors; FFmpeg's own complaints about a bad file stay off the log.
     static const bool quiet = [] {
-        av_log_set_level(AV_LOG_FATAL);
+        ff().av_log_set_level(AV_LOG_FATAL);
         return true;
     }();
     (void)quiet;
@@ -107,38 +109,38 @@ std::unique_ptr<MediaDecoder> MediaDecoder::open(std::shared_ptr<MediaByteSource
         return nullptr;
     };
 
-    auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIOBufferSize));
-    s.io = avio_alloc_context(buffer, kIOBufferSize, 0, &s, &State::readPacket, nullptr, &State::seek);
-    s.format = avformat_alloc_context();
+    auto* buffer = static_cast<std::uint8_t*>(ff().av_malloc(kIOBufferSize));
+    s.io = ff().avio_alloc_context(buffer, kIOBufferSize, 0, &s, &State::readPacket, nullptr, &State::seek);
+    s.format = ff().avformat_alloc_context();
     if (!s.io || !s.format) return fail(AVErrorUnknown, "Out of memory");
     s.format->pb = s.io;
     s.format->flags |= AVFMT_FLAG_CUSTOM_IO;
-    if (int rc = avformat_open_input(&s.format, nullptr, nullptr, nullptr); rc < 0) {
+    if (int rc = ff().avformat_open_input(&s.format, nullptr, nullptr, nullptr); rc < 0) {
         s.format = nullptr;  // freed by the failed open
         return fail(AVErrorFileFormatNotRecognized, "Cannot open the media: " + ffmpegText(rc));
     }
-    if (int rc = avformat_find_stream_info(s.format, nullptr); rc < 0)
+    if (int rc = ff().avformat_find_stream_info(s.format, nullptr); rc < 0)
         return fail(AVErrorFileFormatNotRecognized, "Cannot read the media's streams: " + ffmpegText(rc));
 
     for (unsigned i = 0; i < s.format->nb_streams; ++i)
         if (s.format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
             decoder->info_.audioTrackIDs.push_back(static_cast<int>(i) + 1);
     const AVCodec* codec = nullptr;
-    s.stream = av_find_best_stream(s.format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    s.stream = ff().av_find_best_stream(s.format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
     if (s.stream < 0 || !codec) return fail(AVErrorFileFormatNotRecognized, "The media has no audio");
     AVStream* stream = s.format->streams[s.stream];
-    s.codec = avcodec_alloc_context3(codec);
-    if (!s.codec || avcodec_parameters_to_context(s.codec, stream->codecpar) < 0 ||
-        avcodec_open2(s.codec, codec, nullptr) < 0)
+    s.codec = ff().avcodec_alloc_context3(codec);
+    if (!s.codec || ff().avcodec_parameters_to_context(s.codec, stream->codecpar) < 0 ||
+        ff().avcodec_open2(s.codec, codec, nullptr) < 0)
         return fail(AVErrorDecodeFailed, "Cannot open the audio decoder");
     if (s.codec->sample_rate <= 0 || s.codec->ch_layout.nb_channels <= 0)
         return fail(AVErrorDecodeFailed, "The audio has no sample rate or channels");
-    if (swr_alloc_set_opts2(&s.resampler, &s.codec->ch_layout, AV_SAMPLE_FMT_FLT, s.codec->sample_rate,
+    if (ff().swr_alloc_set_opts2(&s.resampler, &s.codec->ch_layout, AV_SAMPLE_FMT_FLT, s.codec->sample_rate,
                             &s.codec->ch_layout, s.codec->sample_fmt, s.codec->sample_rate, 0, nullptr) < 0 ||
-        swr_init(s.resampler) < 0)
+        ff().swr_init(s.resampler) < 0)
         return fail(AVErrorDecodeFailed, "Cannot convert the audio samples");
-    s.packet = av_packet_alloc();
-    s.frame = av_frame_alloc();
+    s.packet = ff().av_packet_alloc();
+    s.frame = ff().av_frame_alloc();
     if (!s.packet || !s.frame) return fail(AVErrorUnknown, "Out of memory");
 
     Info& info = decoder->info_;
@@ -155,10 +157,10 @@ std::unique_ptr<MediaDecoder> MediaDecoder::open(std::shared_ptr<MediaByteSource
 
     // The packet index (complete for indexed containers once the header is read), so that the
     // playable part of a loading stream follows its bytes.
-    const int entries = avformat_index_get_entries_count(stream);
+    const int entries = ff().avformat_index_get_entries_count(stream);
     std::uint64_t furthest = 0;
     for (int i = 0; i < entries; ++i) {
-        const AVIndexEntry* entry = avformat_index_get_entry(stream, i);
+        const AVIndexEntry* entry = ff().avformat_index_get_entry(stream, i);
         if (!entry || entry->pos < 0) continue;
         furthest = std::max(furthest, static_cast<std::uint64_t>(entry->pos) + static_cast<std::uint64_t>(entry->size));
         decoder->packetEnds_.push_back(furthest);
@@ -193,7 +195,7 @@ bool MediaDecoder::decodeMore(NSErrorPtr* error) {
     State& s = *state_;
     auto drainFrames = [&]() -> bool {
         for (;;) {
-            const int rc = avcodec_receive_frame(s.codec, s.frame);
+            const int rc = ff().avcodec_receive_frame(s.codec, s.frame);
             if (rc == AVERROR(EAGAIN)) return true;
             if (rc == AVERROR_EOF) {
                 ended_ = true;
@@ -207,7 +209,7 @@ bool MediaDecoder::decodeMore(NSErrorPtr* error) {
             const int count = s.frame->nb_samples;
             std::vector<float> converted(static_cast<std::size_t>(count) * static_cast<std::size_t>(info_.channels));
             auto* out = reinterpret_cast<std::uint8_t*>(converted.data());
-            const int got = swr_convert(s.resampler, &out, count, const_cast<const std::uint8_t**>(s.frame->extended_data),
+            const int got = ff().swr_convert(s.resampler, &out, count, const_cast<const std::uint8_t**>(s.frame->extended_data),
                                         count);
             std::size_t drop = 0;
             if (s.skipUntil >= 0 && s.frame->best_effort_timestamp != AV_NOPTS_VALUE) {
@@ -218,7 +220,7 @@ bool MediaDecoder::decodeMore(NSErrorPtr* error) {
                 else
                     s.skipUntil = -1;
             }
-            av_frame_unref(s.frame);
+            ff().av_frame_unref(s.frame);
             if (got <= 0) continue;
             const std::size_t have = static_cast<std::size_t>(got);
             if (drop >= have) continue;
@@ -235,10 +237,10 @@ bool MediaDecoder::decodeMore(NSErrorPtr* error) {
     };
 
     if (s.flushed) return drainFrames() && !ended_;
-    const int rc = av_read_frame(s.format, s.packet);
+    const int rc = ff().av_read_frame(s.format, s.packet);
     if (rc == AVERROR_EOF || (rc < 0 && !s.readError && s.source->isComplete())) {
         s.flushed = true;
-        avcodec_send_packet(s.codec, nullptr);
+        ff().avcodec_send_packet(s.codec, nullptr);
         return drainFrames();
     }
     if (rc < 0) {
@@ -249,13 +251,13 @@ bool MediaDecoder::decodeMore(NSErrorPtr* error) {
         return false;
     }
     if (s.packet->stream_index == s.stream) {
-        const int sent = avcodec_send_packet(s.codec, s.packet);
-        av_packet_unref(s.packet);
+        const int sent = ff().avcodec_send_packet(s.codec, s.packet);
+        ff().av_packet_unref(s.packet);
         // A damaged packet is skipped, as players do; the next one decodes again.
         if (sent < 0 && sent != AVERROR(EAGAIN)) return true;
         return drainFrames();
     }
-    av_packet_unref(s.packet);
+    ff().av_packet_unref(s.packet);
     return true;
 }
 
@@ -274,9 +276,9 @@ void MediaDecoder::seek(double seconds) {
     State& s = *state_;
     AVStream* stream = s.format->streams[s.stream];
     const auto target = static_cast<std::int64_t>(std::floor(std::max(0.0, seconds) / av_q2d(stream->time_base)));
-    if (av_seek_frame(s.format, s.stream, target, AVSEEK_FLAG_BACKWARD) < 0)
-        (void)av_seek_frame(s.format, s.stream, 0, AVSEEK_FLAG_BACKWARD);
-    avcodec_flush_buffers(s.codec);
+    if (ff().av_seek_frame(s.format, s.stream, target, AVSEEK_FLAG_BACKWARD) < 0)
+        (void)ff().av_seek_frame(s.format, s.stream, 0, AVSEEK_FLAG_BACKWARD);
+    ff().avcodec_flush_buffers(s.codec);
     s.fifo.clear();
     s.fifoStart = 0;
     s.flushed = false;

@@ -5,9 +5,7 @@
 
 #include "platform/dispatch/DispatchQueue.h"
 
-#include <alsa/asoundlib.h>
-#include <jack/jack.h>
-#include <portaudio.h>
+#include "platform/media/MediaLibraries.h"
 
 #include <algorithm>
 #include <atomic>
@@ -17,12 +15,16 @@
 
 namespace {
 
+// The sound device's calls, loaded before the library is first started: nothing else calls
+// them until it was.
+const SoundDeviceCalls& sound() { return *soundDeviceLibraries(nullptr); }
+
 // Decoded audio kept ahead of the device, at least.
 constexpr double kDeviceAheadSeconds = 0.3;
 
 NSErrorPtr portAudioError(PaError code, const std::string& what) {
     return NSError::errorWithDomain(NSOSStatusErrorDomain, code,
-                                    {{NSLocalizedDescriptionKey, Value(what + ": " + Pa_GetErrorText(code))}});
+                                    {{NSLocalizedDescriptionKey, Value(what + ": " + sound().Pa_GetErrorText(code))}});
 }
 
 void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
@@ -33,11 +35,11 @@ void quietJack(const char*) {}
 class QuietLibraries {
 public:
     QuietLibraries() {
-        jack_set_error_function(quietJack);
-        jack_set_info_function(quietJack);
-        snd_lib_error_set_handler(quietAlsa);
+        sound().jack_set_error_function(quietJack);
+        sound().jack_set_info_function(quietJack);
+        sound().snd_lib_error_set_handler(quietAlsa);
     }
-    ~QuietLibraries() { snd_lib_error_set_handler(nullptr); }
+    ~QuietLibraries() { sound().snd_lib_error_set_handler(nullptr); }
     QuietLibraries(const QuietLibraries&) = delete;
     QuietLibraries& operator=(const QuietLibraries&) = delete;
 };
@@ -49,7 +51,7 @@ bool acquireLibrary(NSErrorPtr* error) {
     std::lock_guard lock(libraryMutex);
     if (libraryUsers == 0) {
         QuietLibraries quiet;
-        if (const PaError code = Pa_Initialize(); code != paNoError) {
+        if (const PaError code = sound().Pa_Initialize(); code != paNoError) {
             if (error) *error = portAudioError(code, "PortAudio does not start");
             return false;
         }
@@ -60,7 +62,7 @@ bool acquireLibrary(NSErrorPtr* error) {
 
 void releaseLibrary() {
     std::lock_guard lock(libraryMutex);
-    if (--libraryUsers == 0) Pa_Terminate();
+    if (--libraryUsers == 0) sound().Pa_Terminate();
 }
 
 class PortAudioSink final : public MediaAudioSink {
@@ -88,12 +90,12 @@ public:
         {
             std::lock_guard lock(libraryMutex);
             QuietLibraries quiet;
-            code = Pa_OpenStream(&stream, nullptr, &parameters_, sampleRate_, paFramesPerBufferUnspecified, paNoFlag,
+            code = sound().Pa_OpenStream(&stream, nullptr, &parameters_, sampleRate_, paFramesPerBufferUnspecified, paNoFlag,
                                  &PortAudioSink::callback, this);
         }
         if (code == paNoError) {
-            code = Pa_StartStream(stream);
-            if (code != paNoError) Pa_CloseStream(stream);
+            code = sound().Pa_StartStream(stream);
+            if (code != paNoError) sound().Pa_CloseStream(stream);
         }
         if (code != paNoError) {
             wake_ = nullptr;
@@ -107,8 +109,8 @@ public:
     void end() override {
         if (!stream_) return;
         // Returns once the callback has run for the last time.
-        Pa_AbortStream(stream_);
-        Pa_CloseStream(stream_);
+        sound().Pa_AbortStream(stream_);
+        sound().Pa_CloseStream(stream_);
         stream_ = nullptr;
         wake_ = nullptr;
     }
@@ -177,10 +179,10 @@ private:
 
 std::unique_ptr<MediaAudioSink> openDefaultAudioDevice(const std::shared_ptr<DispatchQueue>& queue, int sampleRate,
                                                        int channels, NSErrorPtr* error) {
-    if (!acquireLibrary(error)) return nullptr;
+    if (!soundDeviceLibraries(error) || !acquireLibrary(error)) return nullptr;
     PaStreamParameters parameters{};
-    parameters.device = Pa_GetDefaultOutputDevice();
-    const PaDeviceInfo* info = parameters.device == paNoDevice ? nullptr : Pa_GetDeviceInfo(parameters.device);
+    parameters.device = sound().Pa_GetDefaultOutputDevice();
+    const PaDeviceInfo* info = parameters.device == paNoDevice ? nullptr : sound().Pa_GetDeviceInfo(parameters.device);
     if (!info) {
         releaseLibrary();
         if (error)
@@ -195,7 +197,7 @@ std::unique_ptr<MediaAudioSink> openDefaultAudioDevice(const std::shared_ptr<Dis
     {
         std::lock_guard lock(libraryMutex);
         QuietLibraries quiet;
-        supported = Pa_IsFormatSupported(nullptr, &parameters, sampleRate);
+        supported = sound().Pa_IsFormatSupported(nullptr, &parameters, sampleRate);
     }
     if (supported != paFormatIsSupported) {
         releaseLibrary();

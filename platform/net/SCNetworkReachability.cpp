@@ -4,6 +4,7 @@
 
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/dispatch/NSTimer.h"
+#include "platform/foundation/Clock.h"
 
 #include <algorithm>
 #include <cstring>
@@ -27,6 +28,37 @@ SCNetworkReachability::FlagsProvider& provider() {
 std::vector<std::weak_ptr<SCNetworkReachability>>& watchers() {
     static auto* list = new std::vector<std::weak_ptr<SCNetworkReachability>>;
     return *list;
+}
+
+// The interface list the flags were last read from, and when (clock uptime).
+struct ListedInterfaces {
+    std::mutex mutex;
+    std::optional<std::vector<SCNetworkReachability::InterfaceAddress>> list;
+    double listedAt = 0;
+    unsigned long listings = 0;
+};
+ListedInterfaces& listed() {
+    static auto* l = new ListedInterfaces;
+    return *l;
+}
+
+// The kept list while it is younger than its lifetime (a clock set back counts as old), else
+// a fresh one, kept when it could be read.
+std::optional<std::vector<SCNetworkReachability::InterfaceAddress>> currentInterfaces() {
+    auto& l = listed();
+    std::lock_guard lock(l.mutex);
+    const double now = Clock::uptime();
+    if (l.list && now >= l.listedAt && now - l.listedAt < SCNetworkReachability::interfaceListLifetime()) return l.list;
+    ++l.listings;
+    l.list = SCNetworkReachability::machineInterfaces();
+    l.listedAt = now;
+    return l.list;
+}
+
+void forgetInterfaces() {
+    auto& l = listed();
+    std::lock_guard lock(l.mutex);
+    l.list.reset();
 }
 
 std::vector<std::uint8_t> bytesOf(const void* data, std::size_t size) {
@@ -196,7 +228,7 @@ bool SCNetworkReachability::getFlags(SCNetworkReachabilityFlags* flags) const {
     std::optional<SCNetworkReachabilityFlags> read;
     if (answer) {
         read = answer(*this);
-    } else if (auto interfaces = machineInterfaces()) {
+    } else if (auto interfaces = currentInterfaces()) {
         read = flagsFromInterfaces(*this, *interfaces);
     }
     if (!read) return false;
@@ -303,6 +335,7 @@ void SCNetworkReachability::check() {
 }
 
 void SCNetworkReachability::recheck() {
+    forgetInterfaces();
     std::vector<std::shared_ptr<SCNetworkReachability>> targets;
     {
         std::lock_guard lock(gMutex);
@@ -333,6 +366,12 @@ void SCNetworkReachability::setFlagsProvider(FlagsProvider flagsProvider) {
         provider() = std::move(flagsProvider);
     }
     recheck();
+}
+
+unsigned long SCNetworkReachability::interfaceListings() {
+    auto& l = listed();
+    std::lock_guard lock(l.mutex);
+    return l.listings;
 }
 
 bool SCNetworkReachability::hasFlagsProvider() {

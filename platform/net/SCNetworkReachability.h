@@ -95,6 +95,12 @@ public:
 
     // The machine's interface addresses (getifaddrs); none when they cannot be listed.
     static std::optional<std::vector<InterfaceAddress>> machineInterfaces();
+    // Flags read from the interfaces use their list for this many seconds of clock time after
+    // listing them (a listing costs a dozen system calls, and the flags are asked after every
+    // measurement event); recheck() lists them again at once.
+    static constexpr double interfaceListLifetime() { return 1.0; }
+    // How many times the flags have listed the interfaces, in this process.
+    static unsigned long interfaceListings();
     // The flags of `target` over these interfaces.
     static SCNetworkReachabilityFlags flagsFromInterfaces(const SCNetworkReachability& target,
                                                           const std::vector<InterfaceAddress>& interfaces);

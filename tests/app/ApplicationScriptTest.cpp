@@ -909,6 +909,61 @@ TEST(ApplicationScript, MusicPlaysOnThroughTheBackgroundIntoTheNextShuffledCompo
     EXPECT_TRUE(std::regex_search(screen, std::regex("== " + composer + " / [^=]+ =="))) << screen;
 }
 
+// The media libraries (FFmpeg, and the sound device's) are not mapped when the process starts:
+// the loader's own trace of a launch into the gallery names none of them before it hands over
+// to the program, and never the sound device's (nothing plays); a composition played has
+// FFmpeg loaded by the program itself.
+TEST(ApplicationScript, TheMediaLibrariesAreLoadedOnFirstUseNotWhenTheProcessStarts) {
+    ServedDemo demo;
+    std::string error;
+    ASSERT_TRUE(demo.start(&error)) << error;
+    // The simulator's trace (the shell that starts it writes its own).
+    auto loaderTrace = [&](const std::string& name, const std::string& script) {
+        const std::string folder = Sandbox::tmp() + "/" + name;
+        std::filesystem::create_directories(folder + "/home");
+        const std::string path = folder + "/script.txt";
+        std::ofstream(path) << script;
+        const ProcessRun run = runCommand("LD_DEBUG=files LD_DEBUG_OUTPUT=" + folder + "/loader " + OSTREL_SIM +
+                                          " --bundle " + demo.bundle + " --home " + folder + "/home" +
+                                          " --default APMMeasurementEndpointHost=127.0.0.1:9 --script " + path +
+                                          " 2>&1 </dev/null");
+        EXPECT_EQ(run.status, 0) << run.output;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            if (entry.path().filename().string().rfind("loader", 0) != 0) continue;
+            std::ifstream in(entry.path());
+            std::string trace((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            if (trace.find("ostrel-sim") != std::string::npos) return trace;
+        }
+        return std::string();
+    };
+    const char* const ffmpeg[] = {"libavformat", "libavcodec", "libswresample"};
+    const char* const soundDevice[] = {"libportaudio", "libjack", "libasound"};
+
+    const std::string genre = DemoCatalogue::genreGroups().front().name.in("en");
+    const std::string gallery = loaderTrace("gallery", "expect row \"" + genre + "\"\nshow\n");
+    const std::size_t started = gallery.find("transferring control");
+    ASSERT_NE(started, std::string::npos) << "the loader traced the launch";
+    ASSERT_NE(gallery.rfind("libsqlite3", started), std::string::npos);
+    for (const char* library : ffmpeg)
+        EXPECT_EQ(gallery.rfind(library, started), std::string::npos) << library << " mapped at start";
+    for (const char* library : soundDevice) EXPECT_EQ(gallery.find(library), std::string::npos) << library;
+
+    const std::string music = loaderTrace("music", "tap menu\n"
+                                                   "tap Music Library\n"
+                                                   "tap menu_media\n"
+                                                   "expect == Compositions ==\n"
+                                                   "tap Painter\n"
+                                                   "tap Ludwig van Beethoven\n"
+                                                   "tap Für Elise\n"
+                                                   "back\n"
+                                                   "back\n"
+                                                   "expect image paused\n");
+    const std::size_t loaded = music.find("file=libavformat");
+    ASSERT_NE(loaded, std::string::npos) << "FFmpeg was not loaded for the composition";
+    EXPECT_GT(loaded, music.find("transferring control"));
+    EXPECT_NE(music.find("dynamically loaded", loaded), std::string::npos);
+}
+
 // The shell's periphery as a person meets it: the maker's message at launch, once; the new
 // applications counted on the menu button and the "More Apps" row until that row is chosen; the
 // "Support" row's mail; and, at the next launch, the next message instead of the same one.

@@ -1,17 +1,20 @@
 // Conditional user properties: the request checks, properties in force at once or when their
 // trigger comes within the time-out, timed out, expired and cleared (also across a restart on
-// the same file), re-set while in force, failed writes that leave nothing behind, and the
-// query's wait.
+// the same file), re-set while in force, failed writes that leave nothing behind, the
+// query's wait, and events that find none stored running no statement.
 #include "analytics/audience/APMConditionalUserPropertyController.h"
 
 #include "AudienceContextSupport.h"
 #include "analytics/core/APMConditionalUserProperty.h"
+#include "analytics/core/APMSqliteStore.h"
 #include "analytics/core/APMUserAttribute.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "tests/analytics/core/LogCapture.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <atomic>
 #include <future>
 #include <thread>
 
@@ -159,6 +162,46 @@ TEST_F(APMConditionalUserPropertyControllerTest, ATriggerWithinTheTimeOutActivat
     EXPECT_EQ(written(), std::vector<std::string>{"cup_timed_out"});
     EXPECT_FALSE(stored("tier"));
     EXPECT_EQ(userProperty("tier"), "");
+}
+
+TEST_F(APMConditionalUserPropertyControllerTest, EventsFindingNoneStoredRunNoStatementYetOneSetLaterStillActs) {
+    std::atomic<int> statements{0};
+    sqlite3* handle = database_->sqliteStore()->sqliteHandle();
+    onWorker([&] {
+        return sqlite3_trace_v2(
+            handle, SQLITE_TRACE_STMT,
+            [](unsigned, void* count, void*, void*) {
+                ++*static_cast<std::atomic<int>*>(count);
+                return 0;
+            },
+            &statements);
+    });
+    EXPECT_EQ(logEvent("purchase"), std::vector<std::string>{});
+    EXPECT_LE(statements.load(), 1) << "one question, no transaction";
+    const int asked = statements.load();
+    EXPECT_EQ(logEvent("purchase"), std::vector<std::string>{});
+    EXPECT_EQ(logEvent("level_up"), std::vector<std::string>{});
+    EXPECT_EQ(statements.load(), asked) << "the answer is kept while the table stays as it was";
+
+    // One stored afterwards is seen by the next event, and so is its time-out.
+    set(property(Value("gold"), "purchase", 60));
+    EXPECT_EQ(logEvent("purchase"), std::vector<std::string>{"cup_triggered"});
+    EXPECT_EQ(userProperty(), "gold");
+    set(property(Value(5LL), "purchase", 60), "tier");
+    Clock::advance(61);
+    EXPECT_EQ(logEvent("level_up"), std::vector<std::string>{});
+    EXPECT_EQ(written(), std::vector<std::string>{"cup_timed_out"});
+    EXPECT_FALSE(stored("tier"));
+
+    // Once the last one is gone, events go back to running nothing.
+    controller->clearConditionalUserPropertyWithClearEvent(event("cleared"), "plan");
+    settle();
+    EXPECT_FALSE(stored());
+    EXPECT_EQ(logEvent("purchase"), std::vector<std::string>{});
+    const int again = statements.load();
+    EXPECT_EQ(logEvent("purchase"), std::vector<std::string>{});
+    EXPECT_EQ(statements.load(), again);
+    onWorker([&] { return sqlite3_trace_v2(handle, 0, nullptr, nullptr); });
 }
 
 TEST_F(APMConditionalUserPropertyControllerTest, SettingItAgainWhileInForceTakesTheValueAndKeepsTheTrigger) {

@@ -1,7 +1,8 @@
 // Reachability flags: the rules over a machine's interface addresses (loopback, attached
 // networks, link-local, nothing but loopback), targets named by address or by name, the real
 // interfaces of this machine, the host's switch, a provider of the test's, and the calls on
-// changes (on the scheduled run loop, never inline, after a poll, and not once unscheduled).
+// changes (on the scheduled run loop, never inline, after a poll, and not once unscheduled);
+// the interface list kept for a second of clock time.
 #include "platform/net/SCNetworkReachability.h"
 
 #include "platform/dispatch/NSRunLoop.h"
@@ -174,6 +175,34 @@ TEST_F(ReachabilityTest, TheSwitchAndTheProviderComeBeforeTheInterfaces) {
     SCNetworkReachability::setNetworkReachable(false);
     ASSERT_TRUE(loopback->getFlags(&flags));
     EXPECT_EQ(flags, 0u);
+}
+
+TEST_F(ReachabilityTest, TheInterfacesAreListedOncePerSecondOfClockTimeAndAgainOnARecheck) {
+    Clock::setManual(1000);
+    SCNetworkReachability::recheck();  // nothing kept from before this test's clock
+    auto loopback = address("127.0.0.1");
+    auto internet = SCNetworkReachability::createWithName("measurement.example.invalid");
+    const unsigned long before = SCNetworkReachability::interfaceListings();
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_TRUE(loopback->isReachable());
+        SCNetworkReachabilityFlags flags = 0;
+        ASSERT_TRUE(internet->getFlags(&flags));
+    }
+    EXPECT_EQ(SCNetworkReachability::interfaceListings(), before + 1) << "one listing serves every target for a second";
+    Clock::advance(SCNetworkReachability::interfaceListLifetime() / 2);
+    ASSERT_TRUE(loopback->isReachable());
+    EXPECT_EQ(SCNetworkReachability::interfaceListings(), before + 1);
+    Clock::advance(SCNetworkReachability::interfaceListLifetime() / 2);
+    ASSERT_TRUE(loopback->isReachable());
+    EXPECT_EQ(SCNetworkReachability::interfaceListings(), before + 2) << "a list as old as its lifetime is listed again";
+    SCNetworkReachability::recheck();
+    ASSERT_TRUE(loopback->isReachable());
+    EXPECT_EQ(SCNetworkReachability::interfaceListings(), before + 3) << "a recheck lists the interfaces at once";
+    // A provider's answers are not the interfaces': nothing is listed for them.
+    SCNetworkReachability::setFlagsProvider([](const SCNetworkReachability&) { return std::optional(R); });
+    Clock::advance(5);
+    ASSERT_TRUE(loopback->isReachable());
+    EXPECT_EQ(SCNetworkReachability::interfaceListings(), before + 3);
 }
 
 TEST_F(ReachabilityTest, AScheduledTargetHearsEachChangeOnItsRunLoopAfterThePollAndNotOnceUnscheduled) {
