@@ -1,6 +1,7 @@
 // The operators: arithmetic and concatenation, short-circuit logic, and 32-bit bitwise work.
 #include "analytics/script/APMPCommandEvaluator.h"
 
+#include "analytics/script/APMPArgumentCount.h"
 #include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPStringValue.h"
@@ -13,15 +14,9 @@ namespace arithmetic {
 using Value = APMPRuntimeValue;
 using Arguments = std::span<const Value>;
 
-bool count(Arguments arguments, std::size_t expected, NSErrorPtr& error) {
-    if (arguments.size() == expected) return true;
-    error = APMPError(APMPErrorArgumentCount);
-    return false;
-}
-
 // Both operands as numbers, the first completely before the second.
 bool numbers(Arguments arguments, APMPRuntime& runtime, double& a, double& b, NSErrorPtr& error) {
-    if (!count(arguments, 2, error)) return false;
+    if (!APMPArgumentCountIs(arguments, 2, error)) return false;
     a = arguments[0].doubleValueOrError(runtime, error);
     if (error) return false;
     b = arguments[1].doubleValueOrError(runtime, error);
@@ -36,7 +31,7 @@ Value binary(Arguments arguments, APMPRuntime& runtime, NSErrorPtr& error, Opera
 }
 
 Value addOrConcatenate(Arguments arguments, APMPScope&, APMPRuntime& runtime, NSErrorPtr& error) {
-    if (!count(arguments, 2, error)) return Value::undefined();
+    if (!APMPArgumentCountIs(arguments, 2, error)) return Value::undefined();
     if (!arguments[0].isStringLike() && !arguments[1].isStringLike()) {
         return binary(arguments, runtime, error, [](double a, double b) { return a + b; });
     }
@@ -69,26 +64,26 @@ Value remainder(Arguments arguments, APMPScope&, APMPRuntime& runtime, NSErrorPt
 }
 
 Value negate(Arguments arguments, APMPScope&, APMPRuntime& runtime, NSErrorPtr& error) {
-    if (!count(arguments, 1, error)) return Value::undefined();
+    if (!APMPArgumentCountIs(arguments, 1, error)) return Value::undefined();
     const double a = arguments[0].doubleValueOrError(runtime, error);
     if (error) return Value::undefined();
     return Value::number(-a);
 }
 
 Value firstOfTwo(Arguments arguments, APMPScope&, APMPRuntime&, NSErrorPtr& error) {
-    if (!count(arguments, 2, error)) return Value::undefined();
+    if (!APMPArgumentCountIs(arguments, 2, error)) return Value::undefined();
     return arguments[0];
 }
 
 Value identity(Arguments arguments, APMPScope&, APMPRuntime&, NSErrorPtr& error) {
-    if (!count(arguments, 1, error)) return Value::undefined();
+    if (!APMPArgumentCountIs(arguments, 1, error)) return Value::undefined();
     return arguments[0];
 }
 
 // "1" and "30": the second operand is evaluated only when the first does not decide.
 template <bool whenTrue>
 Value shortCircuit(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) {
-    if (!count(arguments, 2, error)) return Value::undefined();
+    if (!APMPArgumentCountIs(arguments, 2, error)) return Value::undefined();
     Value first = runtime.evaluateStatement(arguments[0], scope, error);
     if (error) return Value::undefined();
     const bool truth = first.booleanValueOrError(error);
@@ -100,7 +95,7 @@ Value shortCircuit(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, 
 }
 
 Value logicalNot(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) {
-    if (!count(arguments, 1, error)) return Value::undefined();
+    if (!APMPArgumentCountIs(arguments, 1, error)) return Value::undefined();
     const Value operand = runtime.evaluateStatement(arguments[0], scope, error);
     if (error) return Value::undefined();
     const bool truth = operand.booleanValueOrError(error);
@@ -120,7 +115,7 @@ Value signedResult(std::uint32_t bits) { return Value::number(static_cast<double
 template <class Operation>
 Value bitwise(Arguments arguments, APMPRuntime& runtime, NSErrorPtr& error, Operation operation) {
     std::uint32_t a = 0, b = 0;
-    if (!count(arguments, 2, error) || !pattern(arguments[0], runtime, a, error) ||
+    if (!APMPArgumentCountIs(arguments, 2, error) || !pattern(arguments[0], runtime, a, error) ||
         !pattern(arguments[1], runtime, b, error)) {
         return Value::undefined();
     }
@@ -157,7 +152,7 @@ Value unsignedShiftRight(Arguments arguments, APMPScope&, APMPRuntime& runtime, 
 
 Value bitNot(Arguments arguments, APMPScope&, APMPRuntime& runtime, NSErrorPtr& error) {
     std::uint32_t a = 0;
-    if (!count(arguments, 1, error) || !pattern(arguments[0], runtime, a, error)) return Value::undefined();
+    if (!APMPArgumentCountIs(arguments, 1, error) || !pattern(arguments[0], runtime, a, error)) return Value::undefined();
     return signedResult(~a);
 }
 

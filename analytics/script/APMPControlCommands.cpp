@@ -4,6 +4,7 @@
 
 #include "analytics/script/APMPArrayValue.h"
 #include "analytics/script/APMPControlValue.h"
+#include "analytics/script/APMPArgumentCount.h"
 #include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPFunctionValue.h"
 #include "analytics/script/APMPRuntime.h"
@@ -17,12 +18,6 @@ namespace control {
 
 using Value = APMPRuntimeValue;
 using Arguments = std::span<const Value>;
-
-bool countIs(Arguments arguments, std::size_t low, std::size_t high, NSErrorPtr& error) {
-    if (arguments.size() >= low && arguments.size() <= high) return true;
-    error = APMPError(APMPErrorArgumentCount);
-    return false;
-}
 
 // Categories of loose equality: undefined and null, numbers and booleans, strings, the rest.
 int category(const Value& value) {
@@ -89,7 +84,7 @@ Value runList(const Value& list, APMPScope& scope, APMPRuntime& runtime, NSError
 }
 
 Value methodCall(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) {
-    if (!countIs(arguments, 3, 3, error)) return Value::undefined();
+    if (!APMPArgumentCountBetween(arguments, 3, 3, error)) return Value::undefined();
     const std::vector<Value> values = runtime.evaluateArguments(arguments, scope, error);
     if (error) return Value::undefined();
     if (!values[1].isString() || !values[2].isArray()) {
@@ -106,17 +101,17 @@ Value block(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSError
 }
 
 Value breakStatement(Arguments arguments, APMPScope&, APMPRuntime&, NSErrorPtr& error) {
-    if (!countIs(arguments, 0, 0, error)) return Value::undefined();
+    if (!APMPArgumentCountBetween(arguments, 0, 0, error)) return Value::undefined();
     return Value::breakValue();
 }
 
 Value continueStatement(Arguments arguments, APMPScope&, APMPRuntime&, NSErrorPtr& error) {
-    if (!countIs(arguments, 0, 0, error)) return Value::undefined();
+    if (!APMPArgumentCountBetween(arguments, 0, 0, error)) return Value::undefined();
     return Value::continueValue();
 }
 
 Value runStatements(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) {
-    if (!countIs(arguments, 1, 1, error)) return Value::undefined();
+    if (!APMPArgumentCountBetween(arguments, 1, 1, error)) return Value::undefined();
     const Value list = runtime.evaluateStatement(arguments[0], scope, error);
     if (error) return Value::undefined();
     if (!list.isArray()) {
@@ -152,7 +147,7 @@ Value sequence(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSEr
 }
 
 Value ifElse(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) {
-    if (!countIs(arguments, 1, 3, error)) return Value::undefined();
+    if (!APMPArgumentCountBetween(arguments, 1, 3, error)) return Value::undefined();
     const Value condition = runtime.evaluateStatement(arguments[0], scope, error);
     if (error) return Value::undefined();
     const bool truth = condition.booleanValueOrError(error);
@@ -166,7 +161,7 @@ Value ifElse(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErro
 }
 
 Value conditional(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) {
-    if (!countIs(arguments, 3, 3, error)) return Value::undefined();
+    if (!APMPArgumentCountBetween(arguments, 3, 3, error)) return Value::undefined();
     const Value condition = runtime.evaluateStatement(arguments[0], scope, error);
     if (error) return Value::undefined();
     const bool truth = condition.booleanValueOrError(error);
@@ -177,7 +172,7 @@ Value conditional(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, N
 }
 
 Value returnStatement(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) {
-    if (!countIs(arguments, 0, 1, error)) return Value::undefined();
+    if (!APMPArgumentCountBetween(arguments, 0, 1, error)) return Value::undefined();
     Value data;
     if (!arguments.empty()) {
         data = runtime.evaluateStatement(arguments[0], scope, error);
@@ -187,7 +182,7 @@ Value returnStatement(Arguments arguments, APMPScope& scope, APMPRuntime& runtim
 }
 
 Value switchStatement(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) {
-    if (!countIs(arguments, 3, 3, error)) return Value::undefined();
+    if (!APMPArgumentCountBetween(arguments, 3, 3, error)) return Value::undefined();
     const std::vector<Value> values = runtime.evaluateArguments(arguments, scope, error);
     if (error) return Value::undefined();
     if (!values[1].isArray() || !values[2].isArray()) {
@@ -308,7 +303,7 @@ APMPComparisonCommandEvaluator::APMPComparisonCommandEvaluator() {
 APMPRuntimeValue APMPComparisonCommandEvaluator::evaluateCommand(int opcode, std::span<const APMPRuntimeValue> arguments, APMPScope& scope,
                                                                  APMPRuntime& runtime, NSErrorPtr& error) const {
     using namespace control;
-    if (!countIs(arguments, 2, 2, error)) return APMPRuntimeValue::undefined();
+    if (!APMPArgumentCountBetween(arguments, 2, 2, error)) return APMPRuntimeValue::undefined();
     const std::vector<APMPRuntimeValue> values = runtime.evaluateArguments(arguments, scope, error);
     if (error) return APMPRuntimeValue::undefined();
     return compareWith(opcode, values[0], values[1], runtime, error);

@@ -7,6 +7,7 @@
 #include "analytics/proto/APMPBOgtActivity.h"
 #include "analytics/proto/APMPBProgram.h"
 #include "analytics/proto/APMPBRuntimeEntity.h"
+#include "analytics/script/APMPArgumentCount.h"
 #include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPFunctionValue.h"
 #include "analytics/script/APMPMapValue.h"
@@ -23,12 +24,6 @@ std::vector<std::shared_ptr<APMPBRuntimeEntity>> entities(const std::optional<Va
     if (!items) return out;
     for (const Value& item : *items) out.push_back(item.objectAs<APMPBRuntimeEntity>());
     return out;
-}
-
-bool countIs(Arguments arguments, std::size_t expected, NSErrorPtr& error) {
-    if (arguments.size() == expected) return true;
-    error = APMPError(APMPErrorArgumentCount);
-    return false;
 }
 
 // The event a callback receives: the context's output event behind six methods, over the
@@ -52,7 +47,7 @@ public:
         };
         const auto handler = handlers.find(name);
         if (handler == handlers.end()) return APMPMapValue::applyWithName(name, arguments, scope, runtime, error);
-        if (!countIs(arguments, handler->second.first, error)) return RuntimeValue::undefined();
+        if (!APMPArgumentCountIs(arguments, handler->second.first, error)) return RuntimeValue::undefined();
         const APMPRef<APMPMapValue> keep(this);
         // Evaluated again: the method call's array already holds values.
         const std::vector<RuntimeValue> values = runtime.evaluateArguments(arguments, scope, error);
@@ -109,7 +104,7 @@ public:
 
     RuntimeValue invokeWithArguments(Arguments arguments, APMPScope& scope, APMPRuntime& runtime,
                                      NSErrorPtr& error) override {
-        if (!countIs(arguments, 3, error)) return RuntimeValue::undefined();
+        if (!APMPArgumentCountIs(arguments, 3, error)) return RuntimeValue::undefined();
         const APMPRef<APMPFunctionValue> keep(this);
         const std::vector<RuntimeValue> values = runtime.evaluateArguments(arguments, scope, error);
         if (error) return RuntimeValue::undefined();
@@ -145,7 +140,7 @@ public:
 
     RuntimeValue invokeWithArguments(Arguments arguments, APMPScope& scope, APMPRuntime& runtime,
                                      NSErrorPtr& error) override {
-        if (!countIs(arguments, 3, error)) return RuntimeValue::undefined();
+        if (!APMPArgumentCountIs(arguments, 3, error)) return RuntimeValue::undefined();
         const APMPRef<APMPFunctionValue> keep(this);
         const std::vector<RuntimeValue> values = runtime.evaluateArguments(arguments, scope, error);
         if (error) return RuntimeValue::undefined();

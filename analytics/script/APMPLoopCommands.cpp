@@ -4,6 +4,7 @@
 #include "analytics/script/APMPCommandEvaluator.h"
 
 #include "analytics/script/APMPArrayValue.h"
+#include "analytics/script/APMPArgumentCount.h"
 #include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPFunctionValue.h"
 #include "analytics/script/APMPMapValue.h"
@@ -17,12 +18,6 @@ using Value = APMPRuntimeValue;
 using Arguments = std::span<const Value>;
 
 enum class Outcome { Next, Stop, Yield, Failed };
-
-bool count(Arguments arguments, std::size_t expected, NSErrorPtr& error) {
-    if (arguments.size() == expected) return true;
-    error = APMPError(APMPErrorArgumentCount);
-    return false;
-}
 
 Outcome runBody(const Value& body, APMPScope& scope, APMPRuntime& runtime, Value& yielded, NSErrorPtr& error) {
     const std::vector<Value> statements = body.as<APMPArrayValue>()->allElements();
@@ -99,7 +94,7 @@ enum class Binding { Current, ImmutableChild, MutableChild };
 
 template <bool keys, Binding binding>
 Value iterate(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) {
-    if (!count(arguments, 3, error)) return Value::undefined();
+    if (!APMPArgumentCountIs(arguments, 3, error)) return Value::undefined();
     const std::vector<Value> values = runtime.evaluateArguments(arguments, scope, error);
     if (error) return Value::undefined();
     const std::u16string name = values[0].stringValueOrError(runtime, error);
@@ -129,7 +124,7 @@ Value iterate(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErr
 }
 
 Value conditionLoop(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) {
-    if (!count(arguments, 4, error)) return Value::undefined();
+    if (!APMPArgumentCountIs(arguments, 4, error)) return Value::undefined();
     const Value runFirst = runtime.evaluateStatement(arguments[2], scope, error);
     if (error) return Value::undefined();
     const bool first = runFirst.booleanValueOrError(error);
@@ -170,7 +165,7 @@ bool copyVariables(const std::vector<Value>& names, const APMPScope& from, APMPS
 }
 
 Value countedLoop(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) {
-    if (!count(arguments, 4, error)) return Value::undefined();
+    if (!APMPArgumentCountIs(arguments, 4, error)) return Value::undefined();
     const Value names = runtime.evaluateStatement(arguments[0], scope, error);
     if (error) return Value::undefined();
     if (!names.isArray()) {

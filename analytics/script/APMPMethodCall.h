@@ -2,6 +2,7 @@
 // where it runs, and the checks of their count and kinds that set the run's error.
 #pragma once
 
+#include "analytics/script/APMPArgumentCount.h"
 #include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPRuntime.h"
 
@@ -23,9 +24,7 @@ struct APMPMethodCall {
     bool countAtMost(std::size_t most) { return countBetween(0, most); }
     bool countIs(std::size_t expected) { return countBetween(expected, expected); }
     bool countBetween(std::size_t least, std::size_t most) {
-        if (arguments.size() >= least && arguments.size() <= most) return true;
-        error = APMPError(APMPErrorArgumentCount);
-        return false;
+        return APMPArgumentCountBetween(arguments, least, most, error);
     }
     // The argument through ToInteger.
     bool integer(std::size_t index, double& out) {

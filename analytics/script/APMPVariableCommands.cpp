@@ -3,6 +3,7 @@
 #include "analytics/script/APMPCommandEvaluator.h"
 
 #include "analytics/script/APMPArrayValue.h"
+#include "analytics/script/APMPArgumentCount.h"
 #include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPFunctionValue.h"
 #include "analytics/script/APMPMapValue.h"
@@ -16,12 +17,6 @@ namespace variables {
 
 using Value = APMPRuntimeValue;
 using Arguments = std::span<const Value>;
-
-bool count(Arguments arguments, std::size_t expected, NSErrorPtr& error) {
-    if (arguments.size() == expected) return true;
-    error = APMPError(APMPErrorArgumentCount);
-    return false;
-}
 
 bool even(Arguments arguments, NSErrorPtr& error) {
     if (arguments.size() % 2 == 0) return true;
@@ -67,7 +62,7 @@ Value declareConstants(Arguments arguments, APMPScope& scope, APMPRuntime& runti
 }
 
 Value assign(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) {
-    if (!count(arguments, 2, error)) return Value::undefined();
+    if (!APMPArgumentCountIs(arguments, 2, error)) return Value::undefined();
     const std::u16string* assigned = name(arguments[0], runtime, error);
     if (!assigned) return Value::undefined();
     if (!scope.hasName(*assigned)) {
@@ -79,14 +74,14 @@ Value assign(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErro
 }
 
 Value readVariable(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) {
-    if (!count(arguments, 1, error)) return Value::undefined();
+    if (!APMPArgumentCountIs(arguments, 1, error)) return Value::undefined();
     const std::u16string* variable = name(arguments[0], runtime, error);
     if (!variable) return Value::undefined();
     return scope.valueForName(*variable);
 }
 
 Value getProperty(Arguments arguments, APMPScope&, APMPRuntime& runtime, NSErrorPtr& error) {
-    if (!count(arguments, 2, error)) return Value::undefined();
+    if (!APMPArgumentCountIs(arguments, 2, error)) return Value::undefined();
     const Value& object = arguments[0];
     const Value& key = arguments[1];
     switch (object.kind()) {
@@ -117,7 +112,7 @@ Value getProperty(Arguments arguments, APMPScope&, APMPRuntime& runtime, NSError
 }
 
 Value setProperty(Arguments arguments, APMPScope&, APMPRuntime& runtime, NSErrorPtr& error) {
-    if (!count(arguments, 3, error)) return Value::undefined();
+    if (!APMPArgumentCountIs(arguments, 3, error)) return Value::undefined();
     const Value& object = arguments[0];
     const Value& key = arguments[1];
     const Value& value = arguments[2];
@@ -165,7 +160,7 @@ Value mapLiteral(Arguments arguments, APMPScope&, APMPRuntime& runtime, NSErrorP
 }
 
 Value typeOf(Arguments arguments, APMPScope&, APMPRuntime& runtime, NSErrorPtr& error) {
-    if (!count(arguments, 1, error)) return Value::undefined();
+    if (!APMPArgumentCountIs(arguments, 1, error)) return Value::undefined();
     return runtime.string(std::u16string(arguments[0].typeOf()));
 }
 

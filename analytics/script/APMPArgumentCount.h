@@ -1,0 +1,20 @@
+// The check every command and built-in makes of how many arguments it was given: a wrong count
+// sets the runtime's argument-count error.
+#pragma once
+
+#include "analytics/script/APMPErrors.h"
+#include "analytics/script/APMPRuntimeValue.h"
+
+#include <cstddef>
+#include <span>
+
+inline bool APMPArgumentCountBetween(std::span<const APMPRuntimeValue> arguments, std::size_t least,
+                                     std::size_t most, NSErrorPtr& error) {
+    if (arguments.size() >= least && arguments.size() <= most) return true;
+    error = APMPError(APMPErrorArgumentCount);
+    return false;
+}
+
+inline bool APMPArgumentCountIs(std::span<const APMPRuntimeValue> arguments, std::size_t expected, NSErrorPtr& error) {
+    return APMPArgumentCountBetween(arguments, expected, expected, error);
+}
