@@ -33,6 +33,7 @@
 
 #include <cmath>
 #include <map>
+#include <type_traits>
 
 namespace {
 
@@ -355,6 +356,14 @@ struct APMAudience::DecodedFilters {
         }
         return entry.message;
     }
+    template <class Message>
+    std::shared_ptr<Message> decode(std::int32_t audienceID, std::int32_t filterID, const NSData& data) {
+        if constexpr (std::is_same_v<Message, APMPBEventFilter>) {
+            return decode(events, audienceID, filterID, data);
+        } else {
+            return decode(properties, audienceID, filterID, data);
+        }
+    }
 };
 
 // Each audience's result as decoded last, while it is the same object: the next event's filters
@@ -515,81 +524,97 @@ bool APMAudience::evaluateFiltersForEventName(const std::string& name, const Val
         name, [&]() -> const Value::Dictionary& { return parameters; }, aggregates, timestamp, cache);
 }
 
-bool APMAudience::evaluateFiltersForEventName(const std::string& name, const EventParameters& eventParameters,
-                                              const APMEventAggregates& aggregates, double timestamp,
-                                              APMAudienceTimestampsCache* cache) {
-    const Value::Dictionary* parameters = nullptr;
-    auto database = context_->database();
-    if (!database) return false;
-    NSErrorPtr error;
-    APMAudienceTimestampsCache ownCache;
-    APMAudienceTimestampsCache& times = cache ? *cache : ownCache;
-    auto filters = filtersNamed(times.storedReads().eventFilters, name,
-                                [&] { return database->eventFiltersForEventName(name, &error); });
-    if (!filters) {
-        APMMeasurementMonitor()->logWithLevel(1, 6000, "Unable to query event filters for event. Event will not be evaluated. Event name, error",
-                                eventName(name), Value(error));
-        return false;
-    }
-    if (filters->empty()) return true;
-    ResultsInHand results(*database, times.storedReads().filterResults);
-    for (const auto& filter : *filters) {
-        const std::int32_t audienceID = filter->audienceID();
-        std::shared_ptr<APMFilterResult> current;
-        if (!results.current(audienceID, current, &error)) {
-            APMMeasurementMonitor()->logWithLevel(1, 6001,
-                                    "Unable to query filter result for audience. Event will not be evaluated. Event name, error",
-                                    eventName(name), Value(error));
-            return false;
-        }
-        // In place: remembered anew only once the filter is evaluated, after its last use.
-        const CurrentSets& sets = decodedResults_->of(audienceID, current);
-        const bool wasTrue = isTrueInSets(sets, filter->filterID());
-        if (wasTrue && !filter->isDynamic() && !filter->isSequence() && !filter->isSessionScoped()) continue;
-        auto message = decoded_->decode(decoded_->events, audienceID, filter->filterID(), filter->data());
-        if (!message || filter->filterID() < 0) {
-            APMMeasurementMonitor()->logWithLevel(1, 6035,
-                                    "Event filter contains no data or corrupt data. Event will not be evaluated. Event "
-                                    "name, filter ID, audience ID, dynamic",
-                                    Value::Array{eventName(name), Value(filter->filterID()), Value(audienceID),
-                                                 Value(filter->isDynamic())});
-            continue;
-        }
-        if (!parameters) parameters = &eventParameters();
-        auto outcome = evaluateEventFilter(message, name, *parameters, aggregates);
-        if (!outcome) continue;
-        times.populateCachedTimestamps(current, audienceID);
-        if (*outcome) times.addEvaluationTimestamp(timestamp, *filter);
-        // An event filter that was true stays true.
-        if (!*outcome && wasTrue) outcome = true;
-        CurrentSets made;
-        results.update(audienceID, updatedResult(filter->filterID(), audienceID, sets, outcome, times, &made));
-        decodedResults_->remember(audienceID, std::move(made));
-    }
-    const auto updated = results.updated();
-    if (!updated.empty() && !database->updateFilterResults(updated, &error)) {
-        APMMeasurementMonitor()->logWithLevel(1, 6003,
-                                "Unable to save updated Audience filter results. Event will not be evaluated. Event name, error",
-                                eventName(name), Value(error));
-        return false;
-    }
-    results.stored();
-    return true;
-}
+namespace {
 
-bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& property, APMAudienceTimestampsCache* cache,
-                                                 double evaluationTimestamp) {
+// What tells one kind of filter from the other in a pass over the filters of a name: where its
+// filters are read and kept, how one is evaluated, what a false outcome does to a true one, and
+// the codes and messages of its failures.
+struct FilterKindMessages {
+    int readCode;
+    const char* readMessage;
+    int resultCode;
+    const char* resultMessage;
+    int corruptCode;
+    const char* corruptMessage;
+    int saveCode;
+    const char* saveMessage;
+};
+
+struct EventFilterKind {
+    using Filter = APMEventFilter;
+    using Message = APMPBEventFilter;
+    static constexpr FilterKindMessages messages{
+        6000, "Unable to query event filters for event. Event will not be evaluated. Event name, error",
+        6001, "Unable to query filter result for audience. Event will not be evaluated. Event name, error",
+        6035,
+        "Event filter contains no data or corrupt data. Event will not be evaluated. Event name, filter ID, "
+        "audience ID, dynamic",
+        6003, "Unable to save updated Audience filter results. Event will not be evaluated. Event name, error"};
+
+    const std::string& name;
+    const APMAudience::EventParameters& eventParameters;
+    const APMEventAggregates& aggregates;
+    double timestamp;
+    // Asked for once, and only when a filter is evaluated.
+    const Value::Dictionary* parameters = nullptr;
+
+    const std::string& subjectName() const { return name; }
+    Value subject() const { return eventName(name); }
+    auto& known(APMAudienceTimestampsCache::StoredReads& reads) const { return reads.eventFilters; }
+    auto read(APMDatabase& database, NSErrorPtr* error) const {
+        return database.eventFiltersForEventName(name, error);
+    }
+    std::optional<bool> evaluate(const std::shared_ptr<Message>& message) {
+        if (!parameters) parameters = &eventParameters();
+        return evaluateEventFilter(message, name, *parameters, aggregates);
+    }
+    // An event filter that was true stays true.
+    static bool staysTrue(const Filter&) { return true; }
+};
+
+struct PropertyFilterKind {
+    using Filter = APMPropertyFilter;
+    using Message = APMPBPropertyFilter;
+    static constexpr FilterKindMessages messages{
+        6004, "Unable to query property filters for property. Property will not be evaluated. Property name, error",
+        6005, "Unable to query filter result for audience. Property will not be evaluated. Property name, error",
+        6036,
+        "User property filter contains no data or corrupt data. User property will not be evaluated. User "
+        "property name, filter ID, audience ID, dynamic",
+        6007,
+        "Unable to save updated Audience filter results. User property will not be evaluated. User property "
+        "name, error"};
+
+    const APMUserAttribute& property;
+    double timestamp;
+
+    const std::string& subjectName() const { return property.name(); }
+    Value subject() const { return propertyName(property.name()); }
+    auto& known(APMAudienceTimestampsCache::StoredReads& reads) const { return reads.propertyFilters; }
+    auto read(APMDatabase& database, NSErrorPtr* error) const {
+        return database.propertyFiltersForPropertyName(property.name(), error);
+    }
+    std::optional<bool> evaluate(const std::shared_ptr<Message>& message) const {
+        return evaluatePropertyFilter(message, property);
+    }
+    // Only a dynamic filter that is not session-scoped follows its property back to false.
+    static bool staysTrue(const Filter& filter) { return !(filter.isDynamic() && !filter.isSessionScoped()); }
+};
+
+}  // namespace
+
+template <class Kind>
+bool APMAudience::evaluateFilters(Kind& kind, APMAudienceTimestampsCache* cache) {
+    const FilterKindMessages& messages = Kind::messages;
     auto database = context_->database();
     if (!database) return false;
     NSErrorPtr error;
     APMAudienceTimestampsCache ownCache;
     APMAudienceTimestampsCache& times = cache ? *cache : ownCache;
-    auto filters = filtersNamed(times.storedReads().propertyFilters, property.name(),
-                                [&] { return database->propertyFiltersForPropertyName(property.name(), &error); });
+    auto filters = filtersNamed(kind.known(times.storedReads()), kind.subjectName(),
+                                [&] { return kind.read(*database, &error); });
     if (!filters) {
-        APMMeasurementMonitor()->logWithLevel(1, 6004,
-                                "Unable to query property filters for property. Property will not be evaluated. Property name, error",
-                                propertyName(property.name()), Value(error));
+        APMMeasurementMonitor()->logWithLevel(1, messages.readCode, messages.readMessage, kind.subject(), Value(error));
         return false;
     }
     if (filters->empty()) return true;
@@ -598,31 +623,27 @@ bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& propert
         const std::int32_t audienceID = filter->audienceID();
         std::shared_ptr<APMFilterResult> current;
         if (!results.current(audienceID, current, &error)) {
-            APMMeasurementMonitor()->logWithLevel(1, 6005,
-                                    "Unable to query filter result for audience. Property will not be evaluated. Property name, error",
-                                    propertyName(property.name()), Value(error));
+            APMMeasurementMonitor()->logWithLevel(1, messages.resultCode, messages.resultMessage, kind.subject(),
+                                                  Value(error));
             return false;
         }
         // In place: remembered anew only once the filter is evaluated, after its last use.
         const CurrentSets& sets = decodedResults_->of(audienceID, current);
         const bool wasTrue = isTrueInSets(sets, filter->filterID());
         if (wasTrue && !filter->isDynamic() && !filter->isSequence() && !filter->isSessionScoped()) continue;
-        auto message = decoded_->decode(decoded_->properties, audienceID, filter->filterID(), filter->data());
+        auto message = decoded_->template decode<typename Kind::Message>(audienceID, filter->filterID(), filter->data());
         if (!message || filter->filterID() < 0) {
-            APMMeasurementMonitor()->logWithLevel(1, 6036,
-                                    "User property filter contains no data or corrupt data. User property will not be "
-                                    "evaluated. User property name, filter ID, audience ID, dynamic",
-                                    Value::Array{propertyName(property.name()), Value(filter->filterID()),
-                                                 Value(audienceID), Value(filter->isDynamic())});
+            APMMeasurementMonitor()->logWithLevel(1, messages.corruptCode, messages.corruptMessage,
+                                                  Value::Array{kind.subject(), Value(filter->filterID()),
+                                                               Value(audienceID), Value(filter->isDynamic())});
             continue;
         }
-        auto outcome = evaluatePropertyFilter(message, property);
+        auto outcome = kind.evaluate(message);
         if (!outcome) continue;
         times.populateCachedTimestamps(current, audienceID);
         if (*outcome) {
-            times.addEvaluationTimestamp(evaluationTimestamp, *filter);
-        } else if (wasTrue && !(filter->isDynamic() && !filter->isSessionScoped())) {
-            // Only a dynamic filter that is not session-scoped follows its property back to false.
+            times.addEvaluationTimestamp(kind.timestamp, *filter);
+        } else if (wasTrue && Kind::staysTrue(*filter)) {
             outcome = true;
         }
         CurrentSets made;
@@ -631,14 +652,24 @@ bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& propert
     }
     const auto updated = results.updated();
     if (!updated.empty() && !database->updateFilterResults(updated, &error)) {
-        APMMeasurementMonitor()->logWithLevel(1, 6007,
-                                "Unable to save updated Audience filter results. User property will not be evaluated. "
-                                "User property name, error",
-                                propertyName(property.name()), Value(error));
+        APMMeasurementMonitor()->logWithLevel(1, messages.saveCode, messages.saveMessage, kind.subject(), Value(error));
         return false;
     }
     results.stored();
     return true;
+}
+
+bool APMAudience::evaluateFiltersForEventName(const std::string& name, const EventParameters& eventParameters,
+                                              const APMEventAggregates& aggregates, double timestamp,
+                                              APMAudienceTimestampsCache* cache) {
+    EventFilterKind kind{name, eventParameters, aggregates, timestamp};
+    return evaluateFilters(kind, cache);
+}
+
+bool APMAudience::evaluateFiltersForUserProperty(const APMUserAttribute& property, APMAudienceTimestampsCache* cache,
+                                                 double evaluationTimestamp) {
+    PropertyFilterKind kind{property, evaluationTimestamp};
+    return evaluateFilters(kind, cache);
 }
 
 bool APMAudience::evaluateFiltersForNanoUserProperty(const std::shared_ptr<APMPBUserAttribute>& message,

@@ -78,6 +78,10 @@ private:
     struct DecodedFilters;
     struct DecodedResults;
 
+    // One pass of an event or a user property through the filters of its name.
+    template <class Kind>
+    bool evaluateFilters(Kind& kind, APMAudienceTimestampsCache* cache);
+
     std::shared_ptr<APMAudienceContext> context_;
     // Filters as decoded last, while their stored bytes stay the same: every event would
     // otherwise decode its name's filters again.
