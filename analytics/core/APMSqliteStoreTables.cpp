@@ -31,6 +31,16 @@ bool aliasesRowID(const APMSqliteStore::ColumnInfo& columns) {
     return false;
 }
 
+// The two tables an operation works between: both named, and not the same one.
+bool twoTableNames(const std::string& first, const std::string& firstRole, const std::string& second,
+                   const std::string& secondRole, const std::string& operation, NSErrorPtr* error) {
+    return APMCheckSuccess(!first.empty(), error, APMErrorInvalidArgument,
+                           "Received empty " + firstRole + " name for " + operation) &&
+           APMCheckSuccess(!second.empty(), error, APMErrorInvalidArgument,
+                           "Received empty " + secondRole + " name for " + operation) &&
+           APMCheckSuccess(first != second, error, APMErrorInvalidArgument, "Received duplicate name for " + operation);
+}
+
 }  // namespace
 
 // MARK: Tables
@@ -242,36 +252,14 @@ bool APMSqliteStore::dropTableWithName(const std::string& name, NSErrorPtr* erro
 
 bool APMSqliteStore::renameTable(const std::string& oldName, const std::string& newName, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    if (!APMCheckSuccess(!oldName.empty(), error, APMErrorInvalidArgument,
-                         "Received empty old name for rename table")) {
-        return false;
-    }
-    if (!APMCheckSuccess(!newName.empty(), error, APMErrorInvalidArgument,
-                         "Received empty new name for rename table")) {
-        return false;
-    }
-    if (!APMCheckSuccess(oldName != newName, error, APMErrorInvalidArgument,
-                         "Received duplicate name for rename table")) {
-        return false;
-    }
+    if (!twoTableNames(oldName, "old", newName, "new", "rename table", error)) return false;
     return executeSQL(NSString::format("ALTER TABLE %@ RENAME TO %@", oldName, newName), error);
 }
 
 bool APMSqliteStore::copyContentsFromTable(const std::string& source, const std::string& destination,
                                            NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    if (!APMCheckSuccess(!source.empty(), error, APMErrorInvalidArgument,
-                         "Received empty source name for copy table")) {
-        return false;
-    }
-    if (!APMCheckSuccess(!destination.empty(), error, APMErrorInvalidArgument,
-                         "Received empty destination name for copy table")) {
-        return false;
-    }
-    if (!APMCheckSuccess(source != destination, error, APMErrorInvalidArgument,
-                         "Received duplicate name for copy table")) {
-        return false;
-    }
+    if (!twoTableNames(source, "source", destination, "destination", "copy table", error)) return false;
     return executeSQL(NSString::format("INSERT INTO %@ SELECT * FROM %@", destination, source), error);
 }
 
