@@ -10,18 +10,15 @@
 #include "analytics/core/APMEventAggregates.h"
 #include "analytics/core/APMPersistedConfig.h"
 #include "analytics/core/APMValue.h"
-#include "platform/foundation/Clock.h"
-#include "platform/foundation/Sandbox.h"
 #include "tests/analytics/audience/AudienceTestSupport.h"
 #include "tests/analytics/core/MemoryConfigStore.h"
 
 #include "bench/support/Alternating.h"
+#include "bench/support/TemporaryHomeMain.h"
 
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
 #include <map>
-#include <thread>
 
 namespace {
 
@@ -145,15 +142,5 @@ BENCHMARK(BM_The10000EventsWithNoAudienceDefined)->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_AudiencesAgainstNone)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
-    const std::string home = Sandbox::makeTemporaryHome();
-    Clock::setManual(kStart + kEvents + 60);
-    benchmark::Initialize(&argc, argv);
-    // Off the main thread, as the engine's worker queue runs.
-    std::thread([] { benchmark::RunSpecifiedBenchmarks(); }).join();
-    benchmark::Shutdown();
-    bench::printRatios();
-    Clock::setReal();
-    std::error_code ignored;
-    std::filesystem::remove_all(home, ignored);
-    return 0;
+    return bench::runInTemporaryHome(argc, argv, {.manualClock = kStart + kEvents + 60, .offMainThread = true});
 }

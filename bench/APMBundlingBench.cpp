@@ -18,16 +18,14 @@
 #include "analytics/proto/APMPBFieldAccess.h"
 #include "analytics/proto/APMPBMeasurementBatch.h"
 #include "analytics/proto/APMPBMeasurementBundle.h"
-#include "platform/foundation/Clock.h"
-#include "platform/foundation/Sandbox.h"
 #include "tests/analytics/core/MemoryConfigStore.h"
 
 #include "bench/support/Alternating.h"
+#include "bench/support/TemporaryHomeMain.h"
 
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
-#include <thread>
 
 namespace {
 
@@ -275,16 +273,5 @@ BENCHMARK(BM_BundlingAgainstEncodingAlone)->Unit(benchmark::kMillisecond)->MinTi
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string home = Sandbox::makeTemporaryHome();
-    // The events' own time: none of them is stale yet.
-    Clock::setManual(kStart + kEvents + 60);
-    benchmark::Initialize(&argc, argv);
-    // Off the main thread, as the engine's worker queue runs.
-    std::thread([] { benchmark::RunSpecifiedBenchmarks(); }).join();
-    benchmark::Shutdown();
-    bench::printRatios();
-    Clock::setReal();
-    std::error_code ignored;
-    std::filesystem::remove_all(home, ignored);
-    return 0;
+    return bench::runInTemporaryHome(argc, argv, {.manualClock = kStart + kEvents + 60, .offMainThread = true});
 }

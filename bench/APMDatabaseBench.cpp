@@ -11,12 +11,12 @@
 #include "analytics/proto/APMPBFieldAccess.h"
 #include "analytics/proto/APMPBMeasurementBundle.h"
 #include "platform/foundation/Clock.h"
-#include "platform/foundation/Sandbox.h"
+
+#include "bench/support/TemporaryHomeMain.h"
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
-#include <filesystem>
 
 namespace {
 
@@ -145,11 +145,5 @@ BENCHMARK(BM_QueueSelectionOver10000Bundles)
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string home = Sandbox::makeTemporaryHome();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::error_code ignored;
-    std::filesystem::remove_all(home, ignored);
-    return 0;
+    return bench::runInTemporaryHome(argc, argv, {});
 }
