@@ -6,7 +6,7 @@
 #include "analytics/proto/APMPBOgtActivity.h"
 #include "analytics/proto/APMPBProgram.h"
 #include "analytics/proto/APMPBRuntimeEntity.h"
-#include "analytics/proto/APMPBSetting.h"
+#include "demo/measurement/MeasurementService.h"
 #include "platform/foundation/NSString.h"
 
 #include <cmath>
@@ -209,17 +209,7 @@ std::shared_ptr<APMPBProgram> program(const std::vector<Node>& instructions,
 std::shared_ptr<APMPBMeasurementConfig> configuration(const std::string& appID,
                                                       const std::shared_ptr<APMPBProgram>& program,
                                                       const std::vector<std::pair<std::string, std::string>>& settings) {
-    auto config = APMPBMeasurementConfig::make();
-    APMPBMessageSetInt64(config, APMPBMeasurementConfig::kVersion, 1);
-    APMPBMessageSetString(config, APMPBMeasurementConfig::kVuvAppId, appID);
-    Value::Array items;
-    for (const auto& [name, value] : settings) {
-        auto setting = APMPBSetting::make();
-        APMPBMessageSetString(setting, APMPBSetting::kName, name);
-        APMPBMessageSetString(setting, APMPBSetting::kValue, value);
-        items.emplace_back(setting);
-    }
-    APMPBMessageSetArray(config, APMPBMeasurementConfig::kSettings, items);
+    auto config = MeasurementService::makeConfiguration(appID, settings, 1);
     if (program) APMPBMessageSetArray(config, APMPBMeasurementConfig::kDynamicEventEditing, Value::Array{Value(program)});
     return config;
 }
