@@ -74,6 +74,261 @@ SimCommand invalid(std::string message) {
     return c;
 }
 
+using Kind = SimCommand::Kind;
+
+// What follows a verb: the verb as typed (lower case), the rest of the line and its words.
+struct Words {
+    const std::string& verb;
+    const std::string& rest;
+    const std::vector<std::string>& args;
+};
+
+// Each verb's reading of what follows it into the command, whose kind is already set; the
+// message that says what the verb takes when it does not read, "" when it does.
+using VerbParser = std::string (*)(const Words& w, SimCommand& c);
+
+std::string nothing(const Words&, SimCommand&) { return ""; }
+
+std::string target(const Words& w, SimCommand& c) {
+    if (w.rest.empty()) return w.verb + " needs a control number or a visible text";
+    c.target = unquote(w.rest);
+    return "";
+}
+
+std::string type(const Words& w, SimCommand& c) {
+    // "type TEXT" types into the focused field; "type @N TEXT" taps field N first.
+    std::string body = w.rest;
+    if (!body.empty() && body[0] == '@') {
+        const std::size_t end = body.find_first_of(" \t");
+        c.target = body.substr(1, end == std::string::npos ? std::string::npos : end - 1);
+        body = end == std::string::npos ? std::string() : body.substr(end + 1);
+        if (c.target.empty()) return "type @N needs a control number";
+    }
+    c.text = unquote(body);
+    return "";
+}
+
+std::string clear(const Words& w, SimCommand& c) {
+    c.target = unquote(w.rest);
+    return "";
+}
+
+std::string set(const Words& w, SimCommand& c) {
+    // set TARGET VALUE: the value is the last word, or the last quoted text.
+    const std::string& rest = w.rest;
+    std::string target, value;
+    if (rest.size() >= 2 && (rest.back() == '"' || rest.back() == '\'')) {
+        const std::size_t open = rest.rfind(rest.back(), rest.size() - 2);
+        if (open != std::string::npos) {
+            target = trim(rest.substr(0, open));
+            value = rest.substr(open + 1, rest.size() - open - 2);
+        }
+    } else if (const std::size_t space = rest.find_last_of(" \t"); space != std::string::npos) {
+        target = trim(rest.substr(0, space));
+        value = rest.substr(space + 1);
+    }
+    if (target.empty() || value.empty())
+        return "set needs a control and a value: set N VALUE (a slider's number, a segment's title or place, on or off)";
+    c.target = unquote(target);
+    c.text = value;
+    return "";
+}
+
+std::string scroll(const Words& w, SimCommand& c) {
+    const std::vector<std::string>& args = w.args;
+    std::size_t dir = args.size();
+    for (std::size_t i = 0; i < args.size(); ++i)
+        if (isDirection(args[i])) dir = i;
+    if (dir == args.size()) return w.verb + " needs a direction: up, down, left or right";
+    c.direction = args[dir];
+    c.target = joinWords(args, 0, dir);
+    c.distance = c.kind == Kind::Scroll ? 200 : 0;
+    if (dir + 1 < args.size()) {
+        if (dir + 2 != args.size() || readNumber(args[dir + 1], c.distance) != NumberWord::Finite ||
+            !(c.distance > 0 && c.distance <= SimCommand::kMaxPoints))
+            return w.verb + ": the distance after the direction must be a number of points above 0 and at most " +
+                   bound(SimCommand::kMaxPoints);
+    }
+    return "";
+}
+
+std::string pan(const Words& w, SimCommand& c) {
+    // pan [TARGET] DX DY [SPEED]: two numbers are DX DY; three are N DX DY (a control
+    // number first), so a speed comes fourth after a number or third after a text.
+    const std::vector<std::string>& args = w.args;
+    std::size_t n = args.size();
+    std::vector<double> numbers;
+    while (n > 0 && numbers.size() < 4) {
+        double v = 0;
+        const NumberWord word = readNumber(args[n - 1], v);
+        if (word == NumberWord::None) break;
+        if (word == NumberWord::NotFinite) return "pan: " + args[n - 1] + " is not a finite number";
+        numbers.insert(numbers.begin(), v);
+        --n;
+    }
+    if (numbers.size() < 2) return "pan needs a distance: pan [TARGET] DX DY [SPEED]";
+    // With a text target every number is a distance or the speed; without one, the first of
+    // three or four numbers is the control.
+    if ((n == 0 && numbers.size() >= 3) || numbers.size() == 4) {
+        ++n;
+        numbers.erase(numbers.begin());
+    }
+    c.dx = numbers[0];
+    c.dy = numbers[1];
+    c.speed = numbers.size() == 3 ? numbers[2] : 500;
+    if (std::fabs(c.dx) > SimCommand::kMaxPoints || std::fabs(c.dy) > SimCommand::kMaxPoints)
+        return "pan: DX and DY must be at most " + bound(SimCommand::kMaxPoints) + " points either way";
+    if (c.speed < SimCommand::kMinSpeed || c.speed > SimCommand::kMaxSpeed)
+        return "pan: the speed must be from " + bound(SimCommand::kMinSpeed) + " to " + bound(SimCommand::kMaxSpeed) +
+               " points per second";
+    c.target = joinWords(args, 0, n);
+    return "";
+}
+
+std::string move(const Words& w, SimCommand& c) {
+    // move ROW to ROW, or move N M with two numbers.
+    const std::size_t to = w.rest.find(" to ");
+    if (to != std::string::npos) {
+        c.target = unquote(w.rest.substr(0, to));
+        c.destination = unquote(w.rest.substr(to + 4));
+    } else if (w.args.size() == 2) {
+        c.target = unquote(w.args[0]);
+        c.destination = unquote(w.args[1]);
+    }
+    if (c.target.empty() || c.destination.empty()) return "move needs a row and the row whose place it takes: move N to M";
+    return "";
+}
+
+std::string rotate(const Words& w, SimCommand& c) {
+    c.direction = w.rest;
+    if (!c.direction.empty() && c.direction != "left" && c.direction != "right" && c.direction != "portrait" &&
+        c.direction != "landscape")
+        return "rotate takes left, right, portrait or landscape";
+    return "";
+}
+
+std::string open(const Words& w, SimCommand& c) {
+    if (w.rest.empty() || w.rest.find_first_of(" \t") != std::string::npos)
+        return "open needs one URL, e.g. open gallery://paintings?utm_source=mail";
+    c.text = w.rest;
+    return "";
+}
+
+std::string purchase(const Words& w, SimCommand& c) {
+    const std::vector<std::string>& args = w.args;
+    double price = 0;
+    if ((args.size() != 1 && args.size() != 3) ||
+        (args.size() == 3 && (readNumber(args[1], price) != NumberWord::Finite || price < 0 || args[2].size() != 3 ||
+                              !std::all_of(args[2].begin(), args[2].end(),
+                                           [](char ch) { return std::isalpha(static_cast<unsigned char>(ch)); }))))
+        return "purchase needs a product and, if given, a price and a three-letter currency, "
+               "e.g. purchase gold.coins 0.99 USD";
+    c.text = args[0];
+    c.price = args.size() == 3 ? args[1] : "0.99";
+    c.currency = args.size() == 3 ? args[2] : "USD";
+    return "";
+}
+
+std::string advance(const Words& w, SimCommand& c) {
+    if (readNumber(w.rest, c.seconds) != NumberWord::Finite || c.seconds < 0 || c.seconds > SimCommand::kMaxSeconds)
+        return w.verb + " needs a number of seconds from 0 to " + bound(SimCommand::kMaxSeconds);
+    return "";
+}
+
+std::string shot(const Words& w, SimCommand& c) {
+    if (w.rest.empty()) return "shot needs a file name, e.g. shot screen.png";
+    c.path = unquote(w.rest);
+    if (SimCommand::shotFormat(c.path).empty())
+        return "shot: name the file .png or .jpg (.jpeg), the formats a shot is written in";
+    return "";
+}
+
+std::string expect(const Words& w, SimCommand& c) {
+    if (w.rest.empty()) return "expect needs the text to look for";
+    c.text = unquote(w.rest);
+    return "";
+}
+
+std::string await(const Words& w, SimCommand& c) {
+    if (w.rest.empty()) return "await needs the text to wait for";
+    c.text = unquote(w.rest);
+    c.seconds = SimCommand::kAwaitSeconds;
+    return "";
+}
+
+std::string display(const Words& w, SimCommand& c) {
+    // display connect [WIDTHxHEIGHT] | display disconnect
+    const std::vector<std::string>& args = w.args;
+    if (args.empty() || (args[0] != "connect" && args[0] != "disconnect") ||
+        (args[0] == "disconnect" && args.size() > 1) || args.size() > 2)
+        return "display takes connect [WIDTHxHEIGHT] or disconnect";
+    c.direction = args[0];
+    c.dx = SimCommand::kDefaultDisplayWidth;
+    c.dy = SimCommand::kDefaultDisplayHeight;
+    if (args.size() == 2) {
+        const std::size_t x = args[1].find('x');
+        double width = 0, height = 0;
+        const double most = SimCommand::kMaxDisplaySide;
+        if (x == std::string::npos || readNumber(args[1].substr(0, x), width) != NumberWord::Finite ||
+            readNumber(args[1].substr(x + 1), height) != NumberWord::Finite || !(width >= 1 && width <= most) ||
+            !(height >= 1 && height <= most))
+            return "display connect: the size is WIDTHxHEIGHT in points, each from 1 to " + bound(most);
+        c.dx = width;
+        c.dy = height;
+    }
+    return "";
+}
+
+std::string pause(const Words& w, SimCommand& c) {
+    if (readNumber(w.rest, c.seconds) != NumberWord::Finite || c.seconds < 0 || c.seconds > SimCommand::kMaxRealSeconds)
+        return "pause needs a number of seconds of real time from 0 to " + bound(SimCommand::kMaxRealSeconds);
+    return "";
+}
+
+std::string idle(const Words& w, SimCommand& c) {
+    c.seconds = SimCommand::kAwaitSeconds;
+    if (!w.rest.empty() && (readNumber(w.rest, c.seconds) != NumberWord::Finite || c.seconds <= 0 ||
+                            c.seconds > SimCommand::kMaxRealSeconds))
+        return "idle takes a number of seconds of real time above 0 and at most " + bound(SimCommand::kMaxRealSeconds);
+    return "";
+}
+
+std::string remote(const Words& w, SimCommand& c) {
+    // The platform's numbers for the remote-control subtypes a person can send.
+    static const std::pair<const char*, int> kRemote[] = {
+        {"play", 100}, {"pause", 101}, {"toggle", 103}, {"next", 104}, {"previous", 105}};
+    for (const auto& [name, subtype] : kRemote)
+        if (w.rest == name) c.remoteSubtype = subtype;
+    if (c.remoteSubtype == 0) return "remote takes play, pause, toggle, next or previous";
+    c.text = w.rest;
+    return "";
+}
+
+struct Verb {
+    const char* name;
+    Kind kind;
+    VerbParser parse;
+};
+
+const Verb kVerbs[] = {
+    {"show", Kind::Show, nothing},          {"screen", Kind::Show, nothing},
+    {"print", Kind::Show, nothing},         {"tap", Kind::Tap, target},
+    {"doubletap", Kind::DoubleTap, target}, {"longpress", Kind::LongPress, target},
+    {"type", Kind::Type, type},             {"clear", Kind::Clear, clear},
+    {"set", Kind::Set, set},                {"scroll", Kind::Scroll, scroll},
+    {"swipe", Kind::Swipe, scroll},         {"pan", Kind::Pan, pan},
+    {"move", Kind::Move, move},             {"back", Kind::Back, nothing},
+    {"rotate", Kind::Rotate, rotate},       {"background", Kind::Background, nothing},
+    {"foreground", Kind::Foreground, nothing}, {"open", Kind::OpenURL, open},
+    {"purchase", Kind::Purchase, purchase}, {"advance", Kind::Advance, advance},
+    {"wait", Kind::Advance, advance},       {"shot", Kind::Shot, shot},
+    {"expect", Kind::Expect, expect},       {"await", Kind::Await, await},
+    {"display", Kind::Display, display},    {"pause", Kind::Pause, pause},
+    {"idle", Kind::Idle, idle},             {"remote", Kind::Remote, remote},
+    {"quit", Kind::Quit, nothing},          {"exit", Kind::Quit, nothing},
+    {"help", Kind::Help, nothing},          {"?", Kind::Help, nothing},
+};
+
 }  // namespace
 
 SimCommand SimCommand::parse(const std::string& rawLine) {
@@ -87,200 +342,11 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
     const std::string rest = space == std::string::npos ? std::string() : trim(line.substr(space + 1));
     const std::vector<std::string> args = words(rest);
 
-    if (verb == "show" || verb == "screen" || verb == "print") {
-        c.kind = Kind::Show;
-    } else if (verb == "tap" || verb == "doubletap" || verb == "longpress") {
-        if (rest.empty()) return invalid(verb + " needs a control number or a visible text");
-        c.kind = verb == "tap" ? Kind::Tap : verb == "doubletap" ? Kind::DoubleTap : Kind::LongPress;
-        c.target = unquote(rest);
-    } else if (verb == "type") {
-        // "type TEXT" types into the focused field; "type @N TEXT" taps field N first.
-        std::string body = rest;
-        if (!body.empty() && body[0] == '@') {
-            const std::size_t end = body.find_first_of(" \t");
-            c.target = body.substr(1, end == std::string::npos ? std::string::npos : end - 1);
-            body = end == std::string::npos ? std::string() : body.substr(end + 1);
-            if (c.target.empty()) return invalid("type @N needs a control number");
-        }
-        c.kind = Kind::Type;
-        c.text = unquote(body);
-    } else if (verb == "clear") {
-        c.kind = Kind::Clear;
-        c.target = unquote(rest);
-    } else if (verb == "set") {
-        // set TARGET VALUE: the value is the last word, or the last quoted text.
-        std::string target, value;
-        if (rest.size() >= 2 && (rest.back() == '"' || rest.back() == '\'')) {
-            const std::size_t open = rest.rfind(rest.back(), rest.size() - 2);
-            if (open != std::string::npos) {
-                target = trim(rest.substr(0, open));
-                value = rest.substr(open + 1, rest.size() - open - 2);
-            }
-        } else if (const std::size_t space = rest.find_last_of(" \t"); space != std::string::npos) {
-            target = trim(rest.substr(0, space));
-            value = rest.substr(space + 1);
-        }
-        if (target.empty() || value.empty())
-            return invalid("set needs a control and a value: set N VALUE (a slider's number, a segment's title or "
-                           "place, on or off)");
-        c.kind = Kind::Set;
-        c.target = unquote(target);
-        c.text = value;
-    } else if (verb == "scroll" || verb == "swipe") {
-        std::size_t dir = args.size();
-        for (std::size_t i = 0; i < args.size(); ++i)
-            if (isDirection(args[i])) dir = i;
-        if (dir == args.size()) return invalid(verb + " needs a direction: up, down, left or right");
-        c.kind = verb == "scroll" ? Kind::Scroll : Kind::Swipe;
-        c.direction = args[dir];
-        c.target = joinWords(args, 0, dir);
-        c.distance = verb == "scroll" ? 200 : 0;
-        if (dir + 1 < args.size()) {
-            if (dir + 2 != args.size() || readNumber(args[dir + 1], c.distance) != NumberWord::Finite ||
-                !(c.distance > 0 && c.distance <= kMaxPoints))
-                return invalid(verb + ": the distance after the direction must be a number of points above 0 and at most " +
-                               bound(kMaxPoints));
-        }
-    } else if (verb == "pan") {
-        // pan [TARGET] DX DY [SPEED]: two numbers are DX DY; three are N DX DY (a control
-        // number first), so a speed comes fourth after a number or third after a text.
-        std::size_t n = args.size();
-        std::vector<double> numbers;
-        while (n > 0 && numbers.size() < 4) {
-            double v = 0;
-            const NumberWord word = readNumber(args[n - 1], v);
-            if (word == NumberWord::None) break;
-            if (word == NumberWord::NotFinite) return invalid("pan: " + args[n - 1] + " is not a finite number");
-            numbers.insert(numbers.begin(), v);
-            --n;
-        }
-        if (numbers.size() < 2) return invalid("pan needs a distance: pan [TARGET] DX DY [SPEED]");
-        // With a text target every number is a distance or the speed; without one, the first of
-        // three or four numbers is the control.
-        if (n == 0 && numbers.size() >= 3) {
-            ++n;
-            numbers.erase(numbers.begin());
-        } else if (numbers.size() == 4) {
-            ++n;
-            numbers.erase(numbers.begin());
-        }
-        c.kind = Kind::Pan;
-        c.dx = numbers[0];
-        c.dy = numbers[1];
-        c.speed = numbers.size() == 3 ? numbers[2] : 500;
-        if (std::fabs(c.dx) > kMaxPoints || std::fabs(c.dy) > kMaxPoints)
-            return invalid("pan: DX and DY must be at most " + bound(kMaxPoints) + " points either way");
-        if (c.speed < kMinSpeed || c.speed > kMaxSpeed)
-            return invalid("pan: the speed must be from " + bound(kMinSpeed) + " to " + bound(kMaxSpeed) +
-                           " points per second");
-        c.target = joinWords(args, 0, n);
-    } else if (verb == "move") {
-        // move ROW to ROW, or move N M with two numbers.
-        const std::size_t to = rest.find(" to ");
-        if (to != std::string::npos) {
-            c.target = unquote(rest.substr(0, to));
-            c.destination = unquote(rest.substr(to + 4));
-        } else if (args.size() == 2) {
-            c.target = unquote(args[0]);
-            c.destination = unquote(args[1]);
-        }
-        if (c.target.empty() || c.destination.empty())
-            return invalid("move needs a row and the row whose place it takes: move N to M");
-        c.kind = Kind::Move;
-    } else if (verb == "back") {
-        c.kind = Kind::Back;
-    } else if (verb == "rotate") {
-        c.kind = Kind::Rotate;
-        c.direction = rest;
-        if (!c.direction.empty() && c.direction != "left" && c.direction != "right" && c.direction != "portrait" &&
-            c.direction != "landscape")
-            return invalid("rotate takes left, right, portrait or landscape");
-    } else if (verb == "background") {
-        c.kind = Kind::Background;
-    } else if (verb == "foreground") {
-        c.kind = Kind::Foreground;
-    } else if (verb == "open") {
-        if (rest.empty() || rest.find_first_of(" \t") != std::string::npos)
-            return invalid("open needs one URL, e.g. open gallery://paintings?utm_source=mail");
-        c.kind = Kind::OpenURL;
-        c.text = rest;
-    } else if (verb == "purchase") {
-        double price = 0;
-        if ((args.size() != 1 && args.size() != 3) ||
-            (args.size() == 3 && (readNumber(args[1], price) != NumberWord::Finite || price < 0 || args[2].size() != 3 ||
-                                  !std::all_of(args[2].begin(), args[2].end(),
-                                               [](char ch) { return std::isalpha(static_cast<unsigned char>(ch)); }))))
-            return invalid("purchase needs a product and, if given, a price and a three-letter currency, "
-                           "e.g. purchase gold.coins 0.99 USD");
-        c.kind = Kind::Purchase;
-        c.text = args[0];
-        c.price = args.size() == 3 ? args[1] : "0.99";
-        c.currency = args.size() == 3 ? args[2] : "USD";
-    } else if (verb == "advance" || verb == "wait") {
-        if (readNumber(rest, c.seconds) != NumberWord::Finite || c.seconds < 0 || c.seconds > kMaxSeconds)
-            return invalid(verb + " needs a number of seconds from 0 to " + bound(kMaxSeconds));
-        c.kind = Kind::Advance;
-    } else if (verb == "shot") {
-        if (rest.empty()) return invalid("shot needs a file name, e.g. shot screen.png");
-        c.kind = Kind::Shot;
-        c.path = unquote(rest);
-        if (SimCommand::shotFormat(c.path).empty())
-            return invalid("shot: name the file .png or .jpg (.jpeg), the formats a shot is written in");
-    } else if (verb == "expect") {
-        if (rest.empty()) return invalid("expect needs the text to look for");
-        c.kind = Kind::Expect;
-        c.text = unquote(rest);
-    } else if (verb == "await") {
-        if (rest.empty()) return invalid("await needs the text to wait for");
-        c.kind = Kind::Await;
-        c.text = unquote(rest);
-        c.seconds = kAwaitSeconds;
-    } else if (verb == "display") {
-        // display connect [WIDTHxHEIGHT] | display disconnect
-        if (args.empty() || (args[0] != "connect" && args[0] != "disconnect") ||
-            (args[0] == "disconnect" && args.size() > 1) || args.size() > 2)
-            return invalid("display takes connect [WIDTHxHEIGHT] or disconnect");
-        c.kind = Kind::Display;
-        c.direction = args[0];
-        c.dx = kDefaultDisplayWidth;
-        c.dy = kDefaultDisplayHeight;
-        if (args.size() == 2) {
-            const std::size_t x = args[1].find('x');
-            double w = 0, h = 0;
-            if (x == std::string::npos || readNumber(args[1].substr(0, x), w) != NumberWord::Finite ||
-                readNumber(args[1].substr(x + 1), h) != NumberWord::Finite || !(w >= 1 && w <= kMaxDisplaySide) ||
-                !(h >= 1 && h <= kMaxDisplaySide))
-                return invalid("display connect: the size is WIDTHxHEIGHT in points, each from 1 to " +
-                               bound(kMaxDisplaySide));
-            c.dx = w;
-            c.dy = h;
-        }
-    } else if (verb == "pause") {
-        if (readNumber(rest, c.seconds) != NumberWord::Finite || c.seconds < 0 || c.seconds > kMaxRealSeconds)
-            return invalid("pause needs a number of seconds of real time from 0 to " + bound(kMaxRealSeconds));
-        c.kind = Kind::Pause;
-    } else if (verb == "idle") {
-        c.seconds = kAwaitSeconds;
-        if (!rest.empty() &&
-            (readNumber(rest, c.seconds) != NumberWord::Finite || c.seconds <= 0 || c.seconds > kMaxRealSeconds))
-            return invalid("idle takes a number of seconds of real time above 0 and at most " + bound(kMaxRealSeconds));
-        c.kind = Kind::Idle;
-    } else if (verb == "remote") {
-        // The platform's numbers for the remote-control subtypes a person can send.
-        static const std::pair<const char*, int> kRemote[] = {
-            {"play", 100}, {"pause", 101}, {"toggle", 103}, {"next", 104}, {"previous", 105}};
-        for (const auto& [name, subtype] : kRemote)
-            if (rest == name) c.remoteSubtype = subtype;
-        if (c.remoteSubtype == 0) return invalid("remote takes play, pause, toggle, next or previous");
-        c.kind = Kind::Remote;
-        c.text = rest;
-    } else if (verb == "quit" || verb == "exit") {
-        c.kind = Kind::Quit;
-    } else if (verb == "help" || verb == "?") {
-        c.kind = Kind::Help;
-    } else {
-        return invalid("unknown command \"" + verb + "\" (help lists the commands)");
-    }
+    const auto found = std::find_if(std::begin(kVerbs), std::end(kVerbs),
+                                    [&](const Verb& known) { return verb == known.name; });
+    if (found == std::end(kVerbs)) return invalid("unknown command \"" + verb + "\" (help lists the commands)");
+    c.kind = found->kind;
+    if (std::string message = found->parse(Words{verb, rest, args}, c); !message.empty()) return invalid(message);
     // A control number no screen reaches is a typing slip, refused before it meets a screen.
     if (!c.target.empty() && std::all_of(c.target.begin(), c.target.end(), [](char ch) { return ch >= '0' && ch <= '9'; })) {
         unsigned long n = 0;

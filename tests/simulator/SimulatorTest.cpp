@@ -12,6 +12,7 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -178,6 +179,37 @@ TEST(SimulatorCommands, ParsesTargetsDirectionsAndNumbers) {
         EXPECT_EQ(c.kind, SimCommand::Kind::Invalid) << bad;
         EXPECT_FALSE(c.error.empty()) << bad;
     }
+}
+
+TEST(SimulatorCommands, EveryVerbAndItsOtherNamesReadToTheirKindInAnyCase) {
+    using Kind = SimCommand::Kind;
+    const std::pair<const char*, Kind> lines[] = {
+        {"show", Kind::Show}, {"SCREEN", Kind::Show}, {"print", Kind::Show}, {"tap 1", Kind::Tap},
+        {"DoubleTap 1", Kind::DoubleTap}, {"longpress 1", Kind::LongPress}, {"type x", Kind::Type},
+        {"clear", Kind::Clear}, {"set 1 on", Kind::Set}, {"scroll down", Kind::Scroll}, {"swipe left", Kind::Swipe},
+        {"pan 1 2", Kind::Pan}, {"move 1 to 2", Kind::Move}, {"back", Kind::Back}, {"rotate", Kind::Rotate},
+        {"background", Kind::Background}, {"foreground", Kind::Foreground}, {"open a://b", Kind::OpenURL},
+        {"purchase p", Kind::Purchase}, {"advance 1", Kind::Advance}, {"wait 1", Kind::Advance},
+        {"shot a.png", Kind::Shot}, {"expect x", Kind::Expect}, {"await x", Kind::Await},
+        {"display disconnect", Kind::Display}, {"pause 1", Kind::Pause}, {"idle", Kind::Idle},
+        {"remote play", Kind::Remote}, {"quit", Kind::Quit}, {"exit", Kind::Quit}, {"help", Kind::Help},
+        {"?", Kind::Help}};
+    for (const auto& [line, kind] : lines) EXPECT_EQ(SimCommand::parse(line).kind, kind) << line;
+    // Every verb the help lists is one the simulator reads.
+    std::istringstream help(SimCommand::helpText());
+    std::string row;
+    int listed = 0;
+    while (std::getline(help, row)) {
+        if (row.rfind("  ", 0) != 0 || row[2] == ' ') continue;
+        const std::string verb = row.substr(2, row.find(' ', 2) - 2);
+        EXPECT_NE(SimCommand::parse(verb).error.rfind("unknown command", 0), 0u) << verb;
+        ++listed;
+    }
+    EXPECT_GE(listed, 25);
+    // Defaults a verb gives: a swipe has no distance, a scroll 200 points.
+    EXPECT_EQ(SimCommand::parse("swipe left").distance, 0);
+    EXPECT_EQ(SimCommand::parse("scroll up").distance, 200);
+    EXPECT_EQ(SimCommand::parse("frobnicate").error, "unknown command \"frobnicate\" (help lists the commands)");
 }
 
 TEST(SimulatorRun, AScriptThatCannotBeReadIsAnErrorWithItsReasonAndNothingRuns) {
