@@ -420,3 +420,27 @@ TEST_F(APMAudienceTest, CorruptStoredFiltersAreSkippedAndNothingOfAFailedCallIsS
     EXPECT_FALSE(evaluator->resultsForBundling());
     EXPECT_TRUE(capture.contains("[I-ACS006019]"));
 }
+
+TEST_F(APMAudienceTest, UserPropertyFailuresAreLoggedWithTheirOwnCodesAndWords) {
+    ASSERT_TRUE(define({audience(1, {}, {propertyFilter(0, "level", filter(numberFilter(2, "3"))),
+                                         propertyFilter(1, "level", filter(numberFilter(2, "3")))})}));
+    ASSERT_TRUE(store().executeSQL("UPDATE property_filters SET data = x'ffff' WHERE filter_id = 1", nullptr));
+    LogCapture capture;
+    ASSERT_TRUE(setProperty("level", Value(5LL)));
+    EXPECT_FALSE(capture.matching("[I-ACS006036]").empty());
+    EXPECT_TRUE(capture.contains("User property filter contains no data or corrupt data"));
+    EXPECT_FALSE(capture.contains("[I-ACS006035]"));
+    EXPECT_TRUE(isTrue(1, 0));
+    EXPECT_FALSE(isTrue(1, 1));
+
+    ASSERT_TRUE(store().executeSQL("DROP TABLE audience_filter_values", nullptr));
+    EXPECT_FALSE(setProperty("level", Value(6LL)));
+    EXPECT_TRUE(capture.contains("[I-ACS006005]"));
+    EXPECT_TRUE(capture.contains("Property will not be evaluated"));
+    EXPECT_FALSE(capture.contains("[I-ACS006001]"));
+
+    ASSERT_TRUE(store().executeSQL("DROP TABLE property_filters", nullptr));
+    EXPECT_FALSE(setProperty("other", Value(1LL)));
+    EXPECT_TRUE(capture.contains("[I-ACS006004]"));
+    EXPECT_FALSE(capture.contains("[I-ACS006000]"));
+}

@@ -14,6 +14,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <regex>
 #include <stdexcept>
@@ -422,6 +423,17 @@ TEST_F(APMSqliteStoreTest, RenameCopyDropAndTheirChecks) {
     EXPECT_EQ(error->localizedDescription(), "Received duplicate name for rename table");
     EXPECT_FALSE(store->copyContentsFromTable("a", "a", &error));
     EXPECT_EQ(error->localizedDescription(), "Received duplicate name for copy table");
+    const std::pair<std::function<bool()>, const char*> emptyNames[] = {
+        {[&] { return store->renameTable("", "a", &error); }, "Received empty old name for rename table"},
+        {[&] { return store->renameTable("a", "", &error); }, "Received empty new name for rename table"},
+        {[&] { return store->copyContentsFromTable("", "a", &error); }, "Received empty source name for copy table"},
+        {[&] { return store->copyContentsFromTable("a", "", &error); }, "Received empty destination name for copy table"}};
+    for (const auto& [call, message] : emptyNames) {
+        error = nullptr;
+        EXPECT_FALSE(call()) << message;
+        ASSERT_TRUE(error) << message;
+        EXPECT_EQ(error->localizedDescription(), message);
+    }
     EXPECT_TRUE(store->renameTable("a", "c", nullptr));
     EXPECT_TRUE(store->dropTableWithName("c", nullptr));
     EXPECT_EQ(store->tableExists("c", nullptr), std::optional<bool>(false));
