@@ -480,6 +480,52 @@ std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it, int n
     return number(t) + " " + shown + "  ";
 }
 
+namespace {
+
+// A row reads as its texts in reading order (its own labels, or a layout's labels).
+std::string rowLine(const std::shared_ptr<UITableViewCell>& cell, const std::shared_ptr<UIWindow>& window,
+                    std::vector<std::string>& texts) {
+    texts = labelTexts(cell->contentView(), window);
+    std::string t = "row";
+    for (const auto& text : texts) t += " " + quoted(text);
+    if (texts.empty()) t += " " + quoted("");
+    // A text beside the row (a count waiting to be seen) is its badge.
+    if (auto accessory = cell->accessoryView(); accessory && !accessory->isHidden() && accessory->superview())
+        for (const auto& text : labelTexts(accessory, window)) t += " (badge " + quoted(text) + ")";
+    if (cell->reorderControl()) t += " (movable)";
+    return t;
+}
+
+// A grid cell reads as its picture's title, then the signs laid over it.
+std::string gridCellLine(const std::shared_ptr<UICollectionViewCell>& cell, const std::shared_ptr<UIWindow>& window,
+                         std::vector<std::string>& texts) {
+    std::vector<std::string> pictures;
+    bool busy = false;
+    std::function<void(const std::shared_ptr<UIView>&)> collect = [&](const std::shared_ptr<UIView>& v) {
+        if (v->isHidden()) return;
+        if (auto image = std::dynamic_pointer_cast<UIImageView>(v)) {
+            auto picture = image->currentImage();
+            pictures.push_back(picture ? NSString::lastPathComponent(picture->name()) : "");
+        }
+        if (auto spinner = std::dynamic_pointer_cast<UIActivityIndicatorView>(v); spinner && spinner->isAnimating())
+            busy = true;
+        for (const auto& sub : v->subviews()) collect(sub);
+    };
+    collect(cell);
+    std::string t = "cell";
+    if (const std::string title = accessibilityLabel(*cell); !title.empty()) {
+        t += " " + quoted(title);
+        texts.push_back(title);
+    }
+    for (std::size_t i = 1; i < pictures.size(); ++i)
+        if (!pictures[i].empty()) t += " +" + screenful(pictures[i]);
+    if (busy) t += " (busy)";
+    for (const auto& text : labelTexts(cell, window)) texts.push_back(text);
+    return t;
+}
+
+}  // namespace
+
 std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window,
                                 bool& numbered, bool& skipChildren, std::vector<std::string>& texts) {
     numbered = false;
@@ -600,46 +646,14 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         return img && !img->name().empty() ? "image " + img->name() : "";
     }
     if (auto cell = std::dynamic_pointer_cast<UITableViewCell>(view)) {
-        // A row reads as its texts in reading order (its own labels, or a layout's labels).
         numbered = true;
         skipChildren = true;
-        texts = labelTexts(cell->contentView(), window);
-        std::string t = "row";
-        for (const auto& text : texts) t += " " + quoted(text);
-        if (texts.empty()) t += " " + quoted("");
-        // A text beside the row (a count waiting to be seen) is its badge.
-        if (auto accessory = cell->accessoryView(); accessory && !accessory->isHidden() && accessory->superview())
-            for (const auto& text : labelTexts(accessory, window)) t += " (badge " + quoted(text) + ")";
-        if (cell->reorderControl()) t += " (movable)";
-        return t;
+        return rowLine(cell, window, texts);
     }
     if (auto cell = std::dynamic_pointer_cast<UICollectionViewCell>(view)) {
-        // A grid cell reads as its picture's title, then the signs laid over it.
         numbered = true;
         skipChildren = true;
-        std::vector<std::string> pictures;
-        bool busy = false;
-        std::function<void(const std::shared_ptr<UIView>&)> collect = [&](const std::shared_ptr<UIView>& v) {
-            if (v->isHidden()) return;
-            if (auto image = std::dynamic_pointer_cast<UIImageView>(v)) {
-                auto picture = image->currentImage();
-                pictures.push_back(picture ? NSString::lastPathComponent(picture->name()) : "");
-            }
-            if (auto spinner = std::dynamic_pointer_cast<UIActivityIndicatorView>(v); spinner && spinner->isAnimating())
-                busy = true;
-            for (const auto& sub : v->subviews()) collect(sub);
-        };
-        collect(cell);
-        std::string t = "cell";
-        if (const std::string title = accessibilityLabel(*cell); !title.empty()) {
-            t += " " + quoted(title);
-            texts.push_back(title);
-        }
-        for (std::size_t i = 1; i < pictures.size(); ++i)
-            if (!pictures[i].empty()) t += " +" + screenful(pictures[i]);
-        if (busy) t += " (busy)";
-        for (const auto& text : labelTexts(cell, window)) texts.push_back(text);
-        return t;
+        return gridCellLine(cell, window, texts);
     }
     if (invitesTouch(view, window)) {
         numbered = true;

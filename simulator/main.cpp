@@ -103,12 +103,18 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    NSProcessInfo::setArguments(argc, argv);
+namespace {
+
+struct Options {
     std::string bundle, home, script, delegate, launchURL, device = "phone";
     bool verbose = false;
     std::vector<std::pair<std::string, std::string>> defaults, anchors;
     std::optional<std::pair<std::string, std::string>> searchAd;
+};
+
+// The command line into options; the exit status when the run ends with it (help, or words it
+// does not take).
+std::optional<int> readOptions(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](std::string& out) {
@@ -117,19 +123,19 @@ int main(int argc, char** argv) {
             return true;
         };
         bool ok = true;
-        if (arg == "--bundle") ok = value(bundle);
-        else if (arg == "--home") ok = value(home);
-        else if (arg == "--device") ok = value(device);
-        else if (arg == "--script") ok = value(script);
-        else if (arg == "--delegate") ok = value(delegate);
-        else if (arg == "--launch-url") ok = value(launchURL);
-        else if (arg == "--verbose") verbose = true;
+        if (arg == "--bundle") ok = value(o.bundle);
+        else if (arg == "--home") ok = value(o.home);
+        else if (arg == "--device") ok = value(o.device);
+        else if (arg == "--script") ok = value(o.script);
+        else if (arg == "--delegate") ok = value(o.delegate);
+        else if (arg == "--launch-url") ok = value(o.launchURL);
+        else if (arg == "--verbose") o.verbose = true;
         else if (arg == "--default" || arg == "--trust-anchor" || arg == "--search-ad") {
             std::string text;
             std::pair<std::string, std::string> pair;
             ok = value(text) && splitPair(text, pair);
-            if (ok && arg == "--search-ad") searchAd = std::move(pair);
-            else if (ok) (arg == "--default" ? defaults : anchors).push_back(std::move(pair));
+            if (ok && arg == "--search-ad") o.searchAd = std::move(pair);
+            else if (ok) (arg == "--default" ? o.defaults : o.anchors).push_back(std::move(pair));
         }
         else if (arg == "--help" || arg == "-h") {
             usage();
@@ -141,16 +147,52 @@ int main(int argc, char** argv) {
             return 64;
         }
     }
-    if (device != "phone" && device != "pad") {
+    if (o.device != "phone" && o.device != "pad") {
         std::fprintf(stderr, "--device takes phone or pad\n");
         return 64;
     }
     // A link has a scheme and no blank in it.
-    if (const std::size_t colon = launchURL.find(':');
-        !launchURL.empty() && (colon == std::string::npos || colon == 0 || launchURL.find_first_of(" \t\n") != std::string::npos)) {
+    if (const std::size_t colon = o.launchURL.find(':');
+        !o.launchURL.empty() &&
+        (colon == std::string::npos || colon == 0 || o.launchURL.find_first_of(" \t\n") != std::string::npos)) {
         std::fprintf(stderr, "--launch-url takes a URL with its scheme and no spaces, such as gallery://paintings.\n");
         return 64;
     }
+    return std::nullopt;
+}
+
+// All before the launch: the application reads them as it starts. The exit status when a
+// certificate to trust cannot be read.
+std::optional<int> prepareLaunch(const Options& o) {
+    if (!o.defaults.empty()) {
+        Value::Dictionary registered;
+        for (const auto& [key, text] : o.defaults) registered.set(key, Value(text));
+        NSUserDefaults::standardUserDefaults()->registerDefaults(registered);
+    }
+    if (o.searchAd) {
+        auto client = std::make_shared<ADClient>();
+        client->setAnswers({ADClient::attributedAnswer(o.searchAd->first, o.searchAd->second)});
+        ClassRegistry::registerClass("ADClient", [client] { return client; });
+    }
+    for (const auto& [host, path] : o.anchors) {
+        NSErrorPtr error;
+        if (!URLTrustAnchors::addAnchorFileForHost(host, path, &error)) {
+            std::fprintf(stderr, "No certificate to trust for %s could be read from %s: %s\n", host.c_str(),
+                         path.c_str(), error ? error->localizedDescription().c_str() : "unknown error");
+            return 66;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    NSProcessInfo::setArguments(argc, argv);
+    Options options;
+    if (const auto status = readOptions(argc, argv, options)) return *status;
+    const std::string& script = options.script;
+    const std::string& delegate = options.delegate;
     const std::string delegateName = delegate.empty() ? kApplicationDelegate : delegate;
     if (!ClassRegistry::isRegistered(delegateName)) {
         if (delegate.empty())
@@ -160,9 +202,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "No application delegate named \"%s\" is registered.\n", delegateName.c_str());
         return 2;
     }
-    if (!bundle.empty()) NSBundle::setMainBundlePath(bundle);
-    if (!home.empty()) Sandbox::setHome(home);
-    SimLog::start(verbose);
+    if (!options.bundle.empty()) NSBundle::setMainBundlePath(options.bundle);
+    if (!options.home.empty()) Sandbox::setHome(options.home);
+    SimLog::start(options.verbose);
     // Without its bundle the application would start on an empty screen and say nothing.
     const std::string bundleFolder = NSBundle::mainBundle()->bundlePath();
     std::error_code noFolder;
@@ -173,25 +215,7 @@ int main(int argc, char** argv) {
         return 66;
     }
 
-    // All before the launch: the application reads them as it starts.
-    if (!defaults.empty()) {
-        Value::Dictionary registered;
-        for (const auto& [key, text] : defaults) registered.set(key, Value(text));
-        NSUserDefaults::standardUserDefaults()->registerDefaults(registered);
-    }
-    if (searchAd) {
-        auto client = std::make_shared<ADClient>();
-        client->setAnswers({ADClient::attributedAnswer(searchAd->first, searchAd->second)});
-        ClassRegistry::registerClass("ADClient", [client] { return client; });
-    }
-    for (const auto& [host, path] : anchors) {
-        NSErrorPtr error;
-        if (!URLTrustAnchors::addAnchorFileForHost(host, path, &error)) {
-            std::fprintf(stderr, "No certificate to trust for %s could be read from %s: %s\n", host.c_str(),
-                         path.c_str(), error ? error->localizedDescription().c_str() : "unknown error");
-            return 66;
-        }
-    }
+    if (const auto status = prepareLaunch(options)) return *status;
 
     // Before anything runs: a script that cannot be read is an error, not an empty run.
     const bool fromScript = !script.empty();
@@ -215,10 +239,10 @@ int main(int argc, char** argv) {
     struct ReleaseCaches {
         ~ReleaseCaches() { SimRenderer::releaseCaches(); }
     } releaseCaches;
-    SimSession session(device == "pad");
+    SimSession session(options.device == "pad");
     // A person's time passes while the simulator waits; a script's clock moves only by its lines.
     session.setClockFollowsRealTime(!fromScript);
-    if (!session.launch(delegateName, launchURL)) {
+    if (!session.launch(delegateName, options.launchURL)) {
         session.end();
         return 2;
     }
