@@ -8,8 +8,11 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <map>
 #include <set>
+#include <string_view>
+#include <utility>
 
 namespace {
 
@@ -31,14 +34,12 @@ bool aliasesRowID(const APMSqliteStore::ColumnInfo& columns) {
     return false;
 }
 
-// The two tables an operation works between: both named, and not the same one.
-bool twoTableNames(const std::string& first, const std::string& firstRole, const std::string& second,
-                   const std::string& secondRole, const std::string& operation, NSErrorPtr* error) {
-    return APMCheckSuccess(!first.empty(), error, APMErrorInvalidArgument,
-                           "Received empty " + firstRole + " name for " + operation) &&
-           APMCheckSuccess(!second.empty(), error, APMErrorInvalidArgument,
-                           "Received empty " + secondRole + " name for " + operation) &&
-           APMCheckSuccess(first != second, error, APMErrorInvalidArgument, "Received duplicate name for " + operation);
+// The checks of an operation's arguments in order: the first that fails is the error.
+bool argumentsHold(std::initializer_list<std::pair<bool, std::string_view>> checks, NSErrorPtr* error) {
+    for (const auto& [holds, description] : checks) {
+        if (!APMCheckSuccess(holds, error, APMErrorInvalidArgument, description)) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -48,11 +49,9 @@ bool twoTableNames(const std::string& first, const std::string& firstRole, const
 bool APMSqliteStore::ensureTableWithName(const std::string& name, const ColumnInfo& elementaryColumnInfo,
                                          const ColumnInfo& addOnColumnInfo, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument, "Received empty table name for ensure table")) {
-        return false;
-    }
-    if (!APMCheckSuccess(!elementaryColumnInfo.empty(), error, APMErrorInvalidArgument,
-                         "Received empty elementary column info for ensure table")) {
+    if (!argumentsHold({{!name.empty(), "Received empty table name for ensure table"},
+                        {!elementaryColumnInfo.empty(), "Received empty elementary column info for ensure table"}},
+                       error)) {
         return false;
     }
     std::string createSQL = NSString::format("CREATE TABLE IF NOT EXISTS %@ ( ", name);
@@ -74,15 +73,10 @@ bool APMSqliteStore::ensureTableWithName(const std::string& name, const std::str
                                          const std::vector<std::string>& requiredColumnNames,
                                          const AddOnColumns& addOnColumns, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument, "Received empty table name for ensure table")) {
-        return false;
-    }
-    if (!APMCheckSuccess(!requiredColumnNames.empty(), error, APMErrorInvalidArgument,
-                         "Received no table columns for ensure table")) {
-        return false;
-    }
-    if (!APMCheckSuccess(!createSQL.empty(), error, APMErrorInvalidArgument,
-                         "Received empty create statement for ensure table")) {
+    if (!argumentsHold({{!name.empty(), "Received empty table name for ensure table"},
+                        {!requiredColumnNames.empty(), "Received no table columns for ensure table"},
+                        {!createSQL.empty(), "Received empty create statement for ensure table"}},
+                       error)) {
         return false;
     }
     if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
@@ -118,12 +112,9 @@ bool APMSqliteStore::ensureTableWithName(const std::string& name, const ColumnIn
 bool APMSqliteStore::ensureSchemaOfTableWithName(const std::string& name, const ColumnInfo& elementaryColumnInfo,
                                                  const ColumnInfo& addOnColumnInfo, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument,
-                         "Received empty table name for ensure table schema")) {
-        return false;
-    }
-    if (!APMCheckSuccess(!elementaryColumnInfo.empty(), error, APMErrorInvalidArgument,
-                         "Received empty column info for ensure table schema")) {
+    if (!argumentsHold({{!name.empty(), "Received empty table name for ensure table schema"},
+                        {!elementaryColumnInfo.empty(), "Received empty column info for ensure table schema"}},
+                       error)) {
         return false;
     }
     auto present = columnInfoForTableWithName(name, nullptr);
@@ -170,12 +161,9 @@ std::optional<bool> APMSqliteStore::validateTableWithName(const std::string& nam
                                                           const std::vector<std::string>& requiredColumnNames,
                                                           const AddOnColumns& addOnColumns, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    if (!APMCheckSuccess(!name.empty(), error, APMErrorInvalidArgument,
-                         "Received empty table name for validate table")) {
-        return std::nullopt;
-    }
-    if (!APMCheckSuccess(!requiredColumnNames.empty(), error, APMErrorInvalidArgument,
-                         "Received no table columns for validate table")) {
+    if (!argumentsHold({{!name.empty(), "Received empty table name for validate table"},
+                        {!requiredColumnNames.empty(), "Received no table columns for validate table"}},
+                       error)) {
         return std::nullopt;
     }
     if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
@@ -252,14 +240,24 @@ bool APMSqliteStore::dropTableWithName(const std::string& name, NSErrorPtr* erro
 
 bool APMSqliteStore::renameTable(const std::string& oldName, const std::string& newName, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    if (!twoTableNames(oldName, "old", newName, "new", "rename table", error)) return false;
+    if (!argumentsHold({{!oldName.empty(), "Received empty old name for rename table"},
+                        {!newName.empty(), "Received empty new name for rename table"},
+                        {oldName != newName, "Received duplicate name for rename table"}},
+                       error)) {
+        return false;
+    }
     return executeSQL(NSString::format("ALTER TABLE %@ RENAME TO %@", oldName, newName), error);
 }
 
 bool APMSqliteStore::copyContentsFromTable(const std::string& source, const std::string& destination,
                                            NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    if (!twoTableNames(source, "source", destination, "destination", "copy table", error)) return false;
+    if (!argumentsHold({{!source.empty(), "Received empty source name for copy table"},
+                        {!destination.empty(), "Received empty destination name for copy table"},
+                        {source != destination, "Received duplicate name for copy table"}},
+                       error)) {
+        return false;
+    }
     return executeSQL(NSString::format("INSERT INTO %@ SELECT * FROM %@", destination, source), error);
 }
 
@@ -341,10 +339,9 @@ std::optional<std::int64_t> APMSqliteStore::rowCountForTableWithName(const std::
 std::optional<std::string> APMSqliteStore::upsertQueryForRecord(const Value::Dictionary& record,
                                                                  const std::string& tableName, Value::Array& values,
                                                                  NSErrorPtr* error) {
-    if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument, "Received empty table name for upsert")) {
-        return std::nullopt;
-    }
-    if (!APMCheckSuccess(!record.empty(), error, APMErrorInvalidArgument, "Received empty record for upsert")) {
+    if (!argumentsHold({{!tableName.empty(), "Received empty table name for upsert"},
+                        {!record.empty(), "Received empty record for upsert"}},
+                       error)) {
         return std::nullopt;
     }
     std::string columns = "INSERT OR REPLACE INTO " + tableName + " (";
@@ -383,10 +380,9 @@ sqlite3_stmt* APMSqliteStore::upsertStatementForRecord(const Value::Dictionary& 
 
 bool APMSqliteStore::upsertRecord(const Value::Dictionary& record, const std::string& tableName, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    if (!APMCheckSuccess(!record.empty(), error, APMErrorInvalidArgument, "Received empty record for upsert")) {
-        return false;
-    }
-    if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument, "Received empty table name for upsert")) {
+    if (!argumentsHold({{!record.empty(), "Received empty record for upsert"},
+                        {!tableName.empty(), "Received empty table name for upsert"}},
+                       error)) {
         return false;
     }
     if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
@@ -409,16 +405,11 @@ std::optional<std::string> APMSqliteStore::updateQueryForRecord(const Value::Dic
                                                                  const std::string& tableName,
                                                                  const std::string& columnName, const Value& columnValue,
                                                                  Value::Array& values, NSErrorPtr* error) {
-    if (!APMCheckSuccess(!record.empty(), error, APMErrorInvalidArgument, "Empty record for update")) {
-        return std::nullopt;
-    }
-    if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument, "Empty table name for update")) {
-        return std::nullopt;
-    }
-    if (!APMCheckSuccess(!columnName.empty(), error, APMErrorInvalidArgument, "Empty column name for update")) {
-        return std::nullopt;
-    }
-    if (!APMCheckSuccess(!columnValue.isNull(), error, APMErrorInvalidArgument, "Nil column value for update")) {
+    if (!argumentsHold({{!record.empty(), "Empty record for update"},
+                        {!tableName.empty(), "Empty table name for update"},
+                        {!columnName.empty(), "Empty column name for update"},
+                        {!columnValue.isNull(), "Nil column value for update"}},
+                       error)) {
         return std::nullopt;
     }
     if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
@@ -479,13 +470,10 @@ bool APMSqliteStore::updateRecord(const Value::Dictionary& record, const std::st
 bool APMSqliteStore::updateAllRecordsInTableWithName(const std::string& tableName, const std::string& columnName,
                                                      const Value& columnValue, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument, "Empty table name for update")) {
-        return false;
-    }
-    if (!APMCheckSuccess(!columnName.empty(), error, APMErrorInvalidArgument, "Empty column name for update")) {
-        return false;
-    }
-    if (!APMCheckSuccess(!columnValue.isNull(), error, APMErrorInvalidArgument, "Nil column value for update")) {
+    if (!argumentsHold({{!tableName.empty(), "Empty table name for update"},
+                        {!columnName.empty(), "Empty column name for update"},
+                        {!columnValue.isNull(), "Nil column value for update"}},
+                       error)) {
         return false;
     }
     if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
@@ -505,13 +493,10 @@ bool APMSqliteStore::increaseColumn(const std::string& column, std::int64_t valu
                                     const std::string& condition, const Value::Array& parameterValues,
                                     NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    if (!APMCheckSuccess(!table.empty(), error, APMErrorInvalidArgument, "Empty table name for increase column")) {
-        return false;
-    }
-    if (!APMCheckSuccess(!column.empty(), error, APMErrorInvalidArgument, "Empty column name for increase column")) {
-        return false;
-    }
-    if (!APMCheckSuccess(!condition.empty(), error, APMErrorInvalidArgument, "Empty condition for increase column")) {
+    if (!argumentsHold({{!table.empty(), "Empty table name for increase column"},
+                        {!column.empty(), "Empty column name for increase column"},
+                        {!condition.empty(), "Empty condition for increase column"}},
+                       error)) {
         return false;
     }
     if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
@@ -528,6 +513,7 @@ bool APMSqliteStore::increaseColumn(const std::string& column, std::int64_t valu
     if (!APMCheckSuccess(declared != nullptr, error, APMErrorInvalidArgument, "Invalid column or table name")) {
         return false;
     }
+    // Read only once the column is known.
     if (!APMCheckSuccess(NSString::uppercaseString(declared->second) == "INTEGER", error, APMErrorInvalidArgument,
                          "Column type is not integer.")) {
         return false;
@@ -545,16 +531,10 @@ bool APMSqliteStore::increaseColumn(const std::string& column, std::int64_t valu
 bool APMSqliteStore::deleteRecordFromTableWithName(const std::string& tableName, const std::string& columnName,
                                                    const Value& columnValue, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument,
-                         "Received empty table name for delete record")) {
-        return false;
-    }
-    if (!APMCheckSuccess(!columnName.empty(), error, APMErrorInvalidArgument,
-                         "Received empty column for delete record")) {
-        return false;
-    }
-    if (!APMCheckSuccess(!columnValue.isNull(), error, APMErrorInvalidArgument,
-                         "Received nil value for delete record")) {
+    if (!argumentsHold({{!tableName.empty(), "Received empty table name for delete record"},
+                        {!columnName.empty(), "Received empty column for delete record"},
+                        {!columnValue.isNull(), "Received nil value for delete record"}},
+                       error)) {
         return false;
     }
     if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
@@ -578,12 +558,9 @@ std::optional<std::int64_t> APMSqliteStore::deleteRecordsFromTableWithName(const
                                                                            const Value::Array& parameterValues,
                                                                            NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    if (!APMCheckSuccess(!tableName.empty(), error, APMErrorInvalidArgument,
-                         "Received empty table name for delete record")) {
-        return std::nullopt;
-    }
-    if (!APMCheckSuccess(!condition.empty(), error, APMErrorInvalidArgument,
-                         "Received empty condition for delete record")) {
+    if (!argumentsHold({{!tableName.empty(), "Received empty table name for delete record"},
+                        {!condition.empty(), "Received empty condition for delete record"}},
+                       error)) {
         return std::nullopt;
     }
     if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
@@ -635,12 +612,9 @@ std::optional<std::vector<Value::Dictionary>> APMSqliteStore::recordsForQuery(co
                                                                               NSErrorPtr* error,
                                                                               const RowFilter& filter) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    if (!APMCheckSuccess(!query.empty(), error, APMErrorInvalidArgument,
-                         "Received empty query for records for query")) {
-        return std::nullopt;
-    }
-    if (!APMCheckSuccess(static_cast<bool>(filter), error, APMErrorInvalidArgument,
-                         "Received empty filter for selecting records")) {
+    if (!argumentsHold({{!query.empty(), "Received empty query for records for query"},
+                        {static_cast<bool>(filter), "Received empty filter for selecting records"}},
+                       error)) {
         return std::nullopt;
     }
     if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition,
