@@ -76,6 +76,10 @@ public:
                                                   NSErrorPtr* error, bool fixedText = false, bool copied = true);
     [[nodiscard]] sqlite3_stmt* statementForQuery(const std::string& query, NSErrorPtr* error);
     void cleanUpStatement(sqlite3_stmt* statement, const std::string& query);
+    // Runs a statement that answers no rows to its end and cleans it up; a failure is the
+    // operation's database error.
+    [[nodiscard]] bool stepToDone(sqlite3_stmt* statement, const std::string& query, const std::string& operation,
+                                  NSErrorPtr* error);
     // Strings, numbers (REAL when floating), data and null; anything else fails. Strings and data
     // are copied into SQLite unless the caller steps and resets the statement while `values` live.
     [[nodiscard]] bool bindValues(const Value::Array& values, sqlite3_stmt* statement, NSErrorPtr* error,

@@ -336,6 +336,14 @@ std::optional<std::int64_t> APMSqliteStore::rowCountForTableWithName(const std::
     return count->longLongValue();
 }
 
+bool APMSqliteStore::stepToDone(sqlite3_stmt* statement, const std::string& query, const std::string& operation,
+                                NSErrorPtr* error) {
+    const bool done = sqlite3_step(statement) == SQLITE_DONE;
+    if (!done) setDatabaseError(error, operation);
+    cleanUpStatement(statement, query);
+    return done;
+}
+
 std::optional<std::string> APMSqliteStore::upsertQueryForRecord(const Value::Dictionary& record,
                                                                  const std::string& tableName, Value::Array& values,
                                                                  NSErrorPtr* error) {
@@ -395,10 +403,7 @@ bool APMSqliteStore::upsertRecord(const Value::Dictionary& record, const std::st
     if (!query) return false;
     sqlite3_stmt* statement = statementForQuery(*query, values, error);
     if (!statement) return false;
-    const bool done = sqlite3_step(statement) == SQLITE_DONE;
-    if (!done) setDatabaseError(error, "execute statement");
-    cleanUpStatement(statement, *query);
-    return done;
+    return stepToDone(statement, *query, "execute statement", error);
 }
 
 std::optional<std::string> APMSqliteStore::updateQueryForRecord(const Value::Dictionary& record,
@@ -461,10 +466,7 @@ bool APMSqliteStore::updateRecord(const Value::Dictionary& record, const std::st
     if (!query) return false;
     sqlite3_stmt* statement = statementForQuery(*query, values, error);
     if (!statement) return false;
-    const bool done = sqlite3_step(statement) == SQLITE_DONE;
-    if (!done) setDatabaseError(error, "execute statement");
-    cleanUpStatement(statement, *query);
-    return done;
+    return stepToDone(statement, *query, "execute statement", error);
 }
 
 bool APMSqliteStore::updateAllRecordsInTableWithName(const std::string& tableName, const std::string& columnName,
@@ -483,10 +485,7 @@ bool APMSqliteStore::updateAllRecordsInTableWithName(const std::string& tableNam
     const std::string query = NSString::format("UPDATE %@ SET %@=?", tableName, columnName);
     sqlite3_stmt* statement = statementForQuery(query, {columnValue}, error);
     if (!statement) return false;
-    const bool done = sqlite3_step(statement) == SQLITE_DONE;
-    if (!done) setDatabaseError(error, "update all records value");
-    cleanUpStatement(statement, query);
-    return done;
+    return stepToDone(statement, query, "update all records value", error);
 }
 
 bool APMSqliteStore::increaseColumn(const std::string& column, std::int64_t value, const std::string& table,
@@ -522,10 +521,7 @@ bool APMSqliteStore::increaseColumn(const std::string& column, std::int64_t valu
                                                static_cast<long long>(value), condition);
     sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
     if (!statement) return false;
-    const bool done = sqlite3_step(statement) == SQLITE_DONE;
-    if (!done) setDatabaseError(error, "increase records value");
-    cleanUpStatement(statement, query);
-    return done;
+    return stepToDone(statement, query, "increase records value", error);
 }
 
 bool APMSqliteStore::deleteRecordFromTableWithName(const std::string& tableName, const std::string& columnName,
@@ -592,10 +588,7 @@ bool APMSqliteStore::deleteAllRecordsFromTableWithName(const std::string& tableN
     if (!statement) return false;
     // SQLite empties the table at once, past the row hook.
     notifyChange(tableName.c_str(), false);
-    const bool done = sqlite3_step(statement) == SQLITE_DONE;
-    if (!done) setDatabaseError(error, "delete all records");
-    cleanUpStatement(statement, query);
-    return done;
+    return stepToDone(statement, query, "delete all records", error);
 }
 
 // MARK: Queries
