@@ -11,6 +11,7 @@
 #include "analytics/experiments/APMESDKProperty.h"
 #include "analytics/experiments/APMESnapshot.h"
 #include "analytics/proto/APMPBFlag.h"
+#include "analytics/proto/APMPBSnapshot.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchSemaphore.h"
 #include "platform/foundation/Clock.h"

@@ -5,6 +5,7 @@
 
 #include "analytics/core/APMDailyCounts.h"
 #include "analytics/core/APMEventAggregates.h"
+#include "analytics/core/APMRawEventData.h"
 #include "analytics/proto/APMPBEventParam.h"
 
 #include <gtest/gtest.h>
