@@ -5,6 +5,7 @@
 #include "gallery/UIFileDownloadCell.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/ui/UIButton.h"
+#include "platform/ui/UILabel.h"
 #include "platform/ui/UIProgressView.h"
 #include "platform/ui/UITableView.h"
 

@@ -9,6 +9,7 @@
 #include "content/dbEntry.h"
 #include "gallery/PhotoPageViewController.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/PercentEncoding.h"
