@@ -215,6 +215,8 @@ TEST_F(APMMeasurementTest, TheFirstOpenTimeIsTheFirstOpenPropertysOwnAndNoneWith
     settle();
     drainWorker();
     ASSERT_EQ(count("SELECT COUNT(*) FROM user_attributes"), 0);
+    LogCapture::flush();
+    monitorSample(true);
     EXPECT_EQ(firstOpenTimestamp(), 0);
     LogCapture::flush();
     EXPECT_TRUE(sampled("Cannot extract first open timestamp. Empty user properties"));
