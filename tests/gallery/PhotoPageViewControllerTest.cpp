@@ -18,6 +18,7 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIFont.h"

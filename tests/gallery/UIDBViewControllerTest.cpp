@@ -19,6 +19,7 @@
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIDevice.h"
+#include "platform/ui/UIImage.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"

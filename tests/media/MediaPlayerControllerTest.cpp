@@ -1,6 +1,7 @@
 // The player controller over real compositions on the manual clock: the first launch's list, the
 // repeat modes at the end of a track and of the list, next and previous, shuffle, the volume and
 // position, the notifications, and its state across a restart.
+#include "content/SQLiteEngine.h"
 #include "media/CompositionsSource.h"
 #include "media/MediaPlayerController.h"
 #include "media/MediaPlayerItem.h"
