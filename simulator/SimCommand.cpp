@@ -216,6 +216,12 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
         c.text = args[0];
         c.price = args.size() == 3 ? args[1] : "0.99";
         c.currency = args.size() == 3 ? args[2] : "USD";
+    } else if (verb == "ad") {
+        if (args.size() != 2 || (args[0] != "show" && args[0] != "hide"))
+            return invalid("ad takes show or hide and an ad unit, e.g. ad show banner-1");
+        c.kind = Kind::AdUnit;
+        c.direction = args[0];
+        c.text = args[1];
     } else if (verb == "advance" || verb == "wait") {
         if (readNumber(rest, c.seconds) != NumberWord::Finite || c.seconds < 0 || c.seconds > kMaxSeconds)
             return invalid(verb + " needs a number of seconds from 0 to " + bound(kMaxSeconds));
@@ -328,6 +334,8 @@ const char* SimCommand::helpText() {
            "  purchase PRODUCT [PRICE CURRENCY]  the store completes a purchase of PRODUCT (0.99 USD\n"
            "                            unless given) and hands it to the application, as the system\n"
            "                            does once a person has paid\n"
+           "  ad show|hide UNIT         an advertising library's ad unit UNIT comes on screen or leaves\n"
+           "                            it (the library tells the analytics library's reporter)\n"
            "  advance SECONDS           move the clock forward (replies on their way arrive first)\n"
            "  shot FILE.png|FILE.jpg    save a picture of the screen (PNG or JPEG, as the name says)\n"
            "  expect TEXT               fail unless TEXT is on the screen\n"

@@ -1,6 +1,8 @@
 // ostrel-sim: runs the application on a bundle and a home folder, prints its screen as text
 // and carries out commands typed at the terminal or read from a script.
 #include "platform/adsupport/ADClient.h"
+#include "platform/adsupport/ASIdentifierManager.h"
+#include "platform/adsupport/ATTrackingManager.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSProcessInfo.h"
@@ -37,14 +39,16 @@ void usage() {
     std::fprintf(stderr,
                  "usage: ostrel-sim --bundle DIR --home DIR [--device phone|pad] [--script FILE] [--delegate NAME]\n"
                  "                  [--default KEY=VALUE]... [--trust-anchor HOST=PEMFILE]... [--search-ad CAMPAIGN=KEYWORD]\n"
-                 "                  [--launch-url URL] [--verbose]\n"
+                 "                  [--launch-url URL] [--advertising-id UUID] [--verbose]\n"
                  "The application's diagnostics go to diagnostics.log in the home; --verbose shows them here too.\n"
                  "--default sets a user default for this run only (a string; nothing is stored), for instance\n"
                  "the host of a service the application talks to; --trust-anchor trusts the certificates in\n"
                  "PEMFILE for connections to HOST alone (a test server's own certificate). --search-ad links the\n"
                  "advertising framework's attribution client, which answers that a search ad of CAMPAIGN for\n"
                  "KEYWORD led to this installation. --launch-url starts the application with URL in its launch\n"
-                 "options, as when a link opens an application that is not running.\n");
+                 "options, as when a link opens an application that is not running. --advertising-id links the\n"
+                 "advertising and tracking frameworks: the device's advertising identifier is UUID and the person\n"
+                 "has allowed tracking.\n");
 }
 
 // "KEY=VALUE" split at the first '='; false when there is none or the key is empty.
@@ -109,6 +113,7 @@ int main(int argc, char** argv) {
     bool verbose = false;
     std::vector<std::pair<std::string, std::string>> defaults, anchors;
     std::optional<std::pair<std::string, std::string>> searchAd;
+    std::shared_ptr<NSUUID> advertisingID;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](std::string& out) {
@@ -124,6 +129,10 @@ int main(int argc, char** argv) {
         else if (arg == "--delegate") ok = value(delegate);
         else if (arg == "--launch-url") ok = value(launchURL);
         else if (arg == "--verbose") verbose = true;
+        else if (arg == "--advertising-id") {
+            std::string text;
+            ok = value(text) && (advertisingID = NSUUID::initWithUUIDString(text)) != nullptr;
+        }
         else if (arg == "--default" || arg == "--trust-anchor" || arg == "--search-ad") {
             std::string text;
             std::pair<std::string, std::string> pair;
@@ -183,6 +192,12 @@ int main(int argc, char** argv) {
         auto client = std::make_shared<ADClient>();
         client->setAnswers({ADClient::attributedAnswer(searchAd->first, searchAd->second)});
         ClassRegistry::registerClass("ADClient", [client] { return client; });
+    }
+    if (advertisingID) {
+        ASIdentifierManager::sharedManager()->setAdvertisingIdentifier(advertisingID);
+        ATTrackingManager::setTrackingAuthorizationStatus(ATTrackingManagerAuthorizationStatusAuthorized);
+        ClassRegistry::registerClass("ASIdentifierManager", [] { return ASIdentifierManager::sharedManager(); });
+        ClassRegistry::registerClass("ATTrackingManager", [] { return ATTrackingManager::classObject(); });
     }
     for (const auto& [host, path] : anchors) {
         NSErrorPtr error;

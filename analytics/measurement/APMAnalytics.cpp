@@ -5,6 +5,7 @@
 #include "analytics/core/APMEvent.h"
 #include "analytics/core/APMEventParameters.h"
 #include "analytics/core/APMMonitor.h"
+#include "analytics/core/APMNumericUtil.h"
 #include "analytics/core/APMPersistedConfig.h"
 #include "analytics/core/APMUserAttribute.h"
 #include "analytics/core/APMValue.h"
@@ -29,6 +30,7 @@
 #include "platform/foundation/NSString.h"
 #include "platform/services/VULAppDelegateSwizzler.h"
 
+#include <cstdlib>
 #include <map>
 #include <mutex>
 
@@ -258,6 +260,7 @@ void APMAnalytics::startWithAppID(const std::string& appID, const std::string& o
             }
             auto created = engine();
             p->enabled = created && created->wasEnabledDuringInitialization();
+            maybeEnableVadErederi();
         });
         if (configuration) observeNotificationsForAnalyticsConfiguration(configuration);
         SKPaymentQueue::defaultQueue()->addTransactionObserver(p->shared);
@@ -312,6 +315,24 @@ void APMAnalytics::logInternalEventWithOrigin(const std::string& origin, const s
     });
 }
 
+void APMAnalytics::logInternalEventWithOriginNameParameters(const std::string& origin, const std::string& name,
+                                                            const Value::Dictionary& parameters) {
+    if (origin != kAdsOrigin) {
+        logInternalEventWithOrigin(origin, name, parameters);
+        return;
+    }
+    Value::Dictionary prepared = parameters;
+    const Value& adEventID = parameters.get("_aeid");
+    if (adEventID.isString()) {
+        if (APMIsDecimalNumberString(adEventID.string())) {
+            prepared.set("_aeid", Value(static_cast<long long>(std::strtoll(adEventID.string().c_str(), nullptr, 10))));
+        } else {
+            APMMeasurementMonitor()->logWithLevel(2, 25024, "AdEvent ID string is not a number");
+        }
+    }
+    logInternalEventWithOrigin(origin, name, prepared);
+}
+
 Value::Dictionary APMAnalytics::currentScreenParameters(const Value::Dictionary& parameters) {
     // An event that names its screen keeps it; the others are taken where the caller stands.
     if (APMHasScreenParameters(parameters)) return {};
@@ -329,7 +350,8 @@ void APMAnalytics::setScreenName(const std::optional<std::string>& name, const s
 }
 
 void APMAnalytics::setSessionTimeoutInterval(double interval) {
-    dispatchAsyncOnSerialQueue([interval] {
+    // Held with the other early calls: the serial queue has no engine before the start.
+    queueOperationWithBlock([interval] {
         if (auto measurement = engine()) measurement->setSessionTimeoutInterval(interval);
     });
 }
@@ -761,6 +783,16 @@ void APMAnalytics::createAppDelegateProxy() {
         VULAppDelegateSwizzler::proxyOriginalDelegate();
         VULAppDelegateSwizzler::registerAppDelegateInterceptor(APMAppDelegateInterceptor::sharedInstance());
     });
+}
+
+void APMAnalytics::maybeEnableVadErederi() {
+    auto library = std::dynamic_pointer_cast<SharedInstanceInitializing>(ClassRegistry::create(kVadErederiClassName));
+    if (!library) return;
+    if (auto initializeSharedInstance = library->initializeSharedInstanceImplementation()) {
+        initializeSharedInstance();
+    } else {
+        APMMeasurementMonitor()->logWithLevel(2, 25016, "VADErederi class doesn't define initializeSharedInstance");
+    }
 }
 
 // MARK: Listeners

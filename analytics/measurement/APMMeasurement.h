@@ -260,6 +260,9 @@ public:
     // Off the main thread and never on the worker queue: the wipe and a new first open, in one
     // block of the worker queue.
     bool resetAnalyticsDataWithAppInstanceID(const std::optional<std::string>& appInstanceID);
+    // Worker queue: when the first open was, in seconds, read from the stored user attributes
+    // ("_fot" when set, else the earliest attribute); 0 when none can be read.
+    double firstOpenTimestamp();
 
     // MARK: Purchases (APMMeasurementPurchases.cpp)
 

@@ -240,3 +240,32 @@ TEST_F(ApplicationMeasurement, ASearchAdThatLedToTheInstallReachesTheServiceAsTh
     ASSERT_NE(firstOpen, events.end());
     EXPECT_EQ(intParameter(*campaign, "click_timestamp"), firstOpen->timestampMillis - 1);
 }
+
+TEST_F(ApplicationMeasurement, AdUnitsAndClickIdsReachTheServiceWhereTheAdvertisingFrameworksAreLinked) {
+    // An advertising library shows a banner for three seconds; a link with a click id opens the
+    // application. Tracking is allowed, so the click id is kept and the advertising id stands for
+    // the device in place of the vendor's.
+    const std::string said = launchUntilUploads(1,
+                                                "ad show banner-1\n"
+                                                "advance 3\n"
+                                                "ad hide banner-1\n"
+                                                "open gallery://paintings?gclid=click-7&utm_source=ads\n"
+                                                "idle\n",
+                                                " --advertising-id E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+    ASSERT_FALSE(HasFailure());
+    const auto events = measurement.events();
+    auto named = [&](const std::string& name) {
+        return std::find_if(events.begin(), events.end(), [&](const auto& event) { return event.name == name; });
+    };
+    const auto unit = named("_xu");
+    ASSERT_NE(unit, events.end()) << said;
+    EXPECT_EQ(textParameter(*unit, "_ai"), "banner-1");
+    EXPECT_EQ(intParameter(*unit, "_xt"), 3000);
+    const auto all = named("_xa");
+    ASSERT_NE(all, events.end()) << said;
+    EXPECT_EQ(intParameter(*all, "_xt"), 3000);
+    const auto campaign = named("_cmp");
+    ASSERT_NE(campaign, events.end()) << said;
+    EXPECT_EQ(textParameter(*campaign, "gclid"), "click-7");
+    EXPECT_EQ(unit->vendorDeviceID, "");
+}

@@ -61,6 +61,7 @@ protected:
         settle();
         forgetProcess();
         ClassRegistry::unregisterClass("DUROrezurive");
+        ClassRegistry::unregisterClass("DAROAdExposureReporter");
         APMMeasurementMonitor()->setDebugModeEnabled(false);
         Clock::setReal();
     }
