@@ -2,6 +2,7 @@
 #include "platform/ui/UIAlertModality.h"
 
 #include "platform/dispatch/NSRunLoop.h"
+#include "platform/ui/UIView.h"
 #include "platform/ui/UIViewController.h"
 
 #include <algorithm>
