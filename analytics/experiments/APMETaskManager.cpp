@@ -112,7 +112,7 @@ double APMETaskManager::fetchTimeFromLastSuccessfulTimestamp(double lastSuccess,
 }
 
 void APMETaskManager::scheduleFetchingExperimentsOnWorkerQueue() {
-    static_cast<void>(APMScheduler::checkOnBackgroundThreadWithMethodName("scheduleFetchingExperimentsOnWorkerQueue"));
+    APMScheduler::checkOnBackgroundThreadWithMethodName("scheduleFetchingExperimentsOnWorkerQueue");
     auto monitor = APMMeasurementMonitor();
     // The reply of the request in flight schedules again.
     if (requestInFlight_) return;
@@ -299,7 +299,7 @@ void APMETaskManager::startTaskManager() {
 }
 
 void APMETaskManager::startTaskManagerOnWorkerQueue() {
-    static_cast<void>(APMScheduler::checkOnBackgroundThreadWithMethodName("startTaskManagerOnWorkerQueue"));
+    APMScheduler::checkOnBackgroundThreadWithMethodName("startTaskManagerOnWorkerQueue");
     database_ = APMEDatabase::initWithPath(databasePath_);
     if (database_) fetchAllSnapshotsOnWorkerQueue();
     if (auto delegate = this->delegate()) delegate->taskManagerDidEndStartUp(*this);
@@ -308,7 +308,7 @@ void APMETaskManager::startTaskManagerOnWorkerQueue() {
 }
 
 void APMETaskManager::fetchAllSnapshotsOnWorkerQueue() {
-    static_cast<void>(APMScheduler::checkOnBackgroundThreadWithMethodName("fetchAllSnapshotsOnWorkerQueue"));
+    APMScheduler::checkOnBackgroundThreadWithMethodName("fetchAllSnapshotsOnWorkerQueue");
     auto monitor = APMMeasurementMonitor();
     const bool committed = database_->performTransaction([&] {
         NSErrorPtr error;
