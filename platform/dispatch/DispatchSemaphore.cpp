@@ -10,7 +10,7 @@ std::shared_ptr<DispatchSemaphore> DispatchSemaphore::create(long value) {
 
 bool DispatchSemaphore::wait(double deadline) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (value_ > 0) {
             --value_;
             return true;
@@ -21,12 +21,13 @@ bool DispatchSemaphore::wait(double deadline) {
     // before that, an advance past the deadline would not know to wake it.
     bool armed = false;
     DispatchQuiescence::BlockedScope blocked([this, deadline, &armed] {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return !armed || value_ > 0 || Clock::now() >= deadline;
     });
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     ++waiters_;
-    Clock::waitUntil(lock, cv_, deadline, [this] { return value_ > 0; }, [&armed] { armed = true; });
+    Clock::waitUntil(lock.unique(), cv_, deadline, [this]() REQUIRES(mutex_) { return value_ > 0; },
+                     [&armed] { armed = true; });
     --waiters_;
     if (value_ > 0) {
         --value_;
@@ -38,7 +39,7 @@ bool DispatchSemaphore::wait(double deadline) {
 bool DispatchSemaphore::signal() {
     bool woke;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         ++value_;
         woke = waiters_ > 0;
     }

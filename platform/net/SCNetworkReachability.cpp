@@ -4,6 +4,7 @@
 
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/dispatch/NSTimer.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,8 +18,8 @@
 
 namespace {
 
-std::mutex gMutex;
-bool gReachable = true;
+Mutex gMutex;
+bool gReachable GUARDED_BY(gMutex) = true;
 SCNetworkReachability::FlagsProvider& provider() {
     static auto* p = new SCNetworkReachability::FlagsProvider;
     return *p;
@@ -186,7 +187,7 @@ SCNetworkReachabilityFlags SCNetworkReachability::flagsFromInterfaces(const SCNe
 bool SCNetworkReachability::getFlags(SCNetworkReachabilityFlags* flags) const {
     FlagsProvider answer;
     {
-        std::lock_guard lock(gMutex);
+        MutexLock lock(gMutex);
         if (!gReachable) {
             if (flags) *flags = 0;
             return true;
@@ -213,10 +214,10 @@ void SCNetworkReachability::watch(bool watching) {
     if (watching) {
         SCNetworkReachabilityFlags flags = 0;
         const bool read = getFlags(&flags);
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!lastFlags_) lastFlags_ = read ? std::optional(flags) : std::nullopt;
     }
-    std::lock_guard lock(gMutex);
+    MutexLock lock(gMutex);
     auto& list = watchers();
     std::erase_if(list, [this](const std::weak_ptr<SCNetworkReachability>& weak) {
         auto strong = weak.lock();
@@ -229,7 +230,7 @@ void SCNetworkReachability::setCallback(Callback callback, std::shared_ptr<Execu
     const bool watching = callback && queue;
     bool any = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         callback_ = watching ? std::move(callback) : Callback();
         queue_ = watching ? std::move(queue) : nullptr;
         if (!watching && !flagsCallback_ && !runLoop_) lastFlags_.reset();
@@ -241,7 +242,7 @@ void SCNetworkReachability::setCallback(Callback callback, std::shared_ptr<Execu
 bool SCNetworkReachability::setFlagsCallback(FlagsCallback callback) {
     bool any = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         flagsCallback_ = std::move(callback);
         any = callback_ || (flagsCallback_ && runLoop_);
     }
@@ -257,7 +258,7 @@ bool SCNetworkReachability::scheduleWithRunLoop(const std::shared_ptr<NSRunLoop>
     });
     bool any = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (runLoop_) return false;
         runLoop_ = runLoop;
         poll_ = poll;
@@ -272,7 +273,7 @@ bool SCNetworkReachability::unscheduleFromRunLoop(const std::shared_ptr<NSRunLoo
     std::shared_ptr<NSTimer> poll;
     bool any = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!runLoop_ || runLoop_ != runLoop) return false;
         runLoop_.reset();
         poll.swap(poll_);
@@ -286,7 +287,7 @@ bool SCNetworkReachability::unscheduleFromRunLoop(const std::shared_ptr<NSRunLoo
 void SCNetworkReachability::check() {
     SCNetworkReachabilityFlags flags = 0;
     const std::optional<SCNetworkReachabilityFlags> now = getFlags(&flags) ? std::optional(flags) : std::nullopt;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const std::optional<SCNetworkReachabilityFlags> before = lastFlags_;
     if (now == before) return;
     lastFlags_ = now;
@@ -305,7 +306,7 @@ void SCNetworkReachability::check() {
 void SCNetworkReachability::recheck() {
     std::vector<std::shared_ptr<SCNetworkReachability>> targets;
     {
-        std::lock_guard lock(gMutex);
+        MutexLock lock(gMutex);
         for (const auto& weak : watchers()) {
             if (auto strong = weak.lock()) targets.push_back(std::move(strong));
         }
@@ -315,7 +316,7 @@ void SCNetworkReachability::recheck() {
 
 void SCNetworkReachability::setNetworkReachable(bool reachable) {
     {
-        std::lock_guard lock(gMutex);
+        MutexLock lock(gMutex);
         if (gReachable == reachable) return;
         gReachable = reachable;
     }
@@ -323,19 +324,19 @@ void SCNetworkReachability::setNetworkReachable(bool reachable) {
 }
 
 bool SCNetworkReachability::isNetworkReachable() {
-    std::lock_guard lock(gMutex);
+    MutexLock lock(gMutex);
     return gReachable;
 }
 
 void SCNetworkReachability::setFlagsProvider(FlagsProvider flagsProvider) {
     {
-        std::lock_guard lock(gMutex);
+        MutexLock lock(gMutex);
         provider() = std::move(flagsProvider);
     }
     recheck();
 }
 
 bool SCNetworkReachability::hasFlagsProvider() {
-    std::lock_guard lock(gMutex);
+    MutexLock lock(gMutex);
     return static_cast<bool>(provider());
 }
