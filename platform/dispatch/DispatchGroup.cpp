@@ -60,12 +60,16 @@ bool DispatchGroup::wait(double deadline) {
         if (count_ == 0) return true;
     }
     if (deadline <= Clock::now()) return false;
-    bool armed = false;  // see DispatchSemaphore::wait
-    DispatchQuiescence::BlockedScope blocked([this, deadline, &armed] {
+    // See DispatchSemaphore::wait; the group may be entered again before this thread goes on.
+    bool armed = false;
+    bool ended = false;
+    DispatchQuiescence::BlockedScope blocked([this, deadline, &armed, &ended] {
         MutexLock lock(mutex_);
-        return !armed || count_ == 0 || Clock::now() >= deadline;
+        return !armed || ended || count_ == 0 || Clock::now() >= deadline;
     });
     MutexLock lock(mutex_);
-    return Clock::waitUntil(lock.unique(), cv_, deadline, [this]() REQUIRES(mutex_) { return count_ == 0; },
-                            [&armed] { armed = true; });
+    const bool emptied = Clock::waitUntil(lock.unique(), cv_, deadline, [this]() REQUIRES(mutex_) { return count_ == 0; },
+                                          [&armed] { armed = true; });
+    ended = true;
+    return emptied;
 }

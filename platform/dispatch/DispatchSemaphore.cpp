@@ -18,16 +18,19 @@ bool DispatchSemaphore::wait(double deadline) {
     }
     if (deadline <= Clock::now()) return false;
     // Counts as stuck for the manual clock only once the wake-up at the deadline is armed:
-    // before that, an advance past the deadline would not know to wake it.
+    // before that, an advance past the deadline would not know to wake it. Once the wait
+    // ended the thread runs again, though the unit it took leaves the value at 0 once more.
     bool armed = false;
-    DispatchQuiescence::BlockedScope blocked([this, deadline, &armed] {
+    bool ended = false;
+    DispatchQuiescence::BlockedScope blocked([this, deadline, &armed, &ended] {
         MutexLock lock(mutex_);
-        return !armed || value_ > 0 || Clock::now() >= deadline;
+        return !armed || ended || value_ > 0 || Clock::now() >= deadline;
     });
     MutexLock lock(mutex_);
     ++waiters_;
     Clock::waitUntil(lock.unique(), cv_, deadline, [this]() REQUIRES(mutex_) { return value_ > 0; },
                      [&armed] { armed = true; });
+    ended = true;
     --waiters_;
     if (value_ > 0) {
         --value_;

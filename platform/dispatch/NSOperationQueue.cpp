@@ -160,9 +160,15 @@ std::vector<std::shared_ptr<NSOperation>> NSOperationQueue::operations() const {
 }
 
 void NSOperationQueue::waitUntilAllOperationsAreFinished() {
-    DispatchQuiescence::BlockedScope blocked([this] { return operationCount() == 0; });
+    // Once emptied, this thread runs on even if operations were added again meanwhile.
+    bool ended = false;
+    DispatchQuiescence::BlockedScope blocked([this, &ended] {
+        MutexLock lock(mutex_);
+        return ended || entries_.empty();
+    });
     MutexLock lock(mutex_);
     lock.wait(emptied_, [this]() REQUIRES(mutex_) { return entries_.empty(); });
+    ended = true;
 }
 
 std::string NSOperationQueue::name() const {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 
 using Semaphore = ManualClockTest;
@@ -69,4 +70,26 @@ TEST_F(Semaphore, ManyWaitersForeverEachTakeOneSignal) {
     for (auto& t : threads) t.join();
     EXPECT_EQ(woke.load(), waiters);
     EXPECT_FALSE(semaphore->wait(DispatchTime::now()));
+}
+
+// A released waiter took the unit, so the value is 0 again while it is still leaving the wait:
+// a settle must count it as running then, not as still blocked, or it returns before the
+// work the waiter goes on with.
+TEST_F(Semaphore, ASettleWaitsForAReleasedWaiterToGoOn) {
+    auto semaphore = DispatchSemaphore::create(0);
+    auto queue = DispatchQueue::create("waiter");
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::atomic<bool> wentOn{false};
+        queue->async([&] {
+            EXPECT_TRUE(semaphore->wait(DispatchTime::after(60)));
+            wentOn = true;
+        });
+        Clock::advance(0);  // the waiter is blocked now: only the signal or the clock ends its wait
+        ASSERT_FALSE(wentOn.load());
+        semaphore->signal();
+        Clock::advance(0);
+        ASSERT_TRUE(wentOn.load());
+    }
+    EXPECT_EQ(Clock::now(), start);
 }
