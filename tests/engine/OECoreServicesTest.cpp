@@ -66,8 +66,8 @@ protected:
     }
     void TearDown() override {
         // The launch's questions to the server are answered (a message may come up), then let go.
-        URLNetwork::waitUntilQuiet(0.2, 20);
-        NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);
+        EXPECT_TRUE(URLNetwork::waitUntilQuiet(0.2, 20));
+        (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);  // serves what came in meanwhile
         for (const auto& alert : UIAlertView::visibleAlertViews()) alert->dismissWithClickedButtonIndex(0, false);
         MFMailComposeViewController::setCanSendMail(true);
         window.reset();
