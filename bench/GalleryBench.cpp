@@ -217,7 +217,7 @@ void BM_HTTPrequestSequentialGets(benchmark::State& state) {
         auto request = HTTPrequest::make(s.fileSystem);
         request->setDelegate(received);
         request->sendRequest(url);
-        NSRunLoop::mainRunLoop()->runUntil([&] { return received->done; }, 30);
+        require(NSRunLoop::mainRunLoop()->runUntil([&] { return received->done; }, 30), "the body arrived");
         require(received->size == kBodySize, "a whole body");
     }
     s.server->clearRequests();

@@ -37,7 +37,7 @@ std::int64_t intParameter(const MeasurementService::Event& event, const std::str
 
 // Real seconds a launch waits for its upload, or for the application to have handled the answer:
 // only a safety net, generous enough for eight copies of the suite sharing two cores.
-constexpr int kStepBound = 120;
+constexpr int kLaunchStepBound = 120;
 
 std::string textParameter(const MeasurementService::Event& event, const std::string& name) {
     const Value& value = event.parameters.get(name);
@@ -72,7 +72,7 @@ protected:
         std::fputs(before.c_str(), input);
         std::fputs("background\n", input);
         std::fflush(input);
-        const bool uploaded = measurement.waitForUploads(uploads, kStepBound);
+        const bool uploaded = measurement.waitForUploads(uploads, kLaunchStepBound);
         // The upload has reached the service; quitting before the application has its answer
         // would leave the bundle for the next launch to send again.
         const bool answered = uploaded && waitUntilQueueIsEmpty();
@@ -89,7 +89,7 @@ protected:
     // process says nothing when it deletes a bundle, so its database is looked at.
     bool waitUntilQueueIsEmpty() const {
         const std::string path = home + "/Library/Application Support/Vizudi/Measurement/vizudi-app-measurement.sql";
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStepBound);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kLaunchStepBound);
         for (;;) {
             long long queued = -1;
             sqlite3* handle = nullptr;

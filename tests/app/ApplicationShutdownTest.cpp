@@ -35,7 +35,7 @@ constexpr int kRunsPerCase = 20;
 constexpr int kParallelRuns = 8;
 // Real seconds a run waits for a step of its set-up, or for a quit: only a safety net, generous
 // enough for eight copies of the test sharing two cores.
-constexpr double kStepBound = 120;
+constexpr double kRunStepBound = 120;
 
 enum class Busy { UploadHangs, ReplyComingIn };
 
@@ -108,12 +108,12 @@ public:
                 return outcome;
             }
             if (!simulator.send("background")) outcome.setUpFailure = "the simulator stopped reading before the background";
-            else if (timing.moment >= 1 && !service.waitForUploads(1, kStepBound))
+            else if (timing.moment >= 1 && !service.waitForUploads(1, kRunStepBound))
                 outcome.setUpFailure = "the first upload never reached the service";
-            else if (timing.moment >= 2 && timing.busy == Busy::UploadHangs && !service.waitForStalls(1, kStepBound))
+            else if (timing.moment >= 2 && timing.busy == Busy::UploadHangs && !service.waitForStalls(1, kRunStepBound))
                 outcome.setUpFailure = "the service never held the upload";
             if (!outcome.setUpFailure.empty()) {
-                (void)simulator.finish(kStepBound);
+                (void)simulator.finish(kRunStepBound);
                 outcome.detail = simulator.output();
                 return outcome;
             }
@@ -121,7 +121,7 @@ public:
             // The quit itself is checked through the exit status: a simulator that ended before
             // it reads no more, and its status says why.
             (void)simulator.send("quit");
-            outcome.quitStatus = simulator.finish(kStepBound);
+            outcome.quitStatus = simulator.finish(kRunStepBound);
             outcome.detail = simulator.output();
         }
         const std::string database = home + "/Library/Application Support/Vizudi/Measurement/vizudi-app-measurement.sql";

@@ -148,7 +148,7 @@ TEST_F(ServicesStart, TheLaunchShowsAMessageAndAReturnToTheForegroundTheNext) {
     DemoLaunch::forgetProcess();
     launch();
     ASSERT_TRUE(waitFor([&] { return asked(ask) == 3; }));
-    NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);
+    (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);  // runs what comes in meanwhile
     EXPECT_EQ(shownMessage(), nullptr);
 }
 
@@ -191,7 +191,7 @@ TEST_F(ServicesStart, NewApplicationsBadgeTheMoreAppsRowUntilItIsChosen) {
     // The next launch knows the fifteen: no badge.
     DemoLaunch::forgetProcess();
     launch();
-    NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.5);
+    (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.5);  // runs what comes in meanwhile
     EXPECT_EQ(NewAppsChecker::sharedNewAppsChecker()->newApps(), 0);
     EXPECT_EQ(moreRow("More Apps")->badge(), "");
 }
@@ -237,7 +237,7 @@ TEST_F(ServicesStart, TheSupportRowWritesToTheMakerAboutThisApplication) {
     alert->tapActionAtIndex(0);
     ASSERT_TRUE(waitFor([&] { return top() == window->rootViewController(); }));
     // The alert's way out takes its time on the clock.
-    NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 1.0);
+    (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 1.0);  // runs what comes in meanwhile
 }
 
 TEST_F(ServicesStart, TheDownloadQueueHoldsTheScreenAwakeThroughTheEngine) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -73,23 +74,26 @@ TEST_F(Semaphore, ManyWaitersForeverEachTakeOneSignal) {
 }
 
 // A released waiter took the unit, so the value is 0 again while it is still leaving the wait:
-// a settle must count it as running then, not as still blocked, or it returns before the
-// work the waiter goes on with.
-TEST_F(Semaphore, ASettleWaitsForAReleasedWaiterToGoOn) {
+// a settle must count it as running then, not as still blocked, or it returns before the work
+// the waiter goes on with. Many waiters released at once keep some of them in that stretch
+// while the settle looks.
+TEST_F(Semaphore, ASettleWaitsForReleasedWaitersToGoOn) {
+    constexpr int kWaiters = 16;
     auto semaphore = DispatchSemaphore::create(0);
-    auto queue = DispatchQueue::create("waiter");
-    for (int round = 0; round < 300; ++round) {
+    for (int round = 0; round < 40; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        std::atomic<bool> wentOn{false};
-        queue->async([&] {
-            EXPECT_TRUE(semaphore->wait(DispatchTime::after(60)));
-            wentOn = true;
-        });
-        Clock::advance(0);  // the waiter is blocked now: only the signal or the clock ends its wait
-        ASSERT_FALSE(wentOn.load());
-        semaphore->signal();
+        auto wentOn = std::make_shared<std::atomic<int>>(0);  // outlives a failed round's waiters
+        for (int i = 0; i < kWaiters; ++i) {
+            DispatchQueue::globalQueue()->async([semaphore, wentOn] {
+                EXPECT_TRUE(semaphore->wait(DispatchTime::after(60)));
+                wentOn->fetch_add(1);
+            });
+        }
+        Clock::advance(0);  // all blocked now: only signals or the clock end their waits
+        ASSERT_EQ(wentOn->load(), 0);
+        for (int i = 0; i < kWaiters; ++i) semaphore->signal();
         Clock::advance(0);
-        ASSERT_TRUE(wentOn.load());
+        ASSERT_EQ(wentOn->load(), kWaiters);
     }
     EXPECT_EQ(Clock::now(), start);
 }
