@@ -28,6 +28,7 @@
 #include "platform/foundation/NSNotification.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/services/VULAppDelegateSwizzler.h"
 
 #include <cstdlib>
@@ -63,10 +64,10 @@ bool isConsentValue(const Value& value) {
 
 struct APMAnalytics::Process {
     // The class lock: the count of calls held before the start.
-    std::mutex mutex;
-    bool released = false;
-    std::size_t held = 0;
-    std::size_t refused = 0;
+    Mutex mutex;
+    bool released GUARDED_BY(mutex) = false;
+    std::size_t held GUARDED_BY(mutex) = 0;
+    std::size_t refused GUARDED_BY(mutex) = 0;
 
     std::shared_ptr<DispatchQueue> queue =
         DispatchQueue::create(kQueueLabel, DispatchQueue::Kind::Serial,
@@ -97,13 +98,13 @@ struct APMAnalytics::Process {
 
 namespace {
 
-std::mutex gProcessMutex;
-std::shared_ptr<APMAnalytics::Process>* gProcess = nullptr;
+Mutex gProcessMutex;
+std::shared_ptr<APMAnalytics::Process>* gProcess GUARDED_BY(gProcessMutex) = nullptr;
 
 }  // namespace
 
 std::shared_ptr<APMAnalytics::Process> APMAnalytics::process() {
-    std::lock_guard lock(gProcessMutex);
+    MutexLock lock(gProcessMutex);
     if (!gProcess) gProcess = new std::shared_ptr<Process>(std::make_shared<Process>());
     return *gProcess;
 }
@@ -116,7 +117,7 @@ void APMAnalytics::resetProcessState() {
     SKPaymentQueue::defaultQueue()->removeTransactionObserver(old->shared);
     NSNotificationCenter::defaultCenter()->removeObserver(old->shared);
     {
-        std::lock_guard lock(gProcessMutex);
+        MutexLock lock(gProcessMutex);
         *gProcess = std::make_shared<Process>();
     }
     APMAnalyticsStore::resetSharedInstance();
@@ -142,7 +143,7 @@ bool APMAnalytics::isCurrentQueueSerialQueue() { return DispatchQueue::currentQu
 void APMAnalytics::queueOperationWithBlock(std::function<void()> block) {
     auto p = process();
     {
-        std::lock_guard lock(p->mutex);
+        MutexLock lock(p->mutex);
         if (!p->released) {
             if (p->held >= kMaxOperationsBeforeStart) {
                 // Once, then at every thousandth refusal: a flood before the start logs little.
@@ -163,7 +164,7 @@ void APMAnalytics::queueOperationWithBlock(std::function<void()> block) {
 void APMAnalytics::unsuspendOperationQueue() {
     auto p = process();
     {
-        std::lock_guard lock(p->mutex);
+        MutexLock lock(p->mutex);
         p->released = true;
     }
     p->operationQueue->setSuspended(false);

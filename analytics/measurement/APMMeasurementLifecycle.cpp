@@ -120,7 +120,7 @@ void APMMeasurement::handleAppWillTerminateNotification(const NSNotification&) {
 // MARK: Wipe and reset
 
 bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("wipeoutAnalyticsDataAndResetComponents");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("wipeoutAnalyticsDataAndResetComponents");
     auto log = monitor();
     log->logWithLevel(6, 23171, "Resetting App Measurement data");
     resetPSMCounts();
@@ -139,7 +139,7 @@ bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
             auto sessions = APMSessionReporter::initWithContext(reporterContext());
             sessions->setReportingEnabled(isEnabled());
             {
-                std::lock_guard lock(componentsMutex_);
+                MutexLock lock(componentsMutex_);
                 sessionReporter_ = sessions;
             }
             APMScreenViewReporter::sharedInstance()->setEngine(reporterContext(), sessions);
@@ -165,7 +165,7 @@ bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
 }
 
 bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const std::optional<std::string>& appInstanceID) {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("resetAnalyticsData");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("resetAnalyticsData");
     auto log = monitor();
     const bool empty = !appInstanceID || appInstanceID->empty();
     if (empty) {
@@ -195,7 +195,7 @@ bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const std::optional<std
 }
 
 double APMMeasurement::firstOpenTimestamp() {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("firstOpenTimestamp");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("firstOpenTimestamp");
     auto database = this->database();
     if (!database) return 0;
     NSErrorPtr error;

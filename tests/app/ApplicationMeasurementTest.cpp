@@ -35,6 +35,10 @@ std::int64_t intParameter(const MeasurementService::Event& event, const std::str
     return value.isNumber() ? value.longLongValue() : -1;
 }
 
+// Real seconds a launch waits for its upload, or for the application to have handled the answer:
+// only a safety net, generous enough for eight copies of the suite sharing two cores.
+constexpr int kLaunchStepBound = 120;
+
 std::string textParameter(const MeasurementService::Event& event, const std::string& name) {
     const Value& value = event.parameters.get(name);
     return value.isString() ? value.stringValue() : std::string();
@@ -68,7 +72,7 @@ protected:
         std::fputs(before.c_str(), input);
         std::fputs("background\n", input);
         std::fflush(input);
-        const bool uploaded = measurement.waitForUploads(uploads, 60);
+        const bool uploaded = measurement.waitForUploads(uploads, kLaunchStepBound);
         // The upload has reached the service; quitting before the application has its answer
         // would leave the bundle for the next launch to send again.
         const bool answered = uploaded && waitUntilQueueIsEmpty();
@@ -81,11 +85,11 @@ protected:
         return said;
     }
 
-    // Until the application's upload queue is empty (bounded: 20 s of real time). The other
+    // Until the application's upload queue is empty (bounded in real time). The other
     // process says nothing when it deletes a bundle, so its database is looked at.
     bool waitUntilQueueIsEmpty() const {
         const std::string path = home + "/Library/Application Support/Vizudi/Measurement/vizudi-app-measurement.sql";
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kLaunchStepBound);
         for (;;) {
             long long queued = -1;
             sqlite3* handle = nullptr;
