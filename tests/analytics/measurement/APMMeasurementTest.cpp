@@ -6,6 +6,7 @@
 
 #include "analytics/core/APMKeychainWrapper.h"
 #include "analytics/measurement/APMMeasurementDelegate.h"
+#include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/store/SKAdNetwork.h"
@@ -260,7 +261,6 @@ TEST_F(APMMeasurementTest, TheFirstOpenTimeIsTheFirstOpenPropertysOwnAndNoneWith
     APMAnalytics::setAnalyticsEnabled(false);
     APMAnalytics::resetAnalyticsData();
     settle();
-    drainWorker();
     ASSERT_EQ(count("SELECT COUNT(*) FROM user_attributes"), 0);
     LogCapture::flush();
     monitorSample(true);

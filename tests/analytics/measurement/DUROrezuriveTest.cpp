@@ -10,6 +10,7 @@
 #include "analytics/measurement/DAROScreenViewReporter.h"
 #include "analytics/measurement/DAROValue.h"
 #include "analytics/reporters/APMSessionReporter.h"
+#include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/NSUserActivity.h"
 #include "platform/services/DORAdizivororivs.h"
 #include "platform/services/RURAdi.h"
