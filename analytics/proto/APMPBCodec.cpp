@@ -295,8 +295,8 @@ std::uint64_t varintOf(APMPBFieldType value, std::uint64_t cell) {
 // Writes the wire front to back in one pass over the records, into a buffer of its own that
 // grows: the records lie apart in memory, so reading each once, in the order they were made,
 // costs far less than a sizing pass ahead of the writing. A nested message's length is given
-// one byte ahead of its body and widened once the body is written: a body of 128 bytes or
-// more is then moved up, while it is still in cache.
+// room ahead of its body and written after it; when it needs another width, the body is moved,
+// while it is still in cache.
 class Writer {
 public:
     // Room for a tag and a length or a scalar, both of ten bytes at most.
@@ -337,26 +337,28 @@ public:
         return true;
     }
 
-    // Opens a nested message's field; the body's offset, for closeNested.
-    bool openNested(std::uint32_t field, std::size_t* bodyStart) {
+    // Opens a nested message's field with `width` bytes kept for its length; the body's
+    // offset, for closeNested.
+    bool openNested(std::uint32_t field, std::size_t width, std::size_t* bodyStart) {
         if (!room(kHeader)) return false;
         tag(field, PB_WT_STRING);
-        *at_++ = 0;
+        at_ += width;
         *bodyStart = written();
         return true;
     }
-    bool closeNested(std::size_t bodyStart) {
+    // Writes the length into the `kept` bytes ahead of the body, moving the body when the length
+    // needs another width; *width is the one it took.
+    bool closeNested(std::size_t bodyStart, std::size_t kept, std::size_t* width) {
         std::uint64_t length = written() - bodyStart;
-        const std::size_t width = varintSize(length);
-        std::uint8_t* lengthAt = buffer_.get() + bodyStart - 1;
-        if (width > 1) {
-            if (!room(width - 1)) return false;
-            lengthAt = buffer_.get() + bodyStart - 1;
-            std::memmove(lengthAt + width, lengthAt + 1, length);
-            at_ += width - 1;
+        *width = varintSize(length);
+        if (*width > kept && !room(*width - kept)) return false;
+        std::uint8_t* lengthAt = buffer_.get() + bodyStart - kept;
+        if (*width != kept) {
+            std::memmove(lengthAt + *width, lengthAt + kept, length);
+            at_ = lengthAt + *width + length;
         }
-        for (std::size_t i = 0; i + 1 < width; ++i, length >>= 7) lengthAt[i] = static_cast<std::uint8_t>(length | 0x80);
-        lengthAt[width - 1] = static_cast<std::uint8_t>(length);
+        for (std::size_t i = 0; i + 1 < *width; ++i, length >>= 7) lengthAt[i] = static_cast<std::uint8_t>(length | 0x80);
+        lengthAt[*width - 1] = static_cast<std::uint8_t>(length);
         return true;
     }
 
@@ -398,9 +400,12 @@ bool writeScalar(Writer& out, APMPBFieldType value, std::uint32_t tag, std::uint
 
 bool writeBody(Writer& out, const APMPBMessageInfo& info);
 
-bool writeNested(Writer& out, const APMPBMessageInfo& nested, std::uint32_t tag) {
+// `width` guesses the width of the length, and learns the one it took: items of one list are
+// mostly of a size, so their bodies are seldom moved.
+bool writeNested(Writer& out, const APMPBMessageInfo& nested, std::uint32_t tag, std::size_t& width) {
     std::size_t bodyStart;
-    return out.openNested(tag, &bodyStart) && writeBody(out, nested) && out.closeNested(bodyStart);
+    const std::size_t kept = width;
+    return out.openNested(tag, kept, &bodyStart) && writeBody(out, nested) && out.closeNested(bodyStart, kept, &width);
 }
 
 bool writeBody(Writer& out, const APMPBMessageInfo& info) {
@@ -414,16 +419,18 @@ bool writeBody(Writer& out, const APMPBMessageInfo& info) {
         } else if (const auto* s = std::get_if<APMPBBytes>(&cell)) {
             if (!out.bytes(field.tag, s->data(), s->size())) return false;
         } else if (const auto* m = std::get_if<APMPBRecordPtr>(&cell)) {
-            if (*m && !writeNested(out, **m, field.tag)) return false;
+            std::size_t width = 1;
+            if (*m && !writeNested(out, **m, field.tag, width)) return false;
         } else if (const auto* r = std::get_if<APMPBList>(&cell)) {
             // Repeated integers go out unpacked: one tag per item.
+            std::size_t width = 1;
             for (const APMPBCell& item : *r) {
                 if (const auto* iv = std::get_if<std::uint64_t>(&item)) {
                     if (!writeScalar(out, value, field.tag, *iv, true)) return false;
                 } else if (const auto* is = std::get_if<APMPBBytes>(&item)) {
                     if (!out.bytes(field.tag, is->data(), is->size())) return false;
                 } else if (const auto* im = std::get_if<APMPBRecordPtr>(&item); im && *im) {
-                    if (!writeNested(out, **im, field.tag)) return false;
+                    if (!writeNested(out, **im, field.tag, width)) return false;
                 }
             }
         }

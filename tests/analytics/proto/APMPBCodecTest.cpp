@@ -409,13 +409,15 @@ TEST(APMPBCodec, EncodedItemsAreCheckedWhenSet) {
 }
 
 // Every nested length is written after its body; bodies around each change of the length's
-// varint width, three levels deep, must come out as the wire lays them down by hand.
+// varint width, three levels deep, come out as the wire lays them down by hand.
 TEST(APMPBCodec, NestedLengthsOfEveryWidthAreWrittenExactly) {
     using prototest::append;
     using prototest::lengthDelimited;
-    std::vector<std::size_t> sizes;
-    for (const std::size_t edge : {std::size_t{0}, std::size_t{1} << 7, std::size_t{1} << 14, std::size_t{1} << 21}) {
-        // Each level adds at most 32 bytes around the string, so each crosses the edge in here.
+    // Each level adds at most 32 bytes around the string, so each crosses an edge in its window;
+    // at the widest edge, only each side of it.
+    constexpr std::size_t kWidest = std::size_t{1} << 21;
+    std::vector<std::size_t> sizes = {kWidest - 40, kWidest};
+    for (const std::size_t edge : {std::size_t{0}, std::size_t{1} << 7, std::size_t{1} << 14}) {
         for (std::size_t k = edge >= 32 ? edge - 32 : 0; k <= edge + 2; ++k) sizes.push_back(k);
     }
     for (const std::size_t size : sizes) {
@@ -426,7 +428,9 @@ TEST(APMPBCodec, NestedLengthsOfEveryWidthAreWrittenExactly) {
         APMPBMessageSetArray(outer, APMPBEventParam::kParamValue, Value::Array{Value(inner)});
         APMPBMessageSetInt64(outer, APMPBEventParam::kIntValue, -1);
         auto event = APMPBEvent::make();
-        APMPBMessageSetArray(event, APMPBEvent::kParams, Value::Array{Value(outer), Value(APMPBEventParam::make())});
+        // Items of one list whose lengths change width from one to the next.
+        APMPBMessageSetArray(event, APMPBEvent::kParams,
+                             Value::Array{Value(outer), Value(APMPBEventParam::make()), Value(outer)});
         APMPBMessageSetString(event, APMPBEvent::kName, "e");
         auto bundle = APMPBMeasurementBundle::make();
         APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kEvents, Value::Array{Value(event)});
@@ -435,8 +439,8 @@ TEST(APMPBCodec, NestedLengthsOfEveryWidthAreWrittenExactly) {
         const NSData innerBody = lengthDelimited(1, NSData(text.begin(), text.end()));
         const NSData outerBody = append(bytes({0x18, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}),
                                         lengthDelimited(6, innerBody));
-        const NSData eventBody = append(append(lengthDelimited(1, outerBody), lengthDelimited(1, {})),
-                                        lengthDelimited(2, bytes({'e'})));
+        NSData eventBody = append(lengthDelimited(1, outerBody), lengthDelimited(1, {}));
+        eventBody = append(append(eventBody, lengthDelimited(1, outerBody)), lengthDelimited(2, bytes({'e'})));
         const NSData expected = append(bytes({0x08, 0x01}), lengthDelimited(2, eventBody));
 
         const auto encoded = bundle->protoBuffer();
