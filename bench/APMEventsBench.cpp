@@ -102,7 +102,7 @@ struct Engine {
         RURAdi::configure();
         std::atomic<bool> started{false};
         APMAnalytics::queueOperationWithBlock([&started] { started = true; });
-        NSRunLoop::mainRunLoop()->runUntil([&started] { return started.load(); }, 600);
+        (void)NSRunLoop::mainRunLoop()->runUntil([&started] { return started.load(); }, 600);  // checked just below
         if (!APMMeasurement::hasSharedInstance()) {
             std::fprintf(stderr, "the measurement engine did not start\n");
             std::exit(1);

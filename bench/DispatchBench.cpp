@@ -150,7 +150,9 @@ void MainQueueHop(benchmark::State& state) {
     auto main = DispatchQueue::mainQueue();
     measureHop(
         state, [&](std::function<void()> block) { main->async(std::move(block)); },
-        [&](const std::function<bool()>& ran) { loop->runUntil(ran, 10); });
+        [&](const std::function<bool()>& ran) {
+            if (!loop->runUntil(ran, 10)) state.SkipWithError("the hop never ran");
+        });
 }
 BENCHMARK(MainQueueHop)->UseManualTime();
 

@@ -81,7 +81,7 @@ void OECore::resetInstance() {
         std::lock_guard lock(instanceMutex);
         old.swap(sharedSlot());
     }
-    if (old && old->favoritesUpload_) old->favoritesUpload_->wait();
+    if (old && old->favoritesUpload_) (void)old->favoritesUpload_->wait();  // no deadline: returns once all left
     // The services it started go with it, as with a process that ends.
     setNewAppsCountProvider(nullptr);
     NewAppsChecker::resetSharedNewAppsChecker();

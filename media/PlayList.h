@@ -6,6 +6,7 @@
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -23,4 +24,8 @@ public:
     MediaItems items;
     // Keys of the file other than "filename", "name" and "items".
     Value::Dictionary extra;
+    // Of a file's "items" longer than what is read, the whole stored array and the first entry not
+    // read: saving writes those entries back after the tracks, so an edit loses none of them.
+    Value storedEntries;
+    std::size_t firstUnreadEntry = 0;
 };

@@ -56,9 +56,12 @@ std::vector<std::shared_ptr<PlayList>> PlayListManager::playLists() const {
             } else if (entry.first == "items") {
                 const auto& keys = entry.second.array();
                 const std::size_t count = std::min(keys.size(), kMaximumEntries);
-                if (count < keys.size())
+                if (count < keys.size()) {
                     Diagnostics::notef("The playlist %s holds %zu tracks; only its first %zu are read.", fileName.c_str(),
                                        keys.size(), count);
+                    list->storedEntries = entry.second;
+                    list->firstUnreadEntry = count;
+                }
                 std::vector<std::int32_t> indexes;
                 indexes.reserve(count);
                 for (std::size_t i = 0; i < count; ++i) indexes.push_back(static_cast<std::int32_t>(keys[i].intValue()));
@@ -82,6 +85,10 @@ bool PlayListManager::savePlaylist(const PlayList& list) const {
     stored.set("name", Value(list.name));
     Value::Array keys;
     for (const auto& item : list.items) keys.push_back(Value(item->key()));
+    if (list.storedEntries.isArray()) {
+        const auto& stored = list.storedEntries.array();
+        for (std::size_t i = list.firstUnreadEntry; i < stored.size(); ++i) keys.push_back(stored[i]);
+    }
     stored.set("items", Value(keys));
     const std::string path = playListFilePath(list);
     NSErrorPtr error;

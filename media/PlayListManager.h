@@ -20,7 +20,8 @@ public:
     // Every Documents file whose name contains ".mplist", sorted by name. An index the database
     // no longer holds is left out; a file that cannot be read is listed without a name or
     // tracks, under its own file name, so that it can still be deleted. Of a playlist's entries
-    // only the first kMaximumEntries are read (the cut is logged).
+    // only the first kMaximumEntries are read (the cut is logged); the rest are kept as they were
+    // and written back after the tracks when the playlist is saved.
     std::vector<std::shared_ptr<PlayList>> playLists() const;
     static constexpr std::size_t kMaximumEntries = 10000;
 

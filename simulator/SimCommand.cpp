@@ -229,6 +229,14 @@ std::string purchase(const Words& w, SimCommand& c) {
     return "";
 }
 
+std::string ad(const Words& w, SimCommand& c) {
+    if (w.args.size() != 2 || (w.args[0] != "show" && w.args[0] != "hide"))
+        return "ad takes show or hide and an ad unit, e.g. ad show banner-1";
+    c.direction = w.args[0];
+    c.text = w.args[1];
+    return "";
+}
+
 std::string advance(const Words& w, SimCommand& c) {
     if (readNumber(w.rest, c.seconds) != NumberWord::Finite || c.seconds < 0 || c.seconds > SimCommand::kMaxSeconds)
         return w.verb + " needs a number of seconds from 0 to " + bound(SimCommand::kMaxSeconds);
@@ -320,7 +328,8 @@ const Verb kVerbs[] = {
     {"move", Kind::Move, move},             {"back", Kind::Back, nothing},
     {"rotate", Kind::Rotate, rotate},       {"background", Kind::Background, nothing},
     {"foreground", Kind::Foreground, nothing}, {"open", Kind::OpenURL, open},
-    {"purchase", Kind::Purchase, purchase}, {"advance", Kind::Advance, advance},
+    {"purchase", Kind::Purchase, purchase}, {"ad", Kind::AdUnit, ad},
+    {"advance", Kind::Advance, advance},
     {"wait", Kind::Advance, advance},       {"shot", Kind::Shot, shot},
     {"expect", Kind::Expect, expect},       {"await", Kind::Await, await},
     {"display", Kind::Display, display},    {"pause", Kind::Pause, pause},
@@ -394,6 +403,8 @@ const char* SimCommand::helpText() {
            "  purchase PRODUCT [PRICE CURRENCY]  the store completes a purchase of PRODUCT (0.99 USD\n"
            "                            unless given) and hands it to the application, as the system\n"
            "                            does once a person has paid\n"
+           "  ad show|hide UNIT         an advertising library's ad unit UNIT comes on screen or leaves\n"
+           "                            it (the library tells the analytics library's reporter)\n"
            "  advance SECONDS           move the clock forward (replies on their way arrive first)\n"
            "  shot FILE.png|FILE.jpg    save a picture of the screen (PNG or JPEG, as the name says)\n"
            "  expect TEXT               fail unless TEXT is on the screen\n"

@@ -24,6 +24,7 @@ struct SimCommand {
         Foreground,
         OpenURL,     // the system opens a URL in the application (a link tapped elsewhere)
         Purchase,    // the store completes a purchase and hands it to the application's payment queue
+        AdUnit,      // an advertising library's ad unit comes on screen or leaves it
         Advance,     // move the manual clock
         Shot,        // render the screen to a PNG or JPEG file
         Expect,      // fail unless the screen shows a text
@@ -44,7 +45,7 @@ struct SimCommand {
     // Typed or expected text; the value `set` gives.
     std::string text;
     // Scroll and swipe direction: "up", "down", "left" or "right"; rotate: "left", "right",
-    // "portrait" or "landscape"; display: "connect" or "disconnect".
+    // "portrait" or "landscape"; display: "connect" or "disconnect"; ad: "show" or "hide".
     std::string direction;
     double dx = 0;
     double dy = 0;

@@ -25,6 +25,7 @@
 #include "platform/ui/UITextField.h"
 #include "platform/ui/UITextView.h"
 #include "platform/ui/UIWindow.h"
+#include "simulator/SimAdUnits.h"
 #include "simulator/SimPurchase.h"
 #include "simulator/SimRenderer.h"
 
@@ -287,6 +288,11 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
             return r;
         case SimCommand::Kind::Purchase:
             r.message = SimPurchase::complete(c.text, c.price, c.currency);
+            settle();
+            return r;
+        case SimCommand::Kind::AdUnit:
+            r.message = SimAdUnits::setVisible(c.text, c.direction == "show");
+            r.ok = r.message.empty();
             settle();
             return r;
         case SimCommand::Kind::Advance:

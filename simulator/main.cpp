@@ -1,6 +1,8 @@
 // ostrel-sim: runs the application on a bundle and a home folder, prints its screen as text
 // and carries out commands typed at the terminal or read from a script.
 #include "platform/adsupport/ADClient.h"
+#include "platform/adsupport/ASIdentifierManager.h"
+#include "platform/adsupport/ATTrackingManager.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSProcessInfo.h"
@@ -37,14 +39,16 @@ void usage() {
     std::fprintf(stderr,
                  "usage: ostrel-sim --bundle DIR --home DIR [--device phone|pad] [--script FILE] [--delegate NAME]\n"
                  "                  [--default KEY=VALUE]... [--trust-anchor HOST=PEMFILE]... [--search-ad CAMPAIGN=KEYWORD]\n"
-                 "                  [--launch-url URL] [--verbose]\n"
+                 "                  [--launch-url URL] [--advertising-id UUID] [--verbose]\n"
                  "The application's diagnostics go to diagnostics.log in the home; --verbose shows them here too.\n"
                  "--default sets a user default for this run only (a string; nothing is stored), for instance\n"
                  "the host of a service the application talks to; --trust-anchor trusts the certificates in\n"
                  "PEMFILE for connections to HOST alone (a test server's own certificate). --search-ad links the\n"
                  "advertising framework's attribution client, which answers that a search ad of CAMPAIGN for\n"
                  "KEYWORD led to this installation. --launch-url starts the application with URL in its launch\n"
-                 "options, as when a link opens an application that is not running.\n");
+                 "options, as when a link opens an application that is not running. --advertising-id links the\n"
+                 "advertising and tracking frameworks: the device's advertising identifier is UUID and the person\n"
+                 "has allowed tracking.\n");
 }
 
 // "KEY=VALUE" split at the first '='; false when there is none or the key is empty.
@@ -110,6 +114,7 @@ struct Options {
     bool verbose = false;
     std::vector<std::pair<std::string, std::string>> defaults, anchors;
     std::optional<std::pair<std::string, std::string>> searchAd;
+    std::shared_ptr<NSUUID> advertisingID;
 };
 
 // The command line into options; the exit status when the run ends with it (help, or words it
@@ -130,6 +135,10 @@ std::optional<int> readOptions(int argc, char** argv, Options& o) {
         else if (arg == "--delegate") ok = value(o.delegate);
         else if (arg == "--launch-url") ok = value(o.launchURL);
         else if (arg == "--verbose") o.verbose = true;
+        else if (arg == "--advertising-id") {
+            std::string text;
+            ok = value(text) && (o.advertisingID = NSUUID::initWithUUIDString(text)) != nullptr;
+        }
         else if (arg == "--default" || arg == "--trust-anchor" || arg == "--search-ad") {
             std::string text;
             std::pair<std::string, std::string> pair;
@@ -173,6 +182,12 @@ std::optional<int> prepareLaunch(const Options& o) {
         auto client = std::make_shared<ADClient>();
         client->setAnswers({ADClient::attributedAnswer(o.searchAd->first, o.searchAd->second)});
         ClassRegistry::registerClass("ADClient", [client] { return client; });
+    }
+    if (o.advertisingID) {
+        ASIdentifierManager::sharedManager()->setAdvertisingIdentifier(o.advertisingID);
+        ATTrackingManager::setTrackingAuthorizationStatus(ATTrackingManagerAuthorizationStatusAuthorized);
+        ClassRegistry::registerClass("ASIdentifierManager", [] { return ASIdentifierManager::sharedManager(); });
+        ClassRegistry::registerClass("ATTrackingManager", [] { return ATTrackingManager::classObject(); });
     }
     for (const auto& [host, path] : o.anchors) {
         NSErrorPtr error;

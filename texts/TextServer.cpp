@@ -17,10 +17,11 @@
 
 #include <cstdlib>
 
-class TextServer::Session {
+class SCOPED_CAPABILITY TextServer::Session {
 public:
-    explicit Session(const TextServer& server) : server_(server), lock_(server.mutex_) {}
-    ~Session() {
+    explicit Session(const TextServer& server) ACQUIRE(server.mutex_) : server_(server), lock_(server.mutex_) {}
+    ~Session() RELEASE() {
+        server_.mutex_.assertHeld();
         if (server_.sql_) server_.sql_->detachFromSequence();
     }
     Session(const Session&) = delete;
@@ -28,7 +29,7 @@ public:
 
 private:
     const TextServer& server_;
-    std::unique_lock<std::recursive_mutex> lock_;
+    MutexLock lock_;
 };
 
 namespace {
@@ -50,10 +51,15 @@ std::optional<std::map<std::string, bool>> readMarks(const std::string& path) {
 
 std::shared_ptr<TextServer> TextServer::initWithContext(const OEContext& context) {
     auto server = std::make_shared<TextServer>();
-    server->context_ = context;
-    if (server->open(context)) server->importOldFavorites();
-    // The category marks exist only when their file was there at start.
-    server->catMarks_ = readMarks(server->documentsPath(kCatsMarksFile));
+    bool opened = false;
+    {
+        MutexLock lock(server->mutex_);
+        server->context_ = context;
+        opened = server->open(context);
+        // The category marks exist only when their file was there at start.
+        server->catMarks_ = readMarks(server->documentsPath(kCatsMarksFile));
+    }
+    if (opened) server->importOldFavorites();
     return server;
 }
 
@@ -452,14 +458,20 @@ std::vector<TextEntry> TextServer::searchResult() {
 // --- Favourites of earlier databases ---------------------------------------------------------------
 
 void TextServer::importOldFavorites() {
-    if (!sql_ || !context_.fileSystem) return;
-    const std::string documents = context_.fileSystem->documentsFolder();
+    std::string documents;
+    std::string current;
+    {
+        Session session(*this);
+        if (!sql_ || !context_.fileSystem) return;
+        documents = context_.fileSystem->documentsFolder();
+        current = databaseName_;
+    }
     if (documents.empty()) return;
     const auto names = NSFileManager::defaultManager()->contentsOfDirectoryAtPath(documents);
     if (!names) return;
     auto pattern = NSRegularExpression::regularExpressionWithPattern("^texts.*\\.sqlite$", 0);
     for (const auto& name : *names) {
-        if (name == databaseName_ || pattern->rangeOfFirstMatchInString(name).location == NSNotFound) continue;
+        if (name == current || pattern->rangeOfFirstMatchInString(name).location == NSNotFound) continue;
         NSErrorPtr error;
         if (importOldFavoritesFrom(name, &error)) break;
         // The file stays for a later start; the next one may be imported now.

@@ -150,7 +150,7 @@ APMConditionalUserPropertyController::conditionalUserPropertiesWithNamePrefix(co
 
 void APMConditionalUserPropertyController::setConditionalUserPropertyOnWorkerQueue(
     const std::shared_ptr<APMConditionalUserProperty>& property) {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("setConditionalUserPropertyOnWorkerQueue");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("setConditionalUserPropertyOnWorkerQueue");
     if (!isEnabled()) {
         APMMeasurementMonitor()->logWithLevel(3, 11007, "Cannot set conditional user property. Analytics is disabled");
         return;
@@ -223,7 +223,7 @@ void APMConditionalUserPropertyController::setConditionalUserPropertyOnWorkerQue
 
 void APMConditionalUserPropertyController::removeConditionalUserPropertyOnWorkerQueue(
     const std::shared_ptr<APMConditionalUserProperty>& property) {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("removeConditionalUserPropertyOnWorkerQueue:");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("removeConditionalUserPropertyOnWorkerQueue:");
     if (!isEnabled()) {
         APMMeasurementMonitor()->logWithLevel(3, 11015, "Cannot remove conditional user property. Analytics is disabled");
         return;
@@ -269,7 +269,7 @@ void APMConditionalUserPropertyController::removeConditionalUserPropertyOnWorker
 
 std::optional<std::vector<std::shared_ptr<APMEvent>>> APMConditionalUserPropertyController::processEventOnWorkerQueue(
     const std::shared_ptr<APMEvent>& event) {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("processEventOnWorkerQueue:");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("processEventOnWorkerQueue:");
     if (!event) {
         APMMeasurementMonitor()->logWithLevel(2, 10000, "Cannot process nil event for conditional user property");
         return std::nullopt;
@@ -298,7 +298,7 @@ std::optional<std::vector<std::shared_ptr<APMEvent>>> APMConditionalUserProperty
 
 bool APMConditionalUserPropertyController::removeTimedOutCUPWithTimedOutEvents(
     std::vector<std::shared_ptr<APMEvent>>& timedOutEvents) {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("removeTimedOutCUPWithTimedOutEvents:");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("removeTimedOutCUPWithTimedOutEvents:");
     auto database = context_->database();
     NSErrorPtr error;
     auto properties = database ? database->timedOutConditionalUserPropertiesWithError(&error) : std::nullopt;
@@ -322,7 +322,7 @@ bool APMConditionalUserPropertyController::removeTimedOutCUPWithTimedOutEvents(
 
 bool APMConditionalUserPropertyController::removeExpiredCUPWithExpiredEvents(
     std::vector<std::shared_ptr<APMEvent>>& expiredEvents) {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("removeExpiredCUPWithExpiredEvents:");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("removeExpiredCUPWithExpiredEvents:");
     auto database = context_->database();
     NSErrorPtr error;
     auto properties = database ? database->expiredConditionalUserPropertiesWithError(&error) : std::nullopt;
@@ -354,7 +354,7 @@ bool APMConditionalUserPropertyController::removeExpiredCUPWithExpiredEvents(
 std::optional<std::vector<std::shared_ptr<APMEvent>>>
 APMConditionalUserPropertyController::updateConditionalUserPropertiesWithEventNameOnWorkerQueue(
     const std::string& eventName) {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("updateConditionalUserPropertiesBasedOnEventNameOnWorkerQueue:");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("updateConditionalUserPropertiesBasedOnEventNameOnWorkerQueue:");
     auto database = context_->database();
     NSErrorPtr error;
     auto properties = database ? database->triggeredConditionalUserPropertiesWithEventName(eventName, &error) : std::nullopt;

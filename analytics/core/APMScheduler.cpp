@@ -55,10 +55,9 @@ void APMScheduler::dispatchSyncOnWorkerQueueBlockID(const std::string& blockID, 
     if (!finished) APMMeasurementMonitor()->logWithLevel(4, 30004, "Synchronous task failed. Block ID=" + blockID);
 }
 
-bool APMScheduler::checkOnBackgroundThreadWithMethodName(const std::string& methodName) {
-    if (!NSThread::isMainThread()) return true;
+void APMScheduler::checkOnBackgroundThreadWithMethodName(const std::string& methodName) {
+    if (!NSThread::isMainThread()) return;
     const std::string name = methodName.empty() ? "<empty method name>" : methodName;
     APMMeasurementMonitor()->logWithLevel(1, 30001, "Method " + name + " should execute on background thread",
                                           Value());
-    return false;
 }

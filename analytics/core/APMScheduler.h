@@ -25,8 +25,9 @@ public:
     // True when called from a block running on the worker queue.
     bool isOnWorkerQueue() const;
 
-    // False (and 30001) on the main thread, true elsewhere.
-    [[nodiscard]] static bool checkOnBackgroundThreadWithMethodName(const std::string& methodName);
+    // Logs 30001 when called on the main thread. Its callers only want that line (they go on
+    // either way), so it answers nothing.
+    static void checkOnBackgroundThreadWithMethodName(const std::string& methodName);
 
 private:
     std::shared_ptr<DispatchQueue> workerQueue_;

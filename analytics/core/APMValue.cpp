@@ -79,7 +79,8 @@ std::shared_ptr<APMValue> APMValue::copy() const { return std::make_shared<APMVa
 std::string APMValue::description() const { return value_.description(); }
 
 bool APMValue::isEqual(const NSObject* other) const {
-    if (!other || typeid(*other) != typeid(APMValue)) return false;
+    // Only plain values compare: the public front's subclass is equal to nothing, itself included.
+    if (!other || typeid(*this) != typeid(APMValue) || typeid(*other) != typeid(APMValue)) return false;
     const auto* value = static_cast<const APMValue*>(other);
     return value->valueType_ == valueType_ && value->value_ == value_;
 }

@@ -38,7 +38,8 @@ public:
 
     std::shared_ptr<APMValue> copy() const;
     std::string description() const override;
-    // Equal only to an object of exactly this class, of the same kind, holding an equal object.
+    // Equal only to an object of exactly this class, of the same kind, holding an equal object;
+    // an object of a subclass is equal to nothing.
     bool isEqual(const NSObject* other) const override;
     std::size_t hash() const override;
 

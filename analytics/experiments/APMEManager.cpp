@@ -72,7 +72,7 @@ void APMEManager::startTaskManager() {
     // The queue's first block: nothing after it runs before the stored snapshots are in.
     std::weak_ptr<APMEManager> weak = weakSelf<APMEManager>();
     dispatchAsyncOnSerialQueue([weak, startUp = startUp_] {
-        startUp->ended->wait();
+        (void)startUp->ended->wait();  // without a deadline it returns only once signalled
         auto manager = weak.lock();
         if (!manager) return;
         std::lock_guard lock(startUp->mutex);

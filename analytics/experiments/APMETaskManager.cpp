@@ -114,7 +114,7 @@ double APMETaskManager::fetchTimeFromLastSuccessfulTimestamp(double lastSuccess,
 }
 
 void APMETaskManager::scheduleFetchingExperimentsOnWorkerQueue() {
-    static_cast<void>(APMScheduler::checkOnBackgroundThreadWithMethodName("scheduleFetchingExperimentsOnWorkerQueue"));
+    APMScheduler::checkOnBackgroundThreadWithMethodName("scheduleFetchingExperimentsOnWorkerQueue");
     auto monitor = APMEManager::monitor();
     // The reply of the request in flight schedules again.
     if (requestInFlight_) return;
@@ -308,7 +308,7 @@ void APMETaskManager::startTaskManager() {
 }
 
 void APMETaskManager::startTaskManagerOnWorkerQueue() {
-    static_cast<void>(APMScheduler::checkOnBackgroundThreadWithMethodName("startTaskManagerOnWorkerQueue"));
+    APMScheduler::checkOnBackgroundThreadWithMethodName("startTaskManagerOnWorkerQueue");
     {
         // The delegate hears of the end however the start-up ends, also by an exception:
         // its flag reads wait for it.
@@ -326,7 +326,7 @@ void APMETaskManager::startTaskManagerOnWorkerQueue() {
 }
 
 void APMETaskManager::fetchAllSnapshotsOnWorkerQueue() {
-    static_cast<void>(APMScheduler::checkOnBackgroundThreadWithMethodName("fetchAllSnapshotsOnWorkerQueue"));
+    APMScheduler::checkOnBackgroundThreadWithMethodName("fetchAllSnapshotsOnWorkerQueue");
     auto monitor = APMEManager::monitor();
     const bool committed = database_->performTransaction([&] {
         NSErrorPtr error;

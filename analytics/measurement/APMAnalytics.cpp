@@ -5,6 +5,7 @@
 #include "analytics/core/APMEvent.h"
 #include "analytics/core/APMEventParameters.h"
 #include "analytics/core/APMMonitor.h"
+#include "analytics/core/APMNumericUtil.h"
 #include "analytics/core/APMPersistedConfig.h"
 #include "analytics/core/APMUserAttribute.h"
 #include "analytics/core/APMValue.h"
@@ -27,8 +28,10 @@
 #include "platform/foundation/NSNotification.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/services/VULAppDelegateSwizzler.h"
 
+#include <cstdlib>
 #include <map>
 #include <mutex>
 
@@ -61,10 +64,10 @@ bool isConsentValue(const Value& value) {
 
 struct APMAnalytics::Process {
     // The class lock: the count of calls held before the start.
-    std::mutex mutex;
-    bool released = false;
-    std::size_t held = 0;
-    std::size_t refused = 0;
+    Mutex mutex;
+    bool released GUARDED_BY(mutex) = false;
+    std::size_t held GUARDED_BY(mutex) = 0;
+    std::size_t refused GUARDED_BY(mutex) = 0;
 
     std::shared_ptr<DispatchQueue> queue =
         DispatchQueue::create(kQueueLabel, DispatchQueue::Kind::Serial,
@@ -95,13 +98,13 @@ struct APMAnalytics::Process {
 
 namespace {
 
-std::mutex gProcessMutex;
-std::shared_ptr<APMAnalytics::Process>* gProcess = nullptr;
+Mutex gProcessMutex;
+std::shared_ptr<APMAnalytics::Process>* gProcess GUARDED_BY(gProcessMutex) = nullptr;
 
 }  // namespace
 
 std::shared_ptr<APMAnalytics::Process> APMAnalytics::process() {
-    std::lock_guard lock(gProcessMutex);
+    MutexLock lock(gProcessMutex);
     if (!gProcess) gProcess = new std::shared_ptr<Process>(std::make_shared<Process>());
     return *gProcess;
 }
@@ -114,7 +117,7 @@ void APMAnalytics::resetProcessState() {
     SKPaymentQueue::defaultQueue()->removeTransactionObserver(old->shared);
     NSNotificationCenter::defaultCenter()->removeObserver(old->shared);
     {
-        std::lock_guard lock(gProcessMutex);
+        MutexLock lock(gProcessMutex);
         *gProcess = std::make_shared<Process>();
     }
     APMAnalyticsStore::resetSharedInstance();
@@ -140,7 +143,7 @@ bool APMAnalytics::isCurrentQueueSerialQueue() { return DispatchQueue::currentQu
 void APMAnalytics::queueOperationWithBlock(std::function<void()> block) {
     auto p = process();
     {
-        std::lock_guard lock(p->mutex);
+        MutexLock lock(p->mutex);
         if (!p->released) {
             if (p->held >= kMaxOperationsBeforeStart) {
                 // Once, then at every thousandth refusal: a flood before the start logs little.
@@ -161,7 +164,7 @@ void APMAnalytics::queueOperationWithBlock(std::function<void()> block) {
 void APMAnalytics::unsuspendOperationQueue() {
     auto p = process();
     {
-        std::lock_guard lock(p->mutex);
+        MutexLock lock(p->mutex);
         p->released = true;
     }
     p->operationQueue->setSuspended(false);
@@ -258,6 +261,7 @@ void APMAnalytics::startWithAppID(const std::string& appID, const std::string& o
             }
             auto created = engine();
             p->enabled = created && created->wasEnabledDuringInitialization();
+            maybeEnableVadErederi();
         });
         if (configuration) observeNotificationsForAnalyticsConfiguration(configuration);
         SKPaymentQueue::defaultQueue()->addTransactionObserver(p->shared);
@@ -312,6 +316,24 @@ void APMAnalytics::logInternalEventWithOrigin(const std::string& origin, const s
     });
 }
 
+void APMAnalytics::logInternalEventWithOriginNameParameters(const std::string& origin, const std::string& name,
+                                                            const Value::Dictionary& parameters) {
+    if (origin != kAdsOrigin) {
+        logInternalEventWithOrigin(origin, name, parameters);
+        return;
+    }
+    Value::Dictionary prepared = parameters;
+    const Value& adEventID = parameters.get("_aeid");
+    if (adEventID.isString()) {
+        if (APMIsDecimalNumberString(adEventID.string())) {
+            prepared.set("_aeid", Value(static_cast<long long>(std::strtoll(adEventID.string().c_str(), nullptr, 10))));
+        } else {
+            APMMeasurementMonitor()->logWithLevel(2, 25024, "AdEvent ID string is not a number");
+        }
+    }
+    logInternalEventWithOrigin(origin, name, prepared);
+}
+
 Value::Dictionary APMAnalytics::currentScreenParameters(const Value::Dictionary& parameters) {
     // An event that names its screen keeps it; the others are taken where the caller stands.
     if (APMHasScreenParameters(parameters)) return {};
@@ -329,7 +351,8 @@ void APMAnalytics::setScreenName(const std::optional<std::string>& name, const s
 }
 
 void APMAnalytics::setSessionTimeoutInterval(double interval) {
-    dispatchAsyncOnSerialQueue([interval] {
+    // Held with the other early calls: the serial queue has no engine before the start.
+    queueOperationWithBlock([interval] {
         if (auto measurement = engine()) measurement->setSessionTimeoutInterval(interval);
     });
 }
@@ -761,6 +784,16 @@ void APMAnalytics::createAppDelegateProxy() {
         VULAppDelegateSwizzler::proxyOriginalDelegate();
         VULAppDelegateSwizzler::registerAppDelegateInterceptor(APMAppDelegateInterceptor::sharedInstance());
     });
+}
+
+void APMAnalytics::maybeEnableVadErederi() {
+    auto library = std::dynamic_pointer_cast<SharedInstanceInitializing>(ClassRegistry::create(kVadErederiClassName));
+    if (!library) return;
+    if (auto initializeSharedInstance = library->initializeSharedInstanceImplementation()) {
+        initializeSharedInstance();
+    } else {
+        APMMeasurementMonitor()->logWithLevel(2, 25016, "VADErederi class doesn't define initializeSharedInstance");
+    }
 }
 
 // MARK: Listeners

@@ -81,6 +81,9 @@ public:
                                    const Value::Dictionary& parameters);
     static void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
                                            const Value::Dictionary& parameters);
+    // The instance form, for the ads library: its "_aeid" given as decimal text travels as a number.
+    void logInternalEventWithOriginNameParameters(const std::string& origin, const std::string& name,
+                                                  const Value::Dictionary& parameters);
     // Stamped now, in the order of the stamps across threads.
     static void logEventWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,
                                    const Value::Dictionary& parameters);
@@ -97,6 +100,7 @@ public:
     static Value::Dictionary currentScreenParameters(const Value::Dictionary& parameters);
     // Main thread only.
     static void setScreenName(const std::optional<std::string>& name, const std::optional<std::string>& className);
+    // Queued like the other settings, so that one made before the start reaches the engine.
     static void setSessionTimeoutInterval(double interval);
 
     // MARK: User properties
@@ -185,6 +189,17 @@ public:
     static void handleEventsForBackgroundURLSession(const std::string& identifier, std::function<void()> completion);
     // Once per process: the proxy around the application delegate, with the engine's interceptor.
     static void createAppDelegateProxy();
+
+    // What the optional class "VADErederi" answers when it responds to initializeSharedInstance:
+    // the class operation's implementation, empty when the class declares it without one.
+    class SharedInstanceInitializing {
+    public:
+        virtual ~SharedInstanceInitializing() = default;
+        virtual std::function<void()> initializeSharedInstanceImplementation() = 0;
+    };
+    static constexpr const char* kVadErederiClassName = "VADErederi";
+    // Starts that library's shared instance when it is linked in; 25016 when it cannot be.
+    static void maybeEnableVadErederi();
 
     // MARK: Purchases
 

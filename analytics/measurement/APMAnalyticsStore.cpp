@@ -15,21 +15,21 @@ constexpr const char* kConsentSourceKey = "consent_source";
 constexpr const char* kConsentSettingsOnStartKey = "consent_settings_on_start";
 constexpr const char* kDeferredConsentResetKey = "deferred_consent_reset";
 
-std::mutex gStoreMutex;
+Mutex gStoreMutex;
 // Never destroyed: work still queued at exit may read it.
-std::shared_ptr<APMAnalyticsStore>* gStore = nullptr;
+std::shared_ptr<APMAnalyticsStore>* gStore GUARDED_BY(gStoreMutex) = nullptr;
 
 }  // namespace
 
 std::shared_ptr<APMAnalyticsStore> APMAnalyticsStore::sharedInstance() {
-    std::lock_guard lock(gStoreMutex);
+    MutexLock lock(gStoreMutex);
     if (!gStore) gStore = new std::shared_ptr<APMAnalyticsStore>();
     if (!*gStore) *gStore = initWithSuiteName(kSuiteName);
     return *gStore;
 }
 
 void APMAnalyticsStore::resetSharedInstance() {
-    std::lock_guard lock(gStoreMutex);
+    MutexLock lock(gStoreMutex);
     if (gStore) gStore->reset();
 }
 
@@ -42,12 +42,12 @@ std::shared_ptr<APMAnalyticsStore> APMAnalyticsStore::initWithSuiteName(const st
 }
 
 double APMAnalyticsStore::loadTimestamp() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return loadTimestamp_;
 }
 
 void APMAnalyticsStore::setLoadTimestamp(double timestamp) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     loadTimestamp_ = timestamp;
 }
 

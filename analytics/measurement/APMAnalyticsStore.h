@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 #include <cstdint>
@@ -69,6 +70,6 @@ public:
 
 private:
     std::shared_ptr<APMUserDefaults> suite_;
-    mutable std::mutex mutex_;
-    double loadTimestamp_ = 0;
+    mutable Mutex mutex_;
+    double loadTimestamp_ GUARDED_BY(mutex_) = 0;
 };

@@ -612,7 +612,7 @@ std::shared_ptr<APMBundler> APMBundler::initWithContext(std::weak_ptr<APMBundler
 bool APMBundler::bundleRawEvents() {
     auto context = context_.lock();
     if (!context) return false;
-    static_cast<void>(APMScheduler::checkOnBackgroundThreadWithMethodName("bundleRawEvents"));
+    APMScheduler::checkOnBackgroundThreadWithMethodName("bundleRawEvents");
     BundlingPass pass(*context);
     if (!pass.ready()) return false;
     bool consumed = false;

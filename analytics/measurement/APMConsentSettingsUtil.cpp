@@ -5,6 +5,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,9 +17,9 @@ namespace {
 constexpr const char* kAdStorage = "ad_storage";
 constexpr const char* kAnalyticsStorage = "analytics_storage";
 
-std::mutex gSwitchesMutex;
+Mutex gSwitchesMutex;
 // Shared, so a read copies a pointer rather than the function.
-std::shared_ptr<const std::function<APMConsentSwitches()>> gSwitchesProvider;
+std::shared_ptr<const std::function<APMConsentSwitches()>> gSwitchesProvider GUARDED_BY(gSwitchesMutex);
 
 // The queue's own state: touched only by blocks running on it.
 std::optional<Value::Dictionary> gSettings;
@@ -31,8 +32,8 @@ struct Published {
     APMConsentSettingsUtil::StorageDenials denials;
     std::string signals = "G1--";
 };
-std::mutex gPublishedMutex;
-Published gPublished;
+Mutex gPublishedMutex;
+Published gPublished GUARDED_BY(gPublishedMutex);
 std::atomic<int> gQueuedChanges{0};
 
 std::string lowercase(std::string text) {
@@ -69,7 +70,7 @@ void change(std::function<void()> apply) {
         apply();
         Published now{{isDeniedOnQueue(kAdStorage), isDeniedOnQueue(kAnalyticsStorage)}, signalsOnQueue()};
         {
-            std::lock_guard lock(gPublishedMutex);
+            MutexLock lock(gPublishedMutex);
             gPublished = std::move(now);
         }
         gQueuedChanges.fetch_sub(1, std::memory_order_acq_rel);
@@ -79,12 +80,12 @@ void change(std::function<void()> apply) {
 template <class T>
 T readPublished(T Published::*field) {
     if (gQueuedChanges.load(std::memory_order_acquire) == 0) {
-        std::lock_guard lock(gPublishedMutex);
+        MutexLock lock(gPublishedMutex);
         return gPublished.*field;
     }
     // A change is on its way: wait for it, as a read on the queue would.
     APMConsentSettingsUtil::serialQueue()->sync([] {});
-    std::lock_guard lock(gPublishedMutex);
+    MutexLock lock(gPublishedMutex);
     return gPublished.*field;
 }
 
@@ -92,14 +93,14 @@ T readPublished(T Published::*field) {
 
 void APMConsentSettingsUtil::setSwitchesProvider(std::function<APMConsentSwitches()> provider) {
     auto shared = provider ? std::make_shared<const std::function<APMConsentSwitches()>>(std::move(provider)) : nullptr;
-    std::lock_guard<std::mutex> lock(gSwitchesMutex);
+    MutexLock lock(gSwitchesMutex);
     gSwitchesProvider = std::move(shared);
 }
 
 APMConsentSwitches APMConsentSettingsUtil::switches() {
     std::shared_ptr<const std::function<APMConsentSwitches()>> provider;
     {
-        std::lock_guard<std::mutex> lock(gSwitchesMutex);
+        MutexLock lock(gSwitchesMutex);
         provider = gSwitchesProvider;
     }
     return provider ? (*provider)() : APMConsentSwitches{};

@@ -23,7 +23,7 @@ bool APMDefaultIdentitySupport::iOS14OrAbove() {
 
 std::shared_ptr<APMIdentitySupport> APMDefaultIdentitySupport::platformIdentitySupport() {
     // Follows the registry: the class may be registered, or go, after this object was made.
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (!ClassRegistry::isRegistered(kPlatformClassName)) {
         platform_.reset();
     } else if (!platform_) {
@@ -66,12 +66,13 @@ std::optional<std::string> APMDefaultIdentitySupport::resettableDeviceID() {
         if (!support) return;
         std::optional<std::string> identifier = platform->resettableDeviceID();
         {
-            std::lock_guard<std::mutex> lock(support->mutex_);
+            MutexLock lock(support->mutex_);
             support->resettableDeviceID_ = std::move(identifier);
         }
         done->signal();
     });
-    done->wait(DispatchTime::after(0.010));
-    std::lock_guard<std::mutex> lock(mutex_);
+    // Past the bound the id read before (if any) is answered.
+    (void)done->wait(DispatchTime::after(0.010));
+    MutexLock lock(mutex_);
     return resettableDeviceID_;
 }

@@ -6,6 +6,7 @@
 
 #include "analytics/measurement/APMIdentitySupport.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <memory>
 #include <mutex>
@@ -34,8 +35,8 @@ public:
 private:
     std::shared_ptr<APMIdentitySupport> platform_;
     std::shared_ptr<DispatchQueue> queue_;
-    std::mutex mutex_;
-    std::optional<std::string> resettableDeviceID_;
+    Mutex mutex_;
+    std::optional<std::string> resettableDeviceID_ GUARDED_BY(mutex_);
 };
 
 inline constexpr const char* kAPMZeroAdvertisingIdentifier = "00000000-0000-0000-0000-000000000000";

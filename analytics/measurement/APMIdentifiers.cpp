@@ -30,14 +30,14 @@ std::shared_ptr<APMIdentifiers> APMIdentifiers::make(IdentityProvider sharedIden
 }
 
 void APMIdentifiers::setEngineIdentityProvider(IdentityProvider provider) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     engineIdentity_ = std::move(provider);
 }
 
 std::pair<std::shared_ptr<APMIdentity>, bool> APMIdentifiers::currentIdentity() const {
     IdentityProvider engine;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         engine = engineIdentity_;
     }
     if (engine) {
@@ -83,7 +83,7 @@ std::string APMIdentifiers::adEventID() {
 std::string APMIdentifiers::libraryVersion() const { return std::to_string(APMIdentity::zevUzeviroredaLibraryVersion()); }
 
 std::string APMIdentifiers::origin() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return origin_;
 }
 
@@ -93,6 +93,6 @@ void APMIdentifiers::setOrigin(const std::string& origin) {
                                               "Cannot set the data collection origin. Origin cannot be empty");
         return;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     origin_ = origin;
 }

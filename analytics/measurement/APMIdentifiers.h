@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <atomic>
 #include <cstdint>
@@ -44,7 +45,7 @@ private:
     std::pair<std::shared_ptr<APMIdentity>, bool> currentIdentity() const;
 
     IdentityProvider sharedIdentity_;
-    mutable std::mutex mutex_;
-    IdentityProvider engineIdentity_;
-    std::string origin_;
+    mutable Mutex mutex_;
+    IdentityProvider engineIdentity_ GUARDED_BY(mutex_);
+    std::string origin_ GUARDED_BY(mutex_);
 };

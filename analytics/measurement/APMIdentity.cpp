@@ -44,14 +44,14 @@ T APMIdentity::readOnQueue(const std::function<T()>& read) {
 
 namespace {
 
-std::mutex gSharedMutex;
+Mutex gSharedMutex;
 // Never destroyed: work still queued at exit may use it.
-std::shared_ptr<APMIdentity>* gShared = nullptr;
+std::shared_ptr<APMIdentity>* gShared GUARDED_BY(gSharedMutex) = nullptr;
 
 }  // namespace
 
 std::shared_ptr<APMIdentity> APMIdentity::sharedInstance() {
-    std::lock_guard lock(gSharedMutex);
+    MutexLock lock(gSharedMutex);
     if (gShared) return *gShared;
     auto support = APMDefaultIdentitySupport::sharedInstance();
     if (!support->hasLimitedAdTracking()) {
@@ -68,7 +68,7 @@ std::shared_ptr<APMIdentity> APMIdentity::sharedInstance() {
 }
 
 void APMIdentity::resetSharedInstance() {
-    std::lock_guard lock(gSharedMutex);
+    MutexLock lock(gSharedMutex);
     if (gShared) gShared->reset();
     delete gShared;
     gShared = nullptr;
@@ -155,14 +155,14 @@ bool APMIdentity::iOS14OrAbove() { return APMDefaultIdentitySupport::iOS14OrAbov
 
 void APMIdentity::setSettingsProvider(SettingsProvider provider) {
     auto shared = provider ? std::make_shared<const SettingsProvider>(std::move(provider)) : nullptr;
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     settingsProvider_ = std::move(shared);
 }
 
 APMIdentitySettings APMIdentity::settings() const {
     std::shared_ptr<const SettingsProvider> provider;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         provider = settingsProvider_;
     }
     return provider ? (*provider)() : APMIdentitySettings{};
@@ -450,11 +450,11 @@ void APMIdentity::updateIdentifiersOnQueue() {
 }
 
 std::string APMIdentity::rezaviviInstallationID() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return rezaviviInstallationID_;
 }
 
 void APMIdentity::setRezaviviInstallationID(const std::string& installationID) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     rezaviviInstallationID_ = installationID;
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <atomic>
 #include <cstdint>
@@ -151,10 +152,10 @@ private:
     std::shared_ptr<APMPersistedConfig> persistedConfig_;
     std::shared_ptr<APMIdentitySupport> support_;
     std::shared_ptr<DispatchQueue> queue_;
-    mutable std::mutex mutex_;  // the settings provider and the installation id
+    mutable Mutex mutex_;  // the settings provider and the installation id
     // Shared, so a read copies a pointer rather than the function.
-    std::shared_ptr<const SettingsProvider> settingsProvider_;
-    std::string rezaviviInstallationID_;
+    std::shared_ptr<const SettingsProvider> settingsProvider_ GUARDED_BY(mutex_);
+    std::string rezaviviInstallationID_ GUARDED_BY(mutex_);
     std::atomic<bool> appIDFromVUVReplaced_{false};
     std::atomic<bool> appIDFromZeVivReplaced_{false};
     mutable std::once_flag fromAppStoreOnce_;

@@ -57,9 +57,9 @@ namespace {
 constexpr const char* kHelpPage = "https://vizudi.example/docs/analytics/debugging";
 
 struct SharedEngine {
-    std::mutex mutex;
-    bool requested = false;
-    std::shared_ptr<APMMeasurement> engine;
+    Mutex mutex;
+    bool requested GUARDED_BY(mutex) = false;
+    std::shared_ptr<APMMeasurement> engine GUARDED_BY(mutex);
 };
 
 SharedEngine& sharedEngine() {
@@ -85,7 +85,7 @@ void APMMeasurement::initializeSharedInstanceWithAppID(const std::string& appID,
                                                        bool isAnalyticsCollectionDeactivated,
                                                        const std::vector<std::string>& safelistedEvents) {
     auto& shared = sharedEngine();
-    std::lock_guard lock(shared.mutex);
+    MutexLock lock(shared.mutex);
     if (shared.requested) return;
     shared.requested = true;
     if (appID.empty()) return;
@@ -97,13 +97,13 @@ void APMMeasurement::initializeSharedInstanceWithAppID(const std::string& appID,
 
 bool APMMeasurement::hasSharedInstance() {
     auto& shared = sharedEngine();
-    std::lock_guard lock(shared.mutex);
+    MutexLock lock(shared.mutex);
     return shared.requested && shared.engine;
 }
 
 std::shared_ptr<APMMeasurement> APMMeasurement::sharedInstance() {
     auto& shared = sharedEngine();
-    std::lock_guard lock(shared.mutex);
+    MutexLock lock(shared.mutex);
     if (!shared.requested && ClassRegistry::isRegistered(kAPMFrontClass)) {
         VULLogWarning("<ZevUzeviroreda>", false, NSString::format("I-ACS%06ld", 23147L),
                       "Vizudi Analytics for Rezavivi has not been created. Please, configure Rezavivi by calling "
@@ -118,7 +118,7 @@ std::shared_ptr<APMRemoteConfig> APMMeasurement::remoteConfig() {
     std::shared_ptr<APMMeasurement> engine;
     {
         auto& shared = sharedEngine();
-        std::lock_guard lock(shared.mutex);
+        MutexLock lock(shared.mutex);
         engine = shared.engine;
     }
     auto config = engine ? engine->remoteConfigInstance() : nullptr;
@@ -146,7 +146,7 @@ void APMMeasurement::resetSharedInstance() {
     std::shared_ptr<APMMeasurement> engine;
     {
         auto& shared = sharedEngine();
-        std::lock_guard lock(shared.mutex);
+        MutexLock lock(shared.mutex);
         engine = std::move(shared.engine);
         shared.requested = false;
     }
@@ -170,15 +170,15 @@ void APMMeasurement::resetSharedInstance() {
 
 void APMMeasurement::setIsNetworkRequestPending(bool pending) {
     {
-        std::lock_guard lock(networkRequestMutex_);
+        MutexLock lock(networkRequestMutex_);
         isNetworkRequestPending_ = pending;
     }
     if (!pending) networkRequestEnded_.notify_all();
 }
 
 bool APMMeasurement::waitUntilNoNetworkRequestPending(double seconds) const {
-    std::unique_lock lock(networkRequestMutex_);
-    return networkRequestEnded_.wait_for(lock, std::chrono::duration<double>(std::max(seconds, 0.0)),
+    MutexLock lock(networkRequestMutex_);
+    return networkRequestEnded_.wait_for(lock.unique(), std::chrono::duration<double>(std::max(seconds, 0.0)),
                                          [this] { return !isNetworkRequestPending_.load(); });
 }
 
@@ -267,42 +267,42 @@ std::shared_ptr<APMMeasurement> APMMeasurement::initWithDatabaseName(
 APMMeasurement::~APMMeasurement() { NSNotificationCenter::defaultCenter()->removeObserver(this); }
 
 std::shared_ptr<APMDatabase> APMMeasurement::database() const {
-    std::lock_guard lock(componentsMutex_);
+    MutexLock lock(componentsMutex_);
     return database_;
 }
 
 std::shared_ptr<APMIdentity> APMMeasurement::identity() const {
-    std::lock_guard lock(componentsMutex_);
+    MutexLock lock(componentsMutex_);
     return identity_;
 }
 
 std::shared_ptr<APMRemoteConfig> APMMeasurement::remoteConfigInstance() const {
-    std::lock_guard lock(componentsMutex_);
+    MutexLock lock(componentsMutex_);
     return remoteConfig_;
 }
 
 std::shared_ptr<APMAudience> APMMeasurement::audience() const {
-    std::lock_guard lock(componentsMutex_);
+    MutexLock lock(componentsMutex_);
     return audience_;
 }
 
 std::shared_ptr<APMConditionalUserPropertyController> APMMeasurement::conditionalUserPropertyController() const {
-    std::lock_guard lock(componentsMutex_);
+    MutexLock lock(componentsMutex_);
     return conditionalUserPropertyController_;
 }
 
 std::shared_ptr<APMSearchAdReporter> APMMeasurement::searchAdReporter() const {
-    std::lock_guard lock(componentsMutex_);
+    MutexLock lock(componentsMutex_);
     return searchAdReporter_;
 }
 
 std::shared_ptr<APMSessionReporter> APMMeasurement::sessionReporter() const {
-    std::lock_guard lock(componentsMutex_);
+    MutexLock lock(componentsMutex_);
     return sessionReporter_;
 }
 
 bool APMMeasurement::didInitializeComponents() {
-    std::lock_guard lock(initializeComponentsLock_);
+    MutexLock lock(initializeComponentsLock_);
     return didInitializeComponents_;
 }
 
@@ -328,7 +328,7 @@ void APMMeasurement::setEnabled(bool enabled) {
 }
 
 void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("setIsEnabledOnWorkerQueue");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("setIsEnabledOnWorkerQueue");
     auto log = monitor();
     if (isAnalyticsCollectionDeactivated_ && enabled) {
         log->logWithLevel(6, 23206, "Analytics collection deactivated");
@@ -369,20 +369,18 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
 }
 
 bool APMMeasurement::startMeasurementOnWorkerQueue() {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("startMeasurementOnWorkerQueue");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("startMeasurementOnWorkerQueue");
     bool firstStart = false;
     {
-        std::lock_guard lock(initializeComponentsLock_);
+        MutexLock lock(initializeComponentsLock_);
         if (!didInitializeComponents_) {
             didInitializeComponents_ = initializeComponents();
             if (!didInitializeComponents_) return false;
             firstStart = !postInitializationDone_;
+            postInitializationDone_ = true;
         }
     }
-    if (firstStart) {
-        postInitializationDone_ = true;
-        runPostInitialization();
-    }
+    if (firstStart) runPostInitialization();
     setPersonalizedAdsUserPropertyOnWorkerQueue();
     if (analyticsStore_->needFirstOpenAfterReset()) {
         reportFirstOpenOnWorkerQueue();
@@ -407,7 +405,7 @@ bool APMMeasurement::initializeComponents() {
                                        config.lastAdvertisingIDResetFeatureEnabled()};
         }));
     {
-        std::lock_guard lock(componentsMutex_);
+        MutexLock lock(componentsMutex_);
         identity_ = identity;
     }
 
@@ -444,14 +442,14 @@ bool APMMeasurement::initializeComponents() {
     config->setIdentifiersOriginProvider([] { return APMIdentifiers::sharedInstance()->origin(); });
     config->setScriptContext(scriptContext());
     {
-        std::lock_guard lock(componentsMutex_);
+        MutexLock lock(componentsMutex_);
         database_ = std::move(database);
         remoteConfig_ = std::move(config);
     }
     auto audience = APMAudience::initWithContext(audienceContext());
     if (!audience) return false;
     auto conditionalProperties = APMConditionalUserPropertyController::initWithContext(audienceContext());
-    std::lock_guard lock(componentsMutex_);
+    MutexLock lock(componentsMutex_);
     audience_ = std::move(audience);
     conditionalUserPropertyController_ = std::move(conditionalProperties);
     return true;
@@ -539,7 +537,7 @@ void APMMeasurement::runPostInitialization() {
     // Made outside the lock: it reads the configuration, which takes the lock.
     auto sessions = APMSessionReporter::initWithContext(reporterContext());
     {
-        std::lock_guard lock(componentsMutex_);
+        MutexLock lock(componentsMutex_);
         sessionReporter_ = std::move(sessions);
     }
     auto screens = APMScreenViewReporter::sharedInstance();
@@ -556,7 +554,7 @@ void APMMeasurement::runPostInitialization() {
     reportOSUpdateOnWorkerQueue();
     if (auto searchAds = APMSearchAdReporter::initWithContext(reporterContext())) {
         {
-            std::lock_guard lock(componentsMutex_);
+            MutexLock lock(componentsMutex_);
             searchAdReporter_ = searchAds;
         }
         searchAds->setSearchAdReporterEnabled(true);
@@ -601,7 +599,7 @@ void APMMeasurement::setMeasurementDelegate(std::weak_ptr<APMMeasurementDelegate
 }
 
 void APMMeasurement::reportFirstOpenOnWorkerQueue() {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("reportFirstOpenOnWorkerQueue");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("reportFirstOpenOnWorkerQueue");
     auto log = monitor();
     auto database = this->database();
     NSErrorPtr error;
@@ -679,7 +677,7 @@ bool APMMeasurement::isVersionSameAsOriginalVersion() {
 }
 
 void APMMeasurement::reportAppUpdateOnWorkerQueue() {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("reportAppUpdateOnWorkerQueue");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("reportAppUpdateOnWorkerQueue");
     const std::string current = identity()->appVersion();
     const std::string previous = persistedConfig_->appVersion().value_or("");
     if (current == previous) return;
@@ -691,7 +689,7 @@ void APMMeasurement::reportAppUpdateOnWorkerQueue() {
 }
 
 void APMMeasurement::reportOSUpdateOnWorkerQueue() {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("reportOSUpdateOnWorkerQueue");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("reportOSUpdateOnWorkerQueue");
     const std::string current = APMEnvironmentInfo::sharedInstance()->deviceOSVersion();
     const std::string previous = persistedConfig_->osVersion().value_or("");
     if (current == previous) return;
@@ -703,7 +701,7 @@ void APMMeasurement::reportOSUpdateOnWorkerQueue() {
 }
 
 void APMMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue() {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("setPersonalizedAdsUserPropertyOnWorkerQueue");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("setPersonalizedAdsUserPropertyOnWorkerQueue");
     auto log = monitor();
     auto database = this->database();
     NSErrorPtr error;
@@ -744,7 +742,7 @@ void APMMeasurement::backfillSessionNumber() {
 // MARK: Sessions
 
 void APMMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool appInBackground) {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("reportSessionStartOnWorkerQueue");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("reportSessionStartOnWorkerQueue");
     auto sessions = sessionReporter();
     if (!sessions || !sessions->isSessionExpired()) return;
     sessions->updatePropertiesForNewSessionStart();
@@ -770,7 +768,7 @@ void APMMeasurement::reportSessionStartWhenSceneWillConnectOnWorkerQueue() {
         });
     std::shared_ptr<NSObject> replaced;
     {
-        std::lock_guard lock(sceneWillConnectMutex_);
+        MutexLock lock(sceneWillConnectMutex_);
         replaced = std::exchange(sceneWillConnectObserver_, std::move(observer));
     }
     if (replaced) NSNotificationCenter::defaultCenter()->removeObserver(replaced);
@@ -779,7 +777,7 @@ void APMMeasurement::reportSessionStartWhenSceneWillConnectOnWorkerQueue() {
 bool APMMeasurement::dropSceneWillConnectObserver() {
     std::shared_ptr<NSObject> observer;
     {
-        std::lock_guard lock(sceneWillConnectMutex_);
+        MutexLock lock(sceneWillConnectMutex_);
         observer = std::move(sceneWillConnectObserver_);
         sceneWillConnectObserver_.reset();
     }

@@ -10,6 +10,7 @@
 
 #include "analytics/measurement/APMIdentity.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 #include "platform/services/DIDEderazi.h"
 
@@ -260,6 +261,9 @@ public:
     // Off the main thread and never on the worker queue: the wipe and a new first open, in one
     // block of the worker queue.
     bool resetAnalyticsDataWithAppInstanceID(const std::optional<std::string>& appInstanceID);
+    // Worker queue: when the first open was, in seconds, read from the stored user attributes
+    // ("_fot" when set, else the earliest attribute); 0 when none can be read.
+    double firstOpenTimestamp();
 
     // MARK: Purchases (APMMeasurementPurchases.cpp)
 
@@ -385,9 +389,9 @@ private:
     std::string databaseName_ = kDatabaseName;
     // The load time and the suite the front keeps: the start-up consent, the reset bookkeeping.
     std::shared_ptr<APMAnalyticsStore> analyticsStore_;
-    std::mutex initializeComponentsLock_;
-    bool didInitializeComponents_ = false;
-    bool postInitializationDone_ = false;
+    Mutex initializeComponentsLock_;
+    bool didInitializeComponents_ GUARDED_BY(initializeComponentsLock_) = false;
+    bool postInitializationDone_ GUARDED_BY(initializeComponentsLock_) = false;
     std::shared_ptr<APMAlarm> alarm_;
     std::shared_ptr<DIDEderazi> network_;
     std::shared_ptr<APMPersistedConfig> persistedConfig_;
@@ -396,18 +400,18 @@ private:
     std::shared_ptr<APMUploader> uploader_;
     std::shared_ptr<APMEManager> experimentManager_;
     // Written once on the worker queue, read from any thread.
-    mutable std::mutex componentsMutex_;
-    std::shared_ptr<APMDatabase> database_;
-    std::shared_ptr<APMIdentity> identity_;
-    std::shared_ptr<APMRemoteConfig> remoteConfig_;
-    std::shared_ptr<APMAudience> audience_;
-    std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController_;
-    std::shared_ptr<APMSessionReporter> sessionReporter_;
-    std::shared_ptr<APMInAppPurchaseTransactionReporter> purchaseReporter_;
-    std::shared_ptr<APMSearchAdReporter> searchAdReporter_;
+    mutable Mutex componentsMutex_;
+    std::shared_ptr<APMDatabase> database_ GUARDED_BY(componentsMutex_);
+    std::shared_ptr<APMIdentity> identity_ GUARDED_BY(componentsMutex_);
+    std::shared_ptr<APMRemoteConfig> remoteConfig_ GUARDED_BY(componentsMutex_);
+    std::shared_ptr<APMAudience> audience_ GUARDED_BY(componentsMutex_);
+    std::shared_ptr<APMConditionalUserPropertyController> conditionalUserPropertyController_ GUARDED_BY(componentsMutex_);
+    std::shared_ptr<APMSessionReporter> sessionReporter_ GUARDED_BY(componentsMutex_);
+    std::shared_ptr<APMInAppPurchaseTransactionReporter> purchaseReporter_ GUARDED_BY(componentsMutex_);
+    std::shared_ptr<APMSearchAdReporter> searchAdReporter_ GUARDED_BY(componentsMutex_);
     // A prewarmed launch waits for its scene to start the session.
-    std::mutex sceneWillConnectMutex_;
-    std::shared_ptr<NSObject> sceneWillConnectObserver_;
+    Mutex sceneWillConnectMutex_;
+    std::shared_ptr<NSObject> sceneWillConnectObserver_ GUARDED_BY(sceneWillConnectMutex_);
 
     std::string previousVUVAppID_;
     std::optional<bool> versionSameAsOriginal_;
@@ -422,7 +426,7 @@ private:
     std::atomic<bool> isNetworkRequestPending_{false};
     mutable std::mutex measurementDelegateMutex_;
     std::weak_ptr<APMMeasurementDelegate> measurementDelegate_;
-    mutable std::mutex networkRequestMutex_;
+    mutable Mutex networkRequestMutex_;
     mutable std::condition_variable networkRequestEnded_;
     std::atomic<bool> isTerminating_{false};
     // On-device conversion measurement (the worker queue's, but for the counts' reset).

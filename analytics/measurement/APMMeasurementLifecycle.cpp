@@ -12,6 +12,7 @@
 #include "analytics/core/APMMonitor.h"
 #include "analytics/core/APMPersistedConfig.h"
 #include "analytics/core/APMScheduler.h"
+#include "analytics/core/APMUserAttribute.h"
 #include "analytics/measurement/APMAnalytics.h"
 #include "analytics/measurement/APMAnalyticsStore.h"
 #include "analytics/measurement/APMConsentSettingsUtil.h"
@@ -26,6 +27,7 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/ui/UIApplication.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -56,9 +58,10 @@ void APMMeasurement::subscribeForAppForegroundBackgroundNotifications() {
     APMMeasurement* target = engine.get();
     center->addObserver(
         engine,
-        // Weekly whatever the block-list switches say: they have nothing to do with how fresh
-        // the configuration is.
+        // Becoming active asks the network for nothing unless the switch asks for the weekly
+        // refresh: a failing service would otherwise see one more request at every return.
         [target](const NSNotification&) {
+            if (!APMMeasurement::remoteConfig()->blocklistInternal()) return;
             target->scheduleOnWorker("APMMeasurement:3672", [](APMMeasurement& engine) {
                 const double age = std::fabs(Clock::now() - APMMeasurement::remoteConfig()->lastRemoteConfigUpdateTimestamp());
                 if (age < kWeek) return;
@@ -117,7 +120,7 @@ void APMMeasurement::handleAppWillTerminateNotification(const NSNotification&) {
 // MARK: Wipe and reset
 
 bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("wipeoutAnalyticsDataAndResetComponents");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("wipeoutAnalyticsDataAndResetComponents");
     auto log = monitor();
     log->logWithLevel(6, 23171, "Resetting App Measurement data");
     resetPSMCounts();
@@ -136,7 +139,7 @@ bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
             auto sessions = APMSessionReporter::initWithContext(reporterContext());
             sessions->setReportingEnabled(isEnabled());
             {
-                std::lock_guard lock(componentsMutex_);
+                MutexLock lock(componentsMutex_);
                 sessionReporter_ = sessions;
             }
             APMScreenViewReporter::sharedInstance()->setEngine(reporterContext(), sessions);
@@ -162,7 +165,7 @@ bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
 }
 
 bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const std::optional<std::string>& appInstanceID) {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("resetAnalyticsData");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("resetAnalyticsData");
     auto log = monitor();
     const bool empty = !appInstanceID || appInstanceID->empty();
     if (empty) {
@@ -189,6 +192,28 @@ bool APMMeasurement::resetAnalyticsDataWithAppInstanceID(const std::optional<std
         if (isEnabled() && database()) reportFirstOpenOnWorkerQueue();
     });
     return wiped;
+}
+
+double APMMeasurement::firstOpenTimestamp() {
+    APMScheduler::checkOnBackgroundThreadWithMethodName("firstOpenTimestamp");
+    auto database = this->database();
+    if (!database) return 0;
+    NSErrorPtr error;
+    const auto attributes = database->userAttributesIncludingInternal(true, &error);
+    if (!attributes) {
+        monitor()->logWithLevel(1, 23123, "Unable to query current user properties. Error", Value(error));
+        return 0;
+    }
+    if (attributes->empty()) {
+        monitor()->logWithLevel(2, 23124, "Cannot extract first open timestamp. Empty user properties");
+        return 0;
+    }
+    double earliest = (*attributes)[0]->lastSetTimestamp();
+    for (const auto& attribute : *attributes) {
+        if (attribute->name() == "_fot") return attribute->lastSetTimestamp();
+        earliest = std::min(earliest, attribute->lastSetTimestamp());
+    }
+    return earliest;
 }
 
 // MARK: The network object's messages

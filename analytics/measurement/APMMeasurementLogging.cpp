@@ -142,7 +142,7 @@ Value::Dictionary APMMeasurement::parametersWithAddedDefaultEventParameters(cons
 }
 
 void APMMeasurement::handleSetDefaultEventParametersOnWorkerQueue(const std::optional<Value::Dictionary>& parameters) {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("handleSetDefaultEventParametersOnWorkerQueue");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("handleSetDefaultEventParametersOnWorkerQueue");
     auto log = monitor();
     if (!isEnabled()) {
         log->logWithLevel(7, 23211, "Analytics is disabled. Default event parameters not updated");
@@ -182,7 +182,7 @@ void APMMeasurement::handleSetDefaultEventParametersOnWorkerQueue(const std::opt
 // MARK: User properties on the worker queue
 
 bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const std::shared_ptr<APMUserAttribute>& userAttribute) {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("setUserPropertyInDatabaseOnWorkerQueue");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("setUserPropertyInDatabaseOnWorkerQueue");
     auto log = monitor();
     auto database = this->database();
     const std::string& name = userAttribute->name();
@@ -230,7 +230,7 @@ bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const std::shared_pt
 }
 
 void APMMeasurement::setUserAttributeOnWorkerQueue(const std::shared_ptr<APMUserAttribute>& userAttribute) {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("setUserAttributeOnWorkerQueue");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("setUserAttributeOnWorkerQueue");
     if (!isEnabled()) {
         monitor()->logWithLevel(7, 23081, "Analytics is disabled. User property not set");
         return;
@@ -239,7 +239,7 @@ void APMMeasurement::setUserAttributeOnWorkerQueue(const std::shared_ptr<APMUser
 }
 
 void APMMeasurement::removeUserAttributeOnWorkerQueue(const std::shared_ptr<APMUserAttribute>& userAttribute) {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("removeUserAttributeOnWorkerQueue");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("removeUserAttributeOnWorkerQueue");
     auto log = monitor();
     if (!isEnabled()) {
         log->logWithLevel(7, 23076, "Analytics is disabled. User property not removed");
@@ -255,7 +255,7 @@ void APMMeasurement::removeUserAttributeOnWorkerQueue(const std::shared_ptr<APMU
 }
 
 void APMMeasurement::setLastAdvertisingIDResetUserPropertyOnWorkerQueue() {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("setLastAdvertisingIDResetUserPropertyOnWorkerQueue");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("setLastAdvertisingIDResetUserPropertyOnWorkerQueue");
     auto database = this->database();
     if (database->containsUserAttributeWithName("_id", nullptr) != std::optional<bool>(true)) return;
     if (database->containsUserAttributeWithName("_lair", nullptr) != std::optional<bool>(false)) return;

@@ -168,7 +168,7 @@ void APMMeasurement::maybeSchedulePSMRetry() {
 }
 
 void APMMeasurement::handlePSMValueOnWorkerQueue(const std::string& value) {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("handlePSMValueOnWorkerQueue");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("handlePSMValueOnWorkerQueue");
     if (value.empty()) return;
     const double now = Clock::now();
     writeUserProperty("_psmvalue", APMValue::valueFromObject(Value(value)), now);

@@ -78,7 +78,7 @@ void APMMeasurement::forgetPurchaseTransactions(const PurchaseTransactions& tran
 }
 
 std::shared_ptr<APMInAppPurchaseTransactionReporter> APMMeasurement::purchaseReporter() {
-    std::lock_guard lock(componentsMutex_);
+    MutexLock lock(componentsMutex_);
     if (!purchaseReporter_) {
         std::weak_ptr<APMMeasurement> weak = weakSelf<APMMeasurement>();
         purchaseReporter_ = APMInAppPurchaseTransactionReporter::initWithEventSink(

@@ -63,7 +63,7 @@ void APMMeasurement::raiseThinnedLimit(std::int64_t overBy, std::int64_t level, 
 // MARK: Before the block list
 
 void APMMeasurement::handleEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event) {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("handleEventOnWorkerQueue");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("handleEventOnWorkerQueue");
     if (!isEnabled()) {
         monitor()->logWithLevel(7, 23049, "Analytics is disabled. Event not logged");
         return;
@@ -175,7 +175,7 @@ void APMMeasurement::writeSessionStartEventOnWorkerQueue(const std::shared_ptr<A
 // MARK: Block list and the storing transaction
 
 void APMMeasurement::writeEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event) {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("writeEventOnWorkerQueue");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("writeEventOnWorkerQueue");
     auto log = monitor();
     // The parameters' description costs more than the event: only when it is printed.
     if (log->isLoggableLevel(7)) {
@@ -224,7 +224,7 @@ void APMMeasurement::editAndWriteEventOnWorkerQueue(const std::shared_ptr<APMEve
 }
 
 void APMMeasurement::writeFilteredEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event) {
-    (void)APMScheduler::checkOnBackgroundThreadWithMethodName("writeFilteredEventOnWorkerQueue");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("writeFilteredEventOnWorkerQueue");
     auto log = monitor();
     auto database = this->database();
     identity()->updateIdentifiers();

@@ -80,7 +80,7 @@ public:
         if (!config) return std::nullopt;
         std::weak_ptr<APMScriptContext> engine;
         {
-            std::lock_guard lock(config->mutex_);
+            MutexLock lock(config->mutex_);
             engine = config->scriptContext_;
         }
         auto held = engine.lock();
@@ -152,7 +152,7 @@ std::shared_ptr<APMRemoteConfig> APMRemoteConfig::make(
         static_cast<void>(config->updateMeasurementConfig(measurementConfig));
     } else if (auto stored = config->measurementConfigFromDatabase()) {
         {
-            std::lock_guard lock(config->mutex_);
+            MutexLock lock(config->mutex_);
             config->remoteConfigProto_ = stored;
         }
         config->parseRemoteConfigFromMeasurementConfig(stored);
@@ -184,7 +184,7 @@ std::vector<std::int32_t> APMRemoteConfig::experimentIDs() {
 }
 
 bool APMRemoteConfig::hasNewSnapshot() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return hasNewSnapshot_;
 }
 
@@ -195,14 +195,14 @@ bool APMRemoteConfig::activateNewSnapshot() {
         APMMeasurementMonitor()->logWithLevel(2, 29024, "Cannot activate snapshot. Error", error ? Value(error) : Value());
         return false;
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     hasNewSnapshot_ = false;
     return true;
 }
 
 void APMRemoteConfig::clientDidReceiveNewSnapshot(APMEClient& client) {
     static_cast<void>(client);
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     hasNewSnapshot_ = true;
 }
 
@@ -261,13 +261,13 @@ void APMRemoteConfig::connectStorageHooks(std::function<std::shared_ptr<APMRemot
 }
 
 void APMRemoteConfig::setIdentifiersOriginProvider(std::function<std::string()> provider) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     identifiersOrigin_ = std::move(provider);
 }
 
 bool APMRemoteConfig::updateMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config,
                                               NSErrorPtr* error) {
-    static_cast<void>(APMScheduler::checkOnBackgroundThreadWithMethodName("updateMeasurementConfig"));
+    APMScheduler::checkOnBackgroundThreadWithMethodName("updateMeasurementConfig");
     if (isDefaultInstance_) {
         APMMeasurementMonitor()->logWithLevel(2, 29002, "Cannot update the default measurement configuration");
         APMSetError(error, APMErrorFailedPrecondition, "The built-in default configuration is never replaced");
@@ -280,7 +280,7 @@ bool APMRemoteConfig::updateMeasurementConfig(const std::shared_ptr<APMPBMeasure
     }
     std::function<std::string()> origin;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         origin = identifiersOrigin_;
     }
     const std::string zevivAppID = APMPBMessageGetString(config, APMPBMeasurementConfig::kZevivAppId).value_or("");
@@ -304,7 +304,7 @@ bool APMRemoteConfig::updateMeasurementConfig(const std::shared_ptr<APMPBMeasure
         return false;
     }
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         remoteConfigProto_ = config;
     }
     parseRemoteConfigFromMeasurementConfig(config);
@@ -324,7 +324,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
         }
     }
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         cachedUploadSubdomain_ = std::move(uploadSubdomain);
     }
     const auto settings = config ? APMPBMessageGetArray<APMPBSetting>(config, APMPBMeasurementConfig::kSettings)
@@ -366,7 +366,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
     }
     {
         // In force before the program loads: its instructions may read them.
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         cachedValueByRemoteConfigKeys_ = std::move(values);
         cachedEventConfigByEventName_ = std::move(eventConfigs);
         gSettingsChanges.fetch_add(1, std::memory_order_acq_rel);
@@ -387,7 +387,7 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
         }
     }
 
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     cachedDataControls_ = std::move(dataControls);
 }
 
@@ -396,7 +396,7 @@ bool APMRemoteConfig::loadEventEditingProgram(const NSData& encodedProgram) {
     const std::shared_ptr<APMPBProgram> program = APMPBProgram::initWithBuffer(encodedProgram);
     std::shared_ptr<APMScriptContext> context;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!programContext_) {
             programContext_ = std::make_shared<APMRemoteConfigProgramContext>(
                 std::static_pointer_cast<APMRemoteConfig>(shared_from_this()));
@@ -409,7 +409,7 @@ bool APMRemoteConfig::loadEventEditingProgram(const NSData& encodedProgram) {
     if (!program) error = apm_errorWithCode(APMErrorInvalidArgument, "The program does not decode");
     const bool loaded = program && editing->loadProgram(program, &error);
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         eventEditing_ = loaded ? std::move(editing) : nullptr;
     }
     if (!loaded) {
@@ -419,17 +419,17 @@ bool APMRemoteConfig::loadEventEditingProgram(const NSData& encodedProgram) {
 }
 
 std::shared_ptr<APMPEventEditing> APMRemoteConfig::eventEditing() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return eventEditing_;
 }
 
 void APMRemoteConfig::setScriptContext(std::weak_ptr<APMScriptContext> context) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     scriptContext_ = std::move(context);
 }
 
 std::shared_ptr<APMPBMeasurementConfig> APMRemoteConfig::measurementConfigFromDatabase() {
-    static_cast<void>(APMScheduler::checkOnBackgroundThreadWithMethodName("measurementConfigFromDatabase"));
+    APMScheduler::checkOnBackgroundThreadWithMethodName("measurementConfigFromDatabase");
     if (isDefaultInstance_) {
         APMMeasurementMonitor()->logWithLevel(
             2, 29015, "Cannot retrieve a measurement configuration from the database for the default instance");
@@ -452,7 +452,7 @@ std::shared_ptr<APMPBMeasurementConfig> APMRemoteConfig::measurementConfigFromDa
 
 void APMRemoteConfig::reset() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         cachedValueByRemoteConfigKeys_.clear();
         cachedEventConfigByEventName_.clear();
         cachedDataControls_.clear();
@@ -467,7 +467,7 @@ void APMRemoteConfig::reset() {
 std::uint64_t APMRemoteConfig::settingsChangeCount() { return gSettingsChanges.load(std::memory_order_acquire); }
 
 std::int64_t APMRemoteConfig::version() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!remoteConfigProto_ || !APMPBMessageHasField(remoteConfigProto_, APMPBMeasurementConfig::kVersion)) return -1;
     return APMPBMessageGetInt64(remoteConfigProto_, APMPBMeasurementConfig::kVersion);
 }
@@ -502,7 +502,7 @@ bool APMRemoteConfig::isExpired() {
 std::shared_ptr<NSURL> APMRemoteConfig::uploadURL() const {
     std::string subdomain;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (remoteConfigProto_) subdomain = cachedUploadSubdomain_;
     }
     const std::string host = subdomain.empty() ? measurementHost() : subdomain + "." + measurementHost();
@@ -537,7 +537,7 @@ std::shared_ptr<APMPBEventConfig> APMRemoteConfig::eventConfigWithName(const std
         APMMeasurementMonitor()->logWithLevel(5, 29006, "Cannot find event config with empty event name");
         return nullptr;
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto found = cachedEventConfigByEventName_.find(name);
     return found == cachedEventConfigByEventName_.end() ? nullptr : found->second;
 }
@@ -569,7 +569,7 @@ std::int32_t APMRemoteConfig::samplingRateForEvent(const std::string& name) cons
 }
 
 std::vector<std::string> APMRemoteConfig::dataControls() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return cachedDataControls_;
 }
 
@@ -584,7 +584,7 @@ double APMRemoteConfig::numberFromCacheWithKey(std::string_view key, double defa
     std::optional<std::string> refused;
     double result = defaultValue;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         auto found = cachedValueByRemoteConfigKeys_.find(key);
         if (found == cachedValueByRemoteConfigKeys_.end()) {
             cachedValueByRemoteConfigKeys_.emplace(std::string(key), CachedSetting{std::nullopt, defaultValue});
@@ -629,7 +629,7 @@ double APMRemoteConfig::timeIntervalInSecondsFromCacheWithKey(std::string_view k
 }
 
 std::optional<std::string> APMRemoteConfig::cachedStringValueForKey(const std::string& key) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto found = cachedValueByRemoteConfigKeys_.find(key);
     if (found == cachedValueByRemoteConfigKeys_.end()) return std::nullopt;
     return found->second.text;

@@ -8,6 +8,7 @@
 #include "analytics/core/APMDatabase.h"
 #include "analytics/experiments/APMEClient.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 #include <cstdint>
@@ -266,19 +267,19 @@ private:
     std::shared_ptr<APMEClient> experimentClient_;
 
     // Guards everything below.
-    mutable std::mutex mutex_;
-    std::shared_ptr<APMPBMeasurementConfig> remoteConfigProto_;
-    SettingCache cachedValueByRemoteConfigKeys_;
-    std::map<std::string, std::shared_ptr<APMPBEventConfig>> cachedEventConfigByEventName_;
-    std::vector<std::string> cachedDataControls_;
+    mutable Mutex mutex_;
+    std::shared_ptr<APMPBMeasurementConfig> remoteConfigProto_ GUARDED_BY(mutex_);
+    SettingCache cachedValueByRemoteConfigKeys_ GUARDED_BY(mutex_);
+    std::map<std::string, std::shared_ptr<APMPBEventConfig>> cachedEventConfigByEventName_ GUARDED_BY(mutex_);
+    std::vector<std::string> cachedDataControls_ GUARDED_BY(mutex_);
     // The configuration's upload sub-domain once it passed as a host label; "" for none.
-    std::string cachedUploadSubdomain_;
-    bool hasNewSnapshot_ = false;
-    std::shared_ptr<APMPEventEditing> eventEditing_;
-    std::weak_ptr<APMScriptContext> scriptContext_;
+    std::string cachedUploadSubdomain_ GUARDED_BY(mutex_);
+    bool hasNewSnapshot_ GUARDED_BY(mutex_) = false;
+    std::shared_ptr<APMPEventEditing> eventEditing_ GUARDED_BY(mutex_);
+    std::weak_ptr<APMScriptContext> scriptContext_ GUARDED_BY(mutex_);
     // Answers programs from this configuration's settings (the engine's may still be another
     // while this one parses) and from scriptContext_ for the rest.
-    std::shared_ptr<APMScriptContext> programContext_;
+    std::shared_ptr<APMScriptContext> programContext_ GUARDED_BY(mutex_);
 };
 
 // What `read` answers from the configuration `current` names, kept until another configuration
@@ -287,10 +288,10 @@ template <class T>
 std::function<T()> APMKeptRemoteConfigReading(std::function<std::shared_ptr<APMRemoteConfig>()> current,
                                               std::function<T(APMRemoteConfig&)> read) {
     struct Kept {
-        std::mutex mutex;
-        std::weak_ptr<APMRemoteConfig> config;
-        std::uint64_t changeCount = 0;
-        std::optional<T> value;
+        Mutex mutex;
+        std::weak_ptr<APMRemoteConfig> config GUARDED_BY(mutex);
+        std::uint64_t changeCount GUARDED_BY(mutex) = 0;
+        std::optional<T> value GUARDED_BY(mutex);
     };
     auto kept = std::make_shared<Kept>();
     return [kept, current = std::move(current), read = std::move(read)]() -> T {
@@ -299,11 +300,11 @@ std::function<T()> APMKeptRemoteConfigReading(std::function<std::shared_ptr<APMR
         // Counted before reading: a change racing the read leaves an older count kept.
         const std::uint64_t changeCount = APMRemoteConfig::settingsChangeCount();
         {
-            std::lock_guard lock(kept->mutex);
+            MutexLock lock(kept->mutex);
             if (kept->value && kept->changeCount == changeCount && kept->config.lock() == config) return *kept->value;
         }
         T value = read(*config);
-        std::lock_guard lock(kept->mutex);
+        MutexLock lock(kept->mutex);
         kept->config = config;
         kept->changeCount = changeCount;
         kept->value = value;

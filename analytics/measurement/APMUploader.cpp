@@ -421,8 +421,7 @@ void APMUploader::uploadData() {
     }
     if (monitor->isLoggableLevel(7)) {
         monitor->logWithLevel(7, 23039, "Measurement data sent to network. Timestamp (ms), data",
-                              Value(static_cast<long long>(now * 1000)),
-                              Value(static_cast<long long>(batch->payload.size())));
+                              Value(static_cast<long long>(now * 1000)), Value(batch->message));
     }
     setUploadInProgressWithBundleIDs(batch->bundleIDs, batch->bundleEndTimestamps);
     // Counted as failed until an answer says otherwise.
@@ -541,6 +540,7 @@ std::optional<APMUploader::Batch> APMUploader::nextBatch(NSErrorPtr* error) {
     std::optional<NSData> payload = message->protoBuffer();
     if (!payload) return std::nullopt;
     batch.payload = std::move(*payload);
+    batch.message = message;
     return batch;
 }
 

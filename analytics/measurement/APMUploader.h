@@ -18,6 +18,7 @@
 
 class APMAlarm;
 class APMIdentity;
+class APMPBMeasurementBatch;
 class APMPBMeasurementBundle;
 class APMScheduler;
 class NSHTTPURLResponse;
@@ -80,6 +81,7 @@ public:
     // One batch as it is posted: the encoded message and the queue rows it carries, with the
     // end time each row was stored with (the queue's "bundle_end_timestamp").
     struct Batch {
+        std::shared_ptr<APMPBMeasurementBatch> message;
         NSData payload;
         Value::Array bundleIDs;
         std::vector<double> bundleEndTimestamps;

@@ -5,12 +5,16 @@
 #include "analytics/core/APMNameTables.h"
 #include "analytics/measurement/APMAnalytics.h"
 #include "analytics/measurement/APMIdentity.h"
+#include "analytics/measurement/APMDefaultIdentitySupport.h"
 #include "analytics/measurement/APMMeasurement.h"
+#include "analytics/measurement/APMPlatformIdentitySupport.h"
+#include "analytics/measurement/DAROAdExposureReporter.h"
 #include "analytics/measurement/DUROrezuriveConnector.h"
 #include "analytics/reporters/APMAdExposureReporter.h"
 #include "analytics/reporters/APMScreenViewReporter.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/services/DAROAdExposureReporterInterop.h"
 #include "platform/services/DORAdizivororivs.h"
 #include "platform/services/RURAdi.h"
 #include "platform/services/RUROptions.h"
@@ -22,6 +26,15 @@ std::shared_ptr<DUROrezurive> DUROrezurive::sharedInstance() {
 
 void DUROrezurive::load() {
     ClassRegistry::registerClass("DUROrezurive", [] { return sharedInstance(); });
+    // What an advertising library in the process finds by name.
+    ClassRegistry::registerClass(DAROAdExposureReporterInterop::kClassName,
+                                 [] { return DAROAdExposureReporter::sharedInstance(); });
+    // The identity's reader of the advertising and tracking frameworks comes with them: where
+    // either is linked, so is it.
+    if (ClassRegistry::isRegistered("ASIdentifierManager") || ClassRegistry::isRegistered("ATTrackingManager")) {
+        ClassRegistry::registerClass(APMDefaultIdentitySupport::kPlatformClassName,
+                                     [] { return APMPlatformIdentitySupport::make(); });
+    }
     APMAnalytics::load();
     DUROrezuriveConnector::load();
     // The view controllers' appearance is hooked as the library loads; what the reporters see

@@ -8,6 +8,7 @@
 #include "platform/foundation/NSObject.h"
 #include "platform/services/RURAnalyticsFront.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -71,8 +72,43 @@ public:
         APMAnalytics::setDefaultEventParameters(parameters);
     }
     static double loadTimestamp() { return APMAnalytics::loadTimestamp(); }
+    static void setSessionTimeoutInterval(double interval) { APMAnalytics::setSessionTimeoutInterval(interval); }
+    static void notifyEventListeners(const std::shared_ptr<APMEvent>& event) {
+        APMAnalytics::notifyEventListeners(event);
+    }
+    static void setOpenURLListener(APMAnalytics::OpenURLListener listener) {
+        APMAnalytics::setOpenURLListener(std::move(listener));
+    }
+    static void logEventWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,
+                                   const Value::Dictionary& parameters, double timestamp, bool ignoreEnabled,
+                                   bool ignoreInterceptor) {
+        APMAnalytics::logEventWithOrigin(origin, isPublicEvent, name, parameters, timestamp, ignoreEnabled,
+                                         ignoreInterceptor);
+    }
+    static void handleEventsForBackgroundURLSession(const std::string& identifier, std::function<void()> completion) {
+        APMAnalytics::handleEventsForBackgroundURLSession(identifier, std::move(completion));
+    }
+    static void handleOpenURL(const std::string& url) { APMAnalytics::handleOpenURL(url); }
+    static void handleUserActivity(const std::shared_ptr<NSUserActivity>& activity) {
+        APMAnalytics::handleUserActivity(activity);
+    }
+    static void dispatchAsyncOnSerialQueue(std::function<void()> block) {
+        APMAnalytics::dispatchAsyncOnSerialQueue(std::move(block));
+    }
+    static void queueOperationWithBlock(std::function<void()> block) {
+        APMAnalytics::queueOperationWithBlock(std::move(block));
+    }
+    static void unsuspendOperationQueue() { APMAnalytics::unsuspendOperationQueue(); }
+    // Kept for callers that name it; does nothing.
+    static void notCalled() {}
 
     // MARK: Instance operations the connector uses (the class operation serves internal events)
+
+    // The instance form: the ads library's "_aeid" given as decimal text travels as a number.
+    void logInternalEventWithOriginNameParameters(const std::string& origin, const std::string& name,
+                                                  const Value::Dictionary& parameters) {
+        APMAnalytics::sharedInstance()->logInternalEventWithOriginNameParameters(origin, name, parameters);
+    }
 
     void setInternalUserProperty(const Value& value, const std::string& name, const std::string& origin) {
         APMAnalytics::sharedInstance()->setInternalUserProperty(value, name, origin);

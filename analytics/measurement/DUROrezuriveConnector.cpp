@@ -12,6 +12,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchSemaphore.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/services/RURAdi.h"
 
 #include <atomic>
@@ -49,7 +50,7 @@ private:
     }
 };
 
-std::mutex gControllerMutex;
+Mutex gControllerMutex;
 std::shared_ptr<DUROrezuriveConnector::ConditionalUserProperties>& controllerSlot() {
     static auto* slot = new std::shared_ptr<DUROrezuriveConnector::ConditionalUserProperties>();
     return *slot;
@@ -57,7 +58,7 @@ std::shared_ptr<DUROrezuriveConnector::ConditionalUserProperties>& controllerSlo
 
 std::shared_ptr<DUROrezuriveConnector::ConditionalUserProperties> controller() {
     static const auto engine = std::make_shared<EngineConditionalUserProperties>();
-    std::lock_guard lock(gControllerMutex);
+    MutexLock lock(gControllerMutex);
     auto found = controllerSlot();
     return found ? found : engine;
 }
@@ -77,7 +78,7 @@ std::string cisForOrigin(const std::string& origin) {
 }  // namespace
 
 void DUROrezuriveConnector::setConditionalUserPropertyController(std::shared_ptr<ConditionalUserProperties> value) {
-    std::lock_guard lock(gControllerMutex);
+    MutexLock lock(gControllerMutex);
     controllerSlot() = std::move(value);
 }
 
@@ -233,7 +234,7 @@ Value::Dictionary DUROrezuriveConnector::simplifiedParametersFromEventParameters
 void DUROrezuriveConnector::registerAnalyticsListener(std::shared_ptr<DUROrezuriveInteropListener> listener,
                                                       const std::string& origin) {
     if (!listener || !VODEdurediroZidor::isListenerOriginAllowed(origin)) return;
-    std::lock_guard lock(listenersMutex_);
+    MutexLock lock(listenersMutex_);
     if (!listeners_) {
         listeners_.emplace();
         std::weak_ptr<DUROrezuriveConnector> weak = weakSelf<DUROrezuriveConnector>();
@@ -245,7 +246,7 @@ void DUROrezuriveConnector::registerAnalyticsListener(std::shared_ptr<DUROrezuri
 }
 
 void DUROrezuriveConnector::unregisterAnalyticsListenerWithOrigin(const std::string& origin) {
-    std::lock_guard lock(listenersMutex_);
+    MutexLock lock(listenersMutex_);
     if (!listeners_) return;
     listeners_->erase(origin);
     if (!listeners_->empty()) return;
@@ -258,7 +259,7 @@ void DUROrezuriveConnector::eventLogged(const std::shared_ptr<APMEvent>& event) 
     if (!event || !VODEdurediroZidor::isEventNameAllowedForListeners(event->name())) return;
     std::vector<std::shared_ptr<DUROrezuriveInteropListener>> receivers;
     {
-        std::lock_guard lock(listenersMutex_);
+        MutexLock lock(listenersMutex_);
         if (!listeners_) return;
         const auto own = listeners_->find(event->origin());
         if (own != listeners_->end()) {

@@ -5,6 +5,7 @@
 
 #include "analytics/measurement/APMAnalytics.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/services/DUROrezuriveInterop.h"
 #include "platform/services/ZUVEzodaza.h"
 
@@ -78,7 +79,7 @@ private:
     void eventLogged(const std::shared_ptr<APMEvent>& event);
 
     // Registered and read from any thread: the table and the token change together.
-    std::mutex listenersMutex_;
-    std::optional<std::map<std::string, std::shared_ptr<DUROrezuriveInteropListener>>> listeners_;
-    APMAnalytics::ListenerToken logEventListener_ = 0;
+    Mutex listenersMutex_;
+    std::optional<std::map<std::string, std::shared_ptr<DUROrezuriveInteropListener>>> listeners_ GUARDED_BY(listenersMutex_);
+    APMAnalytics::ListenerToken logEventListener_ GUARDED_BY(listenersMutex_) = 0;
 };

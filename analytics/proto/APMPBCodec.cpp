@@ -1,5 +1,5 @@
 // One table-driven decoder, encoder and copier for every message. nanopb reads tags, varints,
-// fixed values and strings; the encoder writes them straight into the buffer its sizing pass made.
+// fixed values and strings; the encoder writes the wire itself in one pass.
 #include "analytics/proto/APMPBCodec.h"
 
 #include "analytics/proto/APMPBLog.h"
@@ -10,6 +10,7 @@
 #include <bit>
 #include <climits>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -281,7 +282,6 @@ bool decodeBody(pb_istream_t* stream, const APMPBMessageSchema& schema, APMPBMes
 // ---- encoding ----
 
 std::size_t varintSize(std::uint64_t v) { return v < 128 ? 1 : (static_cast<std::size_t>(std::bit_width(v)) + 6) / 7; }
-std::size_t tagSize(std::uint32_t tag) { return varintSize(static_cast<std::uint64_t>(tag) << 3); }
 
 // The varint of an integer cell: int32 is sign-extended to ten bytes when negative.
 std::uint64_t varintOf(APMPBFieldType value, std::uint64_t cell) {
@@ -292,120 +292,123 @@ std::uint64_t varintOf(APMPBFieldType value, std::uint64_t cell) {
     return cell;
 }
 
-std::size_t scalarSize(APMPBFieldType value, std::uint64_t cell) {
-    if (value == APMPBFieldTypeFloat) return 4;
-    if (value == APMPBFieldTypeDouble) return 8;
-    return varintSize(varintOf(value, cell));
-}
-
-// Sizes every nested message once, in the order the write pass meets them, so a message
-// nested n deep is sized once and not n times.
-std::size_t measure(const APMPBMessageInfo& info, std::vector<std::size_t>& sizes);
-
-std::size_t measureNested(const APMPBMessageInfo& nested, std::uint32_t tag, std::vector<std::size_t>& sizes) {
-    const std::size_t slot = sizes.size();
-    sizes.push_back(0);
-    const std::size_t size = measure(nested, sizes);
-    sizes[slot] = size;
-    return tagSize(tag) + varintSize(size) + size;
-}
-
-std::size_t measure(const APMPBMessageInfo& info, std::vector<std::size_t>& sizes) {
-    const APMPBMessageSchema& schema = *info.schema;
-    std::size_t total = 0;
-    for (const std::int32_t index : schema.wireOrder()) {
-        const APMPBFieldSchema& field = schema.field(index);
-        const APMPBFieldType value = APMPBFieldTypeValue(field.type);
-        const APMPBCell& cell = info.fields[index];
-        if (const auto* v = std::get_if<std::uint64_t>(&cell)) {
-            total += tagSize(field.tag) + scalarSize(value, *v);
-        } else if (const auto* s = std::get_if<APMPBBytes>(&cell)) {
-            total += tagSize(field.tag) + varintSize(s->size()) + s->size();
-        } else if (const auto* m = std::get_if<APMPBRecordPtr>(&cell)) {
-            if (*m) total += measureNested(**m, field.tag, sizes);
-        } else if (const auto* r = std::get_if<APMPBList>(&cell)) {
-            for (const APMPBCell& item : *r) {
-                if (const auto* iv = std::get_if<std::uint64_t>(&item)) {
-                    total += tagSize(field.tag) + (value & APMPBFieldTypeVarintMask ? varintSize(*iv) : scalarSize(value, *iv));
-                } else if (const auto* is = std::get_if<APMPBBytes>(&item)) {
-                    total += tagSize(field.tag) + varintSize(is->size()) + is->size();
-                } else if (const auto* im = std::get_if<APMPBRecordPtr>(&item); im && *im) {
-                    total += measureNested(**im, field.tag, sizes);
-                }
-            }
-        }
-    }
-    return total;
-}
-
-// Writes straight into the buffer the sizing pass made; every piece is checked against its end,
-// so a sizing mistake fails the encoding instead of writing past it.
+// Writes the wire front to back in one pass over the records, into a buffer of its own that
+// grows: the records lie apart in memory, so reading each once, in the order they were made,
+// costs far less than a sizing pass ahead of the writing. A nested message's length is given
+// room ahead of its body and written after it; when it needs another width, the body is moved,
+// while it is still in cache.
 class Writer {
 public:
-    Writer(std::uint8_t* begin, std::uint8_t* end) : at_(begin), end_(end) {}
+    // Room for a tag and a length or a scalar, both of ten bytes at most.
+    static constexpr std::size_t kHeader = 20;
 
-    std::size_t written(const std::uint8_t* begin) const { return static_cast<std::size_t>(at_ - begin); }
-    const std::uint8_t* position() const { return at_; }
-    const char* error() const { return error_; }
-    bool fail(const char* error) {
-        if (!error_) error_ = error;
-        return false;
+    std::size_t written() const { return static_cast<std::size_t>(at_ - buffer_.get()); }
+    const std::uint8_t* begin() const { return buffer_.get(); }
+    const std::uint8_t* end() const { return at_; }
+
+    // At least `count` free bytes after what is written; false when the message would pass
+    // what a length can say.
+    bool room(std::size_t count) {
+        if (static_cast<std::size_t>(end_ - at_) >= count) return true;
+        return grow(count);
     }
 
-    bool varint(std::uint64_t value) {
-        if (static_cast<std::size_t>(end_ - at_) < varintSize(value)) return fail("stream full");
+    // The writes below assume room() was asked first.
+    void varint(std::uint64_t value) {
         while (value >= 0x80) {
             *at_++ = static_cast<std::uint8_t>(value | 0x80);
             value >>= 7;
         }
         *at_++ = static_cast<std::uint8_t>(value);
-        return true;
     }
-    bool tag(std::uint32_t field, pb_wire_type_t type) {
-        return varint((static_cast<std::uint64_t>(field) << 3) | static_cast<std::uint64_t>(type));
+    void tag(std::uint32_t field, pb_wire_type_t type) {
+        varint((static_cast<std::uint64_t>(field) << 3) | static_cast<std::uint64_t>(type));
     }
     // Little-endian, as the wire has it.
-    bool fixed(std::uint64_t value, int width) {
-        if (end_ - at_ < width) return fail("stream full");
+    void fixed(std::uint64_t value, int width) {
         for (int i = 0; i < width; ++i) *at_++ = static_cast<std::uint8_t>(value >> (8 * i));
-        return true;
     }
     bool bytes(std::uint32_t field, const char* data, std::size_t size) {
-        if (!tag(field, PB_WT_STRING) || !varint(size)) return false;
-        if (static_cast<std::size_t>(end_ - at_) < size) return fail("stream full");
+        if (!room(size + kHeader)) return false;
+        tag(field, PB_WT_STRING);
+        varint(size);
         if (size > 0) std::memcpy(at_, data, size);
         at_ += size;
         return true;
     }
 
+    // Opens a nested message's field with `width` bytes kept for its length; the body's
+    // offset, for closeNested.
+    bool openNested(std::uint32_t field, std::size_t width, std::size_t* bodyStart) {
+        if (!room(kHeader)) return false;
+        tag(field, PB_WT_STRING);
+        at_ += width;
+        *bodyStart = written();
+        return true;
+    }
+    // Writes the length into the `kept` bytes ahead of the body, moving the body when the length
+    // needs another width; *width is the one it took.
+    bool closeNested(std::size_t bodyStart, std::size_t kept, std::size_t* width) {
+        std::uint64_t length = written() - bodyStart;
+        *width = varintSize(length);
+        if (*width > kept && !room(*width - kept)) return false;
+        std::uint8_t* lengthAt = buffer_.get() + bodyStart - kept;
+        if (*width != kept) {
+            std::memmove(lengthAt + *width, lengthAt + kept, length);
+            at_ = lengthAt + *width + length;
+        }
+        for (std::size_t i = 0; i + 1 < *width; ++i, length >>= 7) lengthAt[i] = static_cast<std::uint8_t>(length | 0x80);
+        lengthAt[*width - 1] = static_cast<std::uint8_t>(length);
+        return true;
+    }
+
 private:
-    std::uint8_t* at_;
-    std::uint8_t* end_;
-    const char* error_ = nullptr;
+    bool grow(std::size_t count) {
+        const std::size_t used = written();
+        if (used + count > static_cast<std::size_t>(INT32_MAX) + kHeader) return false;
+        const std::size_t capacity = std::max({std::size_t{1024}, 2 * capacity_, used + count});
+        auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+        if (used > 0) std::memcpy(buffer.get(), buffer_.get(), used);
+        buffer_ = std::move(buffer);
+        capacity_ = capacity;
+        at_ = buffer_.get() + used;
+        end_ = buffer_.get() + capacity;
+        return true;
+    }
+
+    std::unique_ptr<std::uint8_t[]> buffer_;
+    std::size_t capacity_ = 0;
+    std::uint8_t* at_ = nullptr;
+    std::uint8_t* end_ = nullptr;
 };
 
 bool writeScalar(Writer& out, APMPBFieldType value, std::uint32_t tag, std::uint64_t v, bool item) {
-    if (!out.tag(tag, wireTypeOf(value))) return false;
-    if (value == APMPBFieldTypeFloat) return out.fixed(v & 0xFFFFFFFFu, 4);
-    if (value == APMPBFieldTypeDouble) return out.fixed(v, 8);
-    // Items are written with their full cell value; single fields narrowed to their type.
-    return out.varint(item ? v : varintOf(value, v));
-}
-
-bool write(Writer& out, const APMPBMessageInfo& info, const std::vector<std::size_t>& sizes, std::size_t& next);
-
-bool writeNested(Writer& out, const APMPBMessageInfo& nested, std::uint32_t tag, const std::vector<std::size_t>& sizes,
-                 std::size_t& next) {
-    if (next >= sizes.size()) return out.fail("size table exhausted");
-    const std::size_t size = sizes[next++];
-    if (!out.tag(tag, PB_WT_STRING) || !out.varint(static_cast<std::uint64_t>(size))) return false;
-    const std::uint8_t* body = out.position();
-    if (!write(out, nested, sizes, next)) return false;
-    if (static_cast<std::size_t>(out.position() - body) != size) return out.fail("submsg size changed");
+    if (!out.room(Writer::kHeader)) return false;
+    if (value == APMPBFieldTypeFloat) {
+        out.tag(tag, PB_WT_32BIT);
+        out.fixed(v & 0xFFFFFFFFu, 4);
+    } else if (value == APMPBFieldTypeDouble) {
+        out.tag(tag, PB_WT_64BIT);
+        out.fixed(v, 8);
+    } else {
+        // Items are written with their full cell value; single fields narrowed to their type.
+        out.tag(tag, PB_WT_VARINT);
+        out.varint(item ? v : varintOf(value, v));
+    }
     return true;
 }
 
-bool write(Writer& out, const APMPBMessageInfo& info, const std::vector<std::size_t>& sizes, std::size_t& next) {
+bool writeBody(Writer& out, const APMPBMessageInfo& info);
+
+// `width` guesses the width of the length, and learns the one it took: items of one list are
+// mostly of a size, so their bodies are seldom moved.
+bool writeNested(Writer& out, const APMPBMessageInfo& nested, std::uint32_t tag, std::size_t& width) {
+    std::size_t bodyStart;
+    const std::size_t kept = width;
+    return out.openNested(tag, kept, &bodyStart) && writeBody(out, nested) && out.closeNested(bodyStart, kept, &width);
+}
+
+bool writeBody(Writer& out, const APMPBMessageInfo& info) {
     const APMPBMessageSchema& schema = *info.schema;
     for (const std::int32_t index : schema.wireOrder()) {
         const APMPBFieldSchema& field = schema.field(index);
@@ -416,16 +419,18 @@ bool write(Writer& out, const APMPBMessageInfo& info, const std::vector<std::siz
         } else if (const auto* s = std::get_if<APMPBBytes>(&cell)) {
             if (!out.bytes(field.tag, s->data(), s->size())) return false;
         } else if (const auto* m = std::get_if<APMPBRecordPtr>(&cell)) {
-            if (*m && !writeNested(out, **m, field.tag, sizes, next)) return false;
+            std::size_t width = 1;
+            if (*m && !writeNested(out, **m, field.tag, width)) return false;
         } else if (const auto* r = std::get_if<APMPBList>(&cell)) {
             // Repeated integers go out unpacked: one tag per item.
+            std::size_t width = 1;
             for (const APMPBCell& item : *r) {
                 if (const auto* iv = std::get_if<std::uint64_t>(&item)) {
                     if (!writeScalar(out, value, field.tag, *iv, true)) return false;
                 } else if (const auto* is = std::get_if<APMPBBytes>(&item)) {
                     if (!out.bytes(field.tag, is->data(), is->size())) return false;
                 } else if (const auto* im = std::get_if<APMPBRecordPtr>(&item); im && *im) {
-                    if (!writeNested(out, **im, field.tag, sizes, next)) return false;
+                    if (!writeNested(out, **im, field.tag, width)) return false;
                 }
             }
         }
@@ -505,19 +510,12 @@ std::int32_t APMPBEncode(const APMPBMessageInfo* info, NSData* out) {
     if (!out) return -1;
     out->clear();
     if (!info || !info->schema) return -1;
-    std::vector<std::size_t> sizes;
-    const std::size_t total = measure(*info, sizes);
-    if (total > static_cast<std::size_t>(INT32_MAX)) {
+    Writer writer;
+    if (!writeBody(writer, *info) || writer.written() > static_cast<std::size_t>(INT32_MAX)) {
         APMPBPrint("<ERROR> %s encoder failed: message too large\n", info->messageID());
         return -1;
     }
-    NSData buffer(total);
-    Writer writer(buffer.data(), buffer.data() + buffer.size());
-    std::size_t next = 0;
-    if (!write(writer, *info, sizes, next) || writer.written(buffer.data()) != total) {
-        APMPBPrint("<ERROR> %s encoder failed: %s\n", info->messageID(), writer.error() ? writer.error() : "(none)");
-        return -1;
-    }
-    *out = std::move(buffer);
+    const std::size_t total = writer.written();
+    out->assign(writer.begin(), writer.end());
     return static_cast<std::int32_t>(total);
 }

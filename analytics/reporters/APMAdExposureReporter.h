@@ -6,6 +6,7 @@
 
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
+#include "platform/services/DAROAdExposureReporterInterop.h"
 
 #include <atomic>
 #include <functional>
@@ -22,7 +23,7 @@ class APMScreen;
 class DispatchQueue;
 class NSNotification;
 
-class APMAdExposureReporter : public NSObject {
+class APMAdExposureReporter : public NSObject, public DAROAdExposureReporterInterop {
 public:
     static constexpr const char* kQueueLabel = "APMAdExposureReporter";
     static constexpr std::size_t kMaxOpenAdUnits = 100;
@@ -37,8 +38,8 @@ public:
     void setEventSink(std::shared_ptr<APMEventSink> sink);
 
     // From the advertising library, any thread.
-    void beginAdUnitExposure(const std::string& adUnitID);
-    void endAdUnitExposure(const std::string& adUnitID);
+    void beginAdUnitExposure(const std::string& adUnitID) override;
+    void endAdUnitExposure(const std::string& adUnitID) override;
 
     // From the screen-view reporter.
     void handleScreenDidChangeFromScreen(const std::shared_ptr<APMScreen>& previous,

@@ -150,7 +150,7 @@ public:
     void removeFault(const std::string& path);
     void removeFaults();
     // Blocks until `count` bodies are stalled at once (bounded by `seconds` of real time).
-    bool waitForStalls(int count = 1, double seconds = 20);
+    [[nodiscard]] bool waitForStalls(int count = 1, double seconds = 20);
     // Lets go every stalled body, and every one still to stall whose request came before.
     void releaseStalls();
 

@@ -10,14 +10,14 @@
 std::shared_ptr<DispatchGroup> DispatchGroup::create() { return std::shared_ptr<DispatchGroup>(new DispatchGroup); }
 
 void DispatchGroup::enter() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++count_;
 }
 
 void DispatchGroup::leave() {
     std::vector<std::pair<std::shared_ptr<DispatchQueue>, std::function<void()>>> ready;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (count_ == 0) {
             std::fprintf(stderr, "dispatch: group left more often than entered; aborting.\n");
             std::fflush(stderr);
@@ -45,7 +45,7 @@ void DispatchGroup::async(const std::shared_ptr<DispatchQueue>& queue, std::func
 
 void DispatchGroup::notify(const std::shared_ptr<DispatchQueue>& queue, std::function<void()> block) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (count_ > 0) {
             notifications_.emplace_back(queue, std::move(block));
             return;
@@ -56,15 +56,20 @@ void DispatchGroup::notify(const std::shared_ptr<DispatchQueue>& queue, std::fun
 
 bool DispatchGroup::wait(double deadline) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (count_ == 0) return true;
     }
     if (deadline <= Clock::now()) return false;
-    bool armed = false;  // see DispatchSemaphore::wait
-    DispatchQuiescence::BlockedScope blocked([this, deadline, &armed] {
-        std::lock_guard lock(mutex_);
-        return !armed || count_ == 0 || Clock::now() >= deadline;
+    // See DispatchSemaphore::wait; the group may be entered again before this thread goes on.
+    bool armed = false;
+    bool ended = false;
+    DispatchQuiescence::BlockedScope blocked([this, deadline, &armed, &ended] {
+        MutexLock lock(mutex_);
+        return !armed || ended || count_ == 0 || Clock::now() >= deadline;
     });
-    std::unique_lock lock(mutex_);
-    return Clock::waitUntil(lock, cv_, deadline, [this] { return count_ == 0; }, [&armed] { armed = true; });
+    MutexLock lock(mutex_);
+    const bool emptied = Clock::waitUntil(lock.unique(), cv_, deadline, [this]() REQUIRES(mutex_) { return count_ == 0; },
+                                          [&armed] { armed = true; });
+    ended = true;
+    return emptied;
 }

@@ -3,6 +3,7 @@
 
 #include "platform/dispatch/DispatchTime.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <condition_variable>
 #include <functional>
@@ -25,12 +26,12 @@ public:
     // Submits `block` to `queue` once the group is empty (at once when it already is).
     void notify(const std::shared_ptr<DispatchQueue>& queue, std::function<void()> block);
     // Waits until the group is empty; false when `deadline` (clock seconds) passed first.
-    bool wait(double deadline = DispatchTime::forever);
+    [[nodiscard]] bool wait(double deadline = DispatchTime::forever);
 
 private:
     DispatchGroup() = default;
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable cv_;
-    long count_ = 0;
-    std::vector<std::pair<std::shared_ptr<DispatchQueue>, std::function<void()>>> notifications_;
+    long count_ GUARDED_BY(mutex_) = 0;
+    std::vector<std::pair<std::shared_ptr<DispatchQueue>, std::function<void()>>> notifications_ GUARDED_BY(mutex_);
 };

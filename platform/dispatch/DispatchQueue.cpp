@@ -21,27 +21,27 @@ namespace {
 
 // Handshake of a sync: the queue reaches the caller's turn, the caller runs, the queue goes on.
 struct SyncState {
-    std::mutex mutex;
+    Mutex mutex;
     std::condition_variable cv;
-    bool started = false;
-    bool finished = false;
-    std::exception_ptr error;
+    bool started GUARDED_BY(mutex) = false;
+    bool finished GUARDED_BY(mutex) = false;
+    std::exception_ptr error;  // written by the block's runner before `finished`, read after it
 
-    void set(bool SyncState::*flag) {
+    void set(bool SyncState::*flag) EXCLUDES(mutex) {
         {
-            std::lock_guard lock(mutex);
+            MutexLock lock(mutex);
             this->*flag = true;
         }
         cv.notify_all();
         DispatchQuiescence::changed();
     }
-    bool get(bool SyncState::*flag) {
-        std::lock_guard lock(mutex);
+    bool get(bool SyncState::*flag) EXCLUDES(mutex) {
+        MutexLock lock(mutex);
         return this->*flag;
     }
-    void wait(bool SyncState::*flag) {
-        std::unique_lock lock(mutex);
-        cv.wait(lock, [&] { return this->*flag; });
+    void wait(bool SyncState::*flag) EXCLUDES(mutex) {
+        MutexLock lock(mutex);
+        while (!(this->*flag)) cv.wait(lock.unique());
     }
 };
 
@@ -125,7 +125,7 @@ void DispatchQueue::setExceptionHandler(std::function<void(const std::string&, c
 std::shared_ptr<DispatchQueue> DispatchQueue::targetQueue() const {
     if (root_ != Root::None) return nullptr;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (target_) return target_;
     }
     return globalQueue(Priority::Default);
@@ -140,18 +140,18 @@ void DispatchQueue::setTargetQueue(std::shared_ptr<DispatchQueue> target) {
             return;
         }
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     target_ = std::move(target);
 }
 
 void DispatchQueue::setSpecific(const void* key, Value value) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (value.isNull()) specifics_.erase(key);
     else specifics_[key] = std::move(value);
 }
 
 Value DispatchQueue::specific(const void* key) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = specifics_.find(key);
     return it == specifics_.end() ? Value() : it->second;
 }
@@ -176,7 +176,7 @@ void DispatchQueue::enqueue(Item item) {
     if (kind_ == Kind::Serial) {
         bool schedule = false;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             items_.push_back(std::move(item));
             if (!drainScheduled_ && suspendCount_ == 0) schedule = drainScheduled_ = true;
         }
@@ -185,7 +185,7 @@ void DispatchQueue::enqueue(Item item) {
     }
     std::deque<Item> toSubmit;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         items_.push_back(std::move(item));
         pumpLocked(toSubmit);
     }
@@ -217,7 +217,7 @@ void DispatchQueue::drain() {
         // in a later batch.
         std::deque<Item> batch;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             if (items_.empty() || suspendCount_.load(std::memory_order_relaxed) > 0) {
                 drainScheduled_ = false;
                 return;
@@ -234,7 +234,7 @@ void DispatchQueue::drain() {
         while (!batch.empty()) {
             if (suspendCount_.load(std::memory_order_acquire) > 0) {
                 // Suspended meanwhile: what was not started goes back to the front, in order.
-                std::lock_guard lock(mutex_);
+                MutexLock lock(mutex_);
                 while (!batch.empty()) {
                     items_.push_front(std::move(batch.back()));
                     batch.pop_back();
@@ -248,7 +248,7 @@ void DispatchQueue::drain() {
     }
     bool again;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         again = !items_.empty() && suspendCount_.load(std::memory_order_relaxed) == 0;
         if (!again) drainScheduled_ = false;
     }
@@ -290,7 +290,7 @@ void DispatchQueue::submitConcurrent(std::deque<Item>& toSubmit) {
 void DispatchQueue::concurrentFinished(bool barrier) {
     std::deque<Item> toSubmit;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (barrier) barrierRunning_ = false;
         else --running_;
         pumpLocked(toSubmit);
@@ -346,7 +346,7 @@ void DispatchQueue::runSync(const std::function<void()>& block, bool barrier) {
         auto target = targetQueue();
         bool claimed = false;
         if (target && target->root_ == Root::Pool) {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             if (!drainScheduled_ && items_.empty() && suspendCount_.load(std::memory_order_relaxed) == 0)
                 claimed = drainScheduled_ = true;
         }
@@ -357,7 +357,7 @@ void DispatchQueue::runSync(const std::function<void()>& block, bool barrier) {
                 ~Handback() {
                     bool again;
                     {
-                        std::lock_guard lock(queue->mutex_);
+                        MutexLock lock(queue->mutex_);
                         again = !queue->items_.empty() && queue->suspendCount_.load(std::memory_order_relaxed) == 0;
                         if (!again) queue->drainScheduled_ = false;
                     }
@@ -414,7 +414,7 @@ void DispatchQueue::afterDeadline(double deadline, std::function<void()> block) 
 
 void DispatchQueue::suspend() {
     if (root_ != Root::None) return;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     suspendCount_.fetch_add(1, std::memory_order_acq_rel);
 }
 
@@ -423,7 +423,7 @@ void DispatchQueue::resume() {
     std::deque<Item> toSubmit;
     bool schedule = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (suspendCount_ == 0) {
             std::fprintf(stderr, "dispatch: resume of queue \"%s\" that is not suspended; aborting.\n", label_.c_str());
             std::abort();

@@ -4,6 +4,7 @@
 
 #include "platform/foundation/Executor.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 #include <atomic>
@@ -85,7 +86,7 @@ private:
     void scheduleDrain();
     static void runOnRoot(void* queue, const std::function<void()>& block);
     void drain();
-    void pumpLocked(std::deque<Item>& toSubmit);
+    void pumpLocked(std::deque<Item>& toSubmit) REQUIRES(mutex_);
     void submitConcurrent(std::deque<Item>& toSubmit);
     void concurrentFinished(bool barrier);
     void runSync(const std::function<void()>& block, bool barrier);
@@ -97,12 +98,12 @@ private:
     const Root root_;
     const int priority_;
 
-    mutable std::mutex mutex_;
-    std::shared_ptr<DispatchQueue> target_;
-    std::map<const void*, Value> specifics_;
-    std::deque<Item> items_;
+    mutable Mutex mutex_;
+    std::shared_ptr<DispatchQueue> target_ GUARDED_BY(mutex_);
+    std::map<const void*, Value> specifics_ GUARDED_BY(mutex_);
+    std::deque<Item> items_ GUARDED_BY(mutex_);
     std::atomic<int> suspendCount_{0};  // written under mutex_, read by a running drain without it
-    bool drainScheduled_ = false;  // serial: a drain is submitted or running
-    int running_ = 0;              // concurrent: blocks running
-    bool barrierRunning_ = false;  // concurrent
+    bool drainScheduled_ GUARDED_BY(mutex_) = false;  // serial: a drain is submitted or running
+    int running_ GUARDED_BY(mutex_) = 0;  // concurrent: blocks running
+    bool barrierRunning_ GUARDED_BY(mutex_) = false;  // concurrent
 };

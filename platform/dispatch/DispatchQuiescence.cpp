@@ -7,6 +7,7 @@
 #include "platform/dispatch/NSThread.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Diagnostics.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <algorithm>
 #include <atomic>
@@ -26,9 +27,9 @@ struct Blocked {
 };
 
 struct Registry {
-    std::mutex mutex;  // taken before any lock of a pool, run loop or waited-on object
-    std::map<std::thread::id, Blocked> blocked;
-    std::vector<NSRunLoop*> loops;
+    Mutex mutex;  // taken before any lock of a pool, run loop or waited-on object
+    std::map<std::thread::id, Blocked> blocked GUARDED_BY(mutex);
+    std::vector<NSRunLoop*> loops GUARDED_BY(mutex);
     std::mutex notifyMutex;
     std::condition_variable notify;
     std::atomic<int> settlers{0};
@@ -62,7 +63,7 @@ DispatchQuiescence::BlockedScope::BlockedScope(std::function<bool()> canProceed)
     : poolWorker_(DispatchThreadPool::isRunningUnit()), registered_(false) {
     Registry& r = registry();
     {
-        std::lock_guard lock(r.mutex);
+        MutexLock lock(r.mutex);
         registered_ = r.blocked.emplace(std::this_thread::get_id(), Blocked{std::move(canProceed), poolWorker_}).second;
     }
     if (poolWorker_) DispatchThreadPool::shared().workerBlocked(true);
@@ -74,7 +75,7 @@ DispatchQuiescence::BlockedScope::~BlockedScope() {
     if (registered_) {
         std::function<bool()> dropped;
         {
-            std::lock_guard lock(r.mutex);
+            MutexLock lock(r.mutex);
             auto it = r.blocked.find(std::this_thread::get_id());
             dropped = std::move(it->second.canProceed);
             r.blocked.erase(it);
@@ -87,20 +88,20 @@ DispatchQuiescence::BlockedScope::~BlockedScope() {
 void DispatchQuiescence::addRunLoop(NSRunLoop* loop) {
     install();
     Registry& r = registry();
-    std::lock_guard lock(r.mutex);
+    MutexLock lock(r.mutex);
     r.loops.push_back(loop);
 }
 
 void DispatchQuiescence::removeRunLoop(NSRunLoop* loop) {
     Registry& r = registry();
-    std::lock_guard lock(r.mutex);
+    MutexLock lock(r.mutex);
     r.loops.erase(std::remove(r.loops.begin(), r.loops.end(), loop), r.loops.end());
 }
 
 bool DispatchQuiescence::quiescent(NSRunLoop* callerLoop) {
     Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    auto stuck = [&r](std::thread::id thread) {
+    MutexLock lock(r.mutex);
+    auto stuck = [&r](std::thread::id thread) REQUIRES(r.mutex) {
         auto it = r.blocked.find(thread);
         return it != r.blocked.end() && !it->second.canProceed();
     };

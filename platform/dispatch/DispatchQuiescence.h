@@ -34,7 +34,7 @@ public:
     // In either clock mode: waits, draining the caller's run loop, until no queued work can make
     // progress, at most `seconds` of real time (the end of a process, which must not return
     // while work still runs). False when work was still running then.
-    static bool waitUntilIdle(double seconds);
+    [[nodiscard]] static bool waitUntilIdle(double seconds);
 
     static void addRunLoop(NSRunLoop* loop);
     static void removeRunLoop(NSRunLoop* loop);

@@ -10,7 +10,7 @@ std::shared_ptr<DispatchSemaphore> DispatchSemaphore::create(long value) {
 
 bool DispatchSemaphore::wait(double deadline) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (value_ > 0) {
             --value_;
             return true;
@@ -18,15 +18,19 @@ bool DispatchSemaphore::wait(double deadline) {
     }
     if (deadline <= Clock::now()) return false;
     // Counts as stuck for the manual clock only once the wake-up at the deadline is armed:
-    // before that, an advance past the deadline would not know to wake it.
+    // before that, an advance past the deadline would not know to wake it. Once the wait
+    // ended the thread runs again, though the unit it took leaves the value at 0 once more.
     bool armed = false;
-    DispatchQuiescence::BlockedScope blocked([this, deadline, &armed] {
-        std::lock_guard lock(mutex_);
-        return !armed || value_ > 0 || Clock::now() >= deadline;
+    bool ended = false;
+    DispatchQuiescence::BlockedScope blocked([this, deadline, &armed, &ended] {
+        MutexLock lock(mutex_);
+        return !armed || ended || value_ > 0 || Clock::now() >= deadline;
     });
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     ++waiters_;
-    Clock::waitUntil(lock, cv_, deadline, [this] { return value_ > 0; }, [&armed] { armed = true; });
+    Clock::waitUntil(lock.unique(), cv_, deadline, [this]() REQUIRES(mutex_) { return value_ > 0; },
+                     [&armed] { armed = true; });
+    ended = true;
     --waiters_;
     if (value_ > 0) {
         --value_;
@@ -38,7 +42,7 @@ bool DispatchSemaphore::wait(double deadline) {
 bool DispatchSemaphore::signal() {
     bool woke;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         ++value_;
         woke = waiters_ > 0;
     }

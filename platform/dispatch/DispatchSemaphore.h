@@ -3,6 +3,7 @@
 
 #include "platform/dispatch/DispatchTime.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <condition_variable>
 #include <memory>
@@ -16,14 +17,14 @@ public:
     // Takes one unit, waiting until `deadline` (clock seconds; DispatchTime::forever waits
     // for good). False when the deadline passed first: in manual mode, when an advance of
     // the clock passed it.
-    bool wait(double deadline = DispatchTime::forever);
+    [[nodiscard]] bool wait(double deadline = DispatchTime::forever);
     // Gives one unit back; true when a waiter was woken.
     bool signal();
 
 private:
     explicit DispatchSemaphore(long value) : value_(value) {}
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable cv_;
-    long value_;
-    long waiters_ = 0;
+    long value_ GUARDED_BY(mutex_);
+    long waiters_ GUARDED_BY(mutex_) = 0;
 };

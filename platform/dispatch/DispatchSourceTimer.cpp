@@ -17,7 +17,7 @@ std::shared_ptr<DispatchSourceTimer> DispatchSourceTimer::create(std::shared_ptr
 void DispatchSourceTimer::setTimer(double start, double interval, double leeway) {
     std::uint64_t stale;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (cancelled_) return;
         stale = clockId_;
         clockId_ = 0;
@@ -32,12 +32,12 @@ void DispatchSourceTimer::setTimer(double start, double interval, double leeway)
 }
 
 void DispatchSourceTimer::setEventHandler(std::function<void()> handler) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     handler_ = std::move(handler);
 }
 
 void DispatchSourceTimer::setCancelHandler(std::function<void()> handler) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     cancelHandler_ = std::move(handler);
 }
 
@@ -49,7 +49,7 @@ void DispatchSourceTimer::armLocked() {
 }
 
 void DispatchSourceTimer::clockFired(std::uint64_t generation) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (cancelled_ || generation != generation_) return;
     clockId_ = 0;
     ++pending_;
@@ -79,7 +79,7 @@ void DispatchSourceTimer::postLocked() {
 void DispatchSourceTimer::deliver() {
     std::function<void()> handler;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         deliveryPosted_ = false;
         if (cancelled_ || suspendCount_ > 0 || pending_ == 0) return;
         data_ = pending_;
@@ -90,7 +90,7 @@ void DispatchSourceTimer::deliver() {
 }
 
 void DispatchSourceTimer::resume() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (suspendCount_ == 0) {
         std::fprintf(stderr, "dispatch: timer source resumed more often than suspended; aborting.\n");
         std::fflush(stderr);
@@ -102,7 +102,7 @@ void DispatchSourceTimer::resume() {
 }
 
 void DispatchSourceTimer::suspend() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++suspendCount_;
 }
 
@@ -111,7 +111,7 @@ void DispatchSourceTimer::cancel() {
     std::function<void()> handler;
     std::function<void()> cancelHandler;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (cancelled_) return;
         cancelled_ = true;
         clockId = clockId_;
@@ -127,16 +127,16 @@ void DispatchSourceTimer::cancel() {
 }
 
 bool DispatchSourceTimer::testCancel() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return cancelled_;
 }
 
 std::uint64_t DispatchSourceTimer::data() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return data_;
 }
 
 double DispatchSourceTimer::leeway() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return leeway_;
 }

@@ -3,6 +3,7 @@
 
 #include "platform/dispatch/DispatchTime.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <cstdint>
 #include <functional>
@@ -37,24 +38,24 @@ public:
 
 private:
     explicit DispatchSourceTimer(std::shared_ptr<DispatchQueue> queue);
-    void armLocked();
+    void armLocked() REQUIRES(mutex_);
     void clockFired(std::uint64_t generation);
     void deliver();
-    void postLocked();
+    void postLocked() REQUIRES(mutex_);
 
     const std::shared_ptr<DispatchQueue> queue_;
-    mutable std::mutex mutex_;
-    std::function<void()> handler_;
-    std::function<void()> cancelHandler_;
-    int suspendCount_ = 1;
-    bool cancelled_ = false;
-    bool scheduled_ = false;  // setTimer was called
-    double nextFire_ = 0;
-    double interval_ = 0;     // 0: one-shot
-    double leeway_ = 0;
-    std::uint64_t clockId_ = 0;
-    std::uint64_t generation_ = 0;  // bumped by setTimer so a stale clock fire is ignored
-    std::uint64_t pending_ = 0;     // fires not yet handed to a handler call
-    bool deliveryPosted_ = false;
-    std::uint64_t data_ = 0;
+    mutable Mutex mutex_;
+    std::function<void()> handler_ GUARDED_BY(mutex_);
+    std::function<void()> cancelHandler_ GUARDED_BY(mutex_);
+    int suspendCount_ GUARDED_BY(mutex_) = 1;
+    bool cancelled_ GUARDED_BY(mutex_) = false;
+    bool scheduled_ GUARDED_BY(mutex_) = false;  // setTimer was called
+    double nextFire_ GUARDED_BY(mutex_) = 0;
+    double interval_ GUARDED_BY(mutex_) = 0;  // 0: one-shot
+    double leeway_ GUARDED_BY(mutex_) = 0;
+    std::uint64_t clockId_ GUARDED_BY(mutex_) = 0;
+    std::uint64_t generation_ GUARDED_BY(mutex_) = 0;  // bumped by setTimer so a stale clock fire is ignored
+    std::uint64_t pending_ GUARDED_BY(mutex_) = 0;  // fires not yet handed to a handler call
+    bool deliveryPosted_ GUARDED_BY(mutex_) = false;
+    std::uint64_t data_ GUARDED_BY(mutex_) = 0;
 };

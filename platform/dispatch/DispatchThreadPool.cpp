@@ -44,7 +44,7 @@ void DispatchThreadPool::spawnLocked() {
 void DispatchThreadPool::submit(int priority, Runner run, void* context, std::function<void()> block) {
     priority = std::clamp(priority, 0, priorityCount - 1);
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         waiting_[priority].push_back(Unit{run, context, std::move(block)});
         ++waitingCount_;
         if (spinning_ > 0) {
@@ -59,7 +59,7 @@ void DispatchThreadPool::submit(int priority, Runner run, void* context, std::fu
 }
 
 void DispatchThreadPool::workerBlocked(bool blocked) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (blocked) {
         ++blocked_;
         if (hasWorkLocked() && idle_ == 0 && threads_ - blocked_ < maxActive_ && threads_ < hardCap_) spawnLocked();
@@ -69,13 +69,13 @@ void DispatchThreadPool::workerBlocked(bool blocked) {
 }
 
 void DispatchThreadPool::snapshot(std::size_t& waiting, std::size_t& running) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     waiting = waitingCount_;
     running = running_;
 }
 
 void DispatchThreadPool::workerLoop() {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     for (;;) {
         if (!hasWorkLocked() && spinning_ < maxSpinning) {
             // Work often follows work at once (a serial queue refilled by its producer): look
@@ -92,8 +92,8 @@ void DispatchThreadPool::workerLoop() {
             ++idle_;
             // Threads started past the bound (while others were blocked) leave when idle.
             const bool surplus = threads_ - blocked_ > maxActive_;
-            const bool timedOut = surplus && wake_.wait_for(lock, std::chrono::seconds(2)) == std::cv_status::timeout;
-            if (!surplus) wake_.wait(lock);
+            const bool timedOut = surplus && wake_.wait_for(lock.unique(), std::chrono::seconds(2)) == std::cv_status::timeout;
+            if (!surplus) wake_.wait(lock.unique());
             --idle_;
             if (timedOut && !hasWorkLocked() && threads_ - blocked_ > maxActive_) {
                 --threads_;

@@ -1,6 +1,8 @@
 // The one pool of threads behind every global queue (and so behind every queue that is not the main one).
 #pragma once
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -35,23 +37,23 @@ public:
 private:
     DispatchThreadPool();
     void workerLoop();
-    void spawnLocked();
-    bool hasWorkLocked() const;
+    void spawnLocked() REQUIRES(mutex_);
+    bool hasWorkLocked() const REQUIRES(mutex_);
 
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable wake_;
     struct Unit {
         Runner run;
         void* context;
         std::function<void()> block;
     };
-    std::deque<Unit> waiting_[priorityCount];
+    std::deque<Unit> waiting_[priorityCount] GUARDED_BY(mutex_);
     std::atomic<std::size_t> waitingCount_{0};  // written under mutex_; spinning workers read it without
-    std::size_t spinning_ = 0;
-    std::size_t threads_ = 0;
-    std::size_t idle_ = 0;
-    std::size_t blocked_ = 0;
-    std::size_t running_ = 0;
+    std::size_t spinning_ GUARDED_BY(mutex_) = 0;
+    std::size_t threads_ GUARDED_BY(mutex_) = 0;
+    std::size_t idle_ GUARDED_BY(mutex_) = 0;
+    std::size_t blocked_ GUARDED_BY(mutex_) = 0;
+    std::size_t running_ GUARDED_BY(mutex_) = 0;
     std::size_t maxActive_;
     static constexpr std::size_t hardCap_ = 256;
 };

@@ -8,14 +8,14 @@ std::shared_ptr<NSBlockOperation> NSBlockOperation::blockOperationWithBlock(std:
 }
 
 void NSBlockOperation::addExecutionBlock(std::function<void()> block) {
-    std::lock_guard lock(blocksMutex_);
+    MutexLock lock(blocksMutex_);
     blocks_.push_back(std::move(block));
 }
 
 void NSBlockOperation::main() {
     std::vector<std::function<void()>> blocks;
     {
-        std::lock_guard lock(blocksMutex_);
+        MutexLock lock(blocksMutex_);
         blocks = blocks_;
     }
     for (const auto& block : blocks) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/dispatch/NSOperation.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <functional>
 #include <memory>
@@ -15,6 +16,6 @@ public:
     void main() override;
 
 private:
-    std::mutex blocksMutex_;
-    std::vector<std::function<void()>> blocks_;
+    Mutex blocksMutex_;
+    std::vector<std::function<void()>> blocks_ GUARDED_BY(blocksMutex_);
 };

@@ -11,7 +11,7 @@ NSOperation::~NSOperation() = default;
 
 void NSOperation::start() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (state_ != State::Waiting) return;
         state_ = State::Executing;
     }
@@ -23,7 +23,7 @@ void NSOperation::finish() {
     std::vector<std::function<void()>> callbacks;
     std::function<void()> completion;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         state_ = State::Finished;
         callbacks.swap(finishCallbacks_);
         cancelCallbacks_.clear();
@@ -41,7 +41,7 @@ void NSOperation::cancel() {
     cancelled_.store(true, std::memory_order_release);
     std::vector<std::function<void()>> callbacks;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         callbacks.swap(cancelCallbacks_);
     }
     // A cancelled operation is ready at once: its queue looks again.
@@ -50,7 +50,7 @@ void NSOperation::cancel() {
 
 void NSOperation::whenCancelled(std::function<void()> callback) {
     if (!isCancelled()) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!isCancelled()) {
             cancelCallbacks_.push_back(std::move(callback));
             return;
@@ -60,12 +60,12 @@ void NSOperation::whenCancelled(std::function<void()> callback) {
 }
 
 bool NSOperation::isExecuting() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return state_ == State::Executing;
 }
 
 bool NSOperation::isFinished() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return state_ == State::Finished;
 }
 
@@ -79,46 +79,46 @@ bool NSOperation::isReady() const {
 
 void NSOperation::addDependency(const std::shared_ptr<NSOperation>& operation) {
     if (!operation || operation.get() == this) return;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (std::find(dependencies_.begin(), dependencies_.end(), operation) == dependencies_.end()) {
         dependencies_.push_back(operation);
     }
 }
 
 void NSOperation::removeDependency(const std::shared_ptr<NSOperation>& operation) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     dependencies_.erase(std::remove(dependencies_.begin(), dependencies_.end(), operation), dependencies_.end());
 }
 
 std::vector<std::shared_ptr<NSOperation>> NSOperation::dependencies() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return dependencies_;
 }
 
 void NSOperation::setCompletionBlock(std::function<void()> block) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     completionBlock_ = std::move(block);
 }
 
 void NSOperation::waitUntilFinished() {
     DispatchQuiescence::BlockedScope blocked([this] { return isFinished(); });
-    std::unique_lock lock(mutex_);
-    finishedCv_.wait(lock, [this] { return state_ == State::Finished; });
+    MutexLock lock(mutex_);
+    lock.wait(finishedCv_, [this]() REQUIRES(mutex_) { return state_ == State::Finished; });
 }
 
 std::string NSOperation::name() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return name_;
 }
 
 void NSOperation::setName(const std::string& name) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     name_ = name;
 }
 
 void NSOperation::whenFinished(std::function<void()> callback) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (state_ != State::Finished) {
             finishCallbacks_.push_back(std::move(callback));
             return;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -52,13 +53,13 @@ private:
     enum class State { Waiting, Executing, Finished };
     void finish();
 
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     std::condition_variable finishedCv_;
-    State state_ = State::Waiting;
+    State state_ GUARDED_BY(mutex_) = State::Waiting;
     std::atomic<bool> cancelled_{false};
-    std::vector<std::shared_ptr<NSOperation>> dependencies_;
-    std::vector<std::function<void()>> finishCallbacks_;
-    std::vector<std::function<void()>> cancelCallbacks_;
-    std::function<void()> completionBlock_;
-    std::string name_;
+    std::vector<std::shared_ptr<NSOperation>> dependencies_ GUARDED_BY(mutex_);
+    std::vector<std::function<void()>> finishCallbacks_ GUARDED_BY(mutex_);
+    std::vector<std::function<void()>> cancelCallbacks_ GUARDED_BY(mutex_);
+    std::function<void()> completionBlock_ GUARDED_BY(mutex_);
+    std::string name_ GUARDED_BY(mutex_);
 };

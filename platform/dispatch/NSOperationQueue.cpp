@@ -27,14 +27,14 @@ std::shared_ptr<NSOperationQueue> NSOperationQueue::mainQueue() {
 }
 
 long NSOperationQueue::maxConcurrentOperationCount() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return maxConcurrent_;
 }
 
 void NSOperationQueue::setMaxConcurrentOperationCount(long count) {
     if (main_) return;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         maxConcurrent_ = count < 0 ? defaultMaxConcurrentOperationCount : count;
     }
     pump();
@@ -43,7 +43,7 @@ void NSOperationQueue::setMaxConcurrentOperationCount(long count) {
 void NSOperationQueue::addOperation(const std::shared_ptr<NSOperation>& operation) {
     if (!operation) return;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         for (const auto& entry : entries_) {
             if (entry.operation == operation) return;
         }
@@ -79,7 +79,7 @@ void NSOperationQueue::pump() {
     std::vector<std::shared_ptr<NSOperation>> toStart;
     std::vector<std::shared_ptr<NSOperation>> toDrop;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (suspended_) return;
         const long limit = maxConcurrent_ < 0 ? std::numeric_limits<long>::max() : maxConcurrent_;
         for (auto it = entries_.begin(); it != entries_.end();) {
@@ -118,7 +118,7 @@ void NSOperationQueue::pump() {
 
 void NSOperationQueue::operationFinished(const NSOperation* operation) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         auto it = std::find_if(entries_.begin(), entries_.end(),
                                [operation](const Entry& entry) { return entry.operation.get() == operation; });
         if (it != entries_.end()) entries_.erase(it);
@@ -134,25 +134,25 @@ void NSOperationQueue::cancelAllOperations() {
 }
 
 bool NSOperationQueue::isSuspended() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return suspended_;
 }
 
 void NSOperationQueue::setSuspended(bool suspended) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         suspended_ = suspended;
     }
     if (!suspended) pump();
 }
 
 std::size_t NSOperationQueue::operationCount() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return entries_.size();
 }
 
 std::vector<std::shared_ptr<NSOperation>> NSOperationQueue::operations() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::vector<std::shared_ptr<NSOperation>> result;
     result.reserve(entries_.size());
     for (const auto& entry : entries_) result.push_back(entry.operation);
@@ -160,17 +160,23 @@ std::vector<std::shared_ptr<NSOperation>> NSOperationQueue::operations() const {
 }
 
 void NSOperationQueue::waitUntilAllOperationsAreFinished() {
-    DispatchQuiescence::BlockedScope blocked([this] { return operationCount() == 0; });
-    std::unique_lock lock(mutex_);
-    emptied_.wait(lock, [this] { return entries_.empty(); });
+    // Once emptied, this thread runs on even if operations were added again meanwhile.
+    bool ended = false;
+    DispatchQuiescence::BlockedScope blocked([this, &ended] {
+        MutexLock lock(mutex_);
+        return ended || entries_.empty();
+    });
+    MutexLock lock(mutex_);
+    lock.wait(emptied_, [this]() REQUIRES(mutex_) { return entries_.empty(); });
+    ended = true;
 }
 
 std::string NSOperationQueue::name() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return name_;
 }
 
 void NSOperationQueue::setName(const std::string& name) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     name_ = name;
 }

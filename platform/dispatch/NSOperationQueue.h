@@ -5,6 +5,7 @@
 #include "platform/dispatch/NSOperation.h"
 #include "platform/foundation/Executor.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -59,11 +60,11 @@ private:
     void operationFinished(const NSOperation* operation);
 
     const bool main_;
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     std::condition_variable emptied_;
-    std::vector<Entry> entries_;
-    long maxConcurrent_;
-    long running_ = 0;
-    bool suspended_ = false;
-    std::string name_;
+    std::vector<Entry> entries_ GUARDED_BY(mutex_);
+    long maxConcurrent_ GUARDED_BY(mutex_);
+    long running_ GUARDED_BY(mutex_) = 0;
+    bool suspended_ GUARDED_BY(mutex_) = false;
+    std::string name_ GUARDED_BY(mutex_);
 };

@@ -16,26 +16,28 @@
 namespace {
 thread_local std::shared_ptr<NSRunLoop> t_loop;
 
+}  // namespace
+
 // Keeps a run loop marked as running for the duration of a run call.
-class Running {
+class NSRunLoop::Running {
 public:
-    Running(std::mutex& mutex, int& depth) : mutex_(mutex), depth_(depth) {
-        std::lock_guard lock(mutex_);
-        ++depth_;
+    explicit Running(NSRunLoop& loop) : loop_(loop) {
+        MutexLock lock(loop_.mutex_);
+        ++loop_.depth_;
     }
     ~Running() {
         {
-            std::lock_guard lock(mutex_);
-            --depth_;
+            MutexLock lock(loop_.mutex_);
+            --loop_.depth_;
         }
         DispatchQuiescence::changed();
     }
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
 
 private:
-    std::mutex& mutex_;
-    int& depth_;
+    NSRunLoop& loop_;
 };
-}  // namespace
 
 NSRunLoop::NSRunLoop(std::thread::id thread)
     : thread_(thread), where_(thread == NSThread::mainThreadId() ? "the main run loop" : "a thread's run loop") {
@@ -47,7 +49,7 @@ NSRunLoop::~NSRunLoop() {
     std::set<std::shared_ptr<NSTimer>> timers;
     std::map<std::uint64_t, PerformRequest> performs;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         timers.swap(timers_);
         performs.swap(performs_);
     }
@@ -83,7 +85,7 @@ void NSRunLoop::checkThread(const char* what) const {
 
 void NSRunLoop::post(std::function<void()> block) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         ready_.push_back(std::move(block));
     }
     wake_.notify_all();
@@ -91,26 +93,26 @@ void NSRunLoop::post(std::function<void()> block) {
 }
 
 bool NSRunLoop::hasReadyWork(bool orRunning) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return !ready_.empty() || (orRunning && executing_ > 0);
 }
 
 bool NSRunLoop::isRunning() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return depth_ > 0;
 }
 
 std::size_t NSRunLoop::runPass() {
     std::size_t count;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         count = ready_.size();
     }
     std::size_t ran = 0;
     for (; ran < count; ++ran) {
         std::function<void()> block;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             if (ready_.empty() || stopRequested_) break;
             block = std::move(ready_.front());
             ready_.pop_front();
@@ -119,7 +121,7 @@ std::size_t NSRunLoop::runPass() {
         invokeGuarded(where_, block);
         block = nullptr;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             --executing_;
         }
         DispatchQuiescence::changed();
@@ -129,21 +131,21 @@ std::size_t NSRunLoop::runPass() {
 
 void NSRunLoop::run() {
     checkThread("run");
-    Running running(mutex_, depth_);
+    Running running(*this);
     for (;;) {
         runPass();
-        std::unique_lock lock(mutex_);
+        MutexLock lock(mutex_);
         if (stopRequested_) {
             stopRequested_ = false;
             return;
         }
-        wake_.wait(lock, [this] { return !ready_.empty() || stopRequested_; });
+        lock.wait(wake_, [this]() REQUIRES(mutex_) { return !ready_.empty() || stopRequested_; });
     }
 }
 
 void NSRunLoop::stop() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (depth_ == 0) return;
         stopRequested_ = true;
     }
@@ -152,13 +154,13 @@ void NSRunLoop::stop() {
 
 bool NSRunLoop::runUntil(const std::function<bool()>& predicate, double timeoutSeconds) {
     checkThread("runUntil");
-    Running running(mutex_, depth_);
+    Running running(*this);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::nanoseconds>(
                                                                   std::chrono::duration<double>(timeoutSeconds));
     for (;;) {
         if (predicate()) return true;
         if (runPass() > 0) continue;
-        std::unique_lock lock(mutex_);
+        MutexLock lock(mutex_);
         if (!ready_.empty()) continue;
         if (std::chrono::steady_clock::now() >= deadline) {
             lock.unlock();
@@ -166,13 +168,13 @@ bool NSRunLoop::runUntil(const std::function<bool()>& predicate, double timeoutS
         }
         // Work finishing elsewhere may make the predicate true without posting here, so
         // look again now and then.
-        wake_.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(5)));
+        wake_.wait_until(lock.unique(), std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(5)));
     }
 }
 
 void NSRunLoop::runUntilIdle() {
     checkThread("runUntilIdle");
-    Running running(mutex_, depth_);
+    Running running(*this);
     while (runPass() > 0) {
     }
 }
@@ -180,20 +182,20 @@ void NSRunLoop::runUntilIdle() {
 void NSRunLoop::runUntilDate(NSDate limit) {
     checkThread("runUntilDate");
     if (Clock::now() >= limit.timeIntervalSince1970) return;
-    Running running(mutex_, depth_);
+    Running running(*this);
     std::weak_ptr<NSRunLoop> weak = self<NSRunLoop>();
     const auto wakeId = Clock::schedule(limit.timeIntervalSince1970, [weak] {
         if (auto loop = weak.lock()) loop->post([] {});
     });
     for (;;) {
         runPass();
-        std::unique_lock lock(mutex_);
+        MutexLock lock(mutex_);
         if (stopRequested_) {
             stopRequested_ = false;
             break;
         }
         if (Clock::now() >= limit.timeIntervalSince1970) break;
-        wake_.wait(lock, [this] { return !ready_.empty() || stopRequested_; });
+        lock.wait(wake_, [this]() REQUIRES(mutex_) { return !ready_.empty() || stopRequested_; });
     }
     Clock::cancel(wakeId);
 }
@@ -201,7 +203,7 @@ void NSRunLoop::runUntilDate(NSDate limit) {
 void NSRunLoop::addTimer(const std::shared_ptr<NSTimer>& timer) {
     if (!timer || !timer->isValid()) return;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!timers_.insert(timer).second) return;
     }
     timer->scheduleOn(self<NSRunLoop>());
@@ -209,7 +211,7 @@ void NSRunLoop::addTimer(const std::shared_ptr<NSTimer>& timer) {
 
 void NSRunLoop::removeTimer(const std::shared_ptr<NSTimer>& timer) {
     std::shared_ptr<NSTimer> released;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = timers_.find(timer);
     if (it != timers_.end()) {
         released = *it;
@@ -220,7 +222,7 @@ void NSRunLoop::removeTimer(const std::shared_ptr<NSTimer>& timer) {
 void NSRunLoop::performAfterDelay(const std::shared_ptr<NSObject>& target, std::function<void()> block, double delay) {
     std::uint64_t id;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         id = nextPerform_++;
         performs_[id] = PerformRequest{target, target.get(), std::move(block), 0};
     }
@@ -230,7 +232,7 @@ void NSRunLoop::performAfterDelay(const std::shared_ptr<NSObject>& target, std::
                 if (auto l = weak.lock()) l->runPerform(id);
             });
     });
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = performs_.find(id);
     if (it != performs_.end()) it->second.clockId = clockId;
 }
@@ -238,7 +240,7 @@ void NSRunLoop::performAfterDelay(const std::shared_ptr<NSObject>& target, std::
 void NSRunLoop::runPerform(std::uint64_t id) {
     PerformRequest request;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         auto it = performs_.find(id);
         if (it == performs_.end()) return;
         request = std::move(it->second);
@@ -250,7 +252,7 @@ void NSRunLoop::runPerform(std::uint64_t id) {
 void NSRunLoop::cancelPerformRequests(const NSObject* target) {
     std::vector<PerformRequest> cancelled;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         for (auto it = performs_.begin(); it != performs_.end();) {
             if (it->second.targetAddress == target) {
                 cancelled.push_back(std::move(it->second));

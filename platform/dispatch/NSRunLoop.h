@@ -5,6 +5,7 @@
 #include "platform/foundation/Executor.h"
 #include "platform/foundation/NSDate.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -33,7 +34,7 @@ public:
     // Runs until `predicate` holds, checked between turns; false when `timeoutSeconds` of
     // real time pass first. The timeout is a safety net: clock-driven work is driven by
     // Clock::advance, not by waiting.
-    bool runUntil(const std::function<bool()>& predicate, double timeoutSeconds);
+    [[nodiscard]] bool runUntil(const std::function<bool()>& predicate, double timeoutSeconds);
     // Runs what is ready, including what that posts, until nothing is.
     void runUntilIdle();
     // Runs until the clock reaches `limit` (in manual mode: until an advance passes it).
@@ -55,6 +56,7 @@ public:
     ~NSRunLoop() override;
 
 private:
+    class Running;
     friend class DispatchQuiescence;
     friend class NSTimer;
 
@@ -80,13 +82,13 @@ private:
 
     const std::thread::id thread_;
     const std::string where_;
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable wake_;
-    std::deque<std::function<void()>> ready_;
-    int depth_ = 0;
-    int executing_ = 0;
-    bool stopRequested_ = false;
-    std::set<std::shared_ptr<NSTimer>> timers_;
-    std::map<std::uint64_t, PerformRequest> performs_;
-    std::uint64_t nextPerform_ = 1;
+    std::deque<std::function<void()>> ready_ GUARDED_BY(mutex_);
+    int depth_ GUARDED_BY(mutex_) = 0;
+    int executing_ GUARDED_BY(mutex_) = 0;
+    bool stopRequested_ GUARDED_BY(mutex_) = false;
+    std::set<std::shared_ptr<NSTimer>> timers_ GUARDED_BY(mutex_);
+    std::map<std::uint64_t, PerformRequest> performs_ GUARDED_BY(mutex_);
+    std::uint64_t nextPerform_ GUARDED_BY(mutex_) = 1;
 };

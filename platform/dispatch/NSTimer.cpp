@@ -38,7 +38,7 @@ std::shared_ptr<NSTimer> NSTimer::scheduledTimerWithTimeInterval(double interval
 }
 
 void NSTimer::scheduleOn(const std::shared_ptr<NSRunLoop>& loop) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!valid_ || !loop_.expired()) return;
     loop_ = loop;
     armLocked();
@@ -55,7 +55,7 @@ void NSTimer::clockFired() {
     std::shared_ptr<NSRunLoop> loop;
     bool post = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!valid_) return;
         loop = loop_.lock();
         if (!loop) return;
@@ -79,7 +79,7 @@ void NSTimer::clockFired() {
 void NSTimer::fireOnLoop() {
     Handler handler;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         firePending_ = false;
         if (!valid_) return;
         handler = handler_;
@@ -92,7 +92,7 @@ void NSTimer::fireOnLoop() {
 void NSTimer::fire() {
     Handler handler;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!valid_) return;
         handler = handler_;
     }
@@ -105,7 +105,7 @@ void NSTimer::invalidate() {
     std::shared_ptr<NSRunLoop> loop;
     std::uint64_t clockId;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!valid_) return;
         valid_ = false;
         clockId = clockId_;
@@ -119,18 +119,18 @@ void NSTimer::invalidate() {
 }
 
 bool NSTimer::isValid() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return valid_;
 }
 
 NSDate NSTimer::fireDate() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return NSDate{fireDate_};
 }
 
 double NSTimer::timeInterval() const { return repeats_ ? interval_ : 0; }
 
 Value NSTimer::userInfo() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return userInfo_;
 }

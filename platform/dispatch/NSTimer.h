@@ -3,6 +3,7 @@
 
 #include "platform/foundation/NSDate.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 #include <cstdint>
@@ -53,18 +54,18 @@ private:
 
     NSTimer(double interval, bool repeats, Handler block, Value userInfo);
     void scheduleOn(const std::shared_ptr<NSRunLoop>& loop);
-    void armLocked();
+    void armLocked() REQUIRES(mutex_);
     void clockFired();
     void fireOnLoop();
 
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     const double interval_;
     const bool repeats_;
-    Handler handler_;
-    Value userInfo_;
-    bool valid_ = true;
-    bool firePending_ = false;
-    double fireDate_;
-    std::uint64_t clockId_ = 0;
-    std::weak_ptr<NSRunLoop> loop_;
+    Handler handler_ GUARDED_BY(mutex_);
+    Value userInfo_ GUARDED_BY(mutex_);
+    bool valid_ GUARDED_BY(mutex_) = true;
+    bool firePending_ GUARDED_BY(mutex_) = false;
+    double fireDate_ GUARDED_BY(mutex_);
+    std::uint64_t clockId_ GUARDED_BY(mutex_) = 0;
+    std::weak_ptr<NSRunLoop> loop_ GUARDED_BY(mutex_);
 };

@@ -1,9 +1,13 @@
 // The process clock: real time by default; frozen and stepped by hand in tests.
 #include "platform/foundation/Clock.h"
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <limits>
 #include <map>
@@ -29,25 +33,25 @@ struct Timer {
 };
 
 struct State {
-    std::mutex mutex;
+    // advance() from two threads at once would interleave their timers. Taken before `mutex`.
+    Mutex advanceMutex ACQUIRED_BEFORE(mutex);
+    Mutex mutex;
     std::condition_variable changed;
-    bool manual = false;
-    double manualNow = 0;
-    double manualStart = 0;
-    bool uptimeUnreadable = false;
-    double uptimeAtManualStart = 0;
-    Clock::TimerId nextId = 1;
-    std::multimap<double, Timer> timers;  // by fire time, then by scheduling order
-    std::map<Clock::TimerId, std::thread::id> firing;
-    bool workerStarted = false;
+    bool manual GUARDED_BY(mutex) = false;
+    double manualNow GUARDED_BY(mutex) = 0;
+    double manualStart GUARDED_BY(mutex) = 0;
+    bool uptimeUnreadable GUARDED_BY(mutex) = false;
+    double uptimeAtManualStart GUARDED_BY(mutex) = 0;
+    Clock::TimerId nextId GUARDED_BY(mutex) = 1;
+    std::multimap<double, Timer> timers GUARDED_BY(mutex);  // by fire time, then by scheduling order
+    std::map<Clock::TimerId, std::thread::id> firing GUARDED_BY(mutex);
+    bool workerStarted GUARDED_BY(mutex) = false;
     // Real mode: the clock time the worker sleeps until, infinity unless it is in such a
     // timed sleep. A timer due no earlier than that needs no wake-up.
-    double workerWakesAt = std::numeric_limits<double>::infinity();
-    std::function<void()> settleHook;
-    // advance() from two threads at once would interleave their timers.
-    std::recursive_mutex advanceMutex;
-    // Advances running: while one runs, it alone fires what falls due.
-    int advancing = 0;
+    double workerWakesAt GUARDED_BY(mutex) = std::numeric_limits<double>::infinity();
+    std::function<void()> settleHook GUARDED_BY(mutex);
+    // The thread inside advance(), which alone fires what falls due meanwhile.
+    std::thread::id advancingThread GUARDED_BY(mutex);
 };
 
 State& state() {
@@ -56,15 +60,15 @@ State& state() {
 }
 
 // Fires `first` with the state lock released; the lock is held again on return.
-void fireLocked(State& s, std::unique_lock<std::mutex>& lock, std::multimap<double, Timer>::iterator first) {
+void fireLocked(State& s, std::multimap<double, Timer>::iterator first) REQUIRES(s.mutex) {
     const Clock::TimerId id = first->second.id;
     auto fire = std::move(first->second.fire);
     s.timers.erase(first);
     s.firing[id] = std::this_thread::get_id();
-    lock.unlock();
+    s.mutex.unlock();
     fire();
     fire = nullptr;  // whatever the callback captured goes before cancel() returns
-    lock.lock();
+    s.mutex.lock();
     s.firing.erase(id);
     s.changed.notify_all();
 }
@@ -76,16 +80,16 @@ void fireLocked(State& s, std::unique_lock<std::mutex>& lock, std::multimap<doub
 // the advance has returned.
 void workerLoop() {
     State& s = state();
-    std::unique_lock lock(s.mutex);
+    MutexLock lock(s.mutex);
     for (;;) {
         if (s.timers.empty()) {
-            s.changed.wait(lock);
+            s.changed.wait(lock.unique());
             continue;
         }
         auto first = s.timers.begin();
         if (s.manual) {
-            if (s.advancing > 0 || first->first > s.manualNow) {
-                s.changed.wait(lock);
+            if (s.advancingThread != std::thread::id() || first->first > s.manualNow) {
+                s.changed.wait(lock.unique());
                 continue;
             }
         } else {
@@ -94,12 +98,12 @@ void workerLoop() {
             if (wait > 0) {
                 const double sleep = std::min(wait, 3600.0);
                 s.workerWakesAt = now + sleep;
-                s.changed.wait_for(lock, std::chrono::duration<double>(sleep));
+                s.changed.wait_for(lock.unique(), std::chrono::duration<double>(sleep));
                 s.workerWakesAt = std::numeric_limits<double>::infinity();
                 continue;
             }
         }
-        fireLocked(s, lock, first);
+        fireLocked(s, first);
     }
 }
 
@@ -107,7 +111,7 @@ void runSettle() {
     State& s = state();
     std::function<void()> hook;
     {
-        std::lock_guard lock(s.mutex);
+        MutexLock lock(s.mutex);
         hook = s.settleHook;
     }
     if (hook) hook();
@@ -117,26 +121,26 @@ void runSettle() {
 
 double Clock::now() {
     State& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     return s.manual ? s.manualNow : realNow();
 }
 
 double Clock::uptime() {
     State& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     if (!s.manual) return realUptime();
     return s.uptimeUnreadable ? -1 : s.uptimeAtManualStart + (s.manualNow - s.manualStart);
 }
 
 void Clock::setUptimeUnreadable(bool unreadable) {
     State& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.uptimeUnreadable = unreadable;
 }
 
 void Clock::setManual(double start) {
     State& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     if (!s.manual) s.uptimeAtManualStart = realUptime();
     else s.uptimeAtManualStart += s.manualNow - s.manualStart;
     s.manual = true;
@@ -149,7 +153,7 @@ void Clock::setManual() { setManual(realNow()); }
 
 void Clock::setReal() {
     State& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.manual = false;
     s.uptimeUnreadable = false;
     s.changed.notify_all();
@@ -157,40 +161,50 @@ void Clock::setReal() {
 
 bool Clock::isManual() {
     State& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     return s.manual;
 }
 
 void Clock::advance(double seconds) {
     State& s = state();
-    std::lock_guard advancing(s.advanceMutex);
+    const auto self = std::this_thread::get_id();
+    {
+        MutexLock lock(s.mutex);
+        // Work that an advance runs (a timer, a block its settle drains) advancing again would
+        // fire timers out of order inside the outer advance: a fault of that caller.
+        if (s.advancingThread == self) {
+            std::fprintf(stderr, "Clock::advance called from inside an advance on the same thread; aborting.\n");
+            std::fflush(stderr);
+            std::abort();
+        }
+    }
+    MutexLock advancing(s.advanceMutex);
     double target;
     {
-        std::lock_guard lock(s.mutex);
+        MutexLock lock(s.mutex);
         if (!s.manual) return;
         target = s.manualNow + (seconds > 0 ? seconds : 0);
-        ++s.advancing;
+        s.advancingThread = self;
     }
     struct Done {
         State& s;
         ~Done() {
-            std::lock_guard lock(s.mutex);
-            --s.advancing;
+            MutexLock lock(s.mutex);
+            s.advancingThread = std::thread::id();
             s.changed.notify_all();
         }
     } done{s};
-    const auto self = std::this_thread::get_id();
-    auto firingElsewhere = [&s, self] {
+    auto firingElsewhere = [&s, self]() REQUIRES(s.mutex) {
         return std::any_of(s.firing.begin(), s.firing.end(), [self](const auto& entry) { return entry.second != self; });
     };
     for (;;) {
         runSettle();
-        std::unique_lock lock(s.mutex);
+        MutexLock lock(s.mutex);
         if (!s.manual) return;
         // A timer the clock's thread took as it was scheduled, before this advance began,
         // hands work on too: it returns, and its work settles, before the next fires.
         if (firingElsewhere()) {
-            s.changed.wait(lock, [&] { return !firingElsewhere(); });
+            while (firingElsewhere()) s.changed.wait(lock.unique());
             continue;
         }
         auto first = s.timers.begin();
@@ -200,19 +214,19 @@ void Clock::advance(double seconds) {
             return;
         }
         if (first->first > s.manualNow) s.manualNow = first->first;
-        fireLocked(s, lock, first);
+        fireLocked(s, first);
     }
 }
 
 double Clock::nextFireTime() {
     State& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     return s.timers.empty() ? std::numeric_limits<double>::infinity() : s.timers.begin()->first;
 }
 
 Clock::TimerId Clock::schedule(double fireTime, std::function<void()> fire) {
     State& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     const TimerId id = s.nextId++;
     const double at = std::isnan(fireTime) ? 0.0 : fireTime;
     s.timers.emplace(at, Timer{id, std::move(fire)});
@@ -228,7 +242,7 @@ Clock::TimerId Clock::schedule(double fireTime, std::function<void()> fire) {
 
 void Clock::cancel(TimerId id) {
     State& s = state();
-    std::unique_lock lock(s.mutex);
+    MutexLock lock(s.mutex);
     for (auto it = s.timers.begin(); it != s.timers.end(); ++it) {
         if (it->second.id == id) {
             auto fire = std::move(it->second.fire);
@@ -240,13 +254,13 @@ void Clock::cancel(TimerId id) {
     for (;;) {
         auto it = s.firing.find(id);
         if (it == s.firing.end() || it->second == std::this_thread::get_id()) return;
-        s.changed.wait(lock);
+        s.changed.wait(lock.unique());
     }
 }
 
 void Clock::setSettleHook(std::function<void()> hook) {
     State& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.settleHook = std::move(hook);
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <functional>
 #include <memory>
@@ -52,6 +53,6 @@ private:
     void answer(bool proceed);
 
     const NSURLProtectionSpace space_;
-    std::mutex mutex_;
-    Answer answer_;
+    Mutex mutex_;
+    Answer answer_ GUARDED_BY(mutex_);
 };

@@ -19,7 +19,7 @@ void NSURLAuthenticationChallenge::useCredential(const NSURLCredential&) { answe
 void NSURLAuthenticationChallenge::answer(bool proceed) {
     Answer answer;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         answer = std::move(answer_);
         answer_ = nullptr;
     }
@@ -45,7 +45,7 @@ public:
                     auto connection = weak.lock();
                     if (!connection || !delegate->connectionCanAuthenticateAgainstProtectionSpace(connection, space)) return;
                     {
-                        std::lock_guard lock(connection->mutex_);
+                        MutexLock lock(connection->mutex_);
                         connection->awaiting_ = true;
                     }
                     auto challenge = std::make_shared<NSURLAuthenticationChallenge>(space, [weak](bool proceed) {
@@ -113,14 +113,14 @@ std::shared_ptr<NSURLConnection> NSURLConnection::initWithRequest(std::shared_pt
 void NSURLConnection::scheduleInRunLoop(const std::shared_ptr<NSRunLoop>& runLoop) { setDelegateQueue(runLoop); }
 
 void NSURLConnection::setDelegateQueue(std::shared_ptr<Executor> queue) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!started_) target_ = std::move(queue);
 }
 
 void NSURLConnection::start() {
     std::shared_ptr<URLTransfer> transfer;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (started_ || ended_) return;
         started_ = true;
         if (!target_) target_ = NSRunLoop::currentRunLoop();
@@ -136,7 +136,7 @@ void NSURLConnection::start() {
 void NSURLConnection::cancel() {
     std::shared_ptr<URLTransfer> transfer;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (ended_) return;
         ended_ = true;
         pending_.clear();
@@ -148,19 +148,19 @@ void NSURLConnection::cancel() {
 }
 
 std::size_t NSURLConnection::bufferedByteCount() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return bufferedBytes_;
 }
 
 bool NSURLConnection::canBuffer() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return ended_ || bufferedBytes_ < kMaximumBufferedBytes;
 }
 
 void NSURLConnection::push(Event event, bool final, std::size_t bytes, bool post) {
     std::shared_ptr<Executor> target;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (ended_) return;
         pending_.push_back({std::move(event), final, bytes});
         bufferedBytes_ += bytes;
@@ -172,7 +172,7 @@ void NSURLConnection::push(Event event, bool final, std::size_t bytes, bool post
 void NSURLConnection::flush() {
     std::shared_ptr<Executor> target;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (ended_ || pending_.empty()) return;
         postPumpLocked(target);
     }
@@ -197,7 +197,7 @@ void NSURLConnection::pump() {
         std::shared_ptr<NSURLConnectionDelegate> delegate;
         std::shared_ptr<URLTransfer> resume;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             // From here on what is queued needs a pump of its own: this one may be inside a
             // delegate call when it comes.
             if (first) pumpPosted_ = false;
@@ -225,7 +225,7 @@ void NSURLConnection::pump() {
 void NSURLConnection::challengeAnswered(bool proceed) {
     std::shared_ptr<URLTransfer> transfer;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!awaiting_ || ended_) return;
         transfer = transfer_;
     }
@@ -233,7 +233,7 @@ void NSURLConnection::challengeAnswered(bool proceed) {
         const std::string url = request_->URL() ? request_->URL()->absoluteString() : "";
         // What the server sent while the challenge was out is dropped; only the failure remains.
         if (transfer) transfer->cancel(makeURLError(NSURLErrorCancelled, url));
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         pending_.clear();
         bufferedBytes_ = 0;
         std::weak_ptr<NSURLConnection> weak = weakSelf<NSURLConnection>();
@@ -245,7 +245,7 @@ void NSURLConnection::challengeAnswered(bool proceed) {
     }
     std::shared_ptr<Executor> target;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         awaiting_ = false;
         postPumpLocked(target);
     }
@@ -254,7 +254,7 @@ void NSURLConnection::challengeAnswered(bool proceed) {
 
 void NSURLConnection::end() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         delegate_.reset();
         transfer_.reset();
     }

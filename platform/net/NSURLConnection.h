@@ -6,6 +6,7 @@
 #include "platform/foundation/Executor.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <cstddef>
 #include <deque>
@@ -55,7 +56,7 @@ private:
     // Posts a pump for the events queued without one.
     void flush();
     // Sets `target` when a pump is to be posted to it (by postPump, after the lock).
-    void postPumpLocked(std::shared_ptr<Executor>& target);
+    void postPumpLocked(std::shared_ptr<Executor>& target) REQUIRES(mutex_);
     void postPump(const std::shared_ptr<Executor>& target);
     bool canBuffer() const;
     void pump();
@@ -69,16 +70,16 @@ private:
     };
 
     const std::shared_ptr<NSURLRequest> request_;
-    mutable std::mutex mutex_;
-    std::shared_ptr<NSURLConnectionDelegate> delegate_;
-    std::shared_ptr<Executor> target_;
-    std::shared_ptr<URLTransfer> transfer_;
-    std::deque<Pending> pending_;
-    std::size_t bufferedBytes_ = 0;
-    bool started_ = false;
-    bool ended_ = false;     // finished, failed or cancelled: nothing more is delivered
-    bool awaiting_ = false;  // a challenge is out: events wait
+    mutable Mutex mutex_;
+    std::shared_ptr<NSURLConnectionDelegate> delegate_ GUARDED_BY(mutex_);
+    std::shared_ptr<Executor> target_ GUARDED_BY(mutex_);
+    std::shared_ptr<URLTransfer> transfer_ GUARDED_BY(mutex_);
+    std::deque<Pending> pending_ GUARDED_BY(mutex_);
+    std::size_t bufferedBytes_ GUARDED_BY(mutex_) = 0;
+    bool started_ GUARDED_BY(mutex_) = false;
+    bool ended_ GUARDED_BY(mutex_) = false;     // finished, failed or cancelled: nothing more is delivered
+    bool awaiting_ GUARDED_BY(mutex_) = false;  // a challenge is out: events wait
     // A pump is posted and has not started taking events yet: what is queued meanwhile is its,
     // so one post carries all the reports of a network pass.
-    bool pumpPosted_ = false;
+    bool pumpPosted_ GUARDED_BY(mutex_) = false;
 };

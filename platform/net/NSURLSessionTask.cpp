@@ -19,7 +19,7 @@ public:
     explicit Client(std::shared_ptr<NSURLSessionTask> task) : task_(std::move(task)) {}
 
     void transferReceivedResponse(const std::shared_ptr<NSHTTPURLResponse>& response) override {
-        std::lock_guard lock(task_->mutex_);
+        MutexLock lock(task_->mutex_);
         task_->response_ = response;
     }
     NSErrorPtr transferReceivedData(const char* bytes, std::size_t size) override {
@@ -38,24 +38,24 @@ NSURLSessionTask::NSURLSessionTask(unsigned long identifier, std::shared_ptr<NSU
     : identifier_(identifier), request_(std::move(request)), idleTimeout_(idleTimeout), queue_(std::move(queue)) {}
 
 std::shared_ptr<NSHTTPURLResponse> NSURLSessionTask::response() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return response_;
 }
 
 NSErrorPtr NSURLSessionTask::error() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return error_;
 }
 
 NSURLSessionTaskState NSURLSessionTask::state() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return state_;
 }
 
 void NSURLSessionTask::resume() {
     std::shared_ptr<URLTransfer> transfer;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (started_) return;
         started_ = true;
         state_ = NSURLSessionTaskStateRunning;
@@ -68,7 +68,7 @@ void NSURLSessionTask::resume() {
 void NSURLSessionTask::cancel() {
     std::shared_ptr<URLTransfer> transfer;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (state_ == NSURLSessionTaskStateCompleted || state_ == NSURLSessionTaskStateCanceling) return;
         state_ = NSURLSessionTaskStateCanceling;
         started_ = true;
@@ -82,14 +82,14 @@ void NSURLSessionTask::cancel() {
 void NSURLSessionTask::finish(NSErrorPtr error) {
     std::shared_ptr<NSHTTPURLResponse> response;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         error_ = error;
         response = error ? nullptr : response_;
     }
     auto task = self<NSURLSessionTask>();
     queue_->post([task, response, error] {
         {
-            std::lock_guard lock(task->mutex_);
+            MutexLock lock(task->mutex_);
             task->state_ = NSURLSessionTaskStateCompleted;
             task->transfer_.reset();
         }

@@ -4,6 +4,7 @@
 #include "platform/foundation/Executor.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <atomic>
 #include <cstddef>
@@ -58,11 +59,11 @@ private:
     const std::shared_ptr<NSURLRequest> request_;
     const double idleTimeout_;
     const std::shared_ptr<Executor> queue_;
-    mutable std::mutex mutex_;
-    NSURLSessionTaskState state_ = NSURLSessionTaskStateSuspended;
-    bool started_ = false;
-    std::shared_ptr<URLTransfer> transfer_;
-    std::shared_ptr<NSHTTPURLResponse> response_;
-    NSErrorPtr error_;
+    mutable Mutex mutex_;
+    NSURLSessionTaskState state_ GUARDED_BY(mutex_) = NSURLSessionTaskStateSuspended;
+    bool started_ GUARDED_BY(mutex_) = false;
+    std::shared_ptr<URLTransfer> transfer_ GUARDED_BY(mutex_);
+    std::shared_ptr<NSHTTPURLResponse> response_ GUARDED_BY(mutex_);
+    NSErrorPtr error_ GUARDED_BY(mutex_);
     std::atomic<std::int64_t> received_{0};
 };

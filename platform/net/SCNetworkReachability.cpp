@@ -5,6 +5,7 @@
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/dispatch/NSTimer.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <algorithm>
 #include <cstring>
@@ -18,8 +19,8 @@
 
 namespace {
 
-std::mutex gMutex;
-bool gReachable = true;
+Mutex gMutex;
+bool gReachable GUARDED_BY(gMutex) = true;
 SCNetworkReachability::FlagsProvider& provider() {
     static auto* p = new SCNetworkReachability::FlagsProvider;
     return *p;
@@ -32,10 +33,10 @@ std::vector<std::weak_ptr<SCNetworkReachability>>& watchers() {
 
 // The interface list the flags were last read from, and when (clock uptime).
 struct ListedInterfaces {
-    std::mutex mutex;
-    std::optional<std::vector<SCNetworkReachability::InterfaceAddress>> list;
-    double listedAt = 0;
-    unsigned long listings = 0;
+    Mutex mutex;
+    std::optional<std::vector<SCNetworkReachability::InterfaceAddress>> list GUARDED_BY(mutex);
+    double listedAt GUARDED_BY(mutex) = 0;
+    unsigned long listings GUARDED_BY(mutex) = 0;
 };
 ListedInterfaces& listed() {
     static auto* l = new ListedInterfaces;
@@ -46,7 +47,7 @@ ListedInterfaces& listed() {
 // a fresh one, kept when it could be read.
 std::optional<std::vector<SCNetworkReachability::InterfaceAddress>> currentInterfaces() {
     auto& l = listed();
-    std::lock_guard lock(l.mutex);
+    MutexLock lock(l.mutex);
     const double now = Clock::uptime();
     if (l.list && now >= l.listedAt && now - l.listedAt < SCNetworkReachability::interfaceListLifetime()) return l.list;
     ++l.listings;
@@ -57,7 +58,7 @@ std::optional<std::vector<SCNetworkReachability::InterfaceAddress>> currentInter
 
 void forgetInterfaces() {
     auto& l = listed();
-    std::lock_guard lock(l.mutex);
+    MutexLock lock(l.mutex);
     l.list.reset();
 }
 
@@ -218,7 +219,7 @@ SCNetworkReachabilityFlags SCNetworkReachability::flagsFromInterfaces(const SCNe
 bool SCNetworkReachability::getFlags(SCNetworkReachabilityFlags* flags) const {
     FlagsProvider answer;
     {
-        std::lock_guard lock(gMutex);
+        MutexLock lock(gMutex);
         if (!gReachable) {
             if (flags) *flags = 0;
             return true;
@@ -245,10 +246,10 @@ void SCNetworkReachability::watch(bool watching) {
     if (watching) {
         SCNetworkReachabilityFlags flags = 0;
         const bool read = getFlags(&flags);
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!lastFlags_) lastFlags_ = read ? std::optional(flags) : std::nullopt;
     }
-    std::lock_guard lock(gMutex);
+    MutexLock lock(gMutex);
     auto& list = watchers();
     std::erase_if(list, [this](const std::weak_ptr<SCNetworkReachability>& weak) {
         auto strong = weak.lock();
@@ -261,7 +262,7 @@ void SCNetworkReachability::setCallback(Callback callback, std::shared_ptr<Execu
     const bool watching = callback && queue;
     bool any = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         callback_ = watching ? std::move(callback) : Callback();
         queue_ = watching ? std::move(queue) : nullptr;
         if (!watching && !flagsCallback_ && !runLoop_) lastFlags_.reset();
@@ -273,7 +274,7 @@ void SCNetworkReachability::setCallback(Callback callback, std::shared_ptr<Execu
 bool SCNetworkReachability::setFlagsCallback(FlagsCallback callback) {
     bool any = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         flagsCallback_ = std::move(callback);
         any = callback_ || (flagsCallback_ && runLoop_);
     }
@@ -289,7 +290,7 @@ bool SCNetworkReachability::scheduleWithRunLoop(const std::shared_ptr<NSRunLoop>
     });
     bool any = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (runLoop_) return false;
         runLoop_ = runLoop;
         poll_ = poll;
@@ -304,7 +305,7 @@ bool SCNetworkReachability::unscheduleFromRunLoop(const std::shared_ptr<NSRunLoo
     std::shared_ptr<NSTimer> poll;
     bool any = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!runLoop_ || runLoop_ != runLoop) return false;
         runLoop_.reset();
         poll.swap(poll_);
@@ -318,7 +319,7 @@ bool SCNetworkReachability::unscheduleFromRunLoop(const std::shared_ptr<NSRunLoo
 void SCNetworkReachability::check() {
     SCNetworkReachabilityFlags flags = 0;
     const std::optional<SCNetworkReachabilityFlags> now = getFlags(&flags) ? std::optional(flags) : std::nullopt;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const std::optional<SCNetworkReachabilityFlags> before = lastFlags_;
     if (now == before) return;
     lastFlags_ = now;
@@ -338,7 +339,7 @@ void SCNetworkReachability::recheck() {
     forgetInterfaces();
     std::vector<std::shared_ptr<SCNetworkReachability>> targets;
     {
-        std::lock_guard lock(gMutex);
+        MutexLock lock(gMutex);
         for (const auto& weak : watchers()) {
             if (auto strong = weak.lock()) targets.push_back(std::move(strong));
         }
@@ -348,7 +349,7 @@ void SCNetworkReachability::recheck() {
 
 void SCNetworkReachability::setNetworkReachable(bool reachable) {
     {
-        std::lock_guard lock(gMutex);
+        MutexLock lock(gMutex);
         if (gReachable == reachable) return;
         gReachable = reachable;
     }
@@ -356,13 +357,13 @@ void SCNetworkReachability::setNetworkReachable(bool reachable) {
 }
 
 bool SCNetworkReachability::isNetworkReachable() {
-    std::lock_guard lock(gMutex);
+    MutexLock lock(gMutex);
     return gReachable;
 }
 
 void SCNetworkReachability::setFlagsProvider(FlagsProvider flagsProvider) {
     {
-        std::lock_guard lock(gMutex);
+        MutexLock lock(gMutex);
         provider() = std::move(flagsProvider);
     }
     recheck();
@@ -370,11 +371,11 @@ void SCNetworkReachability::setFlagsProvider(FlagsProvider flagsProvider) {
 
 unsigned long SCNetworkReachability::interfaceListings() {
     auto& l = listed();
-    std::lock_guard lock(l.mutex);
+    MutexLock lock(l.mutex);
     return l.listings;
 }
 
 bool SCNetworkReachability::hasFlagsProvider() {
-    std::lock_guard lock(gMutex);
+    MutexLock lock(gMutex);
     return static_cast<bool>(provider());
 }

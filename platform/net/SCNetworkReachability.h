@@ -8,6 +8,7 @@
 
 #include "platform/foundation/Executor.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <cstdint>
 #include <functional>
@@ -117,11 +118,11 @@ private:
     const std::string nodename_;
     int family_ = 0;
     std::vector<std::uint8_t> address_;
-    mutable std::mutex mutex_;
-    Callback callback_;
-    std::shared_ptr<Executor> queue_;
-    FlagsCallback flagsCallback_;
-    std::shared_ptr<NSRunLoop> runLoop_;
-    std::shared_ptr<NSTimer> poll_;
-    std::optional<SCNetworkReachabilityFlags> lastFlags_;  // as last told; none before
+    mutable Mutex mutex_;
+    Callback callback_ GUARDED_BY(mutex_);
+    std::shared_ptr<Executor> queue_ GUARDED_BY(mutex_);
+    FlagsCallback flagsCallback_ GUARDED_BY(mutex_);
+    std::shared_ptr<NSRunLoop> runLoop_ GUARDED_BY(mutex_);
+    std::shared_ptr<NSTimer> poll_ GUARDED_BY(mutex_);
+    std::optional<SCNetworkReachabilityFlags> lastFlags_ GUARDED_BY(mutex_);  // as last told; none before
 };

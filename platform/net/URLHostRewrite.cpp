@@ -3,6 +3,7 @@
 #include "platform/net/URLHostRewrite.h"
 
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <map>
 #include <mutex>
@@ -11,8 +12,8 @@
 namespace {
 
 struct Rules {
-    std::mutex mutex;
-    std::map<std::pair<std::string, int>, int> loopbackPorts;
+    Mutex mutex;
+    std::map<std::pair<std::string, int>, int> loopbackPorts GUARDED_BY(mutex);
 };
 
 Rules& rules() {
@@ -24,25 +25,25 @@ Rules& rules() {
 
 void URLHostRewrite::map(const std::string& host, int port, int loopbackPort) {
     Rules& r = rules();
-    std::lock_guard lock(r.mutex);
+    MutexLock lock(r.mutex);
     r.loopbackPorts[{NSString::lowercaseString(host), port}] = loopbackPort;
 }
 
 void URLHostRewrite::reset() {
     Rules& r = rules();
-    std::lock_guard lock(r.mutex);
+    MutexLock lock(r.mutex);
     r.loopbackPorts.clear();
 }
 
 bool URLHostRewrite::isEmpty() {
     Rules& r = rules();
-    std::lock_guard lock(r.mutex);
+    MutexLock lock(r.mutex);
     return r.loopbackPorts.empty();
 }
 
 std::vector<std::string> URLHostRewrite::connectToEntries() {
     Rules& r = rules();
-    std::lock_guard lock(r.mutex);
+    MutexLock lock(r.mutex);
     std::vector<std::string> entries;
     // libcurl takes the first entry that matches: rules for one port before the host's catch-all.
     for (int pass = 0; pass < 2; ++pass) {

@@ -24,10 +24,10 @@ public:
     static std::uint64_t activityCount();
     // Waits until activityCount() differs from `since`, or `timeoutSeconds` of real time pass;
     // true when it changed.
-    static bool waitForActivity(std::uint64_t since, double timeoutSeconds);
+    [[nodiscard]] static bool waitForActivity(std::uint64_t since, double timeoutSeconds);
     // Waits until no transfer is live or none has made progress for `quietSeconds` of real
     // time (a reply on its way has had the time to arrive), at most `timeoutSeconds`; then lets
     // the network thread read and hand to the clients everything that has arrived. False when
     // the timeout ended the wait.
-    static bool waitUntilQuiet(double quietSeconds, double timeoutSeconds);
+    [[nodiscard]] static bool waitUntilQuiet(double quietSeconds, double timeoutSeconds);
 };

@@ -56,7 +56,7 @@ public:
 
     // False once the network is shut down: the transfer is not taken.
     bool add(std::shared_ptr<URLTransfer> transfer) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (shutDown_) return false;
         live_[transfer.get()] = transfer;
         commands_.emplace_back(std::move(transfer), true);
@@ -67,12 +67,12 @@ public:
 
     // Runs the transfers' callbacks soon, so that one waiting to resume is unpaused.
     void wake() {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (running_ && multi_) curl_multi_wakeup(multi_);
     }
 
     void remove(std::shared_ptr<URLTransfer> transfer) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         // A stopped thread has let go of every handle already.
         if (!running_) return;
         commands_.emplace_back(std::move(transfer), false);
@@ -85,19 +85,19 @@ public:
 
     // The transfer has told its client how it ended.
     void ended(const URLTransfer* transfer) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (live_.erase(transfer) > 0) noteActivityLocked();
     }
 
     void noteActivity() {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         noteActivityLocked();
     }
 
     void shutdown() {
         std::vector<std::shared_ptr<URLTransfer>> live;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             if (shutDown_) return;
             shutDown_ = true;
             for (const auto& [address, weak] : live_)
@@ -107,12 +107,12 @@ public:
         // of the stop.
         for (const auto& transfer : live) transfer->cancel(shutDownError(transfer->url_));
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             stopping_ = true;
             curl_multi_wakeup(multi_);
         }
         thread_.join();
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         running_ = false;
         curl_multi_cleanup(multi_);
         multi_ = nullptr;
@@ -121,31 +121,31 @@ public:
     }
 
     bool isShutDown() {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return shutDown_;
     }
 
     void restart() {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         // Not while a shutdown is still joining the thread.
         if (!shutDown_ || running_) return;
         startLocked();
     }
 
     std::size_t liveCount() {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return live_.size();
     }
 
     std::uint64_t activityCount() {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return activity_;
     }
 
     bool waitForActivity(std::uint64_t since, double timeoutSeconds) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::duration<double>(std::max(0.0, timeoutSeconds)),
-                                 [&] { return activity_ != since; });
+        MutexLock lock(mutex_);
+        return changed_.wait_for(lock.unique(), std::chrono::duration<double>(std::max(0.0, timeoutSeconds)),
+                                 [&]() REQUIRES(mutex_) { return activity_ != since; });
     }
 
     bool waitUntilQuiet(double quietSeconds, double timeoutSeconds) {
@@ -155,7 +155,7 @@ public:
                                                   std::chrono::duration<double>(std::max(0.0, timeoutSeconds)));
         bool quietNow = false;
         {
-            std::unique_lock lock(mutex_);
+            MutexLock lock(mutex_);
             for (;;) {
                 const auto now = Steady::now();
                 if (live_.empty() || now >= lastActivity_ + quiet) {
@@ -163,7 +163,7 @@ public:
                     break;
                 }
                 if (now >= deadline) break;
-                changed_.wait_until(lock, std::min(deadline, lastActivity_ + quiet));
+                changed_.wait_until(lock.unique(), std::min(deadline, lastActivity_ + quiet));
             }
         }
         catchUp();
@@ -173,11 +173,11 @@ public:
 private:
     URLNetworkThread() {
         curl_global_init(CURL_GLOBAL_DEFAULT);
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         startLocked();
     }
 
-    void startLocked() {
+    void startLocked() REQUIRES(mutex_) {
         multi_ = curl_multi_init();
         if (!multi_) {
             std::fprintf(stderr, "URLTransfer: libcurl could not make its multi handle; aborting.\n");
@@ -189,7 +189,7 @@ private:
         thread_ = std::thread([this] { run(); });
     }
 
-    void noteActivityLocked() {
+    void noteActivityLocked() REQUIRES(mutex_) {
         ++activity_;
         lastActivity_ = std::chrono::steady_clock::now();
         changed_.notify_all();
@@ -199,7 +199,7 @@ private:
     // than one): everything that had arrived is then with the clients.
     void catchUp() {
         for (int round = 0; round < 16; ++round) {
-            std::unique_lock lock(mutex_);
+            MutexLock lock(mutex_);
             if (stopping_ || !running_ || live_.empty()) return;
             const std::uint64_t before = activity_;
             // The pass under way may have looked at the sockets before the call: wait for the
@@ -207,7 +207,8 @@ private:
             const std::uint64_t start = passes_;
             for (std::uint64_t target = start + 1; target <= start + 2; ++target) {
                 curl_multi_wakeup(multi_);
-                if (!changed_.wait_for(lock, std::chrono::seconds(1), [&] { return passes_ >= target || stopping_; }))
+                if (!changed_.wait_for(lock.unique(), std::chrono::seconds(1),
+                                       [&]() REQUIRES(mutex_) { return passes_ >= target || stopping_; }))
                     return;
                 if (stopping_) return;
             }
@@ -220,7 +221,7 @@ private:
             std::vector<std::pair<std::shared_ptr<URLTransfer>, bool>> commands;
             bool stopping = false;
             {
-                std::lock_guard lock(mutex_);
+                MutexLock lock(mutex_);
                 commands.swap(commands_);
                 stopping = stopping_;
             }
@@ -259,7 +260,7 @@ private:
             // Before the pass counts as done: a catch-up waits for what it handed on.
             endPass();
             {
-                std::lock_guard lock(mutex_);
+                MutexLock lock(mutex_);
                 ++passes_;
                 changed_.notify_all();
             }
@@ -280,18 +281,18 @@ private:
         transfer.releaseHandle();
     }
 
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable changed_;
     CURLM* multi_ = nullptr;  // replaced only while the thread is stopped
     std::thread thread_;  // started and joined by whoever holds the network (first use, shutdown, restart)
-    bool running_ = false;
-    bool shutDown_ = false;
-    bool stopping_ = false;
-    std::uint64_t passes_ = 0;
-    std::uint64_t activity_ = 0;
-    std::chrono::steady_clock::time_point lastActivity_{};
-    std::vector<std::pair<std::shared_ptr<URLTransfer>, bool>> commands_;
-    std::map<const URLTransfer*, std::weak_ptr<URLTransfer>> live_;
+    bool running_ GUARDED_BY(mutex_) = false;
+    bool shutDown_ GUARDED_BY(mutex_) = false;
+    bool stopping_ GUARDED_BY(mutex_) = false;
+    std::uint64_t passes_ GUARDED_BY(mutex_) = 0;
+    std::uint64_t activity_ GUARDED_BY(mutex_) = 0;
+    std::chrono::steady_clock::time_point lastActivity_ GUARDED_BY(mutex_){};
+    std::vector<std::pair<std::shared_ptr<URLTransfer>, bool>> commands_ GUARDED_BY(mutex_);
+    std::map<const URLTransfer*, std::weak_ptr<URLTransfer>> live_ GUARDED_BY(mutex_);
     std::map<CURL*, std::shared_ptr<URLTransfer>> active_;  // the network thread's alone
     std::vector<std::shared_ptr<URLTransfer>> reported_;    // the network thread's alone
 };
@@ -312,8 +313,11 @@ std::shared_ptr<URLTransfer> URLTransfer::make(const NSURLRequest& request, doub
                                                std::shared_ptr<URLTransferClient> client) {
     URLNetworkThread::shared();  // initialises libcurl before the first handle is made
     std::shared_ptr<URLTransfer> transfer(new URLTransfer);
-    transfer->client_ = std::move(client);
-    transfer->timeout_ = idleTimeout > 0 ? idleTimeout : NSURLRequest::defaultTimeoutInterval;
+    {
+        MutexLock lock(transfer->mutex_);  // not shared yet: for the analysis only
+        transfer->client_ = std::move(client);
+        transfer->timeout_ = idleTimeout > 0 ? idleTimeout : NSURLRequest::defaultTimeoutInterval;
+    }
     transfer->configured_ = transfer->configure(request);
     return transfer;
 }
@@ -324,7 +328,7 @@ void URLTransfer::start() {
         return;
     }
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (done_) return;
         const double now = Clock::now();
         lastActivity_ = now;
@@ -423,7 +427,7 @@ void URLTransfer::armTimerLocked(double at) {
 
 void URLTransfer::timerFired() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (done_) return;
         const double due = lastActivity_ + timeout_;
         if (Clock::now() < due) {
@@ -444,7 +448,7 @@ bool URLTransfer::complete(NSErrorPtr error) {
     std::shared_ptr<URLTransferClient> client;
     Clock::TimerId timer;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (done_) return false;
         done_ = true;
         client = std::move(client_);
@@ -484,7 +488,7 @@ void URLTransfer::headerLine(std::string_view line) {
             if (name.size() == 8 && strncasecmp(name.c_str(), "location", 8) == 0) return;
         }
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     deliverResponseLocked();
 }
 
@@ -508,7 +512,7 @@ void URLTransfer::noteReportedLocked() {
 void URLTransfer::passEnded() {
     std::shared_ptr<URLTransferClient> client;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         reportsHeld_ = false;
         client = client_;
     }
@@ -517,7 +521,7 @@ void URLTransfer::passEnded() {
 
 std::size_t URLTransfer::receiveData(const char* bytes, std::size_t size) {
     noteActivity();
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (done_ || !client_) return CURL_WRITEFUNC_ERROR;
     deliverResponseLocked();
     if (maximumBodyLength_ > 0 && received_ + size > maximumBodyLength_) {
@@ -541,7 +545,7 @@ std::size_t URLTransfer::receiveData(const char* bytes, std::size_t size) {
 
 void URLTransfer::resumeReceiving() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (done_ || !paused_) return;
         paused_ = false;
         resumeWanted_ = true;
@@ -558,7 +562,7 @@ void URLTransfer::finishedInCurl(int curlCode) {
     } else if (curlCode != CURLE_OK) {
         error = dataError_ ? dataError_ : makeURLErrorFromCurl(curlCode, url_, errorBuffer_);
     } else {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         deliverResponseLocked();  // an answer whose header block never ended cleanly
     }
     complete(std::move(error));

@@ -4,6 +4,7 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSError.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <curl/curl.h>
 
@@ -68,14 +69,14 @@ private:
     URLTransfer() = default;
     bool configure(const NSURLRequest& request);
     bool configured_ = false;
-    void armTimerLocked(double at);
+    void armTimerLocked(double at) REQUIRES(mutex_);
     void timerFired();
     bool complete(NSErrorPtr error);
     void noteActivity();
     void headerLine(std::string_view line);
-    void deliverResponseLocked();
+    void deliverResponseLocked() REQUIRES(mutex_);
     // The client heard something in this pass: it is told when the pass ends.
-    void noteReportedLocked();
+    void noteReportedLocked() REQUIRES(mutex_);
     void passEnded();
     std::size_t receiveData(const char* bytes, std::size_t size);
     void finishedInCurl(int curlCode);
@@ -87,11 +88,11 @@ private:
     static int onProgress(void* self, curl_off_t downloadTotal, curl_off_t downloaded, curl_off_t uploadTotal,
                           curl_off_t uploaded);
 
-    std::mutex mutex_;
-    bool done_ = false;
-    std::shared_ptr<URLTransferClient> client_;
-    Clock::TimerId timer_ = 0;
-    double timeout_ = 0;
+    Mutex mutex_;
+    bool done_ GUARDED_BY(mutex_) = false;
+    std::shared_ptr<URLTransferClient> client_ GUARDED_BY(mutex_);
+    Clock::TimerId timer_ GUARDED_BY(mutex_) = 0;
+    double timeout_ GUARDED_BY(mutex_) = 0;
     std::atomic<double> lastActivity_{0};
 
     // Set up before the transfer starts; then the network thread's alone.

@@ -4,6 +4,7 @@
 
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <curl/curl.h>
 #include <openssl/pem.h>
@@ -17,8 +18,8 @@ namespace {
 constexpr long NSFileReadCorruptFileError = 259;
 
 struct Anchors {
-    std::mutex mutex;
-    std::map<std::string, std::string> pemByHost;
+    Mutex mutex;
+    std::map<std::string, std::string> pemByHost GUARDED_BY(mutex);
 };
 
 Anchors& anchors() {
@@ -61,7 +62,7 @@ bool URLTrustAnchors::addAnchorForHost(const std::string& host, const std::strin
         return false;
     }
     Anchors& a = anchors();
-    std::lock_guard lock(a.mutex);
+    MutexLock lock(a.mutex);
     std::string& bundle = a.pemByHost[NSString::lowercaseString(host)];
     bundle += pem;
     if (!bundle.empty() && bundle.back() != '\n') bundle += '\n';
@@ -76,13 +77,13 @@ bool URLTrustAnchors::addAnchorFileForHost(const std::string& host, const std::s
 
 void URLTrustAnchors::reset() {
     Anchors& a = anchors();
-    std::lock_guard lock(a.mutex);
+    MutexLock lock(a.mutex);
     a.pemByHost.clear();
 }
 
 bool URLTrustAnchors::isEmpty() {
     Anchors& a = anchors();
-    std::lock_guard lock(a.mutex);
+    MutexLock lock(a.mutex);
     return a.pemByHost.empty();
 }
 
@@ -90,7 +91,7 @@ std::string URLTrustAnchors::authoritiesForHost(const std::string& host) {
     std::string hostAnchors;
     {
         Anchors& a = anchors();
-        std::lock_guard lock(a.mutex);
+        MutexLock lock(a.mutex);
         auto found = a.pemByHost.find(NSString::lowercaseString(host));
         if (found == a.pemByHost.end()) return {};
         hostAnchors = found->second;

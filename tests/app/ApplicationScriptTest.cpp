@@ -950,9 +950,9 @@ TEST(ApplicationScript, TheMediaLibrariesAreLoadedOnFirstUseNotWhenTheProcessSta
 
     const std::string music = loaderTrace("music", "tap menu\n"
                                                    "tap Music Library\n"
-                                                   "tap menu_media\n"
+                                                   "tap compositions\n"
                                                    "expect == Compositions ==\n"
-                                                   "tap Painter\n"
+                                                   "tap Composers\n"
                                                    "tap Ludwig van Beethoven\n"
                                                    "tap Für Elise\n"
                                                    "back\n"

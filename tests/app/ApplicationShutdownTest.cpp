@@ -33,6 +33,9 @@ constexpr const char* kSeedVariable = "OSTREL_SHUTDOWN_SEED";
 constexpr int kRunsPerCase = 20;
 // Runs at a time: each is mostly waiting on its processes.
 constexpr int kParallelRuns = 8;
+// Real seconds a run waits for a step of its set-up, or for a quit: only a safety net, generous
+// enough for eight copies of the test sharing two cores.
+constexpr double kRunStepBound = 120;
 
 enum class Busy { UploadHangs, ReplyComingIn };
 
@@ -48,6 +51,9 @@ struct Timing {
 };
 
 struct Outcome {
+    // Empty when the run reached the moment its timing asked for; else what did not happen,
+    // and nothing else of the outcome is meaningful.
+    std::string setUpFailure;
     int quitStatus = -1;
     int nextStatus = -1;
     std::string integrity;
@@ -98,15 +104,24 @@ public:
         {
             InteractiveProcess simulator(command(home, service));
             if (!simulator.started()) {
-                outcome.detail = "the simulator did not start";
+                outcome.setUpFailure = "the simulator did not start";
                 return outcome;
             }
-            simulator.send("background");
-            if (timing.moment >= 1) service.waitForUploads(1, 20);
-            if (timing.moment >= 2 && timing.busy == Busy::UploadHangs) service.waitForStalls(1, 20);
+            if (!simulator.send("background")) outcome.setUpFailure = "the simulator stopped reading before the background";
+            else if (timing.moment >= 1 && !service.waitForUploads(1, kRunStepBound))
+                outcome.setUpFailure = "the first upload never reached the service";
+            else if (timing.moment >= 2 && timing.busy == Busy::UploadHangs && !service.waitForStalls(1, kRunStepBound))
+                outcome.setUpFailure = "the service never held the upload";
+            if (!outcome.setUpFailure.empty()) {
+                (void)simulator.finish(kRunStepBound);
+                outcome.detail = simulator.output();
+                return outcome;
+            }
             std::this_thread::sleep_for(timing.jitter);
-            simulator.send("quit");
-            outcome.quitStatus = simulator.finish();
+            // The quit itself is checked through the exit status: a simulator that ended before
+            // it reads no more, and its status says why.
+            (void)simulator.send("quit");
+            outcome.quitStatus = simulator.finish(kRunStepBound);
             outcome.detail = simulator.output();
         }
         const std::string database = home + "/Library/Application Support/Vizudi/Measurement/vizudi-app-measurement.sql";
@@ -198,6 +213,10 @@ TEST(ApplicationShutdown, QuittingWhileTheNetworkIsBusyEndsInOrderAndNothingIsDe
                                   std::to_string(timing.moment) + ", jitter " + std::to_string(timing.jitter.count()) +
                                   " us, piece delay " + std::to_string(timing.pieceDelay.count()) + " ms";
         SCOPED_TRACE(which);
+        if (!outcome.setUpFailure.empty()) {
+            ADD_FAILURE() << "the run never reached its moment: " << outcome.setUpFailure << "\n" << outcome.detail;
+            continue;
+        }
         cleanQuits += outcome.quitStatus == 0 ? 1 : 0;
         duplicated += outcome.duplicates.empty() ? 0 : 1;
         EXPECT_EQ(outcome.quitStatus, 0) << outcome.detail;

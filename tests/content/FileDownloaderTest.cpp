@@ -219,7 +219,7 @@ TEST_F(FileDownloaderTest, CancellingTakesQueuedFilesOutAndStopsRunningOnes) {
     EXPECT_EQ(downloader->filesCount(), 0);
     EXPECT_FALSE(holds.back());
     server->releaseStalls();
-    NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.5);
+    (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.5);  // runs what comes in meanwhile
     for (const auto& name : kFiles) EXPECT_FALSE(fs::exists(inDocuments(name))) << name;
     EXPECT_EQ(finished.size(), 3u) << "two cancels and the cancel of all";
     EXPECT_TRUE(nothingLeftInCaches());
@@ -238,7 +238,7 @@ TEST_F(FileDownloaderTest, ARestartWhileFilesWaitLeavesNoPartOfThemAndTheyComeWh
     shared.reset();
     EXPECT_FALSE(FileDownloader::hasSharedDownloader());
     server->releaseStalls();
-    NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.5);
+    (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.5);  // runs what comes in meanwhile
     for (const auto& name : kFiles) EXPECT_FALSE(fs::exists(inDocuments(name))) << name;
     EXPECT_TRUE(nothingLeftInCaches());
 

@@ -61,7 +61,7 @@ protected:
     // Waits for `n` requests of the list and then for what they hand to the main queue.
     void answered(std::size_t n) {
         ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return listRequests() >= n; }, 20));
-        NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);
+        (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);  // runs what comes in meanwhile
     }
     static void restart() {
         NewAppsChecker::resetSharedNewAppsChecker();
@@ -125,7 +125,7 @@ TEST_F(NewAppsTest, TheKnownCountOfAnEarlierLaunchShowsAtOnceAndAStartAboveTheSt
 TEST_F(NewAppsTest, AnUnreachableServerOrAnythingButACountChangesNothing) {
     auto checker = NewAppsChecker::sharedNewAppsChecker();
     checker->appStartedWithAppsUrl("http://127.0.0.1:1/newappstest.plist", 12);
-    NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.5);
+    (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.5);  // runs what comes in meanwhile
     EXPECT_EQ(checker->appsCount(), 12);
     EXPECT_TRUE(heard.empty());
 
@@ -153,7 +153,7 @@ TEST_F(NewAppsTest, AnUnreachableServerOrAnythingButACountChangesNothing) {
         body = c.body;
         checker->appStartedWithAppsUrl(loopback.url("/list"), 12);
         ASSERT_TRUE(loopback.waitForRequests("/list", ++asked));
-        NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.2);
+        (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.2);  // runs what comes in meanwhile
         EXPECT_EQ(checker->appsCount(), 12) << c.body;
     }
     EXPECT_TRUE(heard.empty());
@@ -192,6 +192,6 @@ TEST_F(NewAppsTest, TheReminderRepeatsTheCheckEveryTenMinutes) {
     NewAppsChecker::resetSharedNewAppsChecker();
     checker.reset();
     repeat();
-    NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);
+    (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);  // runs what comes in meanwhile
     EXPECT_EQ(listRequests(), 2u);
 }

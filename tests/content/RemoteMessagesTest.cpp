@@ -96,7 +96,7 @@ protected:
     }
     void launch() {
         RemoteMessageManager::appDidLaunched("ios.com.example.messages", "320", url, 0);
-        NSRunLoop::mainRunLoop()->runUntil([&] { return queries().size() > launches && alert() != nullptr; }, 20);
+        EXPECT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return queries().size() > launches && alert() != nullptr; }, 20));
         ++launches;
     }
 
@@ -253,7 +253,7 @@ TEST_F(OddRepliesTest, ThePeriodicCheckIsReArmedAfterEveryCheckAndStopsInTheBack
     RemoteMessageManager::appWillEnterBackground();
     EXPECT_FALSE(manager->hasTimer());
     Clock::advance(120);
-    NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.2);
+    (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.2);  // runs what comes in meanwhile
     EXPECT_EQ(loopback.requestsFor(RemoteMessageManager::kMessagePath).size(), 2u);
     RemoteMessageManager::appWillEnterForeground();
     ASSERT_TRUE(loopback.waitForRequests(RemoteMessageManager::kMessagePath, 3));

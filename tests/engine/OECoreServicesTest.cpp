@@ -67,8 +67,8 @@ protected:
     }
     void TearDown() override {
         // The launch's questions to the server are answered (a message may come up), then let go.
-        URLNetwork::waitUntilQuiet(0.2, 20);
-        NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);
+        EXPECT_TRUE(URLNetwork::waitUntilQuiet(0.2, 20));
+        (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);  // serves what came in meanwhile
         for (const auto& alert : UIAlertView::visibleAlertViews()) alert->dismissWithClickedButtonIndex(0, false);
         MFMailComposeViewController::setCanSendMail(true);
         window.reset();
@@ -149,7 +149,7 @@ TEST_F(ServicesStart, TheLaunchShowsAMessageAndAReturnToTheForegroundTheNext) {
     DemoLaunch::forgetProcess();
     launch();
     ASSERT_TRUE(waitFor([&] { return asked(ask) == 3; }));
-    NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);
+    (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);  // runs what comes in meanwhile
     EXPECT_EQ(shownMessage(), nullptr);
 }
 
@@ -192,7 +192,7 @@ TEST_F(ServicesStart, NewApplicationsBadgeTheMoreAppsRowUntilItIsChosen) {
     // The next launch knows the fifteen: no badge.
     DemoLaunch::forgetProcess();
     launch();
-    NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.5);
+    (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.5);  // runs what comes in meanwhile
     EXPECT_EQ(NewAppsChecker::sharedNewAppsChecker()->newApps(), 0);
     EXPECT_EQ(moreRow("More Apps")->badge(), "");
 }
@@ -238,7 +238,7 @@ TEST_F(ServicesStart, TheSupportRowWritesToTheMakerAboutThisApplication) {
     alert->tapActionAtIndex(0);
     ASSERT_TRUE(waitFor([&] { return top() == window->rootViewController(); }));
     // The alert's way out takes its time on the clock.
-    NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 1.0);
+    (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 1.0);  // runs what comes in meanwhile
 }
 
 TEST_F(ServicesStart, TheDownloadQueueHoldsTheScreenAwakeThroughTheEngine) {

@@ -119,7 +119,7 @@ TEST_F(UISettingsTest, DeletingTheDownloadedPicturesAsksFirstAndRunsBehindTheOve
     EXPECT_EQ(alert->actions()[0]->title(), NSLocalizedStringFromTable("Delete", "Settings"));
     EXPECT_EQ(alert->actions()[0]->style(), UIAlertActionStyle::Destructive);
     ASSERT_TRUE(alert->tapActionAtIndex(1));  // Cancel
-    NSRunLoop::mainRunLoop()->runUntil([&] { return !alertShown(); }, 20.0);
+    EXPECT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return !alertShown(); }, 20.0));
     EXPECT_TRUE(exists(picture));
 
     settings->deleteHdButton()->sendActionsForControlEvents(UIControlEventTouchUpInside);

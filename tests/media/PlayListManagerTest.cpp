@@ -138,6 +138,19 @@ TEST_F(PlayListManagerTest, AHugePlaylistIsCutAtTheBoundInItsOrderAndSaysSo) {
     EXPECT_EQ(items.back()->fieldValue("name"), "Track " + expected.back());
     EXPECT_NE(said.find("The playlist 5-5.mplist holds 1000000 tracks; only its first 10000 are read."), std::string::npos)
         << said;
+
+    // An edit of the part that was read keeps every entry past the bound, in its order.
+    lists[0]->items.erase(lists[0]->items.begin());
+    ASSERT_TRUE(manager_->savePlaylist(*lists[0]));
+    const Value saved = NSPropertyListSerialization::propertyListWithContentsOfFile(documents() + "/5-5.mplist");
+    ASSERT_TRUE(saved.isDictionary());
+    const Value* storedItems = saved.dictionary().find("items");
+    ASSERT_NE(storedItems, nullptr);
+    const auto& stored = storedItems->array();
+    ASSERT_EQ(stored.size(), kEntries - 2) << "less the missing track and the removed one";
+    EXPECT_EQ(stored[0].stringValue(), entries[2]);
+    EXPECT_EQ(stored[PlayListManager::kMaximumEntries - 2].stringValue(), entries[PlayListManager::kMaximumEntries]);
+    EXPECT_EQ(stored.back().stringValue(), entries.back());
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "media/PlayList.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/ui/UIWindow.h"
 #include "platform/media/AVPlayer.h"
 #include "platform/ui/NSLayoutConstraint.h"
 #include "platform/ui/UIButton.h"

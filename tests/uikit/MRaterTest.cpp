@@ -122,7 +122,7 @@ protected:
     // Waits until the probe has answered and nothing more is pending.
     void probeAnswered(std::size_t probes) {
         ASSERT_TRUE(server.waitForRequests("/", probes));
-        NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);
+        (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);  // runs what comes in meanwhile
     }
     static void tapLeft(const std::shared_ptr<MRater>& rater) {
         rater->viewer()->currentView()->leftButton()->sendActionsForControlEvents(UIControlEventTouchUpInside);
@@ -248,7 +248,7 @@ TEST_F(RaterTest, WithoutAnAnsweringNetworkThereIsNoPromptAndTheNextCountTriesAg
     // Unreadable flags: no request at all.
     flags(std::nullopt);
     MRater::appLaunched(true);
-    NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);
+    (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);  // runs what comes in meanwhile
     EXPECT_EQ(server.requestsFor("/").size(), 2u);
     EXPECT_FALSE(rater->presented());
 
@@ -382,7 +382,7 @@ TEST_F(RaterTest, NeverAgainIsKeptForGoodUnlessDebugging) {
     rater = configured();
     rater->setForceOldStyle(true);
     launch(150);
-    NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);
+    (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);  // runs what comes in meanwhile
     EXPECT_EQ(root->presentedViewController(), nullptr);
     EXPECT_EQ(server.requestsFor("/").size(), 1u) << "state 5 does not even probe";
 

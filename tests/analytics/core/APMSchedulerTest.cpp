@@ -61,11 +61,10 @@ TEST(APMSchedulerTest, SyncFromTheWorkerQueueItselfRunsAtOnce) {
 
 TEST(APMSchedulerTest, BackgroundThreadCheck) {
     LogCapture capture;
-    EXPECT_FALSE(APMScheduler::checkOnBackgroundThreadWithMethodName(""));
-    EXPECT_FALSE(APMScheduler::checkOnBackgroundThreadWithMethodName("readConfig"));
-    bool fromThread = false;
-    std::thread([&] { fromThread = APMScheduler::checkOnBackgroundThreadWithMethodName("x"); }).join();
-    EXPECT_TRUE(fromThread);
+    APMScheduler::checkOnBackgroundThreadWithMethodName("");
+    APMScheduler::checkOnBackgroundThreadWithMethodName("readConfig");
+    // Off the main thread it says nothing.
+    std::thread([] { APMScheduler::checkOnBackgroundThreadWithMethodName("x"); }).join();
     auto lines = capture.matching("I-ACS030001");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "<ZevUzeviroreda>[I-ACS030001] Method <empty method name> should execute on background "

@@ -17,6 +17,22 @@ protected:
         RURAdi::reset();
         EngineTest::TearDown();
     }
+    // An optional library linked in beside the engine, as the class registry makes it.
+    class VadErederiStandIn : public NSObject, public APMAnalytics::SharedInstanceInitializing {
+    public:
+        explicit VadErederiStandIn(std::function<void()> implementation) : implementation_(std::move(implementation)) {}
+        std::function<void()> initializeSharedInstanceImplementation() override { return implementation_; }
+
+    private:
+        std::function<void()> implementation_;
+    };
+    struct RegisteredClass {
+        RegisteredClass(const std::string& name, ClassRegistry::Factory factory) : name(name) {
+            ClassRegistry::registerClass(name, std::move(factory));
+        }
+        ~RegisteredClass() { ClassRegistry::unregisterClass(name); }
+        std::string name;
+    };
     static std::vector<std::string> storedTimestamps() {
         std::vector<std::string> out;
         for (const auto& row : rows("SELECT timestamp FROM raw_events WHERE name NOT IN ('_f', '_s', '_e') ORDER BY rowid")) out.push_back(row[0]);
@@ -289,4 +305,34 @@ TEST_F(APMAnalyticsTest, AResetWipesTheDataAndWritesOneNewFirstOpen) {
     settle();
     EXPECT_EQ(APMAnalytics::appInstanceIDAfterReset(), std::nullopt);
     EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = '_f'"), 1);
+}
+
+TEST_F(APMAnalyticsTest, AnOptionalLibraryLinkedInStartsWithTheEngine) {
+    auto started = std::make_shared<std::atomic<int>>(0);
+    {
+        RegisteredClass library(APMAnalytics::kVadErederiClassName, [started] {
+            return std::make_shared<VadErederiStandIn>([started] { ++*started; });
+        });
+        start();
+        EXPECT_EQ(started->load(), 1);
+    }
+    // A class that answers nothing of the kind is left alone; one that names the operation
+    // without an implementation is reported.
+    {
+        RegisteredClass library(APMAnalytics::kVadErederiClassName, [] { return std::make_shared<NSObject>(); });
+        restart();
+    }
+    EXPECT_EQ(started->load(), 1);
+    {
+        RegisteredClass library(APMAnalytics::kVadErederiClassName,
+                                [] { return std::make_shared<VadErederiStandIn>(nullptr); });
+        restart();
+        // Asked again once the start has settled, so that its line is the only one sampled.
+        LogCapture::flush();
+        monitorSample(true);
+        APMAnalytics::maybeEnableVadErederi();
+        LogCapture::flush();
+        EXPECT_TRUE(sampled("VADErederi class doesn't define initializeSharedInstance"));
+    }
+    EXPECT_EQ(started->load(), 1);
 }

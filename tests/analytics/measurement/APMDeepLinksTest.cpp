@@ -56,7 +56,7 @@ protected:
     void pump() {
         for (int i = 0; i < 3; ++i) {
             settle();
-            NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0);
+            (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0);  // runs what comes in meanwhile
         }
         settle();
     }

@@ -217,3 +217,14 @@ TEST_F(APMDeliveryTest, WithoutAConfiguredHostNothingLeavesTheMachine) {
     EXPECT_DOUBLE_EQ(APMPersistedConfig::sharedInstance()->lastFailedUploadTimestamp(), Clock::now());
     EXPECT_EQ(rawEventNumbers("step"), (std::vector<long long>{0, 1}));
 }
+
+TEST_F(APMDeliveryTest, TheSentBatchItselfIsLogged) {
+    start();
+    logSteps(1, 2);
+    LogCapture capture;
+    uploadWhileDue();
+    ASSERT_EQ(deliveredNumbers("step"), (std::map<long long, int>{{1, 1}}));
+    const auto lines = capture.matching("[I-ACS023039] Measurement data sent to network. Timestamp (ms), data");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines[0].find("APMPBMeasurementBatch"), std::string::npos) << lines[0];
+}

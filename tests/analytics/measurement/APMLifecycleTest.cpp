@@ -1,6 +1,7 @@
 // The engine along the application's life, against the measurement service: leaving the
-// foreground sends what is queued under a background task, coming back ends the task, and
-// becoming active refreshes a configuration older than a week whatever the block-list switches.
+// foreground sends what is queued under a background task, coming back ends the task and asks
+// the network for nothing, and becoming active refreshes a configuration older than a week only
+// under its switch.
 #include "DeliveryTestSupport.h"
 
 #include "platform/foundation/NSNotificationCenter.h"
@@ -47,8 +48,36 @@ TEST_F(APMLifecycleTest, LeavingTheForegroundSendsWhatIsQueuedUnderABackgroundTa
     EXPECT_FALSE(engine()->hasBackgroundTask());
 }
 
-TEST_F(APMLifecycleTest, BecomingActiveRefreshesAWeekOldConfigurationWithoutTheBlockListSwitch) {
+TEST_F(APMLifecycleTest, WhileTheServiceFailsOnlyLeavingTheForegroundMakesARequest) {
+    auto application = UIApplication::sharedApplication();
+    application->becomeActive();
+    service.enqueueReply(MeasurementService::Route::Upload, {LoopbackServer::Fault::withStatus(500), std::nullopt},
+                         100000);
+    service.enqueueReply(MeasurementService::Route::ConfigFetch,
+                         {LoopbackServer::Fault::withStatus(500), std::nullopt}, 100000);
     start();
+    APMAnalytics::logEventWithName("before_leaving", {{"n", Value(1)}});
+    waitUntilIdle();
+    auto requests = [this] { return service.uploads().size() + service.configFetches().size(); };
+    const std::size_t before = requests();
+    // Each departure sends (or, with nothing to send, fetches the expired configuration) once;
+    // each return asks for nothing, the refresh switch being off.
+    for (int trip = 1; trip <= 2; ++trip) {
+        ASSERT_TRUE(application->enterBackground());
+        waitUntilIdle();
+        ASSERT_TRUE(application->enterForeground());
+        waitUntilIdle();
+        EXPECT_EQ(requests(), before + trip) << "trip " << trip;
+    }
+    EXPECT_TRUE(deliveredNumbers("before_leaving").empty());
+}
+
+TEST_F(APMLifecycleTest, BecomingActiveRefreshesAWeekOldConfigurationUnderTheBlockListSwitch) {
+    service.setConfiguration(kAppID, makeMeasurementConfig({{"measurement.upload.blacklist_internal", "1"}}, 1, kAppID));
+    start();
+    // One session all along: a new one would be uploaded, and the upload's success fetches the
+    // expired configuration by itself.
+    APMAnalytics::setSessionTimeoutInterval(30 * 86400);
     APMAnalytics::logEventWithName("first", {});
     uploadWhileDue();
     const std::size_t fetched = service.configFetches().size();
@@ -73,7 +102,7 @@ TEST_F(APMLifecycleTest, BecomingActiveRefreshesAWeekOldConfigurationWithoutTheB
     becomeActive();
     waitUntilIdle();
     EXPECT_EQ(service.configFetches().size(), before);
-    // Past the week the configuration is fetched again, with the switch at its default (off).
+    // Past the week the configuration is fetched again.
     before = passDays(2);
     becomeActive();
     waitUntilIdle();

@@ -6,6 +6,7 @@
 
 #include "analytics/core/APMKeychainWrapper.h"
 #include "analytics/measurement/APMMeasurementDelegate.h"
+#include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/store/SKAdNetwork.h"
@@ -236,4 +237,34 @@ TEST_F(APMMeasurementTest, TheFirstOpenEngagementFollowsTheConfiguration) {
     // Redundant engagement removal leaves the first open alone.
     firstOpenUnder({{"measurement.collection.redundant_engagement_removal_enabled", "1"}});
     EXPECT_EQ(rawEventNames(), std::vector<std::string>{"_f"});
+}
+
+TEST_F(APMMeasurementTest, TheFirstOpenTimeIsTheFirstOpenPropertysOwnAndNoneWithoutProperties) {
+    // Read on the worker, as the engine's own callers read it.
+    auto firstOpenTimestamp = [this] {
+        auto found = std::make_shared<std::atomic<double>>(-1);
+        engine()->scheduler()->scheduleOnWorkerQueueBlockID(
+            "test", [measurement = engine(), found] { found->store(measurement->firstOpenTimestamp()); });
+        EXPECT_TRUE(NSRunLoop::mainRunLoop()->runUntil([found] { return found->load() != -1; }, 20));
+        return found->load();
+    };
+    // A property set before the library loads is older than the first open's own.
+    APMAnalytics::setUserPropertyString(Value("blue"), "colour");
+    Clock::advance(10);
+    APMAnalytics::load();
+    start();
+    ASSERT_EQ(rows("SELECT set_timestamp FROM user_attributes WHERE name = 'colour'").size(), 1u);
+    ASSERT_EQ(rows("SELECT set_timestamp FROM user_attributes WHERE name = '_fot'").size(), 1u);
+    EXPECT_EQ(firstOpenTimestamp(), kNow + 10) << testing::PrintToString(rows("SELECT name, set_timestamp FROM user_attributes"));
+
+    // Wiped while collection is off, nothing is stored again: there is nothing to read it from.
+    APMAnalytics::setAnalyticsEnabled(false);
+    APMAnalytics::resetAnalyticsData();
+    settle();
+    ASSERT_EQ(count("SELECT COUNT(*) FROM user_attributes"), 0);
+    LogCapture::flush();
+    monitorSample(true);
+    EXPECT_EQ(firstOpenTimestamp(), 0);
+    LogCapture::flush();
+    EXPECT_TRUE(sampled("Cannot extract first open timestamp. Empty user properties"));
 }

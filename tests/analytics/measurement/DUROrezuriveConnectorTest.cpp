@@ -103,7 +103,7 @@ protected:
     void deliver() {
         settle();
         DUROrezuriveConnector::queue()->sync([] {});
-        NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0);
+        (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0);  // runs what comes in meanwhile
         settle();
     }
     std::shared_ptr<DUROrezuriveConnector> connector = std::make_shared<DUROrezuriveConnector>();

@@ -1,8 +1,17 @@
 // The public front as the platform core starts it: refusals before the core is configured,
 // public calls end to end into the database and out through the measurement service, the
-// persisted collection switch and consent, and the installation identifier it follows.
+// persisted collection switch and consent, the installation identifier it follows, the
+// operations it hands on as they are, and the engine's classes under the front's names.
 #include "DeliveryTestSupport.h"
 
+#include "analytics/measurement/DAROAdExposureReporter.h"
+#include "analytics/measurement/DAROEvent.h"
+#include "analytics/measurement/DAROMeasurement.h"
+#include "analytics/measurement/DAROScreenViewReporter.h"
+#include "analytics/measurement/DAROValue.h"
+#include "analytics/reporters/APMSessionReporter.h"
+#include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/NSUserActivity.h"
 #include "platform/services/DORAdizivororivs.h"
 #include "platform/services/RURAdi.h"
 
@@ -111,6 +120,117 @@ TEST_F(DUROrezuriveTest, TheCollectionSwitchIsPersistedAndConsentIsTheStrongestS
     settle();
     const auto names = rawEventNames();
     EXPECT_EQ(std::count(names.begin(), names.end(), "while_off"), 0);
+}
+
+// What the front's forwarded operations did, as they tell it from the queues they run on.
+struct Heard {
+    std::mutex mutex;
+    std::vector<std::string> items;
+    void add(const std::string& item) {
+        std::lock_guard lock(mutex);
+        items.push_back(item);
+    }
+    std::vector<std::string> all() {
+        std::lock_guard lock(mutex);
+        return items;
+    }
+};
+
+TEST_F(DUROrezuriveTest, CallsHandedOnBeforeTheStartReachTheEngineOnceItExists) {
+    auto heard = std::make_shared<Heard>();
+    DUROrezurive::setSessionTimeoutInterval(42);
+    DUROrezurive::setOpenURLListener([heard](const std::string& url) { heard->add("url " + url); });
+    DUROrezurive::handleOpenURL("gallery://paintings?utm_source=mail&utm_medium=email");
+    auto page = NSUserActivity::initWithActivityType(NSUserActivityTypeBrowsingWeb);
+    page->setWebpageURL("https://example.com/p?utm_campaign=spring&utm_source=web");
+    DUROrezurive::handleUserActivity(page);
+    DUROrezurive::logEventWithOrigin("app", true, "stamped", {{"n", Value(3)}}, kNow - 60, false, false);
+    DUROrezurive::queueOperationWithBlock(
+        [heard] { heard->add(APMMeasurement::hasSharedInstance() ? "queued with engine" : "queued early"); });
+    // The serial queue itself already runs: what is sent there straight does not wait.
+    DUROrezurive::dispatchAsyncOnSerialQueue(
+        [heard] { heard->add(APMAnalytics::isCurrentQueueSerialQueue() ? "on serial queue" : "elsewhere"); });
+    settle();
+    EXPECT_EQ(heard->all(), (std::vector<std::string>{"on serial queue"}));
+
+    configure();
+    settle();
+    EXPECT_EQ(heard->all(), (std::vector<std::string>{"on serial queue",
+                                                      "url gallery://paintings?utm_source=mail&utm_medium=email",
+                                                      "queued with engine"}));
+    double timeout = 0;
+    engine()->scheduler()->dispatchSyncOnWorkerQueueBlockID(
+        "test", [&] { timeout = engine()->sessionReporter()->timeoutSessionInterval(); });
+    EXPECT_EQ(timeout, 42);
+    EXPECT_EQ(rawEventValues("_cmp", "source"), (std::vector<Value>{Value("mail"), Value("web")}));
+    EXPECT_EQ(rows("SELECT timestamp FROM raw_events WHERE name = 'stamped'"),
+              (std::vector<std::vector<std::string>>{{std::to_string(static_cast<long long>(kNow - 60)) + ".0"}}));
+}
+
+TEST_F(DUROrezuriveTest, ReleasingTheHeldCallsEarlyRunsThemWithoutAnEngine) {
+    auto heard = std::make_shared<Heard>();
+    DUROrezurive::queueOperationWithBlock(
+        [heard] { heard->add(APMMeasurement::hasSharedInstance() ? "with engine" : "without engine"); });
+    settle();
+    EXPECT_TRUE(heard->all().empty());
+    DUROrezurive::unsuspendOperationQueue();
+    settle();
+    EXPECT_EQ(heard->all(), (std::vector<std::string>{"without engine"}));
+}
+
+TEST_F(DUROrezuriveTest, ListenersAdsEventsAndBackgroundSessionsGoThroughTheFront) {
+    configure();
+    DUROrezurive::notCalled();
+    auto heard = std::make_shared<Heard>();
+    const auto token = DUROrezurive::addLogEventListener(
+        [heard](const std::shared_ptr<APMEvent>& event) { heard->add(event->name()); });
+    ASSERT_NE(token, 0u);
+    auto told = APMEvent::initWithOrigin("app", true, "told", kNow, 0, {});
+    ASSERT_TRUE(told);
+    DUROrezurive::notifyEventListeners(told);
+    settle();
+    EXPECT_EQ(heard->all(), (std::vector<std::string>{"told"}));
+
+    // The ads library's event id arrives as text: a number travels as one, other text as it is.
+    DUROrezurive::sharedInstance()->logInternalEventWithOriginNameParameters("am", "_xa",
+                                                                             {{"_aeid", Value("1234567")}});
+    DUROrezurive::sharedInstance()->logInternalEventWithOriginNameParameters("am", "_xa",
+                                                                             {{"_aeid", Value("ad-7")}});
+    settle();
+    EXPECT_EQ(rawEventValues("_xa", "_aeid"), (std::vector<Value>{Value(1234567LL), Value("ad-7")}));
+
+    std::atomic<bool> finished{false};
+    DUROrezurive::handleEventsForBackgroundURLSession("com.example.gallery.session",
+                                                      [&finished] { finished = true; });
+    EXPECT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return finished.load(); }, 10));
+}
+
+TEST_F(DUROrezuriveTest, TheEngineClassesUnderTheFrontsNamesAreTheEnginesOwn) {
+    configure();
+    EXPECT_EQ(DAROMeasurement::sharedInstance(), engine());
+    EXPECT_EQ(DAROScreenViewReporter::sharedInstance(), APMScreenViewReporter::sharedInstance());
+    EXPECT_EQ(DAROAdExposureReporter::sharedInstance(), APMAdExposureReporter::sharedInstance());
+
+    DUROrezurive::setUserPropertyString(Value("blue"), "colour");
+    settle();
+    std::atomic<bool> answered{false};
+    std::shared_ptr<APMUserAttribute> found;
+    DAROMeasurement::userAttributeWithName("colour", [&](const std::shared_ptr<APMUserAttribute>& attribute) {
+        found = attribute;
+        answered = true;
+    });
+    ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return answered.load(); }, 10));
+    ASSERT_TRUE(found);
+    ASSERT_TRUE(found->value()->stringValue());
+    EXPECT_EQ(*found->value()->stringValue(), "blue");
+
+    // A value of the front's class is equal to nothing, not even to itself.
+    auto five = APMValue::initWithInt64(5);
+    auto publicFive = std::make_shared<DAROValue>(APMValue::kInt64, Value(5LL));
+    EXPECT_TRUE(five->isEqual(APMValue::initWithInt64(5).get()));
+    EXPECT_FALSE(five->isEqual(publicFive.get()));
+    EXPECT_FALSE(publicFive->isEqual(five.get()));
+    EXPECT_FALSE(publicFive->isEqual(publicFive.get()));
 }
 
 }  // namespace

@@ -38,18 +38,14 @@ protected:
     void waitUntilIdle() {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         for (;;) {
-            settleWorker();
+            settle();
             if (!engine()->isNetworkRequestPending()) break;
             // The answer's handling may start the next request: look again once this one ended.
             const std::chrono::duration<double> left = deadline - std::chrono::steady_clock::now();
             ASSERT_TRUE(engine()->waitUntilNoNetworkRequestPending(left.count()))
                 << "a request of the engine never ended";
         }
-        settleWorker();
-    }
-    void settleWorker() {
         settle();
-        drainWorker();
     }
 
     // When the "Measurement timer" fires next; 0 when it is not armed.

@@ -18,7 +18,6 @@
 #include "analytics/measurement/APMMeasurement.h"
 #include "analytics/measurement/APMRemoteConfig.h"
 #include "analytics/measurement/DUROrezurive.h"
-#include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSUserDefaults.h"
@@ -29,7 +28,6 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include <atomic>
 #include <string>
 #include <vector>
 
@@ -61,6 +59,7 @@ protected:
         settle();
         forgetProcess();
         ClassRegistry::unregisterClass("DUROrezurive");
+        ClassRegistry::unregisterClass("DAROAdExposureReporter");
         APMMeasurementMonitor()->setDebugModeEnabled(false);
         Clock::setReal();
     }
@@ -86,18 +85,6 @@ protected:
                               {APMAnalytics::kLogTagKey, Value("[Test/Analytics]")}};
         for (const auto& [key, value] : options) all.set(key, value);
         APMAnalytics::startWithAppID(appID, "fa", all);
-        settle();
-        drainWorker();
-    }
-    // Lets the worker end all it was given while the main run loop serves its hops to the main
-    // thread. A settle returns while the worker waits out a bound; a sync from here onto the
-    // worker could then meet the worker's own sync onto the main thread.
-    void drainWorker() {
-        if (!APMMeasurement::hasSharedInstance()) return;
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        engine()->scheduler()->scheduleOnWorkerQueueBlockID("test", [done] { done->store(true); });
-        ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([done] { return done->load(); }, 60))
-            << "the worker never came free";
         settle();
     }
     void restart(const Value::Dictionary& options = {}) {

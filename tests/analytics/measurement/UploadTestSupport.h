@@ -90,7 +90,7 @@ public:
     }
 
     // Waits (real time, bounded) until no request of the engine is in flight.
-    bool waitUntilIdle(double seconds = 20) {
+    [[nodiscard]] bool waitUntilIdle(double seconds = 20) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return !pending_; });
     }
@@ -164,7 +164,7 @@ public:
         if (context->scheduler_) onWorker([&] { context->alarm_->cancel(); });
         context->network_->setReachabilityDelegate({});
         service.releaseStalls();
-        context->waitUntilIdle();
+        EXPECT_TRUE(context->waitUntilIdle());
         onWorker([] {});
         uploader.reset();
         NSUserDefaults::standardUserDefaults()->removeObjectForKey(APMRemoteConfig::kMeasurementHostDefaultsKey);

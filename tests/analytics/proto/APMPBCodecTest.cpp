@@ -407,3 +407,48 @@ TEST(APMPBCodec, EncodedItemsAreCheckedWhenSet) {
     GetCapturedStdout();
     EXPECT_EQ(hex(*byBytes->protoBuffer()), "");
 }
+
+// Every nested length is written after its body; bodies around each change of the length's
+// varint width, three levels deep, come out as the wire lays them down by hand.
+TEST(APMPBCodec, NestedLengthsOfEveryWidthAreWrittenExactly) {
+    using prototest::append;
+    using prototest::lengthDelimited;
+    // Each level adds at most 32 bytes around the string, so each crosses an edge in its window;
+    // at the widest edge, only each side of it.
+    constexpr std::size_t kWidest = std::size_t{1} << 21;
+    std::vector<std::size_t> sizes = {kWidest - 40, kWidest};
+    for (const std::size_t edge : {std::size_t{0}, std::size_t{1} << 7, std::size_t{1} << 14}) {
+        for (std::size_t k = edge >= 32 ? edge - 32 : 0; k <= edge + 2; ++k) sizes.push_back(k);
+    }
+    for (const std::size_t size : sizes) {
+        const std::string text(size, static_cast<char>('a' + size % 26));
+        auto inner = APMPBEventParam::make();
+        APMPBMessageSetString(inner, APMPBEventParam::kName, text);
+        auto outer = APMPBEventParam::make();
+        APMPBMessageSetArray(outer, APMPBEventParam::kParamValue, Value::Array{Value(inner)});
+        APMPBMessageSetInt64(outer, APMPBEventParam::kIntValue, -1);
+        auto event = APMPBEvent::make();
+        // Items of one list whose lengths change width from one to the next.
+        APMPBMessageSetArray(event, APMPBEvent::kParams,
+                             Value::Array{Value(outer), Value(APMPBEventParam::make()), Value(outer)});
+        APMPBMessageSetString(event, APMPBEvent::kName, "e");
+        auto bundle = APMPBMeasurementBundle::make();
+        APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kEvents, Value::Array{Value(event)});
+        APMPBMessageSetInt32(bundle, APMPBMeasurementBundle::kProtocolVersion, 1);
+
+        const NSData innerBody = lengthDelimited(1, NSData(text.begin(), text.end()));
+        const NSData outerBody = append(bytes({0x18, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}),
+                                        lengthDelimited(6, innerBody));
+        NSData eventBody = append(lengthDelimited(1, outerBody), lengthDelimited(1, {}));
+        eventBody = append(append(eventBody, lengthDelimited(1, outerBody)), lengthDelimited(2, bytes({'e'})));
+        const NSData expected = append(bytes({0x08, 0x01}), lengthDelimited(2, eventBody));
+
+        const auto encoded = bundle->protoBuffer();
+        ASSERT_TRUE(encoded.has_value()) << size;
+        ASSERT_EQ(*encoded, expected) << "string of " << size << " bytes";
+        if (size > APMPBMaxStringLength) continue;
+        auto decoded = APMPBMeasurementBundle::initWithBuffer(expected);
+        ASSERT_NE(decoded, nullptr) << size;
+        EXPECT_EQ(*decoded->protoBuffer(), expected) << "decoded, string of " << size << " bytes";
+    }
+}

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
+#include <string>
 #include <thread>
 
 using Semaphore = ManualClockTest;
@@ -69,4 +71,29 @@ TEST_F(Semaphore, ManyWaitersForeverEachTakeOneSignal) {
     for (auto& t : threads) t.join();
     EXPECT_EQ(woke.load(), waiters);
     EXPECT_FALSE(semaphore->wait(DispatchTime::now()));
+}
+
+// A released waiter took the unit, so the value is 0 again while it is still leaving the wait:
+// a settle must count it as running then, not as still blocked, or it returns before the work
+// the waiter goes on with. Many waiters released at once keep some of them in that stretch
+// while the settle looks.
+TEST_F(Semaphore, ASettleWaitsForReleasedWaitersToGoOn) {
+    constexpr int kWaiters = 16;
+    auto semaphore = DispatchSemaphore::create(0);
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        auto wentOn = std::make_shared<std::atomic<int>>(0);  // outlives a failed round's waiters
+        for (int i = 0; i < kWaiters; ++i) {
+            DispatchQueue::globalQueue()->async([semaphore, wentOn] {
+                EXPECT_TRUE(semaphore->wait(DispatchTime::after(60)));
+                wentOn->fetch_add(1);
+            });
+        }
+        Clock::advance(0);  // all blocked now: only signals or the clock end their waits
+        ASSERT_EQ(wentOn->load(), 0);
+        for (int i = 0; i < kWaiters; ++i) semaphore->signal();
+        Clock::advance(0);
+        ASSERT_EQ(wentOn->load(), kWaiters);
+    }
+    EXPECT_EQ(Clock::now(), start);
 }

@@ -17,7 +17,7 @@ public:
         std::lock_guard lock(mutex_);
         if (count_ > 0 && --count_ == 0) cv_.notify_all();
     }
-    bool waitFor(double seconds = 20) {
+    [[nodiscard]] bool waitFor(double seconds = 20) {
         std::unique_lock lock(mutex_);
         return cv_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return count_ == 0; });
     }

@@ -57,7 +57,7 @@ TEST(OperationQueue, NeverRunsMoreThanTheMaximumAtOnceButDoesReachIt) {
             }
             if (i < 2) {  // the first two wait for each other: both must run at once
                 pairMet.countDown();
-                pairMet.waitFor(10);
+                EXPECT_TRUE(pairMet.waitFor(10));
             }
             active.fetch_sub(1);
         });
@@ -77,7 +77,7 @@ TEST(OperationQueue, CancelAllNeverStartsWaitingOperationsAndTellsTheRunningOne)
     std::atomic<int> laterRan{0};
     auto running = NSBlockOperation::blockOperationWithBlock([&] {
         started.countDown();
-        release.waitFor();
+        EXPECT_TRUE(release.waitFor());
     });
     running->addExecutionBlock([&] { sawCancelled = running->isCancelled(); });
     queue->addOperation(running);

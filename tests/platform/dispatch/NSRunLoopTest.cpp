@@ -108,7 +108,7 @@ TEST_F(MainRunLoop, AnExceptionFromPostedWorkIsReportedAndTheLoopGoesOn) {
     NSRunLoop::mainRunLoop()->performBlock([] { throw std::runtime_error("posted"); });
     DispatchQueue::mainQueue()->async([] { throw std::runtime_error("main queue"); });
     DispatchQueue::mainQueue()->async([&] { after = true; });
-    NSRunLoop::mainRunLoop()->runUntil([&] { return after; }, kSafety);
+    EXPECT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return after; }, kSafety));
     DispatchQueue::setExceptionHandler(nullptr);
     EXPECT_TRUE(after);
     EXPECT_EQ(reports, (std::vector<std::string>{"the main run loop | posted", "queue \"main-thread\" | main queue"}));
@@ -202,7 +202,7 @@ TEST_F(RunLoopTimer, ATimerMadeUnscheduledFiresOnlyOnceAddedAndFireRunsItAtOnce)
     Clock::advance(20);
     EXPECT_EQ(fires, 0);
     NSRunLoop::mainRunLoop()->addTimer(timer);  // its date has passed: fires on the next turn
-    NSRunLoop::mainRunLoop()->runUntil([&] { return fires == 1; }, kSafety);
+    EXPECT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return fires == 1; }, kSafety));
     EXPECT_EQ(fires, 1);
 
     auto repeating = NSTimer::scheduledTimerWithTimeInterval(10, true, [&](const std::shared_ptr<NSTimer>&) { ++fires; });

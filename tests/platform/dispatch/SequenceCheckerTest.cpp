@@ -43,7 +43,7 @@ TEST(SequenceChecker, TheMainQueueIsTheMainThread) {
         fromMainQueue = checker.calledOnValidSequence();
         ran = true;
     });
-    NSRunLoop::mainRunLoop()->runUntil([&] { return ran; }, 5);
+    ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return ran; }, 5));
     EXPECT_TRUE(fromMainQueue);
     // A concurrent queue's work is no sequence of its own: its pool thread is not the main one.
     bool fromGlobal = true;

@@ -285,7 +285,7 @@ TEST_F(AVPlayerTest, AStreamBrokenOffHalfwayPlaysWhatCameThenFails) {
     ASSERT_TRUE(pump([&] { return player->status() != AVPlayerStatus::Unknown; }));
     ASSERT_EQ(player->status(), AVPlayerStatus::ReadyToPlay);
     ASSERT_TRUE(pump([&] { return player->currentItem()->loadedTimeRanges().size() == 1 && loadedEnd(*player) > 5; }));
-    NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);  // the rest of the half arrives
+    (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 0.3);  // the rest of the half arrives
     const double loaded = loadedEnd(*player);
     EXPECT_LT(loaded, 12.0);
     player->play();
