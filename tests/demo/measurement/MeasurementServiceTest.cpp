@@ -83,14 +83,7 @@ protected:
         NSURLSession::sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration(), queue_);
 };
 
-std::shared_ptr<APMPBEventParam> param(const std::string& name, const Value& value) {
-    auto message = APMPBEventParam::make();
-    APMPBMessageSetString(message, APMPBEventParam::kName, name);
-    if (value.isString()) APMPBMessageSetString(message, APMPBEventParam::kStringValue, value.string());
-    else if (value.isFloatType()) APMPBMessageSetDouble(message, APMPBEventParam::kDoubleValue, value.doubleValue());
-    else APMPBMessageSetInt64(message, APMPBEventParam::kIntValue, value.longLongValue());
-    return message;
-}
+constexpr auto param = &MeasurementService::makeEventParameter;
 
 std::shared_ptr<APMPBEvent> event(const std::string& name, std::int64_t millis, Value::Array params) {
     auto message = APMPBEvent::make();

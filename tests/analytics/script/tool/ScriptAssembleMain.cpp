@@ -8,6 +8,7 @@
 #include "analytics/proto/APMPBFieldAccess.h"
 #include "analytics/proto/APMPBMeasurementConfig.h"
 #include "analytics/proto/APMPBProgram.h"
+#include "demo/measurement/MeasurementService.h"
 #include "tests/analytics/script/assembler/ScriptAssembler.h"
 
 #include <cstdio>
@@ -19,14 +20,7 @@ namespace {
 
 using ScriptAssembler::Node;
 
-std::shared_ptr<APMPBEventParam> parameter(const std::string& name, const Value& value) {
-    auto message = APMPBEventParam::make();
-    APMPBMessageSetString(message, APMPBEventParam::kName, name);
-    if (value.isString()) APMPBMessageSetString(message, APMPBEventParam::kStringValue, value.string());
-    else if (value.isFloatType()) APMPBMessageSetDouble(message, APMPBEventParam::kDoubleValue, value.doubleValue());
-    else APMPBMessageSetInt64(message, APMPBEventParam::kIntValue, value.longLongValue());
-    return message;
-}
+constexpr auto parameter = &MeasurementService::makeEventParameter;
 
 std::shared_ptr<APMPBEvent> event(const Node* form) {
     auto message = APMPBEvent::make();
