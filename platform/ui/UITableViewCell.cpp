@@ -15,7 +15,7 @@
 #include <algorithm>
 
 namespace {
-constexpr CGFloat kMargin = 15;
+constexpr CGFloat kCellMargin = 15;
 constexpr CGFloat kAccessoryWidth = 33;
 // The editing controls' widths: the delete control and the reorder control take a strip each,
 // the confirmation a button's width at the right.
@@ -213,7 +213,7 @@ void UITableViewCell::prepareForReuse() {
 }
 
 CGFloat UITableViewCell::accessoryWidth() const {
-    if (accessoryView_) return accessoryView_->frame().size.width + kMargin;
+    if (accessoryView_) return accessoryView_->frame().size.width + kCellMargin;
     const auto type = editing_ ? editingAccessoryType_ : accessoryType_;
     return type == UITableViewCellAccessoryNone ? 0 : kAccessoryWidth;
 }
@@ -313,18 +313,18 @@ void UITableViewCell::layoutSubviews() {
     if (defaultSelectedBackground_) defaultSelectedBackground_->setFrame(b);
     if (accessoryView_) {
         const CGSize s = accessoryView_->frame().size;
-        accessoryView_->setFrame({{CGRectGetMaxX(b) - kMargin - s.width, (b.size.height - s.height) / 2}, s});
+        accessoryView_->setFrame({{CGRectGetMaxX(b) - kCellMargin - s.width, (b.size.height - s.height) / 2}, s});
     }
     const CGRect content = contentView_ ? contentView_->bounds() : b;
-    CGFloat x = kMargin + indentationLevel_ * 10.0;
+    CGFloat x = kCellMargin + indentationLevel_ * 10.0;
     if (imageView_ && imageView_->image()) {
         const CGSize s = imageView_->image()->size();
         imageView_->setFrame({{x, (content.size.height - s.height) / 2}, s});
-        x += s.width + kMargin;
+        x += s.width + kCellMargin;
     } else if (imageView_) {
         imageView_->setFrame(CGRectZero);
     }
-    const CGFloat right = content.size.width - kMargin;
+    const CGFloat right = content.size.width - kCellMargin;
     const CGFloat width = std::max(0.0, right - x);
     auto fitted = [](const std::shared_ptr<UILabel>& label) {
         return label && !label->text().empty() ? label->sizeThatFits({0, 0}) : CGSizeZero;

@@ -957,7 +957,7 @@ TEST(ApplicationScript, TheMediaLibrariesAreLoadedOnFirstUseNotWhenTheProcessSta
                                                    "tap Für Elise\n"
                                                    "back\n"
                                                    "back\n"
-                                                   "expect image paused\n");
+                                                   "expect button \"pause\"\n");
     const std::size_t loaded = music.find("file=libavformat");
     ASSERT_NE(loaded, std::string::npos) << "FFmpeg was not loaded for the composition";
     EXPECT_GT(loaded, music.find("transferring control"));
