@@ -201,8 +201,9 @@ TEST_F(MediaPlayerTest, TheVolumeGoesToEveryAudioTrackAtOnce) {
     player_->setVolume(0.25f);
     player_->playItem(track(1));
     ASSERT_TRUE(ready());
+    // The player hears the ready status through the main run loop, which may get it after the pump.
+    ASSERT_TRUE(pump([&] { return player_->player()->currentItem()->audioMix() != nullptr; }));
     auto mix = player_->player()->currentItem()->audioMix();
-    ASSERT_TRUE(mix);
     ASSERT_EQ(mix->inputParameters().size(), 1u);
     EXPECT_EQ(mix->inputParameters()[0]->volumeAtTime(kCMTimeZero), 0.25f);
     std::vector<float> gains;
