@@ -12,11 +12,14 @@ FILTER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "s
 
 
 class CtestQuietTest(unittest.TestCase):
-    def run_tests(self, count, failing):
+    def run_tests(self, count, failing, disabled=()):
         with tempfile.TemporaryDirectory() as folder:
             with open(os.path.join(folder, "CTestTestfile.cmake"), "w") as f:
                 for i in range(count):
-                    if i in failing:
+                    if i in disabled:
+                        f.write('add_test(off_%d "/bin/true")\nset_tests_properties(off_%d PROPERTIES DISABLED TRUE)\n'
+                                % (i, i))
+                    elif i in failing:
                         f.write('add_test(fails_%d "/bin/sh" "-c" "echo the words of failure %d; exit 1")\n' % (i, i))
                     else:
                         f.write('add_test(passes_%d "/bin/true")\n' % i)
@@ -41,6 +44,11 @@ class CtestQuietTest(unittest.TestCase):
         self.assertIn("the words of failure 7", lines)
         self.assertIn("97% tests passed, 1 tests failed out of 30", lines)
         self.assertTrue(any(l.strip().endswith("fails_7 (Failed)") for l in lines), lines)
+
+    def test_a_disabled_test_is_listed_but_not_counted_as_failed(self):
+        lines = self.run_tests(20, set(), disabled={3})
+        self.assertTrue(any("off_3" in l and "Disabled" in l for l in lines), lines)
+        self.assertIn("20 of 20 tests done, 0 did not pass", lines)
 
 
 if __name__ == "__main__":
