@@ -5,13 +5,8 @@
 #include "platform/ui/UIView.h"
 
 bool CALayer::masksToBounds() const { return owner_ ? owner_->clipsToBounds_ : masksToBounds_; }
-void CALayer::setMasksToBounds(bool masks) {
-    if (owner_) owner_->clipsToBounds_ = masks;
-    else masksToBounds_ = masks;
-}
 
 std::shared_ptr<UIColor> CALayer::borderColor() const { return borderColor_ ? borderColor_ : UIColor::blackColor(); }
-std::shared_ptr<UIColor> CALayer::shadowColor() const { return shadowColor_ ? shadowColor_ : UIColor::blackColor(); }
 
 float CALayer::opacity() const { return owner_ ? static_cast<float>(owner_->alpha_) : opacity_; }
 void CALayer::setOpacity(float opacity) {

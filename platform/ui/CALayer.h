@@ -18,15 +18,11 @@ public:
     CGFloat cornerRadius() const { return cornerRadius_; }
     void setCornerRadius(CGFloat radius) { cornerRadius_ = radius; }
     bool masksToBounds() const;
-    void setMasksToBounds(bool masks);
     CGFloat borderWidth() const { return borderWidth_; }
-    void setBorderWidth(CGFloat width) { borderWidth_ = width; }
     // Black by default, as the platform.
     std::shared_ptr<UIColor> borderColor() const;
-    void setBorderColor(std::shared_ptr<UIColor> color) { borderColor_ = std::move(color); }
 
     // Opaque black by default; the shadow shows only with an opacity above 0.
-    std::shared_ptr<UIColor> shadowColor() const;
     void setShadowColor(std::shared_ptr<UIColor> color) { shadowColor_ = std::move(color); }
     // Single precision, as the platform stores it.
     float shadowOpacity() const { return shadowOpacity_; }
@@ -35,14 +31,10 @@ public:
     CGFloat shadowRadius() const { return shadowRadius_; }
     void setShadowRadius(CGFloat radius) { shadowRadius_ = radius; }
     // (0, -3) by default.
-    CGSize shadowOffset() const { return shadowOffset_; }
     void setShadowOffset(CGSize offset) { shadowOffset_ = offset; }
-    CGPathRef shadowPath() const { return shadowPath_; }
     void setShadowPath(CGPathRef path) { shadowPath_ = std::move(path); }
 
-    bool shouldRasterize() const { return shouldRasterize_; }
     void setShouldRasterize(bool rasterize) { shouldRasterize_ = rasterize; }
-    CGFloat rasterizationScale() const { return rasterizationScale_; }
     void setRasterizationScale(CGFloat scale) { rasterizationScale_ = scale; }
 
     // The view's alpha: one value seen from both sides.

@@ -70,26 +70,8 @@ void CGContextSetFillColorWithColor(const CGContextRef& c, const std::shared_ptr
 void CGContextSetStrokeColorWithColor(const CGContextRef& c, const std::shared_ptr<UIColor>& color) {
     if (c) c->setStrokeColor(color);
 }
-void CGContextSetRGBFillColor(const CGContextRef& c, CGFloat r, CGFloat g, CGFloat b, CGFloat a) {
-    if (c) c->setFillColor(UIColor::colorWithRed(r, g, b, a));
-}
-void CGContextSetRGBStrokeColor(const CGContextRef& c, CGFloat r, CGFloat g, CGFloat b, CGFloat a) {
-    if (c) c->setStrokeColor(UIColor::colorWithRed(r, g, b, a));
-}
 void CGContextSetLineWidth(const CGContextRef& c, CGFloat width) {
     if (c) c->setLineWidth(width);
-}
-void CGContextSetLineCap(const CGContextRef& c, CGLineCap cap) {
-    if (!c) return;
-    CGContext::Operation op{CGContext::Operation::Kind::SetLineCap};
-    op.value = cap;
-    c->record(std::move(op));
-}
-void CGContextSetAlpha(const CGContextRef& c, CGFloat alpha) {
-    if (!c) return;
-    CGContext::Operation op{CGContext::Operation::Kind::SetAlpha};
-    op.value = alpha;
-    c->record(std::move(op));
 }
 void CGContextBeginPath(const CGContextRef& c) {
     if (!c) return;
@@ -128,14 +110,6 @@ void CGContextAddArc(const CGContextRef& c, CGFloat x, CGFloat y, CGFloat radius
     op.clockwise = e.clockwise;
     c->addElement(e, std::move(op));
 }
-void CGContextAddRect(const CGContextRef& c, const CGRect& rect) {
-    if (!c) return;
-    CGPathElement e{CGPathElement::Kind::Rect};
-    e.rect = rect;
-    CGContext::Operation op{CGContext::Operation::Kind::AddRect};
-    op.rect = rect;
-    c->addElement(e, std::move(op));
-}
 void CGContextAddEllipseInRect(const CGContextRef& c, const CGRect& rect) {
     if (!c) return;
     CGPathElement e{CGPathElement::Kind::Ellipse};
@@ -143,14 +117,6 @@ void CGContextAddEllipseInRect(const CGContextRef& c, const CGRect& rect) {
     CGContext::Operation op{CGContext::Operation::Kind::AddEllipse};
     op.rect = rect;
     c->addElement(e, std::move(op));
-}
-void CGContextAddPath(const CGContextRef& c, const CGPathRef& path) {
-    if (!c || !path) return;
-    for (const CGPathElement& e : path->elements) {
-        CGContext::Operation op{CGContext::Operation::Kind::AddPath};
-        op.path.elements.push_back(e);
-        c->addElement(e, std::move(op));
-    }
 }
 void CGContextClosePath(const CGContextRef& c) {
     if (!c) return;
@@ -178,12 +144,6 @@ void rectOp(const CGContextRef& c, CGContext::Operation::Kind kind, const CGRect
 void CGContextFillRect(const CGContextRef& c, const CGRect& rect) {
     rectOp(c, CGContext::Operation::Kind::FillRect, rect, false);
 }
-void CGContextStrokeRect(const CGContextRef& c, const CGRect& rect) {
-    rectOp(c, CGContext::Operation::Kind::StrokeRect, rect, true);
-}
-void CGContextClearRect(const CGContextRef& c, const CGRect& rect) {
-    rectOp(c, CGContext::Operation::Kind::ClearRect, rect, false);
-}
 void CGContextFillEllipseInRect(const CGContextRef& c, const CGRect& rect) {
     CGContextAddEllipseInRect(c, rect);
     CGContextFillPath(c);
@@ -200,16 +160,6 @@ void CGContextTranslateCTM(const CGContextRef& c, CGFloat tx, CGFloat ty) {
     CGContext::Operation op{CGContext::Operation::Kind::TranslateCTM};
     op.point = {tx, ty};
     c->record(std::move(op));
-}
-void CGContextScaleCTM(const CGContextRef& c, CGFloat sx, CGFloat sy) {
-    if (!c) return;
-    c->concatCTM(CGAffineTransformMakeScale(sx, sy));
-    CGContext::Operation op{CGContext::Operation::Kind::ScaleCTM};
-    op.point = {sx, sy};
-    c->record(std::move(op));
-}
-void CGContextClipToRect(const CGContextRef& c, const CGRect& rect) {
-    rectOp(c, CGContext::Operation::Kind::ClipToRect, rect, false);
 }
 
 namespace {

@@ -64,8 +64,6 @@ public:
     const std::vector<Operation>& operations() const { return operations_; }
     CGRect bounds() const { return bounds_; }
     const State& state() const { return state_; }
-    // The path built since the last fill, stroke or begin.
-    const CGPath& currentPath() const { return path_; }
 
     void record(Operation op);
 
@@ -91,33 +89,23 @@ using CGContextRef = std::shared_ptr<CGContext>;
 
 void CGContextSetFillColorWithColor(const CGContextRef& c, const std::shared_ptr<UIColor>& color);
 void CGContextSetStrokeColorWithColor(const CGContextRef& c, const std::shared_ptr<UIColor>& color);
-void CGContextSetRGBFillColor(const CGContextRef& c, CGFloat r, CGFloat g, CGFloat b, CGFloat a);
-void CGContextSetRGBStrokeColor(const CGContextRef& c, CGFloat r, CGFloat g, CGFloat b, CGFloat a);
 void CGContextSetLineWidth(const CGContextRef& c, CGFloat width);
-void CGContextSetLineCap(const CGContextRef& c, CGLineCap cap);
-void CGContextSetAlpha(const CGContextRef& c, CGFloat alpha);
 void CGContextBeginPath(const CGContextRef& c);
 void CGContextMoveToPoint(const CGContextRef& c, CGFloat x, CGFloat y);
 void CGContextAddLineToPoint(const CGContextRef& c, CGFloat x, CGFloat y);
 // clockwise is 1 or 0, as the platform's int argument.
 void CGContextAddArc(const CGContextRef& c, CGFloat x, CGFloat y, CGFloat radius, CGFloat startAngle,
                      CGFloat endAngle, int clockwise);
-void CGContextAddRect(const CGContextRef& c, const CGRect& rect);
 void CGContextAddEllipseInRect(const CGContextRef& c, const CGRect& rect);
-void CGContextAddPath(const CGContextRef& c, const CGPathRef& path);
 void CGContextClosePath(const CGContextRef& c);
 void CGContextFillPath(const CGContextRef& c);
 void CGContextStrokePath(const CGContextRef& c);
 void CGContextDrawPath(const CGContextRef& c, CGPathDrawingMode mode);
 void CGContextFillRect(const CGContextRef& c, const CGRect& rect);
-void CGContextStrokeRect(const CGContextRef& c, const CGRect& rect);
-void CGContextClearRect(const CGContextRef& c, const CGRect& rect);
 void CGContextFillEllipseInRect(const CGContextRef& c, const CGRect& rect);
 void CGContextSaveGState(const CGContextRef& c);
 void CGContextRestoreGState(const CGContextRef& c);
 void CGContextTranslateCTM(const CGContextRef& c, CGFloat tx, CGFloat ty);
-void CGContextScaleCTM(const CGContextRef& c, CGFloat sx, CGFloat sy);
-void CGContextClipToRect(const CGContextRef& c, const CGRect& rect);
 
 // The context drawing goes into on this thread (the one of the drawRect pass running); empty
 // outside drawing.

@@ -40,8 +40,6 @@ CGFloat CGRectGetMidY(const CGRect& r) {
     const CGRect s = CGRectStandardize(r);
     return s.origin.y + s.size.height / 2;
 }
-CGFloat CGRectGetWidth(const CGRect& r) { return std::fabs(r.size.width); }
-CGFloat CGRectGetHeight(const CGRect& r) { return std::fabs(r.size.height); }
 
 CGRect CGRectInset(const CGRect& r, CGFloat dx, CGFloat dy) {
     if (CGRectIsNull(r)) return r;
@@ -125,18 +123,12 @@ bool CGRectEqualToRect(const CGRect& a, const CGRect& b) {
     if (CGRectIsNull(a) || CGRectIsNull(b)) return CGRectIsNull(a) && CGRectIsNull(b);
     return CGRectStandardize(a) == CGRectStandardize(b);
 }
-bool CGSizeEqualToSize(const CGSize& a, const CGSize& b) { return a == b; }
-bool CGPointEqualToPoint(const CGPoint& a, const CGPoint& b) { return a == b; }
 
 CGRect UIEdgeInsetsInsetRect(const CGRect& r, const UIEdgeInsets& insets) {
     return {{r.origin.x + insets.left, r.origin.y + insets.top},
             {r.size.width - insets.left - insets.right, r.size.height - insets.top - insets.bottom}};
 }
-bool UIEdgeInsetsEqualToEdgeInsets(const UIEdgeInsets& a, const UIEdgeInsets& b) { return a == b; }
 
-CGAffineTransform CGAffineTransformMake(CGFloat a, CGFloat b, CGFloat c, CGFloat d, CGFloat tx, CGFloat ty) {
-    return {a, b, c, d, tx, ty};
-}
 CGAffineTransform CGAffineTransformMakeTranslation(CGFloat tx, CGFloat ty) { return {1, 0, 0, 1, tx, ty}; }
 CGAffineTransform CGAffineTransformMakeScale(CGFloat sx, CGFloat sy) { return {sx, 0, 0, sy, 0, 0}; }
 CGAffineTransform CGAffineTransformMakeRotation(CGFloat angle) {
@@ -148,15 +140,6 @@ CGAffineTransform CGAffineTransformConcat(const CGAffineTransform& t1, const CGA
             t1.c * t2.a + t1.d * t2.c,   t1.c * t2.b + t1.d * t2.d,
             t1.tx * t2.a + t1.ty * t2.c + t2.tx, t1.tx * t2.b + t1.ty * t2.d + t2.ty};
 }
-CGAffineTransform CGAffineTransformTranslate(const CGAffineTransform& t, CGFloat tx, CGFloat ty) {
-    return CGAffineTransformConcat(CGAffineTransformMakeTranslation(tx, ty), t);
-}
-CGAffineTransform CGAffineTransformScale(const CGAffineTransform& t, CGFloat sx, CGFloat sy) {
-    return CGAffineTransformConcat(CGAffineTransformMakeScale(sx, sy), t);
-}
-CGAffineTransform CGAffineTransformRotate(const CGAffineTransform& t, CGFloat angle) {
-    return CGAffineTransformConcat(CGAffineTransformMakeRotation(angle), t);
-}
 CGAffineTransform CGAffineTransformInvert(const CGAffineTransform& t) {
     const CGFloat det = t.a * t.d - t.b * t.c;
     if (det == 0) return t;  // not invertible: the platform hands it back unchanged
@@ -164,12 +147,8 @@ CGAffineTransform CGAffineTransformInvert(const CGAffineTransform& t) {
             (t.b * t.tx - t.a * t.ty) / det};
 }
 bool CGAffineTransformIsIdentity(const CGAffineTransform& t) { return t == CGAffineTransformIdentity; }
-bool CGAffineTransformEqualToTransform(const CGAffineTransform& a, const CGAffineTransform& b) { return a == b; }
 CGPoint CGPointApplyAffineTransform(const CGPoint& p, const CGAffineTransform& t) {
     return {t.a * p.x + t.c * p.y + t.tx, t.b * p.x + t.d * p.y + t.ty};
-}
-CGSize CGSizeApplyAffineTransform(const CGSize& s, const CGAffineTransform& t) {
-    return {t.a * s.width + t.c * s.height, t.b * s.width + t.d * s.height};
 }
 CGRect CGRectApplyAffineTransform(const CGRect& r, const CGAffineTransform& t) {
     if (CGRectIsNull(r)) return r;
@@ -190,13 +169,6 @@ CGRect CGRectApplyAffineTransform(const CGRect& r, const CGAffineTransform& t) {
     return {{minX, minY}, {maxX - minX, maxY - minY}};
 }
 
-CATransform3D CATransform3DMakeTranslation(CGFloat tx, CGFloat ty, CGFloat tz) {
-    CATransform3D t;
-    t.m41 = tx;
-    t.m42 = ty;
-    t.m43 = tz;
-    return t;
-}
 CATransform3D CATransform3DMakeScale(CGFloat sx, CGFloat sy, CGFloat sz) {
     CATransform3D t;
     t.m11 = sx;
@@ -235,8 +207,6 @@ CATransform3D CATransform3DConcat(const CATransform3D& a, const CATransform3D& b
     return {R[0][0], R[0][1], R[0][2], R[0][3], R[1][0], R[1][1], R[1][2], R[1][3],
             R[2][0], R[2][1], R[2][2], R[2][3], R[3][0], R[3][1], R[3][2], R[3][3]};
 }
-bool CATransform3DIsIdentity(const CATransform3D& t) { return t == CATransform3DIdentity; }
-bool CATransform3DEqualToTransform(const CATransform3D& a, const CATransform3D& b) { return a == b; }
 CATransform3D CATransform3DMakeAffineTransform(const CGAffineTransform& t) {
     CATransform3D m;
     m.m11 = t.a;
@@ -258,9 +228,3 @@ std::string number(CGFloat v) {
 
 std::string NSStringFromCGPoint(const CGPoint& p) { return "{" + number(p.x) + ", " + number(p.y) + "}"; }
 std::string NSStringFromCGSize(const CGSize& s) { return "{" + number(s.width) + ", " + number(s.height) + "}"; }
-std::string NSStringFromCGRect(const CGRect& r) {
-    return "{" + NSStringFromCGPoint(r.origin) + ", " + NSStringFromCGSize(r.size) + "}";
-}
-std::string NSStringFromUIEdgeInsets(const UIEdgeInsets& i) {
-    return "{" + number(i.top) + ", " + number(i.left) + ", " + number(i.bottom) + ", " + number(i.right) + "}";
-}

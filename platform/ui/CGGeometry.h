@@ -68,7 +68,6 @@ inline CGRect CGRectMake(CGFloat x, CGFloat y, CGFloat w, CGFloat h) { return {{
 inline UIEdgeInsets UIEdgeInsetsMake(CGFloat top, CGFloat left, CGFloat bottom, CGFloat right) {
     return {top, left, bottom, right};
 }
-inline CGVector CGVectorMake(CGFloat dx, CGFloat dy) { return {dx, dy}; }
 
 bool CGRectIsNull(const CGRect& r);
 bool CGRectIsEmpty(const CGRect& r);
@@ -81,8 +80,6 @@ CGFloat CGRectGetMaxX(const CGRect& r);
 CGFloat CGRectGetMinY(const CGRect& r);
 CGFloat CGRectGetMidY(const CGRect& r);
 CGFloat CGRectGetMaxY(const CGRect& r);
-CGFloat CGRectGetWidth(const CGRect& r);
-CGFloat CGRectGetHeight(const CGRect& r);
 
 CGRect CGRectInset(const CGRect& r, CGFloat dx, CGFloat dy);
 CGRect CGRectOffset(const CGRect& r, CGFloat dx, CGFloat dy);
@@ -94,41 +91,27 @@ bool CGRectContainsPoint(const CGRect& r, const CGPoint& p);
 bool CGRectContainsRect(const CGRect& outer, const CGRect& inner);
 bool CGRectIntersectsRect(const CGRect& a, const CGRect& b);
 bool CGRectEqualToRect(const CGRect& a, const CGRect& b);
-bool CGSizeEqualToSize(const CGSize& a, const CGSize& b);
-bool CGPointEqualToPoint(const CGPoint& a, const CGPoint& b);
 
 CGRect UIEdgeInsetsInsetRect(const CGRect& r, const UIEdgeInsets& insets);
-bool UIEdgeInsetsEqualToEdgeInsets(const UIEdgeInsets& a, const UIEdgeInsets& b);
 
-CGAffineTransform CGAffineTransformMake(CGFloat a, CGFloat b, CGFloat c, CGFloat d, CGFloat tx, CGFloat ty);
 CGAffineTransform CGAffineTransformMakeTranslation(CGFloat tx, CGFloat ty);
 CGAffineTransform CGAffineTransformMakeScale(CGFloat sx, CGFloat sy);
 CGAffineTransform CGAffineTransformMakeRotation(CGFloat angle);
-CGAffineTransform CGAffineTransformTranslate(const CGAffineTransform& t, CGFloat tx, CGFloat ty);
-CGAffineTransform CGAffineTransformScale(const CGAffineTransform& t, CGFloat sx, CGFloat sy);
-CGAffineTransform CGAffineTransformRotate(const CGAffineTransform& t, CGFloat angle);
 // `first` applied, then `second`.
 CGAffineTransform CGAffineTransformConcat(const CGAffineTransform& first, const CGAffineTransform& second);
 CGAffineTransform CGAffineTransformInvert(const CGAffineTransform& t);
 bool CGAffineTransformIsIdentity(const CGAffineTransform& t);
-bool CGAffineTransformEqualToTransform(const CGAffineTransform& a, const CGAffineTransform& b);
 CGPoint CGPointApplyAffineTransform(const CGPoint& p, const CGAffineTransform& t);
-CGSize CGSizeApplyAffineTransform(const CGSize& s, const CGAffineTransform& t);
 // The bounding box of the transformed corners.
 CGRect CGRectApplyAffineTransform(const CGRect& r, const CGAffineTransform& t);
 
-CATransform3D CATransform3DMakeTranslation(CGFloat tx, CGFloat ty, CGFloat tz);
 CATransform3D CATransform3DMakeScale(CGFloat sx, CGFloat sy, CGFloat sz);
 // Rotation by `angle` radians about the axis (x, y, z); the identity for a zero axis.
 CATransform3D CATransform3DMakeRotation(CGFloat angle, CGFloat x, CGFloat y, CGFloat z);
 // `a` applied, then `b`.
 CATransform3D CATransform3DConcat(const CATransform3D& a, const CATransform3D& b);
-bool CATransform3DIsIdentity(const CATransform3D& t);
-bool CATransform3DEqualToTransform(const CATransform3D& a, const CATransform3D& b);
 CATransform3D CATransform3DMakeAffineTransform(const CGAffineTransform& t);
 
 // "{{x, y}, {w, h}}" and the like, with the shortest exact number forms.
 std::string NSStringFromCGPoint(const CGPoint& p);
 std::string NSStringFromCGSize(const CGSize& s);
-std::string NSStringFromCGRect(const CGRect& r);
-std::string NSStringFromUIEdgeInsets(const UIEdgeInsets& i);

@@ -24,8 +24,6 @@ struct CGPath {
     std::vector<CGPathElement> elements;
 
     bool isEmpty() const { return elements.empty(); }
-    // The box of what the path covers (arcs as their full circle's box); zero when empty.
-    CGRect boundingBox() const;
     bool operator==(const CGPath&) const = default;
 };
 

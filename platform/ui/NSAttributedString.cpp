@@ -146,17 +146,6 @@ void NSMutableAttributedString::setAttributes(const NSStringAttributes& attribut
     normalize();
 }
 
-void NSMutableAttributedString::appendAttributedString(const NSAttributedString& other) {
-    const std::size_t offset = length_;
-    string_ += other.string();
-    length_ = NSString::utf16Length(string_);
-    for (auto run : other.runs()) {
-        run.range.location += offset;
-        runs_.push_back(std::move(run));
-    }
-    normalize();
-}
-
 void NSMutableAttributedString::appendString(const std::string& string, const NSStringAttributes& attributes) {
     const std::size_t offset = length_;
     string_ += string;

@@ -105,6 +105,5 @@ public:
     void addAttributes(const NSStringAttributes& attributes, NSRange range);
     // Replaces the attributes of `range` wholesale.
     void setAttributes(const NSStringAttributes& attributes, NSRange range);
-    void appendAttributedString(const NSAttributedString& other);
     void appendString(const std::string& string, const NSStringAttributes& attributes);
 };

@@ -11,10 +11,8 @@ struct NSIndexPath {
     long row = 0;
 
     static NSIndexPath indexPathForRow(long row, long section) { return {section, row}; }
-    static NSIndexPath indexPathForItem(long item, long section) { return {section, item}; }
 
     long item() const { return row; }
-    NSIndexPath withRow(long r) const { return {section, r}; }
 
     // Section first, then row, as the platform's compare:.
     auto operator<=>(const NSIndexPath&) const = default;

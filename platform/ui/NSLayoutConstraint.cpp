@@ -100,10 +100,6 @@ NSLayoutConstraint::NSLayoutConstraint(std::shared_ptr<const NSLayoutAnchor> fir
 
 std::shared_ptr<UIView> NSLayoutConstraint::firstItem() const { return first_->owningView(); }
 
-NSLayoutAttribute NSLayoutConstraint::secondAttribute() const {
-    return second_ ? second_->attribute() : NSLayoutAttributeNotAnAttribute;
-}
-
 void NSLayoutConstraint::activateConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints) {
     for (auto& c : constraints)
         if (c) c->setActive(true);
@@ -123,11 +119,6 @@ void NSLayoutConstraint::setActive(bool active) {
     if (active) view->addActiveConstraint(self);
     else view->removeActiveConstraint(this);
     markLayout();
-}
-
-void NSLayoutConstraint::setConstant(CGFloat constant) {
-    constant_ = constant;
-    if (active_) markLayout();
 }
 
 void NSLayoutConstraint::markLayout() const {
@@ -166,18 +157,6 @@ std::shared_ptr<NSLayoutAnchor> UIView::centerYAnchor() { return anchor(NSLayout
 void UIView::setTranslatesAutoresizingMaskIntoConstraints(bool translates) {
     translatesAutoresizing_ = translates;
     if (auto parent = superview()) parent->setNeedsLayout();
-}
-
-void UIView::addConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint) {
-    if (constraint) constraint->setActive(true);
-}
-
-void UIView::addConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints) {
-    NSLayoutConstraint::activateConstraints(constraints);
-}
-
-void UIView::removeConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint) {
-    if (constraint) constraint->setActive(false);
 }
 
 std::vector<std::shared_ptr<NSLayoutConstraint>> UIView::constraints() const { return constraints_; }

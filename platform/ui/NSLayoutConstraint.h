@@ -87,14 +87,10 @@ public:
     bool isActive() const { return active_; }
     void setActive(bool active);
     CGFloat constant() const { return constant_; }
-    void setConstant(CGFloat constant);
     const std::shared_ptr<const NSLayoutAnchor>& firstAnchor() const { return first_; }
     const std::shared_ptr<const NSLayoutAnchor>& secondAnchor() const { return second_; }
     std::shared_ptr<UIView> firstItem() const;
-    NSLayoutAttribute firstAttribute() const { return first_->attribute(); }
-    NSLayoutAttribute secondAttribute() const;
     std::string identifier() const { return identifier_; }
-    void setIdentifier(const std::string& identifier) { identifier_ = identifier; }
 
     std::string description() const override;
 

@@ -37,10 +37,6 @@ std::vector<std::string> NSStringLayoutLines(const std::string& text, const std:
     return out;
 }
 
-CGFloat NSStringLineWidth(const std::string& text, const std::shared_ptr<UIFont>& font) {
-    return static_cast<CGFloat>(NSString::utf16Length(text)) * orDefault(font)->glyphWidth();
-}
-
 namespace {
 // The lines' sizes alone: the text is read through but none of it is kept.
 TextLayoutOptions measuring(const UIFont& font, CGFloat width, NSLineBreakMode mode) {
@@ -84,6 +80,3 @@ CGRect NSStringBoundingRectWithSize(const std::string& text, CGSize size, unsign
     return {{0, 0}, TextLayout::size(TextLayout::layout(text, f, layout).lines)};
 }
 
-CGSize NSStringSizeWithAttributes(const std::string& text, const NSStringAttributes& attributes) {
-    return NSStringSizeWithFont(text, attributes.font);
-}

@@ -22,9 +22,6 @@ std::vector<std::string> NSStringLayoutLines(const std::string& text, const std:
                                              std::size_t maxLines = 0,
                                              CGFloat visibleWidth = std::numeric_limits<CGFloat>::infinity());
 
-// The width of one line of text (no wrapping).
-CGFloat NSStringLineWidth(const std::string& text, const std::shared_ptr<UIFont>& font);
-
 // One line's size; a newline starts another line.
 CGSize NSStringSizeWithFont(const std::string& text, const std::shared_ptr<UIFont>& font);
 // Wrapped to `size.width` and cut to the lines that fit `size.height`, as the platform's
@@ -35,4 +32,3 @@ CGSize NSStringSizeWithFont(const std::string& text, const std::shared_ptr<UIFon
 // option, wrapped to `size.width`; without it, one line. The origin is zero; sizes are not rounded.
 CGRect NSStringBoundingRectWithSize(const std::string& text, CGSize size, unsigned options,
                                     const NSStringAttributes& attributes);
-CGSize NSStringSizeWithAttributes(const std::string& text, const NSStringAttributes& attributes);

@@ -21,8 +21,6 @@ public:
 
     UIAppearanceProxy(std::string name, Matcher matcher, std::vector<Matcher> containers);
 
-    // The class it styles, as written when it was asked for.
-    const std::string& styledClassName() const { return name_; }
     std::size_t containerCount() const { return containers_.size(); }
 
     void setValue(const std::string& property, const Value& value);

@@ -35,8 +35,6 @@ std::shared_ptr<UIApplication> UIApplication::sharedApplication() {
     return *application;
 }
 
-void UIApplication::setRunningInExtension(bool extension) { inExtension = extension; }
-
 bool UIApplication::launch(const std::string& delegateClassName, const Value::Dictionary& options) {
     auto object = ClassRegistry::create(delegateClassName);
     if (!object) {
@@ -178,11 +176,6 @@ std::uint64_t UIApplication::addIdleTimerObserver(std::function<void(bool)> obse
     return token;
 }
 
-void UIApplication::removeIdleTimerObserver(std::uint64_t token) {
-    std::lock_guard lock(mutex_);
-    idleObservers_.erase(token);
-}
-
 bool UIApplication::canOpenURL(const std::string& url) const {
     std::function<bool(const std::string&)> policy;
     {
@@ -210,11 +203,6 @@ void UIApplication::setOpenURLPolicy(std::function<bool(const std::string&)> pol
 std::vector<UIApplication::OpenedURL> UIApplication::openedURLs() const {
     std::lock_guard lock(mutex_);
     return opened_;
-}
-
-void UIApplication::clearOpenedURLs() {
-    std::lock_guard lock(mutex_);
-    opened_.clear();
 }
 
 UIBackgroundTaskIdentifier UIApplication::beginBackgroundTaskWithName(const std::string& name,
@@ -313,8 +301,6 @@ void UIApplication::reset() {
     idleTimerDisabled_ = false;
     receivingRemote_ = false;
     statusBarOrientation_ = UIInterfaceOrientation::Portrait;
-    statusBarHidden_ = false;
-    badgeNumber_ = 0;
     std::lock_guard lock(mutex_);
     idleLog_.clear();
     idleObservers_.clear();

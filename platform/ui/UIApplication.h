@@ -74,7 +74,6 @@ public:
     // The one application. Made on first use; none while the process plays an application
     // extension (setRunningInExtension), where the platform has none either.
     static std::shared_ptr<UIApplication> sharedApplication();
-    static void setRunningInExtension(bool extension);
 
     // Makes the delegate from the class registered under `delegateClassName` and launches:
     // did-finish-launching, its notification, then becoming active. False (with a message on
@@ -116,7 +115,6 @@ public:
     void setIdleTimerDisabled(bool disabled);
     std::vector<bool> idleTimerDisabledLog() const;
     std::uint64_t addIdleTimerObserver(std::function<void(bool disabled)> observer);
-    void removeIdleTimerObserver(std::uint64_t token);
 
     // URL opening: recorded; whether a URL opens is the policy's answer (yes by default). The
     // completion runs on a later turn of the main run loop.
@@ -124,7 +122,6 @@ public:
     bool canOpenURL(const std::string& url) const;
     void setOpenURLPolicy(std::function<bool(const std::string& url)> policy);
     std::vector<OpenedURL> openedURLs() const;
-    void clearOpenedURLs();
 
     // What the system hands the running application: a URL to open, an activity to continue,
     // the events of a background URL session. Each goes to the interceptors of an installed
@@ -165,10 +162,6 @@ public:
     void setStatusBarOrientation(UIInterfaceOrientation orientation) { statusBarOrientation_ = orientation; }
     double statusBarOrientationAnimationDuration() const { return 0.3; }
     void rotateTo(UIInterfaceOrientation orientation);
-    bool isStatusBarHidden() const { return statusBarHidden_; }
-    void setStatusBarHidden(bool hidden) { statusBarHidden_ = hidden; }
-    long applicationIconBadgeNumber() const { return badgeNumber_; }
-    void setApplicationIconBadgeNumber(long number) { badgeNumber_ = number; }
 
     std::shared_ptr<UIResponder> nextResponder() const override;
 
@@ -196,8 +189,6 @@ private:
     std::atomic<bool> idleTimerDisabled_{false};
     std::atomic<bool> receivingRemote_{false};
     std::atomic<UIInterfaceOrientation> statusBarOrientation_{UIInterfaceOrientation::Portrait};
-    bool statusBarHidden_ = false;
-    long badgeNumber_ = 0;
 
     mutable std::mutex mutex_;  // guards the logs, policy, observers and tasks below
     std::vector<bool> idleLog_;

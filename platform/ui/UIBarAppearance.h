@@ -12,8 +12,6 @@ public:
     enum class Background { Default, Opaque, Transparent };
 
     void configureWithDefaultBackground() { configure(Background::Default, nullptr); }
-    void configureWithOpaqueBackground() { configure(Background::Opaque, UIColor::systemBackgroundColor()); }
-    void configureWithTransparentBackground() { configure(Background::Transparent, UIColor::clearColor()); }
 
     Background background() const { return background_; }
     std::shared_ptr<UIColor> backgroundColor() const { return backgroundColor_; }

@@ -91,10 +91,6 @@ std::shared_ptr<UIImage> UIButton::backgroundImageForState(unsigned state) const
     return lookup(backgroundImages_, state);
 }
 
-void UIButton::setAttributedTitle(std::shared_ptr<NSAttributedString> title, unsigned state) {
-    store(attributedTitles_, state, std::move(title));
-    updateContent();
-}
 std::shared_ptr<NSAttributedString> UIButton::attributedTitleForState(unsigned state) const {
     return lookup(attributedTitles_, state);
 }
@@ -157,14 +153,6 @@ void UIButton::setSelected(bool selected) {
 void UIButton::setContentEdgeInsets(UIEdgeInsets insets) {
     contentEdgeInsets_ = insets;
     invalidateIntrinsicContentSize();
-    setNeedsLayout();
-}
-void UIButton::setTitleEdgeInsets(UIEdgeInsets insets) {
-    titleEdgeInsets_ = insets;
-    setNeedsLayout();
-}
-void UIButton::setImageEdgeInsets(UIEdgeInsets insets) {
-    imageEdgeInsets_ = insets;
     setNeedsLayout();
 }
 

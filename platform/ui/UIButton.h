@@ -45,7 +45,6 @@ public:
     std::shared_ptr<UIImage> imageForState(unsigned state) const;
     void setBackgroundImage(std::shared_ptr<UIImage> image, unsigned state);
     std::shared_ptr<UIImage> backgroundImageForState(unsigned state) const;
-    void setAttributedTitle(std::shared_ptr<NSAttributedString> title, unsigned state);
     std::shared_ptr<NSAttributedString> attributedTitleForState(unsigned state) const;
 
     std::string currentTitle() const { return titleForState(state()); }
@@ -58,16 +57,8 @@ public:
     // Made on first use; shows the current image.
     std::shared_ptr<UIImageView> imageView();
 
-    UIEdgeInsets contentEdgeInsets() const { return contentEdgeInsets_; }
     void setContentEdgeInsets(UIEdgeInsets insets);
-    UIEdgeInsets titleEdgeInsets() const { return titleEdgeInsets_; }
-    void setTitleEdgeInsets(UIEdgeInsets insets);
-    UIEdgeInsets imageEdgeInsets() const { return imageEdgeInsets_; }
-    void setImageEdgeInsets(UIEdgeInsets insets);
-    bool showsTouchWhenHighlighted() const { return showsTouch_; }
     void setShowsTouchWhenHighlighted(bool shows) { showsTouch_ = shows; }
-    bool adjustsImageWhenHighlighted() const { return adjustsImage_; }
-    void setAdjustsImageWhenHighlighted(bool adjusts) { adjustsImage_ = adjusts; }
 
     void setEnabled(bool enabled) override;
     void setHighlighted(bool highlighted) override;
@@ -98,5 +89,4 @@ private:
     UIEdgeInsets titleEdgeInsets_;
     UIEdgeInsets imageEdgeInsets_;
     bool showsTouch_ = false;
-    bool adjustsImage_ = true;
 };

@@ -280,16 +280,8 @@ void UICollectionView::performBatchUpdates(const std::function<void()>& updates,
     if (completion) NSRunLoop::mainRunLoop()->post([completion = std::move(completion)] { completion(true); });
 }
 
-void UICollectionView::insertItemsAtIndexPaths(const std::vector<NSIndexPath>&) {
-    if (batchDepth_ == 0) reloadData();
-}
-
 void UICollectionView::deleteItemsAtIndexPaths(const std::vector<NSIndexPath>& indexPaths) {
     for (const auto& p : indexPaths) std::erase(selected_, p);
-    if (batchDepth_ == 0) reloadData();
-}
-
-void UICollectionView::reloadItemsAtIndexPaths(const std::vector<NSIndexPath>&) {
     if (batchDepth_ == 0) reloadData();
 }
 
@@ -304,18 +296,6 @@ void UICollectionView::setItemSelected(const NSIndexPath& indexPath, bool select
     if (selected && it == selected_.end()) selected_.push_back(indexPath);
     if (!selected && it != selected_.end()) selected_.erase(it);
     if (auto cell = cellForItemAtIndexPath(indexPath)) cell->setSelected(selected);
-}
-
-void UICollectionView::selectItemAtIndexPath(const std::optional<NSIndexPath>& indexPath, bool animated,
-                                             unsigned scrollPosition) {
-    if (!allowsMultipleSelection_ || !indexPath) {
-        const auto selected = selected_;
-        for (const auto& p : selected)
-            if (!indexPath || p != *indexPath) setItemSelected(p, false);
-    }
-    if (!indexPath || !valid(*indexPath)) return;
-    setItemSelected(*indexPath, true);
-    if (scrollPosition != UICollectionViewScrollPositionNone) scrollToItemAtIndexPath(*indexPath, scrollPosition, animated);
 }
 
 void UICollectionView::deselectItemAtIndexPath(const NSIndexPath& indexPath, bool animated) {

@@ -81,10 +81,7 @@ public:
     void setDelegate(const std::shared_ptr<UICollectionViewDelegateFlowLayout>& delegate);
     std::shared_ptr<UIView> backgroundView() const { return backgroundView_; }
     void setBackgroundView(std::shared_ptr<UIView> view);
-    bool allowsSelection() const { return allowsSelection_; }
     void setAllowsSelection(bool allows) { allowsSelection_ = allows; }
-    bool allowsMultipleSelection() const { return allowsMultipleSelection_; }
-    void setAllowsMultipleSelection(bool allows) { allowsMultipleSelection_ = allows; }
 
     void registerCellFactory(CellFactory factory, const std::string& reuseIdentifier);
     template <class Cell>
@@ -99,9 +96,7 @@ public:
     void reloadData();
     // Runs `updates`, then reloads; `completion` runs on a later turn of the main run loop.
     void performBatchUpdates(const std::function<void()>& updates, std::function<void(bool)> completion);
-    void insertItemsAtIndexPaths(const std::vector<NSIndexPath>& indexPaths);
     void deleteItemsAtIndexPaths(const std::vector<NSIndexPath>& indexPaths);
-    void reloadItemsAtIndexPaths(const std::vector<NSIndexPath>& indexPaths);
     void reloadSections(const std::vector<long>& sections);
     // How many reloads (whole or in part) the view has done.
     int reloadCount() const { return reloadCount_; }
@@ -117,8 +112,6 @@ public:
     // Only a visible item has a cell.
     std::shared_ptr<UICollectionViewCell> cellForItemAtIndexPath(const NSIndexPath& indexPath) const;
 
-    void selectItemAtIndexPath(const std::optional<NSIndexPath>& indexPath, bool animated,
-                               unsigned scrollPosition);
     void deselectItemAtIndexPath(const NSIndexPath& indexPath, bool animated);
     std::vector<NSIndexPath> indexPathsForSelectedItems() const { return selected_; }
     void scrollToItemAtIndexPath(const NSIndexPath& indexPath, unsigned scrollPosition, bool animated);

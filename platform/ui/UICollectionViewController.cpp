@@ -10,10 +10,6 @@ std::shared_ptr<UICollectionView> UICollectionViewController::collectionView() {
     return std::dynamic_pointer_cast<UICollectionView>(view());
 }
 
-void UICollectionViewController::setCollectionView(const std::shared_ptr<UICollectionView>& collectionView) {
-    setView(collectionView);
-}
-
 std::shared_ptr<UICollectionViewFlowLayout> UICollectionViewController::collectionViewLayout() const {
     if (auto view = std::dynamic_pointer_cast<UICollectionView>(viewIfLoaded())) return view->collectionViewLayout();
     return layout_;

@@ -21,10 +21,8 @@ public:
 
     // Loads the view on first use.
     std::shared_ptr<UICollectionView> collectionView();
-    void setCollectionView(const std::shared_ptr<UICollectionView>& collectionView);
     // The view's layout once loaded, else the one the view will be made with.
     std::shared_ptr<UICollectionViewFlowLayout> collectionViewLayout() const;
-    bool clearsSelectionOnViewWillAppear() const { return clearsSelection_; }
     void setClearsSelectionOnViewWillAppear(bool clears) { clearsSelection_ = clears; }
 
     // No items unless a subclass says otherwise.

@@ -27,9 +27,7 @@ public:
     UICollectionViewScrollDirection scrollDirection() const { return direction_; }
     void setScrollDirection(UICollectionViewScrollDirection direction) { direction_ = direction; }
     CGSize headerReferenceSize() const { return headerSize_; }
-    void setHeaderReferenceSize(CGSize size) { headerSize_ = size; }
     CGSize footerReferenceSize() const { return footerSize_; }
-    void setFooterReferenceSize(CGSize size) { footerSize_ = size; }
 
 private:
     CGSize itemSize_{50, 50};

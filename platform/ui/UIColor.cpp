@@ -31,17 +31,11 @@ std::shared_ptr<UIColor> UIColor::blackColor() { return colorWithWhite(0, 1); }
 std::shared_ptr<UIColor> UIColor::whiteColor() { return colorWithWhite(1, 1); }
 std::shared_ptr<UIColor> UIColor::clearColor() { return colorWithWhite(0, 0); }
 std::shared_ptr<UIColor> UIColor::redColor() { return colorWithRed(1, 0, 0, 1); }
-std::shared_ptr<UIColor> UIColor::greenColor() { return colorWithRed(0, 1, 0, 1); }
 std::shared_ptr<UIColor> UIColor::blueColor() { return colorWithRed(0, 0, 1, 1); }
-std::shared_ptr<UIColor> UIColor::yellowColor() { return colorWithRed(1, 1, 0, 1); }
-std::shared_ptr<UIColor> UIColor::orangeColor() { return colorWithRed(1, 0.5, 0, 1); }
 std::shared_ptr<UIColor> UIColor::grayColor() { return colorWithWhite(0.5, 1); }
 std::shared_ptr<UIColor> UIColor::darkGrayColor() { return colorWithWhite(1.0 / 3.0, 1); }
 std::shared_ptr<UIColor> UIColor::lightGrayColor() { return colorWithWhite(2.0 / 3.0, 1); }
 std::shared_ptr<UIColor> UIColor::labelColor() { return colorWithRed(0, 0, 0, 1); }
-std::shared_ptr<UIColor> UIColor::secondaryLabelColor() {
-    return colorWithRed(60.0 / 255.0, 60.0 / 255.0, 67.0 / 255.0, 0.6);
-}
 std::shared_ptr<UIColor> UIColor::systemBackgroundColor() { return colorWithRed(1, 1, 1, 1); }
 std::shared_ptr<UIColor> UIColor::groupTableViewBackgroundColor() { return systemGroupedBackgroundColor(); }
 std::shared_ptr<UIColor> UIColor::systemGroupedBackgroundColor() {

@@ -21,16 +21,12 @@ public:
     static std::shared_ptr<UIColor> whiteColor();
     static std::shared_ptr<UIColor> clearColor();
     static std::shared_ptr<UIColor> redColor();
-    static std::shared_ptr<UIColor> greenColor();
     static std::shared_ptr<UIColor> blueColor();
-    static std::shared_ptr<UIColor> yellowColor();
-    static std::shared_ptr<UIColor> orangeColor();
     static std::shared_ptr<UIColor> grayColor();
     static std::shared_ptr<UIColor> darkGrayColor();
     static std::shared_ptr<UIColor> lightGrayColor();
     // The dynamic colours, in their light appearance.
     static std::shared_ptr<UIColor> labelColor();
-    static std::shared_ptr<UIColor> secondaryLabelColor();
     static std::shared_ptr<UIColor> systemBackgroundColor();
     static std::shared_ptr<UIColor> groupTableViewBackgroundColor();
     static std::shared_ptr<UIColor> systemGroupedBackgroundColor();
@@ -48,8 +44,6 @@ public:
     CGFloat green() const { return green_; }
     CGFloat blue() const { return blue_; }
     CGFloat alpha() const { return alpha_; }
-    bool isGreyscale() const { return greyscale_; }
-    std::shared_ptr<UIImage> patternImage() const { return pattern_; }
 
     // Makes this the fill and/or stroke colour of the current graphics context.
     void set() const;

@@ -87,12 +87,9 @@ public:
     bool isSelected() const { return selected_; }
     virtual void setSelected(bool selected);
     unsigned state() const;
-    bool isTracking() const { return tracking_; }
 
     UIControlContentHorizontalAlignment contentHorizontalAlignment() const { return horizontalAlignment_; }
     void setContentHorizontalAlignment(UIControlContentHorizontalAlignment a) { horizontalAlignment_ = a; }
-    UIControlContentVerticalAlignment contentVerticalAlignment() const { return verticalAlignment_; }
-    void setContentVerticalAlignment(UIControlContentVerticalAlignment a) { verticalAlignment_ = a; }
 
     // Touches: down highlights and sends touch-down; up inside sends touch-up-inside (a
     // disabled control takes no touches).
@@ -122,5 +119,4 @@ private:
     bool tracking_ = false;
     bool touchInside_ = false;
     UIControlContentHorizontalAlignment horizontalAlignment_ = UIControlContentHorizontalAlignmentCenter;
-    UIControlContentVerticalAlignment verticalAlignment_ = UIControlContentVerticalAlignmentCenter;
 };

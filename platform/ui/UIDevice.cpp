@@ -156,7 +156,3 @@ void UIDevice::endGeneratingDeviceOrientationNotifications() {
     if (generating_ > 0) --generating_;
 }
 
-bool UIDevice::isGeneratingDeviceOrientationNotifications() const {
-    std::lock_guard lock(mutex_);
-    return generating_ > 0;
-}

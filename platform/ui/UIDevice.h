@@ -45,7 +45,6 @@ public:
     // "15.0" by default, from the process's operating-system version.
     std::string systemVersion() const;
     void setSystemVersion(const std::string& version);
-    std::string systemName() const { return "iOS"; }
     // "iPhone" or "iPad" after the profile.
     std::string model() const;
     std::string localizedModel() const { return model(); }
@@ -67,7 +66,6 @@ public:
     void setOrientation(UIDeviceOrientation orientation);
     void beginGeneratingDeviceOrientationNotifications();
     void endGeneratingDeviceOrientationNotifications();
-    bool isGeneratingDeviceOrientationNotifications() const;
 
 private:
     UIDevice() = default;

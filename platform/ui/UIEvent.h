@@ -42,7 +42,6 @@ public:
     // Seconds of system uptime.
     double timestamp() const { return timestamp_; }
 
-    const std::vector<std::shared_ptr<UITouch>>& allTouches() const { return touches_; }
     // The touches whose view is `view`.
     std::vector<std::shared_ptr<UITouch>> touchesForView(const std::shared_ptr<UIView>& view) const;
 

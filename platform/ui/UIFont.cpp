@@ -16,9 +16,6 @@ std::shared_ptr<UIFont> UIFont::systemFontOfSize(CGFloat size) {
 std::shared_ptr<UIFont> UIFont::boldSystemFontOfSize(CGFloat size) {
     return std::make_shared<UIFont>(".SFUI-Semibold", size, true);
 }
-std::shared_ptr<UIFont> UIFont::italicSystemFontOfSize(CGFloat size) {
-    return std::make_shared<UIFont>(".SFUI-Italic", size, false);
-}
 std::shared_ptr<UIFont> UIFont::fontWithName(const std::string& name, CGFloat size) {
     return std::make_shared<UIFont>(name, size, NSString::containsString(name, "Bold"));
 }

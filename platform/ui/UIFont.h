@@ -13,17 +13,13 @@ class UIFont : public NSObject {
 public:
     static std::shared_ptr<UIFont> systemFontOfSize(CGFloat size);
     static std::shared_ptr<UIFont> boldSystemFontOfSize(CGFloat size);
-    static std::shared_ptr<UIFont> italicSystemFontOfSize(CGFloat size);
     // Any name gives a font (there is no font catalogue); names containing "Bold" are bold.
     static std::shared_ptr<UIFont> fontWithName(const std::string& name, CGFloat size);
     // The size labels use when none is set.
     static CGFloat systemFontSize() { return 17.0; }
-    static CGFloat labelFontSize() { return 17.0; }
-    static CGFloat buttonFontSize() { return 18.0; }
 
     UIFont(std::string name, CGFloat size, bool bold);
 
-    const std::string& fontName() const { return name_; }
     const std::string& familyName() const { return family_; }
     CGFloat pointSize() const { return size_; }
     bool isBold() const { return bold_; }
@@ -31,8 +27,6 @@ public:
 
     CGFloat lineHeight() const { return size_ * 1.2; }
     CGFloat ascender() const { return size_ * 0.95; }
-    CGFloat descender() const { return -size_ * 0.25; }
-    CGFloat capHeight() const { return size_ * 0.7; }
     // The advance of one UTF-16 unit.
     CGFloat glyphWidth() const { return size_ * (bold_ ? 0.55 : 0.5); }
 

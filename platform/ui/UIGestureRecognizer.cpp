@@ -196,11 +196,6 @@ CGPoint UIGestureRecognizer::locationInView(const std::shared_ptr<UIView>& view)
     return {sum.x / static_cast<double>(touches_.size()), sum.y / static_cast<double>(touches_.size())};
 }
 
-CGPoint UIGestureRecognizer::locationOfTouch(std::size_t index, const std::shared_ptr<UIView>& view) const {
-    if (index >= touches_.size()) return locationInView(view);
-    return touches_[index]->locationInView(view);
-}
-
 void UIGestureRecognizer::addTouches(const UITouchList& touches) {
     for (const auto& t : touches)
         if (std::find(touches_.begin(), touches_.end(), t) == touches_.end()) touches_.push_back(t);

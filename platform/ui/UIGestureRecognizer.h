@@ -70,10 +70,6 @@ public:
     void setEnabled(bool enabled);
     bool cancelsTouchesInView() const { return cancelsTouchesInView_; }
     void setCancelsTouchesInView(bool cancels) { cancelsTouchesInView_ = cancels; }
-    bool delaysTouchesBegan() const { return delaysTouchesBegan_; }
-    void setDelaysTouchesBegan(bool delays) { delaysTouchesBegan_ = delays; }
-    bool delaysTouchesEnded() const { return delaysTouchesEnded_; }
-    void setDelaysTouchesEnded(bool delays) { delaysTouchesEnded_ = delays; }
 
     std::shared_ptr<UIGestureRecognizerDelegate> delegate() const { return delegate_.lock(); }
     void setDelegate(const std::shared_ptr<UIGestureRecognizerDelegate>& delegate) { delegate_ = delegate; }
@@ -83,8 +79,6 @@ public:
 
     // The centroid of the current touches (or of the last ones) in `view`'s coordinates.
     CGPoint locationInView(const std::shared_ptr<UIView>& view) const;
-    std::size_t numberOfTouches() const { return touches_.size(); }
-    CGPoint locationOfTouch(std::size_t index, const std::shared_ptr<UIView>& view) const;
 
     // Continuous recognisers report Began/Changed/Ended; discrete ones Recognized once.
     virtual bool isContinuous() const { return false; }
@@ -147,7 +141,5 @@ private:
     CGPoint lastLocation_;
     bool enabled_ = true;
     bool cancelsTouchesInView_ = true;
-    bool delaysTouchesBegan_ = false;
-    bool delaysTouchesEnded_ = true;
     std::shared_ptr<NSObject> timerToken_;
 };

@@ -371,12 +371,6 @@ std::shared_ptr<UIImage> UIImage::stretchableImageWithLeftCapWidth(int leftCapWi
     return resizableImageWithCapInsets(caps, UIImageResizingModeStretch);
 }
 
-std::shared_ptr<UIImage> UIImage::imageWithRenderingMode(UIImageRenderingMode mode) const {
-    auto copy = copyImage();
-    copy->renderingMode_ = mode;
-    return copy;
-}
-
 NSData UIImage::pngData() const {
     NSData out;
     if (pixelWidth_ <= 0 || pixelHeight_ <= 0) return out;

@@ -80,7 +80,6 @@ public:
     bool decodes() const;
     // How many pictures this process has decoded to pixels so far.
     static std::uint64_t decodedPictureCount();
-    UIImageOrientation imageOrientation() const { return UIImageOrientationUp; }
 
     // The file name or resource name it came from ("" for data and pixels).
     const std::string& name() const { return name_; }
@@ -93,9 +92,6 @@ public:
     UIEdgeInsets capInsets() const { return capInsets_; }
     UIImageResizingMode resizingMode() const { return resizingMode_; }
     bool isResizable() const { return resizable_; }
-
-    std::shared_ptr<UIImage> imageWithRenderingMode(UIImageRenderingMode mode) const;
-    UIImageRenderingMode renderingMode() const { return renderingMode_; }
 
     // PNG bytes of the pixels.
     NSData pngData() const;

@@ -22,11 +22,6 @@ void UIImageView::setImage(std::shared_ptr<UIImage> image) {
     setNeedsDisplay();
 }
 
-void UIImageView::setHighlightedImage(std::shared_ptr<UIImage> image) {
-    highlightedImage_ = std::move(image);
-    setNeedsDisplay();
-}
-
 void UIImageView::setHighlighted(bool highlighted) {
     highlighted_ = highlighted;
     setNeedsDisplay();
@@ -48,39 +43,3 @@ CGSize UIImageView::intrinsicContentSize() const {
     return image ? image->size() : CGSize{UIViewNoIntrinsicMetric, UIViewNoIntrinsicMetric};
 }
 
-CGRect UIImageView::imageRect() const {
-    auto image = currentImage();
-    const CGRect b = bounds();
-    if (!image) return b;
-    const CGSize s = image->size();
-    switch (contentMode()) {
-    case UIViewContentModeScaleToFill:
-    case UIViewContentModeRedraw:
-        return b;
-    case UIViewContentModeScaleAspectFit:
-    case UIViewContentModeScaleAspectFill: {
-        if (s.width <= 0 || s.height <= 0) return b;
-        const CGFloat sx = b.size.width / s.width, sy = b.size.height / s.height;
-        const CGFloat scale = contentMode() == UIViewContentModeScaleAspectFit ? std::min(sx, sy) : std::max(sx, sy);
-        const CGSize fitted{s.width * scale, s.height * scale};
-        return {{b.origin.x + (b.size.width - fitted.width) / 2, b.origin.y + (b.size.height - fitted.height) / 2},
-                fitted};
-    }
-    default:
-        break;
-    }
-    CGFloat x = b.origin.x + (b.size.width - s.width) / 2;
-    CGFloat y = b.origin.y + (b.size.height - s.height) / 2;
-    switch (contentMode()) {
-    case UIViewContentModeTop: y = b.origin.y; break;
-    case UIViewContentModeBottom: y = CGRectGetMaxY(b) - s.height; break;
-    case UIViewContentModeLeft: x = b.origin.x; break;
-    case UIViewContentModeRight: x = CGRectGetMaxX(b) - s.width; break;
-    case UIViewContentModeTopLeft: x = b.origin.x; y = b.origin.y; break;
-    case UIViewContentModeTopRight: x = CGRectGetMaxX(b) - s.width; y = b.origin.y; break;
-    case UIViewContentModeBottomLeft: x = b.origin.x; y = CGRectGetMaxY(b) - s.height; break;
-    case UIViewContentModeBottomRight: x = CGRectGetMaxX(b) - s.width; y = CGRectGetMaxY(b) - s.height; break;
-    default: break;
-    }
-    return {{x, y}, s};
-}

@@ -20,23 +20,17 @@ public:
 
     std::shared_ptr<UIImage> image() const { return image_; }
     void setImage(std::shared_ptr<UIImage> image);
-    std::shared_ptr<UIImage> highlightedImage() const { return highlightedImage_; }
-    void setHighlightedImage(std::shared_ptr<UIImage> image);
     bool isHighlighted() const { return highlighted_; }
     void setHighlighted(bool highlighted);
     // The image shown now.
     std::shared_ptr<UIImage> currentImage() const;
 
-    const std::vector<std::shared_ptr<UIImage>>& animationImages() const { return animationImages_; }
-    void setAnimationImages(std::vector<std::shared_ptr<UIImage>> images) { animationImages_ = std::move(images); }
     void startAnimating() { animating_ = !animationImages_.empty(); }
     void stopAnimating() { animating_ = false; }
     bool isAnimating() const { return animating_; }
 
     CGSize sizeThatFits(const CGSize& size) const override;
     CGSize intrinsicContentSize() const override;
-    // Where the current image lands in the bounds under the content mode.
-    CGRect imageRect() const;
 
 private:
     std::shared_ptr<UIImage> image_;

@@ -79,11 +79,6 @@ void UILabel::setEnabled(bool enabled) {
     setNeedsDisplay();
 }
 
-void UILabel::setPreferredMaxLayoutWidth(CGFloat width) {
-    preferredMaxLayoutWidth_ = width;
-    invalidateIntrinsicContentSize();
-}
-
 void UILabel::textChanged() {
     invalidateIntrinsicContentSize();
     setNeedsDisplay();
@@ -206,13 +201,6 @@ std::vector<PlacedLine> placeLines(const NSAttributedString* attributed, const s
     return placed;
 }
 }  // namespace
-
-CGRect UILabel::textRectForBounds(const CGRect& bounds, int numberOfLines) const {
-    (void)numberOfLines;
-    const CGSize measured = sizeThatFits({bounds.size.width, bounds.size.height});
-    const CGSize size{std::min(measured.width, bounds.size.width), std::min(measured.height, bounds.size.height)};
-    return {{bounds.origin.x, bounds.origin.y + (bounds.size.height - size.height) / 2}, size};
-}
 
 void UILabel::drawTextInRect(const CGRect& rect) {
     auto context = UIGraphicsGetCurrentContext();

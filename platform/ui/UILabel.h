@@ -30,8 +30,6 @@ public:
     // Black by default.
     std::shared_ptr<UIColor> textColor() const { return textColor_; }
     void setTextColor(std::shared_ptr<UIColor> color);
-    std::shared_ptr<UIColor> highlightedTextColor() const { return highlightedTextColor_; }
-    void setHighlightedTextColor(std::shared_ptr<UIColor> color) { highlightedTextColor_ = std::move(color); }
     NSTextAlignment textAlignment() const { return alignment_; }
     void setTextAlignment(NSTextAlignment alignment);
     // 1 by default; 0 means as many as needed.
@@ -48,18 +46,13 @@ public:
     bool isEnabled() const { return enabled_; }
     void setEnabled(bool enabled);
     CGFloat preferredMaxLayoutWidth() const { return preferredMaxLayoutWidth_; }
-    void setPreferredMaxLayoutWidth(CGFloat width);
-    std::shared_ptr<UIColor> shadowColor() const { return shadowColor_; }
     void setShadowColor(std::shared_ptr<UIColor> color) { shadowColor_ = std::move(color); }
-    CGSize shadowOffset() const { return shadowOffset_; }
     void setShadowOffset(CGSize offset) { shadowOffset_ = offset; }
 
     // The text's size wrapped to `size.width` (when more than one line is allowed) and cut
     // to numberOfLines, each side rounded up to a whole point.
     CGSize sizeThatFits(const CGSize& size) const override;
     CGSize intrinsicContentSize() const override;
-    // Where the text goes within `bounds`: its measured size, centred vertically.
-    virtual CGRect textRectForBounds(const CGRect& bounds, int numberOfLines) const;
     // Draws the lines of text into the current context, aligned within `rect`.
     virtual void drawTextInRect(const CGRect& rect);
     void drawRect(const CGRect& rect) override;

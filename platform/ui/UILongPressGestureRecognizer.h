@@ -17,11 +17,8 @@ public:
         return r;
     }
 
-    // 0.5 seconds and 10 points, as the platform.
-    double minimumPressDuration() const { return minimumPressDuration_; }
-    void setMinimumPressDuration(double seconds) { minimumPressDuration_ = seconds; }
+    // 10 points, as the platform.
     CGFloat allowableMovement() const { return allowableMovement_; }
-    void setAllowableMovement(CGFloat points) { allowableMovement_ = points; }
 
     bool isContinuous() const override { return true; }
     void touchesBegan(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) override;

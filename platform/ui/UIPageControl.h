@@ -26,31 +26,13 @@ public:
         currentPage_ = std::clamp(page, 0L, std::max(0L, pages_ - 1));
         setNeedsDisplay();
     }
-    bool hidesForSinglePage() const { return hidesForSinglePage_; }
-    void setHidesForSinglePage(bool hides) { hidesForSinglePage_ = hides; }
-    std::shared_ptr<UIColor> pageIndicatorTintColor() const { return pageTint_; }
-    void setPageIndicatorTintColor(std::shared_ptr<UIColor> color) { pageTint_ = std::move(color); }
-    std::shared_ptr<UIColor> currentPageIndicatorTintColor() const { return currentTint_; }
-    void setCurrentPageIndicatorTintColor(std::shared_ptr<UIColor> color) { currentTint_ = std::move(color); }
     // Dots 7 points wide with 9 points between them, 37 high.
     CGSize sizeForNumberOfPages(long pages) const {
         return {pages > 0 ? static_cast<CGFloat>(pages) * 16 - 9 : 0, 37};
     }
     CGSize sizeThatFits(const CGSize&) const override { return sizeForNumberOfPages(pages_); }
 
-    // A tap on the right half moves forward, on the left half back.
-    void simulateTapForward(bool forward) {
-        if (!isEnabled() || pages_ == 0) return;
-        const long target = std::clamp(currentPage_ + (forward ? 1 : -1), 0L, pages_ - 1);
-        if (target == currentPage_) return;
-        currentPage_ = target;
-        sendActionsForControlEvents(UIControlEventValueChanged);
-    }
-
 private:
     long pages_ = 0;
     long currentPage_ = 0;
-    bool hidesForSinglePage_ = false;
-    std::shared_ptr<UIColor> pageTint_;
-    std::shared_ptr<UIColor> currentTint_;
 };

@@ -50,8 +50,6 @@ public:
     UIPageViewController(UIPageViewControllerTransitionStyle style, UIPageViewControllerNavigationOrientation orientation,
                          CGFloat interPageSpacing);
 
-    UIPageViewControllerTransitionStyle transitionStyle() const { return style_; }
-    UIPageViewControllerNavigationOrientation navigationOrientation() const { return orientation_; }
     CGFloat interPageSpacing() const { return spacing_; }
 
     std::shared_ptr<UIPageViewControllerDataSource> dataSource() const { return dataSource_.lock(); }

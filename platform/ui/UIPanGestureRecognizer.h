@@ -17,10 +17,7 @@ public:
         return r;
     }
 
-    std::size_t minimumNumberOfTouches() const { return minTouches_; }
-    void setMinimumNumberOfTouches(std::size_t n) { minTouches_ = n < 1 ? 1 : n; }
     // A touch sequence with more fingers than this fails the pan.
-    std::size_t maximumNumberOfTouches() const { return maxTouches_; }
     void setMaximumNumberOfTouches(std::size_t n) { maxTouches_ = n; }
     // The distance a finger moves before the pan begins.
     static double hysteresis() { return 10.0; }

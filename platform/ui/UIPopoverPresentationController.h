@@ -24,13 +24,7 @@ public:
     std::shared_ptr<UIBarButtonItem> barButtonItem() const { return barButtonItem_.lock(); }
     void setBarButtonItem(const std::shared_ptr<UIBarButtonItem>& item) { barButtonItem_ = item; }
     std::shared_ptr<UIView> sourceView() const { return sourceView_.lock(); }
-    void setSourceView(const std::shared_ptr<UIView>& view) { sourceView_ = view; }
-    CGRect sourceRect() const { return sourceRect_; }
-    void setSourceRect(const CGRect& rect) { sourceRect_ = rect; }
     unsigned permittedArrowDirections() const { return arrows_; }
-    void setPermittedArrowDirections(unsigned directions) { arrows_ = directions; }
-    // Anchored when it has a bar item or a source view.
-    bool isAnchored() const { return barButtonItem() || sourceView(); }
 
     // The popover's width when its content asks for none.
     static constexpr CGFloat kDefaultWidth = 320;

@@ -11,11 +11,6 @@ enum UIProgressViewStyle : int { UIProgressViewStyleDefault = 0, UIProgressViewS
 
 class UIProgressView : public UIView {
 public:
-    static std::shared_ptr<UIProgressView> initWithProgressViewStyle(UIProgressViewStyle style) {
-        auto view = std::make_shared<UIProgressView>(CGRectMake(0, 0, 150, 2));
-        view->style_ = style;
-        return view;
-    }
     static std::shared_ptr<UIProgressView> initWithFrame(const CGRect& frame) {
         return std::make_shared<UIProgressView>(frame);
     }

@@ -62,11 +62,6 @@ CGRect UIScreen::bounds() const {
     return {{0, 0}, portraitSize_};
 }
 
-CGRect UIScreen::nativeBounds() const {
-    std::lock_guard lock(mutex_);
-    return {{0, 0}, {portraitSize_.width * scale_, portraitSize_.height * scale_}};
-}
-
 CGFloat UIScreen::scale() const {
     std::lock_guard lock(mutex_);
     return scale_;

@@ -36,8 +36,6 @@ public:
 
     // In points; width and height are swapped while the screen is turned to landscape.
     CGRect bounds() const;
-    // In pixels, always portrait.
-    CGRect nativeBounds() const;
     CGFloat scale() const;
     bool isLandscape() const;
 

@@ -135,16 +135,6 @@ void UIScrollView::zoomToRect(const CGRect& rect, bool animated) {
                                   CGRectGetMidY(rect) * zoomScale_ - b.height / 2}));
 }
 
-void UIScrollView::scrollRectToVisible(const CGRect& rect, bool animated) {
-    const CGRect b = bounds();
-    CGPoint offset = b.origin;
-    if (CGRectGetMaxX(rect) > CGRectGetMaxX(b)) offset.x = CGRectGetMaxX(rect) - b.size.width;
-    if (rect.origin.x < offset.x) offset.x = rect.origin.x;
-    if (CGRectGetMaxY(rect) > CGRectGetMaxY(b)) offset.y = CGRectGetMaxY(rect) - b.size.height;
-    if (rect.origin.y < offset.y) offset.y = rect.origin.y;
-    setContentOffset(clampOffset(offset), animated);
-}
-
 void UIScrollView::simulateScroll(CGPoint offset, bool decelerate) {
     if (!scrollEnabled_ || !isUserInteractionEnabled() || !UIAlertModality::touchReaches(this)) return;
     auto self = std::static_pointer_cast<UIScrollView>(shared_from_this());
@@ -170,19 +160,6 @@ void UIScrollView::simulateScroll(CGPoint offset, bool decelerate) {
     } else {
         setContentOffset(rest);
     }
-}
-
-void UIScrollView::simulateZoom(CGFloat scale) {
-    if (!UIAlertModality::touchReaches(this)) return;
-    auto self = std::static_pointer_cast<UIScrollView>(shared_from_this());
-    auto d = delegate();
-    auto view = d ? d->viewForZoomingInScrollView(self) : nullptr;
-    if (!view) return;
-    zooming_ = true;
-    d->scrollViewWillBeginZooming(self, view);
-    applyZoom(scale, nullptr);
-    zooming_ = false;
-    d->scrollViewDidEndZooming(self, view, zoomScale_);
 }
 
 std::shared_ptr<UIPanGestureRecognizer> UIScrollView::panGestureRecognizer() {

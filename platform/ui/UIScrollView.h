@@ -45,10 +45,6 @@ public:
     void setContentOffset(CGPoint offset, bool animated);
     UIEdgeInsets contentInset() const { return contentInset_; }
     void setContentInset(UIEdgeInsets inset);
-    UIEdgeInsets scrollIndicatorInsets() const { return indicatorInsets_; }
-    void setScrollIndicatorInsets(UIEdgeInsets inset) { indicatorInsets_ = inset; }
-    // The inset the offset limits use (no automatic adjustment here).
-    UIEdgeInsets adjustedContentInset() const { return contentInset_; }
     // The smallest and largest offsets a person can scroll to.
     CGPoint minimumContentOffset() const;
     CGPoint maximumContentOffset() const;
@@ -59,25 +55,12 @@ public:
     void setPagingEnabled(bool enabled) { pagingEnabled_ = enabled; }
     bool bounces() const { return bounces_; }
     void setBounces(bool bounces) { bounces_ = bounces; }
-    bool alwaysBounceVertical() const { return alwaysBounceVertical_; }
     void setAlwaysBounceVertical(bool bounce) { alwaysBounceVertical_ = bounce; }
-    bool alwaysBounceHorizontal() const { return alwaysBounceHorizontal_; }
     void setAlwaysBounceHorizontal(bool bounce) { alwaysBounceHorizontal_ = bounce; }
     bool showsHorizontalScrollIndicator() const { return showsHorizontal_; }
     void setShowsHorizontalScrollIndicator(bool shows) { showsHorizontal_ = shows; }
-    bool showsVerticalScrollIndicator() const { return showsVertical_; }
     void setShowsVerticalScrollIndicator(bool shows) { showsVertical_ = shows; }
-    bool scrollsToTop() const { return scrollsToTop_; }
-    void setScrollsToTop(bool scrolls) { scrollsToTop_ = scrolls; }
-    bool delaysContentTouches() const { return delaysContentTouches_; }
-    void setDelaysContentTouches(bool delays) { delaysContentTouches_ = delays; }
-    bool isDirectionalLockEnabled() const { return directionalLock_; }
-    void setDirectionalLockEnabled(bool enabled) { directionalLock_ = enabled; }
-    double decelerationRate() const { return decelerationRate_; }
     void setDecelerationRate(double rate) { decelerationRate_ = rate; }
-    bool isDragging() const { return dragging_; }
-    bool isDecelerating() const { return decelerating_; }
-    bool isTracking() const { return dragging_; }
 
     // Zooming: the delegate's zooming view is scaled by a transform; the content size follows.
     CGFloat zoomScale() const { return zoomScale_; }
@@ -87,13 +70,10 @@ public:
     void setMinimumZoomScale(CGFloat scale) { minimumZoomScale_ = scale; }
     CGFloat maximumZoomScale() const { return maximumZoomScale_; }
     void setMaximumZoomScale(CGFloat scale) { maximumZoomScale_ = scale; }
-    bool bouncesZoom() const { return bouncesZoom_; }
     void setBouncesZoom(bool bounces) { bouncesZoom_ = bounces; }
-    bool isZooming() const { return zooming_; }
     // Zooms so that `rect` (in the zooming view's unscaled coordinates) fills the bounds as
     // far as the scale limits allow, and scrolls it into view.
     void zoomToRect(const CGRect& rect, bool animated);
-    void scrollRectToVisible(const CGRect& rect, bool animated);
 
     std::shared_ptr<UIScrollViewDelegate> delegate() const { return delegate_.lock(); }
     void setDelegate(const std::shared_ptr<UIScrollViewDelegate>& delegate) { delegate_ = delegate; }
@@ -102,8 +82,6 @@ public:
     // bounces, snapped to pages when paging), end dragging, and with `decelerate` the
     // deceleration calls. Nothing happens while scrolling is disabled.
     void simulateScroll(CGPoint offset, bool decelerate = true);
-    // A person's pinch to `scale` (clamped to the limits) around the bounds centre.
-    void simulateZoom(CGFloat scale);
 
     // The scroll view's own pan, made and attached the first time it is asked for (until then
     // touches pass the scroll view by; tests and the simulator's scroll command use
@@ -132,7 +110,6 @@ private:
 
     CGSize contentSize_;
     UIEdgeInsets contentInset_;
-    UIEdgeInsets indicatorInsets_;
     bool scrollEnabled_ = true;
     bool pagingEnabled_ = false;
     bool bounces_ = true;
@@ -140,13 +117,9 @@ private:
     bool alwaysBounceHorizontal_ = false;
     bool showsHorizontal_ = true;
     bool showsVertical_ = true;
-    bool scrollsToTop_ = true;
-    bool delaysContentTouches_ = true;
-    bool directionalLock_ = false;
     double decelerationRate_ = 0.998;
     bool dragging_ = false;
     bool decelerating_ = false;
-    bool zooming_ = false;
     CGFloat zoomScale_ = 1;
     CGFloat minimumZoomScale_ = 1;
     CGFloat maximumZoomScale_ = 1;

@@ -31,25 +31,6 @@ void UISegmentedControl::setImage(std::shared_ptr<UIImage> image, std::size_t in
     if (index < segments_.size()) segments_[index].image = std::move(image);
     setNeedsDisplay();
 }
-void UISegmentedControl::insertSegmentWithTitle(const std::string& title, std::size_t index, bool animated) {
-    (void)animated;
-    index = std::min(index, segments_.size());
-    segments_.insert(segments_.begin() + static_cast<std::ptrdiff_t>(index), {title, nullptr, true, 0});
-    if (selected_ >= static_cast<int>(index)) ++selected_;
-    setNeedsDisplay();
-}
-void UISegmentedControl::removeSegmentAtIndex(std::size_t index, bool animated) {
-    (void)animated;
-    if (index >= segments_.size()) return;
-    segments_.erase(segments_.begin() + static_cast<std::ptrdiff_t>(index));
-    if (selected_ == static_cast<int>(index)) selected_ = UISegmentedControlNoSegment;
-    else if (selected_ > static_cast<int>(index)) --selected_;
-    setNeedsDisplay();
-}
-void UISegmentedControl::removeAllSegments() {
-    segments_.clear();
-    selected_ = UISegmentedControlNoSegment;
-}
 bool UISegmentedControl::isEnabledForSegmentAtIndex(std::size_t index) const {
     return index < segments_.size() && segments_[index].enabled;
 }
@@ -63,9 +44,6 @@ void UISegmentedControl::setSelectedSegmentIndex(int index) {
 void UISegmentedControl::setWidth(CGFloat width, std::size_t index) {
     if (index < segments_.size()) segments_[index].width = std::max(0.0, width);
     setNeedsLayout();
-}
-CGFloat UISegmentedControl::widthForSegmentAtIndex(std::size_t index) const {
-    return index < segments_.size() ? segments_[index].width : 0;
 }
 std::shared_ptr<UIFont> UISegmentedControl::titleFont() const {
     return font_ ? font_ : UIFont::systemFontOfSize(13);

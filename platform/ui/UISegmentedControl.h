@@ -23,20 +23,14 @@ public:
     void setTitle(const std::string& title, std::size_t index);
     std::shared_ptr<UIImage> imageForSegmentAtIndex(std::size_t index) const;
     void setImage(std::shared_ptr<UIImage> image, std::size_t index);
-    void insertSegmentWithTitle(const std::string& title, std::size_t index, bool animated = false);
-    void removeSegmentAtIndex(std::size_t index, bool animated = false);
-    void removeAllSegments();
     bool isEnabledForSegmentAtIndex(std::size_t index) const;
     void setEnabled(bool enabled, std::size_t index);
     using UIControl::setEnabled;
     // In code: no event, as on the platform.
     int selectedSegmentIndex() const { return selected_; }
     void setSelectedSegmentIndex(int index);
-    bool isMomentary() const { return momentary_; }
-    void setMomentary(bool momentary) { momentary_ = momentary; }
     // Width 0 means equal shares.
     void setWidth(CGFloat width, std::size_t index);
-    CGFloat widthForSegmentAtIndex(std::size_t index) const;
     std::shared_ptr<UIFont> titleFont() const;
     void setTitleFont(std::shared_ptr<UIFont> font) { font_ = std::move(font); }
 

@@ -32,9 +32,7 @@ public:
     void setMaximumTrackImage(std::shared_ptr<UIImage> image, unsigned state) { maxTrack_[state] = std::move(image); }
     std::shared_ptr<UIImage> maximumTrackImageForState(unsigned state) const;
     std::shared_ptr<UIColor> minimumTrackTintColor() const { return minTint_; }
-    void setMinimumTrackTintColor(std::shared_ptr<UIColor> color) { minTint_ = std::move(color); }
     std::shared_ptr<UIColor> maximumTrackTintColor() const { return maxTint_; }
-    void setMaximumTrackTintColor(std::shared_ptr<UIColor> color) { maxTint_ = std::move(color); }
 
     // A drag to `value`: touch down, value changes (each one sent when continuous), touch up
     // inside; a non-continuous slider sends value-changed once at the end.

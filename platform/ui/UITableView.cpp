@@ -53,28 +53,12 @@ void UITableView::setDelegate(const std::shared_ptr<UITableViewDelegate>& delega
     setNeedsLayout();
 }
 
-void UITableView::setRowHeight(CGFloat height) {
-    rowHeight_ = height;
-    if (loaded_) {
-        loadModel();
-        computeGeometry();
-        updateVisibleCells();
-    }
-}
-
 void UITableView::setTableHeaderView(std::shared_ptr<UIView> view) {
     if (tableHeaderView_) tableHeaderView_->removeFromSuperview();
     tableHeaderView_ = std::move(view);
     if (tableHeaderView_) addSubview(tableHeaderView_);
     computeGeometry();
     updateVisibleCells();
-}
-
-void UITableView::setTableFooterView(std::shared_ptr<UIView> view) {
-    if (tableFooterView_) tableFooterView_->removeFromSuperview();
-    tableFooterView_ = std::move(view);
-    if (tableFooterView_) addSubview(tableFooterView_);
-    computeGeometry();
 }
 
 void UITableView::setBackgroundView(std::shared_ptr<UIView> view) {
@@ -490,22 +474,6 @@ void UITableView::deleteRowsAtIndexPaths(const std::vector<NSIndexPath>& indexPa
                                            p.row, p.section, numberOfRowsInSection(p.section)));
     pendingDeletes_.insert(pendingDeletes_.end(), indexPaths.begin(), indexPaths.end());
     endChange("deleteRowsAtIndexPaths");
-}
-
-void UITableView::insertSections(const std::vector<long>& sections, UITableViewRowAnimation animation) {
-    updateLog_.push_back({Update::Kind::InsertSections, {}, sections, animation});
-    beginChange();
-    sectionDelta_ += static_cast<long>(sections.size());
-    sectionsChanged_ = true;
-    endChange("insertSections");
-}
-
-void UITableView::deleteSections(const std::vector<long>& sections, UITableViewRowAnimation animation) {
-    updateLog_.push_back({Update::Kind::DeleteSections, {}, sections, animation});
-    beginChange();
-    sectionDelta_ -= static_cast<long>(sections.size());
-    sectionsChanged_ = true;
-    endChange("deleteSections");
 }
 
 void UITableView::moveRowAtIndexPath(const NSIndexPath& from, const NSIndexPath& to) {

@@ -142,36 +142,11 @@ public:
     // Also the scroll view's delegate.
     void setDelegate(const std::shared_ptr<UITableViewDelegate>& delegate);
 
-    CGFloat rowHeight() const { return rowHeight_; }
-    void setRowHeight(CGFloat height);
-    CGFloat estimatedRowHeight() const { return estimatedRowHeight_; }
-    void setEstimatedRowHeight(CGFloat height) { estimatedRowHeight_ = height; }
-    CGFloat sectionHeaderHeight() const { return sectionHeaderHeight_; }
-    void setSectionHeaderHeight(CGFloat height) { sectionHeaderHeight_ = height; }
-    CGFloat sectionFooterHeight() const { return sectionFooterHeight_; }
-    void setSectionFooterHeight(CGFloat height) { sectionFooterHeight_ = height; }
     std::shared_ptr<UIView> tableHeaderView() const { return tableHeaderView_; }
     void setTableHeaderView(std::shared_ptr<UIView> view);
-    std::shared_ptr<UIView> tableFooterView() const { return tableFooterView_; }
-    void setTableFooterView(std::shared_ptr<UIView> view);
     std::shared_ptr<UIView> backgroundView() const { return backgroundView_; }
     void setBackgroundView(std::shared_ptr<UIView> view);
-    UITableViewCellSeparatorStyle separatorStyle() const { return separatorStyle_; }
-    void setSeparatorStyle(UITableViewCellSeparatorStyle style) { separatorStyle_ = style; }
-    std::shared_ptr<UIColor> separatorColor() const { return separatorColor_; }
-    void setSeparatorColor(std::shared_ptr<UIColor> color) { separatorColor_ = std::move(color); }
-    UIEdgeInsets separatorInset() const { return separatorInset_; }
-    void setSeparatorInset(UIEdgeInsets inset) { separatorInset_ = inset; }
-    bool allowsSelection() const { return allowsSelection_; }
     void setAllowsSelection(bool allows) { allowsSelection_ = allows; }
-    bool allowsMultipleSelection() const { return allowsMultipleSelection_; }
-    void setAllowsMultipleSelection(bool allows) { allowsMultipleSelection_ = allows; }
-    bool allowsSelectionDuringEditing() const { return allowsSelectionDuringEditing_; }
-    void setAllowsSelectionDuringEditing(bool allows) { allowsSelectionDuringEditing_ = allows; }
-    std::shared_ptr<UIColor> sectionIndexColor() const { return sectionIndexColor_; }
-    void setSectionIndexColor(std::shared_ptr<UIColor> color) { sectionIndexColor_ = std::move(color); }
-    std::shared_ptr<UIColor> sectionIndexBackgroundColor() const { return sectionIndexBackgroundColor_; }
-    void setSectionIndexBackgroundColor(std::shared_ptr<UIColor> c) { sectionIndexBackgroundColor_ = std::move(c); }
     bool isEditing() const { return editing_; }
     void setEditing(bool editing) { setEditing(editing, false); }
     void setEditing(bool editing, bool animated);
@@ -185,8 +160,6 @@ public:
     // with the platform's inconsistency message.
     void insertRowsAtIndexPaths(const std::vector<NSIndexPath>& indexPaths, UITableViewRowAnimation animation);
     void deleteRowsAtIndexPaths(const std::vector<NSIndexPath>& indexPaths, UITableViewRowAnimation animation);
-    void insertSections(const std::vector<long>& sections, UITableViewRowAnimation animation);
-    void deleteSections(const std::vector<long>& sections, UITableViewRowAnimation animation);
     void moveRowAtIndexPath(const NSIndexPath& from, const NSIndexPath& to);
     void beginUpdates();
     void endUpdates();
@@ -293,20 +266,14 @@ private:
     std::weak_ptr<UITableViewDataSource> dataSource_;
     std::weak_ptr<UITableViewDelegate> tableDelegate_;
     CGFloat rowHeight_ = 44;
-    CGFloat estimatedRowHeight_ = 0;
     CGFloat sectionHeaderHeight_;
     CGFloat sectionFooterHeight_;
     std::shared_ptr<UIView> tableHeaderView_;
     std::shared_ptr<UIView> tableFooterView_;
     std::shared_ptr<UIView> backgroundView_;
-    UITableViewCellSeparatorStyle separatorStyle_ = UITableViewCellSeparatorStyleSingleLine;
-    std::shared_ptr<UIColor> separatorColor_;
-    UIEdgeInsets separatorInset_{0, 15, 0, 0};
     bool allowsSelection_ = true;
     bool allowsMultipleSelection_ = false;
     bool allowsSelectionDuringEditing_ = false;
-    std::shared_ptr<UIColor> sectionIndexColor_;
-    std::shared_ptr<UIColor> sectionIndexBackgroundColor_;
     bool editing_ = false;
     std::optional<NSIndexPath> confirming_;
     std::shared_ptr<UIPanGestureRecognizer> rowSwipe_;

@@ -62,18 +62,12 @@ public:
     void setAccessoryType(UITableViewCellAccessoryType type);
     std::shared_ptr<UIView> accessoryView() const { return accessoryView_; }
     void setAccessoryView(std::shared_ptr<UIView> view);
-    UITableViewCellAccessoryType editingAccessoryType() const { return editingAccessoryType_; }
-    void setEditingAccessoryType(UITableViewCellAccessoryType type) { editingAccessoryType_ = type; }
     std::shared_ptr<UIView> backgroundView() const { return backgroundView_; }
     void setBackgroundView(std::shared_ptr<UIView> view);
     std::shared_ptr<UIView> selectedBackgroundView() const { return selectedBackgroundView_; }
     void setSelectedBackgroundView(std::shared_ptr<UIView> view);
     UITableViewCellSelectionStyle selectionStyle() const { return selectionStyle_; }
     void setSelectionStyle(UITableViewCellSelectionStyle style) { selectionStyle_ = style; }
-    int indentationLevel() const { return indentationLevel_; }
-    void setIndentationLevel(int level) { indentationLevel_ = level; }
-    bool showsReorderControl() const { return showsReorderControl_; }
-    void setShowsReorderControl(bool shows) { showsReorderControl_ = shows; }
 
     bool isSelected() const { return selected_; }
     void setSelected(bool selected) { setSelected(selected, false); }
@@ -129,7 +123,6 @@ private:
     std::shared_ptr<UIView> defaultSelectedBackground_;
     UITableViewCellSelectionStyle selectionStyle_ = UITableViewCellSelectionStyleDefault;
     int indentationLevel_ = 0;
-    bool showsReorderControl_ = false;
     bool selected_ = false;
     bool highlighted_ = false;
     bool editing_ = false;

@@ -8,8 +8,6 @@ std::shared_ptr<UITableView> UITableViewController::tableView() {
     return std::dynamic_pointer_cast<UITableView>(view());
 }
 
-void UITableViewController::setTableView(const std::shared_ptr<UITableView>& tableView) { setView(tableView); }
-
 std::shared_ptr<UITableViewCell> UITableViewController::cellForRowAtIndexPath(const std::shared_ptr<UITableView>&,
                                                                               const NSIndexPath&) {
     return UITableViewCell::initWithStyle(UITableViewCellStyleDefault, "");

@@ -17,9 +17,7 @@ public:
 
     // Loads the view on first use.
     std::shared_ptr<UITableView> tableView();
-    void setTableView(const std::shared_ptr<UITableView>& tableView);
     UITableViewStyle style() const { return style_; }
-    bool clearsSelectionOnViewWillAppear() const { return clearsSelection_; }
     void setClearsSelectionOnViewWillAppear(bool clears) { clearsSelection_ = clears; }
 
     // No rows unless a subclass says otherwise.

@@ -16,8 +16,6 @@ public:
 
     int numberOfTapsRequired() const { return tapsRequired_; }
     void setNumberOfTapsRequired(int taps) { tapsRequired_ = taps < 1 ? 1 : taps; }
-    int numberOfTouchesRequired() const { return touchesRequired_; }
-    void setNumberOfTouchesRequired(int touches) { touchesRequired_ = touches < 1 ? 1 : touches; }
 
     // The longest wait between one lift and the next touch, and the farthest a finger may move.
     static double maximumTapInterval() { return 0.35; }

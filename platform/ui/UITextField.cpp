@@ -21,13 +21,6 @@ void UITextField::setText(const std::string& text) {
 
 void UITextField::setPlaceholder(const std::string& placeholder) {
     placeholder_ = placeholder;
-    attributedPlaceholder_ = nullptr;
-    setNeedsDisplay();
-}
-
-void UITextField::setAttributedPlaceholder(std::shared_ptr<NSAttributedString> placeholder) {
-    attributedPlaceholder_ = std::move(placeholder);
-    placeholder_ = attributedPlaceholder_ ? attributedPlaceholder_->string() : "";
     setNeedsDisplay();
 }
 
@@ -39,18 +32,6 @@ void UITextField::setFont(std::shared_ptr<UIFont> font) {
 void UITextField::setTextColor(std::shared_ptr<UIColor> color) {
     textColor_ = color ? std::move(color) : UIColor::blackColor();
     setNeedsDisplay();
-}
-
-void UITextField::setLeftView(std::shared_ptr<UIView> view) {
-    if (leftView_) leftView_->removeFromSuperview();
-    leftView_ = std::move(view);
-    if (leftView_) addSubview(leftView_);
-}
-
-void UITextField::setRightView(std::shared_ptr<UIView> view) {
-    if (rightView_) rightView_->removeFromSuperview();
-    rightView_ = std::move(view);
-    if (rightView_) addSubview(rightView_);
 }
 
 bool UITextField::canBecomeFirstResponder() const { return isEnabled() && !isHidden(); }

@@ -94,36 +94,17 @@ public:
     void setText(const std::string& text);
     std::string placeholder() const { return placeholder_; }
     void setPlaceholder(const std::string& placeholder);
-    std::shared_ptr<NSAttributedString> attributedPlaceholder() const { return attributedPlaceholder_; }
-    void setAttributedPlaceholder(std::shared_ptr<NSAttributedString> placeholder);
     std::shared_ptr<UIFont> font() const { return font_; }
     void setFont(std::shared_ptr<UIFont> font);
     std::shared_ptr<UIColor> textColor() const { return textColor_; }
     void setTextColor(std::shared_ptr<UIColor> color);
     NSTextAlignment textAlignment() const { return alignment_; }
     void setTextAlignment(NSTextAlignment alignment) { alignment_ = alignment; }
-    UITextBorderStyle borderStyle() const { return borderStyle_; }
     void setBorderStyle(UITextBorderStyle style) { borderStyle_ = style; }
-    UITextFieldViewMode clearButtonMode() const { return clearButtonMode_; }
-    void setClearButtonMode(UITextFieldViewMode mode) { clearButtonMode_ = mode; }
-    UIKeyboardType keyboardType() const { return keyboardType_; }
     void setKeyboardType(UIKeyboardType type) { keyboardType_ = type; }
-    UIReturnKeyType returnKeyType() const { return returnKeyType_; }
     void setReturnKeyType(UIReturnKeyType type) { returnKeyType_ = type; }
-    UITextAutocapitalizationType autocapitalizationType() const { return autocapitalization_; }
     void setAutocapitalizationType(UITextAutocapitalizationType type) { autocapitalization_ = type; }
-    UITextAutocorrectionType autocorrectionType() const { return autocorrection_; }
     void setAutocorrectionType(UITextAutocorrectionType type) { autocorrection_ = type; }
-    bool isSecureTextEntry() const { return secure_; }
-    void setSecureTextEntry(bool secure) { secure_ = secure; }
-    std::shared_ptr<UIView> leftView() const { return leftView_; }
-    void setLeftView(std::shared_ptr<UIView> view);
-    std::shared_ptr<UIView> rightView() const { return rightView_; }
-    void setRightView(std::shared_ptr<UIView> view);
-    UITextFieldViewMode leftViewMode() const { return leftViewMode_; }
-    void setLeftViewMode(UITextFieldViewMode mode) { leftViewMode_ = mode; }
-    UITextFieldViewMode rightViewMode() const { return rightViewMode_; }
-    void setRightViewMode(UITextFieldViewMode mode) { rightViewMode_ = mode; }
 
     std::shared_ptr<UITextFieldDelegate> delegate() const { return delegate_.lock(); }
     void setDelegate(const std::shared_ptr<UITextFieldDelegate>& delegate) { delegate_ = delegate; }
@@ -159,20 +140,14 @@ private:
 
     std::string text_;
     std::string placeholder_;
-    std::shared_ptr<NSAttributedString> attributedPlaceholder_;
     std::shared_ptr<UIFont> font_;
     std::shared_ptr<UIColor> textColor_;
     NSTextAlignment alignment_ = NSTextAlignmentNatural;
     UITextBorderStyle borderStyle_ = UITextBorderStyleNone;
-    UITextFieldViewMode clearButtonMode_ = UITextFieldViewModeNever;
     UIKeyboardType keyboardType_ = UIKeyboardTypeDefault;
     UIReturnKeyType returnKeyType_ = UIReturnKeyDefault;
     UITextAutocapitalizationType autocapitalization_ = UITextAutocapitalizationTypeSentences;
     UITextAutocorrectionType autocorrection_ = UITextAutocorrectionTypeDefault;
     bool secure_ = false;
-    std::shared_ptr<UIView> leftView_;
-    std::shared_ptr<UIView> rightView_;
-    UITextFieldViewMode leftViewMode_ = UITextFieldViewModeNever;
-    UITextFieldViewMode rightViewMode_ = UITextFieldViewModeNever;
     std::weak_ptr<UITextFieldDelegate> delegate_;
 };

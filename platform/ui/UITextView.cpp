@@ -29,11 +29,6 @@ void UITextView::setFont(std::shared_ptr<UIFont> font) {
     updateContentSize();
 }
 
-void UITextView::setTextContainerInset(UIEdgeInsets inset) {
-    textInset_ = inset;
-    updateContentSize();
-}
-
 void UITextView::setDelegate(const std::shared_ptr<UITextViewDelegate>& delegate) {
     textDelegate_ = delegate;
     UIScrollView::setDelegate(delegate);

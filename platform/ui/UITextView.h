@@ -42,10 +42,6 @@ public:
     void setTextAlignment(NSTextAlignment alignment) { alignment_ = alignment; }
     bool isEditable() const { return editable_; }
     void setEditable(bool editable) { editable_ = editable; }
-    bool isSelectable() const { return selectable_; }
-    void setSelectable(bool selectable) { selectable_ = selectable; }
-    UIEdgeInsets textContainerInset() const { return textInset_; }
-    void setTextContainerInset(UIEdgeInsets inset);
 
     std::shared_ptr<UITextViewDelegate> delegate() const { return textDelegate_.lock(); }
     // Also the scroll view's delegate.
@@ -77,7 +73,6 @@ private:
     NSTextAlignment alignment_ = NSTextAlignmentNatural;
     bool editable_ = true;
     bool touched_ = false;
-    bool selectable_ = true;
     UIEdgeInsets textInset_{8, 0, 8, 0};
     std::weak_ptr<UITextViewDelegate> textDelegate_;
 };

@@ -19,10 +19,8 @@ public:
 
     const std::vector<std::shared_ptr<UIBarButtonItem>>& items() const { return items_; }
     void setItems(std::vector<std::shared_ptr<UIBarButtonItem>> items, bool animated = false);
-    UIBarStyle barStyle() const { return barStyle_; }
     void setBarStyle(UIBarStyle style) { barStyle_ = style; }
     std::shared_ptr<UIColor> barTintColor() const { return barTintColor_; }
-    void setBarTintColor(std::shared_ptr<UIColor> color) { barTintColor_ = std::move(color); }
     bool isTranslucent() const { return translucent_; }
     void setTranslucent(bool translucent) { translucent_ = translucent; }
 

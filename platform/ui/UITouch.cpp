@@ -29,4 +29,3 @@ CGPoint UITouch::convert(CGPoint windowPoint, const std::shared_ptr<UIView>& vie
 }
 
 CGPoint UITouch::locationInView(const std::shared_ptr<UIView>& view) const { return convert(location_, view); }
-CGPoint UITouch::previousLocationInView(const std::shared_ptr<UIView>& view) const { return convert(previous_, view); }

@@ -28,7 +28,6 @@ public:
 
     // The position in `view`'s coordinates; with no view, in the window's.
     CGPoint locationInView(const std::shared_ptr<UIView>& view) const;
-    CGPoint previousLocationInView(const std::shared_ptr<UIView>& view) const;
 
     // The recognisers this touch is delivered to (those of its view and the view's ancestors).
     const std::vector<std::weak_ptr<UIGestureRecognizer>>& gestureRecognizers() const { return recognizers_; }

@@ -250,28 +250,6 @@ void UIView::insertSubview(const std::shared_ptr<UIView>& viewRef, std::size_t i
     if (!view->translatesAutoresizing_) view->setNeedsLayout();
 }
 
-void UIView::insertSubviewAboveSubview(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& sibling) {
-    auto it = std::find(subviews_.begin(), subviews_.end(), sibling);
-    if (it == subviews_.end()) return addSubview(view);
-    std::size_t index = static_cast<std::size_t>(it - subviews_.begin()) + 1;
-    if (view && view->superview().get() == this) {
-        const auto own = static_cast<std::size_t>(std::find(subviews_.begin(), subviews_.end(), view) - subviews_.begin());
-        if (own < index) --index;
-    }
-    insertSubview(view, index);
-}
-
-void UIView::insertSubviewBelowSubview(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& sibling) {
-    auto it = std::find(subviews_.begin(), subviews_.end(), sibling);
-    if (it == subviews_.end()) return addSubview(view);
-    std::size_t index = static_cast<std::size_t>(it - subviews_.begin());
-    if (view && view->superview().get() == this) {
-        const auto own = static_cast<std::size_t>(std::find(subviews_.begin(), subviews_.end(), view) - subviews_.begin());
-        if (own < index) --index;
-    }
-    insertSubview(view, index);
-}
-
 void UIView::bringSubviewToFront(const std::shared_ptr<UIView>& viewRef) {
     const auto view = viewRef;
     auto it = std::find(subviews_.begin(), subviews_.end(), view);
@@ -286,10 +264,6 @@ void UIView::sendSubviewToBack(const std::shared_ptr<UIView>& viewRef) {
     if (it == subviews_.end()) return;
     subviews_.erase(it);
     subviews_.insert(subviews_.begin(), view);
-}
-
-void UIView::exchangeSubviewAtIndex(std::size_t index1, std::size_t index2) {
-    if (index1 < subviews_.size() && index2 < subviews_.size()) std::swap(subviews_[index1], subviews_[index2]);
 }
 
 void UIView::detachFromSuperview(bool notify) {
@@ -528,11 +502,6 @@ void UIView::setNeedsDisplay() {
     scheduleRenderPass();
 }
 
-void UIView::setNeedsDisplayInRect(const CGRect& rect) {
-    (void)rect;
-    setNeedsDisplay();
-}
-
 void UIView::displayIfNeeded() {
     if (!needsDisplay_) return;
     needsDisplay_ = false;
@@ -575,15 +544,6 @@ std::shared_ptr<UIView> UIView::hitTest(const CGPoint& point, const std::shared_
 bool UIView::pointInside(const CGPoint& point, const std::shared_ptr<UIEvent>& event) const {
     (void)event;
     return CGRectContainsPoint(bounds_, point);
-}
-
-bool UIView::endEditing(bool force) {
-    auto responder = UIResponder::currentFirstResponder();
-    auto view = std::dynamic_pointer_cast<UIView>(responder);
-    if (!view || !view->isDescendantOfView(this)) return true;
-    const bool resigned = view->resignFirstResponder();
-    // Forcing ends editing whatever the responder answers; its answer only matters otherwise.
-    return force || resigned;
 }
 
 std::shared_ptr<UIResponder> UIView::nextResponder() const {

@@ -97,13 +97,10 @@ public:
     virtual void setUserInteractionEnabled(bool enabled) { userInteractionEnabled_ = enabled; }
     bool isExclusiveTouch() const { return exclusiveTouch_; }
     void setExclusiveTouch(bool exclusive) { exclusiveTouch_ = exclusive; }
-    bool isMultipleTouchEnabled() const { return multipleTouchEnabled_; }
-    void setMultipleTouchEnabled(bool enabled) { multipleTouchEnabled_ = enabled; }
     UIViewContentMode contentMode() const { return contentMode_; }
     virtual void setContentMode(UIViewContentMode mode);
     unsigned autoresizingMask() const { return autoresizingMask_; }
     void setAutoresizingMask(unsigned mask) { autoresizingMask_ = mask; }
-    bool autoresizesSubviews() const { return autoresizesSubviews_; }
     void setAutoresizesSubviews(bool autoresizes) { autoresizesSubviews_ = autoresizes; }
 
     // --- Hierarchy ----------------------------------------------------------------------
@@ -114,11 +111,8 @@ public:
     void addSubview(const std::shared_ptr<UIView>& view);
     // Index clamped to the count.
     void insertSubview(const std::shared_ptr<UIView>& view, std::size_t index);
-    void insertSubviewAboveSubview(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& sibling);
-    void insertSubviewBelowSubview(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& sibling);
     void bringSubviewToFront(const std::shared_ptr<UIView>& view);
     void sendSubviewToBack(const std::shared_ptr<UIView>& view);
-    void exchangeSubviewAtIndex(std::size_t index1, std::size_t index2);
     void removeFromSuperview();
     // True for the view itself too.
     bool isDescendantOfView(const std::shared_ptr<UIView>& view) const;
@@ -153,7 +147,6 @@ public:
     void setNeedsLayout();
     // Lays out this view (when it needs it) and then its subtree.
     void layoutIfNeeded();
-    bool needsLayout() const { return needsLayout_; }
     virtual CGSize sizeThatFits(const CGSize& size) const;
     // Sets the bounds size to sizeThatFits(current size), keeping the origin.
     virtual void sizeToFit();
@@ -179,9 +172,6 @@ public:
     // active constraints on this view place it.
     bool translatesAutoresizingMaskIntoConstraints() const { return translatesAutoresizing_; }
     void setTranslatesAutoresizingMaskIntoConstraints(bool translates);
-    void addConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint);
-    void addConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints);
-    void removeConstraint(const std::shared_ptr<NSLayoutConstraint>& constraint);
     // The active constraints whose first item is this view.
     std::vector<std::shared_ptr<NSLayoutConstraint>> constraints() const;
 
@@ -190,7 +180,6 @@ public:
     virtual void drawRect(const CGRect& rect);
     // Asks for drawRect on a later turn of the main run loop or by displayIfNeeded().
     void setNeedsDisplay();
-    void setNeedsDisplayInRect(const CGRect& rect);
     // Runs drawRect over the bounds into a fresh recording context when display was asked for.
     void displayIfNeeded();
     bool needsDisplay() const { return needsDisplay_; }
@@ -206,8 +195,6 @@ public:
     // interaction off take none, nor do their subviews.
     virtual std::shared_ptr<UIView> hitTest(const CGPoint& point, const std::shared_ptr<UIEvent>& event);
     virtual bool pointInside(const CGPoint& point, const std::shared_ptr<UIEvent>& event) const;
-    // Resigns the first responder when it is this view or inside it.
-    bool endEditing(bool force);
 
     // Defined with UIGestureRecognizer, which ties the recogniser to this view.
     void addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
@@ -242,18 +229,14 @@ public:
                                     std::function<void(bool)> completion);
     static void transitionWithView(const std::shared_ptr<UIView>& view, double duration, unsigned options,
                                    const std::function<void()>& animations, std::function<void(bool)> completion);
-    static void performWithoutAnimation(const std::function<void()>& actions);
     static bool areAnimationsEnabled();
     static void setAnimationsEnabled(bool enabled);
 
     // The older begin/commit form.
     static void beginAnimations(const std::string& animationID);
     static void setAnimationDuration(double duration);
-    static void setAnimationDelay(double delay);
-    static void setAnimationCurve(UIViewAnimationCurve curve);
     static void setAnimationTransition(UIViewAnimationTransition transition, const std::shared_ptr<UIView>& view,
                                        bool cache);
-    static void setAnimationBeginsFromCurrentState(bool fromCurrentState);
     // The delegate's did-stop selector: (animation id, finished).
     static void setAnimationDidStopHandler(std::function<void(const std::string&, bool)> handler);
     static void commitAnimations();
@@ -304,7 +287,6 @@ private:
     bool clipsToBounds_ = false;
     bool userInteractionEnabled_ = true;
     bool exclusiveTouch_ = false;
-    bool multipleTouchEnabled_ = false;
     UIViewContentMode contentMode_ = UIViewContentModeScaleToFill;
     unsigned autoresizingMask_ = UIViewAutoresizingNone;
     bool autoresizesSubviews_ = true;

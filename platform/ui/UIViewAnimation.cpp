@@ -177,13 +177,6 @@ void UIView::transitionWithView(const std::shared_ptr<UIView>& view, double dura
     UIViewAnimationDriver::commit(animation, std::move(completion));
 }
 
-void UIView::performWithoutAnimation(const std::function<void()>& actions) {
-    auto& s = state();
-    ++s.withoutAnimation;
-    if (actions) actions();
-    --s.withoutAnimation;
-}
-
 bool UIView::areAnimationsEnabled() { return state().enabled; }
 void UIView::setAnimationsEnabled(bool enabled) { state().enabled = enabled; }
 
@@ -197,27 +190,12 @@ void UIView::beginAnimations(const std::string& animationID) {
 void UIView::setAnimationDuration(double duration) {
     if (auto* a = pendingBeginCommit()) a->duration = std::max(0.0, duration);
 }
-void UIView::setAnimationDelay(double delay) {
-    if (auto* a = pendingBeginCommit()) a->delay = std::max(0.0, delay);
-}
-void UIView::setAnimationCurve(UIViewAnimationCurve curve) {
-    if (auto* a = pendingBeginCommit()) {
-        a->curve = curve;
-        a->options = (a->options & ~(3u << 16)) | (static_cast<unsigned>(curve) << 16);
-    }
-}
 void UIView::setAnimationTransition(UIViewAnimationTransition transition, const std::shared_ptr<UIView>& view,
                                     bool cache) {
     (void)cache;
     if (auto* a = pendingBeginCommit()) {
         a->transition = transition;
         a->transitionView = view;
-    }
-}
-void UIView::setAnimationBeginsFromCurrentState(bool fromCurrentState) {
-    if (auto* a = pendingBeginCommit()) {
-        if (fromCurrentState) a->options |= UIViewAnimationOptionBeginFromCurrentState;
-        else a->options &= ~static_cast<unsigned>(UIViewAnimationOptionBeginFromCurrentState);
     }
 }
 void UIView::setAnimationDidStopHandler(std::function<void(const std::string&, bool)> handler) {

@@ -464,11 +464,6 @@ UIInterfaceOrientation UIViewController::preferredInterfaceOrientationForPresent
                                               : UIInterfaceOrientation::Portrait;
 }
 
-UIInterfaceOrientation UIViewController::interfaceOrientation() const {
-    return UIApplication::sharedApplication() ? UIApplication::sharedApplication()->statusBarOrientation()
-                                              : UIInterfaceOrientation::Portrait;
-}
-
 void UIViewController::viewWillTransitionToSize(CGSize, const std::shared_ptr<UIViewControllerTransitionCoordinator>&) {}
 void UIViewController::willRotateToInterfaceOrientation(UIInterfaceOrientation, double) {}
 void UIViewController::willAnimateRotationToInterfaceOrientation(UIInterfaceOrientation, double) {}

@@ -77,8 +77,6 @@ public:
     // By default a plain view the size of the main screen, flexible in width and height.
     virtual void loadView();
     virtual void viewDidLoad() {}
-    virtual void viewWillLayoutSubviews() {}
-    virtual void viewDidLayoutSubviews() {}
 
     // --- Appearance -----------------------------------------------------------------------
     // Overrides call the base class first, as on the platform; the base runs the slot.
@@ -98,7 +96,6 @@ public:
     bool isBeingPresented() const { return beingPresented_; }
     bool isBeingDismissed() const { return beingDismissed_; }
     bool isMovingToParentViewController() const { return movingToParent_; }
-    bool isMovingFromParentViewController() const { return movingFromParent_; }
 
     // --- Title and bar items ------------------------------------------------------------------
     const std::string& title() const { return title_; }
@@ -107,8 +104,6 @@ public:
     std::shared_ptr<UINavigationItem> navigationItem();
     const std::vector<std::shared_ptr<UIBarButtonItem>>& toolbarItems() const { return toolbarItems_; }
     void setToolbarItems(std::vector<std::shared_ptr<UIBarButtonItem>> items, bool animated = false);
-    bool hidesBottomBarWhenPushed() const { return hidesBottomBarWhenPushed_; }
-    void setHidesBottomBarWhenPushed(bool hides) { hidesBottomBarWhenPushed_ = hides; }
     bool isEditing() const { return editing_; }
     virtual void setEditing(bool editing, bool animated);
     // A bar item titled "Edit"/"Done" that toggles editing.
@@ -145,12 +140,7 @@ public:
     void setModalPresentationStyle(UIModalPresentationStyle style) { presentationStyle_ = style; }
     UIModalTransitionStyle modalTransitionStyle() const { return transitionStyle_; }
     void setModalTransitionStyle(UIModalTransitionStyle style) { transitionStyle_ = style; }
-    bool definesPresentationContext() const { return definesPresentationContext_; }
     void setDefinesPresentationContext(bool defines) { definesPresentationContext_ = defines; }
-    bool providesPresentationContextTransitionStyle() const { return providesTransitionStyle_; }
-    void setProvidesPresentationContextTransitionStyle(bool provides) { providesTransitionStyle_ = provides; }
-    bool isModalInPresentation() const { return modalInPresentation_; }
-    void setModalInPresentation(bool modal) { modalInPresentation_ = modal; }
     CGSize preferredContentSize() const { return preferredContentSize_; }
     virtual void setPreferredContentSize(CGSize size) { preferredContentSize_ = size; }
     // Made on first use; only a popover presentation consults it.
@@ -168,12 +158,10 @@ public:
     virtual bool prefersStatusBarHidden() const { return false; }
     virtual UIStatusBarStyle preferredStatusBarStyle() const { return UIStatusBarStyle::Default; }
     void setNeedsStatusBarAppearanceUpdate() { ++statusBarUpdates_; }
-    int statusBarAppearanceUpdateCount() const { return statusBarUpdates_; }
     // Portrait and landscape on a pad, all but upside down on a phone, as the platform.
     virtual UIInterfaceOrientationMask supportedInterfaceOrientations() const;
     virtual bool shouldAutorotate() const { return true; }
     virtual UIInterfaceOrientation preferredInterfaceOrientationForPresentation() const;
-    UIInterfaceOrientation interfaceOrientation() const;
 
     // Rotation callbacks, in this order: the size transition, then will-rotate, will-animate
     // (inside the animation) and did-rotate. Containers pass them to their children.
@@ -240,7 +228,6 @@ private:
     std::vector<std::shared_ptr<UIBarButtonItem>> toolbarItems_;
     unsigned edgesForExtendedLayout_ = UIRectEdgeNone;
     std::shared_ptr<UIBarButtonItem> editButtonItem_;
-    bool hidesBottomBarWhenPushed_ = false;
     bool editing_ = false;
 
     std::weak_ptr<UIViewController> parent_;
@@ -254,8 +241,6 @@ private:
     UIModalPresentationStyle presentationStyle_ = UIModalPresentationStyle::FullScreen;
     UIModalTransitionStyle transitionStyle_ = UIModalTransitionStyle::CoverVertical;
     bool definesPresentationContext_ = false;
-    bool providesTransitionStyle_ = false;
-    bool modalInPresentation_ = false;
     CGSize preferredContentSize_;
     std::shared_ptr<UIPopoverPresentationController> popover_;
     int statusBarUpdates_ = 0;
