@@ -2,7 +2,6 @@
 #include "platform/ui/CGGeometry.h"
 
 #include <algorithm>
-#include <cstdio>
 
 bool CGRectIsNull(const CGRect& r) { return std::isinf(r.origin.x) || std::isinf(r.origin.y); }
 
@@ -82,18 +81,6 @@ CGRect CGRectIntersection(const CGRect& a, const CGRect& b) {
     return {{minX, minY}, {maxX - minX, maxY - minY}};
 }
 
-CGRect CGRectUnion(const CGRect& a, const CGRect& b) {
-    if (CGRectIsNull(a)) return CGRectStandardize(b);
-    if (CGRectIsNull(b)) return CGRectStandardize(a);
-    const CGRect s = CGRectStandardize(a);
-    const CGRect t = CGRectStandardize(b);
-    const CGFloat minX = std::min(s.origin.x, t.origin.x);
-    const CGFloat minY = std::min(s.origin.y, t.origin.y);
-    const CGFloat maxX = std::max(s.origin.x + s.size.width, t.origin.x + t.size.width);
-    const CGFloat maxY = std::max(s.origin.y + s.size.height, t.origin.y + t.size.height);
-    return {{minX, minY}, {maxX - minX, maxY - minY}};
-}
-
 bool CGRectContainsPoint(const CGRect& r, const CGPoint& p) {
     if (CGRectIsNull(r)) return false;
     const CGRect s = CGRectStandardize(r);
@@ -117,11 +104,6 @@ bool CGRectIntersectsRect(const CGRect& a, const CGRect& b) {
     const CGRect t = CGRectStandardize(b);
     return s.origin.x < t.origin.x + t.size.width && t.origin.x < s.origin.x + s.size.width &&
            s.origin.y < t.origin.y + t.size.height && t.origin.y < s.origin.y + s.size.height;
-}
-
-bool CGRectEqualToRect(const CGRect& a, const CGRect& b) {
-    if (CGRectIsNull(a) || CGRectIsNull(b)) return CGRectIsNull(a) && CGRectIsNull(b);
-    return CGRectStandardize(a) == CGRectStandardize(b);
 }
 
 CGRect UIEdgeInsetsInsetRect(const CGRect& r, const UIEdgeInsets& insets) {
@@ -217,14 +199,3 @@ CATransform3D CATransform3DMakeAffineTransform(const CGAffineTransform& t) {
     m.m42 = t.ty;
     return m;
 }
-
-namespace {
-std::string number(CGFloat v) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.15g", v);
-    return buf;
-}
-}  // namespace
-
-std::string NSStringFromCGPoint(const CGPoint& p) { return "{" + number(p.x) + ", " + number(p.y) + "}"; }
-std::string NSStringFromCGSize(const CGSize& s) { return "{" + number(s.width) + ", " + number(s.height) + "}"; }

@@ -86,11 +86,9 @@ CGRect CGRectOffset(const CGRect& r, CGFloat dx, CGFloat dy);
 // The smallest rectangle with whole-number edges that contains `r`.
 CGRect CGRectIntegral(const CGRect& r);
 CGRect CGRectIntersection(const CGRect& a, const CGRect& b);
-CGRect CGRectUnion(const CGRect& a, const CGRect& b);
 bool CGRectContainsPoint(const CGRect& r, const CGPoint& p);
 bool CGRectContainsRect(const CGRect& outer, const CGRect& inner);
 bool CGRectIntersectsRect(const CGRect& a, const CGRect& b);
-bool CGRectEqualToRect(const CGRect& a, const CGRect& b);
 
 CGRect UIEdgeInsetsInsetRect(const CGRect& r, const UIEdgeInsets& insets);
 
@@ -112,6 +110,3 @@ CATransform3D CATransform3DMakeRotation(CGFloat angle, CGFloat x, CGFloat y, CGF
 CATransform3D CATransform3DConcat(const CATransform3D& a, const CATransform3D& b);
 CATransform3D CATransform3DMakeAffineTransform(const CGAffineTransform& t);
 
-// "{{x, y}, {w, h}}" and the like, with the shortest exact number forms.
-std::string NSStringFromCGPoint(const CGPoint& p);
-std::string NSStringFromCGSize(const CGSize& s);

@@ -303,22 +303,6 @@ void UICollectionView::deselectItemAtIndexPath(const NSIndexPath& indexPath, boo
     setItemSelected(indexPath, false);
 }
 
-void UICollectionView::scrollToItemAtIndexPath(const NSIndexPath& indexPath, unsigned position, bool animated) {
-    if (!valid(indexPath)) return;
-    const CGRect item = frameForItemAtIndexPath(indexPath);
-    const CGRect b = bounds();
-    CGPoint offset = b.origin;
-    if (position & UICollectionViewScrollPositionTop) offset.y = item.origin.y;
-    if (position & UICollectionViewScrollPositionCenteredVertically) offset.y = CGRectGetMidY(item) - b.size.height / 2;
-    if (position & UICollectionViewScrollPositionBottom) offset.y = CGRectGetMaxY(item) - b.size.height;
-    if (position & UICollectionViewScrollPositionLeft) offset.x = item.origin.x;
-    if (position & UICollectionViewScrollPositionCenteredHorizontally) offset.x = CGRectGetMidX(item) - b.size.width / 2;
-    if (position & UICollectionViewScrollPositionRight) offset.x = CGRectGetMaxX(item) - b.size.width;
-    const CGPoint min = minimumContentOffset(), max = maximumContentOffset();
-    offset = {std::clamp(offset.x, min.x, max.x), std::clamp(offset.y, min.y, max.y)};
-    setContentOffset(offset, animated);
-}
-
 void UICollectionView::simulateTapOnItem(const NSIndexPath& indexPath) {
     if (!allowsSelection_ || !valid(indexPath) || !isUserInteractionEnabled() || !UIAlertModality::touchReaches(this))
         return;

@@ -114,7 +114,6 @@ public:
 
     void deselectItemAtIndexPath(const NSIndexPath& indexPath, bool animated);
     std::vector<NSIndexPath> indexPathsForSelectedItems() const { return selected_; }
-    void scrollToItemAtIndexPath(const NSIndexPath& indexPath, unsigned scrollPosition, bool animated);
 
     // A person's tap on an item: should-select, then select (deselecting others unless
     // several may be selected) and did-select; in a multiple selection a selected item is

@@ -3,7 +3,6 @@
 
 #include "platform/foundation/NSString.h"
 #include "platform/ui/CGContext.h"
-#include "platform/ui/UIImage.h"
 
 #include <algorithm>
 #include <functional>
@@ -21,12 +20,6 @@ std::shared_ptr<UIColor> UIColor::colorWithRed(CGFloat red, CGFloat green, CGFlo
 std::shared_ptr<UIColor> UIColor::colorWithWhite(CGFloat white, CGFloat alpha) {
     return std::make_shared<UIColor>(white, white, white, alpha, true);
 }
-std::shared_ptr<UIColor> UIColor::colorWithPatternImage(const std::shared_ptr<UIImage>& image) {
-    auto color = std::make_shared<UIColor>(0.5, 0.5, 0.5, 1.0, false);
-    color->pattern_ = image;
-    return color;
-}
-
 std::shared_ptr<UIColor> UIColor::blackColor() { return colorWithWhite(0, 1); }
 std::shared_ptr<UIColor> UIColor::whiteColor() { return colorWithWhite(1, 1); }
 std::shared_ptr<UIColor> UIColor::clearColor() { return colorWithWhite(0, 0); }
@@ -36,7 +29,6 @@ std::shared_ptr<UIColor> UIColor::grayColor() { return colorWithWhite(0.5, 1); }
 std::shared_ptr<UIColor> UIColor::darkGrayColor() { return colorWithWhite(1.0 / 3.0, 1); }
 std::shared_ptr<UIColor> UIColor::lightGrayColor() { return colorWithWhite(2.0 / 3.0, 1); }
 std::shared_ptr<UIColor> UIColor::labelColor() { return colorWithRed(0, 0, 0, 1); }
-std::shared_ptr<UIColor> UIColor::systemBackgroundColor() { return colorWithRed(1, 1, 1, 1); }
 std::shared_ptr<UIColor> UIColor::groupTableViewBackgroundColor() { return systemGroupedBackgroundColor(); }
 std::shared_ptr<UIColor> UIColor::systemGroupedBackgroundColor() {
     return colorWithRed(242.0 / 255.0, 242.0 / 255.0, 247.0 / 255.0, 1);
@@ -48,7 +40,7 @@ bool UIColor::getRed(CGFloat* red, CGFloat* green, CGFloat* blue, CGFloat* alpha
     if (green) *green = green_;
     if (blue) *blue = blue_;
     if (alpha) *alpha = alpha_;
-    return !pattern_;
+    return true;
 }
 
 bool UIColor::getWhite(CGFloat* white, CGFloat* alpha) const {
@@ -60,7 +52,6 @@ bool UIColor::getWhite(CGFloat* white, CGFloat* alpha) const {
 
 std::shared_ptr<UIColor> UIColor::colorWithAlphaComponent(CGFloat alpha) const {
     auto color = std::make_shared<UIColor>(red_, green_, blue_, alpha, greyscale_);
-    color->pattern_ = pattern_;
     return color;
 }
 
@@ -80,8 +71,7 @@ void UIColor::setStroke() const {
 bool UIColor::isEqual(const NSObject* other) const {
     const auto* color = dynamic_cast<const UIColor*>(other);
     if (!color) return false;
-    return red_ == color->red_ && green_ == color->green_ && blue_ == color->blue_ && alpha_ == color->alpha_ &&
-           pattern_ == color->pattern_;
+    return red_ == color->red_ && green_ == color->green_ && blue_ == color->blue_ && alpha_ == color->alpha_;
 }
 
 std::size_t UIColor::hash() const {

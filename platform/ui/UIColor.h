@@ -7,15 +7,12 @@
 #include <memory>
 #include <string>
 
-class UIImage;
-
 class UIColor : public NSObject {
 public:
     // Components are clamped to 0...1.
     static std::shared_ptr<UIColor> colorWithRed(CGFloat red, CGFloat green, CGFloat blue, CGFloat alpha);
     static std::shared_ptr<UIColor> colorWithWhite(CGFloat white, CGFloat alpha);
     // A colour that tiles an image; drawn as its average, it reads back as white 0.5 when empty.
-    static std::shared_ptr<UIColor> colorWithPatternImage(const std::shared_ptr<UIImage>& image);
 
     static std::shared_ptr<UIColor> blackColor();
     static std::shared_ptr<UIColor> whiteColor();
@@ -27,14 +24,12 @@ public:
     static std::shared_ptr<UIColor> lightGrayColor();
     // The dynamic colours, in their light appearance.
     static std::shared_ptr<UIColor> labelColor();
-    static std::shared_ptr<UIColor> systemBackgroundColor();
     static std::shared_ptr<UIColor> groupTableViewBackgroundColor();
     static std::shared_ptr<UIColor> systemGroupedBackgroundColor();
     static std::shared_ptr<UIColor> systemBlueColor();
 
     UIColor(CGFloat red, CGFloat green, CGFloat blue, CGFloat alpha, bool greyscale);
 
-    // False for a pattern colour, as on the platform; components are still written.
     bool getRed(CGFloat* red, CGFloat* green, CGFloat* blue, CGFloat* alpha) const;
     // True only for a colour made from a white level.
     bool getWhite(CGFloat* white, CGFloat* alpha) const;
@@ -57,5 +52,4 @@ public:
 private:
     CGFloat red_, green_, blue_, alpha_;
     bool greyscale_;
-    std::shared_ptr<UIImage> pattern_;
 };

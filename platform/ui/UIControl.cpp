@@ -11,14 +11,6 @@ void UIControl::addTarget(const std::shared_ptr<NSObject>& target, UIAction acti
     entries_.push_back({target, target != nullptr, std::move(action), controlEvents});
 }
 
-void UIControl::removeTarget(const std::shared_ptr<NSObject>& target, unsigned controlEvents) {
-    for (auto& entry : entries_) {
-        if (target && entry.target.lock() != target) continue;
-        entry.events &= ~controlEvents;
-    }
-    std::erase_if(entries_, [](const Entry& e) { return e.events == 0; });
-}
-
 std::vector<std::shared_ptr<NSObject>> UIControl::allTargets() const {
     std::vector<std::shared_ptr<NSObject>> targets;
     for (const auto& entry : entries_) {
@@ -26,12 +18,6 @@ std::vector<std::shared_ptr<NSObject>> UIControl::allTargets() const {
         if (t && std::find(targets.begin(), targets.end(), t) == targets.end()) targets.push_back(t);
     }
     return targets;
-}
-
-unsigned UIControl::allControlEvents() const {
-    unsigned events = 0;
-    for (const auto& entry : entries_) events |= entry.events;
-    return events;
 }
 
 void UIControl::sendActionsForControlEvents(unsigned controlEvents) {

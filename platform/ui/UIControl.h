@@ -73,10 +73,8 @@ public:
                   controlEvents);
     }
     // Removes the target's actions for those events (every target's with an empty one).
-    void removeTarget(const std::shared_ptr<NSObject>& target, unsigned controlEvents);
     // The live targets with an action for any of `controlEvents`.
     std::vector<std::shared_ptr<NSObject>> allTargets() const;
-    unsigned allControlEvents() const;
     // Runs the actions registered for any of `controlEvents`, in the order they were added.
     virtual void sendActionsForControlEvents(unsigned controlEvents);
 

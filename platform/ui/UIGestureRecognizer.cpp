@@ -39,12 +39,7 @@ UIGestureRecognizer::~UIGestureRecognizer() {
 
 void UIGestureRecognizer::addTarget(const std::shared_ptr<NSObject>& target, Action action) {
     if (!action) return;
-    targets_.push_back({target, target != nullptr, target.get(), std::move(action)});
-}
-
-void UIGestureRecognizer::removeTarget(const NSObject* target) {
-    targets_.erase(std::remove_if(targets_.begin(), targets_.end(), [&](const Target& t) { return t.address == target; }),
-                   targets_.end());
+    targets_.push_back({target, target != nullptr, std::move(action)});
 }
 
 void UIGestureRecognizer::sendActions() {

@@ -55,7 +55,6 @@ public:
         });
     }
     // Drops every action of `target`.
-    void removeTarget(const NSObject* target);
 
     UIGestureRecognizerState state() const { return state_; }
     // What subclasses (and tests standing in for touches) call. Moving out of Possible checks
@@ -121,7 +120,6 @@ private:
     struct Target {
         std::weak_ptr<NSObject> target;
         bool hasTarget;
-        const NSObject* address;
         Action action;
     };
 

@@ -363,14 +363,6 @@ std::shared_ptr<UIImage> UIImage::resizableImageWithCapInsets(UIEdgeInsets capIn
     return copy;
 }
 
-std::shared_ptr<UIImage> UIImage::stretchableImageWithLeftCapWidth(int leftCapWidth, int topCapHeight) const {
-    const CGSize s = size();
-    UIEdgeInsets caps{static_cast<CGFloat>(topCapHeight), static_cast<CGFloat>(leftCapWidth), 0, 0};
-    if (topCapHeight > 0) caps.bottom = std::max(0.0, s.height - topCapHeight - 1);
-    if (leftCapWidth > 0) caps.right = std::max(0.0, s.width - leftCapWidth - 1);
-    return resizableImageWithCapInsets(caps, UIImageResizingModeStretch);
-}
-
 NSData UIImage::pngData() const {
     NSData out;
     if (pixelWidth_ <= 0 || pixelHeight_ <= 0) return out;

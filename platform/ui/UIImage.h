@@ -88,7 +88,6 @@ public:
     std::shared_ptr<UIImage> resizableImageWithCapInsets(UIEdgeInsets capInsets, UIImageResizingMode mode) const;
     // The older form: left cap width and top cap height; the right and bottom caps are the
     // rest of the image less one pixel, as the platform does.
-    std::shared_ptr<UIImage> stretchableImageWithLeftCapWidth(int leftCapWidth, int topCapHeight) const;
     UIEdgeInsets capInsets() const { return capInsets_; }
     UIImageResizingMode resizingMode() const { return resizingMode_; }
     bool isResizable() const { return resizable_; }

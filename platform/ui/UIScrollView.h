@@ -23,7 +23,6 @@ public:
     virtual void scrollViewDidEndScrollingAnimation(const std::shared_ptr<UIScrollView>&) {}
     // The view that zooms; none (the default) means the scroll view does not zoom.
     virtual std::shared_ptr<UIView> viewForZoomingInScrollView(const std::shared_ptr<UIScrollView>&) { return nullptr; }
-    virtual void scrollViewWillBeginZooming(const std::shared_ptr<UIScrollView>&, const std::shared_ptr<UIView>&) {}
     virtual void scrollViewDidEndZooming(const std::shared_ptr<UIScrollView>&, const std::shared_ptr<UIView>&,
                                          CGFloat scale) {
         (void)scale;

@@ -227,8 +227,6 @@ public:
     static void animateWithDuration(double duration, double delay, CGFloat springDamping, CGFloat initialVelocity,
                                     unsigned options, const std::function<void()>& animations,
                                     std::function<void(bool)> completion);
-    static void transitionWithView(const std::shared_ptr<UIView>& view, double duration, unsigned options,
-                                   const std::function<void()>& animations, std::function<void(bool)> completion);
     static bool areAnimationsEnabled();
     static void setAnimationsEnabled(bool enabled);
 

@@ -169,14 +169,6 @@ void UIView::animateWithDuration(double duration, double delay, CGFloat springDa
     UIViewAnimationDriver::commit(animation, std::move(completion));
 }
 
-void UIView::transitionWithView(const std::shared_ptr<UIView>& view, double duration, unsigned options,
-                                const std::function<void()>& animations, std::function<void(bool)> completion) {
-    auto animation = UIViewAnimationDriver::begin(UIViewAnimation::Form::Transition, duration, 0, options);
-    animation->transitionView = view;
-    UIViewAnimationDriver::runBlock(animation, animations);
-    UIViewAnimationDriver::commit(animation, std::move(completion));
-}
-
 bool UIView::areAnimationsEnabled() { return state().enabled; }
 void UIView::setAnimationsEnabled(bool enabled) { state().enabled = enabled; }
 

@@ -53,7 +53,7 @@ enum UIViewAnimationCurve : int {
 
 class UIViewAnimation : public NSObject {
 public:
-    enum class Form { Block, Spring, Transition, BeginCommit };
+    enum class Form { Block, Spring, BeginCommit };
 
     struct Change {
         std::weak_ptr<UIView> view;

@@ -53,11 +53,6 @@ TEST(TargetAction, ActionsRunPerEventInOrderAndStopWhenTheTargetIsGone) {
     EXPECT_TRUE(weak.expired());  // the control does not keep its target alive
     button->simulateTap();
     EXPECT_EQ(log.size(), 4u);
-
-    button->removeTarget(nullptr, UIControlEventTouchDown);
-    button->sendActionsForControlEvents(UIControlEventTouchDown);
-    EXPECT_EQ(log.size(), 4u);
-    EXPECT_EQ(button->allControlEvents(), static_cast<unsigned>(UIControlEventTouchUpInside));
 }
 
 TEST(Buttons, PerStateContentFallsBackToNormalAndSizesFromImageTitleAndInsets) {

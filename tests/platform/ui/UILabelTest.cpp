@@ -178,8 +178,6 @@ TEST(Colors, ComponentsReadBackForGreysAndRgbAndPatternsRefuse) {
     EXPECT_TRUE(UIColor::colorWithRed(0, 122 / 255.0, 1, 1)->getRed(&r, &g, &b, &a));
     EXPECT_DOUBLE_EQ(g * 255, 122);
     EXPECT_TRUE(UIColor::colorWithRed(2, -1, 0.5, 1)->isEqual(UIColor::colorWithRed(1, 0, 0.5, 1).get()));
-    auto tile = UIImage::imageWithPixels(std::vector<std::uint8_t>(4, 255), 1, 1, 1);
-    EXPECT_FALSE(UIColor::colorWithPatternImage(tile)->getRed(&r, &g, &b, &a));
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ TEST(UITableViewCellSelection, ASelectedCellShowsGreyUnderItsContentUnlessItsSty
     const auto grey = cell->subviews()[0];
     EXPECT_EQ(cell->subviews()[1], cell->contentView());
     ASSERT_NE(grey->backgroundColor(), nullptr);
-    EXPECT_TRUE(CGRectEqualToRect(grey->frame(), cell->bounds()));
+    EXPECT_EQ(grey->frame(), cell->bounds());
     // The property stays what the owner set: nothing.
     EXPECT_EQ(cell->selectedBackgroundView(), nullptr);
 

@@ -128,14 +128,12 @@ TEST_F(Animations, DisabledAnimationsAndZeroDurationsCompleteOnTheNextTurnNotInl
     pump();
     EXPECT_EQ(done, 2);
     UIView::setAnimationsEnabled(true);
-    // Springs and transitions are recorded with their own parameters.
+    // Springs are recorded with their own parameters.
     UIView::animateWithDuration(0.4, 0, 0.7, 0.2, 0, [&] { view->setCenter({1, 1}); }, nullptr);
-    UIView::transitionWithView(view, 0.3, UIViewAnimationOptionTransitionCrossDissolve, [] {}, nullptr);
     auto log = UIView::animationLog();
-    ASSERT_EQ(log.size(), 4u);
+    ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[2]->form, UIViewAnimation::Form::Spring);
     EXPECT_EQ(log[2]->springDamping, 0.7);
-    EXPECT_EQ(log[3]->transitionOption(), UIViewAnimationOptionTransitionCrossDissolve);
 }
 
 }  // namespace
