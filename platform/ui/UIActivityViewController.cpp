@@ -82,8 +82,5 @@ void UIActivityViewController::loadView() {
 
 void UIActivityViewController::close() {
     auto keep = self<UIActivityViewController>();
-    auto completion = std::move(completion_);
-    completion_ = nullptr;
     dismissViewControllerAnimated(true, nullptr);
-    if (completion) completion("", false);
 }

@@ -1,11 +1,10 @@
 // The share sheet: the items a caller hands over (pictures and texts), shown with the
 // activities that could take them. No other application is on this device, so the sheet
-// offers none and closes with "Close", telling its completion that nothing was done.
+// offers none and closes with "Close".
 #pragma once
 
 #include "platform/ui/UIViewController.h"
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <variant>
@@ -19,24 +18,19 @@ using UIActivityItem = std::variant<std::shared_ptr<UIImage>, std::string>;
 
 class UIActivityViewController : public UIViewController {
 public:
-    // (activity type, completed); the type is "" when the sheet was closed.
-    using CompletionWithItemsHandler = std::function<void(const std::string& activityType, bool completed)>;
-
     // Extra activities of the application are not supported: the list must be empty.
     static std::shared_ptr<UIActivityViewController> initWithActivityItems(std::vector<UIActivityItem> items,
                                                                            const std::vector<std::string>& applicationActivities = {});
     explicit UIActivityViewController(std::vector<UIActivityItem> items);
 
     const std::vector<UIActivityItem>& activityItems() const { return items_; }
-    void setCompletionWithItemsHandler(CompletionWithItemsHandler handler) { completion_ = std::move(handler); }
     const std::shared_ptr<UIBarButtonItem>& closeButton() const { return close_; }
 
     void loadView() override;
-    // Closes the sheet (dismissed, animated) and tells the completion nothing was done.
+    // Closes the sheet (dismissed, animated).
     void close();
 
 private:
     std::vector<UIActivityItem> items_;
-    CompletionWithItemsHandler completion_;
     std::shared_ptr<UIBarButtonItem> close_;
 };

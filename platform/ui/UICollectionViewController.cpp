@@ -37,6 +37,5 @@ void UICollectionViewController::viewWillAppear(bool animated) {
         reloadedOnce_ = true;
         view->reloadData();
     }
-    if (clearsSelection_)
-        for (const auto& path : view->indexPathsForSelectedItems()) view->deselectItemAtIndexPath(path, animated);
+    for (const auto& path : view->indexPathsForSelectedItems()) view->deselectItemAtIndexPath(path, animated);
 }

@@ -23,7 +23,6 @@ public:
     std::shared_ptr<UICollectionView> collectionView();
     // The view's layout once loaded, else the one the view will be made with.
     std::shared_ptr<UICollectionViewFlowLayout> collectionViewLayout() const;
-    void setClearsSelectionOnViewWillAppear(bool clears) { clearsSelection_ = clears; }
 
     // No items unless a subclass says otherwise.
     long numberOfItemsInSection(const std::shared_ptr<UICollectionView>&, long) override { return 0; }
@@ -35,6 +34,5 @@ public:
 
 private:
     std::shared_ptr<UICollectionViewFlowLayout> layout_;
-    bool clearsSelection_ = true;
     bool reloadedOnce_ = false;
 };

@@ -44,9 +44,8 @@ void UISlider::simulateDrag(float value, int steps) {
     const float start = value_;
     for (int i = 1; i <= steps; ++i) {
         setValue(start + (value - start) * static_cast<float>(i) / static_cast<float>(steps));
-        if (continuous_) sendActionsForControlEvents(UIControlEventValueChanged);
+        sendActionsForControlEvents(UIControlEventValueChanged);
     }
     setHighlighted(false);
-    if (!continuous_) sendActionsForControlEvents(UIControlEventValueChanged);
     sendActionsForControlEvents(UIControlEventTouchUpInside);
 }

@@ -22,8 +22,6 @@ public:
     void setMinimumValue(float value);
     float maximumValue() const { return maximum_; }
     void setMaximumValue(float value);
-    bool isContinuous() const { return continuous_; }
-    void setContinuous(bool continuous) { continuous_ = continuous; }
 
     void setThumbImage(std::shared_ptr<UIImage> image, unsigned state) { thumbImages_[state] = std::move(image); }
     std::shared_ptr<UIImage> thumbImageForState(unsigned state) const;
@@ -34,8 +32,7 @@ public:
     std::shared_ptr<UIColor> minimumTrackTintColor() const { return minTint_; }
     std::shared_ptr<UIColor> maximumTrackTintColor() const { return maxTint_; }
 
-    // A drag to `value`: touch down, value changes (each one sent when continuous), touch up
-    // inside; a non-continuous slider sends value-changed once at the end.
+    // A drag to `value`: touch down, value changes (each one sent), touch up inside.
     void simulateDrag(float value, int steps = 1);
 
     CGSize sizeThatFits(const CGSize& size) const override { return {size.width > 0 ? size.width : 118, 31}; }
@@ -46,7 +43,6 @@ private:
     float value_ = 0;
     float minimum_ = 0;
     float maximum_ = 1;
-    bool continuous_ = true;
     std::map<unsigned, std::shared_ptr<UIImage>> thumbImages_;
     std::map<unsigned, std::shared_ptr<UIImage>> minTrack_;
     std::map<unsigned, std::shared_ptr<UIImage>> maxTrack_;

@@ -30,8 +30,7 @@ void UITableViewController::viewWillAppear(bool animated) {
         reloadedOnce_ = true;
         table->reloadData();
     }
-    if (clearsSelection_)
-        for (const auto& path : table->indexPathsForSelectedRows()) table->deselectRowAtIndexPath(path, animated);
+    for (const auto& path : table->indexPathsForSelectedRows()) table->deselectRowAtIndexPath(path, animated);
 }
 
 void UITableViewController::setEditing(bool editing, bool animated) {

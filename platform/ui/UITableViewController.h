@@ -18,7 +18,6 @@ public:
     // Loads the view on first use.
     std::shared_ptr<UITableView> tableView();
     UITableViewStyle style() const { return style_; }
-    void setClearsSelectionOnViewWillAppear(bool clears) { clearsSelection_ = clears; }
 
     // No rows unless a subclass says otherwise.
     long numberOfRowsInSection(const std::shared_ptr<UITableView>&, long) override { return 0; }
@@ -32,6 +31,5 @@ public:
 
 private:
     UITableViewStyle style_;
-    bool clearsSelection_ = true;
     bool reloadedOnce_ = false;
 };

@@ -99,17 +99,4 @@ TEST(UICollectionViewControllerSelection, TapsReachTheControllerAndAppearingClea
     EXPECT_TRUE(view->indexPathsForSelectedItems().empty());
 }
 
-TEST(UICollectionViewControllerSelection, KeepsTheSelectionWhenToldNotToClearIt) {
-    auto gallery = loadedGallery(squares());
-    gallery->setClearsSelectionOnViewWillAppear(false);
-    gallery->viewWillAppear(false);
-    gallery->viewDidAppear(false);
-    gallery->collectionView()->layoutIfNeeded();
-    gallery->collectionView()->simulateTapOnItem({0, 2});
-    gallery->viewWillDisappear(false);
-    gallery->viewDidDisappear(false);
-    gallery->viewWillAppear(false);
-    EXPECT_EQ(gallery->collectionView()->indexPathsForSelectedItems(), (std::vector<NSIndexPath>{{0, 2}}));
-}
-
 }  // namespace
