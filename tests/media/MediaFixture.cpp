@@ -12,11 +12,13 @@
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/media/AVAudioSession.h"
-#include "tests/fixtures/TestFolders.h"
+#include "tests/fixtures/DemoBundle.h"
 #include "uikit/OEIdleTimerManager.h"
 
 #include <atomic>
 #include <filesystem>
+
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -47,11 +49,17 @@ const std::vector<std::string> MediaFixture::kMediaCatalogue = {
 
 namespace {
 
-// The compositions of the server's folder, encoded once per process.
+// The compositions of the server's folder. Encoding them is most of a music test's time, so
+// they are encoded once per test run (each test is a process of its own under ctest).
 const std::string& serverFolder() {
     static const std::string folder = [] {
-        const std::string root = TestFolders::shared() + "/music-server";
-        const std::string media = root + "/data/ostrelmedia/m4a/";
+        const std::string root = DemoBundle::runFolder() + "/music-server";
+        std::error_code ec;
+        if (fs::exists(root + "/data", ec)) return root;
+        // Encoded beside it and renamed into place, so that a process sees the folder whole; when
+        // another process got there first, its copy serves.
+        const std::string partial = root + ".part-" + std::to_string(::getpid());
+        const std::string media = partial + "/data/ostrelmedia/m4a/";
         std::string error;
         std::uint32_t seed = 1;
         for (const char* file : {"bach/air.m4a", "bach/toccata.m4a", "bach/minuet.m4a", "mozart/minuet.m4a",
@@ -59,6 +67,8 @@ const std::string& serverFolder() {
                                  "bach/sarabande.m4a"}) {
             if (!DemoAudio::writeM4A(media + file, {3.0, seed++, 44100, 2, 0}, &error)) ADD_FAILURE() << error;
         }
+        fs::rename(partial, root, ec);
+        if (ec) fs::remove_all(partial, ec);
         return root;
     }();
     return folder;
