@@ -18,8 +18,6 @@
 #include <atomic>
 #include <filesystem>
 
-#include <unistd.h>
-
 namespace fs = std::filesystem;
 
 const std::vector<std::string> MediaFixture::kMediaCatalogue = {
@@ -53,22 +51,20 @@ namespace {
 // they are encoded once per test run (each test is a process of its own under ctest).
 const std::string& serverFolder() {
     static const std::string folder = [] {
-        const std::string root = DemoBundle::runFolder() + "/music-server";
-        std::error_code ec;
-        if (fs::exists(root + "/data", ec)) return root;
-        // Encoded beside it and renamed into place, so that a process sees the folder whole; when
-        // another process got there first, its copy serves.
-        const std::string partial = root + ".part-" + std::to_string(::getpid());
-        const std::string media = partial + "/data/ostrelmedia/m4a/";
         std::string error;
-        std::uint32_t seed = 1;
-        for (const char* file : {"bach/air.m4a", "bach/toccata.m4a", "bach/minuet.m4a", "mozart/minuet.m4a",
-                                 "mozart/rondo alla turca.m4a", "mozart/requiem.m4a", "mozart/serenade.m4a",
-                                 "bach/sarabande.m4a"}) {
-            if (!DemoAudio::writeM4A(media + file, {3.0, seed++, 44100, 2, 0}, &error)) ADD_FAILURE() << error;
-        }
-        fs::rename(partial, root, ec);
-        if (ec) fs::remove_all(partial, ec);
+        std::string root = DemoBundle::sharedFolder(
+            "music-server",
+            [](const std::string& folder, std::string* error) {
+                const std::string media = folder + "/data/ostrelmedia/m4a/";
+                std::uint32_t seed = 1;
+                for (const char* file :
+                     {"bach/air.m4a", "bach/toccata.m4a", "bach/minuet.m4a", "mozart/minuet.m4a",
+                      "mozart/rondo alla turca.m4a", "mozart/requiem.m4a", "mozart/serenade.m4a", "bach/sarabande.m4a"})
+                    if (!DemoAudio::writeM4A(media + file, {3.0, seed++, 44100, 2, 0}, error)) return false;
+                return true;
+            },
+            &error);
+        if (root.empty()) ADD_FAILURE() << error;
         return root;
     }();
     return folder;
