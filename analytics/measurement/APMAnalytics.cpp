@@ -21,6 +21,9 @@
 
 namespace {
 
+Mutex gProcessMutex;
+std::shared_ptr<APMAnalytics::Process>* gProcess GUARDED_BY(gProcessMutex) = nullptr;
+
 bool isConsentValue(const Value& value) {
     return value.isString() && (value.string() == "granted" || value.string() == "denied");
 }
@@ -74,13 +77,6 @@ std::shared_ptr<APMEventSink> APMAnalytics::eventSink() {
     static const auto sink = std::make_shared<FrontEventSink>();
     return sink;
 }
-
-namespace {
-
-Mutex gProcessMutex;
-std::shared_ptr<APMAnalytics::Process>* gProcess GUARDED_BY(gProcessMutex) = nullptr;
-
-}  // namespace
 
 std::shared_ptr<APMAnalytics::Process> APMAnalytics::process() {
     MutexLock lock(gProcessMutex);

@@ -388,7 +388,7 @@ private:
                            const Value& context1, const Value& context2);
 
     std::string databaseName_ = kDatabaseName;
-    // Set at creation, never changed.
+    // What the front handed it at creation, its only road back to the front; never changed.
     APMMeasurementFront front_;
     // The load time and the suite the front keeps: the start-up consent, the reset bookkeeping.
     std::shared_ptr<APMAnalyticsStore> analyticsStore_;
