@@ -35,7 +35,6 @@
 #include "analytics/measurement/APMReceipt.h"
 #include "analytics/measurement/APMRemoteConfig.h"
 #include "analytics/measurement/APMUploader.h"
-#include "analytics/measurement/DUROrezurive.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/Clock.h"
@@ -43,6 +42,7 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/NSString.h"
+#include "platform/services/RURAdi.h"
 #include "platform/services/VULLogger.h"
 #include "platform/store/SKAdNetwork.h"
 #include "platform/ui/UIApplication.h"
@@ -197,7 +197,7 @@ std::shared_ptr<APMMeasurement> APMMeasurement::initWithAppID(const std::string&
     }
     const bool coreFront = ClassRegistry::isRegistered(kAPMFrontClass);
     log->logWithLevel(6, 23007,
-                      NSString::format("Analytics v.%@ started", coreFront ? DUROrezurive::topLevelVersion() : "90000000"));
+                      NSString::format("Analytics v.%@ started", coreFront ? RURRezaviviVersion : "90000000"));
     if (coreFront) {
         log->logWithLevel(8, 23222, NSString::format("Build %lld", static_cast<long long>(APMIdentity::zevUzeviroredaLibraryVersion())));
     }
