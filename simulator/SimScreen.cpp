@@ -290,7 +290,8 @@ std::pair<std::shared_ptr<const void>, long> identityOf(const SimTarget& t) { re
 
 std::string SimScreen::number(SimTarget target) {
     // What it shows, inside what the controls around it show (a row's button is that row's).
-    std::string content;
+    // A search bar is not the bar button that opened it, though both read "search".
+    std::string content = (target.view ? target.view->className() : std::string()) + ":";
     for (const auto& text : target.texts) content += text + "\x1f";
     if (target.texts.empty()) content += target.line;
     const auto level = static_cast<std::size_t>(std::max(0, target.depth));
