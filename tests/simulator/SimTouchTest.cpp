@@ -25,9 +25,7 @@
 #include "platform/ui/UITextField.h"
 #include "platform/ui/UITextView.h"
 #include "simulator/SimCommand.h"
-#include "simulator/SimRenderer.h"
-#include "simulator/SimSession.h"
-#include "tests/fixtures/KeyWindowTest.h"
+#include "tests/simulator/SimTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -79,25 +77,7 @@ public:
     }
 };
 
-class SimTouchTest : public KeyWindowTest {
-protected:
-    void SetUp() override {
-        KeyWindowTest::SetUp();
-        root->view()->setBackgroundColor(UIColor::whiteColor());
-    }
-    void TearDown() override {
-        if (auto responder = UIResponder::currentFirstResponder()) (void)responder->resignFirstResponder();
-        UIImage::setScreenScale(scale_);
-        KeyWindowTest::TearDown();
-    }
-    static void TearDownTestSuite() { SimRenderer::releaseCaches(); }
-
-    SimSession::Result run(const std::string& line) { return session.execute(SimCommand::parse(line)); }
-    std::string screen() { return session.screen().text(); }
-
-    const CGFloat scale_ = UIImage::screenScale();
-    SimSession session{false};
-};
+using SimTouchTest = SimSessionTest;
 
 TEST_F(SimTouchTest, ASwipedRowIsDeletedByItsOfferAndAnEditedListMovesItsRows) {
     auto playlist = std::make_shared<Playlist>();
