@@ -16,16 +16,12 @@
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
-#include "platform/ui/UINavigationBar.h"
-#include "platform/ui/UINavigationController.h"
-#include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UISearchBar.h"
 #include "platform/ui/UISegmentedControl.h"
 #include "platform/ui/UISlider.h"
 #include "platform/ui/UISwitch.h"
 #include "platform/ui/UITextField.h"
-#include "platform/ui/UIToolbar.h"
 #include "platform/ui/UIWindow.h"
 
 #include <cairo.h>

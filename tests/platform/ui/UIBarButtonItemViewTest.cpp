@@ -5,17 +5,16 @@
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/ui/UIAlertView.h"
-#include "platform/ui/UIApplication.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIBarButtonItemView.h"
 #include "platform/ui/UIButton.h"
-#include "platform/ui/UIDevice.h"
 #include "platform/ui/UINavigationBar.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UISearchBar.h"
 #include "platform/ui/UIToolbar.h"
 #include "platform/ui/UIWindow.h"
+#include "tests/fixtures/KeyWindowTest.h"
 
 #include <gtest/gtest.h>
 
@@ -40,20 +39,11 @@ public:
     void searchBarCancelButtonClicked(const std::shared_ptr<UISearchBar>&) override { ++cancelled; }
 };
 
-class BarButtonTouchTest : public ::testing::Test {
+class BarButtonTouchTest : public KeyWindowTest {
 protected:
     void SetUp() override {
-        Clock::setManual(10);
-        UIApplication::sharedApplication()->reset();
-        UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
-        window = UIWindow::make();
+        KeyWindowTest::SetUp();
         window->setRootViewController(nav);
-        window->makeKeyAndVisible();
-    }
-    void TearDown() override {
-        NSRunLoop::mainRunLoop()->runUntilIdle();
-        UIApplication::sharedApplication()->reset();
-        Clock::setReal();
     }
 
     // A finger lifted at the middle of `view`, through the hit testing of the window it is in.
@@ -74,7 +64,6 @@ protected:
     std::shared_ptr<UIViewController> first = UIViewController::make();
     std::shared_ptr<UIViewController> second = UIViewController::make();
     std::shared_ptr<UINavigationController> nav = UINavigationController::initWithRootViewController(first);
-    std::shared_ptr<UIWindow> window;
     std::shared_ptr<Taps> taps = std::make_shared<Taps>();
 };
 
