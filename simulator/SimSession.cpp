@@ -421,19 +421,6 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
     }
     r.message = (taps == 2 ? "double-tapped " : hold > 0 ? "pressed " : "tapped ") + named(s, *target);
     auto window = target->view ? target->view->window() : nullptr;
-    // A segment is touched where it is drawn; by its number, or by its title.
-    long segment = -1;
-    auto seg = std::dynamic_pointer_cast<UISegmentedControl>(target->view);
-    if (seg) {
-        segment = target->buttonIndex;
-        if (segment < 0 && !SimScreen::isNumber(c.target)) segment = segmentNamed(*seg, c.target);
-        // A control a bar holds without laying it out has no place on the screen.
-        if (segment >= 0 && !window) {
-            seg->simulateTapOnSegment(static_cast<std::size_t>(segment));
-            pass(actionTime());
-            return r;
-        }
-    }
     if (!window) {
         r.ok = false;
         r.message = "that is no longer on the screen";
@@ -444,6 +431,10 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
     // answers it, a row or a cell is chosen through its list, a field starts typing) and the
     // recognisers above it see it.
     CGPoint p = touchPointInWindow(target->view);
+    // A segment is touched where it is drawn; by its number, or by its title.
+    auto seg = std::dynamic_pointer_cast<UISegmentedControl>(target->view);
+    long segment = seg ? target->buttonIndex : -1;
+    if (seg && segment < 0 && !SimScreen::isNumber(c.target)) segment = segmentNamed(*seg, c.target);
     if (seg && segment >= 0) {
         const CGRect frame = seg->convertRectToView(seg->frameForSegmentAtIndex(static_cast<std::size_t>(segment)), window);
         p = {CGRectGetMidX(frame), CGRectGetMidY(frame)};
