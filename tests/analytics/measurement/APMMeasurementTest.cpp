@@ -239,7 +239,7 @@ TEST_F(APMMeasurementTest, TheFirstOpenEngagementFollowsTheConfiguration) {
     EXPECT_EQ(rawEventNames(), std::vector<std::string>{"_f"});
 }
 
-TEST_F(APMMeasurementTest, TheFirstOpenTimeIsTheFirstOpenPropertysOwnAndNoneWithoutProperties) {
+TEST_F(APMMeasurementTest, TheFirstOpenTimeIsTheFirstOpenPropertysOwnAndNoneWithoutReadableProperties) {
     // Read on the worker, as the engine's own callers read it.
     auto firstOpenTimestamp = [this] {
         auto found = std::make_shared<std::atomic<double>>(-1);
