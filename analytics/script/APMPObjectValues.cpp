@@ -18,7 +18,7 @@ Value ownPropertyOrToString(const std::u16string& name, const APMPPropertyMap& p
                             std::span<const Value> arguments, APMPScope& scope, APMPRuntime& runtime,
                             NSErrorPtr& error) {
     if (name == u"hasOwnProperty") {
-        const std::vector<Value> values = runtime.evaluateArguments(arguments, scope, error);
+        const APMPArgumentValues values = runtime.evaluateArguments(arguments, scope, error);
         if (error) return Value::undefined();
         if (values.size() != 1) {
             error = APMPError(APMPErrorArgumentCount);
@@ -96,7 +96,7 @@ APMPFunctionValue::APMPFunctionValue(APMPHeap& heap, std::u16string functionName
 
 APMPRuntimeValue APMPFunctionValue::invokeWithArguments(std::span<const APMPRuntimeValue> arguments, APMPScope& scope, APMPRuntime& runtime,
                                              NSErrorPtr& error) {
-    const std::vector<APMPRuntimeValue> values = runtime.evaluateArguments(arguments, scope, error);
+    const APMPArgumentValues values = runtime.evaluateArguments(arguments, scope, error);
     if (error) return APMPRuntimeValue::undefined();
     return invokeWithEvaluatedArguments(values, runtime, error);
 }
@@ -158,7 +158,9 @@ APMPStatementValue::APMPStatementValue(APMPHeap& heap, std::u16string functionNa
     : APMPObject(Type::Statement, heap),
       functionName_(std::move(functionName)),
       arguments_(std::move(arguments)),
-      opcode_(APMPCommandRegistrar::sharedInstance().opcodeForName(functionName_)) {
+      opcode_(APMPCommandRegistrar::sharedInstance().opcodeForName(functionName_)),
+      evaluator_(APMPCommandRegistrar::sharedInstance().evaluatorForOpcode(opcode_)),
+      routineAfterArguments_(evaluator_ ? evaluator_->routineAfterArguments(opcode_) : nullptr) {
     account(static_cast<std::ptrdiff_t>(sizeof(*this) - sizeof(APMPObject) + 2 * functionName_.size() +
                                         sizeof(APMPRuntimeValue) * arguments_.size()));
 }

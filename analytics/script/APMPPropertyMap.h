@@ -5,6 +5,7 @@
 #include "analytics/script/APMPRuntimeValue.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -16,6 +17,8 @@ public:
         std::u16string name;
         APMPRuntimeValue value;
         bool immutable = false;
+        // Of the name: a scan compares names only where these agree.
+        std::size_t hash = 0;
     };
 
     bool hasName(std::u16string_view name) const { return position(name) != kAbsent; }
@@ -25,6 +28,9 @@ public:
     APMPRuntimeValue valueForName(std::u16string_view name) const;
     void setValue(std::u16string_view name, APMPRuntimeValue value) { store(name, std::move(value), false); }
     void setImmutableValue(std::u16string_view name, APMPRuntimeValue value) { store(name, std::move(value), true); }
+    // Replaces the value of a name the map holds, unless the name is immutable (the value is then
+    // dropped); false when the map does not hold the name.
+    bool replaceValue(std::u16string_view name, APMPRuntimeValue value);
     void removeValueForName(std::u16string_view name);
     void makeImmutable() { immutable_ = true; }
     bool isImmutable() const { return immutable_; }
@@ -43,12 +49,22 @@ private:
     // Up to this many names are found by a scan; past it an index is kept.
     static constexpr std::size_t kScanned = 8;
 
+    struct NameHash {
+        using is_transparent = void;
+        // Names are short: a multiplicative hash of the units costs less than hashing their bytes.
+        std::size_t operator()(std::u16string_view name) const {
+            std::size_t hash = name.size();
+            for (char16_t unit : name) hash = hash * 31 + unit;
+            return hash;
+        }
+    };
+
     std::size_t position(std::u16string_view name) const;
     void store(std::u16string_view name, APMPRuntimeValue value, bool immutable);
     void reindex();
 
     std::vector<Entry> entries_;
-    std::unordered_map<std::u16string, std::size_t> index_;
+    std::unordered_map<std::u16string, std::size_t, NameHash, std::equal_to<>> index_;
     bool immutable_ = false;
     std::size_t bytes_ = 0;
 };

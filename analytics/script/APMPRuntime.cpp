@@ -88,23 +88,26 @@ void APMPRuntime::resetInstructionCount() {
     heap_.resetPeak();
 }
 
-APMPRuntimeValue APMPRuntime::evaluateStatement(const APMPRuntimeValue& value, APMPScope& scope, NSErrorPtr& error) {
-    if (instructions_ >= kInstructionBudget) {
-        error = APMPError(APMPErrorBudgetSpent);
-        return APMPRuntimeValue::undefined();
-    }
-    ++instructions_;
-    if (!value.isStatement()) return value;
+APMPRuntimeValue APMPRuntime::budgetSpent(NSErrorPtr& error) {
+    error = APMPError(APMPErrorBudgetSpent);
+    return APMPRuntimeValue::undefined();
+}
+
+APMPRuntimeValue APMPRuntime::runStatement(const APMPRuntimeValue& value, APMPScope& scope, NSErrorPtr& error) {
     collectIfDue();
-    if (heap_.overLimit() || depth_ >= kMaxEvaluationDepth) {
-        error = APMPError(APMPErrorBudgetSpent);
-        return APMPRuntimeValue::undefined();
-    }
+    if (heap_.overLimit() || depth_ >= kMaxEvaluationDepth) return budgetSpent(error);
     // Held while it runs: the array it came from may let go of it.
     const APMPRuntimeValue statement = value;
+    const auto& command = *statement.as<APMPStatementValue>();
     ++depth_;
-    APMPRuntimeValue result =
-        APMPCommandRegistrar::sharedInstance().evaluateStatement(*statement.as<APMPStatementValue>(), scope, *this, error);
+    APMPRuntimeValue result;
+    // Most statements evaluate their arguments first: done here, without the evaluator between.
+    if (const APMPCommandRoutine run = command.routineAfterArguments()) {
+        const APMPArgumentValues values = evaluateArguments(command.arguments(), scope, error);
+        if (!error) result = run(values, scope, *this, error);
+    } else {
+        result = APMPCommandRegistrar::evaluateStatement(command, scope, *this, error);
+    }
     --depth_;
     if (error) return APMPRuntimeValue::undefined();
     return result;
@@ -120,10 +123,9 @@ APMPRuntimeValue APMPRuntime::executeStatementList(std::span<const APMPRuntimeVa
     return result;
 }
 
-std::vector<APMPRuntimeValue> APMPRuntime::evaluateArguments(std::span<const APMPRuntimeValue> arguments, APMPScope& scope,
+APMPArgumentValues APMPRuntime::evaluateArguments(std::span<const APMPRuntimeValue> arguments, APMPScope& scope,
                                                   NSErrorPtr& error) {
-    std::vector<APMPRuntimeValue> values;
-    values.reserve(arguments.size());
+    APMPArgumentValues values(arguments.size());
     for (const APMPRuntimeValue& argument : arguments) {
         values.push_back(evaluateStatement(argument, scope, error));
         if (error) break;
@@ -146,9 +148,8 @@ APMPRuntimeValue APMPRuntime::string(std::u16string text) { return APMPRuntimeVa
 
 APMPRuntimeValue APMPRuntime::string(std::string_view utf8) { return string(APMPUTF16(utf8)); }
 
-void APMPRuntime::chargeWork(std::size_t units) {
+void APMPRuntime::chargeLargeWork(std::size_t units) {
     const std::uint64_t extra = units / kUnitsPerEvaluation;
-    if (extra == 0) return;
     instructions_ = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(kInstructionBudget, std::uint64_t{instructions_} + extra));
 }

@@ -18,6 +18,8 @@ public:
     void addValue(std::u16string_view name, APMPRuntimeValue value);
     void addImmutableValue(std::u16string_view name, APMPRuntimeValue value);
     void setValue(std::u16string_view name, APMPRuntimeValue value);
+    // setValue for a name some scope holds; false (nothing written) when none does.
+    bool assignValue(std::u16string_view name, const APMPRuntimeValue& value);
     void makeImmutable() { contents_.makeImmutable(); }
 
 private:

@@ -2,6 +2,7 @@
 // evaluated. The opcode's evaluator is found once, when the statement is made.
 #pragma once
 
+#include "analytics/script/APMPCommandEvaluator.h"
 #include "analytics/script/APMPObject.h"
 #include "analytics/script/APMPRuntimeValue.h"
 
@@ -16,6 +17,10 @@ public:
     const std::vector<APMPRuntimeValue>& arguments() const { return arguments_; }
     // The opcode's number when the name is one, else -1 (a call by name).
     int opcode() const { return opcode_; }
+    // The opcode's evaluator, or none for a call by name.
+    const APMPCommandEvaluator* evaluator() const { return evaluator_; }
+    // The evaluator's routine where it evaluates every argument first, else none.
+    APMPCommandRoutine routineAfterArguments() const { return routineAfterArguments_; }
 
 private:
     void trace(APMPTracer& tracer) const override;
@@ -24,4 +29,6 @@ private:
     const std::u16string functionName_;
     std::vector<APMPRuntimeValue> arguments_;
     const int opcode_;
+    const APMPCommandEvaluator* const evaluator_;
+    const APMPCommandRoutine routineAfterArguments_;
 };

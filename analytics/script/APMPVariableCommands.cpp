@@ -65,11 +65,10 @@ Value assign(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErro
     if (!APMPArgumentCountIs(arguments, 2, error)) return Value::undefined();
     const std::u16string* assigned = name(arguments[0], runtime, error);
     if (!assigned) return Value::undefined();
-    if (!scope.hasName(*assigned)) {
+    if (!scope.assignValue(*assigned, arguments[1])) {
         error = APMPError(APMPErrorUndeclaredAssignment);
         return Value::undefined();
     }
-    scope.setValue(*assigned, arguments[1]);
     return arguments[1];
 }
 
