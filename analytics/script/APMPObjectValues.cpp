@@ -8,6 +8,8 @@
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPStatementValue.h"
 
+#include <algorithm>
+
 namespace {
 namespace objects {
 
@@ -160,7 +162,9 @@ APMPStatementValue::APMPStatementValue(APMPHeap& heap, std::u16string functionNa
       arguments_(std::move(arguments)),
       opcode_(APMPCommandRegistrar::sharedInstance().opcodeForName(functionName_)),
       evaluator_(APMPCommandRegistrar::sharedInstance().evaluatorForOpcode(opcode_)),
-      routineAfterArguments_(evaluator_ ? evaluator_->routineAfterArguments(opcode_) : nullptr) {
+      routineAfterArguments_(evaluator_ ? evaluator_->routineAfterArguments(opcode_) : nullptr),
+      literalArgumentsOnly_(std::none_of(arguments_.begin(), arguments_.end(),
+                                         [](const APMPRuntimeValue& argument) { return argument.isStatement(); })) {
     account(static_cast<std::ptrdiff_t>(sizeof(*this) - sizeof(APMPObject) + 2 * functionName_.size() +
                                         sizeof(APMPRuntimeValue) * arguments_.size()));
 }

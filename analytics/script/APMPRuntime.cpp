@@ -103,8 +103,21 @@ APMPRuntimeValue APMPRuntime::runStatement(const APMPRuntimeValue& value, APMPSc
     APMPRuntimeValue result;
     // Most statements evaluate their arguments first: done here, without the evaluator between.
     if (const APMPCommandRoutine run = command.routineAfterArguments()) {
-        const APMPArgumentValues values = evaluateArguments(command.arguments(), scope, error);
-        if (!error) result = run(values, scope, *this, error);
+        const std::span<const APMPRuntimeValue> arguments = command.arguments();
+        if (command.hasLiteralArgumentsOnly()) {
+            // Each literal counts as its evaluation and is its own value: the routine reads
+            // them where the statement holds them.
+            if (kInstructionBudget - instructions_ < arguments.size()) {
+                instructions_ = kInstructionBudget;
+                budgetSpent(error);
+            } else {
+                instructions_ += static_cast<std::uint32_t>(arguments.size());
+                result = run(arguments, scope, *this, error);
+            }
+        } else {
+            const APMPArgumentValues values = evaluateArguments(arguments, scope, error);
+            if (!error) result = run(values, scope, *this, error);
+        }
     } else {
         result = APMPCommandRegistrar::evaluateStatement(command, scope, *this, error);
     }

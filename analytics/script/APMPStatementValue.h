@@ -21,6 +21,8 @@ public:
     const APMPCommandEvaluator* evaluator() const { return evaluator_; }
     // The evaluator's routine where it evaluates every argument first, else none.
     APMPCommandRoutine routineAfterArguments() const { return routineAfterArguments_; }
+    // No argument is a statement: each evaluates to itself.
+    bool hasLiteralArgumentsOnly() const { return literalArgumentsOnly_; }
 
 private:
     void trace(APMPTracer& tracer) const override;
@@ -31,4 +33,5 @@ private:
     const int opcode_;
     const APMPCommandEvaluator* const evaluator_;
     const APMPCommandRoutine routineAfterArguments_;
+    const bool literalArgumentsOnly_;
 };
