@@ -8,7 +8,7 @@ std::size_t entryBytes(std::u16string_view name) { return sizeof(APMPPropertyMap
 }  // namespace propertyMaps
 }  // namespace
 
-std::size_t APMPPropertyMap::position(std::u16string_view name) const {
+std::size_t APMPPropertyMap::search(std::u16string_view name) const {
     if (entries_.size() <= kScanned) {
         const std::size_t hash = NameHash{}(name);
         for (std::size_t i = 0; i < entries_.size(); ++i) {
@@ -18,11 +18,6 @@ std::size_t APMPPropertyMap::position(std::u16string_view name) const {
     }
     auto found = index_.find(name);
     return found == index_.end() ? kAbsent : found->second;
-}
-
-const APMPRuntimeValue* APMPPropertyMap::find(std::u16string_view name) const {
-    const std::size_t at = position(name);
-    return at == kAbsent ? nullptr : &entries_[at].value;
 }
 
 APMPRuntimeValue APMPPropertyMap::valueForName(std::u16string_view name) const {
@@ -49,8 +44,8 @@ void APMPPropertyMap::store(std::u16string_view name, APMPRuntimeValue value, bo
     }
 }
 
-bool APMPPropertyMap::replaceValue(std::u16string_view name, APMPRuntimeValue value) {
-    const std::size_t at = position(name);
+bool APMPPropertyMap::replaceValue(std::u16string_view name, APMPRuntimeValue value, std::size_t* hint) {
+    const std::size_t at = position(name, hint);
     if (at == kAbsent) return false;
     Entry& entry = entries_[at];
     if (!immutable_ && !entry.immutable) entry.value = std::move(value);

@@ -22,15 +22,20 @@ public:
     };
 
     bool hasName(std::u16string_view name) const { return position(name) != kAbsent; }
-    // The value stored under the name, or none.
-    const APMPRuntimeValue* find(std::u16string_view name) const;
+    // The value stored under the name, or none. A hint, where given, is a position to try first
+    // and is updated to where the name is found: a program reads the same names from scopes
+    // laid out alike, call after call.
+    const APMPRuntimeValue* find(std::u16string_view name, std::size_t* hint = nullptr) const {
+        const std::size_t at = position(name, hint);
+        return at == kAbsent ? nullptr : &entries_[at].value;
+    }
     // Undefined for a missing name.
     APMPRuntimeValue valueForName(std::u16string_view name) const;
     void setValue(std::u16string_view name, APMPRuntimeValue value) { store(name, std::move(value), false); }
     void setImmutableValue(std::u16string_view name, APMPRuntimeValue value) { store(name, std::move(value), true); }
     // Replaces the value of a name the map holds, unless the name is immutable (the value is then
     // dropped); false when the map does not hold the name.
-    bool replaceValue(std::u16string_view name, APMPRuntimeValue value);
+    bool replaceValue(std::u16string_view name, APMPRuntimeValue value, std::size_t* hint = nullptr);
     void removeValueForName(std::u16string_view name);
     void makeImmutable() { immutable_ = true; }
     bool isImmutable() const { return immutable_; }
@@ -59,7 +64,13 @@ private:
         }
     };
 
-    std::size_t position(std::u16string_view name) const;
+    std::size_t position(std::u16string_view name, std::size_t* hint = nullptr) const {
+        if (hint && *hint < entries_.size() && entries_[*hint].name == name) return *hint;
+        const std::size_t at = search(name);
+        if (hint && at != kAbsent) *hint = at;
+        return at;
+    }
+    std::size_t search(std::u16string_view name) const;
     void store(std::u16string_view name, APMPRuntimeValue value, bool immutable);
     void reindex();
 
