@@ -34,6 +34,7 @@ public:
     APMPArgumentValues(APMPArgumentValues&& other) noexcept : spilled_(std::move(other.spilled_)) {
         if (!inPlace()) {
             size_ = spilled_.size();
+            other.size_ = 0;
             return;
         }
         for (; size_ < other.size_; ++size_) new (&inPlace_[size_]) APMPRuntimeValue(std::move(other.inPlace_[size_]));
