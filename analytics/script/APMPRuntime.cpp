@@ -23,6 +23,16 @@ constexpr std::uint32_t kMostMatcherLimit = 1'000'000;
 // Compiled patterns kept per runtime.
 constexpr std::size_t kKeptPatterns = 32;
 
+// Each argument evaluated in order; the first error ends the list (its value still appended).
+// Inlined where statements are run: it is the interpreter's innermost loop.
+[[gnu::always_inline]] inline void evaluateInto(APMPRuntime& runtime, std::span<const Value> arguments,
+                                                APMPScope& scope, APMPArgumentValues& values, NSErrorPtr& error) {
+    for (const Value& argument : arguments) {
+        values.push_back(runtime.evaluateStatement(argument, scope, error));
+        if (error) break;
+    }
+}
+
 }  // namespace runtimeBounds
 }  // namespace
 
@@ -94,6 +104,7 @@ APMPRuntimeValue APMPRuntime::budgetSpent(NSErrorPtr& error) {
 }
 
 APMPRuntimeValue APMPRuntime::runStatement(const APMPRuntimeValue& value, APMPScope& scope, NSErrorPtr& error) {
+    using namespace runtimeBounds;
     collectIfDue();
     if (heap_.overLimit() || depth_ >= kMaxEvaluationDepth) return budgetSpent(error);
     // Held while it runs: the array it came from may let go of it.
@@ -115,7 +126,8 @@ APMPRuntimeValue APMPRuntime::runStatement(const APMPRuntimeValue& value, APMPSc
                 result = run(arguments, scope, *this, error);
             }
         } else {
-            const APMPArgumentValues values = evaluateArguments(arguments, scope, error);
+            APMPArgumentValues values(arguments.size());
+            evaluateInto(*this, arguments, scope, values, error);
             if (!error) result = run(values, scope, *this, error);
         }
     } else {
@@ -138,11 +150,9 @@ APMPRuntimeValue APMPRuntime::executeStatementList(std::span<const APMPRuntimeVa
 
 APMPArgumentValues APMPRuntime::evaluateArguments(std::span<const APMPRuntimeValue> arguments, APMPScope& scope,
                                                   NSErrorPtr& error) {
+    using namespace runtimeBounds;
     APMPArgumentValues values(arguments.size());
-    for (const APMPRuntimeValue& argument : arguments) {
-        values.push_back(evaluateStatement(argument, scope, error));
-        if (error) break;
-    }
+    evaluateInto(*this, arguments, scope, values, error);
     return values;
 }
 
