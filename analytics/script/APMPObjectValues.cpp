@@ -157,14 +157,13 @@ void APMPFunctionValue::clearReferences() {
 // MARK: Statements
 
 APMPStatementValue::APMPStatementValue(APMPHeap& heap, std::u16string functionName, std::vector<APMPRuntimeValue> arguments)
-    : APMPObject(Type::Statement, heap),
-      functionName_(std::move(functionName)),
-      arguments_(std::move(arguments)),
-      opcode_(APMPCommandRegistrar::sharedInstance().opcodeForName(functionName_)),
-      evaluator_(APMPCommandRegistrar::sharedInstance().evaluatorForOpcode(opcode_)),
-      routineAfterArguments_(evaluator_ ? evaluator_->routineAfterArguments(opcode_) : nullptr),
-      literalArgumentsOnly_(std::none_of(arguments_.begin(), arguments_.end(),
-                                         [](const APMPRuntimeValue& argument) { return argument.isStatement(); })) {
+    : APMPObject(Type::Statement, heap), arguments_(std::move(arguments)), functionName_(std::move(functionName)) {
+    const APMPCommandRegistrar& registrar = APMPCommandRegistrar::sharedInstance();
+    opcode_ = registrar.opcodeForName(functionName_);
+    evaluator_ = registrar.evaluatorForOpcode(opcode_);
+    routineAfterArguments_ = evaluator_ ? evaluator_->routineAfterArguments(opcode_) : nullptr;
+    literalArgumentsOnly_ = std::none_of(arguments_.begin(), arguments_.end(),
+                                         [](const APMPRuntimeValue& argument) { return argument.isStatement(); });
     account(static_cast<std::ptrdiff_t>(sizeof(*this) - sizeof(APMPObject) + 2 * functionName_.size() +
                                         sizeof(APMPRuntimeValue) * arguments_.size()));
 }

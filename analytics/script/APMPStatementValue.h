@@ -28,10 +28,12 @@ private:
     void trace(APMPTracer& tracer) const override;
     void clearReferences() override;
 
-    const std::u16string functionName_;
+    // What running a statement reads comes first, next to the object's count: a program's
+    // statements are walked for every event, and the fewer cache lines each takes the better.
+    APMPCommandRoutine routineAfterArguments_ = nullptr;
     std::vector<APMPRuntimeValue> arguments_;
-    const int opcode_;
-    const APMPCommandEvaluator* const evaluator_;
-    const APMPCommandRoutine routineAfterArguments_;
-    const bool literalArgumentsOnly_;
+    bool literalArgumentsOnly_ = false;
+    int opcode_ = -1;
+    const APMPCommandEvaluator* evaluator_ = nullptr;
+    const std::u16string functionName_;
 };
