@@ -44,11 +44,11 @@ void APMPPropertyMap::store(std::u16string_view name, APMPRuntimeValue value, bo
     }
 }
 
-bool APMPPropertyMap::replaceValue(std::u16string_view name, APMPRuntimeValue value, std::size_t* hint) {
+bool APMPPropertyMap::replaceValue(std::u16string_view name, const APMPRuntimeValue& value, std::size_t* hint) {
     const std::size_t at = position(name, hint);
     if (at == kAbsent) return false;
     Entry& entry = entries_[at];
-    if (!immutable_ && !entry.immutable) entry.value = std::move(value);
+    if (!immutable_ && !entry.immutable) entry.value = value;
     return true;
 }
 

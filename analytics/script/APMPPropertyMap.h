@@ -33,9 +33,9 @@ public:
     APMPRuntimeValue valueForName(std::u16string_view name) const;
     void setValue(std::u16string_view name, APMPRuntimeValue value) { store(name, std::move(value), false); }
     void setImmutableValue(std::u16string_view name, APMPRuntimeValue value) { store(name, std::move(value), true); }
-    // Replaces the value of a name the map holds, unless the name is immutable (the value is then
-    // dropped); false when the map does not hold the name.
-    bool replaceValue(std::u16string_view name, APMPRuntimeValue value, std::size_t* hint = nullptr);
+    // Replaces the value of a name the map holds, unless the name is immutable (nothing is then
+    // written); false when the map does not hold the name.
+    bool replaceValue(std::u16string_view name, const APMPRuntimeValue& value, std::size_t* hint = nullptr);
     void removeValueForName(std::u16string_view name);
     void makeImmutable() { immutable_ = true; }
     bool isImmutable() const { return immutable_; }
