@@ -28,9 +28,6 @@
 
 namespace {
 
-// The screens of the shared core, which the fixture starts.
-std::shared_ptr<ViewControllersConstructor> screens() { return OECore::instance()->screens(); }
-
 class ScreenConstruction : public DemoLaunchFixture {
 protected:
     void SetUp() override {
