@@ -45,11 +45,9 @@ const std::vector<std::string> MediaFixture::kMediaCatalogue = {
     "(3, 2, 'mozart1.jpg', 'Зальцбург', 'Salzburg')",
 };
 
-namespace {
-
 // The compositions of the server's folder. Encoding them is most of a music test's time, so
 // they are encoded once per test run (each test is a process of its own under ctest).
-const std::string& serverFolder() {
+const std::string& MediaFixture::serverFolder() {
     static const std::string folder = [] {
         std::string error;
         std::string root = DemoBundle::sharedFolder(
@@ -69,8 +67,6 @@ const std::string& serverFolder() {
     }();
     return folder;
 }
-
-}  // namespace
 
 std::string MediaFixture::documents() { return Sandbox::documents(); }
 
