@@ -261,7 +261,6 @@ TEST_F(MediaPlayerControllerTest, ARestartLeavesListAndTrackForTheFirstUseAndThe
         EXPECT_EQ(controller_->mediaPlayer()->currentItem()->key(), "6");
         ASSERT_TRUE(ready());
         EXPECT_EQ(controller_->mediaPlayer()->player()->status(), AVPlayerStatus::ReadyToPlay);
-        EXPECT_GT(controller_->remainingTime(), 0.0f);
         // The player screen coming later loads nothing again.
         const auto player = controller_->mediaPlayer()->player();
         controller_->loadCurrentItem();
