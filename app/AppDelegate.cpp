@@ -108,6 +108,11 @@ void AppDelegate::applicationWillTerminate(UIApplication& application) {
     OECore::instance()->applicationWillTerminate(application);
 }
 
+bool AppDelegate::applicationOpenURLOptions(UIApplication&, const std::string& url, const Value::Dictionary&) {
+    Diagnostics::notef("Opened by the link %s.", url.c_str());
+    return true;
+}
+
 void AppDelegate::remoteControlReceivedWithEvent(const std::shared_ptr<UIEvent>& event) {
     OECore::instance()->remoteControlReceivedWithEvent(event);
 }

@@ -30,6 +30,12 @@ public:
     void applicationWillEnterForeground(UIApplication& application) override;
     void applicationDidBecomeActive(UIApplication& application) override;
     void applicationWillTerminate(UIApplication& application) override;
+    // A link that opens the running application (a deferred deep link the analytics hand over
+    // included) is taken as a link that launches it is: the application stays where it is, and
+    // the analytics report the link's campaign.
+    bool respondsToApplicationOpenURLOptions() const override { return true; }
+    bool applicationOpenURLOptions(UIApplication& application, const std::string& url,
+                                   const Value::Dictionary& options) override;
     // The end of the responder chain: remote-control events go to the engine.
     void remoteControlReceivedWithEvent(const std::shared_ptr<UIEvent>& event) override;
 

@@ -243,6 +243,11 @@ std::shared_ptr<TextServer> OECore::textServer() {
     return textServer_;
 }
 
+std::shared_ptr<ViewControllersConstructor> OECore::screens() {
+    if (!screens_) screens_ = ViewControllersConstructor::initWithCore(weakSelf<OECore>());
+    return screens_;
+}
+
 TextsContext OECore::textsContext() {
     return TextsContext{galleryContext(), textServer(),
                         [](const std::shared_ptr<UIViewController>& controller, bool fullscreen) {
@@ -286,9 +291,9 @@ void OECore::showStartScreenInWindow(const std::shared_ptr<UIWindow>& window) {
         return;
     }
     if (!window) return;
-    auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle(AppInfo::displayName(), config_);
+    auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle(AppInfo::displayName(), config_, screens());
     factory->setDownloadsCounter(downloadsCounter_);
-    auto menu = OEMainMenu::initWithFactory(factory, config_);
+    auto menu = OEMainMenu::initWithFactory(factory, config_, screens());
     const auto c = config_->color() ? config_->color()->backgroundColor() : OEColorConfig::Color::groupTableViewBackground();
     auto container = OESideMenuContainerViewController::containerWithCenterViewController(
         nullptr, menu, nullptr, UIColor::colorWithRed(c.red, c.green, c.blue, c.alpha));

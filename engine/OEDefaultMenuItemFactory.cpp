@@ -14,13 +14,16 @@
 #include "uikit/OEMakerContacts.h"
 #include "uikit/OESideMenuContainerViewController.h"
 
-std::shared_ptr<OEDefaultMenuItemFactory> OEDefaultMenuItemFactory::make() {
+std::shared_ptr<OEDefaultMenuItemFactory> OEDefaultMenuItemFactory::make(std::shared_ptr<ViewControllersConstructor> screens) {
     auto factory = std::make_shared<OEDefaultMenuItemFactory>();
-    factory->setScreenConstructor(OEMenuScreen::Gallery, &ViewControllersConstructor::constructGalleryViewController);
-    factory->setScreenConstructor(OEMenuScreen::MediaLibrary, &ViewControllersConstructor::constructMediaPLayerController);
-    factory->setScreenConstructor(OEMenuScreen::Famous, &ViewControllersConstructor::constructFamousController);
-    factory->setScreenConstructor(OEMenuScreen::Articles, &ViewControllersConstructor::constructArticlesController);
-    factory->setScreenConstructor(OEMenuScreen::Texts, &ViewControllersConstructor::constructTextsController);
+    factory->screens_ = std::move(screens);
+    if (const auto& s = factory->screens_) {
+        factory->setScreenConstructor(OEMenuScreen::Gallery, [s] { return s->constructGalleryViewController(); });
+        factory->setScreenConstructor(OEMenuScreen::MediaLibrary, [s] { return s->constructMediaPLayerController(); });
+        factory->setScreenConstructor(OEMenuScreen::Famous, [s] { return s->constructFamousController(); });
+        factory->setScreenConstructor(OEMenuScreen::Articles, [s] { return s->constructArticlesController(); });
+        factory->setScreenConstructor(OEMenuScreen::Texts, [s] { return s->constructTextsController(); });
+    }
     return factory;
 }
 
@@ -69,8 +72,9 @@ std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeUrlItemWithTitl
     bool needsMenuReload, std::function<void()> afterClickAction) const {
     return OEMenuSectionItem::initWithTitle(
         title, imageName, badge,
-        [url, needsMenuReload, afterClickAction = std::move(afterClickAction)](const std::shared_ptr<OEMainMenu>& menu) {
-            ViewControllersConstructor::showBrowser(url);
+        [screens = screens_, url, needsMenuReload,
+         afterClickAction = std::move(afterClickAction)](const std::shared_ptr<OEMainMenu>& menu) {
+            if (screens) screens->showBrowser(url);
             if (afterClickAction) afterClickAction();
             if (needsMenuReload && menu) menu->reloadData();
         });
@@ -100,8 +104,8 @@ std::string OEDefaultMenuItemFactory::localizedUrlWithFormat(const std::string& 
 
 std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeSettingsItem() const {
     return OEMenuSectionItem::initWithTitle(OECoreString("Settings"), "settings",
-                                            [](const std::shared_ptr<OEMainMenu>&) {
-                                                ViewControllersConstructor::showSettings();
+                                            [screens = screens_](const std::shared_ptr<OEMainMenu>&) {
+                                                if (screens) screens->showSettings();
                                             });
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 
 class UIViewController;
+class ViewControllersConstructor;
 
 // The screens a menu row can put into the centre of the side menu.
 enum class OEMenuScreen { Gallery, MediaLibrary, Famous, Articles, Texts };
@@ -17,10 +18,9 @@ class OEDefaultMenuItemFactory : public NSObject {
 public:
     using ScreenConstructor = std::function<std::shared_ptr<UIViewController>()>;
 
-    // Knows the gallery, the famous paintings, the articles and the texts (their
-    // ViewControllersConstructor operations); the other screens join when their constructors are
-    // installed.
-    static std::shared_ptr<OEDefaultMenuItemFactory> make();
+    // Builds the gallery, the music library, the famous paintings, the articles and the texts,
+    // and shows the settings and the in-app browser, with `screens`.
+    static std::shared_ptr<OEDefaultMenuItemFactory> make(std::shared_ptr<ViewControllersConstructor> screens);
 
     // Builds a new screen each time it is called; an empty one removes the screen.
     void setScreenConstructor(OEMenuScreen screen, ScreenConstructor constructor);
@@ -68,4 +68,5 @@ private:
                                                       const std::string& imageName) const;
 
     std::map<OEMenuScreen, ScreenConstructor> constructors_;
+    std::shared_ptr<ViewControllersConstructor> screens_;
 };

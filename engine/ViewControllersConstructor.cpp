@@ -46,8 +46,22 @@ bool isNotPhone() {
 
 }  // namespace
 
-std::shared_ptr<UIViewController> ViewControllersConstructor::menuController() {
-    return OECore::instance()->viewController();
+std::shared_ptr<ViewControllersConstructor> ViewControllersConstructor::initWithCore(std::weak_ptr<OECore> core) {
+    auto constructor = std::make_shared<ViewControllersConstructor>();
+    constructor->core_ = std::move(core);
+    return constructor;
+}
+
+std::shared_ptr<OECore> ViewControllersConstructor::startedCore(const char* sentence) const {
+    auto core = core_.lock();
+    if (core && core->isInitialized()) return core;
+    Diagnostics::note(sentence);
+    return nullptr;
+}
+
+std::shared_ptr<UIViewController> ViewControllersConstructor::menuController() const {
+    auto core = core_.lock();
+    return core ? core->viewController() : nullptr;
 }
 
 std::shared_ptr<UIViewController> ViewControllersConstructor::rootNavigationController() {
@@ -55,14 +69,14 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::rootNavigationCont
     return window ? window->rootViewController() : nullptr;
 }
 
-std::shared_ptr<UIViewController> ViewControllersConstructor::constructGalleryViewController() {
+std::shared_ptr<UIViewController> ViewControllersConstructor::constructGalleryViewController() const {
     auto browser = dbController();
     return browser ? detailsControllerWithController(browser) : nullptr;
 }
 
-std::shared_ptr<UIViewController> ViewControllersConstructor::constructMediaPLayerController() {
-    const auto engine = OECore::instance();
-    if (!engine->mediaPlayer()) {
+std::shared_ptr<UIViewController> ViewControllersConstructor::constructMediaPLayerController() const {
+    const auto engine = core_.lock();
+    if (!engine || !engine->mediaPlayer()) {
         Diagnostics::note("The music library needs a media database.");
         return nullptr;
     }
@@ -88,22 +102,16 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::constructMediaPLay
 }
 
 std::shared_ptr<UIViewController> ViewControllersConstructor::thumbnailViewControllerForSource(
-    const std::shared_ptr<DataSource>& source, const std::shared_ptr<dataSubCat>& subCat, bool allowFilter) {
-    const auto engine = OECore::instance();
-    if (!engine->isInitialized()) {
-        Diagnostics::note("The thumbnails cannot be built before the engine has started.");
-        return nullptr;
-    }
+    const std::shared_ptr<DataSource>& source, const std::shared_ptr<dataSubCat>& subCat, bool allowFilter) const {
+    const auto engine = startedCore("The thumbnails cannot be built before the engine has started.");
+    if (!engine) return nullptr;
     return UINavigationController::initWithRootViewController(
         UIThumbailViewController::initWithDataSource(source, subCat, allowFilter, engine->galleryContext()));
 }
 
-std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() {
-    const auto engine = OECore::instance();
-    if (!engine->isInitialized()) {
-        Diagnostics::note("The gallery cannot be built before the engine has started.");
-        return nullptr;
-    }
+std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() const {
+    const auto engine = startedCore("The gallery cannot be built before the engine has started.");
+    if (!engine) return nullptr;
     const GalleryContext context = engine->galleryContext();
     const auto& config = context.app.config;
     const auto& locale = context.app.localizations;
@@ -128,53 +136,38 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() {
     return browser;
 }
 
-std::shared_ptr<UIViewController> ViewControllersConstructor::constructFamousController() {
-    const auto engine = OECore::instance();
-    if (!engine->isInitialized()) {
-        Diagnostics::note("The famous paintings cannot be built before the engine has started.");
-        return nullptr;
-    }
+std::shared_ptr<UIViewController> ViewControllersConstructor::constructFamousController() const {
+    const auto engine = startedCore("The famous paintings cannot be built before the engine has started.");
+    if (!engine) return nullptr;
     return detailsControllerWithController(
         UIFamousTableViewController::initWithStyle(UITableViewStyleGrouped, engine->textsContext()));
 }
 
-std::shared_ptr<UIViewController> ViewControllersConstructor::constructArticlesController() {
-    const auto engine = OECore::instance();
-    if (!engine->isInitialized()) {
-        Diagnostics::note("The articles cannot be built before the engine has started.");
-        return nullptr;
-    }
+std::shared_ptr<UIViewController> ViewControllersConstructor::constructArticlesController() const {
+    const auto engine = startedCore("The articles cannot be built before the engine has started.");
+    if (!engine) return nullptr;
     auto context = engine->textsContext();
     auto list = LocalArticlesList::initWithLocale(context.app());
     return detailsControllerWithController(UIArticlesListViewController::initWithDataList(list, std::move(context)));
 }
 
-std::shared_ptr<UIViewController> ViewControllersConstructor::constructTextsController() {
-    const auto engine = OECore::instance();
-    if (!engine->isInitialized()) {
-        Diagnostics::note("The texts cannot be built before the engine has started.");
-        return nullptr;
-    }
+std::shared_ptr<UIViewController> ViewControllersConstructor::constructTextsController() const {
+    const auto engine = startedCore("The texts cannot be built before the engine has started.");
+    if (!engine) return nullptr;
     auto context = engine->textsContext();
     if (isPad()) return detailsControllerWithController(TextEngineRoot_iPad::initWithContext(std::move(context)));
     return detailsControllerWithController(TextEngineRoot_iPhone::initWithContext(std::move(context)));
 }
 
-void ViewControllersConstructor::showBrowser(const std::string& url) {
-    const auto engine = OECore::instance();
-    if (!engine->isInitialized()) {
-        Diagnostics::note("The browser cannot be shown before the engine has started.");
-        return;
-    }
+void ViewControllersConstructor::showBrowser(const std::string& url) const {
+    const auto engine = startedCore("The browser cannot be shown before the engine has started.");
+    if (!engine) return;
     showController(MinibrowserViewController::initWithURL(NSURL::URLWithString(url), engine->appContext()));
 }
 
-void ViewControllersConstructor::showSettings() {
-    const auto engine = OECore::instance();
-    if (!engine->isInitialized()) {
-        Diagnostics::note("The settings cannot be shown before the engine has started.");
-        return;
-    }
+void ViewControllersConstructor::showSettings() const {
+    const auto engine = startedCore("The settings cannot be shown before the engine has started.");
+    if (!engine) return;
     showController(UISettings::initWithNibName("Settings", engine->galleryContext()));
 }
 

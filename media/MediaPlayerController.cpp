@@ -54,7 +54,32 @@ void MediaPlayerController::setup() {
         synchronize();
     }
     mediaPlayer_->setVolume(defaults()->floatForKey(kVolumeKey));
-    fillList();
+    listPending_ = true;
+}
+
+void MediaPlayerController::loadListOnFirstUse() const {
+    if (!listPending_) return;
+    // Reading the list is set-up put off, not a change the caller could see: the object itself
+    // is never const (controllers are only made through initWithSource).
+    auto* self = const_cast<MediaPlayerController*>(this);
+    self->listPending_ = false;
+    self->fillList();
+}
+
+void MediaPlayerController::setCurrentItemOnPlayer() {
+    if (!mediaPlayer_->currentItem()) {
+        itemPending_ = true;
+        return;
+    }
+    itemPending_ = false;
+    (void)mediaPlayer_->setItem(currentMediaItem());
+}
+
+void MediaPlayerController::loadCurrentItem() {
+    loadListOnFirstUse();
+    if (!itemPending_) return;
+    itemPending_ = false;
+    (void)mediaPlayer_->setItem(currentMediaItem());
 }
 
 std::string MediaPlayerController::listPath() const { return context_->files().documentsPathForFile(kLastPlayedListFile); }
@@ -113,11 +138,13 @@ void MediaPlayerController::fillList() {
             }
         }
     }
-    (void)mediaPlayer_->setItem(currentMediaItem());
+    setCurrentItemOnPlayer();
     checkItemIndex();
 }
 
 void MediaPlayerController::setSource(const MediaItems& list, std::int32_t index) {
+    // A new list replaces the saved one unread.
+    listPending_ = false;
     saveList(list);
     useList(list, index);
 }
@@ -144,6 +171,7 @@ void MediaPlayerController::useList(const MediaItems& list, std::int32_t index) 
 }
 
 std::shared_ptr<MediaPlayerItem> MediaPlayerController::currentMediaItem() const {
+    loadListOnFirstUse();
     return mediaSource_ ? mediaSource_->currentItem() : nullptr;
 }
 
@@ -154,6 +182,7 @@ void MediaPlayerController::setRewind(std::int32_t rewind) {
 }
 
 void MediaPlayerController::setShuffle(bool shuffle) {
+    loadListOnFirstUse();
     shuffle_ = shuffle;
     if (originalSource_) {
         if (shuffle) {
@@ -185,10 +214,12 @@ void MediaPlayerController::setPosition(float position) {
 }
 
 void MediaPlayerController::play() {
-    if (mediaPlayer_->isReady())
+    if (mediaPlayer_->isReady()) {
         mediaPlayer_->pause();
-    else if (auto item = currentMediaItem())
+    } else if (auto item = currentMediaItem()) {
+        itemPending_ = false;
         mediaPlayer_->playItem(item);
+    }
     checkItemIndex();
 }
 
@@ -198,10 +229,12 @@ void MediaPlayerController::stop() {
 }
 
 void MediaPlayerController::next() {
+    loadListOnFirstUse();
     if (!mediaSource_) return;
     if (!mediaSource_->processNextItem()) mediaSource_->setCurrentItem(mediaSource_->itemAt(0));
     const bool wasPlaying = mediaPlayer_->isPlaying();
     checkItemIndex();
+    itemPending_ = false;
     if (wasPlaying)
         mediaPlayer_->playItem(currentMediaItem());
     else
@@ -209,10 +242,12 @@ void MediaPlayerController::next() {
 }
 
 void MediaPlayerController::prev() {
+    loadListOnFirstUse();
     if (!mediaSource_) return;
     if (!mediaSource_->processPrevItem()) mediaSource_->setCurrentItem(mediaSource_->itemAt(mediaSource_->itemsCount() - 1));
     const bool wasPlaying = mediaPlayer_->isPlaying();
     checkItemIndex();
+    itemPending_ = false;
     if (wasPlaying)
         mediaPlayer_->playItem(currentMediaItem());
     else
@@ -227,15 +262,19 @@ void MediaPlayerController::playList(const MediaItems& list, std::int32_t index)
 
 void MediaPlayerController::setPlayList(const MediaItems& list, std::int32_t index) {
     setSource(list, index);
-    if (mediaSource_) (void)mediaPlayer_->setItem(currentMediaItem());
+    if (!mediaSource_) return;
+    itemPending_ = false;
+    (void)mediaPlayer_->setItem(currentMediaItem());
 }
 
 void MediaPlayerController::updateList() {
+    listPending_ = false;
     (void)FileIO::current()->remove(listPath());
     fillList();
 }
 
 void MediaPlayerController::checkItemIndex() {
+    loadListOnFirstUse();
     curItem_ = mediaSource_ ? mediaSource_->currentItemIndex() + 1 : 0;
     itemsCount_ = mediaSource_ ? mediaSource_->itemsCount() : 0;
 }

@@ -9,22 +9,19 @@
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UIBarButtonItemView.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
-#include "platform/ui/UINavigationBar.h"
-#include "platform/ui/UINavigationController.h"
-#include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UISearchBar.h"
 #include "platform/ui/UISegmentedControl.h"
 #include "platform/ui/UISlider.h"
 #include "platform/ui/UISwitch.h"
 #include "platform/ui/UITextField.h"
-#include "platform/ui/UIToolbar.h"
 #include "platform/ui/UIWindow.h"
 
 #include <cairo.h>
@@ -370,8 +367,8 @@ void drawInfoSign(const Canvas& canvas, const UIButton& button, const CGRect& r,
     canvas.note("info button", r);
 }
 
-// The bar behind, the rounded field with the typed text or the placeholder, and Cancel at the
-// right when the bar shows it.
+// The bar behind, and the rounded field with the typed text or the placeholder, left of the
+// Cancel button when the bar shows it.
 void drawSearchBar(const Canvas& canvas, const UISearchBar& bar, const CGRect& r, double alpha) {
     cairo_t* cr = canvas.cr;
     cairo_save(cr);
@@ -383,11 +380,7 @@ void drawSearchBar(const Canvas& canvas, const UISearchBar& bar, const CGRect& r
     }
     const auto font = UIFont::systemFontOfSize(17);
     double fieldRight = CGRectGetMaxX(r) - 8;
-    if (bar.showsCancelButton()) {
-        const CGRect cancel = CGRectMake(CGRectGetMaxX(r) - 72, r.origin.y, 64, r.size.height);
-        drawCaption(canvas, "bar button", "Cancel", font, tintOf(bar), cancel, NSTextAlignmentRight, alpha);
-        fieldRight = cancel.origin.x - 8;
-    }
+    if (auto cancel = bar.cancelButton()) fieldRight = r.origin.x + cancel->frame().origin.x - bar.bounds().origin.x - 8;
     const CGRect field =
         CGRectMake(r.origin.x + 8, CGRectGetMidY(r) - 18, std::max(0.0, fieldRight - r.origin.x - 8), 36);
     roundedRect(cr, field, 10);
@@ -426,21 +419,8 @@ void drawBarItem(const Canvas& canvas, const UIBarButtonItem& item, const std::s
     }
 }
 
-// Toolbar items without a custom view are not views, so the bar draws them where it lays them out.
-void drawToolbarItems(const Canvas& canvas, const UIToolbar& bar, const CGRect& r, double alpha) {
-    const auto frames = bar.itemFrames();
-    const auto& items = bar.items();
-    for (std::size_t i = 0; i < items.size() && i < frames.size(); ++i) {
-        if (items[i]->customView()) continue;
-        CGRect box = frames[i];
-        box.origin = {r.origin.x + box.origin.x - bar.bounds().origin.x, r.origin.y + box.origin.y - bar.bounds().origin.y};
-        drawBarItem(canvas, *items[i], bar.tintColor(), box, alpha);
-    }
-}
-
-// The back button where the bar lays it out: a chevron and the title of the screen below, in
-// the tint colour; answers the width it takes.
-double drawBackButton(const Canvas& canvas, const std::string& title, const std::shared_ptr<UIColor>& barTint,
+// The back button: a chevron and the title of the screen below, in the tint colour.
+void drawBackButton(const Canvas& canvas, const std::string& title, const std::shared_ptr<UIColor>& barTint,
                       const CGRect& box, double alpha) {
     cairo_t* cr = canvas.cr;
     const auto tint = barTint ? barTint : UIColor::systemBlueColor();
@@ -461,47 +441,6 @@ double drawBackButton(const Canvas& canvas, const std::string& title, const std:
     drawText(canvas, title, font, tint, CGRectMake(box.origin.x + 20, r.origin.y, textWidth, r.size.height),
              NSTextAlignmentLeft, 1, alpha);
     canvas.note("back button", box, title);
-    return box.size.width + 8;
-}
-
-// The top item's bar buttons: the back button and the left ones from the left edge, right ones
-// from the right edge. Custom views that the bar does not hold as subviews are drawn in their slot.
-void drawNavigationItems(const Canvas& canvas, const UINavigationBar& bar, const CGRect& r, double alpha) {
-    auto top = bar.topItem();
-    if (!top) return;
-    constexpr double kInset = 8;
-    auto place = [&](const std::shared_ptr<UIBarButtonItem>& item, double x) {
-        const double w = UIToolbar::naturalWidth(*item);
-        double h = r.size.height;
-        auto view = item->customView();
-        if (view) h = std::min(h, view->frame().size.height);
-        const CGRect box = CGRectMake(x, r.origin.y + (r.size.height - h) / 2, w, h);
-        if (!view) {
-            drawBarItem(canvas, *item, bar.tintColor(), box, alpha);
-        } else if (!view->isDescendantOfView(&bar)) {
-            cairo_save(canvas.cr);
-            cairo_translate(canvas.cr, box.origin.x - view->bounds().origin.x, box.origin.y - view->bounds().origin.y);
-            drawView(canvas, view, view, alpha);
-            cairo_restore(canvas.cr);
-        }
-        return w;
-    };
-    double x = r.origin.x + kInset;
-    // The stack the bar belongs to decides whether a back button shows, and its title.
-    auto owner = bar.superview() ? std::dynamic_pointer_cast<UINavigationController>(bar.superview()->viewController())
-                                 : nullptr;
-    if (owner && owner->navigationBar().get() == &bar && owner->showsBackButton()) {
-        CGRect back = bar.backButtonFrame();
-        back.origin = {r.origin.x + back.origin.x - bar.bounds().origin.x, r.origin.y + back.origin.y - bar.bounds().origin.y};
-        x = r.origin.x + drawBackButton(canvas, owner->backButtonTitle(), bar.tintColor(), back, alpha);
-    }
-    for (const auto& item : top->leftBarButtonItems()) x += place(item, x) + kInset;
-    double right = r.origin.x + r.size.width - kInset;
-    for (const auto& item : top->rightBarButtonItems()) {
-        right -= UIToolbar::naturalWidth(*item);
-        place(item, right);
-        right -= kInset;
-    }
 }
 
 // A path of the recording context as a cairo path.
@@ -723,10 +662,9 @@ void drawView(const Canvas& canvas, const std::shared_ptr<UIView>& view, const s
         drawSwitch(canvas, *control, r, alpha);
     } else if (auto search = std::dynamic_pointer_cast<UISearchBar>(view)) {
         drawSearchBar(canvas, *search, r, alpha);
-    } else if (auto toolbar = std::dynamic_pointer_cast<UIToolbar>(view)) {
-        drawToolbarItems(canvas, *toolbar, r, alpha);
-    } else if (auto navBar = std::dynamic_pointer_cast<UINavigationBar>(view)) {
-        drawNavigationItems(canvas, *navBar, r, alpha);
+    } else if (auto barButton = std::dynamic_pointer_cast<UIBarButtonItemView>(view)) {
+        if (barButton->isBackButton()) drawBackButton(canvas, barButton->item()->title(), tintOf(*barButton), r, alpha);
+        else drawBarItem(canvas, *barButton->item(), tintOf(*barButton), r, alpha);
     }
     if (auto button = std::dynamic_pointer_cast<UIButton>(view)) {
         // The button's own image and title label are subviews; an image without a view of
@@ -776,12 +714,17 @@ cairo_surface_t* drawScreen(std::vector<SimDrawnElement>* drawn) {
             cairo_restore(cr);
         }
     }
-    // Older alerts float above everything: a box as tall as what it holds (no title, no room
-    // for one), the buttons in a row under a rule.
+    // Older alerts float above everything, each in its window: the box where the alert laid it
+    // out (as tall as what it holds: no title, no room for one), the title and message at its
+    // top, and its buttons where they are, each under a rule.
     for (const auto& alert : UIAlertView::visibleAlertViews()) {
+        auto alertWindow = alert->window();
+        if (!alertWindow || alertWindow->subviews().empty()) continue;
         cairo_set_source_rgba(cr, 0, 0, 0, 0.4);
         cairo_paint(cr);
-        constexpr double kWidth = 270, kInner = 238, kButtons = 44;
+        const auto boxView = alertWindow->subviews().front();
+        const CGRect box = boxView->convertRectToView(boxView->bounds(), alertWindow);
+        constexpr double kInner = 238;
         const auto titleFont = UIFont::boldSystemFontOfSize(17), messageFont = UIFont::systemFontOfSize(13);
         const auto titleLines = alert->title().empty() ? std::vector<std::string>{}
                                                        : NSStringLayoutLines(alert->title(), titleFont, kInner,
@@ -791,10 +734,6 @@ cairo_surface_t* drawScreen(std::vector<SimDrawnElement>* drawn) {
                                                                                  NSLineBreakByWordWrapping, 8);
         const double titleHeight = titleFont->lineHeight() * static_cast<double>(titleLines.size());
         const double messageHeight = messageFont->lineHeight() * static_cast<double>(messageLines.size());
-        const double text = titleHeight + messageHeight + (titleLines.empty() || messageLines.empty() ? 0 : 6);
-        const double height = 20 + text + 20 + kButtons;
-        const CGRect box = CGRectMake((width - kWidth) / 2.0, std::max(0.0, (screen.size.height - height) / 2),
-                                      kWidth, height);
         roundedRect(cr, box, 13);
         cairo_set_source_rgb(cr, 0.97, 0.97, 0.97);
         cairo_fill(cr);
@@ -808,14 +747,17 @@ cairo_surface_t* drawScreen(std::vector<SimDrawnElement>* drawn) {
         if (!messageLines.empty())
             drawLines(canvas, messageLines, messageFont, UIColor::blackColor(),
                       CGRectMake(box.origin.x + 16, y, kInner, messageHeight), NSTextAlignmentCenter, 1);
-        const double rule = CGRectGetMaxY(box) - kButtons;
-        cairo_set_source_rgba(cr, 0.75, 0.75, 0.78, 1);
-        cairo_rectangle(cr, box.origin.x, rule, kWidth, 0.5);
-        cairo_fill(cr);
-        std::string buttons;
-        for (long i = 0; i < alert->numberOfButtons(); ++i) buttons += (i ? "   " : "") + alert->buttonTitleAtIndex(i);
-        drawCaption(canvas, "bar button", buttons, UIFont::systemFontOfSize(17), UIColor::systemBlueColor(),
-                    CGRectMake(box.origin.x + 16, rule, kInner, kButtons), NSTextAlignmentCenter, 1);
+        for (long i = 0; i < alert->numberOfButtons(); ++i) {
+            auto button = alert->buttonAtIndex(i);
+            if (!button || button->isHidden()) continue;
+            const CGRect frame = button->convertRectToView(button->bounds(), alertWindow);
+            cairo_set_source_rgba(cr, 0.75, 0.75, 0.78, 1);
+            cairo_rectangle(cr, frame.origin.x, frame.origin.y, frame.size.width, 0.5);
+            if (frame.origin.x > box.origin.x) cairo_rectangle(cr, frame.origin.x, frame.origin.y, 0.5, frame.size.height);
+            cairo_fill(cr);
+            drawCaption(canvas, "bar button", alert->buttonTitleAtIndex(i), UIFont::systemFontOfSize(17),
+                        UIColor::systemBlueColor(), frame, NSTextAlignmentCenter, 1);
+        }
     }
     cairo_destroy(cr);
     cairo_surface_flush(surface);

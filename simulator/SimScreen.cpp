@@ -10,6 +10,7 @@
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UIBarButtonItemView.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UICollectionView.h"
 #include "platform/ui/UIColor.h"
@@ -185,10 +186,9 @@ bool holdsScreen(const UIView& view) {
 }
 
 // The cancel button beside a search bar is a control of its own.
-SimTarget searchCancelTarget(std::shared_ptr<UIView> bar, int nesting) {
+SimTarget searchCancelTarget(const UISearchBar& bar, int nesting) {
     SimTarget cancel;
-    cancel.kind = SimTarget::Kind::SearchCancel;
-    cancel.view = std::move(bar);
+    cancel.view = bar.cancelButton();
     cancel.depth = nesting;
     cancel.texts = {"Cancel"};
     cancel.line = "Cancel";
@@ -234,7 +234,6 @@ SimScreen SimScreen::capture(SimNumbering* numbering) {
             auto nav = std::dynamic_pointer_cast<UINavigationController>(vc);
             if (!nav || !nav->isViewLoaded()) continue;
             screen.bars_.push_back({nav->navigationBar().get(), nav});
-            screen.toolbars_.push_back({nav->toolbar().get(), nav});
         }
         screen.walk(window, window, 0, 0);
     }
@@ -244,9 +243,7 @@ SimScreen SimScreen::capture(SimNumbering* numbering) {
         if (!alert->message().empty()) screen.line(1, screenful(alert->message()));
         for (long i = 0; i < alert->numberOfButtons(); ++i) {
             SimTarget t;
-            t.kind = SimTarget::Kind::AlertViewButton;
-            t.alertView = alert;
-            t.buttonIndex = i;
+            t.view = alert->buttonAtIndex(i);
             t.texts = {alert->buttonTitleAtIndex(i)};
             t.line = screenful(alert->buttonTitleAtIndex(i));
             const std::string n = screen.number(t);
@@ -286,23 +283,15 @@ namespace {
 constexpr char kMarkOpen = '\x1e';
 constexpr char kMarkClose = '\x1f';
 
-// What the numbering knows a target by: the object it stands for and the part of it.
-std::pair<std::shared_ptr<const void>, long> identityOf(const SimTarget& t) {
-    switch (t.kind) {
-        case SimTarget::Kind::BarItem: return {t.item, -1};
-        case SimTarget::Kind::BackButton: return {t.navigation, -3};
-        case SimTarget::Kind::AlertViewButton: return {t.alertView, t.buttonIndex};
-        case SimTarget::Kind::SearchCancel: return {t.view, -2};
-        case SimTarget::Kind::View: break;
-    }
-    return {t.view, t.buttonIndex};
-}
+// What the numbering knows a target by: the view it stands for and the part of it.
+std::pair<std::shared_ptr<const void>, long> identityOf(const SimTarget& t) { return {t.view, t.buttonIndex}; }
 
 }  // namespace
 
 std::string SimScreen::number(SimTarget target) {
     // What it shows, inside what the controls around it show (a row's button is that row's).
-    std::string content = std::to_string(static_cast<int>(target.kind)) + ":";
+    // A search bar is not the bar button that opened it, though both read "search".
+    std::string content = (target.view ? target.view->className() : std::string()) + ":";
     for (const auto& text : target.texts) content += text + "\x1f";
     if (target.texts.empty()) content += target.line;
     const auto level = static_cast<std::size_t>(std::max(0, target.depth));
@@ -398,10 +387,11 @@ void SimScreen::navigationBar(const std::shared_ptr<UINavigationController>& nav
     }
     line(depth, "== " + (title.empty() ? std::string("(untitled)") : title) + " ==");
     std::string row;
-    if (nav->showsBackButton()) {
+    auto bar = nav->navigationBar();
+    bar->layoutIfNeeded();
+    if (auto back = bar->backButton(); back && nav->showsBackButton()) {
         SimTarget t;
-        t.kind = SimTarget::Kind::BackButton;
-        t.navigation = nav;
+        t.view = back;
         t.texts = {nav->backButtonTitle()};
         t.line = "< " + screenful(nav->backButtonTitle());
         t.depth = nesting;
@@ -411,7 +401,7 @@ void SimScreen::navigationBar(const std::shared_ptr<UINavigationController>& nav
     auto addItems = [&](const std::vector<std::shared_ptr<UIBarButtonItem>>& items) {
         for (const auto& it : items) {
             if (it->isSpace()) continue;
-            row += barItem(it, nesting);
+            row += barItem(it, bar->viewForItem(it), nesting);
         }
     };
     addItems(item->leftBarButtonItems());
@@ -426,11 +416,12 @@ void SimScreen::navigationBar(const std::shared_ptr<UINavigationController>& nav
     if (!row.empty()) line(depth + 1, row);
 }
 
-std::string SimScreen::toolbarRow(const std::vector<std::shared_ptr<UIBarButtonItem>>& items, int nesting) {
+std::string SimScreen::toolbarRow(const std::shared_ptr<UIToolbar>& toolbar, int nesting) {
+    toolbar->layoutIfNeeded();
     std::string row = "-- toolbar: ";
-    for (const auto& it : items) {
+    for (const auto& it : toolbar->items()) {
         if (it->isSpace()) continue;
-        row += barItem(it, nesting);
+        row += barItem(it, toolbar->viewForItem(it), nesting);
     }
     return row;
 }
@@ -439,7 +430,6 @@ std::string SimScreen::segments(const std::shared_ptr<UISegmentedControl>& seg, 
     std::string row;
     for (std::size_t i = 0; i < seg->numberOfSegments(); ++i) {
         SimTarget t;
-        t.kind = SimTarget::Kind::View;
         t.view = seg;
         t.buttonIndex = static_cast<long>(i);
         t.depth = nesting;
@@ -453,26 +443,25 @@ std::string SimScreen::segments(const std::shared_ptr<UISegmentedControl>& seg, 
     return row;
 }
 
-std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it, int nesting) {
-    // A button hidden inside its item cannot be seen or tapped.
-    if (auto custom = it->customView(); custom && custom->isHidden()) return "";
+std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it, const std::shared_ptr<UIView>& view,
+                               int nesting) {
+    // A button hidden inside its item cannot be seen or tapped, nor one the bar does not show.
+    if (!view || view->isHidden()) return "";
     if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(it->customView())) return segments(seg, nesting);
     // A search field in a bar is typed into and cancelled like any other.
     if (auto bar = std::dynamic_pointer_cast<UISearchBar>(it->customView())) {
         SimTarget t;
-        t.kind = SimTarget::Kind::View;
         t.view = bar;
         t.texts = {bar->placeholder(), "search"};
         t.depth = nesting;
         t.line = searchBarLine(*bar);
         const std::string shown = t.line;
         std::string row = number(t) + " " + shown + "  ";
-        if (bar->showsCancelButton()) row += number(searchCancelTarget(bar, nesting)) + " Cancel  ";
+        if (bar->cancelButton()) row += number(searchCancelTarget(*bar, nesting)) + " Cancel  ";
         return row;
     }
     SimTarget t;
-    t.kind = SimTarget::Kind::BarItem;
-    t.item = it;
+    t.view = view;
     t.texts = {itemText(it)};
     t.depth = nesting;
     t.line = screenful(itemText(it)) + itemBadge(it) + (it->isEnabled() ? "" : " (disabled)");
@@ -539,6 +528,13 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         return t + ")";
     }
     if (auto badge = std::dynamic_pointer_cast<BPMKNumberBadgeView>(view)) return "(badge " + screenful(badge->text()) + ")";
+    // A bar's button met outside the bars the screen lists as rows.
+    if (auto button = std::dynamic_pointer_cast<UIBarButtonItemView>(view)) {
+        numbered = true;
+        skipChildren = true;
+        texts = {itemText(button->item())};
+        return (button->isBackButton() ? "< " : "") + screenful(texts.front());
+    }
     if (auto field = std::dynamic_pointer_cast<UITextField>(view)) {
         numbered = true;
         skipChildren = true;
@@ -673,15 +669,14 @@ bool SimScreen::listControl(const std::shared_ptr<UIView>& view, const std::shar
         return false;
     }
     SimTarget t;
-    t.kind = SimTarget::Kind::View;
     t.view = view;
     t.depth = nesting;
     t.line = text;
     for (auto& s : texts)
         if (!s.empty()) t.texts.push_back(std::move(s));
     std::string shown = number(std::move(t)) + " " + text;
-    if (auto bar = std::dynamic_pointer_cast<UISearchBar>(view); bar && bar->showsCancelButton())
-        shown += "  " + number(searchCancelTarget(view, nesting)) + " Cancel";
+    if (auto bar = std::dynamic_pointer_cast<UISearchBar>(view); bar && bar->cancelButton())
+        shown += "  " + number(searchCancelTarget(*bar, nesting)) + " Cancel";
     line(depth, shown);
     return true;
 }
@@ -725,13 +720,8 @@ void SimScreen::walk(const std::shared_ptr<UIView>& view, const std::shared_ptr<
             return;
         }
     }
-    for (const auto& [tb, nav] : toolbars_) {
-        if (tb != view.get()) continue;
-        line(depth, toolbarRow(nav->toolbar()->items(), nesting));
-        return;
-    }
     if (auto toolbar = std::dynamic_pointer_cast<UIToolbar>(view)) {
-        line(depth, toolbarRow(toolbar->items(), nesting));
+        line(depth, toolbarRow(toolbar, nesting));
         return;
     }
     if (std::dynamic_pointer_cast<UIScrollView>(view)) scrollViews_.push_back(view);

@@ -14,17 +14,14 @@ class UIView;
 class UIWindow;
 class UIBarButtonItem;
 class UISegmentedControl;
-class UIAlertView;
 class UINavigationController;
+class UIToolbar;
 
+// A control on the screen: the view a finger touches (a bar's button, an alert's, a search
+// bar's Cancel are views like any other).
 struct SimTarget {
-    enum class Kind { View, BarItem, BackButton, AlertViewButton, SearchCancel };
-    Kind kind = Kind::View;
     std::shared_ptr<UIView> view;
-    std::shared_ptr<UIBarButtonItem> item;
-    std::shared_ptr<UINavigationController> navigation;
-    std::shared_ptr<UIAlertView> alertView;
-    // The segment of a segmented control shown in a bar, the button of an alert; -1 otherwise.
+    // The segment of a segmented control shown in a bar; -1 otherwise.
     long buttonIndex = -1;
     // What a person reads on it (title, label texts, a row's every text), for tapping by text.
     std::vector<std::string> texts;
@@ -39,8 +36,8 @@ struct SimTarget {
 class SimNumbering {
 public:
     struct Entry {
-        std::weak_ptr<const void> identity;  // the view, bar item, navigation or alert
-        long part = -1;                      // which part of it (a segment, a button, Cancel)
+        std::weak_ptr<const void> identity;  // the view
+        long part = -1;                      // which part of it (a segment)
         std::string content;                 // what it shows, inside what it shows
         int number = 0;
     };
@@ -89,9 +86,10 @@ private:
     std::string number(SimTarget target);
     void finishNumbers(SimNumbering* numbering);
     void navigationBar(const std::shared_ptr<UINavigationController>& nav, int depth, int nesting);
-    std::string toolbarRow(const std::vector<std::shared_ptr<UIBarButtonItem>>& items, int nesting);
-    // Numbers a bar item (each segment of a segmented control on its own) and answers its text.
-    std::string barItem(const std::shared_ptr<UIBarButtonItem>& item, int nesting);
+    std::string toolbarRow(const std::shared_ptr<UIToolbar>& toolbar, int nesting);
+    // Numbers a bar item shown by `view` (each segment of a segmented control on its own) and
+    // answers its text.
+    std::string barItem(const std::shared_ptr<UIBarButtonItem>& item, const std::shared_ptr<UIView>& view, int nesting);
     // Numbers each segment of the control and answers their texts, the selected one in <>.
     std::string segments(const std::shared_ptr<UISegmentedControl>& control, int nesting);
     std::string describe(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window, bool& numbered,
@@ -106,5 +104,4 @@ private:
     std::vector<std::string> enclosing_;
     std::vector<std::shared_ptr<UIView>> scrollViews_;
     std::vector<std::pair<const UIView*, std::shared_ptr<UINavigationController>>> bars_;
-    std::vector<std::pair<const UIView*, std::shared_ptr<UINavigationController>>> toolbars_;
 };

@@ -7,7 +7,6 @@
 #include "platform/foundation/NSString.h"
 #include "platform/net/URLNetwork.h"
 #include "platform/ui/UIApplication.h"
-#include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UINavigationController.h"
@@ -361,8 +360,7 @@ std::string notOnScreen(const SimScreen& screen, const std::string& target, cons
 
 // Whether a touch on `target` is one the alert in front takes.
 bool answersAlert(const SimTarget& target, const std::shared_ptr<NSObject>& alert) {
-    if (target.kind == SimTarget::Kind::AlertViewButton) return target.alertView == alert;
-    return target.kind == SimTarget::Kind::View && target.view && UIAlertModality::touchReaches(target.view.get());
+    return alert && target.view && UIAlertModality::touchReaches(target.view.get());
 }
 
 // While an alert is up it takes every touch and every key: what a command aimed past it meets,
@@ -422,52 +420,27 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
         return r;
     }
     r.message = (taps == 2 ? "double-tapped " : hold > 0 ? "pressed " : "tapped ") + named(s, *target);
-    switch (target->kind) {
-        case SimTarget::Kind::BackButton:
-            target->navigation->popViewControllerAnimated(true);
-            break;
-        case SimTarget::Kind::BarItem:
-            target->item->simulateTap();
-            break;
-        case SimTarget::Kind::AlertViewButton:
-            target->alertView->tapButtonAtIndex(target->buttonIndex);
-            break;
-        case SimTarget::Kind::SearchCancel:
-            if (auto bar = std::dynamic_pointer_cast<UISearchBar>(target->view)) bar->simulateCancelButton();
-            break;
-        case SimTarget::Kind::View: {
-            auto window = target->view->window();
-            // A segment is touched where it is drawn; by its number, or by its title.
-            long segment = -1;
-            auto seg = std::dynamic_pointer_cast<UISegmentedControl>(target->view);
-            if (seg) {
-                segment = target->buttonIndex;
-                if (segment < 0 && !SimScreen::isNumber(c.target)) segment = segmentNamed(*seg, c.target);
-                // A control a bar holds without laying it out has no place on the screen.
-                if (segment >= 0 && !window) {
-                    seg->simulateTapOnSegment(static_cast<std::size_t>(segment));
-                    break;
-                }
-            }
-            if (!window) {
-                r.ok = false;
-                r.message = "that is no longer on the screen";
-                return r;
-            }
-            // Everything else the way a finger does it: the view under the point takes the touch
-            // (a control sends its events, a row or a cell is chosen through its list, a field
-            // starts typing) and the recognisers above it see it.
-            CGPoint p = touchPointInWindow(target->view);
-            if (seg && segment >= 0) {
-                const CGRect frame =
-                    seg->convertRectToView(seg->frameForSegmentAtIndex(static_cast<std::size_t>(segment)), window);
-                p = {CGRectGetMidX(frame), CGRectGetMidY(frame)};
-            }
-            if (hold > 0) window->longPress(p, hold);
-            else window->tap(p, taps);
-            break;
-        }
+    auto window = target->view ? target->view->window() : nullptr;
+    if (!window) {
+        r.ok = false;
+        r.message = "that is no longer on the screen";
+        return r;
     }
+    // Everything the way a finger does it: the view under the point takes the touch (a control
+    // sends its events, a bar's button runs its item's action or goes back, an alert's button
+    // answers it, a row or a cell is chosen through its list, a field starts typing) and the
+    // recognisers above it see it.
+    CGPoint p = touchPointInWindow(target->view);
+    // A segment is touched where it is drawn; by its number, or by its title.
+    auto seg = std::dynamic_pointer_cast<UISegmentedControl>(target->view);
+    long segment = seg ? target->buttonIndex : -1;
+    if (seg && segment < 0 && !SimScreen::isNumber(c.target)) segment = segmentNamed(*seg, c.target);
+    if (seg && segment >= 0) {
+        const CGRect frame = seg->convertRectToView(seg->frameForSegmentAtIndex(static_cast<std::size_t>(segment)), window);
+        p = {CGRectGetMidX(frame), CGRectGetMidY(frame)};
+    }
+    if (hold > 0) window->longPress(p, hold);
+    else window->tap(p, taps);
     pass(actionTime());
     return r;
 }

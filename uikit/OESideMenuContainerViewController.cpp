@@ -47,7 +47,7 @@ std::shared_ptr<OESideMenuContainerViewController> OESideMenuContainerViewContro
 }
 
 OESideMenuContainerViewController::OESideMenuContainerViewController()
-    : pan_(std::make_unique<OESideMenuPanHandler>(*this)) {}
+    : pan_(std::make_unique<OESideMenuPanHandler>()) {}
 
 OESideMenuContainerViewController::~OESideMenuContainerViewController() { removeKeyboardObservers(); }
 
@@ -449,15 +449,15 @@ OESideMenuPanDirection OESideMenuContainerViewController::panDirection() const {
 CGPoint OESideMenuContainerViewController::panGestureOrigin() const { return pan_->origin(); }
 
 void OESideMenuContainerViewController::handlePan(const std::shared_ptr<UIPanGestureRecognizer>& recognizer) {
-    if (recognizer) pan_->handlePan(*recognizer);
+    if (recognizer) pan_->handlePan(*this, *recognizer);
 }
 
 void OESideMenuContainerViewController::handleRightPan(const std::shared_ptr<UIPanGestureRecognizer>& recognizer) {
-    if (recognizer) pan_->handleRightPan(*recognizer);
+    if (recognizer) pan_->handleRightPan(*this, *recognizer);
 }
 
 void OESideMenuContainerViewController::handleLeftPan(const std::shared_ptr<UIPanGestureRecognizer>& recognizer) {
-    if (recognizer) pan_->handleLeftPan(*recognizer);
+    if (recognizer) pan_->handleLeftPan(*this, *recognizer);
 }
 
 // --- Keyboard -----------------------------------------------------------------------------

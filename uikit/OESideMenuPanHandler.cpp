@@ -13,10 +13,10 @@ std::shared_ptr<UIView> centreOf(const OESideMenuContainerViewController& contai
 }
 }  // namespace
 
-void OESideMenuPanHandler::handlePan(UIPanGestureRecognizer& recognizer) {
-    auto v = centreOf(container_);
+void OESideMenuPanHandler::handlePan(OESideMenuContainerViewController& container, UIPanGestureRecognizer& recognizer) {
+    auto v = centreOf(container);
     if (!v) return;
-    const OESideMenuState state = container_.menuState();
+    const OESideMenuState state = container.menuState();
     if (recognizer.state() == UIGestureRecognizerState::Began) {
         origin_ = v->frame().origin;
         direction_ = OESideMenuPanDirectionNone;
@@ -25,10 +25,10 @@ void OESideMenuPanHandler::handlePan(UIPanGestureRecognizer& recognizer) {
         const double t = recognizer.translationInView(v).x;
         if (t > 0) {
             direction_ = OESideMenuPanDirectionRight;
-            if (container_.leftMenuViewController() && state == OESideMenuStateClosed) container_.leftMenuWillShow();
+            if (container.leftMenuViewController() && state == OESideMenuStateClosed) container.leftMenuWillShow();
         } else if (t < 0) {
             direction_ = OESideMenuPanDirectionLeft;
-            if (container_.rightMenuViewController() && state == OESideMenuStateClosed) container_.rightMenuWillShow();
+            if (container.rightMenuViewController() && state == OESideMenuStateClosed) container.rightMenuWillShow();
         }
     }
     // An open menu is not pushed further open.
@@ -37,66 +37,70 @@ void OESideMenuPanHandler::handlePan(UIPanGestureRecognizer& recognizer) {
         direction_ = OESideMenuPanDirectionNone;
         return;
     }
-    if (direction_ == OESideMenuPanDirectionLeft) handleLeftPan(recognizer);
-    else if (direction_ == OESideMenuPanDirectionRight) handleRightPan(recognizer);
+    if (direction_ == OESideMenuPanDirectionLeft) handleLeftPan(container, recognizer);
+    else if (direction_ == OESideMenuPanDirectionRight) handleRightPan(container, recognizer);
 }
 
-double OESideMenuPanHandler::followedOffset(UIPanGestureRecognizer& recognizer,
+double OESideMenuPanHandler::followedOffset(const OESideMenuContainerViewController& container,
+                                            UIPanGestureRecognizer& recognizer,
                                             const std::shared_ptr<UIView>& centre) const {
-    const double left = container_.leftMenuWidth();
-    const double right = container_.rightMenuWidth();
+    const double left = container.leftMenuWidth();
+    const double right = container.rightMenuWidth();
     return std::clamp(origin_.x + recognizer.translationInView(centre).x, -right, std::max(-right, left));
 }
 
-void OESideMenuPanHandler::handleRightPan(UIPanGestureRecognizer& recognizer) {
-    const OESideMenuState state = container_.menuState();
-    if (!container_.leftMenuViewController() && state == OESideMenuStateClosed) return;
-    auto v = centreOf(container_);
+void OESideMenuPanHandler::handleRightPan(OESideMenuContainerViewController& container,
+                                          UIPanGestureRecognizer& recognizer) {
+    const OESideMenuState state = container.menuState();
+    if (!container.leftMenuViewController() && state == OESideMenuStateClosed) return;
+    auto v = centreOf(container);
     if (!v) return;
-    double x = followedOffset(recognizer, v);
+    double x = followedOffset(container, recognizer, v);
     x = state == OESideMenuStateRightMenuOpen ? std::min(x, 0.0) : std::max(x, 0.0);
     if (recognizer.state() != UIGestureRecognizerState::Ended) {
-        container_.setCenterViewControllerOffset(x);
+        container.setCenterViewControllerOffset(x);
         return;
     }
-    release(x, recognizer.velocityInView(v).x, v->frame().size.width, true);
+    release(container, x, recognizer.velocityInView(v).x, v->frame().size.width, true);
     direction_ = OESideMenuPanDirectionNone;
 }
 
-void OESideMenuPanHandler::handleLeftPan(UIPanGestureRecognizer& recognizer) {
-    const OESideMenuState state = container_.menuState();
-    if (!container_.rightMenuViewController() && state == OESideMenuStateClosed) return;
-    auto v = centreOf(container_);
+void OESideMenuPanHandler::handleLeftPan(OESideMenuContainerViewController& container,
+                                         UIPanGestureRecognizer& recognizer) {
+    const OESideMenuState state = container.menuState();
+    if (!container.rightMenuViewController() && state == OESideMenuStateClosed) return;
+    auto v = centreOf(container);
     if (!v) return;
-    double x = followedOffset(recognizer, v);
+    double x = followedOffset(container, recognizer, v);
     x = state == OESideMenuStateLeftMenuOpen ? std::max(x, 0.0) : std::min(x, 0.0);
-    container_.setCenterViewControllerOffset(x);
+    container.setCenterViewControllerOffset(x);
     if (recognizer.state() != UIGestureRecognizerState::Ended) {
-        container_.setCenterViewControllerOffset(x);
+        container.setCenterViewControllerOffset(x);
         return;
     }
-    release(x, recognizer.velocityInView(v).x, v->frame().size.width, false);
+    release(container, x, recognizer.velocityInView(v).x, v->frame().size.width, false);
     // The direction stays; the next pan's start clears it.
 }
 
-void OESideMenuPanHandler::release(double x, double velocity, double width, bool rightward) {
+void OESideMenuPanHandler::release(OESideMenuContainerViewController& container, double x, double velocity,
+                                   double width, bool rightward) {
     const double projected = x + kProjectionSeconds * velocity;
     // Mirrored for the finger moving left, so "past" always means further in the pan's direction.
     const double sign = rightward ? 1.0 : -1.0;
-    const double menuWidth = rightward ? container_.leftMenuWidth() : container_.rightMenuWidth();
-    if (container_.menuState() != OESideMenuStateClosed) {
+    const double menuWidth = rightward ? container.leftMenuWidth() : container.rightMenuWidth();
+    if (container.menuState() != OESideMenuStateClosed) {
         if (sign * projected > sign * origin_.x) {
-            container_.setPanGestureVelocity(velocity);
-            container_.setMenuState(OESideMenuStateClosed);
+            container.setPanGestureVelocity(velocity);
+            container.setMenuState(OESideMenuStateClosed);
         } else {
-            container_.setPanGestureVelocity(0);
-            container_.setCenterViewControllerOffset(origin_.x, true, nullptr);
+            container.setPanGestureVelocity(0);
+            container.setCenterViewControllerOffset(origin_.x, true, nullptr);
         }
     } else if (sign * projected > width * 0.5 || sign * projected > menuWidth * 0.5) {
-        container_.setPanGestureVelocity(velocity);
-        container_.setMenuState(rightward ? OESideMenuStateLeftMenuOpen : OESideMenuStateRightMenuOpen);
+        container.setPanGestureVelocity(velocity);
+        container.setMenuState(rightward ? OESideMenuStateLeftMenuOpen : OESideMenuStateRightMenuOpen);
     } else {
-        container_.setPanGestureVelocity(0);
-        container_.setCenterViewControllerOffset(0, true, nullptr);
+        container.setPanGestureVelocity(0);
+        container.setCenterViewControllerOffset(0, true, nullptr);
     }
 }

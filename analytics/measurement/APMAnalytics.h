@@ -22,6 +22,7 @@
 #include <string>
 
 class APMEvent;
+class APMEventSink;
 class DispatchQueue;
 class NSNotification;
 class NSUserActivity;
@@ -52,6 +53,9 @@ public:
 
     // The observer of the store's payment queue and the receiver of the instance operations.
     static std::shared_ptr<APMAnalytics> sharedInstance();
+    // The door's road for the measurement side's own internal events and user properties: what
+    // the engine and the reporters made before it are handed.
+    static std::shared_ptr<APMEventSink> eventSink();
 
     // MARK: Start and queues
 

@@ -1,9 +1,9 @@
-// Error events through the analytics door, like any internal event.
+// Error events through the front's road, like any internal event.
 #include "analytics/measurement/APMErrorEvent.h"
 
 #include "analytics/core/APMEventParameters.h"
+#include "analytics/core/APMEventSink.h"
 #include "analytics/core/APMValue.h"
-#include "analytics/measurement/APMAnalytics.h"
 #include "analytics/measurement/APMMeasurementNames.h"
 #include "platform/foundation/NSString.h"
 
@@ -19,16 +19,17 @@ std::int64_t lengthOf(const Value& value) {
 
 }  // namespace
 
-void APMLogErrorEvent(std::int64_t code) {
+void APMLogErrorEvent(APMEventSink& sink, std::int64_t code) {
     if (code == 0) return;
-    APMAnalytics::logInternalEventWithOrigin(kAPMAutoOrigin, kErrorEventName,
-                                             {{kErrorEventName, Value(APMValue::initWithInt64(code))}});
+    sink.logInternalEventWithOrigin(kAPMAutoOrigin, kErrorEventName,
+                                    {{kErrorEventName, Value(APMValue::initWithInt64(code))}});
 }
 
-void APMLogErrorEventWithValue(std::int64_t code, const Value& name, std::int64_t limit, const Value& value) {
+void APMLogErrorEventWithValue(APMEventSink& sink, std::int64_t code, const Value& name, std::int64_t limit,
+                               const Value& value) {
     if (code == 0) return;
     Value::Dictionary parameters{{kErrorEventName, Value(APMValue::initWithInt64(code))}};
     const bool passValue = code == 7 || code == 4 || lengthOf(value) > limit;
     APMSetErrorValueParameters(parameters, name, limit, passValue ? value : Value());
-    APMAnalytics::logInternalEventWithOrigin(kAPMAutoOrigin, kErrorEventName, parameters);
+    sink.logInternalEventWithOrigin(kAPMAutoOrigin, kErrorEventName, parameters);
 }

@@ -6,7 +6,10 @@
 
 #include <cstdint>
 
-// Nothing for code 0.
-void APMLogErrorEvent(std::int64_t code);
+class APMEventSink;
+
+// Through `sink`, the front's road for internal events. Nothing for code 0.
+void APMLogErrorEvent(APMEventSink& sink, std::int64_t code);
 // The value's length goes along only for codes 7 and 4 or when it is longer than the limit.
-void APMLogErrorEventWithValue(std::int64_t code, const Value& name, std::int64_t limit, const Value& value);
+void APMLogErrorEventWithValue(APMEventSink& sink, std::int64_t code, const Value& name, std::int64_t limit,
+                               const Value& value);

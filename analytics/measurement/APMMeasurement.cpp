@@ -12,6 +12,7 @@
 #include "analytics/core/APMAlarm.h"
 #include "analytics/core/APMDatabase.h"
 #include "analytics/core/APMEvent.h"
+#include "analytics/core/APMEventSink.h"
 #include "analytics/core/APMEventAggregates.h"
 #include "analytics/core/APMEventParameters.h"
 #include "analytics/core/APMFileLocations.h"
@@ -24,7 +25,6 @@
 #include "analytics/core/APMUserDefaults.h"
 #include "analytics/core/APMValue.h"
 #include "analytics/experiments/APMEManager.h"
-#include "analytics/measurement/APMAnalytics.h"
 #include "analytics/measurement/APMBackwardCompatibilityUtil.h"
 #include "analytics/measurement/APMAnalyticsStore.h"
 #include "analytics/measurement/APMConsentSettingsUtil.h"
@@ -35,7 +35,6 @@
 #include "analytics/measurement/APMReceipt.h"
 #include "analytics/measurement/APMRemoteConfig.h"
 #include "analytics/measurement/APMUploader.h"
-#include "analytics/measurement/DUROrezurive.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/Clock.h"
@@ -43,6 +42,7 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/NSString.h"
+#include "platform/services/RURAdi.h"
 #include "platform/services/VULLogger.h"
 #include "platform/store/SKAdNetwork.h"
 #include "platform/ui/UIApplication.h"
@@ -83,7 +83,8 @@ std::int64_t storedFirstOpenCount(const std::string& bundleIdentifier) {
 
 void APMMeasurement::initializeSharedInstanceWithAppID(const std::string& appID, bool isAnalyticsCollectionEnabled,
                                                        bool isAnalyticsCollectionDeactivated,
-                                                       const std::vector<std::string>& safelistedEvents) {
+                                                       const std::vector<std::string>& safelistedEvents,
+                                                       APMMeasurementFront front) {
     auto& shared = sharedEngine();
     MutexLock lock(shared.mutex);
     if (shared.requested) return;
@@ -91,7 +92,8 @@ void APMMeasurement::initializeSharedInstanceWithAppID(const std::string& appID,
     if (appID.empty()) return;
     (void)monitor();
     // Nothing the engine's creation calls asks for the shared instance, so the lock is safe here.
-    shared.engine = initWithAppID(appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated, safelistedEvents);
+    shared.engine = initWithAppID(appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated, safelistedEvents,
+                                  std::move(front));
     if (shared.engine) shared.engine->installRemoteConfigHooks();
 }
 
@@ -186,18 +188,20 @@ bool APMMeasurement::waitUntilNoNetworkRequestPending(double seconds) const {
 
 std::shared_ptr<APMMeasurement> APMMeasurement::initWithAppID(const std::string& appID, bool isAnalyticsCollectionEnabled,
                                                               bool isAnalyticsCollectionDeactivated,
-                                                              const std::vector<std::string>& safelistedEvents) {
+                                                              const std::vector<std::string>& safelistedEvents,
+                                                              APMMeasurementFront front) {
     auto log = monitor();
     if (appID.empty()) {
         log->logWithLevel(1, 23170, "Cannot start Measurement. App ID is empty.");
         return nullptr;
     }
-    const bool front = ClassRegistry::isRegistered(kAPMFrontClass);
-    log->logWithLevel(6, 23007, NSString::format("Analytics v.%@ started", front ? DUROrezurive::topLevelVersion() : "90000000"));
-    if (front) {
+    const bool coreFront = ClassRegistry::isRegistered(kAPMFrontClass);
+    log->logWithLevel(6, 23007,
+                      NSString::format("Analytics v.%@ started", coreFront ? RURRezaviviVersion : "90000000"));
+    if (coreFront) {
         log->logWithLevel(8, 23222, NSString::format("Build %lld", static_cast<long long>(APMIdentity::zevUzeviroredaLibraryVersion())));
     }
-    const std::string prefix = front ? "DUROrezurive" : "APMAnalytics";
+    const std::string prefix = coreFront ? "DUROrezurive" : "APMAnalytics";
     const std::string help = std::string(" (see ") + kHelpPage + ")";
     if (log->isDebugModeEnabled()) {
         log->logWithLevel(6, 23008, "To disable debug logging set the following application argument: -no" + prefix +
@@ -222,7 +226,7 @@ std::shared_ptr<APMMeasurement> APMMeasurement::initWithAppID(const std::string&
     auto alarm = APMAlarm::initWithDispatchQueue(scheduler->workerQueue(), kUploadTimerName);
     auto engine = initWithDatabaseName(kDatabaseName, APMPersistedConfig::sharedInstance(), network, scheduler, alarm,
                                        appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated,
-                                       safelistedEvents);
+                                       safelistedEvents, std::move(front));
     if (network) network->setLoggerDelegate(std::weak_ptr<DIDEderaziLoggerDelegate>(engine));
     return engine;
 }
@@ -231,8 +235,9 @@ std::shared_ptr<APMMeasurement> APMMeasurement::initWithDatabaseName(
     const std::string& databaseName, std::shared_ptr<APMPersistedConfig> persistedConfig,
     std::shared_ptr<DIDEderazi> network, std::shared_ptr<APMScheduler> scheduler, std::shared_ptr<APMAlarm> alarm,
     const std::string& appID, bool isAnalyticsCollectionEnabled, bool isAnalyticsCollectionDeactivated,
-    const std::vector<std::string>& safelistedEvents) {
+    const std::vector<std::string>& safelistedEvents, APMMeasurementFront front) {
     auto engine = std::make_shared<APMMeasurement>();
+    engine->front_ = std::move(front);
     engine->analyticsStore_ = APMAnalyticsStore::sharedInstance();
     engine->appID_ = appID;
     engine->isAnalyticsCollectionEnabled_ = isAnalyticsCollectionEnabled;
@@ -542,8 +547,8 @@ void APMMeasurement::runPostInitialization() {
     }
     auto screens = APMScreenViewReporter::sharedInstance();
     screens->setEngine(reporterContext(), sessionReporter());
-    screens->setEventSink(frontEventSink());
-    APMAdExposureReporter::sharedInstance()->setEventSink(frontEventSink());
+    screens->setEventSink(front_.eventSink);
+    APMAdExposureReporter::sharedInstance()->setEventSink(front_.eventSink);
     reportFirstOpenOnWorkerQueue();
     if (APMUserDefaults::standardUserDefaults()->objectForKey(Value(kDeepLinkKey)).isString()) {
         reportStoredCampaignEventOnWorkerQueue(std::nullopt);
@@ -683,8 +688,8 @@ void APMMeasurement::reportAppUpdateOnWorkerQueue() {
     if (current == previous) return;
     persistedConfig_->setAppVersion(current);
     if (!previous.empty()) {
-        APMAnalytics::logInternalEventWithOrigin(kAPMAutoOrigin, "_au",
-                                                 {{"_pv", Value(APMValue::initWithString(Value(previous)))}});
+        front_.eventSink->logInternalEventWithOrigin(kAPMAutoOrigin, "_au",
+                                                     {{"_pv", Value(APMValue::initWithString(Value(previous)))}});
     }
 }
 
@@ -695,8 +700,8 @@ void APMMeasurement::reportOSUpdateOnWorkerQueue() {
     if (current == previous) return;
     persistedConfig_->setOSVersion(current);
     if (!previous.empty()) {
-        APMAnalytics::logInternalEventWithOrigin(kAPMAutoOrigin, "_ou",
-                                                 {{"_po", Value(APMValue::initWithString(Value(previous)))}});
+        front_.eventSink->logInternalEventWithOrigin(kAPMAutoOrigin, "_ou",
+                                                     {{"_po", Value(APMValue::initWithString(Value(previous)))}});
     }
 }
 

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "analytics/measurement/APMIdentity.h"
+#include "analytics/measurement/APMMeasurementFront.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
@@ -75,11 +76,12 @@ public:
 
     // MARK: The shared instance (APMMeasurement.cpp)
 
-    // The first call of the process creates the engine (none for an empty app id); later calls
-    // do nothing.
+    // The first call of the process creates the engine (none for an empty app id) over what its
+    // front hands it; later calls do nothing.
     static void initializeSharedInstanceWithAppID(const std::string& appID, bool isAnalyticsCollectionEnabled,
                                                   bool isAnalyticsCollectionDeactivated,
-                                                  const std::vector<std::string>& safelistedEvents);
+                                                  const std::vector<std::string>& safelistedEvents,
+                                                  APMMeasurementFront front);
     static bool hasSharedInstance();
     static std::shared_ptr<APMMeasurement> sharedInstance();
     static std::shared_ptr<APMMonitor> monitor();
@@ -93,12 +95,13 @@ public:
     [[nodiscard]] static std::shared_ptr<APMMeasurement> initWithAppID(const std::string& appID,
                                                                        bool isAnalyticsCollectionEnabled,
                                                                        bool isAnalyticsCollectionDeactivated,
-                                                                       const std::vector<std::string>& safelistedEvents);
+                                                                       const std::vector<std::string>& safelistedEvents,
+                                                                       APMMeasurementFront front);
     [[nodiscard]] static std::shared_ptr<APMMeasurement> initWithDatabaseName(
         const std::string& databaseName, std::shared_ptr<APMPersistedConfig> persistedConfig,
         std::shared_ptr<DIDEderazi> network, std::shared_ptr<APMScheduler> scheduler, std::shared_ptr<APMAlarm> alarm,
         const std::string& appID, bool isAnalyticsCollectionEnabled, bool isAnalyticsCollectionDeactivated,
-        const std::vector<std::string>& safelistedEvents);
+        const std::vector<std::string>& safelistedEvents, APMMeasurementFront front);
     ~APMMeasurement() override;
 
     const std::shared_ptr<APMAlarm>& alarm() const { return alarm_; }
@@ -290,8 +293,9 @@ public:
     static constexpr const char* kDefaultAdConversionHost = "ad-conversion.invalid";
     static constexpr const char* kAdConversionHostDefaultsKey = "APMAdConversionEndpointHost";
 
-    // Observes the application's launch (main thread), whose launch link is cached.
-    static void subscribeForAppDidFinishLaunchingNotifications();
+    // Observes the application's launch (main thread), whose launch link is cached, as
+    // `observer`: the observation goes when that object's observations are removed.
+    static void subscribeForAppDidFinishLaunchingNotifications(const std::shared_ptr<NSObject>& observer);
     static void handleAppDidFinishLaunching(const NSNotification& notification);
     // The launch options' web-browsing activity link, else their URL, with the time now.
     static void handleStoredURLAfterAppLaunchWithNotification(const NSNotification& notification);
@@ -349,9 +353,6 @@ public:
     // Each holds the engine weakly: once it is gone they answer empty (or the defaults) and drop
     // what they are given.
     std::shared_ptr<APMEventSink> eventSink() const;
-    // The same road for the process-wide reporters, which exist before the engine: it reaches
-    // whichever engine is the shared one.
-    static std::shared_ptr<APMEventSink> frontEventSink();
     std::shared_ptr<APMAudienceContext> audienceContext() const;
     std::shared_ptr<APMReporterContext> reporterContext() const;
     std::shared_ptr<APMScriptContext> scriptContext() const;
@@ -387,6 +388,8 @@ private:
                            const Value& context1, const Value& context2);
 
     std::string databaseName_ = kDatabaseName;
+    // What the front handed it at creation, its only road back to the front; never changed.
+    APMMeasurementFront front_;
     // The load time and the suite the front keeps: the start-up consent, the reset bookkeeping.
     std::shared_ptr<APMAnalyticsStore> analyticsStore_;
     Mutex initializeComponentsLock_;

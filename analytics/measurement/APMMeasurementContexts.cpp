@@ -7,7 +7,6 @@
 #include "analytics/core/APMEventSink.h"
 #include "analytics/core/APMMonitor.h"
 #include "analytics/experiments/APMExperimentContext.h"
-#include "analytics/measurement/APMAnalytics.h"
 #include "analytics/measurement/APMIdentity.h"
 #include "analytics/measurement/APMRemoteConfig.h"
 #include "analytics/measurement/APMUploader.h"
@@ -16,38 +15,37 @@
 
 namespace {
 
-// The front's queue for what the reporters make, the write pipeline for what the conditional
-// user properties carry. An engine's own sink drops everything once its engine is gone; the
-// process-wide one hands events to the front, which holds them until an engine starts.
+// The front's road for what the libraries make, the write pipeline for what the conditional
+// user properties carry; everything is dropped once the engine is gone.
 class EngineEventSink final : public APMEventSink {
 public:
-    EngineEventSink(std::function<std::shared_ptr<APMMeasurement>()> engine, bool bound)
-        : engine_(std::move(engine)), bound_(bound) {}
+    EngineEventSink(std::weak_ptr<APMMeasurement> engine, std::shared_ptr<APMEventSink> front)
+        : engine_(std::move(engine)), front_(std::move(front)) {}
 
     bool isEnabled() override {
-        auto engine = engine_();
+        auto engine = engine_.lock();
         return engine && engine->isEnabled();
     }
     void logInternalEventWithOrigin(const std::string& origin, const std::string& name,
                                     const Value::Dictionary& parameters) override {
-        if (reachable()) APMAnalytics::logInternalEventWithOrigin(origin, name, parameters);
+        if (reachable()) front_->logInternalEventWithOrigin(origin, name, parameters);
     }
     void logInternalEventWithOrigin(const std::string& origin, const std::string& name, double timestamp,
                                     const Value::Dictionary& parameters) override {
-        if (reachable()) APMAnalytics::logInternalEventWithOrigin(origin, name, timestamp, parameters);
+        if (reachable()) front_->logInternalEventWithOrigin(origin, name, timestamp, parameters);
     }
     void setInternalUserProperty(const Value& value, const std::string& name, const std::string& origin) override {
-        if (reachable()) APMAnalytics::sharedInstance()->setInternalUserProperty(value, name, origin);
+        if (reachable()) front_->setInternalUserProperty(value, name, origin);
     }
     void writeEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event) override {
-        if (auto engine = engine_()) engine->writeEventOnWorkerQueue(event);
+        if (auto engine = engine_.lock()) engine->writeEventOnWorkerQueue(event);
     }
 
 private:
-    bool reachable() { return !bound_ || engine_(); }
+    bool reachable() { return front_ && !engine_.expired(); }
 
-    std::function<std::shared_ptr<APMMeasurement>()> engine_;
-    bool bound_;
+    std::weak_ptr<APMMeasurement> engine_;
+    std::shared_ptr<APMEventSink> front_;
 };
 
 }  // namespace
@@ -58,8 +56,8 @@ class APMMeasurement::Context final : public APMUploaderContext,
                                       public APMScriptContext,
                                       public APMExperimentContext {
 public:
-    explicit Context(std::weak_ptr<APMMeasurement> engine)
-        : engine_(engine), eventSink_(std::make_shared<EngineEventSink>([engine] { return engine.lock(); }, true)) {}
+    Context(std::weak_ptr<APMMeasurement> engine, std::shared_ptr<APMEventSink> front)
+        : engine_(engine), eventSink_(std::make_shared<EngineEventSink>(engine, std::move(front))) {}
 
     // MARK: Shared by all
 
@@ -164,17 +162,12 @@ private:
 };
 
 std::shared_ptr<APMMeasurement::Context> APMMeasurement::makeContext(const std::shared_ptr<APMMeasurement>& engine) {
-    return std::make_shared<Context>(engine);
+    return std::make_shared<Context>(engine, engine->front_.eventSink);
 }
 
 std::shared_ptr<APMUploaderContext> APMMeasurement::uploaderContext() const { return context_; }
 std::shared_ptr<APMEventSink> APMMeasurement::eventSink() const { return context_->eventSink(); }
 
-std::shared_ptr<APMEventSink> APMMeasurement::frontEventSink() {
-    static const auto sink = std::make_shared<EngineEventSink>(
-        [] { return hasSharedInstance() ? sharedInstance() : std::shared_ptr<APMMeasurement>(); }, false);
-    return sink;
-}
 std::shared_ptr<APMAudienceContext> APMMeasurement::audienceContext() const { return context_; }
 std::shared_ptr<APMReporterContext> APMMeasurement::reporterContext() const { return context_; }
 std::shared_ptr<APMScriptContext> APMMeasurement::scriptContext() const { return context_; }

@@ -12,7 +12,6 @@
 #include "analytics/core/APMUserDefaults.h"
 #include "analytics/core/APMValue.h"
 #include "analytics/core/APMAEU.h"
-#include "analytics/measurement/APMAnalytics.h"
 #include "analytics/measurement/APMIdentity.h"
 #include "analytics/measurement/APMMeasurementNames.h"
 #include "analytics/measurement/APMRemoteConfig.h"
@@ -83,9 +82,7 @@ void storeLaunchLink(const std::string& link) {
 
 // MARK: Launch links
 
-void APMMeasurement::subscribeForAppDidFinishLaunchingNotifications() {
-    // The door's object: it goes with the rest of the process's analytics state.
-    auto observer = APMAnalytics::sharedInstance();
+void APMMeasurement::subscribeForAppDidFinishLaunchingNotifications(const std::shared_ptr<NSObject>& observer) {
     auto center = NSNotificationCenter::defaultCenter();
     center->removeObserver(observer, UIApplicationDidFinishLaunchingNotification, nullptr);
     center->addObserver(observer, &APMMeasurement::handleAppDidFinishLaunching, UIApplicationDidFinishLaunchingNotification);
@@ -218,7 +215,7 @@ void APMMeasurement::handleOpenURLOnWorkerQueue(const std::string& url, std::opt
                                              eventParameters);
     if (!campaign) return;
     handleInternalEventOnWorkerQueue(campaign);
-    APMAnalytics::notifyEventListeners(campaign);
+    front_.listeners->notifyEventListeners(campaign);
 }
 
 void APMMeasurement::reportStoredCampaignEventOnWorkerQueue(std::optional<std::int64_t> clickTimestampInMs) {

@@ -13,7 +13,6 @@
 #include "analytics/core/APMPersistedConfig.h"
 #include "analytics/core/APMScheduler.h"
 #include "analytics/core/APMUserAttribute.h"
-#include "analytics/measurement/APMAnalytics.h"
 #include "analytics/measurement/APMAnalyticsStore.h"
 #include "analytics/measurement/APMConsentSettingsUtil.h"
 #include "analytics/measurement/APMIdentity.h"
@@ -89,7 +88,7 @@ void APMMeasurement::handleAppWillResignActiveEvent(const NSNotification&) {
     swapBackgroundTaskWithNewTaskID(task);
     monitor()->logWithLevel(8, 23145, "Background task started. Task ID", Value(static_cast<unsigned long long>(task)));
     // Behind every event already queued at the door.
-    APMAnalytics::queueOperationWithBlock([weak] {
+    front_.queueOperation([weak] {
         if (auto engine = weak.lock()) {
             engine->scheduleOnWorker("APMMeasurement:3714", [](APMMeasurement& e) { e.uploader()->uploadData(); });
         }

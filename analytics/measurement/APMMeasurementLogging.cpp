@@ -14,7 +14,6 @@
 #include "analytics/core/APMScheduler.h"
 #include "analytics/core/APMUserAttribute.h"
 #include "analytics/core/APMValue.h"
-#include "analytics/measurement/APMAnalytics.h"
 #include "analytics/measurement/APMErrorEvent.h"
 #include "analytics/measurement/APMIdentity.h"
 #include "analytics/measurement/APMRemoteConfig.h"
@@ -120,9 +119,9 @@ void APMMeasurement::logEventOnWorkerQueueWithOrigin(const std::string& origin, 
 
 void APMMeasurement::logEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event, bool notifyEventListeners) {
     // The listeners see the event as it was logged, not as the pipeline marked it.
-    auto shown = notifyEventListeners && APMAnalytics::hasLogEventListeners() ? event->copy() : nullptr;
+    auto shown = notifyEventListeners && front_.listeners->hasLogEventListeners() ? event->copy() : nullptr;
     handleEventOnWorkerQueue(event);
-    if (shown) APMAnalytics::notifyEventListeners(shown);
+    if (shown) front_.listeners->notifyEventListeners(shown);
 }
 
 void APMMeasurement::handleInternalEventOnWorkerQueue(const std::shared_ptr<APMEvent>& event) {
@@ -130,7 +129,7 @@ void APMMeasurement::handleInternalEventOnWorkerQueue(const std::shared_ptr<APME
         if (auto defaults = persistedConfig_->defaultEventParameters()) event->applyParameters(*defaults);
     }
     handleEventOnWorkerQueue(event);
-    APMAnalytics::notifyEventListeners(event);
+    front_.listeners->notifyEventListeners(event);
 }
 
 Value::Dictionary APMMeasurement::parametersWithAddedDefaultEventParameters(const Value::Dictionary& parameters) {
@@ -153,7 +152,7 @@ void APMMeasurement::handleSetDefaultEventParametersOnWorkerQueue(const std::opt
     for (const auto& [key, value] : parameters.value_or(Value::Dictionary{})) {
         if (!value.isNumber() && !value.isString() && !value.isNull()) {
             log->logWithLevel(4, 23213, "Invalid key in default event parameters. Parameter ignored.");
-            if (value.isArray()) APMLogErrorEvent(kErrorArrayDefaultParameter);
+            if (value.isArray()) APMLogErrorEvent(*front_.eventSink, kErrorArrayDefaultParameter);
             continue;
         }
         if (!APMDataTypeValidator::isValidPublicEventParameterName(Value(key), nullptr)) {
@@ -172,7 +171,7 @@ void APMMeasurement::handleSetDefaultEventParametersOnWorkerQueue(const std::opt
     const std::int64_t limit = remoteConfig()->maxPublicEventParams();
     if (static_cast<std::int64_t>(working.size()) > limit) {
         APMTrimPublicParameters(working, limit, false);
-        APMLogErrorEvent(kErrorTooManyDefaultParameters);
+        APMLogErrorEvent(*front_.eventSink, kErrorTooManyDefaultParameters);
         log->logWithLevel(4, 23215, "Too many default event parameters set. Discarding beyond event parameter limit");
     }
     log->logWithLevel(7, 23216, "Updating default event parameters. Parameters", Value(working));
@@ -215,7 +214,7 @@ bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const std::shared_pt
                               "Unable to set user property. Reached limit on set user properties for origin. Origin, "
                               "name, value",
                               Value(userAttribute->origin()), displayName, valueDescription(userAttribute->value()));
-            APMLogErrorEvent(kErrorUserPropertyLimitReached);
+            APMLogErrorEvent(*front_.eventSink, kErrorUserPropertyLimitReached);
             return false;
         }
     }

@@ -186,8 +186,8 @@ void APMMeasurement::writeEventOnWorkerQueue(const std::shared_ptr<APMEvent>& ev
     if (config->isEventBlocklisted(event->name())) {
         log->logWithLevel(5, 23052, "Rejected event. Event name", displayName(*event));
         if (!config->blocklistInternal() && !config->blocklistPublic() && APMIsNotErrorEventName(event->name())) {
-            APMLogErrorEventWithValue(kErrorEventBlocklisted, Value(event->name()), kAPMMaxEventNameLength,
-                                      Value(event->name()));
+            APMLogErrorEventWithValue(*front_.eventSink, kErrorEventBlocklisted, Value(event->name()),
+                                      kAPMMaxEventNameLength, Value(event->name()));
         }
         return;
     }
@@ -293,7 +293,7 @@ bool APMMeasurement::shouldProcessEvent(const std::shared_ptr<APMEvent>& event, 
             raiseThinnedLimit(dailyCounts.publicEventsCount() - maxPublic, 1, 23057,
                               "Data loss. Too many public events logged. Name, limit", displayName(*event),
                               Value(static_cast<long long>(maxPublic)));
-            APMLogErrorEvent(kErrorPublicEventLimitReached);
+            APMLogErrorEvent(*front_.eventSink, kErrorPublicEventLimitReached);
             refused = true;
         }
     }
@@ -350,7 +350,7 @@ bool APMMeasurement::writeEvent(const std::shared_ptr<APMEvent>& event, bool isP
             }
             if (*names >= remoteConfig()->maxEventNameCardinality()) {
                 log->logWithLevel(1, 23065, "Cannot set event. Reached limit on set events. Name", displayName(*event));
-                APMLogErrorEvent(kErrorEventNameLimitReached);
+                APMLogErrorEvent(*front_.eventSink, kErrorEventNameLimitReached);
                 return false;
             }
         }

@@ -40,8 +40,8 @@ void DUROrezurive::load() {
     // The view controllers' appearance is hooked as the library loads; what the reporters see
     // from then on waits at the front until the engine starts.
     APMScreenViewReporter::installHooks();
-    APMScreenViewReporter::sharedInstance()->setEventSink(APMMeasurement::frontEventSink());
-    APMAdExposureReporter::sharedInstance()->setEventSink(APMMeasurement::frontEventSink());
+    APMScreenViewReporter::sharedInstance()->setEventSink(APMAnalytics::eventSink());
+    APMAdExposureReporter::sharedInstance()->setEventSink(APMAnalytics::eventSink());
 }
 
 std::string DUROrezurive::topLevelVersion() { return RURRezaviviVersion; }

@@ -8,11 +8,16 @@
 #include <cstddef>
 #include <span>
 
+// Sets the error; false. Kept out of line: the check itself stays small enough to inline.
+[[gnu::noinline, gnu::cold]] inline bool APMPArgumentCountWrong(NSErrorPtr& error) {
+    error = APMPError(APMPErrorArgumentCount);
+    return false;
+}
+
 inline bool APMPArgumentCountBetween(std::span<const APMPRuntimeValue> arguments, std::size_t least,
                                      std::size_t most, NSErrorPtr& error) {
     if (arguments.size() >= least && arguments.size() <= most) return true;
-    error = APMPError(APMPErrorArgumentCount);
-    return false;
+    return APMPArgumentCountWrong(error);
 }
 
 inline bool APMPArgumentCountIs(std::span<const APMPRuntimeValue> arguments, std::size_t expected, NSErrorPtr& error) {

@@ -431,7 +431,7 @@ APMPRuntimeValue APMPArrayCommands::evaluateCommand(const std::u16string& name, 
         return APMPRuntimeValue::undefined();
     }
     const APMPRuntimeValue receiver(&array);
-    const std::vector<APMPRuntimeValue> values = runtime.evaluateArguments(arguments, scope, error);
+    const APMPArgumentValues values = runtime.evaluateArguments(arguments, scope, error);
     if (error) return APMPRuntimeValue::undefined();
     Call call{{values, scope, runtime, error}, array};
     return method->second(call);

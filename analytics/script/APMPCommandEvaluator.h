@@ -27,6 +27,9 @@ public:
     virtual APMPRuntimeValue evaluateCommand(int opcode, std::span<const APMPRuntimeValue> arguments,
                                              APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) const;
     std::vector<int> allSupportedCommands() const;
+    // The routine to run on the evaluated arguments where this evaluator evaluates them all
+    // first; none where it hands them on unevaluated.
+    virtual APMPCommandRoutine routineAfterArguments(int) const { return nullptr; }
 
 protected:
     APMPCommandRoutine routine(int opcode) const { return routines_[static_cast<std::size_t>(opcode)]; }
@@ -41,6 +44,7 @@ class APMPEvaluatingCommandEvaluator : public APMPCommandEvaluator {
 public:
     APMPRuntimeValue evaluateCommand(int opcode, std::span<const APMPRuntimeValue> arguments, APMPScope& scope,
                                      APMPRuntime& runtime, NSErrorPtr& error) const override;
+    APMPCommandRoutine routineAfterArguments(int opcode) const override { return routine(opcode); }
 };
 
 // "0" add or concatenate, "37", "26", "10", "25", "27", and the pass-throughs "32" to "35".
@@ -94,8 +98,13 @@ public:
 
     // The opcode a function name is ("0" to "66" where an evaluator has it), else -1.
     int opcodeForName(std::u16string_view name) const;
-    APMPRuntimeValue evaluateStatement(const APMPStatementValue& statement, APMPScope& scope, APMPRuntime& runtime,
-                                       NSErrorPtr& error) const;
+    // The evaluator of an opcode, none for -1.
+    const APMPCommandEvaluator* evaluatorForOpcode(int opcode) const {
+        return opcode < 0 ? nullptr : evaluators_[static_cast<std::size_t>(opcode)];
+    }
+    // Runs a statement through the evaluator it was made with, or calls the function its name holds.
+    static APMPRuntimeValue evaluateStatement(const APMPStatementValue& statement, APMPScope& scope,
+                                              APMPRuntime& runtime, NSErrorPtr& error);
 
 private:
     APMPCommandRegistrar();

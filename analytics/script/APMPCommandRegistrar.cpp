@@ -25,7 +25,7 @@ APMPRuntimeValue APMPEvaluatingCommandEvaluator::evaluateCommand(int opcode,
                                                                  std::span<const APMPRuntimeValue> arguments,
                                                                  APMPScope& scope, APMPRuntime& runtime,
                                                                  NSErrorPtr& error) const {
-    const std::vector<APMPRuntimeValue> values = runtime.evaluateArguments(arguments, scope, error);
+    const APMPArgumentValues values = runtime.evaluateArguments(arguments, scope, error);
     if (error) return APMPRuntimeValue::undefined();
     return APMPCommandEvaluator::evaluateCommand(opcode, values, scope, runtime, error);
 }
@@ -70,10 +70,9 @@ int APMPCommandRegistrar::opcodeForName(std::u16string_view name) const {
 }
 
 APMPRuntimeValue APMPCommandRegistrar::evaluateStatement(const APMPStatementValue& statement, APMPScope& scope,
-                                                         APMPRuntime& runtime, NSErrorPtr& error) const {
-    if (statement.opcode() >= 0) {
-        return evaluators_[static_cast<std::size_t>(statement.opcode())]->evaluateCommand(
-            statement.opcode(), statement.arguments(), scope, runtime, error);
+                                                         APMPRuntime& runtime, NSErrorPtr& error) {
+    if (const APMPCommandEvaluator* evaluator = statement.evaluator()) {
+        return evaluator->evaluateCommand(statement.opcode(), statement.arguments(), scope, runtime, error);
     }
     // The function evaluator: a variable of that name holding a function, else undefined.
     const APMPRuntimeValue callee = scope.valueForName(statement.functionName());

@@ -85,7 +85,7 @@ Value runList(const Value& list, APMPScope& scope, APMPRuntime& runtime, NSError
 
 Value methodCall(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) {
     if (!APMPArgumentCountBetween(arguments, 3, 3, error)) return Value::undefined();
-    const std::vector<Value> values = runtime.evaluateArguments(arguments, scope, error);
+    const APMPArgumentValues values = runtime.evaluateArguments(arguments, scope, error);
     if (error) return Value::undefined();
     if (!values[1].isString() || !values[2].isArray()) {
         error = APMPError(APMPErrorArgumentKind);
@@ -183,7 +183,7 @@ Value returnStatement(Arguments arguments, APMPScope& scope, APMPRuntime& runtim
 
 Value switchStatement(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) {
     if (!APMPArgumentCountBetween(arguments, 3, 3, error)) return Value::undefined();
-    const std::vector<Value> values = runtime.evaluateArguments(arguments, scope, error);
+    const APMPArgumentValues values = runtime.evaluateArguments(arguments, scope, error);
     if (error) return Value::undefined();
     if (!values[1].isArray() || !values[2].isArray()) {
         error = APMPError(APMPErrorArgumentCount);
@@ -304,7 +304,7 @@ APMPRuntimeValue APMPComparisonCommandEvaluator::evaluateCommand(int opcode, std
                                                                  APMPRuntime& runtime, NSErrorPtr& error) const {
     using namespace control;
     if (!APMPArgumentCountBetween(arguments, 2, 2, error)) return APMPRuntimeValue::undefined();
-    const std::vector<APMPRuntimeValue> values = runtime.evaluateArguments(arguments, scope, error);
+    const APMPArgumentValues values = runtime.evaluateArguments(arguments, scope, error);
     if (error) return APMPRuntimeValue::undefined();
     return compareWith(opcode, values[0], values[1], runtime, error);
 }

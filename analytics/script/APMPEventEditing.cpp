@@ -50,7 +50,7 @@ public:
         if (!APMPArgumentCountIs(arguments, handler->second.first, error)) return RuntimeValue::undefined();
         const APMPRef<APMPMapValue> keep(this);
         // Evaluated again: the method call's array already holds values.
-        const std::vector<RuntimeValue> values = runtime.evaluateArguments(arguments, scope, error);
+        const APMPArgumentValues values = runtime.evaluateArguments(arguments, scope, error);
         if (error) return RuntimeValue::undefined();
         return (this->*handler->second.second)(values, runtime, error);
     }
@@ -106,7 +106,7 @@ public:
                                      NSErrorPtr& error) override {
         if (!APMPArgumentCountIs(arguments, 3, error)) return RuntimeValue::undefined();
         const APMPRef<APMPFunctionValue> keep(this);
-        const std::vector<RuntimeValue> values = runtime.evaluateArguments(arguments, scope, error);
+        const APMPArgumentValues values = runtime.evaluateArguments(arguments, scope, error);
         if (error) return RuntimeValue::undefined();
         const std::u16string name = values[0].stringValueOrError(runtime, error);
         if (error) return RuntimeValue::undefined();
@@ -142,7 +142,7 @@ public:
                                      NSErrorPtr& error) override {
         if (!APMPArgumentCountIs(arguments, 3, error)) return RuntimeValue::undefined();
         const APMPRef<APMPFunctionValue> keep(this);
-        const std::vector<RuntimeValue> values = runtime.evaluateArguments(arguments, scope, error);
+        const APMPArgumentValues values = runtime.evaluateArguments(arguments, scope, error);
         if (error) return RuntimeValue::undefined();
         if (!values[1].isFunction() || !values[2].isMap()) {
             error = APMPError(APMPErrorArgumentKind);

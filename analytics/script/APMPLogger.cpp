@@ -45,7 +45,7 @@ APMPRuntimeValue APMPFunctionLog::invokeWithArguments(std::span<const APMPRuntim
         return APMPRuntimeValue::undefined();
     }
     const APMPRef<APMPFunctionLog> keep(this);
-    const std::vector<APMPRuntimeValue> values = runtime.evaluateArguments(arguments, scope, error);
+    const APMPArgumentValues values = runtime.evaluateArguments(arguments, scope, error);
     if (error) return APMPRuntimeValue::undefined();
     std::int64_t level = 4;
     std::size_t messageAt = 0;

@@ -95,7 +95,7 @@ enum class Binding { Current, ImmutableChild, MutableChild };
 template <bool keys, Binding binding>
 Value iterate(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) {
     if (!APMPArgumentCountIs(arguments, 3, error)) return Value::undefined();
-    const std::vector<Value> values = runtime.evaluateArguments(arguments, scope, error);
+    const APMPArgumentValues values = runtime.evaluateArguments(arguments, scope, error);
     if (error) return Value::undefined();
     const std::u16string name = values[0].stringValueOrError(runtime, error);
     if (error) return Value::undefined();

@@ -63,7 +63,7 @@ APMPRuntimeValue APMPKeyValueStoreGetValue::invokeWithArguments(std::span<const 
         error = APMPError(APMPErrorArgumentCount);
         return APMPRuntimeValue::undefined();
     }
-    const std::vector<APMPRuntimeValue> values = runtime.evaluateArguments(arguments, scope, error);
+    const APMPArgumentValues values = runtime.evaluateArguments(arguments, scope, error);
     if (error) return APMPRuntimeValue::undefined();
     const std::u16string key = values[0].stringValueOrError(runtime, error);
     if (error) return APMPRuntimeValue::undefined();

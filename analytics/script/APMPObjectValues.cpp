@@ -8,6 +8,8 @@
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPStatementValue.h"
 
+#include <algorithm>
+
 namespace {
 namespace objects {
 
@@ -18,7 +20,7 @@ Value ownPropertyOrToString(const std::u16string& name, const APMPPropertyMap& p
                             std::span<const Value> arguments, APMPScope& scope, APMPRuntime& runtime,
                             NSErrorPtr& error) {
     if (name == u"hasOwnProperty") {
-        const std::vector<Value> values = runtime.evaluateArguments(arguments, scope, error);
+        const APMPArgumentValues values = runtime.evaluateArguments(arguments, scope, error);
         if (error) return Value::undefined();
         if (values.size() != 1) {
             error = APMPError(APMPErrorArgumentCount);
@@ -96,7 +98,7 @@ APMPFunctionValue::APMPFunctionValue(APMPHeap& heap, std::u16string functionName
 
 APMPRuntimeValue APMPFunctionValue::invokeWithArguments(std::span<const APMPRuntimeValue> arguments, APMPScope& scope, APMPRuntime& runtime,
                                              NSErrorPtr& error) {
-    const std::vector<APMPRuntimeValue> values = runtime.evaluateArguments(arguments, scope, error);
+    const APMPArgumentValues values = runtime.evaluateArguments(arguments, scope, error);
     if (error) return APMPRuntimeValue::undefined();
     return invokeWithEvaluatedArguments(values, runtime, error);
 }
@@ -155,10 +157,13 @@ void APMPFunctionValue::clearReferences() {
 // MARK: Statements
 
 APMPStatementValue::APMPStatementValue(APMPHeap& heap, std::u16string functionName, std::vector<APMPRuntimeValue> arguments)
-    : APMPObject(Type::Statement, heap),
-      functionName_(std::move(functionName)),
-      arguments_(std::move(arguments)),
-      opcode_(APMPCommandRegistrar::sharedInstance().opcodeForName(functionName_)) {
+    : APMPObject(Type::Statement, heap), arguments_(std::move(arguments)), functionName_(std::move(functionName)) {
+    const APMPCommandRegistrar& registrar = APMPCommandRegistrar::sharedInstance();
+    opcode_ = registrar.opcodeForName(functionName_);
+    evaluator_ = registrar.evaluatorForOpcode(opcode_);
+    routineAfterArguments_ = evaluator_ ? evaluator_->routineAfterArguments(opcode_) : nullptr;
+    literalArgumentsOnly_ = std::none_of(arguments_.begin(), arguments_.end(),
+                                         [](const APMPRuntimeValue& argument) { return argument.isStatement(); });
     account(static_cast<std::ptrdiff_t>(sizeof(*this) - sizeof(APMPObject) + 2 * functionName_.size() +
                                         sizeof(APMPRuntimeValue) * arguments_.size()));
 }

@@ -8,20 +8,16 @@ std::size_t entryBytes(std::u16string_view name) { return sizeof(APMPPropertyMap
 }  // namespace propertyMaps
 }  // namespace
 
-std::size_t APMPPropertyMap::position(std::u16string_view name) const {
+std::size_t APMPPropertyMap::search(std::u16string_view name) const {
     if (entries_.size() <= kScanned) {
+        const std::size_t hash = NameHash{}(name);
         for (std::size_t i = 0; i < entries_.size(); ++i) {
-            if (entries_[i].name == name) return i;
+            if (entries_[i].hash == hash && entries_[i].name == name) return i;
         }
         return kAbsent;
     }
-    auto found = index_.find(std::u16string(name));
+    auto found = index_.find(name);
     return found == index_.end() ? kAbsent : found->second;
-}
-
-const APMPRuntimeValue* APMPPropertyMap::find(std::u16string_view name) const {
-    const std::size_t at = position(name);
-    return at == kAbsent ? nullptr : &entries_[at].value;
 }
 
 APMPRuntimeValue APMPPropertyMap::valueForName(std::u16string_view name) const {
@@ -40,12 +36,20 @@ void APMPPropertyMap::store(std::u16string_view name, APMPRuntimeValue value, bo
         entry.immutable = immutable;
         return;
     }
-    entries_.push_back(Entry{std::u16string(name), std::move(value), immutable});
+    entries_.push_back(Entry{std::u16string(name), std::move(value), immutable, NameHash{}(name)});
     bytes_ += entryBytes(name);
     if (entries_.size() > kScanned) {
         if (index_.empty()) reindex();
         else index_.emplace(entries_.back().name, entries_.size() - 1);
     }
+}
+
+bool APMPPropertyMap::replaceValue(std::u16string_view name, const APMPRuntimeValue& value, std::size_t* hint) {
+    const std::size_t at = position(name, hint);
+    if (at == kAbsent) return false;
+    Entry& entry = entries_[at];
+    if (!immutable_ && !entry.immutable) entry.value = value;
+    return true;
 }
 
 void APMPPropertyMap::removeValueForName(std::u16string_view name) {

@@ -23,6 +23,16 @@ constexpr std::uint32_t kMostMatcherLimit = 1'000'000;
 // Compiled patterns kept per runtime.
 constexpr std::size_t kKeptPatterns = 32;
 
+// Each argument evaluated in order; the first error ends the list (its value still appended).
+// Inlined where statements are run: it is the interpreter's innermost loop.
+[[gnu::always_inline]] inline void evaluateInto(APMPRuntime& runtime, std::span<const Value> arguments,
+                                                APMPScope& scope, APMPArgumentValues& values, NSErrorPtr& error) {
+    for (const Value& argument : arguments) {
+        values.push_back(runtime.evaluateStatement(argument, scope, error));
+        if (error) break;
+    }
+}
+
 }  // namespace runtimeBounds
 }  // namespace
 
@@ -88,23 +98,41 @@ void APMPRuntime::resetInstructionCount() {
     heap_.resetPeak();
 }
 
-APMPRuntimeValue APMPRuntime::evaluateStatement(const APMPRuntimeValue& value, APMPScope& scope, NSErrorPtr& error) {
-    if (instructions_ >= kInstructionBudget) {
-        error = APMPError(APMPErrorBudgetSpent);
-        return APMPRuntimeValue::undefined();
-    }
-    ++instructions_;
-    if (!value.isStatement()) return value;
+APMPRuntimeValue APMPRuntime::budgetSpent(NSErrorPtr& error) {
+    error = APMPError(APMPErrorBudgetSpent);
+    return APMPRuntimeValue::undefined();
+}
+
+APMPRuntimeValue APMPRuntime::runStatement(const APMPRuntimeValue& value, APMPScope& scope, NSErrorPtr& error) {
+    using namespace runtimeBounds;
     collectIfDue();
-    if (heap_.overLimit() || depth_ >= kMaxEvaluationDepth) {
-        error = APMPError(APMPErrorBudgetSpent);
-        return APMPRuntimeValue::undefined();
-    }
+    if (heap_.overLimit() || depth_ >= kMaxEvaluationDepth) return budgetSpent(error);
     // Held while it runs: the array it came from may let go of it.
     const APMPRuntimeValue statement = value;
+    const auto& command = *statement.as<APMPStatementValue>();
     ++depth_;
-    APMPRuntimeValue result =
-        APMPCommandRegistrar::sharedInstance().evaluateStatement(*statement.as<APMPStatementValue>(), scope, *this, error);
+    APMPRuntimeValue result;
+    // Most statements evaluate their arguments first: done here, without the evaluator between.
+    if (const APMPCommandRoutine run = command.routineAfterArguments()) {
+        const std::span<const APMPRuntimeValue> arguments = command.arguments();
+        if (command.hasLiteralArgumentsOnly()) {
+            // Each literal counts as its evaluation and is its own value: the routine reads
+            // them where the statement holds them.
+            if (kInstructionBudget - instructions_ < arguments.size()) {
+                instructions_ = kInstructionBudget;
+                budgetSpent(error);
+            } else {
+                instructions_ += static_cast<std::uint32_t>(arguments.size());
+                result = run(arguments, scope, *this, error);
+            }
+        } else {
+            APMPArgumentValues values(arguments.size());
+            evaluateInto(*this, arguments, scope, values, error);
+            if (!error) result = run(values, scope, *this, error);
+        }
+    } else {
+        result = APMPCommandRegistrar::evaluateStatement(command, scope, *this, error);
+    }
     --depth_;
     if (error) return APMPRuntimeValue::undefined();
     return result;
@@ -120,14 +148,11 @@ APMPRuntimeValue APMPRuntime::executeStatementList(std::span<const APMPRuntimeVa
     return result;
 }
 
-std::vector<APMPRuntimeValue> APMPRuntime::evaluateArguments(std::span<const APMPRuntimeValue> arguments, APMPScope& scope,
+APMPArgumentValues APMPRuntime::evaluateArguments(std::span<const APMPRuntimeValue> arguments, APMPScope& scope,
                                                   NSErrorPtr& error) {
-    std::vector<APMPRuntimeValue> values;
-    values.reserve(arguments.size());
-    for (const APMPRuntimeValue& argument : arguments) {
-        values.push_back(evaluateStatement(argument, scope, error));
-        if (error) break;
-    }
+    using namespace runtimeBounds;
+    APMPArgumentValues values(arguments.size());
+    evaluateInto(*this, arguments, scope, values, error);
     return values;
 }
 
@@ -146,9 +171,8 @@ APMPRuntimeValue APMPRuntime::string(std::u16string text) { return APMPRuntimeVa
 
 APMPRuntimeValue APMPRuntime::string(std::string_view utf8) { return string(APMPUTF16(utf8)); }
 
-void APMPRuntime::chargeWork(std::size_t units) {
+void APMPRuntime::chargeLargeWork(std::size_t units) {
     const std::uint64_t extra = units / kUnitsPerEvaluation;
-    if (extra == 0) return;
     instructions_ = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(kInstructionBudget, std::uint64_t{instructions_} + extra));
 }

@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -20,6 +21,63 @@
 
 class APMPBRuntimeEntity;
 class NSRegularExpression;
+
+// A statement's evaluated arguments. Nearly every statement has a few: those are held in place,
+// so that evaluating one allocates nothing; a longer list goes to a vector.
+class APMPArgumentValues {
+public:
+    static constexpr std::size_t kInPlace = 4;
+
+    explicit APMPArgumentValues(std::size_t capacity) {
+        if (capacity > kInPlace) spilled_.reserve(capacity);
+    }
+    APMPArgumentValues(APMPArgumentValues&& other) noexcept : spilled_(std::move(other.spilled_)) {
+        if (!inPlace()) {
+            size_ = spilled_.size();
+            other.size_ = 0;
+            return;
+        }
+        for (; size_ < other.size_; ++size_) new (&inPlace_[size_]) APMPRuntimeValue(std::move(other.inPlace_[size_]));
+    }
+    APMPArgumentValues(const APMPArgumentValues&) = delete;
+    APMPArgumentValues& operator=(const APMPArgumentValues&) = delete;
+    APMPArgumentValues& operator=(APMPArgumentValues&&) = delete;
+    ~APMPArgumentValues() {
+        if (!inPlace()) return;
+        for (std::size_t i = 0; i < size_; ++i) inPlace_[i].~APMPRuntimeValue();
+    }
+
+    void push_back(APMPRuntimeValue value) {
+        if (inPlace() && size_ == kInPlace) spill();
+        if (inPlace()) new (&inPlace_[size_]) APMPRuntimeValue(std::move(value));
+        else spilled_.push_back(std::move(value));
+        ++size_;
+    }
+    const APMPRuntimeValue* data() const { return inPlace() ? inPlace_ : spilled_.data(); }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const APMPRuntimeValue* begin() const { return data(); }
+    const APMPRuntimeValue* end() const { return data() + size_; }
+    const APMPRuntimeValue& operator[](std::size_t index) const { return data()[index]; }
+
+private:
+    bool inPlace() const { return spilled_.capacity() == 0; }
+    // More than the capacity given: everything moves to the vector.
+    void spill() {
+        spilled_.reserve(2 * kInPlace);
+        for (std::size_t i = 0; i < size_; ++i) {
+            spilled_.push_back(std::move(inPlace_[i]));
+            inPlace_[i].~APMPRuntimeValue();
+        }
+    }
+
+    // Only the first size_ are made.
+    union {
+        APMPRuntimeValue inPlace_[kInPlace];
+    };
+    std::vector<APMPRuntimeValue> spilled_;
+    std::size_t size_ = 0;
+};
 
 // Makes a module's object; nothing (not undefined) is a failure.
 using APMPModuleCreator = std::function<std::optional<APMPRuntimeValue>(APMPRuntime& runtime)>;
@@ -73,14 +131,19 @@ public:
 
     // Evaluates one value: a statement runs through its evaluator, anything else is itself.
     // Counts one instruction first.
-    APMPRuntimeValue evaluateStatement(const APMPRuntimeValue& value, APMPScope& scope, NSErrorPtr& error);
+    APMPRuntimeValue evaluateStatement(const APMPRuntimeValue& value, APMPScope& scope, NSErrorPtr& error) {
+        if (instructions_ >= kInstructionBudget) return budgetSpent(error);
+        ++instructions_;
+        if (!value.isStatement()) return value;
+        return runStatement(value, scope, error);
+    }
     // Evaluates each in order; an error gives undefined, a control value ends the list and is
     // given; otherwise the last value (undefined for none). Opens no scope.
     APMPRuntimeValue executeStatementList(std::span<const APMPRuntimeValue> statements, APMPScope& scope,
                                           NSErrorPtr& error);
     // Each evaluated in order; the first error ends the list (its value still appended).
-    std::vector<APMPRuntimeValue> evaluateArguments(std::span<const APMPRuntimeValue> arguments, APMPScope& scope,
-                                                    NSErrorPtr& error);
+    APMPArgumentValues evaluateArguments(std::span<const APMPRuntimeValue> arguments, APMPScope& scope,
+                                         NSErrorPtr& error);
 
     APMPHeap& heap() { return heap_; }
     APMPScope& globalScope() { return *globalScope_; }
@@ -92,7 +155,9 @@ public:
     APMPRuntimeValue string(std::u16string text);
     APMPRuntimeValue string(std::string_view utf8);
     // Counts `units` of work on a large value against the budget.
-    void chargeWork(std::size_t units);
+    void chargeWork(std::size_t units) {
+        if (units >= kUnitsPerEvaluation) chargeLargeWork(units);
+    }
     // False (with error 18) once the run holds more memory than it may.
     bool checkMemory(NSErrorPtr& error);
     // One more log line of this run; false (with error 18) past the run's allowance.
@@ -128,6 +193,10 @@ public:
 private:
     APMPRuntime();
 
+    void chargeLargeWork(std::size_t units);
+    static APMPRuntimeValue budgetSpent(NSErrorPtr& error);
+    // A statement's evaluation, counted already.
+    APMPRuntimeValue runStatement(const APMPRuntimeValue& value, APMPScope& scope, NSErrorPtr& error);
     // Collects the heap's cycles when allocation made it due, or before the limit is judged.
     void collectIfDue();
     std::shared_ptr<NSRegularExpression> compiledPattern(const std::u16string& pattern, NSErrorPtr& error);

@@ -170,20 +170,6 @@ APMPRuntimeValue::APMPRuntimeValue(APMPObject* object) {
     object->retain();
 }
 
-APMPRuntimeValue APMPRuntimeValue::boolean(bool value) {
-    APMPRuntimeValue result(Kind::Boolean);
-    result.payload_.flag = value;
-    return result;
-}
-
-APMPRuntimeValue APMPRuntimeValue::number(double value) {
-    APMPRuntimeValue result(Kind::Number);
-    result.payload_.number = value;
-    return result;
-}
-
-const std::u16string& APMPRuntimeValue::text() const { return as<APMPStringValue>()->text(); }
-
 std::u16string APMPRuntimeValue::stringValueOrError(APMPRuntime& runtime, NSErrorPtr& error) const {
     switch (kind_) {
         case Kind::Undefined: case Kind::Hole: return u"undefined";
@@ -200,7 +186,7 @@ std::u16string APMPRuntimeValue::stringValueOrError(APMPRuntime& runtime, NSErro
     }
 }
 
-double APMPRuntimeValue::doubleValueOrError(APMPRuntime& runtime, NSErrorPtr& error) const {
+double APMPRuntimeValue::convertedDouble(APMPRuntime& runtime, NSErrorPtr& error) const {
     switch (kind_) {
         case Kind::Undefined: case Kind::Hole: return std::numeric_limits<double>::quiet_NaN();
         case Kind::Null: return 0;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "analytics/script/APMPObject.h"
+#include "analytics/script/APMPStringValue.h"
 #include "platform/foundation/NSError.h"
 
 #include <cstdint>
@@ -52,8 +53,16 @@ public:
 
     static APMPRuntimeValue undefined() { return APMPRuntimeValue(); }
     static APMPRuntimeValue null() { return APMPRuntimeValue(Kind::Null); }
-    static APMPRuntimeValue boolean(bool value);
-    static APMPRuntimeValue number(double value);
+    static APMPRuntimeValue boolean(bool value) {
+        APMPRuntimeValue result(Kind::Boolean);
+        result.payload_.flag = value;
+        return result;
+    }
+    static APMPRuntimeValue number(double value) {
+        APMPRuntimeValue result(Kind::Number);
+        result.payload_.number = value;
+        return result;
+    }
     static APMPRuntimeValue hole() { return APMPRuntimeValue(Kind::Hole); }
     static APMPRuntimeValue breakValue() { return APMPRuntimeValue(Kind::Break); }
     static APMPRuntimeValue continueValue() { return APMPRuntimeValue(Kind::Continue); }
@@ -87,11 +96,13 @@ public:
         return static_cast<T*>(payload_.object);
     }
     // The text of a string value (kind String only).
-    const std::u16string& text() const;
+    const std::u16string& text() const { return as<APMPStringValue>()->text(); }
 
     // The conversions every value answers; each fails with its code where the kind has none.
     std::u16string stringValueOrError(APMPRuntime& runtime, NSErrorPtr& error) const;
-    double doubleValueOrError(APMPRuntime& runtime, NSErrorPtr& error) const;
+    double doubleValueOrError(APMPRuntime& runtime, NSErrorPtr& error) const {
+        return kind_ == Kind::Number ? payload_.number : convertedDouble(runtime, error);
+    }
     bool booleanValueOrError(NSErrorPtr& error) const;
     // "boolean", "function", "number", "string", "undefined", else "object".
     std::u16string_view typeOf() const;
@@ -109,6 +120,7 @@ public:
 
 private:
     explicit APMPRuntimeValue(Kind kind) : kind_(kind) {}
+    double convertedDouble(APMPRuntime& runtime, NSErrorPtr& error) const;
     void retain() const {
         if (isObject()) payload_.object->retain();
     }

@@ -23,9 +23,9 @@ bool APMPScope::hasName(std::u16string_view name) const {
     return false;
 }
 
-APMPRuntimeValue APMPScope::valueForName(std::u16string_view name) const {
+APMPRuntimeValue APMPScope::valueForName(std::u16string_view name, std::size_t* hint) const {
     for (const APMPScope* scope = this; scope; scope = scope->parent_.get()) {
-        if (const APMPRuntimeValue* value = scope->contents_.find(name)) return *value;
+        if (const APMPRuntimeValue* value = scope->contents_.find(name, hint)) return *value;
     }
     return APMPRuntimeValue::undefined();
 }
@@ -38,24 +38,21 @@ void APMPScope::addImmutableValue(std::u16string_view name, APMPRuntimeValue val
     change([&](APMPPropertyMap& map) { map.setImmutableValue(name, std::move(value)); });
 }
 
-void APMPScope::setValue(std::u16string_view name, APMPRuntimeValue value) {
-    if (contents_.isImmutable()) return;
+bool APMPScope::assignValue(std::u16string_view name, const APMPRuntimeValue& value, std::size_t* hint) {
     // The nearest scope that holds the name is updated (walked, not recursed: scopes nest deep).
     // A scope with an immutable map on the way to it ignores the write, as each scope would
-    // handing it on.
-    APMPScope* target = this;
-    if (!contents_.hasName(name)) {
-        APMPScope* holder = parent_.get();
-        while (holder && !holder->contents_.hasName(name)) holder = holder->parent_.get();
-        if (holder) {
-            for (APMPScope* scope = parent_.get(); scope != holder; scope = scope->parent_.get()) {
-                if (scope->contents_.isImmutable()) return;
-            }
-            if (holder->contents_.isImmutable()) return;
-            target = holder;
-        }
+    // handing it on. Values are replaced in place: the memory held stays the same.
+    bool writable = true;
+    for (APMPScope* scope = this; scope; scope = scope->parent_.get()) {
+        if (scope->contents_.isImmutable()) writable = false;
+        if (writable ? scope->contents_.replaceValue(name, value, hint) : scope->contents_.hasName(name)) return true;
     }
-    target->change([&](APMPPropertyMap& map) { map.setValue(name, std::move(value)); });
+    return false;
+}
+
+void APMPScope::setValue(std::u16string_view name, APMPRuntimeValue value) {
+    if (assignValue(name, value) || contents_.isImmutable()) return;
+    addValue(name, std::move(value));
 }
 
 void APMPScope::trace(APMPTracer& tracer) const {

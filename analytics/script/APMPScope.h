@@ -13,11 +13,13 @@ public:
     APMPRef<APMPScope> createChildScope();
 
     bool hasName(std::u16string_view name) const;
-    // Undefined when no scope holds the name.
-    APMPRuntimeValue valueForName(std::u16string_view name) const;
+    // Undefined when no scope holds the name. `hint` as for APMPPropertyMap::find.
+    APMPRuntimeValue valueForName(std::u16string_view name, std::size_t* hint = nullptr) const;
     void addValue(std::u16string_view name, APMPRuntimeValue value);
     void addImmutableValue(std::u16string_view name, APMPRuntimeValue value);
     void setValue(std::u16string_view name, APMPRuntimeValue value);
+    // setValue for a name some scope holds; false (nothing written) when none does.
+    bool assignValue(std::u16string_view name, const APMPRuntimeValue& value, std::size_t* hint = nullptr);
     void makeImmutable() { contents_.makeImmutable(); }
 
 private:

@@ -269,7 +269,7 @@ APMPRuntimeValue APMPStringCommands::evaluateCommand(const std::u16string& name,
         return APMPRuntimeValue::undefined();
     }
     // The caller holds the string value of `text` throughout.
-    const std::vector<APMPRuntimeValue> values = runtime.evaluateArguments(arguments, scope, error);
+    const APMPArgumentValues values = runtime.evaluateArguments(arguments, scope, error);
     if (error) return APMPRuntimeValue::undefined();
     Call call{{values, scope, runtime, error}, text};
     return method->second(call);

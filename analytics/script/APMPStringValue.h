@@ -15,10 +15,14 @@ public:
     }
 
     const std::u16string& text() const { return text_; }
+    // Where a scope last held this text as a name: tried first when a statement looks the
+    // name up again. Only ever a hint, checked before it is used.
+    std::size_t* nameHint() const { return &nameHint_; }
 
 private:
     void trace(APMPTracer&) const override {}
     void clearReferences() override {}
 
     const std::u16string text_;
+    mutable std::size_t nameHint_ = 0;
 };

@@ -25,13 +25,18 @@ bool even(Arguments arguments, NSErrorPtr& error) {
 }
 
 // A name argument must be a string value.
-const std::u16string* name(const Value& value, APMPRuntime& runtime, NSErrorPtr& error) {
+const APMPStringValue* nameValue(const Value& value, APMPRuntime& runtime, NSErrorPtr& error) {
     if (!value.isString()) {
         error = APMPError(APMPErrorArgumentKind);
         return nullptr;
     }
     runtime.chargeWork(value.text().size());
-    return &value.text();
+    return value.as<APMPStringValue>();
+}
+
+const std::u16string* name(const Value& value, APMPRuntime& runtime, NSErrorPtr& error) {
+    const APMPStringValue* string = nameValue(value, runtime, error);
+    return string ? &string->text() : nullptr;
 }
 
 // A key's string conversion names a property.
@@ -63,21 +68,20 @@ Value declareConstants(Arguments arguments, APMPScope& scope, APMPRuntime& runti
 
 Value assign(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) {
     if (!APMPArgumentCountIs(arguments, 2, error)) return Value::undefined();
-    const std::u16string* assigned = name(arguments[0], runtime, error);
+    const APMPStringValue* assigned = nameValue(arguments[0], runtime, error);
     if (!assigned) return Value::undefined();
-    if (!scope.hasName(*assigned)) {
+    if (!scope.assignValue(assigned->text(), arguments[1], assigned->nameHint())) {
         error = APMPError(APMPErrorUndeclaredAssignment);
         return Value::undefined();
     }
-    scope.setValue(*assigned, arguments[1]);
     return arguments[1];
 }
 
 Value readVariable(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) {
     if (!APMPArgumentCountIs(arguments, 1, error)) return Value::undefined();
-    const std::u16string* variable = name(arguments[0], runtime, error);
+    const APMPStringValue* variable = nameValue(arguments[0], runtime, error);
     if (!variable) return Value::undefined();
-    return scope.valueForName(*variable);
+    return scope.valueForName(variable->text(), variable->nameHint());
 }
 
 Value getProperty(Arguments arguments, APMPScope&, APMPRuntime& runtime, NSErrorPtr& error) {

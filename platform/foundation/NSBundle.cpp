@@ -5,6 +5,7 @@
 
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/FileData.h"
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/NSString.h"
@@ -226,13 +227,25 @@ std::string NSBundle::developmentLocalization() const {
     return region.isString() && !region.string().empty() ? region.string() : std::string("en");
 }
 
+namespace {
+
+// The names in a folder, none when it cannot be listed. Plain names, not paths: a bundle's top
+// folder holds hundreds of pictures, and a launch lists it more than once.
+std::vector<std::string> entryNames(const std::string& folder) {
+    std::vector<std::string> names;
+    if (FileIO::current()->listFolder(folder, names) != 0) names.clear();
+    return names;
+}
+
+}  // namespace
+
 std::vector<std::string> NSBundle::localizations() const {
     std::vector<std::string> names;
-    std::error_code ec;
-    for (auto it = fs::directory_iterator(path_, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        const fs::path& entry = it->path();
+    constexpr std::string_view suffix = ".lproj";
+    for (const auto& name : entryNames(path_)) {
+        if (name.size() <= suffix.size() || !NSString::hasSuffix(name, suffix)) continue;
         std::error_code typeError;
-        if (entry.extension() == ".lproj" && fs::is_directory(entry, typeError)) names.push_back(entry.stem().string());
+        if (fs::is_directory(path_ + "/" + name, typeError)) names.push_back(name.substr(0, name.size() - suffix.size()));
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -375,11 +388,9 @@ std::vector<std::string> NSBundle::pathsForResourcesOfType(const std::string& ty
     std::vector<std::string> paths;
     for (const std::string& folder : {top, chosen.empty() ? std::string() : top + "/" + chosen + ".lproj"}) {
         if (folder.empty()) continue;
-        std::error_code ec;
-        for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
-            const std::string name = it->path().filename().string();
+        for (const auto& name : entryNames(folder)) {
             if (NSString::hasSuffix(name, ".lproj")) continue;
-            if (extension.empty() || NSString::pathExtension(name) == extension) paths.push_back(it->path().string());
+            if (extension.empty() || NSString::pathExtension(name) == extension) paths.push_back(folder + "/" + name);
         }
     }
     std::sort(paths.begin(), paths.end());

@@ -2,8 +2,10 @@
 #include "platform/ui/UIAlertModality.h"
 
 #include "platform/dispatch/NSRunLoop.h"
+#include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIView.h"
 #include "platform/ui/UIViewController.h"
+#include "platform/ui/UIWindow.h"
 
 #include <algorithm>
 #include <deque>
@@ -90,6 +92,10 @@ bool UIAlertModality::isTopAlert(const NSObject* alert) {
 bool UIAlertModality::touchReaches(const UIView* view) {
     auto top = topAlert();
     if (!top) return true;
+    if (auto alertView = std::dynamic_pointer_cast<UIAlertView>(top)) {
+        auto window = alertView->window();
+        return view && window && view->isDescendantOfView(window.get());
+    }
     auto controller = std::dynamic_pointer_cast<UIViewController>(top);
     if (!controller || !view || !controller->isViewLoaded()) return false;
     return view->isDescendantOfView(controller->view().get());

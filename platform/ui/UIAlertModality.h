@@ -23,7 +23,7 @@ public:
     // The newest alert on screen; empty when there is none.
     static std::shared_ptr<NSObject> topAlert();
     // Whether a touch on `view` reaches it: no alert is up, or the view lies inside the top
-    // alert's own view (an alert view has none: its buttons are pressed through it).
+    // alert's own view (an alert view's window).
     static bool touchReaches(const UIView* view);
     // Whether `alert` is the one taking touches now.
     static bool isTopAlert(const NSObject* alert);

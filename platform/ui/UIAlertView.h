@@ -1,6 +1,7 @@
 // The older alert: buttons by index and a delegate told which one was pressed. Shown alerts
-// are listed until answered; tests and the simulator press their buttons. A shown alert is
-// modal (UIAlertModality): only the newest takes touches.
+// are listed until answered. A shown alert has a window of its own above the others, holding
+// its box with a button for each index, and is modal (UIAlertModality): only the newest takes
+// touches.
 #pragma once
 
 #include "platform/foundation/NSObject.h"
@@ -10,6 +11,8 @@
 #include <vector>
 
 class UIAlertView;
+class UIView;
+class UIWindow;
 
 class UIAlertViewDelegate {
 public:
@@ -47,6 +50,11 @@ public:
     // Shows the alert (it stays listed, and alive, until a button is pressed or it is dismissed).
     void show();
     bool isVisible() const { return visible_; }
+    // While it shows: the window over the main screen whose one subview is the alert's box (the
+    // title and message above, the buttons under them, two side by side, more stacked).
+    std::shared_ptr<UIWindow> window() const { return window_; }
+    // While it shows, the button for `index`: a touch lifted on it presses that button.
+    std::shared_ptr<UIView> buttonAtIndex(long index) const;
     // Presses a button: the delegate hears clicked, will-dismiss and did-dismiss. False when
     // the alert is not showing or there is no such button.
     bool tapButtonAtIndex(long index);
@@ -59,10 +67,14 @@ public:
     static void forgetVisibleAlertViews();
 
 private:
+    void makeWindow();
+
     std::string title_;
     std::string message_;
     std::weak_ptr<UIAlertViewDelegate> delegate_;
     std::vector<std::string> buttons_;
     long cancelIndex_ = -1;
     bool visible_ = false;
+    std::shared_ptr<UIWindow> window_;
+    std::vector<std::shared_ptr<UIView>> buttonViews_;
 };

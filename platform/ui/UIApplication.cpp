@@ -286,6 +286,9 @@ void UIApplication::rotateTo(UIInterfaceOrientation orientation) {
         if (auto root = window->rootViewController())
             root->rotate(from, orientation, bounds.size, duration);
     }
+    // An alert's window is not the application's, yet it covers the screen too.
+    for (const auto& alert : UIAlertView::visibleAlertViews())
+        if (auto window = alert->window()) window->setFrame(bounds);
 }
 
 void UIApplication::reset() {

@@ -91,7 +91,11 @@ void UIBarButtonItem::simulateTap() {
         control->simulateTap();
         return;
     }
-    if (!action_ || (hasTarget_ && target_.expired())) return;
+    sendAction();
+}
+
+void UIBarButtonItem::sendAction() {
+    if (!enabled_ || !action_ || (hasTarget_ && target_.expired())) return;
     // No alert has bar items: under one, the tap goes nowhere.
     if (UIAlertModality::isAlertUp()) return;
     auto self = shared_from_this();

@@ -99,6 +99,11 @@ public:
     std::string description() const override;
 
 private:
+    friend class UIBarButtonItemView;
+    // What a finger lifted on the item's button does: the action runs unless the item is
+    // disabled, its target is gone or an alert is up.
+    void sendAction();
+
     std::string title_;
     std::shared_ptr<UIImage> image_;
     UIBarButtonItemStyle style_ = UIBarButtonItemStylePlain;

@@ -3,6 +3,7 @@
 
 #include "platform/ui/NSStringDrawing.h"
 #include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UIBarButtonItemView.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UILabel.h"
@@ -68,8 +69,67 @@ void UINavigationBar::setBarTintColor(std::shared_ptr<UIColor> color) {
     updateBackground();
 }
 
+std::pair<CGFloat, CGFloat> UINavigationBar::layoutButtons(const std::shared_ptr<UINavigationItem>& top) {
+    const CGRect b = bounds();
+    CGFloat left = b.origin.x + kItemInset, right = CGRectGetMaxX(b) - kItemInset;
+    const CGRect back = backButtonFrame();
+    if (!CGRectIsEmpty(back)) {
+        if (!backButton_) {
+            std::weak_ptr<UINavigationBar> weak = std::static_pointer_cast<UINavigationBar>(shared_from_this());
+            auto item = UIBarButtonItem::initWithTitle("", UIBarButtonItemStylePlain, nullptr,
+                                                       [weak](const std::shared_ptr<NSObject>&) {
+                                                           if (auto bar = weak.lock()) bar->goBack();
+                                                       });
+            backButton_ = std::make_shared<UIBarButtonItemView>(item, true);
+        }
+        backButton_->item()->setTitle(backButtonTitleFor(*backItem()));
+        backButton_->setFrame(back);
+        if (backButton_->superview().get() != this) addSubview(backButton_);
+        left = CGRectGetMaxX(back) + kItemInset;
+    } else if (backButton_ && backButton_->superview().get() == this) {
+        backButton_->removeFromSuperview();
+    }
+    std::vector<std::shared_ptr<UIBarButtonItem>> items;
+    if (top) {
+        items = top->leftBarButtonItems();
+        items.insert(items.end(), top->rightBarButtonItems().begin(), top->rightBarButtonItems().end());
+    }
+    UIBarButtonItemView::showItems(*this, items, itemViews_);
+    shownItems_ = items;
+    const std::size_t leftCount = top ? top->leftBarButtonItems().size() : 0;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const CGFloat w = UIToolbar::naturalWidth(*items[i]);
+        const bool onLeft = i < leftCount;
+        if (!onLeft) right -= w;
+        if (const auto& view = itemViews_[i]) {
+            // A custom view keeps its height, centred in the bar.
+            const CGFloat h = items[i]->customView() ? std::min(b.size.height, view->frame().size.height) : b.size.height;
+            view->setFrame(CGRectMake(onLeft ? left : right, b.origin.y + (b.size.height - h) / 2, w, h));
+        }
+        if (onLeft) left += w + kItemInset;
+        else right -= kItemInset;
+    }
+    return {left, right};
+}
+
+void UINavigationBar::goBack() {
+    if (backAction_) backAction_();
+    else popNavigationItemAnimated(true);
+}
+
+std::shared_ptr<UIView> UINavigationBar::backButton() const {
+    return backButton_ && backButton_->superview().get() == this ? backButton_ : nullptr;
+}
+
+std::shared_ptr<UIView> UINavigationBar::viewForItem(const std::shared_ptr<UIBarButtonItem>& item) const {
+    for (std::size_t i = 0; i < shownItems_.size() && i < itemViews_.size(); ++i)
+        if (shownItems_[i] == item) return itemViews_[i];
+    return nullptr;
+}
+
 void UINavigationBar::layoutSubviews() {
     auto top = topItem();
+    const auto [left, right] = layoutButtons(top);
     auto titleView = top ? top->titleView() : nullptr;
     if (shownTitleView_ && shownTitleView_ != titleView && shownTitleView_->superview().get() == this)
         shownTitleView_->removeFromSuperview();
@@ -86,13 +146,6 @@ void UINavigationBar::layoutSubviews() {
     titleLabel_->setText(top ? top->title() : "");
     // Centred on the bar where it fits between the bar buttons; else moved into the room between
     // them and cut there, never drawn over the back button.
-    CGFloat left = b.origin.x + kItemInset, right = CGRectGetMaxX(b) - kItemInset;
-    if (top) {
-        const CGRect back = backButtonFrame();
-        if (!CGRectIsEmpty(back)) left = CGRectGetMaxX(back) + kItemInset;
-        for (const auto& item : top->leftBarButtonItems()) left += UIToolbar::naturalWidth(*item) + kItemInset;
-        for (const auto& item : top->rightBarButtonItems()) right -= UIToolbar::naturalWidth(*item) + kItemInset;
-    }
     const CGFloat room = std::max<CGFloat>(0, right - left);
     const CGFloat width = std::min(room, std::ceil(NSStringSizeWithFont(titleLabel_->text(), titleLabel_->font()).width));
     const CGFloat x = std::clamp(CGRectGetMidX(b) - width / 2, left, std::max(left, right - width));

@@ -6,10 +6,13 @@
 #include "platform/ui/UIBarStyle.h"
 #include "platform/ui/UIView.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+class UIBarButtonItem;
+class UIBarButtonItemView;
 class UIColor;
 class UILabel;
 class UINavigationItem;
@@ -47,6 +50,14 @@ public:
     // Where the back button sits (bar coordinates): its chevron and title, the title at most a
     // third of the bar; empty when the top item shows none.
     CGRect backButtonFrame() const;
+    // The back button while the bar shows one; empty otherwise.
+    std::shared_ptr<UIView> backButton() const;
+    // What a tap on the back button does: the stack that owns the bar goes back a screen; a bar
+    // of its own pops its top item.
+    void setBackAction(std::function<void()> action) { backAction_ = std::move(action); }
+    // The view the bar shows for one of its top item's bar items (its custom view, or the button
+    // made for it); empty for a space or another item.
+    std::shared_ptr<UIView> viewForItem(const std::shared_ptr<UIBarButtonItem>& item) const;
     // The room between the bar buttons at either side: the title is centred on the bar where it
     // fits, else moved into this room, and cut at its end.
     static constexpr CGFloat kItemInset = 8;
@@ -62,6 +73,9 @@ public:
 
 private:
     void updateBackground();
+    // Places the back button and the top item's bar buttons; answers the room left between them.
+    std::pair<CGFloat, CGFloat> layoutButtons(const std::shared_ptr<UINavigationItem>& top);
+    void goBack();
 
     std::vector<std::shared_ptr<UINavigationItem>> items_;
     UIBarStyle barStyle_ = UIBarStyleDefault;
@@ -69,6 +83,11 @@ private:
     bool translucent_ = true;
     std::shared_ptr<UILabel> titleLabel_;
     std::shared_ptr<UIView> shownTitleView_;
+    std::shared_ptr<UIBarButtonItemView> backButton_;
+    std::function<void()> backAction_;
+    // The top item's left then right items, and the view shown for each.
+    std::vector<std::shared_ptr<UIBarButtonItem>> shownItems_;
+    std::vector<std::shared_ptr<UIView>> itemViews_;
     std::shared_ptr<UINavigationBarAppearance> standardAppearance_;
     std::shared_ptr<UINavigationBarAppearance> scrollEdgeAppearance_;
 };

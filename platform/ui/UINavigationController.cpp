@@ -183,6 +183,11 @@ std::shared_ptr<UINavigationBar> UINavigationController::navigationBar() {
     if (!bar_) {
         bar_ = std::make_shared<UINavigationBar>(CGRectMake(0, 0, UIScreen::mainScreen()->bounds().size.width, barHeight()));
         bar_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleBottomMargin);
+        // The back button takes the stack back a screen, as `back` does.
+        std::weak_ptr<UINavigationController> weak = std::static_pointer_cast<UINavigationController>(shared_from_this());
+        bar_->setBackAction([weak] {
+            if (auto self = weak.lock()) self->popViewControllerAnimated(true);
+        });
     }
     return bar_;
 }

@@ -1,7 +1,15 @@
 // Search bars: editing and the delegate calls a person's actions make.
 #include "platform/ui/UISearchBar.h"
 
+#include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UIBarButtonItemView.h"
 #include "platform/ui/UITouch.h"
+
+namespace {
+// The Cancel button's width, and the gap after it at the bar's right end.
+constexpr CGFloat kCancelWidth = 64;
+constexpr CGFloat kCancelInset = 8;
+}  // namespace
 
 std::shared_ptr<UISearchBar> UISearchBar::self() { return std::static_pointer_cast<UISearchBar>(shared_from_this()); }
 
@@ -13,7 +21,31 @@ void UISearchBar::setText(const std::string& text) {
 void UISearchBar::setShowsCancelButton(bool shows, bool animated) {
     (void)animated;
     showsCancelButton_ = shows;
+    if (shows && !cancelButton_) {
+        std::weak_ptr<UISearchBar> weak = self();
+        auto item = UIBarButtonItem::initWithBarButtonSystemItem(UIBarButtonSystemItemCancel, nullptr,
+                                                                 [weak](const std::shared_ptr<NSObject>&) {
+                                                                     if (auto bar = weak.lock()) bar->cancelButtonClicked();
+                                                                 });
+        cancelButton_ = std::make_shared<UIBarButtonItemView>(item);
+    }
     setNeedsLayout();
+    layoutIfNeeded();
+}
+
+std::shared_ptr<UIView> UISearchBar::cancelButton() const {
+    return showsCancelButton_ ? cancelButton_ : nullptr;
+}
+
+void UISearchBar::layoutSubviews() {
+    if (!cancelButton_) return;
+    if (!showsCancelButton_) {
+        cancelButton_->removeFromSuperview();
+        return;
+    }
+    const CGRect b = bounds();
+    cancelButton_->setFrame(CGRectMake(CGRectGetMaxX(b) - kCancelInset - kCancelWidth, b.origin.y, kCancelWidth, b.size.height));
+    if (cancelButton_->superview().get() != this) addSubview(cancelButton_);
 }
 
 template <class Call>
@@ -75,7 +107,9 @@ void UISearchBar::simulateSearchButton() {
     if (auto d = delegate()) d->searchBarSearchButtonClicked(self());
 }
 
-void UISearchBar::simulateCancelButton() {
+void UISearchBar::simulateCancelButton() { cancelButtonClicked(); }
+
+void UISearchBar::cancelButtonClicked() {
     if (!showsCancelButton_) return;
     tell([&](UISearchBarDelegate& x) { x.searchBarCancelButtonClicked(self()); });
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+class UIBarButtonItemView;
 class UIColor;
 class UISearchBar;
 
@@ -46,6 +47,9 @@ public:
     void setPrompt(const std::string& prompt) { prompt_ = prompt; }
     bool showsCancelButton() const { return showsCancelButton_; }
     void setShowsCancelButton(bool shows, bool animated = false);
+    // The Cancel button at the bar's right end while it shows one; empty otherwise. A tap on it
+    // tells the delegate.
+    std::shared_ptr<UIView> cancelButton() const;
     bool showsScopeBar() const { return showsScopeBar_; }
     void setShowsScopeBar(bool shows) { showsScopeBar_ = shows; }
     const std::vector<std::string>& scopeButtonTitles() const { return scopeTitles_; }
@@ -80,6 +84,7 @@ public:
     void simulateScopeTap(long index);
 
     CGSize sizeThatFits(const CGSize& size) const override;
+    void layoutSubviews() override;
 
     // A finger lifted on the bar starts typing into it.
     void touchesBegan(const UITouchList& touches, const std::shared_ptr<UIEvent>& event) override;
@@ -88,6 +93,7 @@ public:
 
 private:
     std::shared_ptr<UISearchBar> self();
+    void cancelButtonClicked();
     // Runs `call` on the delegate, then on the owner observer when it is another object.
     template <class Call>
     void tell(Call call);
@@ -96,6 +102,7 @@ private:
     std::string placeholder_;
     std::string prompt_;
     bool showsCancelButton_ = false;
+    std::shared_ptr<UIBarButtonItemView> cancelButton_;
     bool touched_ = false;
     bool showsScopeBar_ = false;
     std::vector<std::string> scopeTitles_;

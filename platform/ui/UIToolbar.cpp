@@ -3,6 +3,7 @@
 
 #include "platform/foundation/NSString.h"
 #include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UIBarButtonItemView.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UIImage.h"
 
@@ -16,12 +17,8 @@ constexpr CGFloat kGap = 8;
 
 void UIToolbar::setItems(std::vector<std::shared_ptr<UIBarButtonItem>> items, bool animated) {
     (void)animated;
-    for (auto& item : items_)
-        if (item && item->customView() && item->customView()->superview().get() == this)
-            item->customView()->removeFromSuperview();
     items_ = std::move(items);
-    for (auto& item : items_)
-        if (item && item->customView()) addSubview(item->customView());
+    UIBarButtonItemView::showItems(*this, items_, itemViews_);
     setNeedsLayout();
     layoutIfNeeded();
 }
@@ -64,8 +61,14 @@ std::vector<CGRect> UIToolbar::itemFrames() const {
 
 void UIToolbar::layoutSubviews() {
     const auto frames = itemFrames();
-    for (std::size_t i = 0; i < items_.size(); ++i)
-        if (auto view = items_[i]->customView(); view && view->superview().get() == this) view->setFrame(frames[i]);
+    for (std::size_t i = 0; i < items_.size() && i < itemViews_.size(); ++i)
+        if (const auto& view = itemViews_[i]; view && view->superview().get() == this) view->setFrame(frames[i]);
+}
+
+std::shared_ptr<UIView> UIToolbar::viewForItem(const std::shared_ptr<UIBarButtonItem>& item) const {
+    for (std::size_t i = 0; i < items_.size() && i < itemViews_.size(); ++i)
+        if (items_[i] == item) return itemViews_[i];
+    return nullptr;
 }
 
 CGSize UIToolbar::sizeThatFits(const CGSize& size) const { return {size.width, 44}; }

@@ -26,6 +26,9 @@ public:
 
     // Where each item sits, in the toolbar's coordinates (spaces included).
     std::vector<CGRect> itemFrames() const;
+    // The view the toolbar shows for `item` (its custom view, or the button made for it); empty
+    // for a space or an item it does not hold.
+    std::shared_ptr<UIView> viewForItem(const std::shared_ptr<UIBarButtonItem>& item) const;
     void layoutSubviews() override;
     CGSize sizeThatFits(const CGSize& size) const override;
 
@@ -41,6 +44,8 @@ public:
 
 private:
     std::vector<std::shared_ptr<UIBarButtonItem>> items_;
+    // Beside items_: the view shown for each.
+    std::vector<std::shared_ptr<UIView>> itemViews_;
     UIBarStyle barStyle_ = UIBarStyleDefault;
     std::shared_ptr<UIColor> barTintColor_;
     bool translucent_ = true;

@@ -273,3 +273,44 @@ TEST_F(ApplicationMeasurement, AdUnitsAndClickIdsReachTheServiceWhereTheAdvertis
     EXPECT_EQ(textParameter(*campaign, "gclid"), "click-7");
     EXPECT_EQ(unit->vendorDeviceID, "");
 }
+
+TEST_F(ApplicationMeasurement, AFirstLaunchOpensTheDeferredDeepLinkOfTheInstallAndReportsItsCampaign) {
+    // The ad-conversion service keeps a link for this device; the bundle turns the feature on and
+    // tracking is allowed, so the first launch asks for it by the advertising id, the application
+    // is opened by it, and its campaign reaches the service with the advertising id.
+    const std::string device = "E621E1F8-C36C-495A-93FC-0C247A3E6E5F";
+    const std::string link = "gallery://paintings?utm_source=ads&utm_campaign=spring";
+    measurement.setDeferredDeepLink(device, {link, "click-9", std::nullopt});
+    const std::string options =
+        " --advertising-id " + device + " --default APMAdConversionEndpointHost=" + measurement.host();
+    std::string said = launchUntilUploads(1, "idle\n", options);
+    ASSERT_FALSE(HasFailure());
+    auto fetches = measurement.deepLinkFetches();
+    ASSERT_EQ(fetches.size(), 1u) << said;
+    EXPECT_EQ(fetches[0].resettableDeviceID, device);
+    EXPECT_EQ(fetches[0].query.get("bundleid"), Value("com.norvane.ostrelgallery"));
+    EXPECT_EQ(fetches[0].query.get("retry"), Value("0"));
+    EXPECT_EQ(fetches[0].status, 200);
+    EXPECT_NE(contents(home + "/diagnostics.log").find("Opened by the link " + link + "."), std::string::npos);
+
+    auto events = measurement.events();
+    auto campaigns = [&] {
+        return std::count_if(events.begin(), events.end(), [](const auto& event) { return event.name == "_cmp"; });
+    };
+    const auto campaign = std::find_if(events.begin(), events.end(), [](const auto& event) { return event.name == "_cmp"; });
+    ASSERT_NE(campaign, events.end()) << said;
+    EXPECT_EQ(textParameter(*campaign, "source"), "ads");
+    EXPECT_EQ(textParameter(*campaign, "campaign"), "spring");
+    EXPECT_EQ(textParameter(*campaign, "gclid"), "click-9");
+    EXPECT_EQ(textParameter(*campaign, "_cis"), "ddp");
+    EXPECT_EQ(campaign->resettableDeviceID, device);
+    EXPECT_EQ(measurement.uploads().front().batch.resettableDeviceID, device);
+    EXPECT_EQ(campaigns(), 1);
+
+    // The link was the install's: a later launch does not ask again.
+    said = launchUntilUploads(2, "idle\n", options);
+    ASSERT_FALSE(HasFailure());
+    EXPECT_EQ(measurement.deepLinkFetches().size(), 1u) << said;
+    events = measurement.events();
+    EXPECT_EQ(campaigns(), 1);
+}

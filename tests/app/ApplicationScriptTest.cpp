@@ -909,59 +909,81 @@ TEST(ApplicationScript, MusicPlaysOnThroughTheBackgroundIntoTheNextShuffledCompo
     EXPECT_TRUE(std::regex_search(screen, std::regex("== " + composer + " / [^=]+ =="))) << screen;
 }
 
-// The media libraries (FFmpeg, and the sound device's) are not mapped when the process starts:
-// the loader's own trace of a launch into the gallery names none of them before it hands over
-// to the program, and never the sound device's (nothing plays); a composition played has
-// FFmpeg loaded by the program itself.
-TEST(ApplicationScript, TheMediaLibrariesAreLoadedOnFirstUseNotWhenTheProcessStarts) {
+// The media libraries (FFmpeg, and the sound device's) are loaded on first use: the loader's own
+// trace of a launch into the gallery never names them, neither on a first launch nor after a
+// composition was played and kept as the last one; a composition played has FFmpeg loaded by the
+// program itself, and the first play of the next launch is that last composition.
+TEST(ApplicationScript, TheMediaLibrariesAreLoadedOnFirstUseNeverForALaunchIntoTheGallery) {
     ServedDemo demo;
     std::string error;
     ASSERT_TRUE(demo.start(&error)) << error;
-    // The simulator's trace (the shell that starts it writes its own).
-    auto loaderTrace = [&](const std::string& name, const std::string& script) {
-        const std::string folder = Sandbox::tmp() + "/" + name;
-        std::filesystem::create_directories(folder + "/home");
-        const std::string path = folder + "/script.txt";
+    const std::string folder = Sandbox::tmp() + "/first-use";
+    const std::string home = folder + "/home";
+    std::filesystem::create_directories(home);
+    int runs = 0;
+    std::string output;
+    // One run in that home; the simulator's trace (the shell that starts it writes its own).
+    auto loaderTrace = [&](const std::string& script, const std::string& arguments = "") {
+        const std::string name = "run" + std::to_string(++runs);
+        const std::string path = folder + "/" + name + ".txt";
         std::ofstream(path) << script;
-        const ProcessRun run = runCommand("LD_DEBUG=files LD_DEBUG_OUTPUT=" + folder + "/loader " + OSTREL_SIM +
-                                          " --bundle " + demo.bundle + " --home " + folder + "/home" +
-                                          " --default APMMeasurementEndpointHost=127.0.0.1:9 --script " + path +
-                                          " 2>&1 </dev/null");
+        const ProcessRun run = runCommand("LD_DEBUG=files LD_DEBUG_OUTPUT=" + folder + "/" + name + "-loader " +
+                                          OSTREL_SIM + " --bundle " + demo.bundle + " --home " + home +
+                                          " --default APMMeasurementEndpointHost=127.0.0.1:9 " + arguments +
+                                          " --script " + path + " 2>&1 </dev/null");
         EXPECT_EQ(run.status, 0) << run.output;
+        output = run.output;
         for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-            if (entry.path().filename().string().rfind("loader", 0) != 0) continue;
+            if (entry.path().filename().string().rfind(name + "-loader", 0) != 0) continue;
             std::ifstream in(entry.path());
             std::string trace((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
             if (trace.find("ostrel-sim") != std::string::npos) return trace;
         }
         return std::string();
     };
-    const char* const ffmpeg[] = {"libavformat", "libavcodec", "libswresample"};
-    const char* const soundDevice[] = {"libportaudio", "libjack", "libasound"};
-
+    const char* const media[] = {"libavformat", "libavcodec", "libswresample", "libportaudio", "libjack", "libasound"};
     const std::string genre = DemoCatalogue::genreGroups().front().name.in("en");
-    const std::string gallery = loaderTrace("gallery", "expect row \"" + genre + "\"\nshow\n");
-    const std::size_t started = gallery.find("transferring control");
-    ASSERT_NE(started, std::string::npos) << "the loader traced the launch";
-    ASSERT_NE(gallery.rfind("libsqlite3", started), std::string::npos);
-    for (const char* library : ffmpeg)
-        EXPECT_EQ(gallery.rfind(library, started), std::string::npos) << library << " mapped at start";
-    for (const char* library : soundDevice) EXPECT_EQ(gallery.find(library), std::string::npos) << library;
+    auto expectGalleryLoadsNone = [&](const std::string& when) {
+        const std::string gallery = loaderTrace("expect row \"" + genre + "\"\nidle\nshow\n");
+        ASSERT_NE(gallery.find("transferring control"), std::string::npos) << "the loader traced the launch";
+        ASSERT_NE(gallery.find("libsqlite3"), std::string::npos);
+        for (const char* library : media)
+            EXPECT_EQ(gallery.find(library), std::string::npos) << library << " mapped " << when;
+    };
+    expectGalleryLoadsNone("on a first launch");
 
-    const std::string music = loaderTrace("music", "tap menu\n"
-                                                   "tap Music Library\n"
-                                                   "tap compositions\n"
-                                                   "expect == Compositions ==\n"
-                                                   "tap Composers\n"
-                                                   "tap Ludwig van Beethoven\n"
-                                                   "tap Für Elise\n"
-                                                   "back\n"
-                                                   "back\n"
-                                                   "expect button \"pause\"\n");
+    // From the second launch on, the pictures' download is offered first.
+    const std::string music = loaderTrace("expect Download them now?\n"
+                                          "tap Cancel\n"
+                                          "tap menu\n"
+                                          "tap Music Library\n"
+                                          "tap compositions\n"
+                                          "expect == Compositions ==\n"
+                                          "tap Composers\n"
+                                          "tap Ludwig van Beethoven\n"
+                                          "tap Für Elise\n"
+                                          "back\n"
+                                          "back\n"
+                                          "expect button \"pause\"\n");
     const std::size_t loaded = music.find("file=libavformat");
     ASSERT_NE(loaded, std::string::npos) << "FFmpeg was not loaded for the composition";
     EXPECT_GT(loaded, music.find("transferring control"));
     EXPECT_NE(music.find("dynamically loaded", loaded), std::string::npos);
+
+    expectGalleryLoadsNone("with a last composition kept");
+
+    // The remote's play, before any screen of the music; the diagnostics say what was set (their
+    // lines and the commands' echo are not in order: the two streams are buffered apart).
+    const std::string played = loaderTrace("remote toggle\nidle\n", "--verbose");
+    EXPECT_NE(played.find("file=libavformat"), std::string::npos) << "FFmpeg was not loaded for the first play";
+    const auto& compositions = DemoCatalogue::compositions();
+    const auto elise = std::find_if(compositions.begin(), compositions.end(),
+                                    [](const DemoComposition& c) { return c.name.in("en") == "Für Elise"; });
+    ASSERT_NE(elise, compositions.end());
+    const std::size_t set = output.find(std::string("Setting item: ") + elise->filepath);
+    EXPECT_NE(set, std::string::npos) << output;
+    EXPECT_NE(output.find("PlayerSatus: 1", set), std::string::npos) << output;
+    EXPECT_EQ(output.find("cannot be played"), std::string::npos) << output;
 }
 
 // The shell's periphery as a person meets it: the maker's message at launch, once; the new

@@ -5,6 +5,7 @@
 #include "demo/generator/DemoGenerator.h"
 #include "demo/server/ContentServer.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/DemoBundle.h"
 #include "tests/fixtures/Subprocess.h"
 
 #include <gtest/gtest.h>
@@ -23,8 +24,10 @@ protected:
 
     void SetUp() override {
         std::string error;
-        ASSERT_TRUE(DemoGenerator::writeBundle(bundle, {}, &error)) << error;
-        ASSERT_TRUE(DemoGenerator::writeServerFolder(served, {}, &error)) << error;
+        // Copies of the fixture's bundle and server folder: writing them again costs each test
+        // the whole demo generator.
+        ASSERT_TRUE(DemoBundle::copyTo(bundle, true, &error)) << error;
+        ASSERT_TRUE(DemoBundle::copyServerFolderTo(served, &error)) << error;
         server = ContentServer::start({served, "", 0, {}}, &error);
         ASSERT_TRUE(server) << error;
         ASSERT_TRUE(DemoGenerator::setServerHost(bundle, server->host(), &error)) << error;

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "demo/generator/DemoGenerator.h"
+#include "engine/OECore.h"
+#include "engine/ViewControllersConstructor.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
@@ -18,6 +20,9 @@
 #include <vector>
 
 enum class DemoDatabases { All, ImagesOnly, None };
+
+// The screens of the shared core.
+inline std::shared_ptr<ViewControllersConstructor> screens() { return OECore::instance()->screens(); }
 
 class DemoLaunchFixture : public ::testing::Test {
 protected:

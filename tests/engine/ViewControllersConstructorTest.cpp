@@ -40,7 +40,7 @@ protected:
     }
     // The two columns the catalogue browser searches.
     static std::pair<std::string, std::string> searchColumns() {
-        auto browser = std::dynamic_pointer_cast<UIDBViewController>(ViewControllersConstructor::dbController());
+        auto browser = std::dynamic_pointer_cast<UIDBViewController>(screens()->dbController());
         EXPECT_NE(browser, nullptr);
         if (!browser) return {};
         auto search = std::dynamic_pointer_cast<SQL_Search_2fields>(browser->source()->search());
@@ -56,7 +56,7 @@ protected:
 }  // namespace
 
 TEST_F(ScreenConstruction, ThePhoneGetsTheBrowserInANavigationController) {
-    auto gallery = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructGalleryViewController());
+    auto gallery = std::dynamic_pointer_cast<UINavigationController>(screens()->constructGalleryViewController());
     ASSERT_NE(gallery, nullptr);
     EXPECT_NE(std::dynamic_pointer_cast<UIDBViewController_iPhone>(gallery->topViewController()), nullptr);
     auto plain = UIViewController::make();
@@ -67,7 +67,7 @@ TEST_F(ScreenConstruction, ThePhoneGetsTheBrowserInANavigationController) {
 
 TEST_F(ScreenConstruction, ThePadGetsItInASplitControllerShowingBothColumns) {
     UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
-    auto split = std::dynamic_pointer_cast<UISplitViewController>(ViewControllersConstructor::constructGalleryViewController());
+    auto split = std::dynamic_pointer_cast<UISplitViewController>(screens()->constructGalleryViewController());
     ASSERT_NE(split, nullptr);
     EXPECT_EQ(split->preferredDisplayMode(), UISplitViewControllerDisplayMode::AllVisible);
     ASSERT_EQ(split->viewControllers().size(), 1u);
@@ -89,7 +89,7 @@ TEST_F(ScreenConstruction, ThePadGetsItInASplitControllerShowingBothColumns) {
 TEST_F(ScreenConstruction, ADeviceThatCannotTellItsIdiomIsTreatedAsAPhone) {
     UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
     UIDevice::currentDevice()->setCanReportUserInterfaceIdiom(false);
-    auto gallery = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructGalleryViewController());
+    auto gallery = std::dynamic_pointer_cast<UINavigationController>(screens()->constructGalleryViewController());
     ASSERT_NE(gallery, nullptr);
     EXPECT_NE(std::dynamic_pointer_cast<UIDBViewController_iPhone>(gallery->topViewController()), nullptr);
     UIDevice::currentDevice()->setCanReportUserInterfaceIdiom(true);
@@ -105,7 +105,7 @@ TEST_F(ScreenConstruction, AThumbnailScreenComesInANewNavigationControllerOverTh
     ASSERT_TRUE(subCats && !subCats->empty());
     for (const bool allowFilter : {true, false}) {
         auto navigation = std::dynamic_pointer_cast<UINavigationController>(
-            ViewControllersConstructor::thumbnailViewControllerForSource(source, subCats->front(), allowFilter));
+            screens()->thumbnailViewControllerForSource(source, subCats->front(), allowFilter));
         ASSERT_NE(navigation, nullptr);
         ASSERT_EQ(navigation->viewControllers().size(), 1u);
         auto thumbnails = std::dynamic_pointer_cast<UIThumbailViewController>(navigation->topViewController());
@@ -157,7 +157,24 @@ TEST_F(ScreenConstruction, ModalScreensSlideUpFromTheTopMostScreen) {
     EXPECT_EQ(sheet->presentedViewController(), full);
     EXPECT_EQ(full->modalPresentationStyle(), UIModalPresentationStyle::FullScreen);
     EXPECT_EQ(ViewControllersConstructor::rootNavigationController(), root);
-    EXPECT_EQ(ViewControllersConstructor::menuController(), nullptr);  // no start screen here
+    EXPECT_EQ(screens()->menuController(), nullptr);  // no start screen here
+}
+
+TEST(ScreensOfACore, ComeFromTheCoreTheyWereHandedWhichTheyNeitherKeepAliveNorReplaceWithTheShared) {
+    auto core = std::make_shared<OECore>();
+    auto screens = core->screens();
+    EXPECT_EQ(core->screens(), screens) << "made once";
+    EXPECT_EQ(screens->dbController(), nullptr) << "before the core has started";
+    std::weak_ptr<OECore> held = core;
+    core.reset();
+    EXPECT_TRUE(held.expired());
+    EXPECT_EQ(screens->constructGalleryViewController(), nullptr);
+    EXPECT_EQ(screens->constructMediaPLayerController(), nullptr);
+    EXPECT_EQ(screens->constructTextsController(), nullptr);
+    EXPECT_EQ(screens->menuController(), nullptr);
+    screens->showSettings();
+    screens->showBrowser("http://127.0.0.1:9");
+    EXPECT_FALSE(OECore::hasInstance());
 }
 
 namespace {
@@ -185,20 +202,20 @@ protected:
 }  // namespace
 
 TEST_F(ReadingConstruction, TheReadingScreensAreWrappedForTheDevice) {
-    EXPECT_EQ(ViewControllersConstructor::constructTextsController(), nullptr) << "before the engine has started";
+    EXPECT_EQ(screens()->constructTextsController(), nullptr) << "before the engine has started";
     start();
-    EXPECT_TRUE(topOf<UIFamousTableViewController>(ViewControllersConstructor::constructFamousController()));
-    EXPECT_TRUE(topOf<UIArticlesListViewController>(ViewControllersConstructor::constructArticlesController()));
-    auto texts = ViewControllersConstructor::constructTextsController();
+    EXPECT_TRUE(topOf<UIFamousTableViewController>(screens()->constructFamousController()));
+    EXPECT_TRUE(topOf<UIArticlesListViewController>(screens()->constructArticlesController()));
+    auto texts = screens()->constructTextsController();
     EXPECT_TRUE(std::dynamic_pointer_cast<UINavigationController>(texts));
     EXPECT_TRUE(topOf<TextEngineRoot_iPhone>(texts));
     // The engine's one texts model serves every screen.
     EXPECT_EQ(OECore::instance()->textServer(), OECore::instance()->textsContext().textServer);
     UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
-    auto padTexts = ViewControllersConstructor::constructTextsController();
+    auto padTexts = screens()->constructTextsController();
     EXPECT_TRUE(std::dynamic_pointer_cast<UISplitViewController>(padTexts));
     EXPECT_TRUE(topOf<TextEngineRoot_iPad>(padTexts));
-    EXPECT_TRUE(std::dynamic_pointer_cast<UISplitViewController>(ViewControllersConstructor::constructFamousController()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<UISplitViewController>(screens()->constructFamousController()));
 }
 
 TEST_F(ReadingConstruction, TheURLRowsOpenTheBrowserOnTheMakersPages) {
@@ -208,7 +225,8 @@ TEST_F(ReadingConstruction, TheURLRowsOpenTheBrowserOnTheMakersPages) {
     window->setRootViewController(root);
     window->makeKeyAndVisible();
     OECore::instance()->config()->app()->setWebSite("http://127.0.0.1:9");
-    auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle("Ostrel", OECore::instance()->config());
+    auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle("Ostrel", OECore::instance()->config(),
+                                                                  OECore::instance()->screens());
     const auto more = factory->supportSection();
     ASSERT_EQ(more->items().size(), 3u) << "Support, More Apps, Web site";
     more->items()[2]->action()(nullptr);

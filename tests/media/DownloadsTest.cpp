@@ -18,7 +18,6 @@
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIProgressView.h"
 #include "platform/ui/UITableView.h"
-#include "tests/fixtures/TestFolders.h"
 #include "tests/media/MusicScreenFixture.h"
 #include "uikit/OEIdleTimerManager.h"
 
@@ -171,7 +170,7 @@ TEST_F(DownloadsTest, OnThePhoneTheScreenClosesItselfWhenTheLastDownloadEnds) {
     advance(1);
     // The whole composition, where its track looks for it.
     EXPECT_TRUE(source_->findItem(kSix[0], "filepath")->downloaded());
-    const std::string served = TestFolders::shared() + "/music-server" + kMedia + kSix[0];
+    const std::string served = serverFolder() + kMedia + kSix[0];
     ASSERT_TRUE(std::filesystem::exists(inDocuments(kSix[0])));
     EXPECT_EQ(std::filesystem::file_size(inDocuments(kSix[0])), std::filesystem::file_size(served));
     EXPECT_FALSE(context()->idle->isHeldBy(downloader_));

@@ -12,7 +12,7 @@
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/media/AVAudioSession.h"
-#include "tests/fixtures/TestFolders.h"
+#include "tests/fixtures/DemoBundle.h"
 #include "uikit/OEIdleTimerManager.h"
 
 #include <atomic>
@@ -45,26 +45,28 @@ const std::vector<std::string> MediaFixture::kMediaCatalogue = {
     "(3, 2, 'mozart1.jpg', 'Зальцбург', 'Salzburg')",
 };
 
-namespace {
-
-// The compositions of the server's folder, encoded once per process.
-const std::string& serverFolder() {
+// The compositions of the server's folder. Encoding them is most of a music test's time, so
+// they are encoded once per test run (each test is a process of its own under ctest).
+const std::string& MediaFixture::serverFolder() {
     static const std::string folder = [] {
-        const std::string root = TestFolders::shared() + "/music-server";
-        const std::string media = root + "/data/ostrelmedia/m4a/";
         std::string error;
-        std::uint32_t seed = 1;
-        for (const char* file : {"bach/air.m4a", "bach/toccata.m4a", "bach/minuet.m4a", "mozart/minuet.m4a",
-                                 "mozart/rondo alla turca.m4a", "mozart/requiem.m4a", "mozart/serenade.m4a",
-                                 "bach/sarabande.m4a"}) {
-            if (!DemoAudio::writeM4A(media + file, {3.0, seed++, 44100, 2, 0}, &error)) ADD_FAILURE() << error;
-        }
+        std::string root = DemoBundle::sharedFolder(
+            "music-server",
+            [](const std::string& folder, std::string* error) {
+                const std::string media = folder + "/data/ostrelmedia/m4a/";
+                std::uint32_t seed = 1;
+                for (const char* file :
+                     {"bach/air.m4a", "bach/toccata.m4a", "bach/minuet.m4a", "mozart/minuet.m4a",
+                      "mozart/rondo alla turca.m4a", "mozart/requiem.m4a", "mozart/serenade.m4a", "bach/sarabande.m4a"})
+                    if (!DemoAudio::writeM4A(media + file, {3.0, seed++, 44100, 2, 0}, error)) return false;
+                return true;
+            },
+            &error);
+        if (root.empty()) ADD_FAILURE() << error;
         return root;
     }();
     return folder;
 }
-
-}  // namespace
 
 std::string MediaFixture::documents() { return Sandbox::documents(); }
 

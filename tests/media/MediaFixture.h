@@ -22,6 +22,8 @@ public:
     static std::string documents();
     const std::shared_ptr<const MediaContext>& context() const { return context_; }
     ContentServer& server() { return *server_; }
+    // The folder the content server serves, shared by the test run.
+    static const std::string& serverFolder();
     std::shared_ptr<SQLiteEngine> openMedia();
 
     // The media database (its rows are read off in the tests):

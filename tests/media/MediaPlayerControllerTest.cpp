@@ -79,13 +79,17 @@ protected:
     std::map<std::string, int> posted_;
 };
 
-TEST_F(MediaPlayerControllerTest, TheFirstLaunchListsEveryTrackLoadsTheFirstAndWritesTheVolume) {
+TEST_F(MediaPlayerControllerTest, TheFirstLaunchListsEveryTrackLoadsTheFirstWhenShownAndWritesTheVolume) {
     launch();
     EXPECT_EQ(controller_->itemsCount(), 8);
     EXPECT_EQ(controller_->curItem(), 1);
     EXPECT_EQ(current(), "1");
     EXPECT_FALSE(controller_->isPlaying());
+    EXPECT_FALSE(controller_->mediaPlayer()->isReady()) << "nothing loaded before the first use";
+    controller_->loadCurrentItem();
     EXPECT_TRUE(controller_->mediaPlayer()->isReady()) << "loaded, not started";
+    EXPECT_EQ(controller_->mediaPlayer()->currentItem(), controller_->currentMediaItem());
+    EXPECT_FALSE(controller_->isPlaying());
     EXPECT_EQ(NSUserDefaults::standardUserDefaults()->objectForKey("kMediaPlayerVolumeKey").floatValue(), 1.0f);
     EXPECT_EQ(AVAudioSession::sharedInstance()->category(), AVAudioSessionCategoryPlayback);
     EXPECT_TRUE(AVAudioSession::sharedInstance()->isActive());
@@ -220,6 +224,49 @@ TEST_F(MediaPlayerControllerTest, ModesVolumeListAndTrackSurviveARestart) {
     // The data replaced: the saved list goes, every track comes back.
     controller_->updateList();
     EXPECT_EQ(controller_->itemsCount(), 8);
+}
+
+// A launch reads neither the saved list nor the track until they are first asked for; then the
+// last track of the last launch is the one that plays.
+TEST_F(MediaPlayerControllerTest, ARestartLeavesListAndTrackForTheFirstUseAndThenPlaysTheLastTrack) {
+    launch();
+    const auto list = all();
+    controller_->playList({list[4], list[5], list[6]}, 1);
+    controller_->stop();
+    const std::string saved = documents() + "/lastPlayedList";
+    std::ifstream in(saved);
+    const std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    launch();
+    EXPECT_EQ(controller_->mediaPlayer()->currentItem(), nullptr);
+    // Damaged after set-up: the list is read when asked for, so it falls back to every track.
+    std::ofstream(saved, std::ios::trunc) << "not a list";
+    EXPECT_EQ(controller_->itemsCount(), 8);
+    ASSERT_TRUE(std::ofstream(saved, std::ios::trunc) << contents);
+
+    for (const bool byNext : {false, true}) {
+        SCOPED_TRACE(byNext ? "next first" : "play first");
+        launch();
+        if (byNext) {
+            controller_->next();
+            EXPECT_EQ(current(), list[6]->key());
+            EXPECT_FALSE(controller_->isPlaying());
+            EXPECT_TRUE(controller_->mediaPlayer()->isReady()) << "the next track loaded, not started";
+            controller_->prev();
+        }
+        controller_->play();
+        EXPECT_TRUE(controller_->isPlaying());
+        EXPECT_EQ(current(), "6");
+        EXPECT_EQ(controller_->curItem(), 2);
+        ASSERT_TRUE(controller_->mediaPlayer()->currentItem());
+        EXPECT_EQ(controller_->mediaPlayer()->currentItem()->key(), "6");
+        ASSERT_TRUE(ready());
+        EXPECT_EQ(controller_->mediaPlayer()->player()->status(), AVPlayerStatus::ReadyToPlay);
+        // The player screen coming later loads nothing again.
+        const auto player = controller_->mediaPlayer()->player();
+        controller_->loadCurrentItem();
+        EXPECT_EQ(controller_->mediaPlayer()->player(), player);
+        controller_->stop();
+    }
 }
 
 TEST_F(MediaPlayerControllerTest, AnUnreadableListFallsBackToAllTracksAndAMissingTrackToTheFirst) {

@@ -21,10 +21,7 @@
 #include "platform/ui/UITableViewCell.h"
 #include "platform/ui/UITapGestureRecognizer.h"
 #include "platform/ui/UIToolbar.h"
-#include "simulator/SimCommand.h"
-#include "simulator/SimRenderer.h"
-#include "simulator/SimSession.h"
-#include "tests/fixtures/KeyWindowTest.h"
+#include "tests/simulator/SimTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -82,49 +79,15 @@ public:
     void searchBarCancelButtonClicked(const std::shared_ptr<UISearchBar>&) override { ++cancelled; }
 };
 
-class SimControlsTest : public KeyWindowTest {
+class SimControlsTest : public SimSessionTest {
 protected:
-    void SetUp() override {
-        KeyWindowTest::SetUp();
-        root->view()->setBackgroundColor(UIColor::whiteColor());
-    }
-    void TearDown() override {
-        if (auto responder = UIResponder::currentFirstResponder()) (void)responder->resignFirstResponder();
-        UIImage::setScreenScale(scale_);  // the session draws named images for a two-pixel screen
-        KeyWindowTest::TearDown();
-    }
-    static void TearDownTestSuite() { SimRenderer::releaseCaches(); }
-
-    SimSession::Result run(const std::string& line) { return session.execute(SimCommand::parse(line)); }
-    std::string screen() { return session.screen().text(); }
-
     template <class T>
     std::shared_ptr<T> add(std::shared_ptr<T> view, CGRect frame) {
         view->setFrame(frame);
         root->view()->addSubview(view);
         return view;
     }
-
-    const CGFloat scale_ = UIImage::screenScale();
-    SimSession session{false};
 };
-
-std::array<int, 3> rgb(const UIImage& image, double x, double y) {
-    const auto& px = image.rgbaPixels();
-    const std::size_t i = (static_cast<std::size_t>(y) * image.pixelWidth() + static_cast<std::size_t>(x)) * 4;
-    return {px[i], px[i + 1], px[i + 2]};
-}
-
-// Pixels of `frame` that are far from the white background.
-int marked(const UIImage& image, const CGRect& frame) {
-    int n = 0;
-    for (int y = static_cast<int>(frame.origin.y); y < static_cast<int>(CGRectGetMaxY(frame)); ++y)
-        for (int x = static_cast<int>(frame.origin.x); x < static_cast<int>(CGRectGetMaxX(frame)); ++x) {
-            const auto c = rgb(image, x, y);
-            n += (c[0] + c[1] + c[2]) < 600 ? 1 : 0;
-        }
-    return n;
-}
 
 }  // namespace
 
@@ -345,19 +308,19 @@ TEST_F(SimControlsTest, AShotDrawsTheBackButtonSliderSwitchSegmentCaptionsInform
     auto shot = UIImage::imageWithContentsOfFile(path);
     ASSERT_TRUE(shot);
     const CGRect chevron = CGRectMake(back->frame.origin.x, back->frame.origin.y + 8, 16, back->frame.size.height - 16);
-    EXPECT_GT(marked(*shot, chevron), 20) << "the back button's chevron";
+    EXPECT_GT(markedPixels(*shot, chevron), 20) << "the back button's chevron";
     // The slider's track is tinted up to the value and plain after it; the thumb sits at 80 %.
     const double y = CGRectGetMidY(track->frame);
-    const auto filled = rgb(*shot, track->frame.origin.x + 40, y);
+    const auto filled = shotRGB(*shot, track->frame.origin.x + 40, y);
     EXPECT_GT(filled[2], filled[0] + 100) << "tinted track";
-    const auto rest = rgb(*shot, CGRectGetMaxX(track->frame) - 20, y);
+    const auto rest = shotRGB(*shot, CGRectGetMaxX(track->frame) - 20, y);
     EXPECT_LT(std::abs(rest[0] - rest[2]), 20) << "grey track";
     // The switch is filled green when on.
-    const auto green = rgb(*shot, toggle->frame.origin.x + 12, CGRectGetMidY(toggle->frame));
+    const auto green = shotRGB(*shot, toggle->frame.origin.x + 12, CGRectGetMidY(toggle->frame));
     EXPECT_GT(green[1], green[0] + 80);
-    EXPECT_GT(marked(*shot, caption->frame), 10) << "the caption of an unselected segment";
-    EXPECT_GT(marked(*shot, info->frame), 30) << "the information sign";
-    EXPECT_GT(marked(*shot, CGRectMake(40, 190, 120, 36)), 30) << "the typed text in the search field";
+    EXPECT_GT(markedPixels(*shot, caption->frame), 10) << "the caption of an unselected segment";
+    EXPECT_GT(markedPixels(*shot, info->frame), 30) << "the information sign";
+    EXPECT_GT(markedPixels(*shot, CGRectMake(40, 190, 120, 36)), 30) << "the typed text in the search field";
 }
 
 TEST_F(SimControlsTest, AShotIsWrittenInTheFormatItsNameAsksForOrRefused) {
@@ -372,7 +335,7 @@ TEST_F(SimControlsTest, AShotIsWrittenInTheFormatItsNameAsksForOrRefused) {
     auto decoded = UIImage::imageWithContentsOfFile(jpeg);
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->pixelWidth(), 375);
-    const auto red = rgb(*decoded, 50, 50);
+    const auto red = shotRGB(*decoded, 50, 50);
     EXPECT_GT(red[0], 230);
     EXPECT_LT(red[1], 30);
 

@@ -9,7 +9,7 @@
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UILabel.h"
 #include "simulator/SimRenderer.h"
-#include "tests/fixtures/KeyWindowTest.h"
+#include "tests/simulator/SimTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -38,18 +38,8 @@ std::vector<std::string> wordsOf(const std::string& text) {
     return words;
 }
 
-class RendererTest : public KeyWindowTest {
+class RendererTest : public SimWindowTest {
 protected:
-    void SetUp() override {
-        KeyWindowTest::SetUp();
-        root->view()->setBackgroundColor(UIColor::whiteColor());
-    }
-    void TearDown() override {
-        UIAlertView::forgetVisibleAlertViews();
-        KeyWindowTest::TearDown();
-    }
-    static void TearDownTestSuite() { SimRenderer::releaseCaches(); }
-
     std::shared_ptr<UIImage> shoot() {
         window->layoutAndDisplayIfNeeded();
         const std::string path = Sandbox::tmp() + "/shot.png";
@@ -63,21 +53,6 @@ protected:
         for (const auto& d : drawn)
             if (d.kind == kind) found.push_back(&d);
         return found;
-    }
-    static std::array<int, 3> rgb(const UIImage& image, double x, double y) {
-        const auto& px = image.rgbaPixels();
-        const std::size_t i = (static_cast<std::size_t>(y) * image.pixelWidth() + static_cast<std::size_t>(x)) * 4;
-        return {px[i], px[i + 1], px[i + 2]};
-    }
-    // Pixels in `frame` darker than near-white.
-    static int marked(const UIImage& image, const CGRect& frame) {
-        int n = 0;
-        for (int y = static_cast<int>(frame.origin.y); y < static_cast<int>(CGRectGetMaxY(frame)); ++y)
-            for (int x = static_cast<int>(frame.origin.x); x < static_cast<int>(CGRectGetMaxX(frame)); ++x) {
-                const auto c = rgb(image, x, y);
-                n += (c[0] + c[1] + c[2]) < 600 ? 1 : 0;
-            }
-        return n;
     }
 
     std::vector<SimDrawnElement> drawn;
@@ -109,9 +84,9 @@ TEST_F(RendererTest, AJustifiedPageKeepsEveryWordInsideItsMargin) {
     }
     EXPECT_EQ(wordsOf(joined), wordsOf(text));
     // Nothing is inked in the right margin, and a justified line reaches its right edge.
-    EXPECT_EQ(marked(*shot, CGRectMake(360, 100, 15, 200)), 0);
+    EXPECT_EQ(markedPixels(*shot, CGRectMake(360, 100, 15, 200)), 0);
     EXPECT_GT(CGRectGetMaxX(lines.front()->frame), 16 + 343 - 2);
-    EXPECT_GT(marked(*shot, CGRectMake(340, lines.front()->frame.origin.y, 19, lines.front()->frame.size.height)), 0);
+    EXPECT_GT(markedPixels(*shot, CGRectMake(340, lines.front()->frame.origin.y, 19, lines.front()->frame.size.height)), 0);
 }
 
 TEST_F(RendererTest, ViewsThatDrawThemselvesAndSpinnersAreDrawn) {
@@ -125,20 +100,20 @@ TEST_F(RendererTest, ViewsThatDrawThemselvesAndSpinnersAreDrawn) {
     auto shot = shoot();
     ASSERT_TRUE(shot);
 
-    const auto red = rgb(*shot, 55, 115);
+    const auto red = shotRGB(*shot, 55, 115);
     EXPECT_GT(red[0], 200);
     EXPECT_LT(red[1], 60);
-    EXPECT_EQ(marked(*shot, CGRectMake(40, 100, 3, 3)), 0) << "the corner outside the circle";
+    EXPECT_EQ(markedPixels(*shot, CGRectMake(40, 100, 3, 3)), 0) << "the corner outside the circle";
     EXPECT_EQ(all("drawing").size(), 1u);
     ASSERT_EQ(all("spinner").size(), 1u);
-    EXPECT_GT(marked(*shot, CGRectMake(200, 100, 37, 37)), 40);
+    EXPECT_GT(markedPixels(*shot, CGRectMake(200, 100, 37, 37)), 40);
 
     // Stopped, it hides and is not drawn.
     spinner->stopAnimating();
     shot = shoot();
     ASSERT_TRUE(shot);
     EXPECT_TRUE(all("spinner").empty());
-    EXPECT_EQ(marked(*shot, CGRectMake(200, 100, 37, 37)), 0);
+    EXPECT_EQ(markedPixels(*shot, CGRectMake(200, 100, 37, 37)), 0);
 }
 
 TEST_F(RendererTest, AnAlertWithoutATitleHasNoRoomForOne) {
@@ -152,7 +127,7 @@ TEST_F(RendererTest, AnAlertWithoutATitleHasNoRoomForOne) {
     EXPECT_EQ(lines[1]->text, "OK");
     // The box's top edge: the first light pixel down the middle of the dimmed screen.
     int top = 0;
-    while (top < shot->pixelHeight() && rgb(*shot, 187, top)[0] < 200) ++top;
+    while (top < shot->pixelHeight() && shotRGB(*shot, 187, top)[0] < 200) ++top;
     ASSERT_LT(top, shot->pixelHeight());
     EXPECT_LT(lines[0]->frame.origin.y - top, 30) << "the message sits at the top of the box";
     EXPECT_TRUE(all("text").empty()) << "no title is drawn";

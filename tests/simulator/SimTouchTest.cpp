@@ -9,20 +9,23 @@
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIAlertController.h"
+#include "platform/ui/UIAlertView.h"
+#include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UICollectionViewCell.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
+#include "platform/ui/UINavigationController.h"
+#include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UISearchBar.h"
 #include "platform/ui/UITableView.h"
+#include "platform/ui/UITapGestureRecognizer.h"
 #include "platform/ui/UITextField.h"
 #include "platform/ui/UITextView.h"
 #include "simulator/SimCommand.h"
-#include "simulator/SimRenderer.h"
-#include "simulator/SimSession.h"
-#include "tests/fixtures/KeyWindowTest.h"
+#include "tests/simulator/SimTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -74,25 +77,7 @@ public:
     }
 };
 
-class SimTouchTest : public KeyWindowTest {
-protected:
-    void SetUp() override {
-        KeyWindowTest::SetUp();
-        root->view()->setBackgroundColor(UIColor::whiteColor());
-    }
-    void TearDown() override {
-        if (auto responder = UIResponder::currentFirstResponder()) (void)responder->resignFirstResponder();
-        UIImage::setScreenScale(scale_);
-        KeyWindowTest::TearDown();
-    }
-    static void TearDownTestSuite() { SimRenderer::releaseCaches(); }
-
-    SimSession::Result run(const std::string& line) { return session.execute(SimCommand::parse(line)); }
-    std::string screen() { return session.screen().text(); }
-
-    const CGFloat scale_ = UIImage::screenScale();
-    SimSession session{false};
-};
+using SimTouchTest = SimSessionTest;
 
 TEST_F(SimTouchTest, ASwipedRowIsDeletedByItsOfferAndAnEditedListMovesItsRows) {
     auto playlist = std::make_shared<Playlist>();
@@ -377,6 +362,72 @@ TEST_F(SimTouchTest, ALinkStartsTheApplicationWithItsURLInTheLaunchOptions) {
     ASSERT_TRUE(launched.launch("SimTouchLinkDelegate", "gallery://paintings?utm_source=mail"));
     EXPECT_EQ(listener->options.get(UIApplicationLaunchOptionsURLKey).string(), "gallery://paintings?utm_source=mail");
     ClassRegistry::unregisterClass("SimTouchLinkDelegate");
+}
+
+// What the buttons the platform draws itself were told.
+class Answers : public NSObject, public UIAlertViewDelegate, public UISearchBarDelegate {
+public:
+    std::vector<std::string> seen;
+    void alertViewClickedButtonAtIndex(UIAlertView& alert, long index) override {
+        seen.push_back(alert.buttonTitleAtIndex(index));
+    }
+    void searchBarCancelButtonClicked(const std::shared_ptr<UISearchBar>&) override { seen.push_back("cancel"); }
+    void item(const std::shared_ptr<NSObject>& sender) {
+        seen.push_back(std::static_pointer_cast<UIBarButtonItem>(sender)->displayTitle());
+    }
+    void covered(const std::shared_ptr<UITapGestureRecognizer>&) { seen.push_back("cover"); }
+};
+
+TEST_F(SimTouchTest, BarButtonsTheBackButtonAnAlertViewsButtonsAndCancelAreTouchedWhereTheyShow) {
+    auto answers = std::make_shared<Answers>();
+    auto first = UIViewController::make();
+    first->setTitle("Paintings");
+    auto second = UIViewController::make();
+    second->setTitle("Vermeer");
+    auto navigation = UINavigationController::initWithRootViewController(first);
+    navigation->pushViewController(second, false);
+    auto action = [weak = std::weak_ptr<Answers>(answers)](const std::shared_ptr<NSObject>& sender) {
+        if (auto me = weak.lock()) me->item(sender);
+    };
+    second->navigationItem()->setRightBarButtonItem(
+        UIBarButtonItem::initWithTitle("Share", UIBarButtonItemStylePlain, answers, action));
+    second->setToolbarItems({UIBarButtonItem::initWithBarButtonSystemItem(UIBarButtonSystemItemPlay, answers, action)});
+    navigation->setToolbarHidden(false);
+    auto bar = UISearchBar::make();
+    bar->setFrame(CGRectMake(0, 0, 375, 56));
+    bar->setShowsCancelButton(true);
+    bar->setDelegate(answers);
+    second->view()->addSubview(bar);
+    window->setRootViewController(navigation);
+    session.settle();
+    EXPECT_EQ(screen(), "== Vermeer ==\n  [1] < Paintings  | [2] Share  \n[3] search \"\"  [4] Cancel\n"
+                        "-- toolbar: [5] Play  \n");
+
+    EXPECT_EQ(run("tap Share").message, "tapped [2] Share");
+    EXPECT_EQ(run("tap 5").message, "tapped [5] Play");
+    EXPECT_EQ(run("tap Cancel").message, "tapped [4] Cancel");
+    EXPECT_EQ(answers->seen, (std::vector<std::string>{"Share", "Play", "cancel"}));
+
+    // Something laid over a button takes the touch meant for it.
+    auto cover = UIView::initWithFrame(CGRectMake(200, 0, 175, 64));
+    cover->addGestureRecognizer(UITapGestureRecognizer::initWithTarget(answers, &Answers::covered));
+    window->addSubview(cover);
+    ASSERT_TRUE(run("tap Share").ok);
+    EXPECT_EQ(answers->seen.back(), "cover");
+    cover->removeFromSuperview();
+
+    auto alert = UIAlertView::initWithTitle("Welcome", "The gallery fetches pictures.", answers, "Close", {"Open"});
+    alert->show();
+    EXPECT_NE(screen().find("== alert: Welcome ==\n  The gallery fetches pictures.\n  [6] Close\n  [7] Open\n"),
+              std::string::npos)
+        << screen();
+    EXPECT_FALSE(run("tap Share").ok) << "the alert takes every touch";
+    EXPECT_EQ(run("tap Open").message, "tapped [7] Open");
+    EXPECT_EQ(answers->seen.back(), "Open");
+    EXPECT_FALSE(alert->isVisible());
+
+    EXPECT_EQ(run("tap Paintings").message, "tapped [1] < Paintings");
+    EXPECT_EQ(navigation->topViewController(), first);
 }
 
 }  // namespace

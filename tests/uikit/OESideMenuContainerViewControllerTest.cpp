@@ -16,6 +16,7 @@
 #include "platform/ui/UISplitViewController.h"
 #include "platform/ui/UITapGestureRecognizer.h"
 #include "platform/ui/UIWindow.h"
+#include "uikit/OESideMenuPanHandler.h"
 #include "uikit/OESideMenuShadow.h"
 
 #include <gtest/gtest.h>
@@ -441,6 +442,32 @@ TEST_F(SideMenuTest, ACancelledPanLeavesTheCentreWhereTheFingerPutIt) {
     EXPECT_DOUBLE_EQ(centerX(), 80);
     EXPECT_EQ(c->menuState(), OESideMenuStateClosed);
     EXPECT_TRUE(events.empty());
+}
+
+TEST_F(SideMenuTest, APanHandlerWorksOnTheContainerEachPanHandsIt) {
+    UIScreen::mainScreen()->setPortraitSize({320, 568});
+    auto c = shown();
+    c->setPanMode(OESideMenuPanModeNone);  // its own recognisers stay out of it
+    // A handler of nobody's, driven by a recogniser of the test's own.
+    OESideMenuPanHandler handler;
+    std::vector<OESideMenuPanDirection> directions;
+    auto recognizer = UIPanGestureRecognizer::make();
+    recognizer->addTarget(nullptr, [&](const std::shared_ptr<UIGestureRecognizer>& r) {
+        handler.handlePan(*c, static_cast<UIPanGestureRecognizer&>(*r));
+        directions.push_back(handler.direction());
+    });
+    center->view()->addGestureRecognizer(recognizer);
+
+    window->pan({40, 300}, 60, 0, 1000);
+    ASSERT_FALSE(directions.empty());
+    EXPECT_EQ(directions.front(), OESideMenuPanDirectionRight);
+    settle();
+    EXPECT_EQ(c->menuState(), OESideMenuStateLeftMenuOpen);
+    EXPECT_EQ(c->panDirection(), OESideMenuPanDirectionNone) << "the container's own handler saw nothing";
+    window->pan({290, 300}, -60, 0, 1000);
+    settle();
+    EXPECT_EQ(c->menuState(), OESideMenuStateClosed);
+    center->view()->removeGestureRecognizer(recognizer);
 }
 
 TEST_F(SideMenuTest, PanModeZeroStopsPansAndTapsCloseOnlyAnOpenMenu) {

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <vector>
+
 namespace {
 
 class APMLifecycleTest : public DeliveryTest {
@@ -70,6 +73,45 @@ TEST_F(APMLifecycleTest, WhileTheServiceFailsOnlyLeavingTheForegroundMakesAReque
         EXPECT_EQ(requests(), before + trip) << "trip " << trip;
     }
     EXPECT_TRUE(deliveredNumbers("before_leaving").empty());
+}
+
+// A person's day while the service fails: each hour five minutes in the application and 55 in
+// the background, for twelve hours. With the defaults (an upload falls due 15 s after the newest
+// data, retries 1800 s after that and doubling while no newer data comes, an earlier armed
+// upload is never put off, a session ends after 1800 s away, and the configuration, never
+// fetched, stays expired, so every try asks for it), each hour makes exactly four requests:
+//   h:00:15  the return starts a session, whose "_s" is newer than the last failure;
+//   h:05:00  leaving sends at once, behind the engagement and backgrounding events it logs;
+//   h:05:15  those events, newer than the last failure when written, armed this, and the failed
+//            departure's own retry (h:35:15) is later, so it stays armed;
+//   h:35:15  the retry; the next one (+3600 s) falls after the next return.
+// The first hour's first open stands for its return. Twelve hours: 48 requests, and no other.
+TEST_F(APMLifecycleTest, WhileTheServiceFailsADayOfTripsMakesOnlyTheRetriesOfTheSchedule) {
+    auto application = UIApplication::sharedApplication();
+    application->becomeActive();
+    service.enqueueReply(MeasurementService::Route::Upload, {LoopbackServer::Fault::withStatus(500), std::nullopt},
+                         100000);
+    service.enqueueReply(MeasurementService::Route::ConfigFetch,
+                         {LoopbackServer::Fault::withStatus(500), std::nullopt}, 100000);
+    const double begin = Clock::now();
+    start();
+    // When each request arrived, in seconds of the day.
+    std::vector<long> arrivals;
+    auto noteArrivals = [&] {
+        const std::size_t count = service.uploads().size() + service.configFetches().size();
+        while (arrivals.size() < count) arrivals.push_back(std::lround(Clock::now() - begin));
+    };
+    std::vector<long> expected;
+    for (long hour = 0; hour < 12; ++hour) {
+        for (long offset : {15, 300, 315, 2115}) expected.push_back(hour * 3600 + offset);
+        advanceLettingRequestsEnd(300, noteArrivals);
+        ASSERT_TRUE(application->enterBackground());
+        advanceLettingRequestsEnd(3300, noteArrivals);
+        ASSERT_TRUE(application->enterForeground());
+    }
+    advanceLettingRequestsEnd(0, noteArrivals);
+    EXPECT_EQ(arrivals, expected);
+    EXPECT_TRUE(service.uploads().empty());
 }
 
 TEST_F(APMLifecycleTest, BecomingActiveRefreshesAWeekOldConfigurationUnderTheBlockListSwitch) {

@@ -239,7 +239,7 @@ TEST_F(APMMeasurementTest, TheFirstOpenEngagementFollowsTheConfiguration) {
     EXPECT_EQ(rawEventNames(), std::vector<std::string>{"_f"});
 }
 
-TEST_F(APMMeasurementTest, TheFirstOpenTimeIsTheFirstOpenPropertysOwnAndNoneWithoutProperties) {
+TEST_F(APMMeasurementTest, TheFirstOpenTimeIsTheFirstOpenPropertysOwnAndNoneWithoutReadableProperties) {
     // Read on the worker, as the engine's own callers read it.
     auto firstOpenTimestamp = [this] {
         auto found = std::make_shared<std::atomic<double>>(-1);
@@ -267,4 +267,21 @@ TEST_F(APMMeasurementTest, TheFirstOpenTimeIsTheFirstOpenPropertysOwnAndNoneWith
     EXPECT_EQ(firstOpenTimestamp(), 0);
     LogCapture::flush();
     EXPECT_TRUE(sampled("Cannot extract first open timestamp. Empty user properties"));
+
+    // Properties that cannot be read are not "none": the failure is said and there is no time.
+    // The engine's own write makes it read the table afresh; the table is then replaced by a view
+    // of it whose every read fails, as a damaged file's would.
+    APMAnalytics::setAnalyticsEnabled(true);
+    APMAnalytics::setUserPropertyString(Value("green"), "colour");
+    settle();
+    ASSERT_EQ(rows("SELECT value FROM user_attributes WHERE name = 'colour'").size(), 1u);
+    execute("ALTER TABLE user_attributes RENAME TO kept_attributes;"
+            "CREATE VIEW user_attributes AS SELECT name, origin, set_timestamp, value FROM kept_attributes"
+            " WHERE abs(-9223372036854775807 - 1) > 0");
+    LogCapture::flush();
+    monitorSample(true);
+    EXPECT_EQ(firstOpenTimestamp(), 0);
+    LogCapture::flush();
+    EXPECT_TRUE(sampled("Unable to query current user properties. Error")) << monitorSample();
+    EXPECT_FALSE(sampled("Cannot extract first open timestamp"));
 }

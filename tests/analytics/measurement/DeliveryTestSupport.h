@@ -7,6 +7,7 @@
 #include "UploadTestSupport.h"
 
 #include <chrono>
+#include <functional>
 #include <map>
 
 class DeliveryTest : public EngineTest {
@@ -71,16 +72,19 @@ protected:
     // Moves the clock `seconds` on from timer to timer, letting every request of the engine end
     // in between. One long advance would let a request's own timeout (on the manual clock) cut it
     // while its bytes still reach the service, which then records it at a moment nobody waits for.
-    void advanceLettingRequestsEnd(double seconds) {
+    // `atEachStop` runs whenever the engine is idle, before the clock moves on.
+    void advanceLettingRequestsEnd(double seconds, const std::function<void()>& atEachStop = {}) {
         const double end = Clock::now() + seconds;
         for (;;) {
             waitUntilIdle();
+            if (atEachStop) atEachStop();
             const double next = Clock::nextFireTime();
             if (next > end) break;
             Clock::advance(std::max(0.0, next - Clock::now()));
         }
         Clock::advance(std::max(0.0, end - Clock::now()));
         waitUntilIdle();
+        if (atEachStop) atEachStop();
     }
 
     // How often the service accepted each value of the parameter "n" of the events so named.

@@ -11,6 +11,7 @@
 #include "analytics/script/APMPEventEditing.h"
 #include "analytics/script/APMPLogger.h"
 #include "analytics/script/APMPMapValue.h"
+#include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPRuntimeEntityConverter.h"
 #include "analytics/script/APMPStringValue.h"
 #include "tests/analytics/script/assembler/ScriptAssembler.h"
@@ -109,6 +110,37 @@ TEST(APMPHeapTest, AValueNestedAMillionDeepIsFreedWithoutRecursion) {
     }
     runtime->resetInstructionCount();
     EXPECT_LT(runtime->heap().objectCount(), 100u);
+}
+
+TEST(APMPHeapTest, ArgumentValuesHoldEachValueOnceInPlaceSpilledAndMoved) {
+    auto runtime = APMPRuntime::make();
+    const std::size_t before = runtime->heap().objectCount();
+    auto texts = [](const APMPArgumentValues& values) {
+        std::vector<std::u16string> out;
+        for (const RV& value : values) out.push_back(value.text());
+        return out;
+    };
+    {
+        // Two announced, six given: the first four move out of place when the fifth comes.
+        APMPArgumentValues values(2);
+        for (char16_t c = u'a'; c < u'g'; ++c) values.push_back(runtime->string(std::u16string(1, c)));
+        EXPECT_EQ(texts(values), (std::vector<std::u16string>{u"a", u"b", u"c", u"d", u"e", u"f"}));
+        EXPECT_EQ(runtime->heap().objectCount(), before + 6);
+        APMPArgumentValues moved(std::move(values));
+        EXPECT_TRUE(values.empty());
+        EXPECT_EQ(texts(moved), (std::vector<std::u16string>{u"a", u"b", u"c", u"d", u"e", u"f"}));
+
+        APMPArgumentValues few(3);
+        few.push_back(runtime->string(std::u16string(u"x")));
+        few.push_back(RV::number(2));
+        APMPArgumentValues movedFew(std::move(few));
+        ASSERT_EQ(movedFew.size(), 2u);
+        EXPECT_EQ(movedFew[0].text(), u"x");
+        EXPECT_EQ(movedFew[1].number(), 2);
+        EXPECT_EQ(runtime->heap().objectCount(), before + 7);
+    }
+    // Each string released once: all freed, none twice.
+    EXPECT_EQ(runtime->heap().objectCount(), before);
 }
 
 TEST(APMPHeapTest, ValuesKeptPastTheirRuntimeAreEmptiedAndStaySafe) {

@@ -16,6 +16,7 @@
 #include "analytics/proto/APMPBSetting.h"
 #include "analytics/proto/APMPBSnapshot.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/net/NSHTTPURLResponse.h"
 #include "platform/net/NSMutableURLRequest.h"
@@ -292,6 +293,82 @@ TEST_F(MeasurementServiceTest, ExperimentsRequestsAreKeptAndAnsweredGzipped) {
     EXPECT_NE(send("GET", "/admin/summary").body.find("3 experiments fetches"), std::string::npos);
 }
 
+// The ad-conversion service's stand-in: a link for the advertising id asking, else the one for
+// every device, else none; a request that does not name the device and the application is refused.
+TEST_F(MeasurementServiceTest, DeferredDeepLinksAreAnsweredForTheAdvertisingIDThatAsks) {
+    const std::string device = "E621E1F8-C36C-495A-93FC-0C247A3E6E5F";
+    auto query = [](const std::string& rdid, const std::string& idType = "idfa") {
+        return "/adserv/conversion/app/deeplink?sdk_version=120000&rdid=" + rdid + "&id_type=" + idType +
+               "&bundleid=com.example.gallery&retry=0";
+    };
+    auto json = [](const Answer& answer) {
+        const Value object = NSJSONSerialization::JSONObjectWithData(NSData(answer.body.begin(), answer.body.end()));
+        return object.isDictionary() ? object.dictionary() : Value::Dictionary{};
+    };
+    Answer answer = send("GET", query(device));
+    EXPECT_EQ(answer.status, 204);
+    EXPECT_EQ(answer.body, "");
+
+    service_.setDeferredDeepLink("", {"gallery://paintings?utm_source=ads", std::nullopt, std::nullopt});
+    service_.setDeferredDeepLink(device, {"gallery://paintings?utm_campaign=spring", "click-7", "braid-3"});
+    answer = send("GET", query(device));
+    ASSERT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.response->valueForHTTPHeaderField("Content-Type"), "application/json");
+    Value::Dictionary link = json(answer);
+    EXPECT_EQ(link.get("deeplink"), Value("gallery://paintings?utm_campaign=spring"));
+    EXPECT_EQ(link.get("gclid"), Value("click-7"));
+    EXPECT_EQ(link.get("gbraid"), Value("braid-3"));
+    link = json(send("GET", query("0C1D2E3F-0000-4000-8000-000000000001")));
+    EXPECT_EQ(link.get("deeplink"), Value("gallery://paintings?utm_source=ads"));
+    EXPECT_FALSE(link.contains("gclid"));
+
+    EXPECT_EQ(send("GET", query("")).status, 400);
+    EXPECT_EQ(send("GET", query(device, "idfv")).status, 400);
+    EXPECT_EQ(send("GET", "/adserv/conversion/app/deeplink?rdid=" + device).status, 400);
+    EXPECT_EQ(send("POST", query(device)).status, 405);
+    EXPECT_EQ(send("POST", "/admin/reply?route=deeplink&status=503").status, 200);
+    answer = send("GET", query(device));
+    EXPECT_EQ(answer.status, 503);
+    EXPECT_EQ(answer.header("Retry-After"), "60");
+
+    const auto fetches = service_.deepLinkFetches();
+    ASSERT_EQ(fetches.size(), 7u);
+    EXPECT_EQ(fetches[0].status, 204);
+    EXPECT_EQ(fetches[0].deepLink, "");
+    EXPECT_EQ(fetches[1].resettableDeviceID, device);
+    EXPECT_EQ(fetches[1].query.get("bundleid"), Value("com.example.gallery"));
+    EXPECT_EQ(fetches[1].query.get("retry"), Value("0"));
+    EXPECT_EQ(fetches[1].deepLink, "gallery://paintings?utm_campaign=spring");
+    EXPECT_EQ(fetches[6].status, 503);
+    EXPECT_EQ(fetches[6].deepLink, "");
+    EXPECT_EQ(MeasurementService::summaryLine(2, fetches[1]),
+              "deferred deep link 2: rdid " + device + ", answered 200 with gallery://paintings?utm_campaign=spring");
+    EXPECT_NE(send("GET", "/admin/summary").body.find("7 deferred deep-link requests"), std::string::npos);
+}
+
+// A bundle that carries the advertising id has its events and its summary say so.
+TEST_F(MeasurementServiceTest, TheAdvertisingIDOfABundleIsKeptWithItsEvents) {
+    const std::string device = "E621E1F8-C36C-495A-93FC-0C247A3E6E5F";
+    const std::string plain = batchBody({{"1:app", {Value(event("_e", 1, {}))}}});
+    auto bundle = APMPBMeasurementBundle::make();
+    APMPBMessageSetString(bundle, APMPBMeasurementBundle::kVuvAppId, "1:app");
+    APMPBMessageSetString(bundle, APMPBMeasurementBundle::kResettableDeviceId, device);
+    APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kEvents, Value::Array{Value(event("_e", 1, {}))});
+    auto batch = APMPBMeasurementBatch::make();
+    APMPBMessageSetArray(batch, APMPBMeasurementBatch::kBundles, Value::Array{Value(bundle)});
+    const NSData bytes = *batch->protoBuffer();
+    ASSERT_EQ(send("POST", "/a", std::string(bytes.begin(), bytes.end())).status, 204);
+    ASSERT_EQ(send("POST", "/a", plain).status, 204);
+    const auto uploads = service_.uploads();
+    ASSERT_EQ(uploads.size(), 2u);
+    EXPECT_EQ(uploads[0].batch.resettableDeviceID, device);
+    EXPECT_EQ(uploads[0].batch.events.at(0).resettableDeviceID, device);
+    EXPECT_EQ(uploads[1].batch.resettableDeviceID, "");
+    EXPECT_NE(MeasurementService::summaryLine(1, uploads[0]).find("app 1:app (rdid " + device + "), 1 bundles"),
+              std::string::npos);
+    EXPECT_NE(MeasurementService::summaryLine(2, uploads[1]).find("app 1:app, 1 bundles"), std::string::npos);
+}
+
 TEST_F(MeasurementServiceTest, ConditionRules) {
     const std::time_t modified = 1700000000;
     const std::string date = MeasurementService::httpDate(modified);
@@ -321,11 +398,13 @@ TEST_F(MeasurementServiceTest, OnlyAClientThatTrustsTheTestCertificateGetsThroug
 }
 
 // The program: its first line names the port, a configuration is served for each app id with
-// the settings given, each batch received is a line, and it stops cleanly when terminated.
-TEST_F(MeasurementServiceTest, TheProgramServesItsAppIDsPrintsABatchALineAndStopsOnTerm) {
+// the settings given, each batch received and each deferred deep link asked for is a line, and it
+// stops cleanly when terminated.
+TEST_F(MeasurementServiceTest, TheProgramServesItsAppIDsPrintsARequestALineAndStopsOnTerm) {
     const std::string certificate = Sandbox::home() + "/service.pem";
     InteractiveProcess program({OSTREL_MEASUREMENT_SERVICE, "--certificate", certificate, "--app-id", "1:app",
-                                "--setting", "measurement.upload_interval=1"});
+                                "--setting", "measurement.upload_interval=1", "--deferred-deep-link",
+                                "gallery://paintings?utm_source=ads"});
     ASSERT_TRUE(program.started());
     ASSERT_TRUE(program.waitForOutput("\n"));
     int port = 0;
@@ -351,13 +430,19 @@ TEST_F(MeasurementServiceTest, TheProgramServesItsAppIDsPrintsABatchALineAndStop
     EXPECT_EQ(sendTo(base + "/a", "POST", body).status, 503);
     EXPECT_EQ(sendTo(base + "/a", "POST", body).status, 204);
     EXPECT_TRUE(program.waitForOutput("answered 204\n"));
+    // Every device that asks gets the deferred deep link.
+    answer = sendTo(base + "/adserv/conversion/app/deeplink?sdk_version=1&rdid=A&id_type=idfa&bundleid=b&retry=0", "GET");
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_NE(answer.body.find("utm_source=ads"), std::string::npos) << answer.body;
+    EXPECT_TRUE(program.waitForOutput("with gallery://paintings?utm_source=ads\n"));
     EXPECT_TRUE(program.signal(SIGTERM));
     EXPECT_EQ(program.finish(), 0);
     const std::string size = std::to_string(body.size());
     EXPECT_EQ(program.output(), "port " + std::to_string(port) + "\n" +
                                     "batch 1: app 1:app, 1 bundles, 1 events [_e], " + size +
                                     " bytes, answered 503 (not kept)\n" +
-                                    "batch 2: app 1:app, 1 bundles, 1 events [_e], " + size + " bytes, answered 204\n");
+                                    "batch 2: app 1:app, 1 bundles, 1 events [_e], " + size + " bytes, answered 204\n" +
+                                    "deferred deep link 1: rdid A, answered 200 with gallery://paintings?utm_source=ads\n");
 }
 
 }  // namespace

@@ -3,12 +3,11 @@
 
 #include "demo/generator/DemoAudio.h"
 #include "demo/generator/DemoPictures.h"
-#include "tests/fixtures/TestFolders.h"
+#include "tests/fixtures/DemoBundle.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <mutex>
 
 namespace {
 
@@ -16,22 +15,29 @@ struct Files {
     std::string folder, phrases, steady, longPhrases, notAudio;
 };
 
+// Encoded once per test run: each test is a process of its own under ctest.
 const Files& files() {
     static const Files made = [] {
         Files f;
-        f.folder = TestFolders::shared() + "/media-server";
-        const std::string media = f.folder + "/data/ostrelmedia/m4a/";
         std::string error;
+        f.folder = DemoBundle::sharedFolder(
+            "media-server",
+            [](const std::string& folder, std::string* error) {
+                const std::string media = folder + "/data/ostrelmedia/m4a/";
+                const std::string text = "This is a list of songs, not a song.\n";
+                return DemoAudio::writeM4A(media + "phrases.m4a", {3.0, 7, 44100, 2, 0}, error) &&
+                       DemoAudio::writeM4A(media + "steady tone.m4a", {3.0, 1, 44100, 2, 0.5f}, error) &&
+                       DemoAudio::writeM4A(media + "long.m4a", {20.0, 9, 44100, 2, 0}, error) &&
+                       DemoPictures::writeFile(media + "not_audio.m4a",
+                                               std::vector<std::uint8_t>(text.begin(), text.end()), error);
+            },
+            &error);
+        if (f.folder.empty()) ADD_FAILURE() << error;
+        const std::string media = f.folder + "/data/ostrelmedia/m4a/";
         f.phrases = media + "phrases.m4a";
         f.steady = media + "steady tone.m4a";
         f.longPhrases = media + "long.m4a";
         f.notAudio = media + "not_audio.m4a";
-        bool ok = DemoAudio::writeM4A(f.phrases, {3.0, 7, 44100, 2, 0}, &error) &&
-                  DemoAudio::writeM4A(f.steady, {3.0, 1, 44100, 2, 0.5f}, &error) &&
-                  DemoAudio::writeM4A(f.longPhrases, {20.0, 9, 44100, 2, 0}, &error);
-        const std::string text = "This is a list of songs, not a song.\n";
-        ok = ok && DemoPictures::writeFile(f.notAudio, std::vector<std::uint8_t>(text.begin(), text.end()), &error);
-        if (!ok) ADD_FAILURE() << error;
         return f;
     }();
     return made;
