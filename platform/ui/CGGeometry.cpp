@@ -106,6 +106,11 @@ bool CGRectIntersectsRect(const CGRect& a, const CGRect& b) {
            s.origin.y < t.origin.y + t.size.height && t.origin.y < s.origin.y + s.size.height;
 }
 
+bool CGRectEqualToRect(const CGRect& a, const CGRect& b) {
+    if (CGRectIsNull(a) || CGRectIsNull(b)) return CGRectIsNull(a) && CGRectIsNull(b);
+    return CGRectStandardize(a) == CGRectStandardize(b);
+}
+
 CGRect UIEdgeInsetsInsetRect(const CGRect& r, const UIEdgeInsets& insets) {
     return {{r.origin.x + insets.left, r.origin.y + insets.top},
             {r.size.width - insets.left - insets.right, r.size.height - insets.top - insets.bottom}};

@@ -89,6 +89,7 @@ CGRect CGRectIntersection(const CGRect& a, const CGRect& b);
 bool CGRectContainsPoint(const CGRect& r, const CGPoint& p);
 bool CGRectContainsRect(const CGRect& outer, const CGRect& inner);
 bool CGRectIntersectsRect(const CGRect& a, const CGRect& b);
+bool CGRectEqualToRect(const CGRect& a, const CGRect& b);
 
 CGRect UIEdgeInsetsInsetRect(const CGRect& r, const UIEdgeInsets& insets);
 
