@@ -45,6 +45,7 @@ public:
     void setHidden(bool hidden) override;
 
     UIWindowLevel windowLevel() const { return level_; }
+    void setWindowLevel(UIWindowLevel level) { level_ = level; }
     std::shared_ptr<UIScreen> screen() const;
     void setScreen(const std::shared_ptr<UIScreen>& screen);
 
