@@ -638,13 +638,18 @@ SimSession::Result SimSession::back() {
     // stack that shows one decides, and where that button is hidden or something lies over it,
     // nothing goes back.
     auto s = screen();
+    r.ok = false;
+    // An alert in front takes the finger first.
+    if (auto refused = alertInTheWay(s, nullptr); !refused.empty()) {
+        r.message = refused;
+        return r;
+    }
     auto top = topPresented();
     std::vector<std::shared_ptr<UINavigationController>> navs;
     if (top) collectNavigations(top, navs);
     else if (auto window = keyWindow()) collectNavigations(window->rootViewController(), navs);
     std::shared_ptr<UIView> button;
     for (auto it = navs.rbegin(); it != navs.rend() && !button; ++it) button = (*it)->navigationBar()->backButton();
-    r.ok = false;
     if (!button) {
         r.message = "there is no back button on the screen to go back with (a screen presented on its own closes with a button of its own)";
         return r;
@@ -653,10 +658,6 @@ SimSession::Result SimSession::back() {
     auto window = button->window();
     if (target == s.targets().end() || !window) {
         r.message = "the back button is not on the screen (its bar is hidden or covered), so there is no going back";
-        return r;
-    }
-    if (auto refused = alertInTheWay(s, &*target); !refused.empty()) {
-        r.message = refused;
         return r;
     }
     const CGPoint p = touchPointInWindow(button);

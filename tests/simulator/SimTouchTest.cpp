@@ -479,6 +479,14 @@ TEST_F(SimTouchTest, BackTapsTheBackButtonAndGoesNowhereWhereAFingerCannotReachO
     EXPECT_TRUE(answers->seen.empty()) << "nothing was touched";
 
     navigation->dismissViewControllerAnimated(false, nullptr);
+    // An alert in front takes the finger first.
+    auto alert = UIAlertController::alertControllerWithTitle("Saved", "", UIAlertControllerStyle::Alert);
+    alert->addAction(UIAlertAction::actionWithTitle("OK", UIAlertActionStyle::Default, nullptr));
+    navigation->presentViewController(alert, false, nullptr);
+    refused = run("back");
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.message.rfind("an alert is up (\"Saved\")", 0), 0u) << refused.message;
+    ASSERT_TRUE(run("tap OK").ok);
     EXPECT_TRUE(run("back").ok);
     EXPECT_EQ(navigation->topViewController(), first);
 }
