@@ -18,7 +18,7 @@ struct SimCommand {
         Swipe,       // a quick pan across a view (page turns)
         Pan,         // a pan by (dx, dy) at a speed in points per second
         Move,        // drag a row by its reorder control onto another row's place
-        Back,        // the navigation back button, or dismiss the top modal screen
+        Back,        // a tap on the back button of the screen in front
         Rotate,      // to landscape / portrait
         Background,
         Foreground,

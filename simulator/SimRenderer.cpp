@@ -586,6 +586,25 @@ void drawRecorded(const Canvas& canvas, const UIView& view, const CGRect& r, dou
     if (drewAny) canvas.note("drawing", r);
 }
 
+// The box a field's border style asks for: a white rounded box with a thin grey edge, a dark
+// line round it, or a grey bezel; none draws nothing.
+void drawFieldBox(cairo_t* cr, UITextBorderStyle style, const CGRect& r, double alpha) {
+    if (style == UITextBorderStyleNone) return;
+    cairo_save(cr);
+    const bool rounded = style == UITextBorderStyleRoundedRect;
+    if (rounded) {
+        roundedRect(cr, r, 5);
+        cairo_set_source_rgba(cr, 1, 1, 1, alpha);
+        cairo_fill(cr);
+    }
+    roundedRect(cr, CGRectInset(r, 0.5, 0.5), rounded ? 5 : 0);
+    const double grey = style == UITextBorderStyleLine ? 0.2 : rounded ? 0.75 : 0.55;
+    cairo_set_source_rgba(cr, grey, grey, grey, alpha);
+    cairo_set_line_width(cr, 1);
+    cairo_stroke(cr);
+    cairo_restore(cr);
+}
+
 // A spinning indicator: twelve spokes fading round the circle, in its colour or its style's.
 void drawSpinner(const Canvas& canvas, const UIActivityIndicatorView& spinner, const CGRect& r, double alpha) {
     auto color = spinner.color();
@@ -644,10 +663,13 @@ void drawView(const Canvas& canvas, const std::shared_ptr<UIView>& view, const s
         drawLines(canvas, lines, font, label->textColor(), r, label->textAlignment(), alpha);
         if (!lines.empty()) canvas.note("text", r, label->text());
     } else if (auto field = std::dynamic_pointer_cast<UITextField>(view)) {
+        drawFieldBox(cr, field->borderStyle(), r, alpha);
         const bool empty = field->text().empty();
-        drawText(canvas, empty ? field->placeholder() : field->text(), field->font(),
-                 empty ? UIColor::lightGrayColor() : field->textColor(), CGRectInset(r, 4, 0), NSTextAlignmentLeft, 1,
+        const std::string shown = empty ? field->placeholder() : field->text();
+        drawText(canvas, shown, field->font(), empty ? UIColor::lightGrayColor() : field->textColor(),
+                 CGRectInset(r, field->borderStyle() == UITextBorderStyleNone ? 4 : 7, 0), NSTextAlignmentLeft, 1,
                  alpha);
+        canvas.note("field", r, shown);
     }
     // Labels and fields are drawn from their text above; any other view's own drawing is replayed.
     if (!std::dynamic_pointer_cast<UILabel>(view) && !std::dynamic_pointer_cast<UITextField>(view))

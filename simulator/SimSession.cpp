@@ -9,6 +9,7 @@
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIImage.h"
+#include "platform/ui/UINavigationBar.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIAlertModality.h"
@@ -633,26 +634,41 @@ SimSession::Result SimSession::move(const SimCommand& c) {
 
 SimSession::Result SimSession::back() {
     Result r;
-    // The screen on top decides: a stack inside it goes back, else it closes; with nothing
-    // presented, the window's own stacks go back, innermost first.
+    // The back button of the screen in front, touched as a finger touches it: the innermost
+    // stack that shows one decides, and where that button is hidden or something lies over it,
+    // nothing goes back.
+    auto s = screen();
+    r.ok = false;
+    // An alert in front takes the finger first.
+    if (auto refused = alertInTheWay(s, nullptr); !refused.empty()) {
+        r.message = refused;
+        return r;
+    }
     auto top = topPresented();
     std::vector<std::shared_ptr<UINavigationController>> navs;
     if (top) collectNavigations(top, navs);
     else if (auto window = keyWindow()) collectNavigations(window->rootViewController(), navs);
-    for (auto it = navs.rbegin(); it != navs.rend(); ++it) {
-        if ((*it)->showsBackButton()) {
-            (*it)->popViewControllerAnimated(true);
-            pass(actionTime());
-            return r;
-        }
-    }
-    if (top) {
-        top->dismissViewControllerAnimated(true, nullptr);
-        pass(actionTime());
+    std::shared_ptr<UIView> button;
+    for (auto it = navs.rbegin(); it != navs.rend() && !button; ++it) button = (*it)->navigationBar()->backButton();
+    if (!button) {
+        r.message = "there is no back button on the screen to go back with (a screen presented on its own closes with a button of its own)";
         return r;
     }
-    r.ok = false;
-    r.message = "there is nothing to go back from";
+    const auto target = std::find_if(s.targets().begin(), s.targets().end(), [&](const SimTarget& t) { return t.view == button; });
+    auto window = button->window();
+    if (target == s.targets().end() || !window) {
+        r.message = "the back button is not on the screen (its bar is hidden or covered), so there is no going back";
+        return r;
+    }
+    const CGPoint p = touchPointInWindow(button);
+    if (!touchGoesTo(window, button, p)) {
+        r.message = named(s, *target) + " is covered: a finger there touches something else, so there is no going back";
+        return r;
+    }
+    r.ok = true;
+    r.message = "tapped " + named(s, *target);
+    window->tap(p, 1);
+    pass(actionTime());
     return r;
 }
 

@@ -61,6 +61,8 @@ void UIAlertController::addTextFieldWithConfigurationHandler(
         return;
     }
     auto field = UITextField::initWithFrame(CGRectMake(0, 0, 238, 30));
+    // An alert's field shows as a box unless its configuration styles it otherwise.
+    field->setBorderStyle(UITextBorderStyleRoundedRect);
     textFields_.push_back(field);
     if (configuration) configuration(field);
 }

@@ -82,9 +82,11 @@ void BPMKNumberBadgeView::setPad(CGFloat pad) {
 }
 
 CGSize BPMKNumberBadgeView::badgeSize() const {
+    // The pill hugs the digits (as tall as the font's capitals, not its line), so a badge at a
+    // small button's corner stays off the button's glyph; one digit makes a circle.
     const CGSize textSize = NSStringSizeWithFont(text(), font_);
-    const CGFloat height = std::ceil(textSize.height + 2 * (pad_ + strokeWidth_));
-    const CGFloat width = std::max(height, std::ceil(textSize.width + 2 * (pad_ + strokeWidth_) + height / 2));
+    const CGFloat height = std::ceil(font_->capHeight() + 2 * (pad_ + strokeWidth_));
+    const CGFloat width = std::max(height, std::ceil(textSize.width + 2 * (pad_ + strokeWidth_)));
     return {width, height};
 }
 

@@ -43,7 +43,8 @@ public:
 
     // The text shown: the value in decimal.
     std::string text() const { return std::to_string(value_); }
-    // The badge's own size: the text plus padding and stroke, never narrower than tall.
+    // The badge's own size: the digits (their width, the font's cap height) plus padding and
+    // stroke, never narrower than tall.
     CGSize badgeSize() const;
     // Where the badge is drawn: its size at the top right of the bounds.
     CGRect badgeRect() const;
@@ -63,5 +64,5 @@ private:
     bool shadow_ = true;
     CGSize shadowOffset_{0, 3};
     bool shine_ = true;
-    CGFloat pad_ = 2.0;
+    CGFloat pad_ = 1.0;
 };

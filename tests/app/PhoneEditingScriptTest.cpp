@@ -43,7 +43,6 @@ TEST_F(PhoneEditingScript, ADownloadedCompositionAPlaylistAndItsTracksAreDeleted
                                   "tap Nachtmusik\n"
                                   "tap Air on the G\n"
                                   "tap Done\n"
-                                  "advance 1\n"
                                   "expect row \"Evening\" \"tracks: 3\"\n"
                                   "tap Evening\n"
                                   "tap Edit\n"

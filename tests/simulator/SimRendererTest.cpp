@@ -1,18 +1,28 @@
 // Shots draw what the text screen lists: every word of a justified page inside its margin, the
-// views that draw themselves, the spinner of a busy overlay, and an alert as tall as what it holds.
+// views that draw themselves, the spinner of a busy overlay, an alert as tall as what it holds
+// and the box of its field, and a bar button's count at the button's corner, off its glyph.
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/CGContext.h"
 #include "platform/ui/UIActivityIndicatorView.h"
+#include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIAlertView.h"
+#include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UIButton.h"
+#include "platform/ui/UIDevice.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UILabel.h"
+#include "platform/ui/UINavigationController.h"
+#include "platform/ui/UINavigationItem.h"
+#include "platform/ui/UITextField.h"
+#include "platform/widgets/BPMKNumberBadgeView.h"
 #include "simulator/SimRenderer.h"
 #include "tests/simulator/SimTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <sstream>
 #include <string>
@@ -30,6 +40,20 @@ public:
         CGContextFillEllipseInRect(c, bounds());
     }
 };
+
+// A menu glyph: three dark bars across a 22-point square, drawn at two pixels a point.
+std::shared_ptr<UIImage> menuGlyph() {
+    constexpr int kSide = 44;
+    std::vector<std::uint8_t> rgba(kSide * kSide * 4, 0);
+    for (int bar : {10, 20, 30})
+        for (int y = bar; y < bar + 4; ++y)
+            for (int x = 6; x < 38; ++x) {
+                std::uint8_t* p = &rgba[(y * kSide + x) * 4];
+                p[0] = p[1] = p[2] = 40;
+                p[3] = 255;
+            }
+    return UIImage::imageWithPixels(std::move(rgba), kSide, kSide, 2);
+}
 
 std::vector<std::string> wordsOf(const std::string& text) {
     std::istringstream in(text);
@@ -140,4 +164,83 @@ TEST_F(RendererTest, AnAlertWithoutATitleHasNoRoomForOne) {
     ASSERT_EQ(all("line").size(), 3u);
     EXPECT_EQ(all("line")[0]->text, "Saved");
     EXPECT_LT(all("line")[0]->frame.origin.y, all("line")[1]->frame.origin.y);
+}
+
+TEST_F(RendererTest, AnAlertsFieldIsABoxShowingItsPlaceholderThenWhatIsTyped) {
+    auto alert = UIAlertController::alertControllerWithTitle("", "New Playlist", UIAlertControllerStyle::Alert);
+    alert->addTextFieldWithConfigurationHandler([](const std::shared_ptr<UITextField>& f) { f->setPlaceholder("Name"); });
+    alert->addAction(UIAlertAction::actionWithTitle("OK", UIAlertActionStyle::Default, nullptr));
+    root->presentViewController(alert, false, nullptr);
+    auto shot = shoot();
+    ASSERT_TRUE(shot);
+    ASSERT_EQ(all("field").size(), 1u);
+    const CGRect box = all("field")[0]->frame;
+    EXPECT_EQ(all("field")[0]->text, "Name");
+    // White inside, a grey edge, on the alert's lighter grey.
+    const double midY = CGRectGetMidY(box);
+    const auto inside = shotRGB(*shot, CGRectGetMaxX(box) - 10, midY);
+    // The edge may fall between two pixels: the darker of them.
+    int edge = 255;
+    for (double x = box.origin.x - 1; x <= box.origin.x + 1; ++x) edge = std::min(edge, shotRGB(*shot, x, midY)[0]);
+    const auto around = shotRGB(*shot, box.origin.x - 4, midY);
+    EXPECT_EQ(inside[0], 255);
+    EXPECT_GT(around[0], 235);
+    EXPECT_LT(around[0], 255);
+    EXPECT_LT(edge, around[0] - 15);
+    auto placeholder = std::find_if(drawn.begin(), drawn.end(), [](const auto& d) { return d.kind == "line" && d.text == "Name"; });
+    ASSERT_NE(placeholder, drawn.end());
+    EXPECT_TRUE(CGRectContainsRect(box, placeholder->frame));
+
+    const auto field = alert->textFields().front();
+    ASSERT_TRUE(field->becomeFirstResponder());
+    ASSERT_TRUE(field->insertText("Evening"));
+    shot = shoot();
+    ASSERT_TRUE(shot);
+    ASSERT_EQ(all("field").size(), 1u);
+    EXPECT_EQ(all("field")[0]->text, "Evening");
+    auto typed = std::find_if(drawn.begin(), drawn.end(), [](const auto& d) { return d.kind == "line" && d.text == "Evening"; });
+    ASSERT_NE(typed, drawn.end());
+    EXPECT_TRUE(CGRectContainsRect(box, typed->frame));
+    EXPECT_GT(markedPixels(*shot, typed->frame), 20);
+}
+
+TEST_F(RendererTest, ABarButtonsCountSitsAtTheButtonsCornerOffItsGlyphOnThePhoneAndThePad) {
+    for (const auto idiom : {UIUserInterfaceIdiom::Phone, UIUserInterfaceIdiom::Pad}) {
+        SCOPED_TRACE(idiom == UIUserInterfaceIdiom::Pad ? "pad" : "phone");
+        UIDevice::applyProfile(idiom);
+        // The menu button as the screens make it: a 22-point glyph button, its count's view
+        // shifted right by 43 % and up by 30 % of it, as large as the button.
+        auto button = UIButton::buttonWithType(UIButtonTypeCustom);
+        button->setImage(menuGlyph(), UIControlStateNormal);
+        button->setFrame(CGRectMake(0, 0, 22, 22));
+        auto badge = BPMKNumberBadgeView::initWithFrame(CGRectMake(0.43 * 22, -0.3 * 22, 22, 22));
+        badge->setFont(UIFont::systemFontOfSize(12));
+        badge->setShadow(false);
+        badge->setShine(false);
+        badge->setStrokeColor(UIColor::darkGrayColor());
+        badge->setTextColor(UIColor::darkGrayColor());
+        badge->setFillColor(UIColor::whiteColor());
+        badge->setValue(3);
+        badge->setUserInteractionEnabled(false);
+        button->addSubview(badge);
+        auto screen = UIViewController::make();
+        screen->setTitle("Gallery");
+        screen->navigationItem()->setLeftBarButtonItem(UIBarButtonItem::initWithCustomView(button));
+        window->setRootViewController(UINavigationController::initWithRootViewController(screen));
+        auto shot = shoot();
+        ASSERT_TRUE(shot);
+        ASSERT_TRUE(button->window());
+
+        // Every pixel of the three bars still shows the glyph's ink, but at most a corner of one.
+        const CGRect b = button->convertRectToView(button->bounds(), window);
+        int covered = 0;
+        for (int bar : {5, 10, 15})
+            for (int y = bar; y < bar + 2; ++y)
+                for (int x = 3; x < 19; ++x) covered += shotRGB(*shot, b.origin.x + x, b.origin.y + y)[0] > 80 ? 1 : 0;
+        EXPECT_LE(covered, 2);
+        // The count's ring is drawn beyond the button's top right corner.
+        EXPECT_GT(markedPixels(*shot, CGRectMake(CGRectGetMaxX(b), b.origin.y - 6, 8, 6)), 3);
+        EXPECT_EQ(markedPixels(*shot, CGRectMake(b.origin.x, b.origin.y - 6, 10, 6)), 0) << "nothing over the glyph's left";
+    }
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
 }

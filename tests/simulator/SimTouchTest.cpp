@@ -4,7 +4,8 @@
 // what lies under it is refused, naming the alert's buttons. A control keeps its number while
 // it stays on the screen. A field is cleared and typed anew, and a text view takes typing. While
 // a person's session waits, the clock follows real time; a script's stands still. Remote-control
-// presses reach the application as the system hands them over, and a link can start it.
+// presses reach the application as the system hands them over, and a link can start it. `back`
+// is a finger on the back button: where none can be touched, nothing goes back.
 #include "platform/dispatch/NSTimer.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/ui/UIAccessibility.h"
@@ -427,6 +428,66 @@ TEST_F(SimTouchTest, BarButtonsTheBackButtonAnAlertViewsButtonsAndCancelAreTouch
     EXPECT_FALSE(alert->isVisible());
 
     EXPECT_EQ(run("tap Paintings").message, "tapped [1] < Paintings");
+    EXPECT_EQ(navigation->topViewController(), first);
+}
+
+TEST_F(SimTouchTest, BackTapsTheBackButtonAndGoesNowhereWhereAFingerCannotReachOne) {
+    auto answers = std::make_shared<Answers>();
+    auto first = UIViewController::make();
+    first->setTitle("Paintings");
+    auto second = UIViewController::make();
+    second->setTitle("Vermeer");
+    auto third = UIViewController::make();
+    third->setTitle("The Milkmaid");
+    auto navigation = UINavigationController::initWithRootViewController(first);
+    navigation->pushViewController(second, false);
+    navigation->pushViewController(third, false);
+    window->setRootViewController(navigation);
+    session.settle();
+
+    EXPECT_EQ(run("back").message, "tapped [1] < Vermeer");
+    ASSERT_EQ(navigation->topViewController(), second);
+
+    // Something laid over the back button takes the finger: nothing goes back, and it says why.
+    auto cover = UIView::initWithFrame(CGRectMake(0, 0, 120, 64));
+    cover->addGestureRecognizer(UITapGestureRecognizer::initWithTarget(answers, &Answers::covered));
+    window->addSubview(cover);
+    auto refused = run("back");
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.message, "[1] < Paintings is covered: a finger there touches something else, so there is no going back");
+    cover->removeFromSuperview();
+
+    // A hidden bar hides its back button with it.
+    navigation->setNavigationBarHidden(true);
+    refused = run("back");
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.message, "the back button is not on the screen (its bar is hidden or covered), so there is no going back");
+    navigation->setNavigationBarHidden(false);
+
+    // A screen that hides its back button, or one presented on its own, is not left by `back`.
+    second->navigationItem()->setHidesBackButton(true);
+    refused = run("back");
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(refused.message.find("there is no back button on the screen"), std::string::npos) << refused.message;
+    second->navigationItem()->setHidesBackButton(false);
+    auto presented = UIViewController::make();
+    navigation->presentViewController(presented, false, nullptr);
+    session.settle();
+    EXPECT_FALSE(run("back").ok);
+    EXPECT_EQ(navigation->presentedViewController(), presented);
+    EXPECT_EQ(navigation->topViewController(), second);
+    EXPECT_TRUE(answers->seen.empty()) << "nothing was touched";
+
+    navigation->dismissViewControllerAnimated(false, nullptr);
+    // An alert in front takes the finger first.
+    auto alert = UIAlertController::alertControllerWithTitle("Saved", "", UIAlertControllerStyle::Alert);
+    alert->addAction(UIAlertAction::actionWithTitle("OK", UIAlertActionStyle::Default, nullptr));
+    navigation->presentViewController(alert, false, nullptr);
+    refused = run("back");
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.message.rfind("an alert is up (\"Saved\")", 0), 0u) << refused.message;
+    ASSERT_TRUE(run("tap OK").ok);
+    EXPECT_TRUE(run("back").ok);
     EXPECT_EQ(navigation->topViewController(), first);
 }
 

@@ -20,6 +20,13 @@ protected:
         DeliveryTest::TearDown();
         UIApplication::sharedApplication()->reset();
     }
+    // The service answers every upload and configuration fetch with a server error.
+    void failEveryRequest() {
+        service.enqueueReply(MeasurementService::Route::Upload,
+                             {LoopbackServer::Fault::withStatus(500), std::nullopt}, 100000);
+        service.enqueueReply(MeasurementService::Route::ConfigFetch,
+                             {LoopbackServer::Fault::withStatus(500), std::nullopt}, 100000);
+    }
     static std::vector<UIBackgroundTaskIdentifier> tasks() {
         return UIApplication::sharedApplication()->openBackgroundTasks();
     }
@@ -54,10 +61,7 @@ TEST_F(APMLifecycleTest, LeavingTheForegroundSendsWhatIsQueuedUnderABackgroundTa
 TEST_F(APMLifecycleTest, WhileTheServiceFailsOnlyLeavingTheForegroundMakesARequest) {
     auto application = UIApplication::sharedApplication();
     application->becomeActive();
-    service.enqueueReply(MeasurementService::Route::Upload, {LoopbackServer::Fault::withStatus(500), std::nullopt},
-                         100000);
-    service.enqueueReply(MeasurementService::Route::ConfigFetch,
-                         {LoopbackServer::Fault::withStatus(500), std::nullopt}, 100000);
+    failEveryRequest();
     start();
     APMAnalytics::logEventWithName("before_leaving", {{"n", Value(1)}});
     waitUntilIdle();
@@ -89,10 +93,7 @@ TEST_F(APMLifecycleTest, WhileTheServiceFailsOnlyLeavingTheForegroundMakesAReque
 TEST_F(APMLifecycleTest, WhileTheServiceFailsADayOfTripsMakesOnlyTheRetriesOfTheSchedule) {
     auto application = UIApplication::sharedApplication();
     application->becomeActive();
-    service.enqueueReply(MeasurementService::Route::Upload, {LoopbackServer::Fault::withStatus(500), std::nullopt},
-                         100000);
-    service.enqueueReply(MeasurementService::Route::ConfigFetch,
-                         {LoopbackServer::Fault::withStatus(500), std::nullopt}, 100000);
+    failEveryRequest();
     const double begin = Clock::now();
     start();
     // When each request arrived, in seconds of the day.
