@@ -27,6 +27,7 @@ public:
 
     CGFloat lineHeight() const { return size_ * 1.2; }
     CGFloat ascender() const { return size_ * 0.95; }
+    CGFloat capHeight() const { return size_ * 0.7; }
     // The advance of one UTF-16 unit.
     CGFloat glyphWidth() const { return size_ * (bold_ ? 0.55 : 0.5); }
 

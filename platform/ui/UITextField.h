@@ -100,6 +100,7 @@ public:
     void setTextColor(std::shared_ptr<UIColor> color);
     NSTextAlignment textAlignment() const { return alignment_; }
     void setTextAlignment(NSTextAlignment alignment) { alignment_ = alignment; }
+    UITextBorderStyle borderStyle() const { return borderStyle_; }
     void setBorderStyle(UITextBorderStyle style) { borderStyle_ = style; }
     void setKeyboardType(UIKeyboardType type) { keyboardType_ = type; }
     void setReturnKeyType(UIReturnKeyType type) { returnKeyType_ = type; }
