@@ -4,16 +4,16 @@
 import os
 import subprocess
 import sys
-import tempfile
 import unittest
+
+from tree_test_case import TreeTestCase
 
 SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "check-layers")
 
 
-class CheckLayersTest(unittest.TestCase):
+class CheckLayersTest(TreeTestCase):
     def setUp(self):
-        self.folder = tempfile.TemporaryDirectory()
-        self.root = self.folder.name
+        super().setUp()
         # A tree that holds: each folder includes only what is below it, and lists exactly that.
         self.write("platform/foundation/Value.h", "#pragma once\n#include <pcre2.h>\n")
         self.write("platform/ui/UIView.h", '#include "platform/foundation/Value.h"\n')
@@ -31,15 +31,6 @@ class CheckLayersTest(unittest.TestCase):
             "content|content|platform_foundation",
             "gallery|gallery|content,platform_ui",
         ]
-
-    def tearDown(self):
-        self.folder.cleanup()
-
-    def write(self, path, text):
-        full = os.path.join(self.root, path)
-        os.makedirs(os.path.dirname(full), exist_ok=True)
-        with open(full, "w", encoding="utf-8") as f:
-            f.write(text)
 
     def check(self):
         manifest = os.path.join(self.root, "layers.txt")

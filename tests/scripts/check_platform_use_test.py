@@ -4,8 +4,9 @@
 import os
 import subprocess
 import sys
-import tempfile
 import unittest
+
+from tree_test_case import TreeTestCase
 
 SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "check-platform-use")
 
@@ -41,10 +42,9 @@ int hiddenHelper();
 """
 
 
-class CheckPlatformUseTest(unittest.TestCase):
+class CheckPlatformUseTest(TreeTestCase):
     def setUp(self):
-        self.folder = tempfile.TemporaryDirectory()
-        self.root = self.folder.name
+        super().setUp()
         self.write("platform/ui/View.h", VIEW_HEADER)
         self.write("platform/ui/View.cpp", "int View::Frame::size() const { return fadeOut(); }\n")
         self.write("platform/net/Client.h", "#pragma once\nstruct Client {\n    void send();\n};\n")
@@ -57,15 +57,6 @@ class CheckPlatformUseTest(unittest.TestCase):
         # Only the platform's own tests send; another library's tests count as users.
         self.write("tests/platform/net/ClientTest.cpp", "void t() { Client{}.send(); ViewCount(); }\n")
         self.write("tests/gallery/GridTest.cpp", "void t(View::Frame f) { f.size(); }\n")
-
-    def tearDown(self):
-        self.folder.cleanup()
-
-    def write(self, path, text):
-        full = os.path.join(self.root, path)
-        os.makedirs(os.path.dirname(full), exist_ok=True)
-        with open(full, "w", encoding="utf-8") as f:
-            f.write(text)
 
     def run_script(self, *arguments):
         run = subprocess.run([sys.executable, SCRIPT, "--root", self.root,
