@@ -66,20 +66,16 @@ void MediaPlayerController::loadListOnFirstUse() const {
     self->fillList();
 }
 
+// The audio player gets the list's track when it already holds one; the first time, at the first
+// use (loadCurrentItem, or any play, next or previous), so that a launch loads no media.
 void MediaPlayerController::setCurrentItemOnPlayer() {
-    if (!mediaPlayer_->currentItem()) {
-        itemPending_ = true;
-        return;
-    }
-    itemPending_ = false;
-    (void)mediaPlayer_->setItem(currentMediaItem());
+    itemPending_ = !mediaPlayer_->currentItem();
+    if (!itemPending_) (void)mediaPlayer_->setItem(currentMediaItem());
 }
 
 void MediaPlayerController::loadCurrentItem() {
     loadListOnFirstUse();
-    if (!itemPending_) return;
-    itemPending_ = false;
-    (void)mediaPlayer_->setItem(currentMediaItem());
+    if (itemPending_) (void)mediaPlayer_->setItem(currentMediaItem());
 }
 
 std::string MediaPlayerController::listPath() const { return context_->files().documentsPathForFile(kLastPlayedListFile); }
@@ -217,7 +213,6 @@ void MediaPlayerController::play() {
     if (mediaPlayer_->isReady()) {
         mediaPlayer_->pause();
     } else if (auto item = currentMediaItem()) {
-        itemPending_ = false;
         mediaPlayer_->playItem(item);
     }
     checkItemIndex();
@@ -234,7 +229,6 @@ void MediaPlayerController::next() {
     if (!mediaSource_->processNextItem()) mediaSource_->setCurrentItem(mediaSource_->itemAt(0));
     const bool wasPlaying = mediaPlayer_->isPlaying();
     checkItemIndex();
-    itemPending_ = false;
     if (wasPlaying)
         mediaPlayer_->playItem(currentMediaItem());
     else
@@ -247,7 +241,6 @@ void MediaPlayerController::prev() {
     if (!mediaSource_->processPrevItem()) mediaSource_->setCurrentItem(mediaSource_->itemAt(mediaSource_->itemsCount() - 1));
     const bool wasPlaying = mediaPlayer_->isPlaying();
     checkItemIndex();
-    itemPending_ = false;
     if (wasPlaying)
         mediaPlayer_->playItem(currentMediaItem());
     else
@@ -263,7 +256,6 @@ void MediaPlayerController::playList(const MediaItems& list, std::int32_t index)
 void MediaPlayerController::setPlayList(const MediaItems& list, std::int32_t index) {
     setSource(list, index);
     if (!mediaSource_) return;
-    itemPending_ = false;
     (void)mediaPlayer_->setItem(currentMediaItem());
 }
 
@@ -314,6 +306,8 @@ void MediaPlayerController::mediaPlayerTimeChangedTo(MediaPlayer& player, CMTime
 }
 
 void MediaPlayerController::mediaPlayerItemSet(MediaPlayer& player, const std::shared_ptr<MediaPlayerItem>& item) {
+    // Whoever gave it, the player holds a track now.
+    itemPending_ = false;
     NSNotificationCenter::defaultCenter()->postNotificationName(MediaPlayerItemChangedNotification, item);
     position_ = currentTime_ = 0;
     const double duration = CMTimeGetSeconds(player.getDuration());
