@@ -328,6 +328,7 @@ TEST_F(PagerActionsTest, TheHDSwitchDownloadsTheFileOnceAndThenSwitchesBothWays)
     // Not on the device yet, and remembered so: the thumbnails' sign asks the same way.
     EXPECT_FALSE(ImageLoader::hdImageExists(rows->front(), context_));
 
+    UIView::clearAnimationLog();
     pager_->toggleHdClick();
     ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil(
         [&] { return exists(Sandbox::documents() + "/Data/hd-" + imagePath); }, kNetworkWait));
@@ -337,7 +338,17 @@ TEST_F(PagerActionsTest, TheHDSwitchDownloadsTheFileOnceAndThenSwitchesBothWays)
     // Shown once read, with no time passing: the page does not wait for a fade to end.
     ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil(
         [&] { return page()->image() && page()->image()->pixelWidth() == kDemoHDPictureWidth; }, kNetworkWait));
+    NSRunLoop::mainRunLoop()->runUntilIdle();
     EXPECT_GE(page()->scrollView()->alpha(), 1);
+    // Yet it came as any change of resolution does: the page faded out, and the new picture in
+    // from where that fade had got to.
+    std::vector<std::shared_ptr<UIViewAnimation>> fades;
+    for (const auto& animation : UIView::animationLog())
+        if (animation->changed(page()->scrollView().get(), "opacity")) fades.push_back(animation);
+    ASSERT_EQ(fades.size(), 2u);
+    EXPECT_DOUBLE_EQ(fades[0]->duration, 0.2);
+    EXPECT_DOUBLE_EQ(fades[1]->duration, 0.2);
+    EXPECT_TRUE(fades[1]->beginsFromCurrentState());
     ASSERT_TRUE(waitForPicture());
     EXPECT_EQ(page()->image()->pixelWidth(), kDemoHDPictureWidth);
     EXPECT_EQ(hdButtonImage(), "button_hd_up");
