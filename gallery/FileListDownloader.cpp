@@ -4,6 +4,7 @@
 
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Diagnostics.h"
+#include "platform/foundation/FileError.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSString.h"
@@ -13,6 +14,7 @@
 #include "uikit/ActivityView.h"
 #include "uikit/OEIdleTimerManager.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -22,6 +24,18 @@ enum FileListDownloaderError : long { kNotAPicture = 1, kNoAddress = 2 };
 
 NSErrorPtr downloadError(FileListDownloaderError code, const std::string& description) {
     return NSError::errorWithDomain(kErrorDomain, code, {{NSLocalizedDescriptionKey, Value(description)}});
+}
+
+// Why a picture was not saved, in words of the "FileDownloader" table: what the person can do
+// something about is named, anything else is a file that could not be written.
+std::string reasonNotSaved(const NSErrorPtr& error) {
+    const long code = error && error->domain() == NSCocoaErrorDomain ? error->code() : 0;
+    switch (code) {
+        case NSFileWriteOutOfSpaceError: return FileListDownloader::localized("no space left");
+        case NSFileWriteVolumeReadOnlyError: return FileListDownloader::localized("read only");
+        case NSFileWriteNoPermissionError: return FileListDownloader::localized("no permission");
+        default: return FileListDownloader::localized("not written");
+    }
 }
 
 // Moves `file` to `destination`, replacing a file already there (one that did not decode).
@@ -69,6 +83,8 @@ void FileListDownloader::startDownload(std::function<void()> completion,
         cancel->addTarget(self<FileListDownloader>(), &FileListDownloader::downloadCancelClick, UIControlEventTouchUpInside);
 
     current_.reset();
+    notSaved_ = 0;
+    notSavedReasons_.clear();
     downloadNextItem();
 }
 
@@ -113,7 +129,7 @@ void FileListDownloader::startLoadItem(std::size_t index) {
     request_->sendRequest(url);
 }
 
-bool FileListDownloader::savePicture(const std::string& name, const std::string& downloaded) const {
+bool FileListDownloader::savePicture(const std::string& name, const std::string& downloaded) {
     const auto& fileSystem = context_.app.fileSystem;
     const auto path = fileSystem ? fileSystem->safeDocumentsPathForFile("Data/" + name, true) : std::nullopt;
     NSErrorPtr error;
@@ -121,8 +137,7 @@ bool FileListDownloader::savePicture(const std::string& name, const std::string&
     // Announced either way: a failed move may still have taken the old file away.
     if (path) fileSystem->writableFileChanged("Data/" + name);
     if (!placed) {
-        Diagnostics::notef("File not saved: %s (%s)", name.c_str(),
-                           error ? error->localizedDescription().c_str() : "no folder for it");
+        notSaved(name, error);
         return false;
     }
     if (!FileSystem::setNoBackupAttribute(*path))
@@ -165,7 +180,7 @@ void FileListDownloader::httpRequestError(const std::shared_ptr<HTTPrequest>& re
     // The download file could not be written (a full disk): as for a picture that cannot be
     // saved, the run goes on.
     if (request && error && error->domain() == NSCocoaErrorDomain) {
-        std::fprintf(stderr, "File not saved: %s (%s)\n", list_[*current_].c_str(), error->localizedDescription().c_str());
+        notSaved(list_[*current_], error);
         downloadNextItem();
         return;
     }
@@ -197,8 +212,25 @@ void FileListDownloader::downloadCancelClick(const std::shared_ptr<NSObject>&) {
     endLoading();
 }
 
+void FileListDownloader::notSaved(const std::string& name, const NSErrorPtr& error) {
+    Diagnostics::notef("File not saved: %s (%s)", name.c_str(),
+                       error ? error->localizedDescription().c_str() : "no folder for it");
+    ++notSaved_;
+    const std::string reason = reasonNotSaved(error);
+    if (std::find(notSavedReasons_.begin(), notSavedReasons_.end(), reason) == notSavedReasons_.end())
+        notSavedReasons_.push_back(reason);
+}
+
 void FileListDownloader::showAllDOwnloadedAlert() {
-    UIAlertView::initWithTitle("", localized("All images downloaded"), nullptr, localized("Ok"), {})->show();
+    std::string message = localized("All images downloaded");
+    // A run that went to its end without saving everything says so, and why.
+    if (notSaved_ > 0) {
+        std::string reasons;
+        for (const auto& reason : notSavedReasons_) reasons += (reasons.empty() ? "" : "; ") + reason;
+        message = NSString::format(localized("%ld of %ld images not saved: %@"), static_cast<long>(notSaved_),
+                                   static_cast<long>(list_.size()), reasons);
+    }
+    UIAlertView::initWithTitle("", message, nullptr, localized("Ok"), {})->show();
     endLoading();
 }
 

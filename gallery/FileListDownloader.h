@@ -1,6 +1,7 @@
 // Fetches a list of pictures one after another into Documents "Data" behind the shared activity
 // overlay, with a cancel button, a running "Loading n/m" message and a Retry question when the
-// server stops answering. It keeps itself alive while it runs.
+// server stops answering; its closing alert tells how many pictures could not be saved, and
+// why. It keeps itself alive while it runs.
 #pragma once
 
 #include "content/HTTPrequest.h"
@@ -48,9 +49,13 @@ public:
 private:
     void downloadNextItem();
     void startLoadItem(std::size_t index);
-    // Moves the downloaded file into place; false (and why, in the log) when it is not on the
+    // Moves the downloaded file into place; false (noted as not saved) when it is not on the
     // device afterwards.
-    bool savePicture(const std::string& name, const std::string& downloaded) const;
+    bool savePicture(const std::string& name, const std::string& downloaded);
+    // A picture that came but could not be written: in the log, and counted with its reason for
+    // the closing alert.
+    void notSaved(const std::string& name, const NSErrorPtr& error);
+    // The run's end: "All images downloaded", or how many pictures were not saved and why.
     void showAllDOwnloadedAlert();
     void endLoading();
 
@@ -64,4 +69,7 @@ private:
     bool running_ = false;
     // The Retry question is up: the run waits for the user.
     bool askingRetry_ = false;
+    // Pictures of this run that came but could not be written, and the reasons, each once.
+    std::size_t notSaved_ = 0;
+    std::vector<std::string> notSavedReasons_;
 };

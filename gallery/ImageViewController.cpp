@@ -102,7 +102,9 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
     auto weak = weakSelf<ImageViewController>();
     auto resources = context_.resources;
     const std::string path = imagePath();
-    DispatchQueue::globalQueue()->async([weak, resources, path, hd, whenMissing] {
+    // One read after another, so the picture asked for last is the one left in place.
+    if (!readQueue_) readQueue_ = DispatchQueue::create("ImageViewController.read");
+    readQueue_->async([weak, resources, path, hd, whenMissing] {
         std::shared_ptr<UIImage> image;
         bool shownHD = false;
         if (hd && !path.empty()) {
@@ -158,8 +160,9 @@ void ImageViewController::pictureInPlace(const std::shared_ptr<UIImage>& image, 
         self->hideDownloadIndictor();
         NSNotificationCenter::defaultCenter()->postNotificationName(kImageViewControllerImageWillShow, self);
         if (self->scrollView_->alpha() >= 1) return;
+        // From wherever a fade-out got to: the picture in place takes over at once.
         UIView::animateWithDuration(
-            kFadeDuration,
+            kFadeDuration, 0, UIViewAnimationOptionBeginFromCurrentState,
             [weak] {
                 if (auto me = weak.lock()) me->scrollView_->setAlpha(1);
             },
@@ -264,20 +267,13 @@ void ImageViewController::setHdImage(bool hd) {
     if (hd == hdImage_) return;
     hdImage_ = hd;
     if (!scrollView_) return;
+    // The page fades out while the other resolution is read, and that picture fades in as soon
+    // as it is in place: it never waits for the fade-out's end (nor, on a stopped clock, forever).
     auto weak = weakSelf<ImageViewController>();
-    UIView::animateWithDuration(
-        kFadeDuration,
-        [weak] {
-            if (auto self = weak.lock()) self->scrollView_->setAlpha(0);
-        },
-        [weak, hd](bool) {
-            if (auto self = weak.lock()) self->displayImage(hd, WhenMissing::Nothing);
-        });
-}
-
-void ImageViewController::showArrivedHdImage() {
-    hdImage_ = true;
-    if (scrollView_) displayImage(true, WhenMissing::Nothing);
+    UIView::animateWithDuration(kFadeDuration, [weak] {
+        if (auto self = weak.lock()) self->scrollView_->setAlpha(0);
+    });
+    displayImage(hd, WhenMissing::Nothing);
 }
 
 void ImageViewController::tapClick(const std::shared_ptr<UITapGestureRecognizer>& recognizer) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 
+class DispatchQueue;
 class ImageScrollView;
 class UIActivityIndicatorView;
 class UIImage;
@@ -42,12 +43,9 @@ public:
     bool scrollEnabled() const { return scrollEnabled_; }
     void setScrollEnabled(bool enabled);
     // The high-resolution picture is wanted (and shown once it is loaded). A change fades the
-    // page out and the other resolution in.
+    // page out and the other resolution in, as soon as it is read.
     bool hdImage() const { return hdImage_; }
     void setHdImage(bool hd);
-    // The high-resolution picture has just been fetched for this page: wanted from now on and
-    // put in place as soon as it is read, without waiting for the page to fade out first.
-    void showArrivedHdImage();
     // The spinner's style: 1 white, 2 gray.
     std::int64_t loadActivityStyle() const { return loadActivityStyle_; }
     void setLoadActivityStyle(std::int64_t style);
@@ -103,4 +101,6 @@ private:
     std::shared_ptr<ImageScrollView> scrollView_;
     std::shared_ptr<UIActivityIndicatorView> loadIndicator_;
     std::shared_ptr<HTTPrequest> downloadRequest_;
+    // The page's reads, in the order they were asked for.
+    std::shared_ptr<DispatchQueue> readQueue_;
 };

@@ -147,8 +147,7 @@ private:
     void checkFavoriteButton();
     void updateHDButton();
     void setHdButtonImage(bool hd);
-    // `arrived`: the high-resolution picture was just fetched, and is shown at once.
-    void updateImageQuality(bool hd, bool arrived = false);
+    void updateImageQuality(bool hd);
     void updateExternal(const std::shared_ptr<ImageViewController>& page);
     void startSlideShowTimer();
     void stopSlideshowTimer();

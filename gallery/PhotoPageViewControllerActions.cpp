@@ -151,7 +151,7 @@ void PhotoPageViewController::toggleHdClick() {
             if (!FileSystem::setNoBackupAttribute(*destination))
                 std::fprintf(stderr, "The high-resolution picture %s could not be kept out of backups.\n",
                              destination->c_str());
-            if (auto me = weak.lock()) me->updateImageQuality(true, true);
+            if (auto me = weak.lock()) me->updateImageQuality(true);
             return;
         }
         // Whatever was downloaded and not put in place goes.
@@ -160,11 +160,10 @@ void PhotoPageViewController::toggleHdClick() {
     });
 }
 
-void PhotoPageViewController::updateImageQuality(bool hd, bool arrived) {
+void PhotoPageViewController::updateImageQuality(bool hd) {
     auto page = currentImageViewController();
     if (!page) return;
-    if (arrived) page->showArrivedHdImage();
-    else page->setHdImage(hd);
+    page->setHdImage(hd);
     if (hd && !controllsHidden_) setControlsHidden(true, true);
 }
 

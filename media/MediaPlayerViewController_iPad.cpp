@@ -83,7 +83,7 @@ std::shared_ptr<UIViewController> MediaPlayerViewController_iPad::makeSongsVC() 
 
 std::shared_ptr<UIViewController> MediaPlayerViewController_iPad::makeAuthorsVC() {
     auto grid = gridControllerForTable("author");
-    grid->setTitle(OECoreString("Composers"));
+    grid->setTitle(OECoreString("Author"));
     return grid;
 }
 

@@ -120,7 +120,7 @@ std::vector<std::shared_ptr<UIBarButtonItem>> UICompositionCatsViewController::m
     else
         left = UIBarButtonItemCommon::makeFixedButtonWithWidth(width);
     auto selector = UIBarButtonItemCommon::makeSegmentedBarButtonItemWithSegments(
-        {OECoreString("Songs"), OECoreString("Composers")}, static_cast<int>(selectedCatIndex_), nullptr,
+        {OECoreString("Songs"), OECoreString("Author")}, static_cast<int>(selectedCatIndex_), nullptr,
         [weak](const std::shared_ptr<NSObject>& sender) {
             auto screen = weak.lock();
             auto control = std::dynamic_pointer_cast<UISegmentedControl>(sender);

@@ -1,5 +1,5 @@
 // The phone's music catalogue: every song, or the authors with their song counts ("Songs" /
-// "Composers" in the toolbar), with the search, the download badge, the trash (edit mode over the
+// "Author" in the toolbar), with the search, the download badge, the trash (edit mode over the
 // downloaded songs) and the way to the playlists.
 #pragma once
 

@@ -63,7 +63,7 @@ void TextEngineRoot::viewDidLoad() {
     std::weak_ptr<TextEngineRoot> weak = self<TextEngineRoot>();
     setToolbarItems({UIBarButtonItemCommon::makeFlexButton(),
                      UIBarButtonItemCommon::makeSegmentedBarButtonItemWithSegments(
-                         {OECoreString("By Year"), OECoreString("By Title")}, static_cast<int>(viewMode_),
+                         {OECoreString("By Year"), OECoreString("By Name")}, static_cast<int>(viewMode_),
                          self<TextEngineRoot>(),
                          [weak](const std::shared_ptr<NSObject>& sender) {
                              auto me = weak.lock();

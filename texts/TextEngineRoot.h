@@ -1,6 +1,6 @@
 // The texts browser: a grouped table of the texts database's catalogue with a "Favorites" row
 // on top while there are favourites, in one of two views: by category ("By Year"), or by the
-// first letter of the subcategories' names ("By Title", with a section index). A subcategory
+// first letter of the subcategories' names ("By Name", with a section index). A subcategory
 // (or the favourites row) opens its list of texts. The phone and pad screens build on it.
 #pragma once
 

@@ -33,6 +33,12 @@ std::string MRaterView::title() const { return titleLebel_->text(); }
 
 void MRaterView::setTitle(const std::string& title) { titleLebel_->setText(title); }
 
+std::shared_ptr<NSAttributedString> MRaterView::attributedTitle() const { return titleLebel_->attributedText(); }
+
+void MRaterView::setAttributedTitle(std::shared_ptr<NSAttributedString> title) {
+    titleLebel_->setAttributedText(std::move(title));
+}
+
 void MRaterView::setLeftButtonTitle(const std::string& title, Block block) {
     leftButton_->setTitle(title, UIControlStateNormal);
     leftButtonBlock_ = std::move(block);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+class NSAttributedString;
 class UIButton;
 class UIImage;
 class UILabel;
@@ -22,8 +23,11 @@ public:
     const std::shared_ptr<UILabel>& titleLebel() const { return titleLebel_; }
     const std::shared_ptr<UIButton>& leftButton() const { return leftButton_; }
     const std::shared_ptr<UIButton>& rightButton() const { return rightButton_; }
+    // The title label's text and attributed text: setting either replaces the other.
     std::string title() const;
     void setTitle(const std::string& title);
+    std::shared_ptr<NSAttributedString> attributedTitle() const;
+    void setAttributedTitle(std::shared_ptr<NSAttributedString> title);
 
     double paddingBetweenTitleLabelAndLeftButton() const { return paddingBetweenTitleLabelAndLeftButton_; }
     void setPaddingBetweenTitleLabelAndLeftButton(double padding) { paddingBetweenTitleLabelAndLeftButton_ = padding; }

@@ -3,9 +3,12 @@
 
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/FileData.h"
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/Sandbox.h"
+
+#include <cerrno>
 
 namespace {
 
@@ -30,6 +33,35 @@ std::optional<NSData> setContent(const NSData& bytes) {
     }
     if (bytes.size() - offset != length) return std::nullopt;
     return NSData(bytes.begin() + static_cast<std::ptrdiff_t>(offset), bytes.end());
+}
+
+// A receipt holds a few hundred bytes a purchase; one past this is no receipt of ours.
+constexpr std::uint64_t kMaxReceiptLength = 64 << 20;
+
+// The content of the receipt at `path`; nothing when there is none, or (with why in `why`) when
+// what is there cannot be read or is not a receipt.
+std::optional<NSData> readReceipt(const std::string& path, std::string& why) {
+    struct stat info {};
+    if (const int err = FileIO::current()->status(path, false, info)) {
+        if (err != ENOENT) why = NSError::posix(err, path)->localizedDescription();
+        return std::nullopt;
+    }
+    // Only a regular file is read: a pipe or a device by the name would hold the caller (the
+    // main thread) until something wrote to it. The read opens without blocking and checks the
+    // type again once open, in case the name changed hands in between.
+    if (!S_ISREG(info.st_mode)) {
+        why = "it is not a regular file";
+        return std::nullopt;
+    }
+    std::uint64_t length = 0;
+    const auto bytes = readRegularFile(path, kMaxReceiptLength, &length);
+    if (!bytes) {
+        why = length > kMaxReceiptLength ? "it is too long for a receipt" : "it cannot be read";
+        return std::nullopt;
+    }
+    auto content = setContent(*bytes);
+    if (!content) why = "it is not a receipt";
+    return content;
 }
 
 }  // namespace
@@ -88,20 +120,13 @@ NSData SKStoreReceipt::inAppPurchaseAttribute(const InAppPurchase& purchase) {
 }
 
 bool SKStoreReceipt::addInAppPurchase(const InAppPurchase& purchase, const std::string& path, NSErrorPtr* error) {
-    NSData content;
-    if (NSFileManager::defaultManager()->fileExistsAtPath(path)) {
-        // The receipt is the store's own file: one it cannot read or parse is replaced by a fresh
-        // one, so that a damaged file never holds back a purchase that was paid for.
-        NSErrorPtr readError;
-        const auto existing = readDataFromFile(path, &readError);
-        auto held = existing ? setContent(*existing) : std::nullopt;
-        if (held) {
-            content = std::move(*held);
-        } else {
-            Diagnostics::notef("The store's receipt %s cannot be read (%s); a fresh receipt is written.", path.c_str(),
-                               readError ? readError->localizedDescription().c_str() : "it is not a receipt");
-        }
-    }
+    // The receipt is the store's own file: whatever is there that it cannot read or parse is
+    // replaced by a fresh one, so that it never holds back a purchase that was paid for.
+    std::string why;
+    NSData content = readReceipt(path, why).value_or(NSData{});
+    if (!why.empty())
+        Diagnostics::notef("The store's receipt %s cannot be read (%s); a fresh receipt is written.", path.c_str(),
+                           why.c_str());
     append(content, inAppPurchaseAttribute(purchase));
     const std::string folder = NSString::stringByDeletingLastPathComponent(path);
     if (!NSFileManager::defaultManager()->createDirectoryAtPath(folder, true, {}, error)) return false;

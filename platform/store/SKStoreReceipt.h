@@ -30,9 +30,10 @@ public:
     static std::string receiptPath();
     // The entry's attribute bytes.
     static NSData inAppPurchaseAttribute(const InAppPurchase& purchase);
-    // Adds the entry to the receipt at `path` (a new receipt when there is none). A file that
-    // cannot be read or is not a receipt of this form is replaced by a new receipt holding the
-    // entry. False, with the error, when the receipt cannot be written.
+    // Adds the entry to the receipt at `path` (a new receipt when there is none). Anything there
+    // that is not a regular file (a pipe is never read), cannot be read or is not a receipt of
+    // this form is replaced by a new receipt holding the entry. False, with the error, when the
+    // receipt cannot be written.
     [[nodiscard]] static bool addInAppPurchase(const InAppPurchase& purchase, const std::string& path,
                                                NSErrorPtr* error = nullptr);
     // One DER element; a length of 128 or more takes the long form.

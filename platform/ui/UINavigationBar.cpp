@@ -95,8 +95,10 @@ std::pair<CGFloat, CGFloat> UINavigationBar::layoutButtons(const std::shared_ptr
         items.insert(items.end(), top->rightBarButtonItems().begin(), top->rightBarButtonItems().end());
     }
     UIBarButtonItemView::showItems(*this, items, itemViews_);
+    itemViewWatch_.watch(*this, itemViews_);
     shownItems_ = items;
     const std::size_t leftCount = top ? top->leftBarButtonItems().size() : 0;
+    const ui_detail::BarItemViewWatch::Placing placing(itemViewWatch_);
     for (std::size_t i = 0; i < items.size(); ++i) {
         const CGFloat w = UIToolbar::naturalWidth(*items[i]);
         const bool onLeft = i < leftCount;

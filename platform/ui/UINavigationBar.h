@@ -2,6 +2,7 @@
 // is shown in the middle), bar style, tint colours and translucency.
 #pragma once
 
+#include "platform/ui/BarItemViewWatch.h"
 #include "platform/ui/UIBarAppearance.h"
 #include "platform/ui/UIBarStyle.h"
 #include "platform/ui/UIView.h"
@@ -88,6 +89,8 @@ private:
     // The top item's left then right items, and the view shown for each.
     std::vector<std::shared_ptr<UIBarButtonItem>> shownItems_;
     std::vector<std::shared_ptr<UIView>> itemViews_;
+    // An item view that changes size lays the bar out again.
+    ui_detail::BarItemViewWatch itemViewWatch_;
     std::shared_ptr<UINavigationBarAppearance> standardAppearance_;
     std::shared_ptr<UINavigationBarAppearance> scrollEdgeAppearance_;
 };

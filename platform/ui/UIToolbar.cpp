@@ -19,6 +19,7 @@ void UIToolbar::setItems(std::vector<std::shared_ptr<UIBarButtonItem>> items, bo
     (void)animated;
     items_ = std::move(items);
     UIBarButtonItemView::showItems(*this, items_, itemViews_);
+    itemViewWatch_.watch(*this, itemViews_);
     setNeedsLayout();
     layoutIfNeeded();
 }
@@ -61,6 +62,7 @@ std::vector<CGRect> UIToolbar::itemFrames() const {
 
 void UIToolbar::layoutSubviews() {
     const auto frames = itemFrames();
+    const ui_detail::BarItemViewWatch::Placing placing(itemViewWatch_);
     for (std::size_t i = 0; i < items_.size() && i < itemViews_.size(); ++i)
         if (const auto& view = itemViews_[i]; view && view->superview().get() == this) view->setFrame(frames[i]);
 }

@@ -1,6 +1,7 @@
 // Toolbars: a row of bar items laid out left to right, flexible spaces sharing what is left.
 #pragma once
 
+#include "platform/ui/BarItemViewWatch.h"
 #include "platform/ui/UIBarAppearance.h"
 #include "platform/ui/UIBarStyle.h"
 #include "platform/ui/UIView.h"
@@ -46,6 +47,8 @@ private:
     std::vector<std::shared_ptr<UIBarButtonItem>> items_;
     // Beside items_: the view shown for each.
     std::vector<std::shared_ptr<UIView>> itemViews_;
+    // An item view that changes size lays the toolbar out again.
+    ui_detail::BarItemViewWatch itemViewWatch_;
     UIBarStyle barStyle_ = UIBarStyleDefault;
     std::shared_ptr<UIColor> barTintColor_;
     bool translucent_ = true;

@@ -170,8 +170,8 @@ TEST(ApplicationScript, StartsOnTheGalleryChoosesItFromTheMenuSwitchesGroupingAn
                                 "expect row \"" + genre + "\"\n"
                                 "show\n"
                                 "shot " + firstShot + "\n"
-                                "tap By Painter\n"
-                                "expect <By Painter>\n"
+                                "tap By Name\n"
+                                "expect <By Name>\n"
                                 "expect row \"" + painter + "\"\n"
                                 "shot " + shot + "\n"
                                 "show\n");
@@ -516,7 +516,7 @@ TEST(ApplicationScript, TapsByTextReachAGroupingsRowsAndTheMenuAndTheSettingsAre
     ProcessRun run = simulate(bundle,
                               "shot " + gallery + "\n"
                               "# a grouping's row, after switching the grouping there and back\n"
-                              "tap By Painter\n"
+                              "tap By Name\n"
                               "tap By Genre\n"
                               "tap " + group + "\n"
                               "expect == " + group + " ==\n"

@@ -1,7 +1,8 @@
 // The count of present pictures and the download of all of them, over the demo catalogue and
 // the content server on 127.0.0.1: the count by storage type, compared with "at least", and
 // redone after a deletion; the download of every missing picture with its progress, its end
-// and its announcement; a failing file that ends the run with only what is on disk counted;
+// and its announcement; a failing file that ends the run with only what is on disk counted; a
+// full device, whose run ends saying how many pictures were not saved and why;
 // a run broken off halfway, after which a new count finds only what is on disk and the next
 // run fetches only the rest; and the offer of the download, accepted.
 #include "gallery/AllImagesDownloader.h"
@@ -13,6 +14,7 @@
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSString.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIAlertView.h"
@@ -20,6 +22,7 @@
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UIWindow.h"
+#include "tests/fixtures/FaultyFileIO.h"
 #include "tests/gallery/GalleryFixture.h"
 #include "uikit/ActivityView.h"
 #include "uikit/OECoreStrings.h"
@@ -230,6 +233,25 @@ TEST_F(AllImagesTest, AFailingFileEndsTheRunAndOnlyWhatIsOnDiskIsCounted) {
     ASSERT_EQ(UIAlertView::visibleAlertViews().size(), 1u);
     EXPECT_EQ(UIAlertView::visibleAlertViews().front()->message(),
               FileListDownloader::localized("Error downloading") + ": Server returned status code 503");
+}
+
+TEST_F(AllImagesTest, OnAFullDeviceTheRunGoesToItsEndAndSaysHowManyPicturesWereNotSavedAndWhy) {
+    server_ = startContentServer();
+    ASSERT_TRUE(server_);
+    auto count = counter();
+    FaultInjection faults;
+    faults->noSpace("*.tmp");
+    ASSERT_TRUE(downloadAll(count));
+
+    EXPECT_EQ(requestedPictures().size(), serverOnly_.size()) << "every missing picture was tried";
+    EXPECT_GE(faults->injected(), static_cast<int>(serverOnly_.size()));
+    EXPECT_EQ(count->downloadedCount(), presentOnDisk());
+    EXPECT_FALSE(count->allFilesDownloaded());
+    ASSERT_EQ(UIAlertView::visibleAlertViews().size(), 1u);
+    EXPECT_EQ(UIAlertView::visibleAlertViews().front()->message(),
+              NSString::format(FileListDownloader::localized("%ld of %ld images not saved: %@"),
+                               static_cast<long>(serverOnly_.size()), static_cast<long>(kDemoPaintingCount),
+                               FileListDownloader::localized("no space left")));
 }
 
 TEST_F(AllImagesTest, ARunBrokenOffHalfwayLeavesOnlyWholePicturesAndTheNextRunFetchesTheRest) {

@@ -1,7 +1,8 @@
 // The list and single-file downloads against the content server on 127.0.0.1: pictures fetched
 // in order behind the overlay with its "Loading n/m" message, present ones skipped, the screen
 // lock held through the idle-timer manager; an error status or a page in place of a picture
-// ends the run and keeps nothing; a file that cannot be written is not reported as saved; each
+// ends the run and keeps nothing; a file that cannot be written is not reported as saved, and
+// the run's end says how many were not and why; each
 // picture streamed to disk within a picture's length; the
 // time-out's Retry/Cancel question on the manual clock; the overlay's cancel button; and the
 // single download's percentage, its file, its failure and its cancel.
@@ -11,6 +12,8 @@
 #include "demo/loopback/LoopbackServer.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/NSString.h"
+#include "platform/foundation/NSLocale.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIButton.h"
@@ -70,6 +73,7 @@ protected:
         server_.reset();
         NSRunLoop::mainRunLoop()->runUntilIdle();
         UIApplication::sharedApplication()->reset();
+        NSLocale::resetPreferredLanguages();
         Clock::setReal();
         GalleryFixture::TearDown();
     }
@@ -174,7 +178,7 @@ TEST_F(ListDownloadTest, AnErrorStatusOrAPageInPlaceOfAPictureEndsTheRunAndKeeps
     EXPECT_NE(messages[0].find(serverOnly_[2]), std::string::npos) << messages[0];
 }
 
-TEST_F(ListDownloadTest, APictureThatCannotBeWrittenIsNotReportedAndTheRunGoesOn) {
+TEST_F(ListDownloadTest, APictureThatCannotBeWrittenIsNotReportedTheRunGoesOnAndItsEndSaysWhy) {
     FaultInjection faults;
     // The downloaded file cannot be put in its place.
     faults->failRename("*/Data/*" + serverOnly_[1] + "*");
@@ -192,7 +196,9 @@ TEST_F(ListDownloadTest, APictureThatCannotBeWrittenIsNotReportedAndTheRunGoesOn
     std::vector<std::string> expected{serverOnly_[0], serverOnly_[2]};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(left, expected) << "no half-written file stays";
-    EXPECT_TRUE(alertMessages() == std::vector<std::string>{text("All images downloaded")});
+    // The end is no success: it says how many of the list were not saved, and why.
+    EXPECT_EQ(alertMessages(), std::vector<std::string>{NSString::format(text("%ld of %ld images not saved: %@"), 1L,
+                                                                         3L, text("not written"))});
     UIAlertView::visibleAlertViews().front()->tapButtonAtIndex(0);
 
     // The download files cannot be written at all (a full disk): nothing is saved, the run
@@ -208,9 +214,23 @@ TEST_F(ListDownloadTest, APictureThatCannotBeWrittenIsNotReportedAndTheRunGoesOn
     EXPECT_GE(faults->injected(), 2);
     EXPECT_TRUE(files.empty());
     EXPECT_FALSE(exists(saved(serverOnly_[3])));
-    EXPECT_TRUE(alertMessages() == std::vector<std::string>{text("All images downloaded")});
+    EXPECT_EQ(alertMessages(), std::vector<std::string>{NSString::format(text("%ld of %ld images not saved: %@"), 2L,
+                                                                         2L, text("no space left"))});
+    EXPECT_EQ(alertMessages().front(), "2 of 2 pictures could not be saved: there is no space left on the device");
     for (const auto& entry : fs::recursive_directory_iterator(Sandbox::caches()))
         EXPECT_FALSE(entry.is_regular_file()) << entry.path();
+    UIAlertView::visibleAlertViews().front()->tapButtonAtIndex(0);
+
+    // Both reasons, in the reader's language; the pictures already there are no failures.
+    faults->clear();
+    faults->inject(FaultyFileIO::Operation::Write, "*.tmp", ENOSPC, 1);
+    faults->failRename("*/Data/*" + serverOnly_[3] + "*");
+    NSLocale::setPreferredLanguages({"de"});
+    ends = 0;
+    downloader({serverOnly_[0], serverOnly_[1], serverOnly_[2], serverOnly_[3]})->startDownload([&] { ++ends; }, nullptr);
+    ASSERT_TRUE(pump([&] { return ends > 0; }));
+    EXPECT_EQ(alertMessages(), std::vector<std::string>{"2 von 4 Bildern nicht gesichert: auf dem Gerät ist kein Platz "
+                                                        "mehr frei; die Datei konnte nicht geschrieben werden"});
 }
 
 TEST_F(ListDownloadTest, EachPictureGoesToDiskAsItArrivesAndAnAnswerLongerThanAnyPictureEndsTheRun) {

@@ -1,5 +1,6 @@
 // The pager's actions against the demo content server, on a phone unless said: every page asks
-// for its likes and the like button shows them; the favourite toggle stores the favourite,
+// for its likes and the like button shows them, whole in the bar when they come late (a shot);
+// the favourite toggle stores the favourite,
 // likes or unlikes it on the server and moves the count by one; the HD button follows the
 // device's flag and switches the picture, downloading the file once; the slideshow runs on the
 // manual clock with the screen kept on; the picture is mirrored on an external screen that
@@ -33,13 +34,16 @@
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
+#include "platform/ui/UINavigationBar.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/web/WKWebView.h"
 #include "platform/ui/UIWindow.h"
+#include "simulator/SimRenderer.h"
 #include "simulator/SimScreen.h"
 #include "tests/gallery/GalleryFixture.h"
+#include "tests/simulator/SimTestSupport.h"
 #include "uikit/OEIdleTimerManager.h"
 
 #include <algorithm>
@@ -63,6 +67,7 @@ protected:
         context_.idle = OEIdleTimerManager::make();
         source_ = catalogue();
     }
+    static void TearDownTestSuite() { SimRenderer::releaseCaches(); }
     void TearDown() override {
         pager_.reset();
         nav_.reset();
@@ -266,6 +271,46 @@ TEST_F(PagerActionsTest, ACountAskedForBeforeALikeDoesNotUndoIt) {
     ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return likesTitle() == " 38"; }, kNetworkWait)) << likesTitle();
 }
 
+TEST_F(PagerActionsTest, ACountThatArrivesLateIsShownWholeInsideTheBarOnPhoneAndPad) {
+    const int pearl = demoPaintingTitled("Girl with a Pearl Earring");
+    for (const auto idiom : {UIUserInterfaceIdiom::Phone, UIUserInterfaceIdiom::Pad}) {
+        SCOPED_TRACE(idiom == UIUserInterfaceIdiom::Phone ? "phone" : "pad");
+        UIDevice::applyProfile(idiom);
+        // The count waits at the server until the bar has been laid out without it.
+        server_->setFault("/likes/likes.php", LoopbackServer::Fault::stall(0));
+        push(rowsWithIds({Value(pearl)}));
+        ASSERT_TRUE(server_->waitForStalls(1, kNetworkWait));
+        EXPECT_EQ(likesTitle(), "");
+        server_->removeFaults();
+        server_->releaseStalls();
+        ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return likesTitle() == " 37"; }, kNetworkWait));
+        settle();
+
+        const auto like = pager_->likesButton();
+        const CGRect shown = like->convertRectToView(like->bounds(), window_);
+        EXPECT_LE(CGRectGetMaxX(shown), CGRectGetMaxX(window_->bounds()) - UINavigationBar::kItemInset);
+        EXPECT_EQ(shown.size.width, pager_->favoritesButton()->width());
+        const std::string path = Sandbox::tmp() + "/pager.png";
+        std::string error;
+        std::vector<SimDrawnElement> drawn;
+        ASSERT_TRUE(SimRenderer::write(path, error, &drawn)) << error;
+        auto shot = UIImage::imageWithContentsOfFile(path);
+        ASSERT_TRUE(shot && shot->decodes());
+        const auto count = std::find_if(drawn.begin(), drawn.end(), [](const SimDrawnElement& element) {
+            return element.kind == "line" && element.text.find("37") != std::string::npos;
+        });
+        ASSERT_NE(count, drawn.end());
+        // Both figures drawn, within the picture.
+        EXPECT_LE(CGRectGetMaxX(count->frame), static_cast<CGFloat>(shot->pixelWidth()));
+        EXPECT_GT(markedPixels(*shot, count->frame), 0);
+
+        pager_.reset();
+        nav_.reset();
+        window_.reset();
+        settle();
+    }
+}
+
 TEST_F(PagerActionsTest, AFavouriteWithNoCountKnownStaysAtZeroWhenTakenBack) {
     const auto rows = localRows(2);
     ASSERT_TRUE(source_->addToFavorites(rows->front()));
@@ -328,6 +373,7 @@ TEST_F(PagerActionsTest, TheHDSwitchDownloadsTheFileOnceAndThenSwitchesBothWays)
     // Not on the device yet, and remembered so: the thumbnails' sign asks the same way.
     EXPECT_FALSE(ImageLoader::hdImageExists(rows->front(), context_));
 
+    UIView::clearAnimationLog();
     pager_->toggleHdClick();
     ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil(
         [&] { return exists(Sandbox::documents() + "/Data/hd-" + imagePath); }, kNetworkWait));
@@ -337,7 +383,17 @@ TEST_F(PagerActionsTest, TheHDSwitchDownloadsTheFileOnceAndThenSwitchesBothWays)
     // Shown once read, with no time passing: the page does not wait for a fade to end.
     ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil(
         [&] { return page()->image() && page()->image()->pixelWidth() == kDemoHDPictureWidth; }, kNetworkWait));
+    NSRunLoop::mainRunLoop()->runUntilIdle();
     EXPECT_GE(page()->scrollView()->alpha(), 1);
+    // Yet it came as any change of resolution does: the page faded out, and the new picture in
+    // from where that fade had got to.
+    std::vector<std::shared_ptr<UIViewAnimation>> fades;
+    for (const auto& animation : UIView::animationLog())
+        if (animation->changed(page()->scrollView().get(), "opacity")) fades.push_back(animation);
+    ASSERT_EQ(fades.size(), 2u);
+    EXPECT_DOUBLE_EQ(fades[0]->duration, 0.2);
+    EXPECT_DOUBLE_EQ(fades[1]->duration, 0.2);
+    EXPECT_TRUE(fades[1]->beginsFromCurrentState());
     ASSERT_TRUE(waitForPicture());
     EXPECT_EQ(page()->image()->pixelWidth(), kDemoHDPictureWidth);
     EXPECT_EQ(hdButtonImage(), "button_hd_up");

@@ -185,11 +185,11 @@ TEST_F(CompositionsScreensTest, TheCatalogueListsAuthorsWithCountsAndOpensTheirS
     ASSERT_EQ(items.size(), 5u);
     EXPECT_TRUE(items[0]->isSpace() == false) << "one track is downloaded: the trash";
     EXPECT_TRUE(items[4]->isSpace()) << "an empty queue: a fixed space";
-    // The music's own words: composers, not the gallery's painters.
+    // The catalogue's own keys (the bundle gives "Author" the music's word).
     auto selector = std::dynamic_pointer_cast<UISegmentedControl>(items[2]->customView());
     ASSERT_TRUE(selector);
     EXPECT_EQ(selector->titleForSegmentAtIndex(0), "Songs");
-    EXPECT_EQ(selector->titleForSegmentAtIndex(1), "Composers");
+    EXPECT_EQ(selector->titleForSegmentAtIndex(1), "Author");
     cats->catsSelectorChange(1);
     auto table = cats->tableView();
     ASSERT_EQ(table->numberOfRowsInSection(0), 2);

@@ -311,12 +311,12 @@ TEST_F(TextsBrowserTest, ByCategoryAndByFirstLetterEveryRowIsListed) {
     EXPECT_EQ(browser->titleForHeaderInSection(table, 0), "First");
     EXPECT_EQ(rowsOf(0), (std::vector<std::string>{"Alpha", "Beta", "Empty"}));
     EXPECT_TRUE(browser->sectionIndexTitlesForTableView(table).empty());
-    // The two views under the texts' own words, not the gallery's grouping by painter.
+    // The two views under their keys; "By Name" is the gallery's second grouping's as well.
     std::vector<std::string> modes;
     for (const auto& item : browser->toolbarItems())
         if (auto control = std::dynamic_pointer_cast<UISegmentedControl>(item->customView()))
             for (std::size_t i = 0; i < control->numberOfSegments(); ++i) modes.push_back(control->titleForSegmentAtIndex(i));
-    EXPECT_EQ(modes, (std::vector<std::string>{"By Year", "By Title"}));
+    EXPECT_EQ(modes, (std::vector<std::string>{"By Year", "By Name"}));
     // By name: each first letter once, with every subcategory of it, whatever the database's order.
     browser->setViewMode(1);
     EXPECT_EQ(browser->sectionIndexTitlesForTableView(table),

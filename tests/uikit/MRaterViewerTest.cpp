@@ -1,12 +1,14 @@
 // The rating banner over size changes: it slides in below the presenting view (the window's
 // bottom safe area added), the view keeps room for it whatever resets the view's size once the
 // slide is over (a rotation included), closing gives the room back and stops watching the
-// view, presenting again watches once; and its screens on a phone and on a pad.
+// view, presenting again watches once; and its screens on a phone and on a pad, with plain or
+// attributed titles.
 #include "uikit/MRaterViewer.h"
 
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
+#include "platform/ui/NSAttributedString.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIDevice.h"
@@ -231,4 +233,30 @@ TEST_F(BannerTest, OnAPadTheButtonsCarryTheirTitlesBesideACentredQuestion) {
     EXPECT_DOUBLE_EQ(screen->titleLebel()->center().x, margin + 180);
     EXPECT_DOUBLE_EQ(screen->leftButton()->center().x, margin + 360 + 10 + 50);
     EXPECT_DOUBLE_EQ(screen->rightButton()->center().x, margin + 360 + 10 + 100 + 10 + 50);
+}
+
+TEST_F(BannerTest, AScreensTitleCanBeAttributedTextAndPlainTextReplacesIt) {
+    auto screen = viewer->enjoyScreen();
+    auto question = NSMutableAttributedString::initWithString("Do you like ");
+    NSStringAttributes bold;
+    bold.font = UIFont::boldSystemFontOfSize(15);
+    question->appendString("Ostrel", bold);
+    question->appendString("?", {});
+    screen->setAttributedTitle(question);
+    ASSERT_TRUE(screen->attributedTitle());
+    EXPECT_TRUE(screen->attributedTitle()->isEqual(question.get()));
+    EXPECT_EQ(screen->title(), "Do you like Ostrel?");
+    EXPECT_EQ(screen->titleLebel()->attributedText(), screen->attributedTitle());
+    NSRange run{};
+    EXPECT_EQ(screen->attributedTitle()->attributesAtIndex(12, &run).font, bold.font);
+    EXPECT_EQ(run.location, 12u);
+    EXPECT_EQ(run.length, 6u);
+
+    // Plain text takes the label's own font and colour again.
+    screen->setTitle("Please rate us!");
+    ASSERT_TRUE(screen->attributedTitle());
+    EXPECT_EQ(screen->attributedTitle()->string(), "Please rate us!");
+    ASSERT_EQ(screen->attributedTitle()->runs().size(), 1u);
+    EXPECT_EQ(screen->attributedTitle()->runs()[0].attributes.font, screen->titleLebel()->font());
+    EXPECT_EQ(screen->attributedTitle()->runs()[0].attributes.foregroundColor, screen->titleLebel()->textColor());
 }

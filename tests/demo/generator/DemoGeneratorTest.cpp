@@ -376,13 +376,21 @@ TEST_F(DemoBundleTest, TheBundleReadsAsTheApplicationsBundle) {
     NSLocale::setPreferredLanguages({"de-DE"});
     EXPECT_EQ(bundle->localizedStringForKey("By Janre", "", "Core"), "Nach Gattung");
     EXPECT_EQ(bundle->localizedStringForKey("Queued", "", "FileDownloader"), "Wartet");
+    EXPECT_EQ(bundle->localizedStringForKey("By Name", "", "Core"), "Nach Namen");
+    EXPECT_EQ(bundle->localizedStringForKey("Author", "", "Core"), "Komponisten");
+    EXPECT_EQ(bundle->localizedStringForKey("Cannot play", "", "Core"), "Wiedergabe nicht möglich");
+    EXPECT_EQ(bundle->localizedStringForKey("This composition cannot be played.", "", "Core"),
+              "Diese Komposition kann nicht abgespielt werden.");
     EXPECT_EQ(AppInfo::displayName(), "Ostrel Galerie");
     NSLocale::setPreferredLanguages({"en"});
     EXPECT_EQ(bundle->localizedStringForKey("By Janre", "", "Core"), "By Genre");
     EXPECT_EQ(bundle->localizedStringForKey("Slide show delay: %d", "", "Settings"), "Slide show delay: %d s");
     EXPECT_EQ(bundle->localizedStringForKey("Yes", "", "MRaterLocalized"), "Yes");
-    // The second grouping holds the painters, and says so.
-    EXPECT_EQ(bundle->localizedStringForKey("By Name", "", "Core"), "By Painter");
+    // One word for the gallery's painters and the texts browser's names alike; "Author" is the
+    // music's alone.
+    EXPECT_EQ(bundle->localizedStringForKey("By Name", "", "Core"), "By Name");
+    EXPECT_EQ(bundle->localizedStringForKey("Author", "", "Core"), "Composers");
+    EXPECT_EQ(bundle->localizedStringForKey("Cannot play", "", "Core"), "Cannot play");
     // Texts a person reads as English, whatever the number they carry.
     const std::string undefined = bundle->localizedStringForKey("Undefined error was occured", "", "Core");
     EXPECT_EQ(undefined, "Something went wrong. Please try again later.");

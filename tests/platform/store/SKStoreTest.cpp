@@ -1,6 +1,6 @@
 // The stand-in store: products requests answered from its catalogue (or its failure) on the
 // main queue, transactions handed to the payment queue's observers there, and purchases added
-// to the receipt in its DER form.
+// to the receipt in its DER form, whatever stands at the receipt's path.
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/NSFileManager.h"
@@ -15,6 +15,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -173,6 +178,39 @@ TEST(SKStoreTest, AReceiptThatCannotBeReadIsReplacedAndOneThatCannotBeWrittenFai
         EXPECT_NE(error, nullptr);
     }
     EXPECT_EQ(readDataFromFile(path), SKStoreReceipt::der(0x31, SKStoreReceipt::inAppPurchaseAttribute(second)));
+    EXPECT_TRUE(NSFileManager::defaultManager()->removeItemAtPath(folder));
+}
+
+TEST(SKStoreTest, APipeAtTheReceiptsPathIsNeverReadAndAFreshReceiptTakesItsPlace) {
+    const std::string folder = NSString::stringByAppendingPathComponent(Sandbox::tmp(), "store-pipe");
+    const std::string path = NSString::stringByAppendingPathComponent(folder, "receipt");
+    ASSERT_TRUE(NSFileManager::defaultManager()->createDirectoryAtPath(folder, true, {}, nullptr));
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    SKStoreReceipt::InAppPurchase first;
+    first.productID = "coins";
+    first.transactionID = "t1";
+
+    testing::internal::CaptureStderr();
+    auto purchase = std::async(std::launch::async, [&] {
+        NSErrorPtr error;
+        const bool written = SKStoreReceipt::addInAppPurchase(first, path, &error);
+        return written && !error;
+    });
+    const bool ended = purchase.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    // A purchase stuck on the pipe is let go by a writer coming and going, so the test can end.
+    while (!ended && purchase.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        const int writer = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) ::close(writer);
+    }
+    const bool written = purchase.get();
+    const std::string told = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(ended) << "the purchase waited for someone to write to the pipe";
+    EXPECT_TRUE(written);
+    EXPECT_NE(told.find("it is not a regular file"), std::string::npos) << told;
+    struct stat info {};
+    ASSERT_EQ(::lstat(path.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(readDataFromFile(path), SKStoreReceipt::der(0x31, SKStoreReceipt::inAppPurchaseAttribute(first)));
     EXPECT_TRUE(NSFileManager::defaultManager()->removeItemAtPath(folder));
 }
 

@@ -1,7 +1,8 @@
 // Buttons the platform draws itself are views a finger reaches through the window's hit testing:
 // a bar's item buttons (in the navigation bar and the toolbar) and custom views, the back button,
 // an alert view's buttons and a search bar's Cancel. Each does its action where it is laid out,
-// and a view lying over it takes the touch instead.
+// and a view lying over it takes the touch instead. A custom view that changes size is laid out
+// again by its bar.
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/ui/UIAlertView.h"
@@ -132,6 +133,49 @@ TEST_F(BarButtonTouchTest, BarButtonsAndTheBackButtonDoTheirActionsWhereTheBarsL
     EXPECT_FALSE(bar->backButton()) << "the root screen has no back button";
     EXPECT_FALSE(bar->viewForItem(share)) << "nor the popped screen's items";
     EXPECT_FALSE(shareView->superview());
+}
+
+TEST_F(BarButtonTouchTest, ACustomViewThatChangesSizeHasItsBarLaidOutAgainOnTheNextPass) {
+    nav->pushViewController(second, false);
+    // A count that arrives late: the button grows to fit its new title.
+    auto count = UIButton::buttonWithType(UIButtonTypeSystem);
+    count->setTitle("3", UIControlStateNormal);
+    count->sizeToFit();
+    auto share = UIBarButtonItem::initWithTitle("Share", UIBarButtonItemStylePlain, nullptr, {});
+    second->navigationItem()->setRightBarButtonItems({UIBarButtonItem::initWithCustomView(count), share});
+    auto tally = UIButton::buttonWithType(UIButtonTypeSystem);
+    tally->setTitle("1", UIControlStateNormal);
+    tally->sizeToFit();
+    second->setToolbarItems({UIBarButtonItem::flexibleSpaceItem(), UIBarButtonItem::initWithCustomView(tally)});
+    nav->setToolbarHidden(false);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    window->layoutIfNeeded();
+    auto bar = nav->navigationBar();
+    auto toolbar = nav->toolbar();
+    const CGFloat barRight = CGRectGetMaxX(bar->bounds()) - UINavigationBar::kItemInset;
+    const CGFloat toolbarRight = CGRectGetMaxX(toolbar->bounds()) - 8;  // the toolbar's margin
+    EXPECT_DOUBLE_EQ(CGRectGetMaxX(count->frame()), barRight);
+    EXPECT_DOUBLE_EQ(CGRectGetMaxX(tally->frame()), toolbarRight);
+    const CGFloat narrow = count->frame().size.width;
+
+    count->setTitle("\u2606 37", UIControlStateNormal);
+    count->sizeToFit();
+    tally->setTitle("1234", UIControlStateNormal);
+    tally->sizeToFit();
+    const CGFloat wide = count->frame().size.width;
+    ASSERT_GT(wide, narrow);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    // Within the bar again, at its new width, and the item beside it moved along.
+    EXPECT_DOUBLE_EQ(CGRectGetMaxX(count->frame()), barRight);
+    EXPECT_DOUBLE_EQ(count->frame().size.width, wide);
+    EXPECT_LE(CGRectGetMaxX(bar->viewForItem(share)->frame()) + UINavigationBar::kItemInset, count->frame().origin.x);
+    EXPECT_DOUBLE_EQ(CGRectGetMaxX(tally->frame()), toolbarRight);
+
+    // A frame of another size, set from outside, likewise.
+    count->setFrame(CGRectMake(0, 0, narrow, count->frame().size.height));
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_DOUBLE_EQ(CGRectGetMaxX(count->frame()), barRight);
+    EXPECT_DOUBLE_EQ(count->frame().size.width, narrow);
 }
 
 TEST_F(BarButtonTouchTest, AnAlertViewsButtonsAnswerItWhereTheyAreAndNothingUnderItTakesATouch) {
