@@ -8,8 +8,6 @@
 #include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIApplication.h"
-#include "platform/ui/UIBarButtonItem.h"
-#include "platform/ui/UIBarButtonItemView.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
@@ -403,46 +401,6 @@ void drawSearchBar(const Canvas& canvas, const UISearchBar& bar, const CGRect& r
     canvas.note("search bar", r, bar.text());
 }
 
-// A bar item that has no view of its own: its image, else its title, in the tint colour.
-void drawBarItem(const Canvas& canvas, const UIBarButtonItem& item, const std::shared_ptr<UIColor>& barTint,
-                 const CGRect& box, double alpha) {
-    if (item.isSpace()) return;
-    auto tint = item.tintColor() ? item.tintColor() : barTint;
-    if (!tint) tint = UIColor::systemBlueColor();
-    if (!item.isEnabled()) tint = UIColor::lightGrayColor();
-    if (auto image = item.image()) {
-        drawImage(canvas.cr, image, box, UIViewContentModeCenter, alpha);
-        canvas.note("bar button", box, image->name());
-    } else {
-        drawCaption(canvas, "bar button", item.displayTitle(), UIFont::systemFontOfSize(17), tint, box,
-                    NSTextAlignmentCenter, alpha);
-    }
-}
-
-// The back button: a chevron and the title of the screen below, in the tint colour.
-void drawBackButton(const Canvas& canvas, const std::string& title, const std::shared_ptr<UIColor>& barTint,
-                      const CGRect& box, double alpha) {
-    cairo_t* cr = canvas.cr;
-    const auto tint = barTint ? barTint : UIColor::systemBlueColor();
-    const auto font = UIFont::systemFontOfSize(17);
-    const double textWidth = std::max(0.0, box.size.width - 20);
-    const CGRect r = box;
-    const double cy = CGRectGetMidY(r);
-    cairo_save(cr);
-    setColor(cr, tint, alpha);
-    cairo_set_line_width(cr, 3);
-    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-    cairo_move_to(cr, box.origin.x + 11, cy - 10);
-    cairo_line_to(cr, box.origin.x + 2, cy);
-    cairo_line_to(cr, box.origin.x + 11, cy + 10);
-    cairo_stroke(cr);
-    cairo_restore(cr);
-    drawText(canvas, title, font, tint, CGRectMake(box.origin.x + 20, r.origin.y, textWidth, r.size.height),
-             NSTextAlignmentLeft, 1, alpha);
-    canvas.note("back button", box, title);
-}
-
 // A path of the recording context as a cairo path.
 void addPath(cairo_t* cr, const CGPath& path) {
     for (const auto& e : path.elements) {
@@ -552,7 +510,7 @@ void drawRecorded(const Canvas& canvas, const UIView& view, const CGRect& r, dou
                 drewAny = true;
                 break;
             case Kind::DrawText:
-                drawLines(canvas, {op.text}, op.font, op.color, op.rect, NSTextAlignmentLeft, alpha * paint.alpha);
+                drawLines(canvas, {op.text}, op.font, op.color, op.rect, op.alignment, alpha * paint.alpha);
                 drewAny = true;
                 break;
             case Kind::SaveState:
@@ -684,9 +642,6 @@ void drawView(const Canvas& canvas, const std::shared_ptr<UIView>& view, const s
         drawSwitch(canvas, *control, r, alpha);
     } else if (auto search = std::dynamic_pointer_cast<UISearchBar>(view)) {
         drawSearchBar(canvas, *search, r, alpha);
-    } else if (auto barButton = std::dynamic_pointer_cast<UIBarButtonItemView>(view)) {
-        if (barButton->isBackButton()) drawBackButton(canvas, barButton->item()->title(), tintOf(*barButton), r, alpha);
-        else drawBarItem(canvas, *barButton->item(), tintOf(*barButton), r, alpha);
     }
     if (auto button = std::dynamic_pointer_cast<UIButton>(view)) {
         // The button's own image and title label are subviews; an image without a view of

@@ -2,6 +2,7 @@
 #include "platform/ui/UIButton.h"
 
 #include "platform/foundation/NSString.h"
+#include "platform/ui/CGContext.h"
 #include "platform/ui/NSAttributedString.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
@@ -135,6 +136,8 @@ void UIButton::updateContent() {
         imageView_->setHidden(!image);
     }
     setNeedsLayout();
+    // The background image may differ by state.
+    setNeedsDisplay();
 }
 
 void UIButton::setEnabled(bool enabled) {
@@ -203,6 +206,17 @@ void UIButton::layoutSubviews() {
     if (titleLabel_)
         titleLabel_->setFrame(UIEdgeInsetsInsetRect(
             CGRectMake(x + imageSize.width, midY - title.height / 2, title.width, title.height), titleEdgeInsets_));
+}
+
+void UIButton::drawRect(const CGRect& rect) {
+    (void)rect;
+    auto context = UIGraphicsGetCurrentContext();
+    const auto background = currentBackgroundImage();
+    if (!context || !background) return;
+    CGContext::Operation op(CGContext::Operation::Kind::DrawImage);
+    op.image = background;
+    op.rect = bounds();
+    context->record(std::move(op));
 }
 
 std::string UIButton::description() const {

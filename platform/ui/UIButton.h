@@ -68,6 +68,9 @@ public:
     CGSize sizeThatFits(const CGSize& size) const override;
     CGSize intrinsicContentSize() const override;
     void layoutSubviews() override;
+    // The background image of the current state, stretched over the bounds; the image and
+    // title are drawn by their own views above it.
+    void drawRect(const CGRect& rect) override;
 
     std::string description() const override;
 
