@@ -60,8 +60,10 @@ void UIInfoView::loadView() {
     bar->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleTopMargin);
     root->addSubview(bar);
     std::weak_ptr<UIInfoView> weakSelf = self<UIInfoView>();
+    // System buttons, as the text reader's: their titles take the tint colour, which shows on
+    // any configured background (a custom button's white title vanishes on a light one).
     auto button = [&](CGFloat x, unsigned margins, void (UIInfoView::*action)()) {
-        auto made = UIButton::buttonWithType(UIButtonTypeCustom);
+        auto made = UIButton::buttonWithType(UIButtonTypeSystem);
         made->setFrame({{x, 0}, {kButtonBarHeight, kButtonBarHeight}});
         made->setAutoresizingMask(margins);
         made->addTarget(

@@ -5,11 +5,8 @@
 
 #include "platform/ui/CGContext.h"
 #include "platform/ui/NSStringDrawing.h"
-#include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIApplication.h"
-#include "platform/ui/UIBarButtonItem.h"
-#include "platform/ui/UIBarButtonItemView.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
@@ -347,26 +344,6 @@ void drawSwitch(const Canvas& canvas, const UISwitch& control, const CGRect& r, 
     canvas.note("switch", r, control.isOn() ? "on" : "off");
 }
 
-// The information button's sign: an "i" in a ring of the tint colour, centred in the button.
-void drawInfoSign(const Canvas& canvas, const UIButton& button, const CGRect& r, double alpha) {
-    cairo_t* cr = canvas.cr;
-    const auto tint = button.buttonType() == UIButtonTypeInfoLight ? UIColor::whiteColor() : tintOf(button);
-    const double radius = std::min({11.0, r.size.width / 2 - 1, r.size.height / 2 - 1});
-    if (radius <= 2) return;
-    const double cx = CGRectGetMidX(r), cy = CGRectGetMidY(r);
-    cairo_save(cr);
-    setColor(cr, tint, alpha);
-    cairo_set_line_width(cr, 1.5);
-    cairo_arc(cr, cx, cy, radius, 0, 2 * M_PI);
-    cairo_stroke(cr);
-    cairo_arc(cr, cx, cy - radius * 0.45, radius * 0.14, 0, 2 * M_PI);
-    cairo_fill(cr);
-    cairo_rectangle(cr, cx - radius * 0.1, cy - radius * 0.2, radius * 0.2, radius * 0.75);
-    cairo_fill(cr);
-    cairo_restore(cr);
-    canvas.note("info button", r);
-}
-
 // The bar behind, and the rounded field with the typed text or the placeholder, left of the
 // Cancel button when the bar shows it.
 void drawSearchBar(const Canvas& canvas, const UISearchBar& bar, const CGRect& r, double alpha) {
@@ -401,46 +378,6 @@ void drawSearchBar(const Canvas& canvas, const UISearchBar& bar, const CGRect& r
              CGRectMake(field.origin.x + 30, field.origin.y, std::max(0.0, field.size.width - 36), field.size.height),
              NSTextAlignmentLeft, 1, alpha);
     canvas.note("search bar", r, bar.text());
-}
-
-// A bar item that has no view of its own: its image, else its title, in the tint colour.
-void drawBarItem(const Canvas& canvas, const UIBarButtonItem& item, const std::shared_ptr<UIColor>& barTint,
-                 const CGRect& box, double alpha) {
-    if (item.isSpace()) return;
-    auto tint = item.tintColor() ? item.tintColor() : barTint;
-    if (!tint) tint = UIColor::systemBlueColor();
-    if (!item.isEnabled()) tint = UIColor::lightGrayColor();
-    if (auto image = item.image()) {
-        drawImage(canvas.cr, image, box, UIViewContentModeCenter, alpha);
-        canvas.note("bar button", box, image->name());
-    } else {
-        drawCaption(canvas, "bar button", item.displayTitle(), UIFont::systemFontOfSize(17), tint, box,
-                    NSTextAlignmentCenter, alpha);
-    }
-}
-
-// The back button: a chevron and the title of the screen below, in the tint colour.
-void drawBackButton(const Canvas& canvas, const std::string& title, const std::shared_ptr<UIColor>& barTint,
-                      const CGRect& box, double alpha) {
-    cairo_t* cr = canvas.cr;
-    const auto tint = barTint ? barTint : UIColor::systemBlueColor();
-    const auto font = UIFont::systemFontOfSize(17);
-    const double textWidth = std::max(0.0, box.size.width - 20);
-    const CGRect r = box;
-    const double cy = CGRectGetMidY(r);
-    cairo_save(cr);
-    setColor(cr, tint, alpha);
-    cairo_set_line_width(cr, 3);
-    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-    cairo_move_to(cr, box.origin.x + 11, cy - 10);
-    cairo_line_to(cr, box.origin.x + 2, cy);
-    cairo_line_to(cr, box.origin.x + 11, cy + 10);
-    cairo_stroke(cr);
-    cairo_restore(cr);
-    drawText(canvas, title, font, tint, CGRectMake(box.origin.x + 20, r.origin.y, textWidth, r.size.height),
-             NSTextAlignmentLeft, 1, alpha);
-    canvas.note("back button", box, title);
 }
 
 // A path of the recording context as a cairo path.
@@ -552,7 +489,7 @@ void drawRecorded(const Canvas& canvas, const UIView& view, const CGRect& r, dou
                 drewAny = true;
                 break;
             case Kind::DrawText:
-                drawLines(canvas, {op.text}, op.font, op.color, op.rect, NSTextAlignmentLeft, alpha * paint.alpha);
+                drawLines(canvas, {op.text}, op.font, op.color, op.rect, op.alignment, alpha * paint.alpha);
                 drewAny = true;
                 break;
             case Kind::SaveState:
@@ -605,34 +542,6 @@ void drawFieldBox(cairo_t* cr, UITextBorderStyle style, const CGRect& r, double 
     cairo_restore(cr);
 }
 
-// A spinning indicator: twelve spokes fading round the circle, in its colour or its style's.
-void drawSpinner(const Canvas& canvas, const UIActivityIndicatorView& spinner, const CGRect& r, double alpha) {
-    auto color = spinner.color();
-    if (!color) {
-        const auto style = spinner.activityIndicatorViewStyle();
-        color = style == UIActivityIndicatorViewStyleWhite || style == UIActivityIndicatorViewStyleWhiteLarge
-                    ? UIColor::whiteColor()
-                    : UIColor::grayColor();
-    }
-    cairo_t* cr = canvas.cr;
-    const double outer = std::min(r.size.width, r.size.height) / 2;
-    if (outer < 3) return;
-    const double inner = outer * 0.45;
-    const double cx = CGRectGetMidX(r), cy = CGRectGetMidY(r);
-    cairo_save(cr);
-    cairo_set_line_width(cr, std::max(1.5, outer * 0.2));
-    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-    for (int i = 0; i < 12; ++i) {
-        const double angle = -M_PI / 2 + i * M_PI / 6;
-        setColor(cr, color, alpha * (1.0 - i * 0.07));
-        cairo_move_to(cr, cx + std::cos(angle) * inner, cy + std::sin(angle) * inner);
-        cairo_line_to(cr, cx + std::cos(angle) * (outer - 1), cy + std::sin(angle) * (outer - 1));
-        cairo_stroke(cr);
-    }
-    cairo_restore(cr);
-    canvas.note("spinner", r);
-}
-
 void drawView(const Canvas& canvas, const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& window,
               double alpha) {
     cairo_t* cr = canvas.cr;
@@ -674,9 +583,7 @@ void drawView(const Canvas& canvas, const std::shared_ptr<UIView>& view, const s
     // Labels and fields are drawn from their text above; any other view's own drawing is replayed.
     if (!std::dynamic_pointer_cast<UILabel>(view) && !std::dynamic_pointer_cast<UITextField>(view))
         drawRecorded(canvas, *view, r, alpha);
-    if (auto spinner = std::dynamic_pointer_cast<UIActivityIndicatorView>(view)) {
-        drawSpinner(canvas, *spinner, r, alpha);
-    } else if (auto segmented = std::dynamic_pointer_cast<UISegmentedControl>(view)) {
+    if (auto segmented = std::dynamic_pointer_cast<UISegmentedControl>(view)) {
         drawSegments(canvas, *segmented, r, alpha);
     } else if (auto slider = std::dynamic_pointer_cast<UISlider>(view)) {
         drawSlider(canvas, *slider, r, alpha);
@@ -684,22 +591,15 @@ void drawView(const Canvas& canvas, const std::shared_ptr<UIView>& view, const s
         drawSwitch(canvas, *control, r, alpha);
     } else if (auto search = std::dynamic_pointer_cast<UISearchBar>(view)) {
         drawSearchBar(canvas, *search, r, alpha);
-    } else if (auto barButton = std::dynamic_pointer_cast<UIBarButtonItemView>(view)) {
-        if (barButton->isBackButton()) drawBackButton(canvas, barButton->item()->title(), tintOf(*barButton), r, alpha);
-        else drawBarItem(canvas, *barButton->item(), tintOf(*barButton), r, alpha);
     }
     if (auto button = std::dynamic_pointer_cast<UIButton>(view)) {
         // The button's own image and title label are subviews; an image without a view of
-        // its own is drawn centred, and an information button draws its sign.
+        // its own is drawn centred.
         if (button->subviews().empty()) {
             drawImage(cr, button->currentImage(), r, UIViewContentModeCenter, alpha);
             drawText(canvas, button->currentTitle(), UIFont::systemFontOfSize(18), button->currentTitleColor(), r,
                      NSTextAlignmentCenter, 1, alpha);
         }
-        const auto type = button->buttonType();
-        if ((type == UIButtonTypeInfoDark || type == UIButtonTypeInfoLight || type == UIButtonTypeDetailDisclosure) &&
-            !button->currentImage())
-            drawInfoSign(canvas, *button, r, alpha);
     }
     for (const auto& sub : view->subviews()) drawView(canvas, sub, window, alpha);
     cairo_restore(cr);

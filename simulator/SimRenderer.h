@@ -1,8 +1,8 @@
 // Pictures of the screen: the visible windows' view trees drawn with cairo into a PNG or JPEG,
 // one pixel per point (backgrounds, borders, rounded corners, images by content mode, text,
-// what views draw themselves, and the controls the platform draws itself: bar buttons, back
-// buttons, segments, sliders, switches, information buttons, search bars, fields' boxes and
-// spinners).
+// what views draw themselves (bar buttons, text views, table accessories, buttons' backgrounds
+// and information signs, spinners), and the controls not yet drawing themselves: segments,
+// sliders, switches, search bars and fields' boxes).
 #pragma once
 
 #include "platform/ui/CGGeometry.h"
@@ -12,9 +12,9 @@
 
 // One control or text the picture shows, where it shows it (screen points).
 struct SimDrawnElement {
-    // "back button", "bar button", "segment", "slider", "switch", "info button", "search bar",
-    // "text", "field" (its text or placeholder), "spinner", "drawing" (what a view drew itself),
-    // or "line": one line of text where its glyphs went.
+    // "bar button" (an alert's), "segment", "slider", "switch", "search bar", "text", "field"
+    // (its text or placeholder), "drawing" (what a view drew itself), or "line": one line of
+    // text where its glyphs went.
     std::string kind;
     CGRect frame;
     std::string text;  // its caption, if it has one

@@ -5,6 +5,7 @@
 #include "platform/foundation/NSObject.h"
 #include "platform/ui/CGGeometry.h"
 #include "platform/ui/CGPath.h"
+#include "platform/ui/NSAttributedString.h"
 
 #include <memory>
 #include <string>
@@ -48,6 +49,8 @@ public:
         std::shared_ptr<UIImage> image;
         std::string text;
         std::shared_ptr<UIFont> font;
+        // DrawText: where the line sits across its rect, as the glyphs drawn measure it.
+        NSTextAlignment alignment = NSTextAlignmentLeft;
     };
 
     // The graphics state at the time of an operation.

@@ -1,7 +1,11 @@
 // Spinners: style sizes and the hide-when-stopped rule.
 #include "platform/ui/UIActivityIndicatorView.h"
 
+#include "platform/ui/CGContext.h"
 #include "platform/ui/UIColor.h"
+
+#include <algorithm>
+#include <cmath>
 
 CGFloat UIActivityIndicatorView::sideForStyle(UIActivityIndicatorViewStyle style) {
     return (style == UIActivityIndicatorViewStyleWhiteLarge || style == UIActivityIndicatorViewStyleLarge) ? 37 : 20;
@@ -12,6 +16,7 @@ UIActivityIndicatorView::UIActivityIndicatorView() : UIActivityIndicatorView(CGR
 UIActivityIndicatorView::UIActivityIndicatorView(const CGRect& frame) : UIView(frame), color_(UIColor::whiteColor()) {
     UIView::setHidden(true);
     UIView::setUserInteractionEnabled(false);
+    setContentMode(UIViewContentModeRedraw);
 }
 
 std::shared_ptr<UIActivityIndicatorView> UIActivityIndicatorView::initWithActivityIndicatorStyle(
@@ -33,6 +38,35 @@ void UIActivityIndicatorView::setActivityIndicatorViewStyle(UIActivityIndicatorV
                  ? UIColor::grayColor()
                  : UIColor::whiteColor();
     invalidateIntrinsicContentSize();
+    setNeedsDisplay();
+}
+
+void UIActivityIndicatorView::setColor(std::shared_ptr<UIColor> color) {
+    color_ = std::move(color);
+    setNeedsDisplay();
+}
+
+void UIActivityIndicatorView::drawRect(const CGRect& rect) {
+    (void)rect;
+    auto c = UIGraphicsGetCurrentContext();
+    const CGRect b = bounds();
+    const CGFloat outer = std::min(b.size.width, b.size.height) / 2;
+    if (!c || outer < 3) return;
+    const auto color = color_ ? color_ : UIColor::grayColor();
+    const CGFloat inner = outer * 0.45;
+    const CGFloat cx = CGRectGetMidX(b), cy = CGRectGetMidY(b);
+    CGContext::Operation cap(CGContext::Operation::Kind::SetLineCap);
+    cap.value = kCGLineCapRound;
+    c->record(std::move(cap));
+    CGContextSetLineWidth(c, std::max(1.5, outer * 0.2));
+    // From the top round the clock, each spoke fainter than the one before.
+    for (int i = 0; i < 12; ++i) {
+        const CGFloat angle = -M_PI / 2 + i * M_PI / 6;
+        CGContextSetStrokeColorWithColor(c, color->colorWithAlphaComponent(color->alpha() * (1.0 - i * 0.07)));
+        CGContextMoveToPoint(c, cx + std::cos(angle) * inner, cy + std::sin(angle) * inner);
+        CGContextAddLineToPoint(c, cx + std::cos(angle) * (outer - 1), cy + std::sin(angle) * (outer - 1));
+        CGContextStrokePath(c);
+    }
 }
 
 void UIActivityIndicatorView::setHidesWhenStopped(bool hides) {

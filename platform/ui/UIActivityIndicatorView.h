@@ -1,4 +1,5 @@
 // Spinners: a style with its size, started and stopped; hidden while stopped unless told otherwise.
+// A spinner draws twelve spokes fading round its circle, in its colour.
 #pragma once
 
 #include "platform/ui/UIView.h"
@@ -24,7 +25,7 @@ public:
     UIActivityIndicatorViewStyle activityIndicatorViewStyle() const { return style_; }
     void setActivityIndicatorViewStyle(UIActivityIndicatorViewStyle style);
     std::shared_ptr<UIColor> color() const { return color_; }
-    void setColor(std::shared_ptr<UIColor> color) { color_ = std::move(color); }
+    void setColor(std::shared_ptr<UIColor> color);
     bool hidesWhenStopped() const { return hidesWhenStopped_; }
     void setHidesWhenStopped(bool hides);
     void startAnimating();
@@ -32,6 +33,7 @@ public:
     bool isAnimating() const { return animating_; }
     CGSize sizeThatFits(const CGSize& size) const override;
     CGSize intrinsicContentSize() const override { return sizeThatFits({0, 0}); }
+    void drawRect(const CGRect& rect) override;
 
     static CGFloat sideForStyle(UIActivityIndicatorViewStyle style);
 

@@ -59,6 +59,28 @@ std::shared_ptr<UIBarButtonItem> UIBarButtonItem::fixedSpaceItem(CGFloat width) 
 void UIBarButtonItem::setEnabled(bool enabled) {
     enabled_ = enabled;
     if (auto control = std::dynamic_pointer_cast<UIControl>(customView_)) control->setEnabled(enabled);
+    redraw();
+}
+
+void UIBarButtonItem::setTitle(const std::string& title) {
+    title_ = title;
+    redraw();
+}
+
+void UIBarButtonItem::setImage(std::shared_ptr<UIImage> image) {
+    image_ = std::move(image);
+    redraw();
+}
+
+void UIBarButtonItem::setTintColor(std::shared_ptr<UIColor> color) {
+    tintColor_ = std::move(color);
+    redraw();
+}
+
+void UIBarButtonItem::redraw() {
+    std::erase_if(views_, [](const std::weak_ptr<UIView>& view) { return view.expired(); });
+    for (const auto& weak : views_)
+        if (auto view = weak.lock()) view->setNeedsDisplay();
 }
 
 void UIBarButtonItem::setTarget(const std::shared_ptr<NSObject>& target) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class UIColor;
 class UIImage;
@@ -64,9 +65,9 @@ public:
     UIBarButtonItem() = default;
 
     std::string title() const { return title_; }
-    void setTitle(const std::string& title) { title_ = title; }
+    void setTitle(const std::string& title);
     std::shared_ptr<UIImage> image() const { return image_; }
-    void setImage(std::shared_ptr<UIImage> image) { image_ = std::move(image); }
+    void setImage(std::shared_ptr<UIImage> image);
     UIBarButtonItemStyle style() const { return style_; }
     void setStyle(UIBarButtonItemStyle style) { style_ = style; }
     std::shared_ptr<UIView> customView() const { return customView_; }
@@ -77,7 +78,7 @@ public:
     bool isEnabled() const { return enabled_; }
     void setEnabled(bool enabled);
     std::shared_ptr<UIColor> tintColor() const { return tintColor_; }
-    void setTintColor(std::shared_ptr<UIColor> color) { tintColor_ = std::move(color); }
+    void setTintColor(std::shared_ptr<UIColor> color);
     int tag() const { return tag_; }
     void setTag(int tag) { tag_ = tag; }
 
@@ -103,6 +104,8 @@ private:
     // What a finger lifted on the item's button does: the action runs unless the item is
     // disabled, its target is gone or an alert is up.
     void sendAction();
+    // The buttons showing the item draw it again.
+    void redraw();
 
     std::string title_;
     std::shared_ptr<UIImage> image_;
@@ -116,4 +119,6 @@ private:
     bool hasTarget_ = false;
     UIAction action_;
     std::optional<UIBarButtonSystemItem> systemItem_;
+    // The buttons that show the item, which draw what it says.
+    std::vector<std::weak_ptr<UIView>> views_;
 };

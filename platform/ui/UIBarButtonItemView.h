@@ -1,6 +1,6 @@
 // The button a bar shows for a bar item that has no view of its own (and the navigation bar's
-// back button, and a search bar's Cancel): the item's image or title, drawn by the screen in the
-// tint colour, with no subviews. A tap inside runs the item's action.
+// back button, and a search bar's Cancel): it draws the item's image, its system glyph or its
+// title in the tint colour, with no subviews. A tap inside runs the item's action.
 #pragma once
 
 #include "platform/ui/UIControl.h"
@@ -24,8 +24,15 @@ public:
     static void showItems(UIView& bar, const std::vector<std::shared_ptr<UIBarButtonItem>>& items,
                           std::vector<std::shared_ptr<UIView>>& shown);
 
+    // A back button's chevron and title; else the item's image, its system glyph (a trash can,
+    // the refresh arrow) or its title, centred, grey while the item is disabled.
+    void drawRect(const CGRect& rect) override;
+
 protected:
     void didTapInside() override;
+    // The item tells the buttons showing it when what they draw changes.
+    void didMoveToSuperview() override;
+    void tintColorDidChange() override;
 
 private:
     std::shared_ptr<UIBarButtonItem> item_;

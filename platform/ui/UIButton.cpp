@@ -2,6 +2,7 @@
 #include "platform/ui/UIButton.h"
 
 #include "platform/foundation/NSString.h"
+#include "platform/ui/CGContext.h"
 #include "platform/ui/NSAttributedString.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
@@ -135,6 +136,8 @@ void UIButton::updateContent() {
         imageView_->setHidden(!image);
     }
     setNeedsLayout();
+    // The background image may differ by state.
+    setNeedsDisplay();
 }
 
 void UIButton::setEnabled(bool enabled) {
@@ -203,6 +206,33 @@ void UIButton::layoutSubviews() {
     if (titleLabel_)
         titleLabel_->setFrame(UIEdgeInsetsInsetRect(
             CGRectMake(x + imageSize.width, midY - title.height / 2, title.width, title.height), titleEdgeInsets_));
+}
+
+void UIButton::tintColorDidChange() { setNeedsDisplay(); }
+
+void UIButton::drawRect(const CGRect& rect) {
+    (void)rect;
+    auto context = UIGraphicsGetCurrentContext();
+    if (!context) return;
+    if (const auto background = currentBackgroundImage()) {
+        CGContext::Operation op(CGContext::Operation::Kind::DrawImage);
+        op.image = background;
+        op.rect = bounds();
+        context->record(std::move(op));
+    }
+    const bool info = type_ == UIButtonTypeInfoDark || type_ == UIButtonTypeInfoLight || type_ == UIButtonTypeDetailDisclosure;
+    const CGRect b = bounds();
+    const CGFloat radius = std::min({11.0, b.size.width / 2 - 1, b.size.height / 2 - 1});
+    if (!info || currentImage() || radius <= 2) return;
+    const auto tint = type_ == UIButtonTypeInfoLight ? UIColor::whiteColor() : tintColor();
+    const CGFloat cx = CGRectGetMidX(b), cy = CGRectGetMidY(b);
+    CGContextSetStrokeColorWithColor(context, tint);
+    CGContextSetFillColorWithColor(context, tint);
+    CGContextSetLineWidth(context, 1.5);
+    CGContextAddArc(context, cx, cy, radius, 0, 2 * M_PI, 0);
+    CGContextStrokePath(context);
+    CGContextFillEllipseInRect(context, CGRectMake(cx - radius * 0.14, cy - radius * 0.59, radius * 0.28, radius * 0.28));
+    CGContextFillRect(context, CGRectMake(cx - radius * 0.1, cy - radius * 0.2, radius * 0.2, radius * 0.75));
 }
 
 std::string UIButton::description() const {

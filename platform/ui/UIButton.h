@@ -68,8 +68,15 @@ public:
     CGSize sizeThatFits(const CGSize& size) const override;
     CGSize intrinsicContentSize() const override;
     void layoutSubviews() override;
+    // The background image of the current state, stretched over the bounds; an information
+    // button without an image draws its sign, an "i" in a ring. The image and title are drawn by
+    // their own views above.
+    void drawRect(const CGRect& rect) override;
 
     std::string description() const override;
+
+protected:
+    void tintColorDidChange() override;
 
 private:
     template <class T>

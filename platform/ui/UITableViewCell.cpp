@@ -2,6 +2,7 @@
 #include "platform/ui/UITableViewCell.h"
 
 #include "platform/foundation/NSString.h"
+#include "platform/ui/CGContext.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
@@ -13,6 +14,7 @@
 #include "platform/ui/UITouch.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 constexpr CGFloat kCellMargin = 15;
@@ -53,6 +55,74 @@ public:
 
 private:
     std::shared_ptr<UIView> shared_from_this_view() { return std::static_pointer_cast<UIView>(shared_from_this()); }
+};
+
+// The sign of an accessory type, drawn in the strip at the row's right: a grey chevron, a
+// check mark or an information ring in the tint colour, or both ring and chevron. Touches go
+// through to the row, which tells a detail button's tap from the row's.
+class AccessoryGlyph : public UIView {
+public:
+    AccessoryGlyph() {
+        setUserInteractionEnabled(false);
+        setContentMode(UIViewContentModeRedraw);
+    }
+
+    void setType(UITableViewCellAccessoryType type) {
+        if (type == type_) return;
+        type_ = type;
+        setNeedsDisplay();
+    }
+    void tintColorDidChange() override { setNeedsDisplay(); }
+
+    void drawRect(const CGRect&) override {
+        auto c = UIGraphicsGetCurrentContext();
+        if (!c) return;
+        const CGRect b = bounds();
+        const CGFloat cy = CGRectGetMidY(b);
+        CGContext::Operation cap(CGContext::Operation::Kind::SetLineCap);
+        cap.value = kCGLineCapRound;
+        c->record(std::move(cap));
+        switch (type_) {
+            case UITableViewCellAccessoryDisclosureIndicator: chevron(c, CGRectGetMidX(b), cy); break;
+            case UITableViewCellAccessoryCheckmark:
+                CGContextSetStrokeColorWithColor(c, tintColor());
+                CGContextSetLineWidth(c, 2.5);
+                CGContextMoveToPoint(c, CGRectGetMidX(b) - 7, cy);
+                CGContextAddLineToPoint(c, CGRectGetMidX(b) - 2, cy + 5);
+                CGContextAddLineToPoint(c, CGRectGetMidX(b) + 7, cy - 6);
+                CGContextStrokePath(c);
+                break;
+            case UITableViewCellAccessoryDetailButton: ring(c, CGRectGetMidX(b), cy); break;
+            case UITableViewCellAccessoryDetailDisclosureButton:
+                ring(c, b.origin.x + 11, cy);
+                chevron(c, CGRectGetMaxX(b) - 5, cy);
+                break;
+            case UITableViewCellAccessoryNone: break;
+        }
+    }
+
+private:
+    static void chevron(const CGContextRef& c, CGFloat cx, CGFloat cy) {
+        CGContextSetStrokeColorWithColor(c, UIColor::colorWithWhite(0.72, 1));
+        CGContextSetLineWidth(c, 2.5);
+        CGContextMoveToPoint(c, cx - 3, cy - 6.5);
+        CGContextAddLineToPoint(c, cx + 3, cy);
+        CGContextAddLineToPoint(c, cx - 3, cy + 6.5);
+        CGContextStrokePath(c);
+    }
+    // An "i" in a ring.
+    void ring(const CGContextRef& c, CGFloat cx, CGFloat cy) {
+        const CGFloat radius = 9;
+        CGContextSetStrokeColorWithColor(c, tintColor());
+        CGContextSetLineWidth(c, 1.5);
+        CGContextAddArc(c, cx, cy, radius, 0, 2 * M_PI, 0);
+        CGContextStrokePath(c);
+        CGContextSetFillColorWithColor(c, tintColor());
+        CGContextFillEllipseInRect(c, CGRectMake(cx - 1.3, cy - radius * 0.45 - 1.3, 2.6, 2.6));
+        CGContextFillRect(c, CGRectMake(cx - 0.9, cy - radius * 0.2, 1.8, radius * 0.75));
+    }
+
+    UITableViewCellAccessoryType type_ = UITableViewCellAccessoryNone;
 };
 }  // namespace
 
@@ -212,6 +282,22 @@ void UITableViewCell::prepareForReuse() {
     setEditing(false, false);
 }
 
+void UITableViewCell::showAccessoryGlyph(UITableViewCellAccessoryType type, const CGRect& strip) {
+    if (type == UITableViewCellAccessoryNone) {
+        if (accessoryGlyph_) accessoryGlyph_->removeFromSuperview();
+        accessoryGlyph_.reset();
+        return;
+    }
+    if (!accessoryGlyph_) accessoryGlyph_ = std::make_shared<AccessoryGlyph>();
+    static_cast<AccessoryGlyph&>(*accessoryGlyph_).setType(type);
+    accessoryGlyph_->setFrame(strip);
+    // Over the backgrounds, so a selected row still shows it; under a delete confirmation.
+    if (!accessoryGlyph_->superview()) {
+        if (deleteConfirmation_ && deleteConfirmation_->superview()) insertSubview(accessoryGlyph_, subviews().size() - 1);
+        else addSubview(accessoryGlyph_);
+    }
+}
+
 CGFloat UITableViewCell::accessoryWidth() const {
     if (accessoryView_) return accessoryView_->frame().size.width + kCellMargin;
     const auto type = editing_ ? editingAccessoryType_ : accessoryType_;
@@ -315,6 +401,10 @@ void UITableViewCell::layoutSubviews() {
         const CGSize s = accessoryView_->frame().size;
         accessoryView_->setFrame({{CGRectGetMaxX(b) - kCellMargin - s.width, (b.size.height - s.height) / 2}, s});
     }
+    showAccessoryGlyph(accessoryView_ || reorderControl_ ? UITableViewCellAccessoryNone
+                       : editing_                       ? editingAccessoryType_
+                                                        : accessoryType_,
+                       {{CGRectGetMaxX(b) - accessory, b.origin.y}, {accessory, b.size.height}});
     const CGRect content = contentView_ ? contentView_->bounds() : b;
     CGFloat x = kCellMargin + indentationLevel_ * 10.0;
     if (imageView_ && imageView_->image()) {

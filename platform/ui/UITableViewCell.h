@@ -107,6 +107,7 @@ public:
 
 private:
     void showSelectionBackground();
+    void showAccessoryGlyph(UITableViewCellAccessoryType type, const CGRect& strip);
     void attachContentView();
 
     UITableViewCellStyle style_ = UITableViewCellStyleDefault;
@@ -118,6 +119,8 @@ private:
     UITableViewCellAccessoryType accessoryType_ = UITableViewCellAccessoryNone;
     UITableViewCellAccessoryType editingAccessoryType_ = UITableViewCellAccessoryNone;
     std::shared_ptr<UIView> accessoryView_;
+    // Draws the accessory type's sign in the accessory's strip while no view stands there.
+    std::shared_ptr<UIView> accessoryGlyph_;
     std::shared_ptr<UIView> backgroundView_;
     std::shared_ptr<UIView> selectedBackgroundView_;
     std::shared_ptr<UIView> defaultSelectedBackground_;

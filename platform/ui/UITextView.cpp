@@ -2,6 +2,7 @@
 #include "platform/ui/UITextView.h"
 
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/ui/CGContext.h"
 #include "platform/ui/NSStringDrawing.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
@@ -27,6 +28,17 @@ void UITextView::setText(const std::string& text) {
 void UITextView::setFont(std::shared_ptr<UIFont> font) {
     font_ = font ? std::move(font) : UIFont::systemFontOfSize(12);
     updateContentSize();
+    setNeedsDisplay();
+}
+
+void UITextView::setTextColor(std::shared_ptr<UIColor> color) {
+    textColor_ = std::move(color);
+    setNeedsDisplay();
+}
+
+void UITextView::setTextAlignment(NSTextAlignment alignment) {
+    alignment_ = alignment;
+    setNeedsDisplay();
 }
 
 void UITextView::setDelegate(const std::shared_ptr<UITextViewDelegate>& delegate) {
@@ -34,10 +46,13 @@ void UITextView::setDelegate(const std::shared_ptr<UITextViewDelegate>& delegate
     UIScrollView::setDelegate(delegate);
 }
 
+namespace {
+// A 5-point line-fragment padding on each side, as the platform's text container.
+constexpr CGFloat kLinePadding = 5;
+}  // namespace
+
 CGSize UITextView::sizeThatFits(const CGSize& size) const {
-    // A 5-point line-fragment padding on each side, as the platform's text container.
-    const CGFloat padding = 5;
-    const CGFloat width = size.width - textInset_.left - textInset_.right - 2 * padding;
+    const CGFloat width = size.width - textInset_.left - textInset_.right - 2 * kLinePadding;
     const CGSize text = NSStringSizeWithFont(text_.empty() ? std::string(" ") : text_, font_,
                                              {std::max(1.0, width), std::numeric_limits<CGFloat>::infinity()},
                                              NSLineBreakByWordWrapping);
@@ -52,6 +67,34 @@ void UITextView::updateContentSize() {
 void UITextView::layoutSubviews() {
     UIScrollView::layoutSubviews();
     updateContentSize();
+    // A new width wraps the text anew, and a scroll brings other lines into view.
+    setNeedsDisplay();
+}
+
+void UITextView::drawRect(const CGRect& rect) {
+    auto context = UIGraphicsGetCurrentContext();
+    if (!context || text_.empty()) return;
+    const CGFloat left = textInset_.left + kLinePadding;
+    const CGFloat width = std::max(1.0, bounds().size.width - textInset_.right - kLinePadding - left);
+    const CGFloat lineHeight = font_->lineHeight();
+    CGFloat y = textInset_.top;
+    // Lines below the rect are not laid out at all: a long text costs only what shows.
+    const auto reach = static_cast<std::size_t>(std::max(0.0, std::ceil((CGRectGetMaxY(rect) - y) / lineHeight)));
+    if (reach == 0) return;
+    for (const auto& line : NSStringLayoutLines(text_, font_, width, NSLineBreakByWordWrapping, reach)) {
+        if (y >= CGRectGetMaxY(rect)) break;
+        if (y + lineHeight > rect.origin.y && !line.empty()) {
+            CGContext::Operation op(CGContext::Operation::Kind::DrawText);
+            op.text = line;
+            op.font = font_;
+            op.color = textColor_;
+            op.rect = {{left, y}, {width, lineHeight}};
+            op.alignment = alignment_ == NSTextAlignmentCenter || alignment_ == NSTextAlignmentRight ? alignment_
+                                                                                                     : NSTextAlignmentLeft;
+            context->record(std::move(op));
+        }
+        y += lineHeight;
+    }
 }
 
 bool UITextView::becomeFirstResponder() {

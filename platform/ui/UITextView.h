@@ -37,9 +37,9 @@ public:
     std::shared_ptr<UIFont> font() const { return font_; }
     void setFont(std::shared_ptr<UIFont> font);
     std::shared_ptr<UIColor> textColor() const { return textColor_; }
-    void setTextColor(std::shared_ptr<UIColor> color) { textColor_ = std::move(color); }
+    void setTextColor(std::shared_ptr<UIColor> color);
     NSTextAlignment textAlignment() const { return alignment_; }
-    void setTextAlignment(NSTextAlignment alignment) { alignment_ = alignment; }
+    void setTextAlignment(NSTextAlignment alignment);
     bool isEditable() const { return editable_; }
     void setEditable(bool editable) { editable_ = editable; }
 
@@ -62,6 +62,8 @@ public:
     // The text wrapped to the width less the insets.
     CGSize sizeThatFits(const CGSize& size) const override;
     void layoutSubviews() override;
+    // The wrapped lines that fall inside `rect` (in content coordinates), each where it sits.
+    void drawRect(const CGRect& rect) override;
 
 private:
     std::shared_ptr<UITextView> self();

@@ -4,6 +4,8 @@
 #include "platform/foundation/NSString.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIBarButtonItemView.h"
+#include "platform/ui/CGContext.h"
+#include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UIImage.h"
 
@@ -14,6 +16,26 @@ namespace {
 constexpr CGFloat kMargin = 8;
 constexpr CGFloat kGap = 8;
 }  // namespace
+
+UIToolbar::UIToolbar() : UIToolbar(CGRectZero) {}
+
+UIToolbar::UIToolbar(const CGRect& frame) : UIView(frame) { setContentMode(UIViewContentModeRedraw); }
+
+void UIToolbar::drawRect(const CGRect& rect) {
+    (void)rect;
+    auto c = UIGraphicsGetCurrentContext();
+    if (!c) return;
+    const auto& appearance = standardAppearance_;
+    std::shared_ptr<UIColor> fill = barTintColor_;
+    if (!fill && appearance) fill = appearance->backgroundColor();
+    if (!fill && appearance && appearance->background() == UIBarAppearance::Background::Transparent) return;
+    if (!fill) {
+        const bool see = translucent_ && !(appearance && appearance->background() == UIBarAppearance::Background::Opaque);
+        fill = UIColor::colorWithWhite(barStyle_ != UIBarStyleDefault ? 0.1 : 0.97, see ? 0.94 : 1);
+    }
+    CGContextSetFillColorWithColor(c, fill);
+    CGContextFillRect(c, bounds());
+}
 
 void UIToolbar::setItems(std::vector<std::shared_ptr<UIBarButtonItem>> items, bool animated) {
     (void)animated;

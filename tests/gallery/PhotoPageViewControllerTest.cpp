@@ -3,7 +3,8 @@
 // description strip, the buttons and the viewed marks following; the controls hidden and shown
 // by single taps (the pages told the spinner style); zoom by double tap; the close item of a
 // presented pager; the full-name hint; and a picture that is on the content server only,
-// downloaded into Documents "Data" while its page is shown; the thumbnail screen opening it.
+// downloaded into Documents "Data" while its page is shown; the thumbnail screen opening it; a
+// shot of the phone turned sideways, its strip and light toolbar over the picture.
 #include "gallery/PhotoPageViewController.h"
 
 #include "content/List_DataSource.h"
@@ -29,8 +30,10 @@
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIToolbar.h"
 #include "platform/ui/UIWindow.h"
+#include "simulator/SimRenderer.h"
 #include "simulator/SimScreen.h"
 #include "tests/gallery/GalleryFixture.h"
+#include "tests/simulator/SimTestSupport.h"
 #include "uikit/UIViewToast.h"
 
 namespace {
@@ -47,6 +50,7 @@ public:
 
 class PhotoPagerTest : public GalleryFixture {
 protected:
+    static void TearDownTestSuite() { SimRenderer::releaseCaches(); }
     void SetUp() override {
         GalleryFixture::SetUp();
         Clock::setManual(10'000);
@@ -387,4 +391,40 @@ TEST_F(PhotoPagerTest, TheThumbnailScreenOpensThePagerOverItsPicturesAtTheOneTap
     EXPECT_EQ(pager_->dataSource(), thumbnails->dataSource());
     EXPECT_EQ(title(), authorOf(2));
     EXPECT_TRUE(nav_->showsBackButton());
+}
+
+TEST_F(PhotoPagerTest, TurnedSidewaysThePhoneDrawsTheStripAndTheLightToolbarOverThePicture) {
+    push();
+    auto app = UIApplication::sharedApplication();
+    app->rotateTo(UIInterfaceOrientation::LandscapeLeft);
+    pass(app->statusBarOrientationAnimationDuration());
+    window_->layoutAndDisplayIfNeeded();
+    const std::string path = Sandbox::tmp() + "/pager.png";
+    std::string error;
+    ASSERT_TRUE(SimRenderer::writePNG(path, error)) << error;
+    auto shot = UIImage::imageWithContentsOfFile(path);
+    ASSERT_TRUE(shot);
+    ASSERT_EQ(shot->pixelWidth(), 667);
+
+    // The picture fills the height, so the strip and the toolbar lie over it.
+    auto toolbar = nav_->toolbar();
+    const CGRect bar = toolbar->convertRectToView(toolbar->bounds(), window_);
+    const auto strip = pager_->descriptionView();
+    const CGRect stripBox = strip->convertRectToView(strip->bounds(), window_);
+    EXPECT_EQ(CGRectGetMaxY(stripBox), bar.origin.y);
+    const CGRect picture = page()->view()->convertRectToView(page()->view()->bounds(), window_);
+    EXPECT_GE(CGRectGetMaxY(picture), CGRectGetMaxY(bar));
+    // The strip in the pager's background colour, as the pager gives it.
+    const auto background = pager_->view()->backgroundColor();
+    ASSERT_TRUE(background);
+    const auto stripPixel = shotRGB(*shot, CGRectGetMidX(stripBox), stripBox.origin.y + 3);
+    EXPECT_NEAR(stripPixel[0], background->red() * 255, 2);
+    EXPECT_NEAR(stripPixel[2], background->blue() * 255, 2);
+    // The toolbar is a light bar over the picture, not the picture with faint buttons on it.
+    for (const double x : {CGRectGetMidX(bar) - 40, CGRectGetMidX(bar) + 40}) {
+        const auto c = shotRGB(*shot, x, bar.origin.y + 3);
+        EXPECT_GT(std::min({c[0], c[1], c[2]}), 200) << x;
+    }
+    app->rotateTo(UIInterfaceOrientation::Portrait);
+    pass(app->statusBarOrientationAnimationDuration());
 }

@@ -1,6 +1,7 @@
 // Picture and author information over the demo catalogue: the texts of a picture row, the
 // information screen's page, title and reading settings, and the screen reached from a row's
-// information button in the category browser (an author on the phone, a genre on the pad).
+// information button in the category browser (an author on the phone, a genre on the pad); a
+// shot of its reading buttons.
 #include "gallery/UIInfoView.h"
 
 #include "config/AppConfig.h"
@@ -29,8 +30,11 @@
 #include "platform/ui/UITableView.h"
 #include "platform/web/WKWebView.h"
 #include "platform/ui/UIWindow.h"
+#include "platform/foundation/Sandbox.h"
+#include "simulator/SimRenderer.h"
 #include "simulator/SimScreen.h"
 #include "tests/gallery/GalleryFixture.h"
+#include "tests/simulator/SimTestSupport.h"
 #include "uikit/UIStandartInfoCell.h"
 #include "uikit/UIViewControllerOpenAdUrl.h"
 
@@ -38,6 +42,7 @@ namespace {
 
 class UIInfoViewTest : public GalleryFixture {
 protected:
+    static void TearDownTestSuite() { SimRenderer::releaseCaches(); }
     void SetUp() override {
         GalleryFixture::SetUp();
         Clock::setManual(100);
@@ -186,6 +191,25 @@ TEST_F(UIInfoViewTest, TheFontButtonsStopAtNineAndEighteenPoints) {
     screen->fontZoomInClick();
     EXPECT_EQ(size(), 5);
     EXPECT_NE(screen->webView()->html().find("font-size:5pt"), std::string::npos);
+}
+
+TEST_F(UIInfoViewTest, AShotShowsTheAlignmentGlyphAndTheSmallerAndLargerButtonsOnThePage) {
+    auto screen = UIInfoView::initWithContext(galleryContext());
+    screen->setText("Court painter of Philip IV.");
+    show(UINavigationController::initWithRootViewController(screen), {375, 667});
+    window_->layoutAndDisplayIfNeeded();
+    const std::string path = Sandbox::tmp() + "/info.png";
+    std::string error;
+    ASSERT_TRUE(SimRenderer::writePNG(path, error)) << error;
+    auto shot = UIImage::imageWithContentsOfFile(path);
+    ASSERT_TRUE(shot);
+    // The page's light background is left unmarked; each button shows its glyph or its title.
+    for (const auto& button : {screen->alignButton(), screen->fontZoomOutButton(), screen->fontZoomInButton()}) {
+        SCOPED_TRACE(button->currentTitle());
+        const CGRect box = button->convertRectToView(button->bounds(), window_);
+        EXPECT_EQ(markedPixels(*shot, CGRectMake(box.origin.x, box.origin.y, box.size.width, 6)), 0);
+        EXPECT_GT(markedPixels(*shot, box), 15);
+    }
 }
 
 TEST_F(UIInfoViewTest, AnAuthorRowsInformationButtonPresentsTheAuthorsBiographyOnThePhone) {

@@ -280,7 +280,8 @@ TEST_F(SimControlsTest, AShotDrawsTheBackButtonSliderSwitchSegmentCaptionsInform
     auto on = UISwitch::make();
     on->setOn(true);
     place(on, CGRectMake(20, 120, 51, 31));
-    place(UIButton::buttonWithType(UIButtonTypeInfoDark), CGRectMake(300, 120, 44, 44));
+    auto infoButton = UIButton::buttonWithType(UIButtonTypeInfoDark);
+    place(infoButton, CGRectMake(300, 120, 44, 44));
     auto bar = UISearchBar::make();
     bar->setText("Vermeer");
     place(bar, CGRectMake(0, 180, 375, 56));
@@ -297,17 +298,22 @@ TEST_F(SimControlsTest, AShotDrawsTheBackButtonSliderSwitchSegmentCaptionsInform
             if (d.kind == kind && (caption.empty() || d.text == caption)) return &d;
         return nullptr;
     };
-    const auto* back = find("back button", "Paintings");
+    // The back button draws itself: its title where its glyphs went, its chevron before it.
+    const auto* back = find("line", "Paintings");
     const auto* track = find("slider");
     const auto* toggle = find("switch", "on");
     const auto* caption = find("segment", "2x");
-    const auto* info = find("info button");
+    // The information button draws its sign itself, in its own box.
+    const CGRect infoBox = infoButton->convertRectToView(infoButton->bounds(), window);
+    const auto drawing = std::find_if(drawn.begin(), drawn.end(),
+                                      [&](const auto& d) { return d.kind == "drawing" && d.frame == infoBox; });
+    const auto* info = drawing != drawn.end() ? &*drawing : nullptr;
     const auto* search = find("search bar", "Vermeer");
     ASSERT_TRUE(back && track && toggle && caption && info && search);
 
     auto shot = UIImage::imageWithContentsOfFile(path);
     ASSERT_TRUE(shot);
-    const CGRect chevron = CGRectMake(back->frame.origin.x, back->frame.origin.y + 8, 16, back->frame.size.height - 16);
+    const CGRect chevron = CGRectMake(back->frame.origin.x - 20, CGRectGetMidY(back->frame) - 10, 16, 20);
     EXPECT_GT(markedPixels(*shot, chevron), 20) << "the back button's chevron";
     // The slider's track is tinted up to the value and plain after it; the thumb sits at 80 %.
     const double y = CGRectGetMidY(track->frame);
@@ -319,7 +325,7 @@ TEST_F(SimControlsTest, AShotDrawsTheBackButtonSliderSwitchSegmentCaptionsInform
     const auto green = shotRGB(*shot, toggle->frame.origin.x + 12, CGRectGetMidY(toggle->frame));
     EXPECT_GT(green[1], green[0] + 80);
     EXPECT_GT(markedPixels(*shot, caption->frame), 10) << "the caption of an unselected segment";
-    EXPECT_GT(markedPixels(*shot, info->frame), 30) << "the information sign";
+    EXPECT_GT(markedPixels(*shot, infoBox), 30) << "the information sign";
     EXPECT_GT(markedPixels(*shot, CGRectMake(40, 190, 120, 36)), 30) << "the typed text in the search field";
 }
 

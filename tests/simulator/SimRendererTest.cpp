@@ -1,7 +1,10 @@
 // Shots draw what the text screen lists: every word of a justified page inside its margin, the
 // views that draw themselves, the spinner of a busy overlay, an alert as tall as what it holds
-// and the box of its field, and a bar button's count at the button's corner, off its glyph.
+// and the box of its field, a bar button's count at the button's corner, off its glyph, the
+// words typed into a mail, a button's background image, a row's accessory, a toolbar's trash
+// can and the toolbar's own background.
 #include "platform/foundation/Sandbox.h"
+#include "platform/messageui/MFMailComposeViewController.h"
 #include "platform/ui/CGContext.h"
 #include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UIAlertController.h"
@@ -15,7 +18,11 @@
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
+#include "platform/ui/UITableView.h"
+#include "platform/ui/UITableViewCell.h"
 #include "platform/ui/UITextField.h"
+#include "platform/ui/UITextView.h"
+#include "platform/ui/UIToolbar.h"
 #include "platform/widgets/BPMKNumberBadgeView.h"
 #include "simulator/SimRenderer.h"
 #include "tests/simulator/SimTestSupport.h"
@@ -60,6 +67,29 @@ std::vector<std::string> wordsOf(const std::string& text) {
     std::vector<std::string> words;
     for (std::string word; in >> word;) words.push_back(word);
     return words;
+}
+
+// Rows titled as given, each with the accessory given.
+class AccessoryRows : public NSObject, public UITableViewDataSource {
+public:
+    std::vector<UITableViewCellAccessoryType> accessories;
+    long numberOfRowsInSection(const std::shared_ptr<UITableView>&, long) override {
+        return static_cast<long>(accessories.size());
+    }
+    std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(const std::shared_ptr<UITableView>&,
+                                                           const NSIndexPath& indexPath) override {
+        auto cell = UITableViewCell::initWithStyle(UITableViewCellStyleDefault, "row");
+        cell->textLabel()->setText("Egg Tempera");
+        cell->setAccessoryType(accessories[static_cast<std::size_t>(indexPath.row)]);
+        return cell;
+    }
+};
+
+// Dark through and through, as a picture under the bars.
+std::shared_ptr<UIImage> darkPicture(int width, int height) {
+    std::vector<std::uint8_t> rgba(static_cast<std::size_t>(width) * height * 4, 30);
+    for (std::size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 255;
+    return UIImage::imageWithPixels(std::move(rgba), width, height, 1);
 }
 
 class RendererTest : public SimWindowTest {
@@ -128,15 +158,17 @@ TEST_F(RendererTest, ViewsThatDrawThemselvesAndSpinnersAreDrawn) {
     EXPECT_GT(red[0], 200);
     EXPECT_LT(red[1], 60);
     EXPECT_EQ(markedPixels(*shot, CGRectMake(40, 100, 3, 3)), 0) << "the corner outside the circle";
-    EXPECT_EQ(all("drawing").size(), 1u);
-    ASSERT_EQ(all("spinner").size(), 1u);
+    // The dot and the spinner each draw themselves.
+    ASSERT_EQ(all("drawing").size(), 2u);
+    EXPECT_EQ(all("drawing")[1]->frame, CGRectMake(200, 100, 37, 37));
     EXPECT_GT(markedPixels(*shot, CGRectMake(200, 100, 37, 37)), 40);
+    EXPECT_EQ(markedPixels(*shot, CGRectMake(200, 100, 4, 4)), 0) << "the corner outside the spokes";
 
     // Stopped, it hides and is not drawn.
     spinner->stopAnimating();
     shot = shoot();
     ASSERT_TRUE(shot);
-    EXPECT_TRUE(all("spinner").empty());
+    EXPECT_EQ(all("drawing").size(), 1u);
     EXPECT_EQ(markedPixels(*shot, CGRectMake(200, 100, 37, 37)), 0);
 }
 
@@ -241,6 +273,169 @@ TEST_F(RendererTest, ABarButtonsCountSitsAtTheButtonsCornerOffItsGlyphOnThePhone
         // The count's ring is drawn beyond the button's top right corner.
         EXPECT_GT(markedPixels(*shot, CGRectMake(CGRectGetMaxX(b), b.origin.y - 6, 8, 6)), 3);
         EXPECT_EQ(markedPixels(*shot, CGRectMake(b.origin.x, b.origin.y - 6, 10, 6)), 0) << "nothing over the glyph's left";
+    }
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
+}
+
+TEST_F(RendererTest, WordsTypedIntoAMailAreDrawnInItsBodyAndATextViewDrawsTheLinesScrolledIntoView) {
+    auto composer = MFMailComposeViewController::make();
+    composer->setSubject("Las Meninas");
+    composer->setMessageBody("<p>Court painter of Philip IV.</p>", true);
+    root->presentViewController(composer, false, nullptr);
+    const auto body = composer->writingView();
+    ASSERT_TRUE(body->becomeFirstResponder());
+    const std::string typed = "See the mirror at the back of the room, and who stands in it beside the painter.";
+    ASSERT_TRUE(body->insertText(typed));
+    auto shot = shoot();
+    ASSERT_TRUE(shot);
+    const CGRect box = body->convertRectToView(body->bounds(), window);
+    std::string joined;
+    for (const auto* line : all("line"))
+        if (CGRectContainsRect(box, line->frame)) joined += line->text + " ";
+    EXPECT_EQ(wordsOf(joined), wordsOf(typed)) << "every typed word, inside the body's box";
+    EXPECT_GT(markedPixels(*shot, box), 200);
+
+    // A long text scrolled down: the lines in view are drawn, those above it are not.
+    auto notes = UITextView::initWithFrame(CGRectMake(20, 300, 300, 100));
+    notes->setFont(UIFont::systemFontOfSize(17));
+    std::string text;
+    for (int i = 1; i <= 30; ++i) text += "Note " + std::to_string(i) + "\n";
+    notes->setText(text);
+    notes->setEditable(false);
+    composer->dismissViewControllerAnimated(false, nullptr);
+    root->view()->addSubview(notes);
+    notes->setContentOffset(CGPointMake(0, 400));
+    shot = shoot();
+    ASSERT_TRUE(shot);
+    std::vector<std::string> shown;
+    for (const auto* line : all("line")) {
+        shown.push_back(line->text);
+        EXPECT_LT(line->frame.origin.y, 400 + 1) << line->text;
+        EXPECT_GT(CGRectGetMaxY(line->frame), 300 - 1) << line->text;
+    }
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), "Note 1"), 0);
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), "Note 21"), 1);
+    EXPECT_GT(markedPixels(*shot, CGRectMake(20, 300, 300, 100)), 100);
+}
+
+TEST_F(RendererTest, AButtonDrawsItsBackgroundImageUnderItsTitle) {
+    // The text reader's alignment button: a glyph as its background, no title.
+    auto align = UIButton::buttonWithType(UIButtonTypeSystem);
+    align->setFrame(CGRectMake(10, 600, 44, 44));
+    align->setBackgroundImage(menuGlyph(), UIControlStateNormal);
+    root->view()->addSubview(align);
+    auto shot = shoot();
+    ASSERT_TRUE(shot);
+    // Stretched over the button: the bars reach past where the glyph at its own size would end.
+    EXPECT_GT(markedPixels(*shot, CGRectMake(10, 600, 44, 44)), 150);
+    EXPECT_GT(markedPixels(*shot, CGRectMake(10 + 35, 600, 3, 44)), 10);
+
+    // Another image for the highlighted state is drawn while the finger is down.
+    auto other = UIImage::imageWithPixels(std::vector<std::uint8_t>(4 * 4 * 4, 255), 4, 4, 1);
+    align->setBackgroundImage(other, UIControlStateHighlighted);
+    align->setHighlighted(true);
+    shot = shoot();
+    ASSERT_TRUE(shot);
+    EXPECT_EQ(markedPixels(*shot, CGRectMake(10, 600, 44, 44)), 0);
+}
+
+TEST_F(RendererTest, ARowDrawsItsAccessoryInItsStripSelectedOrNot) {
+    auto rows = std::make_shared<AccessoryRows>();
+    rows->accessories = {UITableViewCellAccessoryDisclosureIndicator, UITableViewCellAccessoryCheckmark,
+                         UITableViewCellAccessoryDetailButton, UITableViewCellAccessoryNone};
+    auto table = UITableView::initWithFrame(CGRectMake(0, 100, 375, 400), UITableViewStylePlain);
+    table->setDataSource(rows);
+    root->view()->addSubview(table);
+    table->reloadData();
+    auto shot = shoot();
+    ASSERT_TRUE(shot);
+    auto strip = [&](long row) {
+        auto cell = table->cellForRowAtIndexPath(NSIndexPath::indexPathForRow(row, 0));
+        EXPECT_TRUE(cell);
+        if (!cell) return CGRectZero;
+        const CGRect frame = cell->convertRectToView(cell->bounds(), window);
+        return CGRectMake(CGRectGetMaxX(frame) - 33, frame.origin.y, 33, frame.size.height);
+    };
+    // A grey chevron, a check mark and an information ring in the tint colour; nothing without one.
+    const CGRect chevron = strip(0);
+    EXPECT_GT(markedPixels(*shot, chevron), 15);
+    int tinted = 0;
+    for (const CGRect r : {strip(1), strip(2)}) {
+        EXPECT_GT(markedPixels(*shot, r), 15);
+        for (int y = static_cast<int>(r.origin.y); y < CGRectGetMaxY(r); ++y)
+            for (int x = static_cast<int>(r.origin.x); x < CGRectGetMaxX(r); ++x) {
+                const auto c = shotRGB(*shot, x, y);
+                tinted += c[2] > c[0] + 80 ? 1 : 0;
+            }
+    }
+    EXPECT_GT(tinted, 20);
+    EXPECT_EQ(markedPixels(*shot, strip(3)), 0);
+
+    // The selected row's grey background does not hide its chevron.
+    table->selectRowAtIndexPath(NSIndexPath::indexPathForRow(0, 0), false, UITableViewScrollPositionNone);
+    shot = shoot();
+    ASSERT_TRUE(shot);
+    const auto selected = shotRGB(*shot, chevron.origin.x + 2, chevron.origin.y + 2);
+    EXPECT_LT(selected[0], 230) << "the selection's grey";
+    int darker = 0;
+    for (int y = static_cast<int>(chevron.origin.y); y < CGRectGetMaxY(chevron); ++y)
+        for (int x = static_cast<int>(chevron.origin.x); x < CGRectGetMaxX(chevron); ++x)
+            darker += shotRGB(*shot, x, y)[0] < selected[0] - 20 ? 1 : 0;
+    EXPECT_GT(darker, 10);
+}
+
+TEST_F(RendererTest, AToolbarDrawsItsBarUnderTheTrashCanAndItsOtherItems) {
+    for (const auto idiom : {UIUserInterfaceIdiom::Phone, UIUserInterfaceIdiom::Pad}) {
+        SCOPED_TRACE(idiom == UIUserInterfaceIdiom::Pad ? "pad" : "phone");
+        UIDevice::applyProfile(idiom);
+        // A screen whose picture runs under the toolbar, as the pager's does turned sideways.
+        auto screen = UIViewController::make();
+        screen->setTitle("Songs");
+        auto trash = UIBarButtonItem::initWithBarButtonSystemItem(UIBarButtonSystemItemTrash, nullptr, nullptr);
+        auto done = UIBarButtonItem::initWithBarButtonSystemItem(UIBarButtonSystemItemDone, nullptr, nullptr);
+        screen->setToolbarItems({trash, UIBarButtonItem::flexibleSpaceItem(), done});
+        auto navigation = UINavigationController::initWithRootViewController(screen);
+        navigation->setToolbarHidden(false, false);
+        window->setRootViewController(navigation);
+        const CGSize size = window->bounds().size;
+        auto picture = UIImageView::initWithImage(darkPicture(static_cast<int>(size.width), static_cast<int>(size.height)));
+        picture->setFrame(window->bounds());
+        screen->view()->addSubview(picture);
+        auto shot = shoot();
+        ASSERT_TRUE(shot);
+        auto toolbar = navigation->toolbar();
+        ASSERT_TRUE(toolbar->window());
+        const CGRect bar = toolbar->convertRectToView(toolbar->bounds(), window);
+
+        // The bar is light over the dark picture, with the picture faintly through it.
+        const auto under = shotRGB(*shot, CGRectGetMidX(bar), bar.origin.y + 2);
+        EXPECT_GT(under[0], 200);
+        EXPECT_LT(under[0], 250);
+        // The trash can is a glyph in the tint colour, not the word.
+        auto button = toolbar->viewForItem(trash);
+        ASSERT_TRUE(button);
+        const CGRect can = button->convertRectToView(button->bounds(), window);
+        EXPECT_GT(markedPixels(*shot, can), 40);
+        for (const auto* line : all("line")) EXPECT_NE(line->text, "Trash");
+        const auto found = std::find_if(drawn.begin(), drawn.end(),
+                                        [](const auto& d) { return d.kind == "line" && d.text == "Done"; });
+        EXPECT_NE(found, drawn.end()) << "a system item without a glyph keeps its word";
+        // Ink only in the can's middle, 18 points wide.
+        EXPECT_EQ(markedPixels(*shot, CGRectMake(can.origin.x, can.origin.y, CGRectGetMidX(can) - 11 - can.origin.x,
+                                                 can.size.height)),
+                  0);
+        // Disabled, the can turns grey.
+        trash->setEnabled(false);
+        shot = shoot();
+        ASSERT_TRUE(shot);
+        int blue = 0;
+        for (int y = static_cast<int>(can.origin.y); y < CGRectGetMaxY(can); ++y)
+            for (int x = static_cast<int>(can.origin.x); x < CGRectGetMaxX(can); ++x) {
+                const auto c = shotRGB(*shot, x, y);
+                blue += c[2] > c[0] + 60 ? 1 : 0;
+            }
+        EXPECT_EQ(blue, 0);
+        EXPECT_GT(markedPixels(*shot, can), 20);
     }
     UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
 }
