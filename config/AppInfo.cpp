@@ -6,23 +6,23 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/ui/UIDevice.h"
 
 #include <cstdio>
-#include <mutex>
 #include <set>
 
 namespace {
 
 constexpr const char* kEngineDictionaryKey = "OstrelEngine";
 
-std::mutex stateMutex;
-std::set<std::string> reportedBundles;
+Mutex stateMutex;
+std::set<std::string> reportedBundles GUARDED_BY(stateMutex);
 
 // Says once per bundle folder why the engine runs on its defaults.
 void reportOnce(const std::string& bundlePath, const std::string& sentence) {
     {
-        std::lock_guard lock(stateMutex);
+        MutexLock lock(stateMutex);
         if (!reportedBundles.insert(bundlePath).second) return;
     }
     Diagnostics::note(sentence);

@@ -16,8 +16,7 @@
 #include <initializer_list>
 #include <unordered_set>
 
-std::string FileSystem::cachedFolder(std::optional<std::string>& slot, unsigned long directory) const {
-    std::lock_guard lock(mutex_);
+std::string FileSystem::cachedFolderLocked(std::optional<std::string>& slot, unsigned long directory) const {
     if (slot) return *slot;
     const auto folders = NSSearchPathForDirectoriesInDomains(static_cast<NSSearchPathDirectory>(directory),
                                                              NSUserDomainMask, true);
@@ -26,15 +25,24 @@ std::string FileSystem::cachedFolder(std::optional<std::string>& slot, unsigned 
     return *slot;
 }
 
-std::string FileSystem::documentsFolder() const { return cachedFolder(documentsFolder_, NSDocumentDirectory); }
+std::string FileSystem::documentsFolder() const {
+    MutexLock lock(mutex_);
+    return cachedFolderLocked(documentsFolder_, NSDocumentDirectory);
+}
 
-std::string FileSystem::libraryFolder() const { return cachedFolder(libraryFolder_, NSLibraryDirectory); }
+std::string FileSystem::libraryFolder() const {
+    MutexLock lock(mutex_);
+    return cachedFolderLocked(libraryFolder_, NSLibraryDirectory);
+}
 
-std::string FileSystem::cachesFolder() const { return cachedFolder(cachesFolder_, NSCachesDirectory); }
+std::string FileSystem::cachesFolder() const {
+    MutexLock lock(mutex_);
+    return cachedFolderLocked(cachesFolder_, NSCachesDirectory);
+}
 
 void FileSystem::resetFolderCaches() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         documentsFolder_.reset();
         libraryFolder_.reset();
         cachesFolder_.reset();
@@ -133,7 +141,7 @@ std::optional<std::string> FileSystem::rememberedFilePathInWritableLocation(cons
     std::string key = rememberedKey(name);
     std::uint64_t generation = 0;
     {
-        std::lock_guard lock(rememberedMutex_);
+        MutexLock lock(rememberedMutex_);
         if (auto it = remembered_.find(key); it != remembered_.end()) {
             if (it->second.empty()) return std::nullopt;
             return it->second;
@@ -141,7 +149,7 @@ std::optional<std::string> FileSystem::rememberedFilePathInWritableLocation(cons
         generation = rememberedGeneration_;
     }
     auto found = findFilePathInWritableLocation(name);
-    std::lock_guard lock(rememberedMutex_);
+    MutexLock lock(rememberedMutex_);
     // An announcement made while the folders were looked through may concern this very file.
     if (generation == rememberedGeneration_) {
         if (remembered_.size() >= kRememberedLimit) remembered_.clear();
@@ -151,13 +159,13 @@ std::optional<std::string> FileSystem::rememberedFilePathInWritableLocation(cons
 }
 
 void FileSystem::writableFileChanged(const std::string& name) const {
-    std::lock_guard lock(rememberedMutex_);
+    MutexLock lock(rememberedMutex_);
     ++rememberedGeneration_;
     remembered_.erase(rememberedKey(name));
 }
 
 void FileSystem::writableFilesChanged() const {
-    std::lock_guard lock(rememberedMutex_);
+    MutexLock lock(rememberedMutex_);
     ++rememberedGeneration_;
     remembered_.clear();
 }

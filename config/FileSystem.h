@@ -3,10 +3,10 @@
 #pragma once
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -68,18 +68,18 @@ public:
                                                      bool createParentFolders = true) const;
 
 private:
-    std::string cachedFolder(std::optional<std::string>& slot, unsigned long directory) const;
+    std::string cachedFolderLocked(std::optional<std::string>& slot, unsigned long directory) const REQUIRES(mutex_);
     // libraryDocsFolder's path, not created.
     std::string libraryDocsFolderName() const;
 
-    mutable std::mutex mutex_;
-    mutable std::optional<std::string> documentsFolder_;
-    mutable std::optional<std::string> libraryFolder_;
-    mutable std::optional<std::string> cachesFolder_;
+    mutable Mutex mutex_;
+    mutable std::optional<std::string> documentsFolder_ GUARDED_BY(mutex_);
+    mutable std::optional<std::string> libraryFolder_ GUARDED_BY(mutex_);
+    mutable std::optional<std::string> cachesFolder_ GUARDED_BY(mutex_);
 
     // Name -> where it was found (empty: nowhere). Moves on with every announcement, so that a
     // lookup that raced one is not remembered.
-    mutable std::mutex rememberedMutex_;
-    mutable std::unordered_map<std::string, std::string> remembered_;
-    mutable std::uint64_t rememberedGeneration_ = 0;
+    mutable Mutex rememberedMutex_;
+    mutable std::unordered_map<std::string, std::string> remembered_ GUARDED_BY(rememberedMutex_);
+    mutable std::uint64_t rememberedGeneration_ GUARDED_BY(rememberedMutex_) = 0;
 };

@@ -62,12 +62,12 @@ std::vector<std::string> DataSource::allPathsFiltered(const std::function<bool(c
 }
 
 std::shared_ptr<OESearch> DataSource::search() const {
-    std::lock_guard guard(searchMutex_);
+    MutexLock guard(searchMutex_);
     return search_;
 }
 
 void DataSource::setSearch(std::shared_ptr<OESearch> search) {
-    std::lock_guard guard(searchMutex_);
+    MutexLock guard(searchMutex_);
     search_ = std::move(search);
 }
 

@@ -8,10 +8,10 @@
 #include "content/dataSubCat.h"
 #include "platform/dispatch/SequenceChecker.h"
 #include "platform/foundation/NSNotification.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -80,7 +80,7 @@ protected:
 private:
     void dataUpdatedNotification(const NSNotification&) { dataUpdated(); }
 
-    mutable std::mutex searchMutex_;
-    std::shared_ptr<OESearch> search_;
-    ContentRowList searchLast_;
+    mutable Mutex searchMutex_;
+    std::shared_ptr<OESearch> search_ GUARDED_BY(searchMutex_);
+    ContentRowList searchLast_;  // on the sequence
 };

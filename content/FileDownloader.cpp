@@ -6,14 +6,14 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <algorithm>
-#include <mutex>
 
 namespace {
 
-std::mutex downloaderMutex;
-std::shared_ptr<FileDownloader>& downloaderSlot() {
+Mutex downloaderMutex;
+std::shared_ptr<FileDownloader>& downloaderSlot() REQUIRES(downloaderMutex) {
     // Never destroyed: exit handlers must not tear down what the application has already ended.
     static auto* downloader = new std::shared_ptr<FileDownloader>;
     return *downloader;
@@ -24,7 +24,7 @@ std::shared_ptr<NSNotificationCenter> downloadCenter() { return NSNotificationCe
 }  // namespace
 
 std::shared_ptr<FileDownloader> FileDownloader::sharedDownloader() {
-    std::lock_guard lock(downloaderMutex);
+    MutexLock lock(downloaderMutex);
     auto& downloader = downloaderSlot();
     if (!downloader) downloader = std::make_shared<FileDownloader>();
     return downloader;
@@ -33,7 +33,7 @@ std::shared_ptr<FileDownloader> FileDownloader::sharedDownloader() {
 void FileDownloader::resetSharedDownloader() {
     std::shared_ptr<FileDownloader> old;
     {
-        std::lock_guard lock(downloaderMutex);
+        MutexLock lock(downloaderMutex);
         old.swap(downloaderSlot());
     }
     if (!old) return;
@@ -44,7 +44,7 @@ void FileDownloader::resetSharedDownloader() {
 }
 
 bool FileDownloader::hasSharedDownloader() {
-    std::lock_guard lock(downloaderMutex);
+    MutexLock lock(downloaderMutex);
     return downloaderSlot() != nullptr;
 }
 

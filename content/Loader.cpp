@@ -8,8 +8,8 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSRegularExpression.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
-#include <mutex>
 #include <set>
 
 
@@ -36,9 +36,9 @@ std::shared_ptr<Loader> Loader::initWithDBEntry(const std::shared_ptr<dbEntry>& 
 void Loader::importOldFavoritesOnce() {
     // One import per images database file per process, whichever thread gets here first;
     // the others wait here until it is over, so no two threads attach or delete the same file.
-    static std::mutex mutex;
-    static std::set<std::string> done;
-    std::lock_guard guard(mutex);
+    static Mutex mutex;
+    static std::set<std::string> done GUARDED_BY(mutex);
+    MutexLock guard(mutex);
     if (!done.insert(sql_->path()).second) return;
 
     const std::string documents = fileSystem().documentsFolder();

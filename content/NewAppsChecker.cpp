@@ -6,14 +6,14 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <algorithm>
-#include <mutex>
 
 namespace {
 
-std::mutex checkerMutex;
-std::shared_ptr<NewAppsChecker>& checkerSlot() {
+Mutex checkerMutex;
+std::shared_ptr<NewAppsChecker>& checkerSlot() REQUIRES(checkerMutex) {
     // Never destroyed: exit handlers must not tear down what the application has already ended.
     static auto* checker = new std::shared_ptr<NewAppsChecker>;
     return *checker;
@@ -31,19 +31,19 @@ void postCheckerMessage(const char* name) { NSNotificationCenter::defaultCenter(
 }  // namespace
 
 std::shared_ptr<NewAppsChecker> NewAppsChecker::sharedNewAppsChecker() {
-    std::lock_guard lock(checkerMutex);
+    MutexLock lock(checkerMutex);
     auto& checker = checkerSlot();
     if (!checker) checker = std::make_shared<NewAppsChecker>();
     return checker;
 }
 
 void NewAppsChecker::resetSharedNewAppsChecker() {
-    std::lock_guard lock(checkerMutex);
+    MutexLock lock(checkerMutex);
     checkerSlot().reset();
 }
 
 bool NewAppsChecker::hasSharedNewAppsChecker() {
-    std::lock_guard lock(checkerMutex);
+    MutexLock lock(checkerMutex);
     return checkerSlot() != nullptr;
 }
 

@@ -15,12 +15,12 @@ std::shared_ptr<OEFamousPaintingsStorage> OEFamousPaintingsStorage::initWithFile
 }
 
 std::optional<Value::Array> OEFamousPaintingsStorage::paintingsList() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return paintingsList_;
 }
 
 void OEFamousPaintingsStorage::setPaintingsList(std::optional<Value::Array> list) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     paintingsList_ = std::move(list);
 }
 

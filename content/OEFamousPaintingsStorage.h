@@ -5,11 +5,11 @@
 
 #include "config/FileSystem.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -37,6 +37,6 @@ public:
 
 private:
     std::shared_ptr<FileSystem> fileSystem_;
-    mutable std::mutex mutex_;
-    std::optional<Value::Array> paintingsList_;
+    mutable Mutex mutex_;
+    std::optional<Value::Array> paintingsList_ GUARDED_BY(mutex_);
 };

@@ -23,7 +23,7 @@ std::shared_ptr<OERequest> OERequest::initWithURL(std::shared_ptr<NSURL> url, st
 }
 
 std::shared_ptr<NSURLSessionDataTask> OERequest::task() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return task_;
 }
 
@@ -42,7 +42,7 @@ void OERequest::startWithCompletion(Completion completion) {
             completion(data, response ? response->statusCode() : 0, error);
         });
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         task_ = task;
     }
     task->resume();

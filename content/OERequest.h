@@ -4,12 +4,12 @@
 
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 class NSURL;
@@ -54,6 +54,6 @@ private:
     std::shared_ptr<NSURL> url_;
     std::uint64_t method_ = OERequestMethodGet;
     std::shared_ptr<NSURLSession> session_;
-    mutable std::mutex mutex_;
-    std::shared_ptr<NSURLSessionDataTask> task_;
+    mutable Mutex mutex_;
+    std::shared_ptr<NSURLSessionDataTask> task_ GUARDED_BY(mutex_);
 };

@@ -9,13 +9,12 @@
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/PercentEncoding.h"
-
-#include <mutex>
+#include "platform/foundation/ThreadAnnotations.h"
 
 namespace {
 
-std::mutex messageManagerMutex;
-std::shared_ptr<RemoteMessageManager>& messageManagerSlot() {
+Mutex messageManagerMutex;
+std::shared_ptr<RemoteMessageManager>& messageManagerSlot() REQUIRES(messageManagerMutex) {
     // Never destroyed: exit handlers must not tear down what the application has already ended.
     static auto* manager = new std::shared_ptr<RemoteMessageManager>;
     return *manager;
@@ -30,7 +29,7 @@ std::string RemoteMessageManager::defaultServerUrl() {
 }
 
 std::shared_ptr<RemoteMessageManager> RemoteMessageManager::sharedManager() {
-    std::lock_guard lock(messageManagerMutex);
+    MutexLock lock(messageManagerMutex);
     auto& manager = messageManagerSlot();
     if (!manager) manager = std::make_shared<RemoteMessageManager>();
     return manager;
@@ -39,14 +38,14 @@ std::shared_ptr<RemoteMessageManager> RemoteMessageManager::sharedManager() {
 void RemoteMessageManager::resetSharedManager() {
     std::shared_ptr<RemoteMessageManager> old;
     {
-        std::lock_guard lock(messageManagerMutex);
+        MutexLock lock(messageManagerMutex);
         old.swap(messageManagerSlot());
     }
     if (old) old->stopTimer();
 }
 
 bool RemoteMessageManager::hasSharedManager() {
-    std::lock_guard lock(messageManagerMutex);
+    MutexLock lock(messageManagerMutex);
     return messageManagerSlot() != nullptr;
 }
 

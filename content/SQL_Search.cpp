@@ -16,22 +16,22 @@ std::shared_ptr<SQL_Search> SQL_Search::initWithLoader(std::shared_ptr<Loader> l
 }
 
 std::string SQL_Search::lastRequest() const {
-    std::lock_guard guard(mutex_);
+    MutexLock guard(mutex_);
     return lastRequest_;
 }
 
 void SQL_Search::setLastRequest(const std::string& sql) {
-    std::lock_guard guard(mutex_);
+    MutexLock guard(mutex_);
     lastRequest_ = sql;
 }
 
 ContentRowList SQL_Search::requestResult() const {
-    std::lock_guard guard(mutex_);
+    MutexLock guard(mutex_);
     return requestResult_;
 }
 
 void SQL_Search::setRequestResult(ContentRowList rows) {
-    std::lock_guard guard(mutex_);
+    MutexLock guard(mutex_);
     requestResult_ = std::move(rows);
 }
 
@@ -83,7 +83,7 @@ ContentRowList SQL_Search::result(const std::string& text) {
         // The search's connection is used only under this lock, from whichever queue searches
         // (a search queue, another screen's queue, the main thread), and handed back afterwards.
         // Held while loading, so two searches that start together load the table once.
-        std::lock_guard guard(mutex_);
+        MutexLock guard(mutex_);
         const auto engine = loader_ ? loader_->sql() : nullptr;
         const std::string sql = tableRequest();
         if (sql != lastRequest_ || !requestResult_) {

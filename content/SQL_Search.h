@@ -4,9 +4,9 @@
 
 #include "content/Loader.h"
 #include "content/OESearch.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <functional>
-#include <mutex>
 #include <optional>
 
 // A condition for a WHERE clause with its values to bind, in order.
@@ -51,7 +51,7 @@ protected:
 private:
     std::shared_ptr<Loader> loader_;
     std::string field_;
-    mutable std::mutex mutex_;
-    std::string lastRequest_;
-    ContentRowList requestResult_;
+    mutable Mutex mutex_;
+    std::string lastRequest_ GUARDED_BY(mutex_);
+    ContentRowList requestResult_ GUARDED_BY(mutex_);
 };

@@ -8,9 +8,8 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/sqlite/SQLiteVFS.h"
-
-#include <mutex>
 
 #include <sqlite3.h>
 
@@ -104,8 +103,8 @@ std::shared_ptr<SQLiteEngine> SQLiteEngine::init(const std::string& fileName, co
     }
     auto manager = NSFileManager::defaultManager();
     // Loaders made together on several threads must not copy the same file at once.
-    static std::mutex copyMutex;
-    std::lock_guard copyGuard(copyMutex);
+    static Mutex copyMutex;
+    MutexLock copyGuard(copyMutex);
     if (!manager->fileExistsAtPath(*target)) {
         const std::string bundled = NSBundle::mainBundle()->pathForResource(fileName, "");
         if (bundled.empty()) {

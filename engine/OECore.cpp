@@ -19,6 +19,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIScreen.h"
@@ -32,7 +33,6 @@
 #include "uikit/UIViewControllerOpenAdUrl.h"
 
 #include <cstdio>
-#include <mutex>
 
 namespace {
 
@@ -60,8 +60,8 @@ private:
     std::shared_ptr<TimeReminder> reminder_;
 };
 
-std::mutex instanceMutex;
-std::shared_ptr<OECore>& sharedSlot() {
+Mutex instanceMutex;
+std::shared_ptr<OECore>& sharedSlot() REQUIRES(instanceMutex) {
     static std::shared_ptr<OECore> engine;
     return engine;
 }
@@ -69,7 +69,7 @@ std::shared_ptr<OECore>& sharedSlot() {
 }  // namespace
 
 std::shared_ptr<OECore> OECore::instance() {
-    std::lock_guard lock(instanceMutex);
+    MutexLock lock(instanceMutex);
     auto& engine = sharedSlot();
     if (!engine) engine = std::make_shared<OECore>();
     return engine;
@@ -78,7 +78,7 @@ std::shared_ptr<OECore> OECore::instance() {
 void OECore::resetInstance() {
     std::shared_ptr<OECore> old;
     {
-        std::lock_guard lock(instanceMutex);
+        MutexLock lock(instanceMutex);
         old.swap(sharedSlot());
     }
     if (old && old->favoritesUpload_) (void)old->favoritesUpload_->wait();  // no deadline: returns once all left
@@ -91,7 +91,7 @@ void OECore::resetInstance() {
 }
 
 bool OECore::hasInstance() {
-    std::lock_guard lock(instanceMutex);
+    MutexLock lock(instanceMutex);
     return sharedSlot() != nullptr;
 }
 

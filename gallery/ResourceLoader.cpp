@@ -88,7 +88,7 @@ std::shared_ptr<UIImage> ResourceLoader::loadFound(
     if (!FileSystem::isSafeRelativePath(relativePath)) return nullptr;
     std::optional<std::string> known;
     {
-        std::lock_guard lock(knownMutex_);
+        MutexLock lock(knownMutex_);
         const std::uint64_t generation = gPicturesGeneration.load(std::memory_order_acquire);
         if (knownGeneration_ != generation || knownPaths_.size() >= kKnownPathsLimit) {
             knownPaths_.clear();
@@ -102,7 +102,7 @@ std::shared_ptr<UIImage> ResourceLoader::loadFound(
     const auto path = picturePath(relativePath);
     if (!path) return nullptr;
     auto image = load(*path);
-    std::lock_guard lock(knownMutex_);
+    MutexLock lock(knownMutex_);
     if (image) knownPaths_[relativePath] = *path;
     else knownPaths_.erase(relativePath);
     return image;

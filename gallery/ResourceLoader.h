@@ -3,6 +3,7 @@
 #pragma once
 
 #include "config/FileSystem.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 #include "platform/ui/UIApplication.h"
 
@@ -10,7 +11,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -88,7 +88,7 @@ private:
     // The file was looked for and is not there (nor written since: a write keeps the marks in memory).
     bool storeAbsent_ = false;
     // Relative path -> the file it was last read from, for the pictures generation it was found in.
-    mutable std::mutex knownMutex_;
-    mutable std::map<std::string, std::string> knownPaths_;
-    mutable std::uint64_t knownGeneration_ = 0;
+    mutable Mutex knownMutex_;
+    mutable std::map<std::string, std::string> knownPaths_ GUARDED_BY(knownMutex_);
+    mutable std::uint64_t knownGeneration_ GUARDED_BY(knownMutex_) = 0;
 };

@@ -31,7 +31,7 @@ void UISearchViewController::handleSearch(const std::string& text) {
     searchQueue_->addOperationWithBlock([weakSelf, text] {
         auto me = weakSelf.lock();
         if (!me) return;
-        std::lock_guard guard(me->searchLock_);
+        MutexLock guard(me->searchLock_);
         auto result = me->searchResultForString(text);
         // The delivery holds the last reference the search took, so a screen closed meanwhile
         // is let go on the main thread, where screens live.

@@ -5,12 +5,12 @@
 
 #include "content/OESearch.h"
 #include "platform/dispatch/NSOperationQueue.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/ui/UISearchController.h"
 #include "platform/ui/UIViewController.h"
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 class UISearchViewController : public UIViewController,
@@ -49,5 +49,5 @@ private:
     std::shared_ptr<UISearchController> searchController_;
     CancelBlock cancelBlock_;
     // Held for a whole search and the hand-over of its result to the main queue.
-    std::mutex searchLock_;
+    Mutex searchLock_;
 };

@@ -60,7 +60,7 @@ void OECompositionsTableViewControllerWithSearch::handleSearch(const std::string
     auto source = this->source();
     auto searchLock = searchLock_;
     searchQueue_->addOperationWithBlock([weak, source, text, searchLock] {
-        std::lock_guard lock(*searchLock);
+        MutexLock lock(*searchLock);
         if (weak.expired()) return;
         auto search = source ? source->getSearch() : nullptr;
         MediaItems found = search ? search->handleSearch(text) : MediaItems{};

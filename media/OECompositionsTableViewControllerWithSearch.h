@@ -4,9 +4,8 @@
 #pragma once
 
 #include "media/OECompositionsTableViewController.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/ui/UISearchController.h"
-
-#include <mutex>
 
 class NSOperationQueue;
 
@@ -33,5 +32,5 @@ private:
     std::shared_ptr<NSOperationQueue> searchQueue_;
     // Held by a search for its whole run (shared with the running search, which does not keep
     // the screen alive).
-    std::shared_ptr<std::mutex> searchLock_ = std::make_shared<std::mutex>();
+    std::shared_ptr<Mutex> searchLock_ = std::make_shared<Mutex>();
 };

@@ -19,7 +19,7 @@ std::shared_ptr<LocalArticlesList> LocalArticlesList::initWithLocale(const OECon
 }
 
 void LocalArticlesList::load() {
-    std::lock_guard loading(loadMutex_);
+    MutexLock loading(loadMutex_);
     std::vector<std::shared_ptr<Article>> list;
     const auto articles = articlesDbLoader_ ? articlesDbLoader_->sql() : nullptr;
     const auto images = imagesDbLoader_ ? imagesDbLoader_->sql() : nullptr;
@@ -49,11 +49,11 @@ void LocalArticlesList::load() {
     // The connections may be used from another queue by the next load.
     if (articles) articles->detachFromSequence();
     if (images) images->detachFromSequence();
-    std::lock_guard guard(listMutex_);
+    MutexLock guard(listMutex_);
     articles_ = std::move(list);
 }
 
 std::vector<std::shared_ptr<Article>> LocalArticlesList::articles() const {
-    std::lock_guard guard(listMutex_);
+    MutexLock guard(listMutex_);
     return articles_;
 }

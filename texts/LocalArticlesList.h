@@ -6,11 +6,11 @@
 #include "config/OEContext.h"
 #include "content/Loader.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "texts/ArticlesList.h"
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -43,7 +43,7 @@ private:
     OEContext context_;
     std::shared_ptr<Loader> imagesDbLoader_;
     std::shared_ptr<Loader> articlesDbLoader_;
-    std::mutex loadMutex_;
-    mutable std::mutex listMutex_;
-    std::vector<std::shared_ptr<Article>> articles_;
+    Mutex loadMutex_ ACQUIRED_BEFORE(listMutex_);  // one load at a time: they share the connections
+    mutable Mutex listMutex_;
+    std::vector<std::shared_ptr<Article>> articles_ GUARDED_BY(listMutex_);
 };

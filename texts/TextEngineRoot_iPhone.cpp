@@ -66,7 +66,7 @@ void TextEngineRoot_iPhone::handleSearch(const std::string& text) {
     auto search = NSBlockOperation::blockOperationWithBlock([weak, server, lock, text, scope, operation] {
         std::vector<TextEntry> found;
         {
-            std::lock_guard guard(*lock);
+            MutexLock guard(*lock);
             if (scope == 0) server->handeSearch(text);
             else if (scope == 1) server->handeSearchContent(text);
             else return;

@@ -5,12 +5,12 @@
 #pragma once
 
 #include "platform/dispatch/NSOperationQueue.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/ui/UISearchController.h"
 #include "texts/TextEngineRoot.h"
 #include "texts/TextEntry.h"
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -51,6 +51,6 @@ private:
     std::shared_ptr<UISearchController> searchController_;
     std::shared_ptr<NSOperationQueue> searchQueue_;
     // Held by each search for its whole run, so searches never overlap.
-    std::shared_ptr<std::mutex> searchLock_ = std::make_shared<std::mutex>();
+    std::shared_ptr<Mutex> searchLock_ = std::make_shared<Mutex>();
     std::vector<TextEntry> searchResults_;
 };

@@ -6,6 +6,7 @@
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/net/NSHTTPURLResponse.h"
 #include "platform/net/NSMutableURLRequest.h"
 #include "platform/net/NSURL.h"
@@ -17,8 +18,6 @@
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIViewController.h"
 #include "uikit/MRaterTools.h"
-
-#include <mutex>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -36,8 +35,8 @@ const char* const kNotFirstRate = "kNotFirstRate";
 // The store's write-review page; APP_ID stands for the application's store identifier.
 const char* const kReviewURLTemplate = "itms-apps://store.invalid/app/idAPP_ID?action=write-review";
 
-std::mutex raterMutex;
-std::shared_ptr<MRater>& raterSlot() {
+Mutex raterMutex;
+std::shared_ptr<MRater>& raterSlot() REQUIRES(raterMutex) {
     // Never destroyed: exit handlers must not tear down what the application has already ended.
     static auto* rater = new std::shared_ptr<MRater>;
     return *rater;
@@ -57,7 +56,7 @@ std::string raterText(const std::string& key) {
 }  // namespace
 
 std::shared_ptr<MRater> MRater::instance() {
-    std::lock_guard lock(raterMutex);
+    MutexLock lock(raterMutex);
     auto& rater = raterSlot();
     if (!rater) {
         rater = std::make_shared<MRater>();
@@ -69,14 +68,14 @@ std::shared_ptr<MRater> MRater::instance() {
 void MRater::resetInstance() {
     std::shared_ptr<MRater> old;
     {
-        std::lock_guard lock(raterMutex);
+        MutexLock lock(raterMutex);
         old.swap(raterSlot());
     }
     if (old && old->viewer_) old->viewer_->setCloseBlock(nullptr);
 }
 
 bool MRater::hasInstance() {
-    std::lock_guard lock(raterMutex);
+    MutexLock lock(raterMutex);
     return raterSlot() != nullptr;
 }
 

@@ -10,17 +10,17 @@ std::shared_ptr<RemindManager> RemindManager::sharedRemindManager() {
 
 void RemindManager::add(const std::shared_ptr<TimeReminder>& reminder) {
     if (!reminder) return;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     reminders_.push_back(reminder);
 }
 
 void RemindManager::remove(const std::shared_ptr<TimeReminder>& reminder) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::erase(reminders_, reminder);
 }
 
 std::vector<std::shared_ptr<TimeReminder>> RemindManager::reminders() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return reminders_;
 }
 

@@ -2,10 +2,10 @@
 // activity overlay).
 #pragma once
 
+#include "platform/foundation/ThreadAnnotations.h"
 #include "uikit/TimeReminder.h"
 
 #include <memory>
-#include <mutex>
 #include <vector>
 
 class RemindManager : public NSObject {
@@ -24,6 +24,6 @@ public:
 private:
     RemindManager() = default;
 
-    mutable std::mutex mutex_;
-    std::vector<std::shared_ptr<TimeReminder>> reminders_;
+    mutable Mutex mutex_;
+    std::vector<std::shared_ptr<TimeReminder>> reminders_ GUARDED_BY(mutex_);
 };

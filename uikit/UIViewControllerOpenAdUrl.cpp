@@ -3,6 +3,7 @@
 
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
@@ -19,19 +20,14 @@
 #include "uikit/UIButtonCommon.h"
 #include "uikit/UIViewToast.h"
 
-#include <mutex>
-
 namespace {
 void present(const std::shared_ptr<UIViewController>& controller, const std::shared_ptr<UIViewController>& alert) {
     if (controller) controller->presentViewController(alert, true, nullptr);
 }
 
-std::mutex& providerMutex() {
-    static std::mutex m;
-    return m;
-}
+Mutex providerMutex;
 
-std::function<long()>& provider() {
+std::function<long()>& provider() REQUIRES(providerMutex) {
     static std::function<long()> p;
     return p;
 }
@@ -226,7 +222,7 @@ void showLeft(const std::shared_ptr<UIViewController>& controller) {
 void newappsDetected(const std::shared_ptr<UIViewController>& controller, const NSNotification&) {
     std::function<long()> count;
     {
-        std::lock_guard lock(providerMutex());
+        MutexLock lock(providerMutex);
         count = provider();
     }
     if (!count) return;
@@ -254,11 +250,11 @@ void newappsReseted(const std::shared_ptr<UIViewController>&, const NSNotificati
 }
 
 void setNewAppsCountProvider(std::function<long()> provider_) {
-    std::lock_guard lock(providerMutex());
+    MutexLock lock(providerMutex);
     provider() = std::move(provider_);
 }
 
 bool hasNewAppsCountProvider() {
-    std::lock_guard lock(providerMutex());
+    MutexLock lock(providerMutex);
     return static_cast<bool>(provider());
 }

@@ -13,8 +13,7 @@
 #include "analytics/core/APMUserAttribute.h"
 #include "platform/dispatch/DispatchSemaphore.h"
 #include "platform/foundation/Clock.h"
-
-#include <mutex>
+#include "platform/foundation/ThreadAnnotations.h"
 
 namespace {
 
@@ -110,9 +109,9 @@ APMConditionalUserPropertyController::conditionalUserPropertiesWithNamePrefix(co
     using Properties = std::vector<std::shared_ptr<APMConditionalUserProperty>>;
     // Shared with the block: an answer that comes after the wait gave up lands here harmlessly.
     struct Answer {
-        std::mutex mutex;
-        std::optional<Properties> properties;
-        NSErrorPtr error;
+        Mutex mutex;
+        std::optional<Properties> properties GUARDED_BY(mutex);
+        NSErrorPtr error GUARDED_BY(mutex);
         std::shared_ptr<DispatchSemaphore> done = DispatchSemaphore::create(0);
     };
     auto answer = std::make_shared<Answer>();
@@ -123,7 +122,7 @@ APMConditionalUserPropertyController::conditionalUserPropertiesWithNamePrefix(co
         } else if (auto database = context->database()) {
             NSErrorPtr error;
             auto properties = database->conditionalUserPropertiesWithPrefix(prefix.value_or(""), origin.value_or(""), &error);
-            std::lock_guard lock(answer->mutex);
+            MutexLock lock(answer->mutex);
             answer->properties = std::move(properties);
             answer->error = error;
         }
@@ -138,7 +137,7 @@ APMConditionalUserPropertyController::conditionalUserPropertiesWithNamePrefix(co
         scheduler->scheduleOnWorkerQueueBlockID("APMConditionalUserPropertyController:161", read);
         if (!answer->done->wait(Clock::now() + queryTimeout_)) return std::nullopt;
     }
-    std::lock_guard lock(answer->mutex);
+    MutexLock lock(answer->mutex);
     if (!answer->properties && answer->error) {
         APMMeasurementMonitor()->logWithLevel(2, 11006, "Cannot query for conditional user properties. Name prefix, origin, error",
                                 Value(prefix.value_or("")), Value(origin.value_or("")), Value(answer->error));

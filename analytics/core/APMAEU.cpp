@@ -5,13 +5,13 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/Sandbox.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/services/VULAppEnvironmentUtil.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <vector>
 
 namespace {
@@ -48,9 +48,9 @@ public:
     }
 };
 
-std::mutex gImageMutex;
-std::shared_ptr<APMImageInfo> gImageInfo;
-std::optional<bool> gEncrypted;
+Mutex gImageMutex;
+std::shared_ptr<APMImageInfo> gImageInfo GUARDED_BY(gImageMutex);
+std::optional<bool> gEncrypted GUARDED_BY(gImageMutex);
 
 }  // namespace
 
@@ -107,7 +107,7 @@ bool APMAEU::mainImageEncryptionFlag(const std::vector<NSData>& images) {
 }
 
 bool APMAEU::isMainImageEncrypted() {
-    std::lock_guard<std::mutex> lock(gImageMutex);
+    MutexLock lock(gImageMutex);
     if (!gEncrypted) {
         const std::shared_ptr<APMImageInfo> source = gImageInfo ? gImageInfo : std::make_shared<ProcessImageInfo>();
         gEncrypted = mainImageEncryptionFlag(source->loadedImageHeaders());
@@ -116,7 +116,7 @@ bool APMAEU::isMainImageEncrypted() {
 }
 
 void APMAEU::setImageInfo(std::shared_ptr<APMImageInfo> imageInfo) {
-    std::lock_guard<std::mutex> lock(gImageMutex);
+    MutexLock lock(gImageMutex);
     gImageInfo = std::move(imageInfo);
     gEncrypted.reset();
 }

@@ -6,18 +6,18 @@
 #include "analytics/core/APMMonitor.h"
 #include "analytics/core/APMValue.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <algorithm>
-#include <mutex>
 #include <vector>
 
 namespace {
 
 constexpr std::int64_t kDefaultMaxPublicEventParams = 25;
 
-std::mutex gProviderMutex;
+Mutex gProviderMutex;
 // Shared, so a read copies a pointer rather than the function.
-std::shared_ptr<const std::function<std::int64_t()>> gMaxPublicEventParamsProvider;
+std::shared_ptr<const std::function<std::int64_t()>> gMaxPublicEventParamsProvider GUARDED_BY(gProviderMutex);
 
 Value int64Value(std::int64_t number) { return Value(APMValue::initWithInt64(number)); }
 
@@ -79,14 +79,14 @@ std::shared_ptr<APMValue> sanitizeArrayParameter(const Value::Array& items, cons
 
 void APMSetMaxPublicEventParamsProvider(std::function<std::int64_t()> provider) {
     auto shared = provider ? std::make_shared<const std::function<std::int64_t()>>(std::move(provider)) : nullptr;
-    std::lock_guard<std::mutex> lock(gProviderMutex);
+    MutexLock lock(gProviderMutex);
     gMaxPublicEventParamsProvider = std::move(shared);
 }
 
 std::int64_t APMMaxPublicEventParams() {
     std::shared_ptr<const std::function<std::int64_t()>> provider;
     {
-        std::lock_guard<std::mutex> lock(gProviderMutex);
+        MutexLock lock(gProviderMutex);
         provider = gMaxPublicEventParamsProvider;
     }
     return provider ? (*provider)() : kDefaultMaxPublicEventParams;

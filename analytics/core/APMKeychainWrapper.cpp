@@ -1,21 +1,21 @@
 // Keychain items of the measurement engine.
 #include "analytics/core/APMKeychainWrapper.h"
 
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/security/SecItem.h"
 
-#include <mutex>
 #include <set>
 #include <utility>
 
 namespace {
 
 // Identifier pairs already migrated in this process (each pair once, not only the first read's).
-std::mutex gMigrationMutex;
-std::set<std::pair<std::string, std::string>> gMigrated;
+Mutex gMigrationMutex;
+std::set<std::pair<std::string, std::string>> gMigrated GUARDED_BY(gMigrationMutex);
 
 void migrateOnce(const std::string& identifier, const std::string& appID) {
     {
-        std::lock_guard<std::mutex> lock(gMigrationMutex);
+        MutexLock lock(gMigrationMutex);
         if (!gMigrated.insert({identifier, appID}).second) return;
     }
     APMKeychainWrapper::migrateKeychainDataToStringWithIdentifier(identifier, appID);
@@ -113,6 +113,6 @@ void APMKeychainWrapper::migrateKeychainDataToStringWithIdentifier(const std::st
 }
 
 void APMKeychainWrapper::forgetMigrations() {
-    std::lock_guard<std::mutex> lock(gMigrationMutex);
+    MutexLock lock(gMigrationMutex);
     gMigrated.clear();
 }

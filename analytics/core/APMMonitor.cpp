@@ -201,12 +201,12 @@ void APMMonitor::setVerboseLoggingEnabled(bool enabled) {
 }
 
 std::string APMMonitor::logTag() const {
-    std::lock_guard<std::mutex> lock(tagMutex_);
+    MutexLock lock(tagMutex_);
     return logTag_;
 }
 
 void APMMonitor::setLogTag(const std::string& tag) {
-    std::lock_guard<std::mutex> lock(tagMutex_);
+    MutexLock lock(tagMutex_);
     logTag_ = tag;
 }
 

@@ -4,12 +4,12 @@
 
 #include "analytics/core/APMLogging.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -102,8 +102,8 @@ private:
     std::atomic<bool> debugModeEnabled_{false};
     std::atomic<bool> verboseLoggingEnabled_{false};
     std::atomic<bool> encodeContexts_{false};
-    mutable std::mutex tagMutex_;
-    std::string logTag_ = "<ZevUzeviroreda>";
+    mutable Mutex tagMutex_;
+    std::string logTag_ GUARDED_BY(tagMutex_) = "<ZevUzeviroreda>";
 };
 
 // The process-wide monitor every component logs through (what the engine's

@@ -3,22 +3,22 @@
 
 #include "analytics/core/APMMonitor.h"
 #include "platform/foundation/NSRegularExpression.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/security/SecRandom.h"
 
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 
 namespace {
 
 constexpr const char* kDecimalPattern = "^[+-]?(([0-9]+\\.?)|([0-9]*\\.[0-9]+))$";
 
-std::mutex gRegexMutex;
-std::shared_ptr<NSRegularExpression> gDecimalRegex;
+Mutex gRegexMutex;
+std::shared_ptr<NSRegularExpression> gDecimalRegex GUARDED_BY(gRegexMutex);
 
 // Compiled once; a failed compile is logged and tried again on the next call.
 std::shared_ptr<NSRegularExpression> decimalRegex() {
-    std::lock_guard<std::mutex> lock(gRegexMutex);
+    MutexLock lock(gRegexMutex);
     if (gDecimalRegex) return gDecimalRegex;
     NSErrorPtr error;
     gDecimalRegex =

@@ -32,8 +32,8 @@ const std::string& key() {
     return full;
 }
 
-std::mutex gProviderMutex;
-APMPersistedConfig::StoreChoiceProvider gStoreChoiceProvider;
+Mutex gProviderMutex;
+APMPersistedConfig::StoreChoiceProvider gStoreChoiceProvider GUARDED_BY(gProviderMutex);
 
 // What a property list can hold, all the way down.
 bool isPropertyListValue(const Value& value) {
@@ -67,16 +67,16 @@ Value optionalString(const std::optional<std::string>& value) { return value ? V
 
 namespace {
 
-std::mutex gSharedMutex;
+Mutex gSharedMutex;
 // Never destroyed: work still queued at exit may use it.
-std::shared_ptr<APMPersistedConfig>* gShared = nullptr;
+std::shared_ptr<APMPersistedConfig>* gShared GUARDED_BY(gSharedMutex) = nullptr;
 
 }  // namespace
 
 std::shared_ptr<APMPersistedConfig> APMPersistedConfig::sharedInstance() {
     std::shared_ptr<APMPersistedConfig> shared;
     {
-        std::lock_guard lock(gSharedMutex);
+        MutexLock lock(gSharedMutex);
         if (!gShared) gShared = new std::shared_ptr<APMPersistedConfig>(initWithSuiteName(kSuiteName));
         shared = *gShared;
     }
@@ -87,7 +87,7 @@ std::shared_ptr<APMPersistedConfig> APMPersistedConfig::sharedInstance() {
 void APMPersistedConfig::resetSharedInstance() {
     std::shared_ptr<APMPersistedConfig> old;
     {
-        std::lock_guard lock(gSharedMutex);
+        MutexLock lock(gSharedMutex);
         if (!gShared) return;
         old = std::move(*gShared);
         delete gShared;
@@ -149,7 +149,7 @@ void APMPersistedConfig::setPersistentConfigInApplicationSupportEnabled(bool ena
 }
 
 void APMPersistedConfig::setStoreChoiceProvider(StoreChoiceProvider provider) {
-    std::lock_guard<std::mutex> lock(gProviderMutex);
+    MutexLock lock(gProviderMutex);
     gStoreChoiceProvider = std::move(provider);
 }
 
@@ -167,7 +167,7 @@ Value APMPersistedConfig::storedObject(const std::string& key) {
     // which the next reader sees moved.
     const std::optional<std::uint64_t> stamp = userDefaults_->changeStamp();
     if (stamp) {
-        std::lock_guard lock(keptMutex_);
+        MutexLock lock(keptMutex_);
         if (keptStamp_ == stamp) {
             if (auto found = kept_.find(key); found != kept_.end()) return found->second;
         }
@@ -175,7 +175,7 @@ Value APMPersistedConfig::storedObject(const std::string& key) {
     Value value;
     runOnQueue([&] { value = userDefaults_->objectForKey(key); });
     if (stamp) {
-        std::lock_guard lock(keptMutex_);
+        MutexLock lock(keptMutex_);
         if (keptStamp_ != stamp) {
             kept_.clear();
             keptStamp_ = stamp;
@@ -294,7 +294,7 @@ void APMPersistedConfig::updateConfigStoreMigrationFlagIfNeeded() {
         if (!shouldCheckConfigStoreMigrationFlag_) return;
         StoreChoiceProvider provider;
         {
-            std::lock_guard<std::mutex> lock(gProviderMutex);
+            MutexLock lock(gProviderMutex);
             provider = gStoreChoiceProvider;
         }
         if (!provider) return;

@@ -5,12 +5,12 @@
 
 #include "analytics/core/APMConfigStore.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -151,7 +151,7 @@ private:
     std::shared_ptr<DispatchBlock> synchronizeBlock_;
 
     // Values read on any thread, kept for the stamp they were read under.
-    std::mutex keptMutex_;
-    std::optional<std::uint64_t> keptStamp_;
-    std::unordered_map<std::string, Value> kept_;
+    Mutex keptMutex_;
+    std::optional<std::uint64_t> keptStamp_ GUARDED_BY(keptMutex_);
+    std::unordered_map<std::string, Value> kept_ GUARDED_BY(keptMutex_);
 };

@@ -23,7 +23,10 @@ std::shared_ptr<APMPersistentDictionary> APMPersistentDictionary::initWithFileNa
     dictionary->filePath_ = path;
     if (NSFileManager::defaultManager()->fileExistsAtPath(path)) {
         Value contents = NSPropertyListSerialization::propertyListWithContentsOfFile(path);
-        if (contents.isDictionary()) dictionary->content_ = contents.dictionary();
+        if (contents.isDictionary()) {
+            MutexLock lock(dictionary->mutex_);
+            dictionary->content_ = contents.dictionary();
+        }
     }
     dictionary->serialQueue_ = DispatchQueue::create("APMPersistentDictionary");
     return dictionary;
@@ -35,7 +38,7 @@ APMPersistentDictionary::~APMPersistentDictionary() {
 }
 
 bool APMPersistentDictionary::hasPendingPersistence() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return hasPendingPersistence_;
 }
 
@@ -44,7 +47,7 @@ Value APMPersistentDictionary::objectForKey(const Value& key) {
         APMStoreLogWarning(43001, "Cannot get object for invalid config key.");
         return Value();
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return content_.get(key.string());
 }
 
@@ -54,7 +57,7 @@ void APMPersistentDictionary::setObject(const Value& value, const Value& key) {
         return;
     }
     if (value.isNull()) {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (!content_.erase(key.string())) return;
         ++version_;
         schedulePersistToDiskLocked();
@@ -67,7 +70,7 @@ void APMPersistentDictionary::setObject(const Value& value, const Value& key) {
                        value.description());
         return;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     const Value* current = content_.find(key.string());
     if (current && *current == value) return;
     content_.set(key.string(), value.deepCopy());
@@ -76,7 +79,7 @@ void APMPersistentDictionary::setObject(const Value& value, const Value& key) {
 }
 
 void APMPersistentDictionary::clearAllData() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (content_.empty()) return;
     content_.clear();
     ++version_;
@@ -84,12 +87,12 @@ void APMPersistentDictionary::clearAllData() {
 }
 
 std::optional<std::uint64_t> APMPersistentDictionary::changeStamp() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return version_;
 }
 
 void APMPersistentDictionary::schedulePersistToDisk() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     schedulePersistToDiskLocked();
 }
 
@@ -108,14 +111,14 @@ bool APMPersistentDictionary::persistToDisk() {
     std::string path;
     std::uint64_t version = 0;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         copy = content_;
         path = filePath_;
         version = version_;
         hasPendingPersistence_ = false;
     }
     if (!writeContent(copy, path)) return false;
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     // A later write may have landed first: the file never goes back to an older version.
     savedVersion_ = std::max(savedVersion_, version);
     return true;

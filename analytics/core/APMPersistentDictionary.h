@@ -4,10 +4,10 @@
 
 #include "analytics/core/APMConfigStore.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 class DispatchQueue;
@@ -42,17 +42,17 @@ public:
 private:
     [[nodiscard]] static bool writeContent(const Value::Dictionary& content, const std::string& path);
 
-    // Arranges the deferred write; mutex_ is held.
-    void schedulePersistToDiskLocked();
+    // Arranges the deferred write.
+    void schedulePersistToDiskLocked() REQUIRES(mutex_);
 
     std::string filePath_;
     std::shared_ptr<DispatchQueue> serialQueue_;
     // The content is changed by callers on any queue and read by the deferred write on
     // serialQueue_: a real cross-thread share, so it keeps a lock.
-    mutable std::mutex mutex_;
-    Value::Dictionary content_;
-    bool hasPendingPersistence_ = false;
+    mutable Mutex mutex_;
+    Value::Dictionary content_ GUARDED_BY(mutex_);
+    bool hasPendingPersistence_ GUARDED_BY(mutex_) = false;
     // Counts the changes (the change stamp); the file holds the content as of savedVersion_.
-    std::uint64_t version_ = 0;
-    std::uint64_t savedVersion_ = 0;
+    std::uint64_t version_ GUARDED_BY(mutex_) = 0;
+    std::uint64_t savedVersion_ GUARDED_BY(mutex_) = 0;
 };

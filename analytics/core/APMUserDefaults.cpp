@@ -24,7 +24,7 @@ std::shared_ptr<APMUserDefaults> APMUserDefaults::standardUserDefaults() {
     // Never destroyed: work still queued at exit may use it.
     static const std::shared_ptr<APMUserDefaults>& shared = *new std::shared_ptr<APMUserDefaults>([] {
         auto defaults = initWithSuiteName("");
-        defaults->isPreferenceFileExcluded_ = true;
+        defaults->setIsPreferenceFileExcluded(true);
         return defaults;
     }());
     return shared;
@@ -34,8 +34,12 @@ std::shared_ptr<APMUserDefaults> APMUserDefaults::initWithSuiteName(const std::s
     auto defaults = std::make_shared<APMUserDefaults>();
     defaults->suiteName_ = suiteName;
     defaults->appNameRef_ = suiteName.empty() ? std::string(kCFPreferencesCurrentApplication) : suiteName;
-    defaults->useCFPreferencesLibrary_ = userPreferenceEnabled();
-    if (!defaults->useCFPreferencesLibrary_) defaults->makeUserDefaultsLocked();
+    const bool useLibrary = userPreferenceEnabled();
+    {
+        MutexLock lock(defaults->mutex_);
+        defaults->useCFPreferencesLibrary_ = useLibrary;
+        if (!useLibrary) defaults->makeUserDefaultsLocked();
+    }
     // The preferences functions and a defaults object of the suite's name share one domain.
     if (!suiteName.empty()) defaults->watchedDomain_ = NSUserDefaults::initWithSuiteName(suiteName);
     return defaults;
@@ -47,17 +51,17 @@ void APMUserDefaults::makeUserDefaultsLocked() {
 }
 
 std::shared_ptr<NSUserDefaults> APMUserDefaults::userDefaults() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return useCFPreferencesLibrary_ ? nullptr : userDefaults_;
 }
 
 bool APMUserDefaults::useCFPreferencesLibrary() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return useCFPreferencesLibrary_;
 }
 
 void APMUserDefaults::setUseCFPreferencesLibrary(bool use) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (use != useCFPreferencesLibrary_) {
         if (use) userDefaults_.reset();
         else if (!userDefaults_) makeUserDefaultsLocked();
@@ -66,12 +70,12 @@ void APMUserDefaults::setUseCFPreferencesLibrary(bool use) {
 }
 
 bool APMUserDefaults::isPreferenceFileExcluded() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return isPreferenceFileExcluded_;
 }
 
 void APMUserDefaults::setIsPreferenceFileExcluded(bool excluded) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     isPreferenceFileExcluded_ = excluded;
 }
 
@@ -144,7 +148,7 @@ void APMUserDefaults::synchronize() {
     } else if (!CFPreferencesAppSynchronize(appNameRef_)) {
         APMStoreLogError(41004, "Cannot synchronize user defaults to disk");
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (isPreferenceFileExcluded_) return;
     const std::string path = APMPreferencesPlistPath(suiteName_);
     if (path.empty() || !NSFileManager::defaultManager()->fileExistsAtPath(path)) return;

@@ -4,9 +4,9 @@
 
 #include "analytics/core/APMConfigStore.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <memory>
-#include <mutex>
 #include <string>
 
 class NSUserDefaults;
@@ -39,15 +39,15 @@ public:
     std::optional<std::uint64_t> changeStamp() const override;
 
 private:
-    void makeUserDefaultsLocked();
+    void makeUserDefaultsLocked() REQUIRES(mutex_);
     std::shared_ptr<NSUserDefaults> userDefaults() const;
 
     std::string suiteName_;
     std::string appNameRef_;
-    mutable std::mutex mutex_;
-    std::shared_ptr<NSUserDefaults> userDefaults_;
+    mutable Mutex mutex_;
+    std::shared_ptr<NSUserDefaults> userDefaults_ GUARDED_BY(mutex_);
     // The suite's domain, whichever way it is read, watched for changes.
     std::shared_ptr<NSUserDefaults> watchedDomain_;
-    bool useCFPreferencesLibrary_ = true;
-    bool isPreferenceFileExcluded_ = false;
+    bool useCFPreferencesLibrary_ GUARDED_BY(mutex_) = true;
+    bool isPreferenceFileExcluded_ GUARDED_BY(mutex_) = false;
 };

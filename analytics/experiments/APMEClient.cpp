@@ -46,11 +46,11 @@ void APMEClient::resetToDefaults() {
 std::string APMEClient::SDKName() const { return property_->name(); }
 
 std::shared_ptr<APMEExperimentObserverDelegate> APMEClient::delegate() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return delegate_.lock();
 }
 
 void APMEClient::setDelegate(std::weak_ptr<APMEExperimentObserverDelegate> delegate) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     delegate_ = std::move(delegate);
 }

@@ -5,10 +5,10 @@
 
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -73,6 +73,6 @@ private:
     const std::shared_ptr<APMESDKProperty> property_;
     const std::vector<std::shared_ptr<APMPBFlag>> defaultFlags_;
     const std::weak_ptr<APMEManager> manager_;
-    mutable std::mutex mutex_;
-    std::weak_ptr<APMEExperimentObserverDelegate> delegate_;
+    mutable Mutex mutex_;
+    std::weak_ptr<APMEExperimentObserverDelegate> delegate_ GUARDED_BY(mutex_);
 };

@@ -34,7 +34,7 @@ std::shared_ptr<APMEExperiment> APMEExperiment::initWithProtobuf(const std::shar
 }
 
 std::vector<std::shared_ptr<APMPBFlag>> APMEExperiment::flags() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::vector<std::shared_ptr<APMPBFlag>> out;
     out.reserve(flagsByName_.size());
     for (const auto& [name, flag] : flagsByName_) out.push_back(flag);
@@ -53,7 +53,7 @@ void APMEExperiment::addFlag(const std::shared_ptr<APMPBFlag>& flag) {
                                               Value(experimentID_));
         return;
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     flagsByName_[*name] = flag;
 }
 
@@ -62,7 +62,7 @@ std::shared_ptr<APMPBFlag> APMEExperiment::flagWithName(const std::string& name)
         APMEManager::monitor()->logWithLevel(2, 870007, "Cannot retrieve a flag without a flag name");
         return nullptr;
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto found = flagsByName_.find(name);
     return found == flagsByName_.end() ? nullptr : found->second;
 }

@@ -3,11 +3,11 @@
 #pragma once
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -38,8 +38,7 @@ public:
 
 private:
     const std::int32_t experimentID_;
-    // Guards the flags: an experiment may be read on the task manager's queue while the
-    // manager's queue copies it.
-    mutable std::mutex mutex_;
-    std::map<std::string, std::shared_ptr<APMPBFlag>> flagsByName_;
+    // An experiment may be read on the task manager's queue while the manager's queue copies it.
+    mutable Mutex mutex_;
+    std::map<std::string, std::shared_ptr<APMPBFlag>> flagsByName_ GUARDED_BY(mutex_);
 };

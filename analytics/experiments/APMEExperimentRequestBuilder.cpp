@@ -25,7 +25,7 @@ void APMEExperimentRequestBuilder::addSDKProperty(const std::shared_ptr<APMESDKP
         APMEManager::monitor()->logWithLevel(2, 880000, "Cannot add an empty SDK property.");
         return;
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     clientPropertyBySDKName_[property->name()] = property;
 }
 
@@ -45,7 +45,7 @@ std::shared_ptr<APMPBAppProperty> APMEExperimentRequestBuilder::appPropertyProto
 std::shared_ptr<APMPBExperimentRequest> APMEExperimentRequestBuilder::request() const {
     std::map<std::string, std::shared_ptr<APMESDKProperty>> properties;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         properties = clientPropertyBySDKName_;
     }
     auto request = APMPBExperimentRequest::make();

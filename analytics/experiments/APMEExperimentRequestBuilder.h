@@ -4,10 +4,10 @@
 #pragma once
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 class APMESDKProperty;
@@ -33,6 +33,6 @@ public:
 
 private:
     const std::shared_ptr<APMExperimentContext> context_;
-    mutable std::mutex mutex_;
-    std::map<std::string, std::shared_ptr<APMESDKProperty>> clientPropertyBySDKName_;
+    mutable Mutex mutex_;
+    std::map<std::string, std::shared_ptr<APMESDKProperty>> clientPropertyBySDKName_ GUARDED_BY(mutex_);
 };

@@ -75,7 +75,7 @@ void APMEManager::startTaskManager() {
         (void)startUp->ended->wait();  // without a deadline it returns only once signalled
         auto manager = weak.lock();
         if (!manager) return;
-        std::lock_guard lock(startUp->mutex);
+        MutexLock lock(startUp->mutex);
         manager->storeStartUpSnapshots(startUp->activated, startUp->pending, startUp->launched);
     });
     taskManager_->startTaskManager();
@@ -360,7 +360,7 @@ void APMEManager::taskManagerDidStartWithActivatedSnapshots(APMETaskManager& tas
                                                             const std::optional<APMESnapshots>& launched) {
     static_cast<void>(taskManager);
     if (startUp_) {
-        std::lock_guard lock(startUp_->mutex);
+        MutexLock lock(startUp_->mutex);
         startUp_->activated = activated;
         startUp_->pending = pending;
         startUp_->launched = launched;

@@ -10,13 +10,13 @@
 #include "analytics/experiments/APMETaskManager.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -103,9 +103,9 @@ private:
     using SnapshotsBySDKName = std::map<std::string, std::shared_ptr<APMESnapshot>>;
     // What the start-up read, kept until the queue takes it.
     struct StartUp {
-        std::mutex mutex;
-        std::optional<APMESnapshots> activated, pending, launched;
-        std::shared_ptr<DispatchSemaphore> ended;
+        Mutex mutex;
+        std::optional<APMESnapshots> activated GUARDED_BY(mutex), pending GUARDED_BY(mutex), launched GUARDED_BY(mutex);
+        std::shared_ptr<DispatchSemaphore> ended;  // set before the start-up is shared
     };
 
     void storeStartUpSnapshots(const std::optional<APMESnapshots>& activated, const std::optional<APMESnapshots>& pending,

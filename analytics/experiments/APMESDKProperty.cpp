@@ -14,47 +14,47 @@ std::shared_ptr<APMESDKProperty> APMESDKProperty::initWithName(const std::string
 }
 
 std::int64_t APMESDKProperty::version() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return version_;
 }
 
 void APMESDKProperty::setVersion(std::int64_t version) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     version_ = version;
 }
 
 std::string APMESDKProperty::appID() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return appID_;
 }
 
 void APMESDKProperty::setAppID(const std::string& appID) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     appID_ = appID;
 }
 
 std::string APMESDKProperty::diversionKey() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return diversionKey_;
 }
 
 void APMESDKProperty::setDiversionKey(const std::string& diversionKey) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     diversionKey_ = diversionKey;
 }
 
 std::map<std::string, std::string> APMESDKProperty::customProperties() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return customProperties_;
 }
 
 void APMESDKProperty::setCustomProperties(const std::map<std::string, std::string>& properties) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     customProperties_ = properties;
 }
 
 void APMESDKProperty::setDelegate(std::weak_ptr<APMESDKPropertyProviderDelegate> delegate) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     delegate_ = std::move(delegate);
 }
 
@@ -67,7 +67,7 @@ std::shared_ptr<APMPBClientProperty> APMESDKProperty::proto(APMExperimentContext
     }
     std::shared_ptr<APMESDKPropertyProviderDelegate> delegate;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         delegate = delegate_.lock();
     }
     auto proto = APMPBClientProperty::make();

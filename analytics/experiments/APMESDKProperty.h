@@ -3,11 +3,11 @@
 #pragma once
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -52,10 +52,10 @@ public:
 
 private:
     const std::string name_;
-    mutable std::mutex mutex_;
-    std::int64_t version_ = 0;
-    std::string appID_;
-    std::string diversionKey_;
-    std::map<std::string, std::string> customProperties_;
-    std::weak_ptr<APMESDKPropertyProviderDelegate> delegate_;
+    mutable Mutex mutex_;
+    std::int64_t version_ GUARDED_BY(mutex_) = 0;
+    std::string appID_ GUARDED_BY(mutex_);
+    std::string diversionKey_ GUARDED_BY(mutex_);
+    std::map<std::string, std::string> customProperties_ GUARDED_BY(mutex_);
+    std::weak_ptr<APMESDKPropertyProviderDelegate> delegate_ GUARDED_BY(mutex_);
 };

@@ -26,6 +26,7 @@ std::shared_ptr<APMESnapshot> APMESnapshot::initWithSDKName(
                                                   Value());
             return nullptr;
         }
+        MutexLock lock(snapshot->mutex_);
         snapshot->experimentsByID_[copy->experimentID()] = copy;
     }
     return snapshot;
@@ -44,7 +45,7 @@ std::shared_ptr<APMESnapshot> APMESnapshot::initWithProtobuf(const std::shared_p
 }
 
 std::vector<std::shared_ptr<APMEExperiment>> APMESnapshot::experiments() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::vector<std::shared_ptr<APMEExperiment>> out;
     out.reserve(experimentsByID_.size());
     for (const auto& [id, experiment] : experimentsByID_) out.push_back(experiment);
@@ -52,7 +53,7 @@ std::vector<std::shared_ptr<APMEExperiment>> APMESnapshot::experiments() const {
 }
 
 std::shared_ptr<APMEExperiment> APMESnapshot::experimentWithID(std::int32_t experimentID) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto found = experimentsByID_.find(experimentID);
     return found == experimentsByID_.end() ? nullptr : found->second;
 }
@@ -70,7 +71,7 @@ void APMESnapshot::addFlag(const std::shared_ptr<APMPBFlag>& flag, std::int32_t 
                                               Value(experimentID));
         return;
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto& experiment = experimentsByID_[experimentID];
     if (experiment) {
         experiment->addFlag(flag);
@@ -97,21 +98,21 @@ std::shared_ptr<APMPBSnapshot> APMESnapshot::proto() const {
 }
 
 double APMESnapshot::timestamp() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return timestamp_;
 }
 
 void APMESnapshot::setTimestamp(double timestamp) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     timestamp_ = timestamp;
 }
 
 bool APMESnapshot::manuallyActivated() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return manuallyActivated_;
 }
 
 void APMESnapshot::setManuallyActivated(bool manuallyActivated) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     manuallyActivated_ = manuallyActivated;
 }

@@ -2,11 +2,11 @@
 #pragma once
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -49,8 +49,8 @@ public:
 private:
     const std::string SDKName_;
     // A snapshot handed to the task manager's queue may still be read on the manager's.
-    mutable std::mutex mutex_;
-    std::map<std::int32_t, std::shared_ptr<APMEExperiment>> experimentsByID_;
-    double timestamp_;
-    bool manuallyActivated_ = false;
+    mutable Mutex mutex_;
+    std::map<std::int32_t, std::shared_ptr<APMEExperiment>> experimentsByID_ GUARDED_BY(mutex_);
+    double timestamp_ GUARDED_BY(mutex_);
+    bool manuallyActivated_ GUARDED_BY(mutex_) = false;
 };

@@ -594,12 +594,12 @@ std::shared_ptr<APMUserAttribute> APMMeasurement::readBackUserProperty(const std
 }
 
 std::shared_ptr<APMMeasurementDelegate> APMMeasurement::measurementDelegate() const {
-    std::lock_guard lock(measurementDelegateMutex_);
+    MutexLock lock(measurementDelegateMutex_);
     return measurementDelegate_.lock();
 }
 
 void APMMeasurement::setMeasurementDelegate(std::weak_ptr<APMMeasurementDelegate> delegate) {
-    std::lock_guard lock(measurementDelegateMutex_);
+    MutexLock lock(measurementDelegateMutex_);
     measurementDelegate_ = std::move(delegate);
 }
 

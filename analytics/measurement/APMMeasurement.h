@@ -427,8 +427,8 @@ private:
     std::atomic<bool> isAnalyticsCollectionEnabled_{false};
     std::atomic<bool> isAnalyticsCollectionDeactivated_{false};
     std::atomic<bool> isNetworkRequestPending_{false};
-    mutable std::mutex measurementDelegateMutex_;
-    std::weak_ptr<APMMeasurementDelegate> measurementDelegate_;
+    mutable Mutex measurementDelegateMutex_;
+    std::weak_ptr<APMMeasurementDelegate> measurementDelegate_ GUARDED_BY(measurementDelegateMutex_);
     mutable Mutex networkRequestMutex_;
     mutable std::condition_variable networkRequestEnded_;
     std::atomic<bool> isTerminating_{false};

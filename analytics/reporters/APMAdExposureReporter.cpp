@@ -19,8 +19,8 @@ namespace {
 
 constexpr const char* kAdsOrigin = "am";
 
-std::mutex gSharedMutex;
-std::shared_ptr<APMAdExposureReporter>* gShared = nullptr;
+Mutex gSharedMutex;
+std::shared_ptr<APMAdExposureReporter>* gShared GUARDED_BY(gSharedMutex) = nullptr;
 
 std::int64_t exposureMillis(double end, double start) {
     const double millis = (end - start) * 1000;
@@ -35,7 +35,7 @@ std::int64_t exposureMillis(double end, double start) {
 APMAdExposureReporter::APMAdExposureReporter() : queue_(DispatchQueue::create(kQueueLabel)) {}
 
 std::shared_ptr<APMAdExposureReporter> APMAdExposureReporter::sharedInstance() {
-    std::lock_guard lock(gSharedMutex);
+    MutexLock lock(gSharedMutex);
     if (!gShared) gShared = new std::shared_ptr<APMAdExposureReporter>();
     if (!*gShared) {
         auto reporter = std::make_shared<APMAdExposureReporter>();
@@ -49,7 +49,7 @@ std::shared_ptr<APMAdExposureReporter> APMAdExposureReporter::sharedInstance() {
 void APMAdExposureReporter::resetSharedInstance() {
     std::shared_ptr<APMAdExposureReporter> old;
     {
-        std::lock_guard lock(gSharedMutex);
+        MutexLock lock(gSharedMutex);
         if (!gShared) return;
         old = std::move(*gShared);
     }
@@ -61,7 +61,7 @@ void APMAdExposureReporter::resetSharedInstance() {
 APMAdExposureReporter::~APMAdExposureReporter() { NSNotificationCenter::defaultCenter()->removeObserver(this); }
 
 void APMAdExposureReporter::setEventSink(std::shared_ptr<APMEventSink> sink) {
-    std::lock_guard lock(sinkMutex_);
+    MutexLock lock(sinkMutex_);
     sink_ = std::move(sink);
 }
 
@@ -81,7 +81,7 @@ void APMAdExposureReporter::onQueueThenLog(const std::function<void()>& work) {
     // and that queue waits on this one at every screen change.
     std::shared_ptr<APMEventSink> sink;
     {
-        std::lock_guard lock(sinkMutex_);
+        MutexLock lock(sinkMutex_);
         sink = sink_;
     }
     if (!sink) return;

@@ -5,12 +5,12 @@
 #pragma once
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 #include "platform/services/DAROAdExposureReporterInterop.h"
 
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <utility>
 #include <vector>
 #include <map>
@@ -73,8 +73,8 @@ private:
     std::vector<std::pair<std::string, Value::Dictionary>> pending_;
     std::shared_ptr<DispatchQueue> queue_;
     std::atomic<bool> reportingEnabled_{true};
-    std::mutex sinkMutex_;
-    std::shared_ptr<APMEventSink> sink_;
+    Mutex sinkMutex_;
+    std::shared_ptr<APMEventSink> sink_ GUARDED_BY(sinkMutex_);
 };
 
 // Events of the ads library or of ad exposure, which the event listeners never see.

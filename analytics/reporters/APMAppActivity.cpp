@@ -1,25 +1,25 @@
 // The application's activity as the screen-view reporter answers it.
 #include "analytics/reporters/APMAppActivity.h"
 
-#include <mutex>
+#include "platform/foundation/ThreadAnnotations.h"
 
 namespace {
 
-std::mutex gAppActiveMutex;
-std::function<bool()> gAppActiveProvider;
+Mutex gAppActiveMutex;
+std::function<bool()> gAppActiveProvider GUARDED_BY(gAppActiveMutex);
 
 }  // namespace
 
 bool APMIsAppActive() {
     std::function<bool()> provider;
     {
-        std::lock_guard<std::mutex> lock(gAppActiveMutex);
+        MutexLock lock(gAppActiveMutex);
         provider = gAppActiveProvider;
     }
     return provider ? provider() : false;
 }
 
 void APMSetAppActiveProvider(std::function<bool()> provider) {
-    std::lock_guard<std::mutex> lock(gAppActiveMutex);
+    MutexLock lock(gAppActiveMutex);
     gAppActiveProvider = std::move(provider);
 }

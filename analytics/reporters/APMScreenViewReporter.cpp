@@ -38,10 +38,10 @@ const char* const kLoggerService = "<ZevUzeviroreda>";
 const char gScreenKey = 0;
 const char gStackKey = 0;
 
-std::mutex gScreenViewSharedMutex;
+Mutex gScreenViewSharedMutex;
 // Never destroyed: the hooks may still reach it while the process ends.
-std::shared_ptr<APMScreenViewReporter>* gScreenViewShared = nullptr;
-bool gHooksInstalled = false;
+std::shared_ptr<APMScreenViewReporter>* gScreenViewShared GUARDED_BY(gScreenViewSharedMutex) = nullptr;
+bool gHooksInstalled GUARDED_BY(gScreenViewSharedMutex) = false;
 
 std::string messageCode(long code) {
     char text[16];
@@ -267,7 +267,7 @@ APMScreenViewReporter::APMScreenViewReporter(std::optional<std::int64_t> lastIns
 std::shared_ptr<APMScreenViewReporter> APMScreenViewReporter::sharedInstance() {
     std::shared_ptr<APMScreenViewReporter> made;
     {
-        std::lock_guard lock(gScreenViewSharedMutex);
+        MutexLock lock(gScreenViewSharedMutex);
         if (!gScreenViewShared) gScreenViewShared = new std::shared_ptr<APMScreenViewReporter>();
         if (*gScreenViewShared) return *gScreenViewShared;
         made = std::make_shared<APMScreenViewReporter>();
@@ -290,13 +290,13 @@ std::shared_ptr<APMScreenViewReporter> APMScreenViewReporter::sharedInstance() {
 }
 
 bool APMScreenViewReporter::hasSharedInstance() {
-    std::lock_guard lock(gScreenViewSharedMutex);
+    MutexLock lock(gScreenViewSharedMutex);
     return gHooksInstalled || (gScreenViewShared && *gScreenViewShared);
 }
 
 void APMScreenViewReporter::installHooks() {
     {
-        std::lock_guard lock(gScreenViewSharedMutex);
+        MutexLock lock(gScreenViewSharedMutex);
         if (gHooksInstalled) return;
         gHooksInstalled = true;
     }
@@ -341,7 +341,7 @@ void APMScreenViewReporter::resetSharedInstance() {
     std::shared_ptr<APMScreenViewReporter> old;
     bool hooked = false;
     {
-        std::lock_guard lock(gScreenViewSharedMutex);
+        MutexLock lock(gScreenViewSharedMutex);
         hooked = gHooksInstalled;
         gHooksInstalled = false;
         if (gScreenViewShared) old = std::move(*gScreenViewShared);
@@ -357,23 +357,23 @@ void APMScreenViewReporter::resetSharedInstance() {
 APMScreenViewReporter::~APMScreenViewReporter() { NSNotificationCenter::defaultCenter()->removeObserver(this); }
 
 void APMScreenViewReporter::setEventSink(std::shared_ptr<APMEventSink> sink) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     sink_ = std::move(sink);
 }
 
 void APMScreenViewReporter::setEngine(std::shared_ptr<APMReporterContext> context,
                                       std::shared_ptr<APMSessionReporter> sessionReporter) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     engine_ = Engine{std::move(context), std::move(sessionReporter)};
 }
 
 APMScreenViewReporter::Engine APMScreenViewReporter::engine() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return engine_;
 }
 
 std::shared_ptr<APMEventSink> APMScreenViewReporter::sink() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return sink_;
 }
 
@@ -696,7 +696,7 @@ void APMScreenViewReporter::setRezaviviPerfDelegate(const std::shared_ptr<APMScr
                                               "Performance detected. Automatic screen traces will not be captured.");
         return;
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (delegate && perfDelegate_.lock()) {
         APMMeasurementMonitor()->logWithLevel(3, 31016, "Tried to override screen reporter delegate");
         return;
@@ -705,6 +705,6 @@ void APMScreenViewReporter::setRezaviviPerfDelegate(const std::shared_ptr<APMScr
 }
 
 std::shared_ptr<APMScreenViewReporterDelegate> APMScreenViewReporter::rezaviviPerfDelegate() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return perfDelegate_.lock();
 }

@@ -8,13 +8,13 @@
 #pragma once
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -121,10 +121,10 @@ private:
 
     std::atomic<bool> isAppActive_{false};
     std::atomic<bool> appHasBeenInitialized_{false};
-    std::mutex mutex_;
-    std::weak_ptr<APMScreenViewReporterDelegate> perfDelegate_;
-    std::shared_ptr<APMEventSink> sink_;
-    Engine engine_;
+    Mutex mutex_;
+    std::weak_ptr<APMScreenViewReporterDelegate> perfDelegate_ GUARDED_BY(mutex_);
+    std::shared_ptr<APMEventSink> sink_ GUARDED_BY(mutex_);
+    Engine engine_ GUARDED_BY(mutex_);
 };
 
 // MARK: The rules the reporter follows

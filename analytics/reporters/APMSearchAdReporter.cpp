@@ -184,7 +184,7 @@ void APMSearchAdReporter::logCampaignEventWithSearchAdCampaign(bool isSearchAdCa
                                                                const std::string& term) {
     auto log = APMMeasurementMonitor();
     {
-        std::lock_guard lock(campaignMutex_);
+        MutexLock lock(campaignMutex_);
         if (!persistedConfig_->searchAdCampaignValue().isNull()) {
             log->logWithLevel(5, 32008, "Search Ad Campaign is already tracked");
             return;

@@ -7,12 +7,12 @@
 
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -72,7 +72,7 @@ private:
     std::shared_ptr<APMPersistedConfig> persistedConfig_;
     std::shared_ptr<APMEventSink> sink_;
     std::atomic<bool> enabled_{false};
-    std::mutex campaignMutex_;
+    Mutex campaignMutex_;  // keeps the stored campaign's check and its write together
     bool clientLookedUp_ = false;
     std::shared_ptr<NSObject> client_;
 };

@@ -45,8 +45,12 @@ APMSessionReporter::APMSessionReporter(std::shared_ptr<APMReporterContext> conte
 std::shared_ptr<APMSessionReporter> APMSessionReporter::initWithContext(std::shared_ptr<APMReporterContext> context) {
     if (!context) return nullptr;
     auto reporter = std::make_shared<APMSessionReporter>(std::move(context));
-    reporter->timeoutSessionInterval_ = reporter->context_->sessionDefaultTimeoutInterval();
-    reporter->engagementStartUptime_ = reporter->freerideEngagementStartUptime_ = currentUptime();
+    const double timeout = reporter->context_->sessionDefaultTimeoutInterval();
+    {
+        MutexLock lock(reporter->mutex_);
+        reporter->timeoutSessionInterval_ = timeout;
+        reporter->engagementStartUptime_ = reporter->freerideEngagementStartUptime_ = currentUptime();
+    }
     reporter->userEngagementTimer_ = APMAlarm::initWithDispatchQueue(DispatchQueue::mainQueue(), kEngagementTimerName);
     return reporter;
 }
@@ -73,13 +77,13 @@ void APMSessionReporter::onMainQueue(std::function<void(APMSessionReporter& repo
 // MARK: Settings
 
 bool APMSessionReporter::isReportingEnabled() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return reportingEnabled_;
 }
 
 void APMSessionReporter::setReportingEnabled(bool enabled) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         reportingEnabled_ = enabled;
     }
     onMainQueue([enabled](APMSessionReporter& reporter) {
@@ -92,7 +96,7 @@ void APMSessionReporter::setReportingEnabled(bool enabled) {
 }
 
 double APMSessionReporter::timeoutSessionInterval() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return timeoutSessionInterval_;
 }
 
@@ -101,7 +105,7 @@ void APMSessionReporter::setTimeoutSessionInterval(double interval) {
         APMMeasurementMonitor()->logWithLevel(3, 33001, "Received negative timeout session duration. Setting to 0.0 instead.");
         interval = 0;
     }
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     timeoutSessionInterval_ = interval;
 }
 
@@ -118,14 +122,14 @@ bool APMSessionReporter::isSessionExpiredLocked() {
 }
 
 bool APMSessionReporter::isSessionExpired() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return isSessionExpiredLocked();
 }
 
 bool APMSessionReporter::shouldStartNewSession() { return APMIsAppActive() && isSessionExpired(); }
 
 bool APMSessionReporter::extendSession() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (isSessionExpiredLocked()) return false;
     if (auto persisted = context_->persistedConfig()) persisted->setLastSessionActivityClockTime(currentClockTime());
     return true;
@@ -134,7 +138,7 @@ bool APMSessionReporter::extendSession() {
 void APMSessionReporter::updatePropertiesForNewSessionStart() {
     auto persisted = context_->persistedConfig();
     if (!persisted) return;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const std::int64_t number = persisted->sessionNumber();
     // The number wraps rather than overflows; it is a count, not an amount.
     persisted->setSessionNumber(static_cast<std::int64_t>(static_cast<std::uint64_t>(number) + 1));
@@ -190,13 +194,13 @@ double APMSessionReporter::incurredEngagementTimeLocked() {
 }
 
 double APMSessionReporter::incurredEngagementTime() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return incurredEngagementTimeLocked();
 }
 
 std::int64_t APMSessionReporter::cutFreerideEngagementTimeMillis() {
     if (!context_->efficientEngagementReportingEnabled()) return 0;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     // Uptime is bounded by the machine's life: milliseconds of it fit easily.
     const std::int64_t millis = wholeMilliseconds(incurredEngagementTimeLocked());
     freerideEngagementStartUptime_ = currentUptime();
@@ -238,7 +242,7 @@ std::int64_t APMSessionReporter::logEngagementEventAndReturnTimeWithScreen(const
                                                                           bool isRedundant) {
     Engagement engagement;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         engagement = cutEngagementLocked(screen, isRedundant);
     }
     report(engagement);
@@ -276,7 +280,7 @@ void APMSessionReporter::rescheduleUserEngagementTimer() {
 
 void APMSessionReporter::handleAppDidBecomeActive() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         engagementStartUptime_ = freerideEngagementStartUptime_ = currentUptime();
     }
     rescheduleUserEngagementTimer();
@@ -304,7 +308,7 @@ void APMSessionReporter::handleScreenDidChangeFromScreen(const std::shared_ptr<A
     if (!previous) return;
     Engagement engagement;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (incurredEngagementTimeLocked() < 1.0) return;
         const bool efficient = context_->efficientEngagementReportingEnabled();
         // The "_vs" of this change carries the time instead.

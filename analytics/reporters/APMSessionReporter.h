@@ -8,12 +8,12 @@
 #pragma once
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 class APMAlarm;
@@ -88,20 +88,21 @@ private:
         std::int64_t millis = 0;
         std::optional<Value::Dictionary> parameters;
     };
-    double incurredEngagementTimeLocked();
-    Engagement cutEngagementLocked(const std::shared_ptr<APMScreen>& screen, bool isRedundant);
-    void report(const Engagement& engagement);
-    bool isSessionExpiredLocked();
+    double incurredEngagementTimeLocked() REQUIRES(mutex_);
+    Engagement cutEngagementLocked(const std::shared_ptr<APMScreen>& screen, bool isRedundant) REQUIRES(mutex_);
+    void report(const Engagement& engagement) EXCLUDES(mutex_);
+    bool isSessionExpiredLocked() REQUIRES(mutex_);
     // Runs on the main queue: the alarm lives there.
     void onMainQueue(std::function<void(APMSessionReporter& reporter)> work);
 
     std::shared_ptr<APMReporterContext> context_;
     std::shared_ptr<APMAlarm> userEngagementTimer_;
-    std::mutex mutex_;
-    double engagementStartUptime_ = 0;
-    double freerideEngagementStartUptime_ = 0;
-    bool reportingEnabled_ = false;
-    double timeoutSessionInterval_ = 1800;
+    // Also keeps the persisted session activity's reads and writes together.
+    Mutex mutex_;
+    double engagementStartUptime_ GUARDED_BY(mutex_) = 0;
+    double freerideEngagementStartUptime_ GUARDED_BY(mutex_) = 0;
+    bool reportingEnabled_ GUARDED_BY(mutex_) = false;
+    double timeoutSessionInterval_ GUARDED_BY(mutex_) = 1800;
 };
 
 // The session start "_s" of origin "auto" at `timestamp`: "_sid" its whole second, "_sno" the

@@ -4,6 +4,8 @@
 // expiring is kept in the tree.
 #include "demo/loopback/LoopbackServer.h"
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 #include <httplib.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -19,7 +21,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <mutex>
 #include <strings.h>
 #include <sys/socket.h>
 #include <thread>
@@ -170,34 +171,34 @@ void shape(LoopbackServer::Response& response, const LoopbackServer::Fault& faul
 }  // namespace
 
 struct LoopbackServer::State {
-    std::mutex mutex;
+    Mutex mutex;
     std::condition_variable changed;
-    std::map<std::string, Handler> handlers;
-    std::map<std::string, Handler> prefixHandlers;
-    std::map<std::string, Handler> controlHandlers;
-    std::map<std::string, Fault> faults;
-    std::function<void(const Request&)> observer;
-    std::vector<Request> log;
-    int stalled = 0;
-    unsigned releases = 0;
-    bool stopping = false;
+    std::map<std::string, Handler> handlers GUARDED_BY(mutex);
+    std::map<std::string, Handler> prefixHandlers GUARDED_BY(mutex);
+    std::map<std::string, Handler> controlHandlers GUARDED_BY(mutex);
+    std::map<std::string, Fault> faults GUARDED_BY(mutex);
+    std::function<void(const Request&)> observer GUARDED_BY(mutex);
+    std::vector<Request> log GUARDED_BY(mutex);
+    int stalled GUARDED_BY(mutex) = 0;
+    unsigned releases GUARDED_BY(mutex) = 0;
+    bool stopping GUARDED_BY(mutex) = false;
 
     // A stalled body waits here until a release (true) or the end of the server (false: the
     // body is broken off). `seen` is the count of releases when its request arrived: a release
     // between the arrival and the stall lets it go too, or a test that takes a fault away while
     // the request is on its way would wait for nothing.
-    bool stall(unsigned seen) {
-        std::unique_lock lock(mutex);
+    bool stall(unsigned seen) EXCLUDES(mutex) {
+        MutexLock lock(mutex);
         if (releases != seen || stopping) return !stopping;
         ++stalled;
         changed.notify_all();
-        changed.wait(lock, [&] { return releases != seen || stopping; });
+        lock.wait(changed, [&]() REQUIRES(mutex) { return releases != seen || stopping; });
         --stalled;
         return !stopping;
     }
 
-    bool isStopping() {
-        std::lock_guard lock(mutex);
+    bool isStopping() EXCLUDES(mutex) {
+        MutexLock lock(mutex);
         return stopping;
     }
 
@@ -366,7 +367,7 @@ void LoopbackServer::listen(const Options& options, std::string* error) {
         std::function<void(const Request&)> observer;
         unsigned releasesSeen = 0;
         {
-            std::lock_guard lock(state->mutex);
+            MutexLock lock(state->mutex);
             releasesSeen = state->releases;
             handler = State::longestPrefix(state->controlHandlers, request.path);
             if (!handler) {
@@ -456,7 +457,7 @@ LoopbackServer::~LoopbackServer() { stop(); }
 
 void LoopbackServer::stop() {
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         state_->stopping = true;
         state_->changed.notify_all();
     }
@@ -474,17 +475,17 @@ std::string LoopbackServer::url(std::string_view pathAndQuery) const {
 }
 
 void LoopbackServer::handle(const std::string& path, Handler handler) {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     state_->handlers[path] = std::move(handler);
 }
 
 void LoopbackServer::handlePrefix(const std::string& prefix, Handler handler) {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     state_->prefixHandlers[prefix] = std::move(handler);
 }
 
 void LoopbackServer::handleControl(const std::string& prefix, Handler handler) {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     state_->controlHandlers[prefix] = std::move(handler);
 }
 
@@ -493,13 +494,13 @@ void LoopbackServer::serve(const std::string& path, Response response) {
 }
 
 void LoopbackServer::setFault(const std::string& path, const Fault& fault) {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     state_->faults[path] = fault;
 }
 
 void LoopbackServer::removeFault(const std::string& path) {
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         state_->faults.erase(path);
     }
     releaseStalls();
@@ -507,40 +508,41 @@ void LoopbackServer::removeFault(const std::string& path) {
 
 void LoopbackServer::removeFaults() {
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         state_->faults.clear();
     }
     releaseStalls();
 }
 
 bool LoopbackServer::waitForStalls(int count, double seconds) {
-    std::unique_lock lock(state_->mutex);
-    return state_->changed.wait_for(lock, std::chrono::duration<double>(seconds),
-                                    [&] { return state_->stalled >= count; });
+    MutexLock lock(state_->mutex);
+    return state_->changed.wait_for(lock.unique(), std::chrono::duration<double>(seconds),
+                                    [&]() REQUIRES(state_->mutex) { return state_->stalled >= count; });
 }
 
 void LoopbackServer::releaseStalls() {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     ++state_->releases;
     state_->changed.notify_all();
 }
 
 void LoopbackServer::setRequestObserver(std::function<void(const Request&)> observer) {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     state_->observer = std::move(observer);
 }
 
 bool LoopbackServer::waitForRequests(std::string_view path, std::size_t count, double seconds) {
-    std::unique_lock lock(state_->mutex);
-    return state_->changed.wait_for(lock, std::chrono::duration<double>(seconds), [&] {
+    MutexLock lock(state_->mutex);
+    auto enough = [&]() REQUIRES(state_->mutex) {
         std::size_t seen = 0;
         for (const auto& request : state_->log) seen += request.path == path ? 1 : 0;
         return seen >= count;
-    });
+    };
+    return state_->changed.wait_for(lock.unique(), std::chrono::duration<double>(seconds), enough);
 }
 
 std::vector<LoopbackServer::Request> LoopbackServer::requests() const {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     return state_->log;
 }
 
@@ -553,7 +555,7 @@ std::vector<LoopbackServer::Request> LoopbackServer::requestsFor(std::string_vie
 }
 
 void LoopbackServer::clearRequests() {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     state_->log.clear();
 }
 

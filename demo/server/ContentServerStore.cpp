@@ -56,6 +56,7 @@ std::unique_ptr<ContentServerStore> ContentServerStore::fromJSON(const std::stri
     if (!fixtures.is_object()) return fail("The fixtures are not a JSON object.");
 
     std::unique_ptr<ContentServerStore> store(new ContentServerStore);
+    MutexLock lock(store->mutex_);
     for (auto [key, into] : {std::pair{"bundleIdentifier", &store->bundleIdentifier_},
                              std::pair{"likesIdentifier", &store->likesIdentifier_},
                              std::pair{"famousIdentifier", &store->famousIdentifier_}}) {
@@ -86,14 +87,14 @@ std::unique_ptr<ContentServerStore> ContentServerStore::fromJSON(const std::stri
 }
 
 void ContentServerStore::setHost(const std::string& host) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     for (Json* texts : {&popular_, &famous_, &messages_}) replaceHost(*texts, host);
 }
 
 std::string ContentServerStore::likes(const std::string& method, const Parameters& query) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (LoopbackServer::parameter(query, "app_id") != likesIdentifier_ || likesIdentifier_.empty()) return failure("Unknown application");
-    auto entry = [this](const Json& id, long long picture) {
+    auto entry = [this](const Json& id, long long picture) REQUIRES(mutex_) {
         const auto found = likes_.find(picture);
         const long long count = found == likes_.end() ? 0 : found->second.count;
         const bool asText = found != likes_.end() && found->second.asText;
@@ -141,19 +142,19 @@ std::string ContentServerStore::likes(const std::string& method, const Parameter
 }
 
 std::string ContentServerStore::famousPosts(const Parameters& query) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (LoopbackServer::parameter(query, "app_id") != famousIdentifier_ || famousIdentifier_.empty()) return failure("Unknown application");
     return Json{{"texts", famous_}}.dump();
 }
 
 std::string ContentServerStore::remoteMessages(const Parameters& query) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (bundleIdentifier_.empty() || LoopbackServer::parameter(query, "app") != "ios." + bundleIdentifier_) return "[]";
     return messages_.dump();
 }
 
 std::string ContentServerStore::applicationsList() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     Value::Dictionary list;
     list.set("count", Value(applicationsCount_));
     const NSData data = NSPropertyListSerialization::dataWithPropertyList(

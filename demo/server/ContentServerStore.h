@@ -16,10 +16,10 @@
 #pragma once
 
 #include "demo/loopback/LoopbackServer.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -54,9 +54,10 @@ private:
         long long count = 0;
         bool asText = false;
     };
-    mutable std::mutex mutex_;
-    std::string bundleIdentifier_, likesIdentifier_, famousIdentifier_;
-    std::map<long long, Likes> likes_;
-    nlohmann::json popular_, famous_, messages_;
-    long long applicationsCount_ = 0;
+    mutable Mutex mutex_;
+    std::string bundleIdentifier_ GUARDED_BY(mutex_), likesIdentifier_ GUARDED_BY(mutex_),
+        famousIdentifier_ GUARDED_BY(mutex_);
+    std::map<long long, Likes> likes_ GUARDED_BY(mutex_);
+    nlohmann::json popular_ GUARDED_BY(mutex_), famous_ GUARDED_BY(mutex_), messages_ GUARDED_BY(mutex_);
+    long long applicationsCount_ GUARDED_BY(mutex_) = 0;
 };

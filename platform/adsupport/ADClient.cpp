@@ -26,7 +26,7 @@ ADClient::Answer ADClient::placeholderAnswer() { return attributedAnswer("Campai
 void ADClient::requestAttributionDetailsWithBlock(AttributionHandler completionHandler) {
     Answer answer;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         ++requests_;
         if (answers_.empty()) {
             answer = notAttributedAnswer();
@@ -42,11 +42,11 @@ void ADClient::requestAttributionDetailsWithBlock(AttributionHandler completionH
 }
 
 void ADClient::setAnswers(std::vector<Answer> answers) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     answers_ = std::move(answers);
 }
 
 std::size_t ADClient::requestCount() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return requests_;
 }

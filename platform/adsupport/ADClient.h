@@ -5,12 +5,12 @@
 
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,7 +50,7 @@ public:
     std::size_t requestCount() const;
 
 private:
-    mutable std::mutex mutex_;
-    std::vector<Answer> answers_;
-    std::size_t requests_ = 0;
+    mutable Mutex mutex_;
+    std::vector<Answer> answers_ GUARDED_BY(mutex_);
+    std::size_t requests_ GUARDED_BY(mutex_) = 0;
 };

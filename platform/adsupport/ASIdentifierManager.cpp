@@ -7,22 +7,22 @@ std::shared_ptr<ASIdentifierManager> ASIdentifierManager::sharedManager() {
 }
 
 std::shared_ptr<NSUUID> ASIdentifierManager::advertisingIdentifier() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!identifier_) identifier_ = NSUUID::UUID();
     return identifier_;
 }
 
 void ASIdentifierManager::setAdvertisingIdentifier(std::shared_ptr<NSUUID> identifier) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     identifier_ = std::move(identifier);
 }
 
 bool ASIdentifierManager::isAdvertisingTrackingEnabled() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return trackingEnabled_;
 }
 
 void ASIdentifierManager::setAdvertisingTrackingEnabled(bool enabled) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     trackingEnabled_ = enabled;
 }

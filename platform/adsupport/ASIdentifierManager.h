@@ -4,9 +4,9 @@
 
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/NSUUID.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <memory>
-#include <mutex>
 
 class ASIdentifierManager : public NSObject {
 public:
@@ -21,7 +21,7 @@ public:
     void setAdvertisingTrackingEnabled(bool enabled);
 
 private:
-    mutable std::mutex mutex_;
-    mutable std::shared_ptr<NSUUID> identifier_;
-    bool trackingEnabled_ = true;
+    mutable Mutex mutex_;
+    mutable std::shared_ptr<NSUUID> identifier_ GUARDED_BY(mutex_);
+    bool trackingEnabled_ GUARDED_BY(mutex_) = true;
 };

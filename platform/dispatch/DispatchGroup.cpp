@@ -68,7 +68,7 @@ bool DispatchGroup::wait(double deadline) {
         return !armed || ended || count_ == 0 || Clock::now() >= deadline;
     });
     MutexLock lock(mutex_);
-    const bool emptied = Clock::waitUntil(lock.unique(), cv_, deadline, [this]() REQUIRES(mutex_) { return count_ == 0; },
+    const bool emptied = Clock::waitUntil(lock, cv_, deadline, [this]() REQUIRES(mutex_) { return count_ == 0; },
                                           [&armed] { armed = true; });
     ended = true;
     return emptied;

@@ -2,14 +2,14 @@
 #include "platform/dispatch/DispatchGuard.h"
 
 #include "platform/foundation/Diagnostics.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include <cstdio>
 #include <exception>
-#include <mutex>
 
 namespace {
 
-std::mutex handlerMutex;
-DispatchExceptionHandler& handlerSlot() {
+Mutex handlerMutex;
+DispatchExceptionHandler& handlerSlot() REQUIRES(handlerMutex) {
     static DispatchExceptionHandler* handler = new DispatchExceptionHandler;
     return *handler;
 }
@@ -19,7 +19,7 @@ thread_local std::vector<DispatchFrame> t_frames;
 void report(const std::string& where, const std::string& what) {
     DispatchExceptionHandler handler;
     {
-        std::lock_guard lock(handlerMutex);
+        MutexLock lock(handlerMutex);
         handler = handlerSlot();
     }
     if (handler) {
@@ -46,7 +46,7 @@ void invokeGuarded(const std::string& where, const std::function<void()>& block)
 }
 
 void setDispatchExceptionHandler(DispatchExceptionHandler handler) {
-    std::lock_guard lock(handlerMutex);
+    MutexLock lock(handlerMutex);
     handlerSlot() = std::move(handler);
 }
 

@@ -30,7 +30,7 @@ struct Registry {
     Mutex mutex;  // taken before any lock of a pool, run loop or waited-on object
     std::map<std::thread::id, Blocked> blocked GUARDED_BY(mutex);
     std::vector<NSRunLoop*> loops GUARDED_BY(mutex);
-    std::mutex notifyMutex;
+    Mutex notifyMutex;  // for `notify` alone: a settler's wake-up is not lost between its check and its wait
     std::condition_variable notify;
     std::atomic<int> settlers{0};
 };
@@ -55,7 +55,7 @@ void DispatchQuiescence::install() {
 void DispatchQuiescence::changed() {
     Registry& r = registry();
     if (r.settlers.load(std::memory_order_acquire) == 0) return;
-    std::lock_guard lock(r.notifyMutex);
+    MutexLock lock(r.notifyMutex);
     r.notify.notify_all();
 }
 
@@ -151,8 +151,8 @@ bool DispatchQuiescence::waitUntilSettled(std::chrono::steady_clock::duration li
             break;
         }
         if (std::chrono::steady_clock::now() - start > limit) break;
-        std::unique_lock lock(r.notifyMutex);
-        r.notify.wait_for(lock, std::chrono::milliseconds(1));
+        MutexLock lock(r.notifyMutex);
+        r.notify.wait_for(lock.unique(), std::chrono::milliseconds(1));
     }
     r.settlers.fetch_sub(1, std::memory_order_acq_rel);
     return settled;

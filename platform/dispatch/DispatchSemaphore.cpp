@@ -28,7 +28,7 @@ bool DispatchSemaphore::wait(double deadline) {
     });
     MutexLock lock(mutex_);
     ++waiters_;
-    Clock::waitUntil(lock.unique(), cv_, deadline, [this]() REQUIRES(mutex_) { return value_ > 0; },
+    Clock::waitUntil(lock, cv_, deadline, [this]() REQUIRES(mutex_) { return value_ > 0; },
                      [&armed] { armed = true; });
     ended = true;
     --waiters_;

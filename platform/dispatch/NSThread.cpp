@@ -4,9 +4,9 @@
 #include "platform/dispatch/DispatchGuard.h"
 #include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <condition_variable>
-#include <mutex>
 
 std::thread::id NSThread::mainThreadId() {
     static const std::thread::id id = std::this_thread::get_id();
@@ -26,13 +26,13 @@ void NSThread::detachNewThreadWithBlock(std::function<void()> block) {
 void NSThread::sleepForTimeInterval(double seconds) {
     if (!(seconds > 0)) return;
     const double deadline = Clock::now() + seconds;
-    std::mutex mutex;
+    Mutex mutex;
     std::condition_variable cv;
     bool armed = false;  // the manual clock may only count on the wake-up once it is in place
     DispatchQuiescence::BlockedScope sleeping([&] {
-        std::lock_guard lock(mutex);
+        MutexLock lock(mutex);
         return !armed || Clock::now() >= deadline;
     });
-    std::unique_lock lock(mutex);
+    MutexLock lock(mutex);
     Clock::waitUntil(lock, cv, deadline, [] { return false; }, [&armed] { armed = true; });
 }

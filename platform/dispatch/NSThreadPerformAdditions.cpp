@@ -5,10 +5,10 @@
 #include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/dispatch/NSThread.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <condition_variable>
 #include <memory>
-#include <mutex>
 
 void performOnMainThread(std::function<void()> block, bool waitUntilDone) {
     if (!waitUntilDone) {
@@ -20,11 +20,11 @@ void performOnMainThread(std::function<void()> block, bool waitUntilDone) {
         return;
     }
     struct Done {
-        std::mutex mutex;
+        Mutex mutex;
         std::condition_variable cv;
-        bool done = false;
-        bool get() {
-            std::lock_guard lock(mutex);
+        bool done GUARDED_BY(mutex) = false;
+        bool get() EXCLUDES(mutex) {
+            MutexLock lock(mutex);
             return done;
         }
     };
@@ -32,13 +32,13 @@ void performOnMainThread(std::function<void()> block, bool waitUntilDone) {
     NSRunLoop::mainRunLoop()->post([state, block = std::move(block)] {
         invokeGuarded("the main thread", block);
         {
-            std::lock_guard lock(state->mutex);
+            MutexLock lock(state->mutex);
             state->done = true;
         }
         state->cv.notify_all();
         DispatchQuiescence::changed();
     });
     DispatchQuiescence::BlockedScope waiting([state] { return state->get(); });
-    std::unique_lock lock(state->mutex);
-    state->cv.wait(lock, [&] { return state->done; });
+    MutexLock lock(state->mutex);
+    lock.wait(state->cv, [&state]() REQUIRES(state->mutex) { return state->done; });
 }

@@ -1,14 +1,15 @@
 // The name-to-factory table behind ClassRegistry.
 #include "platform/foundation/ClassRegistry.h"
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 #include <map>
-#include <mutex>
 
 namespace {
 
-std::mutex registryMutex;
+Mutex registryMutex;
 
-std::map<std::string, ClassRegistry::Factory>& registry() {
+std::map<std::string, ClassRegistry::Factory>& registry() REQUIRES(registryMutex) {
     static auto* classes = new std::map<std::string, ClassRegistry::Factory>;  // never destroyed
     return *classes;
 }
@@ -17,22 +18,22 @@ std::map<std::string, ClassRegistry::Factory>& registry() {
 
 void ClassRegistry::registerClass(const std::string& name, Factory factory) {
     if (!factory) return;
-    std::lock_guard lock(registryMutex);
+    MutexLock lock(registryMutex);
     registry()[name] = std::move(factory);
 }
 
 void ClassRegistry::unregisterClass(const std::string& name) {
-    std::lock_guard lock(registryMutex);
+    MutexLock lock(registryMutex);
     registry().erase(name);
 }
 
 bool ClassRegistry::isRegistered(const std::string& name) {
-    std::lock_guard lock(registryMutex);
+    MutexLock lock(registryMutex);
     return registry().count(name) != 0;
 }
 
 ClassRegistry::Factory ClassRegistry::lookup(const std::string& name) {
-    std::lock_guard lock(registryMutex);
+    MutexLock lock(registryMutex);
     const auto found = registry().find(name);
     return found == registry().end() ? Factory{} : found->second;
 }
@@ -44,7 +45,7 @@ std::shared_ptr<NSObject> ClassRegistry::create(const std::string& name) {
 }
 
 std::vector<std::string> ClassRegistry::registeredNames() {
-    std::lock_guard lock(registryMutex);
+    MutexLock lock(registryMutex);
     std::vector<std::string> names;
     for (const auto& entry : registry()) names.push_back(entry.first);
     return names;

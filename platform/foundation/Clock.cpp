@@ -264,25 +264,26 @@ void Clock::setSettleHook(std::function<void()> hook) {
     s.settleHook = std::move(hook);
 }
 
-bool Clock::waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, double deadline,
+bool Clock::waitUntil(MutexLock& lock, std::condition_variable& cv, double deadline,
                       const std::function<bool()>& done, const std::function<void()>& waiting) {
     if (done()) return true;
     if (std::isinf(deadline) && deadline > 0) {
         if (waiting) waiting();
-        while (!done()) cv.wait(lock);
+        while (!done()) cv.wait(lock.unique());
         return true;
     }
     if (now() >= deadline) return false;
-    std::mutex* mutex = lock.mutex();
+    Mutex* mutex = &lock.mutex();
     const TimerId id = schedule(deadline, [mutex, &cv] {
-        std::lock_guard wake(*mutex);
+        MutexLock wake(*mutex);
         cv.notify_all();
     });
     if (waiting) waiting();
-    while (!done() && now() < deadline) cv.wait(lock);
-    // The wake-up callback takes our mutex, so it must be released while cancelling.
-    lock.unlock();
+    while (!done() && now() < deadline) cv.wait(lock.unique());
+    // The wake-up callback takes our mutex, so it must be released while cancelling (through
+    // the standard lock: to the caller's analysis the mutex stays held across the call).
+    lock.unique().unlock();
     cancel(id);
-    lock.lock();
+    lock.unique().lock();
     return done();
 }

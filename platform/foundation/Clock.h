@@ -2,10 +2,11 @@
 // manual in tests, where advancing it fires what falls due in time order.
 #pragma once
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 
 class Clock {
 public:
@@ -50,6 +51,6 @@ public:
     // (seconds since 1970; infinity waits for `done` alone). In manual mode the wait ends
     // when advance() passes the deadline. `waiting`, when given, is called with the lock held
     // once the wake-up at the deadline is in place, just before the first wait. Returns done().
-    static bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, double deadline,
+    static bool waitUntil(MutexLock& lock, std::condition_variable& cv, double deadline,
                           const std::function<bool()>& done, const std::function<void()>& waiting = nullptr);
 };

@@ -3,23 +3,23 @@
 
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <fcntl.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 namespace {
 
 struct Destination {
-    std::mutex mutex;
-    std::shared_ptr<FileIO> io;  // the file system the log was opened through
-    int fd = -1;
-    std::string path;
-    bool echo = false;
+    Mutex mutex;
+    std::shared_ptr<FileIO> io GUARDED_BY(mutex);  // the file system the log was opened through
+    int fd GUARDED_BY(mutex) = -1;
+    std::string path GUARDED_BY(mutex);
+    bool echo GUARDED_BY(mutex) = false;
 };
 
 Destination& destination() {
@@ -32,7 +32,7 @@ void toStandardError(std::string_view line) {
     std::fflush(stderr);
 }
 
-void closeLocked(Destination& d) {
+void closeLocked(Destination& d) REQUIRES(d.mutex) {
     if (d.fd >= 0) (void)d.io->close(d.fd);
     d.fd = -1;
     d.io.reset();
@@ -44,7 +44,7 @@ void write(std::string_view sentence, bool person) {
     std::string line(sentence);
     if (line.empty() || line.back() != '\n') line += '\n';
     Destination& d = destination();
-    std::lock_guard lock(d.mutex);
+    MutexLock lock(d.mutex);
     if (d.fd >= 0) {
         const int err = d.io->write(d.fd, reinterpret_cast<const std::uint8_t*>(line.data()), line.size());
         if (err != 0) {
@@ -106,7 +106,7 @@ bool logToFile(const std::string& path, bool echo, NSErrorPtr* error) {
         return false;
     }
     Destination& d = destination();
-    std::lock_guard lock(d.mutex);
+    MutexLock lock(d.mutex);
     closeLocked(d);
     d.io = std::move(io);
     d.fd = fd;
@@ -117,13 +117,13 @@ bool logToFile(const std::string& path, bool echo, NSErrorPtr* error) {
 
 void logToStandardError() {
     Destination& d = destination();
-    std::lock_guard lock(d.mutex);
+    MutexLock lock(d.mutex);
     closeLocked(d);
 }
 
 std::string logPath() {
     Destination& d = destination();
-    std::lock_guard lock(d.mutex);
+    MutexLock lock(d.mutex);
     return d.path;
 }
 

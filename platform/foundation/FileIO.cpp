@@ -1,10 +1,11 @@
 // The POSIX file operations and the process-wide slot that holds the instance in use.
 #include "platform/foundation/FileIO.h"
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
-#include <mutex>
 #include <random>
 #include <unistd.h>
 #include <utility>
@@ -148,10 +149,10 @@ private:
     }
 };
 
-std::mutex slotMutex;
+Mutex slotMutex;
 
 // Never destroyed: writer threads still finishing at exit may ask for it.
-std::shared_ptr<FileIO>& slot() {
+std::shared_ptr<FileIO>& slot() REQUIRES(slotMutex) {
     static auto* io = new std::shared_ptr<FileIO>(FileIO::posix());
     return *io;
 }
@@ -164,7 +165,7 @@ std::shared_ptr<FileIO> FileIO::posix() {
 }
 
 std::shared_ptr<FileIO> FileIO::current() {
-    std::lock_guard lock(slotMutex);
+    MutexLock lock(slotMutex);
     return slot();
 }
 
@@ -198,11 +199,11 @@ int FileIO::createUnique(const std::string& prefix, const std::string& suffix, i
 }
 
 ScopedFileIO::ScopedFileIO(std::shared_ptr<FileIO> io) {
-    std::lock_guard lock(slotMutex);
+    MutexLock lock(slotMutex);
     previous_ = std::exchange(slot(), std::move(io));
 }
 
 ScopedFileIO::~ScopedFileIO() {
-    std::lock_guard lock(slotMutex);
+    MutexLock lock(slotMutex);
     slot() = std::move(previous_);
 }

@@ -11,6 +11,7 @@
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/PathComponent.h"
 #include "platform/foundation/StringsFile.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <algorithm>
 #include <cctype>
@@ -88,18 +89,18 @@ bool isFile(const std::string& path) {
     return fs::is_regular_file(path, ec);
 }
 
-std::mutex bundlesMutex;
+Mutex bundlesMutex;
 // Never destroyed: threads still finishing work at exit may look strings up.
-std::shared_ptr<NSBundle>& mainBundleInstance() {
+std::shared_ptr<NSBundle>& mainBundleInstance() REQUIRES(bundlesMutex) {
     static auto* bundle = new std::shared_ptr<NSBundle>;
     return *bundle;
 }
-std::map<std::string, std::shared_ptr<NSBundle>>& bundlesByPath() {
+std::map<std::string, std::shared_ptr<NSBundle>>& bundlesByPath() REQUIRES(bundlesMutex) {
     static auto* bundles = new std::map<std::string, std::shared_ptr<NSBundle>>;
     return *bundles;
 }
 
-std::map<std::string, std::string>& bundlePathsByClass() {
+std::map<std::string, std::string>& bundlePathsByClass() REQUIRES(bundlesMutex) {
     static auto* paths = new std::map<std::string, std::string>;
     return *paths;
 }
@@ -123,7 +124,7 @@ std::string executableFolder() {
 // ---------------------------------------------------------------------------------------
 
 std::shared_ptr<NSBundle> NSBundle::mainBundle() {
-    std::lock_guard lock(bundlesMutex);
+    MutexLock lock(bundlesMutex);
     if (!mainBundleInstance()) {
         const char* env = std::getenv("APP_BUNDLE");
         mainBundleInstance() = std::make_shared<NSBundle>(canonicalFolder(env && *env ? env : executableFolder()));
@@ -133,7 +134,7 @@ std::shared_ptr<NSBundle> NSBundle::mainBundle() {
 
 void NSBundle::setMainBundlePath(const std::string& path) {
     auto bundle = std::make_shared<NSBundle>(canonicalFolder(path));
-    std::lock_guard lock(bundlesMutex);
+    MutexLock lock(bundlesMutex);
     mainBundleInstance() = std::move(bundle);
 }
 
@@ -141,7 +142,7 @@ std::shared_ptr<NSBundle> NSBundle::bundleWithPath(const std::string& path) {
     std::error_code ec;
     if (path.empty() || !fs::is_directory(path, ec)) return nullptr;
     const std::string folder = canonicalFolder(path);
-    std::lock_guard lock(bundlesMutex);
+    MutexLock lock(bundlesMutex);
     if (mainBundleInstance() && mainBundleInstance()->path_ == folder) return mainBundleInstance();
     auto& bundle = bundlesByPath()[folder];
     if (!bundle) bundle = std::make_shared<NSBundle>(folder);
@@ -151,7 +152,7 @@ std::shared_ptr<NSBundle> NSBundle::bundleWithPath(const std::string& path) {
 std::shared_ptr<NSBundle> NSBundle::bundleForClass(const std::string& className) {
     std::string path;
     {
-        std::lock_guard lock(bundlesMutex);
+        MutexLock lock(bundlesMutex);
         auto it = bundlePathsByClass().find(className);
         if (it != bundlePathsByClass().end()) path = it->second;
     }
@@ -162,7 +163,7 @@ std::shared_ptr<NSBundle> NSBundle::bundleForClass(const std::string& className)
 }
 
 void NSBundle::setBundlePathForClass(const std::string& className, const std::string& path) {
-    std::lock_guard lock(bundlesMutex);
+    MutexLock lock(bundlesMutex);
     if (path.empty()) bundlePathsByClass().erase(className);
     else bundlePathsByClass()[className] = path;
 }
@@ -170,12 +171,12 @@ void NSBundle::setBundlePathForClass(const std::string& className, const std::st
 void NSBundle::resetCaches() {
     std::vector<std::shared_ptr<NSBundle>> bundles;
     {
-        std::lock_guard lock(bundlesMutex);
+        MutexLock lock(bundlesMutex);
         if (mainBundleInstance()) bundles.push_back(mainBundleInstance());
         for (const auto& entry : bundlesByPath()) bundles.push_back(entry.second);
     }
     for (const auto& bundle : bundles) {
-        std::lock_guard lock(bundle->mutex_);
+        MutexLock lock(bundle->mutex_);
         bundle->info_.reset();
         bundle->resetLocked();
     }
@@ -211,18 +212,18 @@ const Value::Dictionary& NSBundle::infoLocked() const {
 }
 
 Value::Dictionary NSBundle::infoDictionary() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return infoLocked();
 }
 
 std::string NSBundle::bundleIdentifier() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const Value& identifier = infoLocked().get("CFBundleIdentifier");
     return identifier.isString() ? identifier.string() : std::string();
 }
 
 std::string NSBundle::developmentLocalization() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const Value& region = infoLocked().get("CFBundleDevelopmentRegion");
     return region.isString() && !region.string().empty() ? region.string() : std::string("en");
 }
@@ -292,7 +293,7 @@ std::string NSBundle::chosenLocked() const {
 }
 
 std::vector<std::string> NSBundle::preferredLocalizations() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const std::string chosen = chosenLocked();
     if (chosen.empty()) return {};
     return {chosen};
@@ -322,7 +323,7 @@ std::string NSBundle::localizedStringForKey(const std::string& key, const std::s
                                             const std::string& table) const {
     const std::string tableName = table.empty() ? "Localizable" : table;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         for (const auto& localization : tableSearchOrderLocked()) {
             const auto& strings = tableLocked(localization, tableName);
             if (!strings) continue;
@@ -336,7 +337,7 @@ std::string NSBundle::localizedStringForKey(const std::string& key, const std::s
 }
 
 Value::Dictionary NSBundle::localizedInfoDictionary() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const std::string chosen = chosenLocked();
     if (chosen.empty()) return {};
     const auto& strings = tableLocked(chosen, "InfoPlist");
@@ -346,7 +347,7 @@ Value::Dictionary NSBundle::localizedInfoDictionary() const {
 Value NSBundle::objectForInfoDictionaryKey(const std::string& key) const {
     const Value::Dictionary localized = localizedInfoDictionary();
     if (const Value* value = localized.find(key)) return *value;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return infoLocked().get(key);
 }
 
@@ -363,7 +364,7 @@ std::string NSBundle::pathForResource(const std::string& name, const std::string
 
     std::vector<std::string> folders{""};
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         for (const auto& localization : tableSearchOrderLocked())
             if (!localization.empty()) folders.push_back(localization);
     }
@@ -382,7 +383,7 @@ std::vector<std::string> NSBundle::pathsForResourcesOfType(const std::string& ty
     const std::string top = directory.empty() ? path_ : path_ + "/" + directory;
     std::string chosen;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         chosen = chosenLocked();
     }
     std::vector<std::string> paths;

@@ -3,12 +3,12 @@
 #pragma once
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -69,21 +69,23 @@ public:
     explicit NSBundle(std::string path) : path_(std::move(path)) {}
 
 private:
-    void refreshIfLanguagesChanged() const;
-    const Value::Dictionary& infoLocked() const;
-    std::string chosenLocked() const;
-    const std::vector<std::string>& tableSearchOrderLocked() const;
-    const std::optional<Value::Dictionary>& tableLocked(const std::string& localization, const std::string& table) const;
-    void resetLocked() const;
+    void refreshIfLanguagesChanged() const REQUIRES(mutex_);
+    const Value::Dictionary& infoLocked() const REQUIRES(mutex_);
+    std::string chosenLocked() const REQUIRES(mutex_);
+    const std::vector<std::string>& tableSearchOrderLocked() const REQUIRES(mutex_);
+    const std::optional<Value::Dictionary>& tableLocked(const std::string& localization, const std::string& table) const
+        REQUIRES(mutex_);
+    void resetLocked() const REQUIRES(mutex_);
 
     std::string path_;
-    mutable std::mutex mutex_;
-    mutable std::optional<Value::Dictionary> info_;
-    mutable std::optional<std::string> chosen_;
+    mutable Mutex mutex_;
+    mutable std::optional<Value::Dictionary> info_ GUARDED_BY(mutex_);
+    mutable std::optional<std::string> chosen_ GUARDED_BY(mutex_);
     // Worked out with the choice: every localized string goes through it.
-    mutable std::optional<std::vector<std::string>> searchOrder_;
-    mutable std::uint64_t languagesGeneration_ = 0;
-    mutable std::map<std::pair<std::string, std::string>, std::optional<Value::Dictionary>> tables_;
+    mutable std::optional<std::vector<std::string>> searchOrder_ GUARDED_BY(mutex_);
+    mutable std::uint64_t languagesGeneration_ GUARDED_BY(mutex_) = 0;
+    mutable std::map<std::pair<std::string, std::string>, std::optional<Value::Dictionary>> tables_
+        GUARDED_BY(mutex_);
 };
 
 // The platform's localization macros, as functions over the main bundle.

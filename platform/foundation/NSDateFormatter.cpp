@@ -2,6 +2,7 @@
 #include "platform/foundation/NSDateFormatter.h"
 
 #include "platform/foundation/NSCalendar.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <cctype>
 #include <cmath>
@@ -177,38 +178,38 @@ private:
 }  // namespace
 
 std::string NSDateFormatter::dateFormat() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return format_;
 }
 
 void NSDateFormatter::setDateFormat(const std::string& format) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     format_ = format;
     tokens_ = tokenize(format);
 }
 
 std::string NSDateFormatter::locale() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return locale_;
 }
 
 void NSDateFormatter::setLocale(const std::string& identifier) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     locale_ = identifier;
 }
 
 std::shared_ptr<NSTimeZone> NSDateFormatter::timeZone() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return timeZone_;
 }
 
 void NSDateFormatter::setTimeZone(std::shared_ptr<NSTimeZone> timeZone) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     timeZone_ = timeZone ? std::move(timeZone) : NSTimeZone::localTimeZone();
 }
 
 std::string NSDateFormatter::stringFromDate(NSDate date) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const NSCalendar calendar(timeZone_);
     const NSDateComponents c = calendar.components(date);
     const long offset = timeZone_->secondsFromGMTForDate(date);
@@ -270,7 +271,7 @@ std::string NSDateFormatter::stringFromDate(NSDate date) const {
 }
 
 std::optional<NSDate> NSDateFormatter::dateFromString(const std::string& text) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     Parser parser(text);
     NSDateComponents c;
     std::optional<long> parsedOffset;

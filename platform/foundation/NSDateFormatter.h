@@ -6,9 +6,9 @@
 #include "platform/foundation/NSDate.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/NSTimeZone.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,9 +39,9 @@ public:
     };
 
 private:
-    mutable std::mutex mutex_;
-    std::string format_;
-    std::vector<Token> tokens_;
-    std::string locale_ = "en_US_POSIX";
-    std::shared_ptr<NSTimeZone> timeZone_ = NSTimeZone::localTimeZone();
+    mutable Mutex mutex_;
+    std::string format_ GUARDED_BY(mutex_);
+    std::vector<Token> tokens_ GUARDED_BY(mutex_);
+    std::string locale_ GUARDED_BY(mutex_) = "en_US_POSIX";
+    std::shared_ptr<NSTimeZone> timeZone_ GUARDED_BY(mutex_) = NSTimeZone::localTimeZone();
 };

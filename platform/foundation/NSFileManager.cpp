@@ -8,6 +8,7 @@
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,7 +17,6 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
-#include <mutex>
 #include <set>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -31,9 +31,9 @@ namespace {
 using InodeKey = std::pair<dev_t, ino_t>;
 
 // Separate locks: saving the backup registry goes through the write path, which asks about immutability.
-std::mutex immutableMutex;
-std::mutex backupMutex;
-std::set<InodeKey>& immutableInodes() {
+Mutex immutableMutex;
+Mutex backupMutex;
+std::set<InodeKey>& immutableInodes() REQUIRES(immutableMutex) {
     static auto* inodes = new std::set<InodeKey>;  // never destroyed: see defaultManager()
     return *inodes;
 }
@@ -77,12 +77,12 @@ std::optional<InodeKey> inodeOf(const std::string& path) {
 bool isImmutableItem(const std::string& path) {
     const auto key = inodeOf(path);
     if (!key) return false;
-    std::lock_guard lock(immutableMutex);
+    MutexLock lock(immutableMutex);
     return immutableInodes().count(*key) != 0;
 }
 
 bool anyImmutable() {
-    std::lock_guard lock(immutableMutex);
+    MutexLock lock(immutableMutex);
     return !immutableInodes().empty();
 }
 
@@ -201,7 +201,8 @@ bool copyTree(const std::string& source, const std::string& destination, NSError
 // The registry of backup marks on file systems without user extended attributes.
 std::string backupRegistryPath() { return Sandbox::library() + "/.excluded-from-backup.plist"; }
 
-std::set<std::string> loadBackupRegistry() {
+// Both with backupMutex held: it keeps a read and the write after it together.
+std::set<std::string> loadBackupRegistry() REQUIRES(backupMutex) {
     std::set<std::string> paths;
     const std::string file = backupRegistryPath();
     if (!exists(file)) return paths;
@@ -215,7 +216,7 @@ std::set<std::string> loadBackupRegistry() {
     return paths;
 }
 
-bool saveBackupRegistry(const std::set<std::string>& paths, NSErrorPtr* error) {
+bool saveBackupRegistry(const std::set<std::string>& paths, NSErrorPtr* error) REQUIRES(backupMutex) {
     Value::Array list;
     for (const auto& path : paths) list.emplace_back(path);
     return NSPropertyListSerialization::writePropertyList(Value(std::move(list)), backupRegistryPath(),
@@ -225,7 +226,7 @@ bool saveBackupRegistry(const std::set<std::string>& paths, NSErrorPtr* error) {
 
 // Keeps registry entries pointing at items that were moved or removed through this layer.
 void updateBackupRegistry(const std::string& from, const std::string* to) {
-    std::lock_guard lock(backupMutex);
+    MutexLock lock(backupMutex);
     std::set<std::string> paths = loadBackupRegistry();
     std::set<std::string> updated;
     bool changed = false;
@@ -355,7 +356,7 @@ std::optional<Value::Dictionary> NSFileManager::attributesOfItemAtPath(const std
     const double modified = static_cast<double>(info.st_mtim.tv_sec) + info.st_mtim.tv_nsec / 1e9;
     bool immutable = false;
     {
-        std::lock_guard lock(immutableMutex);
+        MutexLock lock(immutableMutex);
         immutable = immutableInodes().count({info.st_dev, info.st_ino}) != 0;
     }
     return Value::Dictionary{
@@ -374,7 +375,7 @@ bool NSFileManager::setAttributes(const Value::Dictionary& attributes, const std
 
     // Clearing comes first so the same call may then change the item; setting comes last.
     if (immutable && !immutable->boolValue()) {
-        std::lock_guard lock(immutableMutex);
+        MutexLock lock(immutableMutex);
         immutableInodes().erase(*key);
     }
     const bool otherChanges = attributes.contains(NSFilePosixPermissions) || attributes.contains(NSFileModificationDate);
@@ -394,7 +395,7 @@ bool NSFileManager::setAttributes(const Value::Dictionary& attributes, const std
             return errnoError(error, errno, path, true);
     }
     if (immutable && immutable->boolValue()) {
-        std::lock_guard lock(immutableMutex);
+        MutexLock lock(immutableMutex);
         immutableInodes().insert(*key);
     }
     return true;
@@ -438,7 +439,7 @@ bool NSFileManager::setExcludedFromBackup(bool excluded, const std::string& path
             return errnoError(error, errno, path, true);
     }
     const std::string key = normalized(path);
-    std::lock_guard lock(backupMutex);
+    MutexLock lock(backupMutex);
     std::set<std::string> paths = loadBackupRegistry();
     const bool changed = excluded ? paths.insert(key).second : paths.erase(key) != 0;
     return !changed || saveBackupRegistry(paths, error);
@@ -451,7 +452,7 @@ bool NSFileManager::isExcludedFromBackup(const std::string& path) const {
         const ssize_t n = ::getxattr(path.c_str(), kExcludedFromBackupAttribute, &flag, 1);
         if (n > 0) return flag != 0;
     }
-    std::lock_guard lock(backupMutex);
+    MutexLock lock(backupMutex);
     return loadBackupRegistry().count(normalized(path)) != 0;
 }
 

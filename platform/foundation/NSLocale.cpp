@@ -1,16 +1,17 @@
 // The preferred-language list, settable from any thread.
 #include "platform/foundation/NSLocale.h"
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 #include <atomic>
 #include <cstdlib>
-#include <mutex>
 #include <optional>
 
 namespace {
 
-std::mutex languagesMutex;
+Mutex languagesMutex;
 // Never destroyed: threads still finishing work at exit may read it.
-std::optional<std::vector<std::string>>& explicitLanguages() {
+std::optional<std::vector<std::string>>& explicitLanguages() REQUIRES(languagesMutex) {
     static auto* languages = new std::optional<std::vector<std::string>>;
     return *languages;
 }
@@ -43,19 +44,19 @@ std::vector<std::string> languagesFromEnvironment() {
 }  // namespace
 
 std::vector<std::string> NSLocale::preferredLanguages() {
-    std::lock_guard lock(languagesMutex);
+    MutexLock lock(languagesMutex);
     if (explicitLanguages()) return *explicitLanguages();
     return languagesFromEnvironment();
 }
 
 void NSLocale::setPreferredLanguages(std::vector<std::string> languages) {
-    std::lock_guard lock(languagesMutex);
+    MutexLock lock(languagesMutex);
     explicitLanguages() = std::move(languages);
     generation.fetch_add(1);
 }
 
 void NSLocale::resetPreferredLanguages() {
-    std::lock_guard lock(languagesMutex);
+    MutexLock lock(languagesMutex);
     explicitLanguages().reset();
     generation.fetch_add(1);
 }

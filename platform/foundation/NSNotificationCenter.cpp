@@ -3,6 +3,8 @@
 // registration has its own small lock so that removal, once returned, is final.
 #include "platform/foundation/NSNotificationCenter.h"
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 #include <utility>
 
 namespace {
@@ -24,8 +26,8 @@ struct NSNotificationCenter::Registration {
     std::shared_ptr<Executor> queue;
     Handler handler;
 
-    std::mutex stateMutex;
-    bool removed = false;
+    Mutex stateMutex;
+    bool removed GUARDED_BY(stateMutex) = false;
 
     // The observer or the observed sender is gone: nothing can ever be delivered again.
     bool isDead() const { return (weakObserver && observer.expired()) || (objectKey && object.expired()); }
@@ -41,7 +43,7 @@ struct NSNotificationCenter::Registration {
     void deliver(const NSNotification& notification) {
         std::shared_ptr<NSObject> keepAlive;
         {
-            std::lock_guard lock(stateMutex);
+            MutexLock lock(stateMutex);
             if (removed) return;
             if (weakObserver) {
                 keepAlive = observer.lock();
@@ -52,7 +54,7 @@ struct NSNotificationCenter::Registration {
     }
 
     void markRemoved() {
-        std::lock_guard lock(stateMutex);
+        MutexLock lock(stateMutex);
         removed = true;
     }
 };
@@ -69,7 +71,7 @@ std::shared_ptr<NSNotificationCenter> NSNotificationCenter::make() {
 
 void NSNotificationCenter::add(std::shared_ptr<Registration> registration) {
     std::vector<std::shared_ptr<Registration>> dead;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     // Registrations of destroyed observers go here too, not only when a post passes them.
     std::erase_if(registrations_, [&dead](std::shared_ptr<Registration>& existing) {
         if (!existing->isDead()) return false;
@@ -115,7 +117,7 @@ void NSNotificationCenter::remove(const NSObject* observer, const std::string* n
     if (!observer) return;
     std::vector<std::shared_ptr<Registration>> removed;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         std::vector<std::shared_ptr<Registration>> kept;
         kept.reserve(registrations_.size());
         for (auto& registration : registrations_) {
@@ -145,7 +147,7 @@ void NSNotificationCenter::postNotification(const std::shared_ptr<NSNotification
     std::vector<std::shared_ptr<Registration>> targets;
     std::vector<std::shared_ptr<Registration>> dead;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         std::vector<std::shared_ptr<Registration>> kept;
         kept.reserve(registrations_.size());
         for (auto& registration : registrations_) {
@@ -176,12 +178,12 @@ void NSNotificationCenter::postNotificationName(const std::string& name, const s
 }
 
 std::uint64_t NSNotificationCenter::registrationMark() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return nextSequence_;
 }
 
 std::vector<std::string> NSNotificationCenter::liveRegistrationNamesSince(std::uint64_t mark) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::vector<std::string> names;
     for (const auto& registration : registrations_) {
         if (registration->sequence >= mark && !registration->isDead()) names.push_back(registration->name);
@@ -192,7 +194,7 @@ std::vector<std::string> NSNotificationCenter::liveRegistrationNamesSince(std::u
 void NSNotificationCenter::removeRegistrationsSince(std::uint64_t mark) {
     std::vector<std::shared_ptr<Registration>> removed;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         std::erase_if(registrations_, [&](std::shared_ptr<Registration>& registration) {
             if (registration->sequence < mark) return false;
             registration->markRemoved();

@@ -5,12 +5,12 @@
 #include "platform/foundation/Executor.h"
 #include "platform/foundation/NSNotification.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -69,7 +69,7 @@ private:
     void add(std::shared_ptr<Registration> registration);
     void remove(const NSObject* observer, const std::string* name, const NSObject* object);
 
-    std::mutex mutex_;
-    std::vector<std::shared_ptr<Registration>> registrations_;  // in registration order
-    std::uint64_t nextSequence_ = 0;
+    Mutex mutex_;
+    std::vector<std::shared_ptr<Registration>> registrations_ GUARDED_BY(mutex_);  // in registration order
+    std::uint64_t nextSequence_ GUARDED_BY(mutex_) = 0;
 };

@@ -1,6 +1,7 @@
 // The object model's root: names from the C++ type, identity equality and per-object slots.
 #include "platform/foundation/NSObject.h"
 
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 #include <cxxabi.h>
@@ -34,7 +35,7 @@ bool NSObject::isEqual(const NSObject* other) const { return other == this; }
 std::size_t NSObject::hash() const { return std::hash<const void*>()(this); }
 
 Value NSObject::associatedValue(const void* key) const {
-    std::lock_guard lock(slotsMutex_);
+    MutexLock lock(slotsMutex_);
     if (!slots_) return Value();
     auto it = slots_->find(key);
     return it == slots_->end() ? Value() : it->second;
@@ -45,7 +46,7 @@ void NSObject::setAssociatedValue(const void* key, const Value& value) {
     // reference to an object whose destructor touches these slots again.
     Value old;
     {
-        std::lock_guard lock(slotsMutex_);
+        MutexLock lock(slotsMutex_);
         if (value.isNull()) {
             if (!slots_) return;
             auto it = slots_->find(key);

@@ -1,10 +1,11 @@
 // Root of the object model: shared ownership, identity, description and associated slots.
 #pragma once
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 #include <cstddef>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 class Value;
@@ -37,8 +38,8 @@ public:
     std::shared_ptr<NSObject> context;
 
 private:
-    mutable std::mutex slotsMutex_;
-    std::unique_ptr<std::map<const void*, Value>> slots_;
+    mutable Mutex slotsMutex_;
+    std::unique_ptr<std::map<const void*, Value>> slots_ GUARDED_BY(slotsMutex_);
 };
 
 // Exact-class and kind-of tests, as the platform's isMemberOfClass / isKindOfClass.

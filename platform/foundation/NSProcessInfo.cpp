@@ -1,8 +1,9 @@
 // Process facts; the arguments and the reported platform version are process-wide settings.
 #include "platform/foundation/NSProcessInfo.h"
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 #include <fstream>
-#include <mutex>
 #include <tuple>
 #include <unistd.h>
 
@@ -10,13 +11,13 @@ extern char** environ;
 
 namespace {
 
-std::mutex processMutex;
+Mutex processMutex;
 // Never destroyed: threads still finishing work at exit may read them.
-std::vector<std::string>& processArguments() {
+std::vector<std::string>& processArguments() REQUIRES(processMutex) {
     static auto* arguments = new std::vector<std::string>;
     return *arguments;
 }
-NSOperatingSystemVersion reportedVersion{15, 0, 0};
+NSOperatingSystemVersion reportedVersion GUARDED_BY(processMutex){15, 0, 0};
 
 }  // namespace
 
@@ -32,17 +33,17 @@ void NSProcessInfo::setArguments(int argc, const char* const* argv) {
 }
 
 void NSProcessInfo::setArguments(std::vector<std::string> arguments) {
-    std::lock_guard lock(processMutex);
+    MutexLock lock(processMutex);
     processArguments() = std::move(arguments);
 }
 
 void NSProcessInfo::setOperatingSystemVersion(NSOperatingSystemVersion version) {
-    std::lock_guard lock(processMutex);
+    MutexLock lock(processMutex);
     reportedVersion = version;
 }
 
 std::vector<std::string> NSProcessInfo::arguments() const {
-    std::lock_guard lock(processMutex);
+    MutexLock lock(processMutex);
     return processArguments();
 }
 
@@ -59,7 +60,7 @@ std::map<std::string, std::string> NSProcessInfo::environment() const {
 
 std::string NSProcessInfo::processName() const {
     {
-        std::lock_guard lock(processMutex);
+        MutexLock lock(processMutex);
         if (!processArguments().empty() && !processArguments().front().empty()) {
             const std::string& first = processArguments().front();
             const auto slash = first.find_last_of('/');
@@ -75,7 +76,7 @@ std::string NSProcessInfo::processName() const {
 int NSProcessInfo::processIdentifier() const { return static_cast<int>(getpid()); }
 
 NSOperatingSystemVersion NSProcessInfo::operatingSystemVersion() const {
-    std::lock_guard lock(processMutex);
+    MutexLock lock(processMutex);
     return reportedVersion;
 }
 

@@ -1,12 +1,13 @@
 // Offsets of the supported zones; the local one asks the C library each time.
 #include "platform/foundation/NSTimeZone.h"
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
-#include <mutex>
 #include <optional>
 
 namespace {
@@ -62,7 +63,7 @@ std::string offsetName(long offset) {
     return buffer;
 }
 
-std::mutex tzsetMutex;
+Mutex tzsetMutex;
 
 }  // namespace
 
@@ -100,7 +101,7 @@ long NSTimeZone::secondsFromGMTForDate(NSDate date) const {
     std::tm parts{};
     {
         // localtime_r does not reread $TZ by itself; tzset does, and is not meant to race.
-        std::lock_guard lock(tzsetMutex);
+        MutexLock lock(tzsetMutex);
         tzset();
         if (!localtime_r(&t, &parts)) return 0;
     }

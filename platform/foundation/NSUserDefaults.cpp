@@ -10,6 +10,7 @@
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/PathComponent.h"
 #include "platform/foundation/Sandbox.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <sys/stat.h>
 
@@ -21,7 +22,6 @@
 #include <cstring>
 #include <deque>
 #include <map>
-#include <mutex>
 #include <thread>
 
 namespace {
@@ -123,25 +123,23 @@ struct NSUserDefaults::Store : std::enable_shared_from_this<NSUserDefaults::Stor
     const std::string domain;
 
     // Lock order: writeMutex, then mutex. writeMutex keeps file writes in snapshot order.
-    std::mutex writeMutex;
-    std::mutex mutex;
-    bool loaded = false;
-    std::string path;
-    Value::Dictionary values;
-    bool dirty = false;
-    bool queued = false;
-    FileStamp stamp;
+    Mutex writeMutex ACQUIRED_BEFORE(mutex);
+    Mutex mutex;
+    bool loaded GUARDED_BY(mutex) = false;
+    std::string path GUARDED_BY(mutex);
+    Value::Dictionary values GUARDED_BY(mutex);
+    bool dirty GUARDED_BY(mutex) = false;
+    bool queued GUARDED_BY(mutex) = false;
+    FileStamp stamp GUARDED_BY(mutex);
     // Moved (with `mutex` held) by every change of `values` and of `loaded`.
     std::atomic<std::uint64_t> changes{0};
 
-    // With `mutex` held.
-    void unload() {
+    void unload() REQUIRES(mutex) {
         loaded = false;
         changes.fetch_add(1, std::memory_order_release);
     }
 
-    // With `mutex` held.
-    void ensureLoaded() {
+    void ensureLoaded() REQUIRES(mutex) {
         if (loaded) return;
         changes.fetch_add(1, std::memory_order_release);
         path = pathForDomain(domain);
@@ -161,15 +159,15 @@ struct NSUserDefaults::Store : std::enable_shared_from_this<NSUserDefaults::Stor
         loaded = true;
     }
 
-    // With `mutex` held, after a change.
-    void markDirty();
+    // After a change.
+    void markDirty() REQUIRES(mutex);
 
-    // With `writeMutex` held: writes the current values when they changed.
-    [[nodiscard]] bool flushLocked() {
+    // Writes the current values when they changed.
+    [[nodiscard]] bool flushLocked() REQUIRES(writeMutex) EXCLUDES(mutex) {
         Value::Dictionary snapshot;
         std::string target;
         {
-            std::lock_guard lock(mutex);
+            MutexLock lock(mutex);
             queued = false;
             if (!loaded || !dirty) return true;
             snapshot = values;
@@ -193,7 +191,7 @@ struct NSUserDefaults::Store : std::enable_shared_from_this<NSUserDefaults::Stor
                 &error);
             if (!ok) failure = error ? error->localizedDescription() : "unknown error";
         }
-        std::lock_guard lock(mutex);
+        MutexLock lock(mutex);
         if (target == path) stamp = stampOf(target);
         if (!ok) {
             // Kept dirty so the next change or synchronize tries again; the values stay in memory
@@ -204,8 +202,8 @@ struct NSUserDefaults::Store : std::enable_shared_from_this<NSUserDefaults::Stor
         return ok;
     }
 
-    [[nodiscard]] bool flush() {
-        std::lock_guard lock(writeMutex);
+    [[nodiscard]] bool flush() EXCLUDES(writeMutex) {
+        MutexLock lock(writeMutex);
         return flushLocked();
     }
 };
@@ -216,8 +214,8 @@ namespace {
 // the next one, so a burst costs few writes.
 class DefaultsWriter {
 public:
-    void enqueue(std::shared_ptr<NSUserDefaults::Store> store) {
-        std::lock_guard lock(mutex_);
+    void enqueue(std::shared_ptr<NSUserDefaults::Store> store) EXCLUDES(mutex_) {
+        MutexLock lock(mutex_);
         pending_.push_back(std::move(store));
         if (!started_) {
             started_ = true;
@@ -227,10 +225,10 @@ public:
     }
 
 private:
-    void run() {
-        std::unique_lock lock(mutex_);
+    void run() EXCLUDES(mutex_) {
+        MutexLock lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [this] { return !pending_.empty(); });
+            lock.wait(wake_, [this]() REQUIRES(mutex_) { return !pending_.empty(); });
             auto store = std::move(pending_.front());
             pending_.pop_front();
             lock.unlock();
@@ -241,10 +239,10 @@ private:
         }
     }
 
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable wake_;
-    std::deque<std::shared_ptr<NSUserDefaults::Store>> pending_;
-    bool started_ = false;
+    std::deque<std::shared_ptr<NSUserDefaults::Store>> pending_ GUARDED_BY(mutex_);
+    bool started_ GUARDED_BY(mutex_) = false;
 };
 
 DefaultsWriter& writer() {
@@ -253,17 +251,17 @@ DefaultsWriter& writer() {
 }
 
 struct Registry {
-    std::mutex mutex;
-    std::map<std::string, std::shared_ptr<NSUserDefaults::Store>> stores;
-    std::shared_ptr<NSUserDefaults> standard;
+    Mutex mutex;
+    std::map<std::string, std::shared_ptr<NSUserDefaults::Store>> stores GUARDED_BY(mutex);
+    std::shared_ptr<NSUserDefaults> standard GUARDED_BY(mutex);
     // Whether this process (or, after a simulated restart, this run) has swept the stale temporaries.
-    bool swept = false;
+    bool swept GUARDED_BY(mutex) = false;
 
-    std::mutex registrationMutex;
-    Value::Dictionary registration;
+    Mutex registrationMutex;
+    Value::Dictionary registration GUARDED_BY(registrationMutex);
 
-    std::vector<std::shared_ptr<NSUserDefaults::Store>> allStores() {
-        std::lock_guard lock(mutex);
+    std::vector<std::shared_ptr<NSUserDefaults::Store>> allStores() EXCLUDES(mutex) {
+        MutexLock lock(mutex);
         std::vector<std::shared_ptr<NSUserDefaults::Store>> result;
         for (auto& [name, store] : stores) result.push_back(store);
         return result;
@@ -314,7 +312,7 @@ bool NSUserDefaults::isValidDomainName(const std::string& domain) {
 
 std::shared_ptr<NSUserDefaults::Store> NSUserDefaults::storeForDomain(const std::string& domain) {
     Registry& r = registry();
-    std::lock_guard lock(r.mutex);
+    MutexLock lock(r.mutex);
     if (!r.swept) {
         r.swept = true;
         removeStaleTemporaryPreferences();
@@ -327,12 +325,12 @@ std::shared_ptr<NSUserDefaults::Store> NSUserDefaults::storeForDomain(const std:
 std::shared_ptr<NSUserDefaults> NSUserDefaults::standardUserDefaults() {
     Registry& r = registry();
     {
-        std::lock_guard lock(r.mutex);
+        MutexLock lock(r.mutex);
         if (r.standard) return r.standard;
     }
     const std::string domain = applicationDomain();
     auto store = storeForDomain(domain);
-    std::lock_guard lock(r.mutex);
+    MutexLock lock(r.mutex);
     if (!r.standard) r.standard = std::shared_ptr<NSUserDefaults>(new NSUserDefaults(domain, std::move(store)));
     return r.standard;
 }
@@ -348,13 +346,13 @@ std::shared_ptr<NSUserDefaults> NSUserDefaults::initWithSuiteName(const std::str
 }
 
 Value NSUserDefaults::storeValue(const std::shared_ptr<Store>& store, const std::string& key) {
-    std::lock_guard lock(store->mutex);
+    MutexLock lock(store->mutex);
     store->ensureLoaded();
     return store->values.get(key);
 }
 
 Value::Dictionary NSUserDefaults::storeContents(const std::shared_ptr<Store>& store) {
-    std::lock_guard lock(store->mutex);
+    MutexLock lock(store->mutex);
     store->ensureLoaded();
     return store->values;
 }
@@ -368,7 +366,7 @@ bool NSUserDefaults::storeUpdate(const std::shared_ptr<Store>& store, const Valu
             return false;
         }
     }
-    std::lock_guard lock(store->mutex);
+    MutexLock lock(store->mutex);
     store->ensureLoaded();
     // Setting what is already there changes nothing and writes nothing.
     bool changed = false;
@@ -384,9 +382,9 @@ bool NSUserDefaults::storeUpdate(const std::shared_ptr<Store>& store, const Valu
 }
 
 bool NSUserDefaults::storeSynchronize(const std::shared_ptr<Store>& store) {
-    std::lock_guard writeLock(store->writeMutex);
+    MutexLock writeLock(store->writeMutex);
     {
-        std::lock_guard lock(store->mutex);
+        MutexLock lock(store->mutex);
         if (!store->loaded) return true;
         if (!store->dirty) {
             // Nothing of ours to write: pick up a file that changed on disk since we read it.
@@ -410,7 +408,7 @@ Value NSUserDefaults::objectForKey(const std::string& key) const {
     value = globalValue(key);
     if (!value.isNull()) return value;
     Registry& r = registry();
-    std::lock_guard lock(r.registrationMutex);
+    MutexLock lock(r.registrationMutex);
     return r.registration.get(key);
 }
 
@@ -471,7 +469,7 @@ void NSUserDefaults::removeObjectForKey(const std::string& key) { (void)storeUpd
 
 void NSUserDefaults::registerDefaults(const Value::Dictionary& registrationDictionary) {
     Registry& r = registry();
-    std::lock_guard lock(r.registrationMutex);
+    MutexLock lock(r.registrationMutex);
     for (const auto& entry : registrationDictionary) r.registration.set(entry.first, entry.second);
 }
 
@@ -497,7 +495,7 @@ void NSUserDefaults::setPersistentDomain(const Value::Dictionary& domain, const 
         return;
     }
     auto store = storeForDomain(domainName);
-    std::lock_guard lock(store->mutex);
+    MutexLock lock(store->mutex);
     store->ensureLoaded();
     store->values = domain;
     store->markDirty();
@@ -506,8 +504,8 @@ void NSUserDefaults::setPersistentDomain(const Value::Dictionary& domain, const 
 void NSUserDefaults::removePersistentDomainForName(const std::string& domainName) {
     if (!isValidDomainName(domainName) || domainName == kGlobalDomain) return;
     auto store = storeForDomain(domainName);
-    std::lock_guard writeLock(store->writeMutex);
-    std::lock_guard lock(store->mutex);
+    MutexLock writeLock(store->writeMutex);
+    MutexLock lock(store->mutex);
     if (const int err = removeDomainFile(pathForDomain(domainName)))
         Diagnostics::notef("User defaults file of domain %s could not be removed: %s", domainName.c_str(),
                            std::strerror(err));
@@ -521,7 +519,7 @@ Value::Dictionary NSUserDefaults::dictionaryRepresentation() const {
     Value::Dictionary merged;
     {
         Registry& r = registry();
-        std::lock_guard lock(r.registrationMutex);
+        MutexLock lock(r.registrationMutex);
         merged = r.registration;
     }
     merged.set(kAppleLanguages, globalValue(kAppleLanguages));
@@ -532,19 +530,19 @@ Value::Dictionary NSUserDefaults::dictionaryRepresentation() const {
 void NSUserDefaults::resetStandardUserDefaults() {
     Registry& r = registry();
     for (auto& store : r.allStores()) {
-        std::lock_guard writeLock(store->writeMutex);
+        MutexLock writeLock(store->writeMutex);
         // A failed write has told why; the restart goes ahead with what is on disk, as a real one would.
         (void)store->flushLocked();
-        std::lock_guard lock(store->mutex);
+        MutexLock lock(store->mutex);
         store->values.clear();
         store->dirty = false;
         store->unload();
     }
     {
-        std::lock_guard lock(r.registrationMutex);
+        MutexLock lock(r.registrationMutex);
         r.registration.clear();
     }
-    std::lock_guard lock(r.mutex);
+    MutexLock lock(r.mutex);
     r.standard.reset();
     r.swept = false;
 }

@@ -2,8 +2,8 @@
 #include "platform/foundation/PathComponent.h"
 
 #include "platform/foundation/Diagnostics.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include <cstdio>
-#include <mutex>
 #include <set>
 
 bool isSafePathComponent(std::string_view name) {
@@ -14,9 +14,10 @@ bool isSafePathComponent(std::string_view name) {
 std::string safePathComponent(const std::string& name, const std::string& fallback, std::string_view what) {
     if (isSafePathComponent(name)) return name;
     if (name.empty()) return fallback;
-    static std::mutex mutex;
-    static auto* told = new std::set<std::string>;  // never destroyed: late threads may still ask
-    std::lock_guard lock(mutex);
+    static Mutex mutex;
+    // Never destroyed: late threads may still ask.
+    static auto* const told PT_GUARDED_BY(mutex) = new std::set<std::string>;
+    MutexLock lock(mutex);
     if (told->insert(std::string(what) + '\0' + name).second) {
         std::string shown;
         for (const char c : name.substr(0, 2 * kMaxPathComponentLength)) {

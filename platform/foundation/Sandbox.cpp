@@ -4,21 +4,21 @@
 
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/FileIO.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <vector>
 
 namespace {
 
-std::mutex homeMutex;
+Mutex homeMutex;
 
 // Never destroyed: threads still finishing work at exit may ask for the home.
-std::string& currentHome() {
+std::string& currentHome() REQUIRES(homeMutex) {
     static auto* home = new std::string;
     return *home;
 }
@@ -50,7 +50,7 @@ std::string makeTemporaryFolder() {
 }  // namespace
 
 std::string Sandbox::home() {
-    std::lock_guard lock(homeMutex);
+    MutexLock lock(homeMutex);
     if (currentHome().empty()) {
         const char* env = std::getenv("APP_HOME");
         currentHome() = env && *env ? std::string(env) : makeTemporaryFolder();
@@ -63,7 +63,7 @@ void Sandbox::setHome(const std::string& path) {
     std::string absolute = std::filesystem::absolute(path).lexically_normal().string();
     if (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
     createStandardFolders(absolute);
-    std::lock_guard lock(homeMutex);
+    MutexLock lock(homeMutex);
     currentHome() = absolute;
 }
 

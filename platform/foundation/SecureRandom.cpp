@@ -1,11 +1,12 @@
 // Kernel randomness through getrandom(2), with the test hooks behind one lock.
 #include "platform/foundation/SecureRandom.h"
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 #include <sys/random.h>
 
 #include <atomic>
 #include <cerrno>
-#include <mutex>
 #include <random>
 
 namespace {
@@ -13,8 +14,8 @@ namespace {
 std::atomic<int> forcedError{0};
 
 struct Seeded {
-    std::mutex mutex;
-    std::optional<std::mt19937> engine;
+    Mutex mutex;
+    std::optional<std::mt19937> engine GUARDED_BY(mutex);
 };
 
 Seeded& seeded() {
@@ -65,15 +66,15 @@ void SecureRandom::setFailureForTesting(int error) { forcedError.store(error); }
 std::uint32_t SecureRandom::random() {
     {
         Seeded& s = seeded();
-        std::lock_guard lock(s.mutex);
+        MutexLock lock(s.mutex);
         if (s.engine) return static_cast<std::uint32_t>((*s.engine)());
     }
     std::uint32_t value = 0;
     if (kernelBytes(&value, sizeof value, nullptr)) return value;
     // getrandom only fails on kernels without it; random_device reads the same pool another way.
-    static std::mutex deviceMutex;
-    std::lock_guard lock(deviceMutex);
-    static std::random_device device;
+    static Mutex deviceMutex;
+    MutexLock lock(deviceMutex);
+    static std::random_device device GUARDED_BY(deviceMutex);
     return device();
 }
 
@@ -89,12 +90,12 @@ std::uint32_t SecureRandom::uniform(std::uint32_t upperBound) {
 
 void SecureRandom::seedForTesting(std::uint32_t seed) {
     Seeded& s = seeded();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.engine.emplace(seed);
 }
 
 void SecureRandom::clearSeedForTesting() {
     Seeded& s = seeded();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.engine.reset();
 }

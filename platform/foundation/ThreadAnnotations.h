@@ -53,7 +53,7 @@ private:
 // condition variable waits on it through unique().
 class SCOPED_CAPABILITY MutexLock {
 public:
-    explicit MutexLock(Mutex& mutex) ACQUIRE(mutex) : lock_(mutex.native()) {}
+    explicit MutexLock(Mutex& mutex) ACQUIRE(mutex) : mutex_(mutex), lock_(mutex.native()) {}
     ~MutexLock() RELEASE() {}
     MutexLock(const MutexLock&) = delete;
     MutexLock& operator=(const MutexLock&) = delete;
@@ -68,7 +68,10 @@ public:
         while (!done()) cv.wait(lock_);
     }
     std::unique_lock<std::mutex>& unique() { return lock_; }
+    // The mutex this lock holds, for a callback that must take it later.
+    Mutex& mutex() const { return mutex_; }
 
 private:
+    Mutex& mutex_;
     std::unique_lock<std::mutex> lock_;
 };

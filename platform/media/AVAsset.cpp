@@ -17,17 +17,17 @@ std::shared_ptr<AVURLAsset> AVURLAsset::URLAssetWithURL(std::shared_ptr<NSURL> u
 }
 
 CMTime AVAsset::duration() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return duration_;
 }
 
 bool AVAsset::isDurationEstimated() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return estimated_;
 }
 
 std::vector<std::shared_ptr<AVAssetTrack>> AVAsset::tracksWithMediaType(const std::string& mediaType) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::vector<std::shared_ptr<AVAssetTrack>> result;
     for (const auto& track : tracks_)
         if (track->mediaType() == mediaType) result.push_back(track);
@@ -35,7 +35,7 @@ std::vector<std::shared_ptr<AVAssetTrack>> AVAsset::tracksWithMediaType(const st
 }
 
 void AVAsset::setLoaded(CMTime duration, bool estimated, std::vector<std::shared_ptr<AVAssetTrack>> tracks) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     duration_ = duration;
     estimated_ = estimated;
     tracks_ = std::move(tracks);

@@ -3,10 +3,10 @@
 #pragma once
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/media/CMTime.h"
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -49,10 +49,10 @@ protected:
 
 private:
     const std::shared_ptr<NSURL> url_;
-    mutable std::mutex mutex_;
-    CMTime duration_ = kCMTimeZero;
-    bool estimated_ = false;
-    std::vector<std::shared_ptr<AVAssetTrack>> tracks_;
+    mutable Mutex mutex_;
+    CMTime duration_ GUARDED_BY(mutex_) = kCMTimeZero;
+    bool estimated_ GUARDED_BY(mutex_) = false;
+    std::vector<std::shared_ptr<AVAssetTrack>> tracks_ GUARDED_BY(mutex_);
 };
 
 class AVURLAsset : public AVAsset {

@@ -7,7 +7,7 @@ std::shared_ptr<AVAudioSession> AVAudioSession::sharedInstance() {
 }
 
 bool AVAudioSession::setCategory(const std::string& category, NSErrorPtr* error) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (categoryFailure_) {
         setError(error, categoryFailure_);
         return false;
@@ -17,7 +17,7 @@ bool AVAudioSession::setCategory(const std::string& category, NSErrorPtr* error)
 }
 
 bool AVAudioSession::setActive(bool active, NSErrorPtr* error) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (activationFailure_) {
         setError(error, activationFailure_);
         return false;
@@ -27,32 +27,32 @@ bool AVAudioSession::setActive(bool active, NSErrorPtr* error) {
 }
 
 std::string AVAudioSession::category() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return category_;
 }
 
 bool AVAudioSession::isActive() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return active_;
 }
 
 void AVAudioSession::setCategoryFailure(NSErrorPtr error) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     categoryFailure_ = std::move(error);
 }
 
 void AVAudioSession::setActivationFailure(NSErrorPtr error) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     activationFailure_ = std::move(error);
 }
 
 bool AVAudioSession::hasForcedFailures() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return categoryFailure_ || activationFailure_;
 }
 
 void AVAudioSession::reset() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     category_ = AVAudioSessionCategorySoloAmbient;
     active_ = false;
     categoryFailure_ = nullptr;

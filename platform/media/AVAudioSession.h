@@ -4,9 +4,9 @@
 
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <memory>
-#include <mutex>
 #include <string>
 
 inline const std::string AVAudioSessionCategoryAmbient = "AVAudioSessionCategoryAmbient";
@@ -31,9 +31,9 @@ public:
 
 private:
     AVAudioSession() = default;
-    mutable std::mutex mutex_;
-    std::string category_ = AVAudioSessionCategorySoloAmbient;
-    bool active_ = false;
-    NSErrorPtr categoryFailure_;
-    NSErrorPtr activationFailure_;
+    mutable Mutex mutex_;
+    std::string category_ GUARDED_BY(mutex_) = AVAudioSessionCategorySoloAmbient;
+    bool active_ GUARDED_BY(mutex_) = false;
+    NSErrorPtr categoryFailure_ GUARDED_BY(mutex_);
+    NSErrorPtr activationFailure_ GUARDED_BY(mutex_);
 };

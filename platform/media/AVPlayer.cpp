@@ -43,13 +43,13 @@ std::shared_ptr<NSObject> AVPlayer::addPeriodicTimeObserverForInterval(CMTime in
     registration->interval = interval;
     registration->queue = queue ? std::move(queue) : DispatchQueue::mainQueue();
     registration->block = std::move(block);
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     timeObservers_.push_back(registration);
     return registration;
 }
 
 void AVPlayer::removeTimeObserver(const std::shared_ptr<NSObject>& token) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = std::find(timeObservers_.begin(), timeObservers_.end(), token);
     if (it == timeObservers_.end()) return;
     (*it)->live = false;
@@ -64,7 +64,7 @@ std::shared_ptr<NSObject> AVPlayer::addObserver(const std::string& keyPath, unsi
     registration->keyPath = keyPath;
     registration->observer = observer;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         keyObservers_.push_back(registration);
     }
     if (options & NSKeyValueObservingOptionInitial) observer(keyPath);
@@ -72,7 +72,7 @@ std::shared_ptr<NSObject> AVPlayer::addObserver(const std::string& keyPath, unsi
 }
 
 void AVPlayer::removeObserver(const std::shared_ptr<NSObject>& token) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = std::find(keyObservers_.begin(), keyObservers_.end(), token);
     if (it == keyObservers_.end()) return;
     (*it)->live = false;
@@ -82,7 +82,7 @@ void AVPlayer::removeObserver(const std::shared_ptr<NSObject>& token) {
 void AVPlayer::itemChanged(const std::string& keyPath, bool onCaller) {
     std::vector<std::shared_ptr<KeyRegistration>> observers;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         for (const auto& registration : keyObservers_)
             if (registration->keyPath == keyPath) observers.push_back(registration);
     }
@@ -93,7 +93,7 @@ void AVPlayer::itemChanged(const std::string& keyPath, bool onCaller) {
         if (!self) return;
         for (const auto& registration : observers) {
             {
-                std::lock_guard lock(self->mutex_);
+                MutexLock lock(self->mutex_);
                 if (!registration->live) continue;
             }
             registration->observer(keyPath);
@@ -111,7 +111,7 @@ void AVPlayer::deliverTime(const std::shared_ptr<TimeRegistration>& registration
         auto self = weak.lock();
         if (!self) return;
         {
-            std::lock_guard lock(self->mutex_);
+            MutexLock lock(self->mutex_);
             if (!registration->live) return;
         }
         registration->block(time);
@@ -122,7 +122,7 @@ void AVPlayer::timeAdvanced(std::int64_t from, std::int64_t to, int sampleRate) 
     if (to <= from || sampleRate <= 0) return;
     std::vector<std::shared_ptr<TimeRegistration>> observers;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         observers = timeObservers_;
     }
     for (const auto& registration : observers) {
@@ -139,7 +139,7 @@ void AVPlayer::timeAdvanced(std::int64_t from, std::int64_t to, int sampleRate) 
 void AVPlayer::jumped() {
     std::vector<std::shared_ptr<TimeRegistration>> observers;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         observers = timeObservers_;
     }
     const CMTime now = currentTime();

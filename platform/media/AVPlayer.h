@@ -6,12 +6,12 @@
 
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/media/CMTime.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -79,7 +79,7 @@ private:
     void deliverTime(const std::shared_ptr<TimeRegistration>& registration, CMTime time);
 
     const std::shared_ptr<AVPlayerItem> item_;
-    mutable std::mutex mutex_;
-    std::vector<std::shared_ptr<TimeRegistration>> timeObservers_;
-    std::vector<std::shared_ptr<KeyRegistration>> keyObservers_;
+    mutable Mutex mutex_;
+    std::vector<std::shared_ptr<TimeRegistration>> timeObservers_ GUARDED_BY(mutex_);
+    std::vector<std::shared_ptr<KeyRegistration>> keyObservers_ GUARDED_BY(mutex_);
 };

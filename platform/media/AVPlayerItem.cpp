@@ -55,7 +55,7 @@ void AVPlayerItem::startLoading(const MediaByteLimits& limits) {
         return;
     }
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         source_ = source;
     }
     std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
@@ -96,7 +96,7 @@ void AVPlayerItem::loaded(std::shared_ptr<MediaByteSource> source, std::unique_p
     auto sink = MediaAudioSink::make(queue_, info.sampleRate, info.channels);
     std::shared_ptr<AVPlayer> player;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         decoder_ = std::move(decoder);
         sink_ = std::move(sink);
         duration_ = info.duration;
@@ -120,7 +120,7 @@ void AVPlayerItem::sourceProgressed() {
     std::shared_ptr<AVPlayer> player;
     NSErrorPtr overBound;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (status_ != AVPlayerItemStatus::ReadyToPlay || !decoder_ || !source_) return;
         // A stream longer than a stream may be is no composition: it fails now, rather than
         // after playing the part that came.
@@ -144,7 +144,7 @@ void AVPlayerItem::sourceProgressed() {
 void AVPlayerItem::fail(NSErrorPtr error) {
     std::shared_ptr<AVPlayer> player;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (status_ == AVPlayerItemStatus::Failed) return;
         stopOutputLocked();
         status_ = AVPlayerItemStatus::Failed;
@@ -157,23 +157,23 @@ void AVPlayerItem::fail(NSErrorPtr error) {
 }
 
 AVPlayerItemStatus AVPlayerItem::status() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return status_;
 }
 
 NSErrorPtr AVPlayerItem::error() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return error_;
 }
 
 CMTime AVPlayerItem::duration() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (status_ != AVPlayerItemStatus::ReadyToPlay) return kCMTimeInvalid;
     return CMTimeMakeWithSeconds(duration_, 600);
 }
 
 CMTime AVPlayerItem::currentTime() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (sampleRate_ <= 0) return kCMTimeZero;
     return CMTimeMake(position_, sampleRate_);
 }
@@ -185,49 +185,49 @@ std::int64_t AVPlayerItem::durationFramesLocked() const {
 }
 
 std::vector<CMTimeRange> AVPlayerItem::loadedTimeRanges() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (status_ != AVPlayerItemStatus::ReadyToPlay || playableLocked() <= 0) return {};
     return {CMTimeRangeMake(kCMTimeZero, CMTimeMakeWithSeconds(playableLocked(), 600))};
 }
 
 bool AVPlayerItem::isPlaybackBufferEmpty() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (status_ != AVPlayerItemStatus::ReadyToPlay) return true;
     return static_cast<double>(position_) / sampleRate_ >= playableLocked() && playableLocked() < duration_;
 }
 
 std::shared_ptr<AVAudioMix> AVPlayerItem::audioMix() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return mix_;
 }
 
 void AVPlayerItem::setAudioMix(std::shared_ptr<AVAudioMix> mix) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     mix_ = std::move(mix);
 }
 
 std::int64_t AVPlayerItem::outputFrames() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return outputFrames_;
 }
 
 bool AVPlayerItem::playsOnDevice() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return sink_ && sink_->isDevice();
 }
 
 void AVPlayerItem::setOutputTap(std::function<void(const AVAudioOutputBlock&)> tap) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     tap_ = std::move(tap);
 }
 
 void AVPlayerItem::attach(const std::shared_ptr<AVPlayer>& player) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     player_ = player;
 }
 
 float AVPlayerItem::rate() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return rate_;
 }
 
@@ -235,7 +235,7 @@ void AVPlayerItem::setRate(float rate) {
     const float wanted = rate > 0 ? 1.0f : 0.0f;
     std::shared_ptr<AVPlayer> player;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (wanted == rate_ || status_ == AVPlayerItemStatus::Failed) return;
         rate_ = wanted;
         ++generation_;
@@ -256,7 +256,7 @@ void AVPlayerItem::setRate(float rate) {
 void AVPlayerItem::seek(CMTime time) {
     std::shared_ptr<AVPlayer> player;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (status_ != AVPlayerItemStatus::ReadyToPlay) return;
         const double seconds = std::clamp(std::isnan(CMTimeGetSeconds(time)) ? 0.0 : CMTimeGetSeconds(time), 0.0,
                                           duration_);
@@ -318,7 +318,7 @@ void AVPlayerItem::render(std::uint64_t generation) {
     std::shared_ptr<AVAudioMix> mix;
     std::function<void(const AVAudioOutputBlock&)> tap;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (generation != generation_ || rate_ <= 0 || status_ != AVPlayerItemStatus::ReadyToPlay || !outputRunning_)
             return;
         sampleRate = sampleRate_;
@@ -367,7 +367,7 @@ void AVPlayerItem::render(std::uint64_t generation) {
     std::shared_ptr<AVPlayer> player;
     std::int64_t after = 0;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         // A seek or a change of rate while decoding: that block is not played.
         if (generation != generation_) return;
         if (got > 0) sink_->write(buffer_.data(), got);

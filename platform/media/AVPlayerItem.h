@@ -7,6 +7,7 @@
 
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/media/CMTime.h"
 #include "platform/media/MediaAudioSink.h"
 #include "platform/media/MediaByteSource.h"
@@ -14,7 +15,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -89,41 +89,40 @@ private:
     void setRate(float rate);
     void seek(CMTime time);
 
-    // With the lock held.
-    double playableLocked() const;
-    std::int64_t durationFramesLocked() const;
+    double playableLocked() const REQUIRES(mutex_);
+    std::int64_t durationFramesLocked() const REQUIRES(mutex_);
     // A run of the output from the current position; its end, which keeps what was played.
-    void startOutputLocked();
-    void stopOutputLocked();
+    void startOutputLocked() REQUIRES(mutex_);
+    void stopOutputLocked() REQUIRES(mutex_);
     // On the queue, in order with decoding.
-    void seekDecoderLocked(double seconds);
+    void seekDecoderLocked(double seconds) REQUIRES(mutex_);
     void render(std::uint64_t generation);
     void fail(NSErrorPtr error);
 
     const std::shared_ptr<AVAsset> asset_;
     const std::shared_ptr<DispatchQueue> queue_;  // loading and decoding, in order
 
-    mutable std::mutex mutex_;
-    std::weak_ptr<AVPlayer> player_;
-    std::shared_ptr<MediaByteSource> source_;
+    mutable Mutex mutex_;
+    std::weak_ptr<AVPlayer> player_ GUARDED_BY(mutex_);
+    std::shared_ptr<MediaByteSource> source_ GUARDED_BY(mutex_);
     std::unique_ptr<MediaDecoder> decoder_;  // used on the queue only, once loaded
-    std::unique_ptr<MediaAudioSink> sink_;   // once loaded; used under the lock
-    AVPlayerItemStatus status_ = AVPlayerItemStatus::Unknown;
-    NSErrorPtr error_;
-    double duration_ = 0;
-    int sampleRate_ = 0;
-    int channels_ = 0;
-    int trackID_ = 0;
-    double playable_ = 0;  // seconds from the start
-    std::int64_t position_ = 0;  // frames
-    float rate_ = 0;
+    std::unique_ptr<MediaAudioSink> sink_ GUARDED_BY(mutex_);  // once loaded
+    AVPlayerItemStatus status_ GUARDED_BY(mutex_) = AVPlayerItemStatus::Unknown;
+    NSErrorPtr error_ GUARDED_BY(mutex_);
+    double duration_ GUARDED_BY(mutex_) = 0;
+    int sampleRate_ GUARDED_BY(mutex_) = 0;
+    int channels_ GUARDED_BY(mutex_) = 0;
+    int trackID_ GUARDED_BY(mutex_) = 0;
+    double playable_ GUARDED_BY(mutex_) = 0;  // seconds from the start
+    std::int64_t position_ GUARDED_BY(mutex_) = 0;  // frames
+    float rate_ GUARDED_BY(mutex_) = 0;
     // Bumped by every rate change and seek: a block scheduled before it does nothing.
-    std::uint64_t generation_ = 0;
-    bool outputRunning_ = false;
-    std::int64_t anchorFrames_ = 0;  // the position where the output's run began
-    std::int64_t written_ = 0;       // frames handed to the output in this run
-    std::int64_t outputFrames_ = 0;
-    std::shared_ptr<AVAudioMix> mix_;
-    std::function<void(const AVAudioOutputBlock&)> tap_;
+    std::uint64_t generation_ GUARDED_BY(mutex_) = 0;
+    bool outputRunning_ GUARDED_BY(mutex_) = false;
+    std::int64_t anchorFrames_ GUARDED_BY(mutex_) = 0;  // the position where the output's run began
+    std::int64_t written_ GUARDED_BY(mutex_) = 0;       // frames handed to the output in this run
+    std::int64_t outputFrames_ GUARDED_BY(mutex_) = 0;
+    std::shared_ptr<AVAudioMix> mix_ GUARDED_BY(mutex_);
+    std::function<void(const AVAudioOutputBlock&)> tap_ GUARDED_BY(mutex_);
     std::vector<float> buffer_;  // the queue's
 };

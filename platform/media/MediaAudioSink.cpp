@@ -5,12 +5,12 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Diagnostics.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <optional>
 
 namespace {
@@ -55,10 +55,10 @@ private:
 };
 
 struct Selection {
-    std::mutex mutex;
-    std::optional<bool> prefers;  // empty: the environment says
-    MediaAudioSink::DeviceOpener opener;
-    bool failed = false;
+    Mutex mutex;
+    std::optional<bool> prefers GUARDED_BY(mutex);  // empty: the environment says
+    MediaAudioSink::DeviceOpener opener GUARDED_BY(mutex);
+    bool failed GUARDED_BY(mutex) = false;
 };
 
 Selection& selection() {
@@ -83,7 +83,7 @@ std::unique_ptr<MediaAudioSink> MediaAudioSink::make(const std::shared_ptr<Dispa
     DeviceOpener opener;
     {
         auto& s = selection();
-        std::lock_guard lock(s.mutex);
+        MutexLock lock(s.mutex);
         const bool prefers = s.prefers ? *s.prefers : environmentPrefersDevice();
         if (!prefers || s.failed) return makeSilent(queue, sampleRate, channels);
         opener = s.opener ? s.opener : DeviceOpener(&openDefaultAudioDevice);
@@ -96,7 +96,7 @@ std::unique_ptr<MediaAudioSink> MediaAudioSink::make(const std::shared_ptr<Dispa
 
 void MediaAudioSink::deviceFailed(const NSErrorPtr& error) {
     auto& s = selection();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     if (s.failed) return;
     s.failed = true;
     // Told, not only logged: a person listening hears nothing and should know why.
@@ -106,27 +106,27 @@ void MediaAudioSink::deviceFailed(const NSErrorPtr& error) {
 
 bool MediaAudioSink::prefersDevice() {
     auto& s = selection();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     return s.prefers ? *s.prefers : environmentPrefersDevice();
 }
 
 void MediaAudioSink::setPrefersDevice(bool prefers) {
     auto& s = selection();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.prefers = prefers;
     s.failed = false;
 }
 
 void MediaAudioSink::setDeviceOpener(DeviceOpener opener) {
     auto& s = selection();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.opener = std::move(opener);
     s.failed = false;
 }
 
 void MediaAudioSink::reset() {
     auto& s = selection();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.prefers.reset();
     s.opener = nullptr;
     s.failed = false;
@@ -134,7 +134,7 @@ void MediaAudioSink::reset() {
 
 std::string MediaAudioSink::describeState() {
     auto& s = selection();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     std::string text = (s.prefers ? *s.prefers : environmentPrefersDevice()) ? "device" : "silent";
     if (s.failed) text += " (failed)";
     if (s.prefers) text += " (chosen)";

@@ -5,6 +5,7 @@
 #include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/Sandbox.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/media/AVError.h"
 #include "platform/net/NSHTTPURLResponse.h"
 #include "platform/net/NSMutableURLRequest.h"
@@ -20,7 +21,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 namespace {
@@ -46,17 +46,18 @@ public:
             return nullptr;
         }
         auto source = std::shared_ptr<FileByteSource>(new FileByteSource());
-        source->io_ = std::move(io);
-        source->fd_ = fd;
         source->path_ = path;
         source->length_ = static_cast<std::uint64_t>(info.st_size);
+        MutexLock lock(source->mutex_);
+        source->io_ = std::move(io);
+        source->fd_ = fd;
         return source;
     }
 
     ~FileByteSource() override { close(); }
 
     long read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (fd_ < 0) return -1;
         if (offset >= length_) return 0;
         std::size_t got = 0;
@@ -70,11 +71,11 @@ public:
     std::uint64_t received() const override { return length_; }
     bool isComplete() const override { return true; }
     NSErrorPtr error() const override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return error_;
     }
     void close() override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (fd_ >= 0) (void)io_->close(fd_);
         fd_ = -1;
     }
@@ -82,12 +83,12 @@ public:
 
 private:
     FileByteSource() = default;
-    mutable std::mutex mutex_;
-    std::shared_ptr<FileIO> io_;
-    int fd_ = -1;
-    std::string path_;
+    mutable Mutex mutex_;
+    std::shared_ptr<FileIO> io_ GUARDED_BY(mutex_);
+    int fd_ GUARDED_BY(mutex_) = -1;
+    std::string path_;  // these two are set once, before the source is shared
     std::uint64_t length_ = 0;
-    NSErrorPtr error_;
+    NSErrorPtr error_ GUARDED_BY(mutex_);
 };
 
 // The body of one GET, kept whole from its first byte within the limits: its head in memory,
@@ -103,8 +104,12 @@ public:
         auto request = NSURLRequest::requestWithURL(url)->mutableCopy();
         request->setMaximumBodyLength(limits.maximumBytes);
         auto client = std::make_shared<Client>(source);
-        source->transfer_ = URLTransfer::make(*request, 0, client);
-        source->transfer_->start();
+        auto transfer = URLTransfer::make(*request, 0, client);
+        {
+            MutexLock lock(source->mutex_);
+            source->transfer_ = transfer;
+        }
+        transfer->start();
         return source;
     }
 
@@ -114,19 +119,19 @@ public:
     }
 
     long read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
-        std::unique_lock lock(mutex_);
-        auto ready = [&] { return offset < received_ || finished_; };
+        MutexLock lock(mutex_);
+        auto ready = [&]() REQUIRES(mutex_) { return offset < received_ || finished_; };
         if (!ready()) {
             // A waiting decoder does not hold the manual clock back: the bytes come from the network.
             // The scope is entered and left without the lock, which its check takes.
             lock.unlock();
             {
                 DispatchQuiescence::BlockedScope blocked([&] {
-                    std::lock_guard check(mutex_);
+                    MutexLock check(mutex_);
                     return ready();
                 });
-                std::unique_lock wait(mutex_);
-                arrived_.wait(wait, ready);
+                MutexLock wait(mutex_);
+                wait.wait(arrived_, ready);
             }
             lock.lock();
         }
@@ -149,26 +154,26 @@ public:
         return error_ ? -1 : 0;
     }
     std::int64_t length() const override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (finished_ && !error_) return static_cast<std::int64_t>(received_);
         return expected_;
     }
     std::uint64_t received() const override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return received_;
     }
     bool isComplete() const override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return finished_ && !error_;
     }
     NSErrorPtr error() const override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return error_;
     }
     void close() override {
         std::shared_ptr<URLTransfer> transfer;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             transfer = std::move(transfer_);
             if (!finished_) {
                 finished_ = true;
@@ -181,7 +186,7 @@ public:
         if (transfer) transfer->cancel(makeURLError(NSURLErrorCancelled, url_));
     }
     void setProgressHandler(std::function<void()> handler) override {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         handler_ = std::move(handler);
     }
 
@@ -205,14 +210,14 @@ private:
     HTTPByteSource() = default;
 
     void receivedResponse(const NSHTTPURLResponse& response) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         status_ = response.statusCode();
         expected_ = response.expectedContentLength() >= 0 ? response.expectedContentLength() : -1;
     }
     NSErrorPtr receivedData(const char* bytes, std::size_t size) {
         NSErrorPtr failure;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             if (finished_) return error_;
             // The body of an error status is no media: keep none of it.
             if (status_ >= 400) return nullptr;
@@ -236,7 +241,7 @@ private:
     }
     void completed(NSErrorPtr error) {
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             if (finished_) return;
             finished_ = true;
             if (!error && status_ >= 400) {
@@ -254,7 +259,7 @@ private:
     }
     // Appends past the memory budget to the temporary file, made on first use and unlinked at
     // once, so that nothing of it outlives the source.
-    NSErrorPtr spillLocked(const std::uint8_t* data, std::size_t size) {
+    NSErrorPtr spillLocked(const std::uint8_t* data, std::size_t size) REQUIRES(mutex_) {
         if (!io_) io_ = FileIO::current();
         if (spill_ < 0) {
             static std::atomic<unsigned long> made{0};
@@ -272,7 +277,7 @@ private:
         received_ += size;
         return nullptr;
     }
-    void failLocked(NSErrorPtr error) {
+    void failLocked(NSErrorPtr error) REQUIRES(mutex_) {
         if (finished_) return;
         finished_ = true;
         error_ = std::move(error);
@@ -280,27 +285,27 @@ private:
     void notify() {
         std::function<void()> handler;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             handler = handler_;
         }
         if (handler) handler();
     }
 
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     std::condition_variable arrived_;
-    std::string url_;
-    std::shared_ptr<URLTransfer> transfer_;
+    std::string url_;  // these two are set once, before the source is shared
     MediaByteLimits limits_;
-    std::vector<std::uint8_t> bytes_;  // the head of the body, up to the memory budget
-    std::uint64_t received_ = 0;       // in memory and in the temporary file
-    std::shared_ptr<FileIO> io_;
-    int spill_ = -1;
-    std::string spillPath_;
-    long status_ = 0;
-    std::int64_t expected_ = -1;
-    bool finished_ = false;
-    NSErrorPtr error_;
-    std::function<void()> handler_;
+    std::shared_ptr<URLTransfer> transfer_ GUARDED_BY(mutex_);
+    std::vector<std::uint8_t> bytes_ GUARDED_BY(mutex_);  // the head of the body, up to the memory budget
+    std::uint64_t received_ GUARDED_BY(mutex_) = 0;       // in memory and in the temporary file
+    std::shared_ptr<FileIO> io_ GUARDED_BY(mutex_);
+    int spill_ GUARDED_BY(mutex_) = -1;
+    std::string spillPath_ GUARDED_BY(mutex_);
+    long status_ GUARDED_BY(mutex_) = 0;
+    std::int64_t expected_ GUARDED_BY(mutex_) = -1;
+    bool finished_ GUARDED_BY(mutex_) = false;
+    NSErrorPtr error_ GUARDED_BY(mutex_);
+    std::function<void()> handler_ GUARDED_BY(mutex_);
 };
 
 }  // namespace

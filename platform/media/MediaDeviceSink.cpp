@@ -5,12 +5,12 @@
 
 #include "platform/dispatch/DispatchQueue.h"
 
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/media/MediaLibraries.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 namespace {
@@ -44,11 +44,11 @@ public:
     QuietLibraries& operator=(const QuietLibraries&) = delete;
 };
 
-std::mutex libraryMutex;
-int libraryUsers = 0;  // under libraryMutex
+Mutex libraryMutex;
+int libraryUsers GUARDED_BY(libraryMutex) = 0;
 
 bool acquireLibrary(NSErrorPtr* error) {
-    std::lock_guard lock(libraryMutex);
+    MutexLock lock(libraryMutex);
     if (libraryUsers == 0) {
         QuietLibraries quiet;
         if (const PaError code = sound().Pa_Initialize(); code != paNoError) {
@@ -61,7 +61,7 @@ bool acquireLibrary(NSErrorPtr* error) {
 }
 
 void releaseLibrary() {
-    std::lock_guard lock(libraryMutex);
+    MutexLock lock(libraryMutex);
     if (--libraryUsers == 0) sound().Pa_Terminate();
 }
 
@@ -88,7 +88,7 @@ public:
         PaStream* stream = nullptr;
         PaError code;
         {
-            std::lock_guard lock(libraryMutex);
+            MutexLock lock(libraryMutex);
             QuietLibraries quiet;
             code = sound().Pa_OpenStream(&stream, nullptr, &parameters_, sampleRate_, paFramesPerBufferUnspecified, paNoFlag,
                                  &PortAudioSink::callback, this);
@@ -195,7 +195,7 @@ std::unique_ptr<MediaAudioSink> openDefaultAudioDevice(const std::shared_ptr<Dis
     parameters.suggestedLatency = info->defaultHighOutputLatency;
     PaError supported;
     {
-        std::lock_guard lock(libraryMutex);
+        MutexLock lock(libraryMutex);
         QuietLibraries quiet;
         supported = sound().Pa_IsFormatSupported(nullptr, &parameters, sampleRate);
     }

@@ -8,6 +8,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/Sandbox.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/photos/PHAssetChangeRequest.h"
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIImage.h"
@@ -15,7 +16,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
 namespace {
 
@@ -26,15 +26,15 @@ constexpr long kSaveFailedCode = -1;
 class Prompt;
 
 struct LibraryState {
-    std::mutex mutex;
-    PHAuthorizationStatus status = PHAuthorizationStatus::NotDetermined;
-    std::optional<PHAuthorizationStatus> promptAnswer;
-    NSErrorPtr failNext;
+    Mutex mutex;
+    PHAuthorizationStatus status GUARDED_BY(mutex) = PHAuthorizationStatus::NotDetermined;
+    std::optional<PHAuthorizationStatus> promptAnswer GUARDED_BY(mutex);
+    NSErrorPtr failNext GUARDED_BY(mutex);
     // The prompt on screen and the handlers waiting for its answer.
-    std::shared_ptr<Prompt> prompt;
-    std::vector<PHPhotoLibrary::AuthorizationHandler> waiting;
+    std::shared_ptr<Prompt> prompt GUARDED_BY(mutex);
+    std::vector<PHPhotoLibrary::AuthorizationHandler> waiting GUARDED_BY(mutex);
     // Bumped by reset, so a prompt of an earlier test answers nobody.
-    std::uint64_t generation = 0;
+    std::uint64_t generation GUARDED_BY(mutex) = 0;
 };
 
 LibraryState& state() {
@@ -76,7 +76,7 @@ public:
         std::vector<PHPhotoLibrary::AuthorizationHandler> handlers;
         {
             auto& s = state();
-            std::lock_guard lock(s.mutex);
+            MutexLock lock(s.mutex);
             if (s.generation != generation_ || s.prompt.get() != this) return;
             s.status = status;
             handlers.swap(s.waiting);
@@ -86,7 +86,7 @@ public:
     void alertViewDidDismissWithButtonIndex(UIAlertView&, long) override {
         auto keep = self<Prompt>();
         auto& s = state();
-        std::lock_guard lock(s.mutex);
+        MutexLock lock(s.mutex);
         if (s.prompt.get() == this) s.prompt.reset();
     }
 
@@ -162,13 +162,13 @@ std::shared_ptr<PHPhotoLibrary> PHPhotoLibrary::sharedPhotoLibrary() {
 
 PHAuthorizationStatus PHPhotoLibrary::authorizationStatus() {
     auto& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     return s.status;
 }
 
 void PHPhotoLibrary::requestAuthorization(AuthorizationHandler handler) {
     auto& s = state();
-    std::unique_lock lock(s.mutex);
+    MutexLock lock(s.mutex);
     if (s.status != PHAuthorizationStatus::NotDetermined) {
         const auto status = s.status;
         lock.unlock();
@@ -202,7 +202,7 @@ void PHPhotoLibrary::performChanges(std::function<void()> changes, ChangeComplet
         NSErrorPtr error;
         {
             auto& s = state();
-            std::lock_guard lock(s.mutex);
+            MutexLock lock(s.mutex);
             if (!mayAdd(s.status)) {
                 error = NSError::errorWithDomain(kErrorDomain, kAccessUserDeniedCode,
                                                  {{NSLocalizedDescriptionKey, Value("The person has not allowed access to the photos.")}});
@@ -218,25 +218,25 @@ void PHPhotoLibrary::performChanges(std::function<void()> changes, ChangeComplet
 
 void PHPhotoLibrary::setAuthorizationStatus(PHAuthorizationStatus status) {
     auto& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.status = status;
 }
 
 void PHPhotoLibrary::setPromptAnswer(std::optional<PHAuthorizationStatus> answer) {
     auto& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.promptAnswer = answer;
 }
 
 bool PHPhotoLibrary::isPromptShowing() {
     auto& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     return s.prompt != nullptr;
 }
 
 void PHPhotoLibrary::failNextChange(const NSErrorPtr& error) {
     auto& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.failNext = error;
 }
 
@@ -252,7 +252,7 @@ void PHPhotoLibrary::reset() {
     std::shared_ptr<Prompt> prompt;
     {
         auto& s = state();
-        std::lock_guard lock(s.mutex);
+        MutexLock lock(s.mutex);
         s.status = PHAuthorizationStatus::NotDetermined;
         s.promptAnswer.reset();
         s.failNext.reset();
@@ -265,7 +265,7 @@ void PHPhotoLibrary::reset() {
 
 std::string PHPhotoLibrary::stateDescription() {
     auto& s = state();
-    std::lock_guard lock(s.mutex);
+    MutexLock lock(s.mutex);
     std::string text = "status " + std::to_string(static_cast<int>(s.status));
     if (s.promptAnswer) text += ", prompt answered " + std::to_string(static_cast<int>(*s.promptAnswer));
     if (s.failNext) text += ", next change fails";

@@ -6,16 +6,16 @@
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/Sandbox.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <cerrno>
-#include <mutex>
 #include <optional>
 #include <string_view>
 
 namespace {
 
-std::mutex gMutex;
-std::string gStorePath;
+Mutex gMutex;
+std::string gStorePath GUARDED_BY(gMutex);
 
 bool isControlKey(std::string_view key) {
     return key == kSecMatchLimit || key == kSecReturnData || key == kSecReturnAttributes || key == kSecValueData;
@@ -54,14 +54,14 @@ bool samePrimaryKey(const Value::Dictionary& a, const Value::Dictionary& b) {
     return true;
 }
 
-std::string storePathLocked() {
+std::string storePathLocked() REQUIRES(gMutex) {
     if (!gStorePath.empty()) return gStorePath;
     return Sandbox::home() + "/Keychain/keychain.plist";
 }
 
 // Items of the store; nullopt when the file may exist but cannot be read (a failed look at
 // it included), so that it is never overwritten by a store that never read it.
-std::optional<std::vector<Value::Dictionary>> loadLocked() {
+std::optional<std::vector<Value::Dictionary>> loadLocked() REQUIRES(gMutex) {
     const std::string path = storePathLocked();
     struct stat info {};
     const int err = FileIO::current()->status(path, true, info);
@@ -77,7 +77,7 @@ std::optional<std::vector<Value::Dictionary>> loadLocked() {
     return items;
 }
 
-bool saveLocked(const std::vector<Value::Dictionary>& items) {
+bool saveLocked(const std::vector<Value::Dictionary>& items) REQUIRES(gMutex) {
     const std::string path = storePathLocked();
     // The write below reports a folder that could not be made.
     (void)FileIO::current()->makeFolders(NSString::stringByDeletingLastPathComponent(path));
@@ -107,7 +107,7 @@ Value resultForItem(const Value::Dictionary& item, bool returnData, bool returnA
 
 OSStatus SecItemAdd(const Value::Dictionary& attributes, Value* result) {
     if (!attributes.get(kSecClass).isString()) return errSecParam;
-    std::lock_guard<std::mutex> lock(gMutex);
+    MutexLock lock(gMutex);
     auto items = loadLocked();
     if (!items) return errSecIO;
     Value::Dictionary item;
@@ -129,7 +129,7 @@ OSStatus SecItemAdd(const Value::Dictionary& attributes, Value* result) {
 
 OSStatus SecItemCopyMatching(const Value::Dictionary& query, Value* result) {
     if (!query.get(kSecClass).isString()) return errSecParam;
-    std::lock_guard<std::mutex> lock(gMutex);
+    MutexLock lock(gMutex);
     auto items = loadLocked();
     if (!items) return errSecIO;
     const bool all = query.get(kSecMatchLimit).isString() && query.get(kSecMatchLimit).string() == kSecMatchLimitAll;
@@ -148,7 +148,7 @@ OSStatus SecItemCopyMatching(const Value::Dictionary& query, Value* result) {
 
 OSStatus SecItemUpdate(const Value::Dictionary& query, const Value::Dictionary& attributesToUpdate) {
     if (!query.get(kSecClass).isString() || attributesToUpdate.contains(kSecClass)) return errSecParam;
-    std::lock_guard<std::mutex> lock(gMutex);
+    MutexLock lock(gMutex);
     auto items = loadLocked();
     if (!items) return errSecIO;
     bool any = false;
@@ -171,7 +171,7 @@ OSStatus SecItemUpdate(const Value::Dictionary& query, const Value::Dictionary& 
 
 OSStatus SecItemDelete(const Value::Dictionary& query) {
     if (!query.get(kSecClass).isString()) return errSecParam;
-    std::lock_guard<std::mutex> lock(gMutex);
+    MutexLock lock(gMutex);
     auto items = loadLocked();
     if (!items) return errSecIO;
     std::vector<Value::Dictionary> kept;
@@ -183,11 +183,11 @@ OSStatus SecItemDelete(const Value::Dictionary& query) {
 }
 
 std::string SecKeychainStorePath() {
-    std::lock_guard<std::mutex> lock(gMutex);
+    MutexLock lock(gMutex);
     return storePathLocked();
 }
 
 void SecKeychainSetStorePath(const std::string& path) {
-    std::lock_guard<std::mutex> lock(gMutex);
+    MutexLock lock(gMutex);
     gStorePath = path;
 }

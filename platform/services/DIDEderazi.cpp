@@ -33,7 +33,7 @@ DIDEderazi::~DIDEderazi() {
 }
 
 void DIDEderazi::setLoggerDelegate(std::weak_ptr<DIDEderaziLoggerDelegate> delegate) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     logger_ = std::move(delegate);
 }
 
@@ -44,7 +44,7 @@ bool DIDEderazi::isNetworkConnected() const { return reachability_ && reachabili
 void DIDEderazi::setReachabilityDelegate(std::weak_ptr<DIDEderaziReachabilityDelegate> delegate) {
     const bool watching = !delegate.expired();
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         reachabilityDelegate_ = std::move(delegate);
     }
     if (!watching) {
@@ -58,7 +58,7 @@ void DIDEderazi::setReachabilityDelegate(std::weak_ptr<DIDEderaziReachabilityDel
             if (!network) return;
             std::shared_ptr<DIDEderaziReachabilityDelegate> target;
             {
-                std::lock_guard lock(network->mutex_);
+                MutexLock lock(network->mutex_);
                 target = network->reachabilityDelegate_.lock();
             }
             if (target) target->reachabilityDidChange();
@@ -67,12 +67,12 @@ void DIDEderazi::setReachabilityDelegate(std::weak_ptr<DIDEderaziReachabilityDel
 }
 
 void DIDEderazi::setTimeoutInterval(double seconds) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     timeout_ = seconds;
 }
 
 double DIDEderazi::timeoutInterval() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return timeout_;
 }
 
@@ -127,7 +127,7 @@ std::string DIDEderazi::startRequest(const std::string& method, const std::share
     std::string sessionID;
     double timeout = 0;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         timeout = timeout_;
         sessionID = std::string(usingBackgroundSession ? "com.vizudi.DIDEderazi.background." : "com.vizudi.DIDEderazi.")
                     + std::to_string(nextSession_++);
@@ -176,7 +176,7 @@ std::string DIDEderazi::startRequest(const std::string& method, const std::share
 void DIDEderazi::backgroundRequestFinished(const std::string& sessionID) {
     std::vector<std::function<void()>> ready;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         auto it = backgroundSessions_.find(sessionID);
         if (it == backgroundSessions_.end() || --it->second->running > 0) return;
         ready = std::move(it->second->waiting);
@@ -189,7 +189,7 @@ void DIDEderazi::handleEventsForBackgroundURLSessionID(const std::string& sessio
                                                        std::function<void()> completionHandler) {
     if (!completionHandler) return;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         auto it = backgroundSessions_.find(sessionID);
         if (it != backgroundSessions_.end()) {
             it->second->waiting.push_back(std::move(completionHandler));
@@ -202,7 +202,7 @@ void DIDEderazi::handleEventsForBackgroundURLSessionID(const std::string& sessio
 void DIDEderazi::log(int level, std::int64_t code, const std::string& message, const Value::Array& contexts) const {
     std::shared_ptr<DIDEderaziLoggerDelegate> logger;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         logger = logger_.lock();
     }
     if (logger) logger->DIDEderazi_logWithLevel(level, code, message, contexts);

@@ -6,6 +6,7 @@
 
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 #include <atomic>
@@ -13,7 +14,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 class DispatchQueue;
@@ -125,10 +125,11 @@ private:
     std::atomic<bool> debugMode_{false};
     // Shared with the completions, which may outlive this object.
     std::shared_ptr<std::atomic<int>> inFlight_ = std::make_shared<std::atomic<int>>(0);
-    mutable std::mutex mutex_;
-    std::weak_ptr<DIDEderaziLoggerDelegate> logger_;
-    std::weak_ptr<DIDEderaziReachabilityDelegate> reachabilityDelegate_;
-    double timeout_ = 60;
-    std::uint64_t nextSession_ = 1;
-    std::map<std::string, std::shared_ptr<BackgroundSession>> backgroundSessions_;
+    mutable Mutex mutex_;
+    std::weak_ptr<DIDEderaziLoggerDelegate> logger_ GUARDED_BY(mutex_);
+    std::weak_ptr<DIDEderaziReachabilityDelegate> reachabilityDelegate_ GUARDED_BY(mutex_);
+    double timeout_ GUARDED_BY(mutex_) = 60;
+    std::uint64_t nextSession_ GUARDED_BY(mutex_) = 1;
+    // Each session's count and waiting handlers are used under the lock too.
+    std::map<std::string, std::shared_ptr<BackgroundSession>> backgroundSessions_ GUARDED_BY(mutex_);
 };

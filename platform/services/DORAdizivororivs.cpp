@@ -10,8 +10,8 @@
 
 namespace {
 
-std::mutex gSharedMutex;
-std::shared_ptr<DORAdizivororivs>* gShared = nullptr;
+Mutex gSharedMutex;
+std::shared_ptr<DORAdizivororivs>* gShared GUARDED_BY(gSharedMutex) = nullptr;
 
 // 22 characters, as the service's identifiers are: the UUID's hex digits without the dashes.
 std::string newIdentifier() {
@@ -23,18 +23,18 @@ std::string newIdentifier() {
 }  // namespace
 
 std::shared_ptr<DORAdizivororivs> DORAdizivororivs::installations() {
-    std::lock_guard lock(gSharedMutex);
+    MutexLock lock(gSharedMutex);
     if (!gShared) gShared = new std::shared_ptr<DORAdizivororivs>(std::make_shared<DORAdizivororivs>());
     return *gShared;
 }
 
 void DORAdizivororivs::reset() {
-    std::lock_guard lock(gSharedMutex);
+    MutexLock lock(gSharedMutex);
     if (gShared) *gShared = std::make_shared<DORAdizivororivs>();
 }
 
 void DORAdizivororivs::setFailure(NSErrorPtr error) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     failure_ = std::move(error);
 }
 
@@ -43,7 +43,7 @@ void DORAdizivororivs::installationIDWithCompletion(Completion completion) {
     std::optional<std::string> identifier;
     NSErrorPtr error;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         error = failure_;
         if (!error) {
             auto defaults = NSUserDefaults::standardUserDefaults();
@@ -62,7 +62,7 @@ void DORAdizivororivs::installationIDWithCompletion(Completion completion) {
 
 void DORAdizivororivs::deleteInstallationID() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         NSUserDefaults::standardUserDefaults()->removeObjectForKey(kDefaultsKey);
     }
     NSNotificationCenter::defaultCenter()->postNotificationName(DORAdizivororivIDDidChangeNotification, self<NSObject>());

@@ -4,10 +4,10 @@
 
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -32,6 +32,6 @@ public:
     static void reset();
 
 private:
-    std::mutex mutex_;
-    NSErrorPtr failure_;
+    Mutex mutex_;  // also keeps the stored identifier's read and first write together
+    NSErrorPtr failure_ GUARDED_BY(mutex_);
 };

@@ -16,9 +16,9 @@ struct Library {
 };
 
 struct Registry {
-    std::mutex mutex;
-    std::map<std::string, Library> libraries;
-    std::shared_ptr<RURAdi> defaultApp;
+    Mutex mutex;
+    std::map<std::string, Library> libraries GUARDED_BY(mutex);
+    std::shared_ptr<RURAdi> defaultApp GUARDED_BY(mutex);
 };
 
 Registry& registry() {
@@ -28,7 +28,7 @@ Registry& registry() {
 
 std::vector<std::shared_ptr<ZUVEzodaza>> librariesSnapshot() {
     std::vector<std::shared_ptr<ZUVEzodaza>> out;
-    std::lock_guard lock(registry().mutex);
+    MutexLock lock(registry().mutex);
     for (const auto& [name, library] : registry().libraries) out.push_back(library.library);
     return out;
 }
@@ -57,7 +57,7 @@ void RURAdi::configure() {
 void RURAdi::configureWithOptions(std::shared_ptr<RUROptions> options) {
     std::shared_ptr<RURAdi> app;
     {
-        std::lock_guard lock(registry().mutex);
+        MutexLock lock(registry().mutex);
         if (registry().defaultApp) {
             VULLogError(kService, true, "I-COR000003", "The default app has already been configured.");
             return;
@@ -73,12 +73,12 @@ void RURAdi::configureWithOptions(std::shared_ptr<RUROptions> options) {
 }
 
 bool RURAdi::isDefaultAppConfigured() {
-    std::lock_guard lock(registry().mutex);
+    MutexLock lock(registry().mutex);
     return registry().defaultApp != nullptr;
 }
 
 std::shared_ptr<RURAdi> RURAdi::defaultApp() {
-    std::lock_guard lock(registry().mutex);
+    MutexLock lock(registry().mutex);
     return registry().defaultApp;
 }
 
@@ -87,7 +87,7 @@ void RURAdi::registerInternalLibrary(std::shared_ptr<ZUVEzodaza> library, const 
     if (!library || name.empty()) return;
     std::shared_ptr<RURAdi> app;
     {
-        std::lock_guard lock(registry().mutex);
+        MutexLock lock(registry().mutex);
         if (!registry().libraries.emplace(name, Library{library, version}).second) return;
         app = registry().defaultApp;
     }
@@ -96,13 +96,13 @@ void RURAdi::registerInternalLibrary(std::shared_ptr<ZUVEzodaza> library, const 
 
 std::vector<std::pair<std::string, std::string>> RURAdi::registeredLibraries() {
     std::vector<std::pair<std::string, std::string>> out;
-    std::lock_guard lock(registry().mutex);
+    MutexLock lock(registry().mutex);
     for (const auto& [name, library] : registry().libraries) out.emplace_back(name, library.version);
     return out;
 }
 
 void RURAdi::reset() {
-    std::lock_guard lock(registry().mutex);
+    MutexLock lock(registry().mutex);
     registry().libraries.clear();
     registry().defaultApp.reset();
 }
@@ -120,7 +120,7 @@ std::shared_ptr<NSObject> RURAdi::componentForProtocol(const std::string& protoc
     if (!component || !component->creationBlock()) return nullptr;
     std::shared_ptr<Slot> slot;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         auto& entry = instances_[protocolName];
         if (!entry) entry = std::make_shared<Slot>();
         slot = entry;
@@ -128,7 +128,7 @@ std::shared_ptr<NSObject> RURAdi::componentForProtocol(const std::string& protoc
     std::call_once(slot->made, [&] { slot->instance = component->creationBlock()(self<RURAdi>()); });
     if (!slot->instance) {
         // Nothing made: the next request tries again.
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (auto it = instances_.find(protocolName); it != instances_.end() && it->second == slot) instances_.erase(it);
     }
     return slot->instance;

@@ -2,6 +2,7 @@
 // keeps the registry of libraries and their components, which the measurement side joins.
 #pragma once
 
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/services/DAZAvevavida.h"
 #include "platform/services/RUROptions.h"
 #include "platform/services/ZUVEzodaza.h"
@@ -60,6 +61,6 @@ private:
     };
     // Components are asked for from any thread; the lock covers the table only, never a
     // creation closure.
-    std::mutex mutex_;
-    std::map<std::string, std::shared_ptr<Slot>> instances_;
+    Mutex mutex_;
+    std::map<std::string, std::shared_ptr<Slot>> instances_ GUARDED_BY(mutex_);
 };

@@ -2,27 +2,26 @@
 #include "platform/services/VULAppEnvironmentUtil.h"
 
 #include "platform/foundation/NSProcessInfo.h"
-
-#include <mutex>
+#include "platform/foundation/ThreadAnnotations.h"
 
 namespace {
 
 constexpr const char* kDefaultDeviceModel = "iPhone14,2";
 
-std::mutex gMutex;
-std::string gDeviceModel;
-std::string gSystemVersion;
+Mutex gMutex;
+std::string gDeviceModel GUARDED_BY(gMutex);
+std::string gSystemVersion GUARDED_BY(gMutex);
 
 }  // namespace
 
 std::string VULAppEnvironmentUtil::deviceModel() {
-    std::lock_guard<std::mutex> lock(gMutex);
+    MutexLock lock(gMutex);
     return gDeviceModel.empty() ? kDefaultDeviceModel : gDeviceModel;
 }
 
 std::string VULAppEnvironmentUtil::systemVersion() {
     {
-        std::lock_guard<std::mutex> lock(gMutex);
+        MutexLock lock(gMutex);
         if (!gSystemVersion.empty()) return gSystemVersion;
     }
     const NSOperatingSystemVersion v = NSProcessInfo::processInfo()->operatingSystemVersion();
@@ -32,11 +31,11 @@ std::string VULAppEnvironmentUtil::systemVersion() {
 }
 
 void VULAppEnvironmentUtil::setDeviceModel(const std::string& model) {
-    std::lock_guard<std::mutex> lock(gMutex);
+    MutexLock lock(gMutex);
     gDeviceModel = model;
 }
 
 void VULAppEnvironmentUtil::setSystemVersion(const std::string& version) {
-    std::lock_guard<std::mutex> lock(gMutex);
+    MutexLock lock(gMutex);
     gSystemVersion = version;
 }

@@ -2,16 +2,16 @@
 #include "platform/services/VULLogger.h"
 
 #include "platform/foundation/Diagnostics.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <atomic>
 #include <cstdio>
-#include <mutex>
 
 namespace {
 
 std::atomic<int> gLevel{VULLoggerLevelNotice};
-std::mutex gHandlerMutex;
-VULLogHandler gHandler;
+Mutex gHandlerMutex;
+VULLogHandler gHandler GUARDED_BY(gHandlerMutex);
 
 }  // namespace
 
@@ -30,7 +30,7 @@ void VULLogBasic(int level, const std::string& service, bool forceLog, const std
     std::string line = service + "[" + messageCode + "] " + message;
     VULLogHandler handler;
     {
-        std::lock_guard<std::mutex> lock(gHandlerMutex);
+        MutexLock lock(gHandlerMutex);
         handler = gHandler;
     }
     if (handler) {
@@ -63,6 +63,6 @@ void VULLogDebug(const std::string& service, bool forceLog, const std::string& m
 }
 
 void VULSetLogHandler(VULLogHandler handler) {
-    std::lock_guard<std::mutex> lock(gHandlerMutex);
+    MutexLock lock(gHandlerMutex);
     gHandler = std::move(handler);
 }

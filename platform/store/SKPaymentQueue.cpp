@@ -12,7 +12,7 @@ std::shared_ptr<SKPaymentQueue> SKPaymentQueue::defaultQueue() {
 
 void SKPaymentQueue::addTransactionObserver(const std::shared_ptr<SKPaymentTransactionObserver>& observer) {
     if (!observer) return;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::erase_if(observers_, [](const auto& weak) { return weak.expired(); });
     const bool known = std::any_of(observers_.begin(), observers_.end(),
                                    [&](const auto& weak) { return weak.lock() == observer; });
@@ -20,7 +20,7 @@ void SKPaymentQueue::addTransactionObserver(const std::shared_ptr<SKPaymentTrans
 }
 
 void SKPaymentQueue::removeTransactionObserver(const std::shared_ptr<SKPaymentTransactionObserver>& observer) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::erase_if(observers_, [&](const auto& weak) {
         auto live = weak.lock();
         return !live || live == observer;
@@ -29,7 +29,7 @@ void SKPaymentQueue::removeTransactionObserver(const std::shared_ptr<SKPaymentTr
 
 std::vector<std::shared_ptr<SKPaymentTransactionObserver>> SKPaymentQueue::transactionObservers() const {
     std::vector<std::shared_ptr<SKPaymentTransactionObserver>> live;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     for (const auto& weak : observers_)
         if (auto observer = weak.lock()) live.push_back(std::move(observer));
     return live;

@@ -4,10 +4,10 @@
 #pragma once
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/store/SKPaymentTransaction.h"
 
 #include <memory>
-#include <mutex>
 #include <vector>
 
 class SKPaymentQueue;
@@ -33,6 +33,6 @@ public:
     void updateTransactions(const SKPaymentTransactions& transactions);
 
 private:
-    mutable std::mutex mutex_;
-    std::vector<std::weak_ptr<SKPaymentTransactionObserver>> observers_;
+    mutable Mutex mutex_;
+    std::vector<std::weak_ptr<SKPaymentTransactionObserver>> observers_ GUARDED_BY(mutex_);
 };

@@ -13,14 +13,14 @@
 
 namespace {
 
-std::mutex registryMutex;
+Mutex registryMutex;
 
 struct Registry {
     std::map<std::string, std::shared_ptr<UIAppearanceProxy>> proxies;  // by "Class|Container|..."
     std::map<std::string, UIAppearance::Applier> appliers;
 };
 
-Registry& registry() {
+Registry& registry() REQUIRES(registryMutex) {
     static auto* r = new Registry;  // never destroyed
     static std::once_flag once;
     std::call_once(once, [] {
@@ -96,7 +96,7 @@ UIAppearanceProxy::UIAppearanceProxy(std::string name, Matcher matcher, std::vec
     : name_(std::move(name)), matcher_(std::move(matcher)), containers_(std::move(containers)) {}
 
 void UIAppearanceProxy::setValue(const std::string& property, const Value& value) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     values_[property] = value;
 }
 
@@ -105,7 +105,7 @@ void UIAppearanceProxy::setValue(const std::string& property, unsigned state, co
 }
 
 Value UIAppearanceProxy::value(const std::string& property) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const Value* v = values_.find(property);
     return v ? *v : Value();
 }
@@ -115,12 +115,12 @@ Value UIAppearanceProxy::value(const std::string& property, unsigned state) cons
 }
 
 bool UIAppearanceProxy::hasValue(const std::string& property) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return values_.contains(property);
 }
 
 Value::Dictionary UIAppearanceProxy::values() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return values_;
 }
 
@@ -147,7 +147,7 @@ std::shared_ptr<UIAppearanceProxy> UIAppearance::proxyFor(const std::string& nam
                                                           std::vector<UIAppearanceProxy::Matcher> containerMatchers) {
     std::string key = name;
     for (const auto& c : containers) key += "|" + c;
-    std::lock_guard lock(registryMutex);
+    MutexLock lock(registryMutex);
     auto& slot = registry().proxies[key];
     if (!slot) slot = std::make_shared<UIAppearanceProxy>(name, std::move(matcher), std::move(containerMatchers));
     return slot;
@@ -157,7 +157,7 @@ Value UIAppearance::valueFor(const NSObject& object, const std::vector<const NSO
                              const std::string& property) {
     std::vector<std::shared_ptr<UIAppearanceProxy>> proxies;
     {
-        std::lock_guard lock(registryMutex);
+        MutexLock lock(registryMutex);
         for (const auto& [key, p] : registry().proxies) proxies.push_back(p);
     }
     const UIAppearanceProxy* best = nullptr;
@@ -169,7 +169,7 @@ Value UIAppearance::valueFor(const NSObject& object, const std::vector<const NSO
 }
 
 void UIAppearance::registerApplier(const std::string& property, Applier applier) {
-    std::lock_guard lock(registryMutex);
+    MutexLock lock(registryMutex);
     registry().appliers[property] = std::move(applier);
 }
 
@@ -178,7 +178,7 @@ void UIAppearance::applyToTree(const std::shared_ptr<UIView>& root) {
     std::vector<std::shared_ptr<UIAppearanceProxy>> proxies;
     std::map<std::string, Applier> appliers;
     {
-        std::lock_guard lock(registryMutex);
+        MutexLock lock(registryMutex);
         for (const auto& [key, p] : registry().proxies) proxies.push_back(p);
         appliers = registry().appliers;
     }
@@ -187,6 +187,6 @@ void UIAppearance::applyToTree(const std::shared_ptr<UIView>& root) {
 }
 
 void UIAppearance::reset() {
-    std::lock_guard lock(registryMutex);
+    MutexLock lock(registryMutex);
     registry().proxies.clear();
 }

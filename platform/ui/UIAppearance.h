@@ -4,11 +4,11 @@
 #pragma once
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <typeinfo>
 #include <vector>
@@ -41,8 +41,8 @@ private:
     std::string name_;
     Matcher matcher_;
     std::vector<Matcher> containers_;
-    mutable std::mutex mutex_;
-    Value::Dictionary values_;
+    mutable Mutex mutex_;
+    Value::Dictionary values_ GUARDED_BY(mutex_);
 };
 
 class UIAppearance {

@@ -156,7 +156,7 @@ void UIApplication::setKeyWindow(const std::shared_ptr<UIWindow>& window) {
 void UIApplication::setIdleTimerDisabled(bool disabled) {
     std::vector<std::function<void(bool)>> observers;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         idleTimerDisabled_ = disabled;
         idleLog_.push_back(disabled);
         for (const auto& [token, observer] : idleObservers_) observers.push_back(observer);
@@ -165,12 +165,12 @@ void UIApplication::setIdleTimerDisabled(bool disabled) {
 }
 
 std::vector<bool> UIApplication::idleTimerDisabledLog() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return idleLog_;
 }
 
 std::uint64_t UIApplication::addIdleTimerObserver(std::function<void(bool)> observer) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const std::uint64_t token = nextToken_++;
     idleObservers_[token] = std::move(observer);
     return token;
@@ -179,7 +179,7 @@ std::uint64_t UIApplication::addIdleTimerObserver(std::function<void(bool)> obse
 bool UIApplication::canOpenURL(const std::string& url) const {
     std::function<bool(const std::string&)> policy;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         policy = openPolicy_;
     }
     if (url.empty()) return false;
@@ -189,25 +189,25 @@ bool UIApplication::canOpenURL(const std::string& url) const {
 void UIApplication::openURL(const std::string& url, const Value::Dictionary& options, OpenURLCompletion completion) {
     const bool opened = canOpenURL(url);
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         opened_.push_back({url, options, opened});
     }
     if (completion) NSRunLoop::mainRunLoop()->post([completion, opened] { completion(opened); });
 }
 
 void UIApplication::setOpenURLPolicy(std::function<bool(const std::string&)> policy) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     openPolicy_ = std::move(policy);
 }
 
 std::vector<UIApplication::OpenedURL> UIApplication::openedURLs() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return opened_;
 }
 
 UIBackgroundTaskIdentifier UIApplication::beginBackgroundTaskWithName(const std::string& name,
                                                                       std::function<void()> expirationHandler) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const UIBackgroundTaskIdentifier id = nextToken_++;
     tasks_[id] = {name, std::move(expirationHandler)};
     return id;
@@ -218,19 +218,19 @@ UIBackgroundTaskIdentifier UIApplication::beginBackgroundTaskWithExpirationHandl
 }
 
 void UIApplication::endBackgroundTask(UIBackgroundTaskIdentifier identifier) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     tasks_.erase(identifier);
 }
 
 std::vector<UIBackgroundTaskIdentifier> UIApplication::openBackgroundTasks() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::vector<UIBackgroundTaskIdentifier> out;
     for (const auto& [id, task] : tasks_) out.push_back(id);
     return out;
 }
 
 std::string UIApplication::backgroundTaskName(UIBackgroundTaskIdentifier identifier) const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const auto it = tasks_.find(identifier);
     return it == tasks_.end() ? std::string() : it->second.name;
 }
@@ -240,7 +240,7 @@ void UIApplication::expireBackgroundTasks() {
     // task's handler runs once even when the task stays open.
     std::vector<std::function<void()>> handlers;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         for (auto& [id, task] : tasks_) {
             if (task.expirationHandler) handlers.push_back(std::move(task.expirationHandler));
             task.expirationHandler = nullptr;
@@ -304,7 +304,7 @@ void UIApplication::reset() {
     idleTimerDisabled_ = false;
     receivingRemote_ = false;
     statusBarOrientation_ = UIInterfaceOrientation::Portrait;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     idleLog_.clear();
     idleObservers_.clear();
     openPolicy_ = nullptr;
@@ -318,7 +318,7 @@ void UIApplication::reset() {
 
 void UIApplication::addDelegateInterceptor(const std::shared_ptr<UIApplicationDelegate>& interceptor) {
     if (!interceptor) return;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (std::find(interceptors_.begin(), interceptors_.end(), interceptor) == interceptors_.end()) {
         interceptors_.push_back(interceptor);
     }
@@ -326,7 +326,7 @@ void UIApplication::addDelegateInterceptor(const std::shared_ptr<UIApplicationDe
 
 std::vector<std::shared_ptr<UIApplicationDelegate>> UIApplication::delegateInterceptors() const {
     if (!delegateProxyInstalled_) return {};
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return interceptors_;
 }
 

@@ -3,6 +3,7 @@
 // would do to it is a call the simulator or a test makes.
 #pragma once
 
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/foundation/Value.h"
 #include "platform/ui/UIApplicationDelegate.h"
 #include "platform/ui/UIEvent.h"
@@ -13,7 +14,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -190,14 +190,14 @@ private:
     std::atomic<bool> receivingRemote_{false};
     std::atomic<UIInterfaceOrientation> statusBarOrientation_{UIInterfaceOrientation::Portrait};
 
-    mutable std::mutex mutex_;  // guards the logs, policy, observers and tasks below
-    std::vector<bool> idleLog_;
-    std::map<std::uint64_t, std::function<void(bool)>> idleObservers_;
-    std::function<bool(const std::string&)> openPolicy_;
-    std::vector<OpenedURL> opened_;
-    std::map<UIBackgroundTaskIdentifier, BackgroundTask> tasks_;
-    std::vector<std::shared_ptr<UIApplicationDelegate>> interceptors_;
-    std::uint64_t nextToken_ = 1;
+    mutable Mutex mutex_;
+    std::vector<bool> idleLog_ GUARDED_BY(mutex_);
+    std::map<std::uint64_t, std::function<void(bool)>> idleObservers_ GUARDED_BY(mutex_);
+    std::function<bool(const std::string&)> openPolicy_ GUARDED_BY(mutex_);
+    std::vector<OpenedURL> opened_ GUARDED_BY(mutex_);
+    std::map<UIBackgroundTaskIdentifier, BackgroundTask> tasks_ GUARDED_BY(mutex_);
+    std::vector<std::shared_ptr<UIApplicationDelegate>> interceptors_ GUARDED_BY(mutex_);
+    std::uint64_t nextToken_ GUARDED_BY(mutex_) = 1;
 };
 
 // Creates the application and its delegate (the class registered under `delegateClassName`)

@@ -19,7 +19,7 @@ std::shared_ptr<UIDevice> UIDevice::currentDevice() {
 void UIDevice::applyProfile(UIUserInterfaceIdiom idiom) {
     auto device = currentDevice();
     {
-        std::lock_guard lock(device->mutex_);
+        MutexLock lock(device->mutex_);
         device->idiom_ = idiom == UIUserInterfaceIdiom::Pad ? UIUserInterfaceIdiom::Pad : UIUserInterfaceIdiom::Phone;
         device->canReportIdiom_ = true;
         device->orientation_ = UIDeviceOrientation::Portrait;
@@ -32,28 +32,28 @@ void UIDevice::applyProfile(UIUserInterfaceIdiom idiom) {
 }
 
 UIUserInterfaceIdiom UIDevice::userInterfaceIdiom() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return canReportIdiom_ ? idiom_ : UIUserInterfaceIdiom::Unspecified;
 }
 
 bool UIDevice::canReportUserInterfaceIdiom() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return canReportIdiom_;
 }
 
 void UIDevice::setCanReportUserInterfaceIdiom(bool can) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     canReportIdiom_ = can;
 }
 
 void UIDevice::setUserInterfaceIdiom(UIUserInterfaceIdiom idiom) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     idiom_ = idiom;
 }
 
 std::string UIDevice::systemVersion() const {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!systemVersion_.empty()) return systemVersion_;
     }
     const NSOperatingSystemVersion v = NSProcessInfo::processInfo()->operatingSystemVersion();
@@ -101,7 +101,7 @@ std::shared_ptr<NSUUID> keptIdentifierForVendor(const std::string& path) {
 
 std::shared_ptr<NSUUID> UIDevice::identifierForVendor() const {
     const std::string home = Sandbox::home();
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!vendorIdentifierKnown_ || vendorIdentifierHome_ != home) {
         vendorIdentifier_ = keptIdentifierForVendor(identifierForVendorPath());
         vendorIdentifierHome_ = home;
@@ -112,31 +112,31 @@ std::shared_ptr<NSUUID> UIDevice::identifierForVendor() const {
 
 void UIDevice::setIdentifierForVendor(std::shared_ptr<NSUUID> identifier) {
     const std::string home = Sandbox::home();
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     vendorIdentifier_ = std::move(identifier);
     vendorIdentifierHome_ = home;
     vendorIdentifierKnown_ = true;
 }
 
 void UIDevice::setSystemVersion(const std::string& version) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     systemVersion_ = version;
 }
 
 std::string UIDevice::model() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return idiom_ == UIUserInterfaceIdiom::Pad ? "iPad" : "iPhone";
 }
 
 UIDeviceOrientation UIDevice::orientation() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return orientation_;
 }
 
 void UIDevice::setOrientation(UIDeviceOrientation orientation) {
     bool post = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (orientation_ == orientation) return;
         orientation_ = orientation;
         post = generating_ > 0;
@@ -147,12 +147,12 @@ void UIDevice::setOrientation(UIDeviceOrientation orientation) {
 }
 
 void UIDevice::beginGeneratingDeviceOrientationNotifications() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++generating_;
 }
 
 void UIDevice::endGeneratingDeviceOrientationNotifications() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (generating_ > 0) --generating_;
 }
 

@@ -4,9 +4,9 @@
 
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/NSUUID.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <memory>
-#include <mutex>
 #include <string>
 
 enum class UIUserInterfaceIdiom : int { Unspecified = -1, Phone = 0, Pad = 1 };
@@ -70,14 +70,14 @@ public:
 private:
     UIDevice() = default;
 
-    mutable std::mutex mutex_;
-    UIUserInterfaceIdiom idiom_ = UIUserInterfaceIdiom::Phone;
-    bool canReportIdiom_ = true;
-    std::string systemVersion_;
-    UIDeviceOrientation orientation_ = UIDeviceOrientation::Portrait;
-    int generating_ = 0;
+    mutable Mutex mutex_;
+    UIUserInterfaceIdiom idiom_ GUARDED_BY(mutex_) = UIUserInterfaceIdiom::Phone;
+    bool canReportIdiom_ GUARDED_BY(mutex_) = true;
+    std::string systemVersion_ GUARDED_BY(mutex_);
+    UIDeviceOrientation orientation_ GUARDED_BY(mutex_) = UIDeviceOrientation::Portrait;
+    int generating_ GUARDED_BY(mutex_) = 0;
     // The home the identifier below belongs to; another home reads its own.
-    mutable std::string vendorIdentifierHome_;
-    mutable bool vendorIdentifierKnown_ = false;
-    mutable std::shared_ptr<NSUUID> vendorIdentifier_;
+    mutable std::string vendorIdentifierHome_ GUARDED_BY(mutex_);
+    mutable bool vendorIdentifierKnown_ GUARDED_BY(mutex_) = false;
+    mutable std::shared_ptr<NSUUID> vendorIdentifier_ GUARDED_BY(mutex_);
 };

@@ -6,6 +6,7 @@
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <jpeglib.h>
 #include <stb_image.h>
@@ -19,22 +20,22 @@
 #include <filesystem>
 #include <optional>
 #include <map>
-#include <mutex>
 #include <tuple>
 
 struct UIImage::Pixels {
-    std::mutex mutex;
+    Mutex mutex;
     std::atomic<bool> ready{false};
-    NSData encoded;  // dropped once decoded
+    NSData encoded GUARDED_BY(mutex);  // dropped once decoded
+    // Written once under the lock, then read without it once `ready` says so.
     std::vector<std::uint8_t> rgba;
     bool failed = false;  // the body did not decode; written before `ready`
-    bool reduced = false;  // decoded to the image's pixel size, smaller than the encoded one
+    bool reduced GUARDED_BY(mutex) = false;  // decoded to the image's pixel size, smaller than the encoded one
 };
 
 namespace {
 std::atomic<double> gScreenScale{1.0};
 std::atomic<std::uint64_t> gDecodedPictures{0};
-std::mutex gCacheMutex;
+Mutex gCacheMutex;
 // By resource folder, name and scale. A name found nowhere is kept too (no image), so it is not
 // looked for under all its file names again on every call, until a file is written.
 struct NamedEntry {
@@ -42,7 +43,7 @@ struct NamedEntry {
     std::uint64_t writeGeneration = 0;
 };
 using NamedKey = std::tuple<std::string, std::string, double>;
-std::map<NamedKey, NamedEntry, std::less<>>& namedCache() {
+std::map<NamedKey, NamedEntry, std::less<>>& namedCache() REQUIRES(gCacheMutex) {
     static std::map<NamedKey, NamedEntry, std::less<>> cache;
     return cache;
 }
@@ -183,7 +184,7 @@ UIImage::UIImage(std::vector<std::uint8_t> rgba, int pixelWidth, int pixelHeight
 const std::vector<std::uint8_t>& UIImage::rgbaPixels() const {
     Pixels& p = *pixels_;
     if (p.ready.load(std::memory_order_acquire)) return p.rgba;
-    std::lock_guard lock(p.mutex);
+    MutexLock lock(p.mutex);
     if (p.ready.load(std::memory_order_relaxed)) return p.rgba;
     int w = 0, h = 0, channels = 0;
     unsigned char* decoded = nullptr;
@@ -220,7 +221,7 @@ void UIImage::setScreenScale(CGFloat scale) { gScreenScale.store(scale > 0 ? sca
 CGFloat UIImage::screenScale() { return gScreenScale.load(); }
 
 void UIImage::clearNamedCache() {
-    std::lock_guard lock(gCacheMutex);
+    MutexLock lock(gCacheMutex);
     namedCache().clear();
 }
 
@@ -249,8 +250,11 @@ std::shared_ptr<UIImage> UIImage::decode(NSData data, CGFloat scale, const std::
     // The same size in points, with fewer pixels to each.
     auto image = std::make_shared<UIImage>(std::vector<std::uint8_t>{}, pixelWidth, pixelHeight,
                                            reduce ? scale * pixelWidth / w : scale);
-    image->pixels_->reduced = reduce;
-    image->pixels_->encoded = std::move(data);
+    {
+        MutexLock lock(image->pixels_->mutex);
+        image->pixels_->reduced = reduce;
+        image->pixels_->encoded = std::move(data);
+    }
     image->pixels_->ready.store(false, std::memory_order_release);
     image->name_ = name;
     return image;
@@ -294,7 +298,7 @@ std::shared_ptr<UIImage> UIImage::imageNamed(const std::string& name) {
     // Taken before looking: a file written during the search makes its miss count for nothing.
     const std::uint64_t generation = fileWriteGeneration();
     {
-        std::lock_guard lock(gCacheMutex);
+        MutexLock lock(gCacheMutex);
         auto it = namedCache().find(key);
         if (it != namedCache().end() && (it->second.image || it->second.writeGeneration == generation))
             return it->second.image;
@@ -332,7 +336,7 @@ std::shared_ptr<UIImage> UIImage::imageNamed(const std::string& name) {
         if (image) break;
     }
     {
-        std::lock_guard lock(gCacheMutex);
+        MutexLock lock(gCacheMutex);
         namedCache()[std::move(key)] = NamedEntry{image, generation};
     }
     return image;

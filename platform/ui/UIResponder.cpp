@@ -1,8 +1,9 @@
 // The first responder and its observers, and passing events up the chain.
 #include "platform/ui/UIResponder.h"
 
+#include "platform/foundation/ThreadAnnotations.h"
+
 #include <map>
-#include <mutex>
 
 namespace {
 // Interface objects live on the main thread; the lock only guards the observer table.
@@ -10,20 +11,17 @@ std::weak_ptr<UIResponder>& firstResponder() {
     static std::weak_ptr<UIResponder> responder;
     return responder;
 }
-std::mutex& observersMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-std::map<std::uint64_t, UIResponder::FirstResponderObserver>& observers() {
+Mutex observersMutex;
+std::map<std::uint64_t, UIResponder::FirstResponderObserver>& observers() REQUIRES(observersMutex) {
     static std::map<std::uint64_t, UIResponder::FirstResponderObserver> table;
     return table;
 }
-std::uint64_t nextToken = 1;
+std::uint64_t nextToken GUARDED_BY(observersMutex) = 1;
 
 void notifyChange(const std::shared_ptr<UIResponder>& previous, const std::shared_ptr<UIResponder>& current) {
     std::map<std::uint64_t, UIResponder::FirstResponderObserver> copy;
     {
-        std::lock_guard lock(observersMutex());
+        MutexLock lock(observersMutex);
         copy = observers();
     }
     for (auto& [token, observer] : copy) observer(previous, current);
@@ -61,14 +59,14 @@ bool UIResponder::resignFirstResponder() {
 }
 
 std::uint64_t UIResponder::addFirstResponderObserver(FirstResponderObserver observer) {
-    std::lock_guard lock(observersMutex());
+    MutexLock lock(observersMutex);
     const std::uint64_t token = nextToken++;
     observers()[token] = std::move(observer);
     return token;
 }
 
 void UIResponder::removeFirstResponderObserver(std::uint64_t token) {
-    std::lock_guard lock(observersMutex());
+    MutexLock lock(observersMutex);
     observers().erase(token);
 }
 

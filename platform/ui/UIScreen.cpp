@@ -7,9 +7,9 @@
 
 namespace {
 
-std::mutex screensMutex;
+Mutex screensMutex;
 
-std::vector<std::shared_ptr<UIScreen>>& externalScreens() {
+std::vector<std::shared_ptr<UIScreen>>& externalScreens() REQUIRES(screensMutex) {
     static auto* list = new std::vector<std::shared_ptr<UIScreen>>;  // never destroyed
     return *list;
 }
@@ -29,7 +29,7 @@ std::shared_ptr<UIScreen> UIScreen::make(CGSize size, CGFloat scale) {
 
 std::vector<std::shared_ptr<UIScreen>> UIScreen::screens() {
     std::vector<std::shared_ptr<UIScreen>> out{mainScreen()};
-    std::lock_guard lock(screensMutex);
+    MutexLock lock(screensMutex);
     out.insert(out.end(), externalScreens().begin(), externalScreens().end());
     return out;
 }
@@ -37,7 +37,7 @@ std::vector<std::shared_ptr<UIScreen>> UIScreen::screens() {
 void UIScreen::connectScreen(const std::shared_ptr<UIScreen>& screen) {
     if (!screen || screen == mainScreen()) return;
     {
-        std::lock_guard lock(screensMutex);
+        MutexLock lock(screensMutex);
         auto& list = externalScreens();
         if (std::find(list.begin(), list.end(), screen) != list.end()) return;
         list.push_back(screen);
@@ -47,7 +47,7 @@ void UIScreen::connectScreen(const std::shared_ptr<UIScreen>& screen) {
 
 void UIScreen::disconnectScreen(const std::shared_ptr<UIScreen>& screen) {
     {
-        std::lock_guard lock(screensMutex);
+        MutexLock lock(screensMutex);
         auto& list = externalScreens();
         const auto it = std::find(list.begin(), list.end(), screen);
         if (it == list.end()) return;
@@ -57,42 +57,42 @@ void UIScreen::disconnectScreen(const std::shared_ptr<UIScreen>& screen) {
 }
 
 CGRect UIScreen::bounds() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (landscape_) return {{0, 0}, {portraitSize_.height, portraitSize_.width}};
     return {{0, 0}, portraitSize_};
 }
 
 CGFloat UIScreen::scale() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return scale_;
 }
 
 bool UIScreen::isLandscape() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return landscape_;
 }
 
 void UIScreen::setPortraitSize(CGSize size) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     portraitSize_ = size;
 }
 
 void UIScreen::setScale(CGFloat scale) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (scale > 0) scale_ = scale;
 }
 
 void UIScreen::setLandscape(bool landscape) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     landscape_ = landscape;
 }
 
 UIUserInterfaceStyle UIScreen::userInterfaceStyle() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return style_;
 }
 
 void UIScreen::setUserInterfaceStyle(UIUserInterfaceStyle style) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     style_ = style;
 }

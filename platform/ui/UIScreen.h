@@ -3,10 +3,10 @@
 #pragma once
 
 #include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/ui/CGGeometry.h"
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -51,9 +51,9 @@ public:
 private:
     UIScreen(CGSize size, CGFloat scale);
 
-    mutable std::mutex mutex_;
-    CGSize portraitSize_;
-    CGFloat scale_;
-    bool landscape_ = false;
-    UIUserInterfaceStyle style_ = UIUserInterfaceStyle::Light;
+    mutable Mutex mutex_;
+    CGSize portraitSize_ GUARDED_BY(mutex_);
+    CGFloat scale_ GUARDED_BY(mutex_);
+    bool landscape_ GUARDED_BY(mutex_) = false;
+    UIUserInterfaceStyle style_ GUARDED_BY(mutex_) = UIUserInterfaceStyle::Light;
 };

@@ -4,6 +4,7 @@
 
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Diagnostics.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/ui/UIAlertModality.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UINavigationController.h"
@@ -25,9 +26,9 @@
 
 namespace {
 
-std::mutex slotsMutex;
+Mutex slotsMutex;
 
-std::array<UIViewController::AppearanceImplementation, 4>& slots() {
+std::array<UIViewController::AppearanceImplementation, 4>& slots() REQUIRES(slotsMutex) {
     static auto* table = new std::array<UIViewController::AppearanceImplementation, 4>;  // never destroyed
     static std::once_flag once;
     std::call_once(once, [] {
@@ -51,18 +52,18 @@ UIViewController::UIViewController() = default;
 UIViewController::~UIViewController() = default;
 
 UIViewController::AppearanceImplementation UIViewController::appearanceImplementation(UIViewControllerAppearanceHook hook) {
-    std::lock_guard lock(slotsMutex);
+    MutexLock lock(slotsMutex);
     return slots()[static_cast<int>(hook)];
 }
 
 void UIViewController::setAppearanceImplementation(UIViewControllerAppearanceHook hook,
                                                    AppearanceImplementation implementation) {
-    std::lock_guard lock(slotsMutex);
+    MutexLock lock(slotsMutex);
     slots()[static_cast<int>(hook)] = std::move(implementation);
 }
 
 void UIViewController::resetAppearanceImplementations() {
-    std::lock_guard lock(slotsMutex);
+    MutexLock lock(slotsMutex);
     for (auto& slot : slots()) slot = [](UIViewController&, bool) {};
 }
 

@@ -84,6 +84,28 @@ class CheckLayersTest(TreeTestCase):
         self.manifest[0] = "platform_foundation|platform/foundation|PkgConfig::PCRE2,platform_ui"
         self.assertRefused("dependency loop: platform_foundation -> platform_ui -> platform_foundation")
 
+    def test_a_plain_standard_lock_in_product_code_is_refused(self):
+        self.write("content/Cache.h", "#pragma once\n#include <mutex>\nclass Cache {\n    std::mutex mutex_;\n};\n")
+        self.write("gallery/Grid.cpp", '#include "content/Loader.h"\n#include "platform/ui/UIView.h"\n'
+                   "void f(Mutex& m) { std::lock_guard<std::mutex> held(m.native()); }\n")
+        self.write("demo/server/Store.cpp", "void g() {\n    static std::recursive_mutex again;\n"
+                   "    std :: unique_lock lock(again);\n}\n")
+        self.assertRefused("content/Cache.h:4: std::mutex: product code locks with the annotated Mutex and MutexLock",
+                           "gallery/Grid.cpp:3: std::lock_guard", "gallery/Grid.cpp:3: std::mutex",
+                           "demo/server/Store.cpp:2: std::recursive_mutex", "demo/server/Store.cpp:3: std::unique_lock")
+
+    def test_the_annotated_lock_its_wrapper_tests_and_words_about_locks_pass(self):
+        self.write("platform/foundation/ThreadAnnotations.h",
+                   "#pragma once\n#include <mutex>\nclass Mutex {\n    std::mutex mutex_;\n};\n")
+        self.write("content/Loader.cpp", '#include "content/Loader.h"\n#include "platform/foundation/Value.h"\n'
+                   "// Not a std::mutex: the annotated one.\n/* std::lock_guard\n   std::unique_lock */\n"
+                   'const char* said = "std::scoped_lock \\" std::mutex"; char quote = \'"\';\n'
+                   'const char* raw = R"x(std::mutex ")x";\n'
+                   "Mutex mutex;\nMutexLock held(mutex);\nint my_std_mutex_count = 0;\n")
+        self.write("tests/content/LoaderTest.cpp", "std::mutex m;\n")
+        self.write("bench/Load.cpp", "std::lock_guard lock(m);\n")
+        self.assertEqual(self.check(), (0, ""))
+
 
 if __name__ == "__main__":
     unittest.main()

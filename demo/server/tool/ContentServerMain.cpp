@@ -3,12 +3,12 @@
 // line on standard output is "listening on 127.0.0.1:PORT"; every request follows as a line.
 #include "demo/loopback/LoopbackStopSignals.h"
 #include "demo/server/ContentServer.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -83,9 +83,9 @@ int main(int argc, char** argv) {
 
     LoopbackStopSignals stopSignals;
 
-    std::mutex output;
+    Mutex output;
     options.log = [&output](const std::string& line) {
-        std::lock_guard lock(output);
+        MutexLock lock(output);
         std::fprintf(stdout, "%s\n", line.c_str());
         std::fflush(stdout);
     };
@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
     }
     for (const auto& [path, fault] : faults) server->setFault(path, fault);
     {
-        std::lock_guard lock(output);
+        MutexLock lock(output);
         std::fprintf(stdout, "listening on 127.0.0.1:%d\n", server->port());
         for (const auto& [path, fault] : faults) std::fprintf(stdout, "fault %s: %s\n", path.c_str(), fault.description().c_str());
         std::fflush(stdout);

@@ -128,12 +128,12 @@ TEST_F(ManualClock, ATimerAlreadyDueFiresWithoutAnAdvance) {
 }
 
 TEST_F(ManualClock, ADeadlineWaitEndsOnlyWhenAnAdvancePassesTheDeadline) {
-    std::mutex mutex;
+    Mutex mutex;
     std::condition_variable cv;
     bool flag = false;
     std::promise<void> waiting;
     auto outcome = std::async(std::launch::async, [&] {
-        std::unique_lock lock(mutex);
+        MutexLock lock(mutex);
         const bool done = Clock::waitUntil(lock, cv, kStart + 60, [&] { return flag; }, [&] { waiting.set_value(); });
         return std::make_pair(done, Clock::now());
     });
@@ -149,15 +149,15 @@ TEST_F(ManualClock, ADeadlineWaitEndsOnlyWhenAnAdvancePassesTheDeadline) {
 }
 
 TEST_F(ManualClock, ADeadlineWaitEndsAtOnceWhenItsConditionIsMet) {
-    std::mutex mutex;
+    Mutex mutex;
     std::condition_variable cv;
     bool flag = false;
     auto outcome = std::async(std::launch::async, [&] {
-        std::unique_lock lock(mutex);
+        MutexLock lock(mutex);
         return Clock::waitUntil(lock, cv, kStart + 60, [&] { return flag; });
     });
     {
-        std::lock_guard lock(mutex);
+        MutexLock lock(mutex);
         flag = true;
     }
     cv.notify_all();
