@@ -141,13 +141,13 @@ std::optional<int> readOptions(int argc, char** argv, Options& o) {
             o.verbose = true;
             continue;
         }
-        std::string* into = arg == "--bundle"         ? &o.bundle
-                            : arg == "--home"         ? &o.home
-                            : arg == "--device"       ? &o.device
-                            : arg == "--script"       ? &o.script
-                            : arg == "--delegate"     ? &o.delegate
-                            : arg == "--launch-url"   ? &o.launchURL
-                                                      : nullptr;
+        std::string* into = arg == "--bundle"       ? &o.bundle
+                            : arg == "--home"       ? &o.home
+                            : arg == "--device"     ? &o.device
+                            : arg == "--script"     ? &o.script
+                            : arg == "--delegate"   ? &o.delegate
+                            : arg == "--launch-url" ? &o.launchURL
+                                                    : nullptr;
         const bool pair = arg == "--default" || arg == "--trust-anchor" || arg == "--search-ad";
         if (!into && !pair && arg != "--advertising-id") return refuse("\"" + arg + "\" is not an option of ostrel-sim.");
         if (i + 1 >= argc) return refuse(arg + " needs a value after it.");
@@ -226,10 +226,10 @@ int main(int argc, char** argv) {
     if (!options.bundle.empty()) NSBundle::setMainBundlePath(options.bundle);
     // The home is this run's before anything opens a file in it, and it stays so until the
     // process ends; a home another run holds, or one that cannot be made, ends the run here.
-    const char* environmentHome = std::getenv("APP_HOME");
-    const std::string home = !options.home.empty()                    ? options.home
-                             : environmentHome && *environmentHome ? std::string(environmentHome)
-                                                                   : Sandbox::home();
+    std::string home = options.home;
+    const char* environment = std::getenv("APP_HOME");
+    if (home.empty() && environment && *environment) home = environment;
+    if (home.empty()) home = Sandbox::home();
     NSErrorPtr homeError;
     const auto homeClaim = SimHomeClaim::claim(home, &homeError);
     if (!homeClaim) {
