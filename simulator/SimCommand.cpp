@@ -210,6 +210,9 @@ std::string rotate(const Words& w, SimCommand& c) {
 std::string open(const Words& w, SimCommand& c) {
     if (w.rest.empty() || w.rest.find_first_of(" \t") != std::string::npos)
         return "open needs one URL, e.g. open gallery://paintings?utm_source=mail";
+    if (!SimCommand::isLink(w.rest))
+        return "open: \"" + w.rest + "\" is not a link the application opens (a link starts with its scheme, e.g. "
+               "gallery://paintings)";
     c.text = w.rest;
     return "";
 }
@@ -377,6 +380,16 @@ std::string SimCommand::shotFormat(const std::string& path) {
     if (extension == "png") return "png";
     if (extension == "jpg" || extension == "jpeg") return "jpeg";
     return "";
+}
+
+bool SimCommand::isLink(const std::string& text) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos || colon == 0 || !std::isalpha(static_cast<unsigned char>(text[0]))) return false;
+    const auto schemeCharacter = [](char ch) {
+        return std::isalnum(static_cast<unsigned char>(ch)) || ch == '+' || ch == '-' || ch == '.';
+    };
+    return std::all_of(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(colon), schemeCharacter) &&
+           text.find_first_of(" \t\r\n") == std::string::npos;
 }
 
 const char* SimCommand::helpText() {

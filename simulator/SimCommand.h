@@ -79,6 +79,8 @@ struct SimCommand {
     static SimCommand parse(const std::string& line);
     // "png" or "jpeg" as a shot's file name asks (by its extension), "" for neither.
     static std::string shotFormat(const std::string& path);
+    // A link an application can be opened by: a scheme, a colon and no blank.
+    static bool isLink(const std::string& text);
     // The command list printed by `help`.
     static const char* helpText();
 };

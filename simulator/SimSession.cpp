@@ -29,11 +29,15 @@
 #include "simulator/SimPurchase.h"
 #include "simulator/SimRenderer.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <thread>
 
@@ -309,6 +313,20 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
             return idle(c.seconds);
         case SimCommand::Kind::Shot: {
             settle();
+            // The picture writer would only say that its stream failed.
+            const std::size_t slash = c.path.find_last_of('/');
+            const std::string folder = slash == std::string::npos ? "" : slash == 0 ? "/" : c.path.substr(0, slash);
+            struct stat info {};
+            const int found = folder.empty() ? 0 : ::stat(folder.c_str(), &info) == 0 ? 0 : errno;
+            if (!folder.empty() && (found != 0 || !S_ISDIR(info.st_mode))) {
+                r.ok = false;
+                r.message = "shot: the folder " + folder +
+                            (found == ENOENT || found == ENOTDIR ? " does not exist"
+                             : found != 0                        ? " cannot be reached (" + std::string(std::strerror(found)) + ")"
+                                                                 : " is not a folder") +
+                            ", so " + c.path + " cannot be written";
+                return r;
+            }
             std::string error;
             if (!SimRenderer::write(c.path, error)) {
                 r.ok = false;

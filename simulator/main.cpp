@@ -10,6 +10,7 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/net/URLTrustAnchors.h"
 #include "simulator/SimCommand.h"
+#include "simulator/SimHomeClaim.h"
 #include "simulator/SimLog.h"
 #include "simulator/SimRenderer.h"
 #include "simulator/SimSession.h"
@@ -21,6 +22,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -37,18 +39,26 @@ const char* const kApplicationDelegate = "AppDelegate";
 
 void usage() {
     std::fprintf(stderr,
-                 "usage: ostrel-sim --bundle DIR --home DIR [--device phone|pad] [--script FILE] [--delegate NAME]\n"
+                 "usage: ostrel-sim --bundle DIR --home DIR [--device phone|pad] [--script FILE] [--verbose]\n"
                  "                  [--default KEY=VALUE]... [--trust-anchor HOST=PEMFILE]... [--search-ad CAMPAIGN=KEYWORD]\n"
-                 "                  [--launch-url URL] [--advertising-id UUID] [--verbose]\n"
-                 "The application's diagnostics go to diagnostics.log in the home; --verbose shows them here too.\n"
+                 "                  [--launch-url URL] [--advertising-id UUID] [--delegate NAME]\n"
+                 "The application keeps what it writes in the home (APP_HOME when --home is not given); one run\n"
+                 "at a time uses a home. Its diagnostics go to diagnostics.log there; --verbose shows them here too.\n"
                  "--default sets a user default for this run only (a string; nothing is stored), for instance\n"
                  "the host of a service the application talks to; --trust-anchor trusts the certificates in\n"
                  "PEMFILE for connections to HOST alone (a test server's own certificate). --search-ad links the\n"
                  "advertising framework's attribution client, which answers that a search ad of CAMPAIGN for\n"
-                 "KEYWORD led to this installation. --launch-url starts the application with URL in its launch\n"
-                 "options, as when a link opens an application that is not running. --advertising-id links the\n"
-                 "advertising and tracking frameworks: the device's advertising identifier is UUID and the person\n"
-                 "has allowed tracking.\n");
+                 "KEYWORD led to this installation. --launch-url starts the application by the link URL, as when\n"
+                 "a link opens an application that is not running. --advertising-id links the advertising and\n"
+                 "tracking frameworks: the device's advertising identifier is UUID and the person has allowed\n"
+                 "tracking. --delegate runs the application delegate registered as NAME in place of the\n"
+                 "application's own (a build that carries another, such as the tests' sample application).\n");
+}
+
+// A refused command line: which option and why, and where the options are listed.
+int refuse(const std::string& sentence) {
+    std::fprintf(stderr, "%s\nostrel-sim --help lists the options.\n", sentence.c_str());
+    return 64;
 }
 
 // "KEY=VALUE" split at the first '='; false when there is none or the key is empty.
@@ -122,51 +132,47 @@ struct Options {
 std::optional<int> readOptions(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= argc) return false;
-            out = argv[++i];
-            return true;
-        };
-        bool ok = true;
-        if (arg == "--bundle") ok = value(o.bundle);
-        else if (arg == "--home") ok = value(o.home);
-        else if (arg == "--device") ok = value(o.device);
-        else if (arg == "--script") ok = value(o.script);
-        else if (arg == "--delegate") ok = value(o.delegate);
-        else if (arg == "--launch-url") ok = value(o.launchURL);
-        else if (arg == "--verbose") o.verbose = true;
-        else if (arg == "--advertising-id") {
-            std::string text;
-            ok = value(text) && (o.advertisingID = NSUUID::initWithUUIDString(text)) != nullptr;
-        }
-        else if (arg == "--default" || arg == "--trust-anchor" || arg == "--search-ad") {
-            std::string text;
-            std::pair<std::string, std::string> pair;
-            ok = value(text) && splitPair(text, pair);
-            if (ok && arg == "--search-ad") o.searchAd = std::move(pair);
-            else if (ok) (arg == "--default" ? o.defaults : o.anchors).push_back(std::move(pair));
-        }
-        else if (arg == "--help" || arg == "-h") {
+        if (arg == "--help" || arg == "-h") {
             usage();
             std::fputs(SimCommand::helpText(), stderr);
             return 0;
-        } else ok = false;
-        if (!ok) {
-            usage();
-            return 64;
+        }
+        if (arg == "--verbose") {
+            o.verbose = true;
+            continue;
+        }
+        std::string* into = arg == "--bundle"       ? &o.bundle
+                            : arg == "--home"       ? &o.home
+                            : arg == "--device"     ? &o.device
+                            : arg == "--script"     ? &o.script
+                            : arg == "--delegate"   ? &o.delegate
+                            : arg == "--launch-url" ? &o.launchURL
+                                                    : nullptr;
+        const bool pair = arg == "--default" || arg == "--trust-anchor" || arg == "--search-ad";
+        if (!into && !pair && arg != "--advertising-id") return refuse("\"" + arg + "\" is not an option of ostrel-sim.");
+        if (i + 1 >= argc) return refuse(arg + " needs a value after it.");
+        const std::string text = argv[++i];
+        if (into) {
+            *into = text;
+        } else if (arg == "--advertising-id") {
+            o.advertisingID = NSUUID::initWithUUIDString(text);
+            if (!o.advertisingID)
+                return refuse("--advertising-id takes a UUID such as E621E1F8-C36C-495A-93FC-0C247A3E6E5F, not \"" + text +
+                              "\".");
+        } else {
+            std::pair<std::string, std::string> split;
+            if (!splitPair(text, split)) {
+                const char* form = arg == "--default" ? "KEY=VALUE" : arg == "--search-ad" ? "CAMPAIGN=KEYWORD" : "HOST=PEMFILE";
+                return refuse(arg + " takes " + form + ", not \"" + text + "\".");
+            }
+            if (arg == "--search-ad") o.searchAd = std::move(split);
+            else (arg == "--default" ? o.defaults : o.anchors).push_back(std::move(split));
         }
     }
-    if (o.device != "phone" && o.device != "pad") {
-        std::fprintf(stderr, "--device takes phone or pad\n");
-        return 64;
-    }
-    // A link has a scheme and no blank in it.
-    if (const std::size_t colon = o.launchURL.find(':');
-        !o.launchURL.empty() &&
-        (colon == std::string::npos || colon == 0 || o.launchURL.find_first_of(" \t\n") != std::string::npos)) {
-        std::fprintf(stderr, "--launch-url takes a URL with its scheme and no spaces, such as gallery://paintings.\n");
-        return 64;
-    }
+    if (o.device != "phone" && o.device != "pad") return refuse("--device takes phone or pad, not \"" + o.device + "\".");
+    if (!o.launchURL.empty() && !SimCommand::isLink(o.launchURL))
+        return refuse("--launch-url takes a URL with its scheme and no spaces, such as gallery://paintings, not \"" +
+                      o.launchURL + "\".");
     return std::nullopt;
 }
 
@@ -218,7 +224,19 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (!options.bundle.empty()) NSBundle::setMainBundlePath(options.bundle);
-    if (!options.home.empty()) Sandbox::setHome(options.home);
+    // The home is this run's before anything opens a file in it, and it stays so until the
+    // process ends; a home another run holds, or one that cannot be made, ends the run here.
+    std::string home = options.home;
+    const char* environment = std::getenv("APP_HOME");
+    if (home.empty() && environment && *environment) home = environment;
+    if (home.empty()) home = Sandbox::home();
+    NSErrorPtr homeError;
+    const auto homeClaim = SimHomeClaim::claim(home, &homeError);
+    if (!homeClaim) {
+        std::fprintf(stderr, "%s\n", homeError ? homeError->localizedDescription().c_str() : "The home cannot be used.");
+        return homeError && homeError->code() == SimHomeClaim::InUse ? 75 : 73;
+    }
+    Sandbox::setHome(home);
     SimLog::start(options.verbose);
     // Without its bundle the application would start on an empty screen and say nothing.
     const std::string bundleFolder = NSBundle::mainBundle()->bundlePath();

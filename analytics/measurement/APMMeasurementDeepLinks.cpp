@@ -89,7 +89,21 @@ void APMMeasurement::subscribeForAppDidFinishLaunchingNotifications(const std::s
 }
 
 void APMMeasurement::handleAppDidFinishLaunching(const NSNotification& notification) {
-    if (!notification.userInfo().empty()) handleStoredURLAfterAppLaunchWithNotification(notification);
+    if (notification.userInfo().empty()) return;
+    handleStoredURLAfterAppLaunchWithNotification(notification);
+    // The notification comes after the application's own start-up, which the engine may have
+    // outrun: a start that found no link cached leaves this launch's link to be reported now,
+    // not at the next launch. Behind the start on the worker queue, so one of the two reports it.
+    auto engine = hasSharedInstance() ? sharedInstance() : nullptr;
+    if (!engine) return;
+    engine->scheduleOnWorker("APMMeasurement:launch-link", [](APMMeasurement& started) {
+        {
+            MutexLock lock(started.initializeComponentsLock_);
+            if (!started.postInitializationDone_) return;
+        }
+        if (started.isEnabled() && standardDefaults()->objectForKey(Value(kDeepLinkKey)).isString())
+            started.reportStoredCampaignEventOnWorkerQueue(std::nullopt);
+    });
 }
 
 void APMMeasurement::handleStoredURLAfterAppLaunchWithNotification(const NSNotification& notification) {

@@ -53,8 +53,11 @@ bool UIApplication::launchWithDelegate(const std::shared_ptr<NSObject>& delegate
     if (!delegate_) return false;
     state_ = UIApplicationState::Inactive;
     launched_ = true;
-    delegate_->applicationDidFinishLaunchingWithOptions(*this, options);
+    const bool launched = delegate_->applicationDidFinishLaunchingWithOptions(*this, options);
     postLifeCycle(UIApplicationDidFinishLaunchingNotification, options);
+    // Started by a link, the application is then handed it to open, as any later link.
+    const Value& url = options.get(UIApplicationLaunchOptionsURLKey);
+    if (launched && url.isString() && !url.string().empty()) (void)openURLInApplication(url.string(), Value::Dictionary{});
     becomeActive();
     return true;
 }

@@ -76,7 +76,8 @@ public:
     static std::shared_ptr<UIApplication> sharedApplication();
 
     // Makes the delegate from the class registered under `delegateClassName` and launches:
-    // did-finish-launching, its notification, then becoming active. False (with a message on
+    // did-finish-launching, its notification, the link of the launch options opened in the
+    // application when the delegate answered YES, then becoming active. False (with a message on
     // standard error) when no such class is registered or it is not an application delegate.
     bool launch(const std::string& delegateClassName, const Value::Dictionary& options = {});
     // The same with a delegate object made by the caller (tests).

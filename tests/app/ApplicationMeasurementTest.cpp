@@ -314,3 +314,25 @@ TEST_F(ApplicationMeasurement, AFirstLaunchOpensTheDeferredDeepLinkOfTheInstallA
     events = measurement.events();
     EXPECT_EQ(campaigns(), 1);
 }
+
+TEST_F(ApplicationMeasurement, ALaunchByALinkOpensItAndReportsItsCampaignOnEveryLaunchOfAHome) {
+    // The first launch of the home and a later one: each opens the link it was started by, and
+    // each reports that link's campaign once, as a link opened in the running application is.
+    const std::string link = "gallery://paintings?utm_source=mail&utm_campaign=spring";
+    for (std::size_t launch = 1; launch <= 2; ++launch) {
+        const std::string said = launchUntilUploads(launch, "idle\n", " --launch-url '" + link + "'");
+        ASSERT_FALSE(HasFailure()) << "launch " << launch;
+        const auto events = measurement.events();
+        const auto campaigns = std::count_if(events.begin(), events.end(), [](const auto& event) {
+            return event.name == "_cmp" && textParameter(event, "source") == "mail" &&
+                   textParameter(event, "campaign") == "spring";
+        });
+        EXPECT_EQ(campaigns, static_cast<long>(launch)) << "launch " << launch << "\n" << said;
+        const std::string log = contents(home + "/diagnostics.log");
+        std::size_t opened = 0;
+        for (std::size_t at = log.find("Opened by the link " + link + "."); at != std::string::npos;
+             at = log.find("Opened by the link " + link + ".", at + 1))
+            ++opened;
+        EXPECT_EQ(opened, launch) << log;
+    }
+}

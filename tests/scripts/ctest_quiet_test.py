@@ -12,7 +12,7 @@ FILTER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "s
 
 
 class CtestQuietTest(unittest.TestCase):
-    def run_tests(self, count, failing, disabled=()):
+    def run_tests(self, count, failing, disabled=(), names=None, told=None):
         with tempfile.TemporaryDirectory() as folder:
             with open(os.path.join(folder, "CTestTestfile.cmake"), "w") as f:
                 for i in range(count):
@@ -22,10 +22,11 @@ class CtestQuietTest(unittest.TestCase):
                     elif i in failing:
                         f.write('add_test(fails_%d "/bin/sh" "-c" "echo the words of failure %d; exit 1")\n' % (i, i))
                     else:
-                        f.write('add_test(passes_%d "/bin/true")\n' % i)
+                        f.write('add_test(%s "/bin/true")\n' % (names or {}).get(i, "passes_%d" % i))
             ctest = subprocess.Popen(["ctest", "--output-on-failure", "-j2"], cwd=folder, stdout=subprocess.PIPE,
                                      stderr=subprocess.DEVNULL)
-            shown = subprocess.run([FILTER], stdin=ctest.stdout, capture_output=True, text=True, timeout=120)
+            shown = subprocess.run([FILTER] + ([] if told is None else [str(told)]), stdin=ctest.stdout,
+                                   capture_output=True, text=True, timeout=120)
             ctest.stdout.close()
             self.assertNotEqual(ctest.wait(timeout=120), None)
             return shown.stdout.splitlines()
@@ -48,7 +49,26 @@ class CtestQuietTest(unittest.TestCase):
     def test_a_disabled_test_is_listed_but_not_counted_as_failed(self):
         lines = self.run_tests(20, set(), disabled={3})
         self.assertTrue(any("off_3" in l and "Disabled" in l for l in lines), lines)
-        self.assertIn("20 of 20 tests done, 0 did not pass", lines)
+        # The progress ends on what ctest's summary counts: the tests that ran.
+        self.assertIn("19 of 19 tests done, 0 did not pass", lines)
+        self.assertIn("100% tests passed, 0 tests failed out of 19", lines)
+        # ctest's closing list names it; the progress does not stop for it.
+        self.assertEqual([l.strip() for l in lines if "off_3" in l], ["4 - off_3 (Disabled)"])
+
+    def test_disabled_tests_told_of_are_left_out_from_the_first_line(self):
+        lines = self.run_tests(30, set(), disabled={20, 27}, told=2)
+        progress = [l for l in lines if "tests done" in l]
+        self.assertTrue(progress, lines)
+        self.assertEqual([l for l in progress if not l.split(" of ")[1].startswith("28 ")], [], lines)
+        self.assertEqual(progress[-1], "28 of 28 tests done, 0 did not pass")
+        self.assertIn("100% tests passed, 0 tests failed out of 28", lines)
+
+    def test_a_kept_line_is_not_padded_to_the_longest_name(self):
+        lines = self.run_tests(12, {2}, names={5: "a_" + "very_" * 60 + "long_name"})
+        failed = [l for l in lines if "fails_2" in l and "***Failed" in l]
+        self.assertEqual(len(failed), 1, lines)
+        self.assertNotIn("..", failed[0])
+        self.assertLess(len(failed[0]), 80, failed[0])
 
 
 if __name__ == "__main__":

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""scripts/run refuses bad arguments and environment at once, in one sentence, before it installs,
-builds or starts anything; good ones go on to the installation step."""
+"""scripts/run refuses bad arguments, environment and homes at once, in one sentence, before it
+installs, builds or starts anything; good ones go on to the installation step. Asked for help, it
+prints its usage at once."""
 
+import fcntl
 import os
 import shutil
 import subprocess
@@ -63,6 +65,50 @@ class RunArgumentsTest(unittest.TestCase):
             self.assertRefused(self.run_script(OSTREL_SERVER_PORT=port), "OSTREL_SERVER_PORT", "65535")
         self.assertRefused(self.run_script(OSTREL_ARTICLES_STYLE="3"), "OSTREL_ARTICLES_STYLE")
         self.assertRefused(self.run_script(OSTREL_AUDIO="loud"), "OSTREL_AUDIO")
+
+    def test_help_is_printed_at_once_with_what_a_person_passes(self):
+        for asked in (("--help",), ("--device", "pad", "-h")):
+            result = self.run_script(*asked)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(result.stderr, "")
+            self.assertTrue(result.stdout.startswith("usage: scripts/run "), result.stdout)
+            for option in ("--device phone|pad", "--home DIR", "--script FILE", "--verbose", "--launch-url URL",
+                           "--advertising-id UUID", "APP_HOME=DIR", "OSTREL_SERVER_PORT"):
+                self.assertIn(option, result.stdout)
+            # What the script gives the simulator itself is not the person's to pass.
+            for supplied in ("--bundle", "--trust-anchor", "--delegate"):
+                self.assertNotIn(supplied, result.stdout)
+            self.assertFalse(os.path.exists(self.mark), "the run went on to install")
+            self.assertFalse(os.path.exists(os.path.join(self.root, "build")), "the run made its build folder")
+
+    def test_a_bad_advertising_id_is_named(self):
+        for given in ("", "not-a-uuid", "E621E1F8-C36C-495A-93FC-0C247A3E6E5"):
+            self.assertRefused(self.run_script("--advertising-id", given), "--advertising-id takes a UUID",
+                               '"%s"' % given)
+
+    def test_a_home_that_cannot_be_used_is_named_with_the_reason(self):
+        blocker = os.path.join(self.root, "a-file")
+        open(blocker, "w").close()
+        home = os.path.join(blocker, "home")
+        line = "The home %s cannot be used: Not a directory; choose another with --home DIR (or APP_HOME=DIR)." % home
+        self.assertRefused(self.run_script("--home", home), line)
+        self.assertRefused(self.run_script(APP_HOME=home), line)
+
+    def test_a_home_another_run_holds_is_refused_before_anything_starts(self):
+        home = os.path.join(self.root, "home")
+        os.makedirs(home)
+        # As a running simulator holds it: a lock on the file in it that names its process.
+        with open(os.path.join(home, "simulator.lock"), "w") as lock:
+            lock.write("%d\n" % os.getpid())
+            lock.flush()
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            line = ("The home %s is in use by another run (process %d); choose another with --home DIR "
+                    "(or APP_HOME=DIR)." % (home, os.getpid()))
+            self.assertRefused(self.run_script("--home", home), line)
+            self.assertRefused(self.run_script("--home", home + "/"), line)
+            self.assertRefused(self.run_script(APP_HOME=home), line)
+        # Once it has ended, the home is free.
+        self.assertEqual(self.run_script("--home", home).returncode, 3)
 
     def test_good_arguments_go_on(self):
         result = self.run_script("--device", "pad", "--verbose", "--script", self.script, "--default", "A=b",

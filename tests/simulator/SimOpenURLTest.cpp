@@ -44,6 +44,16 @@ TEST_F(SimOpenURLTest, OpenHandsTheURLToTheApplicationAsTheSystemWould) {
     EXPECT_EQ(command.text, "gallery://paintings?utm_source=mail&utm_medium=email");
     EXPECT_EQ(SimCommand::parse("open").kind, SimCommand::Kind::Invalid);
     EXPECT_EQ(SimCommand::parse("open two words").kind, SimCommand::Kind::Invalid);
+    // A word without a scheme is no link: it is refused, and says why.
+    for (const char* notALink : {"open notaurl", "open :nothing", "open 9gag://x", "open pa_th:x"}) {
+        const auto refused = SimCommand::parse(notALink);
+        EXPECT_EQ(refused.kind, SimCommand::Kind::Invalid) << notALink;
+        EXPECT_NE(refused.error.find("is not a link the application opens"), std::string::npos) << refused.error;
+    }
+    EXPECT_EQ(SimCommand::parse("open notaurl").error,
+              "open: \"notaurl\" is not a link the application opens (a link starts with its scheme, e.g. "
+              "gallery://paintings)");
+    EXPECT_EQ(SimCommand::parse("open mailto:ada@example.com").kind, SimCommand::Kind::OpenURL);
 
     SimSession session{false};
     auto delegate = std::make_shared<Opener>(true);

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -115,6 +116,42 @@ TEST(SimulatorRun, AMissingBundleFolderIsNamedAndEndsTheRun) {
                                       " --delegate SimSampleAppDelegate 2>&1 </dev/null");
     EXPECT_EQ(run.status, 66);
     EXPECT_NE(run.output.find("The bundle folder " + missing + " does not exist"), std::string::npos) << run.output;
+}
+
+TEST(SimulatorRun, AWrongOptionIsNamedWithWhyAndAHintNotTheWholeUsage) {
+    const std::string hint = "ostrel-sim --help lists the options.\n";
+    const std::pair<const char*, std::string> refusals[] = {
+        {"--advertising-id not-a-uuid",
+         "--advertising-id takes a UUID such as E621E1F8-C36C-495A-93FC-0C247A3E6E5F, not \"not-a-uuid\".\n"},
+        {"--advertising-id ''",
+         "--advertising-id takes a UUID such as E621E1F8-C36C-495A-93FC-0C247A3E6E5F, not \"\".\n"},
+        {"--advertising-id", "--advertising-id needs a value after it.\n"},
+        {"--bogus", "\"--bogus\" is not an option of ostrel-sim.\n"},
+        {"--default novalue", "--default takes KEY=VALUE, not \"novalue\".\n"},
+        {"--device tablet", "--device takes phone or pad, not \"tablet\".\n"},
+        {"--launch-url notalink", "--launch-url takes a URL with its scheme and no spaces, such as gallery://paintings, "
+                                  "not \"notalink\".\n"}};
+    for (const auto& [options, said] : refusals) {
+        const ProcessRun run = simulate(std::string("--delegate SimSampleAppDelegate ") + options);
+        EXPECT_EQ(run.status, 64) << options;
+        EXPECT_EQ(run.output, said + hint) << options;
+    }
+    // Asked for, the usage comes whole, with the commands.
+    const ProcessRun help = simulate("--help");
+    EXPECT_EQ(help.status, 0);
+    for (const char* part : {"usage: ostrel-sim", "--delegate NAME", "one run\nat a time uses a home", "Commands:"})
+        EXPECT_NE(help.output.find(part), std::string::npos) << part << "\n" << help.output;
+}
+
+TEST(SimulatorRun, AShotIntoAFolderThatIsMissingSaysSo) {
+    const std::string missing = Sandbox::tmp() + "/no-such-folder";
+    const ProcessRun run = simulate("--delegate SimSampleAppDelegate", "shot " + missing + "/screen.png\n");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("script.txt:1: shot: the folder " + missing + " does not exist, so " + missing +
+                              "/screen.png cannot be written"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(run.output.find("output stream"), std::string::npos) << run.output;
 }
 
 TEST(SimulatorRun, AnUnknownDelegateIsRefusedWithExitTwo) {

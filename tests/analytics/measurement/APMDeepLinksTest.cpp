@@ -156,6 +156,27 @@ TEST_F(APMDeepLinksTest, TheLaunchLinkIsTheInstallsFirstCampaignAndAnExpiredOneI
     EXPECT_EQ(campaignValue("_cmpx", "_cc"), Value(1LL));
 }
 
+TEST_F(APMDeepLinksTest, ALaunchLinkCachedAfterTheEngineStartedIsReportedByThatLaunch) {
+    // A later launch: the engine starts and finds nothing cached before the application's own
+    // start-up is over and the launch notification brings the link.
+    start();
+    pump();
+    restart();
+    pump();
+    ASSERT_TRUE(campaignValue("_cmp", "source").isNull());
+    NSNotificationCenter::defaultCenter()->postNotificationName(
+        UIApplicationDidFinishLaunchingNotification, nullptr,
+        {{UIApplicationLaunchOptionsURLKey, Value("gallery://paintings?utm_source=mail&utm_campaign=spring")}});
+    pump();
+    EXPECT_EQ(campaignValue("_cmp", "source"), Value("mail"));
+    EXPECT_EQ(campaignValue("_cmp", "campaign"), Value("spring"));
+    EXPECT_EQ(NSUserDefaults::standardUserDefaults()->objectForKey(APMMeasurement::kDeepLinkKey), Value());
+    // Reported once: the next launch has nothing left to report.
+    restart();
+    pump();
+    EXPECT_EQ(rawEventValues("_cmp", "source").size(), 1u);
+}
+
 class APMDeferredDeepLinkTest : public APMDeepLinksTest {
 protected:
     void SetUp() override {

@@ -26,6 +26,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <mutex>
 #include <thread>
 
@@ -107,6 +108,41 @@ TEST_F(ApplicationTest, LaunchesTheRegisteredDelegateAndRunsTheLifeCycleInOrder)
                          UIApplicationWillEnterForegroundNotification, "active", UIApplicationDidBecomeActiveNotification,
                          "terminate", UIApplicationWillTerminateNotification}));
     ClassRegistry::unregisterClass("TestAppDelegate");
+}
+
+// Opens every link it is handed; its launch succeeds as `launches` says.
+class Linked : public Delegate {
+public:
+    explicit Linked(bool launches) : launches_(launches) {}
+    bool applicationDidFinishLaunchingWithOptions(UIApplication& app, const Value::Dictionary& options) override {
+        Delegate::applicationDidFinishLaunchingWithOptions(app, options);
+        return launches_;
+    }
+    bool respondsToApplicationOpenURLOptions() const override { return true; }
+    bool applicationOpenURLOptions(UIApplication&, const std::string& url, const Value::Dictionary&) override {
+        calls.push_back("open " + url);
+        return true;
+    }
+
+private:
+    bool launches_;
+};
+
+TEST_F(ApplicationTest, ALaunchByALinkOpensTheLinkBeforeTheApplicationBecomesActive) {
+    const Value::Dictionary options{{UIApplicationLaunchOptionsURLKey, Value("gallery://paintings?utm_source=mail")}};
+    ASSERT_TRUE(app->launchWithDelegate(std::make_shared<Linked>(true), options));
+    EXPECT_EQ(calls, (std::vector<std::string>{"launch", UIApplicationDidFinishLaunchingNotification,
+                                               "open gallery://paintings?utm_source=mail", "active",
+                                               UIApplicationDidBecomeActiveNotification}));
+
+    // A launch the delegate refused opens nothing; one without a link neither.
+    app->reset();
+    calls.clear();
+    ASSERT_TRUE(app->launchWithDelegate(std::make_shared<Linked>(false), options));
+    app->reset();
+    ASSERT_TRUE(app->launchWithDelegate(std::make_shared<Linked>(true)));
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "launch"), 2);
+    EXPECT_EQ(std::count_if(calls.begin(), calls.end(), [](const std::string& c) { return c.rfind("open ", 0) == 0; }), 0);
 }
 
 // The end of the process: input stops and the delegate and observers hear of it while the
