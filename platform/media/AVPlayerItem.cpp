@@ -376,7 +376,11 @@ void AVPlayerItem::render(std::uint64_t generation) {
         position_ = std::min(anchorFrames_ + sink_->framesPlayed(), limit);
         // The item ends, or waits for a stream's bytes, once the output has played all it was given.
         const bool drained = anchorFrames_ + written_ <= position_;
-        if (decoder_->atEnd() || anchorFrames_ + written_ >= limit) {
+        const NSErrorPtr stopped = source_ && !source_->isComplete() ? source_->error() : nullptr;
+        if (stopped && (error || (decoder_->atEnd() && anchorFrames_ + written_ < limit))) {
+            // Bytes that never came end no composition: the decoder ran out of them.
+            failure = makeAVError(AVErrorContentIsUnavailable, "The media stopped loading", stopped);
+        } else if (decoder_->atEnd() || anchorFrames_ + written_ >= limit) {
             ended = drained;
         } else if (got < want) {
             failure = error ? error : makeAVError(AVErrorDecodeFailed, "The audio ended early");

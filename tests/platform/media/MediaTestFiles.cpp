@@ -4,6 +4,7 @@
 #include "demo/generator/DemoAudio.h"
 #include "demo/generator/DemoPictures.h"
 #include "tests/fixtures/DemoBundle.h"
+#include "tests/fixtures/WaveFile.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,7 @@
 namespace {
 
 struct Files {
-    std::string folder, phrases, steady, longPhrases, notAudio;
+    std::string folder, phrases, steady, longPhrases, longWave, notAudio;
 };
 
 // Encoded once per test run: each test is a process of its own under ctest.
@@ -28,6 +29,9 @@ const Files& files() {
                 return DemoAudio::writeM4A(media + "phrases.m4a", {3.0, 7, 44100, 2, 0}, error) &&
                        DemoAudio::writeM4A(media + "steady tone.m4a", {3.0, 1, 44100, 2, 0.5f}, error) &&
                        DemoAudio::writeM4A(media + "long.m4a", {20.0, 9, 44100, 2, 0}, error) &&
+                       DemoPictures::writeFile(media + "long.wav",
+                                               waveFileBytes(DemoAudio::synthesise({20.0, 9, 44100, 2, 0}), 44100, 2),
+                                               error) &&
                        DemoPictures::writeFile(media + "not_audio.m4a",
                                                std::vector<std::uint8_t>(text.begin(), text.end()), error);
             },
@@ -37,6 +41,7 @@ const Files& files() {
         f.phrases = media + "phrases.m4a";
         f.steady = media + "steady tone.m4a";
         f.longPhrases = media + "long.m4a";
+        f.longWave = media + "long.wav";
         f.notAudio = media + "not_audio.m4a";
         return f;
     }();
@@ -48,6 +53,7 @@ const Files& files() {
 const std::string& MediaTestFiles::phrases() { return files().phrases; }
 const std::string& MediaTestFiles::steadyTone() { return files().steady; }
 const std::string& MediaTestFiles::longPhrases() { return files().longPhrases; }
+const std::string& MediaTestFiles::longWave() { return files().longWave; }
 const std::string& MediaTestFiles::notAudio() { return files().notAudio; }
 const std::string& MediaTestFiles::serverFolder() { return files().folder; }
 
