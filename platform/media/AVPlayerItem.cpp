@@ -392,13 +392,15 @@ void AVPlayerItem::render(std::uint64_t generation) {
         }
         if (ended || stalled || failure) {
             stopOutputLocked();
+            after = position_;
+            // Media shorter than it said it was ends at its length: a jump, not time played.
             if (ended) position_ = limit;
             rate_ = 0;
             ++generation_;
         } else {
             sink_->wakeWhenWanted();
+            after = position_;
         }
-        after = position_;
         player = player_.lock();
     }
     if (player) player->timeAdvanced(before, after, sampleRate);

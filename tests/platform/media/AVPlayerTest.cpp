@@ -1,6 +1,7 @@
 // The platform player over real compositions: from files and from the content server (whole,
 // throttled, failing halfway, missing), driven on the manual clock, with its observers, the
 // end of an item, seeking, the audio mix's gain and files that are no audio.
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -141,6 +142,45 @@ TEST_F(AVPlayerTest, TheEndIsPostedOnceAndLeavesTheTimeAtTheDuration) {
     EXPECT_DOUBLE_EQ(seconds(player->currentTime()), seconds(player->currentItem()->duration()));
     advance(2.0);
     EXPECT_EQ(ends, 1);
+    NSNotificationCenter::defaultCenter()->removeObserver(observer);
+}
+
+// A file that says it lasts a million seconds and holds three: its end comes after those three,
+// as a jump to the length it said, and the time observer is told each second played and the
+// jump, one call queued at a time however far the time went.
+TEST_F(AVPlayerTest, AFileThatDeclaresAHugeDurationEndsAfterItsAudioWithFewTimeCallsQueued) {
+    auto player = readyPlayer(MediaTestFiles::hugeDeclaredDuration());
+    ASSERT_GT(seconds(player->currentItem()->duration()), 999'000.0);
+    // The calls wait on a queue of their own, held until the end: what is queued is what it holds.
+    auto queue = DispatchQueue::create("time calls");
+    queue->suspend();
+    std::atomic<int> calls{0};
+    std::vector<double> times;
+    std::mutex mutex;
+    auto token = player->addPeriodicTimeObserverForInterval(CMTimeMake(1, 1), queue, [&](CMTime time) {
+        ++calls;
+        std::lock_guard lock(mutex);
+        times.push_back(seconds(time));
+    });
+    int ends = 0;
+    auto observer = NSNotificationCenter::defaultCenter()->addObserverForName(
+        AVPlayerItemDidPlayToEndTimeNotification, player->currentItem(), nullptr, [&](const NSNotification&) { ++ends; });
+    player->play();
+    advance(5.0);
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(player->rate(), 0.0f);
+    EXPECT_DOUBLE_EQ(seconds(player->currentTime()), seconds(player->currentItem()->duration()));
+    queue->resume();
+    ASSERT_TRUE(pump([&] {
+        std::lock_guard lock(mutex);
+        return !times.empty() && times.back() > 999'000.0;
+    }));
+    queue->sync([] {});
+    std::lock_guard lock(mutex);
+    EXPECT_LE(calls.load(), 8) << "the seconds played, the start and the end";
+    EXPECT_EQ(times.front(), 0.0);
+    EXPECT_DOUBLE_EQ(times.back(), seconds(player->currentItem()->duration()));
+    player->removeTimeObserver(token);
     NSNotificationCenter::defaultCenter()->removeObserver(observer);
 }
 
