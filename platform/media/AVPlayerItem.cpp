@@ -26,7 +26,7 @@ std::shared_ptr<AVPlayerItem> AVPlayerItem::playerItemWithAsset(std::shared_ptr<
                                                                 const MediaByteLimits& limits) {
     if (!asset) return nullptr;
     auto item = std::shared_ptr<AVPlayerItem>(new AVPlayerItem(std::move(asset)));
-    item->startLoading(limits);
+    item->limits_ = limits;
     return item;
 }
 
@@ -42,9 +42,18 @@ AVPlayerItem::~AVPlayerItem() {
     if (source_) source_->close();
 }
 
-void AVPlayerItem::startLoading(const MediaByteLimits& limits) {
+void AVPlayerItem::load() {
+    {
+        std::lock_guard lock(mutex_);
+        if (loadStarted_) return;
+        loadStarted_ = true;
+    }
+    startLoading();
+}
+
+void AVPlayerItem::startLoading() {
     NSErrorPtr error;
-    auto source = MediaByteSource::open(*asset_->URL(), &error, limits);
+    auto source = MediaByteSource::open(*asset_->URL(), &error, limits_);
     if (!source) {
         // Reported as a change from the worker, as every other outcome of loading.
         std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
@@ -166,7 +175,8 @@ NSErrorPtr AVPlayerItem::error() const {
     return error_;
 }
 
-CMTime AVPlayerItem::duration() const {
+CMTime AVPlayerItem::duration() {
+    load();
     std::lock_guard lock(mutex_);
     if (status_ != AVPlayerItemStatus::ReadyToPlay) return kCMTimeInvalid;
     return CMTimeMakeWithSeconds(duration_, 600);
@@ -251,6 +261,8 @@ void AVPlayerItem::setRate(float rate) {
         player->itemChanged("rate", true);
         player->jumped();
     }
+    // Playing is what needs the media: it loads now, and plays once ready.
+    if (wanted > 0) load();
 }
 
 void AVPlayerItem::seek(CMTime time) {

@@ -79,16 +79,19 @@ protected:
     std::map<std::string, int> posted_;
 };
 
-TEST_F(MediaPlayerControllerTest, TheFirstLaunchListsEveryTrackLoadsTheFirstWhenShownAndWritesTheVolume) {
+TEST_F(MediaPlayerControllerTest, TheFirstLaunchListsEveryTrackLoadsTheFirstAndWritesTheVolume) {
     launch();
     EXPECT_EQ(controller_->itemsCount(), 8);
     EXPECT_EQ(controller_->curItem(), 1);
     EXPECT_EQ(current(), "1");
     EXPECT_FALSE(controller_->isPlaying());
-    EXPECT_FALSE(controller_->mediaPlayer()->isReady()) << "nothing loaded before the first use";
-    controller_->loadCurrentItem();
     EXPECT_TRUE(controller_->mediaPlayer()->isReady()) << "loaded, not started";
     EXPECT_EQ(controller_->mediaPlayer()->currentItem(), controller_->currentMediaItem());
+    EXPECT_EQ(NSUserDefaults::standardUserDefaults()->stringForKey("kMediaPlayerLastPlayedIndex"), "bach/air.m4a");
+    // The platform player opens the track only when it is to play: a launch decodes nothing.
+    advance(1.0);
+    ASSERT_TRUE(controller_->mediaPlayer()->player());
+    EXPECT_EQ(controller_->mediaPlayer()->player()->status(), AVPlayerStatus::Unknown);
     EXPECT_FALSE(controller_->isPlaying());
     EXPECT_EQ(NSUserDefaults::standardUserDefaults()->objectForKey("kMediaPlayerVolumeKey").floatValue(), 1.0f);
     EXPECT_EQ(AVAudioSession::sharedInstance()->category(), AVAudioSessionCategoryPlayback);
@@ -226,26 +229,39 @@ TEST_F(MediaPlayerControllerTest, ModesVolumeListAndTrackSurviveARestart) {
     EXPECT_EQ(controller_->itemsCount(), 8);
 }
 
-// A launch reads neither the saved list nor the track until they are first asked for; then the
-// last track of the last launch is the one that plays.
-TEST_F(MediaPlayerControllerTest, ARestartLeavesListAndTrackForTheFirstUseAndThenPlaysTheLastTrack) {
+// At the next launch the same list is loaded with the same track current, handed to the audio
+// player and not playing; the first play plays it, next moves on from it.
+TEST_F(MediaPlayerControllerTest, ARestartLoadsTheLastListWithTheLastTrackCurrentAndNotPlaying) {
     launch();
     const auto list = all();
     controller_->playList({list[4], list[5], list[6]}, 1);
     controller_->stop();
+    ASSERT_TRUE(NSUserDefaults::standardUserDefaults()->synchronize());
     const std::string saved = documents() + "/lastPlayedList";
-    std::ifstream in(saved);
-    const std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    launch();
-    EXPECT_EQ(controller_->mediaPlayer()->currentItem(), nullptr);
-    // Damaged after set-up: the list is read when asked for, so it falls back to every track.
-    std::ofstream(saved, std::ios::trunc) << "not a list";
-    EXPECT_EQ(controller_->itemsCount(), 8);
-    ASSERT_TRUE(std::ofstream(saved, std::ios::trunc) << contents);
 
     for (const bool byNext : {false, true}) {
         SCOPED_TRACE(byNext ? "next first" : "play first");
+        testing::internal::CaptureStderr();
         launch();
+        const std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_NE(log.find("Setting item: mozart/requiem.m4a"), std::string::npos) << log;
+        EXPECT_EQ(current(), "6");
+        EXPECT_EQ(controller_->curItem(), 2);
+        EXPECT_EQ(controller_->itemsCount(), 3);
+        ASSERT_TRUE(controller_->mediaPlayer()->currentItem());
+        EXPECT_EQ(controller_->mediaPlayer()->currentItem()->key(), "6");
+        EXPECT_TRUE(controller_->mediaPlayer()->isReady());
+        EXPECT_FALSE(controller_->isPlaying());
+        // Read at set-up: damaging the file now changes nothing of this launch.
+        const std::string contents = [&] {
+            std::ifstream in(saved);
+            return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        }();
+        std::ofstream(saved, std::ios::trunc) << "not a list";
+        EXPECT_EQ(controller_->itemsCount(), 3);
+        ASSERT_TRUE(std::ofstream(saved, std::ios::trunc) << contents);
+
+        const auto loaded = controller_->mediaPlayer()->player();
         if (byNext) {
             controller_->next();
             EXPECT_EQ(current(), list[6]->key());
@@ -259,12 +275,11 @@ TEST_F(MediaPlayerControllerTest, ARestartLeavesListAndTrackForTheFirstUseAndThe
         EXPECT_EQ(controller_->curItem(), 2);
         ASSERT_TRUE(controller_->mediaPlayer()->currentItem());
         EXPECT_EQ(controller_->mediaPlayer()->currentItem()->key(), "6");
+        if (!byNext) {
+            EXPECT_EQ(controller_->mediaPlayer()->player(), loaded) << "the track set-up loaded plays";
+        }
         ASSERT_TRUE(ready());
         EXPECT_EQ(controller_->mediaPlayer()->player()->status(), AVPlayerStatus::ReadyToPlay);
-        // The player screen coming later loads nothing again.
-        const auto player = controller_->mediaPlayer()->player();
-        controller_->loadCurrentItem();
-        EXPECT_EQ(controller_->mediaPlayer()->player(), player);
         controller_->stop();
     }
 }
