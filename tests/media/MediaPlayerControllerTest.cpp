@@ -2,6 +2,7 @@
 // repeat modes at the end of a track and of the list, next and previous, shuffle, the volume and
 // position, the notifications, and its state across a restart.
 #include "content/SQLiteEngine.h"
+#include "demo/generator/DemoAudio.h"
 #include "media/CompositionsSource.h"
 #include "media/MediaPlayerController.h"
 #include "media/MediaPlayerItem.h"
@@ -9,10 +10,15 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/foundation/Sandbox.h"
 #include "platform/media/AVAudioSession.h"
 #include "platform/media/AVPlayer.h"
 #include "platform/media/AVPlayerItem.h"
+#include "platform/net/NSURL.h"
+#include "platform/ui/UIAlertView.h"
 #include "platform/dispatch/NSRunLoop.h"
+#include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/WaveFile.h"
 #include "tests/media/MediaFixture.h"
 
 #include <sys/stat.h>
@@ -282,6 +288,46 @@ TEST_F(MediaPlayerControllerTest, ARestartLoadsTheLastListWithTheLastTrackCurren
         EXPECT_EQ(controller_->mediaPlayer()->player()->status(), AVPlayerStatus::ReadyToPlay);
         controller_->stop();
     }
+}
+
+// A composition streamed past the 16 MiB a stream keeps in memory, whose overflow cannot go into
+// the sandbox's temporary folder: it plays what came, then the person who asked for it is told it
+// cannot be played and the log says why; it is never taken for the end of the composition, so
+// the next one does not start.
+TEST_F(MediaPlayerControllerTest, AStreamPastTheMemoryBoundWithAReadOnlyTemporaryFolderFailsAloudAndDoesNotMoveOn) {
+    launch();
+    // 100 s of CD audio in a wave file: 17.6 MB.
+    auto suite = MediaPlayerItem::mediaPlayerItemWithDictionary(
+        Value::Dictionary{{"index", Value("90")}, {"filepath", Value("long/suite.wav")}, {"name", Value("Suite")}},
+        context());
+    const auto url = suite->itemUrl();
+    ASSERT_TRUE(url);
+    const auto bytes = waveFileBytes(DemoAudio::synthesise({100.0, 5, 44100, 2, 0}), 44100, 2);
+    server().serve(url->path(), LoopbackServer::Response::make(200, std::string(bytes.begin(), bytes.end()), "audio/wav"));
+    FaultInjection faults;
+    faults->readOnly(Sandbox::tmp() + "/*");
+
+    testing::internal::CaptureStderr();
+    controller_->playList({suite, all()[0]}, 0);
+    ASSERT_TRUE(ready());
+    float played = 0;
+    for (int second = 0; second < 110 && UIAlertView::visibleAlertViews().empty(); ++second) {
+        advance(1.0);
+        played = std::max(played, controller_->currentTime());
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    const auto alerts = UIAlertView::visibleAlertViews();
+    ASSERT_EQ(alerts.size(), 1u) << log;
+    EXPECT_EQ(alerts[0]->title(), "Cannot play");
+    alerts[0]->dismissWithClickedButtonIndex(0, false);
+    EXPECT_NE(log.find("The composition long/suite.wav cannot be played: "), std::string::npos) << log;
+    EXPECT_NE(log.find("Read-only file system"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Setting item: bach/air.m4a"), std::string::npos) << "the next composition did not start";
+    EXPECT_EQ(controller_->currentMediaItem(), suite);
+    EXPECT_EQ(controller_->curItem(), 1);
+    EXPECT_FALSE(controller_->isPlaying());
+    EXPECT_GT(played, 60.0f) << "what came was played";
+    EXPECT_GT(faults->injected(), 0);
 }
 
 TEST_F(MediaPlayerControllerTest, AnUnreadableListFallsBackToAllTracksAndAMissingTrackToTheFirst) {
