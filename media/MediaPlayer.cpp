@@ -54,21 +54,14 @@ bool MediaPlayer::setItem(const std::shared_ptr<MediaPlayerItem>& item) {
     if (currentItem_) currentItem_->setBuffering(false);
     currentItem_ = item;
     const bool local = item->exists();
-    if (!local) item->setBuffering(true);
     if (auto d = delegate()) d->mediaPlayerItemSet(*this, item);
     Diagnostics::notef("Setting item: %s", item->rawValue("filepath").c_str());
-    if (!local && !mayStream()) {
-        // Refused: nothing will load, so the track does not show as loading.
-        item->setBuffering(false);
-        return false;
-    }
+    // Refused: nothing will load.
+    if (!local && !mayStream()) return false;
     auto url = item->itemUrl();
     auto asset = url ? AVURLAsset::URLAssetWithURL(url) : nullptr;
     auto playerItem = AVPlayerItem::playerItemWithAsset(asset);
-    if (!playerItem) {
-        item->setBuffering(false);
-        return false;
-    }
+    if (!playerItem) return false;
     auto player = AVPlayer::playerWithPlayerItem(playerItem);
     player_ = player;
     std::weak_ptr<MediaPlayer> weak = std::static_pointer_cast<MediaPlayer>(shared_from_this());
@@ -117,6 +110,14 @@ void MediaPlayer::startPlay() {
     // Without a player (a refused track) nothing plays, so the screen is not kept awake.
     if (player_) {
         setIdleHold(true);
+        // The platform opens a track when it is first to play: a stream shows as loading from now
+        // until it is ready, and the screens hear it.
+        if (player_->status() == AVPlayerStatus::Unknown && currentItem_ && !currentItem_->buffering() &&
+            !currentItem_->exists()) {
+            currentItem_->setBuffering(true);
+            NSNotificationCenter::defaultCenter()->postNotificationName(MediaPlayerItemChangedNotification,
+                                                                        currentItem_);
+        }
         player_->play();
     }
     isPaused_ = false;

@@ -54,28 +54,7 @@ void MediaPlayerController::setup() {
         synchronize();
     }
     mediaPlayer_->setVolume(defaults()->floatForKey(kVolumeKey));
-    listPending_ = true;
-}
-
-void MediaPlayerController::loadListOnFirstUse() const {
-    if (!listPending_) return;
-    // Reading the list is set-up put off, not a change the caller could see: the object itself
-    // is never const (controllers are only made through initWithSource).
-    auto* self = const_cast<MediaPlayerController*>(this);
-    self->listPending_ = false;
-    self->fillList();
-}
-
-// The audio player gets the list's track when it already holds one; the first time, at the first
-// use (loadCurrentItem, or any play, next or previous), so that a launch loads no media.
-void MediaPlayerController::setCurrentItemOnPlayer() {
-    itemPending_ = !mediaPlayer_->currentItem();
-    if (!itemPending_) (void)mediaPlayer_->setItem(currentMediaItem());
-}
-
-void MediaPlayerController::loadCurrentItem() {
-    loadListOnFirstUse();
-    if (itemPending_) (void)mediaPlayer_->setItem(currentMediaItem());
+    fillList();
 }
 
 std::string MediaPlayerController::listPath() const { return context_->files().documentsPathForFile(kLastPlayedListFile); }
@@ -134,13 +113,11 @@ void MediaPlayerController::fillList() {
             }
         }
     }
-    setCurrentItemOnPlayer();
+    (void)mediaPlayer_->setItem(currentMediaItem());
     checkItemIndex();
 }
 
 void MediaPlayerController::setSource(const MediaItems& list, std::int32_t index) {
-    // A new list replaces the saved one unread.
-    listPending_ = false;
     saveList(list);
     useList(list, index);
 }
@@ -167,7 +144,6 @@ void MediaPlayerController::useList(const MediaItems& list, std::int32_t index) 
 }
 
 std::shared_ptr<MediaPlayerItem> MediaPlayerController::currentMediaItem() const {
-    loadListOnFirstUse();
     return mediaSource_ ? mediaSource_->currentItem() : nullptr;
 }
 
@@ -178,7 +154,6 @@ void MediaPlayerController::setRewind(std::int32_t rewind) {
 }
 
 void MediaPlayerController::setShuffle(bool shuffle) {
-    loadListOnFirstUse();
     shuffle_ = shuffle;
     if (originalSource_) {
         if (shuffle) {
@@ -210,11 +185,10 @@ void MediaPlayerController::setPosition(float position) {
 }
 
 void MediaPlayerController::play() {
-    if (mediaPlayer_->isReady()) {
+    if (mediaPlayer_->isReady())
         mediaPlayer_->pause();
-    } else if (auto item = currentMediaItem()) {
+    else if (auto item = currentMediaItem())
         mediaPlayer_->playItem(item);
-    }
     checkItemIndex();
 }
 
@@ -224,7 +198,6 @@ void MediaPlayerController::stop() {
 }
 
 void MediaPlayerController::next() {
-    loadListOnFirstUse();
     if (!mediaSource_) return;
     if (!mediaSource_->processNextItem()) mediaSource_->setCurrentItem(mediaSource_->itemAt(0));
     const bool wasPlaying = mediaPlayer_->isPlaying();
@@ -236,7 +209,6 @@ void MediaPlayerController::next() {
 }
 
 void MediaPlayerController::prev() {
-    loadListOnFirstUse();
     if (!mediaSource_) return;
     if (!mediaSource_->processPrevItem()) mediaSource_->setCurrentItem(mediaSource_->itemAt(mediaSource_->itemsCount() - 1));
     const bool wasPlaying = mediaPlayer_->isPlaying();
@@ -255,18 +227,15 @@ void MediaPlayerController::playList(const MediaItems& list, std::int32_t index)
 
 void MediaPlayerController::setPlayList(const MediaItems& list, std::int32_t index) {
     setSource(list, index);
-    if (!mediaSource_) return;
-    (void)mediaPlayer_->setItem(currentMediaItem());
+    if (mediaSource_) (void)mediaPlayer_->setItem(currentMediaItem());
 }
 
 void MediaPlayerController::updateList() {
-    listPending_ = false;
     (void)FileIO::current()->remove(listPath());
     fillList();
 }
 
 void MediaPlayerController::checkItemIndex() {
-    loadListOnFirstUse();
     curItem_ = mediaSource_ ? mediaSource_->currentItemIndex() + 1 : 0;
     itemsCount_ = mediaSource_ ? mediaSource_->itemsCount() : 0;
 }
@@ -306,8 +275,6 @@ void MediaPlayerController::mediaPlayerTimeChangedTo(MediaPlayer& player, CMTime
 }
 
 void MediaPlayerController::mediaPlayerItemSet(MediaPlayer& player, const std::shared_ptr<MediaPlayerItem>& item) {
-    // Whoever gave it, the player holds a track now.
-    itemPending_ = false;
     NSNotificationCenter::defaultCenter()->postNotificationName(MediaPlayerItemChangedNotification, item);
     position_ = currentTime_ = 0;
     const double duration = CMTimeGetSeconds(player.getDuration());

@@ -40,30 +40,15 @@ public:
     float currentTime() const { return currentTime_; }
     float remainingTime() const { return remainingTime_; }
     // 1-based place of the current track, and the number of tracks.
-    std::int64_t curItem() const {
-        loadListOnFirstUse();
-        return curItem_;
-    }
-    std::int64_t itemsCount() const {
-        loadListOnFirstUse();
-        return itemsCount_;
-    }
+    std::int64_t curItem() const { return curItem_; }
+    std::int64_t itemsCount() const { return itemsCount_; }
     std::shared_ptr<MediaPlayerItem> currentMediaItem() const;
     bool isPlaying() const { return mediaPlayer_->isPlaying(); }
     const std::shared_ptr<CompositionsSource>& compositionsSource() const { return compositionsSource_; }
     void setCompositionsSource(std::shared_ptr<CompositionsSource> source) { compositionsSource_ = std::move(source); }
     const std::shared_ptr<MediaPlayer>& mediaPlayer() const { return mediaPlayer_; }
-    const std::shared_ptr<MediaSource>& mediaSource() const {
-        loadListOnFirstUse();
-        return mediaSource_;
-    }
-    const std::shared_ptr<ArrayMediaSource>& originalSource() const {
-        loadListOnFirstUse();
-        return originalSource_;
-    }
-    // Gives the current track to the audio player (loaded, not started) when set-up left that to
-    // the first use; the player screen asks as it appears, so that it shows the track's length.
-    void loadCurrentItem();
+    const std::shared_ptr<MediaSource>& mediaSource() const { return mediaSource_; }
+    const std::shared_ptr<ArrayMediaSource>& originalSource() const { return originalSource_; }
 
     // A toggle: pauses or resumes a loaded track, otherwise starts the current one.
     void play();
@@ -94,12 +79,6 @@ private:
         : context_(std::move(context)), compositionsSource_(std::move(source)) {}
     void setup();
     void fillList();
-    // The list of the last launch, read when something first asks for it: a launch that never
-    // shows the music neither parses it nor makes a track, which would load the media libraries.
-    void loadListOnFirstUse() const;
-    // Loads the current track into the audio player, or leaves it for the first use while the
-    // audio player has never had one.
-    void setCurrentItemOnPlayer();
     // setSource without saving the list.
     void useList(const MediaItems& list, std::int32_t index);
     MediaItems loadLastList(bool* readable) const;
@@ -119,6 +98,4 @@ private:
     float remainingTime_ = 0;
     std::int64_t curItem_ = 0;
     std::int64_t itemsCount_ = 0;
-    bool listPending_ = false;
-    bool itemPending_ = false;
 };

@@ -43,8 +43,6 @@ void MediaPlayerViewController::viewDidLoad() {
 
 void MediaPlayerViewController::viewWillAppear(bool animated) {
     UIViewController::viewWillAppear(animated);
-    // The track launch left unloaded is loaded now, so the screen can show its length.
-    controller_->loadCurrentItem();
     controlsHandler_->checkButtons();
 }
 

@@ -45,6 +45,8 @@ std::vector<std::shared_ptr<PlayList>> PlayListManager::playLists() const {
         NSErrorPtr error;
         const Value stored = NSPropertyListSerialization::propertyListWithContentsOfFile(folder + "/" + fileName, &error);
         auto list = PlayList::make(fileName, "");
+        std::string leftOut;
+        std::size_t leftOutCount = 0;
         if (!stored.isDictionary()) {
             Diagnostics::notef("The playlist %s cannot be read.", fileName.c_str());
             lists.push_back(list);
@@ -66,9 +68,27 @@ std::vector<std::shared_ptr<PlayList>> PlayListManager::playLists() const {
                 indexes.reserve(count);
                 for (std::size_t i = 0; i < count; ++i) indexes.push_back(static_cast<std::int32_t>(keys[i].intValue()));
                 list->items = source_->compositionsForIndexes(indexes);
+                // The items come in the entries' order, less those that name no composition.
+                std::size_t found = 0;
+                for (std::size_t i = 0; i < count; ++i) {
+                    if (found < list->items.size() && list->items[found]->key() == std::to_string(indexes[i])) {
+                        ++found;
+                        continue;
+                    }
+                    if (++leftOutCount > kNamedLeftOut) continue;
+                    leftOut += (leftOut.empty() ? "" : ", ") + keys[i].stringValue();
+                }
             } else if (entry.first != "filename") {
                 list->extra.set(entry.first, entry.second);
             }
+        }
+        if (leftOutCount > 0) {
+            // Said, not fixed: the file keeps the entries, for a catalogue that may hold them again.
+            if (leftOutCount > kNamedLeftOut)
+                leftOut += ", and " + std::to_string(leftOutCount - kNamedLeftOut) + " more";
+            Diagnostics::notef("The playlist \"%s\" (%s) leaves out %zu %s that name no composition here: %s.",
+                               list->name.c_str(), fileName.c_str(), leftOutCount,
+                               leftOutCount == 1 ? "entry" : "entries", leftOut.c_str());
         }
         lists.push_back(list);
     }

@@ -18,12 +18,14 @@ public:
 
     const std::shared_ptr<CompositionsSource>& source() const { return source_; }
     // Every Documents file whose name contains ".mplist", sorted by name. An index the database
-    // no longer holds is left out; a file that cannot be read is listed without a name or
+    // no longer holds is left out, and the log names such entries (the first kNamedLeftOut of
+    // them); the file is not rewritten. A file that cannot be read is listed without a name or
     // tracks, under its own file name, so that it can still be deleted. Of a playlist's entries
     // only the first kMaximumEntries are read (the cut is logged); the rest are kept as they were
     // and written back after the tracks when the playlist is saved.
     std::vector<std::shared_ptr<PlayList>> playLists() const;
     static constexpr std::size_t kMaximumEntries = 10000;
+    static constexpr std::size_t kNamedLeftOut = 20;
 
     // A new playlist in memory; nothing is written.
     static std::shared_ptr<PlayList> createPlayList(const std::string& name);

@@ -2,6 +2,7 @@
 #include "media/UIPlayListsViewController.h"
 
 #include "media/PlayListNameAlert.h"
+#include "media/PlayListSaving.h"
 #include "media/UIPlayListCell.h"
 #include "platform/foundation/NSStringFormat.h"
 #include "platform/ui/UILabel.h"
@@ -67,13 +68,13 @@ void UIPlayListsViewController::allCompositionsSelectedCompositions(const std::s
                                                                     const MediaItems& selected) {
     if (!editingPlayList_) return;
     editingPlayList_->items.insert(editingPlayList_->items.end(), selected.begin(), selected.end());
-    (void)manager_->savePlaylist(*editingPlayList_);
+    PlayListSaving::saveOrTell(*manager_, *editingPlayList_);
     editingPlayList_ = nullptr;
     updatePlayLists();
 }
 
 void UIPlayListsViewController::playListChanged(const std::shared_ptr<PlayList>& list) {
-    (void)manager_->savePlaylist(*list);
+    PlayListSaving::saveOrTell(*manager_, *list);
     updatePlayLists();
 }
 

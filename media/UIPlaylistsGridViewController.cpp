@@ -3,6 +3,7 @@
 
 #include "media/CompositionsCellsHelper.h"
 #include "media/PlayListNameAlert.h"
+#include "media/PlayListSaving.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
@@ -111,13 +112,13 @@ void UIPlaylistsGridViewController::allCompositionsSelectedCompositions(
     const std::shared_ptr<UIAllCompositionsViewController>&, const MediaItems& selected) {
     if (!editingPlayList_) return;
     editingPlayList_->items.insert(editingPlayList_->items.end(), selected.begin(), selected.end());
-    (void)manager_->savePlaylist(*editingPlayList_);
+    PlayListSaving::saveOrTell(*manager_, *editingPlayList_);
     updatePlayLists();
     hideDetail();
 }
 
 void UIPlaylistsGridViewController::playListChanged(const std::shared_ptr<PlayList>& list) {
-    (void)manager_->savePlaylist(*list);
+    PlayListSaving::saveOrTell(*manager_, *list);
     updatePlayLists();
 }
 

@@ -10,7 +10,12 @@ struct AVPlayer::TimeRegistration : NSObject {
     CMTime interval;
     std::shared_ptr<DispatchQueue> queue;
     TimeObserver block;
-    bool live = true;  // under the player's lock
+    // Under the player's lock. Whole intervals passed and not yet told, next to upTo; one
+    // delivery at a time is queued for them, which queues the next as it runs.
+    bool live = true;
+    std::int64_t next = 0;
+    std::int64_t upTo = -1;
+    bool delivering = false;
 };
 
 struct AVPlayer::KeyRegistration : NSObject {
@@ -120,20 +125,57 @@ void AVPlayer::deliverTime(const std::shared_ptr<TimeRegistration>& registration
 
 void AVPlayer::timeAdvanced(std::int64_t from, std::int64_t to, int sampleRate) {
     if (to <= from || sampleRate <= 0) return;
-    std::vector<std::shared_ptr<TimeRegistration>> observers;
+    std::vector<std::shared_ptr<TimeRegistration>> start;
     {
         MutexLock lock(mutex_);
-        observers = timeObservers_;
+        for (const auto& registration : timeObservers_) {
+            // Whole intervals k x value / timescale seconds, in frames: k x value x rate / timescale.
+            const __int128 step = static_cast<__int128>(registration->interval.value) * sampleRate;
+            const __int128 scale = registration->interval.timescale;
+            const auto first = static_cast<std::int64_t>(static_cast<__int128>(from) * scale / step) + 1;
+            const auto last = static_cast<std::int64_t>(static_cast<__int128>(to) * scale / step);
+            if (last < first) continue;
+            if (registration->next > registration->upTo) {
+                registration->next = first;
+                registration->upTo = last;
+            } else {
+                registration->upTo = std::max(registration->upTo, last);
+            }
+            if (!registration->delivering) {
+                registration->delivering = true;
+                start.push_back(registration);
+            }
+        }
     }
-    for (const auto& registration : observers) {
-        // Whole intervals k x value / timescale seconds, in frames: k x value x rate / timescale.
-        const __int128 step = static_cast<__int128>(registration->interval.value) * sampleRate;
-        const __int128 scale = registration->interval.timescale;
-        const auto first = static_cast<std::int64_t>(static_cast<__int128>(from) * scale / step) + 1;
-        const auto last = static_cast<std::int64_t>(static_cast<__int128>(to) * scale / step);
-        for (std::int64_t k = first; k <= last; ++k)
-            deliverTime(registration, CMTimeMake(k * registration->interval.value, registration->interval.timescale));
-    }
+    for (const auto& registration : start) deliverNextInterval(registration);
+}
+
+// Tells the next whole interval due, then queues the one after it, if any: the intervals are
+// told as they come up, and however many passed at once, one delivery waits at a time.
+void AVPlayer::deliverNextInterval(const std::shared_ptr<TimeRegistration>& registration) {
+    std::weak_ptr<AVPlayer> weak = std::static_pointer_cast<AVPlayer>(shared_from_this());
+    registration->queue->async([weak, registration] {
+        auto self = weak.lock();
+        if (!self) return;
+        std::int64_t k = 0;
+        {
+            MutexLock lock(self->mutex_);
+            if (!registration->live || registration->next > registration->upTo) {
+                registration->delivering = false;
+                return;
+            }
+            k = registration->next++;
+        }
+        registration->block(CMTimeMake(k * registration->interval.value, registration->interval.timescale));
+        {
+            MutexLock lock(self->mutex_);
+            if (!registration->live || registration->next > registration->upTo) {
+                registration->delivering = false;
+                return;
+            }
+        }
+        self->deliverNextInterval(registration);
+    });
 }
 
 void AVPlayer::jumped() {
@@ -141,6 +183,8 @@ void AVPlayer::jumped() {
     {
         MutexLock lock(mutex_);
         observers = timeObservers_;
+        // The time is told once from where it jumped to; intervals passed before are not told after it.
+        for (const auto& registration : observers) registration->upTo = registration->next - 1;
     }
     const CMTime now = currentTime();
     for (const auto& registration : observers) deliverTime(registration, now);

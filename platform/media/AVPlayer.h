@@ -52,8 +52,10 @@ public:
     void seekToTime(CMTime time);
 
     // Calls `block` on `queue` (the main queue when empty) at every whole `interval` of media
-    // time passed while playing, and once after every jump (a seek, a change of rate). The
-    // token keeps the registration; the block must not hold the player strongly.
+    // time passed while playing, and once after every jump (a seek, a change of rate, the end).
+    // The intervals are told one after another as they come due, one call waiting at a time,
+    // however far the time moved. The token keeps the registration; the block must not hold the
+    // player strongly.
     std::shared_ptr<NSObject> addPeriodicTimeObserverForInterval(CMTime interval, std::shared_ptr<DispatchQueue> queue,
                                                                  TimeObserver block);
     // Stops it, including calls already queued.
@@ -77,6 +79,7 @@ private:
     void timeAdvanced(std::int64_t from, std::int64_t to, int sampleRate);
     void jumped();
     void deliverTime(const std::shared_ptr<TimeRegistration>& registration, CMTime time);
+    void deliverNextInterval(const std::shared_ptr<TimeRegistration>& registration);
 
     const std::shared_ptr<AVPlayerItem> item_;
     mutable Mutex mutex_;

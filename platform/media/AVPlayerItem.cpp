@@ -26,7 +26,7 @@ std::shared_ptr<AVPlayerItem> AVPlayerItem::playerItemWithAsset(std::shared_ptr<
                                                                 const MediaByteLimits& limits) {
     if (!asset) return nullptr;
     auto item = std::shared_ptr<AVPlayerItem>(new AVPlayerItem(std::move(asset)));
-    item->startLoading(limits);
+    item->limits_ = limits;
     return item;
 }
 
@@ -42,9 +42,18 @@ AVPlayerItem::~AVPlayerItem() {
     if (source_) source_->close();
 }
 
-void AVPlayerItem::startLoading(const MediaByteLimits& limits) {
+void AVPlayerItem::load() {
+    {
+        MutexLock lock(mutex_);
+        if (loadStarted_) return;
+        loadStarted_ = true;
+    }
+    startLoading();
+}
+
+void AVPlayerItem::startLoading() {
     NSErrorPtr error;
-    auto source = MediaByteSource::open(*asset_->URL(), &error, limits);
+    auto source = MediaByteSource::open(*asset_->URL(), &error, limits_);
     if (!source) {
         // Reported as a change from the worker, as every other outcome of loading.
         std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
@@ -166,7 +175,8 @@ NSErrorPtr AVPlayerItem::error() const {
     return error_;
 }
 
-CMTime AVPlayerItem::duration() const {
+CMTime AVPlayerItem::duration() {
+    load();
     MutexLock lock(mutex_);
     if (status_ != AVPlayerItemStatus::ReadyToPlay) return kCMTimeInvalid;
     return CMTimeMakeWithSeconds(duration_, 600);
@@ -251,6 +261,8 @@ void AVPlayerItem::setRate(float rate) {
         player->itemChanged("rate", true);
         player->jumped();
     }
+    // Playing is what needs the media: it loads now, and plays once ready.
+    if (wanted > 0) load();
 }
 
 void AVPlayerItem::seek(CMTime time) {
@@ -376,7 +388,11 @@ void AVPlayerItem::render(std::uint64_t generation) {
         position_ = std::min(anchorFrames_ + sink_->framesPlayed(), limit);
         // The item ends, or waits for a stream's bytes, once the output has played all it was given.
         const bool drained = anchorFrames_ + written_ <= position_;
-        if (decoder_->atEnd() || anchorFrames_ + written_ >= limit) {
+        const NSErrorPtr stopped = source_ && !source_->isComplete() ? source_->error() : nullptr;
+        if (stopped && (error || (decoder_->atEnd() && anchorFrames_ + written_ < limit))) {
+            // Bytes that never came end no composition: the decoder ran out of them.
+            failure = makeAVError(AVErrorContentIsUnavailable, "The media stopped loading", stopped);
+        } else if (decoder_->atEnd() || anchorFrames_ + written_ >= limit) {
             ended = drained;
         } else if (got < want) {
             failure = error ? error : makeAVError(AVErrorDecodeFailed, "The audio ended early");
@@ -388,13 +404,15 @@ void AVPlayerItem::render(std::uint64_t generation) {
         }
         if (ended || stalled || failure) {
             stopOutputLocked();
+            after = position_;
+            // Media shorter than it said it was ends at its length: a jump, not time played.
             if (ended) position_ = limit;
             rate_ = 0;
             ++generation_;
         } else {
             sink_->wakeWhenWanted();
+            after = position_;
         }
-        after = position_;
         player = player_.lock();
     }
     if (player) player->timeAdvanced(before, after, sampleRate);

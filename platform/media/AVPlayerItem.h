@@ -44,7 +44,9 @@ public:
     // Media time the silent output consumes per block.
     static constexpr double kOutputBlockSeconds = MediaAudioSink::kSilentBlockSeconds;
 
-    // Starts loading the asset at once. Empty for an empty asset.
+    // Empty for an empty asset. The asset is loaded (its bytes opened, its container probed on a
+    // worker queue, which loads the media libraries) only once the item is first to play or its
+    // duration is first asked for: an item made and never played costs no more than the object.
     static std::shared_ptr<AVPlayerItem> playerItemWithAsset(std::shared_ptr<AVAsset> asset);
     // The same, a stream's bytes kept within `limits` instead of the usual ones.
     static std::shared_ptr<AVPlayerItem> playerItemWithAsset(std::shared_ptr<AVAsset> asset,
@@ -53,10 +55,11 @@ public:
     ~AVPlayerItem() override;
 
     const std::shared_ptr<AVAsset>& asset() const { return asset_; }
+    // Unknown until loaded.
     AVPlayerItemStatus status() const;
     NSErrorPtr error() const;
-    // Invalid until ready.
-    CMTime duration() const;
+    // Invalid until ready; asking starts loading.
+    CMTime duration();
     CMTime currentTime() const;
     // What can be played without waiting: a local file's whole length once ready; a stream's
     // part from its start to the last packet received (growing while it loads); none before.
@@ -80,7 +83,9 @@ private:
     friend class AVPlayer;
     explicit AVPlayerItem(std::shared_ptr<AVAsset> asset);
 
-    void startLoading(const MediaByteLimits& limits);
+    // Starts loading once; later calls do nothing.
+    void load();
+    void startLoading();
     void loaded(std::shared_ptr<MediaByteSource> source, std::unique_ptr<MediaDecoder> decoder, NSErrorPtr error);
     void sourceProgressed();
     // The player's controls; the item tells the player what changed.
@@ -104,6 +109,8 @@ private:
 
     mutable Mutex mutex_;
     std::weak_ptr<AVPlayer> player_ GUARDED_BY(mutex_);
+    MediaByteLimits limits_;
+    bool loadStarted_ GUARDED_BY(mutex_) = false;
     std::shared_ptr<MediaByteSource> source_ GUARDED_BY(mutex_);
     std::unique_ptr<MediaDecoder> decoder_;  // used on the queue only, once loaded
     std::unique_ptr<MediaAudioSink> sink_ GUARDED_BY(mutex_);  // once loaded

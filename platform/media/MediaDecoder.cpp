@@ -67,6 +67,7 @@ struct MediaDecoder::State {
         }
         if (got == 0) return AVERROR_EOF;
         self->readError = self->source->error();
+        if (!self->readError) self->readError = NSError::posix(EIO, "");
         return AVERROR(EIO);
     }
 
@@ -166,6 +167,10 @@ std::unique_ptr<MediaDecoder> MediaDecoder::open(std::shared_ptr<MediaByteSource
         decoder->packetEnds_.push_back(furthest);
         decoder->packetStarts_.push_back(std::max(0.0, static_cast<double>(entry->timestamp) * av_q2d(stream->time_base)));
     }
+    // A container without an index of its own (a wave file, a bare stream) gets one built from
+    // the packets read so far: it says nothing about the bytes past the probe.
+    decoder->indexCoversAll_ = !decoder->packetStarts_.empty() && !(s.format->iformat->flags & AVFMT_GENERIC_INDEX) &&
+                               decoder->packetStarts_.back() >= info.duration - 1.0;
     // Decoding starts from the first packet, wherever probing left the reading position.
     decoder->seek(0);
     return decoder;
@@ -173,17 +178,21 @@ std::unique_ptr<MediaDecoder> MediaDecoder::open(std::shared_ptr<MediaByteSource
 
 double MediaDecoder::playableEnd(std::uint64_t received, bool complete) const {
     if (complete) return info_.duration;
+    double indexed = 0.0;
     if (!packetEnds_.empty()) {
         const auto whole = static_cast<std::size_t>(
             std::upper_bound(packetEnds_.begin(), packetEnds_.end(), received) - packetEnds_.begin());
-        if (whole >= packetEnds_.size()) return info_.duration;
-        // A packet counts once the next one has arrived too, as the decoder may look one ahead.
-        return whole >= 2 ? std::min(info_.duration, packetStarts_[whole - 1]) : 0.0;
+        if (whole < packetEnds_.size()) {
+            // A packet counts once the next one has arrived too, as the decoder may look one ahead.
+            return whole >= 2 ? std::min(info_.duration, packetStarts_[whole - 1]) : 0.0;
+        }
+        if (indexCoversAll_) return info_.duration;
+        indexed = std::min(info_.duration, packetStarts_.back());
     }
-    // No index: in proportion to the bytes, one second short for safety.
+    // Past the index, or none: in proportion to the bytes, one second short for safety.
     if (length_ > 0 && info_.duration > 0)
-        return std::max(0.0, info_.duration * static_cast<double>(received) / static_cast<double>(length_) - 1.0);
-    return 0.0;
+        return std::max(indexed, info_.duration * static_cast<double>(received) / static_cast<double>(length_) - 1.0);
+    return indexed;
 }
 
 std::size_t MediaDecoder::fifoFrames() const {
@@ -238,7 +247,8 @@ bool MediaDecoder::decodeMore(NSErrorPtr* error) {
 
     if (s.flushed) return drainFrames() && !ended_;
     const int rc = ff().av_read_frame(s.format, s.packet);
-    if (rc == AVERROR_EOF || (rc < 0 && !s.readError && s.source->isComplete())) {
+    // After a read that failed, FFmpeg may say the file ended: that is the failure, not the end.
+    if (!s.readError && (rc == AVERROR_EOF || (rc < 0 && s.source->isComplete()))) {
         s.flushed = true;
         ff().avcodec_send_packet(s.codec, nullptr);
         return drainFrames();
@@ -279,6 +289,8 @@ void MediaDecoder::seek(double seconds) {
     if (ff().av_seek_frame(s.format, s.stream, target, AVSEEK_FLAG_BACKWARD) < 0)
         (void)ff().av_seek_frame(s.format, s.stream, 0, AVSEEK_FLAG_BACKWARD);
     ff().avcodec_flush_buffers(s.codec);
+    // The bytes read from now on say whether they can be read.
+    s.readError = nullptr;
     s.fifo.clear();
     s.fifoStart = 0;
     s.flushed = false;

@@ -58,5 +58,7 @@ private:
     // Per packet in time order: the largest end offset of it and every earlier packet, and its start.
     std::vector<std::uint64_t> packetEnds_;
     std::vector<double> packetStarts_;
+    // The index lists every packet to the end, not only those read while probing.
+    bool indexCoversAll_ = false;
     std::int64_t length_ = -1;
 };

@@ -15,9 +15,10 @@ std::shared_ptr<UIPageViewController> UIPageViewController::initWithTransitionSt
     return std::make_shared<UIPageViewController>(style, orientation, spacing ? spacing->doubleValue() : 0.0);
 }
 
-UIPageViewController::UIPageViewController(UIPageViewControllerTransitionStyle style,
+// Both transition styles page alike here: there is no page curl to draw.
+UIPageViewController::UIPageViewController([[maybe_unused]] UIPageViewControllerTransitionStyle style,
                                            UIPageViewControllerNavigationOrientation orientation, CGFloat spacing)
-    : style_(style), orientation_(orientation), spacing_(spacing) {}
+    : orientation_(orientation), spacing_(spacing) {}
 
 std::vector<std::shared_ptr<UIViewController>> UIPageViewController::viewControllers() const {
     if (!current_) return {};

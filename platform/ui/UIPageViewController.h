@@ -80,7 +80,6 @@ private:
     void drop(const std::shared_ptr<UIViewController>& page);
     void handlePan(const std::shared_ptr<UIPanGestureRecognizer>& pan);
 
-    UIPageViewControllerTransitionStyle style_;
     UIPageViewControllerNavigationOrientation orientation_;
     CGFloat spacing_;
     std::weak_ptr<UIPageViewControllerDataSource> dataSource_;

@@ -15,6 +15,7 @@
 #include "demo/generator/DemoCatalogue.h"
 #include "demo/generator/DemoGenerator.h"
 #include "demo/server/ContentServer.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIImage.h"
 #include "tests/fixtures/DemoBundle.h"
@@ -913,8 +914,10 @@ TEST(ApplicationScript, MusicPlaysOnThroughTheBackgroundIntoTheNextShuffledCompo
 
 // The media libraries (FFmpeg, and the sound device's) are loaded on first use: the loader's own
 // trace of a launch into the gallery never names them, neither on a first launch nor after a
-// composition was played and kept as the last one; a composition played has FFmpeg loaded by the
-// program itself, and the first play of the next launch is that last composition.
+// composition was played and kept as the last one, although every launch sets up the player with
+// its last list and hands the last composition to the audio player (which opens it only to play
+// it); a composition played has FFmpeg loaded by the program itself, and the first play of the
+// next launch is that last composition.
 TEST(ApplicationScript, TheMediaLibrariesAreLoadedOnFirstUseNeverForALaunchIntoTheGallery) {
     ServedDemo demo;
     std::string error;
@@ -945,14 +948,29 @@ TEST(ApplicationScript, TheMediaLibrariesAreLoadedOnFirstUseNeverForALaunchIntoT
     };
     const char* const media[] = {"libavformat", "libavcodec", "libswresample", "libportaudio", "libjack", "libasound"};
     const std::string genre = DemoCatalogue::genreGroups().front().name.in("en");
-    auto expectGalleryLoadsNone = [&](const std::string& when) {
-        const std::string gallery = loaderTrace("expect row \"" + genre + "\"\nidle\nshow\n");
-        ASSERT_NE(gallery.find("transferring control"), std::string::npos) << "the loader traced the launch";
-        ASSERT_NE(gallery.find("libsqlite3"), std::string::npos);
+    const Value info = NSPropertyListSerialization::propertyListWithContentsOfFile(demo.bundle + "/Info.plist");
+    const std::string preferences =
+        home + "/Library/Preferences/" + info.dictionary().get("CFBundleIdentifier").stringValue() + ".plist";
+    // The composition the launch set on the audio player, as its diagnostics said; "" when none.
+    auto expectGalleryLoadsNone = [&](const std::string& when) -> std::string {
+        const std::string gallery = loaderTrace("expect row \"" + genre + "\"\nidle\nshow\n", "--verbose");
+        EXPECT_NE(gallery.find("transferring control"), std::string::npos) << "the loader traced the launch";
+        EXPECT_NE(gallery.find("libsqlite3"), std::string::npos);
         for (const char* library : media)
             EXPECT_EQ(gallery.find(library), std::string::npos) << library << " mapped " << when;
+        // The player's set-up ran: the list is on file and the last composition noted.
+        EXPECT_TRUE(std::filesystem::exists(home + "/Documents/lastPlayedList")) << when;
+        std::smatch set;
+        if (!std::regex_search(output, set, std::regex("Setting item: ([^\n]+)"))) {
+            ADD_FAILURE() << "no composition set " << when << ": " << output;
+            return {};
+        }
+        const Value defaults = NSPropertyListSerialization::propertyListWithContentsOfFile(preferences);
+        EXPECT_EQ(defaults["kMediaPlayerLastPlayedIndex"].stringValue(), set[1].str()) << when;
+        EXPECT_EQ(output.find("PlayerSatus: 1"), std::string::npos) << "nothing opened " << when << ": " << output;
+        return set[1].str();
     };
-    expectGalleryLoadsNone("on a first launch");
+    EXPECT_FALSE(expectGalleryLoadsNone("on a first launch").empty());
 
     // From the second launch on, the pictures' download is offered first.
     const std::string music = loaderTrace("expect Download them now?\n"
@@ -972,16 +990,16 @@ TEST(ApplicationScript, TheMediaLibrariesAreLoadedOnFirstUseNeverForALaunchIntoT
     EXPECT_GT(loaded, music.find("transferring control"));
     EXPECT_NE(music.find("dynamically loaded", loaded), std::string::npos);
 
-    expectGalleryLoadsNone("with a last composition kept");
+    const auto& compositions = DemoCatalogue::compositions();
+    const auto elise = std::find_if(compositions.begin(), compositions.end(),
+                                    [](const DemoComposition& c) { return c.name.in("en") == "Für Elise"; });
+    ASSERT_NE(elise, compositions.end());
+    EXPECT_EQ(expectGalleryLoadsNone("with a last composition kept"), elise->filepath);
 
     // The remote's play, before any screen of the music; the diagnostics say what was set (their
     // lines and the commands' echo are not in order: the two streams are buffered apart).
     const std::string played = loaderTrace("remote toggle\nidle\n", "--verbose");
     EXPECT_NE(played.find("file=libavformat"), std::string::npos) << "FFmpeg was not loaded for the first play";
-    const auto& compositions = DemoCatalogue::compositions();
-    const auto elise = std::find_if(compositions.begin(), compositions.end(),
-                                    [](const DemoComposition& c) { return c.name.in("en") == "Für Elise"; });
-    ASSERT_NE(elise, compositions.end());
     const std::size_t set = output.find(std::string("Setting item: ") + elise->filepath);
     EXPECT_NE(set, std::string::npos) << output;
     EXPECT_NE(output.find("PlayerSatus: 1", set), std::string::npos) << output;

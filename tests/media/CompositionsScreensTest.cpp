@@ -30,6 +30,7 @@
 #include "platform/ui/UISearchBar.h"
 #include "platform/ui/UITableView.h"
 #include "platform/ui/UITextField.h"
+#include "tests/fixtures/FaultyFileIO.h"
 #include "tests/media/MusicScreenFixture.h"
 
 #include <filesystem>
@@ -299,6 +300,52 @@ TEST_F(CompositionsScreensTest, APlaylistRowKeepsItsTracksWhenAnotherRowIsDelete
     std::filesystem::permissions(documents(), std::filesystem::perms::owner_all);
     EXPECT_EQ(lists->tableView()->numberOfRowsInSection(0), 1);
     EXPECT_EQ(lists->playlists().size(), 1u);
+}
+
+// A playlist change that cannot be written (a home that cannot be written to) is told to the
+// person, whether a new playlist or an edit; the list then shows what the files hold.
+TEST_F(CompositionsScreensTest, APlaylistChangeThatCannotBeSavedSaysItWasNotKept) {
+    auto manager = PlayListManager::initWithSource(source_);
+    auto saved = PlayListManager::createPlayList("Kept");
+    saved->items = {source_->compositionForIndex(1), source_->compositionForIndex(2)};
+    ASSERT_TRUE(manager->savePlaylist(*saved));
+    auto lists = UIPlayListsViewController::initWithStyle(UITableViewStyleGrouped, manager, music_);
+    auto navigation = show(lists);
+    FaultInjection faults;
+    faults->readOnly(documents() + "/*");
+    auto expectNotKept = [&] {
+        const auto alerts = UIAlertView::visibleAlertViews();
+        ASSERT_EQ(alerts.size(), 1u);
+        EXPECT_EQ(alerts[0]->title(), "Playlist not saved");
+        EXPECT_EQ(alerts[0]->message(), "The change could not be kept.");
+        EXPECT_EQ(alerts[0]->numberOfButtons(), 1);
+        alerts[0]->dismissWithClickedButtonIndex(0, false);
+    };
+
+    // An edit: the track removed on screen is still in the file.
+    lists->tableView()->simulateTapOnRow(NSIndexPath::indexPathForRow(0, 0));
+    advance(1.0);
+    auto editor = std::dynamic_pointer_cast<UIPlayListEditViewController>(navigation->topViewController());
+    ASSERT_TRUE(editor);
+    EXPECT_TRUE(editor->tableView()->simulateDeleteRow(NSIndexPath::indexPathForRow(0, 0)));
+    expectNotKept();
+    ASSERT_EQ(lists->playlists().size(), 1u);
+    EXPECT_EQ(lists->playlists()[0]->items.size(), 2u);
+    navigation->popViewControllerAnimated(false);
+    advance(1.0);
+
+    // A new playlist: it is not listed.
+    lists->createPlaylistWithText("Lost");
+    advance(1.0);
+    auto picker = std::dynamic_pointer_cast<UIAllCompositionsViewController>(navigation->topViewController());
+    ASSERT_TRUE(picker);
+    picker->tableView()->simulateTapOnRow(NSIndexPath::indexPathForRow(0, 0));
+    picker->doneClick();
+    advance(1.0);
+    expectNotKept();
+    ASSERT_EQ(lists->playlists().size(), 1u);
+    EXPECT_EQ(lists->playlists()[0]->name, "Kept");
+    EXPECT_GT(faults->injected(), 0);
 }
 
 }  // namespace

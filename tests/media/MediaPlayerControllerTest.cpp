@@ -2,6 +2,7 @@
 // repeat modes at the end of a track and of the list, next and previous, shuffle, the volume and
 // position, the notifications, and its state across a restart.
 #include "content/SQLiteEngine.h"
+#include "demo/generator/DemoAudio.h"
 #include "media/CompositionsSource.h"
 #include "media/MediaPlayerController.h"
 #include "media/MediaPlayerItem.h"
@@ -9,10 +10,15 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/foundation/Sandbox.h"
 #include "platform/media/AVAudioSession.h"
 #include "platform/media/AVPlayer.h"
 #include "platform/media/AVPlayerItem.h"
+#include "platform/net/NSURL.h"
+#include "platform/ui/UIAlertView.h"
 #include "platform/dispatch/NSRunLoop.h"
+#include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/WaveFile.h"
 #include "tests/media/MediaFixture.h"
 
 #include <sys/stat.h>
@@ -79,16 +85,19 @@ protected:
     std::map<std::string, int> posted_;
 };
 
-TEST_F(MediaPlayerControllerTest, TheFirstLaunchListsEveryTrackLoadsTheFirstWhenShownAndWritesTheVolume) {
+TEST_F(MediaPlayerControllerTest, TheFirstLaunchListsEveryTrackLoadsTheFirstAndWritesTheVolume) {
     launch();
     EXPECT_EQ(controller_->itemsCount(), 8);
     EXPECT_EQ(controller_->curItem(), 1);
     EXPECT_EQ(current(), "1");
     EXPECT_FALSE(controller_->isPlaying());
-    EXPECT_FALSE(controller_->mediaPlayer()->isReady()) << "nothing loaded before the first use";
-    controller_->loadCurrentItem();
     EXPECT_TRUE(controller_->mediaPlayer()->isReady()) << "loaded, not started";
     EXPECT_EQ(controller_->mediaPlayer()->currentItem(), controller_->currentMediaItem());
+    EXPECT_EQ(NSUserDefaults::standardUserDefaults()->stringForKey("kMediaPlayerLastPlayedIndex"), "bach/air.m4a");
+    // The platform player opens the track only when it is to play: a launch decodes nothing.
+    advance(1.0);
+    ASSERT_TRUE(controller_->mediaPlayer()->player());
+    EXPECT_EQ(controller_->mediaPlayer()->player()->status(), AVPlayerStatus::Unknown);
     EXPECT_FALSE(controller_->isPlaying());
     EXPECT_EQ(NSUserDefaults::standardUserDefaults()->objectForKey("kMediaPlayerVolumeKey").floatValue(), 1.0f);
     EXPECT_EQ(AVAudioSession::sharedInstance()->category(), AVAudioSessionCategoryPlayback);
@@ -226,26 +235,39 @@ TEST_F(MediaPlayerControllerTest, ModesVolumeListAndTrackSurviveARestart) {
     EXPECT_EQ(controller_->itemsCount(), 8);
 }
 
-// A launch reads neither the saved list nor the track until they are first asked for; then the
-// last track of the last launch is the one that plays.
-TEST_F(MediaPlayerControllerTest, ARestartLeavesListAndTrackForTheFirstUseAndThenPlaysTheLastTrack) {
+// At the next launch the same list is loaded with the same track current, handed to the audio
+// player and not playing; the first play plays it, next moves on from it.
+TEST_F(MediaPlayerControllerTest, ARestartLoadsTheLastListWithTheLastTrackCurrentAndNotPlaying) {
     launch();
     const auto list = all();
     controller_->playList({list[4], list[5], list[6]}, 1);
     controller_->stop();
+    ASSERT_TRUE(NSUserDefaults::standardUserDefaults()->synchronize());
     const std::string saved = documents() + "/lastPlayedList";
-    std::ifstream in(saved);
-    const std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    launch();
-    EXPECT_EQ(controller_->mediaPlayer()->currentItem(), nullptr);
-    // Damaged after set-up: the list is read when asked for, so it falls back to every track.
-    std::ofstream(saved, std::ios::trunc) << "not a list";
-    EXPECT_EQ(controller_->itemsCount(), 8);
-    ASSERT_TRUE(std::ofstream(saved, std::ios::trunc) << contents);
 
     for (const bool byNext : {false, true}) {
         SCOPED_TRACE(byNext ? "next first" : "play first");
+        testing::internal::CaptureStderr();
         launch();
+        const std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_NE(log.find("Setting item: mozart/requiem.m4a"), std::string::npos) << log;
+        EXPECT_EQ(current(), "6");
+        EXPECT_EQ(controller_->curItem(), 2);
+        EXPECT_EQ(controller_->itemsCount(), 3);
+        ASSERT_TRUE(controller_->mediaPlayer()->currentItem());
+        EXPECT_EQ(controller_->mediaPlayer()->currentItem()->key(), "6");
+        EXPECT_TRUE(controller_->mediaPlayer()->isReady());
+        EXPECT_FALSE(controller_->isPlaying());
+        // Read at set-up: damaging the file now changes nothing of this launch.
+        const std::string contents = [&] {
+            std::ifstream in(saved);
+            return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        }();
+        std::ofstream(saved, std::ios::trunc) << "not a list";
+        EXPECT_EQ(controller_->itemsCount(), 3);
+        ASSERT_TRUE(std::ofstream(saved, std::ios::trunc) << contents);
+
+        const auto loaded = controller_->mediaPlayer()->player();
         if (byNext) {
             controller_->next();
             EXPECT_EQ(current(), list[6]->key());
@@ -259,14 +281,53 @@ TEST_F(MediaPlayerControllerTest, ARestartLeavesListAndTrackForTheFirstUseAndThe
         EXPECT_EQ(controller_->curItem(), 2);
         ASSERT_TRUE(controller_->mediaPlayer()->currentItem());
         EXPECT_EQ(controller_->mediaPlayer()->currentItem()->key(), "6");
+        if (!byNext) {
+            EXPECT_EQ(controller_->mediaPlayer()->player(), loaded) << "the track set-up loaded plays";
+        }
         ASSERT_TRUE(ready());
         EXPECT_EQ(controller_->mediaPlayer()->player()->status(), AVPlayerStatus::ReadyToPlay);
-        // The player screen coming later loads nothing again.
-        const auto player = controller_->mediaPlayer()->player();
-        controller_->loadCurrentItem();
-        EXPECT_EQ(controller_->mediaPlayer()->player(), player);
         controller_->stop();
     }
+}
+
+// A composition streamed past the 16 MiB a stream keeps in memory, whose overflow cannot go into
+// the sandbox's temporary folder: it plays what came, then the person who asked for it is told it
+// cannot be played and the log says why; it is never taken for the end of the composition, so
+// the next one does not start.
+TEST_F(MediaPlayerControllerTest, AStreamPastTheMemoryBoundWithAReadOnlyTemporaryFolderFailsAloudAndDoesNotMoveOn) {
+    launch();
+    // 100 s of CD audio in a wave file: 17.6 MB.
+    auto suite = MediaPlayerItem::mediaPlayerItemWithDictionary(
+        Value::Dictionary{{"index", Value("90")}, {"filepath", Value("long/suite.wav")}, {"name", Value("Suite")}},
+        context());
+    const auto url = suite->itemUrl();
+    ASSERT_TRUE(url);
+    const auto bytes = waveFileBytes(DemoAudio::synthesise({100.0, 5, 44100, 2, 0}), 44100, 2);
+    server().serve(url->path(), LoopbackServer::Response::make(200, std::string(bytes.begin(), bytes.end()), "audio/wav"));
+    FaultInjection faults;
+    faults->readOnly(Sandbox::tmp() + "/*");
+
+    testing::internal::CaptureStderr();
+    controller_->playList({suite, all()[0]}, 0);
+    ASSERT_TRUE(ready());
+    float played = 0;
+    for (int second = 0; second < 110 && UIAlertView::visibleAlertViews().empty(); ++second) {
+        advance(1.0);
+        played = std::max(played, controller_->currentTime());
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    const auto alerts = UIAlertView::visibleAlertViews();
+    ASSERT_EQ(alerts.size(), 1u) << log;
+    EXPECT_EQ(alerts[0]->title(), "Cannot play");
+    alerts[0]->dismissWithClickedButtonIndex(0, false);
+    EXPECT_NE(log.find("The composition long/suite.wav cannot be played: "), std::string::npos) << log;
+    EXPECT_NE(log.find("Read-only file system"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Setting item: bach/air.m4a"), std::string::npos) << "the next composition did not start";
+    EXPECT_EQ(controller_->currentMediaItem(), suite);
+    EXPECT_EQ(controller_->curItem(), 1);
+    EXPECT_FALSE(controller_->isPlaying());
+    EXPECT_GT(played, 60.0f) << "what came was played";
+    EXPECT_GT(faults->injected(), 0);
 }
 
 TEST_F(MediaPlayerControllerTest, AnUnreadableListFallsBackToAllTracksAndAMissingTrackToTheFirst) {

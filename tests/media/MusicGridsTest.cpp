@@ -13,6 +13,7 @@
 #include "media/UIPlaylistsGridViewController.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/ui/UIAlertController.h"
+#include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
@@ -20,6 +21,7 @@
 #include "platform/ui/UITableView.h"
 #include "platform/ui/UITextField.h"
 #include "platform/ui/UIWindow.h"
+#include "tests/fixtures/FaultyFileIO.h"
 #include "tests/media/PadMusicFixture.h"
 #include "uikit/OEGridView.h"
 #include "uikit/UICloseButton.h"
@@ -166,6 +168,27 @@ TEST_F(PlaylistsGridTest, APlaylistsTileOpensItsEditorWhoseChangesAreSavedAndWho
     grid_->hideDetail();
     settle(1.0);
     EXPECT_EQ(tile(0)->detailTextLabel()->text(), "\xD1\x81ompositions: 2") << "the grid reloads as the panel closes";
+}
+
+// An edit in the panel that cannot be written is told; the file keeps the playlist as it was.
+TEST_F(PlaylistsGridTest, AnEditThatCannotBeSavedSaysItWasNotKept) {
+    save({{"Evening", {1, 2, 5}}});
+    open();
+    tapOn(tile(0));
+    settle(1.0);
+    auto editor = panel<UIPlayListEditViewController>();
+    ASSERT_TRUE(editor);
+    FaultInjection faults;
+    faults->readOnly(documents() + "/*");
+    ASSERT_TRUE(editor->tableView()->simulateDeleteRow(NSIndexPath::indexPathForRow(0, 0)));
+    const auto alerts = UIAlertView::visibleAlertViews();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0]->title(), "Playlist not saved");
+    EXPECT_EQ(alerts[0]->message(), "The change could not be kept.");
+    alerts[0]->dismissWithClickedButtonIndex(0, false);
+    ASSERT_EQ(manager_->playLists().size(), 1u);
+    EXPECT_EQ(manager_->playLists()[0]->items.size(), 3u);
+    EXPECT_GT(faults->injected(), 0);
 }
 
 TEST_F(PlaylistsGridTest, ALongPressShowsOneDeleteButtonAtATimeWhichDeletesThePlaylist) {

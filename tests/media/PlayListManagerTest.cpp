@@ -79,6 +79,41 @@ TEST_F(PlayListManagerTest, ListingSortsByNameKeepsExtraKeysAndSkipsMissingTrack
     EXPECT_EQ(file["name"].string(), "Zeta 2");
 }
 
+// Entries that name no composition the catalogue holds are left out of the list, and the log
+// says which (the first twenty of many); the file keeps them.
+TEST_F(PlayListManagerTest, EntriesNamingNoCompositionAreLeftOutWithALogLineNamingThemAndTheFileKeepsThem) {
+    writePlist("6-6.mplist", Value(Value::Dictionary{
+                                 {"name", Value("Mixed")},
+                                 {"items", Value(Value::Array{Value("99"), Value("3"), Value("abc"), Value("424242"),
+                                                              Value("0")})}}));
+    Value::Array many{Value("8")};
+    for (int i = 0; i < 25; ++i) many.push_back(Value(std::to_string(1000 + i)));
+    writePlist("7-7.mplist", Value(Value::Dictionary{{"name", Value("Many")}, {"items", Value(many)}}));
+    auto contents = [](const std::string& name) {
+        std::ifstream in(documents() + "/" + name);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    const std::string mixed = contents("6-6.mplist"), manyFile = contents("7-7.mplist");
+    testing::internal::CaptureStderr();
+    const auto lists = manager_->playLists();
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(lists.size(), 2u);
+    EXPECT_EQ(lists[1]->name, "Mixed");
+    EXPECT_EQ(keys(lists[1]->items), (std::vector<std::string>{"3"}));
+    EXPECT_NE(said.find("The playlist \"Mixed\" (6-6.mplist) leaves out 4 entries that name no composition here: "
+                        "99, abc, 424242, 0."),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(keys(lists[0]->items), (std::vector<std::string>{"8"}));
+    EXPECT_NE(said.find("The playlist \"Many\" (7-7.mplist) leaves out 25 entries that name no composition here: "
+                        "1000, 1001, "),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find(", 1019, and 5 more."), std::string::npos) << said;
+    EXPECT_EQ(contents("6-6.mplist"), mixed);
+    EXPECT_EQ(contents("7-7.mplist"), manyFile);
+}
+
 TEST_F(PlayListManagerTest, AnUnreadableFileIsListedUnderItsFileNameAndCanBeDeleted) {
     {
         std::ofstream out(documents() + "/4-4.mplist");

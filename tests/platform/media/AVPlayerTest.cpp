@@ -1,6 +1,7 @@
 // The platform player over real compositions: from files and from the content server (whole,
 // throttled, failing halfway, missing), driven on the manual clock, with its observers, the
 // end of an item, seeking, the audio mix's gain and files that are no audio.
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -37,8 +38,10 @@ protected:
         Clock::advance(seconds);
         NSRunLoop::mainRunLoop()->runUntilIdle();
     }
+    // Its item loading: asking for the duration starts it.
     static std::shared_ptr<AVPlayer> playerFor(const std::shared_ptr<NSURL>& url) {
         auto item = AVPlayerItem::playerItemWithAsset(AVURLAsset::URLAssetWithURL(url));
+        (void)item->duration();
         return AVPlayer::playerWithPlayerItem(item);
     }
     static std::shared_ptr<AVPlayer> readyPlayer(const std::string& file) {
@@ -75,6 +78,45 @@ TEST_F(AVPlayerTest, ALocalFileIsReadyWithItsDurationTrackAndWholeLoadedRange) {
     EXPECT_GT(tracks[0]->trackID(), 0);
     EXPECT_NEAR(loadedEnd(*player), 3.0, 0.05);
     EXPECT_EQ(player->rate(), 0.0f);
+}
+
+// An item made and never played opens nothing: no file, no request, no decoder (so no media
+// library). Playing loads it and plays once ready; asking for its duration loads it too.
+TEST_F(AVPlayerTest, AnItemOpensItsMediaOnlyWhenPlayedOrAskedForItsDuration) {
+    auto server = MediaTestFiles::startServer();
+    ASSERT_TRUE(server);
+    const std::string path = MediaTestFiles::serverPath(MediaTestFiles::phrases());
+    auto idle = AVPlayer::playerWithPlayerItem(
+        AVPlayerItem::playerItemWithAsset(AVURLAsset::URLAssetWithURL(NSURL::URLWithString(server->host() + path))));
+    auto local = AVPlayer::playerWithPlayerItem(
+        AVPlayerItem::playerItemWithAsset(AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(MediaTestFiles::phrases()))));
+    std::vector<long> statuses;
+    auto token = local->addObserver("status", NSKeyValueObservingOptionInitial,
+                                    [&](const std::string&) { statuses.push_back(static_cast<long>(local->status())); });
+    // A settle of the clock waits for every queue: a load would have ended by now.
+    advance(1.0);
+    EXPECT_EQ(local->status(), AVPlayerStatus::Unknown);
+    EXPECT_EQ(statuses, (std::vector<long>{0}));
+    EXPECT_EQ(seconds(local->currentItem()->asset()->duration()), 0.0);
+    EXPECT_TRUE(local->currentItem()->loadedTimeRanges().empty());
+
+    // Asked for its length, the file loads and says it is ready.
+    (void)local->currentItem()->duration();
+    ASSERT_TRUE(pump([&] { return statuses.size() == 2; }));
+    EXPECT_EQ(statuses, (std::vector<long>{0, 1}));
+    EXPECT_NEAR(seconds(local->currentItem()->duration()), 3.0, 0.05);
+    EXPECT_EQ(local->rate(), 0.0f) << "loaded, not started";
+    local->removeObserver(token);
+
+    // Played, a stream is asked for, loads and plays; the one never played asked for nothing.
+    auto played = AVPlayer::playerWithPlayerItem(
+        AVPlayerItem::playerItemWithAsset(AVURLAsset::URLAssetWithURL(NSURL::URLWithString(server->host() + path))));
+    played->play();
+    ASSERT_TRUE(pump([&] { return played->status() == AVPlayerStatus::ReadyToPlay && loadedEnd(*played) >= 2.9; }));
+    advance(1.0);
+    EXPECT_NEAR(seconds(played->currentTime()), 1.0, 1e-9);
+    EXPECT_EQ(server->requestsFor(path).size(), 1u);
+    EXPECT_EQ(idle->status(), AVPlayerStatus::Unknown);
 }
 
 TEST_F(AVPlayerTest, PlayingAdvancesOnTheClockOnlyWhileTheRateIsOne) {
@@ -141,6 +183,45 @@ TEST_F(AVPlayerTest, TheEndIsPostedOnceAndLeavesTheTimeAtTheDuration) {
     EXPECT_DOUBLE_EQ(seconds(player->currentTime()), seconds(player->currentItem()->duration()));
     advance(2.0);
     EXPECT_EQ(ends, 1);
+    NSNotificationCenter::defaultCenter()->removeObserver(observer);
+}
+
+// A file that says it lasts a million seconds and holds three: its end comes after those three,
+// as a jump to the length it said, and the time observer is told each second played and the
+// jump, one call queued at a time however far the time went.
+TEST_F(AVPlayerTest, AFileThatDeclaresAHugeDurationEndsAfterItsAudioWithFewTimeCallsQueued) {
+    auto player = readyPlayer(MediaTestFiles::hugeDeclaredDuration());
+    ASSERT_GT(seconds(player->currentItem()->duration()), 999'000.0);
+    // The calls wait on a queue of their own, held until the end: what is queued is what it holds.
+    auto queue = DispatchQueue::create("time calls");
+    queue->suspend();
+    std::atomic<int> calls{0};
+    std::vector<double> times;
+    std::mutex mutex;
+    auto token = player->addPeriodicTimeObserverForInterval(CMTimeMake(1, 1), queue, [&](CMTime time) {
+        ++calls;
+        std::lock_guard lock(mutex);
+        times.push_back(seconds(time));
+    });
+    int ends = 0;
+    auto observer = NSNotificationCenter::defaultCenter()->addObserverForName(
+        AVPlayerItemDidPlayToEndTimeNotification, player->currentItem(), nullptr, [&](const NSNotification&) { ++ends; });
+    player->play();
+    advance(5.0);
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(player->rate(), 0.0f);
+    EXPECT_DOUBLE_EQ(seconds(player->currentTime()), seconds(player->currentItem()->duration()));
+    queue->resume();
+    ASSERT_TRUE(pump([&] {
+        std::lock_guard lock(mutex);
+        return !times.empty() && times.back() > 999'000.0;
+    }));
+    queue->sync([] {});
+    std::lock_guard lock(mutex);
+    EXPECT_LE(calls.load(), 8) << "the seconds played, the start and the end";
+    EXPECT_EQ(times.front(), 0.0);
+    EXPECT_DOUBLE_EQ(times.back(), seconds(player->currentItem()->duration()));
+    player->removeTimeObserver(token);
     NSNotificationCenter::defaultCenter()->removeObserver(observer);
 }
 

@@ -123,6 +123,7 @@ protected:
     }
     void openPlayer(const std::string& file) {
         player_ = AVPlayer::playerWithPlayerItem(AVPlayerItem::playerItemWithURL(NSURL::fileURLWithPath(file)));
+        (void)player_->currentItem()->duration();  // loads it
         ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return player_->status() != AVPlayerStatus::Unknown; }, 20));
         ASSERT_EQ(player_->status(), AVPlayerStatus::ReadyToPlay);
     }

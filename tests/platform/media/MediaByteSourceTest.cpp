@@ -5,6 +5,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/media/AVAsset.h"
 #include "platform/media/AVError.h"
@@ -18,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -118,6 +120,49 @@ TEST_F(MediaByteSourceTest, ATemporaryFileThatCannotBeWrittenEndsTheStreamWithIt
     ASSERT_TRUE(source->error());
     EXPECT_EQ(source->error()->code(), ENOSPC);
     EXPECT_EQ(source->received(), smallLimits().memoryBytes);
+    EXPECT_GT(faults->injected(), 0);
+}
+
+// A composition longer than the memory budget whose temporary folder cannot be written plays
+// what came, then fails with that reason: it never ends as if it were over. Whether the container
+// indexes its packets (MP4) or not (a wave file), the loaded part is what came, not the whole.
+TEST_F(MediaByteSourceTest, AnItemWhoseTemporaryFileCannotBeWrittenFailsWhereItsBytesEndAndNeverEnds) {
+    FaultInjection faults;
+    faults->readOnly("*/spill*");
+    for (const std::string& file : {MediaTestFiles::longPhrases(), MediaTestFiles::longWave()}) {
+        SCOPED_TRACE(file);
+        MediaByteLimits limits = smallLimits();
+        limits.memoryBytes = file == MediaTestFiles::longWave() ? 1024 * 1024 : 64 * 1024;
+        limits.maximumBytes = 16 * 1024 * 1024;
+        auto item = AVPlayerItem::playerItemWithAsset(
+            AVURLAsset::URLAssetWithURL(NSURL::URLWithString(server_->host() + MediaTestFiles::serverPath(file))), limits);
+        ASSERT_TRUE(item);
+        auto player = AVPlayer::playerWithPlayerItem(item);
+        int ends = 0;
+        auto observer = NSNotificationCenter::defaultCenter()->addObserverForName(
+            AVPlayerItemDidPlayToEndTimeNotification, item, nullptr, [&](const NSNotification&) { ++ends; });
+        player->play();
+        ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return item->status() != AVPlayerItemStatus::Unknown; }, 20));
+        double loaded = 0;
+        for (int second = 0; second < 25 && item->status() != AVPlayerItemStatus::Failed; ++second) {
+            for (const auto& range : item->loadedTimeRanges())
+                loaded = std::max(loaded, CMTimeGetSeconds(range.start) + CMTimeGetSeconds(range.duration));
+            Clock::advance(1.0);
+            NSRunLoop::mainRunLoop()->runUntilIdle();
+        }
+        NSNotificationCenter::defaultCenter()->removeObserver(observer);
+        EXPECT_EQ(ends, 0) << "the composition did not end";
+        ASSERT_EQ(item->status(), AVPlayerItemStatus::Failed);
+        const double played = CMTimeGetSeconds(item->currentTime());
+        EXPECT_GT(played, 0.5) << "what came was played";
+        EXPECT_LT(loaded, 12.0) << "only what came counts as loaded";
+        EXPECT_LE(played, loaded + 0.05);
+        ASSERT_TRUE(item->error());
+        EXPECT_EQ(item->error()->code(), AVErrorContentIsUnavailable);
+        auto reason = std::dynamic_pointer_cast<NSError>(item->error()->userInfo()[NSUnderlyingErrorKey].object());
+        ASSERT_TRUE(reason);
+        EXPECT_EQ(reason->code(), EROFS);
+    }
     EXPECT_GT(faults->injected(), 0);
 }
 

@@ -15,6 +15,10 @@ public:
     static const std::string& steadyTone();
     // 20 s of phrases, so a throttled stream loads well behind playback.
     static const std::string& longPhrases();
+    // The same length as 16-bit PCM in a wave file (3.5 MB): a container without an index.
+    static const std::string& longWave();
+    // The 3 s of phrases in a file whose header says it lasts a million seconds.
+    static const std::string& hugeDeclaredDuration();
     // A JPEG-less text file named like a composition.
     static const std::string& notAudio();
     // The folder the files above are in, laid out as the content server serves them.
