@@ -344,16 +344,16 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
     }
     enabled_ = enabled;
     if (!enabled) {
-        removeExpiredDeepLinkCache();
-        alarm_->cancel();
-        if (auto sessions = sessionReporter()) sessions->setReportingEnabled(false);
-        if (auto searchAds = searchAdReporter()) searchAds->setSearchAdReporterEnabled(false);
+        switchOffOnWorkerQueue();
         log->logWithLevel(6, 23013, "Analytics collection disabled");
         return;
     }
     if (!startMeasurementOnWorkerQueue()) {
+        // Off before this block ends: work queued meanwhile (the engine's own first events
+        // among it) must not find measurement on without its database. One line says so.
+        enabled_ = false;
+        switchOffOnWorkerQueue();
         log->logWithLevel(0, 23011, "Failed to start Analytics. Analytics is disabled");
-        setEnabled(false);
         return;
     }
     if (auto sessions = sessionReporter()) sessions->setReportingEnabled(true);
@@ -371,6 +371,13 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
                                            "Info.plist",
                                            "RezaviviAutomaticScreenReportingEnabled"));
     }
+}
+
+void APMMeasurement::switchOffOnWorkerQueue() {
+    removeExpiredDeepLinkCache();
+    alarm_->cancel();
+    if (auto sessions = sessionReporter()) sessions->setReportingEnabled(false);
+    if (auto searchAds = searchAdReporter()) searchAds->setSearchAdReporterEnabled(false);
 }
 
 bool APMMeasurement::startMeasurementOnWorkerQueue() {
