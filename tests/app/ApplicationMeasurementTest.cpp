@@ -2,7 +2,8 @@
 // simulator, pointed at the measurement service on 127.0.0.1, it uploads its first open once it
 // goes to the background, and a later launch on the same home is the same device to the service.
 // The screens a person moves between arrive as screen views, with the session and the time spent
-// on each screen. A database it cannot open leaves it running with measurement off.
+// on each screen. A database it cannot open leaves it running with measurement off; a folder in
+// the database's place is moved aside.
 #include "demo/generator/DemoCatalogue.h"
 #include "demo/measurement/MeasurementService.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
@@ -370,4 +371,19 @@ TEST_F(ApplicationMeasurement, WithItsDatabaseLockedByAnotherProcessTheApplicati
     EXPECT_EQ(occurrences(said, "Failed to start Analytics. Analytics is disabled"), 1u) << said;
     EXPECT_EQ(occurrences(said, "Analytics collection disabled"), 0u) << said;
     EXPECT_TRUE(measurement.uploads().empty());
+}
+
+TEST_F(ApplicationMeasurement, AFolderWhereItsDatabaseBelongsIsMovedAsideAndMeasurementWorks) {
+    std::filesystem::create_directories(databasePath());
+    std::ofstream(databasePath() + "/kept.txt") << "someone's";
+    const std::string shown = launchUntilUploads(1);
+    ASSERT_FALSE(HasFailure());
+    const auto events = measurement.events();
+    EXPECT_EQ(std::count_if(events.begin(), events.end(), [](const auto& event) { return event.name == "_f"; }), 1)
+        << shown;
+    EXPECT_TRUE(std::filesystem::is_regular_file(databasePath()));
+    EXPECT_EQ(contents(databasePath() + ".moved/kept.txt"), "someone's");
+    const std::string said = contents(home + "/diagnostics.log");
+    EXPECT_EQ(occurrences(said, "Moved what was not a database file out of its place"), 1u) << said;
+    EXPECT_NE(said.find(databasePath() + ".moved"), std::string::npos) << said;
 }

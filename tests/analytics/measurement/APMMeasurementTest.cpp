@@ -1,7 +1,7 @@
 // The engine's start as the application makes it: first open once per installation (and what a
 // reinstallation with the keychain kept reports), the app and system update events, the wipe
 // after an app id change, the reset, what the start does with consent, and a database file that
-// is damaged or locked.
+// is damaged, locked or not a file at all.
 #include "EngineTestSupport.h"
 #include "UploadTestSupport.h"
 
@@ -129,6 +129,28 @@ TEST_F(APMMeasurementTest, ALockedDatabaseLeavesMeasurementOffForTheLaunchAndSay
     restart();
     EXPECT_TRUE(engine()->isEnabled());
     EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = 'locked_out'"), 0);
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = '_f'"), 1);
+}
+
+TEST_F(APMMeasurementTest, AFolderWhereTheDatabaseBelongsIsMovedAsideAndMeasurementGoesOn) {
+    // Someone's folder, with something of theirs in it, where the file should be.
+    const std::string path = APMApplicationSupportPath(APMMeasurement::kDatabaseName);
+    std::filesystem::create_directories(path);
+    std::ofstream(path + "/theirs.txt") << "theirs";
+    LogCapture capture;
+    start();
+    EXPECT_TRUE(engine()->isEnabled());
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_s", "_e"}));
+    const auto moved = capture.matching("[I-ACS034024]");
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_NE(moved[0].find(path + ".moved"), std::string::npos) << moved[0];
+    EXPECT_TRUE(capture.matching("Failed to start Analytics").empty());
+    EXPECT_TRUE(std::filesystem::exists(path + ".moved/theirs.txt"));
+
+    // The next launch finds its own file there and moves nothing.
+    capture.clear();
+    restart();
+    EXPECT_TRUE(capture.matching("[I-ACS034024]").empty());
     EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = '_f'"), 1);
 }
 
