@@ -180,32 +180,41 @@ TEST_F(APMMeasurementFrontTest, TheEnginesCreationAndAStorageLimitsReadDoNotWait
     auto gate = std::make_shared<Gate>();
     APMDatabase::setLimitsProvider([gate] {
         gate->set(&Gate::entered);
-        bool giveUp = !gate->waitFor(&Gate::released);
-        {
-            std::lock_guard lock(gate->mutex);
-            giveUp = giveUp || gate->giveUp;
-        }
+        std::unique_lock lock(gate->mutex);
+        // Let go only by the test, which always does.
+        gate->changed.wait(lock, [&] { return gate->released; });
+        const bool giveUp = gate->giveUp;
+        lock.unlock();
         if (!giveUp) (void)APMMeasurement::remoteConfig();
         return APMDatabaseLimits{};
     });
-    std::thread reader([] { (void)APMDatabase::limits(); });
-    ASSERT_TRUE(gate->waitFor(&Gate::entered));
-    std::thread creator([this, gate] {
-        APMMeasurement::initializeSharedInstanceWithAppID(
-            kAppID, true, false, {},
-            APMMeasurementFront{front, front, [front = front](std::function<void()> block) { front->queue(std::move(block)); }});
-        gate->set(&Gate::created);
-    });
-    const bool created = gate->waitFor(&Gate::created);
-    EXPECT_TRUE(created) << "the engine's creation waits for the limits reader";
-    if (!created) {
-        // Let the reader out without the engine's lock, so that both threads end.
-        std::lock_guard lock(gate->mutex);
-        gate->giveUp = true;
+    // Both threads end with this scope, however it ends.
+    struct Threads {
+        Gate& gate;
+        std::thread reader, creator;
+        ~Threads() {
+            {
+                std::lock_guard lock(gate.mutex);
+                // Still waiting for the reader: let it out without the engine's lock.
+                if (!gate.created) gate.giveUp = true;
+            }
+            gate.set(&Gate::released);
+            if (reader.joinable()) reader.join();
+            if (creator.joinable()) creator.join();
+        }
+    };
+    {
+        Threads threads{*gate, std::thread([] { (void)APMDatabase::limits(); }), {}};
+        ASSERT_TRUE(gate->waitFor(&Gate::entered));
+        threads.creator = std::thread([this, gate] {
+            APMMeasurement::initializeSharedInstanceWithAppID(
+                kAppID, true, false, {},
+                APMMeasurementFront{front, front,
+                                    [front = front](std::function<void()> block) { front->queue(std::move(block)); }});
+            gate->set(&Gate::created);
+        });
+        EXPECT_TRUE(gate->waitFor(&Gate::created)) << "the engine's creation waits for the limits reader";
     }
-    gate->set(&Gate::released);
-    reader.join();
-    creator.join();
     settle();
     EXPECT_TRUE(APMMeasurement::hasSharedInstance());
 }
