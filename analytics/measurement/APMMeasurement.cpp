@@ -258,10 +258,9 @@ std::shared_ptr<APMMeasurement> APMMeasurement::initWithDatabaseName(
     engine->safelistedEvents_ = safelistedEvents;
     engine->context_ = makeContext(engine);
     engine->uploader_ = APMUploader::initWithContext(engine->uploaderContext());
-    // The stored snapshots load while the components are made; the remote configuration reads
-    // its switches from them once it is created.
+    // Started by the remote configuration once it has registered, when measurement first
+    // starts: its switches then wait for the stored snapshots.
     engine->experimentManager_ = APMEManager::initWithContext(engine->experimentContext());
-    if (engine->experimentManager_) engine->experimentManager_->startTaskManager();
     const bool enable = engine->shouldEnableMeasurement();
     engine->setEnabled(enable);
     engine->wasEnabledDuringInitialization_ = enable;
