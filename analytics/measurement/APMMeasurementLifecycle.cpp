@@ -84,12 +84,12 @@ void APMMeasurement::handleAppWillResignActiveEvent(const NSNotification&) {
     // queued all the same.
     auto application = APMAEU::sharedApplication();
     std::weak_ptr<APMMeasurement> weak = weakSelf<APMMeasurement>();
-    const std::uint64_t task =
-        application ? application->beginBackgroundTaskWithName(kBackgroundTaskName,
-                                                               [weak] {
-                                                                   if (auto engine = weak.lock()) engine->terminateBackgroundTask();
-                                                               })
-                    : UIBackgroundTaskInvalid;
+    std::uint64_t task = UIBackgroundTaskInvalid;
+    if (application) {
+        task = application->beginBackgroundTaskWithName(kBackgroundTaskName, [weak] {
+            if (auto engine = weak.lock()) engine->terminateBackgroundTask();
+        });
+    }
     swapBackgroundTaskWithNewTaskID(task);
     monitor()->logWithLevel(8, 23145, "Background task started. Task ID", Value(static_cast<unsigned long long>(task)));
     // Behind every event already queued at the door.
