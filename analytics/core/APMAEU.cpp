@@ -7,6 +7,7 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/foundation/ThreadAnnotations.h"
 #include "platform/services/VULAppEnvironmentUtil.h"
+#include "platform/ui/UIApplication.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -61,6 +62,10 @@ std::string APMAEU::systemVersion() { return VULAppEnvironmentUtil::systemVersio
 bool APMAEU::isAEX() {
     auto bundle = NSBundle::mainBundle();
     return bundle && NSString::hasSuffix(bundle->bundlePath(), ".appex");
+}
+
+std::shared_ptr<UIApplication> APMAEU::sharedApplication() {
+    return isAEX() ? nullptr : UIApplication::sharedApplication();
 }
 
 bool APMAEU::isNOD() {

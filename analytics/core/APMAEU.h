@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+class UIApplication;
+
 // Where the install-source test finds the images the process has loaded: each one's Mach-O
 // header followed by its load commands, in load order.
 class APMImageInfo {
@@ -23,6 +25,8 @@ public:
     static std::string systemVersion();
     // The main bundle's path ends with ".appex".
     static bool isAEX();
+    // The application object; none inside an application extension, which has none to use.
+    static std::shared_ptr<UIApplication> sharedApplication();
     // A simulator: the device model is "x86_64" or "i386".
     static bool isNOD();
     // The store receipt's path ("<home>/StoreKit/sandboxReceipt" when a test-store receipt is

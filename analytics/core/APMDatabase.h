@@ -154,6 +154,7 @@ public:
     // MARK: Storage limits and purges (APMDatabaseMaintenance.cpp)
 
     // The engine's current limits; the defaults until a provider is set. Values are clamped.
+    // The provider is called with no lock of this class held, so it may take its own.
     static void setLimitsProvider(std::function<APMDatabaseLimits()> provider);
     static APMDatabaseLimits limits();
     // Purges stale raw events and bundles at most once per interval: true when it ran.

@@ -5,36 +5,45 @@
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMPersistedConfig.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 
 namespace {
 
-std::mutex& limitsMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
+using LimitsProvider = std::function<APMDatabaseLimits()>;
 
-std::function<APMDatabaseLimits()>& limitsProvider() {
-    static std::function<APMDatabaseLimits()> provider;
-    return provider;
+struct LimitsHook {
+    Mutex mutex;
+    std::shared_ptr<const LimitsProvider> provider GUARDED_BY(mutex);
+};
+
+LimitsHook& limitsHook() {
+    static LimitsHook hook;
+    return hook;
 }
 
 }  // namespace
 
 void APMDatabase::setLimitsProvider(std::function<APMDatabaseLimits()> provider) {
-    std::lock_guard<std::mutex> lock(limitsMutex());
-    limitsProvider() = std::move(provider);
+    auto installed = provider ? std::make_shared<const LimitsProvider>(std::move(provider)) : nullptr;
+    auto& hook = limitsHook();
+    MutexLock lock(hook.mutex);
+    hook.provider = std::move(installed);
 }
 
 APMDatabaseLimits APMDatabase::limits() {
-    APMDatabaseLimits limits;
+    std::shared_ptr<const LimitsProvider> provider;
     {
-        std::lock_guard<std::mutex> lock(limitsMutex());
-        if (limitsProvider()) limits = limitsProvider()();
+        auto& hook = limitsHook();
+        MutexLock lock(hook.mutex);
+        provider = hook.provider;
     }
+    // Asked out of the lock: the provider reaches for the engine, whose start holds its own lock
+    // while it installs a provider here.
+    APMDatabaseLimits limits;
+    if (provider) limits = (*provider)();
     limits.maxEventsStored = std::clamp<std::int32_t>(limits.maxEventsStored, 0, 1000000);
     limits.maxQueueTime = std::clamp(limits.maxQueueTime, 604800.0, 7862400.0);
     limits.databaseDeleteStaleBundlesInterval = std::clamp(limits.databaseDeleteStaleBundlesInterval, 3600.0, 604800.0);

@@ -55,9 +55,10 @@ void APMScheduler::dispatchSyncOnWorkerQueueBlockID(const std::string& blockID, 
     if (!finished) APMMeasurementMonitor()->logWithLevel(4, 30004, "Synchronous task failed. Block ID=" + blockID);
 }
 
-void APMScheduler::checkOnBackgroundThreadWithMethodName(const std::string& methodName) {
-    if (!NSThread::isMainThread()) return;
+bool APMScheduler::checkOnBackgroundThreadWithMethodName(const std::string& methodName) {
+    if (!NSThread::isMainThread()) return true;
     const std::string name = methodName.empty() ? "<empty method name>" : methodName;
     APMMeasurementMonitor()->logWithLevel(1, 30001, "Method " + name + " should execute on background thread",
                                           Value());
+    return false;
 }

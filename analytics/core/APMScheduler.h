@@ -25,9 +25,9 @@ public:
     // True when called from a block running on the worker queue.
     bool isOnWorkerQueue() const;
 
-    // Logs 30001 when called on the main thread. Its callers only want that line (they go on
-    // either way), so it answers nothing.
-    static void checkOnBackgroundThreadWithMethodName(const std::string& methodName);
+    // False, with line 30001 naming the method, on the main thread; true on any other. Most
+    // callers only want the line and go on either way.
+    static bool checkOnBackgroundThreadWithMethodName(const std::string& methodName);
 
 private:
     std::shared_ptr<DispatchQueue> workerQueue_;

@@ -4,16 +4,22 @@
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMFileLocations.h"
 #include "analytics/core/APMMonitor.h"
+#include "platform/foundation/FileError.h"
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
 #include "platform/sqlite/SQLiteVFS.h"
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <cmath>
 #include <vector>
 
 namespace {
+
+// "<path>.moved" up to "<path>.moved-100".
+constexpr int kMaxMoveAsideAttempts = 100;
 
 constexpr int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
 static_assert(kOpenFlags == 0x10006);
@@ -59,6 +65,34 @@ std::shared_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::
     if (!store->openAndValidateDatabase(error)) return nullptr;
     store->detachFromSequence();
     return store;
+}
+
+bool APMSqliteStore::moveAsideUnlessRegularFile(const std::string& path, NSErrorPtr* error) {
+    // Followed to what a link leads to: that is what SQLite would open. Nothing there (or a
+    // link leading nowhere, where the file will be made) is no obstacle; what cannot be looked
+    // at is left for the open to report.
+    const auto io = FileIO::current();
+    struct stat info {};
+    const int err = io->status(path, true, info);
+    if (err == ENOENT || (!err && S_ISREG(info.st_mode))) return true;
+    if (err && io->status(path, false, info) != 0) return true;
+    auto fileManager = NSFileManager::defaultManager();
+    for (int attempt = 1; attempt <= kMaxMoveAsideAttempts; ++attempt) {
+        const std::string aside = path + ".moved" + (attempt == 1 ? std::string() : "-" + std::to_string(attempt));
+        NSErrorPtr moveError;
+        // The move never replaces: a name already taken fails and the next one is tried.
+        if (fileManager->moveItemAtPath(path, aside, &moveError)) {
+            APMMeasurementMonitor()->logWithLevel(4, 34024, "Moved what was not a database file out of its place. From, to",
+                                                  Value(path), Value(aside));
+            return true;
+        }
+        if (!moveError || moveError->code() != NSFileWriteFileExistsError) {
+            setError(error, moveError);
+            return false;
+        }
+    }
+    APMSetError(error, APMErrorStorage, "No free name to move " + path + " aside to");
+    return false;
 }
 
 std::string APMSqliteStore::contentsOfFile(const std::string& path) {

@@ -44,6 +44,12 @@ public:
     // is bound to no sequence yet.
     [[nodiscard]] static std::shared_ptr<APMSqliteStore> initWithDatabasePath(const std::string& path,
                                                                               NSErrorPtr* error);
+    // Whatever is at `path` that is not a regular file (a folder, a pipe, a link to one) goes
+    // to the first free name of "<path>.moved", "<path>.moved-2", ..., and a line says what
+    // went where: the place is free for a database, and nothing a person may own is deleted.
+    // True when the path is free or holds a regular file; false with the error when the thing
+    // cannot be moved.
+    [[nodiscard]] static bool moveAsideUnlessRegularFile(const std::string& path, NSErrorPtr* error);
     ~APMSqliteStore() override;
 
     // The next operation binds the store to its caller's sequence.

@@ -135,19 +135,16 @@ void APMETaskManager::scheduleFetchingExperimentsOnWorkerQueue() {
     if (std::fabs(backoff) >= kEpsilon && now - backoff < kBackoffInterval) next = std::max(next, backoff + kBackoffInterval);
     double delay = next - now;
     if (delay <= kEpsilon) delay = 0.001;
-    std::weak_ptr<APMETaskManager> weak = weakSelf<APMETaskManager>();
-    alarm_->runAfterDelay(delay, [weak] {
-        if (auto manager = weak.lock()) manager->alarmFired();
-    });
-}
-
-void APMETaskManager::alarmFired() {
-    // Asked as the fetch falls due rather than when it was armed: the first schedule of a
-    // process is armed while the clients are still registering.
+    // Asked now and kept with the alarm: what the clients say when it fires does not change it.
     auto delegate = this->delegate();
     const bool shouldFetch = !delegate || delegate->taskManagerShouldFetchExperiments(*this);
-    if (shouldFetch) fetchExperiments();
-    else postponeFetchExperiments();
+    std::weak_ptr<APMETaskManager> weak = weakSelf<APMETaskManager>();
+    alarm_->runAfterDelay(delay, [weak, shouldFetch] {
+        auto manager = weak.lock();
+        if (!manager) return;
+        if (shouldFetch) manager->fetchExperiments();
+        else manager->postponeFetchExperiments();
+    });
 }
 
 void APMETaskManager::postponeFetchExperiments() {

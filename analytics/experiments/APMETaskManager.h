@@ -49,7 +49,7 @@ class APMETaskManagerDelegate {
 public:
     virtual ~APMETaskManagerDelegate() = default;
 
-    // Asked when a fetch falls due; false postpones it by the regular interval.
+    // Asked as a fetch is armed; false puts it off, when it falls due, by the regular interval.
     virtual bool taskManagerShouldFetchExperiments(APMETaskManager& taskManager) {
         static_cast<void>(taskManager);
         return true;
@@ -165,7 +165,6 @@ private:
     std::shared_ptr<NSURL> endpointURL() const;
     double timestampForKey(const char* key);
     void recordFailure(long status, const NSErrorPtr& error, double now);
-    void alarmFired();
 
     std::shared_ptr<APMAlarm> alarm_;
     std::shared_ptr<DIDEderazi> network_;

@@ -258,10 +258,9 @@ std::shared_ptr<APMMeasurement> APMMeasurement::initWithDatabaseName(
     engine->safelistedEvents_ = safelistedEvents;
     engine->context_ = makeContext(engine);
     engine->uploader_ = APMUploader::initWithContext(engine->uploaderContext());
-    // The stored snapshots load while the components are made; the remote configuration reads
-    // its switches from them once it is created.
+    // Started by the remote configuration once it has registered, when measurement first
+    // starts: its switches then wait for the stored snapshots.
     engine->experimentManager_ = APMEManager::initWithContext(engine->experimentContext());
-    if (engine->experimentManager_) engine->experimentManager_->startTaskManager();
     const bool enable = engine->shouldEnableMeasurement();
     engine->setEnabled(enable);
     engine->wasEnabledDuringInitialization_ = enable;
@@ -344,16 +343,16 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
     }
     enabled_ = enabled;
     if (!enabled) {
-        removeExpiredDeepLinkCache();
-        alarm_->cancel();
-        if (auto sessions = sessionReporter()) sessions->setReportingEnabled(false);
-        if (auto searchAds = searchAdReporter()) searchAds->setSearchAdReporterEnabled(false);
+        switchOffOnWorkerQueue();
         log->logWithLevel(6, 23013, "Analytics collection disabled");
         return;
     }
     if (!startMeasurementOnWorkerQueue()) {
+        // Off before this block ends: work queued meanwhile (the engine's own first events
+        // among it) must not find measurement on without its database. One line says so.
+        enabled_ = false;
+        switchOffOnWorkerQueue();
         log->logWithLevel(0, 23011, "Failed to start Analytics. Analytics is disabled");
-        setEnabled(false);
         return;
     }
     if (auto sessions = sessionReporter()) sessions->setReportingEnabled(true);
@@ -371,6 +370,13 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
                                            "Info.plist",
                                            "RezaviviAutomaticScreenReportingEnabled"));
     }
+}
+
+void APMMeasurement::switchOffOnWorkerQueue() {
+    removeExpiredDeepLinkCache();
+    alarm_->cancel();
+    if (auto sessions = sessionReporter()) sessions->setReportingEnabled(false);
+    if (auto searchAds = searchAdReporter()) searchAds->setSearchAdReporterEnabled(false);
 }
 
 bool APMMeasurement::startMeasurementOnWorkerQueue() {

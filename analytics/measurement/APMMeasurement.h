@@ -150,6 +150,8 @@ public:
     // Component initialisation once, the post-initialisation steps once, then the start steps of
     // every enable; false when the components could not be made.
     bool startMeasurementOnWorkerQueue();
+    // What measurement off stops: the expired deep link, the upload timer, the reporters.
+    void switchOffOnWorkerQueue();
     // The eight-row table of when an app id change wipes the stored data.
     static bool shouldWipeDataWithAppID(const std::string& appID, const std::string& appIDFromVUV,
                                         const std::string& appIDFromZeViv, const std::string& persistedAppIDFromVUV,

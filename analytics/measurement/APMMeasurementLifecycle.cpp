@@ -6,6 +6,7 @@
 
 #include "analytics/reporters/APMScreenViewReporter.h"
 #include "analytics/reporters/APMSessionReporter.h"
+#include "analytics/core/APMAEU.h"
 #include "analytics/core/APMAlarm.h"
 #include "analytics/core/APMDatabase.h"
 #include "analytics/core/APMFileLocations.h"
@@ -41,7 +42,7 @@ void APMMeasurement::swapBackgroundTaskWithNewTaskID(std::uint64_t taskID) {
     const std::uint64_t old = backgroundUpdateTask_.exchange(taskID);
     if (old == UIBackgroundTaskInvalid) return;
     monitor()->logWithLevel(7, 23142, "Cancelling background upload task. Task ID ", Value(static_cast<unsigned long long>(old)));
-    if (auto application = UIApplication::sharedApplication()) application->endBackgroundTask(old);
+    if (auto application = APMAEU::sharedApplication()) application->endBackgroundTask(old);
 }
 
 bool APMMeasurement::hasBackgroundTask() const { return backgroundUpdateTask_.load() != UIBackgroundTaskInvalid; }
@@ -79,12 +80,16 @@ void APMMeasurement::subscribeForAppForegroundBackgroundNotifications() {
 void APMMeasurement::handleAppWillResignActiveEvent(const NSNotification&) {
     persistedConfig_->synchronizeToDisk();
     monitor()->logWithLevel(8, 23144, "App will resign active state. Scheduling data upload");
-    auto application = UIApplication::sharedApplication();
-    if (!application) return;
+    // Inside an extension there is no application to keep the process running; the upload is
+    // queued all the same.
+    auto application = APMAEU::sharedApplication();
     std::weak_ptr<APMMeasurement> weak = weakSelf<APMMeasurement>();
-    const std::uint64_t task = application->beginBackgroundTaskWithName(kBackgroundTaskName, [weak] {
-        if (auto engine = weak.lock()) engine->terminateBackgroundTask();
-    });
+    std::uint64_t task = UIBackgroundTaskInvalid;
+    if (application) {
+        task = application->beginBackgroundTaskWithName(kBackgroundTaskName, [weak] {
+            if (auto engine = weak.lock()) engine->terminateBackgroundTask();
+        });
+    }
     swapBackgroundTaskWithNewTaskID(task);
     monitor()->logWithLevel(8, 23145, "Background task started. Task ID", Value(static_cast<unsigned long long>(task)));
     // Behind every event already queued at the door.

@@ -184,6 +184,7 @@ bool APMMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const std::shared_pt
     APMScheduler::checkOnBackgroundThreadWithMethodName("setUserPropertyInDatabaseOnWorkerQueue");
     auto log = monitor();
     auto database = this->database();
+    if (!database) return false;
     const std::string& name = userAttribute->name();
     const Value displayName(APMDisplayNameForUserProperty(Value(name)));
     NSErrorPtr error;
@@ -244,9 +245,11 @@ void APMMeasurement::removeUserAttributeOnWorkerQueue(const std::shared_ptr<APMU
         log->logWithLevel(7, 23076, "Analytics is disabled. User property not removed");
         return;
     }
+    auto database = this->database();
+    if (!database) return;
     const Value displayName(APMDisplayNameForUserProperty(Value(userAttribute->name())));
     NSErrorPtr error;
-    if (!database()->deleteUserAttributeWithName(userAttribute->name(), &error) && error) {
+    if (!database->deleteUserAttributeWithName(userAttribute->name(), &error) && error) {
         log->logWithLevel(1, 23077, "Unable to remove user property. Name, error", displayName, Value(error));
     } else {
         log->logWithLevel(7, 23078, "User property removed. Name", displayName);
@@ -256,6 +259,7 @@ void APMMeasurement::removeUserAttributeOnWorkerQueue(const std::shared_ptr<APMU
 void APMMeasurement::setLastAdvertisingIDResetUserPropertyOnWorkerQueue() {
     APMScheduler::checkOnBackgroundThreadWithMethodName("setLastAdvertisingIDResetUserPropertyOnWorkerQueue");
     auto database = this->database();
+    if (!database) return;
     if (database->containsUserAttributeWithName("_id", nullptr) != std::optional<bool>(true)) return;
     if (database->containsUserAttributeWithName("_lair", nullptr) != std::optional<bool>(false)) return;
     setUserAttributeOnWorkerQueue(
@@ -272,7 +276,8 @@ void APMMeasurement::userAttributeWithName(const std::string& name, UserAttribut
     }
     scheduleOnWorker("APMMeasurement:2658", [name, callback](APMMeasurement& engine) {
         NSErrorPtr error;
-        auto attribute = engine.database()->userAttributeWithName(name, &error);
+        auto database = engine.database();
+        auto attribute = database ? database->userAttributeWithName(name, &error) : nullptr;
         if (!attribute && error) {
             monitor()->logWithLevel(1, 23089, "Unable to get user attribute by name. Name",
                                     Value(APMDisplayNameForUserProperty(Value(name))));
@@ -288,7 +293,8 @@ void APMMeasurement::userPropertiesIncludingInternal(bool includeInternal, UserP
     }
     scheduleOnWorker("APMMeasurement:2713", [includeInternal, callback](APMMeasurement& engine) {
         NSErrorPtr error;
-        auto attributes = engine.database()->userAttributesIncludingInternal(includeInternal, &error);
+        auto database = engine.database();
+        auto attributes = database ? database->userAttributesIncludingInternal(includeInternal, &error) : std::nullopt;
         if (!attributes && error) monitor()->logWithLevel(1, 23091, "Unable to retrieve user properties. Error", Value(error));
         Value::Dictionary properties;
         for (const auto& attribute : attributes.value_or(std::vector<std::shared_ptr<APMUserAttribute>>{})) {

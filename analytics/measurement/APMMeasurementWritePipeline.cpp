@@ -227,7 +227,13 @@ void APMMeasurement::writeFilteredEventOnWorkerQueue(const std::shared_ptr<APMEv
     APMScheduler::checkOnBackgroundThreadWithMethodName("writeFilteredEventOnWorkerQueue");
     auto log = monitor();
     auto database = this->database();
-    identity()->updateIdentifiers();
+    auto identity = this->identity();
+    // Without its components (the start failed) measurement is off and said so once.
+    if (!database || !identity) {
+        log->logWithLevel(7, 23049, "Analytics is disabled. Event not logged");
+        return;
+    }
+    identity->updateIdentifiers();
     if (APMIsDefaultConversionEventName(event->name())) event->setConversion(true);
     afterCommit_ = {};
     const bool committed = database->performTransaction([&] {

@@ -168,8 +168,11 @@ void APMRemoteConfig::registerExperimentClient(const std::shared_ptr<APMEManager
                    {kRedundantEngagementRemovalFlag, Value(0)},
                    {kNetworkBackgroundSessionFlag, Value(0)},
                    {kPersistentConfigInApplicationSupportFlag, Value(0)}});
+    if (client) client->setDelegate(std::weak_ptr<APMEExperimentObserverDelegate>(self<APMRemoteConfig>()));
+    // Started only now, with the client registered and answering: the start-up arms the first
+    // fetch and asks the clients then whether it should go out.
+    experimentManager->startTaskManager();
     if (!client) return;
-    client->setDelegate(std::weak_ptr<APMEExperimentObserverDelegate>(self<APMRemoteConfig>()));
     experimentManager_ = experimentManager;
     experimentClient_ = client;
     // A snapshot fetched in an earlier launch and not activated then is activated now.

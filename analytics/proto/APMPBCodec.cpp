@@ -283,12 +283,13 @@ bool decodeBody(pb_istream_t* stream, const APMPBMessageSchema& schema, APMPBMes
 
 std::size_t varintSize(std::uint64_t v) { return v < 128 ? 1 : (static_cast<std::size_t>(std::bit_width(v)) + 6) / 7; }
 
-// The varint of an integer cell: int32 is sign-extended to ten bytes when negative.
+// The varint of an integer cell: int32 and enum are sign-extended to ten bytes when negative,
+// as the wire format has them.
 std::uint64_t varintOf(APMPBFieldType value, std::uint64_t cell) {
-    if (value == APMPBFieldTypeInt32)
+    if (value == APMPBFieldTypeInt32 || value == APMPBFieldTypeEnum)
         return static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<std::int32_t>(cell & 0xFFFFFFFFu)));
     if (value == APMPBFieldTypeBool) return cell & 0xFF ? 1 : 0;
-    if (value == APMPBFieldTypeEnum || value == APMPBFieldTypeUInt32) return cell & 0xFFFFFFFFu;
+    if (value == APMPBFieldTypeUInt32) return cell & 0xFFFFFFFFu;
     return cell;
 }
 

@@ -2,6 +2,7 @@
 // and the "_vs" events.
 #include "analytics/reporters/APMScreenViewReporter.h"
 
+#include "analytics/core/APMAEU.h"
 #include "analytics/core/APMDataTypeValidator.h"
 #include "analytics/core/APMEventParameters.h"
 #include "analytics/core/APMEventSink.h"
@@ -42,6 +43,12 @@ Mutex gScreenViewSharedMutex;
 // Never destroyed: the hooks may still reach it while the process ends.
 std::shared_ptr<APMScreenViewReporter>* gScreenViewShared GUARDED_BY(gScreenViewSharedMutex) = nullptr;
 bool gHooksInstalled GUARDED_BY(gScreenViewSharedMutex) = false;
+
+// The application's key window; none inside an application extension, where nothing is tracked.
+std::shared_ptr<UIWindow> keyWindowOfApplication() {
+    auto application = APMAEU::sharedApplication();
+    return application ? application->keyWindow() : nullptr;
+}
 
 std::string messageCode(long code) {
     char text[16];
@@ -86,7 +93,7 @@ std::shared_ptr<APMControllerStack> stackObjectOfWindow(const UIWindow& window) 
 
 // The key window's stack, made empty and attached when absent; none without a key window.
 std::shared_ptr<APMControllerStack> keyWindowStack(std::shared_ptr<UIWindow>* keyWindowOut = nullptr) {
-    auto keyWindow = UIApplication::sharedApplication()->keyWindow();
+    auto keyWindow = keyWindowOfApplication();
     if (keyWindowOut) *keyWindowOut = keyWindow;
     if (!keyWindow) return nullptr;
     auto stack = stackObjectOfWindow(*keyWindow);
@@ -185,7 +192,7 @@ bool APMShouldTrackViewController(const std::shared_ptr<UIViewController>& contr
     }
     auto view = controller->viewIfLoaded();
     if (!view) return false;
-    auto keyWindow = UIApplication::sharedApplication()->keyWindow();
+    auto keyWindow = keyWindowOfApplication();
     if (!keyWindow) return false;
     return view.get() == keyWindow.get() || view->isDescendantOfView(keyWindow.get());
 }
@@ -436,7 +443,7 @@ void APMScreenViewReporter::viewControllerDidDisappear(const std::shared_ptr<UIV
 }
 
 void APMScreenViewReporter::handleWindowDidResign(const NSNotification&) {
-    auto keyWindow = UIApplication::sharedApplication()->keyWindow();
+    auto keyWindow = keyWindowOfApplication();
     if (!keyWindow) return;
     auto stack = stackObjectOfWindow(*keyWindow);
     if (stack && !stack->controllers().empty()) updateCurrentViewControllerFromStack(stack->controllers());
@@ -508,7 +515,7 @@ void APMScreenViewReporter::setScreenName(const std::optional<std::string>& name
     }
     // The stack is a main-thread object: its last entry is read before the queue is entered.
     std::vector<std::shared_ptr<UIViewController>> stack;
-    if (auto keyWindow = UIApplication::sharedApplication()->keyWindow()) stack = APMStackOfWindow(*keyWindow);
+    if (auto keyWindow = keyWindowOfApplication()) stack = APMStackOfWindow(*keyWindow);
     onQueue([&] {
         if (stack.empty()) {
             APMMeasurementMonitor()->logWithLevel(3, 31003,
@@ -563,7 +570,8 @@ void APMScreenViewReporter::trackScreenWithParameters(const Value::Dictionary& p
         return;
     }
     if (!className && NSThread::isMainThread()) {
-        for (const auto& window : UIApplication::sharedApplication()->windows()) {
+        auto application = APMAEU::sharedApplication();
+        for (const auto& window : application ? application->windows() : std::vector<std::shared_ptr<UIWindow>>{}) {
             if (!window->isKeyWindow()) continue;
             if (auto root = window->rootViewController()) {
                 className = APMScreenClassNameForClass(APMClassNameOfController(*root));

@@ -22,8 +22,6 @@
 
 namespace {
 
-std::atomic<bool> inExtension{false};
-
 // Real seconds the work handed on at shutdown may take before the process ends regardless.
 constexpr double kShutDownSettleSeconds = 5;
 
@@ -31,7 +29,6 @@ constexpr double kShutDownSettleSeconds = 5;
 
 std::shared_ptr<UIApplication> UIApplication::sharedApplication() {
     static auto* application = new std::shared_ptr<UIApplication>(new UIApplication);  // never destroyed
-    if (inExtension.load()) return nullptr;
     return *application;
 }
 

@@ -71,8 +71,7 @@ public:
         bool opened = false;
     };
 
-    // The one application. Made on first use; none while the process plays an application
-    // extension (setRunningInExtension), where the platform has none either.
+    // The one application, made on first use.
     static std::shared_ptr<UIApplication> sharedApplication();
 
     // Makes the delegate from the class registered under `delegateClassName` and launches:

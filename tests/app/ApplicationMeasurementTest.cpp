@@ -2,7 +2,8 @@
 // simulator, pointed at the measurement service on 127.0.0.1, it uploads its first open once it
 // goes to the background, and a later launch on the same home is the same device to the service.
 // The screens a person moves between arrive as screen views, with the session and the time spent
-// on each screen.
+// on each screen. A database it cannot open leaves it running with measurement off; a folder in
+// the database's place is moved aside.
 #include "demo/generator/DemoCatalogue.h"
 #include "demo/measurement/MeasurementService.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
@@ -11,7 +12,9 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -85,10 +88,32 @@ protected:
         return said;
     }
 
+    // One launch that runs `commands` and quits, without waiting for an upload; what it printed
+    // and the exit status.
+    std::pair<std::string, int> launchAndQuit(const std::string& commands) {
+        const std::string command = std::string(OSTREL_SIM) + " --bundle " + bundle + " --home " + home +
+                                    " --default APMMeasurementEndpointHost=" + measurement.host() +
+                                    " --trust-anchor 127.0.0.1=" + certificate + " >" + output + " 2>&1";
+        FILE* input = popen(command.c_str(), "w");
+        EXPECT_NE(input, nullptr);
+        if (!input) return {"", -1};
+        std::fputs((commands + "quit\n").c_str(), input);
+        const int status = pclose(input);
+        return {contents(output), status};
+    }
+    std::string databasePath() const {
+        return home + "/Library/Application Support/Vizudi/Measurement/vizudi-app-measurement.sql";
+    }
+    static std::size_t occurrences(const std::string& text, const std::string& part) {
+        std::size_t count = 0;
+        for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+        return count;
+    }
+
     // Until the application's upload queue is empty (bounded in real time). The other
     // process says nothing when it deletes a bundle, so its database is looked at.
     bool waitUntilQueueIsEmpty() const {
-        const std::string path = home + "/Library/Application Support/Vizudi/Measurement/vizudi-app-measurement.sql";
+        const std::string path = databasePath();
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kLaunchStepBound);
         for (;;) {
             long long queued = -1;
@@ -335,4 +360,52 @@ TEST_F(ApplicationMeasurement, ALaunchByALinkOpensItAndReportsItsCampaignOnEvery
             ++opened;
         EXPECT_EQ(opened, launch) << log;
     }
+}
+
+TEST_F(ApplicationMeasurement, WithItsDatabaseLockedByAnotherProcessTheApplicationRunsOnWithoutMeasurement) {
+    // Another process holds the measurement database for itself (a write lock over the range
+    // SQLite's readers share, as an exclusive SQLite lock is) for the whole launch.
+    std::filesystem::create_directories(std::filesystem::path(databasePath()).parent_path());
+    std::ofstream(databasePath()).flush();
+    struct Holder {
+        int fd;
+        ~Holder() {
+            if (fd >= 0) ::close(fd);
+        }
+    } holder{::open(databasePath().c_str(), O_RDWR | O_CLOEXEC)};
+    ASSERT_GE(holder.fd, 0);
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    range.l_start = 0x40000002;
+    range.l_len = 510;
+    ASSERT_EQ(::fcntl(holder.fd, F_OFD_SETLK, &range), 0);
+
+    const auto [shown, status] = launchAndQuit("tap menu\n"
+                                               "expect row \"Gallery\"\n"
+                                               "tap Gallery\n"
+                                               "expect == Gallery ==\n"
+                                               "background\n"
+                                               "foreground\n"
+                                               "idle\n");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "\n" << shown;
+    const std::string said = contents(home + "/diagnostics.log");
+    EXPECT_EQ(occurrences(said, "Failed to start Analytics. Analytics is disabled"), 1u) << said;
+    EXPECT_EQ(occurrences(said, "Analytics collection disabled"), 0u) << said;
+    EXPECT_TRUE(measurement.uploads().empty());
+}
+
+TEST_F(ApplicationMeasurement, AFolderWhereItsDatabaseBelongsIsMovedAsideAndMeasurementWorks) {
+    std::filesystem::create_directories(databasePath());
+    std::ofstream(databasePath() + "/kept.txt") << "someone's";
+    const std::string shown = launchUntilUploads(1);
+    ASSERT_FALSE(HasFailure());
+    const auto events = measurement.events();
+    EXPECT_EQ(std::count_if(events.begin(), events.end(), [](const auto& event) { return event.name == "_f"; }), 1)
+        << shown;
+    EXPECT_TRUE(std::filesystem::is_regular_file(databasePath()));
+    EXPECT_EQ(contents(databasePath() + ".moved/kept.txt"), "someone's");
+    const std::string said = contents(home + "/diagnostics.log");
+    EXPECT_EQ(occurrences(said, "Moved what was not a database file out of its place"), 1u) << said;
+    EXPECT_NE(said.find(databasePath() + ".moved"), std::string::npos) << said;
 }

@@ -5,6 +5,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/services/VULAppEnvironmentUtil.h"
+#include "platform/ui/UIApplication.h"
 
 #include <gtest/gtest.h>
 
@@ -140,12 +141,15 @@ TEST_F(APMAEUStoreTest, StoreInstallsFromTheBundleReceiptAndImages) {
     EXPECT_TRUE(APMAEU::isFAS());
 }
 
-TEST_F(APMAEUStoreTest, ExtensionsByTheirBundleName) {
+TEST_F(APMAEUStoreTest, ExtensionsByTheirBundleNameHaveNoApplication) {
     EXPECT_FALSE(APMAEU::isAEX());
+    EXPECT_EQ(APMAEU::sharedApplication(), UIApplication::sharedApplication());
+    ASSERT_NE(APMAEU::sharedApplication(), nullptr);
     const std::string extension = Sandbox::tmp() + "/Widget.appex";
     std::filesystem::create_directories(extension);
     NSBundle::setMainBundlePath(extension);
     EXPECT_TRUE(APMAEU::isAEX());
+    EXPECT_EQ(APMAEU::sharedApplication(), nullptr);
     std::filesystem::remove_all(extension);
 }
 

@@ -171,6 +171,73 @@ TEST_F(APMDatabaseTest, AFolderThatCannotBeMadeFailsTheOpeningThroughTheMonitor)
     }
 }
 
+// What is no file in the file's place (a folder of a person's, a pipe, a link to a folder) goes
+// aside under a name of its own, never over another, and a fresh database takes its place.
+TEST_F(APMDatabaseTest, WhatIsNoFileInTheFilesPlaceIsMovedAsideAndAFreshDatabaseMade) {
+    database_.reset();
+    std::filesystem::remove(path());
+    const std::string elsewhere = Sandbox::tmp() + "/somewhere-else";
+    std::filesystem::create_directories(elsewhere);
+    const struct {
+        const char* what;
+        std::function<void()> make;
+        std::string aside;
+    } cases[] = {
+        {"a folder with a file in it",
+         [&] {
+             std::filesystem::create_directories(path());
+             std::ofstream(path() + "/notes.txt") << "kept";
+         },
+         path() + ".moved"},
+        // The first name is taken by the folder before: the next free one, nothing replaced.
+        {"another folder", [&] { std::filesystem::create_directories(path()); }, path() + ".moved-2"},
+        {"a pipe", [&] { ASSERT_EQ(mkfifo(path().c_str(), 0600), 0); }, path() + ".moved-3"},
+        {"a link to a folder", [&] { std::filesystem::create_directory_symlink(elsewhere, path()); }, path() + ".moved-4"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.make();
+        LogCapture capture;
+        NSErrorPtr error;
+        auto database = APMDatabase::initWithDatabaseName(name_, config_, &error);
+        ASSERT_NE(database, nullptr) << (error ? error->localizedDescription() : "");
+        ASSERT_TRUE(database->insertRawEvent(event("_e", kNow), 1, false, nullptr));
+        EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path())));
+        const auto lines = capture.matching("[I-ACS034024]");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(path()), std::string::npos) << lines[0];
+        EXPECT_NE(lines[0].find(c.aside), std::string::npos) << lines[0];
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(c.aside)));
+        EXPECT_TRUE(capture.matching("[I-ACS012001]").empty());
+        database.reset();
+        std::filesystem::remove(path());
+        for (const char* suffix : {"-wal", "-shm", "-journal"}) std::filesystem::remove(path() + suffix);
+    }
+    // Nothing was lost on the way: the first folder's file, the link's folder.
+    std::ifstream notes(path() + ".moved/notes.txt");
+    std::string kept;
+    notes >> kept;
+    EXPECT_EQ(kept, "kept");
+    EXPECT_TRUE(std::filesystem::is_directory(elsewhere));
+    EXPECT_TRUE(std::filesystem::is_symlink(path() + ".moved-4"));
+
+    // A regular file, and a link to one, stay where they are.
+    database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
+    ASSERT_NE(database_, nullptr);
+    ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow), 1, false, nullptr));
+    database_.reset();
+    const std::string real = elsewhere + "/real.sql";
+    std::filesystem::rename(path(), real);
+    for (const char* suffix : {"-wal", "-shm"}) std::filesystem::remove(path() + suffix);
+    std::filesystem::create_symlink(real, path());
+    LogCapture capture;
+    database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
+    ASSERT_NE(database_, nullptr);
+    EXPECT_EQ(store().rowCountForTableWithName("raw_events", nullptr), std::optional<std::int64_t>(1));
+    EXPECT_TRUE(capture.matching("[I-ACS034024]").empty());
+    EXPECT_FALSE(std::filesystem::exists(path() + ".moved-5"));
+}
+
 // The folder is made on first use through the file manager: a full or read-only disk stops the
 // opening with the file system's own sentence through the monitor, until the disk recovers.
 TEST_F(APMDatabaseTest, AFullOrReadOnlyDiskStopsTheFirstOpeningUntilItRecovers) {

@@ -61,10 +61,13 @@ TEST(APMSchedulerTest, SyncFromTheWorkerQueueItselfRunsAtOnce) {
 
 TEST(APMSchedulerTest, BackgroundThreadCheck) {
     LogCapture capture;
-    APMScheduler::checkOnBackgroundThreadWithMethodName("");
-    APMScheduler::checkOnBackgroundThreadWithMethodName("readConfig");
-    // Off the main thread it says nothing.
-    std::thread([] { APMScheduler::checkOnBackgroundThreadWithMethodName("x"); }).join();
+    // On the main thread: no, with a line naming the method.
+    EXPECT_FALSE(APMScheduler::checkOnBackgroundThreadWithMethodName(""));
+    EXPECT_FALSE(APMScheduler::checkOnBackgroundThreadWithMethodName("readConfig"));
+    // Off it: yes, and nothing said.
+    bool offMain = false;
+    std::thread([&] { offMain = APMScheduler::checkOnBackgroundThreadWithMethodName("x"); }).join();
+    EXPECT_TRUE(offMain);
     auto lines = capture.matching("I-ACS030001");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "<ZevUzeviroreda>[I-ACS030001] Method <empty method name> should execute on background "

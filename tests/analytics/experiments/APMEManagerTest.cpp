@@ -78,12 +78,11 @@ protected:
         ExperimentsTest::TearDown();
     }
 
-    // A new process's manager on the test's files, started.
+    // A new process's manager on the test's files; it starts once a client has registered.
     std::shared_ptr<APMEManager> launch() {
         stop();
         manager = APMEManager::initWithTaskManager(makeTaskManager());
         EXPECT_NE(manager, nullptr);
-        manager->startTaskManager();
         return manager;
     }
     // The process ends: the armed fetch goes with it.
@@ -101,11 +100,14 @@ protected:
         }
         settle();
     }
+    // Registers the test's SDK and starts the manager, as the remote configuration does: the
+    // start-up arms the first fetch and asks the client, with its delegate, then.
     std::shared_ptr<APMEClient> registerClient(std::shared_ptr<APMEExperimentObserverDelegate> delegate = nullptr) {
         auto client = manager->registerSDKProperty(APMESDKProperty::initWithName(kTestSDK),
                                                    {{"a", Value(0)}, {"b", Value("default")}, {"c", Value(1.5)}});
         EXPECT_NE(client, nullptr);
         if (client && delegate) client->setDelegate(delegate);
+        manager->startTaskManager();
         return client;
     }
     void serve(const std::shared_ptr<APMESnapshot>& served) { service.setExperimentResponse(response({served})); }
@@ -242,6 +244,8 @@ TEST_F(APMEManagerTest, AClientThatActivatesItselfHearsOfNewSnapshotsAndErrorsOn
     }
     // Marked as the client's to activate: a new process leaves it pending.
     EXPECT_EQ(rows("SELECT manually_activated FROM pending_snapshot_table"), (std::vector<std::vector<std::string>>{{"1"}}));
+    // While every client says no as a fetch is armed, it is put off without a request.
+    delegate->shouldFetch = false;
     launch();
     client = registerClient(delegate);
     EXPECT_EQ(client->valueForFlag("a").longLongValue(), 0);
@@ -249,13 +253,45 @@ TEST_F(APMEManagerTest, AClientThatActivatesItselfHearsOfNewSnapshotsAndErrorsOn
     ASSERT_TRUE(client->activateLatestSnapshot(&error));
     EXPECT_EQ(client->valueForFlag("a").longLongValue(), 6);
 
-    // While every client says no, fetches are put off without a request.
-    delegate->shouldFetch = false;
     const std::size_t before = service.experimentFetches().size();
     Clock::advance(APMETaskManager::kRegularInterval);
     settleManager();
     EXPECT_EQ(service.experimentFetches().size(), before);
     EXPECT_GT(armedAt(*manager->taskManager()), Clock::now());
+}
+
+TEST_F(APMEManagerTest, TheClientsAreAskedAsTheFetchIsArmedNotAsItFires) {
+    launch();
+    auto delegate = std::make_shared<ManualDelegate>();
+    auto client = registerClient(delegate);
+    serve(snapshot(kTestSDK, {{6, {flag("a", Value(6))}}}));
+    // Armed by the start-up while the client said yes: its no afterwards does not stop this
+    // fetch...
+    ASSERT_GT(armedAt(*manager->taskManager()), 0);
+    delegate->shouldFetch = false;
+    fetch();
+    // ... and the next one, armed after the reply while it says no, goes out no more when it
+    // says yes again: it is put off to the regular interval after it fell due.
+    delegate->shouldFetch = true;
+    const std::size_t before = service.experimentFetches().size();
+    const double due = armedAt(*manager->taskManager());
+    ASSERT_GT(due, Clock::now());
+    Clock::advance(due - Clock::now());
+    settleManager();
+    EXPECT_EQ(service.experimentFetches().size(), before);
+    // Armed again while it says yes: that one goes out.
+    EXPECT_EQ(armedAt(*manager->taskManager()), due + APMETaskManager::kRegularInterval);
+    fetch();
+    // A manager whose only client came after its start-up knew of no one when it armed the first
+    // fetch: nothing goes out then.
+    launch();
+    manager->startTaskManager();
+    manager->taskManager()->dispatchSyncOnWorkerQueue([] {});
+    client = registerClient(delegate);
+    const std::size_t fetches = service.experimentFetches().size();
+    Clock::advance(armedAt(*manager->taskManager()) - Clock::now());
+    settleManager();
+    EXPECT_EQ(service.experimentFetches().size(), fetches);
 }
 
 TEST_F(APMEManagerTest, RegistrationChecksItsDefaultsAndALaterOneReplacesTheEarlier) {
@@ -338,8 +374,8 @@ TEST_F(APMEManagerTest, AFlagReadAfterAStartUpThatThrowsAnswersWithTheDefault) {
     ASSERT_NE(manager, nullptr);
     auto startUp = std::make_shared<ThrowingStartUp>(manager);
     manager->taskManager()->setDelegate(startUp);
-    auto client = registerClient();
     LogCapture capture;
+    auto client = registerClient();
     manager->startTaskManager();
 
     // Read on a thread of its own: a read that never returns fails the wait instead of the run.

@@ -216,9 +216,10 @@ TEST_F(APMETaskManagerTest, AnArmedFetchNoLaterIsKeptAndAnEarlierOneReplacesIt) 
 TEST_F(APMETaskManagerTest, APostponementCountsAsASuccessButKeepsTheServicesHoldOff) {
     start();
     queueReply(LoopbackServer::Fault::withStatus(503));
+    // Says no from now on: the fetch armed after the refusal is to be put off.
+    delegate->shouldFetch = false;
     ASSERT_EQ(runArmedFetch(*taskManager), 1u);
     const double refusedAt = Clock::now();
-    delegate->shouldFetch = false;
     // The hold-off ends; the fetch falls due and is put off without a request.
     Clock::advance(APMETaskManager::kBackoffInterval);
     settle();
@@ -234,6 +235,28 @@ TEST_F(APMETaskManagerTest, APostponementCountsAsASuccessButKeepsTheServicesHold
     taskManager->dispatchSyncOnWorkerQueue([&] { taskManager->postponeFetchExperiments(); });
     EXPECT_EQ(armedAt(*taskManager), Clock::now() - 3600 + APMETaskManager::kBackoffInterval);
     EXPECT_EQ(service.experimentFetches().size(), 1u);
+}
+
+TEST_F(APMETaskManagerTest, TheDelegatesAnswerIsTakenAsTheFetchIsArmed) {
+    start();
+    ASSERT_EQ(armedAt(*taskManager), kNow + 10);
+    // Armed while the answer was yes: a no afterwards lets it go out all the same.
+    delegate->shouldFetch = false;
+    ASSERT_EQ(runArmedFetch(*taskManager), 1u);
+    const double fetchedAt = kNow + 10;
+    // Armed after the reply while the answer was no: a yes afterwards lets nothing out, and the
+    // fetch is put off by the regular interval.
+    delegate->shouldFetch = true;
+    const double due = armedAt(*taskManager);
+    ASSERT_EQ(due, fetchedAt + APMETaskManager::kRegularInterval);
+    Clock::advance(due - Clock::now());
+    settle();
+    taskManager->dispatchSyncOnWorkerQueue([] {});
+    EXPECT_EQ(service.experimentFetches().size(), 1u);
+    EXPECT_EQ(stored(*storage, APMETaskManager::kSuccessTimestampKey), due);
+    // Asked again as it re-arms: yes, so the next one goes out.
+    EXPECT_EQ(armedAt(*taskManager), due + APMETaskManager::kRegularInterval);
+    EXPECT_EQ(runArmedFetch(*taskManager), 2u);
 }
 
 TEST_F(APMETaskManagerTest, RepliesThatCannotBeReadAreFailures) {

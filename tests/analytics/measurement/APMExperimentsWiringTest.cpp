@@ -158,13 +158,45 @@ TEST_F(APMExperimentsWiringTest, ADisabledEngineFetchesNoExperiments) {
     serve({{7, {{"efficient_engagement_reporting_enabled", Value(1)}}}});
     start({{APMAnalytics::kCollectionEnabledKey, Value(false)}});
     ASSERT_FALSE(engine()->isEnabled());
-    const double at = armedFetch();
-    ASSERT_GT(at, 0);
-    Clock::advance(at - Clock::now());
+    // The experiments start with measurement: while it is off nothing is armed, and nothing
+    // goes out however long it stays off.
+    EXPECT_EQ(armedFetch(), 0);
+    Clock::advance(APMETaskManager::kRegularInterval + 60);
     settle();
-    // Put off by the regular interval, without a request.
     EXPECT_TRUE(service.experimentFetches().empty());
-    EXPECT_GT(armedFetch(), Clock::now());
+    EXPECT_EQ(armedFetch(), 0);
+    // Switched on, they start, and the first fetch goes out ten seconds later.
+    APMAnalytics::setAnalyticsEnabled(true);
+    settle();
+    EXPECT_EQ(armedFetch(), Clock::now() + APMETaskManager::kInitialDelay);
+    fetchExperiments();
+    EXPECT_EQ(service.experimentFetches().size(), 1u);
+}
+
+TEST_F(APMExperimentsWiringTest, SwitchingMeasurementOffOrOnAfterAFetchIsArmedDoesNotChangeIt) {
+    serve({{7, {{"efficient_engagement_reporting_enabled", Value(1)}}}});
+    start();
+    ASSERT_GT(armedFetch(), 0);
+    // Armed while measurement was on: switched off, the fetch still goes out.
+    APMAnalytics::setAnalyticsEnabled(false);
+    settle();
+    ASSERT_FALSE(engine()->isEnabled());
+    fetchExperiments();
+    EXPECT_EQ(service.experimentFetches().size(), 1u);
+    // The next one was armed while it was off: switched on, that one is put off, not let out.
+    APMAnalytics::setAnalyticsEnabled(true);
+    settle();
+    ASSERT_TRUE(engine()->isEnabled());
+    const double due = armedFetch();
+    ASSERT_GT(due, Clock::now());
+    Clock::advance(due - Clock::now());
+    settle();
+    engine()->experimentManager()->taskManager()->dispatchSyncOnWorkerQueue([] {});
+    EXPECT_EQ(service.experimentFetches().size(), 1u);
+    // Armed again while on: the one after goes out.
+    EXPECT_EQ(armedFetch(), due + APMETaskManager::kRegularInterval);
+    fetchExperiments();
+    EXPECT_EQ(service.experimentFetches().size(), 2u);
 }
 
 }  // namespace

@@ -11,8 +11,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -151,4 +155,66 @@ TEST_F(APMMeasurementFrontTest, TheEnginesOwnEventsListenersAndQueuedWorkGoToThe
     queued.front()();
     settle();
     EXPECT_TRUE(engine()->hasBackgroundTask());
+}
+
+TEST_F(APMMeasurementFrontTest, TheEnginesCreationAndAStorageLimitsReadDoNotWaitForEachOther) {
+    // A reader of the storage limits is inside the provider, which asks for the engine as the
+    // engine's own provider does, while the engine is being created on another thread (which
+    // installs its provider under the shared engine's lock).
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool entered = false, created = false, released = false, giveUp = false;
+        bool waitFor(bool Gate::*flag) {
+            std::unique_lock lock(mutex);
+            return changed.wait_for(lock, std::chrono::seconds(20), [&] { return this->*flag; });
+        }
+        void set(bool Gate::*flag) {
+            {
+                std::lock_guard lock(mutex);
+                this->*flag = true;
+            }
+            changed.notify_all();
+        }
+    };
+    auto gate = std::make_shared<Gate>();
+    APMDatabase::setLimitsProvider([gate] {
+        gate->set(&Gate::entered);
+        std::unique_lock lock(gate->mutex);
+        // Let go only by the test, which always does.
+        gate->changed.wait(lock, [&] { return gate->released; });
+        const bool giveUp = gate->giveUp;
+        lock.unlock();
+        if (!giveUp) (void)APMMeasurement::remoteConfig();
+        return APMDatabaseLimits{};
+    });
+    // Both threads end with this scope, however it ends.
+    struct Threads {
+        Gate& gate;
+        std::thread reader, creator;
+        ~Threads() {
+            {
+                std::lock_guard lock(gate.mutex);
+                // Still waiting for the reader: let it out without the engine's lock.
+                if (!gate.created) gate.giveUp = true;
+            }
+            gate.set(&Gate::released);
+            if (reader.joinable()) reader.join();
+            if (creator.joinable()) creator.join();
+        }
+    };
+    {
+        Threads threads{*gate, std::thread([] { (void)APMDatabase::limits(); }), {}};
+        ASSERT_TRUE(gate->waitFor(&Gate::entered));
+        threads.creator = std::thread([this, gate] {
+            APMMeasurement::initializeSharedInstanceWithAppID(
+                kAppID, true, false, {},
+                APMMeasurementFront{front, front,
+                                    [front = front](std::function<void()> block) { front->queue(std::move(block)); }});
+            gate->set(&Gate::created);
+        });
+        EXPECT_TRUE(gate->waitFor(&Gate::created)) << "the engine's creation waits for the limits reader";
+    }
+    settle();
+    EXPECT_TRUE(APMMeasurement::hasSharedInstance());
 }

@@ -1,6 +1,7 @@
 // The engine's start as the application makes it: first open once per installation (and what a
 // reinstallation with the keychain kept reports), the app and system update events, the wipe
-// after an app id change, the reset, and what the start does with consent.
+// after an app id change, the reset, what the start does with consent, and a database file that
+// is damaged, locked or not a file at all.
 #include "EngineTestSupport.h"
 #include "UploadTestSupport.h"
 
@@ -10,10 +11,15 @@
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/store/SKAdNetwork.h"
+#include "platform/ui/UIApplication.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 namespace {
 
@@ -75,6 +81,77 @@ TEST_F(APMMeasurementTest, ADamagedDatabaseIsReplacedWithALineSayingWhatWasLost)
     restart();
     EXPECT_TRUE(capture.matching("[I-ACS034023]").empty());
     EXPECT_EQ(firstOpens(), 1);
+}
+
+TEST_F(APMMeasurementTest, ALockedDatabaseLeavesMeasurementOffForTheLaunchAndSaysSoOnce) {
+    start();
+    ASSERT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_s", "_e"}));
+    settle();
+    forgetProcess();
+
+    // Another process holds the file for itself for the whole launch: a write lock over the
+    // range SQLite's readers share, as an exclusive SQLite lock is.
+    const std::string path = APMApplicationSupportPath(APMMeasurement::kDatabaseName);
+    struct Holder {
+        int fd;
+        ~Holder() {
+            if (fd >= 0) ::close(fd);
+        }
+    } holder{::open(path.c_str(), O_RDWR | O_CLOEXEC)};
+    ASSERT_GE(holder.fd, 0);
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    range.l_start = 0x40000002;
+    range.l_len = 510;
+    ASSERT_EQ(::fcntl(holder.fd, F_OFD_SETLK, &range), 0);
+    LogCapture capture;
+    APMAnalytics::load();
+    APMAnalytics::startWithAppID(kAppID, "fa", {{APMAnalytics::kCollectionEnabledKey, Value(true)}});
+    // Queued while the start is still to find out: the engine's own events (the session that
+    // the activation starts) and the application's find no database and reach none.
+    auto application = UIApplication::sharedApplication();
+    ASSERT_TRUE(application->becomeActive());
+    for (int n = 0; n < 5; ++n) APMAnalytics::logEventWithName("locked_out", {{"n", Value(n)}});
+    APMAnalytics::setUserPropertyString(Value("oil"), "medium");
+    ASSERT_TRUE(application->enterBackground());
+    ASSERT_TRUE(application->enterForeground());
+    settle();
+    application->reset();
+    ASSERT_NE(engine(), nullptr);
+    EXPECT_FALSE(engine()->isEnabled());
+    EXPECT_EQ(engine()->database(), nullptr);
+    EXPECT_EQ(capture.matching("Failed to start Analytics. Analytics is disabled").size(), 1u);
+    EXPECT_TRUE(capture.matching("Analytics collection disabled").empty());
+    ::close(std::exchange(holder.fd, -1));
+
+    // The next launch finds the file as it was and goes on with it.
+    restart();
+    EXPECT_TRUE(engine()->isEnabled());
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = 'locked_out'"), 0);
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = '_f'"), 1);
+}
+
+TEST_F(APMMeasurementTest, AFolderWhereTheDatabaseBelongsIsMovedAsideAndMeasurementGoesOn) {
+    // Someone's folder, with something of theirs in it, where the file should be.
+    const std::string path = APMApplicationSupportPath(APMMeasurement::kDatabaseName);
+    std::filesystem::create_directories(path);
+    std::ofstream(path + "/theirs.txt") << "theirs";
+    LogCapture capture;
+    start();
+    EXPECT_TRUE(engine()->isEnabled());
+    EXPECT_EQ(rawEventNames(), (std::vector<std::string>{"_f", "_s", "_e"}));
+    const auto moved = capture.matching("[I-ACS034024]");
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_NE(moved[0].find(path + ".moved"), std::string::npos) << moved[0];
+    EXPECT_TRUE(capture.matching("Failed to start Analytics").empty());
+    EXPECT_TRUE(std::filesystem::exists(path + ".moved/theirs.txt"));
+
+    // The next launch finds its own file there and moves nothing.
+    capture.clear();
+    restart();
+    EXPECT_TRUE(capture.matching("[I-ACS034024]").empty());
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = '_f'"), 1);
 }
 
 TEST_F(APMMeasurementTest, TheMeasurementDelegateIsHeldWeakly) {

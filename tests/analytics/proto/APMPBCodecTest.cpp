@@ -104,7 +104,7 @@ TEST(APMPBCodec, RepeatedSingleMessageOccurrencesMerge) {
     EXPECT_EQ(*APMPBMessageGetArray(inner, T::kRepeatedString), (Value::Array{"w", "z"}));
 }
 
-TEST(APMPBCodec, NegativeInt32IsATenByteVarintAndEnumsAreUnsigned) {
+TEST(APMPBCodec, NegativeInt32AndEnumAreTenByteVarints) {
     auto m = T::make();
     APMPBMessageSetInt32(m, T::kInt32, -1);
     EXPECT_EQ(hex(*m->protoBuffer()), "18 FF FF FF FF FF FF FF FF FF 01");
@@ -112,7 +112,18 @@ TEST(APMPBCodec, NegativeInt32IsATenByteVarintAndEnumsAreUnsigned) {
     EXPECT_EQ(APMPBMessageGetInt32(back, T::kInt32), -1);
     auto e = T::make();
     APMPBMessageSetInt32(e, T::kEnum, -1);
-    EXPECT_EQ(hex(*e->protoBuffer()), "10 FF FF FF FF 0F");
+    EXPECT_EQ(hex(*e->protoBuffer()), "10 FF FF FF FF FF FF FF FF FF 01");
+    APMPBMessageSetInt32(e, T::kEnum, -2147483647 - 1);
+    EXPECT_EQ(hex(*e->protoBuffer()), "10 80 80 80 80 F8 FF FF FF FF 01");
+    back = T::initWithBuffer(*e->protoBuffer());
+    EXPECT_EQ(APMPBMessageGetInt32(back, T::kEnum), -2147483647 - 1);
+    // The five-byte form other writers send reads the same.
+    back = T::initWithBuffer(bytes({0x10, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}));
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(APMPBMessageGetInt32(back, T::kEnum), -1);
+    // Non-negative values keep their short form.
+    APMPBMessageSetInt32(e, T::kEnum, 3);
+    EXPECT_EQ(hex(*e->protoBuffer()), "10 03");
 }
 
 TEST(APMPBCodec, FloatAndDoubleAreLittleEndianFixedWidth) {

@@ -49,9 +49,9 @@ protected:
         auto views = eventsNamed(*context->sink, "_vs");
         return views.empty() ? nullptr : views.back();
     }
-    // An Info.plist with `info` as the main bundle for the rest of the test.
-    void useInfo(const Value::Dictionary& info) {
-        const std::string bundle = Sandbox::tmp() + "/Screens.app";
+    // An Info.plist with `info` as the main bundle (named `name`) for the rest of the test.
+    void useInfo(const Value::Dictionary& info, const std::string& name = "Screens.app") {
+        const std::string bundle = Sandbox::tmp() + "/" + name;
         std::filesystem::create_directories(bundle);
         ASSERT_TRUE(NSPropertyListSerialization::writePropertyList(
             Value(info), bundle + "/Info.plist", NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0));
@@ -104,6 +104,19 @@ TEST_F(APMScreenViewReporterTest, ControllersShownThroughTheHooksAreReportedWith
     reporter->getScreenName(&name, &className);
     EXPECT_FALSE(name);
     EXPECT_EQ(className, "MenuScreenController");
+}
+
+TEST_F(APMScreenViewReporterTest, InsideAnApplicationExtensionNothingIsTracked) {
+    useInfo({}, "Widget.appex");
+    becomeActive();
+    showNavigation();
+    // The window is there, but an extension has no application whose key window it could be.
+    EXPECT_FALSE(APMShouldTrackViewController(menu));
+    EXPECT_EQ(lastScreenView(), nullptr);
+    navigation->pushViewController(std::make_shared<PictureScreenController>(), false);
+    settle();
+    EXPECT_EQ(lastScreenView(), nullptr);
+    EXPECT_TRUE(APMStackOfWindow(*window).empty());
 }
 
 TEST_F(APMScreenViewReporterTest, TheTopControllerIsWhatTheContainersAndPresentationsShow) {
