@@ -200,17 +200,29 @@ std::vector<APMInAppPurchaseItem> APMReceiptInAppPurchaseItems(const NSData& rec
     return items;
 }
 
-std::optional<std::vector<APMInAppPurchaseItem>> APMStoreReceiptInAppPurchaseItems() {
+namespace {
+
+// A receipt holds a few hundred bytes a purchase; more than this is no receipt.
+constexpr std::uint64_t kMaxReceiptLength = 64 << 20;
+
+// The receipt's bytes, read only from a regular file: a pipe or a device by its name would hold
+// the measurement worker until something wrote to it.
+std::optional<NSData> readReceipt() {
     const std::optional<std::string> path = APMAEU::appStoreRURL();
-    const std::optional<NSData> receipt = path ? readDataFromFile(*path) : std::nullopt;
+    return path ? readRegularFile(*path, kMaxReceiptLength) : std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::vector<APMInAppPurchaseItem>> APMStoreReceiptInAppPurchaseItems() {
+    const std::optional<NSData> receipt = readReceipt();
     if (!receipt || receipt->empty()) return std::nullopt;
     return APMReceiptInAppPurchaseItems(*receipt);
 }
 
 bool APMIsVersionSameAsOriginalVersion() {
     if (APMAEU::isNOD() || APMAEU::isASRS()) return true;
-    const std::optional<std::string> path = APMAEU::appStoreRURL();
-    const std::optional<NSData> receipt = path ? readDataFromFile(*path) : std::nullopt;
+    const std::optional<NSData> receipt = readReceipt();
     if (!receipt) {
         APMMeasurementMonitor()->logWithLevel(5, 39002, "Version data is nil");
         return false;

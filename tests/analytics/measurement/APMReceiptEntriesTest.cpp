@@ -11,9 +11,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -181,6 +187,26 @@ TEST_F(APMReceiptFileTest, TheInstalledBuildIsComparedWithTheReceiptsOriginalVer
     EXPECT_FALSE(APMIsVersionSameAsOriginalVersion());
     writeReceipt(receipt({DER::attribute(19, utf8("41" + std::string(150, ' ')))}));
     EXPECT_FALSE(APMIsVersionSameAsOriginalVersion());
+}
+
+TEST_F(APMReceiptFileTest, APipeAtTheReceiptsPathIsNoReceiptAndIsNeverWaitedOn) {
+    const std::string path = Sandbox::home() + "/StoreKit/receipt";
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    // Read on a thread of its own, so that a read that waits for a writer fails the test
+    // instead of holding it; the pipe is then written to and closed, which ends such a read.
+    auto read = std::async(std::launch::async, [] {
+        return std::make_pair(APMStoreReceiptInAppPurchaseItems().has_value(), APMIsVersionSameAsOriginalVersion());
+    });
+    const bool finished = read.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    // Each read that waits for a writer ends when one opens the pipe and closes it again.
+    while (read.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+        const int writer = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) ::close(writer);
+    }
+    ASSERT_TRUE(finished) << "the receipt's reader waited for someone to write to the pipe";
+    const auto [entries, sameVersion] = read.get();
+    EXPECT_FALSE(entries);
+    EXPECT_FALSE(sameVersion);
 }
 
 }  // namespace
