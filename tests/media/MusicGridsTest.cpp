@@ -141,10 +141,14 @@ TEST_F(PlaylistsGridTest, ClosingThePickersPanelWithoutDoneMakesNoPlaylist) {
     EXPECT_FALSE(grid_->editingPlayList());
     EXPECT_TRUE(manager_->playLists().empty());
     EXPECT_EQ(tiles(), 1);
-    // The creating tile asks again.
+    // The creating tile asks again, the name typed at once; asked, it is put away.
     tapOn(tile(0));
     settle(0.5);
-    EXPECT_TRUE(std::dynamic_pointer_cast<UIAlertController>(navigation_->presentedViewController()));
+    auto asked = std::dynamic_pointer_cast<UIAlertController>(navigation_->presentedViewController());
+    ASSERT_TRUE(asked);
+    EXPECT_TRUE(asked->textFields().front()->isFirstResponder());
+    EXPECT_TRUE(asked->tapActionAtIndex(1));
+    settle(0.5);
 }
 
 TEST_F(PlaylistsGridTest, APlaylistsTileOpensItsEditorWhoseChangesAreSavedAndWhoseTapsPlay) {
