@@ -3,6 +3,7 @@
 
 #include "media/CompositionsCellsHelper.h"
 #include "media/PlayListNameAlert.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
@@ -48,6 +49,7 @@ std::shared_ptr<OEGridViewCell> UIPlaylistsGridViewController::gridViewCellAtInd
         cell->setDelegate(self<UIPlaylistsGridViewController>());
     } else {
         cell->imageView()->setImage(UIImage::imageNamed("note_add"));
+        setAccessibilityLabel(*cell, "new playlist");
         cell->textLabel()->setText("");
         cell->detailTextLabel()->setText("");
     }
