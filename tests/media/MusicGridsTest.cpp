@@ -20,6 +20,7 @@
 #include "platform/ui/UITableView.h"
 #include "platform/ui/UITextField.h"
 #include "platform/ui/UIWindow.h"
+#include "simulator/SimScreen.h"
 #include "tests/media/PadMusicFixture.h"
 #include "uikit/OEGridView.h"
 #include "uikit/UICloseButton.h"
@@ -188,6 +189,11 @@ TEST_F(PlaylistsGridTest, ALongPressShowsOneDeleteButtonAtATimeWhichDeletesThePl
     const CGPoint corner = evening->imageView()->frame().origin;
     EXPECT_EQ(button->frame(), CGRectMake(corner.x - 8, corner.y - 8, 30, 30));
     EXPECT_EQ(grid_->lastEditingCell(), evening);
+    // A person reads each tile as a button, the creating one by what it does, the round one on a
+    // tile as its close button, never by their pictures.
+    const std::string screen = SimScreen::capture().text();
+    EXPECT_NE(screen.find("[1] button\n  [2] button \"close\"\n  image note\n  \"Evening\"\n"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("] button \"new playlist\"\n  image note_add\n"), std::string::npos) << screen;
 
     // Another tile takes the button; a second press on it hides it.
     auto morning = tile(1);
