@@ -404,7 +404,10 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
     const SimTarget* target = s.find(c.target);
     if (!target) {
         r.ok = false;
-        r.message = notOnScreen(s, c.target, "to tap");
+        // A text nothing shows is sought in vain behind an alert too (a button of one waiting
+        // behind it): only the front one's buttons answer.
+        const std::string refused = SimScreen::isNumber(c.target) ? "" : alertInTheWay(s, nullptr);
+        r.message = refused.empty() ? notOnScreen(s, c.target, "to tap") : refused;
         return r;
     }
     // While an alert is up, a text its buttons show means its button (a Cancel under it is out

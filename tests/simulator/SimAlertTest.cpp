@@ -47,10 +47,10 @@ TEST_F(SimAlertTest, TheAlertInFrontIsListedFirstWithItsButtonsAndThoseBehindItW
                         "  [4] OK\n== waiting behind it: alert: Complete ==\n"
                         "  Pictures not on this device yet: 24. Download them now?\n"
                         "  (its buttons once it is in front: OK, Cancel)\n");
-    // The buttons of the one behind are out of reach: a text they show means the front one's.
+    // The buttons of the one behind are out of reach until it is in front.
     const auto refused = run("tap Cancel");
     EXPECT_FALSE(refused.ok);
-    EXPECT_EQ(refused.message, "nothing to tap called \"Cancel\" on the screen");
+    EXPECT_EQ(refused.message, "an alert is up (\"New paintings\"): answer it first with one of its buttons: [4] OK");
     EXPECT_FALSE(run("tap 3").ok);
     EXPECT_EQ(run("tap OK").message, "tapped [4] OK");
     EXPECT_TRUE(answer.empty());
