@@ -10,6 +10,7 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/PercentEncoding.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UIPanGestureRecognizer.h"
 #include "platform/ui/UIColor.h"
@@ -76,6 +77,8 @@ void ImageViewController::viewDidLoad() {
     auto singleTap = UITapGestureRecognizer::initWithTarget(self, &ImageViewController::tapClick);
     singleTap->requireGestureRecognizerToFail(doubleTap);
     view()->addGestureRecognizer(singleTap);
+    // The page is the picture a person taps (the bars come and go) or zooms into.
+    setAccessibilityTraits(*view(), UIAccessibilityTraitImage);
 }
 
 void ImageViewController::viewWillAppear(bool animated) {

@@ -12,6 +12,7 @@
 #include "platform/dispatch/NSTimer.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIColor.h"
@@ -128,6 +129,8 @@ void PhotoPageViewController::constructToolBar() {
     };
     auto flex = [] { return UIBarButtonItemCommon::makeFlexButton(); };
     menuButton_ = item("action", &PhotoPageViewController::clickMenu);
+    // It shows the share picture but opens a menu: Download HD, Get HD and Share.
+    if (auto button = menuButton_->customView()) setAccessibilityLabel(*button, "menu");
     // Always made, so the page checks have a button to show or hide.
     hdImageBarButton_ = item("button_hd", &PhotoPageViewController::toggleHdClick);
     if (count() < 2) {

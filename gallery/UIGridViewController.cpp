@@ -3,6 +3,7 @@
 #include "gallery/UIGridViewController.h"
 
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UINavigationController.h"
@@ -89,6 +90,8 @@ void UIGridViewController::performShow(unsigned long index) {
     dimming->setFrame(view()->bounds());
     dimming->setBackgroundColor(UIColor::colorWithWhite(0.3, 0));
     dimming->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+    // A tap beside the panel closes it.
+    setAccessibilityLabel(*dimming, "close");
     std::weak_ptr<UIGridViewController> weakSelf = self<UIGridViewController>();
     dimming->addTarget(
         self<UIGridViewController>(),

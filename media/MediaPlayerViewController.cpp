@@ -10,6 +10,7 @@
 #include "media/OETitleViewHandler.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UITapGestureRecognizer.h"
@@ -38,6 +39,9 @@ void MediaPlayerViewController::viewDidLoad() {
         if (auto screen = weak.lock()) screen->toggleFullscreen();
     });
     view()->addGestureRecognizer(tap);
+    // A tap anywhere the controls leave free takes the player to full screen and back.
+    setAccessibilityLabel(*view(), "full screen");
+    setAccessibilityTraits(*view(), UIAccessibilityTraitButton);
     setupUI();
 }
 

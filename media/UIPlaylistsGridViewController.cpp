@@ -4,6 +4,7 @@
 #include "media/CompositionsCellsHelper.h"
 #include "media/PlayListNameAlert.h"
 #include "media/PlayListSaving.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
@@ -49,6 +50,7 @@ std::shared_ptr<OEGridViewCell> UIPlaylistsGridViewController::gridViewCellAtInd
         cell->setDelegate(self<UIPlaylistsGridViewController>());
     } else {
         cell->imageView()->setImage(UIImage::imageNamed("note_add"));
+        setAccessibilityLabel(*cell, "new playlist");
         cell->textLabel()->setText("");
         cell->detailTextLabel()->setText("");
     }

@@ -87,7 +87,10 @@ struct Words {
 // message that says what the verb takes when it does not read, "" when it does.
 using VerbParser = std::string (*)(const Words& w, SimCommand& c);
 
-std::string nothing(const Words&, SimCommand&) { return ""; }
+std::string nothing(const Words& w, SimCommand&) {
+    if (!w.rest.empty()) return w.verb + " takes nothing after it, not \"" + w.rest + "\"";
+    return "";
+}
 
 std::string target(const Words& w, SimCommand& c) {
     if (w.rest.empty()) return w.verb + " needs a control number or a visible text";
@@ -102,8 +105,9 @@ std::string type(const Words& w, SimCommand& c) {
         const std::size_t end = body.find_first_of(" \t");
         c.target = body.substr(1, end == std::string::npos ? std::string::npos : end - 1);
         body = end == std::string::npos ? std::string() : body.substr(end + 1);
-        if (c.target.empty()) return "type @N needs a control number";
+        if (c.target.empty()) return "type @N needs a control number: type @N TEXT";
     }
+    if (trim(body).empty()) return "type needs the text to type: type TEXT, or type @N TEXT into field N";
     c.text = unquote(body);
     return "";
 }
@@ -143,6 +147,8 @@ std::string scroll(const Words& w, SimCommand& c) {
     c.direction = args[dir];
     c.target = joinWords(args, 0, dir);
     c.distance = c.kind == Kind::Scroll ? 200 : 0;
+    if (c.kind == Kind::Swipe && dir + 1 < args.size())
+        return "swipe takes nothing after its direction: swipe [N] DIR (a swipe goes across most of the screen)";
     if (dir + 1 < args.size()) {
         if (dir + 2 != args.size() || readNumber(args[dir + 1], c.distance) != NumberWord::Finite ||
             !(c.distance > 0 && c.distance <= SimCommand::kMaxPoints))
@@ -185,17 +191,51 @@ std::string pan(const Words& w, SimCommand& c) {
     return "";
 }
 
-std::string move(const Words& w, SimCommand& c) {
-    // move ROW to ROW, or move N M with two numbers.
-    const std::size_t to = w.rest.find(" to ");
-    if (to != std::string::npos) {
-        c.target = unquote(w.rest.substr(0, to));
-        c.destination = unquote(w.rest.substr(to + 4));
-    } else if (w.args.size() == 2) {
-        c.target = unquote(w.args[0]);
-        c.destination = unquote(w.args[1]);
+// The words of a line, a quoted text one word with its quotes; false when a quote is not closed.
+bool quotedWords(const std::string& s, std::vector<std::string>& out) {
+    for (std::size_t at = 0; at < s.size();) {
+        if (std::isspace(static_cast<unsigned char>(s[at]))) {
+            ++at;
+            continue;
+        }
+        std::size_t end = at;
+        if (s[at] == '"' || s[at] == '\'') {
+            end = s.find(s[at], at + 1);
+            if (end == std::string::npos) return false;
+            ++end;
+        } else {
+            while (end < s.size() && !std::isspace(static_cast<unsigned char>(s[end]))) ++end;
+        }
+        out.push_back(s.substr(at, end - at));
+        at = end;
     }
-    if (c.target.empty() || c.destination.empty()) return "move needs a row and the row whose place it takes: move N to M";
+    return true;
+}
+
+std::string move(const Words& w, SimCommand& c) {
+    // move ROW to ROW, or move ROW ROW: a row by its number or a text it shows. The word "to"
+    // divides the two and is never a row itself; a text holding it is quoted.
+    const std::string usage = "move needs a row and the row whose place it takes: move N to M (or a text each, "
+                              "quoted where it holds \"to\")";
+    std::vector<std::string> parts;
+    if (!quotedWords(w.rest, parts)) return "move: a quote is not closed; " + usage;
+    std::vector<std::size_t> divisions;
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        if (parts[i] == "to") divisions.push_back(i);
+    auto joined = [&](std::size_t from, std::size_t to) {
+        std::string out;
+        for (std::size_t i = from; i < to; ++i) out += (out.empty() ? "" : " ") + parts[i];
+        return unquote(out);
+    };
+    if (divisions.size() > 1) return "move: more than one \"to\"; " + usage;
+    if (divisions.size() == 1) {
+        c.target = joined(0, divisions.front());
+        c.destination = joined(divisions.front() + 1, parts.size());
+    } else if (parts.size() == 2) {
+        c.target = unquote(parts[0]);
+        c.destination = unquote(parts[1]);
+    }
+    if (c.target.empty() || c.destination.empty()) return usage;
     return "";
 }
 
@@ -360,12 +400,14 @@ SimCommand SimCommand::parse(const std::string& rawLine) {
     c.kind = found->kind;
     if (std::string message = found->parse(Words{verb, rest, args}, c); !message.empty()) return invalid(message);
     // A control number no screen reaches is a typing slip, refused before it meets a screen.
-    if (!c.target.empty() && std::all_of(c.target.begin(), c.target.end(), [](char ch) { return ch >= '0' && ch <= '9'; })) {
+    for (const std::string* control : {&c.target, &c.destination}) {
+        if (control->empty() || !std::all_of(control->begin(), control->end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
+            continue;
         unsigned long n = 0;
-        const char* end = c.target.data() + c.target.size();
-        const auto [at, error] = std::from_chars(c.target.data(), end, n);
+        const char* end = control->data() + control->size();
+        const auto [at, error] = std::from_chars(control->data(), end, n);
         if (error != std::errc() || at != end || n > kMaxControlNumber)
-            return invalid(verb + ": " + c.target + " is no control number (a screen numbers at most " +
+            return invalid(verb + ": " + *control + " is no control number (a screen numbers at most " +
                            bound(kMaxControlNumber) + ")");
     }
     return c;

@@ -7,6 +7,8 @@
 #include "platform/widgets/MBProgressHUD.h"
 #include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIActivityIndicatorView.h"
+#include "platform/ui/UIAlertController.h"
+#include "platform/ui/UIAlertModality.h"
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIBarButtonItem.h"
@@ -28,7 +30,9 @@
 #include "platform/ui/UISearchBar.h"
 #include "platform/ui/UISegmentedControl.h"
 #include "platform/ui/UISlider.h"
+#include "platform/ui/UISplitViewController.h"
 #include "platform/ui/UISwitch.h"
+#include "platform/ui/UITabBarController.h"
 #include "platform/ui/UITableView.h"
 #include "platform/ui/UITableViewCell.h"
 #include "platform/ui/UITapGestureRecognizer.h"
@@ -48,6 +52,9 @@
 #include <cstdio>
 #include <functional>
 #include <limits>
+#include <map>
+#include <set>
+#include <tuple>
 
 namespace {
 
@@ -62,6 +69,9 @@ std::string screenful(const std::string& s) {
 }
 
 std::string quoted(const std::string& s) { return "\"" + screenful(s) + "\""; }
+
+// A picture by its file's name: where the file lies is no concern of the screen.
+std::string pictureName(const UIImage& picture) { return screenful(NSString::lastPathComponent(picture.name())); }
 
 std::string numberText(double v) {
     char buf[32];
@@ -238,18 +248,7 @@ SimScreen SimScreen::capture(SimNumbering* numbering) {
         screen.walk(window, window, 0, 0);
     }
     screen.externalScreens(windows);
-    for (const auto& alert : UIAlertView::visibleAlertViews()) {
-        screen.line(0, "== alert: " + screenful(alert->title()) + " ==");
-        if (!alert->message().empty()) screen.line(1, screenful(alert->message()));
-        for (long i = 0; i < alert->numberOfButtons(); ++i) {
-            SimTarget t;
-            t.view = alert->buttonAtIndex(i);
-            t.texts = {alert->buttonTitleAtIndex(i)};
-            t.line = screenful(alert->buttonTitleAtIndex(i));
-            const std::string n = screen.number(t);
-            screen.line(1, n + " " + screenful(alert->buttonTitleAtIndex(i)));
-        }
-    }
+    screen.alerts();
     screen.finishNumbers(numbering);
     return screen;
 }
@@ -266,10 +265,77 @@ void SimScreen::externalScreens(const std::vector<std::shared_ptr<UIWindow>>& wi
             // What is on top: an image by its file, else the view's kind.
             auto image = std::dynamic_pointer_cast<UIImageView>(views.back());
             auto picture = image ? image->currentImage() : nullptr;
-            shown = picture && !picture->name().empty() ? "image " + picture->name() : views.back()->className();
+            shown = picture && !picture->name().empty() ? "image " + pictureName(*picture) : views.back()->className();
         }
         line(0, "-- external screen " + numberText(bounds.size.width) + "x" + numberText(bounds.size.height) + ": " +
                     shown);
+    }
+}
+
+void SimScreen::alerts() {
+    struct Shown {
+        std::shared_ptr<NSObject> alert;
+        std::string kind, title, message;
+        std::vector<std::shared_ptr<UITextField>> fields;
+        // Each button's view and title, and whether it can be pressed.
+        std::vector<std::tuple<std::shared_ptr<UIView>, std::string, bool>> buttons;
+    };
+    std::vector<Shown> shown;
+    for (const auto& alert : UIAlertModality::alerts()) {
+        Shown s;
+        s.alert = alert;
+        if (auto view = std::dynamic_pointer_cast<UIAlertView>(alert)) {
+            s.kind = "alert";
+            s.title = view->title();
+            s.message = view->message();
+            for (long i = 0; i < view->numberOfButtons(); ++i)
+                s.buttons.emplace_back(view->buttonAtIndex(i), view->buttonTitleAtIndex(i), true);
+        } else if (auto controller = std::dynamic_pointer_cast<UIAlertController>(alert)) {
+            if (!controller->isViewLoaded() || !controller->view()->window()) continue;
+            s.kind = controller->preferredStyle() == UIAlertControllerStyle::ActionSheet ? "sheet" : "alert";
+            s.title = controller->title();
+            s.message = controller->message();
+            s.fields = controller->textFields();
+            for (std::size_t i = 0; i < controller->actions().size(); ++i)
+                s.buttons.emplace_back(controller->viewForActionAtIndex(i), controller->actions()[i]->title(),
+                                       controller->actions()[i]->isEnabled());
+        } else {
+            continue;
+        }
+        shown.push_back(std::move(s));
+    }
+    // The newest is in front and alone takes touches; the others wait for it to go.
+    for (auto it = shown.rbegin(); it != shown.rend(); ++it) {
+        const bool front = it == shown.rbegin();
+        const std::string heading = it->title.empty() ? it->kind : it->kind + ": " + screenful(it->title);
+        line(0, front ? "== " + heading + " ==" : "== waiting behind it: " + heading + " ==");
+        if (!it->message.empty()) line(1, screenful(it->message));
+        for (const auto& field : it->fields) {
+            if (front) {
+                bool skip = false;
+                (void)listControl(field, field->window(), 1, 0, skip);
+                continue;
+            }
+            bool numbered = false, skip = false;
+            std::vector<std::string> texts;
+            std::string role;
+            line(1, describe(field, field->window(), numbered, skip, texts, role));
+        }
+        if (!front) {
+            std::string titles;
+            for (const auto& button : it->buttons) titles += (titles.empty() ? "" : ", ") + screenful(std::get<1>(button));
+            if (!titles.empty()) line(1, "(its buttons once it is in front: " + titles + ")");
+            continue;
+        }
+        for (const auto& [view, title, enabled] : it->buttons) {
+            if (!view) continue;
+            SimTarget t;
+            t.view = view;
+            t.texts = {title};
+            t.line = screenful(title) + (enabled ? "" : " (disabled)");
+            const std::string shownLine = t.line;
+            line(1, number(std::move(t), "alert", it->alert) + " " + shownLine);
+        }
     }
 }
 
@@ -283,76 +349,170 @@ namespace {
 constexpr char kMarkOpen = '\x1e';
 constexpr char kMarkClose = '\x1f';
 
-// What the numbering knows a target by: the view it stands for and the part of it.
-std::pair<std::shared_ptr<const void>, long> identityOf(const SimTarget& t) { return {t.view, t.buttonIndex}; }
+// Containers that show one screen at a time of those they hold: each of theirs is a screen.
+bool holdsScreens(const UIViewController& vc) {
+    return dynamic_cast<const UINavigationController*>(&vc) || dynamic_cast<const UISplitViewController*>(&vc) ||
+           dynamic_cast<const UITabBarController*>(&vc);
+}
+
+std::shared_ptr<UIViewController> nearestController(const std::shared_ptr<UIView>& view) {
+    for (auto v = view; v; v = v->superview())
+        if (auto vc = std::dynamic_pointer_cast<UIViewController>(v->viewController())) return vc;
+    return nullptr;
+}
+
+// The screen a view is on: the controller showing it, or the one holding that as a part (a
+// pager's page is the pager's); a navigation stack's bars are its top screen's. A view no
+// controller shows is on its window's screen.
+std::shared_ptr<NSObject> screenOfView(const std::shared_ptr<UIView>& view) {
+    auto vc = nearestController(view);
+    if (!vc) return view ? view->window() : nullptr;
+    if (auto nav = std::dynamic_pointer_cast<UINavigationController>(vc); nav && nav->topViewController())
+        vc = nav->topViewController();
+    for (auto parent = vc->parentViewController(); parent && !holdsScreens(*parent); parent = vc->parentViewController())
+        vc = parent;
+    return vc;
+}
+
+// Whether a part of a screen still shows: it has a control listed now, or it is a controller on
+// display whose view can be seen (a screen's bars hidden a moment, nothing to touch there).
+bool stillShows(const std::shared_ptr<NSObject>& part, const std::set<const NSObject*>& listed) {
+    if (listed.count(part.get())) return true;
+    auto vc = std::dynamic_pointer_cast<UIViewController>(part);
+    if (!vc || !vc->isVisible() || !vc->isViewLoaded() || !vc->view()->window()) return false;
+    for (auto v = vc->view(); v; v = v->superview())
+        if (v->isHidden() || v->alpha() < 0.01) return false;
+    return true;
+}
+
+// How many controls that were on screens that have gone are remembered, so that one coming back
+// finds its number; the oldest are forgotten first.
+constexpr std::size_t kRememberedControls = 4096;
 
 }  // namespace
 
-std::string SimScreen::number(SimTarget target) {
-    // What it shows, inside what the controls around it show (a row's button is that row's).
-    // A search bar is not the bar button that opened it, though both read "search".
-    std::string content = (target.view ? target.view->className() : std::string()) + ":";
-    for (const auto& text : target.texts) content += text + "\x1f";
-    if (target.texts.empty()) content += target.line;
+std::string SimScreen::number(SimTarget target, const std::string& role, std::shared_ptr<NSObject> screen) {
+    Identity id;
+    auto owner = nearestController(target.view);
+    id.controllerView = owner && owner->viewIfLoaded() == target.view;
+    id.screen = screen ? std::move(screen) : screenOfView(target.view);
+    // A stack's bars belong to the screen on top of it.
+    id.part = owner && !holdsScreens(*owner) ? std::static_pointer_cast<NSObject>(owner) : id.screen;
+    // What it is: its role and what it is called or shows. A search bar is not the bar button
+    // that opened it, though both read "search".
+    id.key = role + ":";
+    for (const auto& text : target.texts) id.key += text + "\x1f";
+    id.loose = role + ":" + (target.texts.empty() ? std::string() : target.texts.front());
+    // Inside a control of the same screen part, what encloses it is part of what it is (a row's
+    // button is that row's); a controller's own view (one that takes a tap anywhere on it) holds
+    // its controls without their being its parts.
     const auto level = static_cast<std::size_t>(std::max(0, target.depth));
-    if (level > 0 && level <= enclosing_.size()) content = enclosing_[level - 1] + " > " + content;
+    if (level > 0 && level <= enclosing_.size()) {
+        const Identity& around = enclosing_[level - 1];
+        if (around.part == id.part && !around.controllerView && around.screen == id.screen) {
+            id.key = around.key + " > " + id.key;
+            id.loose = around.loose + " > " + id.loose;
+        }
+    }
     enclosing_.resize(level + 1);
-    enclosing_[level] = content;
-    contents_.push_back(std::move(content));
+    enclosing_[level] = id;
+    identities_.push_back(std::move(id));
     targets_.push_back(std::move(target));
     numbers_.push_back(0);
     return kMarkOpen + std::to_string(targets_.size()) + kMarkClose;
 }
 
 void SimScreen::finishNumbers(SimNumbering* numbering) {
+    using State = SimNumbering::State;
+    using Key = std::pair<const NSObject*, std::string>;
     const std::size_t count = targets_.size();
-    // The same content twice (two rows alike) is told apart by its place among its likes.
-    std::vector<std::string> keys(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto seen = std::count(contents_.begin(), contents_.begin() + static_cast<long>(i), contents_[i]);
-        keys[i] = contents_[i] + "#" + std::to_string(seen);
+    // Controls alike on one screen (two rows showing the same) are told apart by their place
+    // among their likes.
+    std::map<Key, int> same, similar;
+    std::set<const NSObject*> listed;
+    for (auto& id : identities_) {
+        id.key += "#" + std::to_string(same[{id.screen.get(), id.key}]++);
+        id.loose += "#" + std::to_string(similar[{id.screen.get(), id.loose}]++);
+        listed.insert(id.part.get());
     }
-    std::vector<SimNumbering::Entry> previous = numbering ? numbering->last : std::vector<SimNumbering::Entry>{};
+    std::vector<SimNumbering::Entry> previous;
+    if (numbering) previous = std::move(numbering->entries);
+    // The entries of screens still there, by what their controls are.
+    std::vector<std::shared_ptr<NSObject>> screens(previous.size()), parts(previous.size());
+    std::map<Key, std::vector<std::size_t>> byKey, byLoose;
+    for (std::size_t e = 0; e < previous.size(); ++e) {
+        screens[e] = previous[e].screen.lock();
+        parts[e] = previous[e].part.lock();
+        if (!screens[e]) continue;
+        byKey[{screens[e].get(), previous[e].key}].push_back(e);
+        byLoose[{screens[e].get(), previous[e].loose}].push_back(e);
+    }
     std::vector<bool> taken(previous.size(), false);
-    std::vector<bool> used;
-    auto claim = [&](std::size_t target, std::size_t entry) {
-        numbers_[target] = previous[entry].number;
-        taken[entry] = true;
-        if (used.size() <= static_cast<std::size_t>(previous[entry].number)) used.resize(previous[entry].number + 1, false);
-        used[previous[entry].number] = true;
+    std::set<int> blocked;
+    // Takes for each control not yet numbered the first entry of its screen that is alike
+    // (wholly, or by its first name only) and held (on the last screen or kept since), or else
+    // gone with its screen and free to be taken back.
+    auto match = [&](bool held, bool loosely) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (numbers_[i]) continue;
+            const Identity& id = identities_[i];
+            const auto& index = loosely ? byLoose : byKey;
+            const auto found = index.find({id.screen.get(), loosely ? id.loose : id.key});
+            if (found == index.end()) continue;
+            for (const std::size_t e : found->second) {
+                if (taken[e] || (previous[e].state != State::Dormant) != held) continue;
+                if (!held && blocked.count(previous[e].number)) continue;
+                numbers_[i] = previous[e].number;
+                taken[e] = true;
+                blocked.insert(numbers_[i]);
+                break;
+            }
+        }
     };
-    auto sameObject = [&](std::size_t target, const SimNumbering::Entry& entry) {
-        const auto [object, part] = identityOf(targets_[target]);
-        auto alive = entry.identity.lock();
-        return alive && alive == object && entry.part == part;
-    };
-    // The same object showing the same, then the same content (a list made anew), then the
-    // same object showing something new (a button whose title changed) unless what it showed
-    // is still on the screen elsewhere (a reused row).
-    for (std::size_t i = 0; i < count; ++i)
-        for (std::size_t e = 0; e < previous.size() && !numbers_[i]; ++e)
-            if (!taken[e] && previous[e].content == keys[i] && sameObject(i, previous[e])) claim(i, e);
-    for (std::size_t i = 0; i < count; ++i)
-        for (std::size_t e = 0; e < previous.size() && !numbers_[i]; ++e)
-            if (!taken[e] && previous[e].content == keys[i]) claim(i, e);
-    for (std::size_t i = 0; i < count; ++i)
-        for (std::size_t e = 0; e < previous.size() && !numbers_[i]; ++e)
-            if (!taken[e] && sameObject(i, previous[e]) &&
-                std::find(keys.begin(), keys.end(), previous[e].content) == keys.end())
-                claim(i, e);
+    // The same control as on the last screen, or kept for it since it left; then one whose
+    // name stayed while the rest it shows changed (a row's count).
+    match(true, false);
+    match(true, true);
+    // A number kept for a control that left is given to no other while the part of the screen
+    // it was on shows: the old one could still be meant.
+    std::vector<bool> kept(previous.size(), false);
+    for (std::size_t e = 0; e < previous.size(); ++e) {
+        kept[e] = !taken[e] && screens[e] && parts[e] && previous[e].state != State::Dormant && stillShows(parts[e], listed);
+        if (kept[e]) blocked.insert(previous[e].number);
+    }
+    // A control back on a screen that had gone takes its number again where that is free.
+    match(false, false);
+    match(false, true);
     // New controls take the lowest numbers free, in reading order.
     int next = 1;
     for (std::size_t i = 0; i < count; ++i) {
         if (numbers_[i]) continue;
-        while (static_cast<std::size_t>(next) < used.size() && used[next]) ++next;
-        numbers_[i] = next++;
+        while (blocked.count(next)) ++next;
+        numbers_[i] = next;
+        blocked.insert(next);
     }
     if (numbering) {
-        numbering->last.clear();
+        auto& entries = numbering->entries;
+        std::set<Key> shown;
         for (std::size_t i = 0; i < count; ++i) {
-            const auto [object, part] = identityOf(targets_[i]);
-            numbering->last.push_back({object, part, keys[i], numbers_[i]});
+            const Identity& id = identities_[i];
+            entries.push_back({id.screen, id.part, id.key, id.loose, numbers_[i], State::Shown});
+            shown.insert({id.screen.get(), id.key});
         }
+        // The kept ones, then those of parts that went, the latest first, so that the oldest are
+        // forgotten first; one shown again under another number is remembered by that alone.
+        std::vector<int> order(previous.size(), -1);
+        for (std::size_t e = 0; e < previous.size(); ++e) {
+            if (taken[e] || !screens[e] || shown.count({screens[e].get(), previous[e].key})) continue;
+            order[e] = kept[e] ? 0 : previous[e].state != State::Dormant ? 1 : 2;
+        }
+        for (int round = 0; round < 3; ++round)
+            for (std::size_t e = 0; e < previous.size(); ++e) {
+                if (order[e] != round) continue;
+                previous[e].state = round == 0 ? State::Reserved : State::Dormant;
+                entries.push_back(std::move(previous[e]));
+            }
+        if (entries.size() > count + kRememberedControls) entries.resize(count + kRememberedControls);
     }
     // The marks become the numbers.
     std::string out;
@@ -396,22 +556,22 @@ void SimScreen::navigationBar(const std::shared_ptr<UINavigationController>& nav
         t.line = "< " + screenful(nav->backButtonTitle());
         t.depth = nesting;
         const std::string shown = t.line;
-        row += number(t) + " " + shown + "  ";
+        row += number(t, "back") + " " + shown + "  ";
     }
-    auto addItems = [&](const std::vector<std::shared_ptr<UIBarButtonItem>>& items) {
+    auto addItems = [&](const std::vector<std::shared_ptr<UIBarButtonItem>>& items, const std::string& role) {
         for (const auto& it : items) {
             if (it->isSpace()) continue;
-            row += barItem(it, bar->viewForItem(it), nesting);
+            row += barItem(it, bar->viewForItem(it), nesting, role);
         }
     };
-    addItems(item->leftBarButtonItems());
+    addItems(item->leftBarButtonItems(), "left");
     // A segmented control in the title's place reads like one in a toolbar.
-    if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(item->titleView())) row += segments(seg, nesting);
+    if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(item->titleView())) row += segments(seg, nesting, "title");
     if (!item->rightBarButtonItems().empty()) {
         row += "| ";
         auto right = item->rightBarButtonItems();
         std::reverse(right.begin(), right.end());  // outermost first in the list, shown last
-        addItems(right);
+        addItems(right, "right");
     }
     if (!row.empty()) line(depth + 1, row);
 }
@@ -421,12 +581,12 @@ std::string SimScreen::toolbarRow(const std::shared_ptr<UIToolbar>& toolbar, int
     std::string row = "-- toolbar: ";
     for (const auto& it : toolbar->items()) {
         if (it->isSpace()) continue;
-        row += barItem(it, toolbar->viewForItem(it), nesting);
+        row += barItem(it, toolbar->viewForItem(it), nesting, "toolbar");
     }
     return row;
 }
 
-std::string SimScreen::segments(const std::shared_ptr<UISegmentedControl>& seg, int nesting) {
+std::string SimScreen::segments(const std::shared_ptr<UISegmentedControl>& seg, int nesting, const std::string& role) {
     std::string row;
     for (std::size_t i = 0; i < seg->numberOfSegments(); ++i) {
         SimTarget t;
@@ -438,16 +598,16 @@ std::string SimScreen::segments(const std::shared_ptr<UISegmentedControl>& seg, 
         const bool on = static_cast<int>(i) == seg->selectedSegmentIndex();
         t.line = on ? "<" + title + ">" : title;
         const std::string shown = t.line;
-        row += number(t) + " " + shown + "  ";
+        row += number(t, role + " segment") + " " + shown + "  ";
     }
     return row;
 }
 
 std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it, const std::shared_ptr<UIView>& view,
-                               int nesting) {
+                               int nesting, const std::string& role) {
     // A button hidden inside its item cannot be seen or tapped, nor one the bar does not show.
     if (!view || view->isHidden()) return "";
-    if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(it->customView())) return segments(seg, nesting);
+    if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(it->customView())) return segments(seg, nesting, role);
     // A search field in a bar is typed into and cancelled like any other.
     if (auto bar = std::dynamic_pointer_cast<UISearchBar>(it->customView())) {
         SimTarget t;
@@ -456,8 +616,8 @@ std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it, const
         t.depth = nesting;
         t.line = searchBarLine(*bar);
         const std::string shown = t.line;
-        std::string row = number(t) + " " + shown + "  ";
-        if (bar->cancelButton()) row += number(searchCancelTarget(*bar, nesting)) + " Cancel  ";
+        std::string row = number(t, role + " search") + " " + shown + "  ";
+        if (bar->cancelButton()) row += number(searchCancelTarget(*bar, nesting), role + " search cancel") + " Cancel  ";
         return row;
     }
     SimTarget t;
@@ -466,7 +626,7 @@ std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it, const
     t.depth = nesting;
     t.line = screenful(itemText(it)) + itemBadge(it) + (it->isEnabled() ? "" : " (disabled)");
     const std::string shown = t.line;
-    return number(t) + " " + shown + "  ";
+    return number(t, role) + " " + shown + "  ";
 }
 
 namespace {
@@ -516,7 +676,8 @@ std::string gridCellLine(const std::shared_ptr<UICollectionViewCell>& cell, cons
 }  // namespace
 
 std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window,
-                                bool& numbered, bool& skipChildren, std::vector<std::string>& texts) {
+                                bool& numbered, bool& skipChildren, std::vector<std::string>& texts,
+                                std::string& role) {
     numbered = false;
     skipChildren = false;
     if (auto hud = std::dynamic_pointer_cast<MBProgressHUD>(view)) {
@@ -532,12 +693,14 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
     if (auto button = std::dynamic_pointer_cast<UIBarButtonItemView>(view)) {
         numbered = true;
         skipChildren = true;
+        role = button->isBackButton() ? "back" : "bar";
         texts = {itemText(button->item())};
         return (button->isBackButton() ? "< " : "") + screenful(texts.front());
     }
     if (auto field = std::dynamic_pointer_cast<UITextField>(view)) {
         numbered = true;
         skipChildren = true;
+        role = "field";
         // Tapped by what it asks for, not by what was typed into it (a match below may show that).
         texts = {field->placeholder(), "field"};
         std::string t = "field " + quoted(field->text());
@@ -548,6 +711,7 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
     if (auto bar = std::dynamic_pointer_cast<UISearchBar>(view)) {
         numbered = true;
         skipChildren = true;
+        role = "search";
         texts = {bar->placeholder(), "search"};
         return searchBarLine(*bar);
     }
@@ -556,17 +720,20 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         skipChildren = true;
         if (!area->isEditable()) return area->text().empty() ? "" : quoted(area->text());
         numbered = true;
+        role = "text";
         texts = {"text"};
         return "text " + quoted(area->text()) + (area->isFirstResponder() ? " (typing)" : "");
     }
     if (auto link = std::dynamic_pointer_cast<WKWebLinkView>(view)) {
         numbered = true;
         skipChildren = true;
+        role = "link";
         texts = {link->linkText()};
         return "link " + quoted(link->linkText());
     }
     if (auto button = std::dynamic_pointer_cast<UIButton>(view)) {
         numbered = true;
+        role = "button";
         // A button spread under another screen (the dimmed area that closes a detail panel)
         // has that screen's controls inside it.
         skipChildren = !holdsScreen(*button);
@@ -583,12 +750,14 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
     if (auto sw = std::dynamic_pointer_cast<UISwitch>(view)) {
         numbered = true;
         skipChildren = true;
+        role = "switch";
         texts = {"switch"};
         return std::string("switch ") + (sw->isOn() ? "on" : "off");
     }
     if (auto slider = std::dynamic_pointer_cast<UISlider>(view)) {
         numbered = true;
         skipChildren = true;
+        role = "slider";
         texts = {"slider"};
         return "slider " + numberText(slider->value()) + " (" + numberText(slider->minimumValue()) + " to " +
                numberText(slider->maximumValue()) + ")";
@@ -596,6 +765,7 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
     if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(view)) {
         numbered = true;
         skipChildren = true;
+        role = "segments";
         std::string t = "segments";
         texts.push_back("segments");
         for (std::size_t i = 0; i < seg->numberOfSegments(); ++i) {
@@ -608,6 +778,7 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
     if (auto pages = std::dynamic_pointer_cast<UIPageControl>(view)) {
         numbered = true;
         skipChildren = true;
+        role = "pages";
         return "page " + std::to_string(pages->currentPage() + 1) + " of " + std::to_string(pages->numberOfPages());
     }
     if (auto progress = std::dynamic_pointer_cast<UIProgressView>(view)) {
@@ -618,6 +789,7 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         return spinner->isAnimating() ? "(busy)" : "";
     if (std::dynamic_pointer_cast<UIControl>(view)) {
         numbered = true;
+        role = "control";
         texts = labelTexts(view, window);
         return "control";
     }
@@ -639,22 +811,34 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
     }
     if (auto image = std::dynamic_pointer_cast<UIImageView>(view)) {
         auto img = image->currentImage();
-        return img && !img->name().empty() ? "image " + img->name() : "";
+        return img && !img->name().empty() ? "image " + pictureName(*img) : "";
     }
     if (auto cell = std::dynamic_pointer_cast<UITableViewCell>(view)) {
         numbered = true;
         skipChildren = true;
+        role = "row";
         return rowLine(cell, window, texts);
     }
     if (auto cell = std::dynamic_pointer_cast<UICollectionViewCell>(view)) {
         numbered = true;
         skipChildren = true;
+        role = "cell";
         return gridCellLine(cell, window, texts);
     }
     if (invitesTouch(view, window)) {
+        // A view that takes taps says what it is by its traits (touched like a button, or a
+        // picture) and what it does by its label; its own texts name it otherwise.
         numbered = true;
-        texts = labelTexts(view, window);
-        return "area";
+        const UIAccessibilityTraits traits = accessibilityTraits(*view);
+        role = traits & UIAccessibilityTraitButton ? "button" : traits & UIAccessibilityTraitImage ? "picture" : "area";
+        const std::string name = accessibilityLabel(*view);
+        if (name.empty()) {
+            texts = labelTexts(view, window);
+            texts.push_back(role);
+        } else {
+            texts = {name};
+        }
+        return name.empty() ? role : role + " " + quoted(name);
     }
     return "";
 }
@@ -663,7 +847,8 @@ bool SimScreen::listControl(const std::shared_ptr<UIView>& view, const std::shar
                             int nesting, bool& skipChildren) {
     bool numbered = false;
     std::vector<std::string> texts;
-    const std::string text = describe(view, window, numbered, skipChildren, texts);
+    std::string role;
+    const std::string text = describe(view, window, numbered, skipChildren, texts, role);
     if (!numbered) {
         if (!text.empty()) line(depth, text);
         return false;
@@ -674,9 +859,9 @@ bool SimScreen::listControl(const std::shared_ptr<UIView>& view, const std::shar
     t.line = text;
     for (auto& s : texts)
         if (!s.empty()) t.texts.push_back(std::move(s));
-    std::string shown = number(std::move(t)) + " " + text;
+    std::string shown = number(std::move(t), role) + " " + text;
     if (auto bar = std::dynamic_pointer_cast<UISearchBar>(view); bar && bar->cancelButton())
-        shown += "  " + number(searchCancelTarget(*bar, nesting)) + " Cancel";
+        shown += "  " + number(searchCancelTarget(*bar, nesting), "search cancel") + " Cancel";
     line(depth, shown);
     return true;
 }
@@ -714,6 +899,10 @@ void SimScreen::walkControls(const std::shared_ptr<UIView>& view, const std::sha
 void SimScreen::walk(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window, int depth,
                      int nesting) {
     if (!visibleIn(view, window)) return;
+    // An alert is listed with the alerts, in front of the screen, wherever its view lies.
+    if (auto alert = std::dynamic_pointer_cast<UIAlertController>(view->viewController());
+        alert && alert->viewIfLoaded() == view)
+        return;
     for (const auto& [bar, nav] : bars_) {
         if (bar == view.get()) {
             navigationBar(nav, depth, nesting);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+class NSObject;
 class UIView;
 class UIWindow;
 class UIBarButtonItem;
@@ -31,17 +32,26 @@ struct SimTarget {
     std::string line;
 };
 
-// The numbers a screen gave its controls, so that the next screen gives each control that is
-// still there the same number: a control keeps its number for as long as it is on screen.
+// The numbers the screens gave their controls, kept with what each control is: the screen it is
+// on (a navigation stack's screen, a presented one, an alert), its role there (a bar's back,
+// left or right button, a toolbar's, a row, a button...), its name or a row's texts, and what
+// encloses it. A control keeps its number while it is on the screen; the number of one that
+// left stays its own while the part of the screen it was on shows (it could still be meant),
+// and once that part has gone the number is free again, though the control takes it back when
+// it returns with it free.
 class SimNumbering {
 public:
+    enum class State { Shown, Reserved, Dormant };
     struct Entry {
-        std::weak_ptr<const void> identity;  // the view
-        long part = -1;                      // which part of it (a segment)
-        std::string content;                 // what it shows, inside what it shows
+        std::weak_ptr<NSObject> screen;
+        // The controller whose views held it (a side menu's list, a screen's bars), else its screen.
+        std::weak_ptr<NSObject> part;
+        std::string key;    // role, names, what encloses it, and its place among likes
+        std::string loose;  // the same with the first name only (a row whose count changed)
         int number = 0;
+        State state = State::Shown;
     };
-    std::vector<Entry> last;
+    std::vector<Entry> entries;
 };
 
 class SimScreen {
@@ -81,27 +91,44 @@ private:
     void line(int depth, const std::string& text);
     // A line per connected external screen: its size and what its window shows.
     void externalScreens(const std::vector<std::shared_ptr<UIWindow>>& windows);
-    // Lists the target and answers the mark its number takes in the text until the numbers
-    // are given out (finishNumbers).
-    std::string number(SimTarget target);
+    // The alerts up: the one in front with its message, fields and numbered buttons, then those
+    // waiting behind it, whose buttons take no touch yet.
+    void alerts();
+    // Lists the target in its role on its screen (the screen its view is on unless given) and
+    // answers the mark its number takes in the text until the numbers are given out
+    // (finishNumbers).
+    std::string number(SimTarget target, const std::string& role, std::shared_ptr<NSObject> screen = nullptr);
     void finishNumbers(SimNumbering* numbering);
     void navigationBar(const std::shared_ptr<UINavigationController>& nav, int depth, int nesting);
     std::string toolbarRow(const std::shared_ptr<UIToolbar>& toolbar, int nesting);
-    // Numbers a bar item shown by `view` (each segment of a segmented control on its own) and
-    // answers its text.
-    std::string barItem(const std::shared_ptr<UIBarButtonItem>& item, const std::shared_ptr<UIView>& view, int nesting);
+    // Numbers a bar item shown by `view` in its place (`role`: back, left, right, toolbar; each
+    // segment of a segmented control on its own) and answers its text.
+    std::string barItem(const std::shared_ptr<UIBarButtonItem>& item, const std::shared_ptr<UIView>& view, int nesting,
+                        const std::string& role);
     // Numbers each segment of the control and answers their texts, the selected one in <>.
-    std::string segments(const std::shared_ptr<UISegmentedControl>& control, int nesting);
+    std::string segments(const std::shared_ptr<UISegmentedControl>& control, int nesting, const std::string& role);
+    // What the view shows as a line, and for a control its role (its kind) and the texts it is
+    // tapped by.
     std::string describe(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window, bool& numbered,
-                         bool& skipChildren, std::vector<std::string>& texts);
+                         bool& skipChildren, std::vector<std::string>& texts, std::string& role);
 
     std::string text_;
     std::vector<SimTarget> targets_;
     std::vector<int> numbers_;
-    // Per target: what it shows, inside what its numbered ancestors show.
-    std::vector<std::string> contents_;
-    // The content of the latest numbered target at each nesting level, while walking.
-    std::vector<std::string> enclosing_;
+    // Per target: what it is on which screen (SimNumbering).
+    struct Identity {
+        std::shared_ptr<NSObject> screen;
+        std::string key;
+        std::string loose;
+        // The controller whose views hold it (else its screen), and whether it is that
+        // controller's own view: a control inside another of one controller's views is part of
+        // what that one is.
+        std::shared_ptr<NSObject> part;
+        bool controllerView = false;
+    };
+    std::vector<Identity> identities_;
+    // The identity of the latest numbered target at each nesting level, while walking.
+    std::vector<Identity> enclosing_;
     std::vector<std::shared_ptr<UIView>> scrollViews_;
     std::vector<std::pair<const UIView*, std::shared_ptr<UINavigationController>>> bars_;
 };

@@ -422,7 +422,10 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
     const SimTarget* target = s.find(c.target);
     if (!target) {
         r.ok = false;
-        r.message = notOnScreen(s, c.target, "to tap");
+        // A text nothing shows is sought in vain behind an alert too (a button of one waiting
+        // behind it): only the front one's buttons answer.
+        const std::string refused = SimScreen::isNumber(c.target) ? "" : alertInTheWay(s, nullptr);
+        r.message = refused.empty() ? notOnScreen(s, c.target, "to tap") : refused;
         return r;
     }
     // While an alert is up, a text its buttons show means its button (a Cancel under it is out
@@ -561,8 +564,14 @@ SimSession::Result SimSession::scroll(const SimCommand& c) {
     Result r;
     auto s = screen();
     std::shared_ptr<UIScrollView> view;
+    const SimTarget* t = c.target.empty() ? nullptr : s.find(c.target);
+    // A finger on the screen meets the alert in front first, as a tap does.
+    if (auto refused = alertInTheWay(s, t); !refused.empty()) {
+        r.ok = false;
+        r.message = refused;
+        return r;
+    }
     if (!c.target.empty()) {
-        const SimTarget* t = s.find(c.target);
         for (auto v = t ? t->view : nullptr; v && !view; v = v->superview()) view = std::dynamic_pointer_cast<UIScrollView>(v);
     } else if (!s.scrollViews().empty()) {
         view = std::dynamic_pointer_cast<UIScrollView>(s.scrollViews().front());
@@ -591,16 +600,20 @@ SimSession::Result SimSession::swipeOrPan(const SimCommand& c) {
         return r;
     }
     CGPoint from{CGRectGetMidX(window->bounds()), CGRectGetMidY(window->bounds())};
-    if (!c.target.empty()) {
-        auto s = screen();
-        const SimTarget* t = s.find(c.target);
-        if (!t || !t->view) {
-            r.ok = false;
-            r.message = "nothing called \"" + c.target + "\" to drag on the screen";
-            return r;
-        }
-        from = centreInWindow(t->view);
+    auto s = screen();
+    const SimTarget* t = c.target.empty() ? nullptr : s.find(c.target);
+    if (!c.target.empty() && (!t || !t->view)) {
+        r.ok = false;
+        r.message = "nothing called \"" + c.target + "\" to drag on the screen";
+        return r;
     }
+    // A finger on the screen meets the alert in front first, as a tap does.
+    if (auto refused = alertInTheWay(s, t); !refused.empty()) {
+        r.ok = false;
+        r.message = refused;
+        return r;
+    }
+    if (t) from = centreInWindow(t->view);
     double dx = c.dx, dy = c.dy, speed = c.speed;
     if (c.kind == SimCommand::Kind::Swipe) {
         // A quick flick across most of the width or height, starting on the far side.
@@ -633,6 +646,11 @@ SimSession::Result SimSession::move(const SimCommand& c) {
     if (auto refused = alertInTheWay(s, nullptr); !refused.empty()) {
         r.ok = false;
         r.message = refused;
+        return r;
+    }
+    if (from == to) {
+        r.ok = false;
+        r.message = named(s, *from) + " is in that place already: nothing moved";
         return r;
     }
     auto grip = row->reorderControl();

@@ -3,6 +3,7 @@
 #include "uikit/OEGridViewCell.h"
 
 #include "platform/dispatch/NSDelayedPerforming.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UILongPressGestureRecognizer.h"
 #include "platform/ui/UITouch.h"
 #include "uikit/OEGridView.h"
@@ -12,6 +13,8 @@ int tapCountOf(const UITouchList& touches) { return touches.empty() ? 0 : touche
 }  // namespace
 
 void OEGridViewCell::setup() {
+    // A tile is touched as a button is, though its touches are its own.
+    setAccessibilityTraits(*this, UIAccessibilityTraitButton);
     addGestureRecognizer(UILongPressGestureRecognizer::initWithTarget(self<OEGridViewCell>(),
                                                                       &OEGridViewCell::longPressSelector));
 }

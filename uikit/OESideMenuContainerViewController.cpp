@@ -3,6 +3,7 @@
 #include "uikit/OESideMenuContainerViewController.h"
 
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UINavigationController.h"
@@ -406,7 +407,11 @@ std::shared_ptr<UITapGestureRecognizer> OESideMenuContainerViewController::cente
 void OESideMenuContainerViewController::removeCenterGestureRecognizers() {
     for (auto* slot : {&centerTap_, &centerPan_}) {
         if (auto recognizer = slot->lock()) {
-            if (auto v = recognizer->view()) v->removeGestureRecognizer(recognizer);
+            if (auto v = recognizer->view()) {
+                v->removeGestureRecognizer(recognizer);
+                setAccessibilityLabel(*v, "");
+                setAccessibilityTraits(*v, UIAccessibilityTraitNone);
+            }
         }
         slot->reset();
     }
@@ -422,6 +427,9 @@ void OESideMenuContainerViewController::addCenterGestureRecognizers() {
     auto pan = panGestureRecognizer();
     v->addGestureRecognizer(tap);
     v->addGestureRecognizer(pan);
+    // While the menu is open, a tap on the screen beside it closes it.
+    setAccessibilityLabel(*v, "close menu");
+    setAccessibilityTraits(*v, UIAccessibilityTraitButton);
     centerTap_ = tap;
     centerPan_ = pan;
 }

@@ -2,6 +2,7 @@
 #include "uikit/UICloseButton.h"
 
 #include "platform/ui/CGContext.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIColor.h"
 
 #include <algorithm>
@@ -11,7 +12,7 @@ std::shared_ptr<UICloseButton> UICloseButton::initWithFrame(const CGRect& frame)
     return std::make_shared<UICloseButton>(frame);
 }
 
-UICloseButton::UICloseButton(const CGRect& frame) : UIButton(frame) {}
+UICloseButton::UICloseButton(const CGRect& frame) : UIButton(frame) { setAccessibilityLabel(*this, "close"); }
 
 void UICloseButton::drawRect(const CGRect& rect) {
     auto context = UIGraphicsGetCurrentContext();

@@ -90,6 +90,16 @@ std::shared_ptr<MFMailComposeViewController> MFMailComposeViewController::make()
     return composer;
 }
 
+void MFMailComposeViewController::viewDidAppear(bool animated) {
+    UINavigationController::viewDidAppear(animated);
+    if (!finished_) (void)writingView_->becomeFirstResponder();
+}
+
+void MFMailComposeViewController::viewWillDisappear(bool animated) {
+    (void)writingView_->resignFirstResponder();
+    UINavigationController::viewWillDisappear(animated);
+}
+
 void MFMailComposeViewController::setSubject(const std::string& subject) {
     subject_ = subject;
     refresh();

@@ -72,6 +72,11 @@ public:
     // own form, HTML or plain text).
     std::string composedBody() const;
 
+    // Once the sheet is up, typing goes to the writing, as the caret waits there; it stops
+    // when the sheet goes.
+    void viewDidAppear(bool animated) override;
+    void viewWillDisappear(bool animated) override;
+
     // Tells the delegate the result once; later calls (a second tap) do nothing.
     void finishWithResult(MFMailComposeResult result, const NSErrorPtr& error = nullptr);
     bool isFinished() const { return finished_; }

@@ -1,10 +1,11 @@
-// Accessibility labels, kept in the object's associated slots.
+// Accessibility labels and traits, kept in the object's associated slots.
 #include "platform/ui/UIAccessibility.h"
 
 #include "platform/foundation/Value.h"
 
 namespace {
 const char kLabelKey = 0;
+const char kTraitsKey = 0;
 }  // namespace
 
 std::string accessibilityLabel(const NSObject& element) {
@@ -14,4 +15,13 @@ std::string accessibilityLabel(const NSObject& element) {
 
 void setAccessibilityLabel(NSObject& element, const std::string& label) {
     element.setAssociatedValue(&kLabelKey, Value(label));
+}
+
+UIAccessibilityTraits accessibilityTraits(const NSObject& element) {
+    const Value traits = element.associatedValue(&kTraitsKey);
+    return traits.isNumber() ? static_cast<UIAccessibilityTraits>(traits.unsignedLongLongValue()) : UIAccessibilityTraitNone;
+}
+
+void setAccessibilityTraits(NSObject& element, UIAccessibilityTraits traits) {
+    element.setAssociatedValue(&kTraitsKey, Value(static_cast<unsigned long long>(traits)));
 }

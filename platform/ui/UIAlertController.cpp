@@ -36,7 +36,16 @@ void UIAlertController::viewWillAppear(bool animated) {
     UIAlertModality::alertShown(shared_from_this());
 }
 
+void UIAlertController::viewDidAppear(bool animated) {
+    UIViewController::viewDidAppear(animated);
+    // Typing goes to the field at once: nobody taps a field the keyboard is already up for.
+    if (!textFields_.empty() && !answered_) (void)textFields_.front()->becomeFirstResponder();
+}
+
 void UIAlertController::viewWillDisappear(bool animated) {
+    // The keyboard leaves with the alert.
+    for (const auto& field : textFields_)
+        if (field->isFirstResponder()) (void)field->resignFirstResponder();
     UIAlertModality::alertEnded(this);
     UIViewController::viewWillDisappear(animated);
 }
@@ -65,6 +74,10 @@ void UIAlertController::addTextFieldWithConfigurationHandler(
     field->setBorderStyle(UITextBorderStyleRoundedRect);
     textFields_.push_back(field);
     if (configuration) configuration(field);
+}
+
+std::shared_ptr<UIView> UIAlertController::viewForActionAtIndex(std::size_t index) const {
+    return index < actionViews_.size() ? actionViews_[index] : nullptr;
 }
 
 bool UIAlertController::tapActionAtIndex(std::size_t index) {
@@ -124,6 +137,7 @@ void UIAlertController::loadView() {
         y += 34;
     }
     y += 10;
+    actionViews_.clear();
     std::weak_ptr<UIAlertController> weak = std::static_pointer_cast<UIAlertController>(shared_from_this());
     for (std::size_t i = 0; i < actions_.size(); ++i) {
         const auto& action = actions_[i];
@@ -143,6 +157,7 @@ void UIAlertController::loadView() {
                           },
                           UIControlEventTouchUpInside);
         box->addSubview(button);
+        actionViews_.push_back(button);
         y += 44;
     }
     const CGFloat height = y;

@@ -34,7 +34,12 @@ public:
     std::shared_ptr<UIAlertAction> preferredAction() const { return preferred_; }
     void setPreferredAction(const std::shared_ptr<UIAlertAction>& action) { preferred_ = action; }
 
-    // Alerts only: a new text field, configured by `configuration`.
+    // While the alert shows, the button that answers with the action at `index`; empty before
+    // its view is made or for no such action.
+    std::shared_ptr<UIView> viewForActionAtIndex(std::size_t index) const;
+
+    // Alerts only: a new text field, configured by `configuration`. The first field takes the
+    // typing when the alert appears, as on the platform.
     void addTextFieldWithConfigurationHandler(std::function<void(const std::shared_ptr<UITextField>&)> configuration);
     const std::vector<std::shared_ptr<UITextField>>& textFields() const { return textFields_; }
 
@@ -47,6 +52,7 @@ public:
     void loadView() override;
     // From appearing to disappearing the alert is modal (UIAlertModality).
     void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
     void viewWillDisappear(bool animated) override;
 
 private:
@@ -55,5 +61,6 @@ private:
     std::vector<std::shared_ptr<UIAlertAction>> actions_;
     std::shared_ptr<UIAlertAction> preferred_;
     std::vector<std::shared_ptr<UITextField>> textFields_;
+    std::vector<std::shared_ptr<UIView>> actionViews_;
     bool answered_ = false;
 };

@@ -84,6 +84,14 @@ std::shared_ptr<NSObject> UIAlertModality::topAlert() {
     return alerts.empty() ? nullptr : alerts.back().lock();
 }
 
+std::vector<std::shared_ptr<NSObject>> UIAlertModality::alerts() {
+    prune();
+    std::vector<std::shared_ptr<NSObject>> shown;
+    for (const auto& weak : modality().alerts)
+        if (auto alert = weak.lock()) shown.push_back(std::move(alert));
+    return shown;
+}
+
 bool UIAlertModality::isTopAlert(const NSObject* alert) {
     auto top = topAlert();
     return !top || top.get() == alert;

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class UIView;
 
@@ -22,6 +23,8 @@ public:
     static bool isAlertUp();
     // The newest alert on screen; empty when there is none.
     static std::shared_ptr<NSObject> topAlert();
+    // Every alert on screen, oldest first: the last one is in front, the others wait behind it.
+    static std::vector<std::shared_ptr<NSObject>> alerts();
     // Whether a touch on `view` reaches it: no alert is up, or the view lies inside the top
     // alert's own view (an alert view's window).
     static bool touchReaches(const UIView* view);

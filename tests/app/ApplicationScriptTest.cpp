@@ -81,14 +81,15 @@ std::array<double, 3> meanColour(const UIImage& image, int x0, int y0, int x1, i
     return {sum[0] / n, sum[1] / n, sum[2] / n};
 }
 
-// The last picture file ("image /PATH") the screen listed in `output`, "" when none; buttons
-// showing a named image ("image i") are not pictures.
-std::string lastImageShown(const std::string& output) {
-    std::string path;
-    const std::regex line("image (/\\S+)");
+// The file of the last painting ("image pNNNN.jpg") the screen listed in `output`: the one in
+// `documents` when it is there, else the bundle's; "" when none was listed.
+std::string lastPaintingShown(const std::string& output, const std::string& documents, const std::string& bundle) {
+    std::string name;
+    const std::regex line("image (p[0-9]{4}\\.\\w+)");
     for (auto it = std::sregex_iterator(output.begin(), output.end(), line); it != std::sregex_iterator(); ++it)
-        path = (*it)[1].str();
-    return path;
+        name = (*it)[1].str();
+    if (name.empty()) return "";
+    return std::filesystem::exists(documents + "/" + name) ? documents + "/" + name : bundle + "/Data/" + name;
 }
 
 // Expects `shot` to show `picture` scaled by `scale` with its top-left corner at (x, y) points:
@@ -247,8 +248,7 @@ TEST(ApplicationScript, ASubcategorysGridOpensItsPicturesFromTheServerInThePager
     const std::string zoomShot = Sandbox::tmp() + "/pager-zoomed.png";
     const std::string gridShot = Sandbox::tmp() + "/grid.png";
 
-    // Control 2 is the pager's page, the one area of the screen that takes taps (1 is the back
-    // button, whose number the grid's back button had).
+    // The pager's page is the picture, the one area of the screen that takes taps.
     ProcessRun run = simulate(bundle,
                               "tap " + group.name.in("en") + "\n"
                               "expect == " + group.name.in("en") + " ==\n"
@@ -258,12 +258,12 @@ TEST(ApplicationScript, ASubcategorysGridOpensItsPicturesFromTheServerInThePager
                               "shot " + gridShot + "\n"
                               "tap " + title + "\n"
                               "expect \"" + title + "\"\n"
-                              "await Documents/Data/" + imagePath + "\n"
+                              "await image " + imagePath + "\n"
                               "shot " + pagerShot + "\n"
                               "tap next picture\n"
-                              "await /Data/p\n"
+                              "await image p\n"
                               "show\n"
-                              "doubletap 2\n"
+                              "doubletap picture\n"
                               "show\n"
                               "shot " + zoomShot + "\n"
                               "back\n"
@@ -294,7 +294,8 @@ TEST(ApplicationScript, ASubcategorysGridOpensItsPicturesFromTheServerInThePager
     // pixel around the same middle.
     const std::size_t next = run.output.find("> tap next picture");
     ASSERT_NE(next, std::string::npos);
-    const std::string nextImage = lastImageShown(run.output.substr(next, run.output.find("> doubletap") - next));
+    const std::string nextImage = lastPaintingShown(run.output.substr(next, run.output.find("> doubletap") - next),
+                                                    home + "/Documents/Data", bundle);
     ASSERT_FALSE(nextImage.empty()) << run.output;
     EXPECT_EQ(nextImage.find(imagePath), std::string::npos) << nextImage;
     auto nextPicture = UIImage::imageWithContentsOfFile(nextImage);
@@ -305,14 +306,14 @@ TEST(ApplicationScript, ASubcategorysGridOpensItsPicturesFromTheServerInThePager
     expectPictureAt(*zoomed, *nextPicture, 1.0, 187.5 - w / 2, 333.5 - h / 2, {40, 333.5 - h / 2 + 20},
                     {335, 333.5 + h / 2 - 20});
 
-    // Without the server, the downloaded picture opens again from Documents. This second launch
-    // offers the download of the missing pictures first.
+    // Without the server, the downloaded picture opens again: from Documents, where alone it is.
+    // This second launch offers the download of the missing pictures first.
     server.reset();
     run = simulate(bundle,
                    "tap Cancel\n"
                    "tap " + group.name.in("en") + "\n"
                    "tap " + title + "\n"
-                   "await Documents/Data/" + imagePath + "\n");
+                   "await image " + imagePath + "\n");
     EXPECT_EQ(run.status, 0) << run.output;
 }
 
@@ -488,10 +489,11 @@ int drawnOn(const UIImage& image, int x, int y, int x0, int y0, int x1, int y1) 
     });
 }
 
-// A painting the bundle has, with its painter's name.
+// A painting the bundle has, with its painter's name and its picture's file.
 struct BundledPainting {
     std::string title, painter, thumbnail;
     int genreGroup = 0;
+    std::string picture;
 };
 
 BundledPainting bundledPainting() {
@@ -500,7 +502,7 @@ BundledPainting bundledPainting() {
         for (const auto& painter : DemoCatalogue::painters())
             if (painter.index == p.painter)
                 return {p.title.in("en"), painter.name.in("en"), DemoCatalogue::thumbnailPathOf(p),
-                        DemoCatalogue::genreGroupOf(p)};
+                        DemoCatalogue::genreGroupOf(p), DemoCatalogue::imagePathOf(p)};
     }
     return {};
 }
@@ -589,7 +591,7 @@ TEST(ApplicationScript, APictureSearchIsTypedOnThePhoneAndOnThePadAndOpensThePag
                                "type " + painting.title + "\n"
                                "await " + match + "\n"
                                "tap " + painting.title + "\n"
-                               "await image " + bundle + "/Data/\n"
+                               "await image " + painting.picture + "\n"
                                "expect == " + painting.painter + " ==\n"
                                "expect \"" + painting.title + "\"\n"
                                "show\n";
@@ -618,7 +620,7 @@ TEST(ApplicationScript, APictureSearchIsTypedOnThePhoneAndOnThePadAndOpensThePag
                                                "expect == Gallery ==\n");
     ASSERT_EQ(run.status, 0) << run.output;
     const std::string shown = run.output.substr(run.output.rfind("> show"));
-    EXPECT_NE(shown.find("image " + bundle + "/Data/"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("image " + painting.picture + "\n"), std::string::npos) << shown;
 }
 
 TEST(ApplicationScript, ASubcategorysScreenDownloadsItsMissingPicturesAndThenOffersThemNoMore) {
@@ -719,7 +721,7 @@ TEST(ApplicationScript, TheLastMissingPictureFetchedInThePagerTakesTheMenusDownl
                                     "tap " + group.name.in("en") + "\n"
                                     "idle\n"
                                     "tap " + title + "\n"
-                                    "await Documents/Data/" + imagePath + "\n"
+                                    "await image " + imagePath + "\n"
                                     "back\n"
                                     "advance 1\n"
                                     "back\n"

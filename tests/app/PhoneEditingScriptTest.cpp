@@ -47,8 +47,9 @@ TEST_F(PhoneEditingScript, ADownloadedCompositionAPlaylistAndItsTracksAreDeleted
                                   "tap Evening\n"
                                   "tap Edit\n"
                                   "expect [4] row \"Eine kleine Nachtmusik\" \"Wolfgang Amadeus Mozart\" (movable)\n"
+                                  "expect [9] button \"\u2212\"\n"
                                   // The middle one goes; the last moves to the top.
-                                  "tap 7\n"
+                                  "tap 9\n"
                                   "tap Delete\n"
                                   "move 5 to 3\n"
                                   "tap Done\n"

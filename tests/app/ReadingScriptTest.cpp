@@ -63,7 +63,7 @@ TEST_F(ReadingScript, AnArticleOpensToItsDocumentAndItsPaintingComesIntoThePager
                                   "show\n"
                                   "tap show picture\n"
                                   "expect == " + painter + " ==\n"
-                                  "await image " + bundle + "/Data/" + DemoCatalogue::imagePathOf(monaLisa) + "\n"
+                                  "await image " + DemoCatalogue::imagePathOf(monaLisa) + "\n"
                                   "back\n"
                                   "expect == Mona Lisa ==\n",
                                   "--default OEDocumentHost=" + host + " --trust-anchor 127.0.0.1=" + certificate);

@@ -24,6 +24,7 @@
 #include "platform/dispatch/NSTimer.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSString.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIAlertController.h"
@@ -543,7 +544,10 @@ TEST_F(PagerActionsTest, ThePictureIsMirroredOnAnExternalScreenThatComesAndGoes)
     EXPECT_EQ(shown->alpha(), 1);
     // The text screen says what the external screen shows; the phone's screen is not mixed in.
     const std::string screen = SimScreen::capture().text();
-    EXPECT_NE(screen.find("-- external screen 1920x1080: image " + page()->image()->name()), std::string::npos) << screen;
+    EXPECT_NE(screen.find("-- external screen 1920x1080: image " + NSString::lastPathComponent(page()->image()->name()) +
+                          "\n"),
+              std::string::npos)
+        << screen;
 
     // The next picture cross-fades in; the one before goes when the fade ends.
     pager_->clickNext();

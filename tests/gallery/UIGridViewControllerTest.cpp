@@ -17,6 +17,7 @@
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIPageControl.h"
 #include "platform/ui/UIWindow.h"
+#include "simulator/SimScreen.h"
 #include "uikit/OEGridViewCell.h"
 #include "uikit/UIGridViewWithPageControll.h"
 
@@ -163,6 +164,8 @@ TEST_F(UIGridViewControllerTest, ADetailGrowsOutOfItsCellAndShrinksBackOnATapOfT
     ASSERT_TRUE(button);
     EXPECT_EQ(detail->view()->superview(), button);
     EXPECT_EQ(detail->view()->layer()->cornerRadius(), 8);
+    // The dimmed area around the panel is what closes it.
+    EXPECT_NE(SimScreen::capture().text().find("] button \"close\"\n"), std::string::npos) << SimScreen::capture().text();
 
     // Another cell while the detail is open: nothing.
     screen_->gridViewDidSelectCellAtIndex(grid(), grid()->cellAtIndex(2), 2);

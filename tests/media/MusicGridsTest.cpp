@@ -21,6 +21,7 @@
 #include "platform/ui/UITableView.h"
 #include "platform/ui/UITextField.h"
 #include "platform/ui/UIWindow.h"
+#include "simulator/SimScreen.h"
 #include "tests/fixtures/FaultyFileIO.h"
 #include "tests/media/PadMusicFixture.h"
 #include "uikit/OEGridView.h"
@@ -143,10 +144,14 @@ TEST_F(PlaylistsGridTest, ClosingThePickersPanelWithoutDoneMakesNoPlaylist) {
     EXPECT_FALSE(grid_->editingPlayList());
     EXPECT_TRUE(manager_->playLists().empty());
     EXPECT_EQ(tiles(), 1);
-    // The creating tile asks again.
+    // The creating tile asks again, the name typed at once; asked, it is put away.
     tapOn(tile(0));
     settle(0.5);
-    EXPECT_TRUE(std::dynamic_pointer_cast<UIAlertController>(navigation_->presentedViewController()));
+    auto asked = std::dynamic_pointer_cast<UIAlertController>(navigation_->presentedViewController());
+    ASSERT_TRUE(asked);
+    EXPECT_TRUE(asked->textFields().front()->isFirstResponder());
+    EXPECT_TRUE(asked->tapActionAtIndex(1));
+    settle(0.5);
 }
 
 TEST_F(PlaylistsGridTest, APlaylistsTileOpensItsEditorWhoseChangesAreSavedAndWhoseTapsPlay) {
@@ -207,6 +212,11 @@ TEST_F(PlaylistsGridTest, ALongPressShowsOneDeleteButtonAtATimeWhichDeletesThePl
     const CGPoint corner = evening->imageView()->frame().origin;
     EXPECT_EQ(button->frame(), CGRectMake(corner.x - 8, corner.y - 8, 30, 30));
     EXPECT_EQ(grid_->lastEditingCell(), evening);
+    // A person reads each tile as a button, the creating one by what it does, the round one on a
+    // tile as its close button, never by their pictures.
+    const std::string screen = SimScreen::capture().text();
+    EXPECT_NE(screen.find("[1] button\n  [2] button \"close\"\n  image note\n  \"Evening\"\n"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("] button \"new playlist\"\n  image note_add\n"), std::string::npos) << screen;
 
     // Another tile takes the button; a second press on it hides it.
     auto morning = tile(1);

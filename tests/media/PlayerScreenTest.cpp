@@ -13,6 +13,7 @@
 #include "media/PlayList.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIWindow.h"
 #include "platform/media/AVPlayer.h"
 #include "platform/ui/NSLayoutConstraint.h"
@@ -126,6 +127,9 @@ TEST_F(PlayerScreenTest, TheTitleIsTheAuthorOverTheComposition) {
 
 TEST_F(PlayerScreenTest, FullScreenSlidesTheBarsAwayAndHidesThemWhenTheAnimationEnds) {
     ASSERT_TRUE(screen_->visibleConstraints()[0]->isActive());
+    // A tap on the player where its controls leave room is what takes it to full screen.
+    EXPECT_EQ(accessibilityLabel(*screen_->view()), "full screen");
+    EXPECT_EQ(accessibilityTraits(*screen_->view()), UIAccessibilityTraitButton);
     screen_->toggleFullscreen();
     EXPECT_TRUE(screen_->prefersStatusBarHidden());
     EXPECT_TRUE(navigation_->isNavigationBarHidden());

@@ -80,7 +80,7 @@ TEST_F(ExternalScreenTest, DisplayCommandsConnectAndDisconnectAScreenThatTheText
     mirror->addSubview(view);
     mirror->setHidden(false);
     const SimScreen screen = session.screen();
-    EXPECT_TRUE(screen.contains("-- external screen 1280x720: image " + Sandbox::tmp() + "/mirrored.png")) << screen.text();
+    EXPECT_TRUE(screen.contains("-- external screen 1280x720: image mirrored.png\n")) << screen.text();
     // Once: the external window is not walked as part of the phone's screen.
     EXPECT_EQ(screen.text().find("image "), screen.text().rfind("image ")) << screen.text();
     // The shot is the phone's screen: no green from the external one.

@@ -85,7 +85,8 @@ TEST_F(ScreenTest, TheTextScreenDecodesNoPictureAndAShotDecodesEachOnce) {
     window->layoutAndDisplayIfNeeded();
 
     const SimScreen screen = SimScreen::capture();
-    EXPECT_TRUE(screen.contains("image " + Sandbox::tmp() + "/picture2.png")) << screen.text();
+    // A picture by its file's name, wherever the file lies.
+    EXPECT_TRUE(screen.contains("\nimage picture2.png\n")) << screen.text();
     EXPECT_EQ(UIImage::decodedPictureCount(), before);
 
     const std::string shot = Sandbox::tmp() + "/pictures.png";

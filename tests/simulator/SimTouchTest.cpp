@@ -2,12 +2,14 @@
 // deletion and the offer deletes it; an edited list shows its delete controls and grips, and
 // `move` drags a row onto another's place. While an alert is up every tap and key meant for
 // what lies under it is refused, naming the alert's buttons. A control keeps its number while
-// it stays on the screen. A field is cleared and typed anew, and a text view takes typing. While
+// it stays on the screen. A view that takes taps is named by what it says it is, a picture by its
+// file's name. A field is cleared and typed anew, and a text view takes typing. While
 // a person's session waits, the clock follows real time; a script's stands still. Remote-control
 // presses reach the application as the system hands them over, and a link can start it. `back`
 // is a finger on the back button: where none can be touched, nothing goes back.
 #include "platform/dispatch/NSTimer.h"
 #include "platform/foundation/ClassRegistry.h"
+#include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIAlertView.h"
@@ -32,6 +34,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -110,23 +113,31 @@ TEST_F(SimTouchTest, ASwipedRowIsDeletedByItsOfferAndAnEditedListMovesItsRows) {
     EXPECT_EQ(early.message,
               "[2] row \"Adagio\" cannot be moved now: a list shows its rows' reorder controls while it is edited");
 
+    // The numbers of the deleted row and its offer stay theirs while the list shows: a 3 or a 5
+    // typed now meant them, and reaches nothing rather than something new.
     ASSERT_TRUE(run("tap Edit").ok);
-    EXPECT_EQ(screen(), "[1] button \"Edit\"\n[2] row \"Adagio\" (movable)\n  [3] button \"\u2212\"\n"
-                        "[4] row \"Canon\" (movable)\n  [5] button \"\u2212\"\n");
+    EXPECT_EQ(screen(), "[1] button \"Edit\"\n[2] row \"Adagio\" (movable)\n  [6] button \"\u2212\"\n"
+                        "[4] row \"Canon\" (movable)\n  [7] button \"\u2212\"\n");
+    EXPECT_FALSE(run("tap 3").ok);
     EXPECT_EQ(run("move 2 to 4").message, "moved [2] row \"Adagio\" (movable) to the place of [4] row \"Canon\" (movable)");
     EXPECT_EQ(playlist->tracks, (std::vector<std::string>{"Canon", "Adagio"}));
     // Each row took its controls and their numbers along.
-    EXPECT_EQ(screen(), "[1] button \"Edit\"\n[4] row \"Canon\" (movable)\n  [5] button \"\u2212\"\n"
-                        "[2] row \"Adagio\" (movable)\n  [3] button \"\u2212\"\n");
+    EXPECT_EQ(screen(), "[1] button \"Edit\"\n[4] row \"Canon\" (movable)\n  [7] button \"\u2212\"\n"
+                        "[2] row \"Adagio\" (movable)\n  [6] button \"\u2212\"\n");
     // The delete control asks; the offer deletes.
-    ASSERT_TRUE(run("tap 3").ok);
-    EXPECT_NE(screen().find("[2] row \"Adagio\" (movable)\n  [3] button \"\u2212\"\n  [6] button \"Delete\"\n"),
+    ASSERT_TRUE(run("tap 6").ok);
+    EXPECT_NE(screen().find("[2] row \"Adagio\" (movable)\n  [6] button \"\u2212\"\n  [8] button \"Delete\"\n"),
               std::string::npos)
         << screen();
-    ASSERT_TRUE(run("tap 6").ok);
+    ASSERT_TRUE(run("tap 8").ok);
     EXPECT_EQ(playlist->tracks, std::vector<std::string>{"Canon"});
 
     EXPECT_EQ(SimCommand::parse("move 3").kind, SimCommand::Kind::Invalid);
+    // A row onto its own place does not move.
+    const auto stays = run("move 4 to 4");
+    EXPECT_FALSE(stays.ok);
+    EXPECT_EQ(stays.message, "[4] row \"Canon\" (movable) is in that place already: nothing moved");
+    EXPECT_EQ(playlist->tracks, std::vector<std::string>{"Canon"});
     const auto byText = SimCommand::parse("move \"Night Watch\" to Milkmaid");
     EXPECT_EQ(byText.target, "Night Watch");
     EXPECT_EQ(byText.destination, "Milkmaid");
@@ -160,10 +171,10 @@ TEST_F(SimTouchTest, WhileAnAlertIsUpTapsAndKeysMeantForWhatIsUnderItAreRefused)
     root->presentViewController(alert, false, nullptr);
     session.settle();
     const std::string shown = screen();
-    ASSERT_NE(shown.find("[4] button \"Yes\"\n[5] button \"No\""), std::string::npos) << shown;
+    ASSERT_NE(shown.find("== alert: Reset the count? ==\n  [4] Yes\n  [5] No\n"), std::string::npos) << shown;
 
     const std::string refusal = "an alert is up (\"Reset the count?\"): answer it first with one of its buttons: "
-                                "[4] button \"Yes\", [5] button \"No\"";
+                                "[4] Yes, [5] No";
     auto tapped = run("tap Count");
     EXPECT_FALSE(tapped.ok);
     EXPECT_EQ(tapped.message, refusal);
@@ -175,7 +186,7 @@ TEST_F(SimTouchTest, WhileAnAlertIsUpTapsAndKeysMeantForWhatIsUnderItAreRefused)
 
     EXPECT_FALSE(run("tap 3").ok) << "the Yes beneath it";
     // A text the alert shows means the alert's button.
-    EXPECT_EQ(run("tap Yes").message, "tapped [4] button \"Yes\"");
+    EXPECT_EQ(run("tap Yes").message, "tapped [4] Yes");
     EXPECT_TRUE(answered);
     EXPECT_EQ(beneath, 0);
     ASSERT_TRUE(run("tap Count").ok);
@@ -232,21 +243,25 @@ TEST_F(SimTouchTest, ControlsKeepTheirNumbersWhileTheyAreOnTheScreen) {
     EXPECT_FALSE(gone.ok);
     EXPECT_EQ(gone.message, "there is no control numbered 2 on the screen (it shows 5)");
 
-    // Something new takes the lowest number free.
+    // Something new on the same screen takes the lowest number no control there had: the 2 of
+    // the button that left could still be meant.
     auto help = UIButton::buttonWithType(UIButtonTypeSystem);
     help->setTitle("Help", UIControlStateNormal);
     help->setFrame(CGRectMake(20, 400, 100, 44));
     root->view()->addSubview(help);
-    EXPECT_NE(screen().find("[2] button \"Help\""), std::string::npos) << screen();
+    EXPECT_NE(screen().find("[7] button \"Help\""), std::string::npos) << screen();
 
     // A screen of its own starts from 1 again.
-    table->removeFromSuperview();
-    help->removeFromSuperview();
+    auto next = UIViewController::make();
+    next->view()->setBackgroundColor(UIColor::whiteColor());
     auto done = UIButton::buttonWithType(UIButtonTypeSystem);
     done->setTitle("Done", UIControlStateNormal);
     done->setFrame(CGRectMake(20, 100, 100, 44));
-    root->view()->addSubview(done);
+    next->view()->addSubview(done);
+    root->presentViewController(next, false, nullptr);
+    session.settle();
     EXPECT_EQ(screen(), "[1] button \"Done\"\n");
+    root->dismissViewControllerAnimated(false, nullptr);
 }
 
 TEST_F(SimTouchTest, ImageButtonsAndPictureCellsAreListedByTheirNamesNeverByTheirFiles) {
@@ -278,6 +293,34 @@ TEST_F(SimTouchTest, ImageButtonsAndPictureCellsAreListedByTheirNamesNeverByThei
                         "[4] cell \"The Milkmaid\"\n");
     EXPECT_EQ(run("tap favorite").message, "tapped [3] button \"favorite (12)\"");
     EXPECT_EQ(run("tap Milkmaid").message, "tapped [4] cell \"The Milkmaid\"");
+}
+
+TEST_F(SimTouchTest, AViewTakingTapsIsNamedByWhatItSaysItIsAndAPictureByItsFilesName) {
+    // A picture from a file deep in the home, as a painting is.
+    std::vector<std::uint8_t> px(20 * 20 * 4, 255);
+    const std::string file = Sandbox::tmp() + "/p0023.jpg";
+    const NSData png = UIImagePNGRepresentation(UIImage::imageWithPixels(px, 20, 20, 1));
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(png.data()), png.size());
+    auto page = UIView::initWithFrame(CGRectMake(0, 64, 375, 200));
+    page->addGestureRecognizer(UITapGestureRecognizer::make());
+    setAccessibilityTraits(*page, UIAccessibilityTraitImage);
+    auto painting = UIImageView::initWithImage(UIImage::imageWithContentsOfFile(file));
+    painting->setFrame(page->bounds());
+    page->addSubview(painting);
+    root->view()->addSubview(page);
+    // One that closes something, and one that says nothing of itself.
+    auto beside = UIView::initWithFrame(CGRectMake(0, 300, 375, 100));
+    beside->addGestureRecognizer(UITapGestureRecognizer::make());
+    setAccessibilityTraits(*beside, UIAccessibilityTraitButton);
+    setAccessibilityLabel(*beside, "close menu");
+    root->view()->addSubview(beside);
+    auto plain = UIView::initWithFrame(CGRectMake(0, 450, 375, 100));
+    plain->addGestureRecognizer(UITapGestureRecognizer::make());
+    root->view()->addSubview(plain);
+
+    EXPECT_EQ(screen(), "[1] picture\n  image p0023.jpg\n[2] button \"close menu\"\n[3] area\n");
+    EXPECT_EQ(run("tap picture").message, "tapped [1] picture");
+    EXPECT_EQ(run("tap close menu").message, "tapped [2] button \"close menu\"");
 }
 
 TEST_F(SimTouchTest, AFieldIsClearedAndTypedAnewAndATextViewTakesTyping) {

@@ -218,6 +218,34 @@ TEST(SimulatorCommands, ParsesTargetsDirectionsAndNumbers) {
     }
 }
 
+TEST(SimulatorCommands, AMissingOrMalformedArgumentIsRefusedWithTheCommandsUsage) {
+    const std::string moveUsage = "move needs a row and the row whose place it takes: move N to M (or a text each, "
+                                  "quoted where it holds \"to\")";
+    // "to" divides the rows and is never one: a row missing on either side is refused.
+    for (const char* line : {"move 3 to", "move to 3", "move to", "move 3", "move 1 2 3"}) {
+        const auto c = SimCommand::parse(line);
+        EXPECT_EQ(c.kind, SimCommand::Kind::Invalid) << line;
+        EXPECT_EQ(c.error, moveUsage) << line;
+    }
+    EXPECT_EQ(SimCommand::parse("move 1 to 2 to 3").error, "move: more than one \"to\"; " + moveUsage);
+    EXPECT_EQ(SimCommand::parse("move \"Ode to Joy to 3").error, "move: a quote is not closed; " + moveUsage);
+    const auto quoted = SimCommand::parse("move \"Ode to Joy\" to 3");
+    EXPECT_EQ(quoted.target, "Ode to Joy");
+    EXPECT_EQ(quoted.destination, "3");
+    const auto pair = SimCommand::parse("move 4 2");
+    EXPECT_EQ(pair.target, "4");
+    EXPECT_EQ(pair.destination, "2");
+    EXPECT_EQ(SimCommand::parse("move 3 to 100000").kind, SimCommand::Kind::Invalid);
+
+    EXPECT_EQ(SimCommand::parse("type").error, "type needs the text to type: type TEXT, or type @N TEXT into field N");
+    EXPECT_EQ(SimCommand::parse("type @3").error, "type needs the text to type: type TEXT, or type @N TEXT into field N");
+    EXPECT_EQ(SimCommand::parse("swipe left 300").error,
+              "swipe takes nothing after its direction: swipe [N] DIR (a swipe goes across most of the screen)");
+    EXPECT_EQ(SimCommand::parse("back 3").error, "back takes nothing after it, not \"3\"");
+    EXPECT_EQ(SimCommand::parse("quit now").error, "quit takes nothing after it, not \"now\"");
+    EXPECT_EQ(SimCommand::parse("show all").kind, SimCommand::Kind::Invalid);
+}
+
 TEST(SimulatorCommands, EveryVerbAndItsOtherNamesReadToTheirKindInAnyCase) {
     using Kind = SimCommand::Kind;
     const std::pair<const char*, Kind> lines[] = {

@@ -6,6 +6,7 @@
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIDevice.h"
@@ -224,9 +225,16 @@ TEST_F(SideMenuTest, CentreScreensOfANavigationControllerTakeTouchesOnlyWhileClo
     c->setMenuState(OESideMenuStateLeftMenuOpen);
     settle();
     EXPECT_FALSE(screen->view()->isUserInteractionEnabled());
+    // The centre beside the open menu is touched as a button that closes it.
+    EXPECT_EQ(accessibilityLabel(*navigation->view()), "close menu");
+    EXPECT_EQ(accessibilityTraits(*navigation->view()), UIAccessibilityTraitButton);
     c->setMenuState(OESideMenuStateClosed);
     settle();
     EXPECT_TRUE(screen->view()->isUserInteractionEnabled());
+    // A centre replaced is a plain view again.
+    c->setCenterViewController(UINavigationController::initWithRootViewController(UIViewController::make()));
+    EXPECT_EQ(accessibilityLabel(*navigation->view()), "");
+    EXPECT_EQ(accessibilityTraits(*navigation->view()), UIAccessibilityTraitNone);
 }
 
 TEST_F(SideMenuTest, SplitCentresAreSwitchedLikeNavigationCentres) {

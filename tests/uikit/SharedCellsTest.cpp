@@ -2,6 +2,7 @@
 // the close button's drawing, the colour and Base64 extensions.
 #include "platform/ui/CGContext.h"
 #include "platform/ui/NSAttributedString.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
@@ -111,6 +112,7 @@ TEST(UIDetailCellTest, TheTwoLinesStretchWithTheCell) {
 
 TEST(UICloseButtonTest, DrawsARingADiscAndACrossInSinglePrecision) {
     auto button = UICloseButton::initWithFrame(CGRectMake(0, 0, 30, 40));
+    EXPECT_EQ(accessibilityLabel(*button), "close") << "named by what it does, as it has no title";
     const auto ops = drawingOf(button);
     std::vector<CGContext::Operation> arcs, lines;
     for (const auto& op : ops) {

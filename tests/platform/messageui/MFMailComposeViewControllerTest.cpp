@@ -1,6 +1,7 @@
 // The mail composer: its sheet shows what the caller filled in, its two bar buttons tell the
 // delegate once (the delegate dismisses it), the host can end it with another result, and
-// whether mail can be sent is the host's to say.
+// whether mail can be sent is the host's to say. While the sheet is up the caret waits where the
+// person writes.
 #include "platform/messageui/MFMailComposeViewController.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UILabel.h"
@@ -89,6 +90,21 @@ TEST_F(MailComposerTest, APlainBodyIsShownAsTextAndTheHostChoosesOtherResults) {
     EXPECT_TRUE(MFMailComposeViewController::canSendMail());
     MFMailComposeViewController::setCanSendMail(false);
     EXPECT_FALSE(MFMailComposeViewController::canSendMail());
+}
+
+TEST_F(MailComposerTest, TheCaretWaitsInTheWritingOnceTheSheetIsUpAndGoesWithIt) {
+    auto composer = MFMailComposeViewController::make();
+    auto recorder = std::make_shared<Recorder>();
+    composer->setMailComposeDelegate(recorder);
+    root->presentViewController(composer, true, nullptr);
+    Clock::advance(1);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_TRUE(composer->writingView()->isFirstResponder());
+    composer->cancelButton()->simulateTap();
+    Clock::advance(1);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_FALSE(root->presentedViewController());
+    EXPECT_EQ(UIResponder::currentFirstResponder(), nullptr);
 }
 
 TEST_F(MailComposerTest, AFingerOnTheBodyWritesAboveTheCallersBodyAndTheMessageHoldsBoth) {

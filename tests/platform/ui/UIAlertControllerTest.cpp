@@ -1,5 +1,6 @@
 // Alerts: actions in order, a tap dismissing the alert and running the handler exactly once,
-// the single cancel action, text fields, and the older alert view's delegate calls. An alert is
+// the single cancel action, text fields (the first takes the typing while the alert is up), the
+// button of each action, and the older alert view's delegate calls. An alert is
 // modal: it takes every touch until it is answered, the newest of two first, and a screen
 // presented from under it waits until it has gone.
 #include "platform/dispatch/NSRunLoop.h"
@@ -111,6 +112,23 @@ TEST_F(AlertTest, TextFieldsOnlyOnAlertsAndConfiguredInOrder) {
     auto sheet = UIAlertController::alertControllerWithTitle("", "", UIAlertControllerStyle::ActionSheet);
     sheet->addTextFieldWithConfigurationHandler(nullptr);
     EXPECT_TRUE(sheet->textFields().empty());
+}
+
+TEST_F(AlertTest, TheFirstFieldTakesTheTypingAsTheAlertAppearsAndGivesItUpAsItGoes) {
+    auto alert = UIAlertController::alertControllerWithTitle("", "New Playlist", UIAlertControllerStyle::Alert);
+    alert->addTextFieldWithConfigurationHandler(nullptr);
+    alert->addTextFieldWithConfigurationHandler(nullptr);
+    alert->addAction(UIAlertAction::actionWithTitle("OK", UIAlertActionStyle::Default, nullptr));
+    root->presentViewController(alert, true, nullptr);
+    Clock::advance(1);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_TRUE(alert->textFields()[0]->isFirstResponder());
+    // Each action's button is where a finger answers with it.
+    ASSERT_TRUE(alert->viewForActionAtIndex(0));
+    EXPECT_EQ(std::dynamic_pointer_cast<UIButton>(alert->viewForActionAtIndex(0))->currentTitle(), "OK");
+    EXPECT_FALSE(alert->viewForActionAtIndex(1));
+    ASSERT_TRUE(alert->tapActionAtIndex(0));
+    EXPECT_EQ(UIResponder::currentFirstResponder(), nullptr);
 }
 
 TEST_F(AlertTest, AlertViewTellsItsDelegateAndStaysAliveUntilAnswered) {

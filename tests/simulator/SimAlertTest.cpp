@@ -1,0 +1,120 @@
+// Alerts on the text screen, whichever kind puts them up: the one in front under its heading with
+// its message, fields and numbered buttons, those behind it listed as waiting, their buttons not
+// yet to be touched; an action sheet under a heading of its own. An alert's one field takes the
+// typing as it appears. Behind an alert, a swipe, a scroll and a drag are refused as a tap is.
+#include "platform/ui/UIAlertController.h"
+#include "platform/ui/UIAlertView.h"
+#include "platform/ui/UIButton.h"
+#include "platform/ui/UIScrollView.h"
+#include "platform/ui/UITextField.h"
+#include "tests/simulator/SimTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using SimAlertTest = SimSessionTest;
+
+std::shared_ptr<UIAlertController> offer(std::string* answer) {
+    auto alert = UIAlertController::alertControllerWithTitle(
+        "Complete", "Pictures not on this device yet: 24. Download them now?", UIAlertControllerStyle::Alert);
+    alert->addAction(UIAlertAction::actionWithTitle("OK", UIAlertActionStyle::Default,
+                                                    [answer](const auto&) { *answer = "download"; }));
+    alert->addAction(UIAlertAction::actionWithTitle("Cancel", UIAlertActionStyle::Cancel,
+                                                    [answer](const auto&) { *answer = "later"; }));
+    return alert;
+}
+
+}  // namespace
+
+TEST_F(SimAlertTest, TheAlertInFrontIsListedFirstWithItsButtonsAndThoseBehindItWait) {
+    auto count = UIButton::buttonWithType(UIButtonTypeSystem);
+    count->setTitle("Count", UIControlStateNormal);
+    count->setFrame(CGRectMake(20, 80, 120, 44));
+    root->view()->addSubview(count);
+    std::string answer;
+    root->presentViewController(offer(&answer), false, nullptr);
+    session.settle();
+    EXPECT_EQ(screen(), "[1] button \"Count\"\n== alert: Complete ==\n"
+                        "  Pictures not on this device yet: 24. Download them now?\n  [2] OK\n  [3] Cancel\n");
+
+    // An alert view comes over it, as a message does on a return from the background.
+    auto news = UIAlertView::initWithTitle("New paintings", "More paintings are waiting on the server.", nullptr, "OK", {});
+    news->show();
+    EXPECT_EQ(screen(), "[1] button \"Count\"\n== alert: New paintings ==\n  More paintings are waiting on the server.\n"
+                        "  [4] OK\n== waiting behind it: alert: Complete ==\n"
+                        "  Pictures not on this device yet: 24. Download them now?\n"
+                        "  (its buttons once it is in front: OK, Cancel)\n");
+    // The buttons of the one behind are out of reach until it is in front.
+    const auto refused = run("tap Cancel");
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.message, "an alert is up (\"New paintings\"): answer it first with one of its buttons: [4] OK");
+    EXPECT_FALSE(run("tap 3").ok);
+    EXPECT_EQ(run("tap OK").message, "tapped [4] OK");
+    EXPECT_TRUE(answer.empty());
+    EXPECT_FALSE(news->isVisible());
+
+    // Now in front, its buttons take numbers and answer it.
+    EXPECT_EQ(screen(), "[1] button \"Count\"\n== alert: Complete ==\n"
+                        "  Pictures not on this device yet: 24. Download them now?\n  [2] OK\n  [3] Cancel\n");
+    EXPECT_EQ(run("tap Cancel").message, "tapped [3] Cancel");
+    EXPECT_EQ(answer, "later");
+    EXPECT_EQ(screen(), "[1] button \"Count\"\n");
+
+    // A sheet is listed the same way under a heading of its own, an untitled one by its kind.
+    auto sheet = UIAlertController::alertControllerWithTitle("", "", UIAlertControllerStyle::ActionSheet);
+    sheet->addAction(UIAlertAction::actionWithTitle("Share", UIAlertActionStyle::Default, nullptr));
+    auto disabled = UIAlertAction::actionWithTitle("Get HD", UIAlertActionStyle::Default, nullptr);
+    disabled->setEnabled(false);
+    sheet->addAction(disabled);
+    root->presentViewController(sheet, false, nullptr);
+    session.settle();
+    EXPECT_EQ(screen(), "[1] button \"Count\"\n== sheet ==\n  [2] Share\n  [3] Get HD (disabled)\n");
+    ASSERT_TRUE(run("tap Share").ok);
+}
+
+TEST_F(SimAlertTest, AnAlertsOneFieldTakesTheTypingAsItAppears) {
+    auto alert = UIAlertController::alertControllerWithTitle("", "New Playlist", UIAlertControllerStyle::Alert);
+    alert->addTextFieldWithConfigurationHandler([](const auto& field) { field->setPlaceholder("Name"); });
+    std::string named;
+    std::weak_ptr<UIAlertController> weak = alert;
+    alert->addAction(UIAlertAction::actionWithTitle("OK", UIAlertActionStyle::Default, [weak, &named](const auto&) {
+        if (auto shown = weak.lock()) named = shown->textFields().front()->text();
+    }));
+    root->presentViewController(alert, false, nullptr);
+    session.settle();
+    EXPECT_EQ(screen(), "== alert ==\n  New Playlist\n  [1] field \"\" (placeholder \"Name\") (typing)\n  [2] OK\n");
+    EXPECT_TRUE(run("type Evening").ok);
+    EXPECT_EQ(run("tap OK").message, "tapped [2] OK");
+    EXPECT_EQ(named, "Evening");
+    EXPECT_EQ(UIResponder::currentFirstResponder(), nullptr) << "the keyboard went with the alert";
+}
+
+TEST_F(SimAlertTest, BehindAnAlertASwipeAScrollAndADragAreRefusedAsATapIs) {
+    auto scroller = UIScrollView::initWithFrame(CGRectMake(0, 64, 375, 300));
+    scroller->setContentSize(CGSizeMake(1000, 1000));
+    root->view()->addSubview(scroller);
+    auto count = UIButton::buttonWithType(UIButtonTypeSystem);
+    count->setTitle("Count", UIControlStateNormal);
+    count->setFrame(CGRectMake(20, 400, 120, 44));
+    root->view()->addSubview(count);
+    std::string answer;
+    root->presentViewController(offer(&answer), false, nullptr);
+    session.settle();
+
+    const std::string refusal = run("tap Count").message;
+    EXPECT_EQ(refusal, "an alert is up (\"Complete\"): answer it first with one of its buttons: [2] OK, [3] Cancel");
+    for (const char* line : {"swipe left", "swipe Count up", "scroll down", "scroll Count down 50", "pan 0 100",
+                             "pan Count 10 10"}) {
+        const auto refused = run(line);
+        EXPECT_FALSE(refused.ok) << line;
+        EXPECT_EQ(refused.message, refusal) << line;
+    }
+    EXPECT_EQ(scroller->contentOffset().y, 0);
+    EXPECT_TRUE(answer.empty());
+    ASSERT_TRUE(run("tap Cancel").ok);
+    EXPECT_TRUE(run("scroll down").ok);
+    EXPECT_EQ(scroller->contentOffset().y, 200);
+}

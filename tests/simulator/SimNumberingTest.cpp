@@ -1,0 +1,164 @@
+// A control's number is what it is on its screen, not the view that shows it: a screen's bar
+// buttons keep theirs while the bars hide and come back and while a screen laid over it comes
+// and goes; a control that left keeps its number from any newcomer while its screen shows, so a
+// number typed for it reaches nothing rather than something else; a list made anew keeps each
+// row's number with the row, whichever cell shows it.
+#include "platform/ui/UIAccessibility.h"
+#include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UIButton.h"
+#include "platform/ui/UIColor.h"
+#include "platform/ui/UILabel.h"
+#include "platform/ui/UINavigationController.h"
+#include "platform/ui/UINavigationItem.h"
+#include "platform/ui/UITableView.h"
+#include "platform/ui/UITableViewCell.h"
+#include "platform/ui/UITapGestureRecognizer.h"
+#include "platform/ui/UIToolbar.h"
+#include "tests/simulator/SimTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+using SimNumberingTest = SimSessionTest;
+
+// The number the screen gives the first control listed as `line` ("< Portraits"), 0 for none.
+int numberOf(const std::string& screen, const std::string& line) {
+    std::smatch found;
+    const std::regex numbered("\\[([0-9]+)\\] " + std::regex_replace(line, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)"));
+    return std::regex_search(screen, found, numbered) ? std::stoi(found[1].str()) : 0;
+}
+
+// A screen like a pager's: a picture that takes taps, reaching under the bars (so that it comes
+// first in reading order), a name strip with a button below it, a bar button on the right.
+class Pager : public UIViewController {
+public:
+    Pager() { setEdgesForExtendedLayout(UIRectEdgeAll); }
+    void viewDidLoad() override {
+        UIViewController::viewDidLoad();
+        setTitle("Holbein");
+        view()->setBackgroundColor(UIColor::whiteColor());
+        auto picture = UIView::initWithFrame(view()->bounds());
+        picture->addGestureRecognizer(UITapGestureRecognizer::make());
+        setAccessibilityTraits(*picture, UIAccessibilityTraitImage);
+        view()->addSubview(picture);
+        auto strip = UIButton::buttonWithType(UIButtonTypeSystem);
+        strip->setTitle("About", UIControlStateNormal);
+        strip->setFrame(CGRectMake(20, 560, 100, 44));
+        view()->addSubview(strip);
+        navigationItem()->setRightBarButtonItem(
+            UIBarButtonItem::initWithTitle("Like", UIBarButtonItemStylePlain, nullptr, nullptr));
+    }
+};
+
+// Rows of compositions, each with a Download button until it is downloaded; the cells are
+// reused, so a list made anew hands them to other rows.
+class Songs : public NSObject, public UITableViewDataSource {
+public:
+    std::vector<std::pair<std::string, bool>> songs{{"Adagio", false}, {"Bolero", false}, {"Canon", false}};
+    std::function<void(std::size_t)> downloaded;
+    long numberOfRowsInSection(const std::shared_ptr<UITableView>&, long) override {
+        return static_cast<long>(songs.size());
+    }
+    std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(const std::shared_ptr<UITableView>& table,
+                                                           const NSIndexPath& path) override {
+        auto cell = table->dequeueReusableCellWithIdentifier("Song");
+        if (!cell) cell = UITableViewCell::initWithStyle(UITableViewCellStyleDefault, "Song");
+        for (const auto& sub : cell->contentView()->subviews())
+            if (std::dynamic_pointer_cast<UIButton>(sub)) sub->removeFromSuperview();
+        const auto row = static_cast<std::size_t>(path.row);
+        cell->textLabel()->setText(songs[row].first);
+        if (!songs[row].second) {
+            auto download = UIButton::buttonWithType(UIButtonTypeSystem);
+            download->setTitle("Download", UIControlStateNormal);
+            download->setFrame(CGRectMake(250, 0, 100, 44));
+            std::weak_ptr<Songs> weak = std::static_pointer_cast<Songs>(shared_from_this());
+            download->addTarget(nullptr, [weak, row](const std::shared_ptr<NSObject>&) {
+                if (auto me = weak.lock(); me && me->downloaded) me->downloaded(row);
+            }, UIControlEventTouchUpInside);
+            cell->contentView()->addSubview(download);
+        }
+        return cell;
+    }
+};
+
+}  // namespace
+
+TEST_F(SimNumberingTest, ABarsButtonsKeepTheirNumbersWhileTheBarsHideAndWhileAScreenLaidOverItComesAndGoes) {
+    auto list = UIViewController::make();
+    list->setTitle("Portraits");
+    list->navigationItem()->setRightBarButtonItem(
+        UIBarButtonItem::initWithTitle("Filter", UIBarButtonItemStylePlain, nullptr, nullptr));
+    auto navigation = UINavigationController::initWithRootViewController(UIViewController::make());
+    navigation->topViewController()->setTitle("Gallery");
+    navigation->pushViewController(list, false);
+    window->setRootViewController(navigation);
+    session.settle();
+    ASSERT_EQ(numberOf(screen(), "< Gallery"), 1) << screen();
+    auto pager = std::make_shared<Pager>();
+    navigation->pushViewController(pager, false);
+    session.settle();
+
+    const std::string first = screen();
+    const int back = numberOf(first, "< Portraits"), like = numberOf(first, "Like"), about = numberOf(first, "button \"About\"");
+    ASSERT_TRUE(back && like && about) << first;
+    navigation->setNavigationBarHidden(true);
+    EXPECT_EQ(numberOf(screen(), "< Portraits"), 0) << "the bars are hidden\n" << screen();
+    navigation->setNavigationBarHidden(false);
+    EXPECT_EQ(screen(), first);
+
+    // A screen laid over it takes the lowest numbers; once it has gone, each control has its own again.
+    auto sheet = UIViewController::make();
+    sheet->view()->setBackgroundColor(UIColor::whiteColor());
+    auto close = UIButton::buttonWithType(UIButtonTypeSystem);
+    close->setTitle("Close", UIControlStateNormal);
+    close->setFrame(CGRectMake(20, 100, 100, 44));
+    sheet->view()->addSubview(close);
+    pager->presentViewController(sheet, false, nullptr);
+    session.settle();
+    EXPECT_EQ(screen(), "[1] button \"Close\"\n");
+    sheet->presentingViewController()->dismissViewControllerAnimated(false, nullptr);
+    session.settle();
+    EXPECT_EQ(screen(), first);
+
+    EXPECT_EQ(run("back").message, "tapped [" + std::to_string(back) + "] < Portraits");
+    EXPECT_EQ(numberOf(screen(), "< Gallery"), 1) << screen();
+}
+
+TEST_F(SimNumberingTest, AControlThatLeftKeepsItsNumberFromNewcomersWhileItsScreenShows) {
+    auto songs = std::make_shared<Songs>();
+    auto table = UITableView::initWithFrame(CGRectMake(0, 64, 375, 300));
+    table->setDataSource(songs);
+    auto toolbar = UIToolbar::initWithFrame(CGRectMake(0, 623, 375, 44));
+    root->view()->addSubview(table);
+    root->view()->addSubview(toolbar);
+    // A download done: the row loses its button and the toolbar gains a Trash button where the
+    // downloads can be thrown away.
+    songs->downloaded = [&](std::size_t row) {
+        songs->songs[row].second = true;
+        table->reloadData();
+        toolbar->setItems({UIBarButtonItem::initWithTitle("Trash", UIBarButtonItemStylePlain, nullptr, nullptr)});
+    };
+    EXPECT_EQ(screen(), "[1] row \"Adagio\" \"Download\"\n  [2] button \"Download\"\n[3] row \"Bolero\" \"Download\"\n"
+                        "  [4] button \"Download\"\n[5] row \"Canon\" \"Download\"\n  [6] button \"Download\"\n"
+                        "-- toolbar: \n");
+    EXPECT_EQ(run("tap 4").message, "tapped [4] button \"Download\"");
+    // The rows keep theirs, whichever cell shows them now; Trash is new, and 4 is still the
+    // button that went.
+    EXPECT_EQ(screen(), "[1] row \"Adagio\" \"Download\"\n  [2] button \"Download\"\n[3] row \"Bolero\"\n"
+                        "[5] row \"Canon\" \"Download\"\n  [6] button \"Download\"\n-- toolbar: [7] Trash  \n");
+    const auto again = run("tap 4");
+    EXPECT_FALSE(again.ok);
+    EXPECT_EQ(again.message, "there is no control numbered 4 on the screen (it shows 6)");
+
+    // Made anew in another order, the list keeps each row's number and its button's with it.
+    std::swap(songs->songs[0], songs->songs[2]);
+    table->reloadData();
+    EXPECT_EQ(screen(), "[5] row \"Canon\" \"Download\"\n  [6] button \"Download\"\n[3] row \"Bolero\"\n"
+                        "[1] row \"Adagio\" \"Download\"\n  [2] button \"Download\"\n-- toolbar: [7] Trash  \n");
+}
