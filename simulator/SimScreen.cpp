@@ -403,6 +403,14 @@ std::string SimScreen::number(SimTarget target, const std::string& role, std::sh
     id.key = role + ":";
     for (const auto& text : target.texts) id.key += text + "\x1f";
     id.loose = role + ":" + (target.texts.empty() ? std::string() : target.texts.front());
+    id.object = target.object ? target.object : std::shared_ptr<const void>(target.view);
+    if (role != "row" && role != "cell" && target.view) {
+        if (auto window = target.view->window()) {
+            const CGRect frame = inWindow(target.view, window);
+            id.place = role + "@" + numberText(std::round(frame.origin.x)) + "," + numberText(std::round(frame.origin.y)) +
+                       "," + numberText(std::round(frame.size.width)) + "x" + numberText(std::round(frame.size.height));
+        }
+    }
     // Inside a control of the same screen part, what encloses it is part of what it is (a row's
     // button is that row's); a controller's own view (one that takes a tap anywhere on it) holds
     // its controls without their being its parts.
@@ -412,6 +420,7 @@ std::string SimScreen::number(SimTarget target, const std::string& role, std::sh
         if (around.part == id.part && !around.controllerView && around.screen == id.screen) {
             id.key = around.key + " > " + id.key;
             id.loose = around.loose + " > " + id.loose;
+            if (!id.place.empty()) id.place = around.key + " > " + id.place;
         }
     }
     enclosing_.resize(level + 1);
@@ -439,13 +448,15 @@ void SimScreen::finishNumbers(SimNumbering* numbering) {
     if (numbering) previous = std::move(numbering->entries);
     // The entries of screens still there, by what their controls are.
     std::vector<std::shared_ptr<NSObject>> screens(previous.size()), parts(previous.size());
-    std::map<Key, std::vector<std::size_t>> byKey, byLoose;
+    std::map<Key, std::vector<std::size_t>> byKey, byLoose, byPlace;
     for (std::size_t e = 0; e < previous.size(); ++e) {
         screens[e] = previous[e].screen.lock();
         parts[e] = previous[e].part.lock();
         if (!screens[e]) continue;
         byKey[{screens[e].get(), previous[e].key}].push_back(e);
         byLoose[{screens[e].get(), previous[e].loose}].push_back(e);
+        if (!previous[e].place.empty() && previous[e].state == State::Shown)
+            byPlace[{screens[e].get(), previous[e].place}].push_back(e);
     }
     std::vector<bool> taken(previous.size(), false);
     std::set<int> blocked;
@@ -473,6 +484,21 @@ void SimScreen::finishNumbers(SimNumbering* numbering) {
     // name stayed while the rest it shows changed (a row's count).
     match(true, false);
     match(true, true);
+    // A control on the last screen whose title changed where it stands (play that became pause,
+    // Edit that became Done) is the one a person touched there.
+    for (std::size_t i = 0; i < count; ++i) {
+        if (numbers_[i] || identities_[i].place.empty()) continue;
+        const auto found = byPlace.find({identities_[i].screen.get(), identities_[i].place});
+        if (found == byPlace.end()) continue;
+        for (const std::size_t e : found->second) {
+            // The same control, not another put in its place (Trash where Download was).
+            if (taken[e] || previous[e].object.lock() != identities_[i].object) continue;
+            numbers_[i] = previous[e].number;
+            taken[e] = true;
+            blocked.insert(numbers_[i]);
+            break;
+        }
+    }
     // A number kept for a control that left is given to no other while the part of the screen
     // it was on shows: the old one could still be meant.
     std::vector<bool> kept(previous.size(), false);
@@ -496,7 +522,7 @@ void SimScreen::finishNumbers(SimNumbering* numbering) {
         std::set<Key> shown;
         for (std::size_t i = 0; i < count; ++i) {
             const Identity& id = identities_[i];
-            entries.push_back({id.screen, id.part, id.key, id.loose, numbers_[i], State::Shown});
+            entries.push_back({id.screen, id.part, id.key, id.loose, id.place, id.object, numbers_[i], State::Shown});
             shown.insert({id.screen.get(), id.key});
         }
         // The kept ones, then those of parts that went, the latest first, so that the oldest are
@@ -625,6 +651,7 @@ std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it, const
     t.texts = {itemText(it)};
     t.depth = nesting;
     t.line = screenful(itemText(it)) + itemBadge(it) + (it->isEnabled() ? "" : " (disabled)");
+    t.object = it;
     const std::string shown = t.line;
     return number(t, role) + " " + shown + "  ";
 }

@@ -30,6 +30,8 @@ struct SimTarget {
     int depth = 0;
     // As the screen lists it, without the number.
     std::string line;
+    // What it stands for where that is not its view (a bar's item); its view otherwise.
+    std::shared_ptr<const void> object;
 };
 
 // The numbers the screens gave their controls, kept with what each control is: the screen it is
@@ -48,6 +50,9 @@ public:
         std::weak_ptr<NSObject> part;
         std::string key;    // role, names, what encloses it, and its place among likes
         std::string loose;  // the same with the first name only (a row whose count changed)
+        // Role, place and the object it stands for: a control whose title changes in place.
+        std::string place;
+        std::weak_ptr<const void> object;
         int number = 0;
         State state = State::Shown;
     };
@@ -120,6 +125,10 @@ private:
         std::shared_ptr<NSObject> screen;
         std::string key;
         std::string loose;
+        // Its role, what encloses it and where it is on the window; empty for rows and cells,
+        // which are what they show wherever they are.
+        std::string place;
+        std::shared_ptr<const void> object;
         // The controller whose views hold it (else its screen), and whether it is that
         // controller's own view: a control inside another of one controller's views is part of
         // what that one is.

@@ -47,9 +47,11 @@ TEST_F(PhoneEditingScript, ADownloadedCompositionAPlaylistAndItsTracksAreDeleted
                                   "tap Evening\n"
                                   "tap Edit\n"
                                   "expect [4] row \"Eine kleine Nachtmusik\" \"Wolfgang Amadeus Mozart\" (movable)\n"
-                                  "expect [9] button \"\u2212\"\n"
+                                  // Edit became Done where it stood, and kept its number.
+                                  "expect [2] Done\n"
+                                  "expect [8] button \"\u2212\"\n"
                                   // The middle one goes; the last moves to the top.
-                                  "tap 9\n"
+                                  "tap 8\n"
                                   "tap Delete\n"
                                   "move 5 to 3\n"
                                   "tap Done\n"

@@ -162,3 +162,29 @@ TEST_F(SimNumberingTest, AControlThatLeftKeepsItsNumberFromNewcomersWhileItsScre
     EXPECT_EQ(screen(), "[5] row \"Canon\" \"Download\"\n  [6] button \"Download\"\n[3] row \"Bolero\"\n"
                         "[1] row \"Adagio\" \"Download\"\n  [2] button \"Download\"\n-- toolbar: [7] Trash  \n");
 }
+
+TEST_F(SimNumberingTest, AButtonWhoseTitleChangesWhereItStandsKeepsItsNumberAndOnePutInItsPlaceDoesNot) {
+    auto play = UIButton::buttonWithType(UIButtonTypeSystem);
+    play->setTitle("Play", UIControlStateNormal);
+    play->setFrame(CGRectMake(150, 300, 80, 44));
+    auto next = UIButton::buttonWithType(UIButtonTypeSystem);
+    next->setTitle("Next", UIControlStateNormal);
+    next->setFrame(CGRectMake(250, 300, 80, 44));
+    root->view()->addSubview(play);
+    root->view()->addSubview(next);
+    ASSERT_EQ(screen(), "[1] button \"Play\"\n[2] button \"Next\"\n");
+
+    // Play becomes Pause and back: the one button a person taps again by the same number.
+    play->setTitle("Pause", UIControlStateNormal);
+    EXPECT_EQ(screen(), "[1] button \"Pause\"\n[2] button \"Next\"\n");
+    play->setTitle("Play", UIControlStateNormal);
+    EXPECT_EQ(screen(), "[1] button \"Play\"\n[2] button \"Next\"\n");
+
+    // Another button put where Next was is another control: it takes a number of its own.
+    next->removeFromSuperview();
+    auto stop = UIButton::buttonWithType(UIButtonTypeSystem);
+    stop->setTitle("Stop", UIControlStateNormal);
+    stop->setFrame(CGRectMake(250, 300, 80, 44));
+    root->view()->addSubview(stop);
+    EXPECT_EQ(screen(), "[1] button \"Play\"\n[3] button \"Stop\"\n");
+}
