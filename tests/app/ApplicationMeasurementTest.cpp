@@ -9,10 +9,10 @@
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/DemoBundle.h"
+#include "tests/fixtures/SqliteLockHolder.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -367,19 +367,8 @@ TEST_F(ApplicationMeasurement, WithItsDatabaseLockedByAnotherProcessTheApplicati
     // SQLite's readers share, as an exclusive SQLite lock is) for the whole launch.
     std::filesystem::create_directories(std::filesystem::path(databasePath()).parent_path());
     std::ofstream(databasePath()).flush();
-    struct Holder {
-        int fd;
-        ~Holder() {
-            if (fd >= 0) ::close(fd);
-        }
-    } holder{::open(databasePath().c_str(), O_RDWR | O_CLOEXEC)};
-    ASSERT_GE(holder.fd, 0);
-    struct flock range {};
-    range.l_type = F_WRLCK;
-    range.l_whence = SEEK_SET;
-    range.l_start = 0x40000002;
-    range.l_len = 510;
-    ASSERT_EQ(::fcntl(holder.fd, F_OFD_SETLK, &range), 0);
+    const SqliteLockHolder holder(databasePath());
+    ASSERT_TRUE(holder.held());
 
     const auto [shown, status] = launchAndQuit("tap menu\n"
                                                "expect row \"Gallery\"\n"

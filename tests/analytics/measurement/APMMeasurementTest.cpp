@@ -12,9 +12,8 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/store/SKAdNetwork.h"
 #include "platform/ui/UIApplication.h"
+#include "tests/fixtures/SqliteLockHolder.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -92,19 +91,8 @@ TEST_F(APMMeasurementTest, ALockedDatabaseLeavesMeasurementOffForTheLaunchAndSay
     // Another process holds the file for itself for the whole launch: a write lock over the
     // range SQLite's readers share, as an exclusive SQLite lock is.
     const std::string path = APMApplicationSupportPath(APMMeasurement::kDatabaseName);
-    struct Holder {
-        int fd;
-        ~Holder() {
-            if (fd >= 0) ::close(fd);
-        }
-    } holder{::open(path.c_str(), O_RDWR | O_CLOEXEC)};
-    ASSERT_GE(holder.fd, 0);
-    struct flock range {};
-    range.l_type = F_WRLCK;
-    range.l_whence = SEEK_SET;
-    range.l_start = 0x40000002;
-    range.l_len = 510;
-    ASSERT_EQ(::fcntl(holder.fd, F_OFD_SETLK, &range), 0);
+    SqliteLockHolder holder(path);
+    ASSERT_TRUE(holder.held());
     LogCapture capture;
     APMAnalytics::load();
     APMAnalytics::startWithAppID(kAppID, "fa", {{APMAnalytics::kCollectionEnabledKey, Value(true)}});
@@ -123,7 +111,7 @@ TEST_F(APMMeasurementTest, ALockedDatabaseLeavesMeasurementOffForTheLaunchAndSay
     EXPECT_EQ(engine()->database(), nullptr);
     EXPECT_EQ(capture.matching("Failed to start Analytics. Analytics is disabled").size(), 1u);
     EXPECT_TRUE(capture.matching("Analytics collection disabled").empty());
-    ::close(std::exchange(holder.fd, -1));
+    holder.release();
 
     // The next launch finds the file as it was and goes on with it.
     restart();
