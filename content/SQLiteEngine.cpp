@@ -50,7 +50,7 @@ std::string columnText(sqlite3_stmt* stmt, int column) {
 // The shape of a statement's rows: one key table that every row shares, and the place in it of
 // each column's value (a later column of the same name takes the earlier one's place).
 struct RowShape {
-    std::shared_ptr<const Value::Dictionary::Keys> keys;
+    Value::Dictionary::SharedKeys keys;
     std::vector<std::size_t> places;
 
     explicit RowShape(sqlite3_stmt* stmt) {

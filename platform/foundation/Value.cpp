@@ -299,9 +299,17 @@ bool numbersEqual(const Value& a, const Value& b) {
 
 }  // namespace
 
-Value::Value(Array a) : storage_(std::make_shared<Array>(std::move(a))) {}
+void Value::SharedCount::release(SharedCount* count) noexcept {
+    // Release: what this holder read is over before the node goes or another holder changes
+    // it; acquire: so is what the others read, for the one that deletes it.
+    if (count->holders.fetch_sub(1, std::memory_order_acq_rel) == 1) delete count;
+}
 
-Value::Value(Dictionary d) : storage_(std::make_shared<Dictionary>(std::move(d))) {}
+Value::Value(Value&& other) noexcept = default;
+
+Value::Value(Array a) : storage_(Shared<Array>(std::move(a))) {}
+
+Value::Value(Dictionary d) : storage_(Shared<Dictionary>(std::move(d))) {}
 
 Value::Value(std::shared_ptr<NSObject> o) {
     if (o) storage_ = std::move(o);
@@ -425,36 +433,32 @@ NSDate Value::date() const {
 
 const Value::Array& Value::array() const {
     static const Array empty;
-    auto* a = std::get_if<std::shared_ptr<Array>>(&storage_);
+    auto* a = std::get_if<Shared<Array>>(&storage_);
     return a ? **a : empty;
 }
 
 Value::Array& Value::mutableArray() {
-    auto* a = std::get_if<std::shared_ptr<Array>>(&storage_);
+    auto* a = std::get_if<Shared<Array>>(&storage_);
     if (!a) {
-        storage_ = std::make_shared<Array>();
-        a = std::get_if<std::shared_ptr<Array>>(&storage_);
-    } else if (a->use_count() > 1) {
-        *a = std::make_shared<Array>(**a);
+        storage_ = Shared<Array>(Array());
+        a = std::get_if<Shared<Array>>(&storage_);
     }
-    return **a;
+    return a->mutate();
 }
 
 const Value::Dictionary& Value::dictionary() const {
     static const Dictionary empty;
-    auto* d = std::get_if<std::shared_ptr<Dictionary>>(&storage_);
+    auto* d = std::get_if<Shared<Dictionary>>(&storage_);
     return d ? **d : empty;
 }
 
 Value::Dictionary& Value::mutableDictionary() {
-    auto* d = std::get_if<std::shared_ptr<Dictionary>>(&storage_);
+    auto* d = std::get_if<Shared<Dictionary>>(&storage_);
     if (!d) {
-        storage_ = std::make_shared<Dictionary>();
-        d = std::get_if<std::shared_ptr<Dictionary>>(&storage_);
-    } else if (d->use_count() > 1) {
-        *d = std::make_shared<Dictionary>(**d);
+        storage_ = Shared<Dictionary>(Dictionary());
+        d = std::get_if<Shared<Dictionary>>(&storage_);
     }
-    return **d;
+    return d->mutate();
 }
 
 std::shared_ptr<NSObject> Value::object() const {
@@ -463,18 +467,18 @@ std::shared_ptr<NSObject> Value::object() const {
 }
 
 const Value& Value::operator[](std::string_view key) const {
-    auto* d = std::get_if<std::shared_ptr<Dictionary>>(&storage_);
+    auto* d = std::get_if<Shared<Dictionary>>(&storage_);
     return d ? (*d)->get(key) : null();
 }
 
 const Value& Value::operator[](std::size_t index) const {
-    auto* a = std::get_if<std::shared_ptr<Array>>(&storage_);
+    auto* a = std::get_if<Shared<Array>>(&storage_);
     return a && index < (*a)->size() ? (**a)[index] : null();
 }
 
 std::size_t Value::count() const {
-    if (auto* a = std::get_if<std::shared_ptr<Array>>(&storage_)) return (*a)->size();
-    if (auto* d = std::get_if<std::shared_ptr<Dictionary>>(&storage_)) return (*d)->size();
+    if (auto* a = std::get_if<Shared<Array>>(&storage_)) return (*a)->size();
+    if (auto* d = std::get_if<Shared<Dictionary>>(&storage_)) return (*d)->size();
     return 0;
 }
 
@@ -577,13 +581,13 @@ const Value& Value::null() {
     return *v;
 }
 
-std::shared_ptr<const Value::Dictionary::Keys> Value::Dictionary::Keys::make(const std::vector<std::string>& names) {
-    std::shared_ptr<Keys> keys(new Keys());
-    keys->names_.reserve(names.size());
+Value::Dictionary::SharedKeys Value::Dictionary::Keys::make(const std::vector<std::string>& names) {
+    Keys keys;
+    keys.names_.reserve(names.size());
     for (const auto& name : names) {
-        if (keys->position(name) == npos) keys->append(name);
+        if (keys.position(name) == npos) keys.append(name);
     }
-    return keys;
+    return SharedKeys(std::move(keys));
 }
 
 std::size_t Value::Dictionary::Keys::position(std::string_view key) const {
@@ -618,7 +622,7 @@ Value::Dictionary::Dictionary(std::initializer_list<Entry> entries) {
     for (const auto& [key, value] : entries) set(key, value);
 }
 
-Value::Dictionary::Dictionary(std::shared_ptr<const Keys> keys, std::vector<Value> values)
+Value::Dictionary::Dictionary(SharedKeys keys, std::vector<Value> values)
     : keys_(std::move(keys)), values_(std::move(values)) {
     values_.resize(keys_ ? keys_->size() : 0);
 }
@@ -657,7 +661,7 @@ bool Value::Dictionary::erase(std::string_view key) {
 }
 
 void Value::Dictionary::clear() {
-    keys_.reset();
+    keys_ = SharedKeys();
     values_.clear();
 }
 
@@ -676,11 +680,6 @@ bool Value::Dictionary::operator==(const Dictionary& other) const {
 }
 
 Value::Dictionary::Keys& Value::Dictionary::mutableKeys() {
-    if (!keys_) {
-        keys_ = std::shared_ptr<Keys>(new Keys());
-    } else if (keys_.use_count() > 1) {
-        keys_ = std::shared_ptr<Keys>(new Keys(*keys_));
-    }
-    // No table is made const (see Keys), and this dictionary is its only holder now.
-    return const_cast<Keys&>(*keys_);
+    if (!keys_) keys_ = SharedKeys(Keys());
+    return keys_.mutate();
 }

@@ -4,6 +4,7 @@
 #include "platform/foundation/NSDate.h"
 #include "platform/foundation/NSObject.h"
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -24,6 +25,13 @@ public:
     class Dictionary;
 
     Value() = default;
+    Value(const Value& other) = default;
+    // Out of line: inlined, it has gcc 12 follow every kind of value into the caller and warn
+    // falsely that a string there may be uninitialised.
+    Value(Value&& other) noexcept;
+    Value& operator=(const Value& other) = default;
+    Value& operator=(Value&& other) noexcept = default;
+    ~Value() = default;
     Value(std::nullptr_t) {}
     Value(bool b) : storage_(b) {}
     Value(int i) : storage_(static_cast<std::int64_t>(i)) {}
@@ -109,9 +117,62 @@ public:
     static const Value& null();
 
 private:
+    // Storage that copies share until one of them writes. A holder changes it in place only when
+    // it is the only one left, and learns that with an acquire load that pairs with the release
+    // by which every other holder let go: what another thread read through its copy is over
+    // before the change. (A shared_ptr's use_count() is a relaxed load, which orders nothing.)
+    // The holders of one Shared node.
+    struct SharedCount {
+        virtual ~SharedCount() = default;
+        // The last holder to let go deletes the node.
+        static void release(SharedCount* count) noexcept;
+        std::atomic<std::size_t> holders{1};
+    };
+
+    template <class T>
+    class Shared {
+    public:
+        Shared() = default;
+        explicit Shared(T value) : node_(new Node(std::move(value))) {}
+        Shared(const Shared& other) noexcept : node_(other.node_) {
+            if (node_) node_->holders.fetch_add(1, std::memory_order_relaxed);
+        }
+        Shared(Shared&& other) noexcept : node_(std::exchange(other.node_, nullptr)) {}
+        Shared& operator=(const Shared& other) noexcept {
+            Shared copy(other);
+            std::swap(node_, copy.node_);
+            return *this;
+        }
+        Shared& operator=(Shared&& other) noexcept {
+            Shared taken(std::move(other));
+            std::swap(node_, taken.node_);
+            return *this;
+        }
+        ~Shared() {
+            if (node_) SharedCount::release(node_);
+        }
+
+        explicit operator bool() const { return node_ != nullptr; }
+        const T& operator*() const { return static_cast<const Node*>(node_)->value; }
+        const T* operator->() const { return &**this; }
+        // This holder's own storage to change, copied first while any other holder is left.
+        T& mutate() {
+            if (node_->holders.load(std::memory_order_acquire) != 1) *this = Shared(**this);
+            return static_cast<Node*>(node_)->value;
+        }
+
+    private:
+        // Copying and destroying see only the count, so they need no complete T.
+        struct Node final : SharedCount {
+            explicit Node(T v) : value(std::move(v)) {}
+            T value;
+        };
+        SharedCount* node_ = nullptr;
+    };
+
     using Storage = std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string,
-                                 std::shared_ptr<const NSData>, NSDate, std::shared_ptr<Array>,
-                                 std::shared_ptr<Dictionary>, std::shared_ptr<NSObject>>;
+                                 std::shared_ptr<const NSData>, NSDate, Shared<Array>, Shared<Dictionary>,
+                                 std::shared_ptr<NSObject>>;
     Storage storage_;
 };
 
@@ -129,12 +190,16 @@ public:
     };
     class const_iterator;
 
+    class Keys;
+    // A key table as the dictionaries made over it share it.
+    using SharedKeys = Shared<Keys>;
+
     // Distinct keys in order, shared by the dictionaries made over them.
     class Keys {
     public:
         static constexpr std::size_t npos = static_cast<std::size_t>(-1);
         // A name given again keeps its first place.
-        static std::shared_ptr<const Keys> make(const std::vector<std::string>& names);
+        static SharedKeys make(const std::vector<std::string>& names);
 
         std::size_t size() const { return names_.size(); }
         const std::string& operator[](std::size_t position) const { return names_[position]; }
@@ -143,10 +208,12 @@ public:
 
     private:
         friend class Dictionary;
+        friend class Value;
         // Made only by make and by dictionaries, always changeable: a dictionary changes a table
         // in place once it is the table's only holder.
         Keys() = default;
         Keys(const Keys&) = default;
+        Keys(Keys&&) = default;
         Keys& operator=(const Keys&) = delete;
         // Appends a key that is not there yet.
         void append(const std::string& key);
@@ -167,7 +234,7 @@ public:
     Dictionary() = default;
     Dictionary(std::initializer_list<Entry> entries);
     // The value of keys[i] is values[i]: missing values are null, extra ones are dropped.
-    Dictionary(std::shared_ptr<const Keys> keys, std::vector<Value> values);
+    Dictionary(SharedKeys keys, std::vector<Value> values);
 
     std::size_t size() const { return values_.size(); }
     bool empty() const { return values_.empty(); }
@@ -196,7 +263,7 @@ private:
     std::size_t position(std::string_view key) const { return keys_ ? keys_->position(key) : Keys::npos; }
     // The keys, made private to this dictionary first when shared.
     Keys& mutableKeys();
-    std::shared_ptr<const Keys> keys_;
+    SharedKeys keys_;
     std::vector<Value> values_;
 };
 

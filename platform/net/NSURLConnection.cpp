@@ -118,7 +118,6 @@ void NSURLConnection::setDelegateQueue(std::shared_ptr<Executor> queue) {
 }
 
 void NSURLConnection::start() {
-    std::shared_ptr<URLTransfer> transfer;
     {
         MutexLock lock(mutex_);
         if (started_ || ended_) return;
@@ -126,9 +125,15 @@ void NSURLConnection::start() {
         if (!target_) target_ = NSRunLoop::currentRunLoop();
         // Before the transfer starts: its end, on another thread, lets go of this.
         context = shared_from_this();
-        transfer_ = URLTransfer::make(*request_, request_->timeoutInterval(),
+    }
+    // Made out of the lock, which the transfer's reports take.
+    auto transfer = URLTransfer::make(*request_, request_->timeoutInterval(),
                                       std::make_shared<Client>(self<NSURLConnection>()));
-        transfer = transfer_;
+    {
+        MutexLock lock(mutex_);
+        // A cancel came meanwhile and let go of this already: the transfer never starts.
+        if (ended_) return;
+        transfer_ = transfer;
     }
     transfer->start();
 }

@@ -53,14 +53,19 @@ NSURLSessionTaskState NSURLSessionTask::state() const {
 }
 
 void NSURLSessionTask::resume() {
-    std::shared_ptr<URLTransfer> transfer;
     {
         MutexLock lock(mutex_);
         if (started_) return;
         started_ = true;
         state_ = NSURLSessionTaskStateRunning;
-        transfer_ = URLTransfer::make(*request_, idleTimeout_, std::make_shared<Client>(self<NSURLSessionTask>()));
-        transfer = transfer_;
+    }
+    // Made out of the lock, which the transfer's reports take.
+    auto transfer = URLTransfer::make(*request_, idleTimeout_, std::make_shared<Client>(self<NSURLSessionTask>()));
+    {
+        MutexLock lock(mutex_);
+        // A cancel came meanwhile and has finished the task: the transfer never starts.
+        if (state_ != NSURLSessionTaskStateRunning) return;
+        transfer_ = transfer;
     }
     transfer->start();
 }

@@ -447,20 +447,62 @@ bool URLTransfer::cancel(NSErrorPtr error) {
 bool URLTransfer::complete(NSErrorPtr error) {
     std::shared_ptr<URLTransferClient> client;
     Clock::TimerId timer;
+    bool held = false;
     {
         MutexLock lock(mutex_);
         if (done_) return false;
         done_ = true;
         client = std::move(client_);
         timer = timer_;
+        if (reporting_) {
+            // The report under way comes first; its end hands the completion on.
+            heldCompletion_ = HeldCompletion{std::move(client), std::move(error)};
+            held = true;
+        }
     }
     // Not under the lock: a firing timer waits for it, and cancel() waits for a firing timer.
     if (timer) Clock::cancel(timer);
+    if (!held) handOnCompletion(client, std::move(error));
+    return true;
+}
+
+void URLTransfer::handOnCompletion(const std::shared_ptr<URLTransferClient>& client, NSErrorPtr error) {
     if (client) client->transferCompleted(std::move(error));
     // After the client has handed its completion on, so that no live transfer and no queued
     // work together mean the network has nothing more to deliver.
     URLNetworkThread::shared().ended(this);
-    return true;
+}
+
+std::shared_ptr<URLTransferClient> URLTransfer::beginReport() {
+    MutexLock lock(mutex_);
+    if (done_ || !client_) return nullptr;
+    reporting_ = true;
+    resumedWhileReporting_ = false;
+    return client_;
+}
+
+void URLTransfer::endReport(bool reported, bool pausing) {
+    std::optional<HeldCompletion> completion;
+    bool resume = false;
+    {
+        MutexLock lock(mutex_);
+        reporting_ = false;
+        if (reported) noteReportedLocked();
+        if (pausing) {
+            // A resume that came while the client was deciding found nothing paused yet: the
+            // portion held back now is taken up again at once.
+            if (resumedWhileReporting_) {
+                resumeWanted_ = true;
+                resume = true;
+            } else {
+                paused_ = true;
+            }
+        }
+        resumedWhileReporting_ = false;
+        completion.swap(heldCompletion_);
+    }
+    if (resume) URLNetworkThread::shared().wake();
+    if (completion) handOnCompletion(completion->client, std::move(completion->error));
 }
 
 void URLTransfer::noteActivity() {
@@ -488,19 +530,20 @@ void URLTransfer::headerLine(std::string_view line) {
             if (name.size() == 8 && strncasecmp(name.c_str(), "location", 8) == 0) return;
         }
     }
-    MutexLock lock(mutex_);
-    deliverResponseLocked();
+    deliverResponse();
 }
 
-void URLTransfer::deliverResponseLocked() {
-    if (done_ || responseDelivered_ || !client_) return;
+void URLTransfer::deliverResponse() {
+    if (responseDelivered_) return;
+    const auto client = beginReport();
+    if (!client) return;
     responseDelivered_ = true;
     char* effective = nullptr;
     curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &effective);
     auto url = NSURL::URLWithString(effective ? effective : url_);
     if (!url) url = NSURL::URLWithString(url_);
-    client_->transferReceivedResponse(NSHTTPURLResponse::initWithURL(url, status_, version_, fields_));
-    noteReportedLocked();
+    client->transferReceivedResponse(NSHTTPURLResponse::initWithURL(url, status_, version_, fields_));
+    endReport(true, false);
 }
 
 void URLTransfer::noteReportedLocked() {
@@ -521,20 +564,20 @@ void URLTransfer::passEnded() {
 
 std::size_t URLTransfer::receiveData(const char* bytes, std::size_t size) {
     noteActivity();
-    MutexLock lock(mutex_);
-    if (done_ || !client_) return CURL_WRITEFUNC_ERROR;
-    deliverResponseLocked();
+    deliverResponse();
     if (maximumBodyLength_ > 0 && received_ + size > maximumBodyLength_) {
         dataError_ = makeURLLengthError(url_, maximumBodyLength_);
         return CURL_WRITEFUNC_ERROR;
     }
-    if (!client_->transferCanTakeData()) {
+    const auto client = beginReport();
+    if (!client) return CURL_WRITEFUNC_ERROR;
+    if (!client->transferCanTakeData()) {
         // libcurl keeps the portion and offers it again once unpaused.
-        paused_ = true;
+        endReport(false, true);
         return CURL_WRITEFUNC_PAUSE;
     }
-    NSErrorPtr error = client_->transferReceivedData(bytes, size);
-    noteReportedLocked();
+    NSErrorPtr error = client->transferReceivedData(bytes, size);
+    endReport(true, false);
     if (error) {
         dataError_ = std::move(error);
         return CURL_WRITEFUNC_ERROR;
@@ -546,7 +589,12 @@ std::size_t URLTransfer::receiveData(const char* bytes, std::size_t size) {
 void URLTransfer::resumeReceiving() {
     {
         MutexLock lock(mutex_);
-        if (done_ || !paused_) return;
+        if (done_) return;
+        if (!paused_) {
+            // The client may be deciding to hold a portion back right now (endReport).
+            if (reporting_) resumedWhileReporting_ = true;
+            return;
+        }
         paused_ = false;
         resumeWanted_ = true;
     }
@@ -562,8 +610,7 @@ void URLTransfer::finishedInCurl(int curlCode) {
     } else if (curlCode != CURLE_OK) {
         error = dataError_ ? dataError_ : makeURLErrorFromCurl(curlCode, url_, errorBuffer_);
     } else {
-        MutexLock lock(mutex_);
-        deliverResponseLocked();  // an answer whose header block never ended cleanly
+        deliverResponse();  // an answer whose header block never ended cleanly
     }
     complete(std::move(error));
 }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,18 +21,19 @@
 class NSHTTPURLResponse;
 class NSURLRequest;
 
-// What a transfer reports. transferReceivedResponse and transferReceivedData run on the
-// network thread with the transfer's lock held: they must only hand work on and must not
-// call back into the transfer. transferCompleted comes exactly once, after every other
-// report, on whichever thread ended the transfer (network thread, clock, a cancelling
-// caller), without the lock; it too should only hand work on.
+// What a transfer reports, never with a lock of the transfer's held, so a client may take its
+// own locks and may cancel or resume the transfer from a report. transferReceivedResponse and
+// transferReceivedData run on the network thread, one report at a time. transferCompleted
+// comes exactly once, after every other report: on whichever thread ended the transfer
+// (network thread, clock, a cancelling caller), or, when the transfer ended while a report was
+// under way, on the network thread as that report ends. Reports should only hand work on.
 class URLTransferClient {
 public:
     virtual ~URLTransferClient() = default;
     virtual void transferReceivedResponse(const std::shared_ptr<NSHTTPURLResponse>& response) = 0;
     // An error stops the transfer and becomes its completion error.
     virtual NSErrorPtr transferReceivedData(const char* bytes, std::size_t size) = 0;
-    // Asked before each portion, under the same lock: false holds the portion back and stops
+    // Asked before each portion, in the same report: false holds the portion back and stops
     // reading from the server until the client calls resumeReceiving().
     virtual bool transferCanTakeData() { return true; }
     // Null on success (any HTTP status); the response, when one came, was reported before.
@@ -46,7 +48,8 @@ class URLTransfer : public std::enable_shared_from_this<URLTransfer> {
 public:
     // A transfer of `request` that fails with NSURLErrorTimedOut after `idleTimeout` seconds of
     // clock time without progress (non-positive: the request default). The client is held
-    // until it has been told of the completion.
+    // until it has been told of the completion. Not to be called under a lock that the client's
+    // reports take.
     static std::shared_ptr<URLTransfer> make(const NSURLRequest& request, double idleTimeout,
                                              std::shared_ptr<URLTransferClient> client);
     // Starts loading, unless it was cancelled first; once the network is shut down it ends at
@@ -72,9 +75,17 @@ private:
     void armTimerLocked(double at) REQUIRES(mutex_);
     void timerFired();
     bool complete(NSErrorPtr error);
+    // Tells the client how the transfer ended, then the network that it has.
+    void handOnCompletion(const std::shared_ptr<URLTransferClient>& client, NSErrorPtr error);
+    // A report to the client, made out of the lock: beginReport gives the client (null once the
+    // transfer has ended) and marks the report under way; endReport ends it (`reported`: the
+    // client heard something; `pausing`: it held the portion back) and hands on a completion
+    // that came meanwhile.
+    std::shared_ptr<URLTransferClient> beginReport() EXCLUDES(mutex_);
+    void endReport(bool reported, bool pausing) EXCLUDES(mutex_);
     void noteActivity();
     void headerLine(std::string_view line);
-    void deliverResponseLocked() REQUIRES(mutex_);
+    void deliverResponse();
     // The client heard something in this pass: it is told when the pass ends.
     void noteReportedLocked() REQUIRES(mutex_);
     void passEnded();
@@ -113,8 +124,17 @@ private:
     // The request's bound on the body (0: none) and what was handed on so far.
     std::uint64_t maximumBodyLength_ = 0;
     std::uint64_t received_ = 0;
-    bool paused_ = false;  // under the lock
-    bool reportsHeld_ = false;  // under the lock: passEnded() is due
+    bool paused_ GUARDED_BY(mutex_) = false;
+    bool reportsHeld_ GUARDED_BY(mutex_) = false;  // passEnded() is due
+    // A report is under way on the network thread: a completion waits for its end, and a
+    // resume asked meanwhile is remembered for a client that is deciding to hold data back.
+    bool reporting_ GUARDED_BY(mutex_) = false;
+    bool resumedWhileReporting_ GUARDED_BY(mutex_) = false;
+    struct HeldCompletion {
+        std::shared_ptr<URLTransferClient> client;
+        NSErrorPtr error;
+    };
+    std::optional<HeldCompletion> heldCompletion_ GUARDED_BY(mutex_);
     // Set by resumeReceiving(); the network thread unpauses in the progress callback, the one
     // place outside its own loop where libcurl lets it.
     std::atomic<bool> resumeWanted_{false};

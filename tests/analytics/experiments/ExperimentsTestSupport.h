@@ -25,6 +25,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/net/URLTrustAnchors.h"
 #include "platform/services/DIDEderazi.h"
+#include "tests/fixtures/NetworkSettle.h"
 #include "tests/fixtures/SqliteRows.h"
 
 #include <gtest/gtest.h>
@@ -92,16 +93,6 @@ inline std::shared_ptr<APMPBExperimentResponse> response(const std::vector<std::
     return message;
 }
 
-// Waits (real time, bounded) until `done` holds.
-inline bool waitFor(const std::function<bool()>& done, double seconds = 20) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 class ExperimentsTest : public testing::Test {
 public:
     static constexpr double kNow = 1'700'000'000;
@@ -154,7 +145,7 @@ protected:
         EXPECT_GT(at, 0) << "no fetch is armed";
         if (at <= 0) return service.experimentFetches().size();
         Clock::advance(std::max(0.0, at - Clock::now()));
-        EXPECT_TRUE(waitFor([&] { return !taskManager.isFetching(); })) << "the reply never came";
+        EXPECT_TRUE(settleWithNetworkUntil([&] { return !taskManager.isFetching(); })) << "the reply never came";
         settle();
         return service.experimentFetches().size();
     }

@@ -14,6 +14,7 @@
 #include "analytics/proto/APMPBMeasurementBatch.h"
 #include "analytics/proto/APMPBMeasurementBundle.h"
 #include "analytics/proto/APMPBSnapshot.h"
+#include "tests/fixtures/NetworkSettle.h"
 
 namespace {
 
@@ -50,11 +51,7 @@ protected:
         const std::size_t before = service.experimentFetches().size();
         Clock::advance(std::max(0.0, at - Clock::now()));
         ASSERT_TRUE(service.waitForExperimentFetches(before + 1, 20));
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (taskManager->isFetching() && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        ASSERT_FALSE(taskManager->isFetching());
+        ASSERT_TRUE(settleWithNetworkUntil([&] { return !taskManager->isFetching(); })) << "the reply never came";
         for (int round = 0; round < 3; ++round) {
             engine()->experimentManager()->dispatchSyncOnSerialQueue([] {});
             taskManager->dispatchSyncOnWorkerQueue([] {});

@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <mutex>
+#include <thread>
 #include <unordered_set>
 
 namespace {
@@ -305,4 +308,42 @@ TEST(ValueDictionary, DictionariesOverOneKeyTableAnswerByNameAndChangeAlone) {
     EXPECT_EQ(many.keys(), (std::vector<std::string>{"b", "a", "c", "d"}));
     EXPECT_EQ(few.keys(), (std::vector<std::string>{"a", "c"}));
     EXPECT_EQ(few.get("a"), Value());
+}
+
+// A copy taken under a lock and read on another thread after the lock is gone (as the user
+// defaults' writer reads its snapshot) while the holder goes on changing its own: the reader
+// sees the state it copied, and the holder never writes into storage the reader may still be
+// reading, even once the reader has let go of it (ThreadSanitizer checks the second).
+TEST(ValueThreads, ACopyReadOnAnotherThreadKeepsWhatItCopiedWhileTheHolderChanges) {
+    constexpr int kRounds = 2000;
+    std::mutex mutex;
+    Value held = Value::Dictionary{{"list", Value::Array{0}}, {"inner", Value::Dictionary{{"n", 0}}}};
+    std::atomic<int> torn{0};
+    std::thread reader([&] {
+        for (int round = 0; round < kRounds; ++round) {
+            Value snapshot;
+            {
+                std::lock_guard lock(mutex);
+                snapshot = held;
+            }
+            // Round n of the holder shows as "key1".."keyN", a list 0..n and an inner n.
+            const long long n = snapshot["inner"]["n"].longLongValue();
+            const Value::Array& list = snapshot["list"].array();
+            bool whole = snapshot.count() == static_cast<std::size_t>(n) + 2 &&
+                         list.size() == static_cast<std::size_t>(n) + 1 && list.back() == Value(n);
+            for (const auto& [key, value] : snapshot.dictionary())
+                if (key.rfind("key", 0) == 0) whole = whole && key == "key" + value.stringValue();
+            if (!whole) ++torn;
+        }
+    });
+    for (int n = 1; n <= kRounds; ++n) {
+        std::lock_guard lock(mutex);
+        Value::Dictionary& top = held.mutableDictionary();
+        top.set("key" + std::to_string(n), Value(n));
+        top["list"].mutableArray().push_back(Value(n));
+        top["inner"].mutableDictionary().set("n", Value(n));
+    }
+    reader.join();
+    EXPECT_EQ(torn.load(), 0);
+    EXPECT_EQ(held.count(), static_cast<std::size_t>(kRounds) + 2);
 }

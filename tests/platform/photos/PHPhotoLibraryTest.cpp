@@ -54,6 +54,10 @@ protected:
     }
     static bool waitFor(const std::function<bool()>& done) { return NSRunLoop::mainRunLoop()->runUntil(done, 10); }
 
+    // Not a local of the test: an answer's pool thread may still be inside hear() when a wait
+    // for its count ends, and TearDown's settle waits for it before this goes.
+    Heard heard;
+
     // Saves the pictures in one change and answers (success, error domain and code).
     static std::tuple<bool, std::string, long> change(const std::vector<std::shared_ptr<UIImage>>& pictures) {
         std::atomic<bool> finished{false};
@@ -77,7 +81,6 @@ protected:
 
 TEST_F(PhotoLibraryTest, ANotDeterminedPermissionIsAskedOnceAndTheAnswerGoesToEveryWaitingHandler) {
     EXPECT_EQ(PHPhotoLibrary::authorizationStatus(), PHAuthorizationStatus::NotDetermined);
-    Heard heard;
     PHPhotoLibrary::requestAuthorization([&](PHAuthorizationStatus s) { heard.hear(s); });
     PHPhotoLibrary::requestAuthorization([&](PHAuthorizationStatus s) { heard.hear(s); });
     settle();
@@ -103,7 +106,6 @@ TEST_F(PhotoLibraryTest, ANotDeterminedPermissionIsAskedOnceAndTheAnswerGoesToEv
 }
 
 TEST_F(PhotoLibraryTest, ARefusalOrAScriptedAnswerDecidesAndTheSettingsCanChangeIt) {
-    Heard heard;
     PHPhotoLibrary::requestAuthorization([&](PHAuthorizationStatus s) { heard.hear(s); });
     settle();
     ASSERT_EQ(UIAlertView::visibleAlertViews().size(), 1u);
