@@ -156,8 +156,10 @@ TEST_F(AVPlayerTest, AnItemGivenToAPlayerIsReadyFromItsHeaderAndDecodesOnlyToPla
     std::vector<long> statuses;
     auto token = local->addObserver("status", NSKeyValueObservingOptionInitial,
                                     [&](const std::string&) { statuses.push_back(static_cast<long>(local->status())); });
-    ASSERT_TRUE(pump([&] { return statuses.size() == 2; }));
-    EXPECT_EQ(statuses, (std::vector<long>{0, 1}));
+    // The header may have been read before the observer came: then it is told ready at once.
+    ASSERT_TRUE(pump([&] { return !statuses.empty() && statuses.back() == 1; }));
+    const std::vector<long> told = statuses;
+    EXPECT_TRUE(told == (std::vector<long>{0, 1}) || told == (std::vector<long>{1})) << told.size();
     const auto& item = local->currentItem();
     EXPECT_NEAR(seconds(item->duration()), 3.0, 0.05);
     EXPECT_EQ(seconds(item->asset()->duration()), seconds(item->duration()));
@@ -181,7 +183,7 @@ TEST_F(AVPlayerTest, AnItemGivenToAPlayerIsReadyFromItsHeaderAndDecodesOnlyToPla
     EXPECT_NEAR(seconds(local->currentTime()), 1.0, 1e-9);
     EXPECT_EQ(item->outputFrames(), 44100);
     EXPECT_GT(reads->bytes(), size / 2) << "the decoder read the file";
-    EXPECT_EQ(statuses, (std::vector<long>{0, 1}));
+    EXPECT_EQ(statuses, told) << "not made ready again";
     local->removeObserver(token);
 
     auto played = AVPlayer::playerWithPlayerItem(
