@@ -1,8 +1,9 @@
-// One asset's playback state: it loads the asset (probing the container on a worker queue),
-// knows which part is loaded, and plays into an output sink (MediaAudioSink: the machine's sound
-// device, or a silent output that consumes decoded samples on the platform clock, block by
-// block), applying the audio mix's gain. Its current time is what the output has played. A
-// player (AVPlayer) is its face: rate, seeking and the observers.
+// One asset's playback state: it loads the asset on a worker queue (a local file's header read
+// first, then the container probed by the decoder), knows which part is loaded, and plays into an
+// output sink (MediaAudioSink: the machine's sound device, or a silent output that consumes
+// decoded samples on the platform clock, block by block), applying the audio mix's gain. Its
+// current time is what the output has played. A player (AVPlayer) is its face: rate, seeking and
+// the observers.
 #pragma once
 
 #include "platform/foundation/NSError.h"

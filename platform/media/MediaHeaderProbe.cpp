@@ -322,7 +322,8 @@ std::optional<MediaDecoder::Info> probeMP4(Bytes& bytes) {
     if (!found) return std::nullopt;
     Movie movie;
     const bool read = eachBox(bytes, moov.payload, moov.end, [&](const Box& box) {
-        if (box.type == fourCC("mvhd")) return movie.header || readMovieHeader(bytes, box, movie);
+        // A second movie header would replace the first for the decoder: too odd to guess at.
+        if (box.type == fourCC("mvhd")) return !movie.header && readMovieHeader(bytes, box, movie);
         if (box.type == fourCC("mvex")) movie.fragmented = true;
         if (box.type == fourCC("trak")) return readTrack(bytes, box, movie);
         return true;
@@ -336,7 +337,8 @@ std::optional<MediaDecoder::Info> probeMP4(Bytes& bytes) {
     // In whole microseconds, rounded, as the decoder's demuxer gives the movie's length.
     const auto micros = (static_cast<unsigned __int128>(movie.duration) * 1'000'000 + movie.timescale / 2) /
                         movie.timescale;
-    if (micros > static_cast<unsigned __int128>(INT64_MAX)) return std::nullopt;
+    // A length that rounds to nothing is none.
+    if (micros == 0 || micros > static_cast<unsigned __int128>(INT64_MAX)) return std::nullopt;
     info.duration = static_cast<double>(static_cast<std::int64_t>(micros)) / 1e6;
     info.sampleRate = movie.format.sampleRate;
     info.channels = movie.format.channels;
@@ -391,8 +393,9 @@ std::optional<MediaDecoder::Info> probeWave(Bytes& bytes) {
                 block != channels * bits / 8)
                 return std::nullopt;
             const std::uint64_t frames = size / block;
-            MediaDecoder::Info info;
             const std::uint64_t micros = (frames * 1'000'000 + rate / 2) / rate;
+            if (micros == 0) return std::nullopt;  // not a whole frame, or too short to count
+            MediaDecoder::Info info;
             info.duration = static_cast<double>(micros) / 1e6;
             info.sampleRate = static_cast<int>(rate);
             info.channels = static_cast<int>(channels);

@@ -142,6 +142,12 @@ TEST(MediaHeaderProbeTest, TheFiguresAreTheDecodersForCompositionsAndWaveFiles) 
                                       MediaTestFiles::longPhrases(), MediaTestFiles::longWave(),
                                       MediaTestFiles::hugeDeclaredDuration(), variants().mono48k,
                                       variants().stereo32k};
+    // A movie header that says less than its track holds: the movie's length is the one told.
+    Bytes shorter = fileBytes(MediaTestFiles::phrases());
+    const std::size_t mvhd = boxAt(shorter, "mvhd");
+    ASSERT_NE(mvhd, std::string::npos);
+    putBig(shorter, mvhd + 8 + 16, big(shorter, mvhd + 8 + 12) * 5 / 4);
+    files.push_back(written("shorter.m4a", shorter));
     files.push_back(written("u8.wav", waveFile(1, 8, 1, 22050, 22050 * 2 + 7)));
     files.push_back(written("s24.wav", waveFile(1, 24, 2, 48000, 48000 + 1)));
     files.push_back(written("f32.wav", waveFile(3, 32, 2, 44100, 30000)));
@@ -161,6 +167,7 @@ TEST(MediaHeaderProbeTest, TheFiguresAreTheDecodersForCompositionsAndWaveFiles) 
         EXPECT_EQ(header->audioTrackIDs, decoder->audioTrackIDs);
     }
     EXPECT_NEAR(probe(fileBytes(variants().stereo32k))->duration, 2.3, 0.05);
+    EXPECT_DOUBLE_EQ(probe(shorter)->duration, 1.25);
     EXPECT_GT(probe(fileBytes(MediaTestFiles::hugeDeclaredDuration()))->duration, 999'000.0);
 }
 
@@ -188,9 +195,12 @@ TEST(MediaHeaderProbeTest, WhatOnlyTheDecoderCanTellIsLeftToIt) {
                       m4a.begin() + static_cast<std::ptrdiff_t>(trak + big(m4a, trak)));
     EXPECT_FALSE(probe(inserted(track)));
     EXPECT_FALSE(probe(inserted({0, 0, 0, 8, 'm', 'v', 'e', 'x'})));
-    // A movie header without a length.
+    // A movie header without a length, or with one too short to count in microseconds.
     Bytes lengthless = m4a;
     putBig(lengthless, boxAt(m4a, "mvhd") + 8 + 16, 0);
+    EXPECT_FALSE(probe(lengthless));
+    putBig(lengthless, boxAt(m4a, "mvhd") + 8 + 12, 0x7FFFFFFF);
+    putBig(lengthless, boxAt(m4a, "mvhd") + 8 + 16, 1);
     EXPECT_FALSE(probe(lengthless));
 
     Bytes wave = waveFile(1, 16, 2, 44100, 4410);
@@ -294,6 +304,10 @@ TEST(MediaHeaderProbeTest, DamagedCutAndHugeHeadersFailWithinTheFileAndItsBudget
     EXPECT_FALSE(damaged(24, 0, 4)) << "no rate";
     EXPECT_FALSE(damaged(32, 0, 2)) << "no block";
     EXPECT_FALSE(damaged(32, 3, 2)) << "a block that is no frame";
+    EXPECT_FALSE(probe(waveFile(1, 16, 2, 44100, 0))) << "no samples";
+    Bytes partial = waveFile(1, 32, 2, 48000, 1);
+    putLittle(partial, 40, 5, 4);
+    EXPECT_FALSE(probe(partial)) << "less than a frame";
     for (std::size_t cut = 0; cut < 44; ++cut)
         EXPECT_FALSE(probe(Bytes(wave.begin(), wave.begin() + static_cast<std::ptrdiff_t>(cut)))) << cut;
     // A chunk between the format and the samples that says it is longer than the file.
