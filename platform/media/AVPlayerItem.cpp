@@ -11,6 +11,7 @@
 #include "platform/media/MediaAudioSink.h"
 #include "platform/media/MediaByteSource.h"
 #include "platform/media/MediaDecoder.h"
+#include "platform/media/MediaHeaderProbe.h"
 #include "platform/net/NSURL.h"
 #include "platform/net/NSURLError.h"
 
@@ -40,6 +41,69 @@ AVPlayerItem::AVPlayerItem(std::shared_ptr<AVAsset> asset)
 AVPlayerItem::~AVPlayerItem() {
     // Wakes a load still waiting for a stream's bytes.
     if (source_) source_->close();
+}
+
+void AVPlayerItem::prepare(bool wanted) {
+    enum class Next { Nothing, Probe, Load } next = Next::Nothing;
+    {
+        MutexLock lock(mutex_);
+        if (status_ != AVPlayerItemStatus::Unknown || loadStarted_) return;
+        if (probing_) {
+            readyWanted_ = readyWanted_ || wanted;
+        } else if (!probeStarted_ && asset_->URL()->isFileURL()) {
+            probeStarted_ = probing_ = true;
+            readyWanted_ = wanted;
+            next = Next::Probe;
+        } else if (wanted) {
+            next = Next::Load;
+        }
+    }
+    if (next == Next::Load) load();
+    if (next != Next::Probe) return;
+    std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
+    // A file of its own for the header, closed at once: an item that is never played keeps none open.
+    queue_->async([weak, url = asset_->URL()] {
+        std::optional<MediaDecoder::Info> info;
+        if (auto source = MediaByteSource::open(*url, nullptr)) {
+            info = MediaHeaderProbe::probe(static_cast<std::uint64_t>(std::max<std::int64_t>(0, source->length())),
+                                           [&](std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
+                                               return source->read(offset, buffer, size);
+                                           });
+            source->close();
+        }
+        if (auto self = weak.lock()) self->probed(std::move(info));
+    });
+}
+
+void AVPlayerItem::probed(std::optional<MediaDecoder::Info> info) {
+    // On the queue, before any decoder's outcome: nothing else has changed the status.
+    if (info)
+        asset_->setLoaded(CMTimeMakeWithSeconds(info->duration, 600), false,
+                          {AVAssetTrack::make(info->trackID, AVMediaTypeAudio)});
+    bool load = false;
+    std::shared_ptr<AVPlayer> player;
+    {
+        MutexLock lock(mutex_);
+        probing_ = false;
+        if (!info) {
+            // What the probe does not know is the decoder's to read, if the item is wanted ready.
+            load = readyWanted_;
+        } else if (status_ == AVPlayerItemStatus::Unknown) {
+            duration_ = info->duration;
+            sampleRate_ = info->sampleRate;
+            channels_ = info->channels;
+            trackID_ = info->trackID;
+            status_ = AVPlayerItemStatus::ReadyToPlay;
+            playable_ = duration_;  // a local file is all here
+            player = player_.lock();
+        }
+        readyWanted_ = false;
+    }
+    if (load) this->load();
+    if (player) {
+        player->itemChanged("status", false);
+        player->itemChanged("currentItem.loadedTimeRanges", false);
+    }
 }
 
 void AVPlayerItem::load() {
@@ -98,9 +162,18 @@ void AVPlayerItem::loaded(std::shared_ptr<MediaByteSource> source, std::unique_p
         return;
     }
     const auto& info = decoder->info();
-    std::vector<std::shared_ptr<AVAssetTrack>> tracks;
-    for (int id : info.audioTrackIDs) tracks.push_back(AVAssetTrack::make(id, AVMediaTypeAudio));
-    asset_->setLoaded(CMTimeMakeWithSeconds(info.duration, 600), info.estimated, std::move(tracks));
+    // Ready from the header already (on this queue, so this cannot change below): its length and
+    // track stay as told, and the decoder brings what playing needs.
+    bool probed = false;
+    {
+        MutexLock lock(mutex_);
+        probed = status_ == AVPlayerItemStatus::ReadyToPlay;
+    }
+    if (!probed) {
+        std::vector<std::shared_ptr<AVAssetTrack>> tracks;
+        for (int id : info.audioTrackIDs) tracks.push_back(AVAssetTrack::make(id, AVMediaTypeAudio));
+        asset_->setLoaded(CMTimeMakeWithSeconds(info.duration, 600), info.estimated, std::move(tracks));
+    }
     // Opening a device can take a while: not under the lock.
     auto sink = MediaAudioSink::make(queue_, info.sampleRate, info.channels);
     std::shared_ptr<AVPlayer> player;
@@ -108,14 +181,24 @@ void AVPlayerItem::loaded(std::shared_ptr<MediaByteSource> source, std::unique_p
         MutexLock lock(mutex_);
         decoder_ = std::move(decoder);
         sink_ = std::move(sink);
-        duration_ = info.duration;
-        sampleRate_ = info.sampleRate;
-        channels_ = info.channels;
-        trackID_ = info.trackID;
-        status_ = AVPlayerItemStatus::ReadyToPlay;
-        playable_ = decoder_->playableEnd(source->received(), source->isComplete());
+        if (probed) {
+            // A place sought before the decoder opened, counted in the decoder's frames.
+            if (sampleRate_ != info.sampleRate)
+                position_ = static_cast<std::int64_t>(std::llround(static_cast<double>(position_) * info.sampleRate /
+                                                                   sampleRate_));
+            sampleRate_ = info.sampleRate;
+            channels_ = info.channels;
+            if (position_ > 0) decoder_->seek(static_cast<double>(position_) / sampleRate_);
+        } else {
+            duration_ = info.duration;
+            sampleRate_ = info.sampleRate;
+            channels_ = info.channels;
+            trackID_ = info.trackID;
+            status_ = AVPlayerItemStatus::ReadyToPlay;
+            playable_ = decoder_->playableEnd(source->received(), source->isComplete());
+            player = player_.lock();
+        }
         if (rate_ > 0) startOutputLocked();
-        player = player_.lock();
     }
     if (player) {
         player->itemChanged("status", false);
@@ -176,7 +259,7 @@ NSErrorPtr AVPlayerItem::error() const {
 }
 
 CMTime AVPlayerItem::duration() {
-    load();
+    prepare(true);
     MutexLock lock(mutex_);
     if (status_ != AVPlayerItemStatus::ReadyToPlay) return kCMTimeInvalid;
     return CMTimeMakeWithSeconds(duration_, 600);
@@ -232,8 +315,12 @@ void AVPlayerItem::setOutputTap(std::function<void(const AVAudioOutputBlock&)> t
 }
 
 void AVPlayerItem::attach(const std::shared_ptr<AVPlayer>& player) {
-    MutexLock lock(mutex_);
-    player_ = player;
+    {
+        MutexLock lock(mutex_);
+        player_ = player;
+    }
+    // As on a phone, an item given to a player gets ready by itself when its header tells enough.
+    prepare(false);
 }
 
 float AVPlayerItem::rate() const {

@@ -1,8 +1,9 @@
-// One asset's playback state: it loads the asset (probing the container on a worker queue),
-// knows which part is loaded, and plays into an output sink (MediaAudioSink: the machine's sound
-// device, or a silent output that consumes decoded samples on the platform clock, block by
-// block), applying the audio mix's gain. Its current time is what the output has played. A
-// player (AVPlayer) is its face: rate, seeking and the observers.
+// One asset's playback state: it loads the asset on a worker queue (a local file's header read
+// first, then the container probed by the decoder), knows which part is loaded, and plays into an
+// output sink (MediaAudioSink: the machine's sound device, or a silent output that consumes
+// decoded samples on the platform clock, block by block), applying the audio mix's gain. Its
+// current time is what the output has played. A player (AVPlayer) is its face: rate, seeking and
+// the observers.
 #pragma once
 
 #include "platform/foundation/NSError.h"
@@ -11,10 +12,12 @@
 #include "platform/media/CMTime.h"
 #include "platform/media/MediaAudioSink.h"
 #include "platform/media/MediaByteSource.h"
+#include "platform/media/MediaDecoder.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,7 +25,6 @@ class AVAsset;
 class AVAudioMix;
 class AVPlayer;
 class DispatchQueue;
-class MediaDecoder;
 
 // Posted on the main queue with the item as object, once each time playback reaches its end.
 inline const std::string AVPlayerItemDidPlayToEndTimeNotification = "AVPlayerItemDidPlayToEndTimeNotification";
@@ -44,9 +46,12 @@ public:
     // Media time the silent output consumes per block.
     static constexpr double kOutputBlockSeconds = MediaAudioSink::kSilentBlockSeconds;
 
-    // Empty for an empty asset. The asset is loaded (its bytes opened, its container probed on a
-    // worker queue, which loads the media libraries) only once the item is first to play or its
-    // duration is first asked for: an item made and never played costs no more than the object.
+    // Empty for an empty asset. A local file's header is read on a worker queue once the item is
+    // given to a player or its duration is asked for, which makes it ready with its duration and
+    // track when the header is one MediaHeaderProbe knows. The decoder (and with it the media
+    // libraries) opens on the worker only once the item is first to play, or, for a stream or a
+    // header the probe cannot read, once its duration is first asked for: an item set and never
+    // played decodes nothing.
     static std::shared_ptr<AVPlayerItem> playerItemWithAsset(std::shared_ptr<AVAsset> asset);
     // The same, a stream's bytes kept within `limits` instead of the usual ones.
     static std::shared_ptr<AVPlayerItem> playerItemWithAsset(std::shared_ptr<AVAsset> asset,
@@ -55,10 +60,10 @@ public:
     ~AVPlayerItem() override;
 
     const std::shared_ptr<AVAsset>& asset() const { return asset_; }
-    // Unknown until loaded.
+    // Unknown until ready (from the header or the decoder).
     AVPlayerItemStatus status() const;
     NSErrorPtr error() const;
-    // Invalid until ready; asking starts loading.
+    // Invalid until ready; asking makes it ready (from the header when it can).
     CMTime duration();
     CMTime currentTime() const;
     // What can be played without waiting: a local file's whole length once ready; a stream's
@@ -73,7 +78,7 @@ public:
     // Frames handed to the output so far, and a tap called on the decoding thread with each
     // block (empty: none).
     std::int64_t outputFrames() const;
-    // Whether the output is the machine's sound device (false before the item is ready).
+    // Whether the output is the machine's sound device (false until the item first plays).
     bool playsOnDevice() const;
     void setOutputTap(std::function<void(const AVAudioOutputBlock&)> tap);
 
@@ -83,7 +88,11 @@ private:
     friend class AVPlayer;
     explicit AVPlayerItem(std::shared_ptr<AVAsset> asset);
 
-    // Starts loading once; later calls do nothing.
+    // Reads a local file's header once, on the queue; `wanted`: the item is to be ready even when
+    // the header cannot tell (the decoder is opened then).
+    void prepare(bool wanted);
+    void probed(std::optional<MediaDecoder::Info> info);
+    // Opens the decoder once; later calls do nothing.
     void load();
     void startLoading();
     void loaded(std::shared_ptr<MediaByteSource> source, std::unique_ptr<MediaDecoder> decoder, NSErrorPtr error);
@@ -110,6 +119,9 @@ private:
     mutable Mutex mutex_;
     std::weak_ptr<AVPlayer> player_ GUARDED_BY(mutex_);
     MediaByteLimits limits_;
+    bool probeStarted_ GUARDED_BY(mutex_) = false;
+    bool probing_ GUARDED_BY(mutex_) = false;
+    bool readyWanted_ GUARDED_BY(mutex_) = false;  // asked for while probing
     bool loadStarted_ GUARDED_BY(mutex_) = false;
     std::shared_ptr<MediaByteSource> source_ GUARDED_BY(mutex_);
     std::unique_ptr<MediaDecoder> decoder_;  // used on the queue only, once loaded

@@ -28,6 +28,7 @@
 #include <array>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <filesystem>
@@ -917,9 +918,10 @@ TEST(ApplicationScript, MusicPlaysOnThroughTheBackgroundIntoTheNextShuffledCompo
 // The media libraries (FFmpeg, and the sound device's) are loaded on first use: the loader's own
 // trace of a launch into the gallery never names them, neither on a first launch nor after a
 // composition was played and kept as the last one, although every launch sets up the player with
-// its last list and hands the last composition to the audio player (which opens it only to play
-// it); a composition played has FFmpeg loaded by the program itself, and the first play of the
-// next launch is that last composition.
+// its last list and hands the last composition to the audio player (which decodes it only to
+// play it, and is ready from the file's header when it is on the device: the player screen shows
+// its length before it plays, still without them); a composition played has FFmpeg loaded by the
+// program itself, and the first play of the next launch is that last composition.
 TEST(ApplicationScript, TheMediaLibrariesAreLoadedOnFirstUseNeverForALaunchIntoTheGallery) {
     ServedDemo demo;
     std::string error;
@@ -954,7 +956,7 @@ TEST(ApplicationScript, TheMediaLibrariesAreLoadedOnFirstUseNeverForALaunchIntoT
     const std::string preferences =
         home + "/Library/Preferences/" + info.dictionary().get("CFBundleIdentifier").stringValue() + ".plist";
     // The composition the launch set on the audio player, as its diagnostics said; "" when none.
-    auto expectGalleryLoadsNone = [&](const std::string& when) -> std::string {
+    auto expectGalleryLoadsNone = [&](const std::string& when, bool onDevice) -> std::string {
         const std::string gallery = loaderTrace("expect row \"" + genre + "\"\nidle\nshow\n", "--verbose");
         EXPECT_NE(gallery.find("transferring control"), std::string::npos) << "the loader traced the launch";
         EXPECT_NE(gallery.find("libsqlite3"), std::string::npos);
@@ -969,10 +971,13 @@ TEST(ApplicationScript, TheMediaLibrariesAreLoadedOnFirstUseNeverForALaunchIntoT
         }
         const Value defaults = NSPropertyListSerialization::propertyListWithContentsOfFile(preferences);
         EXPECT_EQ(defaults["kMediaPlayerLastPlayedIndex"].stringValue(), set[1].str()) << when;
-        EXPECT_EQ(output.find("PlayerSatus: 1"), std::string::npos) << "nothing opened " << when << ": " << output;
+        // A composition on the device is ready from its header; a streamed one waits for its play.
+        EXPECT_EQ(output.find("PlayerSatus: 1") != std::string::npos, onDevice) << when << ": " << output;
+        EXPECT_EQ(output.find("PlayerSatus: 2"), std::string::npos) << when << ": " << output;
         return set[1].str();
     };
-    EXPECT_FALSE(expectGalleryLoadsNone("on a first launch").empty());
+    // The first of the list is streamed.
+    EXPECT_FALSE(expectGalleryLoadsNone("on a first launch", false).empty());
 
     // From the second launch on, the pictures' download is offered first.
     const std::string music = loaderTrace("expect Download them now?\n"
@@ -996,7 +1001,22 @@ TEST(ApplicationScript, TheMediaLibrariesAreLoadedOnFirstUseNeverForALaunchIntoT
     const auto elise = std::find_if(compositions.begin(), compositions.end(),
                                     [](const DemoComposition& c) { return c.name.in("en") == "Für Elise"; });
     ASSERT_NE(elise, compositions.end());
-    EXPECT_EQ(expectGalleryLoadsNone("with a last composition kept"), elise->filepath);
+    ASSERT_TRUE(DemoCatalogue::isCompositionInBundle(*elise));
+    EXPECT_EQ(expectGalleryLoadsNone("with a last composition kept", true), elise->filepath);
+
+    // The player screen, before anything plays, shows the kept composition's whole length left.
+    char left[16];
+    std::snprintf(left, sizeof left, "\"-00:%02d\"", static_cast<int>(DemoCatalogue::compositionSeconds(*elise)));
+    const std::string screen = loaderTrace(std::string("tap menu\n"
+                                                       "tap Music Library\n"
+                                                       "idle\n"
+                                                       "expect == Ludwig van Beethoven / Für Elise ==\n"
+                                                       "expect ") + left + "\n"
+                                           "expect \"00:00\"\n"
+                                           "expect button \"play\"\n");
+    EXPECT_NE(screen.find("transferring control"), std::string::npos);
+    for (const char* library : media)
+        EXPECT_EQ(screen.find(library), std::string::npos) << library << " mapped for the player screen";
 
     // The remote's play, before any screen of the music; the diagnostics say what was set (their
     // lines and the commands' echo are not in order: the two streams are buffered apart).

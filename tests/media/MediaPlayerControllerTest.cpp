@@ -94,10 +94,19 @@ TEST_F(MediaPlayerControllerTest, TheFirstLaunchListsEveryTrackLoadsTheFirstAndW
     EXPECT_TRUE(controller_->mediaPlayer()->isReady()) << "loaded, not started";
     EXPECT_EQ(controller_->mediaPlayer()->currentItem(), controller_->currentMediaItem());
     EXPECT_EQ(NSUserDefaults::standardUserDefaults()->stringForKey("kMediaPlayerLastPlayedIndex"), "bach/air.m4a");
-    // The platform player opens the track only when it is to play: a launch decodes nothing.
+    // The platform player reads the track's header and is ready with its length, which the
+    // controller reports as the time left; a launch decodes nothing.
     advance(1.0);
-    ASSERT_TRUE(controller_->mediaPlayer()->player());
-    EXPECT_EQ(controller_->mediaPlayer()->player()->status(), AVPlayerStatus::Unknown);
+    const auto& player = controller_->mediaPlayer()->player();
+    ASSERT_TRUE(player);
+    EXPECT_EQ(player->status(), AVPlayerStatus::ReadyToPlay);
+    const double length = CMTimeGetSeconds(controller_->mediaPlayer()->getDuration());
+    EXPECT_NEAR(length, 3.0, 0.05) << "the fixture's compositions last 3 s";
+    EXPECT_FLOAT_EQ(controller_->remainingTime(), static_cast<float>(length));
+    EXPECT_EQ(controller_->currentTime(), 0.0f);
+    EXPECT_EQ(controller_->position(), 0.0f);
+    EXPECT_EQ(player->currentItem()->outputFrames(), 0);
+    EXPECT_FALSE(player->currentItem()->playsOnDevice());
     EXPECT_FALSE(controller_->isPlaying());
     EXPECT_EQ(NSUserDefaults::standardUserDefaults()->objectForKey("kMediaPlayerVolumeKey").floatValue(), 1.0f);
     EXPECT_EQ(AVAudioSession::sharedInstance()->category(), AVAudioSessionCategoryPlayback);

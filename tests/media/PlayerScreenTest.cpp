@@ -87,6 +87,18 @@ TEST_F(PlayerScreenTest, TheControlsShowAndChangeThePlayersState) {
     EXPECT_EQ(music_.player->curItem(), 1);
 }
 
+// Before anything plays, the track set up at launch is ready from its file's header: the screen
+// shows its whole length as the time left, and nothing has played.
+TEST_F(PlayerScreenTest, BeforeAnythingPlaysTheTimeLeftIsTheTracksLength) {
+    advance(1.0);
+    auto progress = screen_->progressView();
+    EXPECT_EQ(music_.player->mediaPlayer()->player()->status(), AVPlayerStatus::ReadyToPlay);
+    EXPECT_EQ(progress->elapsedTimeLabel()->text(), "00:00");
+    EXPECT_EQ(progress->remainingTimeLabel()->text(), "-00:03");
+    EXPECT_EQ(progress->progressSlider()->value(), 0.0f);
+    EXPECT_EQ(image(screen_->controlsView()->playButton()), "play");
+}
+
 TEST_F(PlayerScreenTest, ProgressFollowsPlaybackAndTheSliderSeeksWhileDraggingStopsItsUpdates) {
     auto progress = screen_->progressView();
     EXPECT_EQ(progress->playListProgressLabel()->text(), "1 of 8");

@@ -1,6 +1,7 @@
 // The platform player over real compositions: from files and from the content server (whole,
 // throttled, failing halfway, missing), driven on the manual clock, with its observers, the
-// end of an item, seeking, the audio mix's gain and files that are no audio.
+// end of an item, seeking, the audio mix's gain and files that are no audio; a local file ready
+// from its header before anything decodes.
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
@@ -12,16 +13,74 @@
 #include "platform/media/AVPlayer.h"
 #include "platform/media/AVPlayerItem.h"
 #include "platform/net/NSURL.h"
+#include "tests/fixtures/FaultyFileIO.h"
 #include "tests/platform/media/MediaTestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cmath>
+#include <filesystem>
 #include <mutex>
+#include <set>
 #include <vector>
 
 namespace {
+
+// Counts what is read of one file, and whether it is open, over the real file system.
+class FileReads final : public FaultyFileIO {
+public:
+    explicit FileReads(std::string path) : path_(std::move(path)) {}
+
+    int open(const std::string& path, int flags, mode_t mode, int& fd) override {
+        const int err = FaultyFileIO::open(path, flags, mode, fd);
+        std::lock_guard lock(mutex_);
+        if (!err && path == path_) {
+            open_.insert(fd);
+            ++opens_;
+        }
+        return err;
+    }
+    int readAt(int fd, std::uint64_t offset, std::uint8_t* buffer, std::size_t size, std::size_t& got) override {
+        const int err = FaultyFileIO::readAt(fd, offset, buffer, size, got);
+        std::lock_guard lock(mutex_);
+        if (!err && open_.count(fd)) bytes_ += got;
+        return err;
+    }
+    int read(int fd, std::uint8_t* buffer, std::size_t size, std::size_t& got) override {
+        const int err = FaultyFileIO::read(fd, buffer, size, got);
+        std::lock_guard lock(mutex_);
+        if (!err && open_.count(fd)) bytes_ += got;
+        return err;
+    }
+    int close(int fd) override {
+        {
+            std::lock_guard lock(mutex_);
+            open_.erase(fd);
+        }
+        return FaultyFileIO::close(fd);
+    }
+
+    std::uint64_t bytes() const {
+        std::lock_guard lock(mutex_);
+        return bytes_;
+    }
+    bool isOpen() const {
+        std::lock_guard lock(mutex_);
+        return !open_.empty();
+    }
+    int opens() const {
+        std::lock_guard lock(mutex_);
+        return opens_;
+    }
+
+private:
+    const std::string path_;
+    mutable std::mutex mutex_;
+    std::set<int> open_;
+    std::uint64_t bytes_ = 0;
+    int opens_ = 0;
+};
 
 class AVPlayerTest : public testing::Test {
 protected:
@@ -80,43 +139,128 @@ TEST_F(AVPlayerTest, ALocalFileIsReadyWithItsDurationTrackAndWholeLoadedRange) {
     EXPECT_EQ(player->rate(), 0.0f);
 }
 
-// An item made and never played opens nothing: no file, no request, no decoder (so no media
-// library). Playing loads it and plays once ready; asking for its duration loads it too.
-TEST_F(AVPlayerTest, AnItemOpensItsMediaOnlyWhenPlayedOrAskedForItsDuration) {
+// An item given to a player reads its file's header on its queue and is ready with its length,
+// its track and the whole file loaded, having read the header alone and kept no file open; it
+// decodes nothing (no output, no device) until it plays, and playing does not make it ready
+// again. A stream never played asks for nothing; one played is asked for, loads and plays.
+TEST_F(AVPlayerTest, AnItemGivenToAPlayerIsReadyFromItsHeaderAndDecodesOnlyToPlay) {
     auto server = MediaTestFiles::startServer();
     ASSERT_TRUE(server);
     const std::string path = MediaTestFiles::serverPath(MediaTestFiles::phrases());
     auto idle = AVPlayer::playerWithPlayerItem(
         AVPlayerItem::playerItemWithAsset(AVURLAsset::URLAssetWithURL(NSURL::URLWithString(server->host() + path))));
+    auto reads = std::make_shared<FileReads>(MediaTestFiles::phrases());
+    ScopedFileIO scope(reads);
     auto local = AVPlayer::playerWithPlayerItem(
         AVPlayerItem::playerItemWithAsset(AVURLAsset::URLAssetWithURL(NSURL::fileURLWithPath(MediaTestFiles::phrases()))));
     std::vector<long> statuses;
     auto token = local->addObserver("status", NSKeyValueObservingOptionInitial,
                                     [&](const std::string&) { statuses.push_back(static_cast<long>(local->status())); });
-    // A settle of the clock waits for every queue: a load would have ended by now.
+    // The header may have been read before the observer came: then it is told ready at once.
+    ASSERT_TRUE(pump([&] { return !statuses.empty() && statuses.back() == 1; }));
+    const std::vector<long> told = statuses;
+    EXPECT_TRUE(told == (std::vector<long>{0, 1}) || told == (std::vector<long>{1})) << told.size();
+    const auto& item = local->currentItem();
+    EXPECT_NEAR(seconds(item->duration()), 3.0, 0.05);
+    EXPECT_EQ(seconds(item->asset()->duration()), seconds(item->duration()));
+    const auto tracks = item->asset()->tracksWithMediaType(AVMediaTypeAudio);
+    ASSERT_EQ(tracks.size(), 1u);
+    EXPECT_EQ(tracks[0]->trackID(), 1);
+    EXPECT_EQ(loadedEnd(*local), seconds(item->duration()));
+    // A settle of the clock waits for every queue: a decoder would have opened by now.
     advance(1.0);
-    EXPECT_EQ(local->status(), AVPlayerStatus::Unknown);
-    EXPECT_EQ(statuses, (std::vector<long>{0}));
-    EXPECT_EQ(seconds(local->currentItem()->asset()->duration()), 0.0);
-    EXPECT_TRUE(local->currentItem()->loadedTimeRanges().empty());
+    EXPECT_EQ(local->rate(), 0.0f) << "ready, not started";
+    EXPECT_EQ(seconds(local->currentTime()), 0.0);
+    EXPECT_EQ(item->outputFrames(), 0);
+    EXPECT_FALSE(item->playsOnDevice());
+    const std::uint64_t size = std::filesystem::file_size(MediaTestFiles::phrases());
+    EXPECT_EQ(reads->opens(), 1);
+    EXPECT_FALSE(reads->isOpen());
+    EXPECT_LT(reads->bytes(), 2048u) << "the header alone, of " << size << " bytes";
 
-    // Asked for its length, the file loads and says it is ready.
-    (void)local->currentItem()->duration();
-    ASSERT_TRUE(pump([&] { return statuses.size() == 2; }));
-    EXPECT_EQ(statuses, (std::vector<long>{0, 1}));
-    EXPECT_NEAR(seconds(local->currentItem()->duration()), 3.0, 0.05);
-    EXPECT_EQ(local->rate(), 0.0f) << "loaded, not started";
+    local->play();
+    advance(1.0);
+    EXPECT_NEAR(seconds(local->currentTime()), 1.0, 1e-9);
+    EXPECT_EQ(item->outputFrames(), 44100);
+    EXPECT_GT(reads->bytes(), size / 2) << "the decoder read the file";
+    EXPECT_EQ(statuses, told) << "not made ready again";
     local->removeObserver(token);
 
-    // Played, a stream is asked for, loads and plays; the one never played asked for nothing.
     auto played = AVPlayer::playerWithPlayerItem(
         AVPlayerItem::playerItemWithAsset(AVURLAsset::URLAssetWithURL(NSURL::URLWithString(server->host() + path))));
+    advance(1.0);
+    EXPECT_EQ(played->status(), AVPlayerStatus::Unknown);
+    EXPECT_TRUE(server->requestsFor(path).empty());
     played->play();
     ASSERT_TRUE(pump([&] { return played->status() == AVPlayerStatus::ReadyToPlay && loadedEnd(*played) >= 2.9; }));
     advance(1.0);
     EXPECT_NEAR(seconds(played->currentTime()), 1.0, 1e-9);
     EXPECT_EQ(server->requestsFor(path).size(), 1u);
     EXPECT_EQ(idle->status(), AVPlayerStatus::Unknown);
+}
+
+// A file whose header the probe does not know, or could not read, waits for its first play (or
+// a question about its length) as before: the decoder then reads it, and says it is no audio, or
+// plays it.
+TEST_F(AVPlayerTest, AHeaderThatCannotBeReadLeavesTheItemToItsDecoder) {
+    auto text = AVPlayer::playerWithPlayerItem(AVPlayerItem::playerItemWithURL(NSURL::fileURLWithPath(MediaTestFiles::notAudio())));
+    FaultInjection faults;
+    faults->inject(FaultyFileIO::Operation::Read, MediaTestFiles::phrases(), EIO, 1);
+    auto unread = AVPlayer::playerWithPlayerItem(AVPlayerItem::playerItemWithURL(NSURL::fileURLWithPath(MediaTestFiles::phrases())));
+    advance(1.0);
+    EXPECT_EQ(faults->injected(), 1);
+    EXPECT_EQ(text->status(), AVPlayerStatus::Unknown);
+    EXPECT_EQ(unread->status(), AVPlayerStatus::Unknown);
+    EXPECT_FALSE(text->error());
+
+    text->play();
+    ASSERT_TRUE(pump([&] { return text->status() != AVPlayerStatus::Unknown; }));
+    EXPECT_EQ(text->status(), AVPlayerStatus::Failed);
+    ASSERT_TRUE(text->error());
+    EXPECT_EQ(text->error()->code(), AVErrorFileFormatNotRecognized);
+    unread->play();
+    advance(1.0);
+    EXPECT_EQ(unread->status(), AVPlayerStatus::ReadyToPlay);
+    EXPECT_NEAR(seconds(unread->currentTime()), 1.0, 1e-9);
+}
+
+// A place sought while the item is ready from its header alone is where the decoder starts: the
+// blocks played from there are those an item already decoding plays after the same seek (but
+// the first, which holds the decoder's start after a seek and so what it decoded before).
+TEST_F(AVPlayerTest, ASeekBeforeTheFirstPlayDecodesFromThere) {
+    auto blocksAfterSeek = [&](bool playFirst) {
+        auto player = readyPlayer(MediaTestFiles::phrases());
+        if (playFirst) {
+            player->play();
+            advance(0.2);
+            player->pause();
+        }
+        std::mutex mutex;
+        std::vector<AVAudioOutputBlock> blocks;
+        player->currentItem()->setOutputTap([&](const AVAudioOutputBlock& block) {
+            std::lock_guard lock(mutex);
+            blocks.push_back(block);
+        });
+        player->seekToTime(CMTimeMake(3, 2));
+        player->play();
+        advance(0.5);
+        player->pause();
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+        std::lock_guard lock(mutex);
+        return blocks;
+    };
+    const auto fresh = blocksAfterSeek(false);
+    const auto decoding = blocksAfterSeek(true);
+    ASSERT_EQ(fresh.size(), 10u);
+    ASSERT_EQ(decoding.size(), fresh.size());
+    for (std::size_t i = 0; i < fresh.size(); ++i) {
+        EXPECT_DOUBLE_EQ(fresh[i].start, 1.5 + 0.05 * static_cast<double>(i));
+        EXPECT_DOUBLE_EQ(fresh[i].start, decoding[i].start);
+        EXPECT_GT(fresh[i].rms, 0.0f) << "block " << i;
+        if (i == 0) continue;
+        EXPECT_NEAR(fresh[i].rms, decoding[i].rms, 1e-5) << "block " << i;
+        EXPECT_NEAR(fresh[i].peak, decoding[i].peak, 1e-5) << "block " << i;
+    }
 }
 
 TEST_F(AVPlayerTest, PlayingAdvancesOnTheClockOnlyWhileTheRateIsOne) {

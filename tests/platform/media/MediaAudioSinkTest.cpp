@@ -189,7 +189,8 @@ TEST_F(MediaAudioSinkTest, ThePlayersTimeAndEndFollowWhatTheDeviceConsumedNotThe
     MediaAudioSink::setPrefersDevice(true);
     MediaAudioSink::setDeviceOpener(device.opener());
     openPlayer(MediaTestFiles::phrases());
-    ASSERT_TRUE(player_->currentItem()->playsOnDevice());
+    EXPECT_FALSE(player_->currentItem()->playsOnDevice()) << "ready from its header, nothing opened";
+    EXPECT_EQ(device.opened(), 0);
     int ends = 0;
     auto observer = NSNotificationCenter::defaultCenter()->addObserverForName(
         AVPlayerItemDidPlayToEndTimeNotification, player_->currentItem(), nullptr, [&](const NSNotification&) { ++ends; });
@@ -197,6 +198,9 @@ TEST_F(MediaAudioSinkTest, ThePlayersTimeAndEndFollowWhatTheDeviceConsumedNotThe
     player_->currentItem()->setOutputTap([&](const AVAudioOutputBlock& block) { blockStarts.push_back(block.start); });
 
     player_->play();
+    // The decoder and the device open on the item's queue, which a settle waits for.
+    advance(0);
+    ASSERT_TRUE(player_->currentItem()->playsOnDevice());
     device.consume(0);  // the device's first call fills it
     EXPECT_EQ(device.held(), TestDevice::kCapacity);
     advance(5.0);
