@@ -102,19 +102,28 @@ public:
         DispatchQuiescence::changed();
     }
 
-    // Waits for the end, at most until `deadline` of clock time; then ends the transfer.
+    // Waits for the end, at most until `deadline` of clock time; then ends the transfer. The
+    // wait counts as blocked for the manual clock until its own wake-up has fired, not merely
+    // until the clock reads the deadline: another timer of that moment may fire first.
     void wait(double deadline) {
-        bool armed = false, waited = false;
-        {
-            DispatchQuiescence::BlockedScope blocked([this, deadline, &armed, &waited] {
+        const Clock::TimerId timer = Clock::schedule(deadline, [this] {
+            {
                 MutexLock lock(mutex_);
-                return !armed || waited || done_ || Clock::now() >= deadline;
+                expired_ = true;
+            }
+            ended_.notify_all();
+            DispatchQuiescence::changed();
+        });
+        {
+            DispatchQuiescence::BlockedScope blocked([this] {
+                MutexLock lock(mutex_);
+                return done_ || expired_;
             });
             MutexLock lock(mutex_);
-            Clock::waitUntil(lock, ended_, deadline, [this]() REQUIRES(mutex_) { return done_; },
-                             [&armed] { armed = true; });
-            waited = true;
+            lock.wait(ended_, [this]() REQUIRES(mutex_) { return done_ || expired_; });
         }
+        // Its callback takes the lock: not under it.
+        Clock::cancel(timer);
         std::shared_ptr<URLTransfer> transfer;
         {
             MutexLock lock(mutex_);
@@ -150,6 +159,7 @@ private:
     std::vector<std::uint8_t> body_ GUARDED_BY(mutex_);
     bool refused_ GUARDED_BY(mutex_) = false;
     bool done_ GUARDED_BY(mutex_) = false;
+    bool expired_ GUARDED_BY(mutex_) = false;  // the wait's bound was reached
     NSErrorPtr error_ GUARDED_BY(mutex_);
 };
 
