@@ -54,14 +54,20 @@ bool MediaPlayer::setItem(const std::shared_ptr<MediaPlayerItem>& item) {
     if (currentItem_) currentItem_->setBuffering(false);
     currentItem_ = item;
     const bool local = item->exists();
+    // A streamed track shows as loading from now until the platform has its header (or gives up
+    // on it); a refused one loads nothing, so it does not.
+    const bool refused = !local && !mayStream();
+    if (!local && !refused) item->setBuffering(true);
     if (auto d = delegate()) d->mediaPlayerItemSet(*this, item);
     Diagnostics::notef("Setting item: %s", item->rawValue("filepath").c_str());
-    // Refused: nothing will load.
-    if (!local && !mayStream()) return false;
+    if (refused) return false;
     auto url = item->itemUrl();
     auto asset = url ? AVURLAsset::URLAssetWithURL(url) : nullptr;
     auto playerItem = AVPlayerItem::playerItemWithAsset(asset);
-    if (!playerItem) return false;
+    if (!playerItem) {
+        item->setBuffering(false);
+        return false;
+    }
     auto player = AVPlayer::playerWithPlayerItem(playerItem);
     player_ = player;
     std::weak_ptr<MediaPlayer> weak = std::static_pointer_cast<MediaPlayer>(shared_from_this());
@@ -110,8 +116,8 @@ void MediaPlayer::startPlay() {
     // Without a player (a refused track) nothing plays, so the screen is not kept awake.
     if (player_) {
         setIdleHold(true);
-        // The platform opens a track when it is first to play: a stream shows as loading from now
-        // until it is ready, and the screens hear it.
+        // A stream whose header the platform could not read loads from its play: it shows as
+        // loading again until it is ready, and the screens hear it.
         if (player_->status() == AVPlayerStatus::Unknown && currentItem_ && !currentItem_->buffering() &&
             !currentItem_->exists()) {
             currentItem_->setBuffering(true);
@@ -174,6 +180,12 @@ void MediaPlayer::statusChanged() {
             currentItem_->setBuffering(false);
             if (auto d = delegate()) d->mediaPlayerItemSet(*this, currentItem_);
         }
+    } else if (status == AVPlayerStatus::Unknown && !settingItem_ && isPaused_ && currentItem_ &&
+               currentItem_->buffering()) {
+        // The platform gave up on the stream's header and loads nothing until it plays: the
+        // track no longer shows as loading.
+        currentItem_->setBuffering(false);
+        NSNotificationCenter::defaultCenter()->postNotificationName(MediaPlayerItemChangedNotification, currentItem_);
     } else if (status == AVPlayerStatus::Failed) {
         failure_ = player_->error();
         Diagnostics::notef("The composition %s cannot be played: %s.",

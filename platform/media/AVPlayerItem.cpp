@@ -12,6 +12,7 @@
 #include "platform/media/MediaByteSource.h"
 #include "platform/media/MediaDecoder.h"
 #include "platform/media/MediaHeaderProbe.h"
+#include "platform/media/MediaRangeReader.h"
 #include "platform/net/NSURL.h"
 #include "platform/net/NSURLError.h"
 
@@ -39,20 +40,24 @@ AVPlayerItem::AVPlayerItem(std::shared_ptr<AVAsset> asset)
     : asset_(std::move(asset)), queue_(DispatchQueue::create("AVPlayerItem")) {}
 
 AVPlayerItem::~AVPlayerItem() {
-    // Wakes a load still waiting for a stream's bytes.
+    // Wakes a load still waiting for a stream's bytes, and a header read waiting for its answer.
     if (source_) source_->close();
+    if (headerReader_) headerReader_->cancel();
 }
 
 void AVPlayerItem::prepare(bool wanted) {
     enum class Next { Nothing, Probe, Load } next = Next::Nothing;
+    std::shared_ptr<MediaRangeReader> reader;
     {
         MutexLock lock(mutex_);
         if (status_ != AVPlayerItemStatus::Unknown || loadStarted_) return;
+        const bool file = asset_->URL()->isFileURL();
         if (probing_) {
             readyWanted_ = readyWanted_ || wanted;
-        } else if (!probeStarted_ && asset_->URL()->isFileURL()) {
+        } else if (!probeStarted_ && (file || (!wanted && (reader = MediaRangeReader::make(asset_->URL()))))) {
             probeStarted_ = probing_ = true;
             readyWanted_ = wanted;
+            headerReader_ = reader;
             next = Next::Probe;
         } else if (wanted) {
             next = Next::Load;
@@ -61,10 +66,19 @@ void AVPlayerItem::prepare(bool wanted) {
     if (next == Next::Load) load();
     if (next != Next::Probe) return;
     std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
-    // A file of its own for the header, closed at once: an item that is never played keeps none open.
-    queue_->async([weak, url = asset_->URL()] {
+    // A file of its own for the header, closed at once: an item that is never played keeps none
+    // open. A stream's header comes in a few pieces of its own, not from the stream's body.
+    queue_->async([weak, url = asset_->URL(), reader] {
         std::optional<MediaDecoder::Info> info;
-        if (auto source = MediaByteSource::open(*url, nullptr)) {
+        if (reader) {
+            const std::int64_t length = reader->open();
+            if (length > 0)
+                info = MediaHeaderProbe::probe(static_cast<std::uint64_t>(length),
+                                               [&](std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
+                                                   return reader->read(offset, buffer, size);
+                                               });
+            reader->cancel();
+        } else if (auto source = MediaByteSource::open(*url, nullptr)) {
             info = MediaHeaderProbe::probe(static_cast<std::uint64_t>(std::max<std::int64_t>(0, source->length())),
                                            [&](std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
                                                return source->read(offset, buffer, size);
@@ -80,38 +94,47 @@ void AVPlayerItem::probed(std::optional<MediaDecoder::Info> info) {
     if (info)
         asset_->setLoaded(CMTimeMakeWithSeconds(info->duration, 600), false,
                           {AVAssetTrack::make(info->trackID, AVMediaTypeAudio)});
-    bool load = false;
+    const bool stream = !asset_->URL()->isFileURL();
+    bool load = false, ready = false;
     std::shared_ptr<AVPlayer> player;
     {
         MutexLock lock(mutex_);
         probing_ = false;
+        headerReader_ = nullptr;
         if (!info) {
             // What the probe does not know is the decoder's to read, if the item is wanted ready.
             load = readyWanted_;
+            // A stream that was being read for its player waits for its play: the player hears
+            // that nothing loads meanwhile.
+            if (!load && stream && !loadStarted_) player = player_.lock();
         } else if (status_ == AVPlayerItemStatus::Unknown) {
             duration_ = info->duration;
             sampleRate_ = info->sampleRate;
             channels_ = info->channels;
             trackID_ = info->trackID;
             status_ = AVPlayerItemStatus::ReadyToPlay;
-            playable_ = duration_;  // a local file is all here
+            // A local file is all here; a stream's body is not asked for before it plays.
+            playable_ = stream ? 0 : duration_;
             player = player_.lock();
+            ready = true;
         }
         readyWanted_ = false;
     }
     if (load) this->load();
-    if (player) {
-        player->itemChanged("status", false);
-        player->itemChanged("currentItem.loadedTimeRanges", false);
-    }
+    if (player) player->itemChanged("status", false);
+    if (player && ready) player->itemChanged("currentItem.loadedTimeRanges", false);
 }
 
 void AVPlayerItem::load() {
+    std::shared_ptr<MediaRangeReader> reader;
     {
         MutexLock lock(mutex_);
         if (loadStarted_) return;
         loadStarted_ = true;
+        reader = std::move(headerReader_);
     }
+    // The stream's own body brings the header now: its pieces are not waited for.
+    if (reader) reader->cancel();
     startLoading();
 }
 

@@ -1,5 +1,6 @@
-// One asset's playback state: it loads the asset on a worker queue (a local file's header read
-// first, then the container probed by the decoder), knows which part is loaded, and plays into an
+// One asset's playback state: it loads the asset on a worker queue (the header read first, from a
+// local file or with a few range requests for a stream, then the container probed by the
+// decoder), knows which part is loaded, and plays into an
 // output sink (MediaAudioSink: the machine's sound device, or a silent output that consumes
 // decoded samples on the platform clock, block by block), applying the audio mix's gain. Its
 // current time is what the output has played. A player (AVPlayer) is its face: rate, seeking and
@@ -25,6 +26,7 @@ class AVAsset;
 class AVAudioMix;
 class AVPlayer;
 class DispatchQueue;
+class MediaRangeReader;
 
 // Posted on the main queue with the item as object, once each time playback reaches its end.
 inline const std::string AVPlayerItemDidPlayToEndTimeNotification = "AVPlayerItemDidPlayToEndTimeNotification";
@@ -47,11 +49,14 @@ public:
     static constexpr double kOutputBlockSeconds = MediaAudioSink::kSilentBlockSeconds;
 
     // Empty for an empty asset. A local file's header is read on a worker queue once the item is
-    // given to a player or its duration is asked for, which makes it ready with its duration and
-    // track when the header is one MediaHeaderProbe knows. The decoder (and with it the media
-    // libraries) opens on the worker only once the item is first to play, or, for a stream or a
-    // header the probe cannot read, once its duration is first asked for: an item set and never
-    // played decodes nothing.
+    // given to a player or its duration is asked for; a stream's, with range requests, once it is
+    // given to a player (MediaRangeReader). Either makes it ready with its duration and track
+    // when the header is one MediaHeaderProbe knows; a stream has nothing loaded then. The decoder
+    // (and with it the media libraries, and a stream's whole body) opens on the worker only once
+    // the item is first to play, or, for a header that could not be read or a stream not given to
+    // a player, once its duration is first asked for: an item set and never played decodes
+    // nothing. A stream's player hears "status" again, still unknown, when its header could not
+    // be read: nothing loads until it plays.
     static std::shared_ptr<AVPlayerItem> playerItemWithAsset(std::shared_ptr<AVAsset> asset);
     // The same, a stream's bytes kept within `limits` instead of the usual ones.
     static std::shared_ptr<AVPlayerItem> playerItemWithAsset(std::shared_ptr<AVAsset> asset,
@@ -88,8 +93,8 @@ private:
     friend class AVPlayer;
     explicit AVPlayerItem(std::shared_ptr<AVAsset> asset);
 
-    // Reads a local file's header once, on the queue; `wanted`: the item is to be ready even when
-    // the header cannot tell (the decoder is opened then).
+    // Reads the header once, on the queue; `wanted`: the item is to be ready even when the header
+    // cannot tell (the decoder is opened then).
     void prepare(bool wanted);
     void probed(std::optional<MediaDecoder::Info> info);
     // Opens the decoder once; later calls do nothing.
@@ -122,6 +127,7 @@ private:
     bool probeStarted_ GUARDED_BY(mutex_) = false;
     bool probing_ GUARDED_BY(mutex_) = false;
     bool readyWanted_ GUARDED_BY(mutex_) = false;  // asked for while probing
+    std::shared_ptr<MediaRangeReader> headerReader_ GUARDED_BY(mutex_);  // a stream's, while probing
     bool loadStarted_ GUARDED_BY(mutex_) = false;
     std::shared_ptr<MediaByteSource> source_ GUARDED_BY(mutex_);
     std::unique_ptr<MediaDecoder> decoder_;  // used on the queue only, once loaded

@@ -13,7 +13,7 @@ namespace {
 // However the file is made: boxes and chunks looked at, and bytes read in all. The boxes are
 // looked for at fixed places of the tree, so its nesting is bounded by the code.
 constexpr int kMaxItems = 1024;
-constexpr std::uint64_t kMaxBytesRead = 64 * 1024;
+constexpr std::uint64_t kMaxBytesRead = MediaHeaderProbe::kMaxBytesRead;
 
 constexpr std::uint32_t fourCC(const char (&text)[5]) {
     return static_cast<std::uint32_t>(static_cast<unsigned char>(text[0])) << 24 |

@@ -14,6 +14,9 @@
 
 class MediaHeaderProbe {
 public:
+    // The most bytes one probe reads, however the file is made.
+    static constexpr std::uint64_t kMaxBytesRead = 64 * 1024;
+
     // Up to `size` bytes at `offset`: the count read, 0 at the end, -1 on a failure.
     using Reader = std::function<long(std::uint64_t offset, std::uint8_t* buffer, std::size_t size)>;
 

@@ -919,15 +919,22 @@ TEST(ApplicationScript, MusicPlaysOnThroughTheBackgroundIntoTheNextShuffledCompo
 // trace of a launch into the gallery never names them, neither on a first launch nor after a
 // composition was played and kept as the last one, although every launch sets up the player with
 // its last list and hands the last composition to the audio player (which decodes it only to
-// play it, and is ready from the file's header when it is on the device: the player screen shows
-// its length before it plays, still without them); a composition played has FFmpeg loaded by the
-// program itself, and the first play of the next launch is that last composition.
+// play it, and is ready from its header, read from the file on the device or with range requests
+// from the server: the player screen shows its length before it plays, still without them); a
+// composition played has FFmpeg loaded by the program itself, and the first play of the next
+// launch is that last composition.
 TEST(ApplicationScript, TheMediaLibrariesAreLoadedOnFirstUseNeverForALaunchIntoTheGallery) {
     ServedDemo demo;
+    std::mutex logged;
+    std::vector<std::string> requests;
+    demo.log = [&](const std::string& line) {
+        std::lock_guard lock(logged);
+        requests.push_back(line);
+    };
     std::string error;
     ASSERT_TRUE(demo.start(&error)) << error;
     const std::string folder = Sandbox::tmp() + "/first-use";
-    const std::string home = folder + "/home";
+    std::string home = folder + "/home";
     std::filesystem::create_directories(home);
     int runs = 0;
     std::string output;
@@ -956,7 +963,7 @@ TEST(ApplicationScript, TheMediaLibrariesAreLoadedOnFirstUseNeverForALaunchIntoT
     const std::string preferences =
         home + "/Library/Preferences/" + info.dictionary().get("CFBundleIdentifier").stringValue() + ".plist";
     // The composition the launch set on the audio player, as its diagnostics said; "" when none.
-    auto expectGalleryLoadsNone = [&](const std::string& when, bool onDevice) -> std::string {
+    auto expectGalleryLoadsNone = [&](const std::string& when) -> std::string {
         const std::string gallery = loaderTrace("expect row \"" + genre + "\"\nidle\nshow\n", "--verbose");
         EXPECT_NE(gallery.find("transferring control"), std::string::npos) << "the loader traced the launch";
         EXPECT_NE(gallery.find("libsqlite3"), std::string::npos);
@@ -971,13 +978,53 @@ TEST(ApplicationScript, TheMediaLibrariesAreLoadedOnFirstUseNeverForALaunchIntoT
         }
         const Value defaults = NSPropertyListSerialization::propertyListWithContentsOfFile(preferences);
         EXPECT_EQ(defaults["kMediaPlayerLastPlayedIndex"].stringValue(), set[1].str()) << when;
-        // A composition on the device is ready from its header; a streamed one waits for its play.
-        EXPECT_EQ(output.find("PlayerSatus: 1") != std::string::npos, onDevice) << when << ": " << output;
+        // Ready from its header, on the device or streamed.
+        EXPECT_NE(output.find("PlayerSatus: 1"), std::string::npos) << when << ": " << output;
         EXPECT_EQ(output.find("PlayerSatus: 2"), std::string::npos) << when << ": " << output;
         return set[1].str();
     };
-    // The first of the list is streamed.
-    EXPECT_FALSE(expectGalleryLoadsNone("on a first launch", false).empty());
+    // The first of the list is streamed: its header alone is asked of the server.
+    const auto& compositions = DemoCatalogue::compositions();
+    const auto spring = std::find_if(compositions.begin(), compositions.end(),
+                                     [](const DemoComposition& c) { return std::string(c.filepath) == "vivaldi/spring.m4a"; });
+    ASSERT_NE(spring, compositions.end());
+    ASSERT_FALSE(DemoCatalogue::isCompositionInBundle(*spring));
+    EXPECT_EQ(expectGalleryLoadsNone("on a first launch"), spring->filepath);
+    auto springRequests = [&] {
+        std::lock_guard lock(logged);
+        std::vector<std::string> found;
+        for (const auto& line : requests)
+            if (line.find("spring.m4a") != std::string::npos) found.push_back(line);
+        return found;
+    };
+    EXPECT_FALSE(springRequests().empty());
+    for (const auto& line : springRequests()) EXPECT_NE(line.find(" Range: bytes="), std::string::npos) << line;
+
+    // On a fresh home the player screen, before anything plays, shows the streamed composition's
+    // whole length left, still without the media libraries.
+    char springLeft[16];
+    std::snprintf(springLeft, sizeof springLeft, "\"-00:%02d\"", static_cast<int>(DemoCatalogue::compositionSeconds(*spring)));
+    const auto& composers = DemoCatalogue::composers();
+    const auto vivaldi = std::find_if(composers.begin(), composers.end(),
+                                      [&](const DemoComposer& c) { return c.index == spring->composer; });
+    ASSERT_NE(vivaldi, composers.end());
+    const std::string composer = vivaldi->name.in("en");
+    const std::string kept = home;
+    home = folder + "/fresh";
+    std::filesystem::create_directories(home);
+    const std::string springScreen = loaderTrace(std::string("tap menu\n"
+                                                             "tap Music Library\n"
+                                                             "idle\n"
+                                                             "expect == ") + composer + " / " +
+                                                 spring->name.in("en") + " ==\n"
+                                                 "expect " + springLeft + "\n"
+                                                 "expect \"00:00\"\n"
+                                                 "expect button \"play\"\n");
+    home = kept;
+    EXPECT_NE(springScreen.find("transferring control"), std::string::npos);
+    for (const char* library : media)
+        EXPECT_EQ(springScreen.find(library), std::string::npos) << library << " mapped for the player screen";
+    for (const auto& line : springRequests()) EXPECT_NE(line.find(" Range: bytes="), std::string::npos) << line;
 
     // From the second launch on, the pictures' download is offered first.
     const std::string music = loaderTrace("expect Download them now?\n"
@@ -997,12 +1044,11 @@ TEST(ApplicationScript, TheMediaLibrariesAreLoadedOnFirstUseNeverForALaunchIntoT
     EXPECT_GT(loaded, music.find("transferring control"));
     EXPECT_NE(music.find("dynamically loaded", loaded), std::string::npos);
 
-    const auto& compositions = DemoCatalogue::compositions();
     const auto elise = std::find_if(compositions.begin(), compositions.end(),
                                     [](const DemoComposition& c) { return c.name.in("en") == "Für Elise"; });
     ASSERT_NE(elise, compositions.end());
     ASSERT_TRUE(DemoCatalogue::isCompositionInBundle(*elise));
-    EXPECT_EQ(expectGalleryLoadsNone("with a last composition kept", true), elise->filepath);
+    EXPECT_EQ(expectGalleryLoadsNone("with a last composition kept"), elise->filepath);
 
     // The player screen, before anything plays, shows the kept composition's whole length left.
     char left[16];

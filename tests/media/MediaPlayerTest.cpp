@@ -107,26 +107,59 @@ TEST_F(MediaPlayerTest, ATrackOnTheDevicePlaysWithoutTheNetworkAndKeepsTheScreen
     EXPECT_TRUE(UIAlertView::visibleAlertViews().empty());
 }
 
-// A streamed track set and not played loads nothing, so it does not show as loading; asked to
-// play, it loads and shows as loading until it is ready, when the player reports the item again.
-TEST_F(MediaPlayerTest, AStreamedTrackBuffersFromItsPlayUntilReadyAndThenReportsItsItemAgain) {
-    // A slow body, so that the track is surely still loading when the player has started it.
+// A streamed track shows as loading from the moment it is set, while the platform reads its
+// header with range requests alone; once that made it ready the player reports the item again, no
+// longer loading, with its length. Played, it loads its body and plays to its end.
+TEST_F(MediaPlayerTest, AStreamedTrackBuffersWhileItsHeaderLoadsAndThenReportsItsItemAgain) {
     const std::string path = "/data/ostrelmedia/m4a/mozart/rondo alla turca.m4a";
-    server().setFault(path, LoopbackServer::Fault::slow(std::chrono::milliseconds(50), 8192));
     auto item = track(5);
     EXPECT_TRUE(player_->setItem(item));
-    EXPECT_FALSE(item->buffering());
+    EXPECT_TRUE(item->buffering());
     EXPECT_EQ(reports_->itemsSet, (std::vector<std::string>{"5"}));
-    advance(0.5);
+    ASSERT_TRUE(pump([&] { return !item->buffering(); }));
+    EXPECT_EQ(player_->player()->status(), AVPlayerStatus::ReadyToPlay);
+    EXPECT_EQ(reports_->itemsSet, (std::vector<std::string>{"5", "5"}));
+    EXPECT_NEAR(CMTimeGetSeconds(player_->getDuration()), 3.0, 0.05);
+    EXPECT_EQ(itemChanges_, 0) << "the delegate heard it; the player itself posts nothing";
+    const auto header = server().requestsFor(path);
+    ASSERT_FALSE(header.empty());
+    for (const auto& request : header) EXPECT_FALSE(request.header("Range").empty()) << "the header alone";
+
+    player_->startPlay();
+    EXPECT_FALSE(item->buffering()) << "ready already";
+    EXPECT_EQ(itemChanges_, 0);
+    ASSERT_TRUE(pump([&] {
+        const auto ranges = player_->player()->currentItem()->loadedTimeRanges();
+        return !ranges.empty() && CMTimeGetSeconds(ranges[0].duration) >= CMTimeGetSeconds(player_->getDuration());
+    }));
+    advance(3.5);
+    EXPECT_EQ(reports_->ends, 1);
+    EXPECT_EQ(server().requestsFor(path).size(), header.size() + 1) << "the body, once";
+}
+
+// A streamed track whose header cannot be read (here the server fails it) stops showing as
+// loading once the platform gives up, and the screens hear it; asked to play, it shows as loading
+// again until the platform has opened it from its body, and then plays.
+TEST_F(MediaPlayerTest, AStreamedTrackWhoseHeaderCannotBeReadLoadsFromItsPlay) {
+    const std::string path = "/data/ostrelmedia/m4a/mozart/rondo alla turca.m4a";
+    server().setFault(path, LoopbackServer::Fault::withStatus(503));
+    auto item = track(5);
+    EXPECT_TRUE(player_->setItem(item));
+    EXPECT_TRUE(item->buffering());
+    ASSERT_TRUE(pump([&] { return !item->buffering(); }));
+    EXPECT_EQ(itemChanges_, 1) << "the screens hear it is not loading";
     EXPECT_EQ(player_->player()->status(), AVPlayerStatus::Unknown);
-    EXPECT_TRUE(server().requestsFor(path).empty()) << "nothing asked of the server";
-    const int changes = itemChanges_;
+    EXPECT_EQ(CMTimeGetSeconds(player_->getDuration()), 0.0);
+    EXPECT_EQ(reports_->itemsSet, (std::vector<std::string>{"5"}));
+    EXPECT_TRUE(UIAlertView::visibleAlertViews().empty()) << "nothing failed";
+
+    server().removeFault(path);
     player_->startPlay();
     EXPECT_TRUE(item->buffering());
-    EXPECT_EQ(itemChanges_, changes + 1) << "the screens hear it is loading";
+    EXPECT_EQ(itemChanges_, 2) << "the screens hear it is loading";
     ASSERT_TRUE(pump([&] { return !item->buffering(); }));
+    EXPECT_EQ(player_->player()->status(), AVPlayerStatus::ReadyToPlay);
     EXPECT_EQ(reports_->itemsSet, (std::vector<std::string>{"5", "5"}));
-    ASSERT_EQ(player_->player()->status(), AVPlayerStatus::ReadyToPlay);
     ASSERT_TRUE(pump([&] {
         const auto ranges = player_->player()->currentItem()->loadedTimeRanges();
         return !ranges.empty() && CMTimeGetSeconds(ranges[0].duration) >= CMTimeGetSeconds(player_->getDuration());

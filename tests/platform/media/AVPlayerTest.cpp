@@ -12,16 +12,28 @@
 #include "platform/media/AVError.h"
 #include "platform/media/AVPlayer.h"
 #include "platform/media/AVPlayerItem.h"
+#include "platform/media/MediaByteSource.h"
+#include "platform/media/MediaDecoder.h"
 #include "platform/net/NSURL.h"
+#include "demo/loopback/LoopbackServer.h"
 #include "tests/fixtures/FaultyFileIO.h"
 #include "tests/platform/media/MediaTestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -80,6 +92,83 @@ private:
     std::set<int> open_;
     std::uint64_t bytes_ = 0;
     int opens_ = 0;
+};
+
+// What a server was asked for one path: requests for a range, for the whole body, and the bytes
+// the ranges cover within a file of `size` bytes.
+struct Served {
+    std::size_t ranged = 0;
+    std::size_t whole = 0;
+    std::uint64_t bytes = 0;
+};
+
+Served servedFor(const LoopbackServer& server, const std::string& path, std::uint64_t size) {
+    Served served;
+    for (const auto& request : server.requestsFor(path)) {
+        const std::string range = request.header("Range");
+        unsigned long long first = 0, last = 0;
+        if (range.empty()) {
+            ++served.whole;
+        } else if (std::sscanf(range.c_str(), "bytes=%llu-%llu", &first, &last) == 2 && first <= last && first < size) {
+            ++served.ranged;
+            served.bytes += std::min<std::uint64_t>(last, size - 1) - first + 1;
+        } else {
+            ADD_FAILURE() << "an odd range: " << range;
+        }
+    }
+    return served;
+}
+
+// The decoder's figures for a local file.
+std::optional<MediaDecoder::Info> decoderFigures(const std::string& file) {
+    NSErrorPtr error;
+    auto source = MediaByteSource::open(*NSURL::fileURLWithPath(file), &error);
+    auto decoder = source ? MediaDecoder::open(source, &error) : nullptr;
+    EXPECT_TRUE(decoder) << file << ": " << (error ? error->localizedDescription() : "");
+    if (!decoder) return std::nullopt;
+    return decoder->info();
+}
+
+std::string fileText(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A 206 with these bytes of `body` and this Content-Range, whatever was asked.
+LoopbackServer::Response partial(const std::string& body, std::size_t first, std::size_t last,
+                                 const std::string& contentRange) {
+    auto response = LoopbackServer::Response::make(206, body.substr(first, last - first + 1), "audio/mp4");
+    response.headers.emplace_back("Content-Range", contentRange);
+    return response;
+}
+
+// A port of 127.0.0.1 that refuses connections while it lives: bound, never listening.
+class RefusingPort {
+public:
+    RefusingPort() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port_ = ntohs(address.sin_port);
+    }
+    ~RefusingPort() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    int port() const { return port_; }
+
+private:
+    int fd_;
+    int port_ = 0;
+};
+
+struct Case {
+    std::string path;
+    bool plays;
 };
 
 class AVPlayerTest : public testing::Test {
@@ -142,13 +231,8 @@ TEST_F(AVPlayerTest, ALocalFileIsReadyWithItsDurationTrackAndWholeLoadedRange) {
 // An item given to a player reads its file's header on its queue and is ready with its length,
 // its track and the whole file loaded, having read the header alone and kept no file open; it
 // decodes nothing (no output, no device) until it plays, and playing does not make it ready
-// again. A stream never played asks for nothing; one played is asked for, loads and plays.
+// again.
 TEST_F(AVPlayerTest, AnItemGivenToAPlayerIsReadyFromItsHeaderAndDecodesOnlyToPlay) {
-    auto server = MediaTestFiles::startServer();
-    ASSERT_TRUE(server);
-    const std::string path = MediaTestFiles::serverPath(MediaTestFiles::phrases());
-    auto idle = AVPlayer::playerWithPlayerItem(
-        AVPlayerItem::playerItemWithAsset(AVURLAsset::URLAssetWithURL(NSURL::URLWithString(server->host() + path))));
     auto reads = std::make_shared<FileReads>(MediaTestFiles::phrases());
     ScopedFileIO scope(reads);
     auto local = AVPlayer::playerWithPlayerItem(
@@ -185,18 +269,6 @@ TEST_F(AVPlayerTest, AnItemGivenToAPlayerIsReadyFromItsHeaderAndDecodesOnlyToPla
     EXPECT_GT(reads->bytes(), size / 2) << "the decoder read the file";
     EXPECT_EQ(statuses, told) << "not made ready again";
     local->removeObserver(token);
-
-    auto played = AVPlayer::playerWithPlayerItem(
-        AVPlayerItem::playerItemWithAsset(AVURLAsset::URLAssetWithURL(NSURL::URLWithString(server->host() + path))));
-    advance(1.0);
-    EXPECT_EQ(played->status(), AVPlayerStatus::Unknown);
-    EXPECT_TRUE(server->requestsFor(path).empty());
-    played->play();
-    ASSERT_TRUE(pump([&] { return played->status() == AVPlayerStatus::ReadyToPlay && loadedEnd(*played) >= 2.9; }));
-    advance(1.0);
-    EXPECT_NEAR(seconds(played->currentTime()), 1.0, 1e-9);
-    EXPECT_EQ(server->requestsFor(path).size(), 1u);
-    EXPECT_EQ(idle->status(), AVPlayerStatus::Unknown);
 }
 
 // A file whose header the probe does not know, or could not read, waits for its first play (or
@@ -222,6 +294,186 @@ TEST_F(AVPlayerTest, AHeaderThatCannotBeReadLeavesTheItemToItsDecoder) {
     advance(1.0);
     EXPECT_EQ(unread->status(), AVPlayerStatus::ReadyToPlay);
     EXPECT_NEAR(seconds(unread->currentTime()), 1.0, 1e-9);
+}
+
+// A stream given to a player is ready from its header, fetched with a few range requests from
+// wherever its movie box is (the first answer tells the file's length), with the figures the
+// decoder reads; none of its body is asked for, so nothing is loaded, until it plays: then its
+// body loads once and plays.
+TEST_F(AVPlayerTest, AStreamGivenToAPlayerIsReadyFromItsHeaderFetchedInRanges) {
+    auto server = MediaTestFiles::startServer();
+    ASSERT_TRUE(server);
+    for (const std::string& file : {MediaTestFiles::longPhrases(), MediaTestFiles::longIndexLast()}) {
+        SCOPED_TRACE(file);
+        const bool indexLast = file == MediaTestFiles::longIndexLast();
+        const auto decoded = decoderFigures(file);
+        ASSERT_TRUE(decoded);
+        const std::string path = MediaTestFiles::serverPath(file);
+        const std::uint64_t size = std::filesystem::file_size(file);
+        auto player = AVPlayer::playerWithPlayerItem(AVPlayerItem::playerItemWithURL(NSURL::URLWithString(server->host() + path)));
+        ASSERT_TRUE(player);
+        std::vector<long> statuses;
+        auto token = player->addObserver("status", NSKeyValueObservingOptionNew,
+                                         [&](const std::string&) { statuses.push_back(static_cast<long>(player->status())); });
+        ASSERT_TRUE(pump([&] { return !statuses.empty(); }));
+        EXPECT_EQ(statuses, (std::vector<long>{1}));
+        const auto& item = player->currentItem();
+        EXPECT_EQ(seconds(item->duration()), seconds(CMTimeMakeWithSeconds(decoded->duration, 600)));
+        EXPECT_EQ(seconds(item->asset()->duration()), seconds(item->duration()));
+        const auto tracks = item->asset()->tracksWithMediaType(AVMediaTypeAudio);
+        ASSERT_EQ(tracks.size(), 1u);
+        EXPECT_EQ(tracks[0]->trackID(), decoded->trackID);
+        EXPECT_TRUE(item->loadedTimeRanges().empty()) << "nothing of the body is here";
+        EXPECT_TRUE(item->isPlaybackBufferEmpty());
+
+        const Served header = servedFor(*server, path, size);
+        EXPECT_EQ(header.whole, 0u);
+        EXPECT_GE(header.ranged, indexLast ? 2u : 1u) << "the movie box at the end is fetched where it is";
+        EXPECT_LE(header.ranged, 4u);
+        EXPECT_LE(header.bytes, 64u * 1024) << "of " << size << " bytes";
+        EXPECT_GT(size, 4 * header.bytes);
+        advance(1.0);
+        EXPECT_EQ(servedFor(*server, path, size).ranged, header.ranged) << "nothing more until it plays";
+        EXPECT_EQ(item->outputFrames(), 0);
+
+        player->play();
+        ASSERT_TRUE(pump([&] { return loadedEnd(*player) >= 2.0; }));
+        advance(1.0);
+        EXPECT_NEAR(seconds(player->currentTime()), 1.0, 1e-9);
+        EXPECT_EQ(player->rate(), 1.0f);
+        const Served played = servedFor(*server, path, size);
+        EXPECT_EQ(played.whole, 1u) << "the body, once, from the play";
+        EXPECT_EQ(played.ranged, header.ranged);
+        EXPECT_EQ(statuses, (std::vector<long>{1})) << "not made ready again";
+        player->removeObserver(token);
+    }
+}
+
+// A stream whose header does not come as asked is left to its decoder, which reads it when it
+// plays: a server that ignores ranges (sending the whole file), one that fails them, answers
+// whose Content-Range is not what was asked for (elsewhere, longer, of a file whose length
+// changes), a redirect loop, an answer that stalls past the bound (on the clock) and a refused
+// connection. Its player hears its status again, still unknown, and nothing more is asked for
+// until it plays.
+TEST_F(AVPlayerTest, AStreamWhoseHeaderDoesNotComeAsAskedWaitsForItsPlay) {
+    const std::string body = fileText(MediaTestFiles::longPhrases());
+    const std::string indexLast = fileText(MediaTestFiles::longIndexLast());
+    ASSERT_GT(body.size(), 64u * 1024);
+    const std::string size = std::to_string(body.size());
+    LoopbackServer server;
+    // The path's answer to a range request; plain requests get the whole file, as the decoder wants.
+    auto serve = [&](const std::string& path, const std::string& file,
+                     std::function<LoopbackServer::Response(std::size_t first, std::size_t last)> ranged) {
+        server.handle(path, [file, ranged](const LoopbackServer::Request& request) {
+            unsigned long long first = 0, last = 0;
+            if (std::sscanf(request.header("Range").c_str(), "bytes=%llu-%llu", &first, &last) == 2)
+                return ranged(first, std::min<std::size_t>(last, file.size() - 1));
+            return LoopbackServer::Response::make(200, file, "audio/mp4");
+        });
+    };
+    serve("/whole.m4a", body, [&](std::size_t, std::size_t) { return LoopbackServer::Response::make(200, body, "audio/mp4"); });
+    serve("/failing.m4a", body, [](std::size_t, std::size_t) { return LoopbackServer::Response::make(500, "Status 500\n"); });
+    serve("/elsewhere.m4a", body, [&](std::size_t first, std::size_t last) {
+        return partial(body, first + 100, last, "bytes " + std::to_string(first + 100) + "-" + std::to_string(last) + "/" + size);
+    });
+    serve("/longer.m4a", body, [&](std::size_t first, std::size_t) {
+        return partial(body, first, body.size() - 1, "bytes " + std::to_string(first) + "-" + std::to_string(body.size() - 1) + "/" + size);
+    });
+    // Right the first time; the file then grows.
+    serve("/growing.m4a", indexLast, [&](std::size_t first, std::size_t last) {
+        const std::size_t told = indexLast.size() + (first == 0 ? 0 : 1000);
+        return partial(indexLast, first, last,
+                       "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + std::to_string(told));
+    });
+    serve("/loop.m4a", body, [](std::size_t, std::size_t) {
+        auto response = LoopbackServer::Response::make(302, "");
+        response.headers.emplace_back("Location", "/loop.m4a");
+        return response;
+    });
+    serve("/stalled.m4a", body, [&](std::size_t first, std::size_t last) {
+        auto response = partial(body, first, last, "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + size);
+        response.fault = LoopbackServer::Fault::stall(0);
+        return response;
+    });
+    RefusingPort refusing;
+    ASSERT_GT(refusing.port(), 0);
+
+    // Each plays but the one that cannot be reached, which fails as any stream that cannot.
+    for (const std::string path : {"/whole.m4a", "/failing.m4a", "/elsewhere.m4a", "/longer.m4a", "/growing.m4a",
+                                   "/loop.m4a", "/stalled.m4a", "/refused.m4a"}) {
+        SCOPED_TRACE(path);
+        const Case c{path, path != "/refused.m4a"};
+        const std::string url = c.path == "/refused.m4a"
+                                    ? "http://127.0.0.1:" + std::to_string(refusing.port()) + c.path
+                                    : server.url(c.path);
+        auto player = AVPlayer::playerWithPlayerItem(AVPlayerItem::playerItemWithURL(NSURL::URLWithString(url)));
+        std::vector<long> statuses;
+        auto token = player->addObserver("status", NSKeyValueObservingOptionNew,
+                                         [&](const std::string&) { statuses.push_back(static_cast<long>(player->status())); });
+        if (c.path == "/stalled.m4a") {
+            ASSERT_TRUE(server.waitForStalls(1));
+            // Not a second before the bound: the read goes on waiting.
+            advance(14.0);
+            EXPECT_TRUE(statuses.empty());
+            advance(1.5);
+        }
+        ASSERT_TRUE(pump([&] { return !statuses.empty(); }));
+        EXPECT_EQ(statuses, (std::vector<long>{0}));
+        EXPECT_EQ(player->status(), AVPlayerStatus::Unknown);
+        EXPECT_TRUE(player->currentItem()->loadedTimeRanges().empty());
+        advance(1.0);
+        const auto asked = server.requestsFor(c.path);
+        for (const auto& request : asked) {
+            EXPECT_FALSE(request.header("Range").empty()) << "only the header is asked for";
+        }
+        if (c.path != "/loop.m4a") {
+            EXPECT_LE(asked.size(), 2u);
+        }
+        server.releaseStalls();
+
+        player->play();
+        ASSERT_TRUE(pump([&] { return player->status() != AVPlayerStatus::Unknown; }));
+        ASSERT_TRUE(pump([&] { return statuses.size() == 2; }));
+        EXPECT_EQ(statuses, (std::vector<long>{0, c.plays ? 1 : 2}));
+        if (!c.plays) {
+            EXPECT_EQ(player->status(), AVPlayerStatus::Failed);
+            ASSERT_TRUE(player->error());
+            EXPECT_EQ(player->error()->code(), AVErrorContentIsUnavailable);
+        } else {
+            ASSERT_EQ(player->status(), AVPlayerStatus::ReadyToPlay);
+            ASSERT_TRUE(pump([&] { return loadedEnd(*player) >= 2.0; }));
+            advance(1.0);
+            EXPECT_NEAR(seconds(player->currentTime()), 1.0, 1e-9);
+            EXPECT_EQ(server.requestsFor(c.path).size(), asked.size() + 1) << "the body, once";
+        }
+        player->removeObserver(token);
+    }
+}
+
+// A stream played while its header is still on its way loads its body at once: the header's
+// request is let go, and the decoder reads the header from the body.
+TEST_F(AVPlayerTest, AStreamPlayedBeforeItsHeaderCameLoadsItsBodyAtOnce) {
+    const std::string body = fileText(MediaTestFiles::phrases());
+    LoopbackServer server;
+    server.handle("/slow.m4a", [&](const LoopbackServer::Request& request) {
+        if (request.header("Range").empty()) return LoopbackServer::Response::make(200, body, "audio/mp4");
+        auto response = partial(body, 0, 16383, "bytes 0-16383/" + std::to_string(body.size()));
+        response.fault = LoopbackServer::Fault::stall(0);
+        return response;
+    });
+    auto player = AVPlayer::playerWithPlayerItem(AVPlayerItem::playerItemWithURL(NSURL::URLWithString(server.url("/slow.m4a"))));
+    std::vector<long> statuses;
+    auto token = player->addObserver("status", NSKeyValueObservingOptionNew,
+                                     [&](const std::string&) { statuses.push_back(static_cast<long>(player->status())); });
+    ASSERT_TRUE(server.waitForStalls(1));
+    player->play();
+    ASSERT_TRUE(pump([&] { return !statuses.empty(); }));
+    EXPECT_EQ(statuses, (std::vector<long>{1})) << "ready from the body, not told it waits";
+    advance(1.0);
+    EXPECT_NEAR(seconds(player->currentTime()), 1.0, 1e-9);
+    EXPECT_EQ(server.requestsFor("/slow.m4a").size(), 2u);
+    player->removeObserver(token);
+    server.releaseStalls();
 }
 
 // A place sought while the item is ready from its header alone is where the decoder starts: the

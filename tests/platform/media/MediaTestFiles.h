@@ -15,6 +15,8 @@ public:
     static const std::string& steadyTone();
     // 20 s of phrases, so a throttled stream loads well behind playback.
     static const std::string& longPhrases();
+    // The same 20 s with the index after the audio (as muxers write it unless told otherwise).
+    static const std::string& longIndexLast();
     // The same length as 16-bit PCM in a wave file (3.5 MB): a container without an index.
     static const std::string& longWave();
     // The 3 s of phrases in a file whose header says it lasts a million seconds.
