@@ -3,6 +3,7 @@
 #include "platform/media/AVPlayerItem.h"
 
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/NSThread.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/media/AVAsset.h"
 #include "platform/media/AVAudioMix.h"
@@ -343,7 +344,16 @@ void AVPlayerItem::attach(const std::shared_ptr<AVPlayer>& player) {
         player_ = player;
     }
     // As on a phone, an item given to a player gets ready by itself when its header tells enough.
-    prepare(false);
+    // Made on the main thread, it starts on the main queue's next turn: whoever made the player
+    // observes it first, so no change of the header read can come before its observers.
+    if (!NSThread::isMainThread()) {
+        prepare(false);
+        return;
+    }
+    std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
+    DispatchQueue::mainQueue()->async([weak] {
+        if (auto self = weak.lock()) self->prepare(false);
+    });
 }
 
 float AVPlayerItem::rate() const {
