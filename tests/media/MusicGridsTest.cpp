@@ -72,6 +72,14 @@ protected:
         auto wrapped = std::dynamic_pointer_cast<UINavigationController>(grid_->currentDetailViewController());
         return wrapped ? std::dynamic_pointer_cast<Screen>(wrapped->topViewController()) : nullptr;
     }
+    // The grid open on one saved "Evening" playlist of three tracks, its editor shown in the panel.
+    std::shared_ptr<UIPlayListEditViewController> openEveningsEditor() {
+        save({{"Evening", {1, 2, 5}}});
+        open();
+        tapOn(tile(0));
+        settle(1.0);
+        return panel<UIPlayListEditViewController>();
+    }
     std::vector<std::string> names() const {
         std::vector<std::string> result;
         for (const auto& list : manager_->playLists()) result.push_back(list->name);
@@ -155,11 +163,7 @@ TEST_F(PlaylistsGridTest, ClosingThePickersPanelWithoutDoneMakesNoPlaylist) {
 }
 
 TEST_F(PlaylistsGridTest, APlaylistsTileOpensItsEditorWhoseChangesAreSavedAndWhoseTapsPlay) {
-    save({{"Evening", {1, 2, 5}}});
-    open();
-    tapOn(tile(0));
-    settle(1.0);
-    auto editor = panel<UIPlayListEditViewController>();
+    auto editor = openEveningsEditor();
     ASSERT_TRUE(editor);
     EXPECT_EQ(editor->title(), "Evening");
     EXPECT_TRUE(editor->addButton()) << "the pad's editor offers Add at once";
@@ -177,11 +181,7 @@ TEST_F(PlaylistsGridTest, APlaylistsTileOpensItsEditorWhoseChangesAreSavedAndWho
 
 // An edit in the panel that cannot be written is told; the file keeps the playlist as it was.
 TEST_F(PlaylistsGridTest, AnEditThatCannotBeSavedSaysItWasNotKept) {
-    save({{"Evening", {1, 2, 5}}});
-    open();
-    tapOn(tile(0));
-    settle(1.0);
-    auto editor = panel<UIPlayListEditViewController>();
+    auto editor = openEveningsEditor();
     ASSERT_TRUE(editor);
     FaultInjection faults;
     faults->readOnly(documents() + "/*");
