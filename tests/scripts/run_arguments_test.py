@@ -33,10 +33,10 @@ class RunArgumentsTest(unittest.TestCase):
     def tearDown(self):
         self.folder.cleanup()
 
-    def run_script(self, *arguments, **environment):
+    def run_script(self, *arguments, cwd=None, **environment):
         env = {k: v for k, v in os.environ.items() if not k.startswith("OSTREL_")}
         env.update(environment)
-        return subprocess.run([os.path.join(self.root, "scripts", "run"), *arguments], env=env,
+        return subprocess.run([os.path.join(self.root, "scripts", "run"), *arguments], env=env, cwd=cwd,
                               capture_output=True, text=True, timeout=60)
 
     def assertRefused(self, result, *words):
@@ -118,6 +118,21 @@ class RunArgumentsTest(unittest.TestCase):
         self.assertEqual(result.returncode, 3, result.stderr)
         self.assertTrue(os.path.exists(self.mark))
         self.assertEqual(self.run_script(OSTREL_SERVER_PORT="65535").returncode, 3)
+
+    def test_relative_paths_are_read_from_where_the_person_stands(self):
+        with tempfile.TemporaryDirectory() as elsewhere:
+            # The checkout's own file of that name is not the one meant.
+            self.assertRefused(self.run_script("--script", "commands.txt", cwd=elsewhere),
+                               os.path.join(elsewhere, "commands.txt"), "not a readable file")
+            with open(os.path.join(elsewhere, "mine.txt"), "w") as f:
+                f.write("quit\n")
+            result = self.run_script("--script", "mine.txt", "--home", "my-home", cwd=elsewhere)
+            self.assertEqual(result.returncode, 3, result.stderr)
+            self.assertTrue(os.path.exists(os.path.join(elsewhere, "my-home", "simulator.lock")))
+            self.assertEqual(self.run_script(cwd=elsewhere, APP_HOME="env-home").returncode, 3)
+            self.assertTrue(os.path.isdir(os.path.join(elsewhere, "env-home")))
+            self.assertFalse(os.path.exists(os.path.join(self.root, "my-home")))
+            self.assertFalse(os.path.exists(os.path.join(self.root, "env-home")))
 
 
 if __name__ == "__main__":
