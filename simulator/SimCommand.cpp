@@ -222,15 +222,10 @@ std::string move(const Words& w, SimCommand& c) {
     std::vector<std::size_t> divisions;
     for (std::size_t i = 0; i < parts.size(); ++i)
         if (parts[i] == "to") divisions.push_back(i);
-    auto joined = [&](std::size_t from, std::size_t to) {
-        std::string out;
-        for (std::size_t i = from; i < to; ++i) out += (out.empty() ? "" : " ") + parts[i];
-        return unquote(out);
-    };
     if (divisions.size() > 1) return "move: more than one \"to\"; " + usage;
     if (divisions.size() == 1) {
-        c.target = joined(0, divisions.front());
-        c.destination = joined(divisions.front() + 1, parts.size());
+        c.target = joinWords(parts, 0, divisions.front());
+        c.destination = joinWords(parts, divisions.front() + 1, parts.size());
     } else if (parts.size() == 2) {
         c.target = unquote(parts[0]);
         c.destination = unquote(parts[1]);

@@ -3,16 +3,14 @@
 #include "simulator/SimHomeClaim.h"
 
 #include "platform/foundation/FileIO.h"
+#include "platform/foundation/Sandbox.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <sstream>
-#include <vector>
 
 namespace {
 
@@ -24,26 +22,6 @@ NSErrorPtr failure(SimHomeClaim::Code code, const std::string& sentence) {
 
 NSErrorPtr unusable(const std::string& home, int err) {
     return failure(SimHomeClaim::Unusable, "The home " + home + " cannot be used: " + std::strerror(err) + kChooseAnother);
-}
-
-// `path` against the working folder, with ".", ".." and doubled slashes taken as written (not
-// through links), as the sandbox takes its home.
-std::string absolutePath(const std::string& path) {
-    std::string whole = path;
-    char folder[PATH_MAX];
-    if ((path.empty() || path[0] != '/') && ::getcwd(folder, sizeof folder)) whole = std::string(folder) + "/" + path;
-    std::vector<std::string> parts;
-    std::istringstream in(whole);
-    for (std::string part; std::getline(in, part, '/');) {
-        if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
-        }
-    }
-    std::string out;
-    for (const auto& part : parts) out += "/" + part;
-    return out.empty() ? "/" : out;
 }
 
 // The holder's process id as it wrote it, or "" when it has not yet.
@@ -58,7 +36,7 @@ std::string holderOf(int fd) {
 }  // namespace
 
 std::unique_ptr<SimHomeClaim> SimHomeClaim::claim(const std::string& path, NSErrorPtr* error) {
-    const std::string home = absolutePath(path);
+    const std::string home = Sandbox::absolutePath(path);
     if (const int err = FileIO::current()->makeFolders(home)) {
         setError(error, unusable(home, err));
         return nullptr;

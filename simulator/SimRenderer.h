@@ -13,8 +13,8 @@
 // One control or text the picture shows, where it shows it (screen points).
 struct SimDrawnElement {
     // "bar button" (an alert's), "segment", "slider", "switch", "search bar", "text", "field"
-    // (its text or placeholder), "drawing" (what a view drew itself), or "line": one line of
-    // text where its glyphs went.
+    // (its text or placeholder), "drawing" (what a view drew itself), or "line" (a line of text,
+    // where its glyphs went).
     std::string kind;
     CGRect frame;
     std::string text;  // its caption, if it has one

@@ -59,9 +59,14 @@ std::string Sandbox::home() {
     return currentHome();
 }
 
-void Sandbox::setHome(const std::string& path) {
+std::string Sandbox::absolutePath(const std::string& path) {
     std::string absolute = std::filesystem::absolute(path).lexically_normal().string();
     if (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
+    return absolute;
+}
+
+void Sandbox::setHome(const std::string& path) {
+    const std::string absolute = absolutePath(path);
     createStandardFolders(absolute);
     MutexLock lock(homeMutex);
     currentHome() = absolute;

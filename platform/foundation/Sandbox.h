@@ -10,6 +10,9 @@ public:
     static std::string home();
     // Points the sandbox at `path`, creating the standard folders.
     static void setHome(const std::string& path);
+    // `path` as setHome takes it: against the working folder, with ".", ".." and doubled
+    // slashes taken as written (not through links), and no trailing slash.
+    static std::string absolutePath(const std::string& path);
     // A fresh temporary home (tests), created with the standard folders; returns its path.
     static std::string makeTemporaryHome();
 

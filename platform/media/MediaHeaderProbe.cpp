@@ -308,18 +308,9 @@ std::optional<MediaDecoder::Info> probeMP4(Bytes& bytes) {
     Box first;
     if (!readBox(bytes, 0, bytes.length(), first) || first.type != fourCC("ftyp")) return std::nullopt;
     // The movie box, wherever it is among the top-level boxes; the first one counts.
+    const Box rest{0, first.end, bytes.length()};
     Box moov;
-    bool found = false;
-    for (std::uint64_t at = first.end; !found && at < bytes.length();) {
-        Box box;
-        if (!readBox(bytes, at, bytes.length(), box)) return std::nullopt;
-        if (box.type == fourCC("moov")) {
-            moov = box;
-            found = true;
-        }
-        at = box.end;
-    }
-    if (!found) return std::nullopt;
+    if (findBox(bytes, rest, fourCC("moov"), moov) != Found::Yes) return std::nullopt;
     Movie movie;
     const bool read = eachBox(bytes, moov.payload, moov.end, [&](const Box& box) {
         // A second movie header would replace the first for the decoder: too odd to guess at.

@@ -5,6 +5,7 @@
 
 #include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/foundation/Clock.h"
+#include "platform/net/HTTPHeaderParser.h"
 #include "platform/net/NSHTTPURLResponse.h"
 #include "platform/net/NSMutableURLRequest.h"
 #include "platform/net/NSURL.h"
@@ -13,41 +14,18 @@
 #include "platform/net/URLTransfer.h"
 
 #include <algorithm>
-#include <charconv>
 #include <condition_variable>
 #include <cstring>
 #include <optional>
 #include <string_view>
-#include <strings.h>
 
 namespace {
 
-struct ContentRange {
-    std::uint64_t first = 0, last = 0, length = 0;
-};
-
-std::optional<std::uint64_t> number(std::string_view text) {
-    std::uint64_t value = 0;
-    if (text.empty()) return std::nullopt;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
-
-// "bytes FIRST-LAST/LENGTH", with a known length and the range inside it.
-std::optional<ContentRange> contentRangeOf(std::string_view field) {
-    while (!field.empty() && field.front() == ' ') field.remove_prefix(1);
-    while (!field.empty() && field.back() == ' ') field.remove_suffix(1);
-    constexpr std::string_view unit = "bytes ";
-    if (field.size() < unit.size() || strncasecmp(field.data(), unit.data(), unit.size()) != 0) return std::nullopt;
-    field.remove_prefix(unit.size());
-    const auto dash = field.find('-'), slash = field.find('/');
-    if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash) return std::nullopt;
-    const auto first = number(field.substr(0, dash));
-    const auto last = number(field.substr(dash + 1, slash - dash - 1));
-    const auto length = number(field.substr(slash + 1));
-    if (!first || !last || !length || *last < *first || *last >= *length) return std::nullopt;
-    return ContentRange{*first, *last, *length};
+// A range inside a file of known length, as asked ranges are.
+std::optional<HTTPContentRange> contentRangeOf(std::string_view field) {
+    const auto range = parseHTTPContentRange(field);
+    if (!range || range->last < range->first || range->last >= range->total) return std::nullopt;
+    return range;
 }
 
 }  // namespace
@@ -66,8 +44,8 @@ public:
         const auto field = response->valueForHTTPHeaderField("Content-Range");
         const auto range = field ? contentRangeOf(*field) : std::nullopt;
         // A server may send less than asked for, never other bytes or a file of another length.
-        const bool asked = response->statusCode() == 206 && range && range->first == first_ && range->last <= last_ &&
-                           (length_ < 0 || range->length == static_cast<std::uint64_t>(length_));
+        const bool asked = response->statusCode() == 206 && range && static_cast<std::uint64_t>(range->first) == first_ &&
+                           static_cast<std::uint64_t>(range->last) <= last_ && (length_ < 0 || range->total == length_);
         std::shared_ptr<URLTransfer> transfer;
         {
             MutexLock lock(mutex_);
@@ -83,7 +61,7 @@ public:
 
     NSErrorPtr transferReceivedData(const char* bytes, std::size_t size) override {
         MutexLock lock(mutex_);
-        if (refused_ || !range_ || size > range_->last - range_->first + 1 - body_.size()) {
+        if (refused_ || !range_ || size > static_cast<std::uint64_t>(range_->last - range_->first + 1) - body_.size()) {
             refused_ = true;
             return makeURLError(NSURLErrorCancelled, "");
         }
@@ -144,9 +122,10 @@ public:
     // The bytes and the file's length once the whole range asked for came; nothing otherwise.
     std::optional<std::pair<std::vector<std::uint8_t>, std::uint64_t>> result() {
         MutexLock lock(mutex_);
-        if (!done_ || error_ || refused_ || !range_ || body_.size() != range_->last - range_->first + 1)
+        if (!done_ || error_ || refused_ || !range_ ||
+            body_.size() != static_cast<std::uint64_t>(range_->last - range_->first + 1))
             return std::nullopt;
-        return std::pair(std::move(body_), range_->length);
+        return std::pair(std::move(body_), static_cast<std::uint64_t>(range_->total));
     }
 
 private:
@@ -155,7 +134,7 @@ private:
     Mutex mutex_;
     std::condition_variable ended_;
     std::weak_ptr<URLTransfer> transfer_ GUARDED_BY(mutex_);
-    std::optional<ContentRange> range_ GUARDED_BY(mutex_);
+    std::optional<HTTPContentRange> range_ GUARDED_BY(mutex_);
     std::vector<std::uint8_t> body_ GUARDED_BY(mutex_);
     bool refused_ GUARDED_BY(mutex_) = false;
     bool done_ GUARDED_BY(mutex_) = false;

@@ -73,6 +73,12 @@ void CGContextSetStrokeColorWithColor(const CGContextRef& c, const std::shared_p
 void CGContextSetLineWidth(const CGContextRef& c, CGFloat width) {
     if (c) c->setLineWidth(width);
 }
+void CGContextSetLineCap(const CGContextRef& c, CGLineCap cap) {
+    if (!c) return;
+    CGContext::Operation op(CGContext::Operation::Kind::SetLineCap);
+    op.value = cap;
+    c->record(std::move(op));
+}
 void CGContextBeginPath(const CGContextRef& c) {
     if (!c) return;
     c->paintPath(CGContext::Operation::Kind::BeginPath, kCGPathFill);

@@ -93,6 +93,7 @@ using CGContextRef = std::shared_ptr<CGContext>;
 void CGContextSetFillColorWithColor(const CGContextRef& c, const std::shared_ptr<UIColor>& color);
 void CGContextSetStrokeColorWithColor(const CGContextRef& c, const std::shared_ptr<UIColor>& color);
 void CGContextSetLineWidth(const CGContextRef& c, CGFloat width);
+void CGContextSetLineCap(const CGContextRef& c, CGLineCap cap);
 void CGContextBeginPath(const CGContextRef& c);
 void CGContextMoveToPoint(const CGContextRef& c, CGFloat x, CGFloat y);
 void CGContextAddLineToPoint(const CGContextRef& c, CGFloat x, CGFloat y);

@@ -55,9 +55,7 @@ void UIActivityIndicatorView::drawRect(const CGRect& rect) {
     const auto color = color_ ? color_ : UIColor::grayColor();
     const CGFloat inner = outer * 0.45;
     const CGFloat cx = CGRectGetMidX(b), cy = CGRectGetMidY(b);
-    CGContext::Operation cap(CGContext::Operation::Kind::SetLineCap);
-    cap.value = kCGLineCapRound;
-    c->record(std::move(cap));
+    CGContextSetLineCap(c, kCGLineCapRound);
     CGContextSetLineWidth(c, std::max(1.5, outer * 0.2));
     // From the top round the clock, each spoke fainter than the one before.
     for (int i = 0; i < 12; ++i) {

@@ -12,12 +12,6 @@
 
 namespace {
 
-void roundCaps(const CGContextRef& c) {
-    CGContext::Operation cap(CGContext::Operation::Kind::SetLineCap);
-    cap.value = kCGLineCapRound;
-    c->record(std::move(cap));
-}
-
 void line(const CGContextRef& c, CGFloat x0, CGFloat y0, CGFloat x1, CGFloat y1) {
     CGContextMoveToPoint(c, x0, y0);
     CGContextAddLineToPoint(c, x1, y1);
@@ -97,7 +91,7 @@ void UIBarButtonItemView::drawRect(const CGRect& rect) {
     if (!item_->isEnabled()) tint = UIColor::lightGrayColor();
     CGContextSetStrokeColorWithColor(c, tint);
     CGContextSetFillColorWithColor(c, tint);
-    roundCaps(c);
+    CGContextSetLineCap(c, kCGLineCapRound);
     if (back_) {
         CGContextSetLineWidth(c, 3);
         CGContextMoveToPoint(c, b.origin.x + 11, cy - 10);

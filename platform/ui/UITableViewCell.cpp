@@ -79,9 +79,7 @@ public:
         if (!c) return;
         const CGRect b = bounds();
         const CGFloat cy = CGRectGetMidY(b);
-        CGContext::Operation cap(CGContext::Operation::Kind::SetLineCap);
-        cap.value = kCGLineCapRound;
-        c->record(std::move(cap));
+        CGContextSetLineCap(c, kCGLineCapRound);
         switch (type_) {
             case UITableViewCellAccessoryDisclosureIndicator: chevron(c, CGRectGetMidX(b), cy); break;
             case UITableViewCellAccessoryCheckmark:

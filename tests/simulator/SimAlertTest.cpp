@@ -85,6 +85,7 @@ TEST_F(SimAlertTest, AnAlertsOneFieldTakesTheTypingAsItAppears) {
     }));
     root->presentViewController(alert, false, nullptr);
     session.settle();
+    // Untitled, it is headed by its kind alone; its message follows.
     EXPECT_EQ(screen(), "== alert ==\n  New Playlist\n  [1] field \"\" (placeholder \"Name\") (typing)\n  [2] OK\n");
     EXPECT_TRUE(run("type Evening").ok);
     EXPECT_EQ(run("tap OK").message, "tapped [2] OK");
