@@ -348,11 +348,13 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
         return;
     }
     if (!startMeasurementOnWorkerQueue()) {
-        // Off before this block ends: work queued meanwhile (the engine's own first events
-        // among it) must not find measurement on without its database. One line says so.
+        // Off before this block ends, not in a block of its own: work queued meanwhile (the
+        // engine's own first events among it) must not find measurement on without its
+        // database. Both lines follow, as a switch-off after the failure would say them.
         enabled_ = false;
         switchOffOnWorkerQueue();
         log->logWithLevel(0, 23011, "Failed to start Analytics. Analytics is disabled");
+        log->logWithLevel(6, 23013, "Analytics collection disabled");
         return;
     }
     if (auto sessions = sessionReporter()) sessions->setReportingEnabled(true);
