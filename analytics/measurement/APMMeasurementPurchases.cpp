@@ -70,7 +70,7 @@ void APMMeasurement::forgetPurchaseTransactions(const PurchaseTransactions& tran
             if (!fingerprint) continue;
             NSErrorPtr error;
             if (!database->deletePurchaseFingerprint(*fingerprint, &error)) {
-                monitor()->logWithLevel(1, 23140, "Failed to forget purchase fingerprint. Product ID, error",
+                monitor()->logWithLevel(1, 23146, "Failed to forget purchase fingerprint. Product ID, error",
                                         productIDOf(*transaction), Value(error));
             }
         }
