@@ -159,6 +159,7 @@ void APMMeasurement::resetSharedInstance() {
     // The reporters and the appearance hooks go too: a new process makes them again.
     APMScreenViewReporter::resetSharedInstance();
     APMAdExposureReporter::resetSharedInstance();
+    APMSearchAdReporter::resetAdClientInstance();
     if (!engine) return;
     NSNotificationCenter::defaultCenter()->removeObserver(engine);
     (void)engine->dropSceneWillConnectObserver();
