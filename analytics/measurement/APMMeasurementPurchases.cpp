@@ -80,12 +80,15 @@ void APMMeasurement::forgetPurchaseTransactions(const PurchaseTransactions& tran
 std::shared_ptr<APMInAppPurchaseTransactionReporter> APMMeasurement::purchaseReporter() {
     MutexLock lock(componentsMutex_);
     if (!purchaseReporter_) {
+        // The process's reporter, on this engine's road.
+        auto reporter = APMInAppPurchaseTransactionReporter::sharedInstance();
         std::weak_ptr<APMMeasurement> weak = weakSelf<APMMeasurement>();
-        purchaseReporter_ = APMInAppPurchaseTransactionReporter::initWithEventSink(
+        reporter->setEngine(
             context_ ? eventSink() : nullptr, [] { return APMStoreReceiptInAppPurchaseItems(); },
             [weak](const PurchaseTransactions& unreported) {
                 if (auto engine = weak.lock()) engine->forgetPurchaseTransactions(unreported);
             });
+        purchaseReporter_ = std::move(reporter);
     }
     return purchaseReporter_;
 }
