@@ -14,12 +14,10 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace {
-
-// "<path>.moved" up to "<path>.moved-100".
-constexpr int kMaxMoveAsideAttempts = 100;
 
 constexpr int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
 static_assert(kOpenFlags == 0x10006);
@@ -77,7 +75,9 @@ bool APMSqliteStore::moveAsideUnlessRegularFile(const std::string& path, NSError
     if (err == ENOENT || (!err && S_ISREG(info.st_mode))) return true;
     if (err && io->status(path, false, info) != 0) return true;
     auto fileManager = NSFileManager::defaultManager();
-    for (int attempt = 1; attempt <= kMaxMoveAsideAttempts; ++attempt) {
+    // No bound on the names tried: a folder holds finitely many entries, so a free one always
+    // comes, and measurement is never kept off because earlier launches used names up.
+    for (std::uint64_t attempt = 1;; ++attempt) {
         const std::string aside = path + ".moved" + (attempt == 1 ? std::string() : "-" + std::to_string(attempt));
         NSErrorPtr moveError;
         // The move never replaces: a name already taken fails and the next one is tried.
@@ -91,8 +91,6 @@ bool APMSqliteStore::moveAsideUnlessRegularFile(const std::string& path, NSError
             return false;
         }
     }
-    APMSetError(error, APMErrorStorage, "No free name to move " + path + " aside to");
-    return false;
 }
 
 std::string APMSqliteStore::contentsOfFile(const std::string& path) {

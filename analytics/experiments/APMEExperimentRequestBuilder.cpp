@@ -14,10 +14,28 @@
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSString.h"
 
-std::shared_ptr<APMEExperimentRequestBuilder> APMEExperimentRequestBuilder::initWithContext(
-    std::shared_ptr<APMExperimentContext> context) {
-    if (!context) return nullptr;
-    return std::make_shared<APMEExperimentRequestBuilder>(std::move(context));
+namespace {
+
+Mutex gRequestBuilderMutex;
+std::shared_ptr<APMEExperimentRequestBuilder>* gRequestBuilder GUARDED_BY(gRequestBuilderMutex) = nullptr;
+
+}  // namespace
+
+std::shared_ptr<APMEExperimentRequestBuilder> APMEExperimentRequestBuilder::sharedInstance() {
+    MutexLock lock(gRequestBuilderMutex);
+    if (!gRequestBuilder) gRequestBuilder = new std::shared_ptr<APMEExperimentRequestBuilder>();  // asked at exit too
+    if (!*gRequestBuilder) *gRequestBuilder = make();
+    return *gRequestBuilder;
+}
+
+void APMEExperimentRequestBuilder::resetSharedInstance() {
+    std::shared_ptr<APMEExperimentRequestBuilder> old;
+    MutexLock lock(gRequestBuilderMutex);
+    if (gRequestBuilder) old = std::move(*gRequestBuilder);
+}
+
+std::shared_ptr<APMEExperimentRequestBuilder> APMEExperimentRequestBuilder::make() {
+    return std::make_shared<APMEExperimentRequestBuilder>();
 }
 
 void APMEExperimentRequestBuilder::addSDKProperty(const std::shared_ptr<APMESDKProperty>& property) {
@@ -29,7 +47,7 @@ void APMEExperimentRequestBuilder::addSDKProperty(const std::shared_ptr<APMESDKP
     clientPropertyBySDKName_[property->name()] = property;
 }
 
-std::shared_ptr<APMPBAppProperty> APMEExperimentRequestBuilder::appPropertyProto() const {
+std::shared_ptr<APMPBAppProperty> APMEExperimentRequestBuilder::appPropertyProto(APMExperimentContext& context) const {
     auto proto = APMPBAppProperty::make();
     const std::vector<std::string> languages = NSLocale::preferredLanguages();
     if (!languages.empty()) {
@@ -37,12 +55,12 @@ std::shared_ptr<APMPBAppProperty> APMEExperimentRequestBuilder::appPropertyProto
     }
     APMPBMessageSetString(proto, APMPBAppProperty::kBundleId, NSBundle::mainBundle()->bundleIdentifier());
     APMPBMessageSetString(proto, APMPBAppProperty::kPlatform, "ios");
-    APMPBMessageSetBool(proto, APMPBAppProperty::kFromAppStore, context_->isFromAppStore());
+    APMPBMessageSetBool(proto, APMPBAppProperty::kFromAppStore, context.isFromAppStore());
     APMPBMessageSetInt64(proto, APMPBAppProperty::kSdkVersion, APMEManager::version());
     return proto;
 }
 
-std::shared_ptr<APMPBExperimentRequest> APMEExperimentRequestBuilder::request() const {
+std::shared_ptr<APMPBExperimentRequest> APMEExperimentRequestBuilder::request(APMExperimentContext& context) const {
     std::map<std::string, std::shared_ptr<APMESDKProperty>> properties;
     {
         MutexLock lock(mutex_);
@@ -51,9 +69,9 @@ std::shared_ptr<APMPBExperimentRequest> APMEExperimentRequestBuilder::request() 
     auto request = APMPBExperimentRequest::make();
     Value::Array clients;
     for (const auto& [name, property] : properties) {
-        if (auto client = property->proto(*context_)) clients.push_back(Value(client));
+        if (auto client = property->proto(context)) clients.push_back(Value(client));
     }
     if (!clients.empty()) APMPBMessageSetArray(request, APMPBExperimentRequest::kClientProperties, clients);
-    APMPBMessageSetMessage(request, APMPBExperimentRequest::kAppProperty, appPropertyProto());
+    APMPBMessageSetMessage(request, APMPBExperimentRequest::kAppProperty, appPropertyProto(context));
     return request;
 }

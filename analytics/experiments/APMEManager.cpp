@@ -24,6 +24,17 @@
 
 namespace {
 
+struct SharedManager {
+    Mutex mutex;
+    std::shared_ptr<APMExperimentContext> context GUARDED_BY(mutex);
+    std::shared_ptr<APMEManager> manager GUARDED_BY(mutex);
+};
+
+SharedManager& sharedManager() {
+    static auto* made = new SharedManager();  // queued work may still ask at exit
+    return *made;
+}
+
 void storeByName(std::map<std::string, std::shared_ptr<APMESnapshot>>& target,
                  const std::optional<APMESnapshots>& snapshots) {
     for (const auto& snapshot : snapshots.value_or(APMESnapshots{})) target[snapshot->SDKName()] = snapshot;
@@ -37,6 +48,31 @@ std::int64_t APMEManager::version() {
     std::int64_t version = 0;
     for (char digit : text.substr(0, text.size() - 3)) version = version * 10 + (digit - '0');
     return version;
+}
+
+std::shared_ptr<APMEManager> APMEManager::sharedInstance() {
+    auto& process = sharedManager();
+    MutexLock lock(process.mutex);
+    // Made under the lock, so that threads asking at once all get the one made.
+    if (!process.manager && process.context) process.manager = initWithContext(process.context);
+    return process.manager;
+}
+
+void APMEManager::setSharedContext(std::shared_ptr<APMExperimentContext> context) {
+    auto& process = sharedManager();
+    MutexLock lock(process.mutex);
+    process.context = std::move(context);
+}
+
+void APMEManager::resetSharedInstance() {
+    std::shared_ptr<APMEManager> manager;
+    {
+        auto& process = sharedManager();
+        MutexLock lock(process.mutex);
+        manager = std::move(process.manager);
+        process.context.reset();
+    }
+    if (manager) manager->taskManager()->cancelScheduledFetch();
 }
 
 std::shared_ptr<APMEManager> APMEManager::initWithContext(std::shared_ptr<APMExperimentContext> context) {

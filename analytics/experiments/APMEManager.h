@@ -49,6 +49,16 @@ public:
     // The one monitor every line of the framework goes through, over the measurement monitor.
     static const std::shared_ptr<APMEMonitor>& monitor();
 
+    // The process's manager: made once, at the first call after the engine's layer handed in
+    // what the experiments need (setSharedContext), with a new task manager over that context;
+    // none before.
+    static std::shared_ptr<APMEManager> sharedInstance();
+    // The context the process's manager is made with; a manager already made keeps its own.
+    static void setSharedContext(std::shared_ptr<APMExperimentContext> context);
+    // Forgets the process's manager, its armed fetch dropped, and the context, as a new
+    // process would start (tests).
+    static void resetSharedInstance();
+
     // With a new task manager over the context.
     [[nodiscard]] static std::shared_ptr<APMEManager> initWithContext(std::shared_ptr<APMExperimentContext> context);
     [[nodiscard]] static std::shared_ptr<APMEManager> initWithTaskManager(std::shared_ptr<APMETaskManager> taskManager);

@@ -57,14 +57,15 @@ std::shared_ptr<APMETaskManager> APMETaskManager::initWithContext(std::shared_pt
     auto network = DIDEderazi::initWithReachabilityHost(context->measurementHost());
     std::shared_ptr<APMConfigStore> storage = APMUserDefaults::initWithSuiteName(kSuiteName);
     return initWithQueue(std::move(queue), std::move(alarm), std::move(network), std::move(storage),
-                         APMApplicationSupportPath(APMEDatabase::kFileName), Clock::now(), std::move(context));
+                         APMApplicationSupportPath(APMEDatabase::kFileName), Clock::now(), std::move(context),
+                         APMEExperimentRequestBuilder::sharedInstance());
 }
 
 std::shared_ptr<APMETaskManager> APMETaskManager::initWithQueue(
     std::shared_ptr<DispatchQueue> queue, std::shared_ptr<APMAlarm> alarm, std::shared_ptr<DIDEderazi> network,
     std::shared_ptr<APMConfigStore> persistedStorage, const std::string& databasePath, double initTimestamp,
-    std::shared_ptr<APMExperimentContext> context) {
-    if (!queue || !alarm || !persistedStorage || !context) return nullptr;
+    std::shared_ptr<APMExperimentContext> context, std::shared_ptr<APMEExperimentRequestBuilder> requestBuilder) {
+    if (!queue || !alarm || !persistedStorage || !context || !requestBuilder) return nullptr;
     auto manager = std::make_shared<APMETaskManager>();
     manager->workerQueue_ = std::move(queue);
     manager->alarm_ = std::move(alarm);
@@ -72,7 +73,7 @@ std::shared_ptr<APMETaskManager> APMETaskManager::initWithQueue(
     manager->persistedStorage_ = std::move(persistedStorage);
     manager->databasePath_ = databasePath;
     manager->initializationTimestamp_ = initTimestamp;
-    manager->requestBuilder_ = APMEExperimentRequestBuilder::initWithContext(context);
+    manager->requestBuilder_ = std::move(requestBuilder);
     manager->context_ = std::move(context);
     return manager;
 }
@@ -161,7 +162,7 @@ std::shared_ptr<NSURL> APMETaskManager::endpointURL() const {
 }
 
 void APMETaskManager::fetchExperiments() {
-    auto request = requestBuilder_->request();
+    auto request = requestBuilder_->request(*context_);
     APMEManager::monitor()->logWithLevel(8, 820001, "Fetching new experiments. Request", Value(request));
     const NSData body = request->protoBuffer().value_or(NSData{});
     requestInFlight_ = true;

@@ -94,12 +94,13 @@ public:
     static constexpr std::size_t kMaximumInflatedResponseLength = 1024 * 1024;
 
     // The worker queue, its alarm, a network object for the measurement host, the settings
-    // suite kSuiteName and the database in Application Support; now is the start time.
+    // suite kSuiteName, the database in Application Support and the process's request builder;
+    // now is the start time.
     [[nodiscard]] static std::shared_ptr<APMETaskManager> initWithContext(std::shared_ptr<APMExperimentContext> context);
     [[nodiscard]] static std::shared_ptr<APMETaskManager> initWithQueue(
         std::shared_ptr<DispatchQueue> queue, std::shared_ptr<APMAlarm> alarm, std::shared_ptr<DIDEderazi> network,
         std::shared_ptr<APMConfigStore> persistedStorage, const std::string& databasePath, double initTimestamp,
-        std::shared_ptr<APMExperimentContext> context);
+        std::shared_ptr<APMExperimentContext> context, std::shared_ptr<APMEExperimentRequestBuilder> requestBuilder);
     ~APMETaskManager() override;
 
     void setDelegate(std::weak_ptr<APMETaskManagerDelegate> delegate) { delegate_ = std::move(delegate); }

@@ -6,6 +6,7 @@
 #include "analytics/core/APMEnvironment.h"
 #include "analytics/reporters/APMAdExposureReporter.h"
 #include "analytics/reporters/APMAppActivity.h"
+#include "analytics/reporters/APMInAppPurchaseTransactionReporter.h"
 #include "analytics/reporters/APMScreenViewReporter.h"
 #include "analytics/reporters/APMSearchAdReporter.h"
 #include "analytics/reporters/APMSessionReporter.h"
@@ -24,6 +25,7 @@
 #include "analytics/core/APMUserAttribute.h"
 #include "analytics/core/APMUserDefaults.h"
 #include "analytics/core/APMValue.h"
+#include "analytics/experiments/APMEExperimentRequestBuilder.h"
 #include "analytics/experiments/APMEManager.h"
 #include "analytics/measurement/APMBackwardCompatibilityUtil.h"
 #include "analytics/measurement/APMAnalyticsStore.h"
@@ -156,13 +158,19 @@ void APMMeasurement::resetSharedInstance() {
     APMConsentSettingsUtil::setSwitchesProvider({});
     APMSetMaxPublicEventParamsProvider({});
     APMIdentifiers::sharedInstance()->setEngineIdentityProvider({});
-    // The reporters and the appearance hooks go too: a new process makes them again.
+    // The reporters, the appearance hooks and the experiments go too: a new process makes
+    // them again.
     APMScreenViewReporter::resetSharedInstance();
     APMAdExposureReporter::resetSharedInstance();
+    APMInAppPurchaseTransactionReporter::resetSharedInstance();
+    APMSearchAdReporter::resetAdClientInstance();
+    if (engine) {
+        NSNotificationCenter::defaultCenter()->removeObserver(engine);
+        (void)engine->dropSceneWillConnectObserver();
+    }
+    APMEManager::resetSharedInstance();
+    APMEExperimentRequestBuilder::resetSharedInstance();
     if (!engine) return;
-    NSNotificationCenter::defaultCenter()->removeObserver(engine);
-    (void)engine->dropSceneWillConnectObserver();
-    if (auto experiments = engine->experimentManager()) experiments->taskManager()->cancelScheduledFetch();
     engine->scheduler()->workerQueue()->sync([&] {
         engine->alarm()->cancel();
         if (auto searchAds = engine->searchAdReporter()) searchAds->cancelScheduling();
@@ -258,9 +266,11 @@ std::shared_ptr<APMMeasurement> APMMeasurement::initWithDatabaseName(
     engine->safelistedEvents_ = safelistedEvents;
     engine->context_ = makeContext(engine);
     engine->uploader_ = APMUploader::initWithContext(engine->uploaderContext());
-    // Started by the remote configuration once it has registered, when measurement first
-    // starts: its switches then wait for the stored snapshots.
-    engine->experimentManager_ = APMEManager::initWithContext(engine->experimentContext());
+    // The process's experiments manager (made with this engine's context when it is the
+    // first), started by the remote configuration once it has registered, when measurement
+    // first starts: its switches then wait for the stored snapshots.
+    APMEManager::setSharedContext(engine->experimentContext());
+    engine->experimentManager_ = APMEManager::sharedInstance();
     const bool enable = engine->shouldEnableMeasurement();
     engine->setEnabled(enable);
     engine->wasEnabledDuringInitialization_ = enable;
@@ -348,11 +358,13 @@ void APMMeasurement::setEnabledOnWorkerQueue(bool enabled) {
         return;
     }
     if (!startMeasurementOnWorkerQueue()) {
-        // Off before this block ends: work queued meanwhile (the engine's own first events
-        // among it) must not find measurement on without its database. One line says so.
+        // Off before this block ends, not in a block of its own: work queued meanwhile (the
+        // engine's own first events among it) must not find measurement on without its
+        // database. Both lines follow, as a switch-off after the failure would say them.
         enabled_ = false;
         switchOffOnWorkerQueue();
         log->logWithLevel(0, 23011, "Failed to start Analytics. Analytics is disabled");
+        log->logWithLevel(6, 23013, "Analytics collection disabled");
         return;
     }
     if (auto sessions = sessionReporter()) sessions->setReportingEnabled(true);

@@ -281,7 +281,7 @@ public:
     // Purchases that could not be reported: their fingerprints go, so that they are reported
     // when the store hands them over again.
     void forgetPurchaseTransactions(const PurchaseTransactions& transactions);
-    // Made on first use; it reports through this engine.
+    // The process's reporter, handed this engine's road at the first ask.
     std::shared_ptr<APMInAppPurchaseTransactionReporter> purchaseReporter();
     // For a purchase event, its amount into the lifetime value totals; false when that failed.
     bool updateLifetimeValueWithEvent(const std::shared_ptr<APMEvent>& event);

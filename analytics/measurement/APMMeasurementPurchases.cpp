@@ -70,7 +70,7 @@ void APMMeasurement::forgetPurchaseTransactions(const PurchaseTransactions& tran
             if (!fingerprint) continue;
             NSErrorPtr error;
             if (!database->deletePurchaseFingerprint(*fingerprint, &error)) {
-                monitor()->logWithLevel(1, 23140, "Failed to forget purchase fingerprint. Product ID, error",
+                monitor()->logWithLevel(1, 23146, "Failed to forget purchase fingerprint. Product ID, error",
                                         productIDOf(*transaction), Value(error));
             }
         }
@@ -80,12 +80,15 @@ void APMMeasurement::forgetPurchaseTransactions(const PurchaseTransactions& tran
 std::shared_ptr<APMInAppPurchaseTransactionReporter> APMMeasurement::purchaseReporter() {
     MutexLock lock(componentsMutex_);
     if (!purchaseReporter_) {
+        // The process's reporter, on this engine's road.
+        auto reporter = APMInAppPurchaseTransactionReporter::sharedInstance();
         std::weak_ptr<APMMeasurement> weak = weakSelf<APMMeasurement>();
-        purchaseReporter_ = APMInAppPurchaseTransactionReporter::initWithEventSink(
+        reporter->setEngine(
             context_ ? eventSink() : nullptr, [] { return APMStoreReceiptInAppPurchaseItems(); },
             [weak](const PurchaseTransactions& unreported) {
                 if (auto engine = weak.lock()) engine->forgetPurchaseTransactions(unreported);
             });
+        purchaseReporter_ = std::move(reporter);
     }
     return purchaseReporter_;
 }

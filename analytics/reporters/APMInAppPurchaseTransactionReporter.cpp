@@ -10,6 +10,9 @@
 
 namespace {
 
+Mutex gPurchaseReporterMutex;
+std::shared_ptr<APMInAppPurchaseTransactionReporter>* gPurchaseReporter GUARDED_BY(gPurchaseReporterMutex) = nullptr;
+
 Value errorCode(const SKPaymentTransaction& transaction) {
     return transaction.error() ? Value(static_cast<long long>(transaction.error()->code())) : Value();
 }
@@ -24,17 +27,50 @@ std::string productIdentifierOf(const SKPaymentTransaction& transaction) {
 
 }  // namespace
 
+std::shared_ptr<APMInAppPurchaseTransactionReporter> APMInAppPurchaseTransactionReporter::makeWithProductCache(
+    std::shared_ptr<APMInAppPurchaseProductCache> productCache) {
+    auto reporter = std::make_shared<APMInAppPurchaseTransactionReporter>();
+    reporter->productCache_ = std::move(productCache);
+    reporter->queue_ = DispatchQueue::create(kQueueLabel);
+    return reporter;
+}
+
+std::shared_ptr<APMInAppPurchaseTransactionReporter> APMInAppPurchaseTransactionReporter::sharedInstance() {
+    MutexLock lock(gPurchaseReporterMutex);
+    if (!gPurchaseReporter) gPurchaseReporter = new std::shared_ptr<APMInAppPurchaseTransactionReporter>();  // asked at exit too
+    if (!*gPurchaseReporter) *gPurchaseReporter = makeWithProductCache(APMInAppPurchaseProductCache::make());
+    return *gPurchaseReporter;
+}
+
+void APMInAppPurchaseTransactionReporter::resetSharedInstance() {
+    std::shared_ptr<APMInAppPurchaseTransactionReporter> old;
+    {
+        MutexLock lock(gPurchaseReporterMutex);
+        if (!gPurchaseReporter) return;
+        old = std::move(*gPurchaseReporter);
+    }
+    // A report under way finishes before the reporter goes.
+    if (old) old->queue_->sync([] {});
+}
+
 std::shared_ptr<APMInAppPurchaseTransactionReporter> APMInAppPurchaseTransactionReporter::initWithEventSink(
     std::shared_ptr<APMEventSink> sink, ReceiptReader receiptReader, UnreportedHandler unreported,
     std::shared_ptr<APMInAppPurchaseProductCache> productCache) {
     if (!sink || !productCache) return nullptr;
-    auto reporter = std::make_shared<APMInAppPurchaseTransactionReporter>();
-    reporter->sink_ = std::move(sink);
-    reporter->receiptReader_ = std::move(receiptReader);
-    reporter->unreported_ = std::move(unreported);
-    reporter->productCache_ = std::move(productCache);
-    reporter->queue_ = DispatchQueue::create(kQueueLabel);
+    auto reporter = makeWithProductCache(std::move(productCache));
+    reporter->setEngine(std::move(sink), std::move(receiptReader), std::move(unreported));
     return reporter;
+}
+
+void APMInAppPurchaseTransactionReporter::setEngine(std::shared_ptr<APMEventSink> sink, ReceiptReader receiptReader,
+                                                    UnreportedHandler unreported) {
+    MutexLock lock(engineMutex_);
+    engine_ = Engine{std::move(sink), std::move(receiptReader), std::move(unreported)};
+}
+
+APMInAppPurchaseTransactionReporter::Engine APMInAppPurchaseTransactionReporter::engine() {
+    MutexLock lock(engineMutex_);
+    return engine_;
 }
 
 std::optional<std::string> APMInAppPurchaseTransactionReporter::transactionFingerprint(
@@ -101,14 +137,17 @@ void APMInAppPurchaseTransactionReporter::paymentQueue(const std::shared_ptr<SKP
                     reporter->productCache_->cachedProductForProductIdentifier(productIdentifierOf(*transaction)) != nullptr;
                 (cached ? known : unknown).push_back(transaction);
             }
-            if (!unknown.empty() && reporter->unreported_) reporter->unreported_(unknown);
+            const UnreportedHandler unreported = reporter->engine().unreported;
+            if (!unknown.empty() && unreported) unreported(unknown);
             if (!known.empty()) reporter->reportTransactionsFromArray(known);
         });
 }
 
 void APMInAppPurchaseTransactionReporter::reportTransactionsFromArray(const SKPaymentTransactions& transactions) {
+    const Engine engine = this->engine();
     // The receipt's entries of this run only; runs are serial on the reporter's queue.
-    std::optional<APMInAppPurchaseItems> allPurchaseItems = receiptReader_ ? receiptReader_() : std::nullopt;
+    std::optional<APMInAppPurchaseItems> allPurchaseItems =
+        engine.receiptReader ? engine.receiptReader() : std::nullopt;
     if (allPurchaseItems) APMMeasurementMonitor()->logWithLevel(7, 21028, "Parsed purchase items from receipt");
     for (const auto& transaction : transactions) {
         if (!transaction) continue;
@@ -129,6 +168,6 @@ void APMInAppPurchaseTransactionReporter::reportTransactionsFromArray(const SKPa
             parameters->erase("sub_convert");
             name = "_assc";
         }
-        sink_->logInternalEventWithOrigin("auto", name, *parameters);
+        if (engine.sink) engine.sink->logInternalEventWithOrigin("auto", name, *parameters);
     }
 }

@@ -7,6 +7,7 @@
 
 #include "analytics/reporters/APMInAppPurchaseParameters.h"
 #include "analytics/reporters/APMInAppPurchaseProductCache.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/store/SKPaymentQueue.h"
 
 #include <functional>
@@ -27,9 +28,18 @@ public:
     // hand-over of them reports them instead of passing them over as already reported.
     using UnreportedHandler = std::function<void(const SKPaymentTransactions& transactions)>;
 
+    // The process's reporter, made on first use with a product cache of its own; it reports
+    // nothing until the engine hands it its road (setEngine).
+    static std::shared_ptr<APMInAppPurchaseTransactionReporter> sharedInstance();
+    // Forgets the process's reporter, as a new process would start (tests).
+    static void resetSharedInstance();
     [[nodiscard]] static std::shared_ptr<APMInAppPurchaseTransactionReporter> initWithEventSink(
         std::shared_ptr<APMEventSink> sink, ReceiptReader receiptReader, UnreportedHandler unreported,
         std::shared_ptr<APMInAppPurchaseProductCache> productCache = APMInAppPurchaseProductCache::make());
+
+    // Where the events go, where the receipt is read, and who hears of purchases that could not
+    // be reported; each replaces what an earlier engine handed in.
+    void setEngine(std::shared_ptr<APMEventSink> sink, ReceiptReader receiptReader, UnreportedHandler unreported);
 
     // The de-duplication key: the MD5 (lower-case hex) of the identifier of a purchased
     // transaction; nothing for another state or an empty or all-zero identifier.
@@ -47,9 +57,18 @@ public:
     APMInAppPurchaseTransactionReporter() = default;
 
 private:
-    std::shared_ptr<APMEventSink> sink_;
-    ReceiptReader receiptReader_;
-    UnreportedHandler unreported_;
+    struct Engine {
+        std::shared_ptr<APMEventSink> sink;
+        ReceiptReader receiptReader;
+        UnreportedHandler unreported;
+    };
+    static std::shared_ptr<APMInAppPurchaseTransactionReporter> makeWithProductCache(
+        std::shared_ptr<APMInAppPurchaseProductCache> productCache);
+    Engine engine();
+
+    Mutex engineMutex_;
+    Engine engine_ GUARDED_BY(engineMutex_);
+    // Set once at creation.
     std::shared_ptr<APMInAppPurchaseProductCache> productCache_;
     std::shared_ptr<DispatchQueue> queue_;
 };

@@ -21,6 +21,12 @@ namespace {
 constexpr const char* kPlaceholderCampaignID = "1234567890";
 constexpr const char* kPlaceholderCampaignName = "CampaignName";
 
+// The process's one look-up of the client: reporters come and go with engines, the framework
+// answers the same client for the life of the process.
+Mutex gAdClientMutex;
+bool gAdClientLookedUp GUARDED_BY(gAdClientMutex) = false;
+std::shared_ptr<NSObject>* gAdClient GUARDED_BY(gAdClientMutex) = nullptr;  // asked by queued work at exit too
+
 std::string stringOf(const Value::Dictionary& details, const char* key) {
     const Value* value = details.find(key);
     return value && value->isString() ? value->string() : std::string();
@@ -63,11 +69,22 @@ APMSearchAdReporter::APMSearchAdReporter(std::shared_ptr<DispatchQueue> queue,
 APMSearchAdReporter::~APMSearchAdReporter() = default;
 
 std::shared_ptr<NSObject> APMSearchAdReporter::adClientInstance() {
-    if (!clientLookedUp_) {
-        clientLookedUp_ = true;
-        client_ = ClassRegistry::create(kClientClassName);
+    MutexLock lock(gAdClientMutex);
+    if (!gAdClient) gAdClient = new std::shared_ptr<NSObject>();
+    if (!gAdClientLookedUp) {
+        gAdClientLookedUp = true;
+        *gAdClient = ClassRegistry::create(kClientClassName);
     }
-    return client_;
+    return *gAdClient;
+}
+
+void APMSearchAdReporter::resetAdClientInstance() {
+    std::shared_ptr<NSObject> old;
+    {
+        MutexLock lock(gAdClientMutex);
+        gAdClientLookedUp = false;
+        if (gAdClient) old = std::move(*gAdClient);
+    }
 }
 
 void APMSearchAdReporter::setSearchAdReporterEnabled(bool enabled) {

@@ -52,8 +52,11 @@ public:
     // answer that says attributed.
     void logCampaignEventWithSearchAdCampaign(bool isSearchAdCampaign, const std::string& campaign,
                                               const std::string& term);
-    // The client registered under kClientClassName, looked up once; none when absent.
-    std::shared_ptr<NSObject> adClientInstance();
+    // The client registered under kClientClassName, looked up once per process by whichever
+    // reporter or thread asks first; none when absent.
+    static std::shared_ptr<NSObject> adClientInstance();
+    // Forgets the process's look-up, as a new process would start (tests).
+    static void resetAdClientInstance();
 
     bool isSearchAdReporterEnabled() const { return enabled_.load(); }
     // Off by default. Switching off drops the pending request; switching on again schedules
@@ -73,6 +76,4 @@ private:
     std::shared_ptr<APMEventSink> sink_;
     std::atomic<bool> enabled_{false};
     Mutex campaignMutex_;  // keeps the stored campaign's check and its write together
-    bool clientLookedUp_ = false;
-    std::shared_ptr<NSObject> client_;
 };

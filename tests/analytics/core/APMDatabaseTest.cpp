@@ -238,6 +238,39 @@ TEST_F(APMDatabaseTest, WhatIsNoFileInTheFilesPlaceIsMovedAsideAndAFreshDatabase
     EXPECT_FALSE(std::filesystem::exists(path() + ".moved-5"));
 }
 
+// However many names earlier launches used, the next free one takes what is in the way.
+TEST_F(APMDatabaseTest, WhatIsInTheWayIsMovedAsideHoweverManyNamesAreTaken) {
+    database_.reset();
+    std::filesystem::remove(path());
+    std::ofstream(path() + ".moved") << "taken 1";
+    for (int n = 2; n <= 1001; ++n) std::ofstream(path() + ".moved-" + std::to_string(n)) << "taken " << n;
+    std::filesystem::create_directories(path());
+    std::ofstream(path() + "/notes.txt") << "kept";
+
+    LogCapture capture;
+    NSErrorPtr error;
+    database_ = APMDatabase::initWithDatabaseName(name_, config_, &error);
+    ASSERT_NE(database_, nullptr) << (error ? error->localizedDescription() : "");
+    ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow), 1, false, nullptr));
+    const std::string aside = path() + ".moved-1002";
+    const auto lines = capture.matching("[I-ACS034024]");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(path() + ", "), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find(aside), std::string::npos) << lines[0];
+    // Nothing is deleted or replaced: every name keeps what it held.
+    std::ifstream notes(aside + "/notes.txt");
+    std::string kept;
+    notes >> kept;
+    EXPECT_EQ(kept, "kept");
+    for (int n = 1; n <= 1001; ++n) {
+        std::ifstream taken(path() + ".moved" + (n == 1 ? std::string() : "-" + std::to_string(n)));
+        std::string word;
+        int number = 0;
+        taken >> word >> number;
+        ASSERT_EQ(number, n);
+    }
+}
+
 // The folder is made on first use through the file manager: a full or read-only disk stops the
 // opening with the file system's own sentence through the monitor, until the disk recovers.
 TEST_F(APMDatabaseTest, AFullOrReadOnlyDiskStopsTheFirstOpeningUntilItRecovers) {

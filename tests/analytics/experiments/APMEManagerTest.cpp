@@ -4,6 +4,8 @@
 #include "ExperimentsTestSupport.h"
 
 #include "analytics/experiments/APMEClient.h"
+#include "analytics/experiments/APMEExperimentRequestBuilder.h"
+#include "analytics/proto/APMPBExperimentRequest.h"
 #include "analytics/experiments/APMEManager.h"
 #include "analytics/experiments/APMEMonitor.h"
 #include "analytics/experiments/APMESDKProperty.h"
@@ -404,4 +406,48 @@ TEST_F(APMEManagerTest, TheFrameworksLinesPassThroughItsMonitorToTheMeasurementM
     APMEManager::monitor()->clearMonitoringData();
     LogCapture::flush();
     EXPECT_FALSE(sampled("Cannot upsert empty pending snapshot list"));
+}
+
+// One manager and one request builder per process, made once however many threads ask at the
+// same time; what registers with the manager is in the requests the process's builder makes.
+TEST_F(APMEManagerTest, TheProcessHasOneManagerAndOneRequestBuilderWhoeverAsksFirst) {
+    // Nothing to make it with until the engine's layer hands in what the experiments need.
+    EXPECT_EQ(APMEManager::sharedInstance(), nullptr);
+    APMEManager::setSharedContext(context);
+    constexpr int kThreads = 8;
+    std::vector<std::shared_ptr<APMEManager>> managers(kThreads);
+    std::vector<std::shared_ptr<APMEExperimentRequestBuilder>> builders(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            managers[i] = APMEManager::sharedInstance();
+            builders[i] = APMEExperimentRequestBuilder::sharedInstance();
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    manager = managers[0];
+    ASSERT_NE(manager, nullptr);
+    for (int i = 0; i < kThreads; ++i) {
+        EXPECT_EQ(managers[i], manager) << i;
+        EXPECT_EQ(builders[i], builders[0]) << i;
+    }
+    EXPECT_EQ(APMEManager::sharedInstance(), manager);
+    EXPECT_EQ(manager->taskManager()->requestBuilder(), APMEExperimentRequestBuilder::sharedInstance());
+
+    ASSERT_NE(manager->registerSDKProperty(APMESDKProperty::initWithName(kTestSDK), {{"a", Value(0)}}), nullptr);
+    manager->dispatchSyncOnSerialQueue([] {});
+    const auto sent = [&] {
+        const NSData bytes = *APMEExperimentRequestBuilder::sharedInstance()->request(*context)->protoBuffer();
+        return MeasurementService::decodeExperimentRequest(std::string(bytes.begin(), bytes.end()));
+    }();
+    ASSERT_TRUE(sent.decoded);
+    ASSERT_EQ(sent.clients.size(), 1u);
+    EXPECT_EQ(sent.clients[0].sdkName, kTestSDK);
+
+    // A new process starts with neither.
+    stop();
+    APMEManager::resetSharedInstance();
+    APMEExperimentRequestBuilder::resetSharedInstance();
+    EXPECT_EQ(APMEManager::sharedInstance(), nullptr);
+    EXPECT_NE(APMEExperimentRequestBuilder::sharedInstance(), builders[0]);
 }

@@ -106,7 +106,7 @@ TEST_F(APMERecordsTest, TheRequestCarriesTheAppAndEverySDKThatHasADiversionKey) 
         ~LanguagesReset() { NSLocale::resetPreferredLanguages(); }
     } languagesReset;
     context->fromAppStore = true;
-    auto builder = APMEExperimentRequestBuilder::initWithContext(context);
+    auto builder = APMEExperimentRequestBuilder::make();
     auto measurement = APMESDKProperty::initWithName(kTestSDK);
     measurement->setVersion(90000);
     builder->addSDKProperty(measurement);
@@ -127,7 +127,7 @@ TEST_F(APMERecordsTest, TheRequestCarriesTheAppAndEverySDKThatHasADiversionKey) 
 
     const auto sent = MeasurementService::decodeExperimentRequest(
         [&] {
-            const NSData bytes = *builder->request()->protoBuffer();
+            const NSData bytes = *builder->request(*context)->protoBuffer();
             return std::string(bytes.begin(), bytes.end());
         }());
     ASSERT_TRUE(sent.decoded);
@@ -152,7 +152,7 @@ TEST_F(APMERecordsTest, TheRequestCarriesTheAppAndEverySDKThatHasADiversionKey) 
     // No key anywhere: the SDK stays out, the request still goes with the app's properties.
     context->setDiversionKey("");
     NSLocale::setPreferredLanguages({});
-    auto request = builder->request();
+    auto request = builder->request(*context);
     const auto clients = APMPBMessageGetArray<APMPBClientProperty>(request, APMPBExperimentRequest::kClientProperties)
                              .value_or(Value::Array{});
     ASSERT_EQ(clients.size(), 1u);

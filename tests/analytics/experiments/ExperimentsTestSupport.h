@@ -10,6 +10,7 @@
 #include "analytics/core/APMUserDefaults.h"
 #include "analytics/experiments/APMEDatabase.h"
 #include "analytics/experiments/APMEExperiment.h"
+#include "analytics/experiments/APMEExperimentRequestBuilder.h"
 #include "analytics/experiments/APMEFlagConversion.h"
 #include "analytics/experiments/APMESnapshot.h"
 #include "analytics/experiments/APMETaskManager.h"
@@ -126,7 +127,8 @@ protected:
                                            DispatchQueue::globalQueue(DispatchQueue::Priority::Background));
         return APMETaskManager::initWithQueue(queue, APMAlarm::initWithDispatchQueue(queue, APMETaskManager::kAlarmName),
                                               DIDEderazi::initWithReachabilityHost("127.0.0.1"), std::move(storage),
-                                              databasePath(), Clock::now(), context);
+                                              databasePath(), Clock::now(), context,
+                                              APMEExperimentRequestBuilder::make());
     }
 
     // When the task manager's fetch is armed; 0 when none is.

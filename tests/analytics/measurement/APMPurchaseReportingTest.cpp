@@ -116,6 +116,22 @@ TEST_F(APMPurchaseReportingTest, APurchaseMetByAnUnreachableStoreIsReportedWhenH
     EXPECT_EQ(count("SELECT count(*) FROM purchase_transactions"), 1);
 }
 
+TEST_F(APMPurchaseReportingTest, AFingerprintThatCannotBeForgottenIsToldApartFromOneThatCannotBeSaved) {
+    start();
+    execute("CREATE TRIGGER keep BEFORE DELETE ON purchase_transactions BEGIN SELECT RAISE(FAIL, 'kept'); END");
+    SKStoreCatalogue::setRequestError(NSError::errorWithDomain("SKErrorDomain", 0));
+    LogCapture capture;
+    hand({buy("tx-1")});
+    settle();
+    EXPECT_TRUE(rawEventValues("_iap", "value").empty());
+    EXPECT_EQ(count("SELECT count(*) FROM purchase_transactions"), 1);
+    const auto forgot = capture.matching("Failed to forget purchase fingerprint");
+    ASSERT_EQ(forgot.size(), 1u);
+    EXPECT_NE(forgot[0].find("[I-ACS023146]"), std::string::npos) << forgot[0];
+    // The saving's own code says nothing here.
+    EXPECT_TRUE(capture.matching("[I-ACS023140]").empty());
+}
+
 TEST_F(APMPurchaseReportingTest, PurchasesAreDroppedWhileCollectionIsOff) {
     start();
     APMAnalytics::setAnalyticsEnabled(false);

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -384,6 +385,40 @@ TEST(APMInAppPurchaseParametersTest, DeduplicationIDsAndReceiptMatching) {
     EXPECT_EQ(APMPurchaseValueInMicros(*decimal("0.99"), 3), 2970000);
     EXPECT_EQ(APMPurchaseValueInMicros(*decimal("9223372036854.775807"), 1), std::nullopt);
     EXPECT_EQ(APMPurchaseValueInMicros(*decimal("1000000"), -3), -3000000000000);
+}
+
+// One reporter per process, made once however many threads ask at the same time; it reports
+// through the road the engine hands it, and nowhere before.
+TEST_F(APMInAppPurchaseTransactionReporterTest, TheProcessHasOneReporterOnTheRoadTheEngineHandsIt) {
+    constexpr int kThreads = 8;
+    std::vector<std::shared_ptr<APMInAppPurchaseTransactionReporter>> seen(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] { seen[i] = APMInAppPurchaseTransactionReporter::sharedInstance(); });
+    }
+    for (auto& thread : threads) thread.join();
+    auto shared = seen[0];
+    ASSERT_NE(shared, nullptr);
+    for (int i = 0; i < kThreads; ++i) EXPECT_EQ(seen[i], shared) << i;
+    EXPECT_EQ(APMInAppPurchaseTransactionReporter::sharedInstance(), shared);
+    EXPECT_NE(shared, reporter);
+
+    SKStoreCatalogue::addProduct(product("coins"));
+    setReceipt(APMInAppPurchaseItems{entry("coins", "t1", "t1", 1)});
+    reporter = shared;
+    EXPECT_TRUE(report({transaction("coins", "t1")}).empty());
+    shared->setEngine(sink, [this] {
+        std::lock_guard lock(mutex);
+        return receipt;
+    }, nullptr);
+    auto event = reportOne(transaction("coins", "t1"));
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(event->name(), "_iap");
+
+    // A new process makes a new one.
+    APMInAppPurchaseTransactionReporter::resetSharedInstance();
+    EXPECT_NE(APMInAppPurchaseTransactionReporter::sharedInstance(), shared);
+    APMInAppPurchaseTransactionReporter::resetSharedInstance();
 }
 
 }  // namespace

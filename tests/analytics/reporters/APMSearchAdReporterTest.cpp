@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 namespace {
 
@@ -32,6 +33,7 @@ protected:
         settle();
         LogCapture::flush();
         ClassRegistry::unregisterClass(APMSearchAdReporter::kClientClassName);
+        APMSearchAdReporter::resetAdClientInstance();
         Clock::setReal();
     }
     // Everything handed to the queues (the client's answer included) has run.
@@ -178,6 +180,33 @@ TEST_F(APMSearchAdReporterTest, TheCampaignEventLeavesOutWhatIsEmptyAndIsLoggedO
     EXPECT_TRUE(sampledNow("Search Ad Campaign is already tracked"));
     EXPECT_EQ(campaigns().size(), 1u);
     EXPECT_EQ(context->persisted->searchAdCampaignValue(), Value(true));
+}
+
+// The framework is asked for its client once per process: a later reporter (the next engine's)
+// and other threads get the same one, without a race on the answer kept.
+TEST_F(APMSearchAdReporterTest, TheClientIsLookedUpOncePerProcessWhoeverAsksFirst) {
+    std::atomic<int> lookUps{0};
+    ClassRegistry::registerClass(APMSearchAdReporter::kClientClassName, [&lookUps, client = client] {
+        ++lookUps;
+        return client;
+    });
+    auto first = makeReporter();
+    ASSERT_TRUE(first);
+    std::shared_ptr<NSObject> seen[2];
+    std::thread one([&] { seen[0] = first->adClientInstance(); });
+    std::thread other([&] { seen[1] = first->adClientInstance(); });
+    one.join();
+    other.join();
+    EXPECT_EQ(seen[0], client);
+    EXPECT_EQ(seen[1], client);
+    std::shared_ptr<APMSearchAdReporter> second = makeReporter();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->adClientInstance(), client);
+    EXPECT_EQ(lookUps.load(), 1);
+    onWorker([&] {
+        first.reset();
+        second.reset();
+    });
 }
 
 TEST_F(APMSearchAdReporterTest, WithoutTheClientNothingIsAskedAndNoQueueOrSettingsMeansNoReporter) {

@@ -1,0 +1,82 @@
+// The process-wide instances below the engine: the experiments manager and its request
+// builder, the purchase reporter and the search-ads client are each one per process, and the
+// engine works with that one.
+#include "EngineTestSupport.h"
+
+#include "analytics/experiments/APMEExperimentRequestBuilder.h"
+#include "analytics/experiments/APMEManager.h"
+#include "analytics/proto/APMPBClientProperty.h"
+#include "analytics/proto/APMPBExperimentRequest.h"
+#include "analytics/proto/APMPBFieldAccess.h"
+#include "analytics/reporters/APMInAppPurchaseTransactionReporter.h"
+#include "analytics/reporters/APMSearchAdReporter.h"
+#include "platform/adsupport/ADClient.h"
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+class APMSharedInstancesTest : public EngineTest {
+protected:
+    void TearDown() override {
+        EngineTest::TearDown();
+        ClassRegistry::unregisterClass(APMSearchAdReporter::kClientClassName);
+    }
+};
+
+}  // namespace
+
+TEST_F(APMSharedInstancesTest, EachClassAnswersTheOneObjectTheEngineUsesFromEveryThread) {
+    std::atomic<int> lookUps{0};
+    auto client = std::make_shared<ADClient>();
+    ClassRegistry::registerClass(APMSearchAdReporter::kClientClassName, [&lookUps, client] {
+        ++lookUps;
+        return client;
+    });
+    start();
+    ASSERT_NE(engine()->searchAdReporter(), nullptr);
+    auto manager = engine()->experimentManager();
+    ASSERT_NE(manager, nullptr);
+    auto purchases = engine()->purchaseReporter();
+    ASSERT_NE(purchases, nullptr);
+
+    struct Seen {
+        std::shared_ptr<APMEManager> manager;
+        std::shared_ptr<APMEExperimentRequestBuilder> builder;
+        std::shared_ptr<APMInAppPurchaseTransactionReporter> purchases;
+        std::shared_ptr<NSObject> client;
+    };
+    constexpr int kThreads = 8;
+    std::vector<Seen> seen(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            seen[i] = {APMEManager::sharedInstance(), APMEExperimentRequestBuilder::sharedInstance(),
+                       APMInAppPurchaseTransactionReporter::sharedInstance(), APMSearchAdReporter::adClientInstance()};
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    for (int i = 0; i < kThreads; ++i) {
+        EXPECT_EQ(seen[i].manager, manager) << i;
+        EXPECT_EQ(seen[i].builder, manager->taskManager()->requestBuilder()) << i;
+        EXPECT_EQ(seen[i].purchases, purchases) << i;
+        EXPECT_EQ(seen[i].client, client) << i;
+    }
+    // The framework was asked for its client once, by the engine's reporter.
+    EXPECT_EQ(lookUps.load(), 1);
+    // What the engine's configuration registered is in the process's requests.
+    auto request = APMEExperimentRequestBuilder::sharedInstance()->request(*engine()->experimentContext());
+    const auto clients = APMPBMessageGetArray<APMPBClientProperty>(request, APMPBExperimentRequest::kClientProperties)
+                             .value_or(Value::Array{});
+    ASSERT_EQ(clients.size(), 1u);
+    EXPECT_EQ(APMPBMessageGetString(clients[0].objectAs<APMPBClientProperty>(), APMPBClientProperty::kSdkName),
+              APMRemoteConfig::kExperimentSDKName);
+
+    // A new launch has new ones, made as the first time.
+    restart();
+    EXPECT_NE(APMEManager::sharedInstance(), manager);
+    EXPECT_EQ(APMEManager::sharedInstance(), engine()->experimentManager());
+    EXPECT_EQ(APMInAppPurchaseTransactionReporter::sharedInstance(), engine()->purchaseReporter());
+    EXPECT_NE(engine()->purchaseReporter(), purchases);
+}

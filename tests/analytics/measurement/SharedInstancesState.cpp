@@ -1,0 +1,20 @@
+// The shared instances below the engine, dropped after every test even where no engine was
+// made (the engine's reset drops them too): the next test starts as a new process would.
+#include "analytics/experiments/APMEExperimentRequestBuilder.h"
+#include "analytics/experiments/APMEManager.h"
+#include "analytics/reporters/APMInAppPurchaseTransactionReporter.h"
+#include "analytics/reporters/APMSearchAdReporter.h"
+#include "tests/fixtures/ProcessState.h"
+
+namespace {
+
+const ProcessState::Registration shared("experiments, purchase reporter and search-ads client", [] {
+    return ProcessStateSnapshot{"", [] {
+        APMEManager::resetSharedInstance();
+        APMEExperimentRequestBuilder::resetSharedInstance();
+        APMInAppPurchaseTransactionReporter::resetSharedInstance();
+        APMSearchAdReporter::resetAdClientInstance();
+    }};
+});
+
+}  // namespace
