@@ -6,6 +6,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSString.h"
 #include "platform/net/URLNetwork.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIImage.h"
@@ -757,11 +758,39 @@ SimSession::Result SimSession::move(const SimCommand& c) {
     return r;
 }
 
+namespace {
+
+// A control a finger can reach now: on a window, and what lies under its touch point is it.
+bool reachable(const SimTarget& target) {
+    auto window = target.view ? target.view->window() : nullptr;
+    return window && touchGoesTo(window, target.view, touchPointInWindow(target.view));
+}
+
+bool insideNavigationBar(const std::shared_ptr<UIView>& view) {
+    for (auto v = view; v; v = v->superview())
+        if (std::dynamic_pointer_cast<UINavigationBar>(v)) return true;
+    return false;
+}
+
+// A listed button named Back that a finger can reach, one in a navigation bar (the place of the
+// back button a screen shown on its own puts there) before any other.
+const SimTarget* listedBack(const SimScreen& screen) {
+    const SimTarget* found = nullptr;
+    for (const auto& t : screen.targets()) {
+        if (std::find(t.texts.begin(), t.texts.end(), "Back") == t.texts.end() || !reachable(t)) continue;
+        if (insideNavigationBar(t.view)) return &t;
+        if (!found) found = &t;
+    }
+    return found;
+}
+
+}  // namespace
+
 SimSession::Result SimSession::back() {
     Result r;
     // The back button of the screen in front, touched as a finger touches it: the innermost
-    // stack that shows one decides, and where that button is hidden or something lies over it,
-    // nothing goes back.
+    // stack that shows one decides; else a button named Back the screen lists; where the back
+    // button is hidden or something lies over it, nothing goes back.
     auto s = screen();
     r.ok = false;
     // An alert in front takes the finger first.
@@ -774,14 +803,35 @@ SimSession::Result SimSession::back() {
     if (top) collectNavigations(top, navs);
     else if (auto window = keyWindow()) collectNavigations(window->rootViewController(), navs);
     std::shared_ptr<UIView> button;
-    for (auto it = navs.rbegin(); it != navs.rend() && !button; ++it) button = (*it)->navigationBar()->backButton();
+    std::shared_ptr<UINavigationController> owner;
+    for (auto it = navs.rbegin(); it != navs.rend() && !button; ++it) {
+        button = (*it)->navigationBar()->backButton();
+        owner = *it;
+    }
+    const auto target = std::find_if(s.targets().begin(), s.targets().end(),
+                                     [&](const SimTarget& t) { return button && t.view == button; });
+    if (target == s.targets().end() || !reachable(*target)) {
+        if (const SimTarget* listed = listedBack(s)) {
+            SimCommand tapIt;
+            tapIt.target = std::to_string(s.numberOf(*listed));
+            return tap(tapIt, 1, 0);
+        }
+    }
     if (!button) {
         r.message = "there is no back button on the screen to go back with (a screen presented on its own closes with a button of its own)";
         return r;
     }
-    const auto target = std::find_if(s.targets().begin(), s.targets().end(), [&](const SimTarget& t) { return t.view == button; });
     auto window = button->window();
     if (target == s.targets().end() || !window) {
+        // A picture shown without its bars brings them back on a tap.
+        const auto picture = std::find_if(s.targets().begin(), s.targets().end(), [](const SimTarget& t) {
+            return t.view && (accessibilityTraits(*t.view) & UIAccessibilityTraitImage);
+        });
+        if (owner->isNavigationBarHidden() && picture != s.targets().end()) {
+            r.message = "the bars are hidden, and the back button with them: tap " + named(s, *picture) +
+                        " to bring them back";
+            return r;
+        }
         r.message = "the back button is not on the screen (its bar is hidden or covered), so there is no going back";
         return r;
     }

@@ -1,13 +1,19 @@
 // Reaching what a screen offers with the simulator's commands, in process: a page's link is
 // listed, tapped by its number and drawn once, where its text stands; typing goes on into the
 // field whose focus an alert took; `scroll` without a number moves the screen's main list, and a
-// tap naming a row out of sight says which way it lies.
+// tap naming a row out of sight says which way it lies; `back` takes a listed Back where the
+// bar has no back button, and on a picture shown without its bars says how to bring them back.
 #include "platform/foundation/Sandbox.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIAlertController.h"
+#include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UILabel.h"
+#include "platform/ui/UINavigationController.h"
+#include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIScrollView.h"
 #include "platform/ui/UITableView.h"
+#include "platform/ui/UITapGestureRecognizer.h"
 #include "platform/ui/UITextField.h"
 #include "platform/web/WKWebLinkView.h"
 #include "platform/web/WKWebView.h"
@@ -173,4 +179,52 @@ TEST_F(SimReachTest, ScrollWithoutANumberMovesTheMainListAndATapNamingARowOutOfS
     EXPECT_EQ(run("scroll up").message, "nothing on the screen can scroll up: its largest list takes no scrolling now");
     strip->removeFromSuperview();
     EXPECT_EQ(run("scroll up").message, "nothing on the screen scrolls");
+}
+
+TEST_F(SimReachTest, BackTakesAListedBackAndAPictureWithoutItsBarsSaysHowToBringThemBack) {
+    // A reader shown on its own: its bar has no back button, a Back in its place closes it.
+    auto reader = UIViewController::make();
+    reader->setTitle("4/4");
+    int closed = 0;
+    reader->navigationItem()->setLeftBarButtonItem(UIBarButtonItem::initWithTitle(
+        "Back", UIBarButtonItemStylePlain, nullptr, [&](const std::shared_ptr<NSObject>&) { ++closed; }));
+    auto navigation = UINavigationController::initWithRootViewController(reader);
+    window->setRootViewController(navigation);
+    session.settle();
+    EXPECT_EQ(run("back").message, "tapped [1] Back");
+    EXPECT_EQ(closed, 1);
+
+    // A screen pushed above it goes back by its bar's back button first, though it lists a Back.
+    auto pager = UIViewController::make();
+    pager->setTitle("Leonardo da Vinci");
+    auto other = UIButton::buttonWithType(UIButtonTypeSystem);
+    other->setTitle("Back", UIControlStateNormal);
+    other->setFrame(CGRectMake(20, 20, 100, 44));
+    pager->view()->addSubview(other);
+    auto picture = UIView::initWithFrame(CGRectMake(0, 100, 375, 400));
+    picture->addGestureRecognizer(UITapGestureRecognizer::make());
+    setAccessibilityTraits(*picture, UIAccessibilityTraitImage);
+    // The picture zooms on a double tap of its own.
+    auto zoom = UIView::initWithFrame(picture->bounds());
+    auto doubleTap = UITapGestureRecognizer::make();
+    doubleTap->setNumberOfTapsRequired(2);
+    zoom->addGestureRecognizer(doubleTap);
+    picture->addSubview(zoom);
+    pager->view()->addSubview(picture);
+    navigation->pushViewController(pager, false);
+    session.settle();
+    EXPECT_EQ(run("back").message, "tapped [" + numberOf("4/4") + "] < 4/4");
+    EXPECT_EQ(navigation->topViewController(), reader);
+
+    // Shown without its bars, the picture brings them back.
+    other->removeFromSuperview();
+    navigation->pushViewController(pager, false);
+    navigation->setNavigationBarHidden(true);
+    session.settle();
+    const auto hidden = run("back");
+    EXPECT_FALSE(hidden.ok);
+    EXPECT_EQ(hidden.message,
+              "the bars are hidden, and the back button with them: tap [" + numberOf("picture") + "] picture to bring them back");
+    EXPECT_EQ(navigation->topViewController(), pager);
+    EXPECT_EQ(closed, 1);
 }
