@@ -470,12 +470,16 @@ std::string rowOutOfSight(const SimScreen& screen, const std::string& text) {
 
 // Why the screen's largest scroll view does not scroll that way.
 std::string whyNot(const UIScrollView& view, const std::string& direction) {
-    if (!view.isScrollEnabled() || !view.isUserInteractionEnabled()) return "its largest list takes no scrolling now";
+    const std::string largest = "the largest scroll view on it ";
+    if (!view.isScrollEnabled() || !view.isUserInteractionEnabled()) return largest + "takes no scrolling now";
     const bool vertical = direction == "down" || direction == "up";
     const CGPoint min = view.minimumContentOffset(), max = view.maximumContentOffset();
-    if ((vertical ? max.y - min.y : max.x - min.x) <= 0.5) return "its largest list shows all it holds";
-    const char* end = direction == "down" ? "bottom" : direction == "up" ? "top" : direction == "left" ? "left end" : "right end";
-    return std::string("its largest list is at its ") + end + " already";
+    if ((vertical ? max.y - min.y : max.x - min.x) <= 0.5) return largest + "shows all it holds";
+    const char* end = direction == "down"   ? "bottom"
+                      : direction == "up"   ? "top"
+                      : direction == "left" ? "left end"
+                                            : "right end";
+    return largest + "is at its " + end + " already";
 }
 
 }  // namespace
@@ -641,7 +645,7 @@ SimSession::Result SimSession::scroll(const SimCommand& c) {
     if (!c.target.empty()) {
         for (auto v = t ? t->view : nullptr; v && !view; v = v->superview()) view = std::dynamic_pointer_cast<UIScrollView>(v);
     } else {
-        // The screen's main list: the largest that can move that way.
+        // The screen's main list: the largest scroll view that can move that way.
         std::shared_ptr<UIScrollView> largest;
         double largestArea = -1, area = -1;
         for (const auto& v : s.scrollViews()) {
@@ -661,8 +665,8 @@ SimSession::Result SimSession::scroll(const SimCommand& c) {
         }
         if (!view) {
             r.ok = false;
-            r.message = !largest ? "nothing on the screen scrolls" : "nothing on the screen can scroll " + c.direction +
-                                                                          ": " + whyNot(*largest, c.direction);
+            r.message = !largest ? "nothing on the screen scrolls"
+                                 : "nothing on the screen can scroll " + c.direction + ": " + whyNot(*largest, c.direction);
             return r;
         }
     }

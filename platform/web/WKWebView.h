@@ -2,9 +2,10 @@
 // against) or from an address (http and https through the URL session, file from the disk,
 // about:blank), keeps the parsed document, and shows it as a person reads it: its blocks of text
 // set in the fonts, sizes and alignments the page's markup gives, each link where its text
-// stands (a link that has no text in its block on a line of its own under it). A tapped link is put to the navigation delegate, which allows or cancels it.
-// Scripts come from a table of the scripts the application runs (WKScriptEffects). Everything
-// happens on the main thread; the delegate hears of a load on later turns of the main run loop.
+// stands (a link with no text in its block on a line of its own under it). A tapped link is put
+// to the navigation delegate, which allows or cancels it. Scripts come from a table of the
+// scripts the application runs (WKScriptEffects). Everything happens on the main thread; the
+// delegate hears of a load on later turns of the main run loop.
 // A page longer than kMaximumPageLength fails before it is shown; one nesting its elements past
 // the parser's bound shows nothing and fails once its content is in (didFailNavigation).
 #pragma once

@@ -173,10 +173,13 @@ TEST_F(SimReachTest, ScrollWithoutANumberMovesTheMainListAndATapNamingARowOutOfS
     strip->setScrollEnabled(false);
     auto stuck = run("scroll down");
     EXPECT_FALSE(stuck.ok);
-    EXPECT_EQ(stuck.message, "nothing on the screen can scroll down: its largest list is at its bottom already");
-    EXPECT_EQ(run("scroll left").message, "nothing on the screen can scroll left: its largest list shows all it holds");
+    EXPECT_EQ(stuck.message,
+              "nothing on the screen can scroll down: the largest scroll view on it is at its bottom already");
+    EXPECT_EQ(run("scroll left").message,
+              "nothing on the screen can scroll left: the largest scroll view on it shows all it holds");
     table->removeFromSuperview();
-    EXPECT_EQ(run("scroll up").message, "nothing on the screen can scroll up: its largest list takes no scrolling now");
+    EXPECT_EQ(run("scroll up").message,
+              "nothing on the screen can scroll up: the largest scroll view on it takes no scrolling now");
     strip->removeFromSuperview();
     EXPECT_EQ(run("scroll up").message, "nothing on the screen scrolls");
 }
