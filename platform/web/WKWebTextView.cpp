@@ -78,10 +78,14 @@ CGSize WKWebTextView::sizeThatFits(const CGSize& size) const {
     return {std::ceil(measured.width - 1e-9), std::ceil(measured.height - 1e-9)};
 }
 
-std::vector<WKWebTextView::Line> WKWebTextView::layoutLines() const {
-    std::vector<Line> out;
-    if (text().empty()) return out;
+const std::vector<WKWebTextView::Line>& WKWebTextView::layoutLines() const {
     const CGFloat width = bounds().size.width;
+    // The text never changes: only another width lays it out again.
+    if (width == linesWidth_) return lines_;
+    linesWidth_ = width;
+    std::vector<Line>& out = lines_;
+    out.clear();
+    if (text().empty()) return out;
     TextLayoutOptions options;
     options.width = width;
     options.emptyLineHeight = font_->lineHeight();

@@ -52,7 +52,7 @@ private:
         bool spread;  // justified: the room left over goes into its spaces
     };
     // The lines at the bounds' width, placed as drawn.
-    std::vector<Line> layoutLines() const;
+    const std::vector<Line>& layoutLines() const;
     // Where the characters of `range` (UTF-16 units) are drawn: a rectangle on each line they
     // run over, in the view's coordinates.
     std::vector<CGRect> rectsForRange(NSRange range) const;
@@ -62,4 +62,6 @@ private:
     NSTextAlignment alignment_ = NSTextAlignmentNatural;
     int headingLevel_ = 0;
     HTMLTextStyle style_;
+    mutable std::vector<Line> lines_;
+    mutable CGFloat linesWidth_ = -1;
 };
