@@ -192,8 +192,11 @@ void showLine(const Canvas& canvas, const std::string& line, double x, double ba
     canvas.noteLine(line, CGRectMake(x, baseline - ext.height, ext.x_advance * scale, ext.height));
 }
 
+// `spreadLast`: a justified last line is spread too (a view that draws itself says which of its
+// lines end a paragraph).
 void drawLines(const Canvas& canvas, const std::vector<std::string>& lines, const std::shared_ptr<UIFont>& font,
-               const std::shared_ptr<UIColor>& color, const CGRect& box, NSTextAlignment alignment, double alpha) {
+               const std::shared_ptr<UIColor>& color, const CGRect& box, NSTextAlignment alignment, double alpha,
+               bool spreadLast = false) {
     if (lines.empty() || !font) return;
     cairo_t* cr = canvas.cr;
     // A font named by family (a page's) is looked up by that family; the system font is sans-serif.
@@ -214,7 +217,7 @@ void drawLines(const Canvas& canvas, const std::vector<std::string>& lines, cons
         if (alignment == NSTextAlignmentCenter) x += (box.size.width - advance) / 2;
         else if (alignment == NSTextAlignmentRight) x += box.size.width - advance;
         // The last line of a justified paragraph keeps its spaces.
-        const bool justify = alignment == NSTextAlignmentJustified && i + 1 < lines.size();
+        const bool justify = alignment == NSTextAlignmentJustified && (i + 1 < lines.size() || spreadLast);
         showLine(canvas, l, x, y + font->ascender(), box.size.width, justify);
         y += lineHeight;
     }
@@ -489,7 +492,7 @@ void drawRecorded(const Canvas& canvas, const UIView& view, const CGRect& r, dou
                 drewAny = true;
                 break;
             case Kind::DrawText:
-                drawLines(canvas, {op.text}, op.font, op.color, op.rect, op.alignment, alpha * paint.alpha);
+                drawLines(canvas, {op.text}, op.font, op.color, op.rect, op.alignment, alpha * paint.alpha, true);
                 drewAny = true;
                 break;
             case Kind::SaveState:

@@ -6,9 +6,11 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSString.h"
 #include "platform/net/URLNetwork.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIImage.h"
+#include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationBar.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UIAlertController.h"
@@ -414,6 +416,72 @@ long segmentNamed(const UISegmentedControl& control, const std::string& name) {
     return -1;
 }
 
+// How far `view` can move its content the way a scroll `direction` goes, in points.
+double roomTowards(const UIScrollView& view, const std::string& direction) {
+    if (!view.isScrollEnabled() || !view.isUserInteractionEnabled()) return 0;
+    const CGPoint offset = view.contentOffset(), min = view.minimumContentOffset(), max = view.maximumContentOffset();
+    if (direction == "down") return max.y - offset.y;
+    if (direction == "up") return offset.y - min.y;
+    if (direction == "right") return max.x - offset.x;
+    if (direction == "left") return offset.x - min.x;
+    return 0;
+}
+
+// The texts of the labels a cell shows, in the order it holds them.
+void cellTexts(const std::shared_ptr<UIView>& view, std::vector<std::string>& texts) {
+    if (view->isHidden()) return;
+    if (auto label = std::dynamic_pointer_cast<UILabel>(view); label && !label->text().empty()) texts.push_back(label->text());
+    for (const auto& sub : view->subviews()) cellTexts(sub, texts);
+}
+
+// Where a row that shows `text` (exactly, else within a text of its own) lies out of sight in
+// a list on the screen: the lists' data sources are asked for the rows not shown, as a list asks
+// for a row it is about to show. Empty when no such row is found.
+std::string rowOutOfSight(const SimScreen& screen, const std::string& text) {
+    std::string containing;
+    for (const auto& v : screen.scrollViews()) {
+        auto table = std::dynamic_pointer_cast<UITableView>(v);
+        auto source = table ? table->dataSource() : nullptr;
+        if (!source) continue;
+        const auto shown = table->indexPathsForVisibleRows();
+        for (long section = 0; section < table->numberOfSections(); ++section) {
+            for (long row = 0; row < table->numberOfRowsInSection(section); ++row) {
+                const NSIndexPath path = NSIndexPath::indexPathForRow(row, section);
+                if (std::find(shown.begin(), shown.end(), path) != shown.end()) continue;
+                auto cell = source->cellForRowAtIndexPath(table, path);
+                if (!cell) continue;
+                std::vector<std::string> texts;
+                cellTexts(cell->contentView(), texts);
+                const bool exact = std::find(texts.begin(), texts.end(), text) != texts.end();
+                if (!exact && (!containing.empty() || std::none_of(texts.begin(), texts.end(), [&](const std::string& t) {
+                                   return t.find(text) != std::string::npos;
+                               })))
+                    continue;
+                const char* way = table->rectForRowAtIndexPath(path).origin.y >= table->contentOffset().y ? "down" : "up";
+                const std::string where = "\"" + text + "\" is a row of a list further " + way +
+                                          ", out of sight: scroll " + way + " to it, then tap it";
+                if (exact) return where;
+                containing = where;
+            }
+        }
+    }
+    return containing;
+}
+
+// Why the screen's largest scroll view does not scroll that way.
+std::string whyNot(const UIScrollView& view, const std::string& direction) {
+    const std::string largest = "the largest scroll view on it ";
+    if (!view.isScrollEnabled() || !view.isUserInteractionEnabled()) return largest + "takes no scrolling now";
+    const bool vertical = direction == "down" || direction == "up";
+    const CGPoint min = view.minimumContentOffset(), max = view.maximumContentOffset();
+    if ((vertical ? max.y - min.y : max.x - min.x) <= 0.5) return largest + "shows all it holds";
+    const char* end = direction == "down"   ? "bottom"
+                      : direction == "up"   ? "top"
+                      : direction == "left" ? "left end"
+                                            : "right end";
+    return largest + "is at its " + end + " already";
+}
+
 }  // namespace
 
 SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
@@ -425,7 +493,10 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
         // A text nothing shows is sought in vain behind an alert too (a button of one waiting
         // behind it): only the front one's buttons answer.
         const std::string refused = SimScreen::isNumber(c.target) ? "" : alertInTheWay(s, nullptr);
-        r.message = refused.empty() ? notOnScreen(s, c.target, "to tap") : refused;
+        const std::string outOfSight = SimScreen::isNumber(c.target) || !refused.empty() ? "" : rowOutOfSight(s, c.target);
+        r.message = !refused.empty()    ? refused
+                    : !outOfSight.empty() ? outOfSight
+                                          : notOnScreen(s, c.target, "to tap");
         return r;
     }
     // While an alert is up, a text its buttons show means its button (a Cancel under it is out
@@ -573,8 +644,31 @@ SimSession::Result SimSession::scroll(const SimCommand& c) {
     }
     if (!c.target.empty()) {
         for (auto v = t ? t->view : nullptr; v && !view; v = v->superview()) view = std::dynamic_pointer_cast<UIScrollView>(v);
-    } else if (!s.scrollViews().empty()) {
-        view = std::dynamic_pointer_cast<UIScrollView>(s.scrollViews().front());
+    } else {
+        // The screen's main list: the largest scroll view that can move that way.
+        std::shared_ptr<UIScrollView> largest;
+        double largestArea = -1, area = -1;
+        for (const auto& v : s.scrollViews()) {
+            auto scroller = std::dynamic_pointer_cast<UIScrollView>(v);
+            if (!scroller || !scroller->window()) continue;
+            const CGRect shown = CGRectIntersection(scroller->convertRectToView(scroller->bounds(), scroller->window()),
+                                                    scroller->window()->bounds());
+            const double size = CGRectIsEmpty(shown) ? 0 : shown.size.width * shown.size.height;
+            if (size > largestArea) {
+                largest = scroller;
+                largestArea = size;
+            }
+            if (size > area && roomTowards(*scroller, c.direction) > 0.5) {
+                view = scroller;
+                area = size;
+            }
+        }
+        if (!view) {
+            r.ok = false;
+            r.message = !largest ? "nothing on the screen scrolls"
+                                 : "nothing on the screen can scroll " + c.direction + ": " + whyNot(*largest, c.direction);
+            return r;
+        }
     }
     if (!view) {
         r.ok = false;
@@ -668,11 +762,39 @@ SimSession::Result SimSession::move(const SimCommand& c) {
     return r;
 }
 
+namespace {
+
+// A control a finger can reach now: on a window, and what lies under its touch point is it.
+bool reachable(const SimTarget& target) {
+    auto window = target.view ? target.view->window() : nullptr;
+    return window && touchGoesTo(window, target.view, touchPointInWindow(target.view));
+}
+
+bool insideNavigationBar(const std::shared_ptr<UIView>& view) {
+    for (auto v = view; v; v = v->superview())
+        if (std::dynamic_pointer_cast<UINavigationBar>(v)) return true;
+    return false;
+}
+
+// A listed button named Back that a finger can reach, one in a navigation bar (the place of the
+// back button a screen shown on its own puts there) before any other.
+const SimTarget* listedBack(const SimScreen& screen) {
+    const SimTarget* found = nullptr;
+    for (const auto& t : screen.targets()) {
+        if (std::find(t.texts.begin(), t.texts.end(), "Back") == t.texts.end() || !reachable(t)) continue;
+        if (insideNavigationBar(t.view)) return &t;
+        if (!found) found = &t;
+    }
+    return found;
+}
+
+}  // namespace
+
 SimSession::Result SimSession::back() {
     Result r;
     // The back button of the screen in front, touched as a finger touches it: the innermost
-    // stack that shows one decides, and where that button is hidden or something lies over it,
-    // nothing goes back.
+    // stack that shows one decides; else a button named Back the screen lists; where the back
+    // button is hidden or something lies over it, nothing goes back.
     auto s = screen();
     r.ok = false;
     // An alert in front takes the finger first.
@@ -685,14 +807,35 @@ SimSession::Result SimSession::back() {
     if (top) collectNavigations(top, navs);
     else if (auto window = keyWindow()) collectNavigations(window->rootViewController(), navs);
     std::shared_ptr<UIView> button;
-    for (auto it = navs.rbegin(); it != navs.rend() && !button; ++it) button = (*it)->navigationBar()->backButton();
+    std::shared_ptr<UINavigationController> owner;
+    for (auto it = navs.rbegin(); it != navs.rend() && !button; ++it) {
+        button = (*it)->navigationBar()->backButton();
+        owner = *it;
+    }
+    const auto target = std::find_if(s.targets().begin(), s.targets().end(),
+                                     [&](const SimTarget& t) { return button && t.view == button; });
+    if (target == s.targets().end() || !reachable(*target)) {
+        if (const SimTarget* listed = listedBack(s)) {
+            SimCommand tapIt;
+            tapIt.target = std::to_string(s.numberOf(*listed));
+            return tap(tapIt, 1, 0);
+        }
+    }
     if (!button) {
         r.message = "there is no back button on the screen to go back with (a screen presented on its own closes with a button of its own)";
         return r;
     }
-    const auto target = std::find_if(s.targets().begin(), s.targets().end(), [&](const SimTarget& t) { return t.view == button; });
     auto window = button->window();
     if (target == s.targets().end() || !window) {
+        // A picture shown without its bars brings them back on a tap.
+        const auto picture = std::find_if(s.targets().begin(), s.targets().end(), [](const SimTarget& t) {
+            return t.view && (accessibilityTraits(*t.view) & UIAccessibilityTraitImage);
+        });
+        if (owner->isNavigationBarHidden() && picture != s.targets().end()) {
+            r.message = "the bars are hidden, and the back button with them: tap " + named(s, *picture) +
+                        " to bring them back";
+            return r;
+        }
         r.message = "the back button is not on the screen (its bar is hidden or covered), so there is no going back";
         return r;
     }

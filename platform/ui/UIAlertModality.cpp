@@ -3,6 +3,7 @@
 
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/ui/UIAlertView.h"
+#include "platform/ui/UIResponder.h"
 #include "platform/ui/UIView.h"
 #include "platform/ui/UIViewController.h"
 #include "platform/ui/UIWindow.h"
@@ -15,6 +16,16 @@ namespace {
 
 struct Modality {
     std::vector<std::weak_ptr<NSObject>> alerts;
+    // Per alert up, the responder whose focus it took, given back when it goes.
+    struct Focus {
+        const NSObject* alert;
+        std::weak_ptr<NSObject> alive;
+        std::weak_ptr<UIResponder> responder;
+    };
+    std::vector<Focus> tookFocus;
+    // The responder that gave the focus up during this turn of the main run loop: an alert the
+    // same action raises (a Done that ends the editing, then finds the text wanting) took it.
+    std::weak_ptr<UIResponder> justResigned;
     std::deque<std::function<void()>> waiting;
     // Bumped by reset, so a drain posted before it does nothing after it.
     unsigned long generation = 0;
@@ -48,6 +59,43 @@ void drainWaiting(unsigned long generation) {
     state.draining = false;
 }
 
+// Watched from the start, so that the first alert finds the focus given up before it too.
+[[maybe_unused]] const std::uint64_t focusWatch = UIResponder::addFirstResponderObserver(
+    [](const std::shared_ptr<UIResponder>& previous, const std::shared_ptr<UIResponder>& current) {
+        if (!previous || current) return;
+        modality().justResigned = previous;
+        std::weak_ptr<UIResponder> weak = previous;
+        NSRunLoop::mainRunLoop()->post([weak] {
+            auto& focus = modality().justResigned;
+            if (!focus.owner_before(weak) && !weak.owner_before(focus)) focus.reset();
+        });
+    });
+
+bool tookFocus(const NSObject* alert) {
+    const auto& all = modality().tookFocus;
+    return std::any_of(all.begin(), all.end(), [alert](const Modality::Focus& f) { return f.alert == alert; });
+}
+
+// The focus goes back to `responder` once the alert's action has run, unless something has
+// taken it meanwhile or the responder has left the screen; an alert the action raised gives
+// it back when it goes in turn.
+void giveFocusBack(const std::weak_ptr<UIResponder>& responder) {
+    const unsigned long generation = modality().generation;
+    NSRunLoop::mainRunLoop()->post([responder, generation] {
+        auto holder = responder.lock();
+        if (!holder || generation != modality().generation || UIResponder::currentFirstResponder()) return;
+        if (auto top = UIAlertModality::topAlert()) {
+            if (!tookFocus(top.get())) modality().tookFocus.push_back({top.get(), top, responder});
+            return;
+        }
+        auto view = std::dynamic_pointer_cast<UIView>(holder);
+        if (!view) return;
+        for (auto v = view; v; v = v->superview())
+            if (v->isHidden()) return;
+        if (view->window()) (void)holder->becomeFirstResponder();
+    });
+}
+
 }  // namespace
 
 void UIAlertModality::alertShown(const std::shared_ptr<NSObject>& alert) {
@@ -57,6 +105,15 @@ void UIAlertModality::alertShown(const std::shared_ptr<NSObject>& alert) {
     for (const auto& weak : alerts)
         if (weak.lock() == alert) return;
     alerts.push_back(alert);
+    auto& state = modality();
+    state.tookFocus.erase(std::remove_if(state.tookFocus.begin(), state.tookFocus.end(),
+                                         [](const Modality::Focus& f) { return f.alive.expired(); }),
+                          state.tookFocus.end());
+    auto focus = UIResponder::currentFirstResponder();
+    // A field of the alert's own is not given back to.
+    if (auto view = std::dynamic_pointer_cast<UIView>(focus); view && touchReaches(view.get())) focus = nullptr;
+    if (!focus) focus = state.justResigned.lock();
+    if (focus) state.tookFocus.push_back({alert.get(), alert, focus});
 }
 
 void UIAlertModality::alertEnded(const NSObject* alert) {
@@ -67,6 +124,13 @@ void UIAlertModality::alertEnded(const NSObject* alert) {
                                           return !live || live.get() == alert;
                                       }),
                        state.alerts.end());
+    for (auto it = state.tookFocus.begin(); it != state.tookFocus.end(); ++it) {
+        if (it->alert != alert) continue;
+        const auto responder = it->responder;
+        state.tookFocus.erase(it);
+        giveFocusBack(responder);
+        break;
+    }
     if (state.alerts.empty() && !state.waiting.empty()) {
         const unsigned long generation = state.generation;
         NSRunLoop::mainRunLoop()->post([generation] { drainWaiting(generation); });
@@ -131,6 +195,8 @@ void UIAlertModality::reset() {
     auto& state = modality();
     state.alerts.clear();
     state.waiting.clear();
+    state.tookFocus.clear();
+    state.justResigned.reset();
     state.draining = false;
     ++state.generation;
 }

@@ -1,7 +1,8 @@
 // An alert on screen is modal, as on the platform: until one of its actions ends it, it takes
 // every touch (a touch meant for anything under it goes nowhere), and a screen presented from
-// under it waits until it has gone. The alerts are the alert controllers showing and the alert
-// views shown, the newest on top. Main thread only.
+// under it waits until it has gone. It takes the focus too, and gives it back as it goes. The
+// alerts are the alert controllers showing and the alert views shown, the newest on top. Main
+// thread only.
 #pragma once
 
 #include "platform/foundation/NSObject.h"
@@ -14,10 +15,12 @@ class UIView;
 
 class UIAlertModality {
 public:
-    // The alert came on screen, on top of those already there.
+    // The alert came on screen, on top of those already there. It took the focus from the
+    // responder that had it, or that gave it up in the action that raised the alert.
     static void alertShown(const std::shared_ptr<NSObject>& alert);
     // The alert went; once none is left, the presentations that waited go ahead in order, on a
-    // later turn of the main run loop (after the action that ended the alert has run).
+    // later turn of the main run loop (after the action that ended the alert has run), and the
+    // focus it took goes back where nothing has taken it meanwhile.
     static void alertEnded(const NSObject* alert);
 
     static bool isAlertUp();

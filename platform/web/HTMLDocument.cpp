@@ -105,6 +105,7 @@ public:
         }
         const bool link = node.name == "a" && node.hasAttribute("href");
         const std::size_t linkStart = run_.size();
+        const std::size_t flushesBefore = flushes_;
         for (const auto& child : node.children) {
             walk(*child, style, heading, pre);
             if (block && child->kind == HTMLNode::Kind::Element && isBlockElement(child->name)) {
@@ -118,7 +119,18 @@ public:
             text = collapse(text);
             if (text.empty()) text = node.attribute("title").empty() ? collapse(node.attribute("href")) : node.attribute("title");
             // A link with nothing to show has nothing to tap either.
-            if (!collapse(text).empty()) links_.push_back({collapse(text), node.attribute("href")});
+            if (!collapse(text).empty()) {
+                HTMLTextBlock::Link found{collapse(text), node.attribute("href")};
+                // Where its own text stands in the block, unless a block inside it ended the run.
+                std::size_t begin = linkStart, end = run_.size();
+                while (begin < end && isBlank(run_[begin])) ++begin;
+                while (end > begin && isBlank(run_[end - 1])) --end;
+                if (flushes_ == flushesBefore && begin < end) {
+                    found.location = begin;
+                    found.length = end - begin;
+                }
+                links_.push_back(std::move(found));
+            }
         }
         if (block) flush();
     }
@@ -136,6 +148,7 @@ public:
         run_.clear();
         links_.clear();
         pendingSpace_ = false;
+        ++flushes_;
     }
 
 private:
@@ -183,6 +196,7 @@ private:
     HTMLTextStyle runStyle_;
     int runHeading_ = 0;
     bool pendingSpace_ = false;
+    std::size_t flushes_ = 0;
 };
 
 const HTMLNode* findElement(const HTMLNode& node, const std::function<bool(const HTMLNode&)>& matches) {

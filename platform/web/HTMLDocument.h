@@ -47,6 +47,10 @@ struct HTMLTextBlock {
         std::string text;
         // The "href" as written (resolved against the page's address when followed).
         std::string href;
+        // Where its text stands in the block's text, in bytes; npos when it is not there (a link
+        // named by its title or address, or one around blocks of its own).
+        std::size_t location = std::string::npos;
+        std::size_t length = 0;
     };
     // 1 to 6 for a heading, 0 for other text.
     int headingLevel = 0;

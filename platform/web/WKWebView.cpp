@@ -3,6 +3,7 @@
 
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSString.h"
 #include "platform/foundation/PercentEncoding.h"
 #include "platform/net/NSHTTPURLResponse.h"
 #include "platform/net/NSMutableURLRequest.h"
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 WKWebView::WKWebView(const CGRect& frame) : UIView(frame) {}
 
@@ -246,16 +248,29 @@ void WKWebView::evaluateJavaScript(const std::string& script, ScriptCompletion c
 void WKWebView::showDocument() {
     for (const auto& view : contentViews_) view->removeFromSuperview();
     contentViews_.clear();
+    linksInText_.clear();
     auto self = this->self<WKWebView>();
     for (const auto& block : document_->textBlocks()) {
         // A block that is one link alone is shown as the link.
         const bool linkOnly = block.links.size() == 1 && block.links.front().text == block.text;
+        std::shared_ptr<WKWebTextView> label;
         if (!linkOnly) {
-            auto label = WKWebTextView::initWithBlock(block);
+            label = WKWebTextView::initWithBlock(block);
             scrollView_->addSubview(label);
             contentViews_.push_back(label);
         }
         for (const auto& link : block.links) {
+            // Over its text where the block shows it; else on a line of its own under the block.
+            if (label && link.location != std::string::npos) {
+                auto button = WKWebLinkView::inText(link.text, link.href, self);
+                const std::string_view text(block.text);
+                const NSRange range{NSString::utf16Length(text.substr(0, link.location)),
+                                    NSString::utf16Length(text.substr(link.location, link.length))};
+                linksInText_.push_back({button, label, range});
+                scrollView_->addSubview(button);
+                contentViews_.push_back(button);
+                continue;
+            }
             auto button = WKWebLinkView::initWithLink(link.text, link.href, self);
             scrollView_->addSubview(button);
             contentViews_.push_back(button);
@@ -275,12 +290,37 @@ void WKWebView::layoutContent() {
     laidOutWidth_ = width;
     const double inner = std::max(0.0, width - 2 * kMargin);
     double y = kMargin;
+    std::set<const UIView*> inText;
+    for (const auto& l : linksInText_) inText.insert(l.link.get());
     for (const auto& view : contentViews_) {
+        if (inText.count(view.get())) continue;
+        const bool link = std::dynamic_pointer_cast<WKWebLinkView>(view) != nullptr;
         const CGSize size = view->sizeThatFits(CGSizeMake(inner, 1e9));
         const double height = std::ceil(size.height);
-        const double w = std::dynamic_pointer_cast<WKWebLinkView>(view) ? std::min(inner, std::ceil(size.width)) : inner;
+        const double w = link ? std::min(inner, std::ceil(size.width)) : inner;
         view->setFrame(CGRectMake(kMargin, y, w, height));
         y += height + kMargin;
+    }
+    // A link in a block covers where the block draws its text.
+    for (const auto& [link, label, range] : linksInText_) {
+        const auto rects = label->rectsForRange(range);
+        if (rects.empty()) {
+            link->setFrame(CGRectZero);
+            continue;
+        }
+        double left = rects[0].origin.x, top = rects[0].origin.y;
+        double right = CGRectGetMaxX(rects[0]), bottom = CGRectGetMaxY(rects[0]);
+        for (const CGRect& r : rects) {
+            left = std::min(left, r.origin.x);
+            top = std::min(top, r.origin.y);
+            right = std::max(right, CGRectGetMaxX(r));
+            bottom = std::max(bottom, CGRectGetMaxY(r));
+        }
+        const CGRect all = CGRectMake(left, top, right - left, bottom - top);
+        std::vector<CGRect> fragments;
+        for (const CGRect& r : rects) fragments.push_back(CGRectOffset(r, -all.origin.x, -all.origin.y));
+        link->setFrame(CGRectOffset(all, label->frame().origin.x, label->frame().origin.y));
+        link->setFragments(std::move(fragments));
     }
     scrollView_->setContentSize(CGSizeMake(width, y));
 }

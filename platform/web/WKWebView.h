@@ -1,15 +1,17 @@
 // The web view: loads a page from an HTML text (with the address relative references resolve
 // against) or from an address (http and https through the URL session, file from the disk,
 // about:blank), keeps the parsed document, and shows it as a person reads it: its blocks of text
-// as labels set in the fonts, sizes and alignments the page's markup gives, each link as a button
-// under its block. A tapped link is put to the navigation delegate, which allows or cancels it.
-// Scripts come from a table of the scripts the application runs (WKScriptEffects). Everything
-// happens on the main thread; the delegate hears of a load on later turns of the main run loop.
+// set in the fonts, sizes and alignments the page's markup gives, each link where its text
+// stands (a link with no text in its block on a line of its own under it). A tapped link is put
+// to the navigation delegate, which allows or cancels it. Scripts come from a table of the
+// scripts the application runs (WKScriptEffects). Everything happens on the main thread; the
+// delegate hears of a load on later turns of the main run loop.
 // A page longer than kMaximumPageLength fails before it is shown; one nesting its elements past
 // the parser's bound shows nothing and fails once its content is in (didFailNavigation).
 #pragma once
 
 #include "platform/foundation/NSError.h"
+#include "platform/foundation/NSString.h"
 #include "platform/foundation/Value.h"
 #include "platform/ui/UIView.h"
 #include "platform/web/WKNavigationDelegate.h"
@@ -109,6 +111,13 @@ private:
     std::weak_ptr<WKNavigationDelegate> delegate_;
     std::shared_ptr<UIScrollView> scrollView_;
     std::vector<std::shared_ptr<UIView>> contentViews_;
+    // The links inside a block's text: where in it (UTF-16 units) each stands.
+    struct LinkInText {
+        std::shared_ptr<WKWebLinkView> link;
+        std::shared_ptr<WKWebTextView> block;
+        NSRange range;
+    };
+    std::vector<LinkInText> linksInText_;
     std::shared_ptr<HTMLDocument> document_;
     std::shared_ptr<Load> loading_;
     std::shared_ptr<NSURLSession> session_;

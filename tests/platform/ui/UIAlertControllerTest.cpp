@@ -268,3 +268,57 @@ TEST_F(AlertTest, AFreshApplicationForgetsTheAlertsAndWhatWaitedForThem) {
     NSRunLoop::mainRunLoop()->runUntilIdle();
     EXPECT_FALSE(later->isViewLoaded());
 }
+
+TEST_F(AlertTest, TheFieldWhoseFocusAnAlertTookHasItAgainOnceTheAlertHasGone) {
+    auto field = UITextField::initWithFrame(CGRectMake(20, 100, 280, 30));
+    root->view()->addSubview(field);
+    auto settle = [] { NSRunLoop::mainRunLoop()->runUntilIdle(); };
+    // A Done that ends the editing, then finds the address wanting and says so.
+    auto complain = [&] {
+        ASSERT_TRUE(field->resignFirstResponder());
+        root->presentViewController(question("Enter e-mail address", nullptr), false, nullptr);
+    };
+    ASSERT_TRUE(field->becomeFirstResponder());
+    complain();
+    auto alert = std::dynamic_pointer_cast<UIAlertController>(root->presentedViewController());
+    ASSERT_TRUE(alert);
+    EXPECT_FALSE(field->isFirstResponder());
+    ASSERT_TRUE(alert->tapActionAtIndex(0));
+    settle();
+    EXPECT_TRUE(field->isFirstResponder());
+
+    // An alert whose own field took the typing gives it back too; an alert view as well.
+    auto name = UIAlertController::alertControllerWithTitle("", "New Playlist", UIAlertControllerStyle::Alert);
+    name->addTextFieldWithConfigurationHandler(nullptr);
+    name->addAction(UIAlertAction::actionWithTitle("OK", UIAlertActionStyle::Default, nullptr));
+    root->presentViewController(name, false, nullptr);
+    settle();
+    EXPECT_TRUE(name->textFields()[0]->isFirstResponder());
+    ASSERT_TRUE(name->tapActionAtIndex(0));
+    settle();
+    EXPECT_TRUE(field->isFirstResponder());
+    auto news = UIAlertView::initWithTitle("News", "", nullptr, "OK", {});
+    ASSERT_TRUE(field->resignFirstResponder());
+    news->show();
+    ASSERT_TRUE(news->tapButtonAtIndex(0));
+    settle();
+    EXPECT_TRUE(field->isFirstResponder());
+
+    // The focus put away on an earlier turn was no alert's to take.
+    ASSERT_TRUE(field->resignFirstResponder());
+    settle();
+    root->presentViewController(question("Saved", nullptr), false, nullptr);
+    ASSERT_TRUE(std::dynamic_pointer_cast<UIAlertController>(root->presentedViewController())->tapActionAtIndex(0));
+    settle();
+    EXPECT_FALSE(field->isFirstResponder());
+
+    // Nor does a field that left the screen with the alert's action take it back.
+    ASSERT_TRUE(field->becomeFirstResponder());
+    complain();
+    alert = std::dynamic_pointer_cast<UIAlertController>(root->presentedViewController());
+    ASSERT_TRUE(alert);
+    field->removeFromSuperview();
+    ASSERT_TRUE(alert->tapActionAtIndex(0));
+    settle();
+    EXPECT_FALSE(field->isFirstResponder());
+}

@@ -1,12 +1,15 @@
 // The web view: pages from HTML texts and from a loopback server, the text a person reads with
 // the styles the markup sets, broken markup, the navigation delegate's story of every load, links
-// of every scheme put to the delegate, and the scripts of its table.
+// of every scheme put to the delegate, a link drawn and touched where its text stands, and the
+// scripts of its table.
 #include "platform/web/WKWebView.h"
 
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/net/NSURL.h"
 #include "platform/net/NSURLError.h"
 #include "platform/net/NSURLRequest.h"
+#include "platform/ui/CGContext.h"
+#include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UIScrollView.h"
 #include "platform/web/HTMLDocument.h"
@@ -14,6 +17,7 @@
 #include "platform/web/WKWebLinkView.h"
 #include "platform/web/WKWebTextView.h"
 #include "demo/loopback/LoopbackServer.h"
+#include "tests/fixtures/KeyWindowTest.h"
 
 #include <gtest/gtest.h>
 
@@ -152,10 +156,9 @@ TEST(WKWebViewTest, BlocksAreSetInTheSizeFamilyAndAlignmentTheMarkupGives) {
     ASSERT_EQ(links.size(), 1u);
     EXPECT_EQ(links[0]->linkText(), "picture");
     EXPECT_EQ(links[0]->href(), "imageLink_12");
-    // Laid out top to bottom inside the margins, the link under its block.
+    // Laid out top to bottom inside the margins, the link over its text in its block.
     EXPECT_LT(texts[0]->frame().origin.y, texts[1]->frame().origin.y);
-    EXPECT_GT(links[0]->frame().origin.y, texts[1]->frame().origin.y);
-    EXPECT_LT(links[0]->frame().origin.y, texts[2]->frame().origin.y);
+    EXPECT_TRUE(CGRectContainsRect(texts[1]->frame(), links[0]->frame()));
     EXPECT_EQ(texts[1]->frame().size.width, 320 - 2 * WKWebView::kMargin);
     EXPECT_GE(web->scrollView()->contentSize().height, CGRectGetMaxY(texts[3]->frame()));
     // A narrower view lays the page out again.
@@ -362,4 +365,87 @@ TEST(WKWebViewTest, ReloadLoadsTheSameAgain) {
     EXPECT_EQ(page.delegate->calls, (std::vector<std::string>{"start 2", "finish 2"}));
     EXPECT_EQ(page.view->text(), "again");
     EXPECT_EQ(page.view->loadCount(), 2);
+}
+
+namespace {
+
+using WKWebViewLinkTest = KeyWindowTest;
+
+// What a view drew: each text with whether it was in the link colour, and where.
+struct Drawn {
+    std::string text;
+    bool link;
+    CGRect rect;
+};
+
+std::vector<Drawn> drawnTexts(const UIView& view) {
+    std::vector<Drawn> out;
+    if (!view.lastDrawing()) return out;
+    for (const auto& op : view.lastDrawing()->operations())
+        if (op.kind == CGContext::Operation::Kind::DrawText)
+            out.push_back({op.text, op.color && op.color->isEqual(UIColor::systemBlueColor().get()), op.rect});
+    return out;
+}
+
+}  // namespace
+
+TEST_F(WKWebViewLinkTest, ALinkInItsTextIsDrawnOnceWhereItStandsAndTakesTouchesThereAlone) {
+    Page page;
+    page.delegate->policy = WKNavigationActionPolicy::Cancel;
+    page.view->setFrame(CGRectMake(0, 0, 320, 480));
+    root->view()->addSubview(page.view);
+    // The system font of 16 points: 8 points a character, 38 on a line of 304.
+    page.view->loadHTMLString("<p>See it in <a href='imageLink_7'>The Starry Night</a>.</p>"
+                              "<p>A link that runs over two lines: <a href='both'>the first words of it and the "
+                              "rest</a> after.</p>",
+                              "");
+    window->layoutAndDisplayIfNeeded();
+    const auto texts = page.view->textViews();
+    const auto links = page.view->linkViews();
+    ASSERT_EQ(texts.size(), 2u);
+    ASSERT_EQ(links.size(), 2u);
+
+    // The block draws it in the link colour where its text stands; the link draws nothing.
+    const auto first = drawnTexts(*texts[0]);
+    ASSERT_EQ(first.size(), 3u);
+    EXPECT_EQ(first[0].text, "See it in");
+    EXPECT_FALSE(first[0].link);
+    EXPECT_EQ(first[1].text, "The Starry Night");
+    EXPECT_TRUE(first[1].link);
+    EXPECT_EQ(first[1].rect.origin.x, 80);
+    EXPECT_EQ(first[2].text, ".");
+    EXPECT_FALSE(first[2].link);
+    for (const auto& link : links) {
+        EXPECT_TRUE(drawnTexts(*link).empty());
+        EXPECT_TRUE(link->subviews().empty()) << "no title of its own";
+    }
+    const CGRect drawn = CGRectOffset(first[1].rect, texts[0]->frame().origin.x, texts[0]->frame().origin.y);
+    EXPECT_NEAR(links[0]->frame().origin.x, drawn.origin.x, 1e-9);
+    EXPECT_NEAR(links[0]->frame().origin.y, drawn.origin.y, 1e-9);
+    EXPECT_NEAR(links[0]->frame().size.width, drawn.size.width, 1e-9);
+    EXPECT_NEAR(links[0]->frame().size.height, drawn.size.height, 1e-9);
+
+    // A finger on the link follows it; one on the text beside it does not.
+    auto centre = [](const CGRect& r) { return CGPointMake(CGRectGetMidX(r), CGRectGetMidY(r)); };
+    window->tap(centre(links[0]->frame()));
+    ASSERT_EQ(page.delegate->askedURLs.size(), 1u);
+    EXPECT_NE(page.delegate->askedURLs[0].find("imageLink_7"), std::string::npos);
+    window->tap(CGPointMake(20, centre(links[0]->frame()).y));
+    EXPECT_EQ(page.delegate->askedURLs.size(), 1u);
+
+    // Over two lines it covers both ends of its text, and nothing else of theirs.
+    const CGRect both = links[1]->frame();
+    const CGRect block = texts[1]->frame();
+    EXPECT_NEAR(both.origin.y, block.origin.y, 1e-9);
+    EXPECT_NEAR(both.size.height, 2 * 16 * 1.2, 1e-9);
+    EXPECT_NEAR(both.origin.x, block.origin.x, 1e-9);
+    EXPECT_NEAR(CGRectGetMaxX(both), block.origin.x + 36 * 8, 1e-9);
+    const double top = both.origin.y + 5, bottom = CGRectGetMaxY(both) - 5;
+    window->tap(CGPointMake(block.origin.x + 34 * 8, top));     // "the", closing the first line
+    window->tap(CGPointMake(block.origin.x + 2 * 8, bottom));   // "first", opening the second
+    EXPECT_EQ(page.delegate->askedURLs.size(), 3u);
+    window->tap(CGPointMake(block.origin.x + 2 * 8, top));      // "A link"
+    window->tap(CGPointMake(block.origin.x + 33 * 8, bottom));  // "after."
+    EXPECT_EQ(page.delegate->askedURLs.size(), 3u);
+    settle();
 }
