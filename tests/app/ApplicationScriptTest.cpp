@@ -786,10 +786,11 @@ TEST(ApplicationScript, DownloadAllRunsToItsEndWhileTheScriptWaitsIdle) {
 }
 
 TEST(ApplicationScript, WhileNobodyTypesTheApplicationGoesOnDownloading) {
-    ServedDemo demo;
+    // Before the server, whose log writes them until it has stopped.
     std::mutex mutex;
     std::condition_variable changed;
     std::size_t requested = 0;
+    ServedDemo demo;
     demo.log = [&](const std::string& line) {
         std::lock_guard lock(mutex);
         if (line.find("/pic/gallery/") != std::string::npos) ++requested;
@@ -924,9 +925,10 @@ TEST(ApplicationScript, MusicPlaysOnThroughTheBackgroundIntoTheNextShuffledCompo
 // composition played has FFmpeg loaded by the program itself, and the first play of the next
 // launch is that last composition.
 TEST(ApplicationScript, TheMediaLibrariesAreLoadedOnFirstUseNeverForALaunchIntoTheGallery) {
-    ServedDemo demo;
+    // Before the server, whose log writes them until it has stopped.
     std::mutex logged;
     std::vector<std::string> requests;
+    ServedDemo demo;
     demo.log = [&](const std::string& line) {
         std::lock_guard lock(logged);
         requests.push_back(line);

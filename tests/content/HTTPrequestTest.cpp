@@ -274,10 +274,10 @@ TEST_F(HTTPrequestTest, AStalledBodyTimesOutAfterNinetyIdleSecondsOfClockTimeAnd
 // clock seconds after the request and then stalls.
 TEST_F(HTTPrequestTest, TheIdleTimeCountsFromTheLastDataNotFromTheStart) {
     Clock::setManual();
-    LoopbackServer server;
     std::mutex mutex;
     std::condition_variable answer;
     bool mayAnswer = false;
+    LoopbackServer server;
     server.handle("/late-stall", [&](const LoopbackServer::Request&) {
         std::unique_lock lock(mutex);
         // Bounded: a test that stops early still lets the server end.
@@ -427,8 +427,8 @@ TEST_F(HTTPrequestTest, AResumeAppendsOnlyARangeThatStartsWhereTheFileEnds) {
 }
 
 TEST_F(HTTPrequestTest, ABodyPastItsBoundFailsAsItArrivesAndLeavesNoFileBehind) {
-    LoopbackServer server;
     const std::string body = patternBody(3 * 1024 * 1024);
+    LoopbackServer server;
     server.serve("/sized", bodyResponse(body));
     auto chunked = bodyResponse(body);
     chunked.framing = LoopbackServer::Framing::Chunked;
@@ -490,9 +490,9 @@ TEST_F(HTTPrequestTest, ABodyPastItsBoundFailsAsItArrivesAndLeavesNoFileBehind) 
 }
 
 TEST_F(HTTPrequestTest, AContentRangeOfAnyShapeIsReadWithoutHarmAndOnlyAnExactOneIsAppended) {
-    LoopbackServer server;
     const std::string body = patternBody(4000);
     std::string contentRange;
+    LoopbackServer server;
     server.handle("/picture.jpg", [&](const LoopbackServer::Request& asked) {
         if (asked.header("Range").empty()) return bodyResponse(body);
         auto answer = bodyResponse(body.substr(1000));

@@ -129,9 +129,9 @@ TEST_F(NewAppsTest, AnUnreachableServerOrAnythingButACountChangesNothing) {
     EXPECT_EQ(checker->appsCount(), 12);
     EXPECT_TRUE(heard.empty());
 
-    LoopbackServer loopback;
     std::string body;
     int status = 200;
+    LoopbackServer loopback;
     loopback.handle("/list", [&](const LoopbackServer::Request&) {
         LoopbackServer::Response response;
         response.status = status;

@@ -158,9 +158,9 @@ TEST_F(FamousClient, ReadMarksOutliveARestart) {
 }
 
 TEST(FamousReplies, RepliesOfEveryShapeAreReadWithTheirTypesChecked) {
-    LoopbackServer server;
     LoopbackServer::Response reply;
     reply.contentType = "application/json";
+    LoopbackServer server;
     server.handle(OERequestFactory::kFamousPath, [&reply](const LoopbackServer::Request&) { return reply; });
     auto manager = OEFamousPaintingsManager::initWithConfig(famousConfig(server.url(""), "x"), nullptr);
     auto fetch = [&](int status, const std::string& body) {

@@ -183,8 +183,8 @@ TEST_F(LikesClient, TheServersErrorTextIsACodeOneErrorAndLeavesTheFlagsAsTheyWer
 }
 
 TEST(LikesClientReplies, RepliesOfTheWrongShapeAreFormatErrorsNeverMadeUpValues) {
-    LoopbackServer server;
     std::string reply;
+    LoopbackServer server;
     server.handle("/likes/likes.php", [&reply](const LoopbackServer::Request&) {
         return LoopbackServer::Response::make(200, reply, "application/json");
     });
@@ -226,8 +226,8 @@ TEST(LikesClientReplies, RepliesOfTheWrongShapeAreFormatErrorsNeverMadeUpValues)
 }
 
 TEST(LikesClientReplies, ABareJSONValueTakesAChangeButIsNoCountAndNoList) {
-    LoopbackServer server;
     std::string reply;
+    LoopbackServer server;
     server.handle("/likes/likes.php", [&reply](const LoopbackServer::Request&) {
         return LoopbackServer::Response::make(200, reply, "application/json");
     });
@@ -253,9 +253,9 @@ TEST(LikesClientReplies, ABareJSONValueTakesAChangeButIsNoCountAndNoList) {
 }
 
 TEST(LikesClientReplies, AFailingStatusIsAFailureWhateverTheBodySays) {
-    LoopbackServer server;
     int status = 500;
     std::string reply;
+    LoopbackServer server;
     server.handle("/likes/likes.php", [&](const LoopbackServer::Request&) {
         return LoopbackServer::Response::make(status, reply, "application/json");
     });
@@ -329,8 +329,8 @@ TEST(LikesClientReplies, ATransportFailureReachesTheClosureUnchanged) {
 }
 
 TEST(LikesClientReplies, APopularListTakesNoMoreThanWasAskedForAndAnOverlongReplyFails) {
-    LoopbackServer server;
     std::string reply;
+    LoopbackServer server;
     server.handle("/likes/likes.php", [&reply](const LoopbackServer::Request&) {
         LoopbackServer::Response answer;
         answer.body = reply;

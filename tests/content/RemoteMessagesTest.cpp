@@ -200,10 +200,11 @@ protected:
         manager->setAppID("ios.com.example.messages");
         manager->setUrl(loopback.url(RemoteMessageManager::kMessagePath));
     }
-    LoopbackServer loopback;
-    std::shared_ptr<RemoteMessageManager> manager;
+    // What the handler answers, declared before the server so that they outlive it.
     int status = 200;
     std::string body = "[]";
+    LoopbackServer loopback;
+    std::shared_ptr<RemoteMessageManager> manager;
 };
 
 }  // namespace

@@ -94,6 +94,25 @@ class CheckLayersTest(TreeTestCase):
                            "gallery/Grid.cpp:3: std::lock_guard", "gallery/Grid.cpp:3: std::mutex",
                            "demo/server/Store.cpp:2: std::recursive_mutex", "demo/server/Store.cpp:3: std::unique_lock")
 
+    def test_other_spellings_of_a_plain_lock_are_refused(self):
+        self.write("content/Posix.cpp", "#include <pthread.h>\nstatic pthread_mutex_t guard = PTHREAD_MUTEX_INITIALIZER;\n"
+                   "void f() { pthread_mutex_lock(&guard); }\npthread_rwlock_t table;\n")
+        self.write("content/Shared.h", "#pragma once\nstruct Shared {\n    std::shared_mutex mutex_;\n"
+                   "    std::condition_variable_any changed_;\n};\n")
+        self.write("gallery/Alias.cpp", "namespace s = std;\ns::mutex m;\nnamespace t = s;\n"
+                   "void f() { t::lock_guard<t::timed_mutex> held(n); }\n")
+        self.write("media/Open.cpp", "#include <mutex>\nusing namespace std;\nmutex m;\n"
+                   "void f() { lock_guard held(m); }\n")
+        self.write("texts/Through.cpp", "namespace s = ::std;\nusing namespace s;\nrecursive_mutex again;\n")
+        self.assertRefused("content/Posix.cpp:2: pthread_mutex_t: product code locks with the annotated Mutex",
+                           "content/Posix.cpp:3: pthread_mutex_lock", "content/Posix.cpp:4: pthread_rwlock_t",
+                           "content/Shared.h:3: std::shared_mutex", "content/Shared.h:4: std::condition_variable_any",
+                           "gallery/Alias.cpp:2: s::mutex (std::mutex)", "gallery/Alias.cpp:4: t::lock_guard",
+                           "gallery/Alias.cpp:4: t::timed_mutex", "media/Open.cpp:3: mutex (std::mutex",
+                           "media/Open.cpp:4: lock_guard (std::lock_guard", "texts/Through.cpp:3: recursive_mutex")
+        status, said = self.check()
+        self.assertNotIn("media/Open.cpp:1:", said)
+
     def test_the_annotated_lock_its_wrapper_tests_and_words_about_locks_pass(self):
         self.write("platform/foundation/ThreadAnnotations.h",
                    "#pragma once\n#include <mutex>\nclass Mutex {\n    std::mutex mutex_;\n};\n")
@@ -102,6 +121,15 @@ class CheckLayersTest(TreeTestCase):
                    'const char* said = "std::scoped_lock \\" std::mutex"; char quote = \'"\';\n'
                    'const char* raw = R"x(std::mutex ")x";\n'
                    "Mutex mutex;\nMutexLock held(mutex);\nint my_std_mutex_count = 0;\n")
+        # The standard condition variable waits only on the standard mutex inside Mutex, through
+        # MutexLock; threads' signal masks are no locks; and with std's names brought in, a member
+        # or another namespace's name that reads like a lock is neither.
+        self.write("platform/dispatch/Wake.cpp", "#include <condition_variable>\nstd::condition_variable cv;\n"
+                   "void f(Mutex& m) { MutexLock held(m); held.wait(cv, [] { return true; }); }\n"
+                   "void g(sigset_t* s) { pthread_sigmask(SIG_BLOCK, s, nullptr); }\n")
+        self.write("media/Open.cpp", "#include <mutex>\n#include <shared_mutex>\nusing namespace std;\n"
+                   "namespace ch = std::chrono;\nch::seconds wait(1);\n"
+                   "Mutex& f(MutexLock& held, Owner* o) { o->mutex(); Other::mutex(); return held.mutex(); }\n")
         self.write("tests/content/LoaderTest.cpp", "std::mutex m;\n")
         self.write("bench/Load.cpp", "std::lock_guard lock(m);\n")
         self.assertEqual(self.check(), (0, ""))

@@ -60,6 +60,19 @@ class RunArgumentsTest(unittest.TestCase):
         self.assertRefused(self.run_script("--default", "novalue"), "--default takes NAME=VALUE")
         self.assertRefused(self.run_script("pad"), '"pad" is not an option')
 
+    def test_a_launch_url_the_application_does_not_open_is_named(self):
+        # As the simulator reads a link: a scheme (a letter, then letters, digits, + - .) and a
+        # colon, and no white space.
+        for given in ("notaurl", ":nothing", "1gallery://paintings", "gal_lery://paintings", "gallery://a b",
+                      "gallery://a\tb", "--verbose"):
+            self.assertRefused(self.run_script("--launch-url", given, "--device", "pad"),
+                               "--launch-url takes a URL with its scheme and no spaces", "gallery://paintings",
+                               "not \"%s\"" % given.replace("\t", "\\t"))
+        self.assertRefused(self.run_script("--launch-url", "gallery://a\nb"), 'not "gallery://a\\nb"')
+        for given in ("gallery://paintings?utm_source=mail", "x+y.z-1:", "mailto:someone@example.org", ""):
+            result = self.run_script("--launch-url", given, "--home", os.path.join(self.root, "home"))
+            self.assertEqual(result.returncode, 3, given + ": " + result.stderr)
+
     def test_bad_environment_is_named(self):
         for port in ("80a", "65536", "-1", "123456", " "):
             self.assertRefused(self.run_script(OSTREL_SERVER_PORT=port), "OSTREL_SERVER_PORT", "65535")

@@ -40,6 +40,10 @@ protected:
     }
 
     const std::string body_ = digits(1000);
+    // What a test's request observer touches, declared before the server: its threads call the
+    // observer until it has stopped.
+    std::mutex mutex_;
+    std::vector<std::string> seen_;
     LoopbackServer server_;
 };
 
@@ -164,11 +168,9 @@ TEST(LoopbackServerEnd, AServerOnATakenPortIsNotListeningAndSaysWhy) {
 }
 
 TEST_F(LoopbackServerTest, RequestsAreLoggedOnArrivalButTheControlPathsAreNot) {
-    std::mutex mutex;
-    std::vector<std::string> seen;
-    server_.setRequestObserver([&](const LoopbackServer::Request& request) {
-        std::lock_guard lock(mutex);
-        seen.push_back(request.method + " " + request.target);
+    server_.setRequestObserver([this](const LoopbackServer::Request& request) {
+        std::lock_guard lock(mutex_);
+        seen_.push_back(request.method + " " + request.target);
     });
     server_.handleControl("/__", [](const LoopbackServer::Request& request) {
         return Response::make(200, "control " + request.parameter("do"));
@@ -197,8 +199,8 @@ TEST_F(LoopbackServerTest, RequestsAreLoggedOnArrivalButTheControlPathsAreNot) {
     EXPECT_EQ(logged[0].body, "payload");
     EXPECT_EQ(server_.requestsFor("/p/a b").size(), 1u);
     {
-        std::lock_guard lock(mutex);
-        EXPECT_EQ(seen, (std::vector<std::string>{"POST /p/a%20b?x=1+2&y=%41&x=3"}));
+        std::lock_guard lock(mutex_);
+        EXPECT_EQ(seen_, (std::vector<std::string>{"POST /p/a%20b?x=1+2&y=%41&x=3"}));
     }
     server_.clearRequests();
     EXPECT_TRUE(server_.requests().empty());

@@ -20,7 +20,9 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
@@ -67,6 +69,11 @@ protected:
     std::string pictureBytes() const { return bytesOf(folder() + picture()); }
     std::string likes(const std::string& query) const { return url("/likes/likes.php?app_id=ostrel_gallery" + query); }
 
+    // What a test's request log touches, declared before the server: its threads call the log
+    // until it has stopped.
+    std::atomic<ContentServer*> running_{nullptr};
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
     std::unique_ptr<ContentServer> server_;
 };
 
@@ -297,34 +304,31 @@ TEST_F(ContentServerTest, AStalledBodyWaitsUntilReleased) {
 TEST_F(ContentServerTest, AFaultTakenAwayWhileItsRequestIsOnItsWayLetsTheBodyGo) {
     // The request meets the stall; the fault goes (with its release) before the body reaches
     // the stall: the body must not wait for a release that already came.
-    std::atomic<ContentServer*> running{nullptr};
     server_.reset();
     std::string error;
     server_ = ContentServer::start({folder(), "", 0,
-                                    [&](const std::string& line) {
+                                    [this](const std::string& line) {
                                         if (line.find(picture()) == std::string::npos) return;
-                                        if (ContentServer* server = running.load()) server->removeFault(picture());
+                                        if (ContentServer* server = running_.load()) server->removeFault(picture());
                                     }},
                                    &error);
     ASSERT_TRUE(server_) << error;
-    running = server_.get();
+    running_ = server_.get();
     server_->setFault(picture(), LoopbackServer::Fault::stall(200));
     const auto fetched = fetch(url(picture()));
     EXPECT_EQ(fetched.code, CURLE_OK);
     EXPECT_EQ(fetched.body.size(), pictureBytes().size());
     EXPECT_TRUE(fetched.body == pictureBytes());
-    running = nullptr;
+    running_ = nullptr;
 }
 
 TEST_F(ContentServerTest, EveryRequestIsLoggedOnArrival) {
-    std::vector<std::string> lines;
-    std::mutex mutex;
     server_.reset();
     std::string error;
     server_ = ContentServer::start({folder(), "", 0,
-                                    [&](const std::string& line) {
-                                        std::lock_guard lock(mutex);
-                                        lines.push_back(line);
+                                    [this](const std::string& line) {
+                                        std::lock_guard lock(mutex_);
+                                        lines_.push_back(line);
                                     }},
                                    &error);
     ASSERT_TRUE(server_) << error;
@@ -340,8 +344,8 @@ TEST_F(ContentServerTest, EveryRequestIsLoggedOnArrival) {
     EXPECT_EQ(logged[1].query, "app_id=ostrel_gallery&id=6,91");
     EXPECT_EQ(logged[2].path, "/nothing here");
     {
-        std::lock_guard lock(mutex);
-        EXPECT_EQ(lines, (std::vector<std::string>{"GET " + picture() + " Range: bytes=5-",
+        std::lock_guard lock(mutex_);
+        EXPECT_EQ(lines_, (std::vector<std::string>{"GET " + picture() + " Range: bytes=5-",
                                                    "POST /likes/likes.php?app_id=ostrel_gallery&id=6,91",
                                                    "GET /nothing%20here"}));
     }
