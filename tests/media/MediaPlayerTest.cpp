@@ -13,6 +13,7 @@
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/dispatch/NSRunLoop.h"
+#include "tests/fixtures/Fifo.h"
 #include "tests/media/MediaFixture.h"
 #include "uikit/OEIdleTimerManager.h"
 
@@ -323,6 +324,29 @@ TEST_F(MediaPlayerTest, ATrackThatIsNoAudioSaysSoOnScreenAndInTheLogWhenAskedToP
     ASSERT_TRUE(ready());
     EXPECT_EQ(player_->failure(), nullptr);
     EXPECT_TRUE(UIAlertView::visibleAlertViews().empty());
+}
+
+// A FIFO where a track's file belongs (a home left so) is a track on the device that cannot be
+// played: nothing waits on it, neither its header read once it is set nor its play, which says
+// it cannot.
+TEST_F(MediaPlayerTest, AFifoWhereATracksFileBelongsCannotPlayAndHoldsNothing) {
+    std::filesystem::create_directories(documents() + "/mozart");
+    const std::string fifo = documents() + "/mozart/minuet.m4a";
+    ASSERT_TRUE(Fifo::make(fifo));
+    Fifo::Guard guard(fifo);
+    auto item = track(4);
+    ASSERT_TRUE(item->exists());
+    EXPECT_TRUE(player_->setItem(item));
+    EXPECT_FALSE(item->buffering());
+    // A settle waits for the platform's queues: the header read is over.
+    advance(1.0);
+    EXPECT_EQ(player_->failure(), nullptr) << "set, not yet asked to play";
+    player_->startPlay();
+    ASSERT_TRUE(pump([&] { return !UIAlertView::visibleAlertViews().empty(); }));
+    EXPECT_EQ(UIAlertView::visibleAlertViews()[0]->title(), "Cannot play");
+    EXPECT_FALSE(player_->isPlaying());
+    EXPECT_FALSE(screenKeptAwake());
+    EXPECT_TRUE(guard.finish()) << "waited on the FIFO";
 }
 
 TEST_F(MediaPlayerTest, OldObservationsEndWithTheirPlayer) {

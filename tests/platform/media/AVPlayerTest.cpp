@@ -16,7 +16,9 @@
 #include "platform/media/MediaDecoder.h"
 #include "platform/net/NSURL.h"
 #include "demo/loopback/LoopbackServer.h"
+#include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/Fifo.h"
 #include "tests/platform/media/MediaTestFiles.h"
 
 #include <gtest/gtest.h>
@@ -705,6 +707,40 @@ TEST_F(AVPlayerTest, FilesThatAreNoAudioOrMissingFail) {
         player->play();
         advance(1.0);
         EXPECT_EQ(seconds(player->currentTime()), 0.0);
+    }
+}
+
+// What is no regular file where a composition's file belongs (a FIFO, a link to one, a folder)
+// is no media, and nothing waits on it: its source fails at once, its player's header read ends
+// at once with nothing told, and its play fails the item.
+TEST_F(AVPlayerTest, WhatIsNoRegularFileIsNeverWaitedOnAndFailsToPlay) {
+    const std::string folder = Sandbox::tmp() + "/not-files";
+    std::filesystem::create_directories(folder + "/folder.m4a");
+    const std::string fifo = folder + "/pipe.m4a";
+    ASSERT_TRUE(Fifo::make(fifo));
+    std::filesystem::create_symlink(fifo, folder + "/link.m4a");
+    for (const auto& [name, reason] : {std::pair{"pipe.m4a", ENOTSUP}, {"link.m4a", ENOTSUP}, {"folder.m4a", EISDIR}}) {
+        SCOPED_TRACE(name);
+        const auto url = NSURL::fileURLWithPath(folder + "/" + name);
+        Fifo::Guard guard(fifo);
+        NSErrorPtr error;
+        EXPECT_FALSE(MediaByteSource::open(*url, &error));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code(), reason);
+        auto player = AVPlayer::playerWithPlayerItem(AVPlayerItem::playerItemWithURL(url));
+        std::vector<long> statuses;
+        auto token = player->addObserver("status", NSKeyValueObservingOptionNew,
+                                         [&](const std::string&) { statuses.push_back(static_cast<long>(player->status())); });
+        // A settle waits for the item's queue: the header read is over.
+        advance(1.0);
+        EXPECT_TRUE(statuses.empty());
+        player->play();
+        ASSERT_TRUE(pump([&] { return !statuses.empty(); }));
+        EXPECT_EQ(statuses, (std::vector<long>{2}));
+        ASSERT_TRUE(player->error());
+        EXPECT_EQ(player->error()->code(), AVErrorContentIsUnavailable);
+        player->removeObserver(token);
+        EXPECT_TRUE(guard.finish()) << "waited on the FIFO";
     }
 }
 
