@@ -41,9 +41,10 @@ TEST_F(HostileHomeScript, AFifoAsTheCurrentTracksFileHoldsNothingAndTheTrackCann
     std::filesystem::create_directories(std::filesystem::path(fifo).parent_path());
     ASSERT_TRUE(Fifo::make(fifo));
 
-    // A launch that waited on the FIFO took minutes for its first screen.
+    // A launch that waited on the FIFO took minutes for its first screen, and a play that opened
+    // it never came back.
     const ProcessRun run =
-        runWithin(60,
+        runWithin(120,
                   "advance 1\n"
                   "expect == Gallery ==\n"
                   "tap menu\n"
