@@ -72,13 +72,9 @@ bool MediaPlayer::setItem(const std::shared_ptr<MediaPlayerItem>& item) {
     player_ = player;
     std::weak_ptr<MediaPlayer> weak = std::static_pointer_cast<MediaPlayer>(shared_from_this());
     const unsigned options = NSKeyValueObservingOptionNew | NSKeyValueObservingOptionInitial;
-    // A track that failed already is reported inside this call: whoever wants it played asks
-    // next, and is told then.
-    settingItem_ = true;
     statusObservation_ = player->addObserver("status", options, [weak](const std::string&) {
         if (auto self = weak.lock()) self->statusChanged();
     });
-    settingItem_ = false;
     // The initial report of a track that failed already has dropped the player.
     if (player_ != player) {
         player->removeObserver(statusObservation_);
@@ -116,14 +112,6 @@ void MediaPlayer::startPlay() {
     // Without a player (a refused track) nothing plays, so the screen is not kept awake.
     if (player_) {
         setIdleHold(true);
-        // A stream whose header the platform could not read loads from its play: it shows as
-        // loading again until it is ready, and the screens hear it.
-        if (player_->status() == AVPlayerStatus::Unknown && currentItem_ && !currentItem_->buffering() &&
-            !currentItem_->exists()) {
-            currentItem_->setBuffering(true);
-            NSNotificationCenter::defaultCenter()->postNotificationName(MediaPlayerItemChangedNotification,
-                                                                        currentItem_);
-        }
         player_->play();
     }
     isPaused_ = false;
@@ -180,21 +168,21 @@ void MediaPlayer::statusChanged() {
             currentItem_->setBuffering(false);
             if (auto d = delegate()) d->mediaPlayerItemSet(*this, currentItem_);
         }
-    } else if (status == AVPlayerStatus::Unknown && !settingItem_ && isPaused_ && currentItem_ &&
-               currentItem_->buffering()) {
-        // The platform gave up on the stream's header and loads nothing until it plays: the
-        // track no longer shows as loading.
-        currentItem_->setBuffering(false);
-        NSNotificationCenter::defaultCenter()->postNotificationName(MediaPlayerItemChangedNotification, currentItem_);
     } else if (status == AVPlayerStatus::Failed) {
         failure_ = player_->error();
         Diagnostics::notef("The composition %s cannot be played: %s.",
                            currentItem_ ? currentItem_->rawValue("filepath").c_str() : "", reasonOf(failure_).c_str());
+        const bool wasLoading = currentItem_ && currentItem_->buffering();
         if (currentItem_) currentItem_->setBuffering(false);
-        // A track that was asked to play says so now; one only made ready says so when asked.
-        const bool wanted = !isPaused_ && !settingItem_;
+        // A track that was asked to play says so now; one only made ready says so when asked,
+        // and the screens stop showing it as loading.
+        const bool wanted = !isPaused_;
         stopPlaying();
-        if (wanted) tellCannotPlay();
+        if (wanted)
+            tellCannotPlay();
+        else if (wasLoading)
+            NSNotificationCenter::defaultCenter()->postNotificationName(MediaPlayerItemChangedNotification,
+                                                                        currentItem_);
     }
     if (auto d = delegate()) d->mediaPlayerTimeChangedTo(*this, kCMTimeZero);
 }

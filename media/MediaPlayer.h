@@ -83,7 +83,6 @@ private:
     std::shared_ptr<MediaPlayerItem> currentItem_;
     std::shared_ptr<AVPlayer> player_;
     NSErrorPtr failure_;
-    bool settingItem_ = false;
     std::shared_ptr<NSObject> statusObservation_;
     std::shared_ptr<NSObject> rangesObservation_;
     std::shared_ptr<NSObject> timeObserver_;

@@ -160,31 +160,44 @@ std::optional<NSData> readOpened(FileIO& io, int fd, const std::string& path, st
     return data;
 }
 
+// What reading anything but a regular file fails with.
+int notRegular(const struct stat& info) { return S_ISDIR(info.st_mode) ? EISDIR : ENOTSUP; }
+
+// Opens `path` to read when it is a regular file, looked at before the open and again once open
+// (it may have been swapped in between): a FIFO, a device or a folder has no contents to read
+// whole, and a FIFO's would never end. `info` describes the open file.
+int openRegular(FileIO& io, const std::string& path, int& fd, struct stat& info) {
+    if (const int err = io.status(path, true, info)) return err;
+    if (!S_ISREG(info.st_mode)) return notRegular(info);
+    if (const int err = io.open(path, O_RDONLY, 0, fd)) return err;
+    int err = io.statusOf(fd, info);
+    if (!err && !S_ISREG(info.st_mode)) err = notRegular(info);
+    if (err) {
+        (void)io.close(fd);
+        fd = -1;
+    }
+    return err;
+}
+
 }  // namespace
 
 std::optional<NSData> readDataFromFile(const std::string& path, NSErrorPtr* error) {
     const auto io = FileIO::current();
     int fd = -1;
-    if (const int err = io->open(path, O_RDONLY, 0, fd)) {
+    struct stat info {};
+    if (const int err = openRegular(*io, path, fd, info)) {
         setError(error, fileErrorForErrno(err, path, false));
         return std::nullopt;
     }
-    struct stat info {};
-    const bool sized = io->statusOf(fd, info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
-    return readOpened(*io, fd, path, sized ? static_cast<std::size_t>(info.st_size) : 0, error);
+    return readOpened(*io, fd, path, static_cast<std::size_t>(info.st_size), error);
 }
 
 std::optional<NSData> readRegularFile(const std::string& path, std::uint64_t maxLength, std::uint64_t* length) {
     if (length) *length = 0;
     const auto io = FileIO::current();
     int fd = -1;
-    // Not blocking: a pipe by the name would otherwise hold the open until a writer came.
-    if (io->open(path, O_RDONLY | O_NONBLOCK, 0, fd) != 0) return std::nullopt;
     struct stat info {};
-    if (io->statusOf(fd, info) != 0 || !S_ISREG(info.st_mode)) {
-        (void)io->close(fd);
-        return std::nullopt;
-    }
+    if (openRegular(*io, path, fd, info) != 0) return std::nullopt;
     const auto size = static_cast<std::uint64_t>(info.st_size);
     if (length) *length = size;
     if (size > maxLength) {

@@ -9,7 +9,8 @@
 #include <optional>
 #include <string>
 
-// Failures are file errors of NSCocoaErrorDomain (FileError.h) naming `path`.
+// Failures are file errors of NSCocoaErrorDomain (FileError.h) naming `path`. Only a regular
+// file is read: a folder fails as EISDIR, a FIFO or a device as ENOTSUP, without waiting.
 [[nodiscard]] std::optional<NSData> readDataFromFile(const std::string& path, NSErrorPtr* error = nullptr);
 // A regular file's bytes when it has at most `maxLength` of them; empty when it cannot be read,
 // is not a regular file or is longer (then `length`, when given, says how long it is).

@@ -15,9 +15,23 @@ namespace {
 class PosixFileIO final : public FileIO {
 public:
     int open(const std::string& path, int flags, mode_t mode, int& fd) override {
-        do fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+        // Never waits: a FIFO by the name would hold a plain open until its other end came.
+        do fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
         while (fd < 0 && errno == EINTR);
-        return fd < 0 ? errno : 0;
+        if (fd < 0) return errno;
+        if (flags & O_NONBLOCK) return 0;
+        // A file or a folder blocks again, as asked; anything else stays as it is, so that
+        // reading or writing it answers at once too.
+        struct stat info {};
+        if (::fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))) return 0;
+        const int status = ::fcntl(fd, F_GETFL);
+        if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+            const int err = errno;
+            ::close(fd);
+            fd = -1;
+            return err;
+        }
+        return 0;
     }
 
     int read(int fd, std::uint8_t* buffer, std::size_t size, std::size_t& got) override {

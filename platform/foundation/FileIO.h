@@ -22,6 +22,9 @@ public:
     static std::shared_ptr<FileIO> posix();
 
     // Each returns 0 on success or an errno value.
+    // Never waits for the other end of a FIFO: a FIFO or a device by the name opens at once (a
+    // FIFO without a reader refuses a writer with ENXIO) and stays non-blocking; a regular file
+    // or a folder blocks as the flags say.
     [[nodiscard]] virtual int open(const std::string& path, int flags, mode_t mode, int& fd) = 0;
     // Up to `size` bytes; `got` is 0 at the end of the file.
     [[nodiscard]] virtual int read(int fd, std::uint8_t* buffer, std::size_t size, std::size_t& got) = 0;

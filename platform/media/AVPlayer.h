@@ -62,9 +62,8 @@ public:
     void removeTimeObserver(const std::shared_ptr<NSObject>& token);
 
     // Observes "status", "rate" or "currentItem.loadedTimeRanges": `observer` gets the key path
-    // after each change (read the value from the player), and "status" also when a stream's
-    // header could not be read (still unknown: the item loads when it plays). With the initial
-    // option it is also called once inside this call. Empty token for any other key path.
+    // after each change (read the value from the player). With the initial option it is also
+    // called once inside this call. Empty token for any other key path.
     std::shared_ptr<NSObject> addObserver(const std::string& keyPath, unsigned options, KeyValueObserver observer);
     void removeObserver(const std::shared_ptr<NSObject>& token);
 

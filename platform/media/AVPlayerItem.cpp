@@ -96,18 +96,17 @@ void AVPlayerItem::probed(std::optional<MediaDecoder::Info> info) {
         asset_->setLoaded(CMTimeMakeWithSeconds(info->duration, 600), false,
                           {AVAssetTrack::make(info->trackID, AVMediaTypeAudio)});
     const bool stream = !asset_->URL()->isFileURL();
-    bool load = false, ready = false;
-    std::shared_ptr<AVPlayer> player;
+    bool load = false;
+    std::shared_ptr<AVPlayer> player;  // to tell it the item is ready
     {
         MutexLock lock(mutex_);
         probing_ = false;
         headerReader_ = nullptr;
         if (!info) {
-            // What the probe does not know is the decoder's to read, if the item is wanted ready.
-            load = readyWanted_;
-            // A stream that was being read for its player waits for its play: the player hears
-            // that nothing loads meanwhile.
-            if (!load && stream && !loadStarted_) player = player_.lock();
+            // What the probe does not know is the decoder's to read: when the item is wanted
+            // ready, and for a stream, whose header was read for the player it was given: that
+            // player hears it ready or failed from the body, never left waiting on a header.
+            load = readyWanted_ || stream;
         } else if (status_ == AVPlayerItemStatus::Unknown) {
             duration_ = info->duration;
             sampleRate_ = info->sampleRate;
@@ -117,13 +116,14 @@ void AVPlayerItem::probed(std::optional<MediaDecoder::Info> info) {
             // A local file is all here; a stream's body is not asked for before it plays.
             playable_ = stream ? 0 : duration_;
             player = player_.lock();
-            ready = true;
         }
         readyWanted_ = false;
     }
     if (load) this->load();
-    if (player) player->itemChanged("status", false);
-    if (player && ready) player->itemChanged("currentItem.loadedTimeRanges", false);
+    if (player) {
+        player->itemChanged("status", false);
+        player->itemChanged("currentItem.loadedTimeRanges", false);
+    }
 }
 
 void AVPlayerItem::load() {

@@ -53,10 +53,11 @@ public:
     // given to a player (MediaRangeReader). Either makes it ready with its duration and track
     // when the header is one MediaHeaderProbe knows; a stream has nothing loaded then. The decoder
     // (and with it the media libraries, and a stream's whole body) opens on the worker only once
-    // the item is first to play, or, for a header that could not be read or a stream not given to
-    // a player, once its duration is first asked for: an item set and never played decodes
-    // nothing. A stream's player hears "status" again, still unknown, when its header could not
-    // be read: nothing loads until it plays.
+    // the item is first to play, or, for a local file whose header could not be read or a stream
+    // not given to a player, once its duration is first asked for: a local file set and never
+    // played decodes nothing. A stream given to a player whose header could not be read (a
+    // server that does not answer ranges, cannot be reached, a format the probe does not know)
+    // opens its decoder at once, and is ready or failed from what the body brings.
     static std::shared_ptr<AVPlayerItem> playerItemWithAsset(std::shared_ptr<AVAsset> asset);
     // The same, a stream's bytes kept within `limits` instead of the usual ones.
     static std::shared_ptr<AVPlayerItem> playerItemWithAsset(std::shared_ptr<AVAsset> asset,

@@ -27,8 +27,9 @@ class MediaByteSource {
 public:
     virtual ~MediaByteSource() = default;
 
-    // A file URL opens the file (failing at once when it cannot be read); an http(s) URL starts
-    // loading its body. Empty, with the reason in `error`, for any other URL.
+    // A file URL opens the file (failing at once when it cannot be read or is not a regular
+    // file: a FIFO or a device is never waited on); an http(s) URL starts loading its body.
+    // Empty, with the reason in `error`, for any other URL.
     static std::shared_ptr<MediaByteSource> open(const NSURL& url, NSErrorPtr* error,
                                                  const MediaByteLimits& limits = MediaByteLimits());
 

@@ -2,7 +2,7 @@
 // through the network layer: the first piece also tells the file's length, later reads fetch the
 // piece where they fall. Bounded in bytes, requests and clock time. An answer that is not the
 // range asked for (a whole body, an error status, bytes from elsewhere, a length that changes)
-// ends the reading: it fails from then on, and the decoder reads the stream when it plays.
+// ends the reading: it fails from then on, and the decoder reads the stream from its body.
 // Reads block; they run on a worker queue, never on the main thread.
 #pragma once
 

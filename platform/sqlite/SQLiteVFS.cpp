@@ -274,6 +274,13 @@ int xOpen(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* ou
         }
     }
     if (err) return SQLITE_CANTOPEN;
+    // A database or a journal is a regular file: a FIFO or a device by its name (opened without
+    // waiting) has no pages to read.
+    struct stat info {};
+    if (io->statusOf(fd, info) != 0 || !S_ISREG(info.st_mode)) {
+        (void)io->close(fd);
+        return SQLITE_CANTOPEN;
+    }
     // Gone from the folder at once; the descriptor keeps it until the close.
     if (flags & SQLITE_OPEN_DELETEONCLOSE) (void)io->remove(name);
     File* f = new (file) File{};

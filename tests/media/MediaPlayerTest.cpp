@@ -13,6 +13,7 @@
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/dispatch/NSRunLoop.h"
+#include "tests/fixtures/Fifo.h"
 #include "tests/media/MediaFixture.h"
 #include "uikit/OEIdleTimerManager.h"
 
@@ -137,35 +138,31 @@ TEST_F(MediaPlayerTest, AStreamedTrackBuffersWhileItsHeaderLoadsAndThenReportsIt
     EXPECT_EQ(server().requestsFor(path).size(), header.size() + 1) << "the body, once";
 }
 
-// A streamed track whose header cannot be read (here the server fails it) stops showing as
-// loading once the platform gives up, and the screens hear it; asked to play, it shows as loading
-// again until the platform has opened it from its body, and then plays.
-TEST_F(MediaPlayerTest, AStreamedTrackWhoseHeaderCannotBeReadLoadsFromItsPlay) {
+// A streamed track whose header and body cannot be read (here the server fails them) shows as
+// loading until the platform gives up on it, which it hears once, as a failure: the screens then
+// hear it is not loading, and asked to play it says it cannot.
+TEST_F(MediaPlayerTest, AStreamedTrackThatCannotBeReadStopsLoadingAndCannotPlay) {
     const std::string path = "/data/ostrelmedia/m4a/mozart/rondo alla turca.m4a";
     server().setFault(path, LoopbackServer::Fault::withStatus(503));
     auto item = track(5);
     EXPECT_TRUE(player_->setItem(item));
     EXPECT_TRUE(item->buffering());
-    ASSERT_TRUE(pump([&] { return !item->buffering(); }));
+    ASSERT_TRUE(pump([&] { return player_->failure() != nullptr; }));
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    EXPECT_FALSE(item->buffering());
+    EXPECT_FALSE(player_->isReady());
     EXPECT_EQ(itemChanges_, 1) << "the screens hear it is not loading";
-    EXPECT_EQ(player_->player()->status(), AVPlayerStatus::Unknown);
-    EXPECT_EQ(CMTimeGetSeconds(player_->getDuration()), 0.0);
+    EXPECT_EQ(reports_->times, (std::vector<double>{0.0, 0.0})) << "the first status, then the failure alone";
     EXPECT_EQ(reports_->itemsSet, (std::vector<std::string>{"5"}));
-    EXPECT_TRUE(UIAlertView::visibleAlertViews().empty()) << "nothing failed";
+    EXPECT_TRUE(UIAlertView::visibleAlertViews().empty()) << "not asked to play yet";
 
-    server().removeFault(path);
     player_->startPlay();
-    EXPECT_TRUE(item->buffering());
-    EXPECT_EQ(itemChanges_, 2) << "the screens hear it is loading";
-    ASSERT_TRUE(pump([&] { return !item->buffering(); }));
-    EXPECT_EQ(player_->player()->status(), AVPlayerStatus::ReadyToPlay);
-    EXPECT_EQ(reports_->itemsSet, (std::vector<std::string>{"5", "5"}));
-    ASSERT_TRUE(pump([&] {
-        const auto ranges = player_->player()->currentItem()->loadedTimeRanges();
-        return !ranges.empty() && CMTimeGetSeconds(ranges[0].duration) >= CMTimeGetSeconds(player_->getDuration());
-    }));
-    advance(3.5);
-    EXPECT_EQ(reports_->ends, 1);
+    const auto alerts = UIAlertView::visibleAlertViews();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0]->title(), "Cannot play");
+    EXPECT_FALSE(item->buffering());
+    EXPECT_EQ(itemChanges_, 2);
+    EXPECT_FALSE(screenKeptAwake());
 }
 
 TEST_F(MediaPlayerTest, WithoutTheNetworkAStreamedTrackIsRefusedWithOneAlertAndNoSpinnerOrScreenHold) {
@@ -327,6 +324,29 @@ TEST_F(MediaPlayerTest, ATrackThatIsNoAudioSaysSoOnScreenAndInTheLogWhenAskedToP
     ASSERT_TRUE(ready());
     EXPECT_EQ(player_->failure(), nullptr);
     EXPECT_TRUE(UIAlertView::visibleAlertViews().empty());
+}
+
+// A FIFO where a track's file belongs (a home left so) is a track on the device that cannot be
+// played: nothing waits on it, neither its header read once it is set nor its play, which says
+// it cannot.
+TEST_F(MediaPlayerTest, AFifoWhereATracksFileBelongsCannotPlayAndHoldsNothing) {
+    std::filesystem::create_directories(documents() + "/mozart");
+    const std::string fifo = documents() + "/mozart/minuet.m4a";
+    ASSERT_TRUE(Fifo::make(fifo));
+    Fifo::Guard guard(fifo);
+    auto item = track(4);
+    ASSERT_TRUE(item->exists());
+    EXPECT_TRUE(player_->setItem(item));
+    EXPECT_FALSE(item->buffering());
+    // A settle waits for the platform's queues: the header read is over.
+    advance(1.0);
+    EXPECT_EQ(player_->failure(), nullptr) << "set, not yet asked to play";
+    player_->startPlay();
+    ASSERT_TRUE(pump([&] { return !UIAlertView::visibleAlertViews().empty(); }));
+    EXPECT_EQ(UIAlertView::visibleAlertViews()[0]->title(), "Cannot play");
+    EXPECT_FALSE(player_->isPlaying());
+    EXPECT_FALSE(screenKeptAwake());
+    EXPECT_TRUE(guard.finish()) << "waited on the FIFO";
 }
 
 TEST_F(MediaPlayerTest, OldObservationsEndWithTheirPlayer) {

@@ -5,6 +5,7 @@
 
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/Fifo.h"
 
 #include <gtest/gtest.h>
 
@@ -102,6 +103,22 @@ TEST(Diagnostics, ALogThatCannotBeOpenedLeavesThemWhereTheyWere) {
     testing::internal::CaptureStderr();
     Diagnostics::note("Still on standard error.");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Still on standard error.\n");
+}
+
+// A FIFO where the log belongs (a home left so) is not waited on for a reader: the log is given
+// up at once and diagnostics stay on standard error.
+TEST(Diagnostics, AFifoWhereTheLogBelongsIsNotWaitedOn) {
+    BackToStandardError restore;
+    const std::string path = logIn("fifo");
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    ASSERT_TRUE(Fifo::make(path));
+    bool logging = true;
+    NSErrorPtr error;
+    ASSERT_TRUE(Fifo::endsPromptly(path, [&] { logging = Diagnostics::logToFile(path, false, &error); }));
+    EXPECT_FALSE(logging);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), ENXIO);
+    EXPECT_EQ(Diagnostics::logPath(), "");
 }
 
 TEST(Diagnostics, ALogThatFailsAWriteIsGivenUpAndNothingIsLost) {

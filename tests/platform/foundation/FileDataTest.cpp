@@ -3,9 +3,12 @@
 // of the temporary files killed writers leave.
 #include "platform/foundation/FileData.h"
 
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/Fifo.h"
 
 #include <gtest/gtest.h>
 
@@ -71,6 +74,52 @@ TEST(FileDataReadWrite, ARegularFileIsReadWholeUpToItsBound) {
     EXPECT_FALSE(readRegularFile(folder + "/absent.bin", 1 << 20));
     ASSERT_EQ(::mkfifo((folder + "/pipe").c_str(), 0600), 0);
     EXPECT_FALSE(readRegularFile(folder + "/pipe", 1 << 20));
+}
+
+// A FIFO where a file is expected, by its name or through a link, is never waited on: reading
+// it fails at once as not a regular file (property lists, string tables, a page's local file
+// all read this way), writing it in place fails at once for want of a reader, and an atomic
+// write puts a file in its place. Opened through the file interface, it stays non-blocking; a
+// regular file blocks as usual.
+TEST(FileDataReadWrite, AFifoByTheNameIsNeverWaitedOn) {
+    const std::string folder = freshFolder();
+    const std::string fifo = folder + "/pipe";
+    ASSERT_TRUE(Fifo::make(fifo));
+    std::filesystem::create_symlink(fifo, folder + "/link");
+    for (const std::string& path : {fifo, folder + "/link"}) {
+        SCOPED_TRACE(path);
+        NSErrorPtr error;
+        std::optional<NSData> data;
+        ASSERT_TRUE(Fifo::endsPromptly(fifo, [&] { data = readDataFromFile(path, &error); }));
+        EXPECT_FALSE(data);
+        ASSERT_NE(error, nullptr);
+        EXPECT_EQ(error->code(), NSFileReadUnknownError);
+        const auto underlying = error->userInfo().get(NSUnderlyingErrorKey).objectAs<NSError>();
+        ASSERT_TRUE(underlying);
+        EXPECT_EQ(underlying->code(), ENOTSUP);
+        Value plist(true);
+        ASSERT_TRUE(Fifo::endsPromptly(fifo, [&] { plist = NSPropertyListSerialization::propertyListWithContentsOfFile(path); }));
+        EXPECT_TRUE(plist.isNull());
+        ASSERT_TRUE(Fifo::endsPromptly(fifo, [&] { data = readRegularFile(path, 1 << 20); }));
+        EXPECT_FALSE(data);
+        bool written = true;
+        ASSERT_TRUE(Fifo::endsPromptly(fifo, [&] { written = writeDataToFile(text("x"), path, false); }));
+        EXPECT_FALSE(written);
+    }
+
+    const auto io = FileIO::current();
+    int fd = -1;
+    ASSERT_TRUE(Fifo::endsPromptly(fifo, [&] { EXPECT_EQ(io->open(fifo, O_WRONLY, 0, fd), ENXIO); }));
+    ASSERT_TRUE(Fifo::endsPromptly(fifo, [&] { EXPECT_EQ(io->open(fifo, O_RDONLY, 0, fd), 0); }));
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(::fcntl(fd, F_GETFL) & O_NONBLOCK);
+    EXPECT_EQ(io->close(fd), 0);
+    ASSERT_EQ(io->open(folder + "/file", O_WRONLY | O_CREAT, 0644, fd), 0);
+    EXPECT_FALSE(::fcntl(fd, F_GETFL) & O_NONBLOCK);
+    EXPECT_EQ(io->close(fd), 0);
+
+    ASSERT_TRUE(writeDataToFile(text("file"), fifo, true));
+    EXPECT_EQ(readDataFromFile(folder + "/link"), text("file"));
 }
 
 TEST(FileDataReadWrite, AtomicReplacementKeepsTheFileMode) {

@@ -5,6 +5,7 @@
 #include "platform/foundation/FileError.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/Fifo.h"
 
 #include <gtest/gtest.h>
 
@@ -61,4 +62,15 @@ TEST(NSOutputStreamTest, FailuresAreKeptAsTheStreamsError) {
     ASSERT_TRUE(full->streamError());
     EXPECT_EQ(full->streamError()->code(), NSFileWriteOutOfSpaceError);
     EXPECT_EQ(writeText(*full, "more"), -1);
+}
+
+// A FIFO where the file belongs (nobody reading it) fails the open at once instead of holding it.
+TEST(NSOutputStreamTest, AFifoWithoutAReaderFailsTheOpenAtOnce) {
+    const std::string path = Sandbox::home() + "/pipe.bin";
+    ASSERT_TRUE(Fifo::make(path));
+    auto stream = NSOutputStream::outputStreamToFileAtPath(path, false);
+    ASSERT_TRUE(Fifo::endsPromptly(path, [&] { stream->open(); }));
+    EXPECT_EQ(stream->streamStatus(), NSStreamStatusError);
+    ASSERT_TRUE(stream->streamError());
+    EXPECT_EQ(stream->streamError()->code(), NSFileWriteUnknownError);
 }

@@ -14,10 +14,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +34,38 @@ Value::Dictionary readPreferencesFile(const std::string& domain) {
     Value plist = NSPropertyListSerialization::propertyListWithContentsOfFile(preferencesFile(domain));
     return plist.dictionary();
 }
+
+// Tells each file put in place by a rename, the end of an atomic write.
+class RenameWatch final : public FaultyFileIO {
+public:
+    int rename(const std::string& from, const std::string& to, bool replace) override {
+        const int err = FaultyFileIO::rename(from, to, replace);
+        {
+            std::lock_guard lock(mutex_);
+            if (!err) ++renamed_[to];
+        }
+        placed_.notify_all();
+        return err;
+    }
+    // Looks at `done` now and after every rename onto `path`; false when it does not hold
+    // within `seconds` of real time.
+    bool waitUntil(const std::string& path, const std::function<bool()>& done, double seconds) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            const int seen = renamed_[path];
+            lock.unlock();
+            if (done()) return true;
+            lock.lock();
+            if (!placed_.wait_until(lock, deadline, [&] { return renamed_[path] != seen; })) return false;
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable placed_;
+    std::map<std::string, int> renamed_;
+};
 
 class NSUserDefaultsTest : public testing::Test {
 protected:
@@ -183,12 +219,12 @@ TEST_F(NSUserDefaultsTest, ValuesSurviveARestartThroughThePropertyListFile) {
 }
 
 TEST_F(NSUserDefaultsTest, ChangesReachTheFileWithoutSynchronize) {
+    auto watch = std::make_shared<RenameWatch>();
+    ScopedFileIO installed(watch);
     auto defaults = suite();
     defaults->setInteger(1, "background");
-    // The writer thread writes on its own; wait for it (a thread, not the passing of time).
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!readPreferencesFile(name_).contains("background") && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
+    // The writer thread writes on its own: the file is looked at as each write puts it in place.
+    EXPECT_TRUE(watch->waitUntil(preferencesFile(name_), [&] { return readPreferencesFile(name_).contains("background"); }, 10));
     EXPECT_EQ(readPreferencesFile(name_).get("background").integerValue(), 1);
 }
 

@@ -1,11 +1,13 @@
 // SQLite over the file-system seam: rows committed in either journal mode survive a reopen; a
 // commit that meets a full or failing disk fails and leaves every earlier row in place; two
 // connections of one process lock each other out, and lock out SQLite's own unix layer; a
-// failed look for a journal, or a failed read, is an error rather than an empty answer.
+// failed look for a journal, or a failed read, is an error rather than an empty answer; a FIFO
+// by a database's name is never opened.
 #include "platform/sqlite/SQLiteVFS.h"
 
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/Fifo.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -212,4 +214,18 @@ TEST_F(SQLiteVFSTest, AFailedLookOrReadIsAnErrorNotAnEmptyAnswer) {
     EXPECT_EQ(rc & 0xff, SQLITE_IOERR) << rc;
     io->clear();
     EXPECT_EQ(fresh.column("SELECT n FROM t ORDER BY n"), kThree);
+}
+
+// A FIFO where a database belongs (a home left so) is no database: it does not open, for reading
+// and writing or for reading alone, and nothing waits for its other end.
+TEST_F(SQLiteVFSTest, AFifoByADatabasesNameDoesNotOpen) {
+    ASSERT_TRUE(Fifo::make(path_));
+    for (const int flags : {SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, SQLITE_OPEN_READONLY}) {
+        SCOPED_TRACE(flags);
+        sqlite3* db = nullptr;
+        int rc = SQLITE_OK;
+        ASSERT_TRUE(Fifo::endsPromptly(path_, [&] { rc = sqlite3_open_v2(path_.c_str(), &db, flags, SQLiteFileIOVFSName()); }));
+        EXPECT_EQ(rc, SQLITE_CANTOPEN);
+        sqlite3_close(db);
+    }
 }
