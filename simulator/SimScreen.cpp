@@ -52,8 +52,6 @@
 #include <cstdio>
 #include <functional>
 #include <limits>
-#include <map>
-#include <set>
 #include <tuple>
 
 namespace {
@@ -374,27 +372,13 @@ std::shared_ptr<NSObject> screenOfView(const std::shared_ptr<UIView>& view) {
     return vc;
 }
 
-// Whether a part of a screen still shows: it has a control listed now, or it is a controller on
-// display whose view can be seen (a screen's bars hidden a moment, nothing to touch there).
-bool stillShows(const std::shared_ptr<NSObject>& part, const std::set<const NSObject*>& listed) {
-    if (listed.count(part.get())) return true;
-    auto vc = std::dynamic_pointer_cast<UIViewController>(part);
-    if (!vc || !vc->isVisible() || !vc->isViewLoaded() || !vc->view()->window()) return false;
-    for (auto v = vc->view(); v; v = v->superview())
-        if (v->isHidden() || v->alpha() < 0.01) return false;
-    return true;
-}
-
-// How many controls that were on screens that have gone are remembered, so that one coming back
-// finds its number; the oldest are forgotten first.
-constexpr std::size_t kRememberedControls = 4096;
-
 }  // namespace
 
 std::string SimScreen::number(SimTarget target, const std::string& role, std::shared_ptr<NSObject> screen) {
-    Identity id;
+    Identity identity;
+    SimNumbering::Control& id = identity.control;
     auto owner = nearestController(target.view);
-    id.controllerView = owner && owner->viewIfLoaded() == target.view;
+    identity.controllerView = owner && owner->viewIfLoaded() == target.view;
     id.screen = screen ? std::move(screen) : screenOfView(target.view);
     // A stack's bars belong to the screen on top of it.
     id.part = owner && !holdsScreens(*owner) ? std::static_pointer_cast<NSObject>(owner) : id.screen;
@@ -417,129 +401,29 @@ std::string SimScreen::number(SimTarget target, const std::string& role, std::sh
     const auto level = static_cast<std::size_t>(std::max(0, target.depth));
     if (level > 0 && level <= enclosing_.size()) {
         const Identity& around = enclosing_[level - 1];
-        if (around.part == id.part && !around.controllerView && around.screen == id.screen) {
-            id.key = around.key + " > " + id.key;
-            id.loose = around.loose + " > " + id.loose;
-            if (!id.place.empty()) id.place = around.key + " > " + id.place;
+        if (around.control.part == id.part && !around.controllerView && around.control.screen == id.screen) {
+            id.key = around.control.key + " > " + id.key;
+            id.loose = around.control.loose + " > " + id.loose;
+            if (!id.place.empty()) id.place = around.control.key + " > " + id.place;
         }
     }
     enclosing_.resize(level + 1);
-    enclosing_[level] = id;
-    identities_.push_back(std::move(id));
+    enclosing_[level] = identity;
+    identities_.push_back(std::move(identity));
     targets_.push_back(std::move(target));
     numbers_.push_back(0);
     return kMarkOpen + std::to_string(targets_.size()) + kMarkClose;
 }
 
 void SimScreen::finishNumbers(SimNumbering* numbering) {
-    using State = SimNumbering::State;
-    using Key = std::pair<const NSObject*, std::string>;
-    const std::size_t count = targets_.size();
-    // Controls alike on one screen (two rows showing the same) are told apart by their place
-    // among their likes.
-    std::map<Key, int> same, similar;
-    std::set<const NSObject*> listed;
-    for (auto& id : identities_) {
-        id.key += "#" + std::to_string(same[{id.screen.get(), id.key}]++);
-        id.loose += "#" + std::to_string(similar[{id.screen.get(), id.loose}]++);
-        listed.insert(id.part.get());
-    }
-    std::vector<SimNumbering::Entry> previous;
-    if (numbering) previous = std::move(numbering->entries);
-    // The entries of screens still there, by what their controls are.
-    std::vector<std::shared_ptr<NSObject>> screens(previous.size()), parts(previous.size());
-    std::map<Key, std::vector<std::size_t>> byKey, byLoose, byPlace;
-    for (std::size_t e = 0; e < previous.size(); ++e) {
-        screens[e] = previous[e].screen.lock();
-        parts[e] = previous[e].part.lock();
-        if (!screens[e]) continue;
-        byKey[{screens[e].get(), previous[e].key}].push_back(e);
-        byLoose[{screens[e].get(), previous[e].loose}].push_back(e);
-        if (!previous[e].place.empty() && previous[e].state == State::Shown)
-            byPlace[{screens[e].get(), previous[e].place}].push_back(e);
-    }
-    std::vector<bool> taken(previous.size(), false);
-    std::set<int> blocked;
-    // Takes for each control not yet numbered the first entry of its screen that is alike
-    // (wholly, or by its first name only) and held (on the last screen or kept since), or else
-    // gone with its screen and free to be taken back.
-    auto match = [&](bool held, bool loosely) {
-        for (std::size_t i = 0; i < count; ++i) {
-            if (numbers_[i]) continue;
-            const Identity& id = identities_[i];
-            const auto& index = loosely ? byLoose : byKey;
-            const auto found = index.find({id.screen.get(), loosely ? id.loose : id.key});
-            if (found == index.end()) continue;
-            for (const std::size_t e : found->second) {
-                if (taken[e] || (previous[e].state != State::Dormant) != held) continue;
-                if (!held && blocked.count(previous[e].number)) continue;
-                numbers_[i] = previous[e].number;
-                taken[e] = true;
-                blocked.insert(numbers_[i]);
-                break;
-            }
-        }
-    };
-    // The same control as on the last screen, or kept for it since it left; then one whose
-    // name stayed while the rest it shows changed (a row's count).
-    match(true, false);
-    match(true, true);
-    // A control on the last screen whose title changed where it stands (play that became pause,
-    // Edit that became Done) is the one a person touched there.
-    for (std::size_t i = 0; i < count; ++i) {
-        if (numbers_[i] || identities_[i].place.empty()) continue;
-        const auto found = byPlace.find({identities_[i].screen.get(), identities_[i].place});
-        if (found == byPlace.end()) continue;
-        for (const std::size_t e : found->second) {
-            // The same control, not another put in its place (Trash where Download was).
-            if (taken[e] || previous[e].object.lock() != identities_[i].object) continue;
-            numbers_[i] = previous[e].number;
-            taken[e] = true;
-            blocked.insert(numbers_[i]);
-            break;
-        }
-    }
-    // A number kept for a control that left is given to no other while the part of the screen
-    // it was on shows: the old one could still be meant.
-    std::vector<bool> kept(previous.size(), false);
-    for (std::size_t e = 0; e < previous.size(); ++e) {
-        kept[e] = !taken[e] && screens[e] && parts[e] && previous[e].state != State::Dormant && stillShows(parts[e], listed);
-        if (kept[e]) blocked.insert(previous[e].number);
-    }
-    // A control back on a screen that had gone takes its number again where that is free.
-    match(false, false);
-    match(false, true);
-    // New controls take the lowest numbers free, in reading order.
-    int next = 1;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (numbers_[i]) continue;
-        while (blocked.count(next)) ++next;
-        numbers_[i] = next;
-        blocked.insert(next);
-    }
-    if (numbering) {
-        auto& entries = numbering->entries;
-        std::set<Key> shown;
-        for (std::size_t i = 0; i < count; ++i) {
-            const Identity& id = identities_[i];
-            entries.push_back({id.screen, id.part, id.key, id.loose, id.place, id.object, numbers_[i], State::Shown});
-            shown.insert({id.screen.get(), id.key});
-        }
-        // The kept ones, then those of parts that went, the latest first, so that the oldest are
-        // forgotten first; one shown again under another number is remembered by that alone.
-        std::vector<int> order(previous.size(), -1);
-        for (std::size_t e = 0; e < previous.size(); ++e) {
-            if (taken[e] || !screens[e] || shown.count({screens[e].get(), previous[e].key})) continue;
-            order[e] = kept[e] ? 0 : previous[e].state != State::Dormant ? 1 : 2;
-        }
-        for (int round = 0; round < 3; ++round)
-            for (std::size_t e = 0; e < previous.size(); ++e) {
-                if (order[e] != round) continue;
-                previous[e].state = round == 0 ? State::Reserved : State::Dormant;
-                entries.push_back(std::move(previous[e]));
-            }
-        if (entries.size() > count + kRememberedControls) entries.resize(count + kRememberedControls);
-    }
+    // Without a numbering to follow, every control is new: numbered in reading order.
+    SimNumbering fresh;
+    std::vector<SimNumbering::Control> controls;
+    controls.reserve(identities_.size());
+    for (auto& identity : identities_) controls.push_back(std::move(identity.control));
+    identities_.clear();
+    enclosing_.clear();
+    numbers_ = (numbering ? *numbering : fresh).give(std::move(controls));
     // The marks become the numbers.
     std::string out;
     out.reserve(text_.size());

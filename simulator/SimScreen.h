@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/ui/CGGeometry.h"
+#include "simulator/SimNumbering.h"
 
 #include <memory>
 #include <string>
@@ -32,31 +33,6 @@ struct SimTarget {
     std::string line;
     // What it stands for where that is not its view (a bar's item); its view otherwise.
     std::shared_ptr<const void> object;
-};
-
-// The numbers the screens gave their controls, kept with what each control is: the screen it is
-// on (a navigation stack's screen, a presented one, an alert), its role there (a bar's back,
-// left or right button, a toolbar's, a row, a button...), its name or a row's texts, and what
-// encloses it. A control keeps its number while it is on the screen; the number of one that
-// left stays its own while the part of the screen it was on shows (it could still be meant),
-// and once that part has gone the number is free again, though the control takes it back when
-// it returns with it free.
-class SimNumbering {
-public:
-    enum class State { Shown, Reserved, Dormant };
-    struct Entry {
-        std::weak_ptr<NSObject> screen;
-        // The controller whose views held it (a side menu's list, a screen's bars), else its screen.
-        std::weak_ptr<NSObject> part;
-        std::string key;    // role, names, what encloses it, and its place among likes
-        std::string loose;  // the same with the first name only (a row whose count changed)
-        // Role, place and the object it stands for: a control whose title changes in place.
-        std::string place;
-        std::weak_ptr<const void> object;
-        int number = 0;
-        State state = State::Shown;
-    };
-    std::vector<Entry> entries;
 };
 
 class SimScreen {
@@ -120,19 +96,10 @@ private:
     std::string text_;
     std::vector<SimTarget> targets_;
     std::vector<int> numbers_;
-    // Per target: what it is on which screen (SimNumbering).
+    // Per target: what it is on which screen (SimNumbering), and whether it is its controller's
+    // own view: a control inside another of one controller's views is part of what that one is.
     struct Identity {
-        std::shared_ptr<NSObject> screen;
-        std::string key;
-        std::string loose;
-        // Its role, what encloses it and where it is on the window; empty for rows and cells,
-        // which are what they show wherever they are.
-        std::string place;
-        std::shared_ptr<const void> object;
-        // The controller whose views hold it (else its screen), and whether it is that
-        // controller's own view: a control inside another of one controller's views is part of
-        // what that one is.
-        std::shared_ptr<NSObject> part;
+        SimNumbering::Control control;
         bool controllerView = false;
     };
     std::vector<Identity> identities_;
