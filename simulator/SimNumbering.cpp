@@ -27,14 +27,14 @@ constexpr std::size_t kRememberedControls = 4096;
 
 }  // namespace
 
-std::vector<int> SimNumbering::give(std::vector<Control> controls) {
+std::vector<int> SimNumbering::give(std::vector<Control> controls, const std::set<const NSObject*>& waiting) {
     using Key = std::pair<const NSObject*, std::string>;
     const std::size_t count = controls.size();
     std::vector<int> numbers(count, 0);
     // Controls alike on one screen (two rows showing the same) are told apart by their place
     // among their likes.
     std::map<Key, int> same, similar;
-    std::set<const NSObject*> listed;
+    std::set<const NSObject*> listed = waiting;
     for (auto& id : controls) {
         id.key += "#" + std::to_string(same[{id.screen.get(), id.key}]++);
         id.loose += "#" + std::to_string(similar[{id.screen.get(), id.loose}]++);

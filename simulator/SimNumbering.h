@@ -42,8 +42,9 @@ public:
     };
 
     // The numbers of a new screen's controls, given in reading order, and what is kept of them
-    // for the next screen.
-    std::vector<int> give(std::vector<Control> controls);
+    // for the next screen. `waiting`: parts that show with no control listed (an alert behind
+    // the one in front, whose buttons take no touch until it is in front again).
+    std::vector<int> give(std::vector<Control> controls, const std::set<const NSObject*>& waiting = {});
 
     std::vector<Entry> entries;
 };

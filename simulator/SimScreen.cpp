@@ -320,6 +320,7 @@ void SimScreen::alerts() {
             line(1, describe(field, field->window(), numbered, skip, texts, role));
         }
         if (!front) {
+            waitingAlerts_.insert(it->alert.get());
             std::string titles;
             for (const auto& button : it->buttons) titles += (titles.empty() ? "" : ", ") + screenful(std::get<1>(button));
             if (!titles.empty()) line(1, "(its buttons once it is in front: " + titles + ")");
@@ -423,7 +424,7 @@ void SimScreen::finishNumbers(SimNumbering* numbering) {
     for (auto& identity : identities_) controls.push_back(std::move(identity.control));
     identities_.clear();
     enclosing_.clear();
-    numbers_ = (numbering ? *numbering : fresh).give(std::move(controls));
+    numbers_ = (numbering ? *numbering : fresh).give(std::move(controls), waitingAlerts_);
     // The marks become the numbers.
     std::string out;
     out.reserve(text_.size());

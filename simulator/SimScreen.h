@@ -8,6 +8,7 @@
 #include "simulator/SimNumbering.h"
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,8 @@ private:
     std::vector<Identity> identities_;
     // The identity of the latest numbered target at each nesting level, while walking.
     std::vector<Identity> enclosing_;
+    // The alerts behind the one in front: their buttons' numbers stay theirs.
+    std::set<const NSObject*> waitingAlerts_;
     std::vector<std::shared_ptr<UIView>> scrollViews_;
     std::vector<std::pair<const UIView*, std::shared_ptr<UINavigationController>>> bars_;
 };

@@ -1,7 +1,8 @@
 // Alerts on the text screen, whichever kind puts them up: the one in front under its heading with
 // its message, fields and numbered buttons, those behind it listed as waiting, their buttons not
-// yet to be touched; an action sheet under a heading of its own. An alert's one field takes the
-// typing as it appears. Behind an alert, a swipe, a scroll and a drag are refused as a tap is.
+// yet to be touched, their numbers kept from the one in front; an action sheet under a heading of
+// its own. An alert's one field takes the typing as it appears. Behind an alert, a swipe, a
+// scroll and a drag are refused as a tap is.
 #include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIButton.h"
@@ -73,6 +74,27 @@ TEST_F(SimAlertTest, TheAlertInFrontIsListedFirstWithItsButtonsAndThoseBehindItW
     session.settle();
     EXPECT_EQ(screen(), "[1] button \"Count\"\n== sheet ==\n  [2] Share\n  [3] Get HD (disabled)\n");
     ASSERT_TRUE(run("tap Share").ok);
+}
+
+TEST_F(SimAlertTest, AWaitingAlertsButtonsKeepTheirNumbersAndTheOneInFrontTakesFreshOnes) {
+    auto news = UIAlertView::initWithTitle("New paintings", "More paintings are waiting on the server.", nullptr, "OK", {});
+    news->show();
+    const std::string alone = "== alert: New paintings ==\n  More paintings are waiting on the server.\n  [1] OK\n";
+    EXPECT_EQ(screen(), alone);
+    auto music = UIAlertView::initWithTitle("Music", "New compositions are on the server.", nullptr, "Later", {"Listen"});
+    music->show();
+    EXPECT_EQ(screen(), "== alert: Music ==\n  New compositions are on the server.\n  [2] Later\n  [3] Listen\n"
+                        "== waiting behind it: alert: New paintings ==\n  More paintings are waiting on the server.\n"
+                        "  (its buttons once it is in front: OK)\n");
+    // The number OK had reaches nothing while its alert waits, not a button of the one in front.
+    const auto refused = run("tap 1");
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.message, "there is no control numbered 1 on the screen (it shows 2)");
+    EXPECT_TRUE(music->isVisible());
+    EXPECT_EQ(run("tap Listen").message, "tapped [3] Listen");
+    EXPECT_EQ(screen(), alone);
+    EXPECT_EQ(run("tap 1").message, "tapped [1] OK");
+    EXPECT_FALSE(news->isVisible());
 }
 
 TEST_F(SimAlertTest, AnAlertsOneFieldTakesTheTypingAsItAppears) {
