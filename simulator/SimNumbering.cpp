@@ -44,15 +44,16 @@ std::vector<int> SimNumbering::give(std::vector<Control> controls, const std::se
     entries.clear();
     // The entries of screens still there, by what their controls are.
     std::vector<std::shared_ptr<NSObject>> screens(previous.size()), parts(previous.size());
-    std::map<Key, std::vector<std::size_t>> byKey, byLoose, byPlace;
+    std::map<Key, std::vector<std::size_t>> byKey, byLoose;
+    std::map<std::pair<const NSObject*, const void*>, std::vector<std::size_t>> byObject;
     for (std::size_t e = 0; e < previous.size(); ++e) {
         screens[e] = previous[e].screen.lock();
         parts[e] = previous[e].part.lock();
         if (!screens[e]) continue;
         byKey[{screens[e].get(), previous[e].key}].push_back(e);
         byLoose[{screens[e].get(), previous[e].loose}].push_back(e);
-        if (!previous[e].place.empty() && previous[e].state == State::Shown)
-            byPlace[{screens[e].get(), previous[e].place}].push_back(e);
+        if (auto object = previous[e].object.lock(); object && previous[e].state != State::Dormant)
+            byObject[{screens[e].get(), object.get()}].push_back(e);
     }
     std::vector<bool> taken(previous.size(), false);
     std::set<int> blocked;
@@ -80,15 +81,15 @@ std::vector<int> SimNumbering::give(std::vector<Control> controls, const std::se
     // name stayed while the rest it shows changed (a row's count).
     match(true, false);
     match(true, true);
-    // A control on the last screen whose title changed where it stands (play that became pause,
-    // Edit that became Done) is the one a person touched there.
+    // The same control whose title or count changed (play that became pause, Edit that became
+    // Done, a like count that came): the one a person touched there. Not another put in its
+    // place (Trash where Download was), nor a row's button in a cell that now shows another row.
     for (std::size_t i = 0; i < count; ++i) {
-        if (numbers[i] || controls[i].place.empty()) continue;
-        const auto found = byPlace.find({controls[i].screen.get(), controls[i].place});
-        if (found == byPlace.end()) continue;
+        if (numbers[i] || !controls[i].object) continue;
+        const auto found = byObject.find({controls[i].screen.get(), controls[i].object.get()});
+        if (found == byObject.end()) continue;
         for (const std::size_t e : found->second) {
-            // The same control, not another put in its place (Trash where Download was).
-            if (taken[e] || previous[e].object.lock() != controls[i].object) continue;
+            if (taken[e] || previous[e].around != controls[i].around) continue;
             numbers[i] = previous[e].number;
             taken[e] = true;
             blocked.insert(numbers[i]);
@@ -116,7 +117,7 @@ std::vector<int> SimNumbering::give(std::vector<Control> controls, const std::se
     std::set<Key> shown;
     for (std::size_t i = 0; i < count; ++i) {
         const Control& id = controls[i];
-        entries.push_back({id.screen, id.part, id.key, id.loose, id.place, id.object, numbers[i], State::Shown});
+        entries.push_back({id.screen, id.part, id.key, id.loose, id.around, id.object, numbers[i], State::Shown});
         shown.insert({id.screen.get(), id.key});
     }
     // The kept ones, then those of parts that went, the latest first, so that the oldest are

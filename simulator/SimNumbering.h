@@ -21,12 +21,12 @@ public:
         std::shared_ptr<NSObject> screen;
         // The controller whose views hold it (a side menu's list, a screen's bars), else its screen.
         std::shared_ptr<NSObject> part;
-        std::string key;    // role, names, what encloses it
-        std::string loose;  // the same with the first name only (a row whose count changed)
-        // Its role, what encloses it and where it is on the window; empty for rows and cells,
-        // which are what they show wherever they are.
-        std::string place;
-        std::shared_ptr<const void> object;  // what it stands for (a bar's item), else its view
+        std::string key;    // role, name (else what it shows), what encloses it
+        std::string loose;  // the same with the first text only (a row whose count changed)
+        std::string around;  // the key of the control it is inside, if any
+        // What it stands for (a bar's item), else its view; none for rows and cells, whose views
+        // show one row and then another.
+        std::shared_ptr<const void> object;
     };
 
     enum class State { Shown, Reserved, Dormant };
@@ -35,7 +35,7 @@ public:
         std::weak_ptr<NSObject> part;
         std::string key;    // as the control's, with its place among likes
         std::string loose;
-        std::string place;
+        std::string around;
         std::weak_ptr<const void> object;
         int number = 0;
         State state = State::Shown;

@@ -24,6 +24,7 @@
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIPageControl.h"
+#include "platform/ui/UIPageViewController.h"
 #include "platform/ui/UIProgressView.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIScrollView.h"
@@ -373,29 +374,35 @@ std::shared_ptr<NSObject> screenOfView(const std::shared_ptr<UIView>& view) {
     return vc;
 }
 
+// The part of a screen a controller's views are: a pager's pages come and go in one place, so
+// what is on them is the pager's.
+std::shared_ptr<UIViewController> pagerOf(std::shared_ptr<UIViewController> vc) {
+    for (auto parent = vc->parentViewController(); std::dynamic_pointer_cast<UIPageViewController>(parent);
+         parent = vc->parentViewController())
+        vc = parent;
+    return vc;
+}
+
 }  // namespace
 
-std::string SimScreen::number(SimTarget target, const std::string& role, std::shared_ptr<NSObject> screen) {
+std::string SimScreen::number(SimTarget target, const std::string& role, std::shared_ptr<NSObject> screen,
+                              const std::string& name) {
     Identity identity;
     SimNumbering::Control& id = identity.control;
     auto owner = nearestController(target.view);
     identity.controllerView = owner && owner->viewIfLoaded() == target.view;
     id.screen = screen ? std::move(screen) : screenOfView(target.view);
     // A stack's bars belong to the screen on top of it.
-    id.part = owner && !holdsScreens(*owner) ? std::static_pointer_cast<NSObject>(owner) : id.screen;
+    id.part = owner && !holdsScreens(*owner) ? std::static_pointer_cast<NSObject>(pagerOf(owner)) : id.screen;
     // What it is: its role and what it is called or shows. A search bar is not the bar button
     // that opened it, though both read "search".
     id.key = role + ":";
-    for (const auto& text : target.texts) id.key += text + "\x1f";
-    id.loose = role + ":" + (target.texts.empty() ? std::string() : target.texts.front());
-    id.object = target.object ? target.object : std::shared_ptr<const void>(target.view);
-    if (role != "row" && role != "cell" && target.view) {
-        if (auto window = target.view->window()) {
-            const CGRect frame = inWindow(target.view, window);
-            id.place = role + "@" + numberText(std::round(frame.origin.x)) + "," + numberText(std::round(frame.origin.y)) +
-                       "," + numberText(std::round(frame.size.width)) + "x" + numberText(std::round(frame.size.height));
-        }
-    }
+    if (!name.empty()) id.key += name;
+    else
+        for (const auto& text : target.texts) id.key += text + "\x1f";
+    id.loose = role + ":" + (!name.empty() ? name : target.texts.empty() ? std::string() : target.texts.front());
+    if (role != "row" && role != "cell")
+        id.object = target.object ? target.object : std::shared_ptr<const void>(target.view);
     // Inside a control of the same screen part, what encloses it is part of what it is (a row's
     // button is that row's); a controller's own view (one that takes a tap anywhere on it) holds
     // its controls without their being its parts.
@@ -403,9 +410,9 @@ std::string SimScreen::number(SimTarget target, const std::string& role, std::sh
     if (level > 0 && level <= enclosing_.size()) {
         const Identity& around = enclosing_[level - 1];
         if (around.control.part == id.part && !around.controllerView && around.control.screen == id.screen) {
+            id.around = around.control.key;
             id.key = around.control.key + " > " + id.key;
             id.loose = around.control.loose + " > " + id.loose;
-            if (!id.place.empty()) id.place = around.control.key + " > " + id.place;
         }
     }
     enclosing_.resize(level + 1);
@@ -538,7 +545,9 @@ std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it, const
     t.line = screenful(itemText(it)) + itemBadge(it) + (it->isEnabled() ? "" : " (disabled)");
     t.object = it;
     const std::string shown = t.line;
-    return number(t, role) + " " + shown + "  ";
+    auto button = std::dynamic_pointer_cast<UIButton>(it->customView());
+    return number(t, role, nullptr, accessibilityLabel(button ? static_cast<const NSObject&>(*button) : *it)) + " " +
+           shown + "  ";
 }
 
 namespace {
@@ -771,7 +780,7 @@ bool SimScreen::listControl(const std::shared_ptr<UIView>& view, const std::shar
     t.line = text;
     for (auto& s : texts)
         if (!s.empty()) t.texts.push_back(std::move(s));
-    std::string shown = number(std::move(t), role) + " " + text;
+    std::string shown = number(std::move(t), role, nullptr, accessibilityLabel(*view)) + " " + text;
     if (auto bar = std::dynamic_pointer_cast<UISearchBar>(view); bar && bar->cancelButton())
         shown += "  " + number(searchCancelTarget(*bar, nesting), "search cancel") + " Cancel";
     line(depth, shown);

@@ -78,8 +78,10 @@ private:
     void alerts();
     // Lists the target in its role on its screen (the screen its view is on unless given) and
     // answers the mark its number takes in the text until the numbers are given out
-    // (finishNumbers).
-    std::string number(SimTarget target, const std::string& role, std::shared_ptr<NSObject> screen = nullptr);
+    // (finishNumbers). It is what it is called (`name`: an image button's name, not the count
+    // beside it), else what it shows.
+    std::string number(SimTarget target, const std::string& role, std::shared_ptr<NSObject> screen = nullptr,
+                       const std::string& name = "");
     void finishNumbers(SimNumbering* numbering);
     void navigationBar(const std::shared_ptr<UINavigationController>& nav, int depth, int nesting);
     std::string toolbarRow(const std::shared_ptr<UIToolbar>& toolbar, int nesting);
