@@ -47,4 +47,7 @@ public:
     std::vector<int> give(std::vector<Control> controls, const std::set<const NSObject*>& waiting = {});
 
     std::vector<Entry> entries;
+    // The alert the last screen listed in front: a shot draws it in front while it is up, so
+    // that an alert that came since shows first in the next listing, in the shot after it.
+    std::weak_ptr<NSObject> alertInFront;
 };

@@ -271,6 +271,18 @@ void SimScreen::externalScreens(const std::vector<std::shared_ptr<UIWindow>>& wi
     }
 }
 
+std::vector<std::shared_ptr<NSObject>> SimScreen::alertsUp() {
+    std::vector<std::shared_ptr<NSObject>> up;
+    for (const auto& alert : UIAlertModality::alerts()) {
+        // An alert controller is up once its view is in a window.
+        auto controller = std::dynamic_pointer_cast<UIAlertController>(alert);
+        if (controller ? controller->isViewLoaded() && controller->view()->window()
+                       : std::dynamic_pointer_cast<UIAlertView>(alert) != nullptr)
+            up.push_back(alert);
+    }
+    return up;
+}
+
 void SimScreen::alerts() {
     struct Shown {
         std::shared_ptr<NSObject> alert;
@@ -280,7 +292,7 @@ void SimScreen::alerts() {
         std::vector<std::tuple<std::shared_ptr<UIView>, std::string, bool>> buttons;
     };
     std::vector<Shown> shown;
-    for (const auto& alert : UIAlertModality::alerts()) {
+    for (const auto& alert : alertsUp()) {
         Shown s;
         s.alert = alert;
         if (auto view = std::dynamic_pointer_cast<UIAlertView>(alert)) {
@@ -290,7 +302,6 @@ void SimScreen::alerts() {
             for (long i = 0; i < view->numberOfButtons(); ++i)
                 s.buttons.emplace_back(view->buttonAtIndex(i), view->buttonTitleAtIndex(i), true);
         } else if (auto controller = std::dynamic_pointer_cast<UIAlertController>(alert)) {
-            if (!controller->isViewLoaded() || !controller->view()->window()) continue;
             s.kind = controller->preferredStyle() == UIAlertControllerStyle::ActionSheet ? "sheet" : "alert";
             s.title = controller->title();
             s.message = controller->message();
@@ -298,11 +309,10 @@ void SimScreen::alerts() {
             for (std::size_t i = 0; i < controller->actions().size(); ++i)
                 s.buttons.emplace_back(controller->viewForActionAtIndex(i), controller->actions()[i]->title(),
                                        controller->actions()[i]->isEnabled());
-        } else {
-            continue;
         }
         shown.push_back(std::move(s));
     }
+    if (!shown.empty()) alertInFront_ = shown.back().alert;
     // The newest is in front and alone takes touches; the others wait for it to go.
     for (auto it = shown.rbegin(); it != shown.rend(); ++it) {
         const bool front = it == shown.rbegin();
@@ -432,6 +442,7 @@ void SimScreen::finishNumbers(SimNumbering* numbering) {
     identities_.clear();
     enclosing_.clear();
     numbers_ = (numbering ? *numbering : fresh).give(std::move(controls), waitingAlerts_);
+    if (numbering) numbering->alertInFront = alertInFront_;
     // The marks become the numbers.
     std::string out;
     out.reserve(text_.size());

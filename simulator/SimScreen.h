@@ -56,6 +56,8 @@ public:
     int numberOf(const SimTarget& target) const { return numbers_[static_cast<std::size_t>(&target - targets_.data())]; }
     // Whether a target names a control by number (digits only).
     static bool isNumber(const std::string& target);
+    // The alerts the screen lists, oldest first: the last is in front, the others wait behind it.
+    static std::vector<std::shared_ptr<NSObject>> alertsUp();
     // The scroll views on screen, in reading order.
     const std::vector<std::shared_ptr<UIView>>& scrollViews() const { return scrollViews_; }
 
@@ -110,6 +112,7 @@ private:
     std::vector<Identity> enclosing_;
     // The alerts behind the one in front: their buttons' numbers stay theirs.
     std::set<const NSObject*> waitingAlerts_;
+    std::shared_ptr<NSObject> alertInFront_;
     std::vector<std::shared_ptr<UIView>> scrollViews_;
     std::vector<std::pair<const UIView*, std::shared_ptr<UINavigationController>>> bars_;
 };

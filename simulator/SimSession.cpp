@@ -328,7 +328,7 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
                 return r;
             }
             std::string error;
-            if (!SimRenderer::write(c.path, error)) {
+            if (!SimRenderer::write(c.path, error, nullptr, numbering_.alertInFront.lock())) {
                 r.ok = false;
                 r.message = error;
             } else {
