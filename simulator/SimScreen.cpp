@@ -213,6 +213,21 @@ std::string searchBarLine(const UISearchBar& bar) {
     return t;
 }
 
+// " (on)" for an element that shows itself on (ticked, lit, selected), " (off)" for one that
+// turns on and off and shows itself off, "" for the rest: as the element says of itself.
+std::string toggleState(const NSObject& element, bool on = false) {
+    const UIAccessibilityTraits traits = accessibilityTraits(element);
+    if (on || (traits & UIAccessibilityTraitSelected)) return " (on)";
+    return traits & UIAccessibilityTraitToggleButton ? " (off)" : "";
+}
+
+// A bar item's state: its button's, where it shows one, else its own.
+std::string itemState(const UIBarButtonItem& item) {
+    if (auto button = std::dynamic_pointer_cast<UIButton>(item.customView()))
+        return toggleState(*button, button->isSelected());
+    return toggleState(item);
+}
+
 bool isInfoButton(const UIButton& button) {
     return button.buttonType() == UIButtonTypeInfoDark || button.buttonType() == UIButtonTypeInfoLight ||
            button.buttonType() == UIButtonTypeDetailDisclosure;
@@ -553,7 +568,7 @@ std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it, const
     t.view = view;
     t.texts = {itemText(it)};
     t.depth = nesting;
-    t.line = screenful(itemText(it)) + itemBadge(it) + (it->isEnabled() ? "" : " (disabled)");
+    t.line = screenful(itemText(it)) + itemBadge(it) + (it->isEnabled() ? "" : " (disabled)") + itemState(*it);
     t.object = it;
     const std::string shown = t.line;
     auto button = std::dynamic_pointer_cast<UIButton>(it->customView());
@@ -574,6 +589,9 @@ std::string rowLine(const std::shared_ptr<UITableViewCell>& cell, const std::sha
     if (auto accessory = cell->accessoryView(); accessory && !accessory->isHidden() && accessory->superview())
         for (const auto& text : labelTexts(accessory, window)) t += " (badge " + quoted(text) + ")";
     if (cell->reorderControl()) t += " (movable)";
+    t += toggleState(*cell, cell->accessoryType() == UITableViewCellAccessoryCheckmark);
+    if ((cell->isSelected() || cell->isHighlighted()) && cell->selectionStyle() != UITableViewCellSelectionStyleNone)
+        t += " (selected)";
     return t;
 }
 
@@ -676,8 +694,7 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         if (!button->currentTitle().empty() && button->currentTitle() != t) texts.push_back(button->currentTitle());
         std::string out = "button " + quoted(t);
         if (!button->isEnabled()) out += " (disabled)";
-        if (button->isSelected()) out += " (selected)";
-        return out;
+        return out + toggleState(*button, button->isSelected());
     }
     if (auto sw = std::dynamic_pointer_cast<UISwitch>(view)) {
         numbered = true;

@@ -1,7 +1,7 @@
 // A snapshot of what the screen shows, as text: navigation bars with their buttons, the
-// visible views in reading order with a number on everything that can be touched, toolbars,
-// overlays, alerts, and what each external screen shows. The numbers lead back to what they
-// stand for.
+// visible views in reading order with a number on everything that can be touched and the state
+// it shows (on, off, selected), toolbars, overlays, alerts, and what each external screen shows.
+// The numbers lead back to what they stand for.
 #pragma once
 
 #include "platform/ui/CGGeometry.h"
@@ -112,6 +112,7 @@ private:
     std::vector<Identity> enclosing_;
     // The alerts behind the one in front: their buttons' numbers stay theirs.
     std::set<const NSObject*> waitingAlerts_;
+    // The alert listed in front, if any.
     std::shared_ptr<NSObject> alertInFront_;
     std::vector<std::shared_ptr<UIView>> scrollViews_;
     std::vector<std::pair<const UIView*, std::shared_ptr<UINavigationController>>> bars_;
