@@ -742,7 +742,7 @@ bool writeSurface(cairo_surface_t* surface, const std::string& path, bool jpeg, 
     if (!jpeg) {
         const cairo_status_t status = cairo_surface_write_to_png(surface, path.c_str());
         if (status != CAIRO_STATUS_SUCCESS) {
-            error = "could not write " + path + ": " + cairo_status_to_string(status);
+            error = "could not write " + simPrintable(path) + ": " + cairo_status_to_string(status);
             return false;
         }
         return true;
@@ -751,14 +751,14 @@ bool writeSurface(cairo_surface_t* surface, const std::string& path, bool jpeg, 
                                                 cairo_image_surface_get_height(surface), 1);
     const NSData bytes = image ? UIImageJPEGRepresentation(image, 0.9) : NSData();
     if (bytes.empty()) {
-        error = "could not encode the picture as JPEG for " + path;
+        error = "could not encode the picture as JPEG for " + simPrintable(path);
         return false;
     }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) {
-        error = "could not write " + path;
+        error = "could not write " + simPrintable(path);
         return false;
     }
     return true;
@@ -779,7 +779,7 @@ bool SimRenderer::write(const std::string& path, std::string& error, std::vector
                         const std::shared_ptr<NSObject>& listedInFront) {
     const std::string format = SimCommand::shotFormat(path);
     if (format.empty()) {
-        error = "a shot is written as PNG or JPEG: name the file .png, .jpg or .jpeg (not " + path + ")";
+        error = "a shot is written as PNG or JPEG: name the file .png, .jpg or .jpeg (not " + simPrintable(path) + ")";
         return false;
     }
     return render(path, format == "jpeg", error, drawn, listedInFront);

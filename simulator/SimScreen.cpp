@@ -57,14 +57,51 @@
 
 namespace {
 
+// Characters that are not seen yet move, break or hide the text around them.
+bool unseen(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0xAD || c == 0x61C || c == 0x180E || c == 0x200B ||
+           (c >= 0x200E && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) ||
+           c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB) || c == 0xE0001 || (c >= 0xE0020 && c <= 0xE007F);
+}
+
+}  // namespace
+
+std::string simPrintable(const std::string& text, bool quotes) {
+    std::string out;
+    out.reserve(text.size());
+    char escape[16];
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t from = at;
+        const char32_t c = NSString::nextCodePoint(text, at);
+        if (c == 0xFFFD && at - from == 1) {
+            // A byte that starts no character.
+            std::snprintf(escape, sizeof escape, "\\x{%02X}", static_cast<unsigned char>(text[from]));
+            out += escape;
+        } else if (c == '\n' || c == '\t' || c == '\r') {
+            out += c == '\n' ? "\\n" : c == '\t' ? "\\t" : "\\r";
+        } else if (unseen(c)) {
+            std::snprintf(escape, sizeof escape, "\\u{%04X}", static_cast<unsigned>(c));
+            out += escape;
+        } else if (quotes && (c == '"' || c == '\\')) {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else {
+            out.append(text, from, at - from);
+        }
+    }
+    return out;
+}
+
+namespace {
+
 // No screen shows more text than this many characters; a longer text is cut there.
 constexpr std::size_t kScreenfulOfCharacters = 4000;
 
 std::string screenful(const std::string& s) {
-    if (s.size() <= kScreenfulOfCharacters) return s;  // never more characters than bytes
+    if (s.size() <= kScreenfulOfCharacters) return simPrintable(s);  // never more characters than bytes
     std::size_t at = 0;
     for (std::size_t count = 0; at < s.size() && count < kScreenfulOfCharacters; ++count) NSString::nextCodePoint(s, at);
-    return at < s.size() ? s.substr(0, at) + "\u2026" : s;
+    return at < s.size() ? simPrintable(s.substr(0, at)) + "\u2026" : simPrintable(s);
 }
 
 std::string quoted(const std::string& s) { return "\"" + screenful(s) + "\""; }
@@ -180,7 +217,7 @@ std::string itemBadge(const std::shared_ptr<UIBarButtonItem>& item) {
     std::function<std::string(const std::shared_ptr<UIView>&)> find = [&](const std::shared_ptr<UIView>& view) -> std::string {
         if (!view || view->isHidden()) return "";
         if (auto badge = std::dynamic_pointer_cast<BPMKNumberBadgeView>(view))
-            return badge->text().empty() ? "" : " (badge " + badge->text() + ")";
+            return badge->text().empty() ? "" : " (badge " + screenful(badge->text()) + ")";
         for (const auto& sub : view->subviews())
             if (auto found = find(sub); !found.empty()) return found;
         return "";
@@ -748,8 +785,8 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         std::string text = block->text();
         std::replace(text.begin(), text.end(), '\n', ' ');
         std::string set = numberText(std::round(block->cssPointSize() * 10) / 10) + "pt";
-        if (!block->textStyle().fontFamily.empty()) set += " " + block->textStyle().fontFamily;
-        if (!block->alignmentName().empty()) set += ", " + block->alignmentName();
+        if (!block->textStyle().fontFamily.empty()) set += " " + screenful(block->textStyle().fontFamily);
+        if (!block->alignmentName().empty()) set += ", " + screenful(block->alignmentName());
         return (block->headingLevel() ? "heading " : "page ") + quoted(text) + " (" + set + ")";
     }
     if (auto label = std::dynamic_pointer_cast<UILabel>(view)) return label->text().empty() ? "" : quoted(label->text());

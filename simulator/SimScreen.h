@@ -20,6 +20,16 @@ class UISegmentedControl;
 class UINavigationController;
 class UIToolbar;
 
+// A text from content or typed by a person as the simulator prints it: on its one line and in
+// the order written, whatever it holds. Line breaks, tabs and other control characters (C0, DEL,
+// C1), the invisible marks that turn text around or hide in it (bidirectional embeddings,
+// overrides, isolates and marks, zero-width spaces, line and paragraph separators and other such
+// formatting) and bytes that are no UTF-8 are written as escapes (\n, \t, \u{202E}, \x{FF}); so
+// are a backslash and a double quote, so that a quoted text ends where the screen ends it. With
+// `quotes` false those two stay as they are: for a line made of texts escaped already and words
+// of the simulator's own.
+std::string simPrintable(const std::string& text, bool quotes = true);
+
 // A control on the screen: the view a finger touches (a bar's button, an alert's, a search
 // bar's Cancel are views like any other).
 struct SimTarget {
