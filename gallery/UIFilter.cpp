@@ -3,6 +3,7 @@
 
 #include "gallery/GalleryCellText.h"
 #include "platform/foundation/NSString.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UIImage.h"
@@ -136,6 +137,8 @@ std::shared_ptr<UITableViewCell> UIFilter::cellForRowAtIndexPath(const std::shar
                                   : std::string();
     cell->textLabel()->setText(value);
     cell->imageView()->setImage(UIImage::imageNamed(isSelected(value) ? "cb_dark_on" : "cb_dark_off"));
+    setAccessibilityTraits(*cell, UIAccessibilityTraitToggleButton |
+                                      (isSelected(value) ? UIAccessibilityTraitSelected : UIAccessibilityTraitNone));
     return cell;
 }
 

@@ -2,6 +2,7 @@
 #include "gallery/UILikesButton.h"
 
 #include "content/NSStringLikes.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIAppearance.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIColor.h"
@@ -41,5 +42,8 @@ void UILikesButton::setLikesCount(std::int64_t count) {
 
 void UILikesButton::updateImage() {
     OEImageButtonNames::setImage(std::static_pointer_cast<UIButton>(shared_from_this()), liked_ ? "favorite_on" : "favorite_off");
+    // Lit or not, it says so to those who do not see the image.
+    setAccessibilityTraits(*this,
+                           UIAccessibilityTraitToggleButton | (liked_ ? UIAccessibilityTraitSelected : UIAccessibilityTraitNone));
     sizeToFit();
 }

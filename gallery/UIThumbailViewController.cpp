@@ -275,11 +275,14 @@ void UIThumbailViewController::filterSelectedItems(const std::vector<std::string
 
 void UIThumbailViewController::updateFilterButton() {
     std::weak_ptr<UIThumbailViewController> weakSelf = self<UIThumbailViewController>();
-    navigationItem()->setRightBarButtonItem(makePlainButtonWithImageName(
-        self<UIThumbailViewController>(), filter_.empty() ? "filter_off" : "filter_on",
-        [weakSelf](const std::shared_ptr<NSObject>&) {
-            if (auto me = weakSelf.lock()) me->filterClick();
-        }));
+    auto item = makePlainButtonWithImageName(self<UIThumbailViewController>(), filter_.empty() ? "filter_off" : "filter_on",
+                                             [weakSelf](const std::shared_ptr<NSObject>&) {
+                                                 if (auto me = weakSelf.lock()) me->filterClick();
+                                             });
+    // In use or not, it says so to those who do not see the image.
+    setAccessibilityTraits(*item, UIAccessibilityTraitToggleButton |
+                                      (filter_.empty() ? UIAccessibilityTraitNone : UIAccessibilityTraitSelected));
+    navigationItem()->setRightBarButtonItem(item);
 }
 
 void UIThumbailViewController::filterClick() {

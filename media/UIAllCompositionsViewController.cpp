@@ -2,6 +2,7 @@
 #include "media/UIAllCompositionsViewController.h"
 
 #include "media/MediaPlayerItem.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UINavigationController.h"
@@ -34,6 +35,8 @@ void UIAllCompositionsViewController::configureCellWithComposition(const std::sh
     const auto found = selected_.find(item->key());
     const bool picked = found != selected_.end() && found->second;
     cell->imageView()->setImage(UIImage::imageNamed(picked ? "cb_dark_on" : "cb_dark_off"));
+    setAccessibilityTraits(*cell,
+                           UIAccessibilityTraitToggleButton | (picked ? UIAccessibilityTraitSelected : UIAccessibilityTraitNone));
 }
 
 void UIAllCompositionsViewController::didSelectRowAtIndexPath(const std::shared_ptr<UITableView>& tableView,

@@ -2,9 +2,11 @@
 #include "simulator/SimRenderer.h"
 
 #include "simulator/SimCommand.h"
+#include "simulator/SimScreen.h"
 
 #include "platform/ui/CGContext.h"
 #include "platform/ui/NSStringDrawing.h"
+#include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIButton.h"
@@ -37,6 +39,9 @@ namespace {
 struct Canvas {
     cairo_t* cr;
     std::vector<SimDrawnElement>* drawn;
+    // The view of the alert controller drawn in front, once the screen under it is drawn; the
+    // views of the other alert controllers up are not drawn.
+    const UIView* alertInFront = nullptr;
 
     void note(std::string kind, const CGRect& frame, std::string text = "") const {
         if (drawn) drawn->push_back({std::move(kind), frame, std::move(text)});
@@ -549,6 +554,9 @@ void drawView(const Canvas& canvas, const std::shared_ptr<UIView>& view, const s
               double alpha) {
     cairo_t* cr = canvas.cr;
     if (view->isHidden() || view->alpha() < 0.01) return;
+    if (auto alert = std::dynamic_pointer_cast<UIAlertController>(view->viewController());
+        alert && alert->viewIfLoaded() == view && view.get() != canvas.alertInFront)
+        return;
     alpha *= view->alpha();
     // A disabled button is drawn faded, as the platform dims its image (a pager's arrow at an end).
     if (auto button = std::dynamic_pointer_cast<UIButton>(view); button && !button->isEnabled()) alpha *= 0.35;
@@ -616,14 +624,75 @@ void drawView(const Canvas& canvas, const std::shared_ptr<UIView>& view, const s
     }
 }
 
-// The screen as it is now, drawn into a new surface.
-cairo_surface_t* drawScreen(std::vector<SimDrawnElement>* drawn) {
+// An alert view over the dimmed screen, in its window: the box where the alert laid it out (as
+// tall as what it holds: no title, no room for one), the title and message at its top, and its
+// buttons where they are, each under a rule.
+void drawAlertView(const Canvas& canvas, const UIAlertView& alert) {
+    cairo_t* cr = canvas.cr;
+    auto alertWindow = alert.window();
+    if (!alertWindow || alertWindow->subviews().empty()) return;
+    cairo_set_source_rgba(cr, 0, 0, 0, 0.4);
+    cairo_paint(cr);
+    const auto boxView = alertWindow->subviews().front();
+    const CGRect box = boxView->convertRectToView(boxView->bounds(), alertWindow);
+    constexpr double kInner = 238;
+    const auto titleFont = UIFont::boldSystemFontOfSize(17), messageFont = UIFont::systemFontOfSize(13);
+    const auto titleLines = alert.title().empty() ? std::vector<std::string>{}
+                                                  : NSStringLayoutLines(alert.title(), titleFont, kInner,
+                                                                        NSLineBreakByWordWrapping, 3);
+    const auto messageLines = alert.message().empty() ? std::vector<std::string>{}
+                                                      : NSStringLayoutLines(alert.message(), messageFont, kInner,
+                                                                            NSLineBreakByWordWrapping, 8);
+    const double titleHeight = titleFont->lineHeight() * static_cast<double>(titleLines.size());
+    const double messageHeight = messageFont->lineHeight() * static_cast<double>(messageLines.size());
+    roundedRect(cr, box, 13);
+    cairo_set_source_rgb(cr, 0.97, 0.97, 0.97);
+    cairo_fill(cr);
+    double y = box.origin.y + 20;
+    if (!titleLines.empty()) {
+        drawLines(canvas, titleLines, titleFont, UIColor::blackColor(),
+                  CGRectMake(box.origin.x + 16, y, kInner, titleHeight), NSTextAlignmentCenter, 1);
+        canvas.note("text", CGRectMake(box.origin.x + 16, y, kInner, titleHeight), alert.title());
+        y += titleHeight + 6;
+    }
+    if (!messageLines.empty())
+        drawLines(canvas, messageLines, messageFont, UIColor::blackColor(),
+                  CGRectMake(box.origin.x + 16, y, kInner, messageHeight), NSTextAlignmentCenter, 1);
+    for (long i = 0; i < alert.numberOfButtons(); ++i) {
+        auto button = alert.buttonAtIndex(i);
+        if (!button || button->isHidden()) continue;
+        const CGRect frame = button->convertRectToView(button->bounds(), alertWindow);
+        cairo_set_source_rgba(cr, 0.75, 0.75, 0.78, 1);
+        cairo_rectangle(cr, frame.origin.x, frame.origin.y, frame.size.width, 0.5);
+        if (frame.origin.x > box.origin.x) cairo_rectangle(cr, frame.origin.x, frame.origin.y, 0.5, frame.size.height);
+        cairo_fill(cr);
+        drawCaption(canvas, "bar button", alert.buttonTitleAtIndex(i), UIFont::systemFontOfSize(17),
+                    UIColor::systemBlueColor(), frame, NSTextAlignmentCenter, 1);
+    }
+}
+
+// A window's views, where the window is on the screen.
+void drawWindow(const Canvas& canvas, const std::shared_ptr<UIWindow>& window, const std::shared_ptr<UIView>& view) {
+    cairo_save(canvas.cr);
+    const CGRect f = window->frame();
+    cairo_translate(canvas.cr, f.origin.x, f.origin.y);
+    drawView(canvas, view, window, 1.0);
+    cairo_restore(canvas.cr);
+}
+
+// The screen as it is now, drawn into a new surface, with one alert in front of it: the one
+// the listing showed in front while that is up, else the one in front now. Those waiting
+// behind it are not seen.
+cairo_surface_t* drawScreen(std::vector<SimDrawnElement>* drawn, const std::shared_ptr<NSObject>& listedInFront) {
     const CGRect screen = UIScreen::mainScreen()->bounds();
     const int width = static_cast<int>(std::lround(screen.size.width));
     const int height = static_cast<int>(std::lround(screen.size.height));
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
     cairo_t* cr = cairo_create(surface);
-    const Canvas canvas{cr, drawn};
+    const auto up = SimScreen::alertsUp();
+    const bool listedUp = listedInFront && std::find(up.begin(), up.end(), listedInFront) != up.end();
+    const auto front = listedUp ? listedInFront : up.empty() ? nullptr : up.back();
+    Canvas canvas{cr, drawn};
     cairo_set_source_rgb(cr, 0, 0, 0);
     cairo_paint(cr);
     if (auto app = UIApplication::sharedApplication()) {
@@ -632,57 +701,16 @@ cairo_surface_t* drawScreen(std::vector<SimDrawnElement>* drawn) {
                          [](const auto& a, const auto& b) { return a->windowLevel() < b->windowLevel(); });
         for (const auto& window : windows) {
             if (window->isHidden() || window->screen() != UIScreen::mainScreen()) continue;
-            cairo_save(cr);
-            const CGRect f = window->frame();
-            cairo_translate(cr, f.origin.x, f.origin.y);
-            drawView(canvas, window, window, 1.0);
-            cairo_restore(cr);
+            drawWindow(canvas, window, window);
         }
     }
-    // Older alerts float above everything, each in its window: the box where the alert laid it
-    // out (as tall as what it holds: no title, no room for one), the title and message at its
-    // top, and its buttons where they are, each under a rule.
-    for (const auto& alert : UIAlertView::visibleAlertViews()) {
-        auto alertWindow = alert->window();
-        if (!alertWindow || alertWindow->subviews().empty()) continue;
-        cairo_set_source_rgba(cr, 0, 0, 0, 0.4);
-        cairo_paint(cr);
-        const auto boxView = alertWindow->subviews().front();
-        const CGRect box = boxView->convertRectToView(boxView->bounds(), alertWindow);
-        constexpr double kInner = 238;
-        const auto titleFont = UIFont::boldSystemFontOfSize(17), messageFont = UIFont::systemFontOfSize(13);
-        const auto titleLines = alert->title().empty() ? std::vector<std::string>{}
-                                                       : NSStringLayoutLines(alert->title(), titleFont, kInner,
-                                                                             NSLineBreakByWordWrapping, 3);
-        const auto messageLines = alert->message().empty() ? std::vector<std::string>{}
-                                                           : NSStringLayoutLines(alert->message(), messageFont, kInner,
-                                                                                 NSLineBreakByWordWrapping, 8);
-        const double titleHeight = titleFont->lineHeight() * static_cast<double>(titleLines.size());
-        const double messageHeight = messageFont->lineHeight() * static_cast<double>(messageLines.size());
-        roundedRect(cr, box, 13);
-        cairo_set_source_rgb(cr, 0.97, 0.97, 0.97);
-        cairo_fill(cr);
-        double y = box.origin.y + 20;
-        if (!titleLines.empty()) {
-            drawLines(canvas, titleLines, titleFont, UIColor::blackColor(),
-                      CGRectMake(box.origin.x + 16, y, kInner, titleHeight), NSTextAlignmentCenter, 1);
-            canvas.note("text", CGRectMake(box.origin.x + 16, y, kInner, titleHeight), alert->title());
-            y += titleHeight + 6;
-        }
-        if (!messageLines.empty())
-            drawLines(canvas, messageLines, messageFont, UIColor::blackColor(),
-                      CGRectMake(box.origin.x + 16, y, kInner, messageHeight), NSTextAlignmentCenter, 1);
-        for (long i = 0; i < alert->numberOfButtons(); ++i) {
-            auto button = alert->buttonAtIndex(i);
-            if (!button || button->isHidden()) continue;
-            const CGRect frame = button->convertRectToView(button->bounds(), alertWindow);
-            cairo_set_source_rgba(cr, 0.75, 0.75, 0.78, 1);
-            cairo_rectangle(cr, frame.origin.x, frame.origin.y, frame.size.width, 0.5);
-            if (frame.origin.x > box.origin.x) cairo_rectangle(cr, frame.origin.x, frame.origin.y, 0.5, frame.size.height);
-            cairo_fill(cr);
-            drawCaption(canvas, "bar button", alert->buttonTitleAtIndex(i), UIFont::systemFontOfSize(17),
-                        UIColor::systemBlueColor(), frame, NSTextAlignmentCenter, 1);
-        }
+    if (auto controller = std::dynamic_pointer_cast<UIAlertController>(front)) {
+        // Its own view dims the screen under its box.
+        const auto view = controller->view();
+        canvas.alertInFront = view.get();
+        if (auto window = view->window()) drawWindow(canvas, window, view);
+    } else if (auto alert = std::dynamic_pointer_cast<UIAlertView>(front)) {
+        drawAlertView(canvas, *alert);
     }
     cairo_destroy(cr);
     cairo_surface_flush(surface);
@@ -717,7 +745,7 @@ bool writeSurface(cairo_surface_t* surface, const std::string& path, bool jpeg, 
     if (!jpeg) {
         const cairo_status_t status = cairo_surface_write_to_png(surface, path.c_str());
         if (status != CAIRO_STATUS_SUCCESS) {
-            error = "could not write " + path + ": " + cairo_status_to_string(status);
+            error = "could not write " + simPrintable(path) + ": " + cairo_status_to_string(status);
             return false;
         }
         return true;
@@ -726,22 +754,23 @@ bool writeSurface(cairo_surface_t* surface, const std::string& path, bool jpeg, 
                                                 cairo_image_surface_get_height(surface), 1);
     const NSData bytes = image ? UIImageJPEGRepresentation(image, 0.9) : NSData();
     if (bytes.empty()) {
-        error = "could not encode the picture as JPEG for " + path;
+        error = "could not encode the picture as JPEG for " + simPrintable(path);
         return false;
     }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) {
-        error = "could not write " + path;
+        error = "could not write " + simPrintable(path);
         return false;
     }
     return true;
 }
 
-bool render(const std::string& path, bool jpeg, std::string& error, std::vector<SimDrawnElement>* drawn) {
+bool render(const std::string& path, bool jpeg, std::string& error, std::vector<SimDrawnElement>* drawn,
+            const std::shared_ptr<NSObject>& listedInFront) {
     if (drawn) drawn->clear();
-    cairo_surface_t* surface = drawScreen(drawn);
+    cairo_surface_t* surface = drawScreen(drawn, listedInFront);
     const bool ok = writeSurface(surface, path, jpeg, error);
     cairo_surface_destroy(surface);
     return ok;
@@ -749,17 +778,19 @@ bool render(const std::string& path, bool jpeg, std::string& error, std::vector<
 
 }  // namespace
 
-bool SimRenderer::write(const std::string& path, std::string& error, std::vector<SimDrawnElement>* drawn) {
+bool SimRenderer::write(const std::string& path, std::string& error, std::vector<SimDrawnElement>* drawn,
+                        const std::shared_ptr<NSObject>& listedInFront) {
     const std::string format = SimCommand::shotFormat(path);
     if (format.empty()) {
-        error = "a shot is written as PNG or JPEG: name the file .png, .jpg or .jpeg (not " + path + ")";
+        error = "a shot is written as PNG or JPEG: name the file .png, .jpg or .jpeg (not " + simPrintable(path) + ")";
         return false;
     }
-    return render(path, format == "jpeg", error, drawn);
+    return render(path, format == "jpeg", error, drawn, listedInFront);
 }
 
-bool SimRenderer::writePNG(const std::string& path, std::string& error, std::vector<SimDrawnElement>* drawn) {
-    return render(path, false, error, drawn);
+bool SimRenderer::writePNG(const std::string& path, std::string& error, std::vector<SimDrawnElement>* drawn,
+                           const std::shared_ptr<NSObject>& listedInFront) {
+    return render(path, false, error, drawn, listedInFront);
 }
 
 void SimRenderer::releaseCaches() {

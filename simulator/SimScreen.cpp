@@ -24,6 +24,7 @@
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UIPageControl.h"
+#include "platform/ui/UIPageViewController.h"
 #include "platform/ui/UIProgressView.h"
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIScrollView.h"
@@ -52,9 +53,44 @@
 #include <cstdio>
 #include <functional>
 #include <limits>
-#include <map>
-#include <set>
 #include <tuple>
+
+namespace {
+
+// Characters that are not seen yet move, break or hide the text around them.
+bool unseen(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0xAD || c == 0x61C || c == 0x180E || c == 0x200B ||
+           (c >= 0x200E && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) ||
+           c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB) || c == 0xE0001 || (c >= 0xE0020 && c <= 0xE007F);
+}
+
+}  // namespace
+
+std::string simPrintable(const std::string& text, bool quotes) {
+    std::string out;
+    out.reserve(text.size());
+    char escape[16];
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t from = at;
+        const char32_t c = NSString::nextCodePoint(text, at);
+        if (c == 0xFFFD && at - from == 1) {
+            // A byte that starts no character.
+            std::snprintf(escape, sizeof escape, "\\x{%02X}", static_cast<unsigned char>(text[from]));
+            out += escape;
+        } else if (c == '\n' || c == '\t' || c == '\r') {
+            out += c == '\n' ? "\\n" : c == '\t' ? "\\t" : "\\r";
+        } else if (unseen(c)) {
+            std::snprintf(escape, sizeof escape, "\\u{%04X}", static_cast<unsigned>(c));
+            out += escape;
+        } else if (quotes && (c == '"' || c == '\\')) {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else {
+            out.append(text, from, at - from);
+        }
+    }
+    return out;
+}
 
 namespace {
 
@@ -62,10 +98,10 @@ namespace {
 constexpr std::size_t kScreenfulOfCharacters = 4000;
 
 std::string screenful(const std::string& s) {
-    if (s.size() <= kScreenfulOfCharacters) return s;  // never more characters than bytes
+    if (s.size() <= kScreenfulOfCharacters) return simPrintable(s);  // never more characters than bytes
     std::size_t at = 0;
     for (std::size_t count = 0; at < s.size() && count < kScreenfulOfCharacters; ++count) NSString::nextCodePoint(s, at);
-    return at < s.size() ? s.substr(0, at) + "\u2026" : s;
+    return at < s.size() ? simPrintable(s.substr(0, at)) + "\u2026" : simPrintable(s);
 }
 
 std::string quoted(const std::string& s) { return "\"" + screenful(s) + "\""; }
@@ -181,7 +217,7 @@ std::string itemBadge(const std::shared_ptr<UIBarButtonItem>& item) {
     std::function<std::string(const std::shared_ptr<UIView>&)> find = [&](const std::shared_ptr<UIView>& view) -> std::string {
         if (!view || view->isHidden()) return "";
         if (auto badge = std::dynamic_pointer_cast<BPMKNumberBadgeView>(view))
-            return badge->text().empty() ? "" : " (badge " + badge->text() + ")";
+            return badge->text().empty() ? "" : " (badge " + screenful(badge->text()) + ")";
         for (const auto& sub : view->subviews())
             if (auto found = find(sub); !found.empty()) return found;
         return "";
@@ -212,6 +248,21 @@ std::string searchBarLine(const UISearchBar& bar) {
     if (bar.text().empty() && !bar.placeholder().empty()) t += " (placeholder " + quoted(bar.placeholder()) + ")";
     if (bar.isFirstResponder()) t += " (typing)";
     return t;
+}
+
+// " (on)" for an element that shows itself on (ticked, lit, selected), " (off)" for one that
+// turns on and off and shows itself off, "" for the rest: as the element says of itself.
+std::string toggleState(const NSObject& element, bool on = false) {
+    const UIAccessibilityTraits traits = accessibilityTraits(element);
+    if (on || (traits & UIAccessibilityTraitSelected)) return " (on)";
+    return traits & UIAccessibilityTraitToggleButton ? " (off)" : "";
+}
+
+// A bar item's state: its button's, where it shows one, else its own.
+std::string itemState(const UIBarButtonItem& item) {
+    if (auto button = std::dynamic_pointer_cast<UIButton>(item.customView()))
+        return toggleState(*button, button->isSelected());
+    return toggleState(item);
 }
 
 bool isInfoButton(const UIButton& button) {
@@ -272,6 +323,18 @@ void SimScreen::externalScreens(const std::vector<std::shared_ptr<UIWindow>>& wi
     }
 }
 
+std::vector<std::shared_ptr<NSObject>> SimScreen::alertsUp() {
+    std::vector<std::shared_ptr<NSObject>> up;
+    for (const auto& alert : UIAlertModality::alerts()) {
+        // An alert controller is up once its view is in a window.
+        auto controller = std::dynamic_pointer_cast<UIAlertController>(alert);
+        if (controller ? controller->isViewLoaded() && controller->view()->window()
+                       : std::dynamic_pointer_cast<UIAlertView>(alert) != nullptr)
+            up.push_back(alert);
+    }
+    return up;
+}
+
 void SimScreen::alerts() {
     struct Shown {
         std::shared_ptr<NSObject> alert;
@@ -281,7 +344,7 @@ void SimScreen::alerts() {
         std::vector<std::tuple<std::shared_ptr<UIView>, std::string, bool>> buttons;
     };
     std::vector<Shown> shown;
-    for (const auto& alert : UIAlertModality::alerts()) {
+    for (const auto& alert : alertsUp()) {
         Shown s;
         s.alert = alert;
         if (auto view = std::dynamic_pointer_cast<UIAlertView>(alert)) {
@@ -291,7 +354,6 @@ void SimScreen::alerts() {
             for (long i = 0; i < view->numberOfButtons(); ++i)
                 s.buttons.emplace_back(view->buttonAtIndex(i), view->buttonTitleAtIndex(i), true);
         } else if (auto controller = std::dynamic_pointer_cast<UIAlertController>(alert)) {
-            if (!controller->isViewLoaded() || !controller->view()->window()) continue;
             s.kind = controller->preferredStyle() == UIAlertControllerStyle::ActionSheet ? "sheet" : "alert";
             s.title = controller->title();
             s.message = controller->message();
@@ -299,11 +361,10 @@ void SimScreen::alerts() {
             for (std::size_t i = 0; i < controller->actions().size(); ++i)
                 s.buttons.emplace_back(controller->viewForActionAtIndex(i), controller->actions()[i]->title(),
                                        controller->actions()[i]->isEnabled());
-        } else {
-            continue;
         }
         shown.push_back(std::move(s));
     }
+    if (!shown.empty()) alertInFront_ = shown.back().alert;
     // The newest is in front and alone takes touches; the others wait for it to go.
     for (auto it = shown.rbegin(); it != shown.rend(); ++it) {
         const bool front = it == shown.rbegin();
@@ -322,6 +383,7 @@ void SimScreen::alerts() {
             line(1, describe(field, field->window(), numbered, skip, texts, role));
         }
         if (!front) {
+            waitingAlerts_.insert(it->alert.get());
             std::string titles;
             for (const auto& button : it->buttons) titles += (titles.empty() ? "" : ", ") + screenful(std::get<1>(button));
             if (!titles.empty()) line(1, "(its buttons once it is in front: " + titles + ")");
@@ -374,172 +436,65 @@ std::shared_ptr<NSObject> screenOfView(const std::shared_ptr<UIView>& view) {
     return vc;
 }
 
-// Whether a part of a screen still shows: it has a control listed now, or it is a controller on
-// display whose view can be seen (a screen's bars hidden a moment, nothing to touch there).
-bool stillShows(const std::shared_ptr<NSObject>& part, const std::set<const NSObject*>& listed) {
-    if (listed.count(part.get())) return true;
-    auto vc = std::dynamic_pointer_cast<UIViewController>(part);
-    if (!vc || !vc->isVisible() || !vc->isViewLoaded() || !vc->view()->window()) return false;
-    for (auto v = vc->view(); v; v = v->superview())
-        if (v->isHidden() || v->alpha() < 0.01) return false;
-    return true;
+// The part of a screen a controller's views are: a pager's pages come and go in one place, so
+// what is on them is the pager's.
+std::shared_ptr<UIViewController> pagerOf(std::shared_ptr<UIViewController> vc) {
+    for (auto parent = vc->parentViewController(); std::dynamic_pointer_cast<UIPageViewController>(parent);
+         parent = vc->parentViewController())
+        vc = parent;
+    return vc;
 }
-
-// How many controls that were on screens that have gone are remembered, so that one coming back
-// finds its number; the oldest are forgotten first.
-constexpr std::size_t kRememberedControls = 4096;
 
 }  // namespace
 
-std::string SimScreen::number(SimTarget target, const std::string& role, std::shared_ptr<NSObject> screen) {
-    Identity id;
+std::string SimScreen::number(SimTarget target, const std::string& role, std::shared_ptr<NSObject> screen,
+                              const std::string& name) {
+    Identity identity;
+    SimNumbering::Control& id = identity.control;
     auto owner = nearestController(target.view);
-    id.controllerView = owner && owner->viewIfLoaded() == target.view;
+    identity.controllerView = owner && owner->viewIfLoaded() == target.view;
     id.screen = screen ? std::move(screen) : screenOfView(target.view);
     // A stack's bars belong to the screen on top of it.
-    id.part = owner && !holdsScreens(*owner) ? std::static_pointer_cast<NSObject>(owner) : id.screen;
+    id.part = owner && !holdsScreens(*owner) ? std::static_pointer_cast<NSObject>(pagerOf(owner)) : id.screen;
     // What it is: its role and what it is called or shows. A search bar is not the bar button
     // that opened it, though both read "search".
     id.key = role + ":";
-    for (const auto& text : target.texts) id.key += text + "\x1f";
-    id.loose = role + ":" + (target.texts.empty() ? std::string() : target.texts.front());
-    id.object = target.object ? target.object : std::shared_ptr<const void>(target.view);
-    if (role != "row" && role != "cell" && target.view) {
-        if (auto window = target.view->window()) {
-            const CGRect frame = inWindow(target.view, window);
-            id.place = role + "@" + numberText(std::round(frame.origin.x)) + "," + numberText(std::round(frame.origin.y)) +
-                       "," + numberText(std::round(frame.size.width)) + "x" + numberText(std::round(frame.size.height));
-        }
-    }
+    if (!name.empty()) id.key += name;
+    else
+        for (const auto& text : target.texts) id.key += text + "\x1f";
+    id.loose = role + ":" + (!name.empty() ? name : target.texts.empty() ? std::string() : target.texts.front());
+    if (role != "row" && role != "cell")
+        id.object = target.object ? target.object : std::shared_ptr<const void>(target.view);
     // Inside a control of the same screen part, what encloses it is part of what it is (a row's
     // button is that row's); a controller's own view (one that takes a tap anywhere on it) holds
     // its controls without their being its parts.
     const auto level = static_cast<std::size_t>(std::max(0, target.depth));
     if (level > 0 && level <= enclosing_.size()) {
         const Identity& around = enclosing_[level - 1];
-        if (around.part == id.part && !around.controllerView && around.screen == id.screen) {
-            id.key = around.key + " > " + id.key;
-            id.loose = around.loose + " > " + id.loose;
-            if (!id.place.empty()) id.place = around.key + " > " + id.place;
+        if (around.control.part == id.part && !around.controllerView && around.control.screen == id.screen) {
+            id.around = around.control.key;
+            id.key = around.control.key + " > " + id.key;
+            id.loose = around.control.loose + " > " + id.loose;
         }
     }
     enclosing_.resize(level + 1);
-    enclosing_[level] = id;
-    identities_.push_back(std::move(id));
+    enclosing_[level] = identity;
+    identities_.push_back(std::move(identity));
     targets_.push_back(std::move(target));
     numbers_.push_back(0);
     return kMarkOpen + std::to_string(targets_.size()) + kMarkClose;
 }
 
 void SimScreen::finishNumbers(SimNumbering* numbering) {
-    using State = SimNumbering::State;
-    using Key = std::pair<const NSObject*, std::string>;
-    const std::size_t count = targets_.size();
-    // Controls alike on one screen (two rows showing the same) are told apart by their place
-    // among their likes.
-    std::map<Key, int> same, similar;
-    std::set<const NSObject*> listed;
-    for (auto& id : identities_) {
-        id.key += "#" + std::to_string(same[{id.screen.get(), id.key}]++);
-        id.loose += "#" + std::to_string(similar[{id.screen.get(), id.loose}]++);
-        listed.insert(id.part.get());
-    }
-    std::vector<SimNumbering::Entry> previous;
-    if (numbering) previous = std::move(numbering->entries);
-    // The entries of screens still there, by what their controls are.
-    std::vector<std::shared_ptr<NSObject>> screens(previous.size()), parts(previous.size());
-    std::map<Key, std::vector<std::size_t>> byKey, byLoose, byPlace;
-    for (std::size_t e = 0; e < previous.size(); ++e) {
-        screens[e] = previous[e].screen.lock();
-        parts[e] = previous[e].part.lock();
-        if (!screens[e]) continue;
-        byKey[{screens[e].get(), previous[e].key}].push_back(e);
-        byLoose[{screens[e].get(), previous[e].loose}].push_back(e);
-        if (!previous[e].place.empty() && previous[e].state == State::Shown)
-            byPlace[{screens[e].get(), previous[e].place}].push_back(e);
-    }
-    std::vector<bool> taken(previous.size(), false);
-    std::set<int> blocked;
-    // Takes for each control not yet numbered the first entry of its screen that is alike
-    // (wholly, or by its first name only) and held (on the last screen or kept since), or else
-    // gone with its screen and free to be taken back.
-    auto match = [&](bool held, bool loosely) {
-        for (std::size_t i = 0; i < count; ++i) {
-            if (numbers_[i]) continue;
-            const Identity& id = identities_[i];
-            const auto& index = loosely ? byLoose : byKey;
-            const auto found = index.find({id.screen.get(), loosely ? id.loose : id.key});
-            if (found == index.end()) continue;
-            for (const std::size_t e : found->second) {
-                if (taken[e] || (previous[e].state != State::Dormant) != held) continue;
-                if (!held && blocked.count(previous[e].number)) continue;
-                numbers_[i] = previous[e].number;
-                taken[e] = true;
-                blocked.insert(numbers_[i]);
-                break;
-            }
-        }
-    };
-    // The same control as on the last screen, or kept for it since it left; then one whose
-    // name stayed while the rest it shows changed (a row's count).
-    match(true, false);
-    match(true, true);
-    // A control on the last screen whose title changed where it stands (play that became pause,
-    // Edit that became Done) is the one a person touched there.
-    for (std::size_t i = 0; i < count; ++i) {
-        if (numbers_[i] || identities_[i].place.empty()) continue;
-        const auto found = byPlace.find({identities_[i].screen.get(), identities_[i].place});
-        if (found == byPlace.end()) continue;
-        for (const std::size_t e : found->second) {
-            // The same control, not another put in its place (Trash where Download was).
-            if (taken[e] || previous[e].object.lock() != identities_[i].object) continue;
-            numbers_[i] = previous[e].number;
-            taken[e] = true;
-            blocked.insert(numbers_[i]);
-            break;
-        }
-    }
-    // A number kept for a control that left is given to no other while the part of the screen
-    // it was on shows: the old one could still be meant.
-    std::vector<bool> kept(previous.size(), false);
-    for (std::size_t e = 0; e < previous.size(); ++e) {
-        kept[e] = !taken[e] && screens[e] && parts[e] && previous[e].state != State::Dormant && stillShows(parts[e], listed);
-        if (kept[e]) blocked.insert(previous[e].number);
-    }
-    // A control back on a screen that had gone takes its number again where that is free.
-    match(false, false);
-    match(false, true);
-    // New controls take the lowest numbers free, in reading order.
-    int next = 1;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (numbers_[i]) continue;
-        while (blocked.count(next)) ++next;
-        numbers_[i] = next;
-        blocked.insert(next);
-    }
-    if (numbering) {
-        auto& entries = numbering->entries;
-        std::set<Key> shown;
-        for (std::size_t i = 0; i < count; ++i) {
-            const Identity& id = identities_[i];
-            entries.push_back({id.screen, id.part, id.key, id.loose, id.place, id.object, numbers_[i], State::Shown});
-            shown.insert({id.screen.get(), id.key});
-        }
-        // The kept ones, then those of parts that went, the latest first, so that the oldest are
-        // forgotten first; one shown again under another number is remembered by that alone.
-        std::vector<int> order(previous.size(), -1);
-        for (std::size_t e = 0; e < previous.size(); ++e) {
-            if (taken[e] || !screens[e] || shown.count({screens[e].get(), previous[e].key})) continue;
-            order[e] = kept[e] ? 0 : previous[e].state != State::Dormant ? 1 : 2;
-        }
-        for (int round = 0; round < 3; ++round)
-            for (std::size_t e = 0; e < previous.size(); ++e) {
-                if (order[e] != round) continue;
-                previous[e].state = round == 0 ? State::Reserved : State::Dormant;
-                entries.push_back(std::move(previous[e]));
-            }
-        if (entries.size() > count + kRememberedControls) entries.resize(count + kRememberedControls);
-    }
+    // Without a numbering to follow, every control is new: numbered in reading order.
+    SimNumbering fresh;
+    std::vector<SimNumbering::Control> controls;
+    controls.reserve(identities_.size());
+    for (auto& identity : identities_) controls.push_back(std::move(identity.control));
+    identities_.clear();
+    enclosing_.clear();
+    numbers_ = (numbering ? *numbering : fresh).give(std::move(controls), waitingAlerts_);
+    if (numbering) numbering->alertInFront = alertInFront_;
     // The marks become the numbers.
     std::string out;
     out.reserve(text_.size());
@@ -650,10 +605,12 @@ std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it, const
     t.view = view;
     t.texts = {itemText(it)};
     t.depth = nesting;
-    t.line = screenful(itemText(it)) + itemBadge(it) + (it->isEnabled() ? "" : " (disabled)");
+    t.line = screenful(itemText(it)) + itemBadge(it) + (it->isEnabled() ? "" : " (disabled)") + itemState(*it);
     t.object = it;
     const std::string shown = t.line;
-    return number(t, role) + " " + shown + "  ";
+    auto button = std::dynamic_pointer_cast<UIButton>(it->customView());
+    return number(t, role, nullptr, accessibilityLabel(button ? static_cast<const NSObject&>(*button) : *it)) + " " +
+           shown + "  ";
 }
 
 namespace {
@@ -669,6 +626,9 @@ std::string rowLine(const std::shared_ptr<UITableViewCell>& cell, const std::sha
     if (auto accessory = cell->accessoryView(); accessory && !accessory->isHidden() && accessory->superview())
         for (const auto& text : labelTexts(accessory, window)) t += " (badge " + quoted(text) + ")";
     if (cell->reorderControl()) t += " (movable)";
+    t += toggleState(*cell, cell->accessoryType() == UITableViewCellAccessoryCheckmark);
+    if ((cell->isSelected() || cell->isHighlighted()) && cell->selectionStyle() != UITableViewCellSelectionStyleNone)
+        t += " (selected)";
     return t;
 }
 
@@ -771,8 +731,7 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         if (!button->currentTitle().empty() && button->currentTitle() != t) texts.push_back(button->currentTitle());
         std::string out = "button " + quoted(t);
         if (!button->isEnabled()) out += " (disabled)";
-        if (button->isSelected()) out += " (selected)";
-        return out;
+        return out + toggleState(*button, button->isSelected());
     }
     if (auto sw = std::dynamic_pointer_cast<UISwitch>(view)) {
         numbered = true;
@@ -826,8 +785,8 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         std::string text = block->text();
         std::replace(text.begin(), text.end(), '\n', ' ');
         std::string set = numberText(std::round(block->cssPointSize() * 10) / 10) + "pt";
-        if (!block->textStyle().fontFamily.empty()) set += " " + block->textStyle().fontFamily;
-        if (!block->alignmentName().empty()) set += ", " + block->alignmentName();
+        if (!block->textStyle().fontFamily.empty()) set += " " + screenful(block->textStyle().fontFamily);
+        if (!block->alignmentName().empty()) set += ", " + screenful(block->alignmentName());
         return (block->headingLevel() ? "heading " : "page ") + quoted(text) + " (" + set + ")";
     }
     if (auto label = std::dynamic_pointer_cast<UILabel>(view)) return label->text().empty() ? "" : quoted(label->text());
@@ -886,7 +845,7 @@ bool SimScreen::listControl(const std::shared_ptr<UIView>& view, const std::shar
     t.line = text;
     for (auto& s : texts)
         if (!s.empty()) t.texts.push_back(std::move(s));
-    std::string shown = number(std::move(t), role) + " " + text;
+    std::string shown = number(std::move(t), role, nullptr, accessibilityLabel(*view)) + " " + text;
     if (auto bar = std::dynamic_pointer_cast<UISearchBar>(view); bar && bar->cancelButton())
         shown += "  " + number(searchCancelTarget(*bar, nesting), "search cancel") + " Cancel";
     line(depth, shown);

@@ -1,12 +1,14 @@
 // A snapshot of what the screen shows, as text: navigation bars with their buttons, the
-// visible views in reading order with a number on everything that can be touched, toolbars,
-// overlays, alerts, and what each external screen shows. The numbers lead back to what they
-// stand for.
+// visible views in reading order with a number on everything that can be touched and the state
+// it shows (on, off, selected), toolbars, overlays, alerts, and what each external screen shows.
+// The numbers lead back to what they stand for.
 #pragma once
 
 #include "platform/ui/CGGeometry.h"
+#include "simulator/SimNumbering.h"
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,16 @@ class UIBarButtonItem;
 class UISegmentedControl;
 class UINavigationController;
 class UIToolbar;
+
+// A text from content or typed by a person as the simulator prints it: on its one line and in
+// the order written, whatever it holds. Line breaks, tabs and other control characters (C0, DEL,
+// C1), the invisible marks that turn text around or hide in it (bidirectional embeddings,
+// overrides, isolates and marks, zero-width spaces, line and paragraph separators and other such
+// formatting) and bytes that are no UTF-8 are written as escapes (\n, \t, \u{202E}, \x{FF}); so
+// are a backslash and a double quote, so that a quoted text ends where the screen ends it. With
+// `quotes` false those two stay as they are: for a line made of texts escaped already and words
+// of the simulator's own.
+std::string simPrintable(const std::string& text, bool quotes = true);
 
 // A control on the screen: the view a finger touches (a bar's button, an alert's, a search
 // bar's Cancel are views like any other).
@@ -32,31 +44,6 @@ struct SimTarget {
     std::string line;
     // What it stands for where that is not its view (a bar's item); its view otherwise.
     std::shared_ptr<const void> object;
-};
-
-// The numbers the screens gave their controls, kept with what each control is: the screen it is
-// on (a navigation stack's screen, a presented one, an alert), its role there (a bar's back,
-// left or right button, a toolbar's, a row, a button...), its name or a row's texts, and what
-// encloses it. A control keeps its number while it is on the screen; the number of one that
-// left stays its own while the part of the screen it was on shows (it could still be meant),
-// and once that part has gone the number is free again, though the control takes it back when
-// it returns with it free.
-class SimNumbering {
-public:
-    enum class State { Shown, Reserved, Dormant };
-    struct Entry {
-        std::weak_ptr<NSObject> screen;
-        // The controller whose views held it (a side menu's list, a screen's bars), else its screen.
-        std::weak_ptr<NSObject> part;
-        std::string key;    // role, names, what encloses it, and its place among likes
-        std::string loose;  // the same with the first name only (a row whose count changed)
-        // Role, place and the object it stands for: a control whose title changes in place.
-        std::string place;
-        std::weak_ptr<const void> object;
-        int number = 0;
-        State state = State::Shown;
-    };
-    std::vector<Entry> entries;
 };
 
 class SimScreen {
@@ -79,6 +66,8 @@ public:
     int numberOf(const SimTarget& target) const { return numbers_[static_cast<std::size_t>(&target - targets_.data())]; }
     // Whether a target names a control by number (digits only).
     static bool isNumber(const std::string& target);
+    // The alerts the screen lists, oldest first: the last is in front, the others wait behind it.
+    static std::vector<std::shared_ptr<NSObject>> alertsUp();
     // The scroll views on screen, in reading order.
     const std::vector<std::shared_ptr<UIView>>& scrollViews() const { return scrollViews_; }
 
@@ -101,8 +90,10 @@ private:
     void alerts();
     // Lists the target in its role on its screen (the screen its view is on unless given) and
     // answers the mark its number takes in the text until the numbers are given out
-    // (finishNumbers).
-    std::string number(SimTarget target, const std::string& role, std::shared_ptr<NSObject> screen = nullptr);
+    // (finishNumbers). It is what it is called (`name`: an image button's name, not the count
+    // beside it), else what it shows.
+    std::string number(SimTarget target, const std::string& role, std::shared_ptr<NSObject> screen = nullptr,
+                       const std::string& name = "");
     void finishNumbers(SimNumbering* numbering);
     void navigationBar(const std::shared_ptr<UINavigationController>& nav, int depth, int nesting);
     std::string toolbarRow(const std::shared_ptr<UIToolbar>& toolbar, int nesting);
@@ -120,24 +111,19 @@ private:
     std::string text_;
     std::vector<SimTarget> targets_;
     std::vector<int> numbers_;
-    // Per target: what it is on which screen (SimNumbering).
+    // Per target: what it is on which screen (SimNumbering), and whether it is its controller's
+    // own view: a control inside another of one controller's views is part of what that one is.
     struct Identity {
-        std::shared_ptr<NSObject> screen;
-        std::string key;
-        std::string loose;
-        // Its role, what encloses it and where it is on the window; empty for rows and cells,
-        // which are what they show wherever they are.
-        std::string place;
-        std::shared_ptr<const void> object;
-        // The controller whose views hold it (else its screen), and whether it is that
-        // controller's own view: a control inside another of one controller's views is part of
-        // what that one is.
-        std::shared_ptr<NSObject> part;
+        SimNumbering::Control control;
         bool controllerView = false;
     };
     std::vector<Identity> identities_;
     // The identity of the latest numbered target at each nesting level, while walking.
     std::vector<Identity> enclosing_;
+    // The alerts behind the one in front: their buttons' numbers stay theirs.
+    std::set<const NSObject*> waitingAlerts_;
+    // The alert listed in front, if any.
+    std::shared_ptr<NSObject> alertInFront_;
     std::vector<std::shared_ptr<UIView>> scrollViews_;
     std::vector<std::pair<const UIView*, std::shared_ptr<UINavigationController>>> bars_;
 };

@@ -227,7 +227,7 @@ std::vector<std::string> SimSession::handedToTheSystem() {
     if (opened.size() < handedOver_) handedOver_ = 0;
     std::vector<std::string> lines;
     for (std::size_t i = handedOver_; i < opened.size(); ++i)
-        lines.push_back((opened[i].opened ? "the system opens " : "the system cannot open ") + opened[i].url);
+        lines.push_back((opened[i].opened ? "the system opens " : "the system cannot open ") + simPrintable(opened[i].url));
     handedOver_ = opened.size();
     return lines;
 }
@@ -284,7 +284,7 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
             return r;
         case SimCommand::Kind::OpenURL:
             if (!UIApplication::sharedApplication()->openURLInApplication(c.text, Value::Dictionary{}))
-                r.message = "the application did not open " + c.text;
+                r.message = "the application did not open " + simPrintable(c.text);
             settle();
             return r;
         case SimCommand::Kind::Remote:
@@ -322,19 +322,19 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
             const int found = folder.empty() ? 0 : ::stat(folder.c_str(), &info) == 0 ? 0 : errno;
             if (!folder.empty() && (found != 0 || !S_ISDIR(info.st_mode))) {
                 r.ok = false;
-                r.message = "shot: the folder " + folder +
+                r.message = "shot: the folder " + simPrintable(folder) +
                             (found == ENOENT || found == ENOTDIR ? " does not exist"
                              : found != 0                        ? " cannot be reached (" + std::string(std::strerror(found)) + ")"
                                                                  : " is not a folder") +
-                            ", so " + c.path + " cannot be written";
+                            ", so " + simPrintable(c.path) + " cannot be written";
                 return r;
             }
             std::string error;
-            if (!SimRenderer::write(c.path, error)) {
+            if (!SimRenderer::write(c.path, error, nullptr, numbering_.alertInFront.lock())) {
                 r.ok = false;
                 r.message = error;
             } else {
-                r.message = "saved " + c.path;
+                r.message = "saved " + simPrintable(c.path);
             }
             return r;
         }
@@ -345,7 +345,7 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
                 if (std::chrono::steady_clock::now() >= deadline) {
                     r.ok = false;
                     r.expectFailed = true;
-                    r.message = "waited " + std::to_string(static_cast<int>(c.seconds)) + " s for \"" + c.text +
+                    r.message = "waited " + std::to_string(static_cast<int>(c.seconds)) + " s for \"" + simPrintable(c.text) +
                                 "\" on the screen, but it did not come";
                     return r;
                 }
@@ -358,7 +358,7 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
             if (!s.contains(c.text)) {
                 r.ok = false;
                 r.expectFailed = true;
-                r.message = "expected \"" + c.text + "\" on the screen, but it is not there";
+                r.message = "expected \"" + simPrintable(c.text) + "\" on the screen, but it is not there";
             }
             return r;
         }
@@ -376,7 +376,7 @@ std::string named(const SimScreen& screen, const SimTarget& target) {
 std::string notOnScreen(const SimScreen& screen, const std::string& target, const std::string& what) {
     return SimScreen::isNumber(target) ? "there is no control numbered " + target + " on the screen (it shows " +
                                              std::to_string(screen.targets().size()) + ")"
-                                       : "nothing " + what + " called \"" + target + "\" on the screen";
+                                       : "nothing " + what + " called \"" + simPrintable(target) + "\" on the screen";
 }
 
 // Whether a touch on `target` is one the alert in front takes.
@@ -395,7 +395,7 @@ std::string alertInTheWay(const SimScreen& screen, const SimTarget* target) {
     std::string buttons;
     for (const auto& t : screen.targets())
         if (answersAlert(t, alert)) buttons += (buttons.empty() ? "" : ", ") + named(screen, t);
-    return "an alert is up" + (title.empty() ? std::string() : " (\"" + title + "\")") +
+    return "an alert is up" + (title.empty() ? std::string() : " (\"" + simPrintable(title) + "\")") +
            (buttons.empty() ? std::string(": it takes no touch") : ": answer it first with one of its buttons: " + buttons);
 }
 
@@ -605,7 +605,7 @@ SimSession::Result SimSession::set(const SimCommand& c) {
         const long index = segmentNamed(*seg, c.text);
         if (index < 0) {
             r.ok = false;
-            r.message = name + " has no segment \"" + c.text + "\" (give its title or its place, 1 to " +
+            r.message = name + " has no segment \"" + simPrintable(c.text) + "\" (give its title or its place, 1 to " +
                         std::to_string(seg->numberOfSegments()) + ")";
             return r;
         }
@@ -627,7 +627,7 @@ SimSession::Result SimSession::set(const SimCommand& c) {
     const int number = s.numberOf(*target);
     const SimScreen after = screen();
     const SimTarget* now = after.withNumber(number);
-    r.message = "set " + (now ? named(after, *now) : name + " to " + c.text);
+    r.message = "set " + (now ? named(after, *now) : name + " to " + simPrintable(c.text));
     return r;
 }
 
@@ -698,7 +698,7 @@ SimSession::Result SimSession::swipeOrPan(const SimCommand& c) {
     const SimTarget* t = c.target.empty() ? nullptr : s.find(c.target);
     if (!c.target.empty() && (!t || !t->view)) {
         r.ok = false;
-        r.message = "nothing called \"" + c.target + "\" to drag on the screen";
+        r.message = "nothing called \"" + simPrintable(c.target) + "\" to drag on the screen";
         return r;
     }
     // A finger on the screen meets the alert in front first, as a tap does.

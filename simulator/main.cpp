@@ -149,7 +149,7 @@ std::optional<int> readOptions(int argc, char** argv, Options& o) {
                             : arg == "--launch-url" ? &o.launchURL
                                                     : nullptr;
         const bool pair = arg == "--default" || arg == "--trust-anchor" || arg == "--search-ad";
-        if (!into && !pair && arg != "--advertising-id") return refuse("\"" + arg + "\" is not an option of ostrel-sim.");
+        if (!into && !pair && arg != "--advertising-id") return refuse("\"" + simPrintable(arg) + "\" is not an option of ostrel-sim.");
         if (i + 1 >= argc) return refuse(arg + " needs a value after it.");
         const std::string text = argv[++i];
         if (into) {
@@ -157,22 +157,22 @@ std::optional<int> readOptions(int argc, char** argv, Options& o) {
         } else if (arg == "--advertising-id") {
             o.advertisingID = NSUUID::initWithUUIDString(text);
             if (!o.advertisingID)
-                return refuse("--advertising-id takes a UUID such as E621E1F8-C36C-495A-93FC-0C247A3E6E5F, not \"" + text +
-                              "\".");
+                return refuse("--advertising-id takes a UUID such as E621E1F8-C36C-495A-93FC-0C247A3E6E5F, not \"" +
+                              simPrintable(text) + "\".");
         } else {
             std::pair<std::string, std::string> split;
             if (!splitPair(text, split)) {
                 const char* form = arg == "--default" ? "KEY=VALUE" : arg == "--search-ad" ? "CAMPAIGN=KEYWORD" : "HOST=PEMFILE";
-                return refuse(arg + " takes " + form + ", not \"" + text + "\".");
+                return refuse(arg + " takes " + form + ", not \"" + simPrintable(text) + "\".");
             }
             if (arg == "--search-ad") o.searchAd = std::move(split);
             else (arg == "--default" ? o.defaults : o.anchors).push_back(std::move(split));
         }
     }
-    if (o.device != "phone" && o.device != "pad") return refuse("--device takes phone or pad, not \"" + o.device + "\".");
+    if (o.device != "phone" && o.device != "pad") return refuse("--device takes phone or pad, not \"" + simPrintable(o.device) + "\".");
     if (!o.launchURL.empty() && !SimCommand::isLink(o.launchURL))
         return refuse("--launch-url takes a URL with its scheme and no spaces, such as gallery://paintings, not \"" +
-                      o.launchURL + "\".");
+                      simPrintable(o.launchURL) + "\".");
     return std::nullopt;
 }
 
@@ -220,7 +220,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "No application delegate is registered in this build: the application is not part "
                                  "of it yet. Run a registered one with --delegate NAME.\n");
         else
-            std::fprintf(stderr, "No application delegate named \"%s\" is registered.\n", delegateName.c_str());
+            std::fprintf(stderr, "No application delegate named \"%s\" is registered.\n",
+                         simPrintable(delegateName).c_str());
         return 2;
     }
     if (!options.bundle.empty()) NSBundle::setMainBundlePath(options.bundle);
@@ -244,7 +245,7 @@ int main(int argc, char** argv) {
     if (!std::filesystem::is_directory(bundleFolder, noFolder)) {
         std::fprintf(stderr, "The bundle folder %s does not exist; give the folder the application's resources are in "
                              "with --bundle DIR.\n",
-                     bundleFolder.c_str());
+                     simPrintable(bundleFolder).c_str());
         return 66;
     }
 
@@ -257,16 +258,16 @@ int main(int argc, char** argv) {
         input = ::open(script.c_str(), O_RDONLY | O_CLOEXEC);
         struct stat info {};
         if (input < 0 || fstat(input, &info) != 0) {
-            std::fprintf(stderr, "cannot read the script %s: %s\n", script.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "cannot read the script %s: %s\n", simPrintable(script).c_str(), std::strerror(errno));
             return 66;
         }
         if (S_ISDIR(info.st_mode)) {
-            std::fprintf(stderr, "cannot read the script %s: it is a folder, not a file\n", script.c_str());
+            std::fprintf(stderr, "cannot read the script %s: it is a folder, not a file\n", simPrintable(script).c_str());
             ::close(input);
             return 66;
         }
     }
-    const std::string inputName = fromScript ? script : "standard input";
+    const std::string inputName = fromScript ? simPrintable(script) : "standard input";
 
     // Runs after the session is gone, whichever way main returns.
     struct ReleaseCaches {
@@ -294,13 +295,15 @@ int main(int argc, char** argv) {
             if (!fromScript) std::cout << "> " << std::flush;
             continue;
         }
-        if (fromScript) std::cout << "> " << line << "\n";
+        // A line is echoed, and a message printed, on one line as written, whatever it holds.
+        if (fromScript) std::cout << "> " << simPrintable(line, false) << "\n";
         if (command.kind == SimCommand::Kind::Help) std::cout << SimCommand::helpText();
         const SimSession::Result result = session.execute(command);
         if (result.quit) break;
+        const std::string said = simPrintable(result.message, false);
         if (!result.ok) {
             if (fromScript) {
-                std::cerr << script << ":" << lineNumber << ": " << result.message << "\n";
+                std::cerr << inputName << ":" << lineNumber << ": " << said << "\n";
                 // A line that does not read as a command is skipped and the run goes on; one that
                 // failed on the screen leaves the rest of the script meaningless.
                 if (command.kind == SimCommand::Kind::Invalid) {
@@ -311,9 +314,9 @@ int main(int argc, char** argv) {
                 status = 1;
                 break;
             }
-            std::cout << "! " << result.message << "\n";
-        } else if (!result.message.empty()) {
-            std::cout << result.message << "\n";
+            std::cout << "! " << said << "\n";
+        } else if (!said.empty()) {
+            std::cout << said << "\n";
         }
         for (const auto& handed : session.handedToTheSystem()) std::cout << handed << "\n";
         if (!fromScript || command.kind == SimCommand::Kind::Show) std::cout << session.screen().text();
@@ -328,7 +331,7 @@ int main(int argc, char** argv) {
         return 74;
     }
     if (status == 0 && refused > 0) {
-        std::cerr << script << ": " << refused << (refused == 1 ? " line was" : " lines were") << " refused\n";
+        std::cerr << inputName << ": " << refused << (refused == 1 ? " line was" : " lines were") << " refused\n";
         return 1;
     }
     return status;

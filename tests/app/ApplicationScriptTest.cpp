@@ -638,7 +638,7 @@ TEST(ApplicationScript, ASubcategorysScreenDownloadsItsMissingPicturesAndThenOff
                                     "expect == " + name + " ==\n"
                                     "expect Download All\n"
                                     "tap Download All\n"
-                                    "expect Do you really want to download all pictures of \"" + name + "\"?\n"
+                                    "expect Do you really want to download all pictures of \\\"" + name + "\\\"?\n"
                                     "tap OK\n"
                                     "await All pictures are downloaded\n"
                                     "tap OK\n"

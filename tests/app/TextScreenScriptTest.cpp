@@ -3,7 +3,8 @@
 // the information screen comes and goes, and its picture reads by its file's name; a new
 // playlist's name is typed at once into its alert; a row is moved by two rows only; on the pad,
 // the alert in front is listed first with the one waiting behind it, and the Trash button a
-// download brings takes a number of its own.
+// download brings takes a number of its own; the filter's ticks, the filter in use, a liked
+// picture and the tracks ticked for a playlist read (on) or (off) as a shot draws them.
 #include "tests/app/ServedBundleTest.h"
 
 #include <string>
@@ -119,4 +120,35 @@ TEST_F(TextScreenScript, OnThePadTheAlertInFrontIsListedFirstAndTheOneBehindItWa
     EXPECT_NE(songs.find("-- toolbar: ["), std::string::npos) << songs;
     EXPECT_EQ(songs.find("-- toolbar: [10] Trash"), std::string::npos) << songs;
     EXPECT_NE(songs.find("] Trash  "), std::string::npos) << songs;
+}
+
+TEST_F(TextScreenScript, TicksTheFilterInUseAndALikedPictureReadOnOrOffAsTheShotDrawsThem) {
+    const ProcessRun result = runScript("tap Portraits\n"
+                                        "idle\n"
+                                        "tap filter\n"
+                                        "expect row \"Hans Holbein the Younger\" (off)\n"
+                                        "tap Hans Holbein the Younger\n"
+                                        "expect row \"Hans Holbein the Younger\" (on)\n"
+                                        "expect row \"Johannes Vermeer\" (off)\n"
+                                        "tap Done\n"
+                                        "expect | [2] filter (on)\n"
+                                        "tap The Ambassadors\n"
+                                        "idle\n"
+                                        "expect [5] favorite (off)\n"
+                                        "tap 5\n"
+                                        "expect [5] favorite (1) (on)\n"
+                                        "back\n"
+                                        "back\n"
+                                        "tap menu\n"
+                                        "tap Music Library\n"
+                                        "tap compositions\n"
+                                        "tap Playlists\n"
+                                        "tap add\n"
+                                        "type Evening\n"
+                                        "tap OK\n"
+                                        "tap Winter\n"
+                                        "expect row \"The Four Seasons: Winter\" \"Antonio Vivaldi\" (badge \"0:04\") (on)\n"
+                                        "expect row \"Eine kleine Nachtmusik\" \"Wolfgang Amadeus Mozart\" (badge \"0:04\") (off)\n",
+                                        "");
+    EXPECT_EQ(result.status, 0) << result.output;
 }

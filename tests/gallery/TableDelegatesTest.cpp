@@ -417,7 +417,7 @@ TEST_F(TableDelegatesTest, ThePlainTextAndTallLayoutsMarkTheOwnersRow) {
     EXPECT_EQ(table_->indexPathForSelectedRow(), (NSIndexPath{0, 1}));
 
     EXPECT_EQ(screenOf(StandartCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext())), R"([1] row "Portraits"
-[2] row "Religious Scenes"
+[2] row "Religious Scenes" (selected)
 [3] row "Mythology"
 [4] row "Still Life"
 [5] row "History Painting"
@@ -426,7 +426,7 @@ TEST_F(TableDelegatesTest, ThePlainTextAndTallLayoutsMarkTheOwnersRow) {
 [8] row "Seascapes"
 )");
     EXPECT_EQ(screenOf(DetailCell_TableViewDelegate::initWithDataSource(catalogue(), galleryContext())), R"([1] row "Portraits"
-[2] row "Religious Scenes"
+[2] row "Religious Scenes" (selected)
 [3] row "Mythology"
 [4] row "Still Life"
 [5] row "History Painting"

@@ -519,7 +519,7 @@ TEST_F(ThumbnailTest, TheGridAndTheListShowTheSubcategoryAndCurlFromOneToTheOthe
     // The thumbnails on the server only are fetched; with pictures missing from the device the
     // toolbar offers to download them all.
     EXPECT_EQ(settledScreen(), R"(== Seascapes ==
-  | [1] filter  
+  | [1] filter (off)  
 [2] cell "The Ninth Wave"
 [3] cell "The Sea of Ice"
 [4] cell "The Monk by the Sea"
@@ -545,7 +545,7 @@ TEST_F(ThumbnailTest, TheGridAndTheListShowTheSubcategoryAndCurlFromOneToTheOthe
     EXPECT_EQ(curl->transitionView.lock(), screen->view());
     // In list mode each picture with a description has its information button.
     EXPECT_EQ(settledScreen(), R"(== Seascapes ==
-  | [1] filter  
+  | [1] filter (off)  
 [2] row "Ivan Aivazovsky" "The Ninth Wave"
   [3] button "information"
 [4] row "Caspar David Friedrich" "The Sea of Ice"

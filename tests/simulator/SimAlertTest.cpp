@@ -1,16 +1,23 @@
 // Alerts on the text screen, whichever kind puts them up: the one in front under its heading with
 // its message, fields and numbered buttons, those behind it listed as waiting, their buttons not
-// yet to be touched; an action sheet under a heading of its own. An alert's one field takes the
-// typing as it appears. Behind an alert, a swipe, a scroll and a drag are refused as a tap is.
+// yet to be touched, their numbers kept from the one in front; an action sheet under a heading of
+// its own. A shot draws the alert the last listing put in front, alone, over the screen dimmed
+// once. An alert's one field takes the typing as it appears. Behind an alert, a swipe, a scroll
+// and a drag are refused as a tap is.
+#include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIButton.h"
+#include "platform/ui/UIColor.h"
+#include "platform/ui/UIImage.h"
 #include "platform/ui/UIScrollView.h"
 #include "platform/ui/UITextField.h"
 #include "tests/simulator/SimTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -25,6 +32,31 @@ std::shared_ptr<UIAlertController> offer(std::string* answer) {
     alert->addAction(UIAlertAction::actionWithTitle("Cancel", UIAlertActionStyle::Cancel,
                                                     [answer](const auto&) { *answer = "later"; }));
     return alert;
+}
+
+// How many points down the middle of a shot an alert's box takes, and whether the rest of that
+// column is the red screen dimmed once: no box waiting behind, no second dimming.
+struct AlertColumn {
+    int box = 0;
+    bool dimmedOnce = true;
+};
+
+AlertColumn alertColumn(const UIImage& shot) {
+    auto dimmedRed = [&](int y) {
+        const auto c = shotRGB(shot, 187, y);
+        return std::abs(c[0] - 153) <= 3 && c[1] <= 3 && c[2] <= 3;
+    };
+    int top = 0, bottom = shot.pixelHeight() - 1;
+    while (top <= bottom && dimmedRed(top)) ++top;
+    while (bottom >= top && dimmedRed(bottom)) --bottom;
+    AlertColumn column;
+    column.box = bottom - top + 1;
+    column.dimmedOnce = top > 0 && bottom < shot.pixelHeight() - 1;
+    return column;
+}
+
+int boxHeight(const UIAlertView& alert) {
+    return static_cast<int>(std::lround(alert.window()->subviews().front()->frame().size.height));
 }
 
 }  // namespace
@@ -73,6 +105,70 @@ TEST_F(SimAlertTest, TheAlertInFrontIsListedFirstWithItsButtonsAndThoseBehindItW
     session.settle();
     EXPECT_EQ(screen(), "[1] button \"Count\"\n== sheet ==\n  [2] Share\n  [3] Get HD (disabled)\n");
     ASSERT_TRUE(run("tap Share").ok);
+}
+
+TEST_F(SimAlertTest, AWaitingAlertsButtonsKeepTheirNumbersAndTheOneInFrontTakesFreshOnes) {
+    auto news = UIAlertView::initWithTitle("New paintings", "More paintings are waiting on the server.", nullptr, "OK", {});
+    news->show();
+    const std::string alone = "== alert: New paintings ==\n  More paintings are waiting on the server.\n  [1] OK\n";
+    EXPECT_EQ(screen(), alone);
+    auto music = UIAlertView::initWithTitle("Music", "New compositions are on the server.", nullptr, "Later", {"Listen"});
+    music->show();
+    EXPECT_EQ(screen(), "== alert: Music ==\n  New compositions are on the server.\n  [2] Later\n  [3] Listen\n"
+                        "== waiting behind it: alert: New paintings ==\n  More paintings are waiting on the server.\n"
+                        "  (its buttons once it is in front: OK)\n");
+    // The number OK had reaches nothing while its alert waits, not a button of the one in front.
+    const auto refused = run("tap 1");
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.message, "there is no control numbered 1 on the screen (it shows 2)");
+    EXPECT_TRUE(music->isVisible());
+    EXPECT_EQ(run("tap Listen").message, "tapped [3] Listen");
+    EXPECT_EQ(screen(), alone);
+    EXPECT_EQ(run("tap 1").message, "tapped [1] OK");
+    EXPECT_FALSE(news->isVisible());
+}
+
+TEST_F(SimAlertTest, AShotDrawsTheAlertTheListingPutInFrontAloneOverTheScreenDimmedOnce) {
+    root->view()->setBackgroundColor(UIColor::redColor());
+    std::string answer;
+    root->presentViewController(offer(&answer), false, nullptr);
+    session.settle();
+    auto news = UIAlertView::initWithTitle("New paintings", "", nullptr, "OK", {});
+    news->show();
+    ASSERT_EQ(screen().rfind("== alert: New paintings ==\n", 0), 0u) << screen();
+    // One more comes after that listing: the next shot shows the one it listed in front.
+    auto music = UIAlertView::initWithTitle("Music", "New compositions are on the server. Listen to them now?", nullptr,
+                                            "Later", {"Listen"});
+    music->show();
+    ASSERT_NE(boxHeight(*news), boxHeight(*music));
+    const std::string path = Sandbox::tmp() + "/alerts.png";
+    ASSERT_TRUE(run("shot " + path).ok);
+    auto shot = UIImage::imageWithContentsOfFile(path);
+    ASSERT_TRUE(shot);
+    AlertColumn column = alertColumn(*shot);
+    EXPECT_NEAR(column.box, boxHeight(*news), 2);
+    EXPECT_TRUE(column.dimmedOnce);
+
+    // The next listing has it in front, and so has the shot after it.
+    ASSERT_EQ(screen().rfind("== alert: Music ==\n", 0), 0u) << screen();
+    ASSERT_TRUE(run("shot " + path).ok);
+    shot = UIImage::imageWithContentsOfFile(path);
+    ASSERT_TRUE(shot);
+    column = alertColumn(*shot);
+    EXPECT_NEAR(column.box, boxHeight(*music), 2);
+    EXPECT_TRUE(column.dimmedOnce);
+
+    // With the two answered, the first is in front again, dimming the screen itself.
+    ASSERT_TRUE(run("tap Later").ok);
+    ASSERT_TRUE(run("tap OK").ok);
+    ASSERT_EQ(screen().rfind("== alert: Complete ==\n", 0), 0u) << screen();
+    ASSERT_TRUE(run("shot " + path).ok);
+    shot = UIImage::imageWithContentsOfFile(path);
+    ASSERT_TRUE(shot);
+    column = alertColumn(*shot);
+    EXPECT_GT(column.box, 100);
+    EXPECT_TRUE(column.dimmedOnce);
+    EXPECT_TRUE(answer.empty());
 }
 
 TEST_F(SimAlertTest, AnAlertsOneFieldTakesTheTypingAsItAppears) {

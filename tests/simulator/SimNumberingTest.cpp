@@ -2,7 +2,8 @@
 // buttons keep theirs while the bars hide and come back and while a screen laid over it comes
 // and goes; a control that left keeps its number from any newcomer while its screen shows, so a
 // number typed for it reaches nothing rather than something else; a list made anew keeps each
-// row's number with the row, whichever cell shows it.
+// row's number with the row, whichever cell shows it; a pager's controls keep theirs as its page
+// turns and as a count beside a button's name changes.
 #include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIButton.h"
@@ -10,6 +11,7 @@
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
+#include "platform/ui/UIPageViewController.h"
 #include "platform/ui/UITableView.h"
 #include "platform/ui/UITableViewCell.h"
 #include "platform/ui/UITapGestureRecognizer.h"
@@ -86,6 +88,19 @@ public:
         return cell;
     }
 };
+
+// A page of a picture pager: the picture takes taps, as the picture screen's does; while it
+// loads there is no picture to touch.
+std::shared_ptr<UIViewController> picturePage(bool loaded) {
+    auto page = UIViewController::make();
+    page->view()->setBackgroundColor(UIColor::whiteColor());
+    auto picture = UIView::initWithFrame(CGRectMake(0, 64, 375, 400));
+    picture->addGestureRecognizer(UITapGestureRecognizer::make());
+    setAccessibilityTraits(*picture, UIAccessibilityTraitImage);
+    picture->setHidden(!loaded);
+    page->view()->addSubview(picture);
+    return page;
+}
 
 }  // namespace
 
@@ -187,4 +202,50 @@ TEST_F(SimNumberingTest, AButtonWhoseTitleChangesWhereItStandsKeepsItsNumberAndO
     stop->setFrame(CGRectMake(250, 300, 80, 44));
     root->view()->addSubview(stop);
     EXPECT_EQ(screen(), "[1] button \"Play\"\n[3] button \"Stop\"\n");
+}
+
+TEST_F(SimNumberingTest, APagersControlsKeepTheirNumbersAsThePageTurnsAndALikeCountChanges) {
+    auto pages = UIPageViewController::initWithTransitionStyle(UIPageViewControllerTransitionStyle::Scroll,
+                                                               UIPageViewControllerNavigationOrientation::Horizontal);
+    auto pager = UIViewController::make();
+    pager->setTitle("Leonardo da Vinci");
+    pager->addChildViewController(pages);
+    pager->view()->addSubview(pages->view());
+    pages->didMoveToParentViewController(pager);
+    // The like button is named for what it does and shows the picture's count beside it.
+    auto like = UIButton::buttonWithType(UIButtonTypeCustom);
+    setAccessibilityLabel(*like, "favorite");
+    like->setTitle("2.3kk", UIControlStateNormal);
+    like->sizeToFit();
+    pager->navigationItem()->setRightBarButtonItem(UIBarButtonItem::initWithCustomView(like));
+    window->setRootViewController(UINavigationController::initWithRootViewController(pager));
+    pages->setViewControllers({picturePage(true)}, UIPageViewControllerNavigationDirection::Forward, false, nullptr);
+    session.settle();
+    const std::string first = screen();
+    const int picture = numberOf(first, "picture");
+    ASSERT_NE(picture, 0) << first;
+    const int favorite = numberOf(first, "favorite (2.3kk)");
+    ASSERT_NE(favorite, 0) << first;
+
+    // The next picture has no likes yet.
+    like->setTitle("", UIControlStateNormal);
+    like->sizeToFit();
+    pages->setViewControllers({picturePage(true)}, UIPageViewControllerNavigationDirection::Forward, false, nullptr);
+    session.settle();
+    EXPECT_EQ(numberOf(screen(), "picture"), picture) << screen();
+    EXPECT_EQ(numberOf(screen(), "favorite"), favorite) << screen();
+
+    // A slideshow turns to a picture still loading and puts up its pause button: the picture's
+    // number is no newcomer's while the pager shows.
+    pager->navigationItem()->setLeftBarButtonItem(
+        UIBarButtonItem::initWithTitle("pause slideshow", UIBarButtonItemStylePlain, nullptr, nullptr));
+    auto loading = picturePage(false);
+    pages->setViewControllers({loading}, UIPageViewControllerNavigationDirection::Forward, false, nullptr);
+    session.settle();
+    const int pause = numberOf(screen(), "pause slideshow");
+    EXPECT_NE(pause, 0) << screen();
+    EXPECT_NE(pause, picture) << screen();
+    loading->view()->subviews().front()->setHidden(false);
+    EXPECT_EQ(numberOf(screen(), "picture"), picture) << screen();
+    EXPECT_EQ(numberOf(screen(), "pause slideshow"), pause) << screen();
 }

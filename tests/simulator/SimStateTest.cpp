@@ -1,0 +1,115 @@
+// The state a shot draws, in the text too: a toggle reads (on) or (off) as it shows (a tick
+// beside an author, a lit like button, a filter in use, a selected button), a checkmark reads
+// (on), and a row the list shows selected reads (selected).
+#include "platform/ui/UIAccessibility.h"
+#include "platform/ui/UIBarButtonItem.h"
+#include "platform/ui/UIButton.h"
+#include "platform/ui/UILabel.h"
+#include "platform/ui/UINavigationController.h"
+#include "platform/ui/UINavigationItem.h"
+#include "platform/ui/UITableView.h"
+#include "platform/ui/UITableViewCell.h"
+#include "tests/simulator/SimTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using SimStateTest = SimSessionTest;
+
+UIAccessibilityTraits toggle(bool on) {
+    return UIAccessibilityTraitToggleButton | (on ? UIAccessibilityTraitSelected : UIAccessibilityTraitNone);
+}
+
+// Authors ticked or not, as a filter lists them; a tap ticks or unticks one.
+class Authors : public NSObject, public UITableViewDataSource, public UITableViewDelegate {
+public:
+    std::vector<std::pair<std::string, bool>> ticked{{"Hans Holbein", true}, {"Johannes Vermeer", false}};
+    long numberOfRowsInSection(const std::shared_ptr<UITableView>&, long) override {
+        return static_cast<long>(ticked.size());
+    }
+    std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(const std::shared_ptr<UITableView>&,
+                                                           const NSIndexPath& path) override {
+        auto cell = UITableViewCell::initWithStyle(UITableViewCellStyleDefault, "author");
+        const auto& [name, on] = ticked[static_cast<std::size_t>(path.row)];
+        cell->textLabel()->setText(name);
+        setAccessibilityTraits(*cell, toggle(on));
+        return cell;
+    }
+    void didSelectRowAtIndexPath(const std::shared_ptr<UITableView>& table, const NSIndexPath& path) override {
+        table->deselectRowAtIndexPath(path, false);
+        ticked[static_cast<std::size_t>(path.row)].second ^= true;
+        table->reloadData();
+    }
+};
+
+// Categories: the one shown beside the list stays selected, the one taken last has a checkmark;
+// a row that shows no selection reads as none.
+class Categories : public NSObject, public UITableViewDataSource {
+public:
+    long numberOfRowsInSection(const std::shared_ptr<UITableView>&, long) override { return 3; }
+    std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(const std::shared_ptr<UITableView>&,
+                                                           const NSIndexPath& path) override {
+        auto cell = UITableViewCell::initWithStyle(UITableViewCellStyleDefault, "category");
+        cell->textLabel()->setText(path.row == 0 ? "Portraits" : path.row == 1 ? "Landscapes" : "Still Life");
+        if (path.row == 1) cell->setAccessoryType(UITableViewCellAccessoryCheckmark);
+        if (path.row == 2) cell->setSelectionStyle(UITableViewCellSelectionStyleNone);
+        return cell;
+    }
+};
+
+}  // namespace
+
+TEST_F(SimStateTest, TogglesTicksAndAFilterInUseReadOnOrOffAndChangeWithATap) {
+    auto authors = std::make_shared<Authors>();
+    auto table = UITableView::initWithFrame(CGRectMake(0, 64, 375, 88));
+    table->setDataSource(authors);
+    table->setDelegate(authors);
+    auto list = UIViewController::make();
+    list->setTitle("Authors");
+    list->view()->addSubview(table);
+    // A like button named for what it does, its count beside; lit when liked.
+    auto like = UIButton::buttonWithType(UIButtonTypeCustom);
+    setAccessibilityLabel(*like, "favorite");
+    like->setTitle("2.3kk", UIControlStateNormal);
+    like->sizeToFit();
+    setAccessibilityTraits(*like, toggle(false));
+    UIButton* liked = like.get();
+    like->addTarget(nullptr, [liked](const std::shared_ptr<NSObject>&) {
+        setAccessibilityTraits(*liked, toggle(!(accessibilityTraits(*liked) & UIAccessibilityTraitSelected)));
+    }, UIControlEventTouchUpInside);
+    auto filter = UIBarButtonItem::initWithTitle("filter", UIBarButtonItemStylePlain, nullptr, nullptr);
+    setAccessibilityTraits(*filter, toggle(true));
+    list->navigationItem()->setRightBarButtonItems({filter, UIBarButtonItem::initWithCustomView(like)});
+    auto selected = UIButton::buttonWithType(UIButtonTypeSystem);
+    selected->setTitle("Grid", UIControlStateNormal);
+    selected->setFrame(CGRectMake(20, 300, 80, 44));
+    selected->setSelected(true);
+    list->view()->addSubview(selected);
+    window->setRootViewController(UINavigationController::initWithRootViewController(list));
+    session.settle();
+
+    EXPECT_EQ(screen(), "== Authors ==\n  | [1] favorite (2.3kk) (off)  [2] filter (on)  \n"
+                        "[3] row \"Hans Holbein\" (on)\n[4] row \"Johannes Vermeer\" (off)\n[5] button \"Grid\" (on)\n");
+    ASSERT_TRUE(run("tap 1").ok);
+    ASSERT_TRUE(run("tap 4").ok);
+    EXPECT_EQ(screen(), "== Authors ==\n  | [1] favorite (2.3kk) (on)  [2] filter (on)  \n"
+                        "[3] row \"Hans Holbein\" (on)\n[4] row \"Johannes Vermeer\" (on)\n[5] button \"Grid\" (on)\n");
+}
+
+TEST_F(SimStateTest, ACheckmarkReadsOnAndARowShownSelectedReadsSelected) {
+    auto categories = std::make_shared<Categories>();
+    auto table = UITableView::initWithFrame(CGRectMake(0, 64, 375, 132));
+    table->setDataSource(categories);
+    root->view()->addSubview(table);
+    session.settle();
+    table->selectRowAtIndexPath(NSIndexPath::indexPathForRow(0, 0), false, UITableViewScrollPositionNone);
+    EXPECT_EQ(screen(), "[1] row \"Portraits\" (selected)\n[2] row \"Landscapes\" (on)\n[3] row \"Still Life\"\n");
+    // Selected without showing it, a row reads as it looks.
+    table->selectRowAtIndexPath(NSIndexPath::indexPathForRow(2, 0), false, UITableViewScrollPositionNone);
+    EXPECT_EQ(screen(), "[1] row \"Portraits\"\n[2] row \"Landscapes\" (on)\n[3] row \"Still Life\"\n");
+}
