@@ -238,6 +238,25 @@ TEST_F(APMDatabaseTest, WhatIsNoFileInTheFilesPlaceIsMovedAsideAndAFreshDatabase
     EXPECT_FALSE(std::filesystem::exists(path() + ".moved-5"));
 }
 
+// Where SQLite keeps the file's log and journal, a pipe or a folder would stop every open just
+// as one in the file's own place does: they go aside too, and measurement starts.
+TEST_F(APMDatabaseTest, WhatIsNoFileWhereTheLogOrJournalBelongsIsMovedAsideToo) {
+    database_.reset();
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path() + suffix);
+    ASSERT_EQ(mkfifo((path() + "-wal").c_str(), 0600), 0);
+    std::filesystem::create_directories(path() + "-shm");
+    ASSERT_EQ(mkfifo((path() + "-journal").c_str(), 0600), 0);
+    LogCapture capture;
+    NSErrorPtr error;
+    database_ = APMDatabase::initWithDatabaseName(name_, config_, &error);
+    ASSERT_NE(database_, nullptr) << (error ? error->localizedDescription() : "");
+    ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow), 1, false, nullptr));
+    EXPECT_EQ(capture.matching("[I-ACS034024]").size(), 3u);
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(path() + suffix + ".moved"))) << suffix;
+    }
+}
+
 // However many names earlier launches used, the next free one takes what is in the way.
 TEST_F(APMDatabaseTest, WhatIsInTheWayIsMovedAsideHoweverManyNamesAreTaken) {
     database_.reset();
