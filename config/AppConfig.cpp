@@ -3,10 +3,30 @@
 
 #include "platform/foundation/NSUserDefaults.h"
 
-std::shared_ptr<AppConfig> AppConfig::initWithTextsConfig(std::shared_ptr<OETextsConfig> textsConfig) {
-    auto settings = std::make_shared<AppConfig>();
-    settings->texts_ = std::move(textsConfig);
+namespace {
+Mutex settingsMutex;
+std::shared_ptr<AppConfig>& settingsSlot() REQUIRES(settingsMutex) {
+    static std::shared_ptr<AppConfig> settings;
     return settings;
+}
+}  // namespace
+
+std::shared_ptr<AppConfig> AppConfig::sharedAppConfig() {
+    MutexLock lock(settingsMutex);
+    auto& settings = settingsSlot();
+    if (!settings) settings = std::make_shared<AppConfig>();
+    return settings;
+}
+
+void AppConfig::resetSharedAppConfig() {
+    std::shared_ptr<AppConfig> old;
+    MutexLock lock(settingsMutex);
+    old.swap(settingsSlot());
+}
+
+void AppConfig::setTextsConfig(std::shared_ptr<OETextsConfig> textsConfig) {
+    MutexLock lock(mutex_);
+    texts_ = std::move(textsConfig);
 }
 
 std::int64_t AppConfig::intValue(const std::string& key) const {
@@ -39,8 +59,13 @@ void AppConfig::setStr(const std::string& value, const std::string& key) {
 
 std::int64_t AppConfig::defaultInt(const std::string& key) const {
     if (key == kFontSizeKey || key == kFontSizeTextsKey) {
-        if (!texts_) return 0;
-        return key == kFontSizeKey ? texts_->defFontSize() : texts_->textDefFontSize();
+        std::shared_ptr<OETextsConfig> texts;
+        {
+            MutexLock lock(mutex_);
+            texts = texts_;
+        }
+        if (!texts) return 0;
+        return key == kFontSizeKey ? texts->defFontSize() : texts->textDefFontSize();
     }
     if (key == kTextAlignInfoKey || key == kTextAlignKey) return 1;
     return 0;

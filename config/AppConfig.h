@@ -3,6 +3,7 @@
 #pragma once
 
 #include "config/OETextsConfig.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <cstdint>
 #include <memory>
@@ -17,8 +18,14 @@ inline constexpr const char* kFontNameKey = "fontName";
 
 class AppConfig : public NSObject {
 public:
-    // The font-size defaults come from `textsConfig`, read at every call; without one they are 0.
-    static std::shared_ptr<AppConfig> initWithTextsConfig(std::shared_ptr<OETextsConfig> textsConfig);
+    // The process's one, made on first use (thread-safe).
+    static std::shared_ptr<AppConfig> sharedAppConfig();
+    // Forgets it, as a new process would (tests); whoever holds it keeps theirs.
+    static void resetSharedAppConfig();
+
+    // The text part the font-size defaults come from, read at every call; the engine hands in
+    // its configuration's at start-up. Without one they are 0.
+    void setTextsConfig(std::shared_ptr<OETextsConfig> textsConfig);
 
     // The stored value read as a signed 32-bit integer, else defaultInt.
     std::int64_t intValue(const std::string& key) const;
@@ -35,5 +42,6 @@ public:
     std::string defaultStr(const std::string& key) const;
 
 private:
-    std::shared_ptr<OETextsConfig> texts_;
+    mutable Mutex mutex_;
+    std::shared_ptr<OETextsConfig> texts_ GUARDED_BY(mutex_);
 };

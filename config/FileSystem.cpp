@@ -16,6 +16,27 @@
 #include <initializer_list>
 #include <unordered_set>
 
+namespace {
+Mutex filesMutex;
+std::shared_ptr<FileSystem>& filesSlot() REQUIRES(filesMutex) {
+    static std::shared_ptr<FileSystem> files;
+    return files;
+}
+}  // namespace
+
+std::shared_ptr<FileSystem> FileSystem::sharedFileSystem() {
+    MutexLock lock(filesMutex);
+    auto& files = filesSlot();
+    if (!files) files = std::make_shared<FileSystem>();
+    return files;
+}
+
+void FileSystem::resetSharedFileSystem() {
+    std::shared_ptr<FileSystem> old;
+    MutexLock lock(filesMutex);
+    old.swap(filesSlot());
+}
+
 std::string FileSystem::cachedFolderLocked(std::optional<std::string>& slot, unsigned long directory) const {
     if (slot) return *slot;
     const auto folders = NSSearchPathForDirectoriesInDomains(static_cast<NSSearchPathDirectory>(directory),

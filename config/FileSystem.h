@@ -13,9 +13,15 @@
 #include <unordered_map>
 #include <vector>
 
-// One per run, made by the engine and handed to whoever reads or writes the folders.
+// One per process, handed to whoever reads or writes the folders.
 class FileSystem : public NSObject {
 public:
+    // The process's one, made on first use (thread-safe).
+    static std::shared_ptr<FileSystem> sharedFileSystem();
+    // Forgets it, as a new process would (tests, each in a home of its own); whoever holds it
+    // keeps theirs.
+    static void resetSharedFileSystem();
+
     // Worked out once, under a lock, from the platform's search paths; "" while the platform
     // cannot name the folder (then nothing is cached and the next call asks again).
     std::string documentsFolder() const;

@@ -8,6 +8,6 @@ OEContext OEContext::withConfig(std::shared_ptr<OEConfig> config) {
         context.localizations = OELocalizations::initWithConfig(config->locale(), nameKey);
     }
     context.config = std::move(config);
-    context.fileSystem = std::make_shared<FileSystem>();
+    context.fileSystem = FileSystem::sharedFileSystem();
     return context;
 }

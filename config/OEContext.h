@@ -14,7 +14,7 @@ struct OEContext {
     std::shared_ptr<OELocalizations> localizations;
     std::shared_ptr<FileSystem> fileSystem;
 
-    // The localisations over the configuration's locale part and its name field key, and a
-    // file locator of its own.
+    // The localisations over the configuration's locale part and its name field key, and the
+    // process's file locator.
     static OEContext withConfig(std::shared_ptr<OEConfig> config);
 };

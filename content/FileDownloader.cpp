@@ -171,7 +171,7 @@ void FileDownloader::downloadNext() {
             fileFailed(name, "The file has no address on the server.");
             return;
         }
-        auto request = HTTPrequest::make(context_.fileSystem ? context_.fileSystem : std::make_shared<FileSystem>());
+        auto request = HTTPrequest::make(context_.fileSystem ? context_.fileSystem : FileSystem::sharedFileSystem());
         request->setDownloadToFile(true);
         request->setDelegate(self<FileDownloader>());
         request->setUserData(Value(name));

@@ -10,7 +10,7 @@
 std::shared_ptr<OEFamousPaintingsStorage> OEFamousPaintingsStorage::initWithFileSystem(
     std::shared_ptr<FileSystem> fileSystem) {
     auto storage = std::make_shared<OEFamousPaintingsStorage>();
-    storage->fileSystem_ = fileSystem ? std::move(fileSystem) : std::make_shared<FileSystem>();
+    storage->fileSystem_ = fileSystem ? std::move(fileSystem) : FileSystem::sharedFileSystem();
     return storage;
 }
 

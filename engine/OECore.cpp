@@ -1,6 +1,7 @@
 // The engine singleton: the start-up sequence, the start screen and the life-cycle forwards.
 #include "engine/OECore.h"
 
+#include "config/AppConfig.h"
 #include "content/FileDownloader.h"
 #include "content/Loader.h"
 #include "content/NewAppsChecker.h"
@@ -123,6 +124,8 @@ bool OECore::initializeWithConfig(const std::shared_ptr<OEConfig>& config, const
     config_ = config;
     appId_ = appId;
     resourceLoader_ = ResourceLoader::make(fileSystem_);
+    // The reading settings' font-size defaults are this configuration's.
+    AppConfig::sharedAppConfig()->setTextsConfig(config_->text());
 
     step("customizeInterface", [this] { customizeInterface(); });
     step("loadDefaults", [this] { loadDefaults(); });
@@ -243,11 +246,6 @@ std::shared_ptr<TextServer> OECore::textServer() {
     return textServer_;
 }
 
-std::shared_ptr<ViewControllersConstructor> OECore::screens() {
-    if (!screens_) screens_ = ViewControllersConstructor::initWithCore(weakSelf<OECore>());
-    return screens_;
-}
-
 TextsContext OECore::textsContext() {
     return TextsContext{galleryContext(), textServer(),
                         [](const std::shared_ptr<UIViewController>& controller, bool fullscreen) {
@@ -291,9 +289,9 @@ void OECore::showStartScreenInWindow(const std::shared_ptr<UIWindow>& window) {
         return;
     }
     if (!window) return;
-    auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle(AppInfo::displayName(), config_, screens());
+    auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle(AppInfo::displayName(), config_);
     factory->setDownloadsCounter(downloadsCounter_);
-    auto menu = OEMainMenu::initWithFactory(factory, config_, screens());
+    auto menu = OEMainMenu::initWithFactory(factory, config_);
     const auto c = config_->color() ? config_->color()->backgroundColor() : OEColorConfig::Color::groupTableViewBackground();
     auto container = OESideMenuContainerViewController::containerWithCenterViewController(
         nullptr, menu, nullptr, UIColor::colorWithRed(c.red, c.green, c.blue, c.alpha));

@@ -30,7 +30,6 @@ class OELikesManager;
 class UIApplication;
 class UIViewController;
 class UIWindow;
-class ViewControllersConstructor;
 
 class OECore : public NSObject, public MediaPlayerViewControllerDelegate {
 public:
@@ -71,9 +70,6 @@ public:
     GalleryContext galleryContext() const {
         return GalleryContext{appContext(), resourceLoader_, likesManager_, downloadsCounter_, idleManager_};
     }
-
-    // The constructor of the top-level screens over this core's services, made on first use.
-    std::shared_ptr<ViewControllersConstructor> screens();
 
     // The texts database's model, made on first use (on the main thread); empty before start-up
     // and without a texts database.
@@ -186,11 +182,10 @@ private:
     std::shared_ptr<OELikesManager> likesManager_;
     // Held from the start of the favourites upload until the server has answered it.
     std::shared_ptr<DispatchGroup> favoritesUpload_;
-    std::shared_ptr<FileSystem> fileSystem_ = std::make_shared<FileSystem>();
+    std::shared_ptr<FileSystem> fileSystem_ = FileSystem::sharedFileSystem();
     std::shared_ptr<ResourceLoader> resourceLoader_;
     std::shared_ptr<DownloadsCounter> downloadsCounter_;
     std::shared_ptr<TextServer> textServer_;
-    std::shared_ptr<ViewControllersConstructor> screens_;
     std::string appId_;
     bool initialized_ = false;
     bool startScreenShown_ = false;

@@ -14,16 +14,14 @@
 #include "uikit/OEMakerContacts.h"
 #include "uikit/OESideMenuContainerViewController.h"
 
-std::shared_ptr<OEDefaultMenuItemFactory> OEDefaultMenuItemFactory::make(std::shared_ptr<ViewControllersConstructor> screens) {
+std::shared_ptr<OEDefaultMenuItemFactory> OEDefaultMenuItemFactory::make() {
+    using Screens = ViewControllersConstructor;
     auto factory = std::make_shared<OEDefaultMenuItemFactory>();
-    factory->screens_ = std::move(screens);
-    if (const auto& s = factory->screens_) {
-        factory->setScreenConstructor(OEMenuScreen::Gallery, [s] { return s->constructGalleryViewController(); });
-        factory->setScreenConstructor(OEMenuScreen::MediaLibrary, [s] { return s->constructMediaPLayerController(); });
-        factory->setScreenConstructor(OEMenuScreen::Famous, [s] { return s->constructFamousController(); });
-        factory->setScreenConstructor(OEMenuScreen::Articles, [s] { return s->constructArticlesController(); });
-        factory->setScreenConstructor(OEMenuScreen::Texts, [s] { return s->constructTextsController(); });
-    }
+    factory->setScreenConstructor(OEMenuScreen::Gallery, &Screens::constructGalleryViewController);
+    factory->setScreenConstructor(OEMenuScreen::MediaLibrary, &Screens::constructMediaPLayerController);
+    factory->setScreenConstructor(OEMenuScreen::Famous, &Screens::constructFamousController);
+    factory->setScreenConstructor(OEMenuScreen::Articles, &Screens::constructArticlesController);
+    factory->setScreenConstructor(OEMenuScreen::Texts, &Screens::constructTextsController);
     return factory;
 }
 
@@ -72,9 +70,8 @@ std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeUrlItemWithTitl
     bool needsMenuReload, std::function<void()> afterClickAction) const {
     return OEMenuSectionItem::initWithTitle(
         title, imageName, badge,
-        [screens = screens_, url, needsMenuReload,
-         afterClickAction = std::move(afterClickAction)](const std::shared_ptr<OEMainMenu>& menu) {
-            if (screens) screens->showBrowser(url);
+        [url, needsMenuReload, afterClickAction = std::move(afterClickAction)](const std::shared_ptr<OEMainMenu>& menu) {
+            ViewControllersConstructor::showBrowser(url);
             if (afterClickAction) afterClickAction();
             if (needsMenuReload && menu) menu->reloadData();
         });
@@ -104,8 +101,8 @@ std::string OEDefaultMenuItemFactory::localizedUrlWithFormat(const std::string& 
 
 std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeSettingsItem() const {
     return OEMenuSectionItem::initWithTitle(OECoreString("Settings"), "settings",
-                                            [screens = screens_](const std::shared_ptr<OEMainMenu>&) {
-                                                if (screens) screens->showSettings();
+                                            [](const std::shared_ptr<OEMainMenu>&) {
+                                                ViewControllersConstructor::showSettings();
                                             });
 }
 

@@ -9,7 +9,6 @@
 #include <memory>
 
 class UIViewController;
-class ViewControllersConstructor;
 
 // The screens a menu row can put into the centre of the side menu.
 enum class OEMenuScreen { Gallery, MediaLibrary, Famous, Articles, Texts };
@@ -19,8 +18,8 @@ public:
     using ScreenConstructor = std::function<std::shared_ptr<UIViewController>()>;
 
     // Builds the gallery, the music library, the famous paintings, the articles and the texts,
-    // and shows the settings and the in-app browser, with `screens`.
-    static std::shared_ptr<OEDefaultMenuItemFactory> make(std::shared_ptr<ViewControllersConstructor> screens);
+    // and shows the settings and the in-app browser, with the screen constructor's operations.
+    static std::shared_ptr<OEDefaultMenuItemFactory> make();
 
     // Builds a new screen each time it is called; an empty one removes the screen.
     void setScreenConstructor(OEMenuScreen screen, ScreenConstructor constructor);
@@ -68,5 +67,4 @@ private:
                                                       const std::string& imageName) const;
 
     std::map<OEMenuScreen, ScreenConstructor> constructors_;
-    std::shared_ptr<ViewControllersConstructor> screens_;
 };

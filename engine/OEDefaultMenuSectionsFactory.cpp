@@ -4,11 +4,11 @@
 #include "uikit/OECoreStrings.h"
 
 std::shared_ptr<OEDefaultMenuSectionsFactory> OEDefaultMenuSectionsFactory::initWithMainSectionTitle(
-    const std::string& title, std::shared_ptr<OEConfig> config, std::shared_ptr<ViewControllersConstructor> screens) {
+    const std::string& title, std::shared_ptr<OEConfig> config) {
     auto factory = std::make_shared<OEDefaultMenuSectionsFactory>();
     factory->title_ = title;
     factory->config_ = std::move(config);
-    factory->factory_ = OEDefaultMenuItemFactory::make(std::move(screens));
+    factory->factory_ = OEDefaultMenuItemFactory::make();
     return factory;
 }
 

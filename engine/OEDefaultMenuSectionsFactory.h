@@ -12,10 +12,9 @@
 
 class OEDefaultMenuSectionsFactory : public NSObject, public OEMainMenuSectionsFactory {
 public:
-    // The engine passes the application's display name as the main section's title, and the
-    // constructor of its screens for the rows.
-    static std::shared_ptr<OEDefaultMenuSectionsFactory> initWithMainSectionTitle(
-        const std::string& title, std::shared_ptr<OEConfig> config, std::shared_ptr<ViewControllersConstructor> screens);
+    // The engine passes the application's display name as the main section's title.
+    static std::shared_ptr<OEDefaultMenuSectionsFactory> initWithMainSectionTitle(const std::string& title,
+                                                                                  std::shared_ptr<OEConfig> config);
 
     const std::string& title() const { return title_; }
     const std::shared_ptr<OEConfig>& config() const { return config_; }

@@ -21,12 +21,10 @@ std::shared_ptr<UIColor> backgroundColor(const std::shared_ptr<OEConfig>& config
 }  // namespace
 
 std::shared_ptr<OEMainMenu> OEMainMenu::initWithFactory(std::shared_ptr<OEMainMenuSectionsFactory> factory,
-                                                        std::shared_ptr<OEConfig> config,
-                                                        std::shared_ptr<ViewControllersConstructor> screens) {
+                                                        std::shared_ptr<OEConfig> config) {
     auto menu = std::make_shared<OEMainMenu>();
     menu->itemsFactory_ = std::move(factory);
     menu->config_ = std::move(config);
-    menu->screens_ = std::move(screens);
     if (menu->itemsFactory_) menu->sections_ = menu->itemsFactory_->makeItems();
     // Observed from construction, so a message before the view loads still refreshes the
     // sections the engine reads at start-up.
@@ -78,7 +76,7 @@ void OEMainMenu::reloadData() {
 std::shared_ptr<OESideMenuContainerViewController> OEMainMenu::sideMenuContainer() {
     auto self = std::static_pointer_cast<UIViewController>(shared_from_this());
     if (auto container = menuContainerViewController(self)) return container;
-    return std::dynamic_pointer_cast<OESideMenuContainerViewController>(screens_ ? screens_->menuController() : nullptr);
+    return std::dynamic_pointer_cast<OESideMenuContainerViewController>(ViewControllersConstructor::menuController());
 }
 
 std::shared_ptr<OEMenuSectionItem> OEMainMenu::itemAt(const NSIndexPath& indexPath) const {

@@ -14,15 +14,13 @@
 
 class OEBadge;
 class OESideMenuContainerViewController;
-class ViewControllersConstructor;
 
 class OEMainMenu : public UIViewController, public UITableViewDataSource, public UITableViewDelegate {
 public:
     // Asks the factory for the sections at once, before any view exists, so the first item's
-    // action can run right after construction. `screens` names the core's side-menu container.
+    // action can run right after construction.
     static std::shared_ptr<OEMainMenu> initWithFactory(std::shared_ptr<OEMainMenuSectionsFactory> factory,
-                                                       std::shared_ptr<OEConfig> config,
-                                                       std::shared_ptr<ViewControllersConstructor> screens = nullptr);
+                                                       std::shared_ptr<OEConfig> config);
 
     std::shared_ptr<OEMainMenuSectionsFactory> itemsFactory() const { return itemsFactory_; }
     void setItemsFactory(std::shared_ptr<OEMainMenuSectionsFactory> factory) { itemsFactory_ = std::move(factory); }
@@ -36,7 +34,7 @@ public:
     // "NewAppsFoundMessage", "MessageDataUpdated" and "ImagesDataChanged".
     void reloadData();
 
-    // The side-menu container this menu sits in (else the core's).
+    // The side-menu container this menu sits in (else the engine's).
     std::shared_ptr<OESideMenuContainerViewController> sideMenuContainer();
 
     // Cells: title in 17 points on up to 3 lines, gray selection; the bundle image; an
@@ -71,7 +69,6 @@ private:
 
     std::shared_ptr<OEMainMenuSectionsFactory> itemsFactory_;
     std::shared_ptr<OEConfig> config_;
-    std::shared_ptr<ViewControllersConstructor> screens_;
     std::vector<std::shared_ptr<OEMenuSection>> sections_;
     std::shared_ptr<UITableView> tableView_;
 };

@@ -44,24 +44,21 @@ bool isNotPhone() {
     return device->canReportUserInterfaceIdiom() && device->userInterfaceIdiom() != UIUserInterfaceIdiom::Phone;
 }
 
+// The process's engine when there is one; asking makes none.
+std::shared_ptr<OECore> existingEngine() { return OECore::hasInstance() ? OECore::instance() : nullptr; }
+
 }  // namespace
 
-std::shared_ptr<ViewControllersConstructor> ViewControllersConstructor::initWithCore(std::weak_ptr<OECore> core) {
-    auto constructor = std::make_shared<ViewControllersConstructor>();
-    constructor->core_ = std::move(core);
-    return constructor;
-}
-
-std::shared_ptr<OECore> ViewControllersConstructor::startedCore(const char* sentence) const {
-    auto core = core_.lock();
+std::shared_ptr<OECore> ViewControllersConstructor::startedCore(const char* sentence) {
+    auto core = existingEngine();
     if (core && core->isInitialized()) return core;
     Diagnostics::note(sentence);
     return nullptr;
 }
 
-std::shared_ptr<UIViewController> ViewControllersConstructor::menuController() const {
-    auto core = core_.lock();
-    return core ? core->viewController() : nullptr;
+std::shared_ptr<UIViewController> ViewControllersConstructor::menuController() {
+    auto engine = existingEngine();
+    return engine ? engine->viewController() : nullptr;
 }
 
 std::shared_ptr<UIViewController> ViewControllersConstructor::rootNavigationController() {
@@ -69,13 +66,13 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::rootNavigationCont
     return window ? window->rootViewController() : nullptr;
 }
 
-std::shared_ptr<UIViewController> ViewControllersConstructor::constructGalleryViewController() const {
+std::shared_ptr<UIViewController> ViewControllersConstructor::constructGalleryViewController() {
     auto browser = dbController();
     return browser ? detailsControllerWithController(browser) : nullptr;
 }
 
-std::shared_ptr<UIViewController> ViewControllersConstructor::constructMediaPLayerController() const {
-    const auto engine = core_.lock();
+std::shared_ptr<UIViewController> ViewControllersConstructor::constructMediaPLayerController() {
+    const auto engine = existingEngine();
     if (!engine || !engine->mediaPlayer()) {
         Diagnostics::note("The music library needs a media database.");
         return nullptr;
@@ -102,14 +99,14 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::constructMediaPLay
 }
 
 std::shared_ptr<UIViewController> ViewControllersConstructor::thumbnailViewControllerForSource(
-    const std::shared_ptr<DataSource>& source, const std::shared_ptr<dataSubCat>& subCat, bool allowFilter) const {
+    const std::shared_ptr<DataSource>& source, const std::shared_ptr<dataSubCat>& subCat, bool allowFilter) {
     const auto engine = startedCore("The thumbnails cannot be built before the engine has started.");
     if (!engine) return nullptr;
     return UINavigationController::initWithRootViewController(
         UIThumbailViewController::initWithDataSource(source, subCat, allowFilter, engine->galleryContext()));
 }
 
-std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() const {
+std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() {
     const auto engine = startedCore("The gallery cannot be built before the engine has started.");
     if (!engine) return nullptr;
     const GalleryContext context = engine->galleryContext();
@@ -136,14 +133,14 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() con
     return browser;
 }
 
-std::shared_ptr<UIViewController> ViewControllersConstructor::constructFamousController() const {
+std::shared_ptr<UIViewController> ViewControllersConstructor::constructFamousController() {
     const auto engine = startedCore("The famous paintings cannot be built before the engine has started.");
     if (!engine) return nullptr;
     return detailsControllerWithController(
         UIFamousTableViewController::initWithStyle(UITableViewStyleGrouped, engine->textsContext()));
 }
 
-std::shared_ptr<UIViewController> ViewControllersConstructor::constructArticlesController() const {
+std::shared_ptr<UIViewController> ViewControllersConstructor::constructArticlesController() {
     const auto engine = startedCore("The articles cannot be built before the engine has started.");
     if (!engine) return nullptr;
     auto context = engine->textsContext();
@@ -151,7 +148,7 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::constructArticlesC
     return detailsControllerWithController(UIArticlesListViewController::initWithDataList(list, std::move(context)));
 }
 
-std::shared_ptr<UIViewController> ViewControllersConstructor::constructTextsController() const {
+std::shared_ptr<UIViewController> ViewControllersConstructor::constructTextsController() {
     const auto engine = startedCore("The texts cannot be built before the engine has started.");
     if (!engine) return nullptr;
     auto context = engine->textsContext();
@@ -159,13 +156,13 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::constructTextsCont
     return detailsControllerWithController(TextEngineRoot_iPhone::initWithContext(std::move(context)));
 }
 
-void ViewControllersConstructor::showBrowser(const std::string& url) const {
+void ViewControllersConstructor::showBrowser(const std::string& url) {
     const auto engine = startedCore("The browser cannot be shown before the engine has started.");
     if (!engine) return;
     showController(MinibrowserViewController::initWithURL(NSURL::URLWithString(url), engine->appContext()));
 }
 
-void ViewControllersConstructor::showSettings() const {
+void ViewControllersConstructor::showSettings() {
     const auto engine = startedCore("The settings cannot be shown before the engine has started.");
     if (!engine) return;
     showController(UISettings::initWithNibName("Settings", engine->galleryContext()));

@@ -1,5 +1,6 @@
 // Builds the application's top-level screens in the wrappers the device needs (a navigation
-// controller; on a pad also a split controller) and presents screens modally.
+// controller; on a pad also a split controller) and presents screens modally: a stateless
+// factory of class operations over the process's engine.
 #pragma once
 
 #include "platform/foundation/NSObject.h"
@@ -15,45 +16,43 @@ class dataSubCat;
 
 class ViewControllersConstructor : public NSObject {
 public:
-    // Over the services of `core`, which owns its constructor and so is held weakly: once it is
-    // gone every screen is empty, with a sentence.
-    static std::shared_ptr<ViewControllersConstructor> initWithCore(std::weak_ptr<OECore> core);
+    // Each operation reaches the process's engine (OECore::instance()). A screen asked for
+    // before the engine has started, or when there is none, is empty (none is shown), with a
+    // sentence; asking makes no engine.
 
-    // The core's side-menu container.
-    std::shared_ptr<UIViewController> menuController() const;
+    // The engine's side-menu container.
+    static std::shared_ptr<UIViewController> menuController();
     // The key window's root view controller.
     static std::shared_ptr<UIViewController> rootNavigationController();
 
     // The category browser over the whole catalogue, wrapped for the device; empty when dbController is.
-    [[nodiscard]] std::shared_ptr<UIViewController> constructGalleryViewController() const;
+    [[nodiscard]] static std::shared_ptr<UIViewController> constructGalleryViewController();
     // The category browser (pad or phone variant) over the images database, with its search, in
-    // the core's context; empty, with a sentence, before the core has started.
-    [[nodiscard]] std::shared_ptr<UIViewController> dbController() const;
+    // the engine's context.
+    [[nodiscard]] static std::shared_ptr<UIViewController> dbController();
 
     // A new thumbnail screen over the source's pictures of the subcategory, filtering offered
-    // or not, in a new navigation controller; empty, with a sentence, before the core has started.
-    [[nodiscard]] std::shared_ptr<UIViewController> thumbnailViewControllerForSource(
-        const std::shared_ptr<DataSource>& source, const std::shared_ptr<dataSubCat>& subCat, bool allowFilter) const;
+    // or not, in a new navigation controller.
+    [[nodiscard]] static std::shared_ptr<UIViewController> thumbnailViewControllerForSource(
+        const std::shared_ptr<DataSource>& source, const std::shared_ptr<dataSubCat>& subCat, bool allowFilter);
 
     // The player screen for the device (the pad's for every idiom but the phone's, the phone's
-    // where the device cannot tell) over the core's player controller, the core as its
-    // delegate and its content loaded, kept as the core's player screen, in a new navigation
+    // where the device cannot tell) over the engine's player controller, the engine as its
+    // delegate and its content loaded, kept as the engine's player screen, in a new navigation
     // controller; empty, with a sentence, without a player.
-    [[nodiscard]] std::shared_ptr<UIViewController> constructMediaPLayerController() const;
+    [[nodiscard]] static std::shared_ptr<UIViewController> constructMediaPLayerController();
 
     // The famous-paintings posts (a grouped list), the articles of the current language over the
     // articles database, and the texts browser (phone or pad variant), each wrapped for the
-    // device; empty, with a sentence, before the core has started.
-    [[nodiscard]] std::shared_ptr<UIViewController> constructFamousController() const;
-    [[nodiscard]] std::shared_ptr<UIViewController> constructArticlesController() const;
-    [[nodiscard]] std::shared_ptr<UIViewController> constructTextsController() const;
+    // device.
+    [[nodiscard]] static std::shared_ptr<UIViewController> constructFamousController();
+    [[nodiscard]] static std::shared_ptr<UIViewController> constructArticlesController();
+    [[nodiscard]] static std::shared_ptr<UIViewController> constructTextsController();
 
-    // Presents the settings screen in a navigation controller; nothing, with a sentence, before
-    // the core has started.
-    void showSettings() const;
-    // Presents the in-app browser on the address in a navigation controller; nothing, with a
-    // sentence, before the core has started.
-    void showBrowser(const std::string& url) const;
+    // Presents the settings screen in a navigation controller.
+    static void showSettings();
+    // Presents the in-app browser on the address in a navigation controller.
+    static void showBrowser(const std::string& url);
 
     // The controller in a new navigation controller; on a pad (idiom exactly 1) that in a
     // split controller as well.
@@ -70,8 +69,6 @@ public:
     static void showModalityController(const std::shared_ptr<UIViewController>& controller, bool fullscreen);
 
 private:
-    // The core once it has started; else empty, with `sentence` noted.
-    std::shared_ptr<OECore> startedCore(const char* sentence) const;
-
-    std::weak_ptr<OECore> core_;
+    // The process's engine once it has started; else empty, with `sentence` noted.
+    static std::shared_ptr<OECore> startedCore(const char* sentence);
 };

@@ -98,6 +98,8 @@ void ImageViewController::viewDidDisappear(bool animated) {
     if (scrollView_) scrollView_->setImage(nullptr);
     alreadyShowed_ = false;
     hdImage_ = false;
+    // A change of resolution still fading shows nothing once the page has gone.
+    ++resolutionChange_;
 }
 
 void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
@@ -105,9 +107,10 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
     auto weak = weakSelf<ImageViewController>();
     auto resources = context_.resources;
     const std::string path = imagePath();
+    const std::uint64_t change = resolutionChange_;
     // One read after another, so the picture asked for last is the one left in place.
     if (!readQueue_) readQueue_ = DispatchQueue::create("ImageViewController.read");
-    readQueue_->async([weak, resources, path, hd, whenMissing] {
+    readQueue_->async([weak, resources, path, hd, whenMissing, change] {
         std::shared_ptr<UIImage> image;
         bool shownHD = false;
         if (hd && !path.empty()) {
@@ -115,9 +118,12 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
             shownHD = image != nullptr;
         }
         if (!image && !path.empty()) image = readPicture(*resources, ImageLoader::imagePath(path));
-        DispatchQueue::mainQueue()->async([weak, image, hd, shownHD, whenMissing] {
+        DispatchQueue::mainQueue()->async([weak, image, hd, shownHD, whenMissing, change] {
             auto self = weak.lock();
             if (!self) return;
+            // Read for a change of resolution that a later one has overtaken: that one is fading
+            // the page out and reads again when it has.
+            if (whenMissing == WhenMissing::Nothing && change != self->resolutionChange_) return;
             if (image) {
                 // A download that is in place and decodes is one more picture on the device.
                 if (whenMissing == WhenMissing::Discard) self->pictureDownloaded();
@@ -270,13 +276,20 @@ void ImageViewController::setHdImage(bool hd) {
     if (hd == hdImage_) return;
     hdImage_ = hd;
     if (!scrollView_) return;
-    // The page fades out while the other resolution is read, and that picture fades in as soon
-    // as it is in place: it never waits for the fade-out's end (nor, on a stopped clock, forever).
+    // The page fades out; once it has, the resolution wanted then is read and fades in. A
+    // change made while an earlier one fades leaves only the last to read.
+    const std::uint64_t change = ++resolutionChange_;
     auto weak = weakSelf<ImageViewController>();
-    UIView::animateWithDuration(kFadeDuration, [weak] {
-        if (auto self = weak.lock()) self->scrollView_->setAlpha(0);
-    });
-    displayImage(hd, WhenMissing::Nothing);
+    UIView::animateWithDuration(
+        kFadeDuration,
+        [weak] {
+            if (auto self = weak.lock()) self->scrollView_->setAlpha(0);
+        },
+        [weak, change](bool) {
+            auto self = weak.lock();
+            if (!self || change != self->resolutionChange_) return;
+            self->displayImage(self->hdImage_, WhenMissing::Nothing);
+        });
 }
 
 void ImageViewController::tapClick(const std::shared_ptr<UITapGestureRecognizer>& recognizer) {

@@ -43,7 +43,7 @@ public:
     bool scrollEnabled() const { return scrollEnabled_; }
     void setScrollEnabled(bool enabled);
     // The high-resolution picture is wanted (and shown once it is loaded). A change fades the
-    // page out and the other resolution in, as soon as it is read.
+    // page out and, when that fade has ended, reads the other resolution and fades it in.
     bool hdImage() const { return hdImage_; }
     void setHdImage(bool hd);
     // The spinner's style: 1 white, 2 gray.
@@ -103,4 +103,7 @@ private:
     std::shared_ptr<HTTPrequest> downloadRequest_;
     // The page's reads, in the order they were asked for.
     std::shared_ptr<DispatchQueue> readQueue_;
+    // Counts the changes of resolution (and the page's departures, which end them): a fade-out
+    // or a read begun for an earlier one does nothing.
+    std::uint64_t resolutionChange_ = 0;
 };

@@ -44,8 +44,7 @@ std::shared_ptr<UIInfoView> UIInfoView::presentInfo(const std::shared_ptr<UIView
 }
 
 UIInfoView::UIInfoView(GalleryContext context)
-    : context_(std::move(context)),
-      settings_(AppConfig::initWithTextsConfig(context_.app.config ? context_.app.config->text() : nullptr)) {}
+    : context_(std::move(context)), settings_(AppConfig::sharedAppConfig()) {}
 
 void UIInfoView::loadView() {
     auto root = UIView::initWithFrame(UIScreen::mainScreen()->bounds());

@@ -64,8 +64,7 @@ std::shared_ptr<UIText> UIText::initWithNibName(const std::string&, TextsContext
 }
 
 UIText::UIText(TextsContext context)
-    : context_(std::move(context)),
-      settings_(AppConfig::initWithTextsConfig(context_.app().config ? context_.app().config->text() : nullptr)) {}
+    : context_(std::move(context)), settings_(AppConfig::sharedAppConfig()) {}
 
 void UIText::loadView() {
     // The interface file's layout: the page over a bar of the five buttons.

@@ -170,6 +170,7 @@ inline constexpr int kDemoThumbnailWidth = 80;
 inline constexpr int kDemoThumbnailHeight = 60;
 inline constexpr int kDemoGroupPictureWidth = 120;
 inline constexpr int kDemoGroupPictureHeight = 90;
-// High-resolution files on the content server.
+// High-resolution files on the content server: the pictures drawn larger, in their shape.
 inline constexpr int kDemoHDPictureWidth = 960;
 inline constexpr int kDemoHDPictureHeight = 720;
+static_assert(kDemoHDPictureWidth * kDemoPictureHeight == kDemoHDPictureHeight * kDemoPictureWidth);

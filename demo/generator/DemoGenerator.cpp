@@ -232,17 +232,19 @@ bool createImagesTable(Writer& db) {
                    ", \"has_hd_ipad\" TEXT, \"has_hd_iphone\" TEXT, \"resolution\" TEXT, \"inapp\" TEXT)");
 }
 
-// Made-up but plausible scan sizes.
-std::string resolutionOf(int index) {
-    const int width = 3000 + (index * 379) % 3000;
-    const int height = 2000 + (index * 577) % 2400;
-    return std::to_string(width) + "x" + std::to_string(height);
-}
-
 // The "has_hd_ipad" and "has_hd_iphone" flags; the server has a high-resolution file for every
 // painting with either.
 bool hasHDForPad(const DemoPainting& painting) { return painting.index % 3 != 0; }
 bool hasHDForPhone(const DemoPainting& painting) { return painting.index % 4 != 0; }
+bool hasHD(const DemoPainting& painting) { return hasHDForPad(painting) || hasHDForPhone(painting); }
+
+// The "resolution" the picture menu offers: the pixel size of the largest file there is of the
+// picture, its high-resolution file where the server has one.
+std::string resolutionText(bool highResolution) {
+    const int width = highResolution ? kDemoHDPictureWidth : kDemoPictureWidth;
+    const int height = highResolution ? kDemoHDPictureHeight : kDemoPictureHeight;
+    return std::to_string(width) + "x" + std::to_string(height);
+}
 
 // The composition of a composer's k-th picture (from 0).
 std::uint32_t composerPictureSeed(const DemoComposer& composer, std::uint32_t k) {
@@ -255,12 +257,22 @@ struct PaintingFiles {
     std::vector<std::uint8_t> thumbnail;
 };
 
-PaintingFiles paintingFiles(const DemoPainting& painting, int width, int height) {
-    const auto image = DemoPictures::compose(static_cast<std::uint32_t>(painting.index), width, height);
+bool isPNG(const DemoPainting& painting) { return DemoCatalogue::thumbnailPathOf(painting).empty(); }
+
+PaintingFiles paintingFiles(const DemoPainting& painting) {
+    const auto image =
+        DemoPictures::compose(static_cast<std::uint32_t>(painting.index), kDemoPictureWidth, kDemoPictureHeight);
     const auto small = DemoPictures::shrink(image, kDemoThumbnailWidth, kDemoThumbnailHeight);
-    if (DemoCatalogue::thumbnailPathOf(painting).empty())
-        return {DemoPictures::encodePNG(image), DemoPictures::encodePNG(small)};
+    if (isPNG(painting)) return {DemoPictures::encodePNG(image), DemoPictures::encodePNG(small)};
     return {DemoPictures::encodeJPEG(image), DemoPictures::encodeJPEG(small)};
+}
+
+// The painting's high-resolution file: its picture drawn larger, the same shapes in the same places.
+std::vector<std::uint8_t> highResolutionFile(const DemoPainting& painting) {
+    const double scale = static_cast<double>(kDemoHDPictureWidth) / kDemoPictureWidth;
+    const auto image =
+        DemoPictures::compose(static_cast<std::uint32_t>(painting.index), kDemoPictureWidth, kDemoPictureHeight, scale);
+    return isPNG(painting) ? DemoPictures::encodePNG(image) : DemoPictures::encodeJPEG(image);
 }
 
 }  // namespace
@@ -307,7 +319,7 @@ bool DemoGenerator::writeImagesDatabase(const std::string& path, const Options& 
         appendTexts(cells, paintingDescription(painting, storage));
         cells.emplace_back(std::string(hasHDForPad(painting) ? "1" : "0"));
         cells.emplace_back(std::string(hasHDForPhone(painting) ? "1" : "0"));
-        cells.emplace_back(resolutionOf(painting.index));
+        cells.emplace_back(resolutionText(hasHD(painting)));
         cells.emplace_back(std::string(painting.index % 10 == 1 ? "1" : ""));
         db.insert("images", columns, cells);
     }
@@ -328,7 +340,7 @@ bool DemoGenerator::writeImagesDatabase(const std::string& path, const Options& 
         appendTexts(cells, DemoText{});
         cells.emplace_back(std::string("0"));
         cells.emplace_back(std::string("0"));
-        cells.emplace_back(resolutionOf(pictureIndex));
+        cells.emplace_back(resolutionText(false));
         cells.emplace_back(std::string());
         db.insert("images", columns, cells);
     }
@@ -492,7 +504,7 @@ bool DemoGenerator::writePictures(const std::string& folder, std::string* error)
 
     for (const auto& painting : DemoCatalogue::paintings()) {
         if (DemoCatalogue::isOnServerOnly(painting)) continue;
-        const PaintingFiles files = paintingFiles(painting, kDemoPictureWidth, kDemoPictureHeight);
+        const PaintingFiles files = paintingFiles(painting);
         if (!DemoPictures::writeFile(data + "/" + DemoCatalogue::imagePathOf(painting), files.picture, error))
             return false;
         // The PNG picture is its own thumbnail in the bundle.
@@ -622,15 +634,12 @@ bool DemoGenerator::writeServerFolder(const std::string& folder, const Options& 
     const std::string data = folder + "/data/" + serverFolder + "/";
     for (const auto& painting : DemoCatalogue::paintings()) {
         const std::string path = DemoCatalogue::imagePathOf(painting);
-        const PaintingFiles files = paintingFiles(painting, kDemoPictureWidth, kDemoPictureHeight);
+        const PaintingFiles files = paintingFiles(painting);
         if (!DemoPictures::writeFile(pictures + path, files.picture, error) ||
             !DemoPictures::writeFile(data + "thumbs/" + DemoCatalogue::serverThumbnailPathOf(path), files.thumbnail,
                                      error))
             return false;
-        if (!hasHDForPad(painting) && !hasHDForPhone(painting)) continue;
-        if (!DemoPictures::writeFile(data + path,
-                                     paintingFiles(painting, kDemoHDPictureWidth, kDemoHDPictureHeight).picture, error))
-            return false;
+        if (hasHD(painting) && !DemoPictures::writeFile(data + path, highResolutionFile(painting), error)) return false;
     }
     for (const auto& composer : DemoCatalogue::composers()) {
         std::uint32_t k = 0;

@@ -65,21 +65,26 @@ void appendBytes(void* context, void* data, int size) {
 
 }  // namespace
 
-DemoPictures::Image DemoPictures::compose(std::uint32_t seed, int width, int height) {
+DemoPictures::Image DemoPictures::compose(std::uint32_t seed, int width, int height, double scale) {
     SplitMix random(0x05EEDull * 1000003ull + seed);
-    Image image{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
+    // The shapes are placed in the layout's own pixels; each drawn pixel looks up where it falls
+    // in the layout, so every scale draws the same shapes in the same places.
+    const int drawnWidth = static_cast<int>(std::lround(width * scale));
+    const int drawnHeight = static_cast<int>(std::lround(height * scale));
+    Image image{drawnWidth, drawnHeight,
+                std::vector<std::uint8_t>(static_cast<std::size_t>(drawnWidth) * drawnHeight * 3)};
     const double baseHue = random.unit();
     const Rgb top = fromHue(baseHue, 0.35 + 0.4 * random.unit(), 0.55 + 0.4 * random.unit());
     const Rgb bottom = fromHue(baseHue + 0.08 + 0.2 * random.unit(), 0.5 + 0.4 * random.unit(), 0.25 + 0.4 * random.unit());
     const double horizon = 0.35 + 0.3 * random.unit();
 
     // Sky and ground: a vertical gradient broken at a horizon.
-    for (int y = 0; y < height; ++y) {
-        const double v = static_cast<double>(y) / height;
+    for (int y = 0; y < drawnHeight; ++y) {
+        const double v = static_cast<double>(y) / drawnHeight;
         const Rgb& from = v < horizon ? top : bottom;
         const double shade = v < horizon ? 0.75 + 0.25 * (v / horizon) : 1.0 - 0.4 * ((v - horizon) / (1 - horizon));
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* px = &image.rgb[(static_cast<std::size_t>(y) * width + x) * 3];
+        for (int x = 0; x < drawnWidth; ++x) {
+            std::uint8_t* px = &image.rgb[(static_cast<std::size_t>(y) * drawnWidth + x) * 3];
             px[0] = channel(from.r * shade * 255);
             px[1] = channel(from.g * shade * 255);
             px[2] = channel(from.b * shade * 255);
@@ -92,16 +97,18 @@ DemoPictures::Image DemoPictures::compose(std::uint32_t seed, int width, int hei
         const double cx = random.unit() * width, cy = random.unit() * height;
         const double radius = (0.06 + 0.22 * random.unit()) * std::min(width, height);
         const double alpha = 0.45 + 0.5 * random.unit();
-        const int x0 = std::max(0, static_cast<int>(cx - radius)), x1 = std::min(width - 1, static_cast<int>(cx + radius));
-        const int y0 = std::max(0, static_cast<int>(cy - radius)), y1 = std::min(height - 1, static_cast<int>(cy + radius));
+        const int x0 = std::max(0, static_cast<int>((cx - radius) * scale));
+        const int x1 = std::min(drawnWidth - 1, static_cast<int>((cx + radius) * scale) + 1);
+        const int y0 = std::max(0, static_cast<int>((cy - radius) * scale));
+        const int y1 = std::min(drawnHeight - 1, static_cast<int>((cy + radius) * scale) + 1);
         for (int y = y0; y <= y1; ++y)
             for (int x = x0; x <= x1; ++x) {
-                const double dx = x - cx, dy = y - cy;
+                const double dx = x / scale - cx, dy = y / scale - cy;
                 if (dx * dx + dy * dy <= radius * radius)
-                    blend(&image.rgb[(static_cast<std::size_t>(y) * width + x) * 3], colour, alpha);
+                    blend(&image.rgb[(static_cast<std::size_t>(y) * drawnWidth + x) * 3], colour, alpha);
             }
     }
-    // Bars.
+    // Bars, each over the drawn pixels that fall in its layout pixels.
     const int bars = 1 + random.below(4);
     for (int i = 0; i < bars; ++i) {
         const Rgb colour = fromHue(baseHue + 0.3 + 0.4 * random.unit(), 0.3 + 0.6 * random.unit(), 0.2 + 0.7 * random.unit());
@@ -109,8 +116,12 @@ DemoPictures::Image DemoPictures::compose(std::uint32_t seed, int width, int hei
         const int bh = std::max(2, static_cast<int>((0.1 + 0.6 * random.unit()) * height));
         const int bx = random.below(std::max(1, width - bw)), by = random.below(std::max(1, height - bh));
         const double alpha = 0.5 + 0.4 * random.unit();
-        for (int y = by; y < by + bh; ++y)
-            for (int x = bx; x < bx + bw; ++x) blend(&image.rgb[(static_cast<std::size_t>(y) * width + x) * 3], colour, alpha);
+        const int x0 = static_cast<int>(std::ceil(bx * scale));
+        const int x1 = std::min(drawnWidth, static_cast<int>(std::ceil((bx + bw) * scale)));
+        const int y0 = static_cast<int>(std::ceil(by * scale));
+        const int y1 = std::min(drawnHeight, static_cast<int>(std::ceil((by + bh) * scale)));
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x) blend(&image.rgb[(static_cast<std::size_t>(y) * drawnWidth + x) * 3], colour, alpha);
     }
     return image;
 }

@@ -19,8 +19,10 @@ public:
         std::vector<std::uint8_t> rgba;  // width * height * 4, not premultiplied
     };
 
-    // A composition of bands, discs and bars in a palette drawn from `seed`.
-    static Image compose(std::uint32_t seed, int width, int height);
+    // A composition of bands, discs and bars in a palette drawn from `seed`, laid out for
+    // width x height and drawn `scale` times as large: a larger scale gives the same picture
+    // with more pixels.
+    static Image compose(std::uint32_t seed, int width, int height, double scale = 1.0);
     // The image reduced by averaging blocks (width and height must divide the source's).
     static Image shrink(const Image& image, int width, int height);
 

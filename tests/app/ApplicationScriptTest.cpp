@@ -2,9 +2,10 @@
 // bundle with the gallery's category browser in the centre of the side-menu shell; the menu
 // opens, the gallery is chosen again, its first row shows its group's picture, the grouping is
 // switched, and pictures of the screen are saved. A subcategory's grid opens its pictures in
-// the full-screen pager, downloaded from the content server and kept for later without it. A
-// picture liked with the pager's button is a favourite on the server and in the favourites
-// screen after a restart.
+// the full-screen pager, downloaded from the content server and kept for later without it; its
+// HD file, downloaded while the script's clock stands still, shows only once the page has faded
+// out. A picture liked with the pager's button is a favourite on the server and in the
+// favourites screen after a restart.
 // Downloading all pictures from the menu stops at a file the server fails; the second launch
 // offers the rest, and once every picture is there the menu row is gone. A subcategory's screen
 // downloads its own missing pictures; a list row opens its picture's information; the last
@@ -24,12 +25,19 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <filesystem>
 #include <fstream>
@@ -38,6 +46,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -316,6 +325,90 @@ TEST(ApplicationScript, ASubcategorysGridOpensItsPicturesFromTheServerInThePager
                    "tap " + title + "\n"
                    "await image " + imagePath + "\n");
     EXPECT_EQ(run.status, 0) << run.output;
+}
+
+TEST(ApplicationScript, TheHDPictureDownloadedForThePagerShowsOnlyOnceThePageHasFadedOut) {
+    ServedDemo demo;
+    std::string error;
+    ASSERT_TRUE(demo.start(&error)) << error;
+    // A painting of the first group, shown in its grid at once, that the bundle holds and whose
+    // HD file the server has.
+    const DemoGroup& group = DemoCatalogue::genreGroups().front();
+    const DemoPainting* painting = nullptr;
+    for (const auto& p : DemoCatalogue::paintings())
+        if (p.title.en && std::string(p.title.en) == "Mona Lisa") painting = &p;
+    ASSERT_NE(painting, nullptr);
+    const std::string imagePath = DemoCatalogue::imagePathOf(*painting);
+    ASSERT_EQ(DemoCatalogue::genreGroupOf(*painting), group.index);
+    ASSERT_FALSE(DemoCatalogue::isOnServerOnly(*painting));
+    ASSERT_TRUE(std::filesystem::exists(demo.served + "/data/gallery/" + imagePath));
+    // The HD file waits at the server until the tap that asked for it is over, so that it
+    // arrives while the script's clock stands still.
+    demo.server->setFault("/data/gallery/" + imagePath, LoopbackServer::Fault::stall(0));
+
+    // The script comes through a pipe, line by line: it is read only between commands.
+    const std::string script = Sandbox::tmp() + "/hd-script";
+    ASSERT_EQ(::mkfifo(script.c_str(), 0600), 0) << std::strerror(errno);
+    const std::string home = Sandbox::tmp() + "/app-home";
+    std::filesystem::create_directories(home);
+    InteractiveProcess simulator({OSTREL_SIM, "--bundle", demo.bundle, "--home", home, "--default",
+                                  "APMMeasurementEndpointHost=127.0.0.1:9", "--script", script});
+    ASSERT_TRUE(simulator.started());
+    int lines = -1;
+    const auto opening = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (lines < 0 && std::chrono::steady_clock::now() < opening) {
+        lines = ::open(script.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);  // ENXIO until the reader is there
+        if (lines < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GE(lines, 0) << simulator.output();
+    // Writes `text` and waits until the simulator has read all of it.
+    auto feed = [&](const std::string& text) {
+        if (::write(lines, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return false;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        int unread = 1;
+        while (std::chrono::steady_clock::now() < until && ::ioctl(lines, FIONREAD, &unread) == 0 && unread > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return unread == 0;
+    };
+    const std::string faded = Sandbox::tmp() + "/hd-faded.png", shown = Sandbox::tmp() + "/hd-shown.png";
+    ASSERT_TRUE(feed("tap " + group.name.in("en") + "\n"
+                     "idle\n"
+                     "tap " + painting->title.in("en") + "\n"
+                     "await image " + imagePath + "\n"
+                     "tap HD\n"));
+    ASSERT_TRUE(demo.server->waitForStalls(1, 20)) << simulator.output();
+    // An empty line read means the tap has ended.
+    ASSERT_TRUE(feed("\n"));
+    demo.server->releaseStalls();
+    ASSERT_TRUE(feed("idle\n"
+                     "show\n"
+                     "shot " + faded + "\n"
+                     "advance 0.2\n"
+                     "show\n"
+                     "shot " + shown + "\n"
+                     "quit\n"));
+    ::close(lines);
+    ASSERT_EQ(simulator.finish(), 0) << simulator.output();
+
+    // In place and not shown yet: the page fades out first, holding its picture...
+    const std::string output = simulator.output();
+    const std::size_t first = output.find("> show"), second = output.find("> show", first + 1);
+    ASSERT_NE(second, std::string::npos) << output;
+    const std::string whileFading = output.substr(first, second - first), after = output.substr(second);
+    EXPECT_TRUE(std::filesystem::exists(home + "/Documents/Data/hd-" + imagePath));
+    EXPECT_NE(whileFading.find("[1] picture"), std::string::npos) << whileFading;
+    EXPECT_EQ(whileFading.find("image "), std::string::npos) << whileFading;
+    // ...and then, 0.2 s on, the high-resolution picture, fitted to the screen's width.
+    EXPECT_NE(after.find("image hd-" + imagePath), std::string::npos) << after;
+    auto hd = UIImage::imageWithContentsOfFile(demo.served + "/data/gallery/" + imagePath);
+    auto fadedShot = UIImage::imageWithContentsOfFile(faded);
+    auto shownShot = UIImage::imageWithContentsOfFile(shown);
+    ASSERT_TRUE(hd && fadedShot && shownShot) << output;
+    const double fit = 375.0 / hd->pixelWidth();
+    const double top = (667 - hd->pixelHeight() * fit) / 2;
+    expectPictureAt(*shownShot, *hd, fit, 0, top, {10, top + 10}, {365, 667 - top - 10});
+    const auto middle = meanColour(*fadedShot, 10, static_cast<int>(top) + 10, 365, static_cast<int>(667 - top) - 10);
+    for (int c = 0; c < 3; ++c) EXPECT_LT(middle[c], 8.0) << "channel " << c << ": nothing drawn where the picture goes";
 }
 
 TEST(ApplicationScript, APictureLikedInThePagerIsAFavouriteOnTheServerAndInTheFavouritesAfterARestart) {

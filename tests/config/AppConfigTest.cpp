@@ -1,7 +1,11 @@
-// The reading settings over the user defaults.
+// The reading settings over the user defaults, and the process's one instance of them.
 #include "config/AppConfig.h"
 #include "config/OEConfigFactory.h"
 #include "platform/foundation/NSUserDefaults.h"
+
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -30,7 +34,8 @@ using AppConfigStorage = AppConfigTest;
 
 TEST_F(AppConfigDefaults, FromTheTableAndTheTextConfiguration) {
     auto config = OEConfigFactory::initWithAppServerLikesIdentifer("", "", "", "")->makeConfig();
-    auto settings = AppConfig::initWithTextsConfig(config->text());
+    auto settings = AppConfig::sharedAppConfig();
+    settings->setTextsConfig(config->text());
     EXPECT_EQ(settings->intValue("FONT_SIZE_KEY"), 12);
     EXPECT_EQ(settings->intValue("FONT_SIZE_TEXTS_KEY"), 16);
     EXPECT_EQ(settings->intValue("text_align_info"), 1);
@@ -40,11 +45,12 @@ TEST_F(AppConfigDefaults, FromTheTableAndTheTextConfiguration) {
     EXPECT_EQ(settings->strValue("unknown"), "");
     config->text()->setDefFontSize(14);
     EXPECT_EQ(settings->intValue("FONT_SIZE_KEY"), 14);
-    EXPECT_EQ(AppConfig::initWithTextsConfig(nullptr)->intValue("FONT_SIZE_KEY"), 0);
+    settings->setTextsConfig(nullptr);
+    EXPECT_EQ(settings->intValue("FONT_SIZE_KEY"), 0);
 }
 
 TEST_F(AppConfigStorage, WrittenAtOnceAndKeptAcrossARestart) {
-    auto settings = AppConfig::initWithTextsConfig(nullptr);
+    auto settings = AppConfig::sharedAppConfig();
     settings->setInt(2, "text_align");
     settings->setStr("Georgia", "fontName");
     settings->setInt(0, "FONT_SIZE_KEY");  // a stored 0 is a value, not "nothing stored"
@@ -55,9 +61,21 @@ TEST_F(AppConfigStorage, WrittenAtOnceAndKeptAcrossARestart) {
 }
 
 TEST_F(AppConfigStorage, ReadsStoredValuesAs32BitIntegers) {
-    auto settings = AppConfig::initWithTextsConfig(nullptr);
+    auto settings = AppConfig::sharedAppConfig();
     settings->setInt(4294967296LL + 18, "FONT_SIZE_TEXTS_KEY");
     EXPECT_EQ(settings->intValue("FONT_SIZE_TEXTS_KEY"), 18);
     ASSERT_TRUE(NSUserDefaults::standardUserDefaults()->setObject(Value("15pt"), "text_align_info"));
     EXPECT_EQ(settings->intValue("text_align_info"), 15);
+}
+
+TEST(AppConfigShared, IsOneInstanceMadeOnceEvenWhenManyThreadsAskAtOnce) {
+    AppConfig::resetSharedAppConfig();
+    std::vector<std::shared_ptr<AppConfig>> answers(8);
+    std::vector<std::thread> threads;
+    for (auto& answer : answers) threads.emplace_back([&answer] { answer = AppConfig::sharedAppConfig(); });
+    for (auto& thread : threads) thread.join();
+    ASSERT_TRUE(answers[0]);
+    for (const auto& answer : answers) EXPECT_EQ(answer, answers[0]);
+    EXPECT_EQ(AppConfig::sharedAppConfig(), answers[0]);
+    EXPECT_EQ(AppConfig::sharedAppConfig(), AppConfig::sharedAppConfig());
 }

@@ -1,5 +1,8 @@
-// Folders, lookups, the do-not-back-up mark and checked joins of relative paths from data.
+// The process's one file locator; folders, lookups, the do-not-back-up mark and checked joins
+// of relative paths from data.
 #include "config/FileSystem.h"
+#include "config/OEConfigFactory.h"
+#include "config/OEContext.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSSearchPath.h"
 #include "platform/foundation/Sandbox.h"
@@ -12,6 +15,7 @@
 #include <functional>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -21,6 +25,20 @@ void touch(const std::string& path) {
 }
 
 }  // namespace
+
+TEST(FileSystemShared, IsOneInstanceMadeOnceEvenWhenManyThreadsAskAtOnceAndEveryContextHasIt) {
+    FileSystem::resetSharedFileSystem();
+    std::vector<std::shared_ptr<FileSystem>> answers(8);
+    std::vector<std::thread> threads;
+    for (auto& answer : answers) threads.emplace_back([&answer] { answer = FileSystem::sharedFileSystem(); });
+    for (auto& thread : threads) thread.join();
+    ASSERT_TRUE(answers[0]);
+    for (const auto& answer : answers) EXPECT_EQ(answer, answers[0]);
+    EXPECT_EQ(FileSystem::sharedFileSystem(), answers[0]);
+    EXPECT_EQ(OEContext::withConfig(OEConfigFactory::defaultFactory()->makeConfig()).fileSystem, answers[0]);
+    // Each test runs in a home of its own: the one instance names this test's folders.
+    EXPECT_EQ(answers[0]->documentsFolder(), Sandbox::documents());
+}
 
 TEST(FileSystemFolders, AreTheSandboxFolders) {
     auto fs = std::make_shared<FileSystem>();

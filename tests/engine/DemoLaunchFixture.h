@@ -21,9 +21,6 @@
 
 enum class DemoDatabases { All, ImagesOnly, None };
 
-// The screens of the shared core.
-inline std::shared_ptr<ViewControllersConstructor> screens() { return OECore::instance()->screens(); }
-
 class DemoLaunchFixture : public ::testing::Test {
 protected:
     // A copy of the demo bundle (without pictures unless asked for: the launch only reads

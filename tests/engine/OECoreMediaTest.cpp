@@ -66,7 +66,7 @@ TEST_F(EngineMusic, WithoutAMediaDatabaseThereIsNoPlayerAndNothingAnswersTheMusi
     auto engine = start(DemoDatabases::ImagesOnly);
     EXPECT_EQ(engine->mediaPlayer(), nullptr);
     EXPECT_FALSE(UIApplication::sharedApplication()->isReceivingRemoteControlEvents());
-    EXPECT_EQ(screens()->constructMediaPLayerController(), nullptr);
+    EXPECT_EQ(ViewControllersConstructor::constructMediaPLayerController(), nullptr);
     remote(engine, 103);
     NSNotificationCenter::defaultCenter()->postNotificationName(CompositionsPlayList, nullptr);
     engine->applicationDidEnterBackground(*UIApplication::sharedApplication());
@@ -158,7 +158,7 @@ TEST_F(EngineMusic, PlayingInTheBackgroundKeepsOneTaskRenewedAsItExpiresUntilThe
 
 TEST_F(EngineMusic, TheMenusPlayerScreenShowsTheAuthorsPaintingsAndOpensTheCatalogue) {
     auto engine = start(DemoDatabases::All);
-    auto root = std::dynamic_pointer_cast<UINavigationController>(screens()->constructMediaPLayerController());
+    auto root = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructMediaPLayerController());
     ASSERT_TRUE(root);
     auto screen = std::dynamic_pointer_cast<MediaPlayerViewController_iPhone>(root->topViewController());
     ASSERT_TRUE(screen);
@@ -198,7 +198,7 @@ TEST_F(EngineMusic, TheAuthorsPaintingsTurnAsASlideshowWhileTheMusicPlays) {
     std::string error;
     ASSERT_TRUE(DemoAudio::writeM4A(Sandbox::documents() + "/" + track->path(), {60.0, 1, 22050, 1, 0}, &error)) << error;
     player->setPlayList(MediaItems{track});
-    auto root = std::dynamic_pointer_cast<UINavigationController>(screens()->constructMediaPLayerController());
+    auto root = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructMediaPLayerController());
     ASSERT_TRUE(root);
     auto screen = std::dynamic_pointer_cast<MediaPlayerViewController_iPhone>(root->topViewController());
     window_ = UIWindow::make();
@@ -224,7 +224,7 @@ TEST_F(EngineMusic, TheAuthorsPaintingsTurnAsASlideshowWhileTheMusicPlays) {
 TEST_F(EngineMusic, APlaylistPlayedFromTheCatalogueShowsItsAuthorsPaintingAsThePlayerComesBack) {
     auto engine = start(DemoDatabases::All, true);
     auto player = engine->mediaPlayer();
-    auto root = std::dynamic_pointer_cast<UINavigationController>(screens()->constructMediaPLayerController());
+    auto root = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructMediaPLayerController());
     ASSERT_TRUE(root);
     auto screen = std::dynamic_pointer_cast<MediaPlayerViewController_iPhone>(root->topViewController());
     ASSERT_TRUE(screen);
@@ -280,7 +280,7 @@ TEST_F(EngineMusic, APlaylistPlayedFromTheCatalogueShowsItsAuthorsPaintingAsTheP
 TEST_F(EngineMusic, ThePadGetsItsPlayerScreenWhoseSongsPlayThroughTheEngine) {
     auto engine = start(DemoDatabases::All);
     UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
-    auto root = std::dynamic_pointer_cast<UINavigationController>(screens()->constructMediaPLayerController());
+    auto root = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructMediaPLayerController());
     ASSERT_TRUE(root);
     auto screen = std::dynamic_pointer_cast<MediaPlayerViewController_iPad>(root->topViewController());
     ASSERT_TRUE(screen);
@@ -305,16 +305,16 @@ TEST_F(EngineMusic, ThePadGetsItsPlayerScreenWhoseSongsPlayThroughTheEngine) {
     // the phone's.
     UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
     UIDevice::currentDevice()->setUserInterfaceIdiom(UIUserInterfaceIdiom::Unspecified);
-    root = std::dynamic_pointer_cast<UINavigationController>(screens()->constructMediaPLayerController());
+    root = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructMediaPLayerController());
     ASSERT_TRUE(root);
     EXPECT_TRUE(std::dynamic_pointer_cast<MediaPlayerViewController_iPad>(root->topViewController()));
     UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
     UIDevice::currentDevice()->setCanReportUserInterfaceIdiom(false);
-    root = std::dynamic_pointer_cast<UINavigationController>(screens()->constructMediaPLayerController());
+    root = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructMediaPLayerController());
     ASSERT_TRUE(root);
     EXPECT_TRUE(std::dynamic_pointer_cast<MediaPlayerViewController_iPhone>(root->topViewController()));
     UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
-    root = std::dynamic_pointer_cast<UINavigationController>(screens()->constructMediaPLayerController());
+    root = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructMediaPLayerController());
     ASSERT_TRUE(root);
     EXPECT_TRUE(std::dynamic_pointer_cast<MediaPlayerViewController_iPhone>(root->topViewController()));
 }

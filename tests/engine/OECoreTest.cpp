@@ -1,8 +1,11 @@
 // The engine's start-up over the demo bundle with all, some or none of its databases: the order
 // and conditions of the steps, the start screen, the download offer at the second launch (cold
-// and on a return to the foreground), the refused second run, the life-cycle table, and the
-// favourites posted as likes at every launch.
+// and on a return to the foreground), the refused second run, the life-cycle table, the
+// favourites posted as likes at every launch, and the process's file locator and reading
+// settings that it uses.
 #include "engine/OECore.h"
+#include "config/AppConfig.h"
+#include "config/FileSystem.h"
 
 #include "content/Favorites_DataSource.h"
 #include "content/Loader_DataSource.h"
@@ -209,6 +212,18 @@ TEST_F(EngineStart, EveryStartUpStepRunsAtItsOwnPlaceAndDoesItsWorkThere) {
                                                "remoteMessagesEnterForeground", "resumeReminders",
                                                "stopPlayerBackgroundTask", "suspendReminders", "suspendReminders"}));
     engine->setStepObserver(nullptr);
+}
+
+TEST_F(EngineStart, ItsFileLocatorAndReadingSettingsAreTheProcesssOnesWithItsTextDefaults) {
+    makeBundle(DemoDatabases::ImagesOnly);
+    auto engine = start(nullptr, false);
+    EXPECT_EQ(engine->fileSystem(), FileSystem::sharedFileSystem());
+    EXPECT_EQ(engine->appContext().fileSystem, FileSystem::sharedFileSystem());
+    // The font sizes nobody has chosen yet are the engine configuration's.
+    auto settings = AppConfig::sharedAppConfig();
+    EXPECT_EQ(settings->intValue(kFontSizeTextsKey), engine->config()->text()->textDefFontSize());
+    engine->config()->text()->setDefFontSize(13);
+    EXPECT_EQ(settings->intValue(kFontSizeKey), 13);
 }
 
 TEST_F(EngineStart, WithOnlyTheImagesDatabaseTheCounterUsesTheImagesList) {

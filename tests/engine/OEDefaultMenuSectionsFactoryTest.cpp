@@ -50,11 +50,8 @@ std::vector<std::string> mainTitles(OEDefaultMenuSectionsFactory& factory) {
     return out;
 }
 
-// Screens over no core: the rows exist, and what they build is empty.
-std::shared_ptr<ViewControllersConstructor> noCore() { return ViewControllersConstructor::initWithCore({}); }
-
 std::shared_ptr<OEDefaultMenuSectionsFactory> withAllScreens(const std::shared_ptr<OEConfig>& c) {
-    auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle("Ostrel", c, noCore());
+    auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle("Ostrel", c);
     for (auto screen : {OEMenuScreen::Gallery, OEMenuScreen::MediaLibrary, OEMenuScreen::Famous, OEMenuScreen::Articles,
                         OEMenuScreen::Texts})
         factory->factory()->setScreenConstructor(screen, [] { return UIViewController::make(); });
@@ -107,7 +104,7 @@ TEST(DefaultMenuCompositionTest, TheMainSectionComesFirstTitledAfterTheApplicati
 
 TEST(DefaultMenuCompositionTest, RowsWhoseScreenCannotBeBuiltAreLeftOut) {
     auto factory =
-        OEDefaultMenuSectionsFactory::initWithMainSectionTitle("Ostrel", config("images.sqlite", "media.sqlite", 2), noCore());
+        OEDefaultMenuSectionsFactory::initWithMainSectionTitle("Ostrel", config("images.sqlite", "media.sqlite", 2));
     // Every row's screen is built here, the music library's too.
     for (auto screen : {OEMenuScreen::Gallery, OEMenuScreen::MediaLibrary, OEMenuScreen::Famous, OEMenuScreen::Articles,
                         OEMenuScreen::Texts})
@@ -204,7 +201,7 @@ TEST(DefaultMenuActionTest, ChoosingARowPutsANewScreenInTheCentreAndTheMenuClose
     UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
 
     auto c = config("images.sqlite", "", 0);
-    auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle("Ostrel", c, noCore());
+    auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle("Ostrel", c);
     std::vector<std::shared_ptr<UIViewController>> built;
     factory->factory()->setScreenConstructor(OEMenuScreen::Gallery, [&built] {
         built.push_back(UIViewController::make());

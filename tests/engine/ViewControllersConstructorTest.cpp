@@ -1,9 +1,11 @@
 // Top-level screens per device (phone, pad, a device that cannot tell), the catalogue search
 // columns per language, modal presentation from the top-most screen, the reading screens,
-// the in-app browser on the maker's pages, and the music player's screen per device.
+// the in-app browser on the maker's pages, and the music player's screen per device: all
+// built over the process's engine, none before it has started.
 #include "engine/ViewControllersConstructor.h"
 
 #include "content/List_DataSource.h"
+#include "content/Loader.h"
 #include "content/Loader_DataSource.h"
 #include "content/dbEntry.h"
 #include "content/SQL_Search_2fields.h"
@@ -11,6 +13,8 @@
 #include "gallery/UIDBViewController_iPad.h"
 #include "gallery/UIDBViewController_iPhone.h"
 #include "gallery/UIThumbailViewController.h"
+#include "media/MediaPlayerController.h"
+#include "media/MediaPlayerViewController.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UISplitViewController.h"
@@ -21,6 +25,7 @@
 #include "platform/net/NSURL.h"
 #include "tests/engine/DemoLaunchFixture.h"
 #include "texts/TextEngineRoot_iPad.h"
+#include "texts/LocalArticlesList.h"
 #include "texts/TextEngineRoot_iPhone.h"
 #include "texts/UIArticlesListViewController.h"
 #include "texts/UIFamousTableViewController.h"
@@ -40,7 +45,7 @@ protected:
     }
     // The two columns the catalogue browser searches.
     static std::pair<std::string, std::string> searchColumns() {
-        auto browser = std::dynamic_pointer_cast<UIDBViewController>(screens()->dbController());
+        auto browser = std::dynamic_pointer_cast<UIDBViewController>(ViewControllersConstructor::dbController());
         EXPECT_NE(browser, nullptr);
         if (!browser) return {};
         auto search = std::dynamic_pointer_cast<SQL_Search_2fields>(browser->source()->search());
@@ -56,7 +61,7 @@ protected:
 }  // namespace
 
 TEST_F(ScreenConstruction, ThePhoneGetsTheBrowserInANavigationController) {
-    auto gallery = std::dynamic_pointer_cast<UINavigationController>(screens()->constructGalleryViewController());
+    auto gallery = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructGalleryViewController());
     ASSERT_NE(gallery, nullptr);
     EXPECT_NE(std::dynamic_pointer_cast<UIDBViewController_iPhone>(gallery->topViewController()), nullptr);
     auto plain = UIViewController::make();
@@ -67,7 +72,7 @@ TEST_F(ScreenConstruction, ThePhoneGetsTheBrowserInANavigationController) {
 
 TEST_F(ScreenConstruction, ThePadGetsItInASplitControllerShowingBothColumns) {
     UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
-    auto split = std::dynamic_pointer_cast<UISplitViewController>(screens()->constructGalleryViewController());
+    auto split = std::dynamic_pointer_cast<UISplitViewController>(ViewControllersConstructor::constructGalleryViewController());
     ASSERT_NE(split, nullptr);
     EXPECT_EQ(split->preferredDisplayMode(), UISplitViewControllerDisplayMode::AllVisible);
     ASSERT_EQ(split->viewControllers().size(), 1u);
@@ -89,7 +94,7 @@ TEST_F(ScreenConstruction, ThePadGetsItInASplitControllerShowingBothColumns) {
 TEST_F(ScreenConstruction, ADeviceThatCannotTellItsIdiomIsTreatedAsAPhone) {
     UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
     UIDevice::currentDevice()->setCanReportUserInterfaceIdiom(false);
-    auto gallery = std::dynamic_pointer_cast<UINavigationController>(screens()->constructGalleryViewController());
+    auto gallery = std::dynamic_pointer_cast<UINavigationController>(ViewControllersConstructor::constructGalleryViewController());
     ASSERT_NE(gallery, nullptr);
     EXPECT_NE(std::dynamic_pointer_cast<UIDBViewController_iPhone>(gallery->topViewController()), nullptr);
     UIDevice::currentDevice()->setCanReportUserInterfaceIdiom(true);
@@ -105,7 +110,7 @@ TEST_F(ScreenConstruction, AThumbnailScreenComesInANewNavigationControllerOverTh
     ASSERT_TRUE(subCats && !subCats->empty());
     for (const bool allowFilter : {true, false}) {
         auto navigation = std::dynamic_pointer_cast<UINavigationController>(
-            screens()->thumbnailViewControllerForSource(source, subCats->front(), allowFilter));
+            ViewControllersConstructor::thumbnailViewControllerForSource(source, subCats->front(), allowFilter));
         ASSERT_NE(navigation, nullptr);
         ASSERT_EQ(navigation->viewControllers().size(), 1u);
         auto thumbnails = std::dynamic_pointer_cast<UIThumbailViewController>(navigation->topViewController());
@@ -157,24 +162,24 @@ TEST_F(ScreenConstruction, ModalScreensSlideUpFromTheTopMostScreen) {
     EXPECT_EQ(sheet->presentedViewController(), full);
     EXPECT_EQ(full->modalPresentationStyle(), UIModalPresentationStyle::FullScreen);
     EXPECT_EQ(ViewControllersConstructor::rootNavigationController(), root);
-    EXPECT_EQ(screens()->menuController(), nullptr);  // no start screen here
+    EXPECT_EQ(ViewControllersConstructor::menuController(), nullptr);  // no start screen here
 }
 
-TEST(ScreensOfACore, ComeFromTheCoreTheyWereHandedWhichTheyNeitherKeepAliveNorReplaceWithTheShared) {
-    auto core = std::make_shared<OECore>();
-    auto screens = core->screens();
-    EXPECT_EQ(core->screens(), screens) << "made once";
-    EXPECT_EQ(screens->dbController(), nullptr) << "before the core has started";
-    std::weak_ptr<OECore> held = core;
-    core.reset();
-    EXPECT_TRUE(held.expired());
-    EXPECT_EQ(screens->constructGalleryViewController(), nullptr);
-    EXPECT_EQ(screens->constructMediaPLayerController(), nullptr);
-    EXPECT_EQ(screens->constructTextsController(), nullptr);
-    EXPECT_EQ(screens->menuController(), nullptr);
-    screens->showSettings();
-    screens->showBrowser("http://127.0.0.1:9");
+TEST(ScreensOfTheEngine, AreEmptyBeforeItHasStartedAndAskingForThemMakesNone) {
+    EXPECT_EQ(ViewControllersConstructor::dbController(), nullptr);
+    EXPECT_EQ(ViewControllersConstructor::constructGalleryViewController(), nullptr);
+    EXPECT_EQ(ViewControllersConstructor::constructMediaPLayerController(), nullptr);
+    EXPECT_EQ(ViewControllersConstructor::constructTextsController(), nullptr);
+    EXPECT_EQ(ViewControllersConstructor::menuController(), nullptr);
+    ViewControllersConstructor::showSettings();
+    ViewControllersConstructor::showBrowser("http://127.0.0.1:9");
     EXPECT_FALSE(OECore::hasInstance());
+    // An engine not started yet builds nothing either.
+    (void)OECore::instance();
+    EXPECT_EQ(ViewControllersConstructor::dbController(), nullptr);
+    EXPECT_EQ(ViewControllersConstructor::constructFamousController(), nullptr);
+    EXPECT_EQ(ViewControllersConstructor::constructArticlesController(), nullptr);
+    OECore::resetInstance();
 }
 
 namespace {
@@ -184,6 +189,8 @@ class ReadingConstruction : public DemoLaunchFixture {
 protected:
     void TearDown() override {
         NSLocale::resetPreferredLanguages();
+        // What the screens handed on to the main queue lets them go.
+        NSRunLoop::mainRunLoop()->runUntilIdle();
         DemoLaunchFixture::TearDown();
     }
     void start() {
@@ -202,20 +209,41 @@ protected:
 }  // namespace
 
 TEST_F(ReadingConstruction, TheReadingScreensAreWrappedForTheDevice) {
-    EXPECT_EQ(screens()->constructTextsController(), nullptr) << "before the engine has started";
+    EXPECT_EQ(ViewControllersConstructor::constructTextsController(), nullptr) << "before the engine has started";
     start();
-    EXPECT_TRUE(topOf<UIFamousTableViewController>(screens()->constructFamousController()));
-    EXPECT_TRUE(topOf<UIArticlesListViewController>(screens()->constructArticlesController()));
-    auto texts = screens()->constructTextsController();
+    EXPECT_TRUE(topOf<UIFamousTableViewController>(ViewControllersConstructor::constructFamousController()));
+    EXPECT_TRUE(topOf<UIArticlesListViewController>(ViewControllersConstructor::constructArticlesController()));
+    auto texts = ViewControllersConstructor::constructTextsController();
     EXPECT_TRUE(std::dynamic_pointer_cast<UINavigationController>(texts));
     EXPECT_TRUE(topOf<TextEngineRoot_iPhone>(texts));
     // The engine's one texts model serves every screen.
     EXPECT_EQ(OECore::instance()->textServer(), OECore::instance()->textsContext().textServer);
     UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
-    auto padTexts = screens()->constructTextsController();
+    auto padTexts = ViewControllersConstructor::constructTextsController();
     EXPECT_TRUE(std::dynamic_pointer_cast<UISplitViewController>(padTexts));
     EXPECT_TRUE(topOf<TextEngineRoot_iPad>(padTexts));
-    EXPECT_TRUE(std::dynamic_pointer_cast<UISplitViewController>(screens()->constructFamousController()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<UISplitViewController>(ViewControllersConstructor::constructFamousController()));
+}
+
+TEST_F(ReadingConstruction, TheConstructOperationsBuildOverTheProcesssEngine) {
+    start();
+    const auto engine = OECore::instance();
+    auto player = topOf<MediaPlayerViewController>(ViewControllersConstructor::constructMediaPLayerController());
+    ASSERT_TRUE(player);
+    EXPECT_EQ(engine->mediaPlayerVC(), player);
+    EXPECT_EQ(player->delegate(), engine);
+    EXPECT_EQ(player->context().player, engine->mediaPlayer());
+    auto articles = topOf<UIArticlesListViewController>(ViewControllersConstructor::constructArticlesController());
+    ASSERT_TRUE(articles);
+    auto list = std::dynamic_pointer_cast<LocalArticlesList>(articles->articlesList());
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->imagesDbLoader()->appContext().config, engine->config());
+    EXPECT_EQ(list->imagesDbLoader()->appContext().fileSystem, engine->fileSystem());
+    auto famous = topOf<UIFamousTableViewController>(ViewControllersConstructor::constructFamousController());
+    ASSERT_TRUE(famous);
+    ASSERT_TRUE(famous->manager());
+    // Each call builds a new screen.
+    EXPECT_NE(topOf<UIFamousTableViewController>(ViewControllersConstructor::constructFamousController()), famous);
 }
 
 TEST_F(ReadingConstruction, TheURLRowsOpenTheBrowserOnTheMakersPages) {
@@ -225,8 +253,7 @@ TEST_F(ReadingConstruction, TheURLRowsOpenTheBrowserOnTheMakersPages) {
     window->setRootViewController(root);
     window->makeKeyAndVisible();
     OECore::instance()->config()->app()->setWebSite("http://127.0.0.1:9");
-    auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle("Ostrel", OECore::instance()->config(),
-                                                                  OECore::instance()->screens());
+    auto factory = OEDefaultMenuSectionsFactory::initWithMainSectionTitle("Ostrel", OECore::instance()->config());
     const auto more = factory->supportSection();
     ASSERT_EQ(more->items().size(), 3u) << "Support, More Apps, Web site";
     more->items()[2]->action()(nullptr);

@@ -2,6 +2,7 @@
 #include "tests/gallery/GalleryFixture.h"
 
 #include "content/dbEntry.h"
+#include "config/AppConfig.h"
 #include "config/OEConfigFactory.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
@@ -84,6 +85,8 @@ void GalleryFixture::configureGroupings(const std::vector<std::pair<std::string,
     }
     config->setImages(factory->makeImageConfigWith(categories));
     context_.app = OEContext::withConfig(config);
+    // The reading settings' defaults, as the engine hands its configuration's in at start-up.
+    AppConfig::sharedAppConfig()->setTextsConfig(config->text());
     context_.resources = ResourceLoader::make(context_.app.fileSystem);
 }
 

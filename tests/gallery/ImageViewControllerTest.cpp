@@ -1,7 +1,8 @@
 // A picture page on its own in a phone window: the picture read off the main thread behind a
 // spinner and faded in with its two notifications; the spinner's style following the pager's
 // message; the picture dropped when the page goes and read again when it comes back; the
-// high-resolution picture faded in and out, and a missing one falling back to the standard.
+// high-resolution picture faded in and out (read only once the page has faded out, the last of
+// several wishes alone), and a missing one falling back to the standard.
 // Against the content server on 127.0.0.1: a missing picture downloaded into Documents "Data"
 // once and read from there afterwards; the "offline" picture for an error status, for a body
 // that is no picture (which is not kept), for one longer than any picture and for a name that
@@ -20,6 +21,7 @@
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIImage.h"
+#include "platform/ui/UIViewAnimation.h"
 #include "platform/ui/UIWindow.h"
 #include "tests/fixtures/FaultyFileIO.h"
 #include "tests/gallery/GalleryFixture.h"
@@ -157,6 +159,60 @@ TEST_F(ImageViewControllerTest, TheHighResolutionPictureFadesInAndAMissingOneFal
     page_->beginAppearanceTransition(false, false);
     page_->endAppearanceTransition();
     EXPECT_FALSE(page_->hdImage());
+}
+
+TEST_F(ImageViewControllerTest, AChangeOfResolutionShowsTheOtherPictureOnlyOnceThePageHasFadedOut) {
+    const std::string path = DemoCatalogue::imagePathOf(localPainting());
+    writePNG(Sandbox::documents() + "/Data/hd-" + path, 64, 48);
+    show(path);
+    pass(1);
+    ASSERT_TRUE(page_->image());
+    journal_->events.clear();
+
+    UIView::clearAnimationLog();
+    page_->setHdImage(true);
+    settle();
+    // Fading out with the standard picture still in it, however long the read would take.
+    EXPECT_EQ(page_->image()->pixelWidth(), kDemoPictureWidth);
+    EXPECT_EQ(page_->scrollView()->alpha(), 0);
+    pass(0.19);
+    EXPECT_EQ(page_->image()->pixelWidth(), kDemoPictureWidth);
+    EXPECT_TRUE(journal_->events.empty());
+    pass(0.02);
+    // Faded out: the high-resolution picture is in place and fades in, from 0 to 1 in 0.2 s.
+    EXPECT_EQ(page_->image()->pixelWidth(), 64);
+    EXPECT_EQ(journal_->events, (std::vector<std::string>{"will show"}));
+    const auto log = UIView::animationLog();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_TRUE(log[1]->changed(page_->scrollView().get(), "opacity"));
+    EXPECT_GE(log[1]->startTime, log[0]->endTime());
+    EXPECT_DOUBLE_EQ(log[1]->duration, 0.2);
+    EXPECT_EQ(page_->scrollView()->alpha(), 1);
+    pass(0.21);
+    EXPECT_EQ(journal_->events, (std::vector<std::string>{"will show", "did show"}));
+
+    // Back and forth within one fade: only the last wish is read, once, and shows at full opacity.
+    journal_->events.clear();
+    page_->setHdImage(false);
+    pass(0.1);
+    page_->setHdImage(true);
+    pass(0.12);
+    EXPECT_TRUE(journal_->events.empty());
+    EXPECT_EQ(page_->scrollView()->alpha(), 0);
+    pass(0.1);
+    EXPECT_TRUE(page_->hdImage());
+    EXPECT_EQ(page_->image()->pixelWidth(), 64);
+    EXPECT_EQ(journal_->events, (std::vector<std::string>{"will show"}));
+    pass(0.21);
+    EXPECT_EQ(page_->scrollView()->alpha(), 1);
+    EXPECT_EQ(journal_->events, (std::vector<std::string>{"will show", "did show"}));
+
+    // A page that goes while it fades out reads nothing when the fade ends.
+    page_->setHdImage(false);
+    page_->beginAppearanceTransition(false, false);
+    page_->endAppearanceTransition();
+    pass(0.3);
+    EXPECT_FALSE(page_->image());
 }
 
 namespace {

@@ -381,13 +381,13 @@ TEST_F(PagerActionsTest, TheHDSwitchDownloadsTheFileOnceAndThenSwitchesBothWays)
     ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return page()->hdImage(); }, kNetworkWait));
     // Seen as soon as it is in place.
     EXPECT_TRUE(ImageLoader::hdImageExists(rows->front(), context_));
-    // Shown once read, with no time passing: the page does not wait for a fade to end.
-    ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil(
-        [&] { return page()->image() && page()->image()->pixelWidth() == kDemoHDPictureWidth; }, kNetworkWait));
-    NSRunLoop::mainRunLoop()->runUntilIdle();
-    EXPECT_GE(page()->scrollView()->alpha(), 1);
-    // Yet it came as any change of resolution does: the page faded out, and the new picture in
-    // from where that fade had got to.
+    // It came as any change of resolution does: the page fades out with the standard picture
+    // still in it, and only once that fade has ended is the new picture read and faded in.
+    settle();
+    EXPECT_EQ(page()->image()->pixelWidth(), kDemoPictureWidth);
+    EXPECT_EQ(page()->scrollView()->alpha(), 0);
+    pass(0.2);
+    EXPECT_EQ(page()->image()->pixelWidth(), kDemoHDPictureWidth);
     std::vector<std::shared_ptr<UIViewAnimation>> fades;
     for (const auto& animation : UIView::animationLog())
         if (animation->changed(page()->scrollView().get(), "opacity")) fades.push_back(animation);
@@ -395,6 +395,7 @@ TEST_F(PagerActionsTest, TheHDSwitchDownloadsTheFileOnceAndThenSwitchesBothWays)
     EXPECT_DOUBLE_EQ(fades[0]->duration, 0.2);
     EXPECT_DOUBLE_EQ(fades[1]->duration, 0.2);
     EXPECT_TRUE(fades[1]->beginsFromCurrentState());
+    EXPECT_GE(fades[1]->startTime, fades[0]->endTime());
     ASSERT_TRUE(waitForPicture());
     EXPECT_EQ(page()->image()->pixelWidth(), kDemoHDPictureWidth);
     EXPECT_EQ(hdButtonImage(), "button_hd_up");

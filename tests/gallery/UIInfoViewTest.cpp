@@ -5,6 +5,7 @@
 #include "gallery/UIInfoView.h"
 
 #include "config/AppConfig.h"
+#include "config/OEConfigFactory.h"
 #include "content/ListOtherSubCat_DataSource.h"
 #include "gallery/ImageInfo.h"
 #include "gallery/StandartCellInfo_TableViewDelegate.h"
@@ -68,9 +69,7 @@ protected:
             std::dynamic_pointer_cast<UINavigationController>(window_->rootViewController()->presentedViewController());
         return navigation ? std::dynamic_pointer_cast<UIInfoView>(navigation->topViewController()) : nullptr;
     }
-    std::shared_ptr<AppConfig> settings() const {
-        return AppConfig::initWithTextsConfig(galleryContext().app.config->text());
-    }
+    static std::shared_ptr<AppConfig> settings() { return AppConfig::sharedAppConfig(); }
     static std::string imageName(const std::shared_ptr<UIButton>& button) {
         auto image = button->imageForState(UIControlStateNormal);
         return image ? image->name() : "";
@@ -160,6 +159,19 @@ TEST_F(UIInfoViewTest, ThePageCarriesTheTextWithTheStoredAlignmentSizeAndColour)
     UIDevice::currentDevice()->setSystemVersion("13.0");
     screen->showText();
     EXPECT_NE(screen->webView()->html().find("color: #ffffff;"), std::string::npos);
+}
+
+TEST_F(UIInfoViewTest, TheReadingSettingsAreTheProcesssOne) {
+    // Defaults of another text configuration than the screen's context has.
+    auto texts = OEConfigFactory::defaultFactory()->makeConfig()->text();
+    texts->setDefFontSize(13);
+    settings()->setTextsConfig(texts);
+    auto screen = UIInfoView::initWithContext(galleryContext());
+    screen->setText("<p>Text</p>");
+    show(UINavigationController::initWithRootViewController(screen), {375, 667});
+    EXPECT_NE(screen->webView()->html().find("font-size:13pt"), std::string::npos) << screen->webView()->html();
+    screen->fontZoomInClick();
+    EXPECT_EQ(settings()->intValue(kFontSizeKey), 14);
 }
 
 TEST_F(UIInfoViewTest, TheFontButtonsStopAtNineAndEighteenPoints) {

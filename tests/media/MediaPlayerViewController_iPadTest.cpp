@@ -1,6 +1,6 @@
 // The pad's player screen: the header bound to the player, the content choices in the toolbar
 // (the song list first), the search field that filters the song list, the trash button over the
-// downloaded songs, and a grid's detail panel taking the toolbar's room.
+// downloaded songs, a grid's detail panel taking the toolbar's room, and the authors grid's title.
 #include "content/SQLiteEngine.h"
 #include "media/CompositionsSource.h"
 #include "media/MediaPlayerController.h"
@@ -14,6 +14,7 @@
 #include "media/UICompositionsViewController.h"
 #include "media/UIPlaylistsGridViewController.h"
 #include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIButton.h"
@@ -28,6 +29,9 @@
 #include "tests/media/PadMusicFixture.h"
 #include "uikit/OEGridView.h"
 #include "uikit/UIGridViewWithPageControll.h"
+
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -249,6 +253,18 @@ TEST_F(PadPlayerScreenTest, AuthorsAndGenresAreGridsWhoseTilesOpenTheirSongsOver
     auto authors = std::dynamic_pointer_cast<UICatGridViewController>(screen_->mainViewController());
     ASSERT_TRUE(authors);
     EXPECT_EQ(authors->numberOfCellsInGridView(authors->gridView()->gridView()), 2) << "Bach and Mozart; an author without tracks is not a tile";
+}
+
+TEST_F(PadPlayerScreenTest, TheAuthorsGridIsTitledWithTheCoreTablesAuthor) {
+    // No control reaches this grid: its title's key is pinned here. The bundle gives the key the
+    // music's word, as the demo's does.
+    std::filesystem::create_directories(bundle() + "/en.lproj");
+    std::ofstream(bundle() + "/en.lproj/Core.strings") << "\"Author\" = \"Composers\";\n";
+    NSBundle::resetCaches();
+    choose(MediaPlayerViewController_iPad::kAuthors);
+    ASSERT_TRUE(std::dynamic_pointer_cast<UICatGridViewController>(screen_->mainViewController()));
+    EXPECT_EQ(screen_->title(), "Composers");
+    EXPECT_EQ(screen_->mainViewController()->title(), "Composers");
 }
 
 TEST_F(PadPlayerScreenTest, AnotherGridsPanelLeavesTheToolbarAlone) {

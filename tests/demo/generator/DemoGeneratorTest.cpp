@@ -20,6 +20,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -108,6 +109,32 @@ std::pair<int, int> pictureSize(const std::string& path) {
     if (!pixels) return {0, 0};
     stbi_image_free(pixels);
     return {w, h};
+}
+
+// A picture file decoded and reduced to 80 x 60 by averaging equal blocks (both demo sizes
+// divide into them); empty when it is not a picture.
+std::vector<double> reduced(const std::string& path) {
+    const auto bytes = bytesOf(path);
+    int w = 0, h = 0, channels = 0;
+    unsigned char* pixels = stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &w, &h, &channels, 3);
+    if (!pixels) return {};
+    constexpr int kWidth = 80, kHeight = 60;
+    std::vector<double> out(static_cast<std::size_t>(kWidth) * kHeight * 3, 0.0);
+    const int fx = w / kWidth, fy = h / kHeight;
+    for (int y = 0; y < kHeight * fy; ++y)
+        for (int x = 0; x < kWidth * fx; ++x)
+            for (int c = 0; c < 3; ++c)
+                out[(static_cast<std::size_t>(y / fy) * kWidth + x / fx) * 3 + c] +=
+                    pixels[(static_cast<std::size_t>(y) * w + x) * 3 + c] / static_cast<double>(fx * fy);
+    stbi_image_free(pixels);
+    return out;
+}
+
+// The mean difference of two reduced pictures, per channel value.
+double meanDifference(const std::vector<double>& a, const std::vector<double>& b) {
+    double sum = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) sum += std::abs(a[i] - b[i]);
+    return sum / static_cast<double>(a.size());
 }
 
 // The keys of a strings table, one entry per line as the demo tables are written.
@@ -523,6 +550,30 @@ TEST(DemoServerFolder, HoldsEveryPictureThumbnailAndHighResolutionFileUnderItsUR
     // The maker's page of its applications, in Russian and for everyone else.
     EXPECT_TRUE(fs::exists(server + "/more.html"));
     EXPECT_TRUE(fs::exists(server + "/moreen.html"));
+}
+
+TEST(DemoServerFolder, AHighResolutionFileIsItsPaintingDrawnLargerAtTheSizeTheCatalogueGives) {
+    const std::string& server = DemoBundle::serverFolder();
+    Database db(bundleFolder() + "/images.sqlite");
+    const auto rows = db.rows("select imagePath, resolution from images where has_hd_ipad = '1' or has_hd_iphone = '1'");
+    ASSERT_FALSE(rows.empty());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row[0]);
+        const std::string hd = server + "/data/gallery/" + row[0];
+        const auto size = pictureSize(hd);
+        // The menu offers "Download HD (<resolution>)": the file is that size...
+        EXPECT_EQ(std::to_string(size.first) + "x" + std::to_string(size.second), row[1]);
+        // ...of the standard picture's shape, and the same picture.
+        EXPECT_EQ(static_cast<long>(size.first) * kDemoPictureHeight, static_cast<long>(size.second) * kDemoPictureWidth);
+        EXPECT_GT(size.first, kDemoPictureWidth);
+        const auto large = reduced(hd), standard = reduced(server + "/pic/gallery/" + row[0]);
+        ASSERT_FALSE(large.empty() || standard.empty());
+        EXPECT_LT(meanDifference(large, standard), 2.0);
+    }
+    // Any two paintings differ by far more.
+    EXPECT_GT(meanDifference(reduced(server + "/data/gallery/" + rows[0][0]),
+                             reduced(server + "/pic/gallery/" + rows[1][0])),
+              10.0);
 }
 
 TEST(DemoServerHost, IsSetInACopyOfTheBundleAndNotInTheOriginal) {
