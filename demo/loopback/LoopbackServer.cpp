@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <locale>
 #include <strings.h>
 #include <sys/socket.h>
 #include <thread>
@@ -299,6 +300,18 @@ private:
     bool stalled_ = false;
 };
 
+// The library compiles each route's pattern with std::regex, whose scanner reads the locale's
+// character narrowing cache; libstdc++ fills that cache one character at a time on first use,
+// unsynchronised, and servers are made on several threads at once. Filled once, before any.
+void fillNarrowingCache() {
+    static const bool filled = [] {
+        const auto& ctype = std::use_facet<std::ctype<char>>(std::locale());
+        for (int c = 1; c < 256; ++c) ctype.narrow(static_cast<char>(c), '\0');
+        return true;
+    }();
+    (void)filled;
+}
+
 }  // namespace
 
 LoopbackServer::LoopbackServer(Scheme scheme) : state_(std::make_shared<State>()), impl_(new Impl), scheme_(scheme) {
@@ -318,6 +331,7 @@ LoopbackServer::LoopbackServer(const Options& options, std::string* error)
 }
 
 void LoopbackServer::listen(const Options& options, std::string* error) {
+    fillNarrowingCache();
     if (options.scheme == Scheme::Https) {
         const TestIdentity& id = identity();
         impl_->server = std::make_unique<httplib::SSLServer>(id.certificate, id.key);
