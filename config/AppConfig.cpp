@@ -2,27 +2,15 @@
 #include "config/AppConfig.h"
 
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/foundation/ProcessShared.h"
 
 namespace {
-Mutex settingsMutex;
-std::shared_ptr<AppConfig>& settingsSlot() REQUIRES(settingsMutex) {
-    static std::shared_ptr<AppConfig> settings;
-    return settings;
-}
+ProcessShared<AppConfig> gSettings;
 }  // namespace
 
-std::shared_ptr<AppConfig> AppConfig::sharedAppConfig() {
-    MutexLock lock(settingsMutex);
-    auto& settings = settingsSlot();
-    if (!settings) settings = std::make_shared<AppConfig>();
-    return settings;
-}
+std::shared_ptr<AppConfig> AppConfig::sharedAppConfig() { return gSettings.get(); }
 
-void AppConfig::resetSharedAppConfig() {
-    std::shared_ptr<AppConfig> old;
-    MutexLock lock(settingsMutex);
-    old.swap(settingsSlot());
-}
+void AppConfig::resetSharedAppConfig() { (void)gSettings.take(); }
 
 void AppConfig::setTextsConfig(std::shared_ptr<OETextsConfig> textsConfig) {
     MutexLock lock(mutex_);

@@ -7,6 +7,7 @@
 #include "platform/foundation/NSSearchPath.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/PathComponent.h"
+#include "platform/foundation/ProcessShared.h"
 
 #include <dirent.h>
 
@@ -17,25 +18,12 @@
 #include <unordered_set>
 
 namespace {
-Mutex filesMutex;
-std::shared_ptr<FileSystem>& filesSlot() REQUIRES(filesMutex) {
-    static std::shared_ptr<FileSystem> files;
-    return files;
-}
+ProcessShared<FileSystem> gFiles;
 }  // namespace
 
-std::shared_ptr<FileSystem> FileSystem::sharedFileSystem() {
-    MutexLock lock(filesMutex);
-    auto& files = filesSlot();
-    if (!files) files = std::make_shared<FileSystem>();
-    return files;
-}
+std::shared_ptr<FileSystem> FileSystem::sharedFileSystem() { return gFiles.get(); }
 
-void FileSystem::resetSharedFileSystem() {
-    std::shared_ptr<FileSystem> old;
-    MutexLock lock(filesMutex);
-    old.swap(filesSlot());
-}
+void FileSystem::resetSharedFileSystem() { (void)gFiles.take(); }
 
 std::string FileSystem::cachedFolderLocked(std::optional<std::string>& slot, unsigned long directory) const {
     if (slot) return *slot;

@@ -6,36 +6,22 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSString.h"
-#include "platform/foundation/ThreadAnnotations.h"
+#include "platform/foundation/ProcessShared.h"
 
 #include <algorithm>
 
 namespace {
 
-Mutex downloaderMutex;
-std::shared_ptr<FileDownloader>& downloaderSlot() REQUIRES(downloaderMutex) {
-    // Never destroyed: exit handlers must not tear down what the application has already ended.
-    static auto* downloader = new std::shared_ptr<FileDownloader>;
-    return *downloader;
-}
+ProcessShared<FileDownloader> gDownloader;
 
 std::shared_ptr<NSNotificationCenter> downloadCenter() { return NSNotificationCenter::defaultCenter(); }
 
 }  // namespace
 
-std::shared_ptr<FileDownloader> FileDownloader::sharedDownloader() {
-    MutexLock lock(downloaderMutex);
-    auto& downloader = downloaderSlot();
-    if (!downloader) downloader = std::make_shared<FileDownloader>();
-    return downloader;
-}
+std::shared_ptr<FileDownloader> FileDownloader::sharedDownloader() { return gDownloader.get(); }
 
 void FileDownloader::resetSharedDownloader() {
-    std::shared_ptr<FileDownloader> old;
-    {
-        MutexLock lock(downloaderMutex);
-        old.swap(downloaderSlot());
-    }
+    auto old = gDownloader.take();
     if (!old) return;
     old->queue_.clear();
     for (auto& [name, request] : old->currentDownloaders_) request->cancel();
@@ -43,10 +29,7 @@ void FileDownloader::resetSharedDownloader() {
     old->releaseHoldWhenIdle();
 }
 
-bool FileDownloader::hasSharedDownloader() {
-    MutexLock lock(downloaderMutex);
-    return downloaderSlot() != nullptr;
-}
+bool FileDownloader::hasSharedDownloader() { return gDownloader.current() != nullptr; }
 
 FileDownloader::~FileDownloader() {
     for (auto& [name, request] : currentDownloaders_) request->cancel();

@@ -6,18 +6,13 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/NSUserDefaults.h"
-#include "platform/foundation/ThreadAnnotations.h"
+#include "platform/foundation/ProcessShared.h"
 
 #include <algorithm>
 
 namespace {
 
-Mutex checkerMutex;
-std::shared_ptr<NewAppsChecker>& checkerSlot() REQUIRES(checkerMutex) {
-    // Never destroyed: exit handlers must not tear down what the application has already ended.
-    static auto* checker = new std::shared_ptr<NewAppsChecker>;
-    return *checker;
-}
+ProcessShared<NewAppsChecker> gChecker;
 
 void storeCount(std::int64_t value, const char* key) {
     auto defaults = NSUserDefaults::standardUserDefaults();
@@ -30,22 +25,11 @@ void postCheckerMessage(const char* name) { NSNotificationCenter::defaultCenter(
 
 }  // namespace
 
-std::shared_ptr<NewAppsChecker> NewAppsChecker::sharedNewAppsChecker() {
-    MutexLock lock(checkerMutex);
-    auto& checker = checkerSlot();
-    if (!checker) checker = std::make_shared<NewAppsChecker>();
-    return checker;
-}
+std::shared_ptr<NewAppsChecker> NewAppsChecker::sharedNewAppsChecker() { return gChecker.get(); }
 
-void NewAppsChecker::resetSharedNewAppsChecker() {
-    MutexLock lock(checkerMutex);
-    checkerSlot().reset();
-}
+void NewAppsChecker::resetSharedNewAppsChecker() { (void)gChecker.take(); }
 
-bool NewAppsChecker::hasSharedNewAppsChecker() {
-    MutexLock lock(checkerMutex);
-    return checkerSlot() != nullptr;
-}
+bool NewAppsChecker::hasSharedNewAppsChecker() { return gChecker.current() != nullptr; }
 
 void NewAppsChecker::appStartedWithAppsUrl(const std::string& plistUrl, std::int32_t startCount) {
     plistUrl_ = plistUrl;

@@ -9,16 +9,11 @@
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/PercentEncoding.h"
-#include "platform/foundation/ThreadAnnotations.h"
+#include "platform/foundation/ProcessShared.h"
 
 namespace {
 
-Mutex messageManagerMutex;
-std::shared_ptr<RemoteMessageManager>& messageManagerSlot() REQUIRES(messageManagerMutex) {
-    // Never destroyed: exit handlers must not tear down what the application has already ended.
-    static auto* manager = new std::shared_ptr<RemoteMessageManager>;
-    return *manager;
-}
+ProcessShared<RemoteMessageManager> gMessageManager;
 
 }  // namespace
 
@@ -28,26 +23,13 @@ std::string RemoteMessageManager::defaultServerUrl() {
     return (host.empty() ? std::string(kDefaultHost) : host) + kMessagePath;
 }
 
-std::shared_ptr<RemoteMessageManager> RemoteMessageManager::sharedManager() {
-    MutexLock lock(messageManagerMutex);
-    auto& manager = messageManagerSlot();
-    if (!manager) manager = std::make_shared<RemoteMessageManager>();
-    return manager;
-}
+std::shared_ptr<RemoteMessageManager> RemoteMessageManager::sharedManager() { return gMessageManager.get(); }
 
 void RemoteMessageManager::resetSharedManager() {
-    std::shared_ptr<RemoteMessageManager> old;
-    {
-        MutexLock lock(messageManagerMutex);
-        old.swap(messageManagerSlot());
-    }
-    if (old) old->stopTimer();
+    if (auto old = gMessageManager.take()) old->stopTimer();
 }
 
-bool RemoteMessageManager::hasSharedManager() {
-    MutexLock lock(messageManagerMutex);
-    return messageManagerSlot() != nullptr;
-}
+bool RemoteMessageManager::hasSharedManager() { return gMessageManager.current() != nullptr; }
 
 RemoteMessageManager::~RemoteMessageManager() {
     if (timer_) timer_->invalidate();

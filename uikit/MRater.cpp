@@ -6,7 +6,7 @@
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSUserDefaults.h"
-#include "platform/foundation/ThreadAnnotations.h"
+#include "platform/foundation/ProcessShared.h"
 #include "platform/net/NSHTTPURLResponse.h"
 #include "platform/net/NSMutableURLRequest.h"
 #include "platform/net/NSURL.h"
@@ -35,12 +35,7 @@ const char* const kNotFirstRate = "kNotFirstRate";
 // The store's write-review page; APP_ID stands for the application's store identifier.
 const char* const kReviewURLTemplate = "itms-apps://store.invalid/app/idAPP_ID?action=write-review";
 
-Mutex raterMutex;
-std::shared_ptr<MRater>& raterSlot() REQUIRES(raterMutex) {
-    // Never destroyed: exit handlers must not tear down what the application has already ended.
-    static auto* rater = new std::shared_ptr<MRater>;
-    return *rater;
-}
+ProcessShared<MRater> gRater;
 
 std::shared_ptr<NSUserDefaults> raterDefaults() { return NSUserDefaults::standardUserDefaults(); }
 
@@ -56,28 +51,19 @@ std::string raterText(const std::string& key) {
 }  // namespace
 
 std::shared_ptr<MRater> MRater::instance() {
-    MutexLock lock(raterMutex);
-    auto& rater = raterSlot();
-    if (!rater) {
-        rater = std::make_shared<MRater>();
+    return gRater.get([] {
+        auto rater = std::make_shared<MRater>();
         rater->setup();
-    }
-    return rater;
+        return rater;
+    });
 }
 
 void MRater::resetInstance() {
-    std::shared_ptr<MRater> old;
-    {
-        MutexLock lock(raterMutex);
-        old.swap(raterSlot());
-    }
+    auto old = gRater.take();
     if (old && old->viewer_) old->viewer_->setCloseBlock(nullptr);
 }
 
-bool MRater::hasInstance() {
-    MutexLock lock(raterMutex);
-    return raterSlot() != nullptr;
-}
+bool MRater::hasInstance() { return gRater.current() != nullptr; }
 
 void MRater::setup() {
     loadState();

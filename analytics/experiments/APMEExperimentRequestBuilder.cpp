@@ -13,26 +13,19 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/ProcessShared.h"
 
 namespace {
 
-Mutex gRequestBuilderMutex;
-std::shared_ptr<APMEExperimentRequestBuilder>* gRequestBuilder GUARDED_BY(gRequestBuilderMutex) = nullptr;
+ProcessShared<APMEExperimentRequestBuilder> gRequestBuilder;
 
 }  // namespace
 
 std::shared_ptr<APMEExperimentRequestBuilder> APMEExperimentRequestBuilder::sharedInstance() {
-    MutexLock lock(gRequestBuilderMutex);
-    if (!gRequestBuilder) gRequestBuilder = new std::shared_ptr<APMEExperimentRequestBuilder>();  // asked at exit too
-    if (!*gRequestBuilder) *gRequestBuilder = make();
-    return *gRequestBuilder;
+    return gRequestBuilder.get();
 }
 
-void APMEExperimentRequestBuilder::resetSharedInstance() {
-    std::shared_ptr<APMEExperimentRequestBuilder> old;
-    MutexLock lock(gRequestBuilderMutex);
-    if (gRequestBuilder) old = std::move(*gRequestBuilder);
-}
+void APMEExperimentRequestBuilder::resetSharedInstance() { (void)gRequestBuilder.take(); }
 
 std::shared_ptr<APMEExperimentRequestBuilder> APMEExperimentRequestBuilder::make() {
     return std::make_shared<APMEExperimentRequestBuilder>();

@@ -3,6 +3,7 @@
 
 #include "analytics/core/APMUserDefaults.h"
 #include "analytics/measurement/APMConsentSettingsUtil.h"
+#include "platform/foundation/ProcessShared.h"
 
 namespace {
 
@@ -15,23 +16,15 @@ constexpr const char* kConsentSourceKey = "consent_source";
 constexpr const char* kConsentSettingsOnStartKey = "consent_settings_on_start";
 constexpr const char* kDeferredConsentResetKey = "deferred_consent_reset";
 
-Mutex gStoreMutex;
-// Never destroyed: work still queued at exit may read it.
-std::shared_ptr<APMAnalyticsStore>* gStore GUARDED_BY(gStoreMutex) = nullptr;
+ProcessShared<APMAnalyticsStore> gStore;
 
 }  // namespace
 
 std::shared_ptr<APMAnalyticsStore> APMAnalyticsStore::sharedInstance() {
-    MutexLock lock(gStoreMutex);
-    if (!gStore) gStore = new std::shared_ptr<APMAnalyticsStore>();
-    if (!*gStore) *gStore = initWithSuiteName(kSuiteName);
-    return *gStore;
+    return gStore.get([] { return initWithSuiteName(kSuiteName); });
 }
 
-void APMAnalyticsStore::resetSharedInstance() {
-    MutexLock lock(gStoreMutex);
-    if (gStore) gStore->reset();
-}
+void APMAnalyticsStore::resetSharedInstance() { (void)gStore.take(); }
 
 std::shared_ptr<APMAnalyticsStore> APMAnalyticsStore::initWithSuiteName(const std::string& suiteName) {
     auto suite = APMUserDefaults::initWithSuiteName(suiteName);

@@ -12,6 +12,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/ProcessShared.h"
 
 #include <cmath>
 
@@ -19,8 +20,7 @@ namespace {
 
 constexpr const char* kAdsOrigin = "am";
 
-Mutex gSharedMutex;
-std::shared_ptr<APMAdExposureReporter>* gShared GUARDED_BY(gSharedMutex) = nullptr;
+ProcessShared<APMAdExposureReporter> gShared;
 
 std::int64_t exposureMillis(double end, double start) {
     const double millis = (end - start) * 1000;
@@ -35,24 +35,16 @@ std::int64_t exposureMillis(double end, double start) {
 APMAdExposureReporter::APMAdExposureReporter() : queue_(DispatchQueue::create(kQueueLabel)) {}
 
 std::shared_ptr<APMAdExposureReporter> APMAdExposureReporter::sharedInstance() {
-    MutexLock lock(gSharedMutex);
-    if (!gShared) gShared = new std::shared_ptr<APMAdExposureReporter>();
-    if (!*gShared) {
+    return gShared.get([] {
         auto reporter = std::make_shared<APMAdExposureReporter>();
         NSNotificationCenter::defaultCenter()->addObserver(reporter, &APMAdExposureReporter::handleEngagementTimer,
                                                            APMSessionReporter::kEngagementTimerDidFireNotification);
-        *gShared = std::move(reporter);
-    }
-    return *gShared;
+        return reporter;
+    });
 }
 
 void APMAdExposureReporter::resetSharedInstance() {
-    std::shared_ptr<APMAdExposureReporter> old;
-    {
-        MutexLock lock(gSharedMutex);
-        if (!gShared) return;
-        old = std::move(*gShared);
-    }
+    auto old = gShared.take();
     if (!old) return;
     NSNotificationCenter::defaultCenter()->removeObserver(old);
     old->queue_->sync([] {});

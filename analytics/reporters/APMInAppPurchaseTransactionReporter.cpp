@@ -5,13 +5,13 @@
 #include "analytics/core/APMDataUtil.h"
 #include "analytics/core/APMEventSink.h"
 #include "analytics/core/APMMonitor.h"
+#include "platform/foundation/ProcessShared.h"
 
 #include <set>
 
 namespace {
 
-Mutex gPurchaseReporterMutex;
-std::shared_ptr<APMInAppPurchaseTransactionReporter>* gPurchaseReporter GUARDED_BY(gPurchaseReporterMutex) = nullptr;
+ProcessShared<APMInAppPurchaseTransactionReporter> gPurchaseReporter;
 
 Value errorCode(const SKPaymentTransaction& transaction) {
     return transaction.error() ? Value(static_cast<long long>(transaction.error()->code())) : Value();
@@ -36,21 +36,12 @@ std::shared_ptr<APMInAppPurchaseTransactionReporter> APMInAppPurchaseTransaction
 }
 
 std::shared_ptr<APMInAppPurchaseTransactionReporter> APMInAppPurchaseTransactionReporter::sharedInstance() {
-    MutexLock lock(gPurchaseReporterMutex);
-    if (!gPurchaseReporter) gPurchaseReporter = new std::shared_ptr<APMInAppPurchaseTransactionReporter>();  // asked at exit too
-    if (!*gPurchaseReporter) *gPurchaseReporter = makeWithProductCache(APMInAppPurchaseProductCache::make());
-    return *gPurchaseReporter;
+    return gPurchaseReporter.get([] { return makeWithProductCache(APMInAppPurchaseProductCache::make()); });
 }
 
 void APMInAppPurchaseTransactionReporter::resetSharedInstance() {
-    std::shared_ptr<APMInAppPurchaseTransactionReporter> old;
-    {
-        MutexLock lock(gPurchaseReporterMutex);
-        if (!gPurchaseReporter) return;
-        old = std::move(*gPurchaseReporter);
-    }
     // A report under way finishes before the reporter goes.
-    if (old) old->queue_->sync([] {});
+    if (auto old = gPurchaseReporter.take()) old->queue_->sync([] {});
 }
 
 std::shared_ptr<APMInAppPurchaseTransactionReporter> APMInAppPurchaseTransactionReporter::initWithEventSink(
