@@ -137,8 +137,7 @@ std::shared_ptr<UITableViewCell> UIFilter::cellForRowAtIndexPath(const std::shar
                                   : std::string();
     cell->textLabel()->setText(value);
     cell->imageView()->setImage(UIImage::imageNamed(isSelected(value) ? "cb_dark_on" : "cb_dark_off"));
-    setAccessibilityTraits(*cell, UIAccessibilityTraitToggleButton |
-                                      (isSelected(value) ? UIAccessibilityTraitSelected : UIAccessibilityTraitNone));
+    setAccessibilityToggle(*cell, isSelected(value));
     return cell;
 }
 

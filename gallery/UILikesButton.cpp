@@ -43,7 +43,6 @@ void UILikesButton::setLikesCount(std::int64_t count) {
 void UILikesButton::updateImage() {
     OEImageButtonNames::setImage(std::static_pointer_cast<UIButton>(shared_from_this()), liked_ ? "favorite_on" : "favorite_off");
     // Lit or not, it says so to those who do not see the image.
-    setAccessibilityTraits(*this,
-                           UIAccessibilityTraitToggleButton | (liked_ ? UIAccessibilityTraitSelected : UIAccessibilityTraitNone));
+    setAccessibilityToggle(*this, liked_);
     sizeToFit();
 }

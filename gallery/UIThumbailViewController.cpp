@@ -280,8 +280,7 @@ void UIThumbailViewController::updateFilterButton() {
                                                  if (auto me = weakSelf.lock()) me->filterClick();
                                              });
     // In use or not, it says so to those who do not see the image.
-    setAccessibilityTraits(*item, UIAccessibilityTraitToggleButton |
-                                      (filter_.empty() ? UIAccessibilityTraitNone : UIAccessibilityTraitSelected));
+    setAccessibilityToggle(*item, !filter_.empty());
     navigationItem()->setRightBarButtonItem(item);
 }
 

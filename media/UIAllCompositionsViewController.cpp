@@ -35,8 +35,7 @@ void UIAllCompositionsViewController::configureCellWithComposition(const std::sh
     const auto found = selected_.find(item->key());
     const bool picked = found != selected_.end() && found->second;
     cell->imageView()->setImage(UIImage::imageNamed(picked ? "cb_dark_on" : "cb_dark_off"));
-    setAccessibilityTraits(*cell,
-                           UIAccessibilityTraitToggleButton | (picked ? UIAccessibilityTraitSelected : UIAccessibilityTraitNone));
+    setAccessibilityToggle(*cell, picked);
 }
 
 void UIAllCompositionsViewController::didSelectRowAtIndexPath(const std::shared_ptr<UITableView>& tableView,

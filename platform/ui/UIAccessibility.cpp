@@ -25,3 +25,7 @@ UIAccessibilityTraits accessibilityTraits(const NSObject& element) {
 void setAccessibilityTraits(NSObject& element, UIAccessibilityTraits traits) {
     element.setAssociatedValue(&kTraitsKey, Value(static_cast<unsigned long long>(traits)));
 }
+
+void setAccessibilityToggle(NSObject& element, bool on) {
+    setAccessibilityTraits(element, UIAccessibilityTraitToggleButton | (on ? UIAccessibilityTraitSelected : UIAccessibilityTraitNone));
+}

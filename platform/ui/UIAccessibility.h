@@ -21,3 +21,5 @@ std::string accessibilityLabel(const NSObject& element);
 void setAccessibilityLabel(NSObject& element, const std::string& label);
 UIAccessibilityTraits accessibilityTraits(const NSObject& element);
 void setAccessibilityTraits(NSObject& element, UIAccessibilityTraits traits);
+// An element that turns on and off, and whether it is on now.
+void setAccessibilityToggle(NSObject& element, bool on);
