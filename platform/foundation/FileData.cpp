@@ -160,32 +160,13 @@ std::optional<NSData> readOpened(FileIO& io, int fd, const std::string& path, st
     return data;
 }
 
-// What reading anything but a regular file fails with.
-int notRegular(const struct stat& info) { return S_ISDIR(info.st_mode) ? EISDIR : ENOTSUP; }
-
-// Opens `path` to read when it is a regular file, looked at before the open and again once open
-// (it may have been swapped in between): a FIFO, a device or a folder has no contents to read
-// whole, and a FIFO's would never end. `info` describes the open file.
-int openRegular(FileIO& io, const std::string& path, int& fd, struct stat& info) {
-    if (const int err = io.status(path, true, info)) return err;
-    if (!S_ISREG(info.st_mode)) return notRegular(info);
-    if (const int err = io.open(path, O_RDONLY, 0, fd)) return err;
-    int err = io.statusOf(fd, info);
-    if (!err && !S_ISREG(info.st_mode)) err = notRegular(info);
-    if (err) {
-        (void)io.close(fd);
-        fd = -1;
-    }
-    return err;
-}
-
 }  // namespace
 
 std::optional<NSData> readDataFromFile(const std::string& path, NSErrorPtr* error) {
     const auto io = FileIO::current();
     int fd = -1;
     struct stat info {};
-    if (const int err = openRegular(*io, path, fd, info)) {
+    if (const int err = file_detail::openRegular(*io, path, fd, info)) {
         setError(error, fileErrorForErrno(err, path, false));
         return std::nullopt;
     }
@@ -197,7 +178,7 @@ std::optional<NSData> readRegularFile(const std::string& path, std::uint64_t max
     const auto io = FileIO::current();
     int fd = -1;
     struct stat info {};
-    if (openRegular(*io, path, fd, info) != 0) return std::nullopt;
+    if (file_detail::openRegular(*io, path, fd, info) != 0) return std::nullopt;
     const auto size = static_cast<std::uint64_t>(info.st_size);
     if (length) *length = size;
     if (size > maxLength) {

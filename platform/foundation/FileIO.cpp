@@ -173,6 +173,20 @@ std::shared_ptr<FileIO>& slot() REQUIRES(slotMutex) {
 
 }  // namespace
 
+int file_detail::openRegular(FileIO& io, const std::string& path, int& fd, struct stat& info) {
+    const auto notRegular = [&] { return S_ISDIR(info.st_mode) ? EISDIR : ENOTSUP; };
+    if (const int err = io.status(path, true, info)) return err;
+    if (!S_ISREG(info.st_mode)) return notRegular();
+    if (const int err = io.open(path, O_RDONLY, 0, fd)) return err;
+    int err = io.statusOf(fd, info);
+    if (!err && !S_ISREG(info.st_mode)) err = notRegular();
+    if (err) {
+        (void)io.close(fd);
+        fd = -1;
+    }
+    return err;
+}
+
 std::shared_ptr<FileIO> FileIO::posix() {
     static const auto* io = new std::shared_ptr<FileIO>(std::make_shared<PosixFileIO>());
     return *io;

@@ -25,27 +25,15 @@
 
 namespace {
 
-int notRegular(const struct stat& info) { return S_ISDIR(info.st_mode) ? EISDIR : ENOTSUP; }
-
 class FileByteSource final : public MediaByteSource {
 public:
-    // Only a regular file is media: looked at before the open, so that a FIFO or a device is
-    // never opened, and again once open, in case it was swapped in between.
+    // Only a regular file is media: a FIFO or a device is never opened.
     static std::shared_ptr<FileByteSource> open(const std::string& path, NSErrorPtr* error) {
         auto io = FileIO::current();
         struct stat info {};
-        if (int err = io->status(path, true, info); err || !S_ISREG(info.st_mode)) {
-            setError(error, NSError::posix(err ? err : notRegular(info), path));
-            return nullptr;
-        }
         int fd = -1;
-        if (int err = io->open(path, O_RDONLY | O_CLOEXEC, 0, fd)) {
+        if (int err = file_detail::openRegular(*io, path, fd, info)) {
             setError(error, NSError::posix(err, path));
-            return nullptr;
-        }
-        if (int err = io->statusOf(fd, info); err || !S_ISREG(info.st_mode)) {
-            (void)io->close(fd);
-            setError(error, NSError::posix(err ? err : notRegular(info), path));
             return nullptr;
         }
         auto source = std::shared_ptr<FileByteSource>(new FileByteSource());
