@@ -2,9 +2,9 @@
 #include "config/AppConfig.h"
 #include "config/OEConfigFactory.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "tests/fixtures/AskedAtOnce.h"
 
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -70,10 +70,7 @@ TEST_F(AppConfigStorage, ReadsStoredValuesAs32BitIntegers) {
 
 TEST(AppConfigShared, IsOneInstanceMadeOnceEvenWhenManyThreadsAskAtOnce) {
     AppConfig::resetSharedAppConfig();
-    std::vector<std::shared_ptr<AppConfig>> answers(8);
-    std::vector<std::thread> threads;
-    for (auto& answer : answers) threads.emplace_back([&answer] { answer = AppConfig::sharedAppConfig(); });
-    for (auto& thread : threads) thread.join();
+    const auto answers = askedAtOnce([] { return AppConfig::sharedAppConfig(); });
     ASSERT_TRUE(answers[0]);
     for (const auto& answer : answers) EXPECT_EQ(answer, answers[0]);
     EXPECT_EQ(AppConfig::sharedAppConfig(), answers[0]);

@@ -7,6 +7,7 @@
 #include "platform/foundation/NSSearchPath.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/config/TestBundle.h"
+#include "tests/fixtures/AskedAtOnce.h"
 #include "tests/fixtures/FaultyFileIO.h"
 
 #include <gtest/gtest.h>
@@ -28,10 +29,7 @@ void touch(const std::string& path) {
 
 TEST(FileSystemShared, IsOneInstanceMadeOnceEvenWhenManyThreadsAskAtOnceAndEveryContextHasIt) {
     FileSystem::resetSharedFileSystem();
-    std::vector<std::shared_ptr<FileSystem>> answers(8);
-    std::vector<std::thread> threads;
-    for (auto& answer : answers) threads.emplace_back([&answer] { answer = FileSystem::sharedFileSystem(); });
-    for (auto& thread : threads) thread.join();
+    const auto answers = askedAtOnce([] { return FileSystem::sharedFileSystem(); });
     ASSERT_TRUE(answers[0]);
     for (const auto& answer : answers) EXPECT_EQ(answer, answers[0]);
     EXPECT_EQ(FileSystem::sharedFileSystem(), answers[0]);

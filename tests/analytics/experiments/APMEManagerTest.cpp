@@ -11,11 +11,13 @@
 #include "analytics/experiments/APMESDKProperty.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/analytics/core/LogCapture.h"
+#include "tests/fixtures/AskedAtOnce.h"
 #include "tests/fixtures/CrashChild.h"
 
 #include <csignal>
 #include <future>
 #include <stdexcept>
+#include <utility>
 #include <thread>
 #include <cstdlib>
 
@@ -414,22 +416,13 @@ TEST_F(APMEManagerTest, TheProcessHasOneManagerAndOneRequestBuilderWhoeverAsksFi
     // Nothing to make it with until the engine's layer hands in what the experiments need.
     EXPECT_EQ(APMEManager::sharedInstance(), nullptr);
     APMEManager::setSharedContext(context);
-    constexpr int kThreads = 8;
-    std::vector<std::shared_ptr<APMEManager>> managers(kThreads);
-    std::vector<std::shared_ptr<APMEExperimentRequestBuilder>> builders(kThreads);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; ++i) {
-        threads.emplace_back([&, i] {
-            managers[i] = APMEManager::sharedInstance();
-            builders[i] = APMEExperimentRequestBuilder::sharedInstance();
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    manager = managers[0];
+    const auto seen = askedAtOnce(
+        [] { return std::pair(APMEManager::sharedInstance(), APMEExperimentRequestBuilder::sharedInstance()); });
+    manager = seen[0].first;
     ASSERT_NE(manager, nullptr);
-    for (int i = 0; i < kThreads; ++i) {
-        EXPECT_EQ(managers[i], manager) << i;
-        EXPECT_EQ(builders[i], builders[0]) << i;
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].first, manager) << i;
+        EXPECT_EQ(seen[i].second, seen[0].second) << i;
     }
     EXPECT_EQ(APMEManager::sharedInstance(), manager);
     EXPECT_EQ(manager->taskManager()->requestBuilder(), APMEExperimentRequestBuilder::sharedInstance());
@@ -449,5 +442,5 @@ TEST_F(APMEManagerTest, TheProcessHasOneManagerAndOneRequestBuilderWhoeverAsksFi
     APMEManager::resetSharedInstance();
     APMEExperimentRequestBuilder::resetSharedInstance();
     EXPECT_EQ(APMEManager::sharedInstance(), nullptr);
-    EXPECT_NE(APMEExperimentRequestBuilder::sharedInstance(), builders[0]);
+    EXPECT_NE(APMEExperimentRequestBuilder::sharedInstance(), seen[0].second);
 }

@@ -11,9 +11,9 @@
 #include "analytics/reporters/APMInAppPurchaseTransactionReporter.h"
 #include "analytics/reporters/APMSearchAdReporter.h"
 #include "platform/adsupport/ADClient.h"
+#include "tests/fixtures/AskedAtOnce.h"
 
 #include <atomic>
-#include <thread>
 
 namespace {
 
@@ -47,17 +47,11 @@ TEST_F(APMSharedInstancesTest, EachClassAnswersTheOneObjectTheEngineUsesFromEver
         std::shared_ptr<APMInAppPurchaseTransactionReporter> purchases;
         std::shared_ptr<NSObject> client;
     };
-    constexpr int kThreads = 8;
-    std::vector<Seen> seen(kThreads);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; ++i) {
-        threads.emplace_back([&, i] {
-            seen[i] = {APMEManager::sharedInstance(), APMEExperimentRequestBuilder::sharedInstance(),
-                       APMInAppPurchaseTransactionReporter::sharedInstance(), APMSearchAdReporter::adClientInstance()};
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    for (int i = 0; i < kThreads; ++i) {
+    const auto seen = askedAtOnce([] {
+        return Seen{APMEManager::sharedInstance(), APMEExperimentRequestBuilder::sharedInstance(),
+                    APMInAppPurchaseTransactionReporter::sharedInstance(), APMSearchAdReporter::adClientInstance()};
+    });
+    for (std::size_t i = 0; i < seen.size(); ++i) {
         EXPECT_EQ(seen[i].manager, manager) << i;
         EXPECT_EQ(seen[i].builder, manager->taskManager()->requestBuilder()) << i;
         EXPECT_EQ(seen[i].purchases, purchases) << i;

@@ -12,11 +12,11 @@
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/store/SKStoreCatalogue.h"
+#include "tests/fixtures/AskedAtOnce.h"
 
 #include <gtest/gtest.h>
 
 #include <mutex>
-#include <thread>
 
 namespace {
 
@@ -390,16 +390,10 @@ TEST(APMInAppPurchaseParametersTest, DeduplicationIDsAndReceiptMatching) {
 // One reporter per process, made once however many threads ask at the same time; it reports
 // through the road the engine hands it, and nowhere before.
 TEST_F(APMInAppPurchaseTransactionReporterTest, TheProcessHasOneReporterOnTheRoadTheEngineHandsIt) {
-    constexpr int kThreads = 8;
-    std::vector<std::shared_ptr<APMInAppPurchaseTransactionReporter>> seen(kThreads);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; ++i) {
-        threads.emplace_back([&, i] { seen[i] = APMInAppPurchaseTransactionReporter::sharedInstance(); });
-    }
-    for (auto& thread : threads) thread.join();
+    const auto seen = askedAtOnce([] { return APMInAppPurchaseTransactionReporter::sharedInstance(); });
     auto shared = seen[0];
     ASSERT_NE(shared, nullptr);
-    for (int i = 0; i < kThreads; ++i) EXPECT_EQ(seen[i], shared) << i;
+    for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i], shared) << i;
     EXPECT_EQ(APMInAppPurchaseTransactionReporter::sharedInstance(), shared);
     EXPECT_NE(shared, reporter);
 

@@ -1,11 +1,11 @@
 // The process's one object: made once for every thread that asks at once, made again only after
 // it is forgotten or when making it gave none.
 #include "platform/foundation/ProcessShared.h"
+#include "tests/fixtures/AskedAtOnce.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -25,10 +25,7 @@ TEST(ProcessShared, ThreadsAskingAtOnceGetTheOneMadeAndAForgottenOneIsMadeAgain)
         object->serial = ++made;
         return object;
     };
-    std::vector<std::shared_ptr<Made>> seen(8);
-    std::vector<std::thread> threads;
-    for (auto& slot : seen) threads.emplace_back([&] { slot = shared.get(make); });
-    for (auto& thread : threads) thread.join();
+    const auto seen = askedAtOnce([&] { return shared.get(make); });
     EXPECT_EQ(made.load(), 1);
     for (const auto& object : seen) EXPECT_EQ(object, seen[0]);
 
