@@ -163,7 +163,9 @@ void APMMeasurement::resetSharedInstance() {
     APMScreenViewReporter::resetSharedInstance();
     APMAdExposureReporter::resetSharedInstance();
     APMInAppPurchaseTransactionReporter::resetSharedInstance();
+    APMInAppPurchaseProductCache::resetSharedInstance();
     APMSearchAdReporter::resetAdClientInstance();
+    APMConditionalUserPropertyController::resetSharedInstance();
     if (engine) {
         NSNotificationCenter::defaultCenter()->removeObserver(engine);
         (void)engine->dropSceneWillConnectObserver();
@@ -471,7 +473,9 @@ bool APMMeasurement::initializeComponents() {
     }
     auto audience = APMAudience::initWithContext(audienceContext());
     if (!audience) return false;
-    auto conditionalProperties = APMConditionalUserPropertyController::initWithContext(audienceContext());
+    // The process's controller, made with this engine's context.
+    APMConditionalUserPropertyController::setSharedContext(audienceContext());
+    auto conditionalProperties = APMConditionalUserPropertyController::sharedInstance();
     MutexLock lock(componentsMutex_);
     audience_ = std::move(audience);
     conditionalUserPropertyController_ = std::move(conditionalProperties);
