@@ -158,6 +158,8 @@ void APMMeasurement::resetSharedInstance() {
     APMConsentSettingsUtil::setSwitchesProvider({});
     APMSetMaxPublicEventParamsProvider({});
     APMIdentifiers::sharedInstance()->setEngineIdentityProvider({});
+    // What the class's load hook observes goes as well.
+    NSNotificationCenter::defaultCenter()->removeObserver(classObserver());
     // The reporters, the appearance hooks and the experiments go too: a new process makes
     // them again.
     APMScreenViewReporter::resetSharedInstance();
