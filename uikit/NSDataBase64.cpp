@@ -16,6 +16,8 @@ int decodeCharacter(unsigned char c) {
 
 }  // namespace
 
+namespace NSDataBase64 {
+
 NSData dataWithBase64EncodedString(const std::optional<std::string>& text) { return initWithBase64EncodedString(text); }
 
 NSData initWithBase64EncodedString(const std::optional<std::string>& text) {
@@ -64,3 +66,5 @@ std::string base64EncodingWithLineLength(const NSData& data, std::uint32_t lineL
     }
     return out;
 }
+
+}  // namespace NSDataBase64

@@ -13,9 +13,13 @@
 #include "analytics/core/APMUserAttribute.h"
 #include "platform/dispatch/DispatchSemaphore.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/ProcessShared.h"
 #include "platform/foundation/ThreadAnnotations.h"
 
 namespace {
+
+ProcessShared<APMAudienceContext> gSharedContext;
+ProcessShared<APMConditionalUserPropertyController> gSharedController;
 
 constexpr double kMinimumInterval = 0.001;
 constexpr double kMaximumInterval = 15'552'000;  // 180 days
@@ -56,6 +60,21 @@ bool APMConditionalUserPropertyCheck(const APMConditionalUserProperty& property)
         return false;
     }
     return true;
+}
+
+std::shared_ptr<APMConditionalUserPropertyController> APMConditionalUserPropertyController::sharedInstance() {
+    // Asked again until the engine has handed its context in.
+    return gSharedController.get([] { return initWithContext(gSharedContext.current()); });
+}
+
+void APMConditionalUserPropertyController::setSharedContext(std::shared_ptr<APMAudienceContext> context) {
+    // The process's one engine hands it in once; the first stays until the process is reset.
+    (void)gSharedContext.get([&] { return std::move(context); });
+}
+
+void APMConditionalUserPropertyController::resetSharedInstance() {
+    (void)gSharedController.take();
+    (void)gSharedContext.take();
 }
 
 std::shared_ptr<APMConditionalUserPropertyController> APMConditionalUserPropertyController::initWithContext(

@@ -8,7 +8,7 @@
 #include "analytics/proto/APMPBMeasurementBundle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSString.h"
-#include "platform/services/VULGzip.h"
+#include "platform/services/NSDataVULGzip.h"
 
 #include <cmath>
 #include <limits>
@@ -60,7 +60,7 @@ bool APMDatabase::insertBundle(const std::shared_ptr<APMPBMeasurementBundle>& bu
         monitor->logWithLevel(4, 12016, "Storing bundle outside of the max uploading time span");
     }
     // Written for every bundle and kept only until it is uploaded: speed before size.
-    NSData compressed = vul_dataByGzippingData(bytes, nullptr, VULGzipEffort::Fastest);
+    NSData compressed = NSDataVULGzip::vul_dataByGzippingData(bytes, nullptr, VULGzipEffort::Fastest);
     if (!APMCheckSuccess(!compressed.empty(), error, APMErrorFailedPrecondition, "Failed to compress bundle")) {
         return false;
     }
@@ -81,7 +81,7 @@ std::optional<APMDatabase::QueuedBundle> APMDatabase::queuedBundleFromRow(const 
         return std::nullopt;
     }
     NSErrorPtr inflateError;
-    const NSData inflated = vul_dataByInflatingGzippedData(data.data(), &inflateError);
+    const NSData inflated = NSDataVULGzip::vul_dataByInflatingGzippedData(data.data(), &inflateError);
     if (inflated.empty()) {
         APMSetError(error, APMErrorFailedPrecondition,
                     inflateError ? inflateError->localizedDescription() : std::string());

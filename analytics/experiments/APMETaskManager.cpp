@@ -25,7 +25,7 @@
 #include "platform/net/NSHTTPURLResponse.h"
 #include "platform/net/NSURL.h"
 #include "platform/services/DIDEderazi.h"
-#include "platform/services/VULGzip.h"
+#include "platform/services/NSDataVULGzip.h"
 
 #include <cmath>
 #include <limits>
@@ -175,7 +175,8 @@ void APMETaskManager::fetchExperiments() {
         NSErrorPtr failure = error;
         if (!data.empty()) {
             NSErrorPtr inflateError;
-            NSData bytes = vul_dataByInflatingGzippedData(data, &inflateError, kMaximumInflatedResponseLength);
+            NSData bytes =
+                NSDataVULGzip::vul_dataByInflatingGzippedData(data, &inflateError, kMaximumInflatedResponseLength);
             if (inflateError) {
                 APMEManager::monitor()->logWithLevel(2, 820023, "Cannot inflate downloaded experiment data. Error",
                                                       Value(inflateError));

@@ -104,6 +104,14 @@ double APMAnalytics::loadTimestamp() { return Process::store()->loadTimestamp();
 
 void APMAnalytics::setLoadTimestamp(double timestamp) { Process::store()->setLoadTimestamp(timestamp); }
 
+bool APMAnalytics::persistentConfigInApplicationSupportEnabled() {
+    return APMPersistedConfig::persistentConfigInApplicationSupportEnabled();
+}
+
+void APMAnalytics::setPersistentConfigInApplicationSupportEnabled(bool enabled) {
+    APMPersistedConfig::setPersistentConfigInApplicationSupportEnabled(enabled);
+}
+
 std::shared_ptr<DispatchQueue> APMAnalytics::queue() { return process()->queue; }
 
 void APMAnalytics::dispatchAsyncOnSerialQueue(std::function<void()> block) { queue()->async(std::move(block)); }

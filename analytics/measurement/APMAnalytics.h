@@ -63,6 +63,10 @@ public:
     static void load();
     static double loadTimestamp();
     static void setLoadTimestamp(double timestamp);
+    // Where the engine's settings live from the next launch on (a file in Application Support,
+    // else the preferences): the switch the persisted settings read when they are made.
+    static bool persistentConfigInApplicationSupportEnabled();
+    static void setPersistentConfigInApplicationSupportEnabled(bool enabled);
     // `options` as the platform core's front builds them (keys above, "ad_storage",
     // "analytics_storage"); "REZAVIVI_ANALYTICS_CONFIGURATION" holds an object that posts the
     // set-enabled notification.

@@ -10,11 +10,7 @@
 
 // MARK: The load
 
-void APMAnalytics::load() {
-    setLoadTimestamp(Clock::now());
-    // Under the door's object: the observation goes with the rest of the process's analytics state.
-    APMMeasurement::subscribeForAppDidFinishLaunchingNotifications(sharedInstance());
-}
+void APMAnalytics::load() { setLoadTimestamp(Clock::now()); }
 
 // MARK: Links and the application delegate's calls
 

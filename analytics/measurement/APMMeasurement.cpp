@@ -158,12 +158,16 @@ void APMMeasurement::resetSharedInstance() {
     APMConsentSettingsUtil::setSwitchesProvider({});
     APMSetMaxPublicEventParamsProvider({});
     APMIdentifiers::sharedInstance()->setEngineIdentityProvider({});
+    // What the class's load hook observes goes as well.
+    NSNotificationCenter::defaultCenter()->removeObserver(classObserver());
     // The reporters, the appearance hooks and the experiments go too: a new process makes
     // them again.
     APMScreenViewReporter::resetSharedInstance();
     APMAdExposureReporter::resetSharedInstance();
     APMInAppPurchaseTransactionReporter::resetSharedInstance();
+    APMInAppPurchaseProductCache::resetSharedInstance();
     APMSearchAdReporter::resetAdClientInstance();
+    APMConditionalUserPropertyController::resetSharedInstance();
     if (engine) {
         NSNotificationCenter::defaultCenter()->removeObserver(engine);
         (void)engine->dropSceneWillConnectObserver();
@@ -471,7 +475,9 @@ bool APMMeasurement::initializeComponents() {
     }
     auto audience = APMAudience::initWithContext(audienceContext());
     if (!audience) return false;
-    auto conditionalProperties = APMConditionalUserPropertyController::initWithContext(audienceContext());
+    // The process's controller, made with this engine's context.
+    APMConditionalUserPropertyController::setSharedContext(audienceContext());
+    auto conditionalProperties = APMConditionalUserPropertyController::sharedInstance();
     MutexLock lock(componentsMutex_);
     audience_ = std::move(audience);
     conditionalUserPropertyController_ = std::move(conditionalProperties);

@@ -87,8 +87,8 @@ public:
     static std::shared_ptr<APMMonitor> monitor();
     // The engine's remote configuration, else the built-in default one.
     static std::shared_ptr<APMRemoteConfig> remoteConfig();
-    // Waits until the worker queue is idle, then forgets the shared engine and the hooks it
-    // installed, as a new process would start (tests).
+    // Waits until the worker queue is idle, then forgets the shared engine, the hooks it
+    // installed and the load hook's observation, as a new process would start (tests).
     static void resetSharedInstance();
 
     // Nil (and 23170) for an empty app id.
@@ -295,9 +295,11 @@ public:
     static constexpr const char* kDefaultAdConversionHost = "ad-conversion.invalid";
     static constexpr const char* kAdConversionHostDefaultsKey = "APMAdConversionEndpointHost";
 
-    // Observes the application's launch (main thread), whose launch link is cached, as
-    // `observer`: the observation goes when that object's observations are removed.
-    static void subscribeForAppDidFinishLaunchingNotifications(const std::shared_ptr<NSObject>& observer);
+    // The class's load hook: observes the application's launch.
+    static void load();
+    // Observes the application's launch (main thread), whose launch link is cached; once, however
+    // often it is asked.
+    static void subscribeForAppDidFinishLaunchingNotifications();
     static void handleAppDidFinishLaunching(const NSNotification& notification);
     // The launch options' web-browsing activity link, else their URL, with the time now.
     static void handleStoredURLAfterAppLaunchWithNotification(const NSNotification& notification);
@@ -373,6 +375,8 @@ private:
 
     static std::shared_ptr<Context> makeContext(const std::shared_ptr<APMMeasurement>& engine);
     std::shared_ptr<APMUploaderContext> uploaderContext() const;
+    // Stands for the class in the notification centre: the class's own observations are its.
+    static const std::shared_ptr<NSObject>& classObserver();
 
     // Identity, consent, wipe, identifiers, database and remote configuration.
     bool initializeComponents();

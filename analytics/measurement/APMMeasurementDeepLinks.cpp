@@ -82,7 +82,16 @@ void storeLaunchLink(const std::string& link) {
 
 // MARK: Launch links
 
-void APMMeasurement::subscribeForAppDidFinishLaunchingNotifications(const std::shared_ptr<NSObject>& observer) {
+const std::shared_ptr<NSObject>& APMMeasurement::classObserver() {
+    // Never destroyed: a notification posted while the process ends may still reach it.
+    static const auto& observer = *new std::shared_ptr<NSObject>(std::make_shared<NSObject>());
+    return observer;
+}
+
+void APMMeasurement::load() { subscribeForAppDidFinishLaunchingNotifications(); }
+
+void APMMeasurement::subscribeForAppDidFinishLaunchingNotifications() {
+    const auto& observer = classObserver();
     auto center = NSNotificationCenter::defaultCenter();
     center->removeObserver(observer, UIApplicationDidFinishLaunchingNotification, nullptr);
     center->addObserver(observer, &APMMeasurement::handleAppDidFinishLaunching, UIApplicationDidFinishLaunchingNotification);

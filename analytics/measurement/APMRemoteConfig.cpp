@@ -113,13 +113,19 @@ std::shared_ptr<APMRemoteConfig> APMRemoteConfig::defaultInstance() {
 
 std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(const std::string& appID,
                                                                 const std::shared_ptr<APMDatabase>& database) {
-    return initWithAppID(appID, database, nullptr);
+    return initWithAppID(appID, database, APMEManager::sharedInstance());
+}
+
+std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(const std::string& appID,
+                                                                const std::shared_ptr<APMDatabase>& database,
+                                                                const std::shared_ptr<APMEManager>& experimentManager) {
+    return initWithAppID(appID, database, nullptr, experimentManager);
 }
 
 std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(
     const std::string& appID, const std::shared_ptr<APMDatabase>& database,
     const std::shared_ptr<APMPBMeasurementConfig>& measurementConfig) {
-    return initWithAppID(appID, database, measurementConfig, nullptr);
+    return initWithAppID(appID, database, measurementConfig, APMEManager::sharedInstance());
 }
 
 std::shared_ptr<APMRemoteConfig> APMRemoteConfig::initWithAppID(

@@ -53,15 +53,19 @@ public:
     // getter at its default. Compared by identity.
     static std::shared_ptr<APMRemoteConfig> defaultInstance();
     // Nil with 29000 for an empty app id and 29001 without a database. The stored configuration,
-    // when there is one, becomes the configuration in force.
+    // when there is one, becomes the configuration in force. Registered with the experiments
+    // manager, when given, as the client kExperimentSDKName (all four flags 0 by default), whose
+    // latest snapshot is activated at once.
+    [[nodiscard]] static std::shared_ptr<APMRemoteConfig> initWithAppID(
+        const std::string& appID, const std::shared_ptr<APMDatabase>& database,
+        const std::shared_ptr<APMEManager>& experimentManager);
+    // As above, with the process's experiments manager (none before the engine has made it).
     [[nodiscard]] static std::shared_ptr<APMRemoteConfig> initWithAppID(const std::string& appID,
                                                                         const std::shared_ptr<APMDatabase>& database);
     // As above, but a given configuration is stored and put in force instead of the stored one.
     [[nodiscard]] static std::shared_ptr<APMRemoteConfig> initWithAppID(
         const std::string& appID, const std::shared_ptr<APMDatabase>& database,
         const std::shared_ptr<APMPBMeasurementConfig>& measurementConfig);
-    // As above, registered with the experiments manager as the client kExperimentSDKName (all
-    // four flags 0 by default), whose latest snapshot is activated at once.
     [[nodiscard]] static std::shared_ptr<APMRemoteConfig> initWithAppID(
         const std::string& appID, const std::shared_ptr<APMDatabase>& database,
         const std::shared_ptr<APMPBMeasurementConfig>& measurementConfig,

@@ -36,6 +36,7 @@ void DUROrezurive::load() {
                                      [] { return APMPlatformIdentitySupport::make(); });
     }
     APMAnalytics::load();
+    APMMeasurement::load();
     DUROrezuriveConnector::load();
     // The view controllers' appearance is hooked as the library loads; what the reporters see
     // from then on waits at the front until the engine starts.

@@ -6,7 +6,6 @@
 #include "analytics/core/APMEvent.h"
 #include "analytics/core/APMMonitor.h"
 #include "analytics/core/APMValue.h"
-#include "analytics/measurement/APMMeasurement.h"
 #include "analytics/measurement/DUROrezurive.h"
 #include "analytics/measurement/VODEdurediroZidor.h"
 #include "platform/dispatch/DispatchQueue.h"
@@ -19,7 +18,7 @@
 
 namespace {
 
-// The engine's own controller, looked up at each call: the engine may start after a sibling
+// The process's controller, looked up at each call: the engine may start after a sibling
 // library asked for the connector, and a reset engine comes back with a new controller.
 class EngineConditionalUserProperties final : public DUROrezuriveConnector::ConditionalUserProperties {
 public:
@@ -41,8 +40,7 @@ public:
 
 private:
     static std::shared_ptr<APMConditionalUserPropertyController> engineController() {
-        auto engine = APMMeasurement::hasSharedInstance() ? APMMeasurement::sharedInstance() : nullptr;
-        auto found = engine ? engine->conditionalUserPropertyController() : nullptr;
+        auto found = APMConditionalUserPropertyController::sharedInstance();
         if (!found) {
             APMMeasurementMonitor()->logWithLevel(2, 25045, "Conditional user properties are not available");
         }

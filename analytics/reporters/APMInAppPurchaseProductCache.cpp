@@ -1,7 +1,21 @@
 // The product cache: lookups wait on its queue, and answers are merged there.
 #include "analytics/reporters/APMInAppPurchaseProductCache.h"
 
+#include "platform/foundation/ProcessShared.h"
+
+namespace {
+
+ProcessShared<APMInAppPurchaseProductCache> gProductCache;
+
+}  // namespace
+
 APMInAppPurchaseProductCache::APMInAppPurchaseProductCache() : lockQueue_(DispatchQueue::create(kLockQueueLabel)) {}
+
+std::shared_ptr<APMInAppPurchaseProductCache> APMInAppPurchaseProductCache::sharedInstance() {
+    return gProductCache.get();
+}
+
+void APMInAppPurchaseProductCache::resetSharedInstance() { (void)gProductCache.take(); }
 
 std::shared_ptr<APMInAppPurchaseProductCache> APMInAppPurchaseProductCache::make() {
     return std::make_shared<APMInAppPurchaseProductCache>();

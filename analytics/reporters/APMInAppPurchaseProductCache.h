@@ -15,6 +15,10 @@ public:
     static constexpr const char* kLockQueueLabel = "com.vizudi.vuv.measurement.iap-cache";
     static constexpr std::size_t kMaxEntries = 100;
 
+    // The process's cache, the one the purchase reporter uses: made on first use.
+    static std::shared_ptr<APMInAppPurchaseProductCache> sharedInstance();
+    // Forgets the process's cache, as a new process would start (tests).
+    static void resetSharedInstance();
     static std::shared_ptr<APMInAppPurchaseProductCache> make();
 
     // Waits for the lock queue.

@@ -36,7 +36,7 @@ std::shared_ptr<APMInAppPurchaseTransactionReporter> APMInAppPurchaseTransaction
 }
 
 std::shared_ptr<APMInAppPurchaseTransactionReporter> APMInAppPurchaseTransactionReporter::sharedInstance() {
-    return gPurchaseReporter.get([] { return makeWithProductCache(APMInAppPurchaseProductCache::make()); });
+    return gPurchaseReporter.get([] { return makeWithProductCache(APMInAppPurchaseProductCache::sharedInstance()); });
 }
 
 void APMInAppPurchaseTransactionReporter::resetSharedInstance() {

@@ -28,7 +28,7 @@ public:
     // hand-over of them reports them instead of passing them over as already reported.
     using UnreportedHandler = std::function<void(const SKPaymentTransactions& transactions)>;
 
-    // The process's reporter, made on first use with a product cache of its own; it reports
+    // The process's reporter, made on first use with the process's product cache; it reports
     // nothing until the engine hands it its road (setEngine).
     static std::shared_ptr<APMInAppPurchaseTransactionReporter> sharedInstance();
     // Forgets the process's reporter, as a new process would start (tests).

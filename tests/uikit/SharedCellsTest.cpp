@@ -162,14 +162,14 @@ TEST(UIColorHexTest, ComponentsArePackedAndRoundedHalfAwayFromZero) {
 
 TEST(NSDataBase64Test, EncodingPadsAndBreaksLinesAtTheGivenLength) {
     const NSData three{'M', 'a', 'n'};
-    EXPECT_EQ(base64EncodingWithLineLength(three, 0), "TWFu");
-    EXPECT_EQ(base64EncodingWithLineLength(three, 4), "TWFu\n");
-    EXPECT_EQ(base64EncodingWithLineLength(NSData{'M', 'a'}, 0), "TWE=");
-    EXPECT_EQ(base64EncodingWithLineLength(NSData{'M'}, 0), "TQ==");
-    EXPECT_EQ(base64EncodingWithLineLength({}, 76), "");
+    EXPECT_EQ(NSDataBase64::base64EncodingWithLineLength(three, 0), "TWFu");
+    EXPECT_EQ(NSDataBase64::base64EncodingWithLineLength(three, 4), "TWFu\n");
+    EXPECT_EQ(NSDataBase64::base64EncodingWithLineLength(NSData{'M', 'a'}, 0), "TWE=");
+    EXPECT_EQ(NSDataBase64::base64EncodingWithLineLength(NSData{'M'}, 0), "TQ==");
+    EXPECT_EQ(NSDataBase64::base64EncodingWithLineLength({}, 76), "");
 
     const NSData long_(3 * 40, 0xab);
-    const std::string wrapped = base64EncodingWithLineLength(long_, 76);
+    const std::string wrapped = NSDataBase64::base64EncodingWithLineLength(long_, 76);
     // 19 groups make 76 characters: a break after every 19th group; the last two groups
     // do not fill a line.
     std::vector<std::size_t> breaks;
@@ -179,23 +179,23 @@ TEST(NSDataBase64Test, EncodingPadsAndBreaksLinesAtTheGivenLength) {
     EXPECT_EQ(breaks[0], 76u);
     EXPECT_EQ(breaks[1], 76u * 2 + 1);
     EXPECT_EQ(wrapped.size(), 40u * 4 + 2);
-    EXPECT_EQ(base64EncodingWithLineLength(long_, 0).find('\n'), std::string::npos);
+    EXPECT_EQ(NSDataBase64::base64EncodingWithLineLength(long_, 0).find('\n'), std::string::npos);
 }
 
 TEST(NSDataBase64Test, DecodingSkipsForeignCharactersAndStopsAtPadding) {
-    EXPECT_EQ(initWithBase64EncodedString(std::string("TWE=")), (NSData{'M', 'a'}));
-    EXPECT_EQ(initWithBase64EncodedString(std::string("TQ==")), (NSData{'M'}));
-    EXPECT_EQ(dataWithBase64EncodedString(std::string("TW\nF u\r\n")), (NSData{'M', 'a', 'n'}));
-    EXPECT_EQ(initWithBase64EncodedString(std::string("TWFu=TWFu")), (NSData{'M', 'a', 'n'}));
-    EXPECT_TRUE(initWithBase64EncodedString(std::nullopt).empty());
+    EXPECT_EQ(NSDataBase64::initWithBase64EncodedString(std::string("TWE=")), (NSData{'M', 'a'}));
+    EXPECT_EQ(NSDataBase64::initWithBase64EncodedString(std::string("TQ==")), (NSData{'M'}));
+    EXPECT_EQ(NSDataBase64::dataWithBase64EncodedString(std::string("TW\nF u\r\n")), (NSData{'M', 'a', 'n'}));
+    EXPECT_EQ(NSDataBase64::initWithBase64EncodedString(std::string("TWFu=TWFu")), (NSData{'M', 'a', 'n'}));
+    EXPECT_TRUE(NSDataBase64::initWithBase64EncodedString(std::nullopt).empty());
 
     NSData bytes;
     for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<std::uint8_t>(i));
-    EXPECT_EQ(initWithBase64EncodedString(base64EncodingWithLineLength(bytes, 64)), bytes);
+    EXPECT_EQ(NSDataBase64::initWithBase64EncodedString(NSDataBase64::base64EncodingWithLineLength(bytes, 64)), bytes);
 }
 
 TEST(NSDataBase64Test, ALoneCharacterBeforeThePaddingCarriesNoByte) {
     // "TWFuT=": one whole group, then a single character of the next.
-    EXPECT_EQ(initWithBase64EncodedString(std::string("TWFuT=")), (NSData{'M', 'a', 'n'}));
-    EXPECT_EQ(initWithBase64EncodedString(std::string("T")), NSData{});
+    EXPECT_EQ(NSDataBase64::initWithBase64EncodedString(std::string("TWFuT=")), (NSData{'M', 'a', 'n'}));
+    EXPECT_EQ(NSDataBase64::initWithBase64EncodedString(std::string("T")), NSData{});
 }

@@ -1,7 +1,8 @@
 // Conditional user properties: the request checks, properties in force at once or when their
 // trigger comes within the time-out, timed out, expired and cleared (also across a restart on
 // the same file), re-set while in force, failed writes that leave nothing behind, the
-// query's wait, and events that find none stored running no statement.
+// query's wait, events that find none stored running no statement, and the process's one
+// controller.
 #include "analytics/audience/APMConditionalUserPropertyController.h"
 
 #include "AudienceContextSupport.h"
@@ -10,6 +11,7 @@
 #include "analytics/core/APMUserAttribute.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "tests/analytics/core/LogCapture.h"
+#include "tests/fixtures/AskedAtOnce.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -331,4 +333,26 @@ TEST_F(APMConditionalUserPropertyControllerTest, TheQueryAnswersFromAnyThreadAnd
     controller.reset();
     release.set_value();
     settle();
+}
+
+// One controller per process, made once however many threads ask at the same time, on the
+// context the engine hands in: none before it did, and the first one stays.
+TEST_F(APMConditionalUserPropertyControllerTest, TheProcessHasOneControllerOnTheContextTheEngineHandsIn) {
+    EXPECT_EQ(APMConditionalUserPropertyController::sharedInstance(), nullptr);
+    APMConditionalUserPropertyController::setSharedContext(context);
+    const auto seen = askedAtOnce([] { return APMConditionalUserPropertyController::sharedInstance(); });
+    auto shared = seen[0];
+    ASSERT_NE(shared, nullptr);
+    for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i], shared) << i;
+    EXPECT_NE(shared, controller);
+    // It works on that context's database.
+    controller = shared;
+    set(property(Value("gold")));
+    EXPECT_EQ(userProperty(), "gold");
+
+    APMConditionalUserPropertyController::setSharedContext(std::make_shared<TestAudienceContext>());
+    EXPECT_EQ(APMConditionalUserPropertyController::sharedInstance(), shared);
+    // A new process has none until its engine hands its context in.
+    APMConditionalUserPropertyController::resetSharedInstance();
+    EXPECT_EQ(APMConditionalUserPropertyController::sharedInstance(), nullptr);
 }

@@ -14,7 +14,7 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/Sandbox.h"
-#include "platform/services/VULGzip.h"
+#include "platform/services/NSDataVULGzip.h"
 #include "tests/fixtures/FaultyFileIO.h"
 
 #include <sqlite3.h>
@@ -696,7 +696,7 @@ TEST_F(APMDatabaseTest, InsertChecksBundleAndStoresItCompressed) {
 
     ASSERT_TRUE(database_->insertBundle(bundle(kNow, 200), false, nullptr));
     auto rows = store().recordsForQuery("SELECT data, retry_count FROM queue", {}, nullptr);
-    const NSData inflated = vul_dataByInflatingGzippedData((*rows)[0].get("data").data());
+    const NSData inflated = NSDataVULGzip::vul_dataByInflatingGzippedData((*rows)[0].get("data").data());
     EXPECT_EQ(inflated.size(), 200u);
     EXPECT_EQ((*rows)[0].get("retry_count").longLongValue(), 0);
 }
@@ -728,11 +728,12 @@ TEST_F(APMDatabaseTest, RetryCountersCountOnlyTheGivenBundlesAndStopAtTheCap) {
     EXPECT_EQ(APMPBMessageGetInt32(queued.first, APMPBMeasurementBundle::kRetryCount), 3);
 
     // A row at the cap stays there and is reported; a row from before the column counts from 0.
-    ASSERT_TRUE(store().upsertRecord({{"data", Value(vul_dataByGzippingData(*bundle(kNow)->protoBuffer()))},
+    const NSData stored = NSDataVULGzip::vul_dataByGzippingData(*bundle(kNow)->protoBuffer());
+    ASSERT_TRUE(store().upsertRecord({{"data", Value(stored)},
                                       {"bundle_end_timestamp", Value(kNow)},
                                       {"retry_count", Value(2147483647)}},
                                      "queue", nullptr));
-    ASSERT_TRUE(store().upsertRecord({{"data", Value(vul_dataByGzippingData(*bundle(kNow)->protoBuffer()))},
+    ASSERT_TRUE(store().upsertRecord({{"data", Value(stored)},
                                       {"bundle_end_timestamp", Value(kNow)}},
                                      "queue", nullptr));
     const Value::Array capped = {Value(static_cast<long long>(queued.second + 1))};

@@ -6,7 +6,7 @@
 
 #include "analytics/experiments/APMEExperimentRequestBuilder.h"
 #include "analytics/experiments/APMESDKProperty.h"
-#include "platform/services/VULGzip.h"
+#include "platform/services/NSDataVULGzip.h"
 
 #include <filesystem>
 
@@ -261,14 +261,14 @@ TEST_F(APMETaskManagerTest, TheDelegatesAnswerIsTakenAsTheFetchIsArmed) {
 
 TEST_F(APMETaskManagerTest, RepliesThatCannotBeReadAreFailures) {
     const NSData good = *response({snapshot(kTestSDK, {{7, {flag("a", Value(1))}}})})->protoBuffer();
-    const NSData gzipped = vul_dataByGzippingData(good);
-    const NSData notAResponse = vul_dataByGzippingData(NSData{0xff, 0xff, 0xff, 0xff, 0x0f});
+    const NSData gzipped = NSDataVULGzip::vul_dataByGzippingData(good);
+    const NSData notAResponse = NSDataVULGzip::vul_dataByGzippingData(NSData{0xff, 0xff, 0xff, 0xff, 0x0f});
     // A snapshot message far larger than any the service sends, a few kilobytes gzipped.
     auto huge = APMPBFlag::make();
     APMPBMessageSetString(huge, APMPBFlag::kName, "a");
     APMPBMessageSetString(huge, APMPBFlag::kStringValue, std::string(2 * 1024 * 1024, 'x'));
     auto hugeSnapshot = snapshot(kTestSDK, {{7, {huge}}});
-    const NSData bomb = vul_dataByGzippingData(*response({hugeSnapshot})->protoBuffer());
+    const NSData bomb = NSDataVULGzip::vul_dataByGzippingData(*response({hugeSnapshot})->protoBuffer());
     ASSERT_LT(bomb.size(), APMETaskManager::kMaximumResponseLength);
     // Bytes that are no gzip stream and too many of them to take.
     const std::string oversized(APMETaskManager::kMaximumResponseLength + 1, 'q');

@@ -336,3 +336,19 @@ TEST_F(APMAnalyticsTest, AnOptionalLibraryLinkedInStartsWithTheEngine) {
     }
     EXPECT_EQ(started->load(), 1);
 }
+
+// The door's switch of where the engine keeps its settings is the one the settings read when
+// the next launch makes them.
+TEST_F(APMAnalyticsTest, TheSettingsStoreSwitchTakesEffectAtTheNextLaunch) {
+    EXPECT_FALSE(APMAnalytics::persistentConfigInApplicationSupportEnabled());
+    start();
+    ASSERT_FALSE(engine()->persistedConfig()->usesApplicationSupportStore());
+    APMAnalytics::setPersistentConfigInApplicationSupportEnabled(true);
+    EXPECT_TRUE(APMPersistedConfig::persistentConfigInApplicationSupportEnabled());
+    EXPECT_FALSE(engine()->persistedConfig()->usesApplicationSupportStore());
+    restart();
+    EXPECT_TRUE(engine()->persistedConfig()->usesApplicationSupportStore());
+    EXPECT_TRUE(APMAnalytics::persistentConfigInApplicationSupportEnabled());
+    APMPersistedConfig::setPersistentConfigInApplicationSupportEnabled(false);
+    EXPECT_FALSE(APMAnalytics::persistentConfigInApplicationSupportEnabled());
+}

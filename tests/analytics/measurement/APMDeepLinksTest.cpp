@@ -177,6 +177,28 @@ TEST_F(APMDeepLinksTest, ALaunchLinkCachedAfterTheEngineStartedIsReportedByThatL
     EXPECT_EQ(rawEventValues("_cmp", "source").size(), 1u);
 }
 
+// The engine's class load hook observes the launch; the door's load only stamps the load time.
+TEST_F(APMDeepLinksTest, TheEnginesLoadHookObservesTheLaunch) {
+    const auto launch = [] {
+        NSNotificationCenter::defaultCenter()->postNotificationName(
+            UIApplicationDidFinishLaunchingNotification, nullptr,
+            {{UIApplicationLaunchOptionsURLKey, Value("gallery://paintings?utm_source=launch&utm_medium=link")}});
+    };
+    // A process whose libraries have not loaded yet.
+    forgetProcess();
+    APMAnalytics::load();
+    launch();
+    EXPECT_EQ(NSUserDefaults::standardUserDefaults()->objectForKey(APMMeasurement::kDeepLinkKey), Value());
+    APMMeasurement::load();
+    APMMeasurement::load();
+    launch();
+    EXPECT_EQ(NSUserDefaults::standardUserDefaults()->stringForKey(APMMeasurement::kDeepLinkKey),
+              "gallery://paintings?utm_source=launch&utm_medium=link");
+    start();
+    pump();
+    EXPECT_EQ(rawEventValues("_cmp", "source"), std::vector<Value>{Value("launch")});
+}
+
 class APMDeferredDeepLinkTest : public APMDeepLinksTest {
 protected:
     void SetUp() override {

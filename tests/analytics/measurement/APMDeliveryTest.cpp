@@ -84,7 +84,7 @@ TEST_F(APMDeliveryTest, EveryAcceptedEventArrivesOnceThroughEveryKindOfFailure) 
     for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
     EXPECT_EQ(delivered.begin()->first, 0);
     EXPECT_EQ(delivered.rbegin()->first, 17);
-    EXPECT_TRUE(service.duplicates().empty());
+    EXPECT_TRUE(service.duplicates().empty()) << duplicatesReport(service);
     EXPECT_EQ(count("SELECT count(*) FROM raw_events"), 0);
     EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
 }
@@ -112,7 +112,7 @@ TEST_F(APMDeliveryTest, EventsLoggedWhileAnUploadHangsFollowItOnce) {
     const auto delivered = deliveredNumbers("step");
     ASSERT_EQ(delivered.size(), 10u);
     for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
-    EXPECT_TRUE(service.duplicates().empty());
+    EXPECT_TRUE(service.duplicates().empty()) << duplicatesReport(service);
     EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
 }
 
@@ -151,7 +151,7 @@ TEST_F(APMDeliveryTest, WhatTheServiceHasIsNeverSentAgainInALaterLaunch) {
     auto delivered = deliveredNumbers("step");
     ASSERT_EQ(delivered.size(), 6u);
     for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
-    EXPECT_TRUE(service.duplicates().empty());
+    EXPECT_TRUE(service.duplicates().empty()) << duplicatesReport(service);
 
     // Once the database deletes again, the next launch deletes what both launches delivered,
     // unsent, at its start.
@@ -167,7 +167,7 @@ TEST_F(APMDeliveryTest, WhatTheServiceHasIsNeverSentAgainInALaterLaunch) {
     delivered = deliveredNumbers("step");
     ASSERT_EQ(delivered.size(), 8u);
     for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
-    EXPECT_TRUE(service.duplicates().empty());
+    EXPECT_TRUE(service.duplicates().empty()) << duplicatesReport(service);
     EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
 }
 

@@ -151,6 +151,25 @@ TEST_F(APMExperimentsWiringTest, TheSwitchesFollowAnActivatedSnapshotAcrossLaunc
     EXPECT_FALSE(config()->efficientEngagementReportingEnabled());
 }
 
+// A remote configuration made without naming a manager registers with the process's one, as
+// the engine's own does; before the engine made that manager there is none to register with.
+TEST_F(APMExperimentsWiringTest, AConfigurationMadeWithoutAManagerTakesTheProcesssOne) {
+    auto database = [] { return APMDatabase::initWithDatabaseName("other.sql", nullptr, nullptr); };
+    EXPECT_TRUE(APMRemoteConfig::initWithAppID(kAppID, database())->experimentIDs().empty());
+    serve({{7, {{"efficient_engagement_reporting_enabled", Value(1)}}}});
+    start();
+    fetchExperiments();
+    ASSERT_TRUE(config()->activateNewSnapshot());
+    ASSERT_EQ(config()->experimentIDs(), std::vector<std::int32_t>{7});
+
+    EXPECT_EQ(APMRemoteConfig::initWithAppID(kAppID, database())->experimentIDs(), std::vector<std::int32_t>{7});
+    EXPECT_EQ(APMRemoteConfig::initWithAppID(kAppID, database(), makeMeasurementConfig({}, 2, kAppID))->experimentIDs(),
+              std::vector<std::int32_t>{7});
+    EXPECT_EQ(APMRemoteConfig::initWithAppID(kAppID, database(), engine()->experimentManager())->experimentIDs(),
+              std::vector<std::int32_t>{7});
+    EXPECT_TRUE(APMRemoteConfig::initWithAppID(kAppID, database(), std::shared_ptr<APMEManager>())->experimentIDs().empty());
+}
+
 TEST_F(APMExperimentsWiringTest, ADisabledEngineFetchesNoExperiments) {
     serve({{7, {{"efficient_engagement_reporting_enabled", Value(1)}}}});
     start({{APMAnalytics::kCollectionEnabledKey, Value(false)}});

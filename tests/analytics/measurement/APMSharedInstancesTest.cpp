@@ -1,13 +1,16 @@
 // The process-wide instances below the engine: the experiments manager and its request
-// builder, the purchase reporter and the search-ads client are each one per process, and the
-// engine works with that one.
+// builder, the purchase reporter and its product cache, the conditional user property
+// controller and the search-ads client are each one per process, and the engine works with
+// that one.
 #include "EngineTestSupport.h"
 
+#include "analytics/audience/APMConditionalUserPropertyController.h"
 #include "analytics/experiments/APMEExperimentRequestBuilder.h"
 #include "analytics/experiments/APMEManager.h"
 #include "analytics/proto/APMPBClientProperty.h"
 #include "analytics/proto/APMPBExperimentRequest.h"
 #include "analytics/proto/APMPBFieldAccess.h"
+#include "analytics/reporters/APMInAppPurchaseProductCache.h"
 #include "analytics/reporters/APMInAppPurchaseTransactionReporter.h"
 #include "analytics/reporters/APMSearchAdReporter.h"
 #include "platform/adsupport/ADClient.h"
@@ -40,21 +43,31 @@ TEST_F(APMSharedInstancesTest, EachClassAnswersTheOneObjectTheEngineUsesFromEver
     ASSERT_NE(manager, nullptr);
     auto purchases = engine()->purchaseReporter();
     ASSERT_NE(purchases, nullptr);
+    auto conditionalProperties = engine()->conditionalUserPropertyController();
+    ASSERT_NE(conditionalProperties, nullptr);
 
     struct Seen {
         std::shared_ptr<APMEManager> manager;
         std::shared_ptr<APMEExperimentRequestBuilder> builder;
         std::shared_ptr<APMInAppPurchaseTransactionReporter> purchases;
+        std::shared_ptr<APMInAppPurchaseProductCache> products;
+        std::shared_ptr<APMConditionalUserPropertyController> conditionalProperties;
         std::shared_ptr<NSObject> client;
     };
     const auto seen = askedAtOnce([] {
-        return Seen{APMEManager::sharedInstance(), APMEExperimentRequestBuilder::sharedInstance(),
-                    APMInAppPurchaseTransactionReporter::sharedInstance(), APMSearchAdReporter::adClientInstance()};
+        return Seen{APMEManager::sharedInstance(),
+                    APMEExperimentRequestBuilder::sharedInstance(),
+                    APMInAppPurchaseTransactionReporter::sharedInstance(),
+                    APMInAppPurchaseProductCache::sharedInstance(),
+                    APMConditionalUserPropertyController::sharedInstance(),
+                    APMSearchAdReporter::adClientInstance()};
     });
     for (std::size_t i = 0; i < seen.size(); ++i) {
         EXPECT_EQ(seen[i].manager, manager) << i;
         EXPECT_EQ(seen[i].builder, manager->taskManager()->requestBuilder()) << i;
         EXPECT_EQ(seen[i].purchases, purchases) << i;
+        EXPECT_EQ(seen[i].products, purchases->productCache()) << i;
+        EXPECT_EQ(seen[i].conditionalProperties, conditionalProperties) << i;
         EXPECT_EQ(seen[i].client, client) << i;
     }
     // The framework was asked for its client once, by the engine's reporter.
@@ -73,4 +86,7 @@ TEST_F(APMSharedInstancesTest, EachClassAnswersTheOneObjectTheEngineUsesFromEver
     EXPECT_EQ(APMEManager::sharedInstance(), engine()->experimentManager());
     EXPECT_EQ(APMInAppPurchaseTransactionReporter::sharedInstance(), engine()->purchaseReporter());
     EXPECT_NE(engine()->purchaseReporter(), purchases);
+    EXPECT_NE(engine()->purchaseReporter()->productCache(), purchases->productCache());
+    EXPECT_EQ(APMConditionalUserPropertyController::sharedInstance(), engine()->conditionalUserPropertyController());
+    EXPECT_NE(engine()->conditionalUserPropertyController(), conditionalProperties);
 }

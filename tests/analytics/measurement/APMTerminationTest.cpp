@@ -72,7 +72,7 @@ TEST_F(APMTerminationTest, AHangingUploadIsLeftQueuedAndTheNextLaunchDeliversItO
     const auto delivered = deliveredNumbers("step");
     ASSERT_EQ(delivered.size(), 5u);
     for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
-    EXPECT_TRUE(service.duplicates().empty());
+    EXPECT_TRUE(service.duplicates().empty()) << duplicatesReport(service);
     EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
 }
 
@@ -97,7 +97,7 @@ TEST_F(APMTerminationTest, AReplyComingInIsWaitedForAndItsBundlesAreNotSentAgain
     delivered = deliveredNumbers("step");
     ASSERT_EQ(delivered.size(), 7u);
     for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
-    EXPECT_TRUE(service.duplicates().empty());
+    EXPECT_TRUE(service.duplicates().empty()) << duplicatesReport(service);
 }
 
 TEST_F(APMTerminationTest, EventsLoggedAsTheApplicationEndsAreStoredAndWaitForTheNextLaunch) {

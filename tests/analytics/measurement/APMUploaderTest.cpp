@@ -192,7 +192,7 @@ TEST_F(APMUploaderTest, BatchesKeepToTheCountAndSizeLimits) {
     EXPECT_EQ(uploads[1].batch.bundles, 50u);
     EXPECT_EQ(uploads[0].batch.events.front().timestampMillis, static_cast<std::int64_t>((kNow - 1000) * 1000));
     EXPECT_EQ(service.events().size(), 150u);
-    EXPECT_TRUE(service.duplicates().empty());
+    EXPECT_TRUE(service.duplicates().empty()) << duplicatesReport(service);
 
     // 30 KiB bundles: two fit within 64 KiB, the third goes alone; one larger than the limit
     // still goes, alone.
@@ -414,7 +414,7 @@ TEST_F(APMUploaderTest, EveryEventIsDeliveredOnceThroughFailuresTimeOutsAndReset
     for (const auto& upload : uploads) statuses.push_back(upload.status);
     ASSERT_EQ(statuses, (std::vector<int>{500, 503, 200, 200, 429, 204, 204}));
     EXPECT_EQ(service.events().size(), 26u);
-    EXPECT_TRUE(service.duplicates().empty());
+    EXPECT_TRUE(service.duplicates().empty()) << duplicatesReport(service);
     for (const auto& [key, count] : service.eventCounts()) EXPECT_EQ(count, 1) << key;
     // The first bundle says how often it was tried before.
     auto delivered = bundlesOf(uploads[5]);
@@ -453,7 +453,7 @@ TEST_F(APMUploaderTest, AFailedDeleteSuspendsUploadsAndNothingIsSentTwice) {
     settle();
     ASSERT_EQ(service.uploads().size(), 2u);
     EXPECT_EQ(service.events().size(), 3u);
-    EXPECT_TRUE(service.duplicates().empty());
+    EXPECT_TRUE(service.duplicates().empty()) << duplicatesReport(service);
 
     // Once the database deletes again, the delivered bundles go without being sent.
     executeSQL("DROP TRIGGER keep_queue");
@@ -486,7 +486,7 @@ TEST_F(APMUploaderTest, AnUnreadableBootTimeSendsNothingTwice) {
     settle();
     ASSERT_EQ(service.uploads().size(), 2u);
     EXPECT_EQ(service.events().size(), 3u);
-    EXPECT_TRUE(service.duplicates().empty());
+    EXPECT_TRUE(service.duplicates().empty()) << duplicatesReport(service);
 }
 
 TEST_F(APMUploaderTest, ConfigurationFetchAnswers) {

@@ -91,6 +91,7 @@ protected:
         settle();
         forgetProcess();
         APMAnalytics::load();
+        APMMeasurement::load();
         start(options);
     }
     // Runs whatever is queued (door, worker, main run loop) to the end.

@@ -46,6 +46,26 @@
 inline constexpr const char* kTestAppID = "1:1234567890:ios:abcdef";
 inline constexpr const char* kTestBundleID = "com.example.gallery";
 
+// Each event the service accepted more than once, with the uploads that carried it, then every
+// upload as the service sums it up: what a failed check of duplicates shows, so that it says
+// whether a batch came twice or two events were the same.
+inline std::string duplicatesReport(const MeasurementService& service) {
+    const auto uploads = service.uploads();
+    std::string text;
+    for (const auto& key : service.duplicates()) {
+        text += "accepted more than once: " + key + " in uploads";
+        for (std::size_t i = 0; i < uploads.size(); ++i) {
+            if (!uploads[i].accepted) continue;
+            for (const auto& event : uploads[i].batch.events) {
+                if (event.key() == key) text += " " + std::to_string(i + 1);
+            }
+        }
+        text += "\n";
+    }
+    for (std::size_t i = 0; i < uploads.size(); ++i) text += MeasurementService::summaryLine(i + 1, uploads[i]) + "\n";
+    return text;
+}
+
 // The device's advertising service as each test sets it; by default there is none.
 class SettableIdentitySupport : public APMIdentitySupport {
 public:

@@ -415,4 +415,32 @@ TEST_F(APMInAppPurchaseTransactionReporterTest, TheProcessHasOneReporterOnTheRoa
     APMInAppPurchaseTransactionReporter::resetSharedInstance();
 }
 
+// One product cache per process, made once however many threads ask at the same time: the one
+// the process's reporter learns the store's products into.
+TEST_F(APMInAppPurchaseTransactionReporterTest, TheProcessHasOneProductCacheItsReporterLearnsInto) {
+    const auto seen = askedAtOnce([] { return APMInAppPurchaseProductCache::sharedInstance(); });
+    auto cache = seen[0];
+    ASSERT_NE(cache, nullptr);
+    for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i], cache) << i;
+    reporter = APMInAppPurchaseTransactionReporter::sharedInstance();
+    EXPECT_EQ(reporter->productCache(), cache);
+
+    SKStoreCatalogue::addProduct(product("coins"));
+    setReceipt(APMInAppPurchaseItems{entry("coins", "t1", "t1", 1)});
+    reporter->setEngine(sink, [this] {
+        std::lock_guard lock(mutex);
+        return receipt;
+    }, nullptr);
+    ASSERT_NE(reportOne(transaction("coins", "t1")), nullptr);
+    ASSERT_NE(APMInAppPurchaseProductCache::sharedInstance()->cachedProductForProductIdentifier("coins"), nullptr);
+
+    // A new process starts with a new, empty one.
+    APMInAppPurchaseTransactionReporter::resetSharedInstance();
+    APMInAppPurchaseProductCache::resetSharedInstance();
+    EXPECT_NE(APMInAppPurchaseProductCache::sharedInstance(), cache);
+    EXPECT_EQ(APMInAppPurchaseProductCache::sharedInstance()->validProductCount(), 0u);
+    EXPECT_EQ(APMInAppPurchaseTransactionReporter::sharedInstance()->productCache(),
+              APMInAppPurchaseProductCache::sharedInstance());
+}
+
 }  // namespace

@@ -25,7 +25,7 @@
 #include "platform/net/NSURLSession.h"
 #include "platform/net/NSURLSessionConfiguration.h"
 #include "platform/net/URLTrustAnchors.h"
-#include "platform/services/VULGzip.h"
+#include "platform/services/NSDataVULGzip.h"
 #include "tests/fixtures/InteractiveProcess.h"
 
 #include <gtest/gtest.h>
@@ -271,7 +271,8 @@ TEST_F(MeasurementServiceTest, ExperimentsRequestsAreKeptAndAnsweredGzipped) {
     service_.setExperimentResponse(reply);
     Answer answer = send("POST", "/sdk-exp", body);
     ASSERT_EQ(answer.status, 200);
-    const NSData inflated = vul_dataByInflatingGzippedData(NSData(answer.body.begin(), answer.body.end()));
+    const NSData inflated =
+        NSDataVULGzip::vul_dataByInflatingGzippedData(NSData(answer.body.begin(), answer.body.end()));
     auto decoded = APMPBExperimentResponse::initWithBuffer(inflated);
     ASSERT_NE(decoded, nullptr);
     EXPECT_EQ(APMPBMessageGetArray<APMPBSnapshot>(decoded, APMPBExperimentResponse::kSnapshots)->size(), 1u);

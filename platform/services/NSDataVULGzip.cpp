@@ -1,5 +1,5 @@
 // Gzip deflate and inflate over zlib.
-#include "platform/services/VULGzip.h"
+#include "platform/services/NSDataVULGzip.h"
 
 #include <zlib.h>
 
@@ -20,6 +20,8 @@ NSErrorPtr gzipError(long code, int zlibStatus, const char* message) {
 }
 
 }  // namespace
+
+namespace NSDataVULGzip {
 
 NSData vul_dataByGzippingData(const NSData& data, NSErrorPtr* error, VULGzipEffort effort) {
     if (data.size() > UINT_MAX) {
@@ -95,3 +97,5 @@ NSData vul_dataByInflatingGzippedData(const NSData& data, NSErrorPtr* error, std
     }
     return out;
 }
+
+}  // namespace NSDataVULGzip
