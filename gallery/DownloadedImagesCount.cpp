@@ -6,10 +6,52 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/ProcessShared.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "uikit/OECoreStrings.h"
 #include "uikit/UIViewControllerOpenAdUrl.h"
 
 #include <cstdint>
+#include <optional>
+
+namespace {
+
+ProcessShared<DownloadedImagesCount> gCounter;
+Mutex gContextMutex;
+std::optional<GalleryContext>& sharedContext() REQUIRES(gContextMutex) {
+    static auto* context = new std::optional<GalleryContext>();  // queued work may still ask at exit
+    return *context;
+}
+
+}  // namespace
+
+std::shared_ptr<DownloadedImagesCount> DownloadedImagesCount::instance() {
+    return gCounter.get([]() -> std::shared_ptr<DownloadedImagesCount> {
+        std::optional<GalleryContext> context;
+        {
+            MutexLock lock(gContextMutex);
+            context = sharedContext();
+        }
+        if (!context) return nullptr;
+        auto idle = context->idle;
+        return make(std::move(*context), std::move(idle));
+    });
+}
+
+void DownloadedImagesCount::setSharedContext(GalleryContext context) {
+    MutexLock lock(gContextMutex);
+    sharedContext() = std::move(context);
+}
+
+void DownloadedImagesCount::resetInstance() {
+    {
+        MutexLock lock(gContextMutex);
+        sharedContext().reset();
+    }
+    (void)gCounter.take();
+}
+
+bool DownloadedImagesCount::hasInstance() { return gCounter.current() != nullptr; }
 
 std::shared_ptr<DownloadedImagesCount> DownloadedImagesCount::make(GalleryContext context,
                                                                    std::shared_ptr<OEIdleTimerManager> idleManager) {

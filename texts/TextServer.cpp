@@ -14,6 +14,7 @@
 #include "platform/foundation/NSRegularExpression.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/foundation/ProcessShared.h"
 
 #include <cstdlib>
 
@@ -47,7 +48,42 @@ std::optional<std::map<std::string, bool>> readMarks(const std::string& path) {
     return marks;
 }
 
+ProcessShared<TextServer> gServer;
+Mutex gContextMutex;
+std::optional<OEContext>& sharedContext() REQUIRES(gContextMutex) {
+    static auto* context = new std::optional<OEContext>();  // queued work may still ask at exit
+    return *context;
+}
+
 }  // namespace
+
+std::shared_ptr<TextServer> TextServer::sharedTextServer() {
+    return gServer.get([]() -> std::shared_ptr<TextServer> {
+        std::optional<OEContext> context;
+        {
+            MutexLock lock(gContextMutex);
+            context = sharedContext();
+        }
+        const auto& database = context && context->config ? context->config->database() : nullptr;
+        if (!database || database->textDBName().empty()) return nullptr;
+        return initWithContext(*context);
+    });
+}
+
+void TextServer::setSharedContext(OEContext context) {
+    MutexLock lock(gContextMutex);
+    sharedContext() = std::move(context);
+}
+
+void TextServer::resetSharedTextServer() {
+    {
+        MutexLock lock(gContextMutex);
+        sharedContext().reset();
+    }
+    (void)gServer.take();
+}
+
+bool TextServer::hasSharedTextServer() { return gServer.current() != nullptr; }
 
 std::shared_ptr<TextServer> TextServer::initWithContext(const OEContext& context) {
     auto server = std::make_shared<TextServer>();
