@@ -6,50 +6,25 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSString.h"
-#include "platform/foundation/ProcessShared.h"
-#include "platform/foundation/ThreadAnnotations.h"
+#include "platform/foundation/ProcessSharedOver.h"
 #include "uikit/OECoreStrings.h"
 #include "uikit/UIViewControllerOpenAdUrl.h"
 
 #include <cstdint>
-#include <optional>
 
 namespace {
 
-ProcessShared<DownloadedImagesCount> gCounter;
-Mutex gContextMutex;
-std::optional<GalleryContext>& sharedContext() REQUIRES(gContextMutex) {
-    static auto* context = new std::optional<GalleryContext>();  // queued work may still ask at exit
-    return *context;
-}
+ProcessSharedOver<DownloadedImagesCount, GalleryContext> gCounter;
 
 }  // namespace
 
 std::shared_ptr<DownloadedImagesCount> DownloadedImagesCount::instance() {
-    return gCounter.get([]() -> std::shared_ptr<DownloadedImagesCount> {
-        std::optional<GalleryContext> context;
-        {
-            MutexLock lock(gContextMutex);
-            context = sharedContext();
-        }
-        if (!context) return nullptr;
-        auto idle = context->idle;
-        return make(std::move(*context), std::move(idle));
-    });
+    return gCounter.get([](const GalleryContext& context) { return make(context, context.idle); });
 }
 
-void DownloadedImagesCount::setSharedContext(GalleryContext context) {
-    MutexLock lock(gContextMutex);
-    sharedContext() = std::move(context);
-}
+void DownloadedImagesCount::setSharedContext(GalleryContext context) { gCounter.hand(std::move(context)); }
 
-void DownloadedImagesCount::resetInstance() {
-    {
-        MutexLock lock(gContextMutex);
-        sharedContext().reset();
-    }
-    (void)gCounter.take();
-}
+void DownloadedImagesCount::resetInstance() { (void)gCounter.take(); }
 
 bool DownloadedImagesCount::hasInstance() { return gCounter.current() != nullptr; }
 

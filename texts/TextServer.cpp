@@ -14,7 +14,7 @@
 #include "platform/foundation/NSRegularExpression.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSUserDefaults.h"
-#include "platform/foundation/ProcessShared.h"
+#include "platform/foundation/ProcessSharedOver.h"
 
 #include <cstdlib>
 
@@ -48,40 +48,21 @@ std::optional<std::map<std::string, bool>> readMarks(const std::string& path) {
     return marks;
 }
 
-ProcessShared<TextServer> gServer;
-Mutex gContextMutex;
-std::optional<OEContext>& sharedContext() REQUIRES(gContextMutex) {
-    static auto* context = new std::optional<OEContext>();  // queued work may still ask at exit
-    return *context;
-}
+ProcessSharedOver<TextServer, OEContext> gServer;
 
 }  // namespace
 
 std::shared_ptr<TextServer> TextServer::sharedTextServer() {
-    return gServer.get([]() -> std::shared_ptr<TextServer> {
-        std::optional<OEContext> context;
-        {
-            MutexLock lock(gContextMutex);
-            context = sharedContext();
-        }
-        const auto& database = context && context->config ? context->config->database() : nullptr;
+    return gServer.get([](const OEContext& context) -> std::shared_ptr<TextServer> {
+        const auto& database = context.config ? context.config->database() : nullptr;
         if (!database || database->textDBName().empty()) return nullptr;
-        return initWithContext(*context);
+        return initWithContext(context);
     });
 }
 
-void TextServer::setSharedContext(OEContext context) {
-    MutexLock lock(gContextMutex);
-    sharedContext() = std::move(context);
-}
+void TextServer::setSharedContext(OEContext context) { gServer.hand(std::move(context)); }
 
-void TextServer::resetSharedTextServer() {
-    {
-        MutexLock lock(gContextMutex);
-        sharedContext().reset();
-    }
-    (void)gServer.take();
-}
+void TextServer::resetSharedTextServer() { (void)gServer.take(); }
 
 bool TextServer::hasSharedTextServer() { return gServer.current() != nullptr; }
 
