@@ -89,6 +89,9 @@ void OECore::resetInstance() {
     RemoteMessageManager::resetSharedManager();
     FileDownloader::resetSharedDownloader();
     MRater::resetInstance();
+    DownloadedImagesCount::resetInstance();
+    TextServer::resetSharedTextServer();
+    ResourceLoader::resetSharedResourceLoader();
 }
 
 bool OECore::hasInstance() {
@@ -123,7 +126,7 @@ bool OECore::initializeWithConfig(const std::shared_ptr<OEConfig>& config, const
     initialized_ = true;
     config_ = config;
     appId_ = appId;
-    resourceLoader_ = ResourceLoader::make(fileSystem_);
+    resourceLoader_ = ResourceLoader::sharedResourceLoader();
     // The reading settings' font-size defaults are this configuration's.
     AppConfig::sharedAppConfig()->setTextsConfig(config_->text());
 
@@ -140,6 +143,8 @@ bool OECore::initializeWithConfig(const std::shared_ptr<OEConfig>& config, const
     step("setupLikesManager", [this] { setupLikesManager(); });
     step("setupRaterWithAppId", [this] { setupRaterWithAppId(appId_); });
     step("sendFavorites", [this] { sendFavorites(); });
+    // The texts model is made when a screen first asks for it, over what the layers are handed.
+    TextServer::setSharedContext(appContext());
     return true;
 }
 
@@ -207,7 +212,10 @@ void OECore::setupIdleManager() {
 }
 
 void OECore::setupDownlloadsCounter() {
-    if (!downloadsCounter_) downloadsCounter_ = DownloadedImagesCount::make(galleryContext(), idleManager_);
+    if (!downloadsCounter_) {
+        DownloadedImagesCount::setSharedContext(galleryContext());
+        downloadsCounter_ = DownloadedImagesCount::instance();
+    }
     const OEContext context = appContext();
     downloadsCounter_->setup(hasImages() ? tempDataSource::tempImagesDataSource(context)
                                          : tempDataSource::tempMediaDataSource(context));
@@ -240,11 +248,7 @@ void OECore::sendFavorites() {
     });
 }
 
-std::shared_ptr<TextServer> OECore::textServer() {
-    if (!textServer_ && initialized_ && config_->database() && !config_->database()->textDBName().empty())
-        textServer_ = TextServer::initWithContext(appContext());
-    return textServer_;
-}
+std::shared_ptr<TextServer> OECore::textServer() { return initialized_ ? TextServer::sharedTextServer() : nullptr; }
 
 TextsContext OECore::textsContext() {
     return TextsContext{galleryContext(), textServer(),

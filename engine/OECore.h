@@ -35,14 +35,16 @@ class OECore : public NSObject, public MediaPlayerViewControllerDelegate {
 public:
     // The count of present pictures: the download-all offer at the second launch and the
     // menu's download row hang on it. A test may install its own before the start-up sequence;
-    // otherwise the sequence makes the gallery's.
+    // otherwise the sequence hands the gallery's its context and takes the process's one
+    // (DownloadedImagesCount::instance).
     using DownloadsCounter = ::DownloadsCounter;
 
     // The singleton, made once (thread-safe) on first use.
     static std::shared_ptr<OECore> instance();
     // Drops the singleton, so that the next instance() is a fresh engine as in a new process
     // (tests). Its favourites upload ends first, so nothing of it reaches the next engine's files;
-    // the services it started (messages, new applications, download queue, rating) go too.
+    // the services it started (messages, new applications, download queue, rating, the count of
+    // present pictures, the texts model, the picture loader) go too.
     static void resetInstance();
     // Whether instance() has made the engine since the last reset (the test harness checks it).
     static bool hasInstance();
@@ -62,7 +64,8 @@ public:
     const std::shared_ptr<OELikesManager>& likesManager() const { return likesManager_; }
     const std::string& appId() const { return appId_; }
     const std::shared_ptr<FileSystem>& fileSystem() const { return fileSystem_; }
-    // Made at start-up; empty before.
+    // The process's picture loader (ResourceLoader::sharedResourceLoader), taken at start-up;
+    // empty before.
     const std::shared_ptr<ResourceLoader>& resourceLoader() const { return resourceLoader_; }
     // What the layers below are handed: the configuration, the localisations and the file
     // locations (the first two empty before start-up).
@@ -71,8 +74,8 @@ public:
         return GalleryContext{appContext(), resourceLoader_, likesManager_, downloadsCounter_, idleManager_};
     }
 
-    // The texts database's model, made on first use (on the main thread); empty before start-up
-    // and without a texts database.
+    // The process's texts model (TextServer::sharedTextServer), over the context handed to it at
+    // start-up; empty before start-up and without a texts database.
     std::shared_ptr<TextServer> textServer();
     // What the text, article and famous-post screens are handed.
     TextsContext textsContext();
@@ -185,7 +188,6 @@ private:
     std::shared_ptr<FileSystem> fileSystem_ = FileSystem::sharedFileSystem();
     std::shared_ptr<ResourceLoader> resourceLoader_;
     std::shared_ptr<DownloadsCounter> downloadsCounter_;
-    std::shared_ptr<TextServer> textServer_;
     std::string appId_;
     bool initialized_ = false;
     bool startScreenShown_ = false;

@@ -5,6 +5,7 @@
 #include "config/AppInfo.h"
 #include "engine/OECore.h"
 #include "engine/OEMainMenu.h"
+#include "engine/OEUnavailableViewController.h"
 #include "platform/foundation/NSString.h"
 #include "platform/ui/UIAlertAction.h"
 #include "uikit/UIViewControllerOpenAdUrl.h"
@@ -13,6 +14,20 @@
 #include "uikit/OECoreStrings.h"
 #include "uikit/OEMakerContacts.h"
 #include "uikit/OESideMenuContainerViewController.h"
+
+namespace {
+
+// Says that the row's screen cannot be opened, where that screen would stand; why is in the log.
+std::shared_ptr<UIViewController> unavailableScreen(const std::string& title) {
+    const auto engine = OECore::hasInstance() ? OECore::instance() : nullptr;
+    const auto& config = engine ? engine->config() : nullptr;
+    const auto background = config && config->color() ? config->color()->backgroundColor()
+                                                       : OEColorConfig::Color::groupTableViewBackground();
+    return ViewControllersConstructor::detailsControllerWithController(OEUnavailableViewController::initWithTitle(
+        title, NSString::format(OECoreString(OEDefaultMenuItemFactory::kUnavailableMessageKey), title), background));
+}
+
+}  // namespace
 
 std::shared_ptr<OEDefaultMenuItemFactory> OEDefaultMenuItemFactory::make() {
     using Screens = ViewControllersConstructor;
@@ -38,11 +53,15 @@ std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeCenterItem(OEMe
     auto it = constructors_.find(screen);
     if (it == constructors_.end()) return nullptr;
     ScreenConstructor construct = it->second;
-    return OEMenuSectionItem::initWithTitle(OECoreString(titleKey), imageName,
-                                            [construct](const std::shared_ptr<OEMainMenu>& menu) {
-                                                auto container = menu ? menu->sideMenuContainer() : nullptr;
-                                                if (container) container->setCenterViewController(construct());
-                                            });
+    const std::string title = OECoreString(titleKey);
+    return OEMenuSectionItem::initWithTitle(title, imageName, [construct, title](const std::shared_ptr<OEMainMenu>& menu) {
+        auto container = menu ? menu->sideMenuContainer() : nullptr;
+        if (!container) return;
+        auto screen = construct();
+        // An empty centre has no menu button: the person would have no way back to the menu.
+        if (!screen) screen = unavailableScreen(title);
+        container->setCenterViewController(screen);
+    });
 }
 
 std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeGalleryItem() const {

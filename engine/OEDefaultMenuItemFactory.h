@@ -26,8 +26,10 @@ public:
     bool canConstruct(OEMenuScreen screen) const;
 
     // "GalleryMenu" / "galleryengine", "MediaLibrary" / "music", "Famous" / "famous_paintings",
-    // "Articles" / "famous_paintings": each puts a new screen into the centre. Empty when the
-    // screen cannot be built.
+    // "Articles" / "famous_paintings": each puts a new screen into the centre. Empty when this
+    // build cannot construct the screen; a screen that cannot be built when the row is chosen
+    // (its database cannot be opened) is replaced by one with the row's title and the menu
+    // button that says it cannot be opened (kUnavailableMessageKey).
     std::shared_ptr<OEMenuSectionItem> makeGalleryItem() const;
     std::shared_ptr<OEMenuSectionItem> makeCompositionsItem() const;
     std::shared_ptr<OEMenuSectionItem> makeFamousItem() const;
@@ -61,6 +63,9 @@ public:
     // The format with the page language in its one "%@": "" for Russian, the language code for
     // English, "en" for any other language (and before the engine has its localisations).
     static std::string localizedUrlWithFormat(const std::string& format);
+
+    // The sentence of the screen that stands for one that cannot be built, with the row's title.
+    static constexpr const char* kUnavailableMessageKey = "%@ cannot be opened.";
 
 private:
     std::shared_ptr<OEMenuSectionItem> makeCenterItem(OEMenuScreen screen, const std::string& titleKey,

@@ -6,10 +6,27 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/ProcessSharedOver.h"
 #include "uikit/OECoreStrings.h"
 #include "uikit/UIViewControllerOpenAdUrl.h"
 
 #include <cstdint>
+
+namespace {
+
+ProcessSharedOver<DownloadedImagesCount, GalleryContext> gCounter;
+
+}  // namespace
+
+std::shared_ptr<DownloadedImagesCount> DownloadedImagesCount::instance() {
+    return gCounter.get([](const GalleryContext& context) { return make(context, context.idle); });
+}
+
+void DownloadedImagesCount::setSharedContext(GalleryContext context) { gCounter.hand(std::move(context)); }
+
+void DownloadedImagesCount::resetInstance() { (void)gCounter.take(); }
+
+bool DownloadedImagesCount::hasInstance() { return gCounter.current() != nullptr; }
 
 std::shared_ptr<DownloadedImagesCount> DownloadedImagesCount::make(GalleryContext context,
                                                                    std::shared_ptr<OEIdleTimerManager> idleManager) {

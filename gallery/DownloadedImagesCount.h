@@ -16,7 +16,15 @@ class OEIdleTimerManager;
 
 class DownloadedImagesCount : public NSObject, public DownloadsCounter {
 public:
-    // One per run, made by the engine. It counts again whenever the downloaded pictures change
+    // The process's one counter, made once on first use over the context the engine handed in
+    // (setSharedContext, with its idle-timer manager); none before. It is used on the main thread.
+    static std::shared_ptr<DownloadedImagesCount> instance();
+    // What the counter is made over: the engine's context at start-up.
+    static void setSharedContext(GalleryContext context);
+    // Forgets the counter and the context, as a new process would start (tests).
+    static void resetInstance();
+    static bool hasInstance();
+    // A counter of its own (tests). It counts again whenever the downloaded pictures change
     // ("ImagesDataChanged"), so a deletion or a download by any screen is followed.
     static std::shared_ptr<DownloadedImagesCount> make(GalleryContext context,
                                                        std::shared_ptr<OEIdleTimerManager> idleManager);

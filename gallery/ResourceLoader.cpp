@@ -8,6 +8,7 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/ProcessShared.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIDevice.h"
 #include "platform/ui/UIImage.h"
@@ -25,7 +26,17 @@ constexpr std::size_t kKnownPathsLimit = 4096;
 // was found may then no longer be where it is found first.
 std::atomic<std::uint64_t> gPicturesGeneration{0};
 
+ProcessShared<ResourceLoader> gLoader;
+
 }  // namespace
+
+std::shared_ptr<ResourceLoader> ResourceLoader::sharedResourceLoader() {
+    return gLoader.get([] { return make(FileSystem::sharedFileSystem()); });
+}
+
+void ResourceLoader::resetSharedResourceLoader() { (void)gLoader.take(); }
+
+bool ResourceLoader::hasSharedResourceLoader() { return gLoader.current() != nullptr; }
 
 std::shared_ptr<ResourceLoader> ResourceLoader::make(std::shared_ptr<FileSystem> fileSystem) {
     return std::make_shared<ResourceLoader>(std::move(fileSystem));

@@ -23,7 +23,13 @@ inline constexpr const char* kImagesDataChanged = "ImagesDataChanged";
 
 class ResourceLoader : public NSObject {
 public:
-    // One per run, made by the engine over its file locations and handed to the picture screens.
+    // The process's one loader, made once on first use (from any thread) over the process's file
+    // locator; the engine hands it to the picture screens.
+    static std::shared_ptr<ResourceLoader> sharedResourceLoader();
+    // Forgets it, as a new process would start (tests); whoever still holds it keeps it.
+    static void resetSharedResourceLoader();
+    static bool hasSharedResourceLoader();
+    // A loader of its own over these file locations (tests, benchmarks).
     static std::shared_ptr<ResourceLoader> make(std::shared_ptr<FileSystem> fileSystem);
     explicit ResourceLoader(std::shared_ptr<FileSystem> fileSystem);
     ~ResourceLoader() override;

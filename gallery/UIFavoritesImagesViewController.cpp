@@ -35,6 +35,11 @@ std::shared_ptr<DataSource> UIFavoritesImagesViewController::favoritesDataSource
     return Favorites_DataSource::initWithLoader(imagesLoader(context));
 }
 
+std::shared_ptr<DataSource> UIFavoritesImagesViewController::topRatedDataSource(const GalleryContext& context,
+                                                                               const std::shared_ptr<NSObject>&) {
+    return favoritesDataSource(context);
+}
+
 void UIFavoritesImagesViewController::viewDidLoad() {
     UIThumbailViewController::viewDidLoad();
     auto selector = UISegmentedControl::initWithItems(

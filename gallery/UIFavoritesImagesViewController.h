@@ -19,6 +19,9 @@ public:
 
     // A new favourites source over the default images database.
     static std::shared_ptr<DataSource> favoritesDataSource(const GalleryContext& context);
+    // The same as favoritesDataSource, whatever the argument.
+    static std::shared_ptr<DataSource> topRatedDataSource(const GalleryContext& context,
+                                                          const std::shared_ptr<NSObject>& any);
 
     long selectedFavoritesMode() const { return selectedFavoritesMode_; }
     std::shared_ptr<UISegmentedControl> modeSelector() const { return modeSelector_.lock(); }

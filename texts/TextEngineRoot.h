@@ -65,8 +65,9 @@ public:
 
     static constexpr double kCellLeftEdge = 26;
 
-protected:
     const TextsContext& textsContext() const { return context_; }
+
+protected:
     // Whether the favourites section is there (there are favourites).
     bool hasFavoritesSection();
     virtual bool isPad() const;

@@ -14,6 +14,7 @@
 #include "platform/foundation/NSRegularExpression.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/foundation/ProcessSharedOver.h"
 
 #include <cstdlib>
 
@@ -47,7 +48,23 @@ std::optional<std::map<std::string, bool>> readMarks(const std::string& path) {
     return marks;
 }
 
+ProcessSharedOver<TextServer, OEContext> gServer;
+
 }  // namespace
+
+std::shared_ptr<TextServer> TextServer::sharedTextServer() {
+    return gServer.get([](const OEContext& context) -> std::shared_ptr<TextServer> {
+        const auto& database = context.config ? context.config->database() : nullptr;
+        if (!database || database->textDBName().empty()) return nullptr;
+        return initWithContext(context);
+    });
+}
+
+void TextServer::setSharedContext(OEContext context) { gServer.hand(std::move(context)); }
+
+void TextServer::resetSharedTextServer() { (void)gServer.take(); }
+
+bool TextServer::hasSharedTextServer() { return gServer.current() != nullptr; }
 
 std::shared_ptr<TextServer> TextServer::initWithContext(const OEContext& context) {
     auto server = std::make_shared<TextServer>();

@@ -2,8 +2,8 @@
 // of a subcategory in its order, the number of texts per subcategory, the user's favourite texts
 // (a table of the database itself), the new marks of categories and texts (two property lists in
 // Documents, "newCats.data" and "newTexts.data") and two substring searches. Favourites of the
-// texts databases of earlier releases are carried over when it is made. The engine makes one per
-// process; the text screens are handed it.
+// texts databases of earlier releases are carried over when it is made. There is one per
+// process, made over the context the engine hands in; the text screens are handed it.
 //
 // One lock covers every operation, so the browser's search on its own queue and the screens on
 // the main thread never use the connection at once; notifications are posted after the lock is
@@ -34,6 +34,15 @@ public:
     // favourites of one earlier texts database over and reads the category marks. Every query of
     // a server without a database answers nothing.
     static std::shared_ptr<TextServer> initWithContext(const OEContext& context);
+
+    // The process's one server, made once on first use (from any thread) over the context the
+    // engine handed in (setSharedContext); none before, and none while that configuration names
+    // no texts database.
+    static std::shared_ptr<TextServer> sharedTextServer();
+    static void setSharedContext(OEContext context);
+    // Forgets the server and the context, as a new process would start (tests).
+    static void resetSharedTextServer();
+    static bool hasSharedTextServer();
 
     // --- Catalogue ------------------------------------------------------------------------------
     // Ordered by "index"; cached.

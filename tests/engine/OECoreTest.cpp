@@ -1,8 +1,8 @@
 // The engine's start-up over the demo bundle with all, some or none of its databases: the order
 // and conditions of the steps, the start screen, the download offer at the second launch (cold
 // and on a return to the foreground), the refused second run, the life-cycle table, the
-// favourites posted as likes at every launch, and the process's file locator and reading
-// settings that it uses.
+// favourites posted as likes at every launch, and the process's file locator, reading settings,
+// picture loader, count of present pictures and texts model that it uses.
 #include "engine/OECore.h"
 #include "config/AppConfig.h"
 #include "config/FileSystem.h"
@@ -13,10 +13,14 @@
 #include "content/OELikesManager.h"
 #include "content/RemoteMessageManager.h"
 #include "content/dbEntry.h"
+#include "content/tempDataSource.h"
 #include "demo/server/ContentServer.h"
+#include "engine/OEDefaultMenuSectionsFactory.h"
 #include "engine/OEMainMenu.h"
 #include "demo/generator/DemoCatalogue.h"
 #include "gallery/DownloadedImagesCount.h"
+#include "gallery/ResourceLoader.h"
+#include "gallery/UIDBViewController.h"
 #include "uikit/OECoreStrings.h"
 #include "config/OEConfigFactory.h"
 #include "gallery/UIDBViewController_iPhone.h"
@@ -29,6 +33,9 @@
 #include "platform/ui/UIScreen.h"
 #include "platform/ui/UIWindow.h"
 #include "tests/engine/DemoLaunchFixture.h"
+#include "tests/fixtures/AskedAtOnce.h"
+#include "texts/TextEngineRoot.h"
+#include "texts/TextServer.h"
 #include "texts/UIArticlesListViewController.h"
 #include "uikit/OEIdleTimerManager.h"
 #include "uikit/MRater.h"
@@ -224,6 +231,88 @@ TEST_F(EngineStart, ItsFileLocatorAndReadingSettingsAreTheProcesssOnesWithItsTex
     EXPECT_EQ(settings->intValue(kFontSizeTextsKey), engine->config()->text()->textDefFontSize());
     engine->config()->text()->setDefFontSize(13);
     EXPECT_EQ(settings->intValue(kFontSizeKey), 13);
+}
+
+// The picture loader is made once, whichever thread asks first, over the process's file
+// locator; the engine and every picture and text screen it builds are handed that one.
+TEST_F(EngineStart, ItsPictureLoaderIsTheProcesssOneMadeOnceAndHandedToEveryScreen) {
+    makeBundle(DemoDatabases::All);
+    const auto asked = askedAtOnce([] { return ResourceLoader::sharedResourceLoader(); });
+    ASSERT_TRUE(asked[0]);
+    for (const auto& loader : asked) EXPECT_EQ(loader, asked[0]);
+    auto engine = start(std::make_shared<RecordingCounter>(true));
+    EXPECT_EQ(engine->resourceLoader(), asked[0]);
+    EXPECT_EQ(engine->galleryContext().resources, asked[0]);
+    EXPECT_EQ(engine->textsContext().gallery.resources, asked[0]);
+    auto navigation = std::dynamic_pointer_cast<UINavigationController>(container()->centerViewController());
+    ASSERT_NE(navigation, nullptr);
+    auto gallery = std::dynamic_pointer_cast<UIDBViewController>(navigation->topViewController());
+    ASSERT_NE(gallery, nullptr);
+    EXPECT_EQ(gallery->galleryContext().resources, asked[0]);
+
+    // A new launch has a new one.
+    DemoLaunch::forgetProcess();
+    EXPECT_FALSE(ResourceLoader::hasSharedResourceLoader());
+    auto next = start(std::make_shared<RecordingCounter>(true), false);
+    ASSERT_TRUE(next->resourceLoader());
+    EXPECT_NE(next->resourceLoader(), asked[0]);
+    EXPECT_EQ(next->resourceLoader(), ResourceLoader::sharedResourceLoader());
+}
+
+// The count of present pictures is there once the engine has handed it its context, and then
+// it is the one the engine, the menu's download row and the picture screens use; threads that
+// ask at once after a new context was handed in all get one new counter.
+TEST_F(EngineStart, ItsCountOfPresentPicturesIsTheProcesssOneMadeOnceOverTheEnginesContext) {
+    makeBundle(DemoDatabases::All);
+    for (const auto& none : askedAtOnce([] { return DownloadedImagesCount::instance(); })) EXPECT_EQ(none, nullptr);
+    auto engine = start(nullptr);
+    auto counter = std::dynamic_pointer_cast<DownloadedImagesCount>(engine->downloadsCounter());
+    ASSERT_NE(counter, nullptr);
+    for (const auto& seen : askedAtOnce([] { return DownloadedImagesCount::instance(); })) EXPECT_EQ(seen, counter);
+    EXPECT_EQ(engine->galleryContext().downloads, counter);
+    auto menu = std::dynamic_pointer_cast<OEMainMenu>(container()->leftMenuViewController());
+    ASSERT_NE(menu, nullptr);
+    auto sections = std::dynamic_pointer_cast<OEDefaultMenuSectionsFactory>(menu->itemsFactory());
+    ASSERT_NE(sections, nullptr);
+    EXPECT_EQ(sections->downloadsCounter(), counter);
+    EXPECT_EQ(counter->totalFiles(), static_cast<std::int64_t>(kDemoPaintingCount));
+
+    DownloadedImagesCount::resetInstance();
+    EXPECT_EQ(DownloadedImagesCount::instance(), nullptr);
+    DownloadedImagesCount::setSharedContext(engine->galleryContext());
+    const auto made = askedAtOnce([] { return DownloadedImagesCount::instance(); });
+    ASSERT_TRUE(made[0]);
+    EXPECT_NE(made[0], counter);
+    for (const auto& seen : made) EXPECT_EQ(seen, made[0]);
+    made[0]->setup(tempDataSource::tempImagesDataSource(engine->appContext()));
+    EXPECT_EQ(made[0]->totalFiles(), static_cast<std::int64_t>(kDemoPaintingCount));
+}
+
+// The texts model is made once, on first use from whichever thread, over the engine's context;
+// the engine and the texts screen it builds use that one, and none is made before start-up or
+// without a texts database.
+TEST_F(EngineStart, ItsTextsModelIsTheProcesssOneMadeOnceOnFirstUseAndTheTextsScreenIsHandedIt) {
+    makeBundle(DemoDatabases::All);
+    for (const auto& none : askedAtOnce([] { return TextServer::sharedTextServer(); })) EXPECT_EQ(none, nullptr);
+    auto engine = start(std::make_shared<RecordingCounter>(true));
+    EXPECT_FALSE(TextServer::hasSharedTextServer());
+    const auto asked = askedAtOnce([] { return TextServer::sharedTextServer(); });
+    ASSERT_TRUE(asked[0]);
+    for (const auto& server : asked) EXPECT_EQ(server, asked[0]);
+    EXPECT_FALSE(asked[0]->catList().empty());
+    EXPECT_EQ(engine->textServer(), asked[0]);
+    EXPECT_EQ(engine->textsContext().textServer, asked[0]);
+    auto navigation = std::dynamic_pointer_cast<UINavigationController>(
+        ViewControllersConstructor::constructTextsController());
+    ASSERT_NE(navigation, nullptr);
+    auto texts = std::dynamic_pointer_cast<TextEngineRoot>(navigation->topViewController());
+    ASSERT_NE(texts, nullptr);
+    EXPECT_EQ(texts->textsContext().textServer, asked[0]);
+
+    makeBundle(DemoDatabases::ImagesOnly);
+    auto withoutTexts = start(std::make_shared<RecordingCounter>(true), false);
+    EXPECT_EQ(withoutTexts->textServer(), nullptr);
+    EXPECT_EQ(TextServer::sharedTextServer(), nullptr);
 }
 
 TEST_F(EngineStart, WithOnlyTheImagesDatabaseTheCounterUsesTheImagesList) {

@@ -21,6 +21,7 @@
 #include "platform/ui/UIWindow.h"
 #include "tests/gallery/GalleryFixture.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -116,6 +117,27 @@ TEST_F(FavoritesScreenTest, FavouritesFollowTheirOwnSourceAndAreReadAgainOnEvery
 
     ASSERT_TRUE(screen_->dataSource()->deleteFromFavorites({{"index", Value(monaLisa)}}));
     EXPECT_EQ(shown(), std::vector<int>{nightWatch});
+}
+
+// The top-rated source is the favourites source, whatever it is given: a new one over the
+// images database on each call, listing what the screen lists in favourites mode.
+TEST_F(FavoritesScreenTest, TheTopRatedSourceIsANewFavouritesSourceListingWhatTheScreenLists) {
+    const int monaLisa = demoPaintingTitled("Mona Lisa"), nightWatch = demoPaintingTitled("The Night Watch");
+    addFavoriteElsewhere(nightWatch);
+    addFavoriteElsewhere(monaLisa);
+    show();
+    const auto sender = std::make_shared<NSObject>();
+    auto topRated = UIFavoritesImagesViewController::topRatedDataSource(context_, sender);
+    ASSERT_NE(std::dynamic_pointer_cast<Favorites_DataSource>(topRated), nullptr);
+    EXPECT_NE(topRated, UIFavoritesImagesViewController::topRatedDataSource(context_, nullptr));
+    EXPECT_NE(topRated, screen_->dataSource());
+    const auto rows = topRated->list(screen_->dataSubCat());
+    ASSERT_TRUE(rows);
+    std::vector<int> listed;
+    for (const auto& row : *rows) listed.push_back(row.get("index").intValue());
+    EXPECT_EQ(listed, shown());
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, (std::vector<int>{std::min(monaLisa, nightWatch), std::max(monaLisa, nightWatch)}));
 }
 
 TEST_F(FavoritesScreenTest, ThePopularListComesInTheServersOrderWithoutNullOrUnknownPictures) {
