@@ -84,6 +84,10 @@ bool MediaPlayer::setItem(const std::shared_ptr<MediaPlayerItem>& item) {
     rangesObservation_ = player_->addObserver("currentItem.loadedTimeRanges", options, [weak](const std::string&) {
         if (auto self = weak.lock()) self->loadedRangesChanged();
     });
+    loadingObservation_ = player_->addObserver("currentItem.loading", NSKeyValueObservingOptionNew,
+                                               [weak](const std::string&) {
+                                                   if (auto self = weak.lock()) self->loadingChanged();
+                                               });
     endObserver_ = NSNotificationCenter::defaultCenter()->addObserverForName(
         AVPlayerItemDidPlayToEndTimeNotification, playerItem, nullptr, [weak](const NSNotification&) {
             if (auto self = weak.lock()) self->didEndPlayItem();
@@ -135,9 +139,10 @@ void MediaPlayer::stopPlaying() {
     if (!player_) return;
     player_->removeObserver(statusObservation_);
     player_->removeObserver(rangesObservation_);
+    player_->removeObserver(loadingObservation_);
     if (timeObserver_) player_->removeTimeObserver(timeObserver_);
     if (endObserver_) NSNotificationCenter::defaultCenter()->removeObserver(endObserver_);
-    statusObservation_ = rangesObservation_ = timeObserver_ = endObserver_ = nullptr;
+    statusObservation_ = rangesObservation_ = loadingObservation_ = timeObserver_ = endObserver_ = nullptr;
     player_->pause();
     player_ = nullptr;
 }
@@ -185,6 +190,16 @@ void MediaPlayer::statusChanged() {
                                                                         currentItem_);
     }
     if (auto d = delegate()) d->mediaPlayerTimeChangedTo(*this, kCMTimeZero);
+}
+
+void MediaPlayer::loadingChanged() {
+    // A streamed track shows as loading while the platform loads it: not while it waits for a
+    // play, its header read without its length, and again once the play loads it.
+    if (!player_ || !currentItem_ || currentItem_->exists() || player_->status() != AVPlayerStatus::Unknown) return;
+    const bool loading = player_->currentItem()->isLoading();
+    if (loading == currentItem_->buffering()) return;
+    currentItem_->setBuffering(loading);
+    NSNotificationCenter::defaultCenter()->postNotificationName(MediaPlayerItemChangedNotification, currentItem_);
 }
 
 void MediaPlayer::tellCannotPlay() {

@@ -69,6 +69,7 @@ private:
     void setIdleHold(bool hold);
     void statusChanged();
     void loadedRangesChanged();
+    void loadingChanged();
     void addTimeObserver();
     void applyVolume();
     void didEndPlayItem();
@@ -85,6 +86,7 @@ private:
     NSErrorPtr failure_;
     std::shared_ptr<NSObject> statusObservation_;
     std::shared_ptr<NSObject> rangesObservation_;
+    std::shared_ptr<NSObject> loadingObservation_;
     std::shared_ptr<NSObject> timeObserver_;
     std::shared_ptr<NSObject> endObserver_;
     bool isPaused_ = true;

@@ -63,7 +63,9 @@ void AVPlayer::removeTimeObserver(const std::shared_ptr<NSObject>& token) {
 
 std::shared_ptr<NSObject> AVPlayer::addObserver(const std::string& keyPath, unsigned options,
                                                 KeyValueObserver observer) {
-    if (keyPath != "status" && keyPath != "rate" && keyPath != "currentItem.loadedTimeRanges") return nullptr;
+    if (keyPath != "status" && keyPath != "rate" && keyPath != "currentItem.loadedTimeRanges" &&
+        keyPath != "currentItem.loading")
+        return nullptr;
     if (!observer) return nullptr;
     auto registration = std::make_shared<KeyRegistration>();
     registration->keyPath = keyPath;

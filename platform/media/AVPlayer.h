@@ -1,7 +1,7 @@
 // Plays one item: rate (0 or 1), seeking, the current time, periodic time observers and
-// key-value observation of "status", "rate" and "currentItem.loadedTimeRanges". What the item's
-// worker changes reaches observers on the main queue; what a caller changes (rate, seek) is
-// told at once, on the caller's thread.
+// key-value observation of "status", "rate", "currentItem.loadedTimeRanges" and
+// "currentItem.loading". What the item's worker changes reaches observers on the main queue;
+// what a caller changes (rate, seek) is told at once, on the caller's thread.
 #pragma once
 
 #include "platform/foundation/NSError.h"
@@ -61,9 +61,10 @@ public:
     // Stops it, including calls already queued.
     void removeTimeObserver(const std::shared_ptr<NSObject>& token);
 
-    // Observes "status", "rate" or "currentItem.loadedTimeRanges": `observer` gets the key path
-    // after each change (read the value from the player). With the initial option it is also
-    // called once inside this call. Empty token for any other key path.
+    // Observes "status", "rate", "currentItem.loadedTimeRanges" or "currentItem.loading" (the
+    // item's isLoading, told while its status is unknown: ready or failed, "status" tells):
+    // `observer` gets the key path after each change (read the value from the player). With the
+    // initial option it is also called once inside this call. Empty token for any other key path.
     std::shared_ptr<NSObject> addObserver(const std::string& keyPath, unsigned options, KeyValueObserver observer);
     void removeObserver(const std::shared_ptr<NSObject>& token);
 

@@ -49,6 +49,7 @@ AVPlayerItem::~AVPlayerItem() {
 void AVPlayerItem::prepare(bool wanted) {
     enum class Next { Nothing, Probe, Load } next = Next::Nothing;
     std::shared_ptr<MediaRangeReader> reader;
+    std::shared_ptr<AVPlayer> player;  // to tell it the item loads
     {
         MutexLock lock(mutex_);
         if (status_ != AVPlayerItemStatus::Unknown || loadStarted_) return;
@@ -60,10 +61,13 @@ void AVPlayerItem::prepare(bool wanted) {
             readyWanted_ = wanted;
             headerReader_ = reader;
             next = Next::Probe;
+            loading_ = true;
+            player = player_.lock();
         } else if (wanted) {
             next = Next::Load;
         }
     }
+    if (player) player->itemChanged("currentItem.loading", false);
     if (next == Next::Load) load();
     if (next != Next::Probe) return;
     std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
@@ -71,6 +75,7 @@ void AVPlayerItem::prepare(bool wanted) {
     // open. A stream's header comes in a few pieces of its own, not from the stream's body.
     queue_->async([weak, url = asset_->URL(), reader] {
         std::optional<MediaDecoder::Info> info;
+        NSErrorPtr failure;
         if (reader) {
             const std::int64_t length = reader->open();
             if (length > 0)
@@ -78,7 +83,9 @@ void AVPlayerItem::prepare(bool wanted) {
                                                [&](std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
                                                    return reader->read(offset, buffer, size);
                                                });
+            // Whatever of the answer is left is let go: the body is not asked for before a play.
             reader->cancel();
+            if (!info) failure = reader->failure();
         } else if (auto source = MediaByteSource::open(*url, nullptr)) {
             info = MediaHeaderProbe::probe(static_cast<std::uint64_t>(std::max<std::int64_t>(0, source->length())),
                                            [&](std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
@@ -86,33 +93,44 @@ void AVPlayerItem::prepare(bool wanted) {
                                            });
             source->close();
         }
-        if (auto self = weak.lock()) self->probed(std::move(info));
+        if (auto self = weak.lock()) self->probed(std::move(info), std::move(failure));
     });
 }
 
-void AVPlayerItem::probed(std::optional<MediaDecoder::Info> info) {
+void AVPlayerItem::probed(std::optional<MediaDecoder::Info> info, NSErrorPtr failure) {
     // On the queue, before any decoder's outcome: nothing else has changed the status.
     if (info)
         asset_->setLoaded(CMTimeMakeWithSeconds(info->duration, 600), false,
                           {AVAssetTrack::make(info->trackID, AVMediaTypeAudio)});
     const bool stream = !asset_->URL()->isFileURL();
-    bool load = false;
-    std::shared_ptr<AVPlayer> player;  // to tell it the item is ready
+    bool load = false, failed = false, waits = false;
+    std::shared_ptr<AVPlayer> player;  // to tell it the item is ready, or waits
     {
         MutexLock lock(mutex_);
         probing_ = false;
         headerReader_ = nullptr;
         if (!info) {
-            // What the probe does not know is the decoder's to read: when the item is wanted
-            // ready, and for a stream, whose header was read for the player it was given: that
-            // player hears it ready or failed from the body, never left waiting on a header.
-            load = readyWanted_ || stream;
+            // A play that came meanwhile loads the body, which tells. Otherwise a server that
+            // cannot serve the stream fails it now; what only the body can tell (a server that
+            // ignores ranges, a header past what was read, a format the probe does not know) is
+            // the decoder's to read, when the item is wanted ready, else at its first play: the
+            // item waits for it, loading nothing.
+            if (!loadStarted_) {
+                failed = failure != nullptr;
+                load = !failed && readyWanted_;
+                waits = !failed && !load;
+                if (waits) {
+                    loading_ = false;
+                    player = player_.lock();
+                }
+            }
         } else if (status_ == AVPlayerItemStatus::Unknown) {
             duration_ = info->duration;
             sampleRate_ = info->sampleRate;
             channels_ = info->channels;
             trackID_ = info->trackID;
             status_ = AVPlayerItemStatus::ReadyToPlay;
+            loading_ = false;
             // A local file is all here; a stream's body is not asked for before it plays.
             playable_ = stream ? 0 : duration_;
             player = player_.lock();
@@ -120,7 +138,9 @@ void AVPlayerItem::probed(std::optional<MediaDecoder::Info> info) {
         readyWanted_ = false;
     }
     if (load) this->load();
-    if (player) {
+    if (failed) fail(makeAVError(AVErrorContentIsUnavailable, "Cannot open the media", failure));
+    if (player && waits) player->itemChanged("currentItem.loading", false);
+    if (player && !waits) {
         player->itemChanged("status", false);
         player->itemChanged("currentItem.loadedTimeRanges", false);
     }
@@ -128,14 +148,20 @@ void AVPlayerItem::probed(std::optional<MediaDecoder::Info> info) {
 
 void AVPlayerItem::load() {
     std::shared_ptr<MediaRangeReader> reader;
+    std::shared_ptr<AVPlayer> player;  // to tell it the item loads again
     {
         MutexLock lock(mutex_);
         if (loadStarted_) return;
         loadStarted_ = true;
         reader = std::move(headerReader_);
+        if (status_ == AVPlayerItemStatus::Unknown && !loading_) {
+            loading_ = true;
+            player = player_.lock();
+        }
     }
     // The stream's own body brings the header now: its pieces are not waited for.
     if (reader) reader->cancel();
+    if (player) player->itemChanged("currentItem.loading", false);
     startLoading();
 }
 
@@ -219,6 +245,7 @@ void AVPlayerItem::loaded(std::shared_ptr<MediaByteSource> source, std::unique_p
             channels_ = info.channels;
             trackID_ = info.trackID;
             status_ = AVPlayerItemStatus::ReadyToPlay;
+            loading_ = false;
             playable_ = decoder_->playableEnd(source->received(), source->isComplete());
             player = player_.lock();
         }
@@ -264,6 +291,7 @@ void AVPlayerItem::fail(NSErrorPtr error) {
         if (status_ == AVPlayerItemStatus::Failed) return;
         stopOutputLocked();
         status_ = AVPlayerItemStatus::Failed;
+        loading_ = false;
         error_ = std::move(error);
         rate_ = 0;
         ++generation_;
@@ -280,6 +308,11 @@ AVPlayerItemStatus AVPlayerItem::status() const {
 NSErrorPtr AVPlayerItem::error() const {
     MutexLock lock(mutex_);
     return error_;
+}
+
+bool AVPlayerItem::isLoading() const {
+    MutexLock lock(mutex_);
+    return loading_;
 }
 
 CMTime AVPlayerItem::duration() {

@@ -49,15 +49,15 @@ public:
     static constexpr double kOutputBlockSeconds = MediaAudioSink::kSilentBlockSeconds;
 
     // Empty for an empty asset. A local file's header is read on a worker queue once the item is
-    // given to a player or its duration is asked for; a stream's, with range requests, once it is
-    // given to a player (MediaRangeReader). Either makes it ready with its duration and track
-    // when the header is one MediaHeaderProbe knows; a stream has nothing loaded then. The decoder
-    // (and with it the media libraries, and a stream's whole body) opens on the worker only once
-    // the item is first to play, or, for a local file whose header could not be read or a stream
-    // not given to a player, once its duration is first asked for: a local file set and never
-    // played decodes nothing. A stream given to a player whose header could not be read (a
-    // server that does not answer ranges, cannot be reached, a format the probe does not know)
-    // opens its decoder at once, and is ready or failed from what the body brings.
+    // given to a player or its duration is asked for; a stream's, with range requests (or from
+    // the start of a server's whole answer, up to a bound), once it is given to a player
+    // (MediaRangeReader). Either makes it ready with its duration and track when the header is
+    // one MediaHeaderProbe knows; a stream has nothing loaded then. A stream whose server cannot
+    // be reached, or answers with an error, fails then. The decoder (and with it the media
+    // libraries, and a stream's whole body) opens on the worker only once the item is first to
+    // play, or, for a header that could not tell or a stream not given to a player, once its
+    // duration is first asked for: an item set and never played decodes nothing, and one whose
+    // header could not tell waits for its play, loading nothing.
     static std::shared_ptr<AVPlayerItem> playerItemWithAsset(std::shared_ptr<AVAsset> asset);
     // The same, a stream's bytes kept within `limits` instead of the usual ones.
     static std::shared_ptr<AVPlayerItem> playerItemWithAsset(std::shared_ptr<AVAsset> asset,
@@ -69,6 +69,10 @@ public:
     // Unknown until ready (from the header or the decoder).
     AVPlayerItemStatus status() const;
     NSErrorPtr error() const;
+    // Whether it is fetching what it needs to be ready: its header, or its body once asked to
+    // play. False once ready or failed, and while it waits for a play after a header that could
+    // not tell its length.
+    bool isLoading() const;
     // Invalid until ready; asking makes it ready (from the header when it can).
     CMTime duration();
     CMTime currentTime() const;
@@ -97,7 +101,8 @@ private:
     // Reads the header once, on the queue; `wanted`: the item is to be ready even when the header
     // cannot tell (the decoder is opened then).
     void prepare(bool wanted);
-    void probed(std::optional<MediaDecoder::Info> info);
+    // `failure`: the server cannot serve the stream.
+    void probed(std::optional<MediaDecoder::Info> info, NSErrorPtr failure);
     // Opens the decoder once; later calls do nothing.
     void load();
     void startLoading();
@@ -130,6 +135,7 @@ private:
     bool readyWanted_ GUARDED_BY(mutex_) = false;  // asked for while probing
     std::shared_ptr<MediaRangeReader> headerReader_ GUARDED_BY(mutex_);  // a stream's, while probing
     bool loadStarted_ GUARDED_BY(mutex_) = false;
+    bool loading_ GUARDED_BY(mutex_) = false;
     std::shared_ptr<MediaByteSource> source_ GUARDED_BY(mutex_);
     std::unique_ptr<MediaDecoder> decoder_;  // used on the queue only, once loaded
     std::unique_ptr<MediaAudioSink> sink_ GUARDED_BY(mutex_);  // once loaded

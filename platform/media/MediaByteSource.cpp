@@ -235,11 +235,7 @@ private:
             MutexLock lock(mutex_);
             if (finished_) return;
             finished_ = true;
-            if (!error && status_ >= 400) {
-                Value::Dictionary info;
-                info.set(NSLocalizedDescriptionKey, Value("Server returned status code " + std::to_string(status_)));
-                error = NSError::errorWithDomain(NSOSStatusErrorDomain, status_, info);
-            }
+            if (!error && status_ >= 400) error = media_detail::statusError(status_);
             if (!error && expected_ >= 0 && static_cast<std::int64_t>(received_) < expected_)
                 error = makeURLError(NSURLErrorNetworkConnectionLost, url_);
             error_ = std::move(error);
@@ -300,6 +296,12 @@ private:
 };
 
 }  // namespace
+
+NSErrorPtr media_detail::statusError(long status) {
+    Value::Dictionary info;
+    info.set(NSLocalizedDescriptionKey, Value("Server returned status code " + std::to_string(status)));
+    return NSError::errorWithDomain(NSOSStatusErrorDomain, status, info);
+}
 
 std::shared_ptr<MediaByteSource> MediaByteSource::open(const NSURL& url, NSErrorPtr* error,
                                                        const MediaByteLimits& limits) {

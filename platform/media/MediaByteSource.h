@@ -23,6 +23,11 @@ struct MediaByteLimits {
     std::string spillFolder;
 };
 
+namespace media_detail {
+// The failure of an answer with an HTTP error status (400 and above).
+NSErrorPtr statusError(long status);
+}  // namespace media_detail
+
 class MediaByteSource {
 public:
     virtual ~MediaByteSource() = default;

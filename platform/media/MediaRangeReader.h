@@ -1,11 +1,14 @@
 // Pieces of a remote media file for the header probe, each fetched with one HTTP range request
 // through the network layer: the first piece also tells the file's length, later reads fetch the
-// piece where they fall. Bounded in bytes, requests and clock time. An answer that is not the
-// range asked for (a whole body, an error status, bytes from elsewhere, a length that changes)
-// ends the reading: it fails from then on, and the decoder reads the stream from its body.
-// Reads block; they run on a worker queue, never on the main thread.
+// piece where they fall. A server that answers the first range with the whole file (it ignores
+// ranges) has its answer's start read instead, a piece at a time as the probe reads on, up to a
+// bound, and let go. Bounded in bytes, requests and clock time. Any other answer that is not the
+// range asked for (an error status, bytes from elsewhere, a length that changes) ends the
+// reading: it fails from then on. Reads block; they run on a worker queue, never on the main
+// thread.
 #pragma once
 
+#include "platform/foundation/NSError.h"
 #include "platform/foundation/ThreadAnnotations.h"
 #include "platform/media/MediaHeaderProbe.h"
 
@@ -20,8 +23,10 @@ class URLTransfer;
 
 class MediaRangeReader {
 public:
-    static constexpr std::uint64_t kMaximumBytes = MediaHeaderProbe::kMaxBytesRead;  // fetched in all
+    static constexpr std::uint64_t kMaximumBytes = MediaHeaderProbe::kMaxBytesRead;  // fetched in ranges, in all
     static constexpr std::uint64_t kPieceBytes = 16 * 1024;                           // asked for at once
+    // Of a whole file's answer: the most of its start taken before it is let go.
+    static constexpr std::uint64_t kPrefixBytes = 1024 * 1024;
     static constexpr int kMaximumRequests = 4;
     static constexpr double kSeconds = 15;  // of clock time for the whole reading, from open()
 
@@ -38,6 +43,10 @@ public:
     long read(std::uint64_t offset, std::uint8_t* buffer, std::size_t size);
     // Any thread: ends the request under way and fails every later read.
     void cancel();
+    // Why the server serves nothing at the URL: it could not be reached, or answered with an
+    // error status or a redirect loop. None while the reading goes on, and when it ended
+    // otherwise (an answer not as asked, a bound reached, a cancel): the body may serve then.
+    NSErrorPtr failure();
 
 private:
     struct Piece {
@@ -47,8 +56,11 @@ private:
     class Answer;
 
     explicit MediaRangeReader(std::shared_ptr<NSURL> url) : url_(std::move(url)) {}
-    // One request for [first, last]; false when it did not bring exactly those bytes.
+    // One request for [first, last]; false when it did not bring exactly those bytes (or, for
+    // the first, the start of the whole file).
     bool fetch(std::uint64_t first, std::uint64_t last);
+    // From the start of the whole file's answer, taking more of it when `offset` is not here yet.
+    long readWhole(const std::shared_ptr<Answer>& whole, std::uint64_t offset, std::uint8_t* buffer, std::size_t size);
     void failLocked() REQUIRES(mutex_);
 
     const std::shared_ptr<NSURL> url_;
@@ -59,6 +71,9 @@ private:
     // The reading thread's, set as pieces arrive.
     std::vector<Piece> pieces_ GUARDED_BY(mutex_);
     std::int64_t length_ GUARDED_BY(mutex_) = -1;
+    // The whole file's answer, its transfer kept in transfer_ while more of it may be taken.
+    std::shared_ptr<Answer> whole_ GUARDED_BY(mutex_);
+    NSErrorPtr failure_ GUARDED_BY(mutex_);
     std::uint64_t fetched_ GUARDED_BY(mutex_) = 0;
     int requests_ GUARDED_BY(mutex_) = 0;
     double deadline_ GUARDED_BY(mutex_) = 0;

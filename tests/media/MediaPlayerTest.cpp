@@ -165,6 +165,39 @@ TEST_F(MediaPlayerTest, AStreamedTrackThatCannotBeReadStopsLoadingAndCannotPlay)
     EXPECT_FALSE(screenKeptAwake());
 }
 
+// A streamed track whose length only its body can tell (here its server answers every range
+// from elsewhere) shows as loading while its header is read, then, with no change of status, as
+// waiting: nothing spins and nothing loads until it is played, when it shows as loading again
+// until it is ready, and plays.
+TEST_F(MediaPlayerTest, AStreamedTrackWhoseLengthOnlyItsBodyTellsWaitsUnspinningForItsPlay) {
+    const std::string path = "/data/ostrelmedia/m4a/mozart/rondo alla turca.m4a";
+    server().setFault(path, LoopbackServer::Fault::wrongRange(100));
+    auto item = track(5);
+    EXPECT_TRUE(player_->setItem(item));
+    EXPECT_TRUE(item->buffering());
+    ASSERT_TRUE(pump([&] { return !item->buffering(); }));
+    advance(1.0);
+    EXPECT_EQ(player_->player()->status(), AVPlayerStatus::Unknown);
+    EXPECT_EQ(itemChanges_, 1) << "the screens hear it is not loading";
+    EXPECT_EQ(reports_->times, (std::vector<double>{0.0})) << "the first status alone";
+    const std::size_t header = server().requestsFor(path).size();
+
+    // The body held back at first, so that it is seen loading.
+    server().setFault(path, LoopbackServer::Fault::stall(0));
+    player_->startPlay();
+    ASSERT_TRUE(pump([&] { return item->buffering(); }));
+    EXPECT_EQ(itemChanges_, 2) << "loading again";
+    server().removeFault(path);
+    // Ready: the delegate hears the item again, no longer loading.
+    ASSERT_TRUE(pump([&] { return !item->buffering(); }));
+    EXPECT_EQ(player_->player()->status(), AVPlayerStatus::ReadyToPlay);
+    EXPECT_EQ(reports_->itemsSet, (std::vector<std::string>{"5", "5"}));
+    advance(1.0);
+    EXPECT_NEAR(CMTimeGetSeconds(player_->player()->currentTime()), 1.0, 1e-9);
+    EXPECT_EQ(server().requestsFor(path).size(), header + 1) << "the body, once, for the play";
+    EXPECT_TRUE(UIAlertView::visibleAlertViews().empty());
+}
+
 TEST_F(MediaPlayerTest, WithoutTheNetworkAStreamedTrackIsRefusedWithOneAlertAndNoSpinnerOrScreenHold) {
     setReachable(false);
     auto item = track(5);

@@ -170,10 +170,6 @@ private:
     int port_ = 0;
 };
 
-struct Case {
-    std::string path;
-    bool plays;
-};
 
 class AVPlayerTest : public testing::Test {
 protected:
@@ -355,16 +351,28 @@ TEST_F(AVPlayerTest, AStreamGivenToAPlayerIsReadyFromItsHeaderFetchedInRanges) {
     }
 }
 
-// A stream whose header does not come as asked is left to its decoder, which reads it from its
-// body at once: a server that ignores ranges (sending the whole file), one that fails them,
-// answers whose Content-Range is not what was asked for (elsewhere, longer, of a file whose
-// length changes), a redirect loop, an answer that stalls past the bound (on the clock) and a
-// refused connection. Its player hears its status once, when it changed: ready from the body,
-// or failed; never again unknown.
-TEST_F(AVPlayerTest, AStreamWhoseHeaderDoesNotComeAsAskedIsReadFromItsBody) {
+// A stream whose header does not come as asked, given to a player and not played: a server that
+// ignores ranges has the start of its whole answer read (the header there makes the item ready;
+// one further on than the bound, or a format the probe does not know, leaves it waiting); one
+// that cannot be reached, fails the range or loops its redirects makes it fail; answers whose
+// Content-Range is not what was asked for (elsewhere, longer, of a file whose length changes)
+// and one that stalls past the bound (on the clock) leave it waiting. Its player hears its
+// status once, when it changed, and no more than the header's request is made: a waiting item
+// says it loads nothing, and loads its body when it plays, then plays or says why it cannot.
+TEST_F(AVPlayerTest, AStreamWhoseHeaderDoesNotComeAsAskedIsReadyFailedOrWaitsForItsPlay) {
     const std::string body = fileText(MediaTestFiles::longPhrases());
     const std::string indexLast = fileText(MediaTestFiles::longIndexLast());
     ASSERT_GT(body.size(), 64u * 1024);
+    // The index-last file with a free box before its movie box, which then lies past the bound.
+    std::string farIndex = indexLast;
+    std::size_t moov = 0;
+    while (moov + 8 <= farIndex.size() && farIndex.compare(moov + 4, 4, "moov") != 0)
+        moov += (std::size_t(std::uint8_t(farIndex[moov])) << 24) | (std::size_t(std::uint8_t(farIndex[moov + 1])) << 16) |
+                (std::size_t(std::uint8_t(farIndex[moov + 2])) << 8) | std::uint8_t(farIndex[moov + 3]);
+    ASSERT_LT(moov + 8, farIndex.size());
+    const std::uint32_t gap = 1024 * 1024;
+    farIndex.insert(moov, std::string{char(gap >> 24), char(gap >> 16 & 0xFF), 0, 0, 'f', 'r', 'e', 'e'} +
+                              std::string(gap - 8, '\0'));
     const std::string size = std::to_string(body.size());
     LoopbackServer server;
     // The path's answer to a range request; plain requests get the whole file, as the decoder wants.
@@ -377,7 +385,13 @@ TEST_F(AVPlayerTest, AStreamWhoseHeaderDoesNotComeAsAskedIsReadFromItsBody) {
             return LoopbackServer::Response::make(200, file, "audio/mp4");
         });
     };
-    serve("/whole.m4a", body, [&](std::size_t, std::size_t) { return LoopbackServer::Response::make(200, body, "audio/mp4"); });
+    for (const auto& [path, file] : {std::pair<std::string, std::string>{"/whole.m4a", body},
+                                     {"/far-index.m4a", farIndex},
+                                     {"/text.m4a", fileText(MediaTestFiles::notAudio())}}) {
+        serve(path, file, [whole = file](std::size_t, std::size_t) {
+            return LoopbackServer::Response::make(200, whole, "audio/mp4");
+        });
+    }
     serve("/failing.m4a", body, [](std::size_t, std::size_t) { return LoopbackServer::Response::make(500, "Status 500\n"); });
     serve("/elsewhere.m4a", body, [&](std::size_t first, std::size_t last) {
         return partial(body, first + 100, last, "bytes " + std::to_string(first + 100) + "-" + std::to_string(last) + "/" + size);
@@ -404,53 +418,68 @@ TEST_F(AVPlayerTest, AStreamWhoseHeaderDoesNotComeAsAskedIsReadFromItsBody) {
     RefusingPort refusing;
     ASSERT_GT(refusing.port(), 0);
 
-    // Each plays but the one that cannot be reached, which fails as any stream that cannot.
-    for (const std::string path : {"/whole.m4a", "/failing.m4a", "/elsewhere.m4a", "/longer.m4a", "/growing.m4a",
-                                   "/loop.m4a", "/stalled.m4a", "/refused.m4a"}) {
+    enum Told { Ready = 1, Failed = 2, Waits = 0 };
+    const std::vector<std::tuple<std::string, Told, bool>> cases = {
+        {"/whole.m4a", Ready, true},      {"/far-index.m4a", Waits, true}, {"/text.m4a", Waits, false},
+        {"/failing.m4a", Failed, false},  {"/elsewhere.m4a", Waits, true}, {"/longer.m4a", Waits, true},
+        {"/growing.m4a", Waits, true},    {"/loop.m4a", Failed, false},    {"/stalled.m4a", Waits, true},
+        {"/refused.m4a", Failed, false}};
+    for (const auto& [path, told, plays] : cases) {
         SCOPED_TRACE(path);
-        const Case c{path, path != "/refused.m4a"};
-        const std::string url = c.path == "/refused.m4a"
-                                    ? "http://127.0.0.1:" + std::to_string(refusing.port()) + c.path
-                                    : server.url(c.path);
+        const std::string url =
+            path == "/refused.m4a" ? "http://127.0.0.1:" + std::to_string(refusing.port()) + path : server.url(path);
         auto player = AVPlayer::playerWithPlayerItem(AVPlayerItem::playerItemWithURL(NSURL::URLWithString(url)));
         std::vector<long> statuses;
+        std::vector<bool> loading;
         auto token = player->addObserver("status", NSKeyValueObservingOptionNew,
                                          [&](const std::string&) { statuses.push_back(static_cast<long>(player->status())); });
-        if (c.path == "/stalled.m4a") {
+        auto loadingToken = player->addObserver("currentItem.loading", NSKeyValueObservingOptionNew, [&](const std::string&) {
+            loading.push_back(player->currentItem()->isLoading());
+        });
+        if (path == "/stalled.m4a") {
             // The header read starts on the main queue's next turn.
             NSRunLoop::mainRunLoop()->runUntilIdle();
             ASSERT_TRUE(server.waitForStalls(1));
             // Not a second before the bound: the read goes on waiting.
             advance(14.0);
-            EXPECT_TRUE(statuses.empty());
+            EXPECT_TRUE(player->currentItem()->isLoading());
             advance(1.5);
         }
-        ASSERT_TRUE(pump([&] { return !statuses.empty(); }));
-        EXPECT_EQ(statuses, (std::vector<long>{c.plays ? 1 : 2}));
-        const auto asked = server.requestsFor(c.path);
-        std::size_t whole = 0;
-        for (const auto& request : asked) whole += request.header("Range").empty() ? 1 : 0;
+        ASSERT_TRUE(pump([&] { return !statuses.empty() || (!loading.empty() && !loading.back()); }));
         server.releaseStalls();
-        if (!c.plays) {
-            EXPECT_EQ(player->status(), AVPlayerStatus::Failed);
+        ASSERT_TRUE(settleWithNetworkUntil([] { return URLNetwork::liveTransferCount() == 0; }));
+        advance(1.0);
+        EXPECT_EQ(statuses, told == Waits ? std::vector<long>{} : std::vector<long>{told}) << "told once";
+        EXPECT_FALSE(player->currentItem()->isLoading()) << "nothing loads";
+        // Loading from the header read on, and, unless the status says more, no longer.
+        EXPECT_EQ(loading.size(), told == Waits ? 2u : 1u);
+        const auto asked = server.requestsFor(path);
+        for (const auto& request : asked) EXPECT_FALSE(request.header("Range").empty()) << "the header alone";
+        if (path != "/loop.m4a") {
+            EXPECT_LE(asked.size(), 3u);
+        }
+        if (told == Failed) {
             ASSERT_TRUE(player->error());
             EXPECT_EQ(player->error()->code(), AVErrorContentIsUnavailable);
-        } else {
-            ASSERT_EQ(player->status(), AVPlayerStatus::ReadyToPlay);
-            EXPECT_EQ(whole, 1u) << "the body, once, without a play";
-            if (c.path != "/loop.m4a") {
-                EXPECT_LE(asked.size(), 3u);
-            }
-            EXPECT_EQ(player->rate(), 0.0f) << "ready, not started";
-            player->play();
+        }
+
+        player->play();
+        if (told == Waits) {
+            ASSERT_TRUE(pump([&] { return !statuses.empty(); }));
+            EXPECT_EQ(loading.size(), 3u) << "loading again for the play";
+        }
+        if (plays) {
             ASSERT_TRUE(pump([&] { return loadedEnd(*player) >= 2.0; }));
             advance(1.0);
             EXPECT_NEAR(seconds(player->currentTime()), 1.0, 1e-9);
-            EXPECT_EQ(server.requestsFor(c.path).size(), asked.size()) << "nothing more for the play";
+            EXPECT_EQ(server.requestsFor(path).size(), asked.size() + 1) << "the body, once, for the play";
+        } else {
+            EXPECT_EQ(player->status(), AVPlayerStatus::Failed);
+            ASSERT_TRUE(player->error());
+            EXPECT_EQ(player->error()->code(), told == Waits ? AVErrorFileFormatNotRecognized : AVErrorContentIsUnavailable);
         }
-        advance(1.0);
-        EXPECT_EQ(statuses.size(), 1u) << "told once";
         player->removeObserver(token);
+        player->removeObserver(loadingToken);
     }
 }
 
