@@ -12,6 +12,8 @@ std::shared_ptr<AppConfig> AppConfig::sharedAppConfig() { return gSettings.get()
 
 void AppConfig::resetSharedAppConfig() { (void)gSettings.take(); }
 
+bool AppConfig::hasSharedAppConfig() { return gSettings.current() != nullptr; }
+
 void AppConfig::setTextsConfig(std::shared_ptr<OETextsConfig> textsConfig) {
     MutexLock lock(mutex_);
     texts_ = std::move(textsConfig);

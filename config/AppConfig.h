@@ -22,6 +22,8 @@ public:
     static std::shared_ptr<AppConfig> sharedAppConfig();
     // Forgets it, as a new process would (tests); whoever holds it keeps theirs.
     static void resetSharedAppConfig();
+    // Whether there is one, without making it (tests).
+    static bool hasSharedAppConfig();
 
     // The text part the font-size defaults come from, read at every call; the engine hands in
     // its configuration's at start-up. Without one they are 0.

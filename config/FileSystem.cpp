@@ -25,6 +25,8 @@ std::shared_ptr<FileSystem> FileSystem::sharedFileSystem() { return gFiles.get()
 
 void FileSystem::resetSharedFileSystem() { (void)gFiles.take(); }
 
+bool FileSystem::hasSharedFileSystem() { return gFiles.current() != nullptr; }
+
 std::string FileSystem::cachedFolderLocked(std::optional<std::string>& slot, unsigned long directory) const {
     if (slot) return *slot;
     const auto folders = NSSearchPathForDirectoriesInDomains(static_cast<NSSearchPathDirectory>(directory),

@@ -21,6 +21,8 @@ public:
     // Forgets it, as a new process would (tests, each in a home of its own); whoever holds it
     // keeps theirs.
     static void resetSharedFileSystem();
+    // Whether there is one, without making it (tests).
+    static bool hasSharedFileSystem();
 
     // Worked out once, under a lock, from the platform's search paths; "" while the platform
     // cannot name the folder (then nothing is cached and the next call asks again).

@@ -26,7 +26,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/ioctl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,7 +46,6 @@
 #include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -354,21 +353,22 @@ TEST(ApplicationScript, TheHDPictureDownloadedForThePagerShowsOnlyOnceThePageHas
     InteractiveProcess simulator({OSTREL_SIM, "--bundle", demo.bundle, "--home", home, "--default",
                                   "APMMeasurementEndpointHost=127.0.0.1:9", "--script", script});
     ASSERT_TRUE(simulator.started());
-    int lines = -1;
-    const auto opening = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (lines < 0 && std::chrono::steady_clock::now() < opening) {
-        lines = ::open(script.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);  // ENXIO until the reader is there
-        if (lines < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_GE(lines, 0) << simulator.output();
+    // Read and written here (Linux opens a FIFO so at once, with no reader there yet), so the
+    // lines wait in it until the simulator opens it; one buffer of a page, so that it has room
+    // again only once the simulator has read all that was written.
+    const int lines = ::open(script.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(lines, 0) << std::strerror(errno);
+    const int capacity = ::fcntl(lines, F_SETPIPE_SZ, 4096);
+    ASSERT_GT(capacity, 0) << std::strerror(errno);
     // Writes `text` and waits until the simulator has read all of it.
     auto feed = [&](const std::string& text) {
+        if (text.size() > static_cast<std::size_t>(capacity)) return false;
         if (::write(lines, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return false;
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        int unread = 1;
-        while (std::chrono::steady_clock::now() < until && ::ioctl(lines, FIONREAD, &unread) == 0 && unread > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return unread == 0;
+        pollfd drained{lines, POLLOUT, 0};
+        int ready = -1;
+        while ((ready = ::poll(&drained, 1, 20000)) < 0 && errno == EINTR) {
+        }
+        return ready == 1 && (drained.revents & POLLOUT) != 0;
     };
     const std::string faded = Sandbox::tmp() + "/hd-faded.png", shown = Sandbox::tmp() + "/hd-shown.png";
     ASSERT_TRUE(feed("tap " + group.name.in("en") + "\n"

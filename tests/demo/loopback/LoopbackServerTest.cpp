@@ -6,7 +6,17 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/errqueue.h>
+#include <linux/net_tstamp.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -238,7 +248,101 @@ TEST(LoopbackServerFault, TheTextFormNamesEveryPartAndRefusesWhatIsNoFault) {
     EXPECT_EQ(Fault{}.description(), "none");
 }
 
-// A server that keeps connections serves a client asking again at once over the one it has.
+// One connection to a server, written and read as a client that keeps it does: the next
+// request may go out before the answer to the last has come, and the answers are read in turn.
+class KeptConnection {
+public:
+    explicit KeptConnection(int port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        // Each write's last byte is reported (on the error queue) once the server's side has
+        // acknowledged it, that is, holds it.
+        const unsigned reports = SOF_TIMESTAMPING_TX_ACK | SOF_TIMESTAMPING_SOFTWARE | SOF_TIMESTAMPING_OPT_ID |
+                                 SOF_TIMESTAMPING_OPT_TSONLY;
+        connected_ = fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                     ::setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPING, &reports, sizeof reports) == 0;
+    }
+    ~KeptConnection() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    KeptConnection(const KeptConnection&) = delete;
+    KeptConnection& operator=(const KeptConnection&) = delete;
+
+    bool connected() const { return connected_; }
+
+    // Sends a GET for `path` and waits until the server's side holds all of it.
+    [[nodiscard]] bool sendHeld(const std::string& path) {
+        const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        if (::send(fd_, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size()))
+            return false;
+        sent_ += request.size();
+        for (;;) {
+            // Only the error queue wakes it: the answers' bytes may be waiting unread meanwhile.
+            pollfd reported{fd_, 0, 0};
+            if (::poll(&reported, 1, 20000) != 1 || !(reported.revents & POLLERR)) return false;
+            char control[256];
+            msghdr message{};
+            message.msg_control = control;
+            message.msg_controllen = sizeof control;
+            if (::recvmsg(fd_, &message, MSG_ERRQUEUE) < 0) return false;
+            for (cmsghdr* part = CMSG_FIRSTHDR(&message); part; part = CMSG_NXTHDR(&message, part)) {
+                if (part->cmsg_level != SOL_IP || part->cmsg_type != IP_RECVERR) continue;
+                sock_extended_err report;
+                std::memcpy(&report, CMSG_DATA(part), sizeof report);
+                // The id counts the bytes sent, from 0: the last byte's is sent_ - 1.
+                if (report.ee_origin == SO_EE_ORIGIN_TIMESTAMPING && report.ee_info == SCM_TSTAMP_ACK &&
+                    report.ee_data == static_cast<std::uint32_t>(sent_ - 1))
+                    return true;
+            }
+        }
+    }
+
+    struct Answer {
+        int status = 0;  // 0: the connection ended (or nothing came in time) before a whole answer
+        std::string body;
+    };
+    // The next answer, framed by its Content-Length.
+    Answer read() {
+        Answer answer;
+        std::size_t end = std::string::npos;
+        while ((end = buffer_.find("\r\n\r\n")) == std::string::npos)
+            if (!fill()) return answer;
+        const std::string head = buffer_.substr(0, end + 4);
+        std::size_t length = 0;
+        const auto field = head.find("Content-Length: ");
+        if (head.rfind("HTTP/1.1 ", 0) != 0 || field == std::string::npos) return answer;
+        length = std::stoul(head.substr(field + 16));
+        while (buffer_.size() < end + 4 + length)
+            if (!fill()) return answer;
+        answer.status = std::stoi(head.substr(9, 3));
+        answer.body = buffer_.substr(end + 4, length);
+        buffer_.erase(0, end + 4 + length);
+        return answer;
+    }
+
+private:
+    bool fill() {
+        pollfd readable{fd_, POLLIN, 0};
+        if (::poll(&readable, 1, 20000) != 1) return false;
+        char chunk[16384];
+        const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+        if (n <= 0) return false;
+        buffer_.append(chunk, static_cast<std::size_t>(n));
+        return true;
+    }
+
+    int fd_ = -1;
+    bool connected_ = false;
+    std::size_t sent_ = 0;
+    std::string buffer_;
+};
+
+// A server that keeps connections serves a client asking again over the one it has. Each next
+// request is with the server while the answer before it is still on its way (its body stalled),
+// so no moment of quiet between the two decides whether the connection is kept.
 TEST(LoopbackServerKeepAliveTest, RequestsOneAfterAnotherShareAConnection) {
     LoopbackServer::Options options;
     options.keepAlive = true;
@@ -247,26 +351,21 @@ TEST(LoopbackServerKeepAliveTest, RequestsOneAfterAnotherShareAConnection) {
     ASSERT_TRUE(error.empty()) << error;
     const std::string body = digits(50 * 1024);
     server.serve("/body", Response::make(200, body));
-    CURL* curl = curl_easy_init();
-    std::string received;
-    curl_easy_setopt(curl, CURLOPT_URL, server.url("/body").c_str());
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &received);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char* data, size_t, size_t size, void* context) {
-        static_cast<std::string*>(context)->append(data, size);
-        return size;
-    });
-    long newConnections = 0;
-    for (int i = 0; i < 5; ++i) {
-        received.clear();
-        ASSERT_EQ(curl_easy_perform(curl), CURLE_OK);
-        EXPECT_EQ(received, body);
-        long connects = -1;
-        curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects);
-        newConnections += connects;
+    server.setFault("/body", Fault::stall(1000));
+    KeptConnection connection(server.port());
+    ASSERT_TRUE(connection.connected()) << std::strerror(errno);
+    ASSERT_TRUE(connection.sendHeld("/body"));
+    for (int i = 1; i <= 5; ++i) {
+        ASSERT_TRUE(server.waitForStalls(1, 20)) << "answer " << i << " never began: its request went unread";
+        if (i < 5) {
+            ASSERT_TRUE(connection.sendHeld("/body")) << "request " << i + 1;
+        }
+        // The answer goes on; a request that arrives after this stalls in turn.
+        server.releaseStalls();
+        const auto answer = connection.read();
+        ASSERT_EQ(answer.status, 200) << "answer " << i << " did not come on the connection";
+        EXPECT_EQ(answer.body, body) << "answer " << i;
     }
-    curl_easy_cleanup(curl);
-    EXPECT_EQ(newConnections, 1);
     EXPECT_EQ(server.requestsFor("/body").size(), 5u);
 }
 

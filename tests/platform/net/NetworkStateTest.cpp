@@ -1,14 +1,20 @@
 // The network's process-wide switches are checked state: a test that leaves a host rewrite, a
 // trust anchor, an unreachable network or a reachability provider behind is told so, and the
-// switch is put back.
+// switch is put back. A test binary shuts the network down after its tests, before it exits.
+#include "NetTestSupport.h"
 #include "demo/loopback/LoopbackServer.h"
 #include "platform/net/SCNetworkReachability.h"
 #include "platform/net/URLHostRewrite.h"
+#include "platform/net/URLNetwork.h"
 #include "platform/net/URLTrustAnchors.h"
 #include "tests/fixtures/ProcessState.h"
+#include "tests/fixtures/Subprocess.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -58,4 +64,26 @@ TEST(NetworkState, EachSwitchLeftChangedReadsAsALeakAndIsPutBack) {
         EXPECT_TRUE(c.asBefore());
     }
     URLHostRewrite::reset();
+}
+
+// Runs only in the child started below: the network thread runs when its test ends.
+TEST(NetworkState, DISABLED_TheNetworkAtExitChild) {
+    LoopbackServer server;
+    server.serve("/hello", textResponse("hello"));
+    TaskRunner runner;
+    EXPECT_EQ(runner.fetch(server.url("/hello")).body(), "hello");
+    std::atexit([] {
+        std::printf("at exit the network is %s\n", URLNetwork::isShutDown() ? "shut down" : "running");
+        std::fflush(stdout);
+    });
+}
+
+TEST(NetworkState, ATestBinaryShutsTheNetworkDownBeforeItExits) {
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const ProcessRun child = runCommand(self + " --gtest_filter=NetworkState.DISABLED_TheNetworkAtExitChild"
+                                               " --gtest_also_run_disabled_tests 2>&1");
+    EXPECT_EQ(child.status, 0) << child.output;
+    EXPECT_NE(child.output.find("[       OK ] NetworkState.DISABLED_TheNetworkAtExitChild"), std::string::npos)
+        << child.output;
+    EXPECT_NE(child.output.find("at exit the network is shut down"), std::string::npos) << child.output;
 }
