@@ -42,7 +42,14 @@ std::unique_ptr<SimHomeClaim> SimHomeClaim::claim(const std::string& path, NSErr
         return nullptr;
     }
     const std::string lockPath = home + "/" + kLockFileName;
-    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // A link in the lock's place would have the holder's id written wherever it leads (a file
+    // made there when it leads nowhere): it goes aside, and the lock is made in the home.
+    std::string aside;
+    if (const int err = FileIO::current()->moveAside(lockPath, FileIO::Unwanted::Links, aside)) {
+        setError(error, unusable(home, err));
+        return nullptr;
+    }
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         setError(error, unusable(home, errno));
         return nullptr;
@@ -69,7 +76,7 @@ std::unique_ptr<SimHomeClaim> SimHomeClaim::claim(const std::string& path, NSErr
         setError(error, unusable(home, err));
         return nullptr;
     }
-    return std::unique_ptr<SimHomeClaim>(new SimHomeClaim(fd));
+    return std::unique_ptr<SimHomeClaim>(new SimHomeClaim(fd, std::move(aside)));
 }
 
 SimHomeClaim::~SimHomeClaim() { ::close(fd_); }

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 class SimHomeClaim {
 public:
@@ -18,12 +19,18 @@ public:
     // Makes the folder when it is missing and takes it for this process until the claim is
     // destroyed or the process ends. Empty when another process holds it (InUse) or it cannot
     // be made or written (Unusable); the error's description is the one line to show.
+    // A link where the lock file belongs is never followed: it is moved aside first.
     [[nodiscard]] static std::unique_ptr<SimHomeClaim> claim(const std::string& home, NSErrorPtr* error);
     ~SimHomeClaim();
     SimHomeClaim(const SimHomeClaim&) = delete;
     SimHomeClaim& operator=(const SimHomeClaim&) = delete;
 
+    // Where the link found in the lock file's place went, "" when there was none: for the log,
+    // which starts after the claim.
+    const std::string& movedAside() const { return movedAside_; }
+
 private:
-    explicit SimHomeClaim(int fd) : fd_(fd) {}
+    SimHomeClaim(int fd, std::string movedAside) : fd_(fd), movedAside_(std::move(movedAside)) {}
     int fd_;
+    std::string movedAside_;
 };

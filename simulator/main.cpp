@@ -4,6 +4,7 @@
 #include "platform/adsupport/ASIdentifierManager.h"
 #include "platform/adsupport/ATTrackingManager.h"
 #include "platform/foundation/ClassRegistry.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/foundation/NSUserDefaults.h"
@@ -239,6 +240,9 @@ int main(int argc, char** argv) {
     }
     Sandbox::setHome(home);
     SimLog::start(options.verbose);
+    if (!homeClaim->movedAside().empty())
+        Diagnostics::notef("The link where the home's lock belongs was moved to %s; the lock is kept here.",
+                           homeClaim->movedAside().c_str());
     // Without its bundle the application would start on an empty screen and say nothing.
     const std::string bundleFolder = NSBundle::mainBundle()->bundlePath();
     std::error_code noFolder;

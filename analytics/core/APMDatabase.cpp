@@ -36,16 +36,8 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     auto monitor = APMMeasurementMonitor();
     NSErrorPtr openError;
-    // A folder (or another thing that is not a file) in the file's place would keep measurement
-    // off launch after launch: it makes room, as a damaged file does.
-    // So would one where SQLite keeps the file's log or journal.
-    bool placesFree = true;
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
-        if (!placesFree) break;
-        placesFree = APMSqliteStore::moveAsideUnlessRegularFile(databasePath + suffix, &openError);
-    }
-    std::shared_ptr<APMSqliteStore> store;
-    if (placesFree) store = APMSqliteStore::initWithDatabasePath(databasePath, &openError);
+    // What is in the way of the file or its log (a folder, a link) goes aside as it opens.
+    const auto store = APMSqliteStore::initWithDatabasePath(databasePath, &openError);
     if (!store) {
         // A folder that cannot be made, a full disk, a locked file: nothing is written, and
         // whatever was open before (a reset) is gone, so later calls fail as "Database not open".

@@ -21,6 +21,9 @@ namespace {
 
 constexpr int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
 static_assert(kOpenFlags == 0x10006);
+// Never through a link in the file's own place (one put there after the room was made is
+// refused); links to the folders above are followed.
+constexpr int kNoLink = SQLITE_OPEN_NOFOLLOW;
 
 bool containsCaseInsensitive(const std::string& text, const std::string& word) {
     return NSString::rangeOfString(text, word, NSCaseInsensitiveSearch).location != NSNotFound;
@@ -39,6 +42,7 @@ std::shared_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::
     if (!APMCheckSuccess(!path.empty(), error, APMErrorInvalidArgument, "Received empty database path on init")) {
         return nullptr;
     }
+    if (!makeRoomForDatabase(path, error)) return nullptr;
     auto store = std::make_shared<APMSqliteStore>(path);
     NSErrorPtr firstError;
     if (store->openAndValidateDatabase(&firstError)) {
@@ -65,32 +69,21 @@ std::shared_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::
     return store;
 }
 
-bool APMSqliteStore::moveAsideUnlessRegularFile(const std::string& path, NSErrorPtr* error) {
-    // Followed to what a link leads to: that is what SQLite would open. Nothing there (or a
-    // link leading nowhere, where the file will be made) is no obstacle; what cannot be looked
-    // at is left for the open to report.
+bool APMSqliteStore::makeRoomForDatabase(const std::string& path, NSErrorPtr* error) {
     const auto io = FileIO::current();
-    struct stat info {};
-    const int err = io->status(path, true, info);
-    if (err == ENOENT || (!err && S_ISREG(info.st_mode))) return true;
-    if (err && io->status(path, false, info) != 0) return true;
-    auto fileManager = NSFileManager::defaultManager();
-    // No bound on the names tried: a folder holds finitely many entries, so a free one always
-    // comes, and measurement is never kept off because earlier launches used names up.
-    for (std::uint64_t attempt = 1;; ++attempt) {
-        const std::string aside = path + ".moved" + (attempt == 1 ? std::string() : "-" + std::to_string(attempt));
-        NSErrorPtr moveError;
-        // The move never replaces: a name already taken fails and the next one is tried.
-        if (fileManager->moveItemAtPath(path, aside, &moveError)) {
-            APMMeasurementMonitor()->logWithLevel(4, 34024, "Moved what was not a database file out of its place. From, to",
-                                                  Value(path), Value(aside));
-            return true;
-        }
-        if (!moveError || moveError->code() != NSFileWriteFileExistsError) {
-            setError(error, moveError);
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        const std::string place = path + suffix;
+        std::string aside;
+        if (const int err = io->moveAside(place, FileIO::Unwanted::AnythingButARegularFile, aside)) {
+            setError(error, fileErrorForErrno(err, place, true));
             return false;
         }
+        if (!aside.empty()) {
+            APMMeasurementMonitor()->logWithLevel(4, 34024, "Moved what was not a database file out of its place. From, to",
+                                                  Value(place), Value(aside));
+        }
     }
+    return true;
 }
 
 std::string APMSqliteStore::contentsOfFile(const std::string& path) {
@@ -99,7 +92,7 @@ std::string APMSqliteStore::contentsOfFile(const std::string& path) {
     std::string text = path + ": " + std::to_string(attributes ? attributes->get(NSFileSize).longLongValue() : 0) +
                        " bytes";
     sqlite3* handle = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READONLY, SQLiteFileIOVFSName()) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READONLY | kNoLink, SQLiteFileIOVFSName()) != SQLITE_OK) {
         sqlite3_close(handle);
         return text + ", not readable as a database";
     }
@@ -153,7 +146,7 @@ bool APMSqliteStore::openAndValidateDatabase(NSErrorPtr* error) {
         if (!folder.empty() && !fileManager->createDirectoryAtPath(folder, true, {}, error)) return false;
     }
     closeDatabase();
-    const int rc = sqlite3_open_v2(databasePath_.c_str(), &handle_, kOpenFlags, SQLiteFileIOVFSName());
+    const int rc = sqlite3_open_v2(databasePath_.c_str(), &handle_, kOpenFlags | kNoLink, SQLiteFileIOVFSName());
     notifyChange(nullptr, false);
     if (rc != SQLITE_OK) {
         lastOpenFailureWasCorruption_ = isCorruptionCode(rc);

@@ -38,18 +38,18 @@ public:
     // Called with the number of rows kept so far and the next row; false stops the read.
     using RowFilter = std::function<bool(std::size_t keptCount, const Value::Dictionary& row)>;
 
-    // Opens (creating the file and its folder) and checks the file. A file SQLite reports as
-    // corrupt or not a database is deleted and created again once; any other failure (busy,
-    // locked, full, unreadable) leaves the file alone and gives no store. The store returned
-    // is bound to no sequence yet.
+    // Opens (creating the file and its folder) and checks the file. First, whatever is where the
+    // file or its log, shared memory or journal belongs and is not a regular file of its own (a
+    // folder, a pipe, a socket, a device, a link leading anywhere or nowhere) goes to the first
+    // free name of "<place>.moved", "<place>.moved-2", ..., and a line says what went where: it
+    // would keep the file from opening at every launch, or have it written outside its folder,
+    // and nothing a person may own is deleted. The file is never opened through a link in its
+    // own place; links to the folders above are followed. A file SQLite reports as corrupt or
+    // not a database is deleted and created again once; any other failure (busy, locked, full,
+    // unreadable, a thing that cannot be moved) leaves the file alone and gives no store. The
+    // store returned is bound to no sequence yet.
     [[nodiscard]] static std::shared_ptr<APMSqliteStore> initWithDatabasePath(const std::string& path,
                                                                               NSErrorPtr* error);
-    // Whatever is at `path` that is not a regular file (a folder, a pipe, a link to one) goes
-    // to the first free name of "<path>.moved", "<path>.moved-2", ..., and a line says what
-    // went where: the place is free for a database, and nothing a person may own is deleted.
-    // True when the path is free or holds a regular file; false with the error when the thing
-    // cannot be moved.
-    [[nodiscard]] static bool moveAsideUnlessRegularFile(const std::string& path, NSErrorPtr* error);
     ~APMSqliteStore() override;
 
     // The next operation binds the store to its caller's sequence.
@@ -189,6 +189,9 @@ public:
     explicit APMSqliteStore(std::string path);
 
 private:
+    // The moving aside initWithDatabasePath begins with; false with the error when something
+    // cannot be moved.
+    static bool makeRoomForDatabase(const std::string& path, NSErrorPtr* error);
     bool isCorruptionCode(int code) const;
     // "INSERT OR REPLACE INTO <table> (<columns>) VALUES (?, ...);" and the values in column order.
     std::optional<std::string> upsertQueryForRecord(const Value::Dictionary& record, const std::string& tableName,

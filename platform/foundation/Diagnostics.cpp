@@ -99,19 +99,27 @@ bool logToFile(const std::string& path, bool echo, NSErrorPtr* error) {
     auto io = FileIO::current();
     const std::string folder = NSString::stringByDeletingLastPathComponent(path);
     int err = folder.empty() ? 0 : io->makeFolders(folder);
+    // A link where the log belongs would have it written wherever the link leads, a file made
+    // there if it leads nowhere: it goes aside, and the log is made in its own folder. A FIFO
+    // stays (a reader may be waiting on it), and so does anything else no link.
+    std::string aside;
+    if (err == 0) err = io->moveAside(path, FileIO::Unwanted::Links, aside);
     int fd = -1;
-    if (err == 0) err = io->open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644, fd);
+    if (err == 0) err = io->open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644, fd);
     if (err != 0) {
         setError(error, NSError::posix(err, path));
         return false;
     }
-    Destination& d = destination();
-    MutexLock lock(d.mutex);
-    closeLocked(d);
-    d.io = std::move(io);
-    d.fd = fd;
-    d.path = path;
-    d.echo = echo;
+    {
+        Destination& d = destination();
+        MutexLock lock(d.mutex);
+        closeLocked(d);
+        d.io = std::move(io);
+        d.fd = fd;
+        d.path = path;
+        d.echo = echo;
+    }
+    if (!aside.empty()) notef("The link where the log belongs was moved to %s; the log is kept here.", aside.c_str());
     return true;
 }
 

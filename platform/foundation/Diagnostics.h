@@ -21,7 +21,8 @@ void tell(std::string_view sentence);
 void tellf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // From now on diagnostics are appended to the file at `path` (made when missing, its folder
-// too); with `echo` they show on standard error as well. False, with the error, when the file
+// too; a link in its place is moved aside, never followed, and the first line says where it
+// went); with `echo` they show on standard error as well. False, with the error, when the file
 // cannot be opened; the destination is then unchanged. A file that fails a write later is
 // given up with a sentence on standard error, and diagnostics go there again.
 [[nodiscard]] bool logToFile(const std::string& path, bool echo, NSErrorPtr* error = nullptr);

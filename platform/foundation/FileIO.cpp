@@ -226,6 +226,33 @@ int FileIO::createUnique(const std::string& prefix, const std::string& suffix, i
     return err;
 }
 
+int FileIO::moveAside(const std::string& path, Unwanted unwanted, std::string& movedTo) {
+    movedTo.clear();
+    // No bound on the names tried: a folder holds finitely many entries, so a free one always
+    // comes, and whatever needs the place is never kept out because earlier runs used names up.
+    std::uint64_t attempt = 1;
+    int vanished = 0;
+    for (;;) {
+        struct stat info {};
+        if (status(path, false, info) != 0) return 0;
+        const bool stays = unwanted == Unwanted::Links ? !S_ISLNK(info.st_mode) : S_ISREG(info.st_mode);
+        if (stays) return 0;
+        const std::string aside = path + ".moved" + (attempt == 1 ? std::string() : "-" + std::to_string(attempt));
+        const int err = rename(path, aside, false);
+        if (!err) {
+            movedTo = aside;
+            return 0;
+        }
+        if (err == EEXIST) {
+            ++attempt;
+            continue;
+        }
+        // Gone in the meantime (another run moved it): what is there now is judged afresh, a
+        // few times, so that a rename that keeps saying so cannot hold the caller forever.
+        if (err != ENOENT || ++vanished > 8) return err;
+    }
+}
+
 ScopedFileIO::ScopedFileIO(std::shared_ptr<FileIO> io) {
     MutexLock lock(slotMutex);
     previous_ = std::exchange(slot(), std::move(io));

@@ -64,6 +64,16 @@ public:
     // A new file named `prefix`, six random letters and digits, then `suffix`, open to write and
     // readable by its owner alone; its name goes to `path`.
     [[nodiscard]] int createUnique(const std::string& prefix, const std::string& suffix, int& fd, std::string& path);
+
+    // What a file's own place may hold before the file is opened there: links of any kind (leading
+    // anywhere or nowhere), or anything but a regular file that is no link.
+    enum class Unwanted { Links, AnythingButARegularFile };
+    // Makes room for a file at `path`: what is there and unwanted goes, never over another name,
+    // to the first free one of "<path>.moved", "<path>.moved-2", ..., whose name is given in
+    // `movedTo` ("" when nothing moved). Only the last component is judged, by what it is itself,
+    // never by where it leads: the folders above may be links. 0 when the place is free, holds
+    // what may stay, or cannot be looked at (the open reports that); else the rename's errno.
+    [[nodiscard]] int moveAside(const std::string& path, Unwanted unwanted, std::string& movedTo);
 };
 
 // Shared by the platform's readers of whole files and media.

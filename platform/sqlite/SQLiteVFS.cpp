@@ -208,7 +208,8 @@ int sharedMemoryHandle(File& f, sqlite3_file*& handle) {
         std::memset(made, 0, static_cast<std::size_t>(unixLayer->szOsFile));
         const int access = f.openFlags & SQLITE_OPEN_READONLY ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
         int out = 0;
-        const int rc = unixLayer->xOpen(unixLayer, f.sqliteName, made, SQLITE_OPEN_MAIN_DB | access, &out);
+        const int rc = unixLayer->xOpen(unixLayer, f.sqliteName, made,
+                                        SQLITE_OPEN_MAIN_DB | access | (f.openFlags & SQLITE_OPEN_NOFOLLOW), &out);
         if (rc != SQLITE_OK) {
             if (made->pMethods) (void)made->pMethods->xClose(made);
             sqlite3_free(made);
@@ -263,12 +264,17 @@ int xOpen(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* ou
     int posixFlags = flags & SQLITE_OPEN_READWRITE ? O_RDWR : O_RDONLY;
     if (flags & SQLITE_OPEN_CREATE) posixFlags |= O_CREAT;
     if (flags & SQLITE_OPEN_EXCLUSIVE) posixFlags |= O_EXCL;
-    if (flags & SQLITE_OPEN_NOFOLLOW) posixFlags |= O_NOFOLLOW;
+    // A journal or log is SQLite's own file beside its database: a link in its place is never
+    // written through (it would overwrite whatever it leads to, or make a file there), as the
+    // unix layer never opens shared memory through one. The database itself is opened through a
+    // link only when its opener allows it.
+    const bool mainDatabase = flags & SQLITE_OPEN_MAIN_DB;
+    if (!mainDatabase || (flags & SQLITE_OPEN_NOFOLLOW)) posixFlags |= O_NOFOLLOW;
     int fd = -1;
     int err = io->open(name, posixFlags, modeFor(*io, name, flags), fd);
     // A file that cannot be written is still read, as the unix layer does.
-    if (err && err != EISDIR && (flags & SQLITE_OPEN_READWRITE)) {
-        if (io->open(name, O_RDONLY, 0, fd) == 0) {
+    if (err && err != EISDIR && err != ELOOP && (flags & SQLITE_OPEN_READWRITE)) {
+        if (io->open(name, O_RDONLY | (posixFlags & O_NOFOLLOW), 0, fd) == 0) {
             err = 0;
             flags = (flags & ~(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) | SQLITE_OPEN_READONLY;
         }
@@ -323,8 +329,15 @@ int xAccess(sqlite3_vfs*, const char* name, int flags, int* result) {
     return unixLayer->xAccess(unixLayer, name, flags, result);
 }
 
+// The unix layer's full name, with every link along it followed. It says it followed one, which
+// makes an opener that forbids links fail, only when the file's own place is a link: the folders
+// above it (a home kept elsewhere and linked) may be links whoever opens.
 int xFullPathname(sqlite3_vfs*, const char* name, int size, char* out) {
-    return unixLayer->xFullPathname(unixLayer, name, size, out);
+    const int rc = unixLayer->xFullPathname(unixLayer, name, size, out);
+    if (rc != SQLITE_OK_SYMLINK) return rc;
+    struct stat info {};
+    const bool linkInPlace = FileIO::current()->status(name, false, info) == 0 && S_ISLNK(info.st_mode);
+    return linkInPlace ? SQLITE_OK_SYMLINK : SQLITE_OK;
 }
 void* xDlOpen(sqlite3_vfs*, const char* name) { return unixLayer->xDlOpen(unixLayer, name); }
 void xDlError(sqlite3_vfs*, int size, char* message) { unixLayer->xDlError(unixLayer, size, message); }

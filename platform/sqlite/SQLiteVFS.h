@@ -4,5 +4,6 @@
 #pragma once
 
 // The name to give sqlite3_open_v2 as its VFS; the VFS is registered (never as the default)
-// by the first call.
+// by the first call. A journal or log is never opened through a link in its own place; with
+// SQLITE_OPEN_NOFOLLOW neither is the database, while links to the folders above are followed.
 const char* SQLiteFileIOVFSName();

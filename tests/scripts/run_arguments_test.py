@@ -123,6 +123,18 @@ class RunArgumentsTest(unittest.TestCase):
         # Once it has ended, the home is free.
         self.assertEqual(self.run_script("--home", home).returncode, 3)
 
+    def test_a_link_where_the_homes_lock_belongs_makes_nothing_where_it_leads(self):
+        home = os.path.join(self.root, "home")
+        os.makedirs(home)
+        outside = os.path.join(self.root, "outside")
+        os.makedirs(outside)
+        os.symlink(os.path.join(outside, "lock"), os.path.join(home, "simulator.lock"))
+        # Left to the simulator, which moves it aside.
+        result = self.run_script("--home", home)
+        self.assertEqual(result.returncode, 3, result.stderr)
+        self.assertEqual(os.listdir(outside), [])
+        self.assertTrue(os.path.islink(os.path.join(home, "simulator.lock")))
+
     def test_good_arguments_go_on(self):
         result = self.run_script("--device", "pad", "--verbose", "--script", self.script, "--default", "A=b",
                                  "--launch-url", "ostrel://open",

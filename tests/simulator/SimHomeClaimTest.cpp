@@ -99,3 +99,48 @@ TEST(SimHomeClaim, AHomeThatCannotBeMadeEndsTheRunWithTheReasonInOneLine) {
         EXPECT_EQ(run.output, line + "\n");
     }
 }
+
+// A link where the lock file belongs (leading to a file or nowhere) is not written through: it
+// goes aside, the lock is made in the home, and the run's log says where the link went.
+TEST(SimHomeClaim, ALinkWhereTheLockBelongsGoesAsideAndNothingIsWrittenWhereItLeads) {
+    const std::string home = Sandbox::tmp() + "/linked-lock-home";
+    const std::string elsewhere = Sandbox::tmp() + "/elsewhere";
+    std::filesystem::create_directories(home);
+    std::filesystem::create_directories(elsewhere);
+    std::ofstream(elsewhere + "/notes.txt") << "a person's notes";
+    const std::string lock = home + "/" + SimHomeClaim::kLockFileName;
+    for (const std::string& target : {elsewhere + "/notes.txt", elsewhere + "/missing.lock"}) {
+        SCOPED_TRACE(target);
+        std::filesystem::remove(lock);
+        std::filesystem::remove(lock + ".moved");
+        std::filesystem::create_symlink(target, lock);
+        NSErrorPtr error;
+        auto held = SimHomeClaim::claim(home, &error);
+        ASSERT_TRUE(held) << (error ? error->localizedDescription() : "");
+        EXPECT_EQ(held->movedAside(), lock + ".moved");
+        EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(lock)));
+        EXPECT_EQ(std::filesystem::read_symlink(lock + ".moved"), target);
+        // It holds the home as the lock always did.
+        NSErrorPtr refused;
+        EXPECT_FALSE(SimHomeClaim::claim(home, &refused));
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->code(), SimHomeClaim::InUse);
+    }
+    std::ifstream notes(elsewhere + "/notes.txt");
+    std::string kept((std::istreambuf_iterator<char>(notes)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(kept, "a person's notes");
+    EXPECT_FALSE(std::filesystem::exists(elsewhere + "/missing.lock"));
+
+    // A run on it says in its log where the link went.
+    std::filesystem::remove(lock);
+    std::filesystem::create_symlink(elsewhere + "/missing.lock", lock);
+    std::filesystem::remove(lock + ".moved");
+    const ProcessRun run = simulateOn(home);
+    EXPECT_EQ(run.status, 0) << run.output;
+    std::ifstream log(home + "/diagnostics.log");
+    const std::string said((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(said.find("The link where the home's lock belongs was moved to " + lock + ".moved; the lock is kept here."),
+              std::string::npos)
+        << said;
+    EXPECT_FALSE(std::filesystem::exists(elsewhere + "/missing.lock"));
+}

@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <thread>
 #include <tuple>
@@ -221,21 +222,91 @@ TEST_F(APMDatabaseTest, WhatIsNoFileInTheFilesPlaceIsMovedAsideAndAFreshDatabase
     EXPECT_TRUE(std::filesystem::is_directory(elsewhere));
     EXPECT_TRUE(std::filesystem::is_symlink(path() + ".moved-4"));
 
-    // A regular file, and a link to one, stay where they are.
+    // A regular file stays where it is, with its rows.
     database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
     ASSERT_NE(database_, nullptr);
     ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow), 1, false, nullptr));
     database_.reset();
+    {
+        LogCapture capture;
+        database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
+        ASSERT_NE(database_, nullptr);
+        EXPECT_EQ(store().rowCountForTableWithName("raw_events", nullptr), std::optional<std::int64_t>(1));
+        EXPECT_TRUE(capture.matching("[I-ACS034024]").empty());
+        EXPECT_FALSE(std::filesystem::exists(path() + ".moved-5"));
+        database_.reset();
+    }
+    // A link to one is no file of its own, wherever it leads (here, still in the home): it goes
+    // aside too, never written through, and the file it leads to keeps its rows.
     const std::string real = elsewhere + "/real.sql";
     std::filesystem::rename(path(), real);
     for (const char* suffix : {"-wal", "-shm"}) std::filesystem::remove(path() + suffix);
     std::filesystem::create_symlink(real, path());
+    const auto realSize = std::filesystem::file_size(real);
     LogCapture capture;
     database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
     ASSERT_NE(database_, nullptr);
-    EXPECT_EQ(store().rowCountForTableWithName("raw_events", nullptr), std::optional<std::int64_t>(1));
-    EXPECT_TRUE(capture.matching("[I-ACS034024]").empty());
-    EXPECT_FALSE(std::filesystem::exists(path() + ".moved-5"));
+    EXPECT_EQ(store().rowCountForTableWithName("raw_events", nullptr), std::optional<std::int64_t>(0));
+    ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow), 1, false, nullptr));
+    EXPECT_EQ(capture.matching("[I-ACS034024]").size(), 1u);
+    EXPECT_EQ(std::filesystem::read_symlink(path() + ".moved-5"), real);
+    EXPECT_EQ(std::filesystem::file_size(real), realSize);
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) EXPECT_FALSE(std::filesystem::exists(real + suffix));
+}
+
+// A link where SQLite keeps the file's log, shared memory or journal, leading to a person's file
+// or nowhere, would have the log written over what it leads to, or keep measurement off at every
+// launch: it goes aside as anything else does, and nothing it leads to is written.
+TEST_F(APMDatabaseTest, ALinkWhereTheLogOrSharedMemoryBelongsGoesAsideAndWhatItLeadsToIsUntouched) {
+    ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow), 1, false, nullptr));
+    database_.reset();
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) std::filesystem::remove(path() + suffix);
+    const std::string elsewhere = Sandbox::tmp() + "/elsewhere";
+    std::filesystem::create_directories(elsewhere);
+    const std::string text(74000, 'n');
+    std::ofstream(elsewhere + "/notes.txt") << text;
+    std::filesystem::create_symlink(elsewhere + "/notes.txt", path() + "-wal");
+    std::filesystem::create_symlink(elsewhere + "/missing-shm", path() + "-shm");
+    std::filesystem::create_symlink(elsewhere + "/missing-journal", path() + "-journal");
+
+    LogCapture capture;
+    NSErrorPtr error;
+    database_ = APMDatabase::initWithDatabaseName(name_, config_, &error);
+    ASSERT_NE(database_, nullptr) << (error ? error->localizedDescription() : "");
+    for (int n = 0; n < 50; ++n) ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow + n), 1, false, nullptr));
+    EXPECT_EQ(store().rowCountForTableWithName("raw_events", nullptr), std::optional<std::int64_t>(51));
+    database_.reset();
+
+    EXPECT_EQ(capture.matching("[I-ACS034024]").size(), 3u);
+    EXPECT_TRUE(capture.matching("[I-ACS012001]").empty());
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+        EXPECT_TRUE(std::filesystem::is_symlink(path() + suffix + ".moved")) << suffix;
+        EXPECT_FALSE(std::filesystem::is_symlink(path() + suffix)) << suffix;
+    }
+    std::ifstream notes(elsewhere + "/notes.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(notes), std::istreambuf_iterator<char>()), text);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(elsewhere), std::filesystem::directory_iterator()), 1);
+}
+
+// A link that leads nowhere where the file or its log belongs is not followed (the file would
+// be made wherever it leads): it goes aside, and the file is made in its own folder.
+TEST_F(APMDatabaseTest, ALinkThatLeadsNowhereWhereTheFileBelongsGoesAsideAndTheFileIsMadeInItsFolder) {
+    database_.reset();
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path() + suffix);
+    const std::string elsewhere = Sandbox::tmp() + "/elsewhere";
+    std::filesystem::create_directories(elsewhere);
+    std::filesystem::create_symlink(elsewhere + "/missing.sql", path());
+    std::filesystem::create_symlink(elsewhere + "/missing.sql-wal", path() + "-wal");
+
+    LogCapture capture;
+    NSErrorPtr error;
+    database_ = APMDatabase::initWithDatabaseName(name_, config_, &error);
+    ASSERT_NE(database_, nullptr) << (error ? error->localizedDescription() : "");
+    ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow), 1, false, nullptr));
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path())));
+    EXPECT_EQ(capture.matching("[I-ACS034024]").size(), 2u);
+    for (const char* suffix : {"", "-wal"}) EXPECT_TRUE(std::filesystem::is_symlink(path() + suffix + ".moved")) << suffix;
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
 }
 
 // Where SQLite keeps the file's log and journal, a pipe or a folder would stop every open just

@@ -1,9 +1,14 @@
 // The snapshot database on a real file: the three tables, activation's split between launched
 // and activated rows, automatic activation and staleness at start-up, and damaged contents.
 #include "ExperimentsTestSupport.h"
+#include "platform/foundation/Sandbox.h"
+#include "tests/analytics/core/LogCapture.h"
+#include "tests/fixtures/Fifo.h"
+#include "tests/fixtures/SpecialFiles.h"
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 namespace {
 
@@ -182,6 +187,64 @@ TEST_F(APMEDatabaseTest, AFileWhoseTablesCannotBeMadeIsDeletedAndTheNextOpeningS
     EXPECT_TRUE(storedIDs(APMEDatabase::kPendingTable).empty());
     EXPECT_TRUE(database->upsertPendingExperimentSnapshots({snapshot(kTestSDK, {{2, {}}})}, &error));
     EXPECT_EQ(APMEDatabase::initWithPath(""), nullptr);
+}
+
+// Whatever is where the snapshot file or its log, shared memory or journal belongs and is no
+// file of its own (a folder, a FIFO, a socket, a device, a link leading nowhere) would keep
+// experiments off at every launch, or have the file made wherever the link leads: it goes aside
+// as it does for the measurement database, and the file is made in its own folder.
+TEST_F(APMEDatabaseTest, WhatIsNoFileWhereTheFileOrItsLogBelongsIsMovedAsideAndExperimentsWork) {
+    database.reset();
+    const std::string place = databasePath();
+    const std::string elsewhere = Sandbox::tmp() + "/elsewhere";
+    std::filesystem::create_directories(elsewhere);
+    const auto clear = [&] {
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove_all(place + suffix);
+    };
+    const auto opensAndKeepsASnapshot = [&](std::size_t movedLines) {
+        LogCapture capture;
+        database = APMEDatabase::initWithPath(place);
+        EXPECT_TRUE(capture.matching("[I-ACS810001]").empty());
+        ASSERT_NE(database, nullptr);
+        NSErrorPtr error;
+        ASSERT_TRUE(database->upsertPendingExperimentSnapshots({snapshot(kTestSDK, {{3, {}}})}, &error));
+        EXPECT_EQ(storedIDs(APMEDatabase::kPendingTable), std::vector<std::int32_t>{3});
+        EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(place)));
+        EXPECT_EQ(capture.matching("[I-ACS034024]").size(), movedLines);
+        database.reset();
+    };
+    const struct {
+        const char* what;
+        std::function<bool(const std::string&)> make;
+    } things[] = {
+        {"a folder", [](const std::string& at) { return std::filesystem::create_directories(at + "/inside"); }},
+        {"a FIFO", [](const std::string& at) { return Fifo::make(at); }},
+        {"a socket", [&](const std::string& at) { return SpecialFiles::socketAt(at, Sandbox::tmp()); }},
+        {"a device", [](const std::string& at) { return SpecialFiles::deviceAt(at); }},
+        {"a link that leads nowhere",
+         [&](const std::string& at) { return ::symlink((elsewhere + "/missing").c_str(), at.c_str()) == 0; }},
+    };
+    int n = 0;
+    for (const auto& thing : things) {
+        SCOPED_TRACE(thing.what);
+        clear();
+        ASSERT_TRUE(thing.make(place));
+        opensAndKeepsASnapshot(1);
+        if (HasFatalFailure()) return;
+        const std::string aside = place + ".moved" + (n++ == 0 ? std::string() : "-" + std::to_string(n));
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(aside))) << aside;
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(place + ".moved/inside"));
+
+    // Where SQLite keeps the log, the shared memory and the journal.
+    clear();
+    ASSERT_TRUE(Fifo::make(place + "-wal"));
+    ASSERT_TRUE(SpecialFiles::socketAt(place + "-shm", Sandbox::tmp()));
+    ASSERT_TRUE(::symlink((elsewhere + "/missing").c_str(), (place + "-journal").c_str()) == 0);
+    opensAndKeepsASnapshot(3);
+    for (const char* suffix : {"-wal", "-shm", "-journal"})
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(place + suffix + ".moved"))) << suffix;
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
 }
 
 }  // namespace

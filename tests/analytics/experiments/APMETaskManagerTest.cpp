@@ -3,6 +3,7 @@
 // replies that cannot be read.
 #include "ExperimentsTestSupport.h"
 #include "tests/analytics/core/LogCapture.h"
+#include "tests/fixtures/FaultyFileIO.h"
 
 #include "analytics/experiments/APMEExperimentRequestBuilder.h"
 #include "analytics/experiments/APMESDKProperty.h"
@@ -367,13 +368,14 @@ TEST_F(APMETaskManagerTest, PerSDKAnswersGiveSnapshotsAndErrors) {
 }
 
 TEST_F(APMETaskManagerTest, WithoutADatabaseNothingIsFetchedInThisProcess) {
-    // A folder where the file should be: it cannot be opened.
-    std::filesystem::create_directories(databasePath() + "/inside");
+    // A file the disk will not open (a folder in its place would be moved aside).
+    FaultInjection faults;
+    faults->ioError(FaultyFileIO::Operation::Open, databasePath());
     start();
+    EXPECT_GT(faults->injected(), 0);
     EXPECT_EQ(taskManager->database(), nullptr);
     EXPECT_EQ(armedAt(*taskManager), 0);
     EXPECT_EQ(delegate->starts, 0);
-    std::filesystem::remove_all(databasePath());
 }
 
 }  // namespace

@@ -121,6 +121,33 @@ TEST(Diagnostics, AFifoWhereTheLogBelongsIsNotWaitedOn) {
     EXPECT_EQ(Diagnostics::logPath(), "");
 }
 
+// A link where the log belongs, whether it leads to a file or nowhere, is not written through:
+// it goes aside, the log is made in its own folder, and its first line says where the link went.
+TEST(Diagnostics, ALinkWhereTheLogBelongsGoesAsideAndTheLogIsMadeInItsFolder) {
+    BackToStandardError restore;
+    const std::string path = logIn("linked");
+    const std::string elsewhere = Sandbox::tmp() + "/elsewhere";
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::filesystem::create_directories(elsewhere);
+    std::ofstream(elsewhere + "/notes.txt") << "a person's notes";
+    for (const std::string& target : {elsewhere + "/notes.txt", elsewhere + "/missing.log"}) {
+        SCOPED_TRACE(target);
+        std::filesystem::remove(path);
+        std::filesystem::remove(path + ".moved");
+        std::filesystem::create_symlink(target, path);
+        NSErrorPtr error;
+        ASSERT_TRUE(Diagnostics::logToFile(path, false, &error)) << (error ? error->description() : "");
+        Diagnostics::note("Kept in the home.");
+        Diagnostics::logToStandardError();
+        EXPECT_FALSE(std::filesystem::is_symlink(path));
+        EXPECT_EQ(contents(path), "The link where the log belongs was moved to " + path +
+                                      ".moved; the log is kept here.\nKept in the home.\n");
+        EXPECT_EQ(std::filesystem::read_symlink(path + ".moved"), target);
+    }
+    EXPECT_EQ(contents(elsewhere + "/notes.txt"), "a person's notes");
+    EXPECT_FALSE(std::filesystem::exists(elsewhere + "/missing.log"));
+}
+
 TEST(Diagnostics, ALogThatFailsAWriteIsGivenUpAndNothingIsLost) {
     BackToStandardError restore;
     const std::string path = logIn("full");

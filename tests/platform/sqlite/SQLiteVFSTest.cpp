@@ -2,7 +2,9 @@
 // commit that meets a full or failing disk fails and leaves every earlier row in place; two
 // connections of one process lock each other out, and lock out SQLite's own unix layer; a
 // failed look for a journal, or a failed read, is an error rather than an empty answer; a FIFO
-// by a database's name is never opened.
+// by a database's name is never opened; a journal or log is never written through a link, nor a
+// database whose opener forbids links through a link in its own place, while a linked folder
+// above it is followed.
 #include "platform/sqlite/SQLiteVFS.h"
 
 #include "platform/foundation/Sandbox.h"
@@ -13,6 +15,8 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -23,8 +27,8 @@ using Operation = FaultyFileIO::Operation;
 // One connection: through the seam, or through SQLite's default layer when `vfs` is null.
 class Connection {
 public:
-    explicit Connection(const std::string& path, const char* vfs = SQLiteFileIOVFSName()) {
-        rc_ = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, vfs);
+    explicit Connection(const std::string& path, const char* vfs = SQLiteFileIOVFSName(), int moreFlags = 0) {
+        rc_ = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | moreFlags, vfs);
     }
     ~Connection() { close(); }
     Connection(const Connection&) = delete;
@@ -228,4 +232,79 @@ TEST_F(SQLiteVFSTest, AFifoByADatabasesNameDoesNotOpen) {
         EXPECT_EQ(rc, SQLITE_CANTOPEN);
         sqlite3_close(db);
     }
+}
+
+// A link where SQLite keeps a database's journal, log or shared memory, leading to a person's
+// file or nowhere, is never written through: what it leads to keeps its bytes, nothing is made
+// there, and the write that needed it fails.
+TEST_F(SQLiteVFSTest, AJournalOrLogThatIsALinkIsNeverWrittenThrough) {
+    const std::string elsewhere = Sandbox::tmp() + "/elsewhere";
+    std::filesystem::create_directories(elsewhere);
+    const std::string text(74000, 't');
+    const struct {
+        const char* mode;
+        const char* sidecar;
+    } cases[] = {{"delete", "-journal"}, {"wal", "-wal"}, {"wal", "-shm"}};
+    for (const auto& c : cases) {
+        for (const bool leadsNowhere : {false, true}) {
+            SCOPED_TRACE(std::string(c.mode) + " " + c.sidecar + (leadsNowhere ? " to nothing" : " to a file"));
+            for (const char* suffix : {"", "-journal", "-wal", "-shm"}) std::filesystem::remove(path_ + suffix);
+            std::filesystem::remove(elsewhere + "/notes.txt");
+            {
+                Connection db(path_);
+                committedRows(db, c.mode);
+            }
+            std::ofstream(elsewhere + "/notes.txt") << text;
+            const std::string target = elsewhere + (leadsNowhere ? "/missing" : "/notes.txt");
+            std::filesystem::create_symlink(target, path_ + c.sidecar);
+            {
+                Connection db(path_);
+                int rc = db.openResult();
+                if (rc == SQLITE_OK) rc = db.exec("INSERT INTO t VALUES(4, zeroblob(9000))");
+                EXPECT_NE(rc, SQLITE_OK);
+            }
+            std::ifstream kept(elsewhere + "/notes.txt");
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), std::istreambuf_iterator<char>()), text);
+            EXPECT_FALSE(std::filesystem::exists(elsewhere + "/missing"));
+            EXPECT_TRUE(std::filesystem::is_symlink(path_ + c.sidecar));
+            std::filesystem::remove(path_ + c.sidecar);
+            // Without the link the rows are all there.
+            EXPECT_EQ(rowsAfterReopen(), kThree);
+        }
+    }
+}
+
+// An opener that forbids links (SQLITE_OPEN_NOFOLLOW) is refused a link in the database's own
+// place, leading to a database or nowhere, and nothing is made or changed where it leads; a
+// folder above it that is a link (a home kept elsewhere) is followed. Other openers still open
+// through a link.
+TEST_F(SQLiteVFSTest, AnOpenerThatForbidsLinksIsRefusedOneInTheFilesPlaceButNotAbove) {
+    const std::string real = Sandbox::tmp() + "/real";
+    const std::string linked = Sandbox::tmp() + "/linked";
+    std::filesystem::create_directories(real);
+    std::filesystem::create_directory_symlink(real, linked);
+    {
+        Connection db(linked + "/rows.sqlite", SQLiteFileIOVFSName(), SQLITE_OPEN_NOFOLLOW);
+        ASSERT_EQ(db.openResult(), SQLITE_OK);
+        committedRows(db, "wal");
+    }
+    EXPECT_TRUE(std::filesystem::is_regular_file(real + "/rows.sqlite"));
+    const auto before = std::filesystem::file_size(real + "/rows.sqlite");
+
+    for (const std::string& target : {real + "/rows.sqlite", real + "/missing.sqlite"}) {
+        SCOPED_TRACE(target);
+        std::filesystem::remove(path_);
+        std::filesystem::create_symlink(target, path_);
+        Connection db(path_, SQLiteFileIOVFSName(), SQLITE_OPEN_NOFOLLOW);
+        EXPECT_EQ(db.openResult() & 0xff, SQLITE_CANTOPEN);
+    }
+    EXPECT_EQ(std::filesystem::file_size(real + "/rows.sqlite"), before);
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"})
+        EXPECT_FALSE(std::filesystem::exists(real + "/missing.sqlite" + suffix)) << suffix;
+
+    std::filesystem::remove(path_);
+    std::filesystem::create_symlink(real + "/rows.sqlite", path_);
+    Connection db(path_);
+    ASSERT_EQ(db.openResult(), SQLITE_OK);
+    EXPECT_EQ(db.column("SELECT n FROM t ORDER BY n"), kThree);
 }
