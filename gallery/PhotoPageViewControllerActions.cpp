@@ -15,6 +15,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/NSTimer.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIDevice.h"
@@ -112,6 +113,8 @@ void PhotoPageViewController::setHdButtonImage(bool hd) {
     auto image = UIImage::imageNamed(hd ? "button_hd_up" : "button_hd");
     button->setImage(image, UIControlStateNormal);
     button->setImage(image, UIControlStateHighlighted);
+    // Lit while the HD picture shows.
+    setAccessibilityToggle(*button, hd);
 }
 
 void PhotoPageViewController::toggleHdClick() {

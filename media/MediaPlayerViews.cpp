@@ -1,6 +1,7 @@
 // The player's views, laid out as their interface files would.
 #include "media/MediaPlayerViews.h"
 
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UIImage.h"
@@ -110,6 +111,8 @@ MediaPlayerControlsPadView::MediaPlayerControlsPadView() : UIView(CGRectMake(0, 
         const CGFloat third = bar->size().width / 3;
         background_->setImage(bar->resizableImageWithCapInsets(UIEdgeInsetsMake(0, third, 0, third)));
     }
+    // The bar's backdrop, nothing a person reads.
+    setAccessibilityElementsHidden(*background_, true);
     addSubview(background_);
     rewind_ = imageButton("media_prev", CGRectMake(20, 26, 44, 44));
     loop_ = imageButton("r", CGRectMake(72, 26, 44, 44));

@@ -2,10 +2,14 @@
 #include "media/OEControlsHandler.h"
 
 #include "media/MediaPlayerController.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIButton.h"
 #include "uikit/OEImageButtonNames.h"
 
 namespace {
+
+// The repeat modes by the player's number for them, as a person names them.
+const char* const kRepeatModes[] = {"off", "all", "one"};
 
 void show(const std::shared_ptr<UIButton>& button, const std::string& image) {
     OEImageButtonNames::setImage(button, image);
@@ -34,16 +38,19 @@ void OEControlsHandler::updatePlayButton(const std::shared_ptr<UIButton>& button
 }
 
 void OEControlsHandler::updateLoopButton(const std::shared_ptr<UIButton>& button) {
+    // The button keeps its name; the mode its image shows is its value.
     switch (controller_->rewind()) {
     case 0: show(button, "r"); break;
     case 1: show(button, "r_up"); break;
     case 2: show(button, "r.1"); break;
-    default: break;
+    default: return;
     }
+    if (button) setAccessibilityValue(*button, kRepeatModes[controller_->rewind()]);
 }
 
 void OEControlsHandler::updateShufleButton(const std::shared_ptr<UIButton>& button) {
     show(button, controller_->shuffle() ? "s_up" : "s");
+    if (button) setAccessibilityToggle(*button, controller_->shuffle());
 }
 
 void OEControlsHandler::playButtonPressed(const std::shared_ptr<NSObject>&) {

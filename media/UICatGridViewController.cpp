@@ -5,6 +5,7 @@
 #include "media/CompositionsSearch.h"
 #include "media/UICatGridCell.h"
 #include "media/UICompositionsViewController.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
@@ -38,6 +39,7 @@ std::shared_ptr<OEGridViewCell> UICatGridViewController::gridViewCellAtIndex(con
     if (index < cats.size()) {
         const auto& cat = cats[index];
         cell->textLabel()->setText(cat->name());
+        setAccessibilityLabel(*cell, cat->name());
         cell->detailTextLabel()->setText(
             CompositionsCellsHelper::compositionsCountText(cat->compositions_count()));
         cell->imageView()->setImage(cat->image());

@@ -47,6 +47,7 @@ std::shared_ptr<OEGridViewCell> UIPlaylistsGridViewController::gridViewCellAtInd
         cell->textLabel()->setText(list->name);
         cell->detailTextLabel()->setText(CompositionsCellsHelper::compositionsCountText(static_cast<long>(list->items.size())));
         cell->imageView()->setImage(UIImage::imageNamed("note"));
+        setAccessibilityLabel(*cell, list->name);
         cell->setDelegate(self<UIPlaylistsGridViewController>());
     } else {
         cell->imageView()->setImage(UIImage::imageNamed("note_add"));
@@ -54,6 +55,8 @@ std::shared_ptr<OEGridViewCell> UIPlaylistsGridViewController::gridViewCellAtInd
         cell->textLabel()->setText("");
         cell->detailTextLabel()->setText("");
     }
+    // The note is the tile's decoration: its name says what it is.
+    setAccessibilityElementsHidden(*cell->imageView(), true);
     return cell;
 }
 

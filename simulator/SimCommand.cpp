@@ -146,7 +146,8 @@ std::string scroll(const Words& w, SimCommand& c) {
     if (dir == args.size()) return w.verb + " needs a direction: up, down, left or right";
     c.direction = args[dir];
     c.target = joinWords(args, 0, dir);
-    c.distance = c.kind == Kind::Scroll ? 200 : 0;
+    // Without a distance a scroll moves a screenful, less a row (the session measures it).
+    c.distance = 0;
     if (c.kind == Kind::Swipe && dir + 1 < args.size())
         return "swipe takes nothing after its direction: swipe [N] DIR (a swipe goes across most of the screen)";
     if (dir + 1 < args.size()) {
@@ -435,11 +436,13 @@ const char* SimCommand::helpText() {
            "  tap N | tap TEXT          tap control N or the control showing TEXT\n"
            "  doubletap N|TEXT          two quick taps\n"
            "  longpress N|TEXT          press and hold\n"
-           "  type TEXT | type @N TEXT  type into the focused field, search bar or text (or field N)\n"
+           "  type TEXT | type @N TEXT  type into the focused field, search bar or text (or field N);\n"
+           "                            a byte that is no UTF-8 is typed as U+FFFD, as by a keyboard\n"
            "  clear [N|TEXT]            empty the focused field (or field N first), to type anew\n"
            "  set N|TEXT VALUE          move a slider to VALUE, choose a segment by its title or place\n"
            "                            (1 = first), turn a switch on or off\n"
-           "  scroll [N] DIR [POINTS]   scroll a scroll view or table (DIR: up down left right); without\n"
+           "  scroll [N] DIR [POINTS]   scroll a scroll view or table (DIR: up down left right) by\n"
+           "                            POINTS, else a screenful less a row, as a flick does; without\n"
            "                            N, the largest on the screen that can move that way\n"
            "  swipe [N] DIR             swipe across a view (pages turn)\n"
            "  pan [N|TEXT] DX DY [SPEED]  drag from control N (else mid-screen) by DX, DY points at\n"

@@ -14,7 +14,7 @@ struct SimCommand {
         Type,        // type text into the focused field (or the numbered one first)
         Clear,       // empty the focused field (or the one named first), as its clear button does
         Set,         // a slider to a value, segments to one of theirs, a switch on or off
-        Scroll,      // scroll a scroll view by a distance in a direction
+        Scroll,      // scroll a scroll view by a distance (a screenful less a row unless given) in a direction
         Swipe,       // a quick pan across a view (page turns)
         Pan,         // a pan by (dx, dy) at a speed in points per second
         Move,        // drag a row by its reorder control onto another row's place

@@ -2,6 +2,8 @@
 // same control, else the lowest free.
 #include "simulator/SimNumbering.h"
 
+#include "simulator/SimScreen.h"
+
 #include "platform/ui/UIView.h"
 #include "platform/ui/UIViewController.h"
 
@@ -17,7 +19,17 @@ bool stillShows(const std::shared_ptr<NSObject>& part, const std::set<const NSOb
     auto vc = std::dynamic_pointer_cast<UIViewController>(part);
     if (!vc || !vc->isVisible() || !vc->isViewLoaded() || !vc->view()->window()) return false;
     for (auto v = vc->view(); v; v = v->superview())
-        if (v->isHidden() || v->alpha() < 0.01) return false;
+        if (!simSeen(*v)) return false;
+    return true;
+}
+
+// Whether every part of the screen an overlay lay over still shows.
+bool allShow(const std::vector<std::weak_ptr<NSObject>>& beneath, const std::set<const NSObject*>& listed) {
+    if (beneath.empty()) return false;
+    for (const auto& weak : beneath) {
+        const auto part = weak.lock();
+        if (!part || !stillShows(part, listed)) return false;
+    }
     return true;
 }
 
@@ -49,7 +61,8 @@ std::vector<int> SimNumbering::give(std::vector<Control> controls, const std::se
     for (std::size_t e = 0; e < previous.size(); ++e) {
         screens[e] = previous[e].screen.lock();
         parts[e] = previous[e].part.lock();
-        if (!screens[e]) continue;
+        // An overlay's number kept after it went is no control to find again.
+        if (!screens[e] || previous[e].state == State::Overlaid) continue;
         byKey[{screens[e].get(), previous[e].key}].push_back(e);
         byLoose[{screens[e].get(), previous[e].loose}].push_back(e);
         if (auto object = previous[e].object.lock(); object && previous[e].state != State::Dormant)
@@ -97,15 +110,23 @@ std::vector<int> SimNumbering::give(std::vector<Control> controls, const std::se
         }
     }
     // A number kept for a control that left is given to no other while the part of the screen
-    // it was on shows: the old one could still be meant.
-    std::vector<bool> kept(previous.size(), false);
+    // it was on shows, or an overlay's while the screen it lay over shows, though the overlay
+    // itself has gone: the old one could still be meant.
+    std::vector<bool> kept(previous.size(), false), overlaid(previous.size(), false);
     for (std::size_t e = 0; e < previous.size(); ++e) {
-        kept[e] = !taken[e] && screens[e] && parts[e] && previous[e].state != State::Dormant && stillShows(parts[e], listed);
+        if (taken[e] || previous[e].state == State::Dormant) continue;
+        kept[e] = previous[e].state != State::Overlaid && screens[e] && parts[e] && stillShows(parts[e], listed);
+        overlaid[e] = !kept[e] && allShow(previous[e].beneath, listed);
         if (kept[e]) blocked.insert(previous[e].number);
     }
-    // A control back on a screen that had gone takes its number again where that is free.
+    // A control back on a screen that had gone takes its number again where that is free, or
+    // held only for an overlay that came while it was away: the number was its own first.
     match(false, false);
     match(false, true);
+    for (std::size_t e = 0; e < previous.size(); ++e) {
+        if (overlaid[e] && blocked.count(previous[e].number)) overlaid[e] = false;
+        if (overlaid[e]) blocked.insert(previous[e].number);
+    }
     // New controls take the lowest numbers free, in reading order.
     int next = 1;
     for (std::size_t i = 0; i < count; ++i) {
@@ -117,20 +138,28 @@ std::vector<int> SimNumbering::give(std::vector<Control> controls, const std::se
     std::set<Key> shown;
     for (std::size_t i = 0; i < count; ++i) {
         const Control& id = controls[i];
-        entries.push_back({id.screen, id.part, id.key, id.loose, id.around, id.object, numbers[i], State::Shown});
+        entries.push_back({id.screen, id.part, id.key, id.loose, id.around, id.object,
+                           {id.beneath.begin(), id.beneath.end()}, numbers[i], State::Shown});
         shown.insert({id.screen.get(), id.key});
     }
     // The kept ones, then those of parts that went, the latest first, so that the oldest are
-    // forgotten first; one shown again under another number is remembered by that alone.
+    // forgotten first; one shown again under another number is remembered by that alone. An
+    // overlay's number is kept whatever shows, for as long as the screen under it.
     std::vector<int> order(previous.size(), -1);
     for (std::size_t e = 0; e < previous.size(); ++e) {
-        if (taken[e] || !screens[e] || shown.count({screens[e].get(), previous[e].key})) continue;
+        if (overlaid[e]) {
+            order[e] = 0;
+            continue;
+        }
+        if (taken[e] || !screens[e] || previous[e].state == State::Overlaid ||
+            shown.count({screens[e].get(), previous[e].key}))
+            continue;
         order[e] = kept[e] ? 0 : previous[e].state != State::Dormant ? 1 : 2;
     }
     for (int round = 0; round < 3; ++round)
         for (std::size_t e = 0; e < previous.size(); ++e) {
             if (order[e] != round) continue;
-            previous[e].state = round == 0 ? State::Reserved : State::Dormant;
+            previous[e].state = overlaid[e] ? State::Overlaid : round == 0 ? State::Reserved : State::Dormant;
             entries.push_back(std::move(previous[e]));
         }
     if (entries.size() > count + kRememberedControls) entries.resize(count + kRememberedControls);

@@ -4,7 +4,10 @@
 // encloses it. A control keeps its number while it is on the screen; the number of one that
 // left stays its own while the part of the screen it was on shows (it could still be meant),
 // and once that part has gone the number is free again, though the control takes it back when
-// it returns with it free.
+// it returns with it free. A control of an overlay (an alert, a sheet, a view laid on the window,
+// a screen presented over another) keeps its number from every newcomer while the screen it lay
+// over shows as it was (each part of it), so that an overlay that follows another takes fresh
+// numbers.
 #pragma once
 
 #include <memory>
@@ -27,9 +30,13 @@ public:
         // What it stands for (a bar's item), else its view; none for rows and cells, whose views
         // show one row and then another.
         std::shared_ptr<const void> object;
+        // For a control of an overlay, the parts of the screen it lies over; none otherwise.
+        std::vector<std::shared_ptr<NSObject>> beneath;
     };
 
-    enum class State { Shown, Reserved, Dormant };
+    // On the last screen; kept while its part shows; kept for an overlay that has gone, only
+    // against newcomers, while the screen it lay over shows; gone with its part.
+    enum class State { Shown, Reserved, Overlaid, Dormant };
     struct Entry {
         std::weak_ptr<NSObject> screen;
         std::weak_ptr<NSObject> part;
@@ -37,6 +44,7 @@ public:
         std::string loose;
         std::string around;
         std::weak_ptr<const void> object;
+        std::vector<std::weak_ptr<NSObject>> beneath;
         int number = 0;
         State state = State::Shown;
     };

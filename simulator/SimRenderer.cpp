@@ -553,11 +553,13 @@ void drawFieldBox(cairo_t* cr, UITextBorderStyle style, const CGRect& r, double 
 void drawView(const Canvas& canvas, const std::shared_ptr<UIView>& view, const std::shared_ptr<UIView>& window,
               double alpha) {
     cairo_t* cr = canvas.cr;
-    if (view->isHidden() || view->alpha() < 0.01) return;
+    if (!simSeen(*view)) return;
     if (auto alert = std::dynamic_pointer_cast<UIAlertController>(view->viewController());
         alert && alert->viewIfLoaded() == view && view.get() != canvas.alertInFront)
         return;
-    alpha *= view->alpha();
+    // A view fading out is drawn as far as its fade has gone; one coming in as it ends, as the
+    // text lists it from the start.
+    alpha *= std::max(view->alpha(), view->presentationAlpha());
     // A disabled button is drawn faded, as the platform dims its image (a pager's arrow at an end).
     if (auto button = std::dynamic_pointer_cast<UIButton>(view); button && !button->isEnabled()) alpha *= 0.35;
     const CGRect r = view->convertRectToView(view->bounds(), window);

@@ -92,6 +92,10 @@ std::string simPrintable(const std::string& text, bool quotes) {
     return out;
 }
 
+bool simSeen(const UIView& view) {
+    return !view.isHidden() && (view.alpha() >= 0.01 || view.presentationAlpha() > view.alpha());
+}
+
 namespace {
 
 // No screen shows more text than this many characters; a longer text is cut there.
@@ -120,7 +124,7 @@ CGRect inWindow(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWin
 }
 
 bool visibleIn(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window) {
-    if (view->isHidden() || view->alpha() < 0.01) return false;
+    if (!simSeen(*view)) return false;
     return CGRectIntersectsRect(inWindow(view, window), window->bounds()) || view->bounds().size.width == 0;
 }
 
@@ -148,7 +152,7 @@ bool paintsOver(const std::shared_ptr<UIView>& view, const CGRect& rect, const s
 std::vector<std::string> labelTexts(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window) {
     std::vector<std::shared_ptr<UIView>> labels;
     std::function<void(const std::shared_ptr<UIView>&)> collect = [&](const std::shared_ptr<UIView>& v) {
-        if (v->isHidden() || v->alpha() < 0.01) return;
+        if (!simSeen(*v)) return;
         if (auto l = std::dynamic_pointer_cast<UILabel>(v); l && !l->text().empty()) labels.push_back(l);
         for (const auto& sub : v->subviews()) collect(sub);
     };
@@ -251,8 +255,10 @@ std::string searchBarLine(const UISearchBar& bar) {
 }
 
 // " (on)" for an element that shows itself on (ticked, lit, selected), " (off)" for one that
-// turns on and off and shows itself off, "" for the rest: as the element says of itself.
+// turns on and off and shows itself off, its value where it shows more than on or off
+// (" (all)"), "" for the rest: as the element says of itself.
 std::string toggleState(const NSObject& element, bool on = false) {
+    if (const std::string value = accessibilityValue(element); !value.empty()) return " (" + screenful(value) + ")";
     const UIAccessibilityTraits traits = accessibilityTraits(element);
     if (on || (traits & UIAccessibilityTraitSelected)) return " (on)";
     return traits & UIAccessibilityTraitToggleButton ? " (off)" : "";
@@ -445,6 +451,19 @@ std::shared_ptr<UIViewController> pagerOf(std::shared_ptr<UIViewController> vc) 
     return vc;
 }
 
+// How a screen lies over others: an alert or a sheet, or a view laid on the window by no screen
+// (the busy overlay), floats over whatever shows; a screen presented over another lies over it;
+// the rest are the screens themselves.
+enum class Layer { Screen, Presented, Floating };
+
+Layer layerOf(const std::shared_ptr<NSObject>& screen) {
+    auto vc = std::dynamic_pointer_cast<UIViewController>(screen);
+    if (!vc || std::dynamic_pointer_cast<UIAlertController>(vc)) return Layer::Floating;
+    for (; vc; vc = vc->parentViewController())
+        if (vc->presentingViewController()) return Layer::Presented;
+    return Layer::Screen;
+}
+
 }  // namespace
 
 std::string SimScreen::number(SimTarget target, const std::string& role, std::shared_ptr<NSObject> screen,
@@ -479,6 +498,7 @@ std::string SimScreen::number(SimTarget target, const std::string& role, std::sh
     }
     enclosing_.resize(level + 1);
     enclosing_[level] = identity;
+    target.screen = id.screen;
     identities_.push_back(std::move(identity));
     targets_.push_back(std::move(target));
     numbers_.push_back(0);
@@ -488,9 +508,25 @@ std::string SimScreen::number(SimTarget target, const std::string& role, std::sh
 void SimScreen::finishNumbers(SimNumbering* numbering) {
     // Without a numbering to follow, every control is new: numbered in reading order.
     SimNumbering fresh;
+    // What an overlay lies over: a presented screen over the screens listed with it (none where
+    // it covers them all), an alert or the busy overlay over every part listed that floats not.
+    std::vector<Layer> layers;
+    std::vector<std::shared_ptr<NSObject>> screens, all;
+    auto addOnce = [](std::vector<std::shared_ptr<NSObject>>& parts, const std::shared_ptr<NSObject>& part) {
+        if (std::find(parts.begin(), parts.end(), part) == parts.end()) parts.push_back(part);
+    };
+    for (const auto& identity : identities_) {
+        layers.push_back(layerOf(identity.control.screen));
+        if (layers.back() != Layer::Floating) addOnce(all, identity.control.part);
+        if (layers.back() == Layer::Screen) addOnce(screens, identity.control.part);
+    }
     std::vector<SimNumbering::Control> controls;
     controls.reserve(identities_.size());
-    for (auto& identity : identities_) controls.push_back(std::move(identity.control));
+    for (std::size_t i = 0; i < identities_.size(); ++i) {
+        if (layers[i] == Layer::Presented) identities_[i].control.beneath = screens;
+        if (layers[i] == Layer::Floating) identities_[i].control.beneath = all;
+        controls.push_back(std::move(identities_[i].control));
+    }
     identities_.clear();
     enclosing_.clear();
     numbers_ = (numbering ? *numbering : fresh).give(std::move(controls), waitingAlerts_);
@@ -526,8 +562,9 @@ void SimScreen::navigationBar(const std::shared_ptr<UINavigationController>& nav
             title += (title.empty() ? "" : " / ") + screenful(label->text());
         }
     }
-    line(depth, "== " + (title.empty() ? std::string("(untitled)") : title) + " ==");
-    std::string row;
+    // A bar without a title shows its buttons alone.
+    if (!title.empty()) line(depth, "== " + title + " ==");
+    std::string row = title.empty() ? "-- bar: " : "";
     auto bar = nav->navigationBar();
     bar->layoutIfNeeded();
     if (auto back = bar->backButton(); back && nav->showsBackButton()) {
@@ -554,7 +591,8 @@ void SimScreen::navigationBar(const std::shared_ptr<UINavigationController>& nav
         std::reverse(right.begin(), right.end());  // outermost first in the list, shown last
         addItems(right, "right");
     }
-    if (!row.empty()) line(depth + 1, row);
+    if (!title.empty() && !row.empty()) line(depth + 1, row);
+    else if (title.empty() && row != "-- bar: ") line(depth, row);
 }
 
 std::string SimScreen::toolbarRow(const std::shared_ptr<UIToolbar>& toolbar, int nesting) {
@@ -791,11 +829,16 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
     }
     if (auto label = std::dynamic_pointer_cast<UILabel>(view)) return label->text().empty() ? "" : quoted(label->text());
     if (auto web = std::dynamic_pointer_cast<WKWebView>(view)) {
-        // Its address, then its page below it.
-        return "web " + screenful(web->URL().empty() ? "(nothing loaded)" : web->URL()) +
-               (web->isLoading() ? " (loading)" : "");
+        // What it is called (its page's title) and whether a page is on its way, then its page
+        // below it; where it was loaded from is no concern of the screen.
+        const std::string name = accessibilityLabel(*web);
+        std::string t = name.empty() ? "" : " " + quoted(name);
+        if (web->isLoading()) t += " (loading)";
+        return t.empty() ? "" : "web" + t;
     }
     if (auto image = std::dynamic_pointer_cast<UIImageView>(view)) {
+        // What the picture shows where the view says, else the content's file it came from.
+        if (const std::string name = accessibilityLabel(*image); !name.empty()) return "image " + quoted(name);
         auto img = image->currentImage();
         return img && !img->name().empty() ? "image " + pictureName(*img) : "";
     }
@@ -884,7 +927,8 @@ void SimScreen::walkControls(const std::shared_ptr<UIView>& view, const std::sha
 
 void SimScreen::walk(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window, int depth,
                      int nesting) {
-    if (!visibleIn(view, window)) return;
+    // What says nothing of itself (a backdrop) is only drawn.
+    if (!visibleIn(view, window) || accessibilityElementsHidden(*view)) return;
     // An alert is listed with the alerts, in front of the screen, wherever its view lies.
     if (auto alert = std::dynamic_pointer_cast<UIAlertController>(view->viewController());
         alert && alert->viewIfLoaded() == view)

@@ -30,6 +30,10 @@ class UIToolbar;
 // of the simulator's own.
 std::string simPrintable(const std::string& text, bool quotes = true);
 
+// Whether a person sees the view, what is inside it aside: it is not hidden, and not transparent
+// or still fading out (it is on the screen until its fade ends).
+bool simSeen(const UIView& view);
+
 // A control on the screen: the view a finger touches (a bar's button, an alert's, a search
 // bar's Cancel are views like any other).
 struct SimTarget {
@@ -44,6 +48,8 @@ struct SimTarget {
     std::string line;
     // What it stands for where that is not its view (a bar's item); its view otherwise.
     std::shared_ptr<const void> object;
+    // The screen it is on (SimNumbering's): one number there is one control.
+    std::shared_ptr<NSObject> screen;
 };
 
 class SimScreen {

@@ -374,8 +374,9 @@ std::string named(const SimScreen& screen, const SimTarget& target) {
 }
 
 std::string notOnScreen(const SimScreen& screen, const std::string& target, const std::string& what) {
+    const std::size_t shown = screen.targets().size();
     return SimScreen::isNumber(target) ? "there is no control numbered " + target + " on the screen (it shows " +
-                                             std::to_string(screen.targets().size()) + ")"
+                                             std::to_string(shown) + (shown == 1 ? " control)" : " controls)")
                                        : "nothing " + what + " called \"" + simPrintable(target) + "\" on the screen";
 }
 
@@ -425,6 +426,41 @@ double roomTowards(const UIScrollView& view, const std::string& direction) {
     if (direction == "right") return max.x - offset.x;
     if (direction == "left") return offset.x - min.x;
     return 0;
+}
+
+// `text` as a keyboard types it: each byte that starts no UTF-8 character becomes U+FFFD, as
+// the platform's strings read it; `replaced` counts them.
+std::string keyboardText(const std::string& text, std::size_t& replaced) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t from = at;
+        const char32_t c = NSString::nextCodePoint(text, at);
+        if (c == 0xFFFD && at - from == 1) {
+            ++replaced;
+            NSString::appendUTF8(out, c);
+        } else {
+            out.append(text, from, at - from);
+        }
+    }
+    return out;
+}
+
+// How far a scroll without a distance moves `view`: a screenful less a row, as a flick moves a
+// list, so that the row at the edge it moves towards is still in sight (half a screenful where
+// that is more).
+double flickDistance(const UIScrollView& view, const std::string& direction) {
+    const bool vertical = direction == "down" || direction == "up";
+    const UIEdgeInsets inset = view.contentInset();
+    const double seen = vertical ? view.bounds().size.height - inset.top - inset.bottom
+                                 : view.bounds().size.width - inset.left - inset.right;
+    double row = 44;
+    if (const auto* table = dynamic_cast<const UITableView*>(&view); table && vertical) {
+        const auto shown = table->indexPathsForVisibleRows();
+        if (!shown.empty())
+            row = table->rectForRowAtIndexPath(direction == "down" ? shown.back() : shown.front()).size.height;
+    }
+    return std::max(seen - row, seen / 2);
 }
 
 // The texts of the labels a cell shows, in the order it holds them.
@@ -512,7 +548,8 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
         r.message = refused;
         return r;
     }
-    r.message = (taps == 2 ? "double-tapped " : hold > 0 ? "pressed " : "tapped ") + named(s, *target);
+    const std::string verb = taps == 2 ? "double-tapped " : hold > 0 ? "pressed " : "tapped ";
+    r.message = verb + named(s, *target);
     auto window = target->view ? target->view->window() : nullptr;
     if (!window) {
         r.ok = false;
@@ -535,6 +572,15 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
     if (hold > 0) window->longPress(p, hold);
     else window->tap(p, taps);
     pass(actionTime());
+    // The control as it is now (a toggle turned on), where its screen still shows it: there its
+    // number is still that control, whichever view shows it now.
+    const int number = s.numberOf(*target);
+    const auto screenTouched = target->screen;
+    const long segmentTouched = target->buttonIndex;
+    const SimScreen after = screen();
+    if (const SimTarget* now = after.withNumber(number);
+        now && now->screen == screenTouched && now->buttonIndex == segmentTouched)
+        r.message = verb + named(after, *now);
     return r;
 }
 
@@ -556,19 +602,26 @@ SimSession::Result SimSession::type(const SimCommand& c) {
         r.message = alertInTheWay(screen(), nullptr);
         return r;
     }
+    // No keyboard types a byte that is no text.
+    std::size_t replaced = 0;
+    const std::string typed = clearing ? std::string() : keyboardText(c.text, replaced);
     if (auto field = std::dynamic_pointer_cast<UITextField>(responder)) {
         if (clearing && !field->clearText()) r.message = "the field keeps its text (the application refused to clear it)";
-        else if (!clearing) field->insertText(c.text);
+        else if (!clearing) field->insertText(typed);
     } else if (auto bar = std::dynamic_pointer_cast<UISearchBar>(responder)) {
-        (void)(clearing ? bar->simulateReplaceText("") : bar->simulateTyping(c.text));
+        (void)(clearing ? bar->simulateReplaceText("") : bar->simulateTyping(typed));
     } else if (auto area = std::dynamic_pointer_cast<UITextView>(responder)) {
         if (clearing) (void)area->replaceCharactersInRange({0, NSString::utf16Length(area->text())}, "");
-        else (void)area->insertText(c.text);
+        else (void)area->insertText(typed);
     } else {
         r.ok = false;
         r.message = "no text field, search bar or text is taking typing (tap one first)";
         return r;
     }
+    if (replaced == 1) r.message = "typed U+FFFD in place of 1 byte that is no UTF-8 (a keyboard types only text)";
+    else if (replaced > 1)
+        r.message = "typed U+FFFD in place of each of " + std::to_string(replaced) +
+                    " bytes that are no UTF-8 (a keyboard types only text)";
     pass(actionTime());
     return r;
 }
@@ -676,10 +729,11 @@ SimSession::Result SimSession::scroll(const SimCommand& c) {
         return r;
     }
     CGPoint offset = view->contentOffset();
-    if (c.direction == "down") offset.y += c.distance;
-    if (c.direction == "up") offset.y -= c.distance;
-    if (c.direction == "right") offset.x += c.distance;
-    if (c.direction == "left") offset.x -= c.distance;
+    const double distance = c.distance > 0 ? c.distance : flickDistance(*view, c.direction);
+    if (c.direction == "down") offset.y += distance;
+    if (c.direction == "up") offset.y -= distance;
+    if (c.direction == "right") offset.x += distance;
+    if (c.direction == "left") offset.x -= distance;
     view->simulateScroll(offset);
     pass(actionTime());
     return r;

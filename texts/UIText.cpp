@@ -217,6 +217,7 @@ void UIText::updateFavoritesButton(const TextEntry& entry) {
     if (!favoritesButton_) return;
     const bool favourite = context_.textServer && context_.textServer->textInFavorites(entry);
     favoritesButton_->setImage(UIImage::imageNamed(favourite ? "favorite_on" : "favorite_off"));
+    setAccessibilityToggle(*favoritesButton_, favourite);
 }
 
 void UIText::alignClick() {

@@ -1,4 +1,4 @@
-// Accessibility labels and traits, kept in the object's associated slots.
+// Accessibility labels, traits, values and hiding, kept in the object's associated slots.
 #include "platform/ui/UIAccessibility.h"
 
 #include "platform/foundation/Value.h"
@@ -6,6 +6,8 @@
 namespace {
 const char kLabelKey = 0;
 const char kTraitsKey = 0;
+const char kValueKey = 0;
+const char kHiddenKey = 0;
 }  // namespace
 
 std::string accessibilityLabel(const NSObject& element) {
@@ -28,4 +30,19 @@ void setAccessibilityTraits(NSObject& element, UIAccessibilityTraits traits) {
 
 void setAccessibilityToggle(NSObject& element, bool on) {
     setAccessibilityTraits(element, UIAccessibilityTraitToggleButton | (on ? UIAccessibilityTraitSelected : UIAccessibilityTraitNone));
+}
+
+std::string accessibilityValue(const NSObject& element) {
+    const Value value = element.associatedValue(&kValueKey);
+    return value.isString() ? value.string() : std::string();
+}
+
+void setAccessibilityValue(NSObject& element, const std::string& value) {
+    element.setAssociatedValue(&kValueKey, Value(value));
+}
+
+bool accessibilityElementsHidden(const NSObject& element) { return element.associatedValue(&kHiddenKey).boolValue(); }
+
+void setAccessibilityElementsHidden(NSObject& element, bool hidden) {
+    element.setAssociatedValue(&kHiddenKey, Value(hidden));
 }

@@ -75,6 +75,9 @@ public:
 
     CGFloat alpha() const { return alpha_; }
     void setAlpha(CGFloat alpha);
+    // The alpha drawn now: while an animation of it runs, the value it has reached by the clock
+    // along its curve (a view fading out is still seen until its fade ends); else alpha().
+    CGFloat presentationAlpha() const;
     bool isHidden() const { return hidden_; }
     virtual void setHidden(bool hidden);
     bool isOpaque() const { return opaque_; }

@@ -140,7 +140,37 @@ void UIView::noteAnimatableChange(const std::string& key) {
     auto& animation = s.building.back();
     if (animation->changed(this, key)) return;
     auto self = std::static_pointer_cast<UIView>(weak_from_this().lock());
-    animation->changes.push_back({self, this, key, false});
+    animation->changes.push_back({self, this, key, false, key == "opacity" ? presentationAlpha() : 0.0});
+}
+
+namespace {
+
+// How far along its curve an animation is at `t`, the share of its duration gone (0 to 1).
+double along(UIViewAnimationCurve curve, double t) {
+    switch (curve) {
+        case UIViewAnimationCurveEaseIn: return t * t;
+        case UIViewAnimationCurveEaseOut: return 1 - (1 - t) * (1 - t);
+        case UIViewAnimationCurveLinear: return t;
+        default: return t < 0.5 ? 2 * t * t : 1 - 2 * (1 - t) * (1 - t);
+    }
+}
+
+}  // namespace
+
+CGFloat UIView::presentationAlpha() const {
+    // The latest animation of the opacity still running decides.
+    const auto& active = state().active;
+    for (auto it = active.rbegin(); it != active.rend(); ++it) {
+        const UIViewAnimation& animation = **it;
+        for (const auto& change : animation.changes) {
+            if (change.address != this || change.key != "opacity" || change.supersededFlag) continue;
+            const double gone = animation.duration > 0
+                                    ? (Clock::now() - animation.startTime - animation.delay) / animation.duration
+                                    : 1;
+            return change.from + (alpha_ - change.from) * along(animation.curve, std::clamp(gone, 0.0, 1.0));
+        }
+    }
+    return alpha_;
 }
 
 void UIView::animateWithDuration(double duration, const std::function<void()>& animations) {

@@ -60,6 +60,8 @@ public:
         const UIView* address;
         std::string key;
         bool supersededFlag = false;
+        // Where an opacity change starts: the alpha drawn when it was made.
+        double from = 0;
     };
 
     Form form = Form::Block;

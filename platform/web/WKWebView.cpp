@@ -11,6 +11,7 @@
 #include "platform/net/NSURLError.h"
 #include "platform/net/NSURLSession.h"
 #include "platform/net/NSURLSessionConfiguration.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIScrollView.h"
 #include "platform/web/HTMLDocument.h"
@@ -246,6 +247,8 @@ void WKWebView::evaluateJavaScript(const std::string& script, ScriptCompletion c
 // --- The page's views ------------------------------------------------------------------------------
 
 void WKWebView::showDocument() {
+    // A page is known by its title, as a person sees it; where it was loaded from they do not see.
+    setAccessibilityLabel(*this, title());
     for (const auto& view : contentViews_) view->removeFromSuperview();
     contentViews_.clear();
     linksInText_.clear();

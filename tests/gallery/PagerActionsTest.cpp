@@ -27,6 +27,7 @@
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIApplication.h"
@@ -147,6 +148,12 @@ protected:
         return button && button->currentImage() ? button->currentImage()->name() : "";
     }
     bool hdButtonHidden() const { return pager_->hdImageBarButton()->customView()->isHidden(); }
+    // Whether the HD button says it is on, as its lit image shows.
+    bool hdButtonOn() const {
+        const UIAccessibilityTraits traits = accessibilityTraits(*pager_->hdImageBarButton()->customView());
+        EXPECT_TRUE(traits & UIAccessibilityTraitToggleButton);
+        return (traits & UIAccessibilityTraitSelected) != 0;
+    }
 
     std::unique_ptr<ContentServer> server_;
     GalleryContext context_;
@@ -370,6 +377,7 @@ TEST_F(PagerActionsTest, TheHDSwitchDownloadsTheFileOnceAndThenSwitchesBothWays)
     ASSERT_TRUE(waitForPicture());
     EXPECT_EQ(page()->image()->pixelWidth(), kDemoPictureWidth);
     EXPECT_EQ(hdButtonImage(), "button_hd");
+    EXPECT_FALSE(hdButtonOn());
     server_->clearRequests();
     // Not on the device yet, and remembered so: the thumbnails' sign asks the same way.
     EXPECT_FALSE(ImageLoader::hdImageExists(rows->front(), context_));
@@ -399,6 +407,7 @@ TEST_F(PagerActionsTest, TheHDSwitchDownloadsTheFileOnceAndThenSwitchesBothWays)
     ASSERT_TRUE(waitForPicture());
     EXPECT_EQ(page()->image()->pixelWidth(), kDemoHDPictureWidth);
     EXPECT_EQ(hdButtonImage(), "button_hd_up");
+    EXPECT_TRUE(hdButtonOn());
     // Switching to the large picture hides the controls; the download let the screen lock go.
     EXPECT_TRUE(pager_->controllsHidden());
     EXPECT_FALSE(UIApplication::sharedApplication()->isIdleTimerDisabled());
@@ -414,6 +423,7 @@ TEST_F(PagerActionsTest, TheHDSwitchDownloadsTheFileOnceAndThenSwitchesBothWays)
     EXPECT_FALSE(page()->hdImage());
     EXPECT_EQ(page()->image()->pixelWidth(), kDemoPictureWidth);
     EXPECT_EQ(hdButtonImage(), "button_hd");
+    EXPECT_FALSE(hdButtonOn());
 
     // On the device now: no second download.
     server_->clearRequests();

@@ -156,7 +156,8 @@ TEST_F(PhotoPagerTest, SwipesAndTheToolbarPageWithoutWrappingAndTheTitleStripAnd
     // The screen: the picture the page shows, touched for the bars and the zoom (the pager's
     // and the zoom view's drags are not listed), by its file's name; the name in the strip with
     // its information button, the author over the list's back button and the author's
-    // information item, the menu (Download HD, Get HD, Share), the arrows, HD and the slideshow.
+    // information item, the menu (Download HD, Get HD, Share), the arrows, HD (on while the HD
+    // picture shows) and the slideshow.
     const std::string screen = SimScreen::capture().text();
     EXPECT_EQ(screen, R"([1] picture
   image p0010.jpg
@@ -164,7 +165,7 @@ TEST_F(PhotoPagerTest, SwipesAndTheToolbarPageWithoutWrappingAndTheTitleStripAnd
 [2] button "information"
 == Albrecht Dürer ==
   [3] < List  | [4] information  
--- toolbar: [5] menu  [6] previous picture (disabled)  [7] HD  [8] next picture  [9] slideshow  
+-- toolbar: [5] menu  [6] previous picture (disabled)  [7] HD (off)  [8] next picture  [9] slideshow  
 )");
 
     EXPECT_FALSE(swipe(false));  // nothing before the first

@@ -12,6 +12,7 @@
 #include "media/UIPlayListEditViewController.h"
 #include "media/UIPlaylistsGridViewController.h"
 #include "platform/dispatch/NSRunLoop.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIImage.h"
@@ -212,11 +213,12 @@ TEST_F(PlaylistsGridTest, ALongPressShowsOneDeleteButtonAtATimeWhichDeletesThePl
     const CGPoint corner = evening->imageView()->frame().origin;
     EXPECT_EQ(button->frame(), CGRectMake(corner.x - 8, corner.y - 8, 30, 30));
     EXPECT_EQ(grid_->lastEditingCell(), evening);
-    // A person reads each tile as a button, the creating one by what it does, the round one on a
-    // tile as its close button, never by their pictures.
+    // A person reads each tile as a button named by its title, the creating one by what it does,
+    // the round one on a tile as its close button, never by their pictures.
     const std::string screen = SimScreen::capture().text();
-    EXPECT_NE(screen.find("[1] button\n  [2] button \"close\"\n  image note\n  \"Evening\"\n"), std::string::npos) << screen;
-    EXPECT_NE(screen.find("] button \"new playlist\"\n  image note_add\n"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("[1] button \"Evening\"\n  [2] button \"close\"\n  \"Evening\"\n"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("] button \"new playlist\"\n"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("image note"), std::string::npos) << screen;
 
     // Another tile takes the button; a second press on it hides it.
     auto morning = tile(1);
@@ -314,6 +316,7 @@ TEST_F(CategoriesGridTest, ATilePerCategoryWithItsCountAndPictureOpensItsSongs) 
     auto bach = tile(0);
     ASSERT_TRUE(bach);
     EXPECT_EQ(bach->textLabel()->text(), "Bach");
+    EXPECT_EQ(accessibilityLabel(*bach), "Bach") << "a tile is named by its title";
     EXPECT_EQ(bach->detailTextLabel()->text(), "\xD1\x81ompositions: 4");
     EXPECT_TRUE(bach->imageView()->image()) << "the author's picture";
     EXPECT_EQ(bach->delegate(), nullptr);

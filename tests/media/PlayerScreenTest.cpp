@@ -43,6 +43,14 @@ protected:
         auto shown = button->imageForState(UIControlStateNormal);
         return shown ? shown->name() : "";
     }
+    // What a person who does not see the button hears of it: its name, then its state (a mode,
+    // else on or off).
+    static std::string said(const std::shared_ptr<UIButton>& button) {
+        std::string state = accessibilityValue(*button);
+        if (state.empty() && (accessibilityTraits(*button) & UIAccessibilityTraitToggleButton))
+            state = accessibilityTraits(*button) & UIAccessibilityTraitSelected ? "on" : "off";
+        return accessibilityLabel(*button) + (state.empty() ? "" : " " + state);
+    }
     bool ready() {
         const bool done = pump([&] {
             const auto& p = music_.player->mediaPlayer()->player();
@@ -68,15 +76,22 @@ TEST_F(PlayerScreenTest, TheControlsShowAndChangeThePlayersState) {
     EXPECT_EQ(image(controls->playButton()), "play");
     EXPECT_EQ(image(controls->loopButton()), "r");
     EXPECT_EQ(image(controls->shuffleButton()), "s");
+    // Repeat and shuffle keep their names; the mode their images show is their state.
+    EXPECT_EQ(said(controls->loopButton()), "repeat off");
+    EXPECT_EQ(said(controls->shuffleButton()), "shuffle off");
     controls->loopButton()->sendActionsForControlEvents(UIControlEventTouchUpInside);
     EXPECT_EQ(image(controls->loopButton()), "r_up");
+    EXPECT_EQ(said(controls->loopButton()), "repeat all");
     controls->loopButton()->sendActionsForControlEvents(UIControlEventTouchUpInside);
     EXPECT_EQ(image(controls->loopButton()), "r.1");
+    EXPECT_EQ(said(controls->loopButton()), "repeat one");
     controls->loopButton()->sendActionsForControlEvents(UIControlEventTouchUpInside);
     EXPECT_EQ(image(controls->loopButton()), "r");
+    EXPECT_EQ(said(controls->loopButton()), "repeat off");
     EXPECT_EQ(music_.player->rewind(), 0);
     controls->shuffleButton()->sendActionsForControlEvents(UIControlEventTouchUpInside);
     EXPECT_EQ(image(controls->shuffleButton()), "s_up");
+    EXPECT_EQ(said(controls->shuffleButton()), "shuffle on");
     EXPECT_TRUE(music_.player->shuffle());
     controls->playButton()->sendActionsForControlEvents(UIControlEventTouchUpInside);
     EXPECT_TRUE(music_.player->isPlaying());

@@ -115,13 +115,14 @@ TEST_F(SimControlsTest, ATapByTextReachesTheDeepestControlShowingItAndAnyTextOfA
               std::string::npos)
         << text;
 
-    // A row's second text; the area holds the same text but the row inside it is deeper.
+    // A row's second text; the area holds the same text but the row inside it is deeper. What it
+    // reached is said as it is after the tap: chosen.
     auto tapped = run("tap The Night Watch");
     EXPECT_TRUE(tapped.ok) << tapped.message;
-    EXPECT_EQ(tapped.message, "tapped [4] row \"Rembrandt van Rijn\" \"The Night Watch\"");
+    EXPECT_EQ(tapped.message, "tapped [4] row \"Rembrandt van Rijn\" \"The Night Watch\" (selected)");
     EXPECT_EQ(rows->selected, std::vector<long>{1});
     // Part of a text, and the control inside a row by its own number.
-    EXPECT_EQ(run("tap Milk").message, "tapped [6] row \"Johannes Vermeer\" \"The Milkmaid\"");
+    EXPECT_EQ(run("tap Milk").message, "tapped [6] row \"Johannes Vermeer\" \"The Milkmaid\" (selected)");
     EXPECT_EQ(rows->selected, (std::vector<long>{1, 2}));
     EXPECT_EQ(run("tap 5").message, "tapped [5] button \"info\"");
     EXPECT_EQ(rows->informed, std::vector<long>{1});
@@ -135,7 +136,7 @@ TEST_F(SimControlsTest, ATapByTextReachesTheDeepestControlShowingItAndAnyTextOfA
     EXPECT_EQ(missed.message, "nothing to tap called \"The Garden of Earthly Delights\" on the screen");
     auto tooFar = run("tap 40");
     EXPECT_FALSE(tooFar.ok);
-    EXPECT_EQ(tooFar.message, "there is no control numbered 40 on the screen (it shows 7)");
+    EXPECT_EQ(tooFar.message, "there is no control numbered 40 on the screen (it shows 7 controls)");
 }
 
 TEST_F(SimControlsTest, SegmentsSlidersAndSwitchesAreSetThroughTheirOwnActionsAndReadBack) {
@@ -158,7 +159,7 @@ TEST_F(SimControlsTest, SegmentsSlidersAndSwitchesAreSetThroughTheirOwnActionsAn
     EXPECT_EQ(run("set segments 3x").message, "set [1] segments 1x 2x <3x>");
     EXPECT_EQ(zoom->selectedSegmentIndex(), 2);
     EXPECT_EQ(run("set 1 1").message, "set [1] segments <1x> 2x 3x") << "a place, counted from 1";
-    EXPECT_EQ(run("tap 2x").message, "tapped [1] segments <1x> 2x 3x");
+    EXPECT_EQ(run("tap 2x").message, "tapped [1] segments 1x <2x> 3x") << "as the tap left it";
     EXPECT_EQ(zoom->selectedSegmentIndex(), 1);
     EXPECT_EQ(counter->count, 3);
 
@@ -201,7 +202,7 @@ TEST_F(SimControlsTest, TypingGoesToASearchBarOnceItIsTappedAndItsCancelButtonIs
     EXPECT_FALSE(early.ok);
     EXPECT_EQ(early.message, "no text field, search bar or text is taking typing (tap one first)");
 
-    EXPECT_EQ(run("tap search").message, "tapped [1] search \"\" (placeholder \"Painter or picture\")");
+    EXPECT_EQ(run("tap search").message, "tapped [1] search \"\" (placeholder \"Painter or picture\") (typing)");
     EXPECT_TRUE(bar->isFirstResponder());
     EXPECT_TRUE(run("type Night").ok);
     EXPECT_TRUE(run("type \" Watch\"").ok);

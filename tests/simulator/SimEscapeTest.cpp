@@ -61,8 +61,8 @@ TEST_F(SimEscapeTest, NamesPrintTheirBreaksQuotesControlsAndInvisibleMarksAsEsca
                         "[5] row \"Caf\xC3\xA9 \\x{FF} Fa\u00E7ade\u200D\"\n"
                         "[6] button \"Delete\\u{200F}\"\n");
     // Taps reach them by what they show, and say what they reached on one line.
-    EXPECT_EQ(run("tap Evening").message, "tapped [1] row \"Evening\\n  [99] button \\\"Delete all\\\"\"");
-    EXPECT_EQ(run("tap \u202Etfel").message, "tapped [2] row \"\\u{202E}tfel ot thgir\"");
+    EXPECT_EQ(run("tap Evening").message, "tapped [1] row \"Evening\\n  [99] button \\\"Delete all\\\"\" (selected)");
+    EXPECT_EQ(run("tap \u202Etfel").message, "tapped [2] row \"\\u{202E}tfel ot thgir\" (selected)");
 
     // Typed words echoed back.
     EXPECT_EQ(run("tap Ca\u202Encel").message, "nothing to tap called \"Ca\\u{202E}ncel\" on the screen");

@@ -3,8 +3,12 @@
 // and goes; a control that left keeps its number from any newcomer while its screen shows, so a
 // number typed for it reaches nothing rather than something else; a list made anew keeps each
 // row's number with the row, whichever cell shows it; a pager's controls keep theirs as its page
-// turns and as a count beside a button's name changes.
+// turns and as a count beside a button's name changes; an overlay that follows another takes
+// fresh numbers while the screen under them shows; a picture fading out is on the screen until
+// its fade ends.
+#include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIAccessibility.h"
+#include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
@@ -169,7 +173,7 @@ TEST_F(SimNumberingTest, AControlThatLeftKeepsItsNumberFromNewcomersWhileItsScre
                         "[5] row \"Canon\" \"Download\"\n  [6] button \"Download\"\n-- toolbar: [7] Trash  \n");
     const auto again = run("tap 4");
     EXPECT_FALSE(again.ok);
-    EXPECT_EQ(again.message, "there is no control numbered 4 on the screen (it shows 6)");
+    EXPECT_EQ(again.message, "there is no control numbered 4 on the screen (it shows 6 controls)");
 
     // Made anew in another order, the list keeps each row's number and its button's with it.
     std::swap(songs->songs[0], songs->songs[2]);
@@ -248,4 +252,126 @@ TEST_F(SimNumberingTest, APagersControlsKeepTheirNumbersAsThePageTurnsAndALikeCo
     loading->view()->subviews().front()->setHidden(false);
     EXPECT_EQ(numberOf(screen(), "picture"), picture) << screen();
     EXPECT_EQ(numberOf(screen(), "pause slideshow"), pause) << screen();
+}
+
+TEST_F(SimNumberingTest, AnOverlayThatFollowsAnotherTakesFreshNumbersWhileTheScreenUnderThemShows) {
+    auto list = UIViewController::make();
+    list->setTitle("Portraits");
+    auto navigation = UINavigationController::initWithRootViewController(list);
+    auto pager = std::make_shared<Pager>();
+    navigation->pushViewController(pager, false);
+    window->setRootViewController(navigation);
+    session.settle();
+    const int about = numberOf(screen(), "button \"About\"");
+    ASSERT_NE(about, 0) << screen();
+
+    // The menu's sheet; its Download HD lays a busy overlay with its Cancel on the window, and
+    // the photo library's question comes when the overlay has gone, then the message that it is done.
+    auto busy = UIView::initWithFrame(window->bounds());
+    auto cancel = UIButton::buttonWithType(UIButtonTypeSystem);
+    cancel->setTitle("Cancel", UIControlStateNormal);
+    cancel->setFrame(CGRectMake(140, 300, 100, 44));
+    busy->addSubview(cancel);
+    auto sheet = UIAlertController::alertControllerWithTitle("", "", UIAlertControllerStyle::ActionSheet);
+    sheet->addAction(UIAlertAction::actionWithTitle("Download HD", UIAlertActionStyle::Default,
+                                                    [&](const auto&) { window->addSubview(busy); }));
+    pager->presentViewController(sheet, false, nullptr);
+    session.settle();
+    const int download = numberOf(screen(), "Download HD");
+    ASSERT_NE(download, 0) << screen();
+    ASSERT_TRUE(run("tap Download HD").ok);
+    const int stop = numberOf(screen(), "button \"Cancel\"");
+    ASSERT_NE(stop, 0) << screen();
+    EXPECT_NE(stop, download) << screen();
+
+    busy->removeFromSuperview();
+    auto question = UIAlertView::initWithTitle("Allow adding to your photos?", "", nullptr, "Don't Allow", {"Allow"});
+    question->show();
+    const std::string asked = screen();
+    const int dontAllow = numberOf(asked, "Don't Allow"), allow = numberOf(asked, "Allow");
+    ASSERT_TRUE(dontAllow && allow) << asked;
+    for (const int taken : {download, stop, about}) {
+        EXPECT_NE(dontAllow, taken) << asked;
+        EXPECT_NE(allow, taken) << asked;
+    }
+    // A late tap meant for the overlay's Cancel reaches nothing.
+    const auto late = run("tap " + std::to_string(stop));
+    EXPECT_FALSE(late.ok);
+    EXPECT_EQ(late.message, "there is no control numbered " + std::to_string(stop) + " on the screen (it shows 6 controls)");
+    EXPECT_TRUE(question->isVisible());
+    ASSERT_TRUE(run("tap Allow").ok);
+    auto done = UIAlertView::initWithTitle("", "Complete", nullptr, "OK", {});
+    done->show();
+    const int ok = numberOf(screen(), "OK");
+    for (const int taken : {download, stop, dontAllow, allow, about}) EXPECT_NE(ok, taken) << screen();
+    ASSERT_TRUE(run("tap OK").ok);
+
+    // Once the screen under them has gone, their numbers are free again.
+    ASSERT_TRUE(run("back").ok);
+    auto welcome = UIAlertView::initWithTitle("Welcome", "", nullptr, "Close", {});
+    welcome->show();
+    EXPECT_EQ(numberOf(screen(), "Close"), 1) << screen();
+}
+
+TEST_F(SimNumberingTest, APictureFadingOutStaysListedWithItsNumberAndDrawnUntilTheFadeEnds) {
+    // A slideshow's page: the picture fades out, then the next one takes its place.
+    auto page = picturePage(true);
+    auto picture = page->view()->subviews().front();
+    picture->setBackgroundColor(UIColor::redColor());
+    root->addChildViewController(page);
+    root->view()->addSubview(page->view());
+    session.settle();
+    ASSERT_EQ(numberOf(screen(), "picture"), 1) << screen();
+    std::shared_ptr<UIViewController> next;
+    UIView::animateWithDuration(0.3, [&] { page->view()->setAlpha(0); }, [&](bool) {
+        page->view()->removeFromSuperview();
+        next = picturePage(true);
+        root->view()->addSubview(next->view());
+    });
+    ASSERT_TRUE(run("advance 0.15").ok);
+    EXPECT_EQ(numberOf(screen(), "picture"), 1) << screen();
+    EXPECT_EQ(run("tap 99").message, "there is no control numbered 99 on the screen (it shows 1 control)");
+    // Drawn as far as the fade has gone: neither the whole red nor the white under it.
+    const std::string shot = Sandbox::tmp() + "/fading.png";
+    ASSERT_TRUE(run("shot " + shot).ok);
+    auto drawn = UIImage::imageWithContentsOfFile(shot);
+    ASSERT_TRUE(drawn);
+    const auto half = shotRGB(*drawn, 187, 250);
+    EXPECT_EQ(half[0], 255);
+    EXPECT_GT(half[1], 60);
+    EXPECT_LT(half[1], 195);
+
+    ASSERT_TRUE(run("advance 0.15").ok);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(numberOf(screen(), "picture"), 1) << screen();
+}
+
+TEST_F(SimNumberingTest, AControlBackFromAPartOfTheScreenThatWasAwayTakesItsNumberBackFromAnOverlay) {
+    // A menu that comes and goes over part of a screen, and a button of the screen's own.
+    auto button = [](const std::string& title, CGFloat y) {
+        auto made = UIButton::buttonWithType(UIButtonTypeSystem);
+        made->setTitle(title, UIControlStateNormal);
+        made->setFrame(CGRectMake(20, y, 200, 44));
+        return made;
+    };
+    auto menu = UIViewController::make();
+    menu->view()->setFrame(CGRectMake(0, 64, 250, 400));
+    menu->view()->addSubview(button("Gallery", 36));
+    menu->view()->addSubview(button("Music", 86));
+    root->addChildViewController(menu);
+    root->view()->addSubview(menu->view());
+    root->view()->addSubview(button("Songs", 600));
+    const std::string open = "[1] button \"Gallery\"\n[2] button \"Music\"\n[3] button \"Songs\"\n";
+    ASSERT_EQ(screen(), open);
+
+    // While the menu is away, an alert takes a number the menu had.
+    menu->view()->setHidden(true);
+    auto named = UIAlertView::initWithTitle("New Playlist", "", nullptr, "OK", {});
+    named->show();
+    const std::string asked = screen();
+    ASSERT_EQ(numberOf(asked, "OK"), 1) << asked;
+    ASSERT_TRUE(run("tap OK").ok);
+
+    menu->view()->setHidden(false);
+    EXPECT_EQ(screen(), open);
 }

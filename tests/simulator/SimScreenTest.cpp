@@ -1,11 +1,15 @@
 // The screen read as text and drawn as a picture, in process: the text screen decodes no
 // picture (a shot decodes each one once), a huge label shows only its beginning in both, and
 // the buttons inside a table row are listed on its line and can be tapped, and a screen laid
-// inside a button is listed and reached, the button where the screen leaves it free.
+// inside a button is listed and reached, the button where the screen leaves it free. What is
+// listed is what a person sees: a page by its title, a picture by what it shows, a bar without a
+// title by its buttons; never an address or a file of this machine, nor a backdrop.
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Sandbox.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIApplication.h"
+#include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIDevice.h"
@@ -13,10 +17,13 @@
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
+#include "platform/ui/UINavigationController.h"
+#include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UITableView.h"
 #include "platform/ui/UITableViewCell.h"
 #include "platform/ui/UIViewController.h"
 #include "platform/ui/UIWindow.h"
+#include "platform/web/WKWebView.h"
 #include "simulator/SimRenderer.h"
 #include "simulator/SimCommand.h"
 #include "simulator/SimScreen.h"
@@ -227,4 +234,39 @@ TEST_F(ScreenTest, AScreenInsideAButtonIsListedUnderItAndItsRowsAreTapped) {
     }
     UIImage::setScreenScale(scale);
     EXPECT_EQ(rows->log, (std::vector<std::string>{"row 1", "dimming"}));
+}
+
+TEST_F(ScreenTest, APageIsListedByItsTitleAPictureByWhatItShowsAndABarWithoutATitleByItsButtons) {
+    auto form = UIViewController::make();
+    form->navigationItem()->setLeftBarButtonItem(
+        UIBarButtonItem::initWithTitle("Cancel", UIBarButtonItemStylePlain, nullptr, nullptr));
+    form->navigationItem()->setRightBarButtonItem(
+        UIBarButtonItem::initWithTitle("Request", UIBarButtonItemStyleDone, nullptr, nullptr));
+    form->view()->setBackgroundColor(UIColor::whiteColor());
+    auto page = WKWebView::initWithFrame(CGRectMake(0, 64, 375, 200));
+    (void)page->loadHTMLString("<html><head><title>Impasto</title></head><body><h2>Impasto</h2></body></html>",
+                               "file:///home/someone/ostrel/build/runs/4242/bundle/");
+    form->view()->addSubview(page);
+    auto blank = WKWebView::initWithFrame(CGRectMake(0, 270, 375, 100));
+    (void)blank->loadHTMLString("", "");
+    form->view()->addSubview(blank);
+    // A backdrop drawn under the controls says nothing; a picture says what it shows.
+    auto backdrop = UIImageView::initWithImage(picture("bar_ipad.png", 90));
+    backdrop->setFrame(CGRectMake(0, 380, 375, 40));
+    setAccessibilityElementsHidden(*backdrop, true);
+    form->view()->addSubview(backdrop);
+    auto painting = UIImageView::initWithImage(picture("c02_1.png", 200));
+    painting->setFrame(CGRectMake(0, 430, 100, 100));
+    setAccessibilityLabel(*painting, "Antonio Vivaldi");
+    form->view()->addSubview(painting);
+    window->setRootViewController(UINavigationController::initWithRootViewController(form));
+    window->layoutAndDisplayIfNeeded();
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+
+    const std::string text = SimScreen::capture().text();
+    EXPECT_EQ(text, "-- bar: [1] Cancel  | [2] Request  \nweb \"Impasto\"\nheading \"Impasto\" (18pt)\n"
+                    "image \"Antonio Vivaldi\"\n")
+        << text;
+    for (const char* detail : {"(untitled)", "file:", "about:blank", "bar_ipad", "c02_1"})
+        EXPECT_EQ(text.find(detail), std::string::npos) << detail << "\n" << text;
 }

@@ -1,6 +1,7 @@
 // The state a shot draws, in the text too: a toggle reads (on) or (off) as it shows (a tick
 // beside an author, a lit like button, a filter in use, a selected button), a checkmark reads
-// (on), and a row the list shows selected reads (selected).
+// (on), a row the list shows selected reads (selected), and a button showing one of more states
+// keeps its name with the state after it. A tap says what it reached as the tap left it.
 #include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIButton.h"
@@ -95,8 +96,9 @@ TEST_F(SimStateTest, TogglesTicksAndAFilterInUseReadOnOrOffAndChangeWithATap) {
 
     EXPECT_EQ(screen(), "== Authors ==\n  | [1] favorite (2.3kk) (off)  [2] filter (on)  \n"
                         "[3] row \"Hans Holbein\" (on)\n[4] row \"Johannes Vermeer\" (off)\n[5] button \"Grid\" (on)\n");
-    ASSERT_TRUE(run("tap 1").ok);
-    ASSERT_TRUE(run("tap 4").ok);
+    EXPECT_EQ(run("tap 1").message, "tapped [1] favorite (2.3kk) (on)");
+    // The list made its rows anew: the row is still the one tapped.
+    EXPECT_EQ(run("tap 4").message, "tapped [4] row \"Johannes Vermeer\" (on)");
     EXPECT_EQ(screen(), "== Authors ==\n  | [1] favorite (2.3kk) (on)  [2] filter (on)  \n"
                         "[3] row \"Hans Holbein\" (on)\n[4] row \"Johannes Vermeer\" (on)\n[5] button \"Grid\" (on)\n");
 }
@@ -112,4 +114,24 @@ TEST_F(SimStateTest, ACheckmarkReadsOnAndARowShownSelectedReadsSelected) {
     // Selected without showing it, a row reads as it looks.
     table->selectRowAtIndexPath(NSIndexPath::indexPathForRow(2, 0), false, UITableViewScrollPositionNone);
     EXPECT_EQ(screen(), "[1] row \"Portraits\"\n[2] row \"Landscapes\" (on)\n[3] row \"Still Life\"\n");
+}
+
+TEST_F(SimStateTest, AButtonShowingOneOfThreeStatesKeepsItsNameAndReadsTheStateAfterIt) {
+    // A repeat button: its image shows off, all or one; its name stays.
+    auto repeat = UIButton::buttonWithType(UIButtonTypeCustom);
+    repeat->setFrame(CGRectMake(20, 100, 44, 44));
+    setAccessibilityLabel(*repeat, "repeat");
+    setAccessibilityValue(*repeat, "off");
+    UIButton* button = repeat.get();
+    repeat->addTarget(nullptr, [button](const std::shared_ptr<NSObject>&) {
+        const std::string now = accessibilityValue(*button);
+        setAccessibilityValue(*button, now == "off" ? "all" : now == "all" ? "one" : "off");
+    }, UIControlEventTouchUpInside);
+    root->view()->addSubview(repeat);
+    session.settle();
+
+    EXPECT_EQ(screen(), "[1] button \"repeat\" (off)\n");
+    EXPECT_EQ(run("tap repeat").message, "tapped [1] button \"repeat\" (all)");
+    EXPECT_EQ(run("tap 1").message, "tapped [1] button \"repeat\" (one)");
+    EXPECT_EQ(screen(), "[1] button \"repeat\" (one)\n");
 }

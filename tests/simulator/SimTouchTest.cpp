@@ -3,12 +3,14 @@
 // `move` drags a row onto another's place. While an alert is up every tap and key meant for
 // what lies under it is refused, naming the alert's buttons. A control keeps its number while
 // it stays on the screen. A view that takes taps is named by what it says it is, a picture by its
-// file's name. A field is cleared and typed anew, and a text view takes typing. While
+// file's name. A field is cleared and typed anew, and a text view takes typing; bytes that are no
+// text are typed as U+FFFD, as no keyboard types them, and the run says so. While
 // a person's session waits, the clock follows real time; a script's stands still. Remote-control
 // presses reach the application as the system hands them over, and a link can start it. `back`
 // is a finger on the back button: where none can be touched, nothing goes back.
 #include "platform/dispatch/NSTimer.h"
 #include "platform/foundation/ClassRegistry.h"
+#include "platform/foundation/NSString.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIAlertController.h"
@@ -241,7 +243,7 @@ TEST_F(SimTouchTest, ControlsKeepTheirNumbersWhileTheyAreOnTheScreen) {
     EXPECT_EQ(catalogue->downloads, std::vector<std::string>{"Bolero"});
     auto gone = run("tap 2");
     EXPECT_FALSE(gone.ok);
-    EXPECT_EQ(gone.message, "there is no control numbered 2 on the screen (it shows 5)");
+    EXPECT_EQ(gone.message, "there is no control numbered 2 on the screen (it shows 5 controls)");
 
     // Something new on the same screen takes the lowest number no control there had: the 2 of
     // the button that left could still be meant.
@@ -355,6 +357,34 @@ TEST_F(SimTouchTest, AFieldIsClearedAndTypedAnewAndATextViewTakesTyping) {
     EXPECT_EQ(SimCommand::parse("clear").kind, SimCommand::Kind::Clear);
 }
 
+TEST_F(SimTouchTest, BytesThatAreNoTextAreTypedAsReplacementCharactersAndSaidSo) {
+    auto name = UITextField::make();
+    name->setFrame(CGRectMake(20, 80, 300, 31));
+    root->view()->addSubview(name);
+    auto bar = UISearchBar::make();
+    bar->setFrame(CGRectMake(0, 260, 375, 56));
+    root->view()->addSubview(bar);
+    const std::string replacement = "\xEF\xBF\xBD";
+
+    const auto one = run("type @1 Even\xFFing");
+    ASSERT_TRUE(one.ok) << one.message;
+    EXPECT_EQ(name->text(), "Even" + replacement + "ing");
+    EXPECT_EQ(one.message, "typed U+FFFD in place of 1 byte that is no UTF-8 (a keyboard types only text)");
+    // A surrogate encoded on its own is three bytes that start no character; text typed as
+    // it is says nothing.
+    ASSERT_TRUE(run("clear").ok);
+    const auto lone = run("type \xED\xA0\x80 \xF0\x9F\x8E\xBB");
+    EXPECT_EQ(name->text(), replacement + replacement + replacement + " \xF0\x9F\x8E\xBB");
+    EXPECT_EQ(lone.message, "typed U+FFFD in place of each of 3 bytes that are no UTF-8 (a keyboard types only text)");
+    EXPECT_TRUE(NSString::isValidUTF8(name->text()));
+    const auto plain = run("type " + replacement);
+    EXPECT_TRUE(plain.ok);
+    EXPECT_EQ(plain.message, "");
+
+    ASSERT_TRUE(run("type @2 Verm\xC3").ok);
+    EXPECT_EQ(bar->text(), "Verm" + replacement);
+}
+
 TEST_F(SimTouchTest, RemotePressesReachTheApplicationWhileItTakesThem) {
     auto listener = std::make_shared<Listener>();
     auto application = UIApplication::sharedApplication();
@@ -462,11 +492,12 @@ TEST_F(SimTouchTest, BarButtonsTheBackButtonAnAlertViewsButtonsAndCancelAreTouch
 
     auto alert = UIAlertView::initWithTitle("Welcome", "The gallery fetches pictures.", answers, "Close", {"Open"});
     alert->show();
-    EXPECT_NE(screen().find("== alert: Welcome ==\n  The gallery fetches pictures.\n  [6] Close\n  [7] Open\n"),
+    // The cover that has gone keeps its number while the screen it lay over shows.
+    EXPECT_NE(screen().find("== alert: Welcome ==\n  The gallery fetches pictures.\n  [7] Close\n  [8] Open\n"),
               std::string::npos)
         << screen();
     EXPECT_FALSE(run("tap Share").ok) << "the alert takes every touch";
-    EXPECT_EQ(run("tap Open").message, "tapped [7] Open");
+    EXPECT_EQ(run("tap Open").message, "tapped [8] Open");
     EXPECT_EQ(answers->seen.back(), "Open");
     EXPECT_FALSE(alert->isVisible());
 

@@ -272,9 +272,10 @@ TEST(SimulatorCommands, EveryVerbAndItsOtherNamesReadToTheirKindInAnyCase) {
         ++listed;
     }
     EXPECT_GE(listed, 25);
-    // Defaults a verb gives: a swipe has no distance, a scroll 200 points.
+    // Defaults a verb gives: neither a swipe nor a scroll has a distance (a scroll then moves a
+    // screenful less a row).
     EXPECT_EQ(SimCommand::parse("swipe left").distance, 0);
-    EXPECT_EQ(SimCommand::parse("scroll up").distance, 200);
+    EXPECT_EQ(SimCommand::parse("scroll up").distance, 0);
     EXPECT_EQ(SimCommand::parse("frobnicate").error, "unknown command \"frobnicate\" (help lists the commands)");
 }
 

@@ -9,6 +9,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/net/NSURL.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIColor.h"
@@ -161,14 +162,23 @@ TEST_F(TextScreensTest, PagingWrapsAndShowingATextMarksItRead) {
 TEST_F(TextScreensTest, TheFavouriteButtonTogglesTheFavourite) {
     auto texts = demoTexts();
     auto screen = reader(texts);
+    // The star says what it shows, filled or not.
+    auto starOn = [&] {
+        const UIAccessibilityTraits traits = accessibilityTraits(*screen->favoritesButton());
+        EXPECT_TRUE(traits & UIAccessibilityTraitToggleButton);
+        return (traits & UIAccessibilityTraitSelected) != 0;
+    };
     EXPECT_EQ(imageOf(screen->favoritesButton()), "favorite_off");
+    EXPECT_FALSE(starOn());
     screen->favoritesClick();
     EXPECT_TRUE(server()->textInFavorites(texts[0]));
     EXPECT_EQ(imageOf(screen->favoritesButton()), "favorite_on");
+    EXPECT_TRUE(starOn());
     screen->favoritesClick();
     EXPECT_FALSE(server()->textInFavorites(texts[0]));
     EXPECT_EQ(server()->favoritesCount(), 0u);
     EXPECT_EQ(imageOf(screen->favoritesButton()), "favorite_off");
+    EXPECT_FALSE(starOn());
 }
 
 TEST_F(TextScreensTest, PictureLinksOpenThePagerAndThePageStays) {

@@ -136,4 +136,26 @@ TEST_F(Animations, DisabledAnimationsAndZeroDurationsCompleteOnTheNextTurnNotInl
     EXPECT_EQ(log[2]->springDamping, 0.7);
 }
 
+TEST_F(Animations, AFadeIsDrawnAsFarAsItHasGoneAlongItsCurveUntilItEnds) {
+    auto view = UIView::initWithFrame(CGRectMake(0, 0, 10, 10));
+    view->setAlpha(0.8);
+    EXPECT_DOUBLE_EQ(view->presentationAlpha(), 0.8) << "nothing running: the alpha itself";
+    UIView::animateWithDuration(0.4, 0.1, UIViewAnimationOptionCurveLinear, [&] { view->setAlpha(0); }, nullptr);
+    EXPECT_EQ(view->alpha(), 0);
+    EXPECT_DOUBLE_EQ(view->presentationAlpha(), 0.8) << "its delay has not passed";
+    Clock::advance(0.2);
+    EXPECT_NEAR(view->presentationAlpha(), 0.6, 1e-9);
+    Clock::advance(0.2);
+    EXPECT_NEAR(view->presentationAlpha(), 0.2, 1e-9);
+
+    // Taken over from where it got to, eased in and out: half-way at half its time.
+    UIView::animateWithDuration(0.2, 0, UIViewAnimationOptionBeginFromCurrentState, [&] { view->setAlpha(1); }, nullptr);
+    EXPECT_NEAR(view->presentationAlpha(), 0.2, 1e-9);
+    Clock::advance(0.1);
+    EXPECT_NEAR(view->presentationAlpha(), 0.6, 1e-9);
+    Clock::advance(0.1);
+    pump();
+    EXPECT_DOUBLE_EQ(view->presentationAlpha(), 1);
+}
+
 }  // namespace

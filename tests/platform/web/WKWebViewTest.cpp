@@ -9,6 +9,7 @@
 #include "platform/net/NSURLError.h"
 #include "platform/net/NSURLRequest.h"
 #include "platform/ui/CGContext.h"
+#include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UIScrollView.h"
@@ -88,8 +89,11 @@ TEST(WKWebViewTest, TheTextLeavesOutTheHeadScriptsAndTagsAndDecodesReferences) {
     EXPECT_EQ(web->URL(), "file:///base/");
     EXPECT_EQ(web->loadCount(), 1);
     EXPECT_EQ(web->title(), "Hidden");
+    // Known by its title, as a person sees the page, not by where it came from.
+    EXPECT_EQ(accessibilityLabel(*web), "Hidden");
     EXPECT_EQ(web->text(), "Caf\u00e9 <Rose>\nline A\nnext one &bogus; &");
     web->loadHTMLString("plain", "");
+    EXPECT_EQ(accessibilityLabel(*web), "") << "a page without a title has no name";
     EXPECT_EQ(web->html(), "plain");
     EXPECT_EQ(web->text(), "plain");
     EXPECT_EQ(web->URL(), "about:blank");
