@@ -13,13 +13,13 @@
 #include "analytics/core/APMUserAttribute.h"
 #include "platform/dispatch/DispatchSemaphore.h"
 #include "platform/foundation/Clock.h"
-#include "platform/foundation/ProcessShared.h"
+#include "platform/foundation/ProcessSharedOver.h"
 #include "platform/foundation/ThreadAnnotations.h"
 
 namespace {
 
-ProcessShared<APMAudienceContext> gSharedContext;
-ProcessShared<APMConditionalUserPropertyController> gSharedController;
+// Made over the context the engine hands in.
+ProcessSharedOver<APMConditionalUserPropertyController, std::shared_ptr<APMAudienceContext>> gSharedController;
 
 constexpr double kMinimumInterval = 0.001;
 constexpr double kMaximumInterval = 15'552'000;  // 180 days
@@ -64,18 +64,15 @@ bool APMConditionalUserPropertyCheck(const APMConditionalUserProperty& property)
 
 std::shared_ptr<APMConditionalUserPropertyController> APMConditionalUserPropertyController::sharedInstance() {
     // Asked again until the engine has handed its context in.
-    return gSharedController.get([] { return initWithContext(gSharedContext.current()); });
+    return gSharedController.get(
+        [](const std::shared_ptr<APMAudienceContext>& context) { return initWithContext(context); });
 }
 
 void APMConditionalUserPropertyController::setSharedContext(std::shared_ptr<APMAudienceContext> context) {
-    // The process's one engine hands it in once; the first stays until the process is reset.
-    (void)gSharedContext.get([&] { return std::move(context); });
+    gSharedController.hand(std::move(context));
 }
 
-void APMConditionalUserPropertyController::resetSharedInstance() {
-    (void)gSharedController.take();
-    (void)gSharedContext.take();
-}
+void APMConditionalUserPropertyController::resetSharedInstance() { (void)gSharedController.take(); }
 
 std::shared_ptr<APMConditionalUserPropertyController> APMConditionalUserPropertyController::initWithContext(
     std::shared_ptr<APMAudienceContext> context) {

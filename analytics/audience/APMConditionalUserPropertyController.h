@@ -24,8 +24,8 @@ public:
     // The process's controller, the one the engine and the connector use: made on first use
     // with the context the engine handed in (setSharedContext); none before.
     static std::shared_ptr<APMConditionalUserPropertyController> sharedInstance();
-    // The engine's context, which the process's controller is made with; the first one handed
-    // in stays until the reset.
+    // The engine's context, which the process's controller is made with; a controller already
+    // made stays until the reset.
     static void setSharedContext(std::shared_ptr<APMAudienceContext> context);
     // Forgets the process's controller and the context, as a new process would start (tests).
     static void resetSharedInstance();

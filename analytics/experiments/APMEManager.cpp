@@ -16,6 +16,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchSemaphore.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/ProcessSharedOver.h"
 
 #include <algorithm>
 #include <cmath>
@@ -24,16 +25,8 @@
 
 namespace {
 
-struct SharedManager {
-    Mutex mutex;
-    std::shared_ptr<APMExperimentContext> context GUARDED_BY(mutex);
-    std::shared_ptr<APMEManager> manager GUARDED_BY(mutex);
-};
-
-SharedManager& sharedManager() {
-    static auto* made = new SharedManager();  // queued work may still ask at exit
-    return *made;
-}
+// Made over the context the engine hands in; queued work may still ask at exit.
+ProcessSharedOver<APMEManager, std::shared_ptr<APMExperimentContext>> gManager;
 
 void storeByName(std::map<std::string, std::shared_ptr<APMESnapshot>>& target,
                  const std::optional<APMESnapshots>& snapshots) {
@@ -51,28 +44,15 @@ std::int64_t APMEManager::version() {
 }
 
 std::shared_ptr<APMEManager> APMEManager::sharedInstance() {
-    auto& process = sharedManager();
-    MutexLock lock(process.mutex);
-    // Made under the lock, so that threads asking at once all get the one made.
-    if (!process.manager && process.context) process.manager = initWithContext(process.context);
-    return process.manager;
+    return gManager.get([](const std::shared_ptr<APMExperimentContext>& context) {
+        return context ? initWithContext(context) : nullptr;
+    });
 }
 
-void APMEManager::setSharedContext(std::shared_ptr<APMExperimentContext> context) {
-    auto& process = sharedManager();
-    MutexLock lock(process.mutex);
-    process.context = std::move(context);
-}
+void APMEManager::setSharedContext(std::shared_ptr<APMExperimentContext> context) { gManager.hand(std::move(context)); }
 
 void APMEManager::resetSharedInstance() {
-    std::shared_ptr<APMEManager> manager;
-    {
-        auto& process = sharedManager();
-        MutexLock lock(process.mutex);
-        manager = std::move(process.manager);
-        process.context.reset();
-    }
-    if (manager) manager->taskManager()->cancelScheduledFetch();
+    if (const auto manager = gManager.take()) manager->taskManager()->cancelScheduledFetch();
 }
 
 std::shared_ptr<APMEManager> APMEManager::initWithContext(std::shared_ptr<APMExperimentContext> context) {
