@@ -740,7 +740,7 @@ TEST_F(AVPlayerTest, WhatIsNoRegularFileIsNeverWaitedOnAndFailsToPlay) {
         ASSERT_TRUE(pump([&] { return !statuses.empty(); }));
         EXPECT_EQ(statuses, (std::vector<long>{2}));
         ASSERT_TRUE(player->error());
-        EXPECT_EQ(player->error()->code(), AVErrorContentIsUnavailable);
+        EXPECT_EQ(player->error()->code(), AVErrorFileFormatNotRecognized) << "no media";
         player->removeObserver(token);
         EXPECT_TRUE(guard.finish()) << "waited on the FIFO";
     }
