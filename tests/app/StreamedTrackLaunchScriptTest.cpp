@@ -113,7 +113,8 @@ TEST_F(StreamedTrackLaunch, WithTheServerDownTheTrackFailsOnceAndSaysSoWhenPlaye
     ASSERT_TRUE(simulator.started());
     expectLightLaunch(simulator, "PlayerSatus: 2");
 
-    const std::string played = type(simulator, {"tap menu", "tap Music Library", "tap play"});
+    const std::string played =
+        type(simulator, {"tap menu", "tap Music Library", "tap play", "await == alert: Cannot play =="});
     EXPECT_NE(played.find("== alert: Cannot play =="), std::string::npos) << played;
     EXPECT_NE(played.find("The music server cannot be reached."), std::string::npos) << played;
     EXPECT_TRUE(simulator.send("quit"));
