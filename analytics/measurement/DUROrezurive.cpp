@@ -30,10 +30,10 @@ void DUROrezurive::load() {
     ClassRegistry::registerClass(DAROAdExposureReporterInterop::kClassName,
                                  [] { return DAROAdExposureReporter::sharedInstance(); });
     // The identity's reader of the advertising and tracking frameworks comes with them: where
-    // either is linked, so is it.
+    // either is linked, so is it, and the class answers its one object.
     if (ClassRegistry::isRegistered("ASIdentifierManager") || ClassRegistry::isRegistered("ATTrackingManager")) {
         ClassRegistry::registerClass(APMDefaultIdentitySupport::kPlatformClassName,
-                                     [] { return APMPlatformIdentitySupport::make(); });
+                                     [] { return APMPlatformIdentitySupport::sharedInstance(); });
     }
     APMAnalytics::load();
     APMMeasurement::load();
