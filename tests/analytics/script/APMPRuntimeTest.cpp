@@ -340,3 +340,12 @@ TEST(APMPEventTest, MeasurementEventsBecomeEditEventsAndBack) {
     edit->setName("");
     EXPECT_FALSE(APMEventFromEditEvent(*edit));
 }
+
+TEST(APMPEventTest, TheMeasurementEventClassTakesEditedEventsBack) {
+    auto edit = APMPEvent::initWithName("screen_view", 1700000000.25, {{"_o", Value("fa")}});
+    auto event = APMEvent::eventFromEditEvent(*edit);
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->name(), "_vs");
+    EXPECT_EQ(event->origin(), "fa");
+    EXPECT_EQ(event->timestamp(), 1700000000.25);
+}
