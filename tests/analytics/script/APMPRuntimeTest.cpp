@@ -8,6 +8,7 @@
 #include "analytics/script/APMEventEditConversion.h"
 #include "analytics/script/APMPArrayValue.h"
 #include "analytics/script/APMPErrors.h"
+#include "analytics/script/APMPEvaluator.h"
 #include "analytics/script/APMPEventEditing.h"
 #include "analytics/script/APMPLogger.h"
 #include "analytics/script/APMPMapValue.h"
@@ -348,4 +349,23 @@ TEST(APMPEventTest, TheMeasurementEventClassTakesEditedEventsBack) {
     EXPECT_EQ(event->name(), "_vs");
     EXPECT_EQ(event->origin(), "fa");
     EXPECT_EQ(event->timestamp(), 1700000000.25);
+}
+
+TEST(APMPEvaluatorTest, StatementsRunInTheScopeGivenAndAListEndsAtAControlValue) {
+    auto runtime = APMPRuntime::make();
+    NSErrorPtr error;
+    auto scope = runtime->getRunScope();
+    std::vector<RV> list;
+    for (const auto& entity : entities(R"(("41" "x") ("3" "x" ("0" 2 3)) ("4") ("3" "x" 0))")) {
+        list.push_back(APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(entity, *runtime, error));
+    }
+    ASSERT_FALSE(error);
+    EXPECT_EQ(APMPEvaluator::executeStatements(list, *scope, *runtime, error).kind(), RV::Kind::Break);
+    EXPECT_EQ(scope->valueForName(u"x").number(), 5);
+    EXPECT_FALSE(runtime->globalScope().hasName(u"x"));
+    const std::uint32_t counted = runtime->getInstructionCount();
+    (void)APMPEvaluator::evaluateStatement(list[3], *scope, *runtime, error);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(scope->valueForName(u"x").number(), 0);
+    EXPECT_GT(runtime->getInstructionCount(), counted);
 }
