@@ -6,6 +6,7 @@
 #include "analytics/core/APMMonitor.h"
 #include "analytics/proto/APMPBProgram.h"
 #include "analytics/script/APMEventEditConversion.h"
+#include "analytics/script/APMPArrayCommandEvaluator.h"
 #include "analytics/script/APMPArrayValue.h"
 #include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPEvaluator.h"
@@ -14,6 +15,7 @@
 #include "analytics/script/APMPMapValue.h"
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPRuntimeEntityConverter.h"
+#include "analytics/script/APMPStringCommandEvaluator.h"
 #include "analytics/script/APMPStringValue.h"
 #include "tests/analytics/script/assembler/ScriptAssembler.h"
 
@@ -368,4 +370,21 @@ TEST(APMPEvaluatorTest, StatementsRunInTheScopeGivenAndAListEndsAtAControlValue)
     EXPECT_FALSE(error);
     EXPECT_EQ(scope->valueForName(u"x").number(), 0);
     EXPECT_GT(runtime->getInstructionCount(), counted);
+}
+
+TEST(APMPEvaluatorTest, StringAndArrayMethodsHaveOneEvaluatorEach) {
+    auto strings = APMPStringCommandEvaluator::sharedInstance();
+    auto arrays = APMPArrayCommandEvaluator::sharedInstance();
+    ASSERT_TRUE(strings && arrays);
+    EXPECT_EQ(APMPStringCommandEvaluator::sharedInstance(), strings);
+    EXPECT_EQ(APMPArrayCommandEvaluator::sharedInstance(), arrays);
+    auto runtime = APMPRuntime::make();
+    NSErrorPtr error;
+    auto scope = runtime->getRunScope();
+    EXPECT_EQ(strings->evaluateCommand(u"toUpperCase", u"abc", {}, *scope, *runtime, error).text(), u"ABC");
+    auto array = runtime->heap().make<APMPArrayValue>();
+    const RV items[] = {RV::number(1), RV::number(2)};
+    EXPECT_EQ(arrays->evaluateCommand(u"push", *array, items, *scope, *runtime, error).number(), 2);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(array->count(), 2u);
 }
