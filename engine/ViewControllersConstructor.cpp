@@ -80,8 +80,7 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::constructMediaPLay
     std::shared_ptr<MediaPlayerViewController> player;
     if (isNotPhone()) {
         // The pad's screen reads its lists through a connection of its own.
-        auto database = engine->config() ? engine->config()->database() : nullptr;
-        auto sql = database ? SQLiteEngine::init(database->mediaDBName(), *engine->fileSystem()) : nullptr;
+        auto sql = engine->openMediaDatabase();
         if (!sql) {
             Diagnostics::note("The media database cannot be opened for the player screen.");
             return nullptr;
