@@ -138,6 +138,11 @@ bool TextServer::open(const OEContext& context) {
     return sql_ != nullptr;
 }
 
+bool TextServer::hasDatabase() {
+    Session session(*this);
+    return sql_ != nullptr;
+}
+
 std::string TextServer::documentsPath(const std::string& file) const {
     return context_.fileSystem ? context_.fileSystem->documentsPathForFile(file) : std::string();
 }

@@ -45,6 +45,9 @@ public:
     static void resetSharedTextServer();
     static bool hasSharedTextServer();
 
+    // Whether the texts database opened as one holding the configured tables.
+    bool hasDatabase() EXCLUDES(mutex_);
+
     // --- Catalogue ------------------------------------------------------------------------------
     // Ordered by "index"; cached.
     std::vector<TextCat> catList() EXCLUDES(mutex_);

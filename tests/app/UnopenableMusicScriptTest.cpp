@@ -2,7 +2,7 @@
 // its place, the music row leads to a screen with its title and the menu button that says the
 // music cannot be opened, and the menu takes the person on; a launch whose first screen is the
 // music stands the same way. A file that is no database the application can read is left as it
-// is and the log says once why.
+// is and the log says once why; the pictures' and the texts' databases are refused alike.
 #include "tests/app/ServedBundleTest.h"
 #include "tests/fixtures/Fifo.h"
 
@@ -142,4 +142,31 @@ TEST_F(UnopenableMusicScript, EveryNonDatabaseInItsPlaceLeavesTheMenuButtonAndSa
                                      "expect == Texts ==\n",
                                      "");
     EXPECT_EQ(run.status, 0) << run.output;
+}
+
+TEST_F(UnopenableMusicScript, APicturesDatabaseThatIsNoDatabaseLeavesTheGallerySayingItCannotBeOpened) {
+    freshHome();
+    std::ofstream(home + "/Documents/images.sqlite") << "Pictures to see:\nthe storm\n";
+    // Chosen again, the gallery is refused again without a second word in the log.
+    expectRefused("images.sqlite",
+                  "advance 1\n"
+                  "expect \"Gallery cannot be opened.\"\n"
+                  "tap menu\n"
+                  "tap Gallery\n"
+                  "expect \"Gallery cannot be opened.\"\n",
+                  "file is not a database");
+}
+
+TEST_F(UnopenableMusicScript, ATextsDatabaseOfAnotherSchemaLeavesTheTextsSayingTheyCannotBeOpened) {
+    freshHome();
+    // The pictures' catalogue has the texts' category tables, but no texts.
+    ASSERT_TRUE(fs::copy_file(bundle + "/images.sqlite", home + "/Documents/texts.sqlite"));
+    expectRefused("texts.sqlite",
+                  "advance 1\n"
+                  "tap menu\n"
+                  "tap Texts\n"
+                  "expect == Texts ==\n"
+                  "expect [1] menu\n"
+                  "expect \"Texts cannot be opened.\"\n",
+                  "no such table: texts");
 }
