@@ -74,7 +74,7 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::constructGalleryVi
 std::shared_ptr<UIViewController> ViewControllersConstructor::constructMediaPLayerController() {
     const auto engine = existingEngine();
     if (!engine || !engine->mediaPlayer()) {
-        Diagnostics::note("The music library needs a media database.");
+        Diagnostics::note("The music library has no player: its media database is missing or could not be opened.");
         return nullptr;
     }
     std::shared_ptr<MediaPlayerViewController> player;
