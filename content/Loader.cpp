@@ -12,6 +12,21 @@
 
 #include <set>
 
+namespace {
+
+// What the catalogue's statements name in the pictures database; language columns are looked
+// up where they are used.
+const std::vector<SQLiteEngine::ExpectedTable>& picturesTables() {
+    static const std::vector<SQLiteEngine::ExpectedTable> tables{
+        {"bigCat", {"index"}},
+        {"subCat", {"index", "bigCat", "date"}},
+        {"images", {"index", "subCat", "author", "imagePath"}},
+        {"author", {"index", "name"}},
+    };
+    return tables;
+}
+
+}  // namespace
 
 std::shared_ptr<Loader> Loader::loaderWithDBEntry(const std::shared_ptr<dbEntry>& entry, const OEContext& context) {
     return initWithDBEntry(entry, context);
@@ -22,12 +37,12 @@ std::shared_ptr<Loader> Loader::initWithDBEntry(const std::shared_ptr<dbEntry>& 
     loader->context_ = context;
     loader->dbConfig_ = context.config ? context.config->database() : nullptr;
     loader->entry_ = entry ? entry : dbEntry::initWithPath("", "");
+    const bool pictures = loader->dbConfig_ && loader->entry_->dbPath() == loader->dbConfig_->imagesDBName();
     if (!loader->entry_->dbPath().empty()) {
-        loader->sql_ = SQLiteEngine::init(loader->entry_->dbPath(), *context.fileSystem);
+        loader->sql_ = SQLiteEngine::init(loader->entry_->dbPath(), *context.fileSystem,
+                                          pictures ? picturesTables() : std::vector<SQLiteEngine::ExpectedTable>{});
     }
-    if (loader->sql_ && loader->dbConfig_ && loader->entry_->dbPath() == loader->dbConfig_->imagesDBName()) {
-        loader->importOldFavoritesOnce();
-    }
+    if (loader->sql_ && pictures) loader->importOldFavoritesOnce();
     // Made here, used wherever the loader goes next.
     if (loader->sql_) loader->sql_->detachFromSequence();
     return loader;

@@ -17,6 +17,36 @@ namespace {
 
 std::string fileNameOf(const std::string& path) { return NSString::lastPathComponent(path); }
 
+// Why each database file was last refused. Every screen and service opens a connection of its
+// own, so a file that stays unusable would be told at each of them; a file that opens again is
+// forgotten, so that a later refusal is told anew.
+struct Refusals {
+    Mutex mutex;
+    std::map<std::string, std::string> last GUARDED_BY(mutex);
+};
+
+Refusals& refusals() {
+    static Refusals instance;
+    return instance;
+}
+
+void tellRefusal(const std::string& path, const std::string& sentence) {
+    auto& told = refusals();
+    {
+        MutexLock lock(told.mutex);
+        auto& last = told.last[path];
+        if (last == sentence) return;
+        last = sentence;
+    }
+    ContentLog::log(sentence);
+}
+
+void forgetRefusal(const std::string& path) {
+    auto& told = refusals();
+    MutexLock lock(told.mutex);
+    told.last.erase(path);
+}
+
 // Binds one value; false when SQLite refuses it.
 bool bindOne(sqlite3_stmt* stmt, const Value& value, int index) {
     switch (value.type()) {
@@ -90,7 +120,8 @@ SQLiteEngine::~SQLiteEngine() {
     if (db_) sqlite3_close_v2(db_);
 }
 
-std::shared_ptr<SQLiteEngine> SQLiteEngine::init(const std::string& fileName, const FileSystem& fileSystem) {
+std::shared_ptr<SQLiteEngine> SQLiteEngine::init(const std::string& fileName, const FileSystem& fileSystem,
+                                                 const std::vector<ExpectedTable>& expected) {
     if (!FileSystem::isSafeRelativePath(fileName)) {
         ContentLog::log(NSString::format("The content database name \"%@\" is not a plain file name, so it is not opened.",
                                          fileName));
@@ -133,13 +164,15 @@ std::shared_ptr<SQLiteEngine> SQLiteEngine::init(const std::string& fileName, co
         }
     }
     std::shared_ptr<SQLiteEngine> engine(new SQLiteEngine(*target));
-    if (!engine->open(false)) return nullptr;
+    if (!engine->open(false) || !engine->holds(expected)) return nullptr;
+    forgetRefusal(*target);
     return engine;
 }
 
 std::shared_ptr<SQLiteEngine> SQLiteEngine::initWithPath(const std::string& path, bool create) {
     std::shared_ptr<SQLiteEngine> engine(new SQLiteEngine(path));
     if (!engine->open(create)) return nullptr;
+    forgetRefusal(path);
     return engine;
 }
 
@@ -150,8 +183,8 @@ bool SQLiteEngine::open(bool create) {
     const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(path_.c_str(), &db_, flags, SQLiteFileIOVFSName());
     if (rc != SQLITE_OK) {
-        ContentLog::log(NSString::format("The content database %@ could not be opened: %@.", fileNameOf(path_),
-                                         std::string(db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc))));
+        tellRefusal(path_, NSString::format("The content database %@ could not be opened: %@.", fileNameOf(path_),
+                                            std::string(db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc))));
         if (db_) sqlite3_close_v2(db_);
         db_ = nullptr;
         return false;
@@ -165,6 +198,32 @@ bool SQLiteEngine::open(bool create) {
     if (sqlite3_exec(db_, "pragma temp_store = memory", nullptr, nullptr, nullptr) != SQLITE_OK) {
         ContentLog::log(NSString::format("The content database %@ sorts in temporary files: %@.", fileNameOf(path_),
                                          std::string(sqlite3_errmsg(db_))));
+    }
+    return true;
+}
+
+bool SQLiteEngine::holds(const std::vector<ExpectedTable>& expected) {
+    for (const auto& table : expected) {
+        const auto quotedTable = OESQLIdentifier::quoted(table.name);
+        if (!quotedTable) continue;
+        // Qualified, so that a missing column is not read as a string literal.
+        std::string columns;
+        for (const auto& column : table.columns) {
+            const auto quoted = OESQLIdentifier::quoted(column);
+            if (quoted) columns += (columns.empty() ? "" : ", ") + *quotedTable + "." + *quoted;
+        }
+        const std::string sql = "select " + (columns.empty() ? std::string("1") : columns) + " from " + *quotedTable;
+        // Preparing reads the schema, as the first statement would, and runs nothing.
+        sqlite3_stmt* stmt = nullptr;
+        const int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr);
+        const std::string why = rc == SQLITE_OK ? std::string() : std::string(sqlite3_errmsg(db_));
+        sqlite3_finalize(stmt);
+        // A writer holding the file past the busy time-out says nothing about what it holds.
+        if (rc == SQLITE_OK || (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) continue;
+        tellRefusal(path_, NSString::format("The content database %@ is not one the application can use (%@); it is "
+                                            "left as it is.",
+                                            fileNameOf(path_), why));
+        return false;
     }
     return true;
 }

@@ -21,9 +21,20 @@ struct sqlite3_stmt;
 
 class SQLiteEngine : public NSObject {
 public:
+    // A table and the columns of it that a database's statements name.
+    struct ExpectedTable {
+        std::string name;
+        std::vector<std::string> columns;
+    };
+
     // Opens Documents/<fileName>, copying the bundle resource of that name there first when
-    // Documents has none. Empty when neither exists or the name is not a plain relative path.
-    [[nodiscard]] static std::shared_ptr<SQLiteEngine> init(const std::string& fileName, const FileSystem& fileSystem);
+    // Documents has none. Empty when neither exists or the name is not a plain relative path,
+    // and when the file cannot be read as a database holding the `expected` tables and columns
+    // (not a database, damaged, empty or of another schema), whose every statement would fail:
+    // the file is only read, never repaired or replaced. A file refused for the same reason
+    // again is logged once, not at every connection made to it.
+    [[nodiscard]] static std::shared_ptr<SQLiteEngine> init(const std::string& fileName, const FileSystem& fileSystem,
+                                                            const std::vector<ExpectedTable>& expected = {});
     // Opens a database file at a path as it is, creating it when asked (tools that build databases).
     [[nodiscard]] static std::shared_ptr<SQLiteEngine> initWithPath(const std::string& path, bool create = false);
     ~SQLiteEngine() override;
@@ -97,6 +108,8 @@ public:
 private:
     explicit SQLiteEngine(std::string path);
     bool open(bool create);
+    // Whether the schema names every expected table and column; logs why not.
+    bool holds(const std::vector<ExpectedTable>& expected);
     void finalizeStatement();
     // Whether `schema` names an attached database.
     bool isAttached(const std::string& schema);

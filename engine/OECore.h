@@ -27,6 +27,7 @@ class FileDownloader;
 class MediaPlayerController;
 class NSNotification;
 class OELikesManager;
+class SQLiteEngine;
 class UIApplication;
 class UIViewController;
 class UIWindow;
@@ -132,6 +133,9 @@ public:
     // What the music screens are handed; empty services before start-up.
     std::shared_ptr<const MediaContext> mediaContext() const { return mediaContext_; }
     MusicContext musicContext();
+    // A connection of its own to the media database; empty without one, or when the file is not
+    // a media database the music's statements can read.
+    std::shared_ptr<SQLiteEngine> openMediaDatabase() const;
     // The shared download queue, handed to the music screens once there is a media database.
     const std::shared_ptr<FileDownloader>& mediaDownloads() const { return mediaDownloads_; }
     // Start-up step 9: the player controller over the media database's authors, its play-request

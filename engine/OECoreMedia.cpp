@@ -50,7 +50,7 @@ void OECore::setupMediaPlayer() {
     mediaContext_ = media;
     const auto& database = config_->database();
     if (!database || database->mediaDBName().empty()) return;
-    auto sql = SQLiteEngine::init(database->mediaDBName(), *fileSystem_);
+    auto sql = openMediaDatabase();
     if (!sql) {
         Diagnostics::notef("The media database %s cannot be opened; there is no music.", database->mediaDBName().c_str());
         return;
@@ -59,6 +59,12 @@ void OECore::setupMediaPlayer() {
     mediaPlayer_ = MediaPlayerController::initWithSource(DB_CompositionsSource::initWithSQL(sql, "author", media), media);
     addPlayerObservers();
     UIApplication::sharedApplication()->beginReceivingRemoteControlEvents();
+}
+
+std::shared_ptr<SQLiteEngine> OECore::openMediaDatabase() const {
+    const auto database = config_ ? config_->database() : nullptr;
+    if (!database || database->mediaDBName().empty() || !fileSystem_) return nullptr;
+    return SQLiteEngine::init(database->mediaDBName(), *fileSystem_, DB_CompositionsSource::expectedTables());
 }
 
 void OECore::addPlayerObservers() {
@@ -157,7 +163,7 @@ void OECore::loadPhotoViewForMediaPlayerVC(const std::shared_ptr<MediaPlayerView
 
 void OECore::mediaPlayerViewControllerNeedShowCompositions(const std::shared_ptr<MediaPlayerViewController>& controller) {
     if (!controller || !config_ || !config_->database()) return;
-    auto sql = SQLiteEngine::init(config_->database()->mediaDBName(), *fileSystem_);
+    auto sql = openMediaDatabase();
     auto navigation = controller->navigationController();
     if (!sql || !navigation) return;
     navigation->pushViewController(UICompositionCatsViewController::initWithDb(sql, musicContext()), true);

@@ -74,14 +74,13 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::constructGalleryVi
 std::shared_ptr<UIViewController> ViewControllersConstructor::constructMediaPLayerController() {
     const auto engine = existingEngine();
     if (!engine || !engine->mediaPlayer()) {
-        Diagnostics::note("The music library needs a media database.");
+        Diagnostics::note("The music library has no player: its media database is missing or could not be opened.");
         return nullptr;
     }
     std::shared_ptr<MediaPlayerViewController> player;
     if (isNotPhone()) {
         // The pad's screen reads its lists through a connection of its own.
-        auto database = engine->config() ? engine->config()->database() : nullptr;
-        auto sql = database ? SQLiteEngine::init(database->mediaDBName(), *engine->fileSystem()) : nullptr;
+        auto sql = engine->openMediaDatabase();
         if (!sql) {
             Diagnostics::note("The media database cannot be opened for the player screen.");
             return nullptr;
@@ -112,8 +111,10 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() {
     const GalleryContext context = engine->galleryContext();
     const auto& config = context.app.config;
     const auto& locale = context.app.localizations;
-    auto source = List_DataSource::initWithLoader(Loader::loaderWithDBEntry(dbEntry::defaultEntry(config->database()),
-                                                                            context.app));
+    auto loader = Loader::loaderWithDBEntry(dbEntry::defaultEntry(config->database()), context.app);
+    // A pictures database that cannot be used leaves no gallery to show; opening it said why.
+    if (!loader->sql()) return nullptr;
+    auto source = List_DataSource::initWithLoader(loader);
     std::shared_ptr<UIViewController> browser;
     if (isPad())
         browser = UIDBViewController_iPad::initWithSource(source, context);
@@ -152,6 +153,8 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::constructTextsCont
     const auto engine = startedCore("The texts cannot be built before the engine has started.");
     if (!engine) return nullptr;
     auto context = engine->textsContext();
+    // A texts database that cannot be used leaves no texts to show; opening it said why.
+    if (!context.textServer || !context.textServer->hasDatabase()) return nullptr;
     if (isPad()) return detailsControllerWithController(TextEngineRoot_iPad::initWithContext(std::move(context)));
     return detailsControllerWithController(TextEngineRoot_iPhone::initWithContext(std::move(context)));
 }

@@ -92,6 +92,11 @@ std::shared_ptr<DB_CompositionsSource> DB_CompositionsSource::initWithSQL(std::s
     return std::shared_ptr<DB_CompositionsSource>(new DB_CompositionsSource(std::move(sql), table, std::move(context)));
 }
 
+std::vector<SQLiteEngine::ExpectedTable> DB_CompositionsSource::expectedTables() {
+    return {{"compositions", {"index", "name", "author"}},
+            {"author", {"index", "name", "name_en", "name_de", "name_it", "name_fr"}}};
+}
+
 MediaItems DB_CompositionsSource::items(const std::string& statement, const CompositionsFilter& filter) {
     MediaItems result;
     if (!sql_ || !sql_->prepareRequest(statement)) return result;

@@ -3,6 +3,7 @@
 // reads the media database through one connection.
 #pragma once
 
+#include "content/SQLiteEngine.h"
 #include "media/CompositionCat.h"
 #include "media/MediaSource.h"
 
@@ -14,7 +15,6 @@
 #include <vector>
 
 class CompositionsSearch;
-class SQLiteEngine;
 
 using CompositionCats = std::vector<std::shared_ptr<CompositionCat>>;
 // Keeps the items it answers true for.
@@ -67,6 +67,8 @@ public:
 
     const std::shared_ptr<SQLiteEngine>& sql() const { return sql_; }
     const std::string& table() const { return table_; }
+    // The tables and columns its statements name: a media database must hold them.
+    static std::vector<SQLiteEngine::ExpectedTable> expectedTables();
 
     CompositionCats compositionsCats() override;
     using CompositionsSource::compositionsForCat;

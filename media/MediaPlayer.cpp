@@ -8,9 +8,11 @@
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/media/AVAsset.h"
 #include "platform/media/AVAudioMix.h"
+#include "platform/media/AVError.h"
 #include "platform/media/AVPlayer.h"
 #include "platform/media/AVPlayerItem.h"
 #include "platform/net/NSURL.h"
+#include "platform/net/NSURLError.h"
 #include "platform/ui/UIAlertView.h"
 #include "uikit/OECoreStrings.h"
 #include "uikit/OEIdleTimerManager.h"
@@ -43,6 +45,26 @@ std::string reasonOf(const NSErrorPtr& error) {
     const auto underlying = error->userInfo()[NSUnderlyingErrorKey].objectAs<NSError>();
     if (underlying) reason += " (" + underlying->localizedDescription() + ")";
     return reason;
+}
+
+// What the alert says of a track that cannot be played: why, where the failure or one beneath
+// it tells (its server could not be reached, or what was read is no music the player knows);
+// otherwise only that it cannot.
+std::string cannotPlayMessage(const NSErrorPtr& failure) {
+    for (NSErrorPtr error = failure; error; error = error->userInfo()[NSUnderlyingErrorKey].objectAs<NSError>()) {
+        if (error->domain() == NSURLErrorDomain) {
+            switch (error->code()) {
+            case NSURLErrorCannotFindHost:
+            case NSURLErrorCannotConnectToHost:
+            case NSURLErrorTimedOut:
+            case NSURLErrorNetworkConnectionLost: return OECoreString("The music server cannot be reached.");
+            default: break;
+            }
+        }
+        if (error->domain() == AVFoundationErrorDomain && error->code() == AVErrorFileFormatNotRecognized)
+            return OECoreString("This file is not music that can be played.");
+    }
+    return OECoreString("This composition cannot be played.");
 }
 
 }  // namespace
@@ -203,8 +225,7 @@ void MediaPlayer::loadingChanged() {
 }
 
 void MediaPlayer::tellCannotPlay() {
-    UIAlertView::initWithTitle(OECoreString("Cannot play"), OECoreString("This composition cannot be played."), nullptr,
-                               OECoreString("Ok"), {})
+    UIAlertView::initWithTitle(OECoreString("Cannot play"), cannotPlayMessage(failure_), nullptr, OECoreString("Ok"), {})
         ->show();
     NSNotificationCenter::defaultCenter()->postNotificationName(MediaPlayerItemChangedNotification, currentItem_);
 }

@@ -48,7 +48,8 @@ public:
     const std::shared_ptr<AVPlayer>& player() const { return player_; }
 
     // Why the current track cannot be played (its file or stream is no audio, or could not be
-    // loaded); none while it can. The failure is logged; a track asked to play shows an alert.
+    // loaded); none while it can. The failure is logged; a track asked to play shows an alert,
+    // which says why where the failure tells.
     const NSErrorPtr& failure() const { return failure_; }
 
     // Makes a player for the track (loaded, not started); false for none and for a refused track.

@@ -2,7 +2,7 @@
 // same control, else the lowest free.
 #include "simulator/SimNumbering.h"
 
-#include "simulator/SimScreen.h"
+#include "simulator/SimSeen.h"
 
 #include "platform/ui/UIView.h"
 #include "platform/ui/UIViewController.h"

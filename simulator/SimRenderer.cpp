@@ -3,6 +3,7 @@
 
 #include "simulator/SimCommand.h"
 #include "simulator/SimScreen.h"
+#include "simulator/SimSeen.h"
 
 #include "platform/ui/CGContext.h"
 #include "platform/ui/NSStringDrawing.h"

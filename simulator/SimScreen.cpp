@@ -2,6 +2,8 @@
 // cannot be seen, numbering what can be touched.
 #include "simulator/SimScreen.h"
 
+#include "simulator/SimSeen.h"
+
 #include "platform/foundation/NSString.h"
 #include "platform/widgets/BPMKNumberBadgeView.h"
 #include "platform/widgets/MBProgressHUD.h"
@@ -90,10 +92,6 @@ std::string simPrintable(const std::string& text, bool quotes) {
         }
     }
     return out;
-}
-
-bool simSeen(const UIView& view) {
-    return !view.isHidden() && (view.alpha() >= 0.01 || view.presentationAlpha() > view.alpha());
 }
 
 namespace {

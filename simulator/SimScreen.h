@@ -30,10 +30,6 @@ class UIToolbar;
 // of the simulator's own.
 std::string simPrintable(const std::string& text, bool quotes = true);
 
-// Whether a person sees the view, what is inside it aside: it is not hidden, and not transparent
-// or still fading out (it is on the screen until its fade ends).
-bool simSeen(const UIView& view);
-
 // A control on the screen: the view a finger touches (a bar's button, an alert's, a search
 // bar's Cancel are views like any other).
 struct SimTarget {

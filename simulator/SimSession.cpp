@@ -573,14 +573,16 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
     else window->tap(p, taps);
     pass(actionTime());
     // The control as it is now (a toggle turned on), where its screen still shows it: there its
-    // number is still that control, whichever view shows it now.
+    // number is still that control, whichever view shows it now. One that now reads otherwise
+    // (Edit that became Done) is named as it was touched, then as it became: the echo never
+    // reads as if the other one had been tapped.
     const int number = s.numberOf(*target);
     const auto screenTouched = target->screen;
     const long segmentTouched = target->buttonIndex;
     const SimScreen after = screen();
     if (const SimTarget* now = after.withNumber(number);
         now && now->screen == screenTouched && now->buttonIndex == segmentTouched)
-        r.message = verb + named(after, *now);
+        r.message = now->texts == target->texts ? verb + named(after, *now) : r.message + ", now " + now->line;
     return r;
 }
 

@@ -126,8 +126,20 @@ bool TextServer::open(const OEContext& context) {
         return false;
     }
     names_ = n;
-    sql_ = SQLiteEngine::init(databaseName_, *context.fileSystem);
+    // The statements below name these; a file without them is no texts database.
+    const std::vector<SQLiteEngine::ExpectedTable> expected{
+        {cats->categoriesTable(), {cats->bigCatIndex()->key(), cats->bigCatName()->key()}},
+        {subs->subcatTableName(), {subs->subCatIndex()->key(), subs->subCatName()->key(), subs->subCatBigCat()->key()}},
+        {texts->textsTableName(),
+         {texts->textsIndex()->key(), texts->textsCat()->key(), texts->textsShort()->key(), texts->textsText()->key()}},
+    };
+    sql_ = SQLiteEngine::init(databaseName_, *context.fileSystem, expected);
     if (sql_) sql_->detachFromSequence();
+    return sql_ != nullptr;
+}
+
+bool TextServer::hasDatabase() {
+    Session session(*this);
     return sql_ != nullptr;
 }
 

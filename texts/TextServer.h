@@ -31,8 +31,9 @@ inline constexpr const char* MTextStatusUpdate = "MTextStatusUpdate";
 class TextServer : public NSObject {
 public:
     // Opens the configuration's texts database (copied from the bundle on first use), carries the
-    // favourites of one earlier texts database over and reads the category marks. Every query of
-    // a server without a database answers nothing.
+    // favourites of one earlier texts database over and reads the category marks. A file without
+    // the configured tables and columns is not used. Every query of a server without a database
+    // answers nothing.
     static std::shared_ptr<TextServer> initWithContext(const OEContext& context);
 
     // The process's one server, made once on first use (from any thread) over the context the
@@ -43,6 +44,9 @@ public:
     // Forgets the server and the context, as a new process would start (tests).
     static void resetSharedTextServer();
     static bool hasSharedTextServer();
+
+    // Whether the texts database opened as one holding the configured tables.
+    bool hasDatabase() EXCLUDES(mutex_);
 
     // --- Catalogue ------------------------------------------------------------------------------
     // Ordered by "index"; cached.

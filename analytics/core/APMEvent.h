@@ -12,6 +12,7 @@
 #include <string>
 
 class APMPBEvent;
+class APMPEvent;
 
 class APMEvent : public NSObject {
 public:
@@ -26,6 +27,11 @@ public:
     // Name, timestamps and string, int and double parameters of the message; "_o" must be a
     // string and becomes the origin, else nil.
     [[nodiscard]] static std::shared_ptr<APMEvent> initWithEventProto(const std::shared_ptr<APMPBEvent>& proto);
+    // An event an editing program handed back, as an internal event: its internal name (when its
+    // name is a public one that has one), origin from "_o" when that is a text (else "app"), its
+    // time and parameters; nil when that is no valid event. Defined with the editing runtime,
+    // which alone knows that event.
+    [[nodiscard]] static std::shared_ptr<APMEvent> eventFromEditEvent(const APMPEvent& editEvent);
 
     // New events of the same origin, name and times (but the one replaced), made as internal
     // events, so their parameters are sanitised again.

@@ -289,6 +289,16 @@ void APMPersistedConfig::synchronizeToDisk() {
     runOnQueue([&] { userDefaults_->synchronize(); });
 }
 
+void APMPersistedConfig::persistPendingToDisk() {
+    runOnQueue([&] {
+        if (auto file = std::dynamic_pointer_cast<APMPersistentDictionary>(userDefaults_)) {
+            (void)file->persistPendingToDisk();  // a failure has been logged
+        } else {
+            userDefaults_->synchronize();
+        }
+    });
+}
+
 void APMPersistedConfig::updateConfigStoreMigrationFlagIfNeeded() {
     runOnQueue([&] {
         if (!shouldCheckConfigStoreMigrationFlag_) return;

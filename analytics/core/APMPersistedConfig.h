@@ -69,6 +69,9 @@ public:
     void scheduleSynchronizeToDisk();
     void cancelScheduledSynchronize();
     void synchronizeToDisk();
+    // For the process's end, where the Application Support file's one-second write would never
+    // come: a write it has pending happens now; user defaults synchronize as usual.
+    void persistPendingToDisk();
     void updateConfigStoreMigrationFlagIfNeeded();
 
     // The settings.

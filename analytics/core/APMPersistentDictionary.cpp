@@ -124,6 +124,19 @@ bool APMPersistentDictionary::persistToDisk() {
     return true;
 }
 
+bool APMPersistentDictionary::persistPendingToDisk() {
+    bool written = true;
+    serialQueue_->sync([&] {
+        bool pending = false;
+        {
+            MutexLock lock(mutex_);
+            pending = hasPendingPersistence_ || version_ != savedVersion_;
+        }
+        if (pending) written = persistToDisk();
+    });
+    return written;
+}
+
 bool APMPersistentDictionary::writeContent(const Value::Dictionary& content, const std::string& path) {
     NSErrorPtr error;
     if (NSPropertyListSerialization::writePropertyList(Value(content), path,

@@ -38,6 +38,10 @@ public:
     // Writes a copy of the content now; false when the write failed (logged), in which case the
     // content is written again with the next change, or when the dictionary is released.
     [[nodiscard]] bool persistToDisk();
+    // As the release would: a change the file does not hold yet (a write pending or one that
+    // failed) is written now, on the serial queue behind any deferred write that is running.
+    // False when that write failed (logged).
+    [[nodiscard]] bool persistPendingToDisk();
 
 private:
     [[nodiscard]] static bool writeContent(const Value::Dictionary& content, const std::string& path);

@@ -113,12 +113,16 @@ void APMMeasurement::handleAppWillTerminateNotification(const NSNotification&) {
         (void)NSRunLoop::mainRunLoop()->runUntil([&] { return drained->load() && !isNetworkRequestPending(); },
                                                  kTerminationGracePeriod);
     }
+    // The settings are written at once: the file store's deferred write would come after the
+    // process is gone. Here for what the drained work changed (the session number among them),
+    // and again last on the worker for anything queued there since, or left when no wait ran.
+    persistedConfig_->persistPendingToDisk();
     // A timer left armed would fire while the process ends.
     scheduleOnWorker("APMMeasurement:terminate", [](APMMeasurement& engine) {
         engine.alarm()->cancel();
         if (engine.network()) engine.network()->setReachabilityDelegate({});
+        engine.persistedConfig_->persistPendingToDisk();
     });
-    persistedConfig_->synchronizeToDisk();
 }
 
 // MARK: Wipe and reset

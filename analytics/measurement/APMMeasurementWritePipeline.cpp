@@ -215,7 +215,7 @@ void APMMeasurement::editAndWriteEventOnWorkerQueue(const std::shared_ptr<APMEve
     std::shared_ptr<APMEvent> output = event;
     if (editing->hasEdits() && context.outputEvent()) {
         // An edit that leaves no valid event (an empty or malformed name) stores the event as it came.
-        if (auto edited = APMEventFromEditEvent(*context.outputEvent())) output = std::move(edited);
+        if (auto edited = APMEvent::eventFromEditEvent(*context.outputEvent())) output = std::move(edited);
     }
     writeFilteredEventOnWorkerQueue(output);
     for (const auto& created : context.eventsToLog()) {

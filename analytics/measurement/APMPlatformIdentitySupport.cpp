@@ -4,11 +4,19 @@
 #include "platform/adsupport/ASIdentifierManager.h"
 #include "platform/adsupport/ATTrackingManager.h"
 #include "platform/foundation/ClassRegistry.h"
+#include "platform/foundation/ProcessShared.h"
+
+namespace {
+ProcessShared<APMPlatformIdentitySupport> gPlatformIdentitySupport;
+}  // namespace
 
 std::shared_ptr<APMPlatformIdentitySupport> APMPlatformIdentitySupport::sharedInstance() {
-    static auto* shared = new std::shared_ptr<APMPlatformIdentitySupport>(make());
-    return *shared;
+    return gPlatformIdentitySupport.get([] { return make(); });
 }
+
+bool APMPlatformIdentitySupport::hasSharedInstance() { return gPlatformIdentitySupport.current() != nullptr; }
+
+void APMPlatformIdentitySupport::resetSharedInstance() { (void)gPlatformIdentitySupport.take(); }
 
 std::shared_ptr<APMPlatformIdentitySupport> APMPlatformIdentitySupport::make() {
     auto support = std::make_shared<APMPlatformIdentitySupport>();

@@ -13,7 +13,12 @@ class ATTrackingManager;
 
 class APMPlatformIdentitySupport : public NSObject, public APMIdentitySupport {
 public:
+    // The process's one, made on first use over the classes registered then.
     static std::shared_ptr<APMPlatformIdentitySupport> sharedInstance();
+    // Whether there is one, without making it; forgetting it (tests) lets the next be made over
+    // the classes registered then, as a new process would.
+    static bool hasSharedInstance();
+    static void resetSharedInstance();
     static std::shared_ptr<APMPlatformIdentitySupport> make();
 
     // The tracking class is registered.

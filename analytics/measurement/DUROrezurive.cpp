@@ -11,6 +11,7 @@
 #include "analytics/measurement/DAROAdExposureReporter.h"
 #include "analytics/measurement/DUROrezuriveConnector.h"
 #include "analytics/reporters/APMAdExposureReporter.h"
+#include "analytics/reporters/APMScreenClassName.h"
 #include "analytics/reporters/APMScreenViewReporter.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -30,17 +31,17 @@ void DUROrezurive::load() {
     ClassRegistry::registerClass(DAROAdExposureReporterInterop::kClassName,
                                  [] { return DAROAdExposureReporter::sharedInstance(); });
     // The identity's reader of the advertising and tracking frameworks comes with them: where
-    // either is linked, so is it.
+    // either is linked, so is it, and the class answers its one object.
     if (ClassRegistry::isRegistered("ASIdentifierManager") || ClassRegistry::isRegistered("ATTrackingManager")) {
         ClassRegistry::registerClass(APMDefaultIdentitySupport::kPlatformClassName,
-                                     [] { return APMPlatformIdentitySupport::make(); });
+                                     [] { return APMPlatformIdentitySupport::sharedInstance(); });
     }
     APMAnalytics::load();
     APMMeasurement::load();
     DUROrezuriveConnector::load();
-    // The view controllers' appearance is hooked as the library loads; what the reporters see
-    // from then on waits at the front until the engine starts.
-    APMScreenViewReporter::installHooks();
+    // The view controllers' extension loads with the library and hooks their appearance; what
+    // the reporters see from then on waits at the front until the engine starts.
+    APMScreenClassName::load();
     APMScreenViewReporter::sharedInstance()->setEventSink(APMAnalytics::eventSink());
     APMAdExposureReporter::sharedInstance()->setEventSink(APMAnalytics::eventSink());
 }

@@ -119,7 +119,7 @@ bool isContainer(const std::shared_ptr<UIViewController>& controller) {
            std::dynamic_pointer_cast<UIPageViewController>(controller);
 }
 
-// Rule 6.2.4: the controller a candidate leads to.
+// The controller a candidate leads to: down through containers to what they show, or what it presents.
 std::shared_ptr<UIViewController> descend(const std::shared_ptr<UIViewController>& start) {
     auto step = [](const std::shared_ptr<UIViewController>& controller) -> std::shared_ptr<UIViewController> {
         if (auto navigation = std::dynamic_pointer_cast<UINavigationController>(controller)) {

@@ -49,9 +49,10 @@ public:
     static std::shared_ptr<APMScreenViewReporter> sharedInstance();
     // Whether the shared reporter was made or the hooks installed (and not reset since).
     static bool hasSharedInstance();
-    // The load hook: once per process, unless screen reporting is off or an older library is
-    // present, the appearance of every view controller reaches the shared reporter (after the
-    // original implementation has run).
+    // What the view controllers' extension does as it loads (APMScreenClassName::load): once
+    // per process, unless screen reporting is off or an older library is present, the
+    // appearance of every view controller reaches the shared reporter (after the original
+    // implementation has run). After resetSharedInstance it may hook them again.
     static void installHooks();
     // Forgets the shared reporter, its observations and answer of activity, and puts the
     // appearance implementations back, as a new process would start (tests).

@@ -61,6 +61,10 @@ std::shared_ptr<APMEvent> APMEventFromEditEvent(const APMPEvent& event) {
     return eventFrom(event, internalName == internalNames.end() ? event.name() : internalName->second);
 }
 
+std::shared_ptr<APMEvent> APMEvent::eventFromEditEvent(const APMPEvent& editEvent) {
+    return APMEventFromEditEvent(editEvent);
+}
+
 std::shared_ptr<APMEvent> APMEventFromCreatedEvent(const APMPEvent& event) {
     return editConversion::eventFrom(event, event.name());
 }

@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 
 std::shared_ptr<AVPlayerItem> AVPlayerItem::playerItemWithAsset(std::shared_ptr<AVAsset> asset) {
@@ -169,11 +170,16 @@ void AVPlayerItem::startLoading() {
     NSErrorPtr error;
     auto source = MediaByteSource::open(*asset_->URL(), &error, limits_);
     if (!source) {
+        // What lies where the file belongs and is no regular file (a FIFO, a device, a folder) is
+        // no media; any other failure leaves the media unknown.
+        const bool noFile = error && error->domain() == NSPOSIXErrorDomain &&
+                            (error->code() == ENOTSUP || error->code() == EISDIR);
+        auto failure = makeAVError(noFile ? AVErrorFileFormatNotRecognized : AVErrorContentIsUnavailable,
+                                   "Cannot open the media", error);
         // Reported as a change from the worker, as every other outcome of loading.
         std::weak_ptr<AVPlayerItem> weak = std::static_pointer_cast<AVPlayerItem>(shared_from_this());
-        queue_->async([weak, error] {
-            if (auto self = weak.lock()) self->loaded(nullptr, nullptr, makeAVError(AVErrorContentIsUnavailable,
-                                                                                     "Cannot open the media", error));
+        queue_->async([weak, failure] {
+            if (auto self = weak.lock()) self->loaded(nullptr, nullptr, failure);
         });
         return;
     }

@@ -1186,11 +1186,11 @@ TEST(ApplicationScript, AMessageShowsOnceMoreAppsLosesItsBadgeTheBrowserShowsBot
 
     ProcessRun run = simulate(demo.bundle, messages,
                               "advance 1\n"
-                              "expect == alert: Welcome ==\n"
+                              "await == alert: Welcome ==\n"
                               "expect The gallery now fetches pictures from its server.\n"
                               "tap Open\n"
                               "advance 1\n"
-                              "expect [1] menu (badge 3)\n"
+                              "await [1] menu (badge 3)\n"
                               "tap menu\n"
                               "advance 1\n"
                               "expect \"More\"\n"
@@ -1235,7 +1235,7 @@ TEST(ApplicationScript, AMessageShowsOnceMoreAppsLosesItsBadgeTheBrowserShowsBot
     // The next launch: the next message, not the same one again, and no badge.
     run = simulate(demo.bundle, messages,
                    "advance 1\n"
-                   "expect == alert: New paintings ==\n"
+                   "await == alert: New paintings ==\n"
                    "tap OK\n"
                    "advance 1\n"
                    "show\n");

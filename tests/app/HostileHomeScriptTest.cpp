@@ -129,7 +129,7 @@ TEST_F(HostileHomeScript, AFifoAsTheCurrentTracksFileHoldsNothingAndTheTrackCann
                   "expect == " + std::string(composer->name.in("en")) + " / " + streamed->name.in("en") + " ==\n"
                   "tap play\n"
                   "expect == alert: Cannot play ==\n"
-                  "expect This composition cannot be played.\n"
+                  "expect This file is not music that can be played.\n"
                   "tap OK\n"
                   "expect button \"play\"\n",
                   "'--default' 'kMediaPlayerLastPlayedIndex=" + std::string(streamed->filepath) + "'");

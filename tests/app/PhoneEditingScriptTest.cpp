@@ -80,7 +80,7 @@ TEST_F(PhoneEditingScript, TheRemoteControlPausesAndSkipsAndALinkStartsTheApplic
                                   "remote play\n"
                                   "expect button \"pause\"\n"
                                   "remote pause\n"
-                                  "expect button \"play\"\n"
+                                  "await button \"play\"\n"
                                   "remote next\n"
                                   "expect \"2 of 28\"\n"
                                   "remote previous\n"

@@ -109,7 +109,7 @@ TEST_F(ReadingScript, TheWebSiteRowShowsTheBrowserOnTheSitesAddress) {
     // Without a deployment's address the row still opens the browser, on a name that is never looked up.
     ProcessRun shipped = run("tap menu\n"
                              "tap Web site\n"
-                             "expect This page cannot be shown.\n"
+                             "await This page cannot be shown.\n"
                              "idle 10\n"
                              "expect [1] Close\n");
     EXPECT_EQ(shipped.status, 0) << shipped.output;

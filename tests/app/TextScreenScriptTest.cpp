@@ -101,7 +101,7 @@ TEST_F(TextScreenScript, ANewPlaylistsNameIsTypedAtOnceAndARowMovesOnlyOntoAnoth
 
 TEST_F(TextScreenScript, OnThePadTheAlertInFrontIsListedFirstAndTheOneBehindItWaits) {
     const ProcessRun result = runScript("advance 1\n"
-                                        "expect == alert: Welcome ==\n"
+                                        "await == alert: Welcome ==\n"
                                         "tap Close\n"
                                         "background\n"
                                         "advance 5\n"

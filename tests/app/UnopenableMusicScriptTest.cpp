@@ -1,7 +1,8 @@
 // A music database in the home that cannot be opened, through the simulator: whatever stands in
 // its place, the music row leads to a screen with its title and the menu button that says the
 // music cannot be opened, and the menu takes the person on; a launch whose first screen is the
-// music stands the same way.
+// music stands the same way. A file that is no database the application can read is left as it
+// is and the log says once why; the pictures' and the texts' databases are refused alike.
 #include "tests/app/ServedBundleTest.h"
 #include "tests/fixtures/Fifo.h"
 
@@ -9,6 +10,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -46,9 +48,25 @@ protected:
         fs::create_directories(home + "/Documents");
     }
 
-    std::string diagnostics() const {
-        std::ifstream log(home + "/diagnostics.log");
-        return std::string((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    static std::string contents(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+
+    std::string diagnostics() const { return contents(home + "/diagnostics.log"); }
+
+    // Runs `script` over the file the test left at Documents/<name>: the run leaves it as it was
+    // and tells once why it was not used.
+    void expectRefused(const std::string& name, const std::string& script, const std::string& why) {
+        const std::string path = home + "/Documents/" + name, before = contents(path);
+        const auto written = fs::last_write_time(path);
+        const ProcessRun run = runScript(script, "");
+        EXPECT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(contents(path), before);
+        EXPECT_EQ(fs::last_write_time(path), written);
+        const std::string log = diagnostics(), told = "The content database " + name;
+        EXPECT_EQ(log.find(told), log.rfind(told)) << log;
+        EXPECT_NE(log.find(told + " is not one the application can use (" + why + ")"), std::string::npos) << log;
     }
 };
 
@@ -72,26 +90,44 @@ TEST_F(UnopenableMusicScript, EveryNonDatabaseInItsPlaceLeavesTheMenuButtonAndSa
              return !ec;
          }},
     };
+    // The centre stayed empty: no title, no control, and the menu could not be reached again.
+    const std::string script = "advance 1\n"
+                               "expect == Gallery ==\n"
+                               "tap menu\n"
+                               "tap Music Library\n"
+                               "expect == Music Library ==\n"
+                               "expect [1] menu\n"
+                               "expect \"Music Library cannot be opened.\"\n"
+                               "tap menu\n"
+                               "tap Gallery\n"
+                               "expect == Gallery ==\n";
     for (const auto& [kind, make] : kinds) {
         SCOPED_TRACE(kind);
         freshHome();
         ASSERT_TRUE(make(database()));
-        // The centre stayed empty: no title, no control, and the menu could not be reached again.
-        const ProcessRun run = runScript("advance 1\n"
-                                         "expect == Gallery ==\n"
-                                         "tap menu\n"
-                                         "tap Music Library\n"
-                                         "expect == Music Library ==\n"
-                                         "expect [1] menu\n"
-                                         "expect \"Music Library cannot be opened.\"\n"
-                                         "tap menu\n"
-                                         "tap Gallery\n"
-                                         "expect == Gallery ==\n",
-                                         "");
+        const ProcessRun run = runScript(script, "");
         EXPECT_EQ(run.status, 0) << run.output;
         EXPECT_NE(diagnostics().find("The media database media.sqlite cannot be opened; there is no music."),
                   std::string::npos)
             << diagnostics();
+    }
+
+    // Files the music cannot read as its database: the header of a whole one with the table list
+    // after it damaged, and the texts' database.
+    std::string corrupt = contents(bundle + "/media.sqlite");
+    ASSERT_GT(corrupt.size(), 300u);
+    corrupt.replace(100, 200, 200, '\xa5');
+    const std::vector<std::array<std::string, 3>> files{
+        {"an empty file", "", "no such table: compositions"},
+        {"a text file", "Songs to hear:\nthe spring\n", "file is not a database"},
+        {"a corrupt database", corrupt, "database disk image is malformed"},
+        {"a database of another schema", contents(bundle + "/texts.sqlite"), "no such table: compositions"},
+    };
+    for (const auto& [kind, bytes, why] : files) {
+        SCOPED_TRACE(kind);
+        freshHome();
+        std::ofstream(database(), std::ios::binary) << bytes;
+        expectRefused("media.sqlite", script, why);
     }
 
     // Without a pictures database the music is the first screen of the launch.
@@ -106,4 +142,31 @@ TEST_F(UnopenableMusicScript, EveryNonDatabaseInItsPlaceLeavesTheMenuButtonAndSa
                                      "expect == Texts ==\n",
                                      "");
     EXPECT_EQ(run.status, 0) << run.output;
+}
+
+TEST_F(UnopenableMusicScript, APicturesDatabaseThatIsNoDatabaseLeavesTheGallerySayingItCannotBeOpened) {
+    freshHome();
+    std::ofstream(home + "/Documents/images.sqlite") << "Pictures to see:\nthe storm\n";
+    // Chosen again, the gallery is refused again without a second word in the log.
+    expectRefused("images.sqlite",
+                  "advance 1\n"
+                  "expect \"Gallery cannot be opened.\"\n"
+                  "tap menu\n"
+                  "tap Gallery\n"
+                  "expect \"Gallery cannot be opened.\"\n",
+                  "file is not a database");
+}
+
+TEST_F(UnopenableMusicScript, ATextsDatabaseOfAnotherSchemaLeavesTheTextsSayingTheyCannotBeOpened) {
+    freshHome();
+    // The pictures' catalogue has the texts' category tables, but no texts.
+    ASSERT_TRUE(fs::copy_file(bundle + "/images.sqlite", home + "/Documents/texts.sqlite"));
+    expectRefused("texts.sqlite",
+                  "advance 1\n"
+                  "tap menu\n"
+                  "tap Texts\n"
+                  "expect == Texts ==\n"
+                  "expect [1] menu\n"
+                  "expect \"Texts cannot be opened.\"\n",
+                  "no such table: texts");
 }

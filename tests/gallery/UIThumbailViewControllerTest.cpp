@@ -44,6 +44,7 @@
 #include "simulator/SimScreen.h"
 #include "simulator/SimSession.h"
 #include "tests/fixtures/PictureHeaders.h"
+#include "tests/fixtures/Readme.h"
 #include "tests/gallery/GalleryFixture.h"
 #include "uikit/ActivityView.h"
 #include "uikit/OECoreStrings.h"
@@ -502,6 +503,22 @@ TEST_F(ThumbnailTest, SignsSitInTheirCornersAndTheAuthorLineFollowsItsRules) {
     named.set("name_en", Value(""));
     named.set("name", Value(""));
     EXPECT_EQ(screen->imageText(named, " - "), " - ");
+}
+
+TEST_F(ThumbnailTest, AGridCellWhosePictureIsOnTheDeviceInHighDefinitionReadsPlusHdAsTheReadmeSays) {
+    EXPECT_NE(readmeText().find("a tile by its title, followed by `+hd` where its picture is on the device in "
+                                "high definition (its HD file downloaded into the home"),
+              std::string::npos);
+    Clock::setManual();
+    const auto subCat = smallGroupWithServerPictures();
+    ASSERT_TRUE(subCat);
+    const auto rows = catalogue()->list(subCat);
+    ASSERT_GE(rows->size(), 2u);
+    writeText(Sandbox::documents() + "/Data/hd-" + rows->front().get("imagePath").stringValue(), "high resolution");
+    show(subCat, {320, 480});
+    const std::string screen = settledScreen();
+    EXPECT_NE(screen.find("[2] cell \"The Ninth Wave\" +hd\n[3] cell \"The Sea of Ice\"\n"), std::string::npos)
+        << screen;
 }
 
 TEST_F(ThumbnailTest, TheGridAndTheListShowTheSubcategoryAndCurlFromOneToTheOther) {

@@ -1,6 +1,7 @@
 // The audio player over real compositions: shipped, downloaded and streamed tracks, refusals
 // without the network or when skipping tracks that are not downloaded, the pause toggle, the
 // resume rule of a loading stream, the volume, the end of a track and the screen lock.
+#include "demo/generator/DemoGenerator.h"
 #include "media/CompositionsSource.h"
 #include "media/MediaPlayer.h"
 #include "media/MediaPlayerItem.h"
@@ -14,6 +15,7 @@
 #include "platform/ui/UIApplication.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "tests/fixtures/Fifo.h"
+#include "tests/fixtures/RefusingPort.h"
 #include "tests/media/MediaFixture.h"
 #include "uikit/OEIdleTimerManager.h"
 
@@ -160,9 +162,37 @@ TEST_F(MediaPlayerTest, AStreamedTrackThatCannotBeReadStopsLoadingAndCannotPlay)
     const auto alerts = UIAlertView::visibleAlertViews();
     ASSERT_EQ(alerts.size(), 1u);
     EXPECT_EQ(alerts[0]->title(), "Cannot play");
+    EXPECT_EQ(alerts[0]->message(), "This composition cannot be played.") << "a server's error tells no reason";
     EXPECT_FALSE(item->buffering());
     EXPECT_EQ(itemChanges_, 2);
     EXPECT_FALSE(screenKeptAwake());
+}
+
+// Asked to play, a streamed track that cannot says why where its failure tells: what its server
+// sends is no music (a text, whose header tells nothing, so that only the play finds out), or
+// nothing listens where the bundle says the server is.
+TEST_F(MediaPlayerTest, AStreamedTrackThatCannotPlaySaysWhyWhereItsFailureTells) {
+    server().serve("/data/ostrelmedia/m4a/mozart/rondo alla turca.m4a",
+                   LoopbackServer::Response::make(200, "A text about the rondo, not the rondo.\n"));
+    const auto alertAfterPlaying = [&](MediaPlayer& player, const std::shared_ptr<MediaPlayerItem>& item) {
+        player.playItem(item);
+        EXPECT_TRUE(pump([] { return !UIAlertView::visibleAlertViews().empty(); }));
+        const auto alerts = UIAlertView::visibleAlertViews();
+        if (alerts.size() != 1u) return "alerts: " + std::to_string(alerts.size());
+        alerts[0]->dismissWithClickedButtonIndex(0, false);
+        return alerts[0]->title() + " / " + alerts[0]->message();
+    };
+    EXPECT_EQ(alertAfterPlaying(*player_, track(5)), "Cannot play / This file is not music that can be played.");
+
+    RefusingPort closed;
+    ASSERT_GT(closed.port(), 0);
+    std::string error;
+    ASSERT_TRUE(DemoGenerator::setServerHost(bundle(), closed.host(), &error)) << error;
+    reloadConfiguration();
+    auto player = MediaPlayer::make(context());
+    auto source = DB_CompositionsSource::initWithSQL(openMedia(), "author", context());
+    EXPECT_EQ(alertAfterPlaying(*player, source->compositionForIndex(5)),
+              "Cannot play / The music server cannot be reached.");
 }
 
 // A streamed track whose length only its body can tell (here its server answers every range
@@ -330,13 +360,13 @@ TEST_F(MediaPlayerTest, ATrackThatIsNoAudioSaysSoOnScreenAndInTheLogWhenAskedToP
         EXPECT_FALSE(player_->isReady());
         EXPECT_NE(logged.find("The composition mozart/minuet.m4a cannot be played: "), std::string::npos) << logged;
         EXPECT_TRUE(UIAlertView::visibleAlertViews().empty());
-        // Asked to play, it says it cannot.
+        // Asked to play, it says it cannot, and why.
         const int changes = itemChanges_;
         player_->startPlay();
         auto alerts = UIAlertView::visibleAlertViews();
         ASSERT_EQ(alerts.size(), 1u);
         EXPECT_EQ(alerts[0]->title(), "Cannot play");
-        EXPECT_EQ(alerts[0]->message(), "This composition cannot be played.");
+        EXPECT_EQ(alerts[0]->message(), "This file is not music that can be played.");
         alerts[0]->dismissWithClickedButtonIndex(0, false);
         EXPECT_EQ(itemChanges_, changes + 1);
         EXPECT_FALSE(player_->isPlaying());

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """scripts/run refuses bad arguments, environment and homes at once, in one sentence, before it
 installs, builds or starts anything; good ones go on to the installation step. Asked for help, it
-prints its usage at once."""
+prints its usage at once. Starting, a run removes the folders of the runs that have ended."""
 
 import fcntl
 import os
@@ -12,6 +12,7 @@ import tempfile
 import unittest
 
 SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "run")
+README = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
 
 
 class RunArgumentsTest(unittest.TestCase):
@@ -143,6 +144,24 @@ class RunArgumentsTest(unittest.TestCase):
         self.assertEqual(result.returncode, 3, result.stderr)
         self.assertTrue(os.path.exists(self.mark))
         self.assertEqual(self.run_script(OSTREL_SERVER_PORT="65535").returncode, 3)
+
+    def test_a_run_removes_the_folders_of_runs_that_ended_as_the_readme_says(self):
+        with open(README, encoding="utf-8") as f:
+            readme = " ".join(f.read().split())
+        self.assertIn("Each run, as it starts, removes the folders of the runs that have ended, so `build/runs/` "
+                      "keeps only those of the runs still going", readme)
+        runs = os.path.join(self.root, "build", "runs")
+        ended = subprocess.Popen(["true"])
+        ended.wait()
+        for pid in (ended.pid, os.getpid()):
+            os.makedirs(os.path.join(runs, str(pid)))
+        result = self.run_script("--home", os.path.join(self.root, "home"))
+        self.assertEqual(result.returncode, 3, result.stderr)
+        kept = [name for name in os.listdir(runs) if not name.startswith(".")]
+        # This test's own, whose process goes on, and the new run's.
+        self.assertIn(str(os.getpid()), kept)
+        self.assertNotIn(str(ended.pid), kept)
+        self.assertEqual(len(kept), 2, kept)
 
     def test_relative_paths_are_read_from_where_the_person_stands(self):
         with tempfile.TemporaryDirectory() as elsewhere:

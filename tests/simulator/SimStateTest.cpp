@@ -1,7 +1,8 @@
 // The state a shot draws, in the text too: a toggle reads (on) or (off) as it shows (a tick
 // beside an author, a lit like button, a filter in use, a selected button), a checkmark reads
 // (on), a row the list shows selected reads (selected), and a button showing one of more states
-// keeps its name with the state after it. A tap says what it reached as the tap left it.
+// keeps its name with the state after it. A tap says what it reached as the tap left it, and by
+// the name it had when touched where the tap changed that name.
 #include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIButton.h"
@@ -134,4 +135,32 @@ TEST_F(SimStateTest, AButtonShowingOneOfThreeStatesKeepsItsNameAndReadsTheStateA
     EXPECT_EQ(run("tap repeat").message, "tapped [1] button \"repeat\" (all)");
     EXPECT_EQ(run("tap 1").message, "tapped [1] button \"repeat\" (one)");
     EXPECT_EQ(screen(), "[1] button \"repeat\" (one)\n");
+}
+
+TEST_F(SimStateTest, ATapNamesTheControlAsItWasTouchedAndWhatItsNameBecame) {
+    // Edit becomes Done, shuffle lights up, Share stays as it is.
+    auto edit = UIButton::buttonWithType(UIButtonTypeSystem);
+    edit->setTitle("Edit", UIControlStateNormal);
+    edit->setFrame(CGRectMake(20, 100, 80, 44));
+    UIButton* editing = edit.get();
+    edit->addTarget(nullptr, [editing](const std::shared_ptr<NSObject>&) {
+        editing->setTitle("Done", UIControlStateNormal);
+    }, UIControlEventTouchUpInside);
+    auto shuffle = UIButton::buttonWithType(UIButtonTypeCustom);
+    shuffle->setFrame(CGRectMake(20, 160, 44, 44));
+    setAccessibilityLabel(*shuffle, "shuffle");
+    setAccessibilityTraits(*shuffle, toggle(false));
+    UIButton* shuffling = shuffle.get();
+    shuffle->addTarget(nullptr, [shuffling](const std::shared_ptr<NSObject>&) {
+        setAccessibilityTraits(*shuffling, toggle(true));
+    }, UIControlEventTouchUpInside);
+    auto share = UIButton::buttonWithType(UIButtonTypeSystem);
+    share->setTitle("Share", UIControlStateNormal);
+    share->setFrame(CGRectMake(20, 220, 80, 44));
+    for (const auto& button : {edit, shuffle, share}) root->view()->addSubview(button);
+    session.settle();
+
+    EXPECT_EQ(run("tap Edit").message, "tapped [1] button \"Edit\", now button \"Done\"");
+    EXPECT_EQ(run("tap shuffle").message, "tapped [2] button \"shuffle\" (on)");
+    EXPECT_EQ(run("tap 3").message, "tapped [3] button \"Share\"");
 }

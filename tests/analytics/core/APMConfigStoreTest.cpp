@@ -12,6 +12,7 @@
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/services/VULLogger.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/Readme.h"
 
 #include <gtest/gtest.h>
 
@@ -154,6 +155,23 @@ TEST_F(APMPersistentDictionaryTest, TenChangesWithinASecondMakeOneWrite) {
     dictionary->setInteger(9, "k9");
     dictionary->removeObjectForKey("absent");
     EXPECT_FALSE(dictionary->hasPendingPersistence());
+}
+
+// As the README says: settings kept in Application Support reach their file only a second after
+// a change, so a kill within that second loses it.
+TEST_F(APMPersistentDictionaryTest, AChangeReachesTheFileOnlyASecondAfterItAsTheReadmeSays) {
+    EXPECT_NE(readmeText().find("they are written a second after a change, so a kill within about a second of a "
+                                "launch can leave them without that launch's session"),
+              std::string::npos);
+    auto dictionary = APMPersistentDictionary::initWithFileName("com.test.second");
+    ASSERT_NE(dictionary, nullptr);
+    dictionary->setInteger(2, "session_number");
+    Clock::advance(0.5);
+    waitForWrite(dictionary);
+    EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(dictionary->filePath()));
+    Clock::advance(0.5);
+    waitForWrite(dictionary);
+    EXPECT_EQ(onDisk(dictionary->filePath())["session_number"].intValue(), 2);
 }
 
 TEST_F(APMPersistentDictionaryTest, SurvivesARestartAndWritesWhenReleased) {

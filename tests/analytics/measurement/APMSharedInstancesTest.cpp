@@ -7,6 +7,8 @@
 #include "analytics/audience/APMConditionalUserPropertyController.h"
 #include "analytics/experiments/APMEExperimentRequestBuilder.h"
 #include "analytics/experiments/APMEManager.h"
+#include "analytics/measurement/APMDefaultIdentitySupport.h"
+#include "analytics/measurement/APMPlatformIdentitySupport.h"
 #include "analytics/proto/APMPBClientProperty.h"
 #include "analytics/proto/APMPBExperimentRequest.h"
 #include "analytics/proto/APMPBFieldAccess.h"
@@ -14,6 +16,7 @@
 #include "analytics/reporters/APMInAppPurchaseTransactionReporter.h"
 #include "analytics/reporters/APMSearchAdReporter.h"
 #include "platform/adsupport/ADClient.h"
+#include "platform/adsupport/ASIdentifierManager.h"
 #include "tests/fixtures/AskedAtOnce.h"
 
 #include <atomic>
@@ -89,4 +92,17 @@ TEST_F(APMSharedInstancesTest, EachClassAnswersTheOneObjectTheEngineUsesFromEver
     EXPECT_NE(engine()->purchaseReporter()->productCache(), purchases->productCache());
     EXPECT_EQ(APMConditionalUserPropertyController::sharedInstance(), engine()->conditionalUserPropertyController());
     EXPECT_NE(engine()->conditionalUserPropertyController(), conditionalProperties);
+}
+
+TEST_F(APMSharedInstancesTest, TheAdvertisingFrameworksIdentitySupportIsTheProcesssOne) {
+    ClassRegistry::registerClass("ASIdentifierManager", [] { return ASIdentifierManager::sharedManager(); });
+    // Loaded again now that the framework is linked.
+    DUROrezurive::load();
+    // As the engine's default support finds it, at every look-up.
+    auto support = APMDefaultIdentitySupport::make()->platformIdentitySupport();
+    EXPECT_NE(support, nullptr);
+    EXPECT_EQ(support, APMPlatformIdentitySupport::sharedInstance());
+    EXPECT_EQ(APMDefaultIdentitySupport::make()->platformIdentitySupport(), support);
+    ClassRegistry::unregisterClass(APMDefaultIdentitySupport::kPlatformClassName);
+    ClassRegistry::unregisterClass("ASIdentifierManager");
 }

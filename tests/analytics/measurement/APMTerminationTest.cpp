@@ -4,6 +4,7 @@
 #include "DeliveryTestSupport.h"
 
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/net/URLNetwork.h"
 #include "platform/ui/UIApplication.h"
 
@@ -117,4 +118,20 @@ TEST_F(APMTerminationTest, EventsLoggedAsTheApplicationEndsAreStoredAndWaitForTh
     const auto delivered = deliveredNumbers("step");
     ASSERT_EQ(delivered.size(), 6u);
     for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
+}
+
+// Settings kept in Application Support are written a second after a change, a second the
+// process does not have: what the worker changed as the application ended is in the file.
+TEST_F(APMTerminationTest, SettingsChangedAsTheApplicationEndsAreInTheFileInApplicationSupport) {
+    APMPersistedConfig::setPersistentConfigInApplicationSupportEnabled(true);
+    start();
+    auto settings = engine()->persistedConfig();
+    ASSERT_TRUE(settings->usesApplicationSupportStore());
+    engine()->scheduler()->scheduleOnWorkerQueueBlockID("test", [settings] { settings->setSessionNumber(3); });
+    terminate();
+    settle();
+    const Value file = NSPropertyListSerialization::propertyListWithContentsOfFile(
+        APMApplicationSupportPlistPath(settings->name()));
+    EXPECT_EQ(file.dictionary().get("/vizudi/measurement/session_number").longLongValue(), 3) << file.description();
+    APMPersistedConfig::setPersistentConfigInApplicationSupportEnabled(false);
 }

@@ -6,6 +6,7 @@
 #include "analytics/core/APMNumericUtil.h"
 #include "analytics/reporters/APMAppActivity.h"
 #include "analytics/reporters/APMScreen.h"
+#include "analytics/reporters/APMScreenClassName.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
@@ -393,6 +394,18 @@ TEST_F(APMScreenViewReporterTest, ThePerformanceDelegateIsToldOfEveryAppearanceA
     EXPECT_TRUE(other->appeared.empty());
     reporter->setRezaviviPerfDelegate(nullptr);
     EXPECT_FALSE(reporter->rezaviviPerfDelegate());
+}
+
+TEST_F(APMScreenViewReporterTest, LoadingTheControllersExtensionHooksThemOnce) {
+    APMScreenViewReporter::resetSharedInstance();
+    reporter = APMScreenViewReporter::sharedInstance();
+    auto delegate = std::make_shared<RecordingDelegate>();
+    reporter->setRezaviviPerfDelegate(delegate);
+    APMScreenClassName::load();
+    APMScreenClassName::load();
+    window->setRootViewController(std::make_shared<MenuScreenController>());
+    settle();
+    EXPECT_EQ(delegate->appeared.size(), 1u);
 }
 
 TEST(APMScreenViewReporterCounterTest, InstanceIdsWrapAroundAtTheEndOfTheRange) {

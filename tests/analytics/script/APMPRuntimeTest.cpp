@@ -6,13 +6,16 @@
 #include "analytics/core/APMMonitor.h"
 #include "analytics/proto/APMPBProgram.h"
 #include "analytics/script/APMEventEditConversion.h"
+#include "analytics/script/APMPArrayCommandEvaluator.h"
 #include "analytics/script/APMPArrayValue.h"
 #include "analytics/script/APMPErrors.h"
+#include "analytics/script/APMPEvaluator.h"
 #include "analytics/script/APMPEventEditing.h"
 #include "analytics/script/APMPLogger.h"
 #include "analytics/script/APMPMapValue.h"
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPRuntimeEntityConverter.h"
+#include "analytics/script/APMPStringCommandEvaluator.h"
 #include "analytics/script/APMPStringValue.h"
 #include "tests/analytics/script/assembler/ScriptAssembler.h"
 
@@ -339,4 +342,49 @@ TEST(APMPEventTest, MeasurementEventsBecomeEditEventsAndBack) {
     EXPECT_EQ(APMEventFromEditEvent(*edit)->origin(), "app");
     edit->setName("");
     EXPECT_FALSE(APMEventFromEditEvent(*edit));
+}
+
+TEST(APMPEventTest, TheMeasurementEventClassTakesEditedEventsBack) {
+    auto edit = APMPEvent::initWithName("screen_view", 1700000000.25, {{"_o", Value("fa")}});
+    auto event = APMEvent::eventFromEditEvent(*edit);
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->name(), "_vs");
+    EXPECT_EQ(event->origin(), "fa");
+    EXPECT_EQ(event->timestamp(), 1700000000.25);
+}
+
+TEST(APMPEvaluatorTest, StatementsRunInTheScopeGivenAndAListEndsAtAControlValue) {
+    auto runtime = APMPRuntime::make();
+    NSErrorPtr error;
+    auto scope = runtime->getRunScope();
+    std::vector<RV> list;
+    for (const auto& entity : entities(R"(("41" "x") ("3" "x" ("0" 2 3)) ("4") ("3" "x" 0))")) {
+        list.push_back(APMPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(entity, *runtime, error));
+    }
+    ASSERT_FALSE(error);
+    EXPECT_EQ(APMPEvaluator::executeStatements(list, *scope, *runtime, error).kind(), RV::Kind::Break);
+    EXPECT_EQ(scope->valueForName(u"x").number(), 5);
+    EXPECT_FALSE(runtime->globalScope().hasName(u"x"));
+    const std::uint32_t counted = runtime->getInstructionCount();
+    (void)APMPEvaluator::evaluateStatement(list[3], *scope, *runtime, error);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(scope->valueForName(u"x").number(), 0);
+    EXPECT_GT(runtime->getInstructionCount(), counted);
+}
+
+TEST(APMPEvaluatorTest, StringAndArrayMethodsHaveOneEvaluatorEach) {
+    auto strings = APMPStringCommandEvaluator::sharedInstance();
+    auto arrays = APMPArrayCommandEvaluator::sharedInstance();
+    ASSERT_TRUE(strings && arrays);
+    EXPECT_EQ(APMPStringCommandEvaluator::sharedInstance(), strings);
+    EXPECT_EQ(APMPArrayCommandEvaluator::sharedInstance(), arrays);
+    auto runtime = APMPRuntime::make();
+    NSErrorPtr error;
+    auto scope = runtime->getRunScope();
+    EXPECT_EQ(strings->evaluateCommand(u"toUpperCase", u"abc", {}, *scope, *runtime, error).text(), u"ABC");
+    auto array = runtime->heap().make<APMPArrayValue>();
+    const RV items[] = {RV::number(1), RV::number(2)};
+    EXPECT_EQ(arrays->evaluateCommand(u"push", *array, items, *scope, *runtime, error).number(), 2);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(array->count(), 2u);
 }

@@ -408,6 +408,10 @@ TEST_F(DemoBundleTest, TheBundleReadsAsTheApplicationsBundle) {
     EXPECT_EQ(bundle->localizedStringForKey("Cannot play", "", "Core"), "Wiedergabe nicht möglich");
     EXPECT_EQ(bundle->localizedStringForKey("This composition cannot be played.", "", "Core"),
               "Diese Komposition kann nicht abgespielt werden.");
+    EXPECT_EQ(bundle->localizedStringForKey("The music server cannot be reached.", "", "Core"),
+              "Der Musikserver ist nicht erreichbar.");
+    EXPECT_EQ(bundle->localizedStringForKey("This file is not music that can be played.", "", "Core"),
+              "Diese Datei ist keine Musik, die abgespielt werden kann.");
     EXPECT_EQ(AppInfo::displayName(), "Ostrel Galerie");
     NSLocale::setPreferredLanguages({"en"});
     EXPECT_EQ(bundle->localizedStringForKey("By Janre", "", "Core"), "By Genre");

@@ -9,6 +9,7 @@
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/FaultyFileIO.h"
 #include "tests/fixtures/Fifo.h"
+#include "tests/fixtures/Readme.h"
 
 #include <gtest/gtest.h>
 
@@ -132,6 +133,29 @@ TEST(FileDataReadWrite, AtomicReplacementKeepsTheFileMode) {
     ASSERT_TRUE(writeDataToFile(text("v2"), path, true));
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// As the README says of a home with links: a folder that is a link is written through, a file
+// written whole replaces a link in its place.
+TEST(FileDataReadWrite, AWholeWriteGoesThroughAFolderLinkAndReplacesAFileLinkLeavingItsTargetAlone) {
+    EXPECT_NE(readmeText().find("The home folder, the folders above it and the folders in it may be links, and are "
+                                "followed"),
+              std::string::npos);
+    EXPECT_NE(readmeText().find("a file written whole (the settings, a picture downloaded or a thumbnail kept) "
+                                "replaces the link with the file, leaving what the link led to as it was"),
+              std::string::npos);
+    const std::string folder = freshFolder();
+    std::filesystem::create_directories(folder + "/elsewhere");
+    std::filesystem::create_directory_symlink(folder + "/elsewhere", folder + "/Documents");
+    ASSERT_TRUE(writeDataToFile(text("new"), folder + "/Documents/list.plist", true));
+    EXPECT_EQ(readDataFromFile(folder + "/elsewhere/list.plist"), text("new"));
+
+    ASSERT_TRUE(writeDataToFile(text("kept"), folder + "/target.plist", true));
+    std::filesystem::create_symlink(folder + "/target.plist", folder + "/settings.plist");
+    ASSERT_TRUE(writeDataToFile(text("new"), folder + "/settings.plist", true));
+    EXPECT_FALSE(std::filesystem::is_symlink(folder + "/settings.plist"));
+    EXPECT_EQ(readDataFromFile(folder + "/settings.plist"), text("new"));
+    EXPECT_EQ(readDataFromFile(folder + "/target.plist"), text("kept"));
 }
 
 TEST(FileDataErrors, FailuresCarryACodeThePathAndTheErrno) {

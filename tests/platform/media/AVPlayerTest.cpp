@@ -21,14 +21,10 @@
 #include "tests/fixtures/FaultyFileIO.h"
 #include "tests/fixtures/Fifo.h"
 #include "tests/fixtures/NetworkSettle.h"
+#include "tests/fixtures/RefusingPort.h"
 #include "tests/platform/media/MediaTestFiles.h"
 
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cmath>
@@ -145,31 +141,6 @@ LoopbackServer::Response partial(const std::string& body, std::size_t first, std
     response.headers.emplace_back("Content-Range", contentRange);
     return response;
 }
-
-// A port of 127.0.0.1 that refuses connections while it lives: bound, never listening.
-class RefusingPort {
-public:
-    RefusingPort() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            port_ = ntohs(address.sin_port);
-    }
-    ~RefusingPort() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    RefusingPort(const RefusingPort&) = delete;
-    RefusingPort& operator=(const RefusingPort&) = delete;
-    int port() const { return port_; }
-
-private:
-    int fd_;
-    int port_ = 0;
-};
-
 
 class AVPlayerTest : public testing::Test {
 protected:
@@ -769,7 +740,7 @@ TEST_F(AVPlayerTest, WhatIsNoRegularFileIsNeverWaitedOnAndFailsToPlay) {
         ASSERT_TRUE(pump([&] { return !statuses.empty(); }));
         EXPECT_EQ(statuses, (std::vector<long>{2}));
         ASSERT_TRUE(player->error());
-        EXPECT_EQ(player->error()->code(), AVErrorContentIsUnavailable);
+        EXPECT_EQ(player->error()->code(), AVErrorFileFormatNotRecognized) << "no media";
         player->removeObserver(token);
         EXPECT_TRUE(guard.finish()) << "waited on the FIFO";
     }

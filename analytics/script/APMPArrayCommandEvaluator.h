@@ -1,0 +1,25 @@
+// The process's evaluator of the native methods of array values.
+#pragma once
+
+#include "analytics/script/APMPRuntimeValue.h"
+#include "platform/foundation/NSObject.h"
+
+#include <memory>
+#include <span>
+#include <string>
+
+class APMPArrayValue;
+
+class APMPArrayCommandEvaluator : public NSObject {
+public:
+    // Made once, on first use.
+    static std::shared_ptr<APMPArrayCommandEvaluator> sharedInstance();
+    // Forgets it, as a new process would start (tests).
+    static void resetSharedInstance();
+
+    // An unknown method is error 17 with no argument evaluated; otherwise the arguments are
+    // evaluated in the caller's scope and the method runs on `array`.
+    APMPRuntimeValue evaluateCommand(const std::u16string& name, APMPArrayValue& array,
+                                     std::span<const APMPRuntimeValue> arguments, APMPScope& scope,
+                                     APMPRuntime& runtime, NSErrorPtr& error) const;
+};

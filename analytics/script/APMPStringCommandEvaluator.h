@@ -1,0 +1,23 @@
+// The process's evaluator of the methods a program calls on a string value.
+#pragma once
+
+#include "analytics/script/APMPRuntimeValue.h"
+#include "platform/foundation/NSObject.h"
+
+#include <memory>
+#include <span>
+#include <string>
+
+class APMPStringCommandEvaluator : public NSObject {
+public:
+    // Made once, on first use.
+    static std::shared_ptr<APMPStringCommandEvaluator> sharedInstance();
+    // Forgets it, as a new process would start (tests).
+    static void resetSharedInstance();
+
+    // An unknown method is error 17 with no argument evaluated; otherwise the arguments are
+    // evaluated in the caller's scope and the method runs on `text`.
+    APMPRuntimeValue evaluateCommand(const std::u16string& name, const std::u16string& text,
+                                     std::span<const APMPRuntimeValue> arguments, APMPScope& scope,
+                                     APMPRuntime& runtime, NSErrorPtr& error) const;
+};
