@@ -74,6 +74,8 @@ void APMConditionalUserPropertyController::setSharedContext(std::shared_ptr<APMA
 
 void APMConditionalUserPropertyController::resetSharedInstance() { (void)gSharedController.take(); }
 
+bool APMConditionalUserPropertyController::hasSharedInstance() { return gSharedController.current() != nullptr; }
+
 std::shared_ptr<APMConditionalUserPropertyController> APMConditionalUserPropertyController::initWithContext(
     std::shared_ptr<APMAudienceContext> context) {
     if (!context) return nullptr;

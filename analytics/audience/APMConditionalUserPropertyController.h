@@ -29,6 +29,8 @@ public:
     static void setSharedContext(std::shared_ptr<APMAudienceContext> context);
     // Forgets the process's controller and the context, as a new process would start (tests).
     static void resetSharedInstance();
+    // Whether the process's controller is made, without making it.
+    static bool hasSharedInstance();
     [[nodiscard]] static std::shared_ptr<APMConditionalUserPropertyController> initWithContext(
         std::shared_ptr<APMAudienceContext> context);
 

@@ -116,3 +116,8 @@ void APMKeychainWrapper::forgetMigrations() {
     MutexLock lock(gMigrationMutex);
     gMigrated.clear();
 }
+
+std::size_t APMKeychainWrapper::migrationCount() {
+    MutexLock lock(gMigrationMutex);
+    return gMigrated.size();
+}

@@ -4,6 +4,7 @@
 
 #include "platform/foundation/Value.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -29,4 +30,6 @@ public:
     // Forgets which identifiers this process has migrated, as a new process would (the test
     // harness does so when it gives the next test a keychain of its own).
     static void forgetMigrations();
+    // How many identifier pairs this process remembers having migrated.
+    static std::size_t migrationCount();
 };

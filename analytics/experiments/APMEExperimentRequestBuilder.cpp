@@ -27,6 +27,8 @@ std::shared_ptr<APMEExperimentRequestBuilder> APMEExperimentRequestBuilder::shar
 
 void APMEExperimentRequestBuilder::resetSharedInstance() { (void)gRequestBuilder.take(); }
 
+bool APMEExperimentRequestBuilder::hasSharedInstance() { return gRequestBuilder.current() != nullptr; }
+
 std::shared_ptr<APMEExperimentRequestBuilder> APMEExperimentRequestBuilder::make() {
     return std::make_shared<APMEExperimentRequestBuilder>();
 }

@@ -21,6 +21,8 @@ public:
     static std::shared_ptr<APMEExperimentRequestBuilder> sharedInstance();
     // Forgets the process's builder and the SDKs added to it, as a new process would start (tests).
     static void resetSharedInstance();
+    // Whether the process's builder is made, without making it.
+    static bool hasSharedInstance();
     [[nodiscard]] static std::shared_ptr<APMEExperimentRequestBuilder> make();
 
     // Replaces an earlier property of the same name; a missing one logs 880000.

@@ -55,6 +55,8 @@ void APMEManager::resetSharedInstance() {
     if (const auto manager = gManager.take()) manager->taskManager()->cancelScheduledFetch();
 }
 
+bool APMEManager::hasSharedInstance() { return gManager.current() != nullptr; }
+
 std::shared_ptr<APMEManager> APMEManager::initWithContext(std::shared_ptr<APMExperimentContext> context) {
     return initWithTaskManager(APMETaskManager::initWithContext(std::move(context)));
 }

@@ -58,6 +58,8 @@ public:
     // Forgets the process's manager, its armed fetch dropped, and the context, as a new
     // process would start (tests).
     static void resetSharedInstance();
+    // Whether the process's manager is made, without making it.
+    static bool hasSharedInstance();
 
     // With a new task manager over the context.
     [[nodiscard]] static std::shared_ptr<APMEManager> initWithContext(std::shared_ptr<APMExperimentContext> context);

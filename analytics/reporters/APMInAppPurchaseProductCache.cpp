@@ -17,6 +17,8 @@ std::shared_ptr<APMInAppPurchaseProductCache> APMInAppPurchaseProductCache::shar
 
 void APMInAppPurchaseProductCache::resetSharedInstance() { (void)gProductCache.take(); }
 
+bool APMInAppPurchaseProductCache::hasSharedInstance() { return gProductCache.current() != nullptr; }
+
 std::shared_ptr<APMInAppPurchaseProductCache> APMInAppPurchaseProductCache::make() {
     return std::make_shared<APMInAppPurchaseProductCache>();
 }

@@ -19,6 +19,8 @@ public:
     static std::shared_ptr<APMInAppPurchaseProductCache> sharedInstance();
     // Forgets the process's cache, as a new process would start (tests).
     static void resetSharedInstance();
+    // Whether the process's cache is made, without making it.
+    static bool hasSharedInstance();
     static std::shared_ptr<APMInAppPurchaseProductCache> make();
 
     // Waits for the lock queue.

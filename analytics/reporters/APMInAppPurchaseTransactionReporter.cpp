@@ -44,6 +44,8 @@ void APMInAppPurchaseTransactionReporter::resetSharedInstance() {
     if (auto old = gPurchaseReporter.take()) old->queue_->sync([] {});
 }
 
+bool APMInAppPurchaseTransactionReporter::hasSharedInstance() { return gPurchaseReporter.current() != nullptr; }
+
 std::shared_ptr<APMInAppPurchaseTransactionReporter> APMInAppPurchaseTransactionReporter::initWithEventSink(
     std::shared_ptr<APMEventSink> sink, ReceiptReader receiptReader, UnreportedHandler unreported,
     std::shared_ptr<APMInAppPurchaseProductCache> productCache) {

@@ -33,6 +33,8 @@ public:
     static std::shared_ptr<APMInAppPurchaseTransactionReporter> sharedInstance();
     // Forgets the process's reporter, as a new process would start (tests).
     static void resetSharedInstance();
+    // Whether the process's reporter is made, without making it.
+    static bool hasSharedInstance();
     [[nodiscard]] static std::shared_ptr<APMInAppPurchaseTransactionReporter> initWithEventSink(
         std::shared_ptr<APMEventSink> sink, ReceiptReader receiptReader, UnreportedHandler unreported,
         std::shared_ptr<APMInAppPurchaseProductCache> productCache = APMInAppPurchaseProductCache::make());

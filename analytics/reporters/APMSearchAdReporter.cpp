@@ -87,6 +87,11 @@ void APMSearchAdReporter::resetAdClientInstance() {
     }
 }
 
+bool APMSearchAdReporter::hasLookedUpAdClient() {
+    MutexLock lock(gAdClientMutex);
+    return gAdClientLookedUp;
+}
+
 void APMSearchAdReporter::setSearchAdReporterEnabled(bool enabled) {
     enabled_ = enabled;
     if (!enabled && alarm_) alarm_->cancel();

@@ -57,6 +57,8 @@ public:
     static std::shared_ptr<NSObject> adClientInstance();
     // Forgets the process's look-up, as a new process would start (tests).
     static void resetAdClientInstance();
+    // Whether the process has looked the client up since it started or last forgot it.
+    static bool hasLookedUpAdClient();
 
     bool isSearchAdReporterEnabled() const { return enabled_.load(); }
     // Off by default. Switching off drops the pending request; switching on again schedules

@@ -14,6 +14,8 @@ std::shared_ptr<APMPArrayCommandEvaluator> APMPArrayCommandEvaluator::sharedInst
 
 void APMPArrayCommandEvaluator::resetSharedInstance() { (void)gArrayCommandEvaluator.take(); }
 
+bool APMPArrayCommandEvaluator::hasSharedInstance() { return gArrayCommandEvaluator.current() != nullptr; }
+
 APMPRuntimeValue APMPArrayCommandEvaluator::evaluateCommand(const std::u16string& name, APMPArrayValue& array,
                                                             std::span<const APMPRuntimeValue> arguments,
                                                             APMPScope& scope, APMPRuntime& runtime,

@@ -14,6 +14,8 @@ std::shared_ptr<APMPStringCommandEvaluator> APMPStringCommandEvaluator::sharedIn
 
 void APMPStringCommandEvaluator::resetSharedInstance() { (void)gStringCommandEvaluator.take(); }
 
+bool APMPStringCommandEvaluator::hasSharedInstance() { return gStringCommandEvaluator.current() != nullptr; }
+
 APMPRuntimeValue APMPStringCommandEvaluator::evaluateCommand(const std::u16string& name, const std::u16string& text,
                                                              std::span<const APMPRuntimeValue> arguments,
                                                              APMPScope& scope, APMPRuntime& runtime,

@@ -14,6 +14,8 @@ public:
     static std::shared_ptr<APMPStringCommandEvaluator> sharedInstance();
     // Forgets it, as a new process would start (tests).
     static void resetSharedInstance();
+    // Whether it is made, without making it.
+    static bool hasSharedInstance();
 
     // An unknown method is error 17 with no argument evaluated; otherwise the arguments are
     // evaluated in the caller's scope and the method runs on `text`.

@@ -527,6 +527,27 @@ Value::Dictionary NSUserDefaults::dictionaryRepresentation() const {
     return merged;
 }
 
+std::string NSUserDefaults::stateDescription() {
+    Registry& r = registry();
+    std::string read;
+    for (auto& store : r.allStores()) {
+        MutexLock lock(store->mutex);
+        if (store->loaded) read += (read.empty() ? "" : ", ") + store->domain;
+    }
+    std::size_t registered = 0;
+    {
+        MutexLock lock(r.registrationMutex);
+        registered = r.registration.size();
+    }
+    bool standard = false;
+    {
+        MutexLock lock(r.mutex);
+        standard = r.standard != nullptr;
+    }
+    return std::string(standard ? "standard object made" : "no standard object") + ", domains read [" + read + "], " +
+           std::to_string(registered) + " registered";
+}
+
 void NSUserDefaults::resetStandardUserDefaults() {
     Registry& r = registry();
     for (auto& store : r.allStores()) {

@@ -71,6 +71,9 @@ public:
     // Writes every pending change, then forgets all cached domains, the registration domain and
     // the standard object, as a new process would start (the simulated restart of tests).
     static void resetStandardUserDefaults();
+    // What the process holds until that restart: whether the standard object is made, the
+    // domains read into memory and how many defaults are registered.
+    static std::string stateDescription();
 
     // One domain's values and file; opaque outside the implementation.
     struct Store;

@@ -1,10 +1,12 @@
 // The process's one object of a class that is made over what its owner hands in (a context the
 // class's own layer cannot reach): none before that, then made once on first use under a lock,
 // as ProcessShared makes its object, and never destroyed. Forgetting it (tests) forgets what was
-// handed in too, as a new process would start.
+// handed in too, as a new process would start. The object and what it is made over share one
+// lock, so whoever asks sees either the context handed before or the one handed after, never
+// none in between.
 #pragma once
 
-#include "platform/foundation/ProcessShared.h"
+#include "platform/foundation/ThreadAnnotations.h"
 
 #include <memory>
 #include <utility>
@@ -16,30 +18,50 @@ public:
     ProcessSharedOver(const ProcessSharedOver&) = delete;
     ProcessSharedOver& operator=(const ProcessSharedOver&) = delete;
 
-    // What the object is made over, from now on; one already made stays.
+    // What the object is made over, from now on; one already made stays. The context it
+    // replaces is let go outside the lock.
     void hand(Context context) {
         auto handed = std::make_shared<const Context>(std::move(context));
-        (void)handed_.take();
-        (void)handed_.get([&handed] { return handed; });
+        MutexLock lock(mutex_);
+        handed.swap(kept_.held.handed);
     }
     // The one there is, else what `make` returns over what was handed in; none before anything
-    // was. A `make` that returns none is asked again next time.
+    // was. A `make` that returns none is asked again next time. `make` runs under the lock and
+    // must not come back to this holder.
     template <typename Make>
     std::shared_ptr<T> get(Make&& make) {
-        return object_.get([this, &make]() -> std::shared_ptr<T> {
-            const auto handed = handed_.current();
-            return handed ? std::forward<Make>(make)(*handed) : nullptr;
-        });
+        MutexLock lock(mutex_);
+        auto& object = kept_.held.object;
+        if (!object && kept_.held.handed) object = std::forward<Make>(make)(*kept_.held.handed);
+        return object;
     }
     // The one there is, without making it.
-    std::shared_ptr<T> current() { return object_.current(); }
+    std::shared_ptr<T> current() {
+        MutexLock lock(mutex_);
+        return kept_.held.object;
+    }
     // Forgets it and what was handed in, and hands it back for the caller to let go.
     std::shared_ptr<T> take() {
-        (void)handed_.take();
-        return object_.take();
+        std::shared_ptr<const Context> handed;
+        MutexLock lock(mutex_);
+        handed.swap(kept_.held.handed);
+        return std::exchange(kept_.held.object, nullptr);
     }
 
 private:
-    ProcessShared<T> object_;
-    ProcessShared<const Context> handed_;
+    struct Held {
+        std::shared_ptr<T> object;
+        std::shared_ptr<const Context> handed;
+    };
+    // Leaves both be when the process ends: work still queued then may ask for the object.
+    struct Kept {
+        constexpr Kept() : held() {}
+        ~Kept() {}
+        union {
+            Held held;
+        };
+    };
+
+    Mutex mutex_;
+    Kept kept_ GUARDED_BY(mutex_);
 };

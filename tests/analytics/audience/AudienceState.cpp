@@ -1,12 +1,15 @@
-// The process's conditional user property controller and the context it is made with, dropped
-// after every test: the next one starts as a new process would.
+// The process's conditional user property controller and the context it is made over,
+// forgotten after every test: the next one starts as a new process would. Any test may make
+// it; one made again after a test's end, by work it left running, is reported.
 #include "analytics/audience/APMConditionalUserPropertyController.h"
 #include "tests/fixtures/ProcessState.h"
 
 namespace {
 
-const ProcessState::Registration controller("conditional user property controller", [] {
-    return ProcessStateSnapshot{"", [] { APMConditionalUserPropertyController::resetSharedInstance(); }};
+const ProcessState::Registration controller("APMConditionalUserPropertyController::sharedInstance()", [] {
+    return ProcessStateSnapshot{.description = APMConditionalUserPropertyController::hasSharedInstance() ? "made" : "none",
+                                .restore = [] { APMConditionalUserPropertyController::resetSharedInstance(); },
+                                .changedByTests = true};
 });
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The process's purchase reporter, its product cache and its look-up of the search-ads client,
-// dropped after every test: the next one starts as a new process would.
+// forgotten after every test: the next one starts as a new process would. Any test may make
+// them; one made again after a test's end, by work it left running, is reported.
 #include "analytics/reporters/APMInAppPurchaseProductCache.h"
 #include "analytics/reporters/APMInAppPurchaseTransactionReporter.h"
 #include "analytics/reporters/APMSearchAdReporter.h"
@@ -7,12 +8,22 @@
 
 namespace {
 
-const ProcessState::Registration reporters("purchase reporter, product cache and search-ads client", [] {
-    return ProcessStateSnapshot{"", [] {
-        APMInAppPurchaseTransactionReporter::resetSharedInstance();
-        APMInAppPurchaseProductCache::resetSharedInstance();
-        APMSearchAdReporter::resetAdClientInstance();
-    }};
+const ProcessState::Registration cache("APMInAppPurchaseProductCache::sharedInstance()", [] {
+    return ProcessStateSnapshot{.description = APMInAppPurchaseProductCache::hasSharedInstance() ? "made" : "none",
+                                .restore = [] { APMInAppPurchaseProductCache::resetSharedInstance(); },
+                                .changedByTests = true};
+});
+
+const ProcessState::Registration reporter("APMInAppPurchaseTransactionReporter::sharedInstance()", [] {
+    return ProcessStateSnapshot{.description = APMInAppPurchaseTransactionReporter::hasSharedInstance() ? "made" : "none",
+                                .restore = [] { APMInAppPurchaseTransactionReporter::resetSharedInstance(); },
+                                .changedByTests = true};
+});
+
+const ProcessState::Registration adClient("APMSearchAdReporter::adClientInstance()", [] {
+    return ProcessStateSnapshot{.description = APMSearchAdReporter::hasLookedUpAdClient() ? "looked up" : "not looked up",
+                                .restore = [] { APMSearchAdReporter::resetAdClientInstance(); },
+                                .changedByTests = true};
 });
 
 }  // namespace

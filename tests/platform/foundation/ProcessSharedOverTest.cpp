@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <latch>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -43,6 +45,33 @@ TEST(ProcessSharedOver, NoneBeforeAContextIsHandedThenOneMadeOverItForEveryThrea
     shared.hand("third");
     EXPECT_EQ(shared.get(make)->over, "third");
     EXPECT_EQ(made.load(), 2);
+    (void)shared.take();
+}
+
+TEST(ProcessSharedOver, ALookupWhileAnotherContextIsHandedFindsTheOldOrTheNew) {
+    ProcessSharedOver<MadeOver, std::string> shared;
+    shared.hand("0");
+    std::atomic<bool> asked{false};
+    std::latch gate(2);
+    std::thread handing([&] {
+        gate.arrive_and_wait();
+        for (int i = 1; !asked.load(); ++i) shared.hand(std::to_string(i));
+    });
+    // A `make` that returns none is asked again, so every lookup reads the context.
+    constexpr int kLookups = 200'000;
+    int misses = 0;
+    gate.arrive_and_wait();
+    for (int i = 0; i < kLookups; ++i) {
+        bool found = false;
+        (void)shared.get([&found](const std::string& context) {
+            found = !context.empty();
+            return std::shared_ptr<MadeOver>();
+        });
+        if (!found) ++misses;
+    }
+    asked = true;
+    handing.join();
+    EXPECT_EQ(misses, 0) << "of " << kLookups << " lookups";
     (void)shared.take();
 }
 
