@@ -169,6 +169,18 @@ std::shared_ptr<SQLiteEngine> SQLiteEngine::init(const std::string& fileName, co
     return engine;
 }
 
+std::size_t SQLiteEngine::refusedFileCount() {
+    auto& told = refusals();
+    MutexLock lock(told.mutex);
+    return told.last.size();
+}
+
+void SQLiteEngine::forgetRefusals() {
+    auto& told = refusals();
+    MutexLock lock(told.mutex);
+    told.last.clear();
+}
+
 std::shared_ptr<SQLiteEngine> SQLiteEngine::initWithPath(const std::string& path, bool create) {
     std::shared_ptr<SQLiteEngine> engine(new SQLiteEngine(path));
     if (!engine->open(create)) return nullptr;

@@ -7,6 +7,7 @@
 #include "platform/foundation/Value.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -37,6 +38,10 @@ public:
                                                             const std::vector<ExpectedTable>& expected = {});
     // Opens a database file at a path as it is, creating it when asked (tools that build databases).
     [[nodiscard]] static std::shared_ptr<SQLiteEngine> initWithPath(const std::string& path, bool create = false);
+    // How many files the process has refused and told of, and forgetting them, as a new process
+    // would start (tests).
+    static std::size_t refusedFileCount();
+    static void forgetRefusals();
     ~SQLiteEngine() override;
 
     // How long a statement waits for another connection's lock before it fails with
