@@ -5,11 +5,19 @@
 #include "platform/dispatch/DispatchSemaphore.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/NSProcessInfo.h"
+#include "platform/foundation/ProcessShared.h"
+
+namespace {
+ProcessShared<APMDefaultIdentitySupport> gDefaultIdentitySupport;
+}  // namespace
 
 std::shared_ptr<APMDefaultIdentitySupport> APMDefaultIdentitySupport::sharedInstance() {
-    static auto* shared = new std::shared_ptr<APMDefaultIdentitySupport>(make());
-    return *shared;
+    return gDefaultIdentitySupport.get([] { return make(); });
 }
+
+bool APMDefaultIdentitySupport::hasSharedInstance() { return gDefaultIdentitySupport.current() != nullptr; }
+
+void APMDefaultIdentitySupport::resetSharedInstance() { (void)gDefaultIdentitySupport.take(); }
 
 std::shared_ptr<APMDefaultIdentitySupport> APMDefaultIdentitySupport::make() {
     auto support = std::make_shared<APMDefaultIdentitySupport>();

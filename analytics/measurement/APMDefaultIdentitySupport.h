@@ -16,6 +16,10 @@ class DispatchQueue;
 class APMDefaultIdentitySupport : public NSObject, public APMIdentitySupport {
 public:
     static std::shared_ptr<APMDefaultIdentitySupport> sharedInstance();
+    // Whether it is made, and forgetting it with the platform support and identifier it holds,
+    // as a new process would start (tests).
+    static bool hasSharedInstance();
+    static void resetSharedInstance();
     // Looks the platform support up now.
     static std::shared_ptr<APMDefaultIdentitySupport> make();
     // System 14.0 or later.
