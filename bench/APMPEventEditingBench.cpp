@@ -1,9 +1,12 @@
 // Event-editing programs: 10,000 events through an edit callback of 50 statements, each an
 // assignment over five operands read from the event's parameters. Reports events per second
-// and program instructions per second (as the runtime counts them: every evaluated node), and
-// for both sides the 50 statements' rate, against the same arithmetic written directly in C++
-// in the same run; the pair also runs in turns in one benchmark, which prints their ratio.
+// and program instructions per second (as the runtime counts them: every evaluated node, and
+// the work on values weighed in), and for both sides the 50 statements' rate, against the same
+// arithmetic written directly in C++ in the same run; the pair also runs in turns in one
+// benchmark, which prints their ratio. Then the time per event of programs that spend the
+// whole budget, each on one kind of work.
 #include "analytics/proto/APMPBProgram.h"
+#include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPEventEditing.h"
 #include "tests/analytics/script/assembler/ScriptAssembler.h"
 
@@ -25,7 +28,7 @@ std::string statement() {
 
 std::shared_ptr<APMPBProgram> program() {
     std::string body;
-    for (int i = 0; i < kStatements; ++i) body += statement() + "\n";
+    for (int i = 0; i < kStatements; ++i) body.append(statement()).append("\n");
     std::string text = R"(
         ("52" "register" ("require" "internal.registerCallback"))
         ("50" "edit" ("7" "e")
@@ -126,6 +129,82 @@ void BM_ProgramAgainstCpp(benchmark::State& state) {
     if (failed) state.SkipWithError("an event was not edited");
 }
 BENCHMARK(BM_ProgramAgainstCpp)->Unit(benchmark::kMillisecond);
+
+// Programs that spend a whole event's budget, each on one kind of work: what the costliest
+// takes per event is what a served program can cost the worker queue, and work on large values
+// should cost about what plain evaluations do. Each grows its values to their bounds first,
+// then repeats one statement until the budget stops it.
+struct Spender {
+    std::string name;
+    std::string body;
+};
+
+// "s": a string of 2^19 units; "a": an array of 2^19 numbers.
+constexpr const char* kGrowText =
+    R"(("3" "s" "aaaaaaaaaaaaaaaa") ("42" ("23" ("16" ("15" "s") "length") 524288) ("44") false ("46" ("3" "s" ("0" ("15" "s") ("15" "s"))))))";
+constexpr const char* kGrowArray =
+    R"(("3" "a" ("7" 1 2 3 4 5 6 7 8)) ("42" ("23" ("16" ("15" "a") "length") 524288) ("44") false ("46" ("3" "a" ("2" ("15" "a") "concat" ("7" ("15" "a")))))))";
+
+std::string forever(const std::string& statement) { return R"(("42" true ("44") false ("46" )" + statement + "))"; }
+
+const std::vector<Spender>& spenders() {
+    static const std::vector<Spender> all = {
+        {"empty loop", forever("")},
+        {"small strings", forever(R"(("0" "ab" 1))")},
+        {"small maps", forever(R"(("8" "k" 1 "l" 2))")},
+        {"calls", R"(("3" "b" ("51" "f" ("7" "x") ("15" "x"))))" + forever(R"(("b" 1))")},
+        {"blocks", forever(R"(("53"))")},
+        {"string concat", kGrowText + forever(R"(("3" "t" ("2" ("15" "s") "concat" ("7" ("15" "s")))))")},
+        {"string plus", kGrowText + forever(R"(("3" "t" ("0" ("15" "s") ("15" "s"))))")},
+        {"string slice", kGrowText + forever(R"(("3" "t" ("2" ("15" "s") "slice" ("7" 1))))")},
+        {"string equality", kGrowText + std::string(R"(("3" "t" ("2" ("15" "s") "slice" ("7" 0))))") +
+                                forever(R"(("12" ("15" "s") ("15" "t")))")},
+        // A search that a plain one makes quadratic.
+        {"string search", kGrowText + std::string(R"(("3" "t" ("0" ("2" ("15" "s") "slice" ("7" 0 1024)) "b")))") +
+                              forever(R"(("2" ("15" "s") "indexOf" ("7" ("15" "t"))))")},
+        {"string split",
+         R"(("3" "s" "a,a,a,a,a,a,a,a,") ("42" ("23" ("16" ("15" "s") "length") 65536) ("44") false ("46" ("3" "s" ("0" ("15" "s") ("15" "s"))))))" +
+             forever(R"(("2" ("15" "s") "split" ("7" ",")))")},
+        {"string digits",
+         R"(("3" "s" "1111111111111111") ("42" ("23" ("16" ("15" "s") "length") 524288) ("44") false ("46" ("3" "s" ("0" ("15" "s") ("15" "s"))))))" +
+             forever(R"(("26" ("15" "s") 1))")},
+        {"array concat", kGrowArray + forever(R"(("3" "b" ("2" ("15" "a") "concat" ("7" ("15" "a")))))")},
+        {"array slice", kGrowArray + forever(R"(("3" "b" ("2" ("15" "a") "slice" ("7" 1))))")},
+        {"array join", kGrowArray + forever(R"(("3" "t" ("2" ("15" "a") "join" ("7"))))")},
+        {"array sort", kGrowArray + forever(R"(("2" ("15" "a") "sort" ("7")))")},
+        {"array length", forever(R"(("43" ("7") "length" 1048575))")},
+        {"array values", kGrowArray + forever(R"(("65" "x" ("15" "a") ("46")))")},
+        {"event parameter", kGrowArray + forever(R"(("2" ("15" "e") "setParamValue" ("7" "p" ("15" "a"))))")},
+        // A loop whose body is a list of a million statements, of which the first continues.
+        {"long statement list", R"(("3" "b" ("46" ("6"))) ("43" ("15" "b") "length" 1048575) ("42" true ("44") false ("15" "b")))"},
+    };
+    return all;
+}
+
+void BM_ProgramSpendingItsBudget(benchmark::State& state) {
+    const Spender& spender = spenders()[static_cast<std::size_t>(state.range(0))];
+    state.SetLabel(spender.name);
+    const std::string text = R"(
+        ("52" "register" ("require" "internal.registerCallback"))
+        ("50" "edit" ("7" "e") ("41" "s" "t" "a" "b") )" + spender.body + R"()
+        ("50" "rule" ("7" "r") ("register" 0 ("15" "edit") ("8" "type" "edit"))))";
+    auto editing = APMPEventEditing::make();
+    if (!editing->loadProgram(ScriptAssembler::program(ScriptAssembler::parse(text), {{"rule", ScriptAssembler::parse("(\"8\")")}}))) {
+        state.SkipWithError("the program did not load");
+        return;
+    }
+    const auto event = APMPEvent::initWithName("level_up", 1700000000, parameters(0));
+    for (auto _ : state) {
+        NSErrorPtr error;
+        if (editing->handleEvent(event, &error) || !error || error->code() != APMPErrorBudgetSpent) {
+            state.SkipWithError("the program did not end at its budget");
+            return;
+        }
+    }
+}
+BENCHMARK(BM_ProgramSpendingItsBudget)
+    ->DenseRange(0, static_cast<int>(spenders().size()) - 1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

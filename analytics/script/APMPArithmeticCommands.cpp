@@ -35,15 +35,23 @@ Value addOrConcatenate(Arguments arguments, APMPScope&, APMPRuntime& runtime, NS
     if (!arguments[0].isStringLike() && !arguments[1].isStringLike()) {
         return binary(arguments, runtime, error, [](double a, double b) { return a + b; });
     }
-    std::u16string text = arguments[0].stringValueOrError(runtime, error);
+    // The texts of strings are read where they are, the rest converted, first before second;
+    // the result is built once.
+    std::u16string first, second;
+    if (!arguments[0].isString()) first = arguments[0].stringValueOrError(runtime, error);
     if (error) return Value::undefined();
-    const std::u16string second = arguments[1].stringValueOrError(runtime, error);
+    if (!arguments[1].isString()) second = arguments[1].stringValueOrError(runtime, error);
     if (error) return Value::undefined();
-    if (text.size() + second.size() > APMPStringValue::kMaxLength) {
+    const std::u16string& a = arguments[0].isString() ? arguments[0].text() : first;
+    const std::u16string& b = arguments[1].isString() ? arguments[1].text() : second;
+    if (a.size() + b.size() > APMPStringValue::kMaxLength) {
         error = APMPError(APMPErrorArgumentKind);
         return Value::undefined();
     }
-    text += second;
+    std::u16string text;
+    text.reserve(a.size() + b.size());
+    text += a;
+    text += b;
     return runtime.string(std::move(text), error);
 }
 

@@ -31,13 +31,17 @@ struct Call : APMPMethodCall {
         return nullptr;
     }
     Value receiver() const { return Value(&array); }
+    // The elements' copying is charged by whoever gathered them.
     Value make(std::vector<Value> elements) {
         if (elements.size() > APMPArrayValue::kMaxLength) {
             error = APMPError(APMPErrorInvalidArrayLength);
             return Value::undefined();
         }
-        runtime.chargeWork(elements.size());
         return Value(runtime.heap().make<APMPArrayValue>(std::move(elements)));
+    }
+    // `count` elements to be copied, moved or visited.
+    bool chargeElements(std::size_t count) {
+        return runtime.chargeWork(std::uint64_t{count} * APMPRuntime::kElementUnits, error);
     }
     // The callback with (element, index, array), its arguments evaluated again as it starts.
     Value call(APMPFunctionValue& callback, std::vector<Value> values) {
@@ -59,13 +63,16 @@ bool visit(Call& call, Use&& use) {
     const Value keep = call.argument(0);
     const Value receiver = call.receiver();
     const std::size_t length = call.array.count();
-    for (std::size_t i = 0; i < length; ++i) {
+    std::size_t i = 0;
+    for (; i < length; ++i) {
         if (!call.array.isPresent(i)) continue;
         const Value element = call.array.elements()[i];
         Value result = call.call(*callback, {element, Value::number(static_cast<double>(i)), receiver});
-        if (call.error) return false;
+        if (call.error) break;
         if (!use(i, element, std::move(result))) break;
     }
+    // The positions passed, holes included; the calls counted themselves.
+    call.runtime.chargeWork(std::uint64_t{i} * APMPRuntime::kElementUnits);
     return !call.error;
 }
 
@@ -129,12 +136,14 @@ Value indexOf(Call& call) {
     if (from >= call.length()) return Value::number(-1);
     if (from < 0) from = std::max(0.0, from + call.length());
     const Value searched = call.argument(0);
-    call.runtime.chargeWork(call.array.count());
-    for (auto i = static_cast<std::size_t>(from); i < call.array.count(); ++i) {
+    const auto first = static_cast<std::size_t>(from);
+    for (std::size_t i = first; i < call.array.count(); ++i) {
         if (call.array.isPresent(i) && APMPStrictlyEqual(call.array.elements()[i], searched, call.runtime)) {
+            call.runtime.chargeWork(std::uint64_t{i - first + 1} * APMPRuntime::kElementUnits);
             return Value::number(static_cast<double>(i));
         }
     }
+    call.runtime.chargeWork(std::uint64_t{call.array.count() - first} * APMPRuntime::kElementUnits);
     return Value::number(-1);
 }
 
@@ -151,13 +160,15 @@ Value lastIndexOf(Call& call) {
     }
     if (from < 0) return Value::number(-1);
     const Value searched = call.argument(0);
-    call.runtime.chargeWork(call.array.count());
-    for (double position = std::min(from, call.length() - 1); position >= 0; --position) {
+    const double last = std::min(from, call.length() - 1);
+    for (double position = last; position >= 0; --position) {
         const auto i = static_cast<std::size_t>(position);
         if (call.array.isPresent(i) && APMPStrictlyEqual(call.array.elements()[i], searched, call.runtime)) {
+            call.runtime.chargeWork(static_cast<std::uint64_t>(last - position + 1) * APMPRuntime::kElementUnits);
             return Value::number(position);
         }
     }
+    call.runtime.chargeWork(static_cast<std::uint64_t>(last + 1) * APMPRuntime::kElementUnits);
     return Value::number(-1);
 }
 
@@ -187,25 +198,27 @@ Value pop(Call& call) {
 }
 
 Value shift(Call& call) {
-    if (!call.countIs(0)) return Value::undefined();
-    call.runtime.chargeWork(call.array.count());
+    if (!call.countIs(0) || !call.chargeElements(call.array.count())) return Value::undefined();
     return call.array.removeFirstElement();
 }
 
 Value push(Call& call) {
-    if (!call.array.appendElements(call.arguments, call.error)) return Value::undefined();
+    if (!call.chargeElements(call.arguments.size()) || !call.array.appendElements(call.arguments, call.error)) {
+        return Value::undefined();
+    }
     return Value::number(call.length());
 }
 
 Value unshift(Call& call) {
-    call.runtime.chargeWork(call.array.count());
-    if (!call.array.prependElements(call.arguments, call.error)) return Value::undefined();
+    if (!call.chargeElements(call.array.count() + call.arguments.size()) ||
+        !call.array.prependElements(call.arguments, call.error)) {
+        return Value::undefined();
+    }
     return Value::number(call.length());
 }
 
 Value reverse(Call& call) {
-    if (!call.countIs(0)) return Value::undefined();
-    call.runtime.chargeWork(call.array.count());
+    if (!call.countIs(0) || !call.chargeElements(call.array.count())) return Value::undefined();
     call.array.reverse();
     return call.receiver();
 }
@@ -237,6 +250,7 @@ Value reduce(Call& call) {
         accumulator = call.array.elements()[static_cast<std::size_t>(position)];
         position += step;
     }
+    const std::ptrdiff_t start = position;
     for (; inRange(position); position += step) {
         const auto i = static_cast<std::size_t>(position);
         if (!call.array.isPresent(i)) continue;
@@ -244,6 +258,8 @@ Value reduce(Call& call) {
         accumulator = call.call(*callback, {accumulator, element, Value::number(static_cast<double>(i)), receiver});
         if (call.error) return Value::undefined();
     }
+    // The positions passed, holes included; the calls counted themselves.
+    call.runtime.chargeWork(static_cast<std::uint64_t>(std::abs(position - start)) * APMPRuntime::kElementUnits);
     return accumulator;
 }
 
@@ -262,6 +278,7 @@ Value slice(Call& call) {
     if (!bound(call, 0, 0, 0, start) || !bound(call, 1, call.length(), static_cast<double>(start), end)) {
         return Value::undefined();
     }
+    if (!call.chargeElements(end - start)) return Value::undefined();
     const auto& elements = call.array.elements();
     return call.make(std::vector<Value>(elements.begin() + static_cast<std::ptrdiff_t>(start),
                                         elements.begin() + static_cast<std::ptrdiff_t>(end)));
@@ -277,7 +294,8 @@ Value splice(Call& call) {
         if (!call.integer(1, count)) return Value::undefined();
         deleteCount = clampIndex(count, static_cast<double>(call.array.count() - start));
     }
-    call.runtime.chargeWork(call.array.count());
+    // Everything from the start moves.
+    if (!call.chargeElements(call.array.count() - start + call.arguments.size())) return Value::undefined();
     const std::span<const Value> inserted = call.arguments.size() > 2 ? call.arguments.subspan(2) : std::span<const Value>();
     std::vector<Value> removed = call.array.spliceFrom(start, deleteCount, inserted, call.error);
     if (call.error) return Value::undefined();
@@ -319,8 +337,17 @@ Value sort(Call& call) {
         else if (element.isUndefined()) ++undefinedCount;
         else values.push_back(element);
     }
-    const double comparisons = static_cast<double>(values.size()) * std::log2(static_cast<double>(values.size()) + 1);
-    call.runtime.chargeWork(static_cast<std::size_t>(comparisons));
+    // Each pass of the merge sort compares and moves every element; without a function, each
+    // element's text is made first.
+    const double count = static_cast<double>(values.size());
+    const double comparisons = values.size() > 1 ? count * std::ceil(std::log2(count)) : 0;
+    const std::uint64_t keys = comparator ? 0 : values.size();
+    if (!call.runtime.chargeWork(static_cast<std::uint64_t>(comparisons) * APMPRuntime::kComparisonUnits +
+                                     keys * APMPRuntime::kValueUnits +
+                                     std::uint64_t{call.array.count()} * APMPRuntime::kElementUnits,
+                                 call.error)) {
+        return Value::undefined();
+    }
     NSErrorPtr failure;
     if (comparator) {
         mergeSort(values, [&](const Value& a, const Value& b) {
@@ -369,7 +396,13 @@ Value sort(Call& call) {
 }
 
 Value concat(Call& call) {
-    std::vector<Value> joined = call.array.elements();
+    std::size_t count = call.array.count();
+    for (const Value& argument : call.arguments) count += argument.isArray() ? argument.as<APMPArrayValue>()->count() : 1;
+    // Past the bound it fails as it always did, below; within it the copying is charged first.
+    if (count <= APMPArrayValue::kMaxLength && !call.chargeElements(count)) return Value::undefined();
+    std::vector<Value> joined;
+    joined.reserve(std::min(count, APMPArrayValue::kMaxLength));
+    joined.assign(call.array.elements().begin(), call.array.elements().end());
     for (const Value& argument : call.arguments) {
         if (argument.isControl()) {
             call.error = APMPError(APMPErrorArgumentKind);

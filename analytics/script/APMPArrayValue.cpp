@@ -35,6 +35,13 @@ void APMPArrayValue::syncAccount() {
     accountedBytes_ = bytes;
 }
 
+bool APMPArrayValue::chargeLengthChange(double length, APMPRuntime& runtime, NSErrorPtr& error) const {
+    // Past the bound, setLength refuses it without work.
+    if (length > static_cast<double>(kMaxLength)) return true;
+    const double change = std::fabs(length - static_cast<double>(elements_.size()));
+    return runtime.chargeWork(static_cast<std::uint64_t>(change) * APMPRuntime::kElementUnits, error);
+}
+
 bool APMPArrayValue::withinLimit(std::size_t length, NSErrorPtr& error) const {
     if (length <= kMaxLength) return true;
     error = APMPError(APMPErrorInvalidArrayLength);
@@ -146,12 +153,15 @@ APMPRuntimeValue APMPArrayValue::setValueForProperty(APMPRuntimeValue value, con
             error = APMPError(APMPErrorInvalidArrayLength);
             return APMPRuntimeValue::undefined();
         }
-        if (!setLength(length, error)) return APMPRuntimeValue::undefined();
+        if (!chargeLengthChange(length, runtime, error) || !setLength(length, error)) return APMPRuntimeValue::undefined();
         return value;
     }
     double index = 0;
     if (APMPIsArrayIndex(key, runtime, index)) {
-        if (index >= static_cast<double>(elements_.size()) && !setLength(index + 1, error)) return APMPRuntimeValue::undefined();
+        if (index >= static_cast<double>(elements_.size()) &&
+            (!chargeLengthChange(index + 1, runtime, error) || !setLength(index + 1, error))) {
+            return APMPRuntimeValue::undefined();
+        }
         setElement(static_cast<std::size_t>(index), value);
         return value;
     }
@@ -200,12 +210,17 @@ std::u16string APMPArrayValue::stringValueWithSeparator(std::u16string_view sepa
         error = APMPError(APMPErrorArgumentKind);
         return {};
     }
+    if (!runtime.chargeWork(std::uint64_t{elements_.size()} * APMPRuntime::kElementUnits, error)) return {};
     // Elements are read one by one: converting one never changes the array.
     std::u16string text;
     for (std::size_t i = 0; i < elements_.size(); ++i) {
         if (i > 0) text += separator;
         const APMPRuntimeValue element = elements_[i];
-        if (!element.isHole() && !element.isUndefinedOrNull()) {
+        if (element.isString()) {
+            text += element.text();
+        } else if (!element.isHole() && !element.isUndefinedOrNull()) {
+            // A number's digits cost about what making a value does.
+            if (element.isNumber() && !runtime.chargeWork(APMPRuntime::kValueUnits, error)) return {};
             text += element.stringValueOrError(runtime, error);
             if (error) return {};
         }
@@ -214,7 +229,7 @@ std::u16string APMPArrayValue::stringValueWithSeparator(std::u16string_view sepa
             return {};
         }
     }
-    runtime.chargeWork(text.size() + elements_.size());
+    runtime.chargeWork(text.size());
     return text;
 }
 

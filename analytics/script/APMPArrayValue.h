@@ -66,6 +66,8 @@ private:
     void clearReferences() override;
     void syncAccount();
     bool withinLimit(std::size_t length, NSErrorPtr& error) const;
+    // The elements a new length adds or drops, charged before the change.
+    [[nodiscard]] bool chargeLengthChange(double length, APMPRuntime& runtime, NSErrorPtr& error) const;
 
     std::vector<APMPRuntimeValue> elements_;
     APMPPropertyMap properties_;

@@ -20,7 +20,10 @@ using Arguments = std::span<const Value>;
 enum class Outcome { Next, Stop, Yield, Failed };
 
 Outcome runBody(const Value& body, APMPScope& scope, APMPRuntime& runtime, Value& yielded, NSErrorPtr& error) {
-    const std::vector<Value> statements = body.as<APMPArrayValue>()->allElements();
+    // Copied each time: running them may change the array.
+    const auto* list = body.as<APMPArrayValue>();
+    if (!runtime.chargeWork(std::uint64_t{list->count()} * APMPRuntime::kElementUnits, error)) return Outcome::Failed;
+    const std::vector<Value> statements = list->allElements();
     Value result = runtime.executeStatementList(statements, scope, error);
     if (error) return Outcome::Failed;
     if (result.kind() == Value::Kind::Break) return Outcome::Stop;
@@ -43,6 +46,7 @@ bool condition(const Value& test, APMPScope& scope, APMPRuntime& runtime, NSErro
     return !error && truth;
 }
 
+// A value for each text; what made the texts charged for the values too, before.
 bool strings(std::vector<Value>& items, std::vector<std::u16string> texts, APMPRuntime& runtime, NSErrorPtr& error) {
     items.reserve(texts.size());
     for (std::u16string& text : texts) {
@@ -52,13 +56,18 @@ bool strings(std::vector<Value>& items, std::vector<std::u16string> texts, APMPR
     return true;
 }
 
+// `count` values to be made for as many items.
+bool chargeValues(std::size_t count, APMPRuntime& runtime, NSErrorPtr& error) {
+    return runtime.chargeWork(std::uint64_t{count} * APMPRuntime::kValueUnits, error);
+}
+
 // The items of a collection, taken once before the first iteration.
 bool itemsOf(const Value& collection, bool keys, std::vector<Value>& items, APMPRuntime& runtime,
              NSErrorPtr& error) {
     switch (collection.kind()) {
         case Value::Kind::String: {
             const std::u16string& text = collection.text();
-            runtime.chargeWork(text.size());
+            if (!chargeValues(text.size(), runtime, error)) return false;
             std::vector<std::u16string> texts;
             texts.reserve(text.size());
             for (std::size_t i = 0; i < text.size(); ++i) {
@@ -68,20 +77,24 @@ bool itemsOf(const Value& collection, bool keys, std::vector<Value>& items, APMP
         }
         case Value::Kind::Array: {
             const auto* array = collection.as<APMPArrayValue>();
-            runtime.chargeWork(array->count());
             if (!keys) {
+                if (!runtime.chargeWork(std::uint64_t{array->count()} * APMPRuntime::kElementUnits, error)) return false;
                 items = array->allElements();
                 return true;
             }
+            if (!chargeValues(array->properties().size() + array->count(), runtime, error)) return false;
             return strings(items, array->allPropertyNames(), runtime, error);
         }
         case Value::Kind::Map:
-        case Value::Kind::Function:
+        case Value::Kind::Function: {
             if (!keys) break;
-            return strings(items,
-                           collection.isMap() ? collection.as<APMPMapValue>()->allPropertyNames()
-                                              : collection.as<APMPFunctionValue>()->allPropertyNames(),
-                           runtime, error);
+            std::vector<std::u16string> names = collection.isMap() ? collection.as<APMPMapValue>()->allPropertyNames()
+                                                                   : collection.as<APMPFunctionValue>()->allPropertyNames();
+            std::uint64_t units = 0;
+            for (const auto& name : names) units += name.size();
+            if (!runtime.chargeWork(units, error) || !chargeValues(names.size(), runtime, error)) return false;
+            return strings(items, std::move(names), runtime, error);
+        }
         default:
             if (keys) return true;
             break;
@@ -108,6 +121,9 @@ Value iterate(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErr
     }
     Value yielded;
     for (const Value& item : items) {
+        // Binding the item; a child scope is a value made for it.
+        const std::uint64_t units = binding == Binding::Current ? APMPRuntime::kElementUnits : APMPRuntime::kValueUnits;
+        if (!runtime.chargeWork(units, error)) return Value::undefined();
         APMPRef<APMPScope> bodyScope(&scope);
         if constexpr (binding == Binding::Current) {
             scope.setValue(name, item);
@@ -156,6 +172,7 @@ Value conditionLoop(Arguments arguments, APMPScope& scope, APMPRuntime& runtime,
 // The visible values of the loop variables of `from`, declared afresh in `to`.
 bool copyVariables(const std::vector<Value>& names, const APMPScope& from, APMPScope& to, APMPRuntime& runtime,
                    NSErrorPtr& error) {
+    if (!runtime.chargeWork(std::uint64_t{names.size()} * APMPRuntime::kElementUnits, error)) return false;
     for (const Value& name : names) {
         const std::u16string variable = name.stringValueOrError(runtime, error);
         if (error) return false;
@@ -176,6 +193,9 @@ Value countedLoop(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, N
     if (error) return Value::undefined();
     if (!body.isArray()) {
         error = APMPError(APMPErrorArgumentKind);
+        return Value::undefined();
+    }
+    if (!runtime.chargeWork(std::uint64_t{names.as<APMPArrayValue>()->count()} * APMPRuntime::kElementUnits, error)) {
         return Value::undefined();
     }
     const std::vector<Value> variables = names.as<APMPArrayValue>()->allElements();

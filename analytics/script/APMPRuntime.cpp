@@ -89,6 +89,7 @@ APMPRef<APMPScope> APMPRuntime::getRunScope() { return globalScope_->createChild
 
 void APMPRuntime::resetInstructionCount() {
     instructions_ = 0;
+    work_ = 0;
     matcherSteps_ = 0;
     logLines_ = 0;
     // Counted references freed the last run's values already; its cycles go when allocation
@@ -171,10 +172,15 @@ APMPRuntimeValue APMPRuntime::string(std::u16string text) { return APMPRuntimeVa
 
 APMPRuntimeValue APMPRuntime::string(std::string_view utf8) { return string(APMPUTF16(utf8)); }
 
-void APMPRuntime::chargeLargeWork(std::size_t units) {
-    const std::uint64_t extra = units / kUnitsPerEvaluation;
-    instructions_ = static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(kInstructionBudget, std::uint64_t{instructions_} + extra));
+bool APMPRuntime::settleWork() {
+    const std::uint64_t evaluations = work_ / kUnitsPerEvaluation;
+    work_ %= kUnitsPerEvaluation;
+    if (evaluations > kInstructionBudget - instructions_) {
+        instructions_ = kInstructionBudget;
+        return false;
+    }
+    instructions_ += static_cast<std::uint32_t>(evaluations);
+    return true;
 }
 
 void APMPRuntime::collectIfDue() {

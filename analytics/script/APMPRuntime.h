@@ -1,8 +1,9 @@
 // The interpreter of event-editing programs: the init and global scopes, the module creators
 // behind "require", the dispatch of statements to their evaluators, and the bounds that keep
 // any program from hanging or exhausting the worker queue: the instruction budget (counted by
-// the runtime itself, out of the program's reach), the evaluation depth, the live memory, the
-// work done on large values and by regular expressions. Used on one queue at a time.
+// the runtime itself, out of the program's reach, with the work done on values weighed into
+// it), the evaluation depth, the live memory, and the regular expressions' steps. Used on one
+// queue at a time.
 #pragma once
 
 #include "analytics/script/APMPHeap.h"
@@ -102,9 +103,16 @@ public:
     static constexpr std::uint32_t kMaxEvaluationDepth = 400;
     // Steps of the regular-expression matcher per run.
     static constexpr std::uint64_t kRegularExpressionBudget = 5'000'000;
-    // Work on large values: every this many units (characters or elements) an operation
-    // builds or scans counts one more evaluation.
-    static constexpr std::size_t kUnitsPerEvaluation = 256;
+    // Work on values counts against the same budget, weighed by what it costs next to an
+    // evaluation, so that a run spending the budget on it takes about as long as one of plain
+    // evaluations: this many units weigh one evaluation. A UTF-16 unit built or copied is one
+    // unit; an element copied, moved or visited, and a unit searched, weigh kElementUnits; a
+    // value (or scope) made for each element of something, or a number turned into text for
+    // it, kValueUnits; two elements compared while sorting, kComparisonUnits.
+    static constexpr std::size_t kUnitsPerEvaluation = 128;
+    static constexpr std::size_t kElementUnits = 32;
+    static constexpr std::size_t kValueUnits = 768;
+    static constexpr std::size_t kComparisonUnits = 128;
     // Log lines per run.
     static constexpr std::uint32_t kMaxLogLines = 1000;
 
@@ -154,9 +162,19 @@ public:
     APMPRuntimeValue string(std::u16string text, NSErrorPtr& error);
     APMPRuntimeValue string(std::u16string text);
     APMPRuntimeValue string(std::string_view utf8);
-    // Counts `units` of work on a large value against the budget.
-    void chargeWork(std::size_t units) {
-        if (units >= kUnitsPerEvaluation) chargeLargeWork(units);
+    // Counts `units` of work done against the budget, fractions of an evaluation carried to the
+    // next charge; a run it takes to the budget's end stops at its next evaluation.
+    void chargeWork(std::uint64_t units) {
+        work_ += units;
+        if (work_ >= kUnitsPerEvaluation) static_cast<void>(settleWork());
+    }
+    // Counts `units` of work before it is done: false (with error 18, the budget spent) when it
+    // would take the run past the budget, and the work is not to be done.
+    [[nodiscard]] bool chargeWork(std::uint64_t units, NSErrorPtr& error) {
+        work_ += units;
+        if (work_ < kUnitsPerEvaluation || settleWork()) return true;
+        budgetSpent(error);
+        return false;
     }
     // False (with error 18) once the run holds more memory than it may.
     bool checkMemory(NSErrorPtr& error);
@@ -193,7 +211,9 @@ public:
 private:
     APMPRuntime();
 
-    void chargeLargeWork(std::size_t units);
+    // Turns the whole evaluations of the work charged into instructions; false when they would
+    // pass the budget (which is then spent).
+    bool settleWork();
     static APMPRuntimeValue budgetSpent(NSErrorPtr& error);
     // A statement's evaluation, counted already.
     APMPRuntimeValue runStatement(const APMPRuntimeValue& value, APMPScope& scope, NSErrorPtr& error);
@@ -207,6 +227,8 @@ private:
     APMPRef<APMPScope> globalScope_;
     APMPDynamicProvider provider_;
     std::uint32_t instructions_ = 0;
+    // Work charged that does not make a whole evaluation yet.
+    std::uint64_t work_ = 0;
     std::uint32_t depth_ = 0;
     std::uint64_t matcherSteps_ = 0;
     std::uint32_t logLines_ = 0;

@@ -73,10 +73,19 @@ RuntimeValue fromObject(const Value& object, APMPRuntime& runtime, NSErrorPtr& e
         case Value::Type::Double:
             return RuntimeValue::number(object.doubleValue());
         case Value::Type::String:
+            // A value made, from UTF-8.
+            if (!runtime.chargeWork(APMPRuntime::kValueUnits + std::uint64_t{object.string().size()}, error)) {
+                return RuntimeValue::undefined();
+            }
             return runtime.string(APMPUTF16(object.string()), error);
         case Value::Type::Dictionary: {
+            if (!runtime.chargeWork(APMPRuntime::kValueUnits, error)) return RuntimeValue::undefined();
             auto map = runtime.heap().make<APMPMapValue>();
             for (const auto& [key, item] : object.dictionary()) {
+                // The name twice: to UTF-16, and into the map.
+                if (!runtime.chargeWork(APMPRuntime::kElementUnits + 2 * std::uint64_t{key.size()}, error)) {
+                    return RuntimeValue::undefined();
+                }
                 RuntimeValue converted = fromObject(item, runtime, error, depth + 1);
                 if (error) return RuntimeValue::undefined();
                 map->setValueForProperty(std::move(converted), APMPUTF16(key));
@@ -84,6 +93,10 @@ RuntimeValue fromObject(const Value& object, APMPRuntime& runtime, NSErrorPtr& e
             return RuntimeValue(map);
         }
         case Value::Type::Array: {
+            if (!runtime.chargeWork(APMPRuntime::kValueUnits + std::uint64_t{object.array().size()} * APMPRuntime::kElementUnits,
+                                    error)) {
+                return RuntimeValue::undefined();
+            }
             std::vector<RuntimeValue> elements;
             for (const Value& item : object.array()) {
                 elements.push_back(fromObject(item, runtime, error, depth + 1));
@@ -121,8 +134,11 @@ Value toObject(const RuntimeValue& value, APMPRuntime& runtime, NSErrorPtr& erro
                 error = APMPError(APMPErrorArgumentKind);
                 return Value();
             }
+            // A plain value made for each element.
+            const auto* array = value.as<APMPArrayValue>();
+            if (!runtime.chargeWork((1 + std::uint64_t{array->count()}) * APMPRuntime::kValueUnits, error)) return Value();
             Value::Array items;
-            for (const RuntimeValue& element : value.as<APMPArrayValue>()->allElements()) {
+            for (const RuntimeValue& element : array->allElements()) {
                 // A platform array holds no nil: null elements are left out, as null properties are.
                 if (element.isNull()) continue;
                 Value item = toObject(element, runtime, error);
@@ -140,7 +156,7 @@ Value toObject(const RuntimeValue& value, APMPRuntime& runtime, NSErrorPtr& erro
     const std::u16string text = value.stringValueOrError(runtime, error);
     // The number's error stands even when the text came out.
     if (numberError) error = numberError;
-    if (error) return Value();
+    if (error || !runtime.chargeWork(text.size(), error)) return Value();
     return Value(APMPUTF8(text));
 }
 
@@ -150,7 +166,10 @@ void dictionaryFrom(const APMPMapValue& map, APMPRuntime& runtime, NSErrorPtr& e
         error = APMPError(APMPErrorArgumentKind);
         return;
     }
+    if (!runtime.chargeWork(APMPRuntime::kValueUnits, error)) return;
     for (const auto& entry : map.properties().entries()) {
+        // A plain value made for the entry, and its name to UTF-8.
+        if (!runtime.chargeWork(APMPRuntime::kValueUnits + entry.name.size(), error)) return;
         Value converted = toObject(entry.value, runtime, error);
         if (error) break;
         if (!converted.isNull()) out.set(APMPUTF8(entry.name), std::move(converted));

@@ -176,7 +176,9 @@ std::u16string APMPRuntimeValue::stringValueOrError(APMPRuntime& runtime, NSErro
         case Kind::Null: return u"null";
         case Kind::Boolean: return payload_.flag ? u"true" : u"false";
         case Kind::Number: return APMPWiden(APMPStringFromNumber(payload_.number));
-        case Kind::String: return text();
+        case Kind::String:
+            runtime.chargeWork(text().size());
+            return text();
         case Kind::Array: return as<APMPArrayValue>()->stringValueWithSeparator(u",", runtime, error);
         case Kind::Map: return u"[object Object]";
         case Kind::Function: return as<APMPFunctionValue>()->functionName();
@@ -192,13 +194,14 @@ double APMPRuntimeValue::convertedDouble(APMPRuntime& runtime, NSErrorPtr& error
         case Kind::Null: return 0;
         case Kind::Boolean: return payload_.flag ? 1 : 0;
         case Kind::Number: return payload_.number;
+        // Reading digits costs about what visiting an element does, per unit.
         case Kind::String:
-            runtime.chargeWork(text().size());
+            runtime.chargeWork(std::uint64_t{text().size()} * APMPRuntime::kElementUnits);
             return APMPNumberFromString(text());
         case Kind::Array: {
             const std::u16string joined = stringValueOrError(runtime, error);
             if (error) return std::numeric_limits<double>::quiet_NaN();
-            runtime.chargeWork(joined.size());
+            runtime.chargeWork(std::uint64_t{joined.size()} * APMPRuntime::kElementUnits);
             return APMPNumberFromString(joined);
         }
         case Kind::Map: case Kind::Function: return std::numeric_limits<double>::quiet_NaN();

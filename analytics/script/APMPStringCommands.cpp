@@ -31,6 +31,10 @@ struct Call : APMPMethodCall {
         return !error;
     }
     Value make(std::u16string result) { return runtime.string(std::move(result), error); }
+    // `units` of text to be searched.
+    bool searching(std::size_t units) {
+        return runtime.chargeWork(std::uint64_t{units} * APMPRuntime::kElementUnits, error);
+    }
     Value array(std::vector<Value> elements) {
         return Value(runtime.heap().make<APMPArrayValue>(std::move(elements)));
     }
@@ -38,6 +42,51 @@ struct Call : APMPMethodCall {
 
 std::size_t clamp(double position, double length) {
     return static_cast<std::size_t>(std::clamp(position, 0.0, length));
+}
+
+// Occurrences of a search text, found in time linear in the lengths of both
+// (Knuth-Morris-Pratt): a plain search takes their product on texts a program can build.
+class TextSearch {
+public:
+    static constexpr std::size_t npos = std::u16string::npos;
+
+    explicit TextSearch(std::u16string_view search) : search_(search), border_(search.size(), 0) {
+        for (std::size_t i = 1, k = 0; i < search.size(); ++i) {
+            while (k > 0 && search[i] != search[k]) k = border_[k - 1];
+            if (search[i] == search[k]) ++k;
+            border_[i] = static_cast<std::uint32_t>(k);
+        }
+    }
+
+    // The first occurrence at or after `from`; `from` itself for an empty search.
+    std::size_t find(std::u16string_view text, std::size_t from) const {
+        if (search_.empty()) return from <= text.size() ? from : npos;
+        for (std::size_t i = from, k = 0; i < text.size(); ++i) {
+            while (k > 0 && text[i] != search_[k]) k = border_[k - 1];
+            if (text[i] == search_[k] && ++k == search_.size()) return i + 1 - k;
+        }
+        return npos;
+    }
+
+private:
+    std::u16string_view search_;
+    // Per prefix of the search, the length of its longest proper border.
+    std::vector<std::uint32_t> border_;
+};
+
+std::size_t findText(std::u16string_view text, std::u16string_view search, std::size_t from) {
+    return TextSearch(search).find(text, from);
+}
+
+// The last occurrence starting at or before `position`: the first of the reversed search in
+// the reversed text that could hold it.
+std::size_t findLastText(std::u16string_view text, std::u16string_view search, std::size_t position) {
+    if (search.size() > text.size()) return TextSearch::npos;
+    const std::size_t end = std::min(text.size(), position + search.size());
+    const std::u16string reversedText(text.rend() - static_cast<std::ptrdiff_t>(end), text.rend());
+    const std::u16string reversedSearch(search.rbegin(), search.rend());
+    const std::size_t found = findText(reversedText, reversedSearch, 0);
+    return found == TextSearch::npos ? found : end - found - search.size();
 }
 
 Value charAt(Call& call) {
@@ -48,15 +97,23 @@ Value charAt(Call& call) {
 }
 
 Value concat(Call& call) {
-    std::u16string result = call.text;
+    // The texts of string arguments are read where they are; the rest are converted first.
+    std::vector<std::u16string> converted(call.arguments.size());
+    std::size_t length = call.text.size();
     for (std::size_t i = 0; i < call.arguments.size(); ++i) {
-        std::u16string piece;
-        if (!call.string(i, piece)) return Value::undefined();
-        if (result.size() + piece.size() > APMPStringValue::kMaxLength) {
+        const Value& argument = call.arguments[i];
+        if (!argument.isString() && !call.string(i, converted[i])) return Value::undefined();
+        length += argument.isString() ? argument.text().size() : converted[i].size();
+        if (length > APMPStringValue::kMaxLength) {
             call.error = APMPError(APMPErrorArgumentKind);
             return Value::undefined();
         }
-        result += piece;
+    }
+    std::u16string result;
+    result.reserve(length);
+    result += call.text;
+    for (std::size_t i = 0; i < call.arguments.size(); ++i) {
+        result += call.arguments[i].isString() ? call.arguments[i].text() : converted[i];
     }
     return call.make(std::move(result));
 }
@@ -77,8 +134,8 @@ Value indexOf(Call& call) {
         return Value::undefined();
     }
     if (search.empty()) return Value::number(-1);
-    call.runtime.chargeWork(call.text.size());
-    const std::size_t found = call.text.find(search, clamp(start, call.length()));
+    if (!call.searching(call.text.size() + search.size())) return Value::undefined();
+    const std::size_t found = findText(call.text, search, clamp(start, call.length()));
     return Value::number(found == std::u16string::npos ? -1 : static_cast<double>(found));
 }
 
@@ -92,8 +149,12 @@ Value lastIndexOf(Call& call) {
         if (!std::isnan(number)) position = APMPToInteger(number);
     }
     if (search.empty()) return Value::number(-1);
-    call.runtime.chargeWork(call.text.size());
-    const std::size_t found = call.text.rfind(search, clamp(position, call.length()));
+    // Reversed copies of both, then the search.
+    if (!call.runtime.chargeWork(call.text.size() + search.size(), call.error) ||
+        !call.searching(call.text.size() + search.size())) {
+        return Value::undefined();
+    }
+    const std::size_t found = findLastText(call.text, search, clamp(position, call.length()));
     return Value::number(found == std::u16string::npos ? -1 : static_cast<double>(found));
 }
 
@@ -120,9 +181,10 @@ Value search(Call& call) {
 
 Value replace(Call& call) {
     std::u16string search;
-    if (!call.countAtMost(2) || !call.string(0, search)) return Value::undefined();
-    call.runtime.chargeWork(call.text.size());
-    const std::size_t found = search.empty() ? 0 : call.text.find(search);
+    if (!call.countAtMost(2) || !call.string(0, search) || !call.searching(call.text.size() + search.size())) {
+        return Value::undefined();
+    }
+    const std::size_t found = findText(call.text, search, 0);
     if (found == std::u16string::npos) return call.make(call.text);
     std::u16string replacement;
     const Value& with = call.argument(1);
@@ -172,10 +234,15 @@ Value split(Call& call) {
         limit = APMPToUint32(number);
     }
     if (limit == 0) return call.array({});
-    call.runtime.chargeWork(call.text.size());
+    if (!call.searching(call.text.size() + separator.size())) return Value::undefined();
+    const TextSearch search(separator);
     std::vector<Value> pieces;
     auto add = [&](std::u16string piece) {
-        if (!call.runtime.checkMemory(call.error)) return false;
+        // Each piece is a value of its own, besides its text.
+        if (!call.runtime.chargeWork(APMPRuntime::kValueUnits + APMPRuntime::kElementUnits, call.error) ||
+            !call.runtime.checkMemory(call.error)) {
+            return false;
+        }
         if (pieces.size() == APMPArrayValue::kMaxLength) {
             call.error = APMPError(APMPErrorInvalidArrayLength);
             return false;
@@ -190,7 +257,7 @@ Value split(Call& call) {
     } else {
         std::size_t from = 0;
         for (;;) {
-            const std::size_t found = call.text.find(separator, from);
+            const std::size_t found = search.find(call.text, from);
             if (!add(call.text.substr(from, found == std::u16string::npos ? std::u16string::npos : found - from))) break;
             if (found == std::u16string::npos) break;
             from = found + separator.size();
@@ -213,7 +280,8 @@ Value substring(Call& call) {
 template <std::string (*map)(std::string_view)>
 Value changeCase(Call& call) {
     if (!call.countIs(0)) return Value::undefined();
-    call.runtime.chargeWork(call.text.size());
+    // To UTF-8, mapped, and back.
+    if (!call.runtime.chargeWork(3 * call.text.size(), call.error)) return Value::undefined();
     return call.make(APMPUTF16(map(APMPUTF8(call.text))));
 }
 
@@ -227,6 +295,8 @@ Value trim(Call& call) {
     std::size_t begin = 0, end = call.text.size();
     while (begin < end && APMPIsBlank(call.text[begin])) ++begin;
     while (end > begin && APMPIsBlank(call.text[end - 1])) --end;
+    // The blanks scanned; what is kept is counted as it is built.
+    call.runtime.chargeWork(call.text.size() - (end - begin));
     return call.make(call.text.substr(begin, end - begin));
 }
 

@@ -148,7 +148,7 @@ Value arrayLiteral(Arguments arguments, APMPScope&, APMPRuntime& runtime, NSErro
         error = APMPError(APMPErrorInvalidArrayLength);
         return Value::undefined();
     }
-    runtime.chargeWork(arguments.size());
+    runtime.chargeWork(std::uint64_t{arguments.size()} * APMPRuntime::kElementUnits);
     return Value(runtime.heap().make<APMPArrayValue>(std::vector<Value>(arguments.begin(), arguments.end())));
 }
 

@@ -160,6 +160,31 @@ TEST(APMPHeapTest, ValuesKeptPastTheirRuntimeAreEmptiedAndStaySafe) {
     EXPECT_TRUE(kept.as<APMPMapValue>()->valueForProperty(u"self").isUndefined());
 }
 
+// A loop that makes the largest value it may again and again (a string of 2^20 units, an array
+// of 2^20 elements, each concatenated from two halves) ends at the budget with error 18, as an
+// endless loop does, having done no more work than the budget pays for.
+TEST(APMPBudgetTest, LoopsCopyingLargeValuesStopAtTheBudgetAfterBoundedWork) {
+    auto copies = [](const std::string& first) {
+        auto runtime = APMPRuntime::make();
+        NSErrorPtr error;
+        run(*runtime, R"(("41" "v" "w" "n") ("3" "n" 0) ("3" "v" )" + first + R"()
+            ("42" ("23" ("16" ("15" "v") "length") 524288) ("44") false ("46" ("3" "v" ("2" ("15" "v") "concat" ("7" ("15" "v"))))))
+            ("42" true ("44") false
+                  ("46" ("3" "w" ("2" ("15" "v") "concat" ("7" ("15" "v")))) ("3" "n" ("0" ("15" "n") 1)))))",
+            error);
+        EXPECT_TRUE(error && error->domain() == kAPMPErrorDomain && error->code() == APMPErrorBudgetSpent)
+            << (error ? error->description() : "no error");
+        EXPECT_EQ(runtime->getInstructionCount(), APMPRuntime::kInstructionBudget);
+        return runtime->globalScope().valueForName(u"n").number();
+    };
+    const double texts = copies(R"("0123456789abcdef")");
+    EXPECT_GE(texts, 1);
+    EXPECT_LE(texts * (1 << 20), 128 << 20) << texts << " strings built";
+    const double arrays = copies(R"(("7" 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16))");
+    EXPECT_GE(arrays, 1);
+    EXPECT_LE(arrays * (1 << 20), 4 << 20) << arrays << " arrays built";
+}
+
 TEST(APMPValuesTest, FiniteNumbersPrintAndReadBackExactly) {
     std::mt19937_64 random(20240611);
     std::printf("seed 20240611\n");
