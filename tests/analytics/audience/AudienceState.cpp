@@ -6,10 +6,8 @@
 
 namespace {
 
-const ProcessState::Registration controller("APMConditionalUserPropertyController::sharedInstance()", [] {
-    return ProcessStateSnapshot{.description = APMConditionalUserPropertyController::hasSharedInstance() ? "made" : "none",
-                                .restore = [] { APMConditionalUserPropertyController::resetSharedInstance(); },
-                                .changedByTests = true};
-});
+const ProcessState::MadeOnFirstUse controller("APMConditionalUserPropertyController::sharedInstance()",
+                                              &APMConditionalUserPropertyController::hasSharedInstance,
+                                              &APMConditionalUserPropertyController::resetSharedInstance);
 
 }  // namespace

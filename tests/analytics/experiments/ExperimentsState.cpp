@@ -7,16 +7,11 @@
 
 namespace {
 
-const ProcessState::Registration builder("APMEExperimentRequestBuilder::sharedInstance()", [] {
-    return ProcessStateSnapshot{.description = APMEExperimentRequestBuilder::hasSharedInstance() ? "made" : "none",
-                                .restore = [] { APMEExperimentRequestBuilder::resetSharedInstance(); },
-                                .changedByTests = true};
-});
+const ProcessState::MadeOnFirstUse builder("APMEExperimentRequestBuilder::sharedInstance()",
+                                           &APMEExperimentRequestBuilder::hasSharedInstance,
+                                           &APMEExperimentRequestBuilder::resetSharedInstance);
 
-const ProcessState::Registration manager("APMEManager::sharedInstance()", [] {
-    return ProcessStateSnapshot{.description = APMEManager::hasSharedInstance() ? "made" : "none",
-                                .restore = [] { APMEManager::resetSharedInstance(); },
-                                .changedByTests = true};
-});
+const ProcessState::MadeOnFirstUse manager("APMEManager::sharedInstance()", &APMEManager::hasSharedInstance,
+                                           &APMEManager::resetSharedInstance);
 
 }  // namespace

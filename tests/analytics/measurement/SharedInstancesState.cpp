@@ -9,31 +9,22 @@
 #include "analytics/reporters/APMSearchAdReporter.h"
 #include "tests/fixtures/ProcessState.h"
 
-#include <functional>
-#include <string>
-
 namespace {
 
-ProcessState::Capture instance(std::function<bool()> made, std::function<void()> forget) {
-    return [made = std::move(made), forget = std::move(forget)] {
-        return ProcessStateSnapshot{.description = made() ? "made" : "none", .restore = forget, .changedByTests = true};
-    };
-}
-
-const ProcessState::Registration builder("APMEExperimentRequestBuilder::sharedInstance()",
-                                         instance(APMEExperimentRequestBuilder::hasSharedInstance,
-                                                  APMEExperimentRequestBuilder::resetSharedInstance));
-const ProcessState::Registration manager("APMEManager::sharedInstance()",
-                                         instance(APMEManager::hasSharedInstance, APMEManager::resetSharedInstance));
-const ProcessState::Registration cache("APMInAppPurchaseProductCache::sharedInstance()",
-                                       instance(APMInAppPurchaseProductCache::hasSharedInstance,
-                                                APMInAppPurchaseProductCache::resetSharedInstance));
-const ProcessState::Registration reporter("APMInAppPurchaseTransactionReporter::sharedInstance()",
-                                          instance(APMInAppPurchaseTransactionReporter::hasSharedInstance,
-                                                   APMInAppPurchaseTransactionReporter::resetSharedInstance));
-const ProcessState::Registration controller("APMConditionalUserPropertyController::sharedInstance()",
-                                            instance(APMConditionalUserPropertyController::hasSharedInstance,
-                                                     APMConditionalUserPropertyController::resetSharedInstance));
+const ProcessState::MadeOnFirstUse builder("APMEExperimentRequestBuilder::sharedInstance()",
+                                           &APMEExperimentRequestBuilder::hasSharedInstance,
+                                           &APMEExperimentRequestBuilder::resetSharedInstance);
+const ProcessState::MadeOnFirstUse manager("APMEManager::sharedInstance()", &APMEManager::hasSharedInstance,
+                                           &APMEManager::resetSharedInstance);
+const ProcessState::MadeOnFirstUse cache("APMInAppPurchaseProductCache::sharedInstance()",
+                                         &APMInAppPurchaseProductCache::hasSharedInstance,
+                                         &APMInAppPurchaseProductCache::resetSharedInstance);
+const ProcessState::MadeOnFirstUse reporter("APMInAppPurchaseTransactionReporter::sharedInstance()",
+                                            &APMInAppPurchaseTransactionReporter::hasSharedInstance,
+                                            &APMInAppPurchaseTransactionReporter::resetSharedInstance);
+const ProcessState::MadeOnFirstUse controller("APMConditionalUserPropertyController::sharedInstance()",
+                                              &APMConditionalUserPropertyController::hasSharedInstance,
+                                              &APMConditionalUserPropertyController::resetSharedInstance);
 
 const ProcessState::Registration adClient("APMSearchAdReporter::adClientInstance()", [] {
     return ProcessStateSnapshot{.description = APMSearchAdReporter::hasLookedUpAdClient() ? "looked up" : "not looked up",

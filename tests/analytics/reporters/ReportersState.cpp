@@ -8,17 +8,13 @@
 
 namespace {
 
-const ProcessState::Registration cache("APMInAppPurchaseProductCache::sharedInstance()", [] {
-    return ProcessStateSnapshot{.description = APMInAppPurchaseProductCache::hasSharedInstance() ? "made" : "none",
-                                .restore = [] { APMInAppPurchaseProductCache::resetSharedInstance(); },
-                                .changedByTests = true};
-});
+const ProcessState::MadeOnFirstUse cache("APMInAppPurchaseProductCache::sharedInstance()",
+                                         &APMInAppPurchaseProductCache::hasSharedInstance,
+                                         &APMInAppPurchaseProductCache::resetSharedInstance);
 
-const ProcessState::Registration reporter("APMInAppPurchaseTransactionReporter::sharedInstance()", [] {
-    return ProcessStateSnapshot{.description = APMInAppPurchaseTransactionReporter::hasSharedInstance() ? "made" : "none",
-                                .restore = [] { APMInAppPurchaseTransactionReporter::resetSharedInstance(); },
-                                .changedByTests = true};
-});
+const ProcessState::MadeOnFirstUse reporter("APMInAppPurchaseTransactionReporter::sharedInstance()",
+                                            &APMInAppPurchaseTransactionReporter::hasSharedInstance,
+                                            &APMInAppPurchaseTransactionReporter::resetSharedInstance);
 
 const ProcessState::Registration adClient("APMSearchAdReporter::adClientInstance()", [] {
     return ProcessStateSnapshot{.description = APMSearchAdReporter::hasLookedUpAdClient() ? "looked up" : "not looked up",

@@ -7,16 +7,12 @@
 
 namespace {
 
-const ProcessState::Registration strings("APMPStringCommandEvaluator::sharedInstance()", [] {
-    return ProcessStateSnapshot{.description = APMPStringCommandEvaluator::hasSharedInstance() ? "made" : "none",
-                                .restore = [] { APMPStringCommandEvaluator::resetSharedInstance(); },
-                                .changedByTests = true};
-});
+const ProcessState::MadeOnFirstUse strings("APMPStringCommandEvaluator::sharedInstance()",
+                                           &APMPStringCommandEvaluator::hasSharedInstance,
+                                           &APMPStringCommandEvaluator::resetSharedInstance);
 
-const ProcessState::Registration arrays("APMPArrayCommandEvaluator::sharedInstance()", [] {
-    return ProcessStateSnapshot{.description = APMPArrayCommandEvaluator::hasSharedInstance() ? "made" : "none",
-                                .restore = [] { APMPArrayCommandEvaluator::resetSharedInstance(); },
-                                .changedByTests = true};
-});
+const ProcessState::MadeOnFirstUse arrays("APMPArrayCommandEvaluator::sharedInstance()",
+                                          &APMPArrayCommandEvaluator::hasSharedInstance,
+                                          &APMPArrayCommandEvaluator::resetSharedInstance);
 
 }  // namespace
