@@ -8,8 +8,9 @@ seconds from SLOW and behaves as libFuzzer does with -timeout and -stop_file."""
 import os
 import shutil
 import subprocess
-import tempfile
 import unittest
+
+from tree_test_case import TreeTestCase
 
 SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
 
@@ -36,26 +37,15 @@ printf '#3\\tDONE cov: 1 ft: 1 corp: 1/1b exec/s: 1 rss: 1Mb\\n'
 """
 
 
-class FuzzSmokeTest(unittest.TestCase):
+class FuzzSmokeTest(TreeTestCase):
     def setUp(self):
-        self.folder = tempfile.TemporaryDirectory()
-        self.root = self.folder.name
+        super().setUp()
         os.makedirs(os.path.join(self.root, "scripts", "lib"))
         shutil.copy(os.path.join(SCRIPTS, "fuzz-smoke"), os.path.join(self.root, "scripts", "fuzz-smoke"))
         shutil.copy(os.path.join(SCRIPTS, "lib", "phase.sh"), os.path.join(self.root, "scripts", "lib", "phase.sh"))
-        self.write(os.path.join("scripts", "build"), BUILD)
-        self.write(os.path.join("build-sanitize", "slow_fuzz"), FUZZER)
+        self.write(os.path.join("scripts", "build"), BUILD, executable=True)
+        self.write(os.path.join("build-sanitize", "slow_fuzz"), FUZZER, executable=True)
         self.write(os.path.join("seeds", "one"), "x")
-
-    def tearDown(self):
-        self.folder.cleanup()
-
-    def write(self, path, text):
-        full = os.path.join(self.root, path)
-        os.makedirs(os.path.dirname(full), exist_ok=True)
-        with open(full, "w") as f:
-            f.write(text)
-        os.chmod(full, 0o755)
 
     # The script's status and output with one input of `slow` seconds from the end of the seeds,
     # fuzzing one second, the target allowing `limit` seconds an input.

@@ -13,8 +13,10 @@ class TreeTestCase(unittest.TestCase):
     def tearDown(self):
         self.folder.cleanup()
 
-    def write(self, path, text):
+    def write(self, path, text, executable=False):
         full = os.path.join(self.root, path)
         os.makedirs(os.path.dirname(full), exist_ok=True)
         with open(full, "w", encoding="utf-8") as f:
             f.write(text)
+        if executable:
+            os.chmod(full, 0o755)
