@@ -33,6 +33,10 @@ public:
     // which alone knows that event.
     [[nodiscard]] static std::shared_ptr<APMEvent> eventFromEditEvent(const APMPEvent& editEvent);
 
+    // The event as an editing program sees it: its public name where it has one, its time, and
+    // its parameters as the program's values. Defined with the editing runtime, as above.
+    [[nodiscard]] std::shared_ptr<APMPEvent> editEvent() const;
+
     // New events of the same origin, name and times (but the one replaced), made as internal
     // events, so their parameters are sanitised again.
     [[nodiscard]] std::shared_ptr<APMEvent> copy() const;

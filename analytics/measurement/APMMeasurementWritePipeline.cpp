@@ -205,7 +205,7 @@ void APMMeasurement::editAndWriteEventOnWorkerQueue(const std::shared_ptr<APMEve
         return;
     }
     NSErrorPtr error;
-    static_cast<void>(editing->handleEvent(APMEditEventFromEvent(*event), &error));
+    static_cast<void>(editing->handleEvent(event->editEvent(), &error));
     if (error) {
         writeFilteredEventOnWorkerQueue(event);
         monitor()->logWithLevel(1, 23223, "Event editing failed. Event name", displayName(*event));

@@ -65,6 +65,8 @@ std::shared_ptr<APMEvent> APMEvent::eventFromEditEvent(const APMPEvent& editEven
     return APMEventFromEditEvent(editEvent);
 }
 
+std::shared_ptr<APMPEvent> APMEvent::editEvent() const { return APMEditEventFromEvent(*this); }
+
 std::shared_ptr<APMEvent> APMEventFromCreatedEvent(const APMPEvent& event) {
     return editConversion::eventFrom(event, event.name());
 }

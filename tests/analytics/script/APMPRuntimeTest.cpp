@@ -342,7 +342,7 @@ TEST(APMPEventTest, MeasurementEventsBecomeEditEventsAndBack) {
                                            {"ratio", Value(APMValue::initWithDouble(0.5))},
                                            {"items", Value(items)}});
     ASSERT_TRUE(event);
-    auto edit = APMEditEventFromEvent(*event);
+    auto edit = event->editEvent();
     EXPECT_EQ(edit->name(), "screen_view");
     EXPECT_EQ(edit->timestamp(), 1700000000.25);
     EXPECT_EQ(edit->parameterForName("count").type(), Value::Type::Integer);
