@@ -1,5 +1,13 @@
-// The measurement side's extension of the view controllers, whose load hooks their appearance.
+// The measurement side's extension of the view controllers and windows: its load hooks the
+// controllers' appearance, and each controller keeps its screen and each window its stack.
 #pragma once
+
+#include <memory>
+#include <vector>
+
+class APMScreen;
+class UIViewController;
+class UIWindow;
 
 namespace APMScreenClassName {
 
@@ -8,5 +16,12 @@ namespace APMScreenClassName {
 // controller's appearance and disappearance reach the shared screen-view reporter after the
 // original implementation has run.
 void load();
+
+// The screen attached to a controller (nothing, or 36000 and nothing for a foreign object); once
+// set it stays with the controller.
+std::shared_ptr<APMScreen> apmScreen(const UIViewController& controller);
+void setApmScreen(UIViewController& controller, const std::shared_ptr<APMScreen>& screen);
+// The window's stack of tracked controllers (38000 and none for a foreign object), oldest first.
+std::vector<std::shared_ptr<UIViewController>> apmStack(const UIWindow& window);
 
 }  // namespace APMScreenClassName

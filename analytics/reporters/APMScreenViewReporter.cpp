@@ -13,6 +13,7 @@
 #include "analytics/reporters/APMAppActivity.h"
 #include "analytics/reporters/APMReporterContext.h"
 #include "analytics/reporters/APMScreen.h"
+#include "analytics/reporters/APMScreenClassName.h"
 #include "analytics/reporters/APMSessionReporter.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/NSThread.h"
@@ -203,7 +204,7 @@ std::shared_ptr<UIViewController> APMTopViewControllerInStack(const std::vector<
         return nullptr;
     }
     for (auto entry = stack.rbegin(); entry != stack.rend(); ++entry) {
-        auto screen = APMScreenOfViewController(**entry);
+        auto screen = APMScreenClassName::apmScreen(**entry);
         if (screen && screen->isManuallySet() && viewIsLoadedAndInWindow(**entry)) return *entry;
     }
     std::shared_ptr<UIViewController> firstDescent;
@@ -215,7 +216,7 @@ std::shared_ptr<UIViewController> APMTopViewControllerInStack(const std::vector<
             if (isFirst) firstPassedOver = true;
             continue;
         }
-        if (APMScreenOfViewController(*controller)) return controller;
+        if (APMScreenClassName::apmScreen(*controller)) return controller;
         auto candidate = controller;
         if (auto parent = controller->parentViewController(); parent && parent->childViewControllers().size() >= 2) {
             const auto& children = parent->childViewControllers();
@@ -223,7 +224,7 @@ std::shared_ptr<UIViewController> APMTopViewControllerInStack(const std::vector<
                 return child != controller && !viewIsLoadedAndInWindow(*child);
             });
             if (siblingHidden) {
-                if (APMScreenOfViewController(*parent)) return parent;
+                if (APMScreenClassName::apmScreen(*parent)) return parent;
                 candidate = parent;
             }
         }
@@ -238,7 +239,9 @@ std::shared_ptr<UIViewController> APMTopViewControllerInStack(const std::vector<
     return stack.front();
 }
 
-std::shared_ptr<APMScreen> APMScreenOfViewController(const UIViewController& controller) {
+// MARK: The view controllers' extension: the screen and the stack it attaches
+
+std::shared_ptr<APMScreen> APMScreenClassName::apmScreen(const UIViewController& controller) {
     const Value value = controller.associatedValue(&gScreenKey);
     if (!value.isObject()) return nullptr;
     auto screen = value.objectAs<APMScreen>();
@@ -250,11 +253,11 @@ std::shared_ptr<APMScreen> APMScreenOfViewController(const UIViewController& con
     return screen;
 }
 
-void APMSetScreenOfViewController(UIViewController& controller, const std::shared_ptr<APMScreen>& screen) {
+void APMScreenClassName::setApmScreen(UIViewController& controller, const std::shared_ptr<APMScreen>& screen) {
     controller.setAssociatedValue(&gScreenKey, screen ? Value(screen) : Value());
 }
 
-std::vector<std::shared_ptr<UIViewController>> APMStackOfWindow(const UIWindow& window) {
+std::vector<std::shared_ptr<UIViewController>> APMScreenClassName::apmStack(const UIWindow& window) {
     auto stack = stackObjectOfWindow(window);
     return stack ? stack->controllers() : std::vector<std::shared_ptr<UIViewController>>{};
 }
@@ -460,7 +463,7 @@ void APMScreenViewReporter::setCurrentViewController(const std::shared_ptr<UIVie
     const bool enabled = engineEnabled();
     onQueue([&] {
         if (enabled && currentViewController_.lock() == controller) {
-            auto screen = APMScreenOfViewController(*controller);
+            auto screen = APMScreenClassName::apmScreen(*controller);
             APMMeasurementMonitor()->logWithLevel(7, 31006, "View controller already tracked. Class, ID",
                                                   Value(className),
                                                   Value(static_cast<long long>(screen ? screen->instanceID() : 0)));
@@ -480,10 +483,10 @@ void APMScreenViewReporter::setCurrentViewController(const std::shared_ptr<UIVie
             APMMeasurementMonitor()->logWithLevel(3, 31008, "Received invalid default screen class", Value(defaultClass));
             return;
         }
-        auto screen = APMScreenOfViewController(*controller);
+        auto screen = APMScreenClassName::apmScreen(*controller);
         if (!screen) {
             screen = APMScreen::initWithName(std::nullopt, defaultClass, incrementScreenInstanceID());
-            APMSetScreenOfViewController(*controller, screen);
+            APMScreenClassName::setApmScreen(*controller, screen);
         }
         currentViewController_ = controller;
         if (screen == currentScreen_) return;
@@ -515,7 +518,7 @@ void APMScreenViewReporter::setScreenName(const std::optional<std::string>& name
     }
     // The stack is a main-thread object: its last entry is read before the queue is entered.
     std::vector<std::shared_ptr<UIViewController>> stack;
-    if (auto keyWindow = keyWindowOfApplication()) stack = APMStackOfWindow(*keyWindow);
+    if (auto keyWindow = keyWindowOfApplication()) stack = APMScreenClassName::apmStack(*keyWindow);
     onQueue([&] {
         if (stack.empty()) {
             APMMeasurementMonitor()->logWithLevel(3, 31003,
@@ -534,7 +537,7 @@ void APMScreenViewReporter::setScreenName(const std::optional<std::string>& name
         }
         auto screen = APMScreen::initWithName(name, screenClass, incrementScreenInstanceID());
         screen->setManuallySet(true);
-        APMSetScreenOfViewController(*controller, screen);
+        APMScreenClassName::setApmScreen(*controller, screen);
         currentViewController_ = controller;
         APMMeasurementMonitor()->logWithLevel(7, 31009, "Set screen name and screen class", name ? Value(*name) : Value(),
                                               screenClass ? Value(*screenClass) : Value());

@@ -144,11 +144,6 @@ bool APMShouldTrackViewController(const std::shared_ptr<UIViewController>& contr
 // The controller whose screen the user sees, chosen from a window's stack (oldest first).
 std::shared_ptr<UIViewController> APMTopViewControllerInStack(const std::vector<std::shared_ptr<UIViewController>>& stack);
 
-// The screen attached to a controller (nothing, or 36000 and nothing for a foreign object),
-// and the window's stack of tracked controllers (38000 likewise), oldest first.
-std::shared_ptr<APMScreen> APMScreenOfViewController(const UIViewController& controller);
-void APMSetScreenOfViewController(UIViewController& controller, const std::shared_ptr<APMScreen>& screen);
-std::vector<std::shared_ptr<UIViewController>> APMStackOfWindow(const UIWindow& window);
 // The key under which the screen (and the stack) are attached, for tests that attach another object.
 const void* APMScreenAssociationKey();
 const void* APMStackAssociationKey();

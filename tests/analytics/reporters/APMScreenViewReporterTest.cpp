@@ -117,7 +117,7 @@ TEST_F(APMScreenViewReporterTest, InsideAnApplicationExtensionNothingIsTracked) 
     navigation->pushViewController(std::make_shared<PictureScreenController>(), false);
     settle();
     EXPECT_EQ(lastScreenView(), nullptr);
-    EXPECT_TRUE(APMStackOfWindow(*window).empty());
+    EXPECT_TRUE(APMScreenClassName::apmStack(*window).empty());
 }
 
 TEST_F(APMScreenViewReporterTest, TheTopControllerIsWhatTheContainersAndPresentationsShow) {
@@ -127,13 +127,13 @@ TEST_F(APMScreenViewReporterTest, TheTopControllerIsWhatTheContainersAndPresenta
     settle();
     // The stack holds what appeared; the navigation controller leads to the picture.
     EXPECT_EQ(APMTopViewControllerInStack({navigation}), picture);
-    EXPECT_EQ(APMTopViewControllerInStack(APMStackOfWindow(*window)), picture);
+    EXPECT_EQ(APMTopViewControllerInStack(APMScreenClassName::apmStack(*window)), picture);
     EXPECT_TRUE(APMShouldTrackViewController(picture));
 
     auto sheet = std::make_shared<MenuScreenController>();
     picture->presentViewController(sheet, false, nullptr);
     settle();
-    EXPECT_EQ(APMTopViewControllerInStack(APMStackOfWindow(*window)), sheet);
+    EXPECT_EQ(APMTopViewControllerInStack(APMScreenClassName::apmStack(*window)), sheet);
     EXPECT_EQ(stringParameter(*lastScreenView(), "_pc"), "PictureScreenController");
 
     (void)monitorSample(true);
@@ -157,7 +157,7 @@ TEST_F(APMScreenViewReporterTest, TabsLeadToTheSelectedTabAndSwitchingTabsIsAScr
     window->setRootViewController(tabs);
     settle();
     EXPECT_EQ(APMTopViewControllerInStack({tabs}), menu);
-    EXPECT_EQ(APMTopViewControllerInStack(APMStackOfWindow(*window)), menu);
+    EXPECT_EQ(APMTopViewControllerInStack(APMScreenClassName::apmStack(*window)), menu);
     EXPECT_EQ(stringParameter(*lastScreenView(), "_sc"), "MenuScreenController");
 
     tabs->setSelectedIndex(1);
@@ -203,7 +203,7 @@ TEST_F(APMScreenViewReporterTest, ClassNamesTrackingAndAssociatedObjectsFollowTh
     // A foreign object under the screen key is dropped with a message.
     LogCapture log;
     sheet->setAssociatedValue(APMScreenAssociationKey(), Value(APMValue::initWithInt64(1)));
-    EXPECT_FALSE(APMScreenOfViewController(*sheet));
+    EXPECT_FALSE(APMScreenClassName::apmScreen(*sheet));
     EXPECT_TRUE(log.contains("Found unknown associated object"));
     EXPECT_TRUE(sheet->associatedValue(APMScreenAssociationKey()).isNull());
 }
@@ -249,7 +249,7 @@ TEST_F(APMScreenViewReporterTest, ManualNamesReplaceTheScreenOnceAndDuplicatesAr
     EXPECT_TRUE(log.contains("Received invalid screen name"));
     EXPECT_EQ(eventsNamed(*context->sink, "_vs").size(), 1u);
     // The named screen wins the choice over the containers.
-    EXPECT_EQ(APMTopViewControllerInStack(APMStackOfWindow(*window)), menu);
+    EXPECT_EQ(APMTopViewControllerInStack(APMScreenClassName::apmStack(*window)), menu);
 }
 
 TEST_F(APMScreenViewReporterTest, ScreenViewEventsAreReportedAsTheApplicationsOwn) {
