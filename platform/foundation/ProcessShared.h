@@ -9,6 +9,16 @@
 #include <memory>
 #include <utility>
 
+// A value left be when the process ends: work still queued then may ask for it.
+template <typename V>
+struct ProcessKept {
+    constexpr ProcessKept() : value() {}
+    ~ProcessKept() {}
+    union {
+        V value;
+    };
+};
+
 template <typename T>
 class ProcessShared {
 public:
@@ -21,7 +31,7 @@ public:
     template <typename Make>
     std::shared_ptr<T> get(Make&& make) {
         MutexLock lock(mutex_);
-        auto& object = object_.pointer;
+        auto& object = object_.value;
         if (!object) object = std::forward<Make>(make)();
         return object;
     }
@@ -31,24 +41,15 @@ public:
     // The one there is, without making it.
     std::shared_ptr<T> current() {
         MutexLock lock(mutex_);
-        return object_.pointer;
+        return object_.value;
     }
     // Forgets it and hands it back, for the caller to stop and let go.
     std::shared_ptr<T> take() {
         MutexLock lock(mutex_);
-        return std::exchange(object_.pointer, nullptr);
+        return std::exchange(object_.value, nullptr);
     }
 
 private:
-    // Leaves the object be when the process ends: work still queued then may ask for it.
-    struct Kept {
-        constexpr Kept() : pointer() {}
-        ~Kept() {}
-        union {
-            std::shared_ptr<T> pointer;
-        };
-    };
-
     Mutex mutex_;
-    Kept object_ GUARDED_BY(mutex_);
+    ProcessKept<std::shared_ptr<T>> object_ GUARDED_BY(mutex_);
 };

@@ -6,6 +6,7 @@
 // none in between.
 #pragma once
 
+#include "platform/foundation/ProcessShared.h"
 #include "platform/foundation/ThreadAnnotations.h"
 
 #include <memory>
@@ -23,7 +24,7 @@ public:
     void hand(Context context) {
         auto handed = std::make_shared<const Context>(std::move(context));
         MutexLock lock(mutex_);
-        handed.swap(kept_.held.handed);
+        handed.swap(kept_.value.handed);
     }
     // The one there is, else what `make` returns over what was handed in; none before anything
     // was. A `make` that returns none is asked again next time. `make` runs under the lock and
@@ -31,21 +32,21 @@ public:
     template <typename Make>
     std::shared_ptr<T> get(Make&& make) {
         MutexLock lock(mutex_);
-        auto& object = kept_.held.object;
-        if (!object && kept_.held.handed) object = std::forward<Make>(make)(*kept_.held.handed);
+        auto& object = kept_.value.object;
+        if (!object && kept_.value.handed) object = std::forward<Make>(make)(*kept_.value.handed);
         return object;
     }
     // The one there is, without making it.
     std::shared_ptr<T> current() {
         MutexLock lock(mutex_);
-        return kept_.held.object;
+        return kept_.value.object;
     }
     // Forgets it and what was handed in, and hands it back for the caller to let go.
     std::shared_ptr<T> take() {
         std::shared_ptr<const Context> handed;
         MutexLock lock(mutex_);
-        handed.swap(kept_.held.handed);
-        return std::exchange(kept_.held.object, nullptr);
+        handed.swap(kept_.value.handed);
+        return std::exchange(kept_.value.object, nullptr);
     }
 
 private:
@@ -53,15 +54,7 @@ private:
         std::shared_ptr<T> object;
         std::shared_ptr<const Context> handed;
     };
-    // Leaves both be when the process ends: work still queued then may ask for the object.
-    struct Kept {
-        constexpr Kept() : held() {}
-        ~Kept() {}
-        union {
-            Held held;
-        };
-    };
-
     Mutex mutex_;
-    Kept kept_ GUARDED_BY(mutex_);
+    // Both left be when the process ends, as ProcessShared leaves its object.
+    ProcessKept<Held> kept_ GUARDED_BY(mutex_);
 };
