@@ -2,12 +2,25 @@
 // controllers' appearance, and each controller keeps its screen and each window its stack.
 #pragma once
 
+#include "platform/foundation/NSObject.h"
+
 #include <memory>
 #include <vector>
 
 class APMScreen;
 class UIViewController;
 class UIWindow;
+
+// The weak stack of tracked controllers a window keeps, oldest first. A controller that has gone
+// leaves its entry in place until the stack is compacted, so the first entry stays the first.
+class APMControllerStack : public NSObject {
+public:
+    std::vector<std::weak_ptr<UIViewController>> entries;
+
+    void compact();
+    std::vector<std::shared_ptr<UIViewController>> controllers() const;
+    void remove(const UIViewController* controller);
+};
 
 namespace APMScreenClassName {
 
@@ -23,5 +36,13 @@ std::shared_ptr<APMScreen> apmScreen(const UIViewController& controller);
 void setApmScreen(UIViewController& controller, const std::shared_ptr<APMScreen>& screen);
 // The window's stack of tracked controllers (38000 and none for a foreign object), oldest first.
 std::vector<std::shared_ptr<UIViewController>> apmStack(const UIWindow& window);
+// The stack itself, made empty and attached when absent, for the reporter to change.
+std::shared_ptr<APMControllerStack> apmStackObject(UIWindow& window);
+// A new empty stack in place of the window's present one.
+std::shared_ptr<APMControllerStack> replaceApmStack(UIWindow& window);
 
 }  // namespace APMScreenClassName
+
+// The keys under which the screen and the stack are attached, for tests that attach another object.
+const void* APMScreenAssociationKey();
+const void* APMStackAssociationKey();

@@ -37,9 +37,6 @@ namespace {
 constexpr std::size_t kMaxScreenClassLength = 100;
 const char* const kLoggerService = "<ZevUzeviroreda>";
 
-const char gScreenKey = 0;
-const char gStackKey = 0;
-
 Mutex gScreenViewSharedMutex;
 // Never destroyed: the hooks may still reach it while the process ends.
 std::shared_ptr<APMScreenViewReporter>* gScreenViewShared GUARDED_BY(gScreenViewSharedMutex) = nullptr;
@@ -57,52 +54,11 @@ std::string messageCode(long code) {
     return text;
 }
 
-// The weak stack of tracked controllers a window keeps, oldest first.
-class APMControllerStack : public NSObject {
-public:
-    std::vector<std::weak_ptr<UIViewController>> entries;
-
-    void compact() {
-        entries.erase(std::remove_if(entries.begin(), entries.end(), [](const auto& entry) { return entry.expired(); }),
-                      entries.end());
-    }
-    std::vector<std::shared_ptr<UIViewController>> controllers() const {
-        std::vector<std::shared_ptr<UIViewController>> result;
-        for (const auto& entry : entries) {
-            if (auto controller = entry.lock()) result.push_back(std::move(controller));
-        }
-        return result;
-    }
-    void remove(const UIViewController* controller) {
-        entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                     [controller](const auto& entry) { return entry.lock().get() == controller; }),
-                      entries.end());
-    }
-};
-
-std::shared_ptr<APMControllerStack> stackObjectOfWindow(const UIWindow& window) {
-    const Value value = window.associatedValue(&gStackKey);
-    if (!value.isObject()) return nullptr;
-    auto stack = value.objectAs<APMControllerStack>();
-    if (!stack) {
-        APMMeasurementMonitor()->logWithLevel(4, 38000, "Found unknown associated object",
-                                              Value(value.object() ? value.object()->className() : "nil"));
-        const_cast<UIWindow&>(window).setAssociatedValue(&gStackKey, Value());
-    }
-    return stack;
-}
-
 // The key window's stack, made empty and attached when absent; none without a key window.
 std::shared_ptr<APMControllerStack> keyWindowStack(std::shared_ptr<UIWindow>* keyWindowOut = nullptr) {
     auto keyWindow = keyWindowOfApplication();
     if (keyWindowOut) *keyWindowOut = keyWindow;
-    if (!keyWindow) return nullptr;
-    auto stack = stackObjectOfWindow(*keyWindow);
-    if (!stack) {
-        stack = std::make_shared<APMControllerStack>();
-        keyWindow->setAssociatedValue(&gStackKey, Value(stack));
-    }
-    return stack;
+    return keyWindow ? APMScreenClassName::apmStackObject(*keyWindow) : nullptr;
 }
 
 bool viewIsLoadedAndInWindow(const UIViewController& controller) {
@@ -238,32 +194,6 @@ std::shared_ptr<UIViewController> APMTopViewControllerInStack(const std::vector<
     }
     return stack.front();
 }
-
-// MARK: The view controllers' extension: the screen and the stack it attaches
-
-std::shared_ptr<APMScreen> APMScreenClassName::apmScreen(const UIViewController& controller) {
-    const Value value = controller.associatedValue(&gScreenKey);
-    if (!value.isObject()) return nullptr;
-    auto screen = value.objectAs<APMScreen>();
-    if (!screen) {
-        APMMeasurementMonitor()->logWithLevel(4, 36000, "Found unknown associated object",
-                                              Value(value.object() ? value.object()->className() : "nil"));
-        const_cast<UIViewController&>(controller).setAssociatedValue(&gScreenKey, Value());
-    }
-    return screen;
-}
-
-void APMScreenClassName::setApmScreen(UIViewController& controller, const std::shared_ptr<APMScreen>& screen) {
-    controller.setAssociatedValue(&gScreenKey, screen ? Value(screen) : Value());
-}
-
-std::vector<std::shared_ptr<UIViewController>> APMScreenClassName::apmStack(const UIWindow& window) {
-    auto stack = stackObjectOfWindow(window);
-    return stack ? stack->controllers() : std::vector<std::shared_ptr<UIViewController>>{};
-}
-
-const void* APMScreenAssociationKey() { return &gScreenKey; }
-const void* APMStackAssociationKey() { return &gStackKey; }
 
 // MARK: The shared reporter and its hooks
 
@@ -424,8 +354,7 @@ void APMScreenViewReporter::viewControllerDidAppear(const std::shared_ptr<UIView
     if (stack) {
         if (keyWindow->rootViewController() == controller && !stack->entries.empty() &&
             stack->entries.front().lock() != controller) {
-            stack = std::make_shared<APMControllerStack>();
-            keyWindow->setAssociatedValue(&gStackKey, Value(stack));
+            stack = APMScreenClassName::replaceApmStack(*keyWindow);
         }
         stack->remove(controller.get());
         if (tracked) stack->entries.push_back(controller);
@@ -448,8 +377,8 @@ void APMScreenViewReporter::viewControllerDidDisappear(const std::shared_ptr<UIV
 void APMScreenViewReporter::handleWindowDidResign(const NSNotification&) {
     auto keyWindow = keyWindowOfApplication();
     if (!keyWindow) return;
-    auto stack = stackObjectOfWindow(*keyWindow);
-    if (stack && !stack->controllers().empty()) updateCurrentViewControllerFromStack(stack->controllers());
+    const auto stack = APMScreenClassName::apmStack(*keyWindow);
+    if (!stack.empty()) updateCurrentViewControllerFromStack(stack);
 }
 
 // MARK: The current screen

@@ -144,6 +144,3 @@ bool APMShouldTrackViewController(const std::shared_ptr<UIViewController>& contr
 // The controller whose screen the user sees, chosen from a window's stack (oldest first).
 std::shared_ptr<UIViewController> APMTopViewControllerInStack(const std::vector<std::shared_ptr<UIViewController>>& stack);
 
-// The key under which the screen (and the stack) are attached, for tests that attach another object.
-const void* APMScreenAssociationKey();
-const void* APMStackAssociationKey();
