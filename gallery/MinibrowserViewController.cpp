@@ -10,14 +10,19 @@
 #include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIColor.h"
+#include "platform/ui/UIFont.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
+#include "platform/web/WKError.h"
 #include "platform/web/WKWebView.h"
 #include "platform/web/WebURL.h"
 #include "uikit/OECoreStrings.h"
 #include "uikit/UIBarButtonItemCommon.h"
 #include "uikit/UIViewToast.h"
+
+#include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -28,6 +33,58 @@ bool isWebScheme(const std::string& scheme) { return scheme == "http" || scheme 
 bool isPageScheme(const std::string& scheme) {
     return scheme == "javascript" || scheme == "data" || scheme == "file" || scheme == "about" || scheme == "blob" ||
            scheme == "vbscript" || scheme.empty();
+}
+
+// Why a page cannot be shown, in a person's words: its server could not be reached, no secure
+// connection could be made, or what came is more than this browser shows; where neither the
+// failure nor one beneath it tells, only that something went wrong.
+std::string failureReason(const NSErrorPtr& failure) {
+    for (NSErrorPtr error = failure; error; error = error->userInfo()[NSUnderlyingErrorKey].objectAs<NSError>()) {
+        if (error->domain() == NSURLErrorDomain) {
+            switch (error->code()) {
+            case NSURLErrorCannotFindHost:
+            case NSURLErrorCannotConnectToHost:
+            case NSURLErrorTimedOut:
+            case NSURLErrorNetworkConnectionLost: return OECoreString("The server cannot be reached.");
+            case NSURLErrorSecureConnectionFailed:
+            case NSURLErrorServerCertificateUntrusted:
+                return OECoreString("A secure connection to the server cannot be made.");
+            case NSURLErrorDataLengthExceedsMaximum: return OECoreString("The page is too long to be shown.");
+            default: break;
+            }
+        }
+        // The web view's own: it could not lay out what came.
+        if (error->domain() == WKErrorDomain) return OECoreString("The page is too complex to be shown.");
+    }
+    return OECoreString("Undefined error was occured");
+}
+
+// The failed page's words over the page, centred: what happened, then why.
+class FailureView : public UIView {
+public:
+    FailureView(std::shared_ptr<UILabel> headline, std::shared_ptr<UILabel> reason)
+        : headline_(std::move(headline)), reason_(std::move(reason)) {}
+
+    void layoutSubviews() override {
+        constexpr CGFloat kMargin = 20, kGap = 8;
+        const CGFloat width = std::max<CGFloat>(0, bounds().size.width - 2 * kMargin);
+        const CGSize most{width, std::numeric_limits<CGFloat>::max()};
+        const CGFloat top = headline_->sizeThatFits(most).height, below = reason_->sizeThatFits(most).height;
+        const CGFloat y = std::max(kMargin, (bounds().size.height - top - kGap - below) / 2);
+        headline_->setFrame(CGRectMake(kMargin, y, width, top));
+        reason_->setFrame(CGRectMake(kMargin, y + top + kGap, width, below));
+    }
+
+private:
+    std::shared_ptr<UILabel> headline_, reason_;
+};
+
+std::shared_ptr<UILabel> failureLabelWithFont(const std::shared_ptr<UIFont>& font) {
+    auto label = UILabel::make();
+    label->setTextAlignment(NSTextAlignmentCenter);
+    label->setNumberOfLines(0);
+    label->setFont(font);
+    return label;
 }
 
 }  // namespace
@@ -58,12 +115,17 @@ void MinibrowserViewController::viewDidLoad() {
                                              webView_->bottomAnchor()->constraintEqualToAnchor(safeArea->bottomAnchor())});
     loading_ = showGrayActivityIndicator(webView_, false);
     // Over the page, shown only when a page cannot be shown.
-    failureLabel_ = std::make_shared<UILabel>(CGRectInset(webView_->bounds(), 20, 20));
-    failureLabel_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
-    failureLabel_->setTextAlignment(NSTextAlignmentCenter);
-    failureLabel_->setNumberOfLines(0);
-    failureLabel_->setHidden(true);
-    webView_->addSubview(failureLabel_);
+    failureLabel_ = failureLabelWithFont(UIFont::systemFontOfSize(17));
+    failureReasonLabel_ = failureLabelWithFont(UIFont::systemFontOfSize(15));
+    failureView_ = std::make_shared<FailureView>(failureLabel_, failureReasonLabel_);
+    failureView_->setFrame(webView_->bounds());
+    failureView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+    failureView_->setUserInteractionEnabled(false);
+    for (const auto& label : {failureLabel_, failureReasonLabel_}) {
+        label->setHidden(true);
+        failureView_->addSubview(label);
+    }
+    webView_->addSubview(failureView_);
 
     std::weak_ptr<MinibrowserViewController> weak = self<MinibrowserViewController>();
     auto navigation = navigationController();
@@ -118,7 +180,12 @@ void MinibrowserViewController::decidePolicyForNavigationAction(WKWebView&, cons
 }
 
 void MinibrowserViewController::didStartProvisionalNavigation(WKWebView&, const std::shared_ptr<WKNavigation>&) {
-    if (failureLabel_) failureLabel_->setHidden(true);
+    if (failureLabel_ && !failureLabel_->isHidden()) {
+        failureLabel_->setHidden(true);
+        failureReasonLabel_->setHidden(true);
+        // The failure's title goes with it; the screen's own, if any, was kept.
+        navigationItem()->setTitle(title());
+    }
     if (framesLoadCounter_++ == 0 && loading_) loading_->startAnimating();
 }
 
@@ -155,10 +222,16 @@ void MinibrowserViewController::showFailure(const std::shared_ptr<WKNavigation>&
     if (error && error->domain() == NSURLErrorDomain && error->code() == NSURLErrorCancelled) return;
     Diagnostics::notef("The page %s cannot be shown: %s", navigation ? navigation->url().c_str() : "",
                        error ? error->localizedDescription().c_str() : "no reason given");
-    if (!failureLabel_) return;
+    if (!failureView_) return;
     failureLabel_->setText(OECoreString("This page cannot be shown."));
+    failureReasonLabel_->setText(failureReason(error));
     failureLabel_->setHidden(false);
-    webView_->bringSubviewToFront(failureLabel_);
+    failureReasonLabel_->setHidden(false);
+    failureView_->setNeedsLayout();
+    webView_->bringSubviewToFront(failureView_);
+    // A screen without a title of its own names the failure in its bar, while the screen itself
+    // stays untitled: the first page that loads still gives it its title.
+    if (title().empty()) navigationItem()->setTitle(OECoreString("Cannot show the page"));
 }
 
 void MinibrowserViewController::navigationEnded() {

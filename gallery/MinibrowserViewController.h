@@ -2,7 +2,8 @@
 // while pages load, the page's title as the screen's when it has none, an optional script run
 // after each completed load, Refresh, and Close when it was presented. Links to web pages load in
 // place; links of other schemes go to the system (after it says it can open them) and never load
-// here. A page that cannot be shown says so over it. The article and famous-post readers build on it.
+// here. A page that cannot be shown says so over it, and why. The article and famous-post readers
+// build on it.
 #pragma once
 
 #include "config/OEContext.h"
@@ -16,6 +17,7 @@
 class NSURL;
 class UIActivityIndicatorView;
 class UILabel;
+class UIView;
 class WKWebView;
 
 class MinibrowserViewController : public UIViewController, public WKNavigationDelegate {
@@ -28,8 +30,10 @@ public:
     const std::shared_ptr<WKWebView>& webView() const { return webView_; }
     const std::shared_ptr<UIActivityIndicatorView>& loading() const { return loading_; }
     // "This page cannot be shown." over the page after a load failed (not one cut short by
-    // another); hidden again as the next load starts. The log says why.
+    // another), with the reason below it; hidden again as the next load starts. Meanwhile a
+    // screen without a title of its own says "Cannot show the page" in its bar.
     const std::shared_ptr<UILabel>& failureLabel() const { return failureLabel_; }
+    const std::shared_ptr<UILabel>& failureReasonLabel() const { return failureReasonLabel_; }
     // Navigations started and not yet finished or failed.
     std::int64_t framesLoadCounter() const { return framesLoadCounter_; }
     // Run after each completed load; empty for none.
@@ -64,7 +68,10 @@ private:
     OEContext context_;
     std::shared_ptr<WKWebView> webView_;
     std::shared_ptr<UIActivityIndicatorView> loading_;
+    // Lays the two labels out over the page; shows nothing itself.
+    std::shared_ptr<UIView> failureView_;
     std::shared_ptr<UILabel> failureLabel_;
+    std::shared_ptr<UILabel> failureReasonLabel_;
     std::int64_t framesLoadCounter_ = 0;
     std::string postLoadScript_;
 };

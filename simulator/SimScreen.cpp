@@ -252,21 +252,32 @@ std::string searchBarLine(const UISearchBar& bar) {
     return t;
 }
 
-// " (on)" for an element that shows itself on (ticked, lit, selected), " (off)" for one that
-// turns on and off and shows itself off, its value where it shows more than on or off
-// (" (all)"), "" for the rest: as the element says of itself.
-std::string toggleState(const NSObject& element, bool on = false) {
-    if (const std::string value = accessibilityValue(element); !value.empty()) return " (" + screenful(value) + ")";
+// "on" for an element that shows itself on (ticked, lit, selected), "off" for one that turns on
+// and off and shows itself off, its value where it shows more than on or off ("all"), nothing
+// for the rest: as the element says of itself.
+void addToggleState(std::vector<std::string>& states, const NSObject& element, bool on = false) {
+    if (const std::string value = accessibilityValue(element); !value.empty()) {
+        states.push_back(value);
+        return;
+    }
     const UIAccessibilityTraits traits = accessibilityTraits(element);
-    if (on || (traits & UIAccessibilityTraitSelected)) return " (on)";
-    return traits & UIAccessibilityTraitToggleButton ? " (off)" : "";
+    if (on || (traits & UIAccessibilityTraitSelected)) states.push_back("on");
+    else if (traits & UIAccessibilityTraitToggleButton) states.push_back("off");
 }
 
 // A bar item's state: its button's, where it shows one, else its own.
-std::string itemState(const UIBarButtonItem& item) {
+void addItemState(std::vector<std::string>& states, const UIBarButtonItem& item) {
     if (auto button = std::dynamic_pointer_cast<UIButton>(item.customView()))
-        return toggleState(*button, button->isSelected());
-    return toggleState(item);
+        addToggleState(states, *button, button->isSelected());
+    else
+        addToggleState(states, item);
+}
+
+// The states as the screen writes them after a name: " (disabled) (on)".
+std::string statesText(const std::vector<std::string>& states) {
+    std::string t;
+    for (const auto& state : states) t += " (" + screenful(state) + ")";
+    return t;
 }
 
 bool isInfoButton(const UIButton& button) {
@@ -281,6 +292,13 @@ SimScreen SimScreen::capture(SimNumbering* numbering) {
     auto app = UIApplication::sharedApplication();
     if (!app) {
         screen.finishNumbers(numbering);
+        return screen;
+    }
+    // In the background the application shows nothing; its controls keep their numbers for
+    // its return.
+    if (app->applicationState() == UIApplicationState::Background) {
+        screen.line(0, "(the application is in the background; foreground brings it back)");
+        screen.finishNumbers(nullptr);
         return screen;
     }
     auto windows = app->windows();
@@ -382,9 +400,9 @@ void SimScreen::alerts() {
                 continue;
             }
             bool numbered = false, skip = false;
-            std::vector<std::string> texts;
+            std::vector<std::string> texts, states;
             std::string role;
-            line(1, describe(field, field->window(), numbered, skip, texts, role));
+            line(1, describe(field, field->window(), numbered, skip, texts, states, role));
         }
         if (!front) {
             waitingAlerts_.insert(it->alert.get());
@@ -398,7 +416,8 @@ void SimScreen::alerts() {
             SimTarget t;
             t.view = view;
             t.texts = {title};
-            t.line = screenful(title) + (enabled ? "" : " (disabled)");
+            if (!enabled) t.states.push_back("disabled");
+            t.line = screenful(title) + statesText(t.states);
             const std::string shownLine = t.line;
             line(1, number(std::move(t), "alert", it->alert) + " " + shownLine);
         }
@@ -641,7 +660,9 @@ std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it, const
     t.view = view;
     t.texts = {itemText(it)};
     t.depth = nesting;
-    t.line = screenful(itemText(it)) + itemBadge(it) + (it->isEnabled() ? "" : " (disabled)") + itemState(*it);
+    if (!it->isEnabled()) t.states.push_back("disabled");
+    addItemState(t.states, *it);
+    t.line = screenful(itemText(it)) + itemBadge(it) + statesText(t.states);
     t.object = it;
     const std::string shown = t.line;
     auto button = std::dynamic_pointer_cast<UIButton>(it->customView());
@@ -653,7 +674,7 @@ namespace {
 
 // A row reads as its texts in reading order (its own labels, or a layout's labels).
 std::string rowLine(const std::shared_ptr<UITableViewCell>& cell, const std::shared_ptr<UIWindow>& window,
-                    std::vector<std::string>& texts) {
+                    std::vector<std::string>& texts, std::vector<std::string>& states) {
     texts = labelTexts(cell->contentView(), window);
     std::string t = "row";
     for (const auto& text : texts) t += " " + quoted(text);
@@ -661,11 +682,11 @@ std::string rowLine(const std::shared_ptr<UITableViewCell>& cell, const std::sha
     // A text beside the row (a count waiting to be seen) is its badge.
     if (auto accessory = cell->accessoryView(); accessory && !accessory->isHidden() && accessory->superview())
         for (const auto& text : labelTexts(accessory, window)) t += " (badge " + quoted(text) + ")";
-    if (cell->reorderControl()) t += " (movable)";
-    t += toggleState(*cell, cell->accessoryType() == UITableViewCellAccessoryCheckmark);
+    if (cell->reorderControl()) states.push_back("movable");
+    addToggleState(states, *cell, cell->accessoryType() == UITableViewCellAccessoryCheckmark);
     if ((cell->isSelected() || cell->isHighlighted()) && cell->selectionStyle() != UITableViewCellSelectionStyleNone)
-        t += " (selected)";
-    return t;
+        states.push_back("selected");
+    return t + statesText(states);
 }
 
 // A grid cell reads as its picture's title, then the signs laid over it.
@@ -700,7 +721,7 @@ std::string gridCellLine(const std::shared_ptr<UICollectionViewCell>& cell, cons
 
 std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window,
                                 bool& numbered, bool& skipChildren, std::vector<std::string>& texts,
-                                std::string& role) {
+                                std::vector<std::string>& states, std::string& role) {
     numbered = false;
     skipChildren = false;
     if (auto hud = std::dynamic_pointer_cast<MBProgressHUD>(view)) {
@@ -765,9 +786,9 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         if ((t.empty() || t == "image") && isInfoButton(*button)) t = "info";
         texts = {t};
         if (!button->currentTitle().empty() && button->currentTitle() != t) texts.push_back(button->currentTitle());
-        std::string out = "button " + quoted(t);
-        if (!button->isEnabled()) out += " (disabled)";
-        return out + toggleState(*button, button->isSelected());
+        if (!button->isEnabled()) states.push_back("disabled");
+        addToggleState(states, *button, button->isSelected());
+        return "button " + quoted(t) + statesText(states);
     }
     if (auto sw = std::dynamic_pointer_cast<UISwitch>(view)) {
         numbered = true;
@@ -844,7 +865,7 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         numbered = true;
         skipChildren = true;
         role = "row";
-        return rowLine(cell, window, texts);
+        return rowLine(cell, window, texts, states);
     }
     if (auto cell = std::dynamic_pointer_cast<UICollectionViewCell>(view)) {
         numbered = true;
@@ -873,9 +894,9 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
 bool SimScreen::listControl(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window, int depth,
                             int nesting, bool& skipChildren) {
     bool numbered = false;
-    std::vector<std::string> texts;
+    std::vector<std::string> texts, states;
     std::string role;
-    const std::string text = describe(view, window, numbered, skipChildren, texts, role);
+    const std::string text = describe(view, window, numbered, skipChildren, texts, states, role);
     if (!numbered) {
         if (!text.empty()) line(depth, text);
         return false;
@@ -884,6 +905,7 @@ bool SimScreen::listControl(const std::shared_ptr<UIView>& view, const std::shar
     t.view = view;
     t.depth = nesting;
     t.line = text;
+    t.states = std::move(states);
     for (auto& s : texts)
         if (!s.empty()) t.texts.push_back(std::move(s));
     std::string shown = number(std::move(t), role, nullptr, accessibilityLabel(*view)) + " " + text;
@@ -976,21 +998,42 @@ bool SimScreen::isNumber(const std::string& target) {
            std::all_of(target.begin(), target.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-const SimTarget* SimScreen::find(const std::string& numberOrText) const {
+const SimTarget* SimScreen::find(const std::string& numberOrText) const { return find(numberOrText, std::string()); }
+
+bool SimScreen::splitState(const std::string& text, std::string& name, std::string& state) {
+    // The last parenthesised words after a space; what comes before them is the name.
+    if (text.size() < 4 || text.back() != ')') return false;
+    const std::size_t open = text.rfind(" (");
+    if (open == std::string::npos || open == 0) return false;
+    const std::string inside = text.substr(open + 2, text.size() - open - 3);
+    if (inside.empty() || inside.find_first_of("()") != std::string::npos ||
+        text.find_first_not_of(' ') >= open)
+        return false;
+    name = text.substr(0, open);
+    state = inside;
+    return true;
+}
+
+const SimTarget* SimScreen::find(const std::string& numberOrText, const std::string& state) const {
+    const auto shows = [&](const SimTarget& t) {
+        return state.empty() || std::find(t.states.begin(), t.states.end(), state) != t.states.end();
+    };
     if (isNumber(numberOrText)) {
         // A number too large to read is no number on the screen either.
         std::size_t n = 0;
         const char* end = numberOrText.data() + numberOrText.size();
         const auto [at, error] = std::from_chars(numberOrText.data(), end, n);
-        if (error == std::errc() && at == end && n >= 1 && n <= static_cast<std::size_t>(std::numeric_limits<int>::max()))
-            return withNumber(static_cast<int>(n));
+        if (error == std::errc() && at == end && n >= 1 && n <= static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+            const SimTarget* numbered = withNumber(static_cast<int>(n));
+            return numbered && shows(*numbered) ? numbered : nullptr;
+        }
         return nullptr;
     }
     if (numberOrText.empty()) return nullptr;
     auto deepest = [&](const std::function<bool(const std::string&)>& matches) -> const SimTarget* {
         const SimTarget* best = nullptr;
         for (const auto& t : targets_) {
-            if (best && t.depth <= best->depth) continue;
+            if ((best && t.depth <= best->depth) || !shows(t)) continue;
             if (std::any_of(t.texts.begin(), t.texts.end(), matches)) best = &t;
         }
         return best;

@@ -42,6 +42,9 @@ struct SimTarget {
     int depth = 0;
     // As the screen lists it, without the number.
     std::string line;
+    // The states the line shows after what it is called, in its order ("disabled", "on", "all",
+    // "selected"), as it was given them, unescaped.
+    std::vector<std::string> states;
     // What it stands for where that is not its view (a bar's item); its view otherwise.
     std::shared_ptr<const void> object;
     // The screen it is on (SimNumbering's): one number there is one control.
@@ -63,6 +66,11 @@ public:
     // else among those with a text containing it the deepest; the first in reading order of
     // equally deep ones.
     const SimTarget* find(const std::string& numberOrText) const;
+    // The same among the controls that show `state` after their names.
+    const SimTarget* find(const std::string& numberOrText, const std::string& state) const;
+    // A control named with the state it shows after its name, "favorite (off)", as the name and
+    // the state; false when the text ends in no state.
+    static bool splitState(const std::string& text, std::string& name, std::string& state);
     const SimTarget* withNumber(int number) const;
     // The number of a target of this screen.
     int numberOf(const SimTarget& target) const { return numbers_[static_cast<std::size_t>(&target - targets_.data())]; }
@@ -108,7 +116,8 @@ private:
     // What the view shows as a line, and for a control its role (its kind) and the texts it is
     // tapped by.
     std::string describe(const std::shared_ptr<UIView>& view, const std::shared_ptr<UIWindow>& window, bool& numbered,
-                         bool& skipChildren, std::vector<std::string>& texts, std::string& role);
+                         bool& skipChildren, std::vector<std::string>& texts, std::vector<std::string>& states,
+                         std::string& role);
 
     std::string text_;
     std::vector<SimTarget> targets_;

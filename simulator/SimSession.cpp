@@ -237,8 +237,31 @@ SimScreen SimSession::screen() {
     return SimScreen::capture(&numbering_);
 }
 
+namespace {
+
+// What a finger or the keyboard does to the screen, which shows nothing of an application in
+// the background.
+bool touchesTheScreen(SimCommand::Kind kind) {
+    using Kind = SimCommand::Kind;
+    switch (kind) {
+        case Kind::Tap: case Kind::DoubleTap: case Kind::LongPress: case Kind::Type: case Kind::Clear:
+        case Kind::Set: case Kind::Scroll: case Kind::Swipe: case Kind::Pan: case Kind::Move: case Kind::Back:
+            return true;
+        default: return false;
+    }
+}
+
+}  // namespace
+
 SimSession::Result SimSession::execute(const SimCommand& c) {
     Result r;
+    if (auto app = UIApplication::sharedApplication();
+        touchesTheScreen(c.kind) && app && app->applicationState() == UIApplicationState::Background) {
+        r.ok = false;
+        r.message = "the application is in the background, so nothing of it is on the screen to touch "
+                    "(foreground brings it back)";
+        return r;
+    }
     switch (c.kind) {
         case SimCommand::Kind::Empty:
         case SimCommand::Kind::Show:
@@ -275,7 +298,9 @@ SimSession::Result SimSession::execute(const SimCommand& c) {
             return r;
         }
         case SimCommand::Kind::Background:
-            if (!UIApplication::sharedApplication()->enterBackground()) r.message = "already in the background";
+            r.message = UIApplication::sharedApplication()->enterBackground()
+                            ? "the application is now in the background"
+                            : "already in the background";
             settle();
             return r;
         case SimCommand::Kind::Foreground:
@@ -524,6 +549,19 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
     Result r;
     auto s = screen();
     const SimTarget* target = s.find(c.target);
+    // Named as the screen lists it, with the state it shows after its name ("favorite (off)",
+    // "repeat (all)", a row "(selected)"): the control of that name showing that state.
+    std::string name = c.target, state;
+    if (!target && SimScreen::splitState(c.target, name, state)) {
+        target = s.find(name, state);
+        const SimTarget* otherwise = target ? nullptr : s.find(name);
+        if (otherwise && alertInTheWay(s, otherwise).empty()) {
+            r.ok = false;
+            r.message = named(s, *otherwise) + " does not show (" + simPrintable(state) + ") now, so it was not tapped";
+            return r;
+        }
+        if (!target) name = c.target;
+    }
     if (!target) {
         r.ok = false;
         // A text nothing shows is sought in vain behind an alert too (a button of one waiting
@@ -537,9 +575,10 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
     }
     // While an alert is up, a text its buttons show means its button (a Cancel under it is out
     // of reach anyway).
-    if (auto alert = UIAlertModality::topAlert(); alert && !answersAlert(*target, alert) && !SimScreen::isNumber(c.target))
+    if (auto alert = UIAlertModality::topAlert(); alert && !answersAlert(*target, alert) && !SimScreen::isNumber(name))
         for (const auto& t : s.targets())
-            if (answersAlert(t, alert) && std::find(t.texts.begin(), t.texts.end(), c.target) != t.texts.end()) {
+            if (answersAlert(t, alert) && std::find(t.texts.begin(), t.texts.end(), name) != t.texts.end() &&
+                (state.empty() || std::find(t.states.begin(), t.states.end(), state) != t.states.end())) {
                 target = &t;
                 break;
             }
@@ -564,7 +603,7 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
     // A segment is touched where it is drawn; by its number, or by its title.
     auto seg = std::dynamic_pointer_cast<UISegmentedControl>(target->view);
     long segment = seg ? target->buttonIndex : -1;
-    if (seg && segment < 0 && !SimScreen::isNumber(c.target)) segment = segmentNamed(*seg, c.target);
+    if (seg && segment < 0 && !SimScreen::isNumber(name)) segment = segmentNamed(*seg, name);
     if (seg && segment >= 0) {
         const CGRect frame = seg->convertRectToView(seg->frameForSegmentAtIndex(static_cast<std::size_t>(segment)), window);
         p = {CGRectGetMidX(frame), CGRectGetMidY(frame)};

@@ -1,6 +1,6 @@
 // The in-app browser against pages of a loopback server: the spinner over its loads (a failed one
-// included), the page's title, Close only when presented, links that load in place or go to the
-// system, schemes that go nowhere, and the script run after a load.
+// included), a failed page with its reason, the page's title, Close only when presented, links
+// that load in place or go to the system, schemes that go nowhere, and the script run after a load.
 #include "gallery/MinibrowserViewController.h"
 
 #include "platform/dispatch/NSRunLoop.h"
@@ -12,6 +12,7 @@
 #include "platform/ui/UINavigationItem.h"
 #include "platform/web/WKWebLinkView.h"
 #include "platform/web/WKWebView.h"
+#include "simulator/SimScreen.h"
 #include "tests/fixtures/KeyWindowTest.h"
 #include "demo/loopback/LoopbackServer.h"
 
@@ -169,6 +170,8 @@ TEST_F(MinibrowserTest, APageRefusedForItsLengthOrItsNestingSaysSoOnScreenAndInT
         ASSERT_TRUE(browser->failureLabel());
         EXPECT_FALSE(browser->failureLabel()->isHidden());
         EXPECT_EQ(browser->failureLabel()->text(), "This page cannot be shown.");
+        EXPECT_EQ(browser->failureReasonLabel()->text(), path == "/long.html" ? "The page is too long to be shown."
+                                                                               : "The page is too complex to be shown.");
         EXPECT_TRUE(browser->failureLabel()->isDescendantOfView(browser->view().get()));
         EXPECT_NE(logged.find("The page " + server.url(path) + " cannot be shown: "), std::string::npos) << logged;
         EXPECT_EQ(browser->webView()->text(), "");
@@ -183,7 +186,50 @@ TEST_F(MinibrowserTest, APageRefusedForItsLengthOrItsNestingSaysSoOnScreenAndInT
     browser->reloadPage();
     ASSERT_TRUE(waitUntilLoaded());
     EXPECT_TRUE(browser->failureLabel()->isHidden());
+    EXPECT_TRUE(browser->failureReasonLabel()->isHidden());
     EXPECT_EQ(browser->webView()->text(), "Short now");
+}
+
+TEST_F(MinibrowserTest, AFailedPageSaysWhyAndTheBarNamesTheFailureUntilAPageLoads) {
+    // Nothing listens on port 9: the screen as a person reads it, the reason under the failure.
+    present("http://127.0.0.1:9/");
+    ASSERT_TRUE(waitUntilLoaded());
+    window->layoutAndDisplayIfNeeded();
+    EXPECT_EQ(SimScreen::capture().text(), "== Cannot show the page ==\n  [1] Close  | [2] Refresh  \n"
+                                           "\"This page cannot be shown.\"\n\"The server cannot be reached.\"\n");
+    // Centred on the page, one above the other.
+    const CGRect headline = browser->failureLabel()->convertRectToView(browser->failureLabel()->bounds(), window);
+    const CGRect reason = browser->failureReasonLabel()->convertRectToView(browser->failureReasonLabel()->bounds(), window);
+    EXPECT_LT(CGRectGetMaxY(headline), CGRectGetMinY(reason));
+    EXPECT_NEAR(CGRectGetMidX(headline), CGRectGetMidX(window->bounds()), 1);
+    // The screen itself stays untitled, for the first page that loads to name it.
+    EXPECT_EQ(browser->title(), "");
+    root->dismissViewControllerAnimated(false, nullptr);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+
+    // A server whose certificate is not trusted; a title of the screen's own stays in the bar.
+    LoopbackServer secure(LoopbackServer::Scheme::Https);
+    browser = MinibrowserViewController::initWithURL(NSURL::URLWithString(secure.url("/")), OEContext{});
+    browser->setTitle("Given");
+    root->presentViewController(UINavigationController::initWithRootViewController(browser), false, nullptr);
+    ASSERT_TRUE(waitUntilLoaded());
+    EXPECT_EQ(browser->failureReasonLabel()->text(), "A secure connection to the server cannot be made.");
+    EXPECT_EQ(browser->navigationItem()->title(), "Given");
+    root->dismissViewControllerAnimated(false, nullptr);
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+
+    // The answer breaks off; Refresh brings the page, which takes the failure away and names the screen.
+    server.setFault("/page.html", LoopbackServer::Fault::reset(0));
+    present(server.url("/page.html"));
+    ASSERT_TRUE(waitUntilLoaded());
+    EXPECT_EQ(browser->failureReasonLabel()->text(), "The server cannot be reached.");
+    EXPECT_EQ(browser->navigationItem()->title(), "Cannot show the page");
+    server.removeFault("/page.html");
+    browser->navigationItem()->rightBarButtonItem()->simulateTap();
+    ASSERT_TRUE(waitUntilLoaded());
+    EXPECT_TRUE(browser->failureReasonLabel()->isHidden());
+    EXPECT_EQ(browser->title(), "Served Title");
+    EXPECT_EQ(browser->navigationItem()->title(), "Served Title");
 }
 
 TEST_F(MinibrowserTest, AReloadWhileLoadingKeepsTheSpinnerUntilTheLastLoadEnds) {

@@ -34,10 +34,11 @@ class RunArgumentsTest(unittest.TestCase):
     def tearDown(self):
         self.folder.cleanup()
 
-    def run_script(self, *arguments, cwd=None, **environment):
+    def run_script(self, *arguments, cwd=None, stdin_text=None, **environment):
         env = {k: v for k, v in os.environ.items() if not k.startswith("OSTREL_")}
         env.update(environment)
         return subprocess.run([os.path.join(self.root, "scripts", "run"), *arguments], env=env, cwd=cwd,
+                              input=stdin_text, stdin=None if stdin_text is not None else subprocess.DEVNULL,
                               capture_output=True, text=True, timeout=60)
 
     def assertRefused(self, result, *words):
@@ -57,7 +58,7 @@ class RunArgumentsTest(unittest.TestCase):
         self.assertRefused(self.run_script("--device", "tablet"), "--device takes phone or pad", '"tablet"')
         self.assertRefused(self.run_script("--verbose", "--device"), "--device needs a value")
         self.assertRefused(self.run_script("--script", os.path.join(self.root, "missing.txt")), "missing.txt",
-                           "not a readable file")
+                           "cannot be read: it does not exist")
         self.assertRefused(self.run_script("--default", "novalue"), "--default takes NAME=VALUE")
         self.assertRefused(self.run_script("pad"), '"pad" is not an option')
 
@@ -94,6 +95,19 @@ class RunArgumentsTest(unittest.TestCase):
                 self.assertNotIn(supplied, result.stdout)
             self.assertFalse(os.path.exists(self.mark), "the run went on to install")
             self.assertFalse(os.path.exists(os.path.join(self.root, "build")), "the run made its build folder")
+
+    def test_a_script_is_taken_from_any_readable_stream_and_a_folder_is_named(self):
+        folder = os.path.join(self.root, "scripts")
+        self.assertRefused(self.run_script("--script", folder),
+                           'The script "%s" given with --script cannot be read: it is a folder, not a file.' % folder)
+        # A pipe given as /dev/stdin and a FIFO are read as streams, by the simulator: here they
+        # go on to the installation untouched.
+        home = os.path.join(self.root, "home")
+        result = self.run_script("--script", "/dev/stdin", "--home", home, stdin_text="quit\n")
+        self.assertEqual(result.returncode, 3, result.stderr)
+        fifo = os.path.join(self.root, "commands.fifo")
+        os.mkfifo(fifo)
+        self.assertEqual(self.run_script("--script", fifo, "--home", home).returncode, 3)
 
     def test_a_bad_advertising_id_is_named(self):
         for given in ("", "not-a-uuid", "E621E1F8-C36C-495A-93FC-0C247A3E6E5"):
@@ -167,7 +181,7 @@ class RunArgumentsTest(unittest.TestCase):
         with tempfile.TemporaryDirectory() as elsewhere:
             # The checkout's own file of that name is not the one meant.
             self.assertRefused(self.run_script("--script", "commands.txt", cwd=elsewhere),
-                               os.path.join(elsewhere, "commands.txt"), "not a readable file")
+                               os.path.join(elsewhere, "commands.txt"), "cannot be read: it does not exist")
             with open(os.path.join(elsewhere, "mine.txt"), "w") as f:
                 f.write("quit\n")
             result = self.run_script("--script", "mine.txt", "--home", "my-home", cwd=elsewhere)

@@ -2,7 +2,8 @@
 // beside an author, a lit like button, a filter in use, a selected button), a checkmark reads
 // (on), a row the list shows selected reads (selected), and a button showing one of more states
 // keeps its name with the state after it. A tap says what it reached as the tap left it, and by
-// the name it had when touched where the tap changed that name.
+// the name it had when touched where the tap changed that name; a tap names a control by what
+// the screen lists, its state after its name included.
 #include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIButton.h"
@@ -163,4 +164,40 @@ TEST_F(SimStateTest, ATapNamesTheControlAsItWasTouchedAndWhatItsNameBecame) {
     EXPECT_EQ(run("tap Edit").message, "tapped [1] button \"Edit\", now button \"Done\"");
     EXPECT_EQ(run("tap shuffle").message, "tapped [2] button \"shuffle\" (on)");
     EXPECT_EQ(run("tap 3").message, "tapped [3] button \"Share\"");
+}
+
+TEST_F(SimStateTest, ATapByNameAndTheStateShownReachesThatControlAndAnotherStateIsRefused) {
+    // A like button, off until tapped; a repeat button showing all; the categories, the first selected.
+    auto like = UIButton::buttonWithType(UIButtonTypeCustom);
+    like->setFrame(CGRectMake(20, 100, 44, 44));
+    setAccessibilityLabel(*like, "favorite");
+    setAccessibilityTraits(*like, toggle(false));
+    UIButton* liked = like.get();
+    like->addTarget(nullptr, [liked](const std::shared_ptr<NSObject>&) {
+        setAccessibilityTraits(*liked, toggle(!(accessibilityTraits(*liked) & UIAccessibilityTraitSelected)));
+    }, UIControlEventTouchUpInside);
+    auto repeat = UIButton::buttonWithType(UIButtonTypeCustom);
+    repeat->setFrame(CGRectMake(20, 160, 44, 44));
+    setAccessibilityLabel(*repeat, "repeat");
+    setAccessibilityValue(*repeat, "all");
+    auto categories = std::make_shared<Categories>();
+    auto table = UITableView::initWithFrame(CGRectMake(0, 220, 375, 132));
+    table->setDataSource(categories);
+    for (const auto& view : std::vector<std::shared_ptr<UIView>>{like, repeat, table}) root->view()->addSubview(view);
+    session.settle();
+    table->selectRowAtIndexPath(NSIndexPath::indexPathForRow(0, 0), false, UITableViewScrollPositionNone);
+
+    EXPECT_EQ(run("tap favorite (off)").message, "tapped [1] button \"favorite\" (on)");
+    const auto again = run("tap favorite (off)");
+    EXPECT_FALSE(again.ok);
+    EXPECT_EQ(again.message, "[1] button \"favorite\" (on) does not show (off) now, so it was not tapped");
+    EXPECT_TRUE(accessibilityTraits(*like) & UIAccessibilityTraitSelected);
+    EXPECT_EQ(run("tap \"repeat (all)\"").message, "tapped [2] button \"repeat\" (all)");
+    EXPECT_EQ(run("tap 2 (all)").message, "tapped [2] button \"repeat\" (all)");
+    EXPECT_EQ(run("tap Portraits (selected)").message, "tapped [3] row \"Portraits\" (selected)");
+    EXPECT_EQ(run("tap Landscapes (selected)").message,
+              "[4] row \"Landscapes\" (on) does not show (selected) now, so it was not tapped");
+    EXPECT_EQ(run("tap Portraits (off)").message, "[3] row \"Portraits\" (selected) does not show (off) now, so it was not tapped");
+    // A state nothing of that name shows, nor any text: nothing there.
+    EXPECT_EQ(run("tap shuffle (on)").message, "nothing to tap called \"shuffle (on)\" on the screen");
 }

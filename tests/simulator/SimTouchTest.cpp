@@ -7,7 +7,8 @@
 // text are typed as U+FFFD, as no keyboard types them, and the run says so. While
 // a person's session waits, the clock follows real time; a script's stands still. Remote-control
 // presses reach the application as the system hands them over, and a link can start it. `back`
-// is a finger on the back button: where none can be touched, nothing goes back.
+// is a finger on the back button: where none can be touched, nothing goes back. In the
+// background the screen shows none of the application, and nothing of it is touched.
 #include "platform/dispatch/NSTimer.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/NSString.h"
@@ -566,3 +567,33 @@ TEST_F(SimTouchTest, BackTapsTheBackButtonAndGoesNowhereWhereAFingerCannotReachO
 }
 
 }  // namespace
+
+TEST_F(SimTouchTest, InTheBackgroundTheScreenShowsNoneOfTheApplicationAndNothingOfItIsTouched) {
+    int taps = 0;
+    auto count = UIButton::buttonWithType(UIButtonTypeSystem);
+    count->setTitle("Count", UIControlStateNormal);
+    count->setFrame(CGRectMake(20, 100, 80, 44));
+    count->addTarget(nullptr, [&taps](const std::shared_ptr<NSObject>&) { ++taps; }, UIControlEventTouchUpInside);
+    root->view()->addSubview(count);
+    const std::string shown = screen();
+    ASSERT_EQ(shown, "[1] button \"Count\"\n");
+
+    const auto gone = run("background");
+    EXPECT_TRUE(gone.ok);
+    EXPECT_EQ(gone.message, "the application is now in the background");
+    EXPECT_EQ(screen(), "(the application is in the background; foreground brings it back)\n");
+    for (const char* touch : {"tap 1", "tap Count", "type x", "swipe left", "back"}) {
+        const auto refused = run(touch);
+        EXPECT_FALSE(refused.ok) << touch;
+        EXPECT_EQ(refused.message, "the application is in the background, so nothing of it is on the screen to touch "
+                                   "(foreground brings it back)")
+            << touch;
+    }
+    EXPECT_EQ(taps, 0);
+    EXPECT_EQ(run("background").message, "already in the background");
+    // Back, as it was, numbers and all.
+    EXPECT_TRUE(run("foreground").ok);
+    EXPECT_EQ(screen(), shown);
+    EXPECT_EQ(run("tap 1").message, "tapped [1] button \"Count\"");
+    EXPECT_EQ(taps, 1);
+}

@@ -1,7 +1,7 @@
 // The simulator end to end: ostrel-sim runs the sample application from scripts (passing and
 // failing expectations, taps by number and text, navigation, alerts, a picture of the screen,
-// the waits that let the application run on) and refuses a script it cannot read; its command
-// language on its own.
+// the waits that let the application run on), reads a script from a pipe and refuses one it cannot
+// read; its command language on its own.
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIImage.h"
 #include "simulator/SimCommand.h"
@@ -296,6 +296,14 @@ TEST(SimulatorRun, AScriptThatCannotBeReadIsAnErrorWithItsReasonAndNothingRuns) 
     EXPECT_NE(run.output.find("cannot read the script " + missing + ": No such file or directory"), std::string::npos)
         << run.output;
     EXPECT_EQ(run.output.find("Sample"), std::string::npos) << run.output;
+}
+
+TEST(SimulatorRun, AScriptIsReadAsAStreamFromAPipe) {
+    const ProcessRun run = runCommand("printf 'expect == Sample ==\\nshow\\n' | " + std::string(OSTREL_SIM) + " --home " +
+                                      Sandbox::home() + " --bundle " + Sandbox::tmp() +
+                                      " --delegate SimSampleAppDelegate --script /dev/stdin 2>&1");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("> show\n== Sample =="), std::string::npos) << run.output;
 }
 
 TEST(SimulatorRun, PauseAndIdleLetTheApplicationRunOnAndReportWhatTheyWaitedFor) {
