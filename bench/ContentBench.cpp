@@ -1,7 +1,8 @@
 // Content-layer costs over a catalogue of 50,000 pictures: a subcategory's picture list and the
 // whole catalogue's list, each beside its floor (SQLite stepping the same statement and reading
 // every column as text), and the catalogue search; each reported per row. Every list the
-// screens use also runs in turns with its floor in one benchmark, which prints their ratio.
+// screens use also runs in turns with its floor in one benchmark, which prints their ratio, and
+// the gallery's first lists run in turns with a quick check of the whole file.
 #include "bench/support/BenchCatalogue.h"
 #include "content/AllImagesList_DataSource.h"
 #include "content/List_DataSource.h"
@@ -173,6 +174,30 @@ void BM_ListAgainstStepOnly(benchmark::State& state) {
     reportPerRow(state, listed);
 }
 BENCHMARK(BM_ListAgainstStepOnly)->Arg(0)->Arg(1)->Arg(2)->MinTime(3.0)->Unit(benchmark::kMillisecond);
+
+// How opening the gallery finds pages of rows that are damaged: by reading the lists its first
+// screen shows (the categories and each one's groups with their picture counts, which it reads
+// anyway and keeps), against SQLite's quick check of every page of the file.
+void BM_FirstListsAgainstQuickCheck(benchmark::State& state) {
+    makeBenchCatalogue();
+    auto shared = benchLoader();
+    auto source = List_DataSource::initWithLoader(shared);
+    std::size_t groups = 0;
+    std::string verdict;
+    bench::alternate(
+        state, "gallery's first lists / quick check of the catalogue file", "opening", 1,
+        [&] {
+            source->dataUpdated();
+            groups = 0;
+            for (const auto& cat : *source->catList()) groups += source->subCatList(cat)->size();
+        },
+        [&] {
+            const auto rows = shared->sql()->rowsForRequest("pragma quick_check");
+            verdict = rows.empty() ? std::string() : rows.front().get("quick_check").string();
+        });
+    if (groups != kBenchSubCats || verdict != "ok") state.SkipWithError("the lists or the check are not whole");
+}
+BENCHMARK(BM_FirstListsAgainstQuickCheck)->MinTime(3.0)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -26,6 +26,12 @@ const std::vector<SQLiteEngine::ExpectedTable>& picturesTables() {
     return tables;
 }
 
+// What the articles list reads of each article in the articles database.
+const std::vector<SQLiteEngine::ExpectedTable>& articlesTables() {
+    static const std::vector<SQLiteEngine::ExpectedTable> tables{{"articles", {"id", "image_id", "language"}}};
+    return tables;
+}
+
 }  // namespace
 
 std::shared_ptr<Loader> Loader::loaderWithDBEntry(const std::shared_ptr<dbEntry>& entry, const OEContext& context) {
@@ -37,10 +43,14 @@ std::shared_ptr<Loader> Loader::initWithDBEntry(const std::shared_ptr<dbEntry>& 
     loader->context_ = context;
     loader->dbConfig_ = context.config ? context.config->database() : nullptr;
     loader->entry_ = entry ? entry : dbEntry::initWithPath("", "");
-    const bool pictures = loader->dbConfig_ && loader->entry_->dbPath() == loader->dbConfig_->imagesDBName();
-    if (!loader->entry_->dbPath().empty()) {
-        loader->sql_ = SQLiteEngine::init(loader->entry_->dbPath(), *context.fileSystem,
-                                          pictures ? picturesTables() : std::vector<SQLiteEngine::ExpectedTable>{});
+    const std::string& path = loader->entry_->dbPath();
+    const bool pictures = loader->dbConfig_ && path == loader->dbConfig_->imagesDBName();
+    const bool articles = loader->dbConfig_ && !pictures && path == loader->dbConfig_->articlesDBName();
+    if (!path.empty()) {
+        loader->sql_ = SQLiteEngine::init(path, *context.fileSystem,
+                                          pictures   ? picturesTables()
+                                          : articles ? articlesTables()
+                                                     : std::vector<SQLiteEngine::ExpectedTable>{});
     }
     if (loader->sql_ && pictures) loader->importOldFavoritesOnce();
     // Made here, used wherever the loader goes next.

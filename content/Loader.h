@@ -13,12 +13,12 @@
 class Loader : public NSObject {
 public:
     static std::shared_ptr<Loader> loaderWithDBEntry(const std::shared_ptr<dbEntry>& entry, const OEContext& context);
-    // Opens the entry's database in the context's Documents folder; the context's images database
-    // only when it holds what the catalogue's statements name. Over that database the first
-    // loader of the process (per file) imports the favourites of every other "images*.sqlite"
-    // file there, while later loaders, on whatever thread, wait for that import to end and skip
-    // it. The context's members must all be set; the data sources over this loader read their
-    // localisations and file locations from it.
+    // Opens the entry's database in the context's Documents folder; the context's images and
+    // articles databases only when they hold what the catalogue's and the articles' statements
+    // name. Over the images database the first loader of the process (per file) imports the
+    // favourites of every other "images*.sqlite" file there, while later loaders, on whatever
+    // thread, wait for that import to end and skip it. The context's members must all be set;
+    // the data sources over this loader read their localisations and file locations from it.
     static std::shared_ptr<Loader> initWithDBEntry(const std::shared_ptr<dbEntry>& entry, const OEContext& context);
 
     // The engine; empty when the database could not be opened. It lives on the sequence that

@@ -12,6 +12,7 @@
 #include "platform/sqlite/SQLiteVFS.h"
 
 #include <sqlite3.h>
+#include <strings.h>
 
 namespace {
 
@@ -19,10 +20,13 @@ std::string fileNameOf(const std::string& path) { return NSString::lastPathCompo
 
 // Why each database file was last refused. Every screen and service opens a connection of its
 // own, so a file that stays unusable would be told at each of them; a file that opens again is
-// forgotten, so that a later refusal is told anew.
+// forgotten, so that a later refusal is told anew. A file whose pages a statement found damaged
+// is refused from then on, for as long as the process runs: its header and schema open well,
+// so only reading its rows tells.
 struct Refusals {
     Mutex mutex;
     std::map<std::string, std::string> last GUARDED_BY(mutex);
+    std::map<std::string, std::string> damaged GUARDED_BY(mutex);
 };
 
 Refusals& refusals() {
@@ -45,6 +49,41 @@ void forgetRefusal(const std::string& path) {
     auto& told = refusals();
     MutexLock lock(told.mutex);
     told.last.erase(path);
+}
+
+std::string refusalSentence(const std::string& path, const std::string& why) {
+    return NSString::format("The content database %@ is not one the application can use (%@); it is left as it is.",
+                            fileNameOf(path), why);
+}
+
+// Whether `rc` says that the pages `sql` read on `db` are not what the file's own structure
+// says they are, in the file the connection opened: with another file attached (old favourites
+// being imported), or attaching one, the damage may be that file's alone.
+bool meansDamage(int rc, sqlite3* db, const std::string& sql) {
+    const int primary = rc & 0xff;
+    if (primary != SQLITE_CORRUPT && primary != SQLITE_NOTADB) return false;
+    if (!db || sqlite3_db_name(db, 2) != nullptr) return false;
+    const auto start = sql.find_first_not_of(" \t\r\n");
+    return start == std::string::npos || strncasecmp(sql.c_str() + start, "attach", 6) != 0;
+}
+
+// SQLite's words for the damage a statement met in the file at `path`, when one did.
+std::optional<std::string> damageOf(const std::string& path) {
+    auto& told = refusals();
+    MutexLock lock(told.mutex);
+    const auto it = told.damaged.find(path);
+    if (it == told.damaged.end()) return std::nullopt;
+    return it->second;
+}
+
+void markDamaged(const std::string& path, const std::string& why) {
+    std::string first;
+    {
+        auto& told = refusals();
+        MutexLock lock(told.mutex);
+        first = told.damaged.try_emplace(path, why).first->second;
+    }
+    tellRefusal(path, refusalSentence(path, first));
 }
 
 // Binds one value; false when SQLite refuses it.
@@ -163,6 +202,10 @@ std::shared_ptr<SQLiteEngine> SQLiteEngine::init(const std::string& fileName, co
                                              fileName));
         }
     }
+    if (const auto why = damageOf(*target)) {
+        tellRefusal(*target, refusalSentence(*target, *why));
+        return nullptr;
+    }
     std::shared_ptr<SQLiteEngine> engine(new SQLiteEngine(*target));
     if (!engine->open(false) || !engine->holds(expected)) return nullptr;
     forgetRefusal(*target);
@@ -172,14 +215,20 @@ std::shared_ptr<SQLiteEngine> SQLiteEngine::init(const std::string& fileName, co
 std::size_t SQLiteEngine::refusedFileCount() {
     auto& told = refusals();
     MutexLock lock(told.mutex);
-    return told.last.size();
+    std::set<std::string> files;
+    for (const auto& entry : told.last) files.insert(entry.first);
+    for (const auto& entry : told.damaged) files.insert(entry.first);
+    return files.size();
 }
 
 void SQLiteEngine::forgetRefusals() {
     auto& told = refusals();
     MutexLock lock(told.mutex);
     told.last.clear();
+    told.damaged.clear();
 }
+
+bool SQLiteEngine::isDamaged() const { return damageOf(path_).has_value(); }
 
 std::shared_ptr<SQLiteEngine> SQLiteEngine::initWithPath(const std::string& path, bool create) {
     std::shared_ptr<SQLiteEngine> engine(new SQLiteEngine(path));
@@ -232,9 +281,7 @@ bool SQLiteEngine::holds(const std::vector<ExpectedTable>& expected) {
         sqlite3_finalize(stmt);
         // A writer holding the file past the busy time-out says nothing about what it holds.
         if (rc == SQLITE_OK || (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) continue;
-        tellRefusal(path_, NSString::format("The content database %@ is not one the application can use (%@); it is "
-                                            "left as it is.",
-                                            fileNameOf(path_), why));
+        tellRefusal(path_, refusalSentence(path_, why));
         return false;
     }
     return true;
@@ -254,6 +301,14 @@ void SQLiteEngine::finalizeStatement() {
 }
 
 void SQLiteEngine::reportFailure(const std::string& what, const std::string& sql, int rc, NSErrorPtr* error) const {
+    if (meansDamage(rc, db_, sql)) {
+        // Told once for the file, as its refusal at the next opening will be, not at every
+        // statement that meets the damage.
+        const std::string why = sqlite3_errmsg(db_);
+        markDamaged(path_, why);
+        setError(error, contentError(OEContentErrorStatement, refusalSentence(path_, why)));
+        return;
+    }
     // The statement's first words say which query failed without echoing whole statements.
     std::string head = sql.substr(0, 60);
     if (sql.size() > 60) head += "...";

@@ -33,13 +33,14 @@ public:
     // and when the file cannot be read as a database holding the `expected` tables and columns
     // (not a database, damaged, empty or of another schema), whose every statement would fail:
     // the file is only read, never repaired or replaced. A file refused for the same reason
-    // again is logged once, not at every connection made to it.
+    // again is logged once, not at every connection made to it. A file whose pages a statement
+    // of any connection found damaged is refused from then on, for the rest of the process.
     [[nodiscard]] static std::shared_ptr<SQLiteEngine> init(const std::string& fileName, const FileSystem& fileSystem,
                                                             const std::vector<ExpectedTable>& expected = {});
     // Opens a database file at a path as it is, creating it when asked (tools that build databases).
     [[nodiscard]] static std::shared_ptr<SQLiteEngine> initWithPath(const std::string& path, bool create = false);
-    // How many files the process has refused and told of, and forgetting them, as a new process
-    // would start (tests).
+    // How many files the process has refused and told of or found damaged, and forgetting them,
+    // as a new process would start (tests).
     static std::size_t refusedFileCount();
     static void forgetRefusals();
     ~SQLiteEngine() override;
@@ -57,7 +58,13 @@ public:
 
     // Failures below are logged, except a constraint's refusal, which is an expected answer (a
     // favourite added twice), and fill `error` when given: OEContentErrorStatement,
-    // OEContentErrorBusy or OEContentErrorConstraint, with SQLite's message.
+    // OEContentErrorBusy or OEContentErrorConstraint, with SQLite's message. A statement that
+    // meets damaged pages (SQLITE_CORRUPT, SQLITE_NOTADB) marks the file damaged instead, which
+    // is logged once per file, as its refusal is.
+
+    // Whether a statement of any connection to this file met damaged pages: what was read may
+    // lack rows, and the file will not open again.
+    bool isDamaged() const;
 
     // Finalizes the current statement and prepares `sql`, binding `parameters` (1-based, in
     // order: strings, integers, doubles, data, null) when given. False leaves no statement.

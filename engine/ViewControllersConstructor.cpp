@@ -77,14 +77,16 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::constructMediaPLay
         Diagnostics::note("The music library has no player: its media database is missing or could not be opened.");
         return nullptr;
     }
+    // The pad's screen reads its lists through a connection of its own; on the phone the
+    // connection only asks whether the database still opens (pages found damaged since the
+    // player was made keep it shut).
+    auto sql = engine->openMediaDatabase();
+    if (!sql) {
+        Diagnostics::note("The media database cannot be opened for the player screen.");
+        return nullptr;
+    }
     std::shared_ptr<MediaPlayerViewController> player;
     if (isNotPhone()) {
-        // The pad's screen reads its lists through a connection of its own.
-        auto sql = engine->openMediaDatabase();
-        if (!sql) {
-            Diagnostics::note("The media database cannot be opened for the player screen.");
-            return nullptr;
-        }
         player = MediaPlayerViewController_iPad::initWithMediaPlayerController(engine->mediaPlayer(), sql,
                                                                                engine->musicContext());
     } else {
@@ -115,11 +117,19 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() {
     // A pictures database that cannot be used leaves no gallery to show; opening it said why.
     if (!loader->sql()) return nullptr;
     auto source = List_DataSource::initWithLoader(loader);
+    // The browser lists the categories with their groups first: read now (the source keeps them
+    // for it), so that pages found damaged say so here rather than by a browser without rows.
+    if (const auto cats = source->catList()) {
+        for (const auto& cat : *cats) (void)source->subCatList(cat);
+    }
+    if (loader->sql()->isDamaged()) return nullptr;
     std::shared_ptr<UIViewController> browser;
     if (isPad())
         browser = UIDBViewController_iPad::initWithSource(source, context);
     else
         browser = UIDBViewController_iPhone::initWithSource(source, context);
+    // Making it may have read every picture's path as well (the first run marks them seen).
+    if (loader->sql()->isDamaged()) return nullptr;
 
     std::string field1 = "name";
     std::string field2 = "author_name";
@@ -137,8 +147,14 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::dbController() {
 std::shared_ptr<UIViewController> ViewControllersConstructor::constructFamousController() {
     const auto engine = startedCore("The famous paintings cannot be built before the engine has started.");
     if (!engine) return nullptr;
-    return detailsControllerWithController(
-        UIFamousTableViewController::initWithStyle(UITableViewStyleGrouped, engine->textsContext()));
+    auto context = engine->textsContext();
+    // The posts are shown with their pictures from the pictures database; without it none would
+    // be listed. Opening it said why.
+    const auto& app = context.app();
+    if (!app.config || !app.fileSystem ||
+        !Loader::loaderWithDBEntry(dbEntry::defaultEntry(app.config->database()), app)->sql())
+        return nullptr;
+    return detailsControllerWithController(UIFamousTableViewController::initWithStyle(UITableViewStyleGrouped, context));
 }
 
 std::shared_ptr<UIViewController> ViewControllersConstructor::constructArticlesController() {
@@ -146,6 +162,11 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::constructArticlesC
     if (!engine) return nullptr;
     auto context = engine->textsContext();
     auto list = LocalArticlesList::initWithLocale(context.app());
+    // Every article is read with its picture: without either database none would be listed.
+    // Opening them said why.
+    if (!list->articlesDbLoader() || !list->articlesDbLoader()->sql() || !list->imagesDbLoader() ||
+        !list->imagesDbLoader()->sql())
+        return nullptr;
     return detailsControllerWithController(UIArticlesListViewController::initWithDataList(list, std::move(context)));
 }
 
@@ -153,8 +174,8 @@ std::shared_ptr<UIViewController> ViewControllersConstructor::constructTextsCont
     const auto engine = startedCore("The texts cannot be built before the engine has started.");
     if (!engine) return nullptr;
     auto context = engine->textsContext();
-    // A texts database that cannot be used leaves no texts to show; opening it said why.
-    if (!context.textServer || !context.textServer->hasDatabase()) return nullptr;
+    // A texts database that cannot be used leaves no texts to show; opening or reading it said why.
+    if (!context.textServer || !context.textServer->readsCatalogue()) return nullptr;
     if (isPad()) return detailsControllerWithController(TextEngineRoot_iPad::initWithContext(std::move(context)));
     return detailsControllerWithController(TextEngineRoot_iPhone::initWithContext(std::move(context)));
 }

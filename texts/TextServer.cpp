@@ -140,7 +140,15 @@ bool TextServer::open(const OEContext& context) {
 
 bool TextServer::hasDatabase() {
     Session session(*this);
-    return sql_ != nullptr;
+    return sql_ && !sql_->isDamaged();
+}
+
+bool TextServer::readsCatalogue() {
+    (void)favoritesCount();
+    Session session(*this);
+    if (!sql_) return false;
+    for (const auto& category : catListLocked()) (void)subCatForCatLocked(category);
+    return !sql_->isDamaged();
 }
 
 std::string TextServer::documentsPath(const std::string& file) const {

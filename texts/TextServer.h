@@ -45,8 +45,14 @@ public:
     static void resetSharedTextServer();
     static bool hasSharedTextServer();
 
-    // Whether the texts database opened as one holding the configured tables.
+    // Whether the texts database opened as one holding the configured tables and no statement
+    // has met damaged pages in it since.
     bool hasDatabase() EXCLUDES(mutex_);
+    // Reads what the texts browser lists first (the favourites' count, the categories and their
+    // subcategories, kept as those are) and answers whether the database is still one to show:
+    // a file whose header and schema open well can hold pages that only reading its rows finds
+    // damaged, which would leave the browser's rows missing.
+    [[nodiscard]] bool readsCatalogue() EXCLUDES(mutex_);
 
     // --- Catalogue ------------------------------------------------------------------------------
     // Ordered by "index"; cached.

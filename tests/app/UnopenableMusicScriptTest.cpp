@@ -2,8 +2,11 @@
 // its place, the music row leads to a screen with its title and the menu button that says the
 // music cannot be opened, and the menu takes the person on; a launch whose first screen is the
 // music stands the same way. A file that is no database the application can read is left as it
-// is and the log says once why; the pictures' and the texts' databases are refused alike.
+// is and the log says once why; the pictures' and the texts' databases are refused alike, for
+// every screen that reads them, and so is a database whose pages of rows are found damaged.
+#include "content/SQLiteEngine.h"
 #include "tests/app/ServedBundleTest.h"
+#include "tests/fixtures/DamagedPages.h"
 #include "tests/fixtures/Fifo.h"
 
 #include <sys/socket.h>
@@ -55,12 +58,26 @@ protected:
 
     std::string diagnostics() const { return contents(home + "/diagnostics.log"); }
 
+    // Documents/<name> as a copy of the bundle's database (a file of its own) with `more` run on
+    // it, then its last page of `table`'s rows overwritten: the header and the schema are whole.
+    void damagedCopy(const std::string& name, const std::string& table, const std::string& more = "") {
+        const std::string path = home + "/Documents/" + name;
+        ASSERT_TRUE(fs::copy_file(bundle + "/" + name, path));
+        fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+        if (!more.empty()) {
+            auto db = SQLiteEngine::initWithPath(path);
+            ASSERT_TRUE(db && db->execRequest(more));
+        }
+        ASSERT_TRUE(damageRowsPage(path, table));
+    }
+
     // Runs `script` over the file the test left at Documents/<name>: the run leaves it as it was
     // and tells once why it was not used.
-    void expectRefused(const std::string& name, const std::string& script, const std::string& why) {
+    void expectRefused(const std::string& name, const std::string& script, const std::string& why,
+                       const std::string& arguments = "") {
         const std::string path = home + "/Documents/" + name, before = contents(path);
         const auto written = fs::last_write_time(path);
-        const ProcessRun run = runScript(script, "");
+        const ProcessRun run = runScript(script, arguments);
         EXPECT_EQ(run.status, 0) << run.output;
         EXPECT_EQ(contents(path), before);
         EXPECT_EQ(fs::last_write_time(path), written);
@@ -169,4 +186,86 @@ TEST_F(UnopenableMusicScript, ATextsDatabaseOfAnotherSchemaLeavesTheTextsSayingT
                   "expect [1] menu\n"
                   "expect \"Texts cannot be opened.\"\n",
                   "no such table: texts");
+}
+
+TEST_F(UnopenableMusicScript, APicturesDatabaseThatIsNoDatabaseLeavesTheArticlesAndTheFamousPaintingsSayingSo) {
+    // The articles are read with their pictures: the list was empty.
+    for (const std::string device : {"phone", "pad"}) {
+        SCOPED_TRACE(device);
+        freshHome();
+        std::ofstream(home + "/Documents/images.sqlite") << "Pictures to see:\nthe storm\n";
+        expectRefused("images.sqlite",
+                      "advance 1\n"
+                      "tap menu\n"
+                      "tap Articles\n"
+                      "expect == Articles ==\n"
+                      "expect [1] menu\n"
+                      "expect \"Articles cannot be opened.\"\n",
+                      "file is not a database", "--device " + device);
+    }
+    std::string error;
+    ASSERT_TRUE(DemoGenerator::setArticlesStyle(bundle, 2, &error)) << error;
+    freshHome();
+    std::ofstream(home + "/Documents/images.sqlite") << "Pictures to see:\nthe storm\n";
+    expectRefused("images.sqlite",
+                  "advance 1\n"
+                  "tap menu\n"
+                  "tap Famous Paintings\n"
+                  "expect \"Famous Paintings cannot be opened.\"\n",
+                  "file is not a database");
+}
+
+TEST_F(UnopenableMusicScript, PagesOfRowsFoundDamagedLeaveTheScreensThatReadThemSayingTheyCannotBeOpened) {
+    const std::string malformed = "database disk image is malformed";
+    // Found as the gallery lists its groups at launch, as the texts list their groups, and as
+    // the player reads its first list.
+    for (const std::string device : {"phone", "pad"}) {
+        SCOPED_TRACE(device);
+        freshHome();
+        damagedCopy("images.sqlite", "images");
+        expectRefused("images.sqlite",
+                      "advance 1\n"
+                      "expect \"Gallery cannot be opened.\"\n"
+                      "tap menu\n"
+                      "tap Articles\n"
+                      "expect \"Articles cannot be opened.\"\n",
+                      malformed, "--device " + device);
+        freshHome();
+        damagedCopy("texts.sqlite", "subCat",
+                    "with recursive n(i) as (select 10 union all select i + 1 from n where i < 60) insert into subCat "
+                    "select i, 'Group ' || i || printf('%.100c', '.'), 1, 0, 'About group ' || i from n");
+        expectRefused("texts.sqlite",
+                      "advance 1\n"
+                      "tap menu\n"
+                      "tap Texts\n"
+                      "expect == Texts ==\n"
+                      "expect [1] menu\n"
+                      "expect \"Texts cannot be opened.\"\n",
+                      malformed, "--device " + device);
+    }
+    freshHome();
+    damagedCopy("media.sqlite", "compositions");
+    expectRefused("media.sqlite",
+                  "advance 1\n"
+                  "tap menu\n"
+                  "tap Music Library\n"
+                  "expect \"Music Library cannot be opened.\"\n",
+                  malformed);
+
+    // Pages met only later, opening a group of texts: the log says why then, and the texts
+    // say they cannot be opened when they are opened again.
+    freshHome();
+    damagedCopy("texts.sqlite", "texts",
+                "with recursive n(i) as (select 100 union all select i + 1 from n where i < 140) insert into texts "
+                "select i, 4, 10, printf('%.400c', 'w'), 'More ' || i, '2024-01-01', printf('%.400c', 'w') from n");
+    expectRefused("texts.sqlite",
+                  "advance 1\n"
+                  "tap menu\n"
+                  "tap Texts\n"
+                  "expect row \"Techniques\"\n"
+                  "tap Techniques\n"
+                  "tap menu\n"
+                  "tap Texts\n"
+                  "expect \"Texts cannot be opened.\"\n",
+                  malformed);
 }

@@ -6,6 +6,7 @@
 #include "tests/fixtures/FaultyFileIO.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -204,6 +205,20 @@ TEST_F(LoaderTest, OtherDatabasesNeverScanDocuments) {
     auto loader = Loader::loaderWithDBEntry(dbEntry::initWithPath("media.sqlite", "Music"), context());
     ASSERT_TRUE(loader->sql());
     EXPECT_TRUE(exists(documents() + "/images_stay.sqlite"));
+}
+
+// The articles list reads each article's picture number and language: a file without them is
+// refused as the catalogue is.
+TEST_F(LoaderTest, TheArticlesDatabaseOpensOnlyWithTheColumnsTheArticlesAreReadBy) {
+    makeDatabase(bundle() + "/articles.sqlite", {"create table articles (id text, language text)"});
+    reloadConfiguration();
+    const auto entry = dbEntry::articlesEntry(context().config->database());
+    CaptureStderr();
+    EXPECT_FALSE(Loader::loaderWithDBEntry(entry, context())->sql());
+    EXPECT_THAT(GetCapturedStderr(), HasSubstr("articles.sqlite is not one the application can use (no such column"));
+    std::filesystem::remove(documents() + "/articles.sqlite");
+    makeDatabase(bundle() + "/articles.sqlite", {"create table articles (id text, image_id integer, language text)"});
+    EXPECT_TRUE(Loader::loaderWithDBEntry(entry, context())->sql());
 }
 
 TEST_F(LoaderTest, ColumnValuesAndRefusedIdentifiers) {

@@ -1,11 +1,13 @@
 // The SQLite access layer over real files: first-use copy (of the bytes, even behind a link),
-// rows, bound values, bad databases and one engine shared by threads.
+// rows, bound values, bad databases, pages found damaged and one engine shared by threads.
 #include "content/SQLiteEngine.h"
 #include "content/List_DataSource.h"
 #include "config/FileSystem.h"
 #include "config/OEConfig.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSString.h"
 #include "tests/content/ContentFixture.h"
+#include "tests/fixtures/DamagedPages.h"
 #include "tests/fixtures/FaultyFileIO.h"
 
 #include <sqlite3.h>
@@ -320,6 +322,37 @@ TEST_F(SQLiteEngineTest, BadDatabasesGiveEmptyListsAndASentence) {
         EXPECT_TRUE(source->allPaths().empty());
         EXPECT_THAT(GetCapturedStderr(), HasSubstr(c.sentence));
     }
+}
+
+// A file whose header and schema are whole but one of whose pages of rows is not opens; the
+// first read that meets the damage marks the file for every connection, says so once, and
+// later openings refuse it. The file is only ever read.
+TEST_F(SQLiteEngineTest, PagesFoundDamagedAreToldOnceAndTheFileIsRefusedFromThenOn) {
+    const std::string path = documents() + "/rows.sqlite";
+    std::vector<std::string> statements = {"create table t (a integer primary key, b text)"};
+    for (int i = 1; i <= 300; ++i) statements.push_back(NSString::format("insert into t values (%d, '%@')", i, std::string(100, 'v')));
+    makeDatabase(path, statements);
+    ASSERT_GE(std::stoi(sqliteRows(path, "pragma page_count")[0][0]), 8);
+    ASSERT_TRUE(damageRowsPage(path, "t"));
+    const auto bytes = NSFileManager::defaultManager()->contentsAtPath(path);
+    const std::vector<SQLiteEngine::ExpectedTable> expected{{"t", {"a", "b"}}};
+
+    CaptureStderr();
+    auto first = SQLiteEngine::init("rows.sqlite", files(), expected);
+    auto second = SQLiteEngine::init("rows.sqlite", files(), expected);
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(second);
+    EXPECT_FALSE(second->isDamaged());
+    NSErrorPtr error;
+    EXPECT_LT(first->rowsForRequest("select * from t", {}, &error).size(), 300u);
+    ASSERT_TRUE(error);
+    EXPECT_THAT(error->localizedDescription(), HasSubstr("database disk image is malformed"));
+    EXPECT_TRUE(second->isDamaged());
+    EXPECT_LT(second->rowsForRequest("select b from t").size(), 300u);
+    EXPECT_FALSE(SQLiteEngine::init("rows.sqlite", files(), expected));
+    EXPECT_EQ(GetCapturedStderr(), "The content database rows.sqlite is not one the application can use (database disk "
+                                   "image is malformed); it is left as it is.\n");
+    EXPECT_EQ(NSFileManager::defaultManager()->contentsAtPath(path), bytes);
 }
 
 // Threads with engines of their own read one file at the same time; the first uses copy it from

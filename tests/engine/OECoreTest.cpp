@@ -17,6 +17,7 @@
 #include "demo/server/ContentServer.h"
 #include "engine/OEDefaultMenuSectionsFactory.h"
 #include "engine/OEMainMenu.h"
+#include "engine/OEUnavailableViewController.h"
 #include "demo/generator/DemoCatalogue.h"
 #include "gallery/DownloadedImagesCount.h"
 #include "gallery/ResourceLoader.h"
@@ -36,7 +37,6 @@
 #include "tests/fixtures/AskedAtOnce.h"
 #include "texts/TextEngineRoot.h"
 #include "texts/TextServer.h"
-#include "texts/UIArticlesListViewController.h"
 #include "uikit/OEIdleTimerManager.h"
 #include "uikit/MRater.h"
 #include "uikit/OESideMenuContainerViewController.h"
@@ -340,12 +340,14 @@ TEST_F(EngineStart, WithNoDatabaseTheCounterUsesTheMediaListAndOnlyTheArticlesRo
     ASSERT_NE(menu, nullptr);
     ASSERT_FALSE(menu->sections().empty());
     // The bundle's articles style asks for the articles, whatever their database: that row alone
-    // is left, and its screen (listing nothing) is in the centre.
+    // is left, and the screen in the centre says that the articles cannot be opened.
     ASSERT_EQ(menu->sections().front()->items().size(), 1u);
     EXPECT_EQ(menu->sections().front()->items()[0]->title(), OECoreString("Articles"));
     auto navigation = std::dynamic_pointer_cast<UINavigationController>(shell->centerViewController());
     ASSERT_NE(navigation, nullptr);
-    EXPECT_NE(std::dynamic_pointer_cast<UIArticlesListViewController>(navigation->topViewController()), nullptr);
+    const auto unavailable = std::dynamic_pointer_cast<OEUnavailableViewController>(navigation->topViewController());
+    ASSERT_NE(unavailable, nullptr);
+    EXPECT_EQ(unavailable->message(), OECoreString("Articles") + " cannot be opened.");
 }
 
 TEST_F(EngineStart, WithoutAnInstalledCounterTheEngineCountsThePicturesOnTheDevice) {

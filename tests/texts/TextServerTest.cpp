@@ -1,12 +1,15 @@
 // The texts model over the generated texts database and over databases written for a case:
 // the catalogue and its orders, counts, favourites that follow the table, the new marks in their
-// files, searches that take any text as text, and the favourites of earlier databases.
+// files, searches that take any text as text, the favourites of earlier databases, and pages of
+// rows found damaged.
 #include "tests/texts/TextsFixture.h"
 
 #include "demo/generator/DemoCatalogue.h"
+#include "content/SQLiteEngine.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "tests/fixtures/DamagedPages.h"
 
 #include <algorithm>
 #include <atomic>
@@ -111,6 +114,36 @@ TEST_F(TextServerTest, ASubcategoryWithoutTextsCountsNothingAndANameIsLookedUpBy
     EXPECT_EQ(texts->getCatFor(entry), "Empty");
     entry.subCat = "2 or 1=1";
     EXPECT_EQ(texts->getCatFor(entry), "");
+}
+
+// Pages of rows found damaged: in the subcategories, reading the catalogue the browser lists
+// first finds them; in the texts, only reading a subcategory's texts does, and from then on the
+// model says it has no database to show.
+TEST_F(TextServerTest, DamagedPagesOfRowsLeaveNoDatabaseToShowOnceARead) {
+    EXPECT_TRUE(server()->readsCatalogue());
+    std::vector<SubCat> subCats;
+    std::vector<Text> texts;
+    // Several pages of each.
+    for (int i = 1; i <= 40; ++i) {
+        subCats.push_back({i, "Group " + std::to_string(i) + std::string(100, '.'), 1, 0});
+        texts.push_back({i, 1, "Text " + std::to_string(i), "2024", std::string(400, 'w')});
+    }
+    for (const char* table : {"subCat", "texts"}) {
+        SCOPED_TRACE(table);
+        const std::string path = documentsPath("texts.sqlite");
+        writeTextsDatabase(path, {{1, "One"}}, subCats, texts);
+        ASSERT_TRUE(damageRowsPage(path, table));
+        auto model = restartServer();
+        ASSERT_TRUE(model->hasDatabase());
+        const bool inCatalogue = std::string(table) == "subCat";
+        EXPECT_EQ(model->readsCatalogue(), !inCatalogue);
+        if (!inCatalogue) {
+            EXPECT_LT(model->textsForCat(model->subCatForCat(model->catList()[0])[0]).size(), 40u);
+        }
+        EXPECT_FALSE(model->hasDatabase());
+        EXPECT_FALSE(model->readsCatalogue());
+        SQLiteEngine::forgetRefusals();
+    }
 }
 
 TEST_F(TextServerTest, FavouritesFollowTheTableWhateverIsAskedTwice) {
