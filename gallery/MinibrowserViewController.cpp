@@ -41,11 +41,8 @@ bool isPageScheme(const std::string& scheme) {
 std::string failureReason(const NSErrorPtr& failure) {
     for (NSErrorPtr error = failure; error; error = error->userInfo()[NSUnderlyingErrorKey].objectAs<NSError>()) {
         if (error->domain() == NSURLErrorDomain) {
+            if (NSURLErrorIsUnreachable(error->code())) return OECoreString("The server cannot be reached.");
             switch (error->code()) {
-            case NSURLErrorCannotFindHost:
-            case NSURLErrorCannotConnectToHost:
-            case NSURLErrorTimedOut:
-            case NSURLErrorNetworkConnectionLost: return OECoreString("The server cannot be reached.");
             case NSURLErrorSecureConnectionFailed:
             case NSURLErrorServerCertificateUntrusted:
                 return OECoreString("A secure connection to the server cannot be made.");

@@ -52,15 +52,8 @@ std::string reasonOf(const NSErrorPtr& error) {
 // otherwise only that it cannot.
 std::string cannotPlayMessage(const NSErrorPtr& failure) {
     for (NSErrorPtr error = failure; error; error = error->userInfo()[NSUnderlyingErrorKey].objectAs<NSError>()) {
-        if (error->domain() == NSURLErrorDomain) {
-            switch (error->code()) {
-            case NSURLErrorCannotFindHost:
-            case NSURLErrorCannotConnectToHost:
-            case NSURLErrorTimedOut:
-            case NSURLErrorNetworkConnectionLost: return OECoreString("The music server cannot be reached.");
-            default: break;
-            }
-        }
+        if (error->domain() == NSURLErrorDomain && NSURLErrorIsUnreachable(error->code()))
+            return OECoreString("The music server cannot be reached.");
         if (error->domain() == AVFoundationErrorDomain && error->code() == AVErrorFileFormatNotRecognized)
             return OECoreString("This file is not music that can be played.");
     }

@@ -73,3 +73,8 @@ NSErrorPtr makeURLErrorFromCurl(int curlCode, const std::string& url, const std:
     std::string detail = curlMessage.empty() ? curl_easy_strerror(code) : curlMessage;
     return makeURLError(codeForCurl(code), url, detail);
 }
+
+bool NSURLErrorIsUnreachable(long code) {
+    return code == NSURLErrorCannotFindHost || code == NSURLErrorCannotConnectToHost || code == NSURLErrorTimedOut ||
+           code == NSURLErrorNetworkConnectionLost;
+}

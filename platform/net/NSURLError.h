@@ -28,6 +28,10 @@ enum : long {
     NSURLErrorCannotWriteToFile = -3003,
 };
 
+// Whether a loading failure's code says its server could not be reached: no such host, no
+// connection, no answer in time, or the connection lost.
+bool NSURLErrorIsUnreachable(long code);
+
 // An NSURLErrorDomain error with the platform's description, the failing URL and, when
 // given, a detail for diagnostics.
 NSErrorPtr makeURLError(long code, const std::string& url, const std::string& detail = {});
