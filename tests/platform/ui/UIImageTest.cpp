@@ -188,7 +188,7 @@ TEST(ImageDecoding, CorruptTruncatedOrEmptyDataAndMissingFilesGiveNone) {
 // Each kind of JPEG decodes, whole and at a reduced scale.
 TEST(ImageDecoding, ProgressiveGreyAndCmykJpegDecodeWholeAndReduced) {
     const std::array<int, 4> red{255, 0, 0, 255}, blue{0, 0, 255, 255}, white{255, 255, 255, 255}, black{0, 0, 0, 255};
-    // CMYK is stored inverted: red is full cyan-complement and black; each colour is C × K.
+    // CMYK is stored inverted, each colour its value times black's: red is 255, 0, 0 and 255.
     const std::vector<std::uint8_t> cmykRed{255, 0, 0, 255}, cmykBlue{0, 0, 255, 255};
     const struct {
         const char* kind;
