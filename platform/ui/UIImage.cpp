@@ -1,5 +1,7 @@
-// Images read with stb_image (the header at once, the pixels on first use), reduced ones with
-// libjpeg's scaled decoding where it can; named images resolved in the main bundle by screen scale.
+// Images read with libjpeg and libpng, which are made for hostile bytes, as every picture from the
+// network may be: the header at once, the pixels on first use, reduced JPEG pictures with
+// libjpeg's scaled decoding; written with stb_image_write. Named images resolved in the main
+// bundle by screen scale.
 #include "platform/ui/UIImage.h"
 
 #include "platform/foundation/Diagnostics.h"
@@ -8,8 +10,9 @@
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/ThreadAnnotations.h"
 
+#include <jerror.h>
 #include <jpeglib.h>
-#include <stb_image.h>
+#include <png.h>
 #include <stb_image_write.h>
 
 #include <algorithm>
@@ -17,7 +20,9 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <optional>
 #include <map>
 #include <tuple>
@@ -29,7 +34,9 @@ struct UIImage::Pixels {
     // Written once under the lock, then read without it once `ready` says so.
     std::vector<std::uint8_t> rgba;
     bool failed = false;  // the body did not decode; written before `ready`
-    bool reduced GUARDED_BY(mutex) = false;  // decoded to the image's pixel size, smaller than the encoded one
+    // The size the header gives; the image's own is smaller when it is taken reduced.
+    int encodedWidth GUARDED_BY(mutex) = 0;
+    int encodedHeight GUARDED_BY(mutex) = 0;
 };
 
 namespace {
@@ -65,54 +72,190 @@ std::optional<NSData> readFile(const std::string& path) {
 
 bool isJPEG(const NSData& data) { return data.size() > 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF; }
 
-// libjpeg reports a fatal error by calling this, which must not return.
+bool isPNG(const NSData& data) {
+    static constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    return data.size() > 8 && std::equal(std::begin(kSignature), std::end(kSignature), data.begin());
+}
+
+// The size in a JPEG's frame header, found by walking the segments before it by their lengths
+// alone. libjpeg's own header reading goes on to the first scan, and bytes that end between the
+// two are a picture of that size that does not decode, as bytes cut in the body are.
+bool jpegFrameSize(const NSData& data, int& width, int& height) {
+    std::size_t at = 2;
+    while (at + 4 <= data.size()) {
+        const std::uint8_t marker = data[at + 1];
+        // Bytes between segments are skipped, as both decoders do, and so are fill bytes.
+        if (data[at] != 0xFF || marker == 0xFF) {
+            ++at;
+            continue;
+        }
+        // The image ends, or its scan begins, without a frame header; or a marker of no length.
+        if (marker == 0xD9 || marker == 0xDA || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) return false;
+        const std::size_t length = static_cast<std::size_t>(data[at + 2]) << 8 | data[at + 3];
+        if (length < 2) return false;
+        // Sequential and progressive frames, Huffman or arithmetic coded: the kinds libjpeg decodes.
+        if (marker == 0xC0 || marker == 0xC1 || marker == 0xC2 || marker == 0xC9 || marker == 0xCA) {
+            if (length < 8 || at + 9 > data.size()) return false;
+            height = data[at + 5] << 8 | data[at + 6];
+            width = data[at + 7] << 8 | data[at + 8];
+            return width > 0 && height > 0;
+        }
+        if (marker >= 0xC3 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) return false;
+        at += 2 + length;
+    }
+    return false;
+}
+
+// libjpeg reports a fatal error by calling error_exit, which must not return, and its warnings
+// through emit_message; both come back by the jump.
 struct JPEGErrors {
     jpeg_error_mgr manager;
     std::jmp_buf jump;
 };
 [[noreturn]] void jpegFailed(j_common_ptr info) { std::longjmp(reinterpret_cast<JPEGErrors*>(info->err)->jump, 1); }
-void jpegWarning(j_common_ptr, int) {}
+// Warnings (corrupt data libjpeg decodes around) stay off standard error, as the trace does. Bytes
+// that end before the picture does are a failure: libjpeg would make up the rest, and a picture
+// cut short must not pass for a whole one.
+void jpegMessage(j_common_ptr info, int level) {
+    if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) jpegFailed(info);
+}
 
 // libjpeg's working memory per picture: a picture whose progressive or multi-scan decoding needs
-// more fails instead.
+// more fails instead. A progressive picture holds its coefficients (two bytes for each of up to
+// four components of a pixel) until its last scan: decoded at full size, that much more is
+// allowed to a picture under the pixel cap, as its pixels are.
 constexpr long kJPEGWorkingMemory = 64L * 1024 * 1024;
+constexpr long kJPEGCoefficientBytesPerPixel = 8;
 
-// The JPEG picture decoded at the smallest of libjpeg's scales (n/8) that is still at least
-// width x height, into `rgba`; its size in `decodedWidth` and `decodedHeight`. Only plain values
-// live across the jump back from an error.
-bool decodeScaledJPEG(const NSData& data, int width, int height, std::vector<std::uint8_t>& rgba, int& decodedWidth,
-                      int& decodedHeight) {
+// The JPEG picture of fullWidth x fullHeight pixels (its frame header's size, which libjpeg must
+// find too) decoded at the smallest of libjpeg's scales (n/8) that is still at least width x
+// height, into `rgba`; its size in `decodedWidth` and `decodedHeight`. Nothing made after the
+// jump is set lives across it but in libjpeg's own memory.
+bool decodeJPEG(const NSData& data, int fullWidth, int fullHeight, int width, int height,
+                std::vector<std::uint8_t>& rgba, int& decodedWidth, int& decodedHeight) {
     jpeg_decompress_struct info{};
     JPEGErrors errors{};
     info.err = jpeg_std_error(&errors.manager);
     errors.manager.error_exit = jpegFailed;
-    errors.manager.emit_message = jpegWarning;
+    errors.manager.emit_message = jpegMessage;
     if (setjmp(errors.jump)) {
         jpeg_destroy_decompress(&info);
         return false;
     }
     jpeg_create_decompress(&info);
-    info.mem->max_memory_to_use = kJPEGWorkingMemory;
+    info.mem->max_memory_to_use =
+        kJPEGWorkingMemory + (width == fullWidth && height == fullHeight
+                                  ? static_cast<long>(fullWidth) * fullHeight * kJPEGCoefficientBytesPerPixel
+                                  : 0);
     jpeg_mem_src(&info, data.data(), static_cast<unsigned long>(data.size()));
     jpeg_read_header(&info, TRUE);
+    if (info.image_width != static_cast<unsigned>(fullWidth) || info.image_height != static_cast<unsigned>(fullHeight))
+        jpegFailed(reinterpret_cast<j_common_ptr>(&info));
     unsigned eighths = 1;
     while (eighths < 8 && ((info.image_width * eighths + 7) / 8 < static_cast<unsigned>(width) ||
                            (info.image_height * eighths + 7) / 8 < static_cast<unsigned>(height)))
         ++eighths;
     info.scale_num = eighths;
     info.scale_denom = 8;
-    info.out_color_space = JCS_EXT_RGBA;
+    // libjpeg converts to RGBA from YCbCr, RGB and grey; CMYK (and YCCK, which it turns into CMYK)
+    // comes as it is stored and is converted below.
+    const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+    info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
     jpeg_start_decompress(&info);
     decodedWidth = static_cast<int>(info.output_width);
     decodedHeight = static_cast<int>(info.output_height);
-    rgba.resize(static_cast<std::size_t>(decodedWidth) * static_cast<std::size_t>(decodedHeight) * 4);
+    const std::size_t stride = static_cast<std::size_t>(decodedWidth) * 4;
+    rgba.resize(stride * static_cast<std::size_t>(decodedHeight));
+    // libjpeg-turbo writes a row that starts on a 32-byte boundary with non-temporal stores, which
+    // bypass the cache the pixels are read from next and made a thumbnail's decoding three times
+    // slower: each row is written where it starts half-way between two boundaries, then copied.
+    auto* scratch = static_cast<std::uint8_t*>(
+        info.mem->alloc_large(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE, stride + 32));
+    std::uint8_t* const offBoundary = scratch + (48 - reinterpret_cast<std::uintptr_t>(scratch) % 32) % 32;
     while (info.output_scanline < info.output_height) {
-        JSAMPROW row = rgba.data() + static_cast<std::size_t>(info.output_scanline) * decodedWidth * 4;
+        const std::size_t y = info.output_scanline;
+        JSAMPROW row = offBoundary;
         jpeg_read_scanlines(&info, &row, 1);
+        std::memcpy(rgba.data() + y * stride, offBoundary, stride);
     }
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
+    if (cmyk) {
+        // Stored inverted, as every CMYK JPEG is: each colour is its value times black's.
+        for (std::size_t i = 0; i < rgba.size(); i += 4) {
+            const unsigned k = rgba[i + 3];
+            for (std::size_t c = 0; c < 3; ++c) rgba[i + c] = static_cast<std::uint8_t>((rgba[i + c] * k + 127) / 255);
+            rgba[i + 3] = 255;
+        }
+    }
     return true;
+}
+
+// libpng reads the bytes through this, and ends the picture where they end.
+struct PNGSource {
+    const std::uint8_t* bytes;
+    std::size_t length;
+    std::size_t offset = 0;
+};
+void pngRead(png_structp png, png_bytep out, std::size_t length) {
+    auto* source = static_cast<PNGSource*>(png_get_io_ptr(png));
+    if (length > source->length - source->offset) png_error(png, "the bytes end before the picture");
+    std::memcpy(out, source->bytes + source->offset, length);
+    source->offset += length;
+}
+[[noreturn]] void pngFailed(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void pngWarning(png_structp, png_const_charp) {}
+
+// The PNG picture's size from its chunks up to the image data; with `rgba`, its pixels too (RGBA,
+// 8 bits a channel), through to the end chunk.
+bool readPNG(const NSData& data, int& width, int& height, std::vector<std::uint8_t>* rgba) {
+    PNGSource source{data.data(), data.size()};
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, pngFailed, pngWarning);
+    if (!png) return false;
+    png_infop info = png_create_info_struct(png);
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    // The pixel cap decides a picture's size, not libpng's million a side.
+    png_set_user_limits(png, static_cast<png_uint_32>(UIImage::kMaxPixelCount),
+                        static_cast<png_uint_32>(UIImage::kMaxPixelCount));
+    // Checksums are not checked: they guard against damage in transfer, which the transfer catches
+    // itself, and a hostile file carries right ones anyway.
+    png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+    // Only the chunks that make the pixels are parsed; colour profiles, texts and the rest are
+    // skipped unread.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_read_fn(png, &source, pngRead);
+    png_read_info(png, info);
+    width = static_cast<int>(png_get_image_width(png, info));
+    height = static_cast<int>(png_get_image_height(png, info));
+    if (rgba) {
+        // Palettes, fewer than 8 bits, transparency chunks and 16 bits (its high byte) to 8-bit RGBA.
+        png_set_expand(png);
+        png_set_strip_16(png);
+        png_set_gray_to_rgb(png);
+        png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+        const int passes = png_set_interlace_handling(png);
+        png_read_update_info(png, info);
+        const std::size_t stride = static_cast<std::size_t>(width) * 4;
+        if (png_get_rowbytes(png, info) != stride) png_error(png, "not RGBA after the transformations");
+        rgba->assign(stride * static_cast<std::size_t>(height), 0);
+        for (int pass = 0; pass < passes; ++pass)
+            for (int y = 0; y < height; ++y)
+                png_read_row(png, rgba->data() + stride * static_cast<std::size_t>(y), nullptr);
+        png_read_end(png, nullptr);
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    return true;
+}
+
+// The picture's size from its header alone: a PNG's chunks before its image data, a JPEG's
+// segments before its frame; false for bytes of no other kind.
+bool readHeader(const NSData& data, int& width, int& height) {
+    if (isJPEG(data)) return jpegFrameSize(data, width, height);
+    if (isPNG(data)) return readPNG(data, width, height, nullptr);
+    return false;
 }
 
 // Each pixel of the width x height result is the mean of the source pixels it covers.
@@ -139,19 +282,16 @@ std::vector<std::uint8_t> reducePixels(const std::vector<std::uint8_t>& source, 
     return out;
 }
 
-// The picture at exactly width x height pixels, by the cheapest decoding its kind allows.
-std::optional<std::vector<std::uint8_t>> decodeReduced(const NSData& data, int width, int height) {
+// The picture of fullWidth x fullHeight pixels (its header's size) at exactly width x height, by
+// the cheapest decoding its kind allows; nothing when its body does not decode.
+std::optional<std::vector<std::uint8_t>> decodePixels(const NSData& data, int fullWidth, int fullHeight, int width,
+                                                      int height) {
     std::vector<std::uint8_t> decoded;
     int w = 0, h = 0;
     if (isJPEG(data)) {
-        if (!decodeScaledJPEG(data, width, height, decoded, w, h)) return std::nullopt;
-    } else {
-        int channels = 0;
-        unsigned char* whole =
-            stbi_load_from_memory(data.data(), static_cast<int>(data.size()), &w, &h, &channels, STBI_rgb_alpha);
-        if (!whole) return std::nullopt;
-        decoded.assign(whole, whole + static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
-        stbi_image_free(whole);
+        if (!decodeJPEG(data, fullWidth, fullHeight, width, height, decoded, w, h)) return std::nullopt;
+    } else if (!isPNG(data) || !readPNG(data, w, h, &decoded) || w != fullWidth || h != fullHeight) {
+        return std::nullopt;
     }
     if (w < width || h < height) return std::nullopt;
     if (w == width && h == height) return decoded;
@@ -186,24 +326,15 @@ const std::vector<std::uint8_t>& UIImage::rgbaPixels() const {
     if (p.ready.load(std::memory_order_acquire)) return p.rgba;
     MutexLock lock(p.mutex);
     if (p.ready.load(std::memory_order_relaxed)) return p.rgba;
-    int w = 0, h = 0, channels = 0;
-    unsigned char* decoded = nullptr;
-    std::optional<std::vector<std::uint8_t>> reduced;
-    if (p.reduced) reduced = decodeReduced(p.encoded, pixelWidth_, pixelHeight_);
-    else decoded = stbi_load_from_memory(p.encoded.data(), static_cast<int>(p.encoded.size()), &w, &h, &channels,
-                                         STBI_rgb_alpha);
-    const std::size_t bytes = static_cast<std::size_t>(pixelWidth_) * static_cast<std::size_t>(pixelHeight_) * 4;
-    if (reduced) {
-        p.rgba = std::move(*reduced);
-    } else if (decoded && w == pixelWidth_ && h == pixelHeight_) {
-        p.rgba.assign(decoded, decoded + bytes);
+    auto decoded = decodePixels(p.encoded, p.encodedWidth, p.encodedHeight, pixelWidth_, pixelHeight_);
+    if (decoded) {
+        p.rgba = std::move(*decoded);
     } else {
         Diagnostics::notef("The picture %s does not decode past its header; it is drawn empty.",
                            name_.empty() ? "from memory" : name_.c_str());
-        p.rgba.assign(bytes, 0);
+        p.rgba.assign(static_cast<std::size_t>(pixelWidth_) * static_cast<std::size_t>(pixelHeight_) * 4, 0);
         p.failed = true;
     }
-    if (decoded) stbi_image_free(decoded);
     ++gDecodedPictures;
     NSData().swap(p.encoded);
     p.ready.store(true, std::memory_order_release);
@@ -228,9 +359,8 @@ void UIImage::clearNamedCache() {
 std::shared_ptr<UIImage> UIImage::decode(NSData data, CGFloat scale, const std::string& name, int maxPixelSize) {
     if (data.empty() || tooLong(data.size(), name)) return nullptr;
     // Only the header now: the size decides whether the picture is taken at all.
-    int w = 0, h = 0, channels = 0;
-    if (!stbi_info_from_memory(data.data(), static_cast<int>(data.size()), &w, &h, &channels) || w <= 0 || h <= 0)
-        return nullptr;
+    int w = 0, h = 0;
+    if (!readHeader(data, w, h) || w <= 0 || h <= 0) return nullptr;
     if (static_cast<std::int64_t>(w) * h > kMaxPixelCount) {
         Diagnostics::notef(
             "The picture %s claims %d x %d pixels, more than the %lld a picture may have; it is not loaded.",
@@ -252,7 +382,8 @@ std::shared_ptr<UIImage> UIImage::decode(NSData data, CGFloat scale, const std::
                                            reduce ? scale * pixelWidth / w : scale);
     {
         MutexLock lock(image->pixels_->mutex);
-        image->pixels_->reduced = reduce;
+        image->pixels_->encodedWidth = w;
+        image->pixels_->encodedHeight = h;
         image->pixels_->encoded = std::move(data);
     }
     image->pixels_->ready.store(false, std::memory_order_release);

@@ -1,5 +1,6 @@
-// Images: real PNG and JPEG bytes decoded to size and pixels, corrupt or overlong data refused,
-// pictures taken reduced, named images from the bundle by screen scale, resizable caps.
+// Images: real PNG and JPEG bytes of every layout decoded to size and pixels, corrupt, cut or
+// overlong data refused, pictures taken reduced, named images from the bundle by screen scale,
+// resizable caps.
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Sandbox.h"
@@ -8,11 +9,15 @@
 #include "tests/fixtures/ScopedMainBundle.h"
 
 #include <gtest/gtest.h>
+#include <jpeglib.h>
+#include <png.h>
 #include <stb_image_write.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -47,6 +52,89 @@ NSData jpeg(int w, int h) {
     const auto px = halves(w, h);
     stbi_write_jpg_to_func(collect, &out, w, h, 4, px.data(), 95);
     return out;
+}
+
+// A row of w pixels: `left` on the left half, `right` on the right.
+std::vector<std::uint8_t> halvesRow(int w, const std::vector<std::uint8_t>& left,
+                                    const std::vector<std::uint8_t>& right) {
+    std::vector<std::uint8_t> row;
+    for (int x = 0; x < w; ++x) row.insert(row.end(), (x < w / 2 ? left : right).begin(), (x < w / 2 ? left : right).end());
+    return row;
+}
+
+// A w × h JPEG of halves written by libjpeg from pixels of `in` (as many bytes as the space has
+// components), stored as `stored`.
+NSData libjpegPicture(int w, int h, J_COLOR_SPACE in, const std::vector<std::uint8_t>& left,
+                      const std::vector<std::uint8_t>& right, J_COLOR_SPACE stored, bool progressive) {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* bytes = nullptr;
+    unsigned long length = 0;
+    jpeg_mem_dest(&info, &bytes, &length);
+    info.image_width = static_cast<JDIMENSION>(w);
+    info.image_height = static_cast<JDIMENSION>(h);
+    info.input_components = static_cast<int>(left.size());
+    info.in_color_space = in;
+    jpeg_set_defaults(&info);
+    jpeg_set_colorspace(&info, stored);
+    jpeg_set_quality(&info, 95, TRUE);
+    if (progressive) jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    auto row = halvesRow(w, left, right);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW rows[] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    NSData out(bytes, bytes + length);
+    std::free(bytes);
+    return out;
+}
+
+// A w × h PNG of halves written by libpng, a pixel's samples as the colour type and depth lay them
+// out (big-endian at 16 bits; for a palette, an index into red and half-transparent blue).
+NSData libpngPicture(int w, int h, int colourType, int depth, int interlace, const std::vector<std::uint8_t>& left,
+                     const std::vector<std::uint8_t>& right) {
+    NSData out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(png, &out, [](png_structp p, png_bytep data, std::size_t size) {
+        auto* bytes = static_cast<NSData*>(png_get_io_ptr(p));
+        bytes->insert(bytes->end(), data, data + size);
+    }, nullptr);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), depth, colourType, interlace,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    const png_color palette[] = {{255, 0, 0}, {0, 0, 255}};
+    const png_byte alphas[] = {255, 128};
+    if (colourType == PNG_COLOR_TYPE_PALETTE) {
+        png_set_PLTE(png, info, palette, 2);
+        png_set_tRNS(png, info, alphas, 2, nullptr);
+    }
+    png_write_info(png, info);
+    if (depth < 8) png_set_packing(png);  // a byte a pixel in, packed out
+    auto row = halvesRow(w, left, right);
+    std::vector<png_bytep> rows(static_cast<std::size_t>(h), row.data());
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+// Whether the image's pixels at the left and right ends of its middle row are within `slack` of
+// the colours given.
+::testing::AssertionResult hasHalves(const std::shared_ptr<UIImage>& image, std::array<int, 4> left,
+                                     std::array<int, 4> right, int slack) {
+    if (!image || !image->decodes()) return ::testing::AssertionFailure() << "no picture, or it does not decode";
+    const auto& px = image->rgbaPixels();
+    const std::size_t row = static_cast<std::size_t>(image->pixelHeight() / 2) * image->pixelWidth();
+    for (const auto& [x, want] : {std::make_pair(0, left), std::make_pair(image->pixelWidth() - 1, right)})
+        for (std::size_t c = 0; c < 4; ++c)
+            if (const int got = px[(row + x) * 4 + c]; std::abs(got - want[c]) > slack)
+                return ::testing::AssertionFailure() << "pixel " << x << " channel " << c << " is " << got;
+    return ::testing::AssertionSuccess();
 }
 
 void writeFile(const std::filesystem::path& path, const NSData& data) {
@@ -95,6 +183,80 @@ TEST(ImageDecoding, CorruptTruncatedOrEmptyDataAndMissingFilesGiveNone) {
     ASSERT_TRUE(whole);
     EXPECT_TRUE(whole->decodes());
     EXPECT_EQ(whole->rgbaPixels()[0], 255);
+}
+
+// Each kind of JPEG decodes, whole and at a reduced scale.
+TEST(ImageDecoding, ProgressiveGreyAndCmykJpegDecodeWholeAndReduced) {
+    const std::array<int, 4> red{255, 0, 0, 255}, blue{0, 0, 255, 255}, white{255, 255, 255, 255}, black{0, 0, 0, 255};
+    // CMYK is stored inverted, each colour its value times black's: red is 255, 0, 0 and 255.
+    const std::vector<std::uint8_t> cmykRed{255, 0, 0, 255}, cmykBlue{0, 0, 255, 255};
+    const struct {
+        const char* kind;
+        NSData data;
+        std::array<int, 4> left, right;
+    } kinds[] = {
+        {"progressive", libjpegPicture(64, 32, JCS_RGB, {255, 0, 0}, {0, 0, 255}, JCS_YCbCr, true), red, blue},
+        {"grey", libjpegPicture(64, 32, JCS_GRAYSCALE, {255}, {0}, JCS_GRAYSCALE, false), white, black},
+        {"cmyk", libjpegPicture(64, 32, JCS_CMYK, cmykRed, cmykBlue, JCS_CMYK, false), red, blue},
+        {"ycck", libjpegPicture(64, 32, JCS_CMYK, cmykRed, cmykBlue, JCS_YCCK, true), red, blue},
+    };
+    for (const auto& k : kinds) {
+        EXPECT_TRUE(hasHalves(UIImage::imageWithData(k.data), k.left, k.right, 12)) << k.kind;
+        auto reduced = UIImage::reducedImageWithData(k.data, 16);
+        ASSERT_TRUE(reduced) << k.kind;
+        EXPECT_EQ(reduced->pixelWidth(), 16) << k.kind;
+        EXPECT_TRUE(hasHalves(reduced, k.left, k.right, 12)) << k.kind;
+    }
+}
+
+TEST(ImageDecoding, PngOfEveryLayoutDecodesToItsExactPixels) {
+    const std::array<int, 4> red{255, 0, 0, 255}, clearBlue{0, 0, 255, 128}, white{255, 255, 255, 255},
+        black{0, 0, 0, 255};
+    const struct {
+        const char* layout;
+        int colourType, depth, interlace;
+        std::vector<std::uint8_t> left, right;
+        std::array<int, 4> leftRGBA, rightRGBA;
+    } layouts[] = {
+        {"rgba", PNG_COLOR_TYPE_RGBA, 8, PNG_INTERLACE_NONE, {255, 0, 0, 255}, {0, 0, 255, 128}, red, clearBlue},
+        {"interlaced", PNG_COLOR_TYPE_RGBA, 8, PNG_INTERLACE_ADAM7, {255, 0, 0, 255}, {0, 0, 255, 128}, red, clearBlue},
+        {"palette", PNG_COLOR_TYPE_PALETTE, 1, PNG_INTERLACE_NONE, {0}, {1}, red, clearBlue},
+        {"16-bit", PNG_COLOR_TYPE_RGB, 16, PNG_INTERLACE_NONE, {255, 255, 0, 0, 0, 0}, {0, 0, 0, 0, 255, 255}, red,
+         {0, 0, 255, 255}},
+        {"grey", PNG_COLOR_TYPE_GRAY, 1, PNG_INTERLACE_NONE, {1}, {0}, white, black},
+        {"grey-alpha", PNG_COLOR_TYPE_GRAY_ALPHA, 8, PNG_INTERLACE_NONE, {255, 255}, {0, 128}, white, {0, 0, 0, 128}},
+    };
+    for (const auto& l : layouts) {
+        const NSData data = libpngPicture(13, 9, l.colourType, l.depth, l.interlace, l.left, l.right);
+        EXPECT_TRUE(hasHalves(UIImage::imageWithData(data), l.leftRGBA, l.rightRGBA, 0)) << l.layout;
+        EXPECT_TRUE(hasHalves(UIImage::reducedImageWithData(data, 6), l.leftRGBA, l.rightRGBA, 0)) << l.layout;
+    }
+}
+
+// A picture cut short does not pass for a whole one, whole or reduced, however much of it came;
+// nor does the JPEG that had the decoder read memory it never wrote (ui_image_memcheck runs it
+// under valgrind).
+TEST(ImageDecoding, PicturesCutShortAndACorruptOneAreImagesThatDoNotDecode) {
+    const NSData progressive = libjpegPicture(800, 400, JCS_RGB, {255, 0, 0}, {0, 0, 255}, JCS_YCbCr, true);
+    const NSData whole[] = {jpeg(800, 400), progressive, png(800, 400)};
+    std::vector<NSData> cut;
+    for (const auto& data : whole) {
+        cut.emplace_back(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(data.size() * 2 / 3));
+        cut.emplace_back(data.begin(), data.end() - (data[0] == 0x89 ? 12 : 2));  // no end marker or chunk
+    }
+    std::ifstream in(std::string(OSTREL_UI_TEST_DATA) + "/picture-uninitialised-read.jpg", std::ios::binary);
+    cut.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    ASSERT_EQ(cut.back().size(), 619u);
+    for (std::size_t i = 0; i < cut.size(); ++i) {
+        auto image = UIImage::imageWithData(cut[i]);
+        ASSERT_TRUE(image) << i;
+        EXPECT_FALSE(image->decodes()) << i;
+        auto reduced = UIImage::reducedImageWithData(cut[i], 60);
+        ASSERT_TRUE(reduced) << i;
+        EXPECT_FALSE(reduced->decodes()) << i;
+        EXPECT_EQ(reduced->rgbaPixels(), std::vector<std::uint8_t>(reduced->rgbaPixels().size(), 0)) << i;
+    }
+    EXPECT_EQ(UIImage::imageWithData(cut.back())->size(), CGSizeMake(96, 75));
 }
 
 TEST(ImageDecoding, PixelsAreDecodedOnFirstUseOnceForTheImageAndItsCopies) {

@@ -1,5 +1,5 @@
-// libFuzzer target over picture bytes: the header read (PNG, JPEG and the other kinds), the
-// decode of the body, and the reduced decoder. Nothing crashes, no picture claims more than the
+// libFuzzer target over picture bytes: the header read (PNG and JPEG), the decode of the body,
+// and the reduced decoder. Nothing crashes, no picture claims more than the
 // caps, a reduced one is within its size, and the pixels always cover the picture.
 #include "platform/ui/UIImage.h"
 
