@@ -120,6 +120,14 @@ void jpegMessage(j_common_ptr info, int level) {
     if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) jpegFailed(info);
 }
 
+// A progressive picture's scans each pass over all its coefficients, and a hostile one can repeat
+// a scan thousands of times in a few bytes each: encoders write about ten, so past this many the
+// picture is refused rather than decoded for minutes.
+constexpr int kJPEGMaxScans = 100;
+void jpegProgress(j_common_ptr info) {
+    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kJPEGMaxScans) jpegFailed(info);
+}
+
 // libjpeg's working memory per picture: a picture whose progressive or multi-scan decoding needs
 // more fails instead. A progressive picture holds its coefficients (two bytes for each of up to
 // four components of a pixel) until its last scan: decoded at full size, that much more is
@@ -143,6 +151,9 @@ bool decodeJPEG(const NSData& data, int fullWidth, int fullHeight, int width, in
         return false;
     }
     jpeg_create_decompress(&info);
+    jpeg_progress_mgr progress{};
+    progress.progress_monitor = jpegProgress;
+    info.progress = &progress;
     info.mem->max_memory_to_use =
         kJPEGWorkingMemory + (width == fullWidth && height == fullHeight
                                   ? static_cast<long>(fullWidth) * fullHeight * kJPEGCoefficientBytesPerPixel

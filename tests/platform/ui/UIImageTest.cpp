@@ -459,3 +459,19 @@ TEST(ImageDecoding, AFileLongerThanAnyPictureIsRefusedUnread) {
     std::filesystem::resize_file(path, png(8, 8).size());
     EXPECT_TRUE(UIImage::imageWithContentsOfFile(path.string()));
 }
+
+// A progressive picture that repeats its last scan past any encoder's count is refused, not
+// decoded scan after scan; its unrepeated self decodes.
+TEST(ImageDecoding, AProgressivePictureOfTooManyScansDoesNotDecode) {
+    const NSData progressive = libjpegPicture(16, 16, JCS_RGB, {255, 0, 0}, {0, 0, 255}, JCS_YCbCr, true);
+    const std::uint8_t startOfScan[] = {0xFF, 0xDA};
+    const auto last = std::find_end(progressive.begin(), progressive.end(), std::begin(startOfScan), std::end(startOfScan));
+    ASSERT_NE(last, progressive.end());
+    NSData repeated(progressive.begin(), progressive.end() - 2);
+    for (int i = 0; i < 150; ++i) repeated.insert(repeated.end(), last, progressive.end() - 2);
+    repeated.insert(repeated.end(), progressive.end() - 2, progressive.end());
+    EXPECT_TRUE(UIImage::imageWithData(progressive)->decodes());
+    auto image = UIImage::imageWithData(repeated);
+    ASSERT_TRUE(image);
+    EXPECT_FALSE(image->decodes());
+}
