@@ -1,12 +1,13 @@
 // Array values: elements with holes, named properties, the length and index rules, joining.
 #include "analytics/script/APMPArrayValue.h"
 
-#include "analytics/script/APMPArrayCommands.h"
+#include "analytics/script/APMPArrayCommandEvaluator.h"
 #include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPFunctionValue.h"
 #include "analytics/script/APMPHeap.h"
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPStringValue.h"
+#include "analytics/script/APMPTextBuilder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -39,7 +40,10 @@ bool APMPArrayValue::chargeLengthChange(double length, APMPRuntime& runtime, NSE
     // Past the bound, setLength refuses it without work.
     if (length > static_cast<double>(kMaxLength)) return true;
     const double change = std::fabs(length - static_cast<double>(elements_.size()));
-    return runtime.chargeWork(static_cast<std::uint64_t>(change) * APMPRuntime::kElementUnits, error);
+    if (!runtime.chargeWork(static_cast<std::uint64_t>(change) * APMPRuntime::kElementUnits, error)) return false;
+    // The elements added are held before the array grows.
+    return length <= static_cast<double>(elements_.size()) ||
+           runtime.reserveMemory(static_cast<std::size_t>(change) * sizeof(APMPRuntimeValue), error);
 }
 
 bool APMPArrayValue::withinLimit(std::size_t length, NSErrorPtr& error) const {
@@ -131,66 +135,73 @@ void APMPArrayValue::replaceElements(std::vector<APMPRuntimeValue> elements) {
     syncAccount();
 }
 
+// A key is read as its text first, but for a number that indexes an element, which needs none.
 APMPRuntimeValue APMPArrayValue::valueForProperty(const APMPRuntimeValue& key, APMPRuntime& runtime, NSErrorPtr& error) {
-    const std::u16string name = key.stringValueOrError(runtime, error);
-    if (error) return APMPRuntimeValue::undefined();
-    if (name == u"length") return APMPRuntimeValue::number(static_cast<double>(elements_.size()));
     double index = 0;
-    if (APMPIsArrayIndex(key, runtime, index)) {
-        return index < static_cast<double>(elements_.size()) ? elementAt(static_cast<std::size_t>(index))
-                                                              : APMPRuntimeValue::undefined();
+    APMPValueText name(runtime);
+    if (!(key.isNumber() && APMPIsArrayIndex(key, runtime, index))) {
+        if (!name.read(key, error)) return APMPRuntimeValue::undefined();
+        if (name.view() == u"length") return APMPRuntimeValue::number(static_cast<double>(elements_.size()));
+        if (!APMPIsArrayIndex(key, runtime, index)) {
+            runtime.chargeWork(name.view().size());
+            return properties_.valueForName(name.view());
+        }
     }
-    runtime.chargeWork(name.size());
-    return properties_.valueForName(name);
+    return index < static_cast<double>(elements_.size()) ? elementAt(static_cast<std::size_t>(index))
+                                                          : APMPRuntimeValue::undefined();
 }
 
 APMPRuntimeValue APMPArrayValue::setValueForProperty(APMPRuntimeValue value, const APMPRuntimeValue& key, APMPRuntime& runtime, NSErrorPtr& error) {
-    const std::u16string name = key.stringValueOrError(runtime, error);
-    if (error) return APMPRuntimeValue::undefined();
-    if (name == u"length") {
-        double length = 0;
-        if (!APMPIsArrayIndex(value, runtime, length)) {
-            error = APMPError(APMPErrorInvalidArrayLength);
-            return APMPRuntimeValue::undefined();
-        }
-        if (!chargeLengthChange(length, runtime, error) || !setLength(length, error)) return APMPRuntimeValue::undefined();
-        return value;
-    }
     double index = 0;
-    if (APMPIsArrayIndex(key, runtime, index)) {
-        if (index >= static_cast<double>(elements_.size()) &&
-            (!chargeLengthChange(index + 1, runtime, error) || !setLength(index + 1, error))) {
-            return APMPRuntimeValue::undefined();
+    APMPValueText name(runtime);
+    if (!(key.isNumber() && APMPIsArrayIndex(key, runtime, index))) {
+        if (!name.read(key, error)) return APMPRuntimeValue::undefined();
+        if (name.view() == u"length") {
+            double length = 0;
+            if (!APMPIsArrayIndex(value, runtime, length)) {
+                error = APMPError(APMPErrorInvalidArrayLength);
+                return APMPRuntimeValue::undefined();
+            }
+            if (!chargeLengthChange(length, runtime, error) || !setLength(length, error)) return APMPRuntimeValue::undefined();
+            return value;
         }
-        setElement(static_cast<std::size_t>(index), value);
-        return value;
+        if (!APMPIsArrayIndex(key, runtime, index)) {
+            runtime.chargeWork(name.view().size());
+            properties_.setValue(name.view(), value);
+            syncAccount();
+            return value;
+        }
     }
-    runtime.chargeWork(name.size());
-    properties_.setValue(name, value);
-    syncAccount();
+    if (index >= static_cast<double>(elements_.size()) &&
+        (!chargeLengthChange(index + 1, runtime, error) || !setLength(index + 1, error))) {
+        return APMPRuntimeValue::undefined();
+    }
+    setElement(static_cast<std::size_t>(index), value);
     return value;
 }
 
 void APMPArrayValue::removeValueForProperty(const APMPRuntimeValue& key, APMPRuntime& runtime, NSErrorPtr& error) {
-    const std::u16string name = key.stringValueOrError(runtime, error);
-    if (error) return;
     double index = 0;
-    if (APMPIsArrayIndex(key, runtime, index)) {
-        if (index < static_cast<double>(elements_.size())) setElement(static_cast<std::size_t>(index), APMPRuntimeValue::hole());
-        return;
+    APMPValueText name(runtime);
+    if (!(key.isNumber() && APMPIsArrayIndex(key, runtime, index))) {
+        if (!name.read(key, error)) return;
+        if (!APMPIsArrayIndex(key, runtime, index)) {
+            properties_.removeValueForName(name.view());
+            syncAccount();
+            return;
+        }
     }
-    properties_.removeValueForName(name);
-    syncAccount();
+    if (index < static_cast<double>(elements_.size())) setElement(static_cast<std::size_t>(index), APMPRuntimeValue::hole());
 }
 
 bool APMPArrayValue::hasProperty(const APMPRuntimeValue& key, APMPRuntime& runtime, NSErrorPtr& error) {
-    const std::u16string name = key.stringValueOrError(runtime, error);
-    if (error) return false;
     double index = 0;
-    if (APMPIsArrayIndex(key, runtime, index)) {
-        return index < static_cast<double>(elements_.size()) && isPresent(static_cast<std::size_t>(index));
+    APMPValueText name(runtime);
+    if (!(key.isNumber() && APMPIsArrayIndex(key, runtime, index))) {
+        if (!name.read(key, error)) return false;
+        if (!APMPIsArrayIndex(key, runtime, index)) return properties_.hasName(name.view());
     }
-    return properties_.hasName(name);
+    return index < static_cast<double>(elements_.size()) && isPresent(static_cast<std::size_t>(index));
 }
 
 std::vector<std::u16string> APMPArrayValue::allPropertyNames() const {
@@ -201,36 +212,24 @@ std::vector<std::u16string> APMPArrayValue::allPropertyNames() const {
     return names;
 }
 
-std::u16string APMPArrayValue::stringValueWithSeparator(std::u16string_view separator, APMPRuntime& runtime,
-                                                        NSErrorPtr& error) {
+bool APMPArrayValue::appendText(APMPTextBuilder& text, std::u16string_view separator, NSErrorPtr& error) {
+    APMPRuntime& runtime = text.runtime();
     const APMPRuntime::Nesting nesting(runtime, this);
     // Met again inside itself: empty, so a cycle prints once.
-    if (nesting.repeated()) return {};
+    if (nesting.repeated()) return true;
     if (nesting.tooDeep()) {
         error = APMPError(APMPErrorArgumentKind);
-        return {};
+        return false;
     }
-    if (!runtime.chargeWork(std::uint64_t{elements_.size()} * APMPRuntime::kElementUnits, error)) return {};
+    if (!runtime.chargeWork(std::uint64_t{elements_.size()} * APMPRuntime::kElementUnits, error)) return false;
     // Elements are read one by one: converting one never changes the array.
-    std::u16string text;
     for (std::size_t i = 0; i < elements_.size(); ++i) {
-        if (i > 0) text += separator;
+        if (i > 0 && !text.append(separator, error)) return false;
         const APMPRuntimeValue element = elements_[i];
-        if (element.isString()) {
-            text += element.text();
-        } else if (!element.isHole() && !element.isUndefinedOrNull()) {
-            // A number's digits cost about what making a value does.
-            if (element.isNumber() && !runtime.chargeWork(APMPRuntime::kValueUnits, error)) return {};
-            text += element.stringValueOrError(runtime, error);
-            if (error) return {};
-        }
-        if (text.size() > APMPStringValue::kMaxLength) {
-            error = APMPError(APMPErrorArgumentKind);
-            return {};
-        }
+        if (element.isHole() || element.isUndefinedOrNull()) continue;
+        if (!element.appendText(text, error)) return false;
     }
-    runtime.chargeWork(text.size());
-    return text;
+    return true;
 }
 
 APMPRuntimeValue APMPArrayValue::applyWithName(const std::u16string& name, std::span<const APMPRuntimeValue> arguments, APMPScope& scope,
@@ -243,7 +242,7 @@ APMPRuntimeValue APMPArrayValue::applyWithName(const std::u16string& name, std::
         const APMPRuntimeValue function = *property;
         return function.as<APMPFunctionValue>()->invokeWithArguments(arguments, scope, runtime, error);
     }
-    return APMPArrayCommands::evaluateCommand(name, *this, arguments, scope, runtime, error);
+    return runtime.arrayEvaluator().evaluateCommand(name, *this, arguments, scope, runtime, error);
 }
 
 void APMPArrayValue::trace(APMPTracer& tracer) const {

@@ -11,6 +11,7 @@
 
 class APMPRuntime;
 class APMPScope;
+class APMPTextBuilder;
 
 class APMPArrayValue final : public APMPObject {
 public:
@@ -53,9 +54,9 @@ public:
     std::vector<std::u16string> allPropertyNames() const;
     const APMPPropertyMap& properties() const { return properties_; }
 
-    // Joined with the separator; holes, undefined and null as empty text; nested arrays met
-    // again (a cycle) as empty text.
-    std::u16string stringValueWithSeparator(std::u16string_view separator, APMPRuntime& runtime, NSErrorPtr& error);
+    // Appends the elements joined with the separator; holes, undefined and null as empty text;
+    // nested arrays met again (a cycle) as empty text.
+    [[nodiscard]] bool appendText(APMPTextBuilder& text, std::u16string_view separator, NSErrorPtr& error);
 
     // An own function-valued property, else the array methods.
     APMPRuntimeValue applyWithName(const std::u16string& name, std::span<const APMPRuntimeValue> arguments,
@@ -66,7 +67,7 @@ private:
     void clearReferences() override;
     void syncAccount();
     bool withinLimit(std::size_t length, NSErrorPtr& error) const;
-    // The elements a new length adds or drops, charged before the change.
+    // The elements a new length adds or drops, charged (and those added held) before the change.
     [[nodiscard]] bool chargeLengthChange(double length, APMPRuntime& runtime, NSErrorPtr& error) const;
 
     std::vector<APMPRuntimeValue> elements_;
