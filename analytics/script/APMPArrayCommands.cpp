@@ -217,7 +217,8 @@ Value shift(Call& call) {
 }
 
 Value push(Call& call) {
-    if (!call.chargeElements(call.arguments.size()) || !call.array.appendElements(call.arguments, call.error)) {
+    if (!call.chargeElements(call.arguments.size()) || !call.array.makeRoom(call.arguments.size(), call.runtime, call.error) ||
+        !call.array.appendElements(call.arguments, call.error)) {
         return Value::undefined();
     }
     return Value::number(call.length());
@@ -225,6 +226,7 @@ Value push(Call& call) {
 
 Value unshift(Call& call) {
     if (!call.chargeElements(call.array.count() + call.arguments.size()) ||
+        !call.array.makeRoom(call.arguments.size(), call.runtime, call.error) ||
         !call.array.prependElements(call.arguments, call.error)) {
         return Value::undefined();
     }
@@ -317,6 +319,9 @@ Value splice(Call& call) {
         return Value::undefined();
     }
     const std::span<const Value> inserted = call.arguments.size() > 2 ? call.arguments.subspan(2) : std::span<const Value>();
+    if (inserted.size() > deleteCount && !call.array.makeRoom(inserted.size() - deleteCount, call.runtime, call.error)) {
+        return Value::undefined();
+    }
     std::vector<Value> removed = call.array.spliceFrom(start, deleteCount, inserted, call.error);
     if (call.error) return Value::undefined();
     return call.make(std::move(removed), held);

@@ -31,19 +31,30 @@ APMPArrayValue::APMPArrayValue(APMPHeap& heap, std::vector<APMPRuntimeValue> ele
 }
 
 void APMPArrayValue::syncAccount() {
-    const std::size_t bytes = elements_.size() * sizeof(APMPRuntimeValue) + properties_.bytes();
+    // The list's whole buffer: room taken for elements to come is memory held too.
+    const std::size_t bytes = elements_.capacity() * sizeof(APMPRuntimeValue) + properties_.bytes();
     account(static_cast<std::ptrdiff_t>(bytes) - static_cast<std::ptrdiff_t>(accountedBytes_));
     accountedBytes_ = bytes;
 }
 
-bool APMPArrayValue::chargeLengthChange(double length, APMPRuntime& runtime, NSErrorPtr& error) const {
+bool APMPArrayValue::makeRoom(std::size_t count, APMPRuntime& runtime, NSErrorPtr& error) {
+    const std::size_t needed = elements_.size() + count;
+    if (needed <= elements_.capacity() || needed > kMaxLength) return true;
+    // Doubling, as it would grow one by one, within the longest array.
+    const std::size_t capacity = std::min(kMaxLength, std::max(needed, 2 * elements_.capacity()));
+    if (!runtime.reserveMemory(capacity * sizeof(APMPRuntimeValue), error)) return false;
+    elements_.reserve(capacity);
+    syncAccount();
+    return true;
+}
+
+bool APMPArrayValue::chargeLengthChange(double length, APMPRuntime& runtime, NSErrorPtr& error) {
     // Past the bound, setLength refuses it without work.
     if (length > static_cast<double>(kMaxLength)) return true;
     const double change = std::fabs(length - static_cast<double>(elements_.size()));
     if (!runtime.chargeWork(static_cast<std::uint64_t>(change) * APMPRuntime::kElementUnits, error)) return false;
-    // The elements added are held before the array grows.
     return length <= static_cast<double>(elements_.size()) ||
-           runtime.reserveMemory(static_cast<std::size_t>(change) * sizeof(APMPRuntimeValue), error);
+           makeRoom(static_cast<std::size_t>(length) - elements_.size(), runtime, error);
 }
 
 bool APMPArrayValue::withinLimit(std::size_t length, NSErrorPtr& error) const {
@@ -74,6 +85,8 @@ bool APMPArrayValue::setLength(double length, NSErrorPtr& error) {
                        std::make_move_iterator(elements_.end()));
     }
     elements_.resize(count, APMPRuntimeValue::hole());
+    // A list cut to a small part of its room gives the rest back.
+    if (elements_.size() < elements_.capacity() / 4) elements_.shrink_to_fit();
     syncAccount();
     return true;
 }

@@ -30,6 +30,9 @@ public:
     // Undefined for a hole or beyond the end.
     APMPRuntimeValue elementAt(std::size_t index) const;
 
+    // Room for `count` more elements, held against the run's live limit before the array grows
+    // (error 18 past it); growth past kMaxLength is left to the change, which refuses it.
+    [[nodiscard]] bool makeRoom(std::size_t count, APMPRuntime& runtime, NSErrorPtr& error);
     // Error 11 past kMaxLength. A longer length appends holes, a shorter one drops elements.
     [[nodiscard]] bool setLength(double length, NSErrorPtr& error);
     void setElement(std::size_t index, APMPRuntimeValue value);
@@ -68,7 +71,7 @@ private:
     void syncAccount();
     bool withinLimit(std::size_t length, NSErrorPtr& error) const;
     // The elements a new length adds or drops, charged (and those added held) before the change.
-    [[nodiscard]] bool chargeLengthChange(double length, APMPRuntime& runtime, NSErrorPtr& error) const;
+    [[nodiscard]] bool chargeLengthChange(double length, APMPRuntime& runtime, NSErrorPtr& error);
 
     std::vector<APMPRuntimeValue> elements_;
     APMPPropertyMap properties_;
