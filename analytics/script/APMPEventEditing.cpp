@@ -68,7 +68,7 @@ private:
     }
     RuntimeValue getParamValue(Arguments values, APMPRuntime& runtime, NSErrorPtr& error) {
         APMPValueText name(runtime);
-        if (!name.read(values[0], error)) return RuntimeValue::undefined();
+        if (!name.read(values[0], error) || !runtime.chargeConversion(name.view(), error)) return RuntimeValue::undefined();
         const std::string key = APMPUTF8(name.view());
         if (!event().hasParameterName(key)) return RuntimeValue::null();
         return APMPRuntimeEntityConverter::runtimeValueFromNSObject(event().parameterForName(key), runtime, error);
@@ -167,8 +167,10 @@ public:
             error = APMPEditingError(APMPEditingErrorMissingType);
             return RuntimeValue::undefined();
         }
-        const std::u16string type = options->valueForProperty(u"type").stringValueOrError(runtime, error);
-        if (error) return RuntimeValue::undefined();
+        APMPValueText type(runtime);
+        if (!type.read(options->valueForProperty(u"type"), error) || !runtime.chargeConversion(type.view(), error)) {
+            return RuntimeValue::undefined();
+        }
         std::int64_t priority = 1000;
         if (options->hasProperty(u"priority")) {
             const double number = options->valueForProperty(u"priority").doubleValueOrError(runtime, error);
@@ -176,7 +178,7 @@ public:
             priority = APMPToUint32(number);
         }
         if (auto handler = callbackHandler_.lock()) {
-            static_cast<void>(handler->registerWithPriority(priority, values[1], APMPUTF8(type), error));
+            static_cast<void>(handler->registerWithPriority(priority, values[1], APMPUTF8(type.view()), error));
         }
         return RuntimeValue::undefined();
     }
