@@ -156,7 +156,7 @@ APMPRuntimeValue APMPArrayValue::valueForProperty(const APMPRuntimeValue& key, A
         if (!name.read(key, error)) return APMPRuntimeValue::undefined();
         if (name.view() == u"length") return APMPRuntimeValue::number(static_cast<double>(elements_.size()));
         if (!APMPIsArrayIndex(key, runtime, index)) {
-            runtime.chargeWork(name.view().size());
+            runtime.chargeName(name.view().size());
             return properties_.valueForName(name.view());
         }
     }
@@ -179,7 +179,7 @@ APMPRuntimeValue APMPArrayValue::setValueForProperty(APMPRuntimeValue value, con
             return value;
         }
         if (!APMPIsArrayIndex(key, runtime, index)) {
-            runtime.chargeWork(name.view().size());
+            runtime.chargeName(name.view().size());
             properties_.setValue(name.view(), value);
             syncAccount();
             return value;

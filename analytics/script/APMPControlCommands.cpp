@@ -117,7 +117,7 @@ Value methodCall(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NS
         return Value::undefined();
     }
     // The name is looked up among the receiver's properties.
-    runtime.chargeWork(values[1].text().size());
+    runtime.chargeName(values[1].text().size());
     std::vector<Value> methodArguments;
     if (!copyElements(values[2], methodArguments, runtime, error)) return Value::undefined();
     return values[0].applyWithName(values[1].text(), methodArguments, scope, runtime, error);

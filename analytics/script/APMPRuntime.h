@@ -189,6 +189,11 @@ public:
         work_ += units;
         if (work_ >= kUnitsPerEvaluation) static_cast<void>(settleWork());
     }
+    // Charges looking a name of `units` up: a long name is hashed, and compared where it is
+    // found, besides being read.
+    void chargeName(std::size_t units) {
+        chargeWork(units <= APMPPropertyMap::kShortName ? units : std::uint64_t{units} * kNameUnits);
+    }
     // Charges turning `text` to or from UTF-8 before it is done (error 18 past the budget).
     [[nodiscard]] bool chargeConversion(std::u16string_view text, NSErrorPtr& error);
     [[nodiscard]] bool chargeConversion(std::string_view utf8, NSErrorPtr& error);

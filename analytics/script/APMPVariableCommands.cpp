@@ -31,9 +31,7 @@ const APMPStringValue* nameValue(const Value& value, APMPRuntime& runtime, NSErr
         error = APMPError(APMPErrorArgumentKind);
         return nullptr;
     }
-    // A long name is hashed, and compared where it is found, as a lookup walks the scopes.
-    const std::size_t units = value.text().size();
-    runtime.chargeWork(units <= APMPPropertyMap::kShortName ? units : units * APMPRuntime::kNameUnits);
+    runtime.chargeName(value.text().size());
     return value.as<APMPStringValue>();
 }
 
@@ -45,7 +43,9 @@ const std::u16string* name(const Value& value, APMPRuntime& runtime, NSErrorPtr&
 // A key's string conversion names a property: read where it stands when it is a string, and
 // charged by the units a lookup hashes and compares.
 bool propertyName(const Value& key, APMPRuntime& runtime, APMPValueText& out, NSErrorPtr& error) {
-    return out.read(key, error) && runtime.chargeWork(std::uint64_t{out.view().size()} * APMPRuntime::kNameUnits, error);
+    if (!out.read(key, error)) return false;
+    runtime.chargeName(out.view().size());
+    return true;
 }
 
 Value declare(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) {
