@@ -148,6 +148,16 @@ constexpr const char* kGrowArray =
 
 std::string forever(const std::string& statement) { return R"(("42" true ("44") false ("46" )" + statement + "))"; }
 
+// `name` doubled from `first` until it holds at least `length` units or elements.
+std::string grow(const std::string& name, const std::string& first, int length) {
+    return R"(("3" ")" + name + R"(" )" + first + R"() ("42" ("23" ("16" ("15" ")" + name + R"(") "length") )" +
+           std::to_string(length) + R"() ("44") false ("46" ("3" ")" + name + R"(" ("2" ("15" ")" + name +
+           R"(") "concat" ("7" ("15" ")" + name + "\"))))))";
+}
+
+// "t": "s" with its last unit changed, so that comparing the two reads all of both.
+constexpr const char* kNearText = R"(("3" "t" ("0" ("2" ("15" "s") "slice" ("7" 0 -1)) "b")))";
+
 const std::vector<Spender>& spenders() {
     static const std::vector<Spender> all = {
         {"small strings", forever(R"(("0" "ab" 1))")},
@@ -177,6 +187,44 @@ const std::vector<Spender>& spenders() {
         {"event parameter", kGrowArray + forever(R"(("2" ("15" "e") "setParamValue" ("7" "p" ("15" "a"))))")},
         // A loop whose body is a list of a million statements, of which the first continues.
         {"long statement list", R"(("3" "b" ("46" ("6"))) ("43" ("15" "b") "length" 1048575) ("42" true ("44") false ("15" "b")))"},
+        // Sorting without a function compares texts: 4,096 references to one long text, then
+        // to two that differ only at their ends, in an order that has every pass compare them.
+        {"sort one long text", kGrowText + grow("a", R"(("7" ("15" "s")))", 4096) + forever(R"(("2" ("15" "a") "sort" ("7")))")},
+        {"sort two long texts", kGrowText + std::string(kNearText) + grow("b", R"(("7" ("15" "s") ("15" "t")))", 4096) +
+                                    forever(R"(("3" "a" ("2" ("15" "b") "slice" ("7"))) ("2" ("15" "a") "sort" ("7")))")},
+        // The matcher's steps over a whole search, every start position's together.
+        {"pattern lookahead", kGrowText + forever(R"x(("2" ("15" "s") "match" ("7" "(?=a*[bc])")))x")},
+        {"pattern search", grow("s", R"("aaaaaaaaaaaaaaaa")", 65536) + forever(R"(("2" ("15" "s") "search" ("7" "a*[bc]")))")},
+        // Elements compared by the units they compare.
+        {"array indexOf long texts", kGrowText + std::string(kNearText) + grow("a", R"(("7" ("15" "s")))", 524288) +
+                                         forever(R"(("2" ("15" "a") "indexOf" ("7" ("15" "t"))))")},
+        {"array lastIndexOf long texts", kGrowText + std::string(kNearText) + grow("a", R"(("7" ("15" "s")))", 65536) +
+                                             forever(R"(("2" ("15" "a") "lastIndexOf" ("7" ("15" "t"))))")},
+        {"string case", kGrowText + forever(R"(("2" ("15" "s") "toUpperCase" ("7")))")},
+        {"string lastIndexOf", kGrowText + std::string(R"(("3" "t" ("0" "b" ("2" ("15" "s") "slice" ("7" 0 1024)))))") +
+                                   forever(R"(("2" ("15" "s") "lastIndexOf" ("7" ("15" "t"))))")},
+        {"string replace", kGrowText + std::string(R"(("3" "t" ("0" ("15" "s") "b")))") +
+                               forever(R"(("2" ("15" "t") "replace" ("7" "b" "c")))")},
+        {"split by a long separator", kGrowText + std::string(R"(("3" "t" ("0" ("2" ("15" "s") "slice" ("7" 0 262144)) "b")))") +
+                                          forever(R"(("2" ("15" "s") "split" ("7" ("15" "t"))))")},
+        // A key the map holds, as long as a text may be, and one of the same length and hash
+        // that differs only at its end.
+        {"map key lookup", grow("s", R"("AaAaAaAaAaAaAaAa")", 524288) +
+                               R"(("3" "t" ("0" ("2" ("15" "s") "slice" ("7" 0 -2)) "BB")) ("3" "b" ("8")) ("43" ("15" "b") ("15" "s") 1))" +
+                               forever(R"(("16" ("15" "b") ("15" "s")) ("16" ("15" "b") ("15" "t")))")},
+        {"variable of a long name", kGrowText + std::string(R"(("41" ("15" "s")) ("3" ("15" "s") 1))") +
+                                        forever(R"(("15" ("15" "s")))")},
+        {"number text", forever(R"(("0" "" 1.2345678901234567e-7))")},
+        {"whole number text", forever(R"(("0" "" 1234567890123))")},
+        {"string case beyond ASCII", grow("s", R"("éééééééééééééééé")", 524288) + forever(R"(("2" ("15" "s") "toUpperCase" ("7")))")},
+        // The text turned to UTF-8 for the matcher, and patterns compiled anew each time.
+        {"pattern over a long text", kGrowText + forever(R"(("2" ("15" "s") "search" ("7" "b")))")},
+        {"pattern over a long text beyond ASCII", grow("s", R"("éééééééééééééééé")", 524288) +
+                                                      forever(R"(("2" ("15" "s") "search" ("7" "b")))")},
+        {"pattern compile", R"(("3" "b" 0))" +
+                                forever(R"x(("3" "b" ("0" ("15" "b") 1)) ("2" "x" "search" ("7" ("0" "(a|b|c|d|e|f|g|h|i|j)+k" ("15" "b")))))x")},
+        {"long pattern compile", grow("t", R"x("(?:ab|cd)")x", 2048) + R"(("3" "b" 0))" +
+                                     forever(R"(("3" "b" ("0" ("15" "b") 1)) ("2" "x" "search" ("7" ("0" ("15" "t") ("15" "b")))))")},
     };
     return all;
 }

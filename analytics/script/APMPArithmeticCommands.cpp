@@ -5,6 +5,7 @@
 #include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPStringValue.h"
+#include "analytics/script/APMPTextBuilder.h"
 
 #include <cmath>
 
@@ -35,24 +36,15 @@ Value addOrConcatenate(Arguments arguments, APMPScope&, APMPRuntime& runtime, NS
     if (!arguments[0].isStringLike() && !arguments[1].isStringLike()) {
         return binary(arguments, runtime, error, [](double a, double b) { return a + b; });
     }
-    // The texts of strings are read where they are, the rest converted, first before second;
-    // the result is built once.
-    std::u16string first, second;
-    if (!arguments[0].isString()) first = arguments[0].stringValueOrError(runtime, error);
-    if (error) return Value::undefined();
-    if (!arguments[1].isString()) second = arguments[1].stringValueOrError(runtime, error);
-    if (error) return Value::undefined();
-    const std::u16string& a = arguments[0].isString() ? arguments[0].text() : first;
-    const std::u16string& b = arguments[1].isString() ? arguments[1].text() : second;
-    if (a.size() + b.size() > APMPStringValue::kMaxLength) {
-        error = APMPError(APMPErrorArgumentKind);
+    // The operands' texts, the first completely before the second, built once: two strings'
+    // in room taken for both at once.
+    APMPTextBuilder text(runtime);
+    if (arguments[0].isString() && arguments[1].isString() &&
+        !text.reserve(arguments[0].text().size() + arguments[1].text().size(), error)) {
         return Value::undefined();
     }
-    std::u16string text;
-    text.reserve(a.size() + b.size());
-    text += a;
-    text += b;
-    return runtime.string(std::move(text), error);
+    if (!arguments[0].appendText(text, error) || !arguments[1].appendText(text, error)) return Value::undefined();
+    return text.make();
 }
 
 Value subtract(Arguments arguments, APMPScope&, APMPRuntime& runtime, NSErrorPtr& error) {

@@ -1,6 +1,8 @@
 // Array methods. Callbacks see (element, index, array), skip holes and elements past the length
 // read at the start; sorting works on a copy of the elements with a merge sort that any
-// comparator leaves sound, and writes the result back even when the comparator failed.
+// comparator leaves sound, and writes the result back even when the comparator failed. The
+// copies a method makes are held against the run's live limit before they are made, and
+// searches and comparisons are charged element by element, so the budget stops them there.
 #include "analytics/script/APMPArrayCommands.h"
 
 #include "analytics/script/APMPArrayValue.h"
@@ -10,10 +12,12 @@
 #include "analytics/script/APMPMethodCall.h"
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPStringValue.h"
+#include "analytics/script/APMPTextBuilder.h"
 
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <numeric>
 
 namespace {
 namespace arrayMethods {
@@ -39,9 +43,19 @@ struct Call : APMPMethodCall {
         }
         return Value(runtime.heap().make<APMPArrayValue>(std::move(elements)));
     }
+    // The same, for a list held while it was gathered: the array counts it from then on.
+    Value make(std::vector<Value> elements, APMPRuntime::Held& held) {
+        NSErrorPtr none;
+        static_cast<void>(held.resize(0, none));
+        return make(std::move(elements));
+    }
     // `count` elements to be copied, moved or visited.
     bool chargeElements(std::size_t count) {
         return runtime.chargeWork(std::uint64_t{count} * APMPRuntime::kElementUnits, error);
+    }
+    // `count` elements about to be copied into a list of the method's own.
+    bool holdElements(APMPRuntime::Held& held, std::size_t count) {
+        return held.resize(held.bytes() + count * sizeof(Value), error);
     }
     // The callback with (element, index, array), its arguments evaluated again as it starts.
     Value call(APMPFunctionValue& callback, std::vector<Value> values) {
@@ -121,9 +135,9 @@ Value map(Call& call) {
 
 Value hasOwnProperty(Call& call) {
     if (!call.countIs(1)) return Value::undefined();
-    const std::u16string name = call.argument(0).stringValueOrError(call.runtime, call.error);
-    if (call.error) return Value::undefined();
-    if (name == u"length") return Value::boolean(true);
+    APMPValueText name(call.runtime);
+    if (!name.read(call.argument(0), call.error)) return Value::undefined();
+    if (name.view() == u"length") return Value::boolean(true);
     const bool has = call.array.hasProperty(call.argument(0), call.runtime, call.error);
     if (call.error) return Value::undefined();
     return Value::boolean(has);
@@ -136,14 +150,14 @@ Value indexOf(Call& call) {
     if (from >= call.length()) return Value::number(-1);
     if (from < 0) from = std::max(0.0, from + call.length());
     const Value searched = call.argument(0);
-    const auto first = static_cast<std::size_t>(from);
-    for (std::size_t i = first; i < call.array.count(); ++i) {
-        if (call.array.isPresent(i) && APMPStrictlyEqual(call.array.elements()[i], searched, call.runtime)) {
-            call.runtime.chargeWork(std::uint64_t{i - first + 1} * APMPRuntime::kElementUnits);
+    for (auto i = static_cast<std::size_t>(from); i < call.array.count(); ++i) {
+        // Each element visited, and the units a comparison reads, before the next.
+        if (!call.chargeElements(1)) return Value::undefined();
+        if (call.array.isPresent(i) && APMPStrictlyEqual(call.array.elements()[i], searched, call.runtime, call.error)) {
             return Value::number(static_cast<double>(i));
         }
+        if (call.error) return Value::undefined();
     }
-    call.runtime.chargeWork(std::uint64_t{call.array.count() - first} * APMPRuntime::kElementUnits);
     return Value::number(-1);
 }
 
@@ -160,36 +174,36 @@ Value lastIndexOf(Call& call) {
     }
     if (from < 0) return Value::number(-1);
     const Value searched = call.argument(0);
-    const double last = std::min(from, call.length() - 1);
-    for (double position = last; position >= 0; --position) {
+    for (double position = std::min(from, call.length() - 1); position >= 0; --position) {
+        if (!call.chargeElements(1)) return Value::undefined();
         const auto i = static_cast<std::size_t>(position);
-        if (call.array.isPresent(i) && APMPStrictlyEqual(call.array.elements()[i], searched, call.runtime)) {
-            call.runtime.chargeWork(static_cast<std::uint64_t>(last - position + 1) * APMPRuntime::kElementUnits);
+        if (call.array.isPresent(i) && APMPStrictlyEqual(call.array.elements()[i], searched, call.runtime, call.error)) {
             return Value::number(position);
         }
+        if (call.error) return Value::undefined();
     }
-    call.runtime.chargeWork(static_cast<std::uint64_t>(last + 1) * APMPRuntime::kElementUnits);
     return Value::number(-1);
+}
+
+// The elements joined with the separator, into a string value.
+Value joined(Call& call, std::u16string_view separator) {
+    APMPTextBuilder text(call.runtime);
+    if (!call.array.appendText(text, separator, call.error)) return Value::undefined();
+    return text.make();
 }
 
 Value join(Call& call) {
     if (!call.countAtMost(1)) return Value::undefined();
-    std::u16string separator = u",";
-    if (call.has(0)) {
-        if (call.argument(0).isUndefinedOrNull()) separator.clear();
-        else separator = call.argument(0).stringValueOrError(call.runtime, call.error);
-        if (call.error) return Value::undefined();
-    }
-    std::u16string text = call.array.stringValueWithSeparator(separator, call.runtime, call.error);
-    if (call.error) return Value::undefined();
-    return call.runtime.string(std::move(text), call.error);
+    if (!call.has(0)) return joined(call, u",");
+    if (call.argument(0).isUndefinedOrNull()) return joined(call, u"");
+    APMPValueText separator(call.runtime);
+    if (!separator.read(call.argument(0), call.error)) return Value::undefined();
+    return joined(call, separator.view());
 }
 
 Value toString(Call& call) {
     if (!call.countIs(0)) return Value::undefined();
-    std::u16string text = call.array.stringValueWithSeparator(u",", call.runtime, call.error);
-    if (call.error) return Value::undefined();
-    return call.runtime.string(std::move(text), call.error);
+    return joined(call, u",");
 }
 
 Value pop(Call& call) {
@@ -203,7 +217,8 @@ Value shift(Call& call) {
 }
 
 Value push(Call& call) {
-    if (!call.chargeElements(call.arguments.size()) || !call.array.appendElements(call.arguments, call.error)) {
+    if (!call.chargeElements(call.arguments.size()) || !call.array.makeRoom(call.arguments.size(), call.runtime, call.error) ||
+        !call.array.appendElements(call.arguments, call.error)) {
         return Value::undefined();
     }
     return Value::number(call.length());
@@ -211,6 +226,7 @@ Value push(Call& call) {
 
 Value unshift(Call& call) {
     if (!call.chargeElements(call.array.count() + call.arguments.size()) ||
+        !call.array.makeRoom(call.arguments.size(), call.runtime, call.error) ||
         !call.array.prependElements(call.arguments, call.error)) {
         return Value::undefined();
     }
@@ -278,10 +294,12 @@ Value slice(Call& call) {
     if (!bound(call, 0, 0, 0, start) || !bound(call, 1, call.length(), static_cast<double>(start), end)) {
         return Value::undefined();
     }
-    if (!call.chargeElements(end - start)) return Value::undefined();
+    APMPRuntime::Held held(call.runtime);
+    if (!call.chargeElements(end - start) || !call.holdElements(held, end - start)) return Value::undefined();
     const auto& elements = call.array.elements();
     return call.make(std::vector<Value>(elements.begin() + static_cast<std::ptrdiff_t>(start),
-                                        elements.begin() + static_cast<std::ptrdiff_t>(end)));
+                                        elements.begin() + static_cast<std::ptrdiff_t>(end)),
+                     held);
 }
 
 Value splice(Call& call) {
@@ -294,19 +312,26 @@ Value splice(Call& call) {
         if (!call.integer(1, count)) return Value::undefined();
         deleteCount = clampIndex(count, static_cast<double>(call.array.count() - start));
     }
-    // Everything from the start moves.
-    if (!call.chargeElements(call.array.count() - start + call.arguments.size())) return Value::undefined();
+    // Everything from the start moves; the removed elements are a list of their own.
+    APMPRuntime::Held held(call.runtime);
+    if (!call.chargeElements(call.array.count() - start + call.arguments.size()) ||
+        !call.holdElements(held, deleteCount + call.arguments.size())) {
+        return Value::undefined();
+    }
     const std::span<const Value> inserted = call.arguments.size() > 2 ? call.arguments.subspan(2) : std::span<const Value>();
+    if (inserted.size() > deleteCount && !call.array.makeRoom(inserted.size() - deleteCount, call.runtime, call.error)) {
+        return Value::undefined();
+    }
     std::vector<Value> removed = call.array.spliceFrom(start, deleteCount, inserted, call.error);
     if (call.error) return Value::undefined();
-    return call.make(std::move(removed));
+    return call.make(std::move(removed), held);
 }
 
 // Stable bottom-up merge sort: `compare` may answer anything (inconsistently, or change the
 // array it came from) without harming the copy being sorted.
-template <class Compare>
-void mergeSort(std::vector<Value>& items, Compare&& compare) {
-    std::vector<Value> buffer(items.size());
+template <class Item, class Compare>
+void mergeSort(std::vector<Item>& items, Compare&& compare) {
+    std::vector<Item> buffer(items.size());
     for (std::size_t width = 1; width < items.size(); width *= 2) {
         for (std::size_t low = 0; low < items.size(); low += 2 * width) {
             const std::size_t middle = std::min(low + width, items.size());
@@ -323,6 +348,39 @@ void mergeSort(std::vector<Value>& items, Compare&& compare) {
     }
 }
 
+// Without a function: by the elements' texts, a string's own read where it is and any other
+// element's made once, as a string value the heap counts. Equal texts of one string compare
+// without a unit read; others by the units they compare.
+void sortByText(Call& call, std::vector<Value>& values, APMPRuntime::Held& held, NSErrorPtr& failure) {
+    // The keys, the order and its merge buffer, and the sorted list.
+    const std::size_t bytes = values.size() * (2 * sizeof(Value) + 2 * sizeof(std::uint32_t));
+    if (!held.resize(held.bytes() + bytes, failure)) return;
+    std::vector<Value> keys;
+    keys.reserve(values.size());
+    for (const Value& value : values) {
+        if (failure || value.isString()) {
+            keys.push_back(value);
+            continue;
+        }
+        APMPTextBuilder text(call.runtime);
+        if (value.appendText(text, failure) && call.runtime.checkMemory(failure)) keys.push_back(text.make());
+        else keys.push_back(value);
+    }
+    std::vector<std::uint32_t> order(values.size());
+    std::iota(order.begin(), order.end(), 0);
+    mergeSort(order, [&](std::uint32_t a, std::uint32_t b) {
+        if (failure) return 0;
+        const Value& x = keys[a];
+        const Value& y = keys[b];
+        if (x.object() == y.object()) return 0;
+        return APMPCompareText(x.text(), y.text(), call.runtime, failure);
+    });
+    std::vector<Value> sorted;
+    sorted.reserve(values.size());
+    for (std::uint32_t i : order) sorted.push_back(std::move(values[i]));
+    values.swap(sorted);
+}
+
 Value sort(Call& call) {
     if (!call.countAtMost(1)) return Value::undefined();
     if (call.array.count() <= 1) return call.receiver();
@@ -330,23 +388,22 @@ Value sort(Call& call) {
     if (call.has(0) && !(comparator = call.function(0))) return Value::undefined();
     const Value keep = call.argument(0);
     const Value receiver = call.receiver();
+    // Each pass of the merge sort compares and moves every element.
+    const double count = static_cast<double>(call.array.count());
+    const double comparisons = count * std::ceil(std::log2(count));
+    APMPRuntime::Held held(call.runtime);
+    if (!call.runtime.chargeWork(static_cast<std::uint64_t>(comparisons) * APMPRuntime::kComparisonUnits +
+                                     std::uint64_t{call.array.count()} * APMPRuntime::kElementUnits,
+                                 call.error) ||
+        !call.holdElements(held, 2 * call.array.count())) {
+        return Value::undefined();
+    }
     std::vector<Value> values;
     std::size_t undefinedCount = 0, holes = 0;
     for (const Value& element : call.array.elements()) {
         if (element.isHole()) ++holes;
         else if (element.isUndefined()) ++undefinedCount;
         else values.push_back(element);
-    }
-    // Each pass of the merge sort compares and moves every element; without a function, each
-    // element's text is made first.
-    const double count = static_cast<double>(values.size());
-    const double comparisons = values.size() > 1 ? count * std::ceil(std::log2(count)) : 0;
-    const std::uint64_t keys = comparator ? 0 : values.size();
-    if (!call.runtime.chargeWork(static_cast<std::uint64_t>(comparisons) * APMPRuntime::kComparisonUnits +
-                                     keys * APMPRuntime::kValueUnits +
-                                     std::uint64_t{call.array.count()} * APMPRuntime::kElementUnits,
-                                 call.error)) {
-        return Value::undefined();
     }
     NSErrorPtr failure;
     if (comparator) {
@@ -362,28 +419,7 @@ Value sort(Call& call) {
             return 0;
         });
     } else {
-        // Each element's text, made once.
-        std::vector<std::pair<std::u16string, Value>> keyed;
-        keyed.reserve(values.size());
-        for (const Value& value : values) {
-            std::u16string text;
-            if (!failure) {
-                text = value.stringValueOrError(call.runtime, failure);
-                if (!failure && !call.runtime.checkMemory(failure)) text.clear();
-            }
-            keyed.emplace_back(std::move(text), value);
-        }
-        std::vector<Value> indices;
-        indices.reserve(keyed.size());
-        for (std::size_t i = 0; i < keyed.size(); ++i) indices.push_back(Value::number(static_cast<double>(i)));
-        mergeSort(indices, [&](const Value& a, const Value& b) {
-            if (failure) return 0;
-            return APMPCompareText(keyed[static_cast<std::size_t>(a.number())].first,
-                                   keyed[static_cast<std::size_t>(b.number())].first, call.runtime);
-        });
-        for (std::size_t i = 0; i < indices.size(); ++i) {
-            values[i] = keyed[static_cast<std::size_t>(indices[i].number())].second;
-        }
+        sortByText(call, values, held, failure);
     }
     values.insert(values.end(), undefinedCount, Value::undefined());
     values.insert(values.end(), holes, Value::hole());
@@ -398,8 +434,12 @@ Value sort(Call& call) {
 Value concat(Call& call) {
     std::size_t count = call.array.count();
     for (const Value& argument : call.arguments) count += argument.isArray() ? argument.as<APMPArrayValue>()->count() : 1;
-    // Past the bound it fails as it always did, below; within it the copying is charged first.
-    if (count <= APMPArrayValue::kMaxLength && !call.chargeElements(count)) return Value::undefined();
+    // Past the bound it fails as it always did, below; within it the copying is charged and
+    // held first.
+    APMPRuntime::Held held(call.runtime);
+    if (count <= APMPArrayValue::kMaxLength && (!call.chargeElements(count) || !call.holdElements(held, count))) {
+        return Value::undefined();
+    }
     std::vector<Value> joined;
     joined.reserve(std::min(count, APMPArrayValue::kMaxLength));
     joined.assign(call.array.elements().begin(), call.array.elements().end());
@@ -419,7 +459,7 @@ Value concat(Call& call) {
             joined.push_back(argument);
         }
     }
-    return call.make(std::move(joined));
+    return call.make(std::move(joined), held);
 }
 
 using Method = Value (*)(Call&);

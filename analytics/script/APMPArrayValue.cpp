@@ -1,12 +1,13 @@
 // Array values: elements with holes, named properties, the length and index rules, joining.
 #include "analytics/script/APMPArrayValue.h"
 
-#include "analytics/script/APMPArrayCommands.h"
+#include "analytics/script/APMPArrayCommandEvaluator.h"
 #include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPFunctionValue.h"
 #include "analytics/script/APMPHeap.h"
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPStringValue.h"
+#include "analytics/script/APMPTextBuilder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -30,16 +31,30 @@ APMPArrayValue::APMPArrayValue(APMPHeap& heap, std::vector<APMPRuntimeValue> ele
 }
 
 void APMPArrayValue::syncAccount() {
-    const std::size_t bytes = elements_.size() * sizeof(APMPRuntimeValue) + properties_.bytes();
+    // The list's whole buffer: room taken for elements to come is memory held too.
+    const std::size_t bytes = elements_.capacity() * sizeof(APMPRuntimeValue) + properties_.bytes();
     account(static_cast<std::ptrdiff_t>(bytes) - static_cast<std::ptrdiff_t>(accountedBytes_));
     accountedBytes_ = bytes;
 }
 
-bool APMPArrayValue::chargeLengthChange(double length, APMPRuntime& runtime, NSErrorPtr& error) const {
+bool APMPArrayValue::makeRoom(std::size_t count, APMPRuntime& runtime, NSErrorPtr& error) {
+    const std::size_t needed = elements_.size() + count;
+    if (needed <= elements_.capacity() || needed > kMaxLength) return true;
+    // Doubling, as it would grow one by one, within the longest array.
+    const std::size_t capacity = std::min(kMaxLength, std::max(needed, 2 * elements_.capacity()));
+    if (!runtime.reserveMemory(capacity * sizeof(APMPRuntimeValue), error)) return false;
+    elements_.reserve(capacity);
+    syncAccount();
+    return true;
+}
+
+bool APMPArrayValue::chargeLengthChange(double length, APMPRuntime& runtime, NSErrorPtr& error) {
     // Past the bound, setLength refuses it without work.
     if (length > static_cast<double>(kMaxLength)) return true;
     const double change = std::fabs(length - static_cast<double>(elements_.size()));
-    return runtime.chargeWork(static_cast<std::uint64_t>(change) * APMPRuntime::kElementUnits, error);
+    if (!runtime.chargeWork(static_cast<std::uint64_t>(change) * APMPRuntime::kElementUnits, error)) return false;
+    return length <= static_cast<double>(elements_.size()) ||
+           makeRoom(static_cast<std::size_t>(length) - elements_.size(), runtime, error);
 }
 
 bool APMPArrayValue::withinLimit(std::size_t length, NSErrorPtr& error) const {
@@ -70,6 +85,8 @@ bool APMPArrayValue::setLength(double length, NSErrorPtr& error) {
                        std::make_move_iterator(elements_.end()));
     }
     elements_.resize(count, APMPRuntimeValue::hole());
+    // A list cut to a small part of its room gives the rest back.
+    if (elements_.size() < elements_.capacity() / 4) elements_.shrink_to_fit();
     syncAccount();
     return true;
 }
@@ -131,66 +148,73 @@ void APMPArrayValue::replaceElements(std::vector<APMPRuntimeValue> elements) {
     syncAccount();
 }
 
+// A key is read as its text first, but for a number that indexes an element, which needs none.
 APMPRuntimeValue APMPArrayValue::valueForProperty(const APMPRuntimeValue& key, APMPRuntime& runtime, NSErrorPtr& error) {
-    const std::u16string name = key.stringValueOrError(runtime, error);
-    if (error) return APMPRuntimeValue::undefined();
-    if (name == u"length") return APMPRuntimeValue::number(static_cast<double>(elements_.size()));
     double index = 0;
-    if (APMPIsArrayIndex(key, runtime, index)) {
-        return index < static_cast<double>(elements_.size()) ? elementAt(static_cast<std::size_t>(index))
-                                                              : APMPRuntimeValue::undefined();
+    APMPValueText name(runtime);
+    if (!(key.isNumber() && APMPIsArrayIndex(key, runtime, index))) {
+        if (!name.read(key, error)) return APMPRuntimeValue::undefined();
+        if (name.view() == u"length") return APMPRuntimeValue::number(static_cast<double>(elements_.size()));
+        if (!APMPIsArrayIndex(key, runtime, index)) {
+            runtime.chargeName(name.view().size());
+            return properties_.valueForName(name.view());
+        }
     }
-    runtime.chargeWork(name.size());
-    return properties_.valueForName(name);
+    return index < static_cast<double>(elements_.size()) ? elementAt(static_cast<std::size_t>(index))
+                                                          : APMPRuntimeValue::undefined();
 }
 
 APMPRuntimeValue APMPArrayValue::setValueForProperty(APMPRuntimeValue value, const APMPRuntimeValue& key, APMPRuntime& runtime, NSErrorPtr& error) {
-    const std::u16string name = key.stringValueOrError(runtime, error);
-    if (error) return APMPRuntimeValue::undefined();
-    if (name == u"length") {
-        double length = 0;
-        if (!APMPIsArrayIndex(value, runtime, length)) {
-            error = APMPError(APMPErrorInvalidArrayLength);
-            return APMPRuntimeValue::undefined();
-        }
-        if (!chargeLengthChange(length, runtime, error) || !setLength(length, error)) return APMPRuntimeValue::undefined();
-        return value;
-    }
     double index = 0;
-    if (APMPIsArrayIndex(key, runtime, index)) {
-        if (index >= static_cast<double>(elements_.size()) &&
-            (!chargeLengthChange(index + 1, runtime, error) || !setLength(index + 1, error))) {
-            return APMPRuntimeValue::undefined();
+    APMPValueText name(runtime);
+    if (!(key.isNumber() && APMPIsArrayIndex(key, runtime, index))) {
+        if (!name.read(key, error)) return APMPRuntimeValue::undefined();
+        if (name.view() == u"length") {
+            double length = 0;
+            if (!APMPIsArrayIndex(value, runtime, length)) {
+                error = APMPError(APMPErrorInvalidArrayLength);
+                return APMPRuntimeValue::undefined();
+            }
+            if (!chargeLengthChange(length, runtime, error) || !setLength(length, error)) return APMPRuntimeValue::undefined();
+            return value;
         }
-        setElement(static_cast<std::size_t>(index), value);
-        return value;
+        if (!APMPIsArrayIndex(key, runtime, index)) {
+            runtime.chargeName(name.view().size());
+            properties_.setValue(name.view(), value);
+            syncAccount();
+            return value;
+        }
     }
-    runtime.chargeWork(name.size());
-    properties_.setValue(name, value);
-    syncAccount();
+    if (index >= static_cast<double>(elements_.size()) &&
+        (!chargeLengthChange(index + 1, runtime, error) || !setLength(index + 1, error))) {
+        return APMPRuntimeValue::undefined();
+    }
+    setElement(static_cast<std::size_t>(index), value);
     return value;
 }
 
 void APMPArrayValue::removeValueForProperty(const APMPRuntimeValue& key, APMPRuntime& runtime, NSErrorPtr& error) {
-    const std::u16string name = key.stringValueOrError(runtime, error);
-    if (error) return;
     double index = 0;
-    if (APMPIsArrayIndex(key, runtime, index)) {
-        if (index < static_cast<double>(elements_.size())) setElement(static_cast<std::size_t>(index), APMPRuntimeValue::hole());
-        return;
+    APMPValueText name(runtime);
+    if (!(key.isNumber() && APMPIsArrayIndex(key, runtime, index))) {
+        if (!name.read(key, error)) return;
+        if (!APMPIsArrayIndex(key, runtime, index)) {
+            properties_.removeValueForName(name.view());
+            syncAccount();
+            return;
+        }
     }
-    properties_.removeValueForName(name);
-    syncAccount();
+    if (index < static_cast<double>(elements_.size())) setElement(static_cast<std::size_t>(index), APMPRuntimeValue::hole());
 }
 
 bool APMPArrayValue::hasProperty(const APMPRuntimeValue& key, APMPRuntime& runtime, NSErrorPtr& error) {
-    const std::u16string name = key.stringValueOrError(runtime, error);
-    if (error) return false;
     double index = 0;
-    if (APMPIsArrayIndex(key, runtime, index)) {
-        return index < static_cast<double>(elements_.size()) && isPresent(static_cast<std::size_t>(index));
+    APMPValueText name(runtime);
+    if (!(key.isNumber() && APMPIsArrayIndex(key, runtime, index))) {
+        if (!name.read(key, error)) return false;
+        if (!APMPIsArrayIndex(key, runtime, index)) return properties_.hasName(name.view());
     }
-    return properties_.hasName(name);
+    return index < static_cast<double>(elements_.size()) && isPresent(static_cast<std::size_t>(index));
 }
 
 std::vector<std::u16string> APMPArrayValue::allPropertyNames() const {
@@ -201,36 +225,24 @@ std::vector<std::u16string> APMPArrayValue::allPropertyNames() const {
     return names;
 }
 
-std::u16string APMPArrayValue::stringValueWithSeparator(std::u16string_view separator, APMPRuntime& runtime,
-                                                        NSErrorPtr& error) {
+bool APMPArrayValue::appendText(APMPTextBuilder& text, std::u16string_view separator, NSErrorPtr& error) {
+    APMPRuntime& runtime = text.runtime();
     const APMPRuntime::Nesting nesting(runtime, this);
     // Met again inside itself: empty, so a cycle prints once.
-    if (nesting.repeated()) return {};
+    if (nesting.repeated()) return true;
     if (nesting.tooDeep()) {
         error = APMPError(APMPErrorArgumentKind);
-        return {};
+        return false;
     }
-    if (!runtime.chargeWork(std::uint64_t{elements_.size()} * APMPRuntime::kElementUnits, error)) return {};
+    if (!runtime.chargeWork(std::uint64_t{elements_.size()} * APMPRuntime::kElementUnits, error)) return false;
     // Elements are read one by one: converting one never changes the array.
-    std::u16string text;
     for (std::size_t i = 0; i < elements_.size(); ++i) {
-        if (i > 0) text += separator;
+        if (i > 0 && !text.append(separator, error)) return false;
         const APMPRuntimeValue element = elements_[i];
-        if (element.isString()) {
-            text += element.text();
-        } else if (!element.isHole() && !element.isUndefinedOrNull()) {
-            // A number's digits cost about what making a value does.
-            if (element.isNumber() && !runtime.chargeWork(APMPRuntime::kValueUnits, error)) return {};
-            text += element.stringValueOrError(runtime, error);
-            if (error) return {};
-        }
-        if (text.size() > APMPStringValue::kMaxLength) {
-            error = APMPError(APMPErrorArgumentKind);
-            return {};
-        }
+        if (element.isHole() || element.isUndefinedOrNull()) continue;
+        if (!element.appendText(text, error)) return false;
     }
-    runtime.chargeWork(text.size());
-    return text;
+    return true;
 }
 
 APMPRuntimeValue APMPArrayValue::applyWithName(const std::u16string& name, std::span<const APMPRuntimeValue> arguments, APMPScope& scope,
@@ -243,7 +255,7 @@ APMPRuntimeValue APMPArrayValue::applyWithName(const std::u16string& name, std::
         const APMPRuntimeValue function = *property;
         return function.as<APMPFunctionValue>()->invokeWithArguments(arguments, scope, runtime, error);
     }
-    return APMPArrayCommands::evaluateCommand(name, *this, arguments, scope, runtime, error);
+    return runtime.arrayEvaluator().evaluateCommand(name, *this, arguments, scope, runtime, error);
 }
 
 void APMPArrayValue::trace(APMPTracer& tracer) const {

@@ -11,6 +11,7 @@
 
 class APMPRuntime;
 class APMPScope;
+class APMPTextBuilder;
 
 class APMPArrayValue final : public APMPObject {
 public:
@@ -29,6 +30,9 @@ public:
     // Undefined for a hole or beyond the end.
     APMPRuntimeValue elementAt(std::size_t index) const;
 
+    // Room for `count` more elements, held against the run's live limit before the array grows
+    // (error 18 past it); growth past kMaxLength is left to the change, which refuses it.
+    [[nodiscard]] bool makeRoom(std::size_t count, APMPRuntime& runtime, NSErrorPtr& error);
     // Error 11 past kMaxLength. A longer length appends holes, a shorter one drops elements.
     [[nodiscard]] bool setLength(double length, NSErrorPtr& error);
     void setElement(std::size_t index, APMPRuntimeValue value);
@@ -53,9 +57,9 @@ public:
     std::vector<std::u16string> allPropertyNames() const;
     const APMPPropertyMap& properties() const { return properties_; }
 
-    // Joined with the separator; holes, undefined and null as empty text; nested arrays met
-    // again (a cycle) as empty text.
-    std::u16string stringValueWithSeparator(std::u16string_view separator, APMPRuntime& runtime, NSErrorPtr& error);
+    // Appends the elements joined with the separator; holes, undefined and null as empty text;
+    // nested arrays met again (a cycle) as empty text.
+    [[nodiscard]] bool appendText(APMPTextBuilder& text, std::u16string_view separator, NSErrorPtr& error);
 
     // An own function-valued property, else the array methods.
     APMPRuntimeValue applyWithName(const std::u16string& name, std::span<const APMPRuntimeValue> arguments,
@@ -66,8 +70,8 @@ private:
     void clearReferences() override;
     void syncAccount();
     bool withinLimit(std::size_t length, NSErrorPtr& error) const;
-    // The elements a new length adds or drops, charged before the change.
-    [[nodiscard]] bool chargeLengthChange(double length, APMPRuntime& runtime, NSErrorPtr& error) const;
+    // The elements a new length adds or drops, charged (and those added held) before the change.
+    [[nodiscard]] bool chargeLengthChange(double length, APMPRuntime& runtime, NSErrorPtr& error);
 
     std::vector<APMPRuntimeValue> elements_;
     APMPPropertyMap properties_;

@@ -113,12 +113,15 @@ private:
     std::array<const APMPCommandEvaluator*, APMPCommandEvaluator::kOpcodeCount> evaluators_{};
 };
 
-// Comparison rules the loops, the switch and the array methods share.
+// Comparison rules the loops, the switch and the array methods share. Texts are compared unit
+// by unit, each comparison charged by the units it compares; one that spends the budget fails
+// with error 18.
 // "20": same kind, numbers and booleans by value (NaN equal to nothing), strings by text,
 // everything else by identity.
-bool APMPStrictlyEqual(const APMPRuntimeValue& a, const APMPRuntimeValue& b, APMPRuntime& runtime);
+bool APMPStrictlyEqual(const APMPRuntimeValue& a, const APMPRuntimeValue& b, APMPRuntime& runtime, NSErrorPtr& error);
 // -1, 0 or 1: text order when both are strings, arrays, maps or functions, else number order
 // (1 when either is NaN). Fails with a conversion's error.
 int APMPCompareValues(const APMPRuntimeValue& a, const APMPRuntimeValue& b, APMPRuntime& runtime, NSErrorPtr& error);
 // Text order by UTF-16 units.
-int APMPCompareText(std::u16string_view a, std::u16string_view b, APMPRuntime& runtime);
+int APMPCompareText(std::u16string_view a, std::u16string_view b, APMPRuntime& runtime, NSErrorPtr& error);
+bool APMPEqualText(std::u16string_view a, std::u16string_view b, APMPRuntime& runtime, NSErrorPtr& error);

@@ -75,7 +75,7 @@ APMPRuntimeValue APMPCommandRegistrar::evaluateStatement(const APMPStatementValu
         return evaluator->evaluateCommand(statement.opcode(), statement.arguments(), scope, runtime, error);
     }
     // The function evaluator: a variable of that name holding a function, else undefined.
-    runtime.chargeWork(statement.functionName().size());
+    runtime.chargeName(statement.functionName().size());
     const APMPRuntimeValue callee = scope.valueForName(statement.functionName());
     if (!callee.isFunction()) return APMPRuntimeValue::undefined();
     return callee.as<APMPFunctionValue>()->invokeWithArguments(statement.arguments(), scope, runtime, error);

@@ -9,6 +9,7 @@
 #include "analytics/script/APMPFunctionValue.h"
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPStringValue.h"
+#include "analytics/script/APMPTextBuilder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,6 +20,20 @@ namespace control {
 
 using Value = APMPRuntimeValue;
 using Arguments = std::span<const Value>;
+
+// The units the two have alike from the start: equal blocks are passed at the speed of memory,
+// then the first unequal one unit by unit.
+std::size_t commonPrefix(std::u16string_view a, std::u16string_view b) {
+    constexpr std::size_t kBlock = 256;
+    const std::size_t common = std::min(a.size(), b.size());
+    std::size_t same = 0;
+    while (same + kBlock <= common && std::memcmp(a.data() + same, b.data() + same, kBlock * sizeof(char16_t)) == 0) {
+        same += kBlock;
+    }
+    const std::size_t end = std::min(common, same + kBlock);
+    while (same < end && a[same] == b[same]) ++same;
+    return same;
+}
 
 // Categories of loose equality: undefined and null, numbers and booleans, strings, the rest.
 int category(const Value& value) {
@@ -36,12 +51,10 @@ bool looselyEqual(const Value& first, const Value& second, APMPRuntime& runtime,
     const Value& y = ordered ? second : first;
     switch (category(x)) {
         case 2: {
-            if (y.isString()) return APMPCompareText(x.text(), y.text(), runtime) == 0;
-            const std::u16string a = x.stringValueOrError(runtime, error);
-            if (error) return false;
-            const std::u16string b = y.stringValueOrError(runtime, error);
-            if (error) return false;
-            return APMPCompareText(a, b, runtime) == 0;
+            if (y.isString()) return APMPStrictlyEqual(x, y, runtime, error);
+            APMPValueText b(runtime);
+            if (!b.read(y, error)) return false;
+            return APMPEqualText(x.text(), b.view(), runtime, error);
         }
         case 1: {
             const double a = x.doubleValueOrError(runtime, error);
@@ -62,8 +75,8 @@ Value compareWith(int opcode, const Value& a, const Value& b, APMPRuntime& runti
     switch (opcode) {
         case 12: result = looselyEqual(a, b, runtime, error); break;
         case 29: result = !looselyEqual(a, b, runtime, error); break;
-        case 20: result = APMPStrictlyEqual(a, b, runtime); break;
-        case 21: result = !APMPStrictlyEqual(a, b, runtime); break;
+        case 20: result = APMPStrictlyEqual(a, b, runtime, error); break;
+        case 21: result = !APMPStrictlyEqual(a, b, runtime, error); break;
         case 23: result = APMPCompareValues(a, b, runtime, error) == -1; break;
         case 24: result = APMPCompareValues(a, b, runtime, error) <= 0; break;
         case 18: result = APMPCompareValues(b, a, runtime, error) == -1; break;
@@ -104,7 +117,7 @@ Value methodCall(Arguments arguments, APMPScope& scope, APMPRuntime& runtime, NS
         return Value::undefined();
     }
     // The name is looked up among the receiver's properties.
-    runtime.chargeWork(values[1].text().size());
+    runtime.chargeName(values[1].text().size());
     std::vector<Value> methodArguments;
     if (!copyElements(values[2], methodArguments, runtime, error)) return Value::undefined();
     return values[0].applyWithName(values[1].text(), methodArguments, scope, runtime, error);
@@ -226,7 +239,8 @@ Value switchStatement(Arguments arguments, APMPScope& scope, APMPRuntime& runtim
         if (!matched) {
             const Value candidate = runtime.evaluateStatement(cases[i], scope, error);
             if (error) return Value::undefined();
-            matched = APMPStrictlyEqual(candidate, values[0], runtime);
+            matched = APMPStrictlyEqual(candidate, values[0], runtime, error);
+            if (error) return Value::undefined();
         }
         if (!matched || i >= bodies.size()) continue;
         switch (runBody(bodies[i])) {
@@ -284,40 +298,47 @@ Value declareFunction(Arguments arguments, APMPScope& scope, APMPRuntime& runtim
 }  // namespace control
 }  // namespace
 
-bool APMPStrictlyEqual(const APMPRuntimeValue& a, const APMPRuntimeValue& b, APMPRuntime& runtime) {
+bool APMPStrictlyEqual(const APMPRuntimeValue& a, const APMPRuntimeValue& b, APMPRuntime& runtime, NSErrorPtr& error) {
     using namespace control;
     if (a.kind() != b.kind()) return false;
     switch (a.kind()) {
         case APMPRuntimeValue::Kind::Number: return a.number() == b.number();
         case APMPRuntimeValue::Kind::Boolean: return a.booleanFlag() == b.booleanFlag();
-        case APMPRuntimeValue::Kind::String: return APMPCompareText(a.text(), b.text(), runtime) == 0;
+        // One string is equal to itself without a look at its text.
+        case APMPRuntimeValue::Kind::String: return a.object() == b.object() || APMPEqualText(a.text(), b.text(), runtime, error);
         default: return a.isSameValue(b);
     }
 }
 
-int APMPCompareText(std::u16string_view a, std::u16string_view b, APMPRuntime& runtime) {
+bool APMPEqualText(std::u16string_view a, std::u16string_view b, APMPRuntime& runtime, NSErrorPtr& error) {
+    using namespace control;
+    // Texts of two lengths differ without a unit compared.
+    if (a.size() != b.size()) return false;
+    const std::size_t same = commonPrefix(a, b);
+    // The units compared: those alike, and the one that differs.
+    if (!runtime.chargeWork(std::min(a.size(), same + 1), error)) return false;
+    return same == a.size();
+}
+
+int APMPCompareText(std::u16string_view a, std::u16string_view b, APMPRuntime& runtime, NSErrorPtr& error) {
+    using namespace control;
     const std::size_t common = std::min(a.size(), b.size());
-    runtime.chargeWork(common);
-    // Equal blocks are passed at the speed of memory; the units of the first unequal one, and
-    // what follows the last block, are compared in order.
-    constexpr std::size_t kBlock = 256;
-    std::size_t same = 0;
-    while (same + kBlock <= common && std::memcmp(a.data() + same, b.data() + same, kBlock * sizeof(char16_t)) == 0) {
-        same += kBlock;
-    }
-    const int order = a.substr(same).compare(b.substr(same));
-    return order < 0 ? -1 : order > 0 ? 1 : 0;
+    const std::size_t same = commonPrefix(a, b);
+    if (!runtime.chargeWork(std::min(common, same + 1), error)) return 0;
+    if (same < common) return a[same] < b[same] ? -1 : 1;
+    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
 int APMPCompareValues(const APMPRuntimeValue& a, const APMPRuntimeValue& b, APMPRuntime& runtime, NSErrorPtr& error) {
     using namespace control;
-    if (a.isString() && b.isString()) return APMPCompareText(a.text(), b.text(), runtime);
+    if (a.isString() && b.isString()) {
+        if (a.object() == b.object()) return 0;
+        return APMPCompareText(a.text(), b.text(), runtime, error);
+    }
     if (a.isStringLike() && b.isStringLike()) {
-        const std::u16string left = a.stringValueOrError(runtime, error);
-        if (error) return 0;
-        const std::u16string right = b.stringValueOrError(runtime, error);
-        if (error) return 0;
-        return APMPCompareText(left, right, runtime);
+        APMPValueText left(runtime), right(runtime);
+        if (!left.read(a, error) || !right.read(b, error)) return 0;
+        return APMPCompareText(left.view(), right.view(), runtime, error);
     }
     const double left = a.doubleValueOrError(runtime, error);
     if (error) return 0;

@@ -12,12 +12,17 @@
 #include "analytics/script/APMPFunctionValue.h"
 #include "analytics/script/APMPMapValue.h"
 #include "analytics/script/APMPRuntimeEntityConverter.h"
+#include "analytics/script/APMPTextBuilder.h"
 
 namespace {
 namespace editing {
 
 using RuntimeValue = APMPRuntimeValue;
 using Arguments = std::span<const RuntimeValue>;
+
+// What an exception that escapes a run (memory exhausted after all, a container past its size)
+// ends the run with: it has spent a bound, and nothing is thrown past the runtime.
+NSErrorPtr thrownError() { return APMPError(APMPErrorBudgetSpent); }
 
 std::vector<std::shared_ptr<APMPBRuntimeEntity>> entities(const std::optional<Value::Array>& items) {
     std::vector<std::shared_ptr<APMPBRuntimeEntity>> out;
@@ -59,12 +64,12 @@ private:
     APMPEvent& event() const { return *eventContext_->outputEvent(); }
 
     RuntimeValue getEventName(Arguments, APMPRuntime& runtime, NSErrorPtr& error) {
-        return runtime.string(APMPUTF16(event().name()), error);
+        return runtime.string(std::string_view(event().name()), error);
     }
     RuntimeValue getParamValue(Arguments values, APMPRuntime& runtime, NSErrorPtr& error) {
-        const std::u16string name = values[0].stringValueOrError(runtime, error);
-        if (error) return RuntimeValue::undefined();
-        const std::string key = APMPUTF8(name);
+        APMPValueText name(runtime);
+        if (!name.read(values[0], error) || !runtime.chargeConversion(name.view(), error)) return RuntimeValue::undefined();
+        const std::string key = APMPUTF8(name.view());
         if (!event().hasParameterName(key)) return RuntimeValue::null();
         return APMPRuntimeEntityConverter::runtimeValueFromNSObject(event().parameterForName(key), runtime, error);
     }
@@ -79,17 +84,23 @@ private:
             error = APMPError(APMPErrorArgumentKind);
             return RuntimeValue::undefined();
         }
-        std::u16string name = values[0].stringValueOrError(runtime, error);
-        if (error) return RuntimeValue::undefined();
-        event().setName(APMPUTF8(name));
-        return runtime.string(std::move(name), error);
+        APMPValueText name(runtime);
+        std::string plain;
+        if (!name.read(values[0], error) || !APMPRuntimeEntityConverter::plainTextFromText(name.view(), runtime, plain, error)) {
+            return RuntimeValue::undefined();
+        }
+        event().setName(std::move(plain));
+        return name.value();
     }
     RuntimeValue setParamValue(Arguments values, APMPRuntime& runtime, NSErrorPtr& error) {
-        const std::u16string name = values[0].stringValueOrError(runtime, error);
-        if (error) return RuntimeValue::undefined();
+        APMPValueText text(runtime);
+        std::string name;
+        if (!text.read(values[0], error) || !APMPRuntimeEntityConverter::plainTextFromText(text.view(), runtime, name, error)) {
+            return RuntimeValue::undefined();
+        }
         const Value object = APMPRuntimeEntityConverter::objectFromRuntimeValue(values[1], runtime, error);
         if (error) return RuntimeValue::undefined();
-        event().setParameter(object, APMPUTF8(name));
+        event().setParameter(object, name);
         return values[1];
     }
 
@@ -108,8 +119,11 @@ public:
         const APMPRef<APMPFunctionValue> keep(this);
         const APMPArgumentValues values = runtime.evaluateArguments(arguments, scope, error);
         if (error) return RuntimeValue::undefined();
-        const std::u16string name = values[0].stringValueOrError(runtime, error);
-        if (error) return RuntimeValue::undefined();
+        APMPValueText text(runtime);
+        std::string name;
+        if (!text.read(values[0], error) || !APMPRuntimeEntityConverter::plainTextFromText(text.view(), runtime, name, error)) {
+            return RuntimeValue::undefined();
+        }
         const double number = values[1].doubleValueOrError(runtime, error);
         if (error) return RuntimeValue::undefined();
         if (!values[2].isMap()) {
@@ -124,7 +138,7 @@ public:
             return RuntimeValue::undefined();
         }
         const auto timestamp = static_cast<double>(APMPSaturatingInt64(APMPToInteger(number)));
-        eventContext_->logEventWithName(APMPUTF8(name), timestamp, parameters);
+        eventContext_->logEventWithName(name, timestamp, parameters);
         return RuntimeValue::undefined();
     }
 
@@ -153,8 +167,10 @@ public:
             error = APMPEditingError(APMPEditingErrorMissingType);
             return RuntimeValue::undefined();
         }
-        const std::u16string type = options->valueForProperty(u"type").stringValueOrError(runtime, error);
-        if (error) return RuntimeValue::undefined();
+        APMPValueText type(runtime);
+        if (!type.read(options->valueForProperty(u"type"), error) || !runtime.chargeConversion(type.view(), error)) {
+            return RuntimeValue::undefined();
+        }
         std::int64_t priority = 1000;
         if (options->hasProperty(u"priority")) {
             const double number = options->valueForProperty(u"priority").doubleValueOrError(runtime, error);
@@ -162,7 +178,7 @@ public:
             priority = APMPToUint32(number);
         }
         if (auto handler = callbackHandler_.lock()) {
-            static_cast<void>(handler->registerWithPriority(priority, values[1], APMPUTF8(type), error));
+            static_cast<void>(handler->registerWithPriority(priority, values[1], APMPUTF8(type.view()), error));
         }
         return RuntimeValue::undefined();
     }
@@ -214,16 +230,21 @@ bool APMPEventEditing::loadProgram(const std::shared_ptr<APMPBProgram>& program,
     using namespace editing;
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     NSErrorPtr failure;
-    const APMPRuntimeValue last = runtime_->executeStatements(
-        entities(APMPBMessageGetArray<APMPBRuntimeEntity>(program, APMPBProgram::kInstructions)), failure);
-    if (!failure && last.isControl()) failure = APMPEditingError(APMPEditingErrorControlAtTopLevel);
-    if (!failure) {
-        const auto activities = APMPBMessageGetMessage<APMPBOgtActivities>(program, APMPBProgram::kActivities);
-        const auto list = activities ? APMPBMessageGetArray<APMPBOgtActivity>(activities, APMPBOgtActivities::kActivities)
-                                     : std::nullopt;
-        for (const Value& item : list.value_or(Value::Array{})) {
-            if (!loadActivityData(item.objectAs<APMPBOgtActivity>(), failure)) break;
+    try {
+        const APMPRuntimeValue last = runtime_->executeStatements(
+            entities(APMPBMessageGetArray<APMPBRuntimeEntity>(program, APMPBProgram::kInstructions)), failure);
+        if (!failure && last.isControl()) failure = APMPEditingError(APMPEditingErrorControlAtTopLevel);
+        if (!failure) {
+            const auto activities = APMPBMessageGetMessage<APMPBOgtActivities>(program, APMPBProgram::kActivities);
+            const auto list = activities
+                                  ? APMPBMessageGetArray<APMPBOgtActivity>(activities, APMPBOgtActivities::kActivities)
+                                  : std::nullopt;
+            for (const Value& item : list.value_or(Value::Array{})) {
+                if (!loadActivityData(item.objectAs<APMPBOgtActivity>(), failure)) break;
+            }
         }
+    } catch (...) {
+        failure = thrownError();
     }
     // Loaded wherever the configuration is parsed, the editor then goes to the queue that
     // handles events.
@@ -264,15 +285,28 @@ bool APMPEventEditing::registerRuleWithName(const std::string& name, const APMPR
 bool APMPEventEditing::handleEvent(const std::shared_ptr<APMPEvent>& event, NSErrorPtr* error) {
     using namespace editing;
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    eventContext_->setInputEvent(event);
-    runtime_->resetInstructionCount();
-    APMPRef<APMPScope> scope = runtime_->getRunScope();
     NSErrorPtr failure;
-    if (!triggerCallbacks(*scope, failure)) {
+    bool edited = false;
+    try {
+        eventContext_->setInputEvent(event);
+        runtime_->resetInstructionCount();
+        APMPRef<APMPScope> scope = runtime_->getRunScope();
+        if (triggerCallbacks(*scope, failure)) edited = hasEdits() || hasCreatedEvents();
+    } catch (...) {
+        // Outside the callbacks (which restore the event they were given themselves): the event
+        // stays as it came.
+        failure = thrownError();
+        try {
+            eventContext_->setInputEvent(event);
+        } catch (...) {
+            eventContext_->setOutputEvent(event);
+        }
+    }
+    if (failure) {
         setError(error, failure);
         return false;
     }
-    return hasEdits() || hasCreatedEvents();
+    return edited;
 }
 
 bool APMPEventEditing::hasEdits() const {
@@ -284,9 +318,14 @@ bool APMPEventEditing::triggerCallbacks(APMPScope& scope, NSErrorPtr& error) {
     const APMPRuntimeValue eventObject(runtime_->heap().make<APMPEventNativeFunctions>(eventContext_));
     const std::vector<APMPRuntimeValue> arguments{eventObject};
     auto invoke = [&](const APMPRuntimeValue& callback) {
-        const APMPRuntimeValue result =
-            callback.as<APMPFunctionValue>()->invokeWithArguments(arguments, scope, *runtime_, error);
-        return error ? 2 : resultCode(result);
+        try {
+            const APMPRuntimeValue result =
+                callback.as<APMPFunctionValue>()->invokeWithArguments(arguments, scope, *runtime_, error);
+            return error ? 2 : resultCode(result);
+        } catch (...) {
+            error = thrownError();
+            return 2;
+        }
     };
     // Copies: a callback may register more callbacks while the lists are walked.
     const auto edits = callbackHandler_->editCallbacks();

@@ -28,6 +28,11 @@ public:
         return APMPRef<T>(new T(*this, std::forward<Arguments>(arguments)...));
     }
 
+    // Bytes held outside the heap's objects while a command works (a text it builds, a copy, a
+    // search's tables), counted with theirs while held.
+    void holdBytes(std::size_t bytes) { account(static_cast<std::ptrdiff_t>(bytes)); }
+    void releaseBytes(std::size_t bytes) { account(-static_cast<std::ptrdiff_t>(bytes)); }
+
     std::size_t liveBytes() const { return live_; }
     // The most bytes held at once since the last resetPeak.
     std::size_t peakBytes() const { return peak_; }

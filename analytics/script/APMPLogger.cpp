@@ -4,6 +4,7 @@
 #include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPHeap.h"
 #include "analytics/script/APMPRuntime.h"
+#include "analytics/script/APMPTextBuilder.h"
 
 namespace {
 namespace logging {
@@ -54,16 +55,25 @@ APMPRuntimeValue APMPFunctionLog::invokeWithArguments(std::span<const APMPRuntim
         if (error) return APMPRuntimeValue::undefined();
         messageAt = 1;
     }
-    const std::u16string message = values[messageAt].stringValueOrError(runtime, error);
-    if (error) return APMPRuntimeValue::undefined();
+    // Each text in UTF-8 for the log, its conversion charged and held while the line is made.
+    APMPRuntime::Held held(runtime);
+    auto plain = [&](const APMPRuntimeValue& value, std::string& out) {
+        APMPValueText text(runtime);
+        if (!text.read(value, error) || !runtime.chargeConversion(text.view(), error) ||
+            !held.resize(held.bytes() + 3 * text.view().size(), error)) {
+            return false;
+        }
+        out = APMPUTF8(text.view());
+        return true;
+    };
+    std::string message;
+    if (!plain(values[messageAt], message)) return APMPRuntimeValue::undefined();
     std::vector<std::string> context;
     for (std::size_t i = 2; i < values.size() && i < 5; ++i) {
-        const std::u16string text = values[i].stringValueOrError(runtime, error);
-        if (error) return APMPRuntimeValue::undefined();
-        context.push_back(APMPUTF8(text));
+        if (!plain(values[i], context.emplace_back())) return APMPRuntimeValue::undefined();
     }
     if (!runtime.countLogLine(error)) return APMPRuntimeValue::undefined();
-    if (logger_) logger_->logWithLevel(level, APMPUTF8(message), context, silent_, monitored_);
+    if (logger_) logger_->logWithLevel(level, message, context, silent_, monitored_);
     return APMPRuntimeValue::undefined();
 }
 

@@ -4,6 +4,7 @@
 #include "analytics/script/APMPHeap.h"
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPRuntimeEntityConverter.h"
+#include "analytics/script/APMPTextBuilder.h"
 
 APMPRequire::APMPRequire(APMPHeap& heap) : APMPFunctionValue(heap, u"require") {}
 
@@ -16,9 +17,9 @@ APMPRuntimeValue APMPRequire::invokeWithArguments(std::span<const APMPRuntimeVal
     const APMPRef<APMPRequire> keep(this);
     const APMPRuntimeValue argument = runtime.evaluateStatement(arguments[0], scope, error);
     if (error) return APMPRuntimeValue::undefined();
-    const std::u16string name = argument.stringValueOrError(runtime, error);
-    if (error) return APMPRuntimeValue::undefined();
-    const std::string key = APMPUTF8(name);
+    APMPValueText name(runtime);
+    if (!name.read(argument, error) || !runtime.chargeConversion(name.view(), error)) return APMPRuntimeValue::undefined();
+    const std::string key = APMPUTF8(name.view());
     if (const auto cached = modules_.find(key); cached != modules_.end()) return cached->second;
     APMPRuntimeValue module = runtime.provider().moduleForName(key, runtime, error);
     if (error) return APMPRuntimeValue::undefined();
@@ -65,11 +66,11 @@ APMPRuntimeValue APMPKeyValueStoreGetValue::invokeWithArguments(std::span<const 
     }
     const APMPArgumentValues values = runtime.evaluateArguments(arguments, scope, error);
     if (error) return APMPRuntimeValue::undefined();
-    const std::u16string key = values[0].stringValueOrError(runtime, error);
-    if (error) return APMPRuntimeValue::undefined();
-    const std::optional<std::string> held = getValueBlock_ ? getValueBlock_(APMPUTF8(key)) : std::nullopt;
+    APMPValueText key(runtime);
+    if (!key.read(values[0], error) || !runtime.chargeConversion(key.view(), error)) return APMPRuntimeValue::undefined();
+    const std::optional<std::string> held = getValueBlock_ ? getValueBlock_(APMPUTF8(key.view())) : std::nullopt;
     if (!held) return values[1];
-    return runtime.string(APMPUTF16(*held), error);
+    return runtime.string(std::string_view(*held), error);
 }
 
 APMPObjectProvider::APMPObjectProvider(APMPHeap& heap, std::u16string name, std::function<Value()> block)

@@ -1,23 +1,72 @@
 #include "analytics/script/APMPPropertyMap.h"
 
+#include <cstdint>
+#include <cstring>
+#include <random>
+
 namespace {
 namespace propertyMaps {
 
 std::size_t entryBytes(std::u16string_view name) { return sizeof(APMPPropertyMap::Entry) + 2 * name.size(); }
 
+std::uint64_t processSeed() {
+    static const std::uint64_t seed = [] {
+        std::random_device device;
+        return (std::uint64_t{device()} << 32) ^ device();
+    }();
+    return seed;
+}
+
+constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+
+std::uint64_t rotate(std::uint64_t value, int bits) { return (value << bits) | (value >> (64 - bits)); }
+
 }  // namespace propertyMaps
 }  // namespace
 
-std::size_t APMPPropertyMap::search(std::u16string_view name) const {
+std::size_t APMPPropertyMap::hashName(std::u16string_view name) {
+    using namespace propertyMaps;
+    const std::uint64_t seed = processSeed();
+    std::uint64_t hash = seed ^ name.size();
+    std::size_t i = 0;
+    if (name.size() >= 16) {
+        // Four lanes of four units each at a time.
+        std::uint64_t lanes[4] = {seed, rotate(seed, 16), rotate(seed, 32), rotate(seed, 48)};
+        for (; i + 16 <= name.size(); i += 16) {
+            for (std::size_t lane = 0; lane < 4; ++lane) {
+                std::uint64_t word = 0;
+                std::memcpy(&word, name.data() + i + 4 * lane, sizeof word);
+                lanes[lane] = (lanes[lane] ^ word) * kMultiplier;
+                lanes[lane] ^= lanes[lane] >> 29;
+            }
+        }
+        hash ^= lanes[0] ^ rotate(lanes[1], 13) ^ rotate(lanes[2], 29) ^ rotate(lanes[3], 47);
+    }
+    for (; i < name.size(); ++i) hash = (hash ^ name[i]) * kMultiplier;
+    hash ^= hash >> 32;
+    hash *= kMultiplier;
+    return static_cast<std::size_t>(hash ^ (hash >> 29));
+}
+
+bool APMPPropertyMap::Key::names(const Entry& entry) const {
+    using namespace propertyMaps;
+    if (entry.name.size() != name_.size()) return false;
+    if (name_.size() > kShortName && entry.hash != hash()) return false;
+    return std::memcmp(entry.name.data(), name_.data(), name_.size() * sizeof(char16_t)) == 0;
+}
+
+std::size_t APMPPropertyMap::search(const Key& key) const {
     if (entries_.size() <= kScanned) {
-        const std::size_t hash = NameHash{}(name);
         for (std::size_t i = 0; i < entries_.size(); ++i) {
-            if (entries_[i].hash == hash && entries_[i].name == name) return i;
+            if (key.names(entries_[i])) return i;
         }
         return kAbsent;
     }
-    auto found = index_.find(name);
-    return found == index_.end() ? kAbsent : found->second;
+    const auto [first, last] = index_.equal_range(key.hash());
+    for (auto at = first; at != last; ++at) {
+        if (key.names(entries_[at->second])) return at->second;
+    }
+    return kAbsent;
 }
 
 APMPRuntimeValue APMPPropertyMap::valueForName(std::u16string_view name) const {
@@ -28,7 +77,8 @@ APMPRuntimeValue APMPPropertyMap::valueForName(std::u16string_view name) const {
 void APMPPropertyMap::store(std::u16string_view name, APMPRuntimeValue value, bool immutable) {
     using namespace propertyMaps;
     if (immutable_) return;
-    const std::size_t at = position(name);
+    const Key key(name);
+    const std::size_t at = position(key);
     if (at != kAbsent) {
         Entry& entry = entries_[at];
         if (entry.immutable) return;
@@ -36,16 +86,16 @@ void APMPPropertyMap::store(std::u16string_view name, APMPRuntimeValue value, bo
         entry.immutable = immutable;
         return;
     }
-    entries_.push_back(Entry{std::u16string(name), std::move(value), immutable, NameHash{}(name)});
+    entries_.push_back(Entry{std::u16string(name), std::move(value), immutable, key.hash()});
     bytes_ += entryBytes(name);
     if (entries_.size() > kScanned) {
         if (index_.empty()) reindex();
-        else index_.emplace(entries_.back().name, entries_.size() - 1);
+        else index_.emplace(entries_.back().hash, entries_.size() - 1);
     }
 }
 
-bool APMPPropertyMap::replaceValue(std::u16string_view name, const APMPRuntimeValue& value, std::size_t* hint) {
-    const std::size_t at = position(name, hint);
+bool APMPPropertyMap::replaceValue(const Key& key, const APMPRuntimeValue& value, std::size_t* hint) {
+    const std::size_t at = position(key, hint);
     if (at == kAbsent) return false;
     Entry& entry = entries_[at];
     if (!immutable_ && !entry.immutable) entry.value = value;
@@ -55,7 +105,7 @@ bool APMPPropertyMap::replaceValue(std::u16string_view name, const APMPRuntimeVa
 void APMPPropertyMap::removeValueForName(std::u16string_view name) {
     using namespace propertyMaps;
     if (immutable_) return;
-    const std::size_t at = position(name);
+    const std::size_t at = position(Key(name));
     if (at == kAbsent || entries_[at].immutable) return;
     bytes_ -= entryBytes(name);
     // Moved out first: releasing the value may free objects that reach this map.
@@ -67,7 +117,7 @@ void APMPPropertyMap::removeValueForName(std::u16string_view name) {
 void APMPPropertyMap::reindex() {
     index_.clear();
     if (entries_.size() <= kScanned) return;
-    for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].name, i);
+    for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].hash, i);
 }
 
 std::vector<std::u16string> APMPPropertyMap::allNames() const {

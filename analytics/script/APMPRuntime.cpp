@@ -1,11 +1,13 @@
 // The runtime: scopes, module creators, statement evaluation and the bounds of a run.
 #include "analytics/script/APMPRuntime.h"
 
+#include "analytics/script/APMPArrayCommandEvaluator.h"
 #include "analytics/script/APMPCommandEvaluator.h"
 #include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPNativeModules.h"
 #include "analytics/script/APMPRuntimeEntityConverter.h"
 #include "analytics/script/APMPStatementValue.h"
+#include "analytics/script/APMPStringCommandEvaluator.h"
 #include "analytics/script/APMPStringValue.h"
 #include "platform/foundation/NSRegularExpression.h"
 
@@ -16,12 +18,22 @@ namespace runtimeBounds {
 
 using Value = APMPRuntimeValue;
 
-// The matcher's steps for a first try; each retry allows ten times more, up to the most one
-// search may take.
-constexpr std::uint32_t kFirstMatcherLimit = 1'000;
-constexpr std::uint32_t kMostMatcherLimit = 1'000'000;
-// Compiled patterns kept per runtime.
+// Compiled patterns kept per runtime, and the units of them together: their compiled code is
+// kept with them.
 constexpr std::size_t kKeptPatterns = 32;
+constexpr std::size_t kKeptPatternUnits = 16384;
+
+// One evaluation nested in another while it lives; given back however the evaluation ends.
+class Nested {
+public:
+    explicit Nested(std::uint32_t& depth) : depth_(depth) { ++depth_; }
+    ~Nested() { --depth_; }
+    Nested(const Nested&) = delete;
+    Nested& operator=(const Nested&) = delete;
+
+private:
+    std::uint32_t& depth_;
+};
 
 // Each argument evaluated in order; the first error ends the list (its value still appended).
 // Inlined where statements are run: it is the interpreter's innermost loop.
@@ -58,7 +70,9 @@ APMPRuntimeValue APMPDynamicProvider::moduleForName(const std::string& name, APM
 
 std::unique_ptr<APMPRuntime> APMPRuntime::make() { return std::unique_ptr<APMPRuntime>(new APMPRuntime()); }
 
-APMPRuntime::APMPRuntime() {
+APMPRuntime::APMPRuntime()
+    : stringEvaluator_(APMPStringCommandEvaluator::sharedInstance()),
+      arrayEvaluator_(APMPArrayCommandEvaluator::sharedInstance()) {
     initScope_ = heap_.make<APMPScope>(APMPRef<APMPScope>());
     globalScope_ = initScope_->createChildScope();
     globalScope_->addValue(u"require", APMPRuntimeValue(heap_.make<APMPRequire>()));
@@ -90,8 +104,9 @@ APMPRef<APMPScope> APMPRuntime::getRunScope() { return globalScope_->createChild
 void APMPRuntime::resetInstructionCount() {
     instructions_ = 0;
     work_ = 0;
-    matcherSteps_ = 0;
     logLines_ = 0;
+    heap_.releaseBytes(heldForRun_);
+    heldForRun_ = 0;
     // Counted references freed the last run's values already; its cycles go when allocation
     // makes a collection due, as during a run: a full walk of the heap (the loaded program
     // included) before every event would cost more than most events.
@@ -111,7 +126,7 @@ APMPRuntimeValue APMPRuntime::runStatement(const APMPRuntimeValue& value, APMPSc
     // Held while it runs: the array it came from may let go of it.
     const APMPRuntimeValue statement = value;
     const auto& command = *statement.as<APMPStatementValue>();
-    ++depth_;
+    const Nested nested(depth_);
     APMPRuntimeValue result;
     // Most statements evaluate their arguments first: done here, without the evaluator between.
     if (const APMPCommandRoutine run = command.routineAfterArguments()) {
@@ -134,7 +149,6 @@ APMPRuntimeValue APMPRuntime::runStatement(const APMPRuntimeValue& value, APMPSc
     } else {
         result = APMPCommandRegistrar::evaluateStatement(command, scope, *this, error);
     }
-    --depth_;
     if (error) return APMPRuntimeValue::undefined();
     return result;
 }
@@ -170,7 +184,17 @@ APMPRuntimeValue APMPRuntime::string(std::u16string text, NSErrorPtr& error) {
 
 APMPRuntimeValue APMPRuntime::string(std::u16string text) { return APMPRuntimeValue(heap_.make<APMPStringValue>(std::move(text))); }
 
-APMPRuntimeValue APMPRuntime::string(std::string_view utf8) { return string(APMPUTF16(utf8)); }
+APMPRuntimeValue APMPRuntime::string(std::string_view utf8, NSErrorPtr& error) {
+    // At most a unit for each byte.
+    Held converted(*this);
+    if (!chargeConversion(utf8, error) || !converted.resize(2 * utf8.size(), error)) {
+        return APMPRuntimeValue::undefined();
+    }
+    std::u16string text = APMPUTF16(utf8);
+    NSErrorPtr none;
+    static_cast<void>(converted.resize(0, none));
+    return string(std::move(text), error);
+}
 
 bool APMPRuntime::settleWork() {
     const std::uint64_t evaluations = work_ / kUnitsPerEvaluation;
@@ -181,6 +205,21 @@ bool APMPRuntime::settleWork() {
     }
     instructions_ += static_cast<std::uint32_t>(evaluations);
     return true;
+}
+
+bool APMPRuntime::chargeConversion(std::u16string_view text, NSErrorPtr& error) {
+    const bool ascii = std::all_of(text.begin(), text.end(), [](char16_t unit) { return unit < 0x80; });
+    return chargeWork(std::uint64_t{text.size()} * (ascii ? kASCIIUnits : kConvertedUnits), error);
+}
+
+bool APMPRuntime::chargeConversion(std::string_view utf8, NSErrorPtr& error) {
+    const bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char byte) { return static_cast<unsigned char>(byte) < 0x80; });
+    return chargeWork(std::uint64_t{utf8.size()} * (ascii ? kASCIIUnits : kConvertedUnits), error);
+}
+
+std::uint64_t APMPRuntime::remainingUnits() const {
+    const std::uint64_t units = std::uint64_t{kInstructionBudget - std::min(instructions_, kInstructionBudget)} * kUnitsPerEvaluation;
+    return units > work_ ? units - work_ : 0;
 }
 
 void APMPRuntime::collectIfDue() {
@@ -195,6 +234,36 @@ bool APMPRuntime::checkMemory(NSErrorPtr& error) {
     return false;
 }
 
+bool APMPRuntime::reserveMemory(std::size_t bytes, NSErrorPtr& error) {
+    const auto fits = [&] {
+        return bytes <= APMPHeap::kLiveBytesLimit && heap_.liveBytes() <= APMPHeap::kLiveBytesLimit - bytes;
+    };
+    if (fits()) return true;
+    // Only what is reachable counts against a run.
+    heap_.collect();
+    if (fits()) return true;
+    error = APMPError(APMPErrorBudgetSpent);
+    return false;
+}
+
+bool APMPRuntime::holdForRun(std::size_t bytes, NSErrorPtr& error) {
+    if (!reserveMemory(bytes, error)) return false;
+    heap_.holdBytes(bytes);
+    heldForRun_ += bytes;
+    return true;
+}
+
+bool APMPRuntime::Held::resize(std::size_t bytes, NSErrorPtr& error) {
+    if (bytes > bytes_) {
+        if (!runtime_.reserveMemory(bytes - bytes_, error)) return false;
+        runtime_.heap_.holdBytes(bytes - bytes_);
+    } else {
+        runtime_.heap_.releaseBytes(bytes_ - bytes);
+    }
+    bytes_ = bytes;
+    return true;
+}
+
 bool APMPRuntime::countLogLine(NSErrorPtr& error) {
     if (logLines_ < kMaxLogLines) {
         ++logLines_;
@@ -204,42 +273,54 @@ bool APMPRuntime::countLogLine(NSErrorPtr& error) {
     return false;
 }
 
-std::shared_ptr<NSRegularExpression> APMPRuntime::compiledPattern(const std::u16string& pattern, NSErrorPtr& error) {
+std::shared_ptr<NSRegularExpression> APMPRuntime::compiledPattern(std::u16string_view pattern, NSErrorPtr& error) {
     using namespace runtimeBounds;
     if (const auto kept = patterns_.find(pattern); kept != patterns_.end()) return kept->second;
-    chargeWork(pattern.size());
+    // Compiling takes time by the pattern's length besides its own, once for matching and once
+    // for counting.
+    if (!chargeWork(kCompileUnits + std::uint64_t{pattern.size()} * kPatternUnits, error)) return nullptr;
     auto expression = NSRegularExpression::regularExpressionWithPattern(APMPUTF8(pattern), 0, &error);
     if (!expression) return nullptr;
-    if (patterns_.size() >= kKeptPatterns) patterns_.clear();
-    patterns_.emplace(pattern, expression);
+    if (patterns_.size() >= kKeptPatterns || keptPatternUnits_ + pattern.size() > kKeptPatternUnits) {
+        patterns_.clear();
+        keptPatternUnits_ = 0;
+    }
+    if (pattern.size() <= kKeptPatternUnits) {
+        patterns_.emplace(std::u16string(pattern), expression);
+        keptPatternUnits_ += pattern.size();
+    }
     return expression;
 }
 
-std::optional<std::pair<std::size_t, std::size_t>> APMPRuntime::firstMatch(const std::u16string& pattern,
-                                                                           const std::u16string& text,
+std::optional<std::pair<std::size_t, std::size_t>> APMPRuntime::firstMatch(std::u16string_view pattern,
+                                                                           std::u16string_view text,
                                                                            NSErrorPtr& error) {
-    using namespace runtimeBounds;
     const auto expression = compiledPattern(pattern, error);
     if (!expression) return std::nullopt;
-    chargeWork(text.size());
-    // Lone surrogates become U+FFFD, one unit each: positions stay those of `text`.
-    const std::string subject = APMPUTF8(text);
-    // Each try is charged all the steps it was allowed; most searches finish in the first.
-    for (std::uint32_t limit = kFirstMatcherLimit;; limit *= 10) {
-        const std::uint64_t left = kRegularExpressionBudget - std::min(kRegularExpressionBudget, matcherSteps_);
-        const auto allowed = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, left));
-        if (allowed == 0) break;
-        bool finished = false;
-        const NSRange range = expression->rangeOfFirstMatchInString(subject, NSRange{0, NSNotFound}, allowed, finished);
-        matcherSteps_ += allowed;
-        if (finished) {
-            if (range.location == NSNotFound) return std::nullopt;
-            return std::make_pair(range.location, range.length);
-        }
-        if (allowed < limit || limit >= kMostMatcherLimit) break;
+    // The text in UTF-8, at most three bytes a unit, held while it is searched, and read
+    // through once more by the matcher before it searches. Lone surrogates become U+FFFD, one
+    // unit each: positions stay those of `text`.
+    Held subjectHeld(*this);
+    if (!chargeConversion(text, error) || !chargeWork(std::uint64_t{text.size()} * kElementUnits, error) ||
+        !subjectHeld.resize(3 * text.size(), error)) {
+        return std::nullopt;
     }
-    error = APMPError(APMPErrorBudgetSpent);
-    return std::nullopt;
+    const std::string subject = APMPUTF8(text);
+    // The matcher's work over the whole search is what the budget has left, its memory what
+    // the live limit leaves.
+    const std::size_t live = heap_.liveBytes();
+    const std::size_t room = live < APMPHeap::kLiveBytesLimit ? APMPHeap::kLiveBytesLimit - live : 0;
+    std::uint64_t work = 0;
+    bool finished = false;
+    const NSRange range = expression->rangeOfFirstMatchInString(subject, NSRange{0, NSNotFound},
+                                                                remainingUnits() / kMatcherUnits, room, work, finished);
+    if (!chargeWork(work * kMatcherUnits, error)) return std::nullopt;
+    if (!finished) {
+        budgetSpent(error);
+        return std::nullopt;
+    }
+    if (range.location == NSNotFound) return std::nullopt;
+    return std::make_pair(range.location, range.length);
 }
 
 APMPRuntime::Nesting::Nesting(APMPRuntime& runtime, const void* container) : runtime_(runtime) {

@@ -1,9 +1,11 @@
 // The interpreter of event-editing programs: the init and global scopes, the module creators
-// behind "require", the dispatch of statements to their evaluators, and the bounds that keep
-// any program from hanging or exhausting the worker queue: the instruction budget (counted by
-// the runtime itself, out of the program's reach, with the work done on values weighed into
-// it), the evaluation depth, the live memory, and the regular expressions' steps. Used on one
-// queue at a time.
+// behind "require", the dispatch of statements to their evaluators (the string and array
+// methods' taken once, when the runtime is made), and the bounds that keep any program from
+// hanging or exhausting the worker queue: the instruction budget (counted by the runtime
+// itself, out of the program's reach, with the work done on values and the regular
+// expressions' work weighed into it as it is done), the evaluation depth, and the live memory,
+// which counts what commands hold outside the heap while they work. Used on one queue at a
+// time.
 #pragma once
 
 #include "analytics/script/APMPHeap.h"
@@ -20,7 +22,9 @@
 #include <string>
 #include <vector>
 
+class APMPArrayCommandEvaluator;
 class APMPBRuntimeEntity;
+class APMPStringCommandEvaluator;
 class NSRegularExpression;
 
 // A statement's evaluated arguments. Nearly every statement has a few: those are held in place,
@@ -101,18 +105,29 @@ public:
     static constexpr std::uint32_t kInstructionBudget = 1'000'000;
     // Nested evaluations at once; deeper recursion ends with error 18 instead of the stack.
     static constexpr std::uint32_t kMaxEvaluationDepth = 400;
-    // Steps of the regular-expression matcher per run.
-    static constexpr std::uint64_t kRegularExpressionBudget = 5'000'000;
     // Work on values counts against the same budget, weighed by what it costs next to an
     // evaluation, so that a run spending the budget on it takes about as long as one of plain
-    // evaluations: this many units weigh one evaluation. A UTF-16 unit built or copied is one
-    // unit; an element copied, moved or visited, and a unit searched, weigh kElementUnits; a
-    // value (or scope) made for each element of something, or a number turned into text for
-    // it, kValueUnits; two elements compared while sorting, kComparisonUnits.
+    // evaluations: this many units weigh one evaluation. A UTF-16 unit built, copied or
+    // compared is one unit; an element copied, moved or visited, and a unit searched, weigh
+    // kElementUnits; a value (or scope) made for each element of something, or a number turned
+    // into text, kValueUnits; two elements compared while sorting, kComparisonUnits; a unit
+    // turned to or from UTF-8, kConvertedUnits (kASCIIUnits for a text all ASCII), and through
+    // a case mapping kMappedUnits (kCaseUnits for ASCII text); a long name's unit looked up,
+    // kNameUnits; a pattern compiled, kCompileUnits and kPatternUnits for each of its units;
+    // a unit of the matcher's work (NSRegularExpression::kMatcherStepWork a step),
+    // kMatcherUnits.
     static constexpr std::size_t kUnitsPerEvaluation = 128;
     static constexpr std::size_t kElementUnits = 32;
     static constexpr std::size_t kValueUnits = 768;
     static constexpr std::size_t kComparisonUnits = 128;
+    static constexpr std::size_t kConvertedUnits = 112;
+    static constexpr std::size_t kASCIIUnits = 8;
+    static constexpr std::size_t kMappedUnits = 160;
+    static constexpr std::size_t kCaseUnits = 8;
+    static constexpr std::size_t kNameUnits = 4;
+    static constexpr std::size_t kCompileUnits = 131072;
+    static constexpr std::size_t kPatternUnits = 1024;
+    static constexpr std::size_t kMatcherUnits = 4;
     // Log lines per run.
     static constexpr std::uint32_t kMaxLogLines = 1000;
 
@@ -137,6 +152,10 @@ public:
     // collection, which allocation makes due.
     void resetInstructionCount();
 
+    // The evaluators of the methods of strings and of arrays, taken when the runtime was made.
+    const APMPStringCommandEvaluator& stringEvaluator() const { return *stringEvaluator_; }
+    const APMPArrayCommandEvaluator& arrayEvaluator() const { return *arrayEvaluator_; }
+
     // Evaluates one value: a statement runs through its evaluator, anything else is itself.
     // Counts one instruction first.
     APMPRuntimeValue evaluateStatement(const APMPRuntimeValue& value, APMPScope& scope, NSErrorPtr& error) {
@@ -158,16 +177,26 @@ public:
     const APMPDynamicProvider& provider() const { return provider_; }
 
     // Values made for programs, bounded: a string past APMPStringValue::kMaxLength fails with
-    // error 10 (and gives the empty string's value).
+    // error 10 (and gives the empty string's value); its units are charged as built.
     APMPRuntimeValue string(std::u16string text, NSErrorPtr& error);
+    // A string whose text was bounded and charged as it was built.
     APMPRuntimeValue string(std::u16string text);
-    APMPRuntimeValue string(std::string_view utf8);
+    // From UTF-8: the conversion charged, and held before it is made (error 18 past either).
+    APMPRuntimeValue string(std::string_view utf8, NSErrorPtr& error);
     // Counts `units` of work done against the budget, fractions of an evaluation carried to the
     // next charge; a run it takes to the budget's end stops at its next evaluation.
     void chargeWork(std::uint64_t units) {
         work_ += units;
         if (work_ >= kUnitsPerEvaluation) static_cast<void>(settleWork());
     }
+    // Charges looking a name of `units` up: a long name is hashed, and compared where it is
+    // found, besides being read.
+    void chargeName(std::size_t units) {
+        chargeWork(units <= APMPPropertyMap::kShortName ? units : std::uint64_t{units} * kNameUnits);
+    }
+    // Charges turning `text` to or from UTF-8 before it is done (error 18 past the budget).
+    [[nodiscard]] bool chargeConversion(std::u16string_view text, NSErrorPtr& error);
+    [[nodiscard]] bool chargeConversion(std::string_view utf8, NSErrorPtr& error);
     // Counts `units` of work before it is done: false (with error 18, the budget spent) when it
     // would take the run past the budget, and the work is not to be done.
     [[nodiscard]] bool chargeWork(std::uint64_t units, NSErrorPtr& error) {
@@ -178,14 +207,39 @@ public:
     }
     // False (with error 18) once the run holds more memory than it may.
     bool checkMemory(NSErrorPtr& error);
+    // Whether `bytes` more may be held: garbage is collected first where that makes room;
+    // false (with error 18) when the run would hold more than it may.
+    [[nodiscard]] bool reserveMemory(std::size_t bytes, NSErrorPtr& error);
+    // Memory the run's plain objects take (event parameters written, events created, which
+    // live past the values they came from): counted, once reserved, until the next reset.
+    [[nodiscard]] bool holdForRun(std::size_t bytes, NSErrorPtr& error);
+
+    // Memory a command holds outside the heap while it works (a text it builds, a copy, a
+    // table), counted with the heap's from before it is taken until it goes.
+    class Held {
+    public:
+        explicit Held(APMPRuntime& runtime) : runtime_(runtime) {}
+        ~Held() { runtime_.heap_.releaseBytes(bytes_); }
+        Held(const Held&) = delete;
+        Held& operator=(const Held&) = delete;
+        // `bytes` held in all from now on; false (with error 18, the hold unchanged) when more
+        // would take the run past its live limit.
+        [[nodiscard]] bool resize(std::size_t bytes, NSErrorPtr& error);
+        std::size_t bytes() const { return bytes_; }
+
+    private:
+        APMPRuntime& runtime_;
+        std::size_t bytes_ = 0;
+    };
     // One more log line of this run; false (with error 18) past the run's allowance.
     bool countLogLine(NSErrorPtr& error);
 
     // The first match of a pattern (compiled without options) in `text`: its location and
     // length in UTF-16 units, or none. A pattern that does not compile gives the platform's
-    // error; a search past the run's matcher budget gives error 18.
-    std::optional<std::pair<std::size_t, std::size_t>> firstMatch(const std::u16string& pattern,
-                                                                  const std::u16string& text, NSErrorPtr& error);
+    // error; compiling and searching are charged as they go, and a search that would pass the
+    // budget (or the live limit) gives error 18.
+    std::optional<std::pair<std::size_t, std::size_t>> firstMatch(std::u16string_view pattern,
+                                                                  std::u16string_view text, NSErrorPtr& error);
 
     // Marks a container as being walked (joined, converted) while it lives: a walk that meets
     // it again inside itself sees a cycle, and one nested past kMaxNesting is too deep.
@@ -214,24 +268,31 @@ private:
     // Turns the whole evaluations of the work charged into instructions; false when they would
     // pass the budget (which is then spent).
     bool settleWork();
+    // Units of work the budget still pays for.
+    std::uint64_t remainingUnits() const;
     static APMPRuntimeValue budgetSpent(NSErrorPtr& error);
     // A statement's evaluation, counted already.
     APMPRuntimeValue runStatement(const APMPRuntimeValue& value, APMPScope& scope, NSErrorPtr& error);
     // Collects the heap's cycles when allocation made it due, or before the limit is judged.
     void collectIfDue();
-    std::shared_ptr<NSRegularExpression> compiledPattern(const std::u16string& pattern, NSErrorPtr& error);
+    std::shared_ptr<NSRegularExpression> compiledPattern(std::u16string_view pattern, NSErrorPtr& error);
 
     // Declared first: goes last, after every scope and value below has let go of it.
     APMPHeap heap_;
     APMPRef<APMPScope> initScope_;
     APMPRef<APMPScope> globalScope_;
     APMPDynamicProvider provider_;
+    std::shared_ptr<const APMPStringCommandEvaluator> stringEvaluator_;
+    std::shared_ptr<const APMPArrayCommandEvaluator> arrayEvaluator_;
     std::uint32_t instructions_ = 0;
     // Work charged that does not make a whole evaluation yet.
     std::uint64_t work_ = 0;
     std::uint32_t depth_ = 0;
-    std::uint64_t matcherSteps_ = 0;
     std::uint32_t logLines_ = 0;
+    // Held for the run's plain objects until the next reset.
+    std::size_t heldForRun_ = 0;
     std::vector<const void*> walking_;
-    std::map<std::u16string, std::shared_ptr<NSRegularExpression>> patterns_;
+    std::map<std::u16string, std::shared_ptr<NSRegularExpression>, std::less<>> patterns_;
+    // Units of the patterns kept.
+    std::size_t keptPatternUnits_ = 0;
 };

@@ -9,6 +9,7 @@
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPStatementValue.h"
 #include "analytics/script/APMPStringValue.h"
+#include "analytics/script/APMPTextBuilder.h"
 
 #include <cmath>
 #include <limits>
@@ -17,6 +18,24 @@ namespace {
 namespace conversion {
 
 using RuntimeValue = APMPRuntimeValue;
+
+// What a plain value takes besides its text, in an array or under a name.
+constexpr std::size_t kPlainValueBytes = sizeof(Value) + 16;
+constexpr std::size_t kPlainEntryBytes = kPlainValueBytes + sizeof(std::string) + 32;
+
+// A text in UTF-8 for a plain object, which outlives the run's values: the conversion charged,
+// held before it is made (at most three bytes a unit), and what it takes counted for the run.
+bool plainText(std::u16string_view text, APMPRuntime& runtime, std::string& out, NSErrorPtr& error) {
+    APMPRuntime::Held converting(runtime);
+    if (!runtime.chargeConversion(text, error) ||
+        !converting.resize(3 * text.size(), error)) {
+        return false;
+    }
+    out = APMPUTF8(text);
+    NSErrorPtr none;
+    static_cast<void>(converting.resize(0, none));
+    return runtime.holdForRun(out.size(), error);
+}
 
 enum EntityType : std::int32_t { kString = 1, kNumber = 2, kBoolean = 3, kStatement = 4 };
 
@@ -74,10 +93,8 @@ RuntimeValue fromObject(const Value& object, APMPRuntime& runtime, NSErrorPtr& e
             return RuntimeValue::number(object.doubleValue());
         case Value::Type::String:
             // A value made, from UTF-8.
-            if (!runtime.chargeWork(APMPRuntime::kValueUnits + std::uint64_t{object.string().size()}, error)) {
-                return RuntimeValue::undefined();
-            }
-            return runtime.string(APMPUTF16(object.string()), error);
+            if (!runtime.chargeWork(APMPRuntime::kValueUnits, error)) return RuntimeValue::undefined();
+            return runtime.string(std::string_view(object.string()), error);
         case Value::Type::Dictionary: {
             if (!runtime.chargeWork(APMPRuntime::kValueUnits, error)) return RuntimeValue::undefined();
             auto map = runtime.heap().make<APMPMapValue>();
@@ -136,7 +153,10 @@ Value toObject(const RuntimeValue& value, APMPRuntime& runtime, NSErrorPtr& erro
             }
             // A plain value made for each element.
             const auto* array = value.as<APMPArrayValue>();
-            if (!runtime.chargeWork((1 + std::uint64_t{array->count()}) * APMPRuntime::kValueUnits, error)) return Value();
+            if (!runtime.chargeWork((1 + std::uint64_t{array->count()}) * APMPRuntime::kValueUnits, error) ||
+                !runtime.holdForRun(array->count() * kPlainValueBytes, error)) {
+                return Value();
+            }
             Value::Array items;
             for (const RuntimeValue& element : array->allElements()) {
                 // A platform array holds no nil: null elements are left out, as null properties are.
@@ -153,11 +173,13 @@ Value toObject(const RuntimeValue& value, APMPRuntime& runtime, NSErrorPtr& erro
     NSErrorPtr numberError;
     const double number = value.doubleValueOrError(runtime, numberError);
     if (!numberError && !std::isnan(number)) return Value(number);
-    const std::u16string text = value.stringValueOrError(runtime, error);
+    APMPValueText text(runtime);
+    const bool converted = text.read(value, error);
     // The number's error stands even when the text came out.
     if (numberError) error = numberError;
-    if (error || !runtime.chargeWork(text.size(), error)) return Value();
-    return Value(APMPUTF8(text));
+    std::string utf8;
+    if (error || !converted || !plainText(text.view(), runtime, utf8, error)) return Value();
+    return Value(std::move(utf8));
 }
 
 void dictionaryFrom(const APMPMapValue& map, APMPRuntime& runtime, NSErrorPtr& error, Value::Dictionary& out) {
@@ -169,10 +191,14 @@ void dictionaryFrom(const APMPMapValue& map, APMPRuntime& runtime, NSErrorPtr& e
     if (!runtime.chargeWork(APMPRuntime::kValueUnits, error)) return;
     for (const auto& entry : map.properties().entries()) {
         // A plain value made for the entry, and its name to UTF-8.
-        if (!runtime.chargeWork(APMPRuntime::kValueUnits + entry.name.size(), error)) return;
+        std::string name;
+        if (!runtime.chargeWork(APMPRuntime::kValueUnits, error) || !runtime.holdForRun(kPlainEntryBytes, error) ||
+            !plainText(entry.name, runtime, name, error)) {
+            return;
+        }
         Value converted = toObject(entry.value, runtime, error);
         if (error) break;
-        if (!converted.isNull()) out.set(APMPUTF8(entry.name), std::move(converted));
+        if (!converted.isNull()) out.set(name, std::move(converted));
     }
 }
 
@@ -207,4 +233,10 @@ Value::Dictionary APMPRuntimeEntityConverter::dictionaryFromMapValue(const APMPM
     Value::Dictionary dictionary;
     dictionaryFrom(map, runtime, error, dictionary);
     return dictionary;
+}
+
+bool APMPRuntimeEntityConverter::plainTextFromText(std::u16string_view text, APMPRuntime& runtime, std::string& out,
+                                                   NSErrorPtr& error) {
+    using namespace conversion;
+    return plainText(text, runtime, out, error);
 }

@@ -7,6 +7,7 @@
 #include "platform/foundation/Value.h"
 
 #include <memory>
+#include <string>
 
 class APMPBRuntimeEntity;
 class APMPMapValue;
@@ -29,4 +30,8 @@ public:
     // The map's properties, null ones left out; the first failure ends the walk, and what was
     // made so far comes back with the error.
     static Value::Dictionary dictionaryFromMapValue(const APMPMapValue& map, APMPRuntime& runtime, NSErrorPtr& error);
+    // A text in UTF-8 for a plain object (an event's name, a parameter's): plain objects outlive
+    // the run's values, so what it takes is held for the run.
+    [[nodiscard]] static bool plainTextFromText(std::u16string_view text, APMPRuntime& runtime, std::string& out,
+                                                NSErrorPtr& error);
 };

@@ -8,13 +8,16 @@
 #include "analytics/script/APMPMapValue.h"
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPStatementValue.h"
-#include "analytics/script/APMPStringCommands.h"
+#include "analytics/script/APMPStringCommandEvaluator.h"
 #include "analytics/script/APMPStringValue.h"
+#include "analytics/script/APMPTextBuilder.h"
 #include "platform/foundation/NSString.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <iterator>
 #include <set>
 #include <utility>
 
@@ -175,16 +178,46 @@ std::u16string APMPRuntimeValue::stringValueOrError(APMPRuntime& runtime, NSErro
         case Kind::Undefined: case Kind::Hole: return u"undefined";
         case Kind::Null: return u"null";
         case Kind::Boolean: return payload_.flag ? u"true" : u"false";
-        case Kind::Number: return APMPWiden(APMPStringFromNumber(payload_.number));
-        case Kind::String:
-            runtime.chargeWork(text().size());
-            return text();
-        case Kind::Array: return as<APMPArrayValue>()->stringValueWithSeparator(u",", runtime, error);
         case Kind::Map: return u"[object Object]";
         case Kind::Function: return as<APMPFunctionValue>()->functionName();
+        case Kind::String:
+            if (!runtime.chargeWork(text().size(), error)) return {};
+            return text();
+        default: {
+            APMPTextBuilder built(runtime);
+            if (!appendText(built, error)) return {};
+            return built.take();
+        }
+    }
+}
+
+bool APMPRuntimeValue::appendText(APMPTextBuilder& text, NSErrorPtr& error) const {
+    APMPRuntime& runtime = text.runtime();
+    switch (kind_) {
+        case Kind::Undefined: case Kind::Hole: return text.append(u"undefined", error);
+        case Kind::Null: return text.append(u"null", error);
+        case Kind::Boolean: return text.append(payload_.flag ? u"true" : u"false", error);
+        case Kind::Number: {
+            // A whole number's digits come at once, for a quarter of what making a value costs;
+            // any other's shortest digits are searched for, which costs about two values.
+            const double number = payload_.number;
+            const bool whole = std::fabs(number) < 9007199254740992.0 && number == std::trunc(number);
+            if (!runtime.chargeWork(whole ? APMPRuntime::kValueUnits / 4 : 2 * APMPRuntime::kValueUnits, error)) {
+                return false;
+            }
+            const std::string digits = APMPStringFromNumber(number);
+            char16_t units[32];
+            const std::size_t count = std::min(digits.size(), std::size(units));
+            std::copy_n(digits.begin(), count, units);
+            return text.append(std::u16string_view(units, count), error);
+        }
+        case Kind::String: return text.append(this->text(), error);
+        case Kind::Array: return as<APMPArrayValue>()->appendText(text, u",", error);
+        case Kind::Map: return text.append(u"[object Object]", error);
+        case Kind::Function: return text.append(as<APMPFunctionValue>()->functionName(), error);
         default:
             error = APMPError(APMPErrorNoStringConversion);
-            return {};
+            return false;
     }
 }
 
@@ -199,10 +232,12 @@ double APMPRuntimeValue::convertedDouble(APMPRuntime& runtime, NSErrorPtr& error
             runtime.chargeWork(std::uint64_t{text().size()} * APMPRuntime::kElementUnits);
             return APMPNumberFromString(text());
         case Kind::Array: {
-            const std::u16string joined = stringValueOrError(runtime, error);
-            if (error) return std::numeric_limits<double>::quiet_NaN();
-            runtime.chargeWork(std::uint64_t{joined.size()} * APMPRuntime::kElementUnits);
-            return APMPNumberFromString(joined);
+            APMPTextBuilder joined(runtime);
+            if (!appendText(joined, error) ||
+                !runtime.chargeWork(std::uint64_t{joined.size()} * APMPRuntime::kElementUnits, error)) {
+                return std::numeric_limits<double>::quiet_NaN();
+            }
+            return APMPNumberFromString(joined.text());
         }
         case Kind::Map: case Kind::Function: return std::numeric_limits<double>::quiet_NaN();
         default:
@@ -243,7 +278,7 @@ APMPRuntimeValue APMPRuntimeValue::applyWithName(const std::u16string& name,
             error = APMPError(APMPErrorMethodOfNothing);
             return undefined();
         case Kind::String:
-            return APMPStringCommands::evaluateCommand(name, text(), arguments, scope, runtime, error);
+            return runtime.stringEvaluator().evaluateCommand(name, text(), arguments, scope, runtime, error);
         case Kind::Array:
             return as<APMPArrayValue>()->applyWithName(name, arguments, scope, runtime, error);
         case Kind::Map:
@@ -318,6 +353,13 @@ std::string APMPStringFromNumber(double value) {
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
     if (value == 0) return "0";
+    // Below 2^53 every whole number is a double of its own: its shortest digits are all of its
+    // digits.
+    if (std::fabs(value) < 9007199254740992.0 && value == std::trunc(value)) {
+        char whole[24];
+        const auto [end, ec] = std::to_chars(whole, whole + sizeof whole, static_cast<std::int64_t>(value));
+        return std::string(whole, ec == std::errc() ? end : whole);
+    }
     // The shortest digits that read back as the value, and their decimal exponent.
     char buffer[64];
     const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::scientific);
@@ -363,6 +405,19 @@ std::string APMPStringFromNumber(double value) {
 
 std::u16string APMPWiden(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
-std::string APMPUTF8(std::u16string_view text) { return NSString::fromUTF16(text); }
+// ASCII, most text, converts unit by unit; the rest through the platform.
+std::string APMPUTF8(std::u16string_view text) {
+    if (!std::all_of(text.begin(), text.end(), [](char16_t unit) { return unit < 0x80; })) return NSString::fromUTF16(text);
+    std::string out(text.size(), '\0');
+    std::transform(text.begin(), text.end(), out.begin(), [](char16_t unit) { return static_cast<char>(unit); });
+    return out;
+}
 
-std::u16string APMPUTF16(std::string_view text) { return NSString::toUTF16(text); }
+std::u16string APMPUTF16(std::string_view text) {
+    if (!std::all_of(text.begin(), text.end(), [](char byte) { return static_cast<unsigned char>(byte) < 0x80; })) {
+        return NSString::toUTF16(text);
+    }
+    std::u16string out(text.size(), u'\0');
+    std::transform(text.begin(), text.end(), out.begin(), [](char byte) { return static_cast<char16_t>(byte); });
+    return out;
+}

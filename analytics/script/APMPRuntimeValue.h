@@ -15,6 +15,7 @@
 
 class APMPRuntime;
 class APMPScope;
+class APMPTextBuilder;
 
 class APMPRuntimeValue {
 public:
@@ -100,6 +101,8 @@ public:
 
     // The conversions every value answers; each fails with its code where the kind has none.
     std::u16string stringValueOrError(APMPRuntime& runtime, NSErrorPtr& error) const;
+    // The string conversion appended to a text being built (where it is charged and held).
+    [[nodiscard]] bool appendText(APMPTextBuilder& text, NSErrorPtr& error) const;
     double doubleValueOrError(APMPRuntime& runtime, NSErrorPtr& error) const {
         return kind_ == Kind::Number ? payload_.number : convertedDouble(runtime, error);
     }

@@ -17,15 +17,17 @@ void APMPScope::change(Change&& apply) {
 }
 
 bool APMPScope::hasName(std::u16string_view name) const {
+    const APMPPropertyMap::Key key(name);
     for (const APMPScope* scope = this; scope; scope = scope->parent_.get()) {
-        if (scope->contents_.hasName(name)) return true;
+        if (scope->contents_.hasName(key)) return true;
     }
     return false;
 }
 
 APMPRuntimeValue APMPScope::valueForName(std::u16string_view name, std::size_t* hint) const {
+    const APMPPropertyMap::Key key(name);
     for (const APMPScope* scope = this; scope; scope = scope->parent_.get()) {
-        if (const APMPRuntimeValue* value = scope->contents_.find(name, hint)) return *value;
+        if (const APMPRuntimeValue* value = scope->contents_.find(key, hint)) return *value;
     }
     return APMPRuntimeValue::undefined();
 }
@@ -43,9 +45,10 @@ bool APMPScope::assignValue(std::u16string_view name, const APMPRuntimeValue& va
     // A scope with an immutable map on the way to it ignores the write, as each scope would
     // handing it on. Values are replaced in place: the memory held stays the same.
     bool writable = true;
+    const APMPPropertyMap::Key key(name);
     for (APMPScope* scope = this; scope; scope = scope->parent_.get()) {
         if (scope->contents_.isImmutable()) writable = false;
-        if (writable ? scope->contents_.replaceValue(name, value, hint) : scope->contents_.hasName(name)) return true;
+        if (writable ? scope->contents_.replaceValue(key, value, hint) : scope->contents_.hasName(key)) return true;
     }
     return false;
 }

@@ -1,5 +1,7 @@
 // String methods. Positions count UTF-16 units; number arguments go through ToInteger; a missing
-// argument reads as undefined (whose text is "undefined"). Regular expressions run through the
+// argument reads as undefined (whose text is "undefined"). Texts are read where they stand; what
+// a method builds or copies is held against the run's live limit before it is made and charged
+// as it is made, and searches are charged before they run. Regular expressions run through the
 // runtime, which bounds their work.
 #include "analytics/script/APMPStringCommands.h"
 
@@ -9,6 +11,7 @@
 #include "analytics/script/APMPMethodCall.h"
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPStringValue.h"
+#include "analytics/script/APMPTextBuilder.h"
 #include "platform/foundation/NSString.h"
 
 #include <algorithm>
@@ -26,11 +29,14 @@ struct Call : APMPMethodCall {
     const std::u16string& text;
 
     double length() const { return static_cast<double>(text.size()); }
-    bool string(std::size_t index, std::u16string& out) {
-        out = argument(index).stringValueOrError(runtime, error);
-        return !error;
+    // The argument's string conversion, read where it stands when it is a string.
+    bool string(std::size_t index, APMPValueText& out) { return out.read(argument(index), error); }
+    // A string value of a copy of `units`.
+    Value copy(std::u16string_view units) {
+        APMPTextBuilder built(runtime);
+        if (!built.append(units, error)) return Value::undefined();
+        return built.make();
     }
-    Value make(std::u16string result) { return runtime.string(std::move(result), error); }
     // `units` of text to be searched.
     bool searching(std::size_t units) {
         return runtime.chargeWork(std::uint64_t{units} * APMPRuntime::kElementUnits, error);
@@ -46,76 +52,71 @@ std::size_t clamp(double position, double length) {
 
 // Occurrences of a search text, found in time linear in the lengths of both
 // (Knuth-Morris-Pratt): a plain search takes their product on texts a program can build.
+// Backwards, it reads both texts from their ends, which finds last occurrences without a
+// reversed copy of either.
+template <bool backwards>
 class TextSearch {
 public:
     static constexpr std::size_t npos = std::u16string::npos;
 
+    // The table it keeps, in bytes, for a search of `units`.
+    static std::size_t bytes(std::size_t units) { return units * sizeof(std::uint32_t); }
+
     explicit TextSearch(std::u16string_view search) : search_(search), border_(search.size(), 0) {
         for (std::size_t i = 1, k = 0; i < search.size(); ++i) {
-            while (k > 0 && search[i] != search[k]) k = border_[k - 1];
-            if (search[i] == search[k]) ++k;
+            while (k > 0 && at(search, i) != at(search, k)) k = border_[k - 1];
+            if (at(search, i) == at(search, k)) ++k;
             border_[i] = static_cast<std::uint32_t>(k);
         }
     }
 
-    // The first occurrence at or after `from`; `from` itself for an empty search.
+    // The first occurrence at or after `from` (counted from the end of both, backwards);
+    // `from` itself for an empty search.
     std::size_t find(std::u16string_view text, std::size_t from) const {
         if (search_.empty()) return from <= text.size() ? from : npos;
         for (std::size_t i = from, k = 0; i < text.size(); ++i) {
-            while (k > 0 && text[i] != search_[k]) k = border_[k - 1];
-            if (text[i] == search_[k] && ++k == search_.size()) return i + 1 - k;
+            while (k > 0 && at(text, i) != at(search_, k)) k = border_[k - 1];
+            if (at(text, i) == at(search_, k) && ++k == search_.size()) return i + 1 - k;
         }
         return npos;
     }
 
 private:
+    static char16_t at(std::u16string_view text, std::size_t i) { return backwards ? text[text.size() - 1 - i] : text[i]; }
+
     std::u16string_view search_;
     // Per prefix of the search, the length of its longest proper border.
     std::vector<std::uint32_t> border_;
 };
 
-std::size_t findText(std::u16string_view text, std::u16string_view search, std::size_t from) {
-    return TextSearch(search).find(text, from);
-}
+using ForwardSearch = TextSearch<false>;
 
-// The last occurrence starting at or before `position`: the first of the reversed search in
-// the reversed text that could hold it.
-std::size_t findLastText(std::u16string_view text, std::u16string_view search, std::size_t position) {
-    if (search.size() > text.size()) return TextSearch::npos;
-    const std::size_t end = std::min(text.size(), position + search.size());
-    const std::u16string reversedText(text.rend() - static_cast<std::ptrdiff_t>(end), text.rend());
-    const std::u16string reversedSearch(search.rbegin(), search.rend());
-    const std::size_t found = findText(reversedText, reversedSearch, 0);
-    return found == TextSearch::npos ? found : end - found - search.size();
+// The search's table, held while it lives.
+template <bool backwards>
+bool holdTable(APMPRuntime::Held& held, std::size_t units, NSErrorPtr& error) {
+    return held.resize(TextSearch<backwards>::bytes(units), error);
 }
 
 Value charAt(Call& call) {
     double position = 0;
     if (!call.countAtMost(1) || (call.has(0) && !call.integer(0, position))) return Value::undefined();
-    if (position < 0 || position >= call.length()) return call.make({});
-    return call.make(std::u16string(1, call.text[static_cast<std::size_t>(position)]));
+    if (position < 0 || position >= call.length()) return call.copy({});
+    return call.copy(std::u16string_view(call.text).substr(static_cast<std::size_t>(position), 1));
 }
 
 Value concat(Call& call) {
-    // The texts of string arguments are read where they are; the rest are converted first.
-    std::vector<std::u16string> converted(call.arguments.size());
+    // Strings' texts are copied from where they are, into room taken for them at once; other
+    // arguments converted into the result.
     std::size_t length = call.text.size();
-    for (std::size_t i = 0; i < call.arguments.size(); ++i) {
-        const Value& argument = call.arguments[i];
-        if (!argument.isString() && !call.string(i, converted[i])) return Value::undefined();
-        length += argument.isString() ? argument.text().size() : converted[i].size();
-        if (length > APMPStringValue::kMaxLength) {
-            call.error = APMPError(APMPErrorArgumentKind);
-            return Value::undefined();
-        }
+    for (const Value& argument : call.arguments) {
+        if (argument.isString()) length += argument.text().size();
     }
-    std::u16string result;
-    result.reserve(length);
-    result += call.text;
-    for (std::size_t i = 0; i < call.arguments.size(); ++i) {
-        result += call.arguments[i].isString() ? call.arguments[i].text() : converted[i];
+    APMPTextBuilder built(call.runtime);
+    if (!built.reserve(length, call.error) || !built.append(call.text, call.error)) return Value::undefined();
+    for (const Value& argument : call.arguments) {
+        if (!argument.appendText(built, call.error)) return Value::undefined();
     }
-    return call.make(std::move(result));
+    return built.make();
 }
 
 Value hasOwnProperty(Call& call) {
@@ -128,19 +129,22 @@ Value hasOwnProperty(Call& call) {
 }
 
 Value indexOf(Call& call) {
-    std::u16string search;
+    APMPValueText search(call.runtime);
     double start = 0;
     if (!call.countAtMost(2) || !call.string(0, search) || (call.has(1) && !call.integer(1, start))) {
         return Value::undefined();
     }
-    if (search.empty()) return Value::number(-1);
-    if (!call.searching(call.text.size() + search.size())) return Value::undefined();
-    const std::size_t found = findText(call.text, search, clamp(start, call.length()));
+    if (search.view().empty()) return Value::number(-1);
+    APMPRuntime::Held table(call.runtime);
+    if (!call.searching(call.text.size() + search.view().size()) || !holdTable<false>(table, search.view().size(), call.error)) {
+        return Value::undefined();
+    }
+    const std::size_t found = ForwardSearch(search.view()).find(call.text, clamp(start, call.length()));
     return Value::number(found == std::u16string::npos ? -1 : static_cast<double>(found));
 }
 
 Value lastIndexOf(Call& call) {
-    std::u16string search;
+    APMPValueText search(call.runtime);
     if (!call.countAtMost(2) || !call.string(0, search)) return Value::undefined();
     double position = INFINITY;
     if (call.has(1)) {
@@ -148,63 +152,75 @@ Value lastIndexOf(Call& call) {
         if (call.error) return Value::undefined();
         if (!std::isnan(number)) position = APMPToInteger(number);
     }
-    if (search.empty()) return Value::number(-1);
-    // Reversed copies of both, then the search.
-    if (!call.runtime.chargeWork(call.text.size() + search.size(), call.error) ||
-        !call.searching(call.text.size() + search.size())) {
+    const std::u16string_view sought = search.view();
+    if (sought.empty()) return Value::number(-1);
+    APMPRuntime::Held table(call.runtime);
+    if (!call.searching(call.text.size() + sought.size()) || !holdTable<true>(table, sought.size(), call.error)) {
         return Value::undefined();
     }
-    const std::size_t found = findLastText(call.text, search, clamp(position, call.length()));
-    return Value::number(found == std::u16string::npos ? -1 : static_cast<double>(found));
+    if (sought.size() > call.text.size()) return Value::number(-1);
+    // The last occurrence starting at or before the position: the first, from the end, of the
+    // text that could hold it.
+    const std::size_t end = std::min(call.text.size(), clamp(position, call.length()) + sought.size());
+    const std::size_t found = TextSearch<true>(sought).find(std::u16string_view(call.text).substr(0, end), 0);
+    return Value::number(found == std::u16string::npos ? -1 : static_cast<double>(end - found - sought.size()));
 }
 
 Value match(Call& call) {
     if (!call.countAtMost(1)) return Value::undefined();
-    std::u16string pattern;
+    APMPValueText pattern(call.runtime);
     if (call.has(0) && !call.string(0, pattern)) return Value::undefined();
-    if (pattern.empty()) return call.array({call.make({})});
-    const auto range = call.runtime.firstMatch(pattern, call.text, call.error);
+    if (pattern.view().empty()) return call.array({call.copy({})});
+    const auto range = call.runtime.firstMatch(pattern.view(), call.text, call.error);
     if (call.error) return Value::undefined();
     if (!range) return Value::null();
-    return call.array({call.make(call.text.substr(range->first, range->second))});
+    const Value matched = call.copy(std::u16string_view(call.text).substr(range->first, range->second));
+    if (call.error) return Value::undefined();
+    return call.array({matched});
 }
 
 Value search(Call& call) {
     if (!call.countAtMost(1)) return Value::undefined();
-    std::u16string pattern;
+    APMPValueText pattern(call.runtime);
     if (!call.string(0, pattern)) return Value::undefined();
-    if (pattern.empty()) return Value::number(0);
-    const auto range = call.runtime.firstMatch(pattern, call.text, call.error);
+    if (pattern.view().empty()) return Value::number(0);
+    const auto range = call.runtime.firstMatch(pattern.view(), call.text, call.error);
     if (call.error) return Value::undefined();
     return Value::number(range ? static_cast<double>(range->first) : -1);
 }
 
 Value replace(Call& call) {
-    std::u16string search;
-    if (!call.countAtMost(2) || !call.string(0, search) || !call.searching(call.text.size() + search.size())) {
+    APMPValueText search(call.runtime);
+    if (!call.countAtMost(2) || !call.string(0, search)) return Value::undefined();
+    const std::u16string_view sought = search.view();
+    APMPRuntime::Held table(call.runtime);
+    if (!call.searching(call.text.size() + sought.size()) || !holdTable<false>(table, sought.size(), call.error)) {
         return Value::undefined();
     }
-    const std::size_t found = findText(call.text, search, 0);
-    if (found == std::u16string::npos) return call.make(call.text);
-    std::u16string replacement;
+    const std::size_t found = ForwardSearch(sought).find(call.text, 0);
+    if (found == std::u16string::npos) return call.copy(call.text);
+    APMPValueText replacement(call.runtime);
     const Value& with = call.argument(1);
     if (with.isFunction()) {
-        const Value result = with.as<APMPFunctionValue>()->invokeWithArguments(
-            std::vector<Value>{call.make(search), Value::number(static_cast<double>(found)), call.make(call.text)},
-            call.scope, call.runtime, call.error);
+        const Value subject = call.copy(call.text);
         if (call.error) return Value::undefined();
-        replacement = result.stringValueOrError(call.runtime, call.error);
-    } else {
-        replacement = with.stringValueOrError(call.runtime, call.error);
-    }
-    if (call.error) return Value::undefined();
-    if (call.text.size() - search.size() + replacement.size() > APMPStringValue::kMaxLength) {
-        call.error = APMPError(APMPErrorArgumentKind);
+        const Value result = with.as<APMPFunctionValue>()->invokeWithArguments(
+            std::vector<Value>{search.value(), Value::number(static_cast<double>(found)), subject}, call.scope,
+            call.runtime, call.error);
+        if (call.error || !replacement.read(result, call.error)) return Value::undefined();
+    } else if (!replacement.read(with, call.error)) {
         return Value::undefined();
     }
-    std::u16string result = call.text;
-    result.replace(found, search.size(), replacement);
-    return call.make(std::move(result));
+    // The search's text may have been given to the function as a value: its length is read
+    // from the view still held.
+    const std::u16string_view text(call.text);
+    APMPTextBuilder built(call.runtime);
+    if (!built.reserve(text.size() - sought.size() + std::min(replacement.view().size(), APMPStringValue::kMaxLength), call.error) ||
+        !built.append(text.substr(0, found), call.error) || !built.append(replacement.view(), call.error) ||
+        !built.append(text.substr(found + sought.size()), call.error)) {
+        return Value::undefined();
+    }
+    return built.make();
 }
 
 // A bound counted from the end when negative (floored at 0), else capped at the length.
@@ -218,14 +234,18 @@ Value slice(Call& call) {
         return Value::undefined();
     }
     const std::size_t from = sliceBound(start, call.length()), to = sliceBound(end, call.length());
-    if (to <= from) return call.make({});
-    return call.make(call.text.substr(from, to - from));
+    if (to <= from) return call.copy({});
+    return call.copy(std::u16string_view(call.text).substr(from, to - from));
 }
 
 Value split(Call& call) {
     if (!call.countAtMost(2)) return Value::undefined();
-    if (call.text.empty() || call.arguments.empty()) return call.array({call.make(call.text)});
-    std::u16string separator;
+    if (call.text.empty() || call.arguments.empty()) {
+        const Value whole = call.copy(call.text);
+        if (call.error) return Value::undefined();
+        return call.array({whole});
+    }
+    APMPValueText separator(call.runtime);
     if (!call.string(0, separator)) return Value::undefined();
     std::size_t limit = static_cast<std::size_t>(-1);
     if (call.has(1) && !call.argument(1).isUndefined()) {
@@ -234,10 +254,15 @@ Value split(Call& call) {
         limit = APMPToUint32(number);
     }
     if (limit == 0) return call.array({});
-    if (!call.searching(call.text.size() + separator.size())) return Value::undefined();
-    const TextSearch search(separator);
+    const std::u16string_view by = separator.view();
+    // The search's table, and the list of pieces as it grows.
+    APMPRuntime::Held held(call.runtime);
+    if (!call.searching(call.text.size() + by.size()) || !holdTable<false>(held, by.size(), call.error)) {
+        return Value::undefined();
+    }
+    const ForwardSearch search(by);
     std::vector<Value> pieces;
-    auto add = [&](std::u16string piece) {
+    auto add = [&](std::u16string_view piece) {
         // Each piece is a value of its own, besides its text.
         if (!call.runtime.chargeWork(APMPRuntime::kValueUnits + APMPRuntime::kElementUnits, call.error) ||
             !call.runtime.checkMemory(call.error)) {
@@ -247,20 +272,27 @@ Value split(Call& call) {
             call.error = APMPError(APMPErrorInvalidArrayLength);
             return false;
         }
-        pieces.push_back(call.make(std::move(piece)));
+        if (pieces.size() == pieces.capacity() &&
+            !held.resize(TextSearch<false>::bytes(by.size()) + 2 * std::max<std::size_t>(pieces.capacity(), 8) * sizeof(Value), call.error)) {
+            return false;
+        }
+        Value made = call.copy(piece);
+        if (call.error) return false;
+        pieces.push_back(std::move(made));
         return pieces.size() < limit;
     };
-    if (separator.empty()) {
-        for (char16_t unit : call.text) {
-            if (!add(std::u16string(1, unit))) break;
+    const std::u16string_view text(call.text);
+    if (by.empty()) {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (!add(text.substr(i, 1))) break;
         }
     } else {
         std::size_t from = 0;
         for (;;) {
-            const std::size_t found = search.find(call.text, from);
-            if (!add(call.text.substr(from, found == std::u16string::npos ? std::u16string::npos : found - from))) break;
+            const std::size_t found = search.find(text, from);
+            if (!add(text.substr(from, found == std::u16string::npos ? std::u16string::npos : found - from))) break;
             if (found == std::u16string::npos) break;
-            from = found + separator.size();
+            from = found + by.size();
         }
     }
     if (call.error) return Value::undefined();
@@ -274,20 +306,45 @@ Value substring(Call& call) {
     }
     std::size_t from = clamp(start, call.length()), to = clamp(end, call.length());
     if (from > to) std::swap(from, to);
-    return call.make(call.text.substr(from, to - from));
+    return call.copy(std::u16string_view(call.text).substr(from, to - from));
 }
 
-template <std::string (*map)(std::string_view)>
+template <bool upper>
 Value changeCase(Call& call) {
     if (!call.countIs(0)) return Value::undefined();
-    // To UTF-8, mapped, and back.
-    if (!call.runtime.chargeWork(3 * call.text.size(), call.error)) return Value::undefined();
-    return call.make(APMPUTF16(map(APMPUTF8(call.text))));
+    const std::u16string& text = call.text;
+    const bool ascii = std::all_of(text.begin(), text.end(), [](char16_t unit) { return unit < 0x80; });
+    APMPTextBuilder built(call.runtime);
+    if (ascii) {
+        // Mapped unit by unit, as the platform maps ASCII: the units read and written.
+        if (!call.runtime.chargeWork(std::uint64_t{text.size()} * APMPRuntime::kCaseUnits, call.error) ||
+            !built.reserve(text.size(), call.error)) {
+            return Value::undefined();
+        }
+        std::u16string& out = built.text();
+        out.resize(text.size());
+        std::transform(text.begin(), text.end(), out.begin(), [](char16_t unit) {
+            const bool change = upper ? unit >= u'a' && unit <= u'z' : unit >= u'A' && unit <= u'Z';
+            return change ? static_cast<char16_t>(upper ? unit - 32 : unit + 32) : unit;
+        });
+        return built.make();
+    }
+    // To UTF-8, each character looked up, and back: at most three bytes a unit each way, and
+    // the units of the result.
+    APMPRuntime::Held converted(call.runtime);
+    if (!call.runtime.chargeWork(std::uint64_t{text.size()} * APMPRuntime::kMappedUnits, call.error) ||
+        !converted.resize(6 * text.size() + 2 * text.size(), call.error)) {
+        return Value::undefined();
+    }
+    const std::string utf8 = APMPUTF8(text);
+    const std::u16string mapped = APMPUTF16(upper ? NSString::uppercaseString(utf8) : NSString::lowercaseString(utf8));
+    if (!built.append(mapped, call.error)) return Value::undefined();
+    return built.make();
 }
 
 Value toString(Call& call) {
     if (!call.countIs(0)) return Value::undefined();
-    return call.make(call.text);
+    return call.copy(call.text);
 }
 
 Value trim(Call& call) {
@@ -296,8 +353,8 @@ Value trim(Call& call) {
     while (begin < end && APMPIsBlank(call.text[begin])) ++begin;
     while (end > begin && APMPIsBlank(call.text[end - 1])) --end;
     // The blanks scanned; what is kept is counted as it is built.
-    call.runtime.chargeWork(call.text.size() - (end - begin));
-    return call.make(call.text.substr(begin, end - begin));
+    if (!call.runtime.chargeWork(call.text.size() - (end - begin), call.error)) return Value::undefined();
+    return call.copy(std::u16string_view(call.text).substr(begin, end - begin));
 }
 
 using Method = Value (*)(Call&);
@@ -316,10 +373,10 @@ const std::map<std::u16string, Method>& methods() {
         {u"slice", slice},
         {u"split", split},
         {u"substring", substring},
-        {u"toLowerCase", changeCase<NSString::lowercaseString>},
-        {u"toUpperCase", changeCase<NSString::uppercaseString>},
-        {u"toLocaleLowerCase", changeCase<NSString::lowercaseString>},
-        {u"toLocaleUpperCase", changeCase<NSString::uppercaseString>},
+        {u"toLowerCase", changeCase<false>},
+        {u"toUpperCase", changeCase<true>},
+        {u"toLocaleLowerCase", changeCase<false>},
+        {u"toLocaleUpperCase", changeCase<true>},
         {u"toString", toString},
         {u"trim", trim},
     };

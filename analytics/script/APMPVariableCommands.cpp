@@ -9,6 +9,7 @@
 #include "analytics/script/APMPMapValue.h"
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPStringValue.h"
+#include "analytics/script/APMPTextBuilder.h"
 
 #include <cmath>
 
@@ -30,7 +31,7 @@ const APMPStringValue* nameValue(const Value& value, APMPRuntime& runtime, NSErr
         error = APMPError(APMPErrorArgumentKind);
         return nullptr;
     }
-    runtime.chargeWork(value.text().size());
+    runtime.chargeName(value.text().size());
     return value.as<APMPStringValue>();
 }
 
@@ -39,11 +40,11 @@ const std::u16string* name(const Value& value, APMPRuntime& runtime, NSErrorPtr&
     return string ? &string->text() : nullptr;
 }
 
-// A key's string conversion names a property.
-bool propertyName(const Value& key, APMPRuntime& runtime, std::u16string& out, NSErrorPtr& error) {
-    out = key.stringValueOrError(runtime, error);
-    if (error) return false;
-    runtime.chargeWork(out.size());
+// A key's string conversion names a property: read where it stands when it is a string, and
+// charged by the units a lookup hashes and compares.
+bool propertyName(const Value& key, APMPRuntime& runtime, APMPValueText& out, NSErrorPtr& error) {
+    if (!out.read(key, error)) return false;
+    runtime.chargeName(out.view().size());
     return true;
 }
 
@@ -93,10 +94,10 @@ Value getProperty(Arguments arguments, APMPScope&, APMPRuntime& runtime, NSError
             return object.as<APMPArrayValue>()->valueForProperty(key, runtime, error);
         case Value::Kind::Map:
         case Value::Kind::Function: {
-            std::u16string property;
+            APMPValueText property(runtime);
             if (!propertyName(key, runtime, property, error)) return Value::undefined();
-            return object.isMap() ? object.as<APMPMapValue>()->valueForProperty(property)
-                                  : object.as<APMPFunctionValue>()->valueForProperty(property);
+            return object.isMap() ? object.as<APMPMapValue>()->valueForProperty(property.view())
+                                  : object.as<APMPFunctionValue>()->valueForProperty(property.view());
         }
         case Value::Kind::String: {
             const std::u16string& text = object.text();
@@ -132,10 +133,10 @@ Value setProperty(Arguments arguments, APMPScope&, APMPRuntime& runtime, NSError
             return value;
         case Value::Kind::Map:
         case Value::Kind::Function: {
-            std::u16string property;
+            APMPValueText property(runtime);
             if (!propertyName(key, runtime, property, error)) return Value::undefined();
-            if (object.isMap()) object.as<APMPMapValue>()->setValueForProperty(value, property);
-            else object.as<APMPFunctionValue>()->setValueForProperty(value, property);
+            if (object.isMap()) object.as<APMPMapValue>()->setValueForProperty(value, property.view());
+            else object.as<APMPFunctionValue>()->setValueForProperty(value, property.view());
             return value;
         }
         default:
@@ -156,9 +157,9 @@ Value mapLiteral(Arguments arguments, APMPScope&, APMPRuntime& runtime, NSErrorP
     if (!even(arguments, error)) return Value::undefined();
     auto map = runtime.heap().make<APMPMapValue>();
     for (std::size_t i = 0; i < arguments.size(); i += 2) {
-        std::u16string property;
+        APMPValueText property(runtime);
         if (!propertyName(arguments[i], runtime, property, error)) return Value::undefined();
-        map->setValueForProperty(arguments[i + 1], property);
+        map->setValueForProperty(arguments[i + 1], property.view());
     }
     return Value(map);
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <optional>
 #include <string_view>
 
@@ -102,14 +103,22 @@ pcre2_jit_stack* threadJitStack() {
 }
 
 // One search's own match data and limits, so one expression serves many threads.
+// A function the matcher calls at each callout of a pattern, with its data.
+struct Callout {
+    int (*function)(pcre2_callout_block*, void*) = nullptr;
+    void* data = nullptr;
+};
+
 class Search {
 public:
-    Search(const pcre2_code* code, bool jit, uint32_t matchLimit = kMatchLimit) : code_(code) {
+    Search(const pcre2_code* code, bool jit, uint32_t heapLimitKiB = kHeapLimitKiB, Callout callout = {})
+        : code_(code) {
         context_ = pcre2_match_context_create(nullptr);
         if (context_) {
-            pcre2_set_match_limit(context_, std::min(matchLimit, kMatchLimit));
+            pcre2_set_match_limit(context_, kMatchLimit);
             pcre2_set_depth_limit(context_, kDepthLimit);
-            pcre2_set_heap_limit(context_, kHeapLimitKiB);
+            pcre2_set_heap_limit(context_, std::min(heapLimitKiB, kHeapLimitKiB));
+            if (callout.function) pcre2_set_callout(context_, callout.function, callout.data);
             // Without a stack of its own the JIT code gets 32 KiB of the machine stack.
             pcre2_jit_stack* stack = jit ? threadJitStack() : nullptr;
             if (stack) pcre2_jit_stack_assign(context_, nullptr, stack);
@@ -137,13 +146,91 @@ private:
     pcre2_match_data* data_ = nullptr;
 };
 
+// The largest least count of a counted repeat ("{n}", "{n,}", "{n,m}") the pattern may hold,
+// read from its text: what such a repeat compares before it can fail, with no callout in
+// between. Braces that are no repeat (escaped, in a class, "\x{...}") only make it larger.
+uint32_t longestLeastCount(std::string_view pattern) {
+    uint32_t longest = 0;
+    for (std::size_t i = pattern.find('{'); i != std::string_view::npos; i = pattern.find('{', i + 1)) {
+        uint32_t count = 0;
+        std::size_t j = i + 1;
+        for (; j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9'; ++j) {
+            count = std::min<uint32_t>(count * 10 + static_cast<uint32_t>(pattern[j] - '0'), 65535);
+        }
+        if (j > i + 1 && j < pattern.size() && (pattern[j] == ',' || pattern[j] == '}')) longest = std::max(longest, count);
+    }
+    return longest;
+}
+
 }  // namespace
+
+// The work of one counted search so far, told by the callout the counted pattern has before
+// each of its items: a step for each, a start for each start position tried, the bytes the
+// matcher moved over since the last, and what the next item may compare before failing unseen
+// (a counted repeat's least count, a back reference as long as the longest group captured).
+struct NSRegularExpression::WorkCount {
+    uint64_t limit = 0;
+    uint64_t work = 0;
+    std::size_t heapLimit = 0;
+    std::size_t position = 0;
+    std::size_t start = PCRE2_UNSET;
+    uint32_t leastCount = 0;
+    bool backReferences = false;
+
+    static int callout(pcre2_callout_block* block, void* data) {
+        WorkCount& count = *static_cast<WorkCount*>(data);
+        const std::size_t at = block->current_position;
+        uint64_t work = kMatcherStepWork + (at > count.position ? at - count.position : count.position - at);
+        count.position = at;
+        if (block->start_match != count.start) {
+            count.start = block->start_match;
+            work += kMatcherStartWork;
+        }
+        uint64_t unseen = std::min<uint64_t>(count.leastCount, block->subject_length - std::min(at, block->subject_length));
+        if (count.backReferences) {
+            for (uint32_t group = 1; group < block->capture_top; ++group) {
+                const PCRE2_SIZE begin = block->offset_vector[2 * group], end = block->offset_vector[2 * group + 1];
+                if (begin != PCRE2_UNSET && end > begin) unseen = std::max<uint64_t>(unseen, end - begin);
+            }
+        }
+        count.work += work + unseen;
+        return count.work > count.limit ? PCRE2_ERROR_CALLOUT : 0;
+    }
+};
 
 struct NSRegularExpression::Compiled {
     pcre2_code* code = nullptr;
     bool jit = false;
     uint32_t groups = 0;
-    ~Compiled() { pcre2_code_free(code); }
+    uint32_t flags = 0;
+    ~Compiled() {
+        pcre2_code_free(code);
+        pcre2_code_free(counted);
+    }
+
+    // The pattern with a callout before each item, for the searches that count their work;
+    // compiled on first use (without the JIT: its code for every callout costs more than it
+    // saves). None when the callouts make it too large.
+    const pcre2_code* countedCode(const std::string& pattern) const {
+        std::call_once(countedOnce, [&] {
+            pcre2_compile_context* context = pcre2_compile_context_create(nullptr);
+            if (context) pcre2_set_newline(context, PCRE2_NEWLINE_ANY);
+            int errorCode = 0;
+            PCRE2_SIZE errorOffset = 0;
+            counted = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
+                                    flags | PCRE2_AUTO_CALLOUT, &errorCode, &errorOffset, context);
+            pcre2_compile_context_free(context);
+            uint32_t references = 0;
+            if (counted) pcre2_pattern_info(counted, PCRE2_INFO_BACKREFMAX, &references);
+            backReferences = references > 0;
+            leastCount = longestLeastCount(pattern);
+        });
+        return counted;
+    }
+    mutable std::once_flag countedOnce;
+    mutable pcre2_code* counted = nullptr;
+    mutable uint32_t leastCount = 0;
+    mutable bool backReferences = false;
 
     // Calls `onMatch(ovector, pairs)` for each match from the start of `text`, stepping past
     // empty matches as Perl does. False, logged, when the matcher gave up.
@@ -215,6 +302,7 @@ std::shared_ptr<NSRegularExpression> NSRegularExpression::regularExpressionWithP
     expression->options_ = options;
     expression->compiled_ = std::make_unique<Compiled>();
     expression->compiled_->code = code;
+    expression->compiled_->flags = flags;
     // Where the machine refuses executable memory the interpreter runs the same pattern.
     expression->compiled_->jit = pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) == 0;
     pcre2_pattern_info(code, PCRE2_INFO_CAPTURECOUNT, &expression->compiled_->groups);
@@ -233,21 +321,27 @@ std::string NSRegularExpression::escapedPatternForString(const std::string& text
 
 NSRange NSRegularExpression::rangeOfFirstMatchInString(const std::string& string, NSRange range) const {
     bool finished = false;
-    return firstMatch(string, range, kMatchLimit, nullptr, true, finished);
+    return firstMatch(string, range, nullptr, nullptr, true, finished);
 }
 
 NSRange NSRegularExpression::rangeOfFirstMatchInString(const std::string& string, NSRange range,
                                                        NSErrorPtr* error) const {
     bool finished = false;
-    return firstMatch(string, range, kMatchLimit, error, error == nullptr, finished);
+    return firstMatch(string, range, nullptr, error, error == nullptr, finished);
 }
 
 NSRange NSRegularExpression::rangeOfFirstMatchInString(const std::string& string, NSRange range,
-                                                       std::uint32_t matchLimit, bool& finished) const {
-    return firstMatch(string, range, matchLimit, nullptr, false, finished);
+                                                       std::uint64_t workLimit, std::size_t heapLimit,
+                                                       std::uint64_t& work, bool& finished) const {
+    WorkCount count;
+    count.limit = workLimit;
+    count.heapLimit = heapLimit;
+    const NSRange found = firstMatch(string, range, &count, nullptr, false, finished);
+    work = count.work;
+    return found;
 }
 
-NSRange NSRegularExpression::firstMatch(const std::string& string, NSRange range, std::uint32_t matchLimit,
+NSRange NSRegularExpression::firstMatch(const std::string& string, NSRange range, WorkCount* count,
                                         NSErrorPtr* error, bool logGivingUp, bool& finished) const {
     finished = true;
     Subject subject(string);
@@ -256,8 +350,24 @@ NSRange NSRegularExpression::firstMatch(const std::string& string, NSRange range
                                 ? subject.text().size()
                                 : subject.byteOffset(range.location + range.length);
     if (begin > end) return NSRange{NSNotFound, 0};
+    const pcre2_code* code = compiled_->code;
+    bool jit = compiled_->jit;
+    uint32_t heapLimitKiB = kHeapLimitKiB;
+    Callout callout;
+    if (count) {
+        code = compiled_->countedCode(pattern_);
+        jit = false;
+        count->leastCount = compiled_->leastCount;
+        count->backReferences = compiled_->backReferences;
+        callout = Callout{&WorkCount::callout, count};
+        heapLimitKiB = static_cast<uint32_t>(std::min<std::size_t>(count->heapLimit / 1024, kHeapLimitKiB));
+        if (!code) {
+            finished = false;
+            return NSRange{NSNotFound, 0};
+        }
+    }
     // The range is the whole subject: anchors hold at its ends and nothing outside is seen.
-    Search search(compiled_->code, compiled_->jit, matchLimit);
+    Search search(code, jit, heapLimitKiB, callout);
     const int rc = search.run(subject.text().substr(begin, end - begin), 0, 0);
     if (rc == PCRE2_ERROR_NOMATCH) return NSRange{NSNotFound, 0};
     if (rc < 0) {

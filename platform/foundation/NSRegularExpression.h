@@ -51,11 +51,18 @@ public:
     // limits gives {NSNotFound, 0} with *error (code NSRegularExpressionMatchLimitError) and logs
     // nothing.
     NSRange rangeOfFirstMatchInString(const std::string& string, NSRange range, NSErrorPtr* error) const;
-    // As above, with at most `matchLimit` steps of the matcher (fewer than its own limit): where
-    // the search gives up first, `finished` is false and nothing is logged, so that a caller
-    // can charge the steps to a budget of its own and try again with more.
-    NSRange rangeOfFirstMatchInString(const std::string& string, NSRange range, std::uint32_t matchLimit,
-                                      bool& finished) const;
+    // Work of the matcher as the search below counts it: each of its steps weighs this many
+    // units, each start position it tries this many more, each byte of the subject it moves
+    // over (or may compare at once) one.
+    static constexpr std::uint64_t kMatcherStepWork = 64;
+    static constexpr std::uint64_t kMatcherStartWork = 192;
+    // As above, with the matcher's work bounded over the whole search, every start position's
+    // together (the expression's own limits bound each start position alone): at most
+    // `workLimit` units, counted as it goes, and at most `heapLimit` bytes of memory of its
+    // own. `work` tells what the search took; where it gave up first, `finished` is false and
+    // nothing is logged, so that a caller can charge the work to a budget of its own.
+    NSRange rangeOfFirstMatchInString(const std::string& string, NSRange range, std::uint64_t workLimit,
+                                      std::size_t heapLimit, std::uint64_t& work, bool& finished) const;
     // 0 when matching exceeded the limits.
     std::size_t numberOfMatchesInString(const std::string& string) const;
     // The ranges of all matches, each with its capture groups (NSNotFound for a group that did not
@@ -65,7 +72,10 @@ public:
 private:
     struct Compiled;
 
-    NSRange firstMatch(const std::string& string, NSRange range, std::uint32_t matchLimit, NSErrorPtr* error,
+    struct WorkCount;
+
+    // `count`, when given, bounds the work over the whole search and the matcher's memory.
+    NSRange firstMatch(const std::string& string, NSRange range, WorkCount* count, NSErrorPtr* error,
                        bool logGivingUp, bool& finished) const;
 
     std::string pattern_;

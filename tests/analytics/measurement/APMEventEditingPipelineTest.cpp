@@ -13,6 +13,8 @@
 #include "tests/analytics/audience/AudienceTestSupport.h"
 #include "tests/analytics/script/assembler/ScriptAssembler.h"
 
+#include <new>
+
 namespace {
 
 std::shared_ptr<APMPBProgram> program(const std::string& instructions, const std::string& activity = "rule") {
@@ -106,6 +108,29 @@ TEST_F(APMEventEditingPipelineTest, AFailingOrEndlessProgramStoresTheEventUnedit
     // Each event has its own budget: the next one is edited as before.
     logNumbered("look", 3);
     EXPECT_EQ(rawEventNumbers("seen"), (std::vector<long long>{3}));
+}
+
+// An exception inside an edit (here from a module's creator) fails it as any error does: the
+// event is stored as it came, and the worker queue goes on with the next.
+TEST_F(APMEventEditingPipelineTest, AnEditThatThrowsStoresTheEventUnedited) {
+    start();
+    ASSERT_TRUE(configure(program(R"(
+        ("52" "register" ("require" "internal.registerCallback"))
+        ("50" "edit" ("7" "e") ("2" ("15" "e") "setEventName" ("7" "seen")) ("require" "test.throwing") ("36" 0))
+        ("50" "rule" ("7" "r") ("register" 0 ("15" "edit") ("8" "type" "edit"))))")));
+    const auto editing = editor();
+    ASSERT_TRUE(editing);
+    engine()->scheduler()->dispatchSyncOnWorkerQueueBlockID("test", [&] {
+        editing->setModuleCreator("test.throwing",
+                                  [](APMPRuntime&) -> std::optional<APMPRuntimeValue> { throw std::bad_alloc(); });
+    });
+    LogCapture capture;
+    logNumbered("thrown", 7);
+    logNumbered("again", 8);
+    EXPECT_EQ(rawEventNumbers("thrown"), (std::vector<long long>{7}));
+    EXPECT_EQ(rawEventNumbers("again"), (std::vector<long long>{8}));
+    EXPECT_TRUE(rawEventValues("seen", "n").empty());
+    EXPECT_EQ(capture.matching("[I-ACS023223]").size(), 2u);
 }
 
 TEST_F(APMEventEditingPipelineTest, TheSwitchOffLetsEventsPassUnedited) {

@@ -26,7 +26,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <random>
+#include <stdexcept>
 
 namespace {
 
@@ -40,6 +42,14 @@ std::vector<std::shared_ptr<APMPBRuntimeEntity>> entities(const std::string& tex
 
 RV run(APMPRuntime& runtime, const std::string& text, NSErrorPtr& error) {
     return runtime.executeStatements(entities(text), error);
+}
+
+// `name` doubled from `first` until it holds at least `length` units or elements.
+std::string grow(const std::string& name, const std::string& first, int length) {
+    const std::string variable = R"(("15" ")" + name + R"("))";
+    return R"(("41" ")" + name + R"(") ("3" ")" + name + R"(" )" + first + R"() ("42" ("23" ("16" )" + variable +
+           R"( "length") )" + std::to_string(length) + R"() ("44") false ("46" ("3" ")" + name + R"(" ("2" )" + variable +
+           R"( "concat" ("7" )" + variable + ")))))";
 }
 
 std::shared_ptr<APMPBProgram> program(const std::string& instructions, const std::string& activity = "rule") {
@@ -95,7 +105,7 @@ TEST(APMPHeapTest, GarbageIsCollectedDuringALongRunToo) {
     const std::string pad(1000, 'p');
     run(*runtime, R"(("41" "i" "m") ("3" "i" 0)
         ("42" ("23" ("15" "i") 30000) ("3" "i" ("0" ("15" "i") 1)) false
-              ("46" ("3" "m" ("8" "pad" ("0" ")" + pad + R"(" ("15" "i")))) ("43" ("15" "m") "self" ("15" "m")))))",
+              ("46" ("3" "m" ("8" "pad" ("0" ")" + pad + R"(" ""))) ("43" ("15" "m") "self" ("15" "m")))))",
         error);
     EXPECT_FALSE(error) << error->description() << " after " << runtime->getInstructionCount() << " instructions, "
                         << runtime->heap().liveBytes() << " bytes live";
@@ -146,6 +156,41 @@ TEST(APMPHeapTest, ArgumentValuesHoldEachValueOnceInPlaceSpilledAndMoved) {
     EXPECT_EQ(runtime->heap().objectCount(), before);
 }
 
+// A sort without a function compares its elements' texts where they are: many references to
+// one long text take neither memory nor work by its length.
+TEST(APMPHeapTest, SortingReferencesToOneLongTextCopiesNoText) {
+    auto runtime = APMPRuntime::make();
+    NSErrorPtr error;
+    run(*runtime, grow("s", R"("aaaaaaaaaaaaaaaa")", 524288) + grow("a", R"(("7" ("15" "s") "b"))", 512), error);
+    ASSERT_FALSE(error);
+    runtime->heap().resetPeak();
+    const std::uint32_t before = runtime->getInstructionCount();
+    run(*runtime, R"(("2" ("15" "a") "sort" ("7")))", error);
+    EXPECT_FALSE(error) << error->description();
+    EXPECT_LT(runtime->getInstructionCount() - before, 10000u);
+    EXPECT_LT(runtime->peakBytes(), std::size_t{4} << 20);
+}
+
+// What a command builds outside the heap counts against the live limit before it is made: a
+// text that would take the run past it fails the command with error 18 instead.
+TEST(APMPHeapTest, ATextBeingBuiltCountsAgainstTheLiveLimit) {
+    auto runtime = APMPRuntime::make();
+    NSErrorPtr error;
+    run(*runtime, grow("s", R"("aaaaaaaaaaaaaaaa")", 524288) + R"(("41" "a") ("3" "a" ("7")) ("43" ("15" "a") "length" 1048575))",
+        error);
+    ASSERT_FALSE(error);
+    // Filled up to a megabyte and a half short of the limit: the two megabytes of two copies of
+    // the text do not fit.
+    const std::size_t room = APMPHeap::kLiveBytesLimit - runtime->heap().liveBytes();
+    const std::size_t elements = (room - (std::size_t{3} << 19)) / sizeof(RV);
+    run(*runtime, R"(("41" "b") ("3" "b" ("7")) ("43" ("15" "b") "length" )" + std::to_string(elements) + ")", error);
+    ASSERT_FALSE(error);
+    runtime->heap().resetPeak();
+    run(*runtime, R"(("0" ("15" "s") ("15" "s")))", error);
+    EXPECT_TRUE(error && error->code() == APMPErrorBudgetSpent);
+    EXPECT_LE(runtime->peakBytes(), APMPHeap::kLiveBytesLimit);
+}
+
 TEST(APMPHeapTest, ValuesKeptPastTheirRuntimeAreEmptiedAndStaySafe) {
     RV kept;
     {
@@ -167,10 +212,11 @@ TEST(APMPBudgetTest, LoopsCopyingLargeValuesStopAtTheBudgetAfterBoundedWork) {
     auto copies = [](const std::string& first) {
         auto runtime = APMPRuntime::make();
         NSErrorPtr error;
+        // The last copy goes before the next is made: the two together would pass the live limit.
         run(*runtime, R"(("41" "v" "w" "n") ("3" "n" 0) ("3" "v" )" + first + R"()
             ("42" ("23" ("16" ("15" "v") "length") 524288) ("44") false ("46" ("3" "v" ("2" ("15" "v") "concat" ("7" ("15" "v"))))))
             ("42" true ("44") false
-                  ("46" ("3" "w" ("2" ("15" "v") "concat" ("7" ("15" "v")))) ("3" "n" ("0" ("15" "n") 1)))))",
+                  ("46" ("3" "w" ("44")) ("3" "w" ("2" ("15" "v") "concat" ("7" ("15" "v")))) ("3" "n" ("0" ("15" "n") 1)))))",
             error);
         EXPECT_TRUE(error && error->domain() == kAPMPErrorDomain && error->code() == APMPErrorBudgetSpent)
             << (error ? error->description() : "no error");
@@ -183,6 +229,74 @@ TEST(APMPBudgetTest, LoopsCopyingLargeValuesStopAtTheBudgetAfterBoundedWork) {
     const double arrays = copies(R"(("7" 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16))");
     EXPECT_GE(arrays, 1);
     EXPECT_LE(arrays * (1 << 20), 4 << 20) << arrays << " arrays built";
+}
+
+// One call whose work grows with its operands (all start positions of a pattern together, an
+// array's elements compared unit by unit, the comparisons of a sort) ends at the budget with
+// error 18 inside the call, not once it is done.
+TEST(APMPBudgetTest, SingleCallsStopAtTheBudgetWhereTheirWorkGrows) {
+    const std::string near = R"(("41" "t") ("3" "t" ("0" ("2" ("15" "s") "slice" ("7" 0 -1)) "b")))";
+    const std::pair<std::string, std::string> calls[] = {
+        {grow("s", R"("aaaaaaaaaaaaaaaa")", 32768), R"x(("2" ("15" "s") "match" ("7" "(?=a*[bc])")))x"},
+        {grow("s", R"("aaaaaaaaaaaaaaaa")", 16384), R"x(("2" ("15" "s") "search" ("7" "a*[bc]")))x"},
+        {grow("s", R"("aaaaaaaaaaaaaaaa")", 16384) + near + grow("a", R"(("7" ("15" "s")))", 16384),
+         R"(("2" ("15" "a") "indexOf" ("7" ("15" "t"))))"},
+        {grow("s", R"("aaaaaaaaaaaaaaaa")", 16384) + near + grow("a", R"(("7" ("15" "s")))", 16384),
+         R"(("2" ("15" "a") "lastIndexOf" ("7" ("15" "t"))))"},
+        // Sixteen texts alike but for their ends, over and over.
+        {grow("s", R"("aaaaaaaaaaaaaaaa")", 65536) +
+             R"(("41" "i" "c") ("3" "c" ("7")) ("3" "i" 0) ("42" ("23" ("15" "i") 16) ("3" "i" ("0" ("15" "i") 1)) false
+                   ("46" ("2" ("15" "c") "push" ("7" ("0" ("15" "s") ("15" "i")))))))" +
+             grow("a", R"(("15" "c"))", 512),
+         R"(("2" ("15" "a") "sort" ("7")))"},
+    };
+    for (const auto& [operands, call] : calls) {
+        auto runtime = APMPRuntime::make();
+        NSErrorPtr error;
+        run(*runtime, operands, error);
+        ASSERT_FALSE(error) << call;
+        run(*runtime, call, error);
+        EXPECT_TRUE(error && error->code() == APMPErrorBudgetSpent) << call;
+        EXPECT_EQ(runtime->getInstructionCount(), APMPRuntime::kInstructionBudget) << call;
+    }
+}
+
+// Work that costs more than copying its units is charged by what it costs: case changes, the
+// digits of a number, compiling a pattern, looking up a long name.
+TEST(APMPBudgetTest, WorkIsChargedByWhatItCosts) {
+    const std::string ascii = grow("s", R"("aaaaaaaaaaaaaaaa")", 65536);
+    const auto loop = [](const std::string& body) {
+        return R"(("41" "i") ("3" "i" 0) ("42" ("23" ("15" "i") 1000) ("3" "i" ("0" ("15" "i") 1)) false ("46" )" + body + "))";
+    };
+    // The evaluations charged for `work` after `operands`.
+    const auto charged = [](const std::string& operands, const std::string& work) {
+        auto runtime = APMPRuntime::make();
+        NSErrorPtr error;
+        run(*runtime, operands, error);
+        EXPECT_FALSE(error) << work;
+        const std::uint32_t before = runtime->getInstructionCount();
+        run(*runtime, work, error);
+        EXPECT_FALSE(error) << work;
+        return runtime->getInstructionCount() - before;
+    };
+    const struct {
+        std::string operands;
+        std::string work;
+        std::uint64_t units;
+    } charges[] = {
+        {ascii, R"(("2" ("15" "s") "toUpperCase" ("7")))", 65536 * APMPRuntime::kCaseUnits},
+        {grow("s", R"("éééééééééééééééé")", 65536), R"(("2" ("15" "s") "toUpperCase" ("7")))",
+         65536 * APMPRuntime::kMappedUnits},
+        {"", R"(("2" "abc" "search" ("7" "(b|c)+")))", APMPRuntime::kCompileUnits},
+        {ascii + R"(("41" ("15" "s")))", R"(("15" ("15" "s")))", 65536 * APMPRuntime::kNameUnits},
+        {ascii + R"(("41" "m") ("3" "m" ("8")))", R"(("16" ("15" "m") ("15" "s")))", 65536 * APMPRuntime::kNameUnits},
+    };
+    for (const auto& charge : charges) {
+        EXPECT_GE(charged(charge.operands, charge.work), charge.units / APMPRuntime::kUnitsPerEvaluation) << charge.work;
+    }
+    // A number's digits, against a text as long as them.
+    EXPECT_GE(charged("", loop(R"(("0" "" 0.12345678901234567))")) - charged("", loop(R"(("0" "" "0.12345678901234567"))")),
+              1000 * 2 * APMPRuntime::kValueUnits / APMPRuntime::kUnitsPerEvaluation);
 }
 
 TEST(APMPValuesTest, FiniteNumbersPrintAndReadBackExactly) {
@@ -378,6 +492,32 @@ TEST(APMPEventTest, TheMeasurementEventClassTakesEditedEventsBack) {
     EXPECT_EQ(event->timestamp(), 1700000000.25);
 }
 
+// An exception inside a run (here from a module's creator) fails the load or the edit with
+// error 18 and goes no further; the event stays as it came and the next one is edited as ever.
+TEST(APMPEventTest, AnExceptionInAnEditFailsItAndTheEventStaysAsItCame) {
+    auto editing = APMPEventEditing::make();
+    editing->setModuleCreator("throwing", [](APMPRuntime&) -> std::optional<RV> { throw std::bad_alloc(); });
+    ASSERT_TRUE(editing->loadProgram(program(R"(
+        ("52" "register" ("require" "internal.registerCallback"))
+        ("50" "edit" ("7" "e")
+           ("2" ("15" "e") "setEventName" ("7" "edited"))
+           ("22" ("20" ("2" ("15" "e") "getParamValue" ("7" "throw")) true) ("46" ("require" "throwing")))
+           ("36" 0))
+        ("50" "rule" ("7" "r") ("register" 0 ("15" "edit") ("8" "type" "edit"))))")));
+    NSErrorPtr error;
+    EXPECT_FALSE(editing->handleEvent(APMPEvent::initWithName("e", 1, {{"throw", Value(true)}}), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), APMPErrorBudgetSpent);
+    EXPECT_EQ(editing->eventContext().outputEvent()->name(), "e");
+    EXPECT_TRUE(editing->handleEvent(APMPEvent::initWithName("e", 1, {})));
+    EXPECT_EQ(editing->eventContext().outputEvent()->name(), "edited");
+
+    auto loading = APMPEventEditing::make();
+    loading->setModuleCreator("throwing", [](APMPRuntime&) -> std::optional<RV> { throw std::length_error("x"); });
+    EXPECT_FALSE(loading->loadProgram(program(R"(("require" "throwing"))", ""), &error));
+    EXPECT_EQ(error->code(), APMPErrorBudgetSpent);
+}
+
 TEST(APMPEvaluatorTest, StatementsRunInTheScopeGivenAndAListEndsAtAControlValue) {
     auto runtime = APMPRuntime::make();
     NSErrorPtr error;
@@ -395,6 +535,27 @@ TEST(APMPEvaluatorTest, StatementsRunInTheScopeGivenAndAListEndsAtAControlValue)
     EXPECT_FALSE(error);
     EXPECT_EQ(scope->valueForName(u"x").number(), 0);
     EXPECT_GT(runtime->getInstructionCount(), counted);
+}
+
+// The runtime takes the process's string and array evaluators when it is made, and every method
+// call on a string or an array goes through them, without asking the holder again.
+TEST(APMPEvaluatorTest, MethodCallsOnStringsAndArraysGoThroughTheRuntimesEvaluators) {
+    APMPStringCommandEvaluator::resetSharedInstance();
+    APMPArrayCommandEvaluator::resetSharedInstance();
+    auto runtime = APMPRuntime::make();
+    EXPECT_TRUE(APMPStringCommandEvaluator::hasSharedInstance());
+    EXPECT_TRUE(APMPArrayCommandEvaluator::hasSharedInstance());
+    EXPECT_EQ(&runtime->stringEvaluator(), APMPStringCommandEvaluator::sharedInstance().get());
+    EXPECT_EQ(&runtime->arrayEvaluator(), APMPArrayCommandEvaluator::sharedInstance().get());
+    // Forgotten, as between tests: the runtime keeps the ones it took.
+    APMPStringCommandEvaluator::resetSharedInstance();
+    APMPArrayCommandEvaluator::resetSharedInstance();
+    NSErrorPtr error;
+    EXPECT_EQ(run(*runtime, R"(("2" "abc" "toUpperCase" ("7")))", error).text(), u"ABC");
+    EXPECT_EQ(run(*runtime, R"(("2" ("7" 1 2) "join" ("7" "-")))", error).text(), u"1-2");
+    EXPECT_FALSE(error);
+    EXPECT_FALSE(APMPStringCommandEvaluator::hasSharedInstance());
+    EXPECT_FALSE(APMPArrayCommandEvaluator::hasSharedInstance());
 }
 
 TEST(APMPEvaluatorTest, StringAndArrayMethodsHaveOneEvaluatorEach) {

@@ -192,25 +192,52 @@ TEST(NSRegularExpressionTest, ACallerThatAsksForTheErrorTellsGivingUpFromNoMatch
     EXPECT_FALSE(none);
 }
 
-TEST(NSRegularExpressionTest, AStepLimitOfTheCallersOwnSaysWhenTheSearchGaveUpAndLogsNothing) {
+TEST(NSRegularExpressionTest, AWorkLimitOfTheCallersOwnBoundsTheWholeSearchAndLogsNothing) {
     auto regex = compile("(a+)+$");
     ASSERT_NE(regex, nullptr);
     const std::string nearMiss = std::string(30, 'a') + "!";
     testing::internal::CaptureStderr();
     bool finished = true;
-    EXPECT_EQ(regex->rangeOfFirstMatchInString(nearMiss, NSMakeRange(0, NSNotFound), 1000, finished).location, NSNotFound);
+    std::uint64_t work = 0;
+    const std::size_t heap = 1 << 20;
+    EXPECT_EQ(regex->rangeOfFirstMatchInString(nearMiss, NSMakeRange(0, NSNotFound), 100000, heap, work, finished).location,
+              NSNotFound);
     EXPECT_FALSE(finished);
-    // Within the limit: a match, a range inside the subject, and a plain miss all finish.
-    EXPECT_EQ(regex->rangeOfFirstMatchInString("xaa", NSMakeRange(0, NSNotFound), 1000, finished), NSMakeRange(1, 2));
+    EXPECT_GT(work, 100000u);
+    // Within the limit: a match, a range inside the subject, and a plain miss all finish, and
+    // say what they took.
+    EXPECT_EQ(regex->rangeOfFirstMatchInString("xaa", NSMakeRange(0, NSNotFound), 100000, heap, work, finished),
+              NSMakeRange(1, 2));
     EXPECT_TRUE(finished);
-    EXPECT_EQ(regex->rangeOfFirstMatchInString("aab", NSMakeRange(0, 2), 1000, finished), NSMakeRange(0, 2));
+    EXPECT_GT(work, 0u);
+    EXPECT_EQ(regex->rangeOfFirstMatchInString("aab", NSMakeRange(0, 2), 100000, heap, work, finished), NSMakeRange(0, 2));
     EXPECT_TRUE(finished);
-    EXPECT_EQ(compile("z")->rangeOfFirstMatchInString("aaa", NSMakeRange(0, NSNotFound), 1000, finished).location,
+    EXPECT_EQ(compile("z")->rangeOfFirstMatchInString("aaa", NSMakeRange(0, NSNotFound), 100000, heap, work, finished)
+                  .location,
               NSNotFound);
     EXPECT_TRUE(finished);
-    // A limit above the expression's own is held to its own.
-    EXPECT_EQ(regex->rangeOfFirstMatchInString(std::string(5000, 'a') + "!", NSMakeRange(0, NSNotFound), 4000000000u,
-                                               finished)
+    // Each start position cheap, all of them together not: the limit holds over the whole search.
+    const std::string run(4096, 'a');
+    auto ahead = compile("(?=a*[bc])");
+    EXPECT_EQ(ahead->rangeOfFirstMatchInString(run, NSMakeRange(0, NSNotFound), 1000000, heap, work, finished).location,
+              NSNotFound);
+    EXPECT_FALSE(finished);
+    EXPECT_LT(work, 1100000u);
+    EXPECT_EQ(ahead->rangeOfFirstMatchInString(run, NSMakeRange(0, NSNotFound), 100000000, heap, work, finished).location,
+              NSNotFound);
+    EXPECT_TRUE(finished);
+    EXPECT_GT(work, 4096u * 4096 / 2);
+    // A repeat that fails unseen is counted by what it may compare.
+    auto counted = compile("a{2000}");
+    std::string gaps;
+    for (int i = 0; i < 8; ++i) gaps.append(999, 'a').append(1, 'b');
+    EXPECT_EQ(counted->rangeOfFirstMatchInString(gaps, NSMakeRange(0, NSNotFound), 100000000, heap, work, finished).location,
+              NSNotFound);
+    EXPECT_TRUE(finished);
+    EXPECT_GT(work, 7000u * 999);
+    // A limit above the expression's own holds it to its own at each start position.
+    EXPECT_EQ(regex->rangeOfFirstMatchInString(std::string(5000, 'a') + "!", NSMakeRange(0, NSNotFound),
+                                               std::uint64_t{1} << 50, heap, work, finished)
                   .location,
               NSNotFound);
     EXPECT_FALSE(finished);

@@ -2,8 +2,9 @@
 // (little-endian) giving the length of an encoded measurement configuration, that
 // configuration, then an encoded event. The first program of the configuration is loaded and
 // the event handled twice (top-level state carries over). Whatever the input, no run may pass
-// its instruction budget, and the memory a run holds may pass its bound only by what one
-// evaluation makes between two checks.
+// its instruction budget, and the memory a run holds (what its commands build while they work
+// included, counted before it is made) may pass its bound only by what one evaluation makes
+// between two checks.
 #include "analytics/core/APMEvent.h"
 #include "analytics/proto/APMPBEvent.h"
 #include "analytics/proto/APMPBFieldAccess.h"
@@ -20,8 +21,9 @@
 
 namespace {
 
-// The largest value one evaluation may make past the memory check: an array at its longest.
-constexpr std::size_t kOneEvaluation = APMPArrayValue::kMaxLength * 64;
+// The largest value one evaluation may make past the memory check: an array's elements at
+// their longest.
+constexpr std::size_t kOneEvaluation = APMPArrayValue::kMaxLength * sizeof(APMPRuntimeValue);
 
 class DiscardingLogger final : public APMPLoggerDelegate {
 public:
