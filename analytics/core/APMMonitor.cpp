@@ -259,6 +259,12 @@ void APMMonitor::clearMonitoringData() {
     });
 }
 
+Value APMMonitor::monitoringData() {
+    Value data;
+    runSync(monitorQueue_, this, [&] { data = monitoringSampledData_->sampledData(); });
+    return data;
+}
+
 void APMMonitor::migrateMonitorDataOnMonitorQueue() {
     std::int64_t state = monitorUserDefaults_->integerForKey(kMigrationStateKey);
     if (state != 0 && state != 1) return;
@@ -384,6 +390,12 @@ std::string APMMonitor::monitoringDataKeyWithMessage(const std::string& message,
     return std::string("1") + letter + "_" + std::to_string(libraryVersion) + ":" + message;
 }
 
+namespace {
+
+std::atomic<bool> measurementMonitorMade{false};
+
+}  // namespace
+
 std::shared_ptr<APMMonitor> APMMeasurementMonitor() {
     // Never destroyed: work still queued at exit may log through it.
     static const std::shared_ptr<APMMonitor>& shared = *new std::shared_ptr<APMMonitor>([] {
@@ -396,7 +408,10 @@ std::shared_ptr<APMMonitor> APMMeasurementMonitor() {
                                      Value(APMCaughtException::initWithName("exception", what)));
             }
         });
+        measurementMonitorMade.store(true, std::memory_order_release);
         return monitor;
     }());
     return shared;
 }
+
+bool APMMeasurementMonitorIsMade() { return measurementMonitorMade.load(std::memory_order_acquire); }

@@ -60,6 +60,9 @@ public:
     std::optional<std::string> monitoringDataForDispatchWithSamplePeriod(double samplePeriod,
                                                                          double lastSampledTimestamp);
     void clearMonitoringData();
+    // The sample as it stands once the work queued before is done: [context, population, key,
+    // start date], or null.
+    Value monitoringData();
 
     bool isLoggableLevel(std::int64_t level) const;
     // Whether a line of this level would be printed or sampled at all.
@@ -109,3 +112,5 @@ private:
 // The process-wide monitor every component logs through (what the engine's
 // APMMeasurement::monitor hands out), created once with the library version.
 std::shared_ptr<APMMonitor> APMMeasurementMonitor();
+// Whether that monitor has been made yet.
+bool APMMeasurementMonitorIsMade();

@@ -222,6 +222,7 @@ public:
     std::unique_ptr<httplib::Server> server;
     std::thread listener;
     std::atomic<bool> listened{false};  // the listener has returned
+    std::atomic<bool> workersMade{false};  // the listener has made the threads that answer
 };
 
 LoopbackServer::Parameters LoopbackServer::parametersOf(const std::string& query) {
@@ -340,7 +341,13 @@ void LoopbackServer::listen(const Options& options, std::string* error) {
     }
     httplib::Server& server = *impl_->server;
     const int threads = std::max(1, options.threads);
-    server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
+    // The listener makes them once it runs: the start waits for them, so that every thread of
+    // the server is there when it returns.
+    server.new_task_queue = [threads, impl = impl_.get()] {
+        auto* pool = new httplib::ThreadPool(static_cast<std::size_t>(threads));
+        impl->workersMade = true;
+        return pool;
+    };
     // One request per connection unless asked otherwise; a kept connection is let go after a
     // moment of quiet, so a stopping server never waits long for an idle one.
     if (options.keepAlive) {
@@ -459,7 +466,9 @@ void LoopbackServer::listen(const Options& options, std::string* error) {
         impl.listened = true;
     });
     // stop() before the listener runs would be lost and leave it listening for ever.
-    while (!server.is_running() && !impl.listened) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!(server.is_running() && impl.workersMade) && !impl.listened) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     if (impl.listened) {
         impl.listener.join();
         if (error) *error = "Could not listen on 127.0.0.1:" + std::to_string(port_) + ".";

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <set>
 #include <vector>
 
 namespace {
@@ -50,6 +51,17 @@ struct SyncState {
 constexpr std::size_t drainBatchLimit = 256;
 constexpr int drainRounds = 16;
 
+// Every queue alive, so that the work still outstanding can be told queue by queue.
+struct LiveQueues {
+    Mutex mutex;
+    std::set<DispatchQueue*> queues GUARDED_BY(mutex);
+};
+
+LiveQueues& liveQueues() {
+    static LiveQueues* live = new LiveQueues;  // queues outlive static destruction
+    return *live;
+}
+
 [[noreturn]] void abortDeadlock(const std::string& label) {
     std::fprintf(stderr,
                  "dispatch: sync onto queue \"%s\" from work already running on it (directly or through its "
@@ -70,18 +82,31 @@ DispatchQueue::DispatchQueue(std::string label, Kind kind, Root root, int priori
     DispatchQuiescence::install();
 }
 
-DispatchQueue::~DispatchQueue() = default;
+std::shared_ptr<DispatchQueue> DispatchQueue::listed(DispatchQueue* made) {
+    // Listed once its owner is set, which alive() reads.
+    std::shared_ptr<DispatchQueue> queue(made);
+    LiveQueues& live = liveQueues();
+    MutexLock lock(live.mutex);
+    live.queues.insert(made);
+    return queue;
+}
+
+DispatchQueue::~DispatchQueue() {
+    LiveQueues& live = liveQueues();
+    MutexLock lock(live.mutex);
+    live.queues.erase(this);
+}
 
 std::shared_ptr<DispatchQueue> DispatchQueue::create(const std::string& label, Kind kind,
                                                      std::shared_ptr<DispatchQueue> target) {
-    std::shared_ptr<DispatchQueue> queue(new DispatchQueue(label, kind, Root::None, 0));
+    auto queue = listed(new DispatchQueue(label, kind, Root::None, 0));
     if (target) queue->setTargetQueue(std::move(target));
     return queue;
 }
 
 std::shared_ptr<DispatchQueue> DispatchQueue::mainQueue() {
     static std::shared_ptr<DispatchQueue>* queue =
-        new std::shared_ptr<DispatchQueue>(new DispatchQueue("main-thread", Kind::Serial, Root::Main, 0));
+        new std::shared_ptr<DispatchQueue>(listed(new DispatchQueue("main-thread", Kind::Serial, Root::Main, 0)));
     return *queue;
 }
 
@@ -90,7 +115,7 @@ std::shared_ptr<DispatchQueue> DispatchQueue::globalQueue(Priority priority) {
         const char* names[] = {"global.high", "global.default", "global.low", "global.background"};
         auto* all = new std::shared_ptr<DispatchQueue>[DispatchThreadPool::priorityCount];
         for (int i = 0; i < DispatchThreadPool::priorityCount; ++i) {
-            all[i].reset(new DispatchQueue(names[i], Kind::Concurrent, Root::Pool, i));
+            all[i] = listed(new DispatchQueue(names[i], Kind::Concurrent, Root::Pool, i));
         }
         return all;
     }();
@@ -160,13 +185,22 @@ std::string DispatchQueue::description() const {
     return "<DispatchQueue: " + label_ + (isSerial() ? " (serial)>" : " (concurrent)>");
 }
 
-void DispatchQueue::async(std::function<void()> block) { enqueue(Item{std::move(block), false}); }
+void DispatchQueue::async(std::function<void()> block) { enqueueDirect(Item{std::move(block), false}); }
 
 void DispatchQueue::async(const std::shared_ptr<DispatchBlock>& block) {
-    enqueue(Item{[block] { block->perform(); }, false});
+    enqueueDirect(Item{[block] { block->perform(); }, false});
 }
 
-void DispatchQueue::asyncBarrier(std::function<void()> block) { enqueue(Item{std::move(block), true}); }
+void DispatchQueue::asyncBarrier(std::function<void()> block) { enqueueDirect(Item{std::move(block), true}); }
+
+void DispatchQueue::enqueueDirect(Item item) {
+    if (root_ != Root::Pool) {
+        enqueue(std::move(item));
+        return;
+    }
+    directOutstanding_.fetch_add(1, std::memory_order_relaxed);
+    DispatchThreadPool::shared().submit(priority_, &DispatchQueue::runDirectOnRoot, this, std::move(item.block));
+}
 
 void DispatchQueue::enqueue(Item item) {
     if (root_ == Root::Pool) {
@@ -196,6 +230,41 @@ void DispatchQueue::runOnRoot(void* queue, const std::function<void()>& block) {
     auto* root = static_cast<DispatchQueue*>(queue);
     DispatchFrameScope frame(root, false);
     invokeGuarded(root->where_, block);
+}
+
+void DispatchQueue::runDirectOnRoot(void* queue, const std::function<void()>& block) {
+    runOnRoot(queue, block);
+    static_cast<DispatchQueue*>(queue)->directOutstanding_.fetch_sub(1, std::memory_order_relaxed);
+}
+
+std::vector<std::shared_ptr<DispatchQueue>> DispatchQueue::alive() {
+    std::vector<std::shared_ptr<DispatchQueue>> queues;
+    LiveQueues& live = liveQueues();
+    MutexLock lock(live.mutex);
+    for (DispatchQueue* queue : live.queues) {
+        // Empty for one whose destructor waits on the lock held here.
+        if (auto held = std::static_pointer_cast<DispatchQueue>(queue->weak_from_this().lock())) {
+            queues.push_back(std::move(held));
+        }
+    }
+    return queues;
+}
+
+std::string DispatchQueue::outstanding() const {
+    if (root_ == Root::Pool) {
+        const std::size_t blocks = directOutstanding_.load(std::memory_order_relaxed);
+        return blocks == 0 ? "" : std::to_string(blocks) + (blocks == 1 ? " block" : " blocks") + " queued or running";
+    }
+    MutexLock lock(mutex_);
+    const bool running = kind_ == Kind::Serial ? drainScheduled_ : running_ > 0 || barrierRunning_;
+    if (!running && items_.empty()) return "";
+    std::string text = running ? "running" : "";
+    if (!items_.empty()) {
+        text += std::string(running ? ", " : "") + std::to_string(items_.size()) +
+                (items_.size() == 1 ? " block" : " blocks") + " waiting";
+        if (suspendCount_.load(std::memory_order_relaxed) > 0) text += " (suspended)";
+    }
+    return text;
 }
 
 void DispatchQueue::scheduleDrain() {

@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class DispatchBlock;
 
@@ -75,6 +76,7 @@ public:
     ~DispatchQueue() override;
 
 private:
+    friend class DispatchQuiescence;
     enum class Root { None, Pool, Main };
     struct Item {
         std::function<void()> block;
@@ -82,9 +84,18 @@ private:
     };
 
     DispatchQueue(std::string label, Kind kind, Root root, int priority);
+    // Owns a queue just made and lists it among those alive.
+    static std::shared_ptr<DispatchQueue> listed(DispatchQueue* made);
     void enqueue(Item item);
+    // A block a caller hands to a global queue itself, counted until it has run.
+    void enqueueDirect(Item item);
     void scheduleDrain();
     static void runOnRoot(void* queue, const std::function<void()>& block);
+    static void runDirectOnRoot(void* queue, const std::function<void()>& block);
+    // "" when the queue has no work queued or running, else what it has.
+    std::string outstanding() const;
+    // Every queue alive but those going away.
+    static std::vector<std::shared_ptr<DispatchQueue>> alive();
     void drain();
     void pumpLocked(std::deque<Item>& toSubmit) REQUIRES(mutex_);
     void submitConcurrent(std::deque<Item>& toSubmit);
@@ -106,4 +117,5 @@ private:
     bool drainScheduled_ GUARDED_BY(mutex_) = false;  // serial: a drain is submitted or running
     int running_ GUARDED_BY(mutex_) = 0;  // concurrent: blocks running
     bool barrierRunning_ GUARDED_BY(mutex_) = false;  // concurrent
+    std::atomic<std::size_t> directOutstanding_{0};  // global queues: blocks handed to them not yet run
 };

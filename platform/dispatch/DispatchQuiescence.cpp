@@ -2,6 +2,7 @@
 // that can make progress; threads waiting on a semaphore, a group or a sync do not count.
 #include "platform/dispatch/DispatchQuiescence.h"
 
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchThreadPool.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/dispatch/NSThread.h"
@@ -15,7 +16,9 @@
 #include <condition_variable>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -122,6 +125,27 @@ bool DispatchQuiescence::quiescent(NSRunLoop* callerLoop) {
         }
     }
     return true;
+}
+
+std::vector<DispatchQuiescence::Outstanding> DispatchQuiescence::outstandingWork() {
+    std::map<std::string, std::string> byLabel;
+    for (const auto& queue : DispatchQueue::alive()) {
+        // The main queue's work is the main run loop's, told below.
+        if (queue->root_ == DispatchQueue::Root::Main) continue;
+        const std::string what = queue->outstanding();
+        if (what.empty()) continue;
+        std::string& told = byLabel["queue \"" + queue->label() + "\""];
+        told += (told.empty() ? "" : "; ") + what;
+    }
+    std::vector<Outstanding> work;
+    for (auto& [where, what] : byLabel) work.push_back({where, std::move(what)});
+    // Only once made: asking for it would make it.
+    Registry& r = registry();
+    MutexLock lock(r.mutex);
+    for (NSRunLoop* loop : r.loops) {
+        if (loop->isMainRunLoop() && loop->hasReadyWork(false)) work.push_back({"the main run loop", "blocks ready"});
+    }
+    return work;
 }
 
 void DispatchQuiescence::settle() {

@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <functional>
+#include <string>
+#include <vector>
 
 class NSRunLoop;
 
@@ -35,6 +37,15 @@ public:
     // progress, at most `seconds` of real time (the end of a process, which must not return
     // while work still runs). False when work was still running then.
     [[nodiscard]] static bool waitUntilIdle(double seconds);
+
+    // Work handed on and not finished, for a harness that checks what a test left behind: each
+    // queue with blocks queued or running (a global queue with those handed to it directly,
+    // not those of the queues that target it), and the main run loop when it has blocks ready.
+    struct Outstanding {
+        std::string where;  // `queue "LABEL"` (queues of one label together) or `the main run loop`
+        std::string what;   // "running, 2 blocks waiting", "blocks ready"
+    };
+    static std::vector<Outstanding> outstandingWork();
 
     static void addRunLoop(NSRunLoop* loop);
     static void removeRunLoop(NSRunLoop* loop);

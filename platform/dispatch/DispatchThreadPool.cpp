@@ -2,6 +2,7 @@
 #include "platform/dispatch/DispatchThreadPool.h"
 
 #include "platform/dispatch/DispatchQuiescence.h"
+#include "platform/foundation/PlatformThreads.h"
 
 #include <algorithm>
 #include <chrono>
@@ -38,7 +39,10 @@ bool DispatchThreadPool::hasWorkLocked() const { return waitingCount_ > 0; }
 
 void DispatchThreadPool::spawnLocked() {
     ++threads_;
-    std::thread([this] { workerLoop(); }).detach();
+    std::thread([this] {
+        PlatformThreads::Member member("dispatch-worker");
+        workerLoop();
+    }).detach();
 }
 
 void DispatchThreadPool::submit(int priority, Runner run, void* context, std::function<void()> block) {

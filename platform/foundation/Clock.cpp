@@ -1,6 +1,7 @@
 // The process clock: real time by default; frozen and stepped by hand in tests.
 #include "platform/foundation/Clock.h"
 
+#include "platform/foundation/PlatformThreads.h"
 #include "platform/foundation/ThreadAnnotations.h"
 
 #include <algorithm>
@@ -232,7 +233,10 @@ Clock::TimerId Clock::schedule(double fireTime, std::function<void()> fire) {
     s.timers.emplace(at, Timer{id, std::move(fire)});
     if (!s.workerStarted) {
         s.workerStarted = true;
-        std::thread(workerLoop).detach();
+        std::thread([] {
+            PlatformThreads::Member member("clock-timers");
+            workerLoop();
+        }).detach();
     }
     // A worker already set to wake before this timer is due finds it then: a request's idle
     // timer, armed far ahead at every start, costs no thread switch.

@@ -9,6 +9,7 @@
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/PathComponent.h"
+#include "platform/foundation/PlatformThreads.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/foundation/ThreadAnnotations.h"
 
@@ -219,7 +220,10 @@ public:
         pending_.push_back(std::move(store));
         if (!started_) {
             started_ = true;
-            std::thread([this] { run(); }).detach();
+            std::thread([this] {
+                PlatformThreads::Member member("defaults-writer");
+                run();
+            }).detach();
         }
         wake_.notify_one();
     }

@@ -4,6 +4,7 @@
 // transfers and joins the thread (URLNetwork).
 #include "platform/net/URLTransfer.h"
 
+#include "platform/foundation/PlatformThreads.h"
 #include "platform/net/HTTPHeaderParser.h"
 #include "platform/net/NSHTTPURLResponse.h"
 #include "platform/net/NSURL.h"
@@ -186,7 +187,10 @@ private:
         shutDown_ = false;
         stopping_ = false;
         running_ = true;
-        thread_ = std::thread([this] { run(); });
+        thread_ = std::thread([this] {
+            PlatformThreads::Member member("url-network");
+            run();
+        });
     }
 
     void noteActivityLocked() REQUIRES(mutex_) {

@@ -1,14 +1,21 @@
 // The purchase reporter's product cache is checked state: made within a test it is only
 // forgotten after it; made again after the test's end, by work it left running, it fails what
-// follows, naming that test. A piece of state that describes nothing stops the binary.
+// follows, naming that test. Work a test leaves running fails that test as it ends, and what
+// it makes later is reported where it lands, naming the test that left it. A piece of state that
+// describes nothing stops the binary.
 #include "analytics/reporters/APMInAppPurchaseProductCache.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "tests/fixtures/ProcessState.h"
 #include "tests/fixtures/Subprocess.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -50,6 +57,89 @@ TEST(ReportersState, AProductCacheMadeAfterATestEndedIsReportedNamingThatTest) {
                   std::string::npos)
             << test << "\n"
             << child.output;
+    }
+}
+
+namespace {
+
+// What the second of the children below leaves waiting, and the third releases.
+struct LeftWaiting {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool released = false;
+    int finished = 0;
+};
+
+LeftWaiting& leftWaiting() {
+    static auto* left = new LeftWaiting;  // the thread may outlive the tests
+    return *left;
+}
+
+void waitForTheNextTest() {
+    auto& left = leftWaiting();
+    std::unique_lock lock(left.mutex);
+    left.changed.wait(lock, [&] { return left.released; });
+}
+
+void finishedWaiting() {
+    auto& left = leftWaiting();
+    std::lock_guard lock(left.mutex);
+    ++left.finished;
+    left.changed.notify_all();
+}
+
+}  // namespace
+
+// These three run only in the child started below, in this order.
+TEST(ReportersStateChildLeaving, DISABLED_MakesTheCacheOnTheMainQueueAfterItsEnd) {
+    DispatchQueue::mainQueue()->async([] { (void)APMInAppPurchaseProductCache::sharedInstance(); });
+}
+
+TEST(ReportersStateChildLeaving, DISABLED_LeavesAThreadAndAQueuedBlockWaitingForTheNextTest) {
+    std::thread([] {
+        waitForTheNextTest();
+        (void)APMInAppPurchaseProductCache::sharedInstance();
+        finishedWaiting();
+    }).detach();
+    DispatchQueue::create("left-waiting")->async([] {
+        waitForTheNextTest();
+        finishedWaiting();
+    });
+}
+
+TEST(ReportersStateChildLeaving, DISABLED_ReleasesWhatTheTestBeforeLeft) {
+    auto& left = leftWaiting();
+    std::unique_lock lock(left.mutex);
+    left.released = true;
+    left.changed.notify_all();
+    ASSERT_TRUE(left.changed.wait_for(lock, std::chrono::seconds(60), [&] { return left.finished == 2; }));
+}
+
+TEST(ReportersState, WorkATestLeavesRunningFailsItAndWhatItMakesLaterNamesIt) {
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const ProcessRun child = runCommand(self + " --gtest_filter=ReportersStateChildLeaving.*"
+                                               " --gtest_also_run_disabled_tests 2>&1");
+    EXPECT_NE(child.status, 0) << child.output;
+    const std::string leaving = "ReportersStateChildLeaving.DISABLED_LeavesAThreadAndAQueuedBlockWaitingForTheNextTest";
+    for (const char* test : {"MakesTheCacheOnTheMainQueueAfterItsEnd",
+                             "LeavesAThreadAndAQueuedBlockWaitingForTheNextTest", "ReleasesWhatTheTestBeforeLeft"}) {
+        EXPECT_NE(child.output.find("[  FAILED  ] ReportersStateChildLeaving.DISABLED_" + std::string(test) + " ("),
+                  std::string::npos)
+            << test << "\n"
+            << child.output;
+    }
+    const std::string reports[] = {
+        // Made by the block the test left on the main queue, which the end of the test runs.
+        "Work the test left running changed process-wide state after the test ended: "
+        "APMInAppPurchaseProductCache::sharedInstance() was none as it ended and is made once that work had run.",
+        "The test left work running past its end: thread ",
+        "and queue \"left-waiting\" (running). What a test starts must end, or be waited for, before the test does.",
+        // Made by the thread once the next test released it.
+        "APMInAppPurchaseProductCache::sharedInstance() was none as this test started and is made as it ended, while "
+        "work that " + leaving + " left running still ran: that work may have changed it.",
+    };
+    for (const auto& report : reports) {
+        EXPECT_NE(child.output.find(report), std::string::npos) << report << "\n" << child.output;
     }
 }
 

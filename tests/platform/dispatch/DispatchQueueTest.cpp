@@ -1,8 +1,10 @@
 // Dispatch queues: order and exclusivity under many threads, no lost work, sync and its
-// deadlock abort, barriers, targets and specifics, suspension, cancellable blocks, delays.
+// deadlock abort, barriers, targets and specifics, suspension, cancellable blocks, delays, and
+// the work still outstanding.
 #include "platform/dispatch/DispatchBlock.h"
 #include "platform/dispatch/DispatchGroup.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/dispatch/NSThread.h"
 #include "platform/dispatch/SequenceChecker.h"
@@ -11,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -527,4 +530,39 @@ TEST_F(DelayedBlocks, WorkQueuedBeforeAnAdvanceIsSettledFirst) {
     queue->async([&] { queue->after(5, [&] { fired.fetch_add(1); }); });
     Clock::advance(5);
     EXPECT_EQ(fired.load(), 1);
+}
+
+TEST(OutstandingWork, NamesEachQueueWithWorkAndTheMainRunLoopWithBlocksReady) {
+    Latch release(1);
+    Latch started(2);
+    auto held = DispatchQueue::create("held");
+    held->async([&] {
+        started.countDown();
+        ASSERT_TRUE(release.waitFor());
+    });
+    // Its own blocks only: not the drains of the queues that target it.
+    DispatchQueue::globalQueue()->async([&] {
+        started.countDown();
+        ASSERT_TRUE(release.waitFor());
+    });
+    ASSERT_TRUE(started.waitFor());
+    held->async([] {});
+    auto paused = DispatchQueue::create("paused");
+    paused->suspend();
+    paused->async([] {});
+    DispatchQueue::mainQueue()->async([] {});
+
+    using Told = std::map<std::string, std::string>;
+    Told outstanding;
+    for (const auto& work : DispatchQuiescence::outstandingWork()) outstanding[work.where] = work.what;
+    EXPECT_EQ(outstanding, (Told{{"queue \"held\"", "running, 1 block waiting"},
+                                 {"queue \"global.default\"", "1 block queued or running"},
+                                 {"queue \"paused\"", "1 block waiting (suspended)"},
+                                 {"the main run loop", "blocks ready"}}));
+
+    release.countDown();
+    paused->resume();
+    NSRunLoop::mainRunLoop()->runUntilIdle();
+    ASSERT_TRUE(DispatchQuiescence::waitUntilIdle(kSafety));
+    EXPECT_TRUE(DispatchQuiescence::outstandingWork().empty());
 }
