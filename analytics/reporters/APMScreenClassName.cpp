@@ -16,17 +16,23 @@ namespace {
 const char gScreenKey = 0;
 const char gStackKey = 0;
 
-// The window's stack as attached: none when absent, or (38000) when another object holds its place.
-std::shared_ptr<APMControllerStack> attachedStack(const UIWindow& window) {
-    const Value value = window.associatedValue(&gStackKey);
+// The object of type T attached to `owner` under `key`: none when absent, or when another object
+// holds its place, which is told under `code` and let go.
+template <typename T>
+std::shared_ptr<T> attached(const NSObject& owner, const void* key, long code) {
+    const Value value = owner.associatedValue(key);
     if (!value.isObject()) return nullptr;
-    auto stack = value.objectAs<APMControllerStack>();
-    if (!stack) {
-        APMMeasurementMonitor()->logWithLevel(4, 38000, "Found unknown associated object",
+    auto object = value.objectAs<T>();
+    if (!object) {
+        APMMeasurementMonitor()->logWithLevel(4, code, "Found unknown associated object",
                                               Value(value.object() ? value.object()->className() : "nil"));
-        const_cast<UIWindow&>(window).setAssociatedValue(&gStackKey, Value());
+        const_cast<NSObject&>(owner).setAssociatedValue(key, Value());
     }
-    return stack;
+    return object;
+}
+
+std::shared_ptr<APMControllerStack> attachedStack(const UIWindow& window) {
+    return attached<APMControllerStack>(window, &gStackKey, 38000);
 }
 
 }  // namespace
@@ -53,15 +59,7 @@ void APMControllerStack::remove(const UIViewController* controller) {
 void APMScreenClassName::load() { APMScreenViewReporter::installHooks(); }
 
 std::shared_ptr<APMScreen> APMScreenClassName::apmScreen(const UIViewController& controller) {
-    const Value value = controller.associatedValue(&gScreenKey);
-    if (!value.isObject()) return nullptr;
-    auto screen = value.objectAs<APMScreen>();
-    if (!screen) {
-        APMMeasurementMonitor()->logWithLevel(4, 36000, "Found unknown associated object",
-                                              Value(value.object() ? value.object()->className() : "nil"));
-        const_cast<UIViewController&>(controller).setAssociatedValue(&gScreenKey, Value());
-    }
-    return screen;
+    return attached<APMScreen>(controller, &gScreenKey, 36000);
 }
 
 void APMScreenClassName::setApmScreen(UIViewController& controller, const std::shared_ptr<APMScreen>& screen) {

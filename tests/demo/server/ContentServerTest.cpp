@@ -107,11 +107,15 @@ TEST_F(ContentServerTest, ServesPicturesThumbnailsAndHighResolutionFilesUnderThe
 }
 
 // An empty file is served as one.
+// Over a folder of the test's own: the demo's is shared, read by other tests and other processes.
 TEST_F(ContentServerTest, AnEmptyFileIsServedAsOne) {
-    const std::string empty = "/pic/gallery/empty-for-the-test.jpg";
-    std::ofstream(folder() + empty, std::ios::binary).close();
-    const auto fetched = fetch(url(empty));
-    fs::remove(folder() + empty);
+    const std::string own = Sandbox::home() + "/served", empty = "/pic/gallery/empty-for-the-test.jpg";
+    fs::create_directories(own + "/pic/gallery");
+    std::ofstream(own + empty, std::ios::binary).close();
+    std::string error;
+    auto server = ContentServer::start({own, "", 0, {}}, &error);
+    ASSERT_TRUE(server) << error;
+    const auto fetched = fetch(server->host() + empty);
     EXPECT_EQ(fetched.status, 200);
     EXPECT_TRUE(fetched.body.empty());
     EXPECT_EQ(fetched.header("content-length"), "0");
