@@ -698,7 +698,14 @@ cairo_surface_t* drawScreen(std::vector<SimDrawnElement>* drawn, const std::shar
     Canvas canvas{cr, drawn};
     cairo_set_source_rgb(cr, 0, 0, 0);
     cairo_paint(cr);
-    if (auto app = UIApplication::sharedApplication()) {
+    // An application in the background has nothing on the screen, as its text screen says.
+    const auto app = UIApplication::sharedApplication();
+    if (app && app->applicationState() == UIApplicationState::Background) {
+        cairo_destroy(cr);
+        cairo_surface_flush(surface);
+        return surface;
+    }
+    if (app) {
         auto windows = app->windows();
         std::stable_sort(windows.begin(), windows.end(),
                          [](const auto& a, const auto& b) { return a->windowLevel() < b->windowLevel(); });

@@ -31,6 +31,7 @@
 #include "platform/ui/UITextField.h"
 #include "platform/ui/UITextView.h"
 #include "simulator/SimCommand.h"
+#include "simulator/SimRenderer.h"
 #include "tests/simulator/SimTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -582,6 +583,10 @@ TEST_F(SimTouchTest, InTheBackgroundTheScreenShowsNoneOfTheApplicationAndNothing
     EXPECT_TRUE(gone.ok);
     EXPECT_EQ(gone.message, "the application is now in the background");
     EXPECT_EQ(screen(), "(the application is in the background; foreground brings it back)\n");
+    std::string error;
+    std::vector<SimDrawnElement> drawn;
+    ASSERT_TRUE(SimRenderer::write(Sandbox::tmp() + "/background.png", error, &drawn)) << error;
+    EXPECT_TRUE(drawn.empty());
     for (const char* touch : {"tap 1", "tap Count", "type x", "swipe left", "back"}) {
         const auto refused = run(touch);
         EXPECT_FALSE(refused.ok) << touch;
