@@ -32,7 +32,7 @@ APMPArrayValue::APMPArrayValue(APMPHeap& heap, std::vector<APMPRuntimeValue> ele
 
 void APMPArrayValue::syncAccount() {
     // The list's whole buffer: room taken for elements to come is memory held too.
-    const std::size_t bytes = elements_.capacity() * sizeof(APMPRuntimeValue) + properties_.bytes();
+    const std::size_t bytes = APMPHeap::bufferBytes(elements_) + properties_.bytes();
     account(static_cast<std::ptrdiff_t>(bytes) - static_cast<std::ptrdiff_t>(accountedBytes_));
     accountedBytes_ = bytes;
 }
@@ -42,7 +42,7 @@ bool APMPArrayValue::makeRoom(std::size_t count, APMPRuntime& runtime, NSErrorPt
     if (needed <= elements_.capacity() || needed > kMaxLength) return true;
     // Doubling, as it would grow one by one, within the longest array.
     const std::size_t capacity = std::min(kMaxLength, std::max(needed, 2 * elements_.capacity()));
-    if (!runtime.reserveMemory(capacity * sizeof(APMPRuntimeValue), error)) return false;
+    if (!runtime.reserveMemory(APMPHeap::allocationBytes(capacity * sizeof(APMPRuntimeValue)), error)) return false;
     elements_.reserve(capacity);
     syncAccount();
     return true;

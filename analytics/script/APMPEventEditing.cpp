@@ -246,12 +246,21 @@ bool APMPEventEditing::loadProgram(const std::shared_ptr<APMPBProgram>& program,
     } catch (...) {
         failure = thrownError();
     }
+    endRun();
     // Loaded wherever the configuration is parsed, the editor then goes to the queue that
     // handles events.
     sequenceChecker_.detach();
     if (!failure) return true;
     setError(error, failure);
     return false;
+}
+
+void APMPEventEditing::endRun() {
+    try {
+        runtime_->endRun();
+    } catch (...) {
+        // Memory exhausted while the run's cycles were walked: they go with a later collection.
+    }
 }
 
 bool APMPEventEditing::loadActivityData(const std::shared_ptr<APMPBOgtActivity>& activity, NSErrorPtr& error) {
@@ -302,6 +311,7 @@ bool APMPEventEditing::handleEvent(const std::shared_ptr<APMPEvent>& event, NSEr
             eventContext_->setOutputEvent(event);
         }
     }
+    endRun();
     if (failure) {
         setError(error, failure);
         return false;

@@ -50,6 +50,8 @@ public:
 private:
     explicit APMPEventEditing(std::unique_ptr<APMPRuntime> runtime);
     bool triggerCallbacks(APMPScope& scope, NSErrorPtr& error);
+    // The runtime's end of a run, after loading and after each event.
+    void endRun();
 
     std::unique_ptr<APMPRuntime> runtime_;
     std::shared_ptr<APMPEventContext> eventContext_;

@@ -10,6 +10,9 @@ namespace {
 
 // Objects whose last reference went, freed in turn by the outermost release of the thread.
 struct Destruction {
+    // Room kept for the next release; a long chain's room goes back once it is freed, rather
+    // than stay with the thread.
+    static constexpr std::size_t kKeptRoom = 1024;
     std::vector<APMPObject*> pending;
     bool running = false;
 };
@@ -49,7 +52,13 @@ void APMPObject::destroy(APMPObject* object) {
         queue.pending.pop_back();
         delete next;
     }
+    if (queue.pending.capacity() > Destruction::kKeptRoom) std::vector<APMPObject*>().swap(queue.pending);
     queue.running = false;
+}
+
+std::size_t APMPHeap::textBytes(const std::u16string& text) {
+    static const std::size_t inPlace = std::u16string().capacity();
+    return text.capacity() > inPlace ? allocationBytes((text.capacity() + 1) * sizeof(char16_t)) : 0;
 }
 
 void APMPHeap::link(APMPObject* object) {

@@ -1,5 +1,5 @@
-// The memory of one runtime: every heap object it made, how many bytes they hold, and the
-// collector that frees what only cycles keep alive. Counted references free everything else at
+// The memory of one runtime: every heap object it made, the room they take in the allocator,
+// and the collector that frees what only cycles keep alive. Counted references free everything else at
 // once; objects are freed one after the other, never by recursion, so a value nested a million
 // deep goes without exhausting the stack.
 #pragma once
@@ -7,6 +7,7 @@
 #include "analytics/script/APMPObject.h"
 
 #include <cstddef>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -23,9 +24,30 @@ public:
     APMPHeap(const APMPHeap&) = delete;
     APMPHeap& operator=(const APMPHeap&) = delete;
 
+    // What the allocator takes for a block of `bytes`: its header, rounded up to its alignment,
+    // and never less than its smallest block (glibc's sizes on 64 bits). Memory is counted by
+    // the room it takes, not by what is asked for.
+    static constexpr std::size_t allocationBytes(std::size_t bytes) {
+        constexpr std::size_t kHeader = sizeof(std::size_t);
+        constexpr std::size_t kAlignment = 2 * sizeof(std::size_t);
+        constexpr std::size_t kSmallest = 4 * sizeof(std::size_t);
+        const std::size_t block = (bytes + kHeader + kAlignment - 1) / kAlignment * kAlignment;
+        return block < kSmallest ? kSmallest : block;
+    }
+    // The room a list's buffer takes, by its capacity.
+    template <class T>
+    static std::size_t bufferBytes(const std::vector<T>& list) {
+        return list.capacity() ? allocationBytes(list.capacity() * sizeof(T)) : 0;
+    }
+    // The room a text takes outside the string: none while it fits in the string itself.
+    static std::size_t textBytes(const std::u16string& text);
+
     template <class T, class... Arguments>
     APMPRef<T> make(Arguments&&... arguments) {
-        return APMPRef<T>(new T(*this, std::forward<Arguments>(arguments)...));
+        T* object = new T(*this, std::forward<Arguments>(arguments)...);
+        // The object's own block, beyond what it counted of itself.
+        static_cast<APMPObject*>(object)->account(static_cast<std::ptrdiff_t>(allocationBytes(sizeof(T)) - sizeof(T)));
+        return APMPRef<T>(object);
     }
 
     // Bytes held outside the heap's objects while a command works (a text it builds, a copy, a

@@ -88,8 +88,9 @@ APMPFunctionValue::APMPFunctionValue(APMPHeap& heap, std::u16string functionName
       parameterNames_(std::move(parameterNames)),
       statements_(std::move(statements)),
       definingScope_(std::move(definingScope)) {
-    std::size_t bytes = sizeof(*this) - sizeof(APMPObject) + 2 * functionName_.size() + sizeof(APMPRuntimeValue) * statements_.size();
-    for (const auto& parameter : parameterNames_) bytes += sizeof(parameter) + 2 * parameter.size();
+    std::size_t bytes = sizeof(*this) - sizeof(APMPObject) + APMPHeap::textBytes(functionName_) +
+                        APMPHeap::bufferBytes(statements_) + APMPHeap::bufferBytes(parameterNames_);
+    for (const auto& parameter : parameterNames_) bytes += APMPHeap::textBytes(parameter);
     account(static_cast<std::ptrdiff_t>(bytes));
 }
 
@@ -164,8 +165,8 @@ APMPStatementValue::APMPStatementValue(APMPHeap& heap, std::u16string functionNa
     routineAfterArguments_ = evaluator_ ? evaluator_->routineAfterArguments(opcode_) : nullptr;
     literalArgumentsOnly_ = std::none_of(arguments_.begin(), arguments_.end(),
                                          [](const APMPRuntimeValue& argument) { return argument.isStatement(); });
-    account(static_cast<std::ptrdiff_t>(sizeof(*this) - sizeof(APMPObject) + 2 * functionName_.size() +
-                                        sizeof(APMPRuntimeValue) * arguments_.size()));
+    account(static_cast<std::ptrdiff_t>(sizeof(*this) - sizeof(APMPObject) + APMPHeap::textBytes(functionName_) +
+                                        APMPHeap::bufferBytes(arguments_)));
 }
 
 void APMPStatementValue::trace(APMPTracer& tracer) const {

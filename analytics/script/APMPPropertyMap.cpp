@@ -1,5 +1,7 @@
 #include "analytics/script/APMPPropertyMap.h"
 
+#include "analytics/script/APMPHeap.h"
+
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -7,7 +9,9 @@
 namespace {
 namespace propertyMaps {
 
-std::size_t entryBytes(std::u16string_view name) { return sizeof(APMPPropertyMap::Entry) + 2 * name.size(); }
+// One position in the index: its link and the hash with the position (a number's hash is not
+// kept beside it).
+constexpr std::size_t kIndexNodeBytes = sizeof(void*) + sizeof(std::pair<const std::size_t, std::size_t>);
 
 std::uint64_t processSeed() {
     static const std::uint64_t seed = [] {
@@ -87,7 +91,7 @@ void APMPPropertyMap::store(std::u16string_view name, APMPRuntimeValue value, bo
         return;
     }
     entries_.push_back(Entry{std::u16string(name), std::move(value), immutable, key.hash()});
-    bytes_ += entryBytes(name);
+    nameBytes_ += APMPHeap::textBytes(entries_.back().name);
     if (entries_.size() > kScanned) {
         if (index_.empty()) reindex();
         else index_.emplace(entries_.back().hash, entries_.size() - 1);
@@ -107,11 +111,20 @@ void APMPPropertyMap::removeValueForName(std::u16string_view name) {
     if (immutable_) return;
     const std::size_t at = position(Key(name));
     if (at == kAbsent || entries_[at].immutable) return;
-    bytes_ -= entryBytes(name);
+    nameBytes_ -= APMPHeap::textBytes(entries_[at].name);
     // Moved out first: releasing the value may free objects that reach this map.
     APMPRuntimeValue removed = std::move(entries_[at].value);
     entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(at));
     reindex();
+}
+
+std::size_t APMPPropertyMap::bytes() const {
+    using namespace propertyMaps;
+    std::size_t total = nameBytes_ + APMPHeap::bufferBytes(entries_);
+    total += index_.size() * APMPHeap::allocationBytes(kIndexNodeBytes);
+    // A table without entries holds its one bucket in place.
+    if (index_.bucket_count() > 1) total += APMPHeap::allocationBytes(index_.bucket_count() * sizeof(void*));
+    return total;
 }
 
 void APMPPropertyMap::reindex() {
@@ -137,5 +150,5 @@ void APMPPropertyMap::clear() {
     std::vector<Entry> dropped;
     dropped.swap(entries_);
     index_.clear();
-    bytes_ = 0;
+    nameBytes_ = 0;
 }

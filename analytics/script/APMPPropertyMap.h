@@ -76,8 +76,9 @@ public:
     const std::vector<Entry>& entries() const { return entries_; }
     std::size_t size() const { return entries_.size(); }
 
-    // Memory held, for the heap's count.
-    std::size_t bytes() const { return bytes_; }
+    // Memory held, for the heap's count: the room the entries' list, the long names and the
+    // index take.
+    std::size_t bytes() const;
     void trace(APMPTracer& tracer) const;
     // Drops every value (also immutable ones), to break a cycle.
     void clear();
@@ -101,5 +102,6 @@ private:
     // Positions by the hash of their name.
     std::unordered_multimap<std::size_t, std::size_t, std::hash<std::size_t>> index_;
     bool immutable_ = false;
-    std::size_t bytes_ = 0;
+    // Of the names too long to be kept in their strings.
+    std::size_t nameBytes_ = 0;
 };

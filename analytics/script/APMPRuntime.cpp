@@ -9,6 +9,7 @@
 #include "analytics/script/APMPStatementValue.h"
 #include "analytics/script/APMPStringCommandEvaluator.h"
 #include "analytics/script/APMPStringValue.h"
+#include "platform/foundation/MemoryPressure.h"
 #include "platform/foundation/NSRegularExpression.h"
 
 #include <algorithm>
@@ -81,7 +82,14 @@ APMPRuntime::APMPRuntime()
     resetInstructionCount();
 }
 
-APMPRuntime::~APMPRuntime() = default;
+APMPRuntime::~APMPRuntime() {
+    // What the heap holds goes with it, besides what the last run left free.
+    reliefAfterHeap_.due = heap_.peakBytes() >= kReliefBytes;
+}
+
+APMPRuntime::ReliefAfterHeap::~ReliefAfterHeap() {
+    if (due) MemoryPressure::relieve();
+}
 
 void APMPRuntime::setModuleCreator(const std::string& name, APMPModuleCreator creator) {
     provider_.setModuleCreator(name, std::move(creator));
@@ -105,13 +113,30 @@ void APMPRuntime::resetInstructionCount() {
     instructions_ = 0;
     work_ = 0;
     logLines_ = 0;
+    // The last run's plain objects went with its event.
     heap_.releaseBytes(heldForRun_);
+    releasedAtStart_ = heldForRun_;
     heldForRun_ = 0;
+    relieved_ = false;
     // Counted references freed the last run's values already; its cycles go when allocation
     // makes a collection due, as during a run: a full walk of the heap (the loaded program
     // included) before every event would cost more than most events.
     collectIfDue();
     heap_.resetPeak();
+    runStartBytes_ = heap_.liveBytes();
+}
+
+bool APMPRuntime::endRun() {
+    if (relieved_) return false;
+    // A run that held a megabyte more than it began with is worth a walk of the heap: its
+    // cycles go with the rest of what it made.
+    if (heap_.peakBytes() >= runStartBytes_ + kReliefBytes) heap_.collect();
+    // What it left free: the most it held beyond what it holds now (what it built and keeps,
+    // such as a value in the global scope, stays), and what the last run's event held.
+    if (heap_.peakBytes() - heap_.liveBytes() + releasedAtStart_ < kReliefBytes) return false;
+    MemoryPressure::relieve();
+    relieved_ = true;
+    return true;
 }
 
 APMPRuntimeValue APMPRuntime::budgetSpent(NSErrorPtr& error) {

@@ -130,6 +130,9 @@ public:
     static constexpr std::size_t kMatcherUnits = 4;
     // Log lines per run.
     static constexpr std::uint32_t kMaxLogLines = 1000;
+    // A run that held this much more than it began with has its cycles collected as it ends,
+    // and one that leaves this much free hands it back to the system.
+    static constexpr std::size_t kReliefBytes = std::size_t{1} << 20;
 
     // The version the configuration request reports.
     static std::int64_t runtimeVersion() { return 0; }
@@ -148,9 +151,14 @@ public:
     APMPRef<APMPScope> getRunScope();
     std::uint32_t getInstructionCount() const { return instructions_; }
     // A new budget: instructions, regular-expression work and log lines. The last run's values
-    // that nothing reaches any more were freed already; those in cycles go with the next
-    // collection, which allocation makes due.
+    // that nothing reaches any more were freed already; those in cycles went as it ended when it
+    // was a heavy run (endRun), else go with the next collection, which allocation makes due.
     void resetInstructionCount();
+    // Ends a run. One that held kReliefBytes more than it began with frees the cycles it left
+    // at once (a lighter one leaves them to the next collection); one that leaves that much
+    // free hands it back to the system, which otherwise stays with the arena of whichever
+    // worker thread the run happened to use: true when it did.
+    bool endRun();
 
     // The evaluators of the methods of strings and of arrays, taken when the runtime was made.
     const APMPStringCommandEvaluator& stringEvaluator() const { return *stringEvaluator_; }
@@ -277,7 +285,13 @@ private:
     void collectIfDue();
     std::shared_ptr<NSRegularExpression> compiledPattern(std::u16string_view pattern, NSErrorPtr& error);
 
-    // Declared first: goes last, after every scope and value below has let go of it.
+    // Declared before the heap, so that it goes after it: hands back to the system what the
+    // heap freed as it went, when that was much.
+    struct ReliefAfterHeap {
+        bool due = false;
+        ~ReliefAfterHeap();
+    } reliefAfterHeap_;
+    // Goes after every scope and value below has let go of it.
     APMPHeap heap_;
     APMPRef<APMPScope> initScope_;
     APMPRef<APMPScope> globalScope_;
@@ -291,6 +305,11 @@ private:
     std::uint32_t logLines_ = 0;
     // Held for the run's plain objects until the next reset.
     std::size_t heldForRun_ = 0;
+    // Held when the run began, and let go of as it began (the last run's plain objects).
+    std::size_t runStartBytes_ = 0;
+    std::size_t releasedAtStart_ = 0;
+    // What the run left free went back to the system.
+    bool relieved_ = false;
     std::vector<const void*> walking_;
     std::map<std::u16string, std::shared_ptr<NSRegularExpression>, std::less<>> patterns_;
     // Units of the patterns kept.

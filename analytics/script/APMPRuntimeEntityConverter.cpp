@@ -5,27 +5,66 @@
 #include "analytics/script/APMPArrayValue.h"
 #include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPFunctionValue.h"
+#include "analytics/script/APMPHeap.h"
 #include "analytics/script/APMPMapValue.h"
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPStatementValue.h"
 #include "analytics/script/APMPStringValue.h"
 #include "analytics/script/APMPTextBuilder.h"
 
+#include <bit>
 #include <cmath>
 #include <limits>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace {
 namespace conversion {
 
 using RuntimeValue = APMPRuntimeValue;
 
-// What a plain value takes besides its text, in an array or under a name.
-constexpr std::size_t kPlainValueBytes = sizeof(Value) + 16;
-constexpr std::size_t kPlainEntryBytes = kPlainValueBytes + sizeof(std::string) + 32;
+// The room plain containers take, as the platform's values lay them out: an array is a shared
+// node and its elements; a dictionary a shared node, its values, and a table of its keys (a node
+// of its own, the names, and past eight keys an index of them, whose nodes keep a copy of the key
+// and its hash). Lists and the index's buckets grow by doubling.
+constexpr std::size_t kSharedCount = 2 * sizeof(void*);
+constexpr std::size_t kArrayNodeBytes = APMPHeap::allocationBytes(kSharedCount + sizeof(Value::Array));
+constexpr std::size_t kDictionaryNodeBytes = APMPHeap::allocationBytes(kSharedCount + sizeof(Value::Dictionary));
+constexpr std::size_t kKeysNodeBytes = APMPHeap::allocationBytes(
+    kSharedCount + sizeof(std::vector<std::string>) + sizeof(std::unordered_map<std::string, std::size_t>));
+constexpr std::size_t kScannedKeys = 8;
+constexpr std::size_t kKeyIndexNodeBytes =
+    APMPHeap::allocationBytes(sizeof(void*) + sizeof(std::pair<const std::string, std::size_t>) + sizeof(std::size_t));
+
+std::size_t grown(std::size_t count) { return count ? std::bit_ceil(count) : 0; }
+
+std::size_t arrayBytes(std::size_t count) {
+    return kArrayNodeBytes + (count ? APMPHeap::allocationBytes(count * sizeof(Value)) : 0);
+}
+
+std::size_t dictionaryBytes(std::size_t count) {
+    if (count == 0) return kDictionaryNodeBytes;
+    std::size_t bytes = kDictionaryNodeBytes + kKeysNodeBytes + APMPHeap::allocationBytes(grown(count) * sizeof(std::string)) +
+                        APMPHeap::allocationBytes(grown(count) * sizeof(Value));
+    if (count > kScannedKeys) {
+        bytes += count * kKeyIndexNodeBytes + APMPHeap::allocationBytes(grown(count) * sizeof(void*));
+    }
+    return bytes;
+}
+
+// The room a UTF-8 text takes outside its string: none while it fits in the string itself.
+std::size_t textBytes(std::size_t size) {
+    static const std::size_t inPlace = std::string().capacity();
+    return size > inPlace ? APMPHeap::allocationBytes(size + 1) : 0;
+}
 
 // A text in UTF-8 for a plain object, which outlives the run's values: the conversion charged,
-// held before it is made (at most three bytes a unit), and what it takes counted for the run.
-bool plainText(std::u16string_view text, APMPRuntime& runtime, std::string& out, NSErrorPtr& error) {
+// held before it is made (at most three bytes a unit), and the room it takes counted for the
+// run, `copies` times (a key is kept again by its dictionary's index).
+bool plainText(std::u16string_view text, APMPRuntime& runtime, std::string& out, NSErrorPtr& error,
+               std::size_t copies = 1) {
     APMPRuntime::Held converting(runtime);
     if (!runtime.chargeConversion(text, error) ||
         !converting.resize(3 * text.size(), error)) {
@@ -34,7 +73,7 @@ bool plainText(std::u16string_view text, APMPRuntime& runtime, std::string& out,
     out = APMPUTF8(text);
     NSErrorPtr none;
     static_cast<void>(converting.resize(0, none));
-    return runtime.holdForRun(out.size(), error);
+    return runtime.holdForRun(copies * textBytes(out.size()), error);
 }
 
 enum EntityType : std::int32_t { kString = 1, kNumber = 2, kBoolean = 3, kStatement = 4 };
@@ -154,10 +193,11 @@ Value toObject(const RuntimeValue& value, APMPRuntime& runtime, NSErrorPtr& erro
             // A plain value made for each element.
             const auto* array = value.as<APMPArrayValue>();
             if (!runtime.chargeWork((1 + std::uint64_t{array->count()}) * APMPRuntime::kValueUnits, error) ||
-                !runtime.holdForRun(array->count() * kPlainValueBytes, error)) {
+                !runtime.holdForRun(arrayBytes(array->count()), error)) {
                 return Value();
             }
             Value::Array items;
+            items.reserve(array->count());
             for (const RuntimeValue& element : array->allElements()) {
                 // A platform array holds no nil: null elements are left out, as null properties are.
                 if (element.isNull()) continue;
@@ -188,12 +228,13 @@ void dictionaryFrom(const APMPMapValue& map, APMPRuntime& runtime, NSErrorPtr& e
         error = APMPError(APMPErrorArgumentKind);
         return;
     }
-    if (!runtime.chargeWork(APMPRuntime::kValueUnits, error)) return;
+    const std::size_t count = map.properties().size();
+    if (!runtime.chargeWork(APMPRuntime::kValueUnits, error) || !runtime.holdForRun(dictionaryBytes(count), error)) return;
     for (const auto& entry : map.properties().entries()) {
         // A plain value made for the entry, and its name to UTF-8.
         std::string name;
-        if (!runtime.chargeWork(APMPRuntime::kValueUnits, error) || !runtime.holdForRun(kPlainEntryBytes, error) ||
-            !plainText(entry.name, runtime, name, error)) {
+        if (!runtime.chargeWork(APMPRuntime::kValueUnits, error) ||
+            !plainText(entry.name, runtime, name, error, count > kScannedKeys ? 2 : 1)) {
             return;
         }
         Value converted = toObject(entry.value, runtime, error);

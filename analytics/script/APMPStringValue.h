@@ -1,7 +1,7 @@
 // A string value: immutable UTF-16 text, shared by every value that holds it.
 #pragma once
 
-#include "analytics/script/APMPObject.h"
+#include "analytics/script/APMPHeap.h"
 
 #include <string>
 
@@ -11,7 +11,7 @@ public:
     static constexpr std::size_t kMaxLength = std::size_t{1} << 20;
 
     APMPStringValue(APMPHeap& heap, std::u16string text) : APMPObject(Type::String, heap), text_(std::move(text)) {
-        account(static_cast<std::ptrdiff_t>(sizeof(*this) - sizeof(APMPObject) + 2 * text_.size()));
+        account(static_cast<std::ptrdiff_t>(sizeof(*this) - sizeof(APMPObject) + APMPHeap::textBytes(text_)));
     }
 
     const std::u16string& text() const { return text_; }

@@ -21,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <algorithm>
 
 #include <cmath>
@@ -50,6 +52,33 @@ std::string grow(const std::string& name, const std::string& first, int length) 
     return R"(("41" ")" + name + R"(") ("3" ")" + name + R"(" )" + first + R"() ("42" ("23" ("16" )" + variable +
            R"( "length") )" + std::to_string(length) + R"() ("44") false ("46" ("3" ")" + name + R"(" ("2" )" + variable +
            R"( "concat" ("7" )" + variable + ")))))";
+}
+
+// A sanitizer's allocator keeps no count of the bytes in use.
+constexpr bool kSanitized =
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    true;
+#else
+    false;
+#endif
+#else
+    false;
+#endif
+
+// What the allocator holds in use, every arena together, blocks' own room included, and the
+// large blocks it maps on their own.
+double allocatedBytes() {
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<double>(info.uordblks + info.hblkhd);
+}
+
+// `body` pushed `count` times onto the global array "keep".
+std::string kept(const std::string& body, int count) {
+    return R"(("41" "i" "keep") ("3" "keep" ("7")) ("3" "i" 0) ("42" ("23" ("15" "i") )" + std::to_string(count) +
+           R"() ("3" "i" ("0" ("15" "i") 1)) false ("46" ("2" ("15" "keep") "push" ("7" )" + body + "))))";
 }
 
 std::shared_ptr<APMPBProgram> program(const std::string& instructions, const std::string& activity = "rule") {
@@ -203,6 +232,124 @@ TEST(APMPHeapTest, ValuesKeptPastTheirRuntimeAreEmptiedAndStaySafe) {
     // could collect any more); the map itself lives on, empty.
     EXPECT_TRUE(kept.as<APMPMapValue>()->valueForProperty(u"a").isUndefined());
     EXPECT_TRUE(kept.as<APMPMapValue>()->valueForProperty(u"self").isUndefined());
+}
+
+// The live limit bounds the memory a program really takes: what a run holds is counted by the
+// room it takes in the allocator (each block with its header, lists by their capacity, a long
+// name's own buffer, the index of a map of more than eight names), and so are the plain values
+// an edit stores in its event.
+TEST(APMPHeapTest, WhatAProgramHoldsIsCountedByTheRoomItTakes) {
+    if (kSanitized) GTEST_SKIP() << "a sanitizer's allocator keeps no count of the bytes in use";
+    const char* const nineNames = R"(("8" "a" 1 "b" 2 "c" 3 "d" 4 "e" 5 "f" 6 "g" 7 "h" 8 "k" 9))";
+    const struct {
+        const char* what;
+        std::string program;
+    } shapes[] = {
+        {"maps of nine names", kept(nineNames, 5000)},
+        {"maps of one long name", kept(R"(("8" "a name of many units" 1))", 20000)},
+        {"maps nested in maps", R"(("41" "m" "i") ("3" "m" ("8")) ("3" "i" 0) ("42" ("23" ("15" "i") 20000)
+            ("3" "i" ("0" ("15" "i") 1)) false ("46" ("3" "m" ("8" "a" ("15" "m") "b" 1)))))"},
+        {"a map of many names", R"(("41" "m" "i") ("3" "m" ("8")) ("3" "i" 0) ("42" ("23" ("15" "i") 20000)
+            ("3" "i" ("0" ("15" "i") 1)) false ("46" ("43" ("15" "m") ("15" "i") 1))))"},
+        {"short and long texts", kept(R"(("0" "" ("15" "i")) ("0" "twenty units of text " ("15" "i")))", 20000)},
+        {"arrays", kept(R"(("7" 1 2 3))", 20000)},
+        {"closures", kept(R"(("51" "f" ("7" "x") ("15" "x")))", 10000)},
+    };
+    for (const auto& shape : shapes) {
+        auto runtime = APMPRuntime::make();
+        const auto statements = entities(shape.program);
+        const double before = allocatedBytes();
+        const std::size_t live = runtime->heap().liveBytes();
+        NSErrorPtr error;
+        runtime->executeStatements(statements, error);
+        ASSERT_FALSE(error) << shape.what;
+        runtime->heap().collect();
+        const double real = allocatedBytes() - before;
+        const double counted = static_cast<double>(runtime->heap().liveBytes() - live);
+        EXPECT_GE(counted, 0.9 * real) << shape.what;
+        EXPECT_LE(counted, 1.15 * real) << shape.what;
+    }
+
+    // A map of ten thousand small maps and an array of ten thousand texts, stored as plain
+    // values in the event, held until the next event.
+    for (const char* value : {R"(("15" "maps"))", R"(("15" "texts"))"}) {
+        auto editing = APMPEventEditing::make();
+        ASSERT_TRUE(editing->loadProgram(program(R"(
+            ("52" "register" ("require" "internal.registerCallback"))
+            ("41" "maps" "texts" "i") ("3" "maps" ("8")) ("3" "texts" ("7")) ("3" "i" 0)
+            ("42" ("23" ("15" "i") 10000) ("3" "i" ("0" ("15" "i") 1)) false
+                  ("46" ("43" ("15" "maps") ("15" "i") ("8" "a" 1 "b" "two"))
+                        ("2" ("15" "texts") "push" ("7" ("0" "a text longer than its string: " ("15" "i"))))))
+            ("50" "store" ("7" "e") ("2" ("15" "e") "setParamValue" ("7" "p" )" + std::string(value) + R"()) ("36" 0))
+            ("50" "rule" ("7" "r") ("register" 0 ("15" "store") ("8" "type" "edit"))))")));
+        const auto event = APMPEvent::initWithName("e", 1, {});
+        const APMPHeap& heap = editing->runtime().heap();
+        const double before = allocatedBytes();
+        const std::size_t live = heap.liveBytes();
+        ASSERT_TRUE(editing->handleEvent(event));
+        const double real = allocatedBytes() - before;
+        const double counted = static_cast<double>(heap.liveBytes() - live);
+        EXPECT_GE(counted, 0.9 * real) << value;
+        EXPECT_LE(counted, 1.15 * real) << value;
+    }
+
+    // Maps kept until the run may hold no more: error 18, with the allocator holding no more
+    // than the limit.
+    auto runtime = APMPRuntime::make();
+    const auto statements = entities(kept(nineNames, 1000000));
+    const double before = allocatedBytes();
+    NSErrorPtr error;
+    runtime->executeStatements(statements, error);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), APMPErrorBudgetSpent);
+    EXPECT_LE(allocatedBytes() - before, 1.05 * static_cast<double>(APMPHeap::kLiveBytesLimit));
+    EXPECT_GE(runtime->heap().liveBytes(), APMPHeap::kLiveBytesLimit - (std::size_t{1} << 20));
+}
+
+// A run that held a megabyte more than it began with ends with nothing of what it built left
+// behind: its cycles are collected at once, and what it left free is handed back to the system,
+// as is what the last event's plain objects held. A lighter run leaves its cycles to the next
+// collection, and one that keeps what it built hands nothing back.
+TEST(APMPHeapTest, AHeavyRunLeavesNothingItBuiltHeldWhenItEnds) {
+    // Four megabytes of maps that each hold two kilobytes of text and themselves, each dropped
+    // for the next.
+    const std::string pad = R"(("0" ")" + std::string(1000, 'p') + R"(" ("15" "i")))";
+    const std::string cycles = R"(("41" "i" "m") ("3" "i" 0) ("42" ("23" ("15" "i") 2000) ("3" "i" ("0" ("15" "i") 1)) false
+        ("46" ("3" "m" ("8" "pad" )" + pad + R"()) ("43" ("15" "m") "self" ("15" "m")))))";
+    auto editing = APMPEventEditing::make();
+    ASSERT_TRUE(editing->loadProgram(program(R"(
+        ("52" "register" ("require" "internal.registerCallback"))
+        ("50" "churn" ("7" "e") )" + cycles + R"( ("36" 0))
+        ("50" "rule" ("7" "r") ("register" 0 ("15" "churn") ("8" "type" "edit"))))")));
+    APMPRuntime& runtime = editing->runtime();
+    runtime.heap().collect();
+    const std::size_t objects = runtime.heap().objectCount();
+    const std::size_t bytes = runtime.heap().liveBytes();
+    const auto event = APMPEvent::initWithName("e", 1, {});
+    ASSERT_FALSE(editing->handleEvent(event));
+    EXPECT_EQ(runtime.heap().objectCount(), objects);
+    EXPECT_EQ(runtime.heap().liveBytes(), bytes);
+
+    NSErrorPtr error;
+    runtime.resetInstructionCount();
+    run(runtime, cycles, error);
+    ASSERT_FALSE(error);
+    EXPECT_TRUE(runtime.endRun());
+    // The last map, still in "m", and its text.
+    EXPECT_EQ(runtime.heap().objectCount(), objects + 2);
+    runtime.resetInstructionCount();
+    run(runtime, R"(("41" "n") ("3" "n" ("8")) ("43" ("15" "n") "self" ("15" "n")) ("3" "n" 0))", error);
+    EXPECT_FALSE(runtime.endRun());
+    EXPECT_GT(runtime.heap().objectCount(), objects + 2);
+    runtime.resetInstructionCount();
+    run(runtime, kept(R"(("8" "pad" )" + pad + ")", 1000), error);
+    ASSERT_FALSE(error);
+    EXPECT_FALSE(runtime.endRun());
+    EXPECT_GT(runtime.heap().liveBytes(), bytes + (std::size_t{2} << 20));
+    // The plain objects of the last event go as the next run begins: that run hands them back.
+    ASSERT_TRUE(runtime.holdForRun(std::size_t{2} << 20, error));
+    runtime.resetInstructionCount();
+    EXPECT_TRUE(runtime.endRun());
 }
 
 // A loop that makes the largest value it may again and again (a string of 2^20 units, an array

@@ -13,6 +13,8 @@
 #include "analytics/proto/APMPBMeasurementBatch.h"
 #include "analytics/proto/APMPBMeasurementBundle.h"
 #include "analytics/proto/APMPBMeasurementConfig.h"
+#include "analytics/proto/APMPBProgram.h"
+#include "analytics/proto/APMPBRuntimeEntity.h"
 #include "analytics/proto/APMPBSetting.h"
 #include "analytics/proto/APMPBSnapshot.h"
 #include "platform/dispatch/DispatchQueue.h"
@@ -32,6 +34,7 @@
 
 #include <condition_variable>
 #include <csignal>
+#include <fstream>
 #include <cstdio>
 #include <mutex>
 
@@ -399,13 +402,32 @@ TEST_F(MeasurementServiceTest, OnlyAClientThatTrustsTheTestCertificateGetsThroug
 }
 
 // The program: its first line names the port, a configuration is served for each app id with
-// the settings given, each batch received and each deferred deep link asked for is a line, and it
-// stops cleanly when terminated.
+// the settings and the event-editing program given, each batch received and each deferred deep
+// link asked for is a line, and it stops cleanly when terminated. A program file that does not
+// decode is refused before it starts.
 TEST_F(MeasurementServiceTest, TheProgramServesItsAppIDsPrintsARequestALineAndStopsOnTerm) {
     const std::string certificate = Sandbox::home() + "/service.pem";
+    auto entity = APMPBRuntimeEntity::make();
+    APMPBMessageSetInt32(entity, APMPBRuntimeEntity::kType, 1);
+    APMPBMessageSetString(entity, APMPBRuntimeEntity::kStringValue, "served");
+    auto served = APMPBProgram::make();
+    APMPBMessageSetArray(served, APMPBProgram::kInstructions, Value::Array{Value(entity)});
+    const std::string programFile = Sandbox::home() + "/served.program";
+    const auto programBytes = served->protoBuffer();
+    ASSERT_TRUE(programBytes);
+    std::ofstream(programFile, std::ios::binary)
+        .write(reinterpret_cast<const char*>(programBytes->data()), static_cast<std::streamsize>(programBytes->size()));
+    const std::string damaged = Sandbox::home() + "/damaged.program";
+    std::ofstream(damaged, std::ios::binary) << "\xff\xff\xff";
+    InteractiveProcess refused({OSTREL_MEASUREMENT_SERVICE, "--app-id", "1:app", "--program", damaged});
+    ASSERT_TRUE(refused.started());
+    EXPECT_EQ(refused.finish(), 2);
+    EXPECT_NE(refused.output().find("damaged.program is not an encoded event-editing program"), std::string::npos)
+        << refused.output();
+
     InteractiveProcess program({OSTREL_MEASUREMENT_SERVICE, "--certificate", certificate, "--app-id", "1:app",
                                 "--setting", "measurement.upload_interval=1", "--deferred-deep-link",
-                                "gallery://paintings?utm_source=ads"});
+                                "gallery://paintings?utm_source=ads", "--program", programFile});
     ASSERT_TRUE(program.started());
     ASSERT_TRUE(program.waitForOutput("\n"));
     int port = 0;
@@ -423,6 +445,9 @@ TEST_F(MeasurementServiceTest, TheProgramServesItsAppIDsPrintsARequestALineAndSt
     ASSERT_TRUE(settings && settings->size() == 1u);
     EXPECT_EQ(APMPBMessageGetString((*settings)[0].objectAs<APMPBSetting>(), APMPBSetting::kName),
               "measurement.upload_interval");
+    const auto programs = APMPBMessageGetArray<APMPBProgram>(config, APMPBMeasurementConfig::kDynamicEventEditing);
+    ASSERT_TRUE(programs && programs->size() == 1u);
+    EXPECT_EQ((*programs)[0].objectAs<APMPBProgram>()->protoBuffer(), programBytes);
     EXPECT_EQ(sendTo(base + "/config/app/2:other", "GET").status, 404);
 
     // A refusal scripted over the control path, then the same batch accepted.

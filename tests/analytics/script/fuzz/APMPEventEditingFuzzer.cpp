@@ -22,8 +22,10 @@
 namespace {
 
 // The largest value one evaluation may make past the memory check: an array's elements at
-// their longest.
-constexpr std::size_t kOneEvaluation = APMPArrayValue::kMaxLength * sizeof(APMPRuntimeValue);
+// their longest, in the room the allocator takes for them, and the array itself.
+constexpr std::size_t kOneEvaluation =
+    APMPHeap::allocationBytes(APMPArrayValue::kMaxLength * sizeof(APMPRuntimeValue)) +
+    APMPHeap::allocationBytes(sizeof(APMPArrayValue));
 
 class DiscardingLogger final : public APMPLoggerDelegate {
 public:

@@ -2,7 +2,8 @@
 // event-editing fuzz target: two bytes (little-endian) giving the length of an encoded
 // measurement configuration that carries the case's program, that configuration, then the
 // case's first event as an encoded event message (origin "app"; a fixed "screen_view" when the
-// case has none).
+// case has none). With --programs, each case's program alone, encoded, as OUT_DIR/<name>-<n>.program:
+// what ostrel-measurement-service --program serves.
 #include "analytics/proto/APMPBEvent.h"
 #include "analytics/proto/APMPBEventParam.h"
 #include "analytics/proto/APMPBFieldAccess.h"
@@ -47,13 +48,15 @@ std::shared_ptr<APMPBEvent> event(const Node* form) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: script-assemble OUT_DIR FILE.sx...\n");
+    const bool programsOnly = argc > 1 && std::string(argv[1]) == "--programs";
+    const int first = programsOnly ? 2 : 1;
+    if (argc < first + 2) {
+        std::fprintf(stderr, "usage: script-assemble [--programs] OUT_DIR FILE.sx...\n");
         return 2;
     }
-    const std::filesystem::path out = argv[1];
+    const std::filesystem::path out = argv[first];
     std::filesystem::create_directories(out);
-    for (int i = 2; i < argc; ++i) {
+    for (int i = first + 1; i < argc; ++i) {
         std::ifstream in(argv[i]);
         std::stringstream text;
         text << in.rdbuf();
@@ -75,8 +78,16 @@ int main(int argc, char** argv) {
                         first = &part;
                     }
                 }
-                const auto config =
-                    ScriptAssembler::configuration("1:1:ios:1", ScriptAssembler::program(instructions, activities), {});
+                const auto program = ScriptAssembler::program(instructions, activities);
+                if (programsOnly) {
+                    const auto programBytes = program->protoBuffer();
+                    if (!programBytes) continue;
+                    std::ofstream file(out / (stem + "-" + std::to_string(index++) + ".program"), std::ios::binary);
+                    file.write(reinterpret_cast<const char*>(programBytes->data()),
+                               static_cast<std::streamsize>(programBytes->size()));
+                    continue;
+                }
+                const auto config = ScriptAssembler::configuration("1:1:ios:1", program, {});
                 const auto configBytes = config->protoBuffer();
                 const auto eventBytes = event(first)->protoBuffer();
                 if (!configBytes || !eventBytes || configBytes->size() > 0xFFFF) continue;
