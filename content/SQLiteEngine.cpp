@@ -7,6 +7,7 @@
 #include "config/OESQLIdentifier.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/ThreadAnnotations.h"
 #include "platform/sqlite/SQLiteVFS.h"
@@ -75,8 +76,8 @@ std::optional<std::string> damageOf(const std::string& path) {
     return it->second;
 }
 
-// Marks the file damaged; its refusal sentence (with the first words found for its damage) is
-// logged once, or only noted as told when the caller tells it.
+// Marks the file damaged and tells whoever shows its rows; its refusal sentence (with the first
+// words found for its damage) is logged once, or only noted as told when the caller tells it.
 std::string markDamaged(const std::string& path, const std::string& why, bool tell = true) {
     std::string sentence;
     {
@@ -86,6 +87,8 @@ std::string markDamaged(const std::string& path, const std::string& why, bool te
         if (!tell) told.last[path] = sentence;
     }
     if (tell) tellRefusal(path, sentence);
+    NSNotificationCenter::defaultCenter()->postNotificationName(
+        SQLiteEngine::kDamagedPagesMessage, nullptr, {{SQLiteEngine::kDamagedFilePathKey, Value(path)}});
     return sentence;
 }
 

@@ -64,6 +64,12 @@ public:
     // that refusal; with other files attached, the file marked is
     // the one whose pages SQLite's quick check finds damaged, whichever that is.
 
+    // Posted on the default centre each time a statement meets damaged pages, on the thread that
+    // ran it, with the damaged file's path under kDamagedFilePathKey: whatever shows rows of that
+    // file learns at once that they may be incomplete. Observers must not use the connection.
+    static constexpr const char* kDamagedPagesMessage = "ContentDatabaseDamagedMessage";
+    static constexpr const char* kDamagedFilePathKey = "path";
+
     // Whether a statement of any connection to this file met damaged pages: what was read may
     // lack rows, and the file will not open again.
     bool isDamaged() const;

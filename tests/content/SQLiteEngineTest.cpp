@@ -5,6 +5,7 @@
 #include "config/FileSystem.h"
 #include "config/OEConfig.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSString.h"
 #include "tests/content/ContentFixture.h"
 #include "tests/fixtures/DamagedPages.h"
@@ -356,10 +357,17 @@ TEST_F(SQLiteEngineTest, PagesFoundDamagedAreToldOnceAndTheFileIsRefusedFromThen
 }
 
 // With another file attached, the damage a statement meets is that of the file it was met in,
-// whichever side it is on: that file alone is marked, told once and refused.
+// whichever side it is on: that file alone is marked, told once and refused, and whatever shows
+// its rows is told of it.
 TEST_F(SQLiteEngineTest, DamageMetWithAnotherFileAttachedMarksTheFileItWasMetIn) {
     std::vector<std::string> statements = {"create table t (a integer primary key, b text)"};
     for (int i = 1; i <= 300; ++i) statements.push_back(NSString::format("insert into t values (%d, '%@')", i, std::string(100, 'v')));
+    // Told on the thread of the statement: this one.
+    std::vector<std::string> posted;
+    auto token = NSNotificationCenter::defaultCenter()->addObserverForName(
+        SQLiteEngine::kDamagedPagesMessage, nullptr, nullptr, [&posted](const NSNotification& note) {
+            posted.push_back(note.userInfo().get(SQLiteEngine::kDamagedFilePathKey).string());
+        });
     for (const bool mainDamaged : {true, false}) {
         SCOPED_TRACE(mainDamaged ? "the connection's own file damaged" : "the attached file damaged");
         for (const char* name : {"sound.sqlite", "damaged.sqlite"}) {
@@ -384,9 +392,12 @@ TEST_F(SQLiteEngineTest, DamageMetWithAnotherFileAttachedMarksTheFileItWasMetIn)
         EXPECT_TRUE(SQLiteEngine::init("sound.sqlite", files()));
         EXPECT_EQ(GetCapturedStderr(), "The content database damaged.sqlite is not one the application can use "
                                        "(database disk image is malformed); it is left as it is.\n");
+        EXPECT_EQ(posted, std::vector<std::string>{documents() + "/damaged.sqlite"});
+        posted.clear();
         ASSERT_TRUE(engine->detachDatabase("other"));
         SQLiteEngine::forgetRefusals();
     }
+    NSNotificationCenter::defaultCenter()->removeObserver(token);
 }
 
 // Threads with engines of their own read one file at the same time; the first uses copy it from
