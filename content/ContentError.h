@@ -20,6 +20,8 @@ enum OEContentErrorCode : long {
     OEContentErrorNoSuchFile = 5,
     // An attached database could not be detached.
     OEContentErrorDetach = 6,
+    // Pages of the file are damaged: it is refused from then on, and left as it is.
+    OEContentErrorDamaged = 7,
 };
 
 // A content error with the sentence as its description.

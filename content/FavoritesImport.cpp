@@ -43,10 +43,23 @@ bool importFromDocuments(SQLiteEngine& sql, const FileSystem& fileSystem, const 
     sql.endRequest();
     if (!attached) return fail(importFailureCode(failure), "could not be attached", failure);
 
+    // Nothing is written into a file whose pages do not all read, and nothing is taken from one:
+    // both stay as they are, the old one keeping favourites the current one cannot take. Reading
+    // every page of both is paid only by a launch that finds an old file.
+    std::string damage;
+    bool checked = true;
+    for (const char* schema : {"main", "old"}) {
+        NSErrorPtr found;
+        if (sql.readsEveryPage(schema, &found)) continue;
+        checked = false;
+        if (found && found->code() == OEContentErrorDamaged) damage += " " + found->localizedDescription();
+        else failure = found;
+    }
+
     bool copied = false;
     bool hadFavorites = false;
-    if (sql.prepareRequest("select 1 from old.sqlite_master where type = 'table' and name = 'favorites'", {},
-                             &failure)) {
+    if (checked &&
+        sql.prepareRequest("select 1 from old.sqlite_master where type = 'table' and name = 'favorites'", {}, &failure)) {
         const int rc = sql.step(&failure);
         sql.endRequest();
         if (rc == SQLITE_DONE) {
@@ -66,6 +79,11 @@ bool importFromDocuments(SQLiteEngine& sql, const FileSystem& fileSystem, const 
     NSErrorPtr detachFailure;
     if (!sql.detachDatabase("old", &detachFailure)) {
         setError(error, detachFailure);
+        return false;
+    }
+    if (!damage.empty()) {
+        setError(error, contentError(OEContentErrorDamaged,
+                                     NSString::format("The old favourites file %@ is not imported.%@", fileName, damage)));
         return false;
     }
     if (!copied) return fail(importFailureCode(failure), "could not be copied", failure);

@@ -41,7 +41,8 @@ public:
     // favourites removed in the meantime; that still answers true. False, keeping the file, on any
     // failure, with an error of OEContentErrorDomain: OEContentErrorNotOpen, OEContentErrorNoSuchFile
     // (absent, or the images database itself, or not a plain name), OEContentErrorStatement (it
-    // could not be attached or read), OEContentErrorBusy, OEContentErrorDetach.
+    // could not be attached or read), OEContentErrorBusy, OEContentErrorDetach,
+    // OEContentErrorDamaged (either file has damaged pages; neither is changed).
     [[nodiscard]] bool importOldFavorites(const std::string& fileName, NSErrorPtr* error = nullptr);
 
 private:

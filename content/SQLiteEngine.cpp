@@ -7,6 +7,7 @@
 #include "config/OESQLIdentifier.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/ThreadAnnotations.h"
 #include "platform/sqlite/SQLiteVFS.h"
@@ -56,13 +57,12 @@ std::string refusalSentence(const std::string& path, const std::string& why) {
                             fileNameOf(path), why);
 }
 
-// Whether `rc` says that the pages `sql` read on `db` are not what the file's own structure
-// says they are, in the file the connection opened: with another file attached (old favourites
-// being imported), or attaching one, the damage may be that file's alone.
-bool meansDamage(int rc, sqlite3* db, const std::string& sql) {
+// Whether `rc` says that pages a statement read are not what their file's own structure says
+// they are. A refused attach says so of the file being attached, which is attached nowhere: that
+// is the attaching caller's to tell.
+bool meansDamage(int rc, const std::string& sql) {
     const int primary = rc & 0xff;
     if (primary != SQLITE_CORRUPT && primary != SQLITE_NOTADB) return false;
-    if (!db || sqlite3_db_name(db, 2) != nullptr) return false;
     const auto start = sql.find_first_not_of(" \t\r\n");
     return start == std::string::npos || strncasecmp(sql.c_str() + start, "attach", 6) != 0;
 }
@@ -76,14 +76,20 @@ std::optional<std::string> damageOf(const std::string& path) {
     return it->second;
 }
 
-void markDamaged(const std::string& path, const std::string& why) {
-    std::string first;
+// Marks the file damaged and tells whoever shows its rows; its refusal sentence (with the first
+// words found for its damage) is logged once, or only noted as told when the caller tells it.
+std::string markDamaged(const std::string& path, const std::string& why, bool tell = true) {
+    std::string sentence;
     {
         auto& told = refusals();
         MutexLock lock(told.mutex);
-        first = told.damaged.try_emplace(path, why).first->second;
+        sentence = refusalSentence(path, told.damaged.try_emplace(path, why).first->second);
+        if (!tell) told.last[path] = sentence;
     }
-    tellRefusal(path, refusalSentence(path, first));
+    if (tell) tellRefusal(path, sentence);
+    NSNotificationCenter::defaultCenter()->postNotificationName(
+        SQLiteEngine::kDamagedPagesMessage, nullptr, {{SQLiteEngine::kDamagedFilePathKey, Value(path)}});
+    return sentence;
 }
 
 // Binds one value; false when SQLite refuses it.
@@ -301,13 +307,36 @@ void SQLiteEngine::finalizeStatement() {
 }
 
 void SQLiteEngine::reportFailure(const std::string& what, const std::string& sql, int rc, NSErrorPtr* error) const {
-    if (meansDamage(rc, db_, sql)) {
+    if (db_ && meansDamage(rc, sql)) {
         // Told once for the file, as its refusal at the next opening will be, not at every
         // statement that meets the damage.
         const std::string why = sqlite3_errmsg(db_);
-        markDamaged(path_, why);
-        setError(error, contentError(OEContentErrorStatement, refusalSentence(path_, why)));
-        return;
+        std::vector<std::string> damaged;
+        if (!sqlite3_db_name(db_, 2)) {
+            damaged.push_back(path_);
+        } else {
+            // With other files attached the damage may be any one's: the file marked is the one
+            // whose pages do not read. Only a failure comes here, so reading them whole costs an
+            // ordinary run nothing.
+            for (int i = 0; const char* schema = sqlite3_db_name(db_, i); ++i) {
+                if (i == 1) continue;  // "temp", no file of the user's
+                int checked = SQLITE_OK;
+                const std::string answer = quickCheck(schema, checked);
+                const int primary = checked & 0xff;
+                if ((checked == SQLITE_OK && answer != "ok") || primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) {
+                    if (const std::string file = fileOf(schema); !file.empty()) damaged.push_back(file);
+                }
+            }
+        }
+        if (!damaged.empty()) {
+            std::string sentence;
+            for (const auto& file : damaged) {
+                const std::string told = markDamaged(file, why);
+                if (sentence.empty()) sentence = told;
+            }
+            setError(error, contentError(OEContentErrorDamaged, sentence));
+            return;
+        }
     }
     // The statement's first words say which query failed without echoing whole statements.
     std::string head = sql.substr(0, 60);
@@ -547,6 +576,70 @@ std::set<std::string> SQLiteEngine::columnsOfTable(const std::string& table) {
     // Only a table that exists is remembered; one made later is looked at again.
     if (!columns.empty()) columnCache_[table] = columns;
     return columns;
+}
+
+std::string SQLiteEngine::fileOf(const std::string& schema) const {
+    if (schema == "main") return path_;
+    const char* file = db_ ? sqlite3_db_filename(db_, schema.c_str()) : nullptr;
+    return file ? std::string(file) : std::string();
+}
+
+std::string SQLiteEngine::quickCheck(const std::string& schema, int& rc) const {
+    const auto quoted = OESQLIdentifier::quoted(schema);
+    if (!quoted) {
+        rc = SQLITE_MISUSE;
+        return "not a plain database name";
+    }
+    // The first fault found is enough to tell; the check still reads every page of the file.
+    const std::string sql = "pragma " + *quoted + ".quick_check(1)";
+    sqlite3_stmt* stmt = nullptr;
+    rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr);
+    std::string answer;
+    if (rc == SQLITE_OK && stmt) {
+        rc = sqlite3_step(stmt);
+        if (rc == SQLITE_ROW) {
+            answer = columnText(stmt, 0);
+            rc = SQLITE_OK;
+        }
+    }
+    if (rc != SQLITE_OK) answer = sqlite3_errmsg(db_);
+    sqlite3_finalize(stmt);
+    return answer;
+}
+
+bool SQLiteEngine::readsEveryPage(const std::string& schema, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequence_);
+    const std::string sql = "pragma quick_check";
+    if (!db_) {
+        reportFailure("is not open", sql, SQLITE_MISUSE, error);
+        return false;
+    }
+    const std::string file = fileOf(schema);
+    if (file.empty()) {
+        setError(error, contentError(OEContentErrorStatement,
+                                     NSString::format("No database is attached as \"%@\" to %@.", schema,
+                                                      fileNameOf(path_))));
+        return false;
+    }
+    auto why = damageOf(file);
+    if (!why) {
+        int rc = SQLITE_OK;
+        const std::string answer = quickCheck(schema, rc);
+        if (rc == SQLITE_OK && answer == "ok") return true;
+        const int primary = rc & 0xff;
+        if (rc == SQLITE_OK) {
+            // What the check lists is for its makers; the file's refusal says what SQLite says of
+            // a statement meeting the same pages.
+            why = sqlite3_errstr(SQLITE_CORRUPT);
+        } else if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) {
+            why = answer;
+        } else {
+            reportFailure("could not check its pages", sql, rc, error);
+            return false;
+        }
+    }
+    setError(error, contentError(OEContentErrorDamaged, markDamaged(file, *why, false)));
+    return false;
 }
 
 std::string SQLiteEngine::lastErrorMessage() const {

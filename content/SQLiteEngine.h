@@ -60,11 +60,27 @@ public:
     // favourite added twice), and fill `error` when given: OEContentErrorStatement,
     // OEContentErrorBusy or OEContentErrorConstraint, with SQLite's message. A statement that
     // meets damaged pages (SQLITE_CORRUPT, SQLITE_NOTADB) marks the file damaged instead, which
-    // is logged once per file, as its refusal is.
+    // is logged once per file, as its refusal is, and reported as OEContentErrorDamaged with
+    // that refusal; with other files attached, the file marked is
+    // the one whose pages SQLite's quick check finds damaged, whichever that is.
+
+    // Posted on the default centre each time a statement meets damaged pages, on the thread that
+    // ran it, with the damaged file's path under kDamagedFilePathKey: whatever shows rows of that
+    // file learns at once that they may be incomplete. Observers must not use the connection.
+    static constexpr const char* kDamagedPagesMessage = "ContentDatabaseDamagedMessage";
+    static constexpr const char* kDamagedFilePathKey = "path";
 
     // Whether a statement of any connection to this file met damaged pages: what was read may
     // lack rows, and the file will not open again.
     bool isDamaged() const;
+
+    // Whether every page of the database under `schema` ("main": this connection's own file, or
+    // an attached one's name) reads well, by SQLite's quick check, which reads the whole file.
+    // A file found damaged, or marked so already, answers false with OEContentErrorDamaged and
+    // its refusal sentence in `error`; the file is marked damaged, and the sentence counts as told,
+    // since the caller tells it in a sentence of its own. Other failures (busy, not attached) are
+    // logged and reported as a statement's are.
+    [[nodiscard]] bool readsEveryPage(const std::string& schema, NSErrorPtr* error = nullptr);
 
     // Finalizes the current statement and prepares `sql`, binding `parameters` (1-based, in
     // order: strings, integers, doubles, data, null) when given. False leaves no statement.
@@ -127,6 +143,11 @@ private:
     bool isAttached(const std::string& schema);
     // Logs SQLite's refusal of `sql` (unless it is a constraint's) and fills `error`.
     void reportFailure(const std::string& what, const std::string& sql, int rc, NSErrorPtr* error) const;
+    // SQLite's answer to the quick check of `schema`: "ok", what it found wrong, or its failure
+    // to run (with its code in `rc`).
+    std::string quickCheck(const std::string& schema, int& rc) const;
+    // The path of the file attached under `schema` ("main": path()); empty when none is.
+    std::string fileOf(const std::string& schema) const;
 
     SequenceChecker sequence_{"SQLiteEngine"};
     std::chrono::milliseconds busyTimeout_{5000};

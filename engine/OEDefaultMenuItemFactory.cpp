@@ -2,10 +2,16 @@
 #include "engine/OEDefaultMenuItemFactory.h"
 
 #include "content/NewAppsChecker.h"
+#include "content/SQLiteEngine.h"
 #include "config/AppInfo.h"
+#include "config/FileSystem.h"
+#include "config/OEConfig.h"
+#include "config/OEDBConfig.h"
 #include "engine/OECore.h"
 #include "engine/OEMainMenu.h"
 #include "engine/OEUnavailableViewController.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSString.h"
 #include "platform/ui/UIAlertAction.h"
 #include "uikit/UIViewControllerOpenAdUrl.h"
@@ -14,6 +20,10 @@
 #include "uikit/OECoreStrings.h"
 #include "uikit/OEMakerContacts.h"
 #include "uikit/OESideMenuContainerViewController.h"
+
+#include <set>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -26,6 +36,87 @@ std::shared_ptr<UIViewController> unavailableScreen(const std::string& title) {
     return ViewControllersConstructor::detailsControllerWithController(OEUnavailableViewController::initWithTitle(
         title, NSString::format(OECoreString(OEDefaultMenuItemFactory::kUnavailableMessageKey), title), background));
 }
+
+// The paths of the content databases whose rows `screen` shows.
+std::set<std::string> databasesShownBy(OEMenuScreen screen) {
+    std::set<std::string> paths;
+    const auto engine = OECore::hasInstance() ? OECore::instance() : nullptr;
+    const auto& config = engine ? engine->config() : nullptr;
+    const auto& database = config ? config->database() : nullptr;
+    const auto& fileSystem = engine ? engine->fileSystem() : nullptr;
+    if (!database || !fileSystem) return paths;
+    std::vector<std::string> names;
+    switch (screen) {
+    case OEMenuScreen::Gallery:
+    case OEMenuScreen::Famous:
+        names = {database->imagesDBName()};
+        break;
+    case OEMenuScreen::MediaLibrary:
+        names = {database->mediaDBName()};
+        break;
+    case OEMenuScreen::Articles:
+        names = {database->articlesDBName(), database->imagesDBName()};
+        break;
+    case OEMenuScreen::Texts:
+        names = {database->textDBName()};
+        break;
+    }
+    for (const auto& name : names) {
+        if (name.empty()) continue;
+        const std::string path = fileSystem->documentsPathForFile(name);
+        if (!path.empty()) paths.insert(path);
+    }
+    return paths;
+}
+
+// Watches, for as long as the screen a row put into the centre lives, for damaged pages met in
+// the databases it shows, by its own reads or any other: what it lists may then lack rows, and
+// it is replaced at once by the screen that says it cannot be opened, as the row's next choice
+// would be. Made before the screen, so that damage met while the screen is built is seen too.
+class CenterDamageWatch : public NSObject {
+public:
+    static std::shared_ptr<CenterDamageWatch> make(std::set<std::string> paths, std::string title,
+                                                   const std::shared_ptr<OESideMenuContainerViewController>& container) {
+        auto watch = std::make_shared<CenterDamageWatch>();
+        watch->paths_ = std::move(paths);
+        watch->title_ = std::move(title);
+        watch->container_ = container;
+        if (watch->paths_.empty()) return watch;
+        std::weak_ptr<CenterDamageWatch> weak = watch;
+        // Posted on the thread of the statement that met the damage; the screen is the main thread's.
+        NSNotificationCenter::defaultCenter()->addObserver(
+            watch,
+            [weak](const NSNotification& note) {
+                const auto self = weak.lock();
+                if (!self || !self->paths_.count(note.userInfo().get(SQLiteEngine::kDamagedFilePathKey).string())) return;
+                DispatchQueue::mainQueue()->async([weak] {
+                    if (const auto watch = weak.lock()) watch->replaceScreen();
+                });
+            },
+            SQLiteEngine::kDamagedPagesMessage);
+        return watch;
+    }
+
+    // The screen this watch stands for; the screen keeps the watch alive.
+    void watch(const std::shared_ptr<UIViewController>& screen) {
+        static const char key = 0;
+        screen_ = screen;
+        screen->setAssociatedValue(&key, Value(shared_from_this()));
+    }
+
+private:
+    void replaceScreen() {
+        const auto container = container_.lock();
+        const auto screen = screen_.lock();
+        if (!container || !screen || container->centerViewController() != screen) return;
+        container->setCenterViewController(unavailableScreen(title_));
+    }
+
+    std::set<std::string> paths_;
+    std::string title_;
+    std::weak_ptr<OESideMenuContainerViewController> container_;
+    std::weak_ptr<UIViewController> screen_;
+};
 
 }  // namespace
 
@@ -54,13 +145,16 @@ std::shared_ptr<OEMenuSectionItem> OEDefaultMenuItemFactory::makeCenterItem(OEMe
     if (it == constructors_.end()) return nullptr;
     ScreenConstructor construct = it->second;
     const std::string title = OECoreString(titleKey);
-    return OEMenuSectionItem::initWithTitle(title, imageName, [construct, title](const std::shared_ptr<OEMainMenu>& menu) {
+    return OEMenuSectionItem::initWithTitle(title, imageName, [construct, screen, title](
+                                                                  const std::shared_ptr<OEMainMenu>& menu) {
         auto container = menu ? menu->sideMenuContainer() : nullptr;
         if (!container) return;
-        auto screen = construct();
+        auto watch = CenterDamageWatch::make(databasesShownBy(screen), title, container);
+        auto center = construct();
         // An empty centre has no menu button: the person would have no way back to the menu.
-        if (!screen) screen = unavailableScreen(title);
-        container->setCenterViewController(screen);
+        if (center) watch->watch(center);
+        else center = unavailableScreen(title);
+        container->setCenterViewController(center);
     });
 }
 

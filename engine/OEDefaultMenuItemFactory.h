@@ -29,7 +29,8 @@ public:
     // "Articles" / "famous_paintings": each puts a new screen into the centre. Empty when this
     // build cannot construct the screen; a screen that cannot be built when the row is chosen
     // (its database cannot be opened) is replaced by one with the row's title and the menu
-    // button that says it cannot be opened (kUnavailableMessageKey).
+    // button that says it cannot be opened (kUnavailableMessageKey), and so is a screen in the
+    // centre as soon as a read of a database it shows meets damaged pages.
     std::shared_ptr<OEMenuSectionItem> makeGalleryItem() const;
     std::shared_ptr<OEMenuSectionItem> makeCompositionsItem() const;
     std::shared_ptr<OEMenuSectionItem> makeFamousItem() const;

@@ -253,7 +253,7 @@ TEST_F(UnopenableMusicScript, PagesOfRowsFoundDamagedLeaveTheScreensThatReadThem
                   malformed);
 
     // Pages met only later, opening a group of texts: the log says why then, and the texts
-    // say they cannot be opened when they are opened again.
+    // still say they cannot be opened when they are opened again.
     freshHome();
     damagedCopy("texts.sqlite", "texts",
                 "with recursive n(i) as (select 100 union all select i + 1 from n where i < 140) insert into texts "
@@ -268,4 +268,68 @@ TEST_F(UnopenableMusicScript, PagesOfRowsFoundDamagedLeaveTheScreensThatReadThem
                   "tap Texts\n"
                   "expect \"Texts cannot be opened.\"\n",
                   malformed);
+}
+
+// Damage met after the first lists, by the read a tap makes or a list shown later, is said at
+// once by the screen that met it, as its next opening says it, on the phone and the pad.
+TEST_F(UnopenableMusicScript, DamageMetAfterTheFirstListsIsSaidAtOnceByTheScreenThatMetIt) {
+    const std::string malformed = "database disk image is malformed";
+    for (const std::string device : {"phone", "pad"}) {
+        SCOPED_TRACE(device);
+        // A group of texts: nothing opened on the phone; on the pad the row stayed selected with
+        // nothing beside it.
+        freshHome();
+        damagedCopy("texts.sqlite", "texts",
+                    "with recursive n(i) as (select 100 union all select i + 1 from n where i < 140) insert into texts "
+                    "select i, 4, 10, printf('%.400c', 'w'), 'More ' || i, '2024-01-01', printf('%.400c', 'w') from n");
+        expectRefused("texts.sqlite",
+                      "advance 1\n"
+                      "tap menu\n"
+                      "tap Texts\n"
+                      "expect row \"Movements\"\n"
+                      "tap Techniques\n"
+                      "expect == Texts ==\n"
+                      "expect \"Texts cannot be opened.\"\n",
+                      malformed, "--device " + device);
+
+        // Every composition, read after the player opened on the list it played last: the list
+        // was empty.
+        freshHome();
+        const std::string path = database();
+        ASSERT_TRUE(fs::copy_file(bundle + "/media.sqlite", path));
+        fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+        {
+            auto db = SQLiteEngine::initWithPath(path);
+            ASSERT_TRUE(db && db->execRequest("with recursive n(i) as (select 100 union all select i + 1 from n where "
+                                              "i < 160) insert into compositions select i, 'Piece ' || i, 'Piece ' || "
+                                              "i || printf('%.300c', '.'), '', '', '', '', '', '', '', '', '', 1, 1, "
+                                              "1, 'bach/air.m4a', '0:04' from n"));
+        }
+        const ProcessRun first = runScript("advance 1\n", "--device " + device);
+        ASSERT_EQ(first.status, 0) << first.output;
+        ASSERT_TRUE(damageRowsPage(path, "compositions"));
+        // The second launch offers the pictures still to download.
+        const std::string opened = "advance 1\n"
+                                   "tap Cancel\n"
+                                   "tap menu\n"
+                                   "tap Music Library\n";
+        expectRefused("media.sqlite",
+                      opened + (device == "phone" ? "expect \"1 of 89\"\ntap compositions\n" : "") +
+                          "expect == Music Library ==\n"
+                          "expect \"Music Library cannot be opened.\"\n",
+                      malformed, "--device " + device);
+
+        // The articles: they were listed, as far as the damage.
+        freshHome();
+        damagedCopy("articles.sqlite", "articles",
+                    "with recursive n(i) as (select 100 union all select i + 1 from n where i < 200) insert into "
+                    "articles select 'more-' || i || printf('%.100c', 'x'), 1, 'en' from n");
+        expectRefused("articles.sqlite",
+                      "advance 1\n"
+                      "tap menu\n"
+                      "tap Articles\n"
+                      "expect == Articles ==\n"
+                      "expect \"Articles cannot be opened.\"\n",
+                      malformed, "--device " + device);
+    }
 }

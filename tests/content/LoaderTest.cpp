@@ -3,6 +3,8 @@
 #include "content/Loader.h"
 #include "content/Favorites_DataSource.h"
 #include "tests/content/ContentFixture.h"
+#include "platform/foundation/NSFileManager.h"
+#include "tests/fixtures/DamagedPages.h"
 #include "tests/fixtures/FaultyFileIO.h"
 
 #include <algorithm>
@@ -195,6 +197,45 @@ TEST_F(LoaderTest, AnImportedFileThatCannotBeDeletedIsReportedAndBringsNothingBa
     EXPECT_TRUE(loader->importOldFavorites("images_old.sqlite"));
     EXPECT_THAT(favourites(loader), ElementsAre("1"));
     EXPECT_FALSE(exists(old));
+}
+
+// Favourites move only between two files that read whole. With damaged pages on either side,
+// away from anything the import reads, neither file changes, the old one keeps its favourites,
+// the damaged one is refused from then on, and one line says so.
+TEST_F(LoaderTest, DamagedPagesInEitherFileLeaveBothAsTheyAreAndAreToldInOneLine) {
+    const std::string old = documents() + "/images-2019.sqlite";
+    for (const bool currentDamaged : {true, false}) {
+        SCOPED_TRACE(currentDamaged ? "the current file damaged" : "the old file damaged");
+        const std::string name = currentDamaged ? "images-import-g.sqlite" : "images-import-h.sqlite";
+        const std::string current = documents() + "/" + name;
+        writeMiniCatalogue(name);
+        makeDatabase(current, std::vector<std::string>(kMiniCatalogue.begin(), kMiniCatalogue.end()));
+        makeDatabase(old, {"create table favorites (\"index\" integer primary key)",
+                           "with recursive n(i) as (select 1 union all select i + 1 from n where i < 20) "
+                           "insert into favorites select i from n",
+                           "create table images (a integer primary key, b text)",
+                           "insert into images values (1, 'old catalogue')"});
+        ASSERT_TRUE(damageRowsPage(currentDamaged ? current : old, "images"));
+        const auto currentBytes = NSFileManager::defaultManager()->contentsAtPath(current);
+        const auto oldBytes = NSFileManager::defaultManager()->contentsAtPath(old);
+
+        CaptureStderr();
+        auto loader = imagesLoader();
+        ASSERT_TRUE(loader->sql());
+        EXPECT_EQ(loader->sql()->isDamaged(), currentDamaged);
+        // Opened again (another screen), the damaged file says nothing more.
+        EXPECT_EQ(static_cast<bool>(imagesLoader()->sql()), !currentDamaged);
+        EXPECT_EQ(GetCapturedStderr(),
+                  "The old favourites file images-2019.sqlite is not imported. The content database " +
+                      (currentDamaged ? name : std::string("images-2019.sqlite")) +
+                      " is not one the application can use (database disk image is malformed); it is left as it "
+                      "is. The file is kept.\n");
+        EXPECT_TRUE(NSFileManager::defaultManager()->contentsAtPath(current) == currentBytes) << "changed";
+        EXPECT_TRUE(NSFileManager::defaultManager()->contentsAtPath(old) == oldBytes) << "changed or gone";
+        EXPECT_EQ(sqliteRows(old, "select count(*) from favorites"), (std::vector<std::vector<std::string>>{{"20"}}));
+        for (const auto& file : {current, old}) std::filesystem::remove(file);
+        SQLiteEngine::forgetRefusals();
+    }
 }
 
 TEST_F(LoaderTest, OtherDatabasesNeverScanDocuments) {

@@ -5,6 +5,7 @@
 #include "config/FileSystem.h"
 #include "config/OEConfig.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSString.h"
 #include "tests/content/ContentFixture.h"
 #include "tests/fixtures/DamagedPages.h"
@@ -353,6 +354,50 @@ TEST_F(SQLiteEngineTest, PagesFoundDamagedAreToldOnceAndTheFileIsRefusedFromThen
     EXPECT_EQ(GetCapturedStderr(), "The content database rows.sqlite is not one the application can use (database disk "
                                    "image is malformed); it is left as it is.\n");
     EXPECT_EQ(NSFileManager::defaultManager()->contentsAtPath(path), bytes);
+}
+
+// With another file attached, the damage a statement meets is that of the file it was met in,
+// whichever side it is on: that file alone is marked, told once and refused, and whatever shows
+// its rows is told of it.
+TEST_F(SQLiteEngineTest, DamageMetWithAnotherFileAttachedMarksTheFileItWasMetIn) {
+    std::vector<std::string> statements = {"create table t (a integer primary key, b text)"};
+    for (int i = 1; i <= 300; ++i) statements.push_back(NSString::format("insert into t values (%d, '%@')", i, std::string(100, 'v')));
+    // Told on the thread of the statement: this one.
+    std::vector<std::string> posted;
+    auto token = NSNotificationCenter::defaultCenter()->addObserverForName(
+        SQLiteEngine::kDamagedPagesMessage, nullptr, nullptr, [&posted](const NSNotification& note) {
+            posted.push_back(note.userInfo().get(SQLiteEngine::kDamagedFilePathKey).string());
+        });
+    for (const bool mainDamaged : {true, false}) {
+        SCOPED_TRACE(mainDamaged ? "the connection's own file damaged" : "the attached file damaged");
+        for (const char* name : {"sound.sqlite", "damaged.sqlite"}) {
+            std::filesystem::remove(documents() + "/" + name);
+            makeDatabase(documents() + "/" + name, statements);
+        }
+        ASSERT_TRUE(damageRowsPage(documents() + "/damaged.sqlite", "t"));
+        auto engine = SQLiteEngine::init(mainDamaged ? "damaged.sqlite" : "sound.sqlite", files());
+        ASSERT_TRUE(engine);
+        const std::string other = documents() + (mainDamaged ? "/sound.sqlite" : "/damaged.sqlite");
+        ASSERT_TRUE(engine->execRequest("attach database ? as other", {Value(other)}));
+        engine->endRequest();
+
+        CaptureStderr();
+        NSErrorPtr error;
+        EXPECT_LT(engine->rowsForRequest(mainDamaged ? "select * from main.t" : "select * from other.t", {}, &error).size(),
+                  300u);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code(), OEContentErrorDamaged);
+        EXPECT_EQ(engine->isDamaged(), mainDamaged);
+        EXPECT_FALSE(SQLiteEngine::init("damaged.sqlite", files()));
+        EXPECT_TRUE(SQLiteEngine::init("sound.sqlite", files()));
+        EXPECT_EQ(GetCapturedStderr(), "The content database damaged.sqlite is not one the application can use "
+                                       "(database disk image is malformed); it is left as it is.\n");
+        EXPECT_EQ(posted, std::vector<std::string>{documents() + "/damaged.sqlite"});
+        posted.clear();
+        ASSERT_TRUE(engine->detachDatabase("other"));
+        SQLiteEngine::forgetRefusals();
+    }
+    NSNotificationCenter::defaultCenter()->removeObserver(token);
 }
 
 // Threads with engines of their own read one file at the same time; the first uses copy it from
