@@ -82,20 +82,20 @@ std::optional<std::string> ResourceLoader::picturePath(const std::string& relati
 }
 
 std::shared_ptr<UIImage> ResourceLoader::loadImageFrom(const std::string& relativePath) const {
-    return loadFound(relativePath, [](const std::string& path) { return UIImage::imageWithContentsOfFile(path); });
+    return loadFound(relativePath,
+                     [](const std::string& path, NSErrorPtr* error) { return UIImage::imageWithContentsOfFile(path, error); });
 }
 
 std::shared_ptr<UIImage> ResourceLoader::loadImageFrom(const std::string& relativePath, int maxPixelSize) const {
-    return loadFound(relativePath, [maxPixelSize](const std::string& path) {
-        return UIImage::reducedImageWithContentsOfFile(path, maxPixelSize);
+    return loadFound(relativePath, [maxPixelSize](const std::string& path, NSErrorPtr* error) {
+        return UIImage::reducedImageWithContentsOfFile(path, maxPixelSize, error);
     });
 }
 
 // A screen shows the same pictures again and again (a thumbnail per cell as it scrolls): the
 // file found last time is read straight away, and only when that fails are the four places
 // looked through again.
-std::shared_ptr<UIImage> ResourceLoader::loadFound(
-    const std::string& relativePath, const std::function<std::shared_ptr<UIImage>(const std::string&)>& load) const {
+std::shared_ptr<UIImage> ResourceLoader::loadFound(const std::string& relativePath, const PictureLoad& load) const {
     if (!FileSystem::isSafeRelativePath(relativePath)) return nullptr;
     std::optional<std::string> known;
     {
@@ -107,16 +107,34 @@ std::shared_ptr<UIImage> ResourceLoader::loadFound(
         }
         if (auto it = knownPaths_.find(relativePath); it != knownPaths_.end()) known = it->second;
     }
+    NSErrorPtr error;
     if (known) {
-        if (auto image = load(*known)) return image;
+        if (auto image = load(*known, &error)) return image;
     }
     const auto path = picturePath(relativePath);
     if (!path) return nullptr;
-    auto image = load(*path);
+    error.reset();
+    auto image = load(*path, &error);
+    if (!image && error) logUnshowable(*path, error);
     MutexLock lock(knownMutex_);
     if (image) knownPaths_[relativePath] = *path;
     else knownPaths_.erase(relativePath);
     return image;
+}
+
+void ResourceLoader::logUnshowable(const std::string& path, const NSErrorPtr& error) const {
+    const auto attributes = NSFileManager::defaultManager()->attributesOfItemAtPath(path);
+    const Value identity = attributes ? Value(Value::Array{attributes->get(NSFileSize), attributes->get(NSFileModificationDate)})
+                                      : Value();
+    {
+        MutexLock lock(knownMutex_);
+        if (unshowable_.size() >= kKnownPathsLimit) unshowable_.clear();
+        auto [it, added] = unshowable_.try_emplace(path, identity);
+        if (!added && it->second == identity) return;
+        it->second = identity;
+    }
+    Diagnostics::notef("The file %s is not a picture that can be shown. %s", path.c_str(),
+                       error->localizedDescription().c_str());
 }
 
 bool ResourceLoader::fileExistsInCaches(const std::string& relativePath) const {

@@ -48,6 +48,9 @@ public:
     // A picture file found in the bundle, Documents, the private documents or Caches, decoded
     // afresh; empty when there is none or the path reaches outside those folders. Where it was
     // found is remembered until pictures are announced changed (postDataChanged) or removed here.
+    // A file found that is no picture that can be shown (another kind behind the name, an empty
+    // one, a header claiming more than the bytes hold) is logged once, until another file takes
+    // its place, however often it is asked for.
     [[nodiscard]] std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath) const;
     // The same, taken reduced to at most `maxPixelSize` pixels on a side (UIImage's reduced images).
     [[nodiscard]] std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath, int maxPixelSize) const;
@@ -81,8 +84,9 @@ public:
 private:
     // Where loadImageFrom finds the file, if anywhere it may look.
     std::optional<std::string> picturePath(const std::string& relativePath) const;
-    std::shared_ptr<UIImage> loadFound(const std::string& relativePath,
-                                       const std::function<std::shared_ptr<UIImage>(const std::string&)>& load) const;
+    using PictureLoad = std::function<std::shared_ptr<UIImage>(const std::string&, NSErrorPtr*)>;
+    std::shared_ptr<UIImage> loadFound(const std::string& relativePath, const PictureLoad& load) const;
+    void logUnshowable(const std::string& path, const NSErrorPtr& error) const;
     std::string storePath() const;
     [[nodiscard]] bool loadStore();
     void writeStore() const;
@@ -97,4 +101,6 @@ private:
     mutable Mutex knownMutex_;
     mutable std::map<std::string, std::string> knownPaths_ GUARDED_BY(knownMutex_);
     mutable std::uint64_t knownGeneration_ GUARDED_BY(knownMutex_) = 0;
+    // Files logged as no picture that can be shown -> their size and modification date then.
+    mutable std::map<std::string, Value> unshowable_ GUARDED_BY(knownMutex_);
 };

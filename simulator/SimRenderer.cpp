@@ -82,7 +82,9 @@ void roundedRect(cairo_t* cr, const CGRect& r, double radius) {
 // The image's pixels as a cairo surface (premultiplied, native byte order).
 cairo_surface_t* surfaceOf(const UIImage& image) {
     const int w = image.pixelWidth(), h = image.pixelHeight();
-    if (w <= 0 || h <= 0) return nullptr;
+    // A picture whose body does not decode is transparent: there is nothing to draw, and its empty
+    // pixels, as many as its header claims, are not made.
+    if (w <= 0 || h <= 0 || !image.decodes()) return nullptr;
     cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
     cairo_surface_flush(s);
     unsigned char* data = cairo_image_surface_get_data(s);

@@ -3,6 +3,7 @@
 // needed; resizable images with cap insets.
 #pragma once
 
+#include "platform/foundation/NSError.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
 #include "platform/ui/CGGeometry.h"
@@ -19,6 +20,17 @@ enum UIImageResizingMode : int {
 
 enum UIImageOrientation : int {
     UIImageOrientationUp = 0,
+};
+
+// Why bytes that were read are not a picture that can be shown (the reduced and file loaders'
+// error argument); a file that is not there gives no error.
+inline constexpr const char* UIImageErrorDomain = "UIImageErrorDomain";
+enum UIImageError : long {
+    // Bytes of another kind, or none.
+    UIImageErrorNotAPicture = 1,
+    // A PNG or JPEG refused from its header: more pixels or bytes than a picture may have, or
+    // more pixels than its bytes can hold.
+    UIImageErrorRefused = 2,
 };
 
 enum UIImageRenderingMode : int {
@@ -39,6 +51,11 @@ public:
     // A reduced picture of a kind that cannot be decoded reduced is decoded whole first, and so
     // may claim at most this many pixels.
     static constexpr std::int64_t kMaxPixelCountBeforeReduction = 2048 * 2048;
+    // A picture whose header claims more pixels than its bytes can hold is refused from its
+    // header too: a PNG whose image data could not inflate to them, a Huffman-coded JPEG whose
+    // scans could not give each block its fewest bits. An arithmetic-coded JPEG can describe a
+    // large flat picture in a handful of bytes, so no length bounds it: it may claim at most
+    // kMaxPixelCountBeforeReduction pixels.
 
     // Looks in the main bundle's resource folder for the name as given, then with ".png",
     // preferring "name@2x.png" when the screen scale is 2 or more; cached by folder and name, a
@@ -46,6 +63,9 @@ public:
     // no such file or it is not a decodable image.
     static std::shared_ptr<UIImage> imageNamed(const std::string& name);
     static std::shared_ptr<UIImage> imageWithContentsOfFile(const std::string& path);
+    // The same, with why the bytes are no picture that can be shown in `error` (UIImageErrorDomain)
+    // instead of the log; no error when the file is not there.
+    static std::shared_ptr<UIImage> imageWithContentsOfFile(const std::string& path, NSErrorPtr* error);
     static std::shared_ptr<UIImage> imageWithData(const NSData& data);
     static std::shared_ptr<UIImage> imageWithData(const NSData& data, CGFloat scale);
     // Our own addition, for pictures shown small: at most `maxPixelSize` pixels on the longer
@@ -55,6 +75,8 @@ public:
     // kMaxPixelCountBeforeReduction pixels is refused (with a logged sentence).
     static std::shared_ptr<UIImage> reducedImageWithData(const NSData& data, int maxPixelSize);
     static std::shared_ptr<UIImage> reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize);
+    static std::shared_ptr<UIImage> reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize,
+                                                                   NSErrorPtr* error);
     // An image of `size` points filled with the RGBA pixels given (row-major, 4 bytes each).
     static std::shared_ptr<UIImage> imageWithPixels(std::vector<std::uint8_t> rgba, int pixelWidth, int pixelHeight,
                                                     CGFloat scale);
@@ -73,10 +95,11 @@ public:
     int pixelWidth() const { return pixelWidth_; }
     int pixelHeight() const { return pixelHeight_; }
     // RGBA, 8 bits per channel, rows top to bottom; decoded here on first use. Bytes whose
-    // header read well but whose body does not decode give transparent pixels (and a logged
-    // sentence).
+    // header read well but whose body does not decode (or that need more memory than there is)
+    // give transparent pixels (and a logged sentence).
     const std::vector<std::uint8_t>& rgbaPixels() const;
-    // Decodes the pixels now if they are not yet, and answers whether the body decoded.
+    // Decodes the pixels now if they are not yet, and answers whether the body decoded; the
+    // transparent pixels of one that did not are made only when they are asked for.
     bool decodes() const;
     // How many pictures this process has decoded to pixels so far.
     static std::uint64_t decodedPictureCount();
@@ -98,8 +121,13 @@ public:
     std::string description() const override;
 
 private:
-    // Header only; with `maxPixelSize` above 0, the picture is taken reduced to it.
-    static std::shared_ptr<UIImage> decode(NSData data, CGFloat scale, const std::string& name, int maxPixelSize = 0);
+    // Header only; with `maxPixelSize` above 0, the picture is taken reduced to it. Why bytes are
+    // refused goes to `error`, or without one to the log.
+    static std::shared_ptr<UIImage> decode(NSData data, CGFloat scale, const std::string& name, int maxPixelSize,
+                                           NSErrorPtr* error);
+    static std::shared_ptr<UIImage> fromFile(const std::string& path, int maxPixelSize, NSErrorPtr* error);
+    // Decodes the pixels under the lock when they are not yet; false when they did not decode.
+    bool decodeOnce() const;
     std::shared_ptr<UIImage> copyImage() const;
 
     // Shared with the resizable and re-rendered copies, so a picture decodes once for all.

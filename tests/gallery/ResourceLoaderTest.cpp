@@ -12,12 +12,14 @@
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIImage.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/PictureHeaders.h"
 #include "tests/gallery/GalleryFixture.h"
 
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <string_view>
 
 namespace fs = std::filesystem;
 
@@ -125,6 +127,63 @@ TEST_F(ResourceLoaderTest, PictureFilesAreDecodedFromWhereverTheyLie) {
     EXPECT_FALSE(loader_->loadImageFrom("Data/nothing.jpg"));
     writeText(Sandbox::documents() + "/Data/broken.jpg", "not a picture");
     EXPECT_FALSE(loader_->loadImageFrom("Data/broken.jpg"));
+}
+
+// A file behind a picture's name that is no picture that can be shown (another kind, an empty
+// one, a header claiming more than its bytes hold) is logged once by its name, however often it
+// is asked for, whole or reduced; again once another file takes its place. A missing file is not.
+TEST_F(ResourceLoaderTest, AFileThatIsNoPictureThatCanBeShownIsLoggedOnceByItsName) {
+    const std::string folder = Sandbox::documents() + "/Data";
+    fs::create_directories(folder);
+    writePNG(Sandbox::tmp() + "/small.png", 8, 8);
+    const std::string small = bytesOf(Sandbox::tmp() + "/small.png");
+    const auto bytes = [](std::string_view text) { return NSData(text.begin(), text.end()); };
+    const struct {
+        const char* name;
+        NSData bytes;
+        const char* why;
+    } files[] = {
+        {"gif.jpg", bytes(std::string("GIF89a\x01\0\x01\0\x80\0\0;", 14)), "It holds a GIF picture."},
+        {"bmp.jpg", bytes(std::string("BM\x3a\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0", 18)), "It holds a BMP picture."},
+        {"webp.jpg", bytes(std::string("RIFF\x1a\0\0\0WEBPVP8L\x0d\0\0\0", 20)), "It holds a WebP picture."},
+        {"empty.png", {}, "It is empty."},
+        {"claim.png", claimingPixelSize(bytes(small), 6928, 6928), "pixels, more than its"},
+    };
+    for (const auto& f : files) {
+        std::ofstream(folder + "/" + f.name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(f.bytes.data()), static_cast<std::streamsize>(f.bytes.size()));
+    }
+    const auto linesWith = [](const std::string& log, const std::string& text) {
+        std::size_t count = 0;
+        for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
+        return count;
+    };
+    testing::internal::CaptureStderr();
+    for (int round = 0; round < 3; ++round) {
+        for (const auto& f : files) {
+            EXPECT_FALSE(loader_->loadImageFrom(std::string("Data/") + f.name)) << f.name;
+            EXPECT_FALSE(loader_->loadImageFrom(std::string("Data/") + f.name, 60)) << f.name;
+        }
+        EXPECT_FALSE(loader_->loadImageFrom("Data/missing.jpg"));
+    }
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(linesWith(log, "is not a picture that can be shown"), std::size(files)) << log;
+    for (const auto& f : files) {
+        const std::string line = "The file " + folder + "/" + f.name + " is not a picture that can be shown. ";
+        EXPECT_EQ(linesWith(log, line), 1u) << log;
+        EXPECT_NE(log.find(line + (f.why[0] == 'I' ? f.why : "It claims 6928 x 6928 " + std::string(f.why))),
+                  std::string::npos)
+            << log;
+    }
+
+    writeText(folder + "/gif.jpg", "GIF87a, and more of it");
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(loader_->loadImageFrom("Data/gif.jpg"));
+    EXPECT_FALSE(loader_->loadImageFrom("Data/gif.jpg"));
+    log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(linesWith(log, "The file " + folder + "/gif.jpg is not a picture that can be shown. It holds a GIF picture."),
+              1u)
+        << log;
 }
 
 TEST_F(ResourceLoaderTest, PathsFromDataCannotReachOutsideTheStorageAreas) {

@@ -348,8 +348,10 @@ TEST_F(ThumbnailTest, OnlyAPictureThatCameWithSuccessIsKept) {
     EXPECT_TRUE(exists(cached(thumbnail)));
 }
 
-TEST_F(ThumbnailTest, LargeClaimsAreDecodedSmallAndOverlongAnswersAreNoThumbnails) {
-    // Small bodies whose headers claim sizes under the pixel cap.
+TEST_F(ThumbnailTest, LargePicturesAreDecodedSmallAndClaimsTheirBytesCannotHoldOrOverlongAnswersAreNoThumbnails) {
+    // Large pictures under the pixel cap.
+    const NSData large =
+        UIImageJPEGRepresentation(UIImage::imageWithPixels(std::vector<std::uint8_t>(2000 * 1500 * 4, 200), 2000, 1500, 1), 0.9);
     auto sample = UIImage::imageWithPixels(std::vector<std::uint8_t>(16 * 16 * 4, 200), 16, 16, 1);
     const NSData jpegBytes = UIImageJPEGRepresentation(sample, 0.9);
     LoopbackServer loopback;
@@ -358,9 +360,9 @@ TEST_F(ThumbnailTest, LargeClaimsAreDecodedSmallAndOverlongAnswersAreNoThumbnail
         answer.body.assign(bytes.begin(), bytes.end());
         return answer;
     };
-    for (const std::string name : {"a", "b", "c"})
-        loopback.serve("/data/gallery/thumbs/bomb-" + name + "_thumb.jpg",
-                       served(claimingPixelSize(jpegBytes, 8000, 6000)));
+    for (const std::string name : {"a", "b", "c"}) loopback.serve("/data/gallery/thumbs/large-" + name + "_thumb.jpg", served(large));
+    // Small bodies whose headers claim sizes under the cap.
+    loopback.serve("/data/gallery/thumbs/bomb_thumb.jpg", served(claimingPixelSize(jpegBytes, 8000, 6000)));
     loopback.serve("/data/gallery/thumbs/bomb.png", served(claimingPixelSize(UIImagePNGRepresentation(sample), 3000, 3000)));
     // A real thumbnail with more behind it than any thumbnail has: refused by its length alone.
     NSData overlong = jpegBytes;
@@ -375,24 +377,24 @@ TEST_F(ThumbnailTest, LargeClaimsAreDecodedSmallAndOverlongAnswersAreNoThumbnail
     for (const std::string name : {"a", "b", "c"}) {
         SCOPED_TRACE(name);
         auto view = UIImageView::initWithFrame(CGRectMake(0, 0, 120, 120));
-        UIThumbailViewController::loadThumbnailForImageView(view, rowFor("bomb-" + name + ".jpg"), galleryContext());
+        UIThumbailViewController::loadThumbnailForImageView(view, rowFor("large-" + name + ".jpg"), galleryContext());
         ASSERT_TRUE(pumpUntil([&] { return !spinning(view); }));
         ASSERT_TRUE(view->image());
         EXPECT_EQ(view->image()->pixelWidth(), side);
         EXPECT_EQ(view->image()->pixelHeight(), side * 3 / 4);
-        EXPECT_EQ(view->image()->size(), CGSizeMake(8000, 6000));
+        EXPECT_EQ(view->image()->size(), CGSizeMake(2000, 1500));
         held += view->image()->rgbaPixels().size();
-        EXPECT_TRUE(exists(cached("bomb-" + name + "_thumb.jpg")));
+        EXPECT_TRUE(exists(cached("large-" + name + "_thumb.jpg")));
         // From Caches the next time, as small.
         auto again = UIImageView::initWithFrame(CGRectMake(0, 0, 120, 120));
-        UIThumbailViewController::loadThumbnailForImageView(again, rowFor("bomb-" + name + ".jpg"), galleryContext());
+        UIThumbailViewController::loadThumbnailForImageView(again, rowFor("large-" + name + ".jpg"), galleryContext());
         ASSERT_TRUE(again->image());
         EXPECT_EQ(again->image()->pixelWidth(), side);
     }
-    // Three of them decoded hold what three thumbnails do, not 3 x 192 MB.
+    // Three of them decoded hold what three thumbnails do, not 3 x 12 MB.
     EXPECT_EQ(held, 3u * side * (side * 3 / 4) * 4);
 
-    for (const std::string path : {"bomb.png", "long.jpg"}) {
+    for (const std::string path : {"bomb.jpg", "bomb.png", "long.jpg"}) {
         SCOPED_TRACE(path);
         auto view = UIImageView::initWithFrame(CGRectMake(0, 0, 120, 120));
         UIThumbailViewController::loadThumbnailForImageView(view, rowFor(path), galleryContext());

@@ -8,16 +8,20 @@
 #include "tests/fixtures/PictureHeaders.h"
 #include "tests/fixtures/ScopedMainBundle.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 #include <png.h>
 #include <stb_image_write.h>
+#include <sys/resource.h>
 
 #include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <malloc.h>
+#include <string>
 #include <vector>
 
 namespace {
@@ -121,6 +125,90 @@ NSData libpngPicture(int w, int h, int colourType, int depth, int interlace, con
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return out;
+}
+
+// The flattest w x h pictures the encoders make, one grey all over: a JPEG with Huffman tables
+// made for it (a bit a code, two a block; one for a progressive picture's first DC scan), or
+// arithmetic coded; a PNG at deflate's strongest, near its 1032 to 1.
+NSData flatJPEG(int w, int h, bool progressive, bool arithmetic) {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* bytes = nullptr;
+    unsigned long length = 0;
+    jpeg_mem_dest(&info, &bytes, &length);
+    info.image_width = static_cast<JDIMENSION>(w);
+    info.image_height = static_cast<JDIMENSION>(h);
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    // Tables made for the picture are Huffman's alone.
+    info.optimize_coding = arithmetic ? FALSE : TRUE;
+    info.arith_code = arithmetic ? TRUE : FALSE;
+    if (progressive) jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(w) * 3, 128);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW rows[] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    NSData out(bytes, bytes + length);
+    std::free(bytes);
+    return out;
+}
+
+NSData flatPNG(int w, int h) {
+    NSData out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(png, &out, [](png_structp p, png_bytep data, std::size_t size) {
+        auto* bytes = static_cast<NSData*>(png_get_io_ptr(p));
+        bytes->insert(bytes->end(), data, data + size);
+    }, nullptr);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 8, PNG_COLOR_TYPE_RGBA,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(png, 9);
+    png_write_info(png, info);
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(w) * 4, 128);
+    for (int y = 0; y < h; ++y) png_write_row(png, row.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+// `bytes` of image data that inflate to nothing (deflate's reserved block kind), as a further
+// chunk after the PNG's first image data: a header claiming more than the PNG holds then passes
+// for one its bytes could hold, and the body fails at once.
+NSData withFailingImageData(NSData png, std::size_t bytes) {
+    const std::uint8_t first[] = {'I', 'D', 'A', 'T'};
+    auto at = std::search(png.begin(), png.end(), std::begin(first), std::end(first));
+    const std::size_t length = static_cast<std::size_t>(at[-4]) << 24 | at[-3] << 16 | at[-2] << 8 | at[-1];
+    NSData chunk = {static_cast<std::uint8_t>(bytes >> 24), static_cast<std::uint8_t>(bytes >> 16),
+                    static_cast<std::uint8_t>(bytes >> 8), static_cast<std::uint8_t>(bytes), 'I', 'D', 'A', 'T'};
+    chunk.resize(chunk.size() + bytes + 4, 0xFF);
+    png.insert(at + 4 + static_cast<std::ptrdiff_t>(length) + 4, chunk.begin(), chunk.end());
+    return png;
+}
+
+// The JPEG's scan followed by `pairs` restart markers before its end: counted as the scan's bytes,
+// they let a header claim a size the scan could hold; libjpeg meets the first where it wants more
+// data.
+NSData withRestartMarkers(NSData jpeg, std::size_t pairs) {
+    NSData out(jpeg.begin(), jpeg.end() - 2);
+    for (std::size_t i = 0; i < pairs; ++i) out.insert(out.end(), {0xFF, 0xD0});
+    out.insert(out.end(), {0xFF, 0xD9});
+    return out;
+}
+
+// The process's peak resident size since the last reset, in bytes.
+std::int64_t peakResident() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::stoll(line.substr(6)) * 1024;
+    return -1;
 }
 
 // Whether the image's pixels at the left and right ends of its middle row are within `slack` of
@@ -233,9 +321,10 @@ TEST(ImageDecoding, PngOfEveryLayoutDecodesToItsExactPixels) {
     }
 }
 
-// A picture cut short does not pass for a whole one, whole or reduced, however much of it came;
-// nor does the JPEG that had the decoder read memory it never wrote (ui_image_memcheck runs it
-// under valgrind).
+// A picture cut short does not pass for a whole one, whole or reduced, however much of it came and
+// whether its bytes or a marker end it. The JPEG that had the decoder read memory it never wrote
+// (ui_image_memcheck runs it under valgrind) is refused from its header: its scan is too short
+// for its blocks.
 TEST(ImageDecoding, PicturesCutShortAndACorruptOneAreImagesThatDoNotDecode) {
     const NSData progressive = libjpegPicture(800, 400, JCS_RGB, {255, 0, 0}, {0, 0, 255}, JCS_YCbCr, true);
     const NSData whole[] = {jpeg(800, 400), progressive, png(800, 400)};
@@ -243,10 +332,12 @@ TEST(ImageDecoding, PicturesCutShortAndACorruptOneAreImagesThatDoNotDecode) {
     for (const auto& data : whole) {
         cut.emplace_back(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(data.size() * 2 / 3));
         cut.emplace_back(data.begin(), data.end() - (data[0] == 0x89 ? 12 : 2));  // no end marker or chunk
+        // A scan cut short by a marker: the end of the image right after two thirds of the bytes.
+        if (data[0] == 0xFF) {
+            cut.emplace_back(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(data.size() * 2 / 3));
+            cut.back().insert(cut.back().end(), {0xFF, 0xD9});
+        }
     }
-    std::ifstream in(std::string(OSTREL_UI_TEST_DATA) + "/picture-uninitialised-read.jpg", std::ios::binary);
-    cut.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    ASSERT_EQ(cut.back().size(), 619u);
     for (std::size_t i = 0; i < cut.size(); ++i) {
         auto image = UIImage::imageWithData(cut[i]);
         ASSERT_TRUE(image) << i;
@@ -256,7 +347,11 @@ TEST(ImageDecoding, PicturesCutShortAndACorruptOneAreImagesThatDoNotDecode) {
         EXPECT_FALSE(reduced->decodes()) << i;
         EXPECT_EQ(reduced->rgbaPixels(), std::vector<std::uint8_t>(reduced->rgbaPixels().size(), 0)) << i;
     }
-    EXPECT_EQ(UIImage::imageWithData(cut.back())->size(), CGSizeMake(96, 75));
+    std::ifstream in(std::string(OSTREL_UI_TEST_DATA) + "/picture-uninitialised-read.jpg", std::ios::binary);
+    const NSData corrupt{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    ASSERT_EQ(corrupt.size(), 619u);
+    EXPECT_FALSE(UIImage::imageWithData(corrupt));
+    EXPECT_FALSE(UIImage::reducedImageWithData(corrupt, 60));
 }
 
 TEST(ImageDecoding, PixelsAreDecodedOnFirstUseOnceForTheImageAndItsCopies) {
@@ -298,7 +393,7 @@ TEST(ImageDecoding, APictureClaimingMorePixelsThanTheBoundIsRefusedFromItsHeader
     EXPECT_FALSE(UIImage::imageWithContentsOfFile((bundle / "painting.jpg").string()));
 
     // The bound itself is allowed: 8000 x 6000 is known by its header, not decoded.
-    auto largest = UIImage::imageWithData(claimingPixelSize(png(8, 8), 8000, 6000));
+    auto largest = UIImage::imageWithData(libpngPicture(8000, 6000, PNG_COLOR_TYPE_GRAY, 1, PNG_INTERLACE_NONE, {1}, {1}));
     ASSERT_TRUE(largest);
     EXPECT_EQ(static_cast<std::int64_t>(largest->pixelWidth()) * largest->pixelHeight(), UIImage::kMaxPixelCount);
     EXPECT_FALSE(UIImage::imageWithData(claimingPixelSize(png(8, 8), 8000, 6001)));
@@ -415,24 +510,24 @@ TEST(ReducedImages, LargePicturesComeAtMostTheAskedSizeKeepingTheirPointsAndSmal
 }
 
 TEST(ReducedImages, HeadersClaimingLargeSizesUnderTheCapDecodeSmallOrAreRefused) {
-    // A tiny JPEG claiming 8000 x 6000: taken reduced, it never needs 192 MB of pixels.
-    const NSData bomb = claimingPixelSize(jpeg(16, 16), 8000, 6000);
-    ASSERT_LT(bomb.size(), 2048u);
-    auto thumb = UIImage::reducedImageWithData(bomb, 240);
+    // A JPEG of 8000 x 6000 taken reduced never needs 192 MB of pixels.
+    const NSData large = withRestartMarkers(claimingPixelSize(jpeg(16, 16), 8000, 6000), 600'000);
+    auto thumb = UIImage::reducedImageWithData(large, 240);
     ASSERT_TRUE(thumb);
     EXPECT_EQ(thumb->pixelWidth(), 240);
     EXPECT_EQ(thumb->pixelHeight(), 180);
     EXPECT_EQ(thumb->rgbaPixels().size(), 240u * 180 * 4);
 
     // A PNG cannot be read reduced: over the whole-decode bound it is refused from its header.
-    const std::uint32_t side = 2049;
+    const int side = 2049;
     ASSERT_GT(static_cast<std::int64_t>(side) * side, UIImage::kMaxPixelCountBeforeReduction);
-    EXPECT_FALSE(UIImage::reducedImageWithData(claimingPixelSize(png(8, 8), side, side), 240));
-    EXPECT_TRUE(UIImage::reducedImageWithData(claimingPixelSize(png(8, 8), 2048, 2048), 240));
+    const auto grey = [](int w) { return libpngPicture(w, w, PNG_COLOR_TYPE_GRAY, 1, PNG_INTERLACE_NONE, {1}, {1}); };
+    EXPECT_FALSE(UIImage::reducedImageWithData(grey(side), 240));
+    EXPECT_TRUE(UIImage::reducedImageWithData(grey(2048), 240));
     // Shown at full size it is still a picture under the cap.
-    EXPECT_TRUE(UIImage::imageWithData(claimingPixelSize(png(8, 8), side, side)));
+    EXPECT_TRUE(UIImage::imageWithData(grey(side)));
 
-    // Bytes that end after the frame header give an empty picture, as unreduced ones do.
+    // Bytes that end after the frame header hold no scan: refused, as any claim they cannot hold.
     NSData cut = jpeg(800, 400);
     for (std::size_t at = 2; at + 3 < cut.size() && cut[at] == 0xFF;) {
         const std::size_t next = at + 2 + (static_cast<std::size_t>(cut[at + 2]) << 8 | cut[at + 3]);
@@ -442,11 +537,8 @@ TEST(ReducedImages, HeadersClaimingLargeSizesUnderTheCapDecodeSmallOrAreRefused)
         }
         at = next;
     }
-    auto broken = UIImage::reducedImageWithData(cut, 100);
-    ASSERT_TRUE(broken);
-    EXPECT_EQ(broken->pixelWidth(), 100);
-    EXPECT_FALSE(broken->decodes());
-    EXPECT_EQ(broken->rgbaPixels(), std::vector<std::uint8_t>(100u * 50 * 4, 0));
+    EXPECT_FALSE(UIImage::reducedImageWithData(cut, 100));
+    EXPECT_FALSE(UIImage::imageWithData(cut));
 }
 
 TEST(ImageDecoding, AFileLongerThanAnyPictureIsRefusedUnread) {
@@ -474,4 +566,108 @@ TEST(ImageDecoding, AProgressivePictureOfTooManyScansDoesNotDecode) {
     auto image = UIImage::imageWithData(repeated);
     ASSERT_TRUE(image);
     EXPECT_FALSE(image->decodes());
+}
+
+// A few bytes whose header claims a large picture are refused from the header, before any pixel
+// is made, and say why; the flattest pictures deflate and Huffman coding make, at their bounds,
+// are still taken. Arithmetic coding bounds nothing, so its pictures have a smaller cap.
+TEST(ImageDecoding, AHeaderClaimingMorePixelsThanItsBytesCanHoldIsRefused) {
+    using testing::HasSubstr;
+    const NSData progressive = libjpegPicture(64, 64, JCS_RGB, {255, 0, 0}, {0, 0, 255}, JCS_YCbCr, true);
+    const NSData hostile[] = {claimingPixelSize(png(8, 8), 6928, 6928), claimingPixelSize(progressive, 6928, 6928),
+                              claimingPixelSize(jpeg(64, 64), 6900, 6900)};
+    const auto folder = std::filesystem::path(Sandbox::home()) / "Hostile";
+    const auto before = UIImage::decodedPictureCount();
+    for (std::size_t i = 0; i < std::size(hostile); ++i) {
+        ASSERT_LT(hostile[i].size(), 2048u) << i;
+        EXPECT_FALSE(UIImage::imageWithData(hostile[i])) << i;
+        EXPECT_FALSE(UIImage::reducedImageWithData(hostile[i], 240)) << i;
+        const std::string path = (folder / ("picture" + std::to_string(i))).string();
+        writeFile(path, hostile[i]);
+        NSErrorPtr error;
+        EXPECT_FALSE(UIImage::reducedImageWithContentsOfFile(path, 240, &error)) << i;
+        ASSERT_TRUE(error) << i;
+        EXPECT_EQ(error->domain(), UIImageErrorDomain);
+        EXPECT_EQ(error->code(), UIImageErrorRefused);
+        EXPECT_THAT(error->localizedDescription(),
+                    HasSubstr("pixels, more than its " + std::to_string(hostile[i].size()) + " bytes can hold"));
+    }
+    EXPECT_EQ(UIImage::decodedPictureCount(), before);
+
+    const NSData flattest[] = {flatPNG(2048, 2048), flatJPEG(2048, 2048, false, false), flatJPEG(2048, 2048, true, false),
+                               flatJPEG(2048, 2048, false, true)};
+    for (std::size_t i = 0; i < std::size(flattest); ++i) {
+        auto image = UIImage::imageWithData(flattest[i]);
+        ASSERT_TRUE(image) << i;
+        EXPECT_TRUE(image->decodes()) << i;
+        EXPECT_EQ(image->rgbaPixels()[4 * 2048 * 2048 - 3], 128) << i;
+    }
+    NSErrorPtr error;
+    const auto path = (folder / "arithmetic.jpg").string();
+    writeFile(path, flatJPEG(2049, 2048, false, true));
+    EXPECT_FALSE(UIImage::imageWithContentsOfFile(path, &error));
+    ASSERT_TRUE(error);
+    EXPECT_THAT(error->localizedDescription(), HasSubstr("more than the 4194304 an arithmetic-coded picture may have"));
+}
+
+// A body that fails after its header has cost only the rows it reached: the pixels are not
+// filled before they are read. Each claim is one its bytes could hold.
+TEST(ImageDecoding, ABodyThatFailsEarlyTouchesOnlyWhatItsRowsReached) {
+    const NSData pictures[] = {withRestartMarkers(claimingPixelSize(jpeg(16, 16), 6000, 6000), 220'000),
+                               withFailingImageData(claimingPixelSize(png(8, 8), 6000, 6000), 150'000)};
+    for (std::size_t i = 0; i < std::size(pictures); ++i) {
+        auto image = UIImage::imageWithData(pictures[i]);
+        ASSERT_TRUE(image) << i;
+        std::ofstream reset("/proc/self/clear_refs");
+        reset << "5" << std::flush;
+        ASSERT_TRUE(reset) << "the peak resident size cannot be reset";
+        const std::int64_t start = peakResident();
+        EXPECT_FALSE(image->decodes()) << i;
+        // Filled first, the 6000 x 6000 pixels would be 144 MB.
+        EXPECT_LT(peakResident() - start, 24 << 20) << i;
+    }
+}
+
+namespace {
+// Sound pictures of 8000 x 6000 (192 MB of pixels each) decoded in an address space that ends
+// 24 MB on, so that even the stacks of threads that end meanwhile make no room for them; says on
+// standard error whether each decoded and what it left allocated. How many did not fail cleanly.
+int decodeWithoutRoomForPixels() {
+    const NSData pictures[] = {libjpegPicture(8000, 6000, JCS_RGB, {90, 90, 90}, {90, 90, 90}, JCS_YCbCr, false),
+                               libpngPicture(8000, 6000, PNG_COLOR_TYPE_GRAY, 1, PNG_INTERLACE_NONE, {1}, {1})};
+    std::int64_t size = 0;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmSize:", 0) == 0) size = std::stoll(line.substr(7)) * 1024;
+    const rlimit limit{static_cast<rlim_t>(size + (24 << 20)), RLIM_INFINITY};
+    if (size == 0 || setrlimit(RLIMIT_AS, &limit) != 0) return -1;
+    int failures = 0;
+    for (const auto& data : pictures) {
+        auto image = UIImage::imageWithData(data);
+        const struct mallinfo2 before = mallinfo2();
+        const bool decodes = image && image->decodes();
+        const struct mallinfo2 after = mallinfo2();
+        // The image lets its bytes go once it has decoded, or failed to.
+        const auto held = static_cast<long long>(after.uordblks + after.hblkhd) -
+                          static_cast<long long>(before.uordblks + before.hblkhd) + static_cast<long long>(data.size());
+        std::fprintf(stderr, "%s, %lld bytes more held\n", decodes ? "decodes" : "does not decode", held);
+        if (!image || decodes || held > 4096) ++failures;
+    }
+    return failures;
+}
+}  // namespace
+
+// With no memory for its pixels, a picture is one that does not decode, and the decoder's
+// structures are freed on the way out: in a child whose address space ends short of the pixels.
+// The sanitizers' allocators end the process there rather than throw std::bad_alloc.
+TEST(ImageDecoding, APictureWithNoMemoryForItsPixelsDoesNotDecodeAndItsDecoderIsFreed) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' allocators stop the process where memory runs out";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    GTEST_SKIP() << "the sanitizers' allocators stop the process where memory runs out";
+#endif
+#endif
+    EXPECT_EXIT(std::exit(decodeWithoutRoomForPixels()), testing::ExitedWithCode(0),
+                "needs more memory than there is to decode(.|\\n)*needs more memory than there is to decode");
 }
