@@ -40,6 +40,11 @@ std::vector<std::shared_ptr<APMPBRuntimeEntity>> entities(const std::string& tex
     return out;
 }
 
+// With the process's string and array evaluators, as the editing front makes it.
+std::unique_ptr<APMPRuntime> makeRuntime() {
+    return APMPRuntime::make(APMPStringCommandEvaluator::sharedInstance(), APMPArrayCommandEvaluator::sharedInstance());
+}
+
 RV run(APMPRuntime& runtime, const std::string& text, NSErrorPtr& error) {
     return runtime.executeStatements(entities(text), error);
 }
@@ -98,7 +103,7 @@ TEST(APMPHeapTest, CyclesAProgramMakesAreFreedOnceNothingReachesThem) {
 }
 
 TEST(APMPHeapTest, GarbageIsCollectedDuringALongRunToo) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     NSErrorPtr error;
     // Thirty thousand cyclic maps, each holding two kilobytes of its own text and dropped at
     // once: sixty megabytes in all, held only while their cycle is not yet collected.
@@ -113,7 +118,7 @@ TEST(APMPHeapTest, GarbageIsCollectedDuringALongRunToo) {
 }
 
 TEST(APMPHeapTest, AValueNestedAMillionDeepIsFreedWithoutRecursion) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     {
         RV inner = RV(runtime->heap().make<APMPArrayValue>());
         for (int i = 0; i < 1'000'000; ++i) {
@@ -126,7 +131,7 @@ TEST(APMPHeapTest, AValueNestedAMillionDeepIsFreedWithoutRecursion) {
 }
 
 TEST(APMPHeapTest, ArgumentValuesHoldEachValueOnceInPlaceSpilledAndMoved) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     const std::size_t before = runtime->heap().objectCount();
     auto texts = [](const APMPArgumentValues& values) {
         std::vector<std::u16string> out;
@@ -159,7 +164,7 @@ TEST(APMPHeapTest, ArgumentValuesHoldEachValueOnceInPlaceSpilledAndMoved) {
 // A sort without a function compares its elements' texts where they are: many references to
 // one long text take neither memory nor work by its length.
 TEST(APMPHeapTest, SortingReferencesToOneLongTextCopiesNoText) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     NSErrorPtr error;
     run(*runtime, grow("s", R"("aaaaaaaaaaaaaaaa")", 524288) + grow("a", R"(("7" ("15" "s") "b"))", 512), error);
     ASSERT_FALSE(error);
@@ -174,7 +179,7 @@ TEST(APMPHeapTest, SortingReferencesToOneLongTextCopiesNoText) {
 // What a command builds outside the heap counts against the live limit before it is made: a
 // text that would take the run past it fails the command with error 18 instead.
 TEST(APMPHeapTest, ATextBeingBuiltCountsAgainstTheLiveLimit) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     NSErrorPtr error;
     run(*runtime, grow("s", R"("aaaaaaaaaaaaaaaa")", 524288) + R"(("41" "a") ("3" "a" ("7")) ("43" ("15" "a") "length" 1048575))",
         error);
@@ -194,7 +199,7 @@ TEST(APMPHeapTest, ATextBeingBuiltCountsAgainstTheLiveLimit) {
 TEST(APMPHeapTest, ValuesKeptPastTheirRuntimeAreEmptiedAndStaySafe) {
     RV kept;
     {
-        auto runtime = APMPRuntime::make();
+        auto runtime = makeRuntime();
         NSErrorPtr error;
         kept = run(*runtime, R"(("41" "m") ("3" "m" ("8" "a" "text")) ("43" ("15" "m") "self" ("15" "m")) ("15" "m"))", error);
         ASSERT_TRUE(kept.isMap());
@@ -210,7 +215,7 @@ TEST(APMPHeapTest, ValuesKeptPastTheirRuntimeAreEmptiedAndStaySafe) {
 // endless loop does, having done no more work than the budget pays for.
 TEST(APMPBudgetTest, LoopsCopyingLargeValuesStopAtTheBudgetAfterBoundedWork) {
     auto copies = [](const std::string& first) {
-        auto runtime = APMPRuntime::make();
+        auto runtime = makeRuntime();
         NSErrorPtr error;
         // The last copy goes before the next is made: the two together would pass the live limit.
         run(*runtime, R"(("41" "v" "w" "n") ("3" "n" 0) ("3" "v" )" + first + R"()
@@ -251,7 +256,7 @@ TEST(APMPBudgetTest, SingleCallsStopAtTheBudgetWhereTheirWorkGrows) {
          R"(("2" ("15" "a") "sort" ("7")))"},
     };
     for (const auto& [operands, call] : calls) {
-        auto runtime = APMPRuntime::make();
+        auto runtime = makeRuntime();
         NSErrorPtr error;
         run(*runtime, operands, error);
         ASSERT_FALSE(error) << call;
@@ -270,7 +275,7 @@ TEST(APMPBudgetTest, WorkIsChargedByWhatItCosts) {
     };
     // The evaluations charged for `work` after `operands`.
     const auto charged = [](const std::string& operands, const std::string& work) {
-        auto runtime = APMPRuntime::make();
+        auto runtime = makeRuntime();
         NSErrorPtr error;
         run(*runtime, operands, error);
         EXPECT_FALSE(error) << work;
@@ -333,7 +338,7 @@ TEST(APMPValuesTest, IntegerConversionsNeverOverflow) {
 }
 
 TEST(APMPValuesTest, StructuralEqualityComparesContentsNaNIncludedAndSurvivesCycles) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     NSErrorPtr error;
     const RV pair = run(*runtime, R"(("7" ("8" "a" NaN "b" ("7" 1 "x")) ("8" "a" NaN "b" ("7" 1 "x"))))", error);
     ASSERT_FALSE(error);
@@ -352,7 +357,7 @@ TEST(APMPValuesTest, StructuralEqualityComparesContentsNaNIncludedAndSurvivesCyc
 }
 
 TEST(APMPConversionTest, PlainObjectsBecomeValuesAndComeBack) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     NSErrorPtr error;
     const Value object(Value::Dictionary{{"flag", Value(true)},
                                          {"one", Value(1)},
@@ -382,7 +387,7 @@ TEST(APMPConversionTest, PlainObjectsBecomeValuesAndComeBack) {
 }
 
 TEST(APMPConversionTest, NullElementsAreLeftOutAndCyclesRefused) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     NSErrorPtr error;
     const RV list = run(*runtime, R"(("7" 1 ("45") ("44") "007" ("8" "n" ("45"))))", error);
     ASSERT_FALSE(error);
@@ -399,7 +404,7 @@ TEST(APMPConversionTest, NullElementsAreLeftOutAndCyclesRefused) {
 }
 
 TEST(APMPModulesTest, AModuleIsMadeOnceAndAnUnknownNameStaysUndefined) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     int made = 0;
     runtime->setModuleCreator("counted", [&made](APMPRuntime& r) {
         ++made;
@@ -519,7 +524,7 @@ TEST(APMPEventTest, AnExceptionInAnEditFailsItAndTheEventStaysAsItCame) {
 }
 
 TEST(APMPEvaluatorTest, StatementsRunInTheScopeGivenAndAListEndsAtAControlValue) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     NSErrorPtr error;
     auto scope = runtime->getRunScope();
     std::vector<RV> list;
@@ -537,23 +542,51 @@ TEST(APMPEvaluatorTest, StatementsRunInTheScopeGivenAndAListEndsAtAControlValue)
     EXPECT_GT(runtime->getInstructionCount(), counted);
 }
 
-// The runtime takes the process's string and array evaluators when it is made, and every method
-// call on a string or an array goes through them, without asking the holder again.
+namespace {
+
+// Hands each method call to the evaluator it wraps, and keeps its name.
+class RecordingEvaluator final : public APMPCommandEvaluator {
+public:
+    using APMPCommandEvaluator::evaluateCommand;
+
+    explicit RecordingEvaluator(std::shared_ptr<const APMPCommandEvaluator> wrapped) : wrapped_(std::move(wrapped)) {}
+    RV evaluateCommand(const std::u16string& name, const std::u16string& text, std::span<const RV> arguments,
+                       APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) const override {
+        calls.push_back(name);
+        return wrapped_->evaluateCommand(name, text, arguments, scope, runtime, error);
+    }
+    RV evaluateCommand(const std::u16string& name, APMPArrayValue& array, std::span<const RV> arguments,
+                       APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) const override {
+        calls.push_back(name);
+        return wrapped_->evaluateCommand(name, array, arguments, scope, runtime, error);
+    }
+
+    mutable std::vector<std::u16string> calls;
+
+private:
+    std::shared_ptr<const APMPCommandEvaluator> wrapped_;
+};
+
+}  // namespace
+
+// The runtime keeps the string and array evaluators it was made with, and every method call on a
+// string or an array goes through them; the editing front makes it with the process's.
 TEST(APMPEvaluatorTest, MethodCallsOnStringsAndArraysGoThroughTheRuntimesEvaluators) {
-    APMPStringCommandEvaluator::resetSharedInstance();
-    APMPArrayCommandEvaluator::resetSharedInstance();
-    auto runtime = APMPRuntime::make();
-    EXPECT_TRUE(APMPStringCommandEvaluator::hasSharedInstance());
-    EXPECT_TRUE(APMPArrayCommandEvaluator::hasSharedInstance());
-    EXPECT_EQ(&runtime->stringEvaluator(), APMPStringCommandEvaluator::sharedInstance().get());
-    EXPECT_EQ(&runtime->arrayEvaluator(), APMPArrayCommandEvaluator::sharedInstance().get());
-    // Forgotten, as between tests: the runtime keeps the ones it took.
+    auto editing = APMPEventEditing::make();
+    EXPECT_EQ(&editing->runtime().stringEvaluator(), APMPStringCommandEvaluator::sharedInstance().get());
+    EXPECT_EQ(&editing->runtime().arrayEvaluator(), APMPArrayCommandEvaluator::sharedInstance().get());
+    auto strings = std::make_shared<RecordingEvaluator>(APMPStringCommandEvaluator::sharedInstance());
+    auto arrays = std::make_shared<RecordingEvaluator>(APMPArrayCommandEvaluator::sharedInstance());
+    auto runtime = APMPRuntime::make(strings, arrays);
+    // Forgotten, as between tests: the runtime keeps the ones it was given.
     APMPStringCommandEvaluator::resetSharedInstance();
     APMPArrayCommandEvaluator::resetSharedInstance();
     NSErrorPtr error;
     EXPECT_EQ(run(*runtime, R"(("2" "abc" "toUpperCase" ("7")))", error).text(), u"ABC");
-    EXPECT_EQ(run(*runtime, R"(("2" ("7" 1 2) "join" ("7" "-")))", error).text(), u"1-2");
+    EXPECT_EQ(run(*runtime, R"(("2" ("7" 1 2) "join" ("7" ("2" "-" "trim" ("7")))))", error).text(), u"1-2");
     EXPECT_FALSE(error);
+    EXPECT_EQ(strings->calls, (std::vector<std::u16string>{u"toUpperCase", u"trim"}));
+    EXPECT_EQ(arrays->calls, (std::vector<std::u16string>{u"join"}));
     EXPECT_FALSE(APMPStringCommandEvaluator::hasSharedInstance());
     EXPECT_FALSE(APMPArrayCommandEvaluator::hasSharedInstance());
 }
@@ -564,7 +597,7 @@ TEST(APMPEvaluatorTest, StringAndArrayMethodsHaveOneEvaluatorEach) {
     ASSERT_TRUE(strings && arrays);
     EXPECT_EQ(APMPStringCommandEvaluator::sharedInstance(), strings);
     EXPECT_EQ(APMPArrayCommandEvaluator::sharedInstance(), arrays);
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     NSErrorPtr error;
     auto scope = runtime->getRunScope();
     EXPECT_EQ(strings->evaluateCommand(u"toUpperCase", u"abc", {}, *scope, *runtime, error).text(), u"ABC");
