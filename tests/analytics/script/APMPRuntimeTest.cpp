@@ -196,6 +196,28 @@ TEST(APMPHeapTest, ATextBeingBuiltCountsAgainstTheLiveLimit) {
     EXPECT_LE(runtime->peakBytes(), APMPHeap::kLiveBytesLimit);
 }
 
+// A case change that lengthens its text (ß to SS) holds the longer result against the live limit
+// before it maps into it: with a megabyte and a half left, lowering 256 Ki units of ß (half a
+// megabyte mapped, then taken) fits, and raising them (a megabyte mapped, then taken) fails with
+// error 18.
+TEST(APMPHeapTest, ACaseChangeThatGrowsHoldsItsGrowthFirst) {
+    auto runtime = makeRuntime();
+    NSErrorPtr error;
+    run(*runtime, grow("s", R"("ßßßßßßßßßßßßßßßß")", 262144) + R"(("41" "a") ("3" "a" ("7")) ("43" ("15" "a") "length" 1048575))",
+        error);
+    ASSERT_FALSE(error);
+    const std::size_t room = APMPHeap::kLiveBytesLimit - runtime->heap().liveBytes();
+    const std::size_t elements = (room - (std::size_t{3} << 19)) / sizeof(RV);
+    run(*runtime, R"(("41" "b") ("3" "b" ("7")) ("43" ("15" "b") "length" )" + std::to_string(elements) + ")", error);
+    ASSERT_FALSE(error);
+    runtime->heap().resetPeak();
+    EXPECT_EQ(run(*runtime, R"(("16" ("2" ("15" "s") "toLowerCase" ("7")) "length"))", error).number(), 262144);
+    EXPECT_FALSE(error) << error->description();
+    run(*runtime, R"(("2" ("15" "s") "toUpperCase" ("7")))", error);
+    EXPECT_TRUE(error && error->code() == APMPErrorBudgetSpent);
+    EXPECT_LE(runtime->peakBytes(), APMPHeap::kLiveBytesLimit);
+}
+
 TEST(APMPHeapTest, ValuesKeptPastTheirRuntimeAreEmptiedAndStaySafe) {
     RV kept;
     {
@@ -266,8 +288,9 @@ TEST(APMPBudgetTest, SingleCallsStopAtTheBudgetWhereTheirWorkGrows) {
     }
 }
 
-// Work that costs more than copying its units is charged by what it costs: case changes, the
-// digits of a number, compiling a pattern, looking up a long name.
+// Work that costs more than copying its units is charged by what it costs: case changes (one that
+// lengthens its text, by its result too), the digits of a number, compiling a pattern, looking up
+// a long name.
 TEST(APMPBudgetTest, WorkIsChargedByWhatItCosts) {
     const std::string ascii = grow("s", R"("aaaaaaaaaaaaaaaa")", 65536);
     const auto loop = [](const std::string& body) {
@@ -292,6 +315,9 @@ TEST(APMPBudgetTest, WorkIsChargedByWhatItCosts) {
         {ascii, R"(("2" ("15" "s") "toUpperCase" ("7")))", 65536 * APMPRuntime::kCaseUnits},
         {grow("s", R"("éééééééééééééééé")", 65536), R"(("2" ("15" "s") "toUpperCase" ("7")))",
          65536 * APMPRuntime::kMappedUnits},
+        // Mapped again into the room its longer result takes.
+        {grow("s", R"("ßßßßßßßßßßßßßßßß")", 65536), R"(("2" ("15" "s") "toUpperCase" ("7")))",
+         65536 * (2 * APMPRuntime::kMappedUnits + 2)},
         {"", R"(("2" "abc" "search" ("7" "(b|c)+")))", APMPRuntime::kCompileUnits},
         {ascii + R"(("41" ("15" "s")))", R"(("15" ("15" "s")))", 65536 * APMPRuntime::kNameUnits},
         {ascii + R"(("41" "m") ("3" "m" ("8")))", R"(("16" ("15" "m") ("15" "s")))", 65536 * APMPRuntime::kNameUnits},
