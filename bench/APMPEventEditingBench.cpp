@@ -217,6 +217,10 @@ const std::vector<Spender>& spenders() {
         {"number text", forever(R"(("0" "" 1.2345678901234567e-7))")},
         {"whole number text", forever(R"(("0" "" 1234567890123))")},
         {"string case beyond ASCII", grow("s", R"("éééééééééééééééé")", 524288) + forever(R"(("2" ("15" "s") "toUpperCase" ("7")))")},
+        // Each ß raised to SS: the text mapped again into the room its longer result takes.
+        {"string case growing", grow("s", R"("ßßßßßßßßßßßßßßßß")", 262144) + forever(R"(("2" ("15" "s") "toUpperCase" ("7")))")},
+        // The dearest characters to map: each Σ lowered looks at its neighbours for a word's end.
+        {"string case of sigmas", grow("s", R"("ΣΣΣΣΣΣΣΣΣΣΣΣΣΣΣΣ")", 524288) + forever(R"(("2" ("15" "s") "toLowerCase" ("7")))")},
         // The text turned to UTF-8 for the matcher, and patterns compiled anew each time.
         {"pattern over a long text", kGrowText + forever(R"(("2" ("15" "s") "search" ("7" "b")))")},
         {"pattern over a long text beyond ASCII", grow("s", R"("éééééééééééééééé")", 524288) +

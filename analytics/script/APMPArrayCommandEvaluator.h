@@ -1,7 +1,7 @@
 // The process's evaluator of the native methods of array values.
 #pragma once
 
-#include "analytics/script/APMPRuntimeValue.h"
+#include "analytics/script/APMPCommandEvaluator.h"
 #include "platform/foundation/NSObject.h"
 
 #include <memory>
@@ -10,8 +10,10 @@
 
 class APMPArrayValue;
 
-class APMPArrayCommandEvaluator : public NSObject {
+class APMPArrayCommandEvaluator final : public NSObject, public APMPCommandEvaluator {
 public:
+    using APMPCommandEvaluator::evaluateCommand;
+
     // Made once, on first use.
     static std::shared_ptr<APMPArrayCommandEvaluator> sharedInstance();
     // Forgets it, as a new process would start (tests).
@@ -23,5 +25,5 @@ public:
     // evaluated in the caller's scope and the method runs on `array`.
     APMPRuntimeValue evaluateCommand(const std::u16string& name, APMPArrayValue& array,
                                      std::span<const APMPRuntimeValue> arguments, APMPScope& scope,
-                                     APMPRuntime& runtime, NSErrorPtr& error) const;
+                                     APMPRuntime& runtime, NSErrorPtr& error) const override;
 };

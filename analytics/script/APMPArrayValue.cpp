@@ -1,7 +1,7 @@
 // Array values: elements with holes, named properties, the length and index rules, joining.
 #include "analytics/script/APMPArrayValue.h"
 
-#include "analytics/script/APMPArrayCommandEvaluator.h"
+#include "analytics/script/APMPCommandEvaluator.h"
 #include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPFunctionValue.h"
 #include "analytics/script/APMPHeap.h"

@@ -1,16 +1,19 @@
 // The evaluators of statements by opcode, and the registrar that finds a statement's evaluator.
 // Each evaluator holds its opcodes' routines; most evaluate all arguments first, the control,
 // logical and loop evaluators hand them on unevaluated. Names that are no opcode call the
-// function a variable of that name holds.
+// function a variable of that name holds. The evaluators of the methods called on strings and
+// on arrays answer by method name instead, and the runtime holds them as evaluators too.
 #pragma once
 
 #include "analytics/script/APMPRuntimeValue.h"
 
 #include <array>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
+class APMPArrayValue;
 class APMPRuntime;
 class APMPScope;
 class APMPStatementValue;
@@ -26,6 +29,14 @@ public:
     // Unevaluated arguments; an opcode without a routine gives undefined.
     virtual APMPRuntimeValue evaluateCommand(int opcode, std::span<const APMPRuntimeValue> arguments,
                                              APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) const;
+    // A method called on a string's text, or on an array, with its unevaluated arguments: error 17
+    // (an unknown method), with no argument evaluated, where the evaluator has no such methods.
+    virtual APMPRuntimeValue evaluateCommand(const std::u16string& name, const std::u16string& text,
+                                             std::span<const APMPRuntimeValue> arguments, APMPScope& scope,
+                                             APMPRuntime& runtime, NSErrorPtr& error) const;
+    virtual APMPRuntimeValue evaluateCommand(const std::u16string& name, APMPArrayValue& array,
+                                             std::span<const APMPRuntimeValue> arguments, APMPScope& scope,
+                                             APMPRuntime& runtime, NSErrorPtr& error) const;
     std::vector<int> allSupportedCommands() const;
     // The routine to run on the evaluated arguments where this evaluator evaluates them all
     // first; none where it hands them on unevaluated.

@@ -2,6 +2,7 @@
 // the function evaluator for names that are no opcode.
 #include "analytics/script/APMPCommandEvaluator.h"
 
+#include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPFunctionValue.h"
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPStatementValue.h"
@@ -11,6 +12,20 @@ APMPRuntimeValue APMPCommandEvaluator::evaluateCommand(int opcode, std::span<con
                                                        NSErrorPtr& error) const {
     const APMPCommandRoutine run = routine(opcode);
     return run ? run(arguments, scope, runtime, error) : APMPRuntimeValue::undefined();
+}
+
+APMPRuntimeValue APMPCommandEvaluator::evaluateCommand(const std::u16string&, const std::u16string&,
+                                                       std::span<const APMPRuntimeValue>, APMPScope&, APMPRuntime&,
+                                                       NSErrorPtr& error) const {
+    error = APMPError(APMPErrorUnknownMethod);
+    return APMPRuntimeValue::undefined();
+}
+
+APMPRuntimeValue APMPCommandEvaluator::evaluateCommand(const std::u16string&, APMPArrayValue&,
+                                                       std::span<const APMPRuntimeValue>, APMPScope&, APMPRuntime&,
+                                                       NSErrorPtr& error) const {
+    error = APMPError(APMPErrorUnknownMethod);
+    return APMPRuntimeValue::undefined();
 }
 
 std::vector<int> APMPCommandEvaluator::allSupportedCommands() const {

@@ -8,10 +8,12 @@
 #include "analytics/proto/APMPBProgram.h"
 #include "analytics/proto/APMPBRuntimeEntity.h"
 #include "analytics/script/APMPArgumentCount.h"
+#include "analytics/script/APMPArrayCommandEvaluator.h"
 #include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPFunctionValue.h"
 #include "analytics/script/APMPMapValue.h"
 #include "analytics/script/APMPRuntimeEntityConverter.h"
+#include "analytics/script/APMPStringCommandEvaluator.h"
 #include "analytics/script/APMPTextBuilder.h"
 
 namespace {
@@ -215,7 +217,10 @@ APMPEventEditing::APMPEventEditing(std::unique_ptr<APMPRuntime> runtime)
 
 APMPEventEditing::~APMPEventEditing() = default;
 
-std::unique_ptr<APMPEventEditing> APMPEventEditing::make() { return initWithRuntime(APMPRuntime::make()); }
+std::unique_ptr<APMPEventEditing> APMPEventEditing::make() {
+    return initWithRuntime(
+        APMPRuntime::make(APMPStringCommandEvaluator::sharedInstance(), APMPArrayCommandEvaluator::sharedInstance()));
+}
 
 std::unique_ptr<APMPEventEditing> APMPEventEditing::initWithRuntime(std::unique_ptr<APMPRuntime> runtime) {
     if (!runtime) return nullptr;

@@ -17,6 +17,7 @@ class APMPMapValue;
 
 class APMPEventEditing {
 public:
+    // On a new runtime with the process's evaluators of string and array methods.
     static std::unique_ptr<APMPEventEditing> make();
     // Registers "internal.registerCallback" and "internal.eventLogger" on the runtime.
     static std::unique_ptr<APMPEventEditing> initWithRuntime(std::unique_ptr<APMPRuntime> runtime);

@@ -1,13 +1,11 @@
 // The runtime: scopes, module creators, statement evaluation and the bounds of a run.
 #include "analytics/script/APMPRuntime.h"
 
-#include "analytics/script/APMPArrayCommandEvaluator.h"
 #include "analytics/script/APMPCommandEvaluator.h"
 #include "analytics/script/APMPErrors.h"
 #include "analytics/script/APMPNativeModules.h"
 #include "analytics/script/APMPRuntimeEntityConverter.h"
 #include "analytics/script/APMPStatementValue.h"
-#include "analytics/script/APMPStringCommandEvaluator.h"
 #include "analytics/script/APMPStringValue.h"
 #include "platform/foundation/MemoryPressure.h"
 #include "platform/foundation/NSRegularExpression.h"
@@ -69,11 +67,14 @@ APMPRuntimeValue APMPDynamicProvider::moduleForName(const std::string& name, APM
 
 // MARK: The runtime
 
-std::unique_ptr<APMPRuntime> APMPRuntime::make() { return std::unique_ptr<APMPRuntime>(new APMPRuntime()); }
+std::unique_ptr<APMPRuntime> APMPRuntime::make(std::shared_ptr<const APMPCommandEvaluator> stringEvaluator,
+                                               std::shared_ptr<const APMPCommandEvaluator> arrayEvaluator) {
+    return std::unique_ptr<APMPRuntime>(new APMPRuntime(std::move(stringEvaluator), std::move(arrayEvaluator)));
+}
 
-APMPRuntime::APMPRuntime()
-    : stringEvaluator_(APMPStringCommandEvaluator::sharedInstance()),
-      arrayEvaluator_(APMPArrayCommandEvaluator::sharedInstance()) {
+APMPRuntime::APMPRuntime(std::shared_ptr<const APMPCommandEvaluator> stringEvaluator,
+                         std::shared_ptr<const APMPCommandEvaluator> arrayEvaluator)
+    : stringEvaluator_(std::move(stringEvaluator)), arrayEvaluator_(std::move(arrayEvaluator)) {
     initScope_ = heap_.make<APMPScope>(APMPRef<APMPScope>());
     globalScope_ = initScope_->createChildScope();
     globalScope_->addValue(u"require", APMPRuntimeValue(heap_.make<APMPRequire>()));

@@ -1,6 +1,6 @@
 // The interpreter of event-editing programs: the init and global scopes, the module creators
 // behind "require", the dispatch of statements to their evaluators (the string and array
-// methods' taken once, when the runtime is made), and the bounds that keep any program from
+// methods' handed in when the runtime is made), and the bounds that keep any program from
 // hanging or exhausting the worker queue: the instruction budget (counted by the runtime
 // itself, out of the program's reach, with the work done on values and the regular
 // expressions' work weighed into it as it is done), the evaluation depth, and the live memory,
@@ -22,9 +22,8 @@
 #include <string>
 #include <vector>
 
-class APMPArrayCommandEvaluator;
 class APMPBRuntimeEntity;
-class APMPStringCommandEvaluator;
+class APMPCommandEvaluator;
 class NSRegularExpression;
 
 // A statement's evaluated arguments. Nearly every statement has a few: those are held in place,
@@ -137,7 +136,9 @@ public:
     // The version the configuration request reports.
     static std::int64_t runtimeVersion() { return 0; }
 
-    static std::unique_ptr<APMPRuntime> make();
+    // With the evaluators of the methods called on strings and on arrays, which it keeps.
+    static std::unique_ptr<APMPRuntime> make(std::shared_ptr<const APMPCommandEvaluator> stringEvaluator,
+                                             std::shared_ptr<const APMPCommandEvaluator> arrayEvaluator);
     ~APMPRuntime();
     APMPRuntime(const APMPRuntime&) = delete;
     APMPRuntime& operator=(const APMPRuntime&) = delete;
@@ -160,9 +161,9 @@ public:
     // worker thread the run happened to use: true when it did.
     bool endRun();
 
-    // The evaluators of the methods of strings and of arrays, taken when the runtime was made.
-    const APMPStringCommandEvaluator& stringEvaluator() const { return *stringEvaluator_; }
-    const APMPArrayCommandEvaluator& arrayEvaluator() const { return *arrayEvaluator_; }
+    // The evaluators of the methods of strings and of arrays, handed in when the runtime was made.
+    const APMPCommandEvaluator& stringEvaluator() const { return *stringEvaluator_; }
+    const APMPCommandEvaluator& arrayEvaluator() const { return *arrayEvaluator_; }
 
     // Evaluates one value: a statement runs through its evaluator, anything else is itself.
     // Counts one instruction first.
@@ -271,7 +272,8 @@ public:
     std::size_t peakBytes() const { return heap_.peakBytes(); }
 
 private:
-    APMPRuntime();
+    APMPRuntime(std::shared_ptr<const APMPCommandEvaluator> stringEvaluator,
+                std::shared_ptr<const APMPCommandEvaluator> arrayEvaluator);
 
     // Turns the whole evaluations of the work charged into instructions; false when they would
     // pass the budget (which is then spent).
@@ -296,8 +298,8 @@ private:
     APMPRef<APMPScope> initScope_;
     APMPRef<APMPScope> globalScope_;
     APMPDynamicProvider provider_;
-    std::shared_ptr<const APMPStringCommandEvaluator> stringEvaluator_;
-    std::shared_ptr<const APMPArrayCommandEvaluator> arrayEvaluator_;
+    std::shared_ptr<const APMPCommandEvaluator> stringEvaluator_;
+    std::shared_ptr<const APMPCommandEvaluator> arrayEvaluator_;
     std::uint32_t instructions_ = 0;
     // Work charged that does not make a whole evaluation yet.
     std::uint64_t work_ = 0;

@@ -1,15 +1,17 @@
 // The process's evaluator of the methods a program calls on a string value.
 #pragma once
 
-#include "analytics/script/APMPRuntimeValue.h"
+#include "analytics/script/APMPCommandEvaluator.h"
 #include "platform/foundation/NSObject.h"
 
 #include <memory>
 #include <span>
 #include <string>
 
-class APMPStringCommandEvaluator : public NSObject {
+class APMPStringCommandEvaluator final : public NSObject, public APMPCommandEvaluator {
 public:
+    using APMPCommandEvaluator::evaluateCommand;
+
     // Made once, on first use.
     static std::shared_ptr<APMPStringCommandEvaluator> sharedInstance();
     // Forgets it, as a new process would start (tests).
@@ -21,5 +23,5 @@ public:
     // evaluated in the caller's scope and the method runs on `text`.
     APMPRuntimeValue evaluateCommand(const std::u16string& name, const std::u16string& text,
                                      std::span<const APMPRuntimeValue> arguments, APMPScope& scope,
-                                     APMPRuntime& runtime, NSErrorPtr& error) const;
+                                     APMPRuntime& runtime, NSErrorPtr& error) const override;
 };

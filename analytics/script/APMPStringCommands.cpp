@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
 
 namespace {
 namespace stringMethods {
@@ -309,6 +310,30 @@ Value substring(Call& call) {
     return call.copy(std::u16string_view(call.text).substr(from, to - from));
 }
 
+// Beyond ASCII: mapped into room as long as the text, each unit looked up; a result that is
+// longer (ß to SS, a ligature spelt out) is mapped again into room of its length, held and
+// charged before it is taken. Out of line, so that the ASCII path stays as lean as it is.
+[[gnu::noinline]] Value mapCase(Call& call, bool upper) {
+    const std::u16string& text = call.text;
+    APMPRuntime::Held held(call.runtime);
+    std::unique_ptr<char16_t[]> room;
+    std::size_t length = 0;
+    const auto mapInto = [&](std::size_t capacity) {
+        room.reset();
+        if (!call.runtime.chargeWork(std::uint64_t{text.size()} * APMPRuntime::kMappedUnits, call.error) ||
+            !held.resize(2 * capacity, call.error)) {
+            return false;
+        }
+        room = std::make_unique_for_overwrite<char16_t[]>(capacity);
+        length = (upper ? NSString::uppercaseUTF16 : NSString::lowercaseUTF16)(text, room.get(), capacity);
+        return true;
+    };
+    if (!mapInto(text.size()) || (length > text.size() && !mapInto(length))) return Value::undefined();
+    APMPTextBuilder built(call.runtime);
+    if (!built.append(std::u16string_view(room.get(), length), call.error)) return Value::undefined();
+    return built.make();
+}
+
 template <bool upper>
 Value changeCase(Call& call) {
     if (!call.countIs(0)) return Value::undefined();
@@ -329,17 +354,7 @@ Value changeCase(Call& call) {
         });
         return built.make();
     }
-    // To UTF-8, each character looked up, and back: at most three bytes a unit each way, and
-    // the units of the result.
-    APMPRuntime::Held converted(call.runtime);
-    if (!call.runtime.chargeWork(std::uint64_t{text.size()} * APMPRuntime::kMappedUnits, call.error) ||
-        !converted.resize(6 * text.size() + 2 * text.size(), call.error)) {
-        return Value::undefined();
-    }
-    const std::string utf8 = APMPUTF8(text);
-    const std::u16string mapped = APMPUTF16(upper ? NSString::uppercaseString(utf8) : NSString::lowercaseString(utf8));
-    if (!built.append(mapped, call.error)) return Value::undefined();
-    return built.make();
+    return mapCase(call, upper);
 }
 
 Value toString(Call& call) {
@@ -360,7 +375,7 @@ Value trim(Call& call) {
 using Method = Value (*)(Call&);
 
 const std::map<std::u16string, Method>& methods() {
-    // The current locale's case rules stand as the locale-independent ones.
+    // The locale-independent case rules stand as the locale's.
     static const std::map<std::u16string, Method> table = {
         {u"charAt", charAt},
         {u"concat", concat},

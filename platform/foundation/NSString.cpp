@@ -9,6 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <locale.h>
+#include <new>
+#include <unicode/utf16.h>
+#include <unicode/ustring.h>
 #include <wctype.h>
 
 namespace NSString {
@@ -129,13 +132,6 @@ char32_t toLower(char32_t c) {
     if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
     if (locale_t l = utf8Locale()) return static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), l));
     if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 32;
-    return c;
-}
-
-char32_t toUpper(char32_t c) {
-    if (c < 0x80) return (c >= 'a' && c <= 'z') ? c - 32 : c;
-    if (locale_t l = utf8Locale()) return static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), l));
-    if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 32;
     return c;
 }
 
@@ -437,12 +433,50 @@ std::string trim(std::string_view s, Predicate inSet) {
     return std::string(s.substr(d.u8[first], d.u8[last] - d.u8[first]));
 }
 
-template <class Mapping>
-std::string mapCase(std::string_view s, Mapping map) {
-    std::string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size();) appendUTF8(out, map(decodeOne(s, i)));
-    return out;
+using CaseMapping = int32_t (*)(UChar*, int32_t, const UChar*, int32_t, const char*, UErrorCode*);
+
+// Mapped this many units at a time at most, so that the result (three units a unit at most) fits
+// ICU's lengths; longer text goes in pieces, each its own context.
+constexpr std::size_t kCasePiece = std::size_t{1} << 28;
+
+std::size_t mapCase(std::u16string_view s, char16_t* out, std::size_t capacity, CaseMapping map) {
+    std::size_t total = 0;
+    while (!s.empty()) {
+        std::size_t piece = std::min(s.size(), kCasePiece);
+        if (piece < s.size() && U16_IS_LEAD(s[piece - 1])) --piece;
+        const std::size_t room = total < capacity ? std::min(capacity - total, 3 * kCasePiece) : 0;
+        UErrorCode status = U_ZERO_ERROR;
+        // The root locale: no language's rules, the final sigma still.
+        const int32_t length = map(room ? out + total : nullptr, static_cast<int32_t>(room), s.data(),
+                                   static_cast<int32_t>(piece), "", &status);
+        // Over text and room as valid as these, only memory can fail it, as it would a `new`.
+        if (U_FAILURE(status) && status != U_BUFFER_OVERFLOW_ERROR) throw std::bad_alloc();
+        total += static_cast<std::size_t>(length);
+        s.remove_prefix(piece);
+    }
+    return total;
+}
+
+// ASCII byte by byte; anything else through UTF-16, mapped into room as long as the text, and
+// again into the room a longer result takes.
+std::string mapCase(std::string_view s, bool upper) {
+    if (std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        std::string out(s);
+        for (char& c : out) {
+            if (upper ? c >= 'a' && c <= 'z' : c >= 'A' && c <= 'Z') c = static_cast<char>(upper ? c - 32 : c + 32);
+        }
+        return out;
+    }
+    const auto map = upper ? uppercaseUTF16 : lowercaseUTF16;
+    const std::u16string text = toUTF16(s);
+    std::u16string out(text.size(), u'\0');
+    const std::size_t length = map(text, out.data(), out.size());
+    if (length > out.size()) {
+        out.resize(length);
+        static_cast<void>(map(text, out.data(), out.size()));
+    }
+    out.resize(length);
+    return fromUTF16(out);
 }
 
 // Repeated slashes collapse and a trailing slash goes, except for the root itself.
@@ -465,9 +499,17 @@ std::string stringByTrimmingWhitespaceAndNewlines(std::string_view s) {
     return trim(s, [](char32_t c) { return isWhitespace(c) || isNewline(c); });
 }
 
-std::string lowercaseString(std::string_view s) { return mapCase(s, toLower); }
+std::string lowercaseString(std::string_view s) { return mapCase(s, false); }
 
-std::string uppercaseString(std::string_view s) { return mapCase(s, toUpper); }
+std::string uppercaseString(std::string_view s) { return mapCase(s, true); }
+
+std::size_t lowercaseUTF16(std::u16string_view s, char16_t* out, std::size_t capacity) {
+    return mapCase(s, out, capacity, u_strToLower);
+}
+
+std::size_t uppercaseUTF16(std::u16string_view s, char16_t* out, std::size_t capacity) {
+    return mapCase(s, out, capacity, u_strToUpper);
+}
 
 std::string lastPathComponent(std::string_view path) {
     const std::string p = standardize(path);

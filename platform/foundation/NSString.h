@@ -80,9 +80,16 @@ std::string componentsJoinedByString(const std::vector<std::string>& parts, std:
 // Unicode spaces and tabs; the second also line and paragraph separators.
 std::string stringByTrimmingWhitespace(std::string_view s);
 std::string stringByTrimmingWhitespaceAndNewlines(std::string_view s);
-// Locale-independent simple case mapping.
+// Locale-independent full case mapping, as the platform's: the special-casing table's
+// unconditional mappings (ß to SS, ligatures spelt out, İ to i with a dot above) and, lowering,
+// a final sigma for a Σ that ends a word.
 std::string lowercaseString(std::string_view s);
 std::string uppercaseString(std::string_view s);
+// The same on UTF-16 text, unpaired surrogates kept: gives the length of the whole result, which
+// `out` holds when that is no more than `capacity` (else map again into room that long). The
+// result is at most three times as long as the text.
+std::size_t lowercaseUTF16(std::u16string_view s, char16_t* out, std::size_t capacity);
+std::size_t uppercaseUTF16(std::u16string_view s, char16_t* out, std::size_t capacity);
 
 // Paths: repeated and trailing slashes are dropped first, as the platform does.
 std::string lastPathComponent(std::string_view path);

@@ -42,6 +42,11 @@ std::vector<std::shared_ptr<APMPBRuntimeEntity>> entities(const std::string& tex
     return out;
 }
 
+// With the process's string and array evaluators, as the editing front makes it.
+std::unique_ptr<APMPRuntime> makeRuntime() {
+    return APMPRuntime::make(APMPStringCommandEvaluator::sharedInstance(), APMPArrayCommandEvaluator::sharedInstance());
+}
+
 RV run(APMPRuntime& runtime, const std::string& text, NSErrorPtr& error) {
     return runtime.executeStatements(entities(text), error);
 }
@@ -127,7 +132,7 @@ TEST(APMPHeapTest, CyclesAProgramMakesAreFreedOnceNothingReachesThem) {
 }
 
 TEST(APMPHeapTest, GarbageIsCollectedDuringALongRunToo) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     NSErrorPtr error;
     // Thirty thousand cyclic maps, each holding two kilobytes of its own text and dropped at
     // once: sixty megabytes in all, held only while their cycle is not yet collected.
@@ -142,7 +147,7 @@ TEST(APMPHeapTest, GarbageIsCollectedDuringALongRunToo) {
 }
 
 TEST(APMPHeapTest, AValueNestedAMillionDeepIsFreedWithoutRecursion) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     {
         RV inner = RV(runtime->heap().make<APMPArrayValue>());
         for (int i = 0; i < 1'000'000; ++i) {
@@ -155,7 +160,7 @@ TEST(APMPHeapTest, AValueNestedAMillionDeepIsFreedWithoutRecursion) {
 }
 
 TEST(APMPHeapTest, ArgumentValuesHoldEachValueOnceInPlaceSpilledAndMoved) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     const std::size_t before = runtime->heap().objectCount();
     auto texts = [](const APMPArgumentValues& values) {
         std::vector<std::u16string> out;
@@ -188,7 +193,7 @@ TEST(APMPHeapTest, ArgumentValuesHoldEachValueOnceInPlaceSpilledAndMoved) {
 // A sort without a function compares its elements' texts where they are: many references to
 // one long text take neither memory nor work by its length.
 TEST(APMPHeapTest, SortingReferencesToOneLongTextCopiesNoText) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     NSErrorPtr error;
     run(*runtime, grow("s", R"("aaaaaaaaaaaaaaaa")", 524288) + grow("a", R"(("7" ("15" "s") "b"))", 512), error);
     ASSERT_FALSE(error);
@@ -203,7 +208,7 @@ TEST(APMPHeapTest, SortingReferencesToOneLongTextCopiesNoText) {
 // What a command builds outside the heap counts against the live limit before it is made: a
 // text that would take the run past it fails the command with error 18 instead.
 TEST(APMPHeapTest, ATextBeingBuiltCountsAgainstTheLiveLimit) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     NSErrorPtr error;
     run(*runtime, grow("s", R"("aaaaaaaaaaaaaaaa")", 524288) + R"(("41" "a") ("3" "a" ("7")) ("43" ("15" "a") "length" 1048575))",
         error);
@@ -220,10 +225,32 @@ TEST(APMPHeapTest, ATextBeingBuiltCountsAgainstTheLiveLimit) {
     EXPECT_LE(runtime->peakBytes(), APMPHeap::kLiveBytesLimit);
 }
 
+// A case change that lengthens its text (ß to SS) holds the longer result against the live limit
+// before it maps into it: with a megabyte and a half left, lowering 256 Ki units of ß (half a
+// megabyte mapped, then taken) fits, and raising them (a megabyte mapped, then taken) fails with
+// error 18.
+TEST(APMPHeapTest, ACaseChangeThatGrowsHoldsItsGrowthFirst) {
+    auto runtime = makeRuntime();
+    NSErrorPtr error;
+    run(*runtime, grow("s", R"("ßßßßßßßßßßßßßßßß")", 262144) + R"(("41" "a") ("3" "a" ("7")) ("43" ("15" "a") "length" 1048575))",
+        error);
+    ASSERT_FALSE(error);
+    const std::size_t room = APMPHeap::kLiveBytesLimit - runtime->heap().liveBytes();
+    const std::size_t elements = (room - (std::size_t{3} << 19)) / sizeof(RV);
+    run(*runtime, R"(("41" "b") ("3" "b" ("7")) ("43" ("15" "b") "length" )" + std::to_string(elements) + ")", error);
+    ASSERT_FALSE(error);
+    runtime->heap().resetPeak();
+    EXPECT_EQ(run(*runtime, R"(("16" ("2" ("15" "s") "toLowerCase" ("7")) "length"))", error).number(), 262144);
+    EXPECT_FALSE(error) << error->description();
+    run(*runtime, R"(("2" ("15" "s") "toUpperCase" ("7")))", error);
+    EXPECT_TRUE(error && error->code() == APMPErrorBudgetSpent);
+    EXPECT_LE(runtime->peakBytes(), APMPHeap::kLiveBytesLimit);
+}
+
 TEST(APMPHeapTest, ValuesKeptPastTheirRuntimeAreEmptiedAndStaySafe) {
     RV kept;
     {
-        auto runtime = APMPRuntime::make();
+        auto runtime = makeRuntime();
         NSErrorPtr error;
         kept = run(*runtime, R"(("41" "m") ("3" "m" ("8" "a" "text")) ("43" ("15" "m") "self" ("15" "m")) ("15" "m"))", error);
         ASSERT_TRUE(kept.isMap());
@@ -357,7 +384,7 @@ TEST(APMPHeapTest, AHeavyRunLeavesNothingItBuiltHeldWhenItEnds) {
 // endless loop does, having done no more work than the budget pays for.
 TEST(APMPBudgetTest, LoopsCopyingLargeValuesStopAtTheBudgetAfterBoundedWork) {
     auto copies = [](const std::string& first) {
-        auto runtime = APMPRuntime::make();
+        auto runtime = makeRuntime();
         NSErrorPtr error;
         // The last copy goes before the next is made: the two together would pass the live limit.
         run(*runtime, R"(("41" "v" "w" "n") ("3" "n" 0) ("3" "v" )" + first + R"()
@@ -398,7 +425,7 @@ TEST(APMPBudgetTest, SingleCallsStopAtTheBudgetWhereTheirWorkGrows) {
          R"(("2" ("15" "a") "sort" ("7")))"},
     };
     for (const auto& [operands, call] : calls) {
-        auto runtime = APMPRuntime::make();
+        auto runtime = makeRuntime();
         NSErrorPtr error;
         run(*runtime, operands, error);
         ASSERT_FALSE(error) << call;
@@ -408,8 +435,9 @@ TEST(APMPBudgetTest, SingleCallsStopAtTheBudgetWhereTheirWorkGrows) {
     }
 }
 
-// Work that costs more than copying its units is charged by what it costs: case changes, the
-// digits of a number, compiling a pattern, looking up a long name.
+// Work that costs more than copying its units is charged by what it costs: case changes (one that
+// lengthens its text, by its result too), the digits of a number, compiling a pattern, looking up
+// a long name.
 TEST(APMPBudgetTest, WorkIsChargedByWhatItCosts) {
     const std::string ascii = grow("s", R"("aaaaaaaaaaaaaaaa")", 65536);
     const auto loop = [](const std::string& body) {
@@ -417,7 +445,7 @@ TEST(APMPBudgetTest, WorkIsChargedByWhatItCosts) {
     };
     // The evaluations charged for `work` after `operands`.
     const auto charged = [](const std::string& operands, const std::string& work) {
-        auto runtime = APMPRuntime::make();
+        auto runtime = makeRuntime();
         NSErrorPtr error;
         run(*runtime, operands, error);
         EXPECT_FALSE(error) << work;
@@ -434,6 +462,9 @@ TEST(APMPBudgetTest, WorkIsChargedByWhatItCosts) {
         {ascii, R"(("2" ("15" "s") "toUpperCase" ("7")))", 65536 * APMPRuntime::kCaseUnits},
         {grow("s", R"("éééééééééééééééé")", 65536), R"(("2" ("15" "s") "toUpperCase" ("7")))",
          65536 * APMPRuntime::kMappedUnits},
+        // Mapped again into the room its longer result takes.
+        {grow("s", R"("ßßßßßßßßßßßßßßßß")", 65536), R"(("2" ("15" "s") "toUpperCase" ("7")))",
+         65536 * (2 * APMPRuntime::kMappedUnits + 2)},
         {"", R"(("2" "abc" "search" ("7" "(b|c)+")))", APMPRuntime::kCompileUnits},
         {ascii + R"(("41" ("15" "s")))", R"(("15" ("15" "s")))", 65536 * APMPRuntime::kNameUnits},
         {ascii + R"(("41" "m") ("3" "m" ("8")))", R"(("16" ("15" "m") ("15" "s")))", 65536 * APMPRuntime::kNameUnits},
@@ -480,7 +511,7 @@ TEST(APMPValuesTest, IntegerConversionsNeverOverflow) {
 }
 
 TEST(APMPValuesTest, StructuralEqualityComparesContentsNaNIncludedAndSurvivesCycles) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     NSErrorPtr error;
     const RV pair = run(*runtime, R"(("7" ("8" "a" NaN "b" ("7" 1 "x")) ("8" "a" NaN "b" ("7" 1 "x"))))", error);
     ASSERT_FALSE(error);
@@ -499,7 +530,7 @@ TEST(APMPValuesTest, StructuralEqualityComparesContentsNaNIncludedAndSurvivesCyc
 }
 
 TEST(APMPConversionTest, PlainObjectsBecomeValuesAndComeBack) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     NSErrorPtr error;
     const Value object(Value::Dictionary{{"flag", Value(true)},
                                          {"one", Value(1)},
@@ -529,7 +560,7 @@ TEST(APMPConversionTest, PlainObjectsBecomeValuesAndComeBack) {
 }
 
 TEST(APMPConversionTest, NullElementsAreLeftOutAndCyclesRefused) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     NSErrorPtr error;
     const RV list = run(*runtime, R"(("7" 1 ("45") ("44") "007" ("8" "n" ("45"))))", error);
     ASSERT_FALSE(error);
@@ -546,7 +577,7 @@ TEST(APMPConversionTest, NullElementsAreLeftOutAndCyclesRefused) {
 }
 
 TEST(APMPModulesTest, AModuleIsMadeOnceAndAnUnknownNameStaysUndefined) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     int made = 0;
     runtime->setModuleCreator("counted", [&made](APMPRuntime& r) {
         ++made;
@@ -666,7 +697,7 @@ TEST(APMPEventTest, AnExceptionInAnEditFailsItAndTheEventStaysAsItCame) {
 }
 
 TEST(APMPEvaluatorTest, StatementsRunInTheScopeGivenAndAListEndsAtAControlValue) {
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     NSErrorPtr error;
     auto scope = runtime->getRunScope();
     std::vector<RV> list;
@@ -684,23 +715,51 @@ TEST(APMPEvaluatorTest, StatementsRunInTheScopeGivenAndAListEndsAtAControlValue)
     EXPECT_GT(runtime->getInstructionCount(), counted);
 }
 
-// The runtime takes the process's string and array evaluators when it is made, and every method
-// call on a string or an array goes through them, without asking the holder again.
+namespace {
+
+// Hands each method call to the evaluator it wraps, and keeps its name.
+class RecordingEvaluator final : public APMPCommandEvaluator {
+public:
+    using APMPCommandEvaluator::evaluateCommand;
+
+    explicit RecordingEvaluator(std::shared_ptr<const APMPCommandEvaluator> wrapped) : wrapped_(std::move(wrapped)) {}
+    RV evaluateCommand(const std::u16string& name, const std::u16string& text, std::span<const RV> arguments,
+                       APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) const override {
+        calls.push_back(name);
+        return wrapped_->evaluateCommand(name, text, arguments, scope, runtime, error);
+    }
+    RV evaluateCommand(const std::u16string& name, APMPArrayValue& array, std::span<const RV> arguments,
+                       APMPScope& scope, APMPRuntime& runtime, NSErrorPtr& error) const override {
+        calls.push_back(name);
+        return wrapped_->evaluateCommand(name, array, arguments, scope, runtime, error);
+    }
+
+    mutable std::vector<std::u16string> calls;
+
+private:
+    std::shared_ptr<const APMPCommandEvaluator> wrapped_;
+};
+
+}  // namespace
+
+// The runtime keeps the string and array evaluators it was made with, and every method call on a
+// string or an array goes through them; the editing front makes it with the process's.
 TEST(APMPEvaluatorTest, MethodCallsOnStringsAndArraysGoThroughTheRuntimesEvaluators) {
-    APMPStringCommandEvaluator::resetSharedInstance();
-    APMPArrayCommandEvaluator::resetSharedInstance();
-    auto runtime = APMPRuntime::make();
-    EXPECT_TRUE(APMPStringCommandEvaluator::hasSharedInstance());
-    EXPECT_TRUE(APMPArrayCommandEvaluator::hasSharedInstance());
-    EXPECT_EQ(&runtime->stringEvaluator(), APMPStringCommandEvaluator::sharedInstance().get());
-    EXPECT_EQ(&runtime->arrayEvaluator(), APMPArrayCommandEvaluator::sharedInstance().get());
-    // Forgotten, as between tests: the runtime keeps the ones it took.
+    auto editing = APMPEventEditing::make();
+    EXPECT_EQ(&editing->runtime().stringEvaluator(), APMPStringCommandEvaluator::sharedInstance().get());
+    EXPECT_EQ(&editing->runtime().arrayEvaluator(), APMPArrayCommandEvaluator::sharedInstance().get());
+    auto strings = std::make_shared<RecordingEvaluator>(APMPStringCommandEvaluator::sharedInstance());
+    auto arrays = std::make_shared<RecordingEvaluator>(APMPArrayCommandEvaluator::sharedInstance());
+    auto runtime = APMPRuntime::make(strings, arrays);
+    // Forgotten, as between tests: the runtime keeps the ones it was given.
     APMPStringCommandEvaluator::resetSharedInstance();
     APMPArrayCommandEvaluator::resetSharedInstance();
     NSErrorPtr error;
     EXPECT_EQ(run(*runtime, R"(("2" "abc" "toUpperCase" ("7")))", error).text(), u"ABC");
-    EXPECT_EQ(run(*runtime, R"(("2" ("7" 1 2) "join" ("7" "-")))", error).text(), u"1-2");
+    EXPECT_EQ(run(*runtime, R"(("2" ("7" 1 2) "join" ("7" ("2" "-" "trim" ("7")))))", error).text(), u"1-2");
     EXPECT_FALSE(error);
+    EXPECT_EQ(strings->calls, (std::vector<std::u16string>{u"toUpperCase", u"trim"}));
+    EXPECT_EQ(arrays->calls, (std::vector<std::u16string>{u"join"}));
     EXPECT_FALSE(APMPStringCommandEvaluator::hasSharedInstance());
     EXPECT_FALSE(APMPArrayCommandEvaluator::hasSharedInstance());
 }
@@ -711,7 +770,7 @@ TEST(APMPEvaluatorTest, StringAndArrayMethodsHaveOneEvaluatorEach) {
     ASSERT_TRUE(strings && arrays);
     EXPECT_EQ(APMPStringCommandEvaluator::sharedInstance(), strings);
     EXPECT_EQ(APMPArrayCommandEvaluator::sharedInstance(), arrays);
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     NSErrorPtr error;
     auto scope = runtime->getRunScope();
     EXPECT_EQ(strings->evaluateCommand(u"toUpperCase", u"abc", {}, *scope, *runtime, error).text(), u"ABC");

@@ -182,6 +182,30 @@ TEST(NSStringEdit, ReplaceSplitTrimAndCase) {
     EXPECT_EQ(uppercaseString("abc \xC3\xA9"), "ABC \xC3\x89");
 }
 
+// Full, locale-independent case mapping: the special-casing table's unconditional mappings, and
+// a Σ lowered to ς where it ends a word (a cased letter before it, none after, case-ignorable
+// characters such as ' and accents passed over on both sides).
+TEST(NSStringEdit, CaseMappingIsFullWithAFinalSigma) {
+    EXPECT_EQ(uppercaseString("stra\u00DFe"), "STRASSE");
+    EXPECT_EQ(uppercaseString("\u0149 \uFB03 \u0390 \u01F0"), "\u02BCN FFI \u0399\u0308\u0301 J\u030C");
+    EXPECT_EQ(lowercaseString("\u0130"), "i\u0307");
+    EXPECT_EQ(lowercaseString("\u039F\u0394\u03A5\u03A3\u03A3\u0395\u03A5\u03A3"),
+              "\u03BF\u03B4\u03C5\u03C3\u03C3\u03B5\u03C5\u03C2");
+    EXPECT_EQ(lowercaseString("\u03A3\u0391\u03A3 \u03A3\u0391\u03A3."), "\u03C3\u03B1\u03C2 \u03C3\u03B1\u03C2.");
+    EXPECT_EQ(lowercaseString("\u03A3 \u03A3"), "\u03C3 \u03C3");
+    EXPECT_EQ(lowercaseString("\u0391\u03A3'\u0391 \u0391'\u03A3 \u0391\u03A3\u0301"),
+              "\u03B1\u03C3'\u03B1 \u03B1'\u03C2 \u03B1\u03C2\u0301");
+
+    // On UTF-16, an unpaired surrogate kept: room too short gives the length the result takes.
+    const std::u16string text = u"\u00DF\xD800x";
+    char16_t out[4] = {};
+    EXPECT_EQ(uppercaseUTF16(text, out, 2), 4u);
+    EXPECT_EQ(uppercaseUTF16(text, out, 4), 4u);
+    EXPECT_EQ(std::u16string(out, 4), u"SS\xD800X");
+    EXPECT_EQ(lowercaseUTF16(u"\u0130", out, 4), 2u);
+    EXPECT_EQ(std::u16string(out, 2), u"i\u0307");
+}
+
 TEST(NSStringPaths, ComponentsAndExtensions) {
     EXPECT_EQ(lastPathComponent("/tmp/scratch.tiff"), "scratch.tiff");
     EXPECT_EQ(lastPathComponent("/tmp/"), "tmp");
