@@ -283,7 +283,7 @@ TEST(APMPHeapTest, WhatAProgramHoldsIsCountedByTheRoomItTakes) {
         {"closures", kept(R"(("51" "f" ("7" "x") ("15" "x")))", 10000)},
     };
     for (const auto& shape : shapes) {
-        auto runtime = APMPRuntime::make();
+        auto runtime = makeRuntime();
         const auto statements = entities(shape.program);
         const double before = allocatedBytes();
         const std::size_t live = runtime->heap().liveBytes();
@@ -322,7 +322,7 @@ TEST(APMPHeapTest, WhatAProgramHoldsIsCountedByTheRoomItTakes) {
 
     // Maps kept until the run may hold no more: error 18, with the allocator holding no more
     // than the limit.
-    auto runtime = APMPRuntime::make();
+    auto runtime = makeRuntime();
     const auto statements = entities(kept(nineNames, 1000000));
     const double before = allocatedBytes();
     NSErrorPtr error;
