@@ -3,6 +3,7 @@
 
 #include "analytics/core/APMStoreLog.h"
 #include "analytics/core/APMFileLocations.h"
+#include "platform/dispatch/DispatchBlock.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
@@ -35,6 +36,7 @@ std::shared_ptr<APMPersistentDictionary> APMPersistentDictionary::initWithFileNa
 APMPersistentDictionary::~APMPersistentDictionary() {
     // A change whose write failed is written now too, so it is not lost with the dictionary.
     if (hasPendingPersistence_ || version_ != savedVersion_) (void)writeContent(content_, filePath_);
+    if (deferredWrite_) deferredWrite_->cancel();
 }
 
 bool APMPersistentDictionary::hasPendingPersistence() const {
@@ -100,10 +102,11 @@ void APMPersistentDictionary::schedulePersistToDiskLocked() {
     if (hasPendingPersistence_) return;
     hasPendingPersistence_ = true;
     std::weak_ptr<APMPersistentDictionary> weak = weakSelf<APMPersistentDictionary>();
-    serialQueue_->after(1.0, [weak] {
+    deferredWrite_ = DispatchBlock::create([weak] {
         // A failure is logged, and the next change or the release writes again.
         if (auto strong = weak.lock()) (void)strong->persistToDisk();
     });
+    serialQueue_->after(1.0, deferredWrite_);
 }
 
 bool APMPersistentDictionary::persistToDisk() {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+class DispatchBlock;
 class DispatchQueue;
 
 class APMPersistentDictionary : public NSObject, public APMConfigStore {
@@ -56,6 +57,8 @@ private:
     mutable Mutex mutex_;
     Value::Dictionary content_ GUARDED_BY(mutex_);
     bool hasPendingPersistence_ GUARDED_BY(mutex_) = false;
+    // The deferred write arranged last: the release writes at once instead.
+    std::shared_ptr<DispatchBlock> deferredWrite_ GUARDED_BY(mutex_);
     // Counts the changes (the change stamp); the file holds the content as of savedVersion_.
     std::uint64_t version_ GUARDED_BY(mutex_) = 0;
     std::uint64_t savedVersion_ GUARDED_BY(mutex_) = 0;

@@ -131,9 +131,15 @@ const char* const kSuspendedPage =
 
 bool hasNoBody(int status) { return status < 200 || status == 204 || status == 304; }
 
-// The fault's status or page, then the range of a body that answers ranges (or the fault's
-// wrong one).
-void shape(LoopbackServer::Response& response, const LoopbackServer::Fault& fault, const std::string& range) {
+// The fault's redirect, status or page, then the range of a body that answers ranges (or the
+// fault's wrong one). `target` is what the request asked for, where a redirect to itself goes.
+void shape(LoopbackServer::Response& response, const LoopbackServer::Fault& fault, const std::string& target,
+           const std::string& range) {
+    if (fault.redirectTo) {
+        response = LoopbackServer::Response::make(fault.status.value_or(302), "Redirected\n");
+        response.headers.emplace_back("Location", fault.redirectTo->empty() ? target : *fault.redirectTo);
+        return;
+    }
     if (fault.status) {
         response.status = *fault.status;
         response.body = hasNoBody(response.status) ? "" : "Status " + std::to_string(response.status) + "\n";
@@ -406,7 +412,7 @@ void LoopbackServer::listen(const Options& options, std::string* error) {
         Response response = handler ? handler(request) : Response::make(404, "Not Found");
         if (response.fault) fault = *response.fault;
         if (fault.delay.count() > 0) std::this_thread::sleep_for(fault.delay);
-        shape(response, fault, request.header("Range"));
+        shape(response, fault, request.target, request.header("Range"));
 
         out.status = response.status;
         for (const auto& [key, value] : response.headers) out.set_header(key, value);

@@ -1,7 +1,8 @@
 // A real HTTP or HTTPS server on 127.0.0.1, under the demo's content server and measurement
 // service and used by the tests as it is: answers per path, a log of what was asked, and per-path
 // or per-answer faults that make it fail as a real server does (a status, an HTML page, no
-// length, a late, slow, stalled, reset or endless body, a range that starts where it should not).
+// length, a late, slow, stalled, reset or endless body, a range that starts where it should not,
+// a redirect, back to the same address without end).
 #pragma once
 
 #include <chrono>
@@ -71,6 +72,9 @@ public:
         // Above the body's length: an overlong body, the body sent again and again up to this
         // many bytes without anyone holding them.
         std::size_t repeatBodyTo = 0;
+        // A redirect (302, or the status above) to this path or address instead of the answer;
+        // "" sends the request back to what it asked for, a loop.
+        std::optional<std::string> redirectTo;
 
         static Fault withStatus(int status);
         static Fault withPage(Page page);
@@ -82,11 +86,13 @@ public:
         static Fault reset(std::size_t after = halfway);
         static Fault wrongRange(std::size_t from = 0);
         static Fault endless(std::size_t upTo);
+        static Fault redirect(std::string to = "");
 
         // The text form, as the programs' options and control requests take it; other keys are
         // left alone:
         //   status=CODE  page=html|suspended  chunked  delay=MS  slow=MS [piece=BYTES]
         //   stall[=BYTES] (0)  reset[=BYTES] (half the body)  range-from=BYTE  endless=BYTES
+        //   redirect[=TO] (a loop)
         // Empty, with a sentence in `error`, when none is named or a value is not a number in range.
         static std::optional<Fault> fromParameters(const Parameters& parameters, std::string* error);
         // "status 503, a stall after 1000 bytes", ... for a log.

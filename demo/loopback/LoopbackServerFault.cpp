@@ -41,6 +41,8 @@ Fault Fault::wrongRange(std::size_t from) { return with(&Fault::rangeFrom, std::
 
 Fault Fault::endless(std::size_t upTo) { return with(&Fault::repeatBodyTo, upTo); }
 
+Fault Fault::redirect(std::string to) { return with(&Fault::redirectTo, std::optional<std::string>(std::move(to))); }
+
 namespace {
 
 using Parameters = LoopbackServer::Parameters;
@@ -98,9 +100,14 @@ std::optional<Fault> Fault::fromParameters(const Parameters& parameters, std::st
         fault.framing = Framing::Chunked;
         named = true;
     }
+    if (const auto redirect = parameters.find("redirect"); redirect != parameters.end()) {
+        fault.redirectTo = redirect->second;
+        named = true;
+    }
     if (!named) {
         if (error) {
-            *error = "A fault needs one of status, page, chunked, delay, slow, stall, reset, range-from or endless.";
+            *error = "A fault needs one of status, page, chunked, delay, slow, stall, reset, range-from, endless or "
+                     "redirect.";
         }
         return std::nullopt;
     }
@@ -134,6 +141,7 @@ std::string Fault::description() const {
     if (resetAfter == halfway) parts.push_back("a reset halfway");
     else if (resetAfter != never) parts.push_back("a reset after " + std::to_string(resetAfter) + " bytes");
     if (repeatBodyTo > 0) parts.push_back("the body repeated up to " + std::to_string(repeatBodyTo) + " bytes");
+    if (redirectTo) parts.push_back(redirectTo->empty() ? "a redirect to itself" : "a redirect to " + *redirectTo);
     if (parts.empty()) return "none";
     std::string text = parts.front();
     for (std::size_t i = 1; i < parts.size(); ++i) text += ", " + parts[i];

@@ -469,16 +469,23 @@ void DispatchQueue::after(double seconds, std::function<void()> block) {
 }
 
 void DispatchQueue::after(double seconds, const std::shared_ptr<DispatchBlock>& block) {
-    after(seconds, [block] { block->perform(); });
+    const std::uint64_t timer = submitAt(Clock::now() + seconds, [block] { block->perform(); });
+    if (timer) block->addDelayedSubmission(timer);
 }
 
 void DispatchQueue::afterDeadline(double deadline, std::function<void()> block) {
+    (void)submitAt(deadline, std::move(block));
+}
+
+std::uint64_t DispatchQueue::submitAt(double deadline, std::function<void()> block) {
     if (deadline <= Clock::now()) {
         async(std::move(block));
-        return;
+        return 0;
     }
     auto self = this->self<DispatchQueue>();
-    Clock::schedule(deadline, [self, block = std::move(block)]() mutable { self->async(std::move(block)); });
+    return Clock::schedule(
+        deadline, [self, block = std::move(block)]() mutable { self->async(std::move(block)); },
+        "a block after a delay on queue \"" + label_ + "\"");
 }
 
 void DispatchQueue::suspend() {

@@ -8,6 +8,7 @@
 #include "platform/foundation/Value.h"
 
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -87,6 +88,8 @@ private:
     // Owns a queue just made and lists it among those alive.
     static std::shared_ptr<DispatchQueue> listed(DispatchQueue* made);
     void enqueue(Item item);
+    // Submits `block` when the clock reaches `deadline`; the clock's timer, 0 when submitted at once.
+    std::uint64_t submitAt(double deadline, std::function<void()> block);
     // A block a caller hands to a global queue itself, counted until it has run.
     void enqueueDirect(Item item);
     void scheduleDrain();

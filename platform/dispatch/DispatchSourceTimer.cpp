@@ -45,7 +45,9 @@ void DispatchSourceTimer::armLocked() {
     if (!scheduled_ || cancelled_ || clockId_) return;
     auto self = this->self<DispatchSourceTimer>();
     const std::uint64_t generation = generation_;
-    clockId_ = Clock::schedule(nextFire_, [self, generation] { self->clockFired(generation); });
+    clockId_ = Clock::schedule(
+        nextFire_, [self, generation] { self->clockFired(generation); },
+        "a timer source on queue \"" + queue_->label() + "\"");
 }
 
 void DispatchSourceTimer::clockFired(std::uint64_t generation) {

@@ -184,9 +184,12 @@ void NSRunLoop::runUntilDate(NSDate limit) {
     if (Clock::now() >= limit.timeIntervalSince1970) return;
     Running running(*this);
     std::weak_ptr<NSRunLoop> weak = self<NSRunLoop>();
-    const auto wakeId = Clock::schedule(limit.timeIntervalSince1970, [weak] {
-        if (auto loop = weak.lock()) loop->post([] {});
-    });
+    const auto wakeId = Clock::schedule(
+        limit.timeIntervalSince1970,
+        [weak] {
+            if (auto loop = weak.lock()) loop->post([] {});
+        },
+        "the end of a run of " + where_, Clock::TimerKind::Deadline);
     for (;;) {
         runPass();
         MutexLock lock(mutex_);
@@ -227,11 +230,14 @@ void NSRunLoop::performAfterDelay(const std::shared_ptr<NSObject>& target, std::
         performs_[id] = PerformRequest{target, target.get(), std::move(block), 0};
     }
     std::weak_ptr<NSRunLoop> weak = self<NSRunLoop>();
-    const auto clockId = Clock::schedule(Clock::now() + (delay > 0 ? delay : 0), [weak, id] {
-        if (auto loop = weak.lock()) loop->post([weak, id] {
-                if (auto l = weak.lock()) l->runPerform(id);
-            });
-    });
+    const auto clockId = Clock::schedule(
+        Clock::now() + (delay > 0 ? delay : 0),
+        [weak, id] {
+            if (auto loop = weak.lock()) loop->post([weak, id] {
+                    if (auto l = weak.lock()) l->runPerform(id);
+                });
+        },
+        "a delayed perform on " + where_);
     MutexLock lock(mutex_);
     auto it = performs_.find(id);
     if (it != performs_.end()) it->second.clockId = clockId;

@@ -46,9 +46,14 @@ void NSTimer::scheduleOn(const std::shared_ptr<NSRunLoop>& loop) {
 
 void NSTimer::armLocked() {
     std::weak_ptr<NSTimer> weak = self<NSTimer>();
-    clockId_ = Clock::schedule(fireDate_, [weak] {
-        if (auto timer = weak.lock()) timer->clockFired();
-    });
+    const auto loop = loop_.lock();
+    clockId_ = Clock::schedule(
+        fireDate_,
+        [weak] {
+            if (auto timer = weak.lock()) timer->clockFired();
+        },
+        std::string(repeats_ ? "a repeating timer on " : "a timer on ") +
+            (loop ? loop->where_ : std::string("a run loop")));
 }
 
 void NSTimer::clockFired() {

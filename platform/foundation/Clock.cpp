@@ -31,6 +31,15 @@ double realUptime() {
 struct Timer {
     Clock::TimerId id;
     std::function<void()> fire;
+    std::string label;
+    Clock::TimerKind kind;
+};
+
+struct Firing {
+    std::thread::id thread;
+    double fireTime;
+    std::string label;
+    Clock::TimerKind kind;
 };
 
 struct State {
@@ -45,7 +54,7 @@ struct State {
     double uptimeAtManualStart GUARDED_BY(mutex) = 0;
     Clock::TimerId nextId GUARDED_BY(mutex) = 1;
     std::multimap<double, Timer> timers GUARDED_BY(mutex);  // by fire time, then by scheduling order
-    std::map<Clock::TimerId, std::thread::id> firing GUARDED_BY(mutex);
+    std::map<Clock::TimerId, Firing> firing GUARDED_BY(mutex);
     bool workerStarted GUARDED_BY(mutex) = false;
     // Real mode: the clock time the worker sleeps until, infinity unless it is in such a
     // timed sleep. A timer due no earlier than that needs no wake-up.
@@ -64,8 +73,8 @@ State& state() {
 void fireLocked(State& s, std::multimap<double, Timer>::iterator first) REQUIRES(s.mutex) {
     const Clock::TimerId id = first->second.id;
     auto fire = std::move(first->second.fire);
+    s.firing[id] = Firing{std::this_thread::get_id(), first->first, std::move(first->second.label), first->second.kind};
     s.timers.erase(first);
-    s.firing[id] = std::this_thread::get_id();
     s.mutex.unlock();
     fire();
     fire = nullptr;  // whatever the callback captured goes before cancel() returns
@@ -196,7 +205,8 @@ void Clock::advance(double seconds) {
         }
     } done{s};
     auto firingElsewhere = [&s, self]() REQUIRES(s.mutex) {
-        return std::any_of(s.firing.begin(), s.firing.end(), [self](const auto& entry) { return entry.second != self; });
+        return std::any_of(s.firing.begin(), s.firing.end(),
+                           [self](const auto& entry) { return entry.second.thread != self; });
     };
     for (;;) {
         runSettle();
@@ -225,12 +235,12 @@ double Clock::nextFireTime() {
     return s.timers.empty() ? std::numeric_limits<double>::infinity() : s.timers.begin()->first;
 }
 
-Clock::TimerId Clock::schedule(double fireTime, std::function<void()> fire) {
+Clock::TimerId Clock::schedule(double fireTime, std::function<void()> fire, std::string label, TimerKind kind) {
     State& s = state();
     MutexLock lock(s.mutex);
     const TimerId id = s.nextId++;
     const double at = std::isnan(fireTime) ? 0.0 : fireTime;
-    s.timers.emplace(at, Timer{id, std::move(fire)});
+    s.timers.emplace(at, Timer{id, std::move(fire), std::move(label), kind});
     if (!s.workerStarted) {
         s.workerStarted = true;
         std::thread([] {
@@ -257,9 +267,19 @@ void Clock::cancel(TimerId id) {
     }
     for (;;) {
         auto it = s.firing.find(id);
-        if (it == s.firing.end() || it->second == std::this_thread::get_id()) return;
+        if (it == s.firing.end() || it->second.thread == std::this_thread::get_id()) return;
         s.changed.wait(lock.unique());
     }
+}
+
+std::vector<Clock::Pending> Clock::pending() {
+    State& s = state();
+    MutexLock lock(s.mutex);
+    std::vector<Pending> pending;
+    for (const auto& [at, timer] : s.timers) pending.push_back({timer.id, at, timer.label, timer.kind, false});
+    for (const auto& [id, firing] : s.firing) pending.push_back({id, firing.fireTime, firing.label, firing.kind, true});
+    std::sort(pending.begin(), pending.end(), [](const Pending& a, const Pending& b) { return a.id < b.id; });
+    return pending;
 }
 
 void Clock::setSettleHook(std::function<void()> hook) {
@@ -278,10 +298,13 @@ bool Clock::waitUntil(MutexLock& lock, std::condition_variable& cv, double deadl
     }
     if (now() >= deadline) return false;
     Mutex* mutex = &lock.mutex();
-    const TimerId id = schedule(deadline, [mutex, &cv] {
-        MutexLock wake(*mutex);
-        cv.notify_all();
-    });
+    const TimerId id = schedule(
+        deadline,
+        [mutex, &cv] {
+            MutexLock wake(*mutex);
+            cv.notify_all();
+        },
+        "the end of a wait with a deadline", TimerKind::Deadline);
     if (waiting) waiting();
     while (!done() && now() < deadline) cv.wait(lock.unique());
     // The wake-up callback takes our mutex, so it must be released while cancelling (through

@@ -7,10 +7,15 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 class Clock {
 public:
     using TimerId = std::uint64_t;
+    // What a timer is to whoever lists the pending ones: work put off until its time, or the
+    // deadline of work already under way (a wait, a request), which goes when that work ends.
+    enum class TimerKind { Scheduled, Deadline };
 
     // Seconds since 1970.
     static double now();
@@ -38,11 +43,24 @@ public:
 
     // Calls `fire` once when now() reaches `fireTime`. In real mode it runs on the clock's
     // own thread, in manual mode inside advance() (or on the clock's thread when it is
-    // already due as it is scheduled): it should only hand work on.
-    static TimerId schedule(double fireTime, std::function<void()> fire);
+    // already due as it is scheduled): it should only hand work on. `label` says what the timer
+    // is (a queue's delayed block, a request's timeout), for whoever lists what is pending.
+    static TimerId schedule(double fireTime, std::function<void()> fire, std::string label = {},
+                            TimerKind kind = TimerKind::Scheduled);
     // Drops a timer. When it is firing on another thread at that moment, waits until it has
     // returned, so after cancel() its callback is not running and never will.
     static void cancel(TimerId id);
+
+    // The timers scheduled and not yet done, in the order they were scheduled: those waiting for
+    // their time, and those whose callback runs now. For a harness that checks what a test left.
+    struct Pending {
+        TimerId id;
+        double fireTime;
+        std::string label;
+        TimerKind kind;
+        bool firing;
+    };
+    static std::vector<Pending> pending();
 
     // Installed by the layer that runs queued work: waits until that work is idle.
     static void setSettleHook(std::function<void()> hook);

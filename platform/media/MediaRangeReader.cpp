@@ -122,14 +122,17 @@ public:
     // until its own wake-up has fired, not merely until the clock reads the deadline: another
     // timer of that moment may fire first.
     void wait(double deadline, std::uint64_t enough) {
-        const Clock::TimerId timer = Clock::schedule(deadline, [this] {
-            {
-                MutexLock lock(mutex_);
-                expired_ = true;
-            }
-            ended_.notify_all();
-            DispatchQuiescence::changed();
-        });
+        const Clock::TimerId timer = Clock::schedule(
+            deadline,
+            [this] {
+                {
+                    MutexLock lock(mutex_);
+                    expired_ = true;
+                }
+                ended_.notify_all();
+                DispatchQuiescence::changed();
+            },
+            "the deadline of a media read", Clock::TimerKind::Deadline);
         const auto over = [this, enough]() REQUIRES(mutex_) {
             return done_ || expired_ || (total_ > 0 && body_.size() >= enough);
         };

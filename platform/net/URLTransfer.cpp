@@ -424,9 +424,12 @@ void URLTransfer::releaseHandle() {
 
 void URLTransfer::armTimerLocked(double at) {
     std::weak_ptr<URLTransfer> weak = weak_from_this();
-    timer_ = Clock::schedule(at, [weak] {
-        if (auto transfer = weak.lock()) transfer->timerFired();
-    });
+    timer_ = Clock::schedule(
+        at,
+        [weak] {
+            if (auto transfer = weak.lock()) transfer->timerFired();
+        },
+        "the timeout of a request for " + url_, Clock::TimerKind::Deadline);
 }
 
 void URLTransfer::timerFired() {

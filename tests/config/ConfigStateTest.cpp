@@ -3,11 +3,10 @@
 // next test, which names the one before.
 #include "config/AppConfig.h"
 #include "config/FileSystem.h"
-#include "tests/fixtures/Subprocess.h"
+#include "tests/fixtures/DisabledTestsChild.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
 namespace {
@@ -33,9 +32,7 @@ TEST(ConfigStateChildFirst, DISABLED_LeavesWorkThatAsksAfterItsEnd) {
 TEST(ConfigStateChildSecond, DISABLED_Follows) {}
 
 TEST(ConfigState, SharedInstancesMadeAfterATestEndedFailTheNextTestNamingIt) {
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    const ProcessRun child = runCommand(self + " --gtest_filter=ConfigStateChildFirst.*:ConfigStateChildSecond.*"
-                                               " --gtest_also_run_disabled_tests 2>&1");
+    const ProcessRun child = runDisabledTestsInChild("ConfigStateChildFirst.*:ConfigStateChildSecond.*");
     EXPECT_NE(child.status, 0) << child.output;
     EXPECT_NE(child.output.find("[       OK ] ConfigStateChildFirst.DISABLED_LeavesWorkThatAsksAfterItsEnd"),
               std::string::npos)

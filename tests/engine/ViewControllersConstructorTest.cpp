@@ -15,6 +15,7 @@
 #include "gallery/UIThumbailViewController.h"
 #include "media/MediaPlayerController.h"
 #include "media/MediaPlayerViewController.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UISplitViewController.h"
@@ -132,6 +133,7 @@ TEST_F(ScreenConstruction, TheSearchColumnsFollowTheLanguageAndTheEnglishOnlySwi
 }
 
 TEST_F(ScreenConstruction, ModalScreensSlideUpFromTheTopMostScreen) {
+    Clock::setManual();
     auto window = UIWindow::make();
     auto root = UIViewController::make();
     window->setRootViewController(root);
@@ -163,6 +165,10 @@ TEST_F(ScreenConstruction, ModalScreensSlideUpFromTheTopMostScreen) {
     EXPECT_EQ(full->modalPresentationStyle(), UIModalPresentationStyle::FullScreen);
     EXPECT_EQ(ViewControllersConstructor::rootNavigationController(), root);
     EXPECT_EQ(ViewControllersConstructor::menuController(), nullptr);  // no start screen here
+    // The slides end before the test does.
+    Clock::advance(UIViewController::transitionDuration());
+    EXPECT_FALSE(full->isBeingPresented());
+    Clock::setReal();
 }
 
 TEST(ScreensOfTheEngine, AreEmptyBeforeItHasStartedAndAskingForThemMakesNone) {
@@ -248,6 +254,7 @@ TEST_F(ReadingConstruction, TheConstructOperationsBuildOverTheProcesssEngine) {
 
 TEST_F(ReadingConstruction, TheURLRowsOpenTheBrowserOnTheMakersPages) {
     start();
+    Clock::setManual();
     auto window = UIWindow::make();
     auto root = UIViewController::make();
     window->setRootViewController(root);
@@ -272,6 +279,9 @@ TEST_F(ReadingConstruction, TheURLRowsOpenTheBrowserOnTheMakersPages) {
     EXPECT_EQ(browser->url()->absoluteString(), "http://127.0.0.1:9/moreen.html");
     root->dismissViewControllerAnimated(false, nullptr);
     NSRunLoop::mainRunLoop()->runUntilIdle();
+    // The slides up, cut short, end before the test does.
+    Clock::advance(UIViewController::transitionDuration());
+    Clock::setReal();
 }
 
 TEST_F(ReadingConstruction, TheMoreApplicationsPageIsInTheReadersLanguage) {

@@ -232,6 +232,19 @@ TEST_F(MinibrowserTest, AFailedPageSaysWhyAndTheBarNamesTheFailureUntilAPageLoad
     EXPECT_EQ(browser->navigationItem()->title(), "Served Title");
 }
 
+TEST_F(MinibrowserTest, APageThatRedirectsToItselfSaysSoRatherThanThatSomethingWentWrong) {
+    server.setFault("/page.html", LoopbackServer::Fault::redirect());
+    testing::internal::CaptureStderr();
+    present(server.url("/page.html"));
+    const bool loaded = waitUntilLoaded();
+    const std::string logged = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(loaded);
+    EXPECT_GT(server.requestsFor("/page.html").size(), 1u) << "the redirect was not followed";
+    EXPECT_EQ(browser->failureLabel()->text(), "This page cannot be shown.");
+    EXPECT_EQ(browser->failureReasonLabel()->text(), "The page redirects too many times.");
+    EXPECT_NE(logged.find("too many HTTP redirects"), std::string::npos) << logged;
+}
+
 TEST_F(MinibrowserTest, AReloadWhileLoadingKeepsTheSpinnerUntilTheLastLoadEnds) {
     present(server.url("/slow.html"));
     ASSERT_TRUE(server.waitForStalls(1));

@@ -339,6 +339,7 @@ TEST_F(PhotoPagerTest, WithHintsOnANewPictureShowsItsFullNameWhileTheControlsAre
     tapPicture();
     EXPECT_FALSE(page()->view()->viewWithTag(kUIToastTag));
     EXPECT_FALSE(pager_->controllsHidden());
+    pass(kUIToastDefaultDuration + kUIToastFadeDuration);  // the hint's own time runs out before the test's
 }
 
 TEST_F(PhotoPagerTest, APictureOnTheServerOnlyIsDownloadedWhileItsPageIsShownAndMarkedViewed) {

@@ -3,6 +3,7 @@
 #include "gallery/UISettings.h"
 
 #include "platform/dispatch/NSRunLoop.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
@@ -106,6 +107,7 @@ TEST_F(UISettingsTest, ControlsShowAndWriteTheirKeys) {
 }
 
 TEST_F(UISettingsTest, DeletingTheDownloadedPicturesAsksFirstAndRunsBehindTheOverlay) {
+    Clock::setManual();
     const std::string picture = Sandbox::documents() + "/Data/p0001.jpg";
     writePNG(picture);
     auto settings = show();
@@ -132,4 +134,7 @@ TEST_F(UISettingsTest, DeletingTheDownloadedPicturesAsksFirstAndRunsBehindTheOve
     ASSERT_TRUE(NSRunLoop::mainRunLoop()->runUntil([&] { return !exists(picture); }, 20.0));
     EXPECT_FALSE(exists(Sandbox::documents() + "/Data"));
     EXPECT_FALSE(ActivityView::sharedActivityView()->isShown());
+    // The alerts' slides in, cut short, end before the test does.
+    pass(UIViewController::transitionDuration());
+    Clock::setReal();
 }

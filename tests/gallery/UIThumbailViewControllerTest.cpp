@@ -587,6 +587,7 @@ TEST_F(ThumbnailTest, TheGridAndTheListShowTheSubcategoryAndCurlFromOneToTheOthe
     screen->switchToMode(0);
     EXPECT_EQ(UIView::animationLog().back()->transition, UIViewAnimationTransitionCurlDown);
     EXPECT_EQ(screen->gridView()->reloadCount(), reloads + 1);
+    pass(UIThumbailViewController::kModeSwitchDuration);  // the curls end before the test does
 }
 
 TEST_F(ThumbnailTest, GridSquaresFollowTheWidthOnAPhoneAndAreFixedOnAPad) {
@@ -859,4 +860,5 @@ TEST_F(ThumbnailTest, ListRowsCarryAnInformationButtonThatOpensThePicturesInform
     screen->switchToMode(UIThumbailViewController::kModeGrid);
     screen->configureThumbImageView(view, picture, 3);
     EXPECT_FALSE(infoButtonOf(view));
+    pass(UIThumbailViewController::kModeSwitchDuration);  // the curl ends before the test does
 }

@@ -25,7 +25,8 @@ int usage() {
                  "certificate for clients to trust for 127.0.0.1 to the file CERTIFICATE.\n"
                  "A FAULT joins any of status=CODE, page=html|suspended, chunked, delay=MS (before the\n"
                  "answer), slow=MS (before each piece) with piece=BYTES, stall[=BYTES], reset[=BYTES]\n"
-                 "(half the body without), range-from=BYTE, endless=BYTES with &. While running,\n"
+                 "(half the body without), range-from=BYTE, endless=BYTES, redirect[=TO] (to the path\n"
+                 "itself without TO, a loop) with &. While running,\n"
                  "POST /__fault?path=...&FAULT sets one, DELETE /__fault removes them, POST\n"
                  "/__release lets stalled bodies go on, GET /__log lists the requests.\n");
     return 2;

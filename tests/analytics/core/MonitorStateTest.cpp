@@ -4,11 +4,10 @@
 #include "LogCapture.h"
 #include "analytics/core/APMASLLogger.h"
 #include "analytics/core/APMMonitor.h"
-#include "tests/fixtures/Subprocess.h"
+#include "tests/fixtures/DisabledTestsChild.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -24,10 +23,7 @@ TEST(APMMonitorStateChildSecond, DISABLED_FindsNoSampleOfIt) {
 }
 
 TEST(APMMonitorState, TheProcessMonitorsSampleIsForgottenAfterEachTest) {
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    const ProcessRun child = runCommand(self +
-                                        " --gtest_filter=APMMonitorStateChildFirst.*:APMMonitorStateChildSecond.*"
-                                        " --gtest_also_run_disabled_tests 2>&1");
+    const ProcessRun child = runDisabledTestsInChild("APMMonitorStateChildFirst.*:APMMonitorStateChildSecond.*");
     EXPECT_EQ(child.status, 0) << child.output;
     EXPECT_NE(child.output.find("[  PASSED  ] 2 tests."), std::string::npos) << child.output;
 }

@@ -6,13 +6,11 @@
 #include "analytics/reporters/APMInAppPurchaseProductCache.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "tests/fixtures/ProcessState.h"
-#include "tests/fixtures/Subprocess.h"
+#include "tests/fixtures/DisabledTestsChild.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <condition_variable>
-#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -38,9 +36,7 @@ TEST(ReportersStateChildFirst, DISABLED_LeavesWorkThatAsksAfterItsEnd) {
 TEST(ReportersStateChildSecond, DISABLED_Follows) {}
 
 TEST(ReportersState, AProductCacheMadeAfterATestEndedIsReportedNamingThatTest) {
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    const ProcessRun child = runCommand(self + " --gtest_filter=ReportersStateChildFirst.*:ReportersStateChildSecond.*"
-                                               " --gtest_also_run_disabled_tests 2>&1");
+    const ProcessRun child = runDisabledTestsInChild("ReportersStateChildFirst.*:ReportersStateChildSecond.*");
     EXPECT_NE(child.status, 0) << child.output;
     EXPECT_NE(child.output.find("[  FAILED  ] ReportersStateChildSecond.DISABLED_Follows"), std::string::npos)
         << child.output;
@@ -112,13 +108,11 @@ TEST(ReportersStateChildLeaving, DISABLED_ReleasesWhatTheTestBeforeLeft) {
     std::unique_lock lock(left.mutex);
     left.released = true;
     left.changed.notify_all();
-    ASSERT_TRUE(left.changed.wait_for(lock, std::chrono::seconds(60), [&] { return left.finished == 2; }));
+    ASSERT_TRUE(left.changed.wait_for(lock, childWaitBound(), [&] { return left.finished == 2; }));
 }
 
 TEST(ReportersState, WorkATestLeavesRunningFailsItAndWhatItMakesLaterNamesIt) {
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    const ProcessRun child = runCommand(self + " --gtest_filter=ReportersStateChildLeaving.*"
-                                               " --gtest_also_run_disabled_tests 2>&1");
+    const ProcessRun child = runDisabledTestsInChild("ReportersStateChildLeaving.*");
     EXPECT_NE(child.status, 0) << child.output;
     const std::string leaving = "ReportersStateChildLeaving.DISABLED_LeavesAThreadAndAQueuedBlockWaitingForTheNextTest";
     for (const char* test : {"MakesTheCacheOnTheMainQueueAfterItsEnd",

@@ -88,6 +88,15 @@ TEST_F(LoopbackServerTest, EachFaultReachesTheClientAsAFailingServerWouldSendIt)
     EXPECT_EQ(fetched.header("content-length"), "2500");
     EXPECT_EQ(fetched.body, body_ + body_ + body_.substr(0, 500));
 
+    // A redirect goes back to what was asked, query and all, or where the fault says.
+    server_.setFault("/body", Fault::redirect());
+    fetched = get("/body?a=1");
+    EXPECT_EQ(fetched.status, 302);
+    EXPECT_EQ(fetched.header("location"), "/body?a=1");
+    fetched = withFault(Fault::redirect("/elsewhere"));
+    EXPECT_EQ(fetched.status, 302);
+    EXPECT_EQ(fetched.header("location"), "/elsewhere");
+
     // Late and slow answers take at least their pauses; the body comes whole.
     auto before = std::chrono::steady_clock::now();
     fetched = withFault(Fault::late(std::chrono::milliseconds(50)));
@@ -238,6 +247,8 @@ TEST(LoopbackServerFault, TheTextFormNamesEveryPartAndRefusesWhatIsNoFault) {
               "an HTML page with 200, a body without a length, a 206 from byte 3, 7 ms late, pieces of 16 bytes "
               "every 1 ms, a reset after 40 bytes, the body repeated up to 9000 bytes");
     EXPECT_EQ(parse("page=suspended")->page, Fault::Page::Suspended);
+    EXPECT_EQ(parse("redirect")->description(), "a redirect to itself");
+    EXPECT_EQ(parse("redirect=/b&status=301")->description(), "status 301, a redirect to /b");
 
     for (const char* wrong : {"", "path=/x", "melt=1", "status=999", "status=", "stall=x", "piece=0&slow=1",
                               "page=plain", "delay=-1"}) {

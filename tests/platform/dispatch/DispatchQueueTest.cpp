@@ -498,6 +498,11 @@ TEST_F(DelayedBlocks, RunInDeadlineOrderOnlyWhenTheClockGetsThere) {
     auto cancelled = DispatchBlock::create([&] { fired.emplace_back(-1, Clock::now()); });
     queue->after(1.5, cancelled);
     cancelled->cancel();
+    // Nothing waits on the clock to skip the cancelled one.
+    std::vector<double> pending;
+    for (const auto& timer : Clock::pending())
+        if (timer.label == "a block after a delay on queue \"test.after\"") pending.push_back(timer.fireTime - start);
+    EXPECT_EQ(pending, (std::vector<double>{3, 1, 2}));
 
     Clock::advance(0.999);
     queue->sync([] {});

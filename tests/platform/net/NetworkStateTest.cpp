@@ -8,13 +8,12 @@
 #include "platform/net/URLNetwork.h"
 #include "platform/net/URLTrustAnchors.h"
 #include "tests/fixtures/ProcessState.h"
-#include "tests/fixtures/Subprocess.h"
+#include "tests/fixtures/DisabledTestsChild.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -79,9 +78,7 @@ TEST(NetworkState, DISABLED_TheNetworkAtExitChild) {
 }
 
 TEST(NetworkState, ATestBinaryShutsTheNetworkDownBeforeItExits) {
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    const ProcessRun child = runCommand(self + " --gtest_filter=NetworkState.DISABLED_TheNetworkAtExitChild"
-                                               " --gtest_also_run_disabled_tests 2>&1");
+    const ProcessRun child = runDisabledTestsInChild("NetworkState.DISABLED_TheNetworkAtExitChild");
     EXPECT_EQ(child.status, 0) << child.output;
     EXPECT_NE(child.output.find("[       OK ] NetworkState.DISABLED_TheNetworkAtExitChild"), std::string::npos)
         << child.output;

@@ -7,7 +7,7 @@
 
 #include "platform/foundation/Sandbox.h"
 #include "platform/net/URLLoopbackGuard.h"
-#include "tests/fixtures/Subprocess.h"
+#include "tests/fixtures/DisabledTestsChild.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -78,10 +78,8 @@ TEST_F(URLLoopbackGuardTest, DISABLED_RequestsOutsideLoopbackChild) {
 
 TEST_F(URLLoopbackGuardTest, ATestThatReachesOutsideLoopbackFailsNamingWhere) {
     const std::string report = Sandbox::tmp() + "/outside.txt";
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    const ProcessRun child = runCommand(std::string(URLLoopbackGuard::kReportVariable) + "=" + report + " " + self +
-                                        " --gtest_filter=URLLoopbackGuardTest.DISABLED_RequestsOutsideLoopbackChild"
-                                        " --gtest_also_run_disabled_tests 2>&1");
+    const ProcessRun child = runDisabledTestsInChild("URLLoopbackGuardTest.DISABLED_RequestsOutsideLoopbackChild",
+                                                     {std::string(URLLoopbackGuard::kReportVariable) + "=" + report});
     EXPECT_NE(child.status, 0) << child.output;
 
     const auto refused = linesOf(report);
