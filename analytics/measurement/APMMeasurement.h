@@ -64,7 +64,7 @@ public:
     static constexpr const char* kWorkerQueueLabel = "com.vizudi.daro.worker";
     static constexpr const char* kUploadTimerName = "Measurement timer";
     static constexpr const char* kBackgroundTaskName = "APMAnalyticsMeasurementBackgroundTask";
-    // Real seconds a request in flight may still take once the application terminates.
+    // Real seconds a request in flight may go without progress once the application terminates.
     static constexpr double kTerminationGracePeriod = 1.5;
     // Stored user properties of one origin whose names begin with "_".
     static constexpr std::int64_t kMaxInternalUserPropertiesPerOrigin = 25;
@@ -255,10 +255,14 @@ public:
     void handleAppWillResignActiveEvent(const NSNotification& notification);
     void handleAppWillEnterForegroundNotification(const NSNotification& notification);
     // Main thread, as the application terminates: from then on nothing new is sent; the work
-    // already queued runs, and a request in flight gets kTerminationGracePeriod seconds of real
-    // time to be answered (the main run loop runs meanwhile). One still unanswered then ends
-    // when the network shuts down, and the bundles it carried stay queued for the next launch.
+    // already queued runs, and a request in flight is read to its end while it makes progress
+    // (the main run loop runs meanwhile), never longer than its own time-out in real seconds.
+    // One that has gone kTerminationGracePeriod seconds without progress ends when the network
+    // shuts down, and the bundles it carried stay queued for the next launch.
     void handleAppWillTerminateNotification(const NSNotification& notification);
+    // Main thread: runs the main run loop until `drained` is set and no request is pending, or
+    // until the request in flight stops making progress or outlasts its time-out.
+    void waitForWorkAtTermination(const std::atomic<bool>& drained);
     bool isTerminating() const { return isTerminating_.load(); }
     void subscribeForAppForegroundBackgroundNotifications();
     // The stored data, the persisted settings and the monitor's samples go; true when done.
