@@ -473,4 +473,6 @@ private:
         bool unmatchedFirstOpen = false;
         bool storedFirstOpen = false;
     } afterCommit_;
+    // Worker queue: a transaction that was to store "_f" failed (a full disk, a failing one).
+    bool firstOpenWriteFailed_ = false;
 };
