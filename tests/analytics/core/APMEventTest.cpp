@@ -76,7 +76,10 @@ TEST_F(APMEventTest, ATimeWhoseMillisecondsAreNoInt64IsNoEvent) {
     LogCapture capture;
     for (double time : {std::nextafter(greatest, infinity), std::nextafter(least, -infinity), 9.3e15, 1e300, infinity,
                         -infinity, std::numeric_limits<double>::quiet_NaN()}) {
-        EXPECT_EQ(APMEvent::initWithOrigin("app", false, "made", time, 0, {}), nullptr) << time;
+        auto event = APMEvent::initWithOrigin("app", false, "made", time, 0, {});
+        EXPECT_EQ(event, nullptr) << time;
+        // One let through is encoded: there the sanitized build's float-cast check fails it.
+        if (event) (void)event->encodedProtoEvent(true);
     }
     const auto refused = capture.matching("Event not created. Timestamp out of range. Event name, timestamp");
     ASSERT_EQ(refused.size(), 7u);
