@@ -260,9 +260,6 @@ public:
     // One that has gone kTerminationGracePeriod seconds without progress ends when the network
     // shuts down, and the bundles it carried stay queued for the next launch.
     void handleAppWillTerminateNotification(const NSNotification& notification);
-    // Main thread: runs the main run loop until `drained` is set and no request is pending, or
-    // until the request in flight stops making progress or outlasts its time-out.
-    void waitForWorkAtTermination(const std::atomic<bool>& drained);
     bool isTerminating() const { return isTerminating_.load(); }
     void subscribeForAppForegroundBackgroundNotifications();
     // The stored data, the persisted settings and the monitor's samples go; true when done.
@@ -381,6 +378,10 @@ private:
     std::shared_ptr<APMUploaderContext> uploaderContext() const;
     // Stands for the class in the notification centre: the class's own observations are its.
     static const std::shared_ptr<NSObject>& classObserver();
+    // Main thread, as the application terminates: runs the main run loop until `drained` is set
+    // and no request is pending, or until the request in flight stops making progress or
+    // outlasts its time-out.
+    void waitForWorkAtTermination(const std::atomic<bool>& drained);
 
     // Identity, consent, wipe, identifiers, database and remote configuration.
     bool initializeComponents();
