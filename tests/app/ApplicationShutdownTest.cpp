@@ -4,14 +4,15 @@
 // is read to its end, so its bundles go; at the next launch what the service had not accepted is
 // delivered, and nothing is delivered twice (no bundle twice, no event in two bundles). Each case
 // runs 20 times with timings drawn from a seed printed at the start (OSTREL_SHUTDOWN_SEED replays
-// them); with OSTREL_SHUTDOWN_KEEP=DIR the home of a run that fails is kept in DIR.
+// them); with OSTREL_SHUTDOWN_KEEP=DIR the home of a run that fails is kept in DIR. In every
+// fourth run the service drops the next launch's first upload: what it carried comes at the
+// engine's retry, which the next launch's clock is moved on to.
 // The application itself ends in order too when it is asked to stop (SIGTERM, SIGINT).
 #include "demo/measurement/MeasurementService.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/DemoBundle.h"
 #include "tests/fixtures/InteractiveProcess.h"
-#include "tests/fixtures/Subprocess.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -41,6 +42,10 @@ constexpr int kParallelRuns = 8;
 // Real seconds a run waits for a step of its set-up, or for a quit: only a safety net, generous
 // enough for eight copies of the test sharing two cores.
 constexpr double kRunStepBound = 120;
+// The simulator's prompt, at the start of a line once a command has done its work.
+constexpr const char* kPrompt = "\n> ";
+// Hours the next launch's clock may move on to the engine's retries of a failed request.
+constexpr int kRetryRounds = 6;
 
 enum class Busy { UploadHangs, ReplyComingIn };
 
@@ -53,6 +58,9 @@ struct Timing {
     std::chrono::microseconds jitter{0};
     // The pause before each piece of a reply coming in.
     std::chrono::milliseconds pieceDelay{0};
+    // The service drops the next launch's first upload, as it drops a connection it finds too
+    // slow: the engine sends it again at its retry.
+    bool nextUploadDropped = false;
 };
 
 struct Outcome {
@@ -168,19 +176,31 @@ public:
         const std::string queued = firstValue(database, "SELECT count(*) FROM queue");
         outcome.queuedAfterQuit = queued.empty() ? -1 : std::stoll(queued);
         outcome.detail += "\n--- " + queued + " bundles queued after the quit ---";
-        for (const auto& event : service.events()) outcome.firstOpensBeforeNextLaunch += event.name == "_f" ? 1 : 0;
+        outcome.firstOpensBeforeNextLaunch = firstOpensIn(service);
         // The service hangs no more, and answers as itself (a launch quit before its upload left
-        // the scripted answer unused): the next launch uploads what is left and is idle once the
-        // service answered.
+        // the scripted answer unused): the next launch goes to the background, which uploads what
+        // is left, and runs until the first open has arrived. A request of it that failed (a
+        // connection the service dropped as too slow) is retried on the engine's clock: while the
+        // first open has not come and the application is idle, the clock moves on an hour.
         service.dropReplies();
         service.releaseStalls();
-
-        const std::string script = home + "/next-launch.txt";
-        std::ofstream(script) << "background\nidle\n";
-        const ProcessRun next = runCommand(joined(command(home, service)) + " --script '" + script + "' 2>&1 </dev/null");
-        outcome.nextStatus = next.status;
-        outcome.detail += "\n--- next launch ---\n" + next.output;
-        for (const auto& event : service.events()) outcome.firstOpens += event.name == "_f" ? 1 : 0;
+        if (timing.nextUploadDropped) {
+            MeasurementService::Reply dropped;
+            dropped.fault = LoopbackServer::Fault::reset(0);
+            service.enqueueReply(MeasurementService::Route::Upload, dropped);
+        }
+        {
+            InteractiveProcess next(command(home, service));
+            bool reading = next.started() && next.waitForOutput(kPrompt, kRunStepBound) && step(next, "background");
+            for (int round = 0; reading && round <= kRetryRounds; ++round) {
+                reading = (round == 0 || step(next, "advance 3600")) && step(next, "idle " + std::to_string(static_cast<int>(kRunStepBound)));
+                if (firstOpensIn(service) > 0) break;
+            }
+            (void)next.send("quit");
+            outcome.nextStatus = next.finish(kRunStepBound);
+            outcome.detail += "\n--- next launch ---\n" + next.output();
+        }
+        outcome.firstOpens = firstOpensIn(service);
         outcome.duplicates = deliveredTwice(service.uploads());
         const auto uploads = service.uploads();
         for (std::size_t i = 0; i < uploads.size(); ++i) outcome.detail += "\n" + MeasurementService::summaryLine(i + 1, uploads[i]);
@@ -205,17 +225,24 @@ public:
     }
 
 private:
+    static int firstOpensIn(const MeasurementService& service) {
+        int count = 0;
+        for (const auto& event : service.events()) count += event.name == "_f" ? 1 : 0;
+        return count;
+    }
+    // Types `line` and waits for the prompt that follows what it did; false when the simulator
+    // no longer reads or never got that far.
+    static bool step(InteractiveProcess& simulator, const std::string& line) {
+        const std::size_t from = simulator.output().size();
+        return simulator.send(line) && simulator.waitForOutput(kPrompt, kRunStepBound, from);
+    }
+
     std::vector<std::string> command(const std::string& home, const MeasurementService& service) const {
         return {OSTREL_SIM,
                 "--bundle", bundle_,
                 "--home", home,
                 "--default", "APMMeasurementEndpointHost=" + service.host(),
                 "--trust-anchor", "127.0.0.1=" + certificate_};
-    }
-    static std::string joined(const std::vector<std::string>& arguments) {
-        std::string line;
-        for (const auto& argument : arguments) line += (line.empty() ? "'" : " '") + argument + "'";
-        return line;
     }
 
     std::string bundle_ = Sandbox::tmp() + "/demo-bundle";
@@ -271,6 +298,7 @@ TEST(ApplicationShutdown, QuittingWhileTheNetworkIsBusyEndsInOrderAndNothingIsDe
             timing.pieceDelay = std::chrono::milliseconds(std::uniform_int_distribution<int>(20, 400)(random));
             const int most = busy == Busy::UploadHangs ? 30000 : static_cast<int>(timing.pieceDelay.count()) * 1000;
             timing.jitter = std::chrono::microseconds(std::uniform_int_distribution<int>(0, most)(random));
+            timing.nextUploadDropped = i % 4 == 3;
             timings.push_back(timing);
         }
     }
@@ -294,7 +322,8 @@ TEST(ApplicationShutdown, QuittingWhileTheNetworkIsBusyEndsInOrderAndNothingIsDe
         const std::string which = std::string(timing.busy == Busy::UploadHangs ? "hanging upload" : "reply coming in") +
                                   ", run " + std::to_string(i % kRunsPerCase) + ", moment " +
                                   std::to_string(timing.moment) + ", jitter " + std::to_string(timing.jitter.count()) +
-                                  " us, piece delay " + std::to_string(timing.pieceDelay.count()) + " ms";
+                                  " us, piece delay " + std::to_string(timing.pieceDelay.count()) + " ms" +
+                                  (timing.nextUploadDropped ? ", the next launch's first upload dropped" : "");
         SCOPED_TRACE(which);
         if (!checkRun(outcome, timing) && keepFolder && *keepFolder) {
             ShutdownRuns::keep(static_cast<int>(i), which, outcome, keepFolder);
