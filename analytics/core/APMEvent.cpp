@@ -13,6 +13,13 @@
 
 namespace {
 
+// A time whose milliseconds an int64 holds, as the event's message carries them: finite, and
+// within about 292 million years of 1970.
+bool isTimeTheWireHolds(double seconds) {
+    const double millis = seconds * 1000.0;
+    return millis >= -0x1p63 && millis < 0x1p63;
+}
+
 // One parameter message per entry; an array becomes nested item messages only at the top.
 Value::Array paramProtosFromParameters(const Value::Dictionary& parameters, const std::string& eventName,
                                        bool nested) {
@@ -112,6 +119,11 @@ std::shared_ptr<APMEvent> APMEvent::initWithOrigin(const std::string& origin, bo
     const Value nameValue(name);
     if (isPublic ? !APMDataTypeValidator::isValidPublicEventName(nameValue, nullptr)
                  : !APMDataTypeValidator::isValidInternalEventName(nameValue, nullptr)) {
+        return nullptr;
+    }
+    if (!isTimeTheWireHolds(timestamp)) {
+        APMMeasurementMonitor()->logWithLevel(3, 16008, "Event not created. Timestamp out of range. Event name, timestamp",
+                                              nameValue, Value(timestamp));
         return nullptr;
     }
     if (previousTimestamp > timestamp) {

@@ -16,8 +16,9 @@ class APMPEvent;
 
 class APMEvent : public NSObject {
 public:
-    // Nil when the origin is neither a forwarded ("+gtm") nor an internal origin, or when the
-    // name is not a valid internal name (and, for a public event, a valid public name). The
+    // Nil when the origin is neither a forwarded ("+gtm") nor an internal origin, when the
+    // name is not a valid internal name (and, for a public event, a valid public name), or when
+    // the timestamp's milliseconds are no int64 (not finite, or beyond 9.2e15 s; 16008). The
     // parameters are sanitised (public rules for a public event), "_o" is set to the origin,
     // and "_c" is dropped when the value-and-currency rule fails where it applies.
     [[nodiscard]] static std::shared_ptr<APMEvent> initWithOrigin(const std::string& origin, bool isPublic,

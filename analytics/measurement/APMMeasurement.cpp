@@ -674,9 +674,22 @@ void APMMeasurement::reportFirstOpenOnWorkerQueue() {
     parameters.set("_uwa", Value(APMValue::initWithInt64(1 - firstInstall)));
     if (analyticsStore_->deferredAnalyticsCollection().boolValue()) parameters.set("_dac", Value(APMValue::initWithInt64(1)));
     if (remoteConfig()->efficientEngagementReportingEnabled()) parameters.set("_et", Value(APMValue::initWithInt64(1)));
+    firstOpenWriteFailed_ = false;
     if (auto event = APMEvent::initWithOrigin(kAPMAutoOrigin, false, "_f", initTimestamp_, 0, parameters)) {
         (void)event->addScreenParameters(APMScreenViewReporter::sharedInstance()->screenParameters());
         handleInternalEventOnWorkerQueue(event);
+    }
+    // "_f" is written only while "_fot" is absent: a first open whose event could not be stored
+    // takes "_fot" back, so that the next start reports the first open instead of never.
+    if (firstOpenWriteFailed_) {
+        firstOpenWriteFailed_ = false;
+        NSErrorPtr removal;
+        if (database->deleteUserAttributeWithName("_fot", &removal)) {
+            log->logWithLevel(1, 23313, "First open event not stored. The next start reports the first open");
+        } else {
+            log->logWithLevel(1, 23314, "First open event not stored, nor its first open property removed. Error",
+                              Value(removal));
+        }
     }
     analyticsStore_->setDeferredAnalyticsCollection(Value());
     persistedConfig_->setLoadTimestampValue(Value());

@@ -64,7 +64,7 @@ public:
     static constexpr const char* kWorkerQueueLabel = "com.vizudi.daro.worker";
     static constexpr const char* kUploadTimerName = "Measurement timer";
     static constexpr const char* kBackgroundTaskName = "APMAnalyticsMeasurementBackgroundTask";
-    // Real seconds a request in flight may still take once the application terminates.
+    // Real seconds a request in flight may go without progress once the application terminates.
     static constexpr double kTerminationGracePeriod = 1.5;
     // Stored user properties of one origin whose names begin with "_".
     static constexpr std::int64_t kMaxInternalUserPropertiesPerOrigin = 25;
@@ -255,9 +255,10 @@ public:
     void handleAppWillResignActiveEvent(const NSNotification& notification);
     void handleAppWillEnterForegroundNotification(const NSNotification& notification);
     // Main thread, as the application terminates: from then on nothing new is sent; the work
-    // already queued runs, and a request in flight gets kTerminationGracePeriod seconds of real
-    // time to be answered (the main run loop runs meanwhile). One still unanswered then ends
-    // when the network shuts down, and the bundles it carried stay queued for the next launch.
+    // already queued runs, and a request in flight is read to its end while it makes progress
+    // (the main run loop runs meanwhile), never longer than its own time-out in real seconds.
+    // One that has gone kTerminationGracePeriod seconds without progress ends when the network
+    // shuts down, and the bundles it carried stay queued for the next launch.
     void handleAppWillTerminateNotification(const NSNotification& notification);
     bool isTerminating() const { return isTerminating_.load(); }
     void subscribeForAppForegroundBackgroundNotifications();
@@ -377,6 +378,10 @@ private:
     std::shared_ptr<APMUploaderContext> uploaderContext() const;
     // Stands for the class in the notification centre: the class's own observations are its.
     static const std::shared_ptr<NSObject>& classObserver();
+    // Main thread, as the application terminates: runs the main run loop until `drained` is set
+    // and no request is pending, or until the request in flight stops making progress or
+    // outlasts its time-out.
+    void waitForWorkAtTermination(const std::atomic<bool>& drained);
 
     // Identity, consent, wipe, identifiers, database and remote configuration.
     bool initializeComponents();
@@ -469,4 +474,6 @@ private:
         bool unmatchedFirstOpen = false;
         bool storedFirstOpen = false;
     } afterCommit_;
+    // Worker queue: a transaction that was to store "_f" failed (a full disk, a failing one).
+    bool firstOpenWriteFailed_ = false;
 };

@@ -25,9 +25,11 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotification.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/net/URLNetwork.h"
 #include "platform/ui/UIApplication.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace {
@@ -109,10 +111,7 @@ void APMMeasurement::handleAppWillTerminateNotification(const NSNotification&) {
     // on the worker queue may wait for the main thread.
     auto drained = std::make_shared<std::atomic<bool>>(false);
     scheduler_->scheduleOnWorkerQueueBlockID("APMMeasurement:terminate", [drained] { *drained = true; });
-    if (NSThread::isMainThread()) {
-        (void)NSRunLoop::mainRunLoop()->runUntil([&] { return drained->load() && !isNetworkRequestPending(); },
-                                                 kTerminationGracePeriod);
-    }
+    if (NSThread::isMainThread()) waitForWorkAtTermination(*drained);
     // The settings are written at once: the file store's deferred write would come after the
     // process is gone. Here for what the drained work changed (the session number among them),
     // and again last on the worker for anything queued there since, or left when no wait ran.
@@ -123,6 +122,27 @@ void APMMeasurement::handleAppWillTerminateNotification(const NSNotification&) {
         if (engine.network()) engine.network()->setReachabilityDelegate({});
         engine.persistedConfig_->persistPendingToDisk();
     });
+}
+
+void APMMeasurement::waitForWorkAtTermination(const std::atomic<bool>& drained) {
+    using Steady = std::chrono::steady_clock;
+    // The request's own time-out, in real time: the clock may be one that stands still now.
+    const double timeout = network_ ? network_->timeoutInterval() : 0;
+    const auto grace = std::chrono::duration<double>(kTerminationGracePeriod);
+    std::uint64_t activity = URLNetwork::activityCount();
+    auto progressed = Steady::now();
+    const auto done = [&] {
+        if (drained.load() && !isNetworkRequestPending()) return true;
+        const auto now = Steady::now();
+        if (const std::uint64_t seen = URLNetwork::activityCount(); seen != activity) {
+            activity = seen;
+            progressed = now;
+        }
+        // A reply still coming in is read to its end; one that has stopped is not waited for.
+        // Once its transfer has ended, only the worker's handling of it is left to wait for.
+        return isNetworkRequestPending() && URLNetwork::liveTransferCount() > 0 && now - progressed >= grace;
+    };
+    (void)NSRunLoop::mainRunLoop()->runUntil(done, std::max(timeout, kTerminationGracePeriod));
 }
 
 // MARK: Wipe and reset

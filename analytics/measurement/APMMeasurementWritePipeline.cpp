@@ -259,7 +259,10 @@ void APMMeasurement::writeFilteredEventOnWorkerQueue(const std::shared_ptr<APMEv
     // committed: a rolled-back first open leaves no trace there.
     const AfterCommit decided = afterCommit_;
     afterCommit_ = {};
-    if (!committed) return;
+    if (!committed) {
+        if (event->name() == "_f") firstOpenWriteFailed_ = true;
+        return;
+    }
     if (decided.unmatchedFirstOpen) persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(true);
     if (decided.firstOpenConsentedTimestamp) logFirstOpenConsentedEvent(*decided.firstOpenConsentedTimestamp);
     if (decided.storedFirstOpen) {

@@ -14,8 +14,6 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/ProcessShared.h"
 
-#include <cmath>
-
 namespace {
 
 constexpr const char* kAdsOrigin = "am";
@@ -26,8 +24,8 @@ std::int64_t exposureMillis(double end, double start) {
     const double millis = (end - start) * 1000;
     // A clock that cannot be read (-1) or jumps gives nothing to report, not a wild number.
     if (!(millis > 0) || millis > 9e15) return 0;
-    // To the nearest: a difference of two uptimes is off by a few ulps either way.
-    return std::llround(millis);
+    // Truncated: 999.6 ms is under a second.
+    return APMSessionReporter::wholeMillisecondsOfSpan(end - start);
 }
 
 }  // namespace

@@ -28,10 +28,6 @@ Value int64Value(std::int64_t value) { return Value(APMValue::initWithInt64(valu
 // Whole seconds of a clock time (the clock is never out of range).
 std::int64_t wholeSeconds(double seconds) { return static_cast<std::int64_t>(seconds); }
 
-// Milliseconds of a span of uptime (never negative, never beyond the machine's life), to the
-// nearest: a difference of two uptimes is off by a few ulps either way.
-std::int64_t wholeMilliseconds(double seconds) { return std::llround(seconds * 1000); }
-
 }  // namespace
 
 std::shared_ptr<APMEvent> APMSessionStartEvent(std::int64_t sessionNumber, bool inBackground, double timestamp) {
@@ -112,6 +108,10 @@ void APMSessionReporter::setTimeoutSessionInterval(double interval) {
 // MARK: Sessions
 
 double APMSessionReporter::currentUptime() { return Clock::uptime(); }
+
+std::int64_t APMSessionReporter::wholeMillisecondsOfSpan(double seconds) {
+    return static_cast<std::int64_t>(std::floor(seconds * 1000 + 1e-3));
+}
 
 double APMSessionReporter::currentClockTime() { return Clock::now(); }
 
@@ -202,7 +202,7 @@ std::int64_t APMSessionReporter::cutFreerideEngagementTimeMillis() {
     if (!context_->efficientEngagementReportingEnabled()) return 0;
     MutexLock lock(mutex_);
     // Uptime is bounded by the machine's life: milliseconds of it fit easily.
-    const std::int64_t millis = wholeMilliseconds(incurredEngagementTimeLocked());
+    const std::int64_t millis = wholeMillisecondsOfSpan(incurredEngagementTimeLocked());
     freerideEngagementStartUptime_ = currentUptime();
     return millis;
 }
@@ -216,7 +216,7 @@ APMSessionReporter::Engagement APMSessionReporter::cutEngagementLocked(const std
     }
     const bool efficient = context_->efficientEngagementReportingEnabled();
     if (reportingEnabled_) {
-        engagement.millis = wholeMilliseconds(std::min(incurredEngagementTimeLocked(), kMaxEngagementTime));
+        engagement.millis = wholeMillisecondsOfSpan(std::min(incurredEngagementTimeLocked(), kMaxEngagementTime));
         Value::Dictionary parameters{{"_et", int64Value(engagement.millis)}};
         for (const auto& [key, value] : APMScreenParametersForScreen(screen)) parameters.set(key, value);
         if (efficient && isRedundant) parameters.set("_fr", int64Value(1));

@@ -69,6 +69,10 @@ public:
 
     // The timer again after the configured interval (on the main queue).
     void rescheduleUserEngagementTimer();
+    // Whole milliseconds of a span of uptime (never negative, never beyond the machine's life),
+    // truncated: a difference of two uptimes may fall a few ulps short of a whole millisecond,
+    // and a microsecond's tolerance keeps it from losing that millisecond.
+    static std::int64_t wholeMillisecondsOfSpan(double seconds);
     // Seconds since the machine started; -1 when the boot time cannot be read.
     static double currentUptime();
     static double currentClockTime();

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -49,6 +50,41 @@ TEST_F(APMEventTest, NamesAndOriginsDecideWhetherThereIsAnEvent) {
     EXPECT_EQ(stringParam(forwarded, "_o"), "app+gtm");
     // A previous time after the time is only worth a (silent) note.
     EXPECT_NE(APMEvent::initWithOrigin("app", false, "_e", 1, 2, {}), nullptr);
+}
+
+// The message carries the time in int64 milliseconds: a time whose milliseconds an int64 cannot
+// hold is no event (in the sanitized build, one let through fails the cast when encoded).
+TEST_F(APMEventTest, ATimeWhoseMillisecondsAreNoInt64IsNoEvent) {
+    const double infinity = std::numeric_limits<double>::infinity();
+    auto fits = [](double time) { return time * 1000.0 >= -0x1p63 && time * 1000.0 < 0x1p63; };
+    // The times farthest from 1970 either way whose milliseconds fit.
+    auto farthest = [&](double toward) {
+        double time = std::copysign(0x1p63, toward) / 1000.0;
+        while (!fits(time)) time = std::nextafter(time, 0.0);
+        while (fits(std::nextafter(time, toward))) time = std::nextafter(time, toward);
+        return time;
+    };
+    const double greatest = farthest(infinity);
+    const double least = farthest(-infinity);
+    for (double time : {greatest, least, -1.5, 0.0}) {
+        auto event = APMEvent::initWithOrigin("app", false, "made", time, 0, {});
+        ASSERT_NE(event, nullptr) << time;
+        EXPECT_EQ(APMPBMessageGetInt64(event->protoEvent(), APMPBEvent::kTimestampMillis),
+                  static_cast<std::int64_t>(time * 1000.0));
+        EXPECT_EQ(event->encodedProtoEvent(true), *event->protoEvent()->protoBuffer());
+    }
+    LogCapture capture;
+    for (double time : {std::nextafter(greatest, infinity), std::nextafter(least, -infinity), 9.3e15, 1e300, infinity,
+                        -infinity, std::numeric_limits<double>::quiet_NaN()}) {
+        auto event = APMEvent::initWithOrigin("app", false, "made", time, 0, {});
+        EXPECT_EQ(event, nullptr) << time;
+        // One let through is encoded: there the sanitized build's float-cast check fails it.
+        if (event) (void)event->encodedProtoEvent(true);
+    }
+    const auto refused = capture.matching("Event not created. Timestamp out of range. Event name, timestamp");
+    ASSERT_EQ(refused.size(), 7u);
+    EXPECT_NE(refused[0].find("I-ACS016008"), std::string::npos) << refused[0];
+    EXPECT_NE(refused[0].find("made"), std::string::npos) << refused[0];
 }
 
 TEST_F(APMEventTest, InvalidParametersAreDroppedAndTheFirstFailureRecorded) {

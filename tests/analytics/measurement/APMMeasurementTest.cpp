@@ -231,6 +231,29 @@ TEST_F(APMMeasurementTest, AFirstOpenLeavesItsMarksOnlyOnceItIsCommitted) {
     EXPECT_EQ(APMKeychainWrapper::keychainValueWithIdentifier("_pfo", kBundleIdentifier), std::optional<std::string>("2"));
 }
 
+// A first open whose event the database could not store (a full disk) is not lost: its marker
+// property goes again, and the next start reports it, once.
+TEST_F(APMMeasurementTest, AFirstOpenWhoseEventCouldNotBeStoredIsReportedAtTheNextStart) {
+    start();
+    execute("DELETE FROM user_attributes WHERE name = '_fot'; DELETE FROM raw_events;"
+            "CREATE TRIGGER refuse_first_open BEFORE INSERT ON raw_events WHEN NEW.name = '_f' "
+            "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END;");
+    {
+        LogCapture capture;
+        restart();
+        EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = '_f'"), 0);
+        EXPECT_EQ(count("SELECT count(*) FROM user_attributes WHERE name = '_fot'"), 0);
+        EXPECT_TRUE(capture.contains("[I-ACS023313] First open event not stored. The next start reports the first open"));
+    }
+
+    execute("DROP TRIGGER refuse_first_open;");
+    restart();
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = '_f'"), 1);
+    EXPECT_EQ(count("SELECT count(*) FROM user_attributes WHERE name = '_fot'"), 1);
+    restart();
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events WHERE name = '_f'"), 1);
+}
+
 TEST_F(APMMeasurementTest, AFirstOpenDeferredUntilCollectionIsSwitchedOnSaysSo) {
     start({{APMAnalytics::kCollectionEnabledKey, Value(false)}});
     EXPECT_FALSE(engine()->isEnabled());

@@ -1,6 +1,7 @@
 // The engine as the application terminates: nothing new is sent from then on; an upload whose
-// reply is coming in is waited for (its bundles go), one that hangs is left to the network's
-// shutdown (its bundles stay queued), and the next launch delivers what is left, once.
+// reply is coming in is waited for however long it takes while it keeps coming (its bundles go),
+// one that hangs is left to the network's shutdown (its bundles stay queued), and the next
+// launch delivers what is left, once.
 #include "DeliveryTestSupport.h"
 
 #include "platform/foundation/NSNotificationCenter.h"
@@ -99,6 +100,23 @@ TEST_F(APMTerminationTest, AReplyComingInIsWaitedForAndItsBundlesAreNotSentAgain
     ASSERT_EQ(delivered.size(), 7u);
     for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
     EXPECT_TRUE(service.duplicates().empty()) << duplicatesReport(service);
+}
+
+// The grace bounds a pause of the reply, not the reply: one whose three bytes come at intervals
+// of 0.4 grace takes longer than the grace, and is read to its end all the same.
+TEST_F(APMTerminationTest, AReplyComingInForLongerThanTheGraceIsReadToItsEnd) {
+    start();
+    logSteps(0, 5);
+    Reply slow;
+    const auto pause = std::chrono::milliseconds(static_cast<int>(APMMeasurement::kTerminationGracePeriod * 400));
+    slow.fault = LoopbackServer::Fault::slow(pause, 1);
+    uploadAnsweredWith(slow);
+
+    terminate();
+    EXPECT_FALSE(engine()->isNetworkRequestPending());
+    settle();
+    EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
+    EXPECT_EQ(deliveredNumbers("step").size(), 5u);
 }
 
 TEST_F(APMTerminationTest, EventsLoggedAsTheApplicationEndsAreStoredAndWaitForTheNextLaunch) {

@@ -46,6 +46,33 @@ TEST_F(APMAdExposureReporterTest, NestedExposuresAreReportedOnceTheLastEndComes)
     EXPECT_TRUE(names().empty());
 }
 
+// A clock time between 2^30 and 2^31 s is a multiple of 2^-22 s: an advance of 0.9995 s moves
+// it by 999.50003 ms, one of 1.001 s by 1000.99993 ms.
+TEST_F(APMAdExposureReporterTest, ExposureTimesAreTruncatedToTheMillisecondWithinAMicrosecond) {
+    Clock::setManual(1'750'000'000);
+    auto monitor = APMMeasurementMonitor();
+    const bool verbose = monitor->isVerboseLoggingEnabled();
+    monitor->setVerboseLoggingEnabled(true);
+    {
+        LogCapture log;
+        ads->beginAdUnitExposure("banner");
+        advance(0.9995);
+        ads->endAdUnitExposure("banner");
+        EXPECT_TRUE(names().empty());
+        EXPECT_EQ(log.matching("I-ACS001009").size(), 1u);
+        EXPECT_EQ(log.matching("I-ACS001006").size(), 1u);
+    }
+    monitor->setVerboseLoggingEnabled(verbose);
+
+    ads->beginAdUnitExposure("banner");
+    advance(1.001);
+    ads->endAdUnitExposure("banner");
+    auto units = eventsNamed(*context->sink, "_xu");
+    ASSERT_EQ(units.size(), 1u);
+    EXPECT_EQ(intParameter(*units[0], "_xt"), 1001);
+    EXPECT_EQ(intParameter(*eventsNamed(*context->sink, "_xa")[0], "_xt"), 1001);
+}
+
 TEST_F(APMAdExposureReporterTest, BackgroundTimeIsNotCounted) {
     ads->beginAdUnitExposure("video");
     advance(2);

@@ -185,6 +185,31 @@ TEST_F(APMSessionReporterTest, EfficientReportingCarriesTheEngagementOnScreenVie
     EXPECT_EQ(intParameter(*eventsNamed(*context->sink, "_ab")[0], "_et"), 2000);
 }
 
+// The clock's time near kStart is a multiple of 2^-22 s: an advance of 1 ms moves it by
+// 0.99993 ms, one of 1.6 ms by 1.60003 ms.
+TEST_F(APMSessionReporterTest, EngagementTimesAreTruncatedToTheMillisecondWithinAMicrosecond) {
+    context->efficient = true;
+    context->redundantRemoval = true;
+    context->backgroundEvent = true;
+    foreground();
+    clearLogged();
+    advance(0.001);
+    EXPECT_EQ(sessions->logEngagementEventAndReturnTimeWithScreen(nullptr, false), 1);
+    advance(0.0016);
+    sessions->logUserEngagementEvent();
+    auto engagements = eventsNamed(*context->sink, "_e");
+    ASSERT_EQ(engagements.size(), 2u);
+    EXPECT_EQ(intParameter(*engagements[0], "_et"), 1);
+    EXPECT_EQ(intParameter(*engagements[1], "_et"), 1);
+
+    // The cut that "_ab" carries alike.
+    advance(2.0016);
+    background();
+    auto backgrounds = eventsNamed(*context->sink, "_ab");
+    ASSERT_EQ(backgrounds.size(), 1u);
+    EXPECT_EQ(intParameter(*backgrounds[0], "_et"), 2001);
+}
+
 TEST_F(APMSessionReporterTest, NothingIsReportedWhileReportingIsOffOrTheApplicationInactive) {
     sessions->setReportingEnabled(false);
     foreground();

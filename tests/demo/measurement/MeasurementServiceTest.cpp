@@ -350,13 +350,16 @@ TEST_F(MeasurementServiceTest, DeferredDeepLinksAreAnsweredForTheAdvertisingIDTh
     EXPECT_NE(send("GET", "/admin/summary").body.find("7 deferred deep-link requests"), std::string::npos);
 }
 
-// A bundle that carries the advertising id has its events and its summary say so.
+// A bundle that carries the advertising id has its events and its summary say so; its events
+// know the bundle by its app instance and index.
 TEST_F(MeasurementServiceTest, TheAdvertisingIDOfABundleIsKeptWithItsEvents) {
     const std::string device = "E621E1F8-C36C-495A-93FC-0C247A3E6E5F";
     const std::string plain = batchBody({{"1:app", {Value(event("_e", 1, {}))}}});
     auto bundle = APMPBMeasurementBundle::make();
     APMPBMessageSetString(bundle, APMPBMeasurementBundle::kVuvAppId, "1:app");
     APMPBMessageSetString(bundle, APMPBMeasurementBundle::kResettableDeviceId, device);
+    APMPBMessageSetString(bundle, APMPBMeasurementBundle::kAppInstanceId, "instance");
+    APMPBMessageSetInt32(bundle, APMPBMeasurementBundle::kBundleIndex, 7);
     APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kEvents, Value::Array{Value(event("_e", 1, {}))});
     auto batch = APMPBMeasurementBatch::make();
     APMPBMessageSetArray(batch, APMPBMeasurementBatch::kBundles, Value::Array{Value(bundle)});
@@ -367,7 +370,10 @@ TEST_F(MeasurementServiceTest, TheAdvertisingIDOfABundleIsKeptWithItsEvents) {
     ASSERT_EQ(uploads.size(), 2u);
     EXPECT_EQ(uploads[0].batch.resettableDeviceID, device);
     EXPECT_EQ(uploads[0].batch.events.at(0).resettableDeviceID, device);
+    EXPECT_EQ(uploads[0].batch.events.at(0).appInstanceID, "instance");
+    EXPECT_EQ(uploads[0].batch.events.at(0).bundleIndex, 7);
     EXPECT_EQ(uploads[1].batch.resettableDeviceID, "");
+    EXPECT_EQ(uploads[1].batch.events.at(0).appInstanceID, "");
     EXPECT_NE(MeasurementService::summaryLine(1, uploads[0]).find("app 1:app (rdid " + device + "), 1 bundles"),
               std::string::npos);
     EXPECT_NE(MeasurementService::summaryLine(2, uploads[1]).find("app 1:app, 1 bundles"), std::string::npos);
