@@ -20,6 +20,16 @@ bool isTimeTheWireHolds(double seconds) {
     return millis >= -0x1p63 && millis < 0x1p63;
 }
 
+// A time in the milliseconds the message carries. A created event's time always fits; a
+// previous time read back from a stored row is not checked there, so it is held to the range
+// here rather than cast beyond it.
+std::int64_t wireMillis(double seconds) {
+    const double millis = seconds * 1000.0;
+    if (isTimeTheWireHolds(seconds)) return static_cast<std::int64_t>(millis);
+    if (millis > 0) return INT64_MAX;
+    return millis < 0 ? INT64_MIN : 0;
+}
+
 // One parameter message per entry; an array becomes nested item messages only at the top.
 Value::Array paramProtosFromParameters(const Value::Dictionary& parameters, const std::string& eventName,
                                        bool nested) {
@@ -297,9 +307,9 @@ std::shared_ptr<APMPBEvent> APMEvent::protoEvent() const {
     APMPBMessageSetString(message, APMPBEvent::kName, name_);
     if (previousTimestamp_ > 2.220446049250313e-16) {
         APMPBMessageSetInt64(message, APMPBEvent::kPreviousTimestampMillis,
-                             static_cast<std::int64_t>(previousTimestamp_ * 1000.0));
+                             wireMillis(previousTimestamp_));
     }
-    APMPBMessageSetInt64(message, APMPBEvent::kTimestampMillis, static_cast<std::int64_t>(timestamp_ * 1000.0));
+    APMPBMessageSetInt64(message, APMPBEvent::kTimestampMillis, wireMillis(timestamp_));
     APMPBMessageSetArray(message, APMPBEvent::kParams, paramProtosFromParameters(parameters_, name_, false));
     return message;
 }
@@ -315,9 +325,9 @@ NSData APMEvent::encodedProtoEvent(bool withName) const {
 
 void APMAppendEventNameAndTimes(NSData& out, const std::string* name, double timestamp, double previousTimestamp) {
     if (name) APMPBWire::appendBytesField(out, 2, *name);
-    APMPBWire::appendInt64Field(out, 3, static_cast<std::int64_t>(timestamp * 1000.0));
+    APMPBWire::appendInt64Field(out, 3, wireMillis(timestamp));
     if (previousTimestamp > 2.220446049250313e-16) {
-        APMPBWire::appendInt64Field(out, 4, static_cast<std::int64_t>(previousTimestamp * 1000.0));
+        APMPBWire::appendInt64Field(out, 4, wireMillis(previousTimestamp));
     }
 }
 

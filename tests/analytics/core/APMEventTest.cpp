@@ -53,7 +53,8 @@ TEST_F(APMEventTest, NamesAndOriginsDecideWhetherThereIsAnEvent) {
 }
 
 // The message carries the time in int64 milliseconds: a time whose milliseconds an int64 cannot
-// hold is no event (in the sanitized build, one let through fails the cast when encoded).
+// hold is no event, and no time is cast beyond that range when encoded (the sanitized build's
+// float-cast check fails one that is).
 TEST_F(APMEventTest, ATimeWhoseMillisecondsAreNoInt64IsNoEvent) {
     const double infinity = std::numeric_limits<double>::infinity();
     auto fits = [](double time) { return time * 1000.0 >= -0x1p63 && time * 1000.0 < 0x1p63; };
@@ -78,13 +79,21 @@ TEST_F(APMEventTest, ATimeWhoseMillisecondsAreNoInt64IsNoEvent) {
                         -infinity, std::numeric_limits<double>::quiet_NaN()}) {
         auto event = APMEvent::initWithOrigin("app", false, "made", time, 0, {});
         EXPECT_EQ(event, nullptr) << time;
-        // One let through is encoded: there the sanitized build's float-cast check fails it.
         if (event) (void)event->encodedProtoEvent(true);
     }
     const auto refused = capture.matching("Event not created. Timestamp out of range. Event name, timestamp");
     ASSERT_EQ(refused.size(), 7u);
     EXPECT_NE(refused[0].find("I-ACS016008"), std::string::npos) << refused[0];
     EXPECT_NE(refused[0].find("made"), std::string::npos) << refused[0];
+
+    // A previous time is not refused (it comes back from stored rows): beyond the range it is
+    // carried as the range's end, never cast past it.
+    for (double previous : {0x1p63 / 1000.0, 1e300, infinity}) {
+        auto event = APMEvent::initWithOrigin("app", false, "made", 1, previous, {});
+        ASSERT_NE(event, nullptr) << previous;
+        EXPECT_EQ(APMPBMessageGetInt64(event->protoEvent(), APMPBEvent::kPreviousTimestampMillis), INT64_MAX);
+        EXPECT_EQ(event->encodedProtoEvent(true), *event->protoEvent()->protoBuffer());
+    }
 }
 
 TEST_F(APMEventTest, InvalidParametersAreDroppedAndTheFirstFailureRecorded) {
