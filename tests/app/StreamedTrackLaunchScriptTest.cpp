@@ -6,6 +6,7 @@
 #include "demo/generator/DemoCatalogue.h"
 #include "tests/app/ServedBundleTest.h"
 #include "tests/fixtures/InteractiveProcess.h"
+#include "tests/fixtures/SanitizedBuild.h"
 
 #include <algorithm>
 #include <fstream>
@@ -17,19 +18,6 @@ namespace {
 
 constexpr std::size_t kMiB = 1024 * 1024;
 
-// A sanitizer's shadow memory outweighs any figure of the application's own.
-constexpr bool kSanitized =
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-    true;
-#else
-    false;
-#endif
-#else
-    false;
-#endif
 
 std::string fileText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -70,7 +58,7 @@ protected:
             EXPECT_EQ(maps.find(library), std::string::npos) << library << " mapped before a play";
         EXPECT_NE(maps.find("libsqlite3"), std::string::npos) << "the maps were read";
         ASSERT_TRUE(std::regex_search(memory, peak, std::regex("VmHWM:\\s+([0-9]+) kB"))) << memory;
-        if (!kSanitized) {
+        if (!kSanitizedBuild) {
             EXPECT_LT(std::stod(peak[1]) / 1024, 30.0) << "MiB at the most";
         }
         const std::regex told("PlayerSatus: ");

@@ -26,6 +26,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Texts of a group the first list does not read, on pages of their own: damaged, they are met
+// only when the group is opened.
+const char* const kMoreTexts =
+    "with recursive n(i) as (select 100 union all select i + 1 from n where i < 140) insert into texts "
+    "select i, 4, 10, printf('%.400c', 'w'), 'More ' || i, '2024-01-01', printf('%.400c', 'w') from n";
+
 // A Unix socket's file at `path`; true when made.
 bool makeSocket(const std::string& path) {
     sockaddr_un address{};
@@ -256,8 +262,7 @@ TEST_F(UnopenableMusicScript, PagesOfRowsFoundDamagedLeaveTheScreensThatReadThem
     // still say they cannot be opened when they are opened again.
     freshHome();
     damagedCopy("texts.sqlite", "texts",
-                "with recursive n(i) as (select 100 union all select i + 1 from n where i < 140) insert into texts "
-                "select i, 4, 10, printf('%.400c', 'w'), 'More ' || i, '2024-01-01', printf('%.400c', 'w') from n");
+                kMoreTexts);
     expectRefused("texts.sqlite",
                   "advance 1\n"
                   "tap menu\n"
@@ -280,8 +285,7 @@ TEST_F(UnopenableMusicScript, DamageMetAfterTheFirstListsIsSaidAtOnceByTheScreen
         // nothing beside it.
         freshHome();
         damagedCopy("texts.sqlite", "texts",
-                    "with recursive n(i) as (select 100 union all select i + 1 from n where i < 140) insert into texts "
-                    "select i, 4, 10, printf('%.400c', 'w'), 'More ' || i, '2024-01-01', printf('%.400c', 'w') from n");
+                    kMoreTexts);
         expectRefused("texts.sqlite",
                       "advance 1\n"
                       "tap menu\n"

@@ -18,6 +18,7 @@
 #include "analytics/script/APMPStringCommandEvaluator.h"
 #include "analytics/script/APMPStringValue.h"
 #include "tests/analytics/script/assembler/ScriptAssembler.h"
+#include "tests/fixtures/SanitizedBuild.h"
 
 #include <gtest/gtest.h>
 
@@ -58,20 +59,6 @@ std::string grow(const std::string& name, const std::string& first, int length) 
            R"( "length") )" + std::to_string(length) + R"() ("44") false ("46" ("3" ")" + name + R"(" ("2" )" + variable +
            R"( "concat" ("7" )" + variable + ")))))";
 }
-
-// A sanitizer's allocator keeps no count of the bytes in use.
-constexpr bool kSanitized =
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-    true;
-#else
-    false;
-#endif
-#else
-    false;
-#endif
 
 // What the allocator holds in use, every arena together, blocks' own room included, and the
 // large blocks it maps on their own.
@@ -205,21 +192,30 @@ TEST(APMPHeapTest, SortingReferencesToOneLongTextCopiesNoText) {
     EXPECT_LT(runtime->peakBytes(), std::size_t{4} << 20);
 }
 
+// Runs `makeText` (which leaves a text in "s"), then fills the heap with an array of a megabyte's
+// elements and another array up to a megabyte and a half short of the live limit, and starts the
+// peak afresh: what a command then builds must fit in that room.
+namespace {
+bool textWithLittleRoomLeft(APMPRuntime& runtime, const std::string& makeText) {
+    NSErrorPtr error;
+    run(runtime, makeText + R"(("41" "a") ("3" "a" ("7")) ("43" ("15" "a") "length" 1048575))", error);
+    if (error) return false;
+    const std::size_t room = APMPHeap::kLiveBytesLimit - runtime.heap().liveBytes();
+    const std::size_t elements = (room - (std::size_t{3} << 19)) / sizeof(RV);
+    run(runtime, R"(("41" "b") ("3" "b" ("7")) ("43" ("15" "b") "length" )" + std::to_string(elements) + ")", error);
+    if (error) return false;
+    runtime.heap().resetPeak();
+    return true;
+}
+}  // namespace
+
 // What a command builds outside the heap counts against the live limit before it is made: a
 // text that would take the run past it fails the command with error 18 instead.
 TEST(APMPHeapTest, ATextBeingBuiltCountsAgainstTheLiveLimit) {
+    // The two megabytes of two copies of the text do not fit.
     auto runtime = makeRuntime();
     NSErrorPtr error;
-    run(*runtime, grow("s", R"("aaaaaaaaaaaaaaaa")", 524288) + R"(("41" "a") ("3" "a" ("7")) ("43" ("15" "a") "length" 1048575))",
-        error);
-    ASSERT_FALSE(error);
-    // Filled up to a megabyte and a half short of the limit: the two megabytes of two copies of
-    // the text do not fit.
-    const std::size_t room = APMPHeap::kLiveBytesLimit - runtime->heap().liveBytes();
-    const std::size_t elements = (room - (std::size_t{3} << 19)) / sizeof(RV);
-    run(*runtime, R"(("41" "b") ("3" "b" ("7")) ("43" ("15" "b") "length" )" + std::to_string(elements) + ")", error);
-    ASSERT_FALSE(error);
-    runtime->heap().resetPeak();
+    ASSERT_TRUE(textWithLittleRoomLeft(*runtime, grow("s", R"("aaaaaaaaaaaaaaaa")", 524288)));
     run(*runtime, R"(("0" ("15" "s") ("15" "s")))", error);
     EXPECT_TRUE(error && error->code() == APMPErrorBudgetSpent);
     EXPECT_LE(runtime->peakBytes(), APMPHeap::kLiveBytesLimit);
@@ -232,14 +228,7 @@ TEST(APMPHeapTest, ATextBeingBuiltCountsAgainstTheLiveLimit) {
 TEST(APMPHeapTest, ACaseChangeThatGrowsHoldsItsGrowthFirst) {
     auto runtime = makeRuntime();
     NSErrorPtr error;
-    run(*runtime, grow("s", R"("ßßßßßßßßßßßßßßßß")", 262144) + R"(("41" "a") ("3" "a" ("7")) ("43" ("15" "a") "length" 1048575))",
-        error);
-    ASSERT_FALSE(error);
-    const std::size_t room = APMPHeap::kLiveBytesLimit - runtime->heap().liveBytes();
-    const std::size_t elements = (room - (std::size_t{3} << 19)) / sizeof(RV);
-    run(*runtime, R"(("41" "b") ("3" "b" ("7")) ("43" ("15" "b") "length" )" + std::to_string(elements) + ")", error);
-    ASSERT_FALSE(error);
-    runtime->heap().resetPeak();
+    ASSERT_TRUE(textWithLittleRoomLeft(*runtime, grow("s", R"("ßßßßßßßßßßßßßßßß")", 262144)));
     EXPECT_EQ(run(*runtime, R"(("16" ("2" ("15" "s") "toLowerCase" ("7")) "length"))", error).number(), 262144);
     EXPECT_FALSE(error) << error->description();
     run(*runtime, R"(("2" ("15" "s") "toUpperCase" ("7")))", error);
@@ -266,7 +255,7 @@ TEST(APMPHeapTest, ValuesKeptPastTheirRuntimeAreEmptiedAndStaySafe) {
 // name's own buffer, the index of a map of more than eight names), and so are the plain values
 // an edit stores in its event.
 TEST(APMPHeapTest, WhatAProgramHoldsIsCountedByTheRoomItTakes) {
-    if (kSanitized) GTEST_SKIP() << "a sanitizer's allocator keeps no count of the bytes in use";
+    if (kSanitizedBuild) GTEST_SKIP() << "a sanitizer's allocator keeps no count of the bytes in use";
     const char* const nineNames = R"(("8" "a" 1 "b" 2 "c" 3 "d" 4 "e" 5 "f" 6 "g" 7 "h" 8 "k" 9))";
     const struct {
         const char* what;

@@ -5,7 +5,9 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIImage.h"
+#include "tests/fixtures/LibjpegPicture.h"
 #include "tests/fixtures/PictureHeaders.h"
+#include "tests/fixtures/SanitizedBuild.h"
 #include "tests/fixtures/ScopedMainBundle.h"
 
 #include <gmock/gmock.h>
@@ -70,32 +72,15 @@ std::vector<std::uint8_t> halvesRow(int w, const std::vector<std::uint8_t>& left
 // components), stored as `stored`.
 NSData libjpegPicture(int w, int h, J_COLOR_SPACE in, const std::vector<std::uint8_t>& left,
                       const std::vector<std::uint8_t>& right, J_COLOR_SPACE stored, bool progressive) {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* bytes = nullptr;
-    unsigned long length = 0;
-    jpeg_mem_dest(&info, &bytes, &length);
-    info.image_width = static_cast<JDIMENSION>(w);
-    info.image_height = static_cast<JDIMENSION>(h);
-    info.input_components = static_cast<int>(left.size());
-    info.in_color_space = in;
-    jpeg_set_defaults(&info);
-    jpeg_set_colorspace(&info, stored);
-    jpeg_set_quality(&info, 95, TRUE);
-    if (progressive) jpeg_simple_progression(&info);
-    jpeg_start_compress(&info, TRUE);
-    auto row = halvesRow(w, left, right);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW rows[] = {row.data()};
-        jpeg_write_scanlines(&info, rows, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    NSData out(bytes, bytes + length);
-    std::free(bytes);
-    return out;
+    const auto halves = halvesRow(w, left, right);
+    return libjpegEncoded(
+        w, h, static_cast<int>(left.size()), in,
+        [&](jpeg_compress_struct& info) {
+            jpeg_set_colorspace(&info, stored);
+            jpeg_set_quality(&info, 95, TRUE);
+            if (progressive) jpeg_simple_progression(&info);
+        },
+        [&](int, std::vector<std::uint8_t>& row) { row = halves; });
 }
 
 // A w × h PNG of halves written by libpng, a pixel's samples as the colour type and depth lay them
@@ -131,33 +116,15 @@ NSData libpngPicture(int w, int h, int colourType, int depth, int interlace, con
 // made for it (a bit a code, two a block; one for a progressive picture's first DC scan), or
 // arithmetic coded; a PNG at deflate's strongest, near its 1032 to 1.
 NSData flatJPEG(int w, int h, bool progressive, bool arithmetic) {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* bytes = nullptr;
-    unsigned long length = 0;
-    jpeg_mem_dest(&info, &bytes, &length);
-    info.image_width = static_cast<JDIMENSION>(w);
-    info.image_height = static_cast<JDIMENSION>(h);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    // Tables made for the picture are Huffman's alone.
-    info.optimize_coding = arithmetic ? FALSE : TRUE;
-    info.arith_code = arithmetic ? TRUE : FALSE;
-    if (progressive) jpeg_simple_progression(&info);
-    jpeg_start_compress(&info, TRUE);
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(w) * 3, 128);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW rows[] = {row.data()};
-        jpeg_write_scanlines(&info, rows, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    NSData out(bytes, bytes + length);
-    std::free(bytes);
-    return out;
+    return libjpegEncoded(
+        w, h, 3, JCS_RGB,
+        [&](jpeg_compress_struct& info) {
+            // Tables made for the picture are Huffman's alone.
+            info.optimize_coding = arithmetic ? FALSE : TRUE;
+            info.arith_code = arithmetic ? TRUE : FALSE;
+            if (progressive) jpeg_simple_progression(&info);
+        },
+        [](int, std::vector<std::uint8_t>& row) { std::fill(row.begin(), row.end(), 128); });
 }
 
 NSData flatPNG(int w, int h) {
@@ -661,13 +628,7 @@ int decodeWithoutRoomForPixels() {
 // structures are freed on the way out: in a child whose address space ends short of the pixels.
 // The sanitizers' allocators end the process there rather than throw std::bad_alloc.
 TEST(ImageDecoding, APictureWithNoMemoryForItsPixelsDoesNotDecodeAndItsDecoderIsFreed) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "the sanitizers' allocators stop the process where memory runs out";
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-    GTEST_SKIP() << "the sanitizers' allocators stop the process where memory runs out";
-#endif
-#endif
+    if (kSanitizedBuild) GTEST_SKIP() << "the sanitizers' allocators stop the process where memory runs out";
     EXPECT_EXIT(std::exit(decodeWithoutRoomForPixels()), testing::ExitedWithCode(0),
                 "needs more memory than there is to decode(.|\\n)*needs more memory than there is to decode");
 }

@@ -5,6 +5,7 @@
 // chroma halved both ways and kept whole, baseline and progressive, at widths that fill no whole
 // block row. Prints what each picture gave.
 #include "platform/ui/UIImage.h"
+#include "tests/fixtures/LibjpegPicture.h"
 
 #include <jpeglib.h>
 
@@ -39,38 +40,20 @@ void decodeAndSum(const std::string& label, const NSData& bytes) {
 // A w x h photograph-like picture (colour gradients crossed by a pattern), chroma sampled
 // `chromaSide` to a side of each 2 x 2 luma pixels.
 NSData colourJPEG(int w, int h, int chromaSide, bool progressive) {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* bytes = nullptr;
-    unsigned long length = 0;
-    jpeg_mem_dest(&info, &bytes, &length);
-    info.image_width = static_cast<JDIMENSION>(w);
-    info.image_height = static_cast<JDIMENSION>(h);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 85, TRUE);
-    info.comp_info[0].h_samp_factor = info.comp_info[0].v_samp_factor = chromaSide == 1 ? 2 : 1;
-    if (progressive) jpeg_simple_progression(&info);
-    jpeg_start_compress(&info, TRUE);
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(w) * 3);
-    while (info.next_scanline < info.image_height) {
-        const int y = static_cast<int>(info.next_scanline);
-        for (int x = 0; x < w; ++x) {
-            row[x * 3] = static_cast<std::uint8_t>(x * 255 / w);
-            row[x * 3 + 1] = static_cast<std::uint8_t>(y * 255 / h);
-            row[x * 3 + 2] = static_cast<std::uint8_t>(((x / 7) ^ (y / 5)) * 29);
-        }
-        JSAMPROW rows[] = {row.data()};
-        jpeg_write_scanlines(&info, rows, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    NSData out(bytes, bytes + length);
-    std::free(bytes);
-    return out;
+    return libjpegEncoded(
+        w, h, 3, JCS_RGB,
+        [&](jpeg_compress_struct& info) {
+            jpeg_set_quality(&info, 85, TRUE);
+            info.comp_info[0].h_samp_factor = info.comp_info[0].v_samp_factor = chromaSide == 1 ? 2 : 1;
+            if (progressive) jpeg_simple_progression(&info);
+        },
+        [&](int y, std::vector<std::uint8_t>& row) {
+            for (int x = 0; x < w; ++x) {
+                row[x * 3] = static_cast<std::uint8_t>(x * 255 / w);
+                row[x * 3 + 1] = static_cast<std::uint8_t>(y * 255 / h);
+                row[x * 3 + 2] = static_cast<std::uint8_t>(((x / 7) ^ (y / 5)) * 29);
+            }
+        });
 }
 
 }  // namespace
