@@ -10,19 +10,22 @@
 
 namespace {
 
+// Each answer in the place of the request it answers: they come on the global queues, in any order.
 struct Received {
     std::mutex mutex;
-    std::vector<std::optional<Value::Dictionary>> details;
-    std::vector<NSErrorPtr> errors;
+    std::size_t count = 0;
+    std::vector<std::optional<Value::Dictionary>> details = std::vector<std::optional<Value::Dictionary>>(4);
+    std::vector<NSErrorPtr> errors = std::vector<NSErrorPtr>(4);
     std::vector<std::thread::id> threads;
 };
 
-void ask(ADClient& client, const std::shared_ptr<Received>& received) {
-    client.requestAttributionDetailsWithBlock([received](const std::optional<Value::Dictionary>& details,
-                                                         const NSErrorPtr& error) {
+void ask(ADClient& client, const std::shared_ptr<Received>& received, std::size_t request) {
+    client.requestAttributionDetailsWithBlock([received, request](const std::optional<Value::Dictionary>& details,
+                                                                  const NSErrorPtr& error) {
         std::lock_guard lock(received->mutex);
-        received->details.push_back(details);
-        received->errors.push_back(error);
+        ++received->count;
+        received->details.at(request) = details;
+        received->errors.at(request) = error;
         received->threads.push_back(std::this_thread::get_id());
     });
 }
@@ -44,15 +47,15 @@ protected:
 TEST_F(ADClientTest, ScriptedAnswersComeInTurnOnAnotherThread) {
     ADClient client;
     auto received = std::make_shared<Received>();
-    ask(client, received);
+    ask(client, received, 0);
     Clock::advance(0);
     client.setAnswers({{std::nullopt, NSError::errorWithDomain("ADClientErrorDomain", 1)},
                        ADClient::attributedAnswer("Spring Gallery", "paintings")});
-    for (int i = 0; i < 3; ++i) ask(client, received);
+    for (std::size_t i = 1; i < 4; ++i) ask(client, received, i);
     Clock::advance(0);
     EXPECT_EQ(client.requestCount(), 4u);
     std::lock_guard lock(received->mutex);
-    ASSERT_EQ(received->details.size(), 4u);
+    ASSERT_EQ(received->count, 4u);
     // Without a script: not attributed.
     EXPECT_EQ(inner(received->details[0]).get(ADClient::kAttributionKey), Value(false));
     EXPECT_FALSE(received->errors[0]);
