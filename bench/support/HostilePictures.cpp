@@ -7,16 +7,16 @@
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb_image_write.h>
 
+#include "tests/fixtures/LibjpegPicture.h"
+#include "tests/fixtures/PictureHeaders.h"
+
 #include <cstdio>
-#include <cstdlib>
-#include <jpeglib.h>
 #include <string>
 #include <vector>
-#include <zlib.h>
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using Bytes = NSData;
 
 // A w × h picture of 4-byte pixels: red on the left half, blue on the right.
 Bytes halves(int w, int h) {
@@ -37,59 +37,23 @@ void collect(void* context, void* data, int size) {
 }
 
 Bytes progressiveJPEG(int w, int h) {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* bytes = nullptr;
-    unsigned long length = 0;
-    jpeg_mem_dest(&info, &bytes, &length);
-    info.image_width = static_cast<JDIMENSION>(w);
-    info.image_height = static_cast<JDIMENSION>(h);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 95, TRUE);
-    jpeg_simple_progression(&info);
-    jpeg_start_compress(&info, TRUE);
     const Bytes rgba = halves(w, h);
-    Bytes row(static_cast<std::size_t>(w) * 3);
-    while (info.next_scanline < info.image_height) {
-        for (int x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c)
-                row[static_cast<std::size_t>(x) * 3 + c] = rgba[(static_cast<std::size_t>(info.next_scanline) * w + x) * 4 + c];
-        JSAMPROW rows[] = {row.data()};
-        jpeg_write_scanlines(&info, rows, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    Bytes out(bytes, bytes + length);
-    std::free(bytes);
-    return out;
-}
-
-void put(Bytes& data, std::size_t at, unsigned long value, int count) {
-    for (int i = 0; i < count; ++i) data[at + i] = static_cast<unsigned char>(value >> (8 * (count - 1 - i)));
+    return libjpegEncoded(
+        w, h, 3, JCS_RGB,
+        [](jpeg_compress_struct& info) {
+            jpeg_set_quality(&info, 95, TRUE);
+            jpeg_simple_progression(&info);
+        },
+        [&](int y, std::vector<std::uint8_t>& row) {
+            for (int x = 0; x < w; ++x)
+                for (int c = 0; c < 3; ++c)
+                    row[static_cast<std::size_t>(x) * 3 + c] = rgba[(static_cast<std::size_t>(y) * w + x) * 4 + c];
+        });
 }
 
 // `data` with the size of its PNG IHDR or JPEG frame header replaced; empty when it has none.
-Bytes claiming(Bytes data, unsigned long width, unsigned long height) {
-    if (data.size() > 33 && data[0] == 0x89) {
-        put(data, 16, width, 4);
-        put(data, 20, height, 4);
-        // The chunk's checksum covers its type and its 13 bytes of data.
-        put(data, 29, crc32(0, &data[12], 17), 4);
-        return data;
-    }
-    for (std::size_t at = 2; at + 9 < data.size() && data[at] == 0xFF;) {
-        if (data[at + 1] == 0xC0 || data[at + 1] == 0xC2) {
-            put(data, at + 5, height, 2);
-            put(data, at + 7, width, 2);
-            return data;
-        }
-        at += 2 + (static_cast<std::size_t>(data[at + 2]) << 8 | data[at + 3]);
-    }
-    return {};
+Bytes claiming(const Bytes& data, std::uint32_t width, std::uint32_t height) {
+    return withClaimedPixelSize(data, width, height).value_or(Bytes{});
 }
 
 bool write(const std::string& path, const Bytes& data) {
