@@ -29,7 +29,6 @@
 #include "platform/ui/UIApplication.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 
 namespace {
@@ -125,22 +124,21 @@ void APMMeasurement::handleAppWillTerminateNotification(const NSNotification&) {
 }
 
 void APMMeasurement::waitForWorkAtTermination(const std::atomic<bool>& drained) {
-    using Steady = std::chrono::steady_clock;
     // The request's own time-out, in real time: the clock may be one that stands still now.
     const double timeout = network_ ? network_->timeoutInterval() : 0;
-    const auto grace = std::chrono::duration<double>(kTerminationGracePeriod);
     std::uint64_t activity = URLNetwork::activityCount();
-    auto progressed = Steady::now();
+    double progressed = Clock::realSeconds();
     const auto done = [&] {
         if (drained.load() && !isNetworkRequestPending()) return true;
-        const auto now = Steady::now();
+        const double now = Clock::realSeconds();
         if (const std::uint64_t seen = URLNetwork::activityCount(); seen != activity) {
             activity = seen;
             progressed = now;
         }
         // A reply still coming in is read to its end; one that has stopped is not waited for.
         // Once its transfer has ended, only the worker's handling of it is left to wait for.
-        return isNetworkRequestPending() && URLNetwork::liveTransferCount() > 0 && now - progressed >= grace;
+        return isNetworkRequestPending() && URLNetwork::liveTransferCount() > 0 &&
+               now - progressed >= kTerminationGracePeriod;
     };
     (void)NSRunLoop::mainRunLoop()->runUntil(done, std::max(timeout, kTerminationGracePeriod));
 }

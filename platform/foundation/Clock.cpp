@@ -135,6 +135,10 @@ double Clock::now() {
     return s.manual ? s.manualNow : realNow();
 }
 
+double Clock::realSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 double Clock::uptime() {
     State& s = state();
     MutexLock lock(s.mutex);

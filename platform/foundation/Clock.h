@@ -22,6 +22,9 @@ public:
     // Seconds since the machine started (CLOCK_BOOTTIME), -1 when the boot time cannot be read;
     // in manual mode it moves with now().
     static double uptime();
+    // Seconds on the machine's steady clock, in either mode: for a wait bounded in real time
+    // while the clock that now() reads may stand still.
+    static double realSeconds();
     // Manual mode: the boot time cannot be read while set, as when the system call fails;
     // setReal() clears it.
     static void setUptimeUnreadable(bool unreadable);
