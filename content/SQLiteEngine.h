@@ -56,19 +56,19 @@ public:
     // Handing the engine to another sequence: the next use binds it there.
     void detachFromSequence() { sequence_.detach(); }
 
-    // Failures below are logged, except a constraint's refusal, which is an expected answer (a
-    // favourite added twice), and fill `error` when given: OEContentErrorStatement,
-    // OEContentErrorBusy or OEContentErrorConstraint, with SQLite's message. A statement that
-    // meets damaged pages (SQLITE_CORRUPT, SQLITE_NOTADB) marks the file damaged instead, which
-    // is logged once per file, as its refusal is, and reported as OEContentErrorDamaged with
-    // that refusal; with other files attached, the file marked is
-    // the one whose pages SQLite's quick check finds damaged, whichever that is.
-
     // Posted on the default centre each time a statement meets damaged pages, on the thread that
     // ran it, with the damaged file's path under kDamagedFilePathKey: whatever shows rows of that
     // file learns at once that they may be incomplete. Observers must not use the connection.
     static constexpr const char* kDamagedPagesMessage = "ContentDatabaseDamagedMessage";
     static constexpr const char* kDamagedFilePathKey = "path";
+
+    // Failures below are logged, except a constraint's refusal, which is an expected answer (a
+    // favourite added twice), and fill `error` when given: OEContentErrorStatement,
+    // OEContentErrorBusy or OEContentErrorConstraint, with SQLite's message. A statement that
+    // meets damaged pages (SQLITE_CORRUPT, SQLITE_NOTADB) marks the file damaged instead, which
+    // is logged once per file, as its refusal is, and reported as OEContentErrorDamaged with
+    // that refusal; with other files attached, the file marked is the one whose pages SQLite's
+    // quick check finds damaged, whichever that is.
 
     // Whether a statement of any connection to this file met damaged pages: what was read may
     // lack rows, and the file will not open again.
