@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <malloc.h>
 #include <string>
@@ -83,10 +84,8 @@ NSData libjpegPicture(int w, int h, J_COLOR_SPACE in, const std::vector<std::uin
         [&](int, std::vector<std::uint8_t>& row) { row = halves; });
 }
 
-// A w × h PNG of halves written by libpng, a pixel's samples as the colour type and depth lay them
-// out (big-endian at 16 bits; for a palette, an index into red and half-transparent blue).
-NSData libpngPicture(int w, int h, int colourType, int depth, int interlace, const std::vector<std::uint8_t>& left,
-                     const std::vector<std::uint8_t>& right) {
+// The bytes libpng writes while `write` sets the header up and hands it the rows.
+NSData libpngWritten(const std::function<void(png_structp, png_infop)>& write) {
     NSData out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -94,22 +93,31 @@ NSData libpngPicture(int w, int h, int colourType, int depth, int interlace, con
         auto* bytes = static_cast<NSData*>(png_get_io_ptr(p));
         bytes->insert(bytes->end(), data, data + size);
     }, nullptr);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), depth, colourType, interlace,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    const png_color palette[] = {{255, 0, 0}, {0, 0, 255}};
-    const png_byte alphas[] = {255, 128};
-    if (colourType == PNG_COLOR_TYPE_PALETTE) {
-        png_set_PLTE(png, info, palette, 2);
-        png_set_tRNS(png, info, alphas, 2, nullptr);
-    }
-    png_write_info(png, info);
-    if (depth < 8) png_set_packing(png);  // a byte a pixel in, packed out
-    auto row = halvesRow(w, left, right);
-    std::vector<png_bytep> rows(static_cast<std::size_t>(h), row.data());
-    png_write_image(png, rows.data());
+    write(png, info);
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return out;
+}
+
+// A w × h PNG of halves written by libpng, a pixel's samples as the colour type and depth lay them
+// out (big-endian at 16 bits; for a palette, an index into red and half-transparent blue).
+NSData libpngPicture(int w, int h, int colourType, int depth, int interlace, const std::vector<std::uint8_t>& left,
+                     const std::vector<std::uint8_t>& right) {
+    return libpngWritten([&](png_structp png, png_infop info) {
+        png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), depth, colourType, interlace,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        const png_color palette[] = {{255, 0, 0}, {0, 0, 255}};
+        const png_byte alphas[] = {255, 128};
+        if (colourType == PNG_COLOR_TYPE_PALETTE) {
+            png_set_PLTE(png, info, palette, 2);
+            png_set_tRNS(png, info, alphas, 2, nullptr);
+        }
+        png_write_info(png, info);
+        if (depth < 8) png_set_packing(png);  // a byte a pixel in, packed out
+        auto row = halvesRow(w, left, right);
+        std::vector<png_bytep> rows(static_cast<std::size_t>(h), row.data());
+        png_write_image(png, rows.data());
+    });
 }
 
 // The flattest w x h pictures the encoders make, one grey all over: a JPEG with Huffman tables
@@ -128,22 +136,14 @@ NSData flatJPEG(int w, int h, bool progressive, bool arithmetic) {
 }
 
 NSData flatPNG(int w, int h) {
-    NSData out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    png_set_write_fn(png, &out, [](png_structp p, png_bytep data, std::size_t size) {
-        auto* bytes = static_cast<NSData*>(png_get_io_ptr(p));
-        bytes->insert(bytes->end(), data, data + size);
-    }, nullptr);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 8, PNG_COLOR_TYPE_RGBA,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(png, 9);
-    png_write_info(png, info);
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(w) * 4, 128);
-    for (int y = 0; y < h; ++y) png_write_row(png, row.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return out;
+    return libpngWritten([&](png_structp png, png_infop info) {
+        png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 8, PNG_COLOR_TYPE_RGBA,
+                     PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_set_compression_level(png, 9);
+        png_write_info(png, info);
+        std::vector<std::uint8_t> row(static_cast<std::size_t>(w) * 4, 128);
+        for (int y = 0; y < h; ++y) png_write_row(png, row.data());
+    });
 }
 
 // `bytes` of image data that inflate to nothing (deflate's reserved block kind), as a further
