@@ -177,6 +177,30 @@ class RunArgumentsTest(unittest.TestCase):
         self.assertNotIn(str(ended.pid), kept)
         self.assertEqual(len(kept), 2, kept)
 
+    def test_the_build_shows_its_progress_not_the_compilers_lines(self):
+        # Past the installation, a build that stands in for scripts/build, and no programs built.
+        with open(os.path.join(self.root, "scripts", "install-deps"), "w") as f:
+            f.write("#!/usr/bin/env bash\n")
+        os.makedirs(os.path.join(self.root, "scripts", "lib"))
+        for name in ("show-build.sh", "build-progress"):
+            shutil.copy(os.path.join(os.path.dirname(SCRIPT), "lib", name), os.path.join(self.root, "scripts", "lib"))
+        build = os.path.join(self.root, "scripts", "build")
+        with open(build, "w") as f:
+            f.write('#!/usr/bin/env bash\nfor i in 1 2 3 4; do echo "[$i/4] Building CXX object part$i.o" >&2; '
+                    'echo "part$i.cpp:1: warning: a line of the compiler\'s" >&2; done\n'
+                    '[[ -z "${FAIL:-}" ]] || { echo "FAILED: part4.o" >&2; echo "part4.cpp:2: error: the cause" >&2; '
+                    'exit 1; }\necho build\n')
+        os.chmod(build, 0o755)
+        result = self.run_script("--home", os.path.join(self.root, "home"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("building: 4 of 4 steps done", result.stdout.splitlines())
+        self.assertNotIn("compiler", result.stdout + result.stderr)
+        failed = self.run_script("--home", os.path.join(self.root, "home"), FAIL="1")
+        self.assertNotEqual(failed.returncode, 0)
+        # A failure shows the compiler's lines from the first failure on.
+        self.assertIn("FAILED: part4.o\npart4.cpp:2: error: the cause", failed.stderr)
+        self.assertNotIn("part3.cpp", failed.stderr)
+
     def test_relative_paths_are_read_from_where_the_person_stands(self):
         with tempfile.TemporaryDirectory() as elsewhere:
             # The checkout's own file of that name is not the one meant.

@@ -41,7 +41,7 @@ class TestScriptTest(unittest.TestCase):
         self.root = self.folder.name
         os.makedirs(os.path.join(self.root, "scripts", "lib"))
         shutil.copy(os.path.join(SCRIPTS, "test"), os.path.join(self.root, "scripts", "test"))
-        for name in ("phase.sh", "build-progress", "ctest-quiet"):
+        for name in ("phase.sh", "build-progress", "ctest-quiet", "show-build.sh"):
             shutil.copy(os.path.join(SCRIPTS, "lib", name), os.path.join(self.root, "scripts", "lib", name))
         self.fifo = os.path.join(self.root, "go")
         os.mkfifo(self.fifo)
