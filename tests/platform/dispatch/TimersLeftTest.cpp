@@ -1,7 +1,8 @@
 // Clock timers a test schedules and leaves pending are work it left running: the test main fails
 // that test, naming each timer by its label, and cancels them, so that none fires into a later
 // test, on a real clock or a manual one. A timer a suite keeps on purpose is allowed to its
-// tests by its label, and only until the suite ends.
+// tests by its label, and only until the suite ends. A timer that falls due as the test ends
+// is work under way: it is waited for and fires.
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchSourceTimer.h"
 #include "platform/foundation/Clock.h"
@@ -10,8 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -63,6 +67,31 @@ TEST(TimersLeftChildKept, DISABLED_StartsTheSuitesTimer) {
 
 TEST(TimersLeftChildKept, DISABLED_FindsItStillPending) {
     EXPECT_TRUE(pendingWithLabel("a timer source on queue \"kept-by-its-suite\""));
+}
+
+std::atomic<bool> dueTimerFired{false};
+
+// Its timer falls due after the test main's last look at the work the test left, while the
+// clock's thread is still busy with another, so that it is due and not yet firing at the check.
+TEST(TimersLeftChildDue, DISABLED_LeavesATimerFallingDueAsItEnds) {
+    const double due = Clock::now() + 0.05;
+    Clock::schedule(due, [] { dueTimerFired = true; }, "the timer falling due");
+    ProcessState::beforeTimersChecked([due] {
+        std::atomic<bool> busy{false};
+        Clock::schedule(Clock::now(), [&busy, due] {
+            busy = true;
+            while (Clock::now() < due + 0.2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+        while (!busy || Clock::now() < due) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+}
+
+TEST(TimersLeftChildDue, DISABLED_FindsItFired) { EXPECT_TRUE(dueTimerFired); }
+
+TEST(TimersLeft, ATimerFallingDueAsTheTestEndsIsWaitedForAndFires) {
+    const ProcessRun child = runDisabledTestsInChild("TimersLeftChildDue.*");
+    EXPECT_EQ(child.status, 0) << child.output;
+    EXPECT_EQ(child.output.find("left timers pending"), std::string::npos) << child.output;
 }
 
 TEST(TimersLeft, ATimerATestLeavesPendingFailsThatTestAndIsCancelledAndOnlyItsSuiteKeepsOne) {
