@@ -22,7 +22,8 @@ namespace FavoritesImport {
 // OEContentErrorNoSuchFile (absent, the current database itself, or not a plain name),
 // OEContentErrorStatement (it could not be attached or read), OEContentErrorBusy,
 // OEContentErrorDetach, OEContentErrorDamaged (the sentence names each damaged file with its
-// refusal, which is then not logged apart).
+// refusal, which is then not logged apart). The engine does not log a refused attach either:
+// the caller tells the error, in one line.
 [[nodiscard]] bool importFromDocuments(SQLiteEngine& sql, const FileSystem& fileSystem, const std::string& fileName,
                                        const std::string& currentDatabase, const std::string& column,
                                        NSErrorPtr* error);

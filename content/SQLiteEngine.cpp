@@ -524,6 +524,30 @@ bool SQLiteEngine::isAttached(const std::string& schema) {
     return false;
 }
 
+bool SQLiteEngine::attachDatabase(const std::string& path, const std::string& schema, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequence_);
+    finalizeStatement();
+    const auto quoted = OESQLIdentifier::quoted(schema);
+    if (!db_ || !quoted) {
+        setError(error, contentError(OEContentErrorStatement,
+                                     NSString::format("%@ cannot be attached as \"%@\".", fileNameOf(path), schema)));
+        return false;
+    }
+    // The path is bound, never written into the statement: any character may be in it.
+    const std::string sql = "attach database ? as " + *quoted;
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr);
+    if (rc == SQLITE_OK) rc = bindOne(stmt, Value(path), 1) ? sqlite3_step(stmt) : SQLITE_RANGE;
+    const std::string why = sqlite3_errmsg(db_);
+    sqlite3_finalize(stmt);
+    if (rc == SQLITE_DONE || rc == SQLITE_OK) return true;
+    const int primary = rc & 0xff;
+    setError(error, contentError(primary == SQLITE_BUSY || primary == SQLITE_LOCKED ? OEContentErrorBusy
+                                                                                    : OEContentErrorStatement,
+                                 NSString::format("SQLite refused it: %@.", why)));
+    return false;
+}
+
 bool SQLiteEngine::detachDatabase(const std::string& schema, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequence_);
     const auto quoted = OESQLIdentifier::quoted(schema);

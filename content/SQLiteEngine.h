@@ -118,6 +118,10 @@ public:
                                                                 NSErrorPtr* error = nullptr);
     // Runs the statements in one transaction; rolls back and answers false when one fails.
     [[nodiscard]] bool runInTransaction(const std::vector<std::string>& statements, NSErrorPtr* error = nullptr);
+    // Attaches the database file at `path` under `schema`. A refusal (no database there, a folder,
+    // busy) is not logged: the caller tells it, with what it attached the file for. `error` gets
+    // OEContentErrorBusy or OEContentErrorStatement with SQLite's words.
+    [[nodiscard]] bool attachDatabase(const std::string& path, const std::string& schema, NSErrorPtr* error = nullptr);
     // Detaches the database attached under `schema`. When SQLite refuses (a transaction left open
     // holds it), the failure is logged and reported as OEContentErrorDetach, the open transaction
     // is rolled back and the detach tried once more, so nothing stays attached unseen; the error

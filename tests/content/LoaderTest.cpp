@@ -238,6 +238,23 @@ TEST_F(LoaderTest, DamagedPagesInEitherFileLeaveBothAsTheyAreAndAreToldInOneLine
     }
 }
 
+// The engine does not tell an attach it was refused: the import's one line says why.
+TEST_F(LoaderTest, AnOldFavouritesFileThatIsAFolderIsToldInOneLine) {
+    writeMiniCatalogue("images-import-i.sqlite");
+    const std::string folder = documents() + "/images-2019.sqlite";
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    CaptureStderr();
+    auto loader = imagesLoader();
+    ASSERT_TRUE(loader->sql());
+    const std::string log = GetCapturedStderr();
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+    EXPECT_THAT(log, testing::StartsWith("The old favourites file images-2019.sqlite could not be attached. SQLite "
+                                         "refused it: unable to open database"));
+    EXPECT_THAT(log, testing::EndsWith(". The file is kept.\n"));
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_EQ(loader->objectfFromTable("images", "index").size(), 6u);
+}
+
 TEST_F(LoaderTest, OtherDatabasesNeverScanDocuments) {
     writeMiniCatalogue("images-import-d.sqlite");
     makeDatabase(bundle() + "/media.sqlite", {"create table compositions (a)"});
