@@ -43,8 +43,9 @@ bool importFromDocuments(SQLiteEngine& sql, const FileSystem& fileSystem, const 
         return fail(importFailureCode(failure), "could not be attached", failure);
 
     // Nothing is written into a file whose pages do not all read, and nothing is taken from one:
-    // both stay as they are, the old one keeping favourites the current one cannot take. Reading
-    // every page of both is paid only by a launch that finds an old file.
+    // both stay as they are, the old one keeping favourites the current one cannot take. Only the
+    // import is refused: damage that no screen reads does not close the current file to them.
+    // Reading every page of both is paid only by a launch that finds an old file.
     std::string damage;
     bool checked = true;
     for (const char* schema : {"main", "old"}) {
