@@ -1,10 +1,13 @@
-// A pictures database with damaged pages, through the simulator with the content server up: an
+// A pictures database with damaged pages, through the simulator with the content server up: the
+// download of all pictures is not offered over a list that cannot be read, and one asked for from
+// the menu says that the gallery cannot be opened rather than that everything is downloaded; an
 // old favourites file beside a database whose damage no screen reads leaves the gallery listing
 // as it would without it, at every launch.
 #include "content/SQLiteEngine.h"
 #include "tests/app/ServedBundleTest.h"
 #include "tests/fixtures/DamagedPages.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -49,9 +52,67 @@ protected:
         return count;
     }
     std::string diagnostics() const { return contents(home + "/diagnostics.log"); }
+
+    std::size_t pictureRequests() const {
+        const auto requests = server->requests();
+        return static_cast<std::size_t>(std::count_if(requests.begin(), requests.end(), [](const auto& request) {
+            return request.path.rfind("/pic/", 0) == 0;
+        }));
+    }
+    bool nothingDownloaded() const {
+        const std::string data = home + "/Documents/Data";
+        return !fs::exists(data) || fs::is_empty(data);
+    }
 };
 
 }  // namespace
+
+TEST_F(DamagedPicturesScript, ADownloadWhoseListCannotBeReadIsNotOfferedAndSaysTheGalleryCannotBeOpened) {
+    // Pages of pictures damaged before the second launch, whose offer of the missing pictures
+    // would be counted over what could be read of them.
+    copyPictures();
+    ProcessRun run = runScript("advance 1\nexpect row \"Portraits\"\n", "");
+    ASSERT_EQ(run.status, 0) << run.output;
+    ASSERT_TRUE(damageRowsPage(documents("images.sqlite"), "images"));
+    run = runScript("advance 1\n"
+                    "expect \"Gallery cannot be opened.\"\n"
+                    "advance 5\n"
+                    "tap menu\n"
+                    "advance 1\n"
+                    "expect row \"Settings\"\n"
+                    "show\n",
+                    "");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.find("Pictures not on this device yet"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("Download All Pictures"), std::string::npos) << run.output;
+    EXPECT_EQ(pictureRequests(), 0u);
+    EXPECT_TRUE(nothingDownloaded());
+
+    // Damage that only the download's own reads meet (the rest of one picture's long text): the
+    // gallery lists, the menu offers the download, and the download says what the gallery then says.
+    fs::remove_all(home);
+    fs::create_directories(home + "/Documents");
+    copyPictures("update images set description = printf('%.12000c', 'd') where \"index\" = (select max(\"index\") "
+                 "from images)");
+    ASSERT_TRUE(damageOverflowChain(documents("images.sqlite"), "images"));
+    run = runScript("advance 1\n"
+                    "expect row \"Portraits\"\n"
+                    "tap menu\n"
+                    "advance 1\n"
+                    "tap Download All Pictures\n"
+                    "advance 1\n"
+                    "tap Download\n"
+                    "advance 1\n"
+                    "idle\n"
+                    "show\n",
+                    "");
+    EXPECT_EQ(run.status, 0) << run.output;
+    const std::string shown = run.output.substr(run.output.rfind("> show"));
+    EXPECT_NE(shown.find("== alert ==\n  Gallery cannot be opened.\n"), std::string::npos) << shown;
+    EXPECT_EQ(run.output.find("All pictures are downloaded"), std::string::npos) << run.output;
+    EXPECT_EQ(pictureRequests(), 0u);
+    EXPECT_TRUE(nothingDownloaded());
+}
 
 TEST_F(DamagedPicturesScript, AnOldFavouritesFileBesideDamageNoScreenReadsLeavesTheGalleryAsItIs) {
     copyPictures("create table unread (a integer primary key, b text)");
