@@ -20,7 +20,8 @@ enum OEContentErrorCode : long {
     OEContentErrorNoSuchFile = 5,
     // An attached database could not be detached.
     OEContentErrorDetach = 6,
-    // Pages of the file are damaged: it is refused from then on, and left as it is.
+    // Pages of the file are damaged. It is left as it is; one whose pages a statement met is
+    // refused from then on.
     OEContentErrorDamaged = 7,
 };
 

@@ -39,6 +39,9 @@ Value::Dictionary DataSource::imageDataForCat(const std::shared_ptr<dataSubCat>&
     return (*rows)[static_cast<std::size_t>(index)];
 }
 
+// A source over no database lists what it holds.
+bool DataSource::readsWhole(NSErrorPtr*) const { return true; }
+
 std::vector<std::string> DataSource::allPathsFiltered(const std::function<bool(const Value::Dictionary&)>& predicate,
                                                       bool useLowImages) {
     std::vector<std::string> paths;

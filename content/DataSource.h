@@ -49,6 +49,10 @@ public:
     // picture needs. Here the walk itself; a source whose lists select pictures by their group answers
     // with one query of the paths instead of a list per subcategory.
     virtual std::vector<std::string> allPathsInAnyOrder() { return allPaths(); }
+    // Whether what the source lists can be read whole: false, with why in `error`
+    // (OEContentErrorDomain), when its database could not be opened or a read met damaged pages in
+    // it, so that a list it gave may lack rows. Asked after reading: the read may be what found them.
+    [[nodiscard]] virtual bool readsWhole(NSErrorPtr* error = nullptr) const;
 
     virtual bool mayAddToFavorites() { return false; }
     virtual bool inFavorites(const Value::Dictionary&) { return false; }

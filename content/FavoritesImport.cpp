@@ -37,15 +37,15 @@ bool importFromDocuments(SQLiteEngine& sql, const FileSystem& fileSystem, const 
     const auto quotedColumn = OESQLIdentifier::quoted(column);
     if (!quotedColumn) return fail(OEContentErrorStatement, "names no plain favourites column");
     const std::string& quoted = *quotedColumn;
-    // The path is bound, never formatted into the statement: any character may be in the name.
+    // Refused quietly by the engine: the one sentence about it is the import's.
     NSErrorPtr failure;
-    const bool attached = sql.execRequest("attach database ? as old", {Value(path)}, &failure);
-    sql.endRequest();
-    if (!attached) return fail(importFailureCode(failure), "could not be attached", failure);
+    if (!sql.attachDatabase(path, "old", &failure))
+        return fail(importFailureCode(failure), "could not be attached", failure);
 
     // Nothing is written into a file whose pages do not all read, and nothing is taken from one:
-    // both stay as they are, the old one keeping favourites the current one cannot take. Reading
-    // every page of both is paid only by a launch that finds an old file.
+    // both stay as they are, the old one keeping favourites the current one cannot take. Only the
+    // import is refused: damage that no screen reads does not close the current file to them.
+    // Reading every page of both is paid only by a launch that finds an old file.
     std::string damage;
     bool checked = true;
     for (const char* schema : {"main", "old"}) {
@@ -94,8 +94,7 @@ bool importFromDocuments(SQLiteEngine& sql, const FileSystem& fileSystem, const 
             // The favourites are in. Left as it is, the file would bring back at the next start any
             // favourite the user removes in the meantime, so its own favourites are emptied instead
             // and a later start finds nothing to add, only the file to delete.
-            bool emptied = sql.execRequest("attach database ? as old", {Value(path)});
-            sql.endRequest();
+            bool emptied = sql.attachDatabase(path, "old");
             if (emptied) {
                 emptied = sql.execRequest("delete from old.favorites");
                 sql.endRequest();

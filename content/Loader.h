@@ -42,7 +42,8 @@ public:
     // failure, with an error of OEContentErrorDomain: OEContentErrorNotOpen, OEContentErrorNoSuchFile
     // (absent, or the images database itself, or not a plain name), OEContentErrorStatement (it
     // could not be attached or read), OEContentErrorBusy, OEContentErrorDetach,
-    // OEContentErrorDamaged (either file has damaged pages; neither is changed).
+    // OEContentErrorDamaged (either file has damaged pages; neither is changed, and the screens go
+    // on reading the current one as they would without the old file).
     [[nodiscard]] bool importOldFavorites(const std::string& fileName, NSErrorPtr* error = nullptr);
 
 private:

@@ -1,6 +1,8 @@
 // A data source bound to a Loader, with favourites kept in the "favorites" table.
 #include "content/Loader_DataSource.h"
 
+#include "platform/foundation/NSString.h"
+
 std::shared_ptr<Loader_DataSource> Loader_DataSource::initWithLoader(std::shared_ptr<Loader> loader) {
     std::shared_ptr<Loader_DataSource> source(new Loader_DataSource(std::move(loader)));
     source->observeDataUpdates();
@@ -51,4 +53,18 @@ bool Loader_DataSource::deleteFromFavorites(const Value::Dictionary& row, NSErro
         sql->execRequest("delete from favorites where \"index\"=?", {Value(row.get("index").intValue())}, error);
     sql->endRequest();
     return deleted;
+}
+
+bool Loader_DataSource::readsWhole(NSErrorPtr* error) const {
+    const auto sql = engine();
+    if (!sql) {
+        setError(error, contentError(OEContentErrorNotOpen, "The catalogue database is not open."));
+        return false;
+    }
+    if (!sql->isDamaged()) return true;
+    setError(error,
+             contentError(OEContentErrorDamaged,
+                          NSString::format("The catalogue database %@ has damaged pages; its lists may lack rows.",
+                                           NSString::lastPathComponent(sql->path()))));
+    return false;
 }

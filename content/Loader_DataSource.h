@@ -17,6 +17,9 @@ public:
     bool inFavorites(const Value::Dictionary& row) override;
     [[nodiscard]] bool addToFavorites(const Value::Dictionary& row, NSErrorPtr* error = nullptr) override;
     [[nodiscard]] bool deleteFromFavorites(const Value::Dictionary& row, NSErrorPtr* error = nullptr) override;
+    // OEContentErrorNotOpen without an open database, OEContentErrorDamaged once a read of any
+    // connection to its file met damaged pages.
+    [[nodiscard]] bool readsWhole(NSErrorPtr* error = nullptr) const override;
 
 protected:
     explicit Loader_DataSource(std::shared_ptr<Loader> loader) : loader_(std::move(loader)) {}

@@ -77,16 +77,15 @@ std::optional<std::string> damageOf(const std::string& path) {
 }
 
 // Marks the file damaged and tells whoever shows its rows; its refusal sentence (with the first
-// words found for its damage) is logged once, or only noted as told when the caller tells it.
-std::string markDamaged(const std::string& path, const std::string& why, bool tell = true) {
+// words found for its damage) is logged once.
+std::string markDamaged(const std::string& path, const std::string& why) {
     std::string sentence;
     {
         auto& told = refusals();
         MutexLock lock(told.mutex);
         sentence = refusalSentence(path, told.damaged.try_emplace(path, why).first->second);
-        if (!tell) told.last[path] = sentence;
     }
-    if (tell) tellRefusal(path, sentence);
+    tellRefusal(path, sentence);
     NSNotificationCenter::defaultCenter()->postNotificationName(
         SQLiteEngine::kDamagedPagesMessage, nullptr, {{SQLiteEngine::kDamagedFilePathKey, Value(path)}});
     return sentence;
@@ -524,6 +523,30 @@ bool SQLiteEngine::isAttached(const std::string& schema) {
     return false;
 }
 
+bool SQLiteEngine::attachDatabase(const std::string& path, const std::string& schema, NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequence_);
+    finalizeStatement();
+    const auto quoted = OESQLIdentifier::quoted(schema);
+    if (!db_ || !quoted) {
+        setError(error, contentError(OEContentErrorStatement,
+                                     NSString::format("%@ cannot be attached as \"%@\".", fileNameOf(path), schema)));
+        return false;
+    }
+    // The path is bound, never written into the statement: any character may be in it.
+    const std::string sql = "attach database ? as " + *quoted;
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr);
+    if (rc == SQLITE_OK) rc = bindOne(stmt, Value(path), 1) ? sqlite3_step(stmt) : SQLITE_RANGE;
+    const std::string why = sqlite3_errmsg(db_);
+    sqlite3_finalize(stmt);
+    if (rc == SQLITE_DONE || rc == SQLITE_OK) return true;
+    const int primary = rc & 0xff;
+    setError(error, contentError(primary == SQLITE_BUSY || primary == SQLITE_LOCKED ? OEContentErrorBusy
+                                                                                    : OEContentErrorStatement,
+                                 NSString::format("SQLite refused it: %@.", why)));
+    return false;
+}
+
 bool SQLiteEngine::detachDatabase(const std::string& schema, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequence_);
     const auto quoted = OESQLIdentifier::quoted(schema);
@@ -628,8 +651,8 @@ bool SQLiteEngine::readsEveryPage(const std::string& schema, NSErrorPtr* error) 
         if (rc == SQLITE_OK && answer == "ok") return true;
         const int primary = rc & 0xff;
         if (rc == SQLITE_OK) {
-            // What the check lists is for its makers; the file's refusal says what SQLite says of
-            // a statement meeting the same pages.
+            // What the check lists is for its makers; the sentence says what SQLite says of a
+            // statement meeting the same pages.
             why = sqlite3_errstr(SQLITE_CORRUPT);
         } else if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) {
             why = answer;
@@ -638,7 +661,10 @@ bool SQLiteEngine::readsEveryPage(const std::string& schema, NSErrorPtr* error) 
             return false;
         }
     }
-    setError(error, contentError(OEContentErrorDamaged, markDamaged(file, *why, false)));
+    // Not marked: the screens go on reading what reads well, and say so when they meet the damage.
+    const std::string sentence =
+        NSString::format("The content database %@ has damaged pages (%@).", fileNameOf(file), *why);
+    setError(error, contentError(OEContentErrorDamaged, sentence));
     return false;
 }
 

@@ -76,10 +76,10 @@ public:
 
     // Whether every page of the database under `schema` ("main": this connection's own file, or
     // an attached one's name) reads well, by SQLite's quick check, which reads the whole file.
-    // A file found damaged, or marked so already, answers false with OEContentErrorDamaged and
-    // its refusal sentence in `error`; the file is marked damaged, and the sentence counts as told,
-    // since the caller tells it in a sentence of its own. Other failures (busy, not attached) are
-    // logged and reported as a statement's are.
+    // A file found damaged, or marked so already, answers false with OEContentErrorDamaged and a
+    // sentence naming it in `error`, for the caller to tell. Damage found only here leaves the file
+    // unmarked: it may lie where no statement reads, and a statement that meets it marks it then.
+    // Other failures (busy, not attached) are logged and reported as a statement's are.
     [[nodiscard]] bool readsEveryPage(const std::string& schema, NSErrorPtr* error = nullptr);
 
     // Finalizes the current statement and prepares `sql`, binding `parameters` (1-based, in
@@ -118,6 +118,10 @@ public:
                                                                 NSErrorPtr* error = nullptr);
     // Runs the statements in one transaction; rolls back and answers false when one fails.
     [[nodiscard]] bool runInTransaction(const std::vector<std::string>& statements, NSErrorPtr* error = nullptr);
+    // Attaches the database file at `path` under `schema`. A refusal (no database there, a folder,
+    // busy) is not logged: the caller tells it, with what it attached the file for. `error` gets
+    // OEContentErrorBusy or OEContentErrorStatement with SQLite's words.
+    [[nodiscard]] bool attachDatabase(const std::string& path, const std::string& schema, NSErrorPtr* error = nullptr);
     // Detaches the database attached under `schema`. When SQLite refuses (a transaction left open
     // holds it), the failure is logged and reported as OEContentErrorDetach, the open transaction
     // is rolled back and the detach tried once more, so nothing stays attached unseen; the error

@@ -17,6 +17,12 @@ bool WrappedDataSource::deleteFromFavorites(const Value::Dictionary& row, NSErro
     return wrapped_ ? wrapped_->deleteFromFavorites(row, error) : noSource(error);
 }
 
+bool WrappedDataSource::readsWhole(NSErrorPtr* error) const {
+    if (wrapped_) return wrapped_->readsWhole(error);
+    setError(error, contentError(OEContentErrorNotOpen, "There is no source to read."));
+    return false;
+}
+
 bool WrappedDataSource::alowSearch() {
     if (search()) return true;
     return wrapped_ && wrapped_->alowSearch();

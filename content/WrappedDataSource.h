@@ -14,6 +14,9 @@ public:
     [[nodiscard]] bool addToFavorites(const Value::Dictionary& row, NSErrorPtr* error = nullptr) override;
     [[nodiscard]] bool deleteFromFavorites(const Value::Dictionary& row, NSErrorPtr* error = nullptr) override;
 
+    // The wrapped source's answer; OEContentErrorNotOpen without one.
+    [[nodiscard]] bool readsWhole(NSErrorPtr* error = nullptr) const override;
+
     bool alowSearch() override;
     ContentRowList searchResult(const std::string& text) override;
     ContentRowList searchLast() override;

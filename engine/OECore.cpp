@@ -272,8 +272,8 @@ void OECore::showDownloadAlert() {
         return;
     }
     // The reminder was registered at an earlier launch: what was missing then may all have
-    // come since, and an offer of nothing is not made.
-    if (!downloadsCounter_ || downloadsCounter_->allFilesDownloaded()) return;
+    // come since, and an offer of nothing, or of a list that could not be read, is not made.
+    if (!downloadsCounter_ || !downloadsCounter_->canDownloadMissing()) return;
     auto window = UIApplication::sharedApplication()->keyWindow();
     auto top = window ? topController(window->rootViewController()) : nullptr;
     if (!top) {

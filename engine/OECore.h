@@ -120,8 +120,8 @@ public:
     // A downloads counter is installed and not every picture is present.
     bool isNeedDownloadReminder() const;
     // Offers the download of all pictures over the top-most screen, unless nothing is missing
-    // any more. Asked for before the start screen stands (the reminder's launch is the cold
-    // launch itself), it waits for it.
+    // any more or the list of pictures could not be read whole. Asked for before the start screen
+    // stands (the reminder's launch is the cold launch itself), it waits for it.
     void showDownloadAlert();
     bool isDownloadAlertPending() const { return downloadAlertPending_; }
 

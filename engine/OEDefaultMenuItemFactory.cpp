@@ -34,7 +34,7 @@ std::shared_ptr<UIViewController> unavailableScreen(const std::string& title) {
     const auto background = config && config->color() ? config->color()->backgroundColor()
                                                        : OEColorConfig::Color::groupTableViewBackground();
     return ViewControllersConstructor::detailsControllerWithController(OEUnavailableViewController::initWithTitle(
-        title, NSString::format(OECoreString(OEDefaultMenuItemFactory::kUnavailableMessageKey), title), background));
+        title, OECannotBeOpened(title), background));
 }
 
 // The paths of the content databases whose rows `screen` shows.

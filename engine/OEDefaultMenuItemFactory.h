@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/OEMenuSectionItem.h"
+#include "uikit/OECoreStrings.h"
 
 #include <functional>
 #include <map>
@@ -66,7 +67,7 @@ public:
     static std::string localizedUrlWithFormat(const std::string& format);
 
     // The sentence of the screen that stands for one that cannot be built, with the row's title.
-    static constexpr const char* kUnavailableMessageKey = "%@ cannot be opened.";
+    static constexpr const char* kUnavailableMessageKey = kOECannotBeOpenedKey;
 
 private:
     std::shared_ptr<OEMenuSectionItem> makeCenterItem(OEMenuScreen screen, const std::string& titleKey,

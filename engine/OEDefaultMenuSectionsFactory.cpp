@@ -55,7 +55,7 @@ std::shared_ptr<OEMenuSection> OEDefaultMenuSectionsFactory::mainSection() const
 
 std::shared_ptr<OEMenuSection> OEDefaultMenuSectionsFactory::secondarySection() const {
     std::vector<std::shared_ptr<OEMenuSectionItem>> items;
-    if (factory_ && downloadsCounter_ && !downloadsCounter_->allFilesDownloaded())
+    if (factory_ && downloadsCounter_ && downloadsCounter_->canDownloadMissing())
         if (auto item = factory_->makeDownloadAllItem()) items.push_back(std::move(item));
     return OEMenuSection::initWithTitle(OECoreString("Additional"), std::move(items));
 }

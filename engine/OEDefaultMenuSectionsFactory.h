@@ -32,7 +32,7 @@ public:
     // with articles style 2, articles with style 1, texts with a texts database; each only when
     // its screen can be built.
     std::shared_ptr<OEMenuSection> mainSection() const;
-    // "Download All Images" while a picture is missing.
+    // "Download All Images" while a picture is missing and the list of pictures reads whole.
     std::shared_ptr<OEMenuSection> secondarySection() const;
     // "Settings" with its one row.
     std::shared_ptr<OEMenuSection> settingsSection() const;

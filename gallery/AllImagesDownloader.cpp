@@ -5,7 +5,10 @@
 #include "gallery/DownloadsCounter.h"
 #include "gallery/FileListDownloader.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/Diagnostics.h"
+#include "platform/ui/UIAlertView.h"
 #include "uikit/ActivityView.h"
+#include "uikit/OECoreStrings.h"
 
 #include <set>
 
@@ -42,7 +45,17 @@ void AllImagesDownloader::downloadAllImages(std::function<void()> completion) {
     DispatchQueue::mainQueue()->async([weak = weakSelf<AllImagesDownloader>(), completion = std::move(completion)] {
         auto me = weak.lock();
         if (!me) return;
-        auto list = FileListDownloader::initWithArray(me->allImagesDataList(), me->context_, me->idleManager_);
+        auto paths = me->allImagesDataList();
+        // A list its database cut short would be fetched and told done with pictures still missing
+        // (with none fetched, when nothing could be read): it is said to be unreadable instead, in
+        // the words of the screen that shows it.
+        if (NSErrorPtr unreadable; !me->source_ || !me->source_->readsWhole(&unreadable)) {
+            me->refuseUnreadableList(unreadable);
+            if (completion) completion();
+            me->context.reset();
+            return;
+        }
+        auto list = FileListDownloader::initWithArray(std::move(paths), me->context_, me->idleManager_);
         list->startDownload(
             [weak, completion] {
                 auto me = weak.lock();
@@ -58,4 +71,16 @@ void AllImagesDownloader::downloadAllImages(std::function<void()> completion) {
             },
             nullptr);
     });
+}
+
+void AllImagesDownloader::refuseUnreadableList(const NSErrorPtr& why) {
+    ActivityView::sharedActivityView()->hideActivityIndicator();
+    Diagnostics::notef("The pictures to download cannot be listed. %s",
+                       why ? why->localizedDescription().c_str() : "There is no catalogue to list them from.");
+    // Without a pictures database the counted pictures are the music library's.
+    const auto& config = context_.app.config;
+    const bool pictures = config && config->database() && !config->database()->imagesDBName().empty();
+    UIAlertView::initWithTitle("", OECannotBeOpened(OECoreString(pictures ? "GalleryMenu" : "MediaLibrary")), nullptr,
+                               FileListDownloader::localized("Ok"), {})
+        ->show();
 }

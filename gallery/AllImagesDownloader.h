@@ -28,10 +28,15 @@ public:
     std::vector<std::string> allImagesDataList() const;
     // Shows the overlay at once and starts the list download on the next turn of the main
     // queue. When it ends, however it ends: overlay hidden, count redone, "ImagesDataChanged"
-    // posted on a later turn, then `completion` (may be empty).
+    // posted on a later turn, then `completion` (may be empty). A list the source could not read
+    // whole (its database cannot be opened, or damaged pages cut it short) is not downloaded:
+    // the overlay goes, an alert says that the gallery cannot be opened, and `completion` is
+    // called, with nothing counted or announced.
     void downloadAllImages(std::function<void()> completion);
 
 private:
+    void refuseUnreadableList(const NSErrorPtr& why);
+
     std::shared_ptr<DataSource> source_;
     GalleryContext context_;
     std::shared_ptr<OEIdleTimerManager> idleManager_;

@@ -85,6 +85,10 @@ std::int64_t DownloadedImagesCount::totalFiles() const {
 // picture is there, however far the count went.
 bool DownloadedImagesCount::allFilesDownloaded() const { return count_ >= totalFiles(); }
 
+bool DownloadedImagesCount::canDownloadMissing() const {
+    return source_ && !allFilesDownloaded() && source_->readsWhole();
+}
+
 std::string DownloadedImagesCount::downloadMessage() const {
     long missing = 0;
     std::int64_t presentBytes = 0;
@@ -115,7 +119,7 @@ void DownloadedImagesCount::downloadAllImages() {
 }
 
 void DownloadedImagesCount::showDownloadAlertFromController(const std::shared_ptr<UIViewController>& controller) {
-    if (!controller) return;
+    if (!controller || !canDownloadMissing()) return;
     showAskAlertWithTitle(controller, OECoreString("Complete"), downloadMessage(),
                           [weak = weakSelf<DownloadedImagesCount>()] {
                               if (auto me = weak.lock()) me->downloadAllImages();

@@ -39,12 +39,15 @@ public:
     std::int64_t downloadedCount() const { return count_; }
     // At least as many present as there are pictures.
     bool allFilesDownloaded() const override;
+    // Missing pictures, and the source's lists read whole.
+    bool canDownloadMissing() const override;
     // One more picture arrived.
     void fileDownloaded() override { ++count_; }
 
     // Every missing picture of the source given to setup, behind the overlay.
     void downloadAllImages() override;
-    // "Complete", the message, Cancel: accepting downloads every missing picture.
+    // "Complete", the message, Cancel: accepting downloads every missing picture. Nothing is
+    // asked unless canDownloadMissing.
     void showDownloadAlertFromController(const std::shared_ptr<UIViewController>& controller) override;
     // How many pictures are missing and about how many megabytes they make, estimated from the
     // pictures already present.

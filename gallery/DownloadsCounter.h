@@ -13,6 +13,9 @@ public:
     // Takes the source whose pictures are counted and counts them.
     virtual void setup(const std::shared_ptr<DataSource>& source) = 0;
     virtual bool allFilesDownloaded() const = 0;
+    // Whether a download of the missing pictures is to be offered: some are missing, and the list
+    // they were counted from was read whole (a list a damaged database cut short is not offered).
+    virtual bool canDownloadMissing() const { return !allFilesDownloaded(); }
     // Counts again from the files on the device.
     virtual void checkDownloadedFiles() = 0;
     // One more picture arrived.

@@ -5,3 +5,8 @@
 #include <string>
 
 std::string OECoreString(const std::string& key);
+
+// The sentence that stands for a screen whose content cannot be read, with the screen's title:
+// the screen's own place and whatever else needs its database say it alike.
+inline constexpr const char* kOECannotBeOpenedKey = "%@ cannot be opened.";
+std::string OECannotBeOpened(const std::string& title);

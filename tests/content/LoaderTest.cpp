@@ -200,8 +200,9 @@ TEST_F(LoaderTest, AnImportedFileThatCannotBeDeletedIsReportedAndBringsNothingBa
 }
 
 // Favourites move only between two files that read whole. With damaged pages on either side,
-// away from anything the import reads, neither file changes, the old one keeps its favourites,
-// the damaged one is refused from then on, and one line says so.
+// away from anything the import reads, neither file changes, the old one keeps its favourites and
+// one line says so; only the import is refused: the current file opens as it would without the
+// old one, until a read of its own meets the damage.
 TEST_F(LoaderTest, DamagedPagesInEitherFileLeaveBothAsTheyAreAndAreToldInOneLine) {
     const std::string old = documents() + "/images-2019.sqlite";
     for (const bool currentDamaged : {true, false}) {
@@ -222,20 +223,47 @@ TEST_F(LoaderTest, DamagedPagesInEitherFileLeaveBothAsTheyAreAndAreToldInOneLine
         CaptureStderr();
         auto loader = imagesLoader();
         ASSERT_TRUE(loader->sql());
-        EXPECT_EQ(loader->sql()->isDamaged(), currentDamaged);
-        // Opened again (another screen), the damaged file says nothing more.
-        EXPECT_EQ(static_cast<bool>(imagesLoader()->sql()), !currentDamaged);
+        EXPECT_FALSE(loader->sql()->isDamaged());
+        // Opened again (another screen), the file opens, and nothing more is said.
+        EXPECT_TRUE(imagesLoader()->sql());
         EXPECT_EQ(GetCapturedStderr(),
                   "The old favourites file images-2019.sqlite is not imported. The content database " +
                       (currentDamaged ? name : std::string("images-2019.sqlite")) +
-                      " is not one the application can use (database disk image is malformed); it is left as it "
-                      "is. The file is kept.\n");
+                      " has damaged pages (database disk image is malformed). The file is kept.\n");
         EXPECT_TRUE(NSFileManager::defaultManager()->contentsAtPath(current) == currentBytes) << "changed";
         EXPECT_TRUE(NSFileManager::defaultManager()->contentsAtPath(old) == oldBytes) << "changed or gone";
         EXPECT_EQ(sqliteRows(old, "select count(*) from favorites"), (std::vector<std::vector<std::string>>{{"20"}}));
+
+        // A read of the current file's own that meets the damage says so, and shuts it from then on.
+        CaptureStderr();
+        (void)loader->objectfFromTable("images", "imagePath");
+        EXPECT_EQ(loader->sql()->isDamaged(), currentDamaged);
+        EXPECT_EQ(static_cast<bool>(imagesLoader()->sql()), !currentDamaged);
+        EXPECT_EQ(GetCapturedStderr(),
+                  currentDamaged ? "The content database " + name +
+                                       " is not one the application can use (database disk image is malformed); it "
+                                       "is left as it is.\n"
+                                 : std::string());
         for (const auto& file : {current, old}) std::filesystem::remove(file);
         SQLiteEngine::forgetRefusals();
     }
+}
+
+// The engine does not tell an attach it was refused: the import's one line says why.
+TEST_F(LoaderTest, AnOldFavouritesFileThatIsAFolderIsToldInOneLine) {
+    writeMiniCatalogue("images-import-i.sqlite");
+    const std::string folder = documents() + "/images-2019.sqlite";
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    CaptureStderr();
+    auto loader = imagesLoader();
+    ASSERT_TRUE(loader->sql());
+    const std::string log = GetCapturedStderr();
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+    EXPECT_THAT(log, testing::StartsWith("The old favourites file images-2019.sqlite could not be attached. SQLite "
+                                         "refused it: unable to open database"));
+    EXPECT_THAT(log, testing::EndsWith(". The file is kept.\n"));
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_EQ(loader->objectfFromTable("images", "index").size(), 6u);
 }
 
 TEST_F(LoaderTest, OtherDatabasesNeverScanDocuments) {
