@@ -70,8 +70,10 @@ public:
     bool run(bool& consumed);
 
 private:
+    // The group, or nothing; `setAsideRowID` is the oldest raw event when it can never be
+    // bundled (the log says why).
     std::optional<RawEvents> rawEventsWithMetadataFingerprint(std::int64_t fingerprint,
-                                                              std::optional<std::int64_t>& undecodableRowID);
+                                                              std::optional<std::int64_t>& setAsideRowID);
     std::optional<RawEvents> processRawEvents(const RawEvents& rawEvents, std::int64_t fingerprint);
     static void internalEventFromPublicEvent(APMStoredEvent& raw);
     static void validatePurchaseEvent(APMStoredEvent& raw);
@@ -108,13 +110,11 @@ bool BundlingPass::run(bool& consumed) {
         return false;
     }
 
-    std::optional<std::int64_t> undecodableRowID;
-    std::optional<RawEvents> rawEvents = rawEventsWithMetadataFingerprint(*fingerprint, undecodableRowID);
-    if (undecodableRowID) {
-        // The oldest raw event can never be read back: drop it rather than hold back the rest.
-        monitor_->logWithLevel(4, 23301, "Dropping a raw event that cannot be read. RowID",
-                               Value(static_cast<long long>(*undecodableRowID)));
-        consumed = consumeRawEvents(*undecodableRowID, *fingerprint);
+    std::optional<std::int64_t> setAsideRowID;
+    std::optional<RawEvents> rawEvents = rawEventsWithMetadataFingerprint(*fingerprint, setAsideRowID);
+    if (setAsideRowID) {
+        // Dropped rather than left to hold back the rest.
+        consumed = consumeRawEvents(*setAsideRowID, *fingerprint);
         return consumed;
     }
     if (!rawEvents) return false;
@@ -187,20 +187,29 @@ bool BundlingPass::run(bool& consumed) {
 // within the event count and size limits. The first row is always taken, whatever its size, so
 // no single event can hold back the queue.
 std::optional<RawEvents> BundlingPass::rawEventsWithMetadataFingerprint(
-    std::int64_t fingerprint, std::optional<std::int64_t>& undecodableRowID) {
+    std::int64_t fingerprint, std::optional<std::int64_t>& setAsideRowID) {
     const std::int64_t maxEvents = config_->uploadMaxEventsPerBundle();
     const std::int64_t maxSize = config_->uploadMaxSizeLimitBytes();
     std::int64_t hour = 0;
     std::int64_t totalSize = 0;
     std::int64_t lastRowID = 0;
     std::optional<APMDatabase::Row> firstRow;
+    bool firstUntimed = false;
     std::size_t taken = 0;
     // Decided on the stored columns: the database makes the events of the rows taken.
     auto filter = [&](std::size_t index, const APMDatabase::Row& row) {
-        if (index > 0 && static_cast<std::int64_t>(index) >= maxEvents) return false;
+        if (index > 0 && (firstUntimed || static_cast<std::int64_t>(index) >= maxEvents)) return false;
         const std::int64_t rowID = row.get("rowid").longLongValue();
-        const auto rowHour =
-            static_cast<std::int64_t>(std::trunc(std::floor(row.get("timestamp").doubleValue()) / 3600.0));
+        // A time that makes no event gives no bundle a valid span: such a row ends the group
+        // before it, and alone in its own it is set aside.
+        const Value& time = row.get("timestamp");
+        if (!time.isNumber() || !APMEvent::isValidTimestamp(time.doubleValue())) {
+            if (index > 0) return false;
+            firstRow = row;
+            firstUntimed = true;
+            return true;
+        }
+        const auto rowHour = static_cast<std::int64_t>(std::trunc(std::floor(time.doubleValue()) / 3600.0));
         if (index == 0) {
             hour = rowHour;
             firstRow = row;
@@ -220,6 +229,12 @@ std::optional<RawEvents> BundlingPass::rawEventsWithMetadataFingerprint(
     };
     NSErrorPtr error;
     auto rows = database_->rawEventRowsWithMetadataFingerprint(fingerprint, &error, filter);
+    if (rows && firstUntimed) {
+        monitor_->logWithLevel(4, 23306, "Dropping a raw event without a valid timestamp. RowID, timestamp",
+                               firstRow->get("rowid"), firstRow->get("timestamp"));
+        setAsideRowID = firstRow->get("rowid").longLongValue();
+        return std::nullopt;
+    }
     RawEvents events;
     NSErrorPtr rowError;
     if (rows) {
@@ -233,7 +248,9 @@ std::optional<RawEvents> BundlingPass::rawEventsWithMetadataFingerprint(
         NSErrorPtr firstError;
         if (firstRow && !database_->rawEventDataFromDictionary(*firstRow, &firstError)) {
             monitor_->logWithLevel(4, 23096, "Failed to filter raw event. Error", Value(firstError));
-            undecodableRowID = firstRow->get("rowid").longLongValue();
+            setAsideRowID = firstRow->get("rowid").longLongValue();
+            monitor_->logWithLevel(4, 23301, "Dropping a raw event that cannot be read. RowID",
+                                   Value(static_cast<long long>(*setAsideRowID)));
             return std::nullopt;
         }
         if (error) monitor_->logWithLevel(1, 23097, "Inconsistent state, raw event is expected. Error", Value(error));

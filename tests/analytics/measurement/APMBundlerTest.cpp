@@ -356,6 +356,60 @@ TEST_F(APMBundlerTest, RawEventsThatCanNeverBeSentAreDropped) {
     EXPECT_EQ(count("raw_events"), 0);
 }
 
+// Rows an older store may hold: sound event bytes under a time that is not after 1970, or
+// beyond what a message's milliseconds hold. Each is set aside with one line, and the events
+// around it are bundled and reach the service.
+TEST_F(APMBundlerTest, ARawEventWithoutAValidTimeIsSetAsideAndTheRestAreSent) {
+    // The daily purge of stale rows ran a minute ago: it does not take them away first.
+    onWorker([&] { context->persistedConfig_->setLastDeleteStaleBundlesTimestamp(kNow - 60); });
+    auto bundleMetadata = metadata();
+    writeRawEvents({}, bundleMetadata);
+    const auto fingerprint = static_cast<long long>(apm_64LSBMD5(*bundleMetadata->protoBuffer()));
+    auto storedAt = [&](double timestamp) {
+        onWorker([&] {
+            ASSERT_TRUE(context->database_->sqliteStore()->upsertRecord(
+                {{"name", Value("tick")},
+                 {"timestamp", Value(timestamp)},
+                 {"metadata_fingerprint", Value(fingerprint)},
+                 {"data", Value(event("tick", hour_)->encodedProtoEvent(false))},
+                 {"is_realtime", Value(0)}},
+                "raw_events", nullptr));
+        });
+    };
+    int n = 0;
+    auto sound = [&] {
+        writeRawEvents({event("tick", hour_ + n, {{"n", Value(n)}})}, bundleMetadata);
+        ++n;
+    };
+    sound();
+    storedAt(0);
+    sound();
+    storedAt(-5);
+    storedAt(0.0004);
+    sound();
+    storedAt(1e300);
+    sound();
+
+    LogCapture capture;
+    onWorker([&] { uploader->uploadData(); });
+    settle();
+    std::vector<long long> delivered;
+    for (const auto& received : service.events()) {
+        if (received.name == "tick") delivered.push_back(received.parameters.get("n").longLongValue());
+    }
+    EXPECT_EQ(delivered, (std::vector<long long>{0, 1, 2, 3}));
+    const auto setAside = capture.matching("[I-ACS023306]");
+    ASSERT_EQ(setAside.size(), 4u);
+    EXPECT_NE(setAside[0].find("Dropping a raw event without a valid timestamp. RowID, timestamp: 2, 0"),
+              std::string::npos)
+        << setAside[0];
+    // Nothing failed on the way: no bundle refused, no transaction rolled back.
+    EXPECT_TRUE(capture.matching("[I-ACS023115]").empty());
+    EXPECT_TRUE(capture.matching("[I-ACS012056]").empty());
+    EXPECT_EQ(count("raw_events"), 0);
+    EXPECT_EQ(count("queue"), 0);
+}
+
 // The bundle carries each event's bytes as bundling writes them and the upload passes them on:
 // they must be the messages the events themselves make, whatever their parameters hold.
 TEST_F(APMBundlerTest, BundledAndUploadedEventsAreTheMessagesOfTheStoredEvents) {
