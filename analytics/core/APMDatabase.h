@@ -137,6 +137,11 @@ public:
     [[nodiscard]] std::optional<bool> isQueuedBundleTableEmpty(NSErrorPtr* error);
     [[nodiscard]] bool insertBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle, bool isRealtime,
                                     NSErrorPtr* error);
+    // Whether insertBundle takes a bundle of this app id and end time (ms), for a bundle that is
+    // not empty; the error says why not. Asked before a bundle is built, so that one it would
+    // refuse at every attempt is known in time.
+    [[nodiscard]] static bool isQueueableBundle(const std::string& appID, std::int64_t endTimestampMillis,
+                                                NSErrorPtr* error);
     // Row ids are numbers; counters stop at INT32_MAX.
     [[nodiscard]] bool incrementRetryCounterForBundlesWithIDs(const Value::Array& rowIDs, NSErrorPtr* error);
     // Oldest first within the count limit; the first bundle always, later ones while the

@@ -93,6 +93,8 @@ private:
     bool updateUserEngagement(std::int64_t engagement, const std::shared_ptr<APMPBMeasurementBundle>& bundle,
                               bool sessionScoped);
     void addBundleMetadataIntoBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle, double start, double end);
+    // The metadata's app id, else the app's own.
+    std::string appIDForBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle);
     bool consumeRawEvents(std::int64_t lastRowID, std::int64_t fingerprint);
 
     APMBundlerContext& context_;
@@ -135,6 +137,22 @@ bool BundlingPass::run(bool& consumed) {
         return consumed;
     }
 
+    // The span and app id the bundle will carry. A bundle the upload queue refuses would be
+    // refused at every pass: its events go before anything counts them.
+    double start = std::numeric_limits<double>::max();
+    double end = std::numeric_limits<double>::min();
+    for (const auto& raw : *rawEvents) {
+        start = std::min(start, raw->timestamp());
+        end = std::max(end, raw->timestamp());
+    }
+    NSErrorPtr refusal;
+    if (!APMDatabase::isQueueableBundle(appIDForBundle(bundle), milliseconds(end), &refusal)) {
+        monitor_->logWithLevel(4, 23307, "Dropping raw events whose bundle the upload queue refuses. Count, error",
+                               Value(static_cast<long long>(rawEvents->size())), Value(refusal));
+        consumed = consumeRawEvents(rawEvents->back()->rowID(), *fingerprint);
+        return consumed;
+    }
+
     std::optional<RawEvents> events = processRawEvents(*rawEvents, *fingerprint);
     if (!events) return false;
     if (events->empty()) return true;
@@ -161,12 +179,6 @@ bool BundlingPass::run(bool& consumed) {
         APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kEvents, Value::Array(sampled->begin(), sampled->end()));
     }
 
-    double start = std::numeric_limits<double>::max();
-    double end = std::numeric_limits<double>::min();
-    for (const auto& raw : *rawEvents) {
-        start = std::min(start, raw->timestamp());
-        end = std::max(end, raw->timestamp());
-    }
     if (!updateAppMetadataForBundle(bundle, start, end)) return false;
 
     addBundleMetadataIntoBundle(bundle, start, end);
@@ -588,13 +600,18 @@ void BundlingPass::addBundleMetadataIntoBundle(const std::shared_ptr<APMPBMeasur
     const std::int64_t version = config_->version();
     if (version >= 0) APMPBMessageSetInt64(bundle, APMPBMeasurementBundle::kConfigVersion, version);
     if (APMPBMessageGetString(bundle, APMPBMeasurementBundle::kAppId).value_or("").empty()) {
-        auto identity = context_.identity();
-        std::string appID = identity ? identity->appID() : std::string();
-        if (appID.empty()) appID = NSBundle::mainBundle()->bundleIdentifier();
-        APMPBMessageSetString(bundle, APMPBMeasurementBundle::kAppId, appID);
+        APMPBMessageSetString(bundle, APMPBMeasurementBundle::kAppId, appIDForBundle(bundle));
     }
     APMPBMessageSetInt64(bundle, APMPBMeasurementBundle::kStartTimestampMillis, milliseconds(start));
     APMPBMessageSetInt64(bundle, APMPBMeasurementBundle::kEndTimestampMillis, milliseconds(end));
+}
+
+std::string BundlingPass::appIDForBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle) {
+    std::string appID = APMPBMessageGetString(bundle, APMPBMeasurementBundle::kAppId).value_or("");
+    if (!appID.empty()) return appID;
+    auto identity = context_.identity();
+    if (identity) appID = identity->appID();
+    return appID.empty() ? NSBundle::mainBundle()->bundleIdentifier() : appID;
 }
 
 bool BundlingPass::consumeRawEvents(std::int64_t lastRowID, std::int64_t fingerprint) {

@@ -410,6 +410,46 @@ TEST_F(APMBundlerTest, ARawEventWithoutAValidTimeIsSetAsideAndTheRestAreSent) {
     EXPECT_EQ(count("queue"), 0);
 }
 
+// Raw events whose metadata leaves their bundle without an app id, in an app that has none of its
+// own to give it: the upload queue would refuse that bundle at every attempt. The group is set
+// aside with one line before it is counted, and the others are sent.
+TEST_F(APMBundlerTest, EventsWhoseBundleTheQueueWouldRefuseAreSetAsideUncounted) {
+    ASSERT_TRUE(context->identity_->appID().empty()) << "the tests' main bundle has no identifier";
+    auto withoutAppID = metadata();
+    APMPBMessageClearField(withoutAppID, APMPBMeasurementBundle::kAppId);
+    writeRawEvents({event("tick", hour_, {{"n", Value(0)}})});
+    writeRawEvents({event("tick", hour_ + 1, {{"n", Value(1)}}), event("tock", hour_ + 2)}, withoutAppID);
+    writeRawEvents({event("tick", hour_ + 3, {{"n", Value(2)}})});
+
+    LogCapture capture;
+    onWorker([&] { uploader->uploadData(); });
+    settle();
+    std::vector<long long> delivered;
+    std::vector<std::int32_t> indexes;
+    for (const auto& received : service.events()) {
+        EXPECT_NE(received.name, "tock");
+        if (received.name != "tick") continue;
+        delivered.push_back(received.parameters.get("n").longLongValue());
+        indexes.push_back(received.bundleIndex);
+    }
+    EXPECT_EQ(delivered, (std::vector<long long>{0, 2}));
+    const auto setAside = capture.matching("[I-ACS023307]");
+    ASSERT_EQ(setAside.size(), 1u);
+    EXPECT_NE(setAside[0].find("Failed to insert bundle without App ID"), std::string::npos) << setAside[0];
+    EXPECT_TRUE(capture.matching("[I-ACS023115]").empty());
+    EXPECT_TRUE(capture.matching("[I-ACS012056]").empty());
+    EXPECT_EQ(count("raw_events"), 0);
+    EXPECT_EQ(count("raw_events_metadata"), 0);
+    // The counters saw only what was bundled: two "tick" events, no "tock", two bundles.
+    onWorker([&] {
+        auto tick = context->database_->eventAggregatesWithName("tick", nullptr);
+        ASSERT_TRUE(tick);
+        EXPECT_EQ(tick->lifetimeCount(), 2);
+        EXPECT_EQ(context->database_->eventAggregatesWithName("tock", nullptr), nullptr);
+    });
+    EXPECT_EQ(indexes, (std::vector<std::int32_t>{1, 2}));
+}
+
 // The bundle carries each event's bytes as bundling writes them and the upload passes them on:
 // they must be the messages the events themselves make, whatever their parameters hold.
 TEST_F(APMBundlerTest, BundledAndUploadedEventsAreTheMessagesOfTheStoredEvents) {
