@@ -112,8 +112,10 @@ public:
     // The same for metadata already encoded, with its fingerprint (apm_64LSBMD5 of the bytes).
     [[nodiscard]] bool insertIfNotExistsRawEventMetadata(const NSData& bytes, std::int64_t fingerprint,
                                                          NSErrorPtr* error);
+    // Nil when absent, or with the error when it cannot be had; `unreadable`, when given, tells
+    // whether that is because the row stored holds metadata that can never be read.
     [[nodiscard]] std::shared_ptr<APMPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(
-        std::int64_t fingerprint, NSErrorPtr* error);
+        std::int64_t fingerprint, NSErrorPtr* error, bool* unreadable = nullptr);
     [[nodiscard]] bool deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fingerprint, NSErrorPtr* error);
     [[nodiscard]] std::optional<bool> isRawEventsTableEmpty(NSErrorPtr* error);
     [[nodiscard]] bool insertRawEvent(const std::shared_ptr<APMEvent>& event, std::int64_t metadataFingerprint,

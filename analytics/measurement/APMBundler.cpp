@@ -122,15 +122,17 @@ bool BundlingPass::run(bool& consumed) {
     if (!rawEvents) return false;
     if (rawEvents->empty()) return true;
 
+    bool unreadable = false;
     std::shared_ptr<APMPBMeasurementBundle> bundle =
-        database_->queryRawEventsMetadataWithFingerprint(*fingerprint, &error);
+        database_->queryRawEventsMetadataWithFingerprint(*fingerprint, &error, &unreadable);
     if (!bundle) {
-        if (error) {
+        if (error && !unreadable) {
             monitor_->logWithLevel(1, 23098, "Unable to fetch event metadata. Metadata fingerprint, error",
                                    Value(static_cast<long long>(*fingerprint)), Value(error));
             return false;
         }
-        // Without its device, app and user fields the group belongs to no app: it cannot be sent.
+        // Without its device, app and user fields (missing, or stored as bytes that never read)
+        // the group belongs to no app: it cannot be sent.
         monitor_->logWithLevel(4, 23302, "Dropping raw events without their metadata. Metadata fingerprint",
                                Value(static_cast<long long>(*fingerprint)));
         consumed = consumeRawEvents(rawEvents->back()->rowID(), *fingerprint);

@@ -354,6 +354,27 @@ TEST_F(APMBundlerTest, RawEventsThatCanNeverBeSentAreDropped) {
     EXPECT_EQ(eventsOf(bundles[0].first).size(), 2u);
     EXPECT_EQ(namesOf(bundles[1].first), (std::vector<std::string>{"tick"}));
     EXPECT_EQ(count("raw_events"), 0);
+
+    // Rows whose metadata row is there but holds bytes that never read: dropped as if it were
+    // missing, with one line, and so is that row.
+    onWorker([&] {
+        ASSERT_TRUE(context->database_->sqliteStore()->upsertRecord(
+            {{"metadata_fingerprint", Value(77LL)}, {"metadata", Value(NSData{0xff, 0xff, 0xff})}},
+            "raw_events_metadata", nullptr));
+        ASSERT_TRUE(context->database_->insertRawEvent(event("lost", hour_ + 5), 77, false, nullptr));
+    });
+    writeRawEvents({event("tick", hour_ + 6)}, bundleMetadata);
+    capture.clear();
+    EXPECT_TRUE(bundle());
+    EXPECT_EQ(capture.matching("[I-ACS023302]").size(), 1u);
+    EXPECT_TRUE(capture.contains("[I-ACS023302] Dropping raw events without their metadata. Metadata fingerprint: 77"));
+    EXPECT_TRUE(capture.matching("[I-ACS023098]").empty());
+    EXPECT_TRUE(bundle());
+    EXPECT_FALSE(bundle());
+    ASSERT_EQ(queuedBundles().size(), 3u);
+    EXPECT_EQ(namesOf(queuedBundles().back().first), (std::vector<std::string>{"tick"}));
+    EXPECT_EQ(count("raw_events"), 0);
+    EXPECT_EQ(count("raw_events_metadata"), 0);
 }
 
 // Rows an older store may hold: sound event bytes under a time that is not after 1970, or
