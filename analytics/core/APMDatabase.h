@@ -112,8 +112,10 @@ public:
     // The same for metadata already encoded, with its fingerprint (apm_64LSBMD5 of the bytes).
     [[nodiscard]] bool insertIfNotExistsRawEventMetadata(const NSData& bytes, std::int64_t fingerprint,
                                                          NSErrorPtr* error);
+    // Nil when absent, or with the error when it cannot be had; `unreadable`, when given, tells
+    // whether that is because the row stored holds metadata that can never be read.
     [[nodiscard]] std::shared_ptr<APMPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(
-        std::int64_t fingerprint, NSErrorPtr* error);
+        std::int64_t fingerprint, NSErrorPtr* error, bool* unreadable = nullptr);
     [[nodiscard]] bool deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fingerprint, NSErrorPtr* error);
     [[nodiscard]] std::optional<bool> isRawEventsTableEmpty(NSErrorPtr* error);
     [[nodiscard]] bool insertRawEvent(const std::shared_ptr<APMEvent>& event, std::int64_t metadataFingerprint,
@@ -137,6 +139,11 @@ public:
     [[nodiscard]] std::optional<bool> isQueuedBundleTableEmpty(NSErrorPtr* error);
     [[nodiscard]] bool insertBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle, bool isRealtime,
                                     NSErrorPtr* error);
+    // Whether insertBundle takes a bundle of this app id and end time (ms), for a bundle that is
+    // not empty; the error says why not. Asked before a bundle is built, so that one it would
+    // refuse at every attempt is known in time.
+    [[nodiscard]] static bool isQueueableBundle(const std::string& appID, std::int64_t endTimestampMillis,
+                                                NSErrorPtr* error);
     // Row ids are numbers; counters stop at INT32_MAX.
     [[nodiscard]] bool incrementRetryCounterForBundlesWithIDs(const Value::Array& rowIDs, NSErrorPtr* error);
     // Oldest first within the count limit; the first bundle always, later ones while the

@@ -44,13 +44,9 @@ bool APMDatabase::insertBundle(const std::shared_ptr<APMPBMeasurementBundle>& bu
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     const NSData bytes = bundle ? bundle->protoBuffer().value_or(NSData{}) : NSData{};
     if (!APMCheckSuccess(!bytes.empty(), error, APMErrorInvalidArgument, "Failed to insert nil bundle")) return false;
-    if (!APMCheckSuccess(!APMPBMessageGetString(bundle, APMPBMeasurementBundle::kAppId).value_or("").empty(), error,
-                         APMErrorInvalidArgument, "Failed to insert bundle without App ID")) {
-        return false;
-    }
     const std::int64_t endMillis = APMPBMessageGetInt64(bundle, APMPBMeasurementBundle::kEndTimestampMillis);
-    if (!APMCheckSuccess(endMillis >= 1, error, APMErrorInvalidArgument,
-                         "Failed to insert bundle without valid timestamp")) {
+    if (!isQueueableBundle(APMPBMessageGetString(bundle, APMPBMeasurementBundle::kAppId).value_or(""), endMillis,
+                           error)) {
         return false;
     }
     if (!maybeDeleteStaleData(error).has_value()) return false;
@@ -71,6 +67,14 @@ bool APMDatabase::insertBundle(const std::shared_ptr<APMPBMeasurementBundle>& bu
                      {"retry_count", Value(APMPBMessageGetInt32(bundle, APMPBMeasurementBundle::kRetryCount))}};
     if (!requireStore(error)) return false;
     return sqliteStore_->upsertRecord(row, "queue", error);
+}
+
+bool APMDatabase::isQueueableBundle(const std::string& appID, std::int64_t endTimestampMillis, NSErrorPtr* error) {
+    if (!APMCheckSuccess(!appID.empty(), error, APMErrorInvalidArgument, "Failed to insert bundle without App ID")) {
+        return false;
+    }
+    return APMCheckSuccess(endTimestampMillis >= 1, error, APMErrorInvalidArgument,
+                           "Failed to insert bundle without valid timestamp");
 }
 
 std::optional<APMDatabase::QueuedBundle> APMDatabase::queuedBundleFromRow(const Row& row, NSErrorPtr* error) {

@@ -94,21 +94,28 @@ bool APMDatabase::insertIfNotExistsRawEventMetadata(const NSData& bytes, std::in
 }
 
 std::shared_ptr<APMPBMeasurementBundle> APMDatabase::queryRawEventsMetadataWithFingerprint(std::int64_t fingerprint,
-                                                                                           NSErrorPtr* error) {
+                                                                                           NSErrorPtr* error,
+                                                                                           bool* unreadable) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (unreadable) *unreadable = false;
     auto objects = dataTypesFromTableWithName(
         "raw_events_metadata", "metadata_fingerprint", Value(static_cast<long long>(fingerprint)), error,
-        [](const Row& row, NSErrorPtr* rowError) -> std::shared_ptr<NSObject> {
+        [unreadable](const Row& row, NSErrorPtr* rowError) -> std::shared_ptr<NSObject> {
+            // The row was read: what it holds is all there is.
             if (!APMCheckSuccess(!row.empty(), rowError, APMErrorStorage,
                                  "Received empty dictionary for getting measurement bundle")) {
+                if (unreadable) *unreadable = true;
                 return nullptr;
             }
             const Value& metadata = row.get("metadata");
             if (!APMCheckSuccess(metadata.isData() && !metadata.data().empty(), rowError, APMErrorStorage,
                                  "Event metadata should not be empty for getting measurement bundle")) {
+                if (unreadable) *unreadable = true;
                 return nullptr;
             }
-            return APMPBMeasurementBundle::initWithBuffer(metadata.data());
+            auto bundle = APMPBMeasurementBundle::initWithBuffer(metadata.data());
+            if (!bundle && unreadable) *unreadable = true;
+            return bundle;
         });
     if (!objects || objects->empty()) return nullptr;
     return std::static_pointer_cast<APMPBMeasurementBundle>(objects->front());

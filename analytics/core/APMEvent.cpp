@@ -117,6 +117,11 @@ APMEvent::APMEvent(std::string origin, std::string name, double timestamp, doubl
       previousTimestamp_(previousTimestamp),
       parameters_(std::move(parameters)) {}
 
+bool APMEvent::isValidTimestamp(double seconds) {
+    const double millis = seconds * 1000.0;
+    return millis >= 1 && millis < 0x1p63;
+}
+
 std::shared_ptr<APMEvent> APMEvent::initWithOrigin(const std::string& origin, bool isPublic, const std::string& name,
                                                    double timestamp, double previousTimestamp,
                                                    const Value::Dictionary& parameters) {
@@ -131,7 +136,7 @@ std::shared_ptr<APMEvent> APMEvent::initWithOrigin(const std::string& origin, bo
                  : !APMDataTypeValidator::isValidInternalEventName(nameValue, nullptr)) {
         return nullptr;
     }
-    if (!isTimeTheWireHolds(timestamp)) {
+    if (!isValidTimestamp(timestamp)) {
         APMMeasurementMonitor()->logWithLevel(3, 16008, "Event not created. Timestamp out of range. Event name, timestamp",
                                               nameValue, Value(timestamp));
         return nullptr;

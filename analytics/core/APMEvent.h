@@ -18,13 +18,17 @@ class APMEvent : public NSObject {
 public:
     // Nil when the origin is neither a forwarded ("+gtm") nor an internal origin, when the
     // name is not a valid internal name (and, for a public event, a valid public name), or when
-    // the timestamp's milliseconds are no int64 (not finite, or beyond 9.2e15 s; 16008). The
-    // parameters are sanitised (public rules for a public event), "_o" is set to the origin,
-    // and "_c" is dropped when the value-and-currency rule fails where it applies.
+    // the timestamp is no valid one (isValidTimestamp; 16008). The parameters are sanitised
+    // (public rules for a public event), "_o" is set to the origin, and "_c" is dropped when
+    // the value-and-currency rule fails where it applies.
     [[nodiscard]] static std::shared_ptr<APMEvent> initWithOrigin(const std::string& origin, bool isPublic,
                                                                   const std::string& name, double timestamp,
                                                                   double previousTimestamp,
                                                                   const Value::Dictionary& parameters);
+    // A time an event can have: after 1970 by a millisecond or more (a bundle's end time must
+    // be), and within what the message's int64 milliseconds hold (up to about 9.2e15 s). Not
+    // finite, zero and negative times are none.
+    static bool isValidTimestamp(double seconds);
     // Name, timestamps and string, int and double parameters of the message; "_o" must be a
     // string and becomes the origin, else nil.
     [[nodiscard]] static std::shared_ptr<APMEvent> initWithEventProto(const std::shared_ptr<APMPBEvent>& proto);

@@ -85,10 +85,12 @@ std::shared_ptr<APMStoredEvent> APMStoredEvent::fromRow(APMDatabase& database, c
     stored->name_ = name.stringValue();
     stored->timestamp_ = timestamp.doubleValue();
 
-    // The stored form is kept only for rows the event would come back from unchanged.
+    // The stored form is kept only for rows the event would come back from unchanged (a time
+    // that makes no event makes no stored form either).
     bool plain = rowID.type() == Value::Type::Integer && rowID.longLongValue() >= 0 &&
                  fingerprint.type() == Value::Type::Integer && name.isString() && isPlainName(stored->name_, 40) &&
-                 stored->name_ != "ad_impression" && stored->name_ != "_ai" && timestamp.isNumber() && timestamp.doubleValue() >= 0 && data.isData();
+                 stored->name_ != "ad_impression" && stored->name_ != "_ai" && timestamp.isNumber() &&
+                 APMEvent::isValidTimestamp(timestamp.doubleValue()) && data.isData();
     if (plain) {
         const NSData& bytes = data.data();
         StoredReader reader(bytes.data(), bytes.size());

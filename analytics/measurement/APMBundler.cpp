@@ -70,8 +70,10 @@ public:
     bool run(bool& consumed);
 
 private:
+    // The group, or nothing; `setAsideRowID` is the oldest raw event when it can never be
+    // bundled (the log says why).
     std::optional<RawEvents> rawEventsWithMetadataFingerprint(std::int64_t fingerprint,
-                                                              std::optional<std::int64_t>& undecodableRowID);
+                                                              std::optional<std::int64_t>& setAsideRowID);
     std::optional<RawEvents> processRawEvents(const RawEvents& rawEvents, std::int64_t fingerprint);
     static void internalEventFromPublicEvent(APMStoredEvent& raw);
     static void validatePurchaseEvent(APMStoredEvent& raw);
@@ -91,6 +93,8 @@ private:
     bool updateUserEngagement(std::int64_t engagement, const std::shared_ptr<APMPBMeasurementBundle>& bundle,
                               bool sessionScoped);
     void addBundleMetadataIntoBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle, double start, double end);
+    // The metadata's app id, else the app's own.
+    std::string appIDForBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle);
     bool consumeRawEvents(std::int64_t lastRowID, std::int64_t fingerprint);
 
     APMBundlerContext& context_;
@@ -108,29 +112,45 @@ bool BundlingPass::run(bool& consumed) {
         return false;
     }
 
-    std::optional<std::int64_t> undecodableRowID;
-    std::optional<RawEvents> rawEvents = rawEventsWithMetadataFingerprint(*fingerprint, undecodableRowID);
-    if (undecodableRowID) {
-        // The oldest raw event can never be read back: drop it rather than hold back the rest.
-        monitor_->logWithLevel(4, 23301, "Dropping a raw event that cannot be read. RowID",
-                               Value(static_cast<long long>(*undecodableRowID)));
-        consumed = consumeRawEvents(*undecodableRowID, *fingerprint);
+    std::optional<std::int64_t> setAsideRowID;
+    std::optional<RawEvents> rawEvents = rawEventsWithMetadataFingerprint(*fingerprint, setAsideRowID);
+    if (setAsideRowID) {
+        // Dropped rather than left to hold back the rest.
+        consumed = consumeRawEvents(*setAsideRowID, *fingerprint);
         return consumed;
     }
     if (!rawEvents) return false;
     if (rawEvents->empty()) return true;
 
+    bool unreadable = false;
     std::shared_ptr<APMPBMeasurementBundle> bundle =
-        database_->queryRawEventsMetadataWithFingerprint(*fingerprint, &error);
+        database_->queryRawEventsMetadataWithFingerprint(*fingerprint, &error, &unreadable);
     if (!bundle) {
-        if (error) {
+        if (error && !unreadable) {
             monitor_->logWithLevel(1, 23098, "Unable to fetch event metadata. Metadata fingerprint, error",
                                    Value(static_cast<long long>(*fingerprint)), Value(error));
             return false;
         }
-        // Without its device, app and user fields the group belongs to no app: it cannot be sent.
+        // Without its device, app and user fields (missing, or stored as bytes that never read)
+        // the group belongs to no app: it cannot be sent.
         monitor_->logWithLevel(4, 23302, "Dropping raw events without their metadata. Metadata fingerprint",
                                Value(static_cast<long long>(*fingerprint)));
+        consumed = consumeRawEvents(rawEvents->back()->rowID(), *fingerprint);
+        return consumed;
+    }
+
+    // The span and app id the bundle will carry. A bundle the upload queue refuses would be
+    // refused at every pass: its events go before anything counts them.
+    double start = std::numeric_limits<double>::max();
+    double end = std::numeric_limits<double>::min();
+    for (const auto& raw : *rawEvents) {
+        start = std::min(start, raw->timestamp());
+        end = std::max(end, raw->timestamp());
+    }
+    NSErrorPtr refusal;
+    if (!APMDatabase::isQueueableBundle(appIDForBundle(bundle), milliseconds(end), &refusal)) {
+        monitor_->logWithLevel(4, 23307, "Dropping raw events whose bundle the upload queue refuses. Count, error",
+                               Value(static_cast<long long>(rawEvents->size())), Value(refusal));
         consumed = consumeRawEvents(rawEvents->back()->rowID(), *fingerprint);
         return consumed;
     }
@@ -161,12 +181,6 @@ bool BundlingPass::run(bool& consumed) {
         APMPBMessageSetArray(bundle, APMPBMeasurementBundle::kEvents, Value::Array(sampled->begin(), sampled->end()));
     }
 
-    double start = std::numeric_limits<double>::max();
-    double end = std::numeric_limits<double>::min();
-    for (const auto& raw : *rawEvents) {
-        start = std::min(start, raw->timestamp());
-        end = std::max(end, raw->timestamp());
-    }
     if (!updateAppMetadataForBundle(bundle, start, end)) return false;
 
     addBundleMetadataIntoBundle(bundle, start, end);
@@ -187,20 +201,29 @@ bool BundlingPass::run(bool& consumed) {
 // within the event count and size limits. The first row is always taken, whatever its size, so
 // no single event can hold back the queue.
 std::optional<RawEvents> BundlingPass::rawEventsWithMetadataFingerprint(
-    std::int64_t fingerprint, std::optional<std::int64_t>& undecodableRowID) {
+    std::int64_t fingerprint, std::optional<std::int64_t>& setAsideRowID) {
     const std::int64_t maxEvents = config_->uploadMaxEventsPerBundle();
     const std::int64_t maxSize = config_->uploadMaxSizeLimitBytes();
     std::int64_t hour = 0;
     std::int64_t totalSize = 0;
     std::int64_t lastRowID = 0;
     std::optional<APMDatabase::Row> firstRow;
+    bool firstUntimed = false;
     std::size_t taken = 0;
     // Decided on the stored columns: the database makes the events of the rows taken.
     auto filter = [&](std::size_t index, const APMDatabase::Row& row) {
-        if (index > 0 && static_cast<std::int64_t>(index) >= maxEvents) return false;
+        if (index > 0 && (firstUntimed || static_cast<std::int64_t>(index) >= maxEvents)) return false;
         const std::int64_t rowID = row.get("rowid").longLongValue();
-        const auto rowHour =
-            static_cast<std::int64_t>(std::trunc(std::floor(row.get("timestamp").doubleValue()) / 3600.0));
+        // A time that makes no event gives no bundle a valid span: such a row ends the group
+        // before it, and alone in its own it is set aside.
+        const Value& time = row.get("timestamp");
+        if (!time.isNumber() || !APMEvent::isValidTimestamp(time.doubleValue())) {
+            if (index > 0) return false;
+            firstRow = row;
+            firstUntimed = true;
+            return true;
+        }
+        const auto rowHour = static_cast<std::int64_t>(std::trunc(std::floor(time.doubleValue()) / 3600.0));
         if (index == 0) {
             hour = rowHour;
             firstRow = row;
@@ -220,6 +243,12 @@ std::optional<RawEvents> BundlingPass::rawEventsWithMetadataFingerprint(
     };
     NSErrorPtr error;
     auto rows = database_->rawEventRowsWithMetadataFingerprint(fingerprint, &error, filter);
+    if (rows && firstUntimed) {
+        monitor_->logWithLevel(4, 23306, "Dropping a raw event without a valid timestamp. RowID, timestamp",
+                               firstRow->get("rowid"), firstRow->get("timestamp"));
+        setAsideRowID = firstRow->get("rowid").longLongValue();
+        return std::nullopt;
+    }
     RawEvents events;
     NSErrorPtr rowError;
     if (rows) {
@@ -233,7 +262,9 @@ std::optional<RawEvents> BundlingPass::rawEventsWithMetadataFingerprint(
         NSErrorPtr firstError;
         if (firstRow && !database_->rawEventDataFromDictionary(*firstRow, &firstError)) {
             monitor_->logWithLevel(4, 23096, "Failed to filter raw event. Error", Value(firstError));
-            undecodableRowID = firstRow->get("rowid").longLongValue();
+            setAsideRowID = firstRow->get("rowid").longLongValue();
+            monitor_->logWithLevel(4, 23301, "Dropping a raw event that cannot be read. RowID",
+                                   Value(static_cast<long long>(*setAsideRowID)));
             return std::nullopt;
         }
         if (error) monitor_->logWithLevel(1, 23097, "Inconsistent state, raw event is expected. Error", Value(error));
@@ -571,13 +602,18 @@ void BundlingPass::addBundleMetadataIntoBundle(const std::shared_ptr<APMPBMeasur
     const std::int64_t version = config_->version();
     if (version >= 0) APMPBMessageSetInt64(bundle, APMPBMeasurementBundle::kConfigVersion, version);
     if (APMPBMessageGetString(bundle, APMPBMeasurementBundle::kAppId).value_or("").empty()) {
-        auto identity = context_.identity();
-        std::string appID = identity ? identity->appID() : std::string();
-        if (appID.empty()) appID = NSBundle::mainBundle()->bundleIdentifier();
-        APMPBMessageSetString(bundle, APMPBMeasurementBundle::kAppId, appID);
+        APMPBMessageSetString(bundle, APMPBMeasurementBundle::kAppId, appIDForBundle(bundle));
     }
     APMPBMessageSetInt64(bundle, APMPBMeasurementBundle::kStartTimestampMillis, milliseconds(start));
     APMPBMessageSetInt64(bundle, APMPBMeasurementBundle::kEndTimestampMillis, milliseconds(end));
+}
+
+std::string BundlingPass::appIDForBundle(const std::shared_ptr<APMPBMeasurementBundle>& bundle) {
+    std::string appID = APMPBMessageGetString(bundle, APMPBMeasurementBundle::kAppId).value_or("");
+    if (!appID.empty()) return appID;
+    auto identity = context_.identity();
+    if (identity) appID = identity->appID();
+    return appID.empty() ? NSBundle::mainBundle()->bundleIdentifier() : appID;
 }
 
 bool BundlingPass::consumeRawEvents(std::int64_t lastRowID, std::int64_t fingerprint) {

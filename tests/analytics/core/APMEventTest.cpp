@@ -58,7 +58,8 @@ TEST_F(APMEventTest, NamesAndOriginsDecideWhetherThereIsAnEvent) {
 TEST_F(APMEventTest, ATimeWhoseMillisecondsAreNoInt64IsNoEvent) {
     const double infinity = std::numeric_limits<double>::infinity();
     auto fits = [](double time) { return time * 1000.0 >= -0x1p63 && time * 1000.0 < 0x1p63; };
-    // The times farthest from 1970 either way whose milliseconds fit.
+    // The times farthest from 1970 either way whose milliseconds fit (the earlier one, before
+    // 1970, is no event all the same).
     auto farthest = [&](double toward) {
         double time = std::copysign(0x1p63, toward) / 1000.0;
         while (!fits(time)) time = std::nextafter(time, 0.0);
@@ -67,7 +68,7 @@ TEST_F(APMEventTest, ATimeWhoseMillisecondsAreNoInt64IsNoEvent) {
     };
     const double greatest = farthest(infinity);
     const double least = farthest(-infinity);
-    for (double time : {greatest, least, -1.5, 0.0}) {
+    for (double time : {greatest, 1.5}) {
         auto event = APMEvent::initWithOrigin("app", false, "made", time, 0, {});
         ASSERT_NE(event, nullptr) << time;
         EXPECT_EQ(APMPBMessageGetInt64(event->protoEvent(), APMPBEvent::kTimestampMillis),
@@ -75,14 +76,14 @@ TEST_F(APMEventTest, ATimeWhoseMillisecondsAreNoInt64IsNoEvent) {
         EXPECT_EQ(event->encodedProtoEvent(true), *event->protoEvent()->protoBuffer());
     }
     LogCapture capture;
-    for (double time : {std::nextafter(greatest, infinity), std::nextafter(least, -infinity), 9.3e15, 1e300, infinity,
-                        -infinity, std::numeric_limits<double>::quiet_NaN()}) {
+    for (double time : {std::nextafter(greatest, infinity), least, std::nextafter(least, -infinity), 9.3e15, 1e300,
+                        infinity, -infinity, std::numeric_limits<double>::quiet_NaN()}) {
         auto event = APMEvent::initWithOrigin("app", false, "made", time, 0, {});
         EXPECT_EQ(event, nullptr) << time;
         if (event) (void)event->encodedProtoEvent(true);
     }
     const auto refused = capture.matching("Event not created. Timestamp out of range. Event name, timestamp");
-    ASSERT_EQ(refused.size(), 7u);
+    ASSERT_EQ(refused.size(), 8u);
     EXPECT_NE(refused[0].find("I-ACS016008"), std::string::npos) << refused[0];
     EXPECT_NE(refused[0].find("made"), std::string::npos) << refused[0];
 
@@ -94,6 +95,26 @@ TEST_F(APMEventTest, ATimeWhoseMillisecondsAreNoInt64IsNoEvent) {
         EXPECT_EQ(APMPBMessageGetInt64(event->protoEvent(), APMPBEvent::kPreviousTimestampMillis), INT64_MAX);
         EXPECT_EQ(event->encodedProtoEvent(true), *event->protoEvent()->protoBuffer());
     }
+}
+
+// A bundle needs an end time of 1 ms or more: an event whose time is not after 1970 by at least
+// a millisecond (zero, negative, or a fraction of a millisecond) is no event either.
+TEST_F(APMEventTest, ATimeNotAfter1970IsNoEvent) {
+    LogCapture capture;
+    for (double time : {0.0, -0.0, -5.0, -1.5, 0.0009}) {
+        EXPECT_EQ(APMEvent::initWithOrigin("app", false, "made", time, 0, {}), nullptr) << time;
+        EXPECT_EQ(APMEvent::initWithOrigin("app", true, "made", time, 0, {}), nullptr) << time;
+    }
+    EXPECT_EQ(capture.matching("[I-ACS016008] Event not created. Timestamp out of range.").size(), 10u);
+    auto first = APMEvent::initWithOrigin("app", false, "made", 0.001, 0, {});
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(APMPBMessageGetInt64(first->protoEvent(), APMPBEvent::kTimestampMillis), 1);
+    // An event made from its message keeps the rule.
+    auto proto = first->protoEvent();
+    APMPBMessageSetInt64(proto, APMPBEvent::kTimestampMillis, 0);
+    EXPECT_EQ(APMEvent::initWithEventProto(proto), nullptr);
+    APMPBMessageSetInt64(proto, APMPBEvent::kTimestampMillis, 1);
+    EXPECT_NE(APMEvent::initWithEventProto(proto), nullptr);
 }
 
 TEST_F(APMEventTest, InvalidParametersAreDroppedAndTheFirstFailureRecorded) {

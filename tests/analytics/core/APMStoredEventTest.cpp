@@ -159,6 +159,11 @@ TEST_F(APMStoredEventTest, DamagedOrUnusualBytesAreReadAsTheEventMadeFromThemOrD
             EXPECT_FALSE(stored->isStoredForm()) << context;
         }
     }
+    // Sound bytes under a time that makes no event (not after 1970, or beyond what milliseconds
+    // hold) are read by neither.
+    for (double time : {0.0, -5.0, 0.0004, 1e300}) {
+        EXPECT_EQ(readAgreeing(row("_vs", good, time), "time " + std::to_string(time)), nullptr) << time;
+    }
 
     const auto seed = static_cast<std::uint32_t>(std::random_device{}());
     std::cout << "seed " << seed << std::endl;

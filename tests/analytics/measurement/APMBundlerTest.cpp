@@ -354,6 +354,121 @@ TEST_F(APMBundlerTest, RawEventsThatCanNeverBeSentAreDropped) {
     EXPECT_EQ(eventsOf(bundles[0].first).size(), 2u);
     EXPECT_EQ(namesOf(bundles[1].first), (std::vector<std::string>{"tick"}));
     EXPECT_EQ(count("raw_events"), 0);
+
+    // Rows whose metadata row is there but holds bytes that never read: dropped as if it were
+    // missing, with one line, and so is that row.
+    onWorker([&] {
+        ASSERT_TRUE(context->database_->sqliteStore()->upsertRecord(
+            {{"metadata_fingerprint", Value(77LL)}, {"metadata", Value(NSData{0xff, 0xff, 0xff})}},
+            "raw_events_metadata", nullptr));
+        ASSERT_TRUE(context->database_->insertRawEvent(event("lost", hour_ + 5), 77, false, nullptr));
+    });
+    writeRawEvents({event("tick", hour_ + 6)}, bundleMetadata);
+    capture.clear();
+    EXPECT_TRUE(bundle());
+    EXPECT_EQ(capture.matching("[I-ACS023302]").size(), 1u);
+    EXPECT_TRUE(capture.contains("[I-ACS023302] Dropping raw events without their metadata. Metadata fingerprint: 77"));
+    EXPECT_TRUE(capture.matching("[I-ACS023098]").empty());
+    EXPECT_TRUE(bundle());
+    EXPECT_FALSE(bundle());
+    ASSERT_EQ(queuedBundles().size(), 3u);
+    EXPECT_EQ(namesOf(queuedBundles().back().first), (std::vector<std::string>{"tick"}));
+    EXPECT_EQ(count("raw_events"), 0);
+    EXPECT_EQ(count("raw_events_metadata"), 0);
+}
+
+// Rows an older store may hold: sound event bytes under a time that is not after 1970, or
+// beyond what a message's milliseconds hold. Each is set aside with one line, and the events
+// around it are bundled and reach the service.
+TEST_F(APMBundlerTest, ARawEventWithoutAValidTimeIsSetAsideAndTheRestAreSent) {
+    // The daily purge of stale rows ran a minute ago: it does not take them away first.
+    onWorker([&] { context->persistedConfig_->setLastDeleteStaleBundlesTimestamp(kNow - 60); });
+    auto bundleMetadata = metadata();
+    writeRawEvents({}, bundleMetadata);
+    const auto fingerprint = static_cast<long long>(apm_64LSBMD5(*bundleMetadata->protoBuffer()));
+    auto storedAt = [&](double timestamp) {
+        onWorker([&] {
+            ASSERT_TRUE(context->database_->sqliteStore()->upsertRecord(
+                {{"name", Value("tick")},
+                 {"timestamp", Value(timestamp)},
+                 {"metadata_fingerprint", Value(fingerprint)},
+                 {"data", Value(event("tick", hour_)->encodedProtoEvent(false))},
+                 {"is_realtime", Value(0)}},
+                "raw_events", nullptr));
+        });
+    };
+    int n = 0;
+    auto sound = [&] {
+        writeRawEvents({event("tick", hour_ + n, {{"n", Value(n)}})}, bundleMetadata);
+        ++n;
+    };
+    sound();
+    storedAt(0);
+    sound();
+    storedAt(-5);
+    storedAt(0.0004);
+    sound();
+    storedAt(1e300);
+    sound();
+
+    LogCapture capture;
+    onWorker([&] { uploader->uploadData(); });
+    settle();
+    std::vector<long long> delivered;
+    for (const auto& received : service.events()) {
+        if (received.name == "tick") delivered.push_back(received.parameters.get("n").longLongValue());
+    }
+    EXPECT_EQ(delivered, (std::vector<long long>{0, 1, 2, 3}));
+    const auto setAside = capture.matching("[I-ACS023306]");
+    ASSERT_EQ(setAside.size(), 4u);
+    EXPECT_NE(setAside[0].find("Dropping a raw event without a valid timestamp. RowID, timestamp: 2, 0"),
+              std::string::npos)
+        << setAside[0];
+    // Nothing failed on the way: no bundle refused, no transaction rolled back.
+    EXPECT_TRUE(capture.matching("[I-ACS023115]").empty());
+    EXPECT_TRUE(capture.matching("[I-ACS012056]").empty());
+    EXPECT_EQ(count("raw_events"), 0);
+    EXPECT_EQ(count("queue"), 0);
+}
+
+// Raw events whose metadata leaves their bundle without an app id, in an app that has none of its
+// own to give it: the upload queue would refuse that bundle at every attempt. The group is set
+// aside with one line before it is counted, and the others are sent.
+TEST_F(APMBundlerTest, EventsWhoseBundleTheQueueWouldRefuseAreSetAsideUncounted) {
+    ASSERT_TRUE(context->identity_->appID().empty()) << "the tests' main bundle has no identifier";
+    auto withoutAppID = metadata();
+    APMPBMessageClearField(withoutAppID, APMPBMeasurementBundle::kAppId);
+    writeRawEvents({event("tick", hour_, {{"n", Value(0)}})});
+    writeRawEvents({event("tick", hour_ + 1, {{"n", Value(1)}}), event("tock", hour_ + 2)}, withoutAppID);
+    writeRawEvents({event("tick", hour_ + 3, {{"n", Value(2)}})});
+
+    LogCapture capture;
+    onWorker([&] { uploader->uploadData(); });
+    settle();
+    std::vector<long long> delivered;
+    std::vector<std::int32_t> indexes;
+    for (const auto& received : service.events()) {
+        EXPECT_NE(received.name, "tock");
+        if (received.name != "tick") continue;
+        delivered.push_back(received.parameters.get("n").longLongValue());
+        indexes.push_back(received.bundleIndex);
+    }
+    EXPECT_EQ(delivered, (std::vector<long long>{0, 2}));
+    const auto setAside = capture.matching("[I-ACS023307]");
+    ASSERT_EQ(setAside.size(), 1u);
+    EXPECT_NE(setAside[0].find("Failed to insert bundle without App ID"), std::string::npos) << setAside[0];
+    EXPECT_TRUE(capture.matching("[I-ACS023115]").empty());
+    EXPECT_TRUE(capture.matching("[I-ACS012056]").empty());
+    EXPECT_EQ(count("raw_events"), 0);
+    EXPECT_EQ(count("raw_events_metadata"), 0);
+    // The counters saw only what was bundled: two "tick" events, no "tock", two bundles.
+    onWorker([&] {
+        auto tick = context->database_->eventAggregatesWithName("tick", nullptr);
+        ASSERT_TRUE(tick);
+        EXPECT_EQ(tick->lifetimeCount(), 2);
+        EXPECT_EQ(context->database_->eventAggregatesWithName("tock", nullptr), nullptr);
+    });
+    EXPECT_EQ(indexes, (std::vector<std::int32_t>{1, 2}));
 }
 
 // The bundle carries each event's bytes as bundling writes them and the upload passes them on:

@@ -225,6 +225,41 @@ TEST_F(APMEventEditingDeliveryTest, AProgramFromTheServiceChangesTheEventsItRece
     EXPECT_EQ(received["boom"].get("n"), Value(10));
 }
 
+// A served program that creates events at times that are not after 1970: none of them is
+// created (one line each), and the events before and after them are delivered.
+TEST_F(APMEventEditingDeliveryTest, EventsAProgramCreatesAtNoTimeAfter1970AreNotCreatedAndUploadsGoOn) {
+    auto created = program(R"(
+        ("52" "register" ("require" "internal.registerCallback"))
+        ("52" "log" ("require" "internal.eventLogger"))
+        ("50" "make" ("7" "e")
+           ("22" ("20" ("2" ("15" "e") "getEventName" ("7")) "make")
+              ("46" ("log" "made" ("2" ("15" "e") "getTimestamp" ("7")) ("8" "n" 1))
+                    ("log" "made" NaN ("8" "n" 2))
+                    ("log" "made" -0.0 ("8" "n" 3))
+                    ("log" "made" -5 ("8" "n" 4))
+                    ("log" "made" 0 ("8" "n" 5)))))
+        ("50" "rule" ("7" "r") ("register" 0 ("15" "make") ("8" "type" "create"))))");
+    service.setConfiguration(kAppID,
+                             ScriptAssembler::configuration(kAppID, created, {{"measurement.test.present", "1"}}));
+    start();
+    uploadWhileDue();
+    ASSERT_FALSE(service.configFetches().empty());
+    service.clearReceived();
+
+    LogCapture capture;
+    APMAnalytics::logEventWithName("make", {{"n", Value(9)}});
+    APMAnalytics::logEventWithName("after", {{"n", Value(10)}});
+    settle();
+    uploadWhileDue();
+    EXPECT_EQ(deliveredNumbers("make"), (std::map<long long, int>{{9, 1}}));
+    EXPECT_EQ(deliveredNumbers("made"), (std::map<long long, int>{{1, 1}}));
+    EXPECT_EQ(deliveredNumbers("after"), (std::map<long long, int>{{10, 1}}));
+    const auto refused = capture.matching("[I-ACS016008] Event not created. Timestamp out of range.");
+    EXPECT_EQ(refused.size(), 4u);
+    for (const auto& line : refused) EXPECT_NE(line.find("made"), std::string::npos) << line;
+    EXPECT_TRUE(capture.matching("[I-ACS023115]").empty());
+}
+
 TEST_F(APMEventEditingDeliveryTest, AProgramTooDeepToDecodeIsRefusedAloneAndTheRestOfItsConfigurationLoads) {
     // A statement nested far below the decoder's bound, as the first program; a sound one after it.
     auto entity = APMPBRuntimeEntity::make();
