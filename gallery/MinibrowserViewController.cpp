@@ -36,9 +36,9 @@ bool isPageScheme(const std::string& scheme) {
 }
 
 // Why a page cannot be shown, in a person's words: its server could not be reached, no secure
-// connection could be made, its address led on and on (a redirect loop), or what came is more
-// than this browser shows; where neither the failure nor one beneath it tells, only that
-// something went wrong.
+// connection could be made, its address led on and on (a redirect loop), nowhere, or away from
+// the secure server it was asked of, or what came is more than this browser shows; where neither
+// the failure nor one beneath it tells, only that something went wrong.
 std::string failureReason(const NSErrorPtr& failure) {
     for (NSErrorPtr error = failure; error; error = error->userInfo()[NSUnderlyingErrorKey].objectAs<NSError>()) {
         if (error->domain() == NSURLErrorDomain) {
@@ -49,6 +49,10 @@ std::string failureReason(const NSErrorPtr& failure) {
                 return OECoreString("A secure connection to the server cannot be made.");
             case NSURLErrorDataLengthExceedsMaximum: return OECoreString("The page is too long to be shown.");
             case NSURLErrorHTTPTooManyRedirects: return OECoreString("The page redirects too many times.");
+            case NSURLErrorRedirectToNonExistentLocation: return OECoreString("The page redirects to no address.");
+            case NSURLErrorRedirectRefused:
+                return OECoreString(
+                    "The page redirects away from its secure server, and this browser does not follow it there.");
             default: break;
             }
         }

@@ -15,6 +15,8 @@ const char* describe(long code) {
     case NSURLErrorCannotConnectToHost: return "Could not connect to the server.";
     case NSURLErrorNetworkConnectionLost: return "The network connection was lost.";
     case NSURLErrorHTTPTooManyRedirects: return "too many HTTP redirects";
+    case NSURLErrorRedirectToNonExistentLocation: return "redirect to non-existent location";
+    case NSURLErrorRedirectRefused: return "The server redirected the request to another server, which was refused.";
     case NSURLErrorBadServerResponse: return "The server returned a bad response.";
     case NSURLErrorFileDoesNotExist: return "The requested URL was not found on this server.";
     case NSURLErrorDataLengthExceedsMaximum: return "resource exceeds maximum size";

@@ -19,7 +19,11 @@ enum : long {
     NSURLErrorCannotConnectToHost = -1004,
     NSURLErrorNetworkConnectionLost = -1005,
     NSURLErrorHTTPTooManyRedirects = -1007,
+    NSURLErrorRedirectToNonExistentLocation = -1010,
     NSURLErrorBadServerResponse = -1011,
+    // Not one of the platform's: a redirect refused because it would carry the trust anchors
+    // of one server (URLTrustAnchors) to another scheme, host or port.
+    NSURLErrorRedirectRefused = -1099,
     NSURLErrorFileDoesNotExist = -1100,
     NSURLErrorDataLengthExceedsMaximum = -1103,
     NSURLErrorSecureConnectionFailed = -1200,

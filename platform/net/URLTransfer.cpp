@@ -4,6 +4,7 @@
 // transfers and joins the thread (URLNetwork).
 #include "platform/net/URLTransfer.h"
 
+#include "platform/foundation/NSString.h"
 #include "platform/foundation/PlatformThreads.h"
 #include "platform/net/HTTPHeaderParser.h"
 #include "platform/net/NSHTTPURLResponse.h"
@@ -34,8 +35,31 @@ std::string trimmed(std::string_view s) {
     return std::string(s);
 }
 
-bool isFollowedRedirect(long status) {
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+// A part of a URL libcurl has parsed; "" when it has none.
+std::string urlPart(CURLU* url, CURLUPart part, unsigned flags = 0) {
+    char* text = nullptr;
+    if (curl_url_get(url, part, &text, flags) != CURLUE_OK || !text) return {};
+    std::string value(text);
+    curl_free(text);
+    return value;
+}
+
+// "scheme://host:port", the scheme's port where none is written, as libcurl reads the URL
+// `location` names from `base` (an absolute `location` stands alone); "" when it cannot be read.
+std::string originOf(const std::string& base, const std::string& location = {}) {
+    CURLU* url = curl_url();
+    if (!url) return {};
+    std::string origin;
+    // The flags libcurl resolves a followed Location with.
+    if (curl_url_set(url, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
+        (location.empty() ||
+         curl_url_set(url, CURLUPART_URL, location.c_str(), CURLU_URLENCODE | CURLU_ALLOW_SPACE) == CURLUE_OK)) {
+        const std::string scheme = urlPart(url, CURLUPART_SCHEME), host = urlPart(url, CURLUPART_HOST);
+        const std::string port = urlPart(url, CURLUPART_PORT, CURLU_DEFAULT_PORT);
+        if (!scheme.empty() && !host.empty()) origin = NSString::lowercaseString(scheme + "://" + host) + ":" + port;
+    }
+    curl_url_cleanup(url);
+    return origin;
 }
 
 }  // namespace
@@ -371,15 +395,15 @@ bool URLTransfer::configure(const NSURLRequest& request) {
     if (maximumBodyLength_ > 0)
         curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maximumBodyLength_));
 
-    // Anchors trusted for this host must not reach another one through a redirect.
-    const std::string host = url ? url->host() : "";
-    authorities_ = URLTrustAnchors::authoritiesForHost(host);
+    // A host's anchors are for its certificate, so only HTTPS carries them; they hold for the
+    // handle's whole life, so its redirects may not leave the origin they were given for.
+    if (url && url->scheme() == "https") authorities_ = URLTrustAnchors::authoritiesForHost(url->host());
     if (!authorities_.empty()) {
         curl_blob blob{authorities_.data(), authorities_.size(), CURL_BLOB_NOCOPY};
         curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob);
-        followsRedirects_ = false;
+        anchoredOrigin_ = originOf(url_);
     }
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, followsRedirects_ ? 1L : 0L);
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 16L);
 
     curl_slist* connectTo = nullptr;
@@ -517,27 +541,46 @@ void URLTransfer::noteActivity() {
     URLNetworkThread::shared().noteActivity();
 }
 
-void URLTransfer::headerLine(std::string_view line) {
+bool URLTransfer::headerLine(std::string_view line) {
     noteActivity();
     if (auto status = parseHTTPStatusLine(line)) {
         // A new status line: an interim answer or a redirect came before.
         fields_.clear();
         version_ = std::move(status->version);
         status_ = status->statusCode;
-        return;
+        return true;
     }
     if (!trimmed(line).empty()) {
         if (auto field = parseHTTPHeaderField(line)) fields_.push_back(std::move(*field));
-        return;
+        return true;
     }
     // The end of a header block: the answer, unless interim or a redirect libcurl follows.
-    if (status_ < 200) return;
-    if (followsRedirects_ && isFollowedRedirect(status_)) {
-        for (const auto& [name, value] : fields_) {
-            if (name.size() == 8 && strncasecmp(name.c_str(), "location", 8) == 0) return;
-        }
-    }
+    if (status_ < 200) return true;
+    if (const std::string location = followedLocation(); !location.empty()) return mayFollow(location);
     deliverResponse();
+    return true;
+}
+
+std::string URLTransfer::followedLocation() const {
+    // libcurl follows any 3xx by its first Location that is not empty, and skips its body.
+    if (status_ < 300 || status_ > 399) return {};
+    for (const auto& [name, value] : fields_) {
+        if (name.size() == 8 && strncasecmp(name.c_str(), "location", 8) == 0 && !value.empty()) return value;
+    }
+    return {};
+}
+
+bool URLTransfer::mayFollow(const std::string& location) {
+    if (anchoredOrigin_.empty()) return true;
+    char* effective = nullptr;
+    curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &effective);
+    const std::string from = effective ? effective : url_;
+    if (originOf(from, location) == anchoredOrigin_) return true;
+    // Refused before libcurl reads a byte of the redirect's body or connects elsewhere.
+    dataError_ = makeURLError(NSURLErrorRedirectRefused, url_,
+                              "The answer from " + from + " redirects to \"" + location + "\", away from " +
+                                  anchoredOrigin_ + ", whose own trust anchors this request carries.");
+    return false;
 }
 
 void URLTransfer::deliverResponse() {
@@ -624,8 +667,8 @@ void URLTransfer::finishedInCurl(int curlCode) {
 
 std::size_t URLTransfer::onHeader(char* buffer, std::size_t size, std::size_t count, void* self) {
     auto* transfer = static_cast<URLTransfer*>(self);
-    transfer->headerLine(std::string_view(buffer, size * count));
-    return size * count;
+    // Any other count ends the transfer (CURLE_WRITE_ERROR, reported as dataError_).
+    return transfer->headerLine(std::string_view(buffer, size * count)) ? size * count : 0;
 }
 
 std::size_t URLTransfer::onData(char* buffer, std::size_t size, std::size_t count, void* self) {

@@ -84,7 +84,13 @@ private:
     std::shared_ptr<URLTransferClient> beginReport() EXCLUDES(mutex_);
     void endReport(bool reported, bool pausing) EXCLUDES(mutex_);
     void noteActivity();
-    void headerLine(std::string_view line);
+    // False ends the transfer.
+    bool headerLine(std::string_view line);
+    // The address of the redirect that libcurl will follow from the answer whose header block
+    // just ended; "" when it will not follow one.
+    std::string followedLocation() const;
+    // False, with dataError_ set, when following `location` would take anchors to another origin.
+    bool mayFollow(const std::string& location);
     void deliverResponse();
     // The client heard something in this pass: it is told when the pass ends.
     void noteReportedLocked() REQUIRES(mutex_);
@@ -113,7 +119,8 @@ private:
     std::string url_;
     NSData body_;
     std::string authorities_;
-    bool followsRedirects_ = true;
+    // "scheme://host:port" of the URL whose host's anchors authorities_ holds; "" without them.
+    std::string anchoredOrigin_;
     char errorBuffer_[CURL_ERROR_SIZE] = {};
     curl_off_t uploaded_ = 0;
     long status_ = 0;

@@ -156,7 +156,7 @@ std::shared_ptr<WKNavigation> WKWebView::loadRequest(const std::shared_ptr<NSURL
     if (scheme == "http" || scheme == "https") {
         load->task = session()->dataTaskWithRequest(
             bounded, [weak = weakSelf<WKWebView>(), load](const NSData& data,
-                                                          const std::shared_ptr<NSHTTPURLResponse>&,
+                                                          const std::shared_ptr<NSHTTPURLResponse>& response,
                                                           const NSErrorPtr& error) {
                 auto self = weak.lock();
                 if (!self || load->ended || self->loading_ != load) return;
@@ -164,7 +164,15 @@ std::shared_ptr<WKNavigation> WKWebView::loadRequest(const std::shared_ptr<NSURL
                     self->fail(load, error);
                     return;
                 }
-                // Any status shows its page, as browsers show a server's error pages.
+                // A redirect that came as the answer had nowhere to go (no Location); its body
+                // only says so to clients that do not follow.
+                if (response && response->statusCode() >= 300 && response->statusCode() <= 399) {
+                    self->fail(load, makeURLError(NSURLErrorRedirectToNonExistentLocation, load->navigation->url(),
+                                                  "The answer is a redirect (status " +
+                                                      std::to_string(response->statusCode()) + ") with no address."));
+                    return;
+                }
+                // Any other status shows its page, as browsers show a server's error pages.
                 self->commit(load, std::string(data.begin(), data.end()));
             });
         load->task->resume();

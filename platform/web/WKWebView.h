@@ -6,8 +6,9 @@
 // to the navigation delegate, which allows or cancels it. Scripts come from a table of the
 // scripts the application runs (WKScriptEffects). Everything happens on the main thread; the
 // delegate hears of a load on later turns of the main run loop.
-// A page longer than kMaximumPageLength fails before it is shown; one nesting its elements past
-// the parser's bound shows nothing and fails once its content is in (didFailNavigation).
+// A page longer than kMaximumPageLength fails before it is shown, and so does an answer that is
+// a redirect (3xx) the load did not follow; one nesting its elements past the parser's bound
+// shows nothing and fails once its content is in (didFailNavigation).
 #pragma once
 
 #include "platform/foundation/NSError.h"

@@ -1,8 +1,8 @@
 // The readers end to end in the simulator, as a person uses them on the demo bundle with the demo
 // content server: the articles open to their documents, an article's painting comes into the pager; a text is read,
 // its font enlarged, and after a restart it is still enlarged; the "Web site" row shows the
-// in-app browser on the site's address, its pages named by their titles; the famous paintings
-// list their posts and open one.
+// in-app browser on the site's address, its pages named by their titles, and follows the site's
+// redirects; the famous paintings list their posts and open one.
 #include "demo/generator/DemoCatalogue.h"
 #include "demo/generator/DemoGenerator.h"
 #include "demo/server/ContentServer.h"
@@ -135,6 +135,60 @@ TEST_F(ReadingScript, TheWebSiteRowShowsTheBrowserOnTheSitesAddress) {
     EXPECT_FALSE(server->requestsFor("/").empty());
     EXPECT_EQ(server->requestsFor("/moreen.html").size(), 2u);
     EXPECT_EQ(site.output.find("web " + server->host()), std::string::npos) << site.output;
+}
+
+// As the demo runs: the documents host over HTTPS, its certificate trusted for 127.0.0.1, which
+// is the plain web site's host as well. The site's redirects are followed, to their page or to
+// the reason a loop gives; the secure host's redirect to another server is refused, and says so.
+TEST_F(ReadingScript, TheSitesRedirectsAreFollowedAndTheSecureHostsRedirectAwayIsRefused) {
+    std::string error;
+    ContentServer::Options options{served, "", 0, {}};
+    options.scheme = LoopbackServer::Scheme::Https;
+    auto documents = ContentServer::start(options, &error);
+    ASSERT_TRUE(documents) << error;
+    const std::string certificate = served + "-documents.pem";
+    std::ofstream(certificate) << LoopbackServer::certificatePEM();
+    const std::string demo = "--default OEWebSite=" + server->host() + " --default OEDocumentHost=127.0.0.1:" +
+                             std::to_string(documents->port()) + " --trust-anchor 127.0.0.1=" + certificate;
+    const std::string monaLisa = "/document/d/odm-mona-lisa-en";
+
+    server->setFault("/", LoopbackServer::Fault::redirect("/moreen.html"));
+    documents->setFault(monaLisa, LoopbackServer::Fault::redirect(server->host() + "/moreen.html"));
+    const ProcessRun followed = run("tap menu\n"
+                                    "tap Web site\n"
+                                    "await web \"More applications\"\n"
+                                    "expect Ostrel Music\n"
+                                    "expect == More applications ==\n"
+                                    "tap Close\n"
+                                    "tap menu\n"
+                                    "tap Articles\n"
+                                    "await \"Mona Lisa\"\n"
+                                    "tap Mona Lisa\n"
+                                    "await This page cannot be shown.\n"
+                                    "expect == Mona Lisa ==\n"
+                                    "expect The page redirects away from its secure server, and this browser does not "
+                                    "follow it there.\n"
+                                    "show\n",
+                                    demo);
+    EXPECT_EQ(followed.status, 0) << followed.output;
+    // Neither redirect's own words were shown as a page.
+    EXPECT_EQ(followed.output.find("Redirected"), std::string::npos) << followed.output;
+    EXPECT_EQ(server->requestsFor("/").size(), 1u);
+    EXPECT_EQ(server->requestsFor("/moreen.html").size(), 1u);
+    EXPECT_EQ(documents->requestsFor(monaLisa).size(), 1u);
+
+    std::filesystem::remove_all(home);
+    std::filesystem::create_directories(home);
+    server->setFault("/", LoopbackServer::Fault::redirect());
+    const ProcessRun loop = run("tap menu\n"
+                                "tap Web site\n"
+                                "await This page cannot be shown.\n"
+                                "expect The page redirects too many times.\n"
+                                "expect == Cannot show the page ==\n"
+                                "show\n",
+                                demo);
+    EXPECT_EQ(loop.status, 0) << loop.output;
+    EXPECT_GT(server->requestsFor("/").size(), 2u);
 }
 
 TEST_F(ReadingScript, TheFamousPaintingsListTheirPostsAndOpenOne) {

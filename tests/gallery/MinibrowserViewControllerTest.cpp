@@ -5,6 +5,7 @@
 
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/net/NSURL.h"
+#include "platform/net/URLTrustAnchors.h"
 #include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UILabel.h"
@@ -43,6 +44,7 @@ protected:
     }
     void TearDown() override {
         server.releaseStalls();
+        URLTrustAnchors::reset();
         browser.reset();
         Clock::advance(5);
         NSRunLoop::mainRunLoop()->runUntilIdle();
@@ -243,6 +245,36 @@ TEST_F(MinibrowserTest, APageThatRedirectsToItselfSaysSoRatherThanThatSomethingW
     EXPECT_EQ(browser->failureLabel()->text(), "This page cannot be shown.");
     EXPECT_EQ(browser->failureReasonLabel()->text(), "The page redirects too many times.");
     EXPECT_NE(logged.find("too many HTTP redirects"), std::string::npos) << logged;
+}
+
+// A redirect away from a secure server trusted by its own certificate, or one that names no
+// address, says so, and neither redirect's own body is the page.
+TEST_F(MinibrowserTest, ARedirectAwayFromItsSecureServerOrToNoAddressSaysSoAndIsNeverThePage) {
+    ASSERT_TRUE(URLTrustAnchors::addAnchorForHost("127.0.0.1", LoopbackServer::certificatePEM()));
+    LoopbackServer secure(LoopbackServer::Scheme::Https);
+    secure.setFault("/leave.html", LoopbackServer::Fault::redirect(server.url("/page.html")));
+    server.setFault("/nowhere.html", LoopbackServer::Fault::withStatus(302));
+    const std::pair<std::string, std::string> failures[] = {
+        {secure.url("/leave.html"),
+         "The page redirects away from its secure server, and this browser does not follow it there."},
+        {server.url("/nowhere.html"), "The page redirects to no address."}};
+    for (const auto& [url, reason] : failures) {
+        SCOPED_TRACE(url);
+        testing::internal::CaptureStderr();
+        present(url);
+        const bool loaded = waitUntilLoaded();
+        const std::string logged = testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(loaded);
+        window->layoutAndDisplayIfNeeded();
+        EXPECT_EQ(SimScreen::capture().text(), "== Cannot show the page ==\n  [1] Close  | [2] Refresh  \n"
+                                               "\"This page cannot be shown.\"\n\"" + reason + "\"\n");
+        EXPECT_EQ(browser->webView()->text(), "");
+        EXPECT_NE(logged.find("The page " + url + " cannot be shown: "), std::string::npos) << logged;
+        root->dismissViewControllerAnimated(false, nullptr);
+        NSRunLoop::mainRunLoop()->runUntilIdle();
+    }
+    // The refused redirect was never asked of the server it led to.
+    EXPECT_TRUE(server.requestsFor("/page.html").empty());
 }
 
 TEST_F(MinibrowserTest, AReloadWhileLoadingKeepsTheSpinnerUntilTheLastLoadEnds) {

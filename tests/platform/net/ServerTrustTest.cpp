@@ -162,3 +162,68 @@ TEST_F(ServerTrustTest, AConnectionDelegateMayRefuseAVerifiedServerButNeverAccep
     EXPECT_EQ(load(plain.url("/page"), overHttp), (std::vector<std::string>{"response", "finish"}));
     EXPECT_TRUE(overHttp->asked.empty());
 }
+
+// Anchors are for HTTPS alone, so plain HTTP to their host follows its redirects wherever they
+// lead; HTTPS to it follows those that stay on its scheme, host and port and refuses any other
+// before asking it anything. A followed redirect's own body never reaches the client.
+TEST_F(ServerTrustTest, AnAnchoredServersRedirectsStayOnItsOriginWhilePlainHTTPFollowsThemAnywhere) {
+    ASSERT_TRUE(URLTrustAnchors::addAnchorForHost("127.0.0.1", LoopbackServer::certificatePEM()));
+    LoopbackServer secure(LoopbackServer::Scheme::Https), otherSecure(LoopbackServer::Scheme::Https);
+    LoopbackServer plain, otherPlain;
+    secure.serve("/page", textResponse("over TLS"));
+    plain.serve("/page", textResponse("plain page"));
+    otherPlain.serve("/page", textResponse("the other site"));
+    otherSecure.serve("/page", textResponse("the other secure site"));
+    auto redirect = [](LoopbackServer& server, const std::string& path, const std::string& to, int status = 302) {
+        LoopbackServer::Fault fault = LoopbackServer::Fault::redirect(to);
+        fault.status = status;
+        server.setFault(path, fault);
+    };
+    TaskRunner runner;
+    auto expectPage = [&](const std::string& url, const std::string& body, const std::string& from) {
+        const Completion got = runner.fetch(url);
+        ASSERT_FALSE(got.error) << url << ": " << got.error->description();
+        ASSERT_TRUE(got.response) << url;
+        EXPECT_EQ(got.response->statusCode(), 200) << url;
+        EXPECT_EQ(got.response->URL()->absoluteString(), from) << url;
+        EXPECT_EQ(got.body(), body) << url;
+    };
+
+    // Plain HTTP: within the site, to another one, and by every redirect status libcurl follows.
+    redirect(plain, "/here", "/page");
+    expectPage(plain.url("/here"), "plain page", plain.url("/page"));
+    redirect(plain, "/away", otherPlain.url("/page"), 307);
+    expectPage(plain.url("/away"), "the other site", otherPlain.url("/page"));
+    redirect(plain, "/choices", "/page", 300);
+    expectPage(plain.url("/choices"), "plain page", plain.url("/page"));
+
+    // HTTPS with anchors: by a relative or an absolute address on its own origin.
+    redirect(secure, "/relative", "page", 301);
+    expectPage(secure.url("/relative"), "over TLS", secure.url("/page"));
+    const std::string sameOrigin = "HTTPS://127.0.0.1:" + std::to_string(secure.port()) + "/page";
+    redirect(secure, "/absolute", sameOrigin, 308);
+    expectPage(secure.url("/absolute"), "over TLS", secure.url("/page"));
+
+    // Away from it: another scheme on its very port, another port, another scheme and port.
+    const std::string plainOnItsPort = "http://127.0.0.1:" + std::to_string(secure.port()) + "/page";
+    for (const std::string& elsewhere : {plainOnItsPort, otherSecure.url("/page"), otherPlain.url("/page")}) {
+        otherPlain.clearRequests();
+        otherSecure.clearRequests();
+        redirect(secure, "/leave", elsewhere);
+        const Completion got = runner.fetch(secure.url("/leave"));
+        ASSERT_TRUE(got.error) << elsewhere;
+        EXPECT_EQ(got.error->domain(), NSURLErrorDomain);
+        EXPECT_EQ(got.errorCode(), NSURLErrorRedirectRefused) << elsewhere;
+        EXPECT_EQ(got.error->userInfo()[NSURLErrorFailingURLStringErrorKey].stringValue(), secure.url("/leave"));
+        EXPECT_NE(got.error->userInfo()[NSDebugDescriptionErrorKey].stringValue().find(elsewhere), std::string::npos);
+        EXPECT_TRUE(got.body().empty()) << got.body();
+        EXPECT_TRUE(otherPlain.requests().empty());
+        EXPECT_TRUE(otherSecure.requests().empty());
+    }
+    EXPECT_EQ(secure.requestsFor("/page").size(), 2u);
+
+    // Back to itself without end: followed until the platform's bound.
+    secure.setFault("/loop", LoopbackServer::Fault::redirect());
+    EXPECT_EQ(runner.fetch(secure.url("/loop")).errorCode(), NSURLErrorHTTPTooManyRedirects);
+    EXPECT_GT(secure.requestsFor("/loop").size(), 1u);
+}

@@ -1,7 +1,7 @@
 // The web view: pages from HTML texts and from a loopback server, the text a person reads with
 // the styles the markup sets, broken markup, the navigation delegate's story of every load, links
-// of every scheme put to the delegate, a link drawn and touched where its text stands, and the
-// scripts of its table.
+// of every scheme put to the delegate, a link drawn and touched where its text stands, the
+// scripts of its table, and redirects.
 #include "platform/web/WKWebView.h"
 
 #include "platform/dispatch/NSRunLoop.h"
@@ -246,6 +246,26 @@ TEST(WKWebViewTest, AddressesLoadFromTheServerAndFailWhereNothingAnswers) {
     ASSERT_TRUE(waitFor([&] { return !page.view->isLoading(); }));
     EXPECT_EQ(page.delegate->calls.back(), "fail 5 " + std::to_string(NSURLErrorDataLengthExceedsMaximum));
     settle();
+}
+
+// A redirect is followed to its page; one that is itself the answer (it names no address) fails
+// the load, its body never shown, whatever the server wrote in it.
+TEST(WKWebViewTest, ARedirectLeadsToItsPageAndOneThatIsTheAnswerFailsUnshown) {
+    LoopbackServer server;
+    server.serve("/page.html", html("<p>Arrived</p>"));
+    server.setFault("/moved", LoopbackServer::Fault::redirect("/page.html"));
+    server.serve("/nowhere", html("<p>Moved, but not said where</p>", 302));
+    Page page;
+    page.view->loadRequest(NSURLRequest::requestWithURL(NSURL::URLWithString(server.url("/moved"))));
+    ASSERT_TRUE(waitFor([&] { return !page.view->isLoading(); }));
+    EXPECT_EQ(page.delegate->calls, (std::vector<std::string>{"start 1", "finish 1"}));
+    EXPECT_EQ(page.view->text(), "Arrived");
+
+    page.view->loadRequest(NSURLRequest::requestWithURL(NSURL::URLWithString(server.url("/nowhere"))));
+    ASSERT_TRUE(waitFor([&] { return !page.view->isLoading(); }));
+    EXPECT_EQ(page.delegate->calls.back(), "fail 2 " + std::to_string(NSURLErrorRedirectToNonExistentLocation));
+    EXPECT_EQ(page.view->text(), "Arrived");
+    EXPECT_EQ(page.view->loadCount(), 1);
 }
 
 TEST(WKWebViewTest, APageNestedPastTheParsersBoundShowsNothingAndFails) {
