@@ -23,15 +23,18 @@
 #include <gtest/gtest.h>
 
 #include <malloc.h>
+#include <unistd.h>
 
 #include <algorithm>
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <new>
 #include <random>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -66,6 +69,16 @@ double allocatedBytes() {
     const struct mallinfo2 info = mallinfo2();
     return static_cast<double>(info.uordblks + info.hblkhd);
 }
+
+// The process's resident memory, as the system counts it.
+double residentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::size_t size = 0, resident = 0;
+    statm >> size >> resident;
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
+}
+
+constexpr double kMegabyte = 1 << 20;
 
 // `body` pushed `count` times onto the global array "keep".
 std::string kept(const std::string& body, int count) {
@@ -366,6 +379,38 @@ TEST(APMPHeapTest, AHeavyRunLeavesNothingItBuiltHeldWhenItEnds) {
     ASSERT_TRUE(runtime.holdForRun(std::size_t{2} << 20, error));
     runtime.resetInstructionCount();
     EXPECT_TRUE(runtime.endRun());
+}
+
+// A pattern that backtracks through half a million letters takes the matcher tens of megabytes
+// of frames until its memory bound ends the search with error 18. They go back to the system as
+// the search ends, on whichever thread it ran: the resident size stays where it was, run after
+// run, rather than keep a search's frames for every worker thread that ever searched.
+TEST(APMPHeapTest, APatternsMemoryGoesBackToTheSystemAsItsSearchEnds) {
+    auto editing = APMPEventEditing::make();
+    ASSERT_TRUE(editing->loadProgram(program(R"(
+        ("52" "register" ("require" "internal.registerCallback"))
+        ("50" "scan" ("7" "e")
+           ("41" "s") ("3" "s" "ab")
+           ("42" ("23" ("16" ("15" "s") "length") 524288) ("44") false ("46" ("3" "s" ("0" ("15" "s") ("15" "s")))))
+           ("2" ("15" "s") "search" ("7" "(?:\\p{L}|\\X)*\\d"))
+           ("36" 0))
+        ("50" "rule" ("7" "r") ("register" 0 ("15" "scan") ("8" "type" "edit"))))")));
+    const double before = residentBytes();
+    for (int i = 0; i < 3; ++i) {
+        NSErrorPtr error;
+        double after = 0;
+        std::thread([&] {
+            ASSERT_FALSE(editing->handleEvent(APMPEvent::initWithName("e", 1, {}), &error));
+            after = residentBytes();
+        }).join();
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code(), APMPErrorBudgetSpent);
+        // Before the budget was spent: the memory bound ended it.
+        EXPECT_LT(editing->runtime().getInstructionCount(), APMPRuntime::kInstructionBudget);
+        if (!kSanitizedBuild) {
+            EXPECT_LT(after, before + 8 * kMegabyte) << "run " << i;
+        }
+    }
 }
 
 // A loop that makes the largest value it may again and again (a string of 2^20 units, an array
