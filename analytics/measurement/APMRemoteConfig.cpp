@@ -417,10 +417,14 @@ bool APMRemoteConfig::loadEventEditingProgram(const NSData& encodedProgram) {
     NSErrorPtr error;
     if (!program) error = apm_errorWithCode(APMErrorInvalidArgument, "The program does not decode");
     const bool loaded = program && editing->loadProgram(program, &error);
+    std::shared_ptr<APMPEventEditing> replaced = loaded ? std::move(editing) : nullptr;
     {
         MutexLock lock(mutex_);
-        eventEditing_ = loaded ? std::move(editing) : nullptr;
+        std::swap(eventEditing_, replaced);
     }
+    // The old editor goes here, out of the lock, when this was its last reference: freeing its
+    // heap takes time by what it holds, and every reader of the configuration would wait.
+    replaced.reset();
     if (!loaded) {
         APMMeasurementMonitor()->logWithLevel(1, 29026, "Failed to initiate event editing instance", Value(error));
     }
