@@ -18,6 +18,7 @@
 #include "analytics/proto/APMPBProgram.h"
 #include "analytics/proto/APMPBSetting.h"
 #include "analytics/script/APMPEventEditing.h"
+#include "analytics/script/APMPMemoryRelief.h"
 #include "analytics/script/APMScriptContext.h"
 #include "analytics/script/APMScriptModules.h"
 #include "platform/foundation/Clock.h"
@@ -150,6 +151,7 @@ std::shared_ptr<APMRemoteConfig> APMRemoteConfig::make(
     auto config = std::make_shared<APMRemoteConfig>();
     config->appID_ = appID;
     config->database_ = database;
+    config->memoryRelief_ = APMPMemoryRelief::make();
     if (experimentManager) config->registerExperimentClient(experimentManager);
     config->isDefaultInstance_ = !database && appID.empty();
     if (config->isDefaultInstance_) return config;
@@ -412,7 +414,7 @@ bool APMRemoteConfig::loadEventEditingProgram(const NSData& encodedProgram) {
         }
         context = programContext_;
     }
-    std::shared_ptr<APMPEventEditing> editing = APMPEventEditing::make();
+    std::shared_ptr<APMPEventEditing> editing = APMPEventEditing::make(memoryRelief_);
     APMRegisterScriptModules(*editing, context);
     NSErrorPtr error;
     if (!program) error = apm_errorWithCode(APMErrorInvalidArgument, "The program does not decode");

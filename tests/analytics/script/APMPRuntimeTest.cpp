@@ -13,10 +13,12 @@
 #include "analytics/script/APMPEventEditing.h"
 #include "analytics/script/APMPLogger.h"
 #include "analytics/script/APMPMapValue.h"
+#include "analytics/script/APMPMemoryRelief.h"
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPRuntimeEntityConverter.h"
 #include "analytics/script/APMPStringCommandEvaluator.h"
 #include "analytics/script/APMPStringValue.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "tests/analytics/script/assembler/ScriptAssembler.h"
 #include "tests/fixtures/SanitizedBuild.h"
 
@@ -27,9 +29,11 @@
 
 #include <algorithm>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <limits>
 #include <new>
 #include <random>
@@ -361,9 +365,19 @@ TEST(APMPHeapTest, AHeavyRunLeavesNothingItBuiltHeldWhenItEnds) {
 
     NSErrorPtr error;
     runtime.resetInstructionCount();
+    // Off any queue the memory goes back at once: the resident size falls by what the run's
+    // cycles held, to about what it was before the run.
+    const double residentBefore = residentBytes();
     run(runtime, cycles, error);
     ASSERT_FALSE(error);
+    const double residentAfterRun = residentBytes();
     EXPECT_TRUE(runtime.endRun());
+    const double residentAtEnd = residentBytes();
+    if (!kSanitizedBuild) {
+        EXPECT_GT(residentAfterRun, residentBefore + 2 * kMegabyte);
+        EXPECT_LT(residentAtEnd, residentAfterRun - 2 * kMegabyte);
+        EXPECT_LT(residentAtEnd, residentBefore + kMegabyte);
+    }
     // The last map, still in "m", and its text.
     EXPECT_EQ(runtime.heap().objectCount(), objects + 2);
     runtime.resetInstructionCount();
@@ -379,6 +393,56 @@ TEST(APMPHeapTest, AHeavyRunLeavesNothingItBuiltHeldWhenItEnds) {
     ASSERT_TRUE(runtime.holdForRun(std::size_t{2} << 20, error));
     runtime.resetInstructionCount();
     EXPECT_TRUE(runtime.endRun());
+}
+
+// Heavy runs on a queue, as on the measurement worker, leave handing back what they freed to the
+// end of the work queued there, once for all of them: no run pays for it, and the resident size
+// falls once the burst is over.
+TEST(APMPHeapTest, HeavyRunsOnAQueueHandTheirMemoryBackOnceTheirBurstIsOver) {
+    const std::string pad = R"(("0" ")" + std::string(1000, 'p') + R"(" ("15" "i")))";
+    const std::string cycles = R"(("41" "i" "m") ("3" "i" 0) ("42" ("23" ("15" "i") 2000) ("3" "i" ("0" ("15" "i") 1)) false
+        ("46" ("3" "m" ("8" "pad" )" + pad + R"()) ("43" ("15" "m") "self" ("15" "m")))))";
+    const auto relief = APMPMemoryRelief::make();
+    auto runtime = APMPRuntime::make(APMPStringCommandEvaluator::sharedInstance(),
+                                     APMPArrayCommandEvaluator::sharedInstance(), relief);
+    const auto queue = DispatchQueue::create("test.script.worker");
+    struct Run {
+        bool handedBack = true;
+        std::size_t reliefs = 1;
+        bool failed = true;
+    };
+    std::vector<Run> runs(3);
+    double residentAtLastEnd = 0;
+    std::promise<void> burstOver;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        queue->async([&, i] {
+            NSErrorPtr error;
+            runtime->resetInstructionCount();
+            run(*runtime, cycles, error);
+            runs[i] = {runtime->endRun(), relief->reliefCount(), static_cast<bool>(error)};
+            if (i + 1 < runs.size()) return;
+            residentAtLastEnd = residentBytes();
+            // Behind the relief the first run asked for.
+            queue->async([&] { burstOver.set_value(); });
+        });
+    }
+    ASSERT_EQ(burstOver.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    for (const Run& each : runs) {
+        EXPECT_FALSE(each.failed);
+        EXPECT_FALSE(each.handedBack);
+        EXPECT_EQ(each.reliefs, 0u);
+    }
+    EXPECT_EQ(relief->reliefCount(), 1u);
+    if (!kSanitizedBuild) {
+        EXPECT_LT(residentBytes(), residentAtLastEnd - 2 * kMegabyte);
+    }
+
+    // Off any queue, at once.
+    NSErrorPtr error;
+    runtime->resetInstructionCount();
+    run(*runtime, cycles, error);
+    EXPECT_TRUE(runtime->endRun());
+    EXPECT_EQ(relief->reliefCount(), 2u);
 }
 
 // A pattern that backtracks through half a million letters takes the matcher tens of megabytes
