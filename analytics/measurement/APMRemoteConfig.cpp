@@ -18,6 +18,7 @@
 #include "analytics/proto/APMPBProgram.h"
 #include "analytics/proto/APMPBSetting.h"
 #include "analytics/script/APMPEventEditing.h"
+#include "analytics/script/APMPMemoryRelief.h"
 #include "analytics/script/APMScriptContext.h"
 #include "analytics/script/APMScriptModules.h"
 #include "platform/foundation/Clock.h"
@@ -150,6 +151,7 @@ std::shared_ptr<APMRemoteConfig> APMRemoteConfig::make(
     auto config = std::make_shared<APMRemoteConfig>();
     config->appID_ = appID;
     config->database_ = database;
+    config->memoryRelief_ = APMPMemoryRelief::make();
     if (experimentManager) config->registerExperimentClient(experimentManager);
     config->isDefaultInstance_ = !database && appID.empty();
     if (config->isDefaultInstance_) return config;
@@ -412,15 +414,19 @@ bool APMRemoteConfig::loadEventEditingProgram(const NSData& encodedProgram) {
         }
         context = programContext_;
     }
-    std::shared_ptr<APMPEventEditing> editing = APMPEventEditing::make();
+    std::shared_ptr<APMPEventEditing> editing = APMPEventEditing::make(memoryRelief_);
     APMRegisterScriptModules(*editing, context);
     NSErrorPtr error;
     if (!program) error = apm_errorWithCode(APMErrorInvalidArgument, "The program does not decode");
     const bool loaded = program && editing->loadProgram(program, &error);
+    std::shared_ptr<APMPEventEditing> replaced = loaded ? std::move(editing) : nullptr;
     {
         MutexLock lock(mutex_);
-        eventEditing_ = loaded ? std::move(editing) : nullptr;
+        std::swap(eventEditing_, replaced);
     }
+    // The old editor goes here, out of the lock, when this was its last reference: freeing its
+    // heap takes time by what it holds, and every reader of the configuration would wait.
+    replaced.reset();
     if (!loaded) {
         APMMeasurementMonitor()->logWithLevel(1, 29026, "Failed to initiate event editing instance", Value(error));
     }

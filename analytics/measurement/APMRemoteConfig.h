@@ -26,6 +26,7 @@ class APMPBEventConfig;
 class APMPBMeasurementConfig;
 class APMPBProgram;
 class APMPEventEditing;
+class APMPMemoryRelief;
 class APMScriptContext;
 class NSURL;
 
@@ -269,6 +270,9 @@ private:
     // Set once at creation.
     std::shared_ptr<APMEManager> experimentManager_;
     std::shared_ptr<APMEClient> experimentClient_;
+    // Shared by every editor this configuration loads: the memory one freed and the memory of
+    // the one it replaced go back to the system together.
+    std::shared_ptr<APMPMemoryRelief> memoryRelief_;
 
     // Guards everything below.
     mutable Mutex mutex_;

@@ -217,9 +217,9 @@ APMPEventEditing::APMPEventEditing(std::unique_ptr<APMPRuntime> runtime)
 
 APMPEventEditing::~APMPEventEditing() = default;
 
-std::unique_ptr<APMPEventEditing> APMPEventEditing::make() {
-    return initWithRuntime(
-        APMPRuntime::make(APMPStringCommandEvaluator::sharedInstance(), APMPArrayCommandEvaluator::sharedInstance()));
+std::unique_ptr<APMPEventEditing> APMPEventEditing::make(std::shared_ptr<APMPMemoryRelief> relief) {
+    return initWithRuntime(APMPRuntime::make(APMPStringCommandEvaluator::sharedInstance(),
+                                             APMPArrayCommandEvaluator::sharedInstance(), std::move(relief)));
 }
 
 std::unique_ptr<APMPEventEditing> APMPEventEditing::initWithRuntime(std::unique_ptr<APMPRuntime> runtime) {

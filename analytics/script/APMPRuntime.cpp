@@ -3,11 +3,11 @@
 
 #include "analytics/script/APMPCommandEvaluator.h"
 #include "analytics/script/APMPErrors.h"
+#include "analytics/script/APMPMemoryRelief.h"
 #include "analytics/script/APMPNativeModules.h"
 #include "analytics/script/APMPRuntimeEntityConverter.h"
 #include "analytics/script/APMPStatementValue.h"
 #include "analytics/script/APMPStringValue.h"
-#include "platform/foundation/MemoryPressure.h"
 #include "platform/foundation/NSRegularExpression.h"
 
 #include <algorithm>
@@ -68,13 +68,18 @@ APMPRuntimeValue APMPDynamicProvider::moduleForName(const std::string& name, APM
 // MARK: The runtime
 
 std::unique_ptr<APMPRuntime> APMPRuntime::make(std::shared_ptr<const APMPCommandEvaluator> stringEvaluator,
-                                               std::shared_ptr<const APMPCommandEvaluator> arrayEvaluator) {
-    return std::unique_ptr<APMPRuntime>(new APMPRuntime(std::move(stringEvaluator), std::move(arrayEvaluator)));
+                                               std::shared_ptr<const APMPCommandEvaluator> arrayEvaluator,
+                                               std::shared_ptr<APMPMemoryRelief> relief) {
+    if (!relief) relief = APMPMemoryRelief::make();
+    return std::unique_ptr<APMPRuntime>(
+        new APMPRuntime(std::move(stringEvaluator), std::move(arrayEvaluator), std::move(relief)));
 }
 
 APMPRuntime::APMPRuntime(std::shared_ptr<const APMPCommandEvaluator> stringEvaluator,
-                         std::shared_ptr<const APMPCommandEvaluator> arrayEvaluator)
-    : stringEvaluator_(std::move(stringEvaluator)), arrayEvaluator_(std::move(arrayEvaluator)) {
+                         std::shared_ptr<const APMPCommandEvaluator> arrayEvaluator, std::shared_ptr<APMPMemoryRelief> relief)
+    : reliefAfterHeap_{std::move(relief)},
+      stringEvaluator_(std::move(stringEvaluator)),
+      arrayEvaluator_(std::move(arrayEvaluator)) {
     initScope_ = heap_.make<APMPScope>(APMPRef<APMPScope>());
     globalScope_ = initScope_->createChildScope();
     globalScope_->addValue(u"require", APMPRuntimeValue(heap_.make<APMPRequire>()));
@@ -89,7 +94,7 @@ APMPRuntime::~APMPRuntime() {
 }
 
 APMPRuntime::ReliefAfterHeap::~ReliefAfterHeap() {
-    if (due) MemoryPressure::relieve();
+    if (due) relief->request();
 }
 
 void APMPRuntime::setModuleCreator(const std::string& name, APMPModuleCreator creator) {
@@ -135,9 +140,8 @@ bool APMPRuntime::endRun() {
     // What it left free: the most it held beyond what it holds now (what it built and keeps,
     // such as a value in the global scope, stays), and what the last run's event held.
     if (heap_.peakBytes() - heap_.liveBytes() + releasedAtStart_ < kReliefBytes) return false;
-    MemoryPressure::relieve();
     relieved_ = true;
-    return true;
+    return reliefAfterHeap_.relief->request();
 }
 
 APMPRuntimeValue APMPRuntime::budgetSpent(NSErrorPtr& error) {

@@ -24,6 +24,7 @@
 
 class APMPBRuntimeEntity;
 class APMPCommandEvaluator;
+class APMPMemoryRelief;
 class NSRegularExpression;
 
 // A statement's evaluated arguments. Nearly every statement has a few: those are held in place,
@@ -130,15 +131,17 @@ public:
     // Log lines per run.
     static constexpr std::uint32_t kMaxLogLines = 1000;
     // A run that held this much more than it began with has its cycles collected as it ends,
-    // and one that leaves this much free hands it back to the system.
+    // and one that leaves this much free has it handed back to the system.
     static constexpr std::size_t kReliefBytes = std::size_t{1} << 20;
 
     // The version the configuration request reports.
     static std::int64_t runtimeVersion() { return 0; }
 
-    // With the evaluators of the methods called on strings and on arrays, which it keeps.
+    // With the evaluators of the methods called on strings and on arrays, which it keeps, and
+    // the relief it asks to hand freed memory back (without one, a relief of its own).
     static std::unique_ptr<APMPRuntime> make(std::shared_ptr<const APMPCommandEvaluator> stringEvaluator,
-                                             std::shared_ptr<const APMPCommandEvaluator> arrayEvaluator);
+                                             std::shared_ptr<const APMPCommandEvaluator> arrayEvaluator,
+                                             std::shared_ptr<APMPMemoryRelief> relief = nullptr);
     ~APMPRuntime();
     APMPRuntime(const APMPRuntime&) = delete;
     APMPRuntime& operator=(const APMPRuntime&) = delete;
@@ -157,8 +160,9 @@ public:
     void resetInstructionCount();
     // Ends a run. One that held kReliefBytes more than it began with frees the cycles it left
     // at once (a lighter one leaves them to the next collection); one that leaves that much
-    // free hands it back to the system, which otherwise stays with the arena of whichever
-    // worker thread the run happened to use: true when it did.
+    // free asks for it to be handed back to the system, where it otherwise stays with the arena
+    // of whichever worker thread the run happened to use: on a queue behind the work queued
+    // there (APMPMemoryRelief), elsewhere at once: true when it was handed back at once.
     bool endRun();
 
     // The evaluators of the methods of strings and of arrays, handed in when the runtime was made.
@@ -273,7 +277,7 @@ public:
 
 private:
     APMPRuntime(std::shared_ptr<const APMPCommandEvaluator> stringEvaluator,
-                std::shared_ptr<const APMPCommandEvaluator> arrayEvaluator);
+                std::shared_ptr<const APMPCommandEvaluator> arrayEvaluator, std::shared_ptr<APMPMemoryRelief> relief);
 
     // Turns the whole evaluations of the work charged into instructions; false when they would
     // pass the budget (which is then spent).
@@ -287,9 +291,10 @@ private:
     void collectIfDue();
     std::shared_ptr<NSRegularExpression> compiledPattern(std::u16string_view pattern, NSErrorPtr& error);
 
-    // Declared before the heap, so that it goes after it: hands back to the system what the
-    // heap freed as it went, when that was much.
+    // Declared before the heap, so that it goes after it: asks for what the heap freed as it
+    // went to be handed back to the system, when that was much.
     struct ReliefAfterHeap {
+        std::shared_ptr<APMPMemoryRelief> relief;
         bool due = false;
         ~ReliefAfterHeap();
     } reliefAfterHeap_;
@@ -310,7 +315,7 @@ private:
     // Held when the run began, and let go of as it began (the last run's plain objects).
     std::size_t runStartBytes_ = 0;
     std::size_t releasedAtStart_ = 0;
-    // What the run left free went back to the system.
+    // What the run left free was asked to go back to the system.
     bool relieved_ = false;
     std::vector<const void*> walking_;
     std::map<std::u16string, std::shared_ptr<NSRegularExpression>, std::less<>> patterns_;

@@ -1,14 +1,22 @@
 // Regular expressions over PCRE2 (8-bit, UTF and Unicode properties, JIT where the machine allows),
-// with limits on every match and UTF-16 ranges mapped to and from byte offsets.
+// with limits on every match, the matcher's memory its own for each search, and UTF-16 ranges
+// mapped to and from byte offsets.
 #include "platform/foundation/NSRegularExpression.h"
 
 #include "platform/foundation/Diagnostics.h"
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
+#include <cstdlib>
+#include <limits>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <string_view>
 
@@ -102,18 +110,85 @@ pcre2_jit_stack* threadJitStack() {
     return holder.stack;
 }
 
-// One search's own match data and limits, so one expression serves many threads.
+// The memory of one search: its match context and match data, and the frames the matcher
+// backtracks through, which a pattern can grow by the subject's length. glibc keeps what a
+// thread freed in that thread's arena, and once a large block has been freed it serves the next
+// ones from the arena as well, where malloc_trim does not reach them: a search's frames would
+// stay resident, once for every worker thread that ever searched. So a block from
+// kMappedBlockBytes up is mapped on its own and unmapped as it is freed. Every block is
+// counted, and one that would take the search past its limit is refused: the search fails for
+// want of memory.
+class MatcherMemory {
+public:
+    static constexpr std::size_t kMappedBlockBytes = 128 * 1024;
+
+    explicit MatcherMemory(std::size_t limit) : limit_(limit) {
+        context_ = pcre2_general_context_create(&MatcherMemory::allocate, &MatcherMemory::release, this);
+    }
+    ~MatcherMemory() { pcre2_general_context_free(context_); }
+    MatcherMemory(const MatcherMemory&) = delete;
+    MatcherMemory& operator=(const MatcherMemory&) = delete;
+
+    // Null when even the context could not be had.
+    pcre2_general_context* context() const { return context_; }
+
+private:
+    // Before each block: the room it takes and whether it is mapped on its own; as aligned as
+    // malloc's blocks.
+    struct alignas(alignof(std::max_align_t)) Header {
+        std::size_t room;
+        bool mapped;
+    };
+
+    static void* allocate(PCRE2_SIZE size, void* data) {
+        MatcherMemory& memory = *static_cast<MatcherMemory*>(data);
+        if (size > std::numeric_limits<std::size_t>::max() / 2) return nullptr;
+        static const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        const bool mapped = size >= kMappedBlockBytes;
+        const std::size_t room = mapped ? (sizeof(Header) + size + page - 1) / page * page : sizeof(Header) + size;
+        if (room > memory.limit_ - std::min(memory.limit_, memory.inUse_)) return nullptr;
+        void* block = nullptr;
+        if (mapped) {
+            block = mmap(nullptr, room, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (block == MAP_FAILED) return nullptr;
+        } else {
+            block = std::malloc(room);
+            if (!block) return nullptr;
+        }
+        memory.inUse_ += room;
+        return new (block) Header{room, mapped} + 1;
+    }
+
+    static void release(void* block, void* data) {
+        if (!block) return;
+        MatcherMemory& memory = *static_cast<MatcherMemory*>(data);
+        Header* header = static_cast<Header*>(block) - 1;
+        const Header taken = *header;
+        memory.inUse_ -= taken.room;
+        if (taken.mapped) munmap(header, taken.room);
+        else std::free(header);
+    }
+
+    std::size_t limit_;
+    std::size_t inUse_ = 0;
+    pcre2_general_context* context_ = nullptr;
+};
+
 // A function the matcher calls at each callout of a pattern, with its data.
 struct Callout {
     int (*function)(pcre2_callout_block*, void*) = nullptr;
     void* data = nullptr;
 };
 
+// One search's own match data and limits, so one expression serves many threads; its memory
+// comes and goes with it. `memoryLimit` bounds every byte the matcher takes of its own.
 class Search {
 public:
-    Search(const pcre2_code* code, bool jit, uint32_t heapLimitKiB = kHeapLimitKiB, Callout callout = {})
-        : code_(code) {
-        context_ = pcre2_match_context_create(nullptr);
+    Search(const pcre2_code* code, bool jit, uint32_t heapLimitKiB = kHeapLimitKiB, Callout callout = {},
+           std::size_t memoryLimit = std::numeric_limits<std::size_t>::max())
+        : code_(code), memory_(memoryLimit) {
+        if (!memory_.context()) return;
+        context_ = pcre2_match_context_create(memory_.context());
         if (context_) {
             pcre2_set_match_limit(context_, kMatchLimit);
             pcre2_set_depth_limit(context_, kDepthLimit);
@@ -123,7 +198,7 @@ public:
             pcre2_jit_stack* stack = jit ? threadJitStack() : nullptr;
             if (stack) pcre2_jit_stack_assign(context_, nullptr, stack);
         }
-        data_ = pcre2_match_data_create_from_pattern(code, nullptr);
+        data_ = pcre2_match_data_create_from_pattern(code, memory_.context());
     }
     ~Search() {
         pcre2_match_data_free(data_);
@@ -142,6 +217,8 @@ public:
 
 private:
     const pcre2_code* code_;
+    // Made first and freed last: the context and the match data live in it.
+    MatcherMemory memory_;
     pcre2_match_context* context_ = nullptr;
     pcre2_match_data* data_ = nullptr;
 };
@@ -200,7 +277,6 @@ struct NSRegularExpression::WorkCount {
 
 struct NSRegularExpression::Compiled {
     pcre2_code* code = nullptr;
-    bool jit = false;
     uint32_t groups = 0;
     uint32_t flags = 0;
     ~Compiled() {
@@ -232,11 +308,22 @@ struct NSRegularExpression::Compiled {
     mutable uint32_t leastCount = 0;
     mutable bool backReferences = false;
 
+    // Whether `code` runs compiled to machine code, done on the first search that runs it: its
+    // code takes up to some hundred kilobytes a pattern, which an expression kept only for
+    // counted searches would hold for nothing. Where the machine refuses executable memory the
+    // interpreter runs the same pattern.
+    bool jitCode() const {
+        std::call_once(jitOnce, [&] { jit = pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) == 0; });
+        return jit;
+    }
+    mutable std::once_flag jitOnce;
+    mutable bool jit = false;
+
     // Calls `onMatch(ovector, pairs)` for each match from the start of `text`, stepping past
     // empty matches as Perl does. False, logged, when the matcher gave up.
     template <class OnMatch>
     bool forEachMatch(const std::string& pattern, std::string_view text, OnMatch&& onMatch) const {
-        Search search(code, jit);
+        Search search(code, jitCode());
         std::size_t offset = 0;
         uint32_t flags = 0;
         for (;;) {
@@ -303,8 +390,6 @@ std::shared_ptr<NSRegularExpression> NSRegularExpression::regularExpressionWithP
     expression->compiled_ = std::make_unique<Compiled>();
     expression->compiled_->code = code;
     expression->compiled_->flags = flags;
-    // Where the machine refuses executable memory the interpreter runs the same pattern.
-    expression->compiled_->jit = pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) == 0;
     pcre2_pattern_info(code, PCRE2_INFO_CAPTURECOUNT, &expression->compiled_->groups);
     return expression;
 }
@@ -351,23 +436,26 @@ NSRange NSRegularExpression::firstMatch(const std::string& string, NSRange range
                                 : subject.byteOffset(range.location + range.length);
     if (begin > end) return NSRange{NSNotFound, 0};
     const pcre2_code* code = compiled_->code;
-    bool jit = compiled_->jit;
+    bool jit = false;
     uint32_t heapLimitKiB = kHeapLimitKiB;
+    std::size_t memoryLimit = std::numeric_limits<std::size_t>::max();
     Callout callout;
     if (count) {
         code = compiled_->countedCode(pattern_);
-        jit = false;
         count->leastCount = compiled_->leastCount;
         count->backReferences = compiled_->backReferences;
         callout = Callout{&WorkCount::callout, count};
         heapLimitKiB = static_cast<uint32_t>(std::min<std::size_t>(count->heapLimit / 1024, kHeapLimitKiB));
+        memoryLimit = count->heapLimit;
         if (!code) {
             finished = false;
             return NSRange{NSNotFound, 0};
         }
+    } else {
+        jit = compiled_->jitCode();
     }
     // The range is the whole subject: anchors hold at its ends and nothing outside is seen.
-    Search search(code, jit, heapLimitKiB, callout);
+    Search search(code, jit, heapLimitKiB, callout, memoryLimit);
     const int rc = search.run(subject.text().substr(begin, end - begin), 0, 0);
     if (rc == PCRE2_ERROR_NOMATCH) return NSRange{NSNotFound, 0};
     if (rc < 0) {

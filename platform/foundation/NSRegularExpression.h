@@ -1,6 +1,7 @@
 // Regular expressions (Perl-compatible syntax, Unicode-aware) over UTF-8 text, with match ranges
 // in UTF-16 units as the platform reports them. Matching is bounded: a pattern that would
-// backtrack without end fails as no match instead of hanging or exhausting the stack.
+// backtrack without end fails as no match instead of hanging or exhausting the stack, and the
+// memory a search takes goes back to the system as the search ends.
 #pragma once
 
 #include "platform/foundation/NSError.h"
@@ -59,8 +60,9 @@ public:
     // As above, with the matcher's work bounded over the whole search, every start position's
     // together (the expression's own limits bound each start position alone): at most
     // `workLimit` units, counted as it goes, and at most `heapLimit` bytes of memory of its
-    // own. `work` tells what the search took; where it gave up first, `finished` is false and
-    // nothing is logged, so that a caller can charge the work to a budget of its own.
+    // own, its match data and backtracking frames together. `work` tells what the search took;
+    // where it gave up first, `finished` is false and nothing is logged, so that a caller can
+    // charge the work to a budget of its own.
     NSRange rangeOfFirstMatchInString(const std::string& string, NSRange range, std::uint64_t workLimit,
                                       std::size_t heapLimit, std::uint64_t& work, bool& finished) const;
     // 0 when matching exceeded the limits.

@@ -7,19 +7,23 @@
 #include "analytics/proto/APMPBEventConfig.h"
 #include "analytics/proto/APMPBMeasurementConfig.h"
 #include "analytics/proto/APMPBSetting.h"
+#include "analytics/script/APMPEventEditing.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/net/NSURL.h"
 #include "tests/analytics/core/APMDatabaseTestSupport.h"
 #include "tests/analytics/core/LogCapture.h"
 #include "tests/analytics/measurement/UploadTestSupport.h"
+#include "tests/analytics/script/assembler/ScriptAssembler.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <future>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -621,6 +625,55 @@ TEST_F(APMRemoteConfigTest, ProgramsReadTheConfigurationsTextWhateverAGetterRead
             EXPECT_EQ(remote->uploadingBackoffInterval(), 43200);
             EXPECT_EQ(remote->cachedStringValueForKey("measurement.upload.backoff_period"), std::nullopt);
         }
+    });
+}
+
+// The editor a new program replaces is freed once the configuration's lock is let go: freeing
+// its heap takes time by what the program built, and every reader of the configuration (the
+// worker before each event, the main thread) would wait meanwhile. While it goes, a read from
+// another thread is answered.
+TEST_F(APMRemoteConfigTest, AReplacedEditorIsFreedWhileTheConfigurationStaysReadable) {
+    // Freed with the editor whose runtime keeps it: asks another thread to read the
+    // configuration then, and waits for the answer (a bound that only a held lock reaches).
+    struct ReadWhileFreed {
+        ReadWhileFreed(APMRemoteConfig& remote, std::thread& reader, bool& answered)
+            : remote(&remote), reader(&reader), answered(&answered) {}
+        ReadWhileFreed(const ReadWhileFreed&) = delete;
+        ReadWhileFreed& operator=(const ReadWhileFreed&) = delete;
+        APMRemoteConfig* remote;
+        std::thread* reader;
+        bool* answered;
+        ~ReadWhileFreed() {
+            auto read = std::make_shared<std::promise<void>>();
+            auto done = read->get_future();
+            *reader = std::thread([remote = remote, read] {
+                static_cast<void>(remote->eventEditing());
+                read->set_value();
+            });
+            *answered = done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        }
+    };
+    const auto withProgram = [](const std::string& version) {
+        return ScriptAssembler::configuration(kAppID, ScriptAssembler::program(ScriptAssembler::parse(R"(("41" "x"))"), {}),
+                                              {{"measurement.test.version", version}});
+    };
+    onWorker([&] {
+        auto remote = makeRemoteConfig();
+        ASSERT_TRUE(remote->updateMeasurementConfig(withProgram("1")));
+        std::thread reader;
+        bool answered = false;
+        {
+            const auto old = remote->eventEditing();
+            ASSERT_NE(old, nullptr);
+            auto probe = std::make_shared<ReadWhileFreed>(*remote, reader, answered);
+            old->setModuleCreator("test.readWhileFreed",
+                                  [probe](APMPRuntime&) -> std::optional<APMPRuntimeValue> { return std::nullopt; });
+        }
+        ASSERT_TRUE(remote->updateMeasurementConfig(withProgram("2")));
+        ASSERT_TRUE(reader.joinable());
+        reader.join();
+        EXPECT_TRUE(answered);
+        EXPECT_NE(remote->eventEditing(), nullptr);
     });
 }
 

@@ -13,25 +13,32 @@
 #include "analytics/script/APMPEventEditing.h"
 #include "analytics/script/APMPLogger.h"
 #include "analytics/script/APMPMapValue.h"
+#include "analytics/script/APMPMemoryRelief.h"
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPRuntimeEntityConverter.h"
 #include "analytics/script/APMPStringCommandEvaluator.h"
 #include "analytics/script/APMPStringValue.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "tests/analytics/script/assembler/ScriptAssembler.h"
 #include "tests/fixtures/SanitizedBuild.h"
 
 #include <gtest/gtest.h>
 
 #include <malloc.h>
+#include <unistd.h>
 
 #include <algorithm>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <future>
 #include <limits>
 #include <new>
 #include <random>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -66,6 +73,16 @@ double allocatedBytes() {
     const struct mallinfo2 info = mallinfo2();
     return static_cast<double>(info.uordblks + info.hblkhd);
 }
+
+// The process's resident memory, as the system counts it.
+double residentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::size_t size = 0, resident = 0;
+    statm >> size >> resident;
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
+}
+
+constexpr double kMegabyte = 1 << 20;
 
 // `body` pushed `count` times onto the global array "keep".
 std::string kept(const std::string& body, int count) {
@@ -348,9 +365,19 @@ TEST(APMPHeapTest, AHeavyRunLeavesNothingItBuiltHeldWhenItEnds) {
 
     NSErrorPtr error;
     runtime.resetInstructionCount();
+    // Off any queue the memory goes back at once: the resident size falls by what the run's
+    // cycles held, to about what it was before the run.
+    const double residentBefore = residentBytes();
     run(runtime, cycles, error);
     ASSERT_FALSE(error);
+    const double residentAfterRun = residentBytes();
     EXPECT_TRUE(runtime.endRun());
+    const double residentAtEnd = residentBytes();
+    if (!kSanitizedBuild) {
+        EXPECT_GT(residentAfterRun, residentBefore + 2 * kMegabyte);
+        EXPECT_LT(residentAtEnd, residentAfterRun - 2 * kMegabyte);
+        EXPECT_LT(residentAtEnd, residentBefore + kMegabyte);
+    }
     // The last map, still in "m", and its text.
     EXPECT_EQ(runtime.heap().objectCount(), objects + 2);
     runtime.resetInstructionCount();
@@ -366,6 +393,88 @@ TEST(APMPHeapTest, AHeavyRunLeavesNothingItBuiltHeldWhenItEnds) {
     ASSERT_TRUE(runtime.holdForRun(std::size_t{2} << 20, error));
     runtime.resetInstructionCount();
     EXPECT_TRUE(runtime.endRun());
+}
+
+// Heavy runs on a queue, as on the measurement worker, leave handing back what they freed to the
+// end of the work queued there, once for all of them: no run pays for it, and the resident size
+// falls once the burst is over.
+TEST(APMPHeapTest, HeavyRunsOnAQueueHandTheirMemoryBackOnceTheirBurstIsOver) {
+    const std::string pad = R"(("0" ")" + std::string(1000, 'p') + R"(" ("15" "i")))";
+    const std::string cycles = R"(("41" "i" "m") ("3" "i" 0) ("42" ("23" ("15" "i") 2000) ("3" "i" ("0" ("15" "i") 1)) false
+        ("46" ("3" "m" ("8" "pad" )" + pad + R"()) ("43" ("15" "m") "self" ("15" "m")))))";
+    const auto relief = APMPMemoryRelief::make();
+    auto runtime = APMPRuntime::make(APMPStringCommandEvaluator::sharedInstance(),
+                                     APMPArrayCommandEvaluator::sharedInstance(), relief);
+    const auto queue = DispatchQueue::create("test.script.worker");
+    struct Run {
+        bool handedBack = true;
+        std::size_t reliefs = 1;
+        bool failed = true;
+    };
+    std::vector<Run> runs(3);
+    double residentAtLastEnd = 0;
+    std::promise<void> burstOver;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        queue->async([&, i] {
+            NSErrorPtr error;
+            runtime->resetInstructionCount();
+            run(*runtime, cycles, error);
+            runs[i] = {runtime->endRun(), relief->reliefCount(), static_cast<bool>(error)};
+            if (i + 1 < runs.size()) return;
+            residentAtLastEnd = residentBytes();
+            // Behind the relief the first run asked for.
+            queue->async([&] { burstOver.set_value(); });
+        });
+    }
+    ASSERT_EQ(burstOver.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    for (const Run& each : runs) {
+        EXPECT_FALSE(each.failed);
+        EXPECT_FALSE(each.handedBack);
+        EXPECT_EQ(each.reliefs, 0u);
+    }
+    EXPECT_EQ(relief->reliefCount(), 1u);
+    if (!kSanitizedBuild) {
+        EXPECT_LT(residentBytes(), residentAtLastEnd - 2 * kMegabyte);
+    }
+
+    // Off any queue, at once.
+    NSErrorPtr error;
+    runtime->resetInstructionCount();
+    run(*runtime, cycles, error);
+    EXPECT_TRUE(runtime->endRun());
+    EXPECT_EQ(relief->reliefCount(), 2u);
+}
+
+// A pattern that backtracks through half a million letters takes the matcher tens of megabytes
+// of frames until its memory bound ends the search with error 18. They go back to the system as
+// the search ends, on whichever thread it ran: the resident size stays where it was, run after
+// run, rather than keep a search's frames for every worker thread that ever searched.
+TEST(APMPHeapTest, APatternsMemoryGoesBackToTheSystemAsItsSearchEnds) {
+    auto editing = APMPEventEditing::make();
+    ASSERT_TRUE(editing->loadProgram(program(R"(
+        ("52" "register" ("require" "internal.registerCallback"))
+        ("50" "scan" ("7" "e")
+           ("41" "s") ("3" "s" "ab")
+           ("42" ("23" ("16" ("15" "s") "length") 524288) ("44") false ("46" ("3" "s" ("0" ("15" "s") ("15" "s")))))
+           ("2" ("15" "s") "search" ("7" "(?:\\p{L}|\\X)*\\d"))
+           ("36" 0))
+        ("50" "rule" ("7" "r") ("register" 0 ("15" "scan") ("8" "type" "edit"))))")));
+    const double before = residentBytes();
+    for (int i = 0; i < 3; ++i) {
+        NSErrorPtr error;
+        double after = 0;
+        std::thread([&] {
+            ASSERT_FALSE(editing->handleEvent(APMPEvent::initWithName("e", 1, {}), &error));
+            after = residentBytes();
+        }).join();
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code(), APMPErrorBudgetSpent);
+        // Before the budget was spent: the memory bound ended it.
+        EXPECT_LT(editing->runtime().getInstructionCount(), APMPRuntime::kInstructionBudget);
+        if (!kSanitizedBuild) {
+            EXPECT_LT(after, before + 8 * kMegabyte) << "run " << i;
+        }
+    }
 }
 
 // A loop that makes the largest value it may again and again (a string of 2^20 units, an array
