@@ -64,8 +64,13 @@ public:
     static constexpr const char* kWorkerQueueLabel = "com.vizudi.daro.worker";
     static constexpr const char* kUploadTimerName = "Measurement timer";
     static constexpr const char* kBackgroundTaskName = "APMAnalyticsMeasurementBackgroundTask";
-    // Real seconds a request in flight may go without progress once the application terminates.
+    // Real seconds the engine's request in flight may go without moving a byte once the
+    // application terminates.
     static constexpr double kTerminationGracePeriod = 1.5;
+    // Real seconds the termination waits for the engine at most, whatever its request, the
+    // service or any other transfer does: the rest of the process's end has time left within
+    // five seconds.
+    static constexpr double kTerminationWaitLimit = 3;
     // Stored user properties of one origin whose names begin with "_".
     static constexpr std::int64_t kMaxInternalUserPropertiesPerOrigin = 25;
 
@@ -255,10 +260,13 @@ public:
     void handleAppWillResignActiveEvent(const NSNotification& notification);
     void handleAppWillEnterForegroundNotification(const NSNotification& notification);
     // Main thread, as the application terminates: from then on nothing new is sent; the work
-    // already queued runs, and a request in flight is read to its end while it makes progress
-    // (the main run loop runs meanwhile), never longer than its own time-out in real seconds.
-    // One that has gone kTerminationGracePeriod seconds without progress ends when the network
-    // shuts down, and the bundles it carried stay queued for the next launch.
+    // already queued runs, and the engine's request in flight is read on while its bytes keep
+    // coming (the main run loop runs meanwhile), for kTerminationWaitLimit real seconds at most
+    // in all. One that has gone kTerminationGracePeriod seconds without a byte, or is still
+    // coming at the limit, is ended by the network's shutdown: an upload whose answer's status
+    // line said the batch was taken (200 or 204) is delivered and its bundles deleted, whatever
+    // of the answer was cut; one without such a status line by then keeps its bundles for the
+    // next launch, which sends them again (delivery is at least once).
     void handleAppWillTerminateNotification(const NSNotification& notification);
     bool isTerminating() const { return isTerminating_.load(); }
     void subscribeForAppForegroundBackgroundNotifications();
@@ -379,8 +387,8 @@ private:
     // Stands for the class in the notification centre: the class's own observations are its.
     static const std::shared_ptr<NSObject>& classObserver();
     // Main thread, as the application terminates: runs the main run loop until `drained` is set
-    // and no request is pending, or until the request in flight stops making progress or
-    // outlasts its time-out.
+    // and no request is pending, until the engine's request in flight has moved no byte for
+    // kTerminationGracePeriod, or for kTerminationWaitLimit at most.
     void waitForWorkAtTermination(const std::atomic<bool>& drained);
 
     // Identity, consent, wipe, identifiers, database and remote configuration.

@@ -83,6 +83,10 @@ public:
         return with([](APMMeasurement& e) { return e.isTerminating() ? nullptr : e.network(); });
     }
     std::shared_ptr<APMAlarm> alarm() override { return with([](APMMeasurement& e) { return e.alarm(); }); }
+    bool isTerminating() override {
+        auto engine = engine_.lock();
+        return engine && engine->isTerminating();
+    }
     bool isNetworkRequestPending() override {
         auto engine = engine_.lock();
         return engine && engine->isNetworkRequestPending();

@@ -25,7 +25,6 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotification.h"
 #include "platform/foundation/NSNotificationCenter.h"
-#include "platform/net/URLNetwork.h"
 #include "platform/ui/UIApplication.h"
 
 #include <algorithm>
@@ -106,8 +105,9 @@ void APMMeasurement::handleAppWillEnterForegroundNotification(const NSNotificati
 void APMMeasurement::handleAppWillTerminateNotification(const NSNotification&) {
     persistedConfig_->synchronizeToDisk();
     isTerminating_ = true;
-    // Behind everything queued so far; the main run loop runs while it is waited for, as work
-    // on the worker queue may wait for the main thread.
+    // Behind everything queued so far, for kTerminationWaitLimit real seconds at most; the main
+    // run loop runs while it is waited for, as work on the worker queue may wait for the main
+    // thread.
     auto drained = std::make_shared<std::atomic<bool>>(false);
     scheduler_->scheduleOnWorkerQueueBlockID("APMMeasurement:terminate", [drained] { *drained = true; });
     if (NSThread::isMainThread()) waitForWorkAtTermination(*drained);
@@ -124,23 +124,25 @@ void APMMeasurement::handleAppWillTerminateNotification(const NSNotification&) {
 }
 
 void APMMeasurement::waitForWorkAtTermination(const std::atomic<bool>& drained) {
-    // The request's own time-out, in real time: the clock may be one that stands still now.
-    const double timeout = network_ ? network_->timeoutInterval() : 0;
-    std::uint64_t activity = URLNetwork::activityCount();
+    // Real time: the clock may be one that stands still now. Only the engine's own request
+    // counts as progress, byte by byte: the rest of the process's transfers (music, pictures)
+    // say nothing of whether its answer is coming.
+    std::uint64_t moved = network_ ? network_->countOfBytesTransferred() : 0;
     double progressed = Clock::realSeconds();
     const auto done = [&] {
         if (drained.load() && !isNetworkRequestPending()) return true;
+        if (!network_ || !isNetworkRequestPending()) return false;
         const double now = Clock::realSeconds();
-        if (const std::uint64_t seen = URLNetwork::activityCount(); seen != activity) {
-            activity = seen;
+        if (const std::uint64_t seen = network_->countOfBytesTransferred(); seen != moved) {
+            moved = seen;
             progressed = now;
         }
-        // A reply still coming in is read to its end; one that has stopped is not waited for.
-        // Once its transfer has ended, only the worker's handling of it is left to wait for.
-        return isNetworkRequestPending() && URLNetwork::liveTransferCount() > 0 &&
-               now - progressed >= kTerminationGracePeriod;
+        // A request that has stopped moving is left to the network's shutdown, which ends it;
+        // its completion then decides, by the status line it read or did not, what its batch
+        // becomes.
+        return now - progressed >= kTerminationGracePeriod;
     };
-    (void)NSRunLoop::mainRunLoop()->runUntil(done, std::max(timeout, kTerminationGracePeriod));
+    (void)NSRunLoop::mainRunLoop()->runUntil(done, kTerminationWaitLimit);
 }
 
 // MARK: Wipe and reset

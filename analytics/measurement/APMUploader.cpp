@@ -145,6 +145,10 @@ long APMUploader::statusOf(const std::shared_ptr<NSHTTPURLResponse>& response, c
     return response && !error ? response->statusCode() : 0;
 }
 
+bool APMUploader::isSuccessStatus(long status) {
+    return status == kDIDEderaziHTTPStatusOK || status == kDIDEderaziHTTPStatusNoContent;
+}
+
 bool APMUploader::isBackoffStatus(long status) {
     return status == kDIDEderaziHTTPStatusCodeCannotAcceptTraffic || status == kDIDEderaziHTTPStatusCodeUnavailable;
 }
@@ -430,12 +434,20 @@ void APMUploader::uploadData() {
     context->setNetworkRequestPending(true);
     network->setTimeoutInterval(config->networkTimeout());
     std::weak_ptr<APMUploader> weak = weakSelf<APMUploader>();
+    std::weak_ptr<DIDEderazi> sender = network;
     const std::string sessionID = network->postURL(
         config->uploadURL(), batch->payload, scheduler->workerQueue(), shouldUseBackgroundSession(),
-        [weak](const std::shared_ptr<NSHTTPURLResponse>& response, const NSData&, const NSErrorPtr& error) {
+        [weak, sender](const std::shared_ptr<NSHTTPURLResponse>& response, const NSData&, const NSErrorPtr& error) {
             auto uploader = weak.lock();
             if (!uploader) return;
-            if (auto context = uploader->context_.lock()) context->setNetworkRequestPending(false);
+            auto context = uploader->context_.lock();
+            if (context) context->setNetworkRequestPending(false);
+            // The application's end cuts what is still coming; the status line may have come.
+            if (error && context && context->isTerminating()) {
+                auto network = sender.lock();
+                uploader->uploadCutAsTheApplicationEnds(network ? network->receivedStatusCode() : 0, error);
+                return;
+            }
             uploader->networkUploadCompletionHandlerWithResponse(response, error);
         });
     if (sessionID.empty()) {
@@ -564,48 +576,84 @@ void APMUploader::networkUploadCompletionHandlerWithResponse(const std::shared_p
                                                              const NSErrorPtr& error) {
     auto context = context_.lock();
     if (!context) return;
-    auto monitor = context->monitor();
-    auto persisted = context->persistedConfig();
-    auto config = context->remoteConfig();
-    if (!persisted || !config) return;
     const long status = statusOf(response, error);
-    const double now = Clock::now();
-    if (status == kDIDEderaziHTTPStatusOK || status == kDIDEderaziHTTPStatusNoContent) {
-        monitor->logWithLevel(7, 23044, "Successful upload. Got network response. Code, size", Value(status),
-                              Value(static_cast<long long>(response->expectedContentLength())));
-        persisted->setLastSuccessfulUploadTimestamp(now);
-        persisted->setLastFailedUploadTimestamp(0);
-        persisted->setLastBackoffTimestamp(0);
-        updateSchedule();
-        if (!uploadingBundleIDs_.empty() && !removeBundlesFromDatabaseWithIDs(*context, uploadingBundleIDs_)) {
-            monitor->logWithLevel(1, 23045, "Unable to delete uploaded bundles. Uploads will be suspended for seconds",
-                                  Value(kUploadSuspensionInterval));
-            suspendedUploadTimestamp_ = Clock::uptime();
-            auto& delivered = deliveredBundles(*context);
-            for (std::size_t i = 0; i < uploadingBundleIDs_.size(); ++i) {
-                const double endTimestamp = i < uploadingEndTimestamps_.size() ? uploadingEndTimestamps_[i] : 0;
-                delivered.push_back({uploadingBundleIDs_[i].longLongValue(), endTimestamp, now});
-            }
-            storeDeliveredBundles(*context);
-        } else {
-            suspendedUploadTimestamp_.reset();
-        }
-        uploadingBundleIDs_.clear();
-        uploadingEndTimestamps_.clear();
-        auto network = context->network();
-        if (network && network->isNetworkConnected() && hasDataToUpload()) {
-            uploadData();
-        } else if (config->isExpired()) {
-            uploadData();
-        } else if (!context->retrievePostponedPSMRequest()) {
-            updateSchedule();
-        }
-        return;
+    if (isSuccessStatus(status)) {
+        uploadSucceeded(*context, status, response->expectedContentLength());
+    } else {
+        uploadFailed(*context, status, error);
     }
+}
+
+void APMUploader::uploadCutAsTheApplicationEnds(long statusLineStatus, const NSErrorPtr& error) {
+    auto context = context_.lock();
+    if (!context) return;
+    auto monitor = context->monitor();
+    const Value bundles(static_cast<long long>(uploadingBundleIDs_.size()));
+    if (isSuccessStatus(statusLineStatus)) {
+        // The service said it took the batch before the rest of its answer was lost: sent
+        // again, it would have it twice.
+        monitor->logWithLevel(6, 23315,
+                              "The application ended while the upload's answer came in, after its status said the "
+                              "batch was taken. Its bundles are delivered. Status, bundles",
+                              Value(statusLineStatus), bundles);
+        uploadSucceeded(*context, statusLineStatus, NSURLResponse::NSURLResponseUnknownLength);
+    } else {
+        monitor->logWithLevel(4, 23316,
+                              "The application ended before the upload's answer said the batch was taken. Its "
+                              "bundles are sent again at the next launch. Bundles",
+                              bundles);
+        uploadFailed(*context, 0, error);
+    }
+    // The process ends next: the settings' deferred write would come after it.
+    if (auto persisted = context->persistedConfig()) persisted->persistPendingToDisk();
+}
+
+void APMUploader::uploadSucceeded(APMUploaderContext& context, long status, std::int64_t contentLength) {
+    auto monitor = context.monitor();
+    auto persisted = context.persistedConfig();
+    auto config = context.remoteConfig();
+    if (!persisted || !config) return;
+    const double now = Clock::now();
+    monitor->logWithLevel(7, 23044, "Successful upload. Got network response. Code, size", Value(status),
+                          Value(static_cast<long long>(contentLength)));
+    persisted->setLastSuccessfulUploadTimestamp(now);
+    persisted->setLastFailedUploadTimestamp(0);
+    persisted->setLastBackoffTimestamp(0);
+    updateSchedule();
+    if (!uploadingBundleIDs_.empty() && !removeBundlesFromDatabaseWithIDs(context, uploadingBundleIDs_)) {
+        monitor->logWithLevel(1, 23045, "Unable to delete uploaded bundles. Uploads will be suspended for seconds",
+                              Value(kUploadSuspensionInterval));
+        suspendedUploadTimestamp_ = Clock::uptime();
+        auto& delivered = deliveredBundles(context);
+        for (std::size_t i = 0; i < uploadingBundleIDs_.size(); ++i) {
+            const double endTimestamp = i < uploadingEndTimestamps_.size() ? uploadingEndTimestamps_[i] : 0;
+            delivered.push_back({uploadingBundleIDs_[i].longLongValue(), endTimestamp, now});
+        }
+        storeDeliveredBundles(context);
+    } else {
+        suspendedUploadTimestamp_.reset();
+    }
+    uploadingBundleIDs_.clear();
+    uploadingEndTimestamps_.clear();
+    auto network = context.network();
+    if (network && network->isNetworkConnected() && hasDataToUpload()) {
+        uploadData();
+    } else if (config->isExpired()) {
+        uploadData();
+    } else if (!context.retrievePostponedPSMRequest()) {
+        updateSchedule();
+    }
+}
+
+void APMUploader::uploadFailed(APMUploaderContext& context, long status, const NSErrorPtr& error) {
+    auto persisted = context.persistedConfig();
+    if (!persisted || !context.remoteConfig()) return;
+    const double now = Clock::now();
     persisted->setLastFailedUploadTimestamp(now);
     if (isBackoffStatus(status)) persisted->setLastBackoffTimestamp(now);
-    monitor->logWithLevel(7, 23043, "Network upload failed. Will retry later. Code, error", Value(status), Value(error));
-    incrementRetryCounter(*context);
+    context.monitor()->logWithLevel(7, 23043, "Network upload failed. Will retry later. Code, error", Value(status),
+                                    Value(error));
+    incrementRetryCounter(context);
     uploadingBundleIDs_.clear();
     uploadingEndTimestamps_.clear();
     updateSchedule();

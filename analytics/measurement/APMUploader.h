@@ -33,6 +33,9 @@ public:
     virtual std::shared_ptr<DIDEderazi> network() = 0;
     // The "Measurement timer" on the worker queue.
     virtual std::shared_ptr<APMAlarm> alarm() = 0;
+    // The application is ending: nothing new is sent, and an upload the end cuts short counts as
+    // delivered once its answer's status line said the batch was taken. Any thread.
+    virtual bool isTerminating() { return false; }
     // One request of the engine (upload, configuration fetch, or another of the engine's) is in
     // flight: shared by every network user of the engine.
     virtual bool isNetworkRequestPending() = 0;
@@ -144,6 +147,15 @@ private:
     bool applyConfiguration(APMUploaderContext& context, const NSData& body, NSErrorPtr* why);
     // The answer's status; a request that failed on the way (even after its status line) has none.
     static long statusOf(const std::shared_ptr<NSHTTPURLResponse>& response, const NSErrorPtr& error);
+    // 200 and 204: the service took the batch.
+    static bool isSuccessStatus(long status);
+    // What an answer does to the batch in flight: deleted and the next step taken, or kept for a
+    // retry.
+    void uploadSucceeded(APMUploaderContext& context, long status, std::int64_t contentLength);
+    void uploadFailed(APMUploaderContext& context, long status, const NSErrorPtr& error);
+    // The upload in flight failed as the application ends (the end cancels it): delivered when its
+    // answer's status line, already read, said the batch was taken; else kept for the next launch.
+    void uploadCutAsTheApplicationEnds(long statusLineStatus, const NSErrorPtr& error);
     // 429 and 503 ask the engine to back off.
     static bool isBackoffStatus(long status);
     // Cancels the timer and ends the background task; the reachability delegate is set when

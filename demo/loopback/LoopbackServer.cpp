@@ -204,6 +204,14 @@ struct LoopbackServer::State {
         return !stopping;
     }
 
+    // Waits `delay` of real time; false when the server began to stop meanwhile.
+    bool waitOut(std::chrono::milliseconds delay) EXCLUDES(mutex) {
+        const auto until = std::chrono::steady_clock::now() + delay;
+        MutexLock lock(mutex);
+        while (!stopping && std::chrono::steady_clock::now() < until) changed.wait_until(lock.unique(), until);
+        return !stopping;
+    }
+
     bool isStopping() EXCLUDES(mutex) {
         MutexLock lock(mutex);
         return stopping;
@@ -411,7 +419,12 @@ void LoopbackServer::listen(const Options& options, std::string* error) {
         if (observer) observer(request);
         Response response = handler ? handler(request) : Response::make(404, "Not Found");
         if (response.fault) fault = *response.fault;
-        if (fault.delay.count() > 0) std::this_thread::sleep_for(fault.delay);
+        if (fault.delay.count() > 0 && !state->waitOut(fault.delay)) {
+            out.status = 503;
+            out.set_content("Stopping\n", "text/plain; charset=utf-8");
+            return;
+        }
+        const std::function<void()> answered = std::move(response.whenAnswered);
         shape(response, fault, request.target, request.header("Range"));
 
         out.status = response.status;
@@ -430,6 +443,7 @@ void LoopbackServer::listen(const Options& options, std::string* error) {
                 writer->size(), response.contentType,
                 [writer](std::size_t offset, std::size_t, httplib::DataSink& sink) { return writer->write(offset, sink); });
         }
+        if (answered) answered();
     };
     // Every path and method reaches `answer`, with the request body read. Bodies are read here
     // rather than by cpp-httplib, which refuses a form-typed body over 8 KiB (the type the URL

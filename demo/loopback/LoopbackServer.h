@@ -60,7 +60,8 @@ public:
         // A 206 whose Content-Range and body start at this byte (0 when past the end), whatever
         // range was asked for.
         std::optional<std::size_t> rangeFrom;
-        // A late answer: real time waited before the status line.
+        // A late answer: real time waited before the status line. The server's stop breaks the
+        // wait off, and the answer is then a 503.
         std::chrono::milliseconds delay{0};
         std::size_t pieceSize = 16 * 1024;
         // A slow body: a pause before each piece.
@@ -110,6 +111,9 @@ public:
         // A Range request for the body is answered: one range with 206, past the end with 416,
         // anything else with the whole body.
         bool ranges = false;
+        // Called as the answer's status line is handed to the connection: at once, or for a late
+        // answer once its delay has passed; never for one the server's stop broke off first.
+        std::function<void()> whenAnswered;
 
         static Response make(int status, std::string body, std::string contentType = "text/plain; charset=utf-8");
     };

@@ -47,6 +47,16 @@ NSErrorPtr NSURLSessionTask::error() const {
     return error_;
 }
 
+std::uint64_t NSURLSessionTask::countOfBytesTransferred() const {
+    MutexLock lock(mutex_);
+    return transfer_ ? transfer_->countOfBytesTransferred() : bytesTransferred_;
+}
+
+long NSURLSessionTask::receivedStatusCode() const {
+    MutexLock lock(mutex_);
+    return transfer_ ? transfer_->receivedStatusCode() : receivedStatusCode_;
+}
+
 NSURLSessionTaskState NSURLSessionTask::state() const {
     MutexLock lock(mutex_);
     return state_;
@@ -96,6 +106,10 @@ void NSURLSessionTask::finish(NSErrorPtr error) {
         {
             MutexLock lock(task->mutex_);
             task->state_ = NSURLSessionTaskStateCompleted;
+            if (task->transfer_) {
+                task->bytesTransferred_ = task->transfer_->countOfBytesTransferred();
+                task->receivedStatusCode_ = task->transfer_->receivedStatusCode();
+            }
             task->transfer_.reset();
         }
         task->complete(response, error);

@@ -34,6 +34,12 @@ public:
     NSURLSessionTaskState state() const;
     // Body bytes taken so far (none past the request's maximumBodyLength).
     std::int64_t countOfBytesReceived() const { return received_.load(); }
+    // Our own additions, as the task's transfer counts them (URLTransfer), kept once it ended:
+    // bytes moved either way, each as it comes, the reply's head as much as its body; and the
+    // status of the reply's status line as soon as that line is read (0 before), also when the
+    // task then fails.
+    std::uint64_t countOfBytesTransferred() const;
+    long receivedStatusCode() const;
 
     // Starts the task; a task that started once ignores it (tasks here do not pause).
     void resume();
@@ -64,6 +70,9 @@ private:
     bool started_ GUARDED_BY(mutex_) = false;
     std::shared_ptr<URLTransfer> transfer_ GUARDED_BY(mutex_);
     std::shared_ptr<NSHTTPURLResponse> response_ GUARDED_BY(mutex_);
+    // What the transfer counted, taken as it is let go.
+    std::uint64_t bytesTransferred_ GUARDED_BY(mutex_) = 0;
+    long receivedStatusCode_ GUARDED_BY(mutex_) = 0;
     NSErrorPtr error_ GUARDED_BY(mutex_);
     std::atomic<std::int64_t> received_{0};
 };

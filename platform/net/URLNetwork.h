@@ -20,7 +20,8 @@ public:
 
     // Transfers started and not yet ended.
     static std::size_t liveTransferCount();
-    // Counts what happens to transfers: a start, an answer, body bytes sent or received, an end.
+    // Counts what happens to transfers: a start, a line of a head, bytes sent or received (a head's
+    // too, as they come), an end.
     static std::uint64_t activityCount();
     // Waits until activityCount() differs from `since`, or `timeoutSeconds` of real time pass;
     // true when it changed.

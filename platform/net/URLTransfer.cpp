@@ -16,14 +16,22 @@
 #include "platform/net/URLNetwork.h"
 #include "platform/net/URLTrustAnchors.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
+#include <linux/tcp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
+#include <set>
 #include <strings.h>
 #include <thread>
 
@@ -60,6 +68,65 @@ std::string originOf(const std::string& base, const std::string& location = {}) 
     }
     curl_url_cleanup(url);
     return origin;
+}
+
+// The sockets libcurl made for connections, so that a transfer can find the one it was given,
+// new or kept from an earlier transfer, by its ports, and read the connection's own count of
+// bytes: libcurl shows a head only line by line.
+class ConnectionSockets {
+public:
+    static ConnectionSockets& shared() {
+        static auto* sockets = new ConnectionSockets;  // sockets may close as the process exits
+        return *sockets;
+    }
+    void add(curl_socket_t socket) {
+        MutexLock lock(mutex_);
+        sockets_.insert(socket);
+    }
+    void remove(curl_socket_t socket) {
+        MutexLock lock(mutex_);
+        sockets_.erase(socket);
+    }
+    curl_socket_t find(int localPort, int peerPort) {
+        MutexLock lock(mutex_);
+        for (curl_socket_t socket : sockets_) {
+            if (portOf(socket, &getsockname) == localPort && portOf(socket, &getpeername) == peerPort) return socket;
+        }
+        return CURL_SOCKET_BAD;
+    }
+
+private:
+    static int portOf(curl_socket_t socket, int (*name)(int, sockaddr*, socklen_t*)) {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        if (name(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) return -1;
+        if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+        if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+        return -1;
+    }
+
+    Mutex mutex_;
+    std::set<curl_socket_t> sockets_ GUARDED_BY(mutex_);
+};
+
+int onSocketMade(void*, curl_socket_t socket, curlsocktype purpose) {
+    if (purpose == CURLSOCKTYPE_IPCXN) ConnectionSockets::shared().add(socket);
+    return CURL_SOCKOPT_OK;
+}
+
+int onSocketClosing(void*, curl_socket_t socket) {
+    ConnectionSockets::shared().remove(socket);
+    return close(socket);
+}
+
+// Bytes the connection has sent (and had acknowledged) and received; none when it cannot say.
+std::optional<std::uint64_t> connectionBytes(curl_socket_t socket) {
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
+        length < offsetof(tcp_info, tcpi_bytes_received) + sizeof info.tcpi_bytes_received)
+        return std::nullopt;
+    return info.tcpi_bytes_acked + info.tcpi_bytes_received;
 }
 
 }  // namespace
@@ -379,6 +446,10 @@ bool URLTransfer::configure(const NSURLRequest& request) {
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_);
     curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, &onSocketMade);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &onSocketClosing);
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &URLTransfer::onPrerequest);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &URLTransfer::onHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &URLTransfer::onData);
@@ -541,13 +612,41 @@ void URLTransfer::noteActivity() {
     URLNetworkThread::shared().noteActivity();
 }
 
+int URLTransfer::onPrerequest(void* self, char*, char*, int peerPort, int localPort) {
+    auto* transfer = static_cast<URLTransfer*>(self);
+    // A connection made or kept for this request (each of a redirect's too): what it carried
+    // before was another's.
+    transfer->countedSocket_ = ConnectionSockets::shared().find(localPort, peerPort);
+    const auto total = transfer->countedSocket_ == CURL_SOCKET_BAD ? std::nullopt : connectionBytes(transfer->countedSocket_);
+    if (!total) transfer->countedSocket_ = CURL_SOCKET_BAD;
+    transfer->countedSocketBytes_ = total.value_or(0);
+    return CURL_PREREQFUNC_OK;
+}
+
+void URLTransfer::countConnectionBytes() {
+    if (countedSocket_ == CURL_SOCKET_BAD) return;
+    const auto total = connectionBytes(countedSocket_);
+    if (!total || *total <= countedSocketBytes_) return;
+    bytesTransferred_ += *total - countedSocketBytes_;
+    countedSocketBytes_ = *total;
+    // Progress of the network as a whole, not of the transfer's idle time-out, which stays
+    // with what libcurl hands over.
+    URLNetworkThread::shared().noteActivity();
+}
+
+void URLTransfer::countHandedBytes(std::size_t size) {
+    if (countedSocket_ == CURL_SOCKET_BAD) bytesTransferred_ += size;
+}
+
 bool URLTransfer::headerLine(std::string_view line) {
     noteActivity();
+    countHandedBytes(line.size());
     if (auto status = parseHTTPStatusLine(line)) {
         // A new status line: an interim answer or a redirect came before.
         fields_.clear();
         version_ = std::move(status->version);
         status_ = status->statusCode;
+        receivedStatusCode_ = status_;
         return true;
     }
     if (!trimmed(line).empty()) {
@@ -614,6 +713,7 @@ void URLTransfer::passEnded() {
 
 std::size_t URLTransfer::receiveData(const char* bytes, std::size_t size) {
     noteActivity();
+    countHandedBytes(size);
     deliverResponse();
     if (maximumBodyLength_ > 0 && received_ + size > maximumBodyLength_) {
         dataError_ = makeURLLengthError(url_, maximumBodyLength_);
@@ -681,8 +781,12 @@ int URLTransfer::onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl
     if (transfer->resumeWanted_.exchange(false)) curl_easy_pause(transfer->easy_, CURLPAUSE_CONT);
     // Received bytes are noted as they arrive; sent ones only show here.
     if (uploaded != transfer->uploaded_) {
+        if (uploaded > transfer->uploaded_) transfer->countHandedBytes(static_cast<std::size_t>(uploaded - transfer->uploaded_));
         transfer->uploaded_ = uploaded;
         transfer->noteActivity();
     }
+    // libcurl reports after every read and write, also of a head that comes a byte at a time,
+    // which its header callback shows only line by line.
+    transfer->countConnectionBytes();
     return 0;
 }

@@ -61,6 +61,16 @@ public:
     // Reading goes on after the client held a portion back; nothing when it did not. Any thread.
     void resumeReceiving();
 
+    // Our own additions, for a caller that must judge in real time whether an answer is still
+    // coming; any thread, during the transfer and after it. Bytes it has moved either way on its
+    // connection since it began to use it (its request; the reply's head and body alike), each
+    // as it comes, as the connection counts them (as libcurl hands them over where the
+    // connection cannot say).
+    std::uint64_t countOfBytesTransferred() const { return bytesTransferred_.load(); }
+    // The status of the last status line read (an interim or a redirect's too), as soon as that
+    // line is in and before the rest of the head; 0 before. Kept when the transfer then fails.
+    long receivedStatusCode() const { return receivedStatusCode_.load(); }
+
     URLTransfer(const URLTransfer&) = delete;
     URLTransfer& operator=(const URLTransfer&) = delete;
     ~URLTransfer();
@@ -84,6 +94,10 @@ private:
     std::shared_ptr<URLTransferClient> beginReport() EXCLUDES(mutex_);
     void endReport(bool reported, bool pausing) EXCLUDES(mutex_);
     void noteActivity();
+    // Network thread: adds what the connection moved since it was last looked at.
+    void countConnectionBytes();
+    // Network thread: bytes libcurl handed over, counted while the connection's count is unknown.
+    void countHandedBytes(std::size_t size);
     // False ends the transfer.
     bool headerLine(std::string_view line);
     // The address of the redirect that libcurl will follow from the answer whose header block
@@ -104,6 +118,8 @@ private:
     static std::size_t onData(char* buffer, std::size_t size, std::size_t count, void* self);
     static int onProgress(void* self, curl_off_t downloadTotal, curl_off_t downloaded, curl_off_t uploadTotal,
                           curl_off_t uploaded);
+    // The connection for the request is there, made or kept: its socket is the one counted.
+    static int onPrerequest(void* self, char* peerAddress, char* localAddress, int peerPort, int localPort);
 
     Mutex mutex_;
     bool done_ GUARDED_BY(mutex_) = false;
@@ -123,6 +139,12 @@ private:
     std::string anchoredOrigin_;
     char errorBuffer_[CURL_ERROR_SIZE] = {};
     curl_off_t uploaded_ = 0;
+    // The socket of the request's connection, when its count of bytes can be read, and that
+    // count when last read.
+    curl_socket_t countedSocket_ = CURL_SOCKET_BAD;
+    std::uint64_t countedSocketBytes_ = 0;
+    std::atomic<std::uint64_t> bytesTransferred_{0};
+    std::atomic<long> receivedStatusCode_{0};
     long status_ = 0;
     std::string version_;
     HeaderFields fields_;

@@ -8,6 +8,7 @@
 #include "platform/net/NSURLError.h"
 #include "platform/net/NSURLSession.h"
 #include "platform/net/NSURLSessionConfiguration.h"
+#include "platform/net/NSURLSessionTask.h"
 #include "platform/net/SCNetworkReachability.h"
 #include "platform/services/VULLogger.h"
 
@@ -76,6 +77,24 @@ double DIDEderazi::timeoutInterval() const {
     return timeout_;
 }
 
+std::uint64_t DIDEderazi::countOfBytesTransferred() const {
+    std::shared_ptr<NSURLSessionTask> task;
+    {
+        MutexLock lock(mutex_);
+        task = latestTask_;
+    }
+    return task ? task->countOfBytesTransferred() : 0;
+}
+
+long DIDEderazi::receivedStatusCode() const {
+    std::shared_ptr<NSURLSessionTask> task;
+    {
+        MutexLock lock(mutex_);
+        task = latestTask_;
+    }
+    return task ? task->receivedStatusCode() : 0;
+}
+
 std::string DIDEderazi::postURL(const std::shared_ptr<NSURL>& url, const NSData& payload,
                                 const std::shared_ptr<DispatchQueue>& queue, bool usingBackgroundSession,
                                 CompletionHandler completionHandler) {
@@ -120,6 +139,10 @@ std::string DIDEderazi::startRequest(const std::string& method, const std::share
         log(VULLoggerLevelError, kDIDEderaziMessageInvalidURL, "Unable to make a request without a URL. Method",
             {Value(method)});
         NSErrorPtr error = makeURLError(NSURLErrorBadURL, "");
+        {
+            MutexLock lock(mutex_);
+            latestTask_.reset();
+        }
         target->async([finish, error] { finish(nullptr, {}, error); });
         return "";
     }
@@ -168,6 +191,10 @@ std::string DIDEderazi::startRequest(const std::string& method, const std::share
     if (isDebugModeEnabled()) {
         log(VULLoggerLevelDebug, kDIDEderaziMessageRequestStarted, "Request started. Method, URL",
             {Value(method), Value(address)});
+    }
+    {
+        MutexLock lock(mutex_);
+        latestTask_ = task;
     }
     task->resume();
     return sessionID;

@@ -1,7 +1,7 @@
 // The utility library's network object: GET and POST over URL sessions with a completion run
 // exactly once on the caller's queue (also when the request fails or cannot be made), a
-// time-out for the next requests, whether one of its requests is running, and the
-// reachability of its host with a delegate told of changes.
+// time-out for the next requests, whether one of its requests is running and how far the last
+// one has got, and the reachability of its host with a delegate told of changes.
 #pragma once
 
 #include "platform/foundation/NSError.h"
@@ -19,6 +19,7 @@
 class DispatchQueue;
 class NSHTTPURLResponse;
 class NSURL;
+class NSURLSessionTask;
 class SCNetworkReachability;
 
 inline constexpr long kDIDEderaziHTTPStatusOK = 200;
@@ -79,6 +80,13 @@ public:
 
     // A request of this object is running: from its start until just before its completion runs.
     bool hasUploadInProgress() const { return inFlight_->load() > 0; }
+    // Our own additions, for a caller that must judge in real time whether an answer is still
+    // coming, of the request started last (its callers run one at a time), from its start until
+    // the next one starts; 0 before any. The bytes it has moved either way, each as it comes,
+    // the answer's head as much as its body; and the status of the answer's status line as soon
+    // as that line is read, before the rest of the answer, also when the request then fails.
+    std::uint64_t countOfBytesTransferred() const;
+    long receivedStatusCode() const;
     // Seconds without progress after which the next requests fail with a time-out (60 at first).
     void setTimeoutInterval(double seconds);
     double timeoutInterval() const;
@@ -130,6 +138,7 @@ private:
     std::weak_ptr<DIDEderaziReachabilityDelegate> reachabilityDelegate_ GUARDED_BY(mutex_);
     double timeout_ GUARDED_BY(mutex_) = 60;
     std::uint64_t nextSession_ GUARDED_BY(mutex_) = 1;
+    std::shared_ptr<NSURLSessionTask> latestTask_ GUARDED_BY(mutex_);
     // Each session's count and waiting handlers are used under the lock too.
     std::map<std::string, std::shared_ptr<BackgroundSession>> backgroundSessions_ GUARDED_BY(mutex_);
 };

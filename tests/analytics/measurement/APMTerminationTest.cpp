@@ -1,13 +1,19 @@
 // The engine as the application terminates: nothing new is sent from then on; an upload whose
-// reply is coming in is waited for however long it takes while it keeps coming (its bundles go),
-// one that hangs is left to the network's shutdown (its bundles stay queued), and the next
-// launch delivers what is left, once.
+// answer is coming in is waited for while its own bytes keep coming, within a bound that no
+// service and no other transfer can stretch; one that hangs is left to the network's shutdown.
+// A batch whose answer's status line said it was taken is delivered however the rest of the
+// answer ends; one without such a line stays queued, and the next launch delivers it.
 #include "DeliveryTestSupport.h"
 
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/net/NSURL.h"
+#include "platform/net/NSURLSession.h"
+#include "platform/net/NSURLSessionConfiguration.h"
 #include "platform/net/URLNetwork.h"
 #include "platform/ui/UIApplication.h"
+#include "tests/fixtures/NetworkSettle.h"
 
 namespace {
 
@@ -31,6 +37,25 @@ protected:
         Clock::advance(std::max(0.0, scheduledUpload() - Clock::now()));
         ASSERT_TRUE(service.waitForUploads(before + 1));
     }
+    // How often an upload whose status line said it was taken (whatever became of the rest of
+    // its answer) carried each value of the parameter "n" of the events so named.
+    std::map<long long, int> takenNumbers(const std::string& name) const {
+        std::map<long long, int> numbers;
+        for (const auto& upload : service.uploads()) {
+            if (!upload.taken()) continue;
+            for (const auto& event : upload.batch.events) {
+                if (event.name == name) ++numbers[event.parameters.get("n").longLongValue()];
+            }
+        }
+        return numbers;
+    }
+    // The network object's record of the upload in flight shows its answer's status line.
+    void waitForTheStatusLine(long status) {
+        auto network = engine()->network();
+        ASSERT_TRUE(network);
+        ASSERT_TRUE(settleWithNetworkUntil([&] { return network->receivedStatusCode() == status; }))
+            << "the status line never came; the last one read was " << network->receivedStatusCode();
+    }
     // What the application posts as it terminates; the real seconds the engine took.
     static double terminate() {
         const auto start = std::chrono::steady_clock::now();
@@ -42,14 +67,15 @@ protected:
 
 }  // namespace
 
+// The service holds its answer back before the status line, well past the grace.
 TEST_F(APMTerminationTest, AHangingUploadIsLeftQueuedAndTheNextLaunchDeliversItOnce) {
     start();
     logSteps(0, 5);
     Reply hang;
-    hang.fault = LoopbackServer::Fault::stall();
+    hang.fault = LoopbackServer::Fault::late(std::chrono::minutes(10));
     uploadAnsweredWith(hang);
-    ASSERT_TRUE(service.waitForStalls(1));
 
+    LogCapture log;
     const double took = terminate();
     EXPECT_TRUE(engine()->isTerminating());
     EXPECT_GE(took, APMMeasurement::kTerminationGracePeriod * 0.9) << "the upload in flight was given its time";
@@ -61,6 +87,7 @@ TEST_F(APMTerminationTest, AHangingUploadIsLeftQueuedAndTheNextLaunchDeliversItO
     URLNetwork::shutdown();
     waitUntilIdle();
     EXPECT_GT(count("SELECT count(*) FROM queue"), 0);
+    EXPECT_EQ(log.matching("[I-ACS023316]").size(), 1u) << "the quit says the batch goes again";
     EXPECT_EQ(rows("PRAGMA integrity_check"), (std::vector<std::vector<std::string>>{{"ok"}}));
     EXPECT_EQ(scheduledUpload(), 0);
     URLNetwork::restart();
@@ -68,14 +95,96 @@ TEST_F(APMTerminationTest, AHangingUploadIsLeftQueuedAndTheNextLaunchDeliversItO
     settle();
     EXPECT_EQ(service.uploads().size(), 1u);
 
-    service.releaseStalls();
     restart();
     uploadWhileDue();
     const auto delivered = deliveredNumbers("step");
     ASSERT_EQ(delivered.size(), 5u);
     for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
     EXPECT_TRUE(service.duplicates().empty()) << duplicatesReport(service);
+    EXPECT_EQ(takenNumbers("step"), delivered) << "the held answer never went out";
     EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
+}
+
+// Music or pictures coming in all along say nothing of the engine's answer: the quit leaves the
+// hanging upload after the grace, as it would alone.
+TEST_F(APMTerminationTest, AnotherTransferComingInAllAlongDoesNotHoldTheQuit) {
+    start();
+    logSteps(0, 5);
+    Reply hang;
+    hang.fault = LoopbackServer::Fault::late(std::chrono::minutes(10));
+    uploadAnsweredWith(hang);
+
+    // 64 bytes every 200 ms, for far longer than the test.
+    LoopbackServer streaming;
+    streaming.serve("/stream", LoopbackServer::Response::make(200, std::string(1 << 20, 's')));
+    streaming.setFault("/stream", LoopbackServer::Fault::slow(std::chrono::milliseconds(200), 64));
+    auto session = NSURLSession::sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration(),
+                                                          DispatchQueue::create("test.stream"));
+    auto stream = session->dataTaskWithURL(NSURL::URLWithString(streaming.url("/stream")), [](auto&&...) {});
+    stream->resume();
+    ASSERT_TRUE(settleWithNetworkUntil([&] { return stream->countOfBytesReceived() > 0; }));
+
+    const double took = terminate();
+    EXPECT_LT(took, APMMeasurement::kTerminationWaitLimit + 5) << "another transfer held the termination";
+    EXPECT_GT(stream->countOfBytesReceived(), 64) << "the stream came in all along";
+    EXPECT_EQ(stream->state(), NSURLSessionTaskStateRunning);
+    EXPECT_TRUE(engine()->isNetworkRequestPending());
+
+    URLNetwork::shutdown();
+    waitUntilIdle();
+    EXPECT_GT(count("SELECT count(*) FROM queue"), 0);
+    EXPECT_EQ(stream->state(), NSURLSessionTaskStateCompleted);
+}
+
+// The service has said 200 and then holds the rest of its answer: the batch is delivered, and
+// neither the quit nor the next launch sends it again.
+TEST_F(APMTerminationTest, AnUploadWhoseStatusLineCameIsDeliveredThoughTheQuitCutsTheRestOfItsAnswer) {
+    start();
+    logSteps(0, 5);
+    Reply stalled;
+    stalled.fault = LoopbackServer::Fault::stall();
+    uploadAnsweredWith(stalled);
+    waitForTheStatusLine(200);
+
+    LogCapture log;
+    terminate();
+    EXPECT_TRUE(engine()->isNetworkRequestPending()) << "the rest of the answer never came";
+    URLNetwork::shutdown();
+    waitUntilIdle();
+    EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
+    EXPECT_EQ(log.matching("[I-ACS023315]").size(), 1u) << "the quit says the batch was delivered";
+    EXPECT_TRUE(log.matching("[I-ACS023316]").empty());
+    URLNetwork::restart();
+
+    restart();
+    logSteps(5, 7);
+    uploadWhileDue();
+    const auto taken = takenNumbers("step");
+    ASSERT_EQ(taken.size(), 7u);
+    for (const auto& [n, times] : taken) EXPECT_EQ(times, 1) << "step " << n;
+}
+
+// A trickle of the answer's body, a byte a second, under a served time-out of a minute and a
+// half: the quit waits for it no longer than its bound, and its status line came, so it counts.
+TEST_F(APMTerminationTest, AnAnswerTricklingOnEndsTheQuitAtItsBoundWhateverTheServedTimeOut) {
+    service.setConfiguration(kAppID, makeMeasurementConfig({{"measurement.network.network_timeout", "90000"}}, 2, kAppID));
+    start();
+    logSteps(0, 5);
+    Reply trickle;
+    trickle.fault = LoopbackServer::Fault::slow(std::chrono::milliseconds(1000), 1);
+    trickle.fault.repeatBodyTo = 600;
+    uploadAnsweredWith(trickle);
+    waitForTheStatusLine(200);
+    EXPECT_EQ(engine()->network()->timeoutInterval(), 90) << "the request runs under the served time-out";
+
+    const double took = terminate();
+    EXPECT_GE(took, APMMeasurement::kTerminationWaitLimit * 0.9) << "bytes kept coming: no grace ended the wait";
+    EXPECT_LT(took, APMMeasurement::kTerminationWaitLimit + 5) << "the trickle held the termination";
+    EXPECT_TRUE(engine()->isNetworkRequestPending());
+    URLNetwork::shutdown();
+    waitUntilIdle();
+    EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
+    EXPECT_EQ(takenNumbers("step").size(), 5u);
 }
 
 TEST_F(APMTerminationTest, AReplyComingInIsWaitedForAndItsBundlesAreNotSentAgain) {

@@ -32,11 +32,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <fstream>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -175,6 +177,53 @@ TEST_F(MeasurementServiceTest, DecodesBatchesAndKeepsOnlyWhatItAccepted) {
     EXPECT_EQ(service_.eventCounts().at(events[1].key()), 2);
     service_.clearReceived();
     EXPECT_TRUE(service_.events().empty());
+}
+
+// A client that counts a batch delivered once the answer's status line said it was taken has it
+// delivered whatever becomes of the rest of the answer; a late answer goes out, and keeps its
+// batch, only once its delay has passed, never when the service stops first.
+TEST_F(MeasurementServiceTest, AnUploadIsTakenOnceTheStatusLineOfASuccessGoesOut) {
+    const std::string body = batchBody({{"1:app", {Value(event("_f", 1000, {}))}}});
+    MeasurementService::Reply reset;
+    reset.fault = LoopbackServer::Fault::reset(0);
+    service_.enqueueReply(MeasurementService::Route::Upload, reset);
+    EXPECT_EQ(send("POST", "/a", body).status, 0);
+    MeasurementService::Reply late;
+    late.fault = LoopbackServer::Fault::late(std::chrono::milliseconds(50));
+    service_.enqueueReply(MeasurementService::Route::Upload, late);
+    EXPECT_EQ(send("POST", "/a", body).status, 204);
+    const auto uploads = service_.uploads();
+    ASSERT_EQ(uploads.size(), 2u);
+    EXPECT_TRUE(uploads[0].statusSent);
+    EXPECT_TRUE(uploads[0].taken());
+    EXPECT_FALSE(uploads[0].accepted) << "not received whole";
+    EXPECT_TRUE(uploads[1].statusSent);
+    EXPECT_TRUE(uploads[1].taken());
+    EXPECT_TRUE(uploads[1].accepted);
+
+    std::mutex linesMutex;
+    std::vector<std::string> lines;
+    auto holding = std::make_unique<MeasurementService>();
+    holding->setSummaryObserver([&](const std::string& line) {
+        std::lock_guard lock(linesMutex);
+        lines.push_back(line);
+    });
+    MeasurementService::Reply held;
+    held.fault = LoopbackServer::Fault::late(std::chrono::minutes(10));
+    holding->enqueueReply(MeasurementService::Route::Upload, held);
+    Answer answer;
+    std::thread client([&] { answer = sendTo(holding->url("/a"), "POST", body); });
+    ASSERT_TRUE(holding->waitForUploads(1));
+    EXPECT_FALSE(holding->uploads()[0].statusSent);
+    EXPECT_FALSE(holding->uploads()[0].taken());
+    const auto stopping = std::chrono::steady_clock::now();
+    holding.reset();
+    client.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::minutes(1)) << "the stop waited out the delay";
+    EXPECT_NE(answer.status, 204);
+    std::lock_guard lock(linesMutex);
+    ASSERT_EQ(lines.size(), 1u) << "the held answer was told as answered";
+    EXPECT_NE(lines[0].find("(answer held back)"), std::string::npos) << lines[0];
 }
 
 TEST_F(MeasurementServiceTest, EventKeysIgnoreParameterOrderButNotValues) {

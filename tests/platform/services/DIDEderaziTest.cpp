@@ -1,6 +1,7 @@
 // The network object against an HTTPS server on loopback: completions run once on the given
-// queue whatever happens, the in-progress flag, time-outs on clock time, reachability changes
-// reaching the delegate, its log calls, and the background-session hand-off.
+// queue whatever happens, the in-progress flag, how far the last request has got, time-outs on
+// clock time, reachability changes reaching the delegate, its log calls, and the
+// background-session hand-off.
 #include "platform/services/DIDEderazi.h"
 
 #include "demo/loopback/LoopbackServer.h"
@@ -11,14 +12,23 @@
 #include "platform/net/NSURL.h"
 #include "platform/net/NSURLError.h"
 #include "platform/net/SCNetworkReachability.h"
+#include "platform/net/URLNetwork.h"
 #include "platform/net/URLTrustAnchors.h"
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <future>
 #include <mutex>
+#include <string_view>
 
 namespace {
 
@@ -121,6 +131,84 @@ LoopbackServer::Response answer(int status, std::string body = "", LoopbackServe
     auto response = LoopbackServer::Response::make(status, std::move(body), "application/octet-stream");
     response.headers = std::move(headers);
     return response;
+}
+
+// A plain HTTP server on 127.0.0.1 whose answer the test writes itself, as slowly as it likes:
+// the head a byte at a time, cut off wherever it wants.
+class HandWrittenAnswers {
+public:
+    HandWrittenAnswers() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (listener_ >= 0 && ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::listen(listener_, 4) == 0 && ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port_ = ntohs(address.sin_port);
+    }
+    ~HandWrittenAnswers() {
+        hangUp();
+        if (listener_ >= 0) ::close(listener_);
+    }
+    HandWrittenAnswers(const HandWrittenAnswers&) = delete;
+    HandWrittenAnswers& operator=(const HandWrittenAnswers&) = delete;
+
+    bool listening() const { return port_ > 0; }
+    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+
+    // Takes the next connection and reads its request whole: the head, then the body its
+    // Content-Length announces. False when none came in time.
+    bool takeRequest() {
+        hangUp();
+        if (!readable(listener_)) return false;
+        connection_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection_ < 0) return false;
+        std::string request;
+        std::size_t headEnd = std::string::npos;
+        std::size_t bodyLength = 0;
+        while (headEnd == std::string::npos || request.size() < headEnd + 4 + bodyLength) {
+            char buffer[4096];
+            if (!readable(connection_)) return false;
+            const ssize_t got = ::recv(connection_, buffer, sizeof buffer, 0);
+            if (got <= 0) return false;
+            request.append(buffer, static_cast<std::size_t>(got));
+            if (headEnd == std::string::npos && (headEnd = request.find("\r\n\r\n")) != std::string::npos) {
+                const std::size_t field = request.find("Content-Length: ");
+                if (field != std::string::npos && field < headEnd) bodyLength = std::stoul(request.substr(field + 16));
+            }
+        }
+        return true;
+    }
+    bool write(std::string_view bytes) {
+        return connection_ >= 0 && ::send(connection_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+                                       static_cast<ssize_t>(bytes.size());
+    }
+    void hangUp() {
+        if (connection_ >= 0) ::close(connection_);
+        connection_ = -1;
+    }
+
+private:
+    static bool readable(int fd) {
+        pollfd entry{fd, POLLIN, 0};
+        return ::poll(&entry, 1, static_cast<int>(kSafety * 1000)) == 1;
+    }
+
+    int listener_ = -1;
+    int connection_ = -1;
+    int port_ = 0;
+};
+
+// Until `holds` is true, waking at each move of the network; false when it never was in time.
+bool whenTheNetworkShows(const std::function<bool()>& holds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kSafety);
+    for (;;) {
+        const std::uint64_t seen = URLNetwork::activityCount();
+        if (holds()) return true;
+        const std::chrono::duration<double> left = deadline - std::chrono::steady_clock::now();
+        if (left.count() <= 0 || !URLNetwork::waitForActivity(seen, left.count())) return holds();
+    }
 }
 
 class DIDEderaziTest : public testing::Test {
@@ -250,6 +338,54 @@ TEST_F(DIDEderaziTest, FailuresCompleteOnceWithAnErrorAndNoResponse) {
     EXPECT_TRUE(got.error);
     EXPECT_FALSE(network->hasUploadInProgress());
     EXPECT_EQ(refused.callsAfterDraining(worker), 1);
+}
+
+// How far the last request has got shows each byte as it comes, the answer's head as much as its
+// body, and the status of its status line as soon as that line is in, before the rest of the head
+// and after the answer is cut off; the next request starts afresh.
+TEST_F(DIDEderaziTest, TheLastRequestShowsEachByteOfItsAnswerAndItsStatusLineAsSoonAsItIsRead) {
+    HandWrittenAnswers answers;
+    ASSERT_TRUE(answers.listening());
+    EXPECT_EQ(network->countOfBytesTransferred(), 0u);
+    EXPECT_EQ(network->receivedStatusCode(), 0);
+
+    Recorder cut;
+    network->postURL(NSURL::URLWithString(answers.url("/a")), {1, 2, 3}, worker, false, cut.handler(network));
+    ASSERT_TRUE(answers.takeRequest());
+    const std::string statusLine = "HTTP/1.1 200 OK\r\n";
+    for (std::size_t i = 0; i < statusLine.size(); ++i) {
+        const std::uint64_t before = network->countOfBytesTransferred();
+        ASSERT_TRUE(answers.write(statusLine.substr(i, 1)));
+        ASSERT_TRUE(whenTheNetworkShows([&] { return network->countOfBytesTransferred() > before; }))
+            << "byte " << i << " of the status line never counted";
+        if (i + 1 < statusLine.size()) {
+            EXPECT_EQ(network->receivedStatusCode(), 0) << "byte " << i;
+        }
+    }
+    ASSERT_TRUE(whenTheNetworkShows([&] { return network->receivedStatusCode() == 200; }));
+    EXPECT_TRUE(network->hasUploadInProgress()) << "the head has not ended";
+
+    // Cut in its body: a failure without a response, whose status line stays known.
+    ASSERT_TRUE(answers.write("Content-Length: 100\r\n\r\nabc"));
+    answers.hangUp();
+    Recorder::Outcome got = cut.wait();
+    ASSERT_EQ(got.calls, 1);
+    EXPECT_TRUE(got.error);
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(network->receivedStatusCode(), 200);
+    const std::uint64_t moved = network->countOfBytesTransferred();
+    EXPECT_GE(moved, statusLine.size());
+
+    // The next request knows nothing of its own answer yet.
+    Recorder next;
+    network->postURL(NSURL::URLWithString(answers.url("/a")), {4}, worker, false, next.handler(network));
+    ASSERT_TRUE(answers.takeRequest());
+    EXPECT_EQ(network->receivedStatusCode(), 0);
+    ASSERT_TRUE(answers.write("HTTP/1.1 204 No Content\r\n\r\n"));
+    got = next.wait();
+    ASSERT_FALSE(got.error) << got.error->description();
+    EXPECT_EQ(got.status, 204);
+    EXPECT_EQ(network->receivedStatusCode(), 204);
 }
 
 TEST_F(DIDEderaziTest, TheTimeoutOfTheNextRequestsRunsOnClockTime) {
