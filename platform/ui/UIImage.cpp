@@ -166,6 +166,10 @@ bool UIImage::decodes() const { return decodeOnce(); }
 
 std::uint64_t UIImage::decodedPictureCount() { return gDecodedPictures.load(); }
 
+int UIImage::pixelSizeForPoints(CGFloat points) {
+    return std::max(1, static_cast<int>(std::ceil(points * std::max<CGFloat>(1, screenScale()))));
+}
+
 void UIImage::setScreenScale(CGFloat scale) { gScreenScale.store(scale > 0 ? scale : 1); }
 CGFloat UIImage::screenScale() { return gScreenScale.load(); }
 
@@ -239,6 +243,10 @@ std::shared_ptr<UIImage> UIImage::reducedImageWithContentsOfFile(const std::stri
     return fromFile(path, std::max(1, maxPixelSize), error);
 }
 
+std::shared_ptr<UIImage> UIImage::reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize,
+                                                                 const std::string& source) {
+    return fromFile(path, std::max(1, maxPixelSize), nullptr, source);
+}
 
 std::shared_ptr<UIImage> UIImage::imageWithPixels(std::vector<std::uint8_t> rgba, int pixelWidth, int pixelHeight,
                                                   CGFloat scale) {

@@ -75,6 +75,13 @@ public:
     static std::shared_ptr<UIImage> reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize);
     static std::shared_ptr<UIImage> reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize,
                                                                    NSErrorPtr* error);
+    // The same, from a file that holds bytes `source` gave (a download's), named by `source` (the
+    // address they came from) in what is logged about them.
+    static std::shared_ptr<UIImage> reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize,
+                                                                   const std::string& source);
+    // The pixels `points` take on the screen, at the screen's scale: the size to reduce a
+    // picture to that is shown that large.
+    static int pixelSizeForPoints(CGFloat points);
     // An image of `size` points filled with the RGBA pixels given (row-major, 4 bytes each).
     static std::shared_ptr<UIImage> imageWithPixels(std::vector<std::uint8_t> rgba, int pixelWidth, int pixelHeight,
                                                     CGFloat scale);
@@ -102,7 +109,8 @@ public:
     // How many pictures this process has decoded to pixels so far.
     static std::uint64_t decodedPictureCount();
 
-    // The file name or resource name it came from ("" for data and pixels).
+    // The file name or resource name it came from, or the address its file's bytes came from
+    // ("" for data and pixels).
     const std::string& name() const { return name_; }
 
     std::shared_ptr<UIImage> resizableImageWithCapInsets(UIEdgeInsets capInsets) const;
