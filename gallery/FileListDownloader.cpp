@@ -160,7 +160,9 @@ void FileListDownloader::httpRequestDataFileLoaded(const std::shared_ptr<HTTPreq
     request_.reset();
     const std::string name = list_[*current_];
     // A page in place of a picture (a portal, an error page sent with 200) is a failed download.
-    if (auto picture = UIImage::imageWithContentsOfFile(downloaded); !picture || !picture->decodes()) {
+    // Read small: every row is still read, and no picture is held whole to find out.
+    if (auto picture = UIImage::reducedImageWithContentsOfFile(downloaded, kCheckedPixelSize);
+        !picture || !picture->decodes()) {
         httpRequestError(nullptr, downloadError(kNotAPicture, "The server did not send a picture for " + name));
         return;
     }

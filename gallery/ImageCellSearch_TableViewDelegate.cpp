@@ -5,6 +5,7 @@
 #include "gallery/GalleryCellText.h"
 #include "gallery/ResourceLoader.h"
 #include "gallery/UIImageCell.h"
+#include "gallery/UIThumbailViewController.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UIImageView.h"
@@ -26,11 +27,13 @@ long ImageCellSearch_TableViewDelegate::numberOfRowsInSection(const std::shared_
 
 std::shared_ptr<UIImage> ImageCellSearch_TableViewDelegate::thumbnailForImagePath(const std::string& imagePath) const {
     const auto& loader = galleryContext().resources;
-    auto thumbnail =
-        loader->loadImageFrom("Data/" + GalleryCellText::replacingCaseInsensitive(imagePath, ".jpg", "_thumb.jpg"));
+    // Read at the size a thumbnail is shown.
+    const int pixelSize = UIThumbailViewController::thumbnailPixelSize();
+    auto thumbnail = loader->loadImageFrom(
+        "Data/" + GalleryCellText::replacingCaseInsensitive(imagePath, ".jpg", "_thumb.jpg"), pixelSize);
     if (!thumbnail) {
-        thumbnail =
-            loader->loadImageFrom("Data/" + GalleryCellText::replacingCaseInsensitive(imagePath, ".png", "_thumb.png"));
+        thumbnail = loader->loadImageFrom(
+            "Data/" + GalleryCellText::replacingCaseInsensitive(imagePath, ".png", "_thumb.png"), pixelSize);
     }
     return thumbnail;
 }

@@ -7,8 +7,11 @@
 #include "gallery/UIImageCell.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UIFont.h"
+#include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
+
+#include <algorithm>
 
 std::shared_ptr<ImageCell_TableViewDelegate> ImageCell_TableViewDelegate::initWithDataSource(
     const std::shared_ptr<DataSource>& dataSource, const GalleryContext& context) {
@@ -59,15 +62,17 @@ void ImageCell_TableViewDelegate::setCurrentCellParams(const std::shared_ptr<UII
                                                        const NSIndexPath& indexPath) {
     const auto record = subCatForIndexPath(indexPath);
     const std::string imagePath = record ? record->imagePath().value_or("") : "";
-    const auto& loader = galleryContext().resources;
-    auto picture = loader->loadImageFrom("Data/cats/" + imagePath + ".jpg");
-    if (!picture) picture = loader->loadImageFrom("Data/cats/" + imagePath + ".png");
-    cell->image()->setImage(picture);
-
     const CGFloat height = static_cast<CGFloat>(cellHeight_);
     CGRect imageFrame = cell->image()->frame();
     imageFrame.size.width = height - 15;
     cell->image()->setFrame(imageFrame);
+
+    // Read at the size the row shows it.
+    const int pixelSize = UIImage::pixelSizeForPoints(std::max(imageFrame.size.width, imageFrame.size.height));
+    const auto& loader = galleryContext().resources;
+    auto picture = loader->loadImageFrom("Data/cats/" + imagePath + ".jpg", pixelSize);
+    if (!picture) picture = loader->loadImageFrom("Data/cats/" + imagePath + ".png", pixelSize);
+    cell->image()->setImage(picture);
     for (const auto& label : {cell->mainText(), cell->detailText()}) {
         CGRect frame = label->frame();
         frame.origin.x = height + 3;

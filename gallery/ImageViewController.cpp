@@ -2,6 +2,7 @@
 // the spinner, and the taps.
 #include "gallery/ImageViewController.h"
 
+#include "gallery/FullSizePictureHolder.h"
 #include "gallery/ImageLoader.h"
 #include "gallery/ImageScrollView.h"
 #include "gallery/ResourceLoader.h"
@@ -23,7 +24,8 @@
 namespace {
 constexpr double kFadeDuration = 0.2;
 
-// The picture at `relative`, decoded here; none when it is missing or does not decode.
+// The picture at `relative`, decoded here at its full size; none when it is missing or does not
+// decode.
 std::shared_ptr<UIImage> readPicture(const ResourceLoader& resources, const std::string& relative) {
     auto image = resources.loadImageFrom(relative);
     if (!image || !image->decodes()) return nullptr;
@@ -45,6 +47,8 @@ ImageViewController::ImageViewController(Value::Dictionary row, GalleryContext c
 ImageViewController::~ImageViewController() {
     NSNotificationCenter::defaultCenter()->removeObserver(this);
     if (downloadRequest_) downloadRequest_->cancel();
+    // A page that goes without leaving the screen first takes its picture with it.
+    releasePicture();
 }
 
 std::shared_ptr<UIImage> ImageViewController::image() const { return scrollView_ ? scrollView_->image() : nullptr; }
@@ -96,60 +100,80 @@ void ImageViewController::viewDidDisappear(bool animated) {
     UIViewController::viewDidDisappear(animated);
     // A page that comes back reads its standard picture again; none is held off screen.
     if (scrollView_) scrollView_->setImage(nullptr);
+    releasePicture();
     alreadyShowed_ = false;
     hdImage_ = false;
     // A change of resolution still fading shows nothing once the page has gone.
     ++resolutionChange_;
 }
 
+void ImageViewController::releasePicture() {
+    if (context_.resources && pictureTicket_) context_.resources->fullSizePictures()->release(pictureTicket_);
+    pictureTicket_ = 0;
+}
+
+void ImageViewController::letGoOfPicture() {
+    // Another page (or this one, for its other resolution) has taken the full-size picture: this
+    // page shows nothing until it reads its picture again, as it does when it next appears.
+    pictureTicket_ = 0;
+    if (scrollView_) scrollView_->setImage(nullptr);
+    alreadyShowed_ = false;
+}
+
 void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
-    // The block holds neither the page nor its row: the page may go while the file is read.
+    // Neither block holds the page or its row: the page may go while the file is read.
     auto weak = weakSelf<ImageViewController>();
     auto resources = context_.resources;
     const std::string path = imagePath();
     const std::uint64_t change = resolutionChange_;
-    // One read after another, so the picture asked for last is the one left in place.
-    if (!readQueue_) readQueue_ = DispatchQueue::create("ImageViewController.read");
-    readQueue_->async([weak, resources, path, hd, whenMissing, change] {
+    // Written by the read, read where its picture is shown, which the queues order after it.
+    auto shownHD = std::make_shared<bool>(false);
+    // The page zooms by the picture's pixels: its picture is the one read whole, after the one
+    // held before it has been let go.
+    auto read = [resources, path, hd, shownHD]() -> std::shared_ptr<UIImage> {
         std::shared_ptr<UIImage> image;
-        bool shownHD = false;
         if (hd && !path.empty()) {
             image = readPicture(*resources, ImageLoader::hdImagePath(path));
-            shownHD = image != nullptr;
+            *shownHD = image != nullptr;
         }
         if (!image && !path.empty()) image = readPicture(*resources, ImageLoader::imagePath(path));
-        DispatchQueue::mainQueue()->async([weak, image, hd, shownHD, whenMissing, change] {
-            auto self = weak.lock();
-            if (!self) return;
-            // Read for a change of resolution that a later one has overtaken: that one is fading
-            // the page out and reads again when it has.
-            if (whenMissing == WhenMissing::Nothing && change != self->resolutionChange_) return;
-            if (image) {
-                // A download that is in place and decodes is one more picture on the device.
-                if (whenMissing == WhenMissing::Discard) self->pictureDownloaded();
-                self->pictureInPlace(image, hd, shownHD);
-                return;
-            }
-            self->scrollView_->setImage(nullptr);
-            switch (whenMissing) {
-                case WhenMissing::Nothing: break;
-                case WhenMissing::Download: self->startDownload(); break;
-                case WhenMissing::Discard: {
-                    // A download that is no picture stays neither on the device nor counted.
-                    if (auto file = self->context_.app.fileSystem->safeDocumentsPathForFile(
-                            ImageLoader::imagePath(self->imagePath()), false)) {
-                        auto files = NSFileManager::defaultManager();
-                        if (files->fileExistsAtPath(*file) && !files->removeItemAtPath(*file))
-                            Diagnostics::notef("The downloaded picture %s does not decode and could not be removed.",
-                                               file->c_str());
-                        self->context_.app.fileSystem->writableFileChanged(ImageLoader::imagePath(self->imagePath()));
-                    }
-                    self->setOfflineImage();
-                    break;
+        return image;
+    };
+    auto letGo = [weak] {
+        if (auto self = weak.lock()) self->letGoOfPicture();
+    };
+    auto shown = [weak, hd, shownHD, whenMissing, change](const std::shared_ptr<UIImage>& image) {
+        auto self = weak.lock();
+        if (!self) return;
+        // Read for a change of resolution that a later one has overtaken: that one is fading the
+        // page out and reads again when it has.
+        if (whenMissing == WhenMissing::Nothing && change != self->resolutionChange_) return;
+        if (image) {
+            // A download that is in place and decodes is one more picture on the device.
+            if (whenMissing == WhenMissing::Discard) self->pictureDownloaded();
+            self->pictureInPlace(image, hd, *shownHD);
+            return;
+        }
+        self->scrollView_->setImage(nullptr);
+        switch (whenMissing) {
+            case WhenMissing::Nothing: break;
+            case WhenMissing::Download: self->startDownload(); break;
+            case WhenMissing::Discard: {
+                // A download that is no picture stays neither on the device nor counted.
+                if (auto file = self->context_.app.fileSystem->safeDocumentsPathForFile(
+                        ImageLoader::imagePath(self->imagePath()), false)) {
+                    auto files = NSFileManager::defaultManager();
+                    if (files->fileExistsAtPath(*file) && !files->removeItemAtPath(*file))
+                        Diagnostics::notef("The downloaded picture %s does not decode and could not be removed.",
+                                           file->c_str());
+                    self->context_.app.fileSystem->writableFileChanged(ImageLoader::imagePath(self->imagePath()));
                 }
+                self->setOfflineImage();
+                break;
             }
-        });
-    });
+        }
+    };
+    pictureTicket_ = resources->fullSizePictures()->take(std::move(read), std::move(letGo), std::move(shown));
 }
 
 void ImageViewController::pictureDownloaded() {

@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <memory>
 
-class DispatchQueue;
 class ImageScrollView;
 class UIActivityIndicatorView;
 class UIImage;
@@ -75,11 +74,16 @@ private:
     // What follows when neither resolution can be read and decoded.
     enum class WhenMissing { Nothing, Download, Discard };
 
-    // Reads the picture in the wanted resolution (falling back to the standard one) and decodes
-    // it on a background queue, then puts it in place on the main queue; when there is none,
-    // the page empties and `whenMissing` follows. The wanted resolution travels with the work,
-    // so nothing off the main thread reads the page's state.
+    // Takes the full-size picture (FullSizePictureHolder): the page that held it lets go, then
+    // the picture in the wanted resolution (falling back to the standard one) is read and decoded
+    // on the holder's queue and put in place on the main queue; when there is none, the page
+    // empties and `whenMissing` follows. The wanted resolution travels with the work, so nothing
+    // off the main thread reads the page's state.
     void displayImage(bool hd, WhenMissing whenMissing);
+    // The full-size picture was taken by another reading: the page empties.
+    void letGoOfPicture();
+    // The page gives the full-size picture back, if it still holds it.
+    void releasePicture();
     void pictureInPlace(const std::shared_ptr<UIImage>& image, bool wantedHD, bool shownHD);
     // Counts the downloaded picture and announces the change ("ImagesDataChanged").
     void pictureDownloaded();
@@ -101,8 +105,8 @@ private:
     std::shared_ptr<ImageScrollView> scrollView_;
     std::shared_ptr<UIActivityIndicatorView> loadIndicator_;
     std::shared_ptr<HTTPrequest> downloadRequest_;
-    // The page's reads, in the order they were asked for.
-    std::shared_ptr<DispatchQueue> readQueue_;
+    // The page's taking of the full-size picture (FullSizePictureHolder), 0 when it holds none.
+    std::uint64_t pictureTicket_ = 0;
     // Counts the changes of resolution (and the page's departures, which end them): a fade-out
     // or a read begun for an earlier one does nothing.
     std::uint64_t resolutionChange_ = 0;

@@ -22,8 +22,11 @@
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UINavigationController.h"
+#include "platform/ui/UIScreen.h"
+#include "platform/ui/UIWindow.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 const Value::Dictionary& PhotoPageViewController::currentRow() const {
@@ -268,6 +271,16 @@ void PhotoPageViewController::updateExternal(const std::shared_ptr<ImageViewCont
     const int tag = static_cast<int>(page->index()) + 1;
     auto current = secondWindow_->currentView();
     if (current && current->tag() == tag) return;
+    // The page's picture is the one held whole; a larger one than the external screen shows is
+    // read again at that size for it, so that the page can let its picture go.
+    const auto window = secondWindow_->secondWindow();
+    const auto screen = window ? window->screen() : nullptr;
+    if (screen) {
+        const CGSize size = screen->bounds().size;
+        const int shown = static_cast<int>(std::ceil(std::max(size.width, size.height) * std::max<CGFloat>(1, screen->scale())));
+        if (std::max(picture->pixelWidth(), picture->pixelHeight()) > shown && !picture->name().empty())
+            if (auto reduced = UIImage::reducedImageWithContentsOfFile(picture->name(), shown)) picture = reduced;
+    }
     auto mirror = UIImageView::initWithImage(picture);
     mirror->setTag(tag);
     mirror->setContentMode(UIViewContentModeScaleAspectFit);

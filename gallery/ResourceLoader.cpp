@@ -3,6 +3,7 @@
 
 #include "content/ContentLog.h"
 #include "content/DataSource.h"
+#include "gallery/FullSizePictureHolder.h"
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/FileError.h"
 #include "platform/foundation/NSFileManager.h"
@@ -42,7 +43,8 @@ std::shared_ptr<ResourceLoader> ResourceLoader::make(std::shared_ptr<FileSystem>
     return std::make_shared<ResourceLoader>(std::move(fileSystem));
 }
 
-ResourceLoader::ResourceLoader(std::shared_ptr<FileSystem> fileSystem) : fileSystem_(std::move(fileSystem)) {
+ResourceLoader::ResourceLoader(std::shared_ptr<FileSystem> fileSystem)
+    : fileSystem_(std::move(fileSystem)), fullSizePictures_(FullSizePictureHolder::make()) {
     // The paged grid reads the device orientation when it lays out.
     UIDevice::currentDevice()->beginGeneratingDeviceOrientationNotifications();
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 class DataSource;
+class FullSizePictureHolder;
 class UIImage;
 
 // Posted (no object) when the set of downloaded pictures changed.
@@ -45,6 +46,9 @@ public:
     std::shared_ptr<UIImage> loadImage(const std::string& name, UIInterfaceOrientation orientation) const;
     std::shared_ptr<UIImage> loadImage(const std::string& name) const;
 
+    // The one picture held at its full size (a picture page's), process-wide with the loader.
+    const std::shared_ptr<FullSizePictureHolder>& fullSizePictures() const { return fullSizePictures_; }
+
     // A picture file found in the bundle, Documents, the private documents or Caches, decoded
     // afresh; empty when there is none or the path reaches outside those folders. Where it was
     // found is remembered until pictures are announced changed (postDataChanged) or removed here.
@@ -52,7 +56,8 @@ public:
     // one, a header claiming more than the bytes hold) is logged once, until another file takes
     // its place, however often it is asked for.
     [[nodiscard]] std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath) const;
-    // The same, taken reduced to at most `maxPixelSize` pixels on a side (UIImage's reduced images).
+    // The same, taken reduced to at most `maxPixelSize` pixels on a side (UIImage's reduced images):
+    // what every picture but the page's is read with, at the size it is drawn.
     [[nodiscard]] std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath, int maxPixelSize) const;
     // Whether the file is found in any of the four places.
     bool fileExistsInCaches(const std::string& relativePath) const;
@@ -92,6 +97,7 @@ private:
     void writeStore() const;
 
     std::shared_ptr<FileSystem> fileSystem_;
+    std::shared_ptr<FullSizePictureHolder> fullSizePictures_;
     std::optional<Value::Dictionary> newImages_;
     // The file is there but could not be read: it is never written over.
     bool storeUnreadable_ = false;

@@ -10,6 +10,7 @@
 #include "gallery/FilterProtocol.h"
 #include "gallery/GalleryContext.h"
 #include "platform/ui/UICollectionView.h"
+#include "platform/ui/UIImage.h"
 #include "platform/ui/UITableView.h"
 #include "platform/ui/UIViewController.h"
 
@@ -41,8 +42,9 @@ public:
     // Thumbnails are drawn at most about this many points on a side (a list row is 130, a pad's
     // grid cell 128): a larger picture is decoded reduced to it, so a screen of them stays small.
     static constexpr CGFloat kThumbnailPoints = 160;
-    // The most bytes a thumbnail from the content server may have; a longer answer is no thumbnail.
-    static constexpr std::uint64_t kThumbnailMaxBytes = 4 * 1024 * 1024;
+    // The most bytes a thumbnail from the content server may have, as any picture; a longer answer
+    // is no thumbnail. It goes to a file as it arrives and is read from there reduced.
+    static constexpr std::uint64_t kThumbnailMaxBytes = UIImage::kMaxEncodedLength;
     // kThumbnailPoints in pixels at the screen's scale.
     static int thumbnailPixelSize();
     // The picture's path with every ".jpg" (in any letter case) replaced by "_thumb.jpg".

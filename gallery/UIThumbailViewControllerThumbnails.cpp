@@ -8,7 +8,7 @@
 #include "gallery/UIInfoView.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Diagnostics.h"
-#include "platform/foundation/FileData.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSStringFormat.h"
 #include "platform/net/NSHTTPURLResponse.h"
@@ -23,9 +23,7 @@
 #include "uikit/UIButtonCommon.h"
 #include "uikit/UIViewToast.h"
 
-#include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <cstdint>
 
 namespace {
@@ -40,11 +38,29 @@ bool isSuccess(const std::shared_ptr<NSHTTPURLResponse>& response) {
     return response && response->statusCode() >= 200 && response->statusCode() < 300;
 }
 
+// Moves the downloaded thumbnail at `downloaded` to Caches "<relative>", where the next lookup
+// finds it, in place of whatever is there.
+void keepThumbnail(const std::string& downloaded, const std::string& relative, FileSystem& fileSystem) {
+    auto files = NSFileManager::defaultManager();
+    NSErrorPtr error;
+    const auto path = fileSystem.safeCachesPathForFile(relative, true);
+    bool kept = false;
+    if (path) {
+        if (!files->fileExistsAtPath(*path) || files->removeItemAtPath(*path, &error))
+            kept = files->moveItemAtPath(downloaded, *path, &error);
+        fileSystem.writableFileChanged(relative);
+    }
+    if (kept) {
+        (void)FileSystem::setNoBackupAttribute(*path);
+        return;
+    }
+    Diagnostics::notef("The thumbnail %s could not be kept in Caches: %s", relative.c_str(),
+                       error ? error->localizedDescription().c_str() : "no place for it");
+}
+
 }  // namespace
 
-int UIThumbailViewController::thumbnailPixelSize() {
-    return static_cast<int>(std::ceil(kThumbnailPoints * std::max<CGFloat>(1, UIImage::screenScale())));
-}
+int UIThumbailViewController::thumbnailPixelSize() { return UIImage::pixelSizeForPoints(kThumbnailPoints); }
 
 std::string UIThumbailViewController::thumbnailPath(const std::string& imagePath) {
     return GalleryCellText::replacingCaseInsensitive(imagePath, ".jpg", "_thumb.jpg");
@@ -81,28 +97,20 @@ void UIThumbailViewController::loadThumbnailForImageView(const std::shared_ptr<U
     spinner->setTag(kLoadSpinnerTag);
     std::weak_ptr<UIImageView> weakView = imageView;
     auto request = NSMutableURLRequest::requestWithURL(url);
+    // To a file as it arrives: a server may send a whole picture for its thumbnail.
     request->setMaximumBodyLength(kThumbnailMaxBytes);
-    auto task = NSURLSession::sharedSession()->dataTaskWithRequest(
-        request, [weakView, spinner, load, relative, fileSystem, pixelSize](
-                     const NSData& data, const std::shared_ptr<NSHTTPURLResponse>& response, const NSErrorPtr& error) {
-            // On the session's queue: only a picture the server meant to send is kept.
+    auto task = NSURLSession::sharedSession()->downloadTaskWithRequest(
+        request, [weakView, spinner, load, relative, fileSystem, pixelSize, address = url->absoluteString()](
+                     const std::shared_ptr<NSURL>& location, const std::shared_ptr<NSHTTPURLResponse>& response,
+                     const NSErrorPtr& error) {
+            // On the session's queue: only a picture the server meant to send is kept. What is
+            // said of a picture that is refused or does not decode names where it came from.
             std::shared_ptr<UIImage> fetched;
-            if (!error && isSuccess(response)) {
-                auto decoded = UIImage::reducedImageWithData(data, pixelSize);
+            if (!error && location && isSuccess(response)) {
+                auto decoded = UIImage::reducedImageWithContentsOfFile(location->path(), pixelSize, address);
                 if (decoded && decoded->decodes()) {
                     fetched = decoded;
-                    NSErrorPtr writeError;
-                    const auto path = fileSystem->safeCachesPathForFile(relative, true);
-                    const bool written = path && writeDataToFile(data, *path, true, &writeError);
-                    if (path) fileSystem->writableFileChanged(relative);
-                    if (written) {
-                        (void)FileSystem::setNoBackupAttribute(*path);
-                        // The same picture, known by its file as the next lookup will find it.
-                        if (auto kept = UIImage::reducedImageWithContentsOfFile(*path, pixelSize)) fetched = kept;
-                    } else {
-                        Diagnostics::notef("The thumbnail %s could not be kept in Caches: %s", relative.c_str(),
-                                           writeError ? writeError->localizedDescription().c_str() : "no place for it");
-                    }
+                    keepThumbnail(location->path(), relative, *fileSystem);
                 }
             }
             DispatchQueue::mainQueue()->async([weakView, spinner, load, fetched] {

@@ -5,11 +5,12 @@
 
 std::string CompositionCat::name() const { return context_->localizations().localizedNameFieldValue(dictionary_); }
 
-std::shared_ptr<UIImage> CompositionCat::image() const {
+std::shared_ptr<UIImage> CompositionCat::image(CGFloat shownPoints) const {
     const std::string file = dictionary_.get("imagePath").stringValue();
     if (!file.empty() && FileSystem::isSafeRelativePath(file))
         if (auto path = context_->files().findFilePath(file))
-            if (auto image = UIImage::imageWithContentsOfFile(*path)) return image;
+            if (auto image = UIImage::reducedImageWithContentsOfFile(*path, UIImage::pixelSizeForPoints(shownPoints)))
+                return image;
     return UIImage::imageNamed("note");
 }
 

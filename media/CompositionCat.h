@@ -4,6 +4,7 @@
 #include "media/MediaContext.h"
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/Value.h"
+#include "platform/ui/CGGeometry.h"
 
 #include <cstdint>
 #include <memory>
@@ -25,8 +26,9 @@ public:
     std::int32_t compositions_count() const { return dictionary_.get("compositions_count").intValue(); }
     // In the current language.
     std::string name() const;
-    // The picture named by "imagePath" when it is found, else the packaged "note".
-    std::shared_ptr<UIImage> image() const;
+    // The picture named by "imagePath" when it is found, read at most `shownPoints` on its longer
+    // side (the size it is shown at); else the packaged "note".
+    std::shared_ptr<UIImage> image(CGFloat shownPoints) const;
 
 private:
     CompositionCat(Value::Dictionary row, std::shared_ptr<const MediaContext> context)

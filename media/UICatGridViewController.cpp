@@ -13,6 +13,8 @@
 #include "uikit/OEGridView.h"
 #include "uikit/UIGridViewWithPageControll.h"
 
+#include <algorithm>
+
 std::shared_ptr<UICatGridViewController> UICatGridViewController::initWithSource(std::shared_ptr<CompositionsSource> source,
                                                                                  MusicContext context) {
     return std::make_shared<UICatGridViewController>(std::move(source), std::move(context));
@@ -42,7 +44,8 @@ std::shared_ptr<OEGridViewCell> UICatGridViewController::gridViewCellAtIndex(con
         setAccessibilityLabel(*cell, cat->name());
         cell->detailTextLabel()->setText(
             CompositionsCellsHelper::compositionsCountText(cat->compositions_count()));
-        cell->imageView()->setImage(cat->image());
+        const CGSize shown = cell->imageView()->bounds().size;
+        cell->imageView()->setImage(cat->image(std::max(shown.width, shown.height)));
     }
     return cell;
 }

@@ -79,6 +79,13 @@ void roundedRect(cairo_t* cr, const CGRect& r, double radius) {
     cairo_close_path(cr);
 }
 
+// A premultiplied cairo pixel (native byte order) of the RGBA pixel at p.
+std::uint32_t premultiplied(const std::uint8_t* p) {
+    const std::uint32_t a = p[3];
+    const std::uint32_t r = p[0] * a / 255, g = p[1] * a / 255, b = p[2] * a / 255;
+    return (a << 24) | (r << 16) | (g << 8) | b;
+}
+
 // The image's pixels as a cairo surface (premultiplied, native byte order).
 cairo_surface_t* surfaceOf(const UIImage& image) {
     const int w = image.pixelWidth(), h = image.pixelHeight();
@@ -95,20 +102,84 @@ cairo_surface_t* surfaceOf(const UIImage& image) {
         for (int x = 0; x < w; ++x) {
             const std::size_t i = (static_cast<std::size_t>(y) * w + x) * 4;
             if (i + 3 >= px.size()) break;
-            const std::uint32_t a = px[i + 3];
-            const std::uint32_t r = px[i] * a / 255, g = px[i + 1] * a / 255, b = px[i + 2] * a / 255;
-            row[x] = (a << 24) | (r << 16) | (g << 8) | b;
+            row[x] = premultiplied(&px[i]);
         }
     }
     cairo_surface_mark_dirty(s);
     return s;
 }
 
+// A picture larger than this many pixels is drawn from the part of it in sight alone, at no more
+// pixels than the shot gives that part: a whole-size copy of a page's picture would take as much
+// memory again as the picture.
+constexpr std::int64_t kLargestWholeSurface = 4 * 1024 * 1024;
+
+// The pixels x0..x1, y0..y1 of the image, reduced to width x height by their means, as a surface.
+cairo_surface_t* reducedSurfaceOf(const UIImage& image, int x0, int y0, int x1, int y1, int width, int height) {
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_surface_flush(s);
+    unsigned char* data = cairo_image_surface_get_data(s);
+    const int stride = cairo_image_surface_get_stride(s);
+    const auto& px = image.rgbaPixels();
+    const auto at = [&](int x, int y) { return &px[(static_cast<std::size_t>(y) * image.pixelWidth() + x) * 4]; };
+    for (int y = 0; y < height; ++y) {
+        const int top = y0 + static_cast<int>(static_cast<std::int64_t>(y) * (y1 - y0) / height);
+        const int bottom = std::max(top + 1, y0 + static_cast<int>(static_cast<std::int64_t>(y + 1) * (y1 - y0) / height));
+        auto* row = reinterpret_cast<std::uint32_t*>(data + y * stride);
+        for (int x = 0; x < width; ++x) {
+            const int left = x0 + static_cast<int>(static_cast<std::int64_t>(x) * (x1 - x0) / width);
+            const int right = std::max(left + 1, x0 + static_cast<int>(static_cast<std::int64_t>(x + 1) * (x1 - x0) / width));
+            std::uint64_t sum[4] = {};
+            for (int sy = top; sy < bottom; ++sy)
+                for (int sx = left; sx < right; ++sx)
+                    for (int c = 0; c < 4; ++c) sum[c] += at(sx, sy)[c];
+            const std::uint64_t count = static_cast<std::uint64_t>(bottom - top) * static_cast<std::uint64_t>(right - left);
+            std::uint8_t mean[4];
+            for (int c = 0; c < 4; ++c) mean[c] = static_cast<std::uint8_t>((sum[c] + count / 2) / count);
+            row[x] = premultiplied(mean);
+        }
+    }
+    cairo_surface_mark_dirty(s);
+    return s;
+}
+
+// Paints the image, whose pixels are the current user space, within the clip: a large one from
+// the part in sight, reduced to the device pixels it covers.
+void paintImage(cairo_t* cr, const UIImage& image, double alpha) {
+    const int w = image.pixelWidth(), h = image.pixelHeight();
+    if (static_cast<std::int64_t>(w) * h <= kLargestWholeSurface) {
+        cairo_surface_t* s = surfaceOf(image);
+        if (!s) return;
+        cairo_set_source_surface(cr, s, 0, 0);
+        cairo_paint_with_alpha(cr, alpha);
+        cairo_surface_destroy(s);
+        return;
+    }
+    if (w <= 0 || h <= 0 || !image.decodes()) return;
+    double cx0 = 0, cy0 = 0, cx1 = 0, cy1 = 0;
+    cairo_clip_extents(cr, &cx0, &cy0, &cx1, &cy1);
+    const int x0 = std::clamp(static_cast<int>(std::floor(cx0)), 0, w), y0 = std::clamp(static_cast<int>(std::floor(cy0)), 0, h);
+    const int x1 = std::clamp(static_cast<int>(std::ceil(cx1)), 0, w), y1 = std::clamp(static_cast<int>(std::ceil(cy1)), 0, h);
+    if (x1 <= x0 || y1 <= y0) return;
+    double dx = 1, dy = 0, ex = 0, ey = 1;
+    cairo_user_to_device_distance(cr, &dx, &dy);
+    cairo_user_to_device_distance(cr, &ex, &ey);
+    const double perPixelX = std::min(1.0, std::hypot(dx, dy)), perPixelY = std::min(1.0, std::hypot(ex, ey));
+    const int width = std::max(1, static_cast<int>(std::ceil((x1 - x0) * perPixelX)));
+    const int height = std::max(1, static_cast<int>(std::ceil((y1 - y0) * perPixelY)));
+    cairo_surface_t* s = reducedSurfaceOf(image, x0, y0, x1, y1, width, height);
+    cairo_save(cr);
+    cairo_translate(cr, x0, y0);
+    cairo_scale(cr, static_cast<double>(x1 - x0) / width, static_cast<double>(y1 - y0) / height);
+    cairo_set_source_surface(cr, s, 0, 0);
+    cairo_paint_with_alpha(cr, alpha);
+    cairo_restore(cr);
+    cairo_surface_destroy(s);
+}
+
 void drawImage(cairo_t* cr, const std::shared_ptr<UIImage>& image, const CGRect& box, UIViewContentMode mode,
                double alpha) {
-    if (!image) return;
-    cairo_surface_t* s = surfaceOf(*image);
-    if (!s) return;
+    if (!image || image->pixelWidth() <= 0 || image->pixelHeight() <= 0) return;
     const CGSize size = image->size();
     double sx = box.size.width / std::max(1.0, size.width), sy = box.size.height / std::max(1.0, size.height);
     CGRect target = box;
@@ -135,10 +206,8 @@ void drawImage(cairo_t* cr, const std::shared_ptr<UIImage>& image, const CGRect&
     cairo_translate(cr, target.origin.x, target.origin.y);
     // Pixels to points, then to the target size.
     cairo_scale(cr, sx * size.width / image->pixelWidth(), sy * size.height / image->pixelHeight());
-    cairo_set_source_surface(cr, s, 0, 0);
-    cairo_paint_with_alpha(cr, alpha);
+    paintImage(cr, *image, alpha);
     cairo_restore(cr);
-    cairo_surface_destroy(s);
 }
 
 // The words of a line and the spaces between them.

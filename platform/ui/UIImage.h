@@ -1,6 +1,7 @@
 // Images: named from the bundle (with the @2x variant), from files and data; PNG and JPEG
 // known by their header (validity, pixel size, scale) and decoded when their pixels are first
-// needed; resizable images with cap insets.
+// needed (a file's bytes read again then, so that a picture not yet drawn holds none); resizable
+// images with cap insets.
 #pragma once
 
 #include "platform/foundation/NSError.h"
@@ -48,14 +49,12 @@ public:
     // The most bytes a picture's encoding may have: the cap's pixels uncompressed, with room for
     // headers and metadata. A larger file or body is refused unread (with a logged sentence).
     static constexpr std::int64_t kMaxEncodedLength = kMaxPixelCount * 4 + 16 * 1024 * 1024;
-    // A reduced picture of a kind that cannot be decoded reduced is decoded whole first, and so
-    // may claim at most this many pixels.
-    static constexpr std::int64_t kMaxPixelCountBeforeReduction = 2048 * 2048;
     // A picture whose header claims more pixels than its bytes can hold is refused from its
     // header too: a PNG whose image data could not inflate to them, a Huffman-coded JPEG whose
     // scans could not give each block its fewest bits. An arithmetic-coded JPEG can describe a
     // large flat picture in a handful of bytes, so no length bounds it: it may claim at most
-    // kMaxPixelCountBeforeReduction pixels.
+    // this many pixels.
+    static constexpr std::int64_t kMaxArithmeticCodedPixelCount = 2048 * 2048;
 
     // Looks in the main bundle's resource folder for the name as given, then with ".png",
     // preferring "name@2x.png" when the screen scale is 2 or more; cached by folder and name, a
@@ -70,13 +69,19 @@ public:
     static std::shared_ptr<UIImage> imageWithData(const NSData& data, CGFloat scale);
     // Our own addition, for pictures shown small: at most `maxPixelSize` pixels on the longer
     // side, the size in points kept (the scale grows instead). A smaller picture is taken as it
-    // is. A larger JPEG picture is decoded at a reduced scale, never whole; a larger picture of
-    // another kind is decoded whole and then reduced, so one that claims more than
-    // kMaxPixelCountBeforeReduction pixels is refused (with a logged sentence).
+    // is. A larger one is reduced as its rows are decoded (a JPEG's first through libjpeg's
+    // reduced scales), never held whole.
     static std::shared_ptr<UIImage> reducedImageWithData(const NSData& data, int maxPixelSize);
     static std::shared_ptr<UIImage> reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize);
     static std::shared_ptr<UIImage> reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize,
                                                                    NSErrorPtr* error);
+    // The same, from a file that holds bytes `source` gave (a download's), named by `source` (the
+    // address they came from) in what is logged about them.
+    static std::shared_ptr<UIImage> reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize,
+                                                                   const std::string& source);
+    // The pixels `points` take on the screen, at the screen's scale: the size to reduce a
+    // picture to that is shown that large.
+    static int pixelSizeForPoints(CGFloat points);
     // An image of `size` points filled with the RGBA pixels given (row-major, 4 bytes each).
     static std::shared_ptr<UIImage> imageWithPixels(std::vector<std::uint8_t> rgba, int pixelWidth, int pixelHeight,
                                                     CGFloat scale);
@@ -104,7 +109,8 @@ public:
     // How many pictures this process has decoded to pixels so far.
     static std::uint64_t decodedPictureCount();
 
-    // The file name or resource name it came from ("" for data and pixels).
+    // The file name or resource name it came from, or the address its file's bytes came from
+    // ("" for data and pixels).
     const std::string& name() const { return name_; }
 
     std::shared_ptr<UIImage> resizableImageWithCapInsets(UIEdgeInsets capInsets) const;
@@ -122,16 +128,22 @@ public:
 
 private:
     // Header only; with `maxPixelSize` above 0, the picture is taken reduced to it. Why bytes are
-    // refused goes to `error`, or without one to the log.
+    // refused goes to `error`, or without one to the log. With `rereadPath` the bytes are dropped,
+    // and read again from that file when the pixels are decoded.
     static std::shared_ptr<UIImage> decode(NSData data, CGFloat scale, const std::string& name, int maxPixelSize,
-                                           NSErrorPtr* error);
-    static std::shared_ptr<UIImage> fromFile(const std::string& path, int maxPixelSize, NSErrorPtr* error);
+                                           NSErrorPtr* error, const std::string& rereadPath = "");
+    // Named by `source` when one is given, else by the path.
+    static std::shared_ptr<UIImage> fromFile(const std::string& path, int maxPixelSize, NSErrorPtr* error,
+                                             const std::string& source = "");
     // Decodes the pixels under the lock when they are not yet; false when they did not decode.
     bool decodeOnce() const;
+    struct Pixels;
+    // The bytes of a picture from a file, read again (under the pixels' lock) for its decoding;
+    // false when they are gone or are no longer the picture whose header was read.
+    static bool rereadFile(Pixels& pixels);
     std::shared_ptr<UIImage> copyImage() const;
 
     // Shared with the resizable and re-rendered copies, so a picture decodes once for all.
-    struct Pixels;
     std::shared_ptr<Pixels> pixels_;
     int pixelWidth_;
     int pixelHeight_;

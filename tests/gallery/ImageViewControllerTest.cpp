@@ -10,6 +10,7 @@
 #include "gallery/ImageViewController.h"
 
 #include "demo/loopback/LoopbackServer.h"
+#include "gallery/FullSizePictureHolder.h"
 #include "gallery/ImageScrollView.h"
 #include "gallery/ResourceLoader.h"
 #include "platform/foundation/NSFileManager.h"
@@ -120,6 +121,63 @@ TEST_F(ImageViewControllerTest, ThePictureIsReadBehindASpinnerAndFadesInWithItsT
     settle();
     ASSERT_TRUE(page_->image());
     EXPECT_EQ(journal_->events, (std::vector<std::string>{"will show", "did show", "will show"}));
+}
+
+// A page zooms by its picture's pixels, so it holds its picture whole: the next page to read one
+// makes the page before let go of its picture first, even while both are on screen, and a page
+// that leaves the screen or goes gives its picture back. At most one picture is held whole.
+TEST_F(ImageViewControllerTest, AtMostOnePictureIsHeldWholeAndTheNextPageMakesTheOneBeforeLetGo) {
+    const auto& holder = galleryContext().resources->fullSizePictures();
+    std::vector<std::string> paths;
+    for (const auto& painting : DemoCatalogue::paintings())
+        if (!DemoCatalogue::isOnServerOnly(painting) && paths.size() < 3) paths.push_back(DemoCatalogue::imagePathOf(painting));
+    ASSERT_EQ(paths.size(), 3u);
+    show(paths[0]);
+    settle();
+    ASSERT_TRUE(page_->image());
+    EXPECT_EQ(holder->heldPicture(), page_->image());
+    std::weak_ptr<UIImage> first = page_->image();
+
+    const auto pageOnItsOwn = [&](const std::string& path) {
+        auto page = ImageViewController::initWithImageData(Value::Dictionary{{"imagePath", Value(path)}}, galleryContext());
+        auto window = UIWindow::make();
+        window->setRootViewController(page);
+        window->makeKeyAndVisible();
+        return std::make_pair(page, window);
+    };
+    auto [second, secondWindow] = pageOnItsOwn(paths[1]);
+    // Let go as the second page asks for its picture, before that is read.
+    EXPECT_FALSE(page_->image());
+    EXPECT_TRUE(first.expired());
+    settle();
+    ASSERT_TRUE(second->image());
+    EXPECT_EQ(holder->heldPicture(), second->image());
+    EXPECT_FALSE(page_->image());
+
+    // Leaving the screen gives the picture back; so does going.
+    second->beginAppearanceTransition(false, false);
+    second->endAppearanceTransition();
+    EXPECT_FALSE(holder->heldPicture());
+    auto third = ImageViewController::initWithImageData(Value::Dictionary{{"imagePath", Value(paths[2])}}, galleryContext());
+    third->beginAppearanceTransition(true, false);
+    third->endAppearanceTransition();
+    settle();
+    ASSERT_TRUE(third->image());
+    std::weak_ptr<UIImage> last = third->image();
+    // The journal keeps the pages that told it of their pictures.
+    journal_->senders.clear();
+    third.reset();
+    EXPECT_FALSE(holder->heldPicture());
+    EXPECT_TRUE(last.expired());
+
+    // The first page, back on screen, reads its picture again.
+    page_->beginAppearanceTransition(false, false);
+    page_->endAppearanceTransition();
+    page_->beginAppearanceTransition(true, false);
+    page_->endAppearanceTransition();
+    settle();
+    ASSERT_TRUE(page_->image());
+    EXPECT_EQ(holder->heldPicture(), page_->image());
 }
 
 TEST_F(ImageViewControllerTest, TheHighResolutionPictureFadesInAndAMissingOneFallsBackToTheStandard) {

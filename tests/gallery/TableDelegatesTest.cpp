@@ -14,6 +14,7 @@
 #include "gallery/StandartCell_TableViewDelegate.h"
 #include "gallery/UIImageCell.h"
 #include "gallery/UIImageCellSelectable.h"
+#include "gallery/UIThumbailViewController.h"
 #include "gallery/iPadCell_TableViewDelegate.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/UIButton.h"
@@ -28,6 +29,7 @@
 #include "tests/gallery/GalleryFixture.h"
 #include "uikit/UIStandartInfoCellSelectable.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 
@@ -114,8 +116,10 @@ TEST_F(TableDelegatesTest, PictureRowsShowTheGroupPictureBesideItsName) {
     ASSERT_TRUE(cell);
     EXPECT_EQ(cell->reuseIdentifier(), "ImageCell");
     ASSERT_TRUE(cell->image()->image());
-    EXPECT_EQ(cell->image()->image()->pixelWidth(), kDemoGroupPictureWidth);
-    EXPECT_EQ(cell->image()->image()->pixelHeight(), kDemoGroupPictureHeight);
+    // Read at the size the row shows it, its size in points kept.
+    const CGSize shown = cell->image()->frame().size;
+    EXPECT_EQ(cell->image()->image()->pixelWidth(), UIImage::pixelSizeForPoints(std::max(shown.width, shown.height)));
+    EXPECT_EQ(cell->image()->image()->size(), CGSizeMake(kDemoGroupPictureWidth, kDemoGroupPictureHeight));
     EXPECT_EQ(cell->mainText()->text(), genreGroup(1).name.en);
     EXPECT_GT(cell->mainText()->frame().origin.x, CGRectGetMaxX(cell->image()->frame()));
     EXPECT_EQ(cell->detailText()->frame().origin.x, cell->mainText()->frame().origin.x);
@@ -386,9 +390,10 @@ TEST_F(TableDelegatesTest, SearchRowsShowTheMatchThumbnailAuthorAndName) {
     for (long row = 0; row < 5; ++row) EXPECT_TRUE(cellAt(row)->infoButton()->isHidden()) << row;
     ASSERT_TRUE(cellAt(1)->image()->image());
     EXPECT_EQ(cellAt(1)->image()->image()->pixelWidth(), kDemoThumbnailWidth);
-    // The PNG picture is its own thumbnail.
+    // The PNG picture is its own thumbnail, read at a thumbnail's size.
     ASSERT_TRUE(cellAt(2)->image()->image());
-    EXPECT_EQ(cellAt(2)->image()->image()->pixelWidth(), kDemoPictureWidth);
+    EXPECT_EQ(cellAt(2)->image()->image()->pixelWidth(), UIThumbailViewController::thumbnailPixelSize());
+    EXPECT_EQ(cellAt(2)->image()->image()->size().width, kDemoPictureWidth);
     ASSERT_TRUE(cellAt(3)->image()->image());
     EXPECT_EQ(cellAt(3)->image()->image()->pixelWidth(), 6);
     EXPECT_FALSE(cellAt(4)->image()->image());

@@ -364,10 +364,10 @@ TEST_F(ThumbnailTest, LargePicturesAreDecodedSmallAndClaimsTheirBytesCannotHoldO
     // Small bodies whose headers claim sizes under the cap.
     loopback.serve("/data/gallery/thumbs/bomb_thumb.jpg", served(claimingPixelSize(jpegBytes, 8000, 6000)));
     loopback.serve("/data/gallery/thumbs/bomb.png", served(claimingPixelSize(UIImagePNGRepresentation(sample), 3000, 3000)));
-    // A real thumbnail with more behind it than any thumbnail has: refused by its length alone.
-    NSData overlong = jpegBytes;
-    overlong.resize(UIThumbailViewController::kThumbnailMaxBytes + 1, 0);
-    loopback.serve("/data/gallery/thumbs/long_thumb.jpg", served(overlong));
+    // A real thumbnail with more behind it than any picture has: refused by its length alone.
+    loopback.serve("/data/gallery/thumbs/long_thumb.jpg", served(jpegBytes));
+    loopback.setFault("/data/gallery/thumbs/long_thumb.jpg",
+                      LoopbackServer::Fault::endless(UIThumbailViewController::kThumbnailMaxBytes + 1));
     pointThumbnailsAt(loopback.url(""));
 
     UIImage::setScreenScale(2);
@@ -383,6 +383,8 @@ TEST_F(ThumbnailTest, LargePicturesAreDecodedSmallAndClaimsTheirBytesCannotHoldO
         EXPECT_EQ(view->image()->pixelWidth(), side);
         EXPECT_EQ(view->image()->pixelHeight(), side * 3 / 4);
         EXPECT_EQ(view->image()->size(), CGSizeMake(2000, 1500));
+        // The served picture itself, reduced.
+        EXPECT_EQ(view->image()->rgbaPixels(), UIImage::reducedImageWithData(large, side)->rgbaPixels());
         held += view->image()->rgbaPixels().size();
         EXPECT_TRUE(exists(cached("large-" + name + "_thumb.jpg")));
         // From Caches the next time, as small.
@@ -403,6 +405,35 @@ TEST_F(ThumbnailTest, LargePicturesAreDecodedSmallAndClaimsTheirBytesCannotHoldO
         EXPECT_FALSE(exists(cached(UIThumbailViewController::thumbnailPath(path))));
     }
     EXPECT_EQ(loopback.requestsFor("/data/gallery/thumbs/long_thumb.jpg").size(), 1u);
+}
+
+// What is said of a served thumbnail that is refused or does not decode names the address it
+// came from.
+TEST_F(ThumbnailTest, AServedPictureThatIsRefusedOrDoesNotDecodeIsLoggedByItsAddress) {
+    writePNG(Sandbox::home() + "/whole.png", 64, 64);
+    const std::string whole = bytesOf(Sandbox::home() + "/whole.png");
+    LoopbackServer loopback;
+    LoopbackServer::Response cut, claim;
+    cut.body = whole.substr(0, whole.size() / 2);
+    const NSData claiming = claimingPixelSize(NSData(whole.begin(), whole.end()), 3000, 3000);
+    claim.body.assign(claiming.begin(), claiming.end());
+    loopback.serve("/data/gallery/thumbs/cut.png", cut);
+    loopback.serve("/data/gallery/thumbs/claim.png", claim);
+    pointThumbnailsAt(loopback.url(""));
+
+    testing::internal::CaptureStderr();
+    for (const std::string path : {"cut.png", "claim.png"}) {
+        auto view = UIImageView::initWithFrame(CGRectMake(0, 0, 100, 100));
+        UIThumbailViewController::loadThumbnailForImageView(view, rowFor(path), galleryContext());
+        EXPECT_TRUE(pumpUntil([&] { return !spinning(view); })) << path;
+        EXPECT_FALSE(view->image()) << path;
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_THAT(log, testing::HasSubstr("The picture " + loopback.url("/data/gallery/thumbs/cut.png") +
+                                        " does not decode past its header"));
+    EXPECT_THAT(log, testing::HasSubstr("The picture " + loopback.url("/data/gallery/thumbs/claim.png") +
+                                        " claims 3000 x 3000 pixels"));
+    EXPECT_EQ(log.find("from memory"), std::string::npos) << log;
 }
 
 TEST_F(ThumbnailTest, PathsFromTheDatabaseStayInTheirFoldersAndGoIntoURLsEncoded) {

@@ -146,10 +146,10 @@ TEST_F(CatalogueTest, CategoriesListOnlyGroupsWithTracksAndTheirCounts) {
     EXPECT_EQ(cats[1]->compositions_count(), 4);
     EXPECT_EQ(source_->keyForCat(*cats[0]), "Bach_1");
     // A missing picture gives the packaged note.
-    ASSERT_TRUE(cats[0]->image());
-    EXPECT_EQ(cats[0]->image()->size().width, 40);
-    ASSERT_TRUE(cats[1]->image());
-    EXPECT_EQ(cats[1]->image()->name(), "note");
+    ASSERT_TRUE(cats[0]->image(120));
+    EXPECT_EQ(cats[0]->image(120)->size().width, 40);
+    ASSERT_TRUE(cats[1]->image(120));
+    EXPECT_EQ(cats[1]->image(120)->name(), "note");
 
     auto genres = DB_CompositionsSource::initWithSQL(openMedia(), "genres", context());
     const auto genreCats = genres->compositionsCats();

@@ -15,6 +15,7 @@
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIFont.h"
 #include "platform/ui/UIImage.h"
+#include "platform/ui/UIImageView.h"
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
@@ -31,6 +32,7 @@
 
 #include <algorithm>
 #include <array>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -84,6 +86,14 @@ public:
         return cell;
     }
 };
+
+// The process's peak resident size since the last reset, in bytes.
+std::int64_t peakResident() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::stoll(line.substr(6)) * 1024;
+    return -1;
+}
 
 // Dark through and through, as a picture under the bars.
 std::shared_ptr<UIImage> darkPicture(int width, int height) {
@@ -170,6 +180,49 @@ TEST_F(RendererTest, ViewsThatDrawThemselvesAndSpinnersAreDrawn) {
     ASSERT_TRUE(shot);
     EXPECT_EQ(all("drawing").size(), 1u);
     EXPECT_EQ(markedPixels(*shot, CGRectMake(200, 100, 37, 37)), 0);
+}
+
+// A picture far larger than the shot shows it (a page's picture, whole or zoomed into) is drawn
+// from the part in sight, at the pixels the shot gives that part: no copy of it the picture's size
+// is made to draw it.
+TEST_F(RendererTest, ALargePictureIsDrawnFromThePartInSightAtTheShotsPixels) {
+    constexpr int kWidth = 4000, kHeight = 3000;
+    std::vector<std::uint8_t> rgba(static_cast<std::size_t>(kWidth) * kHeight * 4);
+    for (std::size_t i = 0; i < rgba.size(); i += 4) {
+        const bool left = (i / 4) % kWidth < kWidth / 2;
+        rgba[i] = left ? 255 : 0;
+        rgba[i + 2] = left ? 0 : 255;
+        rgba[i + 3] = 255;
+    }
+    auto picture = UIImage::imageWithPixels(std::move(rgba), kWidth, kHeight, 1);
+    auto whole = UIImageView::initWithFrame(CGRectMake(20, 100, 160, 120));
+    whole->setContentMode(UIViewContentModeScaleAspectFit);
+    whole->setImage(picture);
+    root->view()->addSubview(whole);
+    // Zoomed into its left edge: the picture at its size in a view that shows 100 points of it.
+    auto clip = UIView::initWithFrame(CGRectMake(200, 100, 100, 100));
+    clip->setClipsToBounds(true);
+    auto zoomed = UIImageView::initWithFrame(CGRectMake(-1950, -1000, kWidth, kHeight));
+    zoomed->setImage(picture);
+    clip->addSubview(zoomed);
+    root->view()->addSubview(clip);
+
+    std::ofstream reset("/proc/self/clear_refs");
+    reset << "5" << std::flush;
+    ASSERT_TRUE(reset) << "the peak resident size cannot be reset";
+    const std::int64_t start = peakResident();
+    auto shot = shoot();
+    const std::int64_t growth = peakResident() - start;
+    ASSERT_TRUE(shot);
+    EXPECT_GT(shotRGB(*shot, 30, 160)[0], 200);
+    EXPECT_GT(shotRGB(*shot, 170, 160)[2], 200);
+    // The picture's middle falls on the clipped view's middle: red to its left, blue to its right.
+    EXPECT_GT(shotRGB(*shot, 240, 150)[0], 200);
+    EXPECT_LT(shotRGB(*shot, 240, 150)[2], 60);
+    EXPECT_GT(shotRGB(*shot, 260, 150)[2], 200);
+    EXPECT_LT(shotRGB(*shot, 260, 150)[0], 60);
+    // A copy of the whole picture to draw from would be 48 MB.
+    EXPECT_LT(growth, 16 << 20);
 }
 
 TEST_F(RendererTest, AnAlertWithoutATitleHasNoRoomForOne) {

@@ -25,6 +25,7 @@
 #include <iterator>
 #include <malloc.h>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -321,6 +322,34 @@ TEST(ImageDecoding, PicturesCutShortAndACorruptOneAreImagesThatDoNotDecode) {
     EXPECT_FALSE(UIImage::reducedImageWithData(corrupt, 60));
 }
 
+// A picture from a file holds none of its bytes until its pixels are needed: they are read from
+// the file again then. A file gone meanwhile, or holding another picture's size, gives a picture
+// that does not decode, and the log names the file.
+TEST(ImageDecoding, APictureFromAFileReadsItsBytesAgainWhenItIsDecoded) {
+    const auto folder = std::filesystem::path(Sandbox::home()) / "Reread";
+    const auto path = folder / "painting.png";
+    writeFile(path, png(80, 40));
+    auto image = UIImage::imageWithContentsOfFile(path.string());
+    auto reduced = UIImage::reducedImageWithContentsOfFile(path.string(), 20);
+    ASSERT_TRUE(image && reduced);
+    // The same size, other pixels: what is drawn is what the file holds then.
+    writeFile(path, libpngPicture(80, 40, PNG_COLOR_TYPE_GRAY, 8, PNG_INTERLACE_NONE, {0}, {255}));
+    const std::array<int, 4> black{0, 0, 0, 255}, white{255, 255, 255, 255};
+    EXPECT_TRUE(hasHalves(image, black, white, 0));
+    EXPECT_TRUE(hasHalves(reduced, black, white, 0));
+
+    auto gone = UIImage::imageWithContentsOfFile(path.string());
+    auto resized = UIImage::reducedImageWithContentsOfFile(path.string(), 20);
+    ASSERT_TRUE(gone && resized);
+    testing::internal::CaptureStderr();
+    std::filesystem::remove(path);
+    EXPECT_FALSE(gone->decodes());
+    writeFile(path, png(40, 80));
+    EXPECT_FALSE(resized->decodes());
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("The picture " + path.string() + " does not decode past its header"), std::string::npos) << log;
+}
+
 TEST(ImageDecoding, PixelsAreDecodedOnFirstUseOnceForTheImageAndItsCopies) {
     const auto before = UIImage::decodedPictureCount();
     auto image = UIImage::imageWithData(png(8, 4));
@@ -449,7 +478,7 @@ TEST(ReducedImages, LargePicturesComeAtMostTheAskedSizeKeepingTheirPointsAndSmal
     EXPECT_EQ(small->pixelWidth(), 8);
     EXPECT_EQ(small->rgbaPixels(), UIImage::imageWithData(png(8, 4))->rgbaPixels());
 
-    // JPEG is decoded at a reduced scale; PNG whole, then reduced.
+    // JPEG is decoded at a reduced scale, then reduced; PNG reduced as its rows come.
     for (const auto& [kind, data] : {std::make_pair("jpeg", jpeg(800, 400)), std::make_pair("png", png(800, 400))}) {
         auto reduced = UIImage::reducedImageWithData(data, 100);
         ASSERT_TRUE(reduced) << kind;
@@ -485,14 +514,15 @@ TEST(ReducedImages, HeadersClaimingLargeSizesUnderTheCapDecodeSmallOrAreRefused)
     EXPECT_EQ(thumb->pixelHeight(), 180);
     EXPECT_EQ(thumb->rgbaPixels().size(), 240u * 180 * 4);
 
-    // A PNG cannot be read reduced: over the whole-decode bound it is refused from its header.
-    const int side = 2049;
-    ASSERT_GT(static_cast<std::int64_t>(side) * side, UIImage::kMaxPixelCountBeforeReduction);
+    // A PNG is reduced row by row as it is read, so its size under the cap is all it needs.
     const auto grey = [](int w) { return libpngPicture(w, w, PNG_COLOR_TYPE_GRAY, 1, PNG_INTERLACE_NONE, {1}, {1}); };
-    EXPECT_FALSE(UIImage::reducedImageWithData(grey(side), 240));
-    EXPECT_TRUE(UIImage::reducedImageWithData(grey(2048), 240));
+    auto reduced = UIImage::reducedImageWithData(grey(2049), 240);
+    ASSERT_TRUE(reduced);
+    EXPECT_EQ(reduced->pixelWidth(), 240);
+    ASSERT_TRUE(reduced->decodes());
+    EXPECT_EQ(reduced->rgbaPixels()[0], 255);
     // Shown at full size it is still a picture under the cap.
-    EXPECT_TRUE(UIImage::imageWithData(grey(side)));
+    EXPECT_TRUE(UIImage::imageWithData(grey(2049)));
 
     // Bytes that end after the frame header hold no scan: refused, as any claim they cannot hold.
     NSData cut = jpeg(800, 400);
@@ -506,6 +536,89 @@ TEST(ReducedImages, HeadersClaimingLargeSizesUnderTheCapDecodeSmallOrAreRefused)
     }
     EXPECT_FALSE(UIImage::reducedImageWithData(cut, 100));
     EXPECT_FALSE(UIImage::imageWithData(cut));
+}
+
+namespace {
+// A w x h PNG of halves, red and blue, in RGB, its rows written as they are made.
+NSData halvesPNG(int w, int h) {
+    return libpngWritten([&](png_structp png, png_infop info) {
+        png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 8, PNG_COLOR_TYPE_RGB,
+                     PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_write_info(png, info);
+        const auto row = halvesRow(w, {255, 0, 0}, {0, 0, 255});
+        for (int y = 0; y < h; ++y) png_write_row(png, row.data());
+    });
+}
+
+// A w x h progressive JPEG of halves with every component at full resolution (4:4:4), as a
+// camera's finest setting writes: its coefficients take 6 bytes a pixel until its last scan.
+NSData fineProgressiveJPEG(int w, int h) {
+    const auto row = halvesRow(w, {255, 0, 0}, {0, 0, 255});
+    return libjpegEncoded(
+        w, h, 3, JCS_RGB,
+        [](jpeg_compress_struct& info) {
+            jpeg_set_quality(&info, 90, TRUE);
+            for (int c = 0; c < info.num_components; ++c) info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = 1;
+            jpeg_simple_progression(&info);
+        },
+        [&](int, std::vector<std::uint8_t>& out) { out = row; });
+}
+
+// How much the peak resident size grew while `work` ran.
+std::int64_t peakGrowth(const std::function<void()>& work) {
+    std::ofstream reset("/proc/self/clear_refs");
+    reset << "5" << std::flush;
+    if (!reset) return -1;
+    const std::int64_t start = peakResident();
+    work();
+    return peakResident() - start;
+}
+}  // namespace
+
+// A picture far larger than it is shown is reduced as its rows are read, however large it is
+// under the cap: a PNG holds a few rows and the sums of the reduced picture, a progressive JPEG
+// its coefficients (which its scans need until the last) and nothing the size of its pixels.
+// Shown whole, a progressive picture's coefficients are let go before its pixels are made.
+TEST(ReducedImages, LargePicturesAreReducedAsTheyAreReadInTheMemoryTheirReadingNeeds) {
+    const int w = 4000, h = 3000;
+    constexpr std::int64_t kPixels = 4000LL * 3000 * 4, kCoefficients = 4000LL * 3000 * 6;
+    const std::array<int, 4> red{255, 0, 0, 255}, blue{0, 0, 255, 255};
+    const struct {
+        const char* kind;
+        NSData data;
+        std::int64_t most;
+    } pictures[] = {
+        // Whole, 48 MB of pixels; reduced, a few rows and the small picture's sums.
+        {"png", halvesPNG(w, h), 8 << 20},
+        // Whole, 72 MB of coefficients and 48 MB of pixels at once.
+        {"progressive jpeg", fineProgressiveJPEG(w, h), kCoefficients + (12 << 20)},
+    };
+    for (const auto& picture : pictures) {
+        SCOPED_TRACE(picture.kind);
+        auto image = UIImage::reducedImageWithData(picture.data, 256);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->pixelWidth(), 256);
+        EXPECT_EQ(image->pixelHeight(), 192);
+        const std::int64_t growth = peakGrowth([&] { EXPECT_TRUE(image->decodes()); });
+        // The sanitizers' shadow of the coefficients libjpeg clears is a multiple of them.
+        if (!kSanitizedBuild || std::string_view(picture.kind) == "png") {
+            EXPECT_LT(growth, picture.most);
+        }
+        EXPECT_TRUE(hasHalves(image, red, blue, 12));
+    }
+
+    auto whole = UIImage::imageWithData(pictures[1].data);
+    ASSERT_TRUE(whole);
+    const std::int64_t growth = peakGrowth([&] { EXPECT_TRUE(whole->decodes()); });
+    EXPECT_TRUE(hasHalves(whole, red, blue, 12));
+    // The sanitizers' allocators keep what is freed for a while, so the two would add up.
+    if (!kSanitizedBuild) {
+        EXPECT_LT(growth, kCoefficients + kPixels / 2);
+    }
+    // Rewritten as one scan, a picture of four components comes out in its own colours.
+    const std::vector<std::uint8_t> cmykRed{255, 0, 0, 255}, cmykBlue{0, 0, 255, 255};
+    auto ycck = UIImage::imageWithData(libjpegPicture(w, h, JCS_CMYK, cmykRed, cmykBlue, JCS_YCCK, true));
+    EXPECT_TRUE(hasHalves(ycck, red, blue, 12));
 }
 
 TEST(ImageDecoding, AFileLongerThanAnyPictureIsRefusedUnread) {

@@ -1,0 +1,52 @@
+// The one picture held at its full size. A picture page zooms by the picture's own pixels, so it
+// reads its picture whole, and the largest pictures take nearly 200 MB each: a page takes the
+// picture from here, which first makes whoever held it let go, and the pictures are read one
+// after another on the holder's queue, so that at most one is held whole, or being read, at a
+// time. The process's picture service keeps one (ResourceLoader::fullSizePictures).
+#pragma once
+
+#include "platform/foundation/NSObject.h"
+#include "platform/foundation/ThreadAnnotations.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class DispatchQueue;
+class UIImage;
+
+class FullSizePictureHolder : public NSObject {
+public:
+    // Reads and decodes the picture; runs on the holder's queue and touches no view.
+    using Read = std::function<std::shared_ptr<UIImage>()>;
+    // Drops every reference its taker keeps to the picture; runs on the thread that takes or
+    // releases after it.
+    using LetGo = std::function<void()>;
+    // The picture read (none when there was none), on the main queue.
+    using Shown = std::function<void(const std::shared_ptr<UIImage>&)>;
+
+    static std::shared_ptr<FullSizePictureHolder> make();
+    ~FullSizePictureHolder() override;
+
+    // The picture held so far is let go before this returns: the holder drops it and the previous
+    // taker's `letGo` runs. Then `read` runs on the holder's queue once every read taken before it
+    // has ended, and `shown` on the main queue with what it gave, unless the picture has been taken
+    // or released since (a read whose turn comes after that is not made at all). The ticket names
+    // this taking for release.
+    std::uint64_t take(Read read, LetGo letGo, Shown shown);
+    // The taker of `ticket` lets go of the picture itself (a page that leaves the screen or goes);
+    // nothing when it has been taken since.
+    void release(std::uint64_t ticket);
+    // The picture held whole now, if any.
+    std::shared_ptr<UIImage> heldPicture() const;
+
+private:
+    // Whether `ticket` is still the last taking.
+    bool isCurrent(std::uint64_t ticket) const;
+
+    mutable Mutex mutex_;
+    std::uint64_t ticket_ GUARDED_BY(mutex_) = 0;
+    std::shared_ptr<UIImage> held_ GUARDED_BY(mutex_);
+    LetGo letGo_ GUARDED_BY(mutex_);
+    std::shared_ptr<DispatchQueue> queue_;
+};

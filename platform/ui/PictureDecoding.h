@@ -1,0 +1,39 @@
+// What UIImage asks of the PNG and JPEG readers: whether bytes are a picture that may be shown,
+// from its header alone, and its pixels at the size the image is taken at.
+#pragma once
+
+#include "platform/foundation/Value.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ui_detail {
+
+// How bytes fared when their header was read.
+enum class PictureHeaderVerdict {
+    Taken,
+    // Bytes of another kind, none, or a header that does not read.
+    NotAPicture,
+    // A PNG or JPEG whose header claims more than a picture may have, or more than its bytes hold.
+    Refused,
+};
+
+struct PictureHeader {
+    int width = 0;
+    int height = 0;
+};
+
+// The header of the PNG or JPEG bytes, with the claim bounds applied; why it is not taken in
+// `why`, a sentence's predicate ("claims 9000 x 9000 pixels, more than ...").
+PictureHeaderVerdict readPictureHeader(const NSData& data, PictureHeader& header, std::string& why);
+
+// The RGBA pixels (8 bits a channel, rows top to bottom) of bytes whose header was taken, at
+// exactly width x height: the header's own size, or a smaller one, which is reduced as the rows
+// are read and never held whole. Nothing when the body does not decode. Throws std::bad_alloc
+// when there is no memory for the pixels; the readers' structures are freed on the way.
+std::optional<std::vector<std::uint8_t>> decodePicturePixels(const NSData& data, const PictureHeader& header, int width,
+                                                             int height);
+
+}  // namespace ui_detail
