@@ -28,6 +28,22 @@ protected:
     ProcessRun run(const std::string& script, const std::string& extra = "") {
         return runScript(script, "--default OEFamousServer=" + server->host() + " " + extra);
     }
+
+    // The document host as the demo runs it: the same folder over HTTPS, its certificate trusted
+    // for 127.0.0.1 alone. The simulator's options that point at it go into `options`.
+    std::unique_ptr<ContentServer> startDocumentsHost(std::string& options) {
+        std::string error;
+        ContentServer::Options served{this->served, "", 0, {}};
+        served.scheme = LoopbackServer::Scheme::Https;
+        auto documents = ContentServer::start(served, &error);
+        EXPECT_TRUE(documents) << error;
+        if (!documents) return nullptr;
+        const std::string certificate = this->served + "-documents.pem";
+        std::ofstream(certificate) << LoopbackServer::certificatePEM();
+        options = "--default OEDocumentHost=127.0.0.1:" + std::to_string(documents->port()) +
+                  " --trust-anchor 127.0.0.1=" + certificate;
+        return documents;
+    }
 };
 
 const DemoPainting& paintingTitled(const char* english) {
@@ -42,15 +58,9 @@ const DemoPainting& paintingTitled(const char* english) {
 TEST_F(ReadingScript, AnArticleOpensToItsDocumentAndItsPaintingComesIntoThePager) {
     const DemoPainting& monaLisa = paintingTitled("Mona Lisa");
     const std::string painter = DemoCatalogue::painters()[static_cast<std::size_t>(monaLisa.painter) - 1].name.en;
-    // The document host: the same folder over HTTPS, its certificate trusted for 127.0.0.1 alone.
-    std::string error;
-    ContentServer::Options options{served, "", 0, {}};
-    options.scheme = LoopbackServer::Scheme::Https;
-    auto documents = ContentServer::start(options, &error);
-    ASSERT_TRUE(documents) << error;
-    const std::string certificate = served + "-documents.pem";
-    std::ofstream(certificate) << LoopbackServer::certificatePEM();
-    const std::string host = "127.0.0.1:" + std::to_string(documents->port());
+    std::string documentsHost;
+    auto documents = startDocumentsHost(documentsHost);
+    ASSERT_TRUE(documents);
     const ProcessRun result = run("tap menu\n"
                                   "tap Articles\n"
                                   "await row \"" + painter + "\" \"Mona Lisa\"\n"
@@ -68,7 +78,7 @@ TEST_F(ReadingScript, AnArticleOpensToItsDocumentAndItsPaintingComesIntoThePager
                                   "await image " + DemoCatalogue::imagePathOf(monaLisa) + "\n"
                                   "back\n"
                                   "expect == Mona Lisa ==\n",
-                                  "--default OEDocumentHost=" + host + " --trust-anchor 127.0.0.1=" + certificate);
+                                  documentsHost);
     EXPECT_EQ(result.status, 0) << result.output;
     // The document host's own header is gone once the page has loaded.
     EXPECT_NE(result.output.find("The landscape behind her"), std::string::npos) << result.output;
@@ -141,15 +151,10 @@ TEST_F(ReadingScript, TheWebSiteRowShowsTheBrowserOnTheSitesAddress) {
 // is the plain web site's host as well. The site's redirects are followed, to their page or to
 // the reason a loop gives; the secure host's redirect to another server is refused, and says so.
 TEST_F(ReadingScript, TheSitesRedirectsAreFollowedAndTheSecureHostsRedirectAwayIsRefused) {
-    std::string error;
-    ContentServer::Options options{served, "", 0, {}};
-    options.scheme = LoopbackServer::Scheme::Https;
-    auto documents = ContentServer::start(options, &error);
-    ASSERT_TRUE(documents) << error;
-    const std::string certificate = served + "-documents.pem";
-    std::ofstream(certificate) << LoopbackServer::certificatePEM();
-    const std::string demo = "--default OEWebSite=" + server->host() + " --default OEDocumentHost=127.0.0.1:" +
-                             std::to_string(documents->port()) + " --trust-anchor 127.0.0.1=" + certificate;
+    std::string documentsHost;
+    auto documents = startDocumentsHost(documentsHost);
+    ASSERT_TRUE(documents);
+    const std::string demo = "--default OEWebSite=" + server->host() + " " + documentsHost;
     const std::string monaLisa = "/document/d/odm-mona-lisa-en";
 
     server->setFault("/", LoopbackServer::Fault::redirect("/moreen.html"));

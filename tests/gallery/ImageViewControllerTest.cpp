@@ -47,6 +47,14 @@ public:
 
 class ImageViewControllerTest : public GalleryFixture {
 protected:
+    // The page leaves the screen and comes back, and what that starts settles.
+    void reappear() {
+        page_->beginAppearanceTransition(false, false);
+        page_->endAppearanceTransition();
+        page_->beginAppearanceTransition(true, false);
+        page_->endAppearanceTransition();
+        settle();
+    }
     void SetUp() override {
         GalleryFixture::SetUp();
         Clock::setManual(20'000);
@@ -171,11 +179,7 @@ TEST_F(ImageViewControllerTest, AtMostOnePictureIsHeldWholeAndTheNextPageMakesTh
     EXPECT_TRUE(last.expired());
 
     // The first page, back on screen, reads its picture again.
-    page_->beginAppearanceTransition(false, false);
-    page_->endAppearanceTransition();
-    page_->beginAppearanceTransition(true, false);
-    page_->endAppearanceTransition();
-    settle();
+    reappear();
     ASSERT_TRUE(page_->image());
     EXPECT_EQ(holder->heldPicture(), page_->image());
 }
@@ -349,11 +353,7 @@ TEST_F(PictureDownloadTest, AMissingPictureIsDownloadedIntoDocumentsDataOnceAndR
     EXPECT_EQ(picturesAsked().front().method, "GET");
 
     // Back on screen, the page reads the file: the server is not asked again.
-    page_->beginAppearanceTransition(false, false);
-    page_->endAppearanceTransition();
-    page_->beginAppearanceTransition(true, false);
-    page_->endAppearanceTransition();
-    settle();
+    reappear();
     EXPECT_FALSE(page_->downloadRequest());
     ASSERT_TRUE(page_->image());
     EXPECT_EQ(picturesAsked().size(), 1u);
@@ -388,11 +388,7 @@ TEST_F(PictureDownloadTest, ABodyThatIsNoPictureIsNotKeptAndShowsTheOfflinePictu
     // A stored file that does not decode is replaced by the next download.
     writeText(Sandbox::documents() + "/Data/" + path, "\xFF\xD8\xFF broken");
     server_->removeFaults();
-    page_->beginAppearanceTransition(false, false);
-    page_->endAppearanceTransition();
-    page_->beginAppearanceTransition(true, false);
-    page_->endAppearanceTransition();
-    settle();
+    reappear();
     awaitDownload();
     ASSERT_TRUE(page_->image());
     EXPECT_FALSE(showsOffline());
@@ -536,11 +532,7 @@ TEST_F(PictureDownloadTest, APictureIsCountedAndAnnouncedOnceWhenItIsInPlaceAndD
     EXPECT_EQ(announced, 1);
 
     // Read from the device on its next appearance: nothing more.
-    page_->beginAppearanceTransition(false, false);
-    page_->endAppearanceTransition();
-    page_->beginAppearanceTransition(true, false);
-    page_->endAppearanceTransition();
-    settle();
+    reappear();
     ASSERT_TRUE(page_->image());
     EXPECT_EQ(tally->fetched, 1);
     EXPECT_EQ(announced, 1);
