@@ -4,13 +4,13 @@
 // rows arrive (JPEG first through libjpeg's scaled decoding), never held whole then.
 #include "platform/ui/PictureDecoding.h"
 
+#include "platform/foundation/MemoryPressure.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/ThreadAnnotations.h"
 #include "platform/ui/UIImage.h"
 
 #include <jerror.h>
 #include <jpeglib.h>
-#include <malloc.h>
 #include <png.h>
 
 #include <algorithm>
@@ -359,7 +359,7 @@ public:
         // rather than mapping them apart (libjpeg's coefficient rows, the rewritten scan) would
         // stay with the process, and the next large decode's blocks rarely fit the holes: they go
         // back to the system at once.
-        malloc_trim(0);
+        MemoryPressure::relieve();
         {
             MutexLock lock(gTurnMutex);
             gTurnTaken = false;
