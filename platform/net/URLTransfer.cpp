@@ -476,6 +476,8 @@ bool URLTransfer::configure(const NSURLRequest& request) {
     }
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 16L);
+    // A proxy's answer to the tunnel's CONNECT is the proxy's, never the server's.
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
 
     curl_slist* connectTo = nullptr;
     for (const auto& entry : URLHostRewrite::connectToEntries()) connectTo = curl_slist_append(connectTo, entry.c_str());
@@ -614,6 +616,7 @@ void URLTransfer::noteActivity() {
 
 int URLTransfer::onPrerequest(void* self, char*, char*, int peerPort, int localPort) {
     auto* transfer = static_cast<URLTransfer*>(self);
+    transfer->requestSent_ = true;
     // A connection made or kept for this request (each of a redirect's too): what it carried
     // before was another's.
     transfer->countedSocket_ = ConnectionSockets::shared().find(localPort, peerPort);
@@ -641,6 +644,8 @@ void URLTransfer::countHandedBytes(std::size_t size) {
 bool URLTransfer::headerLine(std::string_view line) {
     noteActivity();
     countHandedBytes(line.size());
+    // Before the request is sent, a head can only be a proxy's.
+    if (!requestSent_) return true;
     if (auto status = parseHTTPStatusLine(line)) {
         // A new status line: an interim answer or a redirect came before.
         fields_.clear();
@@ -655,7 +660,10 @@ bool URLTransfer::headerLine(std::string_view line) {
     }
     // The end of a header block: the answer, unless interim or a redirect libcurl follows.
     if (status_ < 200) return true;
-    if (const std::string location = followedLocation(); !location.empty()) return mayFollow(location);
+    if (const std::string location = followedLocation(); !location.empty()) {
+        requestSent_ = false;  // the next answer is to the redirect's request
+        return mayFollow(location);
+    }
     deliverResponse();
     return true;
 }
