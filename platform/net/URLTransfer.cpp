@@ -474,7 +474,8 @@ bool URLTransfer::configure(const NSURLRequest& request) {
         curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob);
         anchoredOrigin_ = originOf(url_);
     }
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    followsRedirects_ = request.followsRedirects_;
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, followsRedirects_ ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 16L);
     // A proxy's answer to the tunnel's CONNECT is the proxy's, never the server's.
     curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
@@ -670,7 +671,7 @@ bool URLTransfer::headerLine(std::string_view line) {
 
 std::string URLTransfer::followedLocation() const {
     // libcurl follows any 3xx by its first Location that is not empty, and skips its body.
-    if (status_ < 300 || status_ > 399) return {};
+    if (!followsRedirects_ || status_ < 300 || status_ > 399) return {};
     for (const auto& [name, value] : fields_) {
         if (name.size() == 8 && strncasecmp(name.c_str(), "location", 8) == 0 && !value.empty()) return value;
     }

@@ -134,6 +134,7 @@ private:
     curl_slist* requestHeaders_ = nullptr;
     curl_slist* connectTo_ = nullptr;
     std::string url_;
+    bool followsRedirects_ = true;
     // libcurl is about to send the request on its connection (its prerequest call): a head
     // that came before, a proxy's answer to opening a tunnel, is not the server's.
     bool requestSent_ = false;

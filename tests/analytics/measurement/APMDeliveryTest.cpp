@@ -1,6 +1,6 @@
 // Events logged through the analytics door, before and after the start, reach the measurement
 // service exactly once whatever the service answers on the way: refusals, busy answers with
-// Retry-After, slow bodies and dropped connections, directly or through a proxy.
+// Retry-After, slow bodies, dropped connections and redirects, directly or through a proxy.
 #include "DeliveryTestSupport.h"
 
 #include "platform/foundation/NSPropertyListSerialization.h"
@@ -128,6 +128,32 @@ TEST_F(APMDeliveryTest, EventsLoggedWhileAnUploadHangsFollowItOnce) {
     for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
     EXPECT_TRUE(service.duplicates().empty()) << duplicatesReport(service);
     EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
+}
+
+// A redirect is not the service's answer, whatever its target would say: the batch stays
+// queued, is tried again as after any failure and arrives once; the target is never asked.
+TEST_F(APMDeliveryTest, AnUploadAnsweredWithARedirectKeepsItsBatchForTheNextAttempt) {
+    service.serve("/welcome", LoopbackServer::Response::make(200, "<html><body>Welcome</body></html>", "text/html"));
+    start();
+    int n = 0;
+    for (int status : {302, 307}) {
+        logSteps(n, n + 3);
+        n += 3;
+        Reply redirected;
+        redirected.fault = LoopbackServer::Fault::redirect("/welcome");
+        redirected.fault.status = status;
+        const auto upload = uploadAnsweredWith(redirected, std::to_string(status) + " to a page");
+        EXPECT_EQ(upload.status, status);
+        EXPECT_GT(upload.batch.bundles, 0u);
+        EXPECT_EQ(count("SELECT count(*) FROM queue"), static_cast<long long>(upload.batch.bundles)) << traffic();
+        EXPECT_GT(scheduledUpload(), Clock::now()) << "a retry is due";
+        uploadWhileDue();
+        EXPECT_EQ(count("SELECT count(*) FROM queue"), 0) << traffic();
+    }
+    EXPECT_TRUE(service.requestsFor("/welcome").empty());
+    const auto delivered = deliveredNumbers("step");
+    ASSERT_EQ(delivered.size(), 6u);
+    for (const auto& [step, times] : delivered) EXPECT_EQ(times, 1) << "step " << step;
 }
 
 // Through a tunnelling proxy the service's own answer decides, not the proxy's "200 Connection

@@ -2,7 +2,7 @@
 // answer is coming in is waited for while its own bytes keep coming, within a bound that no
 // service and no other transfer can stretch; one that hangs is left to the network's shutdown.
 // A batch whose answer's status line said it was taken is delivered however the rest of the
-// answer ends; one without such a line (a proxy's is none) stays queued, and
+// answer ends; one without such a line (a proxy's or a redirect's is none) stays queued, and
 // the next launch delivers it.
 #include "DeliveryTestSupport.h"
 
@@ -194,6 +194,25 @@ TEST_F(APMTerminationTest, ThroughAProxyAnAnswerHeldBeforeItsStatusLineLeavesThe
     EXPECT_EQ(log.matching("[I-ACS023316]").size(), 1u) << "the quit says the batch goes again";
     EXPECT_TRUE(log.matching("[I-ACS023315]").empty());
     EXPECT_GE(proxy.tunnelCount(), 1u);
+}
+
+// The service redirects the upload to an address that says 200 and holds the rest: the engine
+// never asks it, so nothing says at the quit that the batch was taken, and it stays queued.
+TEST_F(APMTerminationTest, AnUploadRedirectedToAnAddressThatSays200StaysQueuedAtTheQuit) {
+    service.serve("/welcome", LoopbackServer::Response::make(200, "<html><body>Welcome</body></html>", "text/html"));
+    service.setFault("/welcome", LoopbackServer::Fault::stall());
+    start();
+    logSteps(0, 5);
+    Reply redirected;
+    redirected.fault = LoopbackServer::Fault::redirect("/welcome");
+    uploadAnsweredWith(redirected);
+    ASSERT_TRUE(settleWithNetworkUntil(
+        [&] { return !engine()->isNetworkRequestPending() || !service.requestsFor("/welcome").empty(); }));
+    EXPECT_TRUE(service.requestsFor("/welcome").empty()) << "the redirect was followed";
+
+    LogCapture log;
+    quitExpectingTheLastUploadQueued("302 at the quit to an address that says 200");
+    EXPECT_TRUE(log.matching("[I-ACS023315]").empty());
 }
 
 // A trickle of the answer's body, a byte a second, under a served time-out of a minute and a

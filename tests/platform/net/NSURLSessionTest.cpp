@@ -1,7 +1,7 @@
 // Session tasks against a loopback server: statuses, headers and framings; what reaches the
 // server; failures reported once; the idle time-out on the manual clock; cancel racing the
 // finish; the host rewrite; download files; where and when handlers run; bounds on the body;
-// answers through a tunnelling proxy.
+// redirects not followed; answers through a tunnelling proxy.
 #include "tests/platform/net/NetTestSupport.h"
 
 #include "platform/dispatch/NSThread.h"
@@ -461,6 +461,34 @@ TEST_F(NSURLSessionTest, ATaskTakesNoMoreThanItsRequestsBoundAndFailsClearlyPast
     ASSERT_FALSE(got.error) << got.error->description();
     EXPECT_EQ(got.data.size(), bound);
     EXPECT_EQ(exact.task->countOfBytesReceived(), static_cast<std::int64_t>(bound));
+}
+
+// A request told not to follow takes the redirect itself for its answer, its address and body
+// included, whatever the method and status; the address it names is never asked.
+TEST_F(NSURLSessionTest, ARequestThatFollowsNoRedirectTakesTheRedirectForItsAnswer) {
+    LoopbackServer server;
+    server.serve("/target", textResponse("the target"));
+    TaskRunner runner;
+    for (const auto& [method, status] : {std::pair{"POST", 302}, std::pair{"POST", 307}, std::pair{"GET", 301}}) {
+        LoopbackServer::Fault fault = LoopbackServer::Fault::redirect("/target");
+        fault.status = status;
+        server.setFault("/moved", fault);
+        auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(server.url("/moved")));
+        request->setHTTPMethod(method);
+        if (std::string(method) == "POST") request->setHTTPBody(NSData{'b', 'a', 't', 'c', 'h'});
+        request->setFollowsRedirects(false);
+        auto run = runner.start(request);
+        const Completion got = runner.wait(run);
+        ASSERT_EQ(got.calls, 1) << status;
+        ASSERT_FALSE(got.error) << got.error->description();
+        EXPECT_EQ(got.response->statusCode(), status);
+        EXPECT_EQ(got.response->URL()->path(), "/moved");
+        EXPECT_EQ(got.response->valueForHTTPHeaderField("Location"), "/target");
+        EXPECT_EQ(got.body(), "Redirected\n");
+        EXPECT_EQ(run.task->receivedStatusCode(), status);
+    }
+    EXPECT_TRUE(server.requestsFor("/target").empty());
+    EXPECT_EQ(server.requestsFor("/moved").size(), 3u);
 }
 
 // Through a tunnelling proxy an HTTPS answer is the server's: its status, fields and body, and
