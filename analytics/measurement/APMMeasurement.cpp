@@ -264,6 +264,9 @@ std::shared_ptr<APMMeasurement> APMMeasurement::initWithDatabaseName(
     }
     engine->databaseName_ = databaseName;
     engine->persistedConfig_ = std::move(persistedConfig);
+    // Only the service's own answer says what became of a batch or a request: a redirect's
+    // target never received it.
+    if (network) network->setFollowsRedirects(false);
     engine->network_ = std::move(network);
     engine->scheduler_ = std::move(scheduler);
     engine->alarm_ = std::move(alarm);

@@ -20,6 +20,9 @@ public:
     void setTimeoutInterval(double seconds);
     void setCachePolicy(NSURLRequestCachePolicy policy) { cachePolicy_ = policy; }
     void setMaximumBodyLength(std::uint64_t bytes) { maximumBodyLength_ = bytes; }
+    // Our own addition: whether the load follows a redirect (yes unless set). One that does not
+    // takes the redirect, its body included, for its answer.
+    void setFollowsRedirects(bool follows) { followsRedirects_ = follows; }
 
 private:
     friend class NSURLRequest;

@@ -35,6 +35,7 @@ void NSURLRequest::copyFrom(const NSURLRequest& other) {
     timeoutSet_ = other.timeoutSet_;
     cachePolicy_ = other.cachePolicy_;
     maximumBodyLength_ = other.maximumBodyLength_;
+    followsRedirects_ = other.followsRedirects_;
 }
 
 std::shared_ptr<NSMutableURLRequest> NSURLRequest::mutableCopy() const {

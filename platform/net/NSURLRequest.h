@@ -14,6 +14,7 @@
 
 class NSURL;
 class NSMutableURLRequest;
+class URLTransfer;
 
 // There is no URL cache here: every policy loads from the origin. The policy is kept for
 // callers that read it back.
@@ -55,6 +56,9 @@ public:
     std::shared_ptr<NSMutableURLRequest> mutableCopy() const;
 
 protected:
+    // Whether the load follows a redirect, which only the loader reads (see NSMutableURLRequest).
+    friend class URLTransfer;
+
     NSURLRequest() = default;
     void copyFrom(const NSURLRequest& other);
 
@@ -66,4 +70,5 @@ protected:
     bool timeoutSet_ = false;
     NSURLRequestCachePolicy cachePolicy_ = NSURLRequestUseProtocolCachePolicy;
     std::uint64_t maximumBodyLength_ = 0;
+    bool followsRedirects_ = true;
 };

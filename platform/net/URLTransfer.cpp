@@ -474,8 +474,11 @@ bool URLTransfer::configure(const NSURLRequest& request) {
         curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob);
         anchoredOrigin_ = originOf(url_);
     }
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    followsRedirects_ = request.followsRedirects_;
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, followsRedirects_ ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 16L);
+    // A proxy's answer to the tunnel's CONNECT is the proxy's, never the server's.
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
 
     curl_slist* connectTo = nullptr;
     for (const auto& entry : URLHostRewrite::connectToEntries()) connectTo = curl_slist_append(connectTo, entry.c_str());
@@ -614,6 +617,7 @@ void URLTransfer::noteActivity() {
 
 int URLTransfer::onPrerequest(void* self, char*, char*, int peerPort, int localPort) {
     auto* transfer = static_cast<URLTransfer*>(self);
+    transfer->requestSent_ = true;
     // A connection made or kept for this request (each of a redirect's too): what it carried
     // before was another's.
     transfer->countedSocket_ = ConnectionSockets::shared().find(localPort, peerPort);
@@ -641,6 +645,8 @@ void URLTransfer::countHandedBytes(std::size_t size) {
 bool URLTransfer::headerLine(std::string_view line) {
     noteActivity();
     countHandedBytes(line.size());
+    // Before the request is sent, a head can only be a proxy's.
+    if (!requestSent_) return true;
     if (auto status = parseHTTPStatusLine(line)) {
         // A new status line: an interim answer or a redirect came before.
         fields_.clear();
@@ -655,14 +661,17 @@ bool URLTransfer::headerLine(std::string_view line) {
     }
     // The end of a header block: the answer, unless interim or a redirect libcurl follows.
     if (status_ < 200) return true;
-    if (const std::string location = followedLocation(); !location.empty()) return mayFollow(location);
+    if (const std::string location = followedLocation(); !location.empty()) {
+        requestSent_ = false;  // the next answer is to the redirect's request
+        return mayFollow(location);
+    }
     deliverResponse();
     return true;
 }
 
 std::string URLTransfer::followedLocation() const {
     // libcurl follows any 3xx by its first Location that is not empty, and skips its body.
-    if (status_ < 300 || status_ > 399) return {};
+    if (!followsRedirects_ || status_ < 300 || status_ > 399) return {};
     for (const auto& [name, value] : fields_) {
         if (name.size() == 8 && strncasecmp(name.c_str(), "location", 8) == 0 && !value.empty()) return value;
     }

@@ -67,8 +67,9 @@ public:
     // as it comes, as the connection counts them (as libcurl hands them over where the
     // connection cannot say).
     std::uint64_t countOfBytesTransferred() const { return bytesTransferred_.load(); }
-    // The status of the last status line read (an interim or a redirect's too), as soon as that
-    // line is in and before the rest of the head; 0 before. Kept when the transfer then fails.
+    // The status of the last status line read from the server (an interim or a followed
+    // redirect's too, never a proxy's), as soon as that line is in and before the rest of the
+    // head; 0 before. Kept when the transfer then fails.
     long receivedStatusCode() const { return receivedStatusCode_.load(); }
 
     URLTransfer(const URLTransfer&) = delete;
@@ -133,6 +134,10 @@ private:
     curl_slist* requestHeaders_ = nullptr;
     curl_slist* connectTo_ = nullptr;
     std::string url_;
+    bool followsRedirects_ = true;
+    // libcurl is about to send the request on its connection (its prerequest call): a head
+    // that came before, a proxy's answer to opening a tunnel, is not the server's.
+    bool requestSent_ = false;
     NSData body_;
     std::string authorities_;
     // "scheme://host:port" of the URL whose host's anchors authorities_ holds; "" without them.

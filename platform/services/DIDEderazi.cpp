@@ -77,6 +77,11 @@ double DIDEderazi::timeoutInterval() const {
     return timeout_;
 }
 
+void DIDEderazi::setFollowsRedirects(bool follows) {
+    MutexLock lock(mutex_);
+    followsRedirects_ = follows;
+}
+
 std::uint64_t DIDEderazi::countOfBytesTransferred() const {
     std::shared_ptr<NSURLSessionTask> task;
     {
@@ -149,9 +154,11 @@ std::string DIDEderazi::startRequest(const std::string& method, const std::share
 
     std::string sessionID;
     double timeout = 0;
+    bool followsRedirects = true;
     {
         MutexLock lock(mutex_);
         timeout = timeout_;
+        followsRedirects = followsRedirects_;
         sessionID = std::string(usingBackgroundSession ? "com.vizudi.DIDEderazi.background." : "com.vizudi.DIDEderazi.")
                     + std::to_string(nextSession_++);
         if (usingBackgroundSession) {
@@ -165,6 +172,7 @@ std::string DIDEderazi::startRequest(const std::string& method, const std::share
     if (method == "POST") request->setHTTPBody(body);
     for (const auto& [field, value] : headers) request->setValue(value.stringValue(), field);
     request->setMaximumBodyLength(maximumBodyLength);
+    request->setFollowsRedirects(followsRedirects);
 
     auto configuration = usingBackgroundSession
                              ? NSURLSessionConfiguration::backgroundSessionConfigurationWithIdentifier(sessionID)

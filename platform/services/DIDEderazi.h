@@ -90,6 +90,9 @@ public:
     // Seconds without progress after which the next requests fail with a time-out (60 at first).
     void setTimeoutInterval(double seconds);
     double timeoutInterval() const;
+    // Our own addition: whether the next requests follow a redirect (yes at first). One that
+    // does not completes with the redirect as its answer.
+    void setFollowsRedirects(bool follows);
 
     // Start the request and return its session's identifier: "" when no session could be made
     // (no URL), in which case the completion still runs, with NSURLErrorBadURL. A background
@@ -137,6 +140,7 @@ private:
     std::weak_ptr<DIDEderaziLoggerDelegate> logger_ GUARDED_BY(mutex_);
     std::weak_ptr<DIDEderaziReachabilityDelegate> reachabilityDelegate_ GUARDED_BY(mutex_);
     double timeout_ GUARDED_BY(mutex_) = 60;
+    bool followsRedirects_ GUARDED_BY(mutex_) = true;
     std::uint64_t nextSession_ GUARDED_BY(mutex_) = 1;
     std::shared_ptr<NSURLSessionTask> latestTask_ GUARDED_BY(mutex_);
     // Each session's count and waiting handlers are used under the lock too.

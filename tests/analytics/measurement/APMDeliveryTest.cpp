@@ -1,10 +1,11 @@
 // Events logged through the analytics door, before and after the start, reach the measurement
 // service exactly once whatever the service answers on the way: refusals, busy answers with
-// Retry-After, slow bodies and dropped connections.
+// Retry-After, slow bodies, dropped connections and redirects, directly or through a proxy.
 #include "DeliveryTestSupport.h"
 
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/ConnectProxy.h"
 
 namespace {
 
@@ -23,6 +24,19 @@ protected:
         service.enqueueReply(MeasurementService::Route::Upload, scripted);
     }
     void replyWith(const Reply& scripted) { service.enqueueReply(MeasurementService::Route::Upload, scripted); }
+    // The upload the engine armed, answered with `scripted`, once its answer was handled; the
+    // queue before and after it printed under `label`.
+    MeasurementService::Upload uploadAnsweredWith(const Reply& scripted, const std::string& label) {
+        replyWith(scripted);
+        const std::size_t before = service.uploads().size();
+        Clock::advance(std::max(0.0, scheduledUpload() - Clock::now()));
+        EXPECT_TRUE(service.waitForUploads(before + 1));
+        waitUntilIdle();
+        const auto uploads = service.uploads();
+        if (uploads.size() <= before) return {};
+        printQueue(uploads[before], label);
+        return uploads[before];
+    }
     // What reached the service, for a failure's message.
     std::string traffic() const {
         std::string text;
@@ -114,6 +128,53 @@ TEST_F(APMDeliveryTest, EventsLoggedWhileAnUploadHangsFollowItOnce) {
     for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
     EXPECT_TRUE(service.duplicates().empty()) << duplicatesReport(service);
     EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
+}
+
+// A redirect is not the service's answer, whatever its target would say: the batch stays
+// queued, is tried again as after any failure and arrives once; the target is never asked.
+TEST_F(APMDeliveryTest, AnUploadAnsweredWithARedirectKeepsItsBatchForTheNextAttempt) {
+    service.serve("/welcome", LoopbackServer::Response::make(200, "<html><body>Welcome</body></html>", "text/html"));
+    start();
+    int n = 0;
+    for (int status : {302, 307}) {
+        logSteps(n, n + 3);
+        n += 3;
+        Reply redirected;
+        redirected.fault = LoopbackServer::Fault::redirect("/welcome");
+        redirected.fault.status = status;
+        const auto upload = uploadAnsweredWith(redirected, std::to_string(status) + " to a page");
+        EXPECT_EQ(upload.status, status);
+        EXPECT_GT(upload.batch.bundles, 0u);
+        EXPECT_EQ(count("SELECT count(*) FROM queue"), static_cast<long long>(upload.batch.bundles)) << traffic();
+        EXPECT_GT(scheduledUpload(), Clock::now()) << "a retry is due";
+        uploadWhileDue();
+        EXPECT_EQ(count("SELECT count(*) FROM queue"), 0) << traffic();
+    }
+    EXPECT_TRUE(service.requestsFor("/welcome").empty());
+    const auto delivered = deliveredNumbers("step");
+    ASSERT_EQ(delivered.size(), 6u);
+    for (const auto& [step, times] : delivered) EXPECT_EQ(times, 1) << "step " << step;
+}
+
+// Through a tunnelling proxy the service's own answer decides, not the proxy's "200 Connection
+// established": its 500 keeps the batch for the next attempt.
+TEST_F(APMDeliveryTest, ThroughAProxyTheServicesOwnAnswerDecides) {
+    ConnectProxy proxy;
+    ScopedHTTPSProxy routed(proxy);
+    start();
+    logSteps(0, 3);
+    Reply refused;
+    refused.fault.status = 500;
+    const auto upload = uploadAnsweredWith(refused, "500 through a proxy");
+    EXPECT_EQ(upload.status, 500);
+    EXPECT_GT(upload.batch.bundles, 0u);
+    EXPECT_EQ(count("SELECT count(*) FROM queue"), static_cast<long long>(upload.batch.bundles)) << traffic();
+    uploadWhileDue();
+    EXPECT_EQ(count("SELECT count(*) FROM queue"), 0) << traffic();
+    const auto delivered = deliveredNumbers("step");
+    ASSERT_EQ(delivered.size(), 3u);
+    for (const auto& [step, times] : delivered) EXPECT_EQ(times, 1) << "step " << step;
+    EXPECT_GE(proxy.tunnelCount(), service.uploads().size()) << "every upload went by the proxy";
 }
 
 namespace {

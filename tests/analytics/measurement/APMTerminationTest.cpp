@@ -2,7 +2,8 @@
 // answer is coming in is waited for while its own bytes keep coming, within a bound that no
 // service and no other transfer can stretch; one that hangs is left to the network's shutdown.
 // A batch whose answer's status line said it was taken is delivered however the rest of the
-// answer ends; one without such a line stays queued, and the next launch delivers it.
+// answer ends; one without such a line (a proxy's or a redirect's is none) stays queued, and
+// the next launch delivers it.
 #include "DeliveryTestSupport.h"
 
 #include "platform/dispatch/DispatchQueue.h"
@@ -13,6 +14,7 @@
 #include "platform/net/NSURLSessionConfiguration.h"
 #include "platform/net/URLNetwork.h"
 #include "platform/ui/UIApplication.h"
+#include "tests/fixtures/ConnectProxy.h"
 #include "tests/fixtures/NetworkSettle.h"
 
 namespace {
@@ -55,6 +57,17 @@ protected:
         ASSERT_TRUE(network);
         ASSERT_TRUE(settleWithNetworkUntil([&] { return network->receivedStatusCode() == status; }))
             << "the status line never came; the last one read was " << network->receivedStatusCode();
+    }
+    // The application ends, and the network's shutdown ends what it left in flight: the last
+    // upload's bundles, printed with the queue under `label`, are all still queued.
+    void quitExpectingTheLastUploadQueued(const std::string& label) {
+        terminate();
+        URLNetwork::shutdown();
+        waitUntilIdle();
+        const auto upload = service.uploads().back();
+        printQueue(upload, label);
+        EXPECT_EQ(count("SELECT count(*) FROM queue"), static_cast<long long>(upload.batch.bundles));
+        URLNetwork::restart();
     }
     // What the application posts as it terminates; the real seconds the engine took.
     static double terminate() {
@@ -162,6 +175,44 @@ TEST_F(APMTerminationTest, AnUploadWhoseStatusLineCameIsDeliveredThoughTheQuitCu
     const auto taken = takenNumbers("step");
     ASSERT_EQ(taken.size(), 7u);
     for (const auto& [n, times] : taken) EXPECT_EQ(times, 1) << "step " << n;
+}
+
+// Through a tunnelling proxy, the service holds its answer back before its status line: the
+// proxy's "200 Connection established" is no status of the answer, and the batch stays queued.
+TEST_F(APMTerminationTest, ThroughAProxyAnAnswerHeldBeforeItsStatusLineLeavesTheBatchQueued) {
+    ConnectProxy proxy;
+    ScopedHTTPSProxy routed(proxy);
+    start();
+    logSteps(0, 5);
+    Reply hang;
+    hang.fault = LoopbackServer::Fault::late(std::chrono::minutes(10));
+    uploadAnsweredWith(hang);
+    EXPECT_EQ(engine()->network()->receivedStatusCode(), 0) << "a status line was read before the service's";
+
+    LogCapture log;
+    quitExpectingTheLastUploadQueued("answer held through a proxy at the quit");
+    EXPECT_EQ(log.matching("[I-ACS023316]").size(), 1u) << "the quit says the batch goes again";
+    EXPECT_TRUE(log.matching("[I-ACS023315]").empty());
+    EXPECT_GE(proxy.tunnelCount(), 1u);
+}
+
+// The service redirects the upload to an address that says 200 and holds the rest: the engine
+// never asks it, so nothing says at the quit that the batch was taken, and it stays queued.
+TEST_F(APMTerminationTest, AnUploadRedirectedToAnAddressThatSays200StaysQueuedAtTheQuit) {
+    service.serve("/welcome", LoopbackServer::Response::make(200, "<html><body>Welcome</body></html>", "text/html"));
+    service.setFault("/welcome", LoopbackServer::Fault::stall());
+    start();
+    logSteps(0, 5);
+    Reply redirected;
+    redirected.fault = LoopbackServer::Fault::redirect("/welcome");
+    uploadAnsweredWith(redirected);
+    ASSERT_TRUE(settleWithNetworkUntil(
+        [&] { return !engine()->isNetworkRequestPending() || !service.requestsFor("/welcome").empty(); }));
+    EXPECT_TRUE(service.requestsFor("/welcome").empty()) << "the redirect was followed";
+
+    LogCapture log;
+    quitExpectingTheLastUploadQueued("302 at the quit to an address that says 200");
+    EXPECT_TRUE(log.matching("[I-ACS023315]").empty());
 }
 
 // A trickle of the answer's body, a byte a second, under a served time-out of a minute and a

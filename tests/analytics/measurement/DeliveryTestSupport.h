@@ -7,8 +7,10 @@
 #include "UploadTestSupport.h"
 
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <map>
+#include <string>
 
 class DeliveryTest : public EngineTest {
 protected:
@@ -85,6 +87,13 @@ protected:
         Clock::advance(std::max(0.0, end - Clock::now()));
         waitUntilIdle();
         if (atEachStop) atEachStop();
+    }
+
+    // Prints "queue before B, after A (`label`)": B the bundles `upload` carried (every one
+    // queued as it went out), A those queued now.
+    static void printQueue(const MeasurementService::Upload& upload, const std::string& label) {
+        std::printf("queue before %zu, after %lld (%s)\n", upload.batch.bundles, count("SELECT count(*) FROM queue"),
+                    label.c_str());
     }
 
     // How often the service accepted each value of the parameter "n" of the events so named.

@@ -1,11 +1,14 @@
 // Session tasks against a loopback server: statuses, headers and framings; what reaches the
 // server; failures reported once; the idle time-out on the manual clock; cancel racing the
-// finish; the host rewrite; download files; where and when handlers run; bounds on the body.
+// finish; the host rewrite; download files; where and when handlers run; bounds on the body;
+// redirects not followed; answers through a tunnelling proxy.
 #include "tests/platform/net/NetTestSupport.h"
 
 #include "platform/dispatch/NSThread.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/ConnectProxy.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/RefusingPort.h"
 
 #include <gtest/gtest.h>
 
@@ -458,4 +461,72 @@ TEST_F(NSURLSessionTest, ATaskTakesNoMoreThanItsRequestsBoundAndFailsClearlyPast
     ASSERT_FALSE(got.error) << got.error->description();
     EXPECT_EQ(got.data.size(), bound);
     EXPECT_EQ(exact.task->countOfBytesReceived(), static_cast<std::int64_t>(bound));
+}
+
+// A request told not to follow takes the redirect itself for its answer, its address and body
+// included, whatever the method and status; the address it names is never asked.
+TEST_F(NSURLSessionTest, ARequestThatFollowsNoRedirectTakesTheRedirectForItsAnswer) {
+    LoopbackServer server;
+    server.serve("/target", textResponse("the target"));
+    TaskRunner runner;
+    for (const auto& [method, status] : {std::pair{"POST", 302}, std::pair{"POST", 307}, std::pair{"GET", 301}}) {
+        LoopbackServer::Fault fault = LoopbackServer::Fault::redirect("/target");
+        fault.status = status;
+        server.setFault("/moved", fault);
+        auto request = NSMutableURLRequest::requestWithURL(NSURL::URLWithString(server.url("/moved")));
+        request->setHTTPMethod(method);
+        if (std::string(method) == "POST") request->setHTTPBody(NSData{'b', 'a', 't', 'c', 'h'});
+        request->setFollowsRedirects(false);
+        auto run = runner.start(request);
+        const Completion got = runner.wait(run);
+        ASSERT_EQ(got.calls, 1) << status;
+        ASSERT_FALSE(got.error) << got.error->description();
+        EXPECT_EQ(got.response->statusCode(), status);
+        EXPECT_EQ(got.response->URL()->path(), "/moved");
+        EXPECT_EQ(got.response->valueForHTTPHeaderField("Location"), "/target");
+        EXPECT_EQ(got.body(), "Redirected\n");
+        EXPECT_EQ(run.task->receivedStatusCode(), status);
+    }
+    EXPECT_TRUE(server.requestsFor("/target").empty());
+    EXPECT_EQ(server.requestsFor("/moved").size(), 3u);
+}
+
+// Through a tunnelling proxy an HTTPS answer is the server's: its status, fields and body, and
+// its status line the one read, never the proxy's "200 Connection established" or its refusal.
+TEST_F(NSURLSessionTest, ThroughATunnellingProxyAnHTTPSAnswerIsTheServersOwn) {
+    ASSERT_TRUE(URLTrustAnchors::addAnchorForHost("127.0.0.1", LoopbackServer::certificatePEM()));
+    LoopbackServer server(LoopbackServer::Scheme::Https);
+    LoopbackServer::Response missing = textResponse("no such page", 404);
+    missing.headers = {{"X-Served-By", "the server"}};
+    server.serve("/missing", missing);
+    server.serve("/page", textResponse("over TLS"));
+    ConnectProxy proxy;
+    ScopedHTTPSProxy routed(proxy);
+    TaskRunner runner;
+
+    auto run = runner.start(server.url("/missing"));
+    Completion got = runner.wait(run);
+    ASSERT_EQ(got.calls, 1);
+    ASSERT_FALSE(got.error) << got.error->description();
+    EXPECT_EQ(got.response->statusCode(), 404);
+    EXPECT_EQ(got.response->valueForHTTPHeaderField("X-Served-By"), "the server");
+    EXPECT_EQ(got.body(), "no such page");
+    EXPECT_EQ(run.task->receivedStatusCode(), 404);
+
+    got = runner.fetch(server.url("/page"));
+    ASSERT_FALSE(got.error) << got.error->description();
+    EXPECT_EQ(got.response->statusCode(), 200);
+    EXPECT_EQ(got.response->expectedContentLength(), 8);
+    EXPECT_EQ(got.body(), "over TLS");
+    EXPECT_GE(proxy.tunnelCount(), 1u) << "the transfers went by the proxy";
+    EXPECT_EQ(server.requests().size(), 2u);
+
+    // The proxy's refusal to open a tunnel fails the load; it is no answer of the server's.
+    RefusingPort closed;
+    run = runner.start("https://127.0.0.1:" + std::to_string(closed.port()) + "/page");
+    got = runner.wait(run);
+    ASSERT_EQ(got.calls, 1);
+    EXPECT_TRUE(got.error);
+    EXPECT_FALSE(run.task->response()) << run.task->response()->statusCode();
+    EXPECT_EQ(run.task->receivedStatusCode(), 0);
 }
