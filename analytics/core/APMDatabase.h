@@ -293,8 +293,10 @@ private:
     [[nodiscard]] std::shared_ptr<APMUserAttribute> userAttributeFromRow(const Row& row, NSErrorPtr* error);
     [[nodiscard]] std::shared_ptr<APMConditionalUserProperty> conditionalUserPropertyFromRow(const Row& row,
                                                                                              NSErrorPtr* error);
-    // An event stored as its encoded message (conditional properties, complex events).
-    [[nodiscard]] static std::shared_ptr<APMEvent> eventFromBlob(const Value& blob, NSErrorPtr* error);
+    // An event stored as its encoded message (conditional properties, complex events); one a
+    // conditional property carries is held to the carried events' time rule (APMEvent::Time).
+    [[nodiscard]] static std::shared_ptr<APMEvent> eventFromBlob(const Value& blob, NSErrorPtr* error,
+                                                                 bool carried = false);
     static std::optional<NSData> blobFromEvent(const std::shared_ptr<APMEvent>& event);
 
     // What the upload schedule asks after every event, answered from memory while the rows behind
