@@ -331,8 +331,8 @@ TEST_F(APMBundlerTest, RawEventsThatCanNeverBeSentAreDropped) {
                 "raw_events", nullptr));
         });
     };
-    // An unreadable row alone in its group leads the table.
-    unreadable(hour_ - 3600);
+    // A group of unreadable rows alone leads the table: it goes whole.
+    for (int i = 0; i < 3; ++i) unreadable(hour_ - 3600 + i);
     // One inside a group goes with it.
     writeRawEvents({event("tick", hour_)}, bundleMetadata);
     unreadable(hour_ + 1);
@@ -342,7 +342,9 @@ TEST_F(APMBundlerTest, RawEventsThatCanNeverBeSentAreDropped) {
     writeRawEvents({event("tick", hour_ + 4)}, bundleMetadata);
 
     EXPECT_TRUE(bundle());
-    EXPECT_TRUE(capture.contains("[I-ACS023301] Dropping a raw event that cannot be read. RowID: 1"));
+    EXPECT_EQ(capture.matching("[I-ACS023304]").size(), 1u);
+    EXPECT_TRUE(capture.contains("[I-ACS023304] Dropping raw events that cannot be read. Count: 3"));
+    EXPECT_EQ(count("raw_events"), 5);
     EXPECT_TRUE(bundle());
     EXPECT_TRUE(capture.contains("[I-ACS023304] Dropping raw events that cannot be read. Count: 1"));
     EXPECT_TRUE(bundle());
@@ -378,19 +380,20 @@ TEST_F(APMBundlerTest, RawEventsThatCanNeverBeSentAreDropped) {
 }
 
 // Rows an older store may hold: sound event bytes under a time that is not after 1970, or
-// beyond what a message's milliseconds hold. Each is set aside with one line, and the events
-// around it are bundled and reach the service.
+// beyond what a message's milliseconds hold. The pass that meets the first sets them all aside
+// with one line, whatever their number, and the events around them, those at the edges of the
+// valid times too, are bundled and reach the service.
 TEST_F(APMBundlerTest, ARawEventWithoutAValidTimeIsSetAsideAndTheRestAreSent) {
     // The daily purge of stale rows ran a minute ago: it does not take them away first.
     onWorker([&] { context->persistedConfig_->setLastDeleteStaleBundlesTimestamp(kNow - 60); });
     auto bundleMetadata = metadata();
     writeRawEvents({}, bundleMetadata);
     const auto fingerprint = static_cast<long long>(apm_64LSBMD5(*bundleMetadata->protoBuffer()));
-    auto storedAt = [&](double timestamp) {
+    auto storedAt = [&](const Value& timestamp, const std::string& name = "tick") {
         onWorker([&] {
             ASSERT_TRUE(context->database_->sqliteStore()->upsertRecord(
-                {{"name", Value("tick")},
-                 {"timestamp", Value(timestamp)},
+                {{"name", Value(name)},
+                 {"timestamp", timestamp},
                  {"metadata_fingerprint", Value(fingerprint)},
                  {"data", Value(event("tick", hour_)->encodedProtoEvent(false))},
                  {"is_realtime", Value(0)}},
@@ -402,33 +405,53 @@ TEST_F(APMBundlerTest, ARawEventWithoutAValidTimeIsSetAsideAndTheRestAreSent) {
         writeRawEvents({event("tick", hour_ + n, {{"n", Value(n)}})}, bundleMetadata);
         ++n;
     };
+    // The latest time whose milliseconds an int64 holds.
+    double latest = 0x1p63 / 1000.0;
+    while (!APMEvent::isValidTimestamp(latest)) latest = std::nextafter(latest, 0.0);
     sound();
-    storedAt(0);
+    storedAt(Value(0.0));
     sound();
-    storedAt(-5);
-    storedAt(0.0004);
+    storedAt(Value(-5.0));
+    storedAt(Value(std::nextafter(0.001, 0.0)));
+    storedAt(Value(0.001), "first");
     sound();
-    storedAt(1e300);
+    storedAt(Value(1e300));
+    storedAt(Value(std::nextafter(latest, 1e300)));
+    storedAt(Value(latest), "last");
+    storedAt(Value("noon"));
     sound();
 
     LogCapture capture;
     onWorker([&] { uploader->uploadData(); });
     settle();
     std::vector<long long> delivered;
+    std::vector<std::string> edges;
     for (const auto& received : service.events()) {
         if (received.name == "tick") delivered.push_back(received.parameters.get("n").longLongValue());
+        else edges.push_back(received.name);
     }
     EXPECT_EQ(delivered, (std::vector<long long>{0, 1, 2, 3}));
+    EXPECT_EQ(edges, (std::vector<std::string>{"first", "last"}));
     const auto setAside = capture.matching("[I-ACS023306]");
-    ASSERT_EQ(setAside.size(), 4u);
-    EXPECT_NE(setAside[0].find("Dropping a raw event without a valid timestamp. RowID, timestamp: 2, 0"),
-              std::string::npos)
+    ASSERT_EQ(setAside.size(), 1u);
+    EXPECT_NE(setAside[0].find("without a valid timestamp. Count, first RowID, its timestamp: 6, 2, 0"), std::string::npos)
         << setAside[0];
     // Nothing failed on the way: no bundle refused, no transaction rolled back.
     EXPECT_TRUE(capture.matching("[I-ACS023115]").empty());
     EXPECT_TRUE(capture.matching("[I-ACS012056]").empty());
     EXPECT_EQ(count("raw_events"), 0);
     EXPECT_EQ(count("queue"), 0);
+
+    // Nor can such an event be stored again.
+    NSErrorPtr refusal;
+    onWorker([&] {
+        auto carried = APMEvent::initWithOrigin("app", false, "tick", 0, 0, {}, APMEvent::Time::Carried);
+        ASSERT_NE(carried, nullptr);
+        EXPECT_FALSE(context->database_->insertRawEvent(carried, fingerprint, false, &refusal));
+    });
+    ASSERT_NE(refusal, nullptr);
+    EXPECT_EQ(refusal->localizedDescription(),
+              "Received event without a valid timestamp for inserting in the database");
 }
 
 // Raw events whose metadata leaves their bundle without an app id, in an app that has none of its
