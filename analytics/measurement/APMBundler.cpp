@@ -7,6 +7,7 @@
 #include "analytics/core/APMAppMetadata.h"
 #include "analytics/core/APMDailyCounts.h"
 #include "analytics/core/APMDatabase.h"
+#include "analytics/core/APMError.h"
 #include "analytics/core/APMEvent.h"
 #include "analytics/core/APMEventAggregates.h"
 #include "analytics/core/APMEventNames.h"
@@ -160,7 +161,9 @@ bool BundlingPass::run(bool& consumed) {
         end = std::max(end, raw->timestamp());
     }
     NSErrorPtr refusal;
-    if (!APMDatabase::isQueueableBundle(appIDForBundle(bundle), milliseconds(end), &refusal)) {
+    if (!APMDatabase::isQueueableBundle(appIDForBundle(bundle), milliseconds(end), &refusal) ||
+        !APMCheckSuccess(APMBundler::namesItsApp(bundle), &refusal, APMErrorInvalidArgument,
+                         "Bundle without a Vizudi or ZeViv App ID")) {
         monitor_->logWithLevel(4, 23307, "Dropping raw events whose bundle the upload queue refuses. Count, error",
                                Value(static_cast<long long>(rawEvents->size())), Value(refusal));
         consumed = consumeRawEvents(rawEvents->back()->rowID(), *fingerprint);
@@ -673,6 +676,11 @@ std::shared_ptr<APMBundler> APMBundler::initWithContext(std::weak_ptr<APMBundler
     auto bundler = std::make_shared<APMBundler>();
     bundler->context_ = std::move(context);
     return bundler;
+}
+
+bool APMBundler::namesItsApp(const std::shared_ptr<APMPBMeasurementBundle>& bundle) {
+    return !APMPBMessageGetString(bundle, APMPBMeasurementBundle::kVuvAppId).value_or("").empty() ||
+           !APMPBMessageGetString(bundle, APMPBMeasurementBundle::kZevivAppId).value_or("").empty();
 }
 
 bool APMBundler::bundleRawEvents() {

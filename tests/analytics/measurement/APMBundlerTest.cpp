@@ -455,19 +455,31 @@ TEST_F(APMBundlerTest, ARawEventWithoutAValidTimeIsSetAsideAndTheRestAreSent) {
 }
 
 // Raw events whose metadata leaves their bundle without an app id, in an app that has none of its
-// own to give it: the upload queue would refuse that bundle at every attempt. The group is set
-// aside with one line before it is counted, and the others are sent.
+// own to give it: the upload queue would refuse that bundle at every attempt. So are those whose
+// metadata names the app neither by its Vizudi nor by its ZeViv App ID: the service could take
+// them for no app. Each group is set aside with one line before it is counted, and the others
+// are sent, those of an app the ads library alone started too.
 TEST_F(APMBundlerTest, EventsWhoseBundleTheQueueWouldRefuseAreSetAsideUncounted) {
     ASSERT_TRUE(context->identity_->appID().empty()) << "the tests' main bundle has no identifier";
     auto withoutAppID = metadata();
     APMPBMessageClearField(withoutAppID, APMPBMeasurementBundle::kAppId);
+    auto zevivOnly = metadata();
+    APMPBMessageClearField(zevivOnly, APMPBMeasurementBundle::kVuvAppId);
+    APMPBMessageSetString(zevivOnly, APMPBMeasurementBundle::kZevivAppId, "ca-app-pub-1~2");
+    auto namingNoApp = metadata();
+    APMPBMessageClearField(namingNoApp, APMPBMeasurementBundle::kVuvAppId);
     writeRawEvents({event("tick", hour_, {{"n", Value(0)}})});
     writeRawEvents({event("tick", hour_ + 1, {{"n", Value(1)}}), event("tock", hour_ + 2)}, withoutAppID);
     writeRawEvents({event("tick", hour_ + 3, {{"n", Value(2)}})});
+    writeRawEvents({event("tock", hour_ + 4)}, namingNoApp);
+    writeRawEvents({event("tick", hour_ + 5, {{"n", Value(3)}})}, zevivOnly);
 
     LogCapture capture;
     onWorker([&] { uploader->uploadData(); });
     settle();
+    // Each app's bundles went in a batch of their own, one after the other.
+    ASSERT_EQ(service.uploads().size(), 2u);
+    EXPECT_EQ(service.uploads()[1].batch.appID, "");
     std::vector<long long> delivered;
     std::vector<std::int32_t> indexes;
     for (const auto& received : service.events()) {
@@ -476,22 +488,24 @@ TEST_F(APMBundlerTest, EventsWhoseBundleTheQueueWouldRefuseAreSetAsideUncounted)
         delivered.push_back(received.parameters.get("n").longLongValue());
         indexes.push_back(received.bundleIndex);
     }
-    EXPECT_EQ(delivered, (std::vector<long long>{0, 2}));
+    EXPECT_EQ(delivered, (std::vector<long long>{0, 2, 3}));
     const auto setAside = capture.matching("[I-ACS023307]");
-    ASSERT_EQ(setAside.size(), 1u);
+    ASSERT_EQ(setAside.size(), 2u);
     EXPECT_NE(setAside[0].find("Failed to insert bundle without App ID"), std::string::npos) << setAside[0];
+    EXPECT_NE(setAside[1].find("Bundle without a Vizudi or ZeViv App ID"), std::string::npos) << setAside[1];
+    EXPECT_TRUE(capture.matching("[I-ACS023303]").empty());
     EXPECT_TRUE(capture.matching("[I-ACS023115]").empty());
     EXPECT_TRUE(capture.matching("[I-ACS012056]").empty());
     EXPECT_EQ(count("raw_events"), 0);
     EXPECT_EQ(count("raw_events_metadata"), 0);
-    // The counters saw only what was bundled: two "tick" events, no "tock", two bundles.
+    // The counters saw only what was bundled: three "tick" events, no "tock", three bundles.
     onWorker([&] {
         auto tick = context->database_->eventAggregatesWithName("tick", nullptr);
         ASSERT_TRUE(tick);
-        EXPECT_EQ(tick->lifetimeCount(), 2);
+        EXPECT_EQ(tick->lifetimeCount(), 3);
         EXPECT_EQ(context->database_->eventAggregatesWithName("tock", nullptr), nullptr);
     });
-    EXPECT_EQ(indexes, (std::vector<std::int32_t>{1, 2}));
+    EXPECT_EQ(indexes, (std::vector<std::int32_t>{1, 2, 3}));
 }
 
 // The bundle carries each event's bytes as bundling writes them and the upload passes them on:

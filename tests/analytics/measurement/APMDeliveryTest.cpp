@@ -281,3 +281,21 @@ TEST_F(APMDeliveryTest, TenThousandRowsWithoutAValidTimeHoldBackNoLaunch) {
         << setAside[0];
     EXPECT_EQ(count("SELECT count(*) FROM raw_events"), 0);
 }
+
+// An application whose only measurement library is the ads library: the engine starts with the
+// ZeViv app id alone, and its bundles, without a Vizudi App ID, go together to the service.
+TEST_F(APMDeliveryTest, AnApplicationStartedByTheAdsLibraryAloneDeliversItsEvents) {
+    ClassRegistry::unregisterClass("DUROrezurive");
+    LogCapture capture;
+    APMAnalytics::startWithAppID("ca-app-pub-1234567890~0987654321", "am",
+                                 {{APMAnalytics::kCollectionEnabledKey, Value(true)}});
+    settle();
+    ASSERT_TRUE(APMMeasurement::hasSharedInstance());
+    logSteps(0, 5);
+    uploadWhileDue();
+    const auto delivered = deliveredNumbers("step");
+    EXPECT_EQ(delivered, (std::map<long long, int>{{0, 1}, {1, 1}, {2, 1}, {3, 1}, {4, 1}})) << traffic();
+    for (const auto& upload : service.uploads()) EXPECT_EQ(upload.batch.appID, "");
+    EXPECT_TRUE(capture.matching("[I-ACS023303]").empty());
+    EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
+}
