@@ -118,6 +118,7 @@ public:
         std::int64_t fingerprint, NSErrorPtr* error, bool* unreadable = nullptr);
     [[nodiscard]] bool deleteRawEventMetadataWithMetadataFingerprint(std::int64_t fingerprint, NSErrorPtr* error);
     [[nodiscard]] std::optional<bool> isRawEventsTableEmpty(NSErrorPtr* error);
+    // Refuses an event whose time makes no event (APMEvent::isValidTimestamp).
     [[nodiscard]] bool insertRawEvent(const std::shared_ptr<APMEvent>& event, std::int64_t metadataFingerprint,
                                       bool isRealtime, NSErrorPtr* error);
     [[nodiscard]] std::optional<double> queryLatestRawEventTime(NSErrorPtr* error);
@@ -130,6 +131,9 @@ public:
     [[nodiscard]] std::optional<bool> containsRawEventWithMetadataFingerprint(std::int64_t fingerprint,
                                                                               NSErrorPtr* error);
     [[nodiscard]] bool deleteRawEventsWithMaxRowID(std::int64_t rowID, NSErrorPtr* error);
+    // Deletes every raw event whose stored time makes no event (APMEvent::isValidTimestamp),
+    // and the metadata no raw event uses any more; the number of raw events deleted.
+    [[nodiscard]] std::optional<std::int64_t> deleteRawEventsWithoutValidTimestamp(NSErrorPtr* error);
     [[nodiscard]] std::optional<std::int64_t> nextMetadataFingerprintToProcess(NSErrorPtr* error);
     [[nodiscard]] std::shared_ptr<APMRawEventData> rawEventDataFromDictionary(const Row& row, NSErrorPtr* error);
     [[nodiscard]] std::optional<bool> containsRealtimeRawEventsWithError(NSErrorPtr* error);
@@ -293,8 +297,10 @@ private:
     [[nodiscard]] std::shared_ptr<APMUserAttribute> userAttributeFromRow(const Row& row, NSErrorPtr* error);
     [[nodiscard]] std::shared_ptr<APMConditionalUserProperty> conditionalUserPropertyFromRow(const Row& row,
                                                                                              NSErrorPtr* error);
-    // An event stored as its encoded message (conditional properties, complex events).
-    [[nodiscard]] static std::shared_ptr<APMEvent> eventFromBlob(const Value& blob, NSErrorPtr* error);
+    // An event stored as its encoded message (conditional properties, complex events); one a
+    // conditional property carries is held to the carried events' time rule (APMEvent::Time).
+    [[nodiscard]] static std::shared_ptr<APMEvent> eventFromBlob(const Value& blob, NSErrorPtr* error,
+                                                                 bool carried = false);
     static std::optional<NSData> blobFromEvent(const std::shared_ptr<APMEvent>& event);
 
     // What the upload schedule asks after every event, answered from memory while the rows behind

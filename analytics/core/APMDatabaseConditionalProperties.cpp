@@ -40,7 +40,7 @@ std::shared_ptr<APMConditionalUserProperty> APMDatabase::conditionalUserProperty
                              Blob{"expired_event", &APMConditionalUserProperty::setExpiredEvent}}) {
         const Value& stored = row.get(blob.column);
         if (stored.isNull()) continue;
-        auto event = eventFromBlob(stored, error);
+        auto event = eventFromBlob(stored, error, true);
         if (!event) return nullptr;
         (property.get()->*blob.set)(std::move(event));
     }

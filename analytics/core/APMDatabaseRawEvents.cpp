@@ -16,6 +16,14 @@ namespace {
 constexpr std::int64_t kRawEventsMetadataLimit = 100000;
 constexpr std::int64_t kRawEventsReadLimit = 1000;
 
+// The stored times APMEvent::isValidTimestamp refuses: no number, or milliseconds below 1 or
+// beyond an int64. SQLite multiplies doubles as C++ does, so the two agree on every value. The
+// two ranges around the valid times (text and blobs sort above every number) let the index of
+// the times find them without visiting the rows of valid events.
+constexpr const char* kWithoutValidTimestamp =
+    "(timestamp < 0.002 OR timestamp > 9.2e15) AND NOT (typeof(timestamp) IN ('integer', 'real') AND "
+    "timestamp * 1000.0 >= 1 AND timestamp * 1000.0 < 9223372036854775808.0)";
+
 // One parameter message to name -> APMValue. Nested items (array elements and their
 // fields) may be nameless; such an item simply contributes nothing.
 std::optional<Value::Dictionary> decodeEventParam(const std::shared_ptr<APMPBEventParam>& param, bool nested,
@@ -142,6 +150,11 @@ bool APMDatabase::insertRawEvent(const std::shared_ptr<APMEvent>& event, std::in
                          "Received empty event for inserting in the database")) {
         return false;
     }
+    // Such a row could never be bundled.
+    if (!APMCheckSuccess(APMEvent::isValidTimestamp(event->timestamp()), error, APMErrorInvalidArgument,
+                         "Received event without a valid timestamp for inserting in the database")) {
+        return false;
+    }
     if (!requireStore(error)) return false;
     // The stored message leaves the name out: the row has its own column.
     NSData data = event->encodedProtoEvent(false);
@@ -206,6 +219,15 @@ bool APMDatabase::deleteRawEventsWithMaxRowID(std::int64_t rowID, NSErrorPtr* er
     return sqliteStore_
         ->deleteRecordsFromTableWithName("raw_events", "rowid <= ?", {Value(static_cast<long long>(rowID))}, error)
         .has_value();
+}
+
+std::optional<std::int64_t> APMDatabase::deleteRawEventsWithoutValidTimestamp(NSErrorPtr* error) {
+    OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (!requireStore(error)) return std::nullopt;
+    auto deleted = sqliteStore_->deleteRecordsFromTableWithName("raw_events", kWithoutValidTimestamp, {}, error);
+    if (!deleted || *deleted == 0) return deleted;
+    if (!deleteUnusedRawEventsMetadata(error)) return std::nullopt;
+    return deleted;
 }
 
 std::optional<std::int64_t> APMDatabase::nextMetadataFingerprintToProcess(NSErrorPtr* error) {

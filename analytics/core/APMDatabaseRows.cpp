@@ -138,7 +138,7 @@ Value APMDatabase::valueColumnFromValue(const std::shared_ptr<APMValue>& value) 
     return Value(static_cast<long long>(value->int64Value()));
 }
 
-std::shared_ptr<APMEvent> APMDatabase::eventFromBlob(const Value& blob, NSErrorPtr* error) {
+std::shared_ptr<APMEvent> APMDatabase::eventFromBlob(const Value& blob, NSErrorPtr* error, bool carried) {
     if (!APMCheckSuccess(blob.isData(), error, APMErrorFailedPrecondition,
                          "Failed to convert data to an event. Data must be a NSData instance")) {
         return nullptr;
@@ -147,7 +147,7 @@ std::shared_ptr<APMEvent> APMDatabase::eventFromBlob(const Value& blob, NSErrorP
     if (!APMCheckSuccess(proto != nullptr, error, APMErrorFailedPrecondition, "Failed to parse event from data")) {
         return nullptr;
     }
-    auto event = APMEvent::initWithEventProto(proto);
+    auto event = APMEvent::initWithEventProto(proto, carried ? APMEvent::Time::Carried : APMEvent::Time::Logged);
     if (!APMCheckSuccess(event != nullptr, error, APMErrorFailedPrecondition,
                          "Failed to initialize event from proto data")) {
         return nullptr;

@@ -124,7 +124,7 @@ bool APMEvent::isValidTimestamp(double seconds) {
 
 std::shared_ptr<APMEvent> APMEvent::initWithOrigin(const std::string& origin, bool isPublic, const std::string& name,
                                                    double timestamp, double previousTimestamp,
-                                                   const Value::Dictionary& parameters) {
+                                                   const Value::Dictionary& parameters, Time time) {
     std::int64_t failure = 0;
     if (!APMDataTypeValidator::isValidForwardedEventOrigin(Value(origin), &failure)) {
         if (failure != APMDataTypeValidator::kNotForwardedOrigin) return nullptr;
@@ -136,7 +136,7 @@ std::shared_ptr<APMEvent> APMEvent::initWithOrigin(const std::string& origin, bo
                  : !APMDataTypeValidator::isValidInternalEventName(nameValue, nullptr)) {
         return nullptr;
     }
-    if (!isValidTimestamp(timestamp)) {
+    if (time == Time::Logged ? !isValidTimestamp(timestamp) : !isTimeTheWireHolds(timestamp)) {
         APMMeasurementMonitor()->logWithLevel(3, 16008, "Event not created. Timestamp out of range. Event name, timestamp",
                                               nameValue, Value(timestamp));
         return nullptr;
@@ -152,7 +152,7 @@ std::shared_ptr<APMEvent> APMEvent::initWithOrigin(const std::string& origin, bo
     return event;
 }
 
-std::shared_ptr<APMEvent> APMEvent::initWithEventProto(const std::shared_ptr<APMPBEvent>& proto) {
+std::shared_ptr<APMEvent> APMEvent::initWithEventProto(const std::shared_ptr<APMPBEvent>& proto, Time time) {
     if (!proto) return nullptr;
     const std::string name = APMPBMessageGetString(proto, APMPBEvent::kName).value_or("");
     const double timestamp = static_cast<double>(APMPBMessageGetInt64(proto, APMPBEvent::kTimestampMillis)) / 1000.0;
@@ -196,19 +196,21 @@ std::shared_ptr<APMEvent> APMEvent::initWithEventProto(const std::shared_ptr<APM
                                                   Value(*paramName));
         }
     }
-    return initWithOrigin(origin, false, name, timestamp, previous, parameters);
+    return initWithOrigin(origin, false, name, timestamp, previous, parameters, time);
 }
 
+// A copy's time passed its rule when the original was made; only a carried event's can be one
+// the logged rule refuses.
 std::shared_ptr<APMEvent> APMEvent::copy() const {
-    return initWithOrigin(origin_, false, name_, timestamp_, previousTimestamp_, parameters_);
+    return initWithOrigin(origin_, false, name_, timestamp_, previousTimestamp_, parameters_, Time::Carried);
 }
 
 std::shared_ptr<APMEvent> APMEvent::copyWithParameters(const Value::Dictionary& parameters) const {
-    return initWithOrigin(origin_, false, name_, timestamp_, previousTimestamp_, parameters);
+    return initWithOrigin(origin_, false, name_, timestamp_, previousTimestamp_, parameters, Time::Carried);
 }
 
 std::shared_ptr<APMEvent> APMEvent::copyWithPreviousTimestamp(double previousTimestamp) const {
-    return initWithOrigin(origin_, false, name_, timestamp_, previousTimestamp, parameters_);
+    return initWithOrigin(origin_, false, name_, timestamp_, previousTimestamp, parameters_, Time::Carried);
 }
 
 bool APMEvent::isInt64One(const char* parameter) const {

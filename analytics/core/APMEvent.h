@@ -16,22 +16,30 @@ class APMPEvent;
 
 class APMEvent : public NSObject {
 public:
+    // The time an event may have. A logged event's must be a valid one (isValidTimestamp). An
+    // event a conditional user property carries is logged, when its moment comes, as a new
+    // event at the trigger time or at that moment: its own time never reaches a bundle, and
+    // needs only to fit the message's milliseconds (zero and negative times are kept).
+    enum class Time { Logged, Carried };
+
     // Nil when the origin is neither a forwarded ("+gtm") nor an internal origin, when the
     // name is not a valid internal name (and, for a public event, a valid public name), or when
-    // the timestamp is no valid one (isValidTimestamp; 16008). The parameters are sanitised
-    // (public rules for a public event), "_o" is set to the origin, and "_c" is dropped when
-    // the value-and-currency rule fails where it applies.
+    // the timestamp is no valid one for `time` (16008). The parameters are sanitised (public
+    // rules for a public event), "_o" is set to the origin, and "_c" is dropped when the
+    // value-and-currency rule fails where it applies.
     [[nodiscard]] static std::shared_ptr<APMEvent> initWithOrigin(const std::string& origin, bool isPublic,
                                                                   const std::string& name, double timestamp,
                                                                   double previousTimestamp,
-                                                                  const Value::Dictionary& parameters);
+                                                                  const Value::Dictionary& parameters,
+                                                                  Time time = Time::Logged);
     // A time an event can have: after 1970 by a millisecond or more (a bundle's end time must
     // be), and within what the message's int64 milliseconds hold (up to about 9.2e15 s). Not
     // finite, zero and negative times are none.
     static bool isValidTimestamp(double seconds);
     // Name, timestamps and string, int and double parameters of the message; "_o" must be a
-    // string and becomes the origin, else nil.
-    [[nodiscard]] static std::shared_ptr<APMEvent> initWithEventProto(const std::shared_ptr<APMPBEvent>& proto);
+    // string and becomes the origin, else nil (as is a time that is no valid one for `time`).
+    [[nodiscard]] static std::shared_ptr<APMEvent> initWithEventProto(const std::shared_ptr<APMPBEvent>& proto,
+                                                                      Time time = Time::Logged);
     // An event an editing program handed back, as an internal event: its internal name (when its
     // name is a public one that has one), origin from "_o" when that is a text (else "app"), its
     // time and parameters; nil when that is no valid event. Defined with the editing runtime,
@@ -43,7 +51,8 @@ public:
     [[nodiscard]] std::shared_ptr<APMPEvent> editEvent() const;
 
     // New events of the same origin, name and times (but the one replaced), made as internal
-    // events, so their parameters are sanitised again.
+    // events, so their parameters are sanitised again. The time is the original's, held to the
+    // rule it was made under.
     [[nodiscard]] std::shared_ptr<APMEvent> copy() const;
     [[nodiscard]] std::shared_ptr<APMEvent> copyWithParameters(const Value::Dictionary& parameters) const;
     [[nodiscard]] std::shared_ptr<APMEvent> copyWithPreviousTimestamp(double previousTimestamp) const;

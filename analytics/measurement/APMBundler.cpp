@@ -7,6 +7,7 @@
 #include "analytics/core/APMAppMetadata.h"
 #include "analytics/core/APMDailyCounts.h"
 #include "analytics/core/APMDatabase.h"
+#include "analytics/core/APMError.h"
 #include "analytics/core/APMEvent.h"
 #include "analytics/core/APMEventAggregates.h"
 #include "analytics/core/APMEventNames.h"
@@ -70,10 +71,18 @@ public:
     bool run(bool& consumed);
 
 private:
-    // The group, or nothing; `setAsideRowID` is the oldest raw event when it can never be
-    // bundled (the log says why).
-    std::optional<RawEvents> rawEventsWithMetadataFingerprint(std::int64_t fingerprint,
-                                                              std::optional<std::int64_t>& setAsideRowID);
+    // Raw events met at the head of the group that can never be bundled (the log says why).
+    struct SetAside {
+        // The oldest raw events up to this row go, as a consumed group does.
+        std::optional<std::int64_t> throughRowID;
+        // They are gone already.
+        bool deleted = false;
+    };
+    // The group, or nothing (then `setAside` may say what went instead).
+    std::optional<RawEvents> rawEventsWithMetadataFingerprint(std::int64_t fingerprint, SetAside& setAside);
+    // Every raw event whose stored time makes no event, at once: a single scan of their times
+    // finds them, however many an older store holds.
+    bool setAsideRawEventsWithoutValidTime(const APMDatabase::Row& met);
     std::optional<RawEvents> processRawEvents(const RawEvents& rawEvents, std::int64_t fingerprint);
     static void internalEventFromPublicEvent(APMStoredEvent& raw);
     static void validatePurchaseEvent(APMStoredEvent& raw);
@@ -112,12 +121,16 @@ bool BundlingPass::run(bool& consumed) {
         return false;
     }
 
-    std::optional<std::int64_t> setAsideRowID;
-    std::optional<RawEvents> rawEvents = rawEventsWithMetadataFingerprint(*fingerprint, setAsideRowID);
-    if (setAsideRowID) {
-        // Dropped rather than left to hold back the rest.
-        consumed = consumeRawEvents(*setAsideRowID, *fingerprint);
+    SetAside setAside;
+    std::optional<RawEvents> rawEvents = rawEventsWithMetadataFingerprint(*fingerprint, setAside);
+    // Dropped rather than left to hold back the rest.
+    if (setAside.throughRowID) {
+        consumed = consumeRawEvents(*setAside.throughRowID, *fingerprint);
         return consumed;
+    }
+    if (setAside.deleted) {
+        consumed = true;
+        return true;
     }
     if (!rawEvents) return false;
     if (rawEvents->empty()) return true;
@@ -148,7 +161,9 @@ bool BundlingPass::run(bool& consumed) {
         end = std::max(end, raw->timestamp());
     }
     NSErrorPtr refusal;
-    if (!APMDatabase::isQueueableBundle(appIDForBundle(bundle), milliseconds(end), &refusal)) {
+    if (!APMDatabase::isQueueableBundle(appIDForBundle(bundle), milliseconds(end), &refusal) ||
+        !APMCheckSuccess(APMBundler::namesItsApp(bundle), &refusal, APMErrorInvalidArgument,
+                         "Bundle without a Vizudi or ZeViv App ID")) {
         monitor_->logWithLevel(4, 23307, "Dropping raw events whose bundle the upload queue refuses. Count, error",
                                Value(static_cast<long long>(rawEvents->size())), Value(refusal));
         consumed = consumeRawEvents(rawEvents->back()->rowID(), *fingerprint);
@@ -200,8 +215,8 @@ bool BundlingPass::run(bool& consumed) {
 // The oldest rows of the fingerprint that share a clock hour, have consecutive row ids and stay
 // within the event count and size limits. The first row is always taken, whatever its size, so
 // no single event can hold back the queue.
-std::optional<RawEvents> BundlingPass::rawEventsWithMetadataFingerprint(
-    std::int64_t fingerprint, std::optional<std::int64_t>& setAsideRowID) {
+std::optional<RawEvents> BundlingPass::rawEventsWithMetadataFingerprint(std::int64_t fingerprint,
+                                                                       SetAside& setAside) {
     const std::int64_t maxEvents = config_->uploadMaxEventsPerBundle();
     const std::int64_t maxSize = config_->uploadMaxSizeLimitBytes();
     std::int64_t hour = 0;
@@ -244,9 +259,7 @@ std::optional<RawEvents> BundlingPass::rawEventsWithMetadataFingerprint(
     NSErrorPtr error;
     auto rows = database_->rawEventRowsWithMetadataFingerprint(fingerprint, &error, filter);
     if (rows && firstUntimed) {
-        monitor_->logWithLevel(4, 23306, "Dropping a raw event without a valid timestamp. RowID, timestamp",
-                               firstRow->get("rowid"), firstRow->get("timestamp"));
-        setAsideRowID = firstRow->get("rowid").longLongValue();
+        setAside.deleted = setAsideRawEventsWithoutValidTime(*firstRow);
         return std::nullopt;
     }
     RawEvents events;
@@ -262,9 +275,17 @@ std::optional<RawEvents> BundlingPass::rawEventsWithMetadataFingerprint(
         NSErrorPtr firstError;
         if (firstRow && !database_->rawEventDataFromDictionary(*firstRow, &firstError)) {
             monitor_->logWithLevel(4, 23096, "Failed to filter raw event. Error", Value(firstError));
-            setAsideRowID = firstRow->get("rowid").longLongValue();
+            // A group none of whose rows reads goes whole, as its unreadable rows go with a group
+            // that has others.
+            if (rows) {
+                setAside.throughRowID = lastRowID;
+                monitor_->logWithLevel(4, 23304, "Dropping raw events that cannot be read. Count",
+                                       Value(static_cast<long long>(taken)));
+                return std::nullopt;
+            }
+            setAside.throughRowID = firstRow->get("rowid").longLongValue();
             monitor_->logWithLevel(4, 23301, "Dropping a raw event that cannot be read. RowID",
-                                   Value(static_cast<long long>(*setAsideRowID)));
+                                   Value(static_cast<long long>(*setAside.throughRowID)));
             return std::nullopt;
         }
         if (error) monitor_->logWithLevel(1, 23097, "Inconsistent state, raw event is expected. Error", Value(error));
@@ -276,6 +297,18 @@ std::optional<RawEvents> BundlingPass::rawEventsWithMetadataFingerprint(
                                Value(static_cast<long long>(taken - events.size())));
     }
     return events;
+}
+
+bool BundlingPass::setAsideRawEventsWithoutValidTime(const APMDatabase::Row& met) {
+    NSErrorPtr error;
+    const std::optional<std::int64_t> deleted = database_->deleteRawEventsWithoutValidTimestamp(&error);
+    if (!deleted) {
+        monitor_->logWithLevel(1, 23119, "Unable to delete raw events. RowID, error", met.get("rowid"), Value(error));
+        return false;
+    }
+    monitor_->logWithLevel(4, 23306, "Dropping raw events without a valid timestamp. Count, first RowID, its timestamp",
+                           Value(static_cast<long long>(*deleted)), met.get("rowid"), met.get("timestamp"));
+    return true;
 }
 
 std::optional<RawEvents> BundlingPass::processRawEvents(const RawEvents& rawEvents, std::int64_t fingerprint) {
@@ -643,6 +676,11 @@ std::shared_ptr<APMBundler> APMBundler::initWithContext(std::weak_ptr<APMBundler
     auto bundler = std::make_shared<APMBundler>();
     bundler->context_ = std::move(context);
     return bundler;
+}
+
+bool APMBundler::namesItsApp(const std::shared_ptr<APMPBMeasurementBundle>& bundle) {
+    return !APMPBMessageGetString(bundle, APMPBMeasurementBundle::kVuvAppId).value_or("").empty() ||
+           !APMPBMessageGetString(bundle, APMPBMeasurementBundle::kZevivAppId).value_or("").empty();
 }
 
 bool APMBundler::bundleRawEvents() {

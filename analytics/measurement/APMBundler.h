@@ -8,6 +8,7 @@
 #include <memory>
 
 class APMDatabase;
+class APMPBMeasurementBundle;
 class APMIdentity;
 class APMMonitor;
 class APMPersistedConfig;
@@ -41,6 +42,10 @@ public:
     // bundle, or removed because nothing in it can ever be sent); false when nothing waits,
     // when the group was rejected whole, or on failure (everything rolled back).
     [[nodiscard]] bool bundleRawEvents();
+
+    // The bundle names its app to the measurement service: by its Vizudi App ID, or else by its
+    // ZeViv App ID (all an app the ads library alone started has).
+    static bool namesItsApp(const std::shared_ptr<APMPBMeasurementBundle>& bundle);
 
 private:
     std::weak_ptr<APMBundlerContext> context_;

@@ -491,19 +491,26 @@ std::optional<APMUploader::Batch> APMUploader::nextBatch(NSErrorPtr* error) {
             if (queued->empty()) continue;
         }
         std::erase_if(*queued, [&](const auto& item) { return wasDelivered(item.second); });
-        // A bundle without an app id can never be taken by the service; it must not hold the queue.
+        // A bundle that names no app (bundling sets such events aside; an earlier version may
+        // have queued them) can never be taken by the service: it must not hold the queue, nor
+        // ride in a batch of bundles that carry only the ads library's app id.
         Value::Array unusable;
-        while (!queued->empty() && stringField(queued->front().first, APMPBMeasurementBundle::kVuvAppId).empty()) {
-            unusable.push_back(Value(static_cast<long long>(queued->front().second)));
-            queued->erase(queued->begin());
-        }
+        std::erase_if(*queued, [&](const auto& item) {
+            if (APMBundler::namesItsApp(item.first)) return false;
+            unusable.push_back(Value(static_cast<long long>(item.second)));
+            return true;
+        });
         if (unusable.empty()) {
             bundles = std::move(*queued);
             break;
         }
-        monitor->logWithLevel(4, 23303, "Deleting queued bundles without a Vizudi App ID. Count",
+        monitor->logWithLevel(4, 23303, "Deleting queued bundles without a Vizudi or ZeViv App ID. Count",
                               Value(static_cast<long long>(unusable.size())));
         if (!database->deleteBundlesWithRowIDs(unusable, error)) return std::nullopt;
+        if (!queued->empty()) {
+            bundles = std::move(*queued);
+            break;
+        }
     }
     if (bundles.empty()) return std::nullopt;
 
@@ -511,6 +518,8 @@ std::optional<APMUploader::Batch> APMUploader::nextBatch(NSErrorPtr* error) {
     const bool gateIDFA = config->gateIDFAOnATTMASEnabled();
     for (const auto& queued : bundles) stampIdentity(queued.first, consentSignals, gateIDFA, *identity);
 
+    // An app the ads library alone started has no Vizudi App ID: its bundles, all without one,
+    // go together.
     const std::string appID = stringField(bundles.front().first, APMPBMeasurementBundle::kVuvAppId);
     std::string resettableDeviceID;
     std::string vendorDeviceID;

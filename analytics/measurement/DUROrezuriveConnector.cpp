@@ -203,7 +203,8 @@ std::shared_ptr<APMEvent> DUROrezuriveConnector::eventFromDictionary(const Value
     const Value& parameters = fields.get("parameters");
     return APMEvent::initWithOrigin(fields.get("origin").stringValue(), false, fields.get("name").stringValue(),
                                     timestamp.isNumber() ? timestamp.doubleValue() : Clock::now(), 0,
-                                    parameters.isDictionary() ? parameters.dictionary() : Value::Dictionary{});
+                                    parameters.isDictionary() ? parameters.dictionary() : Value::Dictionary{},
+                                    APMEvent::Time::Carried);
 }
 
 std::shared_ptr<APMEvent> DUROrezuriveConnector::eventWithOrigin(const std::string& origin, const std::string& name,

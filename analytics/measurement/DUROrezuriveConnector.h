@@ -66,7 +66,7 @@ public:
     void unregisterAnalyticsListenerWithOrigin(const std::string& origin) override;
 
     // A non-public event of "origin", "name", "timestamp" (seconds; now when absent) and
-    // "parameters".
+    // "parameters", as a conditional user property carries it (APMEvent::Time::Carried).
     static std::shared_ptr<APMEvent> eventFromDictionary(const Value& dictionary);
     static std::shared_ptr<APMEvent> eventWithOrigin(const std::string& origin, const std::string& name,
                                                      const Value::Dictionary& parameters);

@@ -8,7 +8,9 @@
 #include "analytics/core/APMFilterResult.h"
 #include "analytics/core/APMPropertyFilter.h"
 #include "analytics/core/APMUserAttribute.h"
+#include "analytics/proto/APMPBEvent.h"
 #include "analytics/proto/APMPBEventFilter.h"
+#include "analytics/proto/APMPBEventParam.h"
 #include "analytics/proto/APMPBMeasurementConfig.h"
 
 #include <sqlite3.h>
@@ -415,6 +417,34 @@ TEST_F(APMDatabaseRecordsTest, EventsRoundTripAndBadBlobsFailTheRecord) {
     EXPECT_EQ(read->triggeredEvent()->parameters().get("n").objectAs<APMValue>()->int64Value(), 4);
     EXPECT_EQ(read->timedOutEvent()->timestamp(), kNow + 1);
     EXPECT_EQ(read->expiredEvent()->origin(), "app");
+
+    // Events a property carries at times no logged event has (a sibling library may give any, and
+    // earlier versions stored them): they are logged later at another time, and the property reads
+    // back with them.
+    auto blobAt = [](const std::string& name, std::int64_t millis) {
+        auto origin = APMPBEventParam::make();
+        APMPBMessageSetString(origin, APMPBEventParam::kName, "_o");
+        APMPBMessageSetString(origin, APMPBEventParam::kStringValue, "fiam");
+        auto message = APMPBEvent::make();
+        APMPBMessageSetString(message, APMPBEvent::kName, name);
+        APMPBMessageSetInt64(message, APMPBEvent::kTimestampMillis, millis);
+        APMPBMessageSetArray(message, APMPBEvent::kParams, Value::Array{Value(origin)});
+        return Value(*message->protoBuffer());
+    };
+    ASSERT_TRUE(database_->updateConditionalUserProperty(conditional("early_events", "fiam", kNow, false), nullptr));
+    ASSERT_TRUE(store().updateRecord({{"triggered_event", blobAt("_trig", 0)}, {"timed_out_event", blobAt("_to", -5000)}},
+                                     "conditional_properties", "name", Value("early_events"), nullptr));
+    auto early = database_->conditionalUserPropertyWithName("early_events", nullptr);
+    ASSERT_NE(early, nullptr);
+    ASSERT_NE(early->triggeredEvent(), nullptr);
+    EXPECT_EQ(early->triggeredEvent()->name(), "_trig");
+    EXPECT_EQ(early->triggeredEvent()->timestamp(), 0);
+    ASSERT_NE(early->timedOutEvent(), nullptr);
+    EXPECT_EQ(early->timedOutEvent()->timestamp(), -5);
+    // Written back as they were read.
+    ASSERT_TRUE(database_->updateConditionalUserProperty(early, nullptr));
+    ASSERT_NE(database_->conditionalUserPropertyWithName("early_events", nullptr), nullptr);
+    ASSERT_TRUE(database_->deleteConditionalUserPropertyWithName("early_events", nullptr));
 
     ASSERT_TRUE(store().updateRecord({{"expired_event", Value(NSData{0xFF, 0xFF})}}, "conditional_properties", "name",
                                      Value("with_events"), nullptr));

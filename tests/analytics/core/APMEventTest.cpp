@@ -115,6 +115,22 @@ TEST_F(APMEventTest, ATimeNotAfter1970IsNoEvent) {
     EXPECT_EQ(APMEvent::initWithEventProto(proto), nullptr);
     APMPBMessageSetInt64(proto, APMPBEvent::kTimestampMillis, 1);
     EXPECT_NE(APMEvent::initWithEventProto(proto), nullptr);
+
+    // An event a conditional user property carries is logged later at another time: its own
+    // time need only fit the message, and its copies keep it.
+    capture.clear();
+    for (double time : {0.0, -5.0, -1.5}) {
+        auto carried = APMEvent::initWithOrigin("app", false, "made", time, 0, {}, APMEvent::Time::Carried);
+        ASSERT_NE(carried, nullptr) << time;
+        EXPECT_EQ(carried->timestamp(), time);
+        ASSERT_NE(carried->copy(), nullptr) << time;
+        EXPECT_EQ(carried->copy()->timestamp(), time);
+        auto back = APMEvent::initWithEventProto(carried->protoEvent(), APMEvent::Time::Carried);
+        ASSERT_NE(back, nullptr) << time;
+        EXPECT_EQ(back->timestamp(), time);
+    }
+    EXPECT_TRUE(capture.matching("[I-ACS016008]").empty());
+    EXPECT_EQ(APMEvent::initWithOrigin("app", false, "made", 1e300, 0, {}, APMEvent::Time::Carried), nullptr);
 }
 
 TEST_F(APMEventTest, InvalidParametersAreDroppedAndTheFirstFailureRecorded) {

@@ -331,8 +331,8 @@ TEST_F(APMBundlerTest, RawEventsThatCanNeverBeSentAreDropped) {
                 "raw_events", nullptr));
         });
     };
-    // An unreadable row alone in its group leads the table.
-    unreadable(hour_ - 3600);
+    // A group of unreadable rows alone leads the table: it goes whole.
+    for (int i = 0; i < 3; ++i) unreadable(hour_ - 3600 + i);
     // One inside a group goes with it.
     writeRawEvents({event("tick", hour_)}, bundleMetadata);
     unreadable(hour_ + 1);
@@ -342,7 +342,9 @@ TEST_F(APMBundlerTest, RawEventsThatCanNeverBeSentAreDropped) {
     writeRawEvents({event("tick", hour_ + 4)}, bundleMetadata);
 
     EXPECT_TRUE(bundle());
-    EXPECT_TRUE(capture.contains("[I-ACS023301] Dropping a raw event that cannot be read. RowID: 1"));
+    EXPECT_EQ(capture.matching("[I-ACS023304]").size(), 1u);
+    EXPECT_TRUE(capture.contains("[I-ACS023304] Dropping raw events that cannot be read. Count: 3"));
+    EXPECT_EQ(count("raw_events"), 5);
     EXPECT_TRUE(bundle());
     EXPECT_TRUE(capture.contains("[I-ACS023304] Dropping raw events that cannot be read. Count: 1"));
     EXPECT_TRUE(bundle());
@@ -378,19 +380,20 @@ TEST_F(APMBundlerTest, RawEventsThatCanNeverBeSentAreDropped) {
 }
 
 // Rows an older store may hold: sound event bytes under a time that is not after 1970, or
-// beyond what a message's milliseconds hold. Each is set aside with one line, and the events
-// around it are bundled and reach the service.
+// beyond what a message's milliseconds hold. The pass that meets the first sets them all aside
+// with one line, whatever their number, and the events around them, those at the edges of the
+// valid times too, are bundled and reach the service.
 TEST_F(APMBundlerTest, ARawEventWithoutAValidTimeIsSetAsideAndTheRestAreSent) {
     // The daily purge of stale rows ran a minute ago: it does not take them away first.
     onWorker([&] { context->persistedConfig_->setLastDeleteStaleBundlesTimestamp(kNow - 60); });
     auto bundleMetadata = metadata();
     writeRawEvents({}, bundleMetadata);
     const auto fingerprint = static_cast<long long>(apm_64LSBMD5(*bundleMetadata->protoBuffer()));
-    auto storedAt = [&](double timestamp) {
+    auto storedAt = [&](const Value& timestamp, const std::string& name = "tick") {
         onWorker([&] {
             ASSERT_TRUE(context->database_->sqliteStore()->upsertRecord(
-                {{"name", Value("tick")},
-                 {"timestamp", Value(timestamp)},
+                {{"name", Value(name)},
+                 {"timestamp", timestamp},
                  {"metadata_fingerprint", Value(fingerprint)},
                  {"data", Value(event("tick", hour_)->encodedProtoEvent(false))},
                  {"is_realtime", Value(0)}},
@@ -402,49 +405,81 @@ TEST_F(APMBundlerTest, ARawEventWithoutAValidTimeIsSetAsideAndTheRestAreSent) {
         writeRawEvents({event("tick", hour_ + n, {{"n", Value(n)}})}, bundleMetadata);
         ++n;
     };
+    // The latest time whose milliseconds an int64 holds.
+    double latest = 0x1p63 / 1000.0;
+    while (!APMEvent::isValidTimestamp(latest)) latest = std::nextafter(latest, 0.0);
     sound();
-    storedAt(0);
+    storedAt(Value(0.0));
     sound();
-    storedAt(-5);
-    storedAt(0.0004);
+    storedAt(Value(-5.0));
+    storedAt(Value(std::nextafter(0.001, 0.0)));
+    storedAt(Value(0.001), "first");
     sound();
-    storedAt(1e300);
+    storedAt(Value(1e300));
+    storedAt(Value(std::nextafter(latest, 1e300)));
+    storedAt(Value(latest), "last");
+    storedAt(Value("noon"));
     sound();
 
     LogCapture capture;
     onWorker([&] { uploader->uploadData(); });
     settle();
     std::vector<long long> delivered;
+    std::vector<std::string> edges;
     for (const auto& received : service.events()) {
         if (received.name == "tick") delivered.push_back(received.parameters.get("n").longLongValue());
+        else edges.push_back(received.name);
     }
     EXPECT_EQ(delivered, (std::vector<long long>{0, 1, 2, 3}));
+    EXPECT_EQ(edges, (std::vector<std::string>{"first", "last"}));
     const auto setAside = capture.matching("[I-ACS023306]");
-    ASSERT_EQ(setAside.size(), 4u);
-    EXPECT_NE(setAside[0].find("Dropping a raw event without a valid timestamp. RowID, timestamp: 2, 0"),
-              std::string::npos)
+    ASSERT_EQ(setAside.size(), 1u);
+    EXPECT_NE(setAside[0].find("without a valid timestamp. Count, first RowID, its timestamp: 6, 2, 0"), std::string::npos)
         << setAside[0];
     // Nothing failed on the way: no bundle refused, no transaction rolled back.
     EXPECT_TRUE(capture.matching("[I-ACS023115]").empty());
     EXPECT_TRUE(capture.matching("[I-ACS012056]").empty());
     EXPECT_EQ(count("raw_events"), 0);
     EXPECT_EQ(count("queue"), 0);
+
+    // Nor can such an event be stored again.
+    NSErrorPtr refusal;
+    onWorker([&] {
+        auto carried = APMEvent::initWithOrigin("app", false, "tick", 0, 0, {}, APMEvent::Time::Carried);
+        ASSERT_NE(carried, nullptr);
+        EXPECT_FALSE(context->database_->insertRawEvent(carried, fingerprint, false, &refusal));
+    });
+    ASSERT_NE(refusal, nullptr);
+    EXPECT_EQ(refusal->localizedDescription(),
+              "Received event without a valid timestamp for inserting in the database");
 }
 
 // Raw events whose metadata leaves their bundle without an app id, in an app that has none of its
-// own to give it: the upload queue would refuse that bundle at every attempt. The group is set
-// aside with one line before it is counted, and the others are sent.
+// own to give it: the upload queue would refuse that bundle at every attempt. So are those whose
+// metadata names the app neither by its Vizudi nor by its ZeViv App ID: the service could take
+// them for no app. Each group is set aside with one line before it is counted, and the others
+// are sent, those of an app the ads library alone started too.
 TEST_F(APMBundlerTest, EventsWhoseBundleTheQueueWouldRefuseAreSetAsideUncounted) {
     ASSERT_TRUE(context->identity_->appID().empty()) << "the tests' main bundle has no identifier";
     auto withoutAppID = metadata();
     APMPBMessageClearField(withoutAppID, APMPBMeasurementBundle::kAppId);
+    auto zevivOnly = metadata();
+    APMPBMessageClearField(zevivOnly, APMPBMeasurementBundle::kVuvAppId);
+    APMPBMessageSetString(zevivOnly, APMPBMeasurementBundle::kZevivAppId, "ca-app-pub-1~2");
+    auto namingNoApp = metadata();
+    APMPBMessageClearField(namingNoApp, APMPBMeasurementBundle::kVuvAppId);
     writeRawEvents({event("tick", hour_, {{"n", Value(0)}})});
     writeRawEvents({event("tick", hour_ + 1, {{"n", Value(1)}}), event("tock", hour_ + 2)}, withoutAppID);
     writeRawEvents({event("tick", hour_ + 3, {{"n", Value(2)}})});
+    writeRawEvents({event("tock", hour_ + 4)}, namingNoApp);
+    writeRawEvents({event("tick", hour_ + 5, {{"n", Value(3)}})}, zevivOnly);
 
     LogCapture capture;
     onWorker([&] { uploader->uploadData(); });
     settle();
+    // Each app's bundles went in a batch of their own, one after the other.
+    ASSERT_EQ(service.uploads().size(), 2u);
+    EXPECT_EQ(service.uploads()[1].batch.appID, "");
     std::vector<long long> delivered;
     std::vector<std::int32_t> indexes;
     for (const auto& received : service.events()) {
@@ -453,22 +488,24 @@ TEST_F(APMBundlerTest, EventsWhoseBundleTheQueueWouldRefuseAreSetAsideUncounted)
         delivered.push_back(received.parameters.get("n").longLongValue());
         indexes.push_back(received.bundleIndex);
     }
-    EXPECT_EQ(delivered, (std::vector<long long>{0, 2}));
+    EXPECT_EQ(delivered, (std::vector<long long>{0, 2, 3}));
     const auto setAside = capture.matching("[I-ACS023307]");
-    ASSERT_EQ(setAside.size(), 1u);
+    ASSERT_EQ(setAside.size(), 2u);
     EXPECT_NE(setAside[0].find("Failed to insert bundle without App ID"), std::string::npos) << setAside[0];
+    EXPECT_NE(setAside[1].find("Bundle without a Vizudi or ZeViv App ID"), std::string::npos) << setAside[1];
+    EXPECT_TRUE(capture.matching("[I-ACS023303]").empty());
     EXPECT_TRUE(capture.matching("[I-ACS023115]").empty());
     EXPECT_TRUE(capture.matching("[I-ACS012056]").empty());
     EXPECT_EQ(count("raw_events"), 0);
     EXPECT_EQ(count("raw_events_metadata"), 0);
-    // The counters saw only what was bundled: two "tick" events, no "tock", two bundles.
+    // The counters saw only what was bundled: three "tick" events, no "tock", three bundles.
     onWorker([&] {
         auto tick = context->database_->eventAggregatesWithName("tick", nullptr);
         ASSERT_TRUE(tick);
-        EXPECT_EQ(tick->lifetimeCount(), 2);
+        EXPECT_EQ(tick->lifetimeCount(), 3);
         EXPECT_EQ(context->database_->eventAggregatesWithName("tock", nullptr), nullptr);
     });
-    EXPECT_EQ(indexes, (std::vector<std::int32_t>{1, 2}));
+    EXPECT_EQ(indexes, (std::vector<std::int32_t>{1, 2, 3}));
 }
 
 // The bundle carries each event's bytes as bundling writes them and the upload passes them on:

@@ -289,3 +289,74 @@ TEST_F(APMDeliveryTest, TheSentBatchItselfIsLogged) {
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(lines[0].find("APMPBMeasurementBatch"), std::string::npos) << lines[0];
 }
+
+// An older store holds 10,000 raw events whose times make no event, ahead of a launch's own. The
+// first pass sets them all aside with one line, and the launch's events go in its first upload.
+// Prints the passes and log lines it took.
+TEST_F(APMDeliveryTest, TenThousandRowsWithoutAValidTimeHoldBackNoLaunch) {
+    start();
+    // The daily purge of stale rows has just run: it does not take them away first.
+    APMPersistedConfig::sharedInstance()->setLastDeleteStaleBundlesTimestamp(Clock::now());
+    APMPersistedConfig::sharedInstance()->persistPendingToDisk();
+    settle();
+    forgetProcess();
+    execute("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000) "
+            "INSERT INTO raw_events (name, timestamp, metadata_fingerprint, data, is_realtime) "
+            "SELECT 'old', -i, (SELECT metadata_fingerprint FROM raw_events ORDER BY rowid LIMIT 1), "
+            "(SELECT data FROM raw_events ORDER BY rowid LIMIT 1), 0 FROM n");
+    ASSERT_EQ(count("SELECT count(*) FROM raw_events WHERE timestamp < 0"), 10000);
+
+    LogCapture capture;
+    APMAnalytics::load();
+    APMMeasurement::load();
+    start();
+    logSteps(0, 10);
+    // A pass at each time the engine arms; when it arms none, one all the same, as its next
+    // launch would run.
+    int passes = 0;
+    while (passes < 200 && deliveredNumbers("step").size() < 10) {
+        waitUntilIdle();
+        const double next = scheduledUpload();
+        if (next > 0) {
+            Clock::advance(std::max(0.0, next - Clock::now()));
+        } else {
+            engine()->scheduler()->scheduleOnWorkerQueueBlockID("test", [engine = engine()] {
+                engine->uploader()->uploadData();
+            });
+        }
+        waitUntilIdle();
+        ++passes;
+    }
+    const std::size_t lines = capture.lines().size();
+    std::printf("10,000 raw rows timed -1 ... -10,000 beside a launch's 10 events: the 10 were delivered in upload "
+                "pass %d; %zu log lines\n",
+                passes, lines);
+    EXPECT_EQ(passes, 1) << traffic();
+    const auto uploads = service.uploads();
+    ASSERT_FALSE(uploads.empty());
+    const auto& first = uploads[0].batch.events;
+    EXPECT_EQ(std::count_if(first.begin(), first.end(), [](const auto& event) { return event.name == "step"; }), 10);
+    const auto setAside = capture.matching("[I-ACS023306]");
+    ASSERT_EQ(setAside.size(), 1u);
+    EXPECT_NE(setAside[0].find("without a valid timestamp. Count, first RowID, its timestamp: 10000"), std::string::npos)
+        << setAside[0];
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events"), 0);
+}
+
+// An application whose only measurement library is the ads library: the engine starts with the
+// ZeViv app id alone, and its bundles, without a Vizudi App ID, go together to the service.
+TEST_F(APMDeliveryTest, AnApplicationStartedByTheAdsLibraryAloneDeliversItsEvents) {
+    ClassRegistry::unregisterClass("DUROrezurive");
+    LogCapture capture;
+    APMAnalytics::startWithAppID("ca-app-pub-1234567890~0987654321", "am",
+                                 {{APMAnalytics::kCollectionEnabledKey, Value(true)}});
+    settle();
+    ASSERT_TRUE(APMMeasurement::hasSharedInstance());
+    logSteps(0, 5);
+    uploadWhileDue();
+    const auto delivered = deliveredNumbers("step");
+    EXPECT_EQ(delivered, (std::map<long long, int>{{0, 1}, {1, 1}, {2, 1}, {3, 1}, {4, 1}})) << traffic();
+    for (const auto& upload : service.uploads()) EXPECT_EQ(upload.batch.appID, "");
+    EXPECT_TRUE(capture.matching("[I-ACS023303]").empty());
+    EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
+}

@@ -227,8 +227,18 @@ TEST_F(APMUploaderTest, BatchesKeepToTheCountAndSizeLimits) {
 TEST_F(APMUploaderTest, ABatchHoldsOneAppAndOneDeviceAndNothingWithoutAnAppID) {
     VerboseLogCapture capture;
     applyConfig(makeMeasurementConfig({}));
-    // A bundle without an app id leads the queue: it is deleted, never sent and never stalls it.
-    queue(queuedBundle(kNow - 10, ""));
+    // A bundle that names no app leads the queue: it is deleted, never sent and never stalls it.
+    queue(queuedBundle(kNow - 12, ""));
+    // Bundles of an app the ads library alone started name it by its ZeViv App ID only: they go
+    // together, and a bundle that names no app among them is deleted, not sent with them.
+    auto zeviv = [&](double end) {
+        auto bundle = queuedBundle(end, "");
+        APMPBMessageSetString(bundle, APMPBMeasurementBundle::kZevivAppId, "ca-app-pub-1~2");
+        return bundle;
+    };
+    queue(zeviv(kNow - 11.5));
+    queue(queuedBundle(kNow - 11, ""));
+    queue(zeviv(kNow - 10.5));
     queue(queuedBundle(kNow - 9, "1:other:ios:1"));
     queue(queuedBundle(kNow - 8, "1:other:ios:1"));
     queue(queuedBundle(kNow - 7));
@@ -240,22 +250,28 @@ TEST_F(APMUploaderTest, ABatchHoldsOneAppAndOneDeviceAndNothingWithoutAnAppID) {
     queue(vendorB);
     uploadData();
     auto uploads = service.uploads();
-    EXPECT_TRUE(capture.contains("[I-ACS023303] Deleting queued bundles without a Vizudi App ID. Count: 1"));
-    ASSERT_EQ(uploads.size(), 4u);
+    EXPECT_TRUE(capture.contains("[I-ACS023303] Deleting queued bundles without a Vizudi or ZeViv App ID. Count: 2"));
+    ASSERT_EQ(uploads.size(), 5u);
+    // The ads library's app first, without a Vizudi App ID.
+    EXPECT_EQ(uploads[0].batch.appID, "");
+    ASSERT_EQ(bundlesOf(uploads[0]).size(), 2u);
+    for (const auto& bundle : bundlesOf(uploads[0])) {
+        EXPECT_EQ(APMPBMessageGetString(bundle, APMPBMeasurementBundle::kZevivAppId), "ca-app-pub-1~2");
+    }
     // The other app's two bundles go together and end at the first bundle of this app.
-    EXPECT_EQ(uploads[0].batch.appID, "1:other:ios:1");
-    EXPECT_EQ(uploads[0].batch.bundles, 2u);
+    EXPECT_EQ(uploads[1].batch.appID, "1:other:ios:1");
+    EXPECT_EQ(uploads[1].batch.bundles, 2u);
     // Bundles stored without a device id take this device's; one stored with another device's
     // id ends the batch, and so does the next device after it.
     const std::string deviceVendorID = *context->identity_->identifierForVendor();
     const std::vector<std::string> vendors = {deviceVendorID, "A", "B"};
-    for (std::size_t i = 1; i < uploads.size(); ++i) {
+    for (std::size_t i = 2; i < uploads.size(); ++i) {
         EXPECT_EQ(uploads[i].batch.appID, kTestAppID);
         auto bundles = bundlesOf(uploads[i]);
         ASSERT_EQ(bundles.size(), 1u);
-        EXPECT_EQ(APMPBMessageGetString(bundles[0], APMPBMeasurementBundle::kVendorDeviceId), vendors[i - 1]);
+        EXPECT_EQ(APMPBMessageGetString(bundles[0], APMPBMeasurementBundle::kVendorDeviceId), vendors[i - 2]);
     }
-    EXPECT_EQ(service.events().size(), 5u);
+    EXPECT_EQ(service.events().size(), 7u);
     EXPECT_TRUE(queuedBundles().empty());
 }
 

@@ -91,4 +91,38 @@ TEST_F(DUROrezuriveConnectorDeliveryTest, AConditionalPropertyIsTriggeredUploade
     EXPECT_EQ(extra, std::vector<std::string>(extra.size(), "gold"));
 }
 
+// A sibling library may give a property's events any time, 0 or before 1970: each is logged when
+// its moment comes, at the trigger time or at that moment. The property is kept, read again by
+// the next launch, and its events reach the service at those times.
+TEST_F(DUROrezuriveConnectorDeliveryTest, APropertysEventsNeedNoTimeOfTheirOwn) {
+    start();
+    Value::Dictionary request = promo("promo");
+    request.set("timeToLive", Value(60));
+    auto carried = [](const std::string& name, double time) {
+        return Value(Value::Dictionary{{"origin", Value("fiam")}, {"name", Value(name)}, {"timestamp", Value(time)}});
+    };
+    request.set("triggeredEvent", carried("promo_on", 0));
+    request.set("expiredEvent", carried("promo_off", -5));
+    connector->setConditionalUserProperty(request);
+    settle();
+    ASSERT_EQ(rows("SELECT name FROM conditional_properties"), (std::vector<std::vector<std::string>>{{"promo"}}));
+
+    restart();
+    APMAnalytics::logEventWithName("purchase", {});
+    settle();
+    const double triggered = Clock::now();
+    EXPECT_EQ(rows("SELECT active FROM conditional_properties WHERE name = 'promo'"),
+              (std::vector<std::vector<std::string>>{{"1"}}));
+    advanceLettingRequestsEnd(61);
+    APMAnalytics::logEventWithName("later", {});
+    settle();
+    const double expired = Clock::now();
+    uploadWhileDue();
+    std::map<std::string, std::vector<std::int64_t>> times;
+    for (const auto& event : service.events()) times[event.name].push_back(event.timestampMillis);
+    EXPECT_EQ(times["promo_on"], (std::vector<std::int64_t>{static_cast<std::int64_t>(triggered * 1000)}));
+    EXPECT_EQ(times["promo_off"], (std::vector<std::int64_t>{static_cast<std::int64_t>(expired * 1000)}));
+    EXPECT_EQ(count("SELECT COUNT(*) FROM conditional_properties"), 0);
+}
+
 }  // namespace
