@@ -152,7 +152,10 @@ public:
                 return false;
             }
             // Before any row, from 0: the tables hand out rowids from 1.
-            const auto resume = resumeAfter(select_, last_ ? *last_ + 1 : std::max<std::int64_t>(from_, 0));
+            constexpr std::int64_t kLastRowID = std::numeric_limits<std::int64_t>::max();
+            const auto resume = last_ == kLastRowID
+                                    ? std::nullopt
+                                    : resumeAfter(select_, last_ ? *last_ + 1 : std::max<std::int64_t>(from_, 0));
             if (!resume) {
                 unknown_.push_back(last_ ? "the rows after rowid " + std::to_string(*last_) : "every row");
                 return false;
