@@ -241,7 +241,7 @@ private:
     bool lastFailureWasTheFiles() const;
     // Closes, removes the empty file that replaced the kept one and puts the kept one back.
     void putKeptFileBack();
-    // One table of carryRowsFromKeptFile, read from `old` (none when it would not open); false
+    // One table of carryRowsFromKeptFile, read from `old` (none when it does not read); false
     // with the error only when this store could not be written.
     bool carryTable(sqlite3* old, const std::string& table, CarriedRows& rows, NSErrorPtr* error);
     // "INSERT OR REPLACE INTO <table> (<columns>) VALUES (?, ...);" and the values in column order.

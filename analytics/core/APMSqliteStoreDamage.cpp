@@ -339,10 +339,14 @@ std::optional<APMSqliteStore::CarriedRows> APMSqliteStore::carryRowsFromKeptFile
     // Read and written by the file layer of the store's own file, never through a link; the kept
     // file's log is read as SQLite reads any log.
     sqlite3* old = nullptr;
+    // A file whose list of tables does not read (not a database, a damaged first page) has none
+    // to carry.
     if (sqlite3_open_v2(keptFile_->c_str(), &old, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, SQLiteFileIOVFSName()) !=
-        SQLITE_OK) {
+            SQLITE_OK ||
+        sqlite3_exec(old, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK) {
         sqlite3_close(old);
         old = nullptr;
+        rows.detail = "no table readable";
     }
     std::vector<std::string> tables;
     NSErrorPtr listError;
@@ -386,7 +390,8 @@ std::optional<APMSqliteStore::CarriedRows> APMSqliteStore::carryRowsFromKeptFile
 }
 
 bool APMSqliteStore::carryTable(sqlite3* old, const std::string& table, CarriedRows& rows, NSErrorPtr* error) {
-    const auto info = old ? oldTable(old, table) : std::nullopt;
+    if (!old) return true;
+    const auto info = oldTable(old, table);
     // A table the old file does not have holds nothing to carry.
     if (info && info->columns.empty()) return true;
     const auto columns = columnsForTableWithName(table, error);
