@@ -55,25 +55,40 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
     });
     // Measurement data takes the cheaper commit (see APMSqliteStore::useWriteAheadLog); a file
     // that cannot switch goes on with its rollback journal.
-    NSErrorPtr walError;
-    if (!sqliteStore_->useWriteAheadLog(&walError)) {
-        monitor->logWithLevel(2, 12007, "Failed to switch the database to write-ahead logging. Error",
-                              walError ? Value(walError) : Value());
-    }
-    if (!ensureAllTables()) {
+    const auto useWriteAheadLog = [&] {
+        NSErrorPtr walError;
+        if (!sqliteStore_->useWriteAheadLog(&walError)) {
+            monitor->logWithLevel(2, 12007, "Failed to switch the database to write-ahead logging. Error",
+                                  walError ? Value(walError) : Value());
+        }
+    };
+    useWriteAheadLog();
+    NSErrorPtr ensureError;
+    if (!ensureAllTables(&ensureError)) {
         const std::string message =
             NSString::format("Failed to create or validate required database tables (%@)", context);
         monitor->logWithLevel(1, 12002, message);
-        // Closed first, so that nothing keeps writing into the unlinked file.
-        sqliteStore_->closeDatabase();
-        NSErrorPtr deleteError;
-        if (!APMDeleteFileAtPath(databasePath, &deleteError) && deleteError) {
-            monitor->logWithLevel(
-                4, 12003, NSString::format("Failed to delete old database file after failed validation. Error (%@)",
-                                           context),
-                Value(deleteError));
+        // Only a file at fault is replaced, kept aside with its rows carried over below; after a
+        // full disk, an I/O error or a busy file it stays as it is, and the store closes, so that
+        // nothing is written until the next opening tries again.
+        NSErrorPtr replaceError;
+        if (!sqliteStore_->replaceFileIfAtFault(ensureError, &replaceError)) {
+            APMSetError(error, APMErrorFailedPrecondition, message);
+            return false;
         }
-        APMSetError(error, APMErrorFailedPrecondition, message);
+        useWriteAheadLog();
+        if (!ensureAllTables(&ensureError)) {
+            sqliteStore_->keepFileForNextOpening(ensureError);
+            APMSetError(error, APMErrorFailedPrecondition, message);
+            return false;
+        }
+    }
+    // Whatever still reads of a file that was replaced, this opening or the store's own.
+    NSErrorPtr carryError;
+    if (sqliteStore_->keptFile() && !sqliteStore_->carryRowsFromKeptFile(&carryError)) {
+        monitor->logWithLevel(1, 12001, NSString::format("Failed to open database file (%@). Error", context),
+                              carryError ? Value(carryError) : Value());
+        setError(error, carryError);
         return false;
     }
     if (!initializeAppMetadata()) {

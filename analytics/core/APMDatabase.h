@@ -74,9 +74,9 @@ public:
 
     // MARK: Schema (APMDatabaseSchema.cpp)
 
-    // Creates missing tables and columns and migrates changed column types; false at the first
-    // table that does not pass.
-    [[nodiscard]] bool ensureAllTables();
+    // Creates missing tables and columns and migrates changed column types; false (with the
+    // store's error) at the first table that does not pass.
+    [[nodiscard]] bool ensureAllTables(NSErrorPtr* error = nullptr);
 
     // MARK: Generic rows and shared column encodings (APMDatabaseRows.cpp)
 

@@ -109,15 +109,16 @@ const std::vector<TableSchema>& measurementSchema() {
 
 }  // namespace
 
-bool APMDatabase::ensureAllTables() {
+bool APMDatabase::ensureAllTables(NSErrorPtr* failure) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    if (!sqliteStore_) return false;
+    if (!requireStore(failure)) return false;
     for (const auto& table : measurementSchema()) {
         NSErrorPtr error;
         if (!sqliteStore_->ensureTableWithName(table.name, table.elementary, table.addOn, table.modify, &error)) {
             // Any failure counts: a table that did not pass is not there to be used.
             APMMeasurementMonitor()->logWithLevel(1, 12047, "Failed to ensure table. Table, error", Value(table.name),
                                                   error ? Value(error) : Value());
+            setError(failure, error);
             return false;
         }
     }
@@ -131,6 +132,7 @@ bool APMDatabase::ensureAllTables() {
         if (!sqliteStore_->executeSQL(index, &error)) {
             APMMeasurementMonitor()->logWithLevel(1, 12047, "Failed to ensure table. Table, error", Value("raw_events"),
                                                   error ? Value(error) : Value());
+            setError(failure, error);
             return false;
         }
     }

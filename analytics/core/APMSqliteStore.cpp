@@ -56,15 +56,7 @@ std::shared_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::
         setError(error, firstError);
         return nullptr;
     }
-    // Read before the file goes: the only account there will be of what it held.
-    const std::string lost = contentsOfFile(path);
-    if (!store->closeAndDeleteDatabase()) {
-        setError(error, firstError);
-        return nullptr;
-    }
-    APMMeasurementMonitor()->logWithLevel(1, 34023, "Replaced an unreadable database with an empty one. Lost, error",
-                                          Value(lost), firstError ? Value(firstError) : Value());
-    if (!store->openAndValidateDatabase(error)) return nullptr;
+    if (!store->replaceUnusableFile(firstError, error)) return nullptr;
     store->detachFromSequence();
     return store;
 }
@@ -86,45 +78,6 @@ bool APMSqliteStore::makeRoomForDatabase(const std::string& path, NSErrorPtr* er
     return true;
 }
 
-std::string APMSqliteStore::contentsOfFile(const std::string& path) {
-    NSErrorPtr attributesError;
-    const auto attributes = NSFileManager::defaultManager()->attributesOfItemAtPath(path, &attributesError);
-    std::string text = path + ": " + std::to_string(attributes ? attributes->get(NSFileSize).longLongValue() : 0) +
-                       " bytes";
-    sqlite3* handle = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READONLY | kNoLink, SQLiteFileIOVFSName()) != SQLITE_OK) {
-        sqlite3_close(handle);
-        return text + ", not readable as a database";
-    }
-    // Each table's rows as far as they can still be counted; a damaged page spoils only its table.
-    std::vector<std::string> tables;
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(handle, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name", -1, &statement,
-                           nullptr) == SQLITE_OK) {
-        while (sqlite3_step(statement) == SQLITE_ROW) {
-            if (const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0))) tables.emplace_back(name);
-        }
-    }
-    sqlite3_finalize(statement);
-    if (tables.empty()) text += ", no table readable";
-    for (const std::string& table : tables) {
-        std::string quoted = "\"";
-        for (const char c : table) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-        quoted += "\"";
-        statement = nullptr;
-        text += ", " + table + ": ";
-        if (sqlite3_prepare_v2(handle, ("SELECT count(*) FROM " + quoted).c_str(), -1, &statement, nullptr) == SQLITE_OK &&
-            sqlite3_step(statement) == SQLITE_ROW) {
-            text += std::to_string(sqlite3_column_int64(statement, 0)) + " rows";
-        } else {
-            text += "unreadable";
-        }
-        sqlite3_finalize(statement);
-    }
-    sqlite3_close(handle);
-    return text;
-}
-
 bool APMSqliteStore::isCorruptionCode(int code) const {
     const int primary = code & 0xff;
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
@@ -133,6 +86,7 @@ bool APMSqliteStore::isCorruptionCode(int code) const {
 bool APMSqliteStore::openAndValidateDatabase(NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     lastOpenFailureWasCorruption_ = false;
+    lastFailure_ = 0;
     auto fileManager = NSFileManager::defaultManager();
     if (fileManager->fileExistsAtPath(databasePath_)) {
         auto attributes = fileManager->attributesOfItemAtPath(databasePath_, error);
@@ -245,6 +199,7 @@ void APMSqliteStore::closeHandle() {
 bool APMSqliteStore::closeAndDeleteDatabase() {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     closeDatabase();
+    deleteKeptFiles(databasePath_);
     auto fileManager = NSFileManager::defaultManager();
     if (!fileManager->fileExistsAtPath(databasePath_)) return true;
     // Clearing the mark cannot fail on an existing file; if it did, the removal below says so.
@@ -471,6 +426,7 @@ bool APMSqliteStore::runCachedStatement(const std::string& sql) {
     sqlite3_stmt* statement = statementForQuery(sql, nullptr);
     if (!statement) return false;
     const bool done = sqlite3_step(statement) == SQLITE_DONE;
+    if (!done) noteFailure(sqlite3_extended_errcode(handle_));
     cleanUpStatement(statement, sql);
     return done;
 }
@@ -564,6 +520,7 @@ std::string APMSqliteStore::monitorContextForDatabaseOperation(const std::string
 
 void APMSqliteStore::setDatabaseError(NSErrorPtr* error, const std::string& operation) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
+    if (handle_) noteFailure(sqlite3_extended_errcode(handle_));
     if (!error) return;
     *error = apm_errorWithCode(APMErrorStorage, errorDescriptionForDatabaseOperation(operation).value_or(""),
                                monitorContextForDatabaseOperation(operation));

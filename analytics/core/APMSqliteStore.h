@@ -45,9 +45,9 @@ public:
     // would keep the file from opening at every launch, or have it written outside its folder,
     // and nothing a person may own is deleted. The file is never opened through a link in its
     // own place; links to the folders above are followed. A file SQLite reports as corrupt or
-    // not a database is deleted and created again once; any other failure (busy, locked, full,
-    // unreadable, a thing that cannot be moved) leaves the file alone and gives no store. The
-    // store returned is bound to no sequence yet.
+    // not a database is kept aside and replaced by an empty one (replaceUnusableFile); any other
+    // failure (busy, locked, full, unreadable, a thing that cannot be moved) leaves the file
+    // alone and gives no store. The store returned is bound to no sequence yet.
     [[nodiscard]] static std::shared_ptr<APMSqliteStore> initWithDatabasePath(const std::string& path,
                                                                               NSErrorPtr* error);
     ~APMSqliteStore() override;
@@ -66,8 +66,11 @@ public:
     [[nodiscard]] bool useWriteAheadLog(NSErrorPtr* error);
     void closeDatabase();
     void setChangeObserver(ChangeObserver observer) { changeObserver_ = std::move(observer); }
-    // Closes, clears the immutable mark and removes the file; a missing file counts as deleted.
+    // Closes, clears the immutable mark and removes the file, and the damaged files kept aside
+    // beside it (they hold the same data); a missing file counts as deleted.
     [[nodiscard]] bool closeAndDeleteDatabase();
+    // Removes the damaged files kept aside for the file at `path`, for a wipe of its data.
+    static void deleteKeptFiles(const std::string& path);
     // What the file at `path` holds, as far as it can be read: its size and each table's rows.
     // For the line that reports a damaged file replaced.
     static std::string contentsOfFile(const std::string& path);
@@ -186,6 +189,46 @@ public:
     // or an integrity check other than "ok").
     bool lastOpenFailureWasCorruption() const { return lastOpenFailureWasCorruption_; }
 
+    // Damaged or unusable files (APMSqliteStoreDamage.cpp).
+
+    // After the owner's `failure` on the open file (its tables could not be made or checked):
+    // when the connection's last failure was the file's own doing (SQLite found it damaged or not
+    // a database, refused a statement on what it holds, or a table was of another shape), the
+    // file is replaced as replaceUnusableFile does. Otherwise (a full or failing disk, a busy or
+    // locked file, memory, permission), or when the file is already the empty one that replaced
+    // another, keepFileForNextOpening: false with the failure.
+    [[nodiscard]] bool replaceFileIfAtFault(const NSErrorPtr& failure, NSErrorPtr* error);
+    // Closes, puts a kept file back in the place of the empty one that replaced it, and says
+    // (34026) that the file stays as it is for the next opening, and why.
+    void keepFileForNextOpening(const NSErrorPtr& failure);
+    // Closes, moves the file with its log, shared memory and journal to the first free name of
+    // "<path>.damaged", "<path>.damaged-2", ... (nothing is ever deleted or overwritten) and opens
+    // an empty file in its place; a line (34023) says where the old one went and what it held.
+    // False with the error when the file cannot be moved (it stays where it was) or the empty one
+    // cannot be made (the old one goes back): the store is closed then.
+    [[nodiscard]] bool replaceUnusableFile(const NSErrorPtr& reason, NSErrorPtr* error);
+    // Where the file that this store replaced was kept, until its rows are carried.
+    const std::optional<std::string>& keptFile() const { return keptFile_; }
+
+    struct CarriedRows {
+        std::int64_t carried = 0;
+        // Rows read but refused by the new table, and rows on pages that no longer read, counted
+        // by the rowids skipped where the table hands them out in turn (a key column that is the
+        // rowid is not counted; the detail names the stretches whose size is not known).
+        std::int64_t unreadable = 0;
+        // Per table that held rows: "<table>: <carried> carried, <unreadable> unreadable", and
+        // ", uncounted: the rows after rowid <n>" (or before it, or "every row") where the count
+        // is not known.
+        std::string detail;
+    };
+    // Copies into this store's tables, which must exist, every row of the kept file that still
+    // reads: each table both files have, by the columns both have, with its rowid. Reading steps
+    // past a damaged page to the first row after it that reads. One transaction; a line (34025)
+    // gives the counts. Nothing (and the error) when the rows cannot be written (a full disk):
+    // then the empty file goes, the kept one is put back in its place so that the next opening
+    // tries again, and the store is closed.
+    [[nodiscard]] std::optional<CarriedRows> carryRowsFromKeptFile(NSErrorPtr* error);
+
     explicit APMSqliteStore(std::string path);
 
 private:
@@ -193,6 +236,14 @@ private:
     // cannot be moved.
     static bool makeRoomForDatabase(const std::string& path, NSErrorPtr* error);
     bool isCorruptionCode(int code) const;
+    // Notes the connection's failure for lastFailureWasTheFiles.
+    void noteFailure(int code) { lastFailure_ = code; }
+    bool lastFailureWasTheFiles() const;
+    // Closes, removes the empty file that replaced the kept one and puts the kept one back.
+    void putKeptFileBack();
+    // One table of carryRowsFromKeptFile, read from `old` (none when it does not read); false
+    // with the error only when this store could not be written.
+    bool carryTable(sqlite3* old, const std::string& table, CarriedRows& rows, NSErrorPtr* error);
     // "INSERT OR REPLACE INTO <table> (<columns>) VALUES (?, ...);" and the values in column order.
     std::optional<std::string> upsertQueryForRecord(const Value::Dictionary& record, const std::string& tableName,
                                                     Value::Array& values, NSErrorPtr* error);
@@ -218,5 +269,10 @@ private:
     };
     std::unordered_map<std::string, CachedStatement> statementCache_;
     bool lastOpenFailureWasCorruption_ = false;
+    // SQLite's extended code of the last failure since the open, or kShapeRefused for a table
+    // of another shape.
+    static constexpr int kShapeRefused = -1;
+    int lastFailure_ = 0;
+    std::optional<std::string> keptFile_;
     SequenceChecker sequenceChecker_{"APMSqliteStore"};
 };

@@ -175,6 +175,7 @@ std::optional<bool> APMSqliteStore::validateTableWithName(const std::string& nam
     const std::set<std::string> present(columns->begin(), columns->end());
     for (const auto& column : requiredColumnNames) {
         if (!present.count(column)) {
+            noteFailure(kShapeRefused);
             APMSetError(error, APMErrorFailedPrecondition, "Table is missing required columns");
             return false;
         }
@@ -200,6 +201,7 @@ std::optional<bool> APMSqliteStore::validateTableWithName(const std::string& nam
     }
     cleanUpStatement(statement, query);
     if (refused) {
+        noteFailure(kShapeRefused);
         APMSetError(error, APMErrorFailedPrecondition, "Table contains unknown non-optional columns");
         return false;
     }

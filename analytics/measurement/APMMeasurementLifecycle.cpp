@@ -9,6 +9,7 @@
 #include "analytics/core/APMAEU.h"
 #include "analytics/core/APMAlarm.h"
 #include "analytics/core/APMDatabase.h"
+#include "analytics/core/APMSqliteStore.h"
 #include "analytics/core/APMFileLocations.h"
 #include "analytics/core/APMMonitor.h"
 #include "analytics/core/APMPersistedConfig.h"
@@ -174,8 +175,10 @@ bool APMMeasurement::wipeoutAnalyticsDataAndResetComponents() {
         }
     } else {
         // Before the components exist: the file goes, with its log and index (a write-ahead log
-        // left behind would be read into the next database of that name).
+        // left behind would be read into the next database of that name) and the damaged copies
+        // kept beside it.
         const std::string path = APMApplicationSupportPath(databaseName_);
+        APMSqliteStore::deleteKeptFiles(path);
         auto fileManager = NSFileManager::defaultManager();
         for (const std::string& file : {path, path + "-wal", path + "-shm", path + "-journal"}) {
             if (!fileManager->fileExistsAtPath(file)) continue;

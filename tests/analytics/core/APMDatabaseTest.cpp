@@ -9,18 +9,22 @@
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMEventAggregates.h"
 #include "analytics/core/APMRawEventData.h"
+#include "analytics/core/APMUserAttribute.h"
 #include "analytics/proto/APMPBEvent.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/services/NSDataVULGzip.h"
+#include "tests/fixtures/DamagedPages.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/SqliteRows.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -116,26 +120,166 @@ TEST_F(APMDatabaseTest, ResetEmptiesEveryTableButTheMetadataRow) {
     }
 }
 
-TEST_F(APMDatabaseTest, UnusableSchemaDeletesTheFileAndLeavesTheDatabaseClosed) {
+// A file whose tables are of another shape is no measurement database: it is kept aside, never
+// deleted, and a fresh one takes its place with the rows that still fit.
+TEST_F(APMDatabaseTest, UnusableSchemaIsKeptAsideAndAFreshFileTakesItsPlace) {
     const std::string badPath = APMApplicationSupportPath("bad-shape.sql");
     sqlite3* handle = nullptr;
     ASSERT_EQ(sqlite3_open(badPath.c_str(), &handle), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(handle, "CREATE TABLE events (name TEXT NOT NULL, surprise INTEGER NOT NULL)", nullptr,
-                           nullptr, nullptr),
+    ASSERT_EQ(sqlite3_exec(handle,
+                           "CREATE TABLE events (name TEXT NOT NULL, surprise INTEGER NOT NULL);"
+                           "INSERT INTO events VALUES ('_e', 1);"
+                           "CREATE TABLE purchase_transactions (fingerprint TEXT NOT NULL PRIMARY KEY);"
+                           "INSERT INTO purchase_transactions VALUES ('p-1');",
+                           nullptr, nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(handle);
     LogCapture capture;
     NSErrorPtr error;
-    EXPECT_FALSE(database_->initializeDatabaseResourcesWithContext("Reset", badPath, &error));
+    EXPECT_TRUE(database_->initializeDatabaseResourcesWithContext("Reset", badPath, &error));
     EXPECT_TRUE(capture.contains("[I-ACS012047]"));
     EXPECT_TRUE(capture.contains("[I-ACS012002] Failed to create or validate required database tables (Reset)"));
-    EXPECT_FALSE(NSFileManager::defaultManager()->fileExistsAtPath(badPath));
-    // Nothing may "succeed" into the unlinked file.
-    EXPECT_FALSE(database_->insertRawEvent(event("_e", kNow), 1, false, &error));
-    EXPECT_EQ(error->code(), APMErrorFailedPrecondition);
-    EXPECT_NE(error->localizedDescription().find("Database not open"), std::string::npos);
-    // The next opening starts empty.
-    EXPECT_NE(APMDatabase::initWithDatabaseName("bad-shape.sql", config_, nullptr), nullptr);
+    EXPECT_EQ(sqliteRows(badPath + ".damaged", "SELECT surprise FROM events"),
+              (std::vector<std::vector<std::string>>{{"1"}}));
+    // The fingerprint fits the new table; the counter row lacks what the new one needs.
+    EXPECT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint("p-1", nullptr), std::optional<bool>(false));
+    EXPECT_EQ(store().rowCountForTableWithName("events", nullptr), std::optional<std::int64_t>(0));
+    const auto lines = capture.matching("[I-ACS034025]");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("events: 0 carried, 1 unreadable"), std::string::npos) << lines[0];
+    EXPECT_TRUE(database_->insertRawEvent(event("_e", kNow), 1, false, &error));
+}
+
+// A full disk, a failing disk or a busy file while the tables are made says nothing of the file:
+// it stays as it is, with its rows, nothing is written, and the next opening finds it all.
+TEST_F(APMDatabaseTest, AFullOrFailingDiskOrABusyFileKeepsTheFileForTheNextOpening) {
+    ASSERT_TRUE(database_->insertBundle(bundle(kNow), false, nullptr));
+    ASSERT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint("p-1", nullptr), std::optional<bool>(true));
+    database_.reset();
+    // The busy file: another connection in the middle of writing.
+    sqlite3* writer = nullptr;
+    const struct {
+        const char* what;
+        std::function<void(FaultInjection&)> fail;
+        std::function<void()> end;
+    } cases[] = {
+        {"a full disk", [&](FaultInjection& io) { io->noSpace(path() + "*"); }, [] {}},
+        {"an I/O error", [&](FaultInjection& io) { io->ioError(FaultyFileIO::Operation::Write, path() + "*"); }, [] {}},
+        {"a busy file",
+         [&](FaultInjection&) {
+             ASSERT_EQ(sqlite3_open(path().c_str(), &writer), SQLITE_OK);
+             ASSERT_EQ(sqlite3_exec(writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+         },
+         [&] {
+             sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+             sqlite3_close(writer);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // An older file: one table still to be made.
+        sqlite3* older = nullptr;
+        ASSERT_EQ(sqlite3_open(path().c_str(), &older), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(older, "DROP TABLE subscriptions", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(older);
+        LogCapture capture;
+        {
+            FaultInjection faults;
+            c.fail(faults);
+            NSErrorPtr error;
+            EXPECT_EQ(APMDatabase::initWithDatabaseName(name_, config_, &error), nullptr);
+            ASSERT_NE(error, nullptr);
+            c.end();
+        }
+        EXPECT_EQ(sqliteRows(path(), "SELECT count(*) FROM queue"), (std::vector<std::vector<std::string>>{{"1"}}));
+        EXPECT_FALSE(std::filesystem::exists(path() + ".damaged"));
+        EXPECT_TRUE(capture.matching("[I-ACS034023]").empty());
+        const auto lines = capture.matching("[I-ACS034026] Kept the database file as it is for the next opening");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(c.what == std::string("a busy file") ? "locked" : "disk"), std::string::npos)
+            << lines[0];
+
+        database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
+        ASSERT_NE(database_, nullptr);
+        EXPECT_EQ(store().tableExists("subscriptions", nullptr), std::optional<bool>(true));
+        EXPECT_EQ(database_->isQueuedBundleTableEmpty(nullptr), std::optional<bool>(false));
+        EXPECT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint("p-1", nullptr), std::optional<bool>(false));
+        database_.reset();
+    }
+
+    // A damaged file whose replacement meets a full disk goes back to its place: the next
+    // opening replaces it again and carries what reads.
+    ASSERT_EQ(overwriteLeafHeader(path(), "queue", 0), 1);
+    LogCapture capture;
+    {
+        FaultInjection faults;
+        faults->noSpace(path() + "*");
+        EXPECT_EQ(APMDatabase::initWithDatabaseName(name_, config_, nullptr), nullptr);
+    }
+    EXPECT_EQ(capture.matching("[I-ACS034026]").size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(path() + ".damaged"));
+    database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
+    ASSERT_NE(database_, nullptr);
+    EXPECT_TRUE(std::filesystem::exists(path() + ".damaged"));
+    EXPECT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint("p-1", nullptr), std::optional<bool>(false));
+    const auto lines = capture.matching("[I-ACS034025]");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("queue: 0 carried, 0 unreadable, uncounted: every row"), std::string::npos) << lines[0];
+}
+
+// One page of the upload queue whose header was overwritten loses the bundles on it and nothing
+// else: the file is kept aside, every row that still reads of every table goes into the fresh
+// file, and a line says how many went and how many did not.
+TEST_F(APMDatabaseTest, ADamagedPageLosesOnlyItsRowsAndTheRestIsCarriedIntoAFreshFile) {
+    constexpr int kBundles = 300;
+    for (int i = 0; i < kBundles; ++i) {
+        ASSERT_TRUE(database_->insertBundle(bundle(kNow + i), false, nullptr));
+    }
+    ASSERT_TRUE(database_->insertIfNotExistsRawEventMetadata(metadata(), nullptr));
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(database_->insertRawEvent(event("_e", kNow + i), fingerprint(metadata()), false, nullptr));
+    }
+    ASSERT_TRUE(database_->updateUserAttribute(
+        APMUserAttribute::initWithOrigin("app", "medium", APMValue::valueFromObject(Value("oil")), kNow), nullptr));
+    ASSERT_TRUE(database_->updateEventAggregates(APMEventAggregates::initWithName("purchase", 120, 3, 4, kNow), nullptr));
+    ASSERT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint("p-1", nullptr), std::optional<bool>(true));
+    auto counts = database_->dailyCounts(nullptr);
+    counts->incrementCountsForCurrentDay(database_->currentDay(), true, true, 5);
+    ASSERT_TRUE(database_->updateDailyCounts(counts, nullptr));
+    database_.reset();
+    const int lost = overwriteLeafHeader(path(), "queue", 1);
+    ASSERT_GT(lost, 0);
+    const auto damagedSize = std::filesystem::file_size(path());
+
+    LogCapture capture;
+    NSErrorPtr error;
+    database_ = APMDatabase::initWithDatabaseName(name_, config_, &error);
+    ASSERT_NE(database_, nullptr) << (error ? error->localizedDescription() : "");
+    // The damaged file is kept as it was, beside the new one.
+    EXPECT_EQ(capture.matching("[I-ACS034023]").size(), 1u);
+    EXPECT_EQ(std::filesystem::file_size(path() + ".damaged"), damagedSize);
+    // The bundles of the other pages read back; every other table is whole.
+    auto bundles = database_->queryBundlesWithCountLimit(1000, std::numeric_limits<std::int64_t>::max(), nullptr);
+    ASSERT_TRUE(bundles);
+    EXPECT_EQ(bundles->size(), static_cast<std::size_t>(kBundles - lost));
+    EXPECT_EQ(store().rowCountForTableWithName("raw_events", nullptr), std::optional<std::int64_t>(3));
+    EXPECT_NE(database_->queryRawEventsMetadataWithFingerprint(fingerprint(metadata()), nullptr), nullptr);
+    EXPECT_NE(database_->userAttributeWithName("medium", nullptr), nullptr);
+    ASSERT_NE(database_->eventAggregatesWithName("purchase", nullptr), nullptr);
+    EXPECT_EQ(database_->eventAggregatesWithName("purchase", nullptr)->lifetimeCount(), 120);
+    EXPECT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint("p-1", nullptr), std::optional<bool>(false));
+    EXPECT_EQ(database_->dailyCounts(nullptr)->publicEventsCount(), 5);
+    const auto lines = capture.matching("[I-ACS034025]");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("queue: " + std::to_string(kBundles - lost) + " carried, " + std::to_string(lost) +
+                            " unreadable"),
+              std::string::npos)
+        << lines[0];
+
+    // A wipe of the measurement data takes the kept copy with it.
+    ASSERT_TRUE(database_->reset(nullptr));
+    EXPECT_FALSE(std::filesystem::exists(path() + ".damaged"));
+    EXPECT_TRUE(std::filesystem::exists(path()));
 }
 
 TEST_F(APMDatabaseTest, AFolderThatCannotBeMadeFailsTheOpeningThroughTheMonitor) {

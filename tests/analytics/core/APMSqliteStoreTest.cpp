@@ -6,6 +6,7 @@
 #include "analytics/core/APMError.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/DamagedPages.h"
 #include "tests/fixtures/FaultyFileIO.h"
 #include "tests/fixtures/SqliteRows.h"
 
@@ -131,6 +132,98 @@ TEST_F(APMSqliteStoreTest, AReplacedFileIsReportedWithWhatItHeld) {
     lines = capture.matching("I-ACS034023");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("4096 bytes, no table readable"), std::string::npos) << lines[0];
+}
+
+// What still reads of a replaced file goes into the new one by the columns both tables have,
+// rowids kept: a page whose header was overwritten loses its rows and no more, a long value that
+// no longer reads loses its row, a damaged last page what followed it. When the new file cannot
+// take the rows (a full disk), nothing is half carried: the damaged file goes back to its place,
+// and the next opening carries it.
+TEST_F(APMSqliteStoreTest, RowsThatStillReadAreCarriedPastDamagedPagesIntoTheNewFile) {
+    {
+        auto store = open();
+        ASSERT_NE(store, nullptr);
+        ASSERT_TRUE(store->executeSQL("CREATE TABLE q (n INTEGER NOT NULL, body BLOB)", nullptr));
+        ASSERT_TRUE(store->executeSQL("CREATE TABLE big (n INTEGER, body BLOB)", nullptr));
+        ASSERT_TRUE(store->executeSQL("CREATE TABLE gone (x INTEGER)", nullptr));
+        ASSERT_TRUE(store->performTransactionWithError(nullptr, [&] {
+            bool written = store->upsertRecord({{"x", Value(1)}}, "gone", nullptr);
+            for (int n = 1; n <= 200; ++n) {
+                written = written && store->upsertRecord({{"n", Value(n)}, {"body", Value(NSData(500, n))}}, "q", nullptr);
+            }
+            // The first long value only fits a page of its own; the second has a chain of them.
+            for (int n = 1; n <= 3; ++n) {
+                const std::size_t size = n == 1 ? 10 : 10000;
+                written = written && store->upsertRecord({{"n", Value(n)}, {"body", Value(NSData(size, n))}}, "big", nullptr);
+            }
+            return written;
+        }));
+    }
+    const int leaves = std::stoi(sqliteRows(path_, "SELECT count(*) FROM dbstat WHERE name = 'q' AND pagetype = 'leaf'")
+                                     .at(0)
+                                     .at(0));
+    const int atTheEnd = overwriteLeafHeader(path_, "q", leaves - 1);
+    const int inTheMiddle = overwriteLeafHeader(path_, "q", 3);
+    ASSERT_GT(atTheEnd, 0);
+    ASSERT_GT(inTheMiddle, 0);
+    ASSERT_TRUE(damageOverflowChain(path_, "big"));
+    const auto makeTables = [](APMSqliteStore& store) {
+        return store.executeSQL("CREATE TABLE q (n INTEGER NOT NULL, body BLOB, added TEXT)", nullptr) &&
+               store.executeSQL("CREATE TABLE big (n INTEGER, body BLOB)", nullptr);
+    };
+
+    LogCapture capture;
+    {
+        FaultInjection io;
+        auto store = open();
+        ASSERT_NE(store, nullptr);
+        ASSERT_EQ(store->keptFile(), std::optional<std::string>(path_ + ".damaged"));
+        ASSERT_TRUE(makeTables(*store));
+        io->noSpace(path_ + "*");
+        NSErrorPtr error;
+        EXPECT_FALSE(store->carryRowsFromKeptFile(&error));
+        ASSERT_NE(error, nullptr);
+        EXPECT_EQ(store->sqliteHandle(), nullptr);
+    }
+    EXPECT_EQ(capture.matching("[I-ACS034026]").size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(path_ + ".damaged"));
+    EXPECT_EQ(sqliteRows(path_, "SELECT count(*) FROM gone"), (std::vector<std::vector<std::string>>{{"1"}}));
+
+    auto store = open();
+    ASSERT_NE(store, nullptr);
+    ASSERT_TRUE(makeTables(*store));
+    NSErrorPtr error;
+    const auto carried = store->carryRowsFromKeptFile(&error);
+    ASSERT_TRUE(carried) << (error ? error->localizedDescription() : "");
+    EXPECT_EQ(carried->carried, 200 - inTheMiddle - atTheEnd + 2);
+    EXPECT_EQ(carried->unreadable, inTheMiddle + 1);
+    EXPECT_FALSE(store->keptFile());
+    // The rows keep their rowids; what went with the middle page runs one after another.
+    const auto rows = store->recordsForQuery("SELECT rowid, n, added FROM q ORDER BY rowid", {}, nullptr);
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->size(), static_cast<std::size_t>(200 - inTheMiddle - atTheEnd));
+    std::vector<long long> missing;
+    for (long long n = 1, i = 0; n <= 200 - atTheEnd; ++n) {
+        if (i < static_cast<long long>(rows->size()) && (*rows)[i].get("n").longLongValue() == n) {
+            EXPECT_EQ((*rows)[i].get("rowid").longLongValue(), n);
+            EXPECT_TRUE((*rows)[i++].get("added").isNull());
+        } else {
+            missing.push_back(n);
+        }
+    }
+    ASSERT_EQ(missing.size(), static_cast<std::size_t>(inTheMiddle));
+    EXPECT_EQ(missing.back() - missing.front() + 1, inTheMiddle);
+    EXPECT_EQ(sqliteRows(path_, "SELECT group_concat(n) FROM big"), (std::vector<std::vector<std::string>>{{"1,3"}}));
+    const auto lines = capture.matching("[I-ACS034025]");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("q: " + std::to_string(200 - inTheMiddle - atTheEnd) + " carried, " +
+                            std::to_string(inTheMiddle) + " unreadable, uncounted: the rows after rowid " +
+                            std::to_string(200 - atTheEnd)),
+              std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[0].find("big: 2 carried, 1 unreadable"), std::string::npos) << lines[0];
+    EXPECT_EQ(lines[0].find("gone"), std::string::npos) << lines[0];
+    EXPECT_TRUE(std::filesystem::exists(path_ + ".damaged"));
 }
 
 TEST_F(APMSqliteStoreTest, LockedDatabaseFailsToOpenAndKeepsItsData) {

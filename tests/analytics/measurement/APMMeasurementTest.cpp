@@ -66,6 +66,11 @@ TEST_F(APMMeasurementTest, ADamagedDatabaseIsReplacedWithALineSayingWhatWasLost)
     const auto lines = capture.matching("[I-ACS034023]");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("3000 bytes, no table readable"), std::string::npos) << lines[0];
+    // Kept aside; nothing of it reads to be carried.
+    EXPECT_TRUE(std::filesystem::exists(path + ".damaged"));
+    const auto carried = capture.matching("[I-ACS034025]");
+    ASSERT_EQ(carried.size(), 1u);
+    EXPECT_NE(carried[0].find(": 0, 0, no table readable"), std::string::npos) << carried[0];
     // The first open lived only in the lost file: it is reported again, and the keychain's count
     // tells the service that an earlier one was. (The session, kept outside the file, goes on.)
     const auto firstOpens = [&] {
