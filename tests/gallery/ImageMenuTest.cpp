@@ -154,7 +154,9 @@ TEST_F(ImageMenuTest, WithPhotoAccessRefusedTheDeniedAlertShowsAndTheDownloadedF
     EXPECT_EQ(context_.idle->holderCount(), 0u);
 }
 
+// The album keeps the downloaded file as it came: no picture is decoded for the save.
 TEST_F(ImageMenuTest, FirstAskedAndGrantedTheHDPictureIsSavedAndTheMenuSaysSo) {
+    const std::uint64_t decoded = UIImage::decodedPictureCount();
     choose(menu(), downloadTitle());
     // The platform asks the person.
     ASSERT_TRUE(waitFor([] { return !UIAlertView::visibleAlertViews().empty(); }));
@@ -165,6 +167,8 @@ TEST_F(ImageMenuTest, FirstAskedAndGrantedTheHDPictureIsSavedAndTheMenuSaysSo) {
 
     const auto saved = PHPhotoLibrary::savedPictures();
     ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded);
+    EXPECT_EQ(bytesOf(saved.front()), bytesOf(serverFolder() + "/data/gallery/" + row_.get("imagePath").stringValue()));
     auto picture = UIImage::imageWithContentsOfFile(saved.front());
     ASSERT_TRUE(picture);
     EXPECT_EQ(picture->pixelWidth(), kDemoHDPictureWidth);
@@ -207,7 +211,7 @@ TEST_F(ImageMenuTest, ThePictureOnTheDeviceIsSavedAndKept) {
     saving->saveImageToPhotoAlbum();
     ASSERT_TRUE(waitFor([&] { return presentedAlert() != nullptr; }));
     ASSERT_EQ(PHPhotoLibrary::savedPictures().size(), 1u);
-    EXPECT_EQ(UIImage::imageWithContentsOfFile(PHPhotoLibrary::savedPictures().front())->pixelWidth(), kDemoPictureWidth);
+    EXPECT_EQ(bytesOf(PHPhotoLibrary::savedPictures().front()), bytesOf(bundle() + "/Data/" + row_.get("imagePath").stringValue()));
     EXPECT_TRUE(exists(bundle() + "/Data/" + row_.get("imagePath").stringValue()));
 }
 
