@@ -24,10 +24,10 @@
 namespace {
 constexpr double kFadeDuration = 0.2;
 
-// The picture at `relative`, decoded here at its full size; none when it is missing or does not
-// decode.
+// The picture at `relative`, decoded here at its full size (unless it is kept whole already); none
+// when it is missing or does not decode.
 std::shared_ptr<UIImage> readPicture(const ResourceLoader& resources, const std::string& relative) {
-    auto image = resources.loadImageFrom(relative);
+    auto image = resources.loadWholeImageFrom(relative);
     if (!image || !image->decodes()) return nullptr;
     return image;
 }

@@ -8,7 +8,10 @@
 #include "config/AppInfo.h"
 #include "config/OEConfigFactory.h"
 #include "gallery/FileListDownloader.h"
+#include "gallery/FullSizePictureHolder.h"
 #include "gallery/ImageInfo.h"
+#include "gallery/ImageLoader.h"
+#include "gallery/ResourceLoader.h"
 #include "gallery/PhotoAlbumSaver.h"
 #include "gallery/UIRequestHD.h"
 #include "platform/dispatch/NSRunLoop.h"
@@ -286,6 +289,8 @@ TEST_F(ImageMenuTest, ARefusedRequestShowsTheErrorAndKeepsTheForm) {
     EXPECT_FALSE(request->textFieldShouldReturn(request->emailField()));
 }
 
+// Sharing offers the picture a page holds whole when it holds the standard one, that very picture
+// rather than a second copy.
 TEST_F(ImageMenuTest, ShareOffersTheStandardPictureWithItsFullName) {
     choose(menu(), OECoreString("Share"));
     auto sheet = std::dynamic_pointer_cast<UIActivityViewController>(topController());
@@ -298,6 +303,22 @@ TEST_F(ImageMenuTest, ShareOffersTheStandardPictureWithItsFullName) {
     sheet->close();
     pass(1);
     EXPECT_FALSE(topController());
+
+    // A page holds the standard picture whole.
+    const auto& holder = context_.resources->fullSizePictures();
+    const auto resources = context_.resources;
+    const std::string standard = ImageLoader::imagePath(row_);
+    (void)holder->take([resources, standard] {
+        auto whole = resources->loadImageFrom(standard);
+        return whole && whole->decodes() ? whole : nullptr;
+    }, nullptr, [](const std::shared_ptr<UIImage>&) {});
+    ASSERT_TRUE(waitFor([&] { return holder->heldPicture() != nullptr; }));
+    choose(menu(), OECoreString("Share"));
+    sheet = std::dynamic_pointer_cast<UIActivityViewController>(topController());
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(std::get<std::shared_ptr<UIImage>>(sheet->activityItems()[0]), holder->heldPicture());
+    sheet->close();
+    pass(1);
 
     // A picture not on the device is not shared.
     row_.set("imagePath", Value("no-such-picture.jpg"));

@@ -184,6 +184,24 @@ TEST_F(ImageViewControllerTest, AtMostOnePictureIsHeldWholeAndTheNextPageMakesTh
     EXPECT_EQ(holder->heldPicture(), page_->image());
 }
 
+// A page back on screen takes its picture as it was, when something still keeps it whole (a share
+// sheet's item), rather than decoding a second; the holder itself keeps nothing it let go.
+TEST_F(ImageViewControllerTest, APageBackOnScreenTakesItsPictureStillKeptElsewhereRatherThanDecodingItAgain) {
+    show(DemoCatalogue::imagePathOf(localPainting()));
+    settle();
+    auto kept = page_->image();
+    ASSERT_TRUE(kept);
+    const std::uint64_t decoded = UIImage::decodedPictureCount();
+    reappear();
+    EXPECT_EQ(page_->image(), kept);
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded);
+
+    kept.reset();
+    reappear();
+    ASSERT_TRUE(page_->image());
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded + 1);
+}
+
 TEST_F(ImageViewControllerTest, TheHighResolutionPictureFadesInAndAMissingOneFallsBackToTheStandard) {
     const std::string path = DemoCatalogue::imagePathOf(localPainting());
     show(path);
