@@ -4,7 +4,9 @@
 // reading and decoding the same files; both reported per screen of cells. And 1,000 sequential
 // 50 KB GETs through HTTPrequest, against libcurl's own easy loop, both reported per request:
 // from a minimal server on 127.0.0.1, so that the client is what is measured, and from the
-// content server. Each pair also runs in turns in one benchmark, which prints their ratio.
+// content server. The copy at a phone screen's size that a page turning away makes of a 6000 x 6000
+// picture it holds whole, against stb_image_resize making the same. Each pair also runs in turns
+// in one benchmark, which prints their ratio.
 #include "bench/support/BenchCatalogue.h"
 #include "bench/support/MinimalHTTPServer.h"
 #include "content/HTTPrequest.h"
@@ -26,6 +28,7 @@
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <stb_image.h>
+#include <stb_image_resize.h>
 
 #include <cmath>
 #include <cstdio>
@@ -163,6 +166,40 @@ void BM_ThumbnailScrollAgainstStb(benchmark::State& state) {
     require(cells > 0, "cells on the screen");
 }
 BENCHMARK(BM_ThumbnailScrollAgainstStb)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// --- The screen copy of a page turning away ----------------------------------------------------
+
+// A 6000 x 6000 picture in memory, as a page holds one whole, and the longer side of a phone's
+// screen in pixels, which a page turning away fits it to.
+const std::shared_ptr<UIImage>& wholePicture() {
+    static const auto picture = [] {
+        std::vector<std::uint8_t> rgba(std::size_t{6000} * 6000 * 4);
+        for (std::size_t i = 0; i < rgba.size(); ++i) rgba[i] = static_cast<std::uint8_t>(i * 31 + i / 24000);
+        return UIImage::imageWithPixels(std::move(rgba), 6000, 6000, 1);
+    }();
+    return picture;
+}
+constexpr int kScreenSide = 1334;
+
+// The copy on the main thread as the next page takes the picture, against stb_image_resize making
+// one of the same size from the same pixels.
+void BM_ScreenCopyAgainstStbResize(benchmark::State& state) {
+    const auto& picture = wholePicture();
+    bench::alternate(
+        state, "screen copy of a 6000 x 6000 picture / stb_image_resize of the same", "copy", 1,
+        [&] {
+            auto copy = UIImage::reducedImageWithImage(picture, kScreenSide);
+            require(copy && copy->pixelWidth() == kScreenSide, "a screen copy");
+        },
+        [&] {
+            std::vector<std::uint8_t> out(std::size_t{kScreenSide} * kScreenSide * 4);
+            require(stbir_resize_uint8(picture->rgbaPixels().data(), 6000, 6000, 0, out.data(), kScreenSide, kScreenSide,
+                                       0, 4) == 1,
+                    "stb_image_resize");
+            benchmark::DoNotOptimize(out.data());
+        });
+}
+BENCHMARK(BM_ScreenCopyAgainstStbResize)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // --- The HTTP layer ----------------------------------------------------------------------------
 

@@ -39,7 +39,10 @@ std::uint64_t FullSizePictureHolder::take(Read read, LetGo letGo, Shown shown) {
         std::shared_ptr<UIImage> picture = read();
         {
             MutexLock lock(self->mutex_);
-            if (self->ticket_ == ticket) self->held_ = picture;
+            if (self->ticket_ == ticket) {
+                self->held_ = picture;
+                self->lastHeld_ = picture;
+            }
         }
         // Taken since it was read: freed here, before the next read begins.
         if (!self->isCurrent(ticket)) return;
@@ -76,4 +79,16 @@ void FullSizePictureHolder::release(std::uint64_t ticket) {
 std::shared_ptr<UIImage> FullSizePictureHolder::heldPicture() const {
     MutexLock lock(mutex_);
     return held_;
+}
+
+std::shared_ptr<UIImage> FullSizePictureHolder::samePictureKept(const UIImage& read) const {
+    std::shared_ptr<UIImage> picture;
+    {
+        MutexLock lock(mutex_);
+        picture = lastHeld_.lock();
+    }
+    if (!picture || read.name().empty() || picture->name() != read.name() || picture->pixelWidth() != read.pixelWidth() ||
+        picture->pixelHeight() != read.pixelHeight())
+        return nullptr;
+    return picture;
 }

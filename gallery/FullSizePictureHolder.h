@@ -39,6 +39,10 @@ public:
     void release(std::uint64_t ticket);
     // The picture held whole now, if any.
     std::shared_ptr<UIImage> heldPicture() const;
+    // The picture held whole, or the last one held while something else still keeps it (a share
+    // sheet's item), when it was read from the same file as `read` and has its size: whoever wants
+    // that file's picture whole takes this one rather than decoding a second.
+    std::shared_ptr<UIImage> samePictureKept(const UIImage& read) const;
 
 private:
     // Whether `ticket` is still the last taking.
@@ -47,6 +51,8 @@ private:
     mutable Mutex mutex_;
     std::uint64_t ticket_ GUARDED_BY(mutex_) = 0;
     std::shared_ptr<UIImage> held_ GUARDED_BY(mutex_);
+    // The last picture held, for as long as something else keeps it.
+    std::weak_ptr<UIImage> lastHeld_ GUARDED_BY(mutex_);
     LetGo letGo_ GUARDED_BY(mutex_);
     std::shared_ptr<DispatchQueue> queue_;
 };

@@ -33,5 +33,6 @@ std::shared_ptr<UIImage> ImageLoader::hdQualityImage() const { return load(hdIma
 
 std::shared_ptr<UIImage> ImageLoader::load(const std::string& relative) const {
     if (imagePathOf(imageData_).empty() || !context_.resources) return nullptr;
-    return context_.resources->loadImageFrom(relative);
+    // Whole: a page may hold the same picture already.
+    return context_.resources->loadWholeImageFrom(relative);
 }

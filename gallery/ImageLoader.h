@@ -26,7 +26,8 @@ public:
     ImageLoader(Value::Dictionary row, GalleryContext context);
 
     const Value::Dictionary& imageData() const { return imageData_; }
-    // The picture read from the device, or none (missing, or a name leading out of the folders).
+    // The picture read from the device, or none (missing, or a name leading out of the folders):
+    // the very one a page holds whole when it shows that file, else one decoded only when drawn.
     std::shared_ptr<UIImage> standartQualityImage() const;
     std::shared_ptr<UIImage> hdQualityImage() const;
     std::shared_ptr<UIImage> getImage() const { return hdQualityImage(); }

@@ -42,6 +42,10 @@ void ImageScrollView::setImage(const std::shared_ptr<UIImage>& image) {
     if (image) displayImage(image);
 }
 
+void ImageScrollView::showCopyInPlace(const std::shared_ptr<UIImage>& copy) {
+    if (zoomView_) zoomView_->setImage(copy);
+}
+
 void ImageScrollView::displayImage(const std::shared_ptr<UIImage>& image) {
     setZoomScale(1.0);
     zoomView_ = UIImageView::initWithImage(image);

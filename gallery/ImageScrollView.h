@@ -29,6 +29,9 @@ public:
     // A new picture starts at the fit scale; none removes the picture.
     void setImage(const std::shared_ptr<UIImage>& image);
     std::shared_ptr<UIImage> image() const;
+    // Shows `copy`, the picture's own at fewer pixels, where the picture is, at its scale and
+    // offset.
+    void showCopyInPlace(const std::shared_ptr<UIImage>& copy);
     const std::shared_ptr<UIImageView>& zoomView() const { return zoomView_; }
     // min(bounds / picture size) per axis.
     float startScale() const { return startScale_; }

@@ -19,15 +19,16 @@
 #include "platform/ui/UITapGestureRecognizer.h"
 #include "uikit/UIViewToast.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
 constexpr double kFadeDuration = 0.2;
 
-// The picture at `relative`, decoded here at its full size; none when it is missing or does not
-// decode.
+// The picture at `relative`, decoded here at its full size (unless it is kept whole already); none
+// when it is missing or does not decode.
 std::shared_ptr<UIImage> readPicture(const ResourceLoader& resources, const std::string& relative) {
-    auto image = resources.loadImageFrom(relative);
+    auto image = resources.loadWholeImageFrom(relative);
     if (!image || !image->decodes()) return nullptr;
     return image;
 }
@@ -87,7 +88,9 @@ void ImageViewController::viewDidLoad() {
 
 void ImageViewController::viewWillAppear(bool animated) {
     UIViewController::viewWillAppear(animated);
-    if (!image() && !alreadyShowed_) {
+    onScreen_ = true;
+    // A page turning back after giving its picture up shows the copy until its picture is read again.
+    if ((!image() || shown_ == PictureShown::ScreenCopy) && !alreadyShowed_) {
         alreadyShowed_ = true;
         showDownloadIndicator();
         displayImage(hdImage_, WhenMissing::Download);
@@ -96,10 +99,16 @@ void ImageViewController::viewWillAppear(bool animated) {
     }
 }
 
+void ImageViewController::viewWillDisappear(bool animated) {
+    UIViewController::viewWillDisappear(animated);
+    if (!animated) onScreen_ = false;
+}
+
 void ImageViewController::viewDidDisappear(bool animated) {
     UIViewController::viewDidDisappear(animated);
     // A page that comes back reads its standard picture again; none is held off screen.
-    if (scrollView_) scrollView_->setImage(nullptr);
+    onScreen_ = false;
+    showPicture(nullptr, PictureShown::Neither);
     releasePicture();
     alreadyShowed_ = false;
     hdImage_ = false;
@@ -114,10 +123,31 @@ void ImageViewController::releasePicture() {
 
 void ImageViewController::letGoOfPicture() {
     // Another page (or this one, for its other resolution) has taken the full-size picture: this
-    // page shows nothing until it reads its picture again, as it does when it next appears.
+    // page reads its picture again when it next appears.
     pictureTicket_ = 0;
-    if (scrollView_) scrollView_->setImage(nullptr);
     alreadyShowed_ = false;
+    if (shown_ != PictureShown::Whole) return;
+    // Still in sight (turning away as the next page reads its picture), the page shows its picture
+    // fitted to the screen, from the pixels it lets go of; faded out (for its other resolution)
+    // it shows nothing.
+    if (onScreen_ && scrollView_->alpha() > 0) {
+        auto picture = image();
+        const CGSize size = picture->size();
+        const CGSize bounds = scrollView_->bounds().size;
+        const double fit = std::min(bounds.width / size.width, bounds.height / size.height);
+        if (auto copy = UIImage::reducedImageWithImage(
+                picture, UIImage::pixelSizeForPoints(std::max(size.width, size.height) * fit))) {
+            scrollView_->showCopyInPlace(copy);
+            shown_ = PictureShown::ScreenCopy;
+            return;
+        }
+    }
+    showPicture(nullptr, PictureShown::Neither);
+}
+
+void ImageViewController::showPicture(const std::shared_ptr<UIImage>& image, PictureShown shown) {
+    if (scrollView_) scrollView_->setImage(image);
+    shown_ = shown;
 }
 
 void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
@@ -154,7 +184,7 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
             self->pictureInPlace(image, hd, *shownHD);
             return;
         }
-        self->scrollView_->setImage(nullptr);
+        self->showPicture(nullptr, PictureShown::Neither);
         switch (whenMissing) {
             case WhenMissing::Nothing: break;
             case WhenMissing::Download: self->startDownload(); break;
@@ -185,7 +215,7 @@ void ImageViewController::pictureInPlace(const std::shared_ptr<UIImage>& image, 
     // A wanted high-resolution picture that is missing reads as not wanted from now on, unless
     // the wish changed meanwhile.
     if (wantedHD && !shownHD && hdImage_) hdImage_ = false;
-    scrollView_->setImage(image);
+    showPicture(image, PictureShown::Whole);
     auto weak = weakSelf<ImageViewController>();
     DispatchQueue::mainQueue()->async([weak] {
         auto self = weak.lock();
@@ -267,7 +297,7 @@ void ImageViewController::httpRequestError(const std::shared_ptr<HTTPrequest>& r
 }
 
 void ImageViewController::setOfflineImage() {
-    scrollView_->setImage(UIImage::imageNamed(kOfflineImageName));
+    showPicture(UIImage::imageNamed(kOfflineImageName), PictureShown::Neither);
     scrollView_->setAlpha(1);
     scrollView_->setScrollEnabled(false);
 }

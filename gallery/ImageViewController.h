@@ -59,6 +59,7 @@ public:
 
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
+    void viewWillDisappear(bool animated) override;
     void viewDidDisappear(bool animated) override;
 
     void tapClick(const std::shared_ptr<UITapGestureRecognizer>& recognizer);
@@ -73,6 +74,9 @@ public:
 private:
     // What follows when neither resolution can be read and decoded.
     enum class WhenMissing { Nothing, Download, Discard };
+    // What the page shows of its picture: the full-size picture the holder gave it, or a copy at
+    // the screen's size once it has given that back (anything else counts as neither).
+    enum class PictureShown { Neither, Whole, ScreenCopy };
 
     // Takes the full-size picture (FullSizePictureHolder): the page that held it lets go, then
     // the picture in the wanted resolution (falling back to the standard one) is read and decoded
@@ -80,8 +84,11 @@ private:
     // empties and `whenMissing` follows. The wanted resolution travels with the work, so nothing
     // off the main thread reads the page's state.
     void displayImage(bool hd, WhenMissing whenMissing);
-    // The full-size picture was taken by another reading: the page empties.
+    // The full-size picture was taken by another reading: a page still on screen shows a copy at
+    // the screen's size until it has gone, one faded out or off screen nothing.
     void letGoOfPicture();
+    // Shows `image` (or nothing) as what `shown` says it is.
+    void showPicture(const std::shared_ptr<UIImage>& image, PictureShown shown);
     // The page gives the full-size picture back, if it still holds it.
     void releasePicture();
     void pictureInPlace(const std::shared_ptr<UIImage>& image, bool wantedHD, bool shownHD);
@@ -101,6 +108,10 @@ private:
     bool hdImage_ = false;
     std::int64_t loadActivityStyle_ = 2;
     bool alreadyShowed_ = false;
+    // From viewWillAppear until it has gone: to viewDidDisappear when it turns away, to
+    // viewWillDisappear when it goes at once.
+    bool onScreen_ = false;
+    PictureShown shown_ = PictureShown::Neither;
     std::shared_ptr<UIView> backgroundView_;
     std::shared_ptr<ImageScrollView> scrollView_;
     std::shared_ptr<UIActivityIndicatorView> loadIndicator_;

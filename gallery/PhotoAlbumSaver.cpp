@@ -4,6 +4,7 @@
 #include "config/AppInfo.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSString.h"
+#include "platform/net/NSURL.h"
 #include "platform/photos/PHAssetChangeRequest.h"
 #include "platform/photos/PHPhotoLibrary.h"
 #include "platform/ui/UIAlertController.h"
@@ -31,9 +32,30 @@ void PhotoAlbumSaver::authorize(std::function<void(bool granted)> block) {
 
 void PhotoAlbumSaver::saveImage(const std::shared_ptr<UIImage>& image, const std::shared_ptr<UIViewController>& controller,
                                 const std::shared_ptr<OEIdleTimerManager>& idle, Completion completion) {
+    save([image] { (void)PHAssetChangeRequest::creationRequestForAssetFromImage(image); }, controller, idle,
+         std::move(completion));
+}
+
+void PhotoAlbumSaver::saveImageFrom(const std::string& path, const std::shared_ptr<UIViewController>& controller,
+                                    const std::shared_ptr<OEIdleTimerManager>& idle, Completion completion) {
+    // Its header says whether the file is a picture: the album keeps its own bytes, so nothing is
+    // decoded (a page may hold the same picture whole already).
+    auto url = NSURL::fileURLWithPath(path);
+    if (!url || !UIImage::imageWithContentsOfFile(path)) {
+        std::fprintf(stderr, "%s is no picture: nothing was saved to the photo album.\n", path.c_str());
+        if (completion) DispatchQueue::mainQueue()->async([completion] { completion(Result::Failed); });
+        return;
+    }
+    save([url] { (void)PHAssetChangeRequest::creationRequestForAssetFromImageAtFileURL(url); }, controller, idle,
+         std::move(completion));
+}
+
+void PhotoAlbumSaver::save(std::function<void()> creation, const std::shared_ptr<UIViewController>& controller,
+                           const std::shared_ptr<OEIdleTimerManager>& idle, Completion completion) {
     std::weak_ptr<UIViewController> weakController = controller;
-    authorize([image, weakController, idle, completion = std::move(completion)](bool granted) mutable {
-        DispatchQueue::mainQueue()->async([image, weakController, idle, granted, completion = std::move(completion)] {
+    authorize([creation = std::move(creation), weakController, idle, completion = std::move(completion)](bool granted) mutable {
+        DispatchQueue::mainQueue()->async([creation = std::move(creation), weakController, idle, granted,
+                                           completion = std::move(completion)] {
             if (!granted) {
                 if (auto owner = weakController.lock()) owner->presentViewController(deniedAccessAlert(), true, nullptr);
                 if (completion) completion(Result::Denied);
@@ -44,8 +66,7 @@ void PhotoAlbumSaver::saveImage(const std::shared_ptr<UIImage>& image, const std
             if (idle) idle->setIdleTimerDisabled(true, token);
             ActivityView::sharedActivityView()->showActivityIndicatorWithMessage(OECoreString("SavingToPhotoalbum"));
             PHPhotoLibrary::sharedPhotoLibrary()->performChanges(
-                [image] { (void)PHAssetChangeRequest::creationRequestForAssetFromImage(image); },
-                [token, idle, completion](bool success, const NSErrorPtr& error) {
+                creation, [token, idle, completion](bool success, const NSErrorPtr& error) {
                     if (!success)
                         std::fprintf(stderr, "The picture could not be saved to the photo album: %s\n",
                                      error ? error->localizedDescription().c_str() : "no reason given");
@@ -57,15 +78,4 @@ void PhotoAlbumSaver::saveImage(const std::shared_ptr<UIImage>& image, const std
                 });
         });
     });
-}
-
-void PhotoAlbumSaver::saveImageFrom(const std::string& path, const std::shared_ptr<UIViewController>& controller,
-                                    const std::shared_ptr<OEIdleTimerManager>& idle, Completion completion) {
-    auto image = UIImage::imageWithContentsOfFile(path);
-    if (!image || !image->decodes()) {
-        std::fprintf(stderr, "%s is no picture: nothing was saved to the photo album.\n", path.c_str());
-        if (completion) DispatchQueue::mainQueue()->async([completion] { completion(Result::Failed); });
-        return;
-    }
-    saveImage(image, controller, idle, std::move(completion));
 }

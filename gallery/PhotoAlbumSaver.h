@@ -28,7 +28,8 @@ public:
     // overlay is gone, so a caller can always clean up.
     static void saveImage(const std::shared_ptr<UIImage>& image, const std::shared_ptr<UIViewController>& controller,
                           const std::shared_ptr<OEIdleTimerManager>& idle, Completion completion);
-    // The same for a picture file; a file that is no picture fails without asking for access.
+    // The same for a picture file, whose own bytes the album keeps (nothing is decoded); a file
+    // whose header is no picture's fails without asking for access.
     static void saveImageFrom(const std::string& path, const std::shared_ptr<UIViewController>& controller,
                               const std::shared_ptr<OEIdleTimerManager>& idle, Completion completion);
 
@@ -37,4 +38,9 @@ public:
     static constexpr const char* kDeniedAccessKey =
         "Access to your photos gallery is denied. To allow this, go  Your Device->Settings->Privacy->Photos and switch "
         "'ON' in front of %@";
+
+private:
+    // Asks for access, then makes the change that `creation` describes, as saveImage says.
+    static void save(std::function<void()> creation, const std::shared_ptr<UIViewController>& controller,
+                     const std::shared_ptr<OEIdleTimerManager>& idle, Completion completion);
 };

@@ -88,6 +88,13 @@ std::shared_ptr<UIImage> ResourceLoader::loadImageFrom(const std::string& relati
                      [](const std::string& path, NSErrorPtr* error) { return UIImage::imageWithContentsOfFile(path, error); });
 }
 
+std::shared_ptr<UIImage> ResourceLoader::loadWholeImageFrom(const std::string& relativePath) const {
+    auto image = loadImageFrom(relativePath);
+    if (!image) return nullptr;
+    auto kept = fullSizePictures_->samePictureKept(*image);
+    return kept ? kept : image;
+}
+
 std::shared_ptr<UIImage> ResourceLoader::loadImageFrom(const std::string& relativePath, int maxPixelSize) const {
     return loadFound(relativePath, [maxPixelSize](const std::string& path, NSErrorPtr* error) {
         return UIImage::reducedImageWithContentsOfFile(path, maxPixelSize, error);

@@ -56,6 +56,9 @@ public:
     // one, a header claiming more than the bytes hold) is logged once, until another file takes
     // its place, however often it is asked for.
     [[nodiscard]] std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath) const;
+    // The same for a picture wanted whole: the one the full-size holder keeps from that file, when
+    // it keeps one, rather than a second copy.
+    [[nodiscard]] std::shared_ptr<UIImage> loadWholeImageFrom(const std::string& relativePath) const;
     // The same, taken reduced to at most `maxPixelSize` pixels on a side (UIImage's reduced images):
     // what every picture but the page's is read with, at the size it is drawn.
     [[nodiscard]] std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath, int maxPixelSize) const;

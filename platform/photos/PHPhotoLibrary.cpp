@@ -9,6 +9,7 @@
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/foundation/ThreadAnnotations.h"
+#include "platform/net/NSURL.h"
 #include "platform/photos/PHAssetChangeRequest.h"
 #include "platform/ui/UIAlertView.h"
 #include "platform/ui/UIImage.h"
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 namespace {
 
@@ -95,10 +97,11 @@ private:
     std::shared_ptr<UIAlertView> alert_;
 };
 
-std::string pictureName(long number) { return NSString::format("IMG_%04ld.PNG", number); }
+std::string pictureName(long number, const char* extension) { return NSString::format("IMG_%04ld.%s", number, extension); }
 
 bool isPictureName(const std::string& name) {
-    return name.size() == 12 && name.rfind("IMG_", 0) == 0 && name.compare(8, 4, ".PNG") == 0 &&
+    return name.size() == 12 && name.rfind("IMG_", 0) == 0 &&
+           (name.compare(8, 4, ".PNG") == 0 || name.compare(8, 4, ".JPG") == 0) &&
            std::all_of(name.begin() + 4, name.begin() + 8, [](char c) { return c >= '0' && c <= '9'; });
 }
 
@@ -111,8 +114,51 @@ std::vector<std::string> pictureNames() {
     return names;
 }
 
+// A creation request joins the change running on this thread.
+std::shared_ptr<PHAssetChangeRequest> pending(std::shared_ptr<PHAssetChangeRequest> request) {
+    if (!pendingRequests) {
+        std::fprintf(stderr, "PHAssetChangeRequest may only be made inside a photo-library change block.\n");
+        std::abort();
+    }
+    pendingRequests->push_back(request);
+    return request;
+}
+
 bool mayAdd(PHAuthorizationStatus status) {
     return status == PHAuthorizationStatus::Authorized || status == PHAuthorizationStatus::Limited;
+}
+
+NSErrorPtr saveFailure(const std::string& why) {
+    return NSError::errorWithDomain(kErrorDomain, kSaveFailedCode, {{NSLocalizedDescriptionKey, Value(why)}});
+}
+
+// What the library keeps of a request, with the extension of its kind: a file's own bytes as they
+// are (never decoded), a picture in memory as PNG. Empty, with `error`, when there is nothing to keep.
+NSData bytesToKeep(const PHAssetChangeRequest& request, const char*& extension, NSErrorPtr& error) {
+    extension = "PNG";
+    if (!request.fileURL()) {
+        NSData bytes = request.image() ? UIImagePNGRepresentation(request.image()) : NSData();
+        if (bytes.empty()) error = saveFailure("The picture has no pixels.");
+        return bytes;
+    }
+    if (!request.fileURL()->isFileURL()) {
+        error = saveFailure(request.fileURL()->absoluteString() + " names no file.");
+        return {};
+    }
+    const std::string& path = request.fileURL()->path();
+    // The header alone says whether the file is a picture; its bytes are read again to be kept,
+    // so that they are never held twice.
+    NSErrorPtr notAPicture;
+    if (!UIImage::imageWithContentsOfFile(path, &notAPicture)) {
+        error = notAPicture ? notAPicture : saveFailure("There is no picture at " + path + ".");
+        return {};
+    }
+    auto bytes = readDataFromFile(path, &error);
+    if (!bytes) return {};
+    static constexpr std::uint8_t kPNGSignature[] = {0x89, 'P', 'N', 'G'};
+    if (bytes->size() < sizeof kPNGSignature || !std::equal(std::begin(kPNGSignature), std::end(kPNGSignature), bytes->begin()))
+        extension = "JPG";
+    return std::move(*bytes);
 }
 
 // Writes the pictures as new files; on any failure removes those written and answers the error.
@@ -124,11 +170,11 @@ NSErrorPtr save(const std::vector<std::shared_ptr<PHAssetChangeRequest>>& reques
     std::vector<std::string> written;
     for (const auto& request : requests) {
         NSErrorPtr error;
-        const std::string path = folder + "/" + pictureName(next++);
-        const NSData bytes = request->image() ? UIImagePNGRepresentation(request->image()) : NSData();
+        const char* extension = nullptr;
+        const NSData bytes = bytesToKeep(*request, extension, error);
+        const std::string path = folder + "/" + pictureName(next++, extension);
         if (bytes.empty()) {
-            error = NSError::errorWithDomain(kErrorDomain, kSaveFailedCode,
-                                             {{NSLocalizedDescriptionKey, Value("The picture has no pixels.")}});
+            if (!error) error = saveFailure("The picture has no bytes.");
         } else if (writeDataToFile(bytes, path, true, &error)) {
             written.push_back(path);
             continue;
@@ -144,13 +190,12 @@ NSErrorPtr save(const std::vector<std::shared_ptr<PHAssetChangeRequest>>& reques
 
 std::shared_ptr<PHAssetChangeRequest> PHAssetChangeRequest::creationRequestForAssetFromImage(
     const std::shared_ptr<UIImage>& image) {
-    if (!pendingRequests) {
-        std::fprintf(stderr, "PHAssetChangeRequest may only be made inside a photo-library change block.\n");
-        std::abort();
-    }
-    auto request = std::make_shared<PHAssetChangeRequest>(image);
-    pendingRequests->push_back(request);
-    return request;
+    return pending(std::make_shared<PHAssetChangeRequest>(image));
+}
+
+std::shared_ptr<PHAssetChangeRequest> PHAssetChangeRequest::creationRequestForAssetFromImageAtFileURL(
+    const std::shared_ptr<NSURL>& fileURL) {
+    return pending(std::make_shared<PHAssetChangeRequest>(fileURL));
 }
 
 PHPhotoLibrary::PHPhotoLibrary() : queue_(DispatchQueue::create("photos.library.changes")) {}

@@ -1,7 +1,8 @@
 // The photo library: the person's permission to add to it, and changes that add pictures.
-// Pictures saved here are kept as PNG files in a folder of the home ("Media/DCIM"), one per
-// picture, in the order saved. The host (a test, the simulator) sets the permission as the
-// device's settings would, answers the permission prompt, and can make the next change fail.
+// Pictures saved here are kept in a folder of the home ("Media/DCIM"), one file per picture in the
+// order saved: a picture file's own bytes as they are (IMG_0001.JPG or .PNG by its kind), a picture
+// in memory as PNG. The host (a test, the simulator) sets the permission as the device's settings
+// would, answers the permission prompt, and can make the next change fail.
 #pragma once
 
 #include "platform/foundation/NSError.h"

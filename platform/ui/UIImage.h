@@ -79,6 +79,11 @@ public:
     // address they came from) in what is logged about them.
     static std::shared_ptr<UIImage> reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize,
                                                                    const std::string& source);
+    // A copy of a picture at most `maxPixelSize` pixels on the longer side, made from its pixels
+    // (decoded first if they are not yet), each the mean of those it covers, a row at a time; the
+    // size in points and the name kept. The picture itself when it is no larger; empty when it
+    // does not decode. (UIImageReduction.cpp)
+    static std::shared_ptr<UIImage> reducedImageWithImage(const std::shared_ptr<UIImage>& image, int maxPixelSize);
     // The pixels `points` take on the screen, at the screen's scale: the size to reduce a
     // picture to that is shown that large.
     static int pixelSizeForPoints(CGFloat points);

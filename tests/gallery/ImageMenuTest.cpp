@@ -8,7 +8,10 @@
 #include "config/AppInfo.h"
 #include "config/OEConfigFactory.h"
 #include "gallery/FileListDownloader.h"
+#include "gallery/FullSizePictureHolder.h"
 #include "gallery/ImageInfo.h"
+#include "gallery/ImageLoader.h"
+#include "gallery/ResourceLoader.h"
 #include "gallery/PhotoAlbumSaver.h"
 #include "gallery/UIRequestHD.h"
 #include "platform/dispatch/NSRunLoop.h"
@@ -154,7 +157,9 @@ TEST_F(ImageMenuTest, WithPhotoAccessRefusedTheDeniedAlertShowsAndTheDownloadedF
     EXPECT_EQ(context_.idle->holderCount(), 0u);
 }
 
+// The album keeps the downloaded file as it came: no picture is decoded for the save.
 TEST_F(ImageMenuTest, FirstAskedAndGrantedTheHDPictureIsSavedAndTheMenuSaysSo) {
+    const std::uint64_t decoded = UIImage::decodedPictureCount();
     choose(menu(), downloadTitle());
     // The platform asks the person.
     ASSERT_TRUE(waitFor([] { return !UIAlertView::visibleAlertViews().empty(); }));
@@ -165,6 +170,8 @@ TEST_F(ImageMenuTest, FirstAskedAndGrantedTheHDPictureIsSavedAndTheMenuSaysSo) {
 
     const auto saved = PHPhotoLibrary::savedPictures();
     ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded);
+    EXPECT_EQ(bytesOf(saved.front()), bytesOf(serverFolder() + "/data/gallery/" + row_.get("imagePath").stringValue()));
     auto picture = UIImage::imageWithContentsOfFile(saved.front());
     ASSERT_TRUE(picture);
     EXPECT_EQ(picture->pixelWidth(), kDemoHDPictureWidth);
@@ -207,7 +214,7 @@ TEST_F(ImageMenuTest, ThePictureOnTheDeviceIsSavedAndKept) {
     saving->saveImageToPhotoAlbum();
     ASSERT_TRUE(waitFor([&] { return presentedAlert() != nullptr; }));
     ASSERT_EQ(PHPhotoLibrary::savedPictures().size(), 1u);
-    EXPECT_EQ(UIImage::imageWithContentsOfFile(PHPhotoLibrary::savedPictures().front())->pixelWidth(), kDemoPictureWidth);
+    EXPECT_EQ(bytesOf(PHPhotoLibrary::savedPictures().front()), bytesOf(bundle() + "/Data/" + row_.get("imagePath").stringValue()));
     EXPECT_TRUE(exists(bundle() + "/Data/" + row_.get("imagePath").stringValue()));
 }
 
@@ -282,6 +289,8 @@ TEST_F(ImageMenuTest, ARefusedRequestShowsTheErrorAndKeepsTheForm) {
     EXPECT_FALSE(request->textFieldShouldReturn(request->emailField()));
 }
 
+// Sharing offers the picture a page holds whole when it holds the standard one, that very picture
+// rather than a second copy.
 TEST_F(ImageMenuTest, ShareOffersTheStandardPictureWithItsFullName) {
     choose(menu(), OECoreString("Share"));
     auto sheet = std::dynamic_pointer_cast<UIActivityViewController>(topController());
@@ -294,6 +303,22 @@ TEST_F(ImageMenuTest, ShareOffersTheStandardPictureWithItsFullName) {
     sheet->close();
     pass(1);
     EXPECT_FALSE(topController());
+
+    // A page holds the standard picture whole.
+    const auto& holder = context_.resources->fullSizePictures();
+    const auto resources = context_.resources;
+    const std::string standard = ImageLoader::imagePath(row_);
+    (void)holder->take([resources, standard] {
+        auto whole = resources->loadImageFrom(standard);
+        return whole && whole->decodes() ? whole : nullptr;
+    }, nullptr, [](const std::shared_ptr<UIImage>&) {});
+    ASSERT_TRUE(waitFor([&] { return holder->heldPicture() != nullptr; }));
+    choose(menu(), OECoreString("Share"));
+    sheet = std::dynamic_pointer_cast<UIActivityViewController>(topController());
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(std::get<std::shared_ptr<UIImage>>(sheet->activityItems()[0]), holder->heldPicture());
+    sheet->close();
+    pass(1);
 
     // A picture not on the device is not shared.
     row_.set("imagePath", Value("no-such-picture.jpg"));

@@ -132,8 +132,9 @@ TEST_F(ImageViewControllerTest, ThePictureIsReadBehindASpinnerAndFadesInWithItsT
 }
 
 // A page zooms by its picture's pixels, so it holds its picture whole: the next page to read one
-// makes the page before let go of its picture first, even while both are on screen, and a page
-// that leaves the screen or goes gives its picture back. At most one picture is held whole.
+// makes the page before let go of its picture first, even while both are on screen (that one then
+// shows a copy at the screen's size), and a page that leaves the screen or goes gives its picture
+// back. At most one picture is held whole.
 TEST_F(ImageViewControllerTest, AtMostOnePictureIsHeldWholeAndTheNextPageMakesTheOneBeforeLetGo) {
     const auto& holder = galleryContext().resources->fullSizePictures();
     std::vector<std::string> paths;
@@ -154,13 +155,15 @@ TEST_F(ImageViewControllerTest, AtMostOnePictureIsHeldWholeAndTheNextPageMakesTh
         return std::make_pair(page, window);
     };
     auto [second, secondWindow] = pageOnItsOwn(paths[1]);
-    // Let go as the second page asks for its picture, before that is read.
-    EXPECT_FALSE(page_->image());
+    // Let go as the second page asks for its picture, before that is read; the page, still on
+    // screen, shows it fitted to the screen until it leaves.
     EXPECT_TRUE(first.expired());
+    ASSERT_TRUE(page_->image());
+    EXPECT_EQ(page_->image()->pixelWidth(), 375);
     settle();
     ASSERT_TRUE(second->image());
     EXPECT_EQ(holder->heldPicture(), second->image());
-    EXPECT_FALSE(page_->image());
+    EXPECT_EQ(page_->image()->pixelWidth(), 375);
 
     // Leaving the screen gives the picture back; so does going.
     second->beginAppearanceTransition(false, false);
@@ -182,6 +185,24 @@ TEST_F(ImageViewControllerTest, AtMostOnePictureIsHeldWholeAndTheNextPageMakesTh
     reappear();
     ASSERT_TRUE(page_->image());
     EXPECT_EQ(holder->heldPicture(), page_->image());
+}
+
+// A page back on screen takes its picture as it was, when something still keeps it whole (a share
+// sheet's item), rather than decoding a second; the holder itself keeps nothing it let go.
+TEST_F(ImageViewControllerTest, APageBackOnScreenTakesItsPictureStillKeptElsewhereRatherThanDecodingItAgain) {
+    show(DemoCatalogue::imagePathOf(localPainting()));
+    settle();
+    auto kept = page_->image();
+    ASSERT_TRUE(kept);
+    const std::uint64_t decoded = UIImage::decodedPictureCount();
+    reappear();
+    EXPECT_EQ(page_->image(), kept);
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded);
+
+    kept.reset();
+    reappear();
+    ASSERT_TRUE(page_->image());
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded + 1);
 }
 
 TEST_F(ImageViewControllerTest, TheHighResolutionPictureFadesInAndAMissingOneFallsBackToTheStandard) {

@@ -8,7 +8,9 @@
 #include "gallery/PhotoPageViewController.h"
 
 #include "content/List_DataSource.h"
+#include "gallery/FullSizePictureHolder.h"
 #include "gallery/ImageScrollView.h"
+#include "gallery/ResourceLoader.h"
 #include "gallery/ImageViewController.h"
 #include "gallery/PhotoviewTitleView.h"
 #include "gallery/UIThumbailViewController.h"
@@ -28,6 +30,8 @@
 #include "platform/ui/UINavigationBar.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
+#include "platform/ui/UIPageViewController.h"
+#include "platform/ui/UIImageView.h"
 #include "platform/ui/UIToolbar.h"
 #include "platform/ui/UIWindow.h"
 #include "simulator/SimRenderer.h"
@@ -205,6 +209,46 @@ TEST_F(PhotoPagerTest, SwipesAndTheToolbarPageWithoutWrappingAndTheTitleStripAnd
     pass(1);
     EXPECT_EQ(pager_->currentImageIndex(), 1);
     EXPECT_EQ(title(), authorOf(1));
+}
+
+// The next page takes the one full-size picture as it turns in; the page turning away keeps
+// showing its picture, fitted to the screen, until it is off screen, and reads it whole again if
+// the turn falls back.
+TEST_F(PhotoPagerTest, APageTurningAwayKeepsShowingItsPictureAtTheScreensSizeUntilItIsOffScreen) {
+    push();
+    auto leaving = page();
+    ASSERT_TRUE(leaving->image());
+    std::weak_ptr<UIImage> whole = leaving->image();
+    const CGSize size = leaving->image()->size();
+    const CGRect frame = leaving->scrollView()->zoomView()->frame();
+
+    ASSERT_TRUE(pager_->pageViewController()->swipe(true));
+    // Under the next page, still reading its picture, the screen shows the leaving one's.
+    const std::string underTheNext = "[1] picture\n  image p0010.jpg\n[2] picture\n  (busy)\n";
+    EXPECT_EQ(SimScreen::capture().text().substr(0, underTheNext.size()), underTheNext);
+    settle();
+    EXPECT_TRUE(whole.expired());
+    auto copy = leaving->image();
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->pixelWidth(), 375);
+    EXPECT_DOUBLE_EQ(copy->size().width, size.width);
+    EXPECT_NEAR(copy->size().height, size.height, 1);
+    EXPECT_EQ(leaving->scrollView()->zoomView()->frame(), frame);
+    pass(UIPageViewController::turnDuration());
+    EXPECT_FALSE(leaving->image());
+    ASSERT_TRUE(page()->image());
+    EXPECT_EQ(galleryContext().resources->fullSizePictures()->heldPicture(), page()->image());
+
+    // A turn that falls back: the page turning back in reads its picture whole again.
+    auto staying = page();
+    ASSERT_TRUE(pager_->pageViewController()->swipe(true, false));
+    settle();
+    ASSERT_TRUE(staying->image());
+    EXPECT_EQ(staying->image()->pixelWidth(), 375);
+    pass(UIPageViewController::turnDuration());
+    ASSERT_TRUE(staying->image());
+    EXPECT_EQ(staying->image()->pixelWidth(), kDemoPictureWidth);
+    EXPECT_EQ(galleryContext().resources->fullSizePictures()->heldPicture(), staying->image());
 }
 
 TEST_F(PhotoPagerTest, OnePictureHasOnlyTheMenuAndCannotBeSwiped) {

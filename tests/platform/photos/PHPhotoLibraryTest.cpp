@@ -5,8 +5,10 @@
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/dispatch/NSThread.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/FileData.h"
 #include "platform/foundation/FileError.h"
 #include "platform/foundation/Sandbox.h"
+#include "platform/net/NSURL.h"
 #include "platform/photos/PHAssetChangeRequest.h"
 #include "platform/photos/PHPhotoLibrary.h"
 #include "platform/ui/UIAlertView.h"
@@ -60,13 +62,22 @@ protected:
 
     // Saves the pictures in one change and answers (success, error domain and code).
     static std::tuple<bool, std::string, long> change(const std::vector<std::shared_ptr<UIImage>>& pictures) {
+        return change([pictures] {
+            for (const auto& p : pictures) (void)PHAssetChangeRequest::creationRequestForAssetFromImage(p);
+        });
+    }
+    // The same for picture files.
+    static std::tuple<bool, std::string, long> change(const std::vector<std::string>& files) {
+        return change([files] {
+            for (const auto& f : files) (void)PHAssetChangeRequest::creationRequestForAssetFromImageAtFileURL(NSURL::fileURLWithPath(f));
+        });
+    }
+    static std::tuple<bool, std::string, long> change(std::function<void()> requests) {
         std::atomic<bool> finished{false};
         bool ok = false;
         NSErrorPtr failure;
         PHPhotoLibrary::sharedPhotoLibrary()->performChanges(
-            [pictures] {
-                for (const auto& p : pictures) (void)PHAssetChangeRequest::creationRequestForAssetFromImage(p);
-            },
+            std::move(requests),
             [&](bool success, const NSErrorPtr& error) {
                 ok = success;
                 failure = error;
@@ -157,6 +168,37 @@ TEST_F(PhotoLibraryTest, AChangeSavesItsPicturesInOrderIntoTheHomesLibraryFolder
     saved = PHPhotoLibrary::savedPictures();
     ASSERT_EQ(saved.size(), 3u);
     EXPECT_EQ(saved[2], PHPhotoLibrary::folder() + "/IMG_0003.PNG");
+}
+
+// A picture file is kept as its own bytes, never decoded, under its kind's extension whatever its
+// name; a file that is no picture fails the change.
+TEST_F(PhotoLibraryTest, APictureFileIsKeptAsItsOwnBytesUnderItsKindsExtension) {
+    PHPhotoLibrary::setAuthorizationStatus(PHAuthorizationStatus::Authorized);
+    const std::string jpeg = Sandbox::tmp() + "/photo.jpeg", png = Sandbox::tmp() + "/drawing.jpg",
+                      text = Sandbox::tmp() + "/notes.png";
+    const NSData jpegBytes = UIImageJPEGRepresentation(picture(8, 6, 90), 0.9);
+    const NSData pngBytes = UIImagePNGRepresentation(picture(5, 7, 30));
+    ASSERT_TRUE(writeDataToFile(jpegBytes, jpeg, true));
+    ASSERT_TRUE(writeDataToFile(pngBytes, png, true));
+    ASSERT_TRUE(writeDataToFile(NSData{'n', 'o', 't', 'e', 's'}, text, true));
+
+    const std::uint64_t decoded = UIImage::decodedPictureCount();
+    const auto [ok, domain, code] = change(std::vector<std::string>{jpeg, png});
+    EXPECT_TRUE(ok) << domain << " " << code;
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded);
+    const auto saved = PHPhotoLibrary::savedPictures();
+    ASSERT_EQ(saved, (std::vector<std::string>{PHPhotoLibrary::folder() + "/IMG_0001.JPG",
+                                               PHPhotoLibrary::folder() + "/IMG_0002.PNG"}));
+    EXPECT_EQ(readDataFromFile(saved[0]), jpegBytes);
+    EXPECT_EQ(readDataFromFile(saved[1]), pngBytes);
+
+    // All or nothing: a file that is no picture, or none, fails the change.
+    for (const auto& bad : {text, Sandbox::tmp() + "/missing.jpg"})
+        EXPECT_FALSE(std::get<0>(change(std::vector<std::string>{jpeg, bad}))) << bad;
+    EXPECT_EQ(PHPhotoLibrary::savedPictures().size(), 2u);
+    // Numbers go on across the kinds.
+    EXPECT_TRUE(std::get<0>(change({picture(2, 2, 50)})));
+    EXPECT_EQ(PHPhotoLibrary::savedPictures().back(), PHPhotoLibrary::folder() + "/IMG_0003.PNG");
 }
 
 TEST_F(PhotoLibraryTest, WithoutPermissionOrWhenMadeToFailAChangeSavesNothing) {
