@@ -414,6 +414,8 @@ TEST(APMPHeapTest, HeavyRunsOnAQueueHandTheirMemoryBackOnceTheirBurstIsOver) {
     std::vector<Run> runs(3);
     double residentAtLastEnd = 0;
     std::promise<void> burstOver;
+    // The burst is queued whole before it starts, as events that arrive together are.
+    queue->suspend();
     for (std::size_t i = 0; i < runs.size(); ++i) {
         queue->async([&, i] {
             NSErrorPtr error;
@@ -426,6 +428,7 @@ TEST(APMPHeapTest, HeavyRunsOnAQueueHandTheirMemoryBackOnceTheirBurstIsOver) {
             queue->async([&] { burstOver.set_value(); });
         });
     }
+    queue->resume();
     ASSERT_EQ(burstOver.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
     for (const Run& each : runs) {
         EXPECT_FALSE(each.failed);
