@@ -111,24 +111,27 @@ void MinibrowserViewController::viewDidLoad() {
     webView_->setNavigationDelegate(self<MinibrowserViewController>());
     webView_->setTranslatesAutoresizingMaskIntoConstraints(false);
     view()->addSubview(webView_);
-    auto safeArea = view()->safeAreaLayoutGuide();
-    NSLayoutConstraint::activateConstraints({webView_->topAnchor()->constraintEqualToAnchor(safeArea->topAnchor()),
-                                             webView_->leftAnchor()->constraintEqualToAnchor(view()->leftAnchor()),
-                                             webView_->rightAnchor()->constraintEqualToAnchor(view()->rightAnchor()),
-                                             webView_->bottomAnchor()->constraintEqualToAnchor(safeArea->bottomAnchor())});
     loading_ = showGrayActivityIndicator(webView_, false);
-    // Over the page, shown only when a page cannot be shown.
+    // In front of the page, in the same place, shown only when a page cannot be shown: it covers
+    // whatever page the web view still holds, as a person would see it, and takes the touches
+    // meant for it.
     failureLabel_ = failureLabelWithFont(UIFont::systemFontOfSize(17));
     failureReasonLabel_ = failureLabelWithFont(UIFont::systemFontOfSize(15));
     failureView_ = std::make_shared<FailureView>(failureLabel_, failureReasonLabel_);
-    failureView_->setFrame(webView_->bounds());
-    failureView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
-    failureView_->setUserInteractionEnabled(false);
-    for (const auto& label : {failureLabel_, failureReasonLabel_}) {
-        label->setHidden(true);
-        failureView_->addSubview(label);
+    failureView_->setBackgroundColor(webView_->backgroundColor());
+    failureView_->setTranslatesAutoresizingMaskIntoConstraints(false);
+    failureView_->addSubview(failureLabel_);
+    failureView_->addSubview(failureReasonLabel_);
+    view()->addSubview(failureView_);
+    setFailureShown(false);
+    auto safeArea = view()->safeAreaLayoutGuide();
+    for (const auto& pinned : {std::static_pointer_cast<UIView>(webView_), failureView_}) {
+        NSLayoutConstraint::activateConstraints(
+            {pinned->topAnchor()->constraintEqualToAnchor(safeArea->topAnchor()),
+             pinned->leftAnchor()->constraintEqualToAnchor(view()->leftAnchor()),
+             pinned->rightAnchor()->constraintEqualToAnchor(view()->rightAnchor()),
+             pinned->bottomAnchor()->constraintEqualToAnchor(safeArea->bottomAnchor())});
     }
-    webView_->addSubview(failureView_);
 
     std::weak_ptr<MinibrowserViewController> weak = self<MinibrowserViewController>();
     auto navigation = navigationController();
@@ -159,7 +162,9 @@ void MinibrowserViewController::updateTitle() {
     webView_->evaluateJavaScript("document.title", [weak](const Value& result, const NSErrorPtr& error) {
         auto me = weak.lock();
         if (!me || error || !result.isString() || result.stringValue().empty()) return;
-        if (me->title().empty()) me->setTitle(result.stringValue());
+        if (!me->title().empty()) return;
+        me->setTitle(result.stringValue());
+        me->titleFromPage_ = result.stringValue();
     });
 }
 
@@ -183,9 +188,8 @@ void MinibrowserViewController::decidePolicyForNavigationAction(WKWebView&, cons
 }
 
 void MinibrowserViewController::didStartProvisionalNavigation(WKWebView&, const std::shared_ptr<WKNavigation>&) {
-    if (failureLabel_ && !failureLabel_->isHidden()) {
-        failureLabel_->setHidden(true);
-        failureReasonLabel_->setHidden(true);
+    if (failureView_ && !failureView_->isHidden()) {
+        setFailureShown(false);
         // The failure's title goes with it; the screen's own, if any, was kept.
         navigationItem()->setTitle(title());
     }
@@ -228,13 +232,17 @@ void MinibrowserViewController::showFailure(const std::shared_ptr<WKNavigation>&
     if (!failureView_) return;
     failureLabel_->setText(OECoreString("This page cannot be shown."));
     failureReasonLabel_->setText(failureReason(error));
-    failureLabel_->setHidden(false);
-    failureReasonLabel_->setHidden(false);
+    setFailureShown(true);
     failureView_->setNeedsLayout();
-    webView_->bringSubviewToFront(failureView_);
-    // A screen without a title of its own names the failure in its bar, while the screen itself
-    // stays untitled: the first page that loads still gives it its title.
-    if (title().empty()) navigationItem()->setTitle(OECoreString("Cannot show the page"));
+    // A screen without a title of its own (none, or an earlier page's) names the failure in its
+    // bar, while the screen itself keeps its title: the first page that loads still gives it one.
+    if (title().empty() || title() == titleFromPage_) navigationItem()->setTitle(OECoreString("Cannot show the page"));
+}
+
+void MinibrowserViewController::setFailureShown(bool shown) {
+    failureView_->setHidden(!shown);
+    failureLabel_->setHidden(!shown);
+    failureReasonLabel_->setHidden(!shown);
 }
 
 void MinibrowserViewController::navigationEnded() {

@@ -2,8 +2,8 @@
 // while pages load, the page's title as the screen's when it has none, an optional script run
 // after each completed load, Refresh, and Close when it was presented. Links to web pages load in
 // place; links of other schemes go to the system (after it says it can open them) and never load
-// here. A page that cannot be shown says so over it, and why. The article and famous-post readers
-// build on it.
+// here. A page that cannot be shown says so in its place, and why. The article and famous-post
+// readers build on it.
 #pragma once
 
 #include "config/OEContext.h"
@@ -29,9 +29,10 @@ public:
     const std::shared_ptr<NSURL>& url() const { return url_; }
     const std::shared_ptr<WKWebView>& webView() const { return webView_; }
     const std::shared_ptr<UIActivityIndicatorView>& loading() const { return loading_; }
-    // "This page cannot be shown." over the page after a load failed (not one cut short by
-    // another), with the reason below it; hidden again as the next load starts. Meanwhile a
-    // screen without a title of its own says "Cannot show the page" in its bar.
+    // "This page cannot be shown." in place of the page after a load failed (not one cut short
+    // by another), with the reason below it; hidden again as the next load starts. Meanwhile a
+    // screen without a title of its own (none, or one a page gave it) says "Cannot show the
+    // page" in its bar.
     const std::shared_ptr<UILabel>& failureLabel() const { return failureLabel_; }
     const std::shared_ptr<UILabel>& failureReasonLabel() const { return failureReasonLabel_; }
     // Navigations started and not yet finished or failed.
@@ -63,15 +64,18 @@ private:
     // A navigation ended either way: the counter falls; at 0 the spinner stops.
     void navigationEnded();
     void showFailure(const std::shared_ptr<WKNavigation>& navigation, const NSErrorPtr& error);
+    void setFailureShown(bool shown);
 
     std::shared_ptr<NSURL> url_;
     OEContext context_;
     std::shared_ptr<WKWebView> webView_;
     std::shared_ptr<UIActivityIndicatorView> loading_;
-    // Lays the two labels out over the page; shows nothing itself.
+    // Lays the two labels out in front of the page, which it hides while they show.
     std::shared_ptr<UIView> failureView_;
     std::shared_ptr<UILabel> failureLabel_;
     std::shared_ptr<UILabel> failureReasonLabel_;
     std::int64_t framesLoadCounter_ = 0;
     std::string postLoadScript_;
+    // The title the screen took from a page, "" when it has none or one of its own.
+    std::string titleFromPage_;
 };

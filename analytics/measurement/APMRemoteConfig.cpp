@@ -18,9 +18,9 @@
 #include "analytics/proto/APMPBProgram.h"
 #include "analytics/proto/APMPBSetting.h"
 #include "analytics/script/APMPEventEditing.h"
-#include "analytics/script/APMPMemoryRelief.h"
 #include "analytics/script/APMScriptContext.h"
 #include "analytics/script/APMScriptModules.h"
+#include "platform/dispatch/MemoryRelief.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/PercentEncoding.h"
@@ -151,7 +151,7 @@ std::shared_ptr<APMRemoteConfig> APMRemoteConfig::make(
     auto config = std::make_shared<APMRemoteConfig>();
     config->appID_ = appID;
     config->database_ = database;
-    config->memoryRelief_ = APMPMemoryRelief::make();
+    config->memoryRelief_ = MemoryRelief::make();
     if (experimentManager) config->registerExperimentClient(experimentManager);
     config->isDefaultInstance_ = !database && appID.empty();
     if (config->isDefaultInstance_) return config;

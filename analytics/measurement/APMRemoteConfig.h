@@ -26,7 +26,7 @@ class APMPBEventConfig;
 class APMPBMeasurementConfig;
 class APMPBProgram;
 class APMPEventEditing;
-class APMPMemoryRelief;
+class MemoryRelief;
 class APMScriptContext;
 class NSURL;
 
@@ -272,7 +272,7 @@ private:
     std::shared_ptr<APMEClient> experimentClient_;
     // Shared by every editor this configuration loads: the memory one freed and the memory of
     // the one it replaced go back to the system together.
-    std::shared_ptr<APMPMemoryRelief> memoryRelief_;
+    std::shared_ptr<MemoryRelief> memoryRelief_;
 
     // Guards everything below.
     mutable Mutex mutex_;

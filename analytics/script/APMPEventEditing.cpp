@@ -217,7 +217,7 @@ APMPEventEditing::APMPEventEditing(std::unique_ptr<APMPRuntime> runtime)
 
 APMPEventEditing::~APMPEventEditing() = default;
 
-std::unique_ptr<APMPEventEditing> APMPEventEditing::make(std::shared_ptr<APMPMemoryRelief> relief) {
+std::unique_ptr<APMPEventEditing> APMPEventEditing::make(std::shared_ptr<MemoryRelief> relief) {
     return initWithRuntime(APMPRuntime::make(APMPStringCommandEvaluator::sharedInstance(),
                                              APMPArrayCommandEvaluator::sharedInstance(), std::move(relief)));
 }

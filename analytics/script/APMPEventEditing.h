@@ -14,13 +14,13 @@
 class APMPBOgtActivity;
 class APMPBProgram;
 class APMPMapValue;
-class APMPMemoryRelief;
+class MemoryRelief;
 
 class APMPEventEditing {
 public:
     // On a new runtime with the process's evaluators of string and array methods, and the
     // relief it asks to hand freed memory back (APMPRuntime::make).
-    static std::unique_ptr<APMPEventEditing> make(std::shared_ptr<APMPMemoryRelief> relief = nullptr);
+    static std::unique_ptr<APMPEventEditing> make(std::shared_ptr<MemoryRelief> relief = nullptr);
     // Registers "internal.registerCallback" and "internal.eventLogger" on the runtime.
     static std::unique_ptr<APMPEventEditing> initWithRuntime(std::unique_ptr<APMPRuntime> runtime);
     ~APMPEventEditing();

@@ -3,11 +3,11 @@
 
 #include "analytics/script/APMPCommandEvaluator.h"
 #include "analytics/script/APMPErrors.h"
-#include "analytics/script/APMPMemoryRelief.h"
 #include "analytics/script/APMPNativeModules.h"
 #include "analytics/script/APMPRuntimeEntityConverter.h"
 #include "analytics/script/APMPStatementValue.h"
 #include "analytics/script/APMPStringValue.h"
+#include "platform/dispatch/MemoryRelief.h"
 #include "platform/foundation/NSRegularExpression.h"
 
 #include <algorithm>
@@ -69,14 +69,14 @@ APMPRuntimeValue APMPDynamicProvider::moduleForName(const std::string& name, APM
 
 std::unique_ptr<APMPRuntime> APMPRuntime::make(std::shared_ptr<const APMPCommandEvaluator> stringEvaluator,
                                                std::shared_ptr<const APMPCommandEvaluator> arrayEvaluator,
-                                               std::shared_ptr<APMPMemoryRelief> relief) {
-    if (!relief) relief = APMPMemoryRelief::make();
+                                               std::shared_ptr<MemoryRelief> relief) {
+    if (!relief) relief = MemoryRelief::make();
     return std::unique_ptr<APMPRuntime>(
         new APMPRuntime(std::move(stringEvaluator), std::move(arrayEvaluator), std::move(relief)));
 }
 
 APMPRuntime::APMPRuntime(std::shared_ptr<const APMPCommandEvaluator> stringEvaluator,
-                         std::shared_ptr<const APMPCommandEvaluator> arrayEvaluator, std::shared_ptr<APMPMemoryRelief> relief)
+                         std::shared_ptr<const APMPCommandEvaluator> arrayEvaluator, std::shared_ptr<MemoryRelief> relief)
     : reliefAfterHeap_{std::move(relief)},
       stringEvaluator_(std::move(stringEvaluator)),
       arrayEvaluator_(std::move(arrayEvaluator)) {

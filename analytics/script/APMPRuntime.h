@@ -24,7 +24,7 @@
 
 class APMPBRuntimeEntity;
 class APMPCommandEvaluator;
-class APMPMemoryRelief;
+class MemoryRelief;
 class NSRegularExpression;
 
 // A statement's evaluated arguments. Nearly every statement has a few: those are held in place,
@@ -141,7 +141,7 @@ public:
     // the relief it asks to hand freed memory back (without one, a relief of its own).
     static std::unique_ptr<APMPRuntime> make(std::shared_ptr<const APMPCommandEvaluator> stringEvaluator,
                                              std::shared_ptr<const APMPCommandEvaluator> arrayEvaluator,
-                                             std::shared_ptr<APMPMemoryRelief> relief = nullptr);
+                                             std::shared_ptr<MemoryRelief> relief = nullptr);
     ~APMPRuntime();
     APMPRuntime(const APMPRuntime&) = delete;
     APMPRuntime& operator=(const APMPRuntime&) = delete;
@@ -162,7 +162,7 @@ public:
     // at once (a lighter one leaves them to the next collection); one that leaves that much
     // free asks for it to be handed back to the system, where it otherwise stays with the arena
     // of whichever worker thread the run happened to use: on a queue behind the work queued
-    // there (APMPMemoryRelief), elsewhere at once: true when it was handed back at once.
+    // there (MemoryRelief), elsewhere at once: true when it was handed back at once.
     bool endRun();
 
     // The evaluators of the methods of strings and of arrays, handed in when the runtime was made.
@@ -277,7 +277,7 @@ public:
 
 private:
     APMPRuntime(std::shared_ptr<const APMPCommandEvaluator> stringEvaluator,
-                std::shared_ptr<const APMPCommandEvaluator> arrayEvaluator, std::shared_ptr<APMPMemoryRelief> relief);
+                std::shared_ptr<const APMPCommandEvaluator> arrayEvaluator, std::shared_ptr<MemoryRelief> relief);
 
     // Turns the whole evaluations of the work charged into instructions; false when they would
     // pass the budget (which is then spent).
@@ -294,7 +294,7 @@ private:
     // Declared before the heap, so that it goes after it: asks for what the heap freed as it
     // went to be handed back to the system, when that was much.
     struct ReliefAfterHeap {
-        std::shared_ptr<APMPMemoryRelief> relief;
+        std::shared_ptr<MemoryRelief> relief;
         bool due = false;
         ~ReliefAfterHeap();
     } reliefAfterHeap_;

@@ -237,7 +237,8 @@ void NSRunLoop::performAfterDelay(const std::shared_ptr<NSObject>& target, std::
                     if (auto l = weak.lock()) l->runPerform(id);
                 });
         },
-        "a delayed perform on " + where_);
+        // Its owner named, for whoever finds it pending: a test that left it, a hang.
+        "a delayed perform " + (target ? "of " + target->className() + " " : std::string()) + "on " + where_);
     MutexLock lock(mutex_);
     auto it = performs_.find(id);
     if (it != performs_.end()) it->second.clockId = clockId;

@@ -4,7 +4,8 @@
 // rows arrive (JPEG first through libjpeg's scaled decoding), never held whole then.
 #include "platform/ui/PictureDecoding.h"
 
-#include "platform/foundation/MemoryPressure.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/MemoryRelief.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/ThreadAnnotations.h"
 #include "platform/ui/UIImage.h"
@@ -358,8 +359,11 @@ public:
         // The decoder's large blocks are freed by now. Blocks the allocator keeps in its heap
         // rather than mapping them apart (libjpeg's coefficient rows, the rewritten scan) would
         // stay with the process, and the next large decode's blocks rarely fit the holes: they go
-        // back to the system at once.
-        MemoryPressure::relieve();
+        // back to the system, not here (under the picture's lock, and often on the main thread)
+        // but behind the decoding queue's work or on a background queue, once for the decodes
+        // that ended meanwhile.
+        static const auto relief = MemoryRelief::make(DispatchQueue::globalQueue(DispatchQueue::Priority::Background));
+        relief->request();
         {
             MutexLock lock(gTurnMutex);
             gTurnTaken = false;

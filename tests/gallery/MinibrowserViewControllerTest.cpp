@@ -234,6 +234,39 @@ TEST_F(MinibrowserTest, AFailedPageSaysWhyAndTheBarNamesTheFailureUntilAPageLoad
     EXPECT_EQ(browser->navigationItem()->title(), "Served Title");
 }
 
+// A page shown, then a Refresh that fails: the failure takes the page's place, as on a screen
+// opened afresh, and the bar names it until a page loads again; the page gave the screen its title,
+// which it keeps.
+TEST_F(MinibrowserTest, ARefreshThatFailsShowsTheFailureInPlaceOfTheOldPage) {
+    present(server.url("/page.html"));
+    ASSERT_TRUE(waitUntilLoaded());
+    const std::shared_ptr<WKWebLinkView> next = link("next");
+    ASSERT_TRUE(next);
+    window->layoutAndDisplayIfNeeded();
+    const CGRect linkInWindow = next->convertRectToView(next->bounds(), window);
+    server.setFault("/page.html", LoopbackServer::Fault::redirect());
+    testing::internal::CaptureStderr();
+    browser->navigationItem()->rightBarButtonItem()->simulateTap();
+    const bool loaded = waitUntilLoaded();
+    (void)testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(loaded);
+    window->layoutAndDisplayIfNeeded();
+    EXPECT_EQ(SimScreen::capture().text(), "== Cannot show the page ==\n  [1] Close  | [2] Refresh  \n"
+                                           "\"This page cannot be shown.\"\n\"The page redirects too many times.\"\n");
+    EXPECT_EQ(browser->title(), "Served Title");
+    // Where the link was, a finger meets the failure, not the link.
+    const CGPoint where{CGRectGetMidX(linkInWindow), CGRectGetMidY(linkInWindow)};
+    const auto touched = window->hitTest(where, nullptr);
+    EXPECT_TRUE(touched && !touched->isDescendantOfView(browser->webView().get()));
+
+    server.removeFault("/page.html");
+    browser->navigationItem()->rightBarButtonItem()->simulateTap();
+    ASSERT_TRUE(waitUntilLoaded());
+    EXPECT_TRUE(browser->failureLabel()->isHidden());
+    EXPECT_EQ(browser->navigationItem()->title(), "Served Title");
+    EXPECT_EQ(browser->webView()->text(), "Hello next mail js file store data call");
+}
+
 TEST_F(MinibrowserTest, APageThatRedirectsToItselfSaysSoRatherThanThatSomethingWentWrong) {
     server.setFault("/page.html", LoopbackServer::Fault::redirect());
     testing::internal::CaptureStderr();

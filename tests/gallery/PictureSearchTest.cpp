@@ -7,9 +7,11 @@
 #include "gallery/UIDBViewController_iPhone.h"
 
 #include "content/SQL_Search_2fields.h"
+#include "gallery/ImageViewController.h"
 #include "gallery/PhotoPageViewController.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/dispatch/NSThread.h"
+#include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIBarButtonItem.h"
@@ -76,13 +78,22 @@ private:
 
 class PictureSearchTest : public GalleryFixture {
 protected:
+    void SetUp() override {
+        GalleryFixture::SetUp();
+        NSNotificationCenter::defaultCenter()->addObserver(
+            observer_, [shown = picturesShown_](const NSNotification&) { ++*shown; }, kImageViewControllerImageDidShow);
+    }
     void TearDown() override {
+        NSNotificationCenter::defaultCenter()->removeObserver(observer_);
         window_.reset();
         NSRunLoop::mainRunLoop()->runUntilIdle();
         UIApplication::sharedApplication()->reset();
         UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
         GalleryFixture::TearDown();
     }
+    // A pager's page reads its picture and then fades it in, which may end after the pager has
+    // come: a test lets the pager go only once the picture has shown, so that no fade outlives it.
+    std::size_t picturesShown() const { return *picturesShown_; }
     void showInWindow(const std::shared_ptr<UIViewController>& root, CGSize size) {
         window_ = UIWindow::initWithFrame({{0, 0}, size});
         window_->setRootViewController(root);
@@ -119,6 +130,8 @@ protected:
     }
 
     std::shared_ptr<UIWindow> window_;
+    std::shared_ptr<NSObject> observer_ = std::make_shared<NSObject>();
+    std::shared_ptr<std::size_t> picturesShown_ = std::make_shared<std::size_t>(0);
 };
 
 }  // namespace
@@ -196,6 +209,7 @@ TEST_F(PictureSearchTest, ThePadSearchFindsQuotesWildcardsAndCyrillicWhileTheMai
     // A match tapped while the bar is active: the pager over the matches at that one, presented
     // full screen with a cross-dissolve by the search controller.
     auto open = [&](long row, const std::shared_ptr<UIViewController>& presenter) {
+        const std::size_t shownBefore = picturesShown();
         screen->itemSelected({0, row}, source);
         auto presented = std::dynamic_pointer_cast<UINavigationController>(presenter->presentedViewController());
         EXPECT_TRUE(presented);
@@ -203,7 +217,7 @@ TEST_F(PictureSearchTest, ThePadSearchFindsQuotesWildcardsAndCyrillicWhileTheMai
         EXPECT_EQ(presented->modalTransitionStyle(), UIModalTransitionStyle::CrossDissolve);
         EXPECT_EQ(presented->modalPresentationStyle(), UIModalPresentationStyle::FullScreen);
         auto pager = std::dynamic_pointer_cast<PhotoPageViewController>(presented->topViewController());
-        EXPECT_TRUE(pumpSearchUntil([&] { return !presented->isBeingPresented(); }));
+        EXPECT_TRUE(pumpSearchUntil([&] { return picturesShown() > shownBefore && !presented->isBeingPresented(); }));
         presented->dismissViewControllerAnimated(false, nullptr);
         NSRunLoop::mainRunLoop()->runUntilIdle();
         return pager;
@@ -282,11 +296,15 @@ TEST_F(PictureSearchTest, ThePhoneSearchShowsMatchesInItsOverlayAndATappedOnePus
 
     // A tapped match: the pager over the matches at that index, pushed.
     overlay->layoutIfNeeded();
+    const std::size_t shownBefore = picturesShown();
     overlay->simulateTapOnRow({0, 1});
     auto pager = std::dynamic_pointer_cast<PhotoPageViewController>(navigation->topViewController());
     ASSERT_TRUE(pager);
     EXPECT_EQ(pager->imagesData(), source->searchLast());
-    ASSERT_TRUE(pumpSearchUntil([&] { return !pager->isMovingToParentViewController() && pager->isViewLoaded() && pager->view()->window(); }));
+    ASSERT_TRUE(pumpSearchUntil([&] {
+        return picturesShown() > shownBefore && !pager->isMovingToParentViewController() && pager->isViewLoaded() &&
+               pager->view()->window();
+    }));
     navigation->popViewControllerAnimated(false);
     NSRunLoop::mainRunLoop()->runUntilIdle();
 

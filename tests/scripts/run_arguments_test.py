@@ -5,6 +5,7 @@ prints its usage at once. Starting, a run removes the folders of the runs that h
 
 import fcntl
 import os
+import pty
 import shutil
 import subprocess
 import sys
@@ -34,9 +35,14 @@ class RunArgumentsTest(unittest.TestCase):
     def tearDown(self):
         self.folder.cleanup()
 
-    def run_script(self, *arguments, cwd=None, stdin_text=None, **environment):
+    @staticmethod
+    def environment(**environment):
         env = {k: v for k, v in os.environ.items() if not k.startswith("OSTREL_")}
         env.update(environment)
+        return env
+
+    def run_script(self, *arguments, cwd=None, stdin_text=None, **environment):
+        env = self.environment(**environment)
         return subprocess.run([os.path.join(self.root, "scripts", "run"), *arguments], env=env, cwd=cwd,
                               input=stdin_text, stdin=None if stdin_text is not None else subprocess.DEVNULL,
                               capture_output=True, text=True, timeout=60)
@@ -177,20 +183,23 @@ class RunArgumentsTest(unittest.TestCase):
         self.assertNotIn(str(ended.pid), kept)
         self.assertEqual(len(kept), 2, kept)
 
-    def test_the_build_shows_its_progress_not_the_compilers_lines(self):
-        # Past the installation, a build that stands in for scripts/build, and no programs built.
+    # Past the installation, a build that stands in for scripts/build with `body`, and no programs built.
+    def stand_in_build(self, body):
         with open(os.path.join(self.root, "scripts", "install-deps"), "w") as f:
             f.write("#!/usr/bin/env bash\n")
-        os.makedirs(os.path.join(self.root, "scripts", "lib"))
+        os.makedirs(os.path.join(self.root, "scripts", "lib"), exist_ok=True)
         for name in ("show-build.sh", "build-progress"):
             shutil.copy(os.path.join(os.path.dirname(SCRIPT), "lib", name), os.path.join(self.root, "scripts", "lib"))
         build = os.path.join(self.root, "scripts", "build")
         with open(build, "w") as f:
-            f.write('#!/usr/bin/env bash\nfor i in 1 2 3 4; do echo "[$i/4] Building CXX object part$i.o" >&2; '
-                    'echo "part$i.cpp:1: warning: a line of the compiler\'s" >&2; done\n'
-                    '[[ -z "${FAIL:-}" ]] || { echo "FAILED: part4.o" >&2; echo "part4.cpp:2: error: the cause" >&2; '
-                    'exit 1; }\necho build\n')
+            f.write("#!/usr/bin/env bash\n" + body)
         os.chmod(build, 0o755)
+
+    def test_the_build_shows_its_progress_not_the_compilers_lines(self):
+        self.stand_in_build('for i in 1 2 3 4; do echo "[$i/4] Building CXX object part$i.o" >&2; '
+                            'echo "part$i.cpp:1: warning: a line of the compiler\'s" >&2; done\n'
+                            '[[ -z "${FAIL:-}" ]] || { echo "FAILED: part4.o" >&2; '
+                            'echo "part4.cpp:2: error: the cause" >&2; exit 1; }\necho build\n')
         result = self.run_script("--home", os.path.join(self.root, "home"))
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("building: 4 of 4 steps done", result.stdout.splitlines())
@@ -200,6 +209,36 @@ class RunArgumentsTest(unittest.TestCase):
         # A failure shows the compiler's lines from the first failure on.
         self.assertIn("FAILED: part4.o\npart4.cpp:2: error: the cause", failed.stderr)
         self.assertNotIn("part3.cpp", failed.stderr)
+
+    def test_a_build_with_nothing_to_do_says_so_in_one_line(self):
+        # What ninja prints when everything is built: a step of its own, then that there is no work.
+        self.stand_in_build('echo "[0/2] Re-checking globbed directories..." >&2\n'
+                            'echo "ninja: no work to do." >&2\necho build\n')
+        said = "building: nothing to do, everything is up to date"
+        result = self.run_script("--home", os.path.join(self.root, "home"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual([line for line in result.stdout.splitlines() if line.startswith("building")], [said])
+        # On a terminal, where progress is rewritten in place: what shows of each line is what
+        # follows its last carriage return (the terminal ends lines with "\r\n").
+        controller, terminal = pty.openpty()
+        process = subprocess.Popen([os.path.join(self.root, "scripts", "run"), "--home", os.path.join(self.root, "home")],
+                                   env=self.environment(), stdin=subprocess.DEVNULL, stdout=terminal,
+                                   stderr=subprocess.PIPE)
+        os.close(terminal)
+        shown = b""
+        while True:
+            try:
+                chunk = os.read(controller, 4096)
+            except OSError:  # the terminal's last writer is gone
+                break
+            if not chunk:
+                break
+            shown += chunk
+        os.close(controller)
+        self.assertEqual(process.wait(timeout=60), 0, process.stderr.read())
+        process.stderr.close()
+        lines = [line.split("\r")[-1].replace("\x1b[K", "") for line in shown.decode().replace("\r\n", "\n").split("\n")]
+        self.assertEqual([line for line in lines if line.startswith("building")], [said], shown)
 
     def test_relative_paths_are_read_from_where_the_person_stands(self):
         with tempfile.TemporaryDirectory() as elsewhere:

@@ -13,12 +13,12 @@
 #include "analytics/script/APMPEventEditing.h"
 #include "analytics/script/APMPLogger.h"
 #include "analytics/script/APMPMapValue.h"
-#include "analytics/script/APMPMemoryRelief.h"
 #include "analytics/script/APMPRuntime.h"
 #include "analytics/script/APMPRuntimeEntityConverter.h"
 #include "analytics/script/APMPStringCommandEvaluator.h"
 #include "analytics/script/APMPStringValue.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/MemoryRelief.h"
 #include "tests/analytics/script/assembler/ScriptAssembler.h"
 #include "tests/fixtures/SanitizedBuild.h"
 
@@ -402,7 +402,7 @@ TEST(APMPHeapTest, HeavyRunsOnAQueueHandTheirMemoryBackOnceTheirBurstIsOver) {
     const std::string pad = R"(("0" ")" + std::string(1000, 'p') + R"(" ("15" "i")))";
     const std::string cycles = R"(("41" "i" "m") ("3" "i" 0) ("42" ("23" ("15" "i") 2000) ("3" "i" ("0" ("15" "i") 1)) false
         ("46" ("3" "m" ("8" "pad" )" + pad + R"()) ("43" ("15" "m") "self" ("15" "m")))))";
-    const auto relief = APMPMemoryRelief::make();
+    const auto relief = MemoryRelief::make();
     auto runtime = APMPRuntime::make(APMPStringCommandEvaluator::sharedInstance(),
                                      APMPArrayCommandEvaluator::sharedInstance(), relief);
     const auto queue = DispatchQueue::create("test.script.worker");
@@ -414,6 +414,8 @@ TEST(APMPHeapTest, HeavyRunsOnAQueueHandTheirMemoryBackOnceTheirBurstIsOver) {
     std::vector<Run> runs(3);
     double residentAtLastEnd = 0;
     std::promise<void> burstOver;
+    // The burst is queued whole before it starts, as events that arrive together are.
+    queue->suspend();
     for (std::size_t i = 0; i < runs.size(); ++i) {
         queue->async([&, i] {
             NSErrorPtr error;
@@ -426,6 +428,7 @@ TEST(APMPHeapTest, HeavyRunsOnAQueueHandTheirMemoryBackOnceTheirBurstIsOver) {
             queue->async([&] { burstOver.set_value(); });
         });
     }
+    queue->resume();
     ASSERT_EQ(burstOver.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
     for (const Run& each : runs) {
         EXPECT_FALSE(each.failed);

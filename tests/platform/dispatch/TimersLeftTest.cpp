@@ -1,10 +1,11 @@
 // Clock timers a test schedules and leaves pending are work it left running: the test main fails
 // that test, naming each timer by its label, and cancels them, so that none fires into a later
-// test, on a real clock or a manual one. A timer a suite keeps on purpose is allowed to its
-// tests by its label, and only until the suite ends. A timer that falls due as the test ends
-// is work under way: it is waited for and fires.
+// test, on a real clock or a manual one; a delayed perform by its owner's class. A timer a suite
+// keeps on purpose is allowed to its tests by its label, and only until the suite ends. A timer
+// that falls due as the test ends is work under way: it is waited for and fires.
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchSourceTimer.h"
+#include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
 #include "tests/fixtures/DisabledTestsChild.h"
 #include "tests/fixtures/ProcessState.h"
@@ -47,6 +48,13 @@ TEST(TimersLeftChild, DISABLED_MakesAnInstanceLater) {
 TEST(TimersLeftChild, DISABLED_ChangesASettingLaterOnAManualClock) {
     Clock::setManual(1'000'000);
     DispatchQueue::create("timers-left")->after(0.05, [] { setting = "changed"; });
+}
+
+// A delayed perform is named by its owner, the class of its target.
+class TimersLeftPerformer : public NSObject {};
+
+TEST(TimersLeftChild, DISABLED_LeavesADelayedPerform) {
+    NSRunLoop::mainRunLoop()->performAfterDelay(std::make_shared<TimersLeftPerformer>(), [] {}, 10);
 }
 
 TEST(TimersLeftChild, DISABLED_Follows) {
@@ -98,7 +106,8 @@ TEST(TimersLeft, ATimerATestLeavesPendingFailsThatTestAndIsCancelledAndOnlyItsSu
     const ProcessRun child = runDisabledTestsInChild("TimersLeftChild.*:TimersLeftChildKept.*");
     EXPECT_NE(child.status, 0) << child.output;
     for (const char* test : {"TimersLeftChild.DISABLED_MakesAnInstanceLater (",
-                             "TimersLeftChild.DISABLED_ChangesASettingLaterOnAManualClock ("}) {
+                             "TimersLeftChild.DISABLED_ChangesASettingLaterOnAManualClock (",
+                             "TimersLeftChild.DISABLED_LeavesADelayedPerform ("}) {
         EXPECT_NE(child.output.find(std::string("[  FAILED  ] ") + test), std::string::npos) << test << "\n"
                                                                                             << child.output;
     }
@@ -111,6 +120,8 @@ TEST(TimersLeft, ATimerATestLeavesPendingFailsThatTestAndIsCancelledAndOnlyItsSu
         "The test left timers pending past its end: a block after a delay on queue \"main-thread\" (due in ",
         "The test left timers pending past its end: a block after a delay on queue \"timers-left\" (due in 0.050 s of "
         "the manual clock). They were cancelled",
+        "The test left timers pending past its end: a delayed perform of TimersLeftPerformer on the main run loop "
+        "(due in ",
         "The suite TimersLeftChildKept left the timers it keeps pending past its end: a timer source on queue "
         "\"kept-by-its-suite\". They were cancelled.",
     };

@@ -1,6 +1,7 @@
 // Images: real PNG and JPEG bytes of every layout decoded to size and pixels, corrupt, cut or
 // overlong data refused, pictures taken reduced, named images from the bundle by screen scale,
 // resizable caps.
+#include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Sandbox.h"
@@ -713,6 +714,11 @@ namespace {
 // 24 MB on, so that even the stacks of threads that end meanwhile make no room for them; says on
 // standard error whether each decoded and what it left allocated. How many did not fail cleanly.
 int decodeWithoutRoomForPixels() {
+    // A large decode also starts, once, what hands freed memory back after it (a queue, a thread),
+    // which stays with the process: started before anything is counted or bounded.
+    const auto started =
+        UIImage::imageWithData(libpngPicture(4000, 3000, PNG_COLOR_TYPE_GRAY, 1, PNG_INTERLACE_NONE, {1}, {1}));
+    if (!started || !started->decodes() || !DispatchQuiescence::waitUntilIdle(20)) return -1;
     const NSData pictures[] = {libjpegPicture(8000, 6000, JCS_RGB, {90, 90, 90}, {90, 90, 90}, JCS_YCbCr, false),
                                libpngPicture(8000, 6000, PNG_COLOR_TYPE_GRAY, 1, PNG_INTERLACE_NONE, {1}, {1})};
     std::int64_t size = 0;
