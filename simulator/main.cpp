@@ -10,6 +10,7 @@
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/net/URLTrustAnchors.h"
+#include "platform/ui/UIApplication.h"
 #include "simulator/SimCommand.h"
 #include "simulator/SimHomeClaim.h"
 #include "simulator/SimLog.h"
@@ -282,6 +283,7 @@ int main(int argc, char** argv) {
     session.setClockFollowsRealTime(!fromScript);
     if (!session.launch(delegateName, options.launchURL)) {
         session.end();
+        UIApplication::sharedApplication()->endIfStillRunning(2);
         return 2;
     }
 
@@ -332,11 +334,11 @@ int main(int argc, char** argv) {
     if (fromScript) ::close(input);
     if (reader.error() != 0) {
         std::cerr << "cannot read " << inputName << ": " << std::strerror(reader.error()) << "\n";
-        return 74;
-    }
-    if (status == 0 && refused > 0) {
+        status = 74;
+    } else if (status == 0 && refused > 0) {
         std::cerr << inputName << ": " << refused << (refused == 1 ? " line was" : " lines were") << " refused\n";
-        return 1;
+        status = 1;
     }
+    UIApplication::sharedApplication()->endIfStillRunning(status);
     return status;
 }

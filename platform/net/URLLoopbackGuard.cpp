@@ -5,6 +5,7 @@
 
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/ThreadAnnotations.h"
 #include "platform/net/NSURL.h"
 #include "platform/net/URLHostRewrite.h"
 
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 namespace {
 
@@ -25,6 +27,22 @@ const std::string& reportFile() {
         return std::string(value ? value : "");
     }();
     return path;
+}
+
+struct AnsweredHere {
+    Mutex mutex;
+    std::set<std::string> names GUARDED_BY(mutex);
+};
+
+AnsweredHere& answeredHere() {
+    static auto* answered = new AnsweredHere;  // asked by lookups starting while the process exits
+    return *answered;
+}
+
+bool isAnsweredHere(const std::string& lowercaseHost) {
+    AnsweredHere& answered = answeredHere();
+    MutexLock lock(answered.mutex);
+    return answered.names.count(lowercaseHost) > 0;
 }
 
 std::string effectiveURL(CURL* easy) {
@@ -61,7 +79,7 @@ std::string describe(const sockaddr* address) {
 }
 
 // A name whose lookup never leaves the machine: an address written out (the socket check judges
-// it), localhost, or a host the rewrite rules send to 127.0.0.1.
+// it), localhost, a host the rewrite rules send to 127.0.0.1, or one the process answers itself.
 bool staysOnTheMachine(const std::string& host) {
     if (host.empty()) return false;
     in_addr v4{};
@@ -71,6 +89,7 @@ bool staysOnTheMachine(const std::string& host) {
     if (inet_pton(AF_INET6, bare.c_str(), &v6) == 1) return true;
     const std::string lower = NSString::lowercaseString(host);
     if (lower == "localhost" || (lower.size() > 10 && lower.ends_with(".localhost"))) return true;
+    if (isAnsweredHere(lower)) return true;
     for (const auto& entry : URLHostRewrite::connectToEntries()) {
         if (entry.starts_with(lower + ":")) return true;
     }
@@ -123,6 +142,18 @@ bool URLLoopbackGuard::isReservedInvalidName(const std::string& host) {
     std::string lower = NSString::lowercaseString(host);
     if (!lower.empty() && lower.back() == '.') lower.pop_back();
     return lower == "invalid" || lower.ends_with(".invalid");
+}
+
+void URLLoopbackGuard::addNameAnsweredHere(const std::string& host) {
+    AnsweredHere& answered = answeredHere();
+    MutexLock lock(answered.mutex);
+    answered.names.insert(NSString::lowercaseString(host));
+}
+
+void URLLoopbackGuard::removeNameAnsweredHere(const std::string& host) {
+    AnsweredHere& answered = answeredHere();
+    MutexLock lock(answered.mutex);
+    answered.names.erase(NSString::lowercaseString(host));
 }
 
 void URLLoopbackGuard::applyTo(CURL* easy) {

@@ -24,6 +24,10 @@ public:
     static bool isLoopbackAddress(const sockaddr* address);
     // A name under ".invalid" (RFC 6761), which no lookup may resolve.
     static bool isReservedInvalidName(const std::string& host);
+    // A name whose lookups this process answers itself, on the machine (a test's stand-in for
+    // the system's resolver): in test runs its lookup is let through until the name is removed.
+    static void addNameAnsweredHere(const std::string& host);
+    static void removeNameAnsweredHere(const std::string& host);
     // Puts the rules on a transfer's handle.
     static void applyTo(CURL* easy);
 };

@@ -4,6 +4,7 @@
 // transfers and joins the thread (URLNetwork).
 #include "platform/net/URLTransfer.h"
 
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/PlatformThreads.h"
 #include "platform/net/HTTPHeaderParser.h"
@@ -18,6 +19,7 @@
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <linux/tcp.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -127,6 +129,40 @@ std::optional<std::uint64_t> connectionBytes(curl_socket_t socket) {
         length < offsetof(tcp_info, tcpi_bytes_received) + sizeof info.tcpi_bytes_received)
         return std::nullopt;
     return info.tcpi_bytes_acked + info.tcpi_bytes_received;
+}
+
+// The network thread's name; a thread it starts bears it too until it names itself.
+constexpr const char* kNetworkThreadName = "url-network";
+
+// The name /proc gives the thread `task`; "" once it has gone.
+std::string threadName(FileIO& io, const std::string& task) {
+    int fd = -1;
+    if (io.open("/proc/self/task/" + task + "/comm", O_RDONLY | O_CLOEXEC, 0, fd) != 0) return {};
+    std::uint8_t buffer[32] = {};
+    std::size_t got = 0;
+    const int failed = io.read(fd, buffer, sizeof buffer, got);
+    (void)io.close(fd);
+    if (failed) return {};
+    std::string name(reinterpret_cast<const char*>(buffer), got);
+    while (!name.empty() && name.back() == '\n') name.pop_back();
+    return name;
+}
+
+// The threads of libcurl's resolver, each running one name lookup: the only threads the network
+// thread starts, so the ones bearing its name but for `networkThread` itself and the platform's
+// own threads (which name themselves as they start).
+std::size_t lookupThreads(pid_t networkThread) {
+    const auto io = FileIO::posix();  // the process itself, whatever file system a test put in place
+    std::vector<std::string> tasks;
+    if (io->listFolder("/proc/self/task", tasks) != 0) return 0;
+    const auto platform = PlatformThreads::running();
+    std::size_t count = 0;
+    for (const auto& task : tasks) {
+        const pid_t id = static_cast<pid_t>(std::atoi(task.c_str()));
+        if (id == networkThread || platform.count(id)) continue;
+        if (threadName(*io, task) == kNetworkThreadName) ++count;
+    }
+    return count;
 }
 
 }  // namespace
@@ -240,6 +276,17 @@ public:
                                  [&]() REQUIRES(mutex_) { return activity_ != since; });
     }
 
+    bool waitForLookupThreads(double timeoutSeconds) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                                    std::chrono::duration<double>(std::max(0.0, timeoutSeconds)));
+        // Nothing says when such a thread ends: it is looked for again and again.
+        for (;;) {
+            if (lookupThreads(threadId_.load()) == 0) return true;
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+
     bool waitUntilQuiet(double quietSeconds, double timeoutSeconds) {
         using Steady = std::chrono::steady_clock;
         const auto quiet = std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(quietSeconds));
@@ -279,7 +326,8 @@ private:
         stopping_ = false;
         running_ = true;
         thread_ = std::thread([this] {
-            PlatformThreads::Member member("url-network");
+            PlatformThreads::Member member(kNetworkThreadName);
+            threadId_ = gettid();
             run();
         });
     }
@@ -323,6 +371,10 @@ private:
             for (auto& [transfer, add] : commands) {
                 CURL* easy = transfer->easy_;
                 if (add) {
+                    // Taking the handle out again (a cancel, a time-out, the shutdown) does not
+                    // wait for a name lookup under way: libcurl leaves the lookup's thread to end
+                    // by itself, freeing what it holds, once the system's resolver answers.
+                    curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
                     curl_multi_add_handle(multi_, easy);
                     active_[easy] = std::move(transfer);
                     continue;
@@ -380,6 +432,7 @@ private:
     std::condition_variable changed_;
     CURLM* multi_ = nullptr;  // replaced only while the thread is stopped
     std::thread thread_;  // started and joined by whoever holds the network (first use, shutdown, restart)
+    std::atomic<pid_t> threadId_{0};  // the system's id of the thread last started
     bool running_ GUARDED_BY(mutex_) = false;
     bool shutDown_ GUARDED_BY(mutex_) = false;
     bool stopping_ GUARDED_BY(mutex_) = false;
@@ -399,6 +452,9 @@ std::size_t URLNetwork::liveTransferCount() { return URLNetworkThread::shared().
 std::uint64_t URLNetwork::activityCount() { return URLNetworkThread::shared().activityCount(); }
 bool URLNetwork::waitForActivity(std::uint64_t since, double timeoutSeconds) {
     return URLNetworkThread::shared().waitForActivity(since, timeoutSeconds);
+}
+bool URLNetwork::waitForLookupThreads(double timeoutSeconds) {
+    return URLNetworkThread::shared().waitForLookupThreads(timeoutSeconds);
 }
 bool URLNetwork::waitUntilQuiet(double quietSeconds, double timeoutSeconds) {
     return URLNetworkThread::shared().waitUntilQuiet(quietSeconds, timeoutSeconds);

@@ -5,6 +5,7 @@
 #include "platform/dispatch/DispatchQuiescence.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/ClassRegistry.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSProcessInfo.h"
@@ -19,11 +20,16 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
-// Real seconds the work handed on at shutdown may take before the process ends regardless.
-constexpr double kShutDownSettleSeconds = 5;
+// Real seconds from the start of a shutdown to the end of the work it hands on, whatever the
+// observers of the termination take: the rest of five is the process's own end.
+constexpr double kShutDownSeconds = 4.5;
+// Real seconds, within those, that a name lookup still under way is given to end, so that the
+// exit handlers may run.
+constexpr double kLookupEndSeconds = 0.5;
 
 }  // namespace
 
@@ -119,16 +125,32 @@ void UIApplication::terminate() {
 void UIApplication::shutDown() {
     if (shutDown_) return;
     shutDown_ = true;
+    const double deadline = Clock::realSeconds() + kShutDownSeconds;
     terminate();
+    // Does not wait for a name lookup: one the system's resolver holds goes on by itself.
     URLNetwork::shutdown();
     // The cancelled transfers' clients hand their failures on; that work runs now, not while
     // the exit handlers run.
-    if (!DispatchQuiescence::waitUntilIdle(kShutDownSettleSeconds)) {
-        std::fprintf(stderr, "Work queued by the application was still running %g s after it terminated.\n",
-                     kShutDownSettleSeconds);
+    const bool settled = DispatchQuiescence::waitUntilIdle(deadline - Clock::realSeconds());
+    if (!settled) {
+        std::fprintf(stderr, "Work queued by the application was still running %g s after it began to end.\n",
+                     kShutDownSeconds);
     }
     // A failed write has said why on standard error.
     (void)NSUserDefaults::synchronizeAll();
+    const bool lookupsEnded =
+        URLNetwork::waitForLookupThreads(std::min(kLookupEndSeconds, deadline - Clock::realSeconds()));
+    if (!lookupsEnded) std::fprintf(stderr, "A name lookup was still under way as the application ended.\n");
+    stillRunning_ = !settled || !lookupsEnded;
+}
+
+void UIApplication::endIfStillRunning(int status) const {
+    if (!stillRunning_) return;
+    // The exit handlers free what such a thread may still use (OpenSSL's state, objects of
+    // static duration); a process that ends at once frees nothing beside it.
+    std::fprintf(stderr, "The process ends at once, without its exit handlers.\n");
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 std::shared_ptr<UIWindow> UIApplication::keyWindow() const { return keyWindow_.lock(); }
@@ -299,6 +321,7 @@ void UIApplication::reset() {
     state_ = UIApplicationState::Inactive;
     launched_ = false;
     shutDown_ = false;
+    stillRunning_ = false;
     windows_.clear();
     keyWindow_.reset();
     idleTimerDisabled_ = false;
@@ -377,5 +400,6 @@ int UIApplicationMain(int argc, char** argv, const std::string& delegateClassNam
     if (!application->launch(delegateClassName)) return 1;
     NSRunLoop::mainRunLoop()->run();
     application->shutDown();
+    application->endIfStillRunning(0);
     return 0;
 }

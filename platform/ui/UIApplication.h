@@ -94,10 +94,17 @@ public:
     void terminate();
     // Ends the application for good as its process ends, in order: terminate() (the delegate
     // and the observers finish their work or store it for the next launch), the network shuts
-    // down (live transfers cancelled, its thread joined), the work those cancellations hand on
-    // runs, and every user-defaults domain is written. Afterwards nothing of the platform runs
-    // in a thread, so main may return. On the main thread, once per process.
+    // down (live transfers cancelled, its thread joined, name lookups left to end by
+    // themselves), the work those cancellations hand on runs, and every user-defaults domain is
+    // written. All within 4.5 s of real time, whatever the work, a transfer or a lookup does;
+    // afterwards nothing of the platform runs in a thread unless that bound cut it short (see
+    // endIfStillRunning). On the main thread, once per process.
     void shutDown();
+    // For main, after shutDown(), as it is about to return `status`: when the shutdown's bound
+    // ended while work still ran or a name lookup was still under way, the process ends here with
+    // `status`, its output flushed, and no exit handler runs beside that thread to free what it
+    // uses; otherwise this returns, and so may main.
+    void endIfStillRunning(int status) const;
     UIApplicationState applicationState() const { return state_.load(); }
 
     std::shared_ptr<UIApplicationDelegate> delegate() const;
@@ -182,6 +189,7 @@ private:
     std::atomic<UIApplicationState> state_{UIApplicationState::Inactive};
     bool launched_ = false;
     bool shutDown_ = false;
+    bool stillRunning_ = false;  // the shutdown's bound ended while something still ran
     std::vector<std::weak_ptr<UIWindow>> windows_;
     std::weak_ptr<UIWindow> keyWindow_;
 
@@ -202,5 +210,5 @@ private:
 
 // Creates the application and its delegate (the class registered under `delegateClassName`)
 // and runs the main run loop until it is stopped; then the application shuts down
-// (shutDown()). Returns 0, or 1 when the delegate class is missing.
+// (shutDown(), endIfStillRunning()). Returns 0, or 1 when the delegate class is missing.
 int UIApplicationMain(int argc, char** argv, const std::string& delegateClassName);

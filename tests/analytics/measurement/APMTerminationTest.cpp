@@ -1,6 +1,7 @@
 // The engine as the application terminates: nothing new is sent from then on; an upload whose
 // answer is coming in is waited for while its own bytes keep coming, within a bound that no
-// service and no other transfer can stretch; one that hangs is left to the network's shutdown.
+// service, no name lookup and no other transfer can stretch; one that hangs is left to the
+// network's shutdown.
 // A batch whose answer's status line said it was taken is delivered however the rest of the
 // answer ends; one without such a line (a proxy's or a redirect's is none) stays queued, and
 // the next launch delivers it.
@@ -16,10 +17,16 @@
 #include "platform/ui/UIApplication.h"
 #include "tests/fixtures/ConnectProxy.h"
 #include "tests/fixtures/NetworkSettle.h"
+#include "tests/fixtures/net/HeldNameLookup.h"
 
 namespace {
 
 using Reply = MeasurementService::Reply;
+
+// Real seconds by which a termination whose upload moves no byte has ended, its grace over: well
+// before the bound of the whole wait, which only bytes of the upload itself may reach.
+constexpr double kGraceEndsBefore =
+    (APMMeasurement::kTerminationGracePeriod + APMMeasurement::kTerminationWaitLimit) / 2;
 
 class APMTerminationTest : public DeliveryTest {
 protected:
@@ -138,7 +145,8 @@ TEST_F(APMTerminationTest, AnotherTransferComingInAllAlongDoesNotHoldTheQuit) {
     ASSERT_TRUE(settleWithNetworkUntil([&] { return stream->countOfBytesReceived() > 0; }));
 
     const double took = terminate();
-    EXPECT_LT(took, APMMeasurement::kTerminationWaitLimit + 5) << "another transfer held the termination";
+    EXPECT_GE(took, APMMeasurement::kTerminationGracePeriod * 0.9) << "the upload in flight was given its time";
+    EXPECT_LT(took, kGraceEndsBefore) << "another transfer held the termination";
     EXPECT_GT(stream->countOfBytesReceived(), 64) << "the stream came in all along";
     EXPECT_EQ(stream->state(), NSURLSessionTaskStateRunning);
     EXPECT_TRUE(engine()->isNetworkRequestPending());
@@ -147,6 +155,38 @@ TEST_F(APMTerminationTest, AnotherTransferComingInAllAlongDoesNotHoldTheQuit) {
     waitUntilIdle();
     EXPECT_GT(count("SELECT count(*) FROM queue"), 0);
     EXPECT_EQ(stream->state(), NSURLSessionTaskStateCompleted);
+}
+
+// The system's resolver holds the service's name: the quit waits for the engine's request no
+// longer than the grace, the network's shutdown does not wait for the lookup, and the next
+// launch delivers what was logged, once.
+TEST_F(APMTerminationTest, AnUploadWaitingForItsNameLookupHoldsTheQuitOnlyForTheGrace) {
+    HeldNameLookup lookup;
+    ASSERT_TRUE(NSUserDefaults::standardUserDefaults()->setObject(
+        Value(lookup.name() + ":" + std::to_string(service.port())), APMRemoteConfig::kMeasurementHostDefaultsKey));
+    start();
+    logSteps(0, 5);
+    Clock::advance(std::max(0.0, scheduledUpload() - Clock::now()));
+    ASSERT_TRUE(lookup.waitForLookups(1));
+
+    const double took = terminate();
+    EXPECT_GE(took, APMMeasurement::kTerminationGracePeriod * 0.9) << "the request in flight was given its time";
+    EXPECT_LT(took, kGraceEndsBefore) << "the name lookup held the termination";
+    EXPECT_TRUE(engine()->isNetworkRequestPending());
+    URLNetwork::shutdown();
+    EXPECT_GT(lookup.held(), 0) << "the network's shutdown waited for the name lookups";
+    waitUntilIdle();
+    EXPECT_TRUE(service.uploads().empty());
+
+    lookup.release();
+    ASSERT_TRUE(URLNetwork::waitForLookupThreads(HeldNameLookup::kHoldBound));
+    URLNetwork::restart();
+    aimAtService();
+    restart();
+    uploadWhileDue();
+    const auto delivered = deliveredNumbers("step");
+    ASSERT_EQ(delivered.size(), 5u);
+    for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
 }
 
 // The service has said 200 and then holds the rest of its answer: the batch is delivered, and

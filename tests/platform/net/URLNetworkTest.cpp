@@ -1,10 +1,12 @@
 // The network as a whole: its shutdown ends every live transfer once and joins its thread, and
-// a transfer started afterwards fails at once saying why; the live count and the activity a
-// front end follows, and the quiet wait that hands on what has arrived.
+// a transfer started afterwards fails at once saying why; neither it nor a cancel waits for a
+// name lookup; the live count and the activity a front end follows, and the quiet wait that
+// hands on what has arrived.
 #include "NetTestSupport.h"
 #include "platform/net/URLNetwork.h"
 #include "platform/net/URLTransfer.h"
 #include "tests/fixtures/ProcessState.h"
+#include "tests/fixtures/net/HeldNameLookup.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -169,6 +171,32 @@ TEST_F(URLNetworkTest, AShutdownRacingTransfersThatFinishEndsEachOfThemExactlyOn
     }
     EXPECT_GE(cancelled, 8 + 4) << "every stalled transfer and every later one is cancelled";
     EXPECT_EQ(URLNetwork::liveTransferCount(), 0u);
+}
+
+// The system's resolver holds the name: the transfers taken out during their lookups, by a
+// cancel and by the shutdown, leave the lookups to end by themselves, and hold nothing else.
+TEST_F(URLNetworkTest, NeitherACancelNorTheShutdownWaitsForANameLookupWhichEndsByItselfOnceAnswered) {
+    server.serve("/hello", textResponse("hello"));
+    HeldNameLookup lookup;
+    const std::string held = "http://" + lookup.name() + ":" + std::to_string(server.port()) + "/hello";
+    TaskRunner runner;
+    const auto cancelled = runner.start(held);
+    ASSERT_TRUE(lookup.waitForLookups(1));
+    cancelled.task->cancel();
+    EXPECT_EQ(runner.wait(cancelled).errorCode(), NSURLErrorCancelled);
+    // The network thread has taken the cancelled transfer out, and serves the next.
+    EXPECT_EQ(runner.fetch(server.url("/hello")).body(), "hello");
+
+    const auto shutDown = runner.start(held);
+    ASSERT_TRUE(lookup.waitForLookups(2));
+    URLNetwork::shutdown();
+    EXPECT_EQ(runner.wait(shutDown).errorCode(), NSURLErrorCancelled);
+    EXPECT_EQ(lookup.held(), 2) << "a cancel or the shutdown waited for the system's resolver";
+    EXPECT_FALSE(URLNetwork::waitForLookupThreads(0)) << "the lookups are under way";
+    EXPECT_EQ(server.requests().size(), 1u);
+    lookup.release();
+    EXPECT_TRUE(URLNetwork::waitForLookupThreads(kNetSafety));
+    EXPECT_EQ(lookup.held(), 0);
 }
 
 TEST_F(URLNetworkTest, AQuietWaitFollowsABodyComingInAndStopsForAStalledOne) {

@@ -23,10 +23,16 @@
 #include "platform/ui/UITextField.h"
 #include "platform/ui/UIViewController.h"
 #include "platform/ui/UIWindow.h"
+#include "tests/fixtures/DisabledTestsChild.h"
+#include "tests/fixtures/net/HeldNameLookup.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -192,14 +198,63 @@ TEST_F(ApplicationTest, ShutDownTerminatesThenEndsTheNetworkAndRunsWhatItsTransf
         NSPropertyListSerialization::propertyListWithContentsOfFile(Sandbox::preferences() + "/" + suiteName + ".plist");
     EXPECT_EQ(written.dictionary().get("key"), Value("kept"));
 
-    // Once per process.
+    // Once per process; nothing ran on past it, so main may return.
     app->shutDown();
     EXPECT_EQ(calls.size(), 3u);
+    app->endIfStillRunning(3);
 
     defaults->removePersistentDomainForName(suiteName);
     NSNotificationCenter::defaultCenter()->removeObserver(watcher);
     URLNetwork::restart();
     ClassRegistry::unregisterClass("TestAppDelegate");
+}
+
+// Runs only in the child started below: an observer of the termination takes two seconds (as
+// the measurement engine may), queued work never ends and a transfer waits for the system's
+// resolver, which never answers.
+TEST_F(ApplicationTest, DISABLED_ShutDownCutShortChild) {
+    ClassRegistry::registerClass("TestAppDelegate", [] { return std::make_shared<Delegate>(); });
+    ASSERT_TRUE(app->launch("TestAppDelegate"));
+    NSNotificationCenter::defaultCenter()->addObserver(
+        observer, [](const NSNotification&) { (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 2); },
+        UIApplicationWillTerminateNotification);
+    static std::mutex mutex;
+    static std::condition_variable never;
+    DispatchQueue::create("test.endless")->async([] {
+        std::unique_lock lock(mutex);
+        never.wait_for(lock, std::chrono::minutes(2));
+    });
+    HeldNameLookup lookup;
+    auto session = NSURLSession::sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration(),
+                                                          DispatchQueue::create("test.lookup"));
+    session->dataTaskWithURL(NSURL::URLWithString("http://" + lookup.name() + "/"), [](auto&&...) {})->resume();
+    ASSERT_TRUE(lookup.waitForLookups(1));
+    std::atexit([] { std::printf("the exit handlers ran\n"); });
+
+    const auto start = std::chrono::steady_clock::now();
+    app->shutDown();
+    std::printf("shut down in %.3f s, %d lookup held\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), lookup.held());
+    app->endIfStillRunning(3);
+    std::printf("the process went on\n");
+}
+
+// Whatever the work, a transfer or a lookup does, the shutdown ends within its bound, counted
+// from its start; what it left running ends with the process, which runs no exit handler then.
+TEST_F(ApplicationTest, AShutDownCutShortByItsBoundEndsTheProcessAtOnceWithoutItsExitHandlers) {
+    const ProcessRun child = runDisabledTestsInChild("ApplicationTest.DISABLED_ShutDownCutShortChild");
+    EXPECT_EQ(child.status, 3) << child.output;
+    double took = 0;
+    int held = 0;
+    const auto line = child.output.find("shut down in ");
+    ASSERT_NE(line, std::string::npos) << child.output;
+    ASSERT_EQ(std::sscanf(child.output.c_str() + line, "shut down in %lf s, %d lookup held", &took, &held), 2);
+    EXPECT_LT(took, 5) << "the shutdown outlasted the quit's five seconds";
+    EXPECT_EQ(held, 1) << "the shutdown waited for the lookup";
+    EXPECT_NE(child.output.find("Work queued by the application was still running"), std::string::npos) << child.output;
+    EXPECT_NE(child.output.find("A name lookup was still under way"), std::string::npos) << child.output;
+    EXPECT_EQ(child.output.find("the exit handlers ran"), std::string::npos) << child.output;
+    EXPECT_EQ(child.output.find("the process went on"), std::string::npos) << child.output;
 }
 
 TEST_F(ApplicationTest, BackgroundTasksGetDistinctIdsAndExpiryRunsEachHandlerOnce) {
