@@ -36,7 +36,7 @@ ReducedPictureCache& ReducedPictureCache::shared() {
 }
 
 std::shared_ptr<UIImage> ReducedPictureCache::find(const std::string& path, int maxPixelSize) {
-    const Key key{path, maxPixelSize};
+    const Lookup key{path, maxPixelSize};
     FileIdentity kept;
     {
         MutexLock lock(mutex_);
@@ -72,7 +72,7 @@ void ReducedPictureCache::keep(const std::string& path, int maxPixelSize, const 
     bytes_ += bytes;
 }
 
-void ReducedPictureCache::forget(std::map<Key, Entry>::iterator entry) {
+void ReducedPictureCache::forget(Entries::iterator entry) {
     bytes_ -= entry->second.bytes;
     uses_.erase(entry->second.use);
     entries_.erase(entry);

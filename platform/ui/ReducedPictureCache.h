@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 class UIImage;
@@ -55,16 +56,27 @@ public:
 
 private:
     using Key = std::pair<std::string, int>;
+    // Looked up by a path it does not copy.
+    struct KeyOrder {
+        using is_transparent = void;
+        template <class A, class B>
+        bool operator()(const A& a, const B& b) const {
+            const std::string_view x = a.first, y = b.first;
+            return x < y || (x == y && a.second < b.second);
+        }
+    };
+    using Lookup = std::pair<std::string_view, int>;
     struct Entry {
         FileIdentity identity;
         std::shared_ptr<UIImage> image;
         std::uint64_t bytes = 0;
         std::list<Key>::iterator use;
     };
-    void forget(std::map<Key, Entry>::iterator entry) REQUIRES(mutex_);
+    using Entries = std::map<Key, Entry, KeyOrder>;
+    void forget(Entries::iterator entry) REQUIRES(mutex_);
 
     Mutex mutex_;
-    std::map<Key, Entry> entries_ GUARDED_BY(mutex_);
+    Entries entries_ GUARDED_BY(mutex_);
     // Most recently used first.
     std::list<Key> uses_ GUARDED_BY(mutex_);
     std::uint64_t bytes_ GUARDED_BY(mutex_) = 0;

@@ -34,8 +34,8 @@ struct UIImage::Pixels {
     // draw cost nothing.
     std::string path GUARDED_BY(mutex);
     bool reread GUARDED_BY(mutex) = false;
-    // For a picture taken reduced from a file: that size, and the state of the file its bytes were
-    // read in, under which it is kept once decoded when that was costly.
+    // For a picture taken much smaller than it is from a file: that size, and the state of the file
+    // its bytes were read in, under which it is kept once decoded.
     int maxPixelSize GUARDED_BY(mutex) = 0;
     std::optional<ui_detail::FileIdentity> identity GUARDED_BY(mutex);
     // Written under the lock before `ready`, then read without it.
@@ -149,9 +149,7 @@ bool UIImage::decodeOnce() const {
     NSData().swap(p.encoded);
     p.decoded.store(true, std::memory_order_release);
     if (decoded) p.ready.store(true, std::memory_order_release);
-    const bool costly = static_cast<std::int64_t>(p.header.width) * p.header.height >=
-                        kKeptReduction * pixelWidth_ * static_cast<std::int64_t>(pixelHeight_);
-    if (decoded && p.maxPixelSize > 0 && p.identity && costly)
+    if (decoded && p.maxPixelSize > 0 && p.identity)
         ui_detail::ReducedPictureCache::shared().keep(p.path, p.maxPixelSize, *p.identity, sharingPixels(name_));
     std::string().swap(p.path);
     return !p.failed;
@@ -250,13 +248,17 @@ std::shared_ptr<UIImage> UIImage::fromFile(const std::string& path, int maxPixel
     if (!image) return nullptr;
     Pixels& p = *image->pixels_;
     MutexLock lock(p.mutex);
-    p.path = path;
-    p.maxPixelSize = maxPixelSize;
-    if (held) {
-        p.identity = identity;
-    } else {
+    const bool costly = static_cast<std::int64_t>(p.header.width) * p.header.height >=
+                        kKeptReduction * image->pixelWidth_ * static_cast<std::int64_t>(image->pixelHeight_);
+    // The path is what the bytes are read again by, and what a costly reduced picture is kept under.
+    if (!held || (maxPixelSize > 0 && costly)) p.path = path;
+    if (!held) {
         p.reread = true;
         NSData().swap(p.encoded);
+    }
+    if (maxPixelSize > 0 && costly) {
+        p.maxPixelSize = maxPixelSize;
+        if (held) p.identity = identity;
     }
     return image;
 }

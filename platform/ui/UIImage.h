@@ -79,6 +79,9 @@ public:
     // is. A larger one is reduced as its rows are decoded (a JPEG's first through libjpeg's
     // reduced scales), never held whole.
     static std::shared_ptr<UIImage> reducedImageWithData(const NSData& data, int maxPixelSize);
+    // From a file, a picture taken at a quarter of its pixels or fewer is kept once decoded, by file
+    // and size, and given again while the file is unchanged, so that a cell shown again does not
+    // decode it again; what is kept is bounded, the pictures used longest ago going first.
     static std::shared_ptr<UIImage> reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize);
     static std::shared_ptr<UIImage> reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize,
                                                                    NSErrorPtr* error);
