@@ -3,6 +3,9 @@
 //   claims-6928.png              an 8 × 8 PNG (under 100 bytes) whose IHDR claims 6928 × 6928
 //   claims-6928-progressive.jpg  a 64 × 64 progressive JPEG (about 700 bytes) claiming 6928 × 6928
 //   claims-6900.jpg              a 64 × 64 baseline JPEG (under 1 kB) whose frame claims 6900 × 6900
+//   dc-only-cmyk-6928.jpg        a progressive CMYK JPEG of 6928 × 6928 whose bytes hold its first
+//                                DC scan alone, at one bit a block (375 kB): no claim its bytes
+//                                cannot hold, yet its four colours' coefficients take 384 MB
 // The PNG's IHDR checksum is made again for the size it claims, so only the size gives it away.
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb_image_write.h>
@@ -86,6 +89,7 @@ int main(int argc, char** argv) {
     stbi_write_jpg_to_func(collect, &jpeg, 64, 64, 4, scan.data(), 95);
     const bool written = write(folder + "/claims-6928.png", claiming(png, 6928, 6928)) &&
                          write(folder + "/claims-6928-progressive.jpg", claiming(progressiveJPEG(64, 64), 6928, 6928)) &&
-                         write(folder + "/claims-6900.jpg", claiming(jpeg, 6900, 6900));
+                         write(folder + "/claims-6900.jpg", claiming(jpeg, 6900, 6900)) &&
+                         write(folder + "/dc-only-cmyk-6928.jpg", dcOnlyProgressiveJPEG(6928, 6928, 4));
     return written ? 0 : 1;
 }

@@ -173,12 +173,14 @@ std::optional<NSData> readDataFromFile(const std::string& path, NSErrorPtr* erro
     return readOpened(*io, fd, path, static_cast<std::size_t>(info.st_size), error);
 }
 
-std::optional<NSData> readRegularFile(const std::string& path, std::uint64_t maxLength, std::uint64_t* length) {
+std::optional<NSData> readRegularFile(const std::string& path, std::uint64_t maxLength, std::uint64_t* length,
+                                      struct stat* status) {
     if (length) *length = 0;
     const auto io = FileIO::current();
     int fd = -1;
     struct stat info {};
     if (file_detail::openRegular(*io, path, fd, info) != 0) return std::nullopt;
+    if (status) *status = info;
     const auto size = static_cast<std::uint64_t>(info.st_size);
     if (length) *length = size;
     if (size > maxLength) {

@@ -8,14 +8,16 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 
 // Failures are file errors of NSCocoaErrorDomain (FileError.h) naming `path`. Only a regular
 // file is read: a folder fails as EISDIR, a FIFO or a device as ENOTSUP, without waiting.
 [[nodiscard]] std::optional<NSData> readDataFromFile(const std::string& path, NSErrorPtr* error = nullptr);
 // A regular file's bytes when it has at most `maxLength` of them; empty when it cannot be read,
-// is not a regular file or is longer (then `length`, when given, says how long it is).
+// is not a regular file or is longer (then `length`, when given, says how long it is). `status`,
+// when given, gets the open file's status, which tells this state of the file from a later one.
 [[nodiscard]] std::optional<NSData> readRegularFile(const std::string& path, std::uint64_t maxLength,
-                                                    std::uint64_t* length = nullptr);
+                                                    std::uint64_t* length = nullptr, struct stat* status = nullptr);
 [[nodiscard]] bool writeDataToFile(const NSData& data, const std::string& path, bool atomically,
                                    NSErrorPtr* error = nullptr);
 // Moves on with every writeDataToFile, written or not: a remembered "no such file" is out of date

@@ -177,7 +177,9 @@ int file_detail::openRegular(FileIO& io, const std::string& path, int& fd, struc
     const auto notRegular = [&] { return S_ISDIR(info.st_mode) ? EISDIR : ENOTSUP; };
     if (const int err = io.status(path, true, info)) return err;
     if (!S_ISREG(info.st_mode)) return notRegular();
-    if (const int err = io.open(path, O_RDONLY, 0, fd)) return err;
+    // Left non-blocking: a regular file reads the same either way, and a file swapped in meanwhile
+    // is turned away below before it is read, so the open need not make it blocking again.
+    if (const int err = io.open(path, O_RDONLY | O_NONBLOCK, 0, fd)) return err;
     int err = io.statusOf(fd, info);
     if (!err && !S_ISREG(info.st_mode)) err = notRegular();
     if (err) {

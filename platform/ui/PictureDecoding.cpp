@@ -205,6 +205,44 @@ bool jpegScansHoldBlocks(const NSData& data, const JPEGFrame& frame) {
     return covered == (1u << frame.componentCount) - 1;
 }
 
+// The bytes libjpeg holds for the coefficients of a picture of several scans: an 8 x 8 block of
+// two-byte coefficients for each 8 x 8 samples of each component, its sampling (h, v) considered,
+// rounded up to whole units as libjpeg lays them out.
+std::uint64_t coefficientBytes(std::uint64_t width, std::uint64_t height, std::span<const std::pair<int, int>> sampling) {
+    // libjpeg refuses other factors before it holds anything.
+    auto factor = [](int f) { return static_cast<std::uint64_t>(std::clamp(f, 1, 4)); };
+    std::uint64_t hMax = 1, vMax = 1;
+    for (const auto& [h, v] : sampling) {
+        hMax = std::max(hMax, factor(h));
+        vMax = std::max(vMax, factor(v));
+    }
+    auto roundUp = [](std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; };
+    std::uint64_t blocks = 0;
+    for (const auto& [hFactor, vFactor] : sampling) {
+        const std::uint64_t h = factor(hFactor), v = factor(vFactor);
+        blocks += roundUp(roundUp(width * h, 8 * hMax), h) * h * roundUp(roundUp(height * v, 8 * vMax), v) * v;
+    }
+    return blocks * sizeof(JBLOCK);
+}
+
+// Whether libjpeg holds the picture's coefficients until its last scan: a progressive one does, and
+// so does a sequential one whose first scan leaves some of its components to later scans.
+bool jpegHasMultipleScans(const NSData& data, const JPEGFrame& frame) {
+    if (frame.progressive) return true;
+    std::size_t at = frame.end;
+    while (at + 4 < data.size()) {
+        const std::uint8_t marker = data[at + 1];
+        if (data[at] != 0xFF || marker == 0xFF || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {
+            ++at;
+            continue;
+        }
+        if (marker == 0xDA) return data[at + 4] < frame.componentCount;
+        if (marker == 0xD9) break;
+        at += 2 + (static_cast<std::size_t>(data[at + 2]) << 8 | data[at + 3]);
+    }
+    return false;
+}
+
 // Deflate writes at most 258 bytes for 2 bits: no PNG's image data inflates to more than this
 // many times its length.
 constexpr std::uint64_t kDeflateMostExpansion = 1032;
@@ -326,15 +364,29 @@ private:
     std::vector<Sum> sums_;
 };
 
+// Whether a reduction from decodedWidth x decodedHeight to width x height sums in 32 bits: its
+// largest run's sum of a channel fits.
+bool sumsFit32Bits(int decodedWidth, int decodedHeight, int width, int height) {
+    const std::uint64_t run = (static_cast<std::uint64_t>(decodedWidth) / static_cast<std::uint64_t>(width) + 1) *
+                              (static_cast<std::uint64_t>(decodedHeight) / static_cast<std::uint64_t>(height) + 1);
+    return run * 255 <= std::numeric_limits<std::uint32_t>::max();
+}
+
 // The sink for rows decoded at decodedWidth x decodedHeight that must give width x height.
 std::unique_ptr<RowSink> sinkFor(int decodedWidth, int decodedHeight, int width, int height) {
     if (decodedWidth == width && decodedHeight == height) return std::make_unique<WholeRows>(width, height);
-    // The largest run's sum of a channel, in 32 bits while it fits.
-    const std::uint64_t run = (static_cast<std::uint64_t>(decodedWidth) / static_cast<std::uint64_t>(width) + 1) *
-                              (static_cast<std::uint64_t>(decodedHeight) / static_cast<std::uint64_t>(height) + 1);
-    if (run * 255 <= std::numeric_limits<std::uint32_t>::max())
+    if (sumsFit32Bits(decodedWidth, decodedHeight, width, height))
         return std::make_unique<Reduction<std::uint32_t>>(decodedWidth, decodedHeight, width, height);
     return std::make_unique<Reduction<std::uint64_t>>(decodedWidth, decodedHeight, width, height);
+}
+
+// What that sink holds beside the result: a reduction's sums and its map of columns; nothing for
+// rows kept as they come, which are the result.
+std::uint64_t sinkBytes(int decodedWidth, int decodedHeight, int width, int height) {
+    if (decodedWidth == width && decodedHeight == height) return 0;
+    const std::uint64_t sum = sumsFit32Bits(decodedWidth, decodedHeight, width, height) ? 4 : 8;
+    return static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 4 * sum +
+           static_cast<std::uint64_t>(decodedWidth) * sizeof(int);
 }
 
 // --- Turns for decodes that need much memory ---------------------------------------------------
@@ -383,6 +435,36 @@ private:
     bool held_ = false;
 };
 
+// --- The bound on a decode's working memory ---------------------------------------------------
+
+constexpr std::uint64_t kDecodingBound = static_cast<std::uint64_t>(UIImage::kMaxDecodingMemory);
+// The decoders' rows and tables beside what is counted apart (coefficients, sums, an interlaced
+// picture's rows): a few rows of the widest picture in each of libjpeg's and libpng's stages.
+constexpr std::uint64_t kDecoderRows = 16ull * 1024 * 1024;
+
+// The n of the n/8 scale libjpeg decodes a fullWidth x fullHeight picture at to give width x
+// height: the smallest that still gives at least that.
+unsigned jpegEighths(std::uint64_t fullWidth, std::uint64_t fullHeight, int width, int height) {
+    unsigned eighths = 1;
+    while (eighths < 8 && ((fullWidth * eighths + 7) / 8 < static_cast<std::uint64_t>(width) ||
+                           (fullHeight * eighths + 7) / 8 < static_cast<std::uint64_t>(height)))
+        ++eighths;
+    return eighths;
+}
+
+// What decoding the picture to width x height holds beside its pixels, the decoders' rows and
+// tables aside.
+std::uint64_t countedMemory(const PictureHeader& header, int width, int height) {
+    if (header.jpeg) {
+        const unsigned eighths = jpegEighths(static_cast<std::uint64_t>(header.width),
+                                             static_cast<std::uint64_t>(header.height), width, height);
+        const auto scaled = [&](int full) { return static_cast<int>((static_cast<std::uint64_t>(full) * eighths + 7) / 8); };
+        return header.coefficientBytes + sinkBytes(scaled(header.width), scaled(header.height), width, height);
+    }
+    if (width != header.width || height != header.height) return sinkBytes(header.width, header.height, width, height);
+    return header.interlaced ? static_cast<std::uint64_t>(width) * 4 * static_cast<std::uint64_t>((height + 1) / 2) : 0;
+}
+
 // --- JPEG --------------------------------------------------------------------------------------
 
 // libjpeg reports a fatal error by calling error_exit, which must not return, and its warnings
@@ -407,27 +489,20 @@ void jpegProgress(j_common_ptr info) {
     if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kJPEGMaxScans) jpegFailed(info);
 }
 
-// libjpeg's working memory per picture beside the coefficients. A picture of several scans (every
-// progressive one) has libjpeg hold all its coefficients until its last scan has come, however
-// small it is decoded: its scaled decoding keeps every block's coefficients, and its buffered-image
-// mode keeps them all too (it only lets pixels be read between scans), so neither needs less. The
-// bound libjpeg is given is therefore what the picture's own components need on top (an 8 x 8
-// block of two-byte coefficients for each 8 x 8 pixels of each, sampling considered), which the
-// pixel cap keeps to at most 8 bytes a pixel, and such decodes take turns (DecodeTurn) so that two
-// never hold their coefficients at once.
-constexpr long kJPEGWorkingMemory = 64L * 1024 * 1024;
+// A picture of several scans (every progressive one) has libjpeg hold all its coefficients until
+// its last scan has come, however small it is decoded: its scaled decoding keeps every block's
+// coefficients, and its buffered-image mode keeps them all too (it only lets pixels be read between
+// scans), so neither needs less. They count against the bound on a decode's working memory with
+// everything else libjpeg holds (its max_memory_to_use), and such decodes take turns (DecodeTurn)
+// so that two never hold their coefficients at once.
 
-// The bytes libjpeg holds for the coefficients of a picture of several scans, once its header is
-// read: each component's blocks, rounded up to whole units as libjpeg lays them out.
-std::uint64_t coefficientBytes(const jpeg_decompress_struct& info) {
-    std::uint64_t blocks = 0;
-    for (int c = 0; c < info.num_components; ++c) {
-        const jpeg_component_info& component = info.comp_info[c];
-        auto roundUp = [](std::uint64_t a, std::uint64_t b) { return b == 0 ? a : (a + b - 1) / b * b; };
-        blocks += roundUp(component.width_in_blocks, static_cast<std::uint64_t>(component.h_samp_factor)) *
-                  roundUp(component.height_in_blocks, static_cast<std::uint64_t>(component.v_samp_factor));
-    }
-    return blocks * sizeof(JBLOCK);
+// The coefficients libjpeg will hold for the picture whose header `info` has read.
+std::uint64_t heldCoefficients(j_decompress_ptr info) {
+    if (!jpeg_has_multiple_scans(info)) return 0;
+    std::array<std::pair<int, int>, MAX_COMPONENTS> sampling{};
+    const auto count = static_cast<std::size_t>(std::clamp(info->num_components, 0, MAX_COMPONENTS));
+    for (std::size_t c = 0; c < count; ++c) sampling[c] = {info->comp_info[c].h_samp_factor, info->comp_info[c].v_samp_factor};
+    return coefficientBytes(info->image_width, info->image_height, std::span(sampling).first(count));
 }
 
 // A picture of several scans decoded at full size would hold its coefficients and its pixels at
@@ -437,7 +512,7 @@ std::uint64_t coefficientBytes(const jpeg_decompress_struct& info) {
 constexpr std::uint64_t kJPEGRewriteAbove = 32ull * 1024 * 1024;
 
 // The sequential rewrite, written into memory that grows as libjpeg fills it, up to a bound: no
-// sound picture's single scan is longer than its coefficients.
+// sound picture's single scan is longer than its coefficients, and it is held beside them.
 struct RewriteDestination {
     jpeg_destination_mgr manager;  // first, so that libjpeg's pointer to it is this record's too
     std::vector<std::uint8_t>* bytes = nullptr;
@@ -488,15 +563,15 @@ struct JPEGDecoder {
 };
 
 // Rewrites the picture whose header `decoder.info` has read as one sequential scan into
-// `decoder.rewritten`, and leaves the decompressor ready for a new header.
-void rewriteSequential(JPEGDecoder& decoder, std::uint64_t coefficients) {
+// `decoder.rewritten`, at most `limit` bytes long, and leaves the decompressor ready for a new header.
+void rewriteSequential(JPEGDecoder& decoder, std::uint64_t limit) {
     jvirt_barray_ptr* arrays = jpeg_read_coefficients(&decoder.info);
     decoder.writer.err = &decoder.errors.manager;
     jpeg_create_compress(&decoder.writer);
     decoder.writing = true;
     jpeg_copy_critical_parameters(&decoder.info, &decoder.writer);
     decoder.destination.bytes = &decoder.rewritten;
-    decoder.destination.limit = static_cast<std::size_t>(coefficients);
+    decoder.destination.limit = static_cast<std::size_t>(limit);
     decoder.destination.manager.init_destination = rewriteStart;
     decoder.destination.manager.empty_output_buffer = rewriteGrow;
     decoder.destination.manager.term_destination = rewriteEnd;
@@ -527,19 +602,22 @@ bool readJPEG(JPEGDecoder& decoder, const NSData& data, int fullWidth, int fullH
     if (info.image_width != static_cast<unsigned>(fullWidth) || info.image_height != static_cast<unsigned>(fullHeight))
         jpegFailed(reinterpret_cast<j_common_ptr>(&info));
     const bool whole = width == fullWidth && height == fullHeight;
-    const std::uint64_t coefficients = jpeg_has_multiple_scans(&info) ? coefficientBytes(info) : 0;
+    const std::uint64_t coefficients = heldCoefficients(&info);
+    const unsigned eighths = jpegEighths(info.image_width, info.image_height, width, height);
+    const auto scaled = [&](int full) { return static_cast<int>((static_cast<std::uint64_t>(full) * eighths + 7) / 8); };
+    // Our sink's part of the bound, and libjpeg's all the rest: its rows, and the coefficients as
+    // it sees them, which the header's walk counted too.
+    const std::uint64_t sums = sinkBytes(scaled(fullWidth), scaled(fullHeight), width, height);
+    if (coefficients + sums + kDecoderRows > kDecodingBound) jpegFailed(reinterpret_cast<j_common_ptr>(&info));
     const std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 4;
-    turn.take(coefficients + (whole ? pixels : 0));
-    info.mem->max_memory_to_use = kJPEGWorkingMemory + static_cast<long>(coefficients);
+    turn.take(coefficients + sums + (whole ? pixels : 0));
+    info.mem->max_memory_to_use = static_cast<long>(kDecodingBound - sums);
     if (whole && coefficients > kJPEGRewriteAbove) {
-        rewriteSequential(decoder, coefficients);
+        // The scan is written beside the coefficients, in what the bound leaves.
+        rewriteSequential(decoder, std::min(coefficients, kDecodingBound - kDecoderRows - coefficients));
         jpeg_mem_src(&info, decoder.rewritten.data(), static_cast<unsigned long>(decoder.rewritten.size()));
         jpeg_read_header(&info, TRUE);
     }
-    unsigned eighths = 1;
-    while (eighths < 8 && ((info.image_width * eighths + 7) / 8 < static_cast<unsigned>(width) ||
-                           (info.image_height * eighths + 7) / 8 < static_cast<unsigned>(height)))
-        ++eighths;
     info.scale_num = eighths;
     info.scale_denom = 8;
     // libjpeg converts to RGBA from YCbCr, RGB and grey; CMYK (and YCCK, which it turns into CMYK)
@@ -630,7 +708,7 @@ struct PNGPixels {
 };
 
 // readPNG's work, in a frame of its own that holds nothing the jump could skip the end of.
-bool readPNGWith(PNGReader& reader, PNGSource& source, int& width, int& height, const PNGPixels* pixels) {
+bool readPNGWith(PNGReader& reader, PNGSource& source, PictureHeader& header, const PNGPixels* pixels) {
     png_structp png = reader.png;
     png_infop info = reader.info;
     if (setjmp(png_jmpbuf(png))) return false;
@@ -645,9 +723,11 @@ bool readPNGWith(PNGReader& reader, PNGSource& source, int& width, int& height, 
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
     png_set_read_fn(png, &source, pngRead);
     png_read_info(png, info);
-    width = static_cast<int>(png_get_image_width(png, info));
-    height = static_cast<int>(png_get_image_height(png, info));
+    header.width = static_cast<int>(png_get_image_width(png, info));
+    header.height = static_cast<int>(png_get_image_height(png, info));
+    header.interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
     if (!pixels) return true;
+    const int width = header.width, height = header.height;
     // Palettes, fewer than 8 bits, transparency chunks and 16 bits (its high byte) to 8-bit RGBA.
     png_set_expand(png);
     png_set_strip_16(png);
@@ -697,24 +777,24 @@ bool readPNGWith(PNGReader& reader, PNGSource& source, int& width, int& height, 
     return true;
 }
 
-// The PNG picture's size from its chunks up to the image data; with `pixels`, its pixels too,
+// The PNG picture's header from its chunks up to the image data; with `pixels`, its pixels too,
 // through to the end chunk.
-bool readPNG(const NSData& data, int& width, int& height, const PNGPixels* pixels) {
+bool readPNG(const NSData& data, PictureHeader& header, const PNGPixels* pixels) {
     PNGSource source{data.data(), data.size()};
     PNGReader reader;
     reader.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, pngFailed, pngWarning);
     if (!reader.png) return false;
     reader.info = png_create_info_struct(reader.png);
-    return reader.info && readPNGWith(reader, source, width, height, pixels);
+    return reader.info && readPNGWith(reader, source, header, pixels);
 }
 
 std::optional<std::vector<std::uint8_t>> decodePNG(const NSData& data, int fullWidth, int fullHeight, int width,
                                                    int height) {
     DecodeTurn turn;
     std::unique_ptr<RowSink> sink;
-    int w = 0, h = 0;
+    PictureHeader read;
     const PNGPixels pixels{width, height, &sink, &turn};
-    if (!readPNG(data, w, h, &pixels) || w != fullWidth || h != fullHeight || !sink) return std::nullopt;
+    if (!readPNG(data, read, &pixels) || read.width != fullWidth || read.height != fullHeight || !sink) return std::nullopt;
     return sink->take();
 }
 
@@ -743,11 +823,12 @@ PictureHeaderVerdict readPictureHeader(const NSData& data, PictureHeader& header
         return PictureHeaderVerdict::NotAPicture;
     }
     // Only the header: the size decides whether the picture is taken at all.
-    int w = 0, h = 0;
+    PictureHeader read;
     JPEGFrame frame;
-    const bool read = isJPEG(data) ? jpegFrame(data, frame) && (w = frame.width, h = frame.height, true)
-                                   : readPNG(data, w, h, nullptr);
-    if (!read || w <= 0 || h <= 0) {
+    const bool readable = isJPEG(data) ? jpegFrame(data, frame) && (read.width = frame.width, read.height = frame.height, true)
+                                       : readPNG(data, read, nullptr);
+    const int w = read.width, h = read.height;
+    if (!readable || w <= 0 || h <= 0) {
         why = isJPEG(data) ? "has a JPEG header that does not read" : "has a PNG header that does not read";
         return PictureHeaderVerdict::NotAPicture;
     }
@@ -760,13 +841,35 @@ PictureHeaderVerdict readPictureHeader(const NSData& data, PictureHeader& header
         why = std::move(reason);
         return PictureHeaderVerdict::Refused;
     }
-    header = {w, h};
+    if (isJPEG(data)) {
+        read.jpeg = true;
+        if (jpegHasMultipleScans(data, frame)) {
+            std::array<std::pair<int, int>, 10> sampling{};
+            for (std::size_t c = 0; c < frame.componentCount; ++c) sampling[c] = {frame.components[c].h, frame.components[c].v};
+            read.coefficientBytes = coefficientBytes(static_cast<std::uint64_t>(w), static_cast<std::uint64_t>(h),
+                                                     std::span(sampling).first(frame.componentCount));
+        }
+    }
+    // Its coefficients are needed however small it is shown.
+    if (std::string reason = decodingMemoryExceeded(read, 1, 1); !reason.empty()) {
+        why = std::move(reason);
+        return PictureHeaderVerdict::Refused;
+    }
+    header = read;
     return PictureHeaderVerdict::Taken;
+}
+
+std::string decodingMemoryExceeded(const PictureHeader& header, int width, int height) {
+    const std::uint64_t needed = countedMemory(header, width, height) + kDecoderRows;
+    if (needed <= kDecodingBound) return "";
+    return NSString::format("needs %llu bytes of memory to decode, more than the %lld a picture may take",
+                            static_cast<unsigned long long>(needed), static_cast<long long>(UIImage::kMaxDecodingMemory));
 }
 
 std::optional<std::vector<std::uint8_t>> decodePicturePixels(const NSData& data, const PictureHeader& header, int width,
                                                              int height) {
     if (width <= 0 || height <= 0 || width > header.width || height > header.height) return std::nullopt;
+    if (!decodingMemoryExceeded(header, width, height).empty()) return std::nullopt;
     if (isJPEG(data)) return decodeJPEG(data, header.width, header.height, width, height);
     if (isPNG(data)) return decodePNG(data, header.width, header.height, width, height);
     return std::nullopt;

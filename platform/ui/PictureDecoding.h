@@ -23,15 +23,27 @@ enum class PictureHeaderVerdict {
 struct PictureHeader {
     int width = 0;
     int height = 0;
+    bool jpeg = false;
+    // The coefficients libjpeg holds until the last scan of a JPEG of several scans (every
+    // progressive one), however small it is decoded; 0 for one of a single scan.
+    std::uint64_t coefficientBytes = 0;
+    // A PNG's passes, which a picture kept whole holds half its rows for.
+    bool interlaced = false;
 };
 
 // The header of the PNG or JPEG bytes, with the claim bounds applied; why it is not taken in
 // `why`, a sentence's predicate ("claims 9000 x 9000 pixels, more than ...").
 PictureHeaderVerdict readPictureHeader(const NSData& data, PictureHeader& header, std::string& why);
 
+// Why decoding the picture at width x height would take more working memory than a picture may
+// (UIImage::kMaxDecodingMemory): a sentence's predicate, "" when it would not. Its coefficients,
+// the decoders' rows and what reduces its rows count; its pixels, the result, do not.
+std::string decodingMemoryExceeded(const PictureHeader& header, int width, int height);
+
 // The RGBA pixels (8 bits a channel, rows top to bottom) of bytes whose header was taken, at
 // exactly width x height: the header's own size, or a smaller one, which is reduced as the rows
-// are read and never held whole. Nothing when the body does not decode. Throws std::bad_alloc
+// are read and never held whole. Nothing when the body does not decode, or would take more working
+// memory than a picture may once libjpeg has read its header too. Throws std::bad_alloc
 // when there is no memory for the pixels; the readers' structures are freed on the way.
 std::optional<std::vector<std::uint8_t>> decodePicturePixels(const NSData& data, const PictureHeader& header, int width,
                                                              int height);

@@ -9,6 +9,7 @@
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/ThreadAnnotations.h"
 #include "platform/ui/PictureDecoding.h"
+#include "platform/ui/ReducedPictureCache.h"
 
 #include <stb_image_write.h>
 
@@ -28,15 +29,20 @@ struct UIImage::Pixels {
     std::atomic<bool> decoded{false};
     std::atomic<bool> ready{false};
     NSData encoded GUARDED_BY(mutex);  // dropped once decoded
-    // A picture from a file holds no bytes until it is decoded: they are read again then, so that
-    // the many pictures a screen lists but does not draw cost nothing.
+    // The file a picture came from. A large one's bytes are not held until it is decoded
+    // (`reread`): they are read again then, so that the large pictures a screen lists but does not
+    // draw cost nothing.
     std::string path GUARDED_BY(mutex);
+    bool reread GUARDED_BY(mutex) = false;
+    // For a picture taken much smaller than it is from a file: that size, and the state of the file
+    // its bytes were read in, under which it is kept once decoded.
+    int maxPixelSize GUARDED_BY(mutex) = 0;
+    std::optional<ui_detail::FileIdentity> identity GUARDED_BY(mutex);
     // Written under the lock before `ready`, then read without it.
     std::vector<std::uint8_t> rgba;
     bool failed = false;
-    // The size the header gives; the image's own is smaller when it is taken reduced.
-    int encodedWidth GUARDED_BY(mutex) = 0;
-    int encodedHeight GUARDED_BY(mutex) = 0;
+    // What the header gives; the image's own size is smaller when it is taken reduced.
+    ui_detail::PictureHeader header GUARDED_BY(mutex);
 };
 
 namespace {
@@ -74,14 +80,29 @@ std::string tooLongReason(std::uintmax_t length) {
                             static_cast<long long>(UIImage::kMaxEncodedLength));
 }
 
-// One open and one read for the common picture: the length is checked on the open file.
-std::optional<NSData> readFile(const std::string& path, NSErrorPtr* error) {
+// One open and one read for the common picture: the length is checked on the open file. With
+// `identity`, the state of the file the bytes were read in, when it can be told from later ones.
+std::optional<NSData> readFile(const std::string& path, NSErrorPtr* error,
+                               std::optional<ui_detail::FileIdentity>* identity = nullptr) {
     std::uint64_t length = 0;
-    auto data = readRegularFile(path, static_cast<std::uint64_t>(UIImage::kMaxEncodedLength), &length);
+    struct stat info {};
+    const timespec began = identity ? ui_detail::FileIdentity::now() : timespec{};
+    auto data = readRegularFile(path, static_cast<std::uint64_t>(UIImage::kMaxEncodedLength), &length,
+                                identity ? &info : nullptr);
     if (!data && length > static_cast<std::uint64_t>(UIImage::kMaxEncodedLength))
         (void)refuse(error, UIImageErrorRefused, tooLongReason(length), path);
+    if (data && identity) *identity = ui_detail::FileIdentity::of(info, began);
     return data;
 }
+
+// A picture from a file of at most this many bytes (a thumbnail's, and more) holds them until it
+// is decoded, so that the file is opened and read once. A longer file is read again when its
+// picture is decoded.
+constexpr std::size_t kHeldFileBytes = 128 * 1024;
+
+// A picture taken reduced whose header has this many times its pixels or more cost enough to
+// decode to be kept once decoded.
+constexpr std::int64_t kKeptReduction = 4;
 
 // "name@2x.png" → 2; plain names → 1.
 double scaleFromFileName(const std::string& path) {
@@ -114,8 +135,7 @@ bool UIImage::decodeOnce() const {
     if (p.decoded.load(std::memory_order_relaxed)) return !p.failed;
     std::optional<std::vector<std::uint8_t>> decoded;
     try {
-        if (rereadFile(p))
-            decoded = ui_detail::decodePicturePixels(p.encoded, {p.encodedWidth, p.encodedHeight}, pixelWidth_, pixelHeight_);
+        if (rereadFile(p)) decoded = ui_detail::decodePicturePixels(p.encoded, p.header, pixelWidth_, pixelHeight_);
         if (!decoded)
             Diagnostics::notef("The picture %s does not decode past its header; it is drawn empty.", shownName(name_));
     } catch (const std::bad_alloc&) {
@@ -127,23 +147,26 @@ bool UIImage::decodeOnce() const {
     p.failed = !decoded;
     ++gDecodedPictures;
     NSData().swap(p.encoded);
-    std::string().swap(p.path);
     p.decoded.store(true, std::memory_order_release);
     if (decoded) p.ready.store(true, std::memory_order_release);
+    if (decoded && p.maxPixelSize > 0 && p.identity)
+        ui_detail::ReducedPictureCache::shared().keep(p.path, p.maxPixelSize, *p.identity, sharingPixels(name_));
+    std::string().swap(p.path);
     return !p.failed;
 }
 
 bool UIImage::rereadFile(Pixels& p) {
     p.mutex.assertHeld();
-    if (p.path.empty()) return true;
-    auto data = readFile(p.path, nullptr);
+    if (!p.reread) return true;
+    auto data = readFile(p.path, nullptr, p.maxPixelSize > 0 ? &p.identity : nullptr);
     if (!data) return false;
     // Bytes of another picture since its header was read are not decoded at this one's size.
     ui_detail::PictureHeader header;
     std::string why;
     if (ui_detail::readPictureHeader(*data, header, why) != ui_detail::PictureHeaderVerdict::Taken ||
-        header.width != p.encodedWidth || header.height != p.encodedHeight)
+        header.width != p.header.width || header.height != p.header.height)
         return false;
+    p.header = header;
     p.encoded = std::move(*data);
     return true;
 }
@@ -179,7 +202,7 @@ void UIImage::clearNamedCache() {
 }
 
 std::shared_ptr<UIImage> UIImage::decode(NSData data, CGFloat scale, const std::string& name, int maxPixelSize,
-                                         NSErrorPtr* error, const std::string& rereadPath) {
+                                         NSErrorPtr* error) {
     if (data.size() > static_cast<std::size_t>(kMaxEncodedLength))
         return refuse(error, UIImageErrorRefused, tooLongReason(data.size()), name);
     // Only the header now: the size decides whether the picture is taken at all.
@@ -195,15 +218,15 @@ std::shared_ptr<UIImage> UIImage::decode(NSData data, CGFloat scale, const std::
     const bool reduce = maxPixelSize > 0 && longer > maxPixelSize;
     const int pixelWidth = reduce ? std::max(1, static_cast<int>(std::lround(static_cast<double>(w) * maxPixelSize / longer))) : w;
     const int pixelHeight = reduce ? std::max(1, static_cast<int>(std::lround(static_cast<double>(h) * maxPixelSize / longer))) : h;
+    if (std::string reason = ui_detail::decodingMemoryExceeded(header, pixelWidth, pixelHeight); !reason.empty())
+        return refuse(error, UIImageErrorRefused, reason, name);
     // The same size in points, with fewer pixels to each.
     auto image = std::make_shared<UIImage>(std::vector<std::uint8_t>{}, pixelWidth, pixelHeight,
                                            reduce ? scale * pixelWidth / w : scale);
     {
         MutexLock lock(image->pixels_->mutex);
-        image->pixels_->encodedWidth = w;
-        image->pixels_->encodedHeight = h;
-        if (!rereadPath.empty()) image->pixels_->path = rereadPath;
-        else image->pixels_->encoded = std::move(data);
+        image->pixels_->header = header;
+        image->pixels_->encoded = std::move(data);
     }
     image->pixels_->ready.store(false, std::memory_order_release);
     image->pixels_->decoded.store(false, std::memory_order_release);
@@ -213,9 +236,31 @@ std::shared_ptr<UIImage> UIImage::decode(NSData data, CGFloat scale, const std::
 
 std::shared_ptr<UIImage> UIImage::fromFile(const std::string& path, int maxPixelSize, NSErrorPtr* error,
                                            const std::string& source) {
-    auto data = readFile(path, error);
+    const std::string& name = source.empty() ? path : source;
+    if (maxPixelSize > 0) {
+        if (auto kept = ui_detail::ReducedPictureCache::shared().find(path, maxPixelSize)) return kept->sharingPixels(name);
+    }
+    std::optional<ui_detail::FileIdentity> identity;
+    auto data = readFile(path, error, maxPixelSize > 0 ? &identity : nullptr);
     if (!data) return nullptr;
-    return decode(std::move(*data), scaleFromFileName(path), source.empty() ? path : source, maxPixelSize, error, path);
+    const bool held = data->size() <= kHeldFileBytes;
+    auto image = decode(std::move(*data), scaleFromFileName(path), name, maxPixelSize, error);
+    if (!image) return nullptr;
+    Pixels& p = *image->pixels_;
+    MutexLock lock(p.mutex);
+    const bool costly = static_cast<std::int64_t>(p.header.width) * p.header.height >=
+                        kKeptReduction * image->pixelWidth_ * static_cast<std::int64_t>(image->pixelHeight_);
+    // The path is what the bytes are read again by, and what a costly reduced picture is kept under.
+    if (!held || (maxPixelSize > 0 && costly)) p.path = path;
+    if (!held) {
+        p.reread = true;
+        NSData().swap(p.encoded);
+    }
+    if (maxPixelSize > 0 && costly) {
+        p.maxPixelSize = maxPixelSize;
+        if (held) p.identity = identity;
+    }
+    return image;
 }
 
 std::shared_ptr<UIImage> UIImage::imageWithData(const NSData& data) { return decode(data, 1, "", 0, nullptr); }
@@ -312,10 +357,15 @@ std::shared_ptr<UIImage> UIImage::imageNamed(const std::string& name) {
 
 CGSize UIImage::size() const { return {pixelWidth_ / scale_, pixelHeight_ / scale_}; }
 
-std::shared_ptr<UIImage> UIImage::copyImage() const {
+std::shared_ptr<UIImage> UIImage::sharingPixels(const std::string& name) const {
     auto copy = std::make_shared<UIImage>(std::vector<std::uint8_t>{}, pixelWidth_, pixelHeight_, scale_);
     copy->pixels_ = pixels_;
-    copy->name_ = name_;
+    copy->name_ = name;
+    return copy;
+}
+
+std::shared_ptr<UIImage> UIImage::copyImage() const {
+    auto copy = sharingPixels(name_);
     copy->capInsets_ = capInsets_;
     copy->resizingMode_ = resizingMode_;
     copy->resizable_ = resizable_;

@@ -1,7 +1,7 @@
 // Images: named from the bundle (with the @2x variant), from files and data; PNG and JPEG
 // known by their header (validity, pixel size, scale) and decoded when their pixels are first
-// needed (a file's bytes read again then, so that a picture not yet drawn holds none); resizable
-// images with cap insets.
+// needed (a large file's bytes read again then, so that a picture not yet drawn holds none; a
+// reduced one kept once decoded when it was costly); resizable images with cap insets.
 #pragma once
 
 #include "platform/foundation/NSError.h"
@@ -55,6 +55,13 @@ public:
     // large flat picture in a handful of bytes, so no length bounds it: it may claim at most
     // this many pixels.
     static constexpr std::int64_t kMaxArithmeticCodedPixelCount = 2048 * 2048;
+    // The most working memory decoding one picture may take, however small it is shown: a JPEG of
+    // several scans (every progressive one) holds its coefficients until its last scan, and the
+    // largest of three colours at full resolution under the cap takes 288 MB (6 bytes a pixel);
+    // the rest is room for the decoders' rows and the scan a page's picture is rewritten to. A
+    // picture that needs more, four colours near the cap (8 bytes a pixel), is refused from its
+    // header (with a logged sentence).
+    static constexpr std::int64_t kMaxDecodingMemory = 320LL * 1024 * 1024;
 
     // Looks in the main bundle's resource folder for the name as given, then with ".png",
     // preferring "name@2x.png" when the screen scale is 2 or more; cached by folder and name, a
@@ -72,6 +79,9 @@ public:
     // is. A larger one is reduced as its rows are decoded (a JPEG's first through libjpeg's
     // reduced scales), never held whole.
     static std::shared_ptr<UIImage> reducedImageWithData(const NSData& data, int maxPixelSize);
+    // From a file, a picture taken at a quarter of its pixels or fewer is kept once decoded, by file
+    // and size, and given again while the file is unchanged, so that a cell shown again does not
+    // decode it again; what is kept is bounded, the pictures used longest ago going first.
     static std::shared_ptr<UIImage> reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize);
     static std::shared_ptr<UIImage> reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize,
                                                                    NSErrorPtr* error);
@@ -133,19 +143,21 @@ public:
 
 private:
     // Header only; with `maxPixelSize` above 0, the picture is taken reduced to it. Why bytes are
-    // refused goes to `error`, or without one to the log. With `rereadPath` the bytes are dropped,
-    // and read again from that file when the pixels are decoded.
+    // refused goes to `error`, or without one to the log.
     static std::shared_ptr<UIImage> decode(NSData data, CGFloat scale, const std::string& name, int maxPixelSize,
-                                           NSErrorPtr* error, const std::string& rereadPath = "");
-    // Named by `source` when one is given, else by the path.
+                                           NSErrorPtr* error);
+    // Named by `source` when one is given, else by the path. A reduced picture kept since it was
+    // decoded is given again while its file is unchanged.
     static std::shared_ptr<UIImage> fromFile(const std::string& path, int maxPixelSize, NSErrorPtr* error,
                                              const std::string& source = "");
     // Decodes the pixels under the lock when they are not yet; false when they did not decode.
     bool decodeOnce() const;
     struct Pixels;
-    // The bytes of a picture from a file, read again (under the pixels' lock) for its decoding;
-    // false when they are gone or are no longer the picture whose header was read.
+    // The bytes of a large picture from a file, read again (under the pixels' lock) for its
+    // decoding; false when they are gone or are no longer the picture whose header was read.
     static bool rereadFile(Pixels& pixels);
+    // A plain image of the same pixels, named `name`.
+    std::shared_ptr<UIImage> sharingPixels(const std::string& name) const;
     std::shared_ptr<UIImage> copyImage() const;
 
     // Shared with the resizable and re-rendered copies, so a picture decodes once for all.

@@ -5,7 +5,9 @@
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Sandbox.h"
+#include "platform/ui/ReducedPictureCache.h"
 #include "platform/ui/UIImage.h"
+#include "tests/fixtures/FaultyFileIO.h"
 #include "tests/fixtures/LibjpegPicture.h"
 #include "tests/fixtures/PictureHeaders.h"
 #include "tests/fixtures/SanitizedBuild.h"
@@ -19,6 +21,7 @@
 #include <sys/resource.h>
 
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -323,32 +326,72 @@ TEST(ImageDecoding, PicturesCutShortAndACorruptOneAreImagesThatDoNotDecode) {
     EXPECT_FALSE(UIImage::reducedImageWithData(corrupt, 60));
 }
 
-// A picture from a file holds none of its bytes until its pixels are needed: they are read from
-// the file again then. A file gone meanwhile, or holding another picture's size, gives a picture
-// that does not decode, and the log names the file.
+namespace {
+// A w x h PNG of random pixels, which deflate cannot shrink: 4 bytes a pixel and more.
+NSData grainyPNG(int w, int h) {
+    std::vector<std::uint8_t> px(static_cast<std::size_t>(w) * h * 4);
+    std::uint32_t state = 0x9E3779B9u;
+    for (auto& byte : px) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = static_cast<std::uint8_t>(state);
+    }
+    NSData out;
+    stbi_write_png_to_func(collect, &out, w, h, 4, px.data(), w * 4);
+    return out;
+}
+}  // namespace
+
+// A picture from a large file holds none of its bytes until its pixels are needed: they are read
+// from the file again then. A file gone meanwhile, or holding another picture's size, gives a
+// picture that does not decode, and the log names the file.
 TEST(ImageDecoding, APictureFromAFileReadsItsBytesAgainWhenItIsDecoded) {
     const auto folder = std::filesystem::path(Sandbox::home()) / "Reread";
     const auto path = folder / "painting.png";
-    writeFile(path, png(80, 40));
+    writeFile(path, grainyPNG(320, 160));
+    ASSERT_GT(std::filesystem::file_size(path), 200'000u);
     auto image = UIImage::imageWithContentsOfFile(path.string());
     auto reduced = UIImage::reducedImageWithContentsOfFile(path.string(), 20);
     ASSERT_TRUE(image && reduced);
     // The same size, other pixels: what is drawn is what the file holds then.
-    writeFile(path, libpngPicture(80, 40, PNG_COLOR_TYPE_GRAY, 8, PNG_INTERLACE_NONE, {0}, {255}));
+    writeFile(path, libpngPicture(320, 160, PNG_COLOR_TYPE_GRAY, 8, PNG_INTERLACE_NONE, {0}, {255}));
     const std::array<int, 4> black{0, 0, 0, 255}, white{255, 255, 255, 255};
     EXPECT_TRUE(hasHalves(image, black, white, 0));
     EXPECT_TRUE(hasHalves(reduced, black, white, 0));
 
+    writeFile(path, grainyPNG(320, 160));
     auto gone = UIImage::imageWithContentsOfFile(path.string());
     auto resized = UIImage::reducedImageWithContentsOfFile(path.string(), 20);
     ASSERT_TRUE(gone && resized);
     testing::internal::CaptureStderr();
     std::filesystem::remove(path);
     EXPECT_FALSE(gone->decodes());
-    writeFile(path, png(40, 80));
+    writeFile(path, png(160, 320));
     EXPECT_FALSE(resized->decodes());
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find("The picture " + path.string() + " does not decode past its header"), std::string::npos) << log;
+}
+
+// A picture from a file of a thumbnail's length keeps the bytes its header was read from, so that
+// the file is opened and read once: decoding it does not open the file again, as a large one's does.
+TEST(ImageDecoding, APictureFromASmallFileIsOpenedAndReadOnce) {
+    const auto folder = std::filesystem::path(Sandbox::home()) / "ReadOnce";
+    writeFile(folder / "thumb.jpg", jpeg(80, 60));
+    writeFile(folder / "painting.png", grainyPNG(320, 160));
+    auto thumb = UIImage::reducedImageWithContentsOfFile((folder / "thumb.jpg").string(), 160);
+    auto whole = UIImage::imageWithContentsOfFile((folder / "thumb.jpg").string());
+    auto painting = UIImage::reducedImageWithContentsOfFile((folder / "painting.png").string(), 160);
+    ASSERT_TRUE(thumb && whole && painting);
+    FaultInjection faults;
+    faults->ioError(FaultyFileIO::Operation::Open, (folder / "*").string());
+    EXPECT_TRUE(hasHalves(thumb, {255, 0, 0, 255}, {0, 0, 255, 255}, 12));
+    EXPECT_TRUE(whole->decodes());
+    EXPECT_EQ(faults->injected(), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(painting->decodes());
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(faults->injected(), 1);
 }
 
 TEST(ImageDecoding, PixelsAreDecodedOnFirstUseOnceForTheImageAndItsCopies) {
@@ -622,6 +665,62 @@ TEST(ReducedImages, LargePicturesAreReducedAsTheyAreReadInTheMemoryTheirReadingN
     EXPECT_TRUE(hasHalves(ycck, red, blue, 12));
 }
 
+namespace {
+// Dates the file's last change an hour back, as a file written before this run would be.
+void writtenEarlier(const std::filesystem::path& path) {
+    std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+}
+}  // namespace
+
+// A picture taken much smaller than it is is kept once decoded: taken again from the same file at
+// the same size it is not decoded again, until the file changes, whether a download puts another
+// file in its place or it is written over where it is. A picture taken at about its own size is
+// decoded each time, and what is kept stays within a bound, the pictures used longest ago going.
+TEST(ReducedImages, ACostlyReducedPictureIsDecodedOnceUntilItsFileChanges) {
+    const auto folder = std::filesystem::path(Sandbox::home()) / "Kept";
+    const auto path = folder / "painting.png";
+    const std::array<int, 4> red{255, 0, 0, 255}, blue{0, 0, 255, 255};
+    writeFile(path, halvesPNG(1024, 512));
+    writtenEarlier(path);
+    EXPECT_TRUE(hasHalves(UIImage::reducedImageWithContentsOfFile(path.string(), 64), red, blue, 0));
+    auto decoded = UIImage::decodedPictureCount();
+    auto again = UIImage::reducedImageWithContentsOfFile(path.string(), 64);
+    EXPECT_TRUE(hasHalves(again, red, blue, 0));
+    EXPECT_EQ(again->name(), path.string());
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded);
+    EXPECT_TRUE(UIImage::reducedImageWithContentsOfFile(path.string(), 32)->decodes());
+    EXPECT_EQ(UIImage::decodedPictureCount(), ++decoded);
+
+    // Put in its place as a download is, then written over in place just now.
+    const NSData swapped = libpngPicture(1024, 512, PNG_COLOR_TYPE_RGB, 8, PNG_INTERLACE_NONE, {0, 0, 255}, {255, 0, 0});
+    writeFile(folder / "download.tmp", swapped);
+    writtenEarlier(folder / "download.tmp");
+    std::filesystem::rename(folder / "download.tmp", path);
+    EXPECT_TRUE(hasHalves(UIImage::reducedImageWithContentsOfFile(path.string(), 64), blue, red, 0));
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(halvesPNG(1024, 512).data()),
+                                                                   static_cast<std::streamsize>(halvesPNG(1024, 512).size()));
+    EXPECT_TRUE(hasHalves(UIImage::reducedImageWithContentsOfFile(path.string(), 64), red, blue, 0));
+
+    writeFile(folder / "thumb.jpg", jpeg(80, 60));
+    writtenEarlier(folder / "thumb.jpg");
+    decoded = UIImage::decodedPictureCount();
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(UIImage::reducedImageWithContentsOfFile((folder / "thumb.jpg").string(), 160)->decodes());
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded + 2);
+
+    // Each size is kept apart: one more than the bound holds pushes the first out.
+    const auto large = folder / "large.png";
+    writeFile(large, flatPNG(2048, 2048));
+    writtenEarlier(large);
+    const int most = static_cast<int>(ui_detail::ReducedPictureCache::kCapacity / (700 * 700 * 4)) + 1;
+    for (int size = 700; size > 700 - most; --size)
+        ASSERT_TRUE(UIImage::reducedImageWithContentsOfFile(large.string(), size)->decodes());
+    decoded = UIImage::decodedPictureCount();
+    EXPECT_TRUE(UIImage::reducedImageWithContentsOfFile(large.string(), 701 - most)->decodes());
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded);
+    EXPECT_TRUE(UIImage::reducedImageWithContentsOfFile(large.string(), 700)->decodes());
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded + 1);
+}
+
 TEST(ImageDecoding, AFileLongerThanAnyPictureIsRefusedUnread) {
     const auto path = std::filesystem::path(Sandbox::home()) / "long.png";
     writeFile(path, png(8, 8));
@@ -707,6 +806,37 @@ TEST(ImageDecoding, ABodyThatFailsEarlyTouchesOnlyWhatItsRowsReached) {
         // Filled first, the 6000 x 6000 pixels would be 144 MB.
         EXPECT_LT(peakResident() - start, 24 << 20) << i;
     }
+}
+
+// A picture whose decoding would take more working memory than a picture may, however small it is
+// shown, is refused from its header and says so: a progressive JPEG of four colours near the pixel
+// cap, whose coefficients alone take 8 bytes a pixel though its bytes give a block one bit, and a
+// picture reduced to nearly its own size, by the sums of its reduction. The largest picture of
+// three colours is still taken, and a small picture of the four-colour kind decodes.
+TEST(ImageDecoding, APictureNeedingMoreMemoryToDecodeThanAPictureMayTakeIsRefusedFromItsHeader) {
+    using testing::HasSubstr;
+    const auto folder = std::filesystem::path(Sandbox::home()) / "Costly";
+    for (const bool ycck : {false, true}) {
+        const NSData fourColours = dcOnlyProgressiveJPEG(6928, 6928, 4, ycck);
+        ASSERT_LT(fourColours.size(), 380'000u);
+        EXPECT_FALSE(UIImage::imageWithData(fourColours)) << ycck;
+        EXPECT_FALSE(UIImage::reducedImageWithData(fourColours, 240)) << ycck;
+        const auto path = folder / (ycck ? "ycck.jpg" : "cmyk.jpg");
+        writeFile(path, fourColours);
+        NSErrorPtr error;
+        EXPECT_FALSE(UIImage::reducedImageWithContentsOfFile(path.string(), 240, &error)) << ycck;
+        ASSERT_TRUE(error) << ycck;
+        EXPECT_EQ(error->code(), UIImageErrorRefused);
+        EXPECT_THAT(error->localizedDescription(),
+                    HasSubstr("needs 400758168 bytes of memory to decode, more than the 335544320 a picture may take"));
+    }
+    EXPECT_TRUE(UIImage::imageWithData(dcOnlyProgressiveJPEG(8000, 6000, 3)));
+    EXPECT_TRUE(UIImage::reducedImageWithData(dcOnlyProgressiveJPEG(6000, 6000, 4), 240));
+    EXPECT_TRUE(UIImage::reducedImageWithData(dcOnlyProgressiveJPEG(64, 64, 4, true), 16)->decodes());
+
+    const NSData large = withFailingImageData(claimingPixelSize(png(8, 8), 8000, 6000), 190'000);
+    EXPECT_TRUE(UIImage::reducedImageWithData(large, 240));
+    EXPECT_FALSE(UIImage::reducedImageWithData(large, 7999));
 }
 
 namespace {
