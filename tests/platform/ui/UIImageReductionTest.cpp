@@ -31,9 +31,12 @@ TEST(UIImageReductionTest, ACopyTakesTheMeanOfThePixelsEachCoversAndKeepsTheSize
     // No larger: the picture itself.
     EXPECT_EQ(UIImage::reducedImageWithImage(picture, 6), picture);
 
-    // Bytes that no longer are the picture whose header was read: no copy.
-    auto gone = UIImage::imageWithContentsOfFile(path);
-    ASSERT_TRUE(gone);
-    ASSERT_TRUE(writeDataToFile(NSData{'n', 'o', 'n', 'e'}, path, true));
-    EXPECT_FALSE(UIImage::reducedImageWithImage(gone, 3));
+    // A sound header over a body that does not decode: no copy.
+    NSData png = UIImagePNGRepresentation(UIImage::imageWithPixels(rgba, 6, 2, 1));
+    ASSERT_GT(png.size(), 50u);
+    for (std::size_t i = 41; i < 49; ++i) png[i] ^= 0xff;  // the first pixel data, past the header chunk
+    ASSERT_TRUE(writeDataToFile(png, path, true));
+    auto broken = UIImage::imageWithContentsOfFile(path);
+    ASSERT_TRUE(broken);
+    EXPECT_FALSE(UIImage::reducedImageWithImage(broken, 3));
 }
