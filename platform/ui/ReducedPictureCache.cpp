@@ -72,6 +72,18 @@ void ReducedPictureCache::keep(const std::string& path, int maxPixelSize, const 
     bytes_ += bytes;
 }
 
+std::size_t ReducedPictureCache::count() const {
+    MutexLock lock(mutex_);
+    return entries_.size();
+}
+
+void ReducedPictureCache::clear() {
+    MutexLock lock(mutex_);
+    entries_.clear();
+    uses_.clear();
+    bytes_ = 0;
+}
+
 void ReducedPictureCache::forget(Entries::iterator entry) {
     bytes_ -= entry->second.bytes;
     uses_.erase(entry->second.use);

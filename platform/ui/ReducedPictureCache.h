@@ -53,6 +53,10 @@ public:
     // Keeps the decoded `image` of the file at `path`, in state `identity`, reduced to `maxPixelSize`.
     void keep(const std::string& path, int maxPixelSize, const FileIdentity& identity, std::shared_ptr<UIImage> image)
         EXCLUDES(mutex_);
+    // How many pictures are kept, and letting all of them go: for the tests' check that none
+    // outlives the test that decoded it.
+    std::size_t count() const EXCLUDES(mutex_);
+    void clear() EXCLUDES(mutex_);
 
 private:
     using Key = std::pair<std::string, int>;
@@ -75,7 +79,7 @@ private:
     using Entries = std::map<Key, Entry, KeyOrder>;
     void forget(Entries::iterator entry) REQUIRES(mutex_);
 
-    Mutex mutex_;
+    mutable Mutex mutex_;
     Entries entries_ GUARDED_BY(mutex_);
     // Most recently used first.
     std::list<Key> uses_ GUARDED_BY(mutex_);
