@@ -452,15 +452,19 @@ unsigned jpegEighths(std::uint64_t fullWidth, std::uint64_t fullHeight, int widt
     return eighths;
 }
 
+// What the sink holds for a fullWidth x fullHeight JPEG that libjpeg decodes at the scale
+// jpegEighths gives for width x height.
+std::uint64_t jpegSinkBytes(int fullWidth, int fullHeight, int width, int height) {
+    const unsigned eighths = jpegEighths(static_cast<std::uint64_t>(fullWidth), static_cast<std::uint64_t>(fullHeight),
+                                         width, height);
+    const auto scaled = [&](int full) { return static_cast<int>((static_cast<std::uint64_t>(full) * eighths + 7) / 8); };
+    return sinkBytes(scaled(fullWidth), scaled(fullHeight), width, height);
+}
+
 // What decoding the picture to width x height holds beside its pixels, the decoders' rows and
 // tables aside.
 std::uint64_t countedMemory(const PictureHeader& header, int width, int height) {
-    if (header.jpeg) {
-        const unsigned eighths = jpegEighths(static_cast<std::uint64_t>(header.width),
-                                             static_cast<std::uint64_t>(header.height), width, height);
-        const auto scaled = [&](int full) { return static_cast<int>((static_cast<std::uint64_t>(full) * eighths + 7) / 8); };
-        return header.coefficientBytes + sinkBytes(scaled(header.width), scaled(header.height), width, height);
-    }
+    if (header.jpeg) return header.coefficientBytes + jpegSinkBytes(header.width, header.height, width, height);
     if (width != header.width || height != header.height) return sinkBytes(header.width, header.height, width, height);
     return header.interlaced ? static_cast<std::uint64_t>(width) * 4 * static_cast<std::uint64_t>((height + 1) / 2) : 0;
 }
@@ -604,10 +608,9 @@ bool readJPEG(JPEGDecoder& decoder, const NSData& data, int fullWidth, int fullH
     const bool whole = width == fullWidth && height == fullHeight;
     const std::uint64_t coefficients = heldCoefficients(&info);
     const unsigned eighths = jpegEighths(info.image_width, info.image_height, width, height);
-    const auto scaled = [&](int full) { return static_cast<int>((static_cast<std::uint64_t>(full) * eighths + 7) / 8); };
     // Our sink's part of the bound, and libjpeg's all the rest: its rows, and the coefficients as
     // it sees them, which the header's walk counted too.
-    const std::uint64_t sums = sinkBytes(scaled(fullWidth), scaled(fullHeight), width, height);
+    const std::uint64_t sums = jpegSinkBytes(fullWidth, fullHeight, width, height);
     if (coefficients + sums + kDecoderRows > kDecodingBound) jpegFailed(reinterpret_cast<j_common_ptr>(&info));
     const std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 4;
     turn.take(coefficients + sums + (whole ? pixels : 0));
