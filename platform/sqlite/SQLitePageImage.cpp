@@ -191,6 +191,15 @@ bool recordTypes(const std::uint8_t* payload, std::uint64_t headerSize, int leng
     return sum == bodySize;
 }
 
+// The size of the header of a record of `payloadSize` bytes whose first `localSize` are at
+// `payload`, and the length of the varint that gives it; 0 when it is no header's size.
+int recordHeaderSize(const std::uint8_t* payload, std::uint32_t localSize, std::uint64_t payloadSize,
+                     std::uint64_t& headerSize) {
+    // The local part always holds the longest varint (it is at least the minimum, 35 bytes).
+    const int length = getVarint(payload, payload + localSize, headerSize);
+    return length != 0 && headerSize >= static_cast<std::uint64_t>(length) && headerSize <= payloadSize ? length : 0;
+}
+
 // The values of a record whose types recordTypes read, from its body.
 void recordValues(const std::uint8_t* body, const std::vector<std::uint64_t>& types, Value::Array& values) {
     values.clear();
@@ -384,14 +393,16 @@ public:
 
         Scratch scratch(pageSize_);
         std::vector<std::uint32_t> leaves;
-        if (const int err = walkTree(1, &leaves)) return err;
+        if (const int err = walkTree(1, &leaves, &schemaColumns())) return err;
         std::vector<SchemaEntry> schema;
         if (const int err = readSchema(leaves, scratch, schema)) return err;
         for (const SchemaEntry& entry : schema) {
             const auto named = entry.isTable ? byName_.find(entry.name) : byName_.end();
             leaves.clear();
-            if (const int err = walkTree(entry.root, named == byName_.end() ? &leaves : &tables_[named->second].pages))
-                return err;
+            const int err = named == byName_.end()
+                                ? walkTree(entry.root, &leaves, nullptr)
+                                : walkTree(entry.root, &tables_[named->second].pages, &tables_[named->second].columns);
+            if (err != 0) return err;
         }
         return scanForOrphans(scratch);
     }
@@ -542,8 +553,9 @@ private:
     // The tree from `root`, each page taken once: its table leaves go to `leaves` in key order
     // (an index tree's are only marked). A page that is not of the tree is left to the scan: one of
     // the other kind, one whose header or interior cells do not read, one whose keys or rowids
-    // fall outside the range its parent gives it.
-    int walkTree(std::uint32_t root, std::vector<std::uint32_t>* leaves) {
+    // fall outside the range its parent gives it, a leaf with a record that does not fit
+    // `columns` (when given: the table's shape). A root another tree turned away is tried again.
+    int walkTree(std::uint32_t root, std::vector<std::uint32_t>* leaves, const std::vector<Affinity>* columns) {
         struct Visit {
             std::uint32_t page;
             bool table;          // which kind of tree, once the root told
@@ -553,6 +565,8 @@ private:
             std::int64_t high;   // and at most this
         };
         if (root < 1 || root > pageCount_) return 0;
+        if (state_[root] == kRejected) state_[root] = kUnreached;
+        std::vector<std::uint64_t> types;
         std::vector<Visit> stack{{root, false, false, false, 0, std::numeric_limits<std::int64_t>::max()}};
         std::vector<std::uint8_t> buffer(pageSize_);
         while (!stack.empty()) {
@@ -575,7 +589,8 @@ private:
                     LeafCell cell;
                     // A cell that does not read is counted when the rows are read.
                     if (parseLeafCell(page, header, usable_, i, cell))
-                        fits = within(cell.rowid, visit.bounded, visit.low, visit.high);
+                        fits = within(cell.rowid, visit.bounded, visit.low, visit.high) &&
+                               (!columns || recordFits(page, cell, *columns, types));
                 }
                 state_[visit.page] = fits ? kTree : kRejected;
                 if (fits && leaves) leaves->push_back(visit.page);
@@ -616,6 +631,21 @@ private:
             stack.insert(stack.end(), children.rbegin(), children.rend());
         }
         return 0;
+    }
+
+    // Whether the record of a leaf cell fits `columns`, judged by its header where that is on the
+    // page and reads (a cell that does not decode is counted when the rows are read).
+    static bool recordFits(const std::uint8_t* page, const LeafCell& cell, const std::vector<Affinity>& columns,
+                           std::vector<std::uint64_t>& types) {
+        const std::uint8_t* payload = page + cell.payloadAt;
+        std::uint64_t headerSize = 0;
+        const int lengthOfSize = recordHeaderSize(payload, cell.localSize, cell.payloadSize, headerSize);
+        if (lengthOfSize == 0 || headerSize > cell.localSize ||
+            !recordTypes(payload, headerSize, lengthOfSize, cell.payloadSize, types))
+            return true;
+        Fit fit;
+        addRecord(fit, columns, types);
+        return fit.fits;
     }
 
     // The roots the schema names (page 1's tree, as far as it reads): its tables' and indexes'.
@@ -694,11 +724,8 @@ private:
         rowid = cell.rowid;
         const std::uint8_t* payload = page + cell.payloadAt;
         std::uint64_t headerSize = 0;
-        // The local part always holds the longest varint (it is at least the minimum, 35 bytes).
-        const int lengthOfSize = getVarint(payload, payload + cell.localSize, headerSize);
-        if (lengthOfSize == 0 || headerSize < static_cast<std::uint64_t>(lengthOfSize) ||
-            headerSize > cell.payloadSize)
-            return 0;
+        const int lengthOfSize = recordHeaderSize(payload, cell.localSize, cell.payloadSize, headerSize);
+        if (lengthOfSize == 0) return 0;
         // A header on the page is checked before any overflow page is read.
         const bool headerLocal = headerSize <= cell.localSize;
         if (headerLocal && !recordTypes(payload, headerSize, lengthOfSize, cell.payloadSize, scratch.types)) return 0;

@@ -333,21 +333,29 @@ TEST_F(SQLitePageImageTest, FreePagesNeverYieldTheirRows) {
     EXPECT_FALSE(read.counts.freeListWhole);
 }
 
-TEST_F(SQLitePageImageTest, LoopsInATreeOrAnOverflowChainEnd) {
-    Rows events;
+TEST_F(SQLitePageImageTest, LoopsEndAndStrayPointersMisleadNothing) {
+    Rows events, settings;
     {
         Db db(path_);
         eventsAndSettings(db, 2000);
         db.exec("INSERT INTO events VALUES ('long', 1, randomblob(30000))");
         events = db.rows("events");
+        settings = db.rows("settings");
     }
     const long pageSize = pageSizeOf(path_);
-    // The root's right-most child is the root itself: the leaf it pointed to is still found.
     const long root = rootOf("events");
     const auto chain = sqliteRows(path_, "select pageno from dbstat where name = 'events' and pagetype = 'overflow' "
                                          "order by path limit 1");
     ASSERT_EQ(chain.size(), 1u);
+    // The root's right-most child is the root itself: the leaf it pointed to is still found.
     ASSERT_TRUE(overwriteBytes(path_, (root - 1) * pageSize + 8, bigEndian32(static_cast<std::uint32_t>(root))));
+    // Its first child is the other table's leaf, whose rowids are within the range: that leaf stays
+    // its table's, and the one it replaced is still found.
+    unsigned char firstCell[2];
+    std::ifstream file(path_, std::ios::binary);
+    ASSERT_TRUE(file.seekg((root - 1) * pageSize + 12).read(reinterpret_cast<char*>(firstCell), 2));
+    ASSERT_TRUE(overwriteBytes(path_, (root - 1) * pageSize + ((firstCell[0] << 8) | firstCell[1]),
+                               bigEndian32(static_cast<std::uint32_t>(rootOf("settings")))));
     // The long value's chain leads back to its own first page: that row alone does not decode.
     const long overflow = std::stol(chain[0][0]);
     ASSERT_TRUE(overwriteBytes(path_, (overflow - 1) * pageSize, bigEndian32(static_cast<std::uint32_t>(overflow))));
@@ -355,6 +363,7 @@ TEST_F(SQLitePageImageTest, LoopsInATreeOrAnOverflowChainEnd) {
     ASSERT_EQ(read.err, 0);
     events.erase(std::prev(events.end()));
     expectRows(read.tables.at("events"), events);
+    expectRows(read.tables.at("settings"), settings);
     EXPECT_EQ(read.counts.undecodableCells, 1);
 }
 
