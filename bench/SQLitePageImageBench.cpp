@@ -5,6 +5,7 @@
 #include "platform/sqlite/SQLitePageImage.h"
 
 #include "bench/support/TemporaryHomeMain.h"
+#include "tests/fixtures/SqliteRows.h"
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -109,22 +110,7 @@ void BM_EveryRowFromLeafPages(benchmark::State& state) {
             while (sqlite3_step(select) == SQLITE_ROW) {
                 const int columns = sqlite3_column_count(select);
                 values.clear();
-                for (int i = 1; i < columns; ++i) {
-                    switch (sqlite3_column_type(select, i)) {
-                        case SQLITE_INTEGER: values.emplace_back(sqlite3_column_int64(select, i)); break;
-                        case SQLITE_FLOAT: values.emplace_back(sqlite3_column_double(select, i)); break;
-                        case SQLITE_TEXT:
-                            values.emplace_back(std::string(reinterpret_cast<const char*>(sqlite3_column_text(select, i)),
-                                                            static_cast<std::size_t>(sqlite3_column_bytes(select, i))));
-                            break;
-                        case SQLITE_BLOB: {
-                            const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(select, i));
-                            values.emplace_back(NSData(bytes, bytes + sqlite3_column_bytes(select, i)));
-                            break;
-                        }
-                        default: values.emplace_back(); break;
-                    }
-                }
+                for (int i = 1; i < columns; ++i) values.push_back(sqliteValue(select, i));
                 const std::int64_t rowid = sqlite3_column_int64(select, 0);
                 benchmark::DoNotOptimize(rowid);
                 benchmark::DoNotOptimize(values.data());

@@ -8,6 +8,7 @@
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/DamagedPages.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/SqliteRows.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -59,22 +60,7 @@ public:
         int rc;
         while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
             Value::Array& values = rows[sqlite3_column_int64(statement, 0)];
-            for (int i = 1; i < sqlite3_column_count(statement); ++i) {
-                switch (sqlite3_column_type(statement, i)) {
-                    case SQLITE_INTEGER: values.emplace_back(sqlite3_column_int64(statement, i)); break;
-                    case SQLITE_FLOAT: values.emplace_back(sqlite3_column_double(statement, i)); break;
-                    case SQLITE_TEXT:
-                        values.emplace_back(std::string(reinterpret_cast<const char*>(sqlite3_column_text(statement, i)),
-                                                        static_cast<std::size_t>(sqlite3_column_bytes(statement, i))));
-                        break;
-                    case SQLITE_BLOB: {
-                        const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, i));
-                        values.emplace_back(NSData(bytes, bytes + sqlite3_column_bytes(statement, i)));
-                        break;
-                    }
-                    default: values.emplace_back(); break;
-                }
-            }
+            for (int i = 1; i < sqlite3_column_count(statement); ++i) values.push_back(sqliteValue(statement, i));
         }
         sqlite3_finalize(statement);
         return rc == SQLITE_DONE ? rows : Rows{};
