@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+// Used from one thread at a time.
 class SQLitePageImage {
 public:
     // Reads `path` and, when there, `path`-wal: the log's committed frames (valid salts and
@@ -22,7 +23,8 @@ public:
     SQLitePageImage(const SQLitePageImage&) = delete;
     SQLitePageImage& operator=(const SQLitePageImage&) = delete;
 
-    // A destination table: its name and its columns' declared types, in order.
+    // A destination table: its name and its columns' declared types in order, the type alone as
+    // PRAGMA table_info gives it (SQLite's affinity rules read it).
     struct TableShape {
         std::string name;
         std::vector<std::string> declaredTypes;
@@ -31,15 +33,18 @@ public:
     // the file's schema names for it (as far as the schema reads), and the table leaves that no
     // tree of the file reaches and no free-list page holds, each given whole to the one table of
     // `tables` whose shape its records fit best (no more fields than columns, each value's storage
-    // class allowed by its column's affinity); to none when two fit alike or none fits. Replaces
-    // an earlier plan. 0, or the errno of a read that failed.
+    // class allowed by its column's affinity); to none when two fit alike or none fits. Leaves
+    // of a table not given may fit one that is, so give every table of the file. A tree's leaf
+    // whose records do not fit its table is taken for a stray pointer's and left to the shapes.
+    // Replaces an earlier plan and the counts. 0, or the errno of a read that failed.
     [[nodiscard]] int plan(const std::vector<TableShape>& tables);
     // Each row of `table` that decodes on the pages the plan gave it, tree leaves in rowid order
-    // first: its rowid and its values by column position as the record holds them (null, integer,
-    // double, text as a string, blob as data; an INTEGER PRIMARY KEY column holds null, its value
-    // being the rowid; a record written before an ADD COLUMN has fewer values than the table has
-    // columns). `row` returning false stops the walk. 0 (nothing for a table the plan was not
-    // given), EINVAL before any plan, or the errno of a read that failed.
+    // first: its rowid and its values by column position as the record holds them: null,
+    // integer, double, text as a string of its bytes (a UTF-8 database's, SQLite's default), blob
+    // as data. An INTEGER PRIMARY KEY column holds null, its value being the rowid; a record
+    // written before an ADD COLUMN has fewer values than the table has columns. `row` returning
+    // false stops the walk. 0 (nothing for a table the plan was not given), EINVAL before any
+    // plan, or the errno of a read that failed.
     [[nodiscard]] int forEachRow(const std::string& table,
                                  const std::function<bool(std::int64_t rowid, const Value::Array& values)>& row);
 
