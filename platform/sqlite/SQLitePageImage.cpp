@@ -1,0 +1,828 @@
+// A SQLite database read by its file format: the header, the write-ahead log's committed frames,
+// the free list, the b-trees from the schema's roots, and the records on the table leaves. Every
+// figure taken from the file is checked before it is used and every walk takes a page at most
+// once, so that damaged bytes end a walk, or leave out a cell, rather than mislead either.
+#include "platform/sqlite/SQLitePageImage.h"
+
+#include "platform/foundation/FileIO.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <unordered_map>
+#include <utility>
+
+namespace {
+
+// Page types, the first byte of a b-tree page's header.
+constexpr std::uint8_t kInteriorIndex = 2;
+constexpr std::uint8_t kInteriorTable = 5;
+constexpr std::uint8_t kLeafIndex = 10;
+constexpr std::uint8_t kLeafTable = 13;
+
+constexpr char kMagic[] = "SQLite format 3";  // with its terminating zero: 16 bytes
+constexpr std::uint32_t kHeaderSize = 100;
+// SQLite's own default page size, taken when neither the header nor a log tells another.
+constexpr std::uint32_t kDefaultPageSize = 4096;
+constexpr std::uint32_t kMinUsableSize = 480;
+// The page holding the byte SQLite locks at 1 GiB never holds data.
+constexpr std::uint64_t kLockByte = 0x40000000;
+
+constexpr std::uint32_t kWalMagic = 0x377f0682;  // the low bit set: big-endian checksums
+constexpr std::uint32_t kWalVersion = 3007000;
+constexpr std::uint64_t kWalHeaderSize = 32;
+constexpr std::uint64_t kWalFrameHeaderSize = 24;
+
+// What the plan knows of each page (one byte a page). kInChain marks the pages of the overflow
+// chain being read, so that a chain that comes back on itself ends.
+enum PageState : std::uint8_t {
+    kUnreached = 0,
+    kFree,      // a free-list trunk or leaf
+    kTree,      // taken by a tree of the schema
+    kRejected,  // reached by a tree but not of it: left to the scan for table leaves no tree reaches
+    kOrphan,    // a table leaf no tree reaches
+    kUnused,    // the lock-byte page
+};
+constexpr std::uint8_t kInChain = 0x80;
+
+std::uint32_t get2(const std::uint8_t* p) { return (std::uint32_t{p[0]} << 8) | p[1]; }
+std::uint32_t get4(const std::uint8_t* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+}
+std::uint32_t get4le(const std::uint8_t* p) {
+    return (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | p[0];
+}
+
+// A varint of one to nine bytes: its length, or 0 when it runs past `end`.
+int getVarint(const std::uint8_t* p, const std::uint8_t* end, std::uint64_t& value) {
+    value = 0;
+    for (int i = 0; i < 8; ++i) {
+        if (p + i >= end) return 0;
+        value = (value << 7) | (p[i] & 0x7f);
+        if ((p[i] & 0x80) == 0) return i + 1;
+    }
+    if (p + 8 >= end) return 0;
+    value = (value << 8) | p[8];
+    return 9;
+}
+
+bool validPageSize(std::uint32_t size) { return size >= 512 && size <= 65536 && (size & (size - 1)) == 0; }
+// The header's page size field, where 1 stands for 65536.
+std::uint32_t headerPageSize(const std::uint8_t* header) {
+    const std::uint32_t size = get2(header + 16);
+    return size == 1 ? 65536 : size;
+}
+
+// The log's running checksum over `size` bytes (a multiple of 8), in the byte order its magic names.
+void walChecksum(bool bigEndian, const std::uint8_t* data, std::size_t size, std::uint32_t& s0, std::uint32_t& s1) {
+    for (std::size_t i = 0; i + 8 <= size; i += 8) {
+        s0 += (bigEndian ? get4(data + i) : get4le(data + i)) + s1;
+        s1 += (bigEndian ? get4(data + i + 4) : get4le(data + i + 4)) + s0;
+    }
+}
+
+// `size` bytes from `offset`, zeros past the end of the file.
+int readFully(FileIO& io, int fd, std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        std::size_t got = 0;
+        if (const int err = io.readAt(fd, offset + done, buffer + done, size - done, got)) return err;
+        if (got == 0) break;
+        done += got;
+    }
+    std::fill(buffer + done, buffer + size, std::uint8_t{0});
+    return 0;
+}
+
+// A b-tree page's header, checked: a known type and a cell pointer array within the usable area.
+struct PageHeader {
+    std::uint8_t type = 0;
+    std::uint32_t cellCount = 0;
+    std::uint32_t cellArray = 0;  // where the cell pointers begin
+    std::uint32_t cellsFrom = 0;  // where they end: no cell starts before
+    std::uint32_t rightChild = 0;
+
+    bool leaf() const { return type == kLeafTable || type == kLeafIndex; }
+    bool table() const { return type == kLeafTable || type == kInteriorTable; }
+};
+
+bool parseHeader(const std::uint8_t* page, std::uint32_t pageNumber, std::uint32_t usable, PageHeader& header) {
+    const std::uint32_t at = pageNumber == 1 ? kHeaderSize : 0;
+    header.type = page[at];
+    if (header.type != kInteriorIndex && header.type != kInteriorTable && header.type != kLeafIndex &&
+        header.type != kLeafTable)
+        return false;
+    header.cellCount = get2(page + at + 3);
+    header.cellArray = at + (header.leaf() ? 8 : 12);
+    header.cellsFrom = header.cellArray + 2 * header.cellCount;
+    header.rightChild = header.leaf() ? 0 : get4(page + at + 8);
+    return header.cellsFrom <= usable;
+}
+
+// Where the `index`-th cell begins, 0 when its pointer is outside the cell content area.
+std::uint32_t cellAt(const std::uint8_t* page, const PageHeader& header, std::uint32_t usable, std::uint32_t index) {
+    const std::uint32_t at = get2(page + header.cellArray + 2 * index);
+    return at >= header.cellsFrom && at < usable ? at : 0;
+}
+
+// A table leaf's cell: its rowid, and its payload's size, local part and first overflow page,
+// the split being the format's: up to U-35 bytes stay on the page, else between the minimum
+// ((U-12)*32/255)-23 and U-35, the rest filling whole overflow pages of U-4 bytes.
+struct LeafCell {
+    std::int64_t rowid = 0;
+    std::uint64_t payloadSize = 0;
+    std::uint32_t payloadAt = 0;
+    std::uint32_t localSize = 0;
+    std::uint32_t firstOverflow = 0;
+};
+
+bool parseLeafCell(const std::uint8_t* page, const PageHeader& header, std::uint32_t usable, std::uint32_t index,
+                   LeafCell& cell) {
+    const std::uint32_t at = cellAt(page, header, usable, index);
+    if (at == 0) return false;
+    const std::uint8_t* end = page + usable;
+    std::uint64_t rowid = 0;
+    const int sizeLength = getVarint(page + at, end, cell.payloadSize);
+    if (sizeLength == 0) return false;
+    const int rowidLength = getVarint(page + at + sizeLength, end, rowid);
+    if (rowidLength == 0) return false;
+    cell.rowid = static_cast<std::int64_t>(rowid);
+    cell.payloadAt = at + static_cast<std::uint32_t>(sizeLength + rowidLength);
+    const std::uint32_t maxLocal = usable - 35;
+    bool overflows = false;
+    if (cell.payloadSize <= maxLocal) {
+        cell.localSize = static_cast<std::uint32_t>(cell.payloadSize);
+    } else {
+        const std::uint32_t minLocal = (usable - 12) * 32 / 255 - 23;
+        const std::uint64_t surplus = minLocal + (cell.payloadSize - minLocal) % (usable - 4);
+        cell.localSize = surplus <= maxLocal ? static_cast<std::uint32_t>(surplus) : minLocal;
+        overflows = true;
+    }
+    const std::uint64_t cellEnd = std::uint64_t{cell.payloadAt} + cell.localSize + (overflows ? 4 : 0);
+    if (cellEnd > usable) return false;
+    cell.firstOverflow = overflows ? get4(page + cell.payloadAt + cell.localSize) : 0;
+    return true;
+}
+
+// A record's serial types, read from its header of `headerSize` bytes (the first varint, of
+// `lengthOfSize` bytes, being that size): false unless every type is a valid one, the header
+// ends exactly with its last type, and the values' sizes add up to the rest of the payload exactly.
+bool recordTypes(const std::uint8_t* payload, std::uint64_t headerSize, int lengthOfSize, std::uint64_t payloadSize,
+                 std::vector<std::uint64_t>& types) {
+    types.clear();
+    const std::uint8_t* at = payload + lengthOfSize;
+    const std::uint8_t* end = payload + headerSize;
+    const std::uint64_t bodySize = payloadSize - headerSize;
+    std::uint64_t sum = 0;
+    while (at < end) {
+        std::uint64_t type = 0;
+        const int length = getVarint(at, end, type);
+        if (length == 0 || type == 10 || type == 11) return false;
+        static constexpr std::uint8_t kFixed[] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0};
+        const std::uint64_t size = type < 10 ? kFixed[type] : (type - 12) / 2;
+        if (size > bodySize - sum) return false;
+        sum += size;
+        types.push_back(type);
+        at += length;
+    }
+    return sum == bodySize;
+}
+
+// The size of the header of a record of `payloadSize` bytes whose first `localSize` are at
+// `payload`, and the length of the varint that gives it; 0 when it is no header's size.
+int recordHeaderSize(const std::uint8_t* payload, std::uint32_t localSize, std::uint64_t payloadSize,
+                     std::uint64_t& headerSize) {
+    // The local part always holds the longest varint (it is at least the minimum, 35 bytes).
+    const int length = getVarint(payload, payload + localSize, headerSize);
+    return length != 0 && headerSize >= static_cast<std::uint64_t>(length) && headerSize <= payloadSize ? length : 0;
+}
+
+// The values of a record whose types recordTypes read, from its body.
+void recordValues(const std::uint8_t* body, const std::vector<std::uint64_t>& types, Value::Array& values) {
+    values.clear();
+    for (const std::uint64_t type : types) {
+        if (type == 0) {
+            values.emplace_back();
+        } else if (type <= 6) {
+            static constexpr int kBytes[] = {0, 1, 2, 3, 4, 6, 8};
+            const int bytes = kBytes[type];
+            std::uint64_t bits = body[0] & 0x80 ? ~std::uint64_t{0} : 0;
+            for (int i = 0; i < bytes; ++i) bits = (bits << 8) | body[i];
+            values.emplace_back(static_cast<long long>(bits));
+            body += bytes;
+        } else if (type == 7) {
+            std::uint64_t bits = 0;
+            for (int i = 0; i < 8; ++i) bits = (bits << 8) | body[i];
+            double real;
+            std::memcpy(&real, &bits, sizeof real);
+            // SQLite reads a NaN as null.
+            if (std::isnan(real)) values.emplace_back();
+            else values.emplace_back(real);
+            body += 8;
+        } else if (type == 8 || type == 9) {
+            values.emplace_back(static_cast<long long>(type - 8));
+        } else {
+            const std::size_t size = static_cast<std::size_t>((type - 12) / 2);
+            if (type % 2 == 1) values.emplace_back(std::string(reinterpret_cast<const char*>(body), size));
+            else values.emplace_back(NSData(body, body + size));
+            body += size;
+        }
+    }
+}
+
+enum class StorageClass { Null, Integer, Real, Text, Blob };
+
+StorageClass classOf(std::uint64_t type) {
+    if (type == 0) return StorageClass::Null;
+    if (type == 7) return StorageClass::Real;
+    if (type < 12) return StorageClass::Integer;
+    return type % 2 == 1 ? StorageClass::Text : StorageClass::Blob;
+}
+
+// A column's affinity by SQLite's rules on its declared type, in their order.
+enum class Affinity { Integer, Text, Blob, Real, Numeric };
+
+Affinity affinityOf(const std::string& declared) {
+    std::string upper = declared;
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    const auto has = [&](const char* part) { return upper.find(part) != std::string::npos; };
+    if (has("INT")) return Affinity::Integer;
+    if (has("CHAR") || has("CLOB") || has("TEXT")) return Affinity::Text;
+    if (has("BLOB") || upper.empty()) return Affinity::Blob;
+    if (has("REAL") || has("FLOA") || has("DOUB")) return Affinity::Real;
+    return Affinity::Numeric;
+}
+
+// Whether a column of `affinity` can hold a value of `kind` on disk: a text column turns every
+// number into text.
+bool holds(Affinity affinity, StorageClass kind) {
+    return affinity != Affinity::Text || kind == StorageClass::Null || kind == StorageClass::Text ||
+           kind == StorageClass::Blob;
+}
+
+// Whether `kind` is what the affinity makes of a value (a real column keeps whole numbers as
+// integers on disk).
+bool madeBy(Affinity affinity, StorageClass kind) {
+    switch (affinity) {
+        case Affinity::Integer: return kind == StorageClass::Integer;
+        case Affinity::Text: return kind == StorageClass::Text;
+        case Affinity::Blob: return kind == StorageClass::Blob;
+        case Affinity::Real:
+        case Affinity::Numeric: return kind == StorageClass::Integer || kind == StorageClass::Real;
+    }
+    return false;
+}
+
+// How well the records of one page fit a table: none fitting at all, or the number of values of
+// the class its column's affinity makes, then of records with as many fields as it has columns.
+struct Fit {
+    bool fits = true;
+    std::int64_t made = 0;
+    std::int64_t whole = 0;
+    bool operator==(const Fit& other) const { return made == other.made && whole == other.whole; }
+    bool operator>(const Fit& other) const { return made != other.made ? made > other.made : whole > other.whole; }
+};
+
+void addRecord(Fit& fit, const std::vector<Affinity>& columns, const std::vector<std::uint64_t>& types) {
+    if (!fit.fits) return;
+    if (types.size() > columns.size()) {
+        fit.fits = false;
+        return;
+    }
+    for (std::size_t i = 0; i < types.size(); ++i) {
+        const StorageClass kind = classOf(types[i]);
+        if (!holds(columns[i], kind)) {
+            fit.fits = false;
+            return;
+        }
+        if (madeBy(columns[i], kind)) ++fit.made;
+    }
+    if (types.size() == columns.size()) ++fit.whole;
+}
+
+// The schema table's own shape: leaves of a schema that spans pages, cut off from page 1, are
+// taken by it and so by no table.
+const std::vector<Affinity>& schemaColumns() {
+    static const std::vector<Affinity> columns = {Affinity::Text, Affinity::Text, Affinity::Text, Affinity::Integer,
+                                                  Affinity::Text};
+    return columns;
+}
+
+}  // namespace
+
+class SQLitePageImage::Image {
+public:
+    ~Image() {
+        if (dbFd_ >= 0) (void)io_->close(dbFd_);
+        if (walFd_ >= 0) (void)io_->close(walFd_);
+    }
+
+    int open(const std::string& path) {
+        io_ = FileIO::current();
+        struct stat info {};
+        if (const int err = file_detail::openRegular(*io_, path, dbFd_, info)) return err;
+        const std::uint64_t fileSize = static_cast<std::uint64_t>(info.st_size);
+        std::uint8_t fileHeader[kHeaderSize];
+        if (const int err = readFully(*io_, dbFd_, 0, fileHeader, sizeof fileHeader)) return err;
+
+        struct stat walInfo {};
+        const int walErr = file_detail::openRegular(*io_, path + "-wal", walFd_, walInfo);
+        if (walErr != 0 && walErr != ENOENT) return walErr;
+        Log log;
+        if (walFd_ >= 0) {
+            if (const int err = readLog(static_cast<std::uint64_t>(walInfo.st_size), log)) return err;
+        }
+
+        // The page size: the log's when it holds committed frames (they are only readable at its
+        // size, and its header is checksummed), else the file header's, else the log header's,
+        // else SQLite's default.
+        const std::uint32_t fileField = headerPageSize(fileHeader);
+        if (log.committed) pageSize_ = log.pageSize;
+        else if (validPageSize(fileField)) pageSize_ = fileField;
+        else if (log.pageSize != 0) pageSize_ = log.pageSize;
+        else pageSize_ = kDefaultPageSize;
+
+        // The header as SQLite reads it: the log's copy of page 1 when it holds one.
+        std::uint8_t header[kHeaderSize];
+        std::memcpy(header, fileHeader, sizeof header);
+        if (const auto frame = frames_.find(1); frame != frames_.end()) {
+            if (const int err = readFully(*io_, walFd_, frame->second, header, sizeof header)) return err;
+        }
+        headerWhole_ = std::memcmp(header, kMagic, sizeof kMagic) == 0 && headerPageSize(header) == pageSize_ &&
+                       header[21] == 64 && header[22] == 32 && header[23] == 32 &&
+                       pageSize_ - header[20] >= kMinUsableSize;
+        // A damaged header's reserved bytes are taken as none, as SQLite makes its files.
+        usable_ = pageSize_ - (headerWhole_ ? header[20] : 0);
+
+        // The page count: the last commit's, else the header's where it is current (its
+        // version-valid-for number equals its change counter), else the file's size; never more
+        // pages than the file and the log hold between them.
+        const std::uint64_t filePages = fileSize / pageSize_;
+        std::uint64_t claimed = filePages;
+        if (log.committed) claimed = log.databasePages;
+        else if (headerWhole_ && get4(header + 92) == get4(header + 24) && get4(header + 28) != 0)
+            claimed = get4(header + 28);
+        const std::uint64_t held = std::max<std::uint64_t>(filePages, log.highestPage);
+        pageCount_ = static_cast<std::uint32_t>(std::min<std::uint64_t>({claimed, held, 0xfffffffe}));
+        firstTrunk_ = headerWhole_ ? get4(header + 32) : 0;
+        freePages_ = headerWhole_ ? get4(header + 36) : 0;
+        return 0;
+    }
+
+    int plan(const std::vector<TableShape>& shapes) {
+        tables_.clear();
+        byName_.clear();
+        counts_ = Counts{};
+        for (const TableShape& shape : shapes) {
+            Table table;
+            table.name = shape.name;
+            for (const std::string& declared : shape.declaredTypes) table.columns.push_back(affinityOf(declared));
+            byName_.emplace(shape.name, tables_.size());
+            tables_.push_back(std::move(table));
+        }
+        state_.assign(std::size_t{pageCount_} + 1, kUnreached);
+        const std::uint64_t lockPage = kLockByte / pageSize_ + 1;
+        if (lockPage <= pageCount_) state_[lockPage] = kUnused;
+        planned_ = true;
+
+        if (const int err = walkFreeList()) return err;
+
+        Scratch scratch(pageSize_);
+        std::vector<std::uint32_t> leaves;
+        if (const int err = walkTree(1, &leaves, &schemaColumns())) return err;
+        std::vector<SchemaEntry> schema;
+        if (const int err = readSchema(leaves, scratch, schema)) return err;
+        for (const SchemaEntry& entry : schema) {
+            const auto named = entry.isTable ? byName_.find(entry.name) : byName_.end();
+            leaves.clear();
+            const int err = named == byName_.end()
+                                ? walkTree(entry.root, &leaves, nullptr)
+                                : walkTree(entry.root, &tables_[named->second].pages, &tables_[named->second].columns);
+            if (err != 0) return err;
+        }
+        return scanForOrphans(scratch);
+    }
+
+    int forEachRow(const std::string& name, const std::function<bool(std::int64_t, const Value::Array&)>& row) {
+        if (!planned_) return EINVAL;
+        const auto named = byName_.find(name);
+        if (named == byName_.end()) return 0;
+        Scratch scratch(pageSize_);
+        // A copy: the callback may plan again, which replaces the lists.
+        const std::vector<std::uint32_t> pages = tables_[named->second].pages;
+        for (const std::uint32_t page : pages) {
+            if (const int err = readPage(page, scratch.page.data())) return err;
+            PageHeader header;
+            if (!parseHeader(scratch.page.data(), page, usable_, header) || header.type != kLeafTable) continue;
+            for (std::uint32_t i = 0; i < header.cellCount; ++i) {
+                std::int64_t rowid = 0;
+                bool decoded = false;
+                if (const int err = decodeCell(scratch.page.data(), header, i, scratch, rowid, decoded)) return err;
+                if (!decoded) {
+                    ++counts_.undecodableCells;
+                    continue;
+                }
+                if (!row(rowid, scratch.values)) return 0;
+            }
+        }
+        return 0;
+    }
+
+    const Counts& counts() const { return counts_; }
+
+private:
+    struct Table {
+        std::string name;
+        std::vector<Affinity> columns;
+        std::vector<std::uint32_t> pages;  // tree leaves in key order, then leaves given by shape
+    };
+    struct Log {
+        std::uint32_t pageSize = 0;  // 0: no valid log header
+        bool committed = false;
+        std::uint32_t databasePages = 0;
+        std::uint32_t highestPage = 0;
+    };
+    struct SchemaEntry {
+        bool isTable = false;
+        std::string name;
+        std::uint32_t root = 0;
+    };
+    // The buffers of one walk over rows.
+    struct Scratch {
+        explicit Scratch(std::uint32_t pageSize) : page(pageSize), overflow(pageSize) {}
+        std::vector<std::uint8_t> page;
+        std::vector<std::uint8_t> overflow;
+        std::vector<std::uint8_t> payload;
+        std::vector<std::uint32_t> chain;
+        std::vector<std::uint64_t> types;
+        Value::Array values;
+    };
+
+    // The log's frames, checked in turn from its start: each must carry the header's salts and
+    // continue the checksum chain, and those up to the last commit frame are laid over the file.
+    int readLog(std::uint64_t size, Log& log) {
+        std::uint8_t header[kWalHeaderSize];
+        if (size < kWalHeaderSize) return 0;
+        if (const int err = readFully(*io_, walFd_, 0, header, sizeof header)) return err;
+        const std::uint32_t magic = get4(header);
+        const std::uint32_t pageSize = get4(header + 8);
+        if ((magic & ~1u) != kWalMagic || get4(header + 4) != kWalVersion || !validPageSize(pageSize)) return 0;
+        const bool bigEndian = (magic & 1) != 0;
+        std::uint32_t s0 = 0, s1 = 0;
+        walChecksum(bigEndian, header, 24, s0, s1);
+        if (s0 != get4(header + 24) || s1 != get4(header + 28)) return 0;
+        log.pageSize = pageSize;
+
+        std::vector<std::uint8_t> frame(kWalFrameHeaderSize + pageSize);
+        std::vector<std::pair<std::uint32_t, std::uint64_t>> pending;
+        for (std::uint64_t at = kWalHeaderSize; at + frame.size() <= size; at += frame.size()) {
+            if (const int err = readFully(*io_, walFd_, at, frame.data(), frame.size())) return err;
+            const std::uint32_t page = get4(frame.data());
+            if (page == 0 || std::memcmp(frame.data() + 8, header + 16, 8) != 0) break;
+            walChecksum(bigEndian, frame.data(), 8, s0, s1);
+            walChecksum(bigEndian, frame.data() + kWalFrameHeaderSize, pageSize, s0, s1);
+            if (s0 != get4(frame.data() + 16) || s1 != get4(frame.data() + 20)) break;
+            pending.emplace_back(page, at + kWalFrameHeaderSize);
+            if (const std::uint32_t pages = get4(frame.data() + 4); pages != 0) {
+                for (const auto& [number, offset] : pending) {
+                    frames_[number] = offset;
+                    log.highestPage = std::max(log.highestPage, number);
+                }
+                pending.clear();
+                log.committed = true;
+                log.databasePages = pages;
+            }
+        }
+        return 0;
+    }
+
+    int readPage(std::uint32_t page, std::uint8_t* buffer, std::size_t size = 0) {
+        if (size == 0) size = pageSize_;
+        if (!frames_.empty()) {
+            if (const auto frame = frames_.find(page); frame != frames_.end())
+                return readFully(*io_, walFd_, frame->second, buffer, size);
+        }
+        return readFully(*io_, dbFd_, std::uint64_t{page - 1} * pageSize_, buffer, size);
+    }
+
+    bool inRange(std::uint32_t page) const { return page >= 2 && page <= pageCount_; }
+
+    // The free list's trunks and leaves, marked free. A trunk is taken only when its leaf count
+    // and every leaf number it holds are sound and no page of it was seen before; the list ends
+    // at the first that is not.
+    int walkFreeList() {
+        if (!headerWhole_) {
+            counts_.freeListWhole = false;
+            return 0;
+        }
+        std::vector<std::uint8_t> buffer(pageSize_);
+        std::uint64_t found = 0;
+        bool whole = true;
+        for (std::uint32_t trunk = firstTrunk_; trunk != 0;) {
+            if (!inRange(trunk) || state_[trunk] != kUnreached) {
+                whole = false;
+                break;
+            }
+            if (const int err = readPage(trunk, buffer.data())) return err;
+            const std::uint32_t count = get4(buffer.data() + 4);
+            bool sound = count <= usable_ / 4 - 2;
+            std::uint32_t marked = 0;
+            for (; sound && marked < count; ++marked) {
+                const std::uint32_t leaf = get4(buffer.data() + 8 + 4 * marked);
+                sound = leaf != trunk && inRange(leaf) && state_[leaf] == kUnreached;
+                if (sound) state_[leaf] = kFree;
+            }
+            if (!sound) {
+                // Not a trunk after all (its pointer or its own bytes are damaged): none of it is taken.
+                for (std::uint32_t i = 0; i + 1 < marked; ++i) state_[get4(buffer.data() + 8 + 4 * i)] = kUnreached;
+                whole = false;
+                break;
+            }
+            state_[trunk] = kFree;
+            found += 1 + count;
+            trunk = get4(buffer.data());
+        }
+        counts_.freeListWhole = whole && found == freePages_;
+        return 0;
+    }
+
+    // The tree from `root`, each page taken once: its table leaves go to `leaves` in key order
+    // (an index tree's are only marked). A page that is not of the tree is left to the scan: one of
+    // the other kind, one whose header or interior cells do not read, one whose keys or rowids
+    // fall outside the range its parent gives it, a leaf with a record that does not fit
+    // `columns` (when given: the table's shape). A root another tree turned away is tried again.
+    int walkTree(std::uint32_t root, std::vector<std::uint32_t>* leaves, const std::vector<Affinity>* columns) {
+        struct Visit {
+            std::uint32_t page;
+            bool table;          // which kind of tree, once the root told
+            bool known;
+            bool bounded;        // whether `low` bounds the keys
+            std::int64_t low;    // keys are above it
+            std::int64_t high;   // and at most this
+        };
+        if (root < 1 || root > pageCount_) return 0;
+        if (state_[root] == kRejected) state_[root] = kUnreached;
+        std::vector<std::uint64_t> types;
+        std::vector<Visit> stack{{root, false, false, false, 0, std::numeric_limits<std::int64_t>::max()}};
+        std::vector<std::uint8_t> buffer(pageSize_);
+        while (!stack.empty()) {
+            const Visit visit = stack.back();
+            stack.pop_back();
+            if (visit.page < 1 || visit.page > pageCount_ || state_[visit.page] != kUnreached) continue;
+            if (const int err = readPage(visit.page, buffer.data())) return err;
+            const std::uint8_t* page = buffer.data();
+            PageHeader header;
+            if (!parseHeader(page, visit.page, usable_, header) || (visit.known && header.table() != visit.table)) {
+                state_[visit.page] = kRejected;
+                continue;
+            }
+            const auto within = [&](std::int64_t key, bool bounded, std::int64_t low, std::int64_t high) {
+                return (!bounded || key > low) && key <= high;
+            };
+            if (header.type == kLeafTable) {
+                bool fits = true;
+                for (std::uint32_t i = 0; fits && i < header.cellCount; ++i) {
+                    LeafCell cell;
+                    // A cell that does not read is counted when the rows are read.
+                    if (parseLeafCell(page, header, usable_, i, cell))
+                        fits = within(cell.rowid, visit.bounded, visit.low, visit.high) &&
+                               (!columns || recordFits(page, cell, *columns, types));
+                }
+                state_[visit.page] = fits ? kTree : kRejected;
+                if (fits && leaves) leaves->push_back(visit.page);
+                continue;
+            }
+            if (header.type == kLeafIndex) {
+                state_[visit.page] = kTree;
+                continue;
+            }
+            // An interior page: its children, the left-most popped first.
+            std::vector<Visit> children;
+            bool sound = true;
+            std::int64_t low = visit.low;
+            bool bounded = visit.bounded;
+            for (std::uint32_t i = 0; sound && i < header.cellCount; ++i) {
+                const std::uint32_t at = cellAt(page, header, usable_, i);
+                sound = at != 0 && at + 4 <= usable_;
+                if (!sound) break;
+                const std::uint32_t child = get4(page + at);
+                if (!header.table()) {
+                    children.push_back({child, false, true, false, 0, 0});
+                    continue;
+                }
+                std::uint64_t key = 0;
+                sound = getVarint(page + at + 4, page + usable_, key) != 0 &&
+                        within(static_cast<std::int64_t>(key), bounded, low, visit.high);
+                if (!sound) break;
+                children.push_back({child, true, true, bounded, low, static_cast<std::int64_t>(key)});
+                low = static_cast<std::int64_t>(key);
+                bounded = true;
+            }
+            if (!sound) {
+                state_[visit.page] = kRejected;
+                continue;
+            }
+            children.push_back({header.rightChild, header.table(), true, bounded, low, visit.high});
+            state_[visit.page] = kTree;
+            stack.insert(stack.end(), children.rbegin(), children.rend());
+        }
+        return 0;
+    }
+
+    // Whether the record of a leaf cell fits `columns`, judged by its header where that is on the
+    // page and reads (a cell that does not decode is counted when the rows are read).
+    static bool recordFits(const std::uint8_t* page, const LeafCell& cell, const std::vector<Affinity>& columns,
+                           std::vector<std::uint64_t>& types) {
+        const std::uint8_t* payload = page + cell.payloadAt;
+        std::uint64_t headerSize = 0;
+        const int lengthOfSize = recordHeaderSize(payload, cell.localSize, cell.payloadSize, headerSize);
+        if (lengthOfSize == 0 || headerSize > cell.localSize ||
+            !recordTypes(payload, headerSize, lengthOfSize, cell.payloadSize, types))
+            return true;
+        Fit fit;
+        addRecord(fit, columns, types);
+        return fit.fits;
+    }
+
+    // The roots the schema names (page 1's tree, as far as it reads): its tables' and indexes'.
+    int readSchema(const std::vector<std::uint32_t>& leaves, Scratch& scratch, std::vector<SchemaEntry>& schema) {
+        for (const std::uint32_t page : leaves) {
+            if (const int err = readPage(page, scratch.page.data())) return err;
+            PageHeader header;
+            if (!parseHeader(scratch.page.data(), page, usable_, header)) continue;
+            for (std::uint32_t i = 0; i < header.cellCount; ++i) {
+                std::int64_t rowid = 0;
+                bool decoded = false;
+                if (const int err = decodeCell(scratch.page.data(), header, i, scratch, rowid, decoded)) return err;
+                const Value::Array& values = scratch.values;
+                if (!decoded || values.size() < 4 || !values[0].isString() || !values[1].isString() ||
+                    values[3].type() != Value::Type::Integer)
+                    continue;
+                const long long root = values[3].longLongValue();
+                if (root < 2 || root > pageCount_) continue;
+                schema.push_back({values[0].string() == "table", values[1].string(), static_cast<std::uint32_t>(root)});
+            }
+        }
+        return 0;
+    }
+
+    // Every table leaf no tree reached and no free list holds, given to the table its records fit
+    // best, or to none.
+    int scanForOrphans(Scratch& scratch) {
+        for (std::uint32_t page = 2; page <= pageCount_; ++page) {
+            if (state_[page] != kUnreached && state_[page] != kRejected) continue;
+            // The type byte first: most such pages are overflow pages.
+            if (const int err = readPage(page, scratch.page.data(), 1)) return err;
+            if (scratch.page[0] != kLeafTable) continue;
+            if (const int err = readPage(page, scratch.page.data())) return err;
+            PageHeader header;
+            if (!parseHeader(scratch.page.data(), page, usable_, header)) continue;
+            state_[page] = kOrphan;
+            std::vector<Fit> fits(tables_.size());
+            Fit schemaFit;
+            std::int64_t rows = 0;
+            for (std::uint32_t i = 0; i < header.cellCount; ++i) {
+                std::int64_t rowid = 0;
+                bool decoded = false;
+                if (const int err = decodeCell(scratch.page.data(), header, i, scratch, rowid, decoded)) return err;
+                if (!decoded) continue;
+                ++rows;
+                for (std::size_t t = 0; t < tables_.size(); ++t) addRecord(fits[t], tables_[t].columns, scratch.types);
+                addRecord(schemaFit, schemaColumns(), scratch.types);
+            }
+            if (rows == 0) continue;
+            std::size_t best = tables_.size();
+            bool tie = false;
+            for (std::size_t t = 0; t < tables_.size(); ++t) {
+                if (!fits[t].fits) continue;
+                if (best == tables_.size() || fits[t] > fits[best]) {
+                    best = t;
+                    tie = false;
+                } else if (fits[t] == fits[best]) {
+                    tie = true;
+                }
+            }
+            const bool schemaWins = schemaFit.fits && (best == tables_.size() || !(fits[best] > schemaFit));
+            if (best == tables_.size() || tie || schemaWins) counts_.unassignedOrphanRows += rows;
+            else tables_[best].pages.push_back(page);
+        }
+        return 0;
+    }
+
+    // The record of a table leaf's `index`-th cell into `scratch.values` (its serial types in
+    // `scratch.types`), its payload gathered from its overflow chain where it goes on. `decoded`
+    // false when the cell does not decode. 0, or the errno of a read that failed.
+    int decodeCell(const std::uint8_t* page, const PageHeader& header, std::uint32_t index, Scratch& scratch,
+                   std::int64_t& rowid, bool& decoded) {
+        decoded = false;
+        LeafCell cell;
+        if (!parseLeafCell(page, header, usable_, index, cell)) return 0;
+        rowid = cell.rowid;
+        const std::uint8_t* payload = page + cell.payloadAt;
+        std::uint64_t headerSize = 0;
+        const int lengthOfSize = recordHeaderSize(payload, cell.localSize, cell.payloadSize, headerSize);
+        if (lengthOfSize == 0) return 0;
+        // A header on the page is checked before any overflow page is read.
+        const bool headerLocal = headerSize <= cell.localSize;
+        if (headerLocal && !recordTypes(payload, headerSize, lengthOfSize, cell.payloadSize, scratch.types)) return 0;
+        if (cell.payloadSize > cell.localSize) {
+            bool whole = false;
+            if (const int err = gatherOverflow(cell, payload, scratch, whole)) return err;
+            if (!whole) return 0;
+            payload = scratch.payload.data();
+            if (!headerLocal && !recordTypes(payload, headerSize, lengthOfSize, cell.payloadSize, scratch.types))
+                return 0;
+        }
+        recordValues(payload + headerSize, scratch.types, scratch.values);
+        decoded = true;
+        return 0;
+    }
+
+    // A payload's local part followed by its overflow chain into `scratch.payload`: `whole` false
+    // when the chain leaves the image, meets a page of a tree or of the free list, or comes back
+    // on itself before the payload is complete.
+    int gatherOverflow(const LeafCell& cell, const std::uint8_t* local, Scratch& scratch, bool& whole) {
+        whole = false;
+        const std::uint64_t perPage = usable_ - 4;
+        const std::uint64_t rest = cell.payloadSize - cell.localSize;
+        if ((rest + perPage - 1) / perPage > pageCount_) return 0;
+        scratch.payload.assign(local, local + cell.localSize);
+        scratch.chain.clear();
+        int err = 0;
+        bool sound = true;
+        std::uint32_t next = cell.firstOverflow;
+        for (std::uint64_t left = rest; left > 0;) {
+            const std::uint8_t state = inRange(next) ? state_[next] : std::uint8_t{kTree};
+            if ((state & kInChain) != 0 || (state != kUnreached && state != kRejected)) {
+                sound = false;
+                break;
+            }
+            state_[next] |= kInChain;
+            scratch.chain.push_back(next);
+            if ((err = readPage(next, scratch.overflow.data())) != 0) break;
+            const std::uint64_t take = std::min(left, perPage);
+            scratch.payload.insert(scratch.payload.end(), scratch.overflow.begin() + 4,
+                                   scratch.overflow.begin() + 4 + static_cast<std::ptrdiff_t>(take));
+            left -= take;
+            next = get4(scratch.overflow.data());
+        }
+        for (const std::uint32_t page : scratch.chain) state_[page] &= static_cast<std::uint8_t>(~kInChain);
+        whole = sound && err == 0;
+        return err;
+    }
+
+    std::shared_ptr<FileIO> io_;
+    int dbFd_ = -1;
+    int walFd_ = -1;
+    std::uint32_t pageSize_ = kDefaultPageSize;
+    std::uint32_t usable_ = kDefaultPageSize;
+    std::uint32_t pageCount_ = 0;
+    bool headerWhole_ = false;
+    std::uint32_t firstTrunk_ = 0;
+    std::uint32_t freePages_ = 0;
+    // The committed frames of the log: page number to the offset of its latest content there.
+    std::unordered_map<std::uint32_t, std::uint64_t> frames_;
+
+    bool planned_ = false;
+    std::vector<std::uint8_t> state_;  // a PageState per page, by page number
+    std::vector<Table> tables_;
+    std::unordered_map<std::string, std::size_t> byName_;
+    Counts counts_;
+};
+
+std::unique_ptr<SQLitePageImage> SQLitePageImage::open(const std::string& path, int& err) {
+    try {
+        auto image = std::make_unique<Image>();
+        if ((err = image->open(path)) != 0) return nullptr;
+        return std::unique_ptr<SQLitePageImage>(new SQLitePageImage(std::move(image)));
+    } catch (const std::bad_alloc&) {
+        err = ENOMEM;
+        return nullptr;
+    }
+}
+
+SQLitePageImage::SQLitePageImage(std::unique_ptr<Image> image) : image_(std::move(image)) {}
+SQLitePageImage::~SQLitePageImage() = default;
+
+int SQLitePageImage::plan(const std::vector<TableShape>& tables) {
+    try {
+        return image_->plan(tables);
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    }
+}
+
+int SQLitePageImage::forEachRow(const std::string& table,
+                                const std::function<bool(std::int64_t, const Value::Array&)>& row) {
+    try {
+        return image_->forEachRow(table, row);
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    }
+}
+
+const SQLitePageImage::Counts& SQLitePageImage::counts() const { return image_->counts(); }

@@ -1,0 +1,438 @@
+// Rows read from a database's leaf pages by the file format: an intact table reads exactly as
+// SQLite reads it; every row on an intact leaf comes out when a root, an interior page, a leaf
+// header or page 1 is damaged, the leaves no tree reaches going to the table whose shape they fit;
+// free pages never yield their old rows; the log's committed frames count and nothing after them
+// or after a broken checksum; loops end; a failing read gives its errno.
+#include "platform/sqlite/SQLitePageImage.h"
+
+#include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/DamagedPages.h"
+#include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/SqliteRows.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Rows = std::map<std::int64_t, Value::Array>;
+using Shapes = std::vector<SQLitePageImage::TableShape>;
+
+const SQLitePageImage::TableShape kEvents{"events", {"TEXT", "INTEGER", "BLOB"}};
+const SQLitePageImage::TableShape kSettings{"settings", {"INTEGER", "REAL"}};
+
+// A connection of the test's own, through SQLite's default layer.
+class Db {
+public:
+    explicit Db(const std::string& path) { EXPECT_EQ(sqlite3_open(path.c_str(), &db_), SQLITE_OK); }
+    ~Db() { sqlite3_close(db_); }
+    Db(const Db&) = delete;
+    Db& operator=(const Db&) = delete;
+
+    void exec(const std::string& sql) {
+        char* message = nullptr;
+        EXPECT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
+            << sql << ": " << (message ? message : "");
+        sqlite3_free(message);
+    }
+    std::int64_t number(const std::string& sql) {
+        sqlite3_stmt* statement = nullptr;
+        std::int64_t value = -1;
+        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW)
+            value = sqlite3_column_int64(statement, 0);
+        sqlite3_finalize(statement);
+        return value;
+    }
+    // Every row of `table` as SQLite reads it, by rowid; none when it does not read whole.
+    Rows rows(const std::string& table) {
+        Rows rows;
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db_, ("SELECT rowid, * FROM " + table).c_str(), -1, &statement, nullptr) != SQLITE_OK)
+            return {};
+        int rc;
+        while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+            Value::Array& values = rows[sqlite3_column_int64(statement, 0)];
+            for (int i = 1; i < sqlite3_column_count(statement); ++i) values.push_back(sqliteValue(statement, i));
+        }
+        sqlite3_finalize(statement);
+        return rc == SQLITE_DONE ? rows : Rows{};
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+struct ImageRead {
+    int err = -1;
+    std::map<std::string, Rows> tables;
+    SQLitePageImage::Counts counts;
+};
+
+ImageRead readImage(const std::string& path, const Shapes& shapes) {
+    ImageRead read;
+    auto image = SQLitePageImage::open(path, read.err);
+    if (!image) return read;
+    if ((read.err = image->plan(shapes)) != 0) return read;
+    for (const auto& shape : shapes) {
+        Rows& rows = read.tables[shape.name];
+        read.err = image->forEachRow(shape.name, [&](std::int64_t rowid, const Value::Array& values) {
+            EXPECT_TRUE(rows.emplace(rowid, values).second) << "rowid " << rowid << " twice";
+            return true;
+        });
+        if (read.err != 0) return read;
+    }
+    read.counts = image->counts();
+    return read;
+}
+
+// Equal values of equal types (Value's own equality takes 1 for 1.0).
+bool same(const Value::Array& a, const Value::Array& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i].type() != b[i].type() || a[i] != b[i]) return false;
+    return true;
+}
+
+void expectRows(const Rows& got, const Rows& want) {
+    EXPECT_EQ(got.size(), want.size());
+    for (const auto& [rowid, values] : want) {
+        const auto found = got.find(rowid);
+        if (found == got.end()) {
+            ADD_FAILURE() << "rowid " << rowid << " missing";
+            return;
+        }
+        if (!same(found->second, values)) {
+            ADD_FAILURE() << "rowid " << rowid << ": " << Value(found->second).description() << " instead of "
+                          << Value(values).description();
+            return;
+        }
+    }
+}
+
+std::string bigEndian32(std::uint32_t n) {
+    return {static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8), static_cast<char>(n)};
+}
+
+bool flipByte(const std::string& path, long offset) {
+    char byte = 0;
+    std::ifstream file(path, std::ios::binary);
+    return file.seekg(offset) && file.get(byte) && overwriteBytes(path, offset, std::string(1, static_cast<char>(~byte)));
+}
+
+class SQLitePageImageTest : public testing::Test {
+protected:
+    std::string path_ = Sandbox::tmp() + "/rows.sqlite";
+
+    // `events` of `count` rows (many leaves under an interior root) and a few `settings`.
+    void eventsAndSettings(Db& db, int count) {
+        db.exec("CREATE TABLE events(name TEXT NOT NULL, ts INTEGER NOT NULL, data BLOB NOT NULL)");
+        db.exec("CREATE TABLE settings(k INTEGER, v REAL)");
+        db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(count) +
+                ") INSERT INTO events SELECT 'event-' || i, 1700000000000 + i, randomblob(20 + i % 40) FROM n");
+        db.exec("INSERT INTO settings VALUES(1, 0.5), (2, 1.5), (3, NULL)");
+    }
+    long rootOf(const std::string& table) {
+        const auto root = sqliteRows(path_, "select rootpage from sqlite_master where name = '" + table + "'");
+        return root.size() == 1 ? std::stol(root[0][0]) : 0;
+    }
+    static void copyLog(const std::string& from, const std::string& to) {
+        for (const char* suffix : {"", "-wal"}) {
+            std::filesystem::remove(to + suffix);
+            std::filesystem::copy_file(from + suffix, to + suffix);
+        }
+    }
+};
+
+TEST_F(SQLitePageImageTest, IntactTableReadsAsSQLiteReadsIt) {
+    Rows want;
+    {
+        Db db(path_);
+        db.exec("CREATE TABLE t(v, label INTEGER)");
+        db.exec("INSERT INTO t VALUES (0, 1), (1, 2), (-1, 3), (127, 4), (-128, 5), (128, 6), (32767, 7), (-32768, 8), "
+                "(8388607, 9), (-8388608, 10), (2147483647, 11), (-2147483648, 12), (140737488355327, 13), "
+                "(-140737488355328, 14), (9223372036854775807, 15), (-9223372036854775808, 16), (1099511627776, 17)");
+        db.exec("INSERT INTO t VALUES (3.25, 20), (-1e300, 21), (0.1, 22), (NULL, 23), (NULL, NULL)");
+        db.exec("INSERT INTO t VALUES ('', 30), ('h\xc3\xa9llo \xe2\x98\x83', 31), (x'', 32), (x'00ff', 33), "
+                "(zeroblob(10), 34)");
+        // On overflow chains: a text over a few pages, a blob over many.
+        db.exec("INSERT INTO t VALUES (printf('%.20000c', 'x'), 40), (randomblob(100000), 41), "
+                "(printf('%.4062c', 'y'), 42)");
+        // Rows written before a column was added hold fewer values.
+        db.exec("ALTER TABLE t ADD COLUMN extra TEXT DEFAULT 'd'");
+        db.exec("INSERT INTO t VALUES (5, 50, 'e')");
+        want = db.rows("t");
+        // An INTEGER PRIMARY KEY's value is the rowid; the record holds null in its place.
+        db.exec("CREATE TABLE keyed(id INTEGER PRIMARY KEY, body TEXT)");
+        db.exec("INSERT INTO keyed VALUES (7, 'seven'), (-3, 'minus three')");
+    }
+    ASSERT_EQ(want.size(), 31u);
+    for (auto& [rowid, values] : want)
+        if (rowid <= 30) values.pop_back();
+
+    const auto read = readImage(path_, {{"t", {"", "INTEGER", "TEXT"}}, {"keyed", {"INTEGER", "TEXT"}}});
+    ASSERT_EQ(read.err, 0);
+    expectRows(read.tables.at("t"), want);
+    expectRows(read.tables.at("keyed"), {{-3, {Value(), "minus three"}}, {7, {Value(), "seven"}}});
+    EXPECT_EQ(read.counts.undecodableCells, 0);
+    EXPECT_EQ(read.counts.unassignedOrphanRows, 0);
+    EXPECT_TRUE(read.counts.freeListWhole);
+}
+
+TEST_F(SQLitePageImageTest, EveryRowOnAnIntactLeafComesOutWhateverAboveItIsDamaged) {
+    Rows events, settings;
+    {
+        Db db(path_);
+        eventsAndSettings(db, 3000);
+        events = db.rows("events");
+        settings = db.rows("settings");
+    }
+    const std::string both = Sandbox::tmp() + "/both.sqlite";
+    std::filesystem::copy_file(path_, both);
+    const int lost = overwriteLeafHeader(both, "events", 5);
+    ASSERT_GT(lost, 0);
+    // One byte of the root: SQLite reads none of the rows, all of which are on intact leaves.
+    const long rootType = (rootOf("events") - 1) * pageSizeOf(path_);
+    ASSERT_TRUE(overwriteBytes(path_, rootType, std::string(1, '\0')));
+    EXPECT_TRUE(Db(path_).rows("events").empty());
+    auto read = readImage(path_, {kEvents, kSettings});
+    ASSERT_EQ(read.err, 0);
+    expectRows(read.tables.at("events"), events);
+    expectRows(read.tables.at("settings"), settings);
+    EXPECT_EQ(read.counts.unassignedOrphanRows, 0);
+
+    // A leaf's header as well: its rows alone are lost.
+    ASSERT_TRUE(overwriteBytes(both, rootType, std::string(1, '\0')));
+    read = readImage(both, {kEvents, kSettings});
+    ASSERT_EQ(read.err, 0);
+    EXPECT_EQ(read.tables.at("events").size(), events.size() - static_cast<std::size_t>(lost));
+    for (const auto& [rowid, values] : read.tables.at("events")) EXPECT_TRUE(same(values, events.at(rowid)));
+}
+
+TEST_F(SQLitePageImageTest, LeavesUnderADamagedInteriorPageGoToTheirTable) {
+    Rows events;
+    {
+        Db db(path_);
+        // Small pages for a tree of three levels.
+        db.exec("PRAGMA page_size=1024");
+        eventsAndSettings(db, 2500);
+        events = db.rows("events");
+    }
+    const auto interior = sqliteRows(
+        path_, "select pageno from dbstat where name = 'events' and pagetype = 'internal' and path != '/' limit 1");
+    ASSERT_EQ(interior.size(), 1u);
+    ASSERT_TRUE(overwritePage(path_, std::stol(interior[0][0]), 1024));
+    EXPECT_TRUE(Db(path_).rows("events").empty());
+    const auto read = readImage(path_, {kEvents, kSettings});
+    ASSERT_EQ(read.err, 0);
+    expectRows(read.tables.at("events"), events);
+    EXPECT_EQ(read.tables.at("settings").size(), 3u);
+}
+
+TEST_F(SQLitePageImageTest, WithPageOneDamagedLeavesGoByShapeAndNoneWhereShapesTie) {
+    Rows events, settings;
+    {
+        Db db(path_);
+        eventsAndSettings(db, 1000);
+        db.exec("CREATE TABLE twin_a(x INTEGER, y TEXT)");
+        db.exec("CREATE TABLE twin_b(x INTEGER, y TEXT)");
+        db.exec("INSERT INTO twin_a VALUES (1, 'a'), (2, 'b')");
+        db.exec("INSERT INTO twin_b VALUES (3, 'c')");
+        events = db.rows("events");
+        settings = db.rows("settings");
+    }
+    ASSERT_TRUE(overwritePage(path_, 1, pageSizeOf(path_)));
+    auto read = readImage(path_, {kEvents, kSettings, {"twin_a", {"INTEGER", "TEXT"}}, {"twin_b", {"INT", "TEXT"}}});
+    ASSERT_EQ(read.err, 0);
+    expectRows(read.tables.at("events"), events);
+    expectRows(read.tables.at("settings"), settings);
+    EXPECT_TRUE(read.tables.at("twin_a").empty());
+    EXPECT_TRUE(read.tables.at("twin_b").empty());
+    EXPECT_EQ(read.counts.unassignedOrphanRows, 3);
+    EXPECT_FALSE(read.counts.freeListWhole);
+
+    // Rows that fit no table given (an integer where text belongs) go to none.
+    read = readImage(path_, {kEvents});
+    ASSERT_EQ(read.err, 0);
+    expectRows(read.tables.at("events"), events);
+    EXPECT_EQ(read.counts.unassignedOrphanRows, 6);
+}
+
+TEST_F(SQLitePageImageTest, ADamagedHeaderFallsBackToTheDefaultPageSize) {
+    Rows events;
+    {
+        Db db(path_);
+        eventsAndSettings(db, 500);
+        events = db.rows("events");
+    }
+    ASSERT_TRUE(overwriteBytes(path_, 0, std::string(100, '\xa5')));
+    const auto read = readImage(path_, {kEvents, kSettings});
+    ASSERT_EQ(read.err, 0);
+    expectRows(read.tables.at("events"), events);
+    EXPECT_FALSE(read.counts.freeListWhole);
+}
+
+TEST_F(SQLitePageImageTest, FreePagesNeverYieldTheirRows) {
+    Rows events;
+    {
+        Db db(path_);
+        // Freed pages keep their old rows then, as a disk may.
+        db.exec("PRAGMA secure_delete=OFF");
+        eventsAndSettings(db, 3000);
+        db.exec("DELETE FROM events WHERE rowid BETWEEN 300 AND 2700");
+        ASSERT_GT(db.number("PRAGMA freelist_count"), 10);
+        events = db.rows("events");
+    }
+    {
+        std::ifstream file(path_, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        ASSERT_NE(bytes.find("event-1500"), std::string::npos) << "the deleted rows are no longer in the file";
+    }
+    auto read = readImage(path_, {kEvents, kSettings});
+    ASSERT_EQ(read.err, 0);
+    expectRows(read.tables.at("events"), events);
+    EXPECT_TRUE(read.counts.freeListWhole);
+
+    // With the tree gone, the free leaves are still told apart from the leaves it lost.
+    ASSERT_TRUE(overwritePage(path_, rootOf("events"), pageSizeOf(path_)));
+    read = readImage(path_, {kEvents, kSettings});
+    ASSERT_EQ(read.err, 0);
+    expectRows(read.tables.at("events"), events);
+
+    // A free list that comes back on itself ends.
+    std::ifstream file(path_, std::ios::binary);
+    unsigned char header[36];
+    ASSERT_TRUE(file.read(reinterpret_cast<char*>(header), sizeof header));
+    const std::uint32_t first = (std::uint32_t{header[32]} << 24) | (header[33] << 16) | (header[34] << 8) | header[35];
+    ASSERT_GT(first, 1u);
+    ASSERT_TRUE(overwriteBytes(path_, (first - 1) * pageSizeOf(path_), bigEndian32(first)));
+    read = readImage(path_, {kEvents, kSettings});
+    ASSERT_EQ(read.err, 0);
+    expectRows(read.tables.at("events"), events);
+    EXPECT_FALSE(read.counts.freeListWhole);
+}
+
+TEST_F(SQLitePageImageTest, LoopsEndAndStrayPointersMisleadNothing) {
+    Rows events, settings;
+    {
+        Db db(path_);
+        eventsAndSettings(db, 2000);
+        db.exec("INSERT INTO events VALUES ('long', 1, randomblob(30000))");
+        events = db.rows("events");
+        settings = db.rows("settings");
+    }
+    const long pageSize = pageSizeOf(path_);
+    const long root = rootOf("events");
+    const auto chain = sqliteRows(path_, "select pageno from dbstat where name = 'events' and pagetype = 'overflow' "
+                                         "order by path limit 1");
+    ASSERT_EQ(chain.size(), 1u);
+    // The root's right-most child is the root itself: the leaf it pointed to is still found.
+    ASSERT_TRUE(overwriteBytes(path_, (root - 1) * pageSize + 8, bigEndian32(static_cast<std::uint32_t>(root))));
+    // Its first child is the other table's leaf, whose rowids are within the range: that leaf stays
+    // its table's, and the one it replaced is still found.
+    unsigned char firstCell[2];
+    std::ifstream file(path_, std::ios::binary);
+    ASSERT_TRUE(file.seekg((root - 1) * pageSize + 12).read(reinterpret_cast<char*>(firstCell), 2));
+    ASSERT_TRUE(overwriteBytes(path_, (root - 1) * pageSize + ((firstCell[0] << 8) | firstCell[1]),
+                               bigEndian32(static_cast<std::uint32_t>(rootOf("settings")))));
+    // The long value's chain leads back to its own first page: that row alone does not decode.
+    const long overflow = std::stol(chain[0][0]);
+    ASSERT_TRUE(overwriteBytes(path_, (overflow - 1) * pageSize, bigEndian32(static_cast<std::uint32_t>(overflow))));
+    const auto read = readImage(path_, {kEvents, kSettings});
+    ASSERT_EQ(read.err, 0);
+    events.erase(std::prev(events.end()));
+    expectRows(read.tables.at("events"), events);
+    expectRows(read.tables.at("settings"), settings);
+    EXPECT_EQ(read.counts.undecodableCells, 1);
+}
+
+TEST_F(SQLitePageImageTest, CommittedLogFramesCountAndNothingAfterTheLastCommitOrABrokenChecksum) {
+    const std::string copy = Sandbox::tmp() + "/copy.sqlite";
+    Db db(path_);
+    db.exec("PRAGMA journal_mode=WAL");
+    db.exec("PRAGMA wal_autocheckpoint=0");
+    eventsAndSettings(db, 400);
+    db.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    const Rows before = db.rows("events");
+
+    // Committed in the log only: the file alone still holds the rows before.
+    db.exec("UPDATE events SET name = 'renamed-' || rowid WHERE rowid % 3 = 0");
+    db.exec("INSERT INTO events VALUES ('late', 5, x'01')");
+    const Rows committed = db.rows("events");
+    const auto logSize = std::filesystem::file_size(path_ + "-wal");
+    copyLog(path_, copy);
+    auto read = readImage(copy, {kEvents});
+    ASSERT_EQ(read.err, 0);
+    expectRows(read.tables.at("events"), committed);
+    std::filesystem::remove(copy + "-wal");
+    read = readImage(copy, {kEvents});
+    ASSERT_EQ(read.err, 0);
+    expectRows(read.tables.at("events"), before);
+
+    // A second commit whose first frame is damaged: the log ends before it.
+    db.exec("DELETE FROM events WHERE rowid > 100");
+    const auto deletedSize = std::filesystem::file_size(path_ + "-wal");
+    copyLog(path_, copy);
+    ASSERT_TRUE(flipByte(copy + "-wal", static_cast<long>(logSize) + 24 + 300));
+    read = readImage(copy, {kEvents});
+    ASSERT_EQ(read.err, 0);
+    expectRows(read.tables.at("events"), committed);
+
+    // Frames a transaction spilled before committing count for nothing.
+    const Rows deleted = db.rows("events");
+    db.exec("PRAGMA cache_size=8");
+    db.exec("BEGIN");
+    db.exec("DELETE FROM events");
+    db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
+            "INSERT INTO events SELECT 'spilled', i, randomblob(2000) FROM n");
+    const auto spilledSize = std::filesystem::file_size(path_ + "-wal");
+    copyLog(path_, copy);
+    db.exec("ROLLBACK");
+    ASSERT_GT(spilledSize, deletedSize) << "the transaction did not spill into the log";
+    read = readImage(copy, {kEvents});
+    ASSERT_EQ(read.err, 0);
+    expectRows(read.tables.at("events"), deleted);
+}
+
+TEST_F(SQLitePageImageTest, AFailingReadGivesItsErrno) {
+    {
+        Db db(path_);
+        eventsAndSettings(db, 200);
+    }
+    int err = 0;
+    EXPECT_EQ(SQLitePageImage::open(Sandbox::tmp() + "/none.sqlite", err), nullptr);
+    EXPECT_EQ(err, ENOENT);
+    {
+        FaultInjection faults;
+        faults->ioError(FaultyFileIO::Operation::Read, "*/rows.sqlite");
+        EXPECT_EQ(SQLitePageImage::open(path_, err), nullptr);
+        EXPECT_EQ(err, EIO);
+    }
+    {
+        // A log that is there but cannot be opened is not taken for no log.
+        std::ofstream(path_ + "-wal") << "";
+        FaultInjection faults;
+        faults->inject(FaultyFileIO::Operation::Open, "*/rows.sqlite-wal", EACCES);
+        EXPECT_EQ(SQLitePageImage::open(path_, err), nullptr);
+        EXPECT_EQ(err, EACCES);
+        std::filesystem::remove(path_ + "-wal");
+    }
+    FaultInjection faults;
+    auto image = SQLitePageImage::open(path_, err);
+    ASSERT_NE(image, nullptr);
+    faults->ioError(FaultyFileIO::Operation::Read, "*/rows.sqlite");
+    EXPECT_EQ(image->plan({kEvents}), EIO);
+    faults->clear();
+    ASSERT_EQ(image->plan({kEvents}), 0);
+    faults->ioError(FaultyFileIO::Operation::Read, "*/rows.sqlite");
+    EXPECT_EQ(image->forEachRow("events", [](std::int64_t, const Value::Array&) { return true; }), EIO);
+}
+
+}  // namespace
