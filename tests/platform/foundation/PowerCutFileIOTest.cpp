@@ -118,4 +118,18 @@ TEST_F(PowerCutFileIOTest, ANewFolderHoldsWhatItsOwnLastSyncNamed) {
     EXPECT_EQ(image(recording).count("made/file"), 0u);
     syncFolder(root + "/made");
     EXPECT_EQ(image(recording).at("made/file"), "inside");
+
+    // Written whole through a descriptor open to write only, then renamed into place.
+    auto io = FileIO::current();
+    int fd = -1;
+    std::string written;
+    ASSERT_EQ(io->createUnique(root + "/made/.new", "", fd, written), 0);
+    const std::string text = "replaced";
+    EXPECT_EQ(io->write(fd, reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0);
+    EXPECT_EQ(io->sync(fd), 0);
+    EXPECT_EQ(io->close(fd), 0);
+    ASSERT_EQ(io->rename(written, root + "/made/file", true), 0);
+    EXPECT_EQ(image(recording).at("made/file"), "inside");
+    syncFolder(root + "/made");
+    EXPECT_EQ(image(recording).at("made/file"), "replaced");
 }
