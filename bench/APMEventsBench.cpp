@@ -1,7 +1,7 @@
 // Events through the whole engine: logged at the public door, handled on the worker queue and
 // persisted; against plain SQLite running the very statements the engine ran for two
 // consecutive whole events, in turn (taken from SQLite's statement trace of its connections),
-// with the same journal mode (WAL) and sync level (NORMAL), on a file with the same schema and
+// with the same journal mode (WAL) and sync level (FULL), on a file with the same schema and
 // the row the statements update. The two run in turns in one benchmark, which prints their
 // ratio of wall time, and reports each side's CPU time (the whole process's while that side
 // runs: the engine works on its own threads) and the memory the process holds (RSS).
@@ -228,7 +228,7 @@ struct PlainReplay {
         sqlite3_open_v2(enginePath.c_str(), &engineDB, SQLITE_OPEN_READONLY, nullptr);
         sqlite3_open(path.c_str(), &db);
         sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-        sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+        sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
         sqlite3_stmt* schema = nullptr;
         sqlite3_prepare_v2(engineDB,
                            "SELECT sql FROM sqlite_master WHERE sql NOT NULL AND name NOT LIKE 'sqlite_%' "

@@ -1,12 +1,14 @@
 // Events logged through the analytics door, before and after the start, reach the measurement
 // service exactly once whatever the service answers on the way: refusals, busy answers with
-// Retry-After, slow bodies, dropped connections and redirects, directly or through a proxy.
+// Retry-After, slow bodies, dropped connections and redirects, directly or through a proxy; and
+// what a power cut leaves holds every event logged and no batch delivered.
 #include "DeliveryTestSupport.h"
 
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/ConnectProxy.h"
 #include "tests/fixtures/DamagedPages.h"
+#include "tests/fixtures/PowerCutFileIO.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -234,6 +236,33 @@ TEST_F(APMDeliveryTest, WhatTheServiceHasIsNeverSentAgainInALaterLaunch) {
     for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
     EXPECT_TRUE(service.duplicates().empty()) << duplicatesReport(service);
     EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
+}
+
+// What a power cut leaves of the measurement folder holds every event whose logging committed,
+// and none of a batch deleted once the service had it.
+TEST_F(APMDeliveryTest, ACommittedEventAndADeletedBatchOutlastAPowerCut) {
+    const std::string path = APMApplicationSupportPath(APMMeasurement::kDatabaseName);
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    std::filesystem::create_directories(folder);
+    PowerCutRecording recording(folder);
+    int images = 0;
+    const auto afterACut = [&](const std::string& sql) {
+        const std::string image = Sandbox::tmp() + "/cut" + std::to_string(++images);
+        EXPECT_EQ(recording->writeImage(image), 0);
+        const auto table = sqliteRows(image + "/" + APMMeasurement::kDatabaseName, sql);
+        return table.empty() ? -1 : std::stoll(table[0][0]);
+    };
+    start();
+    logSteps(0, 240);
+    ASSERT_EQ(rawEventNumbers("step").size(), 240u);
+    EXPECT_EQ(afterACut("SELECT count(*) FROM raw_events WHERE name = 'step'"), 240);
+
+    // A new launch, whose closing of the last one put every event into the database file itself.
+    restart();
+    uploadWhileDue();
+    ASSERT_EQ(deliveredNumbers("step").size(), 240u) << traffic();
+    EXPECT_EQ(afterACut("SELECT count(*) FROM raw_events WHERE name = 'step'"), 0);
+    EXPECT_EQ(afterACut("SELECT count(*) FROM queue"), 0);
 }
 
 TEST_F(APMDeliveryTest, ARowThatAnotherBundleTookIsSentNotDeleted) {
