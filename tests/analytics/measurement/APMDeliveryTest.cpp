@@ -1,7 +1,8 @@
 // Events logged through the analytics door, before and after the start, reach the measurement
 // service exactly once whatever the service answers on the way: refusals, busy answers with
 // Retry-After, slow bodies, dropped connections and redirects, directly or through a proxy; and
-// what a power cut leaves holds every event logged and no batch delivered.
+// what a power cut leaves holds every event logged and no batch delivered; events whose metadata
+// is gone go with the app's current one.
 #include "DeliveryTestSupport.h"
 
 #include "platform/foundation/NSPropertyListSerialization.h"
@@ -263,6 +264,33 @@ TEST_F(APMDeliveryTest, ACommittedEventAndADeletedBatchOutlastAPowerCut) {
     ASSERT_EQ(deliveredNumbers("step").size(), 240u) << traffic();
     EXPECT_EQ(afterACut("SELECT count(*) FROM raw_events WHERE name = 'step'"), 0);
     EXPECT_EQ(afterACut("SELECT count(*) FROM queue"), 0);
+}
+
+// Raw events whose metadata is gone reach the service with the app's metadata as it is when they
+// are bundled, its user properties included, and a line says how many went so.
+TEST_F(APMDeliveryTest, RawEventsWithoutTheirMetadataAreDeliveredWithTheAppsCurrentOne) {
+    LogCapture capture;
+    start();
+    logSteps(0, 20);
+    const long long stored = count("SELECT count(*) FROM raw_events");
+    execute("DELETE FROM raw_events_metadata");
+    APMAnalytics::setUserPropertyString(Value("oil"), "medium");
+    settle();
+
+    uploadWhileDue();
+    ASSERT_EQ(deliveredNumbers("step").size(), 20u) << traffic();
+    for (const auto& upload : service.uploads()) {
+        EXPECT_EQ(upload.batch.userProperties.get("medium"), Value("oil"));
+        for (const auto& event : upload.batch.events) EXPECT_EQ(event.appID, kAppID);
+    }
+    long long carried = 0;
+    for (const auto& line : capture.matching("[I-ACS023308]")) {
+        const std::string count = "Count: ";
+        carried += std::stoll(line.substr(line.find(count) + count.size()));
+    }
+    EXPECT_EQ(carried, stored);
+    EXPECT_TRUE(capture.matching("[I-ACS023302]").empty());
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events"), 0);
 }
 
 TEST_F(APMDeliveryTest, ARowThatAnotherBundleTookIsSentNotDeleted) {
