@@ -1,9 +1,10 @@
 // Events through the whole engine: logged at the public door, handled on the worker queue and
 // persisted; against plain SQLite running the very statements the engine ran for two
 // consecutive whole events, in turn (taken from SQLite's statement trace of its connections),
-// with the same journal mode (WAL) and sync level (NORMAL), on a file with the same schema and
+// with the same journal mode (WAL) and sync level (FULL), on a file with the same schema and
 // the row the statements update. The two run in turns in one benchmark, which prints their
-// ratio, and report the memory the process holds (RSS).
+// ratio of wall time, and reports each side's CPU time (the whole process's while that side
+// runs: the engine works on its own threads) and the memory the process holds (RSS).
 #include "analytics/measurement/APMAnalytics.h"
 #include "analytics/measurement/APMMeasurement.h"
 #include "analytics/measurement/APMRemoteConfig.h"
@@ -23,6 +24,7 @@
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -48,6 +50,12 @@ double residentBytes() {
     std::ifstream statm("/proc/self/statm");
     statm >> pages >> resident;
     return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
+}
+
+double processCPUSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 // The statements run on the engine's connections while recording, expanded with their values.
@@ -220,7 +228,7 @@ struct PlainReplay {
         sqlite3_open_v2(enginePath.c_str(), &engineDB, SQLITE_OPEN_READONLY, nullptr);
         sqlite3_open(path.c_str(), &db);
         sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-        sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+        sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
         sqlite3_stmt* schema = nullptr;
         sqlite3_prepare_v2(engineDB,
                            "SELECT sql FROM sqlite_master WHERE sql NOT NULL AND name NOT LIKE 'sqlite_%' "
@@ -289,18 +297,30 @@ void BM_EngineEventsAgainstPlainSQLite(benchmark::State& state) {
     sqlite3_open_v2(path.c_str(), &reader, SQLITE_OPEN_READONLY, nullptr);
     const long long before = storedRawEvents(reader);
     int next = 0;
+    double engineCPU = 0, plainCPU = 0;
     bench::alternate(
         state, "events logged and persisted / plain SQLite replaying each whole event", "event", kBatch,
         [&] {
+            const double start = processCPUSeconds();
             for (int i = 0; i < kBatch; ++i) Engine::log(next++);
             Engine::settle();
+            engineCPU += processCPUSeconds() - start;
         },
-        [&] { plain.replay(kBatch); });
+        [&] {
+            const double start = processCPUSeconds();
+            plain.replay(kBatch);
+            plainCPU += processCPUSeconds() - start;
+        });
     const long long stored = storedRawEvents(reader) - before;
     sqlite3_close(reader);
     if (!plain.failure.empty()) return state.SkipWithError(plain.failure.c_str());
     if (stored != next) state.SkipWithError(("persisted " + std::to_string(stored) + " of " + std::to_string(next)).c_str());
     state.SetItemsProcessed(stored);
+    if (next > 0) {
+        state.counters["project_cpu_us"] = engineCPU * 1e6 / next;
+        state.counters["anchor_cpu_us"] = plainCPU * 1e6 / next;
+        state.counters["cpu_x_anchor"] = plainCPU > 0 ? engineCPU / plainCPU : 0;
+    }
     std::size_t statements = 0;
     for (const auto& event : plain.events) statements += event.size();
     state.counters["statements_per_event"] = static_cast<double>(statements) / static_cast<double>(plain.events.size());

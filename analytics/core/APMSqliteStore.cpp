@@ -168,7 +168,7 @@ bool APMSqliteStore::useWriteAheadLog(NSErrorPtr* error) {
         else setDatabaseError(error, "set journal mode");
     }
     sqlite3_finalize(statement);
-    return wal && executeSQL("PRAGMA synchronous=NORMAL", error);
+    return wal && executeSQL("PRAGMA synchronous=FULL", error);
 }
 
 void APMSqliteStore::finalizeAndClearStatements() {

@@ -60,9 +60,9 @@ public:
 
     [[nodiscard]] bool openAndValidateDatabase(NSErrorPtr* error);
     [[nodiscard]] bool validateDatabaseWithError(NSErrorPtr* error);
-    // Write-ahead logging with a sync at checkpoints only: a killed process loses no committed
-    // transaction, a power cut may lose the last ones. False (the file keeps its rollback
-    // journal) when SQLite refuses.
+    // Write-ahead logging with the log synced at every commit: a committed transaction outlasts
+    // a killed process and a power cut alike. False (the file keeps its rollback journal) when
+    // SQLite refuses.
     [[nodiscard]] bool useWriteAheadLog(NSErrorPtr* error);
     void closeDatabase();
     void setChangeObserver(ChangeObserver observer) { changeObserver_ = std::move(observer); }

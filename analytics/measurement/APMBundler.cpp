@@ -144,12 +144,17 @@ bool BundlingPass::run(bool& consumed) {
                                    Value(static_cast<long long>(*fingerprint)), Value(error));
             return false;
         }
-        // Without its device, app and user fields (missing, or stored as bytes that never read)
-        // the group belongs to no app: it cannot be sent.
-        monitor_->logWithLevel(4, 23302, "Dropping raw events without their metadata. Metadata fingerprint",
-                               Value(static_cast<long long>(*fingerprint)));
-        consumed = consumeRawEvents(rawEvents->back()->rowID(), *fingerprint);
-        return consumed;
+        // Its device, app and user fields are gone (the row missing, or stored as bytes that never
+        // read), yet the events are this app's own: they go with the fields it has now.
+        bundle = context_.currentRawEventMetadata();
+        if (!bundle) {
+            monitor_->logWithLevel(4, 23302, "Dropping raw events without their metadata. Metadata fingerprint",
+                                   Value(static_cast<long long>(*fingerprint)));
+            consumed = consumeRawEvents(rawEvents->back()->rowID(), *fingerprint);
+            return consumed;
+        }
+        monitor_->logWithLevel(4, 23308, "Bundling raw events without their metadata with the app's current one. Count",
+                               Value(static_cast<long long>(rawEvents->size())));
     }
 
     // The span and app id the bundle will carry. A bundle the upload queue refuses would be

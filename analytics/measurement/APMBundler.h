@@ -31,6 +31,9 @@ public:
     virtual bool setUserPropertyInDatabaseOnWorkerQueue(const std::shared_ptr<APMUserAttribute>& userAttribute) = 0;
     // The audience evaluator; none leaves bundles without audience results.
     virtual std::shared_ptr<APMAudience> audience() { return nullptr; }
+    // The metadata (device, app and user fields) an event logged now is stored with, for raw
+    // events whose own did not survive; none when it cannot be made.
+    virtual std::shared_ptr<APMPBMeasurementBundle> currentRawEventMetadata() = 0;
 };
 
 class APMBundler : public NSObject {

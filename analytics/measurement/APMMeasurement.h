@@ -236,6 +236,9 @@ public:
     bool writeEvent(const std::shared_ptr<APMEvent>& event, bool isPublicEvent, bool isRealtime);
     std::shared_ptr<APMPBMeasurementBundle> createRawEventMetadataWithUserAttributes(
         const std::vector<std::shared_ptr<APMUserAttribute>>& userAttributes);
+    // The metadata an event logged now would be stored with, with the stored user properties;
+    // none when they cannot be read.
+    std::shared_ptr<APMPBMeasurementBundle> currentRawEventMetadataOnWorkerQueue();
     // An event's metadata as stored: its bytes, their fingerprint, and whether it carries the
     // advertising id. Made again only when something it is made from changed.
     struct RawEventMetadata {

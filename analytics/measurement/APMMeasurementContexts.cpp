@@ -74,6 +74,9 @@ public:
     std::shared_ptr<APMIdentity> identity() override { return with([](APMMeasurement& e) { return e.identity(); }); }
     std::shared_ptr<APMMonitor> monitor() override { return APMMeasurement::monitor(); }
     std::shared_ptr<APMAudience> audience() override { return with([](APMMeasurement& e) { return e.audience(); }); }
+    std::shared_ptr<APMPBMeasurementBundle> currentRawEventMetadata() override {
+        return with([](APMMeasurement& e) { return e.currentRawEventMetadataOnWorkerQueue(); });
+    }
     bool setUserPropertyInDatabaseOnWorkerQueue(const std::shared_ptr<APMUserAttribute>& userAttribute) override {
         auto engine = engine_.lock();
         return engine && engine->setUserPropertyInDatabaseOnWorkerQueue(userAttribute);

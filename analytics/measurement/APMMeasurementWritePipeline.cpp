@@ -489,6 +489,16 @@ std::shared_ptr<APMPBMeasurementBundle> APMMeasurement::createRawEventMetadataWi
     return metadata;
 }
 
+std::shared_ptr<APMPBMeasurementBundle> APMMeasurement::currentRawEventMetadataOnWorkerQueue() {
+    auto database = this->database();
+    if (!database) return nullptr;
+    NSErrorPtr error;
+    auto attributes = database->userAttributesIncludingInternal(true, &error);
+    if (!attributes && error) return nullptr;
+    return createRawEventMetadataWithUserAttributes(
+        attributes.value_or(std::vector<std::shared_ptr<APMUserAttribute>>{}));
+}
+
 void APMMeasurement::logFirstOpenConsentedEvent(double timestamp) {
     persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(false);
     scheduleOnWorker("APMMeasurement:892", [timestamp](APMMeasurement& engine) {

@@ -52,7 +52,7 @@ TEST_F(APMDatabaseTest, FreshFileHasEveryTableAndTheMetadataRow) {
     EXPECT_EQ((*info)[1], (std::pair<std::string, std::string>("timestamp", "REAL")));
     EXPECT_EQ(store().rowCountForTableWithName("app_metadata", nullptr), std::optional<std::int64_t>(1));
     EXPECT_TRUE(NSFileManager::defaultManager()->isExcludedFromBackup(path()));
-    // A write-ahead log synced at checkpoints, also after a reset.
+    // A write-ahead log synced at every commit, also after a reset.
     for (int pass = 0; pass < 2; ++pass) {
         std::string mode;
         sqlite3_exec(store().sqliteHandle(), "PRAGMA journal_mode; PRAGMA synchronous",
@@ -61,7 +61,7 @@ TEST_F(APMDatabaseTest, FreshFileHasEveryTableAndTheMetadataRow) {
                          return 0;
                      },
                      &mode, nullptr);
-        EXPECT_EQ(mode, "wal 1 ");  // synchronous NORMAL
+        EXPECT_EQ(mode, "wal 2 ");  // synchronous FULL
         ASSERT_TRUE(database_->reset(nullptr));
     }
     NSErrorPtr error;

@@ -337,7 +337,7 @@ TEST_F(APMBundlerTest, RawEventsThatCanNeverBeSentAreDropped) {
     writeRawEvents({event("tick", hour_)}, bundleMetadata);
     unreadable(hour_ + 1);
     writeRawEvents({event("tick", hour_ + 2)}, bundleMetadata);
-    // Rows whose metadata is missing.
+    // Rows whose metadata is missing, and nothing to give them instead.
     onWorker([&] { ASSERT_TRUE(context->database_->insertRawEvent(event("orphan", hour_ + 3), 42, false, nullptr)); });
     writeRawEvents({event("tick", hour_ + 4)}, bundleMetadata);
 
@@ -358,7 +358,7 @@ TEST_F(APMBundlerTest, RawEventsThatCanNeverBeSentAreDropped) {
     EXPECT_EQ(count("raw_events"), 0);
 
     // Rows whose metadata row is there but holds bytes that never read: dropped as if it were
-    // missing, with one line, and so is that row.
+    // missing (nothing to give them instead), with one line, and so is that row.
     onWorker([&] {
         ASSERT_TRUE(context->database_->sqliteStore()->upsertRecord(
             {{"metadata_fingerprint", Value(77LL)}, {"metadata", Value(NSData{0xff, 0xff, 0xff})}},
@@ -375,6 +375,40 @@ TEST_F(APMBundlerTest, RawEventsThatCanNeverBeSentAreDropped) {
     EXPECT_FALSE(bundle());
     ASSERT_EQ(queuedBundles().size(), 3u);
     EXPECT_EQ(namesOf(queuedBundles().back().first), (std::vector<std::string>{"tick"}));
+    EXPECT_EQ(count("raw_events"), 0);
+    EXPECT_EQ(count("raw_events_metadata"), 0);
+}
+
+// Raw events whose metadata row is missing, or holds bytes that never read, go with the metadata
+// the app has now, with one line per group saying how many.
+TEST_F(APMBundlerTest, RawEventsWhoseMetadataDidNotSurviveGoWithTheAppsCurrentOne) {
+    LogCapture capture;
+    context->currentMetadata_ = metadata(kTestAppID, "18.0");
+    onWorker([&] {
+        ASSERT_TRUE(context->database_->insertRawEvent(event("orphan", hour_), 42, false, nullptr));
+        ASSERT_TRUE(context->database_->insertRawEvent(event("orphan", hour_ + 1), 42, false, nullptr));
+        ASSERT_TRUE(context->database_->sqliteStore()->upsertRecord(
+            {{"metadata_fingerprint", Value(77LL)}, {"metadata", Value(NSData{0xff, 0xff, 0xff})}},
+            "raw_events_metadata", nullptr));
+        ASSERT_TRUE(context->database_->insertRawEvent(event("lost", hour_ + 2), 77, false, nullptr));
+    });
+
+    EXPECT_EQ(bundleAll(), 2);
+    EXPECT_EQ(capture.matching("[I-ACS023308]").size(), 2u);
+    for (const char* count : {"2", "1"}) {
+        EXPECT_TRUE(capture.contains(
+            std::string("[I-ACS023308] Bundling raw events without their metadata with the app's current one. Count: ") +
+            count));
+    }
+    EXPECT_TRUE(capture.matching("[I-ACS023302]").empty());
+    const auto bundles = queuedBundles();
+    ASSERT_EQ(bundles.size(), 2u);
+    EXPECT_EQ(namesOf(bundles[0].first), (std::vector<std::string>{"orphan", "orphan"}));
+    EXPECT_EQ(namesOf(bundles[1].first), (std::vector<std::string>{"lost"}));
+    for (const auto& [bundle, id] : bundles) {
+        EXPECT_EQ(APMPBMessageGetString(bundle, APMPBMeasurementBundle::kOsVersion), "18.0");
+        EXPECT_EQ(APMPBMessageGetString(bundle, APMPBMeasurementBundle::kVuvAppId), kTestAppID);
+    }
     EXPECT_EQ(count("raw_events"), 0);
     EXPECT_EQ(count("raw_events_metadata"), 0);
 }

@@ -1,12 +1,15 @@
 // Events logged through the analytics door, before and after the start, reach the measurement
 // service exactly once whatever the service answers on the way: refusals, busy answers with
-// Retry-After, slow bodies, dropped connections and redirects, directly or through a proxy.
+// Retry-After, slow bodies, dropped connections and redirects, directly or through a proxy; and
+// what a power cut leaves holds every event logged and no batch delivered; events whose metadata
+// is gone go with the app's current one.
 #include "DeliveryTestSupport.h"
 
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/ConnectProxy.h"
 #include "tests/fixtures/DamagedPages.h"
+#include "tests/fixtures/PowerCutFileIO.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -234,6 +237,60 @@ TEST_F(APMDeliveryTest, WhatTheServiceHasIsNeverSentAgainInALaterLaunch) {
     for (const auto& [n, times] : delivered) EXPECT_EQ(times, 1) << "step " << n;
     EXPECT_TRUE(service.duplicates().empty()) << duplicatesReport(service);
     EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
+}
+
+// What a power cut leaves of the measurement folder holds every event whose logging committed,
+// and none of a batch deleted once the service had it.
+TEST_F(APMDeliveryTest, ACommittedEventAndADeletedBatchOutlastAPowerCut) {
+    const std::string path = APMApplicationSupportPath(APMMeasurement::kDatabaseName);
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    std::filesystem::create_directories(folder);
+    PowerCutRecording recording(folder);
+    int images = 0;
+    const auto afterACut = [&](const std::string& sql) {
+        const std::string image = Sandbox::tmp() + "/cut" + std::to_string(++images);
+        EXPECT_EQ(recording->writeImage(image), 0);
+        const auto table = sqliteRows(image + "/" + APMMeasurement::kDatabaseName, sql);
+        return table.empty() ? -1 : std::stoll(table[0][0]);
+    };
+    start();
+    logSteps(0, 240);
+    ASSERT_EQ(rawEventNumbers("step").size(), 240u);
+    EXPECT_EQ(afterACut("SELECT count(*) FROM raw_events WHERE name = 'step'"), 240);
+
+    // A new launch, whose closing of the last one put every event into the database file itself.
+    restart();
+    uploadWhileDue();
+    ASSERT_EQ(deliveredNumbers("step").size(), 240u) << traffic();
+    EXPECT_EQ(afterACut("SELECT count(*) FROM raw_events WHERE name = 'step'"), 0);
+    EXPECT_EQ(afterACut("SELECT count(*) FROM queue"), 0);
+}
+
+// Raw events whose metadata is gone reach the service with the app's metadata as it is when they
+// are bundled, its user properties included, and a line says how many went so.
+TEST_F(APMDeliveryTest, RawEventsWithoutTheirMetadataAreDeliveredWithTheAppsCurrentOne) {
+    LogCapture capture;
+    start();
+    logSteps(0, 20);
+    const long long stored = count("SELECT count(*) FROM raw_events");
+    execute("DELETE FROM raw_events_metadata");
+    APMAnalytics::setUserPropertyString(Value("oil"), "medium");
+    settle();
+
+    uploadWhileDue();
+    ASSERT_EQ(deliveredNumbers("step").size(), 20u) << traffic();
+    for (const auto& upload : service.uploads()) {
+        EXPECT_EQ(upload.batch.userProperties.get("medium"), Value("oil"));
+        for (const auto& event : upload.batch.events) EXPECT_EQ(event.appID, kAppID);
+    }
+    long long carried = 0;
+    for (const auto& line : capture.matching("[I-ACS023308]")) {
+        const std::string count = "Count: ";
+        carried += std::stoll(line.substr(line.find(count) + count.size()));
+    }
+    EXPECT_EQ(carried, stored);
+    EXPECT_TRUE(capture.matching("[I-ACS023302]").empty());
+    EXPECT_EQ(count("SELECT count(*) FROM raw_events"), 0);
 }
 
 TEST_F(APMDeliveryTest, ARowThatAnotherBundleTookIsSentNotDeleted) {

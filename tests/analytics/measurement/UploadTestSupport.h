@@ -91,6 +91,10 @@ public:
     bool setUserPropertyInDatabaseOnWorkerQueue(const std::shared_ptr<APMUserAttribute>& userAttribute) override {
         return database_->updateUserAttribute(userAttribute, nullptr);
     }
+    // A copy of what a test set (bundling fills it in); none by default.
+    std::shared_ptr<APMPBMeasurementBundle> currentRawEventMetadata() override {
+        return currentMetadata_ ? APMPBMeasurementBundle::initWithBuffer(*currentMetadata_->protoBuffer()) : nullptr;
+    }
     std::shared_ptr<APMScheduler> scheduler() override { return scheduler_; }
     std::shared_ptr<DIDEderazi> network() override { return network_; }
     std::shared_ptr<APMAlarm> alarm() override { return alarm_; }
@@ -122,6 +126,7 @@ public:
     std::shared_ptr<APMIdentity> identity_;
     std::shared_ptr<APMDatabase> database_;
     std::shared_ptr<APMRemoteConfig> remoteConfig_;
+    std::shared_ptr<APMPBMeasurementBundle> currentMetadata_;
     std::shared_ptr<DIDEderazi> network_ = DIDEderazi::initWithReachabilityHost("127.0.0.1");
     std::shared_ptr<APMAlarm> alarm_ = APMAlarm::initWithDispatchQueue(scheduler_->workerQueue(), "Measurement timer");
     std::atomic<bool> backgroundTask{false};

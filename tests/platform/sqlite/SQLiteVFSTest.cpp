@@ -4,12 +4,13 @@
 // failed look for a journal, or a failed read, is an error rather than an empty answer; a FIFO
 // by a database's name is never opened; a journal or log is never written through a link, nor a
 // database whose opener forbids links through a link in its own place, while a linked folder
-// above it is followed.
+// above it is followed; a commit that returned with its syncs outlasts a power cut.
 #include "platform/sqlite/SQLiteVFS.h"
 
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/FaultyFileIO.h"
 #include "tests/fixtures/Fifo.h"
+#include "tests/fixtures/PowerCutFileIO.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -167,6 +168,36 @@ TEST_F(SQLiteVFSTest, ATransactionThatMeetsAFullOrFailingDiskFailsAndKeepsEveryE
             EXPECT_EQ(rows, kThree);
             EXPECT_EQ(firstBody, std::vector<std::string>{"9000"});
         }
+    }
+}
+
+// A new journal or log is named in its folder by its first sync, which names a new database
+// beside it too: a commit that returned with every sync is in what a power cut leaves. A rollback
+// journal whose removal was not synced comes back and undoes the last commit, as a log never
+// synced at a commit loses it.
+TEST_F(SQLiteVFSTest, ACommitThatReturnedWithItsSyncsOutlastsAPowerCut) {
+    struct Case {
+        const char* mode;
+        const char* synchronous;
+        std::vector<std::string> rows;
+    } cases[] = {{"delete", "extra", kThree},
+                 {"delete", "full", {"1", "2"}},
+                 {"wal", "full", kThree},
+                 {"wal", "normal", {}}};
+    int image = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.mode) + " " + c.synchronous);
+        const std::string folder = Sandbox::tmp() + "/cut" + std::to_string(++image);
+        std::filesystem::create_directories(folder);
+        PowerCutRecording recording(folder);
+        Connection db(folder + "/rows.sqlite");
+        ASSERT_EQ(db.exec(std::string("PRAGMA synchronous=") + c.synchronous), SQLITE_OK);
+        committedRows(db, c.mode);
+        ASSERT_EQ(recording->writeImage(folder + ".image"), 0);
+
+        Connection cut(folder + ".image/rows.sqlite", nullptr);
+        EXPECT_EQ(cut.column("PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+        EXPECT_EQ(cut.column("SELECT n FROM t ORDER BY n"), c.rows);
     }
 }
 
