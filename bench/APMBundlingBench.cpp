@@ -63,6 +63,8 @@ public:
     bool setUserPropertyInDatabaseOnWorkerQueue(const std::shared_ptr<APMUserAttribute>& userAttribute) override {
         return database_->updateUserAttribute(userAttribute, nullptr);
     }
+    // Every raw event here has its metadata.
+    std::shared_ptr<APMPBMeasurementBundle> currentRawEventMetadata() override { return nullptr; }
     std::shared_ptr<APMScheduler> scheduler() override { return nullptr; }
     std::shared_ptr<DIDEderazi> network() override { return nullptr; }
     std::shared_ptr<APMAlarm> alarm() override { return nullptr; }
