@@ -78,9 +78,9 @@ bool APMSqliteStore::makeRoomForDatabase(const std::string& path, NSErrorPtr* er
     return true;
 }
 
-bool APMSqliteStore::isCorruptionCode(int code) const {
+bool APMSqliteStore::isDamageCode(int code) {
     const int primary = code & 0xff;
-    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB || primary == SQLITE_FORMAT;
 }
 
 bool APMSqliteStore::openAndValidateDatabase(NSErrorPtr* error) {
@@ -103,7 +103,7 @@ bool APMSqliteStore::openAndValidateDatabase(NSErrorPtr* error) {
     const int rc = sqlite3_open_v2(databasePath_.c_str(), &handle_, kOpenFlags | kNoLink, SQLiteFileIOVFSName());
     notifyChange(nullptr, false);
     if (rc != SQLITE_OK) {
-        lastOpenFailureWasCorruption_ = isCorruptionCode(rc);
+        lastOpenFailureWasCorruption_ = isDamageCode(rc);
         setDatabaseError(error, "initialize sqlite handle");
         closeDatabase();
         return false;
@@ -136,7 +136,7 @@ bool APMSqliteStore::validateDatabaseWithError(NSErrorPtr* error) {
     }
     sqlite3_stmt* statement = prepareSQL("PRAGMA integrity_check", error);
     if (!statement) {
-        lastOpenFailureWasCorruption_ = isCorruptionCode(sqlite3_extended_errcode(handle_));
+        lastOpenFailureWasCorruption_ = isDamageCode(sqlite3_extended_errcode(handle_));
         return false;
     }
     const int rc = sqlite3_step(statement);
@@ -147,7 +147,7 @@ bool APMSqliteStore::validateDatabaseWithError(NSErrorPtr* error) {
     }
     if (!sound) {
         // A row with any other answer is the check's verdict on the file itself.
-        lastOpenFailureWasCorruption_ = rc == SQLITE_ROW || isCorruptionCode(rc);
+        lastOpenFailureWasCorruption_ = rc == SQLITE_ROW || isDamageCode(rc);
         setDatabaseError(error, "validate database");
     }
     sqlite3_finalize(statement);

@@ -185,6 +185,11 @@ public:
     [[nodiscard]] std::optional<Value> numberForQuery(const std::string& query, const Value::Array& parameterValues,
                                                       NSErrorPtr* error, bool fixedText = false);
 
+    // The one classifier of failures: whether SQLite's extended code says the file's own bytes are
+    // at fault (damaged, not a database, of a format it cannot read), as opposed to the moment (a
+    // full or failing disk, a busy or locked file, memory, an interrupt), which keeps everything.
+    static bool isDamageCode(int code);
+
     // Whether the last failed open met a file SQLite calls damaged (corrupt, not a database,
     // or an integrity check other than "ok").
     bool lastOpenFailureWasCorruption() const { return lastOpenFailureWasCorruption_; }
@@ -235,7 +240,6 @@ private:
     // The moving aside initWithDatabasePath begins with; false with the error when something
     // cannot be moved.
     static bool makeRoomForDatabase(const std::string& path, NSErrorPtr* error);
-    bool isCorruptionCode(int code) const;
     // Notes the connection's failure for lastFailureWasTheFiles.
     void noteFailure(int code) { lastFailure_ = code; }
     bool lastFailureWasTheFiles() const;

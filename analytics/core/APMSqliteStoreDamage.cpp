@@ -213,11 +213,8 @@ void APMSqliteStore::deleteKeptFiles(const std::string& path) {
 }
 
 bool APMSqliteStore::lastFailureWasTheFiles() const {
-    if (lastFailure_ == kShapeRefused) return true;
+    if (lastFailure_ == kShapeRefused || isDamageCode(lastFailure_)) return true;
     switch (lastFailure_ & 0xff) {
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
-    case SQLITE_FORMAT:
     // A statement the file's schema refuses (a table or index of that name already there as
     // something else, a column the table cannot take) or its rows refuse in a migration.
     case SQLITE_ERROR:
