@@ -6,6 +6,7 @@
 
 #include "platform/foundation/FileError.h"
 #include "platform/foundation/FileIO.h"
+#include "platform/foundation/FileStamp.h"
 #include "platform/foundation/NSFileManager.h"
 
 #include <atomic>
@@ -22,17 +23,12 @@ constexpr std::size_t kSuffixLength = 6;  // what FileIO::createUnique adds
 
 std::atomic<std::uint64_t> gWriteGeneration{0};
 
-// When this process started, on the coarse clock the kernel stamps files with: every file this
-// process has touched is at least as new.
-const timespec processStart = [] {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME_COARSE, &now);
-    return now;
-}();
+// When this process started, on the clock the kernel stamps files with: every file this process
+// has touched is at least as new.
+const timespec processStart = file_detail::FileStamp::now();
 
 bool olderThanThisProcess(const struct stat& info) {
-    return info.st_mtim.tv_sec < processStart.tv_sec ||
-           (info.st_mtim.tv_sec == processStart.tv_sec && info.st_mtim.tv_nsec < processStart.tv_nsec);
+    return file_detail::FileStamp::of(info).modifiedBefore(processStart);
 }
 
 bool isAlphanumeric(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
