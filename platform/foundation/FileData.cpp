@@ -90,7 +90,8 @@ bool writeInPlace(FileIO& io, const NSData& data, const std::string& path, NSErr
     return err ? fail(error, err, path) : true;
 }
 
-bool writeAtomically(FileIO& io, const NSData& data, const std::string& path, NSErrorPtr* error) {
+// Without `replace`, a file already at `path` fails the write with EEXIST and stays as it was.
+bool writeAtomically(FileIO& io, const NSData& data, const std::string& path, bool replace, NSErrorPtr* error) {
     const std::string folder = parentFolder(path);
     const std::string name = nameOf(path);
     removeStale(io, folder, false, [&](std::string_view target) { return target == name; });
@@ -108,7 +109,7 @@ bool writeAtomically(FileIO& io, const NSData& data, const std::string& path, NS
     if (!err) err = io.sync(fd);
     const int closeError = io.close(fd);
     if (!err) err = closeError;
-    if (!err) err = io.rename(temporary, path, true);
+    if (!err) err = io.rename(temporary, path, replace);
     if (err) {
         // The failure to report is the one above; a temporary that will not go is swept by a later write.
         (void)io.remove(temporary);
@@ -199,7 +200,13 @@ bool writeDataToFile(const NSData& data, const std::string& path, bool atomicall
     // Items marked immutable through the file manager refuse writes as the kernel flag would.
     if (NSFileManager::defaultManager()->isImmutableOrInImmutableFolder(path)) return fail(error, EPERM, path);
     const auto io = FileIO::current();
-    return atomically ? writeAtomically(*io, data, path, error) : writeInPlace(*io, data, path, error);
+    return atomically ? writeAtomically(*io, data, path, true, error) : writeInPlace(*io, data, path, error);
+}
+
+bool file_detail::writeDataToNewFile(const NSData& data, const std::string& path, NSErrorPtr* error) {
+    gWriteGeneration.fetch_add(1, std::memory_order_acq_rel);
+    if (NSFileManager::defaultManager()->isImmutableOrInImmutableFolder(path)) return fail(error, EPERM, path);
+    return writeAtomically(*FileIO::current(), data, path, false, error);
 }
 
 std::size_t removeStaleTemporaryFiles(const std::string& folder, bool earlierPropertyListNames) {
