@@ -183,7 +183,7 @@ NSData bytesToKeep(const PHAssetChangeRequest& request, const char*& extension, 
 // process, a picture put there by hand), the next free number: never over a picture already kept.
 // `number` is then the one written, and `path` its file.
 NSErrorPtr writeNewPicture(const NSData& bytes, const char* extension, long long& number, std::string& path) {
-    // Each taken name is a file there: as many tries as the folder could hold names, with room.
+    // Only a file there takes a name; the bound stops a file system that calls every name taken.
     constexpr int kMostTries = 100'000;
     for (int tries = 0; tries < kMostTries; ++tries, ++number) {
         path = PHPhotoLibrary::folder() + "/" + pictureName(number, extension);
