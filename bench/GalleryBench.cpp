@@ -5,8 +5,9 @@
 // 50 KB GETs through HTTPrequest, against libcurl's own easy loop, both reported per request:
 // from a minimal server on 127.0.0.1, so that the client is what is measured, and from the
 // content server. The copy at a phone screen's size that a page turning away makes of a 6000 x 6000
-// picture it holds whole, against stb_image_resize making the same. Each pair also runs in turns
-// in one benchmark, which prints their ratio.
+// picture it holds whole, against stb_image_resize making the same. The check that a picture file
+// saved to the photo album decodes, against the album's own copy of its bytes. Each pair also runs
+// in turns in one benchmark, which prints their ratio.
 #include "bench/support/BenchCatalogue.h"
 #include "bench/support/MinimalHTTPServer.h"
 #include "content/HTTPrequest.h"
@@ -18,6 +19,8 @@
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/Sandbox.h"
+#include "platform/ui/ReducedPictureCache.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UINavigationController.h"
@@ -200,6 +203,57 @@ void BM_ScreenCopyAgainstStbResize(benchmark::State& state) {
         });
 }
 BENCHMARK(BM_ScreenCopyAgainstStbResize)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// --- The check of a file saved to the photo album ------------------------------------------------
+
+// A high-resolution picture file as the menu downloads one, 3000 x 2250 JPEG of fine detail.
+const std::string& highResolutionFile() {
+    static const std::string path = [] {
+        makeBenchCatalogue();
+        constexpr int kWidth = 3000, kHeight = 2250;
+        std::vector<std::uint8_t> rgba(std::size_t{kWidth} * kHeight * 4);
+        // Gradients under noise, which a photograph's JPEG is about as long as.
+        std::uint32_t noise = 2463534242u;
+        for (std::size_t i = 0; i < rgba.size(); i += 4) {
+            const std::size_t x = (i / 4) % kWidth, y = (i / 4) / kWidth;
+            noise ^= noise << 13;
+            noise ^= noise >> 17;
+            noise ^= noise << 5;
+            rgba[i] = static_cast<std::uint8_t>(x / 12 + (noise & 31));
+            rgba[i + 1] = static_cast<std::uint8_t>(y / 9 + ((noise >> 8) & 31));
+            rgba[i + 2] = static_cast<std::uint8_t>((x + y) / 21 + ((noise >> 16) & 31));
+            rgba[i + 3] = 255;
+        }
+        const std::string file = Sandbox::tmp() + "/hd-picture.jpg";
+        require(writeDataToFile(UIImageJPEGRepresentation(UIImage::imageWithPixels(std::move(rgba), kWidth, kHeight, 1), 0.9),
+                                file, true),
+                "the high-resolution file");
+        return file;
+    }();
+    return path;
+}
+
+// The album saver's check that a file's body decodes (as small as a download is checked), against
+// what the album does with the file anyway: its bytes read and written whole as a new picture.
+void BM_AlbumCheckAgainstAlbumCopy(benchmark::State& state) {
+    const std::string& file = highResolutionFile();
+    const std::string copy = Sandbox::tmp() + "/IMG_0001.JPG";
+    bench::alternate(
+        state, "album check of a 3000 x 2250 JPEG / the album's copy of its bytes", "save", 1,
+        [&] {
+            // A downloaded file is new: nothing decoded from it is kept yet.
+            ui_detail::ReducedPictureCache::shared().clear();
+            auto checked = UIImage::reducedImageWithContentsOfFile(file, 64);
+            require(checked && checked->decodes(), "the check");
+        },
+        [&] {
+            auto bytes = readDataFromFile(file);
+            require(bytes && file_detail::writeDataToNewFile(*bytes, copy), "the copy");
+            require(std::filesystem::remove(copy), "the copy's removal");
+        });
+    state.counters["file_kb"] = static_cast<double>(std::filesystem::file_size(file)) / 1024;
+}
+BENCHMARK(BM_AlbumCheckAgainstAlbumCopy)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // --- The HTTP layer ----------------------------------------------------------------------------
 

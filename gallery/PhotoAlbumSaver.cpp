@@ -38,16 +38,25 @@ void PhotoAlbumSaver::saveImage(const std::shared_ptr<UIImage>& image, const std
 
 void PhotoAlbumSaver::saveImageFrom(const std::string& path, const std::shared_ptr<UIViewController>& controller,
                                     const std::shared_ptr<OEIdleTimerManager>& idle, Completion completion) {
-    // Its header says whether the file is a picture: the album keeps its own bytes, so nothing is
-    // decoded (a page may hold the same picture whole already).
-    auto url = NSURL::fileURLWithPath(path);
-    if (!url || !UIImage::imageWithContentsOfFile(path)) {
-        std::fprintf(stderr, "%s is no picture: nothing was saved to the photo album.\n", path.c_str());
-        if (completion) DispatchQueue::mainQueue()->async([completion] { completion(Result::Failed); });
-        return;
-    }
-    save([url] { (void)PHAssetChangeRequest::creationRequestForAssetFromImageAtFileURL(url); }, controller, idle,
-         std::move(completion));
+    // The album keeps the file's own bytes, so its whole body must decode, not its header alone (a
+    // download cut short has a sound header). It is decoded as small as a downloaded picture is
+    // checked, so that no picture is held whole to find out, and off the main thread.
+    std::weak_ptr<UIViewController> weakController = controller;
+    DispatchQueue::globalQueue()->async([path, weakController, idle, completion = std::move(completion)]() mutable {
+        auto url = NSURL::fileURLWithPath(path);
+        const auto checked = url ? UIImage::reducedImageWithContentsOfFile(path, kCheckedPixelSize) : nullptr;
+        const bool decodes = checked && checked->decodes();
+        DispatchQueue::mainQueue()->async([path, url = std::move(url), decodes, weakController, idle,
+                                           completion = std::move(completion)]() mutable {
+            if (!decodes) {
+                std::fprintf(stderr, "%s is no picture: nothing was saved to the photo album.\n", path.c_str());
+                if (completion) completion(Result::Failed);
+                return;
+            }
+            save([url] { (void)PHAssetChangeRequest::creationRequestForAssetFromImageAtFileURL(url); },
+                 weakController.lock(), idle, std::move(completion));
+        });
+    });
 }
 
 void PhotoAlbumSaver::save(std::function<void()> creation, const std::shared_ptr<UIViewController>& controller,

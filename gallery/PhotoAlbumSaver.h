@@ -28,8 +28,8 @@ public:
     // overlay is gone, so a caller can always clean up.
     static void saveImage(const std::shared_ptr<UIImage>& image, const std::shared_ptr<UIViewController>& controller,
                           const std::shared_ptr<OEIdleTimerManager>& idle, Completion completion);
-    // The same for a picture file, whose own bytes the album keeps (nothing is decoded); a file
-    // whose header is no picture's fails without asking for access.
+    // The same for a picture file, whose own bytes the album keeps as they are. It is first decoded
+    // small off the main thread: a file whose body does not decode fails without asking for access.
     static void saveImageFrom(const std::string& path, const std::shared_ptr<UIViewController>& controller,
                               const std::shared_ptr<OEIdleTimerManager>& idle, Completion completion);
 
@@ -40,6 +40,9 @@ public:
         "'ON' in front of %@";
 
 private:
+    // The longer side a picture file is decoded to, to tell that its body decodes.
+    static constexpr int kCheckedPixelSize = 64;
+
     // Asks for access, then makes the change that `creation` describes, as saveImage says.
     static void save(std::function<void()> creation, const std::shared_ptr<UIViewController>& controller,
                      const std::shared_ptr<OEIdleTimerManager>& idle, Completion completion);

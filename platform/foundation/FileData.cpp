@@ -6,6 +6,7 @@
 
 #include "platform/foundation/FileError.h"
 #include "platform/foundation/FileIO.h"
+#include "platform/foundation/FileStamp.h"
 #include "platform/foundation/NSFileManager.h"
 
 #include <atomic>
@@ -22,17 +23,12 @@ constexpr std::size_t kSuffixLength = 6;  // what FileIO::createUnique adds
 
 std::atomic<std::uint64_t> gWriteGeneration{0};
 
-// When this process started, on the coarse clock the kernel stamps files with: every file this
-// process has touched is at least as new.
-const timespec processStart = [] {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME_COARSE, &now);
-    return now;
-}();
+// When this process started, on the clock the kernel stamps files with: every file this process
+// has touched is at least as new.
+const timespec processStart = file_detail::FileStamp::now();
 
 bool olderThanThisProcess(const struct stat& info) {
-    return info.st_mtim.tv_sec < processStart.tv_sec ||
-           (info.st_mtim.tv_sec == processStart.tv_sec && info.st_mtim.tv_nsec < processStart.tv_nsec);
+    return file_detail::FileStamp::of(info).modifiedBefore(processStart);
 }
 
 bool isAlphanumeric(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
@@ -94,7 +90,8 @@ bool writeInPlace(FileIO& io, const NSData& data, const std::string& path, NSErr
     return err ? fail(error, err, path) : true;
 }
 
-bool writeAtomically(FileIO& io, const NSData& data, const std::string& path, NSErrorPtr* error) {
+// Without `replace`, a file already at `path` fails the write with EEXIST and stays as it was.
+bool writeAtomically(FileIO& io, const NSData& data, const std::string& path, bool replace, NSErrorPtr* error) {
     const std::string folder = parentFolder(path);
     const std::string name = nameOf(path);
     removeStale(io, folder, false, [&](std::string_view target) { return target == name; });
@@ -112,7 +109,7 @@ bool writeAtomically(FileIO& io, const NSData& data, const std::string& path, NS
     if (!err) err = io.sync(fd);
     const int closeError = io.close(fd);
     if (!err) err = closeError;
-    if (!err) err = io.rename(temporary, path, true);
+    if (!err) err = io.rename(temporary, path, replace);
     if (err) {
         // The failure to report is the one above; a temporary that will not go is swept by a later write.
         (void)io.remove(temporary);
@@ -203,7 +200,13 @@ bool writeDataToFile(const NSData& data, const std::string& path, bool atomicall
     // Items marked immutable through the file manager refuse writes as the kernel flag would.
     if (NSFileManager::defaultManager()->isImmutableOrInImmutableFolder(path)) return fail(error, EPERM, path);
     const auto io = FileIO::current();
-    return atomically ? writeAtomically(*io, data, path, error) : writeInPlace(*io, data, path, error);
+    return atomically ? writeAtomically(*io, data, path, true, error) : writeInPlace(*io, data, path, error);
+}
+
+bool file_detail::writeDataToNewFile(const NSData& data, const std::string& path, NSErrorPtr* error) {
+    gWriteGeneration.fetch_add(1, std::memory_order_acq_rel);
+    if (NSFileManager::defaultManager()->isImmutableOrInImmutableFolder(path)) return fail(error, EPERM, path);
+    return writeAtomically(*FileIO::current(), data, path, false, error);
 }
 
 std::size_t removeStaleTemporaryFiles(const std::string& folder, bool earlierPropertyListNames) {

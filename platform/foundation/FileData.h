@@ -20,8 +20,8 @@
                                                     std::uint64_t* length = nullptr, struct stat* status = nullptr);
 [[nodiscard]] bool writeDataToFile(const NSData& data, const std::string& path, bool atomically,
                                    NSErrorPtr* error = nullptr);
-// Moves on with every writeDataToFile, written or not: a remembered "no such file" is out of date
-// once it moved.
+// Moves on with every writeDataToFile (and writeDataToNewFile), written or not: a remembered "no
+// such file" is out of date once it moved.
 std::uint64_t fileWriteGeneration();
 
 // Removes the temporary files that atomic writes into `folder` left when their process died:
@@ -29,3 +29,9 @@ std::uint64_t fileWriteGeneration();
 // With `earlierPropertyListNames` also the ".<name>.plist.XXXXXX" of earlier versions, for
 // folders that hold nothing but property lists. Returns how many were removed.
 std::size_t removeStaleTemporaryFiles(const std::string& folder, bool earlierPropertyListNames = false);
+
+namespace file_detail {
+// An atomic write that never takes another file's place: a file already at `path` fails it with
+// NSFileWriteFileExistsError and is left as it was.
+[[nodiscard]] bool writeDataToNewFile(const NSData& data, const std::string& path, NSErrorPtr* error = nullptr);
+}  // namespace file_detail

@@ -5,6 +5,7 @@
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/FileIO.h"
+#include "platform/foundation/FileStamp.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
@@ -12,8 +13,6 @@
 #include "platform/foundation/PlatformThreads.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/foundation/ThreadAnnotations.h"
-
-#include <sys/stat.h>
 
 #include <atomic>
 #include <cerrno>
@@ -23,6 +22,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -76,29 +76,6 @@ bool sameStoredValue(const Value& a, const Value& b) {
     }
 }
 
-// Identity of a file as last read or written, so synchronize notices a file replaced behind us.
-struct FileStamp {
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    long long modifiedNanoseconds = 0;
-
-    bool operator==(const FileStamp&) const = default;
-};
-
-FileStamp stampOf(const std::string& path) {
-    FileStamp stamp;
-    struct stat info {};
-    if (FileIO::current()->status(path, true, info) != 0) return stamp;
-    stamp.exists = true;
-    stamp.device = info.st_dev;
-    stamp.inode = info.st_ino;
-    stamp.size = info.st_size;
-    stamp.modifiedNanoseconds = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
-    return stamp;
-}
-
 std::string pathForDomain(const std::string& domain) {
     return Sandbox::preferences() + "/" + domain + ".plist";
 }
@@ -131,7 +108,9 @@ struct NSUserDefaults::Store : std::enable_shared_from_this<NSUserDefaults::Stor
     Value::Dictionary values GUARDED_BY(mutex);
     bool dirty GUARDED_BY(mutex) = false;
     bool queued GUARDED_BY(mutex) = false;
-    FileStamp stamp GUARDED_BY(mutex);
+    // The file as last read or written (none when there was none), so that synchronize notices a
+    // file replaced behind us.
+    std::optional<file_detail::FileStamp> stamp GUARDED_BY(mutex);
     // Moved (with `mutex` held) by every change of `values` and of `loaded`.
     std::atomic<std::uint64_t> changes{0};
 
@@ -145,8 +124,8 @@ struct NSUserDefaults::Store : std::enable_shared_from_this<NSUserDefaults::Stor
         changes.fetch_add(1, std::memory_order_release);
         path = pathForDomain(domain);
         values.clear();
-        stamp = stampOf(path);
-        if (stamp.exists) {
+        stamp = file_detail::FileStamp::ofFile(path);
+        if (stamp) {
             NSErrorPtr error;
             Value plist = NSPropertyListSerialization::propertyListWithContentsOfFile(path, &error);
             if (plist.isDictionary()) {
@@ -193,7 +172,7 @@ struct NSUserDefaults::Store : std::enable_shared_from_this<NSUserDefaults::Stor
             if (!ok) failure = error ? error->localizedDescription() : "unknown error";
         }
         MutexLock lock(mutex);
-        if (target == path) stamp = stampOf(target);
+        if (target == path) stamp = file_detail::FileStamp::ofFile(target);
         if (!ok) {
             // Kept dirty so the next change or synchronize tries again; the values stay in memory
             // and the file on disk stays as it was.
@@ -392,7 +371,7 @@ bool NSUserDefaults::storeSynchronize(const std::shared_ptr<Store>& store) {
         if (!store->loaded) return true;
         if (!store->dirty) {
             // Nothing of ours to write: pick up a file that changed on disk since we read it.
-            if (stampOf(store->path) != store->stamp) store->unload();
+            if (file_detail::FileStamp::ofFile(store->path) != store->stamp) store->unload();
             return true;
         }
     }

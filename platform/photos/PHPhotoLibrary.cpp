@@ -4,6 +4,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/FileData.h"
+#include "platform/foundation/FileError.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSString.h"
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <utility>
 
 namespace {
 
@@ -97,21 +99,37 @@ private:
     std::shared_ptr<UIAlertView> alert_;
 };
 
-std::string pictureName(long number, const char* extension) { return NSString::format("IMG_%04ld.%s", number, extension); }
-
-bool isPictureName(const std::string& name) {
-    return name.size() == 12 && name.rfind("IMG_", 0) == 0 &&
-           (name.compare(8, 4, ".PNG") == 0 || name.compare(8, 4, ".JPG") == 0) &&
-           std::all_of(name.begin() + 4, name.begin() + 8, [](char c) { return c >= '0' && c <= '9'; });
+std::string pictureName(long long number, const char* extension) {
+    return NSString::format("IMG_%04lld.%s", number, extension);
 }
 
-std::vector<std::string> pictureNames() {
+// The number of a saved picture's name ("IMG_", four digits or more, ".PNG" or ".JPG"); none for
+// any other name. Past IMG_9999 the names grow longer.
+std::optional<long long> pictureNumber(const std::string& name) {
+    constexpr std::size_t kPrefix = 4, kExtension = 4, kMostDigits = 18;
+    if (name.size() < kPrefix + 4 + kExtension || name.size() > kPrefix + kMostDigits + kExtension ||
+        name.rfind("IMG_", 0) != 0)
+        return std::nullopt;
+    const std::size_t digitsEnd = name.size() - kExtension;
+    if (name.compare(digitsEnd, kExtension, ".PNG") != 0 && name.compare(digitsEnd, kExtension, ".JPG") != 0)
+        return std::nullopt;
+    long long number = 0;
+    for (std::size_t i = kPrefix; i < digitsEnd; ++i) {
+        if (name[i] < '0' || name[i] > '9') return std::nullopt;
+        number = number * 10 + (name[i] - '0');
+    }
+    return number;
+}
+
+// The saved pictures' names, in the order saved (by number, so IMG_10000 comes after IMG_9999);
+// 0 or the listing's errno.
+int listPictures(std::vector<std::pair<long long, std::string>>& pictures) {
     std::vector<std::string> names;
-    if (FileIO::current()->listFolder(PHPhotoLibrary::folder(), names) != 0) return {};
-    names.erase(std::remove_if(names.begin(), names.end(), [](const std::string& n) { return !isPictureName(n); }),
-                names.end());
-    std::sort(names.begin(), names.end());
-    return names;
+    if (const int err = FileIO::current()->listFolder(PHPhotoLibrary::folder(), names)) return err;
+    for (auto& name : names)
+        if (const auto number = pictureNumber(name)) pictures.emplace_back(*number, std::move(name));
+    std::sort(pictures.begin(), pictures.end());
+    return 0;
 }
 
 // A creation request joins the change running on this thread.
@@ -161,22 +179,40 @@ NSData bytesToKeep(const PHAssetChangeRequest& request, const char*& extension, 
     return std::move(*bytes);
 }
 
+// Writes `bytes` as a new picture numbered `number` or, when that name is taken (a save of another
+// process, a picture put there by hand), the next free number: never over a picture already kept.
+// `number` is then the one written, and `path` its file.
+NSErrorPtr writeNewPicture(const NSData& bytes, const char* extension, long long& number, std::string& path) {
+    // Only a file there takes a name; the bound stops a file system that calls every name taken.
+    constexpr int kMostTries = 100'000;
+    for (int tries = 0; tries < kMostTries; ++tries, ++number) {
+        path = PHPhotoLibrary::folder() + "/" + pictureName(number, extension);
+        NSErrorPtr error;
+        if (file_detail::writeDataToNewFile(bytes, path, &error)) return nullptr;
+        if (!error || error->domain() != NSCocoaErrorDomain || error->code() != NSFileWriteFileExistsError) return error;
+    }
+    return saveFailure("Every picture name the library tried was taken.");
+}
+
 // Writes the pictures as new files; on any failure removes those written and answers the error.
 NSErrorPtr save(const std::vector<std::shared_ptr<PHAssetChangeRequest>>& requests) {
     const std::string folder = PHPhotoLibrary::folder();
     if (const int err = FileIO::current()->makeFolders(folder); err != 0) return NSError::posix(err, folder);
-    const auto existing = pictureNames();
-    long next = existing.empty() ? 1 : std::atol(existing.back().substr(4, 4).c_str()) + 1;
+    // Unlisted, the pictures there are unknown: numbering from 1 would try every name they hold.
+    std::vector<std::pair<long long, std::string>> existing;
+    if (const int err = listPictures(existing)) return NSError::posix(err, folder);
+    long long next = existing.empty() ? 1 : existing.back().first + 1;
     std::vector<std::string> written;
     for (const auto& request : requests) {
         NSErrorPtr error;
         const char* extension = nullptr;
         const NSData bytes = bytesToKeep(*request, extension, error);
-        const std::string path = folder + "/" + pictureName(next++, extension);
+        std::string path;
         if (bytes.empty()) {
             if (!error) error = saveFailure("The picture has no bytes.");
-        } else if (writeDataToFile(bytes, path, true, &error)) {
+        } else if (error = writeNewPicture(bytes, extension, next, path); !error) {
             written.push_back(path);
+            ++next;
             continue;
         }
         for (const auto& done : written)
@@ -288,8 +324,10 @@ void PHPhotoLibrary::failNextChange(const NSErrorPtr& error) {
 std::string PHPhotoLibrary::folder() { return Sandbox::home() + "/Media/DCIM"; }
 
 std::vector<std::string> PHPhotoLibrary::savedPictures() {
+    std::vector<std::pair<long long, std::string>> pictures;
+    if (listPictures(pictures) != 0) return {};
     std::vector<std::string> paths;
-    for (const auto& name : pictureNames()) paths.push_back(folder() + "/" + name);
+    for (const auto& picture : pictures) paths.push_back(folder() + "/" + picture.second);
     return paths;
 }
 

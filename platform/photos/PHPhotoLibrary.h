@@ -1,7 +1,8 @@
 // The photo library: the person's permission to add to it, and changes that add pictures.
 // Pictures saved here are kept in a folder of the home ("Media/DCIM"), one file per picture in the
 // order saved: a picture file's own bytes as they are (IMG_0001.JPG or .PNG by its kind), a picture
-// in memory as PNG. The host (a test, the simulator) sets the permission as the device's settings
+// in memory as PNG. Each is numbered after the last one there (IMG_10000 after IMG_9999) and never
+// takes the place of a picture already kept. The host (a test, the simulator) sets the permission as the device's settings
 // would, answers the permission prompt, and can make the next change fail.
 #pragma once
 
@@ -51,7 +52,7 @@ public:
     static bool isPromptShowing();
     // The next change fails with this error (saving nothing).
     static void failNextChange(const NSErrorPtr& error);
-    // Where saved pictures are kept, and the files there in the order saved.
+    // Where saved pictures are kept, and the files there in the order saved (by number).
     static std::string folder();
     static std::vector<std::string> savedPictures();
     // Not determined, no scripted answer or failure, nothing pending (tests).

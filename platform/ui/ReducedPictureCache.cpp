@@ -5,30 +5,6 @@
 #include "platform/ui/UIImage.h"
 
 namespace ui_detail {
-namespace {
-bool before(const timespec& a, const timespec& b) {
-    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
-}
-bool same(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
-}  // namespace
-
-std::optional<FileIdentity> FileIdentity::of(const struct stat& info, timespec readBegan) {
-    if (!before(info.st_mtim, readBegan)) return std::nullopt;
-    return FileIdentity{info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
-}
-
-timespec FileIdentity::now() {
-    // The kernel stamps files from its coarse clock (or later, never earlier).
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME_COARSE, &now);
-    return now;
-}
-
-bool FileIdentity::operator==(const FileIdentity& other) const {
-    return device == other.device && inode == other.inode && size == other.size && same(modified, other.modified) &&
-           same(changed, other.changed);
-}
-
 ReducedPictureCache& ReducedPictureCache::shared() {
     // Never destroyed: a picture may be decoded on a worker while the process exits.
     static auto* cache = new ReducedPictureCache;
@@ -37,7 +13,7 @@ ReducedPictureCache& ReducedPictureCache::shared() {
 
 std::shared_ptr<UIImage> ReducedPictureCache::find(const std::string& path, int maxPixelSize) {
     const Lookup key{path, maxPixelSize};
-    FileIdentity kept;
+    file_detail::FileStamp kept;
     {
         MutexLock lock(mutex_);
         const auto entry = entries_.find(key);
@@ -46,7 +22,8 @@ std::shared_ptr<UIImage> ReducedPictureCache::find(const std::string& path, int 
     }
     struct stat info {};
     const bool unchanged = FileIO::current()->status(path, true, info) == 0 &&
-                           FileIdentity::of(info, FileIdentity::now()) == std::optional<FileIdentity>(kept);
+                           file_detail::FileStamp::settled(info, file_detail::FileStamp::now()) ==
+                               std::optional<file_detail::FileStamp>(kept);
     MutexLock lock(mutex_);
     const auto entry = entries_.find(key);
     if (entry == entries_.end() || !(entry->second.identity == kept)) return nullptr;
@@ -58,7 +35,7 @@ std::shared_ptr<UIImage> ReducedPictureCache::find(const std::string& path, int 
     return entry->second.image;
 }
 
-void ReducedPictureCache::keep(const std::string& path, int maxPixelSize, const FileIdentity& identity,
+void ReducedPictureCache::keep(const std::string& path, int maxPixelSize, const file_detail::FileStamp& identity,
                                std::shared_ptr<UIImage> image) {
     const std::uint64_t bytes = static_cast<std::uint64_t>(image->pixelWidth()) * static_cast<std::uint64_t>(image->pixelHeight()) * 4;
     // One picture never takes the room of many.

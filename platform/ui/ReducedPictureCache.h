@@ -4,16 +4,13 @@
 // were decoded from.
 #pragma once
 
+#include "platform/foundation/FileStamp.h"
 #include "platform/foundation/ThreadAnnotations.h"
 
-#include <sys/stat.h>
-
 #include <cstdint>
-#include <ctime>
 #include <list>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -21,24 +18,6 @@
 class UIImage;
 
 namespace ui_detail {
-
-// What tells one state of a file from another: a file put in another's place (a download's, a
-// whole write's) has another inode, one written in place another length or modification time.
-struct FileIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    timespec modified{};
-    timespec changed{};
-
-    // The state of the file whose status `info` is; none when the file was modified within the
-    // tick of the file system's clock the read began in (`readBegan`): a write in place of the same
-    // length later in that tick would leave the same identity.
-    static std::optional<FileIdentity> of(const struct stat& info, timespec readBegan);
-    // The file system's clock, as a read is about to begin.
-    static timespec now();
-    bool operator==(const FileIdentity& other) const;
-};
 
 class ReducedPictureCache {
 public:
@@ -51,8 +30,8 @@ public:
     // in the state it was decoded from (looked at only when one is kept); else none.
     std::shared_ptr<UIImage> find(const std::string& path, int maxPixelSize) EXCLUDES(mutex_);
     // Keeps the decoded `image` of the file at `path`, in state `identity`, reduced to `maxPixelSize`.
-    void keep(const std::string& path, int maxPixelSize, const FileIdentity& identity, std::shared_ptr<UIImage> image)
-        EXCLUDES(mutex_);
+    void keep(const std::string& path, int maxPixelSize, const file_detail::FileStamp& identity,
+              std::shared_ptr<UIImage> image) EXCLUDES(mutex_);
     // How many pictures are kept, and letting all of them go: for the tests' check that none
     // outlives the test that decoded it.
     std::size_t count() const EXCLUDES(mutex_);
@@ -71,7 +50,7 @@ private:
     };
     using Lookup = std::pair<std::string_view, int>;
     struct Entry {
-        FileIdentity identity;
+        file_detail::FileStamp identity;
         std::shared_ptr<UIImage> image;
         std::uint64_t bytes = 0;
         std::list<Key>::iterator use;

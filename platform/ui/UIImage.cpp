@@ -37,7 +37,7 @@ struct UIImage::Pixels {
     // For a picture taken much smaller than it is from a file: that size, and the state of the file
     // its bytes were read in, under which it is kept once decoded.
     int maxPixelSize GUARDED_BY(mutex) = 0;
-    std::optional<ui_detail::FileIdentity> identity GUARDED_BY(mutex);
+    std::optional<file_detail::FileStamp> identity GUARDED_BY(mutex);
     // Written under the lock before `ready`, then read without it.
     std::vector<std::uint8_t> rgba;
     bool failed = false;
@@ -83,15 +83,15 @@ std::string tooLongReason(std::uintmax_t length) {
 // One open and one read for the common picture: the length is checked on the open file. With
 // `identity`, the state of the file the bytes were read in, when it can be told from later ones.
 std::optional<NSData> readFile(const std::string& path, NSErrorPtr* error,
-                               std::optional<ui_detail::FileIdentity>* identity = nullptr) {
+                               std::optional<file_detail::FileStamp>* identity = nullptr) {
     std::uint64_t length = 0;
     struct stat info {};
-    const timespec began = identity ? ui_detail::FileIdentity::now() : timespec{};
+    const timespec began = identity ? file_detail::FileStamp::now() : timespec{};
     auto data = readRegularFile(path, static_cast<std::uint64_t>(UIImage::kMaxEncodedLength), &length,
                                 identity ? &info : nullptr);
     if (!data && length > static_cast<std::uint64_t>(UIImage::kMaxEncodedLength))
         (void)refuse(error, UIImageErrorRefused, tooLongReason(length), path);
-    if (data && identity) *identity = ui_detail::FileIdentity::of(info, began);
+    if (data && identity) *identity = file_detail::FileStamp::settled(info, began);
     return data;
 }
 
@@ -240,7 +240,7 @@ std::shared_ptr<UIImage> UIImage::fromFile(const std::string& path, int maxPixel
     if (maxPixelSize > 0) {
         if (auto kept = ui_detail::ReducedPictureCache::shared().find(path, maxPixelSize)) return kept->sharingPixels(name);
     }
-    std::optional<ui_detail::FileIdentity> identity;
+    std::optional<file_detail::FileStamp> identity;
     auto data = readFile(path, error, maxPixelSize > 0 ? &identity : nullptr);
     if (!data) return nullptr;
     const bool held = data->size() <= kHeldFileBytes;

@@ -157,7 +157,8 @@ TEST_F(ImageMenuTest, WithPhotoAccessRefusedTheDeniedAlertShowsAndTheDownloadedF
     EXPECT_EQ(context_.idle->holderCount(), 0u);
 }
 
-// The album keeps the downloaded file as it came: no picture is decoded for the save.
+// The album keeps the downloaded file as it came: the one picture decoded for the save is the
+// small one that tells its body decodes.
 TEST_F(ImageMenuTest, FirstAskedAndGrantedTheHDPictureIsSavedAndTheMenuSaysSo) {
     const std::uint64_t decoded = UIImage::decodedPictureCount();
     choose(menu(), downloadTitle());
@@ -170,7 +171,7 @@ TEST_F(ImageMenuTest, FirstAskedAndGrantedTheHDPictureIsSavedAndTheMenuSaysSo) {
 
     const auto saved = PHPhotoLibrary::savedPictures();
     ASSERT_EQ(saved.size(), 1u);
-    EXPECT_EQ(UIImage::decodedPictureCount(), decoded);
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded + 1);
     EXPECT_EQ(bytesOf(saved.front()), bytesOf(serverFolder() + "/data/gallery/" + row_.get("imagePath").stringValue()));
     auto picture = UIImage::imageWithContentsOfFile(saved.front());
     ASSERT_TRUE(picture);
@@ -191,6 +192,25 @@ TEST_F(ImageMenuTest, AFailedSaveSaysSoAndStillRemovesTheDownloadedFile) {
     EXPECT_EQ(presentedAlert()->message(), OECoreString("Error saving"));
     EXPECT_TRUE(PHPhotoLibrary::savedPictures().empty());
     EXPECT_EQ(cachedFiles(), 0u);
+    EXPECT_EQ(context_.idle->holderCount(), 0u);
+}
+
+// A download cut short behind a sound header is no picture to keep.
+TEST_F(ImageMenuTest, AnHDFileWhoseBodyIsCutShortSaysSoAndLeavesTheAlbumAsItWas) {
+    PHPhotoLibrary::setAuthorizationStatus(PHAuthorizationStatus::Authorized);
+    const std::string path = "/data/gallery/" + row_.get("imagePath").stringValue();
+    const std::string whole = bytesOf(serverFolder() + path);
+    const std::string cut = whole.substr(0, whole.size() * 6 / 10);
+    ASSERT_TRUE(UIImage::imageWithData(NSData(cut.begin(), cut.end())));
+    server_->serve(path, LoopbackServer::Response::make(200, cut, "image/jpeg"));
+
+    choose(menu(), downloadTitle());
+    ASSERT_TRUE(waitFor([&] { return presentedAlert() != nullptr; }));
+    EXPECT_EQ(presentedAlert()->message(), OECoreString("Error saving"));
+    EXPECT_EQ(requestsTo(path).size(), 1u);
+    EXPECT_TRUE(PHPhotoLibrary::savedPictures().empty());
+    EXPECT_EQ(cachedFiles(), 0u);
+    EXPECT_FALSE(ActivityView::sharedActivityView()->isShown());
     EXPECT_EQ(context_.idle->holderCount(), 0u);
 }
 

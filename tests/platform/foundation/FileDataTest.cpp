@@ -3,6 +3,7 @@
 // of the temporary files killed writers leave.
 #include "platform/foundation/FileData.h"
 
+#include "platform/foundation/FileError.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
@@ -133,6 +134,20 @@ TEST(FileDataReadWrite, AtomicReplacementKeepsTheFileMode) {
     ASSERT_TRUE(writeDataToFile(text("v2"), path, true));
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// A new file's write never takes the place of what is there, even a file written after it began.
+TEST(FileDataReadWrite, ANewFilesWriteLeavesAFileAlreadyThereAndNoTemporary) {
+    const std::string folder = freshFolder();
+    const std::string path = folder + "/new.bin";
+    ASSERT_TRUE(file_detail::writeDataToNewFile(text("first"), path));
+    NSErrorPtr error;
+    EXPECT_FALSE(file_detail::writeDataToNewFile(text("second"), path, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), NSCocoaErrorDomain);
+    EXPECT_EQ(error->code(), NSFileWriteFileExistsError);
+    EXPECT_EQ(readDataFromFile(path), text("first"));
+    EXPECT_EQ(entries(folder), std::vector<std::string>{"new.bin"});
 }
 
 // As the README says of a home with links: a folder that is a link is written through, a file

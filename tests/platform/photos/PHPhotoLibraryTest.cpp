@@ -7,6 +7,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/FileError.h"
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/Sandbox.h"
 #include "platform/net/NSURL.h"
 #include "platform/photos/PHAssetChangeRequest.h"
@@ -20,6 +21,7 @@
 #include <atomic>
 #include <cerrno>
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -238,4 +240,71 @@ TEST_F(PhotoLibraryTest, AFullDiskPartWayLeavesNoneOfTheChangesPictures) {
     }
     EXPECT_GE(faulty->injected(), 1);
     EXPECT_TRUE(PHPhotoLibrary::savedPictures().empty());
+}
+
+namespace {
+
+// The file system as another process saving into the album sees it: right after the library lists
+// the folder, that process takes the next number.
+class RacingSaver : public FaultyFileIO {
+public:
+    explicit RacingSaver(std::string taken) : taken_(std::move(taken)) {}
+    int listFolder(const std::string& path, std::vector<std::string>& names) override {
+        const int err = FaultyFileIO::listFolder(path, names);
+        if (!err && !std::exchange(done_, true)) {
+            EXPECT_TRUE(writeDataToFile(NSData{'t', 'h', 'e', 'i', 'r', 's'}, taken_, true));
+        }
+        return err;
+    }
+
+private:
+    const std::string taken_;
+    bool done_ = false;
+};
+
+}  // namespace
+
+TEST_F(PhotoLibraryTest, NumbersGoPastIMG9999AndNoSaveTakesAPicturesPlace) {
+    PHPhotoLibrary::setAuthorizationStatus(PHAuthorizationStatus::Authorized);
+    const std::string folder = PHPhotoLibrary::folder();
+    ASSERT_EQ(FileIO::current()->makeFolders(folder), 0);
+    const NSData last = UIImageJPEGRepresentation(picture(3, 3, 70), 0.9);
+    ASSERT_TRUE(writeDataToFile(last, folder + "/IMG_9999.JPG", true));
+
+    // Each save after IMG_9999 gets a number of its own, in the order saved.
+    EXPECT_TRUE(std::get<0>(change({picture(4, 4, 1)})));
+    EXPECT_TRUE(std::get<0>(change({picture(5, 5, 2)})));
+    auto saved = PHPhotoLibrary::savedPictures();
+    ASSERT_EQ(saved, (std::vector<std::string>{folder + "/IMG_9999.JPG", folder + "/IMG_10000.PNG",
+                                               folder + "/IMG_10001.PNG"}));
+    EXPECT_EQ(readDataFromFile(saved[0]), last);
+    auto first = UIImage::imageWithContentsOfFile(saved[1]);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->pixelWidth(), 4);
+
+    // A picture saved elsewhere under the number this change was to take keeps it: this one takes
+    // the next free one.
+    auto racing = std::make_shared<RacingSaver>(folder + "/IMG_10002.PNG");
+    {
+        ScopedFileIO scoped(racing);
+        const auto [ok, domain, code] = change({picture(6, 6, 3)});
+        EXPECT_TRUE(ok) << domain << " " << code;
+    }
+    saved = PHPhotoLibrary::savedPictures();
+    ASSERT_EQ(saved.size(), 5u);
+    EXPECT_EQ(readDataFromFile(folder + "/IMG_10002.PNG"), (NSData{'t', 'h', 'e', 'i', 'r', 's'}));
+    EXPECT_EQ(saved.back(), folder + "/IMG_10003.PNG");
+    auto ours = UIImage::imageWithContentsOfFile(saved.back());
+    ASSERT_TRUE(ours);
+    EXPECT_EQ(ours->pixelWidth(), 6);
+
+    // A folder that cannot be listed is saved into by no number at all.
+    auto unlisted = std::make_shared<FaultyFileIO>();
+    unlisted->ioError(FaultyFileIO::Operation::List, folder);
+    {
+        ScopedFileIO scoped(unlisted);
+        EXPECT_FALSE(std::get<0>(change({picture(2, 2, 4)})));
+    }
+    EXPECT_GE(unlisted->injected(), 1);
+    EXPECT_EQ(PHPhotoLibrary::savedPictures().size(), 5u);
 }
