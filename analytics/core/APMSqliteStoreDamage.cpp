@@ -174,6 +174,8 @@ public:
                 if (last_ && rowID <= *last_) continue;
                 countSkipped(rowID);
                 last_ = rowID;
+                if (!read_.empty() && read_.back().second == rowID - 1) read_.back().second = rowID;
+                else read_.emplace_back(rowID, rowID);
                 return true;
             }
             // Past damage to the end: how many rows followed the last one read is not known.
@@ -210,15 +212,21 @@ public:
     // A row carried from elsewhere: when its rowid lies in a stretch counted as skipped, one
     // fewer went with the damage.
     void found(std::int64_t rowID) {
-        const auto after = std::upper_bound(gaps_.begin(), gaps_.end(), std::make_pair(rowID, rowID));
-        if (after == gaps_.begin()) return;
-        const auto& [first, last] = *(after - 1);
-        if (rowID >= first && rowID <= last) --skipped_;
+        if (within(gaps_, rowID)) --skipped_;
     }
+    // Whether the walk gave the row of `rowID`.
+    bool gave(std::int64_t rowID) const { return within(read_, rowID); }
     // The stretches whose rows cannot be counted.
     const std::vector<std::string>& unknown() const { return unknown_; }
 
 private:
+    using Stretches = std::vector<std::pair<std::int64_t, std::int64_t>>;
+    // Whether `rowID` lies in one of `stretches`, first and last rowid of each, in order.
+    static bool within(const Stretches& stretches, std::int64_t rowID) {
+        const auto after = std::upper_bound(stretches.begin(), stretches.end(), std::make_pair(rowID, rowID));
+        if (after != stretches.end() && after->first == rowID) return true;
+        return after != stretches.begin() && rowID <= (after - 1)->second;
+    }
     std::string rowsAfterTheLast() const {
         return last_ ? "the rows after rowid " + std::to_string(*last_) : std::string("every row");
     }
@@ -246,8 +254,10 @@ private:
     int failure_ = SQLITE_OK;
     std::optional<std::int64_t> last_;
     std::int64_t skipped_ = 0;
-    // The rowids counted as skipped, first and last of each stretch, in order.
-    std::vector<std::pair<std::int64_t, std::int64_t>> gaps_;
+    // The rowids counted as skipped, and those of the rows given: runs of rowids one after
+    // another, short where the table hands them out in turn.
+    Stretches gaps_;
+    Stretches read_;
     std::vector<std::string> unknown_;
 };
 
@@ -680,8 +690,6 @@ bool APMSqliteStore::carryTable(sqlite3* old, const std::string& keptPath, const
     };
     std::int64_t carried = 0;
     std::int64_t refused = 0;
-    // Rows the table refused, so that the leaf pages do not offer them again.
-    std::set<std::int64_t> refusedRowIDs;
     RowWalk walk(select, source.rowidKey.has_value(), pageCount);
     while (select && walk.next()) {
         const std::int64_t rowID = sqlite3_column_int64(select, 0);
@@ -701,7 +709,6 @@ bool APMSqliteStore::carryTable(sqlite3* old, const std::string& keptPath, const
             ++carried;
         } else if (outcome == RowWriter::Outcome::Refused) {
             ++refused;
-            refusedRowIDs.insert(rowID);
         } else {
             return writeFailed();
         }
@@ -726,7 +733,8 @@ bool APMSqliteStore::carryTable(sqlite3* old, const std::string& keptPath, const
         }
         bool written = true;
         const int err = pages->forEachRow(table, [&](std::int64_t rowID, const Value::Array& values) {
-            if (refusedRowIDs.count(rowID)) return true;
+            // Rows the walk gave were carried or refused already.
+            if (walk.gave(rowID)) return true;
             std::size_t count = 0;
             while (count < positions.size() && positions[count] < values.size()) ++count;
             const auto outcome = writer.write(rowID, count, [&](sqlite3_stmt* insert) {
