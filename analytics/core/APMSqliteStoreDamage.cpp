@@ -280,6 +280,7 @@ public:
         : store_(store), table_(std::move(table)), columns_(std::move(columns)), inserts_(columns_.size() + 1) {}
     ~RowWriter() {
         for (sqlite3_stmt* insert : inserts_) sqlite3_finalize(insert);
+        sqlite3_finalize(lookup_);
     }
     RowWriter(const RowWriter&) = delete;
     RowWriter& operator=(const RowWriter&) = delete;
@@ -298,9 +299,13 @@ public:
         bytes_ += bind(insert);
         Outcome outcome = Outcome::Failed;
         if (sqlite3_step(insert) == SQLITE_DONE) {
-            outcome = sqlite3_changes(store_.sqliteHandle()) > 0 ? Outcome::Carried : Outcome::Present;
+            outcome = Outcome::Carried;
         } else if (refusedByTheRow(sqlite3_extended_errcode(store_.sqliteHandle()))) {
-            outcome = Outcome::Refused;
+            // Asked only when the row is refused: a row new to the table, the common one, costs
+            // no lookup.
+            const auto present = hasRow(rowID);
+            if (!present) return Outcome::Failed;
+            outcome = *present ? Outcome::Present : Outcome::Refused;
         }
         if (outcome == Outcome::Failed) return outcome;
         sqlite3_reset(insert);
@@ -324,6 +329,18 @@ public:
     }
 
 private:
+    // Whether the table has a row of `rowID`; nothing when that does not read.
+    std::optional<bool> hasRow(std::int64_t rowID) {
+        if (!lookup_) {
+            lookup_ = store_.prepareSQL("SELECT 1 FROM " + quoted(table_) + " WHERE rowid = ?1", nullptr);
+            if (!lookup_) return std::nullopt;
+        }
+        sqlite3_bind_int64(lookup_, 1, rowID);
+        const int rc = sqlite3_step(lookup_);
+        sqlite3_reset(lookup_);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) return std::nullopt;
+        return rc == SQLITE_ROW;
+    }
     sqlite3_stmt* statementFor(std::size_t count) {
         if (inserts_[count]) return inserts_[count];
         std::string names;
@@ -332,10 +349,9 @@ private:
             names += ", " + columns_[i];
             values += ", ?" + std::to_string(i + 2);
         }
-        return inserts_[count] = store_.prepareSQL("INSERT INTO " + quoted(table_) + " (rowid" + names + ") SELECT " +
-                                                       values + " WHERE NOT EXISTS (SELECT 1 FROM " + quoted(table_) +
-                                                       " WHERE rowid = ?1)",
-                                                   nullptr);
+        return inserts_[count] =
+                   store_.prepareSQL("INSERT INTO " + quoted(table_) + " (rowid" + names + ") VALUES (" + values + ")",
+                                     nullptr);
     }
 
     APMSqliteStore& store_;
@@ -343,6 +359,7 @@ private:
     std::vector<std::string> columns_;
     // By the number of columns given.
     std::vector<sqlite3_stmt*> inserts_;
+    sqlite3_stmt* lookup_ = nullptr;
     bool inTransaction_ = false;
     std::size_t bytes_ = 0;
 };
@@ -575,31 +592,39 @@ SQLitePageImage* APMSqliteStore::keptPages(sqlite3* old, const std::string& kept
     keptPages_.reset();
     // Every table of the file with its declared types, from the kept file's schema as far as it
     // reads, else from this store's own: the new file was made by the same code.
-    sqlite3* const schema = old ? old : handle_;
-    std::vector<SQLitePageImage::TableShape> shapes;
-    sqlite3_stmt* statement = nullptr;
-    int rc = sqlite3_prepare_v2(schema, "SELECT name FROM sqlite_master WHERE type = 'table'", -1, &statement, nullptr);
-    std::vector<std::string> names;
-    if (rc == SQLITE_OK) {
-        while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-            if (const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0))) {
-                names.emplace_back(name);
+    const auto tableNames = [](sqlite3* db, std::vector<std::string>& names) {
+        sqlite3_stmt* statement = nullptr;
+        int rc = sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'table'", -1, &statement, nullptr);
+        if (rc == SQLITE_OK) {
+            while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+                if (const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0))) {
+                    names.emplace_back(name);
+                }
             }
         }
+        sqlite3_finalize(statement);
+        return rc == SQLITE_DONE ? SQLITE_OK : sqlite3_extended_errcode(db);
+    };
+    sqlite3* schema = old ? old : handle_;
+    std::vector<std::string> names;
+    int rc = tableNames(schema, names);
+    if (rc != SQLITE_OK && old && isDamageCode(rc)) {
+        names.clear();
+        rc = tableNames(schema = handle_, names);
     }
-    if (rc != SQLITE_DONE) rc = sqlite3_extended_errcode(schema);
-    sqlite3_finalize(statement);
-    if (rc != SQLITE_DONE) {
+    if (rc != SQLITE_OK) {
         if (schema == handle_) setDatabaseError(error, "read table list");
         else setError(error, keptFileError(old, rc));
         return nullptr;
     }
+    std::vector<SQLitePageImage::TableShape> shapes;
     for (const std::string& name : names) {
         int failure = SQLITE_OK;
-        auto columns = tableColumns(schema, name, failure);
-        if (!columns && old && isDamageCode(failure)) columns = tableColumns(handle_, name, failure);
-        if (!columns && (!old || !isDamageCode(failure))) {
-            if (!old) setDatabaseError(error, "read table info");
+        sqlite3* from = schema;
+        auto columns = tableColumns(from, name, failure);
+        if (!columns && from == old && isDamageCode(failure)) columns = tableColumns(from = handle_, name, failure);
+        if (!columns) {
+            if (from == handle_) setDatabaseError(error, "read table info");
             else setError(error, keptFileError(old, failure));
             return nullptr;
         }
