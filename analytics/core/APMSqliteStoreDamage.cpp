@@ -757,9 +757,9 @@ bool APMSqliteStore::carryTable(sqlite3* old, const std::string& keptPath, const
             return false;
         }
         bool written = true;
-        const int err = pages->forEachRow(table, [&](std::int64_t rowID, const Value::Array& values) {
-            // Rows the walk gave were carried or refused already.
-            if (walk.gave(rowID)) return true;
+        // Rows the walk gave were carried or refused already.
+        const auto notGiven = [&walk](std::int64_t rowID) { return !walk.gave(rowID); };
+        const int err = pages->forEachRow(table, notGiven, [&](std::int64_t rowID, const Value::Array& values) {
             std::size_t count = 0;
             while (count < positions.size() && positions[count] < values.size()) ++count;
             const auto outcome = writer.write(rowID, count, [&](sqlite3_stmt* insert) {
