@@ -8,6 +8,7 @@
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
+#include "platform/sqlite/SQLitePageImage.h"
 #include "platform/sqlite/SQLiteVFS.h"
 
 #include <sqlite3.h>

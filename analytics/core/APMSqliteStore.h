@@ -20,6 +20,7 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+class SQLitePageImage;
 
 class APMSqliteStore : public NSObject {
 public:
@@ -223,13 +224,16 @@ public:
         std::int64_t unreadable = 0;
         // Per table that held rows: "<table>: <carried> carried, <unreadable> unreadable", and
         // ", uncounted: the rows after rowid <n>" (or before it, or "every row") where the count
-        // is not known.
+        // is not known; ", <n> from leaf pages" for the rows read from leaf pages whose tree did not
+        // lead to them.
         std::string detail;
     };
     // Copies into this store's tables, which must exist, every row of the kept file that still
     // reads: each table both files have, by the columns both have, with its rowid. Reading steps
-    // past a damaged page to the first row after it that reads. One transaction; a line (34025)
-    // gives the counts. Nothing (and the error) when the rows cannot be written (a full disk):
+    // past a damaged page to the first row after it that reads, and takes the rows on leaf pages
+    // that still read where the tree above them does not. Transactions of about 16 MB; a line (34025)
+    // gives the counts. Nothing (and the error) when the rows cannot be written (a full disk) or
+    // the kept file cannot be read for a reason other than its damage (a failing disk, memory):
     // then the empty file goes, the kept one is put back in its place so that the next opening
     // tries again, and the store is closed.
     [[nodiscard]] std::optional<CarriedRows> carryRowsFromKeptFile(NSErrorPtr* error);
@@ -245,9 +249,21 @@ private:
     bool lastFailureWasTheFiles() const;
     // Closes, removes the empty file that replaced the kept one and puts the kept one back.
     void putKeptFileBack();
-    // One table of carryRowsFromKeptFile, read from `old` (none when it does not read); false
-    // with the error only when this store could not be written.
-    bool carryTable(sqlite3* old, const std::string& table, CarriedRows& rows, NSErrorPtr* error);
+    // One table of the kept file into this store's table of that name. Called outside any
+    // transaction: it runs its own, each ending after about 16 MB of carried values, so that the
+    // log stays small. `old` is the kept file's connection, null when its list of tables does not
+    // read; `keptPath` is the kept file's path (its -wal beside it). The table is walked through
+    // its tree, stepping past damage; where the walk met damage or could not start, the rows on
+    // its leaf pages that still read are carried too. A row whose rowid this store's table
+    // already has is left as it is, so a carry run again after a kill adds only what is missing.
+    // False with the error when this store could not be written, or a read failed for a reason
+    // that is not the file's damage (!isDamageCode): the caller keeps everything for the next
+    // opening.
+    bool carryTable(sqlite3* old, const std::string& keptPath, const std::string& table, CarriedRows& rows,
+                    NSErrorPtr* error);
+    // The kept file read by its pages, planned for every table of the file; kept in keptPages_
+    // until the carry ends. Null with the error when a read fails.
+    SQLitePageImage* keptPages(sqlite3* old, const std::string& keptPath, NSErrorPtr* error);
     // "INSERT OR REPLACE INTO <table> (<columns>) VALUES (?, ...);" and the values in column order.
     std::optional<std::string> upsertQueryForRecord(const Value::Dictionary& record, const std::string& tableName,
                                                     Value::Array& values, NSErrorPtr* error);
@@ -278,5 +294,7 @@ private:
     static constexpr int kShapeRefused = -1;
     int lastFailure_ = 0;
     std::optional<std::string> keptFile_;
+    std::unique_ptr<SQLitePageImage> keptPages_;
+    std::string keptPagesPath_;
     SequenceChecker sequenceChecker_{"APMSqliteStore"};
 };

@@ -7,6 +7,7 @@
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
+#include "platform/sqlite/SQLitePageImage.h"
 #include "platform/sqlite/SQLiteVFS.h"
 
 #include <sqlite3.h>
@@ -57,52 +58,74 @@ int keepAside(const std::string& path, std::string& keptAt) {
     }
 }
 
-// A table of the kept file as its schema tells; no columns when the file has no such table.
-struct OldTable {
-    std::vector<std::string> columns;
-    bool rowidIsKey = false;  // an INTEGER PRIMARY KEY column: rowids say nothing of counts
+// A table's columns as a connection's schema tells; no columns when it has no such table.
+struct TableColumns {
+    std::vector<std::string> names;
+    // Declared, as PRAGMA table_info gives them.
+    std::vector<std::string> types;
+    // The INTEGER PRIMARY KEY column: its value is the rowid, so rowids say nothing of counts,
+    // and a record holds null for it.
+    std::optional<std::size_t> rowidKey;
 };
 
-std::optional<OldTable> oldTable(sqlite3* old, const std::string& table) {
+// Nothing, with the connection's extended code in `failure`, when the schema does not read.
+std::optional<TableColumns> tableColumns(sqlite3* db, const std::string& table, int& failure) {
+    failure = SQLITE_OK;
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(old, ("PRAGMA table_info(" + quoted(table) + ")").c_str(), -1, &statement, nullptr) !=
+    if (sqlite3_prepare_v2(db, ("PRAGMA table_info(" + quoted(table) + ")").c_str(), -1, &statement, nullptr) !=
         SQLITE_OK) {
+        failure = sqlite3_extended_errcode(db);
         sqlite3_finalize(statement);
         return std::nullopt;
     }
-    OldTable info;
+    TableColumns info;
     int keys = 0;
+    std::size_t keyColumn = 0;
     bool integerKey = false;
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
         const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(statement, 1));
         const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(statement, 2));
-        if (name) info.columns.emplace_back(name);
         if (sqlite3_column_int(statement, 5) > 0) {
             ++keys;
+            keyColumn = info.names.size();
             integerKey = type && NSString::uppercaseString(type) == "INTEGER";
         }
+        info.names.emplace_back(name ? name : "");
+        info.types.emplace_back(type ? type : "");
     }
+    if (rc != SQLITE_DONE) failure = sqlite3_extended_errcode(db);
     sqlite3_finalize(statement);
     if (rc != SQLITE_DONE) return std::nullopt;
-    info.rowidIsKey = keys == 1 && integerKey;
+    if (keys == 1 && integerKey) info.rowidKey = keyColumn;
     return info;
 }
 
-// Whether reading `select` from rowid `from` on gets a row or the end rather than a failure.
-bool readsFrom(sqlite3_stmt* select, std::int64_t from) {
+// SQLITE_OK when reading `select` from rowid `from` on gets a row at or above it, or the end;
+// else the failure's extended code. A row below `from` is a seek routed by a page that no longer
+// orders its keys: damage.
+int readFrom(sqlite3_stmt* select, std::int64_t from) {
     sqlite3_reset(select);
     sqlite3_bind_int64(select, 1, from);
-    const int rc = sqlite3_step(select);
+    int rc = sqlite3_step(select);
+    if (rc == SQLITE_ROW) rc = sqlite3_column_int64(select, 0) < from ? SQLITE_CORRUPT : SQLITE_OK;
+    else if (rc == SQLITE_DONE) rc = SQLITE_OK;
+    else rc = sqlite3_extended_errcode(sqlite3_db_handle(select));
     sqlite3_reset(select);
-    return rc == SQLITE_ROW || rc == SQLITE_DONE;
+    return rc;
 }
 
 // The smallest rowid above `failed` from which reading `select` works again: past a damaged page
 // (a seek from within the rowids it held lands on it again), or past one row whose long value
 // does not read. The distance is doubled until a rowid reads and then halved back, so that the
-// rows on the next page are not skipped. Nothing when no rowid after it reads.
-std::optional<std::int64_t> resumeAfter(sqlite3_stmt* select, std::int64_t failed) {
+// rows on the next page are not skipped. Nothing when no rowid after it reads, or when a read
+// fails for a reason other than damage (its code in `failure`).
+std::optional<std::int64_t> resumeAfter(sqlite3_stmt* select, std::int64_t failed, int& failure) {
+    const auto reads = [&](std::uint64_t rowID) {
+        const int rc = readFrom(select, static_cast<std::int64_t>(rowID));
+        if (rc != SQLITE_OK && !APMSqliteStore::isDamageCode(rc)) failure = rc;
+        return rc == SQLITE_OK;
+    };
     // Unsigned: the distances may pass what a signed rowid holds.
     const auto room = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) -
                       static_cast<std::uint64_t>(failed);
@@ -110,16 +133,18 @@ std::optional<std::int64_t> resumeAfter(sqlite3_stmt* select, std::int64_t faile
     std::optional<std::uint64_t> good;
     for (std::uint64_t step = 1; step != 0 && step <= room; step <<= 1) {
         const std::uint64_t candidate = static_cast<std::uint64_t>(failed) + step;
-        if (readsFrom(select, static_cast<std::int64_t>(candidate))) {
+        if (reads(candidate)) {
             good = candidate;
             break;
         }
+        if (failure != SQLITE_OK) return std::nullopt;
         bad = candidate;
     }
     if (!good) return std::nullopt;
     while (*good - bad > 1) {
         const std::uint64_t middle = bad + (*good - bad) / 2;
-        if (readsFrom(select, static_cast<std::int64_t>(middle))) good = middle;
+        if (reads(middle)) good = middle;
+        else if (failure != SQLITE_OK) return std::nullopt;
         else bad = middle;
     }
     return static_cast<std::int64_t>(*good);
@@ -129,9 +154,13 @@ std::optional<std::int64_t> resumeAfter(sqlite3_stmt* select, std::int64_t faile
 // rows that went with it where the rowids tell.
 class RowWalk {
 public:
-    RowWalk(sqlite3_stmt* select, bool rowidIsKey) : select_(select), rowidIsKey_(rowidIsKey) {}
+    // At most `maxResumes` steps past damage (the file's pages): a walk whose steps keep coming
+    // back to where it was still ends.
+    RowWalk(sqlite3_stmt* select, bool rowidIsKey, std::int64_t maxResumes)
+        : select_(select), rowidIsKey_(rowidIsKey), maxResumes_(maxResumes) {}
 
-    // The next row that reads, its values in the statement's columns; false at the end.
+    // The next row that reads, its values in the statement's columns; false at the end, or on a
+    // failure that is not damage (failure()).
     bool next() {
         for (;;) {
             if (rebind_) {
@@ -145,19 +174,30 @@ public:
                 if (last_ && rowID <= *last_) continue;
                 countSkipped(rowID);
                 last_ = rowID;
+                if (!read_.empty() && read_.back().second == rowID - 1) read_.back().second = rowID;
+                else read_.emplace_back(rowID, rowID);
                 return true;
             }
+            // Past damage to the end: how many rows followed the last one read is not known.
             if (rc == SQLITE_DONE) {
-                if (skipping_) countSkipped(from_);
+                if (skipping_) unknown_.push_back(rowsAfterTheLast());
                 return false;
             }
+            const int code = sqlite3_extended_errcode(sqlite3_db_handle(select_));
+            if (!APMSqliteStore::isDamageCode(code)) {
+                failure_ = code;
+                return false;
+            }
+            metDamage_ = true;
             // Before any row, from 0: the tables hand out rowids from 1.
             constexpr std::int64_t kLastRowID = std::numeric_limits<std::int64_t>::max();
-            const auto resume = last_ == kLastRowID
+            const auto resume = last_ == kLastRowID || ++resumes_ > maxResumes_
                                     ? std::nullopt
-                                    : resumeAfter(select_, last_ ? *last_ + 1 : std::max<std::int64_t>(from_, 0));
+                                    : resumeAfter(select_, last_ ? *last_ + 1 : std::max<std::int64_t>(from_, 0),
+                                                  failure_);
+            if (failure_ != SQLITE_OK) return false;
             if (!resume) {
-                unknown_.push_back(last_ ? "the rows after rowid " + std::to_string(*last_) : "every row");
+                unknown_.push_back(rowsAfterTheLast());
                 return false;
             }
             from_ = *resume;
@@ -165,33 +205,197 @@ public:
             skipping_ = true;
         }
     }
+    // SQLite's code of a failure other than damage that ended the walk; SQLITE_OK when none did.
+    int failure() const { return failure_; }
+    bool metDamage() const { return metDamage_; }
     std::int64_t skipped() const { return skipped_; }
+    // A row carried from elsewhere: when its rowid lies in a stretch counted as skipped, one
+    // fewer went with the damage.
+    void found(std::int64_t rowID) {
+        if (within(gaps_, rowID)) --skipped_;
+    }
+    // Whether the walk gave the row of `rowID`.
+    bool gave(std::int64_t rowID) const { return within(read_, rowID); }
     // The stretches whose rows cannot be counted.
     const std::vector<std::string>& unknown() const { return unknown_; }
 
 private:
+    using Stretches = std::vector<std::pair<std::int64_t, std::int64_t>>;
+    // Whether `rowID` lies in one of `stretches`, first and last rowid of each, in order.
+    static bool within(const Stretches& stretches, std::int64_t rowID) {
+        const auto after = std::upper_bound(stretches.begin(), stretches.end(), std::make_pair(rowID, rowID));
+        if (after != stretches.end() && after->first == rowID) return true;
+        return after != stretches.begin() && rowID <= (after - 1)->second;
+    }
+    std::string rowsAfterTheLast() const {
+        return last_ ? "the rows after rowid " + std::to_string(*last_) : std::string("every row");
+    }
     // The rowids between the last row read and `upTo` went with the page that did not read, where
     // the table hands them out in turn.
     void countSkipped(std::int64_t upTo) {
         if (!skipping_) return;
         skipping_ = false;
-        if (rowidIsKey_ || !last_) unknown_.push_back("the rows before rowid " + std::to_string(upTo));
-        else skipped_ += upTo - *last_ - 1;
+        if (rowidIsKey_ || !last_) {
+            unknown_.push_back("the rows before rowid " + std::to_string(upTo));
+        } else if (upTo - *last_ > 1) {
+            skipped_ += upTo - *last_ - 1;
+            gaps_.emplace_back(*last_ + 1, upTo - 1);
+        }
     }
 
     sqlite3_stmt* select_;
     bool rowidIsKey_;
+    std::int64_t maxResumes_;
+    std::int64_t resumes_ = 0;
     std::int64_t from_ = std::numeric_limits<std::int64_t>::min();
     bool rebind_ = true;
     bool skipping_ = false;
+    bool metDamage_ = false;
+    int failure_ = SQLITE_OK;
     std::optional<std::int64_t> last_;
     std::int64_t skipped_ = 0;
+    // The rowids counted as skipped, and those of the rows given: runs of rowids one after
+    // another, short where the table hands them out in turn.
+    Stretches gaps_;
+    Stretches read_;
     std::vector<std::string> unknown_;
 };
 
 bool refusedByTheRow(int code) {
     const int primary = code & 0xff;
     return primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH || primary == SQLITE_TOOBIG;
+}
+
+// Carried values a transaction takes before it commits: the log the carry leaves stays small.
+constexpr std::size_t kCarriedBytesPerCommit = 16u << 20;
+
+// Rows into one table of the store with their rowids, in transactions of about
+// kCarriedBytesPerCommit each. A rowid the table already has is left as it is.
+class RowWriter {
+public:
+    enum class Outcome { Carried, Present, Refused, Failed };
+
+    // `columns`: quoted names; a row may give values for the first of them only.
+    RowWriter(APMSqliteStore& store, std::string table, std::vector<std::string> columns)
+        : store_(store), table_(std::move(table)), columns_(std::move(columns)), inserts_(columns_.size() + 1) {}
+    ~RowWriter() {
+        for (sqlite3_stmt* insert : inserts_) sqlite3_finalize(insert);
+        sqlite3_finalize(lookup_);
+    }
+    RowWriter(const RowWriter&) = delete;
+    RowWriter& operator=(const RowWriter&) = delete;
+
+    // `bind(insert)` binds the values of the first `count` columns from parameter 2 on and
+    // answers their bytes. On Failed the connection's error tells why; abandon() then.
+    template <typename Bind>
+    Outcome write(std::int64_t rowID, std::size_t count, Bind&& bind) {
+        sqlite3_stmt* insert = statementFor(count);
+        if (!insert) return Outcome::Failed;
+        if (!inTransaction_) {
+            if (!store_.beginTransaction()) return Outcome::Failed;
+            inTransaction_ = true;
+        }
+        sqlite3_bind_int64(insert, 1, rowID);
+        bytes_ += bind(insert);
+        Outcome outcome = Outcome::Failed;
+        if (sqlite3_step(insert) == SQLITE_DONE) {
+            outcome = Outcome::Carried;
+        } else if (refusedByTheRow(sqlite3_extended_errcode(store_.sqliteHandle()))) {
+            // Asked only when the row is refused: a row new to the table, the common one, costs
+            // no lookup.
+            const auto present = hasRow(rowID);
+            if (!present) return Outcome::Failed;
+            outcome = *present ? Outcome::Present : Outcome::Refused;
+        }
+        if (outcome == Outcome::Failed) return outcome;
+        sqlite3_reset(insert);
+        sqlite3_clear_bindings(insert);
+        if (bytes_ >= kCarriedBytesPerCommit && !commit()) return Outcome::Failed;
+        return outcome;
+    }
+    bool commit() {
+        if (!inTransaction_) return true;
+        inTransaction_ = false;
+        bytes_ = 0;
+        return store_.endTransaction();
+    }
+    // Rolls back what the transaction under way wrote.
+    void abandon() {
+        for (sqlite3_stmt* insert : inserts_) {
+            if (insert) sqlite3_reset(insert);
+        }
+        if (sqlite3_get_autocommit(store_.sqliteHandle()) == 0) (void)store_.rollbackTransaction();
+        inTransaction_ = false;
+    }
+
+private:
+    // Whether the table has a row of `rowID`; nothing when that does not read.
+    std::optional<bool> hasRow(std::int64_t rowID) {
+        if (!lookup_) {
+            lookup_ = store_.prepareSQL("SELECT 1 FROM " + quoted(table_) + " WHERE rowid = ?1", nullptr);
+            if (!lookup_) return std::nullopt;
+        }
+        sqlite3_bind_int64(lookup_, 1, rowID);
+        const int rc = sqlite3_step(lookup_);
+        sqlite3_reset(lookup_);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) return std::nullopt;
+        return rc == SQLITE_ROW;
+    }
+    sqlite3_stmt* statementFor(std::size_t count) {
+        if (inserts_[count]) return inserts_[count];
+        std::string names;
+        std::string values = "?1";
+        for (std::size_t i = 0; i < count; ++i) {
+            names += ", " + columns_[i];
+            values += ", ?" + std::to_string(i + 2);
+        }
+        return inserts_[count] =
+                   store_.prepareSQL("INSERT INTO " + quoted(table_) + " (rowid" + names + ") VALUES (" + values + ")",
+                                     nullptr);
+    }
+
+    APMSqliteStore& store_;
+    std::string table_;
+    std::vector<std::string> columns_;
+    // By the number of columns given.
+    std::vector<sqlite3_stmt*> inserts_;
+    sqlite3_stmt* lookup_ = nullptr;
+    bool inTransaction_ = false;
+    std::size_t bytes_ = 0;
+};
+
+// Binds a value the page image read; its bytes.
+std::size_t bindValue(sqlite3_stmt* statement, int parameter, const Value& value) {
+    switch (value.type()) {
+    case Value::Type::Null:
+        sqlite3_bind_null(statement, parameter);
+        return 0;
+    case Value::Type::Double:
+        sqlite3_bind_double(statement, parameter, value.doubleValue());
+        return 8;
+    case Value::Type::String:
+        sqlite3_bind_text(statement, parameter, value.string().data(), static_cast<int>(value.string().size()),
+                          SQLITE_STATIC);
+        return value.string().size();
+    case Value::Type::Data:
+        // An empty vector may have no bytes to point at, which would bind null.
+        if (value.data().empty()) sqlite3_bind_zeroblob(statement, parameter, 0);
+        else sqlite3_bind_blob(statement, parameter, value.data().data(), static_cast<int>(value.data().size()), SQLITE_STATIC);
+        return value.data().size();
+    default:
+        sqlite3_bind_int64(statement, parameter, value.longLongValue());
+        return 8;
+    }
+}
+
+// The error of a read of the kept file that failed for a reason other than its damage.
+NSErrorPtr keptFileError(sqlite3* old, int code) {
+    const char* message = old ? sqlite3_errmsg(old) : nullptr;
+    return apm_errorWithCode(APMErrorStorage,
+                             NSString::format("Reading the kept database failed with sqlite code %d and error "
+                                              "message \"%@\"",
+                                              code, std::string(message ? message : sqlite3_errstr(code))),
+                             "read kept database," + std::to_string(code & 0xff));
 }
 
 }  // namespace
@@ -361,18 +565,15 @@ std::optional<APMSqliteStore::CarriedRows> APMSqliteStore::carryRowsFromKeptFile
     }
     sqlite3_finalize(statement);
 
-    // Written in one transaction: a full disk halfway leaves nothing half carried.
-    NSErrorPtr writeError;
-    NSErrorPtr transactionError;
-    const bool written = performTransactionWithError(&transactionError, [&] {
-        for (const std::string& table : tables) {
-            if (!carryTable(old, table, rows, &writeError)) return false;
-        }
-        return true;
-    });
+    // Each table in transactions of its own of about 16 MB, so that the log stays small.
+    NSErrorPtr failure;
+    bool written = true;
+    for (const std::string& table : tables) {
+        if (!(written = carryTable(old, *keptFile_, table, rows, &failure))) break;
+    }
+    keptPages_.reset();
     sqlite3_close(old);
     if (!written) {
-        const NSErrorPtr failure = writeError ? writeError : transactionError;
         keepFileForNextOpening(failure);
         setError(error, failure);
         return std::nullopt;
@@ -386,69 +587,230 @@ std::optional<APMSqliteStore::CarriedRows> APMSqliteStore::carryRowsFromKeptFile
     return rows;
 }
 
-bool APMSqliteStore::carryTable(sqlite3* old, const std::string& table, CarriedRows& rows, NSErrorPtr* error) {
-    if (!old) return true;
-    const auto info = oldTable(old, table);
-    // A table the old file does not have holds nothing to carry.
-    if (info && info->columns.empty()) return true;
-    const auto columns = columnsForTableWithName(table, error);
-    if (!columns) return false;
-    std::vector<std::string> shared;
-    if (info) {
-        const std::set<std::string> present(info->columns.begin(), info->columns.end());
-        for (const std::string& column : *columns) {
-            if (present.count(column)) shared.push_back(quoted(column));
+SQLitePageImage* APMSqliteStore::keptPages(sqlite3* old, const std::string& keptPath, NSErrorPtr* error) {
+    if (keptPages_ && keptPagesPath_ == keptPath) return keptPages_.get();
+    keptPages_.reset();
+    // Every table of the file with its declared types, from the kept file's schema as far as it
+    // reads, else from this store's own: the new file was made by the same code.
+    const auto tableNames = [](sqlite3* db, std::vector<std::string>& names) {
+        sqlite3_stmt* statement = nullptr;
+        int rc = sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'table'", -1, &statement, nullptr);
+        if (rc == SQLITE_OK) {
+            while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+                if (const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0))) {
+                    names.emplace_back(name);
+                }
+            }
         }
+        sqlite3_finalize(statement);
+        return rc == SQLITE_DONE ? SQLITE_OK : sqlite3_extended_errcode(db);
+    };
+    sqlite3* schema = old ? old : handle_;
+    std::vector<std::string> names;
+    int rc = tableNames(schema, names);
+    if (rc != SQLITE_OK && old && isDamageCode(rc)) {
+        names.clear();
+        rc = tableNames(schema = handle_, names);
     }
-    const std::string names = NSString::componentsJoinedByString(shared, ", ");
-    const auto say = [&rows](const std::string& line) { rows.detail += (rows.detail.empty() ? "" : "; ") + line; };
-    sqlite3_stmt* select = nullptr;
-    if (!info || shared.empty() ||
-        sqlite3_prepare_v2(old,
-                           ("SELECT rowid, " + names + " FROM " + quoted(table) + " WHERE rowid >= ?1 ORDER BY rowid")
-                               .c_str(),
-                           -1, &select, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(select);
-        say(table + ": unreadable");
-        return true;
+    if (rc != SQLITE_OK) {
+        if (schema == handle_) setDatabaseError(error, "read table list");
+        else setError(error, keptFileError(old, rc));
+        return nullptr;
     }
-    std::string placeholders = "?";
-    for (std::size_t i = 0; i < shared.size(); ++i) placeholders += ", ?";
-    sqlite3_stmt* insert =
-        prepareSQL("INSERT INTO " + quoted(table) + " (rowid, " + names + ") VALUES (" + placeholders + ")", error);
-    if (!insert) {
-        sqlite3_finalize(select);
+    std::vector<SQLitePageImage::TableShape> shapes;
+    for (const std::string& name : names) {
+        int failure = SQLITE_OK;
+        sqlite3* from = schema;
+        auto columns = tableColumns(from, name, failure);
+        if (!columns && from == old && isDamageCode(failure)) columns = tableColumns(from = handle_, name, failure);
+        if (!columns) {
+            if (from == handle_) setDatabaseError(error, "read table info");
+            else setError(error, keptFileError(old, failure));
+            return nullptr;
+        }
+        if (columns && !columns->types.empty()) shapes.push_back({name, std::move(columns->types)});
+    }
+    int err = 0;
+    auto pages = SQLitePageImage::open(keptPath, err);
+    if (pages) err = pages->plan(shapes);
+    if (err != 0) {
+        setError(error, fileErrorForErrno(err, keptPath, false));
+        return nullptr;
+    }
+    keptPages_ = std::move(pages);
+    keptPagesPath_ = keptPath;
+    return keptPages_.get();
+}
+
+bool APMSqliteStore::carryTable(sqlite3* old, const std::string& keptPath, const std::string& table, CarriedRows& rows,
+                                NSErrorPtr* error) {
+    int failure = SQLITE_OK;
+    std::optional<TableColumns> kept;
+    if (old) {
+        kept = tableColumns(old, table, failure);
+        if (!kept && !isDamageCode(failure)) {
+            setError(error, keptFileError(old, failure));
+            return false;
+        }
+        // A table the old file does not have holds nothing to carry.
+        if (kept && kept->names.empty()) return true;
+    }
+    const auto mine = tableColumns(handle_, table, failure);
+    if (!mine) {
+        setDatabaseError(error, "read table info");
         return false;
     }
+    // The kept table's columns by position (this store's when the kept schema does not read),
+    // those this table has too in that order: a record written before a column was added holds
+    // the first of them.
+    const TableColumns& source = kept ? *kept : *mine;
+    const std::set<std::string> present(mine->names.begin(), mine->names.end());
+    std::vector<std::size_t> positions;
+    std::vector<std::string> shared;
+    for (std::size_t i = 0; i < source.names.size(); ++i) {
+        if (!present.count(source.names[i])) continue;
+        positions.push_back(i);
+        shared.push_back(quoted(source.names[i]));
+    }
+    const auto say = [&rows](const std::string& line) { rows.detail += (rows.detail.empty() ? "" : "; ") + line; };
+    if (shared.empty()) {
+        if (old) say(table + ": unreadable");
+        return true;
+    }
+
+    sqlite3_stmt* select = nullptr;
+    if (kept && sqlite3_prepare_v2(old,
+                                   ("SELECT rowid, " + NSString::componentsJoinedByString(shared, ", ") + " FROM " +
+                                    quoted(table) + " WHERE rowid >= ?1 ORDER BY rowid")
+                                       .c_str(),
+                                   -1, &select, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(select);
+        select = nullptr;
+        failure = sqlite3_extended_errcode(old);
+        if (!isDamageCode(failure)) {
+            setError(error, keptFileError(old, failure));
+            return false;
+        }
+    }
+    // The file's pages bound the steps past damage; its size in the smallest pages when even the
+    // page count does not read.
+    std::int64_t pageCount = 0;
+    sqlite3_stmt* pagesStatement = nullptr;
+    if (select && sqlite3_prepare_v2(old, "PRAGMA page_count", -1, &pagesStatement, nullptr) == SQLITE_OK &&
+        sqlite3_step(pagesStatement) == SQLITE_ROW) {
+        pageCount = sqlite3_column_int64(pagesStatement, 0);
+    }
+    sqlite3_finalize(pagesStatement);
+    struct stat info {};
+    if (select && pageCount <= 0 && FileIO::current()->status(keptPath, false, info) == 0) {
+        pageCount = static_cast<std::int64_t>(info.st_size) / 512 + 1;
+    }
+
+    RowWriter writer(*this, table, shared);
+    const auto writeFailed = [&] {
+        setDatabaseError(error, "execute statement");
+        writer.abandon();
+        sqlite3_finalize(select);
+        return false;
+    };
     std::int64_t carried = 0;
     std::int64_t refused = 0;
-    bool written = true;
-    RowWalk walk(select, info->rowidIsKey);
-    while (written && walk.next()) {
-        for (int column = 0; column <= static_cast<int>(shared.size()); ++column) {
-            sqlite3_bind_value(insert, column + 1, sqlite3_column_value(select, column));
-        }
-        if (sqlite3_step(insert) == SQLITE_DONE) {
+    RowWalk walk(select, source.rowidKey.has_value(), pageCount);
+    while (select && walk.next()) {
+        const std::int64_t rowID = sqlite3_column_int64(select, 0);
+        const auto outcome = writer.write(rowID, shared.size(), [&](sqlite3_stmt* insert) {
+            std::size_t bytes = 0;
+            for (int column = 1; column <= static_cast<int>(shared.size()); ++column) {
+                sqlite3_value* value = sqlite3_column_value(select, column);
+                const int type = sqlite3_value_type(value);
+                bytes += type == SQLITE_TEXT || type == SQLITE_BLOB ? static_cast<std::size_t>(sqlite3_value_bytes(value))
+                                                                    : 8;
+                sqlite3_bind_value(insert, column + 1, value);
+            }
+            return bytes;
+        });
+        // A row an earlier carry of this file left in place counts as carried.
+        if (outcome == RowWriter::Outcome::Carried || outcome == RowWriter::Outcome::Present) {
             ++carried;
-        } else if (refusedByTheRow(sqlite3_extended_errcode(handle_))) {
+        } else if (outcome == RowWriter::Outcome::Refused) {
             ++refused;
         } else {
-            setDatabaseError(error, "execute statement");
-            written = false;
+            return writeFailed();
         }
-        sqlite3_reset(insert);
-        sqlite3_clear_bindings(insert);
     }
+    const bool walked = select != nullptr;
     sqlite3_finalize(select);
-    sqlite3_finalize(insert);
-    if (!written) return false;
+    select = nullptr;
+    if (walk.failure() != SQLITE_OK) {
+        writer.abandon();
+        setError(error, keptFileError(old, walk.failure()));
+        return false;
+    }
+
+    // Where the walk through the tree met damage or could not start, the rows on the leaf pages
+    // that still read, whatever the pages above them hold.
+    std::int64_t fromPages = 0;
+    if (!walked || walk.metDamage()) {
+        SQLitePageImage* pages = keptPages(old, keptPath, error);
+        if (!pages) {
+            writer.abandon();
+            return false;
+        }
+        bool written = true;
+        // Rows the walk gave were carried or refused already.
+        const auto notGiven = [&walk](std::int64_t rowID) { return !walk.gave(rowID); };
+        const int err = pages->forEachRow(table, notGiven, [&](std::int64_t rowID, const Value::Array& values) {
+            std::size_t count = 0;
+            while (count < positions.size() && positions[count] < values.size()) ++count;
+            const auto outcome = writer.write(rowID, count, [&](sqlite3_stmt* insert) {
+                std::size_t bytes = 0;
+                for (std::size_t i = 0; i < count; ++i) {
+                    const Value& value = values[positions[i]];
+                    const int parameter = static_cast<int>(i) + 2;
+                    // The record holds null for the column that is the rowid.
+                    if (value.isNull() && source.rowidKey == positions[i]) {
+                        sqlite3_bind_int64(insert, parameter, rowID);
+                        bytes += 8;
+                    } else {
+                        bytes += bindValue(insert, parameter, value);
+                    }
+                }
+                return bytes;
+            });
+            if (outcome == RowWriter::Outcome::Carried) {
+                ++carried;
+                ++fromPages;
+                walk.found(rowID);
+            } else if (outcome == RowWriter::Outcome::Refused) {
+                ++refused;
+            } else if (outcome == RowWriter::Outcome::Failed) {
+                written = false;
+            }
+            return written;
+        });
+        if (!written) return writeFailed();
+        if (err != 0) {
+            writer.abandon();
+            setError(error, fileErrorForErrno(err, keptPath, false));
+            return false;
+        }
+    }
+    if (!writer.commit()) return writeFailed();
+
     const std::int64_t unreadable = refused + walk.skipped();
     rows.carried += carried;
     rows.unreadable += unreadable;
+    if (!walked && carried == 0 && refused == 0) {
+        // Without the kept schema an empty table and a lost one look alike.
+        if (old) say(table + ": unreadable");
+        return true;
+    }
     // Tables that held nothing go unsaid.
     if (carried == 0 && unreadable == 0 && walk.unknown().empty()) return true;
     std::string line = table + ": " + std::to_string(carried) + " carried, " + std::to_string(unreadable) + " unreadable";
     for (const std::string& stretch : walk.unknown()) line += ", uncounted: " + stretch;
+    if (!walked) line += ", uncounted: every row";
+    if (fromPages > 0) line += ", " + std::to_string(fromPages) + " from leaf pages";
     say(line);
     return true;
 }

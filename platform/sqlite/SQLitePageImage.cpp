@@ -407,7 +407,8 @@ public:
         return scanForOrphans(scratch);
     }
 
-    int forEachRow(const std::string& name, const std::function<bool(std::int64_t, const Value::Array&)>& row) {
+    int forEachRow(const std::string& name, const std::function<bool(std::int64_t)>* wanted,
+                   const std::function<bool(std::int64_t, const Value::Array&)>& row) {
         if (!planned_) return EINVAL;
         const auto named = byName_.find(name);
         if (named == byName_.end()) return 0;
@@ -421,6 +422,10 @@ public:
             for (std::uint32_t i = 0; i < header.cellCount; ++i) {
                 std::int64_t rowid = 0;
                 bool decoded = false;
+                if (wanted) {
+                    LeafCell cell;
+                    if (parseLeafCell(scratch.page.data(), header, usable_, i, cell) && !(*wanted)(cell.rowid)) continue;
+                }
                 if (const int err = decodeCell(scratch.page.data(), header, i, scratch, rowid, decoded)) return err;
                 if (!decoded) {
                     ++counts_.undecodableCells;
@@ -819,7 +824,16 @@ int SQLitePageImage::plan(const std::vector<TableShape>& tables) {
 int SQLitePageImage::forEachRow(const std::string& table,
                                 const std::function<bool(std::int64_t, const Value::Array&)>& row) {
     try {
-        return image_->forEachRow(table, row);
+        return image_->forEachRow(table, nullptr, row);
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    }
+}
+
+int SQLitePageImage::forEachRow(const std::string& table, const std::function<bool(std::int64_t rowid)>& wanted,
+                                const std::function<bool(std::int64_t, const Value::Array&)>& row) {
+    try {
+        return image_->forEachRow(table, &wanted, row);
     } catch (const std::bad_alloc&) {
         return ENOMEM;
     }

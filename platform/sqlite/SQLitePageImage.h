@@ -47,6 +47,10 @@ public:
     // plan, or the errno of a read that failed.
     [[nodiscard]] int forEachRow(const std::string& table,
                                  const std::function<bool(std::int64_t rowid, const Value::Array& values)>& row);
+    // The same, passing over undecoded (and uncounted) each row whose rowid `wanted` refuses: a
+    // caller that has most rows already pays only for the rest.
+    [[nodiscard]] int forEachRow(const std::string& table, const std::function<bool(std::int64_t rowid)>& wanted,
+                                 const std::function<bool(std::int64_t rowid, const Value::Array& values)>& row);
 
     struct Counts {
         // Cells that did not decode on the pages forEachRow read (each call adds its own).

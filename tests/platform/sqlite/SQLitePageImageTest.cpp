@@ -186,6 +186,51 @@ TEST_F(SQLitePageImageTest, IntactTableReadsAsSQLiteReadsIt) {
     EXPECT_TRUE(read.counts.freeListWhole);
 }
 
+// Rows a caller does not want are passed over before their records are read: a record that
+// does not decode is not counted when its row is not wanted.
+TEST_F(SQLitePageImageTest, RowsNotWantedArePassedOverUndecodedAndUncounted) {
+    Rows events;
+    {
+        Db db(path_);
+        eventsAndSettings(db, 300);
+        events = db.rows("events");
+    }
+    // The first cell's record header claims more than the whole payload.
+    const auto leaf = sqliteRows(path_, "select pageno from dbstat where name = 'events' and pagetype = 'leaf' "
+                                        "order by path limit 1");
+    ASSERT_EQ(leaf.size(), 1u);
+    const long pageAt = (std::stol(leaf[0][0]) - 1) * pageSizeOf(path_);
+    unsigned char pointer[2] = {};
+    {
+        std::ifstream file(path_, std::ios::binary);
+        file.seekg(pageAt + 8);
+        ASSERT_TRUE(file.read(reinterpret_cast<char*>(pointer), 2));
+    }
+    // Payload size and rowid take one byte each in these short rows.
+    ASSERT_TRUE(overwriteBytes(path_, pageAt + ((pointer[0] << 8) | pointer[1]) + 2, std::string(1, '\x7f')));
+
+    int err = 0;
+    auto image = SQLitePageImage::open(path_, err);
+    ASSERT_NE(image, nullptr);
+    ASSERT_EQ(image->plan({kEvents, kSettings}), 0);
+    Rows even;
+    ASSERT_EQ(image->forEachRow(
+                  "events", [](std::int64_t rowid) { return rowid % 2 == 0; },
+                  [&](std::int64_t rowid, const Value::Array& values) {
+                      even.emplace(rowid, values);
+                      return true;
+                  }),
+              0);
+    EXPECT_EQ(image->counts().undecodableCells, 0);
+    Rows want;
+    for (const auto& [rowid, values] : events) {
+        if (rowid % 2 == 0) want.emplace(rowid, values);
+    }
+    expectRows(even, want);
+    ASSERT_EQ(image->forEachRow("events", [](std::int64_t, const Value::Array&) { return true; }), 0);
+    EXPECT_EQ(image->counts().undecodableCells, 1);
+}
+
 TEST_F(SQLitePageImageTest, EveryRowOnAnIntactLeafComesOutWhateverAboveItIsDamaged) {
     Rows events, settings;
     {

@@ -1,0 +1,205 @@
+// The salvage of a 100 MB store kept aside as damaged: every row that still reads carried into
+// the new file, with one damaged leaf (the common case: the tree leads to the rest) and with a
+// damaged root (every row read from its leaf page). Against SQLite copying the same rows of the
+// undamaged file (INSERT ... SELECT through ATTACH) on the same disk. The carry is timed alone:
+// copying the file into place and the opening's integrity check are not. Printed on wall time
+// (the ratio line) and on the process's CPU time, with the rows carried and the log the carry
+// left.
+#include "analytics/core/APMSqliteStore.h"
+#include "platform/foundation/Sandbox.h"
+
+#include "bench/support/TemporaryHomeMain.h"
+#include "tests/fixtures/DamagedPages.h"
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+
+namespace {
+
+constexpr std::int64_t kFileBytes = 100ll << 20;
+const char* const kCreate =
+    "CREATE TABLE queue(name TEXT NOT NULL, timestamp INTEGER NOT NULL, metadata_fingerprint INTEGER NOT NULL, "
+    "data BLOB NOT NULL, is_realtime INTEGER, score REAL)";
+
+std::string folder() { return Sandbox::tmp() + "/salvage"; }
+std::string wholePath() { return folder() + "/whole.sql"; }
+std::string storePath() { return folder() + "/store/measurement.sql"; }
+
+// The undamaged file, filled once with rows of an event queue's shape until it holds
+// kFileBytes; the rows.
+std::int64_t makeWholeFile() {
+    static std::int64_t rows = -1;
+    if (rows >= 0) return rows;
+    std::filesystem::create_directories(folder());
+    sqlite3* db = nullptr;
+    if (sqlite3_open(wholePath().c_str(), &db) != SQLITE_OK ||
+        sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr) != SQLITE_OK ||
+        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return rows = 0;
+    }
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO queue VALUES(?, ?, ?, ?, ?, ?)", -1, &insert, nullptr);
+    std::mt19937_64 random(7);
+    std::vector<std::uint8_t> data(1200);
+    std::int64_t written = 0;
+    for (std::int64_t n = 0; written < kFileBytes; ++n) {
+        const std::size_t size = 200 + random() % 1000;
+        for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>(random());
+        const std::string name = "event_" + std::to_string(n % 37);
+        sqlite3_bind_text(insert, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_int64(insert, 2, 1700000000000 + n * 17);
+        sqlite3_bind_int64(insert, 3, static_cast<std::int64_t>(random()));
+        sqlite3_bind_blob(insert, 4, data.data(), static_cast<int>(size), SQLITE_STATIC);
+        if (n % 3 == 0) sqlite3_bind_null(insert, 5);
+        else sqlite3_bind_int64(insert, 5, n % 2);
+        sqlite3_bind_double(insert, 6, static_cast<double>(n) / 7.0);
+        sqlite3_step(insert);
+        sqlite3_reset(insert);
+        written += static_cast<std::int64_t>(size) + 60;
+        rows = n + 1;
+    }
+    sqlite3_finalize(insert);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return rows;
+}
+
+enum class Damage { MiddleLeaf, Root };
+
+// A copy of the whole file with its damage, made once per kind; empty when it cannot be made.
+std::string damagedFile(Damage damage) {
+    static std::map<Damage, std::string> made;
+    if (const auto found = made.find(damage); found != made.end()) return found->second;
+    const std::string path = folder() + (damage == Damage::Root ? "/root.sql" : "/leaf.sql");
+    std::filesystem::copy_file(wholePath(), path, std::filesystem::copy_options::overwrite_existing);
+    bool damaged = false;
+    if (damage == Damage::MiddleLeaf) {
+        const auto leaves = sqliteRows(path, "SELECT count(*) FROM dbstat WHERE name = 'queue' AND pagetype = 'leaf'");
+        damaged = leaves.size() == 1 && overwriteLeafHeader(path, "queue", std::stoi(leaves[0][0]) / 2) > 0;
+    } else {
+        const long pageSize = pageSizeOf(path);
+        const auto root = sqliteRows(path, "SELECT rootpage FROM sqlite_master WHERE name = 'queue'");
+        damaged = pageSize > 0 && root.size() == 1 &&
+                  overwriteBytes(path, (std::stol(root[0][0]) - 1) * pageSize, "\xa5");
+    }
+    return made[damage] = damaged ? path : std::string();
+}
+
+double processCPUSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+struct Figures {
+    double projectCPU = 0;
+    double anchorCPU = 0;
+    long long rounds = 0;
+    std::int64_t carried = 0;
+    std::int64_t rows = 0;
+    std::uintmax_t logBytes = 0;
+};
+std::map<std::string, Figures> figures;
+
+void removeStore() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder() + "/store", ignored);
+    std::filesystem::create_directories(folder() + "/store");
+}
+
+void salvage(benchmark::State& state, Damage damage, const std::string& name) {
+    const std::int64_t rows = makeWholeFile();
+    const std::string damaged = rows > 0 ? damagedFile(damage) : std::string();
+    if (damaged.empty()) {
+        state.SkipWithError("the damaged file could not be made");
+        return;
+    }
+    Figures run;
+    run.rows = rows;
+    bool failed = false;
+    auto project = [&](bench::SideTimer& timer) {
+        timer.pause();
+        removeStore();
+        std::filesystem::copy_file(damaged, storePath());
+        NSErrorPtr error;
+        auto store = APMSqliteStore::initWithDatabasePath(storePath(), &error);
+        if (!store || !store->keptFile() || !store->useWriteAheadLog(nullptr) || !store->executeSQL(kCreate, nullptr)) {
+            failed = true;
+            timer.resume();
+            return;
+        }
+        timer.resume();
+        const double start = processCPUSeconds();
+        const auto carried = store->carryRowsFromKeptFile(&error);
+        run.projectCPU += processCPUSeconds() - start;
+        timer.pause();
+        if (!carried) failed = true;
+        else run.carried = carried->carried;
+        std::error_code ignored;
+        run.logBytes = std::filesystem::file_size(storePath() + "-wal", ignored);
+        if (ignored) run.logBytes = 0;
+        store.reset();
+        timer.resume();
+    };
+    auto anchor = [&](bench::SideTimer& timer) {
+        timer.pause();
+        removeStore();
+        sqlite3* db = nullptr;
+        const bool made = sqlite3_open(storePath().c_str(), &db) == SQLITE_OK &&
+                          sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL", nullptr, nullptr,
+                                       nullptr) == SQLITE_OK &&
+                          sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr) == SQLITE_OK &&
+                          sqlite3_exec(db, ("ATTACH '" + wholePath() + "' AS whole").c_str(), nullptr, nullptr,
+                                       nullptr) == SQLITE_OK;
+        timer.resume();
+        const double start = processCPUSeconds();
+        if (!made || sqlite3_exec(db, "INSERT INTO queue(rowid, name, timestamp, metadata_fingerprint, data, "
+                                      "is_realtime, score) SELECT rowid, * FROM whole.queue",
+                                  nullptr, nullptr, nullptr) != SQLITE_OK) {
+            failed = true;
+        }
+        run.anchorCPU += processCPUSeconds() - start;
+        timer.pause();
+        sqlite3_close(db);
+        timer.resume();
+    };
+    bench::alternate(state, name, "row", static_cast<double>(rows), project, anchor);
+    if (failed) state.SkipWithError("a side failed");
+    run.rounds = static_cast<long long>(state.iterations());
+    state.counters["carried"] = static_cast<double>(run.carried);
+    figures[name] = run;
+}
+
+void BM_SalvageWithOneDamagedLeaf(benchmark::State& state) {
+    salvage(state, Damage::MiddleLeaf, "salvage of a 100 MB store with one damaged leaf");
+}
+void BM_SalvageWithADamagedRoot(benchmark::State& state) {
+    salvage(state, Damage::Root, "salvage of a 100 MB store with a damaged root");
+}
+BENCHMARK(BM_SalvageWithOneDamagedLeaf)->Unit(benchmark::kMillisecond)->Iterations(4)->UseRealTime();
+BENCHMARK(BM_SalvageWithADamagedRoot)->Unit(benchmark::kMillisecond)->Iterations(4)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int result = bench::runInTemporaryHome(argc, argv, {});
+    for (const auto& [name, run] : figures) {
+        if (run.rounds == 0 || run.anchorCPU <= 0) continue;
+        std::printf("cpu ratio %s: time %.3fx anchor (project %.1f ms, anchor %.1f ms per store; %lld rounds); "
+                    "%lld of %lld rows carried, log left %.1f MB\n",
+                    name.c_str(), run.projectCPU / run.anchorCPU,
+                    run.projectCPU * 1e3 / static_cast<double>(run.rounds),
+                    run.anchorCPU * 1e3 / static_cast<double>(run.rounds), run.rounds,
+                    static_cast<long long>(run.carried), static_cast<long long>(run.rows),
+                    static_cast<double>(run.logBytes) / (1 << 20));
+    }
+    return result;
+}
