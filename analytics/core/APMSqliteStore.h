@@ -206,8 +206,7 @@ public:
     // when the connection's last failure was the file's own doing (SQLite found it damaged or not
     // a database, refused a statement on what it holds, or a table was of another shape), the
     // file is replaced as replaceUnusableFile does. Otherwise (a full or failing disk, a busy or
-    // locked file, memory, permission), or when the file is already the empty one that replaced
-    // another, keepFileForNextOpening: false with the failure.
+    // locked file, memory, permission), keepFileForNextOpening: false with the failure.
     [[nodiscard]] bool replaceFileIfAtFault(const NSErrorPtr& failure, NSErrorPtr* error);
     // Closes and says (34026) that the files stay as they are for the next opening, and why: a
     // kept file whose rows are not all carried stays under its name, and the next opening carries

@@ -347,7 +347,9 @@ std::string APMSqliteStore::contentsOfFile(const std::string& path) {
 
 bool APMSqliteStore::replaceFileIfAtFault(const NSErrorPtr& failure, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    if (lastFailureWasTheFiles() && !keptFile_) return replaceUnusableFile(failure, error);
+    // With a kept file still to carry, the file at fault is the one the carry writes into, which
+    // goes: the kept file holds every row of it.
+    if (lastFailureWasTheFiles()) return replaceUnusableFile(failure, error);
     keepFileForNextOpening(failure);
     setError(error, failure);
     return false;
