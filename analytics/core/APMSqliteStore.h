@@ -38,6 +38,10 @@ public:
     // Called with the number of rows kept so far and the next row; false stops the read.
     using RowFilter = std::function<bool(std::size_t keptCount, const Value::Dictionary& row)>;
 
+    // What becomes of a damaged file: kept aside and its rows carried, or deleted, for a store whose
+    // owner fetches its data again.
+    enum class DamagedFile { Kept, Deleted };
+
     // Opens (creating the file and its folder) and checks the file. First, whatever is where the
     // file or its log, shared memory or journal belongs and is not a regular file of its own (a
     // folder, a pipe, a socket, a device, a link leading anywhere or nowhere) goes to the first
@@ -45,15 +49,12 @@ public:
     // would keep the file from opening at every launch, or have it written outside its folder,
     // and nothing a person may own is deleted. The file is never opened through a link in its
     // own place; links to the folders above are followed. A file SQLite reports as corrupt or
-    // not a database is kept aside and replaced by an empty one (replaceUnusableFile); any other
+    // not a database is replaced by an empty one (replaceUnusableFile); any other
     // failure (busy, locked, full, unreadable, a thing that cannot be moved) leaves the file
     // alone and gives no store. Before the file opens, a salvage a kill or a power cut left
     // unfinished goes on: a moving of files cut short is finished, and a kept file whose rows are
     // not yet carried becomes keptFile() for the owner to carry (carryRowsFromKeptFile). The store
     // returned is bound to no sequence yet.
-    // What becomes of a damaged file: kept aside and its rows carried, or deleted, for a store whose
-    // owner fetches its data again.
-    enum class DamagedFile { Kept, Deleted };
     [[nodiscard]] static std::shared_ptr<APMSqliteStore> initWithDatabasePath(
         const std::string& path, NSErrorPtr* error, DamagedFile damagedFile = DamagedFile::Kept);
     ~APMSqliteStore() override;
