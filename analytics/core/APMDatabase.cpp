@@ -83,7 +83,8 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
             return false;
         }
     }
-    // Whatever still reads of a file that was replaced, this opening or the store's own.
+    // Whatever still reads of a file that was replaced, by this opening or by one that a kill or
+    // a power cut ended before its rows were carried.
     NSErrorPtr carryError;
     if (sqliteStore_->keptFile() && !sqliteStore_->carryRowsFromKeptFile(&carryError)) {
         monitor->logWithLevel(1, 12001, NSString::format("Failed to open database file (%@). Error", context),

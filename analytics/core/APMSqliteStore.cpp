@@ -39,12 +39,16 @@ APMSqliteStore::~APMSqliteStore() {
     closeHandle();
 }
 
-std::shared_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::string& path, NSErrorPtr* error) {
+std::shared_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::string& path, NSErrorPtr* error,
+                                                                     DamagedFile damagedFile) {
     if (!APMCheckSuccess(!path.empty(), error, APMErrorInvalidArgument, "Received empty database path on init")) {
         return nullptr;
     }
     if (!makeRoomForDatabase(path, error)) return nullptr;
     auto store = std::make_shared<APMSqliteStore>(path);
+    store->damagedFile_ = damagedFile;
+    // Before SQLite opens the file: a moving aside cut short may have taken its log away already.
+    store->resumeSalvage();
     NSErrorPtr firstError;
     if (store->openAndValidateDatabase(&firstError)) {
         store->detachFromSequence();

@@ -39,6 +39,10 @@ public:
     // Called with the number of rows kept so far and the next row; false stops the read.
     using RowFilter = std::function<bool(std::size_t keptCount, const Value::Dictionary& row)>;
 
+    // What becomes of a damaged file: kept aside and its rows carried, or deleted, for a store whose
+    // owner fetches its data again.
+    enum class DamagedFile { Kept, Deleted };
+
     // Opens (creating the file and its folder) and checks the file. First, whatever is where the
     // file or its log, shared memory or journal belongs and is not a regular file of its own (a
     // folder, a pipe, a socket, a device, a link leading anywhere or nowhere) goes to the first
@@ -46,11 +50,14 @@ public:
     // would keep the file from opening at every launch, or have it written outside its folder,
     // and nothing a person may own is deleted. The file is never opened through a link in its
     // own place; links to the folders above are followed. A file SQLite reports as corrupt or
-    // not a database is kept aside and replaced by an empty one (replaceUnusableFile); any other
+    // not a database is replaced by an empty one (replaceUnusableFile); any other
     // failure (busy, locked, full, unreadable, a thing that cannot be moved) leaves the file
-    // alone and gives no store. The store returned is bound to no sequence yet.
-    [[nodiscard]] static std::shared_ptr<APMSqliteStore> initWithDatabasePath(const std::string& path,
-                                                                              NSErrorPtr* error);
+    // alone and gives no store. Before the file opens, a salvage a kill or a power cut left
+    // unfinished goes on: a moving of files cut short is finished, and a kept file whose rows are
+    // not yet carried becomes keptFile() for the owner to carry (carryRowsFromKeptFile). The store
+    // returned is bound to no sequence yet.
+    [[nodiscard]] static std::shared_ptr<APMSqliteStore> initWithDatabasePath(
+        const std::string& path, NSErrorPtr* error, DamagedFile damagedFile = DamagedFile::Kept);
     ~APMSqliteStore() override;
 
     // The next operation binds the store to its caller's sequence.
@@ -67,10 +74,10 @@ public:
     [[nodiscard]] bool useWriteAheadLog(NSErrorPtr* error);
     void closeDatabase();
     void setChangeObserver(ChangeObserver observer) { changeObserver_ = std::move(observer); }
-    // Closes, clears the immutable mark and removes the file, and the damaged files kept aside
-    // beside it (they hold the same data); a missing file counts as deleted.
+    // Closes, clears the immutable mark and removes the file, and the files kept aside beside it,
+    // carried or not (they hold the same data); a missing file counts as deleted.
     [[nodiscard]] bool closeAndDeleteDatabase();
-    // Removes the damaged files kept aside for the file at `path`, for a wipe of its data.
+    // Removes the files kept aside for the file at `path`, carried or not, for a wipe of its data.
     static void deleteKeptFiles(const std::string& path);
     // What the file at `path` holds, as far as it can be read: its size and each table's rows.
     // For the line that reports a damaged file replaced.
@@ -201,19 +208,21 @@ public:
     // when the connection's last failure was the file's own doing (SQLite found it damaged or not
     // a database, refused a statement on what it holds, or a table was of another shape), the
     // file is replaced as replaceUnusableFile does. Otherwise (a full or failing disk, a busy or
-    // locked file, memory, permission), or when the file is already the empty one that replaced
-    // another, keepFileForNextOpening: false with the failure.
+    // locked file, memory, permission), keepFileForNextOpening: false with the failure.
     [[nodiscard]] bool replaceFileIfAtFault(const NSErrorPtr& failure, NSErrorPtr* error);
-    // Closes, puts a kept file back in the place of the empty one that replaced it, and says
-    // (34026) that the file stays as it is for the next opening, and why.
+    // Closes and says (34026) that the files stay as they are for the next opening, and why: a
+    // kept file whose rows are not all carried stays under its name, and the next opening carries
+    // what is missing.
     void keepFileForNextOpening(const NSErrorPtr& failure);
-    // Closes, moves the file with its log, shared memory and journal to the first free name of
-    // "<path>.damaged", "<path>.damaged-2", ... (nothing is ever deleted or overwritten) and opens
-    // an empty file in its place; a line (34023) says where the old one went and what it held.
-    // False with the error when the file cannot be moved (it stays where it was) or the empty one
-    // cannot be made (the old one goes back): the store is closed then.
+    // Closes, moves the file with its log, shared memory and journal to "<path>.uncarried" (the
+    // companions first, the file last, and the folder synced after), and opens an empty file in its
+    // place; a line (34023) says where the old one went and what it held. A store made with
+    // DamagedFile::Deleted deletes the file instead, and so does any store whose file is the one a
+    // salvage under way carries into (the kept file still holds every row of it). False with the
+    // error when the file cannot be moved or deleted (it stays where it was) or the empty one
+    // cannot be made (the kept one waits for the next opening): the store is closed then.
     [[nodiscard]] bool replaceUnusableFile(const NSErrorPtr& reason, NSErrorPtr* error);
-    // Where the file that this store replaced was kept, until its rows are carried.
+    // The kept file whose rows are not yet carried, until they are.
     const std::optional<std::string>& keptFile() const { return keptFile_; }
 
     struct CarriedRows {
@@ -229,13 +238,17 @@ public:
         std::string detail;
     };
     // Copies into this store's tables, which must exist, every row of the kept file that still
-    // reads: each table both files have, by the columns both have, with its rowid. Reading steps
-    // past a damaged page to the first row after it that reads, and takes the rows on leaf pages
-    // that still read where the tree above them does not. Transactions of about 16 MB; a line (34025)
-    // gives the counts. Nothing (and the error) when the rows cannot be written (a full disk) or
-    // the kept file cannot be read for a reason other than its damage (a failing disk, memory):
-    // then the empty file goes, the kept one is put back in its place so that the next opening
-    // tries again, and the store is closed.
+    // reads: each table both files have, by the columns both have, with its rowid; a rowid the
+    // table has already stays as it is, so that a carry cut short and run again adds only what is
+    // missing. Reading steps past a damaged page to the first row after it that reads, and takes the
+    // rows on leaf pages that still read where the tree above them does not; transactions of about
+    // 16 MB. A line (34025) gives the counts. Once the rows are on the disk (the log checkpointed and emptied),
+    // the older carried copies are deleted and the kept file takes the name "<path>.damaged", the
+    // folder synced before the store is used: the newest copy stays for whoever looks into the
+    // damage, and no cut brings back a kept file whose rows were carried. Nothing (and the error)
+    // when the rows cannot be written (a full disk), the kept file cannot be read for a reason
+    // other than its damage, or the files cannot be named: then everything stays for the next
+    // opening, and the store is closed.
     [[nodiscard]] std::optional<CarriedRows> carryRowsFromKeptFile(NSErrorPtr* error);
 
     explicit APMSqliteStore(std::string path);
@@ -247,8 +260,11 @@ private:
     // Notes the connection's failure for lastFailureWasTheFiles.
     void noteFailure(int code) { lastFailure_ = code; }
     bool lastFailureWasTheFiles() const;
-    // Closes, removes the empty file that replaced the kept one and puts the kept one back.
-    void putKeptFileBack();
+    // Goes on with a salvage a kill or a power cut left unfinished (initWithDatabasePath).
+    void resumeSalvage();
+    // The end of carryRowsFromKeptFile: the carried rows on the disk, then the kept file named
+    // carried; false with the error when either fails.
+    bool nameKeptFileCarried(NSErrorPtr* error);
     // One table of the kept file into this store's table of that name. Called outside any
     // transaction: it runs its own, each ending after about 16 MB of carried values, so that the
     // log stays small. `old` is the kept file's connection, null when its list of tables does not
@@ -293,6 +309,7 @@ private:
     // of another shape.
     static constexpr int kShapeRefused = -1;
     int lastFailure_ = 0;
+    DamagedFile damagedFile_ = DamagedFile::Kept;
     std::optional<std::string> keptFile_;
     std::unique_ptr<SQLitePageImage> keptPages_;
     std::string keptPagesPath_;

@@ -1,5 +1,6 @@
-// A damaged or unusable file of the SQLite store: kept aside under a name of its own, never
-// deleted, replaced by an empty file, and every row that still reads carried into the new one.
+// A damaged or unusable file of the SQLite store: kept aside under a name of its own, replaced by
+// an empty file, and every row that still reads carried into the new one, in steps that a kill or
+// a power cut at any point leaves for the next opening to finish.
 #include "analytics/core/APMError.h"
 #include "analytics/core/APMMonitor.h"
 #include "analytics/core/APMSqliteStore.h"
@@ -12,8 +13,11 @@
 
 #include <sqlite3.h>
 
-#include <cerrno>
+#include <fcntl.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdint>
 #include <limits>
 #include <set>
@@ -30,32 +34,82 @@ std::string quoted(const std::string& identifier) {
     return text + "\"";
 }
 
-// The file and its companions moved to the first "<path>.damaged", "<path>.damaged-2", ... whose
-// every name is free, never over anything. 0 with the name in `keptAt`; else the errno of the move
-// that failed, with what had moved put back.
-int keepAside(const std::string& path, std::string& keptAt) {
-    const auto io = FileIO::current();
+// The names a kept file goes by: first while its rows are not all carried, then once they are.
+constexpr const char* kUncarried = ".uncarried";
+constexpr const char* kCarried = ".damaged";
+
+bool exists(FileIO& io, const std::string& path) {
     struct stat info {};
-    for (std::uint64_t attempt = 1;; ++attempt) {
-        const std::string aside = path + ".damaged" + (attempt == 1 ? std::string() : "-" + std::to_string(attempt));
-        bool taken = false;
-        for (const char* suffix : kCompanions) taken = taken || io->status(aside + suffix, false, info) == 0;
-        if (taken) continue;
-        std::vector<std::string> moved;
-        int err = 0;
-        for (const char* suffix : kCompanions) {
-            if (io->status(path + suffix, false, info) != 0) continue;
-            if ((err = io->rename(path + suffix, aside + suffix, false)) != 0) break;
-            moved.emplace_back(suffix);
-        }
-        if (err == 0) {
-            keptAt = aside;
-            return 0;
-        }
-        for (const std::string& suffix : moved) (void)io->rename(aside + suffix, path + suffix, false);
-        // Taken in the meantime: the next name.
-        if (err != EEXIST) return err;
+    return io.status(path, false, info) == 0;
+}
+
+// 0 or the errno of the sync: a rename or a removal outlasts a power cut only once its folder is
+// synced.
+int syncFolderOf(FileIO& io, const std::string& path) {
+    int folder = -1;
+    if (const int err = io.open(NSString::stringByDeletingLastPathComponent(path), O_RDONLY | O_DIRECTORY, 0, folder))
+        return err;
+    const int err = io.sync(folder);
+    (void)io.close(folder);
+    return err;
+}
+
+// Moves the file at `from` with its companions to `to`, never over anything: the companions
+// first and the file last, so that the file never stands anywhere without its log (SQLite drops a
+// log it finds beside no file), and a moving cut short is told by a companion gone ahead. What
+// has moved already is passed over, so the same call finishes a moving cut short. 0, or the errno
+// of the rename that failed.
+int moveWithCompanions(FileIO& io, const std::string& from, const std::string& to) {
+    for (const char* suffix : kCompanions) {
+        if (*suffix == '\0' || !exists(io, from + suffix)) continue;
+        if (const int err = io.rename(from + suffix, to + suffix, false)) return err;
     }
+    return exists(io, from) ? io.rename(from, to, false) : 0;
+}
+
+// Removes the files of the folder of `path` whose names begin with the name of `path` and
+// `suffix`: companions first, each file last, so that a removal cut short never leaves a
+// companion alone, which would read as a moving cut short. 0 or the first errno, every removal
+// tried.
+int removeKept(FileIO& io, const std::string& path, const std::string& suffix) {
+    const std::string folder = NSString::stringByDeletingLastPathComponent(path);
+    const std::string prefix = NSString::lastPathComponent(path) + suffix;
+    std::vector<std::string> names;
+    if (io.listFolder(folder, names) != 0) return 0;
+    const auto isCompanion = [](const std::string& name) {
+        for (const char* companion : kCompanions) {
+            const std::size_t length = std::strlen(companion);
+            if (length > 0 && name.size() > length && name.compare(name.size() - length, length, companion) == 0)
+                return true;
+        }
+        return false;
+    };
+    std::vector<std::string> kept;
+    for (const std::string& name : names) {
+        if (name.rfind(prefix, 0) == 0) kept.push_back(name);
+    }
+    std::stable_partition(kept.begin(), kept.end(), isCompanion);
+    int first = 0;
+    for (const std::string& name : kept) {
+        const std::string file = folder + "/" + name;
+        if (const int err = io.remove(file)) {
+            APMMeasurementMonitor()->logWithLevel(1, 34019, "Failed to delete database. Error",
+                                                  Value(fileErrorForErrno(err, file, true)));
+            if (first == 0) first = err;
+        }
+    }
+    return first;
+}
+
+// Removes the file at `path` and its companions, the companions first. 0 or the first errno.
+int removeWithCompanions(FileIO& io, const std::string& path) {
+    int first = 0;
+    for (const char* suffix : {"-wal", "-shm", "-journal", ""}) {
+        const std::string file = path + suffix;
+        if (!exists(io, file)) continue;
+        if (const int err = io.remove(file); err != 0 && err != ENOENT && first == 0) first = err;
+    }
+    return first;
 }
 
 // A table's columns as a connection's schema tells; no columns when it has no such table.
@@ -402,18 +456,42 @@ NSErrorPtr keptFileError(sqlite3* old, int code) {
 
 void APMSqliteStore::deleteKeptFiles(const std::string& path) {
     const auto io = FileIO::current();
-    const std::string folder = NSString::stringByDeletingLastPathComponent(path);
-    const std::string prefix = NSString::lastPathComponent(path) + ".damaged";
-    std::vector<std::string> names;
-    if (io->listFolder(folder, names) != 0) return;
-    for (const std::string& name : names) {
-        if (name.rfind(prefix, 0) != 0) continue;
-        const std::string kept = folder + "/" + name;
-        if (const int err = io->remove(kept)) {
-            APMMeasurementMonitor()->logWithLevel(1, 34019, "Failed to delete database. Error",
-                                                  Value(fileErrorForErrno(err, kept, true)));
+    (void)removeKept(*io, path, kUncarried);
+    (void)removeKept(*io, path, kCarried);
+}
+
+void APMSqliteStore::resumeSalvage() {
+    const auto io = FileIO::current();
+    const std::string uncarried = databasePath_ + kUncarried;
+    const std::string carried = databasePath_ + kCarried;
+    const auto goneAhead = [&](const std::string& to) {
+        for (const char* suffix : kCompanions) {
+            if (*suffix != '\0' && exists(*io, to + suffix)) return true;
         }
+        return false;
+    };
+    // Only a file found damaged is ever moved: a moving cut short is finished, never undone.
+    const auto finish = [&](const std::string& from, const std::string& to) {
+        int err = moveWithCompanions(*io, from, to);
+        if (err == 0) err = syncFolderOf(*io, to);
+        if (err != 0) {
+            APMMeasurementMonitor()->logWithLevel(1, 34027, "Failed to move a database file aside or back. Error",
+                                                  Value(fileErrorForErrno(err, from, true)));
+        }
+    };
+    if (!exists(*io, uncarried)) {
+        // Setting aside cut short: the file is still here, some of its companions went ahead.
+        bool clash = false;
+        for (const char* suffix : kCompanions) {
+            clash = clash || (*suffix != '\0' && exists(*io, uncarried + suffix) && exists(*io, databasePath_ + suffix));
+        }
+        if (goneAhead(uncarried) && !clash && exists(*io, databasePath_)) finish(databasePath_, uncarried);
+    } else if (!exists(*io, carried) && goneAhead(carried)) {
+        // Naming carried cut short: it began only once the rows were on the disk and the older
+        // copies gone.
+        finish(uncarried, carried);
     }
+    if (exists(*io, uncarried)) keptFile_ = uncarried;
 }
 
 bool APMSqliteStore::lastFailureWasTheFiles() const {
@@ -473,7 +551,9 @@ std::string APMSqliteStore::contentsOfFile(const std::string& path) {
 
 bool APMSqliteStore::replaceFileIfAtFault(const NSErrorPtr& failure, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    if (lastFailureWasTheFiles() && !keptFile_) return replaceUnusableFile(failure, error);
+    // With a kept file still to carry, the file at fault is the one the carry writes into, which
+    // goes: the kept file holds every row of it.
+    if (lastFailureWasTheFiles()) return replaceUnusableFile(failure, error);
     keepFileForNextOpening(failure);
     setError(error, failure);
     return false;
@@ -481,7 +561,8 @@ bool APMSqliteStore::replaceFileIfAtFault(const NSErrorPtr& failure, NSErrorPtr*
 
 void APMSqliteStore::keepFileForNextOpening(const NSErrorPtr& failure) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    putKeptFileBack();
+    closeDatabase();
+    keptFile_.reset();
     APMMeasurementMonitor()->logWithLevel(1, 34026, "Kept the database file as it is for the next opening. Error",
                                           failure ? Value(failure) : Value());
 }
@@ -491,45 +572,49 @@ bool APMSqliteStore::replaceUnusableFile(const NSErrorPtr& reason, NSErrorPtr* e
     closeDatabase();
     // Read before the file goes: the account of what it held, whatever is carried later.
     const std::string contents = contentsOfFile(databasePath_);
-    std::string keptAt;
-    if (const int err = keepAside(databasePath_, keptAt)) {
-        const NSErrorPtr moveError = fileErrorForErrno(err, databasePath_, true);
-        APMMeasurementMonitor()->logWithLevel(1, 34027, "Failed to move a database file aside or back. Error",
-                                              Value(moveError));
-        setError(error, moveError);
+    const auto io = FileIO::current();
+    std::optional<std::string> keptAt;
+    if (damagedFile_ == DamagedFile::Kept && !keptFile_) {
+        std::string aside = databasePath_ + kUncarried;
+        // Over nothing: the undo below moves back whatever is under the name.
+        int err = 0;
+        for (const char* suffix : kCompanions) {
+            if (err == 0 && exists(*io, aside + suffix)) err = EEXIST;
+        }
+        if (err == 0) {
+            err = moveWithCompanions(*io, databasePath_, aside);
+            // Undone when it cannot be finished, so that the file stays as it was.
+            if (err != 0) (void)moveWithCompanions(*io, aside, databasePath_);
+            else err = syncFolderOf(*io, databasePath_);
+        }
+        if (err != 0) {
+            const NSErrorPtr moveError = fileErrorForErrno(err, databasePath_, true);
+            APMMeasurementMonitor()->logWithLevel(1, 34027, "Failed to move a database file aside or back. Error",
+                                                  Value(moveError));
+            setError(error, moveError);
+            return false;
+        }
+        keptAt = aside;
+        keptFile_ = aside;
+    } else if (const int err = removeWithCompanions(*io, databasePath_)) {
+        // Nothing is lost by the removal: the owner fetches the data again, or the kept file still
+        // holds every row carried into this one.
+        const NSErrorPtr removeError = fileErrorForErrno(err, databasePath_, true);
+        APMMeasurementMonitor()->logWithLevel(1, 34019, "Failed to delete database. Error", Value(removeError));
+        setError(error, removeError);
         return false;
     }
     APMMeasurementMonitor()->logWithLevel(1, 34023,
                                           "Replaced an unreadable database with an empty one, kept aside. Kept as, "
                                           "held, error",
-                                          Value(keptAt), Value(contents), reason ? Value(reason) : Value());
-    keptFile_ = keptAt;
+                                          keptAt ? Value(*keptAt) : Value(), Value(contents),
+                                          reason ? Value(reason) : Value());
     if (!openAndValidateDatabase(error)) {
-        putKeptFileBack();
+        closeDatabase();
+        keptFile_.reset();
         return false;
     }
     return true;
-}
-
-void APMSqliteStore::putKeptFileBack() {
-    closeDatabase();
-    if (!keptFile_) return;
-    const auto io = FileIO::current();
-    struct stat info {};
-    for (const char* suffix : kCompanions) {
-        const std::string place = databasePath_ + suffix;
-        if (io->status(place, false, info) == 0) (void)io->remove(place);
-    }
-    for (const char* suffix : kCompanions) {
-        const std::string kept = *keptFile_ + suffix;
-        if (io->status(kept, false, info) != 0) continue;
-        // Left where it was kept when it cannot go back: never lost, only no longer tried.
-        if (const int err = io->rename(kept, databasePath_ + suffix, false)) {
-            APMMeasurementMonitor()->logWithLevel(1, 34027, "Failed to move a database file aside or back. Error",
-                                                  Value(fileErrorForErrno(err, kept, true)));
-        }
-    }
-    keptFile_.reset();
 }
 
 std::optional<APMSqliteStore::CarriedRows> APMSqliteStore::carryRowsFromKeptFile(NSErrorPtr* error) {
@@ -537,16 +622,32 @@ std::optional<APMSqliteStore::CarriedRows> APMSqliteStore::carryRowsFromKeptFile
     CarriedRows rows;
     if (!keptFile_) return rows;
     if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition, "Database not open")) return std::nullopt;
+    const std::string kept = *keptFile_;
+    const auto keep = [&](const NSErrorPtr& failure) {
+        keepFileForNextOpening(failure);
+        setError(error, failure);
+        return std::nullopt;
+    };
     // Read and written by the file layer of the store's own file, never through a link; the kept
     // file's log is read as SQLite reads any log.
     sqlite3* old = nullptr;
-    // A file whose list of tables does not read (not a database, a damaged first page) has none
-    // to carry.
-    if (sqlite3_open_v2(keptFile_->c_str(), &old, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, SQLiteFileIOVFSName()) !=
-            SQLITE_OK ||
-        sqlite3_exec(old, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    int rc = sqlite3_open_v2(kept.c_str(), &old, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, SQLiteFileIOVFSName());
+    if (rc == SQLITE_OK) rc = sqlite3_exec(old, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        const int code = old ? sqlite3_extended_errcode(old) : rc;
+        const std::string message = old ? sqlite3_errmsg(old) : sqlite3_errstr(rc);
         sqlite3_close(old);
         old = nullptr;
+        // A file whose list of tables does not read (not a database, a damaged first page) is read
+        // by its pages; one that cannot be read now (a failing disk, memory) waits for the next
+        // opening.
+        if (!isDamageCode(code)) {
+            NSErrorPtr readError;
+            APMSetError(&readError, APMErrorStorage,
+                        "Failed to read the kept database file " + kept + " (sqlite code " + std::to_string(code) +
+                            "): " + message);
+            return keep(readError);
+        }
         rows.detail = "no table readable";
     }
     std::vector<std::string> tables;
@@ -556,35 +657,66 @@ std::optional<APMSqliteStore::CarriedRows> APMSqliteStore::carryRowsFromKeptFile
                                          &listError);
     if (!statement) {
         sqlite3_close(old);
-        keepFileForNextOpening(listError);
-        setError(error, listError);
-        return std::nullopt;
+        return keep(listError);
     }
     while (sqlite3_step(statement) == SQLITE_ROW) {
         if (const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0))) tables.emplace_back(name);
     }
     sqlite3_finalize(statement);
 
-    // Each table in transactions of its own of about 16 MB, so that the log stays small.
-    NSErrorPtr failure;
-    bool written = true;
+    // Each table in transactions of its own of about 16 MB, so that the log stays small; a carry
+    // cut short keeps what it committed.
     for (const std::string& table : tables) {
-        if (!(written = carryTable(old, *keptFile_, table, rows, &failure))) break;
+        NSErrorPtr failure;
+        if (!carryTable(old, kept, table, rows, &failure)) {
+            keptPages_.reset();
+            sqlite3_close(old);
+            return keep(failure);
+        }
     }
     keptPages_.reset();
     sqlite3_close(old);
-    if (!written) {
-        keepFileForNextOpening(failure);
-        setError(error, failure);
-        return std::nullopt;
-    }
     APMMeasurementMonitor()->logWithLevel(4, 34025,
                                           "Carried the rows that still read from the kept database into the new "
                                           "one. Carried, unreadable, tables",
                                           Value(static_cast<long long>(rows.carried)),
                                           Value(static_cast<long long>(rows.unreadable)), Value(rows.detail));
+    NSErrorPtr nameError;
+    if (!nameKeptFileCarried(&nameError)) return keep(nameError);
     keptFile_.reset();
     return rows;
+}
+
+bool APMSqliteStore::nameKeptFileCarried(NSErrorPtr* error) {
+    // Every commit was synced; the checkpoint puts the rows into the file itself, synced too, and
+    // empties the log, which the carry filled with as much again as it carried.
+    static const std::string kCheckpoint = "PRAGMA wal_checkpoint(TRUNCATE)";
+    sqlite3_stmt* statement = prepareSQL(kCheckpoint, error);
+    if (!statement) return false;
+    const int rc = sqlite3_step(statement);
+    const bool checkpointed = rc == SQLITE_ROW && sqlite3_column_int(statement, 0) == 0;
+    if (!checkpointed) setDatabaseError(error, "checkpoint");
+    sqlite3_finalize(statement);
+    if (!checkpointed) return false;
+    const auto io = FileIO::current();
+    const std::string carried = databasePath_ + kCarried;
+    // The older copies go only now that the newest one's rows are safe; then the newest takes the
+    // name, and the folder is synced before anything deletes a carried row, so that no cut brings
+    // the uncarried name back and has the rows carried and delivered twice.
+    if (const int err = removeKept(*io, databasePath_, kCarried)) {
+        setError(error, fileErrorForErrno(err, carried, true));
+        return false;
+    }
+    int err = moveWithCompanions(*io, *keptFile_, carried);
+    if (err == 0) err = syncFolderOf(*io, carried);
+    if (err != 0) {
+        const NSErrorPtr moveError = fileErrorForErrno(err, *keptFile_, true);
+        APMMeasurementMonitor()->logWithLevel(1, 34027, "Failed to move a database file aside or back. Error",
+                                              Value(moveError));
+        setError(error, moveError);
+        return false;
+    }
+    return true;
 }
 
 SQLitePageImage* APMSqliteStore::keptPages(sqlite3* old, const std::string& keptPath, NSErrorPtr* error) {

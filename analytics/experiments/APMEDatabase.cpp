@@ -38,7 +38,8 @@ std::shared_ptr<APMEDatabase> APMEDatabase::initWithPath(const std::string& path
 bool APMEDatabase::initializeDatabaseResourcesWithContext(const std::string& context, const std::string& path) {
     auto monitor = APMEManager::monitor();
     NSErrorPtr openError;
-    sqliteStore_ = APMSqliteStore::initWithDatabasePath(path, &openError);
+    // Snapshots are fetched again: a damaged file is deleted, not kept aside for its rows.
+    sqliteStore_ = APMSqliteStore::initWithDatabasePath(path, &openError, APMSqliteStore::DamagedFile::Deleted);
     if (!sqliteStore_) {
         monitor->logWithLevel(1, 810001, NSString::format("Failed to open database (%@)", context),
                               openError ? Value(openError) : Value());

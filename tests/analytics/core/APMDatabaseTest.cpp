@@ -207,8 +207,8 @@ TEST_F(APMDatabaseTest, AFullOrFailingDiskOrABusyFileKeepsTheFileForTheNextOpeni
         database_.reset();
     }
 
-    // A damaged file whose replacement meets a full disk goes back to its place: the next
-    // opening replaces it again and carries what reads.
+    // A damaged file whose replacement meets a full disk stays kept aside, uncarried: the next
+    // opening carries what reads.
     ASSERT_EQ(overwriteLeafHeader(path(), "queue", 0), 1);
     LogCapture capture;
     {

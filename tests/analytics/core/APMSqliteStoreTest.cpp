@@ -137,8 +137,7 @@ TEST_F(APMSqliteStoreTest, AReplacedFileIsReportedWithWhatItHeld) {
 // What still reads of a replaced file goes into the new one by the columns both tables have,
 // rowids kept: a page whose header was overwritten loses its rows and no more, a long value that
 // no longer reads loses its row, a damaged last page what followed it. When the new file cannot
-// take the rows (a full disk), nothing is half carried: the damaged file goes back to its place,
-// and the next opening carries it.
+// take the rows (a full disk), the kept file stays uncarried, and the next opening carries it.
 TEST_F(APMSqliteStoreTest, RowsThatStillReadAreCarriedPastDamagedPagesIntoTheNewFile) {
     {
         auto store = open();
@@ -168,8 +167,8 @@ TEST_F(APMSqliteStoreTest, RowsThatStillReadAreCarriedPastDamagedPagesIntoTheNew
     ASSERT_GT(inTheMiddle, 0);
     ASSERT_TRUE(damageOverflowChain(path_, "big"));
     const auto makeTables = [](APMSqliteStore& store) {
-        return store.executeSQL("CREATE TABLE q (n INTEGER NOT NULL, body BLOB, added TEXT)", nullptr) &&
-               store.executeSQL("CREATE TABLE big (n INTEGER, body BLOB)", nullptr);
+        return store.executeSQL("CREATE TABLE IF NOT EXISTS q (n INTEGER NOT NULL, body BLOB, added TEXT)", nullptr) &&
+               store.executeSQL("CREATE TABLE IF NOT EXISTS big (n INTEGER, body BLOB)", nullptr);
     };
 
     LogCapture capture;
@@ -177,7 +176,7 @@ TEST_F(APMSqliteStoreTest, RowsThatStillReadAreCarriedPastDamagedPagesIntoTheNew
         FaultInjection io;
         auto store = open();
         ASSERT_NE(store, nullptr);
-        ASSERT_EQ(store->keptFile(), std::optional<std::string>(path_ + ".damaged"));
+        ASSERT_EQ(store->keptFile(), std::optional<std::string>(path_ + ".uncarried"));
         ASSERT_TRUE(makeTables(*store));
         io->noSpace(path_ + "*");
         NSErrorPtr error;
@@ -187,7 +186,8 @@ TEST_F(APMSqliteStoreTest, RowsThatStillReadAreCarriedPastDamagedPagesIntoTheNew
     }
     EXPECT_EQ(capture.matching("[I-ACS034026]").size(), 1u);
     EXPECT_FALSE(std::filesystem::exists(path_ + ".damaged"));
-    EXPECT_EQ(sqliteRows(path_, "SELECT count(*) FROM gone"), (std::vector<std::vector<std::string>>{{"1"}}));
+    EXPECT_EQ(sqliteRows(path_ + ".uncarried", "SELECT count(*) FROM gone"),
+              (std::vector<std::vector<std::string>>{{"1"}}));
 
     auto store = open();
     ASSERT_NE(store, nullptr);
@@ -224,6 +224,7 @@ TEST_F(APMSqliteStoreTest, RowsThatStillReadAreCarriedPastDamagedPagesIntoTheNew
     EXPECT_NE(lines[0].find("big: 2 carried, 1 unreadable"), std::string::npos) << lines[0];
     EXPECT_EQ(lines[0].find("gone"), std::string::npos) << lines[0];
     EXPECT_TRUE(std::filesystem::exists(path_ + ".damaged"));
+    EXPECT_FALSE(std::filesystem::exists(path_ + ".uncarried"));
 }
 
 // A table of `rows` rows (n = rowid, a short body), written in one transaction.
@@ -371,7 +372,7 @@ TEST_F(APMSqliteStoreTest, AKeptFileThatFailsToReadIsKeptForTheNextOpening) {
         store->setChangeObserver([&](const char* table, bool, std::int64_t) {
             if (!table || armed) return;
             armed = true;
-            io->inject(FaultyFileIO::Operation::Read, path_ + ".damaged*", EIO, 1);
+            io->inject(FaultyFileIO::Operation::Read, path_ + ".uncarried*", EIO, 1);
         });
         NSErrorPtr error;
         EXPECT_FALSE(store->carryRowsFromKeptFile(&error));
@@ -386,7 +387,7 @@ TEST_F(APMSqliteStoreTest, AKeptFileThatFailsToReadIsKeptForTheNextOpening) {
 
     auto store = open();
     ASSERT_NE(store, nullptr);
-    ASSERT_TRUE(store->executeSQL("CREATE TABLE t (n INTEGER NOT NULL, body BLOB)", nullptr));
+    ASSERT_TRUE(store->executeSQL("CREATE TABLE IF NOT EXISTS t (n INTEGER NOT NULL, body BLOB)", nullptr));
     NSErrorPtr error;
     const auto carried = store->carryRowsFromKeptFile(&error);
     ASSERT_TRUE(carried) << (error ? error->localizedDescription() : "");
