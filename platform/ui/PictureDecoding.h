@@ -35,6 +35,19 @@ struct PictureHeader {
 // `why`, a sentence's predicate ("claims 9000 x 9000 pixels, more than ...").
 PictureHeaderVerdict readPictureHeader(const NSData& data, PictureHeader& header, std::string& why);
 
+// While it lives, the bound on a decode's working memory is `bytes` (no more than
+// UIImage::kMaxDecodingMemory): for tests, which meet it with pictures far below the cap.
+class ScopedDecodingBound {
+public:
+    explicit ScopedDecodingBound(std::uint64_t bytes);
+    ~ScopedDecodingBound();
+    ScopedDecodingBound(const ScopedDecodingBound&) = delete;
+    ScopedDecodingBound& operator=(const ScopedDecodingBound&) = delete;
+
+private:
+    std::uint64_t previous_;
+};
+
 // Why decoding the picture at width x height would take more working memory than a picture may
 // (UIImage::kMaxDecodingMemory): a sentence's predicate, "" when it would not. Its coefficients,
 // the decoders' rows and what reduces its rows count; its pixels, the result, do not.
