@@ -532,13 +532,18 @@ struct RewriteDestination {
     std::uint8_t* bytes = nullptr;
     std::size_t limit = 0;
     std::size_t length = 0;
+    // The scan reached the bound.
+    bool full = false;
 };
 void rewriteStart(j_compress_ptr info) {
     auto* destination = reinterpret_cast<RewriteDestination*>(info->dest);
     destination->manager.next_output_byte = destination->bytes;
     destination->manager.free_in_buffer = destination->limit;
 }
-boolean rewriteFull(j_compress_ptr info) { jpegFailed(reinterpret_cast<j_common_ptr>(info)); }
+boolean rewriteFull(j_compress_ptr info) {
+    reinterpret_cast<RewriteDestination*>(info->dest)->full = true;
+    jpegFailed(reinterpret_cast<j_common_ptr>(info));
+}
 void rewriteEnd(j_compress_ptr info) {
     auto* destination = reinterpret_cast<RewriteDestination*>(info->dest);
     destination->length = destination->limit - destination->manager.free_in_buffer;
@@ -670,12 +675,17 @@ bool readJPEG(JPEGDecoder& decoder, const NSData& data, int fullWidth, int fullH
 // find too) decoded at the smallest of libjpeg's scales (n/8) that is still at least width x
 // height, then reduced to that as its rows come.
 std::optional<std::vector<std::uint8_t>> decodeJPEG(const NSData& data, int fullWidth, int fullHeight, int width,
-                                                    int height) {
+                                                    int height, std::string* why) {
     // Declared before the decoder: the turn is given back once the decoder's memory is freed.
     DecodeTurn turn;
     std::unique_ptr<RowSink> sink;
     JPEGDecoder decoder;
-    if (!readJPEG(decoder, data, fullWidth, fullHeight, width, height, sink, turn)) return std::nullopt;
+    if (!readJPEG(decoder, data, fullWidth, fullHeight, width, height, sink, turn)) {
+        if (decoder.destination.full && why)
+            *why = NSString::format("needs more memory to decode at its full size than the %llu a picture may take",
+                                    static_cast<unsigned long long>(decodingBound()));
+        return std::nullopt;
+    }
     return sink->take();
 }
 
@@ -884,10 +894,10 @@ std::string decodingMemoryExceeded(const PictureHeader& header, int width, int h
 }
 
 std::optional<std::vector<std::uint8_t>> decodePicturePixels(const NSData& data, const PictureHeader& header, int width,
-                                                             int height) {
+                                                             int height, std::string* why) {
     if (width <= 0 || height <= 0 || width > header.width || height > header.height) return std::nullopt;
     if (!decodingMemoryExceeded(header, width, height).empty()) return std::nullopt;
-    if (isJPEG(data)) return decodeJPEG(data, header.width, header.height, width, height);
+    if (isJPEG(data)) return decodeJPEG(data, header.width, header.height, width, height, why);
     if (isPNG(data)) return decodePNG(data, header.width, header.height, width, height);
     return std::nullopt;
 }

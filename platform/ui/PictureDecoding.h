@@ -57,8 +57,9 @@ std::string decodingMemoryExceeded(const PictureHeader& header, int width, int h
 // exactly width x height: the header's own size, or a smaller one, which is reduced as the rows
 // are read and never held whole. Nothing when the body does not decode, or would take more working
 // memory than a picture may once libjpeg has read its header too. Throws std::bad_alloc
-// when there is no memory for the pixels; the readers' structures are freed on the way.
+// when there is no memory for the pixels; the readers' structures are freed on the way. Why it
+// did not decode in `why`, a sentence's predicate, when that is the bound rather than the bytes.
 std::optional<std::vector<std::uint8_t>> decodePicturePixels(const NSData& data, const PictureHeader& header, int width,
-                                                             int height);
+                                                             int height, std::string* why = nullptr);
 
 }  // namespace ui_detail

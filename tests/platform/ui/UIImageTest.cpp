@@ -693,23 +693,35 @@ std::vector<std::uint8_t> libjpegDecoded(const NSData& data) {
 // shown whole: its scans are rewritten as one into all the room the bound leaves beside its
 // coefficients (no rows are decoded meanwhile), with tables made for it where that room is
 // short of what the standard tables' scan would take, as for a camera's 6928 x 6928 picture at
-// quality 90 under the cap. What it holds at once stays within the bound, its pixels aside.
-// Here at a twentieth of the cap's pixels, under a bound lowered alike.
+// quality 90 under the cap. What it holds at once stays within the bound, its pixels aside; a
+// bound that leaves too little room for the scan fails it, saying so, while it still decodes
+// reduced. Here at a twentieth of the cap's pixels, under a bound lowered alike.
 TEST(ImageDecoding, APhotographNearTheDecodeBoundIsShownWholeWithinIt) {
     const int side = 2400;
     const NSData photograph = grainyProgressiveJPEG(side, side);
     constexpr std::uint64_t kCoefficients = 2400ull * 2400 * 6;
-    // Its coefficients, the decoders' rows (a twentieth of the bound), and a tenth less than its own
-    // length beside them.
-    const std::uint64_t bound = (kCoefficients + photograph.size() * 9 / 10) * 20 / 19;
-    ui_detail::ScopedDecodingBound lowered(bound);
-    auto whole = UIImage::imageWithData(photograph);
-    ASSERT_TRUE(whole);
-    const std::int64_t growth = peakGrowth([&] { EXPECT_TRUE(whole->decodes()); });
-    if (!kSanitizedBuild) {
-        EXPECT_LT(growth, static_cast<std::int64_t>(bound));
+    // Its coefficients, the decoders' rows (a twentieth of the bound), and `beside`.
+    auto boundLeaving = [&](std::uint64_t beside) { return (kCoefficients + beside) * 20 / 19; };
+    {
+        const std::uint64_t bound = boundLeaving(photograph.size() * 9 / 10);
+        ui_detail::ScopedDecodingBound lowered(bound);
+        auto whole = UIImage::imageWithData(photograph);
+        ASSERT_TRUE(whole);
+        const std::int64_t growth = peakGrowth([&] { EXPECT_TRUE(whole->decodes()); });
+        if (!kSanitizedBuild) {
+            EXPECT_LT(growth, static_cast<std::int64_t>(bound));
+        }
+        EXPECT_EQ(whole->rgbaPixels(), libjpegDecoded(photograph));
     }
-    EXPECT_EQ(whole->rgbaPixels(), libjpegDecoded(photograph));
+    ui_detail::ScopedDecodingBound lowered(boundLeaving(photograph.size() / 4));
+    auto whole = UIImage::imageWithData(photograph);
+    auto reduced = UIImage::reducedImageWithData(photograph, 256);
+    ASSERT_TRUE(whole && reduced);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(whole->decodes());
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_THAT(log, testing::HasSubstr("needs more memory to decode at its full size than the"));
+    EXPECT_TRUE(reduced->decodes());
 }
 
 namespace {
