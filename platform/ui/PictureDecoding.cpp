@@ -526,7 +526,7 @@ constexpr std::uint64_t kRewriteTables = 1ull * 1024 * 1024;
 
 // The sequential rewrite, written into memory taken once at its bound and touched only as far as
 // libjpeg writes: nothing is copied as it grows, so what it holds is what it has written. A scan
-// that reaches the bound fails the picture.
+// that reaches the bound stops there.
 struct RewriteDestination {
     jpeg_destination_mgr manager;  // first, so that libjpeg's pointer to it is this record's too
     std::uint8_t* bytes = nullptr;
@@ -556,6 +556,8 @@ struct JPEGDecoder {
     jpeg_compress_struct writer{};
     bool writing = false;
     JPEGErrors errors{};
+    // The writer's own, so that a scan that stops at its bound can be written again.
+    JPEGErrors writerErrors{};
     RewriteDestination destination{};
     // Not initialised: its pages are touched only as the scan is written into them.
     std::unique_ptr<std::uint8_t[]> rewritten;
@@ -566,20 +568,25 @@ struct JPEGDecoder {
     }
 };
 
-// Rewrites the picture whose header `decoder.info` has read as one sequential scan into
-// `decoder.rewritten`, at most `limit` bytes long, and leaves the decompressor ready for a new
-// header. With `tight`, the scan's Huffman tables are made for the picture rather than the
-// standard ones: a pass more over the coefficients for a scan about a tenth shorter.
-void rewriteSequential(JPEGDecoder& decoder, std::uint64_t limit, bool tight) {
-    decoder.rewritten.reset(new std::uint8_t[static_cast<std::size_t>(limit)]);
-    jvirt_barray_ptr* arrays = jpeg_read_coefficients(&decoder.info);
-    decoder.writer.err = &decoder.errors.manager;
+// Writes the coefficients as one sequential scan into `decoder.rewritten`, with Huffman tables made
+// for them when `ownTables` (a pass more over them for a scan about a tenth shorter than with the
+// standard ones); false when the scan does not fit. In a frame of its own that holds nothing the
+// writer's jump could skip the end of.
+bool writeScan(JPEGDecoder& decoder, jvirt_barray_ptr* arrays, bool ownTables) {
+    decoder.writer.err = jpeg_std_error(&decoder.writerErrors.manager);
+    decoder.writerErrors.manager.error_exit = jpegFailed;
+    decoder.writerErrors.manager.emit_message = jpegMessage;
+    decoder.destination.full = false;
+    if (setjmp(decoder.writerErrors.jump)) {
+        jpeg_destroy_compress(&decoder.writer);
+        decoder.writing = false;
+        return false;
+    }
     jpeg_create_compress(&decoder.writer);
     decoder.writing = true;
     jpeg_copy_critical_parameters(&decoder.info, &decoder.writer);
-    decoder.writer.optimize_coding = tight ? TRUE : FALSE;
+    decoder.writer.optimize_coding = ownTables ? TRUE : FALSE;
     decoder.destination.bytes = decoder.rewritten.get();
-    decoder.destination.limit = static_cast<std::size_t>(limit);
     decoder.destination.manager.init_destination = rewriteStart;
     decoder.destination.manager.empty_output_buffer = rewriteFull;
     decoder.destination.manager.term_destination = rewriteEnd;
@@ -588,6 +595,20 @@ void rewriteSequential(JPEGDecoder& decoder, std::uint64_t limit, bool tight) {
     jpeg_finish_compress(&decoder.writer);
     jpeg_destroy_compress(&decoder.writer);
     decoder.writing = false;
+    return true;
+}
+
+// Rewrites the picture whose header `decoder.info` has read as one sequential scan into
+// `decoder.rewritten`, at most `limit` bytes long, and leaves the decompressor ready for a new
+// header. A scan with the standard tables that does not fit is written again with tables made for
+// the picture, unless `ownTables` had them made at once.
+void rewriteSequential(JPEGDecoder& decoder, std::uint64_t limit, bool ownTables) {
+    decoder.rewritten.reset(new std::uint8_t[static_cast<std::size_t>(limit)]);
+    decoder.destination.limit = static_cast<std::size_t>(limit);
+    jvirt_barray_ptr* arrays = jpeg_read_coefficients(&decoder.info);
+    if (!writeScan(decoder, arrays, ownTables) &&
+        (ownTables || !decoder.destination.full || !writeScan(decoder, arrays, true)))
+        jpegFailed(reinterpret_cast<j_common_ptr>(&decoder.info));
     // Frees the coefficients.
     jpeg_abort_decompress(&decoder.info);
 }
@@ -627,10 +648,12 @@ bool readJPEG(JPEGDecoder& decoder, const NSData& data, int fullWidth, int fullH
         const std::uint64_t room = bound - coefficients - kRewriteTables;
         static_assert(kJPEGRewriteAbove + kRewriteTables >=
                       static_cast<std::uint64_t>(UIImage::kMaxDecodingMemory) / kDecoderRowsShare);
-        // Near the cap the bound leaves less than the standard tables' scan of a sound picture
-        // takes (a sixth more than its progressive scans): there the tables are made for it.
         // No sound picture's single scan is longer than its coefficients.
-        rewriteSequential(decoder, std::min(coefficients, room), room < coefficients);
+        const std::uint64_t limit = std::min(coefficients, room);
+        // With the standard tables the scan runs up to a quarter longer than an encoder's
+        // progressive scans (a sixth, for a photograph): near the cap that does not fit in what the
+        // bound leaves, and the tables are made for the picture at once.
+        rewriteSequential(decoder, limit, data.size() + data.size() / 4 > limit);
         jpeg_mem_src(&info, decoder.rewritten.get(), static_cast<unsigned long>(decoder.destination.length));
         jpeg_read_header(&info, TRUE);
     }
