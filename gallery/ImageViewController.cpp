@@ -25,12 +25,27 @@
 namespace {
 constexpr double kFadeDuration = 0.2;
 
+// The smallest a picture that does not decode whole is shown reduced to, on its longer side.
+constexpr int kSmallestReduced = 128;
+
 // The picture at `relative`, decoded here at its full size (unless it is kept whole already); none
-// when it is missing or does not decode.
-std::shared_ptr<UIImage> readPicture(const ResourceLoader& resources, const std::string& relative) {
+// when it is missing or does not decode. A picture larger than the screen that does not decode
+// whole but does reduced is sound, only too costly to decode whole (memory, not damage): it is
+// shown at the screen's size, or at the largest half of it that the decode bound allows, and its
+// file is neither replaced nor removed.
+std::shared_ptr<UIImage> readPicture(const ResourceLoader& resources, const std::string& relative, int screenPixels) {
     auto image = resources.loadWholeImageFrom(relative);
-    if (!image || !image->decodes()) return nullptr;
-    return image;
+    if (image && image->decodes()) return image;
+    if (image && std::max(image->pixelWidth(), image->pixelHeight()) <= screenPixels) return nullptr;
+    for (int side = screenPixels; side >= kSmallestReduced; side /= 2) {
+        auto reduced = resources.loadImageFrom(relative, side);
+        if (!reduced) continue;
+        if (!reduced->decodes()) return nullptr;
+        Diagnostics::notef("The picture %s does not decode at its full size; it is shown at %d x %d pixels.",
+                           relative.c_str(), reduced->pixelWidth(), reduced->pixelHeight());
+        return reduced;
+    }
+    return nullptr;
 }
 }  // namespace
 
@@ -158,15 +173,17 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
     const std::uint64_t change = resolutionChange_;
     // Written by the read, read where its picture is shown, which the queues order after it.
     auto shownHD = std::make_shared<bool>(false);
+    const CGSize bounds = scrollView_ ? scrollView_->bounds().size : CGSize{};
+    const int screenPixels = UIImage::pixelSizeForPoints(std::max(bounds.width, bounds.height));
     // The page zooms by the picture's pixels: its picture is the one read whole, after the one
     // held before it has been let go.
-    auto read = [resources, path, hd, shownHD]() -> std::shared_ptr<UIImage> {
+    auto read = [resources, path, hd, shownHD, screenPixels]() -> std::shared_ptr<UIImage> {
         std::shared_ptr<UIImage> image;
         if (hd && !path.empty()) {
-            image = readPicture(*resources, ImageLoader::hdImagePath(path));
+            image = readPicture(*resources, ImageLoader::hdImagePath(path), screenPixels);
             *shownHD = image != nullptr;
         }
-        if (!image && !path.empty()) image = readPicture(*resources, ImageLoader::imagePath(path));
+        if (!image && !path.empty()) image = readPicture(*resources, ImageLoader::imagePath(path), screenPixels);
         return image;
     };
     auto letGo = [weak] {

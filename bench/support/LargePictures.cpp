@@ -1,9 +1,13 @@
-// LargePictures OUT_DIR: writes the two sound pictures of the largest sizes a camera or a scan
+// LargePictures OUT_DIR: writes the sound pictures of the largest sizes a camera or a scan
 // gives, for bench/peak-memory to put in place of the demo's pictures:
 //   large-6000x6000.png                   a 6000 × 6000 RGB PNG of smooth colour fields (a few MB)
 //   large-6000x4000-progressive.jpg       a 6000 × 4000 progressive JPEG (libjpeg's default
 //                                         progression, 4:2:0, quality 90) of a scene with grain,
 //                                         as a photograph is (about 10 MB)
+//   fine-6928x6928-progressive.jpg        a 6928 × 6928 progressive JPEG of every component at
+//                                         full resolution (4:4:4), quality 90, of gradients under
+//                                         grain that codes as a photograph's (about 41 MB): its
+//                                         coefficients take 288 MB until its last scan
 // The rows are made as they are written, so the tool itself never holds a whole picture.
 #include "tests/fixtures/LibjpegPicture.h"
 
@@ -122,6 +126,7 @@ int main(int argc, char** argv) {
         },
         [&](int y, std::vector<std::uint8_t>& row) { sceneRow(6000, 4000, y, row, &grain); });
     const bool written = writePNG(folder + "/large-6000x6000.png", 6000, 6000) &&
-                         writeFile(folder + "/large-6000x4000-progressive.jpg", photograph);
+                         writeFile(folder + "/large-6000x4000-progressive.jpg", photograph) &&
+                         writeFile(folder + "/fine-6928x6928-progressive.jpg", grainyProgressiveJPEG(6928, 6928));
     return written ? 0 : 1;
 }

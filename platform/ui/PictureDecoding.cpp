@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <csetjmp>
 #include <cstring>
@@ -437,10 +438,14 @@ private:
 
 // --- The bound on a decode's working memory ---------------------------------------------------
 
-constexpr std::uint64_t kDecodingBound = static_cast<std::uint64_t>(UIImage::kMaxDecodingMemory);
+// UIImage::kMaxDecodingMemory, unless a test has lowered it (ScopedDecodingBound).
+std::atomic<std::uint64_t> gDecodingBound{static_cast<std::uint64_t>(UIImage::kMaxDecodingMemory)};
+std::uint64_t decodingBound() { return gDecodingBound.load(std::memory_order_relaxed); }
 // The decoders' rows and tables beside what is counted apart (coefficients, sums, an interlaced
-// picture's rows): a few rows of the widest picture in each of libjpeg's and libpng's stages.
-constexpr std::uint64_t kDecoderRows = 16ull * 1024 * 1024;
+// picture's rows): a few rows of the widest picture in each of libjpeg's and libpng's stages, 16
+// MB of the bound; a lowered bound lowers them alike.
+constexpr std::uint64_t kDecoderRowsShare = 20;
+std::uint64_t decoderRows(std::uint64_t bound) { return bound / kDecoderRowsShare; }
 
 // The n of the n/8 scale libjpeg decodes a fullWidth x fullHeight picture at to give width x
 // height: the smallest that still gives at least that.
@@ -515,39 +520,33 @@ std::uint64_t heldCoefficients(j_decompress_ptr info) {
 // decoded row by row into the pixels.
 constexpr std::uint64_t kJPEGRewriteAbove = 32ull * 1024 * 1024;
 
-// The sequential rewrite, written into memory that grows as libjpeg fills it, up to a bound: no
-// sound picture's single scan is longer than its coefficients, and it is held beside them.
+// What rewriting holds beside the coefficients and the scan it writes: the two sides' tables and
+// a few blocks.
+constexpr std::uint64_t kRewriteTables = 1ull * 1024 * 1024;
+
+// The sequential rewrite, written into memory taken once at its bound and touched only as far as
+// libjpeg writes: nothing is copied as it grows, so what it holds is what it has written. A scan
+// that reaches the bound stops there.
 struct RewriteDestination {
     jpeg_destination_mgr manager;  // first, so that libjpeg's pointer to it is this record's too
-    std::vector<std::uint8_t>* bytes = nullptr;
+    std::uint8_t* bytes = nullptr;
     std::size_t limit = 0;
+    std::size_t length = 0;
+    // The scan reached the bound.
+    bool full = false;
 };
-// Makes room after what is written: at the start, and whenever libjpeg has filled what there was.
-boolean rewriteGrow(j_compress_ptr info) {
-    auto* destination = reinterpret_cast<RewriteDestination*>(info->dest);
-    std::vector<std::uint8_t>& bytes = *destination->bytes;
-    const std::size_t filled = bytes.size();
-    bool grown = filled < destination->limit;
-    if (grown) {
-        try {
-            bytes.resize(std::min(destination->limit, std::max<std::size_t>(filled * 2, 64 * 1024)));
-        } catch (const std::bad_alloc&) {
-            grown = false;
-        }
-    }
-    // Outside the handler: the jump leaves no exception behind.
-    if (!grown) jpegFailed(reinterpret_cast<j_common_ptr>(info));
-    destination->manager.next_output_byte = bytes.data() + filled;
-    destination->manager.free_in_buffer = bytes.size() - filled;
-    return TRUE;
-}
 void rewriteStart(j_compress_ptr info) {
-    reinterpret_cast<RewriteDestination*>(info->dest)->bytes->clear();
-    rewriteGrow(info);
+    auto* destination = reinterpret_cast<RewriteDestination*>(info->dest);
+    destination->manager.next_output_byte = destination->bytes;
+    destination->manager.free_in_buffer = destination->limit;
+}
+boolean rewriteFull(j_compress_ptr info) {
+    reinterpret_cast<RewriteDestination*>(info->dest)->full = true;
+    jpegFailed(reinterpret_cast<j_common_ptr>(info));
 }
 void rewriteEnd(j_compress_ptr info) {
     auto* destination = reinterpret_cast<RewriteDestination*>(info->dest);
-    destination->bytes->resize(destination->bytes->size() - destination->manager.free_in_buffer);
+    destination->length = destination->limit - destination->manager.free_in_buffer;
 }
 
 // The decoder's structures, freed however decoding ends: by libjpeg's jump, by a std::bad_alloc
@@ -557,8 +556,11 @@ struct JPEGDecoder {
     jpeg_compress_struct writer{};
     bool writing = false;
     JPEGErrors errors{};
+    // The writer's own, so that a scan that stops at its bound can be written again.
+    JPEGErrors writerErrors{};
     RewriteDestination destination{};
-    std::vector<std::uint8_t> rewritten;
+    // Not initialised: its pages are touched only as the scan is written into them.
+    std::unique_ptr<std::uint8_t[]> rewritten;
     // Safe before the structures are made too: libjpeg frees nothing then.
     ~JPEGDecoder() {
         if (writing) jpeg_destroy_compress(&writer);
@@ -566,24 +568,47 @@ struct JPEGDecoder {
     }
 };
 
-// Rewrites the picture whose header `decoder.info` has read as one sequential scan into
-// `decoder.rewritten`, at most `limit` bytes long, and leaves the decompressor ready for a new header.
-void rewriteSequential(JPEGDecoder& decoder, std::uint64_t limit) {
-    jvirt_barray_ptr* arrays = jpeg_read_coefficients(&decoder.info);
-    decoder.writer.err = &decoder.errors.manager;
+// Writes the coefficients as one sequential scan into `decoder.rewritten`, with Huffman tables made
+// for them when `ownTables` (a pass more over them for a scan about a tenth shorter than with the
+// standard ones); false when the scan does not fit. In a frame of its own that holds nothing the
+// writer's jump could skip the end of.
+bool writeScan(JPEGDecoder& decoder, jvirt_barray_ptr* arrays, bool ownTables) {
+    decoder.writer.err = jpeg_std_error(&decoder.writerErrors.manager);
+    decoder.writerErrors.manager.error_exit = jpegFailed;
+    decoder.writerErrors.manager.emit_message = jpegMessage;
+    decoder.destination.full = false;
+    if (setjmp(decoder.writerErrors.jump)) {
+        jpeg_destroy_compress(&decoder.writer);
+        decoder.writing = false;
+        return false;
+    }
     jpeg_create_compress(&decoder.writer);
     decoder.writing = true;
     jpeg_copy_critical_parameters(&decoder.info, &decoder.writer);
-    decoder.destination.bytes = &decoder.rewritten;
-    decoder.destination.limit = static_cast<std::size_t>(limit);
+    decoder.writer.optimize_coding = ownTables ? TRUE : FALSE;
+    decoder.destination.bytes = decoder.rewritten.get();
     decoder.destination.manager.init_destination = rewriteStart;
-    decoder.destination.manager.empty_output_buffer = rewriteGrow;
+    decoder.destination.manager.empty_output_buffer = rewriteFull;
     decoder.destination.manager.term_destination = rewriteEnd;
     decoder.writer.dest = &decoder.destination.manager;
     jpeg_write_coefficients(&decoder.writer, arrays);
     jpeg_finish_compress(&decoder.writer);
     jpeg_destroy_compress(&decoder.writer);
     decoder.writing = false;
+    return true;
+}
+
+// Rewrites the picture whose header `decoder.info` has read as one sequential scan into
+// `decoder.rewritten`, at most `limit` bytes long, and leaves the decompressor ready for a new
+// header. A scan with the standard tables that does not fit is written again with tables made for
+// the picture, unless `ownTables` had them made at once.
+void rewriteSequential(JPEGDecoder& decoder, std::uint64_t limit, bool ownTables) {
+    decoder.rewritten.reset(new std::uint8_t[static_cast<std::size_t>(limit)]);
+    decoder.destination.limit = static_cast<std::size_t>(limit);
+    jvirt_barray_ptr* arrays = jpeg_read_coefficients(&decoder.info);
+    if (!writeScan(decoder, arrays, ownTables) &&
+        (ownTables || !decoder.destination.full || !writeScan(decoder, arrays, true)))
+        jpegFailed(reinterpret_cast<j_common_ptr>(&decoder.info));
     // Frees the coefficients.
     jpeg_abort_decompress(&decoder.info);
 }
@@ -611,14 +636,25 @@ bool readJPEG(JPEGDecoder& decoder, const NSData& data, int fullWidth, int fullH
     // Our sink's part of the bound, and libjpeg's all the rest: its rows, and the coefficients as
     // it sees them, which the header's walk counted too.
     const std::uint64_t sums = jpegSinkBytes(fullWidth, fullHeight, width, height);
-    if (coefficients + sums + kDecoderRows > kDecodingBound) jpegFailed(reinterpret_cast<j_common_ptr>(&info));
+    const std::uint64_t bound = decodingBound();
+    if (coefficients + sums + decoderRows(bound) > bound) jpegFailed(reinterpret_cast<j_common_ptr>(&info));
     const std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 4;
     turn.take(coefficients + sums + (whole ? pixels : 0));
-    info.mem->max_memory_to_use = static_cast<long>(kDecodingBound - sums);
+    info.mem->max_memory_to_use = static_cast<long>(bound - sums);
     if (whole && coefficients > kJPEGRewriteAbove) {
-        // The scan is written beside the coefficients, in what the bound leaves.
-        rewriteSequential(decoder, std::min(coefficients, kDecodingBound - kDecoderRows - coefficients));
-        jpeg_mem_src(&info, decoder.rewritten.data(), static_cast<unsigned long>(decoder.rewritten.size()));
+        // The scan is written beside the coefficients, in all the bound leaves them: no rows are
+        // decoded meanwhile. They come once the coefficients are gone, beside the scan alone, and
+        // the two stay within the bound, since the coefficients outweigh the rows.
+        const std::uint64_t room = bound - coefficients - kRewriteTables;
+        static_assert(kJPEGRewriteAbove + kRewriteTables >=
+                      static_cast<std::uint64_t>(UIImage::kMaxDecodingMemory) / kDecoderRowsShare);
+        // No sound picture's single scan is longer than its coefficients.
+        const std::uint64_t limit = std::min(coefficients, room);
+        // With the standard tables the scan runs up to a quarter longer than an encoder's
+        // progressive scans (a sixth, for a photograph): near the cap that does not fit in what the
+        // bound leaves, and the tables are made for the picture at once.
+        rewriteSequential(decoder, limit, data.size() + data.size() / 4 > limit);
+        jpeg_mem_src(&info, decoder.rewritten.get(), static_cast<unsigned long>(decoder.destination.length));
         jpeg_read_header(&info, TRUE);
     }
     info.scale_num = eighths;
@@ -662,12 +698,17 @@ bool readJPEG(JPEGDecoder& decoder, const NSData& data, int fullWidth, int fullH
 // find too) decoded at the smallest of libjpeg's scales (n/8) that is still at least width x
 // height, then reduced to that as its rows come.
 std::optional<std::vector<std::uint8_t>> decodeJPEG(const NSData& data, int fullWidth, int fullHeight, int width,
-                                                    int height) {
+                                                    int height, std::string* why) {
     // Declared before the decoder: the turn is given back once the decoder's memory is freed.
     DecodeTurn turn;
     std::unique_ptr<RowSink> sink;
     JPEGDecoder decoder;
-    if (!readJPEG(decoder, data, fullWidth, fullHeight, width, height, sink, turn)) return std::nullopt;
+    if (!readJPEG(decoder, data, fullWidth, fullHeight, width, height, sink, turn)) {
+        if (decoder.destination.full && why)
+            *why = NSString::format("needs more memory to decode at its full size than the %llu a picture may take",
+                                    static_cast<unsigned long long>(decodingBound()));
+        return std::nullopt;
+    }
     return sink->take();
 }
 
@@ -862,18 +903,24 @@ PictureHeaderVerdict readPictureHeader(const NSData& data, PictureHeader& header
     return PictureHeaderVerdict::Taken;
 }
 
+ScopedDecodingBound::ScopedDecodingBound(std::uint64_t bytes)
+    : previous_(gDecodingBound.exchange(std::min(bytes, static_cast<std::uint64_t>(UIImage::kMaxDecodingMemory)))) {}
+
+ScopedDecodingBound::~ScopedDecodingBound() { gDecodingBound.store(previous_); }
+
 std::string decodingMemoryExceeded(const PictureHeader& header, int width, int height) {
-    const std::uint64_t needed = countedMemory(header, width, height) + kDecoderRows;
-    if (needed <= kDecodingBound) return "";
-    return NSString::format("needs %llu bytes of memory to decode, more than the %lld a picture may take",
-                            static_cast<unsigned long long>(needed), static_cast<long long>(UIImage::kMaxDecodingMemory));
+    const std::uint64_t bound = decodingBound();
+    const std::uint64_t needed = countedMemory(header, width, height) + decoderRows(bound);
+    if (needed <= bound) return "";
+    return NSString::format("needs %llu bytes of memory to decode, more than the %llu a picture may take",
+                            static_cast<unsigned long long>(needed), static_cast<unsigned long long>(bound));
 }
 
 std::optional<std::vector<std::uint8_t>> decodePicturePixels(const NSData& data, const PictureHeader& header, int width,
-                                                             int height) {
+                                                             int height, std::string* why) {
     if (width <= 0 || height <= 0 || width > header.width || height > header.height) return std::nullopt;
     if (!decodingMemoryExceeded(header, width, height).empty()) return std::nullopt;
-    if (isJPEG(data)) return decodeJPEG(data, header.width, header.height, width, height);
+    if (isJPEG(data)) return decodeJPEG(data, header.width, header.height, width, height, why);
     if (isPNG(data)) return decodePNG(data, header.width, header.height, width, height);
     return std::nullopt;
 }

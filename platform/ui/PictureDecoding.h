@@ -35,6 +35,19 @@ struct PictureHeader {
 // `why`, a sentence's predicate ("claims 9000 x 9000 pixels, more than ...").
 PictureHeaderVerdict readPictureHeader(const NSData& data, PictureHeader& header, std::string& why);
 
+// While it lives, the bound on a decode's working memory is `bytes` (no more than
+// UIImage::kMaxDecodingMemory): for tests, which meet it with pictures far below the cap.
+class ScopedDecodingBound {
+public:
+    explicit ScopedDecodingBound(std::uint64_t bytes);
+    ~ScopedDecodingBound();
+    ScopedDecodingBound(const ScopedDecodingBound&) = delete;
+    ScopedDecodingBound& operator=(const ScopedDecodingBound&) = delete;
+
+private:
+    std::uint64_t previous_;
+};
+
 // Why decoding the picture at width x height would take more working memory than a picture may
 // (UIImage::kMaxDecodingMemory): a sentence's predicate, "" when it would not. Its coefficients,
 // the decoders' rows and what reduces its rows count; its pixels, the result, do not.
@@ -44,8 +57,9 @@ std::string decodingMemoryExceeded(const PictureHeader& header, int width, int h
 // exactly width x height: the header's own size, or a smaller one, which is reduced as the rows
 // are read and never held whole. Nothing when the body does not decode, or would take more working
 // memory than a picture may once libjpeg has read its header too. Throws std::bad_alloc
-// when there is no memory for the pixels; the readers' structures are freed on the way.
+// when there is no memory for the pixels; the readers' structures are freed on the way. Why it
+// did not decode in `why`, a sentence's predicate, when that is the bound rather than the bytes.
 std::optional<std::vector<std::uint8_t>> decodePicturePixels(const NSData& data, const PictureHeader& header, int width,
-                                                             int height);
+                                                             int height, std::string* why = nullptr);
 
 }  // namespace ui_detail

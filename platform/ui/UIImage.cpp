@@ -135,9 +135,12 @@ bool UIImage::decodeOnce() const {
     if (p.decoded.load(std::memory_order_relaxed)) return !p.failed;
     std::optional<std::vector<std::uint8_t>> decoded;
     try {
-        if (rereadFile(p)) decoded = ui_detail::decodePicturePixels(p.encoded, p.header, pixelWidth_, pixelHeight_);
-        if (!decoded)
+        std::string why;
+        if (rereadFile(p)) decoded = ui_detail::decodePicturePixels(p.encoded, p.header, pixelWidth_, pixelHeight_, &why);
+        if (!decoded && why.empty())
             Diagnostics::notef("The picture %s does not decode past its header; it is drawn empty.", shownName(name_));
+        else if (!decoded)
+            Diagnostics::notef("The picture %s %s; it is drawn empty.", shownName(name_), why.c_str());
     } catch (const std::bad_alloc&) {
         // The decoders' structures are freed on the way here; the picture is one that does not decode.
         Diagnostics::notef("The picture %s needs more memory than there is to decode; it is drawn empty.",

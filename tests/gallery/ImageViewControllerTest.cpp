@@ -21,10 +21,12 @@
 #include "platform/ui/UIActivityIndicatorView.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIDevice.h"
+#include "platform/ui/PictureDecoding.h"
 #include "platform/ui/UIImage.h"
 #include "platform/ui/UIViewAnimation.h"
 #include "platform/ui/UIWindow.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/LibjpegPicture.h"
 #include "tests/gallery/GalleryFixture.h"
 
 #include <filesystem>
@@ -378,6 +380,40 @@ TEST_F(PictureDownloadTest, AMissingPictureIsDownloadedIntoDocumentsDataOnceAndR
     EXPECT_FALSE(page_->downloadRequest());
     ASSERT_TRUE(page_->image());
     EXPECT_EQ(picturesAsked().size(), 1u);
+}
+
+// A stored picture whose header passes and that decodes reduced is sound even when it does not
+// decode whole (a bound on memory, not damage): the page shows it reduced, at the largest half of
+// the screen's size the bound allows, keeps its file, and downloads nothing, then or on its next
+// appearance.
+TEST_F(PictureDownloadTest, AStoredPictureTooCostlyToDecodeWholeIsShownReducedAndKept) {
+    const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
+    const std::string stored = Sandbox::documents() + "/Data/" + path;
+    const int side = 2400;
+    const NSData photograph = grainyProgressiveJPEG(side, side);
+    writeText(stored, std::string(photograph.begin(), photograph.end()));
+    // Its coefficients, the decoders' rows (a twentieth of the bound) and 2 MB: room for a reduced
+    // picture's sums, not for the one scan it is rewritten to when decoded whole.
+    constexpr std::uint64_t kCoefficients = 2400ull * 2400 * 6;
+    ui_detail::ScopedDecodingBound lowered((kCoefficients + (2 << 20)) * 20 / 19);
+    ASSERT_FALSE(UIImage::imageWithContentsOfFile(stored)->decodes());
+
+    show(path);
+    settle();
+    ASSERT_TRUE(page_->image());
+    EXPECT_FALSE(showsOffline());
+    EXPECT_LT(page_->image()->pixelWidth(), side);
+    EXPECT_GE(page_->image()->pixelWidth(), 128);
+    EXPECT_EQ(page_->image()->size(), CGSizeMake(side, side));
+    EXPECT_EQ(journal_->events, (std::vector<std::string>{"will show"}));
+    EXPECT_FALSE(page_->downloadRequest());
+
+    reappear();
+    ASSERT_TRUE(page_->image());
+    EXPECT_FALSE(showsOffline());
+    EXPECT_FALSE(page_->downloadRequest());
+    EXPECT_TRUE(picturesAsked().empty());
+    EXPECT_EQ(bytesOf(stored), std::string(photograph.begin(), photograph.end()));
 }
 
 TEST_F(PictureDownloadTest, AnErrorStatusShowsTheOfflinePictureAndKeepsNothing) {

@@ -5,6 +5,7 @@
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/Sandbox.h"
+#include "platform/ui/PictureDecoding.h"
 #include "platform/ui/ReducedPictureCache.h"
 #include "platform/ui/UIImage.h"
 #include "tests/fixtures/FaultyFileIO.h"
@@ -663,6 +664,64 @@ TEST(ReducedImages, LargePicturesAreReducedAsTheyAreReadInTheMemoryTheirReadingN
     const std::vector<std::uint8_t> cmykRed{255, 0, 0, 255}, cmykBlue{0, 0, 255, 255};
     auto ycck = UIImage::imageWithData(libjpegPicture(w, h, JCS_CMYK, cmykRed, cmykBlue, JCS_YCCK, true));
     EXPECT_TRUE(hasHalves(ycck, red, blue, 12));
+}
+
+namespace {
+// The pixels libjpeg gives decoding the bytes straight, as RGBA.
+std::vector<std::uint8_t> libjpegDecoded(const NSData& data) {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, data.data(), static_cast<unsigned long>(data.size()));
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_EXT_RGBA;
+    jpeg_start_decompress(&info);
+    const std::size_t stride = static_cast<std::size_t>(info.output_width) * 4;
+    std::vector<std::uint8_t> pixels(stride * info.output_height);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = pixels.data() + stride * info.output_scanline;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return pixels;
+}
+}  // namespace
+
+// A sound progressive photograph of three colours at full resolution near the decode bound is
+// shown whole: its scans are rewritten as one into all the room the bound leaves beside its
+// coefficients (no rows are decoded meanwhile), with tables made for it where that room is
+// short of what the standard tables' scan would take, as for a camera's 6928 x 6928 picture at
+// quality 90 under the cap. What it holds at once stays within the bound, its pixels aside; a
+// bound that leaves too little room for the scan fails it, saying so, while it still decodes
+// reduced. Here at a twentieth of the cap's pixels, under a bound lowered alike.
+TEST(ImageDecoding, APhotographNearTheDecodeBoundIsShownWholeWithinIt) {
+    const int side = 2400;
+    const NSData photograph = grainyProgressiveJPEG(side, side);
+    constexpr std::uint64_t kCoefficients = 2400ull * 2400 * 6;
+    // Its coefficients, the decoders' rows (a twentieth of the bound), and `beside`.
+    auto boundLeaving = [&](std::uint64_t beside) { return (kCoefficients + beside) * 20 / 19; };
+    {
+        const std::uint64_t bound = boundLeaving(photograph.size() * 9 / 10);
+        ui_detail::ScopedDecodingBound lowered(bound);
+        auto whole = UIImage::imageWithData(photograph);
+        ASSERT_TRUE(whole);
+        const std::int64_t growth = peakGrowth([&] { EXPECT_TRUE(whole->decodes()); });
+        if (!kSanitizedBuild) {
+            EXPECT_LT(growth, static_cast<std::int64_t>(bound));
+        }
+        EXPECT_EQ(whole->rgbaPixels(), libjpegDecoded(photograph));
+    }
+    ui_detail::ScopedDecodingBound lowered(boundLeaving(photograph.size() / 4));
+    auto whole = UIImage::imageWithData(photograph);
+    auto reduced = UIImage::reducedImageWithData(photograph, 256);
+    ASSERT_TRUE(whole && reduced);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(whole->decodes());
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_THAT(log, testing::HasSubstr("needs more memory to decode at its full size than the"));
+    EXPECT_TRUE(reduced->decodes());
 }
 
 namespace {
