@@ -1,7 +1,6 @@
 // Measurement database throughput: raw events written one per call as the engine writes
 // them, against plain SQLite inserts of the same rows in one transaction on the same file,
 // and the choice of one upload batch over 10,000 queued bundles.
-#include "analytics/core/APMConfigStore.h"
 #include "analytics/core/APMDataUtil.h"
 #include "analytics/core/APMDatabase.h"
 #include "analytics/core/APMEvent.h"
@@ -12,26 +11,16 @@
 #include "analytics/proto/APMPBMeasurementBundle.h"
 #include "platform/foundation/Clock.h"
 
+#include "bench/support/MemoryConfigStore.h"
 #include "bench/support/TemporaryHomeMain.h"
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
-
 namespace {
 
-class MemoryStore : public APMConfigStore {
-public:
-    Value objectForKey(const Value& key) override { return values.get(key.string()); }
-    void setObject(const Value& value, const Value& key) override { values.set(key.string(), value); }
-    void removeObjectForKey(const Value& key) override { values.erase(key.string()); }
-    void clearAllData() override { values.clear(); }
-    void synchronize() override {}
-    Value::Dictionary values;
-};
-
 std::shared_ptr<APMDatabase> openDatabase(const std::string& name) {
-    auto config = APMPersistedConfig::initWithSuiteName("bench", std::make_shared<MemoryStore>());
+    auto config = APMPersistedConfig::initWithSuiteName("bench", std::make_shared<MemoryConfigStore>());
     return APMDatabase::initWithDatabaseName(name, config, nullptr);
 }
 

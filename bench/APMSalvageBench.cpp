@@ -3,12 +3,12 @@
 // into a new one. Wall time, the opening thread's CPU time, and the database folder's size on the
 // disk: its peak during the opening (sampled every millisecond), once the opening returns with the
 // store in use, and once the store is closed.
-#include "analytics/core/APMConfigStore.h"
 #include "analytics/core/APMDatabase.h"
 #include "analytics/core/APMFileLocations.h"
 #include "analytics/core/APMPersistedConfig.h"
 #include "platform/foundation/NSString.h"
 
+#include "bench/support/MemoryConfigStore.h"
 #include "bench/support/TemporaryHomeMain.h"
 
 #include <benchmark/benchmark.h>
@@ -34,18 +34,8 @@ constexpr const char* kName = "bench-salvage.sql";
 constexpr int kBundles = 25000;
 constexpr int kBundleBytes = 4000;
 
-class MemoryStore : public APMConfigStore {
-public:
-    Value objectForKey(const Value& key) override { return values.get(key.string()); }
-    void setObject(const Value& value, const Value& key) override { values.set(key.string(), value); }
-    void removeObjectForKey(const Value& key) override { values.erase(key.string()); }
-    void clearAllData() override { values.clear(); }
-    void synchronize() override {}
-    Value::Dictionary values;
-};
-
 std::shared_ptr<APMDatabase> openDatabase() {
-    auto config = APMPersistedConfig::initWithSuiteName("bench", std::make_shared<MemoryStore>());
+    auto config = APMPersistedConfig::initWithSuiteName("bench", std::make_shared<MemoryConfigStore>());
     return APMDatabase::initWithDatabaseName(kName, config, nullptr);
 }
 

@@ -4,6 +4,7 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/sqlite/SQLitePageImage.h"
 
+#include "bench/support/QueueShapedDatabase.h"
 #include "bench/support/TemporaryHomeMain.h"
 #include "tests/fixtures/SqliteRows.h"
 
@@ -18,47 +19,12 @@
 namespace {
 
 constexpr std::int64_t kFileBytes = 200ll << 20;
-const char* const kCreate =
-    "CREATE TABLE t(name TEXT NOT NULL, timestamp INTEGER NOT NULL, metadata_fingerprint INTEGER NOT NULL, "
-    "data BLOB NOT NULL, is_realtime INTEGER, score REAL)";
 
 std::string databasePath() { return Sandbox::tmp() + "/pages.sqlite"; }
 
 // The file, filled once with rows of an event queue's shape until it holds kFileBytes; the rows.
 std::int64_t makeDatabase() {
-    static std::int64_t rows = -1;
-    if (rows >= 0) return rows;
-    sqlite3* db = nullptr;
-    if (sqlite3_open(databasePath().c_str(), &db) != SQLITE_OK ||
-        sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr) != SQLITE_OK ||
-        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        return rows = 0;
-    }
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO t VALUES(?, ?, ?, ?, ?, ?)", -1, &insert, nullptr);
-    std::mt19937_64 random(7);
-    std::vector<std::uint8_t> data(1200);
-    std::int64_t written = 0;
-    for (std::int64_t n = 0; written < kFileBytes; ++n) {
-        const std::size_t size = 200 + random() % 1000;
-        for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>(random());
-        const std::string name = "event_" + std::to_string(n % 37);
-        sqlite3_bind_text(insert, 1, name.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_int64(insert, 2, 1700000000000 + n * 17);
-        sqlite3_bind_int64(insert, 3, static_cast<std::int64_t>(random()));
-        sqlite3_bind_blob(insert, 4, data.data(), static_cast<int>(size), SQLITE_STATIC);
-        if (n % 3 == 0) sqlite3_bind_null(insert, 5);
-        else sqlite3_bind_int64(insert, 5, n % 2);
-        sqlite3_bind_double(insert, 6, static_cast<double>(n) / 7.0);
-        sqlite3_step(insert);
-        sqlite3_reset(insert);
-        written += static_cast<std::int64_t>(size) + 60;
-        rows = n + 1;
-    }
-    sqlite3_finalize(insert);
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    static const std::int64_t rows = fillQueueShapedTable(databasePath(), "t", kFileBytes);
     return rows;
 }
 
