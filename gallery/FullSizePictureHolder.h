@@ -3,7 +3,8 @@
 // picture from here, which first makes whoever held it let go, and the pictures are read one
 // after another on the holder's queue, so that at most one is held whole, or being read, at a
 // time. A page let go while in sight shows its picture whole until a copy at the screen's size is
-// made of it on that queue; the next read waits for the picture to have gone. The process's picture service keeps one (ResourceLoader::fullSizePictures).
+// made of it on that queue; the next read waits for the picture to have gone. The process's
+// picture service keeps one (ResourceLoader::fullSizePictures).
 #pragma once
 
 #include "platform/foundation/NSObject.h"
