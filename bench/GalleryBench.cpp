@@ -7,13 +7,16 @@
 // content server. The copy at a phone screen's size that a page turning away makes of a 6000 x 6000
 // picture it holds whole, against stb_image_resize making the same. The check that a picture file
 // saved to the photo album decodes, against the album's own copy of its bytes. Each pair also runs
-// in turns in one benchmark, which prints their ratio.
+// in turns in one benchmark, which prints their ratio. And the main thread's time for a turn of the
+// pager from one 6000 x 6000 picture to another, on a phone and on a 2048 px wide screen.
 #include "bench/support/BenchCatalogue.h"
 #include "bench/support/MinimalHTTPServer.h"
 #include "content/HTTPrequest.h"
 #include "content/List_DataSource.h"
 #include "demo/server/ContentServer.h"
 #include "gallery/GalleryContext.h"
+#include "gallery/ImageScrollView.h"
+#include "gallery/ImageViewController.h"
 #include "gallery/UIThumbCollectionCell.h"
 #include "gallery/UIThumbailViewController.h"
 #include "platform/dispatch/NSRunLoop.h"
@@ -22,6 +25,7 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/ui/ReducedPictureCache.h"
 #include "platform/ui/UIImage.h"
+#include "platform/ui/UIDevice.h"
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UIWindow.h"
@@ -33,6 +37,9 @@
 #include <stb_image.h>
 #include <stb_image_resize.h>
 
+#include <time.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -254,6 +261,98 @@ void BM_AlbumCheckAgainstAlbumCopy(benchmark::State& state) {
     state.counters["file_kb"] = static_cast<double>(std::filesystem::file_size(file)) / 1024;
 }
 BENCHMARK(BM_AlbumCheckAgainstAlbumCopy)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// --- A turn of the pager away from a large picture -------------------------------------------
+
+// Two 6000 x 6000 pictures of their own in Documents "Data" (smooth colour fields, as a JPEG file),
+// and the picture service that reads them whole for the pages.
+const GalleryContext& turnContext() {
+    static const GalleryContext made = [] {
+        makeBenchCatalogue();
+        GalleryContext context;
+        context.app = benchContext();
+        context.resources = ResourceLoader::make(context.app.fileSystem);
+        std::vector<std::uint8_t> rgba(std::size_t{6000} * 6000 * 4);
+        for (std::size_t y = 0; y < 6000; ++y)
+            for (std::size_t x = 0; x < 6000; ++x) {
+                std::uint8_t* p = rgba.data() + (y * 6000 + x) * 4;
+                p[0] = static_cast<std::uint8_t>(x / 24);
+                p[1] = static_cast<std::uint8_t>(y / 24);
+                p[2] = static_cast<std::uint8_t>((x + y) / 48);
+                p[3] = 255;
+            }
+        const NSData jpeg = UIImageJPEGRepresentation(UIImage::imageWithPixels(std::move(rgba), 6000, 6000, 1), 0.9);
+        for (const char* name : {"Data/turn-0.jpg", "Data/turn-1.jpg"}) {
+            const auto path = context.app.fileSystem->safeDocumentsPathForFile(name, true);
+            require(path && writeDataToFile(jpeg, *path, false), "a 6000 x 6000 picture in Documents");
+        }
+        return context;
+    }();
+    return made;
+}
+
+// A page of the pager over picture `n` (0 or 1), the screen's size, beginning to appear as the
+// pager's next page does (animated, while the page before is still on screen).
+std::shared_ptr<ImageViewController> turnPage(int n, CGSize screen) {
+    auto page = ImageViewController::initWithImageData(
+        Value::Dictionary{{"imagePath", Value(std::string("turn-") + std::to_string(n) + ".jpg")}}, turnContext());
+    page->view()->setFrame({{0, 0}, screen});
+    page->beginAppearanceTransition(true, true);
+    return page;
+}
+bool showsWhole(const ImageViewController& page) { return page.image() && page.image()->pixelWidth() == 6000; }
+
+double threadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// The main thread's time (its CPU time: it waits for the workers without using any) for one turn
+// from a page showing its 6000 x 6000 picture whole to the next over another: the next page appears
+// and takes the full-size picture, the one before lets go of it (showing a copy at the screen's
+// size) and leaves; until the next page shows its picture whole and the one before its copy. On a
+// phone (375 x 667 points) and on a 2048 px wide screen (1024 x 1366 points), both at 2x.
+void BM_PageTurnMainThread(benchmark::State& state) {
+    const bool pad = state.range(0) == 1;
+    UIDevice::applyProfile(pad ? UIUserInterfaceIdiom::Pad : UIUserInterfaceIdiom::Phone);
+    UIImage::setScreenScale(2);
+    const CGSize screen = pad ? CGSize{1024, 1366} : CGSize{375, 667};
+    auto loop = NSRunLoop::mainRunLoop();
+    int n = 0;
+    auto shown = turnPage(n, screen);
+    shown->endAppearanceTransition();
+    // A person turns once the picture has faded in.
+    const auto fadedIn = [&] { return showsWhole(*shown) && shown->scrollView()->alpha() >= 1; };
+    require(loop->runUntil(fadedIn, 120), "the first page's picture");
+    double longest = 0, total = 0;
+    for (auto _ : state) {
+        const double began = threadSeconds();
+        n = 1 - n;
+        auto next = turnPage(n, screen);
+        shown->beginAppearanceTransition(false, true);
+        require(loop->runUntil([&] { return showsWhole(*next) && shown->image() && shown->image()->pixelWidth() < 6000; },
+                               120),
+                "the next page's picture and the copy of the one before");
+        shown->endAppearanceTransition();
+        next->endAppearanceTransition();
+        shown = std::move(next);
+        loop->runUntilIdle();
+        const double spent = threadSeconds() - began;
+        state.SetIterationTime(spent);
+        longest = std::max(longest, spent);
+        total += spent;
+        require(loop->runUntil(fadedIn, 120), "the picture faded in");
+    }
+    state.counters["main_ms_per_turn"] = total * 1e3 / static_cast<double>(state.iterations());
+    state.counters["longest_turn_main_ms"] = longest * 1e3;
+    state.SetLabel(pad ? "1024 x 1366 points at 2x (2048 px)" : "phone, 375 x 667 points at 2x");
+    shown->beginAppearanceTransition(false, false);
+    shown->endAppearanceTransition();
+    shown.reset();
+    loop->runUntilIdle();
+}
+BENCHMARK(BM_PageTurnMainThread)->Arg(0)->Arg(1)->Iterations(8)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // --- The HTTP layer ----------------------------------------------------------------------------
 

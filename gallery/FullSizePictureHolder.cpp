@@ -29,11 +29,35 @@ std::uint64_t FullSizePictureHolder::take(Read read, LetGo letGo, Shown shown) {
         dropped = std::move(held_);
         previous = std::exchange(letGo_, std::move(letGo));
     }
-    // Outside the lock: letting go drops views' pictures, and the last reference frees them.
-    if (previous) previous();
-    dropped.reset();
+    // Outside the lock: letting go drops views' pictures.
+    Keep keep = previous ? previous() : nullptr;
     auto weak = weakSelf<FullSizePictureHolder>();
-    queue_->async([weak, ticket, read = std::move(read), shown = std::move(shown)] {
+    if (keep) {
+        {
+            MutexLock lock(mutex_);
+            ++handovers_;
+        }
+        // The copy is made here, off the main thread, from the picture its page still shows; put in
+        // place on the main thread, where the page drops the picture; and the last reference goes
+        // back here, so that neither the copy nor freeing the picture holds up the main thread, and
+        // the next read does not begin while the picture is still there.
+        queue_->async([weak, dropped = std::move(dropped), keep = std::move(keep)]() mutable {
+            std::function<void()> inPlace = keep();
+            keep = nullptr;
+            DispatchQueue::mainQueue()->async([weak, dropped = std::move(dropped), inPlace = std::move(inPlace)]() mutable {
+                if (inPlace) inPlace();
+                auto self = weak.lock();
+                if (!self) return;
+                self->queue_->async([weak, dropped = std::move(dropped)]() mutable {
+                    dropped.reset();
+                    if (auto self = weak.lock()) self->handedOver();
+                });
+            });
+        });
+    } else {
+        freeOnQueue(std::move(dropped));
+    }
+    schedule([weak, ticket, read = std::move(read), shown = std::move(shown)] {
         auto self = weak.lock();
         if (!self || !self->isCurrent(ticket)) return;
         std::shared_ptr<UIImage> picture = read();
@@ -62,18 +86,43 @@ std::uint64_t FullSizePictureHolder::take(Read read, LetGo letGo, Shown shown) {
     return ticket;
 }
 
+void FullSizePictureHolder::schedule(std::function<void()> job) {
+    {
+        MutexLock lock(mutex_);
+        if (handovers_ > 0) {
+            waiting_.push_back(std::move(job));
+            return;
+        }
+    }
+    queue_->async(std::move(job));
+}
+
+void FullSizePictureHolder::handedOver() {
+    std::vector<std::function<void()>> jobs;
+    {
+        MutexLock lock(mutex_);
+        if (--handovers_ > 0) return;
+        jobs.swap(waiting_);
+    }
+    // Here, before anything queued after this block: in the order they were taken.
+    for (auto& job : jobs) job();
+}
+
+void FullSizePictureHolder::freeOnQueue(std::shared_ptr<UIImage> picture) {
+    if (picture) queue_->async([picture = std::move(picture)]() mutable { picture.reset(); });
+}
+
 void FullSizePictureHolder::release(std::uint64_t ticket) {
     std::shared_ptr<UIImage> dropped;
-    LetGo letGo;
     {
         MutexLock lock(mutex_);
         if (ticket == 0 || ticket_ != ticket) return;
         // A read of this taking still to come, or to be shown, is dropped.
         ++ticket_;
         dropped = std::move(held_);
-        letGo = std::move(letGo_);
         letGo_ = nullptr;
     }
+    freeOnQueue(std::move(dropped));
 }
 
 std::shared_ptr<UIImage> FullSizePictureHolder::heldPicture() const {

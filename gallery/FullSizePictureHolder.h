@@ -2,7 +2,9 @@
 // reads its picture whole, and the largest pictures take nearly 200 MB each: a page takes the
 // picture from here, which first makes whoever held it let go, and the pictures are read one
 // after another on the holder's queue, so that at most one is held whole, or being read, at a
-// time. The process's picture service keeps one (ResourceLoader::fullSizePictures).
+// time. A page let go while in sight shows its picture whole until a copy at the screen's size is
+// made of it on that queue; the next read waits for the picture to have gone. The process's
+// picture service keeps one (ResourceLoader::fullSizePictures).
 #pragma once
 
 #include "platform/foundation/NSObject.h"
@@ -11,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class DispatchQueue;
 class UIImage;
@@ -19,20 +22,27 @@ class FullSizePictureHolder : public NSObject {
 public:
     // Reads and decodes the picture; runs on the holder's queue and touches no view.
     using Read = std::function<std::shared_ptr<UIImage>()>;
-    // Drops every reference its taker keeps to the picture; runs on the thread that takes or
-    // releases after it.
-    using LetGo = std::function<void()>;
+    // What a taker still in sight keeps of the picture it lets go (a copy at the screen's size):
+    // made on the holder's queue, off the main thread, while the taker goes on showing the picture
+    // whole; it gives what puts the copy in place, which runs on the main queue.
+    using Keep = std::function<std::function<void()>()>;
+    // Drops every reference its taker keeps to the picture, or gives a Keep that keeps the picture
+    // until what it made is in place; runs on the thread that takes after it.
+    using LetGo = std::function<Keep()>;
     // The picture read (none when there was none), on the main queue.
     using Shown = std::function<void(const std::shared_ptr<UIImage>&)>;
 
     static std::shared_ptr<FullSizePictureHolder> make();
     ~FullSizePictureHolder() override;
 
-    // The picture held so far is let go before this returns: the holder drops it and the previous
-    // taker's `letGo` runs. Then `read` runs on the holder's queue once every read taken before it
-    // has ended, and `shown` on the main queue with what it gave, unless the picture has been taken
-    // or released since (a read whose turn comes after that is not made at all). The ticket names
-    // this taking for release.
+    // The picture held so far is let go: the holder drops it and the previous taker's `letGo` runs
+    // before this returns. When that gives a Keep, the Keep runs on the holder's queue, what it gave
+    // on the main queue, and the picture's last reference goes on the holder's queue after that; no
+    // read begins before. Then `read` runs on the holder's queue once every read taken before it has
+    // ended, and `shown` on the main queue with what it gave, unless the picture has been taken or
+    // released since (a read whose turn comes after that is not made at all). The ticket names this
+    // taking for release. Whatever the holder drops, it frees on its queue, never on the caller's
+    // thread.
     std::uint64_t take(Read read, LetGo letGo, Shown shown);
     // The taker of `ticket` lets go of the picture itself (a page that leaves the screen or goes);
     // nothing when it has been taken since.
@@ -47,6 +57,12 @@ public:
 private:
     // Whether `ticket` is still the last taking.
     bool isCurrent(std::uint64_t ticket) const;
+    // Runs `job` on the queue, after any picture being handed over has gone.
+    void schedule(std::function<void()> job);
+    // A picture handed over has gone: the jobs that waited for it run, here on the queue.
+    void handedOver();
+    // Frees `picture` (the holder's reference) on the queue.
+    void freeOnQueue(std::shared_ptr<UIImage> picture);
 
     mutable Mutex mutex_;
     std::uint64_t ticket_ GUARDED_BY(mutex_) = 0;
@@ -54,5 +70,9 @@ private:
     // The last picture held, for as long as something else keeps it.
     std::weak_ptr<UIImage> lastHeld_ GUARDED_BY(mutex_);
     LetGo letGo_ GUARDED_BY(mutex_);
+    // Pictures being handed over (a Keep made or in place, the picture not yet gone), and the
+    // jobs waiting for them.
+    int handovers_ GUARDED_BY(mutex_) = 0;
+    std::vector<std::function<void()>> waiting_ GUARDED_BY(mutex_);
     std::shared_ptr<DispatchQueue> queue_;
 };

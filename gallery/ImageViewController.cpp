@@ -104,8 +104,9 @@ void ImageViewController::viewDidLoad() {
 void ImageViewController::viewWillAppear(bool animated) {
     UIViewController::viewWillAppear(animated);
     onScreen_ = true;
-    // A page turning back after giving its picture up shows the copy until its picture is read again.
-    if ((!image() || shown_ == PictureShown::ScreenCopy) && !alreadyShowed_) {
+    // A page turning back after giving its picture up shows the copy (or the picture whole, while
+    // the copy is made) until its picture is read again.
+    if ((!image() || shown_ == PictureShown::ScreenCopy || shown_ == PictureShown::WholeLetGo) && !alreadyShowed_) {
         alreadyShowed_ = true;
         showDownloadIndicator();
         displayImage(hdImage_, WhenMissing::Download);
@@ -136,33 +137,47 @@ void ImageViewController::releasePicture() {
     pictureTicket_ = 0;
 }
 
-void ImageViewController::letGoOfPicture() {
+std::function<std::function<void()>()> ImageViewController::letGoOfPicture() {
     // Another page (or this one, for its other resolution) has taken the full-size picture: this
     // page reads its picture again when it next appears.
     pictureTicket_ = 0;
     alreadyShowed_ = false;
-    if (shown_ != PictureShown::Whole) return;
-    // Still in sight (turning away as the next page reads its picture), the page shows its picture
-    // fitted to the screen, from the pixels it lets go of; faded out (for its other resolution)
-    // it shows nothing.
-    if (onScreen_ && scrollView_->alpha() > 0) {
-        auto picture = image();
-        const CGSize size = picture->size();
-        const CGSize bounds = scrollView_->bounds().size;
-        const double fit = std::min(bounds.width / size.width, bounds.height / size.height);
-        if (auto copy = UIImage::reducedImageWithImage(
-                picture, UIImage::pixelSizeForPoints(std::max(size.width, size.height) * fit))) {
-            scrollView_->showCopyInPlace(copy);
-            shown_ = PictureShown::ScreenCopy;
-            return;
-        }
+    if (shown_ != PictureShown::Whole) return nullptr;
+    // Faded out (for its other resolution) or off screen, it shows nothing.
+    if (!onScreen_ || scrollView_->alpha() <= 0) {
+        showPicture(nullptr, PictureShown::Neither);
+        return nullptr;
     }
-    showPicture(nullptr, PictureShown::Neither);
+    // Still in sight (turning away as the next page reads its picture), the page goes on showing
+    // the picture whole while a copy fitted to the screen is made of it off the main thread, then
+    // shows that copy, unless it has taken the picture again or stopped showing it meanwhile.
+    auto picture = image();
+    const CGSize size = picture->size();
+    const CGSize bounds = scrollView_->bounds().size;
+    const double fit = std::min(bounds.width / size.width, bounds.height / size.height);
+    const int maxPixelSize = UIImage::pixelSizeForPoints(std::max(size.width, size.height) * fit);
+    const std::uint64_t change = ++pictureChange_;
+    shown_ = PictureShown::WholeLetGo;
+    auto weak = weakSelf<ImageViewController>();
+    return [weak, picture = std::move(picture), maxPixelSize, change]() -> std::function<void()> {
+        auto copy = UIImage::reducedImageWithImage(picture, maxPixelSize);
+        return [weak, copy = std::move(copy), change] {
+            auto self = weak.lock();
+            if (!self || self->pictureChange_ != change || self->shown_ != PictureShown::WholeLetGo) return;
+            if (copy) {
+                self->scrollView_->showCopyInPlace(copy);
+                self->shown_ = PictureShown::ScreenCopy;
+            } else {
+                self->showPicture(nullptr, PictureShown::Neither);
+            }
+        };
+    };
 }
 
 void ImageViewController::showPicture(const std::shared_ptr<UIImage>& image, PictureShown shown) {
     if (scrollView_) scrollView_->setImage(image);
     shown_ = shown;
+    ++pictureChange_;
 }
 
 void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
@@ -186,8 +201,9 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
         if (!image && !path.empty()) image = readPicture(*resources, ImageLoader::imagePath(path), screenPixels);
         return image;
     };
-    auto letGo = [weak] {
-        if (auto self = weak.lock()) self->letGoOfPicture();
+    auto letGo = [weak]() -> FullSizePictureHolder::Keep {
+        auto self = weak.lock();
+        return self ? self->letGoOfPicture() : nullptr;
     };
     auto shown = [weak, hd, shownHD, whenMissing, change](const std::shared_ptr<UIImage>& image) {
         auto self = weak.lock();
@@ -220,6 +236,10 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
             }
         }
     };
+    // Taken again while its copy is being made, the page goes on showing the picture whole: the
+    // copy is not put in place, and the read gives the picture still kept.
+    ++pictureChange_;
+    if (shown_ == PictureShown::WholeLetGo) shown_ = PictureShown::Whole;
     pictureTicket_ = resources->fullSizePictures()->take(std::move(read), std::move(letGo), std::move(shown));
 }
 

@@ -11,6 +11,7 @@
 #include "platform/ui/UIViewController.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class ImageScrollView;
@@ -74,9 +75,10 @@ public:
 private:
     // What follows when neither resolution can be read and decoded.
     enum class WhenMissing { Nothing, Download, Discard };
-    // What the page shows of its picture: the full-size picture the holder gave it, or a copy at
-    // the screen's size once it has given that back (anything else counts as neither).
-    enum class PictureShown { Neither, Whole, ScreenCopy };
+    // What the page shows of its picture: the full-size picture the holder gave it, that picture
+    // let go while its copy at the screen's size is made, or that copy (anything else counts as
+    // neither).
+    enum class PictureShown { Neither, Whole, WholeLetGo, ScreenCopy };
 
     // Takes the full-size picture (FullSizePictureHolder): the page that held it lets go, then
     // the picture in the wanted resolution (falling back to the standard one) is read and decoded
@@ -85,8 +87,9 @@ private:
     // off the main thread reads the page's state.
     void displayImage(bool hd, WhenMissing whenMissing);
     // The full-size picture was taken by another reading: a page still on screen shows a copy at
-    // the screen's size until it has gone, one faded out or off screen nothing.
-    void letGoOfPicture();
+    // the screen's size until it has gone, made off the main thread while it shows the picture
+    // whole (what it gives the holder to make it); one faded out or off screen shows nothing.
+    std::function<std::function<void()>()> letGoOfPicture();
     // Shows `image` (or nothing) as what `shown` says it is.
     void showPicture(const std::shared_ptr<UIImage>& image, PictureShown shown);
     // The page gives the full-size picture back, if it still holds it.
@@ -118,6 +121,9 @@ private:
     std::shared_ptr<HTTPrequest> downloadRequest_;
     // The page's taking of the full-size picture (FullSizePictureHolder), 0 when it holds none.
     std::uint64_t pictureTicket_ = 0;
+    // Counts the takings of the picture and what ends showing it: a copy made for an earlier
+    // letting go is not put in place.
+    std::uint64_t pictureChange_ = 0;
     // Counts the changes of resolution (and the page's departures, which end them): a fade-out
     // or a read begun for an earlier one does nothing.
     std::uint64_t resolutionChange_ = 0;

@@ -3,6 +3,7 @@
 #include "platform/adsupport/ADClient.h"
 #include "platform/adsupport/ASIdentifierManager.h"
 #include "platform/adsupport/ATTrackingManager.h"
+#include "platform/dispatch/MemoryRelief.h"
 #include "platform/foundation/ClassRegistry.h"
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSBundle.h"
@@ -211,6 +212,8 @@ std::optional<int> prepareLaunch(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // As the application's own main: a large picture's work gives its memory back once it is freed.
+    MemoryRelief::mapLargeBlocksApart();
     NSProcessInfo::setArguments(argc, argv);
     Options options;
     if (const auto status = readOptions(argc, argv, options)) return *status;

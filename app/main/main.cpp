@@ -3,6 +3,7 @@
 // come from APP_BUNDLE and APP_HOME. SIGINT and SIGTERM end it in order: the run loop stops,
 // the application shuts down, and main returns.
 #include "app/AppDelegate.h"
+#include "platform/dispatch/MemoryRelief.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/ui/UIApplication.h"
 
@@ -12,6 +13,8 @@
 #include <thread>
 
 int main(int argc, char** argv) {
+    // A large picture's work gives its memory back once it is freed, whichever thread did it.
+    MemoryRelief::mapLargeBlocksApart();
     // Blocked before any thread starts, so every thread inherits the mask and only the
     // waiter below takes these signals.
     sigset_t endings;

@@ -8,6 +8,9 @@
 //                                         full resolution (4:4:4), quality 90, of gradients under
 //                                         grain that codes as a photograph's (about 41 MB): its
 //                                         coefficients take 288 MB until its last scan
+//   large-8000x6000.jpg                   an 8000 × 6000 baseline JPEG (4:2:0, quality 90) of the
+//                                         same scene: a 48 Mpx camera's photograph, the most pixels
+//                                         a picture may have (about 20 MB)
 // The rows are made as they are written, so the tool itself never holds a whole picture.
 #include "tests/fixtures/LibjpegPicture.h"
 
@@ -125,8 +128,12 @@ int main(int argc, char** argv) {
             jpeg_simple_progression(&info);
         },
         [&](int y, std::vector<std::uint8_t>& row) { sceneRow(6000, 4000, y, row, &grain); });
+    const NSData camera = libjpegEncoded(
+        8000, 6000, 3, JCS_RGB, [](jpeg_compress_struct& info) { jpeg_set_quality(&info, 90, TRUE); },
+        [&](int y, std::vector<std::uint8_t>& row) { sceneRow(8000, 6000, y, row, &grain); });
     const bool written = writePNG(folder + "/large-6000x6000.png", 6000, 6000) &&
                          writeFile(folder + "/large-6000x4000-progressive.jpg", photograph) &&
-                         writeFile(folder + "/fine-6928x6928-progressive.jpg", grainyProgressiveJPEG(6928, 6928));
+                         writeFile(folder + "/fine-6928x6928-progressive.jpg", grainyProgressiveJPEG(6928, 6928)) &&
+                         writeFile(folder + "/large-8000x6000.jpg", camera);
     return written ? 0 : 1;
 }

@@ -44,3 +44,8 @@ std::size_t MemoryRelief::reliefCount() const {
     MutexLock lock(mutex_);
     return reliefs_;
 }
+
+void MemoryRelief::mapLargeBlocksApart() {
+    // A fixed bound also fixes the trim threshold at its default: a heap's free top goes back too.
+    mallopt(M_MMAP_THRESHOLD, static_cast<int>(kLargeBlockBytes));
+}

@@ -32,6 +32,16 @@ public:
     // Reliefs carried out so far.
     std::size_t reliefCount() const EXCLUDES(mutex_);
 
+    // For the whole process, called once by its main before any thread starts: every block of
+    // kLargeBlockBytes or more is mapped apart and goes back to the system when it is freed. By
+    // default glibc raises that bound to the size of each large block freed (up to 32 MB), and from
+    // then on keeps blocks up to it (a picture file's bytes, a decoder's rows, a copy at a screen's
+    // size) in the arena of the thread that asked, trimming a thread's arena only past twice that:
+    // after a few large pictures, tens of MB stay resident in the workers' arenas, where a relief
+    // cannot reach the top of the heap.
+    static constexpr std::size_t kLargeBlockBytes = 1024 * 1024;
+    static void mapLargeBlocksApart();
+
 private:
     explicit MemoryRelief(std::shared_ptr<DispatchQueue> elsewhere) : elsewhere_(std::move(elsewhere)) {}
     void relieve() EXCLUDES(mutex_);

@@ -136,7 +136,7 @@ TEST_F(ImageViewControllerTest, ThePictureIsReadBehindASpinnerAndFadesInWithItsT
 // A page zooms by its picture's pixels, so it holds its picture whole: the next page to read one
 // makes the page before let go of its picture first, even while both are on screen (that one then
 // shows a copy at the screen's size), and a page that leaves the screen or goes gives its picture
-// back. At most one picture is held whole.
+// back, which is freed off the main thread. At most one picture is held whole.
 TEST_F(ImageViewControllerTest, AtMostOnePictureIsHeldWholeAndTheNextPageMakesTheOneBeforeLetGo) {
     const auto& holder = galleryContext().resources->fullSizePictures();
     std::vector<std::string> paths;
@@ -157,14 +157,18 @@ TEST_F(ImageViewControllerTest, AtMostOnePictureIsHeldWholeAndTheNextPageMakesTh
         return std::make_pair(page, window);
     };
     auto [second, secondWindow] = pageOnItsOwn(paths[1]);
-    // Let go as the second page asks for its picture, before that is read; the page, still on
-    // screen, shows it fitted to the screen until it leaves.
-    EXPECT_TRUE(first.expired());
-    ASSERT_TRUE(page_->image());
-    EXPECT_EQ(page_->image()->pixelWidth(), 375);
+    // Let go as the second page asks for its picture: the holder no longer holds it, and the page,
+    // still on screen, shows it whole until its copy fitted to the screen is made; the picture is
+    // gone before the second is read, and the copy stays until the page leaves.
+    EXPECT_FALSE(holder->heldPicture());
+    EXPECT_FALSE(second->image());
+    EXPECT_FALSE(first.expired());
+    EXPECT_EQ(page_->image(), first.lock());
     settle();
+    EXPECT_TRUE(first.expired());
     ASSERT_TRUE(second->image());
     EXPECT_EQ(holder->heldPicture(), second->image());
+    ASSERT_TRUE(page_->image());
     EXPECT_EQ(page_->image()->pixelWidth(), 375);
 
     // Leaving the screen gives the picture back; so does going.
@@ -181,12 +185,72 @@ TEST_F(ImageViewControllerTest, AtMostOnePictureIsHeldWholeAndTheNextPageMakesTh
     journal_->senders.clear();
     third.reset();
     EXPECT_FALSE(holder->heldPicture());
+    // Freed on the holder's queue, not on the main thread.
+    settle();
     EXPECT_TRUE(last.expired());
 
     // The first page, back on screen, reads its picture again.
     reappear();
     ASSERT_TRUE(page_->image());
     EXPECT_EQ(holder->heldPicture(), page_->image());
+}
+
+// A page turning away keeps showing its picture whole while its copy at the screen's size is made
+// off the main thread, and shows the copy once it is in place; the picture is freed only then, and
+// before the next page's picture is read. A page turned back to before its copy is in place goes on
+// showing its picture, takes it back whole without decoding it again, and never shows the copy.
+TEST_F(ImageViewControllerTest, APageTurningAwayShowsItsPictureWholeUntilItsCopyIsInPlaceAndKeepsItWhenTurnedBackTo) {
+    const auto& holder = galleryContext().resources->fullSizePictures();
+    std::vector<std::string> paths;
+    for (const auto& painting : DemoCatalogue::paintings())
+        if (!DemoCatalogue::isOnServerOnly(painting) && paths.size() < 2) paths.push_back(DemoCatalogue::imagePathOf(painting));
+    ASSERT_EQ(paths.size(), 2u);
+    show(paths[0]);
+    settle();
+    pass(0.3);
+    std::weak_ptr<UIImage> whole = page_->image();
+    ASSERT_FALSE(whole.expired());
+    const auto nextPage = [&] {
+        auto page = ImageViewController::initWithImageData(Value::Dictionary{{"imagePath", Value(paths[1])}}, galleryContext());
+        page->view()->setFrame(page_->view()->frame());
+        return page;
+    };
+
+    // Turned away from and back to before anything the turn started has reached the main thread.
+    page_->beginAppearanceTransition(false, true);
+    auto next = nextPage();
+    next->beginAppearanceTransition(true, true);
+    EXPECT_EQ(page_->image(), whole.lock());
+    next->beginAppearanceTransition(false, true);
+    next->endAppearanceTransition();
+    page_->beginAppearanceTransition(true, true);
+    page_->endAppearanceTransition();
+    const std::uint64_t decoded = UIImage::decodedPictureCount();
+    settle();
+    EXPECT_EQ(page_->image(), whole.lock());
+    EXPECT_EQ(page_->image()->pixelWidth(), kDemoPictureWidth);
+    EXPECT_EQ(holder->heldPicture(), page_->image());
+    EXPECT_EQ(UIImage::decodedPictureCount(), decoded);
+    EXPECT_FALSE(next->image());
+
+    // Turned away from for good: the picture whole until the copy is in place, then the copy.
+    page_->beginAppearanceTransition(false, true);
+    next = nextPage();
+    next->beginAppearanceTransition(true, true);
+    EXPECT_EQ(page_->image(), whole.lock());
+    EXPECT_FALSE(next->image());
+    settle();
+    EXPECT_TRUE(whole.expired());
+    ASSERT_TRUE(page_->image());
+    EXPECT_EQ(page_->image()->pixelWidth(), 375);
+    ASSERT_TRUE(next->image());
+    EXPECT_EQ(holder->heldPicture(), next->image());
+    page_->endAppearanceTransition();
+    next->endAppearanceTransition();
+    EXPECT_FALSE(page_->image());
+    next->beginAppearanceTransition(false, false);
+    next->endAppearanceTransition();
+    settle();
 }
 
 // A page back on screen takes its picture as it was, when something still keeps it whole (a share
