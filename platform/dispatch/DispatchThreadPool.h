@@ -10,6 +10,9 @@
 #include <functional>
 #include <mutex>
 
+#include <pthread.h>
+#include <sys/types.h>
+
 class DispatchThreadPool {
 public:
     // Priorities, highest first; a worker always takes the highest waiting unit.
@@ -36,7 +39,10 @@ public:
 
 private:
     DispatchThreadPool();
+    static void* workerMain(void* pool);
     void workerLoop();
+    // At the process's end: no worker leaves any more, and the last to leave is joined.
+    static void joinLeavingAtExit();
     void spawnLocked() REQUIRES(mutex_);
     bool hasWorkLocked() const REQUIRES(mutex_);
 
@@ -54,6 +60,12 @@ private:
     std::size_t idle_ GUARDED_BY(mutex_) = 0;
     std::size_t blocked_ GUARDED_BY(mutex_) = 0;
     std::size_t running_ GUARDED_BY(mutex_) = 0;
+    // A worker that leaves is joined by the next to leave, the last by the process's end: an
+    // exit must not race a thread still freeing its thread-local state.
+    pthread_t leaving_ GUARDED_BY(mutex_){};
+    bool hasLeaving_ GUARDED_BY(mutex_) = false;
+    bool ending_ GUARDED_BY(mutex_) = false;
+    const pid_t process_;  // a forked child has none of these threads to join
     std::size_t maxActive_;
     static constexpr std::size_t hardCap_ = 256;
 };
