@@ -108,6 +108,15 @@ void DispatchThreadPool::snapshot(std::size_t& waiting, std::size_t& running) {
     running = running_;
 }
 
+std::vector<const std::type_info*> DispatchThreadPool::runningBlocks(Runner run, const void* context) {
+    std::vector<const std::type_info*> blocks;
+    MutexLock lock(mutex_);
+    for (const RunningUnit& unit : runningUnits_) {
+        if (unit.run == run && unit.context == context) blocks.push_back(unit.block);
+    }
+    return blocks;
+}
+
 void DispatchThreadPool::workerLoop() {
     MutexLock lock(mutex_);
     for (;;) {
@@ -150,6 +159,7 @@ void DispatchThreadPool::workerLoop() {
         }
         --waitingCount_;
         ++running_;
+        runningUnits_.push_back({unit.run, unit.context, &unit.block.target_type(), &unit});
         // A submit that counted on a spinning worker may have counted on this one, which
         // takes only one unit: pass the rest on.
         if (hasWorkLocked() && spinning_ == 0) {
@@ -163,6 +173,12 @@ void DispatchThreadPool::workerLoop() {
         t_runningUnit = false;
         lock.lock();
         --running_;
+        for (auto it = runningUnits_.begin(); it != runningUnits_.end(); ++it) {
+            if (it->worker == &unit) {
+                runningUnits_.erase(it);
+                break;
+            }
+        }
         lock.unlock();
         DispatchQuiescence::changed();
         lock.lock();

@@ -9,6 +9,8 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <typeinfo>
+#include <vector>
 
 #include <pthread.h>
 #include <sys/types.h>
@@ -38,6 +40,10 @@ public:
     std::size_t maxActive() const { return maxActive_; }
 
 private:
+    friend class DispatchQueue;
+    // The types of the blocks of units running now that were submitted with `run` and `context`.
+    std::vector<const std::type_info*> runningBlocks(Runner run, const void* context);
+
     DispatchThreadPool();
     static void* workerMain(void* pool);
     void workerLoop();
@@ -60,6 +66,13 @@ private:
     std::size_t idle_ GUARDED_BY(mutex_) = 0;
     std::size_t blocked_ GUARDED_BY(mutex_) = 0;
     std::size_t running_ GUARDED_BY(mutex_) = 0;
+    struct RunningUnit {
+        Runner run;
+        const void* context;
+        const std::type_info* block;
+        const void* worker;  // the worker's own unit, told apart from the others'
+    };
+    std::vector<RunningUnit> runningUnits_ GUARDED_BY(mutex_);
     // A worker that leaves is joined by the next to leave, the last by the process's end: an
     // exit must not race a thread still freeing its thread-local state.
     pthread_t leaving_ GUARDED_BY(mutex_){};
