@@ -90,7 +90,7 @@ std::string ownerOf(const std::type_info& type) {
         else if (c == '(' && depth == 0) end = i;
     }
     std::string owner = end == std::string::npos ? name : name.substr(start, end - start);
-    if (owner.empty()) return name;
+    if (owner.empty()) return owner;  // a function pointer: nobody to name
     if (end != std::string::npos) {
         // Foo::bar: the class Foo; bar alone: the function.
         depth = 0;
@@ -102,7 +102,9 @@ std::string ownerOf(const std::type_info& type) {
         }
         if (last != std::string::npos) owner.erase(last);
     }
-    return owner == "DispatchQueue" ? std::string() : owner;
+    // A closure made outside any function ("$_0", "{lambda()#1}") names nobody either.
+    if (owner == "DispatchQueue" || owner.front() == '$' || owner.front() == '{') return std::string();
+    return owner;
 }
 
 [[noreturn]] void abortDeadlock(const std::string& label) {
