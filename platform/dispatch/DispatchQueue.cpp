@@ -13,6 +13,7 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <cxxabi.h>
 #include <cstdlib>
 #include <exception>
 #include <set>
@@ -60,6 +61,50 @@ struct LiveQueues {
 LiveQueues& liveQueues() {
     static LiveQueues* live = new LiveQueues;  // queues outlive static destruction
     return *live;
+}
+
+// Who made a block, from its closure's type: a lambda's type is named after the function that
+// made it ("APMScheduler::schedule(...)::$_0", "...::{lambda()#1}"), whose class is the owner (a
+// free function is its own); another callable is named by its type. Empty for the queues' own
+// wrappers, which name nobody.
+std::string ownerOf(const std::type_info& type) {
+    int status = 0;
+    char* demangled = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
+    std::string name = status == 0 && demangled ? demangled : type.name();
+    std::free(demangled);
+    for (std::string anonymous = "(anonymous namespace)::";;) {
+        const auto at = name.find(anonymous);
+        if (at == std::string::npos) break;
+        name.erase(at, anonymous.size());
+    }
+    // The function's qualified name ends at its parameters; a return type before it (templates)
+    // ends at a blank outside template arguments.
+    int depth = 0;
+    std::size_t start = 0;
+    std::size_t end = std::string::npos;
+    for (std::size_t i = 0; i < name.size() && end == std::string::npos; ++i) {
+        const char c = name[i];
+        if (c == '<') ++depth;
+        else if (c == '>') --depth;
+        else if (c == ' ' && depth == 0) start = i + 1;
+        else if (c == '(' && depth == 0) end = i;
+    }
+    std::string owner = end == std::string::npos ? name : name.substr(start, end - start);
+    if (owner.empty()) return owner;  // a function pointer: nobody to name
+    if (end != std::string::npos) {
+        // Foo::bar: the class Foo; bar alone: the function.
+        depth = 0;
+        std::size_t last = std::string::npos;
+        for (std::size_t i = 0; i + 1 < owner.size(); ++i) {
+            if (owner[i] == '<') ++depth;
+            else if (owner[i] == '>') --depth;
+            else if (depth == 0 && owner[i] == ':' && owner[i + 1] == ':') last = i;
+        }
+        if (last != std::string::npos) owner.erase(last);
+    }
+    // A closure made outside any function ("$_0", "{lambda()#1}") names nobody either.
+    if (owner == "DispatchQueue" || owner.front() == '$' || owner.front() == '{') return std::string();
+    return owner;
 }
 
 [[noreturn]] void abortDeadlock(const std::string& label) {
@@ -267,6 +312,24 @@ std::string DispatchQueue::outstanding() const {
     return text;
 }
 
+std::vector<std::string> DispatchQueue::runningOwners() const {
+    std::vector<const std::type_info*> types;
+    if (root_ == Root::Pool) {
+        types = DispatchThreadPool::shared().runningBlocks(&DispatchQueue::runDirectOnRoot, this);
+    } else if (kind_ == Kind::Serial) {
+        if (const std::type_info* type = serialRunning_.load(std::memory_order_acquire)) types.push_back(type);
+    } else {
+        MutexLock lock(mutex_);
+        types = concurrentRunning_;
+    }
+    std::vector<std::string> owners;
+    for (const std::type_info* type : types) {
+        std::string owner = ownerOf(*type);
+        if (!owner.empty()) owners.push_back(std::move(owner));
+    }
+    return owners;
+}
+
 void DispatchQueue::scheduleDrain() {
     auto self = this->self<DispatchQueue>();
     if (root_ == Root::Main) {
@@ -312,7 +375,9 @@ void DispatchQueue::drain() {
             }
             std::function<void()> block = std::move(batch.front().block);
             batch.pop_front();
+            serialRunning_.store(&block.target_type(), std::memory_order_release);
             invokeGuarded(where_, block);
+            serialRunning_.store(nullptr, std::memory_order_release);
         }
     }
     bool again;
@@ -329,11 +394,13 @@ void DispatchQueue::pumpLocked(std::deque<Item>& toSubmit) {
         if (items_.front().barrier) {
             if (running_ > 0) break;
             barrierRunning_ = true;
+            concurrentRunning_.push_back(&items_.front().block.target_type());
             toSubmit.push_back(std::move(items_.front()));
             items_.pop_front();
             break;
         }
         ++running_;
+        concurrentRunning_.push_back(&items_.front().block.target_type());
         toSubmit.push_back(std::move(items_.front()));
         items_.pop_front();
     }
@@ -345,21 +412,28 @@ void DispatchQueue::submitConcurrent(std::deque<Item>& toSubmit) {
     auto target = targetQueue();
     for (auto& item : toSubmit) {
         const bool barrier = item.barrier;
-        target->enqueue(Item{[self, block = std::move(item.block), barrier] {
+        const std::type_info* made = &item.block.target_type();
+        target->enqueue(Item{[self, block = std::move(item.block), barrier, made] {
                                  {
                                      DispatchFrameScope frame(self.get(), barrier);
                                      invokeGuarded(self->where_, block);
                                  }
-                                 self->concurrentFinished(barrier);
+                                 self->concurrentFinished(barrier, made);
                              },
                              false});
     }
 }
 
-void DispatchQueue::concurrentFinished(bool barrier) {
+void DispatchQueue::concurrentFinished(bool barrier, const std::type_info* made) {
     std::deque<Item> toSubmit;
     {
         MutexLock lock(mutex_);
+        for (auto it = concurrentRunning_.begin(); it != concurrentRunning_.end(); ++it) {
+            if (*it == made) {
+                concurrentRunning_.erase(it);
+                break;
+            }
+        }
         if (barrier) barrierRunning_ = false;
         else --running_;
         pumpLocked(toSubmit);
@@ -424,6 +498,7 @@ void DispatchQueue::runSync(const std::function<void()>& block, bool barrier) {
             struct Handback {
                 DispatchQueue* queue;
                 ~Handback() {
+                    queue->serialRunning_.store(nullptr, std::memory_order_release);
                     bool again;
                     {
                         MutexLock lock(queue->mutex_);
@@ -435,6 +510,7 @@ void DispatchQueue::runSync(const std::function<void()>& block, bool barrier) {
             } handback{this};
             DispatchFrameScope targetFrame(target.get(), false);
             DispatchFrameScope frame(this, barrier);
+            serialRunning_.store(&block.target_type(), std::memory_order_release);
             block();
             return;
         }
@@ -455,6 +531,9 @@ void DispatchQueue::runSync(const std::function<void()>& block, bool barrier) {
         SyncState* state;
         ~Release() { state->set(&SyncState::finished); }
     } release{state.get()};
+    // The queue's drain holds it for the caller: the caller's block is what runs on it now,
+    // until the drain goes on after the handshake.
+    if (kind_ == Kind::Serial) serialRunning_.store(&block.target_type(), std::memory_order_release);
     std::vector<DispatchQueue*> chain;
     for (auto q = this->self<DispatchQueue>(); q; q = q->targetQueue()) chain.push_back(q.get());
     std::vector<std::unique_ptr<DispatchFrameScope>> frames;

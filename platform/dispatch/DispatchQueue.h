@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 class DispatchBlock;
@@ -97,12 +98,15 @@ private:
     static void runDirectOnRoot(void* queue, const std::function<void()>& block);
     // "" when the queue has no work queued or running, else what it has.
     std::string outstanding() const;
+    // Who made each block running on the queue now (the class, or the function, whose code
+    // made it), as far as that is known: for saying who holds work that does not end.
+    std::vector<std::string> runningOwners() const;
     // Every queue alive but those going away.
     static std::vector<std::shared_ptr<DispatchQueue>> alive();
     void drain();
     void pumpLocked(std::deque<Item>& toSubmit) REQUIRES(mutex_);
     void submitConcurrent(std::deque<Item>& toSubmit);
-    void concurrentFinished(bool barrier);
+    void concurrentFinished(bool barrier, const std::type_info* made);
     void runSync(const std::function<void()>& block, bool barrier);
     void checkNotDeadlocking(bool barrier) const;
 
@@ -121,4 +125,7 @@ private:
     int running_ GUARDED_BY(mutex_) = 0;  // concurrent: blocks running
     bool barrierRunning_ GUARDED_BY(mutex_) = false;  // concurrent
     std::atomic<std::size_t> directOutstanding_{0};  // global queues: blocks handed to them not yet run
+    // The type of each block running (its closure's type names where it was made).
+    std::atomic<const std::type_info*> serialRunning_{nullptr};                 // serial
+    std::vector<const std::type_info*> concurrentRunning_ GUARDED_BY(mutex_);  // concurrent
 };

@@ -128,22 +128,25 @@ bool DispatchQuiescence::quiescent(NSRunLoop* callerLoop) {
 }
 
 std::vector<DispatchQuiescence::Outstanding> DispatchQuiescence::outstandingWork() {
-    std::map<std::string, std::string> byLabel;
+    std::map<std::string, Outstanding> byLabel;
     for (const auto& queue : DispatchQueue::alive()) {
         // The main queue's work is the main run loop's, told below.
         if (queue->root_ == DispatchQueue::Root::Main) continue;
         const std::string what = queue->outstanding();
         if (what.empty()) continue;
-        std::string& told = byLabel["queue \"" + queue->label() + "\""];
-        told += (told.empty() ? "" : "; ") + what;
+        const std::string where = "queue \"" + queue->label() + "\"";
+        Outstanding& told = byLabel[where];
+        told.where = where;
+        told.what += (told.what.empty() ? "" : "; ") + what;
+        for (auto& owner : queue->runningOwners()) told.owners.push_back(std::move(owner));
     }
     std::vector<Outstanding> work;
-    for (auto& [where, what] : byLabel) work.push_back({where, std::move(what)});
+    for (auto& [where, told] : byLabel) work.push_back(std::move(told));
     // Only once made: asking for it would make it.
     Registry& r = registry();
     MutexLock lock(r.mutex);
     for (NSRunLoop* loop : r.loops) {
-        if (loop->isMainRunLoop() && loop->hasReadyWork(false)) work.push_back({"the main run loop", "blocks ready"});
+        if (loop->isMainRunLoop() && loop->hasReadyWork(false)) work.push_back({"the main run loop", "blocks ready", {}});
     }
     return work;
 }

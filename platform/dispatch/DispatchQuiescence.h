@@ -44,6 +44,7 @@ public:
     struct Outstanding {
         std::string where;  // `queue "LABEL"` (queues of one label together) or `the main run loop`
         std::string what;   // "running, 2 blocks waiting", "blocks ready"
+        std::vector<std::string> owners;  // who made each block running there, where known
     };
     static std::vector<Outstanding> outstandingWork();
 

@@ -6,7 +6,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <thread>
+
+#include <unistd.h>
 
 namespace {
 thread_local bool t_runningUnit = false;
@@ -31,18 +36,43 @@ DispatchThreadPool& DispatchThreadPool::shared() {
 }
 
 DispatchThreadPool::DispatchThreadPool()
-    : maxActive_(std::max<std::size_t>(4, 2 * std::max(1u, std::thread::hardware_concurrency()))) {}
+    : process_(getpid()),
+      maxActive_(std::max<std::size_t>(4, 2 * std::max(1u, std::thread::hardware_concurrency()))) {
+    std::atexit(&DispatchThreadPool::joinLeavingAtExit);
+}
+
+void DispatchThreadPool::joinLeavingAtExit() {
+    DispatchThreadPool& pool = shared();
+    pthread_t last{};
+    bool hasLast = false;
+    {
+        MutexLock lock(pool.mutex_);
+        pool.ending_ = true;
+        hasLast = pool.hasLeaving_ && pool.process_ == getpid();
+        last = pool.leaving_;
+        pool.hasLeaving_ = false;
+    }
+    if (hasLast) pthread_join(last, nullptr);
+}
 
 bool DispatchThreadPool::isRunningUnit() { return t_runningUnit; }
 
 bool DispatchThreadPool::hasWorkLocked() const { return waitingCount_ > 0; }
 
 void DispatchThreadPool::spawnLocked() {
+    // Joinable: one that leaves is joined (see leaving_); the others run until the process ends.
+    pthread_t thread;
+    if (const int error = pthread_create(&thread, nullptr, &DispatchThreadPool::workerMain, this)) {
+        std::fprintf(stderr, "dispatch: a pool worker could not be started (%s); aborting.\n", std::strerror(error));
+        std::abort();
+    }
     ++threads_;
-    std::thread([this] {
-        PlatformThreads::Member member("dispatch-worker");
-        workerLoop();
-    }).detach();
+}
+
+void* DispatchThreadPool::workerMain(void* pool) {
+    PlatformThreads::Member member("dispatch-worker");
+    static_cast<DispatchThreadPool*>(pool)->workerLoop();
+    return nullptr;
 }
 
 void DispatchThreadPool::submit(int priority, Runner run, void* context, std::function<void()> block) {
@@ -78,6 +108,15 @@ void DispatchThreadPool::snapshot(std::size_t& waiting, std::size_t& running) {
     running = running_;
 }
 
+std::vector<const std::type_info*> DispatchThreadPool::runningBlocks(Runner run, const void* context) {
+    std::vector<const std::type_info*> blocks;
+    MutexLock lock(mutex_);
+    for (const RunningUnit& unit : runningUnits_) {
+        if (unit.run == run && unit.context == context) blocks.push_back(unit.block);
+    }
+    return blocks;
+}
+
 void DispatchThreadPool::workerLoop() {
     MutexLock lock(mutex_);
     for (;;) {
@@ -99,8 +138,14 @@ void DispatchThreadPool::workerLoop() {
             const bool timedOut = surplus && wake_.wait_for(lock.unique(), std::chrono::seconds(2)) == std::cv_status::timeout;
             if (!surplus) wake_.wait(lock.unique());
             --idle_;
-            if (timedOut && !hasWorkLocked() && threads_ - blocked_ > maxActive_) {
+            if (timedOut && !hasWorkLocked() && threads_ - blocked_ > maxActive_ && !ending_) {
                 --threads_;
+                const pthread_t previous = leaving_;
+                const bool hadPrevious = hasLeaving_;
+                leaving_ = pthread_self();
+                hasLeaving_ = true;
+                lock.unlock();
+                if (hadPrevious) pthread_join(previous, nullptr);
                 return;
             }
         }
@@ -114,6 +159,7 @@ void DispatchThreadPool::workerLoop() {
         }
         --waitingCount_;
         ++running_;
+        runningUnits_.push_back({unit.run, unit.context, &unit.block.target_type(), &unit});
         // A submit that counted on a spinning worker may have counted on this one, which
         // takes only one unit: pass the rest on.
         if (hasWorkLocked() && spinning_ == 0) {
@@ -127,6 +173,12 @@ void DispatchThreadPool::workerLoop() {
         t_runningUnit = false;
         lock.lock();
         --running_;
+        for (auto it = runningUnits_.begin(); it != runningUnits_.end(); ++it) {
+            if (it->worker == &unit) {
+                runningUnits_.erase(it);
+                break;
+            }
+        }
         lock.unlock();
         DispatchQuiescence::changed();
         lock.lock();

@@ -9,6 +9,11 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <typeinfo>
+#include <vector>
+
+#include <pthread.h>
+#include <sys/types.h>
 
 class DispatchThreadPool {
 public:
@@ -35,8 +40,15 @@ public:
     std::size_t maxActive() const { return maxActive_; }
 
 private:
+    friend class DispatchQueue;
+    // The types of the blocks of units running now that were submitted with `run` and `context`.
+    std::vector<const std::type_info*> runningBlocks(Runner run, const void* context);
+
     DispatchThreadPool();
+    static void* workerMain(void* pool);
     void workerLoop();
+    // At the process's end: no worker leaves any more, and the last to leave is joined.
+    static void joinLeavingAtExit();
     void spawnLocked() REQUIRES(mutex_);
     bool hasWorkLocked() const REQUIRES(mutex_);
 
@@ -54,6 +66,19 @@ private:
     std::size_t idle_ GUARDED_BY(mutex_) = 0;
     std::size_t blocked_ GUARDED_BY(mutex_) = 0;
     std::size_t running_ GUARDED_BY(mutex_) = 0;
+    struct RunningUnit {
+        Runner run;
+        const void* context;
+        const std::type_info* block;
+        const void* worker;  // the worker's own unit, told apart from the others'
+    };
+    std::vector<RunningUnit> runningUnits_ GUARDED_BY(mutex_);
+    // A worker that leaves is joined by the next to leave, the last by the process's end: an
+    // exit must not race a thread still freeing its thread-local state.
+    pthread_t leaving_ GUARDED_BY(mutex_){};
+    bool hasLeaving_ GUARDED_BY(mutex_) = false;
+    bool ending_ GUARDED_BY(mutex_) = false;
+    const pid_t process_;  // a forked child has none of these threads to join
     std::size_t maxActive_;
     static constexpr std::size_t hardCap_ = 256;
 };

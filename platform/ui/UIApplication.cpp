@@ -142,13 +142,27 @@ void UIApplication::shutDown() {
         URLNetwork::waitForLookupThreads(std::min(kLookupEndSeconds, deadline - Clock::realSeconds()));
     if (!lookupsEnded) std::fprintf(stderr, "A name lookup was still under way as the application ended.\n");
     stillRunning_ = !settled || !lookupsEnded;
+    cutShort_.clear();
+    if (!stillRunning_) return;
+    std::vector<std::string> cut;
+    if (!settled) {
+        for (const auto& work : DispatchQuiescence::outstandingWork()) {
+            if (work.owners.empty()) cut.push_back(work.where + " (" + work.what + ")");
+            for (const auto& owner : work.owners) cut.push_back("a block of " + owner + " on " + work.where);
+        }
+    }
+    if (!lookupsEnded) cut.push_back("a name lookup");
+    for (std::size_t i = 0; i < cut.size(); ++i) {
+        cutShort_ += (i == 0 ? "" : i + 1 == cut.size() ? " and " : ", ") + cut[i];
+    }
 }
 
 void UIApplication::endIfStillRunning(int status) const {
     if (!stillRunning_) return;
     // The exit handlers free what such a thread may still use (OpenSSL's state, objects of
     // static duration); a process that ends at once frees nothing beside it.
-    std::fprintf(stderr, "The process ends at once, without its exit handlers.\n");
+    std::fprintf(stderr, "The process ends at once, without its exit handlers%s%s.\n",
+                 cutShort_.empty() ? "" : ", cutting short ", cutShort_.c_str());
     std::fflush(nullptr);
     std::_Exit(status);
 }
@@ -322,6 +336,7 @@ void UIApplication::reset() {
     launched_ = false;
     shutDown_ = false;
     stillRunning_ = false;
+    cutShort_.clear();
     windows_.clear();
     keyWindow_.reset();
     idleTimerDisabled_ = false;

@@ -103,7 +103,8 @@ public:
     // For main, after shutDown(), as it is about to return `status`: when the shutdown's bound
     // ended while work still ran or a name lookup was still under way, the process ends here with
     // `status`, its output flushed, and no exit handler runs beside that thread to free what it
-    // uses; otherwise this returns, and so may main.
+    // uses, saying on standard error what it cuts short (each block by its queue and by who made
+    // it); otherwise this returns, and so may main.
     void endIfStillRunning(int status) const;
     UIApplicationState applicationState() const { return state_.load(); }
 
@@ -190,6 +191,7 @@ private:
     bool launched_ = false;
     bool shutDown_ = false;
     bool stillRunning_ = false;  // the shutdown's bound ended while something still ran
+    std::string cutShort_;       // what still ran then: "a block of X on queue \"Y\"", "a name lookup"
     std::vector<std::weak_ptr<UIWindow>> windows_;
     std::weak_ptr<UIWindow> keyWindow_;
 

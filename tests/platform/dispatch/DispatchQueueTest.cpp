@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <memory>
@@ -570,4 +571,62 @@ TEST(OutstandingWork, NamesEachQueueWithWorkAndTheMainRunLoopWithBlocksReady) {
     NSRunLoop::mainRunLoop()->runUntilIdle();
     ASSERT_TRUE(DispatchQuiescence::waitUntilIdle(kSafety));
     EXPECT_TRUE(DispatchQuiescence::outstandingWork().empty());
+}
+
+namespace {
+
+// Queues blocks that wait for `release`, each from a member function, onto a serial queue, a
+// concurrent one (two at once), a global one, and a serial one through a sync from a thread.
+class BlockOwner {
+public:
+    explicit BlockOwner(Latch& release) : release_(release) {}
+    void queueOn(const std::shared_ptr<DispatchQueue>& queue, Latch& started) {
+        queue->async([&] {
+            started.countDown();
+            ASSERT_TRUE(release_.waitFor());
+        });
+    }
+    std::thread syncFromAThread(const std::shared_ptr<DispatchQueue>& queue, Latch& started) {
+        return std::thread([this, queue, &started] {
+            queue->sync([&] {
+                started.countDown();
+                ASSERT_TRUE(release_.waitFor());
+            });
+        });
+    }
+
+private:
+    Latch& release_;
+};
+
+}  // namespace
+
+TEST(OutstandingWork, NamesWhoMadeEachBlockRunning) {
+    Latch release(1);
+    Latch started(5);
+    BlockOwner owner(release);
+    auto serial = DispatchQueue::create("owned.serial");
+    auto concurrent = DispatchQueue::create("owned.concurrent", DispatchQueue::Kind::Concurrent);
+    auto synced = DispatchQueue::create("owned.synced");
+    owner.queueOn(serial, started);
+    owner.queueOn(concurrent, started);
+    owner.queueOn(concurrent, started);
+    owner.queueOn(DispatchQueue::globalQueue(DispatchQueue::Priority::Low), started);
+    std::thread caller = owner.syncFromAThread(synced, started);
+    ASSERT_TRUE(started.waitFor());
+    // Queued behind, not running: not named.
+    serial->async([] {});
+
+    std::map<std::string, std::vector<std::string>> owners;
+    for (const auto& work : DispatchQuiescence::outstandingWork()) owners[work.where] = work.owners;
+    const std::vector<std::string> one{"BlockOwner"};
+    EXPECT_EQ(owners["queue \"owned.serial\""], one);
+    EXPECT_EQ(owners["queue \"owned.concurrent\""], (std::vector<std::string>{"BlockOwner", "BlockOwner"}));
+    EXPECT_EQ(owners["queue \"global.low\""], one);
+    EXPECT_EQ(owners["queue \"owned.synced\""], one);
+
+    release.countDown();
+    caller.join();
+    ASSERT_TRUE(DispatchQuiescence::waitUntilIdle(kSafety));
+    for (const auto& work : DispatchQuiescence::outstandingWork()) EXPECT_TRUE(work.owners.empty()) << work.where;
 }

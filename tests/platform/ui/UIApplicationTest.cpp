@@ -209,6 +209,22 @@ TEST_F(ApplicationTest, ShutDownTerminatesThenEndsTheNetworkAndRunsWhatItsTransf
     ClassRegistry::unregisterClass("TestAppDelegate");
 }
 
+namespace {
+
+// Work queued by a class of its own that does not end before the process does.
+struct EndlessWork {
+    static void start() {
+        DispatchQueue::create("test.endless")->async([] {
+            static std::mutex mutex;
+            static std::condition_variable never;
+            std::unique_lock lock(mutex);
+            never.wait_for(lock, std::chrono::minutes(2));
+        });
+    }
+};
+
+}  // namespace
+
 // Runs only in the child started below: an observer of the termination takes two seconds (as
 // the measurement engine may), queued work never ends and a transfer waits for the system's
 // resolver, which never answers.
@@ -218,12 +234,7 @@ TEST_F(ApplicationTest, DISABLED_ShutDownCutShortChild) {
     NSNotificationCenter::defaultCenter()->addObserver(
         observer, [](const NSNotification&) { (void)NSRunLoop::mainRunLoop()->runUntil([] { return false; }, 2); },
         UIApplicationWillTerminateNotification);
-    static std::mutex mutex;
-    static std::condition_variable never;
-    DispatchQueue::create("test.endless")->async([] {
-        std::unique_lock lock(mutex);
-        never.wait_for(lock, std::chrono::minutes(2));
-    });
+    EndlessWork::start();
     HeldNameLookup lookup;
     auto session = NSURLSession::sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration(),
                                                           DispatchQueue::create("test.lookup"));
@@ -253,6 +264,12 @@ TEST_F(ApplicationTest, AShutDownCutShortByItsBoundEndsTheProcessAtOnceWithoutIt
     EXPECT_EQ(held, 1) << "the shutdown waited for the lookup";
     EXPECT_NE(child.output.find("Work queued by the application was still running"), std::string::npos) << child.output;
     EXPECT_NE(child.output.find("A name lookup was still under way"), std::string::npos) << child.output;
+    // The last line names what it cuts short: the block by its queue and by who queued it.
+    const auto ends = child.output.find("The process ends at once, without its exit handlers, cutting short ");
+    ASSERT_NE(ends, std::string::npos) << child.output;
+    const std::string said = child.output.substr(ends, child.output.find('\n', ends) - ends);
+    EXPECT_NE(said.find("a block of EndlessWork on queue \"test.endless\""), std::string::npos) << said;
+    EXPECT_NE(said.find(" and a name lookup."), std::string::npos) << said;
     EXPECT_EQ(child.output.find("the exit handlers ran"), std::string::npos) << child.output;
     EXPECT_EQ(child.output.find("the process went on"), std::string::npos) << child.output;
 }
