@@ -20,6 +20,7 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/services/RURAdi.h"
 
+#include "bench/support/CPUTime.h"
 #include "bench/support/Alternating.h"
 
 #include <benchmark/benchmark.h>
@@ -50,12 +51,6 @@ double residentBytes() {
     std::ifstream statm("/proc/self/statm");
     statm >> pages >> resident;
     return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
-}
-
-double processCPUSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 // The statements run on the engine's connections while recording, expanded with their values.
@@ -301,15 +296,15 @@ void BM_EngineEventsAgainstPlainSQLite(benchmark::State& state) {
     bench::alternate(
         state, "events logged and persisted / plain SQLite replaying each whole event", "event", kBatch,
         [&] {
-            const double start = processCPUSeconds();
+            const double start = bench::processCPUSeconds();
             for (int i = 0; i < kBatch; ++i) Engine::log(next++);
             Engine::settle();
-            engineCPU += processCPUSeconds() - start;
+            engineCPU += bench::processCPUSeconds() - start;
         },
         [&] {
-            const double start = processCPUSeconds();
+            const double start = bench::processCPUSeconds();
             plain.replay(kBatch);
-            plainCPU += processCPUSeconds() - start;
+            plainCPU += bench::processCPUSeconds() - start;
         });
     const long long stored = storedRawEvents(reader) - before;
     sqlite3_close(reader);

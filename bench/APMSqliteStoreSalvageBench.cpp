@@ -8,6 +8,7 @@
 #include "analytics/core/APMSqliteStore.h"
 #include "platform/foundation/Sandbox.h"
 
+#include "bench/support/CPUTime.h"
 #include "bench/support/QueueShapedDatabase.h"
 #include "bench/support/TemporaryHomeMain.h"
 #include "tests/fixtures/DamagedPages.h"
@@ -62,12 +63,6 @@ std::string damagedFile(Damage damage) {
     return made[damage] = damaged ? path : std::string();
 }
 
-double processCPUSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
 struct Figures {
     double projectCPU = 0;
     double anchorCPU = 0;
@@ -106,9 +101,9 @@ void salvage(benchmark::State& state, Damage damage, const std::string& name) {
             return;
         }
         timer.resume();
-        const double start = processCPUSeconds();
+        const double start = bench::processCPUSeconds();
         const auto carried = store->carryRowsFromKeptFile(&error);
-        run.projectCPU += processCPUSeconds() - start;
+        run.projectCPU += bench::processCPUSeconds() - start;
         timer.pause();
         if (!carried) failed = true;
         else run.carried = carried->carried;
@@ -129,13 +124,13 @@ void salvage(benchmark::State& state, Damage damage, const std::string& name) {
                           sqlite3_exec(db, ("ATTACH '" + wholePath() + "' AS whole").c_str(), nullptr, nullptr,
                                        nullptr) == SQLITE_OK;
         timer.resume();
-        const double start = processCPUSeconds();
+        const double start = bench::processCPUSeconds();
         if (!made || sqlite3_exec(db, "INSERT INTO queue(rowid, name, timestamp, metadata_fingerprint, data, "
                                       "is_realtime, score) SELECT rowid, * FROM whole.queue",
                                   nullptr, nullptr, nullptr) != SQLITE_OK) {
             failed = true;
         }
-        run.anchorCPU += processCPUSeconds() - start;
+        run.anchorCPU += bench::processCPUSeconds() - start;
         timer.pause();
         sqlite3_close(db);
         timer.resume();

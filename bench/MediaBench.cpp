@@ -13,6 +13,8 @@
 #include "platform/net/NSURL.h"
 
 extern "C" {
+#include "bench/support/CPUTime.h"
+
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 }
@@ -135,12 +137,6 @@ void BM_FFmpegProbeAndFirstFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_FFmpegProbeAndFirstFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-double processSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
 // Decoding while playing: ten seconds of the composition per iteration, reported as CPU time
 // per second of audio.
 void BM_PlayingCPUPerSecondOfAudio(benchmark::State& state) {
@@ -154,13 +150,13 @@ void BM_PlayingCPUPerSecondOfAudio(benchmark::State& state) {
     for (auto _ : state) {
         if (CMTimeGetSeconds(player->currentTime()) > kCompositionSeconds - 20) player->seekToTime(kCMTimeZero);
         const double start = CMTimeGetSeconds(player->currentTime());
-        const double before = processSeconds();
+        const double before = bench::processCPUSeconds();
         Clock::advance(10);
         // The blocks are decoded on the item's queue: counted once all ten seconds are played.
         require(NSRunLoop::mainRunLoop()->runUntil(
                     [&] { return CMTimeGetSeconds(player->currentTime()) >= start + 10 - 1e-6; }, 30),
                 "the composition stopped playing");
-        cpu += processSeconds() - before;
+        cpu += bench::processCPUSeconds() - before;
         audio += 10;
     }
     state.counters["cpu_ms_per_audio_second"] = audio > 0 ? cpu * 1000 / audio : 0;

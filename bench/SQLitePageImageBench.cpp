@@ -4,6 +4,7 @@
 #include "platform/foundation/Sandbox.h"
 #include "platform/sqlite/SQLitePageImage.h"
 
+#include "bench/support/CPUTime.h"
 #include "bench/support/QueueShapedDatabase.h"
 #include "bench/support/TemporaryHomeMain.h"
 #include "tests/fixtures/SqliteRows.h"
@@ -28,12 +29,6 @@ std::int64_t makeDatabase() {
     return rows;
 }
 
-double processCPUSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
 struct CPUTimes {
     double project = 0;
     double anchor = 0;
@@ -51,7 +46,7 @@ void BM_EveryRowFromLeafPages(benchmark::State& state) {
     std::int64_t projectRows = 0;
     std::int64_t anchorRows = 0;
     auto project = [&] {
-        const double start = processCPUSeconds();
+        const double start = bench::processCPUSeconds();
         int err = 0;
         auto image = SQLitePageImage::open(databasePath(), err);
         projectRows = 0;
@@ -63,10 +58,10 @@ void BM_EveryRowFromLeafPages(benchmark::State& state) {
                 return true;
             });
         }
-        cpu.project += processCPUSeconds() - start;
+        cpu.project += bench::processCPUSeconds() - start;
     };
     auto anchor = [&] {
-        const double start = processCPUSeconds();
+        const double start = bench::processCPUSeconds();
         sqlite3* db = nullptr;
         sqlite3_stmt* select = nullptr;
         anchorRows = 0;
@@ -85,7 +80,7 @@ void BM_EveryRowFromLeafPages(benchmark::State& state) {
         }
         sqlite3_finalize(select);
         sqlite3_close(db);
-        cpu.anchor += processCPUSeconds() - start;
+        cpu.anchor += bench::processCPUSeconds() - start;
     };
     bench::alternate(state, "every row of a 200 MB file from its leaf pages", "row", static_cast<double>(rows),
                      project, anchor);
