@@ -12,9 +12,9 @@
 #include "platform/media/AVPlayerItem.h"
 #include "platform/net/NSURL.h"
 
-extern "C" {
 #include "bench/support/CPUTime.h"
 
+extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 }
