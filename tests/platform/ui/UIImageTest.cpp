@@ -601,11 +601,7 @@ NSData fineProgressiveJPEG(int w, int h) {
     const auto row = halvesRow(w, {255, 0, 0}, {0, 0, 255});
     return libjpegEncoded(
         w, h, 3, JCS_RGB,
-        [](jpeg_compress_struct& info) {
-            jpeg_set_quality(&info, 90, TRUE);
-            for (int c = 0; c < info.num_components; ++c) info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = 1;
-            jpeg_simple_progression(&info);
-        },
+        finestCameraSetting,
         [&](int, std::vector<std::uint8_t>& out) { out = row; });
 }
 
