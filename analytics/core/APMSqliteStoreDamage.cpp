@@ -13,8 +13,6 @@
 
 #include <sqlite3.h>
 
-#include <fcntl.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -41,17 +39,6 @@ constexpr const char* kCarried = ".damaged";
 bool exists(FileIO& io, const std::string& path) {
     struct stat info {};
     return io.status(path, false, info) == 0;
-}
-
-// 0 or the errno of the sync: a rename or a removal outlasts a power cut only once its folder is
-// synced.
-int syncFolderOf(FileIO& io, const std::string& path) {
-    int folder = -1;
-    if (const int err = io.open(NSString::stringByDeletingLastPathComponent(path), O_RDONLY | O_DIRECTORY, 0, folder))
-        return err;
-    const int err = io.sync(folder);
-    (void)io.close(folder);
-    return err;
 }
 
 // Moves the file at `from` with its companions to `to`, never over anything: the companions
@@ -473,7 +460,7 @@ void APMSqliteStore::resumeSalvage() {
     // Only a file found damaged is ever moved: a moving cut short is finished, never undone.
     const auto finish = [&](const std::string& from, const std::string& to) {
         int err = moveWithCompanions(*io, from, to);
-        if (err == 0) err = syncFolderOf(*io, to);
+        if (err == 0) err = io->syncFolderOf(to);
         if (err != 0) {
             APMMeasurementMonitor()->logWithLevel(1, 34027, "Failed to move a database file aside or back. Error",
                                                   Value(fileErrorForErrno(err, from, true)));
@@ -585,7 +572,7 @@ bool APMSqliteStore::replaceUnusableFile(const NSErrorPtr& reason, NSErrorPtr* e
             err = moveWithCompanions(*io, databasePath_, aside);
             // Undone when it cannot be finished, so that the file stays as it was.
             if (err != 0) (void)moveWithCompanions(*io, aside, databasePath_);
-            else err = syncFolderOf(*io, databasePath_);
+            else err = io->syncFolderOf(databasePath_);
         }
         if (err != 0) {
             const NSErrorPtr moveError = fileErrorForErrno(err, databasePath_, true);
@@ -708,7 +695,7 @@ bool APMSqliteStore::nameKeptFileCarried(NSErrorPtr* error) {
         return false;
     }
     int err = moveWithCompanions(*io, *keptFile_, carried);
-    if (err == 0) err = syncFolderOf(*io, carried);
+    if (err == 0) err = io->syncFolderOf(carried);
     if (err != 0) {
         const NSErrorPtr moveError = fileErrorForErrno(err, *keptFile_, true);
         APMMeasurementMonitor()->logWithLevel(1, 34027, "Failed to move a database file aside or back. Error",

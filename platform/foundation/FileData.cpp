@@ -117,11 +117,7 @@ bool writeAtomically(FileIO& io, const NSData& data, const std::string& path, bo
     }
     // The rename itself is only durable once the folder is flushed; the new contents are in place
     // whether or not that works, so its failure is not the write's.
-    int folderFd = -1;
-    if (io.open(folder, O_RDONLY | O_DIRECTORY, 0, folderFd) == 0) {
-        (void)io.sync(folderFd);
-        (void)io.close(folderFd);
-    }
+    (void)io.syncFolderOf(path);
     return true;
 }
 

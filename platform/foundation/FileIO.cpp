@@ -214,6 +214,16 @@ int FileIO::makeFolders(const std::string& path, mode_t mode) {
     return err;
 }
 
+int FileIO::syncFolderOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int fd = -1;
+    if (const int err = open(folder, O_RDONLY | O_DIRECTORY, 0, fd)) return err;
+    const int err = sync(fd);
+    (void)close(fd);
+    return err;
+}
+
 int FileIO::createUnique(const std::string& prefix, const std::string& suffix, int& fd, std::string& path) {
     static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     thread_local std::mt19937_64 generator{std::random_device{}()};

@@ -61,6 +61,9 @@ public:
 
     // Every missing folder along `path`; an existing folder is success, anything else ENOTDIR.
     [[nodiscard]] int makeFolders(const std::string& path, mode_t mode = 0755);
+    // Syncs the folder that names `path`: a rename, a removal or a new name there outlasts a power
+    // cut only once that is done. 0, or the errno of opening or syncing the folder.
+    [[nodiscard]] int syncFolderOf(const std::string& path);
     // A new file named `prefix`, six random letters and digits, then `suffix`, open to write and
     // readable by its owner alone; its name goes to `path`.
     [[nodiscard]] int createUnique(const std::string& prefix, const std::string& suffix, int& fd, std::string& path);
