@@ -1,22 +1,10 @@
 // Exceptions caught at the measurement side's boundaries, as log contexts.
 #include "analytics/core/APMCaughtException.h"
+#include "platform/foundation/TypeName.h"
 
 #include <cxxabi.h>
 
-#include <cstdlib>
 #include <typeinfo>
-
-namespace {
-
-std::string demangle(const char* name) {
-    int status = 0;
-    char* plain = abi::__cxa_demangle(name, nullptr, nullptr, &status);
-    std::string out = (status == 0 && plain) ? plain : name;
-    std::free(plain);
-    return out;
-}
-
-}  // namespace
 
 std::shared_ptr<APMCaughtException> APMCaughtException::initWithName(const std::string& name,
                                                                       const std::string& reason,
@@ -33,10 +21,10 @@ std::shared_ptr<APMCaughtException> APMCaughtException::fromExceptionPtr(const s
     try {
         std::rethrow_exception(exception);
     } catch (const std::exception& e) {
-        return initWithName(demangle(typeid(e).name()), e.what());
+        return initWithName(readableTypeName(typeid(e).name()), e.what());
     } catch (...) {
         const std::type_info* type = abi::__cxa_current_exception_type();
-        return initWithName(type ? demangle(type->name()) : "unknown exception", "");
+        return initWithName(type ? readableTypeName(type->name()) : "unknown exception", "");
     }
 }
 

@@ -10,10 +10,10 @@
 #include "platform/dispatch/NSThread.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Diagnostics.h"
+#include "platform/foundation/TypeName.h"
 
 #include <condition_variable>
 #include <cstdio>
-#include <cxxabi.h>
 #include <cstdlib>
 #include <exception>
 #include <set>
@@ -68,10 +68,7 @@ LiveQueues& liveQueues() {
 // free function is its own); another callable is named by its type. Empty for the queues' own
 // wrappers, which name nobody.
 std::string ownerOf(const std::type_info& type) {
-    int status = 0;
-    char* demangled = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
-    std::string name = status == 0 && demangled ? demangled : type.name();
-    std::free(demangled);
+    std::string name = readableTypeName(type.name());
     for (std::string anonymous = "(anonymous namespace)::";;) {
         const auto at = name.find(anonymous);
         if (at == std::string::npos) break;

@@ -2,9 +2,8 @@
 #include "platform/foundation/NSObject.h"
 
 #include "platform/foundation/ThreadAnnotations.h"
+#include "platform/foundation/TypeName.h"
 #include "platform/foundation/Value.h"
-
-#include <cxxabi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,12 +15,7 @@ NSObject::NSObject() = default;
 NSObject::~NSObject() = default;
 
 std::string NSObject::className() const {
-    const char* mangled = typeid(*this).name();
-    int status = 0;
-    char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
-    std::string name = (status == 0 && demangled) ? demangled : mangled;
-    std::free(demangled);
-    return name;
+    return readableTypeName(typeid(*this).name());
 }
 
 std::string NSObject::description() const {

@@ -6,9 +6,9 @@
 
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIView.h"
+#include "platform/foundation/TypeName.h"
 
 #include <cstdlib>
-#include <cxxabi.h>
 #include <map>
 
 namespace {
@@ -134,13 +134,7 @@ bool UIAppearanceProxy::containedIn(const std::vector<const NSObject*>& chain) c
     return true;
 }
 
-std::string UIAppearance::demangle(const char* name) {
-    int status = 0;
-    char* out = abi::__cxa_demangle(name, nullptr, nullptr, &status);
-    std::string result = status == 0 && out ? out : name;
-    std::free(out);
-    return result;
-}
+std::string UIAppearance::demangle(const char* name) { return readableTypeName(name); }
 
 std::shared_ptr<UIAppearanceProxy> UIAppearance::proxyFor(const std::string& name, const std::vector<std::string>& containers,
                                                           UIAppearanceProxy::Matcher matcher,
