@@ -311,7 +311,7 @@ private:
     int lastFailure_ = 0;
     DamagedFile damagedFile_ = DamagedFile::Kept;
     std::optional<std::string> keptFile_;
+    // The kept file read by its pages, for the carry under way.
     std::unique_ptr<SQLitePageImage> keptPages_;
-    std::string keptPagesPath_;
     SequenceChecker sequenceChecker_{"APMSqliteStore"};
 };

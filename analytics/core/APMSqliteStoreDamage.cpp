@@ -707,8 +707,7 @@ bool APMSqliteStore::nameKeptFileCarried(NSErrorPtr* error) {
 }
 
 SQLitePageImage* APMSqliteStore::keptPages(sqlite3* old, const std::string& keptPath, NSErrorPtr* error) {
-    if (keptPages_ && keptPagesPath_ == keptPath) return keptPages_.get();
-    keptPages_.reset();
+    if (keptPages_) return keptPages_.get();
     // Every table of the file with its declared types, from the kept file's schema as far as it
     // reads, else from this store's own: the new file was made by the same code.
     const auto tableNames = [](sqlite3* db, std::vector<std::string>& names) {
@@ -757,7 +756,6 @@ SQLitePageImage* APMSqliteStore::keptPages(sqlite3* old, const std::string& kept
         return nullptr;
     }
     keptPages_ = std::move(pages);
-    keptPagesPath_ = keptPath;
     return keptPages_.get();
 }
 
