@@ -11,6 +11,7 @@
 #include "tests/fixtures/FaultyFileIO.h"
 #include "tests/fixtures/Fifo.h"
 #include "tests/fixtures/Readme.h"
+#include "tests/fixtures/SteppedFileIO.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,6 +34,17 @@ std::string freshFolder() {
 }
 
 NSData text(const std::string& s) { return NSData(s.begin(), s.end()); }
+
+// Each regular file of `folder` by name, with its bytes.
+std::map<std::string, std::string> filesIn(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (!entry.is_regular_file()) continue;
+        const auto bytes = readDataFromFile(entry.path());
+        files[entry.path().filename()] = bytes ? std::string(bytes->begin(), bytes->end()) : "(unreadable)";
+    }
+    return files;
+}
 
 std::vector<std::string> entries(const std::string& folder) {
     std::vector<std::string> names;
@@ -148,6 +161,40 @@ TEST(FileDataReadWrite, ANewFilesWriteLeavesAFileAlreadyThereAndNoTemporary) {
     EXPECT_EQ(error->code(), NSFileWriteFileExistsError);
     EXPECT_EQ(readDataFromFile(path), text("first"));
     EXPECT_EQ(entries(folder), std::vector<std::string>{"new.bin"});
+}
+
+// Ended before any step of a new file's write (the folder as it stands then) or cut by a power
+// failure there (the folder as of its last syncs), the file already there is whole and the new
+// one whole or absent, a temporary at most beside them; once the write returns, a cut keeps it.
+TEST(FileDataReadWrite, ANewFileEndedOrCutAtAnyStepLeavesTheOneThereWholeAndItselfWholeOrAbsent) {
+    const std::string folder = freshFolder();
+    ASSERT_TRUE(writeDataToFile(text("kept"), folder + "/IMG_0001.JPG", true));
+    std::vector<std::map<std::string, std::string>> states;
+    std::vector<std::string> images;
+    std::shared_ptr<SteppedFileIO> cut;
+    cut = std::make_shared<SteppedFileIO>(folder, [&](const std::string&, const std::string& path) {
+        if (path.rfind(folder, 0) != 0) return;
+        states.push_back(filesIn(folder));
+        images.push_back(folder + "-image-" + std::to_string(images.size()));
+        ASSERT_EQ(cut->writeImage(images.back()), 0);
+    });
+    {
+        ScopedFileIO scope(cut);
+        ASSERT_TRUE(file_detail::writeDataToNewFile(text("new picture"), folder + "/IMG_0002.JPG"));
+        images.push_back(folder + "-image-after");
+        ASSERT_EQ(cut->writeImage(images.back()), 0);
+    }
+    // Its sync, its rename and its folder's sync at least.
+    ASSERT_GE(states.size(), 3u);
+    for (const std::string& image : images) states.push_back(filesIn(image));
+    for (auto& files : states) {
+        EXPECT_EQ(files["IMG_0001.JPG"], "kept");
+        if (files.count("IMG_0002.JPG")) EXPECT_EQ(files["IMG_0002.JPG"], "new picture");
+        for (const auto& [name, bytes] : files) {
+            EXPECT_TRUE(name == "IMG_0001.JPG" || name == "IMG_0002.JPG" || name.front() == '.') << name;
+        }
+    }
+    EXPECT_EQ(states.back()["IMG_0002.JPG"], "new picture");
 }
 
 // As the README says of a home with links: a folder that is a link is written through, a file
