@@ -4,6 +4,7 @@
 #include "media/CompositionsSearch.h"
 #include "media/CompositionsSource.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/NSBlockOperation.h"
 #include "platform/dispatch/NSOperationQueue.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UINavigationItem.h"
@@ -59,15 +60,23 @@ void OECompositionsTableViewControllerWithSearch::handleSearch(const std::string
         std::static_pointer_cast<OECompositionsTableViewControllerWithSearch>(shared_from_this());
     auto source = this->source();
     auto searchLock = searchLock_;
-    searchQueue_->addOperationWithBlock([weak, source, text, searchLock] {
+    // A search that had started when a newer one came waits for the lock in no set order, so it
+    // may finish last: its tracks are dropped, and the newest text's stay shown.
+    auto operation = std::make_shared<std::weak_ptr<NSOperation>>();
+    auto search = NSBlockOperation::blockOperationWithBlock([weak, source, text, searchLock, operation] {
         MutexLock lock(*searchLock);
         if (weak.expired()) return;
         auto search = source ? source->getSearch() : nullptr;
         MediaItems found = search ? search->handleSearch(text) : MediaItems{};
-        DispatchQueue::mainQueue()->async([weak, found] {
-            if (auto screen = weak.lock()) screen->updateSearchResultsWithItems(found);
+        // Held until the tracks are applied: a cancel marks the operation even once it has ended.
+        DispatchQueue::mainQueue()->async([weak, found, self = operation->lock()] {
+            auto screen = weak.lock();
+            if (!screen || (self && self->isCancelled())) return;
+            screen->updateSearchResultsWithItems(found);
         });
     });
+    *operation = search;
+    searchQueue_->addOperation(search);
 }
 
 void OECompositionsTableViewControllerWithSearch::reesetSearch() {

@@ -72,9 +72,9 @@ void TextEngineRoot_iPhone::handleSearch(const std::string& text) {
             else return;
             found = server->searchResult();
         }
-        DispatchQueue::mainQueue()->async([weak, found = std::move(found), operation] {
+        // The operation is held until the result is applied: a cancel marks it even once it has ended.
+        DispatchQueue::mainQueue()->async([weak, found = std::move(found), self = operation->lock()] {
             auto me = weak.lock();
-            auto self = operation->lock();
             // A newer search (or the end of the search) has taken over.
             if (!me || (self && self->isCancelled())) return;
             me->searchResults_ = found;
