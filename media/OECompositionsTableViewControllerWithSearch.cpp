@@ -68,7 +68,7 @@ void OECompositionsTableViewControllerWithSearch::handleSearch(const std::string
         if (weak.expired()) return;
         auto search = source ? source->getSearch() : nullptr;
         MediaItems found = search ? search->handleSearch(text) : MediaItems{};
-        // Held until the tracks are applied: a cancel marks the operation even once it has ended.
+        // Held until the tracks are applied, so a cancel that came while it ran is seen once it has ended.
         DispatchQueue::mainQueue()->async([weak, found, self = operation->lock()] {
             auto screen = weak.lock();
             if (!screen || (self && self->isCancelled())) return;

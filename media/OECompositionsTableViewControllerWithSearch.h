@@ -1,6 +1,7 @@
 // The list of tracks with a search field in the navigation bar: each search runs on a queue of
-// the screen's own, one at a time under the screen's lock (a newer text drops those not started),
-// and its tracks reach the table on the main queue. With the field empty every track shows.
+// the screen's own, one at a time under the screen's lock (a newer text drops those not started,
+// and the tracks of those running), and its tracks reach the table on the main queue. With the
+// field empty every track shows.
 #pragma once
 
 #include "media/OECompositionsTableViewController.h"

@@ -72,7 +72,7 @@ void TextEngineRoot_iPhone::handleSearch(const std::string& text) {
             else return;
             found = server->searchResult();
         }
-        // The operation is held until the result is applied: a cancel marks it even once it has ended.
+        // Held until the result is applied, so a cancel that came while it ran is seen once it has ended.
         DispatchQueue::mainQueue()->async([weak, found = std::move(found), self = operation->lock()] {
             auto me = weak.lock();
             // A newer search (or the end of the search) has taken over.
