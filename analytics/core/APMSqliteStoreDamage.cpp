@@ -23,8 +23,10 @@
 
 namespace {
 
-// Where SQLite keeps what belongs to a file besides the file: they move with it.
-constexpr const char* kCompanions[] = {"", "-wal", "-shm", "-journal"};
+// The file and where SQLite keeps what belongs to it besides the file, which moves and goes with
+// it: the file last, so that it never stands anywhere without its log (SQLite drops a log it
+// finds beside no file).
+constexpr const char* kCompanions[] = {"-wal", "-shm", "-journal", ""};
 
 std::string quoted(const std::string& identifier) {
     std::string text = "\"";
@@ -41,17 +43,15 @@ bool exists(FileIO& io, const std::string& path) {
     return io.status(path, false, info) == 0;
 }
 
-// Moves the file at `from` with its companions to `to`, never over anything: the companions
-// first and the file last, so that the file never stands anywhere without its log (SQLite drops a
-// log it finds beside no file), and a moving cut short is told by a companion gone ahead. What
-// has moved already is passed over, so the same call finishes a moving cut short. 0, or the errno
-// of the rename that failed.
+// Moves the file at `from` with its companions to `to`, never over anything, in kCompanions'
+// order: a moving cut short is told by a companion gone ahead. What has moved already is passed
+// over, so the same call finishes a moving cut short. 0, or the errno of the rename that failed.
 int moveWithCompanions(FileIO& io, const std::string& from, const std::string& to) {
     for (const char* suffix : kCompanions) {
-        if (*suffix == '\0' || !exists(io, from + suffix)) continue;
+        if (!exists(io, from + suffix)) continue;
         if (const int err = io.rename(from + suffix, to + suffix, false)) return err;
     }
-    return exists(io, from) ? io.rename(from, to, false) : 0;
+    return 0;
 }
 
 // Removes the files of the folder of `path` whose names begin with the name of `path` and
@@ -88,10 +88,10 @@ int removeKept(FileIO& io, const std::string& path, const std::string& suffix) {
     return first;
 }
 
-// Removes the file at `path` and its companions, the companions first. 0 or the first errno.
+// Removes the file at `path` and its companions, in kCompanions' order. 0 or the first errno.
 int removeWithCompanions(FileIO& io, const std::string& path) {
     int first = 0;
-    for (const char* suffix : {"-wal", "-shm", "-journal", ""}) {
+    for (const char* suffix : kCompanions) {
         const std::string file = path + suffix;
         if (!exists(io, file)) continue;
         if (const int err = io.remove(file); err != 0 && err != ENOENT && first == 0) first = err;
