@@ -81,6 +81,13 @@ protected:
             if (!DemoCatalogue::isOnServerOnly(painting)) return painting;
         return DemoCatalogue::paintings().front();
     }
+    // The pictures of the first `count` paintings the bundle holds.
+    static std::vector<std::string> localPicturePaths(std::size_t count) {
+        std::vector<std::string> paths;
+        for (const auto& painting : DemoCatalogue::paintings())
+            if (!DemoCatalogue::isOnServerOnly(painting) && paths.size() < count) paths.push_back(DemoCatalogue::imagePathOf(painting));
+        return paths;
+    }
     // The page as the window's screen; it appears at once.
     void show(const std::string& imagePath) {
         page_ = ImageViewController::initWithImageData(Value::Dictionary{{"imagePath", Value(imagePath)}}, galleryContext());
@@ -139,9 +146,7 @@ TEST_F(ImageViewControllerTest, ThePictureIsReadBehindASpinnerAndFadesInWithItsT
 // back, which is freed off the main thread. At most one picture is held whole.
 TEST_F(ImageViewControllerTest, AtMostOnePictureIsHeldWholeAndTheNextPageMakesTheOneBeforeLetGo) {
     const auto& holder = galleryContext().resources->fullSizePictures();
-    std::vector<std::string> paths;
-    for (const auto& painting : DemoCatalogue::paintings())
-        if (!DemoCatalogue::isOnServerOnly(painting) && paths.size() < 3) paths.push_back(DemoCatalogue::imagePathOf(painting));
+    const auto paths = localPicturePaths(3);
     ASSERT_EQ(paths.size(), 3u);
     show(paths[0]);
     settle();
@@ -201,9 +206,7 @@ TEST_F(ImageViewControllerTest, AtMostOnePictureIsHeldWholeAndTheNextPageMakesTh
 // showing its picture, takes it back whole without decoding it again, and never shows the copy.
 TEST_F(ImageViewControllerTest, APageTurningAwayShowsItsPictureWholeUntilItsCopyIsInPlaceAndKeepsItWhenTurnedBackTo) {
     const auto& holder = galleryContext().resources->fullSizePictures();
-    std::vector<std::string> paths;
-    for (const auto& painting : DemoCatalogue::paintings())
-        if (!DemoCatalogue::isOnServerOnly(painting) && paths.size() < 2) paths.push_back(DemoCatalogue::imagePathOf(painting));
+    const auto paths = localPicturePaths(2);
     ASSERT_EQ(paths.size(), 2u);
     show(paths[0]);
     settle();
