@@ -173,6 +173,12 @@ std::shared_ptr<FileIO>& slot() REQUIRES(slotMutex) {
 
 }  // namespace
 
+std::string file_detail::folderOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 int file_detail::openRegular(FileIO& io, const std::string& path, int& fd, struct stat& info) {
     const auto notRegular = [&] { return S_ISDIR(info.st_mode) ? EISDIR : ENOTSUP; };
     if (const int err = io.status(path, true, info)) return err;
@@ -215,10 +221,8 @@ int FileIO::makeFolders(const std::string& path, mode_t mode) {
 }
 
 int FileIO::syncFolderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     int fd = -1;
-    if (const int err = open(folder, O_RDONLY | O_DIRECTORY, 0, fd)) return err;
+    if (const int err = open(file_detail::folderOf(path), O_RDONLY | O_DIRECTORY, 0, fd)) return err;
     const int err = sync(fd);
     (void)close(fd);
     return err;

@@ -79,13 +79,15 @@ public:
     [[nodiscard]] int moveAside(const std::string& path, Unwanted unwanted, std::string& movedTo);
 };
 
-// Shared by the platform's readers of whole files and media.
+// Shared by the platform's own file code.
 namespace file_detail {
 // Opens `path` to read when it is a regular file, looked at before the open and again once open
 // (it may have been swapped in between): a FIFO, a device or a folder has no contents to read
 // whole, and a FIFO's would never end. A folder fails as EISDIR, anything else not regular as
 // ENOTSUP. `info` describes the open file.
 [[nodiscard]] int openRegular(FileIO& io, const std::string& path, int& fd, struct stat& info);
+// The folder that names `path`: "." for a bare name, "/" for a name at the root.
+std::string folderOf(const std::string& path);
 }  // namespace file_detail
 
 // Installs `io` as FileIO::current() for its lifetime and puts the previous one back after.

@@ -50,17 +50,11 @@ struct File {
 
 File& fileOf(sqlite3_file* file) { return *reinterpret_cast<File*>(file); }
 
-std::string folderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Flushes the folder that names `path`. Like the unix layer, a folder that cannot be opened is
 // not a failure: the file's own data was flushed.
 int syncFolderOf(FileIO& io, const std::string& path) {
     int folder = -1;
-    if (io.open(folderOf(path), O_RDONLY | O_DIRECTORY, 0, folder) != 0) return 0;
+    if (io.open(file_detail::folderOf(path), O_RDONLY | O_DIRECTORY, 0, folder) != 0) return 0;
     const int err = io.sync(folder);
     (void)io.close(folder);
     return err;
