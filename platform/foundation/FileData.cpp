@@ -47,13 +47,6 @@ std::string_view temporaryTarget(std::string_view name, bool earlierPropertyList
     return {};
 }
 
-std::string parentFolder(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 std::string nameOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -81,6 +74,13 @@ bool fail(NSErrorPtr* error, int err, const std::string& path) {
     return false;
 }
 
+// What every write begins with: it counts for fileWriteGeneration, and items marked immutable
+// through the file manager refuse it as the kernel flag would.
+bool mayWrite(const std::string& path, NSErrorPtr* error) {
+    gWriteGeneration.fetch_add(1, std::memory_order_acq_rel);
+    return !NSFileManager::defaultManager()->isImmutableOrInImmutableFolder(path) || fail(error, EPERM, path);
+}
+
 bool writeInPlace(FileIO& io, const NSData& data, const std::string& path, NSErrorPtr* error) {
     int fd = -1;
     if (const int err = io.open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644, fd)) return fail(error, err, path);
@@ -92,7 +92,7 @@ bool writeInPlace(FileIO& io, const NSData& data, const std::string& path, NSErr
 
 // Without `replace`, a file already at `path` fails the write with EEXIST and stays as it was.
 bool writeAtomically(FileIO& io, const NSData& data, const std::string& path, bool replace, NSErrorPtr* error) {
-    const std::string folder = parentFolder(path);
+    const std::string folder = file_detail::folderOf(path);
     const std::string name = nameOf(path);
     removeStale(io, folder, false, [&](std::string_view target) { return target == name; });
 
@@ -192,17 +192,13 @@ std::optional<NSData> readRegularFile(const std::string& path, std::uint64_t max
 std::uint64_t fileWriteGeneration() { return gWriteGeneration.load(std::memory_order_acquire); }
 
 bool writeDataToFile(const NSData& data, const std::string& path, bool atomically, NSErrorPtr* error) {
-    gWriteGeneration.fetch_add(1, std::memory_order_acq_rel);
-    // Items marked immutable through the file manager refuse writes as the kernel flag would.
-    if (NSFileManager::defaultManager()->isImmutableOrInImmutableFolder(path)) return fail(error, EPERM, path);
+    if (!mayWrite(path, error)) return false;
     const auto io = FileIO::current();
     return atomically ? writeAtomically(*io, data, path, true, error) : writeInPlace(*io, data, path, error);
 }
 
 bool file_detail::writeDataToNewFile(const NSData& data, const std::string& path, NSErrorPtr* error) {
-    gWriteGeneration.fetch_add(1, std::memory_order_acq_rel);
-    if (NSFileManager::defaultManager()->isImmutableOrInImmutableFolder(path)) return fail(error, EPERM, path);
-    return writeAtomically(*FileIO::current(), data, path, false, error);
+    return mayWrite(path, error) && writeAtomically(*FileIO::current(), data, path, false, error);
 }
 
 std::size_t removeStaleTemporaryFiles(const std::string& folder, bool earlierPropertyListNames) {
