@@ -43,12 +43,14 @@ DispatchThreadPool::DispatchThreadPool()
 
 void DispatchThreadPool::joinLeavingAtExit() {
     DispatchThreadPool& pool = shared();
+    // A forked child has none of the threads, and its copy of the lock may be held by one of them.
+    if (pool.process_ != getpid()) return;
     pthread_t last{};
     bool hasLast = false;
     {
         MutexLock lock(pool.mutex_);
         pool.ending_ = true;
-        hasLast = pool.hasLeaving_ && pool.process_ == getpid();
+        hasLast = pool.hasLeaving_;
         last = pool.leaving_;
         pool.hasLeaving_ = false;
     }
