@@ -6,7 +6,6 @@
 #include "MeasurementTestSupport.h"
 #include "analytics/core/APMFileLocations.h"
 #include "analytics/core/APMMonitor.h"
-#include "platform/dispatch/DispatchQueue.h"
 #include "analytics/core/APMPersistedConfig.h"
 #include "analytics/core/APMRawEventData.h"
 #include "analytics/core/APMScheduler.h"
@@ -60,7 +59,7 @@ protected:
         settle();
         // The monitor samples logged lines on a queue of its own, which settle() does not run:
         // a line the test's last work logged is sampled before the test ends, not after.
-        APMMeasurementMonitor()->monitorQueue()->sync([] {});
+        LogCapture::flush();
         forgetProcess();
         ClassRegistry::unregisterClass("DUROrezurive");
         ClassRegistry::unregisterClass("DAROAdExposureReporter");
