@@ -2,6 +2,7 @@
 // each put in place only when it is a picture and the move succeeded.
 #include "gallery/FileListDownloader.h"
 
+#include "gallery/ImageLoader.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/FileError.h"
@@ -160,9 +161,7 @@ void FileListDownloader::httpRequestDataFileLoaded(const std::shared_ptr<HTTPreq
     request_.reset();
     const std::string name = list_[*current_];
     // A page in place of a picture (a portal, an error page sent with 200) is a failed download.
-    // Read small: every row is still read, and no picture is held whole to find out.
-    if (auto picture = UIImage::reducedImageWithContentsOfFile(downloaded, kCheckedPixelSize);
-        !picture || !picture->decodes()) {
+    if (!ImageLoader::pictureFileDecodes(downloaded)) {
         httpRequestError(nullptr, downloadError(kNotAPicture, "The server did not send a picture for " + name));
         return;
     }

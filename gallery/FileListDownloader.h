@@ -47,9 +47,6 @@ public:
     static std::string localized(const std::string& key);
 
 private:
-    // A downloaded picture is checked by decoding it this small.
-    static constexpr int kCheckedPixelSize = 64;
-
     void downloadNextItem();
     void startLoadItem(std::size_t index);
     // Moves the downloaded file into place; false (noted as not saved) when it is not on the

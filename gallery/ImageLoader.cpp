@@ -12,6 +12,12 @@ std::string ImageLoader::hdImagePath(const Value::Dictionary& row) { return hdIm
 
 std::string ImageLoader::imagePath(const Value::Dictionary& row) { return imagePath(imagePathOf(row)); }
 
+bool ImageLoader::pictureFileDecodes(const std::string& path) {
+    constexpr int kCheckedPixelSize = 64;
+    const auto picture = UIImage::reducedImageWithContentsOfFile(path, kCheckedPixelSize);
+    return picture && picture->decodes();
+}
+
 bool ImageLoader::hdImageExists(const Value::Dictionary& row, const GalleryContext& context) {
     const std::string name = imagePathOf(row);
     if (name.empty() || !context.app.fileSystem) return false;

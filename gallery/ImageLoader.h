@@ -21,6 +21,10 @@ public:
     // or Caches; never the bundle). A name that would lead out of those folders is never there.
     // The answer is remembered: whatever puts the file in place or removes it announces it.
     static bool hdImageExists(const Value::Dictionary& row, const GalleryContext& context);
+    // Whether the whole body of the picture file at `path` decodes, not its header alone (a
+    // download cut short has a sound header). Decoded small: every row is still read, and no
+    // picture is held whole to find out.
+    static bool pictureFileDecodes(const std::string& path);
 
     static std::shared_ptr<ImageLoader> initWithImageData(Value::Dictionary row, GalleryContext context);
     ImageLoader(Value::Dictionary row, GalleryContext context);

@@ -2,6 +2,7 @@
 #include "gallery/PhotoAlbumSaver.h"
 
 #include "config/AppInfo.h"
+#include "gallery/ImageLoader.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/foundation/NSString.h"
 #include "platform/net/NSURL.h"
@@ -38,14 +39,12 @@ void PhotoAlbumSaver::saveImage(const std::shared_ptr<UIImage>& image, const std
 
 void PhotoAlbumSaver::saveImageFrom(const std::string& path, const std::shared_ptr<UIViewController>& controller,
                                     const std::shared_ptr<OEIdleTimerManager>& idle, Completion completion) {
-    // The album keeps the file's own bytes, so its whole body must decode, not its header alone (a
-    // download cut short has a sound header). It is decoded as small as a downloaded picture is
-    // checked, so that no picture is held whole to find out, and off the main thread.
+    // The album keeps the file's own bytes, so its whole body must decode; found out off the main
+    // thread.
     std::weak_ptr<UIViewController> weakController = controller;
     DispatchQueue::globalQueue()->async([path, weakController, idle, completion = std::move(completion)]() mutable {
         auto url = NSURL::fileURLWithPath(path);
-        const auto checked = url ? UIImage::reducedImageWithContentsOfFile(path, kCheckedPixelSize) : nullptr;
-        const bool decodes = checked && checked->decodes();
+        const bool decodes = url && ImageLoader::pictureFileDecodes(path);
         DispatchQueue::mainQueue()->async([path, url = std::move(url), decodes, weakController, idle,
                                            completion = std::move(completion)]() mutable {
             if (!decodes) {

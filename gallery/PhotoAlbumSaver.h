@@ -40,9 +40,6 @@ public:
         "'ON' in front of %@";
 
 private:
-    // The longer side a picture file is decoded to, to tell that its body decodes.
-    static constexpr int kCheckedPixelSize = 64;
-
     // Asks for access, then makes the change that `creation` describes, as saveImage says.
     static void save(std::function<void()> creation, const std::shared_ptr<UIViewController>& controller,
                      const std::shared_ptr<OEIdleTimerManager>& idle, Completion completion);
