@@ -48,7 +48,9 @@ std::uint64_t FullSizePictureHolder::take(Read read, LetGo letGo, Shown shown) {
                 if (inPlace) inPlace();
                 auto self = weak.lock();
                 if (!self) return;
-                self->queue_->async([weak, dropped = std::move(dropped)]() mutable {
+                // The step may hold the picture too (its page may have let go of it already).
+                self->queue_->async([weak, dropped = std::move(dropped), inPlace = std::move(inPlace)]() mutable {
+                    inPlace = nullptr;
                     dropped.reset();
                     if (auto self = weak.lock()) self->handedOver();
                 });

@@ -24,7 +24,8 @@ public:
     using Read = std::function<std::shared_ptr<UIImage>()>;
     // What a taker still in sight keeps of the picture it lets go (a copy at the screen's size):
     // made on the holder's queue, off the main thread, while the taker goes on showing the picture
-    // whole; it gives what puts the copy in place, which runs on the main queue.
+    // whole; it gives what puts the copy in place, which runs on the main queue and is then
+    // destroyed back on the holder's queue, so what it holds is freed there.
     using Keep = std::function<std::function<void()>()>;
     // Drops every reference its taker keeps to the picture, or gives a Keep that keeps the picture
     // until what it made is in place; runs on the thread that takes after it.

@@ -161,7 +161,8 @@ std::function<std::function<void()>()> ImageViewController::letGoOfPicture() {
     auto weak = weakSelf<ImageViewController>();
     return [weak, picture = std::move(picture), maxPixelSize, change]() -> std::function<void()> {
         auto copy = UIImage::reducedImageWithImage(picture, maxPixelSize);
-        return [weak, copy = std::move(copy), change] {
+        // Holding the picture: the holder frees it with this step, off the main thread.
+        return [weak, copy = std::move(copy), change, picture] {
             auto self = weak.lock();
             if (!self || self->pictureChange_ != change || self->shown_ != PictureShown::WholeLetGo) return;
             if (copy) {
