@@ -919,7 +919,10 @@ std::string decodingMemoryExceeded(const PictureHeader& header, int width, int h
 std::optional<std::vector<std::uint8_t>> decodePicturePixels(const NSData& data, const PictureHeader& header, int width,
                                                              int height, std::string* why) {
     if (width <= 0 || height <= 0 || width > header.width || height > header.height) return std::nullopt;
-    if (!decodingMemoryExceeded(header, width, height).empty()) return std::nullopt;
+    if (std::string exceeded = decodingMemoryExceeded(header, width, height); !exceeded.empty()) {
+        if (why) *why = std::move(exceeded);
+        return std::nullopt;
+    }
     if (isJPEG(data)) return decodeJPEG(data, header.width, header.height, width, height, why);
     if (isPNG(data)) return decodePNG(data, header.width, header.height, width, height);
     return std::nullopt;
