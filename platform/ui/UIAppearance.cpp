@@ -6,7 +6,6 @@
 
 #include "platform/ui/UIColor.h"
 #include "platform/ui/UIView.h"
-#include "platform/foundation/TypeName.h"
 
 #include <cstdlib>
 #include <map>
@@ -133,8 +132,6 @@ bool UIAppearanceProxy::containedIn(const std::vector<const NSObject*>& chain) c
     }
     return true;
 }
-
-std::string UIAppearance::demangle(const char* name) { return readableTypeName(name); }
 
 std::shared_ptr<UIAppearanceProxy> UIAppearance::proxyFor(const std::string& name, const std::vector<std::string>& containers,
                                                           UIAppearanceProxy::Matcher matcher,

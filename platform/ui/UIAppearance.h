@@ -5,6 +5,7 @@
 
 #include "platform/foundation/NSObject.h"
 #include "platform/foundation/ThreadAnnotations.h"
+#include "platform/foundation/TypeName.h"
 #include "platform/foundation/Value.h"
 
 #include <functional>
@@ -79,9 +80,8 @@ private:
     }
     template <class T>
     static std::string nameOf() {
-        return demangle(typeid(T).name());
+        return readableTypeName(typeid(T).name());
     }
-    static std::string demangle(const char* name);
     static std::shared_ptr<UIAppearanceProxy> proxyFor(const std::string& name, const std::vector<std::string>& containers,
                                                        UIAppearanceProxy::Matcher matcher,
                                                        std::vector<UIAppearanceProxy::Matcher> containerMatchers);
