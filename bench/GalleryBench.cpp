@@ -10,6 +10,7 @@
 // in turns in one benchmark, which prints their ratio. And the main thread's time for a turn of the
 // pager from one 6000 x 6000 picture to another, on a phone and on a 2048 px wide screen.
 #include "bench/support/BenchCatalogue.h"
+#include "bench/support/CPUTime.h"
 #include "bench/support/MinimalHTTPServer.h"
 #include "content/HTTPrequest.h"
 #include "content/List_DataSource.h"
@@ -191,7 +192,7 @@ const std::shared_ptr<UIImage>& wholePicture() {
 }
 constexpr int kScreenSide = 1334;
 
-// The copy on the main thread as the next page takes the picture, against stb_image_resize making
+// The screen-sized copy a page turning away makes of its picture, against stb_image_resize making
 // one of the same size from the same pixels.
 void BM_ScreenCopyAgainstStbResize(benchmark::State& state) {
     const auto& picture = wholePicture();
@@ -302,12 +303,6 @@ std::shared_ptr<ImageViewController> turnPage(int n, CGSize screen) {
 }
 bool showsWhole(const ImageViewController& page) { return page.image() && page.image()->pixelWidth() == 6000; }
 
-double threadSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
 // The main thread's time (its CPU time: it waits for the workers without using any) for one turn
 // from a page showing its 6000 x 6000 picture whole to the next over another: the next page appears
 // and takes the full-size picture, the one before lets go of it (showing a copy at the screen's
@@ -327,7 +322,7 @@ void BM_PageTurnMainThread(benchmark::State& state) {
     require(loop->runUntil(fadedIn, 120), "the first page's picture");
     double longest = 0, total = 0;
     for (auto _ : state) {
-        const double began = threadSeconds();
+        const double began = bench::threadCPUSeconds();
         n = 1 - n;
         auto next = turnPage(n, screen);
         shown->beginAppearanceTransition(false, true);
@@ -338,7 +333,7 @@ void BM_PageTurnMainThread(benchmark::State& state) {
         next->endAppearanceTransition();
         shown = std::move(next);
         loop->runUntilIdle();
-        const double spent = threadSeconds() - began;
+        const double spent = bench::threadCPUSeconds() - began;
         state.SetIterationTime(spent);
         longest = std::max(longest, spent);
         total += spent;
