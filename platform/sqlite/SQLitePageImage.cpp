@@ -36,8 +36,8 @@ constexpr std::uint32_t kWalVersion = 3007000;
 constexpr std::uint64_t kWalHeaderSize = 32;
 constexpr std::uint64_t kWalFrameHeaderSize = 24;
 
-// What the plan knows of each page (one byte a page). kInChain marks the pages of the overflow
-// chain being read, so that a chain that comes back on itself ends.
+// What the plan knows of each page. kInChain marks the pages of the overflow chain being read,
+// so that a chain that comes back on itself ends.
 enum PageState : std::uint8_t {
     kUnreached = 0,
     kFree,      // a free-list trunk or leaf
@@ -104,6 +104,7 @@ struct PageHeader {
     std::uint32_t cellArray = 0;  // where the cell pointers begin
     std::uint32_t cellsFrom = 0;  // where they end: no cell starts before
     std::uint32_t rightChild = 0;
+    std::uint32_t number = 0;  // the page's own
 
     bool leaf() const { return type == kLeafTable || type == kLeafIndex; }
     bool table() const { return type == kLeafTable || type == kInteriorTable; }
@@ -111,6 +112,7 @@ struct PageHeader {
 
 bool parseHeader(const std::uint8_t* page, std::uint32_t pageNumber, std::uint32_t usable, PageHeader& header) {
     const std::uint32_t at = pageNumber == 1 ? kHeaderSize : 0;
+    header.number = pageNumber;
     header.type = page[at];
     if (header.type != kInteriorIndex && header.type != kInteriorTable && header.type != kLeafIndex &&
         header.type != kLeafTable)
@@ -137,6 +139,9 @@ struct LeafCell {
     std::uint32_t payloadAt = 0;
     std::uint32_t localSize = 0;
     std::uint32_t firstOverflow = 0;
+    // The cell's place, which owns the overflow chain it names.
+    std::uint32_t leaf = 0;
+    std::uint16_t index = 0;
 };
 
 bool parseLeafCell(const std::uint8_t* page, const PageHeader& header, std::uint32_t usable, std::uint32_t index,
@@ -164,6 +169,8 @@ bool parseLeafCell(const std::uint8_t* page, const PageHeader& header, std::uint
     const std::uint64_t cellEnd = std::uint64_t{cell.payloadAt} + cell.localSize + (overflows ? 4 : 0);
     if (cellEnd > usable) return false;
     cell.firstOverflow = overflows ? get4(page + cell.payloadAt + cell.localSize) : 0;
+    cell.leaf = header.number;
+    cell.index = static_cast<std::uint16_t>(index);
     return true;
 }
 
@@ -358,16 +365,21 @@ public:
         // A damaged header's reserved bytes are taken as none, as SQLite makes its files.
         usable_ = pageSize_ - (headerWhole_ ? header[20] : 0);
 
-        // The page count: the last commit's, else the header's where it is current (its
-        // version-valid-for number equals its change counter), else the file's size; never more
-        // pages than the file and the log hold between them.
+        // The page count as SQLite takes it: the header's where it is current (its
+        // version-valid-for number equals its change counter) and within the size the last commit
+        // (else the file) gives, else that size; never more pages than the file and the log hold
+        // between them. Pages past the file's end that no frame holds read as zeros, so the
+        // per-page state is dense over the file's pages only and the scan visits the log's beyond.
         const std::uint64_t filePages = fileSize / pageSize_;
-        std::uint64_t claimed = filePages;
-        if (log.committed) claimed = log.databasePages;
-        else if (headerWhole_ && get4(header + 92) == get4(header + 24) && get4(header + 28) != 0)
-            claimed = get4(header + 28);
+        std::uint64_t claimed = log.committed ? log.databasePages : filePages;
+        if (headerWhole_ && get4(header + 92) == get4(header + 24) && get4(header + 28) != 0)
+            claimed = std::min<std::uint64_t>(claimed, get4(header + 28));
         const std::uint64_t held = std::max<std::uint64_t>(filePages, log.highestPage);
         pageCount_ = static_cast<std::uint32_t>(std::min<std::uint64_t>({claimed, held, 0xfffffffe}));
+        filePages_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(filePages, pageCount_));
+        for (const auto& [number, offset] : frames_)
+            if (number > filePages_ && number <= pageCount_) logPagesBeyond_.push_back(number);
+        std::sort(logPagesBeyond_.begin(), logPagesBeyond_.end());
         firstTrunk_ = headerWhole_ ? get4(header + 32) : 0;
         freePages_ = headerWhole_ ? get4(header + 36) : 0;
         return 0;
@@ -384,7 +396,7 @@ public:
             byName_.emplace(shape.name, tables_.size());
             tables_.push_back(std::move(table));
         }
-        state_.assign(std::size_t{pageCount_} + 1, kUnreached);
+        state_.reset(filePages_);
         const std::uint64_t lockPage = kLockByte / pageSize_ + 1;
         if (lockPage <= pageCount_) state_[lockPage] = kUnused;
         planned_ = true;
@@ -440,6 +452,27 @@ public:
     const Counts& counts() const { return counts_; }
 
 private:
+    // A PageState per page, and the cell whose overflow chain took it: dense over the file's
+    // pages, keyed by page beyond them (the log's, and zeros a pointer names), so that its size
+    // follows the bytes read rather than a page count they claim.
+    class PageStates {
+    public:
+        struct Entry {
+            std::uint32_t owner = 0;  // the leaf of the cell whose chain took the page, 0 for none
+            std::uint16_t ownerIndex = 0;
+            std::uint8_t state = kUnreached;
+        };
+        void reset(std::uint32_t densePages) {
+            dense_.assign(std::size_t{densePages} + 1, Entry{});
+            beyond_.clear();
+        }
+        Entry& entry(std::uint32_t page) { return page < dense_.size() ? dense_[page] : beyond_[page]; }
+        std::uint8_t& operator[](std::uint32_t page) { return entry(page).state; }
+
+    private:
+        std::vector<Entry> dense_;
+        std::unordered_map<std::uint32_t, Entry> beyond_;
+    };
     struct Table {
         std::string name;
         std::vector<Affinity> columns;
@@ -515,6 +548,14 @@ private:
     }
 
     bool inRange(std::uint32_t page) const { return page >= 2 && page <= pageCount_; }
+
+    // The page after `page` that the file or a committed frame holds, within the count; 0 past
+    // the last. Every other page is zeros and holds nothing.
+    std::uint32_t nextHeld(std::uint32_t page) const {
+        if (page < filePages_) return page + 1;
+        const auto next = std::upper_bound(logPagesBeyond_.begin(), logPagesBeyond_.end(), page);
+        return next == logPagesBeyond_.end() ? 0 : *next;
+    }
 
     // The free list's trunks and leaves, marked free. A trunk is taken only when its leaf count
     // and every leaf number it holds are sound and no page of it was seen before; the list ends
@@ -678,7 +719,7 @@ private:
     // Every table leaf no tree reached and no free list holds, given to the table its records fit
     // best, or to none.
     int scanForOrphans(Scratch& scratch) {
-        for (std::uint32_t page = 2; page <= pageCount_; ++page) {
+        for (std::uint32_t page = nextHeld(1); page != 0; page = nextHeld(page)) {
             if (state_[page] != kUnreached && state_[page] != kRejected) continue;
             // The type byte first: most such pages are overflow pages.
             if (const int err = readPage(page, scratch.page.data(), 1)) return err;
@@ -748,25 +789,36 @@ private:
     }
 
     // A payload's local part followed by its overflow chain into `scratch.payload`: `whole` false
-    // when the chain leaves the image, meets a page of a tree or of the free list, or comes back
-    // on itself before the payload is complete.
+    // when the chain leaves the image, meets a page of a tree or of the free list, comes back on
+    // itself, or meets a page another cell's chain took (SQLite never shares one) before the
+    // payload is complete. A chain's pages stay the cell's, even when it does not read whole, so
+    // that cells naming one long chain walk it once between them.
     int gatherOverflow(const LeafCell& cell, const std::uint8_t* local, Scratch& scratch, bool& whole) {
         whole = false;
         const std::uint64_t perPage = usable_ - 4;
         const std::uint64_t rest = cell.payloadSize - cell.localSize;
-        if ((rest + perPage - 1) / perPage > pageCount_) return 0;
+        // Past the held pages a chain meets zeros, whose next page is none.
+        const std::uint64_t held = std::uint64_t{filePages_} + logPagesBeyond_.size();
+        if ((rest + perPage - 1) / perPage > held + 1) return 0;
         scratch.payload.assign(local, local + cell.localSize);
         scratch.chain.clear();
         int err = 0;
         bool sound = true;
         std::uint32_t next = cell.firstOverflow;
         for (std::uint64_t left = rest; left > 0;) {
-            const std::uint8_t state = inRange(next) ? state_[next] : std::uint8_t{kTree};
-            if ((state & kInChain) != 0 || (state != kUnreached && state != kRejected)) {
+            if (!inRange(next)) {
                 sound = false;
                 break;
             }
-            state_[next] |= kInChain;
+            PageStates::Entry& entry = state_.entry(next);
+            const bool taken = entry.owner != 0 && (entry.owner != cell.leaf || entry.ownerIndex != cell.index);
+            if (taken || (entry.state & kInChain) != 0 || (entry.state != kUnreached && entry.state != kRejected)) {
+                sound = false;
+                break;
+            }
+            entry.state |= kInChain;
+            entry.owner = cell.leaf;
+            entry.ownerIndex = cell.index;
             scratch.chain.push_back(next);
             if ((err = readPage(next, scratch.overflow.data())) != 0) break;
             const std::uint64_t take = std::min(left, perPage);
@@ -786,6 +838,8 @@ private:
     std::uint32_t pageSize_ = kDefaultPageSize;
     std::uint32_t usable_ = kDefaultPageSize;
     std::uint32_t pageCount_ = 0;
+    std::uint32_t filePages_ = 0;  // those of the count the file holds
+    std::vector<std::uint32_t> logPagesBeyond_;  // those of the count past them the log holds, in order
     bool headerWhole_ = false;
     std::uint32_t firstTrunk_ = 0;
     std::uint32_t freePages_ = 0;
@@ -793,7 +847,7 @@ private:
     std::unordered_map<std::uint32_t, std::uint64_t> frames_;
 
     bool planned_ = false;
-    std::vector<std::uint8_t> state_;  // a PageState per page, by page number
+    PageStates state_;
     std::vector<Table> tables_;
     std::unordered_map<std::string, std::size_t> byName_;
     Counts counts_;

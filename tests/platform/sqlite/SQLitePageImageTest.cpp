@@ -6,6 +6,7 @@
 #include "platform/sqlite/SQLitePageImage.h"
 
 #include "platform/foundation/Sandbox.h"
+#include "tests/fixtures/CraftedPages.h"
 #include "tests/fixtures/DamagedPages.h"
 #include "tests/fixtures/FaultyFileIO.h"
 #include "tests/fixtures/SqliteRows.h"
@@ -444,6 +445,59 @@ TEST_F(SQLitePageImageTest, CommittedLogFramesCountAndNothingAfterTheLastCommitO
     read = readImage(copy, {kEvents});
     ASSERT_EQ(read.err, 0);
     expectRows(read.tables.at("events"), deleted);
+}
+
+// Rows of the crafted table t, as the reader gives them.
+Rows rowsOf(const std::vector<crafted::Row>& rows) {
+    Rows out;
+    for (const crafted::Row& row : rows)
+        out[row.rowid] = {Value(static_cast<long long>(row.a)), Value(NSData(row.b.begin(), row.b.end()))};
+    return out;
+}
+
+// A commit frame naming a page far past the file: the header's page count holds while it is
+// current, and the frame's page is read only as far as the count reaches it, never past page
+// 2^32-2. Pages between the file's end and that page are zeros and cost nothing.
+TEST_F(SQLitePageImageTest, ALogFrameFarPastTheFileAddsOnlyThePageItHolds) {
+    const std::vector<crafted::Row> inFile = {{1, 10, "one"}, {2, 20, "two"}};
+    const std::vector<crafted::Row> inLog = {{7, 70, "seven"}, {8, 80, "eight"}};
+    const Shapes shapes = {{"t", {"INTEGER", "BLOB"}}};
+    const std::string file = crafted::firstPage(512, 2, 2) + crafted::leafOf(512, inFile);
+    std::string stale = file;
+    crafted::put4(stale, 92, 0);  // version-valid-for no longer the change counter
+    Rows both = rowsOf(inFile);
+    both.merge(rowsOf(inLog));
+    struct Case {
+        std::uint32_t page;
+        const std::string& header;
+        Rows want;
+    };
+    for (const Case& c : {Case{1000000000, file, rowsOf(inFile)}, Case{1000000000, stale, both},
+                          Case{0xffffffff, file, rowsOf(inFile)}, Case{0xffffffff, stale, rowsOf(inFile)}}) {
+        SCOPED_TRACE(testing::Message() << "page " << c.page << (&c.header == &stale ? ", stale header" : ""));
+        std::ofstream(path_, std::ios::binary | std::ios::trunc) << c.header;
+        std::ofstream(path_ + "-wal", std::ios::binary | std::ios::trunc)
+            << crafted::logOfOneCommit(512, c.page, c.page, crafted::leafOf(512, inLog));
+        const auto read = readImage(path_, shapes);
+        ASSERT_EQ(read.err, 0);
+        expectRows(read.tables.at("t"), c.want);
+        EXPECT_EQ(read.counts.unassignedOrphanRows, 0);
+        EXPECT_TRUE(read.counts.freeListWhole);
+    }
+}
+
+// Cells that all name one overflow chain: the first cell read keeps it, reading again as often as
+// it is read (the plan judges these leaves no tree reaches by their cells, then the rows are
+// read), and every other cell naming it does not decode, without walking it again.
+TEST_F(SQLitePageImageTest, AnOverflowChainIsTheFirstCellsAloneThatNamesIt) {
+    const crafted::SharedChain made = crafted::sharedChainFile(4, 16, false);
+    ASSERT_GT(made.sharingCells, 10);
+    std::ofstream(path_, std::ios::binary | std::ios::trunc) << made.file;
+    const auto read = readImage(path_, {{"t", {"INTEGER", "BLOB"}}});
+    ASSERT_EQ(read.err, 0);
+    expectRows(read.tables.at("t"), rowsOf(made.rows));
+    EXPECT_EQ(read.counts.undecodableCells, made.sharingCells - 1);
+    EXPECT_EQ(read.counts.unassignedOrphanRows, 0);
 }
 
 TEST_F(SQLitePageImageTest, AFailingReadGivesItsErrno) {
