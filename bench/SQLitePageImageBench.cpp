@@ -164,7 +164,7 @@ void everyRow(benchmark::State& state, std::int64_t bytes, const std::string& na
         return;
     }
     paired(state, name, "row", static_cast<double>(file.rows), file.path, kQueueShape, file.rows, file.rows,
-         [&](bench::SideTimer& timer) { return sqliteRowsOfT(file.path, timer); });
+           [&](bench::SideTimer& timer) { return sqliteRowsOfT(file.path, timer); });
 }
 
 void BM_EveryRowOf200MB(benchmark::State& state) {
@@ -192,9 +192,14 @@ void logFarPastTheFile(benchmark::State& state) {
     // The frame's page is within the count at 10^9, and the reader gives its rows by shape as well.
     const std::int64_t readerWants = page == 1000000000 ? 4 : 2;
     paired(state, "a log whose commit frame names page " + std::to_string(page), "file", 1, path, kCraftedShape,
-         readerWants, 2, [&](bench::SideTimer& timer) { return sqliteRowsOfT(path, timer); });
+           readerWants, 2, [&](bench::SideTimer& timer) { return sqliteRowsOfT(path, timer); });
 }
-BENCHMARK(logFarPastTheFile)->Arg(1000000000)->Arg(0xffffffff)->Unit(benchmark::kMicrosecond)->MinTime(1.0)->UseRealTime();
+BENCHMARK(logFarPastTheFile)
+    ->Arg(1000000000)
+    ->Arg(0xffffffff)
+    ->Unit(benchmark::kMicrosecond)
+    ->MinTime(1.0)
+    ->UseRealTime();
 
 // Cells in `leaves` leaves of 512-byte pages all naming one chain of as many pages, under a tree
 // SQLite reads.
@@ -208,7 +213,7 @@ void sharedChain(benchmark::State& state) {
     std::snprintf(name, sizeof name, "a %.1f MB file of cells sharing one overflow chain", megabytes);
     // quick_check names a page met a second time for each cell but the one whose chain it read first.
     paired(state, name, "MB", megabytes, path, kCraftedShape, static_cast<std::int64_t>(made.rows.size()),
-         made.sharingCells - 1, [&](bench::SideTimer&) { return sqliteQuickCheck(path); });
+           made.sharingCells - 1, [&](bench::SideTimer&) { return sqliteQuickCheck(path); });
 }
 BENCHMARK(sharedChain)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 

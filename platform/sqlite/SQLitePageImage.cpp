@@ -1,7 +1,8 @@
 // A SQLite database read by its file format: the header, the write-ahead log's committed frames,
 // the free list, the b-trees from the schema's roots, and the records on the table leaves. Every
-// figure taken from the file is checked before it is used and every walk takes a page at most
-// once, so that damaged bytes end a walk, or leave out a cell, rather than mislead either.
+// figure taken from the file is checked before it is used, every walk takes a page at most once
+// and an overflow page is one cell's, so that damaged bytes end a walk, or leave out a cell,
+// rather than mislead either or make it cost more than the bytes read.
 #include "platform/sqlite/SQLitePageImage.h"
 
 #include "platform/foundation/FileIO.h"
@@ -396,7 +397,7 @@ public:
             byName_.emplace(shape.name, tables_.size());
             tables_.push_back(std::move(table));
         }
-        state_.reset(filePages_);
+        state_.reset(filePages_, logPagesBeyond_);
         const std::uint64_t lockPage = kLockByte / pageSize_ + 1;
         if (lockPage <= pageCount_) state_[lockPage] = kUnused;
         planned_ = true;
@@ -453,8 +454,9 @@ public:
 
 private:
     // A PageState per page, and the cell whose overflow chain took it: dense over the file's
-    // pages, keyed by page beyond them (the log's, and zeros a pointer names), so that its size
-    // follows the bytes read rather than a page count they claim.
+    // pages and by page number for the log's beyond them, so that its size follows the bytes
+    // rather than a page count they claim. Any other page is zeros, holds nothing and keeps no
+    // state: it reads as unreached whatever was written to it.
     class PageStates {
     public:
         struct Entry {
@@ -462,16 +464,26 @@ private:
             std::uint16_t ownerIndex = 0;
             std::uint8_t state = kUnreached;
         };
-        void reset(std::uint32_t densePages) {
-            dense_.assign(std::size_t{densePages} + 1, Entry{});
-            beyond_.clear();
+        void reset(std::uint32_t filePages, const std::vector<std::uint32_t>& logPagesBeyond) {
+            dense_.assign(std::size_t{filePages} + 1, Entry{});
+            logPagesBeyond_ = &logPagesBeyond;
+            beyond_.assign(logPagesBeyond.size(), Entry{});
         }
-        Entry& entry(std::uint32_t page) { return page < dense_.size() ? dense_[page] : beyond_[page]; }
+        Entry& entry(std::uint32_t page) {
+            if (page < dense_.size()) return dense_[page];
+            const auto at = std::lower_bound(logPagesBeyond_->begin(), logPagesBeyond_->end(), page);
+            if (at != logPagesBeyond_->end() && *at == page)
+                return beyond_[static_cast<std::size_t>(at - logPagesBeyond_->begin())];
+            zeros_ = Entry{};
+            return zeros_;
+        }
         std::uint8_t& operator[](std::uint32_t page) { return entry(page).state; }
 
     private:
         std::vector<Entry> dense_;
-        std::unordered_map<std::uint32_t, Entry> beyond_;
+        const std::vector<std::uint32_t>* logPagesBeyond_ = nullptr;
+        std::vector<Entry> beyond_;  // by the index of the page in *logPagesBeyond_
+        Entry zeros_;
     };
     struct Table {
         std::string name;
@@ -549,8 +561,13 @@ private:
 
     bool inRange(std::uint32_t page) const { return page >= 2 && page <= pageCount_; }
 
+    // Whether the file or a committed frame holds `page`, one of the count: every other is zeros
+    // and holds nothing.
+    bool held(std::uint32_t page) const {
+        return page <= filePages_ || std::binary_search(logPagesBeyond_.begin(), logPagesBeyond_.end(), page);
+    }
     // The page after `page` that the file or a committed frame holds, within the count; 0 past
-    // the last. Every other page is zeros and holds nothing.
+    // the last.
     std::uint32_t nextHeld(std::uint32_t page) const {
         if (page < filePages_) return page + 1;
         const auto next = std::upper_bound(logPagesBeyond_.begin(), logPagesBeyond_.end(), page);
@@ -789,24 +806,23 @@ private:
     }
 
     // A payload's local part followed by its overflow chain into `scratch.payload`: `whole` false
-    // when the chain leaves the image, meets a page of a tree or of the free list, comes back on
-    // itself, or meets a page another cell's chain took (SQLite never shares one) before the
-    // payload is complete. A chain's pages stay the cell's, even when it does not read whole, so
-    // that cells naming one long chain walk it once between them.
+    // when the chain leaves the pages held, meets a page of a tree or of the free list, comes
+    // back on itself, or meets a page another cell's chain took (SQLite never shares one) before
+    // the payload is complete. A chain's pages stay the cell's, even when it does not read whole,
+    // so that cells naming one long chain walk it once between them.
     int gatherOverflow(const LeafCell& cell, const std::uint8_t* local, Scratch& scratch, bool& whole) {
         whole = false;
         const std::uint64_t perPage = usable_ - 4;
         const std::uint64_t rest = cell.payloadSize - cell.localSize;
-        // Past the held pages a chain meets zeros, whose next page is none.
-        const std::uint64_t held = std::uint64_t{filePages_} + logPagesBeyond_.size();
-        if ((rest + perPage - 1) / perPage > held + 1) return 0;
+        if ((rest + perPage - 1) / perPage > std::uint64_t{filePages_} + logPagesBeyond_.size()) return 0;
         scratch.payload.assign(local, local + cell.localSize);
         scratch.chain.clear();
         int err = 0;
         bool sound = true;
         std::uint32_t next = cell.firstOverflow;
         for (std::uint64_t left = rest; left > 0;) {
-            if (!inRange(next)) {
+            // A page neither the file nor the log holds has no payload on it.
+            if (!inRange(next) || !held(next)) {
                 sound = false;
                 break;
             }

@@ -53,7 +53,8 @@ public:
                                  const std::function<bool(std::int64_t rowid, const Value::Array& values)>& row);
 
     struct Counts {
-        // Cells that did not decode on the pages forEachRow read (each call adds its own).
+        // Cells that did not decode on the pages forEachRow read (each call adds its own); among
+        // them a cell whose overflow chain meets a page another cell's chain took first.
         std::int64_t undecodableCells = 0;
         // Rows on table leaves no tree reaches that the plan gave to no table.
         std::int64_t unassignedOrphanRows = 0;

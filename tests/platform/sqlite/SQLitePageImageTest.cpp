@@ -2,7 +2,8 @@
 // SQLite reads it; every row on an intact leaf comes out when a root, an interior page, a leaf
 // header or page 1 is damaged, the leaves no tree reaches going to the table whose shape they fit;
 // free pages never yield their old rows; the log's committed frames count and nothing after them
-// or after a broken checksum; loops end; a failing read gives its errno.
+// or after a broken checksum, and a frame far past the file only within the page count; loops end;
+// an overflow chain is one cell's; a failing read gives its errno.
 #include "platform/sqlite/SQLitePageImage.h"
 
 #include "platform/foundation/Sandbox.h"
@@ -457,10 +458,16 @@ Rows rowsOf(const std::vector<crafted::Row>& rows) {
 
 // A commit frame naming a page far past the file: the header's page count holds while it is
 // current, and the frame's page is read only as far as the count reaches it, never past page
-// 2^32-2. Pages between the file's end and that page are zeros and cost nothing.
+// 2^32-2. Pages between the file's end and that page are zeros and hold nothing, not even the
+// rest of a payload.
 TEST_F(SQLitePageImageTest, ALogFrameFarPastTheFileAddsOnlyThePageItHolds) {
     const std::vector<crafted::Row> inFile = {{1, 10, "one"}, {2, 20, "two"}};
     const std::vector<crafted::Row> inLog = {{7, 70, "seven"}, {8, 80, "eight"}};
+    // And a row going on at page 3, a page of zeros.
+    const std::string chained = crafted::chainedRecord(90, 1);
+    std::vector<std::string> logCells = {crafted::chainedCell(9, chained.size(), chained, 3)};
+    for (const crafted::Row& row : inLog) logCells.push_back(crafted::cell(row.rowid, crafted::record(row)));
+    const std::string logLeaf = crafted::btreePage(512, 13, logCells);
     const Shapes shapes = {{"t", {"INTEGER", "BLOB"}}};
     const std::string file = crafted::firstPage(512, 2, 2) + crafted::leafOf(512, inFile);
     std::string stale = file;
@@ -471,16 +478,18 @@ TEST_F(SQLitePageImageTest, ALogFrameFarPastTheFileAddsOnlyThePageItHolds) {
         std::uint32_t page;
         const std::string& header;
         Rows want;
+        std::int64_t undecodable;
     };
-    for (const Case& c : {Case{1000000000, file, rowsOf(inFile)}, Case{1000000000, stale, both},
-                          Case{0xffffffff, file, rowsOf(inFile)}, Case{0xffffffff, stale, rowsOf(inFile)}}) {
+    for (const Case& c : {Case{1000000000, file, rowsOf(inFile), 0}, Case{1000000000, stale, both, 1},
+                          Case{0xffffffff, file, rowsOf(inFile), 0}, Case{0xffffffff, stale, rowsOf(inFile), 0}}) {
         SCOPED_TRACE(testing::Message() << "page " << c.page << (&c.header == &stale ? ", stale header" : ""));
         std::ofstream(path_, std::ios::binary | std::ios::trunc) << c.header;
         std::ofstream(path_ + "-wal", std::ios::binary | std::ios::trunc)
-            << crafted::logOfOneCommit(512, c.page, c.page, crafted::leafOf(512, inLog));
+            << crafted::logOfOneCommit(512, c.page, c.page, logLeaf);
         const auto read = readImage(path_, shapes);
         ASSERT_EQ(read.err, 0);
         expectRows(read.tables.at("t"), c.want);
+        EXPECT_EQ(read.counts.undecodableCells, c.undecodable);
         EXPECT_EQ(read.counts.unassignedOrphanRows, 0);
         EXPECT_TRUE(read.counts.freeListWhole);
     }
@@ -488,7 +497,7 @@ TEST_F(SQLitePageImageTest, ALogFrameFarPastTheFileAddsOnlyThePageItHolds) {
 
 // Cells that all name one overflow chain: the first cell read keeps it, reading again as often as
 // it is read (the plan judges these leaves no tree reaches by their cells, then the rows are
-// read), and every other cell naming it does not decode, without walking it again.
+// read), and every other cell naming it does not decode.
 TEST_F(SQLitePageImageTest, AnOverflowChainIsTheFirstCellsAloneThatNamesIt) {
     const crafted::SharedChain made = crafted::sharedChainFile(4, 16, false);
     ASSERT_GT(made.sharingCells, 10);
