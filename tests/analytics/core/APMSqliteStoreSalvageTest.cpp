@@ -130,6 +130,52 @@ protected:
         return folder_ + "/run";
     }
 
+    // A copy of the damaged files as an opening ended before its carry leaves them (set aside,
+    // uncarried), and a store that took 34 rows of its own since and is now damaged in turn.
+    std::string storeDamagedWhileAKeptFileWaits() const {
+        static int counter = 0;
+        const std::string folder = folder_ + "/waiting-" + std::to_string(++counter);
+        fs::copy(damaged_, folder);
+        const std::string base = folder + "/" + kName;
+        fs::rename(base, base + ".uncarried");
+        fs::rename(base + "-wal", base + ".uncarried-wal");
+        fs::remove(base + ".damaged");
+        writeDatabase(base, "b", 5001, 34);
+        // Its second page, the root of its first table, overwritten.
+        EXPECT_TRUE(overwritePage(base, 2, pageSizeOf(base)));
+        return folder;
+    }
+
+    // The disk as a power cut would leave it at every step of the salvage of `folder` and after
+    // it: after it, the file itself holds `expected` beside the one kept copy; during it, the
+    // next opening from that disk ends with `expected`, every row once.
+    void expectEveryPowerCutLeavesEveryRowOnce(const std::string& folder, const Rows& expected) {
+        const std::string after = folder_ + "/after";
+        std::vector<std::string> images;
+        {
+            std::shared_ptr<SteppedFileIO> cut;
+            cut = std::make_shared<SteppedFileIO>(folder, [&images, &cut, folder, this](const std::string&,
+                                                                                        const std::string& path) {
+                if (path.rfind(folder, 0) != 0) return;
+                images.push_back(folder_ + "/image-" + std::to_string(images.size()));
+                ASSERT_EQ(cut->writeImage(images.back()), 0);
+            });
+            ScopedFileIO scope(cut);
+            const auto store = openAndCarry(folder);
+            ASSERT_NE(store, nullptr);
+            ASSERT_EQ(cut->writeImage(after), 0);
+        }
+        EXPECT_EQ(contents(after), expected);
+        expectOneCarriedCopy(after);
+        ASSERT_GT(images.size(), 10u);
+        for (const std::string& image : images) {
+            SCOPED_TRACE(image);
+            ASSERT_NE(openAndCarry(image), nullptr);
+            EXPECT_EQ(contents(image), expected);
+            expectOneCarriedCopy(image);
+        }
+    }
+
     std::string folder_;
     std::string damaged_;
     Rows expected_;
@@ -183,31 +229,17 @@ TEST_F(APMSqliteStoreSalvageTest, AProcessEndedAtAnyStepLeavesEveryRowOnceToTheN
 // file itself holds every carried row beside the one kept copy; during it, the next opening from
 // that disk ends with every row once.
 TEST_F(APMSqliteStoreSalvageTest, APowerCutAtAnyStepLeavesEveryRowOnceAndAfterItTheFileHoldsThem) {
-    const std::string folder = run();
-    const std::string after = folder_ + "/after";
-    std::vector<std::string> images;
-    {
-        std::shared_ptr<SteppedFileIO> cut;
-        cut = std::make_shared<SteppedFileIO>(folder, [&images, &cut, folder, this](const std::string&,
-                                                                                    const std::string& path) {
-            if (path.rfind(folder, 0) != 0) return;
-            images.push_back(folder_ + "/image-" + std::to_string(images.size()));
-            ASSERT_EQ(cut->writeImage(images.back()), 0);
-        });
-        ScopedFileIO scope(cut);
-        const auto store = openAndCarry(folder);
-        ASSERT_NE(store, nullptr);
-        ASSERT_EQ(cut->writeImage(after), 0);
-    }
-    EXPECT_EQ(contents(after), expected_);
-    expectOneCarriedCopy(after);
-    ASSERT_GT(images.size(), 10u);
-    for (const std::string& image : images) {
-        SCOPED_TRACE(image);
-        ASSERT_NE(openAndCarry(image), nullptr);
-        EXPECT_EQ(contents(image), expected_);
-        expectOneCarriedCopy(image);
-    }
+    expectEveryPowerCutLeavesEveryRowOnce(run(), expected_);
+}
+
+// The same of a store found damaged, with rows of its own, while a kept file waits: both are
+// set aside and carried.
+TEST_F(APMSqliteStoreSalvageTest, APowerCutAtAnyStepOfASalvageBesideAWaitingKeptFileLeavesEveryRowOnce) {
+    const std::string whole = storeDamagedWhileAKeptFileWaits();
+    ASSERT_NE(openAndCarry(whole), nullptr);
+    const Rows expected = contents(whole);
+    ASSERT_EQ(expected.size(), expected_.size() - 30 + 34);
+    expectEveryPowerCutLeavesEveryRowOnce(storeDamagedWhileAKeptFileWaits(), expected);
 }
 
 // A kept file that cannot be read for a reason of the moment (a failing disk) is no damaged file:
@@ -391,18 +423,10 @@ TEST_F(APMSqliteStoreSalvageTest, AKeptFileIsCarriedBesideALoneCompanionAndBesid
     EXPECT_TRUE(fs::exists(base + ".damaged-wal"));
 
     // Now the store, holding rows of its own, is found damaged while a kept file waits.
-    const std::string second = run();
-    const std::string other = second + "/" + kName;
-    fs::rename(other, other + ".uncarried");
-    fs::rename(other + "-wal", other + ".uncarried-wal");
-    fs::remove(other + ".damaged");
-    writeDatabase(other, "b", 5001, 34);
-    // Its second page, the root of its first table, overwritten.
-    ASSERT_TRUE(overwritePage(other, 2, pageSizeOf(other)));
+    const std::string second = storeDamagedWhileAKeptFileWaits();
     ASSERT_NE(openAndCarry(second), nullptr);
-    const auto rows = contents(second);
-    EXPECT_EQ(rows.size(), expected.size() + 34);
-    EXPECT_EQ(sqliteRows(other, "SELECT count(*) FROM b WHERE n > 5000"), (Rows{{"34"}}));
+    EXPECT_EQ(contents(second).size(), expected.size() + 34);
+    EXPECT_EQ(sqliteRows(second + "/" + kName, "SELECT count(*) FROM b WHERE n > 5000"), (Rows{{"34"}}));
     EXPECT_EQ(keptNames(second).count(kName + ".carried"), 1u);
     EXPECT_EQ(keptNames(second).count(kName + ".uncarried"), 0u);
     EXPECT_EQ(keptNames(second).count(kName + ".uncarried-2"), 0u);
