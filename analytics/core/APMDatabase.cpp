@@ -53,8 +53,9 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
     sqliteStore_->setChangeObserver([weak](const char* table, bool inserted, std::int64_t rowID) {
         if (auto database = weak.lock()) database->tableChanged(table, inserted, rowID);
     });
-    // Measurement data takes the cheaper commit (see APMSqliteStore::useWriteAheadLog); a file
-    // that cannot switch goes on with its rollback journal.
+    // A write-ahead log synced at every commit (see APMSqliteStore::useWriteAheadLog): a logged
+    // event outlasts a kill and a power cut, for one sync per commit. A file that cannot switch
+    // goes on with its rollback journal.
     const auto useWriteAheadLog = [&] {
         NSErrorPtr walError;
         if (!sqliteStore_->useWriteAheadLog(&walError)) {
@@ -84,14 +85,9 @@ bool APMDatabase::initializeDatabaseResourcesWithContext(const std::string& cont
         }
     }
     // Whatever still reads of a file that was replaced, by this opening or by one that a kill or
-    // a power cut ended before its rows were carried.
-    NSErrorPtr carryError;
-    if (sqliteStore_->keptFile() && !sqliteStore_->carryRowsFromKeptFile(&carryError)) {
-        monitor->logWithLevel(1, 12001, NSString::format("Failed to open database file (%@). Error", context),
-                              carryError ? Value(carryError) : Value());
-        setError(error, carryError);
-        return false;
-    }
+    // a power cut ended before its rows were carried. A kept file that cannot be carried now
+    // waits aside for the next opening (the store says why), and events are logged meanwhile.
+    if (sqliteStore_->keptFile()) (void)sqliteStore_->carryRowsFromKeptFile(nullptr);
     if (!initializeAppMetadata()) {
         const std::string message = NSString::format("Failed to initialize App Metadata table (%@)", context);
         monitor->logWithLevel(1, 12004, message);

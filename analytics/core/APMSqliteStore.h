@@ -53,9 +53,11 @@ public:
     // not a database is replaced by an empty one (replaceUnusableFile); any other
     // failure (busy, locked, full, unreadable, a thing that cannot be moved) leaves the file
     // alone and gives no store. Before the file opens, a salvage a kill or a power cut left
-    // unfinished goes on: a moving of files cut short is finished, and a kept file whose rows are
-    // not yet carried becomes keptFile() for the owner to carry (carryRowsFromKeptFile). The store
-    // returned is bound to no sequence yet.
+    // unfinished goes on: what is at a kept file's name and no regular file goes aside as above,
+    // a setting aside cut short is finished, and the kept files whose rows are not yet carried
+    // ("<path>.uncarried", "<path>.uncarried-2", ..., and "<path>.damaged", the name an earlier
+    // version gave its copies, carried or not) become keptFiles() for the owner to carry
+    // (carryRowsFromKeptFile). The store returned is bound to no sequence yet.
     [[nodiscard]] static std::shared_ptr<APMSqliteStore> initWithDatabasePath(
         const std::string& path, NSErrorPtr* error, DamagedFile damagedFile = DamagedFile::Kept);
     ~APMSqliteStore() override;
@@ -75,7 +77,7 @@ public:
     void closeDatabase();
     void setChangeObserver(ChangeObserver observer) { changeObserver_ = std::move(observer); }
     // Closes, clears the immutable mark and removes the file, and the files kept aside beside it,
-    // carried or not (they hold the same data); a missing file counts as deleted.
+    // carried or not (a wipe takes their data too); a missing file counts as deleted.
     [[nodiscard]] bool closeAndDeleteDatabase();
     // Removes the files kept aside for the file at `path`, carried or not, for a wipe of its data.
     static void deleteKeptFiles(const std::string& path);
@@ -210,20 +212,25 @@ public:
     // file is replaced as replaceUnusableFile does. Otherwise (a full or failing disk, a busy or
     // locked file, memory, permission), keepFileForNextOpening: false with the failure.
     [[nodiscard]] bool replaceFileIfAtFault(const NSErrorPtr& failure, NSErrorPtr* error);
-    // Closes and says (34026) that the files stay as they are for the next opening, and why: a
-    // kept file whose rows are not all carried stays under its name, and the next opening carries
-    // what is missing.
+    // Closes and says (34026) that the files stay as they are for the next opening, and why: the
+    // kept files whose rows are not all carried stay under their names, and the next opening
+    // carries what is missing.
     void keepFileForNextOpening(const NSErrorPtr& failure);
-    // Closes, moves the file with its log, shared memory and journal to "<path>.uncarried" (the
-    // companions first, the file last, and the folder synced after), and opens an empty file in its
-    // place; a line (34023) says where the old one went and what it held. A store made with
-    // DamagedFile::Deleted deletes the file instead, and so does any store whose file is the one a
-    // salvage under way carries into (the kept file still holds every row of it). False with the
-    // error when the file cannot be moved or deleted (it stays where it was) or the empty one
-    // cannot be made (the kept one waits for the next opening): the store is closed then.
+    // Closes, moves the file with its log, shared memory and journal to the first free name of
+    // "<path>.uncarried", "<path>.uncarried-2", ... (the companions first, the file last, and the
+    // folder synced after), and opens an empty file in its place; a line (34023) says where the
+    // old one went and what it held. A file that replaces one whose kept file still waits holds
+    // rows of its own, and is kept aside too: both are carried. A store made with
+    // DamagedFile::Deleted deletes the file instead, and the line says so. False with the error
+    // when the file cannot be moved or deleted (it stays where it was) or the empty one cannot be
+    // made (the kept ones wait for the next opening): the store is closed then.
     [[nodiscard]] bool replaceUnusableFile(const NSErrorPtr& reason, NSErrorPtr* error);
-    // The kept file whose rows are not yet carried, until they are.
-    const std::optional<std::string>& keptFile() const { return keptFile_; }
+    // The kept files whose rows are not yet carried, oldest first, until they are.
+    const std::vector<std::string>& keptFiles() const { return keptFiles_; }
+    // The first of them.
+    std::optional<std::string> keptFile() const {
+        return keptFiles_.empty() ? std::nullopt : std::optional<std::string>(keptFiles_.front());
+    }
 
     struct CarriedRows {
         std::int64_t carried = 0;
@@ -237,18 +244,20 @@ public:
         // lead to them.
         std::string detail;
     };
-    // Copies into this store's tables, which must exist, every row of the kept file that still
-    // reads: each table both files have, by the columns both have, with its rowid; a rowid the
-    // table has already stays as it is, so that a carry cut short and run again adds only what is
-    // missing. Reading steps past a damaged page to the first row after it that reads, and takes the
-    // rows on leaf pages that still read where the tree above them does not; transactions of about
-    // 16 MB. A line (34025) gives the counts. Once the rows are on the disk (the log checkpointed and emptied),
-    // the older carried copies are deleted and the kept file takes the name "<path>.damaged", the
-    // folder synced before the store is used: the newest copy stays for whoever looks into the
-    // damage, and no cut brings back a kept file whose rows were carried. Nothing (and the error)
-    // when the rows cannot be written (a full disk), the kept file cannot be read for a reason
-    // other than its damage, or the files cannot be named: then everything stays for the next
-    // opening, and the store is closed.
+    // Copies into this store's tables, which must exist, every row of each kept file that still
+    // reads: each table both files have, by the columns both have, with its rowid, or a new one
+    // where the store's own rows took it; the store records in the same transactions which kept
+    // rows it carried, so that a carry cut short and run again adds only what is missing.
+    // Reading steps past a damaged page to the first row after it that reads, and takes the rows
+    // on leaf pages that still read where the tree above them does not; transactions of about
+    // 16 MB. A line (34025) gives the counts. Once a kept file's rows are on the disk (the log
+    // checkpointed and emptied), the older carried copies are deleted where they can be, the kept
+    // file takes the first free name of "<path>.carried", "<path>.carried-2", ..., the folder is
+    // synced, and the record of its rows goes: the newest copy stays for whoever looks into the
+    // damage. A kept file that cannot be carried now (the rows cannot be written, a read fails
+    // for a reason other than damage, the files cannot be named) stays for the next opening, and
+    // a line (34026) says why; a read that failed so is taken there as a damaged page. The store
+    // stays open and usable all the same. Nothing (and the first error) when a kept file waits.
     [[nodiscard]] std::optional<CarriedRows> carryRowsFromKeptFile(NSErrorPtr* error);
 
     explicit APMSqliteStore(std::string path);
@@ -262,9 +271,13 @@ private:
     bool lastFailureWasTheFiles() const;
     // Goes on with a salvage a kill or a power cut left unfinished (initWithDatabasePath).
     void resumeSalvage();
-    // The end of carryRowsFromKeptFile: the carried rows on the disk, then the kept file named
-    // carried; false with the error when either fails.
-    bool nameKeptFileCarried(NSErrorPtr* error);
+    // One kept file of carryRowsFromKeptFile, its counts added to `rows` once it is carried and
+    // named; false with the error when it waits for the next opening, `readFailed` when a read of
+    // the kept file failed for a reason other than its damage.
+    bool carryKeptFile(const std::string& kept, CarriedRows& rows, bool& readFailed, NSErrorPtr* error);
+    // The end of carrying `kept`: the carried rows on the disk, the kept file named carried, its
+    // record gone; false with the error when the rows or the name are not on the disk.
+    bool nameKeptFileCarried(const std::string& kept, NSErrorPtr* error);
     // One table of the kept file into this store's table of that name. Called outside any
     // transaction: it runs its own, each ending after about 16 MB of carried values, so that the
     // log stays small. `old` is the kept file's connection, null when its list of tables does not
@@ -310,7 +323,10 @@ private:
     static constexpr int kShapeRefused = -1;
     int lastFailure_ = 0;
     DamagedFile damagedFile_ = DamagedFile::Kept;
-    std::optional<std::string> keptFile_;
+    std::vector<std::string> keptFiles_;
+    // For the kept file being carried: a read of it failed at an earlier carry, so a read that
+    // fails is taken for a damaged page.
+    bool readFailureIsDamage_ = false;
     // The kept file read by its pages, for the carry under way.
     std::unique_ptr<SQLitePageImage> keptPages_;
     SequenceChecker sequenceChecker_{"APMSqliteStore"};

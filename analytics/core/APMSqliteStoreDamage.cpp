@@ -17,8 +17,11 @@
 #include <cerrno>
 #include <cstring>
 #include <cstdint>
+#include <functional>
 #include <limits>
+#include <map>
 #include <set>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -34,13 +37,113 @@ std::string quoted(const std::string& identifier) {
     return text + "\"";
 }
 
-// The names a kept file goes by: first while its rows are not all carried, then once they are.
+// The names a kept file goes by: while its rows are not all carried, once they are, and the name
+// an earlier version gave its copies whether it had carried them or not (carried once more).
 constexpr const char* kUncarried = ".uncarried";
-constexpr const char* kCarried = ".damaged";
+constexpr const char* kCarried = ".carried";
+constexpr const char* kEarlier = ".damaged";
+
+// The store's record of the kept rows it carried: per kept file (by name) and table, stretches
+// of kept rowids, written in the transaction that carries them; a row with the table '' says
+// that a read of the kept file failed. Never carried itself.
+constexpr const char* kRecord = "salvage_carried";
+
+enum class KeptKind { Uncarried, Carried, Earlier };
+
+// A name in the store's folder that belongs to a kept file: "<file><kind>", "-<n>" after it for
+// n >= 2, then a companion's suffix or none.
+struct KeptName {
+    KeptKind kind = KeptKind::Uncarried;
+    std::uint64_t number = 1;
+    std::string companion;
+};
+
+std::string keptPath(const std::string& path, KeptKind kind, std::uint64_t number) {
+    const char* suffix = kind == KeptKind::Uncarried ? kUncarried : kind == KeptKind::Carried ? kCarried : kEarlier;
+    return path + suffix + (number == 1 ? std::string() : "-" + std::to_string(number));
+}
+
+std::optional<KeptName> parseKeptName(const std::string& file, const std::string& name) {
+    if (name.size() <= file.size() || name.compare(0, file.size(), file) != 0) return std::nullopt;
+    std::string_view rest(name);
+    rest.remove_prefix(file.size());
+    KeptName kept;
+    bool known = false;
+    for (const auto& [kind, suffix] : {std::pair{KeptKind::Uncarried, kUncarried}, std::pair{KeptKind::Carried, kCarried},
+                                       std::pair{KeptKind::Earlier, kEarlier}}) {
+        if (rest.substr(0, std::strlen(suffix)) != suffix) continue;
+        rest.remove_prefix(std::strlen(suffix));
+        kept.kind = kind;
+        known = true;
+        break;
+    }
+    if (!known) return std::nullopt;
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (rest.size() > 1 && rest[0] == '-' && digit(rest[1]) && rest[1] != '0') {
+        std::uint64_t number = 0;
+        std::size_t i = 1;
+        // Past 18 digits a name is nobody's kept file.
+        for (; i < rest.size() && digit(rest[i]); ++i) {
+            if (i > 18) return std::nullopt;
+            number = number * 10 + static_cast<std::uint64_t>(rest[i] - '0');
+        }
+        if (number < 2) return std::nullopt;
+        kept.number = number;
+        rest.remove_prefix(i);
+    }
+    if (rest.empty()) return kept;
+    for (const char* companion : kCompanions) {
+        if (*companion != '\0' && rest == companion) {
+            kept.companion = companion;
+            return kept;
+        }
+    }
+    return std::nullopt;
+}
+
+// The kept names in the folder of `path`, with their paths.
+std::vector<std::pair<std::string, KeptName>> listKept(FileIO& io, const std::string& path) {
+    const std::string folder = NSString::stringByDeletingLastPathComponent(path);
+    const std::string file = NSString::lastPathComponent(path);
+    std::vector<std::string> names;
+    std::vector<std::pair<std::string, KeptName>> kept;
+    if (io.listFolder(folder, names) != 0) return kept;
+    for (const std::string& name : names) {
+        if (auto parsed = parseKeptName(file, name)) kept.emplace_back(folder + "/" + name, std::move(*parsed));
+    }
+    return kept;
+}
 
 bool exists(FileIO& io, const std::string& path) {
     struct stat info {};
     return io.status(path, false, info) == 0;
+}
+
+bool isRegularFile(FileIO& io, const std::string& path) {
+    struct stat info {};
+    return io.status(path, false, info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Whether nothing stands at `path` nor where its companions go.
+bool isFree(FileIO& io, const std::string& path) {
+    for (const char* suffix : kCompanions) {
+        if (exists(io, path + suffix)) return false;
+    }
+    return true;
+}
+
+// The first name of `kind` above those taken, or the bare one when it is free: a newer copy
+// always has the higher number.
+std::string freeKeptPath(FileIO& io, const std::string& path, KeptKind kind) {
+    std::uint64_t highest = 0;
+    for (const auto& [place, kept] : listKept(io, path)) {
+        if (kept.kind == kind) highest = std::max(highest, kept.number);
+    }
+    const std::string bare = keptPath(path, kind, 1);
+    if (highest == 0 && isFree(io, bare)) return bare;
+    for (std::uint64_t number = std::max<std::uint64_t>(highest + 1, 2);; ++number) {
+        if (isFree(io, keptPath(path, kind, number))) return keptPath(path, kind, number);
+    }
 }
 
 // Moves the file at `from` with its companions to `to`, never over anything, in kCompanions'
@@ -54,31 +157,16 @@ int moveWithCompanions(FileIO& io, const std::string& from, const std::string& t
     return 0;
 }
 
-// Removes the files of the folder of `path` whose names begin with the name of `path` and
-// `suffix`: companions first, each file last, so that a removal cut short never leaves a
-// companion alone, which would read as a moving cut short. 0 or the first errno, every removal
-// tried.
-int removeKept(FileIO& io, const std::string& path, const std::string& suffix) {
-    const std::string folder = NSString::stringByDeletingLastPathComponent(path);
-    const std::string prefix = NSString::lastPathComponent(path) + suffix;
-    std::vector<std::string> names;
-    if (io.listFolder(folder, names) != 0) return 0;
-    const auto isCompanion = [](const std::string& name) {
-        for (const char* companion : kCompanions) {
-            const std::size_t length = std::strlen(companion);
-            if (length > 0 && name.size() > length && name.compare(name.size() - length, length, companion) == 0)
-                return true;
-        }
-        return false;
-    };
-    std::vector<std::string> kept;
-    for (const std::string& name : names) {
-        if (name.rfind(prefix, 0) == 0) kept.push_back(name);
-    }
-    std::stable_partition(kept.begin(), kept.end(), isCompanion);
+// Removes the regular files among the kept names of `path` that `which` takes: companions
+// first, each file last, so that a removal cut short never leaves a companion alone, which would
+// read as a moving cut short. Anything else at a kept name was moved aside as it was found, or
+// could not be: it is nobody's copy to delete. 0 or the first errno, every removal tried.
+int removeKept(FileIO& io, const std::string& path, const std::function<bool(const KeptName&)>& which) {
+    auto kept = listKept(io, path);
+    std::erase_if(kept, [&](const auto& entry) { return !which(entry.second) || !isRegularFile(io, entry.first); });
+    std::stable_partition(kept.begin(), kept.end(), [](const auto& entry) { return !entry.second.companion.empty(); });
     int first = 0;
-    for (const std::string& name : kept) {
-        const std::string file = folder + "/" + name;
+    for (const auto& [file, name] : kept) {
         if (const int err = io.remove(file)) {
             APMMeasurementMonitor()->logWithLevel(1, 34019, "Failed to delete database. Error",
                                                   Value(fileErrorForErrno(err, file, true)));
@@ -97,6 +185,12 @@ int removeWithCompanions(FileIO& io, const std::string& path) {
         if (const int err = io.remove(file); err != 0 && err != ENOENT && first == 0) first = err;
     }
     return first;
+}
+
+// Whether a read that failed with `code` is the file's damage: always for SQLite's damage codes,
+// and for a failing read (a bad sector) when `readFailureIsDamage`.
+bool damagedRead(int code, bool readFailureIsDamage) {
+    return APMSqliteStore::isDamageCode(code) || (readFailureIsDamage && code == SQLITE_IOERR_READ);
 }
 
 // A table's columns as a connection's schema tells; no columns when it has no such table.
@@ -160,11 +254,12 @@ int readFrom(sqlite3_stmt* select, std::int64_t from) {
 // (a seek from within the rowids it held lands on it again), or past one row whose long value
 // does not read. The distance is doubled until a rowid reads and then halved back, so that the
 // rows on the next page are not skipped. Nothing when no rowid after it reads, or when a read
-// fails for a reason other than damage (its code in `failure`).
-std::optional<std::int64_t> resumeAfter(sqlite3_stmt* select, std::int64_t failed, int& failure) {
+// fails for a reason other than damage (its code in `failure`; damagedRead tells).
+std::optional<std::int64_t> resumeAfter(sqlite3_stmt* select, std::int64_t failed, int& failure,
+                                        bool readFailureIsDamage) {
     const auto reads = [&](std::uint64_t rowID) {
         const int rc = readFrom(select, static_cast<std::int64_t>(rowID));
-        if (rc != SQLITE_OK && !APMSqliteStore::isDamageCode(rc)) failure = rc;
+        if (rc != SQLITE_OK && !damagedRead(rc, readFailureIsDamage)) failure = rc;
         return rc == SQLITE_OK;
     };
     // Unsigned: the distances may pass what a signed rowid holds.
@@ -197,8 +292,9 @@ class RowWalk {
 public:
     // At most `maxResumes` steps past damage (the file's pages): a walk whose steps keep coming
     // back to where it was still ends.
-    RowWalk(sqlite3_stmt* select, bool rowidIsKey, std::int64_t maxResumes)
-        : select_(select), rowidIsKey_(rowidIsKey), maxResumes_(maxResumes) {}
+    // `readFailureIsDamage`: as damagedRead takes it.
+    RowWalk(sqlite3_stmt* select, bool rowidIsKey, std::int64_t maxResumes, bool readFailureIsDamage)
+        : select_(select), rowidIsKey_(rowidIsKey), maxResumes_(maxResumes), readFailureIsDamage_(readFailureIsDamage) {}
 
     // The next row that reads, its values in the statement's columns; false at the end, or on a
     // failure that is not damage (failure()).
@@ -225,7 +321,7 @@ public:
                 return false;
             }
             const int code = sqlite3_extended_errcode(sqlite3_db_handle(select_));
-            if (!APMSqliteStore::isDamageCode(code)) {
+            if (!damagedRead(code, readFailureIsDamage_)) {
                 failure_ = code;
                 return false;
             }
@@ -235,7 +331,7 @@ public:
             const auto resume = last_ == kLastRowID || ++resumes_ > maxResumes_
                                     ? std::nullopt
                                     : resumeAfter(select_, last_ ? *last_ + 1 : std::max<std::int64_t>(from_, 0),
-                                                  failure_);
+                                                  failure_, readFailureIsDamage_);
             if (failure_ != SQLITE_OK) return false;
             if (!resume) {
                 unknown_.push_back(rowsAfterTheLast());
@@ -287,6 +383,7 @@ private:
     sqlite3_stmt* select_;
     bool rowidIsKey_;
     std::int64_t maxResumes_;
+    bool readFailureIsDamage_;
     std::int64_t resumes_ = 0;
     std::int64_t from_ = std::numeric_limits<std::int64_t>::min();
     bool rebind_ = true;
@@ -310,18 +407,28 @@ bool refusedByTheRow(int code) {
 // Carried values a transaction takes before it commits: the log the carry leaves stays small.
 constexpr std::size_t kCarriedBytesPerCommit = 16u << 20;
 
-// Rows into one table of the store with their rowids, in transactions of about
-// kCarriedBytesPerCommit each. A rowid the table already has is left as it is.
+// Rows of one kept file into one table of the store with their rowids, in transactions of about
+// kCarriedBytesPerCommit each, each recording in kRecord the kept rowids it carried. A kept row
+// an earlier carry recorded is passed over; one whose rowid a row of the store's own took (the
+// store took events while the kept file waited) is held back and written under a new rowid as
+// the transaction commits, above the kept rows before it: written at once, it would take the
+// rowid of the next kept row, and that one the next, to the end of the table.
 class RowWriter {
 public:
     enum class Outcome { Carried, Present, Refused, Failed };
 
     // `columns`: quoted names; a row may give values for the first of them only.
-    RowWriter(APMSqliteStore& store, std::string table, std::vector<std::string> columns)
-        : store_(store), table_(std::move(table)), columns_(std::move(columns)), inserts_(columns_.size() + 1) {}
+    RowWriter(APMSqliteStore& store, const std::string& keptPath, std::string table, std::vector<std::string> columns)
+        : store_(store), kept_(NSString::lastPathComponent(keptPath)), table_(std::move(table)),
+          columns_(std::move(columns)), inserts_(columns_.size() + 1), moves_(columns_.size() + 1),
+          captures_(columns_.size() + 1) {}
     ~RowWriter() {
         for (sqlite3_stmt* insert : inserts_) sqlite3_finalize(insert);
+        for (sqlite3_stmt* move : moves_) sqlite3_finalize(move);
+        for (sqlite3_stmt* capture : captures_) sqlite3_finalize(capture);
         sqlite3_finalize(lookup_);
+        sqlite3_finalize(record_);
+        dropHeldBack();
     }
     RowWriter(const RowWriter&) = delete;
     RowWriter& operator=(const RowWriter&) = delete;
@@ -330,6 +437,8 @@ public:
     // answers their bytes. On Failed the connection's error tells why; abandon() then.
     template <typename Bind>
     Outcome write(std::int64_t rowID, std::size_t count, Bind&& bind) {
+        if (!loaded_ && !load()) return Outcome::Failed;
+        if (within(rowID) || heldBackIDs_.count(rowID)) return Outcome::Present;
         sqlite3_stmt* insert = statementFor(count);
         if (!insert) return Outcome::Failed;
         if (!inTransaction_) {
@@ -338,38 +447,167 @@ public:
         }
         sqlite3_bind_int64(insert, 1, rowID);
         bytes_ += bind(insert);
-        Outcome outcome = Outcome::Failed;
-        if (sqlite3_step(insert) == SQLITE_DONE) {
-            outcome = Outcome::Carried;
-        } else if (refusedByTheRow(sqlite3_extended_errcode(store_.sqliteHandle()))) {
+        const Outcome outcome = step(insert);
+        if (outcome == Outcome::Refused) {
             // Asked only when the row is refused: a row new to the table, the common one, costs
             // no lookup.
-            const auto present = hasRow(rowID);
-            if (!present) return Outcome::Failed;
-            outcome = *present ? Outcome::Present : Outcome::Refused;
+            const auto taken = hasRow(rowID);
+            if (!taken) return Outcome::Failed;
+            if (*taken) {
+                if (!holdBack(rowID, count, bind)) return Outcome::Failed;
+                if (bytes_ >= kCarriedBytesPerCommit && !commit()) return Outcome::Failed;
+                return Outcome::Carried;
+            }
         }
         if (outcome == Outcome::Failed) return outcome;
-        sqlite3_reset(insert);
-        sqlite3_clear_bindings(insert);
+        note(rowID);
         if (bytes_ >= kCarriedBytesPerCommit && !commit()) return Outcome::Failed;
         return outcome;
     }
     bool commit() {
         if (!inTransaction_) return true;
+        if (!writeHeldBack() || !writeRecord()) return false;
         inTransaction_ = false;
         bytes_ = 0;
         return store_.endTransaction();
     }
     // Rolls back what the transaction under way wrote.
     void abandon() {
-        for (sqlite3_stmt* insert : inserts_) {
-            if (insert) sqlite3_reset(insert);
+        for (sqlite3_stmt* statements : inserts_) {
+            if (statements) sqlite3_reset(statements);
         }
+        for (sqlite3_stmt* move : moves_) {
+            if (move) sqlite3_reset(move);
+        }
+        if (record_) sqlite3_reset(record_);
         if (sqlite3_get_autocommit(store_.sqliteHandle()) == 0) (void)store_.rollbackTransaction();
         inTransaction_ = false;
+        unrecorded_.clear();
+        dropHeldBack();
     }
 
 private:
+    // Carried (or refused: the row is done with either way) on SQLITE_DONE or a refusal by the
+    // row; the statement reset either way.
+    Outcome step(sqlite3_stmt* statement) {
+        Outcome outcome = Outcome::Failed;
+        if (sqlite3_step(statement) == SQLITE_DONE) outcome = Outcome::Carried;
+        else if (refusedByTheRow(sqlite3_extended_errcode(store_.sqliteHandle()))) outcome = Outcome::Refused;
+        sqlite3_reset(statement);
+        sqlite3_clear_bindings(statement);
+        return outcome;
+    }
+    // Keeps a copy of the row's values: `bind` binds them to a statement that answers them.
+    template <typename Bind>
+    bool holdBack(std::int64_t rowID, std::size_t count, Bind&& bind) {
+        sqlite3_stmt*& capture = captures_[count];
+        if (!capture) {
+            std::string values = "?1";
+            for (std::size_t i = 0; i < count; ++i) values += ", ?" + std::to_string(i + 2);
+            capture = store_.prepareSQL("SELECT " + values, nullptr);
+            if (!capture) return false;
+        }
+        bytes_ += bind(capture);
+        const bool read = sqlite3_step(capture) == SQLITE_ROW;
+        HeldBack row{rowID, {}};
+        for (std::size_t i = 0; read && i < count; ++i) {
+            row.values.push_back(sqlite3_value_dup(sqlite3_column_value(capture, static_cast<int>(i) + 1)));
+        }
+        sqlite3_reset(capture);
+        sqlite3_clear_bindings(capture);
+        const bool copied = read && std::find(row.values.begin(), row.values.end(), nullptr) == row.values.end();
+        heldBack_.push_back(std::move(row));
+        heldBackIDs_.insert(rowID);
+        return copied;
+    }
+    // The rows held back, under new rowids, into the transaction under way.
+    bool writeHeldBack() {
+        for (const HeldBack& row : heldBack_) {
+            sqlite3_stmt* move = moveStatementFor(row.values.size());
+            if (!move) return false;
+            for (std::size_t i = 0; i < row.values.size(); ++i) {
+                sqlite3_bind_value(move, static_cast<int>(i) + 2, row.values[i]);
+            }
+            if (step(move) == Outcome::Failed) return false;
+            note(row.rowID);
+        }
+        dropHeldBack();
+        return true;
+    }
+    void dropHeldBack() {
+        for (HeldBack& row : heldBack_) {
+            for (sqlite3_value* value : row.values) sqlite3_value_free(value);
+        }
+        heldBack_.clear();
+        heldBackIDs_.clear();
+    }
+    // The stretches an earlier carry of this kept file recorded for the table.
+    bool load() {
+        sqlite3_stmt* select = store_.prepareSQL(
+            std::string("SELECT first, last FROM ") + kRecord + " WHERE kept = ?1 AND tbl = ?2", nullptr);
+        if (!select) return false;
+        sqlite3_bind_text(select, 1, kept_.c_str(), -1, SQLITE_STATIC);
+        sqlite3_bind_text(select, 2, table_.c_str(), -1, SQLITE_STATIC);
+        int rc;
+        while ((rc = sqlite3_step(select)) == SQLITE_ROW) {
+            done_[sqlite3_column_int64(select, 0)] = sqlite3_column_int64(select, 1);
+        }
+        sqlite3_finalize(select);
+        loaded_ = rc == SQLITE_DONE;
+        return loaded_;
+    }
+    bool within(std::int64_t rowID) const {
+        auto after = done_.upper_bound(rowID);
+        return after != done_.begin() && rowID <= (--after)->second;
+    }
+    // Kept rows come mostly in rowid order: the stretches stay few.
+    void note(std::int64_t rowID) {
+        constexpr std::int64_t kLast = std::numeric_limits<std::int64_t>::max();
+        if (!unrecorded_.empty() && unrecorded_.back().second != kLast && unrecorded_.back().second + 1 == rowID) {
+            unrecorded_.back().second = rowID;
+        } else {
+            unrecorded_.emplace_back(rowID, rowID);
+        }
+        auto after = done_.upper_bound(rowID);
+        if (after != done_.begin()) {
+            const auto before = std::prev(after);
+            if (before->second != kLast && before->second + 1 == rowID) {
+                before->second = rowID;
+                if (after != done_.end() && rowID != kLast && after->first == rowID + 1) {
+                    before->second = after->second;
+                    done_.erase(after);
+                }
+                return;
+            }
+        }
+        if (after != done_.end() && rowID != kLast && after->first == rowID + 1) {
+            const std::int64_t last = after->second;
+            done_.erase(after);
+            done_[rowID] = last;
+            return;
+        }
+        done_[rowID] = rowID;
+    }
+    // The stretches carried in the transaction under way, into it.
+    bool writeRecord() {
+        if (unrecorded_.empty()) return true;
+        if (!record_) {
+            record_ = store_.prepareSQL(
+                std::string("INSERT INTO ") + kRecord + " (kept, tbl, first, last) VALUES (?1, ?2, ?3, ?4)", nullptr);
+            if (!record_) return false;
+        }
+        for (const auto& [first, last] : unrecorded_) {
+            sqlite3_bind_text(record_, 1, kept_.c_str(), -1, SQLITE_STATIC);
+            sqlite3_bind_text(record_, 2, table_.c_str(), -1, SQLITE_STATIC);
+            sqlite3_bind_int64(record_, 3, first);
+            sqlite3_bind_int64(record_, 4, last);
+            const int rc = sqlite3_step(record_);
+            sqlite3_reset(record_);
+            if (rc != SQLITE_DONE) return false;
+        }
+        unrecorded_.clear();
+        return true;
+    }
     // Whether the table has a row of `rowID`; nothing when that does not read.
     std::optional<bool> hasRow(std::int64_t rowID) {
         if (!lookup_) {
@@ -394,13 +632,50 @@ private:
                    store_.prepareSQL("INSERT INTO " + quoted(table_) + " (rowid" + names + ") VALUES (" + values + ")",
                                      nullptr);
     }
+    // The same insert under a new rowid: the column that is the rowid, if given, takes null too.
+    sqlite3_stmt* moveStatementFor(std::size_t count) {
+        if (moves_[count]) return moves_[count];
+        if (!keyColumn_) {
+            int failure = SQLITE_OK;
+            const auto mine = tableColumns(store_.sqliteHandle(), table_, failure);
+            if (!mine) return nullptr;
+            keyColumn_ = mine->rowidKey ? quoted(mine->names[*mine->rowidKey]) : std::string();
+        }
+        std::string names = "rowid";
+        std::string values = "NULL";
+        for (std::size_t i = 0; i < count; ++i) {
+            names += ", " + columns_[i];
+            values += columns_[i] == *keyColumn_ ? ", NULL" : ", ?" + std::to_string(i + 2);
+        }
+        return moves_[count] =
+                   store_.prepareSQL("INSERT INTO " + quoted(table_) + " (" + names + ") VALUES (" + values + ")", nullptr);
+    }
 
     APMSqliteStore& store_;
+    const std::string kept_;
     std::string table_;
     std::vector<std::string> columns_;
     // By the number of columns given.
     std::vector<sqlite3_stmt*> inserts_;
+    std::vector<sqlite3_stmt*> moves_;
+    std::vector<sqlite3_stmt*> captures_;
     sqlite3_stmt* lookup_ = nullptr;
+    sqlite3_stmt* record_ = nullptr;
+    // The quoted name of the store's column that is the rowid, "" when none; once asked.
+    std::optional<std::string> keyColumn_;
+    bool loaded_ = false;
+    // The kept rowids carried, by earlier carries and this one: first -> last of each stretch.
+    std::map<std::int64_t, std::int64_t> done_;
+    // Those of the transaction under way, not yet in kRecord.
+    std::vector<std::pair<std::int64_t, std::int64_t>> unrecorded_;
+    // Kept rows whose rowid the store's own rows took, with copies of their values, until the
+    // transaction commits.
+    struct HeldBack {
+        std::int64_t rowID;
+        std::vector<sqlite3_value*> values;
+    };
+    std::vector<HeldBack> heldBack_;
+    std::set<std::int64_t> heldBackIDs_;
     bool inTransaction_ = false;
     std::size_t bytes_ = 0;
 };
@@ -441,44 +716,79 @@ NSErrorPtr keptFileError(sqlite3* old, int code) {
 
 }  // namespace
 
+namespace {
+
+// The name a kept file goes by in kRecord.
+std::string recordName(const std::string& keptPath) { return NSString::lastPathComponent(keptPath); }
+
+// Steps `sql` once on the store with `kept` bound to ?1: SQLITE_ROW, SQLITE_DONE or the failure.
+int stepWithKept(APMSqliteStore& store, const std::string& sql, const std::string& kept) {
+    sqlite3_stmt* statement = store.prepareSQL(sql, nullptr);
+    if (!statement) return SQLITE_ERROR;
+    sqlite3_bind_text(statement, 1, kept.c_str(), -1, SQLITE_TRANSIENT);
+    const int rc = sqlite3_step(statement);
+    sqlite3_finalize(statement);
+    return rc;
+}
+
+}  // namespace
+
 void APMSqliteStore::deleteKeptFiles(const std::string& path) {
     const auto io = FileIO::current();
-    (void)removeKept(*io, path, kUncarried);
-    (void)removeKept(*io, path, kCarried);
+    (void)removeKept(*io, path, [](const KeptName&) { return true; });
 }
 
 void APMSqliteStore::resumeSalvage() {
     const auto io = FileIO::current();
-    const std::string uncarried = databasePath_ + kUncarried;
-    const std::string carried = databasePath_ + kCarried;
-    const auto goneAhead = [&](const std::string& to) {
-        for (const char* suffix : kCompanions) {
-            if (*suffix != '\0' && exists(*io, to + suffix)) return true;
-        }
-        return false;
-    };
-    // Only a file found damaged is ever moved: a moving cut short is finished, never undone.
-    const auto finish = [&](const std::string& from, const std::string& to) {
-        int err = moveWithCompanions(*io, from, to);
-        if (err == 0) err = io->syncFolderOf(to);
-        if (err != 0) {
+    keptFiles_.clear();
+    // What stands at a kept name and is no regular file goes aside as at the store's own place,
+    // never followed: it would stop every carry, or have one read or write elsewhere.
+    for (const auto& [place, kept] : listKept(*io, databasePath_)) {
+        std::string aside;
+        if (const int err = io->moveAside(place, FileIO::Unwanted::AnythingButARegularFile, aside)) {
             APMMeasurementMonitor()->logWithLevel(1, 34027, "Failed to move a database file aside or back. Error",
-                                                  Value(fileErrorForErrno(err, from, true)));
+                                                  Value(fileErrorForErrno(err, place, true)));
+        } else if (!aside.empty()) {
+            APMMeasurementMonitor()->logWithLevel(4, 34024,
+                                                  "Moved what was not a database file out of its place. From, to",
+                                                  Value(place), Value(aside));
         }
-    };
-    if (!exists(*io, uncarried)) {
-        // Setting aside cut short: the file is still here, some of its companions went ahead.
+    }
+    std::set<std::uint64_t> uncarried;
+    for (const auto& [place, kept] : listKept(*io, databasePath_)) {
+        if (kept.kind == KeptKind::Uncarried) uncarried.insert(kept.number);
+    }
+    // Setting aside cut short: the file is still here, some of its companions went ahead to the
+    // name it was taking, where no file stands yet. Only a file found damaged is ever moved: the
+    // moving is finished, never undone. A companion alone at any other name proves nothing, and
+    // no file moves on its evidence: whatever stands at a kept name is carried as it is.
+    for (const std::uint64_t number : uncarried) {
+        const std::string aside = keptPath(databasePath_, KeptKind::Uncarried, number);
+        if (exists(*io, aside) || !isRegularFile(*io, databasePath_)) continue;
+        bool goneAhead = false;
         bool clash = false;
         for (const char* suffix : kCompanions) {
-            clash = clash || (*suffix != '\0' && exists(*io, uncarried + suffix) && exists(*io, databasePath_ + suffix));
+            if (*suffix == '\0' || !exists(*io, aside + suffix)) continue;
+            goneAhead = true;
+            clash = clash || exists(*io, databasePath_ + suffix);
         }
-        if (goneAhead(uncarried) && !clash && exists(*io, databasePath_)) finish(databasePath_, uncarried);
-    } else if (!exists(*io, carried) && goneAhead(carried)) {
-        // Naming carried cut short: it began only once the rows were on the disk and the older
-        // copies gone.
-        finish(uncarried, carried);
+        if (!goneAhead || clash) continue;
+        int err = moveWithCompanions(*io, databasePath_, aside);
+        if (err == 0) err = io->syncFolderOf(aside);
+        if (err != 0) {
+            APMMeasurementMonitor()->logWithLevel(1, 34027, "Failed to move a database file aside or back. Error",
+                                                  Value(fileErrorForErrno(err, databasePath_, true)));
+        }
+        // The file moves to one name at a time.
+        break;
     }
-    if (exists(*io, uncarried)) keptFile_ = uncarried;
+    // Oldest first: an earlier version's copy, then this version's by number.
+    const std::string earlier = keptPath(databasePath_, KeptKind::Earlier, 1);
+    if (isRegularFile(*io, earlier)) keptFiles_.push_back(earlier);
+    for (const std::uint64_t number : uncarried) {
+        const std::string kept = keptPath(databasePath_, KeptKind::Uncarried, number);
+        if (isRegularFile(*io, kept)) keptFiles_.push_back(kept);
+    }
 }
 
 bool APMSqliteStore::lastFailureWasTheFiles() const {
@@ -538,8 +848,6 @@ std::string APMSqliteStore::contentsOfFile(const std::string& path) {
 
 bool APMSqliteStore::replaceFileIfAtFault(const NSErrorPtr& failure, NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
-    // With a kept file still to carry, the file at fault is the one the carry writes into, which
-    // goes: the kept file holds every row of it.
     if (lastFailureWasTheFiles()) return replaceUnusableFile(failure, error);
     keepFileForNextOpening(failure);
     setError(error, failure);
@@ -549,7 +857,7 @@ bool APMSqliteStore::replaceFileIfAtFault(const NSErrorPtr& failure, NSErrorPtr*
 void APMSqliteStore::keepFileForNextOpening(const NSErrorPtr& failure) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     closeDatabase();
-    keptFile_.reset();
+    keptFiles_.clear();
     APMMeasurementMonitor()->logWithLevel(1, 34026, "Kept the database file as it is for the next opening. Error",
                                           failure ? Value(failure) : Value());
 }
@@ -560,20 +868,13 @@ bool APMSqliteStore::replaceUnusableFile(const NSErrorPtr& reason, NSErrorPtr* e
     // Read before the file goes: the account of what it held, whatever is carried later.
     const std::string contents = contentsOfFile(databasePath_);
     const auto io = FileIO::current();
-    std::optional<std::string> keptAt;
-    if (damagedFile_ == DamagedFile::Kept && !keptFile_) {
-        std::string aside = databasePath_ + kUncarried;
-        // Over nothing: the undo below moves back whatever is under the name.
-        int err = 0;
-        for (const char* suffix : kCompanions) {
-            if (err == 0 && exists(*io, aside + suffix)) err = EEXIST;
-        }
-        if (err == 0) {
-            err = moveWithCompanions(*io, databasePath_, aside);
-            // Undone when it cannot be finished, so that the file stays as it was.
-            if (err != 0) (void)moveWithCompanions(*io, aside, databasePath_);
-            else err = io->syncFolderOf(databasePath_);
-        }
+    if (damagedFile_ == DamagedFile::Kept) {
+        // Kept aside even while an earlier kept file waits: the store took rows of its own since.
+        const std::string aside = freeKeptPath(*io, databasePath_, KeptKind::Uncarried);
+        int err = moveWithCompanions(*io, databasePath_, aside);
+        // Undone when it cannot be finished, so that the file stays as it was.
+        if (err != 0) (void)moveWithCompanions(*io, aside, databasePath_);
+        else err = io->syncFolderOf(databasePath_);
         if (err != 0) {
             const NSErrorPtr moveError = fileErrorForErrno(err, databasePath_, true);
             APMMeasurementMonitor()->logWithLevel(1, 34027, "Failed to move a database file aside or back. Error",
@@ -581,24 +882,27 @@ bool APMSqliteStore::replaceUnusableFile(const NSErrorPtr& reason, NSErrorPtr* e
             setError(error, moveError);
             return false;
         }
-        keptAt = aside;
-        keptFile_ = aside;
-    } else if (const int err = removeWithCompanions(*io, databasePath_)) {
-        // Nothing is lost by the removal: the owner fetches the data again, or the kept file still
-        // holds every row carried into this one.
-        const NSErrorPtr removeError = fileErrorForErrno(err, databasePath_, true);
-        APMMeasurementMonitor()->logWithLevel(1, 34019, "Failed to delete database. Error", Value(removeError));
-        setError(error, removeError);
-        return false;
+        keptFiles_.push_back(aside);
+        APMMeasurementMonitor()->logWithLevel(1, 34023,
+                                              "Replaced an unreadable database with an empty one, kept aside. Kept "
+                                              "as, held, error",
+                                              Value(aside), Value(contents), reason ? Value(reason) : Value());
+    } else {
+        // Nothing is lost by the removal: the owner fetches the data again.
+        if (const int err = removeWithCompanions(*io, databasePath_)) {
+            const NSErrorPtr removeError = fileErrorForErrno(err, databasePath_, true);
+            APMMeasurementMonitor()->logWithLevel(1, 34019, "Failed to delete database. Error", Value(removeError));
+            setError(error, removeError);
+            return false;
+        }
+        APMMeasurementMonitor()->logWithLevel(1, 34023,
+                                              "Deleted an unreadable database and put an empty one in its place. "
+                                              "Held, error",
+                                              Value(contents), reason ? Value(reason) : Value());
     }
-    APMMeasurementMonitor()->logWithLevel(1, 34023,
-                                          "Replaced an unreadable database with an empty one, kept aside. Kept as, "
-                                          "held, error",
-                                          keptAt ? Value(*keptAt) : Value(), Value(contents),
-                                          reason ? Value(reason) : Value());
     if (!openAndValidateDatabase(error)) {
         closeDatabase();
-        keptFile_.reset();
+        keptFiles_.clear();
         return false;
     }
     return true;
@@ -607,14 +911,78 @@ bool APMSqliteStore::replaceUnusableFile(const NSErrorPtr& reason, NSErrorPtr* e
 std::optional<APMSqliteStore::CarriedRows> APMSqliteStore::carryRowsFromKeptFile(NSErrorPtr* error) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     CarriedRows rows;
-    if (!keptFile_) return rows;
+    if (keptFiles_.empty()) return rows;
     if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition, "Database not open")) return std::nullopt;
-    const std::string kept = *keptFile_;
-    const auto keep = [&](const NSErrorPtr& failure) {
-        keepFileForNextOpening(failure);
-        setError(error, failure);
-        return std::nullopt;
+    const auto wait = [](const NSErrorPtr& failure) {
+        APMMeasurementMonitor()->logWithLevel(1, 34026, "Kept the database file as it is for the next opening. Error",
+                                              failure ? Value(failure) : Value());
     };
+    NSErrorPtr recordError;
+    if (!executeSQL(std::string("CREATE TABLE IF NOT EXISTS ") + kRecord +
+                        " (kept TEXT NOT NULL, tbl TEXT NOT NULL, first INTEGER NOT NULL, last INTEGER NOT NULL)",
+                    &recordError)) {
+        wait(recordError);
+        setError(error, recordError);
+        return std::nullopt;
+    }
+    // What is recorded of a kept file no longer there was left by a naming that a kill cut short
+    // before the record went; the name may be given to another file later.
+    std::set<std::string> keptNames;
+    for (const std::string& kept : keptFiles_) keptNames.insert(recordName(kept));
+    std::set<std::string> recorded;
+    if (sqlite3_stmt* statement = prepareSQL(std::string("SELECT DISTINCT kept FROM ") + kRecord, nullptr)) {
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            if (const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0))) recorded.insert(name);
+        }
+        sqlite3_finalize(statement);
+    }
+    for (const std::string& name : recorded) {
+        if (!keptNames.count(name)) (void)stepWithKept(*this, std::string("DELETE FROM ") + kRecord + " WHERE kept = ?1", name);
+    }
+
+    std::vector<std::string> waiting;
+    NSErrorPtr firstFailure;
+    bool anyCarried = false;
+    for (const std::string& kept : keptFiles_) {
+        NSErrorPtr failure;
+        bool readFailed = false;
+        if (carryKeptFile(kept, rows, readFailed, &failure)) {
+            anyCarried = true;
+            continue;
+        }
+        // The next carry of this file takes a read that fails again for a damaged page: a bad
+        // sector would otherwise keep its rows from ever being carried.
+        if (readFailed) {
+            (void)stepWithKept(*this, std::string("INSERT INTO ") + kRecord + " VALUES (?1, '', 0, 0)", recordName(kept));
+        }
+        wait(failure);
+        waiting.push_back(kept);
+        if (!firstFailure) firstFailure = failure;
+    }
+    keptFiles_ = waiting;
+    readFailureIsDamage_ = false;
+    if (anyCarried) {
+        APMMeasurementMonitor()->logWithLevel(4, 34025,
+                                              "Carried the rows that still read from the kept database into the new "
+                                              "one. Carried, unreadable, tables",
+                                              Value(static_cast<long long>(rows.carried)),
+                                              Value(static_cast<long long>(rows.unreadable)), Value(rows.detail));
+    }
+    // A record left by a kill after its file was named goes too.
+    if (waiting.empty()) (void)executeSQL(std::string("DROP TABLE IF EXISTS ") + kRecord, nullptr);
+    if (firstFailure) {
+        setError(error, firstFailure);
+        return std::nullopt;
+    }
+    return rows;
+}
+
+bool APMSqliteStore::carryKeptFile(const std::string& kept, CarriedRows& rows, bool& readFailed, NSErrorPtr* error) {
+    readFailed = false;
+    readFailureIsDamage_ =
+        stepWithKept(*this, std::string("SELECT 1 FROM ") + kRecord + " WHERE kept = ?1 AND tbl = ''", recordName(kept)) ==
+        SQLITE_ROW;
+    CarriedRows own;
     // Read and written by the file layer of the store's own file, never through a link; the kept
     // file's log is read as SQLite reads any log.
     sqlite3* old = nullptr;
@@ -628,23 +996,24 @@ std::optional<APMSqliteStore::CarriedRows> APMSqliteStore::carryRowsFromKeptFile
         // A file whose list of tables does not read (not a database, a damaged first page) is read
         // by its pages; one that cannot be read now (a failing disk, memory) waits for the next
         // opening.
-        if (!isDamageCode(code)) {
-            NSErrorPtr readError;
-            APMSetError(&readError, APMErrorStorage,
+        if (!damagedRead(code, readFailureIsDamage_)) {
+            readFailed = true;
+            APMSetError(error, APMErrorStorage,
                         "Failed to read the kept database file " + kept + " (sqlite code " + std::to_string(code) +
                             "): " + message);
-            return keep(readError);
+            return false;
         }
-        rows.detail = "no table readable";
+        own.detail = "no table readable";
     }
+    // This store's tables: the kept file was made by the same code.
     std::vector<std::string> tables;
-    NSErrorPtr listError;
-    sqlite3_stmt* statement = prepareSQL("SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE "
-                                         "'sqlite%' ORDER BY name",
-                                         &listError);
+    sqlite3_stmt* statement = prepareSQL(std::string("SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT "
+                                                     "LIKE 'sqlite%' AND name <> '") +
+                                             kRecord + "' ORDER BY name",
+                                         error);
     if (!statement) {
         sqlite3_close(old);
-        return keep(listError);
+        return false;
     }
     while (sqlite3_step(statement) == SQLITE_ROW) {
         if (const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0))) tables.emplace_back(name);
@@ -652,29 +1021,27 @@ std::optional<APMSqliteStore::CarriedRows> APMSqliteStore::carryRowsFromKeptFile
     sqlite3_finalize(statement);
 
     // Each table in transactions of its own of about 16 MB, so that the log stays small; a carry
-    // cut short keeps what it committed.
+    // cut short keeps what it committed, and the record of it.
     for (const std::string& table : tables) {
-        NSErrorPtr failure;
-        if (!carryTable(old, kept, table, rows, &failure)) {
+        // A failure of this store's notes its code; a read of the kept file's does not.
+        noteFailure(0);
+        if (!carryTable(old, kept, table, own, error)) {
+            readFailed = lastFailure_ == 0;
             keptPages_.reset();
             sqlite3_close(old);
-            return keep(failure);
+            return false;
         }
     }
     keptPages_.reset();
     sqlite3_close(old);
-    APMMeasurementMonitor()->logWithLevel(4, 34025,
-                                          "Carried the rows that still read from the kept database into the new "
-                                          "one. Carried, unreadable, tables",
-                                          Value(static_cast<long long>(rows.carried)),
-                                          Value(static_cast<long long>(rows.unreadable)), Value(rows.detail));
-    NSErrorPtr nameError;
-    if (!nameKeptFileCarried(&nameError)) return keep(nameError);
-    keptFile_.reset();
-    return rows;
+    if (!nameKeptFileCarried(kept, error)) return false;
+    rows.carried += own.carried;
+    rows.unreadable += own.unreadable;
+    if (!own.detail.empty()) rows.detail += (rows.detail.empty() ? "" : "; ") + own.detail;
+    return true;
 }
 
-bool APMSqliteStore::nameKeptFileCarried(NSErrorPtr* error) {
+bool APMSqliteStore::nameKeptFileCarried(const std::string& kept, NSErrorPtr* error) {
     // Every commit was synced; the checkpoint puts the rows into the file itself, synced too, and
     // empties the log, which the carry filled with as much again as it carried.
     static const std::string kCheckpoint = "PRAGMA wal_checkpoint(TRUNCATE)";
@@ -686,23 +1053,25 @@ bool APMSqliteStore::nameKeptFileCarried(NSErrorPtr* error) {
     sqlite3_finalize(statement);
     if (!checkpointed) return false;
     const auto io = FileIO::current();
-    const std::string carried = databasePath_ + kCarried;
-    // The older copies go only now that the newest one's rows are safe; then the newest takes the
-    // name, and the folder is synced before anything deletes a carried row, so that no cut brings
-    // the uncarried name back and has the rows carried and delivered twice.
-    if (const int err = removeKept(*io, databasePath_, kCarried)) {
-        setError(error, fileErrorForErrno(err, carried, true));
-        return false;
-    }
-    int err = moveWithCompanions(*io, *keptFile_, carried);
+    // The older copies go first, where they can: one that stays keeps neither the store from its
+    // use nor this file from a name, which is then the next free one. An earlier version's copy
+    // is carried before it goes; only the names no version carries go with the older copies.
+    (void)removeKept(*io, databasePath_, [](const KeptName& name) {
+        return name.kind == KeptKind::Carried || (name.kind == KeptKind::Earlier && name.number >= 2);
+    });
+    // The folder is synced before the record goes and anything deletes a carried row, so that no
+    // cut brings the kept name back without the record, and has rows carried and delivered twice.
+    const std::string carried = freeKeptPath(*io, databasePath_, KeptKind::Carried);
+    int err = moveWithCompanions(*io, kept, carried);
     if (err == 0) err = io->syncFolderOf(carried);
     if (err != 0) {
-        const NSErrorPtr moveError = fileErrorForErrno(err, *keptFile_, true);
+        const NSErrorPtr moveError = fileErrorForErrno(err, kept, true);
         APMMeasurementMonitor()->logWithLevel(1, 34027, "Failed to move a database file aside or back. Error",
                                               Value(moveError));
         setError(error, moveError);
         return false;
     }
+    (void)stepWithKept(*this, std::string("DELETE FROM ") + kRecord + " WHERE kept = ?1", recordName(kept));
     return true;
 }
 
@@ -749,7 +1118,7 @@ SQLitePageImage* APMSqliteStore::keptPages(sqlite3* old, const std::string& kept
         if (columns && !columns->types.empty()) shapes.push_back({name, std::move(columns->types)});
     }
     int err = 0;
-    auto pages = SQLitePageImage::open(keptPath, err);
+    auto pages = SQLitePageImage::open(keptPath, err, readFailureIsDamage_);
     if (pages) err = pages->plan(shapes);
     if (err != 0) {
         setError(error, fileErrorForErrno(err, keptPath, false));
@@ -823,7 +1192,7 @@ bool APMSqliteStore::carryTable(sqlite3* old, const std::string& keptPath, const
         pageCount = static_cast<std::int64_t>(info.st_size) / 512 + 1;
     }
 
-    RowWriter writer(*this, table, shared);
+    RowWriter writer(*this, keptPath, table, shared);
     const auto writeFailed = [&] {
         setDatabaseError(error, "execute statement");
         writer.abandon();
@@ -832,7 +1201,7 @@ bool APMSqliteStore::carryTable(sqlite3* old, const std::string& keptPath, const
     };
     std::int64_t carried = 0;
     std::int64_t refused = 0;
-    RowWalk walk(select, source.rowidKey.has_value(), pageCount);
+    RowWalk walk(select, source.rowidKey.has_value(), pageCount, readFailureIsDamage_);
     while (select && walk.next()) {
         const std::int64_t rowID = sqlite3_column_int64(select, 0);
         const auto outcome = writer.write(rowID, shared.size(), [&](sqlite3_stmt* insert) {

@@ -45,8 +45,9 @@ bool APMEDatabase::initializeDatabaseResourcesWithContext(const std::string& con
                               openError ? Value(openError) : Value());
         return false;
     }
-    // Snapshots change a few times a day: the cheaper commit is for symmetry with the
-    // measurement database, and a file that cannot switch keeps its rollback journal.
+    // Snapshots change a few times a day, so the log synced at every commit costs little; it is
+    // taken as the measurement database takes it, and a file that cannot switch keeps its
+    // rollback journal.
     NSErrorPtr walError;
     static_cast<void>(sqliteStore_->useWriteAheadLog(&walError));
     if (!ensureAllTables()) {

@@ -320,17 +320,70 @@ const std::vector<Affinity>& schemaColumns() {
     return columns;
 }
 
+// The file layer with every read that fails with EIO answered by zeros: a page on a bad sector
+// then reads as a damaged page, and the rest of the file still reads.
+class DamagingReads : public FileIO {
+public:
+    explicit DamagingReads(std::shared_ptr<FileIO> io) : io_(std::move(io)) {}
+
+    int open(const std::string& path, int flags, mode_t mode, int& fd) override { return io_->open(path, flags, mode, fd); }
+    int read(int fd, std::uint8_t* buffer, std::size_t size, std::size_t& got) override {
+        return zeroed(io_->read(fd, buffer, size, got), buffer, size, got);
+    }
+    int write(int fd, const std::uint8_t* bytes, std::size_t size) override { return io_->write(fd, bytes, size); }
+    int sync(int fd) override { return io_->sync(fd); }
+    int close(int fd) override { return io_->close(fd); }
+    int rename(const std::string& from, const std::string& to, bool replace) override {
+        return io_->rename(from, to, replace);
+    }
+    int remove(const std::string& path) override { return io_->remove(path); }
+    int makeFolder(const std::string& path, mode_t mode) override { return io_->makeFolder(path, mode); }
+    int listFolder(const std::string& path, std::vector<std::string>& names) override {
+        return io_->listFolder(path, names);
+    }
+    int status(const std::string& path, bool followLinks, struct stat& info) override {
+        return io_->status(path, followLinks, info);
+    }
+    int setMode(const std::string& path, mode_t mode) override { return io_->setMode(path, mode); }
+    int readAt(int fd, std::uint64_t offset, std::uint8_t* buffer, std::size_t size, std::size_t& got) override {
+        return zeroed(io_->readAt(fd, offset, buffer, size, got), buffer, size, got);
+    }
+    int writeAt(int fd, std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) override {
+        return io_->writeAt(fd, offset, bytes, size);
+    }
+    int truncate(int fd, std::uint64_t size) override { return io_->truncate(fd, size); }
+    int statusOf(int fd, struct stat& info) override { return io_->statusOf(fd, info); }
+    int lock(int fd, short type, std::uint64_t start, std::uint64_t length) override {
+        return io_->lock(fd, type, start, length);
+    }
+    int lockedElsewhere(int fd, short type, std::uint64_t start, std::uint64_t length, bool& locked) override {
+        return io_->lockedElsewhere(fd, type, start, length, locked);
+    }
+
+private:
+    static int zeroed(int err, std::uint8_t* buffer, std::size_t size, std::size_t& got) {
+        if (err != EIO) return err;
+        std::fill(buffer, buffer + size, std::uint8_t{0});
+        got = size;
+        return 0;
+    }
+
+    const std::shared_ptr<FileIO> io_;
+};
+
 }  // namespace
 
 class SQLitePageImage::Image {
 public:
+    // `io`: the file layer to read through; the current one when null.
+    explicit Image(std::shared_ptr<FileIO> io) : io_(std::move(io)) {}
     ~Image() {
         if (dbFd_ >= 0) (void)io_->close(dbFd_);
         if (walFd_ >= 0) (void)io_->close(walFd_);
     }
 
     int open(const std::string& path) {
-        io_ = FileIO::current();
+        if (!io_) io_ = FileIO::current();
         struct stat info {};
         if (const int err = file_detail::openRegular(*io_, path, dbFd_, info)) return err;
         const std::uint64_t fileSize = static_cast<std::uint64_t>(info.st_size);
@@ -869,9 +922,10 @@ private:
     Counts counts_;
 };
 
-std::unique_ptr<SQLitePageImage> SQLitePageImage::open(const std::string& path, int& err) {
+std::unique_ptr<SQLitePageImage> SQLitePageImage::open(const std::string& path, int& err, bool readFailureIsDamage) {
     try {
-        auto image = std::make_unique<Image>();
+        auto image = std::make_unique<Image>(readFailureIsDamage ? std::make_shared<DamagingReads>(FileIO::current())
+                                                                 : nullptr);
         if ((err = image->open(path)) != 0) return nullptr;
         return std::unique_ptr<SQLitePageImage>(new SQLitePageImage(std::move(image)));
     } catch (const std::bad_alloc&) {

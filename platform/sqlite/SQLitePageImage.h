@@ -18,7 +18,10 @@ public:
     // checksum chain, up to its last commit frame) are laid over the file's pages. Never writes
     // either file. Null with an errno in `err` on a failure of the moment (I/O error, no memory,
     // permission; through FileIO); a file whose bytes are damaged opens and yields what still reads.
-    [[nodiscard]] static std::unique_ptr<SQLitePageImage> open(const std::string& path, int& err);
+    // With `readFailureIsDamage`, a read that fails with EIO (a bad sector) gives zeros, which read
+    // as damaged bytes: for a file whose failing reads last.
+    [[nodiscard]] static std::unique_ptr<SQLitePageImage> open(const std::string& path, int& err,
+                                                               bool readFailureIsDamage = false);
     ~SQLitePageImage();
     SQLitePageImage(const SQLitePageImage&) = delete;
     SQLitePageImage& operator=(const SQLitePageImage&) = delete;

@@ -139,7 +139,7 @@ TEST_F(APMDatabaseTest, UnusableSchemaIsKeptAsideAndAFreshFileTakesItsPlace) {
     EXPECT_TRUE(database_->initializeDatabaseResourcesWithContext("Reset", badPath, &error));
     EXPECT_TRUE(capture.contains("[I-ACS012047]"));
     EXPECT_TRUE(capture.contains("[I-ACS012002] Failed to create or validate required database tables (Reset)"));
-    EXPECT_EQ(sqliteRows(badPath + ".damaged", "SELECT surprise FROM events"),
+    EXPECT_EQ(sqliteRows(badPath + ".carried", "SELECT surprise FROM events"),
               (std::vector<std::vector<std::string>>{{"1"}}));
     // The fingerprint fits the new table; the counter row lacks what the new one needs.
     EXPECT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint("p-1", nullptr), std::optional<bool>(false));
@@ -192,7 +192,7 @@ TEST_F(APMDatabaseTest, AFullOrFailingDiskOrABusyFileKeepsTheFileForTheNextOpeni
             c.end();
         }
         EXPECT_EQ(sqliteRows(path(), "SELECT count(*) FROM queue"), (std::vector<std::vector<std::string>>{{"1"}}));
-        EXPECT_FALSE(std::filesystem::exists(path() + ".damaged"));
+        EXPECT_FALSE(std::filesystem::exists(path() + ".carried"));
         EXPECT_TRUE(capture.matching("[I-ACS034023]").empty());
         const auto lines = capture.matching("[I-ACS034026] Kept the database file as it is for the next opening");
         ASSERT_EQ(lines.size(), 1u);
@@ -217,10 +217,10 @@ TEST_F(APMDatabaseTest, AFullOrFailingDiskOrABusyFileKeepsTheFileForTheNextOpeni
         EXPECT_EQ(APMDatabase::initWithDatabaseName(name_, config_, nullptr), nullptr);
     }
     EXPECT_EQ(capture.matching("[I-ACS034026]").size(), 1u);
-    EXPECT_FALSE(std::filesystem::exists(path() + ".damaged"));
+    EXPECT_FALSE(std::filesystem::exists(path() + ".carried"));
     database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
     ASSERT_NE(database_, nullptr);
-    EXPECT_TRUE(std::filesystem::exists(path() + ".damaged"));
+    EXPECT_TRUE(std::filesystem::exists(path() + ".carried"));
     EXPECT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint("p-1", nullptr), std::optional<bool>(false));
     const auto lines = capture.matching("[I-ACS034025]");
     ASSERT_EQ(lines.size(), 1u);
@@ -257,7 +257,7 @@ TEST_F(APMDatabaseTest, ADamagedPageLosesOnlyItsRowsAndTheRestIsCarriedIntoAFres
     ASSERT_NE(database_, nullptr) << (error ? error->localizedDescription() : "");
     // The damaged file is kept as it was, beside the new one.
     EXPECT_EQ(capture.matching("[I-ACS034023]").size(), 1u);
-    EXPECT_EQ(std::filesystem::file_size(path() + ".damaged"), damagedSize);
+    EXPECT_EQ(std::filesystem::file_size(path() + ".carried"), damagedSize);
     // The bundles of the other pages read back; every other table is whole.
     auto bundles = database_->queryBundlesWithCountLimit(1000, std::numeric_limits<std::int64_t>::max(), nullptr);
     ASSERT_TRUE(bundles);
@@ -278,8 +278,41 @@ TEST_F(APMDatabaseTest, ADamagedPageLosesOnlyItsRowsAndTheRestIsCarriedIntoAFres
 
     // A wipe of the measurement data takes the kept copy with it.
     ASSERT_TRUE(database_->reset(nullptr));
-    EXPECT_FALSE(std::filesystem::exists(path() + ".damaged"));
+    EXPECT_FALSE(std::filesystem::exists(path() + ".carried"));
     EXPECT_TRUE(std::filesystem::exists(path()));
+}
+
+// A kept file that cannot be carried now (a failing disk under it) keeps nothing from being
+// logged: the database opens and takes events at once, and the next opening carries the kept
+// rows beside them.
+TEST_F(APMDatabaseTest, AKeptFileThatCannotBeCarriedNowWaitsWhileEventsAreLogged) {
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(database_->insertBundle(bundle(kNow + i), false, nullptr));
+    database_.reset();
+    // As an opening ended before its carry leaves it.
+    std::filesystem::rename(path(), path() + ".uncarried");
+    for (const char* companion : {"-wal", "-shm"}) {
+        if (std::filesystem::exists(path() + companion)) std::filesystem::rename(path() + companion, path() + ".uncarried" + companion);
+    }
+    LogCapture capture;
+    {
+        FaultInjection faults;
+        faults->ioError(FaultyFileIO::Operation::Read, path() + ".uncarried*");
+        NSErrorPtr error;
+        database_ = APMDatabase::initWithDatabaseName(name_, config_, &error);
+        ASSERT_NE(database_, nullptr) << (error ? error->localizedDescription() : "");
+        EXPECT_GT(faults->injected(), 0);
+        ASSERT_TRUE(database_->insertBundle(bundle(kNow + 100), false, nullptr));
+        database_.reset();
+    }
+    EXPECT_EQ(capture.matching("[I-ACS034026]").size(), 1u);
+    EXPECT_TRUE(capture.matching("[I-ACS012001]").empty());
+    database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
+    ASSERT_NE(database_, nullptr);
+    const auto bundles = database_->queryBundlesWithCountLimit(1000, std::numeric_limits<std::int64_t>::max(), nullptr);
+    ASSERT_TRUE(bundles);
+    EXPECT_EQ(bundles->size(), 6u);
+    EXPECT_FALSE(std::filesystem::exists(path() + ".uncarried"));
+    EXPECT_TRUE(std::filesystem::exists(path() + ".carried"));
 }
 
 TEST_F(APMDatabaseTest, AFolderThatCannotBeMadeFailsTheOpeningThroughTheMonitor) {

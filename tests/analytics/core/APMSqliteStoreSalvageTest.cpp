@@ -1,5 +1,7 @@
 // A salvage cut short at any of its steps, by a kill or by a power cut: the next opening ends
 // with every row of the damaged file that still reads, each once, and one kept copy beside it.
+// Kept files the store cannot carry now, or that stand beside others, never keep it from use,
+// and none is lost.
 #include "analytics/core/APMSqliteStore.h"
 
 #include "LogCapture.h"
@@ -11,13 +13,16 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 
 namespace {
@@ -29,36 +34,63 @@ constexpr const char* kFolderVariable = "APM_SALVAGE_FOLDER";
 constexpr const char* kStepVariable = "APM_SALVAGE_END_AT";
 const std::string kName = "db.sql";
 
-// The opening an owner makes: the store, its tables, the carry. The open store, or none.
-std::shared_ptr<APMSqliteStore> openAndCarry(const std::string& folder) {
+// The opening an owner makes before it carries: the store and its tables. The open store, or none.
+std::shared_ptr<APMSqliteStore> openTables(const std::string& folder) {
     auto store = APMSqliteStore::initWithDatabasePath(folder + "/" + kName, nullptr);
     const bool made = store && store->useWriteAheadLog(nullptr) &&
                       store->executeSQL("CREATE TABLE IF NOT EXISTS a (n INTEGER, body TEXT)", nullptr) &&
                       store->executeSQL("CREATE TABLE IF NOT EXISTS b (n INTEGER, body TEXT)", nullptr);
-    return made && store->carryRowsFromKeptFile(nullptr) ? store : nullptr;
+    return made ? store : nullptr;
 }
 
+// The opening an owner makes: the store, its tables, the carry. The open store, or none.
+std::shared_ptr<APMSqliteStore> openAndCarry(const std::string& folder) {
+    auto store = openTables(folder);
+    return store && store->carryRowsFromKeptFile(nullptr) ? store : nullptr;
+}
+
+// Every row once, whatever its rowid: a kept row whose rowid the store's own took has another.
 Rows contents(const std::string& folder) {
     return sqliteRows(folder + "/" + kName,
-                      "SELECT 'a', rowid, n, body FROM a UNION ALL SELECT 'b', rowid, n, body FROM b ORDER BY 1, 2");
+                      "SELECT 'a', n, body FROM a UNION ALL SELECT 'b', n, body FROM b ORDER BY 1, 2, 3");
+}
+
+// A database at `path` of tables a and b, with `rows` rows in `table`, n from `first` on.
+void writeDatabase(const std::string& path, const char* table, int first, int rows) {
+    sqlite3* writer = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &writer), SQLITE_OK);
+    const std::string sql = "CREATE TABLE a (n INTEGER, body TEXT); CREATE TABLE b (n INTEGER, body TEXT);"
+                            "WITH RECURSIVE c(n) AS (SELECT " + std::to_string(first) + " UNION ALL SELECT n + 1 FROM c "
+                            "WHERE n < " + std::to_string(first + rows - 1) + ") INSERT INTO " + table +
+                            " SELECT n, 'row ' || n FROM c;";
+    EXPECT_EQ(sqlite3_exec(writer, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(writer);
+}
+
+// The names of the folder that belong to the store's kept files.
+std::set<std::string> keptNames(const std::string& folder) {
+    std::set<std::string> kept;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(kName + ".", 0) == 0) kept.insert(name);
+    }
+    return kept;
 }
 
 // After a finished salvage: nothing uncarried, and of the kept copies only the newest, a database.
 void expectOneCarriedCopy(const std::string& folder) {
-    std::set<std::string> kept;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind(kName + ".", 0) == 0 && name != kName + ".damaged-shm") kept.insert(name);
-    }
-    EXPECT_EQ(kept, std::set<std::string>{kName + ".damaged"}) << folder;
-    EXPECT_EQ(sqliteRows(folder + "/" + kName + ".damaged", "SELECT count(*) FROM sqlite_master"), (Rows{{"2"}}));
+    auto kept = keptNames(folder);
+    kept.erase(kName + ".carried-shm");
+    EXPECT_EQ(kept, std::set<std::string>{kName + ".carried"}) << folder;
+    EXPECT_EQ(sqliteRows(folder + "/" + kName + ".carried", "SELECT count(*) FROM sqlite_master"), (Rows{{"2"}}));
 }
 
 class APMSqliteStoreSalvageTest : public testing::Test {
 protected:
     // Table `a` checkpointed into the file, the header of one of its pages overwritten; `b` in the
-    // log alone, which the salvage must take with the file; beside them, copies an earlier salvage
-    // kept, which the newest replaces. And what a salvage nothing cuts short carries of it.
+    // log alone, which the salvage must take with the file; beside them, the copy an earlier
+    // version kept under the name it gave them, whose rows are carried too, and copies an earlier
+    // salvage kept, which the newest replaces. And what a salvage nothing cuts short carries of it.
     void SetUp() override {
         static int counter = 0;
         folder_ = Sandbox::tmp() + "/salvage-" + std::to_string(++counter);
@@ -81,13 +113,14 @@ protected:
         fs::copy_file(source + "-wal", damaged_ + "/" + kName + "-wal");
         sqlite3_close(writer);
         ASSERT_GT(lost, 0);
-        for (const char* older : {".damaged", ".damaged-wal", ".damaged-2"}) {
+        writeDatabase(damaged_ + "/" + kName + ".damaged", "b", 1001, 30);
+        for (const char* older : {".carried", ".carried-wal", ".damaged-2"}) {
             std::ofstream(damaged_ + "/" + kName + older) << "an older copy";
         }
         fs::copy(damaged_, folder_ + "/whole");
         ASSERT_NE(openAndCarry(folder_ + "/whole"), nullptr);
         expected_ = contents(folder_ + "/whole");
-        ASSERT_EQ(expected_.size(), static_cast<std::size_t>(150 - lost + 40));
+        ASSERT_EQ(expected_.size(), static_cast<std::size_t>(150 - lost + 40 + 30));
     }
     void TearDown() override { fs::remove_all(folder_); }
 
@@ -95,6 +128,52 @@ protected:
         fs::remove_all(folder_ + "/run");
         fs::copy(damaged_, folder_ + "/run");
         return folder_ + "/run";
+    }
+
+    // A copy of the damaged files as an opening ended before its carry leaves them (set aside,
+    // uncarried), and a store that took 34 rows of its own since and is now damaged in turn.
+    std::string storeDamagedWhileAKeptFileWaits() const {
+        static int counter = 0;
+        const std::string folder = folder_ + "/waiting-" + std::to_string(++counter);
+        fs::copy(damaged_, folder);
+        const std::string base = folder + "/" + kName;
+        fs::rename(base, base + ".uncarried");
+        fs::rename(base + "-wal", base + ".uncarried-wal");
+        fs::remove(base + ".damaged");
+        writeDatabase(base, "b", 5001, 34);
+        // Its second page, the root of its first table, overwritten.
+        EXPECT_TRUE(overwritePage(base, 2, pageSizeOf(base)));
+        return folder;
+    }
+
+    // The disk as a power cut would leave it at every step of the salvage of `folder` and after
+    // it: after it, the file itself holds `expected` beside the one kept copy; during it, the
+    // next opening from that disk ends with `expected`, every row once.
+    void expectEveryPowerCutLeavesEveryRowOnce(const std::string& folder, const Rows& expected) {
+        const std::string after = folder_ + "/after";
+        std::vector<std::string> images;
+        {
+            std::shared_ptr<SteppedFileIO> cut;
+            cut = std::make_shared<SteppedFileIO>(folder, [&images, &cut, folder, this](const std::string&,
+                                                                                        const std::string& path) {
+                if (path.rfind(folder, 0) != 0) return;
+                images.push_back(folder_ + "/image-" + std::to_string(images.size()));
+                ASSERT_EQ(cut->writeImage(images.back()), 0);
+            });
+            ScopedFileIO scope(cut);
+            const auto store = openAndCarry(folder);
+            ASSERT_NE(store, nullptr);
+            ASSERT_EQ(cut->writeImage(after), 0);
+        }
+        EXPECT_EQ(contents(after), expected);
+        expectOneCarriedCopy(after);
+        ASSERT_GT(images.size(), 10u);
+        for (const std::string& image : images) {
+            SCOPED_TRACE(image);
+            ASSERT_NE(openAndCarry(image), nullptr);
+            EXPECT_EQ(contents(image), expected);
+            expectOneCarriedCopy(image);
+        }
     }
 
     std::string folder_;
@@ -150,54 +229,216 @@ TEST_F(APMSqliteStoreSalvageTest, AProcessEndedAtAnyStepLeavesEveryRowOnceToTheN
 // file itself holds every carried row beside the one kept copy; during it, the next opening from
 // that disk ends with every row once.
 TEST_F(APMSqliteStoreSalvageTest, APowerCutAtAnyStepLeavesEveryRowOnceAndAfterItTheFileHoldsThem) {
-    const std::string folder = run();
-    const std::string after = folder_ + "/after";
-    std::vector<std::string> images;
-    {
-        std::shared_ptr<SteppedFileIO> cut;
-        cut = std::make_shared<SteppedFileIO>(folder, [&images, &cut, folder, this](const std::string&,
-                                                                                    const std::string& path) {
-            if (path.rfind(folder, 0) != 0) return;
-            images.push_back(folder_ + "/image-" + std::to_string(images.size()));
-            ASSERT_EQ(cut->writeImage(images.back()), 0);
-        });
-        ScopedFileIO scope(cut);
-        const auto store = openAndCarry(folder);
-        ASSERT_NE(store, nullptr);
-        ASSERT_EQ(cut->writeImage(after), 0);
-    }
-    EXPECT_EQ(contents(after), expected_);
-    expectOneCarriedCopy(after);
-    ASSERT_GT(images.size(), 10u);
-    for (const std::string& image : images) {
-        SCOPED_TRACE(image);
-        ASSERT_NE(openAndCarry(image), nullptr);
-        EXPECT_EQ(contents(image), expected_);
-        expectOneCarriedCopy(image);
-    }
+    expectEveryPowerCutLeavesEveryRowOnce(run(), expected_);
+}
+
+// The same of a store found damaged, with rows of its own, while a kept file waits: both are
+// set aside and carried.
+TEST_F(APMSqliteStoreSalvageTest, APowerCutAtAnyStepOfASalvageBesideAWaitingKeptFileLeavesEveryRowOnce) {
+    const std::string whole = storeDamagedWhileAKeptFileWaits();
+    ASSERT_NE(openAndCarry(whole), nullptr);
+    const Rows expected = contents(whole);
+    ASSERT_EQ(expected.size(), expected_.size() - 30 + 34);
+    expectEveryPowerCutLeavesEveryRowOnce(storeDamagedWhileAKeptFileWaits(), expected);
 }
 
 // A kept file that cannot be read for a reason of the moment (a failing disk) is no damaged file:
-// it stays uncarried, with everything else, for the next opening. A wipe takes it too.
-TEST_F(APMSqliteStoreSalvageTest, AKeptFileThatCannotBeReadNowWaitsForTheNextOpening) {
+// it waits uncarried for the next opening, while the store takes rows. A wipe takes it too.
+TEST_F(APMSqliteStoreSalvageTest, AKeptFileThatCannotBeReadNowWaitsAsideWhileTheStoreTakesRows) {
     const std::string folder = run();
     LogCapture capture;
     {
         FaultInjection faults;
         faults->ioError(FaultyFileIO::Operation::Read, "*/" + kName + ".uncarried");
-        EXPECT_EQ(openAndCarry(folder), nullptr);
+        const auto store = openTables(folder);
+        ASSERT_NE(store, nullptr);
+        EXPECT_FALSE(store->carryRowsFromKeptFile(nullptr));
         EXPECT_GT(faults->injected(), 0);
+        EXPECT_EQ(store->keptFile(), folder + "/" + kName + ".uncarried");
+        EXPECT_TRUE(store->executeSQL("INSERT INTO a (n, body) VALUES (-1, 'logged meanwhile')", nullptr));
     }
     EXPECT_EQ(capture.matching("[I-ACS034026]").size(), 1u);
-    EXPECT_TRUE(capture.matching("[I-ACS034025]").empty());
     fs::copy(folder, folder_ + "/wiped");
     ASSERT_NE(openAndCarry(folder), nullptr);
-    EXPECT_EQ(contents(folder), expected_);
+    Rows expected = expected_;
+    expected.insert(expected.begin(), {"a", "-1", "logged meanwhile"});
+    EXPECT_EQ(contents(folder), expected);
     expectOneCarriedCopy(folder);
 
     ASSERT_TRUE(fs::exists(folder_ + "/wiped/" + kName + ".uncarried"));
     APMSqliteStore::deleteKeptFiles(folder_ + "/wiped/" + kName);
-    for (const auto& entry : fs::directory_iterator(folder_ + "/wiped")) {
-        EXPECT_EQ(entry.path().filename().string().rfind(kName + ".", 0), std::string::npos) << entry.path();
+    EXPECT_TRUE(keptNames(folder_ + "/wiped").empty());
+}
+
+// Reads of one byte range of the files whose paths end with `suffix` fail with EIO, as on a bad
+// sector, for as long as it is installed.
+class BadSectorFileIO : public PowerCutFileIO {
+public:
+    BadSectorFileIO(const std::string& root, std::string suffix, std::uint64_t first, std::uint64_t size)
+        : PowerCutFileIO(root), suffix_(std::move(suffix)), first_(first), size_(size) {}
+    int readAt(int fd, std::uint64_t offset, std::uint8_t* buffer, std::size_t size, std::size_t& got) override {
+        const std::string path = pathOf(fd);
+        if (path.size() >= suffix_.size() && path.compare(path.size() - suffix_.size(), suffix_.size(), suffix_) == 0 &&
+            offset < first_ + size_ && first_ < offset + size) {
+            ++failed_;
+            return EIO;
+        }
+        return PowerCutFileIO::readAt(fd, offset, buffer, size, got);
     }
+    int failed() const { return failed_; }
+
+private:
+    const std::string suffix_;
+    const std::uint64_t first_;
+    const std::uint64_t size_;
+    std::atomic<int> failed_{0};
+};
+
+// A read of the kept file that fails at every opening (a bad sector under one of its leaves):
+// the first carry waits, and the next takes the failing page for a damaged one and carries the
+// rest, the rows logged meanwhile with them, each once.
+TEST_F(APMSqliteStoreSalvageTest, AReadThatFailsAgainIsADamagedPageAndTheRestIsCarried) {
+    const std::string folder = folder_ + "/sector";
+    fs::create_directories(folder);
+    const std::string kept = folder + "/" + kName + ".uncarried";
+    writeDatabase(kept, "a", 1, 3000);
+    const auto leaves = sqliteRows(kept, "SELECT pageno, ncell FROM dbstat WHERE name = 'a' AND pagetype = 'leaf' "
+                                         "ORDER BY pageno");
+    ASSERT_GT(leaves.size(), 4u);
+    const auto& bad = leaves[leaves.size() / 2];
+    const std::uint64_t pageSize = static_cast<std::uint64_t>(pageSizeOf(kept));
+    const auto io = std::make_shared<BadSectorFileIO>(folder, ".uncarried", (std::stoull(bad[0]) - 1) * pageSize, pageSize);
+    ScopedFileIO scope(io);
+    LogCapture capture;
+    {
+        const auto store = openTables(folder);
+        ASSERT_NE(store, nullptr);
+        NSErrorPtr error;
+        EXPECT_FALSE(store->carryRowsFromKeptFile(&error));
+        ASSERT_NE(error, nullptr);
+        EXPECT_NE(error->localizedDescription().find("sqlite code 266"), std::string::npos) << error->localizedDescription();
+        EXPECT_GT(io->failed(), 0);
+        EXPECT_TRUE(store->executeSQL("INSERT INTO a (n, body) VALUES (-1, 'logged meanwhile')", nullptr));
+    }
+    EXPECT_EQ(capture.matching("[I-ACS034026]").size(), 1u);
+    EXPECT_TRUE(capture.matching("[I-ACS034025]").empty());
+
+    ASSERT_NE(openAndCarry(folder), nullptr);
+    const long long lost = std::stoll(bad[1]);
+    EXPECT_EQ(sqliteRows(folder + "/" + kName, "SELECT count(*), count(DISTINCT n), min(n) FROM a"),
+              (Rows{{std::to_string(3001 - lost), std::to_string(3001 - lost), "-1"}}));
+    EXPECT_EQ(capture.matching("[I-ACS034025]").size(), 1u);
+    EXPECT_FALSE(fs::exists(kept));
+    EXPECT_TRUE(fs::exists(folder + "/" + kName + ".carried"));
+    // Nothing is left to carry, and nothing is recorded of what was.
+    ASSERT_NE(openAndCarry(folder), nullptr);
+    EXPECT_EQ(capture.matching("[I-ACS034025]").size(), 1u);
+    EXPECT_EQ(sqliteRows(folder + "/" + kName, "SELECT count(*) FROM sqlite_master WHERE name NOT IN ('a', 'b')"),
+              (Rows{{"0"}}));
+}
+
+// What stands at a kept name and is no file (a folder, a link to a file elsewhere) goes aside,
+// never followed nor deleted; one that cannot be moved is passed over. The salvage goes on under
+// the names still free.
+TEST_F(APMSqliteStoreSalvageTest, AFolderOrALinkAtAKeptNameGoesAsideAndTheSalvageGoesOn) {
+    for (const bool movable : {true, false}) {
+        SCOPED_TRACE(movable ? "moved aside" : "refusing to move");
+        const std::string folder = run();
+        const std::string base = folder + "/" + kName;
+        fs::create_directories(base + ".uncarried");
+        std::ofstream(base + ".uncarried/notes") << "a person's";
+        const std::string outside = folder_ + "/outside";
+        std::ofstream(outside) << "outside";
+        ASSERT_EQ(::symlink(outside.c_str(), (base + ".uncarried-wal").c_str()), 0);
+        fs::remove(base + ".carried");
+        fs::create_directories(base + ".carried");
+        LogCapture capture;
+        {
+            FaultInjection faults;
+            if (!movable) faults->failRename(base + ".uncarried", EACCES);
+            ASSERT_NE(openAndCarry(folder), nullptr);
+        }
+        EXPECT_EQ(contents(folder), expected_);
+        std::ifstream read(outside);
+        std::string text;
+        read >> text;
+        EXPECT_EQ(text, "outside");
+        EXPECT_TRUE(fs::is_symlink(base + ".uncarried-wal.moved"));
+        EXPECT_TRUE(fs::is_directory(base + ".carried.moved"));
+        EXPECT_TRUE(fs::exists((movable ? base + ".uncarried.moved" : base + ".uncarried") + "/notes"));
+        auto kept = keptNames(folder);
+        kept.erase(kName + ".carried-shm");
+        std::set<std::string> expected = {kName + ".carried", kName + ".uncarried-wal.moved", kName + ".carried.moved"};
+        expected.insert(kName + (movable ? ".uncarried.moved" : ".uncarried"));
+        EXPECT_EQ(kept, expected);
+        EXPECT_EQ(capture.matching("[I-ACS034024]").size(), movable ? 3u : 2u);
+        fs::remove_all(folder);
+    }
+}
+
+// An earlier version's copy is carried once, even when it refuses to go: the store records what
+// it carried, and a carry run again adds nothing twice, while the store takes rows.
+TEST_F(APMSqliteStoreSalvageTest, AnEarlierVersionsCopyIsCarriedOnceEvenWhileItRefusesToGo) {
+    const std::string folder = folder_ + "/earlier";
+    fs::create_directories(folder);
+    const std::string base = folder + "/" + kName;
+    writeDatabase(base + ".damaged", "b", 1, 40);
+    LogCapture capture;
+    {
+        FaultInjection faults;
+        faults->inject(FaultyFileIO::Operation::Rename, "*/" + kName + ".damaged*", EPERM);
+        faults->inject(FaultyFileIO::Operation::Remove, "*/" + kName + ".damaged*", EPERM);
+        for (int launch = 1; launch <= 2; ++launch) {
+            const auto store = openTables(folder);
+            ASSERT_NE(store, nullptr);
+            EXPECT_FALSE(store->carryRowsFromKeptFile(nullptr));
+            EXPECT_TRUE(store->executeSQL("INSERT INTO b (n, body) VALUES (-" + std::to_string(launch) + ", 'new')", nullptr));
+            EXPECT_EQ(sqliteRows(base, "SELECT count(*), count(DISTINCT n) FROM b"),
+                      (Rows{{std::to_string(40 + launch), std::to_string(40 + launch)}}));
+        }
+    }
+    EXPECT_EQ(capture.matching("[I-ACS034026]").size(), 2u);
+    ASSERT_NE(openAndCarry(folder), nullptr);
+    EXPECT_EQ(sqliteRows(base, "SELECT count(*), count(DISTINCT n) FROM b"), (Rows{{"42", "42"}}));
+    EXPECT_EQ(keptNames(folder), std::set<std::string>{kName + ".carried"});
+    EXPECT_EQ(sqliteRows(base + ".carried", "SELECT count(*) FROM b"), (Rows{{"40"}}));
+}
+
+// Evidence of a companion alone moves no file: beside a kept file and an earlier version's log
+// left alone, every row of the kept file is carried. And a damaged store that took rows while a
+// kept file waited is kept aside too: both are carried.
+TEST_F(APMSqliteStoreSalvageTest, AKeptFileIsCarriedBesideALoneCompanionAndBesideAnotherDamagedStore) {
+    const std::string folder = run();
+    const std::string base = folder + "/" + kName;
+    // The damaged file set aside by an opening ended before its carry, beside a lone log.
+    fs::rename(base, base + ".uncarried");
+    fs::rename(base + "-wal", base + ".uncarried-wal");
+    fs::remove(base + ".damaged");
+    std::ofstream(base + ".damaged-wal") << "a log alone";
+    ASSERT_NE(openAndCarry(folder), nullptr);
+    Rows expected;
+    std::copy_if(expected_.begin(), expected_.end(), std::back_inserter(expected),
+                 [](const auto& row) { return row[0] == "a" || std::stoi(row[1]) < 1000; });
+    EXPECT_EQ(contents(folder), expected);
+    EXPECT_TRUE(fs::exists(base + ".damaged-wal"));
+
+    // Now the store, holding rows of its own, is found damaged while a kept file waits.
+    const std::string second = storeDamagedWhileAKeptFileWaits();
+    ASSERT_NE(openAndCarry(second), nullptr);
+    EXPECT_EQ(contents(second).size(), expected.size() + 34);
+    EXPECT_EQ(sqliteRows(second + "/" + kName, "SELECT count(*) FROM b WHERE n > 5000"), (Rows{{"34"}}));
+    EXPECT_EQ(keptNames(second).count(kName + ".carried"), 1u);
+    EXPECT_EQ(keptNames(second).count(kName + ".uncarried"), 0u);
+    EXPECT_EQ(keptNames(second).count(kName + ".uncarried-2"), 0u);
+}
+
+// Ten launches that each find the store damaged leave one kept copy beside it.
+TEST_F(APMSqliteStoreSalvageTest, TenDamagedLaunchesLeaveOneKeptCopy) {
+    const std::string folder = folder_ + "/ten";
+    fs::create_directories(folder);
+    for (int launch = 0; launch < 10; ++launch) {
+        std::ofstream(folder + "/" + kName, std::ios::trunc) << std::string(4096, static_cast<char>('a' + launch));
+        ASSERT_NE(openAndCarry(folder), nullptr);
+    }
+    EXPECT_EQ(keptNames(folder), std::set<std::string>{kName + ".carried"});
 }

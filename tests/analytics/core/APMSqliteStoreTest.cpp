@@ -132,12 +132,23 @@ TEST_F(APMSqliteStoreTest, AReplacedFileIsReportedWithWhatItHeld) {
     lines = capture.matching("I-ACS034023");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("4096 bytes, no table readable"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("kept aside"), std::string::npos) << lines[0];
+
+    // A store whose owner fetches its data again says that it deleted the file.
+    capture.clear();
+    writeBytes(path_, std::string(4096, 'x'));
+    ASSERT_NE(APMSqliteStore::initWithDatabasePath(path_, nullptr, APMSqliteStore::DamagedFile::Deleted), nullptr);
+    lines = capture.matching("I-ACS034023");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("Deleted an unreadable database"), std::string::npos) << lines[0];
+    EXPECT_EQ(lines[0].find("kept aside"), std::string::npos) << lines[0];
 }
 
 // What still reads of a replaced file goes into the new one by the columns both tables have,
 // rowids kept: a page whose header was overwritten loses its rows and no more, a long value that
 // no longer reads loses its row, a damaged last page what followed it. When the new file cannot
-// take the rows (a full disk), the kept file stays uncarried, and the next opening carries it.
+// take the rows (a full disk), the kept file stays uncarried, the store open, and the next
+// opening carries it.
 TEST_F(APMSqliteStoreTest, RowsThatStillReadAreCarriedPastDamagedPagesIntoTheNewFile) {
     {
         auto store = open();
@@ -182,10 +193,10 @@ TEST_F(APMSqliteStoreTest, RowsThatStillReadAreCarriedPastDamagedPagesIntoTheNew
         NSErrorPtr error;
         EXPECT_FALSE(store->carryRowsFromKeptFile(&error));
         ASSERT_NE(error, nullptr);
-        EXPECT_EQ(store->sqliteHandle(), nullptr);
+        EXPECT_NE(store->sqliteHandle(), nullptr);
     }
     EXPECT_EQ(capture.matching("[I-ACS034026]").size(), 1u);
-    EXPECT_FALSE(std::filesystem::exists(path_ + ".damaged"));
+    EXPECT_FALSE(std::filesystem::exists(path_ + ".carried"));
     EXPECT_EQ(sqliteRows(path_ + ".uncarried", "SELECT count(*) FROM gone"),
               (std::vector<std::vector<std::string>>{{"1"}}));
 
@@ -223,7 +234,7 @@ TEST_F(APMSqliteStoreTest, RowsThatStillReadAreCarriedPastDamagedPagesIntoTheNew
         << lines[0];
     EXPECT_NE(lines[0].find("big: 2 carried, 1 unreadable"), std::string::npos) << lines[0];
     EXPECT_EQ(lines[0].find("gone"), std::string::npos) << lines[0];
-    EXPECT_TRUE(std::filesystem::exists(path_ + ".damaged"));
+    EXPECT_TRUE(std::filesystem::exists(path_ + ".carried"));
     EXPECT_FALSE(std::filesystem::exists(path_ + ".uncarried"));
 }
 
@@ -280,8 +291,8 @@ TEST_F(APMSqliteStoreTest, AWalkThatADamagedRootRoutesBackEndsWithEveryRowThatRe
 // The rows whose leaf pages still read are carried when what leads to them does not: under one
 // damaged byte of a table's root (by the kept file's schema), and under a damaged first page (by
 // this store's own tables), where a key column that is the rowid reads null from the page and
-// the rowid stands for it. A rowid the new table already has keeps its row; another key that
-// refuses a row counts it unreadable.
+// the rowid stands for it. A kept row whose rowid a row of the new table took is carried under a
+// new one; another key that refuses a row counts it unreadable.
 TEST_F(APMSqliteStoreTest, RowsUnderADamagedRootOrFirstPageAreCarriedFromTheirLeafPages) {
     const auto makeTables = [](APMSqliteStore& store) {
         return store.executeSQL("CREATE TABLE t (n INTEGER NOT NULL, body BLOB)", nullptr) &&
@@ -316,15 +327,15 @@ TEST_F(APMSqliteStoreTest, RowsUnderADamagedRootOrFirstPageAreCarriedFromTheirLe
         NSErrorPtr error;
         const auto carried = store->carryRowsFromKeptFile(&error);
         ASSERT_TRUE(carried) << (error ? error->localizedDescription() : "");
-        EXPECT_EQ(carried->carried, 2999 + 39);
+        EXPECT_EQ(carried->carried, 3000 + 39);
         EXPECT_EQ(carried->unreadable, 1);
     }
     EXPECT_EQ(sqliteRows(path_, "SELECT rowid, n FROM t WHERE n < 0"), (std::vector<std::vector<std::string>>{{"1", "-7"}}));
-    EXPECT_EQ(sqliteRows(path_, "SELECT count(*), sum(n = rowid) FROM t"),
-              (std::vector<std::vector<std::string>>{{"3000", "2999"}}));
+    EXPECT_EQ(sqliteRows(path_, "SELECT count(*), sum(n = rowid), count(DISTINCT n) FROM t"),
+              (std::vector<std::vector<std::string>>{{"3001", "2999", "3001"}}));
     auto lines = capture.matching("[I-ACS034025]");
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find("k: 39 carried, 1 unreadable; t: 2999 carried, 0 unreadable, uncounted: every row, 2999 "
+    EXPECT_NE(lines[0].find("k: 39 carried, 1 unreadable; t: 3000 carried, 0 unreadable, uncounted: every row, 3000 "
                             "from leaf pages"),
               std::string::npos)
         << lines[0];
@@ -352,7 +363,8 @@ TEST_F(APMSqliteStoreTest, RowsUnderADamagedRootOrFirstPageAreCarriedFromTheirLe
 }
 
 // A read of the kept file that fails for a reason of the moment (a failing disk) is no damage:
-// nothing is stepped past, the kept file goes back for the next opening, which carries it.
+// nothing is stepped past, the kept file waits for the next opening, which carries it, and the
+// store stays open meanwhile.
 TEST_F(APMSqliteStoreTest, AKeptFileThatFailsToReadIsKeptForTheNextOpening) {
     {
         auto store = open();
@@ -380,10 +392,11 @@ TEST_F(APMSqliteStoreTest, AKeptFileThatFailsToReadIsKeptForTheNextOpening) {
         EXPECT_NE(error->localizedDescription().find("sqlite code 266"), std::string::npos)
             << error->localizedDescription();
         EXPECT_EQ(io->injected(), 1);
+        EXPECT_NE(store->sqliteHandle(), nullptr);
     }
     EXPECT_EQ(capture.matching("[I-ACS034026]").size(), 1u);
     EXPECT_TRUE(capture.matching("[I-ACS034025]").empty());
-    EXPECT_FALSE(std::filesystem::exists(path_ + ".damaged"));
+    EXPECT_FALSE(std::filesystem::exists(path_ + ".carried"));
 
     auto store = open();
     ASSERT_NE(store, nullptr);

@@ -491,6 +491,6 @@ TEST_F(APMDeliveryTest, PurchasesQueuedBeforeAPageWasDamagedAreDeliveredAllButTh
     EXPECT_LE(missing.size(), static_cast<std::size_t>(lost));
     EXPECT_EQ(missing.back() - missing.front() + 1, static_cast<long long>(missing.size()));
     EXPECT_EQ(delivered.size() + missing.size(), static_cast<std::size_t>(kPurchases));
-    EXPECT_TRUE(std::filesystem::exists(path + ".damaged"));
+    EXPECT_TRUE(std::filesystem::exists(path + ".carried"));
     EXPECT_EQ(count("SELECT count(*) FROM queue"), 0);
 }

@@ -67,7 +67,7 @@ TEST_F(APMMeasurementTest, ADamagedDatabaseIsReplacedWithALineSayingWhatWasLost)
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("3000 bytes, no table readable"), std::string::npos) << lines[0];
     // Kept aside; nothing of it reads to be carried.
-    EXPECT_TRUE(std::filesystem::exists(path + ".damaged"));
+    EXPECT_TRUE(std::filesystem::exists(path + ".carried"));
     const auto carried = capture.matching("[I-ACS034025]");
     ASSERT_EQ(carried.size(), 1u);
     EXPECT_NE(carried[0].find(": 0, 0, no table readable"), std::string::npos) << carried[0];
