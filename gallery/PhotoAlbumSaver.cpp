@@ -4,6 +4,7 @@
 #include "config/AppInfo.h"
 #include "gallery/ImageLoader.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSString.h"
 #include "platform/net/NSURL.h"
 #include "platform/photos/PHAssetChangeRequest.h"
@@ -13,8 +14,6 @@
 #include "uikit/ActivityView.h"
 #include "uikit/OECoreStrings.h"
 #include "uikit/UIAlertControllerFactory.h"
-
-#include <cstdio>
 
 std::shared_ptr<UIAlertController> PhotoAlbumSaver::deniedAccessAlert() {
     return UIAlertControllerFactory::errorAlertWithMessage(
@@ -48,7 +47,8 @@ void PhotoAlbumSaver::saveImageFrom(const std::string& path, const std::shared_p
         DispatchQueue::mainQueue()->async([path, url = std::move(url), decodes, weakController, idle,
                                            completion = std::move(completion)]() mutable {
             if (!decodes) {
-                std::fprintf(stderr, "%s is no picture: nothing was saved to the photo album.\n", path.c_str());
+                // The alert tells the person; where the file lay is for the log alone.
+                Diagnostics::notef("%s is no picture: nothing was saved to the photo album.", path.c_str());
                 if (completion) completion(Result::Failed);
                 return;
             }
@@ -76,8 +76,8 @@ void PhotoAlbumSaver::save(std::function<void()> creation, const std::shared_ptr
             PHPhotoLibrary::sharedPhotoLibrary()->performChanges(
                 creation, [token, idle, completion](bool success, const NSErrorPtr& error) {
                     if (!success)
-                        std::fprintf(stderr, "The picture could not be saved to the photo album: %s\n",
-                                     error ? error->localizedDescription().c_str() : "no reason given");
+                        Diagnostics::notef("The picture could not be saved to the photo album: %s",
+                                           error ? error->localizedDescription().c_str() : "no reason given");
                     DispatchQueue::mainQueue()->async([token, idle, completion, success] {
                         ActivityView::sharedActivityView()->hideActivityIndicator();
                         if (idle) idle->setIdleTimerDisabled(false, token);

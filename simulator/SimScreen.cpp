@@ -214,12 +214,12 @@ std::string itemText(const std::shared_ptr<UIBarButtonItem>& item) {
     return t.empty() ? "item" : t;
 }
 
-// " (badge N)" for a number badge showing on the item's view, "" otherwise.
+// "badge N" for a number badge showing on the item's view, "" otherwise.
 std::string itemBadge(const std::shared_ptr<UIBarButtonItem>& item) {
     std::function<std::string(const std::shared_ptr<UIView>&)> find = [&](const std::shared_ptr<UIView>& view) -> std::string {
         if (!view || view->isHidden()) return "";
         if (auto badge = std::dynamic_pointer_cast<BPMKNumberBadgeView>(view))
-            return badge->text().empty() ? "" : " (badge " + screenful(badge->text()) + ")";
+            return badge->text().empty() ? "" : "badge " + screenful(badge->text());
         for (const auto& sub : view->subviews())
             if (auto found = find(sub); !found.empty()) return found;
         return "";
@@ -243,13 +243,11 @@ SimTarget searchCancelTarget(const UISearchBar& bar, int nesting) {
     return cancel;
 }
 
-// A search field as the screen lists it: its text, its placeholder while empty, and whether it
-// is taking typing.
-std::string searchBarLine(const UISearchBar& bar) {
-    std::string t = "search " + quoted(bar.text());
-    if (bar.text().empty() && !bar.placeholder().empty()) t += " (placeholder " + quoted(bar.placeholder()) + ")";
-    if (bar.isFirstResponder()) t += " (typing)";
-    return t;
+// A field's states: its placeholder while empty, and whether it is taking typing.
+void addFieldStates(std::vector<std::string>& states, const std::string& text, const std::string& placeholder,
+                    bool typing) {
+    if (text.empty() && !placeholder.empty()) states.push_back("placeholder " + quoted(placeholder));
+    if (typing) states.push_back("typing");
 }
 
 // "on" for an element that shows itself on (ticked, lit, selected), "off" for one that turns on
@@ -257,7 +255,7 @@ std::string searchBarLine(const UISearchBar& bar) {
 // for the rest: as the element says of itself.
 void addToggleState(std::vector<std::string>& states, const NSObject& element, bool on = false) {
     if (const std::string value = accessibilityValue(element); !value.empty()) {
-        states.push_back(value);
+        states.push_back(screenful(value));
         return;
     }
     const UIAccessibilityTraits traits = accessibilityTraits(element);
@@ -273,10 +271,11 @@ void addItemState(std::vector<std::string>& states, const UIBarButtonItem& item)
         addToggleState(states, item);
 }
 
-// The states as the screen writes them after a name: " (disabled) (on)".
+// The states as the screen writes them after a name: " (disabled) (on)". Every parenthesised
+// word after a control's name is written here, from the states `tap` matches what is typed to.
 std::string statesText(const std::vector<std::string>& states) {
     std::string t;
-    for (const auto& state : states) t += " (" + screenful(state) + ")";
+    for (const auto& state : states) t += " (" + state + ")";
     return t;
 }
 
@@ -650,7 +649,8 @@ std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it, const
         t.view = bar;
         t.texts = {bar->placeholder(), "search"};
         t.depth = nesting;
-        t.line = searchBarLine(*bar);
+        addFieldStates(t.states, bar->text(), bar->placeholder(), bar->isFirstResponder());
+        t.line = "search " + quoted(bar->text()) + statesText(t.states);
         const std::string shown = t.line;
         std::string row = number(t, role + " search") + " " + shown + "  ";
         if (bar->cancelButton()) row += number(searchCancelTarget(*bar, nesting), role + " search cancel") + " Cancel  ";
@@ -660,9 +660,10 @@ std::string SimScreen::barItem(const std::shared_ptr<UIBarButtonItem>& it, const
     t.view = view;
     t.texts = {itemText(it)};
     t.depth = nesting;
+    if (const std::string badge = itemBadge(it); !badge.empty()) t.states.push_back(badge);
     if (!it->isEnabled()) t.states.push_back("disabled");
     addItemState(t.states, *it);
-    t.line = screenful(itemText(it)) + itemBadge(it) + statesText(t.states);
+    t.line = screenful(itemText(it)) + statesText(t.states);
     t.object = it;
     const std::string shown = t.line;
     auto button = std::dynamic_pointer_cast<UIButton>(it->customView());
@@ -681,7 +682,7 @@ std::string rowLine(const std::shared_ptr<UITableViewCell>& cell, const std::sha
     if (texts.empty()) t += " " + quoted("");
     // A text beside the row (a count waiting to be seen) is its badge.
     if (auto accessory = cell->accessoryView(); accessory && !accessory->isHidden() && accessory->superview())
-        for (const auto& text : labelTexts(accessory, window)) t += " (badge " + quoted(text) + ")";
+        for (const auto& text : labelTexts(accessory, window)) states.push_back("badge " + quoted(text));
     if (cell->reorderControl()) states.push_back("movable");
     addToggleState(states, *cell, cell->accessoryType() == UITableViewCellAccessoryCheckmark);
     if ((cell->isSelected() || cell->isHighlighted()) && cell->selectionStyle() != UITableViewCellSelectionStyleNone)
@@ -747,17 +748,16 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         role = "field";
         // Tapped by what it asks for, not by what was typed into it (a match below may show that).
         texts = {field->placeholder(), "field"};
-        std::string t = "field " + quoted(field->text());
-        if (field->text().empty() && !field->placeholder().empty()) t += " (placeholder " + quoted(field->placeholder()) + ")";
-        if (field->isFirstResponder()) t += " (typing)";
-        return t;
+        addFieldStates(states, field->text(), field->placeholder(), field->isFirstResponder());
+        return "field " + quoted(field->text()) + statesText(states);
     }
     if (auto bar = std::dynamic_pointer_cast<UISearchBar>(view)) {
         numbered = true;
         skipChildren = true;
         role = "search";
         texts = {bar->placeholder(), "search"};
-        return searchBarLine(*bar);
+        addFieldStates(states, bar->text(), bar->placeholder(), bar->isFirstResponder());
+        return "search " + quoted(bar->text()) + statesText(states);
     }
     if (auto area = std::dynamic_pointer_cast<UITextView>(view)) {
         // Typed into when editable; otherwise text to read.
@@ -766,7 +766,8 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         numbered = true;
         role = "text";
         texts = {"text"};
-        return "text " + quoted(area->text()) + (area->isFirstResponder() ? " (typing)" : "");
+        if (area->isFirstResponder()) states.push_back("typing");
+        return "text " + quoted(area->text()) + statesText(states);
     }
     if (auto link = std::dynamic_pointer_cast<WKWebLinkView>(view)) {
         numbered = true;
@@ -802,8 +803,8 @@ std::string SimScreen::describe(const std::shared_ptr<UIView>& view, const std::
         skipChildren = true;
         role = "slider";
         texts = {"slider"};
-        return "slider " + numberText(slider->value()) + " (" + numberText(slider->minimumValue()) + " to " +
-               numberText(slider->maximumValue()) + ")";
+        states.push_back(numberText(slider->minimumValue()) + " to " + numberText(slider->maximumValue()));
+        return "slider " + numberText(slider->value()) + statesText(states);
     }
     if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(view)) {
         numbered = true;
@@ -998,25 +999,32 @@ bool SimScreen::isNumber(const std::string& target) {
            std::all_of(target.begin(), target.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-const SimTarget* SimScreen::find(const std::string& numberOrText) const { return find(numberOrText, std::string()); }
+const SimTarget* SimScreen::find(const std::string& numberOrText) const { return find(numberOrText, {}); }
 
-bool SimScreen::splitState(const std::string& text, std::string& name, std::string& state) {
-    // The last parenthesised words after a space; what comes before them is the name.
-    if (text.size() < 4 || text.back() != ')') return false;
-    const std::size_t open = text.rfind(" (");
-    if (open == std::string::npos || open == 0) return false;
-    const std::string inside = text.substr(open + 2, text.size() - open - 3);
-    if (inside.empty() || inside.find_first_of("()") != std::string::npos ||
-        text.find_first_not_of(' ') >= open)
-        return false;
-    name = text.substr(0, open);
-    state = inside;
-    return true;
+std::vector<SimScreen::Named> SimScreen::namesWithStates(const std::string& text) {
+    // Parenthesised words after a space, taken from the end one at a time; what comes before
+    // them is the name.
+    std::vector<Named> readings;
+    std::vector<std::string> states;
+    std::string name = text;
+    while (name.size() >= 4 && name.back() == ')') {
+        const std::size_t open = name.rfind(" (");
+        if (open == std::string::npos || open == 0) break;
+        std::string inside = name.substr(open + 2, name.size() - open - 3);
+        if (inside.empty() || inside.find_first_of("()") != std::string::npos || name.find_first_not_of(' ') >= open)
+            break;
+        name.resize(open);
+        states.insert(states.begin(), std::move(inside));
+        readings.push_back({name, states});
+    }
+    return readings;
 }
 
-const SimTarget* SimScreen::find(const std::string& numberOrText, const std::string& state) const {
+const SimTarget* SimScreen::find(const std::string& numberOrText, const std::vector<std::string>& states) const {
     const auto shows = [&](const SimTarget& t) {
-        return state.empty() || std::find(t.states.begin(), t.states.end(), state) != t.states.end();
+        return std::all_of(states.begin(), states.end(), [&](const std::string& state) {
+            return std::find(t.states.begin(), t.states.end(), state) != t.states.end();
+        });
     };
     if (isNumber(numberOrText)) {
         // A number too large to read is no number on the screen either.

@@ -42,8 +42,9 @@ struct SimTarget {
     int depth = 0;
     // As the screen lists it, without the number.
     std::string line;
-    // The states the line shows after what it is called, in its order ("disabled", "on", "all",
-    // "selected"), as it was given them, unescaped.
+    // Every parenthesised text the line shows after what it is called, in its order ("badge 3",
+    // "disabled", "on", "all", "selected", "placeholder \"Name\""), as the line writes it: so
+    // what the screen lists is what `tap` takes back.
     std::vector<std::string> states;
     // What it stands for where that is not its view (a bar's item); its view otherwise.
     std::shared_ptr<const void> object;
@@ -66,11 +67,17 @@ public:
     // else among those with a text containing it the deepest; the first in reading order of
     // equally deep ones.
     const SimTarget* find(const std::string& numberOrText) const;
-    // The same among the controls that show `state` after their names.
-    const SimTarget* find(const std::string& numberOrText, const std::string& state) const;
-    // A control named with the state it shows after its name, "favorite (off)", as the name and
-    // the state; false when the text ends in no state.
-    static bool splitState(const std::string& text, std::string& name, std::string& state);
+    // The same among the controls that show each of `states` after their names.
+    const SimTarget* find(const std::string& numberOrText, const std::vector<std::string>& states) const;
+    // A control named with states it shows after its name, "favorite (off)", "menu (badge 3)
+    // (disabled)": the ways to read it as a name and the states after it, the fewest states
+    // first (a name may end in parentheses of its own, "favorite (2.3kk)"); none when the text
+    // ends in no state.
+    struct Named {
+        std::string name;
+        std::vector<std::string> states;
+    };
+    static std::vector<Named> namesWithStates(const std::string& text);
     const SimTarget* withNumber(int number) const;
     // The number of a target of this screen.
     int numberOf(const SimTarget& target) const { return numbers_[static_cast<std::size_t>(&target - targets_.data())]; }

@@ -549,18 +549,30 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
     Result r;
     auto s = screen();
     const SimTarget* target = s.find(c.target);
-    // Named as the screen lists it, with the state it shows after its name ("favorite (off)",
-    // "repeat (all)", a row "(selected)"): the control of that name showing that state.
-    std::string name = c.target, state;
-    if (!target && SimScreen::splitState(c.target, name, state)) {
-        target = s.find(name, state);
-        const SimTarget* otherwise = target ? nullptr : s.find(name);
-        if (otherwise && alertInTheWay(s, otherwise).empty()) {
+    // Named as the screen lists it, with the states it shows after its name ("favorite (off)",
+    // "repeat (all)", a row "(selected)", "menu (badge 3)"): the control of that name showing
+    // those states. A name of its own in parentheses is tried first.
+    std::string name = c.target;
+    std::vector<std::string> states;
+    for (const auto& reading : target ? std::vector<SimScreen::Named>{} : SimScreen::namesWithStates(c.target)) {
+        target = s.find(reading.name, reading.states);
+        if (target) {
+            name = reading.name;
+            states = reading.states;
+            break;
+        }
+        const SimTarget* otherwise = s.find(reading.name);
+        if (!otherwise) continue;
+        if (alertInTheWay(s, otherwise).empty()) {
+            std::string missing;
+            for (const auto& state : reading.states)
+                if (std::find(otherwise->states.begin(), otherwise->states.end(), state) == otherwise->states.end())
+                    missing += " (" + simPrintable(state, false) + ")";
             r.ok = false;
-            r.message = named(s, *otherwise) + " does not show (" + simPrintable(state) + ") now, so it was not tapped";
+            r.message = named(s, *otherwise) + " does not show" + missing + " now, so it was not tapped";
             return r;
         }
-        if (!target) name = c.target;
+        break;
     }
     if (!target) {
         r.ok = false;
@@ -578,7 +590,9 @@ SimSession::Result SimSession::tap(const SimCommand& c, int taps, double hold) {
     if (auto alert = UIAlertModality::topAlert(); alert && !answersAlert(*target, alert) && !SimScreen::isNumber(name))
         for (const auto& t : s.targets())
             if (answersAlert(t, alert) && std::find(t.texts.begin(), t.texts.end(), name) != t.texts.end() &&
-                (state.empty() || std::find(t.states.begin(), t.states.end(), state) != t.states.end())) {
+                std::all_of(states.begin(), states.end(), [&](const std::string& state) {
+                    return std::find(t.states.begin(), t.states.end(), state) != t.states.end();
+                })) {
                 target = &t;
                 break;
             }

@@ -2,7 +2,7 @@
 // the photo album with access refused, first asked, granted, and failing to save (the
 // downloaded file never stays behind); the request by e-mail with every value encoded and only
 // a plausible address sent; sharing the standard picture with its full name; saving a picture
-// already on the device.
+// already on the device. Why a save failed goes to the diagnostics log, never to the terminal.
 #include "gallery/ImageMenu.h"
 
 #include "config/AppInfo.h"
@@ -16,6 +16,7 @@
 #include "gallery/UIRequestHD.h"
 #include "platform/dispatch/NSRunLoop.h"
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Sandbox.h"
@@ -38,10 +39,14 @@
 #include "uikit/OECoreStrings.h"
 #include "uikit/OEIdleTimerManager.h"
 
+#include <gmock/gmock.h>
+
 #include <filesystem>
 #include <functional>
 
 namespace {
+
+using testing::HasSubstr;
 
 class ImageMenuTest : public GalleryFixture {
 protected:
@@ -65,6 +70,7 @@ protected:
         row_ = pictureWithHD();
     }
     void TearDown() override {
+        Diagnostics::logToStandardError();
         ActivityView::sharedActivityView()->hideActivityIndicator();
         window_.reset();
         nav_.reset();
@@ -128,6 +134,13 @@ protected:
         ASSERT_TRUE(sheet->tapActionWithTitle(title));
         settle();
     }
+    // Diagnostics into the home's log from now on, as the simulator has them; its path.
+    static std::string logIntoHome() {
+        const std::string path = Sandbox::home() + "/diagnostics.log";
+        NSErrorPtr error;
+        EXPECT_TRUE(Diagnostics::logToFile(path, false, &error)) << (error ? error->description() : "");
+        return path;
+    }
     std::string downloadTitle() const {
         return NSString::format(OECoreString("Download HD (%@)"), row_.get("resolution").stringValue());
     }
@@ -187,9 +200,15 @@ TEST_F(ImageMenuTest, FirstAskedAndGrantedTheHDPictureIsSavedAndTheMenuSaysSo) {
 TEST_F(ImageMenuTest, AFailedSaveSaysSoAndStillRemovesTheDownloadedFile) {
     PHPhotoLibrary::setAuthorizationStatus(PHAuthorizationStatus::Authorized);
     PHPhotoLibrary::failNextChange(NSError::errorWithDomain("PHPhotosErrorDomain", -1));
+    const std::string log = logIntoHome();
+    testing::internal::CaptureStderr();
     choose(menu(), downloadTitle());
-    ASSERT_TRUE(waitFor([&] { return presentedAlert() != nullptr; }));
+    const bool alerted = waitFor([&] { return presentedAlert() != nullptr; });
+    const std::string terminal = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(alerted);
     EXPECT_EQ(presentedAlert()->message(), OECoreString("Error saving"));
+    EXPECT_THAT(bytesOf(log), HasSubstr("The picture could not be saved to the photo album: "));
+    EXPECT_THAT(terminal, testing::Not(HasSubstr("photo album"))) << terminal;
     EXPECT_TRUE(PHPhotoLibrary::savedPictures().empty());
     EXPECT_EQ(cachedFiles(), 0u);
     EXPECT_EQ(context_.idle->holderCount(), 0u);
@@ -204,9 +223,16 @@ TEST_F(ImageMenuTest, AnHDFileWhoseBodyIsCutShortSaysSoAndLeavesTheAlbumAsItWas)
     ASSERT_TRUE(UIImage::imageWithData(NSData(cut.begin(), cut.end())));
     server_->serve(path, LoopbackServer::Response::make(200, cut, "image/jpeg"));
 
+    const std::string log = logIntoHome();
+    testing::internal::CaptureStderr();
     choose(menu(), downloadTitle());
-    ASSERT_TRUE(waitFor([&] { return presentedAlert() != nullptr; }));
+    const bool alerted = waitFor([&] { return presentedAlert() != nullptr; });
+    const std::string terminal = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(alerted);
     EXPECT_EQ(presentedAlert()->message(), OECoreString("Error saving"));
+    // The file's place is named in the log alone.
+    EXPECT_THAT(bytesOf(log), HasSubstr(" is no picture: nothing was saved to the photo album."));
+    EXPECT_THAT(terminal, testing::Not(HasSubstr("is no picture"))) << terminal;
     EXPECT_EQ(requestsTo(path).size(), 1u);
     EXPECT_TRUE(PHPhotoLibrary::savedPictures().empty());
     EXPECT_EQ(cachedFiles(), 0u);

@@ -165,6 +165,40 @@ class RunArgumentsTest(unittest.TestCase):
         self.assertTrue(os.path.exists(self.mark))
         self.assertEqual(self.run_script(OSTREL_SERVER_PORT="65535").returncode, 3)
 
+    def test_a_run_says_what_it_does_before_the_installation_and_the_build(self):
+        # The stand-in installation stops the run: whatever it said came before anything slow.
+        home = os.path.join(self.root, "home")
+        first = self.run_script("--home", home)
+        self.assertEqual(first.returncode, 3, first.stderr)
+        self.assertEqual(first.stderr.splitlines(),
+                         ["Building the simulator, the demo generator and the two demo servers. The first build takes "
+                          "several minutes; later ones rebuild only what changed."])
+        simulator = os.path.join(self.root, "build", "simulator", "ostrel-sim")
+        os.makedirs(os.path.dirname(simulator))
+        with open(simulator, "w") as f:
+            f.write("#!/bin/sh\n")
+        os.chmod(simulator, 0o755)
+        later = self.run_script("--home", home)
+        self.assertEqual(later.returncode, 3, later.stderr)
+        self.assertEqual(later.stderr.splitlines(),
+                         ["Checking the simulator, the demo generator and the two demo servers for changes, and "
+                          "rebuilding what changed."])
+        # Another run's turn is waited for, and said.
+        os.remove(self.mark)
+        os.makedirs(os.path.join(self.root, "build", "runs"), exist_ok=True)
+        with open(os.path.join(self.root, "build", "runs", ".lock"), "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            waiting = subprocess.Popen([os.path.join(self.root, "scripts", "run"), "--home", home],
+                                       env=self.environment(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.PIPE, text=True)
+            said = [waiting.stderr.readline(), waiting.stderr.readline()]
+            self.assertFalse(os.path.exists(self.mark), "the run installed before its turn")
+        self.assertEqual(said[1], "Another run is installing, building or writing the demo bundle; this one waits "
+                                  "for its turn.\n")
+        self.assertEqual(waiting.wait(timeout=60), 3)
+        waiting.stderr.close()
+        self.assertTrue(os.path.exists(self.mark))
+
     def test_a_run_removes_the_folders_of_runs_that_ended_as_the_readme_says(self):
         with open(README, encoding="utf-8") as f:
             readme = " ".join(f.read().split())

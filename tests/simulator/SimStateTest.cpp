@@ -3,7 +3,7 @@
 // (on), a row the list shows selected reads (selected), and a button showing one of more states
 // keeps its name with the state after it. A tap says what it reached as the tap left it, and by
 // the name it had when touched where the tap changed that name; a tap names a control by what
-// the screen lists, its state after its name included.
+// the screen lists, every state after its name included (a badge, a placeholder).
 #include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIBarButtonItem.h"
 #include "platform/ui/UIButton.h"
@@ -12,6 +12,8 @@
 #include "platform/ui/UINavigationItem.h"
 #include "platform/ui/UITableView.h"
 #include "platform/ui/UITableViewCell.h"
+#include "platform/ui/UITextField.h"
+#include "platform/widgets/BPMKNumberBadgeView.h"
 #include "tests/simulator/SimTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -61,6 +63,21 @@ public:
         cell->textLabel()->setText(path.row == 0 ? "Portraits" : path.row == 1 ? "Landscapes" : "Still Life");
         if (path.row == 1) cell->setAccessoryType(UITableViewCellAccessoryCheckmark);
         if (path.row == 2) cell->setSelectionStyle(UITableViewCellSelectionStyleNone);
+        return cell;
+    }
+};
+
+// One piece of a playlist, ticked, its length beside it.
+class Pieces : public NSObject, public UITableViewDataSource {
+public:
+    long numberOfRowsInSection(const std::shared_ptr<UITableView>&, long) override { return 1; }
+    std::shared_ptr<UITableViewCell> cellForRowAtIndexPath(const std::shared_ptr<UITableView>&, const NSIndexPath&) override {
+        auto cell = UITableViewCell::initWithStyle(UITableViewCellStyleDefault, "piece");
+        cell->textLabel()->setText("Requiem");
+        auto length = UILabel::initWithFrame(CGRectMake(0, 0, 40, 20));
+        length->setText("0:03");
+        cell->setAccessoryView(length);
+        setAccessibilityTraits(*cell, toggle(true));
         return cell;
     }
 };
@@ -200,4 +217,41 @@ TEST_F(SimStateTest, ATapByNameAndTheStateShownReachesThatControlAndAnotherState
     EXPECT_EQ(run("tap Portraits (off)").message, "[3] row \"Portraits\" (selected) does not show (off) now, so it was not tapped");
     // A state nothing of that name shows, nor any text: nothing there.
     EXPECT_EQ(run("tap shuffle (on)").message, "nothing to tap called \"shuffle (on)\" on the screen");
+}
+
+TEST_F(SimStateTest, EveryParenthesisedStateAfterANameIsTakenBackAsTheScreenListsIt) {
+    // The menu button with its count, a row with its length and tick, a field showing what it asks for.
+    auto menu = UIButton::buttonWithType(UIButtonTypeCustom);
+    setAccessibilityLabel(*menu, "menu");
+    menu->setFrame(CGRectMake(0, 0, 22, 22));
+    auto badge = BPMKNumberBadgeView::initWithFrame(CGRectMake(9, -7, 22, 22));
+    badge->setValue(3);
+    badge->setUserInteractionEnabled(false);
+    menu->addSubview(badge);
+    auto pieces = std::make_shared<Pieces>();
+    auto table = UITableView::initWithFrame(CGRectMake(0, 64, 375, 44));
+    table->setDataSource(pieces);
+    auto field = UITextField::initWithFrame(CGRectMake(20, 200, 200, 30));
+    field->setPlaceholder("Name");
+    auto list = UIViewController::make();
+    list->setTitle("Playlist");
+    list->navigationItem()->setLeftBarButtonItem(UIBarButtonItem::initWithCustomView(menu));
+    list->view()->addSubview(table);
+    list->view()->addSubview(field);
+    window->setRootViewController(UINavigationController::initWithRootViewController(list));
+    session.settle();
+
+    EXPECT_EQ(screen(), "== Playlist ==\n  [1] menu (badge 3)  \n[2] row \"Requiem\" (badge \"0:03\") (on)\n"
+                        "[3] field \"\" (placeholder \"Name\")\n");
+    const std::pair<const char*, const char*> cases[] = {
+        {"tap menu (badge 3)", "tapped [1] menu (badge 3)"},
+        // The row stays selected after it.
+        {"tap Requiem (badge \"0:03\") (on)", "tapped [2] row \"Requiem\" (badge \"0:03\") (on) (selected)"},
+        {"tap Name (placeholder \"Name\")", "tapped [3] field \"\" (placeholder \"Name\") (typing)"},
+        {"tap menu (badge 4)", "[1] menu (badge 3) does not show (badge 4) now, so it was not tapped"},
+        // Only what it does not show is named.
+        {"tap Requiem (badge \"0:03\") (selected) (off)",
+         "[2] row \"Requiem\" (badge \"0:03\") (on) (selected) does not show (off) now, so it was not tapped"},
+    };
+    for (const auto& [typed, said] : cases) EXPECT_EQ(run(typed).message, said) << typed;
 }
