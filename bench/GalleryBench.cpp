@@ -9,7 +9,8 @@
 // saved to the photo album decodes, against the album's own copy of its bytes. Each pair also runs
 // in turns in one benchmark, which prints their ratio. And the main thread's time for a turn of the
 // pager from one 6000 x 6000 picture to another, on a phone and on a 2048 px wide screen. And a
-// pad's page over a 6928 x 6928 picture too costly to decode whole, until it shows it reduced.
+// pad's page over a 6928 x 6928 picture too costly to decode whole, until it shows it reduced, and
+// its reduced read at the largest size the bound allows against halving the screen's size.
 #include "bench/support/BenchCatalogue.h"
 #include "bench/support/CPUTime.h"
 #include "bench/support/MinimalHTTPServer.h"
@@ -436,6 +437,31 @@ void BM_PadPageOfPictureTooCostlyToDecodeWhole(benchmark::State& state) {
     state.counters["shown_px"] = side;
 }
 BENCHMARK(BM_PadPageOfPictureTooCostlyToDecodeWhole)->Iterations(3)->Unit(benchmark::kSecond)->UseRealTime();
+
+// That picture read reduced for a pad's page once it has not decoded whole: at the largest size up
+// to the screen's 2048 px that the bound allows (the largest of the decoder's own scales below it,
+// worked out from the header), against the steps of halving the screen's size until a size is not
+// refused (2048 refused from its header, 1024 decoded). Both decode every coefficient once.
+void BM_ReducedPageReadAgainstHalving(benchmark::State& state) {
+    const ResourceLoader& resources = *costlyContext().resources;
+    int largest = 0, halved = 0;
+    bench::alternate(
+        state, "largest size within the bound of a 6928 x 6928 picture / halving from 2048 px", "read", 1,
+        [&] {
+            auto picture = resources.loadLargestImageFrom("Data/costly.jpg", 2048);
+            require(picture && picture->decodes(), "the largest size within the bound");
+            largest = picture->pixelWidth();
+        },
+        [&] {
+            std::shared_ptr<UIImage> picture;
+            for (int side = 2048; !picture && side >= 128; side /= 2) picture = resources.loadImageFrom("Data/costly.jpg", side);
+            require(picture && picture->decodes(), "a halved size");
+            halved = picture->pixelWidth();
+        });
+    state.counters["largest_px"] = largest;
+    state.counters["halved_px"] = halved;
+}
+BENCHMARK(BM_ReducedPageReadAgainstHalving)->Iterations(4)->Unit(benchmark::kSecond)->UseRealTime();
 
 // --- The HTTP layer ----------------------------------------------------------------------------
 

@@ -101,6 +101,12 @@ std::shared_ptr<UIImage> ResourceLoader::loadImageFrom(const std::string& relati
     });
 }
 
+std::shared_ptr<UIImage> ResourceLoader::loadLargestImageFrom(const std::string& relativePath, int maxPixelSize) const {
+    return loadFound(relativePath, [maxPixelSize](const std::string& path, NSErrorPtr* error) {
+        return UIImage::largestReducedImageWithContentsOfFile(path, maxPixelSize, error);
+    });
+}
+
 // A screen shows the same pictures again and again (a thumbnail per cell as it scrolls): the
 // file found last time is read straight away, and only when that fails are the four places
 // looked through again.

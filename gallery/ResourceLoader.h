@@ -62,6 +62,9 @@ public:
     // The same, taken reduced to at most `maxPixelSize` pixels on a side (UIImage's reduced images):
     // what every picture but the page's is read with, at the size it is drawn.
     [[nodiscard]] std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath, int maxPixelSize) const;
+    // The same at the largest size up to `maxPixelSize` that decodes within the bound on a decode's
+    // memory (UIImage's largest reduced images): a page's picture too costly to decode whole.
+    [[nodiscard]] std::shared_ptr<UIImage> loadLargestImageFrom(const std::string& relativePath, int maxPixelSize) const;
     // Whether the file is found in any of the four places.
     bool fileExistsInCaches(const std::string& relativePath) const;
     // How many of the paths are found as "Data/<path>" (each folder listed once).
