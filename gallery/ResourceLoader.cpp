@@ -126,11 +126,23 @@ std::shared_ptr<UIImage> ResourceLoader::loadFound(const std::string& relativePa
     if (known) {
         if (auto image = load(*known, &error)) return image;
     }
-    const auto path = picturePath(relativePath);
+    auto path = picturePath(relativePath);
     if (!path) return nullptr;
     error.reset();
     auto image = load(*path, &error);
-    if (!image && error) logUnshowable(*path, error);
+    if (!image && error) {
+        logUnshowable(*path, error);
+        // The bundle is looked in first and never changes: a picture it holds that cannot be
+        // shown (over the pixel cap) would otherwise hide the good copy downloaded for it.
+        if (*path == fileSystem_->bundlePathForFile(relativePath)) {
+            if (auto writable = fileSystem_->findFilePathInWritableLocation(relativePath)) {
+                path = std::move(writable);
+                error.reset();
+                image = load(*path, &error);
+                if (!image && error) logUnshowable(*path, error);
+            }
+        }
+    }
     MutexLock lock(knownMutex_);
     if (image) knownPaths_[relativePath] = *path;
     else knownPaths_.erase(relativePath);

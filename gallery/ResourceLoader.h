@@ -50,8 +50,10 @@ public:
     const std::shared_ptr<FullSizePictureHolder>& fullSizePictures() const { return fullSizePictures_; }
 
     // A picture file found in the bundle, Documents, the private documents or Caches, decoded
-    // afresh; empty when there is none or the path reaches outside those folders. Where it was
-    // found is remembered until pictures are announced changed (postDataChanged) or removed here.
+    // afresh; empty when there is none or the path reaches outside those folders. A bundled file
+    // that is no picture that can be shown gives way to a copy in the writable folders (one
+    // downloaded in its place). Where it was found is remembered until pictures are announced
+    // changed (postDataChanged) or removed here.
     // A file found that is no picture that can be shown (another kind behind the name, an empty
     // one, a header claiming more than the bytes hold) is logged once, until another file takes
     // its place, however often it is asked for.

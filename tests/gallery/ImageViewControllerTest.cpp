@@ -27,6 +27,7 @@
 #include "platform/ui/UIWindow.h"
 #include "tests/fixtures/FaultyFileIO.h"
 #include "tests/fixtures/LibjpegPicture.h"
+#include "tests/fixtures/PictureHeaders.h"
 #include "tests/gallery/GalleryFixture.h"
 
 #include <filesystem>
@@ -496,6 +497,42 @@ TEST_F(PictureDownloadTest, AStoredPictureTooCostlyToDecodeWholeIsShownReducedAn
     EXPECT_FALSE(page_->downloadRequest());
     EXPECT_TRUE(picturesAsked().empty());
     EXPECT_EQ(bytesOf(stored), std::string(photograph.begin(), photograph.end()));
+}
+
+// A picture in the bundle that cannot be shown (over the pixel cap) gives way to the copy the
+// server has: the page downloads it once, keeps it and shows it, and on its next visits reads it
+// from Documents without asking again. The bundled file is logged once, however often it comes.
+TEST_F(PictureDownloadTest, ABundledPictureOverTheCapGivesWayToTheServedCopyWhichIsKept) {
+    const std::string path = DemoCatalogue::imagePathOf(localPainting());
+    const std::string bundled = useBundleCopy() + "/Data/" + path;
+    const std::string picture = bytesOf(bundled);
+    const NSData claim = claimingPixelSize(NSData(picture.begin(), picture.end()), 8200, 6000);
+    ASSERT_TRUE(std::filesystem::remove(bundled));
+    writeText(bundled, std::string(claim.begin(), claim.end()));
+
+    testing::internal::CaptureStderr();
+    show(path);
+    settle();
+    awaitDownload();
+    for (int visit = 0; visit < 2; ++visit) {
+        reappear();
+        settle();
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    const std::string stored = Sandbox::documents() + "/Data/" + path;
+    ASSERT_TRUE(exists(stored));
+    EXPECT_EQ(bytesOf(stored), bytesOf(serverFolder() + "/pic/gallery/" + path));
+    ASSERT_TRUE(page_->image());
+    EXPECT_FALSE(showsOffline());
+    EXPECT_EQ(page_->image()->pixelWidth(), kDemoPictureWidth);
+    EXPECT_EQ(picturesAsked().size(), 1u);
+    const std::string refused = "The file " + bundled + " is not a picture that can be shown. It claims 8200 x 6000 pixels";
+    std::size_t lines = 0;
+    for (auto at = log.find("is not a picture that can be shown"); at != std::string::npos;
+         at = log.find("is not a picture that can be shown", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 1u) << log;
+    EXPECT_THAT(log, testing::HasSubstr(refused)) << log;
 }
 
 TEST_F(PictureDownloadTest, AnErrorStatusShowsTheOfflinePictureAndKeepsNothing) {
