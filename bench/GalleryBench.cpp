@@ -8,7 +8,9 @@
 // picture it holds whole, against stb_image_resize making the same. The check that a picture file
 // saved to the photo album decodes, against the album's own copy of its bytes. Each pair also runs
 // in turns in one benchmark, which prints their ratio. And the main thread's time for a turn of the
-// pager from one 6000 x 6000 picture to another, on a phone and on a 2048 px wide screen.
+// pager from one 6000 x 6000 picture to another, on a phone and on a 2048 px wide screen. And a
+// pad's page over a 6928 x 6928 picture too costly to decode whole, until it shows it reduced, and
+// its reduced read at the largest size the bound allows against halving the screen's size.
 #include "bench/support/BenchCatalogue.h"
 #include "bench/support/CPUTime.h"
 #include "bench/support/MinimalHTTPServer.h"
@@ -30,6 +32,7 @@
 #include "platform/ui/UIImageView.h"
 #include "platform/ui/UINavigationController.h"
 #include "platform/ui/UIWindow.h"
+#include "tests/fixtures/LibjpegPicture.h"
 
 #include "bench/support/Alternating.h"
 
@@ -348,6 +351,117 @@ void BM_PageTurnMainThread(benchmark::State& state) {
     loop->runUntilIdle();
 }
 BENCHMARK(BM_PageTurnMainThread)->Arg(0)->Arg(1)->Iterations(8)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// --- A pad's page over a picture too costly to decode whole --------------------------------------
+
+// A 6928 x 6928 photograph-like JPEG as a camera's finest setting writes it but at quality 95
+// (about 60 MB) in Documents "Data": its coefficients take 288 MB until its last scan, and its one
+// sequential scan is longer than the room the decode bound leaves beside them, so it does not
+// decode whole and a page shows it reduced.
+const GalleryContext& costlyContext() {
+    static const GalleryContext made = [] {
+        makeBenchCatalogue();
+        GalleryContext context;
+        context.app = benchContext();
+        context.resources = ResourceLoader::make(context.app.fileSystem);
+        std::uint32_t grain = 0x9E3779B9u;
+        const NSData jpeg = libjpegEncoded(
+            6928, 6928, 3, JCS_RGB,
+            [](jpeg_compress_struct& info) {
+                finestCameraSetting(info);
+                jpeg_set_quality(&info, 95, TRUE);
+            },
+            // The gradients and grain of the tests' photograph-like pictures.
+            [&](int y, std::vector<std::uint8_t>& row) {
+                for (int x = 0; x < 6928; ++x) {
+                    const int base[3] = {40 + 160 * x / 6928, 60 + 140 * y / 6928, 200 - 120 * x / 6928};
+                    for (int c = 0; c < 3; ++c) {
+                        grain ^= grain << 13;
+                        grain ^= grain >> 17;
+                        grain ^= grain << 5;
+                        row[static_cast<std::size_t>(x) * 3 + c] =
+                            static_cast<std::uint8_t>(base[c] + static_cast<int>(grain % 63) - 31);
+                    }
+                }
+            });
+        const auto path = context.app.fileSystem->safeDocumentsPathForFile("Data/costly.jpg", true);
+        require(path && writeDataToFile(jpeg, *path, false), "a 6928 x 6928 picture in Documents");
+        require(!UIImage::imageWithContentsOfFile(*path)->decodes(), "a picture too costly to decode whole");
+        return context;
+    }();
+    return made;
+}
+
+// The peak resident memory, from a new start (Linux's clear_refs "5"), in kB.
+void resetPeakMemory() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+long peakMemoryKB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    return 0;
+}
+
+// A page on a pad's screen (768 x 1024 points at 2x, 2048 px) over that picture, from its
+// appearance until its picture is in place: the wall time, the process's CPU time (the picture is
+// read on the holder's queue), its peak resident memory, and the side it is shown at.
+void BM_PadPageOfPictureTooCostlyToDecodeWhole(benchmark::State& state) {
+    const GalleryContext& context = costlyContext();
+    UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
+    UIImage::setScreenScale(2);
+    auto loop = NSRunLoop::mainRunLoop();
+    double cpu = 0;
+    long peak = 0;
+    int side = 0;
+    for (auto _ : state) {
+        resetPeakMemory();
+        const double began = bench::processCPUSeconds();
+        auto page = ImageViewController::initWithImageData(Value::Dictionary{{"imagePath", Value("costly.jpg")}}, context);
+        page->view()->setFrame({{0, 0}, {768, 1024}});
+        page->beginAppearanceTransition(true, false);
+        page->endAppearanceTransition();
+        require(loop->runUntil([&] { return page->image() && page->image()->size().width == 6928; }, 600),
+                "the page's picture");
+        cpu += bench::processCPUSeconds() - began;
+        peak = std::max(peak, peakMemoryKB());
+        side = page->image()->pixelWidth();
+        page->beginAppearanceTransition(false, false);
+        page->endAppearanceTransition();
+        page.reset();
+        loop->runUntilIdle();
+    }
+    state.counters["cpu_s_per_page"] = cpu / static_cast<double>(state.iterations());
+    state.counters["peak_rss_kb"] = static_cast<double>(peak);
+    state.counters["shown_px"] = side;
+}
+BENCHMARK(BM_PadPageOfPictureTooCostlyToDecodeWhole)->Iterations(3)->Unit(benchmark::kSecond)->UseRealTime();
+
+// That picture read reduced for a pad's page once it has not decoded whole: at the largest size up
+// to the screen's 2048 px that the bound allows (the largest of the decoder's own scales below it,
+// worked out from the header), against the steps of halving the screen's size until a size is not
+// refused (2048 refused from its header, 1024 decoded). Both decode every coefficient once.
+void BM_ReducedPageReadAgainstHalving(benchmark::State& state) {
+    const ResourceLoader& resources = *costlyContext().resources;
+    int largest = 0, halved = 0;
+    bench::alternate(
+        state, "largest size within the bound of a 6928 x 6928 picture / halving from 2048 px", "read", 1,
+        [&] {
+            auto picture = resources.loadLargestImageFrom("Data/costly.jpg", 2048);
+            require(picture && picture->decodes(), "the largest size within the bound");
+            largest = picture->pixelWidth();
+        },
+        [&] {
+            std::shared_ptr<UIImage> picture;
+            for (int side = 2048; !picture && side >= 128; side /= 2) picture = resources.loadImageFrom("Data/costly.jpg", side);
+            require(picture && picture->decodes(), "a halved size");
+            halved = picture->pixelWidth();
+        });
+    state.counters["largest_px"] = largest;
+    state.counters["halved_px"] = halved;
+}
+BENCHMARK(BM_ReducedPageReadAgainstHalving)->Iterations(4)->Unit(benchmark::kSecond)->UseRealTime();
 
 // --- The HTTP layer ----------------------------------------------------------------------------
 

@@ -25,27 +25,22 @@
 namespace {
 constexpr double kFadeDuration = 0.2;
 
-// The smallest a picture that does not decode whole is shown reduced to, on its longer side.
-constexpr int kSmallestReduced = 128;
-
 // The picture at `relative`, decoded here at its full size (unless it is kept whole already); none
 // when it is missing or does not decode. A picture larger than the screen that does not decode
 // whole but does reduced is sound, only too costly to decode whole (memory, not damage): it is
-// shown at the screen's size, or at the largest half of it that the decode bound allows, and its
-// file is neither replaced nor removed.
+// shown at the screen's size, or at the largest size below it that the decode bound allows (the
+// decoder's own scales, worked out from the header rather than tried), and its file is neither
+// replaced nor removed.
 std::shared_ptr<UIImage> readPicture(const ResourceLoader& resources, const std::string& relative, int screenPixels) {
     auto image = resources.loadWholeImageFrom(relative);
-    if (image && image->decodes()) return image;
-    if (image && std::max(image->pixelWidth(), image->pixelHeight()) <= screenPixels) return nullptr;
-    for (int side = screenPixels; side >= kSmallestReduced; side /= 2) {
-        auto reduced = resources.loadImageFrom(relative, side);
-        if (!reduced) continue;
-        if (!reduced->decodes()) return nullptr;
-        Diagnostics::notef("The picture %s does not decode at its full size; it is shown at %d x %d pixels.",
-                           relative.c_str(), reduced->pixelWidth(), reduced->pixelHeight());
-        return reduced;
-    }
-    return nullptr;
+    // A file refused from its header is refused at every size: the whole needs the least.
+    if (!image || image->decodes()) return image;
+    if (std::max(image->pixelWidth(), image->pixelHeight()) <= screenPixels) return nullptr;
+    auto reduced = resources.loadLargestImageFrom(relative, screenPixels);
+    if (!reduced || !reduced->decodes()) return nullptr;
+    Diagnostics::notef("The picture %s is shown reduced, at %d x %d pixels.", relative.c_str(), reduced->pixelWidth(),
+                       reduced->pixelHeight());
+    return reduced;
 }
 }  // namespace
 

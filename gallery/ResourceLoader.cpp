@@ -101,6 +101,12 @@ std::shared_ptr<UIImage> ResourceLoader::loadImageFrom(const std::string& relati
     });
 }
 
+std::shared_ptr<UIImage> ResourceLoader::loadLargestImageFrom(const std::string& relativePath, int maxPixelSize) const {
+    return loadFound(relativePath, [maxPixelSize](const std::string& path, NSErrorPtr* error) {
+        return UIImage::largestReducedImageWithContentsOfFile(path, maxPixelSize, error);
+    });
+}
+
 // A screen shows the same pictures again and again (a thumbnail per cell as it scrolls): the
 // file found last time is read straight away, and only when that fails are the four places
 // looked through again.
@@ -120,11 +126,23 @@ std::shared_ptr<UIImage> ResourceLoader::loadFound(const std::string& relativePa
     if (known) {
         if (auto image = load(*known, &error)) return image;
     }
-    const auto path = picturePath(relativePath);
+    auto path = picturePath(relativePath);
     if (!path) return nullptr;
     error.reset();
     auto image = load(*path, &error);
-    if (!image && error) logUnshowable(*path, error);
+    if (!image && error) {
+        logUnshowable(*path, error);
+        // The bundle is looked in first and never changes: a picture it holds that cannot be
+        // shown (over the pixel cap) would otherwise hide the good copy downloaded for it.
+        if (*path == fileSystem_->bundlePathForFile(relativePath)) {
+            if (auto writable = fileSystem_->findFilePathInWritableLocation(relativePath)) {
+                path = std::move(writable);
+                error.reset();
+                image = load(*path, &error);
+                if (!image && error) logUnshowable(*path, error);
+            }
+        }
+    }
     MutexLock lock(knownMutex_);
     if (image) knownPaths_[relativePath] = *path;
     else knownPaths_.erase(relativePath);

@@ -50,8 +50,10 @@ public:
     const std::shared_ptr<FullSizePictureHolder>& fullSizePictures() const { return fullSizePictures_; }
 
     // A picture file found in the bundle, Documents, the private documents or Caches, decoded
-    // afresh; empty when there is none or the path reaches outside those folders. Where it was
-    // found is remembered until pictures are announced changed (postDataChanged) or removed here.
+    // afresh; empty when there is none or the path reaches outside those folders. A bundled file
+    // that is no picture that can be shown gives way to a copy in the writable folders (one
+    // downloaded in its place). Where it was found is remembered until pictures are announced
+    // changed (postDataChanged) or removed here.
     // A file found that is no picture that can be shown (another kind behind the name, an empty
     // one, a header claiming more than the bytes hold) is logged once, until another file takes
     // its place, however often it is asked for.
@@ -62,6 +64,9 @@ public:
     // The same, taken reduced to at most `maxPixelSize` pixels on a side (UIImage's reduced images):
     // what every picture but the page's is read with, at the size it is drawn.
     [[nodiscard]] std::shared_ptr<UIImage> loadImageFrom(const std::string& relativePath, int maxPixelSize) const;
+    // The same at the largest size up to `maxPixelSize` that decodes within the bound on a decode's
+    // memory (UIImage's largest reduced images): a page's picture too costly to decode whole.
+    [[nodiscard]] std::shared_ptr<UIImage> loadLargestImageFrom(const std::string& relativePath, int maxPixelSize) const;
     // Whether the file is found in any of the four places.
     bool fileExistsInCaches(const std::string& relativePath) const;
     // How many of the paths are found as "Data/<path>" (each folder listed once).

@@ -916,6 +916,22 @@ std::string decodingMemoryExceeded(const PictureHeader& header, int width, int h
                             static_cast<unsigned long long>(needed), static_cast<unsigned long long>(bound));
 }
 
+std::optional<std::pair<int, int>> largestSizeWithinBound(const PictureHeader& header, int width, int height) {
+    if (decodingMemoryExceeded(header, width, height).empty()) return std::pair{width, height};
+    // The steps down are libjpeg's own scales: at a scale's own size no reduction's sums are held
+    // beside the coefficients, which are what fill the bound.
+    if (!header.jpeg) return std::nullopt;
+    const auto scaled = [](int full, unsigned eighths) {
+        return static_cast<int>((static_cast<std::uint64_t>(full) * eighths + 7) / 8);
+    };
+    for (unsigned eighths = 7; eighths >= 1; --eighths) {
+        const int w = scaled(header.width, eighths), h = scaled(header.height, eighths);
+        if (w > width || h > height) continue;
+        if (decodingMemoryExceeded(header, w, h).empty()) return std::pair{w, h};
+    }
+    return std::nullopt;
+}
+
 std::optional<std::vector<std::uint8_t>> decodePicturePixels(const NSData& data, const PictureHeader& header, int width,
                                                              int height, std::string* why) {
     if (width <= 0 || height <= 0 || width > header.width || height > header.height) return std::nullopt;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ui_detail {
@@ -52,6 +53,12 @@ private:
 // (UIImage::kMaxDecodingMemory): a sentence's predicate, "" when it would not. Its coefficients,
 // the decoders' rows and what reduces its rows count; its pixels, the result, do not.
 std::string decodingMemoryExceeded(const PictureHeader& header, int width, int height);
+
+// The largest size no larger than width x height that the picture decodes at within that bound:
+// width x height itself when it is within it, else, for a JPEG, the largest of libjpeg's own scales
+// (n/8) below it, which libjpeg gives with no rows left to reduce. Found from the header alone;
+// nothing when no size is within the bound.
+std::optional<std::pair<int, int>> largestSizeWithinBound(const PictureHeader& header, int width, int height);
 
 // The RGBA pixels (8 bits a channel, rows top to bottom) of bytes whose header was taken, at
 // exactly width x height: the header's own size, or a smaller one, which is reduced as the rows

@@ -140,7 +140,8 @@ bool UIImage::decodeOnce() const {
         if (!decoded && why.empty())
             Diagnostics::notef("The picture %s does not decode past its header; it is drawn empty.", shownName(name_));
         else if (!decoded)
-            Diagnostics::notef("The picture %s %s; it is drawn empty.", shownName(name_), why.c_str());
+            // The bound, not the bytes: the picture may still be shown reduced.
+            Diagnostics::notef("The picture %s %s.", shownName(name_), why.c_str());
     } catch (const std::bad_alloc&) {
         // The decoders' structures are freed on the way here; the picture is one that does not decode.
         Diagnostics::notef("The picture %s needs more memory than there is to decode; it is drawn empty.",
@@ -205,7 +206,7 @@ void UIImage::clearNamedCache() {
 }
 
 std::shared_ptr<UIImage> UIImage::decode(NSData data, CGFloat scale, const std::string& name, int maxPixelSize,
-                                         NSErrorPtr* error) {
+                                         NSErrorPtr* error, bool withinBound) {
     if (data.size() > static_cast<std::size_t>(kMaxEncodedLength))
         return refuse(error, UIImageErrorRefused, tooLongReason(data.size()), name);
     // Only the header now: the size decides whether the picture is taken at all.
@@ -219,13 +220,17 @@ std::shared_ptr<UIImage> UIImage::decode(NSData data, CGFloat scale, const std::
     const int w = header.width, h = header.height;
     const int longer = std::max(w, h);
     const bool reduce = maxPixelSize > 0 && longer > maxPixelSize;
-    const int pixelWidth = reduce ? std::max(1, static_cast<int>(std::lround(static_cast<double>(w) * maxPixelSize / longer))) : w;
-    const int pixelHeight = reduce ? std::max(1, static_cast<int>(std::lround(static_cast<double>(h) * maxPixelSize / longer))) : h;
-    if (std::string reason = ui_detail::decodingMemoryExceeded(header, pixelWidth, pixelHeight); !reason.empty())
-        return refuse(error, UIImageErrorRefused, reason, name);
+    int pixelWidth = reduce ? std::max(1, static_cast<int>(std::lround(static_cast<double>(w) * maxPixelSize / longer))) : w;
+    int pixelHeight = reduce ? std::max(1, static_cast<int>(std::lround(static_cast<double>(h) * maxPixelSize / longer))) : h;
+    if (std::string reason = ui_detail::decodingMemoryExceeded(header, pixelWidth, pixelHeight); !reason.empty()) {
+        const auto within = withinBound ? ui_detail::largestSizeWithinBound(header, pixelWidth, pixelHeight) : std::nullopt;
+        if (!within) return refuse(error, UIImageErrorRefused, reason, name);
+        std::tie(pixelWidth, pixelHeight) = *within;
+    }
+    const bool reduced = pixelWidth != w || pixelHeight != h;
     // The same size in points, with fewer pixels to each.
     auto image = std::make_shared<UIImage>(std::vector<std::uint8_t>{}, pixelWidth, pixelHeight,
-                                           reduce ? scale * pixelWidth / w : scale);
+                                           reduced ? scale * pixelWidth / w : scale);
     {
         MutexLock lock(image->pixels_->mutex);
         image->pixels_->header = header;
@@ -238,7 +243,7 @@ std::shared_ptr<UIImage> UIImage::decode(NSData data, CGFloat scale, const std::
 }
 
 std::shared_ptr<UIImage> UIImage::fromFile(const std::string& path, int maxPixelSize, NSErrorPtr* error,
-                                           const std::string& source) {
+                                           const std::string& source, bool withinBound) {
     const std::string& name = source.empty() ? path : source;
     if (maxPixelSize > 0) {
         if (auto kept = ui_detail::ReducedPictureCache::shared().find(path, maxPixelSize)) return kept->sharingPixels(name);
@@ -247,12 +252,15 @@ std::shared_ptr<UIImage> UIImage::fromFile(const std::string& path, int maxPixel
     auto data = readFile(path, error, maxPixelSize > 0 ? &identity : nullptr);
     if (!data) return nullptr;
     const bool held = data->size() <= kHeldFileBytes;
-    auto image = decode(std::move(*data), scaleFromFileName(path), name, maxPixelSize, error);
+    auto image = decode(std::move(*data), scaleFromFileName(path), name, maxPixelSize, error, withinBound);
     if (!image) return nullptr;
     Pixels& p = *image->pixels_;
     MutexLock lock(p.mutex);
-    const bool costly = static_cast<std::int64_t>(p.header.width) * p.header.height >=
-                        kKeptReduction * image->pixelWidth_ * static_cast<std::int64_t>(image->pixelHeight_);
+    // Taken smaller than asked for, it is not what the size it would be kept under gives.
+    const bool asked = std::max(image->pixelWidth_, image->pixelHeight_) ==
+                       std::min(maxPixelSize, std::max(p.header.width, p.header.height));
+    const bool costly = asked && static_cast<std::int64_t>(p.header.width) * p.header.height >=
+                                     kKeptReduction * image->pixelWidth_ * static_cast<std::int64_t>(image->pixelHeight_);
     // The path is what the bytes are read again by, and what a costly reduced picture is kept under.
     if (!held || (maxPixelSize > 0 && costly)) p.path = path;
     if (!held) {
@@ -294,6 +302,11 @@ std::shared_ptr<UIImage> UIImage::reducedImageWithContentsOfFile(const std::stri
 std::shared_ptr<UIImage> UIImage::reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize,
                                                                  const std::string& source) {
     return fromFile(path, std::max(1, maxPixelSize), nullptr, source);
+}
+
+std::shared_ptr<UIImage> UIImage::largestReducedImageWithContentsOfFile(const std::string& path, int maxPixelSize,
+                                                                        NSErrorPtr* error) {
+    return fromFile(path, std::max(1, maxPixelSize), error, "", true);
 }
 
 std::shared_ptr<UIImage> UIImage::imageWithPixels(std::vector<std::uint8_t> rgba, int pixelWidth, int pixelHeight,

@@ -89,6 +89,12 @@ public:
     // address they came from) in what is logged about them.
     static std::shared_ptr<UIImage> reducedImageWithContentsOfFile(const std::string& path, int maxPixelSize,
                                                                    const std::string& source);
+    // The same at the largest size up to `maxPixelSize` that the picture decodes at within the
+    // bound on a decode's memory: one that would need more at `maxPixelSize` (a progressive JPEG
+    // near the cap, whose coefficients take most of the bound) comes at the largest of libjpeg's
+    // own scales below it rather than being refused. Not kept once decoded when it comes smaller.
+    static std::shared_ptr<UIImage> largestReducedImageWithContentsOfFile(const std::string& path, int maxPixelSize,
+                                                                          NSErrorPtr* error);
     // A copy of a picture at most `maxPixelSize` pixels on the longer side, made from its pixels
     // (decoded first if they are not yet), each the mean of those it covers, a row at a time; the
     // size in points and the name kept. The picture itself when it is no larger; empty when it
@@ -142,14 +148,15 @@ public:
     std::string description() const override;
 
 private:
-    // Header only; with `maxPixelSize` above 0, the picture is taken reduced to it. Why bytes are
+    // Header only; with `maxPixelSize` above 0, the picture is taken reduced to it, or with
+    // `withinBound` to the largest size up to it that decodes within the bound. Why bytes are
     // refused goes to `error`, or without one to the log.
     static std::shared_ptr<UIImage> decode(NSData data, CGFloat scale, const std::string& name, int maxPixelSize,
-                                           NSErrorPtr* error);
+                                           NSErrorPtr* error, bool withinBound = false);
     // Named by `source` when one is given, else by the path. A reduced picture kept since it was
     // decoded is given again while its file is unchanged.
     static std::shared_ptr<UIImage> fromFile(const std::string& path, int maxPixelSize, NSErrorPtr* error,
-                                             const std::string& source = "");
+                                             const std::string& source = "", bool withinBound = false);
     // Decodes the pixels under the lock when they are not yet; false when they did not decode.
     bool decodeOnce() const;
     struct Pixels;

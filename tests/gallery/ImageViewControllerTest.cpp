@@ -27,6 +27,7 @@
 #include "platform/ui/UIWindow.h"
 #include "tests/fixtures/FaultyFileIO.h"
 #include "tests/fixtures/LibjpegPicture.h"
+#include "tests/fixtures/PictureHeaders.h"
 #include "tests/gallery/GalleryFixture.h"
 
 #include <filesystem>
@@ -450,37 +451,88 @@ TEST_F(PictureDownloadTest, AMissingPictureIsDownloadedIntoDocumentsDataOnceAndR
 }
 
 // A stored picture whose header passes and that decodes reduced is sound even when it does not
-// decode whole (a bound on memory, not damage): the page shows it reduced, at the largest half of
-// the screen's size the bound allows, keeps its file, and downloads nothing, then or on its next
-// appearance.
+// decode whole (a bound on memory, not damage): the page on a pad (2048 px) shows it reduced, at
+// the largest of the decoder's own scales below the screen's size that the bound allows, says so,
+// keeps its file, and downloads nothing, then or on its next appearance.
 TEST_F(PictureDownloadTest, AStoredPictureTooCostlyToDecodeWholeIsShownReducedAndKept) {
+    struct PadScreen {
+        const CGFloat scale = UIImage::screenScale();
+        PadScreen() {
+            UIDevice::applyProfile(UIUserInterfaceIdiom::Pad);
+            UIImage::setScreenScale(2);
+        }
+        ~PadScreen() {
+            UIImage::setScreenScale(scale);
+            UIDevice::applyProfile(UIUserInterfaceIdiom::Phone);
+        }
+    } pad;
     const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
     const std::string stored = Sandbox::documents() + "/Data/" + path;
     const int side = 2400;
     const NSData photograph = grainyProgressiveJPEG(side, side);
     writeText(stored, std::string(photograph.begin(), photograph.end()));
     // Its coefficients, the decoders' rows (a twentieth of the bound) and 2 MB: room for a reduced
-    // picture's sums, not for the one scan it is rewritten to when decoded whole.
+    // picture's sums up to 362 px, none for the one scan it is rewritten to when decoded whole.
     constexpr std::uint64_t kCoefficients = 2400ull * 2400 * 6;
     ui_detail::ScopedDecodingBound lowered((kCoefficients + (2 << 20)) * 20 / 19);
     ASSERT_FALSE(UIImage::imageWithContentsOfFile(stored)->decodes());
 
+    testing::internal::CaptureStderr();
     show(path);
     settle();
+    const std::string log = testing::internal::GetCapturedStderr();
     ASSERT_TRUE(page_->image());
     EXPECT_FALSE(showsOffline());
-    EXPECT_LT(page_->image()->pixelWidth(), side);
-    EXPECT_GE(page_->image()->pixelWidth(), 128);
+    // 6/8 of its side: 7/8 (2100 px) is larger than the screen.
+    EXPECT_EQ(page_->image()->pixelWidth(), 1800);
     EXPECT_EQ(page_->image()->size(), CGSizeMake(side, side));
+    EXPECT_THAT(log, testing::HasSubstr("The picture Data/" + path + " is shown reduced, at 1800 x 1800 pixels."));
+    EXPECT_THAT(log, testing::Not(testing::HasSubstr("is not a picture that can be shown")));
     EXPECT_EQ(journal_->events, (std::vector<std::string>{"will show"}));
     EXPECT_FALSE(page_->downloadRequest());
 
     reappear();
     ASSERT_TRUE(page_->image());
-    EXPECT_FALSE(showsOffline());
+    EXPECT_EQ(page_->image()->pixelWidth(), 1800);
     EXPECT_FALSE(page_->downloadRequest());
     EXPECT_TRUE(picturesAsked().empty());
     EXPECT_EQ(bytesOf(stored), std::string(photograph.begin(), photograph.end()));
+}
+
+// A picture in the bundle that cannot be shown (over the pixel cap) gives way to the copy the
+// server has: the page downloads it once, keeps it and shows it, and on its next visits reads it
+// from Documents without asking again. The bundled file is logged once, however often it comes.
+TEST_F(PictureDownloadTest, ABundledPictureOverTheCapGivesWayToTheServedCopyWhichIsKept) {
+    const std::string path = DemoCatalogue::imagePathOf(localPainting());
+    const std::string bundled = useBundleCopy() + "/Data/" + path;
+    const std::string picture = bytesOf(bundled);
+    const NSData claim = claimingPixelSize(NSData(picture.begin(), picture.end()), 8200, 6000);
+    ASSERT_TRUE(std::filesystem::remove(bundled));
+    writeText(bundled, std::string(claim.begin(), claim.end()));
+
+    testing::internal::CaptureStderr();
+    show(path);
+    settle();
+    awaitDownload();
+    for (int visit = 0; visit < 2; ++visit) {
+        reappear();
+        settle();
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    const std::string stored = Sandbox::documents() + "/Data/" + path;
+    ASSERT_TRUE(exists(stored));
+    EXPECT_EQ(bytesOf(stored), bytesOf(serverFolder() + "/pic/gallery/" + path));
+    ASSERT_TRUE(page_->image());
+    EXPECT_FALSE(showsOffline());
+    EXPECT_EQ(page_->image()->pixelWidth(), kDemoPictureWidth);
+    EXPECT_EQ(picturesAsked().size(), 1u);
+    const std::string refused = "The file " + bundled + " is not a picture that can be shown. It claims 8200 x 6000 pixels";
+    std::size_t lines = 0;
+    for (auto at = log.find("is not a picture that can be shown"); at != std::string::npos;
+         at = log.find("is not a picture that can be shown", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 1u) << log;
+    EXPECT_THAT(log, testing::HasSubstr(refused)) << log;
 }
 
 TEST_F(PictureDownloadTest, AnErrorStatusShowsTheOfflinePictureAndKeepsNothing) {

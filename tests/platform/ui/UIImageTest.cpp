@@ -664,13 +664,15 @@ TEST(ReducedImages, LargePicturesAreReducedAsTheyAreReadInTheMemoryTheirReadingN
 
 namespace {
 // The pixels libjpeg gives decoding the bytes straight, as RGBA.
-std::vector<std::uint8_t> libjpegDecoded(const NSData& data) {
+std::vector<std::uint8_t> libjpegDecoded(const NSData& data, unsigned eighths = 8) {
     jpeg_decompress_struct info{};
     jpeg_error_mgr errors{};
     info.err = jpeg_std_error(&errors);
     jpeg_create_decompress(&info);
     jpeg_mem_src(&info, data.data(), static_cast<unsigned long>(data.size()));
     jpeg_read_header(&info, TRUE);
+    info.scale_num = eighths;
+    info.scale_denom = 8;
     info.out_color_space = JCS_EXT_RGBA;
     jpeg_start_decompress(&info);
     const std::size_t stride = static_cast<std::size_t>(info.output_width) * 4;
@@ -718,6 +720,53 @@ TEST(ImageDecoding, APhotographNearTheDecodeBoundIsShownWholeWithinIt) {
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_THAT(log, testing::HasSubstr("needs more memory to decode at its full size than the"));
     EXPECT_TRUE(reduced->decodes());
+}
+
+// Asked for at the largest size up to a side that the decode bound allows, a picture too costly to
+// decode at that side comes at the largest of libjpeg's own scales below it, which holds no sums
+// of a reduction beside the coefficients: its pixels libjpeg's own at that scale, its points kept.
+// Within the bound at the side asked for, it comes at that side; a PNG, with no such scales, is
+// refused as before. Here at a twentieth of the cap's pixels, under a bound lowered alike.
+TEST(ReducedImages, APictureTooCostlyAtTheSideAskedForComesAtTheLargestOfLibjpegsScalesBelowIt) {
+    const auto folder = std::filesystem::path(Sandbox::home()) / "Largest";
+    const NSData photograph = grainyProgressiveJPEG(2400, 1600);
+    writeFile(folder / "photograph.jpg", photograph);
+    writeFile(folder / "flat.png", libpngPicture(1200, 800, PNG_COLOR_TYPE_GRAY, 8, PNG_INTERLACE_NONE, {0}, {255}));
+    const std::string jpegPath = (folder / "photograph.jpg").string(), pngPath = (folder / "flat.png").string();
+    // Its coefficients, the decoders' rows (a twentieth of the bound) and 2 MB: no room for the
+    // 10.7 MB of sums that reducing it to 1000 x 667 takes.
+    constexpr std::uint64_t kCoefficients = 2400ull * 1600 * 6;
+    ui_detail::ScopedDecodingBound lowered((kCoefficients + (2 << 20)) * 20 / 19);
+    NSErrorPtr error;
+    EXPECT_FALSE(UIImage::reducedImageWithContentsOfFile(jpegPath, 1000, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), UIImageErrorRefused);
+
+    error.reset();
+    auto largest = UIImage::largestReducedImageWithContentsOfFile(jpegPath, 1000, &error);
+    ASSERT_TRUE(largest);
+    EXPECT_FALSE(error);
+    // 3/8 of its sides.
+    EXPECT_EQ(largest->pixelWidth(), 900);
+    EXPECT_EQ(largest->pixelHeight(), 600);
+    EXPECT_EQ(largest->size(), CGSizeMake(2400, 1600));
+    ASSERT_TRUE(largest->decodes());
+    EXPECT_EQ(largest->rgbaPixels(), libjpegDecoded(photograph, 3));
+
+    // Reduced from its 1/8 scale, in sums of 0.7 MB.
+    auto asked = UIImage::largestReducedImageWithContentsOfFile(jpegPath, 250, nullptr);
+    ASSERT_TRUE(asked);
+    EXPECT_EQ(asked->pixelWidth(), 250);
+    EXPECT_EQ(asked->pixelHeight(), 167);
+    EXPECT_TRUE(asked->decodes());
+
+    // Its 400 x 267 sums take 1.7 MB, more than a bound of 1 MB leaves.
+    ui_detail::ScopedDecodingBound lowest(1 << 20);
+    ASSERT_TRUE(UIImage::reducedImageWithContentsOfFile(pngPath, 100));
+    error.reset();
+    EXPECT_FALSE(UIImage::largestReducedImageWithContentsOfFile(pngPath, 400, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), UIImageErrorRefused);
 }
 
 namespace {
