@@ -47,6 +47,8 @@ enum PageState : std::uint8_t {
     kUnused,    // the lock-byte page
 };
 constexpr std::uint8_t kInChain = 0x80;
+// The owner of a page that no table of the plan's took: an index's, the schema's, another table's.
+constexpr std::int32_t kNoTable = -1;
 
 std::uint32_t get2(const std::uint8_t* p) { return (std::uint32_t{p[0]} << 8) | p[1]; }
 std::uint32_t get4(const std::uint8_t* p) {
@@ -380,11 +382,14 @@ public:
         for (const TableShape& shape : shapes) {
             Table table;
             table.name = shape.name;
+            table.rootInALikeFile = shape.rootInALikeFile;
             for (const std::string& declared : shape.declaredTypes) table.columns.push_back(affinityOf(declared));
             byName_.emplace(shape.name, tables_.size());
             tables_.push_back(std::move(table));
         }
+        if (const int err = guessPageSize()) return err;
         state_.assign(std::size_t{pageCount_} + 1, kUnreached);
+        owner_.assign(std::size_t{pageCount_} + 1, kNoTable);
         const std::uint64_t lockPage = kLockByte / pageSize_ + 1;
         if (lockPage <= pageCount_) state_[lockPage] = kUnused;
         planned_ = true;
@@ -393,17 +398,45 @@ public:
 
         Scratch scratch(pageSize_);
         std::vector<std::uint32_t> leaves;
-        if (const int err = walkTree(1, &leaves, &schemaColumns())) return err;
+        Tree schemaTree;
+        if (const int err = walkTree(1, kNoTable, &leaves, &schemaColumns(), schemaTree)) return err;
+        const bool schemaLost = schemaTree.lostPages || schemaTree.strays;
+        // The schema's leaves that its tree no longer reaches still name their tables' roots.
+        if (schemaLost) {
+            if (const int err = findSchemaLeaves(scratch, leaves)) return err;
+        }
         std::vector<SchemaEntry> schema;
         if (const int err = readSchema(leaves, scratch, schema)) return err;
+        std::vector<bool> rooted(tables_.size(), false);
         for (const SchemaEntry& entry : schema) {
             const auto named = entry.isTable ? byName_.find(entry.name) : byName_.end();
-            leaves.clear();
-            const int err = named == byName_.end()
-                                ? walkTree(entry.root, &leaves, nullptr)
-                                : walkTree(entry.root, &tables_[named->second].pages, &tables_[named->second].columns);
+            Tree other;
+            int err = 0;
+            if (named == byName_.end()) {
+                err = walkTree(entry.root, kNoTable, nullptr, nullptr, other);
+            } else {
+                Table& table = tables_[named->second];
+                rooted[named->second] = true;
+                err = walkTree(entry.root, static_cast<std::int32_t>(named->second), &table.pages, &table.columns,
+                               table.tree);
+            }
             if (err != 0) return err;
         }
+        for (std::size_t t = 0; t < tables_.size(); ++t) {
+            Table& table = tables_[t];
+            const std::uint32_t root = table.rootInALikeFile;
+            // A like file's root only where this file's schema is lost, and on a page no tree took.
+            if (!rooted[t] && schemaLost && inRange(root) &&
+                (state_[root] == kUnreached || state_[root] == kRejected)) {
+                rooted[t] = true;
+                if (const int err = walkTree(root, static_cast<std::int32_t>(t), &table.pages, &table.columns,
+                                             table.tree))
+                    return err;
+            }
+            // A table without a root has lost its tree.
+            if (!rooted[t]) table.tree.lostPages = true;
+        }
+        for (Table& table : tables_) table.treeLeaves = table.pages.size();
         return scanForOrphans(scratch);
     }
 
@@ -415,7 +448,9 @@ public:
         Scratch scratch(pageSize_);
         // A copy: the callback may plan again, which replaces the lists.
         const std::vector<std::uint32_t> pages = tables_[named->second].pages;
-        for (const std::uint32_t page : pages) {
+        const std::size_t treeLeaves = tables_[named->second].treeLeaves;
+        for (std::size_t at = 0; at < pages.size(); ++at) {
+            const std::uint32_t page = pages[at];
             if (const int err = readPage(page, scratch.page.data())) return err;
             PageHeader header;
             if (!parseHeader(scratch.page.data(), page, usable_, header) || header.type != kLeafTable) continue;
@@ -431,6 +466,7 @@ public:
                     ++counts_.undecodableCells;
                     continue;
                 }
+                if (at >= treeLeaves) ++counts_.rowsFromUnreachedLeaves;
                 if (!row(rowid, scratch.values)) return 0;
             }
         }
@@ -439,11 +475,26 @@ public:
 
     const Counts& counts() const { return counts_; }
 
+    TreeFindings findings(const std::string& name) const {
+        const auto named = byName_.find(name);
+        if (!planned_ || named == byName_.end()) return {};
+        const Table& table = tables_[named->second];
+        return {table.tree.strays, table.pages.size() > table.treeLeaves};
+    }
+
 private:
+    // What a walk of a tree met.
+    struct Tree {
+        bool lostPages = false;  // a page that does not read as one of the tree, or no root at all
+        bool strays = false;     // a pointer to a page that is not the tree's own
+    };
     struct Table {
         std::string name;
         std::vector<Affinity> columns;
+        std::uint32_t rootInALikeFile = 0;
         std::vector<std::uint32_t> pages;  // tree leaves in key order, then leaves given by shape
+        std::size_t treeLeaves = 0;        // how many of `pages` its tree reached
+        Tree tree;
     };
     struct Log {
         std::uint32_t pageSize = 0;  // 0: no valid log header
@@ -555,12 +606,16 @@ private:
         return 0;
     }
 
-    // The tree from `root`, each page taken once: its table leaves go to `leaves` in key order
-    // (an index tree's are only marked). A page that is not of the tree is left to the scan: one of
-    // the other kind, one whose header or interior cells do not read, one whose keys or rowids
-    // fall outside the range its parent gives it, a leaf with a record that does not fit
-    // `columns` (when given: the table's shape). A root another tree turned away is tried again.
-    int walkTree(std::uint32_t root, std::vector<std::uint32_t>* leaves, const std::vector<Affinity>* columns) {
+    // The tree from `root` for the table `owner` of tables_ (kNoTable: an index's, the schema's,
+    // a table not planned), each page taken once: its table leaves go to `leaves` in key order (an
+    // index tree's are only marked). A page that does not read as one of the tree (of the other
+    // kind, a header or interior cells that do not read) is rejected and lost to the tree; a leaf
+    // whose rowids fall outside the range its parent gives it, or with a record that does not fit
+    // `columns` (when given: the table's shape), is rejected as a stray pointer's. Rejected pages
+    // are left to the scan for leaves no tree reaches, and may be taken by a later walk. A leaf
+    // another table took goes to the one whose shape its records fit better.
+    int walkTree(std::uint32_t root, std::int32_t owner, std::vector<std::uint32_t>* leaves,
+                 const std::vector<Affinity>* columns, Tree& tree) {
         struct Visit {
             std::uint32_t page;
             bool table;          // which kind of tree, once the root told
@@ -569,40 +624,93 @@ private:
             std::int64_t low;    // keys are above it
             std::int64_t high;   // and at most this
         };
-        if (root < 1 || root > pageCount_) return 0;
-        if (state_[root] == kRejected) state_[root] = kUnreached;
+        if (root < 1 || root > pageCount_) {
+            tree.lostPages = true;
+            return 0;
+        }
         std::vector<std::uint64_t> types;
-        std::vector<Visit> stack{{root, false, false, false, 0, std::numeric_limits<std::int64_t>::max()}};
+        // A table's root is a table page.
+        std::vector<Visit> stack{{root, true, owner != kNoTable, false, 0, std::numeric_limits<std::int64_t>::max()}};
         std::vector<std::uint8_t> buffer(pageSize_);
+        const auto within = [](std::int64_t key, bool bounded, std::int64_t low, std::int64_t high) {
+            return (!bounded || key > low) && key <= high;
+        };
+        // How the records of a table leaf fit `shape` (nullptr: any), and its rowids the visit's range.
+        const auto leafFit = [&](const std::uint8_t* page, const PageHeader& header, const Visit* visit,
+                                 const std::vector<Affinity>* shape) {
+            Fit fit;
+            for (std::uint32_t i = 0; fit.fits && i < header.cellCount; ++i) {
+                LeafCell cell;
+                // A cell that does not read is counted when the rows are read.
+                if (!parseLeafCell(page, header, usable_, i, cell)) continue;
+                if (visit && !within(cell.rowid, visit->bounded, visit->low, visit->high)) fit.fits = false;
+                else if (shape) addRecordOf(page, cell, *shape, types, fit);
+            }
+            return fit;
+        };
         while (!stack.empty()) {
             const Visit visit = stack.back();
             stack.pop_back();
-            if (visit.page < 1 || visit.page > pageCount_ || state_[visit.page] != kUnreached) continue;
+            if (visit.page < 1 || visit.page > pageCount_ || state_[visit.page] == kUnused) {
+                tree.lostPages = true;
+                continue;
+            }
+            const std::uint8_t state = state_[visit.page];
+            if (state == kFree) {
+                // A freed page may still hold old rows that read as the tree's.
+                tree.strays = true;
+                continue;
+            }
+            if (state == kTree) {
+                // Taken already: by this tree (a page reached twice), an unplanned one's, or another table's.
+                const std::int32_t other = owner_[visit.page];
+                if (owner == kNoTable || other == kNoTable || other == owner) {
+                    tree.strays = true;
+                    continue;
+                }
+                if (const int err = readPage(visit.page, buffer.data())) return err;
+                PageHeader header;
+                Table& theirs = tables_[static_cast<std::size_t>(other)];
+                const Fit mine = parseHeader(buffer.data(), visit.page, usable_, header) && header.type == kLeafTable
+                                     ? leafFit(buffer.data(), header, &visit, columns)
+                                     : Fit{false, 0, 0};
+                const Fit theirFit = mine.fits ? leafFit(buffer.data(), header, nullptr, &theirs.columns) : Fit{};
+                if (!mine.fits || (theirFit.fits && !(mine > theirFit))) {
+                    tree.strays = true;
+                    // Alike: which of the two strays cannot be told.
+                    if (mine.fits && mine == theirFit) theirs.tree.strays = true;
+                    continue;
+                }
+                if (const auto at = std::find(theirs.pages.begin(), theirs.pages.end(), visit.page);
+                    at != theirs.pages.end())
+                    theirs.pages.erase(at);
+                theirs.tree.strays = true;
+                owner_[visit.page] = owner;
+                if (leaves) leaves->push_back(visit.page);
+                continue;
+            }
             if (const int err = readPage(visit.page, buffer.data())) return err;
             const std::uint8_t* page = buffer.data();
             PageHeader header;
             if (!parseHeader(page, visit.page, usable_, header) || (visit.known && header.table() != visit.table)) {
                 state_[visit.page] = kRejected;
+                tree.lostPages = true;
                 continue;
             }
-            const auto within = [&](std::int64_t key, bool bounded, std::int64_t low, std::int64_t high) {
-                return (!bounded || key > low) && key <= high;
-            };
             if (header.type == kLeafTable) {
-                bool fits = true;
-                for (std::uint32_t i = 0; fits && i < header.cellCount; ++i) {
-                    LeafCell cell;
-                    // A cell that does not read is counted when the rows are read.
-                    if (parseLeafCell(page, header, usable_, i, cell))
-                        fits = within(cell.rowid, visit.bounded, visit.low, visit.high) &&
-                               (!columns || recordFits(page, cell, *columns, types));
+                if (!leafFit(page, header, &visit, columns).fits) {
+                    state_[visit.page] = kRejected;
+                    tree.strays = true;
+                    continue;
                 }
-                state_[visit.page] = fits ? kTree : kRejected;
-                if (fits && leaves) leaves->push_back(visit.page);
+                state_[visit.page] = kTree;
+                owner_[visit.page] = owner;
+                if (leaves) leaves->push_back(visit.page);
                 continue;
             }
             if (header.type == kLeafIndex) {
                 state_[visit.page] = kTree;
+                owner_[visit.page] = owner;
                 continue;
             }
             // An interior page: its children, the left-most popped first.
@@ -629,28 +737,104 @@ private:
             }
             if (!sound) {
                 state_[visit.page] = kRejected;
+                tree.lostPages = true;
                 continue;
             }
             children.push_back({header.rightChild, header.table(), true, bounded, low, visit.high});
             state_[visit.page] = kTree;
+            owner_[visit.page] = owner;
             stack.insert(stack.end(), children.rbegin(), children.rend());
         }
         return 0;
     }
 
-    // Whether the record of a leaf cell fits `columns`, judged by its header where that is on the
-    // page and reads (a cell that does not decode is counted when the rows are read).
-    static bool recordFits(const std::uint8_t* page, const LeafCell& cell, const std::vector<Affinity>& columns,
-                           std::vector<std::uint64_t>& types) {
+    // Adds the record of a leaf cell to `fit` for `columns`, judged by its header where that is on
+    // the page and reads (a cell that does not decode is counted when the rows are read).
+    static void addRecordOf(const std::uint8_t* page, const LeafCell& cell, const std::vector<Affinity>& columns,
+                            std::vector<std::uint64_t>& types, Fit& fit) {
         const std::uint8_t* payload = page + cell.payloadAt;
         std::uint64_t headerSize = 0;
         const int lengthOfSize = recordHeaderSize(payload, cell.localSize, cell.payloadSize, headerSize);
         if (lengthOfSize == 0 || headerSize > cell.localSize ||
             !recordTypes(payload, headerSize, lengthOfSize, cell.payloadSize, types))
-            return true;
-        Fit fit;
+            return;
         addRecord(fit, columns, types);
-        return fit.fits;
+    }
+
+    // Where neither the header nor a log tells the page size, the largest at which the file's first
+    // pages read as b-tree pages about as often as at any: at the true size each page start is
+    // one, at twice it half of them are met, and below it no more are found.
+    int guessPageSize() {
+        if (headerWhole_ || !frames_.empty()) return 0;
+        struct stat info {};
+        if (const int err = io_->statusOf(dbFd_, info)) return err;
+        const auto fileSize = static_cast<std::uint64_t>(info.st_size);
+        const std::uint64_t span = std::min<std::uint64_t>(fileSize, 2u << 20);
+        std::vector<std::uint8_t> buffer(65536);
+        std::vector<std::pair<std::uint32_t, std::uint64_t>> found;
+        std::uint64_t most = 0;
+        for (std::uint32_t size = 512; size <= 65536; size *= 2) {
+            std::uint64_t count = 0;
+            for (std::uint64_t at = size; at + size <= span; at += size) {
+                if (const int err = readFully(*io_, dbFd_, at, buffer.data(), size)) return err;
+                if (looksLikeTreePage(buffer.data(), size)) ++count;
+            }
+            found.emplace_back(size, count);
+            most = std::max(most, count);
+        }
+        if (most == 0) return 0;
+        for (const auto& [size, count] : found) {
+            if (count * 4 >= most * 3) pageSize_ = size;
+        }
+        usable_ = pageSize_;
+        pageCount_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(fileSize / pageSize_, 0xfffffffe));
+        return 0;
+    }
+
+    // Whether `page` (not page 1) of `size` bytes is a b-tree page: cells, each where the cell
+    // content area is.
+    static bool looksLikeTreePage(const std::uint8_t* page, std::uint32_t size) {
+        PageHeader header;
+        if (!parseHeader(page, 2, size, header) || header.cellCount == 0 || page[7] > 60) return false;
+        const std::uint32_t content = get2(page + 5) == 0 ? 65536 : get2(page + 5);
+        if (content < header.cellsFrom || content > size) return false;
+        for (std::uint32_t i = 0; i < header.cellCount; ++i) {
+            const std::uint32_t at = get2(page + header.cellArray + 2 * i);
+            if (at < content || at >= size) return false;
+        }
+        return true;
+    }
+
+    // The table leaves no tree reached whose every record is a schema row (a type the schema
+    // names, a name, a table, a root page, a statement): where page 1's tree is lost, the rest of
+    // it. Added to `leaves` and taken.
+    int findSchemaLeaves(Scratch& scratch, std::vector<std::uint32_t>& leaves) {
+        for (std::uint32_t page = 2; page <= pageCount_; ++page) {
+            if (state_[page] != kUnreached && state_[page] != kRejected) continue;
+            if (const int err = readPage(page, scratch.page.data(), 1)) return err;
+            if (scratch.page[0] != kLeafTable) continue;
+            if (const int err = readPage(page, scratch.page.data())) return err;
+            PageHeader header;
+            if (!parseHeader(scratch.page.data(), page, usable_, header)) continue;
+            bool schemaRows = header.cellCount > 0;
+            for (std::uint32_t i = 0; schemaRows && i < header.cellCount; ++i) {
+                std::int64_t rowid = 0;
+                bool decoded = false;
+                if (const int err = decodeCell(scratch.page.data(), header, i, scratch, rowid, decoded)) return err;
+                const Value::Array& values = scratch.values;
+                schemaRows = decoded && values.size() == 5 && values[0].isString() && values[1].isString() &&
+                             values[2].isString() && values[3].type() == Value::Type::Integer &&
+                             (values[4].isString() || values[4].isNull());
+                if (!schemaRows) break;
+                const std::string& type = values[0].string();
+                schemaRows = type == "table" || type == "index" || type == "view" || type == "trigger";
+            }
+            if (!schemaRows) continue;
+            state_[page] = kTree;
+            owner_[page] = kNoTable;
+            leaves.push_back(page);
+        }
+        return 0;
     }
 
     // The roots the schema names (page 1's tree, as far as it reads): its tables' and indexes'.
@@ -676,7 +860,7 @@ private:
     }
 
     // Every table leaf no tree reached and no free list holds, given to the table its records fit
-    // best, or to none.
+    // best; where tables tie, to the one of them whose tree lost pages, else to none.
     int scanForOrphans(Scratch& scratch) {
         for (std::uint32_t page = 2; page <= pageCount_; ++page) {
             if (state_[page] != kUnreached && state_[page] != kRejected) continue;
@@ -701,19 +885,34 @@ private:
             }
             if (rows == 0) continue;
             std::size_t best = tables_.size();
-            bool tie = false;
             for (std::size_t t = 0; t < tables_.size(); ++t) {
-                if (!fits[t].fits) continue;
-                if (best == tables_.size() || fits[t] > fits[best]) {
-                    best = t;
-                    tie = false;
-                } else if (fits[t] == fits[best]) {
-                    tie = true;
-                }
+                if (fits[t].fits && (best == tables_.size() || fits[t] > fits[best])) best = t;
             }
             const bool schemaWins = schemaFit.fits && (best == tables_.size() || !(fits[best] > schemaFit));
-            if (best == tables_.size() || tie || schemaWins) counts_.unassignedOrphanRows += rows;
-            else tables_[best].pages.push_back(page);
+            if (best == tables_.size() || schemaWins) {
+                counts_.unassignedOrphanRows += rows;
+                continue;
+            }
+            // Of tables alike, the one whose own tree lost pages: the others' trees are whole.
+            std::vector<std::size_t> alike;
+            std::vector<std::size_t> lost;
+            for (std::size_t t = 0; t < tables_.size(); ++t) {
+                if (!fits[t].fits || !(fits[t] == fits[best])) continue;
+                alike.push_back(t);
+                if (tables_[t].tree.lostPages || tables_[t].tree.strays) lost.push_back(t);
+            }
+            if (alike.size() == 1 || lost.size() == 1) {
+                tables_[alike.size() == 1 ? best : lost[0]].pages.push_back(page);
+                continue;
+            }
+            counts_.unassignedOrphanRows += rows;
+            std::vector<std::string> names;
+            for (const std::size_t t : alike) names.push_back(tables_[t].name);
+            std::sort(names.begin(), names.end());
+            const auto same = std::find_if(counts_.unplaced.begin(), counts_.unplaced.end(),
+                                           [&](const Counts::Unplaced& unplaced) { return unplaced.tables == names; });
+            if (same != counts_.unplaced.end()) same->rows += rows;
+            else counts_.unplaced.push_back({std::move(names), rows});
         }
         return 0;
     }
@@ -794,6 +993,8 @@ private:
 
     bool planned_ = false;
     std::vector<std::uint8_t> state_;  // a PageState per page, by page number
+    // The table of tables_ whose tree took a page (kTree), else kNoTable.
+    std::vector<std::int32_t> owner_;
     std::vector<Table> tables_;
     std::unordered_map<std::string, std::size_t> byName_;
     Counts counts_;
@@ -840,3 +1041,7 @@ int SQLitePageImage::forEachRow(const std::string& table, const std::function<bo
 }
 
 const SQLitePageImage::Counts& SQLitePageImage::counts() const { return image_->counts(); }
+
+SQLitePageImage::TreeFindings SQLitePageImage::findings(const std::string& table) const {
+    return image_->findings(table);
+}
