@@ -457,6 +457,56 @@ TEST_F(APMSqliteStoreTest, AWrongChildPointerCarriesNoForeignRowAndLosesNoLeaf) 
     }
 }
 
+// Leaves that no tree reaches while the free list does not read may be freed ones: their rows
+// are carried (a row sent again rather than one lost) and the line says how many. The store
+// itself leaves no rows on the pages it frees.
+TEST_F(APMSqliteStoreTest, RowsOfLeavesThatMayBeFreedAreCarriedAndCounted) {
+    {
+        auto store = open();
+        ASSERT_NE(store, nullptr);
+        ASSERT_TRUE(store->executeSQL("CREATE TABLE gone (body TEXT)", nullptr));
+        ASSERT_TRUE(store->executeSQL("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 200) "
+                                      "INSERT INTO gone SELECT 'a row to be deleted, ' || i FROM n",
+                                      nullptr));
+        ASSERT_TRUE(store->executeSQL("DELETE FROM gone", nullptr));
+    }
+    {
+        std::ifstream file(path_, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(bytes.find("a row to be deleted"), std::string::npos) << "a freed page kept its rows";
+    }
+    // A file whose freed leaves kept their rows, as one written without secure deletion does.
+    std::filesystem::remove_all(folder_ + "/nested");
+    {
+        auto store = open();
+        ASSERT_NE(store, nullptr);
+        ASSERT_EQ(sqlite3_exec(store->sqliteHandle(), "PRAGMA secure_delete=OFF", nullptr, nullptr, nullptr), SQLITE_OK);
+        fillTable(*store, "t", 3000);
+        ASSERT_TRUE(store->executeSQL("DELETE FROM t WHERE rowid BETWEEN 1001 AND 2000", nullptr));
+    }
+    const long pageSize = pageSizeOf(path_);
+    const long root = std::stol(sqliteRows(path_, "SELECT rootpage FROM sqlite_master WHERE name = 't'").at(0).at(0));
+    // The header (and with it the free list) and the root.
+    ASSERT_TRUE(overwriteBytes(path_, 0, std::string(100, '\xa5')));
+    ASSERT_TRUE(overwriteBytes(path_, (root - 1) * pageSize, "\xa5"));
+    LogCapture capture;
+    auto store = open();
+    ASSERT_NE(store, nullptr);
+    ASSERT_TRUE(store->keptFile());
+    ASSERT_TRUE(store->executeSQL("CREATE TABLE t (n INTEGER NOT NULL, body BLOB)", nullptr));
+    NSErrorPtr error;
+    const auto carried = store->carryRowsFromKeptFile(&error);
+    ASSERT_TRUE(carried) << (error ? error->localizedDescription() : "");
+    const std::int64_t resurrected = carried->carried - 2000;
+    EXPECT_GT(resurrected, 0);
+    EXPECT_EQ(rowsInPlace(path_, "t"), carried->carried);
+    const auto lines = capture.matching("[I-ACS034025]");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(", " + std::to_string(carried->carried) + " from leaves no tree reaches, perhaps freed"),
+              std::string::npos)
+        << lines[0];
+}
+
 // A read of the kept file that fails for a reason of the moment (a failing disk) is no damage:
 // nothing is stepped past, the kept file goes back for the next opening, which carries it.
 TEST_F(APMSqliteStoreTest, AKeptFileThatFailsToReadIsKeptForTheNextOpening) {
