@@ -677,8 +677,12 @@ private:
                 const Fit theirFit = mine.fits ? leafFit(buffer.data(), header, nullptr, &theirs.columns) : Fit{};
                 if (!mine.fits || (theirFit.fits && !(mine > theirFit))) {
                     tree.strays = true;
-                    // Alike: which of the two strays cannot be told.
-                    if (mine.fits && mine == theirFit) theirs.tree.strays = true;
+                    // Alike: which of the two strays cannot be told, so both have it, rather than
+                    // one losing its rows.
+                    if (mine.fits && mine == theirFit) {
+                        theirs.tree.strays = true;
+                        if (leaves) leaves->push_back(visit.page);
+                    }
                     continue;
                 }
                 if (const auto at = std::find(theirs.pages.begin(), theirs.pages.end(), visit.page);
