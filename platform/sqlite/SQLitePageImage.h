@@ -43,8 +43,10 @@ public:
     // none. Leaves of a table not given may fit one that is, so give every table of the file. A
     // tree's leaf whose records do not fit its table, or whose rowids fall outside the range its
     // parent gives, is taken for a stray pointer's and left to the shapes; a leaf two tables'
-    // trees reach goes to the one its records fit better, to both where they fit alike. Replaces
-    // an earlier plan and the counts. 0, or the errno of a read that failed.
+    // trees reach goes to the one its records fit better, to both where they fit alike. Where
+    // neither the header nor a log tells the page size, the plan first takes the size at which
+    // the file's pages read as b-tree pages. Replaces an earlier plan and the counts. 0, or the
+    // errno of a read that failed.
     [[nodiscard]] int plan(const std::vector<TableShape>& tables);
 
     // What the plan found of one table's tree.
