@@ -12,6 +12,8 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
+#include <set>
 #include <unordered_map>
 #include <utility>
 
@@ -387,6 +389,7 @@ public:
             byName_.emplace(shape.name, tables_.size());
             tables_.push_back(std::move(table));
         }
+        shared_.clear();
         if (const int err = guessPageSize()) return err;
         state_.assign(std::size_t{pageCount_} + 1, kUnreached);
         owner_.assign(std::size_t{pageCount_} + 1, kNoTable);
@@ -413,7 +416,10 @@ public:
             Tree other;
             int err = 0;
             if (named == byName_.end()) {
-                err = walkTree(entry.root, kNoTable, nullptr, nullptr, other);
+                // An index of a planned table: its entries tell that table's rows from another's.
+                const auto of = entry.isTable ? byName_.end() : byName_.find(entry.table);
+                err = walkTree(entry.root, kNoTable, of == byName_.end() ? nullptr : &tables_[of->second].indexPages,
+                               nullptr, other);
             } else {
                 Table& table = tables_[named->second];
                 rooted[named->second] = true;
@@ -435,6 +441,16 @@ public:
             }
             // A table without a root has lost its tree.
             if (!rooted[t]) table.tree.lostPages = true;
+        }
+        // A leaf two tables of one shape reach stays with the one whose index holds its rows
+        // where only one's does.
+        for (const Shared& leaf : shared_) {
+            int firstHas = 0, secondHas = 0;
+            if (const int err = indexHolds(leaf.page, leaf.first, scratch, firstHas)) return err;
+            if (const int err = indexHolds(leaf.page, leaf.second, scratch, secondHas)) return err;
+            if (firstHas == secondHas) continue;
+            auto& loser = tables_[static_cast<std::size_t>(firstHas > secondHas ? leaf.second : leaf.first)].pages;
+            if (const auto at = std::find(loser.begin(), loser.end(), leaf.page); at != loser.end()) loser.erase(at);
         }
         for (Table& table : tables_) table.treeLeaves = table.pages.size();
         return scanForOrphans(scratch);
@@ -495,6 +511,9 @@ private:
         std::vector<std::uint32_t> pages;  // tree leaves in key order, then leaves given by shape
         std::size_t treeLeaves = 0;        // how many of `pages` its tree reached
         Tree tree;
+        std::vector<std::uint32_t> indexPages;  // the pages of its indexes' trees
+        // Read from indexPages once asked: each entry's first value and rowid.
+        std::optional<std::set<std::pair<std::string, std::int64_t>>> indexed;
     };
     struct Log {
         std::uint32_t pageSize = 0;  // 0: no valid log header
@@ -506,6 +525,7 @@ private:
         bool isTable = false;
         std::string name;
         std::uint32_t root = 0;
+        std::string table;  // the table an index is of
     };
     // The buffers of one walk over rows.
     struct Scratch {
@@ -608,7 +628,7 @@ private:
 
     // The tree from `root` for the table `owner` of tables_ (kNoTable: an index's, the schema's,
     // a table not planned), each page taken once: its table leaves go to `leaves` in key order (an
-    // index tree's are only marked). A page that does not read as one of the tree (of the other
+    // index tree's pages, when no `columns` are given). A page that does not read as one of the tree (of the other
     // kind, a header or interior cells that do not read) is rejected and lost to the tree; a leaf
     // whose rowids fall outside the range its parent gives it, or with a record that does not fit
     // `columns` (when given: the table's shape), is rejected as a stray pointer's. Rejected pages
@@ -682,6 +702,7 @@ private:
                     if (mine.fits && mine == theirFit) {
                         theirs.tree.strays = true;
                         if (leaves) leaves->push_back(visit.page);
+                        shared_.push_back({visit.page, other, owner});
                     }
                     continue;
                 }
@@ -715,6 +736,7 @@ private:
             if (header.type == kLeafIndex) {
                 state_[visit.page] = kTree;
                 owner_[visit.page] = owner;
+                if (leaves && !columns) leaves->push_back(visit.page);
                 continue;
             }
             // An interior page: its children, the left-most popped first.
@@ -747,6 +769,8 @@ private:
             children.push_back({header.rightChild, header.table(), true, bounded, low, visit.high});
             state_[visit.page] = kTree;
             owner_[visit.page] = owner;
+            // An index's interior cells hold entries too.
+            if (leaves && !columns && !header.table()) leaves->push_back(visit.page);
             stack.insert(stack.end(), children.rbegin(), children.rend());
         }
         return 0;
@@ -763,6 +787,68 @@ private:
             !recordTypes(payload, headerSize, lengthOfSize, cell.payloadSize, types))
             return;
         addRecord(fit, columns, types);
+    }
+
+    // Whether the indexes of table `t` hold every row of the table leaf `page` that decodes (its
+    // first value with its rowid): 1 when they do, 0 when not or when it has none that read.
+    // Reads into `scratch`.
+    int indexHolds(std::uint32_t page, std::int32_t t, Scratch& scratch, int& holds) {
+        holds = 0;
+        Table& table = tables_[static_cast<std::size_t>(t)];
+        if (table.indexPages.empty()) return 0;
+        if (!table.indexed) {
+            table.indexed.emplace();
+            for (const std::uint32_t leaf : table.indexPages) {
+                if (const int err = readPage(leaf, scratch.page.data())) return err;
+                PageHeader header;
+                if (!parseHeader(scratch.page.data(), leaf, usable_, header) || header.table()) continue;
+                // An index cell: its child on an interior page, its payload's size, then the
+                // payload, here only whole on the page.
+                const std::uint32_t maxLocal = (usable_ - 12) * 64 / 255 - 23;
+                for (std::uint32_t i = 0; i < header.cellCount; ++i) {
+                    std::uint32_t at = cellAt(scratch.page.data(), header, usable_, i);
+                    if (at != 0 && !header.leaf()) at = at + 4 < usable_ ? at + 4 : 0;
+                    std::uint64_t size = 0;
+                    const int length = at == 0 ? 0 : getVarint(scratch.page.data() + at, scratch.page.data() + usable_, size);
+                    if (length == 0 || size > maxLocal || at + length + size > usable_) continue;
+                    const std::uint8_t* payload = scratch.page.data() + at + length;
+                    std::uint64_t headerSize = 0;
+                    const int lengthOfSize = recordHeaderSize(payload, static_cast<std::uint32_t>(size), size, headerSize);
+                    if (lengthOfSize == 0 || !recordTypes(payload, headerSize, lengthOfSize, size, scratch.types) ||
+                        scratch.types.size() < 2)
+                        continue;
+                    recordValues(payload + headerSize, scratch.types, scratch.values);
+                    const Value& rowid = scratch.values.back();
+                    if (rowid.type() != Value::Type::Integer) continue;
+                    table.indexed->emplace(keyOf(scratch.values.front()), rowid.longLongValue());
+                }
+            }
+        }
+        if (const int err = readPage(page, scratch.page.data())) return err;
+        PageHeader header;
+        if (!parseHeader(scratch.page.data(), page, usable_, header) || header.type != kLeafTable) return 0;
+        bool all = true, any = false;
+        for (std::uint32_t i = 0; all && i < header.cellCount; ++i) {
+            std::int64_t rowid = 0;
+            bool decoded = false;
+            if (const int err = decodeCell(scratch.page.data(), header, i, scratch, rowid, decoded)) return err;
+            if (!decoded || scratch.values.empty()) continue;
+            any = true;
+            all = table.indexed->count({keyOf(scratch.values.front()), rowid}) > 0;
+        }
+        holds = all && any ? 1 : 0;
+        return 0;
+    }
+
+    // A value as an index key compares it: its kind and its bytes.
+    static std::string keyOf(const Value& value) {
+        switch (value.type()) {
+            case Value::Type::String: return "t" + value.string();
+            case Value::Type::Data: return "b" + std::string(value.data().begin(), value.data().end());
+            case Value::Type::Integer: return "i" + std::to_string(value.longLongValue());
+            case Value::Type::Double: return "r" + std::to_string(value.doubleValue());
+            default: return "n";
+        }
     }
 
     // Where neither the header nor a log tells the page size, the largest at which the file's first
@@ -857,7 +943,8 @@ private:
                     continue;
                 const long long root = values[3].longLongValue();
                 if (root < 2 || root > pageCount_) continue;
-                schema.push_back({values[0].string() == "table", values[1].string(), static_cast<std::uint32_t>(root)});
+                schema.push_back({values[0].string() == "table", values[1].string(), static_cast<std::uint32_t>(root),
+                                  values[2].isString() ? values[2].string() : std::string()});
             }
         }
         return 0;
@@ -907,6 +994,17 @@ private:
             }
             if (alike.size() == 1 || lost.size() == 1) {
                 tables_[alike.size() == 1 ? best : lost[0]].pages.push_back(page);
+                continue;
+            }
+            // Else the one whose index holds its rows, where only one's does.
+            std::vector<std::size_t> holding;
+            for (const std::size_t t : alike) {
+                int has = 0;
+                if (const int err = indexHolds(page, static_cast<std::int32_t>(t), scratch, has)) return err;
+                if (has > 0) holding.push_back(t);
+            }
+            if (holding.size() == 1) {
+                tables_[holding[0]].pages.push_back(page);
                 continue;
             }
             counts_.unassignedOrphanRows += rows;
@@ -997,6 +1095,13 @@ private:
 
     bool planned_ = false;
     std::vector<std::uint8_t> state_;  // a PageState per page, by page number
+    // Leaves two tables' trees of one shape both reach: the page and the two tables.
+    struct Shared {
+        std::uint32_t page;
+        std::int32_t first;
+        std::int32_t second;
+    };
+    std::vector<Shared> shared_;
     // The table of tables_ whose tree took a page (kTree), else kNoTable.
     std::vector<std::int32_t> owner_;
     std::vector<Table> tables_;

@@ -40,13 +40,14 @@ public:
     // free-list page holds, each given whole to the one table of `tables` whose shape its records
     // fit best (no more fields than columns, each value's storage class allowed by its column's
     // affinity); where tables tie on shape, to the one of them whose own tree lost pages, else to
-    // none. Leaves of a table not given may fit one that is, so give every table of the file. A
-    // tree's leaf whose records do not fit its table, or whose rowids fall outside the range its
-    // parent gives, is taken for a stray pointer's and left to the shapes; a leaf two tables'
-    // trees reach goes to the one its records fit better, to both where they fit alike. Where
-    // neither the header nor a log tells the page size, the plan first takes the size at which
-    // the file's pages read as b-tree pages. Replaces an earlier plan and the counts. 0, or the
-    // errno of a read that failed.
+    // the one whose index holds its rows (first value and rowid), else to none. Leaves of a table
+    // not given may fit one that is, so give every table of the file. A tree's leaf whose records
+    // do not fit its table, or whose rowids fall outside the range its parent gives, is taken for
+    // a stray pointer's and left to the shapes; a leaf two tables' trees reach goes to the one
+    // its records fit better, where they fit alike to the one whose index holds its rows, else to
+    // both. Where neither the header nor a log tells the page size, the plan first takes the size
+    // at which the file's pages read as b-tree pages. Replaces an earlier plan and the counts. 0,
+    // or the errno of a read that failed.
     [[nodiscard]] int plan(const std::vector<TableShape>& tables);
 
     // What the plan found of one table's tree.

@@ -391,6 +391,25 @@ TEST_F(SQLitePageImageTest, ALeafTwoTreesReachGoesToTheTableItFitsBetter) {
     EXPECT_EQ(alike.counts.unassignedOrphanRows, std::stol(lost[0][0]));
     ASSERT_EQ(alike.counts.unplaced.size(), 1u);
     EXPECT_EQ(alike.counts.unplaced[0].tables, (std::vector<std::string>{"a", "b"}));
+
+    // Where each has an index of its key, the index tells: each table has its own rows alone.
+    {
+        std::filesystem::remove(path_);
+        Db db(path_);
+        db.exec("CREATE TABLE a(fingerprint TEXT NOT NULL PRIMARY KEY)");
+        db.exec("CREATE TABLE b(subscription_id TEXT NOT NULL PRIMARY KEY)");
+        db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 600) "
+                "INSERT INTO a SELECT printf('%.60c', 'a') || i FROM n");
+        db.exec("INSERT INTO b SELECT printf('%.60c', 'b') || rowid FROM a");
+        a = db.rows("a");
+        b = db.rows("b");
+    }
+    ASSERT_TRUE(pointRootChildAt(path_, rootOf("a"), 1, leavesOf(path_, "b").at(1)));
+    const auto indexed = readImage(path_, {{"a", {"TEXT"}}, {"b", {"TEXT"}}});
+    ASSERT_EQ(indexed.err, 0);
+    expectRows(indexed.tables.at("a"), a);
+    expectRows(indexed.tables.at("b"), b);
+    EXPECT_EQ(indexed.counts.unassignedOrphanRows, 0);
 }
 
 // Two tables of one shape: the leaves a damaged root cut off go to the one whose tree lost
