@@ -113,6 +113,13 @@ bool APMSqliteStore::openAndValidateDatabase(NSErrorPtr* error) {
         closeDatabase();
         return false;
     }
+    // Freed pages keep no rows: a salvage that cannot read the free list would take a freed table
+    // leaf's old rows for live ones (delivered batches sent again), whatever SQLite was built with.
+    if (sqlite3_exec(handle_, "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        setDatabaseError(error, "set secure delete");
+        closeDatabase();
+        return false;
+    }
     sqlite3_update_hook(
         handle_,
         [](void* store, int operation, const char*, const char* table, sqlite3_int64 rowID) {

@@ -282,16 +282,18 @@ private:
     // transaction: it runs its own, each ending after about 16 MB of carried values, so that the
     // log stays small. `old` is the kept file's connection, null when its list of tables does not
     // read; `keptPath` is the kept file's path (its -wal beside it). The table is walked through
-    // its tree, stepping past damage; where the walk met damage or could not start, the rows on
-    // its leaf pages that still read are carried too. A row whose rowid this store's table
+    // its tree, stepping past damage, unless its pages show the tree leads to pages not its own;
+    // where the walk met damage, went back or could not start, or leaves no tree reaches are the
+    // table's, the rows on its leaf pages that still read are carried too. A row whose rowid this store's table
     // already has is left as it is, so a carry run again after a kill adds only what is missing.
     // False with the error when this store could not be written, or a read failed for a reason
     // that is not the file's damage (!isDamageCode): the caller keeps everything for the next
     // opening.
     bool carryTable(sqlite3* old, const std::string& keptPath, const std::string& table, CarriedRows& rows,
                     NSErrorPtr* error);
-    // The kept file read by its pages, planned for every table of the file; kept in keptPages_
-    // until the carry ends. Null with the error when a read fails.
+    // The kept file read by its pages, planned for every table of the file (with this store's own
+    // roots for a kept schema that does not read); kept in keptPages_ until the carry ends. Null
+    // with the error when a read fails.
     SQLitePageImage* keptPages(sqlite3* old, const std::string& keptPath, NSErrorPtr* error);
     // "INSERT OR REPLACE INTO <table> (<columns>) VALUES (?, ...);" and the values in column order.
     std::optional<std::string> upsertQueryForRecord(const Value::Dictionary& record, const std::string& tableName,

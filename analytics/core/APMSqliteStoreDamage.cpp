@@ -308,7 +308,12 @@ public:
             const int rc = sqlite3_step(select_);
             if (rc == SQLITE_ROW) {
                 const std::int64_t rowID = sqlite3_column_int64(select_, 0);
-                if (last_ && rowID <= *last_) continue;
+                // A walk in rowid order that goes back was led astray: a pointer to a page not
+                // where it belongs, or a seek routed by a page that no longer orders its keys.
+                if (last_ && rowID <= *last_) {
+                    metDamage_ = true;
+                    continue;
+                }
                 countSkipped(rowID);
                 last_ = rowID;
                 if (!read_.empty() && read_.back().second == rowID - 1) read_.back().second = rowID;
@@ -1117,6 +1122,21 @@ SQLitePageImage* APMSqliteStore::keptPages(sqlite3* old, const std::string& kept
         }
         if (columns && !columns->types.empty()) shapes.push_back({name, std::move(columns->types)});
     }
+    // Where this store's own file has each table's root: the kept file, made by the same code, has
+    // it there too, which tells apart tables of one shape when the kept schema does not read.
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(handle_, "SELECT name, rootpage FROM sqlite_master WHERE type = 'table'", -1, &statement,
+                           nullptr) == SQLITE_OK) {
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+            const sqlite3_int64 root = sqlite3_column_int64(statement, 1);
+            for (SQLitePageImage::TableShape& shape : shapes) {
+                if (name && shape.name == name && root > 0 && root <= UINT32_MAX)
+                    shape.rootInALikeFile = static_cast<std::uint32_t>(root);
+            }
+        }
+    }
+    sqlite3_finalize(statement);
     int err = 0;
     auto pages = SQLitePageImage::open(keptPath, err, readFailureIsDamage_);
     if (pages) err = pages->plan(shapes);
@@ -1164,8 +1184,14 @@ bool APMSqliteStore::carryTable(sqlite3* old, const std::string& keptPath, const
         return true;
     }
 
+    // The kept file's pages first: a tree that leads to pages not its own gives other tables' rows,
+    // or rows deleted long ago, without any error, so its walk is not to be believed.
+    SQLitePageImage* pages = keptPages(old, keptPath, error);
+    if (!pages) return false;
+    const SQLitePageImage::TreeFindings findings = pages->findings(table);
+
     sqlite3_stmt* select = nullptr;
-    if (kept && sqlite3_prepare_v2(old,
+    if (kept && !findings.strays && sqlite3_prepare_v2(old,
                                    ("SELECT rowid, " + NSString::componentsJoinedByString(shared, ", ") + " FROM " +
                                     quoted(table) + " WHERE rowid >= ?1 ORDER BY rowid")
                                        .c_str(),
@@ -1233,15 +1259,16 @@ bool APMSqliteStore::carryTable(sqlite3* old, const std::string& keptPath, const
         return false;
     }
 
-    // Where the walk through the tree met damage or could not start, the rows on the leaf pages
-    // that still read, whatever the pages above them hold.
+    // Where the walk through the tree met damage, could not start or was not to be believed, or
+    // leaves no tree reaches are the table's, the rows on the leaf pages that still read, whatever
+    // the pages above them hold.
     std::int64_t fromPages = 0;
-    if (!walked || walk.metDamage()) {
-        SQLitePageImage* pages = keptPages(old, keptPath, error);
-        if (!pages) {
-            writer.abandon();
-            return false;
-        }
+    std::int64_t undecodable = 0;
+    std::int64_t fromUnreached = 0;
+    if (!walked || walk.metDamage() || findings.unreachedLeaves) {
+        const std::int64_t undecodableBefore = pages->counts().undecodableCells;
+        // The image counts a row of a leaf no tree reaches just before handing it over.
+        std::int64_t unreachedSeen = pages->counts().rowsFromUnreachedLeaves;
         bool written = true;
         // Rows the walk gave were carried or refused already.
         const auto notGiven = [&walk](std::int64_t rowID) { return !walk.gave(rowID); };
@@ -1263,9 +1290,12 @@ bool APMSqliteStore::carryTable(sqlite3* old, const std::string& keptPath, const
                 }
                 return bytes;
             });
+            const bool unreached = pages->counts().rowsFromUnreachedLeaves != unreachedSeen;
+            unreachedSeen = pages->counts().rowsFromUnreachedLeaves;
             if (outcome == RowWriter::Outcome::Carried) {
                 ++carried;
                 ++fromPages;
+                if (unreached) ++fromUnreached;
                 walk.found(rowID);
             } else if (outcome == RowWriter::Outcome::Refused) {
                 ++refused;
@@ -1280,23 +1310,41 @@ bool APMSqliteStore::carryTable(sqlite3* old, const std::string& keptPath, const
             setError(error, fileErrorForErrno(err, keptPath, false));
             return false;
         }
+        undecodable = pages->counts().undecodableCells - undecodableBefore;
     }
     if (!writer.commit()) return writeFailed();
 
-    const std::int64_t unreadable = refused + walk.skipped();
+    // Without a walk the rows that do not decode are the only ones known lost (with one, the
+    // rowids it skipped count them).
+    const std::int64_t unreadable = refused + walk.skipped() + (walked ? 0 : undecodable);
+    // Rows of leaves that fit this table and others alike, said once, by the first of them.
+    std::string unplaced;
+    for (const auto& alike : pages->counts().unplaced) {
+        if (alike.tables.empty() || alike.tables.front() != table) continue;
+        unplaced += ", unplaced: " + std::to_string(alike.rows) + " rows that fit " +
+                    NSString::componentsJoinedByString(alike.tables, " and ") + " alike";
+    }
+    // Leaves given by shape while the free list does not read may be freed ones: rows deleted,
+    // carried again rather than lost.
+    std::string freed;
+    if (!pages->counts().freeListWhole && fromUnreached > 0) {
+        freed = ", " + std::to_string(fromUnreached) + " from leaves no tree reaches, perhaps freed";
+    }
     rows.carried += carried;
     rows.unreadable += unreadable;
-    if (!walked && carried == 0 && refused == 0) {
+    if (!walked && carried == 0 && refused == 0 && unreadable == 0) {
         // Without the kept schema an empty table and a lost one look alike.
-        if (old) say(table + ": unreadable");
+        if (old) say(table + ": unreadable" + unplaced);
+        else if (!unplaced.empty()) say(table + ":" + unplaced.substr(1));
         return true;
     }
     // Tables that held nothing go unsaid.
-    if (carried == 0 && unreadable == 0 && walk.unknown().empty()) return true;
+    if (carried == 0 && unreadable == 0 && walk.unknown().empty() && unplaced.empty()) return true;
     std::string line = table + ": " + std::to_string(carried) + " carried, " + std::to_string(unreadable) + " unreadable";
     for (const std::string& stretch : walk.unknown()) line += ", uncounted: " + stretch;
-    if (!walked) line += ", uncounted: every row";
+    if (!walked) line += findings.strays ? ", uncounted: every row, its tree leading to pages not its own"
+                                         : ", uncounted: every row";
     if (fromPages > 0) line += ", " + std::to_string(fromPages) + " from leaf pages";
-    say(line);
+    say(line + freed + unplaced);
     return true;
 }

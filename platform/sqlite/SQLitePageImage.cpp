@@ -13,6 +13,8 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
+#include <set>
 #include <unordered_map>
 #include <utility>
 
@@ -48,6 +50,8 @@ enum PageState : std::uint8_t {
     kUnused,    // the lock-byte page
 };
 constexpr std::uint8_t kInChain = 0x80;
+// The owner of a page that no table of the plan's took: an index's, the schema's, another table's.
+constexpr std::int32_t kNoTable = -1;
 
 std::uint32_t get2(const std::uint8_t* p) { return (std::uint32_t{p[0]} << 8) | p[1]; }
 std::uint32_t get4(const std::uint8_t* p) {
@@ -400,7 +404,7 @@ public:
 
         // The page size: the log's when it holds committed frames (they are only readable at its
         // size, and its header is checksummed), else the file header's, else the log header's,
-        // else SQLite's default.
+        // else SQLite's default, which the plan replaces by what the pages tell where it can.
         const std::uint32_t fileField = headerPageSize(fileHeader);
         if (log.committed) pageSize_ = log.pageSize;
         else if (validPageSize(fileField)) pageSize_ = fileField;
@@ -446,10 +450,13 @@ public:
         for (const TableShape& shape : shapes) {
             Table table;
             table.name = shape.name;
+            table.rootInALikeFile = shape.rootInALikeFile;
             for (const std::string& declared : shape.declaredTypes) table.columns.push_back(affinityOf(declared));
             byName_.emplace(shape.name, tables_.size());
             tables_.push_back(std::move(table));
         }
+        shared_.clear();
+        if (const int err = guessPageSize()) return err;
         state_.reset(filePages_, logPagesBeyond_);
         const std::uint64_t lockPage = kLockByte / pageSize_ + 1;
         if (lockPage <= pageCount_) state_[lockPage] = kUnused;
@@ -459,17 +466,58 @@ public:
 
         Scratch scratch(pageSize_);
         std::vector<std::uint32_t> leaves;
-        if (const int err = walkTree(1, &leaves, &schemaColumns())) return err;
+        Tree schemaTree;
+        if (const int err = walkTree(1, kNoTable, &leaves, &schemaColumns(), schemaTree)) return err;
+        const bool schemaLost = schemaTree.lostPages || schemaTree.strays;
+        // The schema's leaves that its tree no longer reaches still name their tables' roots.
+        if (schemaLost) {
+            if (const int err = findSchemaLeaves(scratch, leaves)) return err;
+        }
         std::vector<SchemaEntry> schema;
         if (const int err = readSchema(leaves, scratch, schema)) return err;
+        std::vector<bool> rooted(tables_.size(), false);
         for (const SchemaEntry& entry : schema) {
             const auto named = entry.isTable ? byName_.find(entry.name) : byName_.end();
-            leaves.clear();
-            const int err = named == byName_.end()
-                                ? walkTree(entry.root, &leaves, nullptr)
-                                : walkTree(entry.root, &tables_[named->second].pages, &tables_[named->second].columns);
+            Tree other;
+            int err = 0;
+            if (named == byName_.end()) {
+                // An index of a planned table: its entries tell that table's rows from another's.
+                const auto of = entry.isTable ? byName_.end() : byName_.find(entry.table);
+                err = walkTree(entry.root, kNoTable, of == byName_.end() ? nullptr : &tables_[of->second].indexPages,
+                               nullptr, other);
+            } else {
+                Table& table = tables_[named->second];
+                rooted[named->second] = true;
+                err = walkTree(entry.root, static_cast<std::int32_t>(named->second), &table.pages, &table.columns,
+                               table.tree);
+            }
             if (err != 0) return err;
         }
+        for (std::size_t t = 0; t < tables_.size(); ++t) {
+            Table& table = tables_[t];
+            const std::uint32_t root = table.rootInALikeFile;
+            // A like file's root only where this file's schema is lost, and on a page no tree took.
+            if (!rooted[t] && schemaLost && inRange(root) &&
+                (state_[root] == kUnreached || state_[root] == kRejected)) {
+                rooted[t] = true;
+                if (const int err = walkTree(root, static_cast<std::int32_t>(t), &table.pages, &table.columns,
+                                             table.tree))
+                    return err;
+            }
+            // A table without a root has lost its tree.
+            if (!rooted[t]) table.tree.lostPages = true;
+        }
+        // A leaf two tables of one shape reach stays with the one whose index holds its rows
+        // where only one's does.
+        for (const Shared& leaf : shared_) {
+            int firstHas = 0, secondHas = 0;
+            if (const int err = indexHolds(leaf.page, leaf.first, scratch, firstHas)) return err;
+            if (const int err = indexHolds(leaf.page, leaf.second, scratch, secondHas)) return err;
+            if (firstHas == secondHas) continue;
+            auto& loser = tables_[static_cast<std::size_t>(firstHas > secondHas ? leaf.second : leaf.first)].pages;
+            if (const auto at = std::find(loser.begin(), loser.end(), leaf.page); at != loser.end()) loser.erase(at);
+        }
+        for (Table& table : tables_) table.treeLeaves = table.pages.size();
         return scanForOrphans(scratch);
     }
 
@@ -481,7 +529,9 @@ public:
         Scratch scratch(pageSize_);
         // A copy: the callback may plan again, which replaces the lists.
         const std::vector<std::uint32_t> pages = tables_[named->second].pages;
-        for (const std::uint32_t page : pages) {
+        const std::size_t treeLeaves = tables_[named->second].treeLeaves;
+        for (std::size_t at = 0; at < pages.size(); ++at) {
+            const std::uint32_t page = pages[at];
             if (const int err = readPage(page, scratch.page.data())) return err;
             PageHeader header;
             if (!parseHeader(scratch.page.data(), page, usable_, header) || header.type != kLeafTable) continue;
@@ -497,6 +547,7 @@ public:
                     ++counts_.undecodableCells;
                     continue;
                 }
+                if (at >= treeLeaves) ++counts_.rowsFromUnreachedLeaves;
                 if (!row(rowid, scratch.values)) return 0;
             }
         }
@@ -504,6 +555,13 @@ public:
     }
 
     const Counts& counts() const { return counts_; }
+
+    TreeFindings findings(const std::string& name) const {
+        const auto named = byName_.find(name);
+        if (!planned_ || named == byName_.end()) return {};
+        const Table& table = tables_[named->second];
+        return {table.tree.strays, table.pages.size() > table.treeLeaves};
+    }
 
 private:
     // A PageState per page, and the cell whose overflow chain took it: dense over the file's
@@ -516,6 +574,7 @@ private:
             std::uint32_t owner = 0;  // the leaf of the cell whose chain took the page, 0 for none
             std::uint16_t ownerIndex = 0;
             std::uint8_t state = kUnreached;
+            std::int32_t table = kNoTable;  // the table of tables_ whose tree took the page (kTree)
         };
         void reset(std::uint32_t filePages, const std::vector<std::uint32_t>& logPagesBeyond) {
             dense_.assign(std::size_t{filePages} + 1, Entry{});
@@ -538,10 +597,21 @@ private:
         std::vector<Entry> beyond_;  // by the index of the page in *logPagesBeyond_
         Entry zeros_;
     };
+    // What a walk of a tree met.
+    struct Tree {
+        bool lostPages = false;  // a page that does not read as one of the tree, or no root at all
+        bool strays = false;     // a pointer to a page that is not the tree's own
+    };
     struct Table {
         std::string name;
         std::vector<Affinity> columns;
+        std::uint32_t rootInALikeFile = 0;
         std::vector<std::uint32_t> pages;  // tree leaves in key order, then leaves given by shape
+        std::size_t treeLeaves = 0;        // how many of `pages` its tree reached
+        Tree tree;
+        std::vector<std::uint32_t> indexPages;  // the pages of its indexes' trees
+        // Read from indexPages once asked: each entry's first value and rowid.
+        std::optional<std::set<std::pair<std::string, std::int64_t>>> indexed;
     };
     struct Log {
         std::uint32_t pageSize = 0;  // 0: no valid log header
@@ -553,6 +623,7 @@ private:
         bool isTable = false;
         std::string name;
         std::uint32_t root = 0;
+        std::string table;  // the table an index is of
     };
     // The buffers of one walk over rows.
     struct Scratch {
@@ -666,12 +737,16 @@ private:
         return 0;
     }
 
-    // The tree from `root`, each page taken once: its table leaves go to `leaves` in key order
-    // (an index tree's are only marked). A page that is not of the tree is left to the scan: one of
-    // the other kind, one whose header or interior cells do not read, one whose keys or rowids
-    // fall outside the range its parent gives it, a leaf with a record that does not fit
-    // `columns` (when given: the table's shape). A root another tree turned away is tried again.
-    int walkTree(std::uint32_t root, std::vector<std::uint32_t>* leaves, const std::vector<Affinity>* columns) {
+    // The tree from `root` for the table `owner` of tables_ (kNoTable: an index's, the schema's,
+    // a table not planned), each page taken once: its table leaves go to `leaves` in key order (an
+    // index tree's pages, when no `columns` are given). A page that does not read as one of the tree (of the other
+    // kind, a header or interior cells that do not read) is rejected and lost to the tree; a leaf
+    // whose rowids fall outside the range its parent gives it, or with a record that does not fit
+    // `columns` (when given: the table's shape), is rejected as a stray pointer's. Rejected pages
+    // are left to the scan for leaves no tree reaches, and may be taken by a later walk. A leaf
+    // another table took goes to the one whose shape its records fit better.
+    int walkTree(std::uint32_t root, std::int32_t owner, std::vector<std::uint32_t>* leaves,
+                 const std::vector<Affinity>* columns, Tree& tree) {
         struct Visit {
             std::uint32_t page;
             bool table;          // which kind of tree, once the root told
@@ -680,40 +755,99 @@ private:
             std::int64_t low;    // keys are above it
             std::int64_t high;   // and at most this
         };
-        if (root < 1 || root > pageCount_) return 0;
-        if (state_[root] == kRejected) state_[root] = kUnreached;
+        if (root < 1 || root > pageCount_) {
+            tree.lostPages = true;
+            return 0;
+        }
         std::vector<std::uint64_t> types;
-        std::vector<Visit> stack{{root, false, false, false, 0, std::numeric_limits<std::int64_t>::max()}};
+        // A table's root is a table page.
+        std::vector<Visit> stack{{root, true, owner != kNoTable, false, 0, std::numeric_limits<std::int64_t>::max()}};
         std::vector<std::uint8_t> buffer(pageSize_);
+        const auto within = [](std::int64_t key, bool bounded, std::int64_t low, std::int64_t high) {
+            return (!bounded || key > low) && key <= high;
+        };
+        // How the records of a table leaf fit `shape` (nullptr: any), and its rowids the visit's range.
+        const auto leafFit = [&](const std::uint8_t* page, const PageHeader& header, const Visit* visit,
+                                 const std::vector<Affinity>* shape) {
+            Fit fit;
+            for (std::uint32_t i = 0; fit.fits && i < header.cellCount; ++i) {
+                LeafCell cell;
+                // A cell that does not read is counted when the rows are read.
+                if (!parseLeafCell(page, header, usable_, i, cell)) continue;
+                if (visit && !within(cell.rowid, visit->bounded, visit->low, visit->high)) fit.fits = false;
+                else if (shape) addRecordOf(page, cell, *shape, types, fit);
+            }
+            return fit;
+        };
         while (!stack.empty()) {
             const Visit visit = stack.back();
             stack.pop_back();
-            if (visit.page < 1 || visit.page > pageCount_ || state_[visit.page] != kUnreached) continue;
+            if (visit.page < 1 || visit.page > pageCount_ || state_[visit.page] == kUnused) {
+                tree.lostPages = true;
+                continue;
+            }
+            const std::uint8_t state = state_[visit.page];
+            if (state == kFree) {
+                // A freed page may still hold old rows that read as the tree's.
+                tree.strays = true;
+                continue;
+            }
+            if (state == kTree) {
+                // Taken already: by this tree (a page reached twice), an unplanned one's, or another table's.
+                const std::int32_t other = state_.entry(visit.page).table;
+                if (owner == kNoTable || other == kNoTable || other == owner) {
+                    tree.strays = true;
+                    continue;
+                }
+                if (const int err = readPage(visit.page, buffer.data())) return err;
+                PageHeader header;
+                Table& theirs = tables_[static_cast<std::size_t>(other)];
+                const Fit mine = parseHeader(buffer.data(), visit.page, usable_, header) && header.type == kLeafTable
+                                     ? leafFit(buffer.data(), header, &visit, columns)
+                                     : Fit{false, 0, 0};
+                const Fit theirFit = mine.fits ? leafFit(buffer.data(), header, nullptr, &theirs.columns) : Fit{};
+                if (!mine.fits || (theirFit.fits && !(mine > theirFit))) {
+                    tree.strays = true;
+                    // Alike: which of the two strays cannot be told, so both have it, rather than
+                    // one losing its rows.
+                    if (mine.fits && mine == theirFit) {
+                        theirs.tree.strays = true;
+                        if (leaves) leaves->push_back(visit.page);
+                        shared_.push_back({visit.page, other, owner});
+                    }
+                    continue;
+                }
+                if (const auto at = std::find(theirs.pages.begin(), theirs.pages.end(), visit.page);
+                    at != theirs.pages.end())
+                    theirs.pages.erase(at);
+                theirs.tree.strays = true;
+                state_.entry(visit.page).table = owner;
+                if (leaves) leaves->push_back(visit.page);
+                continue;
+            }
             if (const int err = readPage(visit.page, buffer.data())) return err;
             const std::uint8_t* page = buffer.data();
             PageHeader header;
             if (!parseHeader(page, visit.page, usable_, header) || (visit.known && header.table() != visit.table)) {
                 state_[visit.page] = kRejected;
+                tree.lostPages = true;
                 continue;
             }
-            const auto within = [&](std::int64_t key, bool bounded, std::int64_t low, std::int64_t high) {
-                return (!bounded || key > low) && key <= high;
-            };
             if (header.type == kLeafTable) {
-                bool fits = true;
-                for (std::uint32_t i = 0; fits && i < header.cellCount; ++i) {
-                    LeafCell cell;
-                    // A cell that does not read is counted when the rows are read.
-                    if (parseLeafCell(page, header, usable_, i, cell))
-                        fits = within(cell.rowid, visit.bounded, visit.low, visit.high) &&
-                               (!columns || recordFits(page, cell, *columns, types));
+                if (!leafFit(page, header, &visit, columns).fits) {
+                    state_[visit.page] = kRejected;
+                    tree.strays = true;
+                    continue;
                 }
-                state_[visit.page] = fits ? kTree : kRejected;
-                if (fits && leaves) leaves->push_back(visit.page);
+                state_[visit.page] = kTree;
+                state_.entry(visit.page).table = owner;
+                if (leaves) leaves->push_back(visit.page);
                 continue;
             }
             if (header.type == kLeafIndex) {
                 state_[visit.page] = kTree;
+                state_.entry(visit.page).table = owner;
+                if (leaves && !columns) leaves->push_back(visit.page);
                 continue;
             }
             // An interior page: its children, the left-most popped first.
@@ -740,28 +874,170 @@ private:
             }
             if (!sound) {
                 state_[visit.page] = kRejected;
+                tree.lostPages = true;
                 continue;
             }
             children.push_back({header.rightChild, header.table(), true, bounded, low, visit.high});
             state_[visit.page] = kTree;
+            state_.entry(visit.page).table = owner;
+            // An index's interior cells hold entries too.
+            if (leaves && !columns && !header.table()) leaves->push_back(visit.page);
             stack.insert(stack.end(), children.rbegin(), children.rend());
         }
         return 0;
     }
 
-    // Whether the record of a leaf cell fits `columns`, judged by its header where that is on the
-    // page and reads (a cell that does not decode is counted when the rows are read).
-    static bool recordFits(const std::uint8_t* page, const LeafCell& cell, const std::vector<Affinity>& columns,
-                           std::vector<std::uint64_t>& types) {
+    // Adds the record of a leaf cell to `fit` for `columns`, judged by its header where that is on
+    // the page and reads (a cell that does not decode is counted when the rows are read).
+    static void addRecordOf(const std::uint8_t* page, const LeafCell& cell, const std::vector<Affinity>& columns,
+                            std::vector<std::uint64_t>& types, Fit& fit) {
         const std::uint8_t* payload = page + cell.payloadAt;
         std::uint64_t headerSize = 0;
         const int lengthOfSize = recordHeaderSize(payload, cell.localSize, cell.payloadSize, headerSize);
         if (lengthOfSize == 0 || headerSize > cell.localSize ||
             !recordTypes(payload, headerSize, lengthOfSize, cell.payloadSize, types))
-            return true;
-        Fit fit;
+            return;
         addRecord(fit, columns, types);
-        return fit.fits;
+    }
+
+    // Whether the indexes of table `t` hold every row of the table leaf `page` that decodes (its
+    // first value with its rowid): 1 when they do, 0 when not or when it has none that read.
+    // Reads into `scratch`.
+    int indexHolds(std::uint32_t page, std::int32_t t, Scratch& scratch, int& holds) {
+        holds = 0;
+        Table& table = tables_[static_cast<std::size_t>(t)];
+        if (table.indexPages.empty()) return 0;
+        if (!table.indexed) {
+            table.indexed.emplace();
+            for (const std::uint32_t leaf : table.indexPages) {
+                if (const int err = readPage(leaf, scratch.page.data())) return err;
+                PageHeader header;
+                if (!parseHeader(scratch.page.data(), leaf, usable_, header) || header.table()) continue;
+                // An index cell: its child on an interior page, its payload's size, then the
+                // payload, here only whole on the page.
+                const std::uint32_t maxLocal = (usable_ - 12) * 64 / 255 - 23;
+                for (std::uint32_t i = 0; i < header.cellCount; ++i) {
+                    std::uint32_t at = cellAt(scratch.page.data(), header, usable_, i);
+                    if (at != 0 && !header.leaf()) at = at + 4 < usable_ ? at + 4 : 0;
+                    std::uint64_t size = 0;
+                    const int length = at == 0 ? 0 : getVarint(scratch.page.data() + at, scratch.page.data() + usable_, size);
+                    if (length == 0 || size > maxLocal || at + length + size > usable_) continue;
+                    const std::uint8_t* payload = scratch.page.data() + at + length;
+                    std::uint64_t headerSize = 0;
+                    const int lengthOfSize = recordHeaderSize(payload, static_cast<std::uint32_t>(size), size, headerSize);
+                    if (lengthOfSize == 0 || !recordTypes(payload, headerSize, lengthOfSize, size, scratch.types) ||
+                        scratch.types.size() < 2)
+                        continue;
+                    recordValues(payload + headerSize, scratch.types, scratch.values);
+                    const Value& rowid = scratch.values.back();
+                    if (rowid.type() != Value::Type::Integer) continue;
+                    table.indexed->emplace(keyOf(scratch.values.front()), rowid.longLongValue());
+                }
+            }
+        }
+        if (const int err = readPage(page, scratch.page.data())) return err;
+        PageHeader header;
+        if (!parseHeader(scratch.page.data(), page, usable_, header) || header.type != kLeafTable) return 0;
+        bool all = true, any = false;
+        for (std::uint32_t i = 0; all && i < header.cellCount; ++i) {
+            std::int64_t rowid = 0;
+            bool decoded = false;
+            if (const int err = decodeCell(scratch.page.data(), header, i, scratch, rowid, decoded)) return err;
+            if (!decoded || scratch.values.empty()) continue;
+            any = true;
+            all = table.indexed->count({keyOf(scratch.values.front()), rowid}) > 0;
+        }
+        holds = all && any ? 1 : 0;
+        return 0;
+    }
+
+    // A value as an index key compares it: its kind and its bytes.
+    static std::string keyOf(const Value& value) {
+        switch (value.type()) {
+            case Value::Type::String: return "t" + value.string();
+            case Value::Type::Data: return "b" + std::string(value.data().begin(), value.data().end());
+            case Value::Type::Integer: return "i" + std::to_string(value.longLongValue());
+            case Value::Type::Double: return "r" + std::to_string(value.doubleValue());
+            default: return "n";
+        }
+    }
+
+    // Where neither the header nor a log tells the page size, the largest at which the file's first
+    // pages read as b-tree pages about as often as at any: at the true size each page start is
+    // one, at twice it half of them are met, and below it no more are found.
+    int guessPageSize() {
+        if (headerWhole_ || !frames_.empty()) return 0;
+        struct stat info {};
+        if (const int err = io_->statusOf(dbFd_, info)) return err;
+        const auto fileSize = static_cast<std::uint64_t>(info.st_size);
+        const std::uint64_t span = std::min<std::uint64_t>(fileSize, 2u << 20);
+        std::vector<std::uint8_t> buffer(65536);
+        std::vector<std::pair<std::uint32_t, std::uint64_t>> found;
+        std::uint64_t most = 0;
+        for (std::uint32_t size = 512; size <= 65536; size *= 2) {
+            std::uint64_t count = 0;
+            for (std::uint64_t at = size; at + size <= span; at += size) {
+                if (const int err = readFully(*io_, dbFd_, at, buffer.data(), size)) return err;
+                if (looksLikeTreePage(buffer.data(), size)) ++count;
+            }
+            found.emplace_back(size, count);
+            most = std::max(most, count);
+        }
+        if (most == 0) return 0;
+        for (const auto& [size, count] : found) {
+            if (count * 4 >= most * 3) pageSize_ = size;
+        }
+        usable_ = pageSize_;
+        pageCount_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(fileSize / pageSize_, 0xfffffffe));
+        // No committed frame: the file holds every page.
+        filePages_ = pageCount_;
+        return 0;
+    }
+
+    // Whether `page` (not page 1) of `size` bytes is a b-tree page: cells, each where the cell
+    // content area is.
+    static bool looksLikeTreePage(const std::uint8_t* page, std::uint32_t size) {
+        PageHeader header;
+        if (!parseHeader(page, 2, size, header) || header.cellCount == 0 || page[7] > 60) return false;
+        const std::uint32_t content = get2(page + 5) == 0 ? 65536 : get2(page + 5);
+        if (content < header.cellsFrom || content > size) return false;
+        for (std::uint32_t i = 0; i < header.cellCount; ++i) {
+            const std::uint32_t at = get2(page + header.cellArray + 2 * i);
+            if (at < content || at >= size) return false;
+        }
+        return true;
+    }
+
+    // The table leaves no tree reached whose every record is a schema row (a type the schema
+    // names, a name, a table, a root page, a statement): where page 1's tree is lost, the rest of
+    // it. Added to `leaves` and taken.
+    int findSchemaLeaves(Scratch& scratch, std::vector<std::uint32_t>& leaves) {
+        for (std::uint32_t page = 2; page <= pageCount_; ++page) {
+            if (state_[page] != kUnreached && state_[page] != kRejected) continue;
+            if (const int err = readPage(page, scratch.page.data(), 1)) return err;
+            if (scratch.page[0] != kLeafTable) continue;
+            if (const int err = readPage(page, scratch.page.data())) return err;
+            PageHeader header;
+            if (!parseHeader(scratch.page.data(), page, usable_, header)) continue;
+            bool schemaRows = header.cellCount > 0;
+            for (std::uint32_t i = 0; schemaRows && i < header.cellCount; ++i) {
+                std::int64_t rowid = 0;
+                bool decoded = false;
+                if (const int err = decodeCell(scratch.page.data(), header, i, scratch, rowid, decoded)) return err;
+                const Value::Array& values = scratch.values;
+                schemaRows = decoded && values.size() == 5 && values[0].isString() && values[1].isString() &&
+                             values[2].isString() && values[3].type() == Value::Type::Integer &&
+                             (values[4].isString() || values[4].isNull());
+                if (!schemaRows) break;
+                const std::string& type = values[0].string();
+                schemaRows = type == "table" || type == "index" || type == "view" || type == "trigger";
+            }
+            if (!schemaRows) continue;
+            state_[page] = kTree;
+            state_.entry(page).table = kNoTable;
+            leaves.push_back(page);
+        }
+        return 0;
     }
 
     // The roots the schema names (page 1's tree, as far as it reads): its tables' and indexes'.
@@ -780,14 +1056,15 @@ private:
                     continue;
                 const long long root = values[3].longLongValue();
                 if (root < 2 || root > pageCount_) continue;
-                schema.push_back({values[0].string() == "table", values[1].string(), static_cast<std::uint32_t>(root)});
+                schema.push_back({values[0].string() == "table", values[1].string(), static_cast<std::uint32_t>(root),
+                                  values[2].isString() ? values[2].string() : std::string()});
             }
         }
         return 0;
     }
 
     // Every table leaf no tree reached and no free list holds, given to the table its records fit
-    // best, or to none.
+    // best; where tables tie, to the one of them whose tree lost pages, else to none.
     int scanForOrphans(Scratch& scratch) {
         for (std::uint32_t page = nextHeld(1); page != 0; page = nextHeld(page)) {
             if (state_[page] != kUnreached && state_[page] != kRejected) continue;
@@ -812,19 +1089,45 @@ private:
             }
             if (rows == 0) continue;
             std::size_t best = tables_.size();
-            bool tie = false;
             for (std::size_t t = 0; t < tables_.size(); ++t) {
-                if (!fits[t].fits) continue;
-                if (best == tables_.size() || fits[t] > fits[best]) {
-                    best = t;
-                    tie = false;
-                } else if (fits[t] == fits[best]) {
-                    tie = true;
-                }
+                if (fits[t].fits && (best == tables_.size() || fits[t] > fits[best])) best = t;
             }
             const bool schemaWins = schemaFit.fits && (best == tables_.size() || !(fits[best] > schemaFit));
-            if (best == tables_.size() || tie || schemaWins) counts_.unassignedOrphanRows += rows;
-            else tables_[best].pages.push_back(page);
+            if (best == tables_.size() || schemaWins) {
+                counts_.unassignedOrphanRows += rows;
+                continue;
+            }
+            // Of tables alike, the one whose own tree lost pages: the others' trees are whole.
+            std::vector<std::size_t> alike;
+            std::vector<std::size_t> lost;
+            for (std::size_t t = 0; t < tables_.size(); ++t) {
+                if (!fits[t].fits || !(fits[t] == fits[best])) continue;
+                alike.push_back(t);
+                if (tables_[t].tree.lostPages || tables_[t].tree.strays) lost.push_back(t);
+            }
+            if (alike.size() == 1 || lost.size() == 1) {
+                tables_[alike.size() == 1 ? best : lost[0]].pages.push_back(page);
+                continue;
+            }
+            // Else the one whose index holds its rows, where only one's does.
+            std::vector<std::size_t> holding;
+            for (const std::size_t t : alike) {
+                int has = 0;
+                if (const int err = indexHolds(page, static_cast<std::int32_t>(t), scratch, has)) return err;
+                if (has > 0) holding.push_back(t);
+            }
+            if (holding.size() == 1) {
+                tables_[holding[0]].pages.push_back(page);
+                continue;
+            }
+            counts_.unassignedOrphanRows += rows;
+            std::vector<std::string> names;
+            for (const std::size_t t : alike) names.push_back(tables_[t].name);
+            std::sort(names.begin(), names.end());
+            const auto same = std::find_if(counts_.unplaced.begin(), counts_.unplaced.end(),
+                                           [&](const Counts::Unplaced& unplaced) { return unplaced.tables == names; });
+            if (same != counts_.unplaced.end()) same->rows += rows;
+            else counts_.unplaced.push_back({std::move(names), rows});
         }
         return 0;
     }
@@ -917,6 +1220,13 @@ private:
 
     bool planned_ = false;
     PageStates state_;
+    // Leaves two tables' trees of one shape both reach: the page and the two tables.
+    struct Shared {
+        std::uint32_t page;
+        std::int32_t first;
+        std::int32_t second;
+    };
+    std::vector<Shared> shared_;
     std::vector<Table> tables_;
     std::unordered_map<std::string, std::size_t> byName_;
     Counts counts_;
@@ -964,3 +1274,7 @@ int SQLitePageImage::forEachRow(const std::string& table, const std::function<bo
 }
 
 const SQLitePageImage::Counts& SQLitePageImage::counts() const { return image_->counts(); }
+
+SQLitePageImage::TreeFindings SQLitePageImage::findings(const std::string& table) const {
+    return image_->findings(table);
+}

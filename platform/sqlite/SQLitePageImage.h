@@ -31,16 +31,39 @@ public:
     struct TableShape {
         std::string name;
         std::vector<std::string> declaredTypes;
+        // Where a file made the same way as this one, by the same statements in the same order,
+        // has the table's root page; 0 when not known. Taken only for a table the schema of this
+        // file does not name because its own tree does not read.
+        std::uint32_t rootInALikeFile = 0;
     };
     // Decides which table leaves each of `tables` owns: those its tree reaches from the root page
-    // the file's schema names for it (as far as the schema reads), and the table leaves that no
-    // tree of the file reaches and no free-list page holds, each given whole to the one table of
-    // `tables` whose shape its records fit best (no more fields than columns, each value's storage
-    // class allowed by its column's affinity); to none when two fit alike or none fits. Leaves
-    // of a table not given may fit one that is, so give every table of the file. A tree's leaf
-    // whose records do not fit its table is taken for a stray pointer's and left to the shapes.
-    // Replaces an earlier plan and the counts. 0, or the errno of a read that failed.
+    // the file's schema names for it (as far as the schema reads; where page 1's tree does not
+    // read, the schema's leaves no tree reaches, then the shapes' roots in a like file, each on a
+    // table page no tree took), and the table leaves that no tree of the file reaches and no
+    // free-list page holds, each given whole to the one table of `tables` whose shape its records
+    // fit best (no more fields than columns, each value's storage class allowed by its column's
+    // affinity); where tables tie on shape, to the one of them whose own tree lost pages, else to
+    // the one whose index holds its rows (first value and rowid), else to none. Leaves of a table
+    // not given may fit one that is, so give every table of the file. A tree's leaf whose records
+    // do not fit its table, or whose rowids fall outside the range its parent gives, is taken for
+    // a stray pointer's and left to the shapes; a leaf two tables' trees reach goes to the one
+    // its records fit better, where they fit alike to the one whose index holds its rows, else to
+    // both. Where neither the header nor a log tells the page size, the plan first takes the size
+    // at which the file's pages read as b-tree pages. Replaces an earlier plan and the counts. 0,
+    // or the errno of a read that failed.
     [[nodiscard]] int plan(const std::vector<TableShape>& tables);
+
+    // What the plan found of one table's tree.
+    struct TreeFindings {
+        // Its tree leads to pages that are not its own (another table's leaf, a page twice, a leaf
+        // whose rowids or records do not belong where it stands): a walk through it, as SQLite
+        // makes one, gives rows that are not the table's without any error.
+        bool strays = false;
+        // Leaves no tree reaches were given to it: rows a walk through its tree never meets.
+        bool unreachedLeaves = false;
+    };
+    // Nothing found for a table the plan was not given.
+    TreeFindings findings(const std::string& table) const;
     // Each row of `table` that decodes on the pages the plan gave it, tree leaves in rowid order
     // first: its rowid and its values by column position as the record holds them: null,
     // integer, double, text as a string of its bytes (a UTF-8 database's, SQLite's default), blob
@@ -61,6 +84,15 @@ public:
         std::int64_t undecodableCells = 0;
         // Rows on table leaves no tree reaches that the plan gave to no table.
         std::int64_t unassignedOrphanRows = 0;
+        // Of those, the rows of leaves that fit several tables alike, by the tables (in name order).
+        struct Unplaced {
+            std::vector<std::string> tables;
+            std::int64_t rows = 0;
+        };
+        std::vector<Unplaced> unplaced;
+        // Rows forEachRow gave from leaves no tree reaches, each counted as it is handed over
+        // (each call adds its own).
+        std::int64_t rowsFromUnreachedLeaves = 0;
         // False when the plan could not read the free list to its end (a damaged header or
         // list): pages it holds may then be among the leaves given by shape, with rows deleted
         // long ago.

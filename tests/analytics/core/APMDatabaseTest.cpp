@@ -315,6 +315,68 @@ TEST_F(APMDatabaseTest, AKeptFileThatCannotBeCarriedNowWaitsWhileEventsAreLogged
     EXPECT_TRUE(std::filesystem::exists(path() + ".carried"));
 }
 
+// Purchases and subscriptions are tables of one shape (a text column each): with the schema's
+// page lost, at any page size, or with the purchases' own root lost, each keeps its own rows, so
+// that no purchase is reported twice.
+TEST_F(APMDatabaseTest, TablesOfOneShapeKeepTheirRowsWhenTheSchemaPageOrARootIsLost) {
+    const auto fingerprint = [](int i) { return "purchase-" + std::string(56, 'f') + "-" + std::to_string(i); };
+    for (const int pageSize : {512, 4096, 65536}) {
+        for (const bool rootOnly : {false, true}) {
+            // A root of its own (an interior page) only where the rows take more than a page.
+            if (rootOnly && pageSize == 65536) continue;
+            SCOPED_TRACE("page size " + std::to_string(pageSize) + (rootOnly ? ", root" : ", page 1"));
+            database_.reset();
+            APMSqliteStore::deleteKeptFiles(path());
+            std::filesystem::remove(path());
+            {
+                sqlite3* db = nullptr;
+                ASSERT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
+                EXPECT_EQ(sqlite3_exec(db, ("PRAGMA page_size=" + std::to_string(pageSize) + "; VACUUM").c_str(),
+                                       nullptr, nullptr, nullptr),
+                          SQLITE_OK);
+                sqlite3_close(db);
+            }
+            database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
+            ASSERT_NE(database_, nullptr);
+            for (int i = 0; i < 120; ++i) {
+                ASSERT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint(fingerprint(i), nullptr),
+                          std::optional<bool>(true));
+            }
+            for (int i = 0; i < 80; ++i) {
+                ASSERT_EQ(database_->insertIfNotDuplicateSubscriptionID("subscription-" + std::to_string(i), nullptr),
+                          std::optional<bool>(true));
+            }
+            database_.reset();
+            ASSERT_EQ(pageSizeOf(path()), pageSize);
+            const long page =
+                rootOnly ? std::stol(sqliteRows(path(), "SELECT rootpage FROM sqlite_master WHERE name = "
+                                                        "'purchase_transactions'").at(0).at(0))
+                         : 1;
+            if (rootOnly) {
+                ASSERT_EQ(sqliteRows(path(), "SELECT count(*) > 1 FROM dbstat WHERE name = 'purchase_transactions'"),
+                          (std::vector<std::vector<std::string>>{{"1"}}));
+            }
+            ASSERT_TRUE(overwritePage(path(), page, pageSize));
+
+            LogCapture capture;
+            database_ = APMDatabase::initWithDatabaseName(name_, config_, nullptr);
+            ASSERT_NE(database_, nullptr);
+            EXPECT_EQ(capture.matching("[I-ACS034023]").size(), 1u);
+            EXPECT_EQ(sqliteRows(path(), "SELECT count(*), sum(fingerprint LIKE 'purchase-%') FROM purchase_transactions"),
+                      (std::vector<std::vector<std::string>>{{"120", "120"}}));
+            EXPECT_EQ(sqliteRows(path(), "SELECT count(*), sum(subscription_id LIKE 'subscription-%') FROM subscriptions"),
+                      (std::vector<std::vector<std::string>>{{"80", "80"}}));
+            EXPECT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint(fingerprint(77), nullptr),
+                      std::optional<bool>(false));
+            EXPECT_EQ(database_->insertIfNotDuplicateSubscriptionID("subscription-5", nullptr), std::optional<bool>(false));
+            const auto lines = capture.matching("[I-ACS034025]");
+            ASSERT_EQ(lines.size(), 1u);
+            EXPECT_NE(lines[0].find("purchase_transactions: 120 carried"), std::string::npos) << lines[0];
+            EXPECT_EQ(lines[0].find("unplaced"), std::string::npos) << lines[0];
+        }
+    }
+}
+
 TEST_F(APMDatabaseTest, AFolderThatCannotBeMadeFailsTheOpeningThroughTheMonitor) {
     const std::string root = Sandbox::tmp() + "/unmakeable";
     std::filesystem::remove_all(root);

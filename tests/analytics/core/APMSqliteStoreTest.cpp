@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <random>
 #include <regex>
 #include <stdexcept>
@@ -358,6 +359,161 @@ TEST_F(APMSqliteStoreTest, RowsUnderADamagedRootOrFirstPageAreCarriedFromTheirLe
     lines = capture.matching("[I-ACS034025]");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("no table readable; k: 40 carried, 0 unreadable, uncounted: every row, 40 from leaf pages"),
+              std::string::npos)
+        << lines[0];
+}
+
+// The leaf pages of `table` at `path`, in rowid order.
+std::vector<long> leavesOf(const std::string& path, const std::string& table) {
+    std::vector<long> leaves;
+    for (const auto& row : sqliteRows(path, "SELECT pageno FROM dbstat WHERE name = '" + table +
+                                                "' AND pagetype = 'leaf' ORDER BY path"))
+        leaves.push_back(std::stol(row[0]));
+    return leaves;
+}
+
+// Points the `cell`-th child of `table`'s root (an interior page) at `page`: no read of SQLite's
+// fails on it.
+bool pointRootChildAt(const std::string& path, const std::string& table, int cell, long page) {
+    const long pageSize = pageSizeOf(path);
+    const long root = std::stol(sqliteRows(path, "SELECT rootpage FROM sqlite_master WHERE name = '" + table + "'").at(0).at(0));
+    unsigned char pointer[2];
+    std::ifstream file(path, std::ios::binary);
+    if (!file.seekg((root - 1) * pageSize + 12 + 2 * cell).read(reinterpret_cast<char*>(pointer), 2)) return false;
+    const auto number = static_cast<std::uint32_t>(page);
+    return overwriteBytes(path, (root - 1) * pageSize + ((pointer[0] << 8) | pointer[1]),
+                          {static_cast<char>(number >> 24), static_cast<char>(number >> 16),
+                           static_cast<char>(number >> 8), static_cast<char>(number)});
+}
+
+// A wrong child pointer in a root raises no error of SQLite's: the walk through that tree gives
+// another table's rows, or one leaf's twice, and never meets the leaf it lost. The carry believes
+// the pages over that tree: each table gets its own rows, every one, and no other's.
+TEST_F(APMSqliteStoreTest, AWrongChildPointerCarriesNoForeignRowAndLosesNoLeaf) {
+    const auto makeTables = [](APMSqliteStore& store) {
+        return store.executeSQL("CREATE TABLE r (name TEXT NOT NULL, ts INTEGER NOT NULL, fp INTEGER NOT NULL, "
+                                "data BLOB NOT NULL, rt INTEGER)",
+                                nullptr) &&
+               store.executeSQL("CREATE TABLE q (data BLOB NOT NULL, ts REAL NOT NULL, rt INTEGER, retries INTEGER)",
+                                nullptr);
+    };
+    {
+        auto store = open();
+        ASSERT_NE(store, nullptr);
+        ASSERT_TRUE(makeTables(*store));
+        ASSERT_TRUE(store->performTransactionWithError(nullptr, [&] {
+            bool written = true;
+            for (int n = 1; n <= 140 && written; ++n) {
+                written = store->upsertRecord({{"name", Value("_e" + std::to_string(n))},
+                                               {"ts", Value(1700000000000 + n)},
+                                               {"fp", Value(n * 31)},
+                                               {"data", Value(NSData(200, static_cast<std::uint8_t>(n)))}},
+                                              "r", nullptr);
+            }
+            for (int n = 1; n <= 60 && written; ++n) {
+                written = store->upsertRecord({{"data", Value(NSData(700, static_cast<std::uint8_t>(n)))},
+                                               {"ts", Value(1700000000.5 + n)},
+                                               {"rt", Value(0)},
+                                               {"retries", Value(n % 3)}},
+                                              "q", nullptr);
+            }
+            return written;
+        }));
+    }
+    const std::string whole = folder_ + "/whole.sql";
+    std::filesystem::copy_file(path_, whole);
+    const auto contents = [](const std::string& path) {
+        return std::make_pair(sqliteRows(path, "SELECT rowid, name, ts, fp, hex(data), rt FROM r ORDER BY rowid"),
+                              sqliteRows(path, "SELECT rowid, hex(data), ts, rt, retries FROM q ORDER BY rowid"));
+    };
+    const auto want = contents(whole);
+    ASSERT_EQ(want.first.size(), 140u);
+    ASSERT_EQ(want.second.size(), 60u);
+    const std::vector<long> rLeaves = leavesOf(whole, "r");
+    const std::vector<long> qLeaves = leavesOf(whole, "q");
+    ASSERT_GE(rLeaves.size(), 3u);
+    ASSERT_GE(qLeaves.size(), 3u);
+    struct Case {
+        const char* table;
+        long to;
+        const char* strays;
+    };
+    // The queue's root at a raw event leaf, the raw events' root at a queue leaf, the queue's
+    // root at another queue leaf.
+    for (const Case& wrong : {Case{"q", rLeaves[1], "q"}, Case{"r", qLeaves[1], "r"}, Case{"q", qLeaves[2], "q"}}) {
+        SCOPED_TRACE(std::string(wrong.table) + " at page " + std::to_string(wrong.to));
+        std::filesystem::remove_all(folder_ + "/nested");
+        std::filesystem::create_directories(folder_ + "/nested");
+        std::filesystem::copy_file(whole, path_);
+        ASSERT_TRUE(pointRootChildAt(path_, wrong.table, 1, wrong.to));
+        LogCapture capture;
+        auto store = open();
+        ASSERT_NE(store, nullptr);
+        ASSERT_TRUE(store->keptFile());
+        ASSERT_TRUE(makeTables(*store));
+        NSErrorPtr error;
+        const auto carried = store->carryRowsFromKeptFile(&error);
+        ASSERT_TRUE(carried) << (error ? error->localizedDescription() : "");
+        EXPECT_EQ(carried->carried, 200);
+        EXPECT_EQ(carried->unreadable, 0);
+        store.reset();
+        EXPECT_EQ(contents(path_), want);
+        const auto lines = capture.matching("[I-ACS034025]");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(std::string(wrong.strays) +
+                                ": " + (*wrong.strays == 'q' ? "60" : "140") +
+                                " carried, 0 unreadable, uncounted: every row, its tree leading to pages not its own"),
+                  std::string::npos)
+            << lines[0];
+    }
+}
+
+// Leaves that no tree reaches while the free list does not read may be freed ones: their rows
+// are carried (a row sent again rather than one lost) and the line says how many. The store
+// itself leaves no rows on the pages it frees.
+TEST_F(APMSqliteStoreTest, RowsOfLeavesThatMayBeFreedAreCarriedAndCounted) {
+    {
+        auto store = open();
+        ASSERT_NE(store, nullptr);
+        ASSERT_TRUE(store->executeSQL("CREATE TABLE gone (body TEXT)", nullptr));
+        ASSERT_TRUE(store->executeSQL("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 200) "
+                                      "INSERT INTO gone SELECT 'a row to be deleted, ' || i FROM n",
+                                      nullptr));
+        ASSERT_TRUE(store->executeSQL("DELETE FROM gone", nullptr));
+    }
+    {
+        std::ifstream file(path_, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(bytes.find("a row to be deleted"), std::string::npos) << "a freed page kept its rows";
+    }
+    // A file whose freed leaves kept their rows, as one written without secure deletion does.
+    std::filesystem::remove_all(folder_ + "/nested");
+    {
+        auto store = open();
+        ASSERT_NE(store, nullptr);
+        ASSERT_EQ(sqlite3_exec(store->sqliteHandle(), "PRAGMA secure_delete=OFF", nullptr, nullptr, nullptr), SQLITE_OK);
+        fillTable(*store, "t", 3000);
+        ASSERT_TRUE(store->executeSQL("DELETE FROM t WHERE rowid BETWEEN 1001 AND 2000", nullptr));
+    }
+    const long pageSize = pageSizeOf(path_);
+    const long root = std::stol(sqliteRows(path_, "SELECT rootpage FROM sqlite_master WHERE name = 't'").at(0).at(0));
+    // The header (and with it the free list) and the root.
+    ASSERT_TRUE(overwriteBytes(path_, 0, std::string(100, '\xa5')));
+    ASSERT_TRUE(overwriteBytes(path_, (root - 1) * pageSize, "\xa5"));
+    LogCapture capture;
+    auto store = open();
+    ASSERT_NE(store, nullptr);
+    ASSERT_TRUE(store->keptFile());
+    ASSERT_TRUE(store->executeSQL("CREATE TABLE t (n INTEGER NOT NULL, body BLOB)", nullptr));
+    NSErrorPtr error;
+    const auto carried = store->carryRowsFromKeptFile(&error);
+    ASSERT_TRUE(carried) << (error ? error->localizedDescription() : "");
+    const std::int64_t resurrected = carried->carried - 2000;
+    EXPECT_GT(resurrected, 0);
+    EXPECT_EQ(rowsInPlace(path_, "t"), carried->carried);
+    const auto lines = capture.matching("[I-ACS034025]");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(", " + std::to_string(carried->carried) + " from leaves no tree reaches, perhaps freed"),
               std::string::npos)
         << lines[0];
 }

@@ -312,6 +312,167 @@ TEST_F(SQLitePageImageTest, WithPageOneDamagedLeavesGoByShapeAndNoneWhereShapesT
     EXPECT_EQ(read.counts.unassignedOrphanRows, 6);
 }
 
+// Points the `cell`-th child of `table`'s root (an interior page) at `page`.
+bool pointRootChildAt(const std::string& path, long root, int cell, long page) {
+    const long pageSize = pageSizeOf(path);
+    unsigned char pointer[2];
+    std::ifstream file(path, std::ios::binary);
+    if (!file.seekg((root - 1) * pageSize + 12 + 2 * cell).read(reinterpret_cast<char*>(pointer), 2)) return false;
+    return overwriteBytes(path, (root - 1) * pageSize + ((pointer[0] << 8) | pointer[1]),
+                          bigEndian32(static_cast<std::uint32_t>(page)));
+}
+
+// The leaf pages of `table`, in rowid order.
+std::vector<long> leavesOf(const std::string& path, const std::string& table) {
+    std::vector<long> leaves;
+    for (const auto& row : sqliteRows(path, "select pageno from dbstat where name = '" + table +
+                                                "' and pagetype = 'leaf' order by path"))
+        leaves.push_back(std::stol(row[0]));
+    return leaves;
+}
+
+// A child pointer of one table's root led to another table's first leaf, whose rowids are within
+// the range it gives and whose records fit both tables: the leaf stays with the table it fits
+// better, the leaf the pointer lost is found, and the tree that strays says so.
+TEST_F(SQLitePageImageTest, ALeafTwoTreesReachGoesToTheTableItFitsBetter) {
+    Rows narrow, wide;
+    {
+        Db db(path_);
+        // The wide table is walked first (made first), its first leaf holds many short rows, the
+        // narrow one's few long ones.
+        db.exec("CREATE TABLE wide(name TEXT, ts INTEGER, fp INTEGER, data BLOB, rt INTEGER)");
+        db.exec("CREATE TABLE narrow(data BLOB NOT NULL, ts REAL NOT NULL)");
+        db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
+                "INSERT INTO wide SELECT 'e' || i, i, i * 7, x'01', 0 FROM n");
+        db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100) "
+                "INSERT INTO narrow SELECT randomblob(900), i + 0.5 FROM n");
+        narrow = db.rows("narrow");
+        wide = db.rows("wide");
+    }
+    const Shapes shapes{{"wide", {"TEXT", "INTEGER", "INTEGER", "BLOB", "INTEGER"}},
+                        {"narrow", {"BLOB", "REAL"}}};
+    ASSERT_TRUE(pointRootChildAt(path_, rootOf("wide"), 0, leavesOf(path_, "narrow").at(0)));
+    int err = 0;
+    auto image = SQLitePageImage::open(path_, err);
+    ASSERT_NE(image, nullptr);
+    ASSERT_EQ(image->plan(shapes), 0);
+    EXPECT_TRUE(image->findings("wide").strays);
+    EXPECT_TRUE(image->findings("wide").unreachedLeaves);
+    EXPECT_FALSE(image->findings("narrow").strays);
+    EXPECT_FALSE(image->findings("narrow").unreachedLeaves);
+    const auto read = readImage(path_, shapes);
+    ASSERT_EQ(read.err, 0);
+    expectRows(read.tables.at("wide"), wide);
+    expectRows(read.tables.at("narrow"), narrow);
+    EXPECT_EQ(read.counts.unassignedOrphanRows, 0);
+
+    // Two tables of one shape: which tree strays cannot be told, so both have the leaf, and the
+    // leaf the pointer lost is counted unplaced.
+    Rows a, b;
+    {
+        std::filesystem::remove(path_);
+        Db db(path_);
+        db.exec("CREATE TABLE a(fingerprint TEXT)");
+        db.exec("CREATE TABLE b(subscription_id TEXT)");
+        db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 600) "
+                "INSERT INTO a SELECT printf('%.60c', 'a') || i FROM n");
+        db.exec("INSERT INTO b SELECT printf('%.60c', 'b') || rowid FROM a");
+        a = db.rows("a");
+        b = db.rows("b");
+    }
+    const auto lost = sqliteRows(path_, "select ncell from dbstat where name = 'a' and pagetype = 'leaf' "
+                                        "order by path limit 1 offset 1");
+    ASSERT_EQ(lost.size(), 1u);
+    ASSERT_TRUE(pointRootChildAt(path_, rootOf("a"), 1, leavesOf(path_, "b").at(1)));
+    const auto alike = readImage(path_, {{"a", {"TEXT"}}, {"b", {"TEXT"}}});
+    ASSERT_EQ(alike.err, 0);
+    expectRows(alike.tables.at("b"), b);
+    std::size_t own = 0;
+    for (const auto& [rowid, values] : alike.tables.at("a")) own += same(values, a.at(rowid)) ? 1 : 0;
+    EXPECT_EQ(own, a.size() - std::stoul(lost[0][0]));
+    EXPECT_EQ(alike.counts.unassignedOrphanRows, std::stol(lost[0][0]));
+    ASSERT_EQ(alike.counts.unplaced.size(), 1u);
+    EXPECT_EQ(alike.counts.unplaced[0].tables, (std::vector<std::string>{"a", "b"}));
+
+    // Where each has an index of its key, the index tells: each table has its own rows alone.
+    {
+        std::filesystem::remove(path_);
+        Db db(path_);
+        db.exec("CREATE TABLE a(fingerprint TEXT NOT NULL PRIMARY KEY)");
+        db.exec("CREATE TABLE b(subscription_id TEXT NOT NULL PRIMARY KEY)");
+        db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 600) "
+                "INSERT INTO a SELECT printf('%.60c', 'a') || i FROM n");
+        db.exec("INSERT INTO b SELECT printf('%.60c', 'b') || rowid FROM a");
+        a = db.rows("a");
+        b = db.rows("b");
+    }
+    ASSERT_TRUE(pointRootChildAt(path_, rootOf("a"), 1, leavesOf(path_, "b").at(1)));
+    const auto indexed = readImage(path_, {{"a", {"TEXT"}}, {"b", {"TEXT"}}});
+    ASSERT_EQ(indexed.err, 0);
+    expectRows(indexed.tables.at("a"), a);
+    expectRows(indexed.tables.at("b"), b);
+    EXPECT_EQ(indexed.counts.unassignedOrphanRows, 0);
+}
+
+// Two tables of one shape: the leaves a damaged root cut off go to the one whose tree lost
+// pages; with page 1 damaged the schema's other leaves name the roots, else the roots of a file
+// made the same way do, and without either the rows are counted unplaced, by table.
+TEST_F(SQLitePageImageTest, TablesOfOneShapeAreToldApartWhereverTheFileTells) {
+    const auto make = [&](int pageSize, bool longSchema, Rows& a, Rows& b) {
+        std::filesystem::remove(path_);
+        Db db(path_);
+        db.exec("PRAGMA page_size=" + std::to_string(pageSize));
+        db.exec("CREATE TABLE a(fingerprint TEXT NOT NULL PRIMARY KEY)");
+        db.exec("CREATE TABLE b(subscription_id TEXT NOT NULL PRIMARY KEY)");
+        // Enough statements that the schema spans pages.
+        for (int i = 0; longSchema && i < 12; ++i)
+            db.exec("CREATE TABLE filler_" + std::to_string(i) + "(a_column_with_a_long_name TEXT, another_one INTEGER)");
+        db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
+                "INSERT INTO a SELECT 'transaction-fingerprint-' || i FROM n");
+        db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
+                "INSERT INTO b SELECT 'subscription-' || i FROM n");
+        a = db.rows("a");
+        b = db.rows("b");
+    };
+    Rows a, b;
+    make(1024, false, a, b);
+    Shapes shapes{{"a", {"TEXT"}, static_cast<std::uint32_t>(rootOf("a"))},
+                  {"b", {"TEXT"}, static_cast<std::uint32_t>(rootOf("b"))}};
+    const std::string whole = Sandbox::tmp() + "/whole.sqlite";
+    std::filesystem::copy_file(path_, whole, std::filesystem::copy_options::overwrite_existing);
+
+    ASSERT_TRUE(overwritePage(path_, rootOf("a"), 1024));
+    auto read = readImage(path_, shapes);
+    ASSERT_EQ(read.err, 0);
+    expectRows(read.tables.at("a"), a);
+    expectRows(read.tables.at("b"), b);
+    EXPECT_EQ(read.counts.unassignedOrphanRows, 0);
+
+    std::filesystem::copy_file(whole, path_, std::filesystem::copy_options::overwrite_existing);
+    ASSERT_TRUE(overwritePage(path_, 1, 1024));
+    read = readImage(path_, shapes);
+    ASSERT_EQ(read.err, 0);
+    expectRows(read.tables.at("a"), a);
+    expectRows(read.tables.at("b"), b);
+    // The like file's root of a table is taken only on a page of a table's tree.
+    read = readImage(path_, {{"a", {"TEXT"}, 1}, {"b", {"TEXT"}, 1}});
+    ASSERT_EQ(read.err, 0);
+    EXPECT_TRUE(read.tables.at("a").empty());
+    EXPECT_TRUE(read.tables.at("b").empty());
+    EXPECT_EQ(read.counts.unassignedOrphanRows, 700);
+    ASSERT_EQ(read.counts.unplaced.size(), 1u);
+    EXPECT_EQ(read.counts.unplaced[0].tables, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(read.counts.unplaced[0].rows, 700);
+
+    make(512, true, a, b);
+    ASSERT_GT(std::stol(sqliteRows(path_, "select count(*) from dbstat where name = 'sqlite_schema'").at(0).at(0)), 2);
+    ASSERT_TRUE(overwritePage(path_, 1, 512));
+    read = readImage(path_, {{"a", {"TEXT"}}, {"b", {"TEXT"}}});
+    ASSERT_EQ(read.err, 0);
+    expectRows(read.tables.at("a"), a);
+    expectRows(read.tables.at("b"), b);
+}
+
 TEST_F(SQLitePageImageTest, ADamagedHeaderFallsBackToTheDefaultPageSize) {
     Rows events;
     {
