@@ -179,6 +179,18 @@ std::string file_detail::folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+int file_detail::makeLastingFolder(FileIO& io, const std::string& path, mode_t mode) {
+    if (const int err = io.makeFolder(path, mode)) return err;
+    // "a/b/" names b inside a, as "a/b" does.
+    const auto end = path.find_last_not_of('/');
+    int fd = -1;
+    if (io.open(folderOf(path.substr(0, end == std::string::npos ? 1 : end + 1)), O_RDONLY | O_DIRECTORY, 0, fd) != 0)
+        return 0;
+    const int err = io.sync(fd);
+    (void)io.close(fd);
+    return err;
+}
+
 int file_detail::openRegular(FileIO& io, const std::string& path, int& fd, struct stat& info) {
     const auto notRegular = [&] { return S_ISDIR(info.st_mode) ? EISDIR : ENOTSUP; };
     if (const int err = io.status(path, true, info)) return err;
@@ -214,7 +226,7 @@ int FileIO::makeFolders(const std::string& path, mode_t mode) {
         const int err = makeFolders(path.substr(0, slash), mode);
         if (err) return err;
     }
-    const int err = makeFolder(path, mode);
+    const int err = file_detail::makeLastingFolder(*this, path, mode);
     // Another thread or process may have made it in the meantime.
     if (err == EEXIST && status(path, true, info) == 0 && S_ISDIR(info.st_mode)) return 0;
     return err;

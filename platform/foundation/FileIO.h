@@ -59,7 +59,8 @@ public:
     [[nodiscard]] virtual int lockedElsewhere(int fd, short type, std::uint64_t start, std::uint64_t length,
                                               bool& locked) = 0;
 
-    // Every missing folder along `path`; an existing folder is success, anything else ENOTDIR.
+    // Every missing folder along `path`, each new one's parent synced as it is made (see
+    // file_detail::makeLastingFolder); an existing folder is success, anything else ENOTDIR.
     [[nodiscard]] int makeFolders(const std::string& path, mode_t mode = 0755);
     // Syncs the folder that names `path`: a rename, a removal or a new name there outlasts a power
     // cut only once that is done. 0, or the errno of opening or syncing the folder.
@@ -88,6 +89,11 @@ namespace file_detail {
 [[nodiscard]] int openRegular(FileIO& io, const std::string& path, int& fd, struct stat& info);
 // The folder that names `path`: "." for a bare name, "/" for a name at the root.
 std::string folderOf(const std::string& path);
+// Makes the folder, then syncs the folder that names it: until then a power cut may take the new
+// name, and with it whatever is later written and synced inside. A parent that cannot be opened
+// (one this process may write in but not read) is not a failure; a failed sync is, though the
+// folder stays made.
+[[nodiscard]] int makeLastingFolder(FileIO& io, const std::string& path, mode_t mode);
 }  // namespace file_detail
 
 // Installs `io` as FileIO::current() for its lifetime and puts the previous one back after.

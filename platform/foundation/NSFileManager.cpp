@@ -282,7 +282,8 @@ bool NSFileManager::createDirectoryAtPath(const std::string& path, bool withInte
     }
     if (isImmutableOrInImmutableFolder(path)) return errnoError(error, EPERM, path, true);
     const auto io = FileIO::current();
-    const int err = withIntermediateDirectories ? io->makeFolders(path, 0755) : io->makeFolder(path, 0755);
+    const int err = withIntermediateDirectories ? io->makeFolders(path, 0755)
+                                                : file_detail::makeLastingFolder(*io, path, 0755);
     if (err) return errnoError(error, err, path, true);
     return attributes.empty() || setAttributes(attributes, path, error);
 }

@@ -1,17 +1,20 @@
 // Making room for a file: what is in its place is judged by what it is itself, never by where a
 // link leads, and goes aside under a free name without replacing anything; the folders above
-// the place may be links.
+// the place may be links. New folders outlast a power cut.
 #include "platform/foundation/FileIO.h"
 
 #include "platform/foundation/Sandbox.h"
 #include "tests/fixtures/FaultyFileIO.h"
+#include "tests/fixtures/PowerCutFileIO.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <string>
 
 namespace {
@@ -131,6 +134,50 @@ TEST_F(FileIOMoveAside, AMoveTheFileSystemRefusesIsItsErrorAndLeavesEverythingIn
     EXPECT_GT(faults->injected(), 0);
     EXPECT_TRUE(fs::is_symlink(place));
     EXPECT_FALSE(fs::exists(fs::symlink_status(place + ".moved")));
+}
+
+// Each folder made, alone or with its intermediates, is named on the disk once made: what a
+// power cut leaves holds it and the file synced inside, though nothing synced the folders above.
+TEST(FileIOFolders, NewFoldersOutlastAPowerCutWithTheFileSyncedInThem) {
+    const std::string disk = Sandbox::tmp() + "/disk";
+    fs::create_directories(disk);
+    PowerCutRecording recording(disk);
+    auto io = FileIO::current();
+    ASSERT_EQ(io->makeFolders(disk + "/a/b/c"), 0);
+    ASSERT_EQ(file_detail::makeLastingFolder(*io, disk + "/a/b/c/alone/", 0755), 0);
+    // As a writer would: the file's bytes, then its name.
+    for (const std::string& path : {disk + "/a/b/c/file", disk + "/a/b/c/alone/file"}) {
+        int fd = -1;
+        ASSERT_EQ(io->open(path, O_WRONLY | O_CREAT, 0644, fd), 0);
+        EXPECT_EQ(io->write(fd, reinterpret_cast<const std::uint8_t*>(path.data()), path.size()), 0);
+        EXPECT_EQ(io->sync(fd), 0);
+        EXPECT_EQ(io->close(fd), 0);
+        EXPECT_EQ(io->syncFolderOf(path), 0);
+    }
+
+    const std::string image = Sandbox::tmp() + "/after-the-cut";
+    ASSERT_EQ(recording->writeImage(image), 0);
+    std::map<std::string, std::string> left;
+    for (const auto& entry : fs::recursive_directory_iterator(image)) {
+        left[fs::relative(entry.path(), image).string()] = entry.is_directory() ? "/" : textOf(entry.path());
+    }
+    const std::map<std::string, std::string> expected = {
+        {"a", "/"}, {"a/b", "/"}, {"a/b/c", "/"}, {"a/b/c/alone", "/"},
+        {"a/b/c/file", disk + "/a/b/c/file"}, {"a/b/c/alone/file", disk + "/a/b/c/alone/file"}};
+    EXPECT_EQ(left, expected);
+}
+
+// A folder whose name could not be synced is not said to be made, though it stays; the next
+// making finds it there.
+TEST(FileIOFolders, AFailedSyncOfTheFolderAboveIsTheMakingsError) {
+    const std::string above = Sandbox::tmp() + "/above";
+    fs::create_directories(above);
+    FaultInjection faults;
+    faults->ioError(FaultyFileIO::Operation::Sync, above);
+    EXPECT_EQ(FileIO::current()->makeFolders(above + "/new"), EIO);
+    EXPECT_GT(faults->injected(), 0);
+    EXPECT_TRUE(fs::is_directory(above + "/new"));
+    EXPECT_EQ(FileIO::current()->makeFolders(above + "/new"), 0);
 }
 
 }  // namespace
