@@ -189,7 +189,9 @@ TEST(FileDataReadWrite, ANewFileEndedOrCutAtAnyStepLeavesTheOneThereWholeAndItse
     for (const std::string& image : images) states.push_back(filesIn(image));
     for (auto& files : states) {
         EXPECT_EQ(files["IMG_0001.JPG"], "kept");
-        if (files.count("IMG_0002.JPG")) EXPECT_EQ(files["IMG_0002.JPG"], "new picture");
+        if (files.count("IMG_0002.JPG")) {
+            EXPECT_EQ(files["IMG_0002.JPG"], "new picture");
+        }
         for (const auto& [name, bytes] : files) {
             EXPECT_TRUE(name == "IMG_0001.JPG" || name == "IMG_0002.JPG" || name.front() == '.') << name;
         }
