@@ -209,7 +209,7 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
         if (whenMissing == WhenMissing::Nothing && change != self->resolutionChange_) return;
         if (image) {
             // A download that is in place and decodes is one more picture on the device.
-            if (whenMissing == WhenMissing::Discard) self->pictureDownloaded();
+            if (whenMissing == WhenMissing::Discard || whenMissing == WhenMissing::Refuse) self->pictureDownloaded();
             self->pictureInPlace(image, hd, *shownHD);
             return;
         }
@@ -217,15 +217,21 @@ void ImageViewController::displayImage(bool hd, WhenMissing whenMissing) {
         switch (whenMissing) {
             case WhenMissing::Nothing: break;
             case WhenMissing::Download: self->startDownload(); break;
-            case WhenMissing::Discard: {
+            case WhenMissing::Discard:
+            case WhenMissing::Refuse: {
                 // A download that is no picture stays neither on the device nor counted.
-                if (auto file = self->context_.app.fileSystem->safeDocumentsPathForFile(
-                        ImageLoader::imagePath(self->imagePath()), false)) {
+                const std::string relative = ImageLoader::imagePath(self->imagePath());
+                // It arrived whole and was in place: fetching it again would bring the same bytes.
+                if (whenMissing == WhenMissing::Refuse && self->context_.resources->markServedCopyRefused(relative))
+                    Diagnostics::notef("The copy of %s from the server cannot be shown; it is removed and not "
+                                       "fetched again while the application runs.",
+                                       relative.c_str());
+                if (auto file = self->context_.app.fileSystem->safeDocumentsPathForFile(relative, false)) {
                     auto files = NSFileManager::defaultManager();
                     if (files->fileExistsAtPath(*file) && !files->removeItemAtPath(*file))
                         Diagnostics::notef("The downloaded picture %s does not decode and could not be removed.",
                                            file->c_str());
-                    self->context_.app.fileSystem->writableFileChanged(ImageLoader::imagePath(self->imagePath()));
+                    self->context_.app.fileSystem->writableFileChanged(relative);
                 }
                 self->setOfflineImage();
                 break;
@@ -275,8 +281,10 @@ void ImageViewController::startDownload() {
     const auto& config = context_.app.config;
     const std::string format = config && config->urlFormat() ? config->urlFormat()->images() : std::string();
     const auto slot = format.find("%@");
-    // A picture with no name, a name that would leave "Data", or no address: nothing to fetch.
-    if (!FileSystem::isSafeRelativePath(path) || slot == std::string::npos) {
+    // A picture with no name, a name that would leave "Data", no address, or a served copy that
+    // could not be shown: nothing to fetch.
+    if (!FileSystem::isSafeRelativePath(path) || slot == std::string::npos ||
+        (context_.resources && context_.resources->isServedCopyRefused(ImageLoader::imagePath(path)))) {
         hideDownloadIndictor();
         setOfflineImage();
         return;
@@ -300,6 +308,7 @@ void ImageViewController::httpRequestDataFileLoaded(const std::shared_ptr<HTTPre
     auto files = NSFileManager::defaultManager();
     const auto destination = context_.app.fileSystem->safeDocumentsPathForFile(ImageLoader::imagePath(imagePath()), true);
     NSErrorPtr error;
+    bool inPlace = false;
     if (!destination) {
         Diagnostics::notef("The folder for the downloaded picture %s could not be made.", imagePath().c_str());
         if (!files->removeItemAtPath(temporaryPath)) Diagnostics::notef("%s stays behind.", temporaryPath.c_str());
@@ -312,14 +321,16 @@ void ImageViewController::httpRequestDataFileLoaded(const std::shared_ptr<HTTPre
             Diagnostics::notef("The downloaded picture could not be moved to %s: %s", destination->c_str(),
                                error ? error->localizedDescription().c_str() : "");
             if (!files->removeItemAtPath(temporaryPath)) Diagnostics::notef("%s stays behind.", temporaryPath.c_str());
-        } else if (!FileSystem::setNoBackupAttribute(*destination)) {
-            Diagnostics::notef("The downloaded picture %s could not be kept out of backups.", destination->c_str());
+        } else {
+            inPlace = true;
+            if (!FileSystem::setNoBackupAttribute(*destination))
+                Diagnostics::notef("The downloaded picture %s could not be kept out of backups.", destination->c_str());
         }
         context_.app.fileSystem->writableFileChanged(ImageLoader::imagePath(imagePath()));
     }
     // What decides is whether the picture is now in place and decodes.
     scrollView_->setAlpha(0);
-    displayImage(false, WhenMissing::Discard);
+    displayImage(false, inPlace ? WhenMissing::Refuse : WhenMissing::Discard);
 }
 
 void ImageViewController::httpRequestError(const std::shared_ptr<HTTPrequest>& request, const NSErrorPtr&) {

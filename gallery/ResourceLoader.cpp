@@ -198,6 +198,18 @@ void ResourceLoader::deleteFileFromCashes(const std::string& relativePath) const
     }
 }
 
+bool ResourceLoader::markServedCopyRefused(const std::string& relativePath) const {
+    MutexLock lock(refusedMutex_);
+    // Bounded like the other memories: past the limit a picture is at worst fetched once more.
+    if (refusedServedCopies_.size() >= kKnownPathsLimit) refusedServedCopies_.clear();
+    return refusedServedCopies_.insert(relativePath).second;
+}
+
+bool ResourceLoader::isServedCopyRefused(const std::string& relativePath) const {
+    MutexLock lock(refusedMutex_);
+    return refusedServedCopies_.count(relativePath) != 0;
+}
+
 std::string ResourceLoader::storePath() const {
     return fileSystem_->documentsPathForFile(kViewedImagesFile);
 }

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,11 @@ public:
     void deleteFileFromCashes(const std::string& relativePath) const;
     bool useLowImages() const { return false; }
 
+    // Pictures whose copy from the server arrived whole and could not be shown, for this run: a
+    // page does not fetch them again only to delete them. Marking returns whether it is new.
+    bool markServedCopyRefused(const std::string& relativePath) const;
+    bool isServedCopyRefused(const std::string& relativePath) const;
+
     // The viewed-pictures store ("viewed_images" in Documents). Seeding marks every picture of
     // the source viewed when the store has never been written. A file that is there but cannot
     // be read is left alone: the marks of this run stay in memory.
@@ -117,4 +123,6 @@ private:
     mutable std::uint64_t knownGeneration_ GUARDED_BY(knownMutex_) = 0;
     // Files logged as no picture that can be shown -> their size and modification date then.
     mutable std::map<std::string, Value> unshowable_ GUARDED_BY(knownMutex_);
+    mutable Mutex refusedMutex_;
+    mutable std::set<std::string> refusedServedCopies_ GUARDED_BY(refusedMutex_);
 };

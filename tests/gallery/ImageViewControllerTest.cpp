@@ -5,8 +5,8 @@
 // several wishes alone), and a missing one falling back to the standard.
 // Against the content server on 127.0.0.1: a missing picture downloaded into Documents "Data"
 // once and read from there afterwards; the "offline" picture for an error status, for a body
-// that is no picture (which is not kept), for one longer than any picture and for a name that
-// would leave "Data".
+// that is no picture (which is not kept, nor asked for again in the run), for one longer than any
+// picture and for a name that would leave "Data".
 #include "gallery/ImageViewController.h"
 
 #include "demo/loopback/LoopbackServer.h"
@@ -382,9 +382,10 @@ protected:
         ImageViewControllerTest::TearDown();
         server_.reset();
     }
-    static const DemoPainting& serverOnlyPainting() {
+    // The `nth` painting (from 0) whose picture only the server has.
+    static const DemoPainting& serverOnlyPainting(std::size_t nth = 0) {
         for (const auto& painting : DemoCatalogue::paintings())
-            if (DemoCatalogue::isOnServerOnly(painting)) return painting;
+            if (DemoCatalogue::isOnServerOnly(painting) && nth-- == 0) return painting;
         return DemoCatalogue::paintings().front();
     }
     // Runs the main run loop until the page's download has ended, in real time (the answer
@@ -535,6 +536,49 @@ TEST_F(PictureDownloadTest, ABundledPictureOverTheCapGivesWayToTheServedCopyWhic
     EXPECT_THAT(log, testing::HasSubstr(refused)) << log;
 }
 
+// When the server's copy cannot be shown either, it is fetched once in a run: the page shows the
+// offline picture, keeps nothing, says once that the copy is not fetched again, and its next
+// visits ask for nothing. A copy cut short on its way is not held against it: it is asked again.
+TEST_F(PictureDownloadTest, AServedCopyThatCannotBeShownEitherIsFetchedOnceInARun) {
+    const std::string path = DemoCatalogue::imagePathOf(localPainting());
+    const std::string bundled = useBundleCopy() + "/Data/" + path;
+    const std::string picture = bytesOf(bundled);
+    const NSData claim = claimingPixelSize(NSData(picture.begin(), picture.end()), 8200, 6000);
+    ASSERT_TRUE(std::filesystem::remove(bundled));
+    writeText(bundled, std::string(claim.begin(), claim.end()));
+    LoopbackServer loopback;
+    loopback.serve("/pic/" + path, LoopbackServer::Response::make(200, std::string(claim.begin(), claim.end()), "image/jpeg"));
+    galleryContext().app.config->urlFormat()->setImages(loopback.url("/pic/%@"));
+    const std::string stored = Sandbox::documents() + "/Data/" + path;
+
+    loopback.setFault("/pic/" + path, LoopbackServer::Fault::reset());
+    show(path);
+    settle();
+    awaitDownload();
+    EXPECT_TRUE(showsOffline());
+    loopback.removeFaults();
+
+    testing::internal::CaptureStderr();
+    for (int visit = 0; visit < 2; ++visit) {
+        reappear();
+        if (page_->downloadRequest()) awaitDownload();
+        EXPECT_TRUE(showsOffline()) << visit;
+        EXPECT_FALSE(exists(stored)) << visit;
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(page_->downloadRequest());
+    EXPECT_EQ(loopback.requestsFor("/pic/" + path).size(), 2u);
+    const std::string said = "The copy of Data/" + path +
+                             " from the server cannot be shown; it is removed and not fetched again while the "
+                             "application runs.";
+    std::size_t lines = 0;
+    for (auto at = log.find("not fetched again"); at != std::string::npos; at = log.find("not fetched again", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 1u) << log;
+    EXPECT_THAT(log, testing::HasSubstr(said)) << log;
+    EXPECT_TRUE(journal_->events.empty());
+}
+
 TEST_F(PictureDownloadTest, AnErrorStatusShowsTheOfflinePictureAndKeepsNothing) {
     const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
     server_->setFault("/pic/gallery/" + path, LoopbackServer::Fault::withStatus(404));
@@ -556,19 +600,26 @@ TEST_F(PictureDownloadTest, ABodyThatIsNoPictureIsNotKeptAndShowsTheOfflinePictu
     settle();
     awaitDownload();
     EXPECT_TRUE(showsOffline());
-    // Not on the device, so nothing counts it as downloaded and the next visit tries again.
+    // Not on the device, so nothing counts it as downloaded; it came whole, so it is not asked again.
     EXPECT_FALSE(galleryContext().resources->fileExistsInCaches("Data/" + path));
     EXPECT_TRUE(filesIn(Sandbox::caches()).empty());
     EXPECT_TRUE(journal_->events.empty());
-
-    // A stored file that does not decode is replaced by the next download.
-    writeText(Sandbox::documents() + "/Data/" + path, "\xFF\xD8\xFF broken");
     server_->removeFaults();
     reappear();
+    EXPECT_FALSE(page_->downloadRequest());
+    EXPECT_TRUE(showsOffline());
+    EXPECT_EQ(picturesAsked().size(), 1u);
+
+    // A stored file that does not decode is replaced by the next download.
+    const std::string other = DemoCatalogue::imagePathOf(serverOnlyPainting(1));
+    ASSERT_NE(other, path);
+    writeText(Sandbox::documents() + "/Data/" + other, "\xFF\xD8\xFF broken");
+    show(other);
+    settle();
     awaitDownload();
     ASSERT_TRUE(page_->image());
     EXPECT_FALSE(showsOffline());
-    EXPECT_EQ(bytesOf(Sandbox::documents() + "/Data/" + path), bytesOf(serverFolder() + "/pic/gallery/" + path));
+    EXPECT_EQ(bytesOf(Sandbox::documents() + "/Data/" + other), bytesOf(serverFolder() + "/pic/gallery/" + other));
 }
 
 TEST_F(PictureDownloadTest, APictureThatCannotBePutInPlaceIsNotKeptAnywhere) {
@@ -686,13 +737,15 @@ TEST_F(PictureDownloadTest, APictureIsCountedAndAnnouncedOnceWhenItIsInPlaceAndD
                                                        kImagesDataChanged);
     const std::string path = DemoCatalogue::imagePathOf(serverOnlyPainting());
 
-    // Refused, or no picture: neither counted nor announced.
+    // Refused, or no picture (another painting's, as this one would not be asked again): neither
+    // counted nor announced.
     server_->setFault("/pic/gallery/" + path, LoopbackServer::Fault::withStatus(500));
     show(path);
     settle();
     awaitDownload();
-    server_->setFault("/pic/gallery/" + path, LoopbackServer::Fault::withPage(LoopbackServer::Fault::Page::Error));
-    show(path);
+    const std::string other = DemoCatalogue::imagePathOf(serverOnlyPainting(1));
+    server_->setFault("/pic/gallery/" + other, LoopbackServer::Fault::withPage(LoopbackServer::Fault::Page::Error));
+    show(other);
     settle();
     awaitDownload();
     EXPECT_EQ(tally->fetched, 0);
