@@ -853,6 +853,9 @@ private:
             // An interior page: its children, the left-most popped first.
             std::vector<Visit> children;
             bool sound = true;
+            // Keys that read but fall outside the range the parent gives: a pointer to another
+            // tree's page, which SQLite follows without any error.
+            bool foreign = false;
             std::int64_t low = visit.low;
             bool bounded = visit.bounded;
             for (std::uint32_t i = 0; sound && i < header.cellCount; ++i) {
@@ -865,8 +868,9 @@ private:
                     continue;
                 }
                 std::uint64_t key = 0;
-                sound = getVarint(page + at + 4, page + usable_, key) != 0 &&
-                        within(static_cast<std::int64_t>(key), bounded, low, visit.high);
+                sound = getVarint(page + at + 4, page + usable_, key) != 0;
+                foreign = sound && !within(static_cast<std::int64_t>(key), bounded, low, visit.high);
+                sound = sound && !foreign;
                 if (!sound) break;
                 children.push_back({child, true, true, bounded, low, static_cast<std::int64_t>(key)});
                 low = static_cast<std::int64_t>(key);
@@ -874,7 +878,7 @@ private:
             }
             if (!sound) {
                 state_[visit.page] = kRejected;
-                tree.lostPages = true;
+                (foreign ? tree.strays : tree.lostPages) = true;
                 continue;
             }
             children.push_back({header.rightChild, header.table(), true, bounded, low, visit.high});
