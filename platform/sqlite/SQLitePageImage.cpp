@@ -1016,13 +1016,7 @@ private:
     // names, a name, a table, a root page, a statement): where page 1's tree is lost, the rest of
     // it. Added to `leaves` and taken.
     int findSchemaLeaves(Scratch& scratch, std::vector<std::uint32_t>& leaves) {
-        for (std::uint32_t page = 2; page <= pageCount_; ++page) {
-            if (state_[page] != kUnreached && state_[page] != kRejected) continue;
-            if (const int err = readPage(page, scratch.page.data(), 1)) return err;
-            if (scratch.page[0] != kLeafTable) continue;
-            if (const int err = readPage(page, scratch.page.data())) return err;
-            PageHeader header;
-            if (!parseHeader(scratch.page.data(), page, usable_, header)) continue;
+        return forEachUnreachedLeaf(scratch, [&](std::uint32_t page, const PageHeader& header) {
             bool schemaRows = header.cellCount > 0;
             for (std::uint32_t i = 0; schemaRows && i < header.cellCount; ++i) {
                 std::int64_t rowid = 0;
@@ -1036,12 +1030,12 @@ private:
                 const std::string& type = values[0].string();
                 schemaRows = type == "table" || type == "index" || type == "view" || type == "trigger";
             }
-            if (!schemaRows) continue;
+            if (!schemaRows) return 0;
             state_[page] = kTree;
             state_.entry(page).table = kNoTable;
             leaves.push_back(page);
-        }
-        return 0;
+            return 0;
+        });
     }
 
     // The roots the schema names (page 1's tree, as far as it reads): its tables' and indexes'.
@@ -1070,14 +1064,7 @@ private:
     // Every table leaf no tree reached and no free list holds, given to the table its records fit
     // best; where tables tie, to the one of them whose tree lost pages, else to none.
     int scanForOrphans(Scratch& scratch) {
-        for (std::uint32_t page = nextHeld(1); page != 0; page = nextHeld(page)) {
-            if (state_[page] != kUnreached && state_[page] != kRejected) continue;
-            // The type byte first: most such pages are overflow pages.
-            if (const int err = readPage(page, scratch.page.data(), 1)) return err;
-            if (scratch.page[0] != kLeafTable) continue;
-            if (const int err = readPage(page, scratch.page.data())) return err;
-            PageHeader header;
-            if (!parseHeader(scratch.page.data(), page, usable_, header)) continue;
+        return forEachUnreachedLeaf(scratch, [&](std::uint32_t page, const PageHeader& header) {
             state_[page] = kOrphan;
             std::vector<Fit> fits(tables_.size());
             Fit schemaFit;
@@ -1091,7 +1078,7 @@ private:
                 for (std::size_t t = 0; t < tables_.size(); ++t) addRecord(fits[t], tables_[t].columns, scratch.types);
                 addRecord(schemaFit, schemaColumns(), scratch.types);
             }
-            if (rows == 0) continue;
+            if (rows == 0) return 0;
             std::size_t best = tables_.size();
             for (std::size_t t = 0; t < tables_.size(); ++t) {
                 if (fits[t].fits && (best == tables_.size() || fits[t] > fits[best])) best = t;
@@ -1099,7 +1086,7 @@ private:
             const bool schemaWins = schemaFit.fits && (best == tables_.size() || !(fits[best] > schemaFit));
             if (best == tables_.size() || schemaWins) {
                 counts_.unassignedOrphanRows += rows;
-                continue;
+                return 0;
             }
             // Of tables alike, the one whose own tree lost pages: the others' trees are whole.
             std::vector<std::size_t> alike;
@@ -1111,7 +1098,7 @@ private:
             }
             if (alike.size() == 1 || lost.size() == 1) {
                 tables_[alike.size() == 1 ? best : lost[0]].pages.push_back(page);
-                continue;
+                return 0;
             }
             // Else the one whose index holds its rows, where only one's does.
             std::vector<std::size_t> holding;
@@ -1122,7 +1109,7 @@ private:
             }
             if (holding.size() == 1) {
                 tables_[holding[0]].pages.push_back(page);
-                continue;
+                return 0;
             }
             counts_.unassignedOrphanRows += rows;
             std::vector<std::string> names;
@@ -1132,6 +1119,24 @@ private:
                                            [&](const Counts::Unplaced& unplaced) { return unplaced.tables == names; });
             if (same != counts_.unplaced.end()) same->rows += rows;
             else counts_.unplaced.push_back({std::move(names), rows});
+            return 0;
+        });
+    }
+
+    // Each table leaf no tree reached and no free list holds, with its header, to `visit`, which
+    // answers 0 or an errno that ends the scan. Only the pages the file or its log hold: the rest
+    // are zeros.
+    template <typename Visit>
+    int forEachUnreachedLeaf(Scratch& scratch, Visit&& visit) {
+        for (std::uint32_t page = nextHeld(1); page != 0; page = nextHeld(page)) {
+            if (state_[page] != kUnreached && state_[page] != kRejected) continue;
+            // The type byte first: most such pages are overflow pages.
+            if (const int err = readPage(page, scratch.page.data(), 1)) return err;
+            if (scratch.page[0] != kLeafTable) continue;
+            if (const int err = readPage(page, scratch.page.data())) return err;
+            PageHeader header;
+            if (!parseHeader(scratch.page.data(), page, usable_, header)) continue;
+            if (const int err = visit(page, header)) return err;
         }
         return 0;
     }

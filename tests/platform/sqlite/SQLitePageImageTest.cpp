@@ -618,7 +618,7 @@ Rows rowsOf(const std::vector<crafted::Row>& rows) {
 }
 
 // A commit frame naming a page far past the file: the header's page count holds while it is
-// current, and the frame's page is read only as far as the count reaches it, never past page
+// current (and with no header, the pages held are scanned, not the count), and the frame's page is read only as far as the count reaches it, never past page
 // 2^32-2. Pages between the file's end and that page are zeros and hold nothing, not even the
 // rest of a payload.
 TEST_F(SQLitePageImageTest, ALogFrameFarPastTheFileAddsOnlyThePageItHolds) {
@@ -633,6 +633,9 @@ TEST_F(SQLitePageImageTest, ALogFrameFarPastTheFileAddsOnlyThePageItHolds) {
     const std::string file = crafted::firstPage(512, 2, 2) + crafted::leafOf(512, inFile);
     std::string stale = file;
     crafted::put4(stale, 92, 0);  // version-valid-for no longer the change counter
+    // And the first page lost: its leaves are looked for among every page held, no more.
+    std::string lost = file;
+    lost.replace(0, 16, 16, '\xa5');
     Rows both = rowsOf(inFile);
     both.merge(rowsOf(inLog));
     struct Case {
@@ -642,8 +645,10 @@ TEST_F(SQLitePageImageTest, ALogFrameFarPastTheFileAddsOnlyThePageItHolds) {
         std::int64_t undecodable;
     };
     for (const Case& c : {Case{1000000000, file, rowsOf(inFile), 0}, Case{1000000000, stale, both, 1},
-                          Case{0xffffffff, file, rowsOf(inFile), 0}, Case{0xffffffff, stale, rowsOf(inFile), 0}}) {
-        SCOPED_TRACE(testing::Message() << "page " << c.page << (&c.header == &stale ? ", stale header" : ""));
+                          Case{0xffffffff, file, rowsOf(inFile), 0}, Case{0xffffffff, stale, rowsOf(inFile), 0},
+                          Case{1000000000, lost, both, 1}, Case{0xffffffff, lost, rowsOf(inFile), 0}}) {
+        SCOPED_TRACE(testing::Message() << "page " << c.page
+                                        << (&c.header == &stale ? ", stale header" : &c.header == &lost ? ", lost header" : ""));
         std::ofstream(path_, std::ios::binary | std::ios::trunc) << c.header;
         std::ofstream(path_ + "-wal", std::ios::binary | std::ios::trunc)
             << crafted::logOfOneCommit(512, c.page, c.page, logLeaf);
@@ -652,7 +657,8 @@ TEST_F(SQLitePageImageTest, ALogFrameFarPastTheFileAddsOnlyThePageItHolds) {
         expectRows(read.tables.at("t"), c.want);
         EXPECT_EQ(read.counts.undecodableCells, c.undecodable);
         EXPECT_EQ(read.counts.unassignedOrphanRows, 0);
-        EXPECT_TRUE(read.counts.freeListWhole);
+        // A lost header loses the free list with it.
+        EXPECT_EQ(read.counts.freeListWhole, &c.header != &lost);
     }
 }
 
