@@ -16,7 +16,6 @@
 #include "uikit/OEIdleTimerManager.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
@@ -154,7 +153,7 @@ void FileListDownloader::httpRequestDataFileLoaded(const std::shared_ptr<HTTPreq
         ~Removal() {
             auto files = NSFileManager::defaultManager();
             if (files->fileExistsAtPath(path) && !files->removeItemAtPath(path))
-                std::fprintf(stderr, "%s stays behind.\n", path.c_str());
+                Diagnostics::notef("%s stays behind.", path.c_str());
         }
     } removal{downloaded};
     if (!running_ || request != request_) return;

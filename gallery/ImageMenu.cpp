@@ -7,6 +7,7 @@
 #include "content/PictureURL.h"
 #include "gallery/UIOneFileDownloader.h"
 #include "gallery/UIRequestHD.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
 #include "platform/ui/UIActivityViewController.h"
@@ -18,8 +19,6 @@
 #include "uikit/OECoreStrings.h"
 #include "uikit/UIAlertActionDefault.h"
 #include "uikit/UIViewControllerOpenAdUrl.h"
-
-#include <cstdio>
 
 namespace {
 
@@ -97,8 +96,8 @@ void ImageMenu::savetoPhotoAlbumImageAtPath(const std::string& path, bool remove
             NSErrorPtr error;
             if (removeOriginal && NSFileManager::defaultManager()->fileExistsAtPath(path) &&
                 !NSFileManager::defaultManager()->removeItemAtPath(path, &error))
-                std::fprintf(stderr, "The downloaded picture %s could not be removed: %s\n", path.c_str(),
-                             error ? error->localizedDescription().c_str() : "");
+                Diagnostics::notef("The downloaded picture %s could not be removed: %s", path.c_str(),
+                                   error ? error->localizedDescription().c_str() : "");
         });
 }
 

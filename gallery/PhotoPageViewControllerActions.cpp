@@ -14,6 +14,7 @@
 #include "gallery/UIOneFileDownloader.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/NSTimer.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/ui/UIAccessibility.h"
 #include "platform/ui/UIBarButtonItem.h"
@@ -27,7 +28,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 const Value::Dictionary& PhotoPageViewController::currentRow() const {
     return (*imagesData_)[static_cast<std::size_t>(currentImageIndex())];
@@ -74,16 +74,16 @@ void PhotoPageViewController::favoriteClick() {
     NSErrorPtr error;
     if (dataSource_->inFavorites(row)) {
         if (!dataSource_->deleteFromFavorites(row, &error)) {
-            std::fprintf(stderr, "The picture %s could not be taken out of the favourites: %s\n", index.c_str(),
-                         error ? error->localizedDescription().c_str() : "");
+            Diagnostics::notef("The picture %s could not be taken out of the favourites: %s", index.c_str(),
+                               error ? error->localizedDescription().c_str() : "");
             return;
         }
         if (context_.likes) context_.likes->deleteLikesForIdentifiers(identifiers, nullptr);
         delta = -1;
     } else {
         if (!dataSource_->addToFavorites(row, &error)) {
-            std::fprintf(stderr, "The picture %s could not be added to the favourites: %s\n", index.c_str(),
-                         error ? error->localizedDescription().c_str() : "");
+            Diagnostics::notef("The picture %s could not be added to the favourites: %s", index.c_str(),
+                               error ? error->localizedDescription().c_str() : "");
             return;
         }
         if (context_.likes) context_.likes->postLikesForIdentifiers(identifiers, nullptr);
@@ -145,24 +145,24 @@ void PhotoPageViewController::toggleHdClick() {
         const auto destination = fileSystem ? fileSystem->safeDocumentsPathForFile(relative, true) : std::nullopt;
         NSErrorPtr error;
         if (!destination) {
-            std::fprintf(stderr, "There is no place for the high-resolution picture %s.\n", relative.c_str());
+            Diagnostics::notef("There is no place for the high-resolution picture %s.", relative.c_str());
         } else if ((files->fileExistsAtPath(*destination) && !files->removeItemAtPath(*destination, &error)) ||
                    !files->moveItemAtPath(path, *destination, &error)) {
             // The old file may be gone even so.
             fileSystem->writableFileChanged(relative);
-            std::fprintf(stderr, "The high-resolution picture could not be put at %s: %s\n", destination->c_str(),
-                         error ? error->localizedDescription().c_str() : "");
+            Diagnostics::notef("The high-resolution picture could not be put at %s: %s", destination->c_str(),
+                               error ? error->localizedDescription().c_str() : "");
         } else {
             fileSystem->writableFileChanged(relative);
             if (!FileSystem::setNoBackupAttribute(*destination))
-                std::fprintf(stderr, "The high-resolution picture %s could not be kept out of backups.\n",
-                             destination->c_str());
+                Diagnostics::notef("The high-resolution picture %s could not be kept out of backups.",
+                                   destination->c_str());
             if (auto me = weak.lock()) me->updateImageQuality(true);
             return;
         }
         // Whatever was downloaded and not put in place goes.
         if (files->fileExistsAtPath(path) && !files->removeItemAtPath(path))
-            std::fprintf(stderr, "%s stays behind.\n", path.c_str());
+            Diagnostics::notef("%s stays behind.", path.c_str());
     });
 }
 

@@ -3,6 +3,7 @@
 
 #include "config/OEConfig.h"
 #include "content/NSStringLikes.h"
+#include "platform/foundation/Diagnostics.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/ui/UIColor.h"
@@ -13,7 +14,6 @@
 #include "uikit/UIViewControllerOpenAdUrl.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 constexpr CGFloat kFieldTop = 84;
@@ -110,7 +110,7 @@ void UIRequestHD::doneClick() {
     ActivityView::sharedActivityView()->showActivityIndicatorWithMessage(OECoreString("Requesting HD Image..."));
     auto defaults = NSUserDefaults::standardUserDefaults();
     if (!defaults->setObject(Value(address), kRequestEmailKey) || !defaults->synchronize())
-        std::fprintf(stderr, "The e-mail address for high-resolution pictures could not be kept.\n");
+        Diagnostics::notef("The e-mail address for high-resolution pictures could not be kept.");
 }
 
 void UIRequestHD::cancelClick() {
