@@ -382,6 +382,15 @@ protected:
         ImageViewControllerTest::TearDown();
         server_.reset();
     }
+    // Rewrites the bundle's picture at `bundled` to claim 8200 x 6000 pixels, over the cap; its
+    // bytes.
+    NSData claimOverTheCap(const std::string& bundled) {
+        const std::string picture = bytesOf(bundled);
+        const NSData claim = claimingPixelSize(NSData(picture.begin(), picture.end()), 8200, 6000);
+        EXPECT_TRUE(std::filesystem::remove(bundled));
+        writeText(bundled, std::string(claim.begin(), claim.end()));
+        return claim;
+    }
     // The `nth` painting (from 0) whose picture only the server has.
     static const DemoPainting& serverOnlyPainting(std::size_t nth = 0) {
         for (const auto& painting : DemoCatalogue::paintings())
@@ -506,10 +515,7 @@ TEST_F(PictureDownloadTest, AStoredPictureTooCostlyToDecodeWholeIsShownReducedAn
 TEST_F(PictureDownloadTest, ABundledPictureOverTheCapGivesWayToTheServedCopyWhichIsKept) {
     const std::string path = DemoCatalogue::imagePathOf(localPainting());
     const std::string bundled = useBundleCopy() + "/Data/" + path;
-    const std::string picture = bytesOf(bundled);
-    const NSData claim = claimingPixelSize(NSData(picture.begin(), picture.end()), 8200, 6000);
-    ASSERT_TRUE(std::filesystem::remove(bundled));
-    writeText(bundled, std::string(claim.begin(), claim.end()));
+    claimOverTheCap(bundled);
 
     testing::internal::CaptureStderr();
     show(path);
@@ -542,10 +548,7 @@ TEST_F(PictureDownloadTest, ABundledPictureOverTheCapGivesWayToTheServedCopyWhic
 TEST_F(PictureDownloadTest, AServedCopyThatCannotBeShownEitherIsFetchedOnceInARun) {
     const std::string path = DemoCatalogue::imagePathOf(localPainting());
     const std::string bundled = useBundleCopy() + "/Data/" + path;
-    const std::string picture = bytesOf(bundled);
-    const NSData claim = claimingPixelSize(NSData(picture.begin(), picture.end()), 8200, 6000);
-    ASSERT_TRUE(std::filesystem::remove(bundled));
-    writeText(bundled, std::string(claim.begin(), claim.end()));
+    const NSData claim = claimOverTheCap(bundled);
     LoopbackServer loopback;
     loopback.serve("/pic/" + path, LoopbackServer::Response::make(200, std::string(claim.begin(), claim.end()), "image/jpeg"));
     galleryContext().app.config->urlFormat()->setImages(loopback.url("/pic/%@"));

@@ -35,6 +35,20 @@ protected:
     std::shared_ptr<APMSqliteStore> open(NSErrorPtr* error = nullptr) {
         return APMSqliteStore::initWithDatabasePath(path_, error);
     }
+    // Opens the store on its damaged file, makes the table t in the new one and carries the kept
+    // rows into it; the store is closed again.
+    std::optional<APMSqliteStore::CarriedRows> carryIntoT() {
+        auto store = open();
+        if (!store || !store->keptFile() ||
+            !store->executeSQL("CREATE TABLE t (n INTEGER NOT NULL, body BLOB)", nullptr)) {
+            ADD_FAILURE() << "no kept file to carry into t";
+            return std::nullopt;
+        }
+        NSErrorPtr error;
+        auto carried = store->carryRowsFromKeptFile(&error);
+        if (!carried) ADD_FAILURE() << (error ? error->localizedDescription() : "");
+        return carried;
+    }
 
     // Statements alive on the connection: cached ones and leaked ones alike.
     static int liveStatements(APMSqliteStore& store) {
@@ -272,13 +286,8 @@ TEST_F(APMSqliteStoreTest, AWalkThatADamagedRootRoutesBackEndsWithEveryRowThatRe
     const std::int64_t damaged = raiseDividerAndDamageRightLeaf(path_, "t", 20, 16000);
     ASSERT_GT(damaged, 0);
     LogCapture capture;
-    auto store = open();
-    ASSERT_NE(store, nullptr);
-    ASSERT_TRUE(store->keptFile());
-    ASSERT_TRUE(store->executeSQL("CREATE TABLE t (n INTEGER NOT NULL, body BLOB)", nullptr));
-    NSErrorPtr error;
-    const auto carried = store->carryRowsFromKeptFile(&error);
-    ASSERT_TRUE(carried) << (error ? error->localizedDescription() : "");
+    const auto carried = carryIntoT();
+    ASSERT_TRUE(carried);
     EXPECT_EQ(carried->carried, 2999);
     EXPECT_EQ(carried->unreadable, 1);
     EXPECT_EQ(rowsInPlace(path_, "t"), 2999);
@@ -506,13 +515,8 @@ TEST_F(APMSqliteStoreTest, RowsOfLeavesThatMayBeFreedAreCarriedAndCounted) {
     ASSERT_TRUE(overwriteBytes(path_, 0, std::string(100, '\xa5')));
     ASSERT_TRUE(overwriteBytes(path_, (root - 1) * pageSize, "\xa5"));
     LogCapture capture;
-    auto store = open();
-    ASSERT_NE(store, nullptr);
-    ASSERT_TRUE(store->keptFile());
-    ASSERT_TRUE(store->executeSQL("CREATE TABLE t (n INTEGER NOT NULL, body BLOB)", nullptr));
-    NSErrorPtr error;
-    const auto carried = store->carryRowsFromKeptFile(&error);
-    ASSERT_TRUE(carried) << (error ? error->localizedDescription() : "");
+    const auto carried = carryIntoT();
+    ASSERT_TRUE(carried);
     const std::int64_t resurrected = carried->carried - 2000;
     EXPECT_GT(resurrected, 0);
     EXPECT_EQ(rowsInPlace(path_, "t"), carried->carried);
