@@ -183,12 +183,9 @@ int file_detail::makeLastingFolder(FileIO& io, const std::string& path, mode_t m
     if (const int err = io.makeFolder(path, mode)) return err;
     // "a/b/" names b inside a, as "a/b" does.
     const auto end = path.find_last_not_of('/');
-    int fd = -1;
-    if (io.open(folderOf(path.substr(0, end == std::string::npos ? 1 : end + 1)), O_RDONLY | O_DIRECTORY, 0, fd) != 0)
-        return 0;
-    const int err = io.sync(fd);
-    (void)io.close(fd);
-    return err;
+    const int err = io.syncFolderOf(path.substr(0, end == std::string::npos ? 1 : end + 1));
+    // A parent this process may write in but not read cannot be opened to be synced.
+    return err == EACCES || err == EPERM ? 0 : err;
 }
 
 int file_detail::openRegular(FileIO& io, const std::string& path, int& fd, struct stat& info) {

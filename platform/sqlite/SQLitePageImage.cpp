@@ -324,75 +324,25 @@ const std::vector<Affinity>& schemaColumns() {
     return columns;
 }
 
-// The file layer with every read that fails with EIO answered by zeros: a page on a bad sector
-// then reads as a damaged page, and the rest of the file still reads.
-class DamagingReads : public FileIO {
-public:
-    explicit DamagingReads(std::shared_ptr<FileIO> io) : io_(std::move(io)) {}
-
-    int open(const std::string& path, int flags, mode_t mode, int& fd) override { return io_->open(path, flags, mode, fd); }
-    int read(int fd, std::uint8_t* buffer, std::size_t size, std::size_t& got) override {
-        return zeroed(io_->read(fd, buffer, size, got), buffer, size, got);
-    }
-    int write(int fd, const std::uint8_t* bytes, std::size_t size) override { return io_->write(fd, bytes, size); }
-    int sync(int fd) override { return io_->sync(fd); }
-    int close(int fd) override { return io_->close(fd); }
-    int rename(const std::string& from, const std::string& to, bool replace) override {
-        return io_->rename(from, to, replace);
-    }
-    int remove(const std::string& path) override { return io_->remove(path); }
-    int makeFolder(const std::string& path, mode_t mode) override { return io_->makeFolder(path, mode); }
-    int listFolder(const std::string& path, std::vector<std::string>& names) override {
-        return io_->listFolder(path, names);
-    }
-    int status(const std::string& path, bool followLinks, struct stat& info) override {
-        return io_->status(path, followLinks, info);
-    }
-    int setMode(const std::string& path, mode_t mode) override { return io_->setMode(path, mode); }
-    int readAt(int fd, std::uint64_t offset, std::uint8_t* buffer, std::size_t size, std::size_t& got) override {
-        return zeroed(io_->readAt(fd, offset, buffer, size, got), buffer, size, got);
-    }
-    int writeAt(int fd, std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) override {
-        return io_->writeAt(fd, offset, bytes, size);
-    }
-    int truncate(int fd, std::uint64_t size) override { return io_->truncate(fd, size); }
-    int statusOf(int fd, struct stat& info) override { return io_->statusOf(fd, info); }
-    int lock(int fd, short type, std::uint64_t start, std::uint64_t length) override {
-        return io_->lock(fd, type, start, length);
-    }
-    int lockedElsewhere(int fd, short type, std::uint64_t start, std::uint64_t length, bool& locked) override {
-        return io_->lockedElsewhere(fd, type, start, length, locked);
-    }
-
-private:
-    static int zeroed(int err, std::uint8_t* buffer, std::size_t size, std::size_t& got) {
-        if (err != EIO) return err;
-        std::fill(buffer, buffer + size, std::uint8_t{0});
-        got = size;
-        return 0;
-    }
-
-    const std::shared_ptr<FileIO> io_;
-};
-
 }  // namespace
 
 class SQLitePageImage::Image {
 public:
-    // `io`: the file layer to read through; the current one when null.
-    explicit Image(std::shared_ptr<FileIO> io) : io_(std::move(io)) {}
+    // `readFailureIsDamage`: a read that fails with EIO (a bad sector) gives zeros, which read as
+    // damaged bytes, so the rest of the file still reads.
+    explicit Image(bool readFailureIsDamage) : readFailureIsDamage_(readFailureIsDamage) {}
     ~Image() {
         if (dbFd_ >= 0) (void)io_->close(dbFd_);
         if (walFd_ >= 0) (void)io_->close(walFd_);
     }
 
     int open(const std::string& path) {
-        if (!io_) io_ = FileIO::current();
+        io_ = FileIO::current();
         struct stat info {};
         if (const int err = file_detail::openRegular(*io_, path, dbFd_, info)) return err;
         const std::uint64_t fileSize = static_cast<std::uint64_t>(info.st_size);
         std::uint8_t fileHeader[kHeaderSize];
-        if (const int err = readFully(*io_, dbFd_, 0, fileHeader, sizeof fileHeader)) return err;
+        if (const int err = readAt(dbFd_, 0, fileHeader, sizeof fileHeader)) return err;
 
         struct stat walInfo {};
         const int walErr = file_detail::openRegular(*io_, path + "-wal", walFd_, walInfo);
@@ -415,7 +365,7 @@ public:
         std::uint8_t header[kHeaderSize];
         std::memcpy(header, fileHeader, sizeof header);
         if (const auto frame = frames_.find(1); frame != frames_.end()) {
-            if (const int err = readFully(*io_, walFd_, frame->second, header, sizeof header)) return err;
+            if (const int err = readAt(walFd_, frame->second, header, sizeof header)) return err;
         }
         headerWhole_ = std::memcmp(header, kMagic, sizeof kMagic) == 0 && headerPageSize(header) == pageSize_ &&
                        header[21] == 64 && header[22] == 32 && header[23] == 32 &&
@@ -641,7 +591,7 @@ private:
     int readLog(std::uint64_t size, Log& log) {
         std::uint8_t header[kWalHeaderSize];
         if (size < kWalHeaderSize) return 0;
-        if (const int err = readFully(*io_, walFd_, 0, header, sizeof header)) return err;
+        if (const int err = readAt(walFd_, 0, header, sizeof header)) return err;
         const std::uint32_t magic = get4(header);
         const std::uint32_t pageSize = get4(header + 8);
         if ((magic & ~1u) != kWalMagic || get4(header + 4) != kWalVersion || !validPageSize(pageSize)) return 0;
@@ -654,7 +604,7 @@ private:
         std::vector<std::uint8_t> frame(kWalFrameHeaderSize + pageSize);
         std::vector<std::pair<std::uint32_t, std::uint64_t>> pending;
         for (std::uint64_t at = kWalHeaderSize; at + frame.size() <= size; at += frame.size()) {
-            if (const int err = readFully(*io_, walFd_, at, frame.data(), frame.size())) return err;
+            if (const int err = readAt(walFd_, at, frame.data(), frame.size())) return err;
             const std::uint32_t page = get4(frame.data());
             if (page == 0 || std::memcmp(frame.data() + 8, header + 16, 8) != 0) break;
             walChecksum(bigEndian, frame.data(), 8, s0, s1);
@@ -674,13 +624,22 @@ private:
         return 0;
     }
 
+    // `size` bytes of `fd` from `offset`, zeros past its end (and for a failing read, where such
+    // reads are damage).
+    int readAt(int fd, std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
+        const int err = readFully(*io_, fd, offset, buffer, size);
+        if (err != EIO || !readFailureIsDamage_) return err;
+        std::fill(buffer, buffer + size, std::uint8_t{0});
+        return 0;
+    }
+
     int readPage(std::uint32_t page, std::uint8_t* buffer, std::size_t size = 0) {
         if (size == 0) size = pageSize_;
         if (!frames_.empty()) {
             if (const auto frame = frames_.find(page); frame != frames_.end())
-                return readFully(*io_, walFd_, frame->second, buffer, size);
+                return readAt(walFd_, frame->second, buffer, size);
         }
-        return readFully(*io_, dbFd_, std::uint64_t{page - 1} * pageSize_, buffer, size);
+        return readAt(dbFd_, std::uint64_t{page - 1} * pageSize_, buffer, size);
     }
 
     bool inRange(std::uint32_t page) const { return page >= 2 && page <= pageCount_; }
@@ -739,10 +698,11 @@ private:
 
     // The tree from `root` for the table `owner` of tables_ (kNoTable: an index's, the schema's,
     // a table not planned), each page taken once: its table leaves go to `leaves` in key order (an
-    // index tree's pages, when no `columns` are given). A page that does not read as one of the tree (of the other
-    // kind, a header or interior cells that do not read) is rejected and lost to the tree; a leaf
-    // whose rowids fall outside the range its parent gives it, or with a record that does not fit
-    // `columns` (when given: the table's shape), is rejected as a stray pointer's. Rejected pages
+    // index tree's pages, when no `columns` are given). A page that does not read as one of the
+    // tree (of the other kind, a header or interior cells that do not read) is rejected and lost to
+    // the tree; a leaf whose rowids, or an interior page whose keys, fall outside the range its
+    // parent gives it, or a leaf with a record that does not fit `columns` (when given: the
+    // table's shape), is rejected as a stray pointer's. Rejected pages
     // are left to the scan for leaves no tree reaches, and may be taken by a later walk. A leaf
     // another table took goes to the one whose shape its records fit better.
     int walkTree(std::uint32_t root, std::int32_t owner, std::vector<std::uint32_t>* leaves,
@@ -981,7 +941,7 @@ private:
         for (std::uint32_t size = 512; size <= 65536; size *= 2) {
             std::uint64_t count = 0;
             for (std::uint64_t at = size; at + size <= span; at += size) {
-                if (const int err = readFully(*io_, dbFd_, at, buffer.data(), size)) return err;
+                if (const int err = readAt(dbFd_, at, buffer.data(), size)) return err;
                 if (looksLikeTreePage(buffer.data(), size)) ++count;
             }
             found.emplace_back(size, count);
@@ -1214,6 +1174,7 @@ private:
     }
 
     std::shared_ptr<FileIO> io_;
+    const bool readFailureIsDamage_;
     int dbFd_ = -1;
     int walFd_ = -1;
     std::uint32_t pageSize_ = kDefaultPageSize;
@@ -1243,8 +1204,7 @@ private:
 
 std::unique_ptr<SQLitePageImage> SQLitePageImage::open(const std::string& path, int& err, bool readFailureIsDamage) {
     try {
-        auto image = std::make_unique<Image>(readFailureIsDamage ? std::make_shared<DamagingReads>(FileIO::current())
-                                                                 : nullptr);
+        auto image = std::make_unique<Image>(readFailureIsDamage);
         if ((err = image->open(path)) != 0) return nullptr;
         return std::unique_ptr<SQLitePageImage>(new SQLitePageImage(std::move(image)));
     } catch (const std::bad_alloc&) {
