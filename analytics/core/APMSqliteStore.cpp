@@ -67,20 +67,24 @@ std::shared_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::
 }
 
 bool APMSqliteStore::makeRoomForDatabase(const std::string& path, NSErrorPtr* error) {
-    const auto io = FileIO::current();
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
         const std::string place = path + suffix;
-        std::string aside;
-        if (const int err = io->moveAside(place, FileIO::Unwanted::AnythingButARegularFile, aside)) {
+        if (const int err = moveAsideWhatIsNoFile(place)) {
             setError(error, fileErrorForErrno(err, place, true));
             return false;
         }
-        if (!aside.empty()) {
-            APMMeasurementMonitor()->logWithLevel(4, 34024, "Moved what was not a database file out of its place. From, to",
-                                                  Value(place), Value(aside));
-        }
     }
     return true;
+}
+
+int APMSqliteStore::moveAsideWhatIsNoFile(const std::string& place) {
+    std::string aside;
+    if (const int err = FileIO::current()->moveAside(place, FileIO::Unwanted::AnythingButARegularFile, aside)) return err;
+    if (!aside.empty()) {
+        APMMeasurementMonitor()->logWithLevel(4, 34024, "Moved what was not a database file out of its place. From, to",
+                                              Value(place), Value(aside));
+    }
+    return 0;
 }
 
 bool APMSqliteStore::isDamageCode(int code) {

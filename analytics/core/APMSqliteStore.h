@@ -266,6 +266,9 @@ private:
     // The moving aside initWithDatabasePath begins with; false with the error when something
     // cannot be moved.
     static bool makeRoomForDatabase(const std::string& path, NSErrorPtr* error);
+    // Whatever stands at `place` that is no regular file goes to the first free "<place>.moved"
+    // name, with a line (34024) saying where; 0, or the errno of a move that failed.
+    static int moveAsideWhatIsNoFile(const std::string& place);
     // Notes the connection's failure for lastFailureWasTheFiles.
     void noteFailure(int code) { lastFailure_ = code; }
     bool lastFailureWasTheFiles() const;

@@ -723,6 +723,12 @@ NSErrorPtr keptFileError(sqlite3* old, int code) {
 
 namespace {
 
+// The line (34026) that files stay as they are for the next opening, and why.
+void sayKeptForTheNextOpening(const NSErrorPtr& failure) {
+    APMMeasurementMonitor()->logWithLevel(1, 34026, "Kept the database file as it is for the next opening. Error",
+                                          failure ? Value(failure) : Value());
+}
+
 // The name a kept file goes by in kRecord.
 std::string recordName(const std::string& keptPath) { return NSString::lastPathComponent(keptPath); }
 
@@ -749,14 +755,9 @@ void APMSqliteStore::resumeSalvage() {
     // What stands at a kept name and is no regular file goes aside as at the store's own place,
     // never followed: it would stop every carry, or have one read or write elsewhere.
     for (const auto& [place, kept] : listKept(*io, databasePath_)) {
-        std::string aside;
-        if (const int err = io->moveAside(place, FileIO::Unwanted::AnythingButARegularFile, aside)) {
+        if (const int err = moveAsideWhatIsNoFile(place)) {
             APMMeasurementMonitor()->logWithLevel(1, 34027, "Failed to move a database file aside or back. Error",
                                                   Value(fileErrorForErrno(err, place, true)));
-        } else if (!aside.empty()) {
-            APMMeasurementMonitor()->logWithLevel(4, 34024,
-                                                  "Moved what was not a database file out of its place. From, to",
-                                                  Value(place), Value(aside));
         }
     }
     std::set<std::uint64_t> uncarried;
@@ -863,8 +864,7 @@ void APMSqliteStore::keepFileForNextOpening(const NSErrorPtr& failure) {
     OSTREL_CHECK_SEQUENCE(sequenceChecker_);
     closeDatabase();
     keptFiles_.clear();
-    APMMeasurementMonitor()->logWithLevel(1, 34026, "Kept the database file as it is for the next opening. Error",
-                                          failure ? Value(failure) : Value());
+    sayKeptForTheNextOpening(failure);
 }
 
 bool APMSqliteStore::replaceUnusableFile(const NSErrorPtr& reason, NSErrorPtr* error) {
@@ -918,15 +918,11 @@ std::optional<APMSqliteStore::CarriedRows> APMSqliteStore::carryRowsFromKeptFile
     CarriedRows rows;
     if (keptFiles_.empty()) return rows;
     if (!APMCheckSuccess(handle_ != nullptr, error, APMErrorFailedPrecondition, "Database not open")) return std::nullopt;
-    const auto wait = [](const NSErrorPtr& failure) {
-        APMMeasurementMonitor()->logWithLevel(1, 34026, "Kept the database file as it is for the next opening. Error",
-                                              failure ? Value(failure) : Value());
-    };
     NSErrorPtr recordError;
     if (!executeSQL(std::string("CREATE TABLE IF NOT EXISTS ") + kRecord +
                         " (kept TEXT NOT NULL, tbl TEXT NOT NULL, first INTEGER NOT NULL, last INTEGER NOT NULL)",
                     &recordError)) {
-        wait(recordError);
+        sayKeptForTheNextOpening(recordError);
         setError(error, recordError);
         return std::nullopt;
     }
@@ -960,7 +956,7 @@ std::optional<APMSqliteStore::CarriedRows> APMSqliteStore::carryRowsFromKeptFile
         if (readFailed) {
             (void)stepWithKept(*this, std::string("INSERT INTO ") + kRecord + " VALUES (?1, '', 0, 0)", recordName(kept));
         }
-        wait(failure);
+        sayKeptForTheNextOpening(failure);
         waiting.push_back(kept);
         if (!firstFailure) firstFailure = failure;
     }
