@@ -46,6 +46,9 @@ struct File {
     bool syncFolder = false;
     // The unix layer's handle of the same database, for the shared memory only.
     sqlite3_file* shm = nullptr;
+    // A damaged file kept aside (SQLiteKeptFileURI).
+    bool kept = false;
+    bool failedReadsAreDamage = false;
 };
 
 File& fileOf(sqlite3_file* file) { return *reinterpret_cast<File*>(file); }
@@ -78,6 +81,18 @@ int xClose(sqlite3_file* file) {
     return rc;
 }
 
+// The header's file format versions (1 rollback journal, 2 write-ahead log), as a kept file's
+// reader takes them: anything else is damage, and the log beside the file, if any, is read.
+void takeFormatVersions(File& f, std::uint8_t* header) {
+    constexpr int kWrite = 18;
+    constexpr int kRead = 19;
+    const auto known = [](std::uint8_t version) { return version == 1 || version == 2; };
+    if (known(header[kWrite]) && known(header[kRead])) return;
+    struct stat info {};
+    const bool log = f.io->status(f.path + "-wal", false, info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
+    header[kWrite] = header[kRead] = log ? 2 : 1;
+}
+
 int xRead(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
     File& f = fileOf(file);
     auto* out = static_cast<std::uint8_t*>(buffer);
@@ -85,11 +100,16 @@ int xRead(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
     const auto wanted = static_cast<std::size_t>(amount);
     while (done < wanted) {
         std::size_t got = 0;
-        if (f.io->readAt(f.fd, static_cast<std::uint64_t>(offset) + done, out + done, wanted - done, got) != 0)
-            return SQLITE_IOERR_READ;
+        if (f.io->readAt(f.fd, static_cast<std::uint64_t>(offset) + done, out + done, wanted - done, got) != 0) {
+            if (!f.failedReadsAreDamage) return SQLITE_IOERR_READ;
+            std::memset(out + done, 0, wanted - done);
+            done = wanted;
+            break;
+        }
         if (got == 0) break;
         done += got;
     }
+    if (f.kept && offset == 0 && done >= 20) takeFormatVersions(f, out);
     if (done == wanted) return SQLITE_OK;
     // SQLite relies on the rest being zero.
     std::memset(out + done, 0, wanted - done);
@@ -289,6 +309,10 @@ int xOpen(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* ou
     f->sqliteName = name;
     f->fd = fd;
     f->openFlags = flags;
+    if (mainDatabase && (flags & SQLITE_OPEN_READONLY) && sqlite3_uri_boolean(name, "kept", 0)) {
+        f->kept = true;
+        f->failedReadsAreDamage = sqlite3_uri_boolean(name, "failed_reads_are_damage", 0);
+    }
     f->syncFolder =
         (flags & SQLITE_OPEN_CREATE) && (flags & (SQLITE_OPEN_MAIN_JOURNAL | SQLITE_OPEN_SUPER_JOURNAL | SQLITE_OPEN_WAL));
     f->base.pMethods = &methods;
@@ -367,4 +391,22 @@ const char* SQLiteFileIOVFSName() {
         (void)sqlite3_vfs_register(&vfs, 0);
     });
     return kName;
+}
+
+std::string SQLiteKeptFileURI(const std::string& path, bool failedReadsAreDamage) {
+    // The characters a URI's path would take for its own.
+    std::string uri = "file:";
+    for (const char c : path) {
+        if (c == '%' || c == '?' || c == '#') {
+            static const char digits[] = "0123456789ABCDEF";
+            uri += '%';
+            uri += digits[static_cast<unsigned char>(c) >> 4];
+            uri += digits[static_cast<unsigned char>(c) & 0xf];
+        } else {
+            uri += c;
+        }
+    }
+    uri += std::string("?vfs=") + SQLiteFileIOVFSName() + "&kept=1";
+    if (failedReadsAreDamage) uri += "&failed_reads_are_damage=1";
+    return uri;
 }

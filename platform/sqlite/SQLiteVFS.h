@@ -3,7 +3,17 @@
 // use, so a commit meets a full or failing disk exactly as every other writer does.
 #pragma once
 
+#include <string>
+
 // The name to give sqlite3_open_v2 as its VFS; the VFS is registered (never as the default)
 // by the first call. A journal or log is never opened through a link in its own place; with
 // SQLITE_OPEN_NOFOLLOW neither is the database, while links to the folders above are followed.
 const char* SQLiteFileIOVFSName();
+
+// A damaged file kept aside is opened read-only, by the URI this gives for it (with
+// SQLITE_OPEN_URI). Its header's format bytes, which say whether a log is to be read, are taken
+// from whether a log stands beside it when they hold anything SQLite does not know (it would
+// refuse the file at once, rows and all). With `failedReadsAreDamage` a read of it that fails
+// gives zero bytes, read as a page that holds nothing, instead of the failure: a bad sector then
+// costs the rows on it and no more.
+std::string SQLiteKeptFileURI(const std::string& path, bool failedReadsAreDamage);

@@ -49,8 +49,9 @@ if [[ "$wanted" != "$offered" ]]; then
   echo "E: Can not find version '${wanted#*=}' of package 'cpp-httplib'" >&2
   exit 100
 fi
-mkdir -p cpp-httplib-upstream
+mkdir -p cpp-httplib-upstream/src
 echo "// the library, ${wanted#*=}" >cpp-httplib-upstream/httplib.h
+echo "// a part, ${wanted#*=}" >cpp-httplib-upstream/src/part.c
 """
 
 
@@ -94,10 +95,10 @@ class FetchDebianSourceTest(unittest.TestCase):
     def offer(self, version):
         self.write("offered", version)
 
-    def fetch(self):
+    def fetch(self, *members):
         env = dict(os.environ, PATH=os.path.join(self.root, "bin") + os.pathsep + os.environ["PATH"])
-        return subprocess.run([SCRIPT, "libcpp-httplib-dev", "httplib.h", self.dest], env=env, capture_output=True,
-                              text=True, timeout=60)
+        return subprocess.run([SCRIPT, "libcpp-httplib-dev", *(members or ["httplib.h"]), self.dest], env=env,
+                              capture_output=True, text=True, timeout=60)
 
     def apt_calls(self):
         return [line.split() for line in self.read("apt-calls").splitlines()]
@@ -136,6 +137,15 @@ class FetchDebianSourceTest(unittest.TestCase):
         result = self.fetch()
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual([call[-1] for call in self.apt_calls()], ["update", "cpp-httplib=1.2.3-2"])
+        self.assertEqual(self.read("build-tsan/_deps/cpp-httplib/httplib.h"), "// the library, 1.2.3-2\n")
+
+    def test_several_members_and_folders_are_copied_and_fetched_again_together(self):
+        self.assertEqual(self.fetch("httplib.h", "src").returncode, 0)
+        self.assertEqual(self.read("build-tsan/_deps/cpp-httplib/src/part.c"), "// a part, 1.2.3-1\n")
+        self.install("1.2.3-2")
+        self.offer("1.2.3-2")
+        self.assertEqual(self.fetch("httplib.h", "src").returncode, 0)
+        self.assertEqual(self.read("build-tsan/_deps/cpp-httplib/src/part.c"), "// a part, 1.2.3-2\n")
         self.assertEqual(self.read("build-tsan/_deps/cpp-httplib/httplib.h"), "// the library, 1.2.3-2\n")
 
     def test_an_archive_that_cannot_be_reached_is_said_so_with_what_is_needed(self):
